@@ -1,0 +1,31 @@
+# Compiler settings shared by every library of the project.
+add_library(qor_options INTERFACE)
+# The engine links records through intrusive lists whose head doubles as a
+# node (see kernel/list.h), as the kernels of small systems always have.
+target_compile_options(qor_options INTERFACE -Wall -Wextra -fno-strict-aliasing)
+if(QOR_WERROR)
+  target_compile_options(qor_options INTERFACE -Werror)
+endif()
+if(QOR_SANITIZE)
+  target_compile_options(qor_options INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  target_link_options(qor_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# qor_engine_library(name SOURCES...) declares one engine library with the
+# project's options; the folder is the include root for everyone.
+function(qor_library name)
+  add_library(${name} STATIC ${ARGN})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC qor_options)
+endfunction()
+
+# qor_test(name SOURCES... LIBS ...) one GoogleTest executable registered with CTest.
+function(qor_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} qor_testsupport GTest::gtest GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()
+include(GoogleTest)

@@ -1,0 +1,148 @@
+#include "host/hostini.h"
+
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "host/hostsettings.h"
+#include "host/ini.h"
+#include "host/lang.h"
+#include "kernel/ubstore.h"
+
+namespace {
+
+constexpr int32_t kHostMemoryKbDefault = 128;
+constexpr int32_t kHostMemoryKbMax = 16384;
+constexpr int32_t kHostFrameRateDefault = 35;
+constexpr int32_t kHostFrameRateLow = 10;  // what a rate below 1 becomes
+constexpr int32_t kHostFrameRateMax = 84;
+constexpr char kHostHomeUrl[] = "info://HOME/general/gohome.html";
+constexpr char kHostPhoneSizeDefault[] = "LARGE";
+constexpr uint16_t kHostSymbolPresets[kFontSymbols] = {0x2022, 0x25AA, 0x25E6};
+constexpr const char* kHostStorageClasses[] = {"access", "page", "persistent", "repository"};
+
+// Kept until the skin is known: it matters only when no skin loads.
+std::string g_hostPhoneSize = kHostPhoneSizeDefault;
+
+bool HostIsListBlank(char c) { return c == ' ' || (c >= 9 && c <= 13); }
+
+int HostHexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Each byte becomes one UTF-16 unit; out holds `units` units with the 0.
+void HostWiden(const char* text, char16_t* out, size_t units) {
+  size_t i = 0;
+  for (; i + 1 < units && text[i] != '\0'; ++i)
+    out[i] = static_cast<char16_t>(static_cast<unsigned char>(text[i]));
+  out[i] = u'\0';
+}
+
+void HostReadFace(const IniFile& ini, const char* key, const char* fallback, char16_t* face) {
+  char text[kFontFaceUnits];  // up to 31 characters
+  ini.GetString("Fonts", key, fallback, text, sizeof text);
+  HostWiden(text, face, kFontFaceUnits);
+}
+
+// The keys prefix1 .. prefixN; each non-zero size is kept with its level.
+int32_t HostReadSizes(const IniFile& ini, const char* prefix, int32_t levels, FontSizePair* pairs) {
+  int32_t count = 0;
+  for (int32_t level = 1; level <= levels; ++level) {
+    std::string key = prefix + std::to_string(level);
+    int32_t points = ini.GetInt("Fonts", key, 0);
+    if (points != 0) pairs[count++] = {level, points};
+  }
+  return count;
+}
+
+void HostReadSymbols(const IniFile& ini, const char* key, uint16_t* symbols) {
+  std::memcpy(symbols, kHostSymbolPresets, sizeof kHostSymbolPresets);
+  std::optional<std::string> list = ini.Get("Fonts", key);
+  if (list) HostParseNumberList(list->c_str(), symbols, kFontSymbols, 1, 65535);
+}
+
+}  // namespace
+
+void HostReadIni(HostSettings* settings) { HostReadIniFile(settings, "qor.ini"); }
+
+void HostReadIniFile(HostSettings* settings, const std::string& path) {
+  IniFile ini;
+  ini.Load(path);  // a missing file gives every default
+
+  // A size below 1 KB is taken as unset too, so that no negative size can
+  // reach the engine block.
+  int32_t kb = ini.GetInt("Memory", "Size", kHostMemoryKbDefault);
+  if (kb < 1) kb = kHostMemoryKbDefault;
+  if (kb > kHostMemoryKbMax) kb = kHostMemoryKbMax;
+  settings->memoryBytes = static_cast<uint32_t>(kb) * 1024u;
+
+  ini.GetString("Operation", "URL", kHostHomeUrl, settings->homeUrl, sizeof settings->homeUrl);
+
+  int32_t rate = ini.GetInt("Options", "FrameRate", kHostFrameRateDefault);
+  if (rate < 1) rate = kHostFrameRateLow;
+  if (rate > kHostFrameRateMax) rate = kHostFrameRateMax;
+  settings->frameRate = rate;
+
+  ini.GetString("Display", "Skin", "", settings->skinFile, sizeof settings->skinFile);
+  g_hostPhoneSize = ini.Get("Display", "PhoneSize").value_or(kHostPhoneSizeDefault);
+
+  std::string language = ini.Get("Display", "Language").value_or("");
+  if (!language.empty()) {
+    std::u16string wide(language.size(), u'\0');
+    for (size_t i = 0; i < language.size(); ++i)
+      wide[i] = static_cast<char16_t>(static_cast<unsigned char>(language[i]));
+    ShellSelectLanguage(wide.c_str());
+  }
+
+  for (const char* name : kHostStorageClasses) {
+    int32_t bytes = ini.GetInt("Storage", name, -1);
+    if (bytes >= 0) UbstoreSetQuota(name, bytes);
+  }
+
+  FontSettings& fonts = settings->fonts;
+  HostReadFace(ini, "Body", "Arial", fonts.bodyFace);
+  HostReadFace(ini, "BodyMono", "Lucida console", fonts.bodyMonoFace);
+  HostReadFace(ini, "Heading", "Arial", fonts.headingFace);
+  HostReadFace(ini, "HeadingMono", "Lucida console", fonts.headingMonoFace);
+  HostReadSymbols(ini, "BodySymbols", fonts.bodySymbols);
+  HostReadSymbols(ini, "HeadingSymbols", fonts.headingSymbols);
+  fonts.bodySizeCount = HostReadSizes(ini, "Body", kFontBodyLevels, fonts.bodySizes);
+  fonts.headingSizeCount = HostReadSizes(ini, "Heading", kFontHeadingLevels, fonts.headingSizes);
+}
+
+const char* HostPhoneSize() { return g_hostPhoneSize.c_str(); }
+
+void HostDefaultDisplay(HostSettings* settings, const char* phoneSize) {
+  bool large = phoneSize != nullptr && std::strncmp(phoneSize, "LARGE", 5) == 0;
+  settings->largePhone = large ? 1 : 0;
+  settings->display = large ? HostRect{50, 109, 160, 240} : HostRect{60, 117, 96, 64};
+}
+
+void HostParseNumberList(const char* text, uint16_t* values, int count, uint32_t minimum,
+                         uint32_t maximum) {
+  if (text == nullptr || values == nullptr) return;
+  const char* p = text;
+  for (int i = 0; i < count; ++i) {
+    while (HostIsListBlank(*p)) ++p;
+    // Pinned just past the 32-bit range, so no entry can overflow into range.
+    constexpr uint64_t kCap = 0x100000000ull;
+    uint64_t value = 0;
+    int digits = 0;
+    bool hex = p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
+    if (hex) p += 2;
+    for (int d; (d = HostHexDigit(*p)) >= 0 && (hex || d < 10); ++p, ++digits) {
+      value = value * (hex ? 16 : 10) + static_cast<uint64_t>(d);
+      if (value > kCap) value = kCap;
+    }
+    while (HostIsListBlank(*p)) ++p;
+    bool wellFormed = digits > 0 && (*p == ',' || *p == '\0');
+    if (wellFormed && value >= minimum && value <= maximum && value <= 0xFFFF)
+      values[i] = static_cast<uint16_t>(value);
+    while (*p != '\0' && *p != ',') ++p;
+    if (*p == '\0') break;
+    ++p;
+  }
+}

@@ -1,0 +1,26 @@
+// Reading the main settings file, qor.ini, into the host's settings block.
+#pragma once
+#include <cstdint>
+#include <string>
+
+struct HostSettings;
+
+// Reads qor.ini of the current working directory (see HostReadIniFile).
+void HostReadIni(HostSettings* settings);
+// Reads the named profile file with qor.ini's defaults and limits; hands the
+// "Storage" quotas to the storage classes and a "Language" to the language
+// selection.
+void HostReadIniFile(HostSettings* settings, const std::string& path);
+
+// Parses up to `count` numbers separated by ",": decimal, or 0x and hex
+// digits. A well-formed entry within [minimum, maximum] replaces the preset
+// value at its position; any other leaves the preset.
+void HostParseNumberList(const char* text, uint16_t* values, int count, uint32_t minimum,
+                         uint32_t maximum);
+
+// The display size and place used when no skin could be loaded: a phone
+// size whose first five characters are "LARGE" selects 160 x 240 at
+// (50, 109), anything else 96 x 64 at (60, 117).
+void HostDefaultDisplay(HostSettings* settings, const char* phoneSize);
+// The "PhoneSize" text of the last qor.ini read.
+const char* HostPhoneSize();

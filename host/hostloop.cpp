@@ -1,0 +1,24 @@
+#include "host/hostloop.h"
+
+#include "kernel/tskman.h"
+#include "kernel/uistart.h"
+
+int32_t HostLoopSleepMs(Result result) {
+  if (result == kTskmanNothingRan) return 10;
+  if (result == kTskmanIdleRan) return 5;
+  return 0;
+}
+
+// Only the start-up task's own last result ends the loop: a module's error
+// code that happens to end in 7 must not quit the emulator.
+Result HostRunLoop(const HostLoopOps& ops) {
+  Result result = kOk;
+  while (result != kUiStartFinished && !ops.quitRequested(ops.ctx)) {
+    ops.poll(ops.ctx);
+    result = ops.step(ops.ctx);
+    if (!ops.pumpMessages(ops.ctx)) {
+      if (int32_t ms = HostLoopSleepMs(result)) ops.sleep(ops.ctx, ms);
+    }
+  }
+  return result;
+}

@@ -1,0 +1,134 @@
+#include "host/hostmain.h"
+
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "browser/cache.h"
+#include "host/crash.h"
+#include "host/hostini.h"
+#include "host/hostloop.h"
+#include "host/hostsettings.h"
+#include "host/modem.h"
+#include "host/platform/shell.h"
+#include "host/skin.h"
+#include "host/smsbridge.h"
+#include "kernel/heap.h"
+#include "kernel/mem.h"
+#include "kernel/tskman.h"
+#include "kernel/uistart.h"
+
+namespace {
+
+HostSettings* gSettings = nullptr;
+std::vector<uint16_t> gFrameBuffer;
+
+struct BlockFree {
+  void operator()(void* p) const { std::free(p); }
+};
+
+void Poll(void*) {
+  ModemDialPoll();
+  ModemPostEvents();
+}
+Result Step(void*) { return TskmanStep(); }
+
+}  // namespace
+
+HostSettings* HostCurrentSettings() { return gSettings; }
+
+void HostOnStateChanged(void* host, int32_t state, uint32_t) {
+  auto* settings = static_cast<HostSettings*>(host);
+  switch (state) {
+    case 0:
+      settings->hostState = HostState::ServicesUp;
+      SmsBridgeStart(host);
+      break;
+    case 3:
+      settings->hostState = HostState::BrowserRunning;
+      break;
+    case 4:
+    case 5:
+      SmsBridgeStop();
+      break;
+    case 6:
+      settings->hostState = HostState::BrowserStarting;
+      if (UiStartBrowser(settings->homeUrl) == kOk) settings->hostState = HostState::BrowserRunning;
+      break;
+    case 7:
+      UiStopServices();
+      break;
+    default:
+      break;
+  }
+}
+
+void HostOnClose(HostSettings* settings) {
+  switch (settings->hostState) {
+    case HostState::ServicesUp: UiStopServices(); break;
+    case HostState::BrowserRunning: UiSendEndKey(); break;
+    case HostState::BrowserStarting: SmsBridgeStop(); break;
+    default: break;
+  }
+}
+
+uint16_t* HostCreateFrameBuffer(HostSettings* settings) {
+  int32_t width = settings->display.width;
+  int32_t height = settings->display.height;
+  int32_t pitch = (width + 3) & ~3;
+  gFrameBuffer.assign(static_cast<size_t>(pitch) * height, 0xFFFF);
+  settings->frameBuffer = gFrameBuffer.data();
+  ShellSetScreenGeometry(width, height, settings->frameBuffer);
+  return settings->frameBuffer;
+}
+
+void HostFreeFrameBuffer(HostSettings* settings) {
+  ShellSetScreenGeometry(settings->display.width, settings->display.height, nullptr);
+  settings->frameBuffer = nullptr;
+  gFrameBuffer.clear();
+  gFrameBuffer.shrink_to_fit();
+}
+
+Result HostMain(const HostShellOps& ops) {
+  HostInstallCrashHandler();
+  auto settings = std::make_unique<HostSettings>();
+  HostSettingsClear(settings.get());
+  gSettings = settings.get();
+  HostReadIni(settings.get());
+  if (!ShellLoadSkin(settings->skinFile, settings.get()))
+    HostDefaultDisplay(settings.get(), HostPhoneSize());
+  ShellSetScreenGeometry(settings->display.width, settings->display.height, nullptr);
+
+  std::unique_ptr<void, BlockFree> block(std::aligned_alloc(16, (settings->memoryBytes + 15) & ~15u));
+  if (!block) {
+    HostMessageBox("Could not allocate the emulator's memory.");
+    gSettings = nullptr;
+    return kHostNoEngineBlock;
+  }
+  HeapArenaInit(block.get(), settings->memoryBytes);
+  MemSetEvictor(CacheFreeOne);
+
+  Result result = kOk;
+  if (!ops.createWindows(ops.ctx, settings.get())) {
+    HostMessageBox("Could not create the main QOR emulation window.");
+    result = kHostNoWindow;
+  } else if (int modem = ModemOpen(); modem != 0) {
+    HostMessageBox(
+        "Could not open the specified comport.\nCheck your modem.ini and make sure another app "
+        "is not using the com port.");
+    result = static_cast<Result>(modem);
+  } else {
+    result = HostStartEngine(settings.get());
+    if (result == kOk) {
+      HostLoopOps loop{ops.ctx, Poll, Step, ops.pumpMessages, ops.sleep, ops.quitRequested};
+      result = HostRunLoop(loop);
+      HostStopEngine();
+    }
+    ModemClose();
+  }
+  ops.destroyWindows(ops.ctx);
+  HostFreeFrameBuffer(settings.get());
+  MemSetEvictor(nullptr);
+  gSettings = nullptr;
+  return result;
+}

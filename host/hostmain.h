@@ -1,0 +1,40 @@
+// The host's entry: settings, engine block, windows, modem, engine start,
+// the main loop, and the way down again.
+#pragma once
+#include <cstdint>
+
+#include "kernel/modules.h"
+
+struct HostSettings;
+
+// What the window system provides to the entry routine.
+struct HostShellOps {
+  void* ctx;
+  // Creates the main window (and, with a skin, the display window); false
+  // when it cannot.
+  bool (*createWindows)(void* ctx, HostSettings* settings);
+  void (*destroyWindows)(void* ctx);
+  bool (*pumpMessages)(void* ctx);
+  void (*sleep)(void* ctx, int32_t milliseconds);
+  bool (*quitRequested)(void* ctx);
+};
+
+// Results of the entry routine besides the last step's result.
+constexpr Result kHostNoEngineBlock = 0x80000001;
+constexpr Result kHostNoWindow = 0x80000002;
+
+// Runs the whole host; returns the last step's result or a failure.
+Result HostMain(const HostShellOps& ops);
+
+// The settings block of the running host (null outside HostMain).
+HostSettings* HostCurrentSettings();
+
+// The main window was asked to close: what happens depends on the host state.
+void HostOnClose(HostSettings* settings);
+// The start-up task's report (installed as the platform's state callback).
+void HostOnStateChanged(void* host, int32_t state, uint32_t status);
+
+// The engine's frame buffer, made when the main window is set up: white,
+// RGB565, rows of the screen's pitch.
+uint16_t* HostCreateFrameBuffer(HostSettings* settings);
+void HostFreeFrameBuffer(HostSettings* settings);

@@ -1,0 +1,49 @@
+// The host's settings block: cleared at start, filled from qor.ini and the
+// skin, and handed to the windows and to the engine's start-up task.
+#pragma once
+#include <cstdint>
+
+#include "host/font.h"
+
+struct HostRect {
+  int32_t x, y, width, height;
+};
+
+// Host states, as the start-up task reports them.
+namespace HostState {
+constexpr int32_t ServicesUp = 0, BrowserRunning = 3, BrowserStarting = 6;
+}
+
+constexpr int kHostUrlChars = 256;
+constexpr int kHostSkinChars = 512;
+
+struct HostSettings {
+  void* mainWindow;     // the main dialog (skin)
+  void* displayWindow;  // its display child (handset screen)
+  HostRect display;     // display position and size inside the dialog
+  int32_t largePhone;
+  int32_t frameRate;
+  uint32_t memoryBytes;  // engine block size
+  char homeUrl[kHostUrlChars + 1];
+  char skinFile[kHostSkinChars + 1];
+  int32_t hostState;
+  int32_t keyHandled;    // a desktop key was consumed by the key table
+  int32_t repeatFired;
+  int32_t pressedButton;  // -1: none
+  int32_t repeatDelayMs;
+  int32_t repeatIntervalMs;
+  int32_t armedRepeat;   // commands of the pressed button while a repeat is armed
+  int32_t armedRelease;
+  int32_t armedShort;
+  bool repeatArmed;
+  uint16_t* frameBuffer;
+  void* skinBitmap;
+  int32_t softKeys;
+  int32_t softKeySwap;
+  int32_t scrollStep;
+  int32_t skinCropRow;  // first skin row drawn (desktop shorter than the skin)
+  FontSettings fonts;
+};
+
+// Clears the block; pressed button = -1.
+void HostSettingsClear(HostSettings* settings);

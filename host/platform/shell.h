@@ -1,0 +1,46 @@
+// The host services the engine calls by name: screen geometry and repaint,
+// the engine tick, message boxes, the time hooks, and the settings the skin
+// hands to the browser view.
+#pragma once
+#include <cstdint>
+
+// Frame buffer: top-down RGB565, `pitch` pixels to a row (width rounded up
+// to a multiple of 4).
+struct ShellScreen {
+  int32_t width;
+  int32_t height;
+  int32_t pitch;
+  uint16_t* pixels;
+};
+
+void ShellSetScreenGeometry(int32_t width, int32_t height, uint16_t* pixels);
+const ShellScreen& ShellGetScreen();
+// Clamps right and bottom to the screen and repaints the inclusive rectangle.
+void ShellInvalidateScreen(int32_t left, int32_t top, int32_t right, int32_t bottom);
+
+int ShellStartTick();
+void ShellStopTick();
+void ShellSuspendTick(bool suspended);
+bool ShellTickSuspended();
+
+void HostMessageBox(const char* text);
+// The start-up task's report to the host: the engine reached `state`.
+void HostStateChanged(void* host, int32_t state, uint32_t status);
+void HostMessageBoxTitled(const char* title, const char* text);
+
+void ShellSetSoftKeyMode(int softKeys, int swap);
+void ShellGetSoftKeyMode(int* softKeys, int* swap);
+void ShellSetScrollStep(int32_t step);
+int32_t ShellGetScrollStep();
+void ShellStubInfoHook();
+
+struct LibcTm;
+int ShellTimeHook(LibcTm* tm);
+int32_t ShellTimeZoneSeconds();
+int64_t ShellNow();
+
+// The skin's handset key map: up to 12 pairs {key code, value}.
+constexpr int kShellKeyMapSize = 12;
+bool ShellKeyMapAdd(uint32_t code, uint16_t value);
+uint16_t ShellKeyMapLookup(uint32_t code);
+void ShellKeyMapClear();

@@ -1,0 +1,180 @@
+#include "host/qt/qthost.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QDateTime>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+
+#include "host/font.h"
+#include "host/hostinput.h"
+#include "host/hostmain.h"
+#include "host/hostsettings.h"
+#include "host/platform/platform.h"
+#include "host/platform/shell.h"
+#include "host/qt/displaywidget.h"
+#include "host/qt/mainwindow.h"
+#include "kernel/tskman.h"
+#include "kernel/uistart.h"
+
+namespace {
+
+struct QtHost {
+  QtHostHooks hooks;
+  MainWindow* main = nullptr;
+  QTimer* tick = nullptr;
+  bool quit = false;
+};
+
+QtHost* gHost = nullptr;
+
+QtHost* Self(void* ctx) { return static_cast<QtHost*>(ctx); }
+
+// ---- platform operations ---------------------------------------------------
+
+void Invalidate(void* ctx, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  QtHost* host = Self(ctx);
+  if (host->main && host->main->display() && right >= left && bottom >= top)
+    host->main->display()->update(left, top, right - left + 1, bottom - top + 1);
+}
+
+int StartTick(void* ctx) {
+  QtHost* host = Self(ctx);
+  if (!host->tick) return 1;
+  host->tick->start();
+  return 0;
+}
+
+void StopTick(void* ctx) {
+  if (QtHost* host = Self(ctx); host->tick) host->tick->stop();
+}
+
+void MessageBox(void* ctx, const char* title, const char* text) {
+  QtHost* host = Self(ctx);
+  if (host->hooks.messageBox) {
+    host->hooks.messageBox(title, text);
+    return;
+  }
+  std::fprintf(stderr, "%s: %s\n", title, text);
+  // Nobody could answer a box on a screen that is not there.
+  if (QGuiApplication::platformName() == "offscreen") return;
+  QMessageBox box(QMessageBox::Critical, QString::fromUtf8(title), QString::fromUtf8(text),
+                  QMessageBox::Ok, host->main);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  box.exec();
+}
+
+int64_t Now(void*) { return static_cast<int64_t>(std::time(nullptr)); }
+int32_t ZoneMinutes(void*) { return QDateTime::currentDateTime().offsetFromUtc() / 60; }
+
+void StateChanged(void*, void* host, int32_t state, uint32_t status) {
+  HostOnStateChanged(host, state, status);
+}
+
+// ---- input services --------------------------------------------------------
+
+void StartRepeat(void* ctx, int32_t ms) {
+  if (QtHost* host = Self(ctx); host->main) host->main->startRepeat(ms);
+}
+void StopRepeat(void* ctx) {
+  if (QtHost* host = Self(ctx); host->main) host->main->stopRepeat();
+}
+void DrawButton(void* ctx, int32_t, bool) {
+  if (QtHost* host = Self(ctx); host->main) host->main->update();
+}
+void CaptureMouse(void* ctx, bool capture) {
+  QtHost* host = Self(ctx);
+  if (!host->main) return;
+  if (capture)
+    host->main->grabMouse();
+  else
+    host->main->releaseMouse();
+}
+void OpenLanguageDialog(void*) {}
+
+// ---- the entry routine's window services ----------------------------------
+
+bool CreateWindows(void* ctx, HostSettings* settings) {
+  QtHost* host = Self(ctx);
+  host->main = new MainWindow(settings);
+  settings->mainWindow = host->main;
+  settings->displayWindow = host->main->display();
+  settings->fonts.displayWindow = host->main->display();
+  FontInit(&settings->fonts);
+  host->main->show();
+  if (host->hooks.windowsCreated) host->hooks.windowsCreated(host->main);
+  return true;
+}
+
+void DestroyWindows(void* ctx) {
+  QtHost* host = Self(ctx);
+  delete host->main;
+  host->main = nullptr;
+}
+
+// Dispatches what waits, a bounded number of rounds so that a busy timer
+// cannot starve the engine.
+bool PumpMessages(void*) {
+  QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+  bool any = false;
+  for (int round = 0; round < 64 && dispatcher->processEvents(QEventLoop::AllEvents); ++round)
+    any = true;
+  return any;
+}
+
+void Sleep(void*, int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+bool QuitRequested(void* ctx) { return Self(ctx)->quit; }
+
+}  // namespace
+
+Result QtHostRun(const QtHostHooks& hooks) {
+  QtHost host;
+  host.hooks = hooks;
+  QTimer tick;
+  tick.setInterval(static_cast<int>(kTskmanTickMs));
+  tick.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&tick, &QTimer::timeout, [] {
+    if (!ShellTickSuspended()) TskmanTimerTick();
+  });
+  host.tick = &tick;
+  gHost = &host;
+
+  const PlatformOps platform{&host, Invalidate, StartTick, StopTick, MessageBox,
+                             Now,   ZoneMinutes, StateChanged};
+  const PlatformOps* previous = PlatformInstall(&platform);
+  const HostInputOps input{&host, StartRepeat, StopRepeat, DrawButton, CaptureMouse,
+                           OpenLanguageDialog};
+  HostInputInstall(&input);
+
+  const HostShellOps shell{&host, CreateWindows, DestroyWindows, PumpMessages, Sleep,
+                           QuitRequested};
+  Result result = HostMain(shell);
+
+  tick.stop();
+  HostInputInstall(nullptr);
+  PlatformInstall(previous);
+  gHost = nullptr;
+  return result;
+}
+
+int QtHostMain() {
+  int argc = 1;
+  char name[] = "qor";
+  char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);
+  Result result = QtHostRun();
+  return result == kUiStartFinished || result == kOk ? 0 : 1;
+}
+
+QWidget* QtHostMainWindow() { return gHost ? gHost->main : nullptr; }
+QWidget* QtHostDisplayWindow() { return gHost && gHost->main ? gHost->main->display() : nullptr; }
+void QtHostRequestQuit() {
+  if (gHost) gHost->quit = true;
+}

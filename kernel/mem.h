@@ -1,0 +1,33 @@
+// Engine allocation: every engine module allocates through these, from the
+// one heap. A failed request evicts one cached object and tries again for as
+// long as something could be evicted.
+#pragma once
+#include <cstdint>
+
+// Tags that every allocation names. The heap accepts them and stores neither.
+namespace Use {
+constexpr uint32_t Data = 1, Task = 2, String = 3, Context = 4;
+}
+
+void* MemAlloc(uint32_t size, uint32_t use, uint32_t module);
+void* MemAllocZero(uint32_t size, uint32_t use, uint32_t module);
+// A null pointer yields null. When the resize fails and freeOnFailure is
+// non-zero, the old block is freed (the caller's pointer is left alone).
+void* MemRealloc(void* p, uint32_t size, int freeOnFailure, uint32_t module);
+void* MemReallocZero(void* p, uint32_t size, int freeOnFailure, uint32_t module);
+void MemFreeRaw(void* p);
+
+// Frees *pp and nulls it; nothing when it already holds null.
+template <class T>
+inline void MemFree(T** pp) {
+  if (*pp) {
+    MemFreeRaw(const_cast<void*>(static_cast<const void*>(*pp)));
+    *pp = nullptr;
+  }
+}
+
+// The eviction the allocators call after a failed heap request: answers 1
+// when it freed something (the request is then tried again), 0 when nothing
+// is left to evict. The host installs the object cache's; none by default.
+using MemEvictFn = int (*)();
+void MemSetEvictor(MemEvictFn evict);

@@ -1,0 +1,81 @@
+// The task manager: cooperative tasks, the event ring, and the 50 ms timers.
+//
+// Every engine module is a task with one handler. Events are posted into a
+// ring and delivered one per TskmanStep; a send calls the handler at once.
+// Timers count host ticks of 50 ms and post message 261 to their task.
+#pragma once
+#include <cstdint>
+
+#include "kernel/list.h"
+#include "kernel/modules.h"
+
+using TskmanHandler = Result (*)(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);
+
+struct TskmanTask {
+  ListNode link;  // in the task list, creation order
+  uint32_t id;
+  void* context;
+  TskmanHandler handler;
+  TskmanTask* idleNext;  // the idle list runs through here
+  bool idleListed;
+};
+
+struct TskmanEvent {
+  TskmanTask* target;  // null: every task in turn
+  uint32_t message;
+  uintptr_t arg1;
+  uintptr_t arg2;
+};
+
+struct TskmanTimer {
+  ListNode link;  // running list, expired list or pool
+  uint32_t pooled;
+  uint32_t fired;
+  TskmanTask* task;
+  uintptr_t user;
+  uint32_t remaining;
+  uint32_t period;  // 0: one-shot
+};
+
+// The task manager's own messages and results.
+namespace TskMsg {
+constexpr uint32_t Start = 256, Stop = 257, Idle = 258, Timer = 261, Stop2 = 262;
+}
+constexpr Result kTskmanNoMemory = 0x80010001;
+constexpr Result kTskmanNothingRan = 0x80018000;
+constexpr Result kTskmanIdleRan = 0x80018001;
+constexpr uint32_t kTskmanRingSize = 32;
+constexpr uint32_t kTskmanTickMs = 50;
+
+Result TskmanInit();
+void TskmanShutdown();
+
+Result TskmanCreateTask(TskmanTask** out, uint32_t id, TskmanHandler handler, void* context);
+Result TskmanCreateTaskEx(TskmanTask** out, uint32_t id, TskmanHandler handler, void* context,
+                          bool postStart);
+void TskmanDestroyTask(TskmanTask* task);
+void TskmanFindTask(TskmanTask** out, uint32_t id);
+TskmanTask* TskmanFind(uint32_t id);  // the same, as a value
+void TskmanGetContext(void** out, const TskmanTask* task);
+void TskmanSetContext(TskmanTask* task, void* context);
+
+void TskmanPost(TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t arg2);
+void TskmanBroadcast(uint32_t message, uintptr_t arg1, uintptr_t arg2);
+Result TskmanSend(TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t arg2);
+// message 0 matches every event of the task, otherwise message and arg1 both;
+// count -1 purges all matches.
+void TskmanPurgeEvents(TskmanTask* task, uint32_t message, uintptr_t arg1, int32_t count);
+void TskmanSetIdle(TskmanTask* task, bool on);
+
+Result TskmanStep();
+TskmanTask* TskmanGetCurrentTask();
+uint32_t TskmanPendingCount();  // ring and overflow together
+TskmanTask* TskmanNullTask();
+
+Result TskmanStartTimer(TskmanTimer** out, TskmanTask* task, uintptr_t user, int repeat,
+                        uint32_t milliseconds);
+void TskmanCancelTimer(TskmanTimer** timer);
+void TskmanTimerTick();
+Result TskmanTimerStartTick();
+void TskmanTimerStopTick();
+bool TskmanTickRunning();

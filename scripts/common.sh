@@ -1,0 +1,37 @@
+# Shared by ./run and ./test: install what is missing, configure and build.
+
+QOR_PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  zlib1g-dev libpng-dev libmng-dev
+  libfreetype-dev libfontconfig-dev fonts-nanum
+)
+
+qor_as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+qor_install_deps() {
+  local missing=()
+  for pkg in "${QOR_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
+      missing+=("$pkg")
+  done
+  if [ "${#missing[@]}" -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    qor_as_root apt-get update -qq
+    qor_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+      "${missing[@]}"
+  fi
+}
+
+# qor_build DIR [cmake options...]
+qor_build() {
+  local dir="$1"
+  shift
+  cmake -S . -B "$dir" -G Ninja -DQOR_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" -- -k 0
+}
+
+qor_jobs() { nproc 2>/dev/null || echo 2; }

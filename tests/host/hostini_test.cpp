@@ -1,0 +1,215 @@
+#include "host/hostini.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "host/hostsettings.h"
+#include "host/lang.h"
+#include "kernel/ubstore.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int32_t kDefaultQuotas[] = {8000, 8000, 12500, 8000};
+
+class QorIni : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "hostini_test_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    ShellSelectLanguage(u"untouched");
+  }
+  void TearDown() override {
+    const char* names[] = {"access", "page", "persistent", "repository"};
+    for (int i = 0; i < 4; ++i) UbstoreSetQuota(names[i], kDefaultQuotas[i]);
+    fs::remove_all(dir_);
+  }
+
+  // Reads a qor.ini holding exactly these lines into a cleared block.
+  const HostSettings& ReadIni(const std::string& lines) {
+    std::string path = (dir_ / "qor.ini").string();
+    std::ofstream(path, std::ios::binary) << lines;
+    settings_ = HostSettings{};
+    HostReadIniFile(&settings_, path);
+    return settings_;
+  }
+
+  fs::path dir_;
+  HostSettings settings_{};
+};
+
+std::u16string Wide(const char16_t* text) { return text; }
+
+std::vector<std::pair<int32_t, int32_t>> Pairs(const FontSizePair* pairs, int32_t count) {
+  std::vector<std::pair<int32_t, int32_t>> out;
+  for (int32_t i = 0; i < count; ++i) out.emplace_back(pairs[i].level, pairs[i].points);
+  return out;
+}
+
+std::vector<uint16_t> Symbols(const uint16_t* symbols) {
+  return std::vector<uint16_t>(symbols, symbols + kFontSymbols);
+}
+
+const std::vector<uint16_t> kPresetSymbols = {0x2022, 0x25AA, 0x25E6};
+
+}  // namespace
+
+TEST_F(QorIni, MissingFileGivesEveryDefault) {
+  HostSettings s{};
+  HostReadIniFile(&s, (dir_ / "absent.ini").string());
+  EXPECT_EQ(s.memoryBytes, 128u * 1024);
+  EXPECT_STREQ(s.homeUrl, "info://HOME/general/gohome.html");
+  EXPECT_EQ(s.frameRate, 35);
+  EXPECT_STREQ(s.skinFile, "");
+  EXPECT_STREQ(HostPhoneSize(), "LARGE");
+  EXPECT_EQ(Wide(ShellSelectedLanguageName()), u"untouched");
+  EXPECT_EQ(Wide(s.fonts.bodyFace), u"Arial");
+  EXPECT_EQ(Wide(s.fonts.headingFace), u"Arial");
+  EXPECT_EQ(Wide(s.fonts.bodyMonoFace), u"Lucida console");
+  EXPECT_EQ(Wide(s.fonts.headingMonoFace), u"Lucida console");
+  EXPECT_EQ(Symbols(s.fonts.bodySymbols), kPresetSymbols);
+  EXPECT_EQ(Symbols(s.fonts.headingSymbols), kPresetSymbols);
+  EXPECT_EQ(s.fonts.bodySizeCount, 0);
+  EXPECT_EQ(s.fonts.headingSizeCount, 0);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(UbstoreGetQuota(i), kDefaultQuotas[i]);
+}
+
+TEST_F(QorIni, MemoryAndFrameRateWithinLimits) {
+  EXPECT_EQ(ReadIni("[Memory]\nSize=0\n").memoryBytes, 128u * 1024);
+  EXPECT_EQ(ReadIni("[Memory]\nSize=20000\n").memoryBytes, 16384u * 1024);
+  EXPECT_EQ(ReadIni("[memory]\nsize=1\n").memoryBytes, 1024u);
+  // A negative size must not wrap into a huge block.
+  EXPECT_EQ(ReadIni("[Memory]\nSize=-5\n").memoryBytes, 128u * 1024);
+  EXPECT_EQ(ReadIni("[Options]\nFrameRate=0\n").frameRate, 10);
+  EXPECT_EQ(ReadIni("[Options]\nFrameRate=1\n").frameRate, 1);
+  EXPECT_EQ(ReadIni("[Options]\nFrameRate=100\n").frameRate, 84);
+}
+
+TEST_F(QorIni, HomeUrlAndSkinAreCutToTheirLengths) {
+  std::string url = "http://a/" + std::string(400, 'u');
+  std::string skin(600, 's');
+  const HostSettings& s = ReadIni("[Operation]\nURL=" + url + "\n[Display]\nSkin=" + skin + "\n");
+  EXPECT_EQ(std::string(s.homeUrl), url.substr(0, 256));
+  EXPECT_EQ(std::string(s.skinFile), skin.substr(0, 512));
+}
+
+TEST_F(QorIni, PhoneSizeChoosesTheScreenWhenNoSkinLoads) {
+  auto screen = [](const HostSettings& s) {
+    return std::vector<int32_t>{s.largePhone, s.display.x, s.display.y, s.display.width,
+                                s.display.height};
+  };
+  const std::vector<int32_t> small = {0, 60, 117, 96, 64}, large = {1, 50, 109, 160, 240};
+  HostSettings s{};
+  for (auto [text, expected] : {std::pair{"PhoneSize=large\n", small},
+                                {"PhoneSize=LARG\n", small},
+                                {"PhoneSize=LARGEST\n", large},
+                                {"", large}}) {
+    ReadIni(std::string("[Display]\n") + text);
+    HostDefaultDisplay(&s, HostPhoneSize());
+    EXPECT_EQ(screen(s), expected) << text;
+  }
+}
+
+TEST_F(QorIni, LanguageIsWidenedAndSelected) {
+  ReadIni("[Display]\nLanguage=korean\n");
+  EXPECT_EQ(Wide(ShellSelectedLanguageName()), u"korean");
+  ReadIni("[Display]\nLanguage=fran\347ais\n");  // a byte above 0x7F
+  EXPECT_EQ(Wide(ShellSelectedLanguageName()), u"fran\u00E7ais");
+  // An empty name selects nothing.
+  ShellSelectLanguage(u"kept");
+  ReadIni("[Display]\nLanguage=\n");
+  EXPECT_EQ(Wide(ShellSelectedLanguageName()), u"kept");
+}
+
+TEST_F(QorIni, StorageQuotasReachTheStorageClasses) {
+  ReadIni("[Storage]\npage=9000\naccess=0\npersistent=-1\nrepository=abc\n");
+  EXPECT_EQ(UbstoreGetQuota(UbstoreClassIndex("page")), 9000);
+  EXPECT_EQ(UbstoreGetQuota(UbstoreClassIndex("access")), 0);
+  EXPECT_EQ(UbstoreGetQuota(UbstoreClassIndex("persistent")), 12500);
+  // A value without digits reads 0, as the profile calls read it.
+  EXPECT_EQ(UbstoreGetQuota(UbstoreClassIndex("repository")), 0);
+}
+
+TEST(Ubstore, ClassesAndQuotas) {
+  EXPECT_EQ(UbstoreClassIndex("access"), 0);
+  EXPECT_EQ(UbstoreClassIndex("repository"), 3);
+  EXPECT_EQ(UbstoreClassIndex("Page"), -1);
+  EXPECT_EQ(UbstoreClassIndex("pages"), -1);
+  EXPECT_EQ(UbstoreClassIndex("pag"), -1);
+  EXPECT_EQ(UbstoreClassIndex(nullptr), -1);
+  EXPECT_EQ(UbstoreGetQuota(2), 12500);
+  EXPECT_EQ(UbstoreGetQuota(4), -1);
+  EXPECT_EQ(UbstoreGetQuota(-1), -1);
+  EXPECT_EQ(UbstoreSetQuota("persistent", -7), 2);
+  EXPECT_EQ(UbstoreGetQuota(2), 12500);
+  EXPECT_EQ(UbstoreSetQuota("other", 5), -1);
+  EXPECT_EQ(UbstoreSetQuota("persistent", 100), 2);
+  EXPECT_EQ(UbstoreGetQuota(2), 100);
+  UbstoreSetQuota("persistent", 12500);
+}
+
+TEST_F(QorIni, FontFaces) {
+  const HostSettings& s = ReadIni(
+      "[Fonts]\nBody=Verdana\nHeadingMono=\"Courier New\"\nHeading=" + std::string(40, 'h') + "\n");
+  EXPECT_EQ(Wide(s.fonts.bodyFace), u"Verdana");
+  EXPECT_EQ(Wide(s.fonts.bodyMonoFace), u"Lucida console");
+  EXPECT_EQ(Wide(s.fonts.headingMonoFace), u"Courier New");
+  EXPECT_EQ(Wide(s.fonts.headingFace), std::u16string(31, u'h'));
+}
+
+TEST_F(QorIni, SymbolLists) {
+  const HostSettings& s =
+      ReadIni("[Fonts]\nBodySymbols= 0x2023 ,\t9679, 0X25cF\nHeadingSymbols=0, 70000 ,0x25AB\n");
+  EXPECT_EQ(Symbols(s.fonts.bodySymbols), (std::vector<uint16_t>{0x2023, 9679, 0x25CF}));
+  EXPECT_EQ(Symbols(s.fonts.headingSymbols), (std::vector<uint16_t>{0x2022, 0x25AA, 0x25AB}));
+
+  const HostSettings& t =
+      ReadIni("[Fonts]\nBodySymbols=abc,,12x\nHeadingSymbols=0x,0x10000,65535,1\n");
+  EXPECT_EQ(Symbols(t.fonts.bodySymbols), kPresetSymbols);
+  EXPECT_EQ(Symbols(t.fonts.headingSymbols), (std::vector<uint16_t>{0x2022, 0x25AA, 65535}));
+}
+
+TEST_F(QorIni, FontSizesKeepTheirLevels) {
+  const HostSettings& s = ReadIni(
+      "[Fonts]\nBody1=8\nBody2=0\nBody3=10\nBody7=14\nBody8=20\n"
+      "Heading2=12\nHeading6=7\nHeading7=30\n");
+  EXPECT_EQ(Pairs(s.fonts.bodySizes, s.fonts.bodySizeCount),
+            (std::vector<std::pair<int32_t, int32_t>>{{1, 8}, {3, 10}, {7, 14}}));
+  EXPECT_EQ(Pairs(s.fonts.headingSizes, s.fonts.headingSizeCount),
+            (std::vector<std::pair<int32_t, int32_t>>{{2, 12}, {6, 7}}));
+}
+
+TEST_F(QorIni, ReadIniUsesTheWorkingDirectory) {
+  std::ofstream((dir_ / "qor.ini").string()) << "[Memory]\nSize=256\n";
+  fs::path previous = fs::current_path();
+  fs::current_path(dir_);
+  HostSettings s{};
+  HostReadIni(&s);
+  fs::current_path(previous);
+  EXPECT_EQ(s.memoryBytes, 256u * 1024);
+}
+
+TEST(HostNumberList, EntriesReplaceOnlyTheirOwnPresets) {
+  uint16_t v[3] = {1, 2, 3};
+  HostParseNumberList("", v, 3, 1, 65535);
+  EXPECT_EQ(Symbols(v), (std::vector<uint16_t>{1, 2, 3}));
+  HostParseNumberList(nullptr, v, 3, 1, 65535);
+  HostParseNumberList(",,9", v, 3, 1, 65535);
+  EXPECT_EQ(Symbols(v), (std::vector<uint16_t>{1, 2, 9}));
+  HostParseNumberList("7,8,9,10,11", v, 2, 1, 65535);  // past count: left alone
+  EXPECT_EQ(Symbols(v), (std::vector<uint16_t>{7, 8, 9}));
+  HostParseNumberList("99999999999999999999,0xFFFFFFFFFFFF5,-4", v, 3, 1, 65535);
+  EXPECT_EQ(Symbols(v), (std::vector<uint16_t>{7, 8, 9}));
+  HostParseNumberList("5,6,7", v, 3, 6, 6);
+  EXPECT_EQ(Symbols(v), (std::vector<uint16_t>{7, 6, 9}));
+  HostParseNumberList("\x0b\r\n 0xa ,1 2", v, 3, 0, 65535);
+  EXPECT_EQ(Symbols(v), (std::vector<uint16_t>{10, 6, 9}));
+}

@@ -1,0 +1,182 @@
+// Skin buttons with their long-press repeat, and the display window's keys,
+// as the handset commands they send.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "browser/ui.h"
+#include "host/hostinput.h"
+#include "host/hostsettings.h"
+#include "host/platform/shell.h"
+#include "host/skin.h"
+
+namespace {
+
+struct Cmd {
+  int32_t command;
+  uintptr_t argument;
+  bool operator==(const Cmd&) const = default;
+};
+
+class HostInputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    HostSettingsClear(&settings);
+    settings.repeatDelayMs = 220;
+    settings.repeatIntervalMs = 30;
+    ShellSkinReset();
+    // "Pad 6" at (100, 200) 20 x 10 gives "next"; "Pad 5" gives "select".
+    ShellSkinSetButton(0, {230, 100, 200, 20, 10, 1, 100, 200, 20, 10});
+    ShellSkinSetButton(1, {229, 10, 20, 30, 40, 1, 10, 20, 30, 40});
+    ShellSkinMapCommand("next", 230);
+    ShellSkinMapCommand("select", 229);
+    ops = {this,
+           [](void* c, int32_t ms) { Self(c)->log.push_back("timer " + std::to_string(ms)); },
+           [](void* c) { Self(c)->log.push_back("stop"); },
+           [](void* c, int32_t i, bool pressed) {
+             Self(c)->log.push_back((pressed ? "down " : "up ") + std::to_string(i));
+           },
+           [](void* c, bool on) { Self(c)->log.push_back(on ? "capture" : "release"); },
+           [](void* c) { Self(c)->log.push_back("language"); }};
+    HostInputInstall(&ops);
+    UiForgetCommands();
+  }
+  void TearDown() override {
+    HostInputInstall(nullptr);
+    ShellSkinReset();
+  }
+  static HostInputTest* Self(void* c) { return static_cast<HostInputTest*>(c); }
+  std::vector<Cmd> Sent() {
+    UiCommandRecord records[64];
+    int n = UiRecentCommands(records, 64);
+    std::vector<Cmd> out;
+    for (int i = 0; i < n; ++i) out.push_back({records[i].command, records[i].argument});
+    return out;
+  }
+
+  HostSettings settings;
+  HostInputOps ops;
+  std::vector<std::string> log;
+};
+
+TEST_F(HostInputTest, AButtonWithoutRepeatSendsItsCommandOnPress) {
+  HostButtonDown(&settings, 40, 60, false);  // the inclusive corner of "Pad 5"
+  EXPECT_EQ(Sent(), (std::vector<Cmd>{{1, 0}}));
+  EXPECT_EQ(settings.pressedButton, 1);
+  HostButtonUp(&settings, false);
+  EXPECT_EQ(Sent().size(), 1u);
+  EXPECT_EQ(log, (std::vector<std::string>{"down 1", "capture", "up 1", "release"}));
+  EXPECT_EQ(settings.pressedButton, -1);
+}
+
+TEST_F(HostInputTest, ClicksOutsideEveryButtonDoNothing) {
+  HostButtonDown(&settings, 41, 60, false);
+  HostButtonDown(&settings, 99, 205, false);
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_TRUE(log.empty());
+}
+
+TEST_F(HostInputTest, AShortPressOfARepeatingButtonSendsItsCommandOnceOnRelease) {
+  HostButtonDown(&settings, 105, 205, false);
+  EXPECT_TRUE(Sent().empty());
+  HostButtonUp(&settings, false);
+  // The argument is the button's index in the table.
+  EXPECT_EQ(Sent(), (std::vector<Cmd>{{3, 0}}));
+  EXPECT_EQ(log, (std::vector<std::string>{"down 0", "capture", "timer 220", "stop", "up 0",
+                                           "release"}));
+}
+
+TEST_F(HostInputTest, AHeldButtonRepeatsThenSendsItsReleaseCommand) {
+  HostButtonDown(&settings, 105, 205, false);
+  HostRepeatTimer(&settings);
+  HostRepeatTimer(&settings);
+  HostButtonUp(&settings, false);
+  EXPECT_EQ(Sent(), (std::vector<Cmd>{{24, 0}, {24, 0}, {25, 0}}));
+  EXPECT_EQ(log[2], "timer 220");
+  EXPECT_EQ(log[3], "timer 30");
+  EXPECT_EQ(log[4], "timer 30");
+}
+
+TEST_F(HostInputTest, ADoubleClickOnARepeatingButtonSendsAtOnce) {
+  HostButtonDown(&settings, 105, 205, true);
+  EXPECT_EQ(Sent(), (std::vector<Cmd>{{3, 0}}));
+  HostRepeatTimer(&settings);  // nothing armed
+  EXPECT_EQ(Sent().size(), 1u);
+}
+
+TEST_F(HostInputTest, LosingTheCaptureEndsThePressWithoutReleasingIt) {
+  HostButtonDown(&settings, 105, 205, false);
+  HostRepeatTimer(&settings);
+  HostButtonUp(&settings, true);
+  EXPECT_EQ(Sent().back(), (Cmd{25, 0}));
+  EXPECT_EQ(log.back(), "up 0");
+}
+
+TEST_F(HostInputTest, AccessKeysTurnButtonsIntoCharacters) {
+  ShellKeyMapAdd(230, '6');
+  HostButtonDown(&settings, 105, 205, false);
+  EXPECT_EQ(Sent(), (std::vector<Cmd>{{27, '6'}}));
+}
+
+TEST_F(HostInputTest, FunctionKeysSendTheirCommands) {
+  HostKeyDown(&settings, HostKey::F8, false);
+  HostKeyDown(&settings, HostKey::F9, false);
+  HostKeyDown(&settings, HostKey::F4, false);
+  HostKeyDown(&settings, HostKey::Home, false);
+  HostKeyDown(&settings, HostKey::Enter, false);
+  EXPECT_EQ(Sent(), (std::vector<Cmd>{{13, 0}, {10, 0}, {12, 0}, {12, 0}, {9, 0}}));
+  EXPECT_EQ(settings.keyHandled, 0);
+}
+
+TEST_F(HostInputTest, TheKeyTableSendsCommandsAndSwallowsTheCharacter) {
+  const std::pair<HostKey, int32_t> table[] = {
+      {HostKey::End, 0},    {HostKey::F3, 9},        {HostKey::Left, 4},
+      {HostKey::Right, 3},  {HostKey::Up, 5},        {HostKey::Down, 6},
+      {HostKey::PageUp, 15}, {HostKey::PageDown, 16}, {HostKey::Delete, 0},
+      {HostKey::Backspace, 21}};
+  for (auto [key, command] : table) {
+    UiForgetCommands();
+    HostKeyDown(&settings, key, false);
+    HostCharTyped(&settings, U'5');
+    EXPECT_EQ(Sent(), (std::vector<Cmd>{{command, 0}}));
+  }
+}
+
+TEST_F(HostInputTest, F2OpensTheLanguageDialog) {
+  HostKeyDown(&settings, HostKey::F2, false);
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_EQ(log, (std::vector<std::string>{"language"}));
+}
+
+TEST_F(HostInputTest, StarAndHashKeysSendTheirCodes) {
+  HostKeyDown(&settings, HostKey::NumpadMultiply, false);
+  HostKeyDown(&settings, HostKey::Digit8, true);
+  HostKeyDown(&settings, HostKey::Digit3, true);
+  HostKeyDown(&settings, HostKey::Digit8, false);
+  EXPECT_EQ(Sent(), (std::vector<Cmd>{{0, 9}, {0, 9}, {0, 11}}));
+}
+
+TEST_F(HostInputTest, TypedDigitsGoThroughTheSkinMapping) {
+  ShellKeyMapAdd(224, '0');
+  HostKeyDown(&settings, HostKey::Other, false);
+  HostCharTyped(&settings, U'0');  // access key: a character
+  HostCharTyped(&settings, U'6');  // "Pad 6" is mapped to "next"
+  HostCharTyped(&settings, U'a');  // not a handset key
+  EXPECT_EQ(Sent(), (std::vector<Cmd>{{27, '0'}, {3, 0}}));
+}
+
+TEST_F(HostInputTest, KeyUpRepeatsTheCommandOnlyAfterARepeatFired) {
+  HostKeyUp(&settings, HostKey::Down);
+  EXPECT_TRUE(Sent().empty());
+  settings.repeatFired = 1;
+  HostKeyUp(&settings, HostKey::Down);
+  EXPECT_EQ(Sent(), (std::vector<Cmd>{{6, 0}}));
+}
+
+TEST_F(HostInputTest, ATapSendsItsPositionPacked) {
+  HostDisplayTap(&settings, 37, 120);
+  EXPECT_EQ(Sent(), (std::vector<Cmd>{{11, (120u << 16) | 37u}}));
+}
+
+}  // namespace

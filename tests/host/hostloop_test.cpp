@@ -1,0 +1,89 @@
+// The main loop's rules: what it sleeps after each kind of step, and what
+// ends it.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <vector>
+
+#include "host/hostloop.h"
+#include "kernel/tskman.h"
+#include "kernel/uistart.h"
+
+namespace {
+
+// A scripted step source: each pass takes the next result and whether a
+// window message waited; the loop's calls are logged.
+struct FakeSteps {
+  struct Pass {
+    Result result;
+    bool messages;
+  };
+  std::deque<Pass> script;
+  std::vector<int32_t> sleeps;
+  int polls = 0;
+  int steps = 0;
+  bool pendingMessages = false;
+  bool quit = false;
+  int quitAfter = -1;
+
+  HostLoopOps Ops() {
+    return {this,
+            [](void* c) { ++static_cast<FakeSteps*>(c)->polls; },
+            [](void* c) {
+              auto* self = static_cast<FakeSteps*>(c);
+              ++self->steps;
+              if (self->quitAfter >= 0 && self->steps >= self->quitAfter) self->quit = true;
+              Pass pass = self->script.empty() ? Pass{kUiStartFinished, false} : self->script.front();
+              if (!self->script.empty()) self->script.pop_front();
+              self->pendingMessages = pass.messages;
+              return pass.result;
+            },
+            [](void* c) { return static_cast<FakeSteps*>(c)->pendingMessages; },
+            [](void* c, int32_t ms) { static_cast<FakeSteps*>(c)->sleeps.push_back(ms); },
+            [](void* c) { return static_cast<FakeSteps*>(c)->quit; }};
+  }
+};
+
+TEST(HostLoopTest, SleepsTenAfterNothingRanFiveAfterIdleAndNotAfterWork) {
+  FakeSteps fake;
+  fake.script = {{kTskmanNothingRan, false}, {kTskmanIdleRan, false}, {kOk, false},
+                 {0x80190003, false}, {kUiStartFinished, false}};
+  EXPECT_EQ(HostRunLoop(fake.Ops()), kUiStartFinished);
+  EXPECT_EQ(fake.sleeps, (std::vector<int32_t>{10, 5}));
+  EXPECT_EQ(fake.polls, 5);
+}
+
+TEST(HostLoopTest, WaitingWindowMessagesReplaceTheSleep) {
+  FakeSteps fake;
+  fake.script = {{kTskmanNothingRan, true}, {kTskmanIdleRan, true}, {kTskmanNothingRan, false}};
+  HostRunLoop(fake.Ops());
+  EXPECT_EQ(fake.sleeps, (std::vector<int32_t>{10}));
+}
+
+TEST(HostLoopTest, OnlyTheStartupTasksFinalResultEndsTheLoop) {
+  FakeSteps fake;
+  // Results ending in 7 from other modules keep the emulator running.
+  fake.script = {{0x80190007, false}, {0x00000007, false}, {0x80188007, false},
+                 {kUiStartFinished, false}, {kOk, false}};
+  EXPECT_EQ(HostRunLoop(fake.Ops()), kUiStartFinished);
+  EXPECT_EQ(fake.steps, 4);
+  EXPECT_EQ(fake.script.size(), 1u);
+}
+
+TEST(HostLoopTest, TheHostsQuitFlagEndsTheLoopAfterThePass) {
+  FakeSteps fake;
+  for (int i = 0; i < 10; ++i) fake.script.push_back({kTskmanNothingRan, false});
+  fake.quitAfter = 3;
+  EXPECT_EQ(HostRunLoop(fake.Ops()), kTskmanNothingRan);
+  EXPECT_EQ(fake.steps, 3);
+}
+
+TEST(HostLoopTest, SleepTimesByResult) {
+  EXPECT_EQ(HostLoopSleepMs(kTskmanNothingRan), 10);
+  EXPECT_EQ(HostLoopSleepMs(kTskmanIdleRan), 5);
+  EXPECT_EQ(HostLoopSleepMs(kOk), 0);
+  // A module's own code 0x8000 is work done, not an empty scheduler.
+  EXPECT_EQ(HostLoopSleepMs(0x80198000), 0);
+}
+
+}  // namespace

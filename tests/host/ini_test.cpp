@@ -1,0 +1,272 @@
+#include "host/ini.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+IniFile Parse(std::string_view text) {
+  IniFile ini;
+  ini.LoadText(text);
+  return ini;
+}
+
+std::optional<std::string> Value(std::string_view text, std::string_view section,
+                                 std::string_view key) {
+  return Parse(text).Get(section, key);
+}
+
+class IniFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "ini_test_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string PathOf(const char* name) const { return (dir_ / name).string(); }
+  static void Write(const std::string& path, std::string_view bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  int EntriesInDir() const {
+    return static_cast<int>(std::distance(fs::directory_iterator(dir_), {}));
+  }
+
+  fs::path dir_;
+};
+
+}  // namespace
+
+TEST(IniRead, NamesMatchWithoutAsciiCase) {
+  EXPECT_EQ(Value("[display]\nSKIN=a.ini\n", "Display", "skin"), "a.ini");
+  EXPECT_EQ(Value("[\xC4]\nk=1\n", "\xE4", "k"), std::nullopt);  // only A-Z fold
+}
+
+TEST(IniRead, FirstSectionAndFirstKeyWin) {
+  const char* text = "[A]\nk=first\nk=second\n[B]\nk=b\n[a]\nk=third\nonly=later\n";
+  EXPECT_EQ(Value(text, "A", "k"), "first");
+  EXPECT_EQ(Value(text, "A", "only"), std::nullopt);
+  EXPECT_EQ(Value(text, "B", "k"), "b");
+}
+
+TEST(IniRead, ValuesLoseBlanksThenOnePairOfQuotes) {
+  const char* text =
+      "[S]\nplain =  spaced out \t\ndq = \" keep inner \"\nsq='x'\ntwice=\"\"x\"\"\n"
+      "mixed=\"x'\nlone=\"\n  indented key  = v\n";
+  EXPECT_EQ(Value(text, "S", "plain"), "spaced out");
+  EXPECT_EQ(Value(text, "S", "dq"), " keep inner ");
+  EXPECT_EQ(Value(text, "S", "sq"), "x");
+  EXPECT_EQ(Value(text, "S", "twice"), "\"x\"");
+  EXPECT_EQ(Value(text, "S", "mixed"), "\"x'");
+  EXPECT_EQ(Value(text, "S", "lone"), "\"");
+  EXPECT_EQ(Value(text, "S", "indented key"), "v");
+}
+
+TEST(IniRead, LineEndsMarkCommentsAndHeaders) {
+  const char* crlf = "\xEF\xBB\xBF[Memory]\r\nSize=64\r\n[Options]\r\nFrameRate = 20 \r\n";
+  EXPECT_EQ(Value(crlf, "Memory", "Size"), "64");
+  EXPECT_EQ(Value(crlf, "Options", "FrameRate"), "20");
+  EXPECT_FALSE(Parse("[A]\n\xEF\xBB\xBF[B]\n").HasSection("B"));  // a mark only leads
+
+  const char* text =
+      "k=before any section\n[ S ] words\n; k=semicolon\n  # k=hash\njust words\n=no name\n"
+      "k=real\n[T\nk=t\n";
+  EXPECT_EQ(Value(text, "S", "k"), "real");
+  EXPECT_EQ(Value(text, "S", ""), std::nullopt);
+  EXPECT_EQ(Value(text, "", "k"), std::nullopt);
+  // A header missing its bracket still closes the section before it.
+  EXPECT_EQ(Value(text, "T", "k"), "t");
+}
+
+TEST(IniRead, GetStringTruncatesToSizeMinusOne) {
+  IniFile ini = Parse("[S]\nk=abcdef\nempty=\n");
+  char out[8] = "zzzzzzz";
+  EXPECT_EQ(ini.GetString("S", "k", "", out, 0), 0u);
+  EXPECT_EQ(out[0], 'z');
+  EXPECT_EQ(ini.GetString("S", "k", "", out, 4), 3u);
+  EXPECT_STREQ(out, "abc");
+  EXPECT_EQ(ini.GetString("S", "missing", "fallback", out, sizeof out), 7u);
+  EXPECT_STREQ(out, "fallbac");
+  EXPECT_EQ(ini.GetString("S", "missing", nullptr, out, sizeof out), 0u);
+  EXPECT_EQ(ini.GetString("S", "empty", "fb", out, sizeof out), 0u);  // present: not the fallback
+}
+
+TEST(IniRead, GetIntReadsSignAndLeadingDigits) {
+  IniFile ini = Parse(
+      "[N]\nneg=-17\nplus=+5\nmixed=12abc\nwords=abc\nhex=0x10\nempty=\nquoted=\"64\"\n"
+      "big=99999999999\nsmall=-99999999999\nmin=-2147483648\n");
+  EXPECT_EQ(ini.GetInt("N", "neg", 7), -17);
+  EXPECT_EQ(ini.GetInt("N", "plus", 7), 5);
+  EXPECT_EQ(ini.GetInt("N", "mixed", 7), 12);
+  EXPECT_EQ(ini.GetInt("N", "words", 7), 0);
+  EXPECT_EQ(ini.GetInt("N", "hex", 7), 0);
+  EXPECT_EQ(ini.GetInt("N", "empty", 7), 7);
+  EXPECT_EQ(ini.GetInt("N", "missing", 7), 7);
+  EXPECT_EQ(ini.GetInt("N", "quoted", 7), 64);
+  EXPECT_EQ(ini.GetInt("N", "big", 7), INT32_MAX);
+  EXPECT_EQ(ini.GetInt("N", "small", 7), INT32_MIN);
+  EXPECT_EQ(ini.GetInt("N", "min", 7), INT32_MIN);
+}
+
+TEST_F(IniFiles, MissingOrUnreadableFileReadsDefaults) {
+  IniFile ini;
+  EXPECT_EQ(ini.Load(PathOf("absent.ini")), IniLoad::Missing);
+  fs::create_directory(PathOf("folder.ini"));  // unreadable as a file, even for root
+  EXPECT_EQ(ini.Load(PathOf("folder.ini")), IniLoad::Unreadable);
+  EXPECT_EQ(IniGetInt(PathOf("folder.ini"), "S", "k", 5), 5);
+  char out[8];
+  EXPECT_EQ(IniGetString(PathOf("absent.ini"), "S", "k", "dflt", out, sizeof out), 4u);
+  EXPECT_STREQ(out, "dflt");
+  // A folder is not replaced by a write either.
+  EXPECT_FALSE(IniWriteString(PathOf("folder.ini"), "S", "k", "v"));
+  EXPECT_TRUE(fs::is_directory(PathOf("folder.ini")));
+}
+
+TEST(IniWrite, ReplacesInPlaceKeepingEveryOtherByte) {
+  IniFile ini = Parse(
+      "; settings\r\n[Memory]\r\n  Size = 64   \r\n\r\n# fonts\r\n[Fonts]\r\nBody=Arial\r\n"
+      "Body=ignored\r\n");
+  ASSERT_TRUE(ini.Set("memory", "SIZE", "2048"));
+  ASSERT_TRUE(ini.Set("Fonts", "Body", "Courier"));
+  EXPECT_EQ(ini.Text(),
+            "; settings\r\n[Memory]\r\n  Size = 2048   \r\n\r\n# fonts\r\n[Fonts]\r\n"
+            "Body=Courier\r\nBody=ignored\r\n");
+}
+
+TEST(IniWrite, AddsMissingKeysAndSections) {
+  IniFile ini = Parse("[A]\nx=1\n; about B\n\n[B]\n[A]\nz=3\n");
+  ASSERT_TRUE(ini.Set("A", "new", "v"));
+  ASSERT_TRUE(ini.Set("B", "y", "2"));
+  EXPECT_EQ(ini.Text(), "[A]\nx=1\nnew=v\n; about B\n\n[B]\ny=2\n[A]\nz=3\n");
+
+  IniFile crlf = Parse("[A]\r\nx=1");  // the last line lacks its line end
+  ASSERT_TRUE(crlf.Set("A", "y", "2"));
+  ASSERT_TRUE(crlf.Set("New", "k", "v"));
+  EXPECT_EQ(crlf.Text(), "[A]\r\nx=1\r\ny=2\r\n\r\n[New]\r\nk=v\r\n");
+
+  IniFile bom = Parse("\xEF\xBB\xBF");
+  ASSERT_TRUE(bom.Set("S", "k", "v"));
+  EXPECT_EQ(bom.Text(), "\xEF\xBB\xBF[S]\nk=v\n");
+}
+
+TEST(IniWrite, ValuesReadBackAsGiven) {
+  IniFile ini;
+  for (const char* value : {" padded ", "  lead", "'quoted'", "\"\"", "a=b;c", "\"half"}) {
+    ASSERT_TRUE(ini.Set("S", "k", value)) << value;
+    EXPECT_EQ(Parse(ini.Text()).Get("S", "k"), value);
+  }
+}
+
+TEST(IniWrite, RefusesNamesAndValuesThatCouldNotBeReadBack) {
+  IniFile ini = Parse("[S]\nk=1\n");
+  EXPECT_FALSE(ini.Set("S", "k", "two\nlines"));
+  EXPECT_FALSE(ini.Set("S", "k", "cr\r"));
+  for (const char* key : {"a=b", "", " k", ";k", "[k"}) EXPECT_FALSE(ini.Set("S", key, "v"));
+  EXPECT_FALSE(ini.Set("S]", "k", "v"));
+  EXPECT_FALSE(ini.Set("S ", "k", "v"));
+  EXPECT_EQ(ini.Text(), "[S]\nk=1\n");
+}
+
+TEST(IniWrite, RemoveKeyDeletesItsEntriesInTheSectionRead) {
+  IniFile ini = Parse("[A]\nk=1\nother=2\nK=3\n[B]\nk=4\n[A]\nk=5\n");
+  EXPECT_TRUE(ini.RemoveKey("a", "k"));
+  EXPECT_EQ(ini.Text(), "[A]\nother=2\n[B]\nk=4\n[A]\nk=5\n");
+  EXPECT_FALSE(ini.RemoveKey("A", "k"));
+}
+
+TEST(IniWrite, RemoveSectionDeletesEverySectionOfTheName) {
+  IniFile ini = Parse("\xEF\xBB\xBF; top\n[A]\nk=1\n; note\n[B]\nk=2\n[a]\nk=3\n[C]\nk=4");
+  EXPECT_TRUE(ini.RemoveSection("A"));
+  EXPECT_EQ(ini.Text(), "\xEF\xBB\xBF; top\n[B]\nk=2\n[C]\nk=4");
+  EXPECT_FALSE(ini.RemoveSection("A"));
+}
+
+TEST_F(IniFiles, WriteStringRoundTripKeepsTheRestOfTheFile) {
+  std::string path = PathOf("qor.ini");
+  Write(path, "; keep me\n[Fonts]\nBody = Arial ; not a comment\n\n[Memory]\nSize=64\n");
+  ASSERT_TRUE(IniWriteString(path, "Fonts", "Body1", "8"));
+  ASSERT_TRUE(IniWriteString(path, "Memory", "Size", "256"));
+  ASSERT_TRUE(IniWriteString(path, "Operation", "URL", "http://x/"));
+  EXPECT_EQ(Read(path),
+            "; keep me\n[Fonts]\nBody = Arial ; not a comment\nBody1=8\n\n[Memory]\nSize=256\n"
+            "\n[Operation]\nURL=http://x/\n");
+  ASSERT_TRUE(IniWriteString(path, "Memory", "Size", nullptr));
+  ASSERT_TRUE(IniWriteString(path, "Fonts", nullptr, nullptr));
+  EXPECT_EQ(Read(path), "; keep me\n[Memory]\n\n[Operation]\nURL=http://x/\n");
+  EXPECT_EQ(EntriesInDir(), 1);  // no temporary file left behind
+
+  // Deleting from a missing file creates nothing.
+  ASSERT_TRUE(IniWriteString(PathOf("gone.ini"), "S", "k", nullptr));
+  ASSERT_TRUE(IniWriteString(PathOf("gone.ini"), "S", nullptr, nullptr));
+  EXPECT_FALSE(fs::exists(PathOf("gone.ini")));
+}
+
+TEST_F(IniFiles, FailedRenameLeavesTheTargetAndNoTemporaryFile) {
+  fs::create_directory(PathOf("busy"));
+  Write(PathOf("busy/inside"), "x");
+  IniFile ini = Parse("[S]\nk=v\n");
+  EXPECT_FALSE(ini.Save(PathOf("busy")));
+  EXPECT_EQ(Read(PathOf("busy/inside")), "x");
+  EXPECT_EQ(EntriesInDir(), 1);
+  EXPECT_FALSE(ini.Save(PathOf("no/such/folder/x.ini")));
+}
+
+TEST_F(IniFiles, FailedWriteLeavesTheOldFileWhole) {
+  // Root ignores a read-only folder, but not a file-size limit: the
+  // temporary file cannot grow past it and the write must fail.
+  std::string path = PathOf("qor.ini");
+  Write(path, "[S]\nk=old\n");
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit tight = saved;
+  tight.rlim_cur = 64;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+  bool written = IniWriteString(path, "S", "k", std::string(200, 'n').c_str());
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(Read(path), "[S]\nk=old\n");
+  EXPECT_EQ(EntriesInDir(), 1);
+}
+
+TEST(IniMalformed, NulBytesAreOrdinaryBytes) {
+  IniFile ini = Parse(std::string("[S\0x]\nk\0=v\0w\n[S]\nk=plain\n", 25));
+  ASSERT_TRUE(ini.Set("S", "k", "new"));
+  EXPECT_EQ(ini.Get(std::string_view("S\0x", 3), std::string_view("k\0", 2)),
+            std::string("v\0w", 3));
+  EXPECT_EQ(ini.Get("S", "k"), "new");
+}
+
+TEST(IniMalformed, OddShapesStillReadAndWrite) {
+  for (const char* text : {"", "[", "]", "=", "\r", "[S]\r", "[S]=", "\xEF\xBB", "[S]\nk"}) {
+    IniFile ini = Parse(text);
+    EXPECT_EQ(ini.Get("S", "k"), std::nullopt) << text;
+    ASSERT_TRUE(ini.Set("S", "k", "v")) << text;
+    EXPECT_EQ(Parse(ini.Text()).Get("S", "k"), "v") << text;
+  }
+  EXPECT_EQ(Value("[S]\nk==v=\r", "S", "k"), "=v=");
+}
+
+TEST(IniMalformed, HugeLines) {
+  std::string big = "[S]\nk=" + std::string(1 << 20, 'x') + "\n" + std::string(1 << 20, '[') +
+                    "\n[T]\n" + std::string(1 << 20, 'y') + "\nk=1";
+  IniFile ini = Parse(big);
+  EXPECT_EQ(ini.Get("S", "k")->size(), size_t{1} << 20);
+  ASSERT_TRUE(ini.Set("T", "k", "2"));
+  EXPECT_EQ(ini.GetInt("T", "k", 0), 2);
+}

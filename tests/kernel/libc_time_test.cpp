@@ -1,0 +1,248 @@
+// Calendar time: conversions checked against the system's own UTC calendar,
+// range limits, daylight flags, and time-zone designators.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ctime>
+
+#include "host/platform/shell.h"
+#include "kernel/libc.h"
+
+namespace {
+
+LibcTm Tm(int year, int mon, int mday, int hour = 0, int min = 0, int sec = 0, int isdst = 0) {
+  LibcTm tm{};
+  tm.year = year - 1900;
+  tm.mon = mon;
+  tm.mday = mday;
+  tm.hour = hour;
+  tm.min = min;
+  tm.sec = sec;
+  tm.isdst = isdst;
+  return tm;
+}
+
+LibcTm FromSystem(const std::tm& s) {
+  LibcTm tm{};
+  tm.sec = s.tm_sec;
+  tm.min = s.tm_min;
+  tm.hour = s.tm_hour;
+  tm.mday = s.tm_mday;
+  tm.mon = s.tm_mon;
+  tm.year = s.tm_year;
+  tm.wday = s.tm_wday;
+  tm.yday = s.tm_yday;
+  tm.isdst = 0;
+  return tm;
+}
+
+int32_t MakeTime(LibcTm tm) { return LibcMakeTime(&tm); }
+
+int64_t SystemTimeGm(LibcTm t) {
+  std::tm s{};
+  s.tm_sec = t.sec;
+  s.tm_min = t.min;
+  s.tm_hour = t.hour;
+  s.tm_mday = t.mday;
+  s.tm_mon = t.mon;
+  s.tm_year = t.year;
+  return timegm(&s);
+}
+
+// 1970-01-01 to 2038-01-18, every day at four times of day.
+TEST(LibcTimeCalendar, EveryDayAgreesWithTheSystemCalendar) {
+  constexpr int32_t kLastDay = 24854;  // 2038-01-18
+  int failures = 0;
+  for (int32_t day = 0; day <= kLastDay && failures < 5; ++day) {
+    for (int32_t secs : {0, 1, 12 * 3600 + 34 * 60 + 56, 86399}) {
+      const int32_t t = day * 86400 + secs;
+      const std::time_t st = t;
+      std::tm want{};
+      ASSERT_NE(gmtime_r(&st, &want), nullptr);
+      LibcTm got{};
+      LibcGmTime(&got, &t);
+      const bool same = got.sec == want.tm_sec && got.min == want.tm_min && got.hour == want.tm_hour &&
+                        got.mday == want.tm_mday && got.mon == want.tm_mon &&
+                        got.year == want.tm_year && got.wday == want.tm_wday &&
+                        got.yday == want.tm_yday && got.isdst == -1;
+      const int64_t back = MakeTime(FromSystem(want));
+      if (!same || back != timegm(&want) || back != t) {
+        ADD_FAILURE() << "time " << t << ": got " << got.year << "-" << got.mon << "-" << got.mday
+                      << " wday " << got.wday << " yday " << got.yday << ", back " << back;
+        ++failures;
+      }
+    }
+  }
+}
+
+TEST(LibcTimeCalendar, NineteenSixtyNineAgreesWithTheSystemCalendar) {
+  for (int mon = 0; mon < 12; ++mon)
+    for (int mday = 1; mday <= 31; ++mday) {
+      const LibcTm tm = Tm(1969, mon, mday, 23, 59, 58);
+      EXPECT_EQ(MakeTime(tm), SystemTimeGm(tm)) << mon << "/" << mday;
+    }
+}
+
+TEST(LibcTimeCalendar, Examples) {
+  LibcTm tm{};
+  const int32_t zero = 0;
+  LibcGmTime(&tm, &zero);
+  EXPECT_EQ(tm.year, 70);
+  EXPECT_EQ(tm.mon, 0);
+  EXPECT_EQ(tm.mday, 1);
+  EXPECT_EQ(tm.hour, 0);
+  EXPECT_EQ(tm.wday, 4);
+  EXPECT_EQ(tm.yday, 0);
+
+  const int32_t leapDay = 951782400;
+  LibcGmTime(&tm, &leapDay);
+  EXPECT_EQ(tm.year, 100);
+  EXPECT_EQ(tm.mon, 1);
+  EXPECT_EQ(tm.mday, 29);
+  EXPECT_EQ(tm.yday, 59);
+  EXPECT_EQ(MakeTime(Tm(2000, 1, 29)), 951782400);
+
+  const int32_t last = INT32_MAX;
+  LibcGmTime(&tm, &last);
+  EXPECT_EQ(MakeTime(tm), INT32_MAX);  // the daylight flag -1 goes to the host, which says no
+  EXPECT_EQ(tm.year, 138);
+  EXPECT_EQ(tm.hour, 3);
+  EXPECT_EQ(tm.min, 14);
+  EXPECT_EQ(tm.sec, 7);
+}
+
+TEST(LibcTimeCalendar, NegativeTimeGivesTheEmptyRecord) {
+  LibcTm tm;
+  std::memset(&tm, 0x55, sizeof tm);
+  const int32_t t = -1;
+  EXPECT_EQ(LibcGmTime(&tm, &t), &tm);
+  EXPECT_EQ(tm.mday, 1);
+  EXPECT_EQ(tm.isdst, -1);
+  EXPECT_EQ(tm.sec | tm.min | tm.hour | tm.mon | tm.year | tm.wday | tm.yday, 0);
+}
+
+TEST(LibcMakeTimeRange, YearsOutsideTheRangeGiveMinusOne) {
+  EXPECT_EQ(MakeTime(Tm(2040, 0, 1)), -1);
+  EXPECT_EQ(MakeTime(Tm(1968, 11, 31)), -1);
+  EXPECT_EQ(MakeTime(Tm(1969, 0, 1)), -365 * 86400);
+  EXPECT_EQ(MakeTime(Tm(2039, 0, 1)), -1);  // in range, but past 32 bits
+  EXPECT_EQ(MakeTime(Tm(2038, 0, 19, 3, 14, 7)), INT32_MAX);
+  EXPECT_EQ(MakeTime(Tm(2038, 0, 19, 3, 14, 8)), -1);
+}
+
+TEST(LibcMakeTimeRange, MonthsCarryIntoTheYear) {
+  EXPECT_EQ(MakeTime(Tm(1999, 12, 1)), MakeTime(Tm(2000, 0, 1)));
+  EXPECT_EQ(MakeTime(Tm(2000, -1, 1)), MakeTime(Tm(1999, 11, 1)));
+  EXPECT_EQ(MakeTime(Tm(2000, -13, 1)), MakeTime(Tm(1998, 11, 1)));
+  EXPECT_EQ(MakeTime(Tm(2000, 25, 1)), MakeTime(Tm(2002, 1, 1)));
+  EXPECT_EQ(MakeTime(Tm(1969, -1, 1)), -1);   // carried to 1968
+  EXPECT_EQ(MakeTime(Tm(2039, 12, 1)), -1);   // carried to 2040
+  LibcTm tm = Tm(1999, 12, 1);
+  LibcMakeTime(&tm);
+  EXPECT_EQ(tm.mon, 12);  // the caller's record is read, not rewritten
+}
+
+TEST(LibcMakeTimeRange, OutOfRangeFieldsAddUpLikeTheSystemCalendar) {
+  for (const LibcTm& tm : {Tm(2000, 0, 31, 24), Tm(2000, 2, 0), Tm(2001, 1, 29), Tm(1999, 5, 10, -5, 90, -30),
+                           Tm(2010, 6, 400), Tm(1985, 0, 1, 0, 0, 86400 * 3)})
+    EXPECT_EQ(MakeTime(tm), SystemTimeGm(tm));
+}
+
+TEST(LibcMakeTimeRange, ThirtyTwoBitOverflowGivesMinusOne) {
+  EXPECT_EQ(MakeTime(Tm(2000, 0, INT32_MAX)), -1);
+  EXPECT_EQ(MakeTime(Tm(2000, 0, INT32_MIN)), -1);
+  EXPECT_EQ(MakeTime(Tm(2000, 0, 1, INT32_MAX)), -1);
+  EXPECT_EQ(MakeTime(Tm(2000, 0, 1, 0, INT32_MIN)), -1);
+  EXPECT_EQ(MakeTime(Tm(2000, 0, 1, 0, 0, INT32_MAX)), -1);
+  // Steps that overflow on their own fail even when a later field would undo them.
+  EXPECT_EQ(MakeTime(Tm(2000, 0, 1, 0, INT32_MAX / 60 + 1, INT32_MIN)), -1);
+  EXPECT_EQ(MakeTime(Tm(1969, 0, 1, 0, 0, INT32_MIN + 365 * 86400)), INT32_MIN);
+  EXPECT_EQ(MakeTime(Tm(1969, 0, 1, 0, 0, INT32_MIN + 365 * 86400, 1)), -1);  // less 3600 overflows
+  // The seconds overflow before the daylight hour would bring them back.
+  EXPECT_EQ(MakeTime(Tm(2038, 0, 19, 4, 14, 7, 1)), -1);
+}
+
+TEST(LibcMakeTimeRange, DaylightFlag) {
+  const int32_t plain = MakeTime(Tm(2005, 6, 1, 12));
+  EXPECT_EQ(MakeTime(Tm(2005, 6, 1, 12, 0, 0, 1)), plain - 3600);
+  LibcTm probe = Tm(2005, 6, 1, 12);
+  const int32_t hostSays = ShellTimeHook(&probe) == 1 ? 3600 : 0;
+  EXPECT_EQ(MakeTime(Tm(2005, 6, 1, 12, 0, 0, -1)), plain - hostSays);
+  EXPECT_EQ(MakeTime(Tm(2005, 6, 1, 12, 0, 0, 2)), plain - hostSays);
+}
+
+TEST(LibcClock, ReadsThePlatformClock) {
+  int32_t out = 0;
+  const int64_t before = ShellNow();
+  const int32_t t = LibcTime(&out);
+  const int64_t after = ShellNow();
+  EXPECT_EQ(out, t);
+  EXPECT_LE(static_cast<int32_t>(before), t);
+  EXPECT_LE(t, static_cast<int32_t>(after));
+  EXPECT_GE(LibcTime(nullptr), t);
+}
+
+TEST(LibcZone, NumericOffsets) {
+  int32_t off = 1;
+  EXPECT_EQ(LibcParseZoneOffset(" -0930", &off), 0);
+  EXPECT_EQ(off, -34200);
+  EXPECT_EQ(LibcParseZoneOffset("\t\r\n+0100 (CET)", &off), 0);
+  EXPECT_EQ(off, 3600);
+  EXPECT_EQ(LibcParseZoneOffset("+0000", &off), 0);
+  EXPECT_EQ(off, 0);
+  for (const char* bad : {"+12", "-", "+12a4", "+ 1200", ""}) {
+    off = 1;
+    EXPECT_EQ(LibcParseZoneOffset(bad, &off), -1) << bad;
+    EXPECT_EQ(off, 0) << bad;
+  }
+}
+
+TEST(LibcZone, NamesAreLookedUpWholeAndWithoutCase) {
+  int32_t off = 1;
+  EXPECT_EQ(LibcParseZoneOffset("GMT", &off), 0);
+  EXPECT_EQ(off, 0);
+  off = 1;
+  EXPECT_EQ(LibcParseZoneOffset("gmt", &off), 0);
+  EXPECT_EQ(off, 0);
+  EXPECT_EQ(LibcParseZoneOffset("  pdt", &off), 0);
+  EXPECT_EQ(off, -25200);
+  for (const char* bad : {"Z", "J", "GMT ", "GMTX", "UT1"}) {
+    off = 1;
+    EXPECT_EQ(LibcParseZoneOffset(bad, &off), -1) << bad;
+    EXPECT_EQ(off, 0) << bad;
+  }
+}
+
+TEST(LibcZone, TableRows) {
+  struct Named {
+    const char* name;
+    int32_t hours;
+  };
+  for (const Named& z : {Named{"UT", 0}, {"UTC", 0}, {"GMT", 0}, {"EST", -5}, {"EDT", -4}, {"CST", -6},
+                         {"CDT", -5}, {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}, {"BST", 1}}) {
+    int32_t off = 1;
+    EXPECT_EQ(LibcFindZoneName(z.name, &off), 0) << z.name;
+    EXPECT_EQ(off, z.hours * 3600) << z.name;
+  }
+  // Military letters: A-M (no J) step west, N-Y step east.
+  int rows = 12;
+  for (char c = 'A'; c <= 'Z'; ++c) {
+    const char name[] = {c, 0};
+    const char lower[] = {static_cast<char>(c + 32), 0};
+    int32_t off = 1, offLower = 1;
+    const int found = LibcFindZoneName(name, &off);
+    EXPECT_EQ(LibcFindZoneName(lower, &offLower), found);
+    EXPECT_EQ(offLower, off);
+    if (c == 'J' || c == 'Z') {
+      EXPECT_EQ(found, -1) << c;
+      continue;
+    }
+    ++rows;
+    const int32_t hours = c < 'J' ? -(c - 'A' + 1) : c <= 'M' ? -(c - 'A') : c - 'M';
+    EXPECT_EQ(found, 0) << c;
+    EXPECT_EQ(off, hours * 3600) << c;
+  }
+  EXPECT_EQ(rows, kLibcZoneCount);
+}
+
+}  // namespace

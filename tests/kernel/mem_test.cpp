@@ -1,0 +1,172 @@
+// The allocation wrappers: zero-size requests, zeroing, the free-on-failure
+// flag, and the evict-and-retry loop.
+#include "kernel/mem.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "kernel/heap.h"
+#include "kernel/modules.h"
+
+namespace {
+
+// A stand-in for the object cache: evicting frees the most recently held block.
+std::vector<void*> gHeld;
+int gEvictCalls = 0;
+
+int FakeEvict() {
+  ++gEvictCalls;
+  if (gHeld.empty()) return 0;
+  MemFreeRaw(gHeld.back());
+  gHeld.pop_back();
+  return 1;
+}
+
+class MemTest : public ::testing::Test {
+ protected:
+  void Init(uint32_t usable) {
+    buf_.assign(usable / 8 + 4, 0);
+    HeapArenaInit(buf_.data(), usable + 16);
+  }
+  void SetUp() override {
+    gHeld.clear();
+    gEvictCalls = 0;
+    MemSetEvictor(FakeEvict);
+  }
+  void TearDown() override {
+    EXPECT_EQ(HeapValidate(), nullptr);
+    MemSetEvictor(nullptr);
+    gHeld.clear();
+    HeapArenaInit(nullptr, 0);
+  }
+  // Fills the arena with `count` 64-byte blocks held by the fake cache.
+  void HoldBlocks(int count) {
+    for (int i = 0; i < count; ++i) {
+      void* p = MemAlloc(56, Use::Data, Mod::Cache);
+      ASSERT_NE(p, nullptr);
+      gHeld.push_back(p);
+    }
+  }
+  std::vector<uint64_t> buf_;
+};
+
+TEST_F(MemTest, ZeroSizeRequestsFailWithoutEvicting) {
+  Init(512);
+  HoldBlocks(2);
+  EXPECT_EQ(MemAlloc(0, Use::Data, Mod::Url), nullptr);
+  EXPECT_EQ(MemAllocZero(0, Use::Data, Mod::Url), nullptr);
+  void* p = MemAlloc(16, Use::Data, Mod::Url);
+  EXPECT_EQ(MemRealloc(p, 0, 0, Mod::Url), nullptr);
+  EXPECT_EQ(HeapRequestedSizeOf(p), 16u);  // kept
+  EXPECT_EQ(gEvictCalls, 0);
+  EXPECT_EQ(gHeld.size(), 2u);
+  const uint32_t before = HeapGetStats().freeBytes;
+  EXPECT_EQ(MemRealloc(p, 0, 1, Mod::Url), nullptr);  // a failed resize: freed
+  EXPECT_EQ(HeapGetStats().freeBytes, before + 24);
+}
+
+TEST_F(MemTest, AllocZeroClearsReusedMemory) {
+  Init(512);
+  auto* p = static_cast<uint8_t*>(MemAlloc(100, Use::Data, Mod::Url));
+  std::memset(p, 0x5A, 100);
+  MemFree(&p);
+  auto* q = static_cast<uint8_t*>(MemAllocZero(100, Use::Data, Mod::Url));
+  ASSERT_NE(q, nullptr);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(q[i], 0) << i;
+}
+
+TEST_F(MemTest, FreeNullsThePointerAndIgnoresNull) {
+  Init(512);
+  char* none = nullptr;
+  MemFree(&none);
+  EXPECT_EQ(none, nullptr);
+  const uint32_t before = HeapGetStats().freeBytes;
+  auto* p = static_cast<char*>(MemAlloc(40, Use::String, Mod::Libc));
+  MemFree(&p);
+  EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(HeapGetStats().freeBytes, before);
+}
+
+TEST_F(MemTest, ReallocOfNullAllocatesNothing) {
+  Init(512);
+  const HeapStats before = HeapGetStats();
+  EXPECT_EQ(MemRealloc(nullptr, 32, 1, Mod::Url), nullptr);
+  EXPECT_EQ(MemReallocZero(nullptr, 32, 0, Mod::Url), nullptr);
+  EXPECT_EQ(HeapGetStats().freeBytes, before.freeBytes);
+  EXPECT_EQ(gEvictCalls, 0);
+}
+
+TEST_F(MemTest, ReallocZeroClearsTheGrownPart) {
+  Init(512);
+  auto* p = static_cast<uint8_t*>(MemAlloc(30, Use::Data, Mod::Url));
+  std::memset(p, 0xEE, 30);
+  p = static_cast<uint8_t*>(MemRealloc(p, 10, 0, Mod::Url));
+  auto* q = static_cast<uint8_t*>(MemReallocZero(p, 30, 0, Mod::Url));
+  ASSERT_NE(q, nullptr);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(q[i], 0xEE) << i;
+  for (int i = 10; i < 30; ++i) EXPECT_EQ(q[i], 0) << i;
+}
+
+// --- Eviction ---
+
+TEST_F(MemTest, FailedRequestEvictsUntilItFits) {
+  Init(8 * 64);
+  HoldBlocks(8);
+  // Two adjacent evicted blocks make room for a 128-byte block.
+  void* p = MemAlloc(120, Use::Data, Mod::Url);
+  EXPECT_NE(p, nullptr);
+  EXPECT_EQ(gEvictCalls, 2);
+  EXPECT_EQ(gHeld.size(), 6u);
+}
+
+TEST_F(MemTest, EvictionStopsWhenNothingIsLeft) {
+  Init(8 * 64);
+  HoldBlocks(8);
+  EXPECT_EQ(MemAllocZero(10000, Use::Data, Mod::Url), nullptr);
+  EXPECT_EQ(gEvictCalls, 9);  // eight evictions, then the one that reports nothing
+  EXPECT_TRUE(gHeld.empty());
+  EXPECT_EQ(HeapGetStats().freeBlocks, 1u);
+}
+
+TEST_F(MemTest, WithoutAnEvictorTheFirstFailureIsFinal) {
+  Init(8 * 64);
+  HoldBlocks(8);
+  MemSetEvictor(nullptr);
+  EXPECT_EQ(MemAlloc(8, Use::Data, Mod::Url), nullptr);
+  EXPECT_EQ(gEvictCalls, 0);
+  EXPECT_EQ(gHeld.size(), 8u);
+}
+
+TEST_F(MemTest, ResizeEvictsToGrowInPlace) {
+  Init(4 * 64);
+  auto* p = static_cast<uint8_t*>(MemAlloc(56, Use::Data, Mod::Url));
+  std::memset(p, 0x11, 56);
+  HoldBlocks(3);
+  std::swap(gHeld.front(), gHeld.back());  // the block right behind p goes first
+  auto* q = static_cast<uint8_t*>(MemRealloc(p, 120, 0, Mod::Url));
+  EXPECT_EQ(q, p);
+  EXPECT_EQ(gEvictCalls, 1);
+  for (int i = 0; i < 56; ++i) EXPECT_EQ(q[i], 0x11) << i;
+}
+
+TEST_F(MemTest, FailedResizeKeepsTheBlockUnlessAskedToFreeIt) {
+  Init(4 * 64);
+  auto* p = static_cast<uint8_t*>(MemAlloc(56, Use::Data, Mod::Url));
+  std::memset(p, 0x22, 56);
+  HoldBlocks(3);
+  EXPECT_EQ(MemRealloc(p, 1000, 0, Mod::Url), nullptr);
+  EXPECT_EQ(gEvictCalls, 4);
+  EXPECT_EQ(HeapRequestedSizeOf(p), 56u);
+  for (int i = 0; i < 56; ++i) EXPECT_EQ(p[i], 0x22) << i;
+
+  uint8_t* keep = p;
+  EXPECT_EQ(MemReallocZero(p, 1000, 1, Mod::Url), nullptr);
+  EXPECT_EQ(p, keep);  // the caller's pointer is not cleared
+  const HeapStats s = HeapGetStats();
+  EXPECT_EQ(s.freeBlocks, 1u);
+  EXPECT_EQ(s.freeBytes, 4u * 64u);
+}
+
+}  // namespace

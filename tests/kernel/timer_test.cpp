@@ -1,0 +1,166 @@
+// Timers: tick rounding, one-shot and repeating expiry, cancelling with the
+// purge of queued expiries, the pool, and the host tick that runs exactly
+// while a timer does.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "kernel/heap.h"
+#include "kernel/tskman.h"
+#include "tests/support/engine_fixture.h"
+
+namespace {
+
+class TimerTest : public EngineFixture {
+ protected:
+  void SetUp() override {
+    EngineFixture::SetUp();
+    owner = std::make_unique<Recorder>(70);
+    Pump();
+  }
+  void TearDown() override {
+    owner.reset();
+    EngineFixture::TearDown();
+  }
+  TskmanTimer* Start(uintptr_t user, int repeat, uint32_t ms) {
+    TskmanTimer* timer = nullptr;
+    EXPECT_EQ(TskmanStartTimer(&timer, owner->task(), user, repeat, ms), kOk);
+    return timer;
+  }
+  // The user values of the expiries delivered so far.
+  std::vector<uintptr_t> Fired() {
+    Pump();
+    std::vector<uintptr_t> users;
+    for (const Received& r : owner->log)
+      if (r.message == TskMsg::Timer) users.push_back(r.arg2);
+    return users;
+  }
+  std::unique_ptr<Recorder> owner;
+};
+
+TEST_F(TimerTest, MillisecondsRoundUpToWholeTicks) {
+  TskmanTimer* t10 = Start(10, 0, 10);
+  TskmanTimer* t50 = Start(50, 0, 50);
+  TskmanTimer* t51 = Start(51, 0, 51);
+  TskmanTimer* t0 = Start(0, 0, 0);  // no wrap: one tick as well
+  Tick();
+  EXPECT_EQ(Fired(), (std::vector<uintptr_t>{10, 50, 0}));
+  Tick();
+  EXPECT_EQ(Fired(), (std::vector<uintptr_t>{10, 50, 0, 51}));
+  for (TskmanTimer* t : {t10, t50, t51, t0}) TskmanCancelTimer(&t);
+}
+
+TEST_F(TimerTest, ExpiryCarriesTheTimerAndItsUserValue) {
+  TskmanTimer* timer = Start(0xABCD, 0, 10);
+  Tick();
+  Pump();
+  EXPECT_EQ(owner->log.back(),
+            (Received{TskMsg::Timer, reinterpret_cast<uintptr_t>(timer), 0xABCD}));
+  EXPECT_EQ(timer->fired, 1u);
+  TskmanCancelTimer(&timer);
+  EXPECT_EQ(timer, nullptr);
+}
+
+TEST_F(TimerTest, ARepeatingTimerFiresEveryPeriod) {
+  TskmanTimer* timer = Start(7, 1, 120);  // three ticks
+  Tick(9);
+  EXPECT_EQ(Fired().size(), 3u);
+  Tick(2);
+  EXPECT_EQ(Fired().size(), 3u);
+  Tick();
+  EXPECT_EQ(Fired().size(), 4u);
+  TskmanCancelTimer(&timer);
+}
+
+TEST_F(TimerTest, TimersBehindAnExpiringOneStillCountDownOnTheSameTick) {
+  TskmanTimer* a = Start(1, 0, 50);
+  TskmanTimer* b = Start(2, 0, 100);
+  TskmanTimer* c = Start(3, 0, 150);
+  Tick();
+  EXPECT_EQ(Fired(), (std::vector<uintptr_t>{1}));
+  Tick();
+  EXPECT_EQ(Fired(), (std::vector<uintptr_t>{1, 2}));
+  Tick();
+  EXPECT_EQ(Fired(), (std::vector<uintptr_t>{1, 2, 3}));
+  for (TskmanTimer* t : {a, b, c}) TskmanCancelTimer(&t);
+}
+
+TEST_F(TimerTest, TheHostTickRunsExactlyWhileATimerRuns) {
+  EXPECT_FALSE(platform->tickRunning);
+  TskmanTimer* once = Start(1, 0, 50);
+  EXPECT_TRUE(platform->tickRunning);
+  Tick();
+  EXPECT_FALSE(platform->tickRunning);  // the one-shot has expired
+  TskmanTimer* rep = Start(2, 1, 50);
+  EXPECT_TRUE(platform->tickRunning);
+  Tick(3);
+  EXPECT_TRUE(platform->tickRunning);
+  TskmanCancelTimer(&rep);
+  EXPECT_FALSE(platform->tickRunning);
+  TskmanCancelTimer(&once);
+  EXPECT_EQ(platform->tickStarts, 2);
+}
+
+TEST_F(TimerTest, CancellingARepeatingTimerRemovesAllItsQueuedExpiries) {
+  TskmanTimer* timer = Start(1, 1, 50);
+  TskmanTimer* other = Start(2, 1, 50);
+  Tick(3);  // six expiries queued, none delivered
+  TskmanCancelTimer(&timer);
+  EXPECT_EQ(Fired(), (std::vector<uintptr_t>{2, 2, 2}));
+  TskmanCancelTimer(&other);
+}
+
+TEST_F(TimerTest, CancellingAFiredOneShotRemovesOneQueuedExpiry) {
+  TskmanTimer* timer = Start(1, 0, 50);
+  Tick();
+  // A stray copy of the expiry, as if the owner had re-posted it.
+  TskmanPost(owner->task(), TskMsg::Timer, reinterpret_cast<uintptr_t>(timer), 1);
+  TskmanCancelTimer(&timer);
+  EXPECT_EQ(Fired().size(), 1u);
+}
+
+TEST_F(TimerTest, CancellingANeverFiredTimerRemovesNothing) {
+  TskmanTimer* timer = Start(1, 0, 500);
+  TskmanPost(owner->task(), TskMsg::Timer, reinterpret_cast<uintptr_t>(timer), 1);
+  TskmanCancelTimer(&timer);
+  EXPECT_EQ(Fired().size(), 1u);
+  TskmanCancelTimer(&timer);  // a null handle: nothing
+}
+
+TEST_F(TimerTest, TheNinthTimerComesFromTheHeapAndGoesBackToIt) {
+  std::vector<TskmanTimer*> timers;
+  for (int i = 0; i < 8; ++i) timers.push_back(Start(i, 0, 1000));
+  const uint32_t freeBefore = HeapGetStats().freeBytes;
+  TskmanTimer* ninth = Start(8, 0, 1000);
+  EXPECT_EQ(ninth->pooled, 0u);
+  EXPECT_LT(HeapGetStats().freeBytes, freeBefore);
+  TskmanCancelTimer(&ninth);
+  EXPECT_EQ(HeapGetStats().freeBytes, freeBefore);
+  for (TskmanTimer* t : timers) {
+    EXPECT_EQ(t->pooled, 1u);
+    TskmanCancelTimer(&t);
+  }
+  // Pooled records come back for the next eight.
+  TskmanTimer* again = Start(9, 0, 10);
+  EXPECT_EQ(again->pooled, 1u);
+  TskmanCancelTimer(&again);
+}
+
+TEST_F(TimerTest, AFailedHostTickIsReturnedUnchanged) {
+  platform->failTickStart = 1;
+  TskmanTimer* timer = reinterpret_cast<TskmanTimer*>(1);
+  EXPECT_EQ(TskmanStartTimer(&timer, owner->task(), 0, 0, 50), 1u);
+  EXPECT_EQ(timer, nullptr);
+  EXPECT_FALSE(TskmanTickRunning());
+}
+
+TEST_F(TimerTest, ATimerLeftRunningByADestroyedTaskPostsToTheNullTask) {
+  TskmanTimer* timer = Start(1, 1, 50);
+  owner->Destroy();
+  Tick(2);
+  EXPECT_EQ(Pump(), 2);  // two expiries, swallowed by the null task
+  TskmanCancelTimer(&timer);
+  EXPECT_FALSE(platform->tickRunning);
+}
+
+}  // namespace

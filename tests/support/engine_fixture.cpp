@@ -1,0 +1,42 @@
+#include "tests/support/engine_fixture.h"
+
+#include "kernel/heap.h"
+#include "kernel/mem.h"
+
+namespace {
+void FreshHeap(std::vector<uint64_t>& heap, uint32_t bytes) {
+  heap.assign(bytes / sizeof(uint64_t), 0);
+  HeapArenaInit(heap.data(), bytes);
+  MemSetEvictor(nullptr);
+}
+}  // namespace
+
+void EngineFixture::SetUp() {
+  FreshHeap(heap_, heapBytes_);
+  platform = std::make_unique<FakePlatform>();
+  ASSERT_EQ(TskmanInit(), kOk);
+}
+
+void EngineFixture::TearDown() {
+  TskmanShutdown();
+  platform.reset();
+}
+
+int EngineFixture::Pump(int maxSteps) {
+  int steps = 0;
+  while (TskmanPendingCount() > 0) {
+    if (++steps > maxSteps) {
+      ADD_FAILURE() << "the ring did not drain in " << maxSteps << " steps";
+      break;
+    }
+    TskmanStep();
+  }
+  return steps;
+}
+
+void EngineFixture::Tick(int n) {
+  for (int i = 0; i < n; ++i)
+    if (platform->tickRunning) TskmanTimerTick();
+}
+
+void HeapFixture::SetUp() { FreshHeap(heap_, heapBytes_); }

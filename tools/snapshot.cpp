@@ -1,0 +1,31 @@
+// Runs the emulator without a display: starts the real host offscreen, saves
+// what the main window shows to a PNG after a few seconds, and closes it.
+// Used by ./run on a machine without a display.
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+#include <cstdio>
+#include <string>
+
+#include "host/qt/qthost.h"
+#include "kernel/uistart.h"
+
+int main(int argc, char** argv) {
+  const std::string out = argc > 1 ? argv[1] : "qor-screenshot.png";
+  const int seconds = argc > 2 ? std::stoi(argv[2]) : 3;
+  int qtArgc = 1;
+  char* qtArgv[] = {argv[0], nullptr};
+  QApplication app(qtArgc, qtArgv);
+  app.setQuitOnLastWindowClosed(false);
+  bool saved = false;
+  QtHostHooks hooks;
+  hooks.windowsCreated = [&](QWidget* main) {
+    QTimer::singleShot(seconds * 1000, main, [&, main] {
+      saved = main->grab().save(QString::fromStdString(out));
+      main->close();
+    });
+  };
+  Result result = QtHostRun(hooks);
+  if (saved) std::printf("screenshot: %s\n", out.c_str());
+  return saved && result == kUiStartFinished ? 0 : 1;
+}
