@@ -37,10 +37,8 @@ TimerRoot* gTimers = nullptr;
 
 // Events posted while the ring is full wait here, in order, and move into the
 // ring as slots free up. This is host memory: the ring itself never grows.
-std::deque<TskmanEvent>& Overflow() {
-  static std::deque<TskmanEvent> overflow;
-  return overflow;
-}
+std::deque<TskmanEvent> gOverflow;
+std::deque<TskmanEvent>& Overflow() { return gOverflow; }
 
 TskmanTask* TaskOf(ListNode* node) { return reinterpret_cast<TskmanTask*>(node); }
 
@@ -56,7 +54,7 @@ void RingPut(const TskmanEvent& event) {
 // A slot has been consumed: the oldest waiting overflow event takes it.
 void RefillFromOverflow() {
   auto& overflow = Overflow();
-  if (!overflow.empty() && RingCount() < kTskmanRingSize) {
+  if (!overflow.empty() && RingCount() < kTskmanRingSize) [[unlikely]] {
     RingPut(overflow.front());
     overflow.pop_front();
   }
