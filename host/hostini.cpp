@@ -6,7 +6,7 @@
 
 #include "host/hostsettings.h"
 #include "host/ini.h"
-#include "host/lang.h"
+#include "host/platform/lang.h"
 #include "kernel/ubstore.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "host/hostsettings.h"
-#include "host/lang.h"
+#include "host/platform/lang.h"
 #include "kernel/ubstore.h"
 
 namespace fs = std::filesystem;
@@ -25,7 +25,7 @@ class QorIni : public ::testing::Test {
     std::string pattern = (fs::temp_directory_path() / "hostini_test_XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
-    ShellSelectLanguage(u"untouched");
+    ShellSetLanguageIndex(0);
   }
   void TearDown() override {
     const char* names[] = {"access", "page", "persistent", "repository"};
@@ -70,7 +70,7 @@ TEST_F(QorIni, MissingFileGivesEveryDefault) {
   EXPECT_EQ(s.frameRate, 35);
   EXPECT_STREQ(s.skinFile, "");
   EXPECT_STREQ(HostPhoneSize(), "LARGE");
-  EXPECT_EQ(Wide(ShellSelectedLanguageName()), u"untouched");
+  EXPECT_EQ(ShellGetLanguage()->index, 0);
   EXPECT_EQ(Wide(s.fonts.bodyFace), u"Arial");
   EXPECT_EQ(Wide(s.fonts.headingFace), u"Arial");
   EXPECT_EQ(Wide(s.fonts.bodyMonoFace), u"Lucida console");
@@ -118,15 +118,15 @@ TEST_F(QorIni, PhoneSizeChoosesTheScreenWhenNoSkinLoads) {
   }
 }
 
-TEST_F(QorIni, LanguageIsWidenedAndSelected) {
+TEST_F(QorIni, LanguageIsSelectedByName) {
   ReadIni("[Display]\nLanguage=korean\n");
-  EXPECT_EQ(Wide(ShellSelectedLanguageName()), u"korean");
-  ReadIni("[Display]\nLanguage=fran\347ais\n");  // a byte above 0x7F
-  EXPECT_EQ(Wide(ShellSelectedLanguageName()), u"fran\u00E7ais");
+  EXPECT_EQ(ShellGetLanguage()->index, 20);
   // An empty name selects nothing.
-  ShellSelectLanguage(u"kept");
   ReadIni("[Display]\nLanguage=\n");
-  EXPECT_EQ(Wide(ShellSelectedLanguageName()), u"kept");
+  EXPECT_EQ(ShellGetLanguage()->index, 20);
+  ReadIni("[Display]\nLanguage=Klingon\n");
+  EXPECT_EQ(ShellGetLanguage()->index, 0);
+  ShellSetLanguageIndex(0);
 }
 
 TEST_F(QorIni, StorageQuotasReachTheStorageClasses) {
