@@ -1,0 +1,92 @@
+#include "host/platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Closes the descriptor when the scope ends.
+struct Fd {
+  int fd;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+bool WriteAll(int fd, const uint8_t* p, size_t n) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+FileStatus PlatformFileSize(const char* path, uint32_t* size) {
+  *size = 0;
+  struct stat st {};
+  if (::stat(path, &st) != 0) return errno == ENOENT || errno == ENOTDIR ? FileStatus::Missing
+                                                                         : FileStatus::Failed;
+  if (!S_ISREG(st.st_mode)) return FileStatus::Missing;
+  if (st.st_size > 0x7FFFFFFF) return FileStatus::TooLarge;
+  *size = static_cast<uint32_t>(st.st_size);
+  return FileStatus::Ok;
+}
+
+FileStatus PlatformFileRead(const char* path, void* dest, uint32_t size) {
+  Fd f{::open(path, O_RDONLY | O_CLOEXEC)};
+  if (f.fd < 0) return errno == ENOENT ? FileStatus::Missing : FileStatus::Failed;
+  auto* p = static_cast<uint8_t*>(dest);
+  uint32_t done = 0;
+  while (done < size) {
+    ssize_t r = ::read(f.fd, p + done, size - done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return FileStatus::Failed;
+    done += static_cast<uint32_t>(r);
+  }
+  return FileStatus::Ok;
+}
+
+FileStatus PlatformFileReplace(const char* path, const void* data, uint32_t size) {
+  const std::string target(path);
+  std::string temp = target + ".XXXXXX";
+  Fd f{::mkstemp(temp.data())};
+  if (f.fd < 0) return FileStatus::Failed;
+  bool ok = ::fchmod(f.fd, 0644) == 0 && WriteAll(f.fd, static_cast<const uint8_t*>(data), size) &&
+            ::fsync(f.fd) == 0;
+  ok = ::close(f.fd) == 0 && ok;
+  f.fd = -1;
+  if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return FileStatus::Failed;
+  }
+  // The rename itself must reach the disk too.
+  Fd dir{::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  if (dir.fd >= 0) ::fsync(dir.fd);
+  return FileStatus::Ok;
+}
+
+FileStatus PlatformFileRemove(const char* path) {
+  if (::unlink(path) == 0) return FileStatus::Ok;
+  return errno == ENOENT ? FileStatus::Missing : FileStatus::Failed;
+}
+
+void* PlatformAlloc(uint32_t size) { return std::malloc(size ? size : 1); }
+void PlatformFree(void* p) { std::free(p); }
