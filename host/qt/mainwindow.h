@@ -1,4 +1,4 @@
-// The main window: the skin, its buttons, closing.
+// The main window: the skin picture, its buttons, closing.
 #pragma once
 #include <QTimer>
 #include <QWidget>
@@ -14,6 +14,8 @@ class MainWindow : public QWidget {
   DisplayWidget* display() const { return display_; }
   void startRepeat(int milliseconds);
   void stopRepeat();
+  // Repaints a button in its pressed or released look.
+  void redrawButton(int index);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -24,6 +26,8 @@ class MainWindow : public QWidget {
   void changeEvent(QEvent* event) override;
 
  private:
+  QRect ButtonRect(int index) const;
+
   HostSettings* settings_;
   DisplayWidget* display_ = nullptr;
   QTimer repeat_;

@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QGuiApplication>
+#include <QImage>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +21,7 @@
 #include "host/platform/shell.h"
 #include "host/qt/displaywidget.h"
 #include "host/qt/mainwindow.h"
+#include "host/skin.h"
 #include "kernel/tskman.h"
 #include "kernel/uistart.h"
 
@@ -85,8 +88,8 @@ void StartRepeat(void* ctx, int32_t ms) {
 void StopRepeat(void* ctx) {
   if (QtHost* host = Self(ctx); host->main) host->main->stopRepeat();
 }
-void DrawButton(void* ctx, int32_t, bool) {
-  if (QtHost* host = Self(ctx); host->main) host->main->update();
+void DrawButton(void* ctx, int32_t index, bool) {
+  if (QtHost* host = Self(ctx); host->main) host->main->redrawButton(index);
 }
 void CaptureMouse(void* ctx, bool capture) {
   QtHost* host = Self(ctx);
@@ -97,6 +100,22 @@ void CaptureMouse(void* ctx, bool capture) {
     host->main->releaseMouse();
 }
 void OpenLanguageDialog(void*) {}
+
+// ---- skin pictures ---------------------------------------------------------
+
+void* LoadImage(void*, const char* path) {
+  auto* image = new QImage(QString::fromUtf8(path));
+  if (image->isNull()) {
+    delete image;
+    return nullptr;
+  }
+  return image;
+}
+void ReleaseImage(void*, void* image) { delete static_cast<QImage*>(image); }
+bool HighColour(void*) {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  return !screen || screen->depth() > 8;
+}
 
 // ---- the entry routine's window services ----------------------------------
 
@@ -152,11 +171,16 @@ Result QtHostRun(const QtHostHooks& hooks) {
                            OpenLanguageDialog};
   HostInputInstall(&input);
 
+  const ShellSkinImageOps images{&host, LoadImage, ReleaseImage, HighColour};
+  ShellSkinInstallImageOps(&images);
+
   const HostShellOps shell{&host, CreateWindows, DestroyWindows, PumpMessages, Sleep,
                            QuitRequested};
   Result result = HostMain(shell);
 
   tick.stop();
+  ShellUnloadSkin();
+  ShellSkinInstallImageOps(nullptr);
   HostInputInstall(nullptr);
   PlatformInstall(previous);
   gHost = nullptr;

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
 #include "host/platform/shell.h"
+#include "browser/ui.h"
 #include "host/qt/qthost.h"
 #include "kernel/tskman.h"
 #include "kernel/uistart.h"
@@ -106,6 +108,87 @@ TEST_F(HostOffscreenTest, TheQuitFlagEndsTheLoopWithoutTheEngine) {
     QTimer::singleShot(50, main, [] { QtHostRequestQuit(); });
   };
   EXPECT_NE(QtHostRun(hooks), kUiStartFinished);
+}
+
+// The default skin around the screen: buttons and keys as a user meets them.
+class HostSkinTest : public HostOffscreenTest {
+ protected:
+  struct Cmd {
+    int32_t command;
+    uintptr_t argument;
+    bool operator==(const Cmd&) const = default;
+  };
+  static std::vector<Cmd> Sent() {
+    UiCommandRecord records[64];
+    int n = UiRecentCommands(records, 64);
+    std::vector<Cmd> out;
+    for (int i = 0; i < n; ++i) out.push_back({records[i].command, records[i].argument});
+    return out;
+  }
+  // Runs the host with the default skin and calls `act` once it is up.
+  void RunWithSkin(std::function<void(QWidget* main, QWidget* display)> act) {
+    WriteIni(std::string("[Display]\nSkin=") + QOR_SOURCE_DIR + "/dist/skins/default/default.ini\n");
+    QtHostHooks hooks;
+    hooks.messageBox = [&](const std::string&, const std::string& text) { boxes.push_back(text); };
+    hooks.windowsCreated = [&](QWidget* main) {
+      QTimer::singleShot(20, main, [&, main] {
+        act(main, QtHostDisplayWindow());
+        main->close();
+      });
+    };
+    EXPECT_EQ(QtHostRun(hooks), kUiStartFinished);
+  }
+  std::vector<std::string> boxes;
+};
+
+TEST_F(HostSkinTest, TheSkinSurroundsTheScreen) {
+  QSize size, screenAt;
+  RunWithSkin([&](QWidget* main, QWidget* display) {
+    size = main->size();
+    screenAt = QSize(display->x(), display->y());
+    QImage shot = main->grab().toImage();
+    // The body around the screen is dark, the screen itself white.
+    EXPECT_LT(qGray(shot.pixel(130, 70)), 128);
+    EXPECT_EQ(shot.pixel(130, 200), qRgb(255, 255, 255));
+  });
+  EXPECT_TRUE(boxes.empty());
+  EXPECT_EQ(size, QSize(260, 620));
+  EXPECT_EQ(screenAt, QSize(50, 104));
+}
+
+TEST_F(HostSkinTest, HoldingAButtonRepeatsThenReleasesAndAShortClickSendsOnce) {
+  std::vector<Cmd> held, clicked, typed;
+  RunWithSkin([&](QWidget* main, QWidget*) {
+    UiForgetCommands();
+    const QPoint down(130, 438), right(158, 405), pad5(130, 505);
+    QTest::mousePress(main, Qt::LeftButton, {}, down);
+    QTest::qWait(330);  // past the 220 ms delay, then 30 ms repeats
+    QTest::mouseRelease(main, Qt::LeftButton, {}, down);
+    held = Sent();
+    UiForgetCommands();
+    QTest::mouseClick(main, Qt::LeftButton, {}, right);
+    QTest::mouseClick(main, Qt::LeftButton, {}, pad5);
+    clicked = Sent();
+  });
+  ASSERT_GE(held.size(), 3u);
+  for (size_t i = 0; i + 1 < held.size(); ++i) EXPECT_EQ(held[i], (Cmd{24, 0}));
+  EXPECT_EQ(held.back(), (Cmd{25, 0}));
+  // "next" is the twentieth row of the table; Pad 5 types its character.
+  EXPECT_EQ(clicked, (std::vector<Cmd>{{3, 19}, {27, '5'}}));
+}
+
+TEST_F(HostSkinTest, DesktopKeysSendCommandsAndTableKeysSwallowTheirCharacters) {
+  std::vector<Cmd> sent;
+  RunWithSkin([&](QWidget*, QWidget* display) {
+    UiForgetCommands();
+    QTest::keyClick(display, Qt::Key_Down);
+    QTest::keyClick(display, Qt::Key_Backspace);
+    QTest::keyClick(display, Qt::Key_7);
+    QTest::keyClick(display, Qt::Key_F8);
+    QTest::keyClick(display, Qt::Key_Return);
+    sent = Sent();
+  });
+  EXPECT_EQ(sent, (std::vector<Cmd>{{6, 0}, {21, 0}, {27, '7'}, {13, 0}, {9, 0}}));
 }
 
 }  // namespace
