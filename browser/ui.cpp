@@ -1,5 +1,8 @@
 #include "browser/ui.h"
 
+#include "browser/uitask.h"
+#include "kernel/tskman.h"
+
 namespace {
 constexpr int kKept = 64;
 UiCommandRecord gRecent[kKept];
@@ -9,6 +12,8 @@ int gCount = 0;  // total received since the last forget
 void UiCommand(int32_t command, uintptr_t argument) {
   gRecent[gCount % kKept] = {command, argument};
   ++gCount;
+  if (TskmanTask* task = TskmanFind(Mod::Ui))
+    TskmanPost(task, UiMsg::Command, static_cast<uintptr_t>(command), argument);
 }
 
 int UiRecentCommands(UiCommandRecord* out, int max) {

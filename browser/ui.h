@@ -13,8 +13,7 @@ constexpr int32_t Select = 1, Deselect = 2, Next = 3, Previous = 4, Up = 5, Down
 // Hands a handset command with its argument to the browser window.
 void UiCommand(int32_t command, uintptr_t argument);
 
-// Until the browser window exists, the commands are kept for whoever asks:
-// the last few, oldest first.
+// The last commands handed over, oldest first (the host's tests read them).
 struct UiCommandRecord {
   int32_t command;
   uintptr_t argument;

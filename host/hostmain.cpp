@@ -37,23 +37,41 @@ Result Step(void*) { return TskmanStep(); }
 
 HostSettings* HostCurrentSettings() { return gSettings; }
 
+// A close that came while a chain was still running is acted on once the
+// chain reaches a state that can take it.
+static bool TakePendingClose(HostSettings* settings) {
+  if (!settings->closePending) return false;
+  settings->closePending = false;
+  settings->stopping = true;
+  return true;
+}
+
 void HostOnStateChanged(void* host, int32_t state, uint32_t) {
   auto* settings = static_cast<HostSettings*>(host);
   switch (state) {
     case 0:
       settings->hostState = HostState::ServicesUp;
-      SmsBridgeStart(host);
+      if (TakePendingClose(settings))
+        UiStopServices();
+      else
+        SmsBridgeStart(host);
       break;
     case 3:
       settings->hostState = HostState::BrowserRunning;
+      settings->browserUp = true;
+      if (TakePendingClose(settings)) UiSendEndKey();
       break;
     case 4:
     case 5:
+      settings->browserUp = false;
       SmsBridgeStop();
       break;
     case 6:
       settings->hostState = HostState::BrowserStarting;
-      if (UiStartBrowser(settings->homeUrl) == kOk) settings->hostState = HostState::BrowserRunning;
+      if (TakePendingClose(settings))
+        SmsBridgeStop();
+      else if (UiStartBrowser(settings->homeUrl) == kOk)
+        settings->hostState = HostState::BrowserRunning;
       break;
     case 7:
       UiStopServices();
@@ -63,12 +81,30 @@ void HostOnStateChanged(void* host, int32_t state, uint32_t) {
   }
 }
 
+// A close never runs a stop chain twice, and never sends the end command to
+// a browser window that does not exist yet.
 void HostOnClose(HostSettings* settings) {
+  if (settings->stopping) return;
   switch (settings->hostState) {
-    case HostState::ServicesUp: UiStopServices(); break;
-    case HostState::BrowserRunning: UiSendEndKey(); break;
-    case HostState::BrowserStarting: SmsBridgeStop(); break;
-    default: break;
+    case HostState::ServicesUp:
+      settings->stopping = true;
+      UiStopServices();
+      break;
+    case HostState::BrowserRunning:
+      if (!settings->browserUp) {
+        settings->closePending = true;
+        break;
+      }
+      settings->stopping = true;
+      UiSendEndKey();
+      break;
+    case HostState::BrowserStarting:
+      settings->stopping = true;
+      SmsBridgeStop();
+      break;
+    default:
+      settings->closePending = true;
+      break;
   }
 }
 
@@ -93,6 +129,7 @@ Result HostMain(const HostShellOps& ops) {
   HostInstallCrashHandler();
   auto settings = std::make_unique<HostSettings>();
   HostSettingsClear(settings.get());
+  settings->hostState = HostState::Starting;
   gSettings = settings.get();
   HostReadIni(settings.get());
   if (!ShellLoadSkin(settings->skinFile, settings.get()))

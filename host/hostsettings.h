@@ -3,15 +3,17 @@
 #pragma once
 #include <cstdint>
 
-#include "host/font.h"
+#include "host/platform/font.h"
 
 struct HostRect {
   int32_t x, y, width, height;
 };
 
 // Host states, as the start-up task reports them.
+// Host states: the engine's phase as the start-up task reports it, and the
+// host's own state before the first report.
 namespace HostState {
-constexpr int32_t ServicesUp = 0, BrowserRunning = 3, BrowserStarting = 6;
+constexpr int32_t Starting = -1, ServicesUp = 0, BrowserRunning = 3, BrowserStarting = 6;
 }
 
 constexpr int kHostUrlChars = 256;
@@ -27,6 +29,9 @@ struct HostSettings {
   char homeUrl[kHostUrlChars + 1];
   char skinFile[kHostSkinChars + 1];
   int32_t hostState;
+  bool browserUp;     // the browser window exists
+  bool closePending;  // a close came while a start chain was running
+  bool stopping;      // a stop chain runs: further closes are ignored
   int32_t keyHandled;    // a desktop key was consumed by the key table
   int32_t repeatFired;
   int32_t pressedButton;  // -1: none

@@ -1,11 +1,65 @@
 // The modem on the serial port: opened at start, polled on every pass of the
-// main loop, closed at the end.
+// main loop, closed at the end. Its dial and hang-up dialogue is a state
+// machine stepped once per pass; line changes become events of the Modem
+// module for the task that attached to it.
 #pragma once
+#include <cstdint>
+#include <string>
 
-// 0, or -1 when the port cannot be opened.
+#include "kernel/modules.h"
+
+struct TskmanTask;
+
+// Events to the attached task (message, arg1, arg2 = 0).
+namespace ModemMsg {
+constexpr uint32_t Data = 0x3400, WriteRoom = 0x3401, Dropped = 0x3402, Connected = 0x3403,
+                   DialFailed = 0x3404, HungUp = 0x3405;
+}
+constexpr Result kModemDropped = 0x80348002;
+// The dial failure codes: 0x80340000 | 0x8000 for any failure, | 0x8001 for
+// a busy or delayed line.
+constexpr Result kModemNoAnswer = 0x80348000;
+constexpr Result kModemBusy = 0x80348001;
+
+namespace ModemStep {
+constexpr int32_t Idle = 0, Dialling = 100, Connected = 150, HangUpStarted = 200,
+                  EscapeSent = 201, HangUpSent = 202;
+}
+
+// 0, or -1 when the port cannot be opened. Reads section "modem" of
+// modem.ini in the working folder.
 int ModemOpen();
+// The same with the settings file named.
+int ModemOpenIni(const std::string& iniPath);
 // One step of the dialling state machine.
 void ModemDialPoll();
 // Turns line changes into engine events.
 void ModemPostEvents();
 void ModemClose();
+
+// The engine's driver interface.
+struct ModemState;
+Result ModemAttach(ModemState** handle, TskmanTask* eventTask);
+void ModemDial(ModemState* handle, const char* number, int kind);
+void ModemHangUp(ModemState* handle);
+void ModemWrite(ModemState* handle, const void* bytes, uint32_t length);
+uint32_t ModemWriteRoom(ModemState* handle);
+uint32_t ModemRead(ModemState* handle, void* buffer, uint32_t size);
+uint32_t ModemAvailable(ModemState* handle);
+void ModemIoctl(ModemState* handle);
+void ModemFlush(ModemState* handle);
+
+// The dialogue's state, for the host's tests and diagnostics.
+int32_t ModemCurrentStep();
+// The failure code of an answer line: "BUSY" and "DELAYED" (and the non-empty
+// parts of them) give 0x8001, anything else 0x8000.
+uint32_t ModemFailureCode(const char* line);
+
+// The device-identity service: "12345678" (8 characters, no terminator) into
+// the buffer, then 0x4700 (0, 8) to the task.
+void ShellGetDeviceId(TskmanTask* task, char* buffer);
+// The smart-card platform interface: not supported.
+constexpr Result kPalScardNotSupported = 0x80418004;
+Result PalScardOpen();
+Result PalScardClose();
+Result PalScardTransmit();

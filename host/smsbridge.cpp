@@ -1,5 +1,340 @@
-// No bridge task runs yet: the engine stays in its services phase.
 #include "host/smsbridge.h"
 
-void SmsBridgeStart(void*) {}
-void SmsBridgeStop() {}
+#include <cstring>
+
+#include "host/platform/shell.h"
+#include "host/sms.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "kernel/tskman.h"
+#include "net/netsock.h"
+
+namespace {
+
+constexpr uint32_t kUseRecord = 0x23;
+constexpr uint32_t kRetryMs = 1000;
+constexpr int32_t kHostBridgeUp = 6, kHostBridgeDown = 7;
+
+struct SmsBridge {
+  uintptr_t socket;
+  TskmanTask* task;
+  NetBufChain* received;
+  NetSockAddr local;
+  NetSockAddr sender;
+  uint32_t senderLength;
+  NetSockAddr peer;
+  void* host;
+  // The socket layer is a service of the start-up chain; an engine started
+  // without it gets it from the bridge, which then stops it again.
+  bool ownsNet;
+  bool hasSocket;
+  bool bound;
+  bool stopping;
+  bool armFailed;
+  TskmanTimer* retry;
+};
+
+SmsBridge* gBridge = nullptr;
+TskmanTask* gBridgeTask = nullptr;
+
+// The running bridge, while its task is the engine's module-56 task.
+SmsBridge* Bridge() {
+  if (gBridge && gBridgeTask && TskmanFind(Mod::SmsBridge) == gBridgeTask) return gBridge;
+  gBridge = nullptr;
+  gBridgeTask = nullptr;
+  return nullptr;
+}
+
+void ArmReceive(SmsBridge* b) {
+  b->senderLength = kNetSockAddrSize;
+  if (NetRecvFrom(b->task, kSmsBridgeCookie, b->socket, &b->received, 0, &b->sender,
+                  &b->senderLength) != kOk)
+    b->armFailed = true;  // its failure answer is on the way
+}
+
+void Finish(SmsBridge* b) {
+  TskmanTask* task = b->task;
+  void* host = b->host;
+  TskmanCancelTimer(&b->retry);
+  NetBufRelease(&b->received);
+  MemFree(&b);
+  gBridge = nullptr;
+  gBridgeTask = nullptr;
+  TskmanDestroyTask(task);
+  HostStateChanged(host, kHostBridgeDown, 0);
+}
+
+void Closed(SmsBridge* b) {
+  b->hasSocket = false;
+  if (b->ownsNet)
+    NetCleanup(b->task, 0);  // Finish follows its answer
+  else
+    Finish(b);
+}
+
+void CreateSocket(SmsBridge* b) {
+  NetSocketCreate(b->task, kSmsBridgeCookie, kNetFamily, kNetDatagram, kNetUdp);
+}
+
+Result OnStart(void* host, TskmanTask* task) {
+  auto* b = static_cast<SmsBridge*>(MemAllocZero(sizeof(SmsBridge), Use::Context, Mod::SmsBridge));
+  if (!b) {
+    TskmanDestroyTask(task);
+    HostStateChanged(host, kHostBridgeDown, kSmsNoMemory);
+    return kSmsNoMemory;
+  }
+  b->task = task;
+  b->host = host;
+  TskmanSetContext(task, b);
+  gBridge = b;
+  gBridgeTask = task;
+  if (TskmanFind(Mod::Net)) {
+    CreateSocket(b);
+    return kOk;
+  }
+  b->ownsNet = true;
+  if (Result r = NetStartup(task, 0); r != kOk) {
+    b->ownsNet = false;
+    Finish(b);
+    return r;
+  }
+  return kOk;
+}
+
+}  // namespace
+
+Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  if (message == TskMsg::Start) return OnStart(context, reinterpret_cast<TskmanTask*>(arg1));
+  auto* b = static_cast<SmsBridge*>(context);
+  switch (message) {
+    case NetMsg::Started:
+      if (b->stopping)
+        Closed(b);
+      else
+        CreateSocket(b);
+      break;
+    case NetMsg::Started | kMsgFailed:
+      b->ownsNet = false;
+      Finish(b);
+      break;
+    case NetMsg::Created:
+      b->socket = arg2;
+      b->hasSocket = true;
+      if (b->stopping) {
+        NetClose(b->task, arg1, b->socket);
+        break;
+      }
+      b->local = NetSockAddr{};
+      b->local.family = kNetFamily;
+      b->local.port = NetSwap16(kSmsBridgePort);
+      NetBind(b->task, kSmsBridgeCookie, b->socket, &b->local, kNetSockAddrSize);
+      break;
+    case NetMsg::Bound:
+      if (b->stopping) {
+        NetCancelSocket(b->task, kSmsBridgeStopCookie, b->socket);
+        break;
+      }
+      b->bound = true;
+      ArmReceive(b);
+      HostStateChanged(b->host, kHostBridgeUp, 0);
+      break;
+    case NetMsg::Received: {
+      if (SmsReceived* record = SmsBridgeDecode(b->received)) SmsDeliver(record);
+      NetBufRelease(&b->received);
+      if (!b->stopping) ArmReceive(b);
+      break;
+    }
+    case NetMsg::Received | kMsgFailed:
+      if (b->stopping || arg2 == kNetCancelled) break;
+      if (b->armFailed) {
+        // The receive could not even be queued: try again a little later
+        // rather than spin on the failure.
+        b->armFailed = false;
+        if (!b->retry) TskmanStartTimer(&b->retry, b->task, 0, 0, kRetryMs);
+      } else {
+        ArmReceive(b);
+      }
+      break;
+    case TskMsg::Timer:
+      TskmanCancelTimer(&b->retry);
+      if (!b->stopping && b->bound) ArmReceive(b);
+      break;
+    case NetMsg::Sent:
+      SmsPostSendResult(0);
+      break;
+    case NetMsg::Sent | kMsgFailed:
+      SmsPostSendResult(arg2);
+      break;
+    case SmsMsg::BridgeStop:
+      if (b->stopping) break;
+      b->stopping = true;
+      TskmanCancelTimer(&b->retry);
+      // A socket still being made or bound is closed when its answer comes.
+      if (b->bound) NetCancelSocket(b->task, kSmsBridgeStopCookie, b->socket);
+      break;
+    case NetMsg::Cancelled:
+    case NetMsg::Cancelled | kMsgFailed:
+    case NetMsg::Bound | kMsgFailed:
+      NetClose(b->task, arg1, b->socket);
+      break;
+    case NetMsg::Closed:
+    case NetMsg::Created | kMsgFailed:
+    case NetMsg::Closed | kMsgFailed:
+      Closed(b);
+      break;
+    case NetMsg::Stopped:
+      Finish(b);
+      break;
+    default:
+      break;
+  }
+  return kOk;
+}
+
+void SmsBridgeStart(void* host) {
+  TskmanTask* task = nullptr;
+  if (TskmanCreateTask(&task, Mod::SmsBridge, SmsBridgeHandler, host) != kOk)
+    HostStateChanged(host, kHostBridgeDown, kSmsNoMemory);
+}
+
+void SmsBridgeStop() {
+  if (TskmanTask* task = TskmanFind(Mod::SmsBridge)) TskmanPost(task, SmsMsg::BridgeStop, 0, 0);
+}
+
+SmsReceived* SmsBridgeDecode(const NetBufChain* datagram) {
+  const uint32_t length = NetBufLength(datagram);
+  uint8_t head[kSmsDatagramHead];
+  if (NetBufRead(datagram, head, 0, kSmsDatagramHead) != kSmsDatagramHead) return nullptr;
+  if (head[0] != SmsType::Message) return nullptr;
+  const uint32_t a = head[2], h = head[3];
+  if (kSmsDatagramHead + a > length) return nullptr;
+  const uint32_t bodyAt = kSmsDatagramHead + a;
+  const uint32_t body = length - bodyAt;
+  if (h > body) return nullptr;  // the header must lie in the body
+  uint8_t first = 0;
+  NetBufRead(datagram, &first, bodyAt, 1);
+
+  enum class Form { Plain, Port, HeaderOnly, Unknown };
+  Form form = Form::Plain;
+  if (head[1] == SmsKind::Port) {
+    if (body == 0)
+      form = Form::Unknown;
+    else
+      form = first == 0 ? Form::Port : first == 1 ? Form::HeaderOnly : Form::Unknown;
+  }
+  if (form == Form::Port && h < 2) return nullptr;  // no room for the port
+  uint32_t dataLength = form == Form::Port ? body - 2 : form == Form::Unknown ? length - a : body;
+  if (dataLength > 0xFF) return nullptr;  // more than a short message holds
+
+  auto* record = static_cast<SmsReceived*>(
+      MemAllocZero(sizeof(SmsReceived), kUseRecord, Mod::SmsBridge));
+  if (!record) return nullptr;
+  record->origin = SmsOrigin::Bridge;
+  record->address = static_cast<char*>(MemAllocZero(a + 1, Use::String, Mod::SmsBridge));
+  record->data = static_cast<uint8_t*>(
+      MemAllocZero(dataLength > 0 ? dataLength : 1, Use::Data, Mod::SmsBridge));
+  if (!record->address || !record->data) {
+    SmsRelease(nullptr, record, 0);
+    return nullptr;
+  }
+  NetBufRead(datagram, record->address, kSmsDatagramHead, a);
+  record->addressLength = static_cast<uint8_t>(a);
+  record->dataLength = static_cast<uint8_t>(dataLength);
+  switch (form) {
+    case Form::Plain:
+      record->headerLength = static_cast<uint8_t>(h);
+      NetBufRead(datagram, record->data, bodyAt, body);
+      break;
+    case Form::Port: {
+      record->headerLength = static_cast<uint8_t>(h - 2);
+      uint8_t port[2];
+      NetBufRead(datagram, record->data, bodyAt, h - 2);
+      NetBufRead(datagram, port, bodyAt + h - 2, 2);
+      NetBufRead(datagram, record->data + h - 2, bodyAt + h, body - h);
+      record->port = static_cast<uint16_t>(port[0] << 8 | port[1]);
+      break;
+    }
+    case Form::HeaderOnly:
+      record->headerLength = static_cast<uint8_t>(h);
+      NetBufRead(datagram, record->data, bodyAt, h);
+      break;
+    case Form::Unknown:
+      record->headerLength = static_cast<uint8_t>(h);
+      break;
+  }
+  record->time = LibcTime(nullptr);
+  record->type = SmsType::Message;
+  record->kind = head[1];
+  return record;
+}
+
+void SmsBridgeSend(SmsPort*, const SmsOutgoing* message, const char* peer, uint32_t dataOffset,
+                   uint32_t dataLength, uint32_t headerOffset, uint32_t headerLength,
+                   const uint8_t* portElement) {
+  if (!message || message->type != SmsType::Message) return;
+  SmsBridge* b = Bridge();
+  if (!b || !b->bound || b->stopping) {
+    SmsPostSendResult(ResultError(Mod::SmsBridge, Err::NotFound));
+    return;
+  }
+  b->peer = NetSockAddr{};
+  b->peer.port = NetSwap16(kSmsPeerPort);
+  if (Result r = NetAddrFromText(peer ? peer : "127.0.0.1", kNetFamily, &b->peer, kNetSockAddrSize);
+      r != kOk) {
+    SmsPostSendResult(r);
+    return;
+  }
+  uint8_t header[0xFF];
+  const uint32_t a = static_cast<uint32_t>(strnlen(message->destination, kSmsNumberSize - 1)) + 1;
+  if (headerLength > sizeof header - 2 || dataLength > 0xFFFF ||
+      NetBufRead(message->data, header, headerOffset, headerLength) != headerLength) {
+    SmsPostSendResult(ResultError(Mod::SmsBridge, Err::BadArg));
+    return;
+  }
+  const bool portForm = message->kind == SmsKind::Port && headerLength > 0 && header[0] == 0;
+  uint8_t port[2] = {2, 3};
+  if (portForm) {
+    // The port element's ports go into the header: source at 1-2, destination at 7-8.
+    const uint8_t source[2] = {portElement ? portElement[4] : uint8_t{1},
+                               portElement ? portElement[5] : uint8_t{0}};
+    if (portElement) {
+      port[0] = portElement[2];
+      port[1] = portElement[3];
+    }
+    for (uint32_t i : {1u, 2u})
+      if (i < headerLength) header[i] = source[i - 1];
+    for (uint32_t i : {7u, 8u})
+      if (i < headerLength) header[i] = port[i - 7];
+  }
+  const uint32_t portBytes = portForm ? 2 : 0;
+  const uint32_t total = kSmsDatagramHead + a + headerLength + portBytes + dataLength;
+  NetBufChain* chain = NetBufAlloc(total);
+  if (!chain) {
+    SmsPostSendResult(kSmsNoMemory);
+    return;
+  }
+  const uint8_t head[kSmsDatagramHead] = {static_cast<uint8_t>(message->type),
+                                          static_cast<uint8_t>(message->kind),
+                                          static_cast<uint8_t>(a),
+                                          static_cast<uint8_t>(headerLength + portBytes)};
+  uint32_t at = 0;
+  at += NetBufWrite(chain, head, at, kSmsDatagramHead);
+  at += NetBufWrite(chain, message->destination, at, a - 1);
+  const uint8_t zero = 0;
+  at += NetBufWrite(chain, &zero, at, 1);
+  at += NetBufWrite(chain, header, at, headerLength);
+  at += NetBufWrite(chain, port, at, portBytes);
+  uint8_t piece[kNetBufPayload];
+  for (uint32_t done = 0; done < dataLength;) {
+    uint32_t n = dataLength - done < sizeof piece ? dataLength - done : sizeof piece;
+    if (NetBufRead(message->data, piece, dataOffset + done, n) != n) {
+      NetBufRelease(&chain);
+      SmsPostSendResult(ResultError(Mod::SmsBridge, Err::BadArg));
+      return;
+    }
+    at += NetBufWrite(chain, piece, at, n);
+    done += n;
+  }
+  // A refusal comes back as the send's failure answer.
+  NetSendTo(b->task, kSmsBridgeSendCookie, b->socket, chain, &b->peer, kNetSockAddrSize);
+}

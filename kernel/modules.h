@@ -17,7 +17,7 @@ constexpr uint32_t Cache = 0, Tskman = 1, Config = 2, Sms = 3, WtlFile = 5, WtlD
                    Ssl = 50, Wtls = 51, Modem = 52, Wbxml = 53, SStore = 54, Provisioning = 55,
                    SmsBridge = 56, Stat = 57, Authentication = 58, Cookies = 59, I18n = 61,
                    WtlRepository = 62, WtlReplib = 63, PalScard = 65, WscScheme = 67,
-                   WtlNotify = 68, Notify = 69, LocalContent = 74, VarParse = 77, Ticker = 78,
+                   WtlNotify = 68, Notify = 69, Pict = 70, LocalContent = 74, VarParse = 77, Ticker = 78,
                    UserPref = 81, Status = 82, DebugHeap = 96, TestCode = 97, TestHarness = 98,
                    Performance = 99;
 }  // namespace Mod

@@ -33,6 +33,9 @@ struct TimerRoot {
 };
 
 TskmanRoot* gRoot = nullptr;
+TskmanObserver gObserver = nullptr;
+constexpr uint32_t kNoFailure = 0xFFFFFFFF;
+uint32_t gFailCreateId = kNoFailure;
 TimerRoot* gTimers = nullptr;
 
 // Events posted while the ring is full wait here, in order, and move into the
@@ -76,6 +79,7 @@ TskmanTask* IdleFindPrev(TskmanTask* task) {
 }
 
 Result Dispatch(TskmanTask* task, const TskmanEvent& event) {
+  if (gObserver) gObserver(task, event.message, event.arg1, event.arg2);
   gRoot->current = task;
   Result result = task->handler(task->context, event.message, event.arg1, event.arg2);
   gRoot->current = nullptr;
@@ -118,7 +122,11 @@ void TskmanShutdown() {
 
 Result TskmanCreateTaskEx(TskmanTask** out, uint32_t id, TskmanHandler handler, void* context,
                           bool postStart) {
-  auto* task = static_cast<TskmanTask*>(MemAllocZero(sizeof(TskmanTask), Use::Task, Mod::Tskman));
+  TskmanTask* task = nullptr;
+  if (id == gFailCreateId)
+    gFailCreateId = kNoFailure;
+  else
+    task = static_cast<TskmanTask*>(MemAllocZero(sizeof(TskmanTask), Use::Task, Mod::Tskman));
   *out = task;
   if (!task) return kTskmanNoMemory;
   task->id = id;
@@ -164,6 +172,12 @@ TskmanTask* TskmanFind(uint32_t id) {
   for (ListNode* n = ListFirst(&gRoot->tasks); n; n = ListNext(n))
     if (TaskOf(n)->id == id) return TaskOf(n);
   return nullptr;
+}
+
+TskmanTask* TskmanNextTask(TskmanTask* task) {
+  if (!gRoot) return nullptr;
+  ListNode* n = task ? ListNext(&task->link) : ListFirst(&gRoot->tasks);
+  return n ? TaskOf(n) : nullptr;
 }
 
 void TskmanGetContext(void** out, const TskmanTask* task) { *out = task->context; }
@@ -245,6 +259,9 @@ Result TskmanStep() {
   }
   return kTskmanNothingRan;
 }
+
+void TskmanSetObserver(TskmanObserver observer) { gObserver = observer; }
+void TskmanFailNextCreate(uint32_t id) { gFailCreateId = id; }
 
 TskmanTask* TskmanGetCurrentTask() { return gRoot ? gRoot->current : nullptr; }
 uint32_t TskmanPendingCount() { return RingCount() + static_cast<uint32_t>(Overflow().size()); }

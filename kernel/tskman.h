@@ -56,6 +56,9 @@ Result TskmanCreateTaskEx(TskmanTask** out, uint32_t id, TskmanHandler handler, 
 void TskmanDestroyTask(TskmanTask* task);
 void TskmanFindTask(TskmanTask** out, uint32_t id);
 TskmanTask* TskmanFind(uint32_t id);  // the same, as a value
+// The task after `task` in creation order (the first task for null); null at
+// the end.
+TskmanTask* TskmanNextTask(TskmanTask* task);
 void TskmanGetContext(void** out, const TskmanTask* task);
 void TskmanSetContext(TskmanTask* task, void* context);
 
@@ -79,3 +82,11 @@ void TskmanTimerTick();
 Result TskmanTimerStartTick();
 void TskmanTimerStopTick();
 bool TskmanTickRunning();
+
+// Watching and fault injection, for the trace log and the tests: the
+// observer sees every delivered event before its handler does; the next
+// creation of a task with the given id fails as if memory had run out.
+using TskmanObserver = void (*)(const TskmanTask* task, uint32_t message, uintptr_t arg1,
+                                uintptr_t arg2);
+void TskmanSetObserver(TskmanObserver observer);
+void TskmanFailNextCreate(uint32_t id);

@@ -1,5 +1,9 @@
 #include "kernel/ubstore.h"
 
+#include "host/platform/files.h"
+#include "kernel/mem.h"
+#include "kernel/tskman.h"
+
 namespace {
 
 // The storage classes; the name is also the name of the class's file.
@@ -44,4 +48,64 @@ int32_t UbstoreSetQuota(const char* name, int32_t bytes) {
 int32_t UbstoreGetQuota(int32_t index) {
   if (index < 0 || index >= kUbstoreClassCount) return -1;
   return g_ubstoreClasses[index].quota;
+}
+
+void UbstoreRead(uint8_t** buffer, uint32_t* length, uintptr_t* userWord, TskmanTask* reply,
+                 const char* className, uintptr_t user) {
+  *buffer = nullptr;
+  *length = 0;
+  *userWord = kUbstoreUserWord;
+  Result status = kOk;
+  uint32_t size = 0;
+  if (UbstoreClassIndex(className) < 0) {
+    status = kUbstoreUnknownClass;
+  } else {
+    switch (PlatformFileSize(className, &size)) {
+      case FileStatus::Missing:
+        size = 0;
+        break;
+      case FileStatus::Ok:
+        break;
+      default:
+        status = kUbstoreReadFailed;
+        size = 0;
+        break;
+    }
+  }
+  if (size > 0) {
+    auto* bytes = static_cast<uint8_t*>(PlatformAlloc(size));
+    if (!bytes) {
+      status = kUbstoreNoMemory;
+    } else if (PlatformFileRead(className, bytes, size) != FileStatus::Ok) {
+      PlatformFree(bytes);
+      status = kUbstoreReadFailed;
+    } else {
+      *buffer = bytes;
+      *length = size;
+    }
+  }
+  if (reply) TskmanPost(reply, UbstoreMsg::Read, status, user);
+}
+
+void UbstoreWrite(TskmanTask* reply, const char* className, const uint8_t* buffer,
+                  uint32_t length, uintptr_t user) {
+  const int32_t index = UbstoreClassIndex(className);
+  Result status = kOk;
+  if (index < 0)
+    status = kUbstoreUnknownClass;
+  else if (length > static_cast<uint32_t>(UbstoreGetQuota(index)))
+    status = kUbstoreOverQuota;
+  else if (PlatformFileReplace(className, buffer, length) != FileStatus::Ok)
+    status = kUbstoreWriteFailed;
+  if (reply) TskmanPost(reply, UbstoreMsg::Written, status, user);
+}
+
+void UbstoreFreeBuffer(uintptr_t /*userWord*/, uint8_t** buffer) {
+  PlatformFree(*buffer);
+  *buffer = nullptr;
+}
+
+Result UbstoreCancel(const char* /*className*/, uintptr_t /*userWord*/, uint8_t** buffer) {
+  MemFree(buffer);
+  return kOk;
 }

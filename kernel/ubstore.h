@@ -1,9 +1,44 @@
 // Storage classes: the host files that persist the settings sections.
+//
+// Four classes, each one whole file in the working folder named like the
+// class, with a byte quota a write may not exceed. Reads and writes finish
+// inside the call and post their answer to the reply task for its next step.
 #pragma once
 #include <cstdint>
+
+#include "kernel/modules.h"
+
+struct TskmanTask;
+
+namespace UbstoreMsg {
+constexpr uint32_t Written = 0x1400, Read = 0x1401;  // {status, user value}
+}
+
+constexpr Result kUbstoreNoMemory = 0x80140001;
+constexpr Result kUbstoreUnknownClass = 0x80140003;
+constexpr Result kUbstoreReadFailed = 0x80148000;
+constexpr Result kUbstoreOverQuota = 0x80148001;
+// The file could not be written whole; the previous one is left as it was.
+constexpr Result kUbstoreWriteFailed = 0x80148002;
+// The user word a read hands out with its buffer.
+constexpr uintptr_t kUbstoreUserWord = 0x12345678;
 
 // Index 0-3 of the class with exactly that name, or -1.
 int32_t UbstoreClassIndex(const char* name);
 // Replaces the byte quota of a known class when bytes >= 0; returns its index.
 int32_t UbstoreSetQuota(const char* name, int32_t bytes);
 int32_t UbstoreGetQuota(int32_t index);
+
+// Reads the class's whole file into a buffer from the process heap. A missing
+// or empty file gives no buffer, length 0 and status 0. Posts
+// UbstoreMsg::Read {status, user} to the reply task.
+void UbstoreRead(uint8_t** buffer, uint32_t* length, uintptr_t* userWord, TskmanTask* reply,
+                 const char* className, uintptr_t user);
+// Replaces the class's file with the bytes, atomically, and posts
+// UbstoreMsg::Written {status, user}. The buffer stays the caller's.
+void UbstoreWrite(TskmanTask* reply, const char* className, const uint8_t* buffer,
+                  uint32_t length, uintptr_t user);
+// Returns a buffer of UbstoreRead to the process heap and nulls the pointer.
+void UbstoreFreeBuffer(uintptr_t userWord, uint8_t** buffer);
+// Frees an engine buffer meant for a write that will not happen; answers 0.
+Result UbstoreCancel(const char* className, uintptr_t userWord, uint8_t** buffer);

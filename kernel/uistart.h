@@ -1,6 +1,6 @@
 // The start-up task (module 45): brings the engine's modules up one after
-// another and down again in reverse order; its last answer ends the host's
-// main loop.
+// another, each start triggered by the previous module's answer, and down
+// again in reverse order; its last answer ends the host's main loop.
 #pragma once
 #include <cstdint>
 
@@ -11,7 +11,13 @@ constexpr Result kUiStartFinished = 0x802d0007;
 constexpr Result kUiStartNoMemory = 0x802d0001;
 
 namespace UiStartMsg {
-constexpr uint32_t StopServices = 0x2D80, ServicesStopped = 0x2D81, ServicesUp = 0x2D82;
+constexpr uint32_t StopServices = 0x2D80, ServicesStopped = 0x2D81, ServicesUp = 0x2D82,
+                   ShowSplash = 0x2D83, SplashDone = 0x2D84, CreateBrowser = 0x2D85;
+}
+
+// The start-up task's phases, reported to the host with HostStateChanged.
+namespace UiStartState {
+constexpr int32_t ServicesStarting = 1, Stopping = 2, BrowserStarting = 4, BrowserRunning = 5;
 }
 
 // Starts the task manager and the start-up task; `host` comes back in every

@@ -1,11 +1,11 @@
 # Shared by ./run and ./test: install what is missing, configure and build.
 
 QOR_PACKAGES=(
-  cmake ninja-build g++ pkg-config
-  qt6-base-dev
+  cmake ninja-build g++ pkg-config python3
+  qt6-base-dev qt6-multimedia-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zlib1g-dev libpng-dev libmng-dev
-  libfreetype-dev libfontconfig-dev fonts-nanum
+  libfreetype-dev libfontconfig-dev fonts-nanum fonts-liberation fonts-dejavu-core
 )
 
 qor_as_root() {

@@ -13,14 +13,17 @@
 #include <ctime>
 #include <thread>
 
-#include "host/font.h"
 #include "host/hostinput.h"
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
+#include "host/platform/font.h"
 #include "host/platform/platform.h"
 #include "host/platform/shell.h"
 #include "host/qt/displaywidget.h"
+#include "host/qt/fontdialog.h"
+#include "host/qt/langdialog.h"
 #include "host/qt/mainwindow.h"
+#include "host/qt/soundqt.h"
 #include "host/skin.h"
 #include "kernel/tskman.h"
 #include "kernel/uistart.h"
@@ -99,7 +102,10 @@ void CaptureMouse(void* ctx, bool capture) {
   else
     host->main->releaseMouse();
 }
-void OpenLanguageDialog(void*) {}
+// A modal dialog on a screen nobody sees would never be answered.
+void OpenLanguageDialog(void* ctx) {
+  if (QGuiApplication::platformName() != "offscreen") ShellLanguageDialog(Self(ctx)->main);
+}
 
 // ---- skin pictures ---------------------------------------------------------
 
@@ -173,6 +179,8 @@ Result QtHostRun(const QtHostHooks& hooks) {
 
   const ShellSkinImageOps images{&host, LoadImage, ReleaseImage, HighColour};
   ShellSkinInstallImageOps(&images);
+  const FontChooserOps* previousChooser = FontInstallChooser(QtFontChooser());
+  SoundQtInstall();
 
   const HostShellOps shell{&host, CreateWindows, DestroyWindows, PumpMessages, Sleep,
                            QuitRequested};
@@ -181,6 +189,8 @@ Result QtHostRun(const QtHostHooks& hooks) {
   tick.stop();
   ShellUnloadSkin();
   ShellSkinInstallImageOps(nullptr);
+  SoundQtUninstall();
+  FontInstallChooser(previousChooser);
   HostInputInstall(nullptr);
   PlatformInstall(previous);
   gHost = nullptr;

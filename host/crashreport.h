@@ -1,0 +1,59 @@
+// The report program's work, apart from its dialog: the failing process's
+// memory map, the addresses resolved to functions, files and lines with
+// addr2line (binutils), and the report's text.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/crashrecord.h"
+
+// One file-backed mapping of /proc/<pid>/maps.
+struct CrashMapping {
+  uintptr_t start = 0;
+  uintptr_t end = 0;
+  uintptr_t offset = 0;
+  std::string path;
+};
+// Lines that are not file-backed mappings are skipped.
+std::vector<CrashMapping> CrashParseMaps(std::string_view text);
+// False when the process's map cannot be read.
+bool CrashReadMaps(int64_t pid, std::string* text);
+
+struct CrashFrame {
+  uintptr_t pc = 0;
+  std::string module;      // the file the address lies in; empty when none
+  uintptr_t address = 0;   // the address as the module's symbols count it
+  std::string function;    // empty when unknown
+  std::string file;        // empty when unknown
+  uint32_t line = 0;       // 0 when unknown
+};
+
+// Resolves addresses of one module to {function, "file:line"} pairs, "??"
+// standing for what is unknown; fewer answers than addresses leave the rest
+// unknown.
+using CrashSymbolizer = std::function<std::vector<std::pair<std::string, std::string>>(
+    const std::string& module, const std::vector<uintptr_t>& addresses)>;
+// Runs addr2line; no answers when it cannot be run.
+std::vector<std::pair<std::string, std::string>> CrashAddr2Line(
+    const std::string& module, const std::vector<uintptr_t>& addresses);
+
+// The record's frames (frame 0 left out when the record says so), each placed
+// in its module and resolved. A return address is looked up one byte back, so
+// that it names the line of the call.
+std::vector<CrashFrame> CrashResolve(const CrashRecord& record,
+                                     const std::vector<CrashMapping>& maps,
+                                     const CrashSymbolizer& symbolize);
+
+// One line per frame, numbered as the record numbers them:
+//   "  1: Function(int) line 12 (/src/file.cpp)"
+//   "  2: Function (libfoo.so+0x1a2b)"
+//   "  3: !!Unknown!! (libfoo.so+0x1a2b)"
+// or "Callstack Not Available.\n" when there is nothing to list.
+std::string CrashFormatStack(const CrashRecord& record, const std::vector<CrashFrame>& frames);
+// "Assertion: " text, "File: " file, "Line: " line, "Callstack:" and the stack.
+std::string CrashFormatReport(const CrashRecord& record, const std::string& stack);
+// The report's file in the working folder.
+std::string CrashReportFileName(int64_t pid);

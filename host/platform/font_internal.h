@@ -1,0 +1,38 @@
+// Inside the font layer: the platform fonts behind a FontInstance. FontFace
+// is defined in font_face.cpp, the only file that sees FreeType and
+// fontconfig.
+#pragma once
+#include <cstdint>
+
+#include "host/platform/font.h"
+
+// Starts FreeType and fontconfig once; false when either cannot start.
+bool FontFaceStartUp();
+
+// Resolves the face name (the default face when empty) and opens it at the
+// point size, bold or not, preferring a fixed-pitch face when asked. Null
+// when no installed face can be opened.
+FontFace* FontFaceOpen(const char16_t* name, int32_t points, bool bold, bool fixedPitch);
+void FontFaceClose(FontFace** face);
+
+// FontMetric::MaxWidth, Height or Ascent in pixels; 0 for any other `which`.
+int32_t FontFaceMetric(const FontFace* face, int32_t which);
+
+// The advance width in pixels of the character in the face or the first
+// installed face that has it; -1 when none has it. Cached.
+int32_t FontFaceAdvance(FontFace* face, uint16_t character);
+// Writes the character's cell, min(advance, 128) pixels wide and min(height,
+// 128) rows high, at the top-left of `rows` (rows `pitch` bytes apart, pixel
+// 0 in bit 0, 1 ink): the bytes of the cell's rows are replaced, nothing
+// outside them is touched. False when no face has the character or FreeType
+// fails. Cached.
+bool FontFaceDraw(FontFace* face, uint16_t character, uint8_t* rows, uint32_t pitch);
+
+// The same straight from FreeType, bypassing and leaving alone the caches:
+// for measuring what the caches save and for checking them.
+int32_t FontFaceAdvanceUncached(FontFace* face, uint16_t character);
+bool FontFaceDrawUncached(FontFace* face, uint16_t character, uint8_t* rows, uint32_t pitch);
+
+// The shared glyph buffer (kFontGlyphPitch x kFontGlyphSide bytes) while
+// FontInit's set-up stands; null before it and after FontTerm.
+uint8_t* FontGlyphBuffer();

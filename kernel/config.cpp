@@ -1,0 +1,362 @@
+// The settings store's task: the open and save protocol, the section table,
+// the path of a section through slots and profiles, and change notices.
+#include "kernel/config.h"
+
+#include "kernel/config_internal.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "kernel/tskman.h"
+#include "kernel/ubstore.h"
+
+// The store's context is its task's: it goes when the task goes, so an
+// engine that stopped without stopping the store leaves nothing stale.
+ConfigContext* ConfigCurrent() {
+  TskmanTask* task = TskmanFind(Mod::Config);
+  return task ? static_cast<ConfigContext*>(task->context) : nullptr;
+}
+
+namespace {
+
+constexpr uint8_t kNotifyUser[] = {Mod::UserPref};
+constexpr uint8_t kNotifyMail[] = {Mod::WtlMail, Mod::WtlMailto};
+constexpr uint8_t kNotifyBen[] = {Mod::Ben};
+constexpr uint8_t kNotifyWap[] = {Mod::WtlWsp, Mod::Wap};
+constexpr uint8_t kNotifyHttp[] = {Mod::WtlHttp};
+constexpr uint8_t kNotifyIsp[] = {Mod::Net, Mod::Dns, Mod::Wap};
+constexpr uint8_t kNotifyWapIsp[] = {Mod::Wap};
+constexpr uint8_t kNotifyAuth[] = {Mod::Authentication};
+constexpr uint8_t kNotifyCookies[] = {Mod::Cookies};
+
+constexpr ConfigNotifyList kListUser{kNotifyUser, 1};
+constexpr ConfigNotifyList kListEveryone{nullptr, 0};
+constexpr ConfigNotifyList kListMail{kNotifyMail, 2};
+constexpr ConfigNotifyList kListBen{kNotifyBen, 1};
+constexpr ConfigNotifyList kListWap{kNotifyWap, 2};
+constexpr ConfigNotifyList kListHttp{kNotifyHttp, 1};
+constexpr ConfigNotifyList kListIsp{kNotifyIsp, 3};
+constexpr ConfigNotifyList kListWapIsp{kNotifyWapIsp, 1};
+constexpr ConfigNotifyList kListAuth{kNotifyAuth, 1};
+constexpr ConfigNotifyList kListCookies{kNotifyCookies, 1};
+
+constexpr ConfigSection kSections[] = {
+    {"home", "page", 0, nullptr},
+    {"fave", "page", 0, nullptr},
+    {"initurl", "page", 0, nullptr},
+    {"initfav", "page", 0, nullptr},
+    {"rcurl", "page", 0, nullptr},
+    {"user", "page", 0, &kListUser},
+    {"//access", "access", 0, &kListEveryone},
+    {"email", "access", 1, &kListMail},
+    {"webmail", "persistent", 0, &kListBen},
+    {"service", "access", 1, nullptr},
+    {"wap", "access", 1, &kListWap},
+    {"http", "access", 1, &kListHttp},
+    {"isp", "access", 3, &kListIsp},
+    {"wapisp", "access", 0x15, &kListWapIsp},
+    {"misp", "access", 5, &kListIsp},
+    {"email/pop3", "access", 1, nullptr},
+    {"email/smtp", "access", 1, nullptr},
+    {"slot", "access", 9, nullptr},
+    {"PPG", "access", 0, nullptr},
+    {"security", "persistent", 0, &kListBen},
+    {"securitykeys", "persistent", 0, nullptr},
+    {"passwords", "persistent", 0, &kListAuth},
+    {"cookies", "persistent", 0, &kListCookies},
+    {"repository", "repository", 0, nullptr},
+    {"homepage", "repository", 0, nullptr},
+};
+
+}  // namespace
+
+const ConfigSection* ConfigFindSection(const char* name) {
+  if (!name) return nullptr;
+  for (const ConfigSection& row : kSections)
+    if (LibcStrCmp(row.name, name) == 0) return &row;
+  return nullptr;
+}
+
+namespace {
+
+ConfigHandle* HandleOf(uintptr_t arg) { return reinterpret_cast<ConfigHandle*>(arg); }
+
+void Answer(TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  if (task) TskmanPost(task, message, arg1, arg2);
+}
+
+void SlotText(uint32_t n, char* out) {
+  char digits[34];
+  LibcItoA(static_cast<int32_t>(n), digits, 10);
+  LibcStrNCopy(out, digits, 2);
+  out[2] = '\0';
+}
+
+// --- the open and save protocol -------------------------------------------
+
+void FailOpen(ConfigHandle* handle, Result status) {
+  TskmanTask* reply = handle->reply;
+  ConfigHandleFree(&handle);
+  Answer(reply, ConfigMsg::Opened, status, 0);
+}
+
+void StartOpen(ConfigContext* ctx, ConfigHandle* handle) {
+  if (!handle->row) {
+    FailOpen(handle, kConfigNotFound);
+    return;
+  }
+  ctx->busy = true;
+  ctx->current = handle;
+  handle->state = ConfigState::Reading;
+  UbstoreRead(&handle->storageBuffer, &handle->storageLength, &handle->storageUser, ctx->task,
+              handle->className, reinterpret_cast<uintptr_t>(handle));
+}
+
+// The store is free: the oldest waiting request goes next.
+void ServeWaiting(ConfigContext* ctx) {
+  ctx->busy = false;
+  ctx->current = nullptr;
+  while (!ctx->busy) {
+    QueueNode* next = QueuePopFront(&ctx->waiting);
+    if (!next) return;
+    StartOpen(ctx, reinterpret_cast<ConfigHandle*>(next));
+  }
+}
+
+void OnRead(ConfigContext* ctx, Result status, ConfigHandle* handle) {
+  if (handle != ctx->current || handle->state != ConfigState::Reading) return;
+  if (status == kOk) {
+    // A damaged class file counts as empty, so its sections can be rebuilt.
+    status = StoreOpenSection(&handle->stack, "", 0, handle->storageBuffer,
+                              handle->storageLength, handle->writable);
+    if (status == kStoreMalformed) status = kOk;
+  }
+  if (status == kOk) status = ConfigEnterSection(ctx, handle);
+  if (status != kOk) {
+    FailOpen(handle, status);
+    ServeWaiting(ctx);
+    return;
+  }
+  handle->levels = StoreDepth(&handle->stack) - 1;
+  handle->state = ConfigState::Open;
+  Answer(handle->reply, ConfigMsg::Opened, kOk, reinterpret_cast<uintptr_t>(handle));
+}
+
+void OnWritten(ConfigContext* ctx, Result status, ConfigHandle* handle) {
+  if (handle != ctx->current || handle->state != ConfigState::Saving) return;
+  TskmanTask* reply = handle->reply;
+  ConfigNotifyChange(reply, handle->row->notify);
+  ConfigHandleFree(&handle);
+  Answer(reply, ConfigMsg::Saved, status, 0);
+  ServeWaiting(ctx);
+}
+
+void OnStop(ConfigContext* ctx) {
+  TskmanDestroyTask(ctx->task);
+  while (QueueNode* waiting = QueuePopFront(&ctx->waiting)) {
+    auto* handle = reinterpret_cast<ConfigHandle*>(waiting);
+    ConfigHandleFree(&handle);
+  }
+  if (ConfigHandle* current = ctx->current) {
+    // A read or write answer will never come; an open handle stays its
+    // owner's, cut loose from the store.
+    if (current->state == ConfigState::Open)
+      current->config = nullptr;
+    else
+      ConfigHandleFree(&current);
+  }
+  Answer(ctx->reply, ConfigMsg::Stopped, 0, 0);
+  MemFree(&ctx);
+}
+
+Result ConfigHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  auto* ctx = static_cast<ConfigContext*>(context);
+  switch (message) {
+    case TskMsg::Start:
+      Answer(ctx->reply, ConfigMsg::Started, 0, 0);
+      break;
+    case ConfigMsg::OpenRequest:
+      if (ctx->busy)
+        QueueAppend(&ctx->waiting, &HandleOf(arg1)->waitLink);
+      else
+        StartOpen(ctx, HandleOf(arg1));
+      break;
+    case UbstoreMsg::Read:
+      OnRead(ctx, static_cast<Result>(arg1), HandleOf(arg2));
+      break;
+    case UbstoreMsg::Written:
+      OnWritten(ctx, static_cast<Result>(arg1), HandleOf(arg2));
+      break;
+    case TskMsg::Stop:
+    case TskMsg::Stop2:
+      OnStop(ctx);
+      break;
+    default:
+      break;
+  }
+  return kOk;
+}
+
+}  // namespace
+
+Result ConfigStart(TskmanTask* reply) {
+  if (ConfigCurrent()) return kConfigBadArg;
+  auto* ctx =
+      static_cast<ConfigContext*>(MemAllocZero(sizeof(ConfigContext), Use::Context, Mod::Config));
+  if (!ctx) return kConfigNoMemory;
+  ctx->reply = reply;
+  LibcStrCopy(ctx->activeSlot, "0");
+  LibcStrCopy(ctx->access.slot, "0");
+  LibcStrCopy(ctx->wap.slot, "0");
+  if (TskmanCreateTask(&ctx->task, Mod::Config, ConfigHandler, ctx) != kOk) {
+    MemFree(&ctx);
+    return kConfigNoMemory;
+  }
+  return kOk;
+}
+
+void ConfigStop() {
+  if (ConfigContext* ctx = ConfigCurrent()) TskmanPost(ctx->task, TskMsg::Stop, 0, 0);
+}
+
+void ConfigResetOpen() {
+  if (ConfigContext* ctx = ConfigCurrent()) ctx->slotRead = false;
+}
+
+void ConfigOpen(TskmanTask* reply, const char* section, bool writable) {
+  ConfigOpenEx(reply, section, writable, false);
+}
+
+void ConfigOpenEx(TskmanTask* reply, const char* section, bool writable, bool useSlotCode) {
+  ConfigContext* ctx = ConfigCurrent();
+  if (!ctx) {
+    Answer(reply, ConfigMsg::Opened, kConfigNotFound, 0);
+    return;
+  }
+  auto* handle = static_cast<ConfigHandle*>(
+      MemAllocZero(sizeof(ConfigHandle), ConfigUse::Handle, Mod::Config));
+  if (!handle) {
+    Answer(reply, ConfigMsg::Opened, kConfigNoMemory, 0);
+    return;
+  }
+  StoreStackInit(&handle->stack);
+  handle->config = ctx;
+  handle->reply = reply;
+  handle->writable = writable;
+  handle->useSlotCode = useSlotCode;
+  handle->state = ConfigState::Requested;
+  handle->row = ConfigFindSection(section);
+  if (handle->row) handle->className = handle->row->className;
+  TskmanPost(ctx->task, ConfigMsg::OpenRequest, reinterpret_cast<uintptr_t>(handle), 0);
+}
+
+Result ConfigSave(ConfigHandle* handle) {
+  if (!handle || !handle->config || handle->state != ConfigState::Open) return kConfigBadArg;
+  ConfigContext* ctx = handle->config;
+  handle->state = ConfigState::Saving;
+  Result status = kOk;
+  while (StoreDepth(&handle->stack) > 1) {
+    Result r = StoreCommitLevel(&handle->stack, nullptr, 0);
+    if (status == kOk) status = r;
+  }
+  uint32_t size = 0;
+  if (status == kOk) {
+    StoreStackRecord* root = StoreTop(&handle->stack);
+    StoreSerialize(&root->section, nullptr, &size, false);
+    handle->saveBuffer = static_cast<uint8_t*>(MemAlloc(size, Use::Data, Mod::Config));
+    status = handle->saveBuffer ? StoreSerialize(&root->section, handle->saveBuffer, &size, false)
+                                : kConfigNoMemory;
+  }
+  // The root may read the file's bytes in place: it goes before them.
+  StoreReleaseAll(&handle->stack);
+  UbstoreFreeBuffer(handle->storageUser, &handle->storageBuffer);
+  if (status != kOk)
+    TskmanPost(ctx->task, UbstoreMsg::Written, status, reinterpret_cast<uintptr_t>(handle));
+  else
+    UbstoreWrite(ctx->task, handle->className, handle->saveBuffer, size,
+                 reinterpret_cast<uintptr_t>(handle));
+  return kOk;
+}
+
+void ConfigRelease(ConfigHandle** handle) {
+  ConfigHandle* h = *handle;
+  // A handle being saved is ended by the save's answer.
+  if (!h || h->state == ConfigState::Saving) return;
+  ConfigContext* ctx = h->config;
+  const bool wasCurrent = ctx && ctx->current == h;
+  ConfigHandleFree(handle);
+  if (wasCurrent) ServeWaiting(ctx);
+}
+
+void ConfigFreeHandle(ConfigHandle** handle) {
+  ConfigHandle* h = *handle;
+  if (h && h->config && h->config->current == h)
+    ConfigRelease(handle);
+  else if (!h || h->state != ConfigState::Saving)
+    ConfigHandleFree(handle);
+}
+
+void ConfigNotifyChange(TskmanTask* writer, const ConfigNotifyList* list) {
+  if (!list) return;
+  if (list->count == 0) {
+    TskmanBroadcast(ConfigMsg::ChangedAll, 0, 0);
+    return;
+  }
+  for (uint32_t i = 0; i < list->count; ++i) {
+    TskmanTask* task = TskmanFind(list->ids[i]);
+    if (task && task != writer) TskmanPost(task, ConfigMsg::Changed, 0, 0);
+  }
+}
+
+void ConfigSetActiveSlot(uint32_t n) {
+  ConfigContext* ctx = ConfigCurrent();
+  if (!ctx) return;
+  ctx->slotRead = true;
+  if (n >= kConfigSlots) return;
+  char text[3];
+  SlotText(n, text);
+  if (LibcStrCmp(text, ctx->activeSlot) == 0) return;
+  LibcStrCopy(ctx->activeSlot, text);
+  ConfigProfile* profiles[] = {&ctx->access, &ctx->wap};
+  for (ConfigProfile* profile : profiles)
+    if (LibcStrCmp(profile->slot, text) != 0) profile->name[0] = '\0';
+  TskmanBroadcast(ConfigMsg::ChangedAll, 0, 0);
+}
+
+void ConfigSetAccessName(const char* name) {
+  if (ConfigContext* ctx = ConfigCurrent()) ConfigSetProfileName(ctx, &ctx->access, name, true);
+}
+
+void ConfigSetWapProfileName(const char* name) {
+  if (ConfigContext* ctx = ConfigCurrent()) ConfigSetProfileName(ctx, &ctx->wap, name, true);
+}
+
+void ConfigSelectFromPath(const char* text) {
+  if (!text) return;
+  const char* slash = LibcStrChr(text, '/');
+  if (!slash || slash[1] == '\0') return;
+  ConfigSetActiveSlot(static_cast<uint32_t>(LibcAtoI(text)));
+  ConfigSetAccessName(slash + 1);
+}
+
+void ConfigGetActiveNames(const char** slot, const char** accessName) {
+  ConfigContext* ctx = ConfigCurrent();
+  *slot = ctx ? ctx->activeSlot : "0";
+  *accessName = ctx ? ctx->access.name : "";
+}
+
+void ConfigGetWapProfile(const char** slot, const char** name) {
+  ConfigContext* ctx = ConfigCurrent();
+  *slot = ctx ? ctx->wap.slot : "0";
+  *name = ctx ? ctx->wap.name : "";
+}
+
+void ConfigSetUseSlot(const char* code) {
+  ConfigContext* ctx = ConfigCurrent();
+  if (!ctx || !code) return;
+  LibcStrNCopy(ctx->slotCode, code, 2);
+  ctx->slotCode[2] = '\0';
+}
+
+const char* ConfigGetUseSlot() {
+  ConfigContext* ctx = ConfigCurrent();
+  return ctx ? ctx->slotCode : "";
+}

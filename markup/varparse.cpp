@@ -1,0 +1,46 @@
+#include "markup/varparse.h"
+
+#include "kernel/mem.h"
+
+namespace {
+
+struct VarParseContext {
+  TskmanTask* requester;
+};
+
+Result VarParseTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t) {
+  auto* ctx = static_cast<VarParseContext*>(context);
+  switch (message) {
+    case TskMsg::Start:
+      TskmanPost(ctx->requester, VarParseMsg::Ready, 0, 0);
+      return kOk;
+    case TskMsg::Stop2: {
+      TskmanPost(reinterpret_cast<TskmanTask*>(arg1), VarParseMsg::Stopped, 0, 0);
+      TskmanDestroyTask(TskmanFind(Mod::VarParse));
+      MemFree(&ctx);
+      return kOk;
+    }
+    default:
+      return kOk;
+  }
+}
+
+}  // namespace
+
+Result VarParseStartTask(TskmanTask* requester) {
+  auto* ctx = static_cast<VarParseContext*>(
+      MemAllocZero(sizeof(VarParseContext), Use::Context, Mod::VarParse));
+  if (!ctx) return ResultError(Mod::VarParse, Err::NoMemory);
+  ctx->requester = requester;
+  TskmanTask* task = nullptr;
+  Result r = TskmanCreateTask(&task, Mod::VarParse, VarParseTaskHandler, ctx);
+  if (r != kOk) MemFree(&ctx);
+  return r;
+}
+
+void VarParseStopTask(TskmanTask* requester) {
+  if (TskmanTask* task = TskmanFind(Mod::VarParse))
+    TskmanPost(task, TskMsg::Stop2, reinterpret_cast<uintptr_t>(requester), 0);
+  else
+    TskmanPost(requester, VarParseMsg::Stopped, 0, 0);
+}

@@ -1,0 +1,16 @@
+// The resolver (module 24): turns host names into addresses. For now it is
+// started and stopped with the services.
+#pragma once
+#include <cstdint>
+
+#include "kernel/tskman.h"
+
+namespace DnsMsg {
+constexpr uint32_t Started = 0x1711, Stopped = 0x1713, StartFailed = 0x1791;
+}
+
+// Creates the task and posts 0x1711 to the requester, or 0x1791 with the
+// error as the second argument.
+void DnsStartTask(TskmanTask* requester);
+// Stops the resolver and posts 0x1713 to the requester when done.
+void DnsStopTask(TskmanTask* requester);

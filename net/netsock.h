@@ -1,0 +1,82 @@
+// The socket layer (module 23): non-blocking datagram and stream sockets of
+// the host, driven by requests that answer with events of this module.
+//
+// Engine records carry addresses in one 28-byte layout of family 23 (the
+// IPv6 layout, IPv4 held as ::ffff:a.b.c.d); the layer translates it to the
+// host's IPv6 family at the system call, or to IPv4 where the host has no
+// IPv6. Queued requests are served by a zero-timeout select run from an
+// engine timer every 50 ms while any request waits.
+#pragma once
+#include <cstdint>
+
+#include "kernel/modules.h"
+#include "net/netbuf.h"
+
+struct TskmanTask;
+
+constexpr uint16_t kNetFamily = 23;
+constexpr uint32_t kNetSockAddrSize = 28;
+constexpr uint32_t kNetStream = 1, kNetDatagram = 2;
+constexpr uint32_t kNetTcp = 6, kNetUdp = 17;
+
+// Stored field by field; port in network order.
+struct NetSockAddr {
+  uint16_t family;
+  uint16_t port;
+  uint32_t flowInfo;
+  uint8_t address[16];
+  uint32_t scopeId;
+};
+static_assert(sizeof(NetSockAddr) == kNetSockAddrSize);
+
+// Answer events; the failure form adds kMsgFailed and carries the error in
+// arg2. Every socket event carries the caller's cookie in arg1.
+namespace NetMsg {
+constexpr uint32_t Started = 0x1700, StartFailed = 0x1780, Stopped = 0x1701, Cancelled = 0x1702, Created = 0x1703,
+                   Closed = 0x1704, Bound = 0x1705, Sent = 0x170A, Received = 0x170C;
+}
+
+constexpr Result kNetNoMemory = 0x80170001;
+constexpr Result kNetBadArg = 0x80170002;
+constexpr Result kNetBadFamily = 0x80178000;
+constexpr Result kNetCancelled = 0x80178001;  // a request removed by NetCancelSocket or a close
+constexpr Result kNetNoSocket = 0x80178002;   // no open socket of that handle
+constexpr Result kNetSystem = 0x80178003;     // the host's socket call failed
+constexpr Result kNetNotStarted = 0x80178004;
+constexpr Result kNetBadText = 0x80178005;
+constexpr Result kNetTooMany = 0x80178006;    // every socket slot is in use
+
+// Starts the layer (its task, module 23) and posts Started to the requester;
+// when it already runs, only posts. A non-zero result means no answer comes.
+Result NetStartup(TskmanTask* requester, uintptr_t unused);
+// Closes every socket (their requests are dropped without answers), stops
+// the layer and posts Stopped to the requester.
+void NetCleanup(TskmanTask* requester, uintptr_t unused);
+
+// Posts Created (cookie, socket handle) or its failure (cookie, error).
+Result NetSocketCreate(TskmanTask* caller, uintptr_t cookie, uint32_t family, uint32_t type,
+                       uint32_t protocol);
+// Posts Bound (cookie) or its failure (cookie, error).
+Result NetBind(TskmanTask* caller, uintptr_t cookie, uintptr_t socket, const NetSockAddr* address,
+               uint32_t addressLength);
+// Queues one datagram receive. On arrival the datagram becomes a new chain
+// stored through *chain, the sender is written to *from (at least 28 bytes,
+// *fromLength set to 28) and Received (cookie, byte count) is posted.
+Result NetRecvFrom(TskmanTask* caller, uintptr_t cookie, uintptr_t socket, NetBufChain** chain,
+                   uint32_t flags, NetSockAddr* from, uint32_t* fromLength);
+// Queues one datagram to the address; the chain is consumed whatever happens.
+// Posts Sent (cookie) or its failure (cookie, error); 0 when queued.
+Result NetSendTo(TskmanTask* caller, uintptr_t cookie, uintptr_t socket, NetBufChain* chain,
+                 const NetSockAddr* address, uint32_t addressLength);
+// Removes every queued request of the socket, each posting its failure event
+// with kNetCancelled, then posts Cancelled (cookie).
+Result NetCancelSocket(TskmanTask* caller, uintptr_t cookie, uintptr_t socket);
+// Queues the close; posts Closed (cookie) when closed, its failure otherwise.
+Result NetClose(TskmanTask* caller, uintptr_t cookie, uintptr_t socket);
+
+// Dotted IPv4 text to an IPv4-mapped address of family 23; the port is left
+// as it was.
+Result NetAddrFromText(const char* text, uint32_t family, NetSockAddr* address, uint32_t length);
+constexpr uint16_t NetSwap16(uint16_t value) {
+  return static_cast<uint16_t>(value << 8 | value >> 8);
+}

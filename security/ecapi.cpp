@@ -1,0 +1,95 @@
+// The security task: it keeps the random seed of the cryptographic provider
+// across runs, in "randseed" of section "security".
+#include "security/ecapi.h"
+
+#include "host/platform/shell.h"
+#include "kernel/config.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+
+namespace {
+
+constexpr char kSeedName[] = "randseed";
+
+struct EcapiContext {
+  TskmanTask* task;
+  TskmanTask* requester;
+  bool stopping;
+  uint8_t seed[kEcapiSeedBytes];
+};
+
+void ReadSeed(EcapiContext* ctx, ConfigHandle* handle) {
+  const uint8_t* data = nullptr;
+  uint32_t length = 0;
+  ConfigKind kind{};
+  if (handle && ConfigGetRaw(handle, kSeedName, 0, &data, &length, &kind) == kOk && data) {
+    LibcMemCopy(ctx->seed, data, length < kEcapiSeedBytes ? length : kEcapiSeedBytes);
+    return;
+  }
+  // No seed yet: start from the clock, so that runs do not repeat each other.
+  int64_t now = ShellNow();
+  for (uint32_t i = 0; i < kEcapiSeedBytes; ++i)
+    ctx->seed[i] = static_cast<uint8_t>(now >> ((i % 8) * 8)) ^ static_cast<uint8_t>(i * 151);
+}
+
+Result EcapiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  auto* ctx = static_cast<EcapiContext*>(context);
+  switch (message) {
+    case TskMsg::Start:
+      ctx->task = reinterpret_cast<TskmanTask*>(arg1);
+      ConfigOpen(ctx->task, "security", false);
+      return kOk;
+    case ConfigMsg::Opened: {
+      auto* handle = reinterpret_cast<ConfigHandle*>(arg2);
+      if (!ctx->stopping) {
+        ReadSeed(ctx, handle);
+        ConfigRelease(&handle);
+        TskmanPost(ctx->requester, EcapiMsg::Started, 0, 0);
+        return kOk;
+      }
+      if (!handle) {
+        // The seed could not be kept; the stop goes on regardless.
+        TskmanPost(ctx->task, ConfigMsg::Saved, arg1, 0);
+        return kOk;
+      }
+      ConfigSetRaw(handle, kSeedName, 0, ctx->seed, kEcapiSeedBytes, ConfigKind::Raw);
+      if (ConfigSave(handle) != kOk) ConfigRelease(&handle);
+      return kOk;
+    }
+    case ConfigMsg::Saved:
+      if (!ctx->stopping) return kOk;
+      TskmanPost(ctx->requester, EcapiMsg::Stopped, 0, 0);
+      TskmanDestroyTask(ctx->task);
+      MemFree(&ctx);
+      return kOk;
+    default:
+      return kOk;
+  }
+}
+
+}  // namespace
+
+Result EcapiStartSeedTask(TskmanTask* requester) {
+  auto* ctx = static_cast<EcapiContext*>(
+      MemAllocZero(sizeof(EcapiContext), Use::Context, Mod::Ecapi));
+  if (!ctx) return kEcapiNoMemory;
+  ctx->requester = requester;
+  TskmanTask* task = nullptr;
+  if (TskmanCreateTask(&task, Mod::Ecapi, EcapiTaskHandler, ctx) != kOk) {
+    MemFree(&ctx);
+    return kEcapiNoMemory;
+  }
+  return kOk;
+}
+
+void EcapiStopSeedTask(TskmanTask* requester) {
+  TskmanTask* task = TskmanFind(Mod::Ecapi);
+  if (!task) {
+    TskmanPost(requester, EcapiMsg::Stopped, 0, 0);
+    return;
+  }
+  auto* ctx = static_cast<EcapiContext*>(task->context);
+  ctx->requester = requester;
+  ctx->stopping = true;
+  ConfigOpen(task, "security", true);
+}

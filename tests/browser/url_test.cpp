@@ -1,0 +1,72 @@
+// File-style paths to host paths: the file: prefix, its authority and
+// percent escapes.
+#include "browser/url.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "kernel/heap.h"
+#include "kernel/mem.h"
+#include "tests/support/engine_fixture.h"
+
+namespace {
+
+class UrlToLocalPathTest : public HeapFixture {
+ protected:
+  // The local path, or the result code as "error XXXXXXXX".
+  std::string Local(const char* path) {
+    char* out = reinterpret_cast<char*>(1);
+    const Result r = UrlToLocalPath(path, &out, 0);
+    if (ResultFailed(r)) {
+      EXPECT_EQ(out, nullptr);
+      char code[32];
+      std::snprintf(code, sizeof code, "error %08X", r);
+      return code;
+    }
+    std::string text = out;
+    EXPECT_TRUE(HeapOwns(out));
+    MemFree(&out);
+    return text;
+  }
+};
+
+TEST_F(UrlToLocalPathTest, DecodesEscapes) {
+  EXPECT_EQ(Local("/a%20b/c%2Fd%7e"), "/a b/c/d~");
+  EXPECT_EQ(Local("%41%42"), "AB");
+  EXPECT_EQ(Local("/caf%C3%A9"), "/caf\xC3\xA9");
+}
+
+TEST_F(UrlToLocalPathTest, LeavesBrokenEscapesAlone) {
+  EXPECT_EQ(Local("100%"), "100%");
+  EXPECT_EQ(Local("%4"), "%4");
+  EXPECT_EQ(Local("%G0%%41"), "%G0%A");
+}
+
+TEST_F(UrlToLocalPathTest, DropsTheFileSchemeAndALocalAuthority) {
+  EXPECT_EQ(Local("file:///tmp/x"), "/tmp/x");
+  EXPECT_EQ(Local("FILE://localhost/tmp/x"), "/tmp/x");
+  EXPECT_EQ(Local("file:/tmp/x"), "/tmp/x");
+  EXPECT_EQ(Local("file:relative/x"), "relative/x");
+  EXPECT_EQ(Local("c:/x"), "c:/x");
+}
+
+TEST_F(UrlToLocalPathTest, RefusesWhatIsNoLocalPath) {
+  EXPECT_EQ(Local("file://server/share/x"), "error 800D0002");
+  EXPECT_EQ(Local("file://localhostx/x"), "error 800D0002");
+  EXPECT_EQ(Local("/a%00b"), "error 800D0002");
+  EXPECT_EQ(Local(nullptr), "error 800D0002");
+  EXPECT_EQ(UrlToLocalPath("/x", nullptr, 0), ResultError(Mod::Url, Err::BadArg));
+}
+
+TEST_F(UrlToLocalPathTest, NoMemory) {
+  std::vector<void*> held;
+  for (uint32_t block : {4096u, 16u, 1u})
+    while (void* p = MemAlloc(block, Use::Data, Mod::TestCode)) held.push_back(p);
+  EXPECT_EQ(Local("/some/path/long/enough/to/need/a/block"), "error 800D0001");
+  for (void* p : held) MemFreeRaw(p);
+}
+
+}  // namespace

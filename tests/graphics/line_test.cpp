@@ -1,0 +1,226 @@
+// Lines and shapes: the dispatcher's checks, pixel setting per format, the
+// Bresenham tie-break, circles, outlines and polygons under a clip.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+#include <utility>
+
+#include "graphics/pgl.h"
+#include "tests/graphics/pgl_model.h"
+#include "tests/support/engine_fixture.h"
+
+namespace {
+
+class LineTest : public EngineFixture {
+ protected:
+  void SetUp() override {
+    EngineFixture::SetUp();
+    platform->MakeScreen(16, 12);
+    PglGetScreenSurface(&screen);
+  }
+  std::set<std::pair<int, int>> Inked(uint16_t background = 0xFFFF) {
+    std::set<std::pair<int, int>> out;
+    for (int y = 0; y < 12; ++y)
+      for (int x = 0; x < 16; ++x)
+        if (platform->Pixel(x, y) != background) out.insert({x, y});
+    return out;
+  }
+  PglSurface screen{};
+};
+
+using Points = std::set<std::pair<int, int>>;
+
+TEST_F(LineTest, EndPointsOffTheSurfaceAreRefused) {
+  const PglLine wide{0, 0, 16, 3};
+  EXPECT_EQ(PglDrawLine(&screen, &wide, 0), PglErr::BadRect);
+  const PglLine negative{-1, 0, 3, 3};
+  EXPECT_EQ(PglDrawLine(&screen, &negative, 0), PglErr::BadRect);
+  EXPECT_TRUE(Inked().empty());
+  EXPECT_TRUE(platform->invalidated.empty());
+}
+
+TEST_F(LineTest, OnePointLineSetsOnePixel) {
+  const PglLine dot{4, 5, 4, 5};
+  ASSERT_EQ(PglDrawLine(&screen, &dot, 0), kOk);
+  EXPECT_EQ(Inked(), (Points{{4, 5}}));
+  EXPECT_EQ(platform->invalidated, (std::vector<FakeRect>{{4, 5, 4, 5}}));
+}
+
+TEST_F(LineTest, MagentaIsClearForVerticalLinesOnly) {
+  const PglLine v{3, 1, 3, 6}, h{1, 2, 6, 2};
+  ASSERT_EQ(PglDrawLine(&screen, &v, 0xF81F), kOk);
+  EXPECT_TRUE(Inked().empty());
+  EXPECT_TRUE(platform->invalidated.empty());
+  ASSERT_EQ(PglDrawLine(&screen, &h, 0xF81F), kOk);
+  EXPECT_EQ(Inked().size(), 6u);
+  EXPECT_EQ(platform->invalidated, (std::vector<FakeRect>{{1, 2, 6, 2}}));
+}
+
+TEST_F(LineTest, ZeroDecisionTakesTheStraightStep) {
+  const PglLine l{0, 0, 4, 2};
+  ASSERT_EQ(PglDrawLine(&screen, &l, 0), kOk);
+  EXPECT_EQ(Inked(), (Points{{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}}));
+  // Drawn from the other end the same pixels come out.
+  for (uint16_t& v : platform->screen) v = 0xFFFF;
+  const PglLine back{4, 2, 0, 0};
+  ASSERT_EQ(PglDrawLine(&screen, &back, 0), kOk);
+  EXPECT_EQ(Inked(), (Points{{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}}));
+  EXPECT_EQ(platform->invalidated.back(), (FakeRect{0, 0, 4, 2}));
+}
+
+TEST_F(LineTest, UpwardLineInvalidatesAnOrderedRectangle) {
+  const PglLine l{1, 9, 3, 2};
+  ASSERT_EQ(PglDrawLine(&screen, &l, 0), kOk);
+  EXPECT_EQ(platform->invalidated, (std::vector<FakeRect>{{1, 2, 3, 9}}));
+  EXPECT_EQ(Inked().size(), 8u);
+}
+
+TEST_F(LineTest, PackedFormatsSetTheirBitsAndCodes) {
+  uint8_t mono[2] = {0xFF, 0x00};
+  PglSurface m{};
+  PglInitSurface(&m, 16, 1, kPglMono, 0, 0);
+  m.pixels = mono;
+  const PglLine dot{2, 0, 2, 0}, run{6, 0, 9, 0};
+  ASSERT_EQ(PglDrawLine(&m, &dot, 0), kOk);
+  EXPECT_EQ(mono[0], 0xFB);
+  ASSERT_EQ(PglDrawLine(&m, &run, 1), kOk);
+  EXPECT_EQ(mono[0], 0xFB);
+  EXPECT_EQ(mono[1], 0x03);
+  ASSERT_EQ(PglDrawLine(&m, &run, 0), kOk);
+  EXPECT_EQ(mono[0], 0x3B);
+  EXPECT_EQ(mono[1], 0x00);
+  uint8_t grey[2] = {0, 0};
+  PglSurface g{};
+  PglInitSurface(&g, 4, 2, kPglGrey, 0, 0);
+  g.pixels = grey;
+  const PglLine diag{0, 0, 3, 1};
+  ASSERT_EQ(PglDrawLine(&g, &diag, 2), kOk);
+  EXPECT_EQ(grey[0], 0x0A);  // (0,0) and (1,0)
+  EXPECT_EQ(grey[1], 0xA0);  // (2,1) and (3,1)
+  PglSurface nibble = g;
+  nibble.flags = kPglNibble;
+  EXPECT_EQ(PglDrawLine(&nibble, &diag, 2), kOk);  // not a line format: nothing
+  EXPECT_EQ(grey[0], 0x0A);
+  PglSurface none{};
+  PglInitSurface(&none, 4, 4, kPglRgb565, 0, 0);
+  EXPECT_EQ(PglDrawLine(&none, &diag, 0), PglErr::NoPixels);
+}
+
+TEST_F(LineTest, LinesMatchTheModelInEveryFormat) {
+  std::mt19937 rng(41);
+  for (int round = 0; round < 2000; ++round) {
+    const uint32_t format = RandomFormat(rng);
+    TestSurface fast(format, 1 + Next(rng) % 30, 1 + Next(rng) % 20, Next(rng) % 3, rng);
+    TestSurface slow(fast);
+    const int32_t w = static_cast<int32_t>(fast.surface.width);
+    const int32_t h = static_cast<int32_t>(fast.surface.height);
+    const PglLine l{RandomIn(rng, 0, w - 1), RandomIn(rng, 0, h - 1), RandomIn(rng, 0, w - 1),
+                    RandomIn(rng, 0, h - 1)};
+    const auto colour = static_cast<uint16_t>(Next(rng));
+    ASSERT_EQ(PglDrawLine(&fast.surface, &l, colour), kOk);
+    // The model: the same pixels that a clip-free walk visits, one by one.
+    const uint32_t mask = format == kPglMono ? 1 : format == kPglGrey ? 3 : format == kPglCube ? 0xFF : 0xFFFF;
+    const bool clear = format == kPglRgb565 && colour == 0xF81F && l.x0 == l.x1;
+    const PglRect all{0, 0, w - 1, h - 1};
+    TestSurface probe(kPglRgb565, fast.surface.width, fast.surface.height, 0, rng);
+    for (size_t i = TestSurface::kGuard; i + TestSurface::kGuard < probe.bytes.size(); ++i)
+      probe.bytes[i] = 0;
+    PglDrawClippedLine(&probe.surface, &all, &l, 1);
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x)
+        if (ModelGet(probe.surface, x, y) && !clear) ModelSet(slow.surface, x, y, colour & mask);
+    ASSERT_EQ(fast.bytes, slow.bytes) << "round " << round;
+  }
+}
+
+TEST_F(LineTest, ClippedLinesAreTheUnclippedLineInsideTheClip) {
+  std::mt19937 rng(42);
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<uint16_t> whole(16 * 12, 0xFFFF);
+    PglSurface full{};
+    PglInitSurface(&full, 16, 12, kPglRgb565, 0, 0);
+    full.pixels = reinterpret_cast<uint8_t*>(whole.data());
+    for (uint16_t& v : platform->screen) v = 0xFFFF;
+    const PglLine l{RandomIn(rng, 0, 15), RandomIn(rng, 0, 11), RandomIn(rng, 0, 15),
+                    RandomIn(rng, 0, 11)};
+    const int32_t cl = RandomIn(rng, 0, 15), ct = RandomIn(rng, 0, 11);
+    const PglRect clip{cl, ct, RandomIn(rng, cl, 15), RandomIn(rng, ct, 11)};
+    ASSERT_EQ(PglDrawLine(&full, &l, 0), kOk);
+    const Result r = PglDrawClippedLine(&screen, &clip, &l, 0);
+    bool any = false;
+    for (int y = 0; y < 12; ++y) {
+      for (int x = 0; x < 16; ++x) {
+        const bool in = x >= clip.left && x <= clip.right && y >= clip.top && y <= clip.bottom;
+        const uint16_t want = in ? whole[y * 16 + x] : 0xFFFF;
+        any |= in && want == 0;
+        ASSERT_EQ(platform->Pixel(x, y), want) << "round " << round << " at " << x << "," << y;
+      }
+    }
+    if (l.x0 == l.x1 || l.y0 == l.y1) {
+      EXPECT_EQ(r, any ? kOk : kPglShapeRefused);
+    }
+  }
+}
+
+TEST_F(LineTest, AxisLineBesideTheClipDrawsNothing) {
+  const PglRect clip{2, 2, 8, 8};
+  const PglLine above{5, 0, 5, 1}, left{0, 5, 1, 5};
+  EXPECT_EQ(PglDrawClippedLine(&screen, &clip, &above, 0), kPglShapeRefused);
+  EXPECT_EQ(PglDrawClippedLine(&screen, &clip, &left, 0), kPglShapeRefused);
+  EXPECT_TRUE(Inked().empty());
+}
+
+TEST_F(LineTest, CircleOfRadiusOneSetsTheFourNeighbours) {
+  const PglRect clip{0, 0, 15, 11};
+  const PglPoint c{5, 5};
+  ASSERT_EQ(PglDrawCircle(&screen, &clip, &c, 1, 0), kOk);
+  EXPECT_EQ(Inked(), (Points{{4, 5}, {6, 5}, {5, 4}, {5, 6}}));
+  EXPECT_EQ(PglDrawCircle(&screen, &clip, &c, 0, 0), kPglShapeRefused);
+}
+
+TEST_F(LineTest, CirclePartlyOutsideTheClipDrawsOnlyInside) {
+  const PglRect all{0, 0, 15, 11}, clip{0, 0, 7, 11};
+  const PglPoint c{7, 6};
+  ASSERT_EQ(PglDrawCircle(&screen, &all, &c, 4, 0), kOk);
+  Points want;
+  for (auto p : Inked())
+    if (p.first <= 7) want.insert(p);
+  for (uint16_t& v : platform->screen) v = 0xFFFF;
+  ASSERT_EQ(PglDrawCircle(&screen, &clip, &c, 4, 0), kOk);
+  EXPECT_EQ(Inked(), want);
+  EXPECT_FALSE(want.empty());
+}
+
+TEST_F(LineTest, OutlinesAndPolygons) {
+  const PglRect clip{0, 0, 15, 11}, box{2, 3, 6, 7};
+  ASSERT_EQ(PglDrawRectOutline(&screen, &clip, &box, 0), kOk);
+  EXPECT_EQ(Inked().size(), 16u);
+  for (uint16_t& v : platform->screen) v = 0xFFFF;
+  const PglPoint triangle[3] = {{1, 1}, {8, 1}, {1, 8}};
+  EXPECT_EQ(PglDrawPolygon(&screen, &clip, triangle, 3, 0), kPglShapeRefused);
+  EXPECT_TRUE(Inked().empty());
+  const PglPoint square[4] = {{2, 3}, {6, 3}, {6, 7}, {2, 7}};
+  ASSERT_EQ(PglDrawPolygon(&screen, &clip, square, 4, 0), kOk);
+  EXPECT_EQ(Inked().size(), 16u);
+  EXPECT_EQ(Inked().count({4, 5}), 0u);
+}
+
+TEST_F(LineTest, FrameDrawsFourLinesEachInvalidated) {
+  const PglRect r{1, 1, 4, 3};
+  ASSERT_EQ(PglDrawFrame(&screen, &r, 0), kOk);
+  EXPECT_EQ(Inked().size(), 10u);
+  EXPECT_EQ(platform->invalidated, (std::vector<FakeRect>{{1, 1, 4, 1}, {1, 3, 4, 3},
+                                                          {1, 1, 1, 3}, {4, 1, 4, 3}}));
+}
+
+TEST_F(LineTest, ShapesFarOutsideStaySafe) {
+  const PglRect clip{0, 0, 15, 11};
+  const PglPoint far{INT32_MAX - 2, INT32_MIN + 2};
+  EXPECT_EQ(PglDrawCircle(&screen, &clip, &far, 3, 0), kOk);
+  const PglPoint poly[4] = {{-100, -100}, {200, -50}, {150, 300}, {-20, 400}};
+  EXPECT_EQ(PglDrawPolygon(&screen, &clip, poly, 4, 0), kOk);
+  for (auto p : Inked()) EXPECT_TRUE(p.first >= 0 && p.second >= 0);
+}
+
+}  // namespace

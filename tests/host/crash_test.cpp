@@ -1,0 +1,325 @@
+// The crash report: signals to sentences, the record between the failing
+// process and the report program, resolving and formatting the call stack,
+// and real crashes of a child process reported end to end.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "host/crash.h"
+#include "host/crashrecord.h"
+#include "host/crashreport.h"
+
+namespace {
+
+// ---- sentences -------------------------------------------------------------
+
+TEST(CrashTextTest, SignalsNameTheirSentences) {
+  const uintptr_t sp = 0x7ff000000000;
+  EXPECT_STREQ(CrashExceptionText(CrashCodeForSignal(SIGFPE, FPE_INTDIV, 0, sp)),
+               "The thread tried to divide an integer value by an integer divisor of zero. ");
+  EXPECT_STREQ(CrashExceptionText(CrashCodeForSignal(SIGSEGV, SEGV_MAPERR, 0, sp)),
+               "The thread tried to read from or write to a virtual address for which it does "
+               "not have the appropriate access. ");
+  EXPECT_STREQ(CrashExceptionText(CrashCodeForSignal(SIGSEGV, SEGV_MAPERR, sp - 4096, sp)),
+               "The thread used up its stack. ");
+  EXPECT_EQ(CrashCodeForSignal(SIGBUS, BUS_ADRALN, 3, sp), 0x80000002u);
+  EXPECT_EQ(CrashCodeForSignal(SIGBUS, BUS_ADRERR, 3, sp), 0xC0000006u);
+  EXPECT_EQ(CrashCodeForSignal(SIGFPE, FPE_FLTDIV, 0, sp), 0xC000008Eu);
+  EXPECT_EQ(CrashCodeForSignal(SIGFPE, FPE_INTOVF, 0, sp), 0xC0000095u);
+  EXPECT_EQ(CrashCodeForSignal(SIGILL, ILL_ILLOPC, 0, sp), 0xC000001Du);
+  EXPECT_EQ(CrashCodeForSignal(SIGILL, ILL_PRVOPC, 0, sp), 0xC0000096u);
+  EXPECT_EQ(CrashCodeForSignal(SIGTRAP, TRAP_BRKPT, 0, sp), 0x80000003u);
+  EXPECT_EQ(CrashCodeForSignal(SIGTRAP, TRAP_TRACE, 0, sp), 0x80000004u);
+  EXPECT_STREQ(CrashExceptionText(CrashCodeForSignal(SIGABRT, SI_TKILL, 0, sp)),
+               "An Error has occured. ");
+}
+
+TEST(CrashTextTest, EverySentenceEndsWithOneBlank) {
+  for (uint32_t code : {0xC0000005u, 0xC000008Cu, 0x80000003u, 0x80000002u, 0xC000008Du,
+                        0xC000008Eu, 0xC000008Fu, 0xC0000090u, 0xC0000091u, 0xC0000092u,
+                        0xC0000093u, 0xC000001Du, 0xC0000006u, 0xC0000094u, 0xC0000095u,
+                        0xC0000026u, 0xC0000025u, 0xC0000096u, 0x80000004u, 0xC00000FDu, 7u}) {
+    std::string text = CrashExceptionText(code);
+    ASSERT_GE(text.size(), 2u);
+    EXPECT_EQ(text.back(), ' ') << std::hex << code;
+    EXPECT_NE(text[text.size() - 2], ' ') << std::hex << code;
+  }
+}
+
+// ---- the record ------------------------------------------------------------
+
+CrashRecordFields Fields(void* const* frames, int count) {
+  return CrashRecordFields{42, "x == 1\nand \\ more", "src/a.cpp", 17, true, false, frames,
+                           count};
+}
+
+TEST(CrashRecordTest, RoundTripsEveryField) {
+  void* frames[] = {reinterpret_cast<void*>(0x1000), reinterpret_cast<void*>(0x7ffabc123456)};
+  char buf[kCrashRecordMax];
+  size_t n = CrashFormatRecord(buf, sizeof buf, Fields(frames, 2));
+  CrashRecord r;
+  ASSERT_TRUE(CrashParseRecord(std::string_view(buf, n), &r));
+  EXPECT_EQ(r.pid, 42);
+  EXPECT_EQ(r.text, "x == 1\nand \\ more");
+  EXPECT_EQ(r.file, "src/a.cpp");
+  EXPECT_EQ(r.line, 17u);
+  EXPECT_TRUE(r.skipFirst);
+  EXPECT_FALSE(r.firstExact);
+  EXPECT_EQ(r.frames, (std::vector<uintptr_t>{0x1000, 0x7ffabc123456}));
+}
+
+TEST(CrashRecordTest, KeepsAtMostAHundredFramesAndFitsItsBuffer) {
+  std::vector<void*> frames(150, reinterpret_cast<void*>(UINTPTR_MAX));
+  std::string longText(10000, 'e');
+  CrashRecordFields f = Fields(frames.data(), 150);
+  f.text = longText.c_str();
+  char buf[kCrashRecordMax];
+  size_t n = CrashFormatRecord(buf, sizeof buf, f);
+  ASSERT_LT(n, sizeof buf);
+  CrashRecord r;
+  ASSERT_TRUE(CrashParseRecord(std::string_view(buf, n), &r));
+  EXPECT_EQ(r.frames.size(), 100u);
+  EXPECT_EQ(r.text.size(), kCrashTextMax);
+
+  char tiny[8];
+  EXPECT_EQ(CrashFormatRecord(tiny, sizeof tiny, f), 7u);
+  EXPECT_EQ(tiny[7], '\0');
+}
+
+TEST(CrashRecordTest, RefusesWhatIsNotARecord) {
+  CrashRecord r;
+  EXPECT_FALSE(CrashParseRecord("", &r));
+  EXPECT_FALSE(CrashParseRecord("qor-crash 2\npid 1\ntext a\nfile b\nline 0\n", &r));
+  EXPECT_FALSE(CrashParseRecord("qor-crash 1\npid 1\ntext a\nfile b\n", &r));  // no line
+  EXPECT_FALSE(CrashParseRecord("qor-crash 1\npid -1\ntext a\nfile b\nline 0\n", &r));
+  EXPECT_FALSE(CrashParseRecord("qor-crash 1\npid 1\ntext a\nfile b\nline 4294967296\n", &r));
+  EXPECT_FALSE(CrashParseRecord("qor-crash 1\npid 1\ntext a\\\nfile b\nline 0\n", &r));
+  EXPECT_FALSE(
+      CrashParseRecord("qor-crash 1\npid 1\ntext a\nfile b\nline 0\nframe 12345678901234567\n", &r));
+  EXPECT_TRUE(CrashParseRecord("qor-crash 1\npid 1\ntext a\nfile b\nline 4294967295\nnew 1\n", &r));
+  EXPECT_EQ(r.line, 4294967295u);
+}
+
+TEST(CrashRecordTest, ARecordCutAnywhereIsReadOrRefusedWhole) {
+  void* frames[] = {reinterpret_cast<void*>(0xabc)};
+  char buf[kCrashRecordMax];
+  std::string whole(buf, CrashFormatRecord(buf, sizeof buf, Fields(frames, 1)));
+  size_t lineEnd = whole.find("line 17\n") + 8;
+  for (size_t cut = 0; cut <= whole.size(); ++cut) {
+    CrashRecord r;
+    bool ok = CrashParseRecord(std::string_view(whole.data(), cut), &r);
+    EXPECT_EQ(ok, cut >= lineEnd) << cut;
+  }
+}
+
+TEST(CrashRecordTest, TheFallbackListsRawAddressesAfterTheReportersOwnFrame) {
+  void* frames[] = {reinterpret_cast<void*>(0x10), reinterpret_cast<void*>(0x2f)};
+  char buf[1024];
+  CrashFormatFallback(buf, sizeof buf, Fields(frames, 2));
+  EXPECT_STREQ(buf,
+               "Assertion: x == 1\nand \\ more\n\nFile: src/a.cpp\nLine: 17\n\nCallstack:\n"
+               "  1: 0x2f\n");
+  CrashFormatFallback(buf, sizeof buf, Fields(frames, 1));
+  EXPECT_NE(std::string(buf).find("Callstack:\nCallstack Not Available.\n"), std::string::npos);
+}
+
+// ---- resolving and formatting ---------------------------------------------
+
+const char kMaps[] =
+    "55d000000000-55d000001000 r--p 00000000 08:01 100 /opt/qor/bin/qor\n"
+    "55d000001000-55d000005000 r-xp 00001000 08:01 100 /opt/qor/bin/qor\n"
+    "7f0000000000-7f0000010000 r-xp 00002000 08:01 200 /lib/libfoo.so\n"
+    "7ffd00000000-7ffd00021000 rw-p 00000000 00:00 0   [stack]\n"
+    "garbage line\n"
+    "zz-10 r-xp 0 0 0 /bad\n";
+
+TEST(CrashResolveTest, ReadsFileMappingsOnly) {
+  std::vector<CrashMapping> maps = CrashParseMaps(kMaps);
+  ASSERT_EQ(maps.size(), 3u);
+  EXPECT_EQ(maps[1].start, 0x55d000001000u);
+  EXPECT_EQ(maps[1].offset, 0x1000u);
+  EXPECT_EQ(maps[2].path, "/lib/libfoo.so");
+}
+
+TEST(CrashResolveTest, PlacesAddressesInTheirModulesAndLooksReturnsUpOneByteBack) {
+  CrashRecord record;
+  record.firstExact = true;
+  record.frames = {0x55d000001234, 0x7f0000000100, 0x1234};
+  std::vector<std::pair<std::string, std::vector<uintptr_t>>> asked;
+  auto symbolize = [&](const std::string& module, const std::vector<uintptr_t>& addresses) {
+    asked.emplace_back(module, addresses);
+    std::vector<std::pair<std::string, std::string>> answers;
+    if (module == "/opt/qor/bin/qor") answers.emplace_back("Crash(int)", "/src/c.cpp:12 (discriminator 2)");
+    if (module == "/lib/libfoo.so") answers.emplace_back("foo", "??:0");
+    return answers;
+  };
+  std::vector<CrashFrame> frames = CrashResolve(record, CrashParseMaps(kMaps), symbolize);
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0].address, 0x1234u);           // exact, from the load address
+  EXPECT_EQ(frames[1].address, 0x7f0000000100u - 0x7f0000000000u + 0x2000u - 1);
+  EXPECT_EQ(frames[0].function, "Crash(int)");
+  EXPECT_EQ(frames[0].file, "/src/c.cpp");
+  EXPECT_EQ(frames[0].line, 12u);
+  EXPECT_EQ(frames[1].function, "foo");
+  EXPECT_EQ(frames[1].line, 0u);
+  EXPECT_TRUE(frames[2].module.empty());
+  EXPECT_EQ(asked.size(), 2u);
+
+  EXPECT_EQ(CrashFormatStack(record, frames),
+            "  0: Crash(int) line 12 (/src/c.cpp)\n"
+            "  1: foo (libfoo.so+0x20ff)\n"
+            "  2: !!Unknown!! (0x1234)\n");
+}
+
+TEST(CrashResolveTest, AnAssertionListsFromFrameOne) {
+  CrashRecord record;
+  record.skipFirst = true;
+  record.frames = {0x55d000001100, 0x55d000001200};
+  std::vector<CrashFrame> frames = CrashResolve(record, CrashParseMaps(kMaps), nullptr);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].address, 0x11ffu);
+  EXPECT_EQ(CrashFormatStack(record, frames), "  1: !!Unknown!! (qor+0x11ff)\n");
+  EXPECT_EQ(CrashFormatStack(record, {}), "Callstack Not Available.\n");
+}
+
+TEST(CrashResolveTest, TheReportHasItsFourLabelledPartsInOrder) {
+  CrashRecord record;
+  record.text = "p != 0";
+  record.file = "EXCEPTION";
+  EXPECT_EQ(CrashFormatReport(record, "  0: f\n"),
+            "Assertion: p != 0\n\nFile: EXCEPTION\nLine: 0\n\nCallstack:\n  0: f\n");
+}
+
+// ---- real crashes ------------------------------------------------------------
+
+__attribute__((noinline, no_sanitize("undefined"))) int CrashByDivision(int value) {
+  volatile int zero = 0;
+  return value / zero;
+}
+
+__attribute__((noinline, no_sanitize("undefined"))) int CrashByNullRead() {
+  int* volatile p = nullptr;
+  return *p;
+}
+
+__attribute__((noinline)) void AssertingCaller() { AssertReport("count == 3", "list.cpp", 88); }
+
+class CrashDeathTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // The report program must never wait for a click here.
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // The death test's child runs this again in a process of its own: it
+    // takes the parent's folder from the environment.
+    if (const char* inherited = std::getenv("QOR_CRASH_TEST_DIR")) {
+      dir_ = inherited;
+      child_ = true;
+      return;
+    }
+    dir_ = std::filesystem::temp_directory_path() /
+           ("qor-crash-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    ::setenv("QOR_CRASH_TEST_DIR", dir_.c_str(), 1);
+  }
+  void TearDown() override {
+    if (child_) return;
+    ::unsetenv("QOR_CRASH_TEST_DIR");
+    std::filesystem::remove_all(dir_);
+  }
+
+  // Runs in the child: the handler as the emulator installs it, in a folder
+  // of the test's own.
+  void Arm() {
+    std::filesystem::current_path(dir_);
+    HostSetCrashReporter(QOR_CRASHREPORTER);
+    HostInstallCrashHandler();
+  }
+  std::string ReportFile() {
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+      std::ifstream in(entry.path());
+      return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    return {};
+  }
+
+  std::filesystem::path dir_;
+  bool child_ = false;
+};
+
+TEST_F(CrashDeathTest, DivisionByZeroReportsItsSentenceAndTheCrashingFunction) {
+  EXPECT_EXIT(
+      {
+        Arm();
+        CrashByDivision(7);
+      },
+      ::testing::KilledBySignal(SIGFPE),
+      "Assertion: The thread tried to divide an integer value by an integer divisor of zero\\. "
+      "\n\nFile: EXCEPTION\nLine: 0\n\nCallstack:\n  0: [^\n]*CrashByDivision\\(int\\) line");
+  std::string report = ReportFile();
+  EXPECT_EQ(report.rfind("Assertion: The thread tried to divide an integer value", 0), 0u);
+  EXPECT_NE(report.find("  0: "), std::string::npos);
+  EXPECT_NE(report.find("CrashByDivision(int) line"), std::string::npos) << report;
+  EXPECT_NE(report.find("crash_test.cpp)"), std::string::npos) << report;
+}
+
+TEST_F(CrashDeathTest, ANullReadReportsAnAccessViolationInTheCrashingFunction) {
+  EXPECT_EXIT(
+      {
+        Arm();
+        CrashByNullRead();
+      },
+      ::testing::KilledBySignal(SIGSEGV),
+      "Assertion: The thread tried to read from or write to a virtual address for which it "
+      "does not have the appropriate access\\. \n\nFile: EXCEPTION\nLine: 0\n\nCallstack:\n"
+      "  0: [^\n]*CrashByNullRead\\(\\) line[^\n]*\n  1: [^\n]*CrashDeathTest");
+  EXPECT_NE(ReportFile().find("CrashByNullRead() line"), std::string::npos);
+}
+
+TEST_F(CrashDeathTest, AbortIsReportedAsAnError) {
+  EXPECT_EXIT(
+      {
+        Arm();
+        std::abort();
+      },
+      ::testing::KilledBySignal(SIGABRT), "Assertion: An Error has occured\\. \n\nFile: EXCEPTION");
+}
+
+TEST_F(CrashDeathTest, WithoutTheReportProgramTheRawReportStillReachesStandardError) {
+  EXPECT_EXIT(
+      {
+        std::filesystem::current_path(dir_);
+        HostSetCrashReporter("/nonexistent/qor_crashreport");
+        HostInstallCrashHandler();
+        CrashByDivision(1);
+      },
+      ::testing::KilledBySignal(SIGFPE),
+      "Assertion: The thread tried to divide[^\n]*\n\nFile: EXCEPTION\nLine: 0\n\nCallstack:\n"
+      "  0: 0x[0-9a-f]+\n");
+}
+
+TEST_F(CrashDeathTest, AnIgnoredAssertionReportsTheCallerAndReturns) {
+  HostSetCrashReporter(QOR_CRASHREPORTER);
+  std::filesystem::path old = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+  ::testing::internal::CaptureStderr();
+  AssertingCaller();
+  std::string err = ::testing::internal::GetCapturedStderr();
+  std::filesystem::current_path(old);
+  EXPECT_EQ(err.rfind("Assertion: count == 3\n\nFile: list.cpp\nLine: 88\n\nCallstack:\n  1: ", 0),
+            0u)
+      << err;
+  EXPECT_NE(err.find("AssertingCaller() line"), std::string::npos) << err;
+  EXPECT_EQ(err.find("AssertReport"), std::string::npos) << err;
+  EXPECT_EQ(ReportFile(), err.substr(0, err.find("The report is in")));
+}
+
+}  // namespace

@@ -1,0 +1,314 @@
+// Font families and instances: finding a family, the nearest size level,
+// the variants of a style, and the font chooser that fills a family without
+// sizes and writes the choice back to qor.ini.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "host/ini.h"
+#include "tests/host/font_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using FontFamilies = FontFixture;
+
+int32_t PointsAt(FontInstance* instance) { return FontFixture::Describe(instance->normal).points; }
+
+TEST_F(FontFamilies, FamiliesAreFoundByTheirExactName) {
+  Init(ShippedSettings());
+  int32_t index = -1;
+  EXPECT_EQ(FontFindFamily(&index, "BodyText"), kOk);
+  EXPECT_EQ(index, kFontBody);
+  EXPECT_EQ(FontFindFamily(&index, "HeadingText"), kOk);
+  EXPECT_EQ(index, kFontHeading);
+  // Compared byte for byte: no case folding, no prefixes.
+  for (const char* name : {"bodytext", "Body", "BodyTextX", ""}) {
+    index = -1;
+    EXPECT_EQ(FontFindFamily(&index, name), FontErr::Setup) << name;
+    EXPECT_EQ(index, 0) << name;
+  }
+}
+
+TEST_F(FontFamilies, ALevelOutsideTheListTakesTheNearestEnd) {
+  Init(ShippedSettings());
+  EXPECT_EQ(PointsAt(Create(kFontBody, 9)), 18);  // level 7
+  EXPECT_EQ(PointsAt(Create(kFontBody, 0)), 7);   // level 1
+  EXPECT_EQ(PointsAt(Create(kFontBody, 4)), 10);
+  EXPECT_EQ(PointsAt(Create(kFontHeading, 1)), 14);
+  // Distances that would overflow 32 bits still pick an end.
+  EXPECT_EQ(PointsAt(Create(kFontBody, INT32_MIN)), 7);
+  EXPECT_EQ(PointsAt(Create(kFontBody, INT32_MAX)), 18);
+}
+
+TEST_F(FontFamilies, BetweenTwoLevelsTheFirstOfTheListWins) {
+  FontSettings s = ShippedSettings();
+  s.bodySizes[0] = {2, 8};
+  s.bodySizes[1] = {4, 12};
+  s.bodySizeCount = 2;
+  Init(s);
+  EXPECT_EQ(PointsAt(Create(kFontBody, 3)), 8);
+  EXPECT_EQ(PointsAt(Create(kFontBody, 5)), 12);
+  EXPECT_EQ(PointsAt(Create(kFontBody, 1)), 8);
+}
+
+TEST_F(FontFamilies, AFamilyWithoutSizesCreatesNothing) {
+  chooser.answers = {-1, -1};  // no chooser on this desktop
+  FontSettings s = ShippedSettings();
+  s.bodySizeCount = 0;
+  Init(s);  // still succeeds: the family just has no sizes
+  Result result = kOk;
+  EXPECT_EQ(Create(kFontBody, 1, &result), nullptr);
+  EXPECT_EQ(result, FontErr::Setup);
+  EXPECT_EQ(FontCreateBodyFont(), nullptr);
+  EXPECT_NE(Create(kFontHeading, 1), nullptr);
+  for (int32_t family : {0, 3, -1}) {
+    EXPECT_EQ(Create(family, 1, &result), nullptr);
+    EXPECT_EQ(result, FontErr::Setup);
+  }
+}
+
+TEST_F(FontFamilies, SizesFromTheSettingsGiveNoBoldVariant) {
+  Init(ShippedSettings());
+  FontInstance* font = Create(kFontBody, 4);
+  ASSERT_NE(font, nullptr);
+  EXPECT_EQ(font->bold, nullptr);
+  EXPECT_EQ(FontSelectVariant(font, FontStyle::Bold), font->normal);
+  EXPECT_EQ(FontSelectVariant(font, FontStyle::Bold | FontStyle::Fixed), font->fixed);
+  EXPECT_EQ(FontHasBold(font, FontStyle::Bold), 0);
+}
+
+TEST_F(FontFamilies, BoldWinsOverFixedPitchButHasBoldWantsBoldAlone) {
+  FontSettings s = ShippedSettings();
+  s.bodySizeCount = 0;  // the chooser's choice brings a bold variant
+  Init(s);
+  FontInstance* font = Create(kFontBody, 4);
+  ASSERT_NE(font, nullptr);
+  ASSERT_NE(font->bold, nullptr);
+  EXPECT_EQ(FontSelectVariant(font, 0x24), font->bold);
+  EXPECT_EQ(FontSelectVariant(font, 0x20), font->fixed);
+  EXPECT_EQ(FontSelectVariant(font, 0), font->normal);
+  EXPECT_EQ(FontSelectVariant(font, 0x100), font->normal);
+  EXPECT_EQ(FontHasBold(font, 0x04), 1);
+  EXPECT_EQ(FontHasBold(font, 0x24), 0);
+  EXPECT_EQ(FontHasBold(font, 0x0C), 0);
+  EXPECT_EQ(FontHasBold(font, 0), 0);
+  EXPECT_EQ(Describe(font->bold).bold, 1);
+  EXPECT_EQ(Describe(font->normal).bold, 0);
+}
+
+TEST_F(FontFamilies, AnEmptyFixedPitchNameTakesTheFaceName) {
+  FontSettings s = ShippedSettings();
+  s.bodyMonoFace[0] = u'\0';
+  Init(s);
+  FontInstance* font = Create(kFontBody, 4);
+  ASSERT_NE(font, nullptr);
+  FontDescription fixed = Describe(FontSelectVariant(font, FontStyle::Fixed));
+  EXPECT_EQ(std::u16string(fixed.face), u"Arial");
+  EXPECT_EQ(fixed.fixedPitch, 1);
+  // An installed face keeps its name over the wish for fixed pitch.
+  EXPECT_STREQ(fixed.family, Describe(font->normal).family);
+}
+
+TEST_F(FontFamilies, FacesResolveToInstalledOnes) {
+  Init(ShippedSettings());
+  FontInstance* font = Create(kFontBody, 4);
+  ASSERT_NE(font, nullptr);
+  // Arial's metric twin, and a fixed-pitch face for the missing Lucida.
+  EXPECT_STREQ(Describe(font->normal).family, "Liberation Sans");
+  int32_t narrow = 0, wide = 0;
+  ASSERT_EQ(FontGetCharWidth(font, u'i', &narrow, FontStyle::Fixed), kOk);
+  ASSERT_EQ(FontGetCharWidth(font, u'W', &wide, FontStyle::Fixed), kOk);
+  EXPECT_EQ(narrow, wide);
+  int32_t maxWidth = 0;
+  FontGetMetrics(font, FontMetric::MaxWidth, &maxWidth, FontStyle::Fixed);
+  EXPECT_EQ(maxWidth, wide);
+  EXPECT_EQ(Describe(font->normal).pixels, 13);  // 10 points at 96 dpi
+}
+
+TEST_F(FontFamilies, TheSymbolsComeWithTheInstance) {
+  FontSettings s = ShippedSettings();
+  s.headingSymbols[1] = 0x2013;
+  Init(s);
+  FontInstance* heading = Create(kFontHeading, 1);
+  ASSERT_NE(heading, nullptr);
+  EXPECT_EQ(FontGetSymbol(heading, 0), 0x2022);
+  EXPECT_EQ(FontGetSymbol(heading, 1), 0x2013);
+  EXPECT_EQ(FontGetSymbol(heading, 2), 0x25E6);
+  EXPECT_EQ(FontGetSymbol(heading, 3), 0);
+  EXPECT_EQ(FontGetSymbol(heading, -1), 0);
+}
+
+TEST_F(FontFamilies, TheBodyFontForTheHostTakesTheThirdOrTheLastPair) {
+  FontSettings s = ShippedSettings();
+  Init(s);
+  FontFace* face = FontCreateBodyFont();
+  ASSERT_NE(face, nullptr);
+  EXPECT_EQ(Describe(face).points, 9);
+  FontReleaseFace(&face);
+  EXPECT_EQ(face, nullptr);
+
+  s.bodySizeCount = 2;
+  Init(s);
+  face = FontCreateBodyFont();
+  ASSERT_NE(face, nullptr);
+  EXPECT_EQ(Describe(face).points, 8);
+  FontReleaseFace(&face);
+}
+
+TEST_F(FontFamilies, TermForgetsTheSizesAndTheGlyphBuffer) {
+  Init(ShippedSettings());
+  FontInstance* font = Create(kFontBody, 1);
+  ASSERT_NE(font, nullptr);
+  FontTerm();
+  Result result = kOk;
+  EXPECT_EQ(Create(kFontBody, 1, &result), nullptr);
+  EXPECT_EQ(result, FontErr::Setup);
+  PglSurface* none = nullptr;
+  EXPECT_EQ(FontDrawText(font, u'A', none, 0), FontErr::Setup);
+  // The instance made before still measures.
+  int32_t width = 0;
+  EXPECT_EQ(FontGetCharWidth(font, u'A', &width, 0), kOk);
+  EXPECT_GT(width, 0);
+}
+
+// ---- the font chooser -------------------------------------------------------
+
+class FontChooser : public FontFixture {
+ protected:
+  void SetUp() override {
+    FontFixture::SetUp();
+    std::string pattern = (fs::temp_directory_path() / "font_test_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    old_ = fs::current_path();
+    fs::current_path(dir_);
+    chooser.toFile = true;
+  }
+  void TearDown() override {
+    fs::current_path(old_);
+    fs::remove_all(dir_);
+    FontFixture::TearDown();
+  }
+  // What the working folder's qor.ini holds now.
+  static std::string Written(const char* key) {
+    IniFile ini;
+    ini.Load("qor.ini");
+    return ini.Get("Fonts", key).value_or("<none>");
+  }
+  static FontSettings WithoutSizes() {
+    FontSettings s = ShippedSettings();
+    s.bodySizeCount = 0;
+    s.headingSizeCount = 0;
+    return s;
+  }
+
+  fs::path dir_;
+  fs::path old_;
+};
+
+TEST_F(FontChooser, ATenPointChoiceWritesBothLaddersToQorIni) {
+  FontSettings s = WithoutSizes();
+  int owner = 0;
+  s.displayWindow = &owner;
+  Init(s);
+  EXPECT_EQ(chooser.calls, 2);
+  EXPECT_EQ(chooser.lastOwner, &owner);
+  for (const std::string& path : chooser.paths) EXPECT_EQ(path, "./qor.ini");
+  EXPECT_EQ(Written("Body"), "Arial");
+  EXPECT_EQ(Written("BodyMono"), "Arial");
+  EXPECT_EQ(Written("Heading"), "Arial");
+  EXPECT_EQ(Written("HeadingMono"), "Arial");
+  const char* body[] = {"7", "8", "9", "10", "11", "12", "13"};
+  for (int i = 0; i < 7; ++i)
+    EXPECT_EQ(Written(("Body" + std::to_string(i + 1)).c_str()), body[i]) << i;
+  const char* heading[] = {"12", "11", "10", "9", "8", "7"};
+  for (int i = 0; i < 6; ++i)
+    EXPECT_EQ(Written(("Heading" + std::to_string(i + 1)).c_str()), heading[i]) << i;
+  EXPECT_EQ(Written("Body8"), "<none>");
+  EXPECT_EQ(Written("Heading7"), "<none>");
+
+  // The families take the ladders at once.
+  EXPECT_EQ(PointsAt(Create(kFontBody, 1)), 7);
+  EXPECT_EQ(PointsAt(Create(kFontBody, 7)), 13);
+  EXPECT_EQ(PointsAt(Create(kFontHeading, 1)), 12);
+  EXPECT_EQ(PointsAt(Create(kFontHeading, 6)), 7);
+}
+
+TEST_F(FontChooser, TheChosenFaceServesAsTheFixedPitchFaceToo) {
+  chooser.face = u"DejaVu Serif";
+  Init(WithoutSizes());
+  FontInstance* font = Create(kFontBody, 4);
+  ASSERT_NE(font, nullptr);
+  EXPECT_EQ(std::u16string(Describe(font->fixed).face), u"DejaVu Serif");
+  EXPECT_STREQ(Describe(font->normal).family, "DejaVu Serif");
+  EXPECT_STREQ(Describe(font->bold).family, "DejaVu Serif");
+}
+
+TEST_F(FontChooser, ClosingTheDialogBringsItBack) {
+  chooser.answers = {0, 0, 1, 0, 1};
+  Init(WithoutSizes());
+  EXPECT_EQ(chooser.calls, 5);
+  EXPECT_EQ(Written("Body4"), "10");
+  EXPECT_EQ(Written("Heading3"), "10");
+}
+
+TEST_F(FontChooser, OnlyTheFamilyWithoutSizesIsAsked) {
+  FontSettings s = ShippedSettings();
+  s.headingSizeCount = 0;
+  chooser.tenths = 145;  // 14.5 points: whole points only
+  Init(s);
+  EXPECT_EQ(chooser.calls, 1);
+  EXPECT_EQ(Written("Body"), "<none>");
+  EXPECT_EQ(Written("Heading1"), "16");
+  EXPECT_EQ(PointsAt(Create(kFontBody, 4)), 10);  // from the settings
+  EXPECT_EQ(PointsAt(Create(kFontHeading, 3)), 14);
+}
+
+TEST_F(FontChooser, LaddersNeverGoBelowOnePoint) {
+  chooser.tenths = 20;
+  Init(WithoutSizes());
+  const char* body[] = {"1", "1", "1", "2", "3", "4", "5"};
+  for (int i = 0; i < 7; ++i)
+    EXPECT_EQ(Written(("Body" + std::to_string(i + 1)).c_str()), body[i]) << i;
+  const char* heading[] = {"4", "3", "2", "1", "1", "1"};
+  for (int i = 0; i < 6; ++i)
+    EXPECT_EQ(Written(("Heading" + std::to_string(i + 1)).c_str()), heading[i]) << i;
+  EXPECT_EQ(PointsAt(Create(kFontBody, 1)), 1);
+}
+
+TEST_F(FontChooser, TheSymbolsSurviveAChosenFont) {
+  Init(WithoutSizes());
+  FontInstance* font = Create(kFontBody, 1);
+  ASSERT_NE(font, nullptr);
+  EXPECT_EQ(FontGetSymbol(font, 0), 0x2022);
+  EXPECT_EQ(FontGetSymbol(font, 2), 0x25E6);
+}
+
+TEST_F(FontChooser, AFaceBeyondLatin1IsWrittenAsQorIniReadsIt) {
+  chooser.face = u"Caf\u00e9 \u4e2d";
+  FontSettings s = ShippedSettings();
+  s.bodySizeCount = 0;
+  Init(s);
+  ASSERT_FALSE(chooser.writes.empty());
+  EXPECT_EQ(chooser.writes[0].first, "Body");
+  EXPECT_EQ(chooser.writes[0].second, "Caf\xe9 ?");
+}
+
+TEST(FontChooserDefault, WithoutAChooserNothingIsAskedOrWritten) {
+  FontSettings s{};
+  s.headingSizeCount = 0;
+  EXPECT_EQ(FontInit(&s), kOk);
+  EXPECT_EQ(FontAskUser(kFontBody, nullptr), FontErr::Setup);
+  EXPECT_EQ(FontAskUser(7, nullptr), FontErr::Setup);
+  FontInstance* font = nullptr;
+  EXPECT_EQ(FontCreate(&font, kFontBody, 1), FontErr::Setup);
+  FontTerm();
+}
+
+}  // namespace

@@ -1,0 +1,148 @@
+// The generated character-set tables against the system's iconv, whole.
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <optional>
+#include <random>
+
+#include "kernel/lng_tables.h"
+#include "tests/kernel/lng_support.h"
+#include "tests/support/engine_fixture.h"
+
+namespace {
+
+class Iconv {
+ public:
+  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Iconv() {
+    if (ok()) iconv_close(cd_);
+  }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+  // The whole input converted, or nothing when iconv refuses any of it.
+  std::optional<Bytes> Convert(const Bytes& in) {
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    Bytes out(in.size() * 4 + 16);
+    char* src = const_cast<char*>(reinterpret_cast<const char*>(in.data()));
+    char* dst = reinterpret_cast<char*>(out.data());
+    size_t srcLeft = in.size(), dstLeft = out.size();
+    if (iconv(cd_, &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1) || srcLeft)
+      return std::nullopt;
+    out.resize(out.size() - dstLeft);
+    return out;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+std::optional<char16_t> OneUnit(const std::optional<Bytes>& le) {
+  if (!le || le->size() != 2) return std::nullopt;
+  return static_cast<char16_t>((*le)[0] | (*le)[1] << 8);
+}
+
+Bytes Le(char16_t u) { return B({u & 0xFF, u >> 8}); }
+
+class LngIconvTest : public HeapFixture {};
+
+TEST_F(LngIconvTest, Windows1252DecodeTableMatchesIconv) {
+  Iconv decode("UTF-16LE", "CP1252");
+  ASSERT_TRUE(decode.ok());
+  for (int b = 0; b < 256; ++b) {
+    const std::optional<char16_t> expected = OneUnit(decode.Convert(B({b})));
+    // The code page's holes decode to their own value here; iconv refuses them.
+    const char16_t want = expected ? *expected : static_cast<char16_t>(b);
+    if (!expected) {
+      EXPECT_TRUE(b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D);
+    }
+    EXPECT_EQ(kLngCp1252Decode[b], want) << "byte " << b;
+  }
+}
+
+TEST_F(LngIconvTest, Windows1252EncodesEveryUnitAsIconvDoes) {
+  Iconv encode("CP1252", "UTF-16LE");
+  ASSERT_TRUE(encode.ok());
+  for (uint32_t u = 0; u < 0x10000; ++u) {
+    if (u >= 0xD800 && u <= 0xDFFF) continue;
+    const char16_t unit = static_cast<char16_t>(u);
+    uint8_t out = 0;
+    uint32_t capacity = 0;
+    ASSERT_EQ(LngSbcsEncode(&unit, 1, &out, &capacity), 1u);
+    const std::optional<Bytes> expected = encode.Convert(Le(unit));
+    const bool hole = u == 0x81 || u == 0x8D || u == 0x8F || u == 0x90 || u == 0x9D;
+    if (expected && expected->size() == 1)
+      ASSERT_EQ(out, (*expected)[0]) << "unit " << u;
+    else
+      ASSERT_EQ(out, hole ? u : '?') << "unit " << u;
+  }
+}
+
+TEST_F(LngIconvTest, DoubleByteDecodeTableMatchesIconvCp949) {
+  Iconv decode("UTF-16LE", "CP949");
+  ASSERT_TRUE(decode.ok());
+  int defined = 0;
+  for (int lead = kLngDbcsLeadLow; lead <= kLngDbcsLeadHigh; ++lead) {
+    for (int trail = kLngDbcsTrailLow; trail <= kLngDbcsTrailHigh; ++trail) {
+      const char16_t ours = kLngCp949Decode[(lead - 0x81) * 190 + (trail - 0x41)];
+      std::optional<char16_t> expected = OneUnit(decode.Convert(B({lead, trail})));
+      // Two late additions of the code page stay unmapped.
+      if (lead == 0xA2 && (trail == 0xE6 || trail == 0xE7)) expected.reset();
+      if (expected) ++defined;
+      ASSERT_EQ(ours, expected ? *expected : u'?') << std::hex << lead << " " << trail;
+    }
+  }
+  EXPECT_GT(defined, 17000);  // Hangul syllables and Hanja are all there
+}
+
+TEST_F(LngIconvTest, DoubleByteEncodesEveryUnitAsIconvCp949Does) {
+  Iconv encode("CP949", "UTF-16LE");
+  ASSERT_TRUE(encode.ok());
+  for (uint32_t u = 0; u < 0x10000; ++u) {
+    if (u >= 0xD800 && u <= 0xDFFF) continue;
+    const char16_t unit = static_cast<char16_t>(u);
+    uint8_t out[2] = {};
+    uint32_t capacity = 0;
+    ASSERT_EQ(LngDbcsEncode(&unit, 1, out, &capacity), 1u);
+    const Bytes ours(out, out + capacity);
+    std::optional<Bytes> expected = encode.Convert(Le(unit));
+    if (u == 0x20AC || u == 0x00AE) expected.reset();  // the two late additions
+    if (expected) {
+      ASSERT_EQ(ours, *expected) << "unit " << u;
+    } else if (u == 0x80 || u == 0xFE || u == 0xFF) {
+      ASSERT_EQ(ours, B({static_cast<int>(u)})) << "unit " << u;  // cannot lead: kept
+    } else {
+      ASSERT_EQ(ours, B({'?'})) << "unit " << u;
+    }
+  }
+}
+
+TEST_F(LngIconvTest, Utf8DecodeMatchesIconvOnValidText) {
+  Iconv decode("UTF-16LE", "UTF-8");
+  ASSERT_TRUE(decode.ok());
+  std::mt19937 rng(11);
+  for (int round = 0; round < 300; ++round) {
+    Units text;
+    for (int i = 0; i < 50; ++i) {
+      uint32_t cp = rng() % (round % 2 ? 0x110000 : 0x800);
+      if (cp >= 0xD800 && cp <= 0xDFFF) cp = 'x';
+      if (cp >= 0x10000) {
+        text += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+        text += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+      } else {
+        text += static_cast<char16_t>(cp);
+      }
+    }
+    const Bytes utf8 = EncodeAll(LngUtf8Encode, text);
+    const std::optional<Bytes> le = decode.Convert(utf8);
+    ASSERT_TRUE(le.has_value());
+    ASSERT_EQ(le->size(), text.size() * 2);
+    Units expected;
+    for (size_t i = 0; i < le->size(); i += 2)
+      expected += static_cast<char16_t>((*le)[i] | (*le)[i + 1] << 8);
+    ASSERT_EQ(DecodeAll(LngUtf8Decode, utf8), expected);
+  }
+}
+
+}  // namespace

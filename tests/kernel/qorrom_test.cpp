@@ -1,0 +1,308 @@
+// The built-in file store: the packed tree, the romfiles folder beside the
+// program, relative paths through the language folders, host paths, refused
+// paths and who owns an opened file.
+#include "kernel/qorrom.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "host/platform/lang.h"
+#include "kernel/heap.h"
+#include "kernel/mem.h"
+#include "kernel/modules.h"
+#include "tests/support/engine_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int32_t kKorean = 20;
+
+uint32_t ReadBE32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
+
+uint32_t ReadLE32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[3]) << 24 | p[2] << 16 | p[1] << 8 | p[0];
+}
+
+std::string Text(const uint8_t* file, uint32_t size) {
+  return std::string(reinterpret_cast<const char*>(file), size);
+}
+
+bool InPackedTree(const uint8_t* p) {
+  return p >= kQorRomData && p < kQorRomData + kQorRomDataSize;
+}
+
+// Each test runs in a fresh working folder with an empty romfiles folder.
+class QorRomTest : public HeapFixture {
+ protected:
+  void SetUp() override {
+    HeapFixture::SetUp();
+    char pattern[] = "/tmp/qorrom_test_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    old_ = fs::current_path();
+    fs::current_path(dir_);
+    fs::create_directories("romfiles");
+    ShellSetLanguageIndex(0);
+    freeAtStart_ = HeapGetStats().freeBytes;
+  }
+  void TearDown() override {
+    EXPECT_EQ(HeapGetStats().freeBytes, freeAtStart_) << "a file image was not freed";
+    ShellSetLanguageIndex(0);
+    fs::current_path(old_);
+    fs::remove_all(dir_);
+  }
+  void Put(const std::string& path, const std::string& text) {
+    if (fs::path(path).has_parent_path()) fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  std::string Open(const char* path) {
+    uint32_t size = 0;
+    const uint8_t* file = QorRomOpen(path, &size);
+    if (!file) return "<none>";
+    std::string text = Text(file, size);
+    QorRomRelease(file);
+    return text;
+  }
+  // The packed entry's row, found by walking the tables.
+  const QorRomFile* Row(const std::string& dir, const std::string& name) {
+    for (uint32_t d = 0; d < kQorRomDirCount; ++d) {
+      if (dir != kQorRomDirs[d].path) continue;
+      const uint32_t end = d + 1 < kQorRomDirCount ? kQorRomDirs[d + 1].first : kQorRomFileCount;
+      for (uint32_t f = kQorRomDirs[d].first; f < end; ++f)
+        if (name == kQorRomFiles[f].name) return &kQorRomFiles[f];
+    }
+    return nullptr;
+  }
+
+  fs::path dir_;
+  fs::path old_;
+  uint32_t freeAtStart_ = 0;
+};
+
+TEST_F(QorRomTest, EveryBuiltInEntryExpandsToItsRecordedSize) {
+  ASSERT_GT(kQorRomFileCount, 0u);
+  uint32_t compressed = 0;
+  for (uint32_t d = 0; d < kQorRomDirCount; ++d) {
+    const uint32_t end = d + 1 < kQorRomDirCount ? kQorRomDirs[d + 1].first : kQorRomFileCount;
+    ASSERT_LE(kQorRomDirs[d].first, end);
+    for (uint32_t f = kQorRomDirs[d].first; f < end; ++f) {
+      const QorRomFile& row = kQorRomFiles[f];
+      const std::string path = std::string(kQorRomDirs[d].path) + "/" + row.name;
+      ASSERT_TRUE(InPackedTree(row.entry) && InPackedTree(row.entry + 3 + row.storedSize))
+          << path;
+      uint32_t size = 0;
+      const uint8_t* file = QorRomOpen(path.c_str(), &size);
+      ASSERT_NE(file, nullptr) << path;
+      EXPECT_EQ(size, row.expandedSize) << path;
+      if (ReadBE32(row.entry) & kQorRomCompressed) {
+        ++compressed;
+        EXPECT_LT(row.storedSize, row.expandedSize) << path;
+        EXPECT_LE(row.expandedSize, kQorRomMaxExpanded) << path;
+        EXPECT_FALSE(InPackedTree(file)) << path;
+        EXPECT_EQ(ReadLE32(file - 4), 0x80000000u) << path;
+      } else {
+        EXPECT_EQ(row.storedSize, row.expandedSize) << path;
+        EXPECT_EQ(file, row.entry + 4) << path;
+      }
+      QorRomRelease(file);
+    }
+  }
+  EXPECT_GT(compressed, 0u);
+}
+
+TEST_F(QorRomTest, FirstContentsAreWhatTheyClaimToBe) {
+  uint32_t size = 0;
+  // DER certificates open with a long-form SEQUENCE.
+  for (const char* name : {"/certs/108.cer", "/certs/150.cer"}) {
+    const uint8_t* cert = QorRomOpen(name, &size);
+    ASSERT_NE(cert, nullptr) << name;
+    EXPECT_EQ(cert[0], 0x30);
+    EXPECT_EQ(cert[1], 0x82);
+    EXPECT_EQ(4u + (cert[2] << 8 | cert[3]), size);
+    QorRomRelease(cert);
+  }
+  // A still pictogram: a stored RGB565 surface with inline pixels.
+  const uint8_t* splash = QorRomOpen("/pict/ui/splash", &size);
+  ASSERT_NE(splash, nullptr);
+  EXPECT_EQ(splash[0], 0);
+  const uint32_t width = ReadLE32(splash + 4), height = ReadLE32(splash + 8);
+  EXPECT_EQ(ReadLE32(splash + 12), width * 2);
+  EXPECT_EQ(ReadLE32(splash + 16), width);
+  EXPECT_EQ(ReadLE32(splash + 20) & 0x1F, 0x18u);
+  EXPECT_EQ(size, 28 + width * height * 2);
+  QorRomRelease(splash);
+  EXPECT_NE(Open("/eng/general/gohome.html").find("<html"), std::string::npos);
+}
+
+TEST_F(QorRomTest, ToolkitImagesAreAllThere) {
+  for (const char* name :
+       {"textup", "textdn", "textupfo", "textdnfo", "editbx", "editbxfo", "new_menu",
+        "new_menufo", "radclr", "radsel", "radclrfo", "radselfo", "chkclr", "chksel", "chkclrfo",
+        "chkselfo", "new_menu_garo", "new_menufo_garo", "scrollup", "scrolldn", "menu", "menufo"}) {
+    const std::string path = std::string("/pict/ui/qorui/pwl/") + name;
+    uint32_t size = 0;
+    const uint8_t* file = QorRomOpen(path.c_str(), &size);
+    ASSERT_NE(file, nullptr) << name;
+    ASSERT_GE(size, 28u);
+    EXPECT_EQ(size, 28 + ReadLE32(file + 12) * ReadLE32(file + 8)) << name;
+    QorRomRelease(file);
+  }
+}
+
+TEST_F(QorRomTest, RomfilesFileWinsAndIsHeapOwned) {
+  Put("romfiles/eng/general/gohome.html", "from disk");
+  uint32_t size = 0;
+  const uint8_t* file = QorRomOpen("/eng/general/gohome.html", &size);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(Text(file, size), "from disk");
+  EXPECT_FALSE(InPackedTree(file));
+  EXPECT_EQ(ReadLE32(file - 4), 0x80000000u);
+  EXPECT_TRUE(HeapOwns(file));
+  QorRomRelease(file);
+}
+
+TEST_F(QorRomTest, RomfilesAddsFilesTheTreeLacks) {
+  Put("romfiles/pict/library/weather/sunny", std::string("\0\1\2", 3));
+  EXPECT_EQ(Open("/pict/library/weather/sunny"), std::string("\0\1\2", 3));
+  Put("romfiles/eng/general/empty.html", "");
+  EXPECT_EQ(Open("/eng/general/empty.html"), "");
+}
+
+TEST_F(QorRomTest, RelativePathResolvesUnderTheLanguageFolderThenEnglish) {
+  const std::string builtIn = Open("/eng/general/gohome.html");
+  ASSERT_NE(builtIn, "<none>");
+  EXPECT_EQ(Open("general/gohome.html"), builtIn);
+  ASSERT_TRUE(ShellSetLanguageIndex(kKorean));
+  // The tree holds no Korean pages: English answers.
+  EXPECT_EQ(Open("general/gohome.html"), builtIn);
+  // The romfiles folder is asked under the current language's folder only.
+  Put("romfiles/ko/general/gohome.html", "korean");
+  EXPECT_EQ(Open("general/gohome.html"), "korean");
+  EXPECT_EQ(Open("/eng/general/gohome.html"), builtIn);
+  ASSERT_TRUE(ShellSetLanguageIndex(0));
+  EXPECT_EQ(Open("general/gohome.html"), builtIn);
+  Put("romfiles/eng/general/gohome.html", "english on disk");
+  EXPECT_EQ(Open("general/gohome.html"), "english on disk");
+}
+
+TEST_F(QorRomTest, FindWalksTheFallbackChain) {
+  uint32_t stored = 0, expanded = 0;
+  ASSERT_TRUE(ShellSetLanguageIndex(kKorean));
+  const uint8_t* entry = QorRomFind("general/gohome.html", &stored, &expanded);
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry, Row("/eng/general", "gohome.html")->entry);
+  EXPECT_EQ(expanded, Row("/eng/general", "gohome.html")->expandedSize);
+}
+
+TEST_F(QorRomTest, DirectoriesCompareExactly) {
+  EXPECT_EQ(Open("/eng/gohome.html"), "<none>");          // the file lies deeper
+  EXPECT_EQ(Open("/eng/gen/gohome.html"), "<none>");      // a prefix of a row
+  EXPECT_EQ(Open("/eng/generalx/gohome.html"), "<none>");
+  EXPECT_EQ(Open("/eng/general/gohome.htm"), "<none>");   // names compare exactly too
+  EXPECT_EQ(Open("/eng/general/gohome.html2"), "<none>");
+  EXPECT_EQ(Open("/eng/general/"), "<none>");
+  EXPECT_EQ(Open("/gohome.html"), "<none>");              // only a leading "/"
+  EXPECT_EQ(Open("/"), "<none>");
+  EXPECT_EQ(Open(""), "<none>");
+  EXPECT_EQ(Open("gohome.html"), "<none>");
+  EXPECT_EQ(Open("/ENG/general/gohome.html"), "<none>");
+  EXPECT_EQ(QorRomLookupDir("no slash", nullptr, nullptr), nullptr);
+}
+
+TEST_F(QorRomTest, PathsThatCouldLeaveTheFolderAreRefused) {
+  Put("secret", "outside");
+  Put("romfiles/eng/general/gohome.html", "inside");
+  EXPECT_EQ(Open("/../secret"), "<none>");
+  EXPECT_EQ(Open("../secret"), "<none>");
+  EXPECT_EQ(Open("/eng/../../secret"), "<none>");
+  EXPECT_EQ(Open("/eng/general/../general/gohome.html"), "<none>");
+  EXPECT_EQ(Open("\\eng\\general\\gohome.html"), "<none>");
+  EXPECT_EQ(Open("/eng/general\\gohome.html"), "<none>");
+  const std::string host = "file://" + (dir_ / "x/../secret").string();
+  EXPECT_EQ(Open(host.c_str()), "<none>");
+  const std::string escaped = "file://" + dir_.string() + "/x/%2e%2e/secret";
+  EXPECT_EQ(Open(escaped.c_str()), "<none>");
+  // Dots inside a name are no ".." segment.
+  Put("romfiles/eng/general/a..b", "dots");
+  EXPECT_EQ(Open("/eng/general/a..b"), "dots");
+}
+
+TEST_F(QorRomTest, HostPathsAreOpenedAsSuch) {
+  Put("some dir/a file.txt", "host file");
+  const std::string url = "file://" + dir_.string() + "/some%20dir/a%20file.txt";
+  EXPECT_EQ(Open(url.c_str()), "host file");
+  const std::string plain = "file:" + dir_.string() + "/some dir/a file.txt";
+  EXPECT_EQ(Open(plain.c_str()), "host file");
+  const std::string remote = "file://elsewhere" + dir_.string() + "/some%20dir/a%20file.txt";
+  EXPECT_EQ(Open(remote.c_str()), "<none>");
+  const std::string nul = "file://" + dir_.string() + "/some%00dir/a%20file.txt";
+  EXPECT_EQ(Open(nul.c_str()), "<none>");
+}
+
+TEST_F(QorRomTest, OverlongPathsFindNothing) {
+  const std::string longPath = "/eng/general/" + std::string(kQorRomMaxPath, 'a');
+  EXPECT_EQ(Open(longPath.c_str()), "<none>");
+  EXPECT_EQ(Open(longPath.c_str() + 1), "<none>");
+  char out[kQorRomMaxPath];
+  EXPECT_FALSE(QorRomHostPath(out, longPath.c_str()));
+  ASSERT_TRUE(QorRomHostPath(out, "//eng/general/x.html"));
+  EXPECT_STREQ(out, "eng/general/x.html");
+}
+
+TEST_F(QorRomTest, ReleasingBuiltInDataOrNullDoesNothing) {
+  QorRomRelease(nullptr);
+  uint32_t size = 0;
+  // Too big for the decoder's window, so always stored plain.
+  const uint8_t* splash = QorRomOpen("/pict/ui/splash", &size);
+  ASSERT_NE(splash, nullptr);
+  EXPECT_TRUE(InPackedTree(splash));
+  QorRomRelease(splash);
+  QorRomRelease(splash);  // no heap block behind it: still nothing
+  QorRomRelease(kQorRomData);
+}
+
+TEST_F(QorRomTest, BadCompressedDataOpensNothingAndLeaksNothing) {
+  // Distance 0 right after one literal.
+  const uint8_t broken[] = {0x41, 0xF0, 0x00};
+  uint32_t size = sizeof broken;
+  EXPECT_EQ(QorRomInflate(broken, &size, 16), nullptr);
+  // A good stream whose recorded size is wrong.
+  const uint8_t fourA[] = {0x41, 0xF0, 0x40};  // "A", then copy distance 1, length 3
+  size = sizeof fourA;
+  EXPECT_EQ(QorRomInflate(fourA, &size, 5), nullptr);
+  size = sizeof fourA;
+  const uint8_t* file = QorRomInflate(fourA, &size, 4);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(Text(file, size), "AAAA");
+  QorRomRelease(file);
+  size = sizeof fourA;
+  EXPECT_EQ(QorRomInflate(fourA, &size, kQorRomMaxExpanded + 1), nullptr);
+}
+
+TEST_F(QorRomTest, NoMemoryOpensNothing) {
+  const QorRomFile* row = nullptr;
+  for (uint32_t f = 0; f < kQorRomFileCount && !row; ++f)
+    if (ReadBE32(kQorRomFiles[f].entry) & kQorRomCompressed) row = &kQorRomFiles[f];
+  ASSERT_NE(row, nullptr);
+  Put("romfiles/eng/general/disk.html", "on disk");
+  std::vector<void*> held;
+  for (uint32_t block : {4096u, 64u, 1u})
+    while (void* p = MemAlloc(block, Use::Data, Mod::TestCode)) held.push_back(p);
+  uint32_t size = row->storedSize;
+  EXPECT_EQ(QorRomInflate(row->entry + 4, &size, row->expandedSize), nullptr);
+  EXPECT_EQ(Open("/eng/general/disk.html"), "<none>");
+  // A plain built-in entry needs no memory.
+  EXPECT_NE(Open("/pict/ui/splash"), "<none>");
+  for (void* p : held) MemFreeRaw(p);
+}
+
+}  // namespace

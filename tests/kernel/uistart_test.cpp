@@ -1,0 +1,303 @@
+// The start-up task: both start phases in order, both stop chains in reverse
+// order, the failure of any module unwinding exactly what runs, and the
+// splash's minimum time.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "browser/ui.h"
+#include "content/pict.h"
+#include "kernel/qorrom.h"
+#include "kernel/heap.h"
+#include "kernel/mem.h"
+#include "kernel/tskman.h"
+#include "kernel/uistart.h"
+#include "tests/support/fake_platform.h"
+
+namespace {
+
+struct Seen {
+  uint32_t task;
+  uint32_t message;
+};
+std::vector<Seen>* gSeen = nullptr;
+
+void Observe(const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t) {
+  if (gSeen) gSeen->push_back({task->id, message});
+}
+
+class UiStartTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() / ("qor-start-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_);
+    old_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+    heap_.assign((1u << 20) / 8, 0);
+    HeapArenaInit(heap_.data(), 1u << 20);
+    MemSetEvictor(nullptr);
+    platform_.MakeScreen(160, 240);
+    gSeen = &seen_;
+    TskmanSetObserver(Observe);
+  }
+  void TearDown() override {
+    TskmanSetObserver(nullptr);
+    gSeen = nullptr;
+    if (!finished_) HostStopEngine();
+    std::filesystem::current_path(old_);
+    std::filesystem::remove_all(dir_);
+  }
+
+  // Steps and ticks until nothing is left to do or the start-up task ends.
+  void Run(int maxSteps = 20000) {
+    for (int i = 0; i < maxSteps && !finished_; ++i) {
+      if (TskmanPendingCount() == 0) {
+        if (!platform_.tickRunning) return;
+        TskmanTimerTick();
+        continue;
+      }
+      if (TskmanStep() == kUiStartFinished) {
+        finished_ = true;
+        HostStopEngine();
+      }
+    }
+  }
+  std::vector<int32_t> States() const {
+    std::vector<int32_t> states;
+    for (const auto& s : platform_.states) states.push_back(s.state);
+    return states;
+  }
+  // The messages the start-up task received, in order.
+  std::vector<uint32_t> StartTaskLog() const {
+    std::vector<uint32_t> log;
+    for (const Seen& s : seen_)
+      if (s.task == 45 && s.message != TskMsg::Timer) log.push_back(s.message);
+    return log;
+  }
+  void StartServices() {
+    ASSERT_EQ(HostStartEngine(&host_), kOk);
+    Run();
+    ASSERT_EQ(States(), std::vector<int32_t>{0});
+  }
+  void StartBrowser() {
+    ASSERT_EQ(UiStartBrowser("info://HOME/general/gohome.html"), kOk);
+    Run();
+  }
+
+  FakePlatform platform_;
+  int host_ = 0;
+  bool finished_ = false;
+  std::vector<Seen> seen_;
+  std::vector<uint64_t> heap_;
+  std::filesystem::path dir_, old_;
+};
+
+const std::vector<uint32_t> kServicesUp = {256,    0x200,  0x5100, 0x5200, 0x3100,
+                                           0x1700, 0x1711, 0x4A00, 0x4507, 0x2D82};
+const std::vector<uint32_t> kServicesDown = {0x2D80, 0x4506, 0x4A09, 0x1713, 0x1701,
+                                             0x3102, 0x5102, 0x203,  0x2D81};
+
+std::vector<uint32_t> Cat(std::vector<uint32_t> a, const std::vector<uint32_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST_F(UiStartTest, ServicesStartInOrderAndStopInReverse) {
+  StartServices();
+  EXPECT_EQ(StartTaskLog(), kServicesUp);
+  EXPECT_EQ(States(), std::vector<int32_t>{0});
+  UiStopServices();
+  Run();
+  EXPECT_TRUE(finished_);
+  EXPECT_EQ(StartTaskLog(), Cat(kServicesUp, kServicesDown));
+  EXPECT_EQ(States(), (std::vector<int32_t>{0, 2}));
+  EXPECT_EQ(platform_.states.back().status, kOk);
+  EXPECT_EQ(platform_.states.back().host, &host_);
+}
+
+TEST_F(UiStartTest, TheBrowserPhaseStartsAfterTheSplashAndEndsBeforeTheServices) {
+  StartServices();
+  StartBrowser();
+  const std::vector<uint32_t> browserUp = {0x2D83, 0x2D84, 0x3A02, 0, 0x4D00, 0x2D85};
+  EXPECT_EQ(StartTaskLog(), Cat(kServicesUp, browserUp));
+  EXPECT_EQ(States(), (std::vector<int32_t>{0, 3}));
+  ASSERT_NE(TskmanFind(19), nullptr);  // the browser window's task
+
+  UiSendEndKey();
+  Run();
+  const std::vector<uint32_t> browserDown = {0x1304, 0x4D06, 1, 0x3A03};
+  EXPECT_EQ(StartTaskLog(), Cat(Cat(kServicesUp, browserUp), browserDown));
+  EXPECT_EQ(States(), (std::vector<int32_t>{0, 3, 5}));
+  EXPECT_EQ(TskmanFind(19), nullptr);
+  EXPECT_EQ(TskmanFind(21), nullptr);
+
+  UiStopServices();
+  Run();
+  EXPECT_TRUE(finished_);
+}
+
+TEST_F(UiStartTest, TheSplashStaysItsMinimumTime) {
+  StartServices();
+  ASSERT_EQ(UiStartBrowser(""), kOk);
+  // Every module answers at once, yet the splash waits for its two ticks.
+  while (TskmanPendingCount() > 0) TskmanStep();
+  EXPECT_EQ(States(), std::vector<int32_t>{0});
+  TskmanTimerTick();
+  while (TskmanPendingCount() > 0) TskmanStep();
+  EXPECT_EQ(States(), std::vector<int32_t>{0});
+  TskmanTimerTick();
+  Run();
+  EXPECT_EQ(States(), (std::vector<int32_t>{0, 3}));
+  UiSendEndKey();
+  Run();
+  UiStopServices();
+  Run();
+  EXPECT_TRUE(finished_);
+}
+
+// A WTAI task removes itself when it is told to stop.
+struct WtaiTask {
+  static Result Handle(void* ctx, uint32_t message, uintptr_t, uintptr_t) {
+    auto* self = static_cast<WtaiTask*>(ctx);
+    if (message == 262) {
+      ++*self->stops;
+      TskmanDestroyTask(self->task);
+    }
+    return kOk;
+  }
+  int* stops;
+  TskmanTask* task;
+};
+
+// The pixel at the middle of a built-in picture.
+uint16_t PictureMiddle(const char* name, uint32_t* width, uint32_t* height) {
+  PglSurface picture{};
+  const uint8_t* file = nullptr;
+  EXPECT_EQ(PictLoadImage(name, 0, &picture, &file), kOk);
+  *width = picture.width;
+  *height = picture.height;
+  uint16_t pixel = 0;
+  if (file) {
+    const uint8_t* row = PglPixels(&picture) + picture.height / 2 * picture.pitch * 2;
+    pixel = reinterpret_cast<const uint16_t*>(row)[picture.width / 2];
+  }
+  QorRomRelease(file);
+  return pixel;
+}
+
+TEST_F(UiStartTest, TheSplashIsCentredOnAWhiteScreenAndTheClosingOneStays) {
+  StartServices();
+  StartBrowser();
+  uint32_t w = 0, h = 0;
+  uint16_t middle = PictureMiddle("ui/splash", &w, &h);
+  ASSERT_GT(w, 0u);
+  EXPECT_EQ(platform_.Pixel(0, 0), 0xFFFF);
+  EXPECT_EQ(platform_.Pixel(159, 239), 0xFFFF);
+  EXPECT_EQ(platform_.Pixel((160 - w) / 2 + w / 2, (240 - h) / 2 + h / 2), middle);
+  UiSendEndKey();
+  Run();
+  UiStopServices();
+  Run();
+  EXPECT_TRUE(finished_);
+  middle = PictureMiddle("ui/splash_ending", &w, &h);
+  EXPECT_EQ(platform_.Pixel((160 - w) / 2 + w / 2, (240 - h) / 2 + h / 2), middle);
+  EXPECT_EQ(platform_.Pixel(0, 0), 0xFFFF);
+}
+
+TEST_F(UiStartTest, WtaiTasksAreEachToldToStopOnce) {
+  StartServices();
+  ASSERT_FALSE(finished_);
+  int stops = 0;
+  WtaiTask a{&stops, nullptr}, b{&stops, nullptr}, c{&stops, nullptr};
+  TskmanCreateTask(&a.task, 31, WtaiTask::Handle, &a);
+  TskmanCreateTask(&b.task, 31, WtaiTask::Handle, &b);
+  TskmanCreateTask(&c.task, 32, WtaiTask::Handle, &c);
+  Run();
+  UiStopServices();
+  Run();
+  EXPECT_TRUE(finished_);
+  EXPECT_EQ(stops, 3);
+}
+
+// A module that cannot start: the ones started before it stop in reverse
+// order, the loop ends, and the failure is reported.
+struct FailCase {
+  uint32_t module;
+  std::vector<uint32_t> log;  // what the start-up task receives
+};
+
+class UiStartFailureTest : public UiStartTest, public ::testing::WithParamInterface<FailCase> {};
+
+TEST_P(UiStartFailureTest, OnlyWhatStartedIsStopped) {
+  TskmanFailNextCreate(GetParam().module);
+  ASSERT_EQ(HostStartEngine(&host_), kOk);
+  Run();
+  EXPECT_TRUE(finished_);
+  EXPECT_EQ(StartTaskLog(), GetParam().log);
+  ASSERT_FALSE(platform_.states.empty());
+  EXPECT_EQ(platform_.states.back().state, 1);
+  EXPECT_NE(platform_.states.back().status, kOk);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachServiceModule, UiStartFailureTest,
+    ::testing::Values(
+        FailCase{2, {256, 0x2D81}},
+        FailCase{81, {256, 0x200, 0x5101, 0x5102, 0x203, 0x2D81}},
+        FailCase{82, {256, 0x200, 0x5100, 0x5201, 0x5102, 0x203, 0x2D81}},
+        FailCase{49, {256, 0x200, 0x5100, 0x5200, 0x3102, 0x5102, 0x203, 0x2D81}},
+        FailCase{23, {256, 0x200, 0x5100, 0x5200, 0x3100, 0x1701, 0x3102, 0x5102, 0x203, 0x2D81}},
+        FailCase{24, {256, 0x200, 0x5100, 0x5200, 0x3100, 0x1700, 0x1791, 0x1713, 0x1701, 0x3102,
+                      0x5102, 0x203, 0x2D81}},
+        FailCase{69, {256, 0x200, 0x5100, 0x5200, 0x3100, 0x1700, 0x1711, 0x4A00, 0x4506, 0x4A09,
+                      0x1713, 0x1701, 0x3102, 0x5102, 0x203, 0x2D81}}),
+    [](const auto& info) { return "Module" + std::to_string(info.param.module); });
+
+TEST_F(UiStartTest, AFailedBrowserWindowRunsTheBrowserStopChain) {
+  StartServices();
+  TskmanFailNextCreate(19);
+  StartBrowser();
+  EXPECT_EQ(States(), (std::vector<int32_t>{0, 4}));
+  EXPECT_NE(platform_.states.back().status, kOk);
+  const std::vector<uint32_t> log = StartTaskLog();
+  EXPECT_EQ(std::vector<uint32_t>(log.end() - 4, log.end()),
+            (std::vector<uint32_t>{0x1304, 0x4D06, 1, 0x3A03}));
+  UiStopServices();
+  Run();
+  EXPECT_TRUE(finished_);
+}
+
+TEST_F(UiStartTest, AFailedPageAnimationEndsTheBrowserStartAtOnce) {
+  StartServices();
+  TskmanFailNextCreate(21);
+  EXPECT_NE(UiStartBrowser("x"), kOk);
+  EXPECT_EQ(States(), (std::vector<int32_t>{0, 4}));
+  UiStopServices();
+  Run();
+  EXPECT_TRUE(finished_);
+}
+
+TEST_F(UiStartTest, AuthenticationAndCookiesAnswerEvenWhenTheyCannotStart) {
+  StartServices();
+  TskmanFailNextCreate(58);
+  StartBrowser();
+  EXPECT_EQ(States(), (std::vector<int32_t>{0, 3}));
+  UiSendEndKey();
+  Run();
+  UiStopServices();
+  Run();
+  EXPECT_TRUE(finished_);
+}
+
+TEST_F(UiStartTest, TheSecuritySeedIsKeptAcrossRuns) {
+  StartServices();
+  UiStopServices();
+  Run();
+  ASSERT_TRUE(finished_);
+  EXPECT_TRUE(std::filesystem::exists("persistent"));
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+// User-interface texts by table and index through the language's fallback.
+#include "kernel/uistring.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host/platform/lang.h"
+
+namespace {
+
+class UiStringTest : public ::testing::Test {
+ protected:
+  void TearDown() override { ShellSetLanguageIndex(0); }
+};
+
+std::u16string S(uint32_t table, uint32_t index) { return UiGetString(table, index); }
+
+TEST_F(UiStringTest, FindsTextsByTableAndIndex) {
+  EXPECT_EQ(S(13, 2), u"확인");
+  EXPECT_EQ(S(0, 0), u"QOR");
+  EXPECT_EQ(S(3, 3), u"호스트를 찾을 수 없음 | 주소를 확인하세요.");
+  EXPECT_EQ(S(6, 31), u"Re: ");  // the trailing blank is part of the text
+  EXPECT_EQ(S(5, 34).substr(0, 58), u"Before using your phone, it will need to be configured.\r\nT");
+}
+
+TEST_F(UiStringTest, EveryMissGivesOneBlank) {
+  EXPECT_EQ(S(13, 21), u" ");  // past the table's texts
+  EXPECT_EQ(S(8, 0), u" ");    // the empty slot
+  EXPECT_EQ(S(15, 2), u" ");   // a null entry
+  EXPECT_EQ(S(2, 28), u" ");
+  EXPECT_EQ(S(20, 0), u" ");   // past the directory
+  EXPECT_EQ(S(0xFFFFFFFF, 0), u" ");
+  EXPECT_NE(UiGetString(2, 50), nullptr);
+}
+
+TEST_F(UiStringTest, TablesHoldTheirNumberOfTexts) {
+  const uint32_t sizes[kUiStringTableCount] = {26, 13, 135, 63, 33, 146, 33, 7,  0,  5,
+                                               41, 19, 33,  21, 4,  3,   14, 6,  1,  28};
+  for (int t = 0; t < kUiStringTableCount; ++t) {
+    const UiStringTable* table = kUiStringTables[t];
+    if (sizes[t] == 0) {
+      EXPECT_EQ(table, nullptr);
+      continue;
+    }
+    ASSERT_NE(table, nullptr) << t;
+    EXPECT_EQ(table->textCount, sizes[t]) << t;
+    EXPECT_EQ(table->columnCount, 1u) << t;
+    EXPECT_NE(S(t, sizes[t] - 1), u"") << t;
+  }
+}
+
+TEST_F(UiStringTest, MonthAndDayNamesWrap) {
+  EXPECT_EQ(std::u16string(UiGetMonthName(13)), u"2월");
+  EXPECT_EQ(std::u16string(UiGetMonthName(0)), u"1월");
+  EXPECT_EQ(std::u16string(UiGetDayName(0)), u"일");
+  EXPECT_EQ(std::u16string(UiGetDayName(8)), u"월");
+}
+
+TEST_F(UiStringTest, OtherLanguagesReachTheTextsThroughTheirFallback) {
+  ASSERT_TRUE(ShellSetLanguageIndex(20));  // Korean
+  EXPECT_EQ(S(0, 1), u"뒤로");
+  ASSERT_TRUE(ShellSetLanguageIndex(21));
+  EXPECT_EQ(S(19, 27), u"Get network information?");
+}
+
+}  // namespace

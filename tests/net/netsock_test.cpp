@@ -1,0 +1,234 @@
+// The socket layer over loopback: its start and stop, datagrams both ways
+// with the address translation, cancelling, closing, and refusals.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "kernel/heap.h"
+#include "net/netsock.h"
+#include "tests/support/engine_fixture.h"
+
+namespace {
+
+constexpr uintptr_t kCookie = 0x77;
+
+// A plain loopback UDP socket of the test, on an ephemeral port.
+struct Peer {
+  int fd = -1;
+  uint16_t port = 0;
+  Peer() {
+    fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+    port = ntohs(a.sin_port);
+    timeval wait{2, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  }
+  ~Peer() { ::close(fd); }
+  std::string Receive(uint16_t* from) {
+    char buffer[2048];
+    sockaddr_in a{};
+    socklen_t n = sizeof a;
+    ssize_t got = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&a), &n);
+    if (from) *from = ntohs(a.sin_port);
+    return got < 0 ? std::string("<none>") : std::string(buffer, static_cast<size_t>(got));
+  }
+  void SendTo(uint16_t to, const std::string& bytes) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(to);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+};
+
+class NetSockTest : public EngineFixture {
+ protected:
+  void SetUp() override {
+    EngineFixture::SetUp();
+    user = std::make_unique<Recorder>(97);
+  }
+  void TearDown() override {
+    NetCleanup(nullptr, 0);
+    user.reset();
+    EngineFixture::TearDown();
+  }
+
+  // Ticks and pumps until the user task received the message (or 3 s).
+  const Received* WaitFor(uint32_t message) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    for (;;) {
+      Pump();
+      for (const Received& r : user->log)
+        if (r.message == message) return &r;
+      if (std::chrono::steady_clock::now() > deadline) return nullptr;
+      Tick();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+
+  uintptr_t OpenBound() {
+    EXPECT_EQ(NetStartup(user->task(), 0), kOk);
+    NetSocketCreate(user->task(), kCookie, kNetFamily, kNetDatagram, kNetUdp);
+    const Received* created = WaitFor(NetMsg::Created);
+    EXPECT_NE(created, nullptr);
+    if (!created) return 0;
+    uintptr_t socket = created->arg2;
+    NetSockAddr any{};
+    any.family = kNetFamily;
+    NetBind(user->task(), kCookie, socket, &any, kNetSockAddrSize);
+    EXPECT_NE(WaitFor(NetMsg::Bound), nullptr);
+    return socket;
+  }
+
+  NetSockAddr Loopback(uint16_t port) {
+    NetSockAddr a{};
+    a.port = NetSwap16(port);
+    EXPECT_EQ(NetAddrFromText("127.0.0.1", kNetFamily, &a, kNetSockAddrSize), kOk);
+    return a;
+  }
+
+  std::unique_ptr<Recorder> user;
+};
+
+TEST(NetAddrTest, DottedTextBecomesAnIpv4MappedAddressAndKeepsThePort) {
+  NetSockAddr a{};
+  a.port = 0x1234;
+  ASSERT_EQ(NetAddrFromText("192.168.0.255", kNetFamily, &a, kNetSockAddrSize), kOk);
+  const uint8_t mapped[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 192, 168, 0, 255};
+  EXPECT_EQ(std::memcmp(a.address, mapped, 16), 0);
+  EXPECT_EQ(a.family, kNetFamily);
+  EXPECT_EQ(a.port, 0x1234);
+}
+
+TEST(NetAddrTest, RefusesWhatIsNoDottedAddress) {
+  NetSockAddr a{};
+  for (const char* text : {"", "1.2.3", "1.2.3.4.5", "256.0.0.1", "1.2.3.4x", "1..2.3", "0001.2.3.4",
+                           " 1.2.3.4", "a.b.c.d"})
+    EXPECT_EQ(NetAddrFromText(text, kNetFamily, &a, kNetSockAddrSize), kNetBadText) << text;
+  EXPECT_EQ(NetAddrFromText("1.2.3.4", 2, &a, kNetSockAddrSize), kNetBadFamily);
+  EXPECT_EQ(NetAddrFromText("1.2.3.4", kNetFamily, &a, 16), kNetBadArg);
+  EXPECT_EQ(NetAddrFromText(nullptr, kNetFamily, &a, kNetSockAddrSize), kNetBadArg);
+  EXPECT_EQ(NetSwap16(0x1234), 0x3412);
+}
+
+TEST_F(NetSockTest, StartupAndCleanupAnswerTheRequesterAndOwnTheirTask) {
+  ASSERT_EQ(NetStartup(user->task(), 0), kOk);
+  Pump();
+  EXPECT_EQ(user->Messages(), std::vector<uint32_t>{NetMsg::Started});
+  EXPECT_NE(TskmanFind(Mod::Net), nullptr);
+  NetCleanup(user->task(), 0);
+  Pump();
+  EXPECT_EQ(user->Messages(), (std::vector<uint32_t>{NetMsg::Started, NetMsg::Stopped}));
+  EXPECT_EQ(TskmanFind(Mod::Net), nullptr);
+}
+
+TEST_F(NetSockTest, WithoutTheLayerASocketIsRefusedByItsFailureEvent) {
+  EXPECT_EQ(NetSocketCreate(user->task(), kCookie, kNetFamily, kNetDatagram, kNetUdp),
+            kNetNotStarted);
+  Pump();
+  ASSERT_EQ(user->log.size(), 2u);
+  EXPECT_EQ(user->log[1], (Received{NetMsg::Created | kMsgFailed, kCookie, kNetNotStarted}));
+}
+
+TEST_F(NetSockTest, DatagramsGoBothWaysWithTheSenderTranslated) {
+  uintptr_t socket = OpenBound();
+  Peer peer;
+  NetBufChain* out = NetBufAlloc(5);
+  NetBufWrite(out, "hello", 0, 5);
+  NetSockAddr to = Loopback(peer.port);
+  ASSERT_EQ(NetSendTo(user->task(), kCookie, socket, out, &to, kNetSockAddrSize), kOk);
+  ASSERT_NE(WaitFor(NetMsg::Sent), nullptr);
+  uint16_t enginePort = 0;
+  EXPECT_EQ(peer.Receive(&enginePort), "hello");
+
+  NetBufChain* in = nullptr;
+  NetSockAddr from{};
+  uint32_t fromLength = kNetSockAddrSize;
+  ASSERT_EQ(NetRecvFrom(user->task(), kCookie, socket, &in, 0, &from, &fromLength), kOk);
+  std::string reply(300, 'x');
+  peer.SendTo(enginePort, reply);
+  const Received* got = WaitFor(NetMsg::Received);
+  ASSERT_NE(got, nullptr);
+  EXPECT_EQ(got->arg1, kCookie);
+  EXPECT_EQ(got->arg2, 300u);
+  ASSERT_NE(in, nullptr);
+  std::string back(300, 0);
+  EXPECT_EQ(NetBufRead(in, back.data(), 0, 300), 300u);
+  EXPECT_EQ(back, reply);
+  NetBufRelease(&in);
+  EXPECT_EQ(fromLength, kNetSockAddrSize);
+  NetSockAddr expected = Loopback(peer.port);
+  EXPECT_EQ(std::memcmp(&from, &expected, kNetSockAddrSize), 0);
+  // Nothing waits any more: the poll timer, and with it the tick, stops.
+  EXPECT_FALSE(platform->tickRunning);
+}
+
+TEST_F(NetSockTest, CancelFailsEveryQueuedRequestThenAnswers) {
+  uintptr_t socket = OpenBound();
+  NetBufChain* in = nullptr;
+  NetRecvFrom(user->task(), 1, socket, &in, 0, nullptr, nullptr);
+  NetRecvFrom(user->task(), 2, socket, &in, 0, nullptr, nullptr);
+  user->log.clear();
+  ASSERT_EQ(NetCancelSocket(user->task(), 3, socket), kOk);
+  Pump();
+  EXPECT_EQ(user->log, (std::vector<Received>{{NetMsg::Received | kMsgFailed, 1, kNetCancelled},
+                                              {NetMsg::Received | kMsgFailed, 2, kNetCancelled},
+                                              {NetMsg::Cancelled, 3, 0}}));
+  EXPECT_EQ(in, nullptr);
+}
+
+TEST_F(NetSockTest, ACloseFreesThePortAndForgetsTheHandle) {
+  uintptr_t socket = OpenBound();
+  const uint32_t heapWithSocket = HeapGetStats().freeBytes;
+  ASSERT_EQ(NetClose(user->task(), 4, socket), kOk);
+  const Received* closed = WaitFor(NetMsg::Closed);
+  ASSERT_NE(closed, nullptr);
+  EXPECT_EQ(closed->arg1, 4u);
+  EXPECT_GT(HeapGetStats().freeBytes, heapWithSocket);
+  user->log.clear();
+  NetClose(user->task(), 5, socket);
+  NetCancelSocket(user->task(), 6, socket);
+  Pump();
+  EXPECT_EQ(user->log, (std::vector<Received>{{NetMsg::Closed | kMsgFailed, 5, kNetNoSocket},
+                                              {NetMsg::Cancelled | kMsgFailed, 6, kNetNoSocket}}));
+}
+
+TEST_F(NetSockTest, ARefusedSendStillConsumesItsChain) {
+  uintptr_t socket = OpenBound();
+  const uint32_t before = HeapGetStats().freeBytes;
+  NetBufChain* out = NetBufAlloc(10);
+  NetSockAddr to = Loopback(9);
+  to.family = 2;
+  EXPECT_EQ(NetSendTo(user->task(), kCookie, socket, out, &to, kNetSockAddrSize), kNetBadFamily);
+  Pump();
+  EXPECT_EQ(user->log.back(), (Received{NetMsg::Sent | kMsgFailed, kCookie, kNetBadFamily}));
+  EXPECT_EQ(HeapGetStats().freeBytes, before);
+}
+
+TEST_F(NetSockTest, BindingAPortInUseFails) {
+  Peer taken;
+  uintptr_t socket = 0;
+  ASSERT_EQ(NetStartup(user->task(), 0), kOk);
+  NetSocketCreate(user->task(), kCookie, kNetFamily, kNetDatagram, kNetUdp);
+  Pump();
+  socket = user->log.back().arg2;
+  NetSockAddr at = Loopback(taken.port);
+  EXPECT_EQ(NetBind(user->task(), kCookie, socket, &at, kNetSockAddrSize), kNetSystem);
+  Pump();
+  EXPECT_EQ(user->log.back(), (Received{NetMsg::Bound | kMsgFailed, kCookie, kNetSystem}));
+}
+
+}  // namespace

@@ -1,0 +1,49 @@
+// The modem simulator as a program: answers on a pseudo-terminal until it is
+// told to stop. With --link PATH it makes PATH a symbolic link to the
+// terminal, so a settings file can name a fixed path; it prints the
+// terminal's path either way.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#include "tools/modemsim.h"
+
+namespace {
+volatile std::sig_atomic_t gStop = 0;
+void OnSignal(int) { gStop = 1; }
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string link;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--link") == 0 && i + 1 < argc) {
+      link = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: %s [--link PATH]\n", argv[0]);
+      return 2;
+    }
+  }
+  ModemSim sim;
+  if (!sim.Start()) {
+    std::perror("modemsim: no pseudo-terminal");
+    return 1;
+  }
+  if (!link.empty()) {
+    ::unlink(link.c_str());
+    if (::symlink(sim.Path().c_str(), link.c_str()) != 0) {
+      std::perror("modemsim: cannot make the link");
+      return 1;
+    }
+  }
+  std::printf("%s\n", sim.Path().c_str());
+  std::fflush(stdout);
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  std::signal(SIGHUP, OnSignal);
+  while (!gStop) ::pause();
+  if (!link.empty()) ::unlink(link.c_str());
+  sim.Stop();
+  return 0;
+}
