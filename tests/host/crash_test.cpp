@@ -198,6 +198,10 @@ TEST(CrashResolveTest, TheReportHasItsFourLabelledPartsInOrder) {
 
 // ---- real crashes ------------------------------------------------------------
 
+// Where the crashing functions leave their results, so that no optimizer can
+// drop the faulting instruction as unused.
+volatile int gCrashSink = 0;
+
 __attribute__((noinline, no_sanitize("undefined"))) int CrashByDivision(int value) {
   volatile int zero = 0;
   return value / zero;
@@ -208,7 +212,12 @@ __attribute__((noinline, no_sanitize("undefined"))) int CrashByNullRead() {
   return *p;
 }
 
-__attribute__((noinline)) void AssertingCaller() { AssertReport("count == 3", "list.cpp", 88); }
+// The store after the call keeps the call from becoming a jump, which would
+// leave no frame of this function on the stack.
+__attribute__((noinline)) void AssertingCaller() {
+  AssertReport("count == 3", "list.cpp", 88);
+  gCrashSink = 0;
+}
 
 class CrashDeathTest : public ::testing::Test {
  protected:
@@ -259,7 +268,7 @@ TEST_F(CrashDeathTest, DivisionByZeroReportsItsSentenceAndTheCrashingFunction) {
   EXPECT_EXIT(
       {
         Arm();
-        CrashByDivision(7);
+        gCrashSink = CrashByDivision(7);
       },
       ::testing::KilledBySignal(SIGFPE),
       "Assertion: The thread tried to divide an integer value by an integer divisor of zero\\. "
@@ -275,7 +284,7 @@ TEST_F(CrashDeathTest, ANullReadReportsAnAccessViolationInTheCrashingFunction) {
   EXPECT_EXIT(
       {
         Arm();
-        CrashByNullRead();
+        gCrashSink = CrashByNullRead();
       },
       ::testing::KilledBySignal(SIGSEGV),
       "Assertion: The thread tried to read from or write to a virtual address for which it "
@@ -299,7 +308,7 @@ TEST_F(CrashDeathTest, WithoutTheReportProgramTheRawReportStillReachesStandardEr
         std::filesystem::current_path(dir_);
         HostSetCrashReporter("/nonexistent/qor_crashreport");
         HostInstallCrashHandler();
-        CrashByDivision(1);
+        gCrashSink = CrashByDivision(1);
       },
       ::testing::KilledBySignal(SIGFPE),
       "Assertion: The thread tried to divide[^\n]*\n\nFile: EXCEPTION\nLine: 0\n\nCallstack:\n"

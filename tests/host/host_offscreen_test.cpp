@@ -158,9 +158,15 @@ TEST_F(HostSkinTest, TheSkinSurroundsTheScreen) {
     size = main->size();
     screenAt = QSize(display->x(), display->y());
     QImage shot = main->grab().toImage();
-    // The body around the screen is dark, the screen itself white.
+    // The body around the screen is dark; the screen shows the frame buffer.
     EXPECT_LT(qGray(shot.pixel(130, 70)), 128);
-    EXPECT_EQ(shot.pixel(130, 200), qRgb(255, 255, 255));
+    const ShellScreen& screen = ShellGetScreen();
+    for (QPoint p : {QPoint(0, 0), QPoint(80, 96), QPoint(159, 239)}) {
+      const uint16_t pixel = screen.pixels[p.y() * screen.pitch + p.x()];
+      const QRgb expected = QImage(reinterpret_cast<const uchar*>(&pixel), 1, 1, 2,
+                                   QImage::Format_RGB16).pixel(0, 0);
+      EXPECT_EQ(shot.pixel(p + QPoint(50, 104)), expected) << p.x() << "," << p.y();
+    }
   });
   EXPECT_TRUE(boxes.empty());
   EXPECT_EQ(size, QSize(260, 620));

@@ -75,12 +75,6 @@ TEST(QorRomDecodeLiteral, UntouchedLastByteIsOutputAsItStands) {
   EXPECT_EQ(d.bytes, (Bytes{'A', 0xFF}));
 }
 
-TEST(QorRomDecodeLiteral, SingleByteInputIsThatByte) {
-  const Decoded d = Decode(Bytes{0xC3}, 4);
-  ASSERT_TRUE(d.ok);
-  EXPECT_EQ(d.bytes, (Bytes{0xC3}));
-}
-
 TEST(QorRomDecodeLiteral, PaddingBitsAfterTheLastCodeAreIgnored) {
   // 9 + 9 bits in 3 bytes: six bits of padding, fewer than a code.
   const Decoded d = Decode(Bits("100 000001 100 000010 111111"), 8);

@@ -72,16 +72,6 @@ class QorRomTest : public HeapFixture {
     QorRomRelease(file);
     return text;
   }
-  // The packed entry's row, found by walking the tables.
-  const QorRomFile* Row(const std::string& dir, const std::string& name) {
-    for (uint32_t d = 0; d < kQorRomDirCount; ++d) {
-      if (dir != kQorRomDirs[d].path) continue;
-      const uint32_t end = d + 1 < kQorRomDirCount ? kQorRomDirs[d + 1].first : kQorRomFileCount;
-      for (uint32_t f = kQorRomDirs[d].first; f < end; ++f)
-        if (name == kQorRomFiles[f].name) return &kQorRomFiles[f];
-    }
-    return nullptr;
-  }
 
   fs::path dir_;
   fs::path old_;
@@ -192,15 +182,6 @@ TEST_F(QorRomTest, RelativePathResolvesUnderTheLanguageFolderThenEnglish) {
   EXPECT_EQ(Open("general/gohome.html"), builtIn);
   Put("romfiles/eng/general/gohome.html", "english on disk");
   EXPECT_EQ(Open("general/gohome.html"), "english on disk");
-}
-
-TEST_F(QorRomTest, FindWalksTheFallbackChain) {
-  uint32_t stored = 0, expanded = 0;
-  ASSERT_TRUE(ShellSetLanguageIndex(kKorean));
-  const uint8_t* entry = QorRomFind("general/gohome.html", &stored, &expanded);
-  ASSERT_NE(entry, nullptr);
-  EXPECT_EQ(entry, Row("/eng/general", "gohome.html")->entry);
-  EXPECT_EQ(expanded, Row("/eng/general", "gohome.html")->expandedSize);
 }
 
 TEST_F(QorRomTest, DirectoriesCompareExactly) {
