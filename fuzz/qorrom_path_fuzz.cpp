@@ -17,12 +17,9 @@ void Check(bool ok) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 1024) return 0;
-  static std::vector<uint64_t>* const heap = [] {
-    auto* block = new std::vector<uint64_t>(1 << 17);
-    HeapArenaInit(block->data(), static_cast<uint32_t>(block->size() * 8));
-    return block;
-  }();
-  (void)heap;
+  alignas(16) static uint8_t block[1 << 20];
+  static const bool ready = HeapArenaInit(block, sizeof block) > 0;
+  Check(ready);
   std::vector<char> path(data, data + size);
   path.push_back('\0');
 
