@@ -1,0 +1,144 @@
+// The emulator as a user meets it, offscreen: the engine's modules start in
+// order, the splash shows inside the skin, and closing the window stops them
+// in reverse order and ends the program; a close that comes while the engine
+// is still starting is held until it can be acted on.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "content/pict.h"
+#include "host/hostmain.h"
+#include "host/hostsettings.h"
+#include "host/platform/shell.h"
+#include "host/qt/qthost.h"
+#include "kernel/qorrom.h"
+#include "kernel/tskman.h"
+#include "kernel/uistart.h"
+
+namespace {
+
+std::vector<uint32_t>* gLog = nullptr;
+
+// Everything the start-up task receives but its timers.
+void Observe(const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t) {
+  if (gLog && task->id == 45 && message != TskMsg::Timer) gLog->push_back(message);
+}
+
+class HostStartupTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "host_startup_tests";
+    static char* argv[] = {name, nullptr};
+    if (!QApplication::instance()) new QApplication(argc, argv);
+  }
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("qor-startup-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
+    old_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+    modem_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(modem_, 0);
+    ASSERT_EQ(::grantpt(modem_), 0);
+    ASSERT_EQ(::unlockpt(modem_), 0);
+    std::ofstream("modem.ini") << "[modem]\nport=" << ::ptsname(modem_) << "\n";
+    std::ofstream("qor.ini") << "[Display]\nSkin=" << QOR_SOURCE_DIR
+                             << "/dist/skins/default/default.ini\n";
+    gLog = &log_;
+    TskmanSetObserver(Observe);
+  }
+  void TearDown() override {
+    TskmanSetObserver(nullptr);
+    gLog = nullptr;
+    ::close(modem_);
+    std::filesystem::current_path(old_);
+    std::filesystem::remove_all(dir_);
+  }
+  // Calls `act` every 10 ms until it answers true, then closes the window.
+  static void CloseWhen(QWidget* main, std::function<bool()> act) {
+    auto* poll = new QTimer(main);
+    QObject::connect(poll, &QTimer::timeout, main, [poll, main, act] {
+      if (!act()) return;
+      poll->stop();
+      main->close();
+    });
+    poll->start(10);
+  }
+
+  std::vector<uint32_t> log_;
+  std::filesystem::path dir_, old_;
+  int modem_ = -1;
+};
+
+const std::vector<uint32_t> kServicesUp = {256,    0x200,  0x5100, 0x5200, 0x3100,
+                                           0x1700, 0x1711, 0x4A00, 0x4507, 0x2D82};
+const std::vector<uint32_t> kBrowserUp = {0x2D83, 0x2D84, 0x3A02, 0, 0x4D00, 0x2D85};
+const std::vector<uint32_t> kBrowserDown = {0x1304, 0x4D06, 1, 0x3A03};
+const std::vector<uint32_t> kServicesDown = {0x2D80, 0x4506, 0x4A09, 0x1713, 0x1701,
+                                             0x3102, 0x5102, 0x203,  0x2D81};
+
+std::vector<uint32_t> Join(std::initializer_list<std::vector<uint32_t>> parts) {
+  std::vector<uint32_t> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+TEST_F(HostStartupTest, ModulesStartInOrderTheSplashShowsAndACloseStopsThemInReverse) {
+  uint16_t shown = 0, expected = 1;
+  QtHostHooks hooks;
+  hooks.windowsCreated = [&](QWidget* main) {
+    CloseWhen(main, [&] {
+      HostSettings* s = HostCurrentSettings();
+      if (s->hostState != HostState::BrowserRunning || !s->browserUp) return false;
+      PglSurface picture{};
+      const uint8_t* file = nullptr;
+      EXPECT_EQ(PictLoadImage("ui/splash", 0, &picture, &file), kOk);
+      if (!file) return true;
+      const ShellScreen& screen = ShellGetScreen();
+      const uint32_t x = picture.width / 2, y = picture.height / 2;
+      expected = reinterpret_cast<const uint16_t*>(PglPixels(&picture) + y * picture.pitch * 2)[x];
+      shown = screen.pixels[((screen.height - picture.height) / 2 + y) * screen.pitch +
+                            (screen.width - picture.width) / 2 + x];
+      QorRomRelease(file);
+      return true;
+    });
+  };
+  EXPECT_EQ(QtHostRun(hooks), kUiStartFinished);
+  EXPECT_EQ(shown, expected);
+  EXPECT_EQ(log_, Join({kServicesUp, kBrowserUp, kBrowserDown, kServicesDown}));
+}
+
+TEST_F(HostStartupTest, ACloseWhileStartingIsHeldUntilTheServicesAreUp) {
+  QtHostHooks hooks;
+  hooks.windowsCreated = [](QWidget* main) { main->close(); };
+  EXPECT_EQ(QtHostRun(hooks), kUiStartFinished);
+  // The browser phase never begins; the services stop once they are up.
+  EXPECT_EQ(log_, Join({kServicesUp, kServicesDown}));
+}
+
+TEST_F(HostStartupTest, ASecondCloseDoesNotRunTheStopChainAgain) {
+  QtHostHooks hooks;
+  hooks.windowsCreated = [](QWidget* main) {
+    CloseWhen(main, [main] {
+      if (!HostCurrentSettings()->browserUp) return false;
+      main->close();  // the first close; the helper's close is the second
+      return true;
+    });
+  };
+  EXPECT_EQ(QtHostRun(hooks), kUiStartFinished);
+  EXPECT_EQ(log_, Join({kServicesUp, kBrowserUp, kBrowserDown, kServicesDown}));
+}
+
+}  // namespace

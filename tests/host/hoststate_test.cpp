@@ -1,0 +1,63 @@
+// How the host takes a close in each of its states, with no engine running:
+// only the host's own marks are looked at.
+#include <gtest/gtest.h>
+
+#include "host/hostmain.h"
+#include "host/hostsettings.h"
+
+namespace {
+
+class HostStateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    HostSettingsClear(&s);
+    s.hostState = HostState::Starting;
+  }
+  HostSettings s;
+};
+
+TEST_F(HostStateTest, ACloseWhileStartingWaitsForTheServices) {
+  HostOnClose(&s);
+  EXPECT_TRUE(s.closePending);
+  EXPECT_FALSE(s.stopping);
+  HostOnStateChanged(&s, 0, 0);
+  EXPECT_FALSE(s.closePending);
+  EXPECT_TRUE(s.stopping);
+  EXPECT_EQ(s.hostState, HostState::ServicesUp);
+}
+
+TEST_F(HostStateTest, ACloseBeforeTheBrowserWindowExistsWaitsForIt) {
+  s.hostState = HostState::BrowserRunning;  // the browser phase has begun
+  HostOnClose(&s);
+  EXPECT_TRUE(s.closePending);
+  HostOnStateChanged(&s, 3, 0);
+  EXPECT_TRUE(s.browserUp);
+  EXPECT_TRUE(s.stopping);
+  EXPECT_FALSE(s.closePending);
+}
+
+TEST_F(HostStateTest, ACloseWhileTheBrowserPhaseStartsStopsTheBridge) {
+  s.hostState = HostState::BrowserStarting;
+  HostOnClose(&s);
+  EXPECT_TRUE(s.stopping);
+  EXPECT_FALSE(s.closePending);
+}
+
+TEST_F(HostStateTest, FurtherClosesAreIgnoredOnceAStopRuns) {
+  s.hostState = HostState::ServicesUp;
+  HostOnClose(&s);
+  EXPECT_TRUE(s.stopping);
+  s.hostState = HostState::BrowserStarting;
+  HostOnClose(&s);
+  EXPECT_FALSE(s.closePending);
+}
+
+TEST_F(HostStateTest, AHeldCloseDuringTheBridgeStartStopsTheBridgeInstead) {
+  HostOnClose(&s);
+  s.closePending = true;
+  HostOnStateChanged(&s, 6, 0);
+  EXPECT_EQ(s.hostState, HostState::BrowserStarting);
+  EXPECT_TRUE(s.stopping);
+}
+
+}  // namespace
