@@ -27,14 +27,19 @@ Result VarParseTaskHandler(void* context, uint32_t message, uintptr_t arg1, uint
 
 }  // namespace
 
+// The requester hears 0x4D00 whether or not the task could start: the
+// browser phase goes on without template variables rather than wait.
 Result VarParseStartTask(TskmanTask* requester) {
   auto* ctx = static_cast<VarParseContext*>(
       MemAllocZero(sizeof(VarParseContext), Use::Context, Mod::VarParse));
-  if (!ctx) return ResultError(Mod::VarParse, Err::NoMemory);
-  ctx->requester = requester;
-  TskmanTask* task = nullptr;
-  Result r = TskmanCreateTask(&task, Mod::VarParse, VarParseTaskHandler, ctx);
-  if (r != kOk) MemFree(&ctx);
+  Result r = ctx ? kOk : ResultError(Mod::VarParse, Err::NoMemory);
+  if (ctx) {
+    ctx->requester = requester;
+    TskmanTask* task = nullptr;
+    r = TskmanCreateTask(&task, Mod::VarParse, VarParseTaskHandler, ctx);
+    if (r != kOk) MemFree(&ctx);
+  }
+  if (r != kOk) TskmanPost(requester, VarParseMsg::Ready, 0, 0);
   return r;
 }
 

@@ -9,7 +9,8 @@ namespace VarParseMsg {
 constexpr uint32_t Ready = 0x4D00, Stopped = 0x4D06;
 }
 
-// Creates the task; the requester receives 0x4D00 when it is ready.
+// Creates the task; the requester receives 0x4D00 when it is ready, or at
+// once when the task cannot be created.
 Result VarParseStartTask(TskmanTask* requester);
 // Asks the task to stop; the requester receives 0x4D06 when it has, at once
 // when no such task runs.

@@ -280,9 +280,14 @@ TEST_F(UiStartTest, AFailedPageAnimationEndsTheBrowserStartAtOnce) {
   EXPECT_TRUE(finished_);
 }
 
-TEST_F(UiStartTest, AuthenticationAndCookiesAnswerEvenWhenTheyCannotStart) {
+class UiStartBrowserFailureTest : public UiStartTest,
+                                  public ::testing::WithParamInterface<uint32_t> {};
+
+// Authentication, cookies and the variable parser answer even when they
+// cannot start: the browser phase goes on without them.
+TEST_P(UiStartBrowserFailureTest, TheBrowserPhaseGoesOnWithout) {
   StartServices();
-  TskmanFailNextCreate(58);
+  TskmanFailNextCreate(GetParam());
   StartBrowser();
   EXPECT_EQ(States(), (std::vector<int32_t>{0, 3}));
   UiSendEndKey();
@@ -291,6 +296,10 @@ TEST_F(UiStartTest, AuthenticationAndCookiesAnswerEvenWhenTheyCannotStart) {
   Run();
   EXPECT_TRUE(finished_);
 }
+
+INSTANTIATE_TEST_SUITE_P(EachBrowserModule, UiStartBrowserFailureTest,
+                         ::testing::Values(58u, 59u, 77u),
+                         [](const auto& info) { return "Module" + std::to_string(info.param); });
 
 TEST_F(UiStartTest, TheSecuritySeedIsKeptAcrossRuns) {
   StartServices();
