@@ -6,6 +6,12 @@ target_compile_options(qor_options INTERFACE -Wall -Wextra -fno-strict-aliasing)
 if(QOR_WERROR)
   target_compile_options(qor_options INTERFACE -Werror)
 endif()
+if(QOR_FUZZ)
+  # Every library carries the coverage that guides the fuzzers, not only the
+  # fuzz targets themselves.
+  target_compile_options(qor_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined)
+  target_link_options(qor_options INTERFACE -fsanitize=address,undefined)
+endif()
 if(QOR_SANITIZE)
   target_compile_options(qor_options INTERFACE
     -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
