@@ -1,26 +1,124 @@
-// The browser window's UI task. For now it holds the browser window context
-// and ends the browser phase on the end command; pages come with the
-// browser core.
+// The browser window's UI task. For now it holds the browser window context,
+// answers for its content window, shows the soft-key labels the toolkit and
+// its controls send, and ends the browser phase on the end command; pages
+// come with the browser core.
 #include "browser/uitask.h"
 
+#include "browser/ben_hist.h"
 #include "browser/ui.h"
 #include "browser/uiwindow.h"
+#include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
+#include "widgets/pwl.h"
+#include "widgets/pwl_text.h"
 
 namespace {
 
 bool gBackKeyDisabled = false;
 bool gMenuKeyDisabled = false;
 
-Result UiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t) {
-  auto* window = static_cast<UiWindow*>(context);
-  if (message == UiMsg::Command && static_cast<int32_t>(arg1) == UiCmd::End) {
-    if (TskmanTask* start = TskmanFind(Mod::UiStart)) TskmanPost(start, UiMsg::BrowserEnded, 0, 0);
-    TskmanDestroyTask(TskmanFind(Mod::Ui));
-    MemFree(&window);
+constexpr uint32_t kGetContentWindow = 0x1302;
+constexpr uint32_t kBandHeight = 16;
+
+// The content window and the soft-key band under it, made once the toolkit
+// is up.
+void EnsureWindows(UiWindow* ui) {
+  if (ui->content) return;
+  PwlWindow* root = nullptr;
+  if (PwlGetRootWindow(&root) != kOk || !root) return;
+  PwlSize screen{};
+  PwlGetSize(root, &screen);
+  if (screen.height <= kBandHeight || screen.width == 0) return;
+  const PwlBox content{0, 0, screen.width, screen.height - kBandHeight};
+  if (PwlCreateSubWindow(&ui->content, root, &content, 0) != kOk) return;
+  const PwlBox band{0, static_cast<int32_t>(screen.height - kBandHeight), screen.width,
+                    kBandHeight};
+  PwlCreateSubWindow(&ui->band, root, &band, 0);
+}
+
+void DrawLabels(UiWindow* ui) {
+  EnsureWindows(ui);
+  if (!ui->band) return;
+  PwlClear(ui->band);
+  int32_t family = 0;
+  FontInstance* font = nullptr;
+  int32_t size = 0;
+  if (PwlSelectFont(&family, "BodyText") != kOk ||
+      PwlCreateFont(&font, family, 2, &size) != kOk)
+    return;
+  PwlSize band{};
+  PwlGetSize(ui->band, &band);
+  int32_t height = 0;
+  PwlLineHeight(font, 0, &height);
+  const int32_t y = (static_cast<int32_t>(kBandHeight) - height) / 2;
+  if (ui->labels[0])
+    PwlDrawText(font, 0, LibcWStrLen(ui->labels[0]), ui->labels[0], ui->band, 2, y, nullptr, 0,
+                0xFFFF);
+  if (ui->labels[1]) {
+    const uint32_t n = LibcWStrLen(ui->labels[1]);
+    int32_t width = 0;
+    PwlTextWidth(font, 0, n, ui->labels[1], &width);
+    PwlDrawText(font, 0, n, ui->labels[1], ui->band,
+                static_cast<int32_t>(band.width) - 2 - width, y, nullptr, 0, 0xFFFF);
   }
-  return kOk;
+  PwlReleaseFont(font);
+}
+
+void SetLabel(UiWindow* ui, int which, uintptr_t text) {
+  MemFree(&ui->labels[which]);
+  const auto* source = reinterpret_cast<const char16_t*>(text);
+  if (!source) return;
+  ui->labels[which] =
+      static_cast<char16_t*>(MemAlloc((LibcWStrLen(source) + 1) * 2, Use::String, Mod::Ui));
+  if (ui->labels[which]) LibcWStrCopy(ui->labels[which], source);
+}
+
+void FreeWindow(UiWindow* ui) {
+  // The toolkit may already have destroyed every window in its shutdown.
+  if (PwlGetContext()) {
+    PwlDestroyWindow(&ui->band);
+    PwlDestroyWindow(&ui->content);
+  }
+  MemFree(&ui->labels[0]);
+  MemFree(&ui->labels[1]);
+  MemFree(&ui);
+}
+
+Result UiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  auto* window = static_cast<UiWindow*>(context);
+  switch (message) {
+    case UiMsg::Command:
+      if (static_cast<int32_t>(arg1) == UiCmd::End) {
+        BenHistoryClose();
+        if (TskmanTask* start = TskmanFind(Mod::UiStart))
+          TskmanPost(start, UiMsg::BrowserEnded, 0, 0);
+        TskmanDestroyTask(TskmanFind(Mod::Ui));
+        FreeWindow(window);
+      }
+      return kOk;
+    case kGetContentWindow:
+      if (!arg1) return ResultError(Mod::Ui, Err::BadArg);
+      EnsureWindows(window);
+      *reinterpret_cast<PwlWindow**>(arg1) = window->content;
+      return kOk;
+    case PwlEvent::Label:
+      SetLabel(window, 0, arg1);
+      DrawLabels(window);
+      return kOk;
+    case PwlEvent::Labels:
+      SetLabel(window, 0, arg1);
+      SetLabel(window, 1, arg2);
+      DrawLabels(window);
+      return kOk;
+    case PwlEvent::ClearLabels:
+      SetLabel(window, 0, 0);
+      SetLabel(window, 1, 0);
+      DrawLabels(window);
+      return kOk;
+    default:
+      return kOk;
+  }
 }
 
 }  // namespace
@@ -28,10 +126,17 @@ Result UiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t)
 Result UiCreate(const char*) {
   auto* window = static_cast<UiWindow*>(MemAllocZero(sizeof(UiWindow), Use::Context, Mod::Ui));
   if (!window) return ResultError(Mod::Ui, Err::NoMemory);
+  ListInit(&window->animations);
   TskmanTask* task = nullptr;
   Result r = TskmanCreateTask(&task, Mod::Ui, UiTaskHandler, window);
-  if (r != kOk) MemFree(&window);
-  return r;
+  if (r != kOk) {
+    MemFree(&window);
+    return r;
+  }
+  // The history is the browser's to keep from here on; without memory for it
+  // the browser runs without one.
+  BenHistoryOpen();
+  return kOk;
 }
 
 void UiResetKeyLocks() {

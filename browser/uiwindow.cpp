@@ -3,11 +3,20 @@
 #include "kernel/modules.h"
 #include "kernel/tskman.h"
 
-uint32_t UiWindowBottomBandHeight() {
+UiWindow* UiGetWindow() {
   TskmanTask* task = nullptr;
   TskmanFindTask(&task, Mod::Ui);
-  if (!task) return 0;
+  if (!task) return nullptr;
   void* context = nullptr;
   TskmanGetContext(&context, task);
-  return context ? static_cast<const UiWindow*>(context)->bottomBandHeight : 0;
+  return static_cast<UiWindow*>(context);
+}
+
+uint32_t UiWindowBottomBandHeight() {
+  const UiWindow* window = UiGetWindow();
+  return window ? window->bottomBandHeight : 0;
+}
+
+void UiClearStatusText() {
+  if (UiWindow* ui = UiGetWindow()) ui->statusText[0] = 0;
 }

@@ -11,7 +11,7 @@ class LanguageDialog : public QDialog {
   explicit LanguageDialog(QWidget* owner = nullptr);
   QComboBox* languages() const { return combo_; }
 
- public slots:
+ public Q_SLOTS:
   void accept() override;
 
  private:

@@ -10,6 +10,7 @@
 #include "host/hostinput.h"
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
+#include "host/hosttextinput.h"
 #include "host/platform/shell.h"
 #include "host/qt/displaywidget.h"
 #include "host/skin.h"
@@ -66,6 +67,11 @@ QRect MainWindow::ButtonRect(int index) const {
 void MainWindow::redrawButton(int index) {
   if (index >= 0 && index < kShellSkinButtonCount) update(ButtonRect(index));
 }
+
+// The session checks the answer; one it refuses keeps the window open for
+// the user to correct.
+void MainWindow::textInputDone(int flag) { HostTextInputDone(flag); }
+void MainWindow::textInputCancelled(int flag) { HostTextInputCancelled(flag); }
 
 void MainWindow::paintEvent(QPaintEvent* event) {
   QPainter painter(this);

@@ -16,6 +16,9 @@ class MainWindow : public QWidget {
   void stopRepeat();
   // Repaints a button in its pressed or released look.
   void redrawButton(int index);
+  // The text-input window's done (OK, Enter) and cancelled (Cancel, Escape).
+  void textInputDone(int flag);
+  void textInputCancelled(int flag);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -24,6 +24,8 @@
 #include "host/qt/langdialog.h"
 #include "host/qt/mainwindow.h"
 #include "host/qt/soundqt.h"
+#include "host/qt/textinput.h"
+#include "host/shellhost.h"
 #include "host/skin.h"
 #include "kernel/tskman.h"
 #include "kernel/uistart.h"
@@ -181,6 +183,15 @@ Result QtHostRun(const QtHostHooks& hooks) {
   ShellSkinInstallImageOps(&images);
   const FontChooserOps* previousChooser = FontInstallChooser(QtFontChooser());
   SoundQtInstall();
+  HostServicesInstall();
+  QtTextInputInstall([&host]() -> QWidget* { return host.main; },
+                     [&host]() -> QWidget* { return host.main ? host.main->display() : nullptr; },
+                     [&host](int flag) {
+                       if (host.main) host.main->textInputDone(flag);
+                     },
+                     [&host](int flag) {
+                       if (host.main) host.main->textInputCancelled(flag);
+                     });
 
   const HostShellOps shell{&host, CreateWindows, DestroyWindows, PumpMessages, Sleep,
                            QuitRequested};
@@ -189,7 +200,9 @@ Result QtHostRun(const QtHostHooks& hooks) {
   tick.stop();
   ShellUnloadSkin();
   ShellSkinInstallImageOps(nullptr);
+  HostServicesUninstall();
   SoundQtUninstall();
+  QtTextInputUninstall();
   FontInstallChooser(previousChooser);
   HostInputInstall(nullptr);
   PlatformInstall(previous);

@@ -174,7 +174,8 @@ TEST_F(ScreenSaveTest, RestoreLeftOfAndAboveTheScreenDrawsTheVisiblePart) {
 }
 
 TEST_F(ScreenSaveTest, RestoreStopsAtTheBrowserWindowsBottomBand) {
-  UiWindow window{5};  // the bottom 5 rows belong to the browser window
+  UiWindow window{};
+  window.bottomBandHeight = 5;  // the bottom 5 rows belong to the browser window
   TskmanTask* ui = nullptr;
   ASSERT_EQ(TskmanCreateTask(
                 &ui, Mod::Ui, [](void*, uint32_t, uintptr_t, uintptr_t) { return kOk; }, &window),

@@ -2,18 +2,13 @@
 // the loop with the engine, and ends when the window is closed.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QImage>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
 #include <filesystem>
 #include <functional>
-#include <fstream>
 #include <string>
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
 #include <vector>
 
 #include "host/hostmain.h"
@@ -23,42 +18,11 @@
 #include "host/qt/qthost.h"
 #include "kernel/tskman.h"
 #include "kernel/uistart.h"
+#include "tests/support/host_fixture.h"
 
 namespace {
 
-class HostOffscreenTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "host_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
-
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("qor-host-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
-    // The host needs a serial port for its modem: a pseudo-terminal serves.
-    modem_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(modem_, 0);
-    ASSERT_EQ(::grantpt(modem_), 0);
-    ASSERT_EQ(::unlockpt(modem_), 0);
-    std::ofstream("modem.ini") << "[modem]\nport=" << ::ptsname(modem_) << "\n";
-  }
-  void TearDown() override {
-    ::close(modem_);
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
-  }
-  void WriteIni(const std::string& text) { std::ofstream("qor.ini") << text; }
-
-  std::filesystem::path dir_, old_;
-  int modem_ = -1;
-};
+using HostOffscreenTest = HostFixture;
 
 TEST_F(HostOffscreenTest, StartsRunsTheEngineAndStopsWhenTheWindowCloses) {
   WriteIni("[Memory]\nSize=256\n[Display]\nPhoneSize=small\n");
@@ -138,7 +102,7 @@ class HostSkinTest : public HostOffscreenTest {
   }
   // Runs the host with the default skin and calls `act` once it is up.
   void RunWithSkin(std::function<void(QWidget* main, QWidget* display)> act) {
-    WriteIni(std::string("[Display]\nSkin=") + QOR_SOURCE_DIR + "/dist/skins/default/default.ini\n");
+    WriteIniWithDefaultSkin();
     QtHostHooks hooks;
     hooks.messageBox = [&](const std::string&, const std::string& text) { boxes.push_back(text); };
     hooks.windowsCreated = [&](QWidget* main) {

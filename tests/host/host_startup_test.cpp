@@ -4,15 +4,9 @@
 // is still starting is held until it can be acted on.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QTimer>
 #include <QWidget>
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -24,6 +18,7 @@
 #include "kernel/qorrom.h"
 #include "kernel/tskman.h"
 #include "kernel/uistart.h"
+#include "tests/support/host_fixture.h"
 
 namespace {
 
@@ -34,37 +29,18 @@ void Observe(const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t) {
   if (gLog && task->id == 45 && message != TskMsg::Timer) gLog->push_back(message);
 }
 
-class HostStartupTest : public ::testing::Test {
+class HostStartupTest : public HostFixture {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "host_startup_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("qor-startup-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
-    modem_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(modem_, 0);
-    ASSERT_EQ(::grantpt(modem_), 0);
-    ASSERT_EQ(::unlockpt(modem_), 0);
-    std::ofstream("modem.ini") << "[modem]\nport=" << ::ptsname(modem_) << "\n";
-    std::ofstream("qor.ini") << "[Display]\nSkin=" << QOR_SOURCE_DIR
-                             << "/dist/skins/default/default.ini\n";
+    HostFixture::SetUp();
+    WriteIniWithDefaultSkin();
     gLog = &log_;
     TskmanSetObserver(Observe);
   }
   void TearDown() override {
     TskmanSetObserver(nullptr);
     gLog = nullptr;
-    ::close(modem_);
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
+    HostFixture::TearDown();
   }
   // Calls `act` every 10 ms until it answers true, then closes the window.
   static void CloseWhen(QWidget* main, std::function<bool()> act) {
@@ -78,8 +54,6 @@ class HostStartupTest : public ::testing::Test {
   }
 
   std::vector<uint32_t> log_;
-  std::filesystem::path dir_, old_;
-  int modem_ = -1;
 };
 
 const std::vector<uint32_t> kServicesUp = {256,    0x200,  0x5100, 0x5200, 0x3100,

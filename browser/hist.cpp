@@ -1,0 +1,180 @@
+#include "browser/hist.h"
+
+#include "host/platform/files.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "kernel/modules.h"
+
+namespace {
+
+// The largest back-stack file there can be: a longer one is damaged and is
+// not read at all.
+constexpr uint32_t kSlotMaxBytes = 4 + 4 + 2 + 3 * 4 + 2 * kBenBackTextMax + kBenBackItemSize;
+constexpr uint32_t kIntHistMaxBytes = 8 + kBenBackSlots * kSlotMaxBytes;
+
+void PutU32(uint8_t*& p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+  p[3] = static_cast<uint8_t>(v >> 24);
+  p += 4;
+}
+
+void PutU16(uint8_t*& p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p += 2;
+}
+
+// The stored length of a text: its bytes up to the cap, plus the NUL.
+uint32_t TextBytes(const char* text) {
+  if (!text) return 0;
+  uint32_t n = LibcStrLen(text);
+  if (n > kBenBackTextMax - 1) n = kBenBackTextMax - 1;
+  return n + 1;
+}
+
+void PutText(uint8_t*& p, const char* text) {
+  uint32_t n = TextBytes(text);
+  PutU32(p, n);
+  if (n == 0) return;
+  LibcMemCopy(p, text, n - 1);
+  p[n - 1] = 0;
+  p += n;
+}
+
+struct Reader {
+  const uint8_t* p;
+  uint32_t left;
+};
+
+bool GetU32(Reader& r, uint32_t* v) {
+  if (r.left < 4) return false;
+  *v = r.p[0] | r.p[1] << 8 | r.p[2] << 16 | static_cast<uint32_t>(r.p[3]) << 24;
+  r.p += 4;
+  r.left -= 4;
+  return true;
+}
+
+bool GetU16(Reader& r, uint16_t* v) {
+  if (r.left < 2) return false;
+  *v = static_cast<uint16_t>(r.p[0] | r.p[1] << 8);
+  r.p += 2;
+  r.left -= 2;
+  return true;
+}
+
+// A text must end in its only NUL, so that it saves back to the same bytes.
+bool GetText(Reader& r, char** out) {
+  uint32_t n;
+  if (!GetU32(r, &n)) return false;
+  if (n == 0) return true;
+  if (n > kBenBackTextMax || n > r.left) return false;
+  for (uint32_t i = 0; i + 1 < n; ++i)
+    if (r.p[i] == 0) return false;
+  if (r.p[n - 1] != 0) return false;
+  *out = static_cast<char*>(MemAlloc(n, Use::String, Mod::Ben));
+  if (!*out) return false;
+  LibcMemCopy(*out, r.p, n);
+  r.p += n;
+  r.left -= n;
+  return true;
+}
+
+bool GetItem(Reader& r, uint8_t** out) {
+  uint32_t n;
+  if (!GetU32(r, &n)) return false;
+  if (n == 0) return true;
+  if (n != kBenBackItemSize || n > r.left) return false;
+  *out = static_cast<uint8_t*>(MemAlloc(n, Use::String, Mod::Ben));
+  if (!*out) return false;
+  LibcMemCopy(*out, r.p, n);
+  r.p += n;
+  r.left -= n;
+  return true;
+}
+
+}  // namespace
+
+int HistLoad(void* buffer, uint32_t length) {
+  uint32_t size = 0;
+  if (PlatformFileSize(kHistFile, &size) != FileStatus::Ok || size != length || length == 0)
+    return 0;
+  // Read aside first, so that a failed read leaves the caller's block whole.
+  auto* scratch = static_cast<uint8_t*>(MemAlloc(length, Use::Data, Mod::Ben));
+  if (!scratch) return 0;
+  int ok = PlatformFileRead(kHistFile, scratch, length) == FileStatus::Ok;
+  if (ok) LibcMemCopy(buffer, scratch, length);
+  MemFree(&scratch);
+  return ok;
+}
+
+int HistSave(const void* data, uint32_t length) {
+  return PlatformFileReplace(kHistFile, data, length) == FileStatus::Ok;
+}
+
+uint32_t IntHistEncodedSize(const BenBackStack* stack) {
+  uint32_t size = 8;
+  for (const BenBackSlot& slot : stack->slots)
+    size += 4 + 4 + 2 + 12 + TextBytes(slot.text1) + TextBytes(slot.text2) +
+            (slot.item ? kBenBackItemSize : 0);
+  return size;
+}
+
+void IntHistEncode(const BenBackStack* stack, uint8_t* out) {
+  uint8_t* p = out;
+  PutU32(p, stack->first);
+  PutU32(p, stack->last);
+  for (const BenBackSlot& slot : stack->slots) {
+    PutU32(p, slot.value1);
+    PutU32(p, slot.value2);
+    PutU16(p, slot.value3);
+    PutText(p, slot.text1);
+    PutText(p, slot.text2);
+    PutU32(p, slot.item ? kBenBackItemSize : 0);
+    if (slot.item) {
+      LibcMemCopy(p, slot.item, kBenBackItemSize);
+      p += kBenBackItemSize;
+    }
+  }
+}
+
+bool IntHistDecode(BenBackStack* stack, const uint8_t* data, uint32_t size) {
+  Reader r{data, size};
+  bool ok = GetU32(r, &stack->first) && GetU32(r, &stack->last);
+  for (int i = 0; ok && i < kBenBackSlots; ++i) {
+    BenBackSlot& slot = stack->slots[i];
+    ok = GetU32(r, &slot.value1) && GetU32(r, &slot.value2) && GetU16(r, &slot.value3) &&
+         GetText(r, &slot.text1) && GetText(r, &slot.text2) && GetItem(r, &slot.item);
+  }
+  // Bytes left over mean the file is not what was written either.
+  if (ok && r.left == 0) return true;
+  BenBackStackClear(stack);
+  return false;
+}
+
+int IntHistSave(const BenBackStack* stack) {
+  uint32_t size = IntHistEncodedSize(stack);
+  auto* bytes = static_cast<uint8_t*>(MemAlloc(size, Use::Data, Mod::Ben));
+  if (!bytes) return 0;
+  IntHistEncode(stack, bytes);
+  int ok = PlatformFileReplace(kIntHistFile, bytes, size) == FileStatus::Ok;
+  MemFree(&bytes);
+  return ok;
+}
+
+int IntHistLoad(BenBackStack* stack) {
+  BenBackStackClear(stack);
+  uint32_t size = 0;
+  if (PlatformFileSize(kIntHistFile, &size) != FileStatus::Ok) return 0;
+  if (size > kIntHistMaxBytes) return 1;  // damaged: the stack stays empty
+  auto* bytes = static_cast<uint8_t*>(MemAlloc(size ? size : 1, Use::Data, Mod::Ben));
+  if (!bytes) return 1;
+  if (PlatformFileRead(kIntHistFile, bytes, size) != FileStatus::Ok) {
+    MemFree(&bytes);
+    return 0;
+  }
+  IntHistDecode(stack, bytes, size);
+  MemFree(&bytes);
+  return 1;
+}

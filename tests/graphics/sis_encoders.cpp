@@ -1,0 +1,304 @@
+#include "tests/graphics/sis_encoders.h"
+
+#include <zlib.h>
+
+#include <cstring>
+
+namespace {
+
+struct Packer {
+  std::vector<uint8_t> out{0, 0};  // the skipped byte, then the code digits
+  uint32_t range = 256;
+  uint8_t o1[128][260]{};
+  uint8_t o0[260]{};
+  int level = 1;
+  uint32_t ctx = 0;
+
+  Packer() {
+    o0[256] = 5;
+    o0[257] = 6;
+    for (auto& t : o1) t[257] = 1;
+  }
+  void Add(uint64_t v) {
+    for (size_t i = out.size() - 1; v; --i) {
+      const uint64_t s = out[i] + (v & 0xFF);
+      out[i] = static_cast<uint8_t>(s);
+      v = (v >> 8) + (s >> 8);
+      if (i == 1) break;
+    }
+  }
+  void Code(uint32_t lo, uint32_t hi, uint32_t total) {
+    while (range <= 256) {
+      out.push_back(0);
+      range <<= 8;
+    }
+    const uint32_t r = range / total;
+    Add(uint64_t{r} * lo);
+    range = r * (hi - lo);
+  }
+  static uint32_t Slot(uint32_t c, uint32_t s) {
+    if (s >> 1 == c) return 254 + (s & 1);
+    if (s >= 254) return 2 * c + (s - 254);
+    return s;
+  }
+  void Update(uint32_t s) {
+    uint8_t* t = o1[ctx];
+    for (uint32_t i = Slot(ctx, s) + 1; i <= 256; ++i) ++t[i];
+    if (t[256] >= 255)
+      for (uint32_t i = 0; i <= 256; ++i) t[i] >>= 1;
+    t[257] = static_cast<uint8_t>(t[256] + 1);
+    if (level < 1) {
+      for (uint32_t i = s + 1; i <= 256; ++i) ++o0[i];
+      if (o0[256] >= 255)
+        for (uint32_t i = 0; i <= 256; ++i) o0[i] >>= 1;
+      o0[257] = static_cast<uint8_t>(o0[256] + 1);
+    }
+    level = 1;
+    ctx = s >> 1;
+  }
+  void Symbol(int s) {
+    level = 1;
+    const uint8_t* t = o1[ctx];
+    if (s >= 0) {
+      const uint32_t slot = Slot(ctx, static_cast<uint32_t>(s));
+      if (t[slot + 1] > t[slot]) {
+        Code(t[slot], t[slot + 1], t[257]);
+        Update(static_cast<uint32_t>(s));
+        return;
+      }
+    }
+    Code(t[256], t[257], t[257]);
+    level = 0;
+    if (s >= 0 && o0[s + 1] > o0[s]) {
+      Code(o0[s], o0[s + 1], o0[257]);
+      Update(static_cast<uint32_t>(s));
+      return;
+    }
+    Code(o0[256], o0[257], o0[257]);
+    level = -1;
+    if (s < 0) {
+      Code(0, 1, 257);
+      return;
+    }
+    if (s < 255)
+      Code(static_cast<uint32_t>(s) + 1, static_cast<uint32_t>(s) + 2, 257);
+    else
+      Code(256, 257, 257);
+    Update(static_cast<uint32_t>(s));
+  }
+};
+
+}  // namespace
+
+std::vector<uint8_t> SisPackAdaptive(const std::vector<uint8_t>& in) {
+  Packer p;
+  std::vector<uint8_t> flags, nibbles;
+  uint32_t flagBits = 0;
+  auto flag = [&](uint32_t b) {
+    if (flagBits % 8 == 0) flags.push_back(0);
+    if (b) flags.back() |= static_cast<uint8_t>(0x80 >> (flagBits % 8));
+    ++flagBits;
+  };
+  const size_t n = in.size();
+  size_t i = 0;
+  while (i < n) {
+    if (n - i < 3) {
+      while (i < n) p.Symbol(in[i++]);
+      break;
+    }
+    const uint8_t a = in[i], b = in[i + 1], c = in[i + 2];
+    p.Symbol(a);
+    p.Symbol(b);
+    p.Symbol(c);
+    i += 3;
+    if (a != b || b != c) continue;
+    size_t m = 0;
+    while (i + m < n && in[i + m] == a) ++m;
+    uint32_t nib = 0;
+    if (m >= 8) {
+      nib = m / 8 > 15 ? 15 : static_cast<uint32_t>(m / 8);
+      flag(1);
+      nibbles.push_back(static_cast<uint8_t>(nib));
+      i += nib * 8;
+    } else {
+      flag(0);
+    }
+    if (nib == 15) {
+      if (i < n) p.Symbol(in[i++]);
+      continue;
+    }
+    while (i < n && in[i] == a) p.Symbol(in[i++]);
+    if (i < n) p.Symbol(in[i++]);
+  }
+  p.Symbol(-1);
+  std::vector<uint8_t> block{static_cast<uint8_t>(flagBits >> 8), static_cast<uint8_t>(flagBits),
+                             static_cast<uint8_t>(nibbles.size() >> 8),
+                             static_cast<uint8_t>(nibbles.size())};
+  block.insert(block.end(), flags.begin(), flags.end());
+  for (size_t k = 0; k < nibbles.size(); k += 2)
+    block.push_back(static_cast<uint8_t>(nibbles[k] << 4 | (k + 1 < nibbles.size() ? nibbles[k + 1] : 0)));
+  block.insert(block.end(), p.out.begin(), p.out.end());
+  for (int k = 0; k < 4; ++k) block.push_back(0);
+  return block;
+}
+
+void SisBitWriter::Put(uint32_t value, uint32_t n) {
+  for (uint32_t i = n; i-- > 0;) {
+    if (bits % 8 == 0) bytes.push_back(0);
+    if (value >> i & 1) bytes.back() |= static_cast<uint8_t>(0x80 >> (bits % 8));
+    ++bits;
+  }
+}
+
+namespace {
+
+struct Code {
+  const char* bits;
+  uint32_t run;
+};
+// Enough of each table to code any run: white 1..64 via T.4, black from the
+// handset's table.
+const char* kWhite[65] = {nullptr,   "000111",   "0111",     "1000",     "1011",     "1100",
+                          "1110",    "1111",     "10011",    "10100",    "00111",    "01000",
+                          "001000",  "000011",   "110100",   "110101",   "101010",   "101011",
+                          "0100111", "0001100",  "0001000",  "0010111",  "0000011",  "0000100",
+                          "0101000", "0101011",  "0010011",  "0100100",  "0011000",  "00000010",
+                          "00000011", "00011010", "00011011", "00010010", "00010011", "00010100",
+                          "00010101", "00010110", "00010111", "00101000", "00101001", "00101010",
+                          "00101011", "00101100", "00101101", "00000100", "00000101", "00001010",
+                          "00001011", "01010010", "01010011", "01010100", "01010101", "00100100",
+                          "00100101", "01011000", "01011001", "01011010", "01011011", "01001010",
+                          "01001011", "00110010", "00110011", "00110100", "11011"};
+const char* kBlack[65] = {nullptr, "010", "11", "10", "011", "0011", "0010", "00011", "000101",
+                          "000100", "0000100", "0000101", "0000111", "00000100", "00000001",
+                          "000011000", "0000010111", "0000001000", "00001100111", "00001101000",
+                          "00001101100", "00001101110", "00000110111", "00000101000", "00000010111",
+                          "00000011000", "000011001010", "000011001011", "000011001100",
+                          "000011001101", "000001101000", "000001101001", "000001101010",
+                          "000001101011", "000011010010", "000011010011", "000011010100",
+                          "000011010101", "000011010110", "000011010111", "000001101100",
+                          "000001101101", "000011011010", "000011011011", "000001010100",
+                          "000001010101", "000001010110", "000001010111", "000001100100",
+                          "000001100101", "000001010010", "000001010011", "000000100100",
+                          "000000110111", "000000111000", "000000100111", "000000101000",
+                          "000001011000", "000001011001", "000000101011", "000000101100",
+                          "000001011010", "000001100110", "000001100111", "000001111"};
+
+constexpr uint8_t kZigZag[64] = {0,  1,  5,  6,  14, 15, 27, 28, 2,  4,  7,  13, 16, 26, 29, 42,
+                                 3,  8,  12, 17, 25, 30, 41, 43, 9,  11, 18, 24, 31, 40, 44, 53,
+                                 10, 19, 23, 32, 39, 45, 52, 54, 20, 22, 33, 38, 46, 51, 55, 60,
+                                 21, 34, 37, 47, 50, 56, 59, 61, 35, 36, 48, 49, 57, 58, 62, 63};
+
+void PutCode(SisBitWriter* w, const char* s) {
+  for (; *s; ++s) w->Put(static_cast<uint32_t>(*s - '0'), 1);
+}
+
+}  // namespace
+
+std::vector<uint8_t> SisMonoImage(uint32_t wu, uint32_t hu, const std::vector<uint8_t>& pixels,
+                                  uint32_t frames, bool runs, uint32_t delay) {
+  SisBitWriter w;
+  PutCode(&w, "010100110100100101010011");  // "SIS"
+  w.Put(frames, 5);
+  w.Put(2, 5);
+  w.Put(wu, 5);
+  w.Put(hu, 4);
+  w.Put(0, 1);
+  w.Put(0, 5);  // one object
+  w.Put(0, 3);
+  w.Put(0, 1);
+  w.Put(delay, 4);
+  w.Put(1, 3);  // one pass
+  w.Put(8, 4);  // loop
+  w.Put(wu, 5);
+  w.Put(hu, 4);
+  for (uint32_t b = 0; b < wu * hu; ++b) w.Put(runs ? 1 : 0, 1);
+  const uint32_t stride = wu;
+  for (uint32_t b = 0; b < wu * hu; ++b) {
+    uint8_t cells[64];
+    for (uint32_t k = 0; k < 8; ++k)
+      for (uint32_t j = 0; j < 8; ++j) {
+        const uint32_t y = b / wu * 8 + k, x = b % wu * 8 + j;
+        cells[kZigZag[8 * k + j]] = pixels[y * stride + x / 8] >> (7 - x % 8) & 1;
+      }
+    if (!runs) {
+      for (uint8_t c : cells) w.Put(c, 1);
+      continue;
+    }
+    w.Put(cells[0], 1);
+    for (uint32_t i = 0; i < 64;) {
+      uint32_t n = 1;
+      while (i + n < 64 && cells[i + n] == cells[i]) ++n;
+      PutCode(&w, cells[i] ? kBlack[n] : kWhite[n]);
+      i += n;
+    }
+  }
+  for (uint32_t f = 0; f < frames; ++f) {
+    w.Put(0, 1);  // no invert
+    w.Put(1, 1);  // present
+    w.Put(0, 8);
+    w.Put(0, 7);
+    w.Put(0, 4);
+  }
+  return w.bytes;
+}
+
+void SafBuilder::Block(uint32_t tag, const std::vector<uint8_t>& b) {
+  body.push_back(static_cast<uint8_t>(tag));
+  body.push_back(static_cast<uint8_t>(b.size() >> 8));
+  body.push_back(static_cast<uint8_t>(b.size()));
+  body.insert(body.end(), b.begin(), b.end());
+}
+
+void SafBuilder::Object(uint32_t index, uint32_t w, uint32_t h, uint32_t coder, uint32_t key,
+                        const std::vector<uint8_t>& coded) {
+  Block(4, {static_cast<uint8_t>(index), static_cast<uint8_t>(w), static_cast<uint8_t>(h),
+            static_cast<uint8_t>(coder), static_cast<uint8_t>(key), 0, 0});
+  body.push_back(static_cast<uint8_t>(coded.size() >> 8));
+  body.push_back(static_cast<uint8_t>(coded.size()));
+  body.insert(body.end(), coded.begin(), coded.end());
+}
+
+void SafBuilder::Frame(uint32_t background, const std::vector<std::vector<uint8_t>>& commands) {
+  std::vector<uint8_t> b{static_cast<uint8_t>(background), static_cast<uint8_t>(commands.size())};
+  for (const auto& c : commands) b.insert(b.end(), c.begin(), c.end());
+  Block(6, b);
+}
+
+std::vector<uint8_t> SafBuilder::File() const {
+  std::vector<uint8_t> records{1, 6, static_cast<uint8_t>(width), static_cast<uint8_t>(height),
+                               static_cast<uint8_t>(depth), 0, 0, 1,
+                               2, 2, 0, 2 << 5,
+                               3, 3, static_cast<uint8_t>(frames), 7, 0,
+                               10, 2, static_cast<uint8_t>(delay >> 8), static_cast<uint8_t>(delay)};
+  std::vector<uint8_t> f{'S', 'A', 'F', 0, 1, 0, 0};
+  f.push_back(7);
+  f.push_back(0);
+  f.push_back(2);
+  f.push_back(static_cast<uint8_t>(records.size() >> 8));
+  f.push_back(static_cast<uint8_t>(records.size()));
+  f.insert(f.end(), records.begin(), records.end());
+  f.insert(f.end(), body.begin(), body.end());
+  f.push_back(8);
+  f.push_back(0);
+  f.push_back(0);
+  const size_t total = f.size();
+  f[5] = static_cast<uint8_t>(total >> 8);
+  f[6] = static_cast<uint8_t>(total);
+  return f;
+}
+
+std::vector<uint8_t> SisZlib(const std::vector<uint8_t>& data, int level) {
+  // Level 0 gives stored blocks; any other level fixed-table blocks.
+  z_stream z{};
+  deflateInit2(&z, level, Z_DEFLATED, 15, 8, level ? Z_FIXED : Z_DEFAULT_STRATEGY);
+  std::vector<uint8_t> out(deflateBound(&z, static_cast<uLong>(data.size())) + 16);
+  z.next_in = const_cast<Bytef*>(data.data());
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}

@@ -1,0 +1,159 @@
+// The host's side of the handset services: qor.ini's zone flags and the
+// system sound reaching the platform layer; the cookie file's round trip,
+// its size limit and its length checks.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "host/cookiefile.h"
+#include "host/platform/shellsvc.h"
+#include "host/shellhost.h"
+#include "host/sound.h"
+#include "kernel/heap.h"
+#include "kernel/mem.h"
+#include "tests/support/engine_fixture.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class HostServicesTest : public EngineFixture {
+ protected:
+  void SetUp() override {
+    EngineFixture::SetUp();
+    char pattern[] = "/tmp/qor-hostsvc-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    old_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+  }
+  void TearDown() override {
+    std::filesystem::current_path(old_);
+    std::filesystem::remove_all(dir_);
+    EngineFixture::TearDown();
+  }
+  std::filesystem::path dir_, old_;
+};
+
+std::vector<std::string> gPlayed;
+
+TEST_F(HostServicesTest, TheZoneFlagsComeFromQorIniAndTheSoundFromTheSoundOutput) {
+  std::ofstream("qor.ini") << "[Memory]\nsize=1\n[Operation]\nrcell_avail=1\nrcell_IsRcellNam=x\n";
+  const SoundSystemOps sound{nullptr,
+                             [](void*, const char* alias) { gPlayed.push_back(alias); },
+                             [](void*) { gPlayed.push_back("stop"); }};
+  const SoundSystemOps* oldSound = SoundSystemInstall(&sound);
+  HostServicesInstall();
+  EXPECT_EQ(ShellRcellAvailable(), 1);
+  EXPECT_EQ(ShellRcellNonRcellSession(), 0);
+  EXPECT_EQ(ShellIsRcellNam(), 0);
+  const uint8_t data[] = {1};
+  ShellPlaySystemSound(0, data, 1);
+  ShellPlaySystemSound(0, nullptr, 0);
+  EXPECT_EQ(gPlayed, (std::vector<std::string>{"SystemStart", "stop"}));
+  HostServicesUninstall();
+  SoundSystemInstall(oldSound);
+  EXPECT_EQ(ShellRcellAvailable(), 0);
+}
+
+// A stand-in for the cookies task: its context's first word heads the jar,
+// its sixth counts the jar's bytes.
+class CookieFileTest : public HostServicesTest {
+ protected:
+  void SetUp() override {
+    HostServicesTest::SetUp();
+    jar_ = static_cast<uintptr_t*>(MemAllocZero(6 * sizeof(uintptr_t), Use::Context, Mod::Cookies));
+    TskmanCreateTaskEx(&task_, Mod::Cookies, [](void*, uint32_t, uintptr_t, uintptr_t) {
+      return kOk;
+    }, jar_, false);
+  }
+  void TearDown() override {
+    FreeJar();
+    TskmanDestroyTask(task_);
+    MemFree(&jar_);
+    HostServicesTest::TearDown();
+  }
+
+  // A record of `words` body words, word i of the body = seed + i; session
+  // records have a non-zero sixth word.
+  void Push(uint32_t bodyWords, uintptr_t seed, bool session = false) {
+    const uint32_t size = kCookieHeaderSize + bodyWords * sizeof(uintptr_t);
+    auto* r = static_cast<CookieRecord*>(MemAllocZero(size, 49, Mod::Cookies));
+    r->size = size;
+    auto* words = reinterpret_cast<uintptr_t*>(r);
+    for (uint32_t i = 0; i < bodyWords; ++i) words[2 + i] = seed + i;
+    words[kCookieSessionWord] = session ? 1 : 0;
+    r->next = reinterpret_cast<CookieRecord*>(jar_[0]);
+    jar_[0] = reinterpret_cast<uintptr_t>(r);
+    jar_[5] += size;
+  }
+  std::vector<uintptr_t> Seeds() const {
+    std::vector<uintptr_t> out;
+    for (auto* r = reinterpret_cast<CookieRecord*>(jar_[0]); r; r = r->next)
+      out.push_back(reinterpret_cast<uintptr_t*>(r)[2]);
+    return out;
+  }
+  void FreeJar() {
+    auto* r = reinterpret_cast<CookieRecord*>(jar_[0]);
+    while (r) {
+      CookieRecord* next = r->next;
+      MemFree(&r);
+      r = next;
+    }
+    jar_[0] = 0;
+    jar_[5] = 0;
+  }
+
+  uintptr_t* jar_ = nullptr;
+  TskmanTask* task_ = nullptr;
+};
+
+TEST_F(CookieFileTest, LastingRecordsRoundTripWithoutTheirLinks) {
+  Push(6, 100);
+  Push(6, 200, true);  // a session cookie stays out
+  Push(8, 300);
+  ASSERT_TRUE(HostCookieFileSave());
+  const uint32_t body6 = 6 * sizeof(uintptr_t), body8 = 8 * sizeof(uintptr_t);
+  EXPECT_EQ(std::filesystem::file_size(kCookieFile), 4 + body8 + 4 + body6);
+  FreeJar();
+  const uint32_t empty = HeapGetStats().freeBytes;
+  ASSERT_TRUE(HostCookieFileLoad());
+  // Each pushed on the front: the file's order reversed.
+  EXPECT_EQ(Seeds(), (std::vector<uintptr_t>{100, 300}));
+  EXPECT_EQ(jar_[5], 2 * kCookieHeaderSize + body6 + body8);
+  FreeJar();
+  EXPECT_EQ(HeapGetStats().freeBytes, empty);
+  // A full jar is written while it stays below the limit.
+  for (int i = 0; i < 200; ++i) Push(6, 1000 + i);
+  ASSERT_TRUE(HostCookieFileSave());
+  EXPECT_EQ(std::filesystem::file_size(kCookieFile), (kCookieFileMax - 1) / (4 + body6) * (4 + body6));
+}
+
+TEST_F(CookieFileTest, AFileCutShortLoadsNothing) {
+  Push(6, 100);
+  Push(6, 200);
+  ASSERT_TRUE(HostCookieFileSave());
+  std::ifstream in(kCookieFile, std::ios::binary);
+  const Bytes file((std::istreambuf_iterator<char>(in)), {});
+  FreeJar();
+  Push(6, 7);  // what the jar holds stays
+  const uint32_t before = HeapGetStats().freeBytes;
+  const size_t boundary = 4 + 6 * sizeof(uintptr_t);  // one whole record: a good file
+  for (size_t cut = 1; cut < file.size(); ++cut) {
+    if (cut == boundary) continue;
+    std::ofstream(kCookieFile, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(cut));
+    ASSERT_FALSE(HostCookieFileLoad()) << cut;
+  }
+  EXPECT_EQ(Seeds(), std::vector<uintptr_t>{7});
+  EXPECT_EQ(HeapGetStats().freeBytes, before);
+}
+
+}  // namespace

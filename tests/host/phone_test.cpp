@@ -1,0 +1,114 @@
+// The emulated telephony: every request posts its one reply text and frees
+// exactly the arguments it was given, so the engine heap returns to where it
+// stood; the calendar stub and the emulated phonebook entry.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "host/platform/phone.h"
+#include "kernel/heap.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "tests/support/engine_fixture.h"
+
+namespace {
+
+using Args = char16_t* [3];
+
+struct Stub {
+  const char* reply;
+  int texts;  // how many text arguments the request takes (and frees)
+  std::function<Result(TskmanTask*, Args&)> call;
+};
+
+const Stub kStubs[] = {
+    {"PBSearch Return", 2, [](TskmanTask* t, Args& a) { return PBSearch(t, a[0], a[1]); }},
+    {"PBRemove Return", 0, [](TskmanTask* t, Args&) { return PBRemove(t); }},
+    {"PBGetField Return", 1, [](TskmanTask* t, Args& a) { return PBGetField(t, 0, a[0]); }},
+    {"PBChange Return", 2, [](TskmanTask* t, Args& a) { return PBChange(t, 0, a[0], a[1]); }},
+    {"PubMakeCall Return", 1, [](TskmanTask* t, Args& a) { return PubMakeCall(t, a[0]); }},
+    {"VCSetup Return", 1, [](TskmanTask* t, Args& a) { return VCSetup(t, a[0]); }},
+    {"VCAccept Return", 1, [](TskmanTask* t, Args& a) { return VCAccept(t, a[0]); }},
+    {"VCRelease Return", 1, [](TskmanTask* t, Args& a) { return VCRelease(t, a[0]); }},
+    {"VCSendDTMF Return", 2, [](TskmanTask* t, Args& a) { return VCSendDTMF(t, a[0], a[1]); }},
+    {"VCCallStatus Return", 2,
+     [](TskmanTask* t, Args& a) { return VCCallStatus(t, a[0], a[1]); }},
+    {"VCList Return", 0, [](TskmanTask* t, Args&) { return VCList(t); }},
+    {"CLDialled Return", 0, [](TskmanTask* t, Args&) { return CLDialled(t); }},
+    {"CLMissed Return", 0, [](TskmanTask* t, Args&) { return CLMissed(t); }},
+    {"CLReceived Return", 0, [](TskmanTask* t, Args&) { return CLReceived(t); }},
+    {"CLGetField Return", 2, [](TskmanTask* t, Args& a) { return CLGetField(t, a[0], a[1]); }},
+    {"NTList Return", 0, [](TskmanTask* t, Args&) { return NTList(t); }},
+    {"NTRemove Return", 1, [](TskmanTask* t, Args& a) { return NTRemove(t, a[0]); }},
+    {"NTGetField Return", 2, [](TskmanTask* t, Args& a) { return NTGetField(t, a[0], a[1]); }},
+    {"NTMarkRead Return", 1, [](TskmanTask* t, Args& a) { return NTMarkRead(t, a[0]); }},
+    {"PBWrite Return", 0,
+     [](TskmanTask* t, Args&) {
+       // The record with two of its four texts.
+       auto* entry = static_cast<PhonebookRecord*>(
+           MemAllocZero(sizeof(PhonebookRecord), Use::Data, Mod::WmlsExec));
+       entry->number = LibcWStrDup(u"0123");
+       entry->email = LibcWStrDup(u"a@b");
+       return PBWrite(t, 0, entry);
+     }},
+};
+
+class PhoneTest : public EngineFixture, public ::testing::WithParamInterface<Stub> {};
+
+TEST_P(PhoneTest, PostsItsReplyAndFreesExactlyItsArguments) {
+  Recorder wtai(Mod::WmlsExec);
+  Pump();
+  const uint32_t start = HeapGetStats().freeBytes;
+  const Stub& stub = GetParam();
+  Args args{};
+  for (int i = 0; i < stub.texts; ++i) args[i] = LibcWStrDup(u"argument");
+  EXPECT_EQ(stub.call(wtai.task(), args), kOk);
+  Pump();
+  ASSERT_EQ(wtai.Messages(), std::vector<uint32_t>{0x2000});
+  const Received& reply = wtai.log.back();
+  EXPECT_EQ(reply.arg1, 0u);
+  auto* text = reinterpret_cast<char16_t*>(reply.arg2);
+  ASSERT_NE(text, nullptr);
+  const std::string expected(stub.reply);
+  EXPECT_EQ(std::u16string(text), std::u16string(expected.begin(), expected.end()));
+  MemFree(&text);  // the receiver's to free
+  EXPECT_EQ(HeapGetStats().freeBytes, start);
+  EXPECT_EQ(HeapValidate(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachRequest, PhoneTest, ::testing::ValuesIn(kStubs),
+                         [](const ::testing::TestParamInfo<Stub>& info) {
+                           std::string name = info.param.reply;
+                           return name.substr(0, name.find(' '));
+                         });
+
+class TelephonyTest : public EngineFixture {};
+
+TEST_F(TelephonyTest, TheCalendarStubFreesTheEntryAndAnswers) {
+  Recorder vcal(Mod::WtlVcal);
+  Pump();
+  const uint32_t start = HeapGetStats().freeBytes;
+  auto** entry = static_cast<void**>(
+      MemAllocZero(kLibcPtrArraySlots * sizeof(void*), Use::Data, Mod::WtlVcal));
+  entry[0] = LibcStrDup("summary");
+  entry[5] = LibcStrDup("location");
+  ShellCalendarAddStub(vcal.task(), entry);
+  Pump();
+  EXPECT_EQ(vcal.log.back(), (Received{0x0C00, 0, 0}));
+  EXPECT_EQ(HeapGetStats().freeBytes, start);
+}
+
+TEST_F(TelephonyTest, ThePhonebookEntryHasSixFieldsEachClosedBySemicolon) {
+  char* entry = ShellFakePhonebookEntry(42);
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(HeapRequestedSizeOf(entry), kShellPhonebookEntrySize);
+  const std::string text(entry);
+  EXPECT_EQ(text.rfind("42;\xC0\xAF\xC0\xFA\xB8\xED;", 0), 0u);
+  EXPECT_EQ(std::count(text.begin(), text.end(), ';'), 6);
+  EXPECT_EQ(text.back(), ';');
+  MemFree(&entry);
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+// The emulated handset's other services: the multimedia list and records,
+// numbered sound files, and the three-second confirmation on the engine's
+// timer.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "host/platform/shellsvc.h"
+#include "kernel/heap.h"
+#include "tests/support/engine_fixture.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), {});
+}
+
+std::vector<std::string> gSounds;  // "play:ALIAS" or "stop"
+const ShellServiceOps kRecordingOps{
+    nullptr, [](void*, const char* alias) { gSounds.push_back(std::string("play:") + alias); },
+    [](void*) { gSounds.push_back("stop"); }, [](void*, const char*) { return 0; }};
+
+// Runs in <temp>/work, so that the multimedia list's "../shared" is ours.
+class ShellTest : public EngineFixture {
+ protected:
+  void SetUp() override {
+    EngineFixture::SetUp();
+    char pattern[] = "/tmp/qor-shell-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    std::filesystem::create_directories(root_ / "work");
+    old_ = std::filesystem::current_path();
+    std::filesystem::current_path(root_ / "work");
+    ShellServicesInstall(&kRecordingOps);
+    ShellPlaySystemSound(0, nullptr, 0);  // the numbering starts at 1
+    gSounds.clear();
+  }
+  void TearDown() override {
+    ShellServicesInstall(nullptr);
+    std::filesystem::current_path(old_);
+    std::filesystem::remove_all(root_);
+    EngineFixture::TearDown();
+  }
+
+  std::filesystem::path root_, old_;
+};
+
+TEST_F(ShellTest, TheMultimediaListCountsItsWholeRecords) {
+  const auto list = root_ / "shared" / "qor" / "qor_file.lst";
+  EXPECT_EQ(ShellMmFileCount(), -1);
+  std::filesystem::create_directories(list.parent_path());
+  for (size_t size : {0, 79, 200}) {
+    std::ofstream(list, std::ios::binary | std::ios::trunc) << std::string(size, 'r');
+    EXPECT_EQ(ShellMmFileCount(), static_cast<int32_t>(size / 80));
+  }
+}
+
+TEST_F(ShellTest, AMultimediaRecordIsFilledForItsNumber) {
+  uint8_t record[kShellMmRecordSize];
+  std::memset(record, 0xEE, sizeof record);
+  EXPECT_EQ(ShellMmFileRecordInit(record, 3), 1);
+  EXPECT_EQ(record[0], 3);
+  EXPECT_STREQ(reinterpret_cast<char*>(record + 1), "class3");
+  EXPECT_STREQ(reinterpret_cast<char*>(record + 11), "AppName3");
+  EXPECT_STREQ(reinterpret_cast<char*>(record + 43), "Filename3");
+  EXPECT_EQ(Bytes(record + 75, record + 80), (Bytes{1, 1, 0, 0, 0}));
+  // A number too wide for the class field is cut, not written past it.
+  ShellMmFileRecordInit(record, -123456789);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(record + 1)), "class-123");
+}
+
+TEST_F(ShellTest, SoundsGoToNumberedFilesAndNoDataStartsAgain) {
+  const uint8_t first[] = {1, 2, 3};
+  const uint8_t second[] = {9};
+  ShellPlaySystemSound(7, first, sizeof first);
+  ShellPlaySystemSound(7, second, sizeof second);
+  EXPECT_EQ(ReadFile("1.sound"), Bytes(first, first + 3));
+  EXPECT_EQ(ReadFile("2.sound"), Bytes(second, second + 1));
+  const uint8_t silent[] = {0, 5};
+  ShellPlaySystemSound(7, silent, sizeof silent);  // a first byte of 0: no data
+  ShellPlaySystemSound(7, second, sizeof second);
+  EXPECT_EQ(ReadFile("1.sound"), Bytes(second, second + 1));
+  EXPECT_FALSE(std::filesystem::exists("3.sound"));
+  EXPECT_EQ(gSounds, (std::vector<std::string>{"play:SystemStart", "play:SystemStart", "stop",
+                                               "play:SystemStart"}));
+}
+
+struct Confirmed {
+  std::string result, status;
+  uintptr_t value;
+};
+std::vector<Confirmed> gConfirmed;
+void OnConfirm(const char* result, const char* status, uintptr_t value) {
+  gConfirmed.push_back({result, status, value});
+}
+
+TEST_F(ShellTest, AConfirmationArrivesAfterThreeSecondsAndASecondMeanwhileIsRefused) {
+  gConfirmed.clear();
+  const uint32_t start = HeapGetStats().freeBytes;
+  ASSERT_EQ(ShellStartConfirmThread(0, 77, OnConfirm), kOk);
+  Tick(59);  // 2950 ms
+  Pump();
+  EXPECT_TRUE(gConfirmed.empty());
+  EXPECT_EQ(ShellStartConfirmThread(0, 88, OnConfirm), kShellConfirmPending);
+  Tick(1);
+  Pump();
+  ASSERT_EQ(gConfirmed.size(), 1u);
+  EXPECT_EQ(gConfirmed[0].result + gConfirmed[0].status, "RESULT_OKSTATUS_OK");
+  EXPECT_EQ(gConfirmed[0].value, 77u);
+  EXPECT_FALSE(platform->tickRunning);
+  EXPECT_EQ(HeapGetStats().freeBytes, start);
+  // Once answered, the next one is taken.
+  EXPECT_EQ(ShellStartConfirmThread(0, 99, OnConfirm), kOk);
+  Tick(60);
+  Pump();
+  ASSERT_EQ(gConfirmed.size(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,119 @@
+// The whole emulator, offscreen: a text-input session opened over a control
+// shows the text-input window; typing and Enter deliver the text to the
+// control only once it matches the mask, and the window then goes.
+#include <gtest/gtest.h>
+
+// Before Qt: the toolkit's context has a field that Qt's "slots" keyword
+// would swallow.
+#include "widgets/input.h"
+#include "widgets/pwl.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "host/hostmain.h"
+#include "host/hostsettings.h"
+#include "host/qt/qthost.h"
+#include "host/qt/textinput.h"
+#include "kernel/mem.h"
+#include "kernel/uistart.h"
+
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+
+namespace {
+
+std::vector<std::u16string>* gDelivered = nullptr;
+
+// A control that keeps what the session delivers.
+Result KeepText(PwlControl*, PwlControl*, void* data, uint32_t, uint32_t message, uintptr_t) {
+  if (message == PwlMsg::ValueDelivered) {
+    auto* text = static_cast<char16_t*>(data);
+    if (gDelivered) gDelivered->emplace_back(text);
+    MemFree(&text);
+  }
+  return kOk;
+}
+
+class TextInputHostTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "textinput_host_tests";
+    static char* argv[] = {name, nullptr};
+    if (!QApplication::instance()) new QApplication(argc, argv);
+  }
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() / ("qor-textinput-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_);
+    old_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+    modem_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(modem_, 0);
+    ASSERT_EQ(::grantpt(modem_), 0);
+    ASSERT_EQ(::unlockpt(modem_), 0);
+    std::ofstream("modem.ini") << "[modem]\nport=" << ::ptsname(modem_) << "\n";
+    std::ofstream("qor.ini") << "[Display]\nSkin=" << QOR_SOURCE_DIR
+                             << "/dist/skins/default/default.ini\n";
+    gDelivered = &delivered_;
+  }
+  void TearDown() override {
+    gDelivered = nullptr;
+    ::close(modem_);
+    std::filesystem::current_path(old_);
+    std::filesystem::remove_all(dir_);
+  }
+
+  static constexpr int kMaxPolls = 3000;
+  int polls_ = 0;
+  std::vector<std::u16string> delivered_;
+  std::filesystem::path dir_, old_;
+  int modem_ = -1;
+};
+
+TEST_F(TextInputHostTest, TypedTextReachesTheControlUnderItsMask) {
+  PwlControl control{};
+  control.procedure = KeepText;
+  control.rect = {10, 40, 120, 56};
+  bool windowShown = false, refusedKept = false, closedAfter = false;
+
+  QtHostHooks hooks;
+  hooks.windowsCreated = [&](QWidget* main) {
+    auto* poll = new QTimer(main);
+    QObject::connect(poll, &QTimer::timeout, main, [&, poll, main] {
+      // A browser that never comes up fails the test instead of hanging it.
+      if (!HostCurrentSettings()->browserUp && ++polls_ < kMaxPolls) return;
+      poll->stop();
+      PwlGetRootWindow(&control.window);
+      InputSession* session = InputSessionOpen(&control, u"Code", u"", u"\\#NNN", 1, 0);
+      TextInputWindow* window = QtTextInputWindow();
+      windowShown = session && window && window->isVisible();
+      if (windowShown) {
+        QTest::keyClicks(window->editor(), "#12");
+        QTest::keyClick(window->editor(), Qt::Key_Return);
+        refusedKept = QtTextInputWindow() == window && delivered_.empty();
+        QTest::keyClicks(window->editor(), "3");
+        QTest::keyClick(window->editor(), Qt::Key_Return);
+        closedAfter = QtTextInputWindow() == nullptr;
+      }
+      main->close();
+    });
+    poll->start(10);
+  };
+  EXPECT_EQ(QtHostRun(hooks), kUiStartFinished);
+  EXPECT_TRUE(windowShown);
+  EXPECT_TRUE(refusedKept) << "a text the mask refuses keeps the window open";
+  EXPECT_EQ(delivered_, std::vector<std::u16string>{u"#123"});
+  EXPECT_TRUE(closedAfter);
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+// The text-input window, offscreen: the kind of control each mode opens,
+// the maximum length, how Enter, Escape and the buttons report, blocking the
+// main window, and closing.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+#include <vector>
+
+#include "host/platform/textinput.h"
+#include "host/qt/textinput.h"
+
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+
+namespace {
+
+class TextInputWindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "textinput_window_tests";
+    static char* argv[] = {name, nullptr};
+    if (!QApplication::instance()) new QApplication(argc, argv);
+  }
+  void SetUp() override {
+    main_ = std::make_unique<QWidget>();
+    main_->resize(300, 500);
+    display_ = new QWidget(main_.get());
+    display_->setGeometry(50, 100, 161, 241);
+    display_->setFocusPolicy(Qt::StrongFocus);
+    main_->show();
+    QtTextInputInstall([this] { return main_.get(); }, [this] { return display_; },
+                       [this](int flag) { done_.push_back(flag); },
+                       [this](int flag) { cancelled_.push_back(flag); });
+  }
+  void TearDown() override {
+    QtTextInputUninstall();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    main_.reset();
+  }
+  TextInputWindow* Open(uint32_t mode, const char16_t* text = u"", uint32_t maxLength = 0) {
+    const TiwPlace place{10, 30, 100, 20};
+    if (!TiwOpen(&session_, &place, u"Title", text, nullptr, mode, maxLength)) return nullptr;
+    return QtTextInputWindow();
+  }
+  static std::u16string Answer() {
+    std::u16string text(TiwTextLength() + 1, u'\0');
+    text.resize(TiwCopyText(text.data(), static_cast<uint32_t>(text.size())));
+    return text;
+  }
+
+  std::unique_ptr<QWidget> main_;
+  QWidget* display_ = nullptr;
+  int session_ = 0;
+  std::vector<int> done_, cancelled_;
+};
+
+TEST_F(TextInputWindowTest, ModesOpenOneLineMultiLineAndPasswordEdits) {
+  TextInputWindow* w = Open(0x03);
+  ASSERT_NE(w, nullptr);
+  auto* line = qobject_cast<QLineEdit*>(w->control());
+  ASSERT_NE(line, nullptr);
+  EXPECT_EQ(line->echoMode(), QLineEdit::Normal);
+  const int oneLine = line->height();
+  TiwClose(nullptr);
+
+  w = Open(0x02);
+  ASSERT_NE(w, nullptr);
+  auto* multi = qobject_cast<QPlainTextEdit*>(w->control());
+  ASSERT_NE(multi, nullptr);
+  EXPECT_GT(multi->height(), 5 * oneLine) << "seven lines high";
+  TiwClose(nullptr);
+
+  w = Open(0x04, u"secret");
+  ASSERT_NE(w, nullptr);
+  line = qobject_cast<QLineEdit*>(w->control());
+  ASSERT_NE(line, nullptr);
+  EXPECT_EQ(line->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(Answer(), u"secret");
+  EXPECT_EQ(w->windowTitle(), "Title");
+}
+
+TEST_F(TextInputWindowTest, ALongerInitialTextStandsSelectedButTypingKeepsToTheLimit) {
+  TextInputWindow* w = Open(0x01, u"abcdefgh", 5);
+  ASSERT_NE(w, nullptr);
+  auto* line = qobject_cast<QLineEdit*>(w->editor());
+  EXPECT_EQ(line->text(), "abcdefgh");
+  EXPECT_EQ(line->selectedText(), "abcdefgh");
+  QTest::keyClicks(line, "1234567");
+  EXPECT_EQ(Answer(), u"12345");
+}
+
+TEST_F(TextInputWindowTest, TheMultiLineEditKeepsToTheLimitToo) {
+  TextInputWindow* w = Open(0x02, u"", 4);
+  ASSERT_NE(w, nullptr);
+  QTest::keyClicks(w->editor(), "abcdef");
+  EXPECT_EQ(Answer(), u"abcd");
+}
+
+TEST_F(TextInputWindowTest, EnterAndOkReportDoneEscapeAndCancelReportCancelled) {
+  TextInputWindow* w = Open(0x01);
+  ASSERT_NE(w, nullptr);
+  QTest::keyClick(w->editor(), Qt::Key_Return);
+  QTest::keyClick(w->editor(), Qt::Key_Escape);
+  QTest::mouseClick(w->okButton(), Qt::LeftButton);
+  QTest::mouseClick(w->cancelButton(), Qt::LeftButton);
+  EXPECT_EQ(done_, (std::vector<int>{1, 1}));
+  EXPECT_EQ(cancelled_, (std::vector<int>{1, 0}));
+  EXPECT_TRUE(w->isVisible()) << "only the session closes the window";
+}
+
+TEST_F(TextInputWindowTest, EnterConfirmsTheMultiLineEditToo) {
+  TextInputWindow* w = Open(0x02);
+  ASSERT_NE(w, nullptr);
+  QTest::keyClicks(w->editor(), "ab");
+  QTest::keyClick(w->editor(), Qt::Key_Enter);
+  EXPECT_EQ(done_, std::vector<int>{1});
+  EXPECT_EQ(Answer(), u"ab");
+}
+
+TEST_F(TextInputWindowTest, TheMainWindowIsBlockedButNotDisabled) {
+  TextInputWindow* w = Open(0x01);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->windowModality(), Qt::WindowModal);
+  EXPECT_TRUE(w->isWindow());
+  EXPECT_EQ(w->parentWidget(), main_.get());
+  EXPECT_TRUE(main_->isEnabled());
+  EXPECT_TRUE(w->isEnabled());
+  EXPECT_TRUE(w->editor()->isEnabled());
+}
+
+TEST_F(TextInputWindowTest, ItLiesOverTheOwnerBox) {
+  TextInputWindow* w = Open(0x01);
+  ASSERT_NE(w, nullptr);
+  // One pixel in from the owner's box, in the display's coordinates.
+  EXPECT_EQ(w->pos(), display_->mapToGlobal(QPoint(11, 31)));
+  EXPECT_EQ(w->control()->width(), std::max(99, w->width()));
+}
+
+TEST_F(TextInputWindowTest, ClosingFocusesTheDisplayAndAllowsTheNextWindow) {
+  ASSERT_NE(Open(0x01), nullptr);
+  EXPECT_EQ(Open(0x01), nullptr) << "one window at a time";
+  TiwClose(nullptr);
+  EXPECT_EQ(QtTextInputWindow(), nullptr);
+  EXPECT_TRUE(display_->hasFocus() || QApplication::focusWidget() == display_ ||
+              display_->focusWidget() == display_);
+  EXPECT_NE(Open(0x01), nullptr);
+}
+
+TEST_F(TextInputWindowTest, ListsOfSingleAndMultipleChoice) {
+  const TiwItem items[] = {{u"red", 0}, {u"green", 1}, {u"blue", 1}};
+  ASSERT_NE(TiwOpenList(&session_, u"Colour", items, TiwMode::Multiple, 3), nullptr);
+  auto* list = qobject_cast<QListWidget*>(QtTextInputWindow()->control());
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->count(), 3);
+  std::vector<uint32_t> chosen(TiwSelectedCount());
+  chosen.resize(TiwSelectedItems(chosen.data(), static_cast<uint32_t>(chosen.size())));
+  EXPECT_EQ(chosen, (std::vector<uint32_t>{1, 2}));
+  TiwClose(nullptr);
+
+  ASSERT_NE(TiwOpenList(&session_, u"Colour", items, TiwMode::Single, 3), nullptr);
+  list = qobject_cast<QListWidget*>(QtTextInputWindow()->control());
+  EXPECT_EQ(TiwCurrentItem(), 2) << "the last item marked is current";
+  list->setCurrentRow(0);
+  EXPECT_EQ(TiwCurrentItem(), 0);
+  EXPECT_EQ(TiwTextLength(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,42 @@
+#include "tests/support/host_fixture.h"
+
+#include <QApplication>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+
+void HostFixture::SetUpTestSuite() {
+  static int argc = 1;
+  static char name[] = "host_tests";
+  static char* argv[] = {name, nullptr};
+  if (!QApplication::instance()) new QApplication(argc, argv);
+}
+
+void HostFixture::SetUp() {
+  dir_ = std::filesystem::temp_directory_path() /
+         ("qor-host-" + std::to_string(::getpid()) + "-" +
+          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::filesystem::create_directories(dir_);
+  old_ = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+  modem_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(modem_, 0);
+  ASSERT_EQ(::grantpt(modem_), 0);
+  ASSERT_EQ(::unlockpt(modem_), 0);
+  std::ofstream("modem.ini") << "[modem]\nport=" << ::ptsname(modem_) << "\n";
+}
+
+void HostFixture::TearDown() {
+  ::close(modem_);
+  std::filesystem::current_path(old_);
+  std::filesystem::remove_all(dir_);
+}
+
+void HostFixture::WriteIni(const std::string& text) { std::ofstream("qor.ini") << text; }
+
+void HostFixture::WriteIniWithDefaultSkin(const std::string& more) {
+  WriteIni(std::string("[Display]\nSkin=") + QOR_SOURCE_DIR +
+           "/dist/skins/default/default.ini\n" + more);
+}

@@ -1,0 +1,367 @@
+// The text-input session between its owner and the host's window: opening
+// over the control, the toolkit's modal mark, checking and delivering what
+// the user confirms, cancelling and closing; and the main window's side that
+// reads the answer from the window and hands it to the session.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "host/platform/textinput.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "tests/support/engine_fixture.h"
+#include "widgets/input.h"
+#include "widgets/pwl.h"
+
+#ifdef QOR_WITH_HOSTCORE
+#include "host/hosttextinput.h"
+#endif
+
+namespace {
+
+// The host's window, as far as the session can tell.
+struct FakeWindow {
+  bool failOpen = false;
+  int opens = 0;
+  int closes = 0;
+  int32_t type = -1;
+  std::u16string title, text;
+  uint32_t maxLength = 0;
+  bool placed = false;
+  TiwPlace place{};
+  std::vector<std::u16string> items;
+  // What the user left in it.
+  std::u16string typed;
+  int32_t current = -1;
+  std::vector<uint32_t> chosen;
+};
+
+FakeWindow* Fake(void* ctx) { return static_cast<FakeWindow*>(ctx); }
+
+const TiwOps kFakeOps = {
+    nullptr,
+    [](void* ctx, const TiwWindowSpec* spec) {
+      FakeWindow* w = Fake(ctx);
+      if (w->failOpen) return false;
+      ++w->opens;
+      w->type = spec->type;
+      w->title = spec->title ? spec->title : u"";
+      w->text = spec->text ? spec->text : u"";
+      w->maxLength = spec->maxLength;
+      w->placed = spec->place != nullptr;
+      if (spec->place) w->place = *spec->place;
+      for (uint32_t i = 0; i < spec->itemCount; ++i) w->items.push_back(spec->items[i].text);
+      return true;
+    },
+    [](void* ctx) { ++Fake(ctx)->closes; },
+    [](void* ctx) { return static_cast<uint32_t>(Fake(ctx)->typed.size()); },
+    [](void* ctx, char16_t* dest, uint32_t size) {
+      const std::u16string& t = Fake(ctx)->typed;
+      const uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(t.size()), size - 1);
+      t.copy(dest, n);
+      dest[n] = 0;
+      return n;
+    },
+    [](void* ctx) { return Fake(ctx)->current; },
+    [](void* ctx) { return static_cast<uint32_t>(Fake(ctx)->chosen.size()); },
+    [](void* ctx, uint32_t* dest, uint32_t capacity) {
+      uint32_t n = 0;
+      for (uint32_t v : Fake(ctx)->chosen)
+        if (n < capacity) dest[n++] = v;
+      return n;
+    },
+};
+
+// What the owner control received.
+struct ControlLog {
+  std::vector<uint32_t> messages;
+  std::vector<std::u16string> texts;
+  std::vector<std::vector<uint32_t>> lists;
+  Result valueAnswer = kOk;
+  Result redrawAnswer = kOk;
+};
+
+struct TestControl {
+  PwlControl head;
+  ControlLog* log;
+};
+
+Result TestProc(PwlControl* control, PwlControl*, void* data, uint32_t, uint32_t message,
+                uintptr_t argument) {
+  ControlLog* log = reinterpret_cast<TestControl*>(control)->log;
+  log->messages.push_back(message);
+  if (message == PwlMsg::ValueDelivered) {
+    if (argument) {  // a list: the items and their count
+      const auto* items = static_cast<const uint32_t*>(data);
+      log->lists.emplace_back(items, items + argument);
+    } else {
+      auto* text = static_cast<char16_t*>(data);
+      log->texts.emplace_back(text);
+      MemFree(&text);  // the control owns the copy
+    }
+    return log->valueAnswer;
+  }
+  return message == PwlMsg::Redraw ? log->redrawAnswer : kOk;
+}
+
+std::vector<uint32_t>* gToolkitKeys = nullptr;
+
+Result ToolkitHandler(void*, uint32_t message, uintptr_t arg1, uintptr_t) {
+  if (message == PwlEvent::Key && gToolkitKeys) gToolkitKeys->push_back(static_cast<uint32_t>(arg1));
+  return kOk;
+}
+
+class InputSessionTest : public EngineFixture {
+ protected:
+  void SetUp() override {
+    EngineFixture::SetUp();
+    ops_ = kFakeOps;
+    ops_.ctx = &window_;
+    previous_ = TiwInstall(&ops_);
+    // A toolkit task whose context is the toolkit's record, so that the
+    // modal mark can be watched.
+    gToolkitKeys = &toolkitKeys_;
+    ASSERT_EQ(TskmanCreateTask(&toolkit_, Mod::Pwl, ToolkitHandler, &context_), kOk);
+    pageWindow_.frame = {0, 20, 159, 219};
+    pageWindow_.origin = {0, 100};
+    control_.head.procedure = TestProc;
+    control_.head.window = &pageWindow_;
+    control_.head.rect = {10, 130, 109, 149};
+    control_.log = &log_;
+    Pump();
+  }
+  void TearDown() override {
+    TiwClose(nullptr);
+    TiwInstall(previous_);
+    gToolkitKeys = nullptr;
+    EngineFixture::TearDown();
+  }
+  PwlControl* control() { return &control_.head; }
+  InputSession* Open(const char16_t* mask, uint32_t mode = 1, uint32_t maxLength = 0) {
+    return InputSessionOpen(control(), u"Name", u"old", mask, mode, maxLength);
+  }
+  // A popup's text entry: a session with a task and no control.
+  InputSession* OpenForTask(TskmanTask* task, const char16_t* mask = nullptr) {
+    InputSession* s = InputSessionOpen(nullptr, u"Prompt", u"", mask, 1, 0);
+    if (s) s->ownerTask = task;
+    return s;
+  }
+
+  FakeWindow window_;
+  TiwOps ops_{};
+  const TiwOps* previous_ = nullptr;
+  PwlContext context_{};
+  TskmanTask* toolkit_ = nullptr;
+  std::vector<uint32_t> toolkitKeys_;
+  PwlWindow pageWindow_{};
+  TestControl control_{};
+  ControlLog log_;
+};
+
+// ---- opening -----------------------------------------------------------------
+
+TEST_F(InputSessionTest, OpeningShowsTheWindowOverTheControlAndMakesTheToolkitModal) {
+  Recorder ui(Mod::Ui);
+  Pump();
+  InputSession* s = InputSessionOpen(control(), u"Name", u"old", u"*N", 0x201, 12);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(window_.opens, 1);
+  EXPECT_EQ(window_.type, TiwType::Line);
+  EXPECT_EQ(window_.title, u"Name");
+  EXPECT_EQ(window_.text, u"old");
+  EXPECT_EQ(window_.maxLength, 12u);
+  // The control's box on the screen (frame + rectangle - scroll origin),
+  // inside a one-pixel border.
+  ASSERT_TRUE(window_.placed);
+  EXPECT_EQ(window_.place.x, 11);
+  EXPECT_EQ(window_.place.y, 20 + 30 + 1);
+  EXPECT_EQ(window_.place.width, 99);
+  EXPECT_EQ(window_.place.height, 20);
+  EXPECT_EQ(context_.modal, 1u);
+  EXPECT_EQ(s->mode, 0x201u);
+  // The UI task hears of it at once, not through the ring.
+  ASSERT_EQ(ui.Messages(), std::vector<uint32_t>{PwlEvent::InputOpened});
+  EXPECT_EQ(TiwOpenSession(), s);
+  InputSessionClose(s);
+}
+
+TEST_F(InputSessionTest, TheModeChoosesTheKindOfEdit) {
+  const struct {
+    uint32_t mode;
+    int32_t type;
+  } cases[] = {{0x01, TiwType::Line},     {0x02, TiwType::MultiLine}, {0x03, TiwType::Line},
+               {0x12, TiwType::Line},     {0x04, TiwType::Password},  {0x204, TiwType::Password},
+               {0x202, TiwType::MultiLine}, {0x206, TiwType::Password}};
+  for (const auto& c : cases) {
+    InputSession* s = Open(nullptr, c.mode);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(window_.type, c.type) << "mode " << c.mode;
+    InputSessionClose(s);
+  }
+}
+
+TEST_F(InputSessionTest, NoWindowMeansNoSessionAndNoModalMark) {
+  window_.failOpen = true;
+  EXPECT_EQ(Open(nullptr), nullptr);
+  EXPECT_EQ(context_.modal, 0u);
+  EXPECT_EQ(TiwOpenSession(), nullptr);
+}
+
+// ---- submitting ----------------------------------------------------------------
+
+TEST_F(InputSessionTest, AMatchingTextReachesTheControlAsACopyThenARedraw) {
+  InputSession* s = Open(u"\\(NNN\\)");
+  char16_t typed[] = u"(123)";
+  EXPECT_EQ(InputSessionSubmitText(s, typed), kOk);
+  typed[1] = u'9';  // the control's copy is its own
+  EXPECT_EQ(log_.texts, std::vector<std::u16string>{u"(123)"});
+  EXPECT_EQ(log_.messages, (std::vector<uint32_t>{PwlMsg::ValueDelivered, PwlMsg::Redraw}));
+  InputSessionClose(s);
+}
+
+TEST_F(InputSessionTest, AMismatchIsReturnedAndTheSessionStaysOpenForACorrection) {
+  InputSession* s = Open(u"NNN");
+  EXPECT_EQ(InputSessionSubmitText(s, u"12"), InputErr::Mismatch);
+  EXPECT_TRUE(log_.messages.empty());
+  EXPECT_EQ(window_.closes, 0);
+  EXPECT_EQ(context_.modal, 1u);
+  EXPECT_EQ(InputSessionSubmitText(s, u"123"), kOk);
+  EXPECT_EQ(log_.texts.size(), 1u);
+  InputSessionClose(s);
+}
+
+TEST_F(InputSessionTest, TheMaximumLengthHoldsWithAndWithoutAMask) {
+  InputSession* s = Open(nullptr, 1, 5);
+  EXPECT_EQ(InputSessionSubmitText(s, u"abcdef"), InputErr::TooLong);
+  EXPECT_EQ(InputSessionSubmitText(s, u"abcde"), kOk);
+  InputSessionClose(s);
+  s = Open(u"*M", 1, 5);
+  EXPECT_EQ(InputSessionSubmitText(s, u"abcdef"), InputErr::TooLong);
+  EXPECT_EQ(log_.texts, std::vector<std::u16string>{u"abcde"});
+  InputSessionClose(s);
+}
+
+TEST_F(InputSessionTest, TheControlsRefusalIsPassedOnWithoutARedraw) {
+  log_.valueAnswer = 0x802a0001;
+  InputSession* s = Open(nullptr);
+  EXPECT_EQ(InputSessionSubmitText(s, u"x"), 0x802a0001u);
+  EXPECT_EQ(log_.messages, std::vector<uint32_t>{PwlMsg::ValueDelivered});
+  InputSessionClose(s);
+}
+
+TEST_F(InputSessionTest, ASessionWithoutOwnerHasNobodyToDeliverTo) {
+  InputSession* s = InputSessionOpen(nullptr, u"", u"", nullptr, 1, 0);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(InputSessionSubmitText(s, u"x"), InputErr::NoOwner);
+  EXPECT_EQ(InputSessionSubmitList(s, 0, nullptr), kOk);
+  EXPECT_EQ(InputSessionClose(s), kOk);
+  EXPECT_EQ(InputSessionClose(nullptr), InputErr::NullSession);
+}
+
+// ---- owner tasks (popups) -----------------------------------------------------
+
+TEST_F(InputSessionTest, AnOwnerTaskGetsTheTextBeforeAnyControlIsAsked) {
+  Recorder popup(Mod::Popup);
+  InputSession* s = OpenForTask(popup.task(), u"*a");
+  ASSERT_NE(s, nullptr);
+  s->ownerControl = control();
+  EXPECT_EQ(InputSessionSubmitText(s, u"Hi"), InputErr::Mismatch);
+  EXPECT_EQ(InputSessionSubmitText(s, u"hi"), kOk);
+  Pump();
+  ASSERT_EQ(popup.Messages(), std::vector<uint32_t>{PwlEvent::Text});
+  auto* copy = reinterpret_cast<char16_t*>(popup.log.back().arg1);
+  EXPECT_EQ(std::u16string(copy), u"hi");
+  MemFree(&copy);
+  EXPECT_EQ(std::count(log_.messages.begin(), log_.messages.end(), PwlMsg::ValueDelivered), 0);
+  InputSessionClose(s);
+}
+
+TEST_F(InputSessionTest, AnOwnerTaskGetsNullsForNothingAndACancelEvent) {
+  Recorder popup(Mod::Popup);
+  InputSession* s = OpenForTask(popup.task());
+  EXPECT_EQ(InputSessionSubmitText(s, nullptr), kOk);
+  EXPECT_EQ(InputSessionSubmitList(s, 0, nullptr), kOk);
+  const uint32_t items[] = {7, 9};
+  EXPECT_EQ(InputSessionSubmitList(s, 2, items), kOk);
+  EXPECT_EQ(InputSessionCancel(s), kOk);
+  Pump();
+  ASSERT_EQ(popup.log.size(), 5u);  // the start message first
+  EXPECT_EQ(popup.log[1], (Received{PwlEvent::Text, 0, 0}));
+  EXPECT_EQ(popup.log[2], (Received{PwlEvent::Text, 0, 0}));
+  EXPECT_EQ(popup.log[3].arg2, 2u);
+  auto* copy = reinterpret_cast<uint32_t*>(popup.log[3].arg1);
+  EXPECT_EQ(copy[0], 7u);
+  EXPECT_EQ(copy[1], 9u);
+  MemFree(&copy);
+  EXPECT_EQ(popup.log[4], (Received{PwlEvent::Cancel, 0, 0}));
+  InputSessionClose(s);
+}
+
+// ---- closing --------------------------------------------------------------------
+
+TEST_F(InputSessionTest, ClosingRedrawsDeselectsUnmarksAndClosesTheWindowOnce) {
+  InputSession* s = Open(nullptr);
+  InputSession* slot = s;
+  InputSessionSetOwnerSlot(s, &slot);
+  EXPECT_EQ(InputSessionClose(s), kOk);
+  EXPECT_EQ(log_.messages, std::vector<uint32_t>{PwlMsg::Redraw});
+  EXPECT_EQ(context_.modal, 0u);
+  EXPECT_EQ(window_.closes, 1);
+  EXPECT_EQ(slot, nullptr) << "the owner's pointer to the freed session is cleared";
+  EXPECT_EQ(TiwOpenSession(), nullptr);
+  Pump();
+  EXPECT_EQ(toolkitKeys_, std::vector<uint32_t>{PwlKey::Deselect});
+}
+
+// ---- the main window's side -------------------------------------------------------
+
+#ifdef QOR_WITH_HOSTCORE
+
+TEST_F(InputSessionTest, DoneSubmitsTheTypedTextAndClosesWhenItIsAccepted) {
+  InputSession* s = Open(u"NNN");
+  window_.typed = u"12";
+  EXPECT_EQ(HostTextInputDone(1), InputErr::Mismatch);
+  EXPECT_EQ(TiwOpenSession(), s) << "a refused text keeps the window";
+  window_.typed = u"123";
+  EXPECT_EQ(HostTextInputDone(1), kOk);
+  EXPECT_EQ(log_.texts, std::vector<std::u16string>{u"123"});
+  EXPECT_EQ(window_.closes, 1);
+  EXPECT_EQ(TiwOpenSession(), nullptr);
+  EXPECT_EQ(HostTextInputDone(1), kOk) << "nothing open: nothing to do";
+}
+
+TEST_F(InputSessionTest, DoneOnListsHandsOverTheCurrentOrTheChosenItems) {
+  InputSession* s = InputSessionOpen(control(), u"", u"", nullptr, 1, 0);
+  ASSERT_NE(s, nullptr);
+  TiwClose(nullptr);  // the same session, shown as a list instead
+  const TiwItem items[] = {{u"one", 0}, {u"two", 1}, {u"three", 0}};
+  ASSERT_EQ(TiwOpenList(s, u"Pick", items, TiwMode::Single, 3), s);
+  EXPECT_EQ(window_.items, (std::vector<std::u16string>{u"one", u"two", u"three"}));
+  window_.current = 2;
+  EXPECT_EQ(HostTextInputDone(0), kOk);
+  TiwClose(nullptr);
+  ASSERT_EQ(TiwOpenList(s, u"Pick", items, TiwMode::Multiple, 3), s);
+  EXPECT_EQ(TiwOpenType(), TiwType::Multiple);
+  window_.chosen = {0, 2};
+  EXPECT_EQ(HostTextInputDone(1), kOk);
+  EXPECT_EQ(log_.lists, (std::vector<std::vector<uint32_t>>{{2}, {0, 2}}));
+  EXPECT_EQ(TiwOpenSession(), nullptr);
+}
+
+TEST_F(InputSessionTest, CancelledCancelsAndClosesTheSession) {
+  Recorder popup(Mod::Popup);
+  OpenForTask(popup.task());
+  HostTextInputCancelled(1);
+  Pump();
+  EXPECT_EQ(popup.Messages(), std::vector<uint32_t>{PwlEvent::Cancel});
+  EXPECT_EQ(window_.closes, 1);
+  EXPECT_EQ(context_.modal, 0u);
+  HostTextInputCancelled(0);  // nothing open
+  EXPECT_EQ(window_.closes, 1);
+}
+
+#endif  // QOR_WITH_HOSTCORE
+
+}  // namespace

@@ -1,0 +1,59 @@
+// The toolkit's test harness: the real kernel with a 160 x 240 screen, the
+// toolkit task, fonts as the shipped qor.ini gives them, a recorder task as
+// the owner of the root window, and small control classes that log what the
+// core sends them.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "host/platform/font.h"
+#include "tests/support/engine_fixture.h"
+#include "widgets/pwl.h"
+
+// One message as a test control received it.
+struct ControlCall {
+  PwlControl* control;
+  uint32_t message;
+  uint32_t flags;
+  uintptr_t argument;
+};
+
+// The test classes' shared log and answers.
+struct TestClassLog {
+  std::vector<ControlCall> calls;
+  // Answers message `message` with the result for any control; default 0.
+  std::function<Result(PwlControl*, uint32_t message, uintptr_t argument, void* data)> answer;
+  std::vector<uint32_t> Messages(const PwlControl* c) const;
+  size_t Count(uint32_t message) const;
+};
+extern TestClassLog gTestLog;
+
+// Installs a test class in every row 1 to 10 (the instance size holds a
+// radio head), and takes them out again.
+void InstallTestClasses();
+void RemoveTestClasses();
+
+// Font settings as the shipped qor.ini, fontconfig started once a process.
+FontSettings PwlTestFontSettings();
+
+class PwlFixture : public EngineFixture {
+ protected:
+  static constexpr uint32_t kOwnerId = Mod::TestCode;
+  void SetUp() override;
+  void TearDown() override;
+
+  // A control of the type at the content rectangle; enabled and focusable.
+  PwlControl* Make(uint32_t type, uint32_t group, PglRect rect, PwlWindow* in = nullptr,
+                   uint32_t row = 0);
+  // Posts key sub-code to the toolkit task and pumps the ring.
+  void Key(uint32_t subCode, uintptr_t argument = 0);
+  // Messages the owner task received, without its start.
+  std::vector<Received> OwnerEvents(uint32_t message) const;
+
+  PwlContext* context = nullptr;
+  PwlWindow* root = nullptr;
+  std::unique_ptr<Recorder> owner;
+};

@@ -1,0 +1,64 @@
+// The standard rows of the class table and the helpers the classes share.
+#include "widgets/pwl_classes.h"
+
+#include "kernel/uistring.h"
+#include "widgets/pwl_internal.h"
+#include "widgets/pwl_text.h"
+
+namespace {
+
+constexpr uint32_t kLabelTable = 13;
+constexpr int32_t kBodySize = 3;
+
+struct Row {
+  uint32_t type;
+  const PwlControlClass* row;
+};
+
+const Row kRows[] = {
+    {PwlType::TextLink, &kPwlTextLinkClass}, {PwlType::ImageLink, &kPwlImageLinkClass},
+    {PwlType::CheckBox, &kPwlCheckBoxClass}, {PwlType::Button, &kPwlButtonClass},
+    {PwlType::Radio, &kPwlRadioClass},       {PwlType::EditBox, &kPwlEditBoxClass},
+    {PwlType::TextArea, &kPwlTextAreaClass},
+};
+
+}  // namespace
+
+void PwlInstallStandardClasses() {
+  for (const Row& r : kRows)
+    if (!PwlGetControlClass(r.type)->procedure) PwlSetControlClass(r.type, r.row);
+  // Only the link question is ours; the other classes answer theirs.
+  PwlClassHooks hooks = PwlHooks();
+  hooks.firstField = PwlLinkIsFirstField;
+  PwlSetClassHooks(&hooks);
+}
+
+Result PwlOpenBodyFont(FontInstance** out) {
+  *out = nullptr;
+  int32_t family = 0;
+  if (Result r = PwlSelectFont(&family, "BodyText"); r != kOk) return r;
+  int32_t size = 0;
+  return PwlCreateFont(out, family, kBodySize, &size);
+}
+
+void PwlPostOnce(PwlWindow* window, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  if (!window) return;
+  if (window->focusMessage && window->labelMark) return;
+  PwlPostToOwner(window, message, arg1, arg2);
+  window->labelMark = 1;
+}
+
+const char16_t* PwlLabelText(uint32_t index) { return UiGetString(kLabelTable, index); }
+
+PglRect PwlFrameRectOf(const PwlControl* control) {
+  PglDrawArgs args{};
+  PwlGetRelativeRect(control, &args);
+  return {args.left, args.top, args.right, args.bottom};
+}
+
+const PglSurface* PwlImageOf(uint32_t index) {
+  PwlContext* context = PwlGetContext();
+  if (!context || index >= kPwlImageCount) return nullptr;
+  const PwlImagePair& pair = context->images[index];
+  return pair.file && pair.image.width && pair.image.height ? &pair.image : nullptr;
+}
