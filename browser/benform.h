@@ -1,24 +1,20 @@
 // The browser core's form-field records (module 25) as the controls read and
-// write them: the form handler builds one for each input, text area, select
-// list, button, check box and radio button of a page and binds the field's
-// control to it. The browser core owns the record and the texts in it; a
-// bound edit box shares the record's current value with it.
+// write them: the form handler builds one for each input, text area, button,
+// check box and radio button of a page and binds the field's control to it
+// (a select element has a record of its own, benform_select.h). The browser
+// core owns the record and the texts in it; a bound edit box shares the
+// record's current value with it.
 #pragma once
 #include <cstdint>
 
 namespace BenFieldKind {
-constexpr uint32_t Input = 1, TextArea = 2, Select = 3, Button = 4, CheckBox = 5, Radio = 6;
+constexpr uint32_t Input = 1, TextArea = 2, Button = 4, CheckBox = 5, Radio = 6;
 }
 
 // The flags word of an input or a text area.
 namespace BenInputFlag {
 constexpr uint32_t Password = 0x4, PixelWidth = 0x80, RefuseEmpty = 0x100,
                    AcceptEmpty = 0x40000000;
-}
-
-// The flags word of a select record.
-namespace BenSelectFlag {
-constexpr uint32_t Multiple = 0x20, Dropdown = 0x20000;
 }
 
 // The kind flags of a button record.
@@ -34,7 +30,7 @@ constexpr uint32_t Checked = 0x8;
 
 struct BenFormFieldRecord {
   uint32_t kind;   // BenFieldKind
-  uint32_t flags;  // by kind: BenInputFlag, BenSelectFlag, BenButtonFlag
+  uint32_t flags;  // by kind: BenInputFlag, BenButtonFlag
   uint32_t state;  // check box and radio: BenCheckState
 
   // Inputs and text areas.
@@ -49,13 +45,6 @@ struct BenFormFieldRecord {
   char16_t* newValue;  // a value waiting to become the current one, or null
   const char16_t* mask;      // the WML input mask, or null
   const char16_t* variable;  // the browser variable the value is stored in, or null
-
-  // Select lists.
-  char16_t** labels;         // optionCount plain labels, or null while there are none
-  char16_t** displayLabels;  // optionCount display labels, or null
-  uint32_t optionCount;
-  const char16_t* indexVariable;
-  const char16_t* const* actions;  // one per option, or null
 
   // Buttons: the label, 8-bit, or null for the default of the kind.
   const char* label;

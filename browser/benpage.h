@@ -29,6 +29,8 @@ struct BenPage {
   ListHead maps;  // image maps of the page
   DDriverStore* store;
   uintptr_t field20;
+  uintptr_t field32;  // the image sink's image object
+  uintptr_t field36;  // the image sink's size record
 };
 
 // A system-wide word: 1 while the browser scrolls a page.
@@ -45,6 +47,11 @@ uint32_t BenPageGetFlags(const BenPage* page);
 uintptr_t BenPageGetField20(const BenPage* page);
 void BenPageMarkDirty(BenPage* page);
 void BenPageClearDirty(BenPage* page);
+// The page record of a page handle; the handle is the record.
+BenPage* BenPageFromHandle(uintptr_t handle);
+void BenObjSetField32(BenPage* object, uintptr_t value);
+void BenObjSetField36(BenPage* object, uintptr_t value);
+uintptr_t BenObjGetText36(const BenPage* object);
 // Direction 1: to the top; any other: to the end, content height - margin - 1.
 // kBenPageAtEdge when the page is there already, else 0.
 Result BenPageScrollToEdge(BenPage* page, uint32_t direction, uint32_t margin);

@@ -10,6 +10,7 @@
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
+#include "widgets/popup.h"
 #include "widgets/pwl.h"
 #include "widgets/pwl_text.h"
 
@@ -85,10 +86,27 @@ void FreeWindow(UiWindow* ui) {
   MemFree(&ui);
 }
 
+// While a popup is open its task takes the navigation keys; back (and the
+// key before it) cancel it.
+bool KeysToPopup(int32_t command, uintptr_t argument) {
+  TskmanTask* popup = TskmanFind(Mod::Popup);
+  if (!popup) return false;
+  if (command >= UiCmd::Select && command <= UiCmd::Soft2) {
+    TskmanPost(popup, PwlEvent::Key, static_cast<uint32_t>(command), argument);
+    return true;
+  }
+  if (command == 20 || command == UiCmd::Back) {
+    TskmanPost(popup, PwlEvent::Key, kPopupCancelKey, 0);
+    return true;
+  }
+  return false;
+}
+
 Result UiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* window = static_cast<UiWindow*>(context);
   switch (message) {
     case UiMsg::Command:
+      if (KeysToPopup(static_cast<int32_t>(arg1), arg2)) return kOk;
       if (static_cast<int32_t>(arg1) == UiCmd::End) {
         BenHistoryClose();
         if (TskmanTask* start = TskmanFind(Mod::UiStart))

@@ -8,6 +8,7 @@
 #include "kernel/mem.h"
 #include "kernel/qorrom.h"
 #include "kernel/uistring.h"
+#include "widgets/pwl_classes.h"
 #include "widgets/pwl_ticker.h"
 
 uint32_t PwlNavDirection = 0;
@@ -73,6 +74,7 @@ Result PwlInit() {
       return r;
     }
   }
+  PwlInstallStandardClasses();
   // Without the ticker the moving controls stand still; the toolkit runs.
   PwlTickerStart();
   return kOk;

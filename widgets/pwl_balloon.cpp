@@ -2,6 +2,8 @@
 // something is drawn over the page.
 #include "widgets/pwl_balloon.h"
 
+#include <cstddef>
+
 #include "browser/uiwindow.h"
 #include "layout/animeng.h"
 #include "widgets/pwl_internal.h"
@@ -82,7 +84,7 @@ Result Save(PglViewport** slot, const PglRect& rect) {
   return kOk;
 }
 
-void Put(PglViewport** slot) {
+void PutBack(PglViewport** slot) {
   if (!*slot) return;
   PglRestoreScreen(*slot);
   PglFreeSurface(slot);
@@ -194,8 +196,8 @@ Result PwlShowBalloon(const FontInstance* font, uint32_t style, uint32_t count,
 void PwlRestoreSavedAreas(PwlWindow* window) {
   if (!window) return;
   TskmanCancelTimer(&window->timer);
-  Put(&window->saved[0]);
-  Put(&window->saved[1]);
+  PutBack(&window->saved[0]);
+  PutBack(&window->saved[1]);
   PwlRestartMarquees(window);
 }
 

@@ -2,7 +2,10 @@
 #include "widgets/pwl_classes.h"
 
 #include "kernel/uistring.h"
+#include "widgets/pwl_imagemap.h"
 #include "widgets/pwl_internal.h"
+#include "widgets/pwl_marquee.h"
+#include "widgets/pwl_select.h"
 #include "widgets/pwl_text.h"
 
 namespace {
@@ -22,11 +25,16 @@ const Row kRows[] = {
     {PwlType::TextArea, &kPwlTextAreaClass},
 };
 
+bool Empty(uint32_t type) { return !PwlGetControlClass(type)->procedure; }
+
 }  // namespace
 
 void PwlInstallStandardClasses() {
   for (const Row& r : kRows)
-    if (!PwlGetControlClass(r.type)->procedure) PwlSetControlClass(r.type, r.row);
+    if (Empty(r.type)) PwlSetControlClass(r.type, r.row);
+  if (Empty(PwlType::ImageMap)) PwlInstallImageMapClass();
+  if (Empty(PwlType::Marquee)) PwlInstallMarqueeClass();
+  if (Empty(PwlType::Select)) PwlInstallSelectClass();
   // Only the link question is ours; the other classes answer theirs.
   PwlClassHooks hooks = PwlHooks();
   hooks.firstField = PwlLinkIsFirstField;

@@ -13,6 +13,7 @@ struct ContentImage;
 struct FontInstance;
 struct PwlTickerEntry;
 
+// Messages 128 to 131 carry their value as the data word itself.
 namespace PwlMarqueeMsg {
 constexpr uint32_t Nothing = 15, SetFont = 16, SetFocusable = 17, Direction = 128,
                    Behaviour = 129, Loops = 130, Background = 131;

@@ -77,6 +77,14 @@ Result KeyStep(PwlContext* context, PwlWindow* w, uint32_t key) {
   return kOk;
 }
 
+bool IsWindow(ListHead* list, const PwlWindow* wanted);
+
+// A control's event may end in a popup callback that destroys its window
+// and the control with it: both are checked before they are touched again.
+bool StillFocused(PwlContext* context, PwlWindow* w, const PwlControl* f) {
+  return IsWindow(&context->windows, w) && w->focused == f;
+}
+
 // The deepest window under a screen point, from the root down.
 PwlWindow* WindowAt(PwlWindow* window, int32_t x, int32_t y) {
   for (;;) {
@@ -132,6 +140,7 @@ Result Pointer(PwlContext* context, uintptr_t point) {
   if (!wasFocused) PwlSetFocus(context, hit, 1, 1);
   PglPoint relative{cx - hit->rect.left, cy - hit->rect.top};
   SendEvent(hit, PwlEvt::Pointer, &relative);
+  if (!StillFocused(context, h, hit)) return kOk;
   h->state = PwlState::Shown | (hit->flags & PwlCtl::MarksChanged ? PwlState::Changed : 0);
   return kOk;
 }
@@ -145,13 +154,14 @@ Result Key(PwlContext* context, uint32_t key, uintptr_t argument) {
     case PwlKey::Select: {
       if (!Shown(w)) return kOk;
       const Result r = SendEvent(f, PwlEvt::Select, context);
-      if (f->flags & PwlCtl::MarksChanged) w->state |= PwlState::Changed;
+      if (StillFocused(context, w, f) && (f->flags & PwlCtl::MarksChanged))
+        w->state |= PwlState::Changed;
       return r;
     }
     case PwlKey::Deselect:
       if (Shown(w)) {
         SendEvent(f, PwlEvt::Deselect);
-        w->state &= ~PwlState::Changed;
+        if (StillFocused(context, w, f)) w->state &= ~PwlState::Changed;
       }
       return kOk;
     case PwlKey::Next:

@@ -1,0 +1,119 @@
+// Option labels into the select list: the labels of a bound record are made
+// from the input (any units, markers or none, line feeds anywhere, actions
+// after the terminator), then the rest of the input drives the control with
+// steps, commits, picks and list results. Nothing reads past a label's two
+// terminators, the stored variables stay well formed, and nothing leaks.
+//
+// Input: a flags byte (bit 0 multiple, bit 1 dropdown), then labels as
+// 16-bit little-endian units, each ended by a 0 unit; an empty label ends
+// the list and the bytes after it are operations.
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "browser/benform_select.h"
+#include "browser/benvar.h"
+#include "kernel/heap.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "kernel/tskman.h"
+#include "widgets/pwl_select.h"
+
+namespace {
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+// Each label in its own exact-size block, so that a read past its two
+// terminators is caught by the sanitizer.
+std::vector<char16_t*> gLabels;
+
+void FreeLabels() {
+  for (char16_t* l : gLabels) std::free(l);
+  gLabels.clear();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1 || size > 4096) return 0;
+  static std::vector<uint64_t> arena(1u << 16);
+  HeapArenaInit(arena.data(), static_cast<uint32_t>(arena.size() * sizeof(uint64_t)));
+  MemSetEvictor(nullptr);
+  if (TskmanInit() != kOk) return 0;
+  BenBrowser browser;
+  BenBrowserInit(&browser);
+  TskmanTask* task = nullptr;
+  TskmanCreateTask(&task, Mod::Ben, [](void*, uint32_t, uintptr_t, uintptr_t) { return kOk; },
+                   &browser);
+  PwlInstallSelectClass();
+
+  const uint32_t flags = (data[0] & 1 ? BenSelectFlag::Multiple : 0) |
+                         (data[0] & 2 ? BenSelectFlag::Dropdown : 0);
+  size_t i = 1;
+  std::vector<char16_t> current;
+  while (i + 1 < size && gLabels.size() < 64) {
+    const char16_t unit = static_cast<char16_t>(data[i] | data[i + 1] << 8);
+    i += 2;
+    if (unit) {
+      current.push_back(unit);
+      continue;
+    }
+    if (current.empty()) break;
+    // An action follows when the label's first unit is odd.
+    const bool action = current[0] & 1;
+    auto* label = static_cast<char16_t*>(std::malloc((current.size() + 4) * 2));
+    size_t n = 0;
+    for (char16_t u : current) label[n++] = u;
+    label[n++] = 0;
+    if (action) label[n++] = u'a';
+    label[n++] = 0;
+    gLabels.push_back(label);
+    current.clear();
+  }
+
+  BenFormSelectRecord record{flags, gLabels.data(), nullptr,
+                             static_cast<uint32_t>(gLabels.size()), u"i", u"v", nullptr};
+  PwlWindow window{};
+  window.width = 160;
+  window.height = 240;
+  window.hidden = 1;  // nothing is drawn: the labels are what is tested
+  ListInit(&window.children);
+  ListInit(&window.controls);
+  PwlControl* c = nullptr;
+  if (PwlCreate(&c, &window, 1, 0, 0, PwlType::Select) == kOk) {
+    PwlSend(c, nullptr, &record, PwlMsgFlag::Bound, PwlMsg::Bind, 0);
+    int32_t words[3] = {2, 2, 0};
+    PwlSend(c, nullptr, words, 0x10, PwlMsg::SetRect, 0);
+    PwlSend(c, nullptr, nullptr, 0, PwlMsg::Enable, 0);
+    PwlSize measured{};
+    PwlSelectMeasure(c, &record, PwlMsgFlag::Bound, &measured);
+    static const uint32_t kEvents[] = {PwlEvt::Forward, PwlEvt::Backward, PwlSelEvt::Commit,
+                                       PwlSelEvt::Open, PwlSelEvt::Close, PwlEvt::Select};
+    for (; i < size; ++i) {
+      const uint8_t op = data[i];
+      if (op < 0xC0) {
+        PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, kEvents[op % 6]);
+      } else if (op < 0xE0) {
+        uint32_t index = op & 0x1F;
+        PwlSend(c, nullptr, &index, 0, PwlSelMsg::Pick, 0);
+      } else {
+        uint32_t chosen[2] = {static_cast<uint32_t>(op & 7), static_cast<uint32_t>(op >> 3 & 3)};
+        PwlSend(c, nullptr, chosen, 0, PwlMsg::ValueDelivered, op & 1 ? 2 : 0);
+      }
+      const char16_t* indices = BenGetVar(&browser, u"i");
+      for (const char16_t* p = indices; p && *p; ++p)
+        Check((*p >= u'0' && *p <= u'9') || *p == u';');
+    }
+    PwlDestroy(c);
+  }
+  BenClearVars(&browser);
+  TskmanDestroyTask(task);
+  TskmanShutdown();
+  FreeLabels();
+  Check(HeapValidate() == nullptr);
+  const HeapStats stats = HeapGetStats();
+  Check(stats.freeBytes == stats.arenaBytes);
+  return 0;
+}

@@ -1,0 +1,51 @@
+// The standard control classes over the toolkit harness: the real rows in
+// the class table, the fonts of the shipped qor.ini, and helpers to read
+// what the owner was told.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "tests/support/golden.h"
+#include "tests/widgets/pwl_fixture.h"
+#include "widgets/pwl_classes.h"
+
+class ControlsFixture : public PwlFixture {
+ protected:
+  void SetUp() override {
+    PwlFixture::SetUp();
+    RemoveTestClasses();
+    PwlInstallStandardClasses();
+    const FontSettings settings = PwlTestFontSettings();
+    ASSERT_EQ(FontInit(&settings), kOk);
+    // A page's white rather than the bare root's black.
+    root->background = 0xFFFF;
+    PwlClear(root);
+  }
+  void TearDown() override {
+    // The controls hold fonts: they go before the font layer does.
+    PwlShutdown();
+    FontTerm();
+    PwlFixture::TearDown();
+  }
+  // A control placed at rect, enabled and active.
+  PwlControl* Control(uint32_t type, PglRect rect, uint32_t group = 0) {
+    PwlControl* c = Make(type, group, {-1, -1, -1, -1});
+    if (c) {
+      c->flags |= PwlCtl::Active;
+      c->rect = rect;
+    }
+    return c;
+  }
+  // The labels of 0x2a00 events (the first argument), in order; "" for none.
+  std::vector<std::u16string> Labels() const {
+    std::vector<std::u16string> out;
+    for (const Received& r : OwnerEvents(PwlEvent::Label))
+      out.push_back(r.arg1 ? reinterpret_cast<const char16_t*>(r.arg1) : u"");
+    return out;
+  }
+  void ClearOwnerLog() { owner->log.clear(); }
+  ::testing::AssertionResult ScreenMatches(const char* name) {
+    const GoldenImage image = GoldenFromRgb565(platform->screen.data(), 160, 240, 160);
+    return GoldenMatches(std::string(QOR_GOLDEN_DIR) + "/" + name, image);
+  }
+};

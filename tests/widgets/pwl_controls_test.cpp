@@ -1,0 +1,443 @@
+// Links, check boxes, radio buttons and push buttons driven by the keys and
+// the pointer, with what their owner is told and what the screen shows.
+#include <algorithm>
+#include <array>
+
+#include "browser/benanchor.h"
+#include "browser/benform.h"
+#include "browser/uitask.h"
+#include "browser/uiwindow.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "layout/ddriver.h"
+#include "tests/widgets/pwl_controls_fixture.h"
+#include "widgets/pwl_text.h"
+
+namespace {
+
+constexpr uint32_t kLinkSelected = 0x2a03, kLinkPointer = 0x2a04;
+
+class LinkTest : public ControlsFixture {
+ protected:
+  void SetUp() override {
+    ControlsFixture::SetUp();
+    ASSERT_EQ(PwlOpenBodyFont(&font), kOk);
+  }
+  void TearDown() override {
+    PwlReleaseFont(font);
+    ControlsFixture::TearDown();
+  }
+  // A text run at (left, top), its own text, white on black unless told.
+  DDriverItem Run(const char16_t* text, uint16_t left, int32_t top) {
+    DDriverItem item{};
+    item.left = left;
+    item.top = top;
+    item.width = 60;
+    item.height = 12;
+    item.kind = DDriverKind::OwnText;
+    item.chunk = text;
+    item.length = LibcWStrLen(text);
+    item.font = font;
+    item.foreground = 0x0000;
+    item.background = 0xFFFF;
+    return item;
+  }
+  PwlControl* Link(uint32_t type, BenAnchorRecord* anchor, DDriverItem* item, uint32_t group) {
+    const PglRect r{item->left, item->top, item->left + item->width - 1,
+                    item->top + static_cast<int32_t>(item->height) - 1};
+    PwlControl* c = Control(type, r, group);
+    void* words[2] = {anchor, item};
+    EXPECT_EQ(PwlSend(c, nullptr, words, PwlMsgFlag::Bound, PwlMsg::Bind, 0), kOk);
+    return c;
+  }
+  FontInstance* font = nullptr;
+};
+
+TEST_F(LinkTest, ALinkOverThreeLinesOffersItsLabelOnce) {
+  BenAnchorRecord anchor{};
+  anchor.address = "http://a/";
+  std::array<DDriverItem, 3> items{Run(u"one", 0, 0), Run(u"two", 0, 12), Run(u"six", 0, 24)};
+  std::array<PwlControl*, 3> run{};
+  for (int i = 0; i < 3; ++i) run[i] = Link(PwlType::TextLink, &anchor, &items[i], 7);
+  BenAnchorRecord other{};
+  other.address = "http://b/";
+  other.alternate = "http://c/";
+  other.status[1] = u"second";
+  DDriverItem otherItem = Run(u"next", 0, 40);
+  PwlControl* next = Link(PwlType::TextLink, &other, &otherItem, 8);
+
+  PwlSetFocus(context, run[1], 1, 1);
+  Pump();
+  for (PwlControl* c : run) EXPECT_TRUE(c->flags & PwlCtl::Focused);
+  EXPECT_EQ(Labels(), std::vector<std::u16string>{PwlLabelText(2)});
+  EXPECT_TRUE(OwnerEvents(PwlEvent::FocusChanged).empty());  // the link posted its own label
+
+  ClearOwnerLog();
+  PwlSetFocus(context, next, 1, 1);
+  Pump();
+  EXPECT_EQ(OwnerEvents(PwlEvent::ClearLabels).size(), 1u);
+  const auto both = OwnerEvents(PwlEvent::Labels);
+  ASSERT_EQ(both.size(), 1u);
+  EXPECT_EQ(both[0].arg1, 0u);
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(both[0].arg2)), u"second");
+  for (PwlControl* c : run) EXPECT_FALSE(c->flags & PwlCtl::Focused);
+}
+
+TEST_F(LinkTest, SelectReportsTheLinkOnlyWhenItLeadsSomewhere) {
+  ASSERT_EQ(UiCreate(""), kOk);
+  Pump();
+  UiWindow* ui = UiGetWindow();
+  ASSERT_NE(ui, nullptr);
+  char16_t current[] = u"http://now/";
+  ui->currentString = current;
+
+  BenAnchorRecord anchor{};
+  anchor.alternate = "http://alt/";
+  DDriverItem item = Run(u"go", 0, 0);
+  PwlControl* c = Link(PwlType::TextLink, &anchor, &item, 5);
+  PwlSetFocus(context, c, 1, 1);
+  Pump();
+  ClearOwnerLog();
+  Key(PwlKey::Select);
+  ASSERT_EQ(OwnerEvents(kLinkSelected).size(), 1u);
+  EXPECT_EQ(OwnerEvents(kLinkSelected)[0],
+            (Received{kLinkSelected, reinterpret_cast<uintptr_t>(c), 5}));
+  EXPECT_EQ(anchor.useWindowString, 0u);
+
+  // The second soft key goes to the window's current string, copied once.
+  Key(PwlKey::Soft2);
+  ASSERT_NE(anchor.windowString, nullptr);
+  EXPECT_EQ(std::u16string(anchor.windowString), u"http://now/");
+  EXPECT_EQ(anchor.useWindowString, 1u);
+  const char16_t* copy = anchor.windowString;
+  Key(PwlKey::Soft2);
+  EXPECT_EQ(anchor.windowString, copy);
+  EXPECT_EQ(OwnerEvents(kLinkSelected).size(), 3u);
+
+  // Nowhere to go and nothing to do: nothing to report.
+  BenAnchorRecord empty{};
+  DDriverItem emptyItem = Run(u"no", 0, 20);
+  PwlControl* dead = Link(PwlType::TextLink, &empty, &emptyItem, 6);
+  PwlSetFocus(context, dead, 1, 1);
+  ClearOwnerLog();
+  Key(PwlKey::Select);
+  EXPECT_TRUE(OwnerEvents(kLinkSelected).empty());
+  // An inactive link ignores the select altogether.
+  PwlSetMark20(c, 0);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select), kOk);
+  Pump();
+  EXPECT_TRUE(OwnerEvents(kLinkSelected).empty());
+
+  ui->currentString = nullptr;
+  MemFree(&anchor.windowString);
+  TskmanSend(TskmanFind(Mod::Ui), UiMsg::Command, 31, 0);
+}
+
+TEST_F(LinkTest, APointerTapOnAnImageLinkReportsThePointAndFramesIt) {
+  BenAnchorRecord anchor{};
+  anchor.address = "http://img/";
+  DDriverItem image{};
+  image.left = 20;
+  image.top = 100;
+  image.width = 40;
+  image.height = 30;
+  image.kind = DDriverKind::Image;
+  PwlControl* c = Link(PwlType::ImageLink, &anchor, &image, 9);
+  Key(PwlKey::Pointer, 110u << 16 | 30u);
+  const auto events = OwnerEvents(kLinkPointer);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].arg1, reinterpret_cast<uintptr_t>(c));
+  EXPECT_EQ(events[0].arg2, 10u | 10u << 16);
+  // The focus frame: two-pixel bands inverted, the inside left alone.
+  EXPECT_EQ(platform->Pixel(20, 100), 0x0000);
+  EXPECT_EQ(platform->Pixel(21, 101), 0x0000);
+  EXPECT_EQ(platform->Pixel(59, 129), 0x0000);
+  EXPECT_EQ(platform->Pixel(22, 102), 0xFFFF);
+  PwlSetFocus(context, nullptr, 1, 1);
+  EXPECT_EQ(platform->Pixel(20, 100), 0xFFFF);
+}
+
+TEST_F(LinkTest, FocusedColoursAreTheInverseWhenTheRunGivesNone) {
+  EXPECT_EQ(PwlInverseColour(0xFFFF), 0x0000);
+  EXPECT_EQ(PwlInverseColour(0x0000), 0xFFFF);
+  EXPECT_EQ(PwlInverseColour(0xF800), 0x07FF);
+  BenAnchorRecord anchor{};
+  anchor.address = "x";
+  DDriverItem item = Run(u"i", 10, 10);
+  PwlControl* c = Link(PwlType::TextLink, &anchor, &item, 1);
+  PwlSetFocus(context, c, 1, 1);
+  EXPECT_EQ(platform->Pixel(68, 20), 0x0000);  // background, no ink there
+  item.focusBackground = 0x001F;
+  PwlSend(c, nullptr, nullptr, 0, PwlMsg::Redraw, 0);
+  EXPECT_EQ(platform->Pixel(68, 20), 0x001F);
+  PwlSetFocus(context, nullptr, 1, 1);
+  EXPECT_EQ(platform->Pixel(68, 20), 0xFFFF);
+}
+
+TEST_F(LinkTest, ASavedAreaComesBackOnlyWhileTheWindowHasNotScrolled) {
+  ASSERT_EQ(PglAllocViewport(&root->cache[1]), kOk);
+  BenAnchorRecord anchor{};
+  anchor.address = "x";
+  DDriverItem item = Run(u"i", 10, 50);
+  PwlControl* c = Link(PwlType::TextLink, &anchor, &item, 1);
+  const PglRect under{0, 40, 100, 80};
+  PwlFillRect2(root, &under, 0x1234);
+
+  PwlSetFocus(context, c, 1, 1);
+  EXPECT_EQ(platform->Pixel(68, 60), 0x0000);
+  PwlSetFocus(context, nullptr, 1, 1);
+  EXPECT_EQ(platform->Pixel(68, 60), 0xFFFF);  // the normal look was saved and is back
+  EXPECT_EQ(platform->Pixel(5, 60), 0x1234);
+
+  PwlSetFocus(context, c, 1, 1);
+  root->origin.y = 4;
+  PwlSetFocus(context, nullptr, 1, 1);
+  EXPECT_EQ(platform->Pixel(68, 60), 0x0000);  // scrolled: the old area would be wrong
+  EXPECT_EQ(reinterpret_cast<PwlTextLink*>(c)->saved, nullptr);
+}
+
+TEST_F(LinkTest, SetRectangleRefusesAnUpsideDownOne) {
+  PwlControl* c = Control(PwlType::TextLink, {-1, -1, -1, -1});
+  PglRect bad{10, 10, 5, 20}, good{1, 2, 3, 4}, unset{-1, -1, -1, -1}, out{};
+  EXPECT_EQ(PwlSend(c, nullptr, &bad, 0, PwlMsg::SetRect, 0), PwlErr::BadArg);
+  EXPECT_EQ(PwlSend(c, nullptr, &good, 0, PwlMsg::SetRect, 0), kOk);
+  EXPECT_EQ(PwlSend(c, nullptr, &unset, 0, PwlMsg::SetRect, 0), kOk);
+  EXPECT_EQ(PwlSend(c, nullptr, &out, 0, PwlMsg::GetRect, 0), kOk);
+  EXPECT_EQ(out.left, -1);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::SetRect, 0), PwlErr::NullRect);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, 0, 0), PwlErr::NoOperation);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, 256, 0), PwlErr::NoOperation);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, 0x4), PwlClassErr::BadEvent);
+}
+
+TEST_F(LinkTest, TheFirstFieldMarkFindsItsLink) {
+  BenAnchorRecord plain{}, first{};
+  plain.address = first.address = "x";
+  first.firstField = 1;
+  DDriverItem a = Run(u"a", 0, 0), b = Run(u"b", 0, 20);
+  Link(PwlType::TextLink, &plain, &a, 1);
+  PwlControl* wanted = Link(PwlType::TextLink, &first, &b, 2);
+  EXPECT_EQ(PwlFocusFirstField(root), 1u);
+  EXPECT_EQ(root->focused, wanted);
+}
+
+// --- Check boxes and radio buttons -------------------------------------------
+
+using CheckTest = ControlsFixture;
+
+TEST_F(CheckTest, SelectAndTapToggleTheBoxAndItsRecord) {
+  BenFormFieldRecord record{};
+  record.kind = BenFieldKind::CheckBox;
+  PwlControl* c = Control(PwlType::CheckBox, {-1, -1, -1, -1});
+  const int32_t at[2] = {10, 20};
+  ASSERT_EQ(PwlSend(c, nullptr, const_cast<int32_t*>(at), 0, PwlMsg::SetRect, 0), kOk);
+  EXPECT_GT(c->rect.right, 10);
+  ASSERT_EQ(PwlSend(c, nullptr, &record, PwlMsgFlag::Bound, PwlMsg::Bind, 0), kOk);
+  PwlSetFocus(context, c, 1, 1);
+  Pump();
+  EXPECT_EQ(Labels(), std::vector<std::u16string>{PwlLabelText(4)});
+  ClearOwnerLog();
+  Key(PwlKey::Select);
+  EXPECT_TRUE(c->flags & PwlCtl::Checked);
+  EXPECT_EQ(record.state, BenCheckState::Checked);
+  Key(PwlKey::Pointer, static_cast<uint32_t>(c->rect.top + 2) << 16 | (c->rect.left + 2));
+  EXPECT_FALSE(c->flags & PwlCtl::Checked);
+  EXPECT_EQ(record.state, 0u);
+  EXPECT_EQ(Labels(), (std::vector<std::u16string>{PwlLabelText(5), PwlLabelText(4)}));
+  uintptr_t value = 0;
+  EXPECT_EQ(PwlSend(c, nullptr, &value, 0, PwlMsg::GetValue, 0), kOk);
+  EXPECT_EQ(value, reinterpret_cast<uintptr_t>(&record));
+  // Re-reading after a re-layout takes the record's state.
+  record.state = BenCheckState::Checked;
+  PwlRepositionControls(root);
+  EXPECT_TRUE(c->flags & PwlCtl::Checked);
+}
+
+// Three radio buttons of one group, joined in the given order.
+class RadioTest : public ControlsFixture {
+ protected:
+  std::array<PwlControl*, 3> Group(const std::array<int, 3>& order, const char16_t* name) {
+    std::array<PwlControl*, 3> r{};
+    for (int i = 0; i < 3; ++i) {
+      r[i] = Control(PwlType::Radio, {0, 20 * i, 11, 20 * i + 11});
+      PwlSend(r[i], nullptr, const_cast<char16_t*>(name), 0, PwlMsg::Bind, 0);
+    }
+    for (int i : order) EXPECT_EQ(PwlSend(r[i], nullptr, nullptr, 0, PwlMsg::JoinGroup, 0), kOk);
+    return r;
+  }
+  static std::vector<bool> States(const std::array<PwlControl*, 3>& r) {
+    std::vector<bool> out;
+    for (PwlControl* c : r) out.push_back((c->flags & PwlCtl::Checked) != 0);
+    return out;
+  }
+};
+
+TEST_F(RadioTest, CheckingAnyMemberUnchecksTheOthersWhateverTheJoinOrder) {
+  std::array<int, 3> order{0, 1, 2};
+  do {
+    const auto r = Group(order, u"g");
+    PwlControl* stranger = Control(PwlType::Radio, {50, 0, 61, 11});
+    PwlSend(stranger, nullptr, const_cast<char16_t*>(u"h"), 0, PwlMsg::Bind, 0);
+    PwlSend(stranger, nullptr, nullptr, 0, PwlMsg::JoinGroup, 0);
+    PwlSend(stranger, nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select);
+    for (int pick = 0; pick < 3; ++pick) {
+      PwlSend(r[pick], nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select);
+      std::vector<bool> want(3, false);
+      want[pick] = true;
+      EXPECT_EQ(States(r), want) << order[0] << order[1] << order[2] << " pick " << pick;
+    }
+    EXPECT_TRUE(stranger->flags & PwlCtl::Checked);
+    for (PwlControl* c : r) PwlDestroy(c);
+    PwlDestroy(stranger);
+  } while (std::next_permutation(order.begin(), order.end()));
+}
+
+TEST_F(RadioTest, ASecondSelectOnACheckedButtonDoesNothing) {
+  const auto r = Group({2, 0, 1}, u"g");
+  PwlSetFocus(context, r[1], 1, 1);
+  Pump();
+  EXPECT_EQ(Labels(), std::vector<std::u16string>{PwlLabelText(7)});
+  Key(PwlKey::Select);
+  EXPECT_TRUE(r[1]->flags & PwlCtl::Checked);
+  ClearOwnerLog();
+  Key(PwlKey::Select);
+  EXPECT_TRUE(owner->log.empty());
+}
+
+TEST_F(RadioTest, ADestroyedMemberLeavesItsGroupWhole) {
+  const auto r = Group({0, 1, 2}, u"g");
+  PwlDestroy(r[1]);
+  const auto* first = reinterpret_cast<PwlCheckHead*>(r[0]);
+  const auto* last = reinterpret_cast<PwlCheckHead*>(r[2]);
+  EXPECT_TRUE(first->nextInGroup == r[2] || first->previousInGroup == r[2]);
+  EXPECT_TRUE(last->nextInGroup == r[0] || last->previousInGroup == r[0]);
+  PwlSend(r[0], nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select);
+  PwlSend(r[2], nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select);
+  EXPECT_FALSE(r[0]->flags & PwlCtl::Checked);
+}
+
+TEST_F(RadioTest, BoundMembersGroupByTheirRecordsName) {
+  BenFormFieldRecord a{}, b{}, nameless{};
+  a.group = b.group = u"size";
+  a.state = BenCheckState::Checked;
+  PwlControl* ca = Control(PwlType::Radio, {0, 0, 11, 11});
+  PwlControl* cb = Control(PwlType::Radio, {0, 20, 11, 31});
+  PwlSend(ca, nullptr, &a, PwlMsgFlag::Bound, PwlMsg::Bind, 0);
+  PwlSend(cb, nullptr, &b, PwlMsgFlag::Bound, PwlMsg::Bind, 0);
+  EXPECT_TRUE(ca->flags & PwlCtl::Checked);
+  PwlSend(ca, nullptr, nullptr, 0, PwlMsg::JoinGroup, 0);
+  PwlSend(cb, nullptr, nullptr, 0, PwlMsg::JoinGroup, 0);
+  PwlSend(cb, nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select);
+  EXPECT_EQ(a.state, 0u);
+  EXPECT_EQ(b.state, BenCheckState::Checked);
+  PwlControl* cn = Control(PwlType::Radio, {0, 40, 11, 51});
+  PwlSend(cn, nullptr, &nameless, PwlMsgFlag::Bound, PwlMsg::Bind, 0);
+  EXPECT_EQ(PwlSend(cn, nullptr, nullptr, 0, PwlMsg::JoinGroup, 0), PwlErr::BadArg);
+  EXPECT_TRUE(cn->flags & PwlCtl::Grouped);
+}
+
+// --- Push buttons ------------------------------------------------------------
+
+class ButtonTest : public ControlsFixture {
+ protected:
+  char16_t* Own(const char16_t* text) {
+    auto* copy =
+        static_cast<char16_t*>(MemAlloc((LibcWStrLen(text) + 1) * 2, Use::String, Mod::Pwl));
+    LibcWStrCopy(copy, text);
+    return copy;
+  }
+  int32_t TextWidth(const char16_t* text) {
+    FontInstance* font = nullptr;
+    PwlOpenBodyFont(&font);
+    int32_t w = 0;
+    PwlTextWidth(font, 0, LibcWStrLen(text), text, &w);
+    PwlReleaseFont(font);
+    return w;
+  }
+};
+
+TEST_F(ButtonTest, ABoundSubmitButtonWithoutALabelShowsTheDefault) {
+  BenFormFieldRecord record{};
+  record.kind = BenFieldKind::Button;
+  record.flags = BenButtonFlag::Submit;
+  PwlControl* c = Control(PwlType::Button, {-1, -1, -1, -1});
+  ASSERT_EQ(PwlSend(c, nullptr, &record, PwlMsgFlag::Bound, PwlMsg::Bind, 0), kOk);
+  const int32_t at[2] = {10, 10};
+  ASSERT_EQ(PwlSend(c, nullptr, const_cast<int32_t*>(at), kPwlButtonAtPoint, PwlMsg::SetRect, 0),
+            kOk);
+  const auto* b = reinterpret_cast<PwlButton*>(c);
+  ASSERT_NE(b->ownLabel, nullptr);
+  EXPECT_EQ(std::u16string(b->ownLabel), std::u16string(PwlLabelText(0)));
+  const int32_t width = c->rect.right - c->rect.left + 1;
+  EXPECT_EQ(width, TextWidth(PwlLabelText(0)) + 6);
+  PwlSize size{};
+  ASSERT_EQ(PwlMeasure(c, &record, PwlMsgFlag::Bound, &size, PwlType::Button), kOk);
+  EXPECT_EQ(static_cast<int32_t>(size.width), width);
+  EXPECT_EQ(static_cast<int32_t>(size.height), c->rect.bottom - c->rect.top + 1);
+
+  record.flags = BenButtonFlag::Submit | BenButtonFlag::Previous;
+  PwlSend(c, nullptr, &record, PwlMsgFlag::Bound, PwlMsg::Bind, 0);
+  EXPECT_EQ(std::u16string(b->ownLabel), std::u16string(PwlLabelText(10)));
+  record.label = "Go";
+  PwlSend(c, nullptr, &record, PwlMsgFlag::Bound, PwlMsg::Bind, 0);
+  EXPECT_EQ(std::u16string(b->ownLabel), u"Go");
+}
+
+TEST_F(ButtonTest, ALabelWiderThanTheWindowIsCutAtABlank) {
+  PwlControl* c = Control(PwlType::Button, {-1, -1, -1, -1});
+  const char16_t* text = u"ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab";
+  ASSERT_GT(TextWidth(text), 160);
+  ASSERT_EQ(PwlSend(c, nullptr, Own(text), 0, PwlMsg::Bind, 0), kOk);
+  const int32_t at[3] = {0, 30, 0};
+  ASSERT_EQ(PwlSend(c, nullptr, const_cast<int32_t*>(at), kPwlButtonAtPoint, PwlMsg::SetRect, 0),
+            kOk);
+  const auto* b = reinterpret_cast<PwlButton*>(c);
+  ASSERT_GT(b->shown, 0u);
+  ASSERT_LT(b->shown, LibcWStrLen(text));
+  EXPECT_EQ(text[b->shown], u' ');
+  EXPECT_LT(c->rect.right, 160);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Redraw, 0), kOk);
+  // The ellipsis sits after the shown text: ink right of it up to the frame.
+  PwlSize size{};
+  ASSERT_EQ(PwlMeasure(c, text, 0, &size, PwlType::Button), kOk);
+  EXPECT_LE(size.width, 159u);
+}
+
+TEST_F(ButtonTest, FocusInvertsTheInsideOnlyAndSelectReports) {
+  PwlControl* c = Control(PwlType::Button, {-1, -1, -1, -1}, 3);
+  PwlSend(c, nullptr, Own(u"OK"), 0, PwlMsg::Bind, 0);
+  const int32_t at[3] = {20, 20, 80};
+  PwlSend(c, nullptr, const_cast<int32_t*>(at), 0, PwlMsg::SetRect, 0);
+  PwlSend(c, nullptr, nullptr, 0, PwlMsg::Redraw, 0);
+  const PglRect r = c->rect;
+  EXPECT_EQ(platform->Pixel(r.left, r.top), 0xFFFF);  // open corner
+  EXPECT_EQ(platform->Pixel(r.left + 1, r.top), 0x0000);
+  EXPECT_EQ(platform->Pixel(r.right - 2, r.bottom - 2), 0xFFFF);
+  PwlSetFocus(context, c, 1, 1);
+  EXPECT_EQ(platform->Pixel(r.right - 2, r.bottom - 2), 0x0000);
+  EXPECT_EQ(platform->Pixel(r.right - 1, r.bottom - 1), 0xFFFF);  // between frame and inside
+  EXPECT_EQ(platform->Pixel(r.left + 1, r.top), 0x0000);
+  Pump();
+  EXPECT_EQ(Labels(), std::vector<std::u16string>{PwlLabelText(6)});
+  Key(PwlKey::Select);
+  EXPECT_EQ(OwnerEvents(PwlEvent::Text).size(), 1u);
+  EXPECT_EQ(OwnerEvents(PwlEvent::Text)[0].arg2, 3u);
+  PwlSetFocus(context, nullptr, 1, 1);
+  EXPECT_EQ(platform->Pixel(r.right - 2, r.bottom - 2), 0xFFFF);
+}
+
+TEST_F(ButtonTest, MissingLabelsAndDataAreRefused) {
+  PwlSize size{};
+  EXPECT_EQ(PwlMeasure(nullptr, nullptr, 0, &size, PwlType::Button), PwlClassErr::NoImage);
+  EXPECT_EQ(PwlMeasure(nullptr, u"x", 0, nullptr, PwlType::Button), PwlErr::NullData);
+  BenFormFieldRecord plain{};
+  EXPECT_EQ(PwlMeasure(nullptr, &plain, PwlMsgFlag::Bound, &size, PwlType::Button),
+            PwlClassErr::NoImage);
+  PwlControl* c = Control(PwlType::Button, {-1, -1, -1, -1});
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Bind, 0), PwlClassErr::NoImage);
+  const int32_t at[2] = {0, 0};
+  PwlSend(c, nullptr, const_cast<int32_t*>(at), kPwlButtonAtPoint, PwlMsg::SetRect, 0);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Redraw, 0), PwlErr::DoesNotFit);
+}
+
+}  // namespace

@@ -1,0 +1,382 @@
+// Popup dialogs: the opening calls, the popup task's handler, its keys, the
+// answer and the destruction.
+#include "widgets/popup.h"
+
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "widgets/input.h"
+
+uint32_t PopupShowingMark = 0;
+
+namespace {
+
+constexpr uint32_t kUse = Use::Data;
+
+template <class T>
+T* New() {
+  return static_cast<T*>(MemAllocZero(sizeof(T), kUse, Mod::Pwl));
+}
+
+// A copy of the text; null stays null.
+char16_t* Dup(const char16_t* text) {
+  if (!text) return nullptr;
+  auto* copy = static_cast<char16_t*>(MemAlloc((LibcWStrLen(text) + 1) * 2, kUse, Mod::Pwl));
+  if (copy) LibcWStrCopy(copy, text);
+  return copy;
+}
+
+void FreeBody(PopupRequest* r) {
+  switch (r->kind) {
+    case PopupKind::Text: {
+      auto* b = static_cast<PopupTextBody*>(r->body);
+      if (b) MemFree(&b->prompt), MemFree(&b->initial), MemFree(&b->mask);
+      break;
+    }
+    case PopupKind::Confirm: {
+      auto* b = static_cast<PopupConfirmBody*>(r->body);
+      if (b) MemFree(&b->text), MemFree(&b->buttons[0].label), MemFree(&b->buttons[1].label);
+      break;
+    }
+    case PopupKind::Message: {
+      auto* b = static_cast<PopupMessageBody*>(r->body);
+      if (b) MemFree(&b->text), MemFree(&b->button.label);
+      break;
+    }
+    case PopupKind::List: {
+      auto* b = static_cast<PopupListBody*>(r->body);
+      if (!b) break;
+      MemFree(&b->title);
+      MemFree(&b->okLabel);
+      for (uint32_t i = 0; b->items && i < b->count; ++i) MemFree(&b->items[i].text);
+      MemFree(&b->items);
+      break;
+    }
+    default:
+      break;
+  }
+  MemFree(&r->body);
+}
+
+void FreeRequest(PopupRequest* r) {
+  FreeBody(r);
+  MemFree(&r);
+}
+
+PopupRequest* NewRequest(uint32_t kind, void* body, TskmanTask* reply) {
+  PopupRequest* r = New<PopupRequest>();
+  if (!r) return nullptr;
+  r->kind = kind;
+  r->body = body;
+  r->replyTask = reply;
+  return r;
+}
+
+Result Start(PopupRequest* r) {
+  TskmanTask* task = nullptr;
+  const Result result = TskmanCreateTask(&task, Mod::Popup, PopupTaskHandler, r);
+  if (result != kOk) FreeRequest(r);
+  return result;
+}
+
+void PostUi(uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  if (TskmanTask* ui = TskmanFind(Mod::Ui)) TskmanPost(ui, message, arg1, arg2);
+}
+
+void Answer(const PopupRequest* r, uintptr_t value, uintptr_t flag) {
+  if (r->replyTask) TskmanPost(r->replyTask, PwlEvent::PopupAnswer, value, flag);
+}
+
+// The answer is posted first; the request is gone once the send returns.
+void AnswerAndClose(PopupRequest* r, uintptr_t value, uintptr_t flag) {
+  Answer(r, value, flag);
+  TskmanSend(r->popupTask, TskMsg::Stop2, 0, 0);
+}
+
+void AnswerList(PopupRequest* r) {
+  const auto* b = static_cast<const PopupListBody*>(r->body);
+  uint32_t n = 0;
+  for (uint32_t i = 0; i < b->count; ++i) n += b->items[i].flags & 1;
+  uint32_t* chosen = n ? static_cast<uint32_t*>(MemAlloc(n * 4, kUse, Mod::Pwl)) : nullptr;
+  if (!chosen) n = 0;
+  for (uint32_t i = 0, k = 0; chosen && i < b->count; ++i)
+    if (b->items[i].flags & 1) chosen[k++] = i;
+  AnswerAndClose(r, reinterpret_cast<uintptr_t>(chosen), n);
+}
+
+void Destroy(PopupRequest* r) {
+  if (r->kind == PopupKind::Text) {
+    // A cancel by key leaves the host's window open: it goes with the popup.
+    if (r->session) InputSessionClose(r->session);
+    r->session = nullptr;
+    PostUi(PwlEvent::RedrawPage, 0, 0);
+  } else if (r->window) {
+    PwlClear(r->window);
+    PwlSetActiveWindow(r->saved);
+    if (r->saved) r->saved->hidden = 0;
+    PostUi(PwlEvent::RedrawPage, reinterpret_cast<uintptr_t>(r->saved), 0);
+    PopupShowingMark = 0;
+    PwlDestroyWindow(&r->window);
+  }
+  FreeBody(r);
+  if (r->kind != PopupKind::Text) PostUi(PwlEvent::ClearLabels, 0, 0);
+  TskmanTask* task = r->popupTask;
+  MemFree(&r);
+  TskmanDestroyTask(task);
+}
+
+Result Build(PopupRequest* r) {
+  switch (r->kind) {
+    case PopupKind::Text:
+      return PopupOpenEditor(r);
+    case PopupKind::Confirm:
+      return PopupBuildConfirm(r);
+    case PopupKind::Message:
+      return PopupBuildMessage(r);
+    case PopupKind::List:
+      return PopupBuildList(r);
+    default:
+      return PwlErr::BadArg;
+  }
+}
+
+void RouteKey(PopupRequest* r, uint32_t key, uintptr_t data) {
+  if (PwlGetFocusedControl()) {
+    if (TskmanTask* toolkit = TskmanFind(Mod::Pwl)) TskmanPost(toolkit, PwlEvent::Key, key, data);
+    return;
+  }
+  if (key != PwlKey::Soft1 && key != PwlKey::Soft2) return;
+  uint32_t code = 0;
+  uintptr_t argument = 0;
+  PwlGetSlot(key == PwlKey::Soft1 ? 1 : 2, &code, &argument);
+  TskmanSend(r->popupTask, PwlEvent::PopupCommand, code, argument);
+}
+
+void Keys(PopupRequest* r, uint32_t key, uintptr_t data) {
+  if (key == kPopupCancelKey) {
+    TskmanSend(r->popupTask, PwlEvent::PopupCommand, PopupCmd::Cancel, 0);
+    return;
+  }
+  if (!r->listMode && r->text) {
+    if (key == PwlKey::Next || key == PwlKey::Down) {
+      PwlSend(r->text, nullptr, nullptr, 0, PwlMsg::Event, 0x10000);
+      return;
+    }
+    if (key == PwlKey::Previous || key == PwlKey::Up) {
+      PwlSend(r->text, nullptr, nullptr, 0, PwlMsg::Event, 0x8000);
+      return;
+    }
+  }
+  RouteKey(r, key, data);
+}
+
+bool IsButton(const PopupButton& b, uintptr_t control) {
+  return control && reinterpret_cast<uintptr_t>(b.control) == control;
+}
+
+void Activated(PopupRequest* r, uintptr_t what) {
+  switch (r->kind) {
+    case PopupKind::Text:
+      AnswerAndClose(r, what, 1);
+      return;
+    case PopupKind::Confirm: {
+      auto* b = static_cast<PopupConfirmBody*>(r->body);
+      if (IsButton(b->buttons[0], what))
+        PopupConfirmYes(nullptr, reinterpret_cast<uintptr_t>(r));
+      else if (IsButton(b->buttons[1], what))
+        PopupConfirmNo(nullptr, reinterpret_cast<uintptr_t>(r));
+      return;
+    }
+    case PopupKind::Message:
+      if (IsButton(static_cast<PopupMessageBody*>(r->body)->button, what))
+        PopupMessageDone(nullptr, reinterpret_cast<uintptr_t>(r));
+      return;
+    case PopupKind::List:
+      AnswerList(r);
+      return;
+    default:
+      return;
+  }
+}
+
+void Command(PopupRequest* r, uint32_t command) {
+  if (command == PopupCmd::Cancel) {
+    AnswerAndClose(r, 0, 0);
+  } else if (command == PopupCmd::Accept) {
+    if (r->kind == PopupKind::List)
+      AnswerList(r);
+    else if (r->kind != PopupKind::Text)
+      AnswerAndClose(r, 1, 1);
+  }
+}
+
+}  // namespace
+
+Result PopupMessage(const char16_t* text, TskmanTask* reply) {
+  if (!text) return PwlErr::BadArg;
+  auto* body = New<PopupMessageBody>();
+  PopupRequest* r = NewRequest(PopupKind::Message, body, reply);
+  if (!r) {
+    MemFree(&body);
+    return PwlErr::NoMemory;
+  }
+  if (body) {
+    body->text = Dup(text);
+    body->button.label = PwlDupUiString(14);
+    body->button.callback = PopupMessageDone;
+  }
+  if (!body || !body->text || !body->button.label) {
+    FreeRequest(r);
+    return PwlErr::NoMemory;
+  }
+  return Start(r);
+}
+
+Result PopupConfirm(const char16_t* text, const char16_t* first, const char16_t* second,
+                    TskmanTask* reply) {
+  if (!text) return PwlErr::BadArg;
+  auto* body = New<PopupConfirmBody>();
+  PopupRequest* r = NewRequest(PopupKind::Confirm, body, reply);
+  if (!r) {
+    MemFree(&body);
+    return PwlErr::NoMemory;
+  }
+  if (body) {
+    body->text = Dup(text);
+    body->buttons[0].label = first && *first ? Dup(first) : PwlDupUiString(12);
+    body->buttons[1].label = second && *second ? Dup(second) : PwlDupUiString(13);
+    body->buttons[0].callback = PopupConfirmYes;
+    body->buttons[1].callback = PopupConfirmNo;
+  }
+  if (!body || !body->text || !body->buttons[0].label || !body->buttons[1].label) {
+    FreeRequest(r);
+    return PwlErr::NoMemory;
+  }
+  return Start(r);
+}
+
+Result PopupListMenu(const char16_t* title, const PopupListItem* items, uint32_t flags,
+                     uint32_t count, TskmanTask* reply) {
+  if (count && !items) return PwlErr::BadArg;
+  auto* body = New<PopupListBody>();
+  PopupRequest* r = NewRequest(PopupKind::List, body, reply);
+  if (!r) {
+    MemFree(&body);
+    return PwlErr::NoMemory;
+  }
+  if (!body) {
+    FreeRequest(r);
+    return PwlErr::NoMemory;
+  }
+  body->flags = flags | kPopupListFlag;
+  bool ok = !title || (body->title = Dup(title)) != nullptr;
+  if (ok && count) {
+    body->items = static_cast<PopupListItem*>(
+        MemAllocZero(count * static_cast<uint32_t>(sizeof(PopupListItem)), kUse, Mod::Pwl));
+    ok = body->items != nullptr;
+    if (ok) body->count = count;
+    for (uint32_t i = 0; ok && i < count; ++i) {
+      body->items[i].text = Dup(items[i].text ? items[i].text : u"");
+      body->items[i].flags = items[i].flags;
+      ok = body->items[i].text != nullptr;
+    }
+  }
+  if (!ok) {
+    FreeRequest(r);
+    return PwlErr::NoMemory;
+  }
+  return Start(r);
+}
+
+Result PopupInput(const char16_t* prompt, const char16_t* initial, const char16_t* mask,
+                  uint32_t mode, TskmanTask* reply) {
+  if (!prompt) return PwlErr::BadArg;
+  auto* body = New<PopupTextBody>();
+  PopupRequest* r = NewRequest(PopupKind::Text, body, reply);
+  if (!r) {
+    MemFree(&body);
+    return PwlErr::NoMemory;
+  }
+  bool ok = body != nullptr;
+  if (ok) {
+    body->mode = mode | kPopupTextMode;
+    body->prompt = Dup(prompt);
+    ok = body->prompt && (!initial || (body->initial = Dup(initial))) &&
+         (!mask || (body->mask = Dup(mask)));
+  }
+  if (!ok) {
+    FreeRequest(r);
+    return PwlErr::NoMemory;
+  }
+  return Start(r);
+}
+
+void PopupClose() {
+  TskmanTask* task = TskmanFind(Mod::Popup);
+  if (!task) return;
+  void* context = nullptr;
+  TskmanGetContext(&context, task);
+  auto* r = static_cast<PopupRequest*>(context);
+  if (r && r->session) {
+    InputSessionClose(r->session);
+    r->session = nullptr;
+  }
+  TskmanSend(task, TskMsg::Stop2, 0, 0);
+}
+
+void PopupConfirmYes(PwlControl*, uintptr_t request) {
+  AnswerAndClose(reinterpret_cast<PopupRequest*>(request), 1, 1);
+}
+
+void PopupConfirmNo(PwlControl*, uintptr_t request) {
+  AnswerAndClose(reinterpret_cast<PopupRequest*>(request), 0, 0);
+}
+
+void PopupMessageDone(PwlControl*, uintptr_t request) {
+  AnswerAndClose(reinterpret_cast<PopupRequest*>(request), 0, 0);
+}
+
+Result PopupTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  auto* r = static_cast<PopupRequest*>(context);
+  if (!r) return PwlErr::BadArg;
+  switch (message) {
+    case TskMsg::Start: {
+      r->popupTask = reinterpret_cast<TskmanTask*>(arg1);
+      const Result result = Build(r);
+      if (result != kOk) {
+        TskmanSend(r->popupTask, TskMsg::Stop2, 0, 0);
+        return result;
+      }
+      if (r->kind == PopupKind::List) {
+        PwlControl* first = nullptr;
+        PwlFirstVisibleChild(r->window, &first, 1);
+        if (first) PwlFocusControl(first, 0);
+      }
+      return kOk;
+    }
+    case TskMsg::Stop:
+    case TskMsg::Stop2:
+      Destroy(r);
+      return kOk;
+    case PwlEvent::Label:
+    case PwlEvent::ClearLabels:
+    case PwlEvent::FocusChanged:
+    case PwlEvent::Labels:
+      PostUi(message, arg1, arg2);
+      return kOk;
+    case PwlEvent::Text:
+    case 0x2a04:
+      Activated(r, arg1);
+      return kOk;
+    case PwlEvent::Cancel:
+      AnswerAndClose(r, 0, 0);
+      return kOk;
+    case PwlEvent::Key:
+      Keys(r, static_cast<uint32_t>(arg1), arg2);
+      return kOk;
+    case PwlEvent::PopupCommand:
+      Command(r, static_cast<uint32_t>(arg1));
+      return kOk;
+    default:
+      return PwlErr::BadArg;
+  }
+}

@@ -1,0 +1,115 @@
+// Popup dialogs (module 43): the toolkit's modal questions. A message with
+// one button, a confirmation with two, a list menu and a text entry; each
+// open popup is a task of its own with one PopupRequest as its context. The
+// caller names a reply task, which receives exactly one answer, 0x2a09
+// (value, flag), unless the popup is closed without one (PopupClose, or a
+// build that failed).
+#pragma once
+#include <cstdint>
+
+#include "kernel/tskman.h"
+#include "widgets/pwl.h"
+#include "widgets/pwl_select.h"
+
+struct FontInstance;
+struct InputSession;
+
+namespace PopupKind {
+constexpr uint32_t Text = 1, Confirm = 2, Message = 3, List = 4;
+}
+
+// Commands of 0x2a0e.
+namespace PopupCmd {
+constexpr uint32_t Accept = 1, Cancel = 2;
+}
+
+// The key sub-code that cancels any popup.
+constexpr uint32_t kPopupCancelKey = 22;
+// Added to the caller's flags: list bodies and text-entry modes.
+constexpr uint32_t kPopupListFlag = 0x100, kPopupTextMode = 0x80;
+
+struct PopupRequest;
+using PopupCallback = void (*)(PwlControl* control, uintptr_t request);
+
+struct PopupButton {
+  char16_t* label;
+  PopupCallback callback;
+  PwlControl* control;  // a button drawn in the window; null for soft keys
+};
+
+struct PopupTextBody {
+  char16_t* prompt;
+  char16_t* initial;
+  char16_t* mask;
+  uint32_t mode;
+};
+
+struct PopupMessageBody {
+  char16_t* text;
+  PopupButton button;
+};
+
+struct PopupConfirmBody {
+  char16_t* text;
+  PopupButton buttons[2];
+};
+
+using PopupListItem = PwlSelectItem;
+
+// Begins as the select list's unbound option list, which it is bound to.
+struct PopupListBody {
+  char16_t* title;
+  uint32_t flags;
+  PopupListItem* items;
+  uint32_t count;
+  PwlControl* list;
+  PwlControl* ok;
+  char16_t* okLabel;  // the OK button's label, which the button borrows
+};
+
+struct PopupRequest {
+  uint32_t kind;  // PopupKind
+  PwlWindow* window;
+  PwlWindow* saved;  // the active window when the popup opened
+  PglRect box;       // the layout box, in the popup window's coordinates
+  PwlControl* softKeys;
+  PwlControl* text;
+  uint32_t listMode;
+  void* body;
+  TskmanTask* popupTask;
+  TskmanTask* replyTask;
+  InputSession* session;
+};
+
+// 1 while a message or confirm popup is built and shown; 0 after any drawn
+// popup closes. The browser core reads it.
+extern uint32_t PopupShowingMark;
+
+Result PopupMessage(const char16_t* text, TskmanTask* reply);
+// Null or empty labels fall back to "확인" and "취소".
+Result PopupConfirm(const char16_t* text, const char16_t* first, const char16_t* second,
+                    TskmanTask* reply);
+Result PopupListMenu(const char16_t* title, const PopupListItem* items, uint32_t flags,
+                     uint32_t count, TskmanTask* reply);
+Result PopupInput(const char16_t* prompt, const char16_t* initial, const char16_t* mask,
+                  uint32_t mode, TskmanTask* reply);
+// Closes the open popup without an answer; nothing when there is none.
+void PopupClose();
+
+Result PopupTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);
+
+// The soft-key callbacks of message and confirm popups.
+void PopupConfirmYes(PwlControl* control, uintptr_t request);
+void PopupConfirmNo(PwlControl* control, uintptr_t request);
+void PopupMessageDone(PwlControl* control, uintptr_t request);
+
+// One line of text at most `width` pixels: how many characters to draw and
+// how many to step over (never 0 while text remains).
+void PopupBreakLine(const FontInstance* font, const char16_t* text, int32_t width,
+                    uint32_t* draw, uint32_t* advance);
+
+// Builders, used by the popup task on its start message.
+Result PopupBuildMessage(PopupRequest* request);
+Result PopupBuildConfirm(PopupRequest* request);
+Result PopupBuildList(PopupRequest* request);
+Result PopupOpenEditor(PopupRequest* request);
