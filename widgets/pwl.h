@@ -181,6 +181,9 @@ struct PwlWindow {
   PglViewport* cache[2];  // kept by the view-drawing code
   TskmanTimer* timer;     // the text balloon's
   PglViewport* saved[2];  // the screen under the balloon box and its pointer
+  PwlControl* balloonControl;  // the control whose title balloon is pending or shown
+  uint32_t balloonPending;     // a title waits for balloons to be switched on
+  uint32_t balloonsOn;         // set by the window's owner; clear: no balloons
 };
 
 constexpr uint32_t kPwlWindowMarker = 'w';

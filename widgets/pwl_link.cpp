@@ -81,11 +81,32 @@ PglRect ImageRect(PwlControl* c) {
   return {left, top, left + item->width - 1, top + static_cast<int32_t>(item->height) - 1};
 }
 
+// The focused link's title, next to its rectangle: shown when the window's
+// owner has balloons on, otherwise remembered as pending.
+Result OfferTitle(PwlControl* c, const PglRect& rect) {
+  const BenAnchorRecord* anchor = Link(c)->anchor;
+  if (!Focused(c) || !anchor || !anchor->title) return kOk;
+  PwlWindow* w = c->window;
+  w->balloonControl = c;
+  if (!w->balloonsOn) {
+    w->balloonPending = 1;
+    return kOk;
+  }
+  FontInstance* font = nullptr;
+  Result r = PwlOpenBodyFont(&font);
+  if (r == kOk)
+    r = PwlShowBalloon(font, 0, LibcWStrLen(anchor->title), anchor->title, w, &rect);
+  PwlReleaseFont(font);
+  return r;
+}
+
+bool BalloonShown(const PwlWindow* w) { return w->saved[0] || w->saved[1] || w->timer; }
+
 Result DrawImageFrame(PwlControl* c) {
   // A balloon still up would be drawn over and later put back wrong.
   PwlRestoreSavedAreas(c->window);
   const BenAnchorRecord* anchor = Link(c)->anchor;
-  if (anchor && anchor->noFrame) return kOk;
+  if (anchor && anchor->noFrame) return OfferTitle(c, ImageRect(c));
   const PglRect r = ImageRect(c);
   const PglRect bands[4] = {{r.left, r.top, r.right, r.top + 1},
                             {r.left, r.bottom - 1, r.right, r.bottom},
@@ -97,6 +118,7 @@ Result DrawImageFrame(PwlControl* c) {
     if (Focused(c))
       if (Result e = PwlInvertRect(c->window, &band); e != kOk) result = e;
   }
+  if (Result e = OfferTitle(c, r); e != kOk) result = e;
   return result;
 }
 
@@ -186,7 +208,14 @@ Result Decorate(PwlControl* c, bool focusing) {
   PwlTextLink* link = TextLink(c);
   if (focusing) {
     if (c->window->cache[1]) SaveUnder(c, RunOf(c));
-    return DrawFocused(c);
+    Result r = DrawFocused(c);
+    // The balloon points at the link's last line.
+    if (r == kOk && !BalloonShown(c->window)) {
+      PglRect rect = RunOf(c).rect;
+      rect.bottom += OtherLinesHeight(c);
+      r = OfferTitle(c, rect);
+    }
+    return r;
   }
   if (link->saved) {
     Result r = kOk;
@@ -292,6 +321,11 @@ Result LinkProc(PwlControl* c, PwlControl*, void* data, uint32_t flags, uint32_t
       return FocusOut(c, flags);
     case PwlMsg::Destroy:
       if (c->type == PwlType::TextLink) PglFreeSurface(&TextLink(c)->saved);
+      // The window must not keep pointing at a control that is gone.
+      if (c->window && c->window->balloonControl == c) {
+        c->window->balloonControl = nullptr;
+        c->window->balloonPending = 0;
+      }
       return kOk;
     default:
       return PwlErr::NoOperation;

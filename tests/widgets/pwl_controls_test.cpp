@@ -11,6 +11,7 @@
 #include "kernel/mem.h"
 #include "layout/ddriver.h"
 #include "tests/widgets/pwl_controls_fixture.h"
+#include "widgets/pwl_balloon.h"
 #include "widgets/pwl_text.h"
 
 namespace {
@@ -155,6 +156,43 @@ TEST_F(LinkTest, APointerTapOnAnImageLinkReportsThePointAndFramesIt) {
   EXPECT_EQ(platform->Pixel(22, 102), 0xFFFF);
   PwlSetFocus(context, nullptr, 1, 1);
   EXPECT_EQ(platform->Pixel(20, 100), 0xFFFF);
+}
+
+TEST_F(LinkTest, AFocusedTitleShowsInABalloonOnlyWhileBalloonsAreOn) {
+  BenAnchorRecord anchor{};
+  anchor.address = "http://img/";
+  anchor.title = u"Pictures";
+  DDriverItem image{};
+  image.left = 20;
+  image.top = 40;
+  image.width = 40;
+  image.height = 30;
+  image.kind = DDriverKind::Image;
+  PwlControl* c = Link(PwlType::ImageLink, &anchor, &image, 9);
+  // Off: the title is only remembered.
+  PwlSetFocus(context, c, 1, 1);
+  Pump();
+  EXPECT_EQ(root->balloonControl, c);
+  EXPECT_EQ(root->balloonPending, 1u);
+  EXPECT_EQ(root->saved[0], nullptr);
+  PwlSetFocus(context, nullptr, 1, 1);
+  Pump();
+  // On: the balloon below the image, the screen under it kept.
+  root->balloonsOn = 1;
+  const std::vector<uint16_t> before = platform->screen;
+  PwlSetFocus(context, c, 1, 1);
+  Pump();
+  ASSERT_NE(root->saved[0], nullptr);
+  EXPECT_NE(root->timer, nullptr);
+  bool changedBelow = false;
+  for (int y = 71; y < 100 && !changedBelow; ++y)
+    for (int x = 0; x < 160 && !changedBelow; ++x) changedBelow = platform->Pixel(x, y) != before[y * 160 + x];
+  EXPECT_TRUE(changedBelow);
+  // Taking it down puts the screen back, and a destroyed control is forgotten.
+  PwlRestoreSavedAreas(root);
+  EXPECT_EQ(root->saved[0], nullptr);
+  PwlDestroy(c);
+  EXPECT_EQ(root->balloonControl, nullptr);
 }
 
 TEST_F(LinkTest, FocusedColoursAreTheInverseWhenTheRunGivesNone) {
