@@ -63,7 +63,7 @@ size_t LogFormatW(char16_t* out, size_t size, const char16_t* format, va_list ar
       continue;
     }
     const char16_t* start = f++;
-    // The conversion as an 8-bit specification, for the numbers.
+    // The conversion as an 8-bit format, for the numbers.
     std::string spec = "%";
     bool left = false;
     while (*f && std::strchr("-+ #0", static_cast<char>(*f)) && *f < 0x80) {

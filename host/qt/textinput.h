@@ -19,7 +19,7 @@ class QPushButton;
 class TextInputWindow : public QWidget {
   Q_OBJECT
  public:
-  // Over `display` (the handset screen) when the spec has a place, else
+  // Over `display` (the handset screen) when the request has a place, else
   // centred over `owner` (the main window), which it blocks.
   TextInputWindow(const TiwWindowSpec& spec, QWidget* owner, QWidget* display);
 
