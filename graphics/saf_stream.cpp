@@ -248,7 +248,8 @@ bool Run() {
           return true;
         case 16:
           return Fail();
-        default:  // not decoded: passed over, taking no room
+        default:  // not decoded: passed over, taking no room, never placed
+          o.pixels = nullptr;
           gSaf.offset += gSaf.dataLength;
           gSaf.state = kBlockHead;
           return true;
