@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "graphics/blit.h"
+#include "graphics/blit_outline.h"
 #include "graphics/saf_internal.h"
 #include "graphics/sis_draw.h"
 #include "graphics/sis_internal.h"
@@ -111,42 +112,6 @@ Box SafPlacementBounds(BlitBitmap* d, const SafObject& o) {
   return {left, top, static_cast<int32_t>(left + maxX - minX), static_cast<int32_t>(top + maxY - minY)};
 }
 
-uint32_t PlanePixel(const uint8_t* plane, uint32_t x, uint32_t y) {
-  const uint32_t d = r.depth, bit = (y * gSis.frameWidth + x) * d;
-  return plane[bit >> 3] >> (8 - d - (bit & 7)) & ((1u << d) - 1);
-}
-
-// Outline mask of a packed object: each row of the box from its first to
-// its last occupied pixel, cut in each column to its first and last.
-void SafFillHullMask(const Box& b) {
-  const uint32_t d = r.depth;
-  auto set = [&](uint32_t x, uint32_t y, bool on) {
-    const uint32_t bit = (y * gSis.frameWidth + x) * d, shift = 8 - d - (bit & 7);
-    uint8_t& byte = gSaf.maskPlane[bit >> 3];
-    const uint32_t m = ((1u << d) - 1) << shift;
-    byte = static_cast<uint8_t>(on ? byte | m : byte & ~m);
-  };
-  for (int32_t y = b.top; y <= b.bottom; ++y) {
-    int32_t first = -1, last = -1;
-    for (int32_t x = b.left; x <= b.right; ++x)
-      if (PlanePixel(gSaf.pixelPlane, static_cast<uint32_t>(x), static_cast<uint32_t>(y))) {
-        if (first < 0) first = x;
-        last = x;
-      }
-    for (int32_t x = first; first >= 0 && x <= last; ++x) set(static_cast<uint32_t>(x), static_cast<uint32_t>(y), true);
-  }
-  for (int32_t x = b.left; x <= b.right; ++x) {
-    int32_t first = -1, last = -1;
-    for (int32_t y = b.top; y <= b.bottom; ++y)
-      if (PlanePixel(gSaf.pixelPlane, static_cast<uint32_t>(x), static_cast<uint32_t>(y))) {
-        if (first < 0) first = y;
-        last = y;
-      }
-    for (int32_t y = b.top; y <= b.bottom; ++y)
-      if (first < 0 || y < first || y > last) set(static_cast<uint32_t>(x), static_cast<uint32_t>(y), false);
-  }
-}
-
 void SafMergePlanes(uint32_t mode) {
   const uint32_t words = gSaf.planeBytes / 4, rest = gSaf.planeBytes & 3;
   uint8_t* f = r.frame;
@@ -214,9 +179,12 @@ int32_t Place(const uint8_t* c, uint32_t len) {
   if ((depth == 1 || depth == 2) && d.keyMode >= 1 && d.keyMode != 0) {
     std::memset(gSaf.pixelPlane, 0, gSaf.planeBytes);
     std::memset(gSaf.maskPlane, 0, gSaf.planeBytes);
+    const BlitHullPlanes planes{gSaf.pixelPlane, gSaf.maskPlane, gSis.frameWidth, gSis.frameHeight, depth};
+    const BlitBox whole{u.left, u.top, u.right, u.bottom}, drawn{b.left, b.top, b.right, b.bottom};
+    if (d.keyMode == 1) BlitMarkHullEdges(planes, &d, &o, whole, drawn);
     BlitDispatchPacked(o.pixels, gSaf.pixelPlane, gSis.frameWidth, gSis.frameHeight, &d, &o, &clip, depth);
     if (d.keyMode == 1) {
-      SafFillHullMask(b);
+      BlitFillHullMask(planes, &d, &o, whole, drawn);
       SafMergePlanes(1);
     } else if (d.keyMode == 3) {
       SafMergePlanes(3);

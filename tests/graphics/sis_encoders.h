@@ -6,21 +6,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "tools/sisenc.h"
+
 // A block of the adaptive unpacker holding `data`.
 std::vector<uint8_t> SisPackAdaptive(const std::vector<uint8_t>& data);
-
-struct SisBitWriter {
-  std::vector<uint8_t> bytes;
-  uint32_t bits = 0;
-  void Put(uint32_t value, uint32_t n);
-};
-
-// A one-bit image of one object covering the canvas, shown in `frames`
-// frames; `pixels` holds packed rows (MSB leftmost), run-coding each block
-// when `runs` says so.
-std::vector<uint8_t> SisMonoImage(uint32_t widthUnits, uint32_t heightUnits,
-                                  const std::vector<uint8_t>& pixels, uint32_t frames, bool runs,
-                                  uint32_t delay);
 
 // An animation file: info records (header, palette grey ramp, animation,
 // one delay), then `blocks` as given, then the end block.
