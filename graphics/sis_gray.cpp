@@ -244,9 +244,12 @@ void SisTileSpan(uint32_t* columns, uint32_t* rows, uint32_t first, uint32_t las
 }
 
 // Applies the patches of layer l onto layer buffer 0, tiles counted over
-// the root's width.
-bool SisGrayDecodePatches(const SisGrayLayer& l, uint32_t width, uint32_t height) {
+// the root's width. A cacheable layer keeps its patches as they come: the
+// two tile indices, then the patch rows, in (last - first + 1) x 16 bytes.
+bool SisGrayDecodePatches(SisGrayLayer& l, uint32_t width, uint32_t height) {
   if (g.planes != 2 || g.method != 1) return true;
+  const bool store = l.cacheable && !l.cached;
+  const uint32_t start = g.cacheUsed;
   uint32_t pos = l.dataPos;
   const uint32_t end = l.dataPos + l.dataLength;
   for (uint32_t i = 0; i < l.patches; ++i) {
@@ -258,9 +261,43 @@ bool SisGrayDecodePatches(const SisGrayLayer& l, uint32_t width, uint32_t height
     SisTileSpan(&cols, &rows, first, last, width);
     if (!DecodeRegion(cols * 8, rows * 8, pos + 2, end, &pos)) return false;
     RegionToLayer(cols * 8, rows * 8, first % width * 8, first / width * 8);
+    if (store) {
+      const uint32_t bytes = 2 + (last - first + 1) * 16;
+      if (!gSis.work || g.cacheUsed + bytes >= gSis.workSize) {
+        g.cacheUsed = start;
+        return false;
+      }
+      uint8_t* at = gSis.work + g.cacheUsed;
+      at[0] = static_cast<uint8_t>(first);
+      at[1] = static_cast<uint8_t>(last);
+      std::memcpy(at + 2, g.region, cols * rows * 16);
+      g.cacheUsed += bytes;
+    }
+  }
+  if (store) {
+    l.cacheOffset = start;
+    l.cached = 1;
   }
   return true;
 }
+
+namespace {
+
+// Replays the patches a cacheable layer kept.
+void ApplyCachedPatches(const SisGrayLayer& l, uint32_t width) {
+  uint32_t at = l.cacheOffset;
+  for (uint32_t i = 0; i < l.patches; ++i) {
+    const uint8_t* p = gSis.work + at;
+    const uint32_t first = p[0], last = p[1];
+    uint32_t cols, rows;
+    SisTileSpan(&cols, &rows, first, last, width);
+    std::memcpy(g.region, p + 2, cols * rows * 16);
+    RegionToLayer(cols * 8, rows * 8, first % width * 8, first / width * 8);
+    at += 2 + (last - first + 1) * 16;
+  }
+}
+
+}  // namespace
 
 const uint8_t* SisGrayParseHeader(const uint8_t* data, uint32_t length) {
   if (!data || std::memcmp(data, "SIS", length < 3 ? length : 3) != 0 || length < 3) return nullptr;
@@ -380,7 +417,6 @@ namespace {
 // pixels and *mask its mask mode.
 bool LoadLayer(uint32_t n, uint32_t* w, uint32_t* h, int32_t* mask) {
   if (n == 0 || n > g.layerCount) return false;
-  SisGrayLayer* entry = &g.layers[n - 1];
   uint32_t chain[kMaxChain];
   uint32_t links = 0;
   uint32_t at = n - 1;
@@ -395,10 +431,6 @@ bool LoadLayer(uint32_t n, uint32_t* w, uint32_t* h, int32_t* mask) {
   *w = root.width * 8;
   *h = root.height * 8;
   *mask = root.maskMode;
-  if (entry->cached) {
-    CacheLoad(*entry);
-    return true;
-  }
   if (root.cached) {
     CacheLoad(root);
   } else {
@@ -408,12 +440,11 @@ bool LoadLayer(uint32_t n, uint32_t* w, uint32_t* h, int32_t* mask) {
   // Patches from the member next to the root down to the entry's layer.
   for (uint32_t i = links - 1; i-- > 0;) {
     SisGrayLayer& l = g.layers[chain[i]];
-    if (l.patched && !SisGrayDecodePatches(l, root.width, root.height)) return false;
-  }
-  if (entry != &root && entry->cacheable) {
-    entry->width = root.width;
-    entry->height = root.height;
-    if (!CacheStore(entry)) return false;
+    if (!l.patched) continue;
+    if (l.cached)
+      ApplyCachedPatches(l, root.width);
+    else if (!SisGrayDecodePatches(l, root.width, root.height))
+      return false;
   }
   return true;
 }
