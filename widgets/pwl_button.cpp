@@ -200,21 +200,12 @@ Result Event(PwlControl* c, void* data, uintptr_t bits) {
 Result ButtonProc(PwlControl* c, PwlControl*, void* data, uint32_t flags, uint32_t message,
                   uintptr_t argument) {
   if (!c) return PwlErr::NullControl;
+  if (Result common; PwlCommonMessage(c, data, message, &common)) return common;
   switch (message) {
     case PwlMsg::Event:
       return Event(c, data, argument);
     case PwlMsg::Redraw:
       return Draw(c);
-    case PwlMsg::Enable:
-      c->flags |= PwlCtl::Enabled;
-      return kOk;
-    case PwlMsg::Disable:
-      c->flags &= ~PwlCtl::Enabled;
-      return kOk;
-    case PwlMsg::GetRect:
-      if (!data) return PwlErr::NullRect;
-      *static_cast<PglRect*>(data) = c->rect;
-      return kOk;
     case PwlMsg::SetRect:
       if (!data) return PwlErr::NullRect;
       return SetRect(c, static_cast<const int32_t*>(data), flags);

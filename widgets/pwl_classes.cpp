@@ -41,6 +41,25 @@ void PwlInstallStandardClasses() {
   PwlSetClassHooks(&hooks);
 }
 
+bool PwlCommonMessage(PwlControl* c, void* data, uint32_t message, Result* result) {
+  switch (message) {
+    case PwlMsg::Enable:
+      c->flags |= PwlCtl::Enabled;
+      *result = kOk;
+      return true;
+    case PwlMsg::Disable:
+      c->flags &= ~PwlCtl::Enabled;
+      *result = kOk;
+      return true;
+    case PwlMsg::GetRect:
+      if (data) *static_cast<PglRect*>(data) = c->rect;
+      *result = data ? kOk : PwlErr::NullRect;
+      return true;
+    default:
+      return false;
+  }
+}
+
 Result PwlOpenBodyFont(FontInstance** out) {
   *out = nullptr;
   int32_t family = 0;

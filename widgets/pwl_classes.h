@@ -165,6 +165,10 @@ extern const PwlControlClass kPwlTextAreaClass;
 // --- Helpers the classes share -----------------------------------------------
 
 // The "BodyText" font at size 3, the classes' font.
+// The answers every class gives alike: enable and disable set the enabled
+// flag, get rectangle copies the rectangle out. True, with the answer in
+// *result, when `message` is one of them.
+bool PwlCommonMessage(PwlControl* c, void* data, uint32_t message, Result* result);
 Result PwlOpenBodyFont(FontInstance** out);
 // Posts to the window's owner under the run rule: while a focus message goes
 // to a run of controls (a link broken over lines), only the first post of

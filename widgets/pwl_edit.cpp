@@ -2,6 +2,7 @@
 // and hands editing to the text-input session; the value comes back as
 // message 19. A bound box shares its text with the form record's current
 // value; a text area may instead be a read-only viewer that scrolls.
+#include "widgets/pwl_classes.h"
 #include "browser/benform.h"
 #include "browser/benvar.h"
 #include "host/platform/shellsvc.h"
@@ -337,17 +338,12 @@ Result PwlTextBoxProc(PwlControl* c, PwlControl*, void* data, uint32_t flags, ui
                       uintptr_t argument) {
   if (!c) return PwlErr::NullControl;
   PwlTextBox* b = PwlBoxOf(c);
+  if (Result common; PwlCommonMessage(c, data, message, &common)) return common;
   switch (message) {
     case PwlMsg::Event:
       return Event(b, argument);
     case PwlMsg::Redraw:
       return PwlTextBoxDraw(b);
-    case PwlMsg::Enable:
-      c->flags |= PwlCtl::Enabled;
-      return kOk;
-    case PwlMsg::Disable:
-      c->flags &= ~PwlCtl::Enabled;
-      return kOk;
     case PwlClassMsg::TextRect: {
       if (!data) return PwlErr::NullRect;
       const PglSurface* icon = PwlImageOf(PwlImage::EditBox);
@@ -356,10 +352,6 @@ Result PwlTextBoxProc(PwlControl* c, PwlControl*, void* data, uint32_t flags, ui
       *static_cast<PglRect*>(data) = {r.left + 1, r.top + 1, r.right - (w + 3), r.bottom - 1};
       return kOk;
     }
-    case PwlMsg::GetRect:
-      if (!data) return PwlErr::NullRect;
-      *static_cast<PglRect*>(data) = c->rect;
-      return kOk;
     case PwlMsg::SetRect:
       if (!data) return PwlErr::NullRect;
       c->rect = *static_cast<const PglRect*>(data);

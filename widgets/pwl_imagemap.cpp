@@ -2,6 +2,7 @@
 // selected area, moves with the keys, select and the soft-key actions.
 #include "widgets/pwl_imagemap.h"
 
+#include "widgets/pwl_classes.h"
 #include "browser/benmap.h"
 #include "browser/benpage.h"
 #include "browser/uiwindow.h"
@@ -259,6 +260,7 @@ Result Proc(PwlControl* c, PwlControl*, void* data, uint32_t flags, uint32_t mes
             uintptr_t argument) {
   if (!c) return PwlErr::NullControl;
   PwlImageMap* m = Of(c);
+  if (Result common; PwlCommonMessage(c, data, message, &common)) return common;
   switch (message) {
     case PwlMsg::Event:
       return Event(m, argument, data);
@@ -267,16 +269,6 @@ Result Proc(PwlControl* c, PwlControl*, void* data, uint32_t flags, uint32_t mes
       // The screen under the old outline is being drawn afresh.
       PglFreeSurface(&m->outline);
       if (c->flags & PwlCtl::Focused) DrawOutline(m);
-      return kOk;
-    case PwlMsg::Enable:
-      c->flags |= PwlCtl::Enabled;
-      return kOk;
-    case PwlMsg::Disable:
-      c->flags &= ~PwlCtl::Enabled;
-      return kOk;
-    case PwlMsg::GetRect:
-      if (!data) return PwlErr::NullRect;
-      *static_cast<PglRect*>(data) = c->rect;
       return kOk;
     case PwlMsg::SetRect: {
       if (!data) return PwlErr::NullRect;

@@ -2,6 +2,7 @@
 // and storing the chosen values. The open list is in pwl_select_list.cpp.
 #include "widgets/pwl_select.h"
 
+#include "widgets/pwl_classes.h"
 #include "browser/benform_select.h"
 #include "browser/benshow.h"
 #include "browser/benvar.h"
@@ -481,17 +482,12 @@ Result Proc(PwlControl* c, PwlControl*, void* data, uint32_t flags, uint32_t mes
             uintptr_t argument) {
   if (!c) return PwlErr::NullControl;
   PwlSelect* s = Of(c);
+  if (Result common; PwlCommonMessage(c, data, message, &common)) return common;
   switch (message) {
     case PwlMsg::Event:
       return Event(s, static_cast<uint32_t>(argument), data);
     case PwlMsg::Redraw:
       return DrawBox(s);
-    case PwlMsg::Enable:
-      c->flags |= PwlCtl::Enabled;
-      return kOk;
-    case PwlMsg::Disable:
-      c->flags &= ~PwlCtl::Enabled;
-      return kOk;
     case PwlSelMsg::TextRect: {
       if (!data) return PwlErr::NullRect;
       PglDrawArgs r{};
@@ -500,10 +496,6 @@ Result Proc(PwlControl* c, PwlControl*, void* data, uint32_t flags, uint32_t mes
                                       r.bottom - 1};
       return kOk;
     }
-    case PwlMsg::GetRect:
-      if (!data) return PwlErr::NullRect;
-      *static_cast<PglRect*>(data) = c->rect;
-      return kOk;
     case PwlMsg::SetRect: {
       if (!data) return PwlErr::NullRect;
       const auto* words = static_cast<const int32_t*>(data);
