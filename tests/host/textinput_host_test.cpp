@@ -3,21 +3,13 @@
 // control only once it matches the mask, and the window then goes.
 #include <gtest/gtest.h>
 
-// Before Qt: the toolkit's context has a field that Qt's "slots" keyword
-// would swallow.
 #include "widgets/input.h"
 #include "widgets/pwl.h"
 
-#include <QApplication>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -27,8 +19,7 @@
 #include "host/qt/textinput.h"
 #include "kernel/mem.h"
 #include "kernel/uistart.h"
-
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+#include "tests/support/host_fixture.h"
 
 namespace {
 
@@ -44,40 +35,21 @@ Result KeepText(PwlControl*, PwlControl*, void* data, uint32_t, uint32_t message
   return kOk;
 }
 
-class TextInputHostTest : public ::testing::Test {
+class TextInputHostTest : public HostFixture {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "textinput_host_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("qor-textinput-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
-    modem_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(modem_, 0);
-    ASSERT_EQ(::grantpt(modem_), 0);
-    ASSERT_EQ(::unlockpt(modem_), 0);
-    std::ofstream("modem.ini") << "[modem]\nport=" << ::ptsname(modem_) << "\n";
-    std::ofstream("qor.ini") << "[Display]\nSkin=" << QOR_SOURCE_DIR
-                             << "/dist/skins/default/default.ini\n";
+    HostFixture::SetUp();
+    WriteIniWithDefaultSkin();
     gDelivered = &delivered_;
   }
   void TearDown() override {
     gDelivered = nullptr;
-    ::close(modem_);
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
+    HostFixture::TearDown();
   }
 
   static constexpr int kMaxPolls = 3000;
   int polls_ = 0;
   std::vector<std::u16string> delivered_;
-  std::filesystem::path dir_, old_;
-  int modem_ = -1;
 };
 
 TEST_F(TextInputHostTest, TypedTextReachesTheControlUnderItsMask) {
