@@ -172,6 +172,43 @@ void SisPlotEllipseStrokes(uint8_t* f, uint32_t w, uint32_t h, int32_t cx, int32
   }
 }
 
+namespace {
+
+// The midpoint walk over one quadrant of an ellipse with squared radii a2 and
+// b2 from (0, b): region 1 while the slope is below 1, then region 2 down to
+// the axis; `step` sees every point after the first.
+template <class Step>
+void WalkEllipse(int64_t a2, int64_t b2, int64_t b, Step step) {
+  int64_t x = 0, y = b, px = 0, py = 2 * a2 * b, d = ((a2 + 2) >> 2) - a2 * b + b2;
+  while (px < py) {
+    ++x;
+    px += 2 * b2;
+    if (d >= 0) {
+      --y;
+      py -= 2 * a2;
+      d += px - py + b2;
+    } else {
+      d += px + b2;
+    }
+    step(1, x, y);
+  }
+  d = (x + 1) * x * b2 + (y - 1) * (y - 1) * a2 - a2 * b2 + ((b2 + 2) >> 2);
+  while (y > 0) {
+    --y;
+    py -= 2 * a2;
+    if (d <= 0) {
+      ++x;
+      px += 2 * b2;
+      d += px - py + a2;
+    } else {
+      d += a2 - py;
+    }
+    step(2, x, y);
+  }
+}
+
+}  // namespace
+
 int SisDrawEllipse(uint8_t* f, uint32_t w, uint32_t h, int32_t cx, int32_t cy, int32_t rx, int32_t ry,
                    uint32_t start, uint32_t end, int32_t thickness, uint32_t outline, uint32_t fill,
                    uint32_t noFill) {
@@ -195,68 +232,27 @@ int SisDrawEllipse(uint8_t* f, uint32_t w, uint32_t h, int32_t cx, int32_t cy, i
   if (!noFill && !arc) {
     SisPlotEllipseStrokes(f, w, h, cx, cy, 0, bi, 0, 0, thickness, fill, 0);
     for (int32_t y = cy - bi; y <= cy + bi; ++y) fr.Set(cx, y, fill);
-    int64_t x = 0, y = b, px = 0, py = 2 * a2 * b, d = ((a2 + 2) >> 2) - a2 * b + b2;
-    while (px < py) {
-      ++x;
-      px += 2 * b2;
-      if (d >= 0) {
-        --y;
-        py -= 2 * a2;
-        d += px - py + b2;
+    // Region 1 fills columns, region 2 rows.
+    WalkEllipse(a2, b2, b, [&](int region, int64_t x, int64_t y) {
+      if (region == 1) {
+        for (int64_t yy = cy - y; yy <= cy + y; ++yy) {
+          fr.Set(static_cast<int32_t>(cx + x), static_cast<int32_t>(yy), fill);
+          fr.Set(static_cast<int32_t>(cx - x), static_cast<int32_t>(yy), fill);
+        }
       } else {
-        d += px + b2;
+        for (int64_t xx = cx - x; xx <= cx + x; ++xx) {
+          fr.Set(static_cast<int32_t>(xx), static_cast<int32_t>(cy + y), fill);
+          fr.Set(static_cast<int32_t>(xx), static_cast<int32_t>(cy - y), fill);
+        }
       }
-      for (int64_t yy = cy - y; yy <= cy + y; ++yy) {
-        fr.Set(static_cast<int32_t>(cx + x), static_cast<int32_t>(yy), fill);
-        fr.Set(static_cast<int32_t>(cx - x), static_cast<int32_t>(yy), fill);
-      }
-    }
-    d = (x + 1) * x * b2 + (y - 1) * (y - 1) * a2 - a2 * b2 + ((b2 + 2) >> 2);
-    while (y > 0) {
-      --y;
-      py -= 2 * a2;
-      if (d <= 0) {
-        ++x;
-        px += 2 * b2;
-        d += px - py + a2;
-      } else {
-        d += a2 - py;
-      }
-      for (int64_t xx = cx - x; xx <= cx + x; ++xx) {
-        fr.Set(static_cast<int32_t>(xx), static_cast<int32_t>(cy + y), fill);
-        fr.Set(static_cast<int32_t>(xx), static_cast<int32_t>(cy - y), fill);
-      }
-    }
+    });
   }
-  int64_t x = 0, y = b, px = 0, py = 2 * a2 * b, d = ((a2 + 2) >> 2) - a2 * b + b2;
   SisPlotEllipseStrokes(f, w, h, cx, cy, 0, bi, start, end, thickness, outline, 0);
-  while (px < py) {
-    ++x;
-    px += 2 * b2;
-    if (d >= 0) {
-      --y;
-      py -= 2 * a2;
-      d += px - py + b2;
-    } else {
-      d += px + b2;
-    }
+  WalkEllipse(a2, b2, b, [&](int region, int64_t x, int64_t y) {
     const int32_t xi = static_cast<int32_t>(x), yi = static_cast<int32_t>(y);
-    SisPlotEllipseStrokes(f, w, h, cx, cy, xi, yi, start, end, stroke1(xi, yi), outline, 0);
-  }
-  d = (x + 1) * x * b2 + (y - 1) * (y - 1) * a2 - a2 * b2 + ((b2 + 2) >> 2);
-  while (y > 0) {
-    --y;
-    py -= 2 * a2;
-    if (d <= 0) {
-      ++x;
-      px += 2 * b2;
-      d += px - py + a2;
-    } else {
-      d += a2 - py;
-    }
-    const int32_t xi = static_cast<int32_t>(x), yi = static_cast<int32_t>(y);
-    SisPlotEllipseStrokes(f, w, h, cx, cy, xi, yi, start, end, stroke2(xi, yi), outline, 1);
-  }
+    const int32_t stroke = region == 1 ? stroke1(xi, yi) : stroke2(xi, yi);
+    SisPlotEllipseStrokes(f, w, h, cx, cy, xi, yi, start, end, stroke, outline, region - 1);
+  });
   (void)ai;
   return 0;
 }

@@ -53,7 +53,11 @@ Result EcapiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
         return kOk;
       }
       ConfigSetRaw(handle, kSeedName, 0, ctx->seed, kEcapiSeedBytes, ConfigKind::Raw);
-      if (ConfigSave(handle) != kOk) ConfigRelease(&handle);
+      // A save refused outright sends no answer: go on with the stop anyway.
+      if (Result r = ConfigSave(handle); r != kOk) {
+        ConfigRelease(&handle);
+        TskmanPost(ctx->task, ConfigMsg::Saved, r, 0);
+      }
       return kOk;
     }
     case ConfigMsg::Saved:

@@ -165,6 +165,11 @@ extern const PwlControlClass kPwlTextAreaClass;
 // --- Helpers the classes share -----------------------------------------------
 
 // The "BodyText" font at size 3, the classes' font.
+struct BenAnchorRecord;
+// What links and link marquees do with select and pointer events: report the
+// link (once per run of lines) when it leads somewhere, and the tapped point.
+Result PwlLinkEvent(PwlControl* c, BenAnchorRecord* anchor, void* data, uintptr_t bits);
+
 // The answers every class gives alike: enable and disable set the enabled
 // flag, get rectangle copies the rectangle out. True, with the answer in
 // *result, when `message` is one of them.

@@ -36,9 +36,12 @@ char16_t* DupText(const char16_t* text) {
   return copy;
 }
 
+}  // namespace
+
 // --- Events ------------------------------------------------------------------
 
-Result Event(PwlControl* c, void* data, uintptr_t bits) {
+// Links and link marquees answer select and pointer events alike.
+Result PwlLinkEvent(PwlControl* c, BenAnchorRecord* anchor, void* data, uintptr_t bits) {
   constexpr uint32_t kReady = PwlCtl::Enabled | PwlCtl::Active;
   if ((c->flags & kReady) != kReady) return kOk;
   // The first creation value is a 32-bit group, not a control, so an
@@ -46,7 +49,6 @@ Result Event(PwlControl* c, void* data, uintptr_t bits) {
   if (c->flags & PwlCtl::OwnerDrawn) return kOk;
   if (!(bits & PwlClassEvt::Either)) return PwlClassErr::BadEvent;
   if (bits & PwlEvt::Select) {
-    BenAnchorRecord* anchor = Link(c)->anchor;
     if (anchor) {
       const void* target = anchor->address ? static_cast<const void*>(anchor->address)
                                            : static_cast<const void*>(anchor->alternate);
@@ -68,6 +70,12 @@ Result Event(PwlControl* c, void* data, uintptr_t bits) {
     PwlPostOnce(c->window, kLinkPointer, reinterpret_cast<uintptr_t>(c), x | y << 16);
   }
   return kOk;
+}
+
+namespace {
+
+Result Event(PwlControl* c, void* data, uintptr_t bits) {
+  return PwlLinkEvent(c, Link(c)->anchor, data, bits);
 }
 
 // --- Image link decoration ---------------------------------------------------

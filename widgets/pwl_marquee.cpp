@@ -17,7 +17,6 @@
 namespace {
 
 constexpr Result kMissingData = 0x802a800b;
-constexpr uint32_t kLinkSelected = 0x2a03, kLinkPointer = 0x2a04;
 constexpr uint32_t kLabelOk = 2;
 constexpr uint32_t kEntryValue = 1;
 
@@ -265,39 +264,7 @@ void Alternate(PwlMarquee* m, int32_t content) {
 // --- Link behaviour --------------------------------------------------------------
 
 Result Event(PwlMarquee* m, void* data, uintptr_t bits) {
-  PwlControl* c = &m->control;
-  constexpr uint32_t kReady = PwlCtl::Enabled | PwlCtl::Active;
-  if ((c->flags & kReady) != kReady) return kOk;
-  // The group is a number, not a control: an owner-drawn marquee has nobody
-  // to forward to.
-  if (c->flags & PwlCtl::OwnerDrawn) return kOk;
-  if (!(bits & PwlClassEvt::Either)) return PwlClassErr::BadEvent;
-  BenAnchorRecord* anchor = m->anchor;
-  if ((bits & PwlEvt::Select) && anchor) {
-    const void* target = anchor->address ? static_cast<const void*>(anchor->address)
-                                         : static_cast<const void*>(anchor->alternate);
-    anchor->useWindowString = 0;
-    if (reinterpret_cast<uintptr_t>(data) == PwlClassEvt::WindowString) {
-      const char16_t* current = RenderGetWindowString();
-      if (!anchor->windowString && current) {
-        auto* copy = static_cast<char16_t*>(
-            MemAlloc((LibcWStrLen(current) + 1) * 2, Use::String, Mod::Pwl));
-        if (copy) LibcWStrCopy(copy, current);
-        anchor->windowString = copy;
-      }
-      target = anchor->windowString;
-      anchor->useWindowString = 1;
-    }
-    if (target || anchor->action)
-      PwlPostOnce(c->window, kLinkSelected, reinterpret_cast<uintptr_t>(c), c->group);
-  }
-  if (bits & PwlEvt::Pointer) {
-    const auto* point = static_cast<const int32_t*>(data);
-    const uint32_t x = point ? static_cast<uint32_t>(point[0]) & 0xFFFF : 0;
-    const uint32_t y = point ? static_cast<uint32_t>(point[1]) & 0xFFFF : 0;
-    PwlPostOnce(c->window, kLinkPointer, reinterpret_cast<uintptr_t>(c), x | y << 16);
-  }
-  return kOk;
+  return PwlLinkEvent(&m->control, m->anchor, data, bits);
 }
 
 Result FocusIn(PwlMarquee* m, uint32_t flags) {

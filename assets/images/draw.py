@@ -8,8 +8,10 @@ a pixel is ink when the centre of its square lies inside a shape. Sizes are
 multiples of 8, as the one-bit image format wants.
 """
 import os
-import struct
-import zlib
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from pngwrite import write_png  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -26,18 +28,8 @@ class Bitmap:
                     self.ink[y][x] = on
 
     def save(self, name):
-        raw = b"".join(b"\0" + bytes(0 if p else 255 for p in row) for row in self.ink)
-
-        def chunk(kind, data):
-            body = kind + data
-            return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
-
-        png = b"\x89PNG\r\n\x1a\n"
-        png += chunk(b"IHDR", struct.pack(">IIBBBBB", self.w, self.h, 8, 0, 0, 0, 0))
-        png += chunk(b"IDAT", zlib.compress(raw, 9))
-        png += chunk(b"IEND", b"")
-        with open(os.path.join(HERE, name + ".png"), "wb") as f:
-            f.write(png)
+        rows = [bytes(0 if p else 255 for p in row) for row in self.ink]
+        write_png(os.path.join(HERE, name + ".png"), self.w, self.h, 0, rows)
 
 
 def rect(l, t, r, b):

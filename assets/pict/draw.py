@@ -8,8 +8,11 @@ edges come out smooth; pixels outside every shape stay transparent.
 """
 import math
 import os
+import sys
 import struct
-import zlib
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from pngwrite import write_png  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SS = 4  # samples per pixel along each axis
@@ -49,22 +52,10 @@ class Canvas:
                     self.px[y][x] = (mix[0], mix[1], mix[2], out)
 
     def save(self, name):
-        raw = b""
-        for row in self.px:
-            raw += b"\0" + b"".join(
-                struct.pack("BBBB", *(int(round(c)) for c in p[:3]), int(round(p[3] * 255)))
-                for p in row)
-
-        def chunk(kind, data):
-            body = kind + data
-            return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
-
-        png = b"\x89PNG\r\n\x1a\n"
-        png += chunk(b"IHDR", struct.pack(">IIBBBBB", self.w, self.h, 8, 6, 0, 0, 0))
-        png += chunk(b"IDAT", zlib.compress(raw, 9))
-        png += chunk(b"IEND", b"")
-        with open(os.path.join(HERE, name + ".png"), "wb") as f:
-            f.write(png)
+        rows = [b"".join(
+            struct.pack("BBBB", *(int(round(c)) for c in p[:3]), int(round(p[3] * 255)))
+            for p in row) for row in self.px]
+        write_png(os.path.join(HERE, name + ".png"), self.w, self.h, 6, rows)
 
 
 # Shapes: functions of a point that say whether it lies inside.
