@@ -7,8 +7,8 @@
 #include <string>
 
 #include "graphics/pgl.h"
-#include "host/platform/font.h"
-#include "host/platform/font_internal.h"
+#include "host/fontft.h"
+#include "host/fontft_internal.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/platform/font.h"
+#include "host/fontft.h"
 #include "host/platform/shell.h"
 #include "kernel/heap.h"
 #include "kernel/tskman.h"

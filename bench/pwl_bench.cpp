@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/fontft.h"
 #include "host/platform/shell.h"
 #include "kernel/heap.h"
 #include "kernel/tskman.h"

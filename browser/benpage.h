@@ -56,3 +56,5 @@ uintptr_t BenObjGetText36(const BenPage* object);
 // kBenPageAtEdge when the page is there already, else 0.
 Result BenPageScrollToEdge(BenPage* page, uint32_t direction, uint32_t margin);
 Result BenPageScrollToBottom(BenPage* page, uint32_t margin);
+// Hands the two scroll operations to the toolkit.
+void BenPageInstallScroller();

@@ -5,6 +5,7 @@
 #include "browser/uitask.h"
 
 #include "browser/ben_hist.h"
+#include "browser/benpage.h"
 #include "browser/ui.h"
 #include "browser/uiwindow.h"
 #include "kernel/libc.h"
@@ -76,6 +77,7 @@ void SetLabel(UiWindow* ui, int which, uintptr_t text) {
 }
 
 void FreeWindow(UiWindow* ui) {
+  UiSetBottomBandHeight(ui, 0);
   // The toolkit may already have destroyed every window in its shutdown.
   if (PwlGetContext()) {
     PwlDestroyWindow(&ui->band);
@@ -151,6 +153,7 @@ Result UiCreate(const char*) {
     MemFree(&window);
     return r;
   }
+  BenPageInstallScroller();
   // The history is the browser's to keep from here on; without memory for it
   // the browser runs without one.
   BenHistoryOpen();

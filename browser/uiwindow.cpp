@@ -1,5 +1,6 @@
 #include "browser/uiwindow.h"
 
+#include "graphics/pgl.h"
 #include "kernel/modules.h"
 #include "kernel/tskman.h"
 
@@ -15,6 +16,11 @@ UiWindow* UiGetWindow() {
 uint32_t UiWindowBottomBandHeight() {
   const UiWindow* window = UiGetWindow();
   return window ? window->bottomBandHeight : 0;
+}
+
+void UiSetBottomBandHeight(UiWindow* window, uint32_t rows) {
+  window->bottomBandHeight = rows;
+  PglSetBottomBand(rows);
 }
 
 void UiClearStatusText() {

@@ -48,6 +48,9 @@ struct UiWindow {
 
 // The band height of the running browser window, 0 while there is none.
 uint32_t UiWindowBottomBandHeight();
+// Sets the window's band and tells the graphics layer, which cuts restored
+// screen areas at it.
+void UiSetBottomBandHeight(UiWindow* window, uint32_t rows);
 // The running browser window, or null.
 UiWindow* UiGetWindow();
 // Empties the browser window's status text; controls call it on focus out.

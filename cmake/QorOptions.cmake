@@ -20,8 +20,16 @@ endif()
 
 # qor_engine_library(name SOURCES...) declares one engine library with the
 # project's options; the folder is the include root for everyone.
+if(QOR_LAYER_CHECK)
+  set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+endif()
 function(qor_library name)
-  add_library(${name} STATIC ${ARGN})
+  if(QOR_LAYER_CHECK)
+    add_library(${name} SHARED ${ARGN})
+    target_link_options(${name} PRIVATE -Wl,--no-undefined)
+  else()
+    add_library(${name} STATIC ${ARGN})
+  endif()
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC qor_options)
 endfunction()

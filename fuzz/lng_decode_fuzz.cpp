@@ -11,7 +11,7 @@
 #include "kernel/heap.h"
 #include "kernel/lng.h"
 #include "kernel/mem.h"
-#include "net/datachunk.h"
+#include "kernel/datachunk.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "kernel/heap.h"
 #include "kernel/lng.h"
-#include "net/datachunk.h"
+#include "kernel/datachunk.h"
 
 namespace {
 

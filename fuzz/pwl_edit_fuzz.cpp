@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "browser/benform.h"
-#include "host/platform/font.h"
-#include "host/platform/font_internal.h"
+#include "host/fontft.h"
+#include "host/fontft_internal.h"
 #include "host/platform/shell.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"

@@ -1,5 +1,5 @@
 // One surface from a decoded image: its bands stacked from the top.
-#include "content/image.h"
+#include "graphics/image.h"
 #include "graphics/pgl.h"
 #include "graphics/pgl_internal.h"
 #include "kernel/mem.h"

@@ -1,8 +1,14 @@
 // Saving and restoring screen rectangles around popups, menus and splashes.
-#include "browser/uiwindow.h"
 #include "graphics/pgl.h"
 #include "graphics/pgl_internal.h"
 #include "kernel/mem.h"
+
+namespace {
+uint32_t gBottomBand = 0;
+}
+
+void PglSetBottomBand(uint32_t rows) { gBottomBand = rows; }
+uint32_t PglGetBottomBand() { return gBottomBand; }
 
 Result PglSaveScreenRect(PglViewport* viewport, const PglRect* rect) {
   PglSurface screen;
@@ -67,7 +73,7 @@ Result PglRestoreScreenRect(const PglViewport* viewport, const PglRect* rect) {
   }
   PglSurface screen;
   PglGetScreenSurface(&screen);
-  const int64_t usable = int64_t{screen.height} - UiWindowBottomBandHeight();
+  const int64_t usable = int64_t{screen.height} - gBottomBand;
   if (x + (right - left + 1) - 1 > int64_t{screen.width} - 1)
     right = left + (int64_t{screen.width} - x) - 1;
   if (y + (bottom - top + 1) - 1 > usable - 1) bottom = top + (usable - y) - 1;

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "host/platform/font.h"
+#include "host/fontft.h"
 
 struct HostRect {
   int32_t x, y, width, height;

@@ -1,7 +1,7 @@
 #include "host/shellhost.h"
 
 #include "host/ini.h"
-#include "host/platform/shellsvc.h"
+#include "host/shellsvc.h"
 #include "host/sound.h"
 
 namespace {

@@ -5,7 +5,7 @@
 // Every character set has one row of operations in the converter table. A
 // MIBenum without a row falls back to the current language's default
 // character set, and that failing too, to the windows-1252 row that ends the
-// table. Received content is read from a queue of data chunks (net/datachunk.h)
+// table. Received content is read from a queue of data chunks (kernel/datachunk.h)
 // one character at a time; a chunk that is used up is freed.
 #pragma once
 #include <cstdint>

@@ -3,7 +3,7 @@
 #include "kernel/lng.h"
 #include "kernel/lng_tables.h"
 #include "kernel/mem.h"
-#include "net/datachunk.h"
+#include "kernel/datachunk.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "kernel/lng.h"
 #include "kernel/lng_tables.h"
-#include "net/datachunk.h"
+#include "kernel/datachunk.h"
 
 namespace {
 

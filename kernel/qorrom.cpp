@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "browser/url.h"
+#include "kernel/qorrom_path.h"
 #include "host/platform/files.h"
 #include "host/platform/lang.h"
 #include "kernel/libc.h"

@@ -1,7 +1,7 @@
 // The splash: shown for at least its time, then its task is told.
 #include "kernel/uisplash.h"
 
-#include "content/pict.h"
+#include "graphics/pict.h"
 #include "graphics/pgl.h"
 #include "kernel/mem.h"
 #include "kernel/qorrom.h"

@@ -12,10 +12,6 @@ const RenderSinkRow kRows[] = {
 
 }  // namespace
 
-uintptr_t RenderRequestGetPage(const RenderRequest* request) {
-  return request ? request->page : 0;
-}
-
 const RenderSinkRow* RenderFindSink(uint32_t contentClass) {
   for (const RenderSinkRow& row : kRows)
     if (row.contentClass == contentClass) return &row;

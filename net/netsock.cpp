@@ -1,9 +1,5 @@
 // The socket layer's task, its sockets and their request queues.
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/select.h>
-#include <unistd.h>
-
+#include "host/platform/sockets.h"
 #include "kernel/libc.h"
 #include "kernel/list.h"
 #include "kernel/mem.h"
@@ -73,7 +69,7 @@ void CloseStaleDescriptors() {
   }
   for (int& fd : gDescriptors)
     if (fd >= 0) {
-      ::close(fd);
+      PlatformSockets().close(PlatformSockets().ctx, fd);
       fd = -1;
     }
 }
@@ -149,7 +145,7 @@ NetRequest* FirstOf(NetSocket* socket, Op op) {
 }
 
 void DestroySocket(NetSocket* socket) {
-  ::close(socket->fd);
+  PlatformSockets().close(PlatformSockets().ctx, socket->fd);
   gDescriptors[socket->handle - 1] = -1;
   ListRemove(&socket->link);
   MemFree(&socket);
@@ -159,10 +155,11 @@ void DestroySocket(NetSocket* socket) {
 bool ServeReceive(NetSocket* socket, NetRequest* request) {
   sockaddr_storage sender{};
   socklen_t senderLength = sizeof sender;
-  ssize_t n = ::recvfrom(socket->fd, gDatagram, sizeof gDatagram, 0,
-                         reinterpret_cast<sockaddr*>(&sender), &senderLength);
+  const PlatformSocketOps& host = PlatformSockets();
+  const long n = host.receiveFrom(host.ctx, socket->fd, gDatagram, sizeof gDatagram,
+                                  reinterpret_cast<sockaddr*>(&sender), &senderLength);
+  if (n == kSocketWouldBlock) return false;
   if (n < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return false;
     FailRequest(request, kNetSystem);
     return true;
   }
@@ -195,8 +192,10 @@ bool ServeSend(NetSocket* socket, NetRequest* request) {
     return true;
   }
   NetBufRead(request->chain, gDatagram, 0, length);
-  ssize_t n = ::sendto(socket->fd, gDatagram, length, 0, reinterpret_cast<sockaddr*>(&to), toLength);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return false;
+  const PlatformSocketOps& host = PlatformSockets();
+  const long n = host.sendTo(host.ctx, socket->fd, gDatagram, length,
+                             reinterpret_cast<sockaddr*>(&to), toLength);
+  if (n == kSocketWouldBlock) return false;
   if (n < 0) {
     FailRequest(request, kNetSystem);
   } else {
@@ -217,33 +216,30 @@ void ServeClose(NetSocket* socket, NetRequest* close) {
   Answer(caller, callerId, NetMsg::Closed, cookie, 0);
 }
 
-// One pass over every socket: a zero-timeout select, then what is ready.
+// One pass over every socket: a poll without waiting, then what is ready.
 void Poll(NetLayer* net) {
-  fd_set readable, writable;
-  FD_ZERO(&readable);
-  FD_ZERO(&writable);
-  int top = -1;
-  for (ListNode* n = ListFirst(&net->sockets); n; n = ListNext(n)) {
+  SocketPollEntry entries[kMaxSockets];
+  uint32_t count = 0;
+  for (ListNode* n = ListFirst(&net->sockets); n && count < kMaxSockets; n = ListNext(n)) {
     auto* socket = reinterpret_cast<NetSocket*>(n);
-    if (socket->fd >= FD_SETSIZE) continue;  // tried directly below
-    if (FirstOf(socket, Op::Recv)) FD_SET(socket->fd, &readable);
-    if (FirstOf(socket, Op::Send)) FD_SET(socket->fd, &writable);
-    if (socket->fd > top) top = socket->fd;
+    entries[count++] = {socket->fd, FirstOf(socket, Op::Recv) != nullptr,
+                        FirstOf(socket, Op::Send) != nullptr, false, false};
   }
-  timeval zero{0, 0};
-  if (top >= 0 && ::select(top + 1, &readable, &writable, nullptr, &zero) < 0) {
-    FD_ZERO(&readable);
-    FD_ZERO(&writable);
-  }
+  const PlatformSocketOps& host = PlatformSockets();
+  if (count) host.poll(host.ctx, entries, count);
+  // The sockets are polled in list order, and serving one may close it, so
+  // each is matched to its entry by descriptor before it is served.
   ListNode* n = ListFirst(&net->sockets);
   while (n) {
     auto* socket = reinterpret_cast<NetSocket*>(n);
     n = ListNext(n);
-    bool direct = socket->fd >= FD_SETSIZE;
-    if (direct || FD_ISSET(socket->fd, &writable))
+    const SocketPollEntry* entry = nullptr;
+    for (uint32_t i = 0; i < count; ++i)
+      if (entries[i].fd == socket->fd) entry = &entries[i];
+    if (entry && entry->writable)
       while (NetRequest* send = FirstOf(socket, Op::Send))
         if (!ServeSend(socket, send)) break;
-    if (direct || FD_ISSET(socket->fd, &readable))
+    if (entry && entry->readable)
       if (NetRequest* receive = FirstOf(socket, Op::Recv)) ServeReceive(socket, receive);
     if (NetRequest* close = FirstOf(socket, Op::Close)) ServeClose(socket, close);
   }
@@ -257,18 +253,8 @@ Result NetTaskHandler(void* context, uint32_t message, uintptr_t, uintptr_t) {
 }
 
 int OpenHostSocket(uint32_t type, int* hostFamily) {
-  int kind = (type == kNetStream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC;
-  int fd = ::socket(AF_INET6, kind, 0);
-  if (fd >= 0) {
-    // IPv4 peers arrive as mapped addresses on the same socket.
-    int off = 0;
-    ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
-    *hostFamily = AF_INET6;
-    return fd;
-  }
-  fd = ::socket(AF_INET, kind, 0);
-  *hostFamily = AF_INET;
-  return fd;
+  const PlatformSocketOps& host = PlatformSockets();
+  return host.open(host.ctx, type == kNetStream, hostFamily);
 }
 
 }  // namespace
@@ -357,7 +343,8 @@ Result NetBind(TskmanTask* caller, uintptr_t cookie, uintptr_t handle, const Net
   else if (!address || addressLength < kNetSockAddrSize) error = kNetBadArg;
   else if (address->family != kNetFamily) error = kNetBadFamily;
   else if (!NetToHost(*address, socket->hostFamily, &local, &localLength)) error = kNetBadArg;
-  else if (::bind(socket->fd, reinterpret_cast<sockaddr*>(&local), localLength) != 0)
+  else if (PlatformSockets().bind(PlatformSockets().ctx, socket->fd,
+                                   reinterpret_cast<sockaddr*>(&local), localLength) != 0)
     error = kNetSystem;
   if (error != kOk) {
     AnswerNow(caller, kFailed, cookie, error);

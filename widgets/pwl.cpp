@@ -3,7 +3,7 @@
 #include "widgets/pwl.h"
 
 #include "browser/benvar.h"
-#include "content/pict.h"
+#include "graphics/pict.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/qorrom.h"

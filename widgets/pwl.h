@@ -350,6 +350,7 @@ bool PwlSelectIsOpen(const PwlControl* control);
 // selected area, whether a select list is open (and to close it or hand it a
 // pointer press), whether a link's anchor carries the first-field mark. Null
 // members answer no and do nothing; the classes install theirs.
+struct BenPage;
 struct PwlClassHooks {
   bool (*imageMapActive)(const PwlControl* control);
   bool (*selectOpen)(const PwlControl* control);
@@ -358,3 +359,11 @@ struct PwlClassHooks {
   bool (*firstField)(const PwlControl* control);
 };
 void PwlSetClassHooks(const PwlClassHooks* hooks);
+// How the toolkit scrolls a whole page to its top or end when the focus can
+// go no further: the browser's page scrolling, which it installs. Without
+// one a page never moves (the answer is "already at the edge").
+struct PwlPageScroller {
+  Result (*toEdge)(BenPage* page, uint32_t direction, uint32_t margin);
+  Result (*toBottom)(BenPage* page, uint32_t margin);
+};
+void PwlSetPageScroller(const PwlPageScroller* scroller);

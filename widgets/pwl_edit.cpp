@@ -5,7 +5,7 @@
 #include "widgets/pwl_classes.h"
 #include "browser/benform.h"
 #include "browser/benvar.h"
-#include "host/platform/shellsvc.h"
+#include "host/platform/shell.h"
 #include "kernel/libc.h"
 #include "kernel/lng.h"
 #include "kernel/mem.h"

@@ -3,7 +3,7 @@
 
 #include "browser/benpage.h"
 #include "layout/ddriver.h"
-#include "layout/render_sink.h"
+#include "layout/render_request.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "browser/benanchor.h"
 #include "browser/uiwindow.h"
-#include "content/image.h"
+#include "graphics/image.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "layout/ddriver.h"

@@ -7,7 +7,7 @@
 #include "browser/benshow.h"
 #include "browser/benvar.h"
 #include "browser/uiwindow.h"
-#include "host/platform/shellsvc.h"
+#include "host/platform/shell.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/uistring.h"

@@ -9,6 +9,8 @@
 
 namespace {
 
+PwlPageScroller gScroller{};
+
 Result SendEvent(PwlControl* c, uint32_t bits, void* data = nullptr) {
   return PwlSend(c, nullptr, data, 0, PwlMsg::Event, bits);
 }
@@ -42,8 +44,9 @@ void PageFallback(PwlWindow* w, uint32_t key) {
     PwlPostToOwner(w, PwlEvent::Scroll, direction, half);
     return;
   }
-  const Result r = forward ? BenPageScrollToEdge(page, 1, ui->scrollMargin)
-                           : BenPageScrollToBottom(page, ui->scrollMargin);
+  const Result r = !gScroller.toEdge       ? kBenPageAtEdge
+                   : forward ? gScroller.toEdge(page, 1, ui->scrollMargin)
+                             : gScroller.toBottom(page, ui->scrollMargin);
   if (r == kBenPageAtEdge) PwlPostToOwner(w, PwlEvent::Scroll, direction, nudge);
 }
 
@@ -223,6 +226,10 @@ void BalloonTimer(PwlContext* context, uintptr_t timer, uintptr_t user) {
 }
 
 }  // namespace
+
+void PwlSetPageScroller(const PwlPageScroller* scroller) {
+  gScroller = scroller ? *scroller : PwlPageScroller{};
+}
 
 Result PwlTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* ctx = static_cast<PwlContext*>(context);

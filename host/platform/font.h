@@ -1,4 +1,6 @@
-// The host's font layer (module 41): the real fonts behind the handset's text.
+// The font layer (module 41) as the engine sees it: the real fonts behind the
+// handset's text are the host's (host/fontft.h); the engine reaches them only
+// through the operations below.
 //
 // Two families, "BodyText" and "HeadingText", each have a face, a fixed-pitch
 // face, a list of {level, point size} pairs and three symbol characters. A
@@ -83,12 +85,9 @@ struct FontInstance {
 // The family indexes FontFindFamily gives.
 constexpr int32_t kFontBody = 1, kFontHeading = 2;
 
-// Creates the glyph buffer, asks the user (FontAskUser) for the family that
-// has no sizes, and applies the settings. 0, or FontErr::Setup.
-Result FontInit(const FontSettings* settings);
-// Frees the size lists, empties the face names and deletes the glyph buffer.
-// Instances still alive stay usable for widths and metrics.
-void FontTerm();
+// The operations the engine uses, answered by the host's font renderer
+// through FontOps. Until a renderer is installed every one fails with
+// FontErr::Setup (or does nothing), so an engine without fonts still runs.
 
 // The 1-based index of the family of that name (compared byte for byte);
 // 0 stored and FontErr::Setup when there is none.
@@ -98,15 +97,8 @@ Result FontFindFamily(int32_t* index, const char* name);
 // FontErr::NoMemory when the instance or its normal font cannot be had.
 Result FontCreate(FontInstance** out, int32_t family, int32_t level);
 void FontRelease(FontInstance* instance);
-
-// The bold font for style 0x04 when there is one, else the fixed-pitch font
-// for style 0x20 when there is one, else the normal font.
-FontFace* FontSelectVariant(const FontInstance* instance, uint32_t style);
 // 1 when style is exactly 0x04 and the instance has a bold font, else 0.
 int32_t FontHasBold(const FontInstance* instance, uint32_t style);
-// Symbol character n (0 to 2); 0 for any other n.
-uint16_t FontGetSymbol(const FontInstance* instance, int32_t n);
-
 // FontMetric::MaxWidth, Height or Ascent of the style's variant; any other
 // `which` stores nothing. Returns 0.
 Result FontGetMetrics(const FontInstance* instance, int32_t which, int32_t* value,
@@ -115,57 +107,29 @@ Result FontGetMetrics(const FontInstance* instance, int32_t which, int32_t* valu
 // face has; 0 stored and FontErr::NoGlyph when neither is known.
 Result FontGetCharWidth(const FontInstance* instance, uint16_t character, int32_t* width,
                         uint32_t style);
-// The widths of the first two characters of the text added (fewer when it
-// ends sooner); 0 stored and FontErr::NoGlyph on failure.
-Result FontTextPairWidth(const FontInstance* instance, const char16_t* text, int32_t* width,
-                         uint32_t style);
-
 // Renders one character (the space for one no face has) at the top-left of
 // the glyph buffer and describes it in `glyph`: format 1, flags 0x81, as wide
 // as the advance and as high as the variant, both clipped to 128; pitch 16;
 // the row-bytes word carries the advance width itself (unclipped), as the
 // toolkit's text layer expects. 0, FontErr::NoGlyph for a character without
-// a width or of width 0, FontErr::Setup before FontInit.
+// a width or of width 0, FontErr::Setup before the fonts are set up.
 Result FontDrawText(const FontInstance* instance, uint16_t character, PglSurface* glyph,
                     uint32_t style);
-// The toolkit is done with a glyph; nothing to do, the buffer is shared.
+// The toolkit is done with a glyph.
 void FontStubHook(PglSurface* glyph);
 
-// A normal font of "BodyText" at the point size of its third size pair (the
-// last pair when it has fewer), for the host's own windows; null when the
-// family has no sizes. Released with FontReleaseFace.
-FontFace* FontCreateBodyFont();
-void FontReleaseFace(FontFace** face);
-
-struct FontDescription {
-  char16_t face[kFontFaceUnits];  // the face name asked for
-  char family[64];                // the installed family it resolved to (UTF-8)
-  int32_t points;
-  int32_t pixels;  // the em size at 96 dpi
-  int32_t bold;
-  int32_t fixedPitch;
+struct FontOps {
+  Result (*findFamily)(int32_t* index, const char* name);
+  Result (*create)(FontInstance** out, int32_t family, int32_t level);
+  void (*release)(FontInstance* instance);
+  int32_t (*hasBold)(const FontInstance* instance, uint32_t style);
+  Result (*getMetrics)(const FontInstance* instance, int32_t which, int32_t* value,
+                       uint32_t style);
+  Result (*getCharWidth)(const FontInstance* instance, uint16_t character, int32_t* width,
+                         uint32_t style);
+  Result (*drawText)(const FontInstance* instance, uint16_t character, PglSurface* glyph,
+                     uint32_t style);
+  void (*doneWithGlyph)(PglSurface* glyph);
 };
-void FontDescribeFace(const FontFace* face, FontDescription* out);
-
-// The font chooser, shown when a family has no sizes. The Qt host installs
-// the desktop's font dialog; tests install fakes.
-struct FontChooserOps {
-  void* ctx;
-  // Shows the chooser once, owned by `owner` (the display window): 1 with the
-  // face (at most faceUnits - 1 units and a 0) and the size in tenths of a
-  // point; 0 when the user closed it without choosing (it is shown again);
-  // -1 when no chooser can be shown at all.
-  int (*choose)(void* ctx, void* owner, char16_t* face, int32_t faceUnits, int32_t* tenths);
-  // Writes one entry of an .ini file: the choice goes back to "./qor.ini".
-  bool (*writeSetting)(void* ctx, const char* path, const char* section, const char* key,
-                       const char* value);
-};
-// Installs a chooser (null restores the default, which can show none);
-// returns the old one.
-const FontChooserOps* FontInstallChooser(const FontChooserOps* ops);
-// Asks the user for a face and size s for the family, writes the family's
-// faces and its size ladder (body s-3 .. s+3, heading s+2 .. s-3, never
-// below 1) to qor.ini, and gives the family that face, those sizes and a bold
-// variant. FontErr::Setup when no chooser can be shown or the family is
-// unknown.
-Result FontAskUser(int32_t family, void* owner);
+// Installs the renderer (null restores the failing defaults); returns the old.
+const FontOps* FontInstallOps(const FontOps* ops);

@@ -71,6 +71,10 @@ void ShellGetSoftKeyMode(int* softKeys, int* swap) {
 void ShellSetScrollStep(int32_t step) { gScrollStep = step; }
 int32_t ShellGetScrollStep() { return gScrollStep; }
 void ShellStubInfoHook() {}
+void ShellStubKeyChar(uint32_t) {}
+void ShellStubSetMode(uint32_t) {}
+void ShellStubObjectHook() {}
+void ShellNotifyBusy(uint32_t) {}
 
 // Daylight saving is never in force on the handset's clock.
 int ShellTimeHook(LibcTm*) { return 0; }

@@ -33,6 +33,12 @@ void ShellGetSoftKeyMode(int* softKeys, int* swap);
 void ShellSetScrollStep(int32_t step);
 int32_t ShellGetScrollStep();
 void ShellStubInfoHook();
+// The handset's hooks for a typed character, an input mode, an object and a
+// busy state: the emulator has nothing to do for them.
+void ShellStubKeyChar(uint32_t character);
+void ShellStubSetMode(uint32_t mode);
+void ShellStubObjectHook();
+void ShellNotifyBusy(uint32_t flag);
 
 struct LibcTm;
 int ShellTimeHook(LibcTm* tm);

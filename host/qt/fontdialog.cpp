@@ -5,7 +5,7 @@
 #include <QString>
 
 #include "host/ini.h"
-#include "host/platform/font.h"
+#include "host/fontft.h"
 #include "host/qt/qthost.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "host/hostinput.h"
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
-#include "host/platform/font.h"
+#include "host/fontft.h"
 #include "host/platform/platform.h"
 #include "host/platform/shell.h"
 #include "host/qt/displaywidget.h"

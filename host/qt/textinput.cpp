@@ -14,7 +14,7 @@
 #include <QValidator>
 #include <algorithm>
 
-#include "host/platform/font.h"
+#include "host/fontft.h"
 #include "host/platform/textinput.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "content/image.h"
+#include "graphics/image.h"
 #include "graphics/pgl.h"
 #include "kernel/heap.h"
 #include "tests/support/engine_fixture.h"

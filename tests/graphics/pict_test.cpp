@@ -1,6 +1,6 @@
 // Pictogram files: still and animated layouts read field by field, frames
 // found by walking the records, and files cut short or inconsistent refused.
-#include "content/pict.h"
+#include "graphics/pict.h"
 
 #include <gtest/gtest.h>
 

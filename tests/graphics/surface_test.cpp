@@ -2,7 +2,6 @@
 // own created surfaces, and saving and restoring screen rectangles.
 #include <gtest/gtest.h>
 
-#include "browser/uiwindow.h"
 #include "graphics/pgl.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
@@ -174,13 +173,7 @@ TEST_F(ScreenSaveTest, RestoreLeftOfAndAboveTheScreenDrawsTheVisiblePart) {
 }
 
 TEST_F(ScreenSaveTest, RestoreStopsAtTheBrowserWindowsBottomBand) {
-  UiWindow window{};
-  window.bottomBandHeight = 5;  // the bottom 5 rows belong to the browser window
-  TskmanTask* ui = nullptr;
-  ASSERT_EQ(TskmanCreateTask(
-                &ui, Mod::Ui, [](void*, uint32_t, uintptr_t, uintptr_t) { return kOk; }, &window),
-            kOk);
-  EXPECT_EQ(UiWindowBottomBandHeight(), 5u);
+  PglSetBottomBand(5);  // the bottom 5 rows belong to the browser window
   PglViewport* vp = nullptr;
   ASSERT_EQ(PglAllocViewport(&vp), kOk);
   const PglRect r{2, 6, 4, 15};
@@ -196,8 +189,7 @@ TEST_F(ScreenSaveTest, RestoreStopsAtTheBrowserWindowsBottomBand) {
   EXPECT_EQ(PglRestoreScreen(vp), kPglRestoreRefused);
   EXPECT_TRUE(platform->invalidated.empty());
   PglFreeSurface(&vp);
-  TskmanDestroyTask(ui);
-  EXPECT_EQ(UiWindowBottomBandHeight(), 0u);
+  PglSetBottomBand(0);
 }
 
 TEST_F(ScreenSaveTest, RestoreRefusesBadRectangles) {

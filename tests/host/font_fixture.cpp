@@ -1,7 +1,7 @@
 #include "tests/host/font_fixture.h"
 
 #include "host/ini.h"
-#include "host/platform/font_internal.h"
+#include "host/fontft_internal.h"
 
 #if defined(__SANITIZE_ADDRESS__) && __has_include(<sanitizer/lsan_interface.h>)
 #include <sanitizer/lsan_interface.h>

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/platform/font.h"
+#include "host/fontft.h"
 
 // Answers the chooser with the next scripted answer (1 chosen, 0 closed
 // without choosing, -1 no chooser); past the script it chooses.

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "graphics/pgl.h"
-#include "host/platform/font_internal.h"
+#include "host/fontft_internal.h"
 #include "tests/host/font_fixture.h"
 #include "tests/support/golden.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "content/pict.h"
+#include "graphics/pict.h"
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
 #include "host/platform/shell.h"

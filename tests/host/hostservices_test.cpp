@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "host/cookiefile.h"
-#include "host/platform/shellsvc.h"
+#include "host/shellsvc.h"
 #include "host/shellhost.h"
 #include "host/sound.h"
 #include "kernel/heap.h"

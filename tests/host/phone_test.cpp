@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "host/platform/phone.h"
+#include "host/phone.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "host/platform/shellsvc.h"
+#include "host/shellsvc.h"
 #include "kernel/heap.h"
 #include "tests/support/engine_fixture.h"
 

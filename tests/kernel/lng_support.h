@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "kernel/lng.h"
-#include "net/datachunk.h"
+#include "kernel/datachunk.h"
 
 using Bytes = std::vector<uint8_t>;
 using Units = std::u16string;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "browser/ui.h"
-#include "content/pict.h"
+#include "graphics/pict.h"
 #include "kernel/qorrom.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"

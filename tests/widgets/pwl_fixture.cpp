@@ -1,6 +1,6 @@
 #include "tests/widgets/pwl_fixture.h"
 
-#include "host/platform/font_internal.h"
+#include "host/fontft_internal.h"
 #include "kernel/list.h"
 
 #if defined(__SANITIZE_ADDRESS__) && __has_include(<sanitizer/lsan_interface.h>)

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "host/platform/font.h"
+#include "host/fontft.h"
 #include "tests/support/engine_fixture.h"
 #include "widgets/pwl.h"
 

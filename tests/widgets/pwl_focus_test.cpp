@@ -149,11 +149,16 @@ class PageFallbackTest : public FocusTest {
     ui.scrollMargin = 100;
     page.view = view;
     page.contentHeight = 500;
+    BenPageInstallScroller();  // as the browser window does when it starts
     TskmanTask* task = nullptr;
     ASSERT_EQ(TskmanCreateTask(&task, Mod::Ui, [](void*, uint32_t, uintptr_t, uintptr_t) {
       return kOk;
     }, &ui), kOk);
     Pump();
+  }
+  void TearDown() override {
+    PwlSetPageScroller(nullptr);
+    FocusTest::TearDown();
   }
   UiWindow ui{};
   BenPage page{};

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "browser/benanchor.h"
-#include "content/image.h"
+#include "graphics/image.h"
 #include "kernel/mem.h"
 #include "tests/support/golden.h"
 #include "tests/widgets/pwl_fixture.h"

@@ -4,7 +4,7 @@
 
 #include "host/platform/files.h"
 #include "host/platform/shell.h"
-#include "host/platform/shellsvc.h"
+#include "host/shellsvc.h"
 
 namespace {
 
@@ -61,7 +61,3 @@ int32_t ShellStubCommerceLaunch(uintptr_t, uintptr_t, uintptr_t, uintptr_t) { re
 int32_t ShellStubQuery3(uintptr_t, uintptr_t, uintptr_t) { return 0; }
 const char* ShellGetPhoneNumber() { return ""; }
 void ShellStubSetFlags(uintptr_t, uintptr_t) {}
-void ShellStubKeyChar(uint32_t) {}
-void ShellStubSetMode(uint32_t) {}
-void ShellStubObjectHook() {}
-void ShellNotifyBusy(uint32_t) {}

@@ -1,5 +1,5 @@
 // The content-data chunk and its queue.
-#include "net/datachunk.h"
+#include "kernel/datachunk.h"
 
 #include <gtest/gtest.h>
 

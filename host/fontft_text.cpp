@@ -7,8 +7,8 @@
 #include <algorithm>
 
 #include "graphics/pgl.h"
-#include "host/platform/font.h"
-#include "host/platform/font_internal.h"
+#include "host/fontft.h"
+#include "host/fontft_internal.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ FontFace* FontSelectVariant(const FontInstance* instance, uint32_t style) {
   return instance->normal;
 }
 
-int32_t FontHasBold(const FontInstance* instance, uint32_t style) {
+int32_t FtHasBold(const FontInstance* instance, uint32_t style) {
   return style == FontStyle::Bold && instance && instance->bold ? 1 : 0;
 }
 
@@ -42,7 +42,7 @@ uint16_t FontGetSymbol(const FontInstance* instance, int32_t n) {
   return static_cast<uint16_t>(instance->symbols[n]);
 }
 
-Result FontGetMetrics(const FontInstance* instance, int32_t which, int32_t* value,
+Result FtGetMetrics(const FontInstance* instance, int32_t which, int32_t* value,
                       uint32_t style) {
   const FontFace* face = FontSelectVariant(instance, style);
   if (face && which >= FontMetric::MaxWidth && which <= FontMetric::Ascent)
@@ -50,7 +50,7 @@ Result FontGetMetrics(const FontInstance* instance, int32_t which, int32_t* valu
   return kOk;
 }
 
-Result FontGetCharWidth(const FontInstance* instance, uint16_t character, int32_t* width,
+Result FtGetCharWidth(const FontInstance* instance, uint16_t character, int32_t* width,
                         uint32_t style) {
   *width = 0;
   FontFace* face = FontSelectVariant(instance, style);
@@ -76,7 +76,7 @@ Result FontTextPairWidth(const FontInstance* instance, const char16_t* text, int
   return kOk;
 }
 
-Result FontDrawText(const FontInstance* instance, uint16_t character, PglSurface* glyph,
+Result FtDrawText(const FontInstance* instance, uint16_t character, PglSurface* glyph,
                     uint32_t style) {
   uint8_t* buffer = FontGlyphBuffer();
   if (!buffer) return FontErr::Setup;
@@ -99,4 +99,4 @@ Result FontDrawText(const FontInstance* instance, uint16_t character, PglSurface
   return kOk;
 }
 
-void FontStubHook(PglSurface*) {}
+void FtDoneWithGlyph(PglSurface*) {}

@@ -1,4 +1,4 @@
-#include "content/pict.h"
+#include "graphics/pict.h"
 
 #include "kernel/libc.h"
 #include "kernel/mem.h"

@@ -1,4 +1,4 @@
-#include "browser/url.h"
+#include "kernel/qorrom_path.h"
 
 #include "kernel/libc.h"
 #include "kernel/mem.h"

@@ -1,11 +1,11 @@
 // System sounds and sound files, the delayed confirmation and the
 // zone-service flags.
-#include "host/platform/shellsvc.h"
+#include "host/shellsvc.h"
 
 #include <cstdio>
 
 #include "host/platform/files.h"
-#include "host/platform/phone.h"
+#include "host/phone.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
 

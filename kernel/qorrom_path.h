@@ -1,5 +1,5 @@
-// The URL layer's services to the rest of the engine (module Url, 13). For
-// now only the file-path conversion the built-in file store needs.
+// The file-path conversion of the URL layer (module Url, 13) that the
+// built-in file store needs: it sits with the store, beneath the browser.
 #pragma once
 #include <cstdint>
 

@@ -80,7 +80,3 @@ int32_t ShellStubQuery3(uintptr_t, uintptr_t, uintptr_t);                     //
 // The handset's own telephone number: none in the emulator ("").
 const char* ShellGetPhoneNumber();
 void ShellStubSetFlags(uintptr_t, uintptr_t);
-void ShellStubKeyChar(uint32_t character);
-void ShellStubSetMode(uint32_t mode);
-void ShellStubObjectHook();
-void ShellNotifyBusy(uint32_t flag);

@@ -1,4 +1,4 @@
-#include "net/datachunk.h"
+#include "kernel/datachunk.h"
 
 #include "kernel/libc.h"
 #include "kernel/mem.h"

@@ -1,7 +1,7 @@
 // The content-data chunk: received content is kept as a Queue of these in
 // arrival order. The bytes of a chunk follow its record; the unread ones are
 // `remaining` bytes from `offset` on. A reader that uses a chunk up takes it
-// off the queue and frees it (net/datachunk.h stays header-only for readers,
+// off the queue and frees it (kernel/datachunk.h stays header-only for readers,
 // so the kernel's character readers use it without linking the network).
 #pragma once
 #include <cstdint>

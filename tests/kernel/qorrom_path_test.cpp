@@ -1,6 +1,6 @@
 // File-style paths to host paths: the file: prefix, its authority and
 // percent escapes.
-#include "browser/url.h"
+#include "kernel/qorrom_path.h"
 
 #include <gtest/gtest.h>
 

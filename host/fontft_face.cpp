@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "host/platform/files.h"
-#include "host/platform/font_internal.h"
+#include "host/fontft_internal.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "host/platform/phone.h"
+#include "host/phone.h"
 
 #include "kernel/libc.h"
 #include "kernel/mem.h"

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "host/platform/font.h"
+#include "host/fontft.h"
 
 // Starts FreeType and fontconfig once; false when either cannot start.
 bool FontFaceStartUp();
@@ -36,3 +36,15 @@ bool FontFaceDrawUncached(FontFace* face, uint16_t character, uint8_t* rows, uin
 // The shared glyph buffer (kFontGlyphPitch x kFontGlyphSide bytes) while
 // FontInit's set-up stands; null before it and after FontTerm.
 uint8_t* FontGlyphBuffer();
+
+// The renderer's answers to the engine's font operations (FontOps).
+Result FtFindFamily(int32_t* index, const char* name);
+Result FtCreate(FontInstance** out, int32_t family, int32_t level);
+void FtRelease(FontInstance* instance);
+int32_t FtHasBold(const FontInstance* instance, uint32_t style);
+Result FtGetMetrics(const FontInstance* instance, int32_t which, int32_t* value, uint32_t style);
+Result FtGetCharWidth(const FontInstance* instance, uint16_t character, int32_t* width,
+                      uint32_t style);
+Result FtDrawText(const FontInstance* instance, uint16_t character, PglSurface* glyph,
+                  uint32_t style);
+void FtDoneWithGlyph(PglSurface* glyph);

@@ -1,0 +1,30 @@
+// A load request as the content sinks of rendering (module 17) see it, and
+// the decoded image's size record they read.
+#pragma once
+#include <cstdint>
+
+#include "kernel/modules.h"
+
+struct BenPage;
+
+// A load request as the sinks see it: the page object the load fills and
+// the handle of the page it renders.
+struct RenderRequest {
+  BenPage* object;
+  uintptr_t page;
+};
+
+// The decoded image's record: the sinks read its width and height, the
+// seventh and eighth words.
+struct RenderImageSize {
+  uint32_t head[6];
+  uint32_t width;
+  uint32_t height;
+};
+
+namespace RenderClass {
+constexpr uint32_t Image = 5;
+}
+
+// The page handle a load request renders.
+uintptr_t RenderRequestGetPage(const RenderRequest* request);
