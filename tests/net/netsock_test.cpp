@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "host/platform/sockets.h"
 #include "kernel/heap.h"
 #include "net/netsock.h"
 #include "tests/support/engine_fixture.h"
@@ -229,6 +230,57 @@ TEST_F(NetSockTest, BindingAPortInUseFails) {
   EXPECT_EQ(NetBind(user->task(), kCookie, socket, &at, kNetSockAddrSize), kNetSystem);
   Pump();
   EXPECT_EQ(user->log.back(), (Received{NetMsg::Bound | kMsgFailed, kCookie, kNetSystem}));
+}
+
+// The host's sockets refusing a call: the refusal comes back to the
+// requester as the failure form of its answer, nothing is left waiting.
+struct FailingSockets {
+  enum Call { Open, Send } failing;
+  const PlatformSocketOps* posix;
+  static const FailingSockets* Self(void* ctx) { return static_cast<FailingSockets*>(ctx); }
+  PlatformSocketOps ops{
+      this,
+      [](void* ctx, bool stream, int* family) {
+        return Self(ctx)->failing == Open ? -1 : Self(ctx)->posix->open(nullptr, stream, family);
+      },
+      [](void* ctx, int fd, const sockaddr* a, socklen_t n) {
+        return Self(ctx)->posix->bind(nullptr, fd, a, n);
+      },
+      [](void* ctx, int fd, void* b, size_t n, sockaddr* from, socklen_t* fromLength) {
+        return Self(ctx)->posix->receiveFrom(nullptr, fd, b, n, from, fromLength);
+      },
+      [](void* ctx, int fd, const void* b, size_t n, const sockaddr* to, socklen_t toLength) {
+        return Self(ctx)->failing == Send ? kSocketFailed
+                                          : Self(ctx)->posix->sendTo(nullptr, fd, b, n, to, toLength);
+      },
+      [](void* ctx, int fd) { Self(ctx)->posix->close(nullptr, fd); },
+      [](void* ctx, SocketPollEntry* e, uint32_t n) { Self(ctx)->posix->poll(nullptr, e, n); },
+  };
+};
+
+TEST_F(NetSockTest, RefusalsOfTheHostsSocketsComeBackAsFailureAnswers) {
+  const PlatformSocketOps* posix = &PlatformSockets();
+  FailingSockets open{FailingSockets::Open, posix};
+  PlatformSocketsInstall(&open.ops);
+  ASSERT_EQ(NetStartup(user->task(), 0), kOk);
+  NetSocketCreate(user->task(), kCookie, kNetFamily, kNetDatagram, kNetUdp);
+  EXPECT_NE(WaitFor(NetMsg::Created | kMsgFailed), nullptr);
+  NetCleanup(nullptr, 0);
+  user->log.clear();
+
+  FailingSockets send{FailingSockets::Send, posix};
+  PlatformSocketsInstall(&send.ops);
+  Peer peer;
+  const uintptr_t socket = OpenBound();
+  ASSERT_NE(socket, 0u);
+  NetBufChain* chain = NetBufAlloc(3);
+  NetBufWrite(chain, "abc", 0, 3);
+  const NetSockAddr to = Loopback(peer.port);
+  NetSendTo(user->task(), kCookie, socket, chain, &to, kNetSockAddrSize);
+  const Received* failed = WaitFor(NetMsg::Sent | kMsgFailed);
+  ASSERT_NE(failed, nullptr);
+  EXPECT_EQ(failed->arg2, static_cast<uintptr_t>(kNetSystem));
+  PlatformSocketsInstall(nullptr);
 }
 
 }  // namespace
