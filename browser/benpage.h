@@ -28,9 +28,11 @@ struct BenPage {
   uint32_t mapVersion;
   ListHead maps;  // image maps of the page
   DDriverStore* store;
-  uintptr_t field20;
-  uintptr_t field32;  // the image sink's image object
-  uintptr_t field36;  // the image sink's size record
+  // Field 20: with ItemIsImage the image's display item; with WaitingForSize the
+  // object waiting for its size.
+  uintptr_t imageItem;
+  uintptr_t sizedObject;  // field 32: the object the image sink gave a size
+  uintptr_t sizeRecord;   // field 36: the image's size record (its object type)
 };
 
 // A system-wide word: 1 while the browser scrolls a page.

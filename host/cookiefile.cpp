@@ -5,23 +5,10 @@
 
 #include "host/platform/files.h"
 #include "kernel/mem.h"
-#include "kernel/tskman.h"
 
 namespace {
 
 constexpr uint32_t kCookieUse = 49;
-
-// The cookies task's context as the jar keeps it: the first word heads the
-// list, the sixth counts its bytes.
-uintptr_t* JarWords() {
-  TskmanTask* task = TskmanFind(Mod::Cookies);
-  return task ? static_cast<uintptr_t*>(task->context) : nullptr;
-}
-
-bool Lasting(const CookieRecord* record) {
-  if (record->size < (kCookieSessionWord + 1) * sizeof(uintptr_t)) return true;
-  return reinterpret_cast<const uintptr_t*>(record)[kCookieSessionWord] == 0;
-}
 
 void PutU32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -30,11 +17,11 @@ void PutU32(std::vector<uint8_t>& out, uint32_t v) {
 }  // namespace
 
 bool HostCookieFileSave() {
-  uintptr_t* jar = JarWords();
+  CookieJar* jar = CookiesGetJar();
   if (!jar) return false;
   std::vector<uint8_t> bytes;
-  for (auto* r = reinterpret_cast<CookieRecord*>(jar[0]); r; r = r->next) {
-    if (r->size < kCookieHeaderSize || !Lasting(r)) continue;
+  for (CookieRecord* r = jar->first; r; r = r->next) {
+    if (r->size < kCookieHeaderSize || !CookieRecordIsLasting(r)) continue;
     const uint32_t body = static_cast<uint32_t>(r->size - kCookieHeaderSize);
     if (bytes.size() + 4 + body >= kCookieFileMax) break;
     PutU32(bytes, body);
@@ -46,7 +33,7 @@ bool HostCookieFileSave() {
 }
 
 bool HostCookieFileLoad() {
-  uintptr_t* jar = JarWords();
+  CookieJar* jar = CookiesGetJar();
   uint32_t size = 0;
   if (!jar || PlatformFileSize(kCookieFile, &size) != FileStatus::Ok || size >= kCookieFileMax)
     return false;
@@ -79,10 +66,6 @@ bool HostCookieFileLoad() {
     std::memcpy(reinterpret_cast<uint8_t*>(r) + kCookieHeaderSize, &bytes[b.offset], b.length);
     records.push_back(r);
   }
-  for (CookieRecord* r : records) {
-    r->next = reinterpret_cast<CookieRecord*>(jar[0]);
-    jar[0] = reinterpret_cast<uintptr_t>(r);
-    jar[5] += r->size;
-  }
+  for (CookieRecord* r : records) CookieJarPush(jar, r);
   return true;
 }

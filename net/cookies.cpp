@@ -8,15 +8,14 @@
 
 namespace {
 
-// The jar's head and byte count sit where the host's cookie file routines
-// read them: the first and the sixth word of the context.
+constexpr uint32_t kSessionWord = 5;
+
 struct CookiesContext {
-  void* first;  // singly linked cookie records {next, length, ...}
+  CookieJar jar;
   TskmanTask* task;
   TskmanTask* requester;
   uintptr_t changed;
   uintptr_t enabled;
-  uintptr_t bytes;
 };
 
 Result CookiesTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
@@ -38,6 +37,22 @@ Result CookiesTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintp
 }
 
 }  // namespace
+
+CookieJar* CookiesGetJar() {
+  TskmanTask* task = TskmanFind(Mod::Cookies);
+  return task ? &static_cast<CookiesContext*>(task->context)->jar : nullptr;
+}
+
+bool CookieRecordIsLasting(const CookieRecord* record) {
+  if (record->size < (kSessionWord + 1) * sizeof(uintptr_t)) return true;
+  return reinterpret_cast<const uintptr_t*>(record)[kSessionWord] == 0;
+}
+
+void CookieJarPush(CookieJar* jar, CookieRecord* record) {
+  record->next = jar->first;
+  jar->first = record;
+  jar->bytes += record->size;
+}
 
 void CookiesStartTask(TskmanTask* requester) {
   auto* ctx = static_cast<CookiesContext*>(

@@ -19,6 +19,7 @@
 #include "kernel/heap.h"
 #include "kernel/mem.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/recorder.h"
 
 namespace {
 
@@ -63,21 +64,21 @@ TEST_F(HostServicesTest, TheZoneFlagsComeFromQorIniAndTheSoundFromTheSoundOutput
   EXPECT_EQ(ShellRcellAvailable(), 0);
 }
 
-// A stand-in for the cookies task: its context's first word heads the jar,
-// its sixth counts the jar's bytes.
+// The cookies task's jar, filled and read by the cookie file routines.
 class CookieFileTest : public HostServicesTest {
  protected:
   void SetUp() override {
     HostServicesTest::SetUp();
-    jar_ = static_cast<uintptr_t*>(MemAllocZero(6 * sizeof(uintptr_t), Use::Context, Mod::Cookies));
-    TskmanCreateTaskEx(&task_, Mod::Cookies, [](void*, uint32_t, uintptr_t, uintptr_t) {
-      return kOk;
-    }, jar_, false);
+    starter_ = std::make_unique<Recorder>(97);
+    CookiesStartTask(starter_->task());
+    jar_ = CookiesGetJar();
+    ASSERT_NE(jar_, nullptr);
   }
   void TearDown() override {
     FreeJar();
-    TskmanDestroyTask(task_);
-    MemFree(&jar_);
+    CookiesStopTask(starter_->task());
+    Pump();
+    starter_.reset();
     HostServicesTest::TearDown();
   }
 
@@ -89,30 +90,27 @@ class CookieFileTest : public HostServicesTest {
     r->size = size;
     auto* words = reinterpret_cast<uintptr_t*>(r);
     for (uint32_t i = 0; i < bodyWords; ++i) words[2 + i] = seed + i;
-    words[kCookieSessionWord] = session ? 1 : 0;
-    r->next = reinterpret_cast<CookieRecord*>(jar_[0]);
-    jar_[0] = reinterpret_cast<uintptr_t>(r);
-    jar_[5] += size;
+    words[5] = session ? 1 : 0;
+    CookieJarPush(jar_, r);
   }
   std::vector<uintptr_t> Seeds() const {
     std::vector<uintptr_t> out;
-    for (auto* r = reinterpret_cast<CookieRecord*>(jar_[0]); r; r = r->next)
+    for (CookieRecord* r = jar_->first; r; r = r->next)
       out.push_back(reinterpret_cast<uintptr_t*>(r)[2]);
     return out;
   }
   void FreeJar() {
-    auto* r = reinterpret_cast<CookieRecord*>(jar_[0]);
+    CookieRecord* r = jar_->first;
     while (r) {
       CookieRecord* next = r->next;
       MemFree(&r);
       r = next;
     }
-    jar_[0] = 0;
-    jar_[5] = 0;
+    *jar_ = {};
   }
 
-  uintptr_t* jar_ = nullptr;
-  TskmanTask* task_ = nullptr;
+  std::unique_ptr<Recorder> starter_;
+  CookieJar* jar_ = nullptr;
 };
 
 TEST_F(CookieFileTest, LastingRecordsRoundTripWithoutTheirLinks) {
@@ -127,7 +125,7 @@ TEST_F(CookieFileTest, LastingRecordsRoundTripWithoutTheirLinks) {
   ASSERT_TRUE(HostCookieFileLoad());
   // Each pushed on the front: the file's order reversed.
   EXPECT_EQ(Seeds(), (std::vector<uintptr_t>{100, 300}));
-  EXPECT_EQ(jar_[5], 2 * kCookieHeaderSize + body6 + body8);
+  EXPECT_EQ(jar_->bytes, 2 * kCookieHeaderSize + body6 + body8);
   FreeJar();
   EXPECT_EQ(HeapGetStats().freeBytes, empty);
   // A full jar is written while it stays below the limit.

@@ -31,7 +31,7 @@ class ImageSinkTest : public HeapFixture {
     item->width = static_cast<uint16_t>(width + 2 * hspace);
     item->object = &object;
     image.flags = BenPageFlag::ItemIsImage;
-    image.field20 = reinterpret_cast<uintptr_t>(item);
+    image.imageItem = reinterpret_cast<uintptr_t>(item);
     return item;
   }
   Result Write(RenderRequest* request, const RenderImageSize* size, uint32_t flags = 0) {
@@ -68,7 +68,7 @@ TEST_F(ImageSinkTest, AStandAloneImageIsThePagesOneItem) {
   EXPECT_EQ(item.page, &page);
   EXPECT_EQ(page.contentWidth, 100u);
   EXPECT_EQ(page.contentHeight, 80u);
-  EXPECT_EQ(page.field36, reinterpret_cast<uintptr_t>(&size));
+  EXPECT_EQ(page.sizeRecord, reinterpret_cast<uintptr_t>(&size));
   EXPECT_EQ(store->cursor, 0u);  // the writing cursor is given back
 }
 
@@ -84,8 +84,8 @@ TEST_F(ImageSinkTest, AnInlineImageNarrowerThanDeclaredShrinksItsItem) {
   EXPECT_EQ(item->height, 52u);  // the height fits: unchanged
   EXPECT_EQ(page.flags & BenPageFlag::Dirty, BenPageFlag::Dirty);
   EXPECT_EQ(parent.pending, 0u);  // the earlier mark was cleared first
-  EXPECT_EQ(image.field32, reinterpret_cast<uintptr_t>(&object));
-  EXPECT_EQ(image.field36, reinterpret_cast<uintptr_t>(&size));
+  EXPECT_EQ(image.sizedObject, reinterpret_cast<uintptr_t>(&object));
+  EXPECT_EQ(image.sizeRecord, reinterpret_cast<uintptr_t>(&size));
   EXPECT_EQ(page.contentHeight, 400u);
 }
 
@@ -113,18 +113,18 @@ TEST_F(ImageSinkTest, HugeSizesSaturateTheItem) {
 TEST_F(ImageSinkTest, AnObjectWaitingForItsSizeGetsItOnce) {
   DDriverImageObject waiting{};
   image.flags = BenPageFlag::WaitingForSize;
-  image.field20 = reinterpret_cast<uintptr_t>(&waiting);
+  image.imageItem = reinterpret_cast<uintptr_t>(&waiting);
   const RenderImageSize first = Size(40, 30), second = Size(99, 99);
   Write(&inlineRequest, &first);
   EXPECT_EQ(waiting.shownWidth, 40u);
   EXPECT_EQ(waiting.shownHeight, 30u);
-  EXPECT_EQ(image.field32, reinterpret_cast<uintptr_t>(&waiting));
-  EXPECT_EQ(image.field36, reinterpret_cast<uintptr_t>(&first));
+  EXPECT_EQ(image.sizedObject, reinterpret_cast<uintptr_t>(&waiting));
+  EXPECT_EQ(image.sizeRecord, reinterpret_cast<uintptr_t>(&first));
   EXPECT_EQ(store->count, 0u);  // no layout work besides
 
   Write(&inlineRequest, &second);
   EXPECT_EQ(waiting.shownWidth, 40u);
-  EXPECT_EQ(image.field36, reinterpret_cast<uintptr_t>(&first));
+  EXPECT_EQ(image.sizeRecord, reinterpret_cast<uintptr_t>(&first));
 }
 
 TEST_F(ImageSinkTest, SkippedWritesAndMissingRecordsDoNothing) {
