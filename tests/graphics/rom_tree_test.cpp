@@ -202,6 +202,16 @@ TEST_F(RomTreeTest, EveryNamedFileOpensAsItsKind) {
         EXPECT_NE(page.find("<title>"), std::string::npos);
         EXPECT_TRUE(EndsWith(page, "</html>\n"));
         ExpectWellNested(page);
+        // Links to built-in pages lead to pages of the tree.
+        static constexpr char kShow[] = "info://SHOW/";
+        for (size_t at = page.find(kShow); at != std::string::npos; at = page.find(kShow, at + 1)) {
+          const size_t start = at + sizeof kShow - 1;
+          const std::string target = page.substr(start, page.find_first_of("\"?", start) - start);
+          uint32_t targetSize = 0;
+          const uint8_t* linked = QorRomOpen(target.c_str(), &targetSize);
+          EXPECT_NE(linked, nullptr) << "a link to " << target;
+          QorRomRelease(linked);
+        }
       } else if (EndsWith(path, ".sis")) {
         SisImageInfo info{};
         ASSERT_EQ(SisProbeHeader(bytes.data(), size, &info), 1);
