@@ -9,13 +9,13 @@
 // force), key colour (u16), two bytes of padding. The first byte, 0, marks a
 // still image. Pixels less than half opaque become the key colour 0xF81F;
 // an opaque pixel of that very colour is nudged off it.
-#include <png.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "tools/pngread.h"
 
 namespace {
 
@@ -40,13 +40,10 @@ void PutU16(std::vector<uint8_t>& out, uint16_t v) {
 
 int main(int argc, char** argv) {
   if (argc != 3) Fail("usage: qor_pictconv INPUT.png OUTPUT");
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, argv[1])) Fail(argv[1] + std::string(": ") + image.message);
-  image.format = PNG_FORMAT_RGBA;
-  std::vector<uint8_t> rgba(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr))
-    Fail(argv[1] + std::string(": ") + image.message);
+  PngRgba image;
+  std::string error;
+  if (!PngReadRgba(argv[1], &image, &error)) Fail(error);
+  const std::vector<uint8_t>& rgba = image.pixels;
   const uint32_t width = image.width, height = image.height;
   if (width == 0 || height == 0 || width > 1024 || height > 1024) Fail("unreasonable size");
 

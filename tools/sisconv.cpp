@@ -7,14 +7,13 @@
 // light or transparent ones are clear. The width and height must be
 // multiples of 8, at most 248 x 120. Each 8 x 8 block is written raw or
 // run-coded, whichever makes the smaller file.
-#include <png.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "tools/pngread.h"
 #include "tools/sisenc.h"
 
 namespace {
@@ -30,13 +29,10 @@ constexpr uint32_t kMaxWidthUnits = 31, kMaxHeightUnits = 15;
 
 int main(int argc, char** argv) {
   if (argc != 3) Fail("usage: qor_sisconv INPUT.png OUTPUT");
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, argv[1])) Fail(argv[1] + std::string(": ") + image.message);
-  image.format = PNG_FORMAT_RGBA;
-  std::vector<uint8_t> rgba(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr))
-    Fail(argv[1] + std::string(": ") + image.message);
+  PngRgba image;
+  std::string error;
+  if (!PngReadRgba(argv[1], &image, &error)) Fail(error);
+  const std::vector<uint8_t>& rgba = image.pixels;
   const uint32_t width = image.width, height = image.height;
   if (width == 0 || height == 0 || width % 8 || height % 8 || width / 8 > kMaxWidthUnits ||
       height / 8 > kMaxHeightUnits)

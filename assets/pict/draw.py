@@ -25,6 +25,13 @@ FOCUS_FILL = (222, 234, 252)
 FACE = (236, 238, 242)
 BRAND = (0, 84, 166)
 BRAND_DARK = (0, 52, 110)
+GREEN = (36, 150, 60)
+ORANGE = (232, 138, 18)
+RED = (204, 36, 36)
+GOLD = (214, 164, 24)
+GREY = (150, 154, 160)
+LIGHT = (206, 210, 216)
+PANEL = (222, 239, 255)  # the download screen's fill, RGB565 0xDF7F
 
 
 class Canvas:
@@ -52,6 +59,9 @@ class Canvas:
                     self.px[y][x] = (mix[0], mix[1], mix[2], out)
 
     def save(self, name):
+        """Writes name.png below this folder; a name with folders (the tree
+        path below "/pict/") gets them made."""
+        os.makedirs(os.path.dirname(os.path.join(HERE, name)), exist_ok=True)
         rows = [b"".join(
             struct.pack("BBBB", *(int(round(c)) for c in p[:3]), int(round(p[3] * 255)))
             for p in row) for row in self.px]
@@ -230,6 +240,146 @@ def arrow(name, up, colour):
     c.save(name)
 
 
+def action(name, top):
+    """Page actions: back (a left arrow) and top (an up arrow under a bar)."""
+    c = Canvas(16, 16)
+    if top:
+        c.fill(union(rect(2, 1.5, 14, 3.5), polygon([(2.5, 10), (13.5, 10), (8, 4.5)]),
+                     rect(6.8, 9, 9.2, 14.5)), INK)
+    else:
+        c.fill(union(polygon([(1.5, 8), (7.5, 2.5), (7.5, 13.5)]), rect(7, 6.8, 14.5, 9.2)), INK)
+    c.save(name)
+
+
+def padlock(c, colour, opened=False):
+    lift = 1.5 if opened else 0
+    arc = minus(ring(6, 4.5 - lift, 3.4, 2.0), rect(0, 4.5 - lift, 12, 12))
+    legs = [rect(2.6, 4.4 - lift, 4.0, 6)]
+    if not opened:
+        legs.append(rect(8.0, 4.4, 9.4, 6))
+    c.fill(union(arc, *legs), GREY if opened else INK)
+    c.fill(rounded(1.5, 5.5, 10.5, 11.5, 1.2), colour)
+    c.fill(union(circle(6, 8, 1.1), rect(5.5, 8, 6.5, 10)), WHITE)
+
+
+def lock(name, colour, opened=False):
+    c = Canvas(12, 12)
+    padlock(c, colour, opened)
+    c.save(name)
+
+
+def shield(name, letter, colour):
+    """A security level: its letter on a shield."""
+    c = Canvas(12, 12)
+    c.fill(polygon([(0.5, 0.5), (11.5, 0.5), (11.5, 6.5), (6, 11.8), (0.5, 6.5)]), colour)
+    caption(c, letter, 1, WHITE)
+    c.save(name)
+
+
+def handset(c, colour):
+    """A telephone handset: an arc with an ear and a mouth piece."""
+    arc = lambda x, y: ring(5, 7, 5.0, 3.0)(x, y) and y - x > 1
+    c.fill(union(arc, rounded(0.5, 0.5, 4.5, 4.5, 1.5), rounded(7.5, 7.5, 11.5, 11.5, 1.5)), colour)
+
+
+def call(name, kind):
+    c = Canvas(12, 12)
+    if kind == "packet":
+        c.fill(union(polygon([(0.5, 5), (6.5, 5), (3.5, 1)]), rect(2.7, 4, 4.3, 11)), GREEN)
+        c.fill(union(polygon([(5.5, 7), (11.5, 7), (8.5, 11)]), rect(7.7, 1, 9.3, 8)), BRAND)
+    else:
+        handset(c, INK if kind == "circuit" else GREY)
+        if kind == "none":
+            c.fill(stroke(1.5, 10.5, 10.5, 1.5, 1.6), RED)
+    c.save(name)
+
+
+def spinner_dots(name, size, count, lit):
+    """Dots on a circle, darker towards the lit one: a busy mark."""
+    c = Canvas(size, size)
+    centre, radius, dot = size / 2, size * 0.34, max(size * 0.1, 1.3)
+    for i in range(count):
+        angle = 2 * math.pi * i / count - math.pi / 2
+        age = (lit - i) % count
+        shade = [BRAND, BRAND, (70, 130, 190), (120, 160, 205), LIGHT][min(age, 4)]
+        c.fill(circle(centre + radius * math.cos(angle), centre + radius * math.sin(angle),
+                      dot * (1.3 if age == 0 else 1.0)), shade)
+    c.save(name)
+
+
+def frame_corner(name, right, bottom):
+    """A corner of the download screen's frame: a quarter ring, filled inside."""
+    c = Canvas(6, 6)
+    cx, cy = (0 if right else 6), (0 if bottom else 6)
+    c.fill(circle(cx, cy, 6), BRAND)
+    c.fill(circle(cx, cy, 4), PANEL)
+    c.save(name)
+
+
+def frame_line(name, side):
+    """One pixel of the frame's side, repeated along it."""
+    c = Canvas(1, 6) if side in ("top", "bottom") else Canvas(6, 1)
+    edge = {"top": rect(0, 0, 1, 2), "bottom": rect(0, 4, 1, 6),
+            "left": rect(0, 0, 2, 1), "right": rect(4, 0, 6, 1)}[side]
+    c.fill(rect(0, 0, c.w, c.h), PANEL)
+    c.fill(edge, BRAND)
+    c.save(name)
+
+
+def bar_border(name, width, height):
+    c = Canvas(width, height)
+    c.fill(rounded(0, 0, width, height, 2), BRAND)
+    c.fill(rounded(1, 1, width - 1, height - 1, 1.5), WHITE)
+    c.save(name)
+
+
+def bar_part(name, part, height=10):
+    """The ends of a filling bar and one column of its fill."""
+    width = 1 if part == "line" else 2
+    c = Canvas(width, height)
+    if part == "line":
+        c.fill(union(rect(0, 0, 1, 1), rect(0, height - 1, 1, height)), BRAND)
+        c.fill(rect(0, 2, 1, height - 2), GREEN)
+    else:
+        c.fill(rounded(0, 0, 4, height, 2) if part == "start" else rounded(-2, 0, 2, height, 2),
+               BRAND)
+        c.fill(rect(1 if part == "start" else 0, 2, 2 if part == "start" else 1, height - 2),
+               GREEN)
+    c.save(name)
+
+
+def striped_bar(name, colour, width=40, height=6):
+    """A busy bar: diagonal stripes on a rounded bar."""
+    c = Canvas(width, height)
+    c.fill(rounded(0, 0, width, height, 2), colour)
+    lighter = tuple(min(255, v + 70) for v in colour)
+    inner = rounded(1, 1, width - 1, height - 1, 1.5)
+    c.fill(lambda x, y: inner(x, y) and int((x + y) / 4) % 2 == 0, lighter)
+    c.save(name)
+
+
+def transfer(name, up, down):
+    """Data going up (sent), down (received) or both."""
+    c = Canvas(7, 10)
+    if up:
+        c.fill(polygon([(0.5, 4), (6.5, 4), (3.5, 0.5)]), GREEN)
+    if down:
+        c.fill(polygon([(0.5, 6), (6.5, 6), (3.5, 9.5)]), BRAND)
+    c.fill(rect(2.7, 3.5 if up else 1, 4.3, 6.5 if down else 9), GREEN if up else BRAND)
+    c.save(name)
+
+
+def scroll_mark(name, up, down):
+    """Whether more of the page lies above, below or both."""
+    c = Canvas(7, 9 if up and down else 4)
+    if up:
+        c.fill(polygon([(0, 4), (7, 4), (3.5, 0.5)]), INK)
+    if down:
+        top = c.h - 4
+        c.fill(polygon([(0, top), (7, top), (3.5, top + 3.5)]), INK)
+    c.save(name)
+
+
 def main():
     splash("splash", "WEB BROWSER")
     splash("splash_ending", "GOODBYE")
@@ -248,6 +398,45 @@ def main():
     spinner("new_menufo_garo", True)
     arrow("scrollup", True, INK)
     arrow("scrolldn", False, INK)
+
+    # The rest of the tree, each PNG at its path below "/pict/".
+    action("core/action/Back", False)
+    action("core/action/Top", True)
+    q = "ui/qorui/"
+    lock(q + "authenticated", GOLD)
+    call(q + "circuitcall", "circuit")
+    call(q + "nocall", "none")
+    call(q + "packetcall", "packet")
+    spinner_dots(q + "spin_e", 12, 8, 0)
+    shield(q + "authentication/EndtoEnd", "E", GREEN)
+    shield(q + "authentication/Gateway", "G", ORANGE)
+    shield(q + "authentication/Wap", "W", BRAND)
+    d = q + "download/"
+    for vertical in ("top", "bottom"):
+        for horizontal in ("left", "right"):
+            frame_corner(d + "corner_" + horizontal + vertical, horizontal == "right",
+                         vertical == "bottom")
+    for side in ("top", "bottom", "left", "right"):
+        frame_line(d + "line_" + side, side)
+    for frame in range(7):
+        spinner_dots(d + "processing_bar_%d" % (frame + 1), 24, 7, frame)
+    bar_border(d + "progress_border", 104, 10)
+    bar_border(d + "progress_border_small", 64, 8)
+    for part in ("start", "end", "line"):
+        bar_part(d + "progress_" + part, part)
+    e = q + "ext/"
+    transfer(e + "up", True, False)
+    transfer(e + "down", False, True)
+    transfer(e + "updown", True, True)
+    lock(e + "endtoend", GREEN)
+    lock(e + "gateway", ORANGE)
+    lock(e + "wap", BRAND)
+    lock(e + "none", LIGHT, opened=True)
+    striped_bar(e + "processingbar_free", GREEN)
+    striped_bar(e + "processingbar_pay", ORANGE)
+    scroll_mark(q + "scroll/up", True, False)
+    scroll_mark(q + "scroll/down", False, True)
+    scroll_mark(q + "scroll/updown", True, True)
 
 
 if __name__ == "__main__":
