@@ -29,6 +29,8 @@ struct CrashFrame {
   std::string function;    // empty when unknown
   std::string file;        // empty when unknown
   uint32_t line = 0;       // 0 when unknown
+  uint32_t lineOffset = 0;    // bytes from the start of the line's code
+  uint32_t symbolOffset = 0;  // bytes from the start of the function
 };
 
 // Resolves addresses of one module to {function, "file:line"} pairs, "??"
@@ -40,20 +42,35 @@ using CrashSymbolizer = std::function<std::vector<std::pair<std::string, std::st
 std::vector<std::pair<std::string, std::string>> CrashAddr2Line(
     const std::string& module, const std::vector<uintptr_t>& addresses);
 
+// The start of the function symbol of a module's symbol table that holds the
+// address (as the module's symbols count it); false when there is none or
+// the module cannot be read as ELF.
+using CrashSymbolStart = std::function<bool(const std::string& module, uintptr_t address,
+                                            uintptr_t* start)>;
+bool CrashElfSymbolStart(const std::string& module, uintptr_t address, uintptr_t* start);
+
+// How far back from an address the start of its line is looked for.
+constexpr uint32_t kCrashLineSearch = 128;
+
 // The record's frames (frame 0 left out when the record says so), each placed
 // in its module and resolved. A return address is looked up one byte back, so
-// that it names the line of the call.
+// that it names the line of the call. The offset into the function comes from
+// the symbol table; the offset into the line from the nearest address before
+// it (at most kCrashLineSearch bytes back, not before the function) that the
+// symbolizer places on another line.
 std::vector<CrashFrame> CrashResolve(const CrashRecord& record,
                                      const std::vector<CrashMapping>& maps,
-                                     const CrashSymbolizer& symbolize);
+                                     const CrashSymbolizer& symbolize,
+                                     const CrashSymbolStart& symbolStart = CrashElfSymbolStart);
 
 // One line per frame, numbered as the record numbers them:
-//   "  1: Function(int) line 12 (/src/file.cpp)"
-//   "  2: Function (libfoo.so+0x1a2b)"
-//   "  3: !!Unknown!! (libfoo.so+0x1a2b)"
+//   "  1: Function(int) line 12 + 4 bytes\r\n"   a function and its line
+//   "  2: Function + 26 bytes\r\n"              a function only
+//   "  3: !!Unknown!!\r\n"
 // or "Callstack Not Available.\n" when there is nothing to list.
 std::string CrashFormatStack(const CrashRecord& record, const std::vector<CrashFrame>& frames);
-// "Assertion: " text, "File: " file, "Line: " line, "Callstack:" and the stack.
+// "Assertion: " text, "File: " file, "Line: " line, "Callstack:" and the
+// stack, each line ended by CR LF.
 std::string CrashFormatReport(const CrashRecord& record, const std::string& stack);
 // The report's file in the working folder.
 std::string CrashReportFileName(int64_t pid);
