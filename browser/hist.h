@@ -30,7 +30,7 @@ int HistSave(const void* data, uint32_t length);
 int IntHistSave(const BenBackStack* stack);
 // Clears the stack (it must be zeroed or hold texts of its own), then reads
 // "IntHist.dat" into it: 0 when the file cannot be read, else 1 (also when
-// the file was damaged and the stack was left empty).
+// the file ended early or memory ran short, and the stack was left empty).
 int IntHistLoad(BenBackStack* stack);
 
 // The file's bytes for the stack, and their count: for the saving and for

@@ -169,6 +169,8 @@ struct Damage {
   Bytes text1;  // the first text's bytes and the NUL added after them
 };
 
+void PrintTo(const Damage& d, std::ostream* out) { *out << d.what; }
+
 class HistDamageTest : public HistTest, public ::testing::WithParamInterface<Damage> {};
 
 TEST_P(HistDamageTest, LoadsWhatIsStored) {
