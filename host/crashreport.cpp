@@ -88,26 +88,27 @@ struct CrashElf {
 
 }  // namespace
 
-bool CrashElfSymbolStart(const std::string& module, uintptr_t address, uintptr_t* start) {
+std::vector<std::optional<uintptr_t>> CrashElfSymbolStarts(const std::string& module,
+                                                           const std::vector<uintptr_t>& addresses) {
+  std::vector<std::optional<uintptr_t>> starts(addresses.size());
   CrashElf elf;
   elf.in.open(module, std::ios::binary);
   unsigned char header[64] = {};
-  if (!elf.in || !elf.Read(0, header, 52)) return false;
+  if (!elf.in || !elf.Read(0, header, 52)) return starts;
   if (header[0] != 0x7F || header[1] != 'E' || header[2] != 'L' || header[3] != 'F' ||
       header[5] != 1 || (header[4] != 1 && header[4] != 2))
-    return false;
+    return starts;
   elf.wide = header[4] == 2;
-  if (elf.wide && !elf.Read(0, header, 64)) return false;
+  if (elf.wide && !elf.Read(0, header, 64)) return starts;
   const uint64_t shoff = elf.wide ? CrashElf::Field(header + 0x28, 8) : CrashElf::Field(header + 0x20, 4);
   const uint64_t shentsize = CrashElf::Field(header + (elf.wide ? 0x3A : 0x2E), 2);
   const uint64_t shnum = CrashElf::Field(header + (elf.wide ? 0x3C : 0x30), 2);
   const size_t symSize = elf.wide ? 24 : 16;
-  if (shentsize < (elf.wide ? 64u : 40u)) return false;
-  bool found = false;
-  uintptr_t best = 0;
+  if (shentsize < (elf.wide ? 64u : 40u)) return starts;
+  // One pass over the symbol tables answers every address.
   for (uint64_t i = 0; i < shnum; ++i) {
     unsigned char sh[64];
-    if (!elf.Read(shoff + i * shentsize, sh, elf.wide ? 64 : 40)) return found;
+    if (!elf.Read(shoff + i * shentsize, sh, elf.wide ? 64 : 40)) break;
     const uint64_t type = CrashElf::Field(sh + 4, 4);
     if (type != 2 && type != 11) continue;  // the symbol table, the dynamic symbols
     const uint64_t offset = elf.wide ? CrashElf::Field(sh + 0x18, 8) : CrashElf::Field(sh + 0x10, 4);
@@ -122,16 +123,15 @@ bool CrashElfSymbolStart(const std::string& module, uintptr_t address, uintptr_t
         const uint64_t value = elf.wide ? CrashElf::Field(s + 8, 8) : CrashElf::Field(s + 4, 4);
         const uint64_t length = elf.wide ? CrashElf::Field(s + 16, 8) : CrashElf::Field(s + 8, 4);
         if ((info & 0xF) != 2 || length == 0) continue;  // functions only
-        if (address >= value && address - value < length && (!found || value > best)) {
-          best = static_cast<uintptr_t>(value);
-          found = true;
-        }
+        for (size_t a = 0; a < addresses.size(); ++a)
+          if (addresses[a] >= value && addresses[a] - value < length &&
+              (!starts[a] || value > *starts[a]))
+            starts[a] = static_cast<uintptr_t>(value);
       }
       at += n;
     }
   }
-  if (found) *start = best;
-  return found;
+  return starts;
 }
 
 std::vector<CrashMapping> CrashParseMaps(std::string_view text) {
@@ -216,7 +216,7 @@ std::vector<std::pair<std::string, std::string>> CrashAddr2Line(
 std::vector<CrashFrame> CrashResolve(const CrashRecord& record,
                                      const std::vector<CrashMapping>& maps,
                                      const CrashSymbolizer& symbolize,
-                                     const CrashSymbolStart& symbolStart) {
+                                     const CrashSymbolStarts& symbolStarts) {
   std::vector<CrashFrame> frames;
   std::map<std::string, std::vector<size_t>> byModule;
   std::map<std::string, bool> fixed;
@@ -253,12 +253,17 @@ std::vector<CrashFrame> CrashResolve(const CrashRecord& record,
   // belong to its line: one more question per module.
   std::vector<uintptr_t> lowest(frames.size());
   for (const auto& [module, indices] : byModule) {
+    std::vector<uintptr_t> own;
+    for (size_t i : indices) own.push_back(frames[i].address);
+    std::vector<std::optional<uintptr_t>> starts;
+    if (symbolStarts) starts = symbolStarts(module, own);
     std::vector<uintptr_t> before;
-    for (size_t i : indices) {
-      CrashFrame& frame = frames[i];
-      uintptr_t begin = 0;
-      const bool known = !frame.function.empty() && symbolStart &&
-                         symbolStart(module, frame.address, &begin) && begin <= frame.address;
+    for (size_t k = 0; k < indices.size(); ++k) {
+      CrashFrame& frame = frames[indices[k]];
+      const size_t i = indices[k];
+      const bool known = !frame.function.empty() && k < starts.size() && starts[k] &&
+                         *starts[k] <= frame.address;
+      const uintptr_t begin = known ? *starts[k] : 0;
       if (known) frame.symbolOffset = static_cast<uint32_t>(
           std::min<uintptr_t>(frame.address - begin, UINT32_MAX));
       if (frame.line == 0) continue;

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,12 +43,13 @@ using CrashSymbolizer = std::function<std::vector<std::pair<std::string, std::st
 std::vector<std::pair<std::string, std::string>> CrashAddr2Line(
     const std::string& module, const std::vector<uintptr_t>& addresses);
 
-// The start of the function symbol of a module's symbol table that holds the
-// address (as the module's symbols count it); false when there is none or
-// the module cannot be read as ELF.
-using CrashSymbolStart = std::function<bool(const std::string& module, uintptr_t address,
-                                            uintptr_t* start)>;
-bool CrashElfSymbolStart(const std::string& module, uintptr_t address, uintptr_t* start);
+// For each address (as the module's symbols count it), the start of the
+// function symbol of the module's symbol tables that holds it; none when
+// there is no such symbol or the module cannot be read as ELF.
+using CrashSymbolStarts = std::function<std::vector<std::optional<uintptr_t>>(
+    const std::string& module, const std::vector<uintptr_t>& addresses)>;
+std::vector<std::optional<uintptr_t>> CrashElfSymbolStarts(const std::string& module,
+                                                           const std::vector<uintptr_t>& addresses);
 
 // How far back from an address the start of its line is looked for.
 constexpr uint32_t kCrashLineSearch = 128;
@@ -61,7 +63,7 @@ constexpr uint32_t kCrashLineSearch = 128;
 std::vector<CrashFrame> CrashResolve(const CrashRecord& record,
                                      const std::vector<CrashMapping>& maps,
                                      const CrashSymbolizer& symbolize,
-                                     const CrashSymbolStart& symbolStart = CrashElfSymbolStart);
+                                     const CrashSymbolStarts& symbolStarts = CrashElfSymbolStarts);
 
 // One line per frame, numbered as the record numbers them:
 //   "  1: Function(int) line 12 + 4 bytes\r\n"   a function and its line

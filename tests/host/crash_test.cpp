@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "host/crash.h"
@@ -196,11 +197,11 @@ TEST(CrashResolveTest, FramesKnowHowFarIntoTheirFunctionAndLineTheyAre) {
     }
     return answers;
   };
-  auto starts = [](const std::string& module, uintptr_t address, uintptr_t* start) {
-    if (module == "/lib/libfoo.so") *start = 0x20f0;
-    else if (address >= 0x12f8) *start = 0x12f8;
-    else *start = 0x1200;
-    return true;
+  auto starts = [](const std::string& module, const std::vector<uintptr_t>& addresses) {
+    std::vector<std::optional<uintptr_t>> out;
+    for (uintptr_t a : addresses)
+      out.emplace_back(module == "/lib/libfoo.so" ? 0x20f0 : a >= 0x12f8 ? 0x12f8 : 0x1200);
+    return out;
   };
   std::vector<CrashFrame> frames = CrashResolve(record, CrashParseMaps(kMaps), symbolize, starts);
   ASSERT_EQ(frames.size(), 3u);
@@ -225,9 +226,11 @@ TEST(CrashResolveTest, TheOwnFunctionsOfThisProgramAreFoundInItsSymbolTable) {
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].function, "(anonymous namespace)::CrashResolveTest_Probe(int)");
   EXPECT_EQ(frames[0].symbolOffset, 3u);
-  uintptr_t start = 0;
-  EXPECT_FALSE(CrashElfSymbolStart("/nonexistent", 0x1000, &start));
-  EXPECT_FALSE(CrashElfSymbolStart("/proc/self/maps", 0x1000, &start));
+  for (const char* notElf : {"/nonexistent", "/proc/self/maps"}) {
+    const std::vector<std::optional<uintptr_t>> none = CrashElfSymbolStarts(notElf, {0x1000, 0});
+    ASSERT_EQ(none.size(), 2u);
+    EXPECT_FALSE(none[0] || none[1]) << notElf;
+  }
 }
 
 TEST(CrashResolveTest, AnAssertionListsFromFrameOne) {
