@@ -14,9 +14,6 @@ struct BenHistoryBlock {
 
 constexpr int kBenBackSlots = 16;
 constexpr uint32_t kBenBackItemSize = 20;
-// The longest text a slot keeps, its NUL included; a longer one is cut when
-// saved, so that every file written can be read back.
-constexpr uint32_t kBenBackTextMax = 4096;
 
 // One page on the back stack. The texts (8-bit, NUL-terminated) and the item
 // (kBenBackItemSize bytes) are owned by the stack and allocated with module

@@ -7,11 +7,6 @@
 
 namespace {
 
-// The largest back-stack file there can be: a longer one is damaged and is
-// not read at all.
-constexpr uint32_t kSlotMaxBytes = 4 + 4 + 2 + 3 * 4 + 2 * kBenBackTextMax + kBenBackItemSize;
-constexpr uint32_t kIntHistMaxBytes = 8 + kBenBackSlots * kSlotMaxBytes;
-
 void PutU32(uint8_t*& p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);
@@ -26,13 +21,8 @@ void PutU16(uint8_t*& p, uint16_t v) {
   p += 2;
 }
 
-// The stored length of a text: its bytes up to the cap, plus the NUL.
-uint32_t TextBytes(const char* text) {
-  if (!text) return 0;
-  uint32_t n = LibcStrLen(text);
-  if (n > kBenBackTextMax - 1) n = kBenBackTextMax - 1;
-  return n + 1;
-}
+// The stored length of a text: all of its bytes, plus the NUL.
+uint32_t TextBytes(const char* text) { return text ? LibcStrLen(text) + 1 : 0; }
 
 void PutText(uint8_t*& p, const char* text) {
   uint32_t n = TextBytes(text);
@@ -64,31 +54,35 @@ bool GetU16(Reader& r, uint16_t* v) {
   return true;
 }
 
-// A text must end in its only NUL, so that it saves back to the same bytes.
+// The text's bytes as stored, whatever they hold (a NUL inside, none at the
+// end); one NUL more is kept after them so that the slot's text always ends
+// inside its allocation.
 bool GetText(Reader& r, char** out) {
   uint32_t n;
   if (!GetU32(r, &n)) return false;
   if (n == 0) return true;
-  if (n > kBenBackTextMax || n > r.left) return false;
-  for (uint32_t i = 0; i + 1 < n; ++i)
-    if (r.p[i] == 0) return false;
-  if (r.p[n - 1] != 0) return false;
-  *out = static_cast<char*>(MemAlloc(n, Use::String, Mod::Ben));
+  if (n > r.left || n == UINT32_MAX) return false;
+  *out = static_cast<char*>(MemAlloc(n + 1, Use::String, Mod::Ben));
   if (!*out) return false;
   LibcMemCopy(*out, r.p, n);
+  (*out)[n] = 0;
   r.p += n;
   r.left -= n;
   return true;
 }
 
+// The item's stored bytes. The slot's item is always kBenBackItemSize bytes
+// long: a shorter stored one is padded with zeros, a longer one keeps its
+// first bytes (all of them are read).
 bool GetItem(Reader& r, uint8_t** out) {
   uint32_t n;
   if (!GetU32(r, &n)) return false;
   if (n == 0) return true;
-  if (n != kBenBackItemSize || n > r.left) return false;
-  *out = static_cast<uint8_t*>(MemAlloc(n, Use::String, Mod::Ben));
+  if (n > r.left) return false;
+  const uint32_t kept = n < kBenBackItemSize ? n : kBenBackItemSize;
+  *out = static_cast<uint8_t*>(MemAllocZero(kBenBackItemSize, Use::String, Mod::Ben));
   if (!*out) return false;
-  LibcMemCopy(*out, r.p, n);
+  LibcMemCopy(*out, r.p, kept);
   r.p += n;
   r.left -= n;
   return true;
@@ -98,7 +92,8 @@ bool GetItem(Reader& r, uint8_t** out) {
 
 int HistLoad(void* buffer, uint32_t length) {
   uint32_t size = 0;
-  if (PlatformFileSize(kHistFile, &size) != FileStatus::Ok || size != length || length == 0)
+  // A longer file gives its first bytes; only a missing or short one fails.
+  if (PlatformFileSize(kHistFile, &size) != FileStatus::Ok || size < length || length == 0)
     return 0;
   // Read aside first, so that a failed read leaves the caller's block whole.
   auto* scratch = static_cast<uint8_t*>(MemAlloc(length, Use::Data, Mod::Ben));
@@ -147,8 +142,8 @@ bool IntHistDecode(BenBackStack* stack, const uint8_t* data, uint32_t size) {
     ok = GetU32(r, &slot.value1) && GetU32(r, &slot.value2) && GetU16(r, &slot.value3) &&
          GetText(r, &slot.text1) && GetText(r, &slot.text2) && GetItem(r, &slot.item);
   }
-  // Bytes left over mean the file is not what was written either.
-  if (ok && r.left == 0) return true;
+  // Bytes after the last slot are not the stack's: they are left unread.
+  if (ok) return true;
   BenBackStackClear(stack);
   return false;
 }
@@ -167,7 +162,8 @@ int IntHistLoad(BenBackStack* stack) {
   BenBackStackClear(stack);
   uint32_t size = 0;
   if (PlatformFileSize(kIntHistFile, &size) != FileStatus::Ok) return 0;
-  if (size > kIntHistMaxBytes) return 1;  // damaged: the stack stays empty
+  // Every read below stays inside these bytes; a file too large for memory
+  // leaves the stack empty.
   auto* bytes = static_cast<uint8_t*>(MemAlloc(size ? size : 1, Use::Data, Mod::Ben));
   if (!bytes) return 1;
   if (PlatformFileRead(kIntHistFile, bytes, size) != FileStatus::Ok) {

@@ -8,7 +8,8 @@
 //   u32 n + n bytes  item (n = 20, or 0: none).
 //
 // Both are replaced atomically, so a file is either the old one or the new
-// one whole. A back-stack file that fails any check loads as an empty stack.
+// one whole. A back-stack file that ends before its last slot's item loads
+// as an empty stack; bytes after it are not read.
 #pragma once
 #include <cstdint>
 
@@ -17,9 +18,9 @@
 constexpr const char* kHistFile = "hist.dat";
 constexpr const char* kIntHistFile = "IntHist.dat";
 
-// Reads exactly `length` bytes of "hist.dat" into the buffer: 1, or 0 when
-// the file is missing, of another size, or memory is short (the buffer is
-// then left as it was).
+// Reads the first `length` bytes of "hist.dat" into the buffer: 1, or 0 when
+// the file is missing, shorter, or memory is short (the buffer is then left
+// as it was).
 int HistLoad(void* buffer, uint32_t length);
 // Replaces "hist.dat" with the bytes: 1, or 0 on failure.
 int HistSave(const void* data, uint32_t length);
@@ -29,14 +30,15 @@ int HistSave(const void* data, uint32_t length);
 int IntHistSave(const BenBackStack* stack);
 // Clears the stack (it must be zeroed or hold texts of its own), then reads
 // "IntHist.dat" into it: 0 when the file cannot be read, else 1 (also when
-// the file was damaged and the stack was left empty).
+// the file ended early or memory ran short, and the stack was left empty).
 int IntHistLoad(BenBackStack* stack);
 
 // The file's bytes for the stack, and their count: for the saving and for
-// the tests. Texts longer than kBenBackTextMax - 1 are cut.
+// the tests. Every text is written whole.
 uint32_t IntHistEncodedSize(const BenBackStack* stack);
 void IntHistEncode(const BenBackStack* stack, uint8_t* out);
-// Reads the file's bytes into the cleared stack: true when they are one
-// whole, well-formed stack; otherwise false with the stack empty and
-// nothing left allocated.
+// Reads the file's bytes into the cleared stack: true when they hold all 16
+// slots (texts as stored, a NUL inside or none at the end included, and one
+// NUL added after each); otherwise false with the stack empty and nothing
+// left allocated.
 bool IntHistDecode(BenBackStack* stack, const uint8_t* data, uint32_t size);

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
@@ -55,11 +56,6 @@ bool CrashFixedAddress(const std::string& module) {
   return type == 2;  // ET_EXEC
 }
 
-std::string CrashBaseName(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 void CrashSplitLocation(const std::string& location, CrashFrame* frame) {
   std::string where = location.substr(0, location.find(" (discriminator"));
   size_t colon = where.rfind(':');
@@ -72,7 +68,71 @@ void CrashSplitLocation(const std::string& location, CrashFrame* frame) {
   frame->line = static_cast<uint32_t>(line);
 }
 
+// Little-endian fields of an ELF file, read at their offsets; a read past
+// the end of the file fails.
+struct CrashElf {
+  std::ifstream in;
+  bool wide = false;  // 64-bit
+
+  bool Read(uint64_t at, void* out, size_t n) {
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(at));
+    return static_cast<bool>(in.read(static_cast<char*>(out), static_cast<std::streamsize>(n)));
+  }
+  static uint64_t Field(const unsigned char* p, size_t n) {
+    uint64_t v = 0;
+    for (size_t i = n; i-- > 0;) v = v << 8 | p[i];
+    return v;
+  }
+};
+
 }  // namespace
+
+std::vector<std::optional<uintptr_t>> CrashElfSymbolStarts(const std::string& module,
+                                                           const std::vector<uintptr_t>& addresses) {
+  std::vector<std::optional<uintptr_t>> starts(addresses.size());
+  CrashElf elf;
+  elf.in.open(module, std::ios::binary);
+  unsigned char header[64] = {};
+  if (!elf.in || !elf.Read(0, header, 52)) return starts;
+  if (header[0] != 0x7F || header[1] != 'E' || header[2] != 'L' || header[3] != 'F' ||
+      header[5] != 1 || (header[4] != 1 && header[4] != 2))
+    return starts;
+  elf.wide = header[4] == 2;
+  if (elf.wide && !elf.Read(0, header, 64)) return starts;
+  const uint64_t shoff = elf.wide ? CrashElf::Field(header + 0x28, 8) : CrashElf::Field(header + 0x20, 4);
+  const uint64_t shentsize = CrashElf::Field(header + (elf.wide ? 0x3A : 0x2E), 2);
+  const uint64_t shnum = CrashElf::Field(header + (elf.wide ? 0x3C : 0x30), 2);
+  const size_t symSize = elf.wide ? 24 : 16;
+  if (shentsize < (elf.wide ? 64u : 40u)) return starts;
+  // One pass over the symbol tables answers every address.
+  for (uint64_t i = 0; i < shnum; ++i) {
+    unsigned char sh[64];
+    if (!elf.Read(shoff + i * shentsize, sh, elf.wide ? 64 : 40)) break;
+    const uint64_t type = CrashElf::Field(sh + 4, 4);
+    if (type != 2 && type != 11) continue;  // the symbol table, the dynamic symbols
+    const uint64_t offset = elf.wide ? CrashElf::Field(sh + 0x18, 8) : CrashElf::Field(sh + 0x10, 4);
+    const uint64_t size = elf.wide ? CrashElf::Field(sh + 0x20, 8) : CrashElf::Field(sh + 0x14, 4);
+    std::vector<unsigned char> chunk(symSize * 4096);
+    for (uint64_t at = 0; at + symSize <= size;) {
+      const uint64_t n = std::min<uint64_t>(chunk.size(), (size - at) / symSize * symSize);
+      if (!elf.Read(offset + at, chunk.data(), n)) break;
+      for (uint64_t k = 0; k < n; k += symSize) {
+        const unsigned char* s = chunk.data() + k;
+        const unsigned info = elf.wide ? s[4] : s[12];
+        const uint64_t value = elf.wide ? CrashElf::Field(s + 8, 8) : CrashElf::Field(s + 4, 4);
+        const uint64_t length = elf.wide ? CrashElf::Field(s + 16, 8) : CrashElf::Field(s + 8, 4);
+        if ((info & 0xF) != 2 || length == 0) continue;  // functions only
+        for (size_t a = 0; a < addresses.size(); ++a)
+          if (addresses[a] >= value && addresses[a] - value < length &&
+              (!starts[a] || value > *starts[a]))
+            starts[a] = static_cast<uintptr_t>(value);
+      }
+      at += n;
+    }
+  }
+  return starts;
+}
 
 std::vector<CrashMapping> CrashParseMaps(std::string_view text) {
   std::vector<CrashMapping> maps;
@@ -155,7 +215,8 @@ std::vector<std::pair<std::string, std::string>> CrashAddr2Line(
 
 std::vector<CrashFrame> CrashResolve(const CrashRecord& record,
                                      const std::vector<CrashMapping>& maps,
-                                     const CrashSymbolizer& symbolize) {
+                                     const CrashSymbolizer& symbolize,
+                                     const CrashSymbolStarts& symbolStarts) {
   std::vector<CrashFrame> frames;
   std::map<std::string, std::vector<size_t>> byModule;
   std::map<std::string, bool> fixed;
@@ -188,6 +249,47 @@ std::vector<CrashFrame> CrashResolve(const CrashRecord& record,
       CrashSplitLocation(answers[k].second, &frame);
     }
   }
+  // Where each function starts, and which addresses before a frame's own
+  // belong to its line: one more question per module.
+  std::vector<uintptr_t> lowest(frames.size());
+  for (const auto& [module, indices] : byModule) {
+    std::vector<uintptr_t> own;
+    for (size_t i : indices) own.push_back(frames[i].address);
+    std::vector<std::optional<uintptr_t>> starts;
+    if (symbolStarts) starts = symbolStarts(module, own);
+    std::vector<uintptr_t> before;
+    for (size_t k = 0; k < indices.size(); ++k) {
+      CrashFrame& frame = frames[indices[k]];
+      const size_t i = indices[k];
+      const bool known = !frame.function.empty() && k < starts.size() && starts[k] &&
+                         *starts[k] <= frame.address;
+      const uintptr_t begin = known ? *starts[k] : 0;
+      if (known) frame.symbolOffset = static_cast<uint32_t>(
+          std::min<uintptr_t>(frame.address - begin, UINT32_MAX));
+      if (frame.line == 0) continue;
+      uintptr_t floor = frame.address > kCrashLineSearch ? frame.address - kCrashLineSearch : 0;
+      if (known && begin > floor) floor = begin;
+      lowest[i] = floor;
+      for (uintptr_t a = frame.address; a-- > floor;) before.push_back(a);
+    }
+    if (before.empty()) continue;
+    std::vector<std::pair<std::string, std::string>> answers = symbolize(module, before);
+    size_t k = 0;
+    for (size_t i : indices) {
+      CrashFrame& frame = frames[i];
+      if (frame.line == 0) continue;
+      uintptr_t first = frame.address;
+      bool same = true;
+      for (uintptr_t a = frame.address; a-- > lowest[i]; ++k) {
+        if (!same) continue;
+        CrashFrame there;
+        if (k < answers.size()) CrashSplitLocation(answers[k].second, &there);
+        same = there.line == frame.line && there.file == frame.file;
+        if (same) first = a;
+      }
+      frame.lineOffset = static_cast<uint32_t>(frame.address - first);
+    }
+  }
   return frames;
 }
 
@@ -195,30 +297,27 @@ std::string CrashFormatStack(const CrashRecord& record, const std::vector<CrashF
   if (frames.empty()) return "Callstack Not Available.\n";
   std::string stack;
   int n = record.skipFirst ? 1 : 0;
-  char head[16];
   for (const CrashFrame& frame : frames) {
+    char head[16];
     std::snprintf(head, sizeof head, "%3d: ", n++);
     stack += head;
-    stack += frame.function.empty() ? "!!Unknown!!" : frame.function;
-    if (!frame.function.empty() && frame.line != 0 && !frame.file.empty()) {
-      stack += " line " + std::to_string(frame.line) + " (" + frame.file + ")";
-    } else if (!frame.module.empty()) {
-      char offset[32];
-      std::snprintf(offset, sizeof offset, "+0x%jx", static_cast<uintmax_t>(frame.address));
-      stack += " (" + CrashBaseName(frame.module) + offset + ")";
-    } else {
-      char pc[32];
-      std::snprintf(pc, sizeof pc, " (0x%jx)", static_cast<uintmax_t>(frame.pc));
-      stack += pc;
+    if (frame.function.empty()) {
+      stack += "!!Unknown!!\r\n";
+      continue;
     }
-    stack += '\n';
+    char tail[64];
+    if (frame.line != 0)
+      std::snprintf(tail, sizeof tail, " line %u + %u bytes\r\n", frame.line, frame.lineOffset);
+    else
+      std::snprintf(tail, sizeof tail, " + %u bytes\r\n", frame.symbolOffset);
+    stack += frame.function + tail;
   }
   return stack;
 }
 
 std::string CrashFormatReport(const CrashRecord& record, const std::string& stack) {
-  return "Assertion: " + record.text + "\n\nFile: " + record.file +
-         "\nLine: " + std::to_string(record.line) + "\n\nCallstack:\n" + stack;
+  return "Assertion: " + record.text + "\r\n\r\nFile: " + record.file +
+         "\r\nLine: " + std::to_string(record.line) + "\r\n\r\nCallstack:\r\n" + stack;
 }
 
 std::string CrashReportFileName(int64_t pid) { return "crash-" + std::to_string(pid) + ".txt"; }

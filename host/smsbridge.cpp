@@ -210,7 +210,6 @@ SmsReceived* SmsBridgeDecode(const NetBufChain* datagram) {
   if (kSmsDatagramHead + a > length) return nullptr;
   const uint32_t bodyAt = kSmsDatagramHead + a;
   const uint32_t body = length - bodyAt;
-  if (h > body) return nullptr;  // the header must lie in the body
   uint8_t first = 0;
   NetBufRead(datagram, &first, bodyAt, 1);
 
@@ -222,6 +221,9 @@ SmsReceived* SmsBridgeDecode(const NetBufChain* datagram) {
     else
       form = first == 0 ? Form::Port : first == 1 ? Form::HeaderOnly : Form::Unknown;
   }
+  // A port-addressed datagram's header (with the port, in the port form) lies
+  // in its body; other kinds only pass the header length on.
+  if (form != Form::Plain && h > body) return nullptr;
   if (form == Form::Port && h < 2) return nullptr;  // no room for the port
   uint32_t dataLength = form == Form::Port ? body - 2 : form == Form::Unknown ? length - a : body;
   if (dataLength > 0xFF) return nullptr;  // more than a short message holds

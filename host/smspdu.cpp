@@ -57,16 +57,19 @@ struct OctetReader {
   uint32_t Left() const { return count - at; }
 };
 
-// `digits` semi-octet digits, low nibble first, a high nibble of 0xF ending
-// the number; at most `room` - 1 characters are kept and the text is
-// terminated.
+// `digits` semi-octet digits, low nibble first; a high nibble of 0xF ends
+// the number wherever it comes (the octets of the field are still read). At
+// most `room` - 1 characters are kept and the text is terminated.
 void ReadDigits(OctetReader& in, uint32_t digits, char* out, uint32_t room, uint32_t* length) {
   uint32_t n = *length;
+  bool ended = false;
   for (uint32_t i = 0; i < (digits + 1) / 2; ++i) {
     uint8_t octet = in.Next();
+    if (ended) continue;
     uint8_t low = octet & 0xF, high = octet >> 4;
     if (n + 1 < room) out[n++] = kSemiOctets[low];
-    if (2 * i + 1 < digits && high != 0xF && n + 1 < room) out[n++] = kSemiOctets[high];
+    if (high == 0xF) ended = true;
+    else if (2 * i + 1 < digits && n + 1 < room) out[n++] = kSemiOctets[high];
   }
   out[n] = 0;
   *length = n;
@@ -146,6 +149,11 @@ SmsReceived* SmsDecodePdu(const char* hex, uint32_t announced) {
     }
   } else {
     for (uint32_t i = 0; i < userLength; ++i) block->data[i] = in.Next();
+  }
+  // A character that is no hexadecimal digit spoils the PDU, wherever it is.
+  if (in.bad) {
+    PlatformFree(block);
+    return nullptr;
   }
   return record;
 }

@@ -273,8 +273,11 @@ int LogLoadFile(const char* path) {
   std::vector<LogEntry> entries;
   for (const std::string& key : LogSectionKeys(ini.Text())) {
     LogEntry entry{0, "", 0, "", 0};
-    if (!LogFindModule(key, &entry.id)) continue;
-    entry.name = entry.id == kLogDefaultId ? "All" : ModuleName(static_cast<uint32_t>(entry.id));
+    // A key naming no module is kept as the entry of id 0, "Default".
+    if (!LogFindModule(key, &entry.id))
+      entry.name = kLogUnnamedEntry;
+    else
+      entry.name = entry.id == kLogDefaultId ? "All" : ModuleName(static_cast<uint32_t>(entry.id));
     LogParseValue(ini.Get(kSection, key).value_or(""), &entry);
     entries.push_back(std::move(entry));
   }

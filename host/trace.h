@@ -20,6 +20,8 @@ namespace LogFlag {
 constexpr uint8_t File = 0x01, Console = 0x02, Time = 0x10, Id = 0x20, Name = 0x40;
 }
 constexpr int32_t kLogDefaultId = -1;
+// The name (id 0) of the entry that a log.ini key naming no module becomes.
+constexpr const char* kLogUnnamedEntry = "Default";
 
 struct LogEntry {
   int32_t id;

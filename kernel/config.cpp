@@ -124,10 +124,14 @@ void ServeWaiting(ConfigContext* ctx) {
 void OnRead(ConfigContext* ctx, Result status, ConfigHandle* handle) {
   if (handle != ctx->current || handle->state != ConfigState::Reading) return;
   if (status == kOk) {
-    // A damaged class file counts as empty, so its sections can be rebuilt.
+    // A damaged class file opens as empty, so its sections can be rebuilt;
+    // a save keeps the damaged bytes aside before it replaces them.
     status = StoreOpenSection(&handle->stack, "", 0, handle->storageBuffer,
                               handle->storageLength, handle->writable);
-    if (status == kStoreMalformed) status = kOk;
+    if (status == kStoreMalformed) {
+      handle->damaged = true;
+      status = kOk;
+    }
   }
   if (status == kOk) status = ConfigEnterSection(ctx, handle);
   if (status != kOk) {
@@ -143,6 +147,9 @@ void OnRead(ConfigContext* ctx, Result status, ConfigHandle* handle) {
 void OnWritten(ConfigContext* ctx, Result status, ConfigHandle* handle) {
   if (handle != ctx->current || handle->state != ConfigState::Saving) return;
   TskmanTask* reply = handle->reply;
+  // The file was replaced, but what it held before was not read: the writer
+  // hears of it (the old bytes are in "<class>.damaged").
+  if (status == kOk && handle->damaged) status = kStoreMalformed;
   ConfigNotifyChange(reply, handle->row->notify);
   ConfigHandleFree(&handle);
   Answer(reply, ConfigMsg::Saved, status, 0);
@@ -265,6 +272,9 @@ Result ConfigSave(ConfigHandle* handle) {
     status = handle->saveBuffer ? StoreSerialize(&root->section, handle->saveBuffer, &size, false)
                                 : kConfigNoMemory;
   }
+  // A damaged file is never replaced before its bytes are safe elsewhere.
+  if (status == kOk && handle->damaged)
+    status = UbstoreKeepDamaged(handle->className, handle->storageBuffer, handle->storageLength);
   // The root may read the file's bytes in place: it goes before them.
   StoreReleaseAll(&handle->stack);
   UbstoreFreeBuffer(handle->storageUser, &handle->storageBuffer);

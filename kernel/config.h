@@ -57,6 +57,9 @@ void ConfigOpen(TskmanTask* reply, const char* section, bool writable);
 // With useSlotCode the slot folder is the code of ConfigSetUseSlot.
 void ConfigOpenEx(TskmanTask* reply, const char* section, bool writable, bool useSlotCode);
 // Commits every open level and writes the class file; 0x202 {status} follows.
+// A class file that was damaged when the section was opened is kept as
+// "<class>.damaged" first; the answer is then 0x80368000 once the new file is
+// written, or the storage error that stopped the keeping (nothing written).
 // kConfigBadArg, and no answer, for a handle that is not an open section of
 // the store.
 Result ConfigSave(ConfigHandle* handle);

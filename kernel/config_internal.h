@@ -60,6 +60,7 @@ struct ConfigHandle {
   const char* className;
   bool writable;
   bool useSlotCode;
+  bool damaged;  // the class file held no readable section: opened empty
   uint8_t state;
   const ConfigSection* row;  // null when the name is not in the table
   uint32_t levels;           // levels of the section's own path below the root

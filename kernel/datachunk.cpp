@@ -11,6 +11,7 @@ UtilDataChunk* UtilDataChunkNew(const uint8_t* bytes, uint32_t count, uint32_t m
   chunk->link.next = nullptr;
   chunk->remaining = count;
   chunk->offset = 0;
+  chunk->halfRead = 0;
   if (count) LibcMemCopy(UtilDataChunkData(chunk), bytes, count);
   return chunk;
 }

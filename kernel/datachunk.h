@@ -13,6 +13,11 @@ struct UtilDataChunk {
   QueueNode link;      // next chunk
   uint32_t remaining;  // unread bytes
   uint32_t offset;     // read offset into the data
+  // The UTF-8 reader gives a four-byte character as two units: after the
+  // first it leaves the bytes queued and marks here the read offset + 1 of
+  // the character whose second unit is due (0: none). Any read that moves
+  // the offset makes the mark stale by itself.
+  uint32_t halfRead;
   // data bytes follow
 };
 

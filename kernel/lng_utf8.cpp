@@ -58,16 +58,6 @@ int Sequence(const uint8_t* p, uint32_t available, uint32_t* point) {
 bool IsHigh(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLow(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
-// The low half of a four-byte sequence whose high half the reader has
-// returned: its bytes stay queued until the low half is read, and the
-// position tells a later call that it is the same sequence.
-struct Pending {
-  const Queue* queue;
-  const UtilDataChunk* chunk;
-  uint32_t offset;
-};
-Pending gPending;
-
 char16_t Finish(Result* result, char16_t unit) {
   if (unit == 0 && result) *result = kOk;
   return unit;
@@ -107,13 +97,15 @@ char16_t LngUtf8ReadChar(Result* result, Queue* queue) {
     LngChainSkip(queue, static_cast<uint32_t>(length));
     return Finish(result, static_cast<char16_t>(point));
   }
-  const UtilDataChunk* head = UtilDataChunkHead(queue);
-  if (gPending.queue == queue && gPending.chunk == head && gPending.offset == head->offset) {
-    gPending = {};
+  // The queue itself remembers that the high half went out: the character's
+  // bytes stay at the head until its low half is read.
+  UtilDataChunk* head = UtilDataChunkHead(queue);
+  if (head->halfRead == head->offset + 1) {
+    head->halfRead = 0;
     LngChainSkip(queue, 4);
     return static_cast<char16_t>(0xDC00 | (point & 0x3FF));
   }
-  gPending = {queue, head, head->offset};
+  head->halfRead = head->offset + 1;
   return static_cast<char16_t>(0xD800 | ((point - 0x10000) >> 10));
 }
 
@@ -161,9 +153,12 @@ uint32_t LngUtf8Encode(const char16_t* units, uint32_t count, uint8_t* dest, uin
       length = 4;
       used = 2;
     } else {
-      b[0] = static_cast<uint8_t>(0xE0 | u >> 12);
-      b[1] = static_cast<uint8_t>(0x80 | ((u >> 6) & 0x3F));
-      b[2] = static_cast<uint8_t>(0x80 | (u & 0x3F));
+      // A lone surrogate has no UTF-8 form; the decoder would read its
+      // three-byte pattern back as U+FFFD, so that is what is written.
+      const char16_t c = IsHigh(u) || IsLow(u) ? kReplacement : u;
+      b[0] = static_cast<uint8_t>(0xE0 | c >> 12);
+      b[1] = static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F));
+      b[2] = static_cast<uint8_t>(0x80 | (c & 0x3F));
       length = 3;
     }
     if (length > limit - out) break;

@@ -44,44 +44,50 @@ uint32_t PaddedEntrySize(uint32_t nameLength, uint32_t valueLength) {
 
 enum class Decode { Entry, End, Damaged };
 
-// Reads the entry at `offset` with every field checked against the block.
-// On Entry, *next is the offset of the following entry.
+// Reads the entry at `offset`. Only an entry whose value or name would run
+// past the block is damage: a block that ends where its end marker (or part
+// of it) would be ends there, and the byte after a name is not looked at.
+// On Entry, *next is the offset of the following entry, which may lie past
+// the block when its last entry's terminator or pad is missing.
 Decode DecodeEntry(const uint8_t* block, uint32_t length, uint32_t offset, StoreEntry* entry,
                    uint32_t* next) {
-  if (offset > length || length - offset < kStoreEndBytes) return Decode::Damaged;
+  if (offset >= length || length - offset < 2) return Decode::End;
   const uint8_t* p = block + offset;
   const uint32_t nameLength = p[1];
   if (nameLength == 0) return Decode::End;
+  if (length - offset < 4) return Decode::Damaged;
   const uint32_t valueLength = uint32_t{p[2]} << 8 | p[3];
-  const uint32_t size = PaddedEntrySize(nameLength, valueLength);
-  if (size > length - offset) return Decode::Damaged;
-  // The name's terminating 0 is part of the format; its absence means damage.
-  if (p[4 + valueLength + nameLength] != 0) return Decode::Damaged;
+  if (4 + valueLength + nameLength > length - offset) return Decode::Damaged;
   entry->kind = p[0];
   entry->valueLength = valueLength;
   entry->value = p + 4;
   entry->nameLength = nameLength;
   entry->name = p + 4 + valueLength;
-  *next = offset + size;
+  *next = offset + PaddedEntrySize(nameLength, valueLength);
   return Decode::Entry;
 }
 
-// Walks the whole block; the offset of its end marker, or -1 when damaged.
-int64_t CheckBlock(const uint8_t* block, uint32_t length, uint32_t* entries) {
+// Walks the whole block: the length of its entries (where the end marker
+// starts, or the block's end), or -1 when damaged. *terminated tells whether
+// every name is followed by its 0 inside the block, so that the block can
+// be read in place with names as 0-terminated text.
+int64_t CheckBlock(const uint8_t* block, uint32_t length, bool* terminated) {
   uint32_t offset = 0;
-  *entries = 0;
+  *terminated = true;
   for (;;) {
     StoreEntry entry;
     uint32_t next;
     switch (DecodeEntry(block, length, offset, &entry, &next)) {
       case Decode::End:
-        return offset;
+        return offset < length ? offset : length;
       case Decode::Damaged:
         return -1;
-      case Decode::Entry:
+      case Decode::Entry: {
+        const uint32_t nameEnd = static_cast<uint32_t>(entry.name - block) + entry.nameLength;
+        if (nameEnd >= length || block[nameEnd] != 0) *terminated = false;
         offset = next;
-        ++*entries;
         break;
+      }
     }
   }
 }
@@ -178,28 +184,33 @@ Result StoreParseSection(StoreSection** out, const uint8_t* block, uint32_t leng
     *out = section;
     return kOk;
   }
-  uint32_t entries = 0;
-  const int64_t end = CheckBlock(block, length, &entries);
+  bool terminated = true;
+  const int64_t end = CheckBlock(block, length, &terminated);
   if (end < 0) {
     *out = section;
     return kStoreMalformed;
   }
   const auto entriesLength = static_cast<uint32_t>(end);
-  if (!editable) {
+  if (!editable && terminated) {
     section->raw = block;
     section->rawLength = entriesLength;
   } else if (entriesLength > 0) {
-    // The copy keeps the end marker, so the walk below stops on it.
-    const uint32_t copied = entriesLength + kStoreEndBytes;
-    if (Reserve(section, copied) != kOk) {
+    // A copy of our own, with every name given its 0 (the byte after a name
+    // may be anything, or past the block); one spare byte for the last one.
+    if (Reserve(section, entriesLength + 1) != kOk) {
       StoreFreeSection(&section);
       return kStoreNoMemory;
     }
-    AppendBytes(section, block, copied, false);
+    AppendBytes(section, block, entriesLength, false);
+    section->data[section->used++] = 0;
     uint32_t offset = 0;
     StoreEntry entry;
     uint32_t next;
-    while (DecodeEntry(section->data, copied, offset, &entry, &next) == Decode::Entry) {
+    while (DecodeEntry(section->data, entriesLength, offset, &entry, &next) == Decode::Entry) {
+      const uint32_t nameOffset = offset + 4 + entry.valueLength;
+      section->data[nameOffset + entry.nameLength] = 0;
+      offset = next;
+      if (!editable) continue;
       auto* node = static_cast<StoreNode*>(MemAlloc(sizeof(StoreNode), Use::Data, Mod::SStore));
       if (!node) {
         StoreFreeSection(&section);
@@ -208,14 +219,17 @@ Result StoreParseSection(StoreSection** out, const uint8_t* block, uint32_t leng
       node->link.next = nullptr;
       node->kind = entry.kind;
       node->nameLength = entry.nameLength;
-      node->nameOffset = offset + 4 + entry.valueLength;
+      node->nameOffset = nameOffset;
       node->valueLength = entry.valueLength;
-      node->valueOffset = offset + 4;
+      node->valueOffset = nameOffset - entry.valueLength;
       QueueAppend(&section->nodes, &node->link);
-      offset = next;
+    }
+    if (!editable) {
+      section->raw = section->data;
+      section->rawLength = entriesLength;
     }
   }
-  if (used) *used = entriesLength + kStoreEndBytes;
+  if (used) *used = length - entriesLength < kStoreEndBytes ? length : entriesLength + kStoreEndBytes;
   *out = section;
   return kOk;
 }
@@ -323,8 +337,8 @@ Result StoreNext(const StoreSection* section, uintptr_t* cursor, StoreEntry* ent
   // The cursor is the offset of the next entry in the checked block.
   if (*cursor >= section->rawLength) return kStoreNotFound;
   uint32_t next;
-  if (DecodeEntry(section->raw, section->rawLength + kStoreEndBytes,
-                  static_cast<uint32_t>(*cursor), entry, &next) != Decode::Entry)
+  if (DecodeEntry(section->raw, section->rawLength, static_cast<uint32_t>(*cursor), entry,
+                  &next) != Decode::Entry)
     return kStoreNotFound;
   *cursor = next;
   return kOk;

@@ -52,11 +52,14 @@ struct StoreStackRecord {
   uint8_t name[kStoreMaxName + 1];
 };
 
-// Builds a section over a block; an editable one gets its own copy. *used
-// receives the bytes up to and including the end marker. A block of length 0
-// is an empty section. A damaged block answers kStoreMalformed and *out is an
-// empty section of the asked kind, so the caller may go on with it as empty;
-// out of memory answers kStoreNoMemory with *out null.
+// Builds a section over a block; an editable one gets its own copy, and so
+// does a read-only one whose names are not all followed by their 0. *used
+// receives the bytes up to and including the end marker (or the block's end
+// when the marker is cut short). A block of length 0 is an empty section.
+// Only an entry whose value or name runs past the block is damage: such a
+// block answers kStoreMalformed and *out is an empty section of the asked
+// kind, so the caller may go on with it as empty; out of memory answers
+// kStoreNoMemory with *out null.
 Result StoreParseSection(StoreSection** out, const uint8_t* block, uint32_t length, uint32_t* used,
                          bool editable);
 void StoreFreeSection(StoreSection** section);

@@ -100,6 +100,16 @@ void UbstoreWrite(TskmanTask* reply, const char* className, const uint8_t* buffe
   if (reply) TskmanPost(reply, UbstoreMsg::Written, status, user);
 }
 
+Result UbstoreKeepDamaged(const char* className, const uint8_t* bytes, uint32_t length) {
+  static constexpr char kSuffix[] = ".damaged";
+  if (UbstoreClassIndex(className) < 0) return kUbstoreUnknownClass;
+  char path[32];
+  uint32_t n = 0;
+  for (; className[n] != '\0'; ++n) path[n] = className[n];  // class names are short
+  for (uint32_t i = 0; i < sizeof kSuffix; ++i) path[n + i] = kSuffix[i];
+  return PlatformFileReplace(path, bytes, length) == FileStatus::Ok ? kOk : kUbstoreWriteFailed;
+}
+
 void UbstoreFreeBuffer(uintptr_t /*userWord*/, uint8_t** buffer) {
   PlatformFree(*buffer);
   *buffer = nullptr;

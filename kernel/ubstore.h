@@ -38,6 +38,10 @@ void UbstoreRead(uint8_t** buffer, uint32_t* length, uintptr_t* userWord, Tskman
 // UbstoreMsg::Written {status, user}. The buffer stays the caller's.
 void UbstoreWrite(TskmanTask* reply, const char* className, const uint8_t* buffer,
                   uint32_t length, uintptr_t user);
+// Keeps the bytes of a class file that could not be read as settings beside
+// it, as "<class>.damaged", before the class file is replaced; 0, or
+// kUbstoreWriteFailed (then the class file must not be replaced).
+Result UbstoreKeepDamaged(const char* className, const uint8_t* bytes, uint32_t length);
 // Returns a buffer of UbstoreRead to the process heap and nulls the pointer.
 void UbstoreFreeBuffer(uintptr_t userWord, uint8_t** buffer);
 // Frees an engine buffer meant for a write that will not happen; answers 0.

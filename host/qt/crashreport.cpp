@@ -47,7 +47,8 @@ bool Headless() {
 }
 
 QPlainTextEdit* ReadOnlyBox(const std::string& text, bool fixedPitch) {
-  auto* box = new QPlainTextEdit(QString::fromStdString(text));
+  // The report's lines end in CR LF; the box breaks lines at LF alone.
+  auto* box = new QPlainTextEdit(QString::fromStdString(text).remove(QLatin1Char('\r')));
   box->setReadOnly(true);
   box->setLineWrapMode(fixedPitch ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
   if (fixedPitch) box->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));

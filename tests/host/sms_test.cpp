@@ -97,6 +97,40 @@ TEST_F(SmsPduTest, RefusesPdusThatDoNotHoldWhatTheyAnnounce) {
   EXPECT_EQ(SmsDecodePdu("20", 0), nullptr);  // a service centre of 32 octets
 }
 
+TEST_F(SmsPduTest, AnyCharacterThatIsNoHexDigitRefusesThePdu) {
+  // The user data begins at character 54; its first, a middle and its last.
+  for (size_t at : {size_t{54}, size_t{61}, sizeof kExamplePdu - 2}) {
+    std::string bad = kExamplePdu;
+    bad[at] = 'G';
+    EXPECT_EQ(SmsDecodePdu(bad.c_str(), kExampleLength), nullptr) << at;
+    bad[at] = ' ';
+    EXPECT_EQ(SmsDecodePdu(bad.c_str(), kExampleLength), nullptr) << at;
+  }
+}
+
+TEST_F(SmsPduTest, AFillerNibbleEndsTheOriginatorWhereverItComes) {
+  struct Case {
+    const char* digits;  // the originator's octets after the type
+    const char* number;
+  };
+  const Case cases[] = {
+      {"1346610089F6", "+31641600986"},  // at the end, as usual
+      {"13F6610089F6", "+316"},          // in the second octet
+      {"F346610089F6", "+3"},            // in the first
+      {"1346610089A6", "+31641600986"},  // no filler: the last digit is dropped by the count
+  };
+  for (const Case& c : cases) {
+    std::string pdu = kExamplePdu;
+    pdu.replace(22, 12, c.digits);
+    SmsReceived* r = SmsDecodePdu(pdu.c_str(), kExampleLength);
+    ASSERT_NE(r, nullptr) << c.digits;
+    EXPECT_STREQ(r->address, c.number) << c.digits;
+    EXPECT_EQ(r->addressLength, std::strlen(c.number)) << c.digits;
+    EXPECT_EQ(Text(r), "How are you?") << c.digits;  // the octets after it are read as before
+    SmsRelease(nullptr, r, 0);
+  }
+}
+
 TEST_F(SmsPduTest, LongOriginatorsAreCappedToTheirSpace) {
   // 31 digits with "+" would need 33 bytes; the text stops at 31 characters.
   std::string pdu = "0004" "1F91" + std::string(32, '1') + "00F5" "20806291731408" "01" "41";

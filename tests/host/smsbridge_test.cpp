@@ -180,6 +180,16 @@ TEST_F(SmsBridgeTest, APlainBodyIsTheUserData) {
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->headerLength, 2u);
   EXPECT_EQ(r->data, "HHdata");
+  // Outside the port-addressed kind the header length is passed on as it
+  // is, not taken as a length within the body.
+  r = Deliver(Head(2, 0, "1", 5) + "abc");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->headerLength, 5u);
+  EXPECT_EQ(r->data, "abc");
+  r = Deliver(Head(2, 7, "1", 200));
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->headerLength, 200u);
+  EXPECT_EQ(r->data, "");
 }
 
 TEST_F(SmsBridgeTest, APortBodyLeavesThePortOutOfTheData) {
@@ -218,7 +228,7 @@ TEST_F(SmsBridgeTest, MalformedDatagramsAreDroppedAndTheNextStillArrives) {
   MakeSmsTask();
   SendToBridge(Head(1, 0, "1", 0) + "not a short message");
   SendToBridge(std::string("\x02\x00\x09\x00" "123", 7));      // address past the end
-  SendToBridge(Head(2, 0, "1", 5) + "abc");                     // header past the end
+  SendToBridge(Head(2, 2, "1", 5) + "\x01" "bc");               // header past the end
   SendToBridge(Head(2, 2, "1", 1) + std::string("\x00" "x", 2)); // no room for the port
   SendToBridge(std::string("\x02\x00", 2));                     // no head
   SendToBridge(Head(2, 0, "1", 0) + std::string(300, 'x'));     // more than a message holds

@@ -77,7 +77,7 @@ TEST_F(TraceTest, LoadsTheModulesSectionInFileOrder) {
             "Ben=0x2\nCache=0x01, 1, second.log\n[Modules]\nUrl=0x02, 2\n");
   EXPECT_EQ(LogLoad(), 0);
   std::vector<LogEntry> e = LogEntries();
-  ASSERT_EQ(e.size(), 3u);  // the unknown key and the second section are not read
+  ASSERT_EQ(e.size(), 4u);  // the second section is not read
   EXPECT_EQ(e[0].id, static_cast<int32_t>(Mod::Cache));
   EXPECT_EQ(e[0].name, "Cache");
   EXPECT_EQ(e[0].flags, 0x32);
@@ -87,8 +87,14 @@ TEST_F(TraceTest, LoadsTheModulesSectionInFileOrder) {
   EXPECT_EQ(e[1].flags, 0x13);
   EXPECT_EQ(e[1].colour, 0x07);
   EXPECT_EQ(e[1].file, "");
-  EXPECT_EQ(e[2].name, "Ben");
-  EXPECT_EQ(e[2].flags, 0x02);
+  // A key that names no module becomes the entry of id 0, "Default".
+  EXPECT_EQ(e[2].id, 0);
+  EXPECT_EQ(e[2].name, "Default");
+  EXPECT_EQ(e[2].flags, 0xFF);
+  EXPECT_EQ(e[2].colour, 1);
+  EXPECT_EQ(e[2].file, "x.log");
+  EXPECT_EQ(e[3].name, "Ben");
+  EXPECT_EQ(e[3].flags, 0x02);
   EXPECT_EQ(LogGetFlags(Mod::Url), 0xFF);
 }
 

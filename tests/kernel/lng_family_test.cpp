@@ -28,12 +28,37 @@ TEST_F(LngFamilyTest, SingleByteEncodesWhatItHasAndQuestionMarksTheRest) {
 
 TEST_F(LngFamilyTest, Utf8EncodesPairsAndLoneSurrogates) {
   EXPECT_EQ(EncodeAll(LngUtf8Encode, u"\U0001F600"), B({0xF0, 0x9F, 0x98, 0x80}));
-  EXPECT_EQ(EncodeAll(LngUtf8Encode, Units(1, u'\xD800') + u"x"), B({0xED, 0xA0, 0x80, 'x'}));
   EXPECT_EQ(EncodeAll(LngUtf8Encode, u"A\u00E9\uAC00"),
             B({'A', 0xC3, 0xA9, 0xEA, 0xB0, 0x80}));
   uint32_t units = 0;
   EXPECT_EQ(LngUtf8WideLength(&units, u"\U0001F600"), 4u);
   EXPECT_EQ(units, 2u);
+}
+
+// A lone surrogate is written as U+FFFD, as the decoder reads its encoded
+// form, so encoding and decoding again gives what a reader will see.
+TEST_F(LngFamilyTest, Utf8WritesLoneSurrogatesAsTheReplacement) {
+  struct Case {
+    Units text;
+    Bytes bytes;
+    Units decoded;
+  };
+  const Units r(1, u'\xFFFD');
+  const Case cases[] = {
+      {Units(1, u'\xD800') + u"x", B({0xEF, 0xBF, 0xBD, 'x'}), r + u"x"},
+      {Units(1, u'\xDC00'), B({0xEF, 0xBF, 0xBD}), r},
+      {Units(u"a") + u'\xDBFF' + u"b", B({'a', 0xEF, 0xBF, 0xBD, 'b'}), u"a" + r + u"b"},
+      // A low half first, then a high half not followed by a low one, then a pair.
+      {Units(1, u'\xDE00') + u'\xD83D' + u'\xD83D' + u'\xDE00',
+       B({0xEF, 0xBF, 0xBD, 0xEF, 0xBF, 0xBD, 0xF0, 0x9F, 0x98, 0x80}), r + r + u"\U0001F600"},
+  };
+  for (const Case& c : cases) {
+    const Bytes bytes = EncodeAll(LngUtf8Encode, c.text);
+    EXPECT_EQ(bytes, c.bytes);
+    uint32_t units = 0;
+    EXPECT_EQ(LngUtf8WideLength(&units, c.text.c_str()), bytes.size());
+    EXPECT_EQ(DecodeAll(LngUtf8Decode, bytes), c.decoded);
+  }
 }
 
 TEST_F(LngFamilyTest, Utf8LeavesATrailingHighSurrogateForTheNextBuffer) {
@@ -111,6 +136,26 @@ TEST_F(LngFamilyTest, Utf8ReaderGathersACharacterAcrossChunks) {
 TEST_F(LngFamilyTest, Utf8ReaderGivesBothHalvesOfAPair) {
   TestQueue q({B({0xF0, 0x9F}), B({0x98}), B({0x80, 'z'})});
   EXPECT_EQ(ReadAll(LngUtf8ReadChar, &q.queue), Units(u"\U0001F600z"));
+}
+
+// The half still due belongs to its queue: readers of two documents taking
+// turns each get both halves of every character, each exactly once.
+TEST_F(LngFamilyTest, Utf8ReadersOfTwoQueuesInTurnGetEachHalfOnce) {
+  TestQueue a({B({0xF0, 0x9F, 0x98, 0x80, 0xF0, 0x9F}), B({0x98, 0x81})});
+  TestQueue b({B({0xF4, 0x8F, 0xBF, 0xBF, 'q'})});
+  Units fromA, fromB;
+  for (int turn = 0; turn < 4; ++turn) {
+    Result result = kOk;
+    char16_t unit = LngUtf8ReadChar(&result, &a.queue);
+    if (result == kOk) fromA += unit;
+    result = kOk;
+    unit = LngUtf8ReadChar(&result, &b.queue);
+    if (result == kOk) fromB += unit;
+  }
+  EXPECT_EQ(fromA, Units(u"\U0001F600\U0001F601"));
+  EXPECT_EQ(fromB, Units(u"\U0010FFFFq"));
+  EXPECT_EQ(a.Chunks(), 0);
+  EXPECT_EQ(b.Chunks(), 0);
 }
 
 TEST_F(LngFamilyTest, ReadersSetTheResultForAZeroUnitOnly) {

@@ -196,16 +196,96 @@ TEST_F(SStoreTest, AnEditableSectionNeverChangesTheBlockItCameFrom) {
   StoreFreeSection(&s);
 }
 
-TEST_F(SStoreTest, EveryTruncationOfABlockIsDamagedAndReadsAsEmpty) {
+// A block cut inside an entry's value or name is damaged and reads as empty;
+// one cut after the last name (its 0, its pad or the end marker) keeps every
+// entry.
+TEST_F(SStoreTest, ABlockCutInsideAnEntryIsDamagedAndOneCutAfterItIsWhole) {
   const Bytes block = Sample();
+  StoreSection* whole = nullptr;
+  ASSERT_EQ(StoreParseSection(&whole, block.data(), static_cast<uint32_t>(block.size()), nullptr,
+                              false),
+            kOk);
+  const std::vector<Item> all = Items(whole);
+  // Where the last entry's name ends: its 0, a pad and the end marker follow.
+  uint32_t lastNameEnd = 0;
+  uintptr_t cursor;
+  StoreEntry e;
+  for (Result r = StoreFirst(whole, &cursor, &e); r == kOk; r = StoreNext(whole, &cursor, &e))
+    lastNameEnd = static_cast<uint32_t>(e.name - block.data()) + e.nameLength;
+  StoreFreeSection(&whole);
   for (uint32_t length = 1; length < block.size(); ++length) {
     Bytes cut(block.begin(), block.begin() + length);  // exactly `length`, so ASan sees overruns
     for (bool editable : {false, true}) {
       StoreSection* s = nullptr;
-      ASSERT_EQ(StoreParseSection(&s, cut.data(), length, nullptr, editable), kStoreMalformed)
-          << length;
+      const Result r = StoreParseSection(&s, cut.data(), length, nullptr, editable);
       ASSERT_NE(s, nullptr);
-      EXPECT_TRUE(Items(s).empty());
+      const std::vector<Item> items = Items(s);
+      StoreFreeSection(&s);
+      if (length >= lastNameEnd) {
+        EXPECT_EQ(r, kOk) << length;
+        EXPECT_EQ(items, all) << length;
+      } else {
+        // Every cut before that lands inside some entry, or right at the
+        // start of one (a 1-byte tail is taken for the end).
+        if (r == kOk) {
+          EXPECT_LT(items.size(), all.size()) << length;
+        } else {
+          EXPECT_EQ(r, kStoreMalformed) << length;
+          EXPECT_TRUE(items.empty()) << length;
+        }
+      }
+    }
+  }
+}
+
+// Only an entry running past the block is damage: an odd byte after a name
+// or a short end marker loses nothing, in place or edited.
+TEST_F(SStoreTest, UnexpectedBytesOutsideTheEntriesAreNotDamage) {
+  struct Case {
+    const char* what;
+    Bytes block;
+    Result result;
+    size_t entries;
+  };
+  const Case cases[] = {
+      {"a non-zero byte after a name", {1, 1, 0, 3, 'a', 'b', 0, 'x', 7, 0, 1, 2, 0, 3, 'c', 'd', 0, 'y', 'z', 0, 0, 0, 0, 0}, kOk, 2},
+      {"a two-byte end marker", {1, 1, 0, 3, 'a', 'b', 0, 'x', 0, 0, 0, 0}, kOk, 1},
+      {"no end marker", {1, 1, 0, 3, 'a', 'b', 0, 'x', 0, 0}, kOk, 1},
+      {"no 0 after the last name", {1, 1, 0, 3, 'a', 'b', 0, 'x'}, kOk, 1},
+      {"a name running past the end", {1, 2, 0, 3, 'a', 'b', 0, 'x'}, kStoreMalformed, 0},
+      {"a value running past the end", {1, 1, 0, 9, 'a', 'b', 0, 'x', 0, 0}, kStoreMalformed, 0},
+      {"a header cut short", {1, 1, 0, 3, 'a', 'b', 0, 'x', 0, 0, 1, 1, 0}, kStoreMalformed, 0},
+  };
+  for (const Case& c : cases) {
+    for (bool editable : {false, true}) {
+      const Bytes block = c.block;  // exactly its size, so ASan sees overruns
+      StoreSection* s = nullptr;
+      EXPECT_EQ(StoreParseSection(&s, block.data(), static_cast<uint32_t>(block.size()), nullptr,
+                                  editable),
+                c.result)
+          << c.what;
+      ASSERT_NE(s, nullptr);
+      const std::vector<Item> items = Items(s);
+      ASSERT_EQ(items.size(), c.entries) << c.what;
+      if (c.entries) {
+        EXPECT_EQ(items[0], (Item{"x", Text("ab"), StoreKind::String})) << c.what;
+      }
+      // Names read as 0-terminated text end where they should.
+      uintptr_t cursor;
+      StoreEntry e;
+      for (Result r = StoreFirst(s, &cursor, &e); r == kOk; r = StoreNext(s, &cursor, &e))
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(e.name)).size(), e.nameLength)
+            << c.what;
+      if (c.result == kOk) {
+        // Written back, the block is whole again with everything in it.
+        const Bytes again = Serialize(s);
+        StoreSection* back = nullptr;
+        ASSERT_EQ(StoreParseSection(&back, again.data(), static_cast<uint32_t>(again.size()),
+                                    nullptr, false),
+                  kOk);
+        EXPECT_EQ(Items(back), items) << c.what;
+        StoreFreeSection(&back);
+      }
       StoreFreeSection(&s);
     }
   }
