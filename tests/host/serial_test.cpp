@@ -34,7 +34,7 @@ class SerialTest : public ::testing::Test {
   // Sends bytes from the far side and polls until the ring holds `total`.
   void Receive(const std::string& bytes, uint32_t total) {
     sim.SendRaw(bytes);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (SerialAvailable(port) < total && std::chrono::steady_clock::now() < deadline) {
       SerialPoll(port);
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -170,7 +170,7 @@ TEST_F(SerialTest, HexWritesAreUpperCasePairs) {
   for (int i = 0; i < 20; ++i) bytes[i] = static_cast<uint8_t>(i * 13);
   SerialWriteHex(port, bytes, sizeof bytes);
   SerialWrite(port, "\r", 1);
-  ASSERT_TRUE(sim.WaitForCommands(1, 3000));
+  ASSERT_TRUE(sim.WaitForCommands(1, 30000));
   std::string expected;
   char pair[3];
   for (uint8_t b : bytes) {
@@ -191,7 +191,7 @@ TEST_F(SerialTest, TheModemLinesGoThroughTheirSeam) {
   EXPECT_TRUE(sim.Dtr());
   sim.SetDialAnswer("CONNECT");
   SerialWrite(port, "ATD1\r", 5);
-  ASSERT_TRUE(sim.WaitForCommands(1, 3000));
+  ASSERT_TRUE(sim.WaitForCommands(1, 30000));
   for (int i = 0; i < 3000 && !sim.Carrier(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   EXPECT_EQ(SerialCarrier(port), 1);

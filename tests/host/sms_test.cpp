@@ -241,7 +241,7 @@ class SmsComTest : public EngineFixture {
     ASSERT_TRUE(Until([] { return SmsComState() == SmsComStep::Ready; }));
   }
   bool Until(const std::function<bool()>& done) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {
       SmsComPoll();
       Pump();
