@@ -9,7 +9,10 @@ endif()
 if(QOR_FUZZ)
   # Every library carries the coverage that guides the fuzzers, not only the
   # fuzz targets themselves.
-  target_compile_options(qor_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined)
+  # UBSan stops at its first report, so libFuzzer saves the input; -O1 -g
+  # keeps the report's stack readable.
+  target_compile_options(qor_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+    -fno-sanitize-recover=undefined -O1 -g -fno-omit-frame-pointer)
   target_link_options(qor_options INTERFACE -fsanitize=address,undefined)
 endif()
 if(QOR_SANITIZE)

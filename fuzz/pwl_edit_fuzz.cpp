@@ -3,29 +3,33 @@
 // layout, drawing, scrolling the viewer both ways, a delivered value and a
 // clear keep the box's text whole and its counts inside it.
 //
+// Then the box is selected, which opens a text-input session over a window
+// of the harness's own, and the user types a text and confirms it (or
+// cancels): the session checks it against the field's mask and maximum
+// length and delivers it, and the box stays whole.
+//
 // Input: a flags byte (bit 0 text area, bit 1 viewer, bit 2 password, bit 3
-// bound, bit 4 fixed pitch), a width byte and a height byte, then the text
-// as UTF-16 little-endian units.
+// bound, bit 4 fixed pitch, bit 5 a mask from the typed text, bit 6 a
+// maximum length, bit 7 cancel), a width byte and a height byte, then the
+// text as UTF-16 little-endian units; a unit 0xFFFF ends the page's text and
+// the units after it are typed (else the page's text is typed back).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "browser/benform.h"
-#include "host/fontft.h"
-#include "host/fontft_internal.h"
+#include "fuzz/pwl_fonts.h"
 #include "host/platform/shell.h"
+#include "host/platform/textinput.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
+#include "widgets/input.h"
 #include "widgets/pwl_classes.h"
-
-#if defined(__SANITIZE_ADDRESS__) && __has_include(<sanitizer/lsan_interface.h>)
-#include <sanitizer/lsan_interface.h>
-#define QOR_LSAN 1
-#endif
 
 namespace {
 
@@ -36,32 +40,43 @@ void Check(bool ok, int line = __builtin_LINE()) {
   }
 }
 
-void SetFace(char16_t* to, const char16_t* face) {
-  int i = 0;
-  for (; face[i] && i + 1 < kFontFaceUnits; ++i) to[i] = face[i];
-  to[i] = 0;
-}
+// The text-input window: it shows what it is given and holds what the user
+// typed.
+std::u16string gTyped;
+int gOpens = 0;
 
-// The fonts of the shipped qor.ini, set up once a process.
-bool StartFonts() {
-#ifdef QOR_LSAN
-  __lsan_disable();  // fontconfig keeps a little of its configuration for good
-#endif
-  FontFaceStartUp();
-#ifdef QOR_LSAN
-  __lsan_enable();
-#endif
-  static FontSettings s{};
-  SetFace(s.bodyFace, u"Arial");
-  SetFace(s.bodyMonoFace, u"Lucida console");
-  SetFace(s.headingFace, u"Arial");
-  SetFace(s.headingMonoFace, u"Lucida console");
-  const int32_t body[] = {7, 8, 9, 10, 12, 14, 18};
-  for (int i = 0; i < kFontBodyLevels; ++i) s.bodySizes[i] = {i + 1, body[i]};
-  s.bodySizeCount = kFontBodyLevels;
-  s.headingSizes[0] = {1, 12};
-  s.headingSizeCount = 1;
-  return FontInit(&s) == kOk;
+const TiwOps kWindow = {
+    nullptr,
+    [](void*, const TiwWindowSpec* spec) {
+      Check(!spec->text || LibcWStrLen(spec->text) < 0x10000);
+      ++gOpens;
+      return true;
+    },
+    [](void*) {},
+    [](void*) { return static_cast<uint32_t>(gTyped.size()); },
+    [](void*, char16_t* dest, uint32_t size) {
+      const uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(gTyped.size()), size - 1);
+      gTyped.copy(dest, n);
+      dest[n] = 0;
+      return n;
+    },
+    [](void*) { return -1; },
+    [](void*) { return 0u; },
+    [](void*, uint32_t*, uint32_t) { return 0u; },
+};
+
+// What the main window does with the user's answer.
+void Answer(bool confirm) {
+  auto* session = static_cast<InputSession*>(TiwOpenSession());
+  if (!session) return;
+  if (confirm) {
+    std::u16string text(TiwTextLength() + 1, u'\0');
+    text.resize(TiwCopyText(text.data(), static_cast<uint32_t>(text.size())));
+    if (InputSessionSubmitText(session, text.c_str()) == kOk) InputSessionClose(session);
+    return;
+  }
+  InputSessionCancel(session);
+  InputSessionClose(session);
 }
 
 void CheckWhole(const PwlTextBox* b) {
@@ -79,15 +94,29 @@ std::vector<uint64_t> gArena(1u << 17);
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool fonts = StartFonts();
+  static const bool fonts = FuzzStartFonts();
   if (!fonts || size < 3 || size > 4096) return 0;
   const uint8_t flags = data[0];
   std::vector<char16_t> text;
-  for (size_t i = 3; i + 1 < size; i += 2)
-    text.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
+  size_t i = 3;
+  for (; i + 1 < size; i += 2) {
+    const auto unit = static_cast<char16_t>(data[i] | data[i + 1] << 8);
+    if (unit == 0xFFFF) break;
+    text.push_back(unit);
+  }
   text.push_back(0);
+  gTyped.clear();
+  if (i + 1 < size) {
+    for (i += 2; i + 1 < size; i += 2) gTyped.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
+  } else {
+    gTyped.assign(text.data());
+  }
+  // The typed text may hold a 0 unit: the window's copy ends there.
+  std::u16string mask = gTyped.substr(0, data[2] % 6);
 
   HeapArenaInit(gArena.data(), static_cast<uint32_t>(gArena.size() * sizeof(uint64_t)));
+  const TiwOps* oldWindow = TiwInstall(&kWindow);
+  gOpens = 0;
   ShellSetScreenGeometry(160, 240, gScreen);
   if (TskmanInit() != kOk) return 0;
   if (PwlInit() == kOk) {
@@ -108,6 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       record.flags = flags & 4 ? BenInputFlag::Password : 0;
       record.rows = data[2] % 7;
       record.initialValue = text.data();
+      record.mask = flags & 32 ? mask.c_str() : nullptr;
+      record.maxLength = flags & 64 ? data[1] % 16 : 0;
       if (flags & 8) {
         PwlSend(c, nullptr, &record, PwlMsgFlag::Bound, PwlMsg::Bind, 0);
       } else {
@@ -125,6 +156,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, PwlClassEvt::LineUp);
       CheckWhole(b);
       Check(!b->viewer || !b->text || b->scroll == 0 || !b->firstChunk);
+      // Selected: the session opens (not for a viewer), the user answers.
+      PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select);
+      Check(b->viewer || gOpens == 1 || !TiwOpenSession());
+      CheckWhole(b);
+      Answer(!(flags & 128));
+      CheckWhole(b);
+      PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Leave);
+      // Again, and the box goes while its session is open.
+      PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select);
+      CheckWhole(b);
       // A value typed in comes back; the box owns it from then on.
       const uint32_t n = LibcWStrLen(text.data());
       auto* typed = static_cast<char16_t*>(MemAlloc((n + 1) * 2, Use::String, Mod::Input));
@@ -143,6 +184,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     PwlShutdown();
   }
+  Check(!TiwOpenSession());
+  TiwInstall(oldWindow);
   TskmanShutdown();
   return 0;
 }

@@ -6,7 +6,9 @@
 // Input: shown width and height, natural width and height (16 bits each,
 // little-endian), the image's top (16 bits), then areas: a shape byte, a
 // count byte (at most 15) and per coordinate a 32-bit value and a flags byte;
-// a shape byte of 0xFF ends the areas and the bytes after it are move keys.
+// a shape byte of 0xFF ends the areas and the bytes after it are move keys
+// (key % 8: 0-4 moves, 5 focus in, 6 focus out, 7 a redraw). The map is
+// drawn on a real screen.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -14,10 +16,13 @@
 #include "browser/benmap.h"
 #include "browser/benpage.h"
 #include "browser/uiwindow.h"
+#include "fuzz/pwl_fonts.h"
+#include "host/platform/shell.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
 #include "layout/ddriver.h"
+#include "widgets/pwl_classes.h"
 #include "widgets/pwl_imagemap.h"
 
 namespace {
@@ -42,11 +47,18 @@ struct Reader {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 10 || size > 4096) return 0;
-  static std::vector<uint64_t> arena(1u << 16);
+  static const bool fonts = FuzzStartFonts();
+  if (!fonts || size < 10 || size > 4096) return 0;
+  static std::vector<uint64_t> arena(1u << 17);
+  static uint16_t screen[160 * 240];
   HeapArenaInit(arena.data(), static_cast<uint32_t>(arena.size() * sizeof(uint64_t)));
   MemSetEvictor(nullptr);
+  ShellSetScreenGeometry(160, 240, screen);
   if (TskmanInit() != kOk) return 0;
+  if (PwlInit() != kOk) {
+    TskmanShutdown();
+    return 0;
+  }
 
   Reader in{data, size, 0};
   DDriverImageObject object{};
@@ -102,21 +114,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PwlScaleMapCoords(&image, c.data(), static_cast<uint32_t>(c.size()), out.data());
   }
 
-  PwlWindow window{};
-  window.width = 160;
-  window.height = 240;
-  window.hidden = 1;
-  ListInit(&window.children);
-  ListInit(&window.controls);
+  PwlWindow* root = nullptr;
+  PwlGetRootWindow(&root);
   PwlControl* c = nullptr;
-  if (PwlCreate(&c, &window, 1, 0, 0, PwlType::ImageMap) == kOk) {
+  if (root && PwlCreate(&c, root, 1, 0, 0, PwlType::ImageMap) == kOk) {
     c->rect = {0, image.top, 159, image.top + 100};
     c->flags |= PwlCtl::Enabled;
     PwlMapBinding binding{u"#m", &image};
     PwlSend(c, nullptr, &binding, PwlMsgFlag::Bound, PwlMsg::Bind, 0);
     auto* m = reinterpret_cast<PwlImageMap*>(c);
+    PwlSend(c, nullptr, nullptr, PwlMsgFlag::Redraw, PwlMsg::FocusIn, 0);
     for (; in.Has(1); ++in.at) {
-      PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, 3 + data[in.at] % 4);
+      const uint8_t key = data[in.at];
+      if (key % 8 == 7)
+        PwlSend(c, nullptr, nullptr, 0, PwlMsg::Redraw, 0);
+      else if (key % 8 == 6)
+        PwlSend(c, nullptr, nullptr, PwlMsgFlag::Redraw, PwlMsg::FocusOut, 0);
+      else if (key % 8 == 5)
+        PwlSend(c, nullptr, nullptr, PwlMsgFlag::Redraw, PwlMsg::FocusIn, 0);
+      else
+        PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, 3 + key % 4);
       // The chain is in reading order and holds the selection's successor.
       for (const PwlMapArea* a = m->first; a && a->nextInOrder; a = a->nextInOrder) {
         const PwlMapArea* b = a->nextInOrder;
@@ -126,6 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     PwlDestroy(c);
   }
+  PwlShutdown();
   TskmanDestroyTask(uiTask);
   TskmanShutdown();
   Check(HeapValidate() == nullptr);

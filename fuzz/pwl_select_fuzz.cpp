@@ -1,8 +1,10 @@
 // Option labels into the select list: the labels of a bound record are made
 // from the input (any units, markers or none, line feeds anywhere, actions
 // after the terminator), then the rest of the input drives the control with
-// steps, commits, picks and list results. Nothing reads past a label's two
-// terminators, the stored variables stay well formed, and nothing leaks.
+// steps, commits, picks, list results and redraws, on a real screen: the
+// box is drawn and a drop-down opens its list window. Nothing reads past a
+// label's two terminators, the stored variables stay well formed, and
+// nothing leaks.
 //
 // Input: a flags byte (bit 0 multiple, bit 1 dropdown), then labels as
 // 16-bit little-endian units, each ended by a 0 unit; an empty label ends
@@ -13,10 +15,14 @@
 
 #include "browser/benform_select.h"
 #include "browser/benvar.h"
+#include "browser/uiwindow.h"
+#include "fuzz/pwl_fonts.h"
+#include "host/platform/shell.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
+#include "widgets/pwl_classes.h"
 #include "widgets/pwl_select.h"
 
 namespace {
@@ -29,6 +35,8 @@ void Check(bool ok) {
 // terminators is caught by the sanitizer.
 std::vector<char16_t*> gLabels;
 
+uint16_t gScreen[160 * 240];
+
 void FreeLabels() {
   for (char16_t* l : gLabels) std::free(l);
   gLabels.clear();
@@ -37,11 +45,22 @@ void FreeLabels() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1 || size > 4096) return 0;
-  static std::vector<uint64_t> arena(1u << 16);
+  static const bool fonts = FuzzStartFonts();
+  if (!fonts || size < 1 || size > 4096) return 0;
+  static std::vector<uint64_t> arena(1u << 17);
   HeapArenaInit(arena.data(), static_cast<uint32_t>(arena.size() * sizeof(uint64_t)));
   MemSetEvictor(nullptr);
+  ShellSetScreenGeometry(160, 240, gScreen);
   if (TskmanInit() != kOk) return 0;
+  if (PwlInit() != kOk) {
+    TskmanShutdown();
+    return 0;
+  }
+  UiWindow ui{};
+  ListInit(&ui.animations);
+  TskmanTask* uiTask = nullptr;
+  TskmanCreateTask(&uiTask, Mod::Ui, [](void*, uint32_t, uintptr_t, uintptr_t) { return kOk; },
+                   &ui);
   BenBrowser browser;
   BenBrowserInit(&browser);
   TskmanTask* task = nullptr;
@@ -75,26 +94,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   BenFormSelectRecord record{flags, gLabels.data(), nullptr,
                              static_cast<uint32_t>(gLabels.size()), u"i", u"v", nullptr};
-  PwlWindow window{};
-  window.width = 160;
-  window.height = 240;
-  window.hidden = 1;  // nothing is drawn: the labels are what is tested
-  ListInit(&window.children);
-  ListInit(&window.controls);
+  PwlWindow* root = nullptr;
+  PwlGetRootWindow(&root);
   PwlControl* c = nullptr;
-  if (PwlCreate(&c, &window, 1, 0, 0, PwlType::Select) == kOk) {
+  if (root && PwlCreate(&c, root, 1, 0, 0, PwlType::Select) == kOk) {
     PwlSend(c, nullptr, &record, PwlMsgFlag::Bound, PwlMsg::Bind, 0);
     int32_t words[3] = {2, 2, 0};
     PwlSend(c, nullptr, words, 0x10, PwlMsg::SetRect, 0);
     PwlSend(c, nullptr, nullptr, 0, PwlMsg::Enable, 0);
     PwlSize measured{};
     PwlSelectMeasure(c, &record, PwlMsgFlag::Bound, &measured);
+    PwlSend(c, nullptr, nullptr, PwlMsgFlag::Redraw, PwlMsg::FocusIn, 0);
+    PwlSend(c, nullptr, nullptr, 0, PwlMsg::Redraw, 0);
     static const uint32_t kEvents[] = {PwlEvt::Forward, PwlEvt::Backward, PwlSelEvt::Commit,
-                                       PwlSelEvt::Open, PwlSelEvt::Close, PwlEvt::Select};
+                                       PwlSelEvt::Open,  PwlSelEvt::Close, PwlEvt::Select};
     for (; i < size; ++i) {
       const uint8_t op = data[i];
-      if (op < 0xC0) {
+      if (op < 0xB4) {
         PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, kEvents[op % 6]);
+      } else if (op < 0xC0) {
+        PwlSend(c, nullptr, nullptr, 0, PwlMsg::Redraw, 0);
+        TskmanStep();
       } else if (op < 0xE0) {
         uint32_t index = op & 0x1F;
         PwlSend(c, nullptr, &index, 0, PwlSelMsg::Pick, 0);
@@ -108,8 +128,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     PwlDestroy(c);
   }
+  PwlShutdown();
   BenClearVars(&browser);
   TskmanDestroyTask(task);
+  TskmanDestroyTask(uiTask);
   TskmanShutdown();
   FreeLabels();
   Check(HeapValidate() == nullptr);

@@ -1,5 +1,10 @@
 // Circles, rectangle outlines and polygons, clipped pixel by pixel to the
 // caller's rectangle (the image map draws its areas' outlines with these).
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <utility>
+
 #include "graphics/pgl.h"
 #include "graphics/pgl_internal.h"
 
@@ -13,6 +18,60 @@ Result SetClipped64(PglSurface* s, const PglRect* clip, int64_t x, int64_t y, ui
 }
 
 int32_t Clamp(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi ? hi : v; }
+
+// PglWalkBresenham's pixels, but only the steps whose driving coordinate lies
+// inside the clip: the work is bounded by the clip, not by the line, which a
+// page's coordinates can make billions of pixels long.
+template <class Put>
+void WalkWithin(int64_t x0, int64_t y0, int64_t x1, int64_t y1, const PglRect* clip, Put put) {
+  const int64_t adx = x1 > x0 ? x1 - x0 : x0 - x1;
+  const int64_t ady = y1 > y0 ? y1 - y0 : y0 - y1;
+  const bool xDrives = ady <= adx;
+  if (xDrives ? x1 < x0 : y1 < y0) {
+    std::swap(x0, x1);
+    std::swap(y0, y1);
+  }
+  const int64_t big = xDrives ? adx : ady, small = xDrives ? ady : adx;
+  const int64_t step = xDrives ? (y1 < y0 ? -1 : 1) : (x1 < x0 ? -1 : 1);
+  const int64_t from = xDrives ? x0 : y0;
+  const int64_t first = std::max<int64_t>(0, (xDrives ? clip->left : clip->top) - from);
+  const int64_t last = std::min<int64_t>(big, (xDrives ? clip->right : clip->bottom) - from);
+  if (first > last) return;
+  // The walk's state at step `first`: the minor steps taken so far and the
+  // decision they leave (products beyond 64 bits for the longest lines).
+  using Wide = __int128;
+  const int64_t taken =
+      big ? static_cast<int64_t>((Wide{2} * small * first + big - 1) / (Wide{2} * big)) : 0;
+  int64_t decision =
+      static_cast<int64_t>(Wide{2} * small * (first + 1) - big - Wide{2} * big * taken);
+  const int64_t straight = 2 * small, diagonal = 2 * (small - big);
+  int64_t x = xDrives ? x0 + first : x0 + step * taken;
+  int64_t y = xDrives ? y0 + step * taken : y0 + first;
+  for (int64_t i = first; i <= last; ++i) {
+    put(x, y);
+    if (decision > 0) {
+      decision += diagonal;
+      if (xDrives) y += step;
+      else x += step;
+    } else {
+      decision += straight;
+    }
+    if (xDrives) ++x;
+    else ++y;
+  }
+}
+
+// The circle's y at x in its first octant (y >= x): the largest y with
+// x * x + y * y - y < r * r, which the midpoint walk keeps to everywhere but
+// at its last point.
+int64_t CircleY(int64_t x, int64_t r) {
+  const int64_t t = r * r - x * x;
+  if (t <= 0) return 0;
+  auto y = static_cast<int64_t>(std::sqrt(static_cast<long double>(t)));
+  while (y * (y + 1) < t) ++y;
+  while (y > 0 && y * (y - 1) >= t) --y;
+  return y;
+}
 
 }  // namespace
 
@@ -42,38 +101,75 @@ Result PglDrawClippedLine(PglSurface* surface, const PglRect* clip, const PglLin
     const PglLine cut = vertical ? PglLine{fixed, ca, fixed, cb} : PglLine{ca, fixed, cb, fixed};
     return PglDrawLine(surface, &cut, colour);
   }
-  PglWalkBresenham(line->x0, line->y0, line->x1, line->y1,
-                   [&](int64_t x, int64_t y) { SetClipped64(surface, clip, x, y, colour); });
+  WalkWithin(line->x0, line->y0, line->x1, line->y1, clip,
+             [&](int64_t x, int64_t y) { SetClipped64(surface, clip, x, y, colour); });
   return kOk;
 }
 
 Result PglDrawCircle(PglSurface* surface, const PglRect* clip, const PglPoint* centre,
                      int32_t radius, uint16_t colour) {
   if (radius < 1) return kPglShapeRefused;
-  const int64_t cx = centre->x, cy = centre->y;
-  int64_t x = 0, y = radius;
-  int64_t d = 1 - y, e = 3, se = 5 - 2 * y;
-  for (;;) {
-    SetClipped64(surface, clip, cx + x, cy + y, colour);
-    SetClipped64(surface, clip, cx + y, cy + x, colour);
-    SetClipped64(surface, clip, cx + y, cy - x, colour);
-    SetClipped64(surface, clip, cx + x, cy - y, colour);
-    SetClipped64(surface, clip, cx - x, cy - y, colour);
-    SetClipped64(surface, clip, cx - y, cy - x, colour);
-    SetClipped64(surface, clip, cx - y, cy + x, colour);
-    SetClipped64(surface, clip, cx - x, cy + y, colour);
-    if (y <= x) break;
-    if (d >= 0) {
-      d += se;
+  const int64_t cx = centre->x, cy = centre->y, r = radius;
+  // The midpoint walk over x = 0, 1, ... draws eight points a step; a point
+  // reaches the clip only while cx +- x or cy +- x lies in it. Only those
+  // runs of x are walked, each from the state the walk has there, so a
+  // radius of any size costs what the clip holds.
+  struct Run {
+    int64_t from, to;
+  };
+  Run runs[4] = {{clip->left - cx, clip->right - cx},
+                 {cx - clip->right, cx - clip->left},
+                 {clip->top - cy, clip->bottom - cy},
+                 {cy - clip->bottom, cy - clip->top}};
+  std::sort(std::begin(runs), std::end(runs), [](const Run& a, const Run& b) { return a.from < b.from; });
+  int64_t next = 0;  // the first x not yet walked
+  for (const Run& run : runs) {
+    const int64_t from = std::max(run.from, next), to = std::min(run.to, r);
+    if (from > to) continue;
+    next = to + 1;
+    int64_t x = 0, y = r, d = 1 - r, e = 3, se = 5 - 2 * r;
+    if (from > 0) {
+      // The state one step before `from`, where the walk had not ended yet,
+      // then the step itself.
+      x = from - 1;
+      y = CircleY(x, r);
+      if (y <= x) break;  // the walk ended before this run
+      d = (x + 1) * (x + 1) + y * y - y - r * r;
+      e = 2 * x + 3;
+      se = 2 * x - 2 * y + 5;
+      if (d >= 0) {
+        d += se;
+        se += 4;
+        --y;
+      } else {
+        d += e;
+        se += 2;
+      }
       e += 2;
-      se += 4;
-      --y;
-    } else {
-      d += e;
-      e += 2;
-      se += 2;
+      ++x;
     }
-    ++x;
+    for (;; ++x) {
+      SetClipped64(surface, clip, cx + x, cy + y, colour);
+      SetClipped64(surface, clip, cx + y, cy + x, colour);
+      SetClipped64(surface, clip, cx + y, cy - x, colour);
+      SetClipped64(surface, clip, cx + x, cy - y, colour);
+      SetClipped64(surface, clip, cx - x, cy - y, colour);
+      SetClipped64(surface, clip, cx - y, cy - x, colour);
+      SetClipped64(surface, clip, cx - y, cy + x, colour);
+      SetClipped64(surface, clip, cx - x, cy + y, colour);
+      if (y <= x) return kOk;
+      if (x == to) break;
+      if (d >= 0) {
+        d += se;
+        e += 2;
+        se += 4;
+        --y;
+      } else {
+        d += e;
+        e += 2;
+        se += 2;
+      }
+    }
   }
   return kOk;
 }

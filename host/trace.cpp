@@ -27,6 +27,7 @@ struct LogState {
   void (*clock)(LogClockTime*) = nullptr;
   std::FILE* console = nullptr;
   int colours = -1;
+  std::FILE* (*open)(const char* path, const char* mode) = nullptr;
 };
 
 // The lock and the state live as long as the program, so that a line logged
@@ -102,9 +103,19 @@ LogLine LogBegin(int32_t id, bool measure) {
   return line;
 }
 
+// Opens a log file through the opener in force; the caller holds the lock.
+std::FILE* LogOpenLocked(const std::string& path, const char* mode) {
+  return Log().open ? Log().open(path.c_str(), mode) : std::fopen(path.c_str(), mode);
+}
+
 void LogOut(const LogLine& line, const std::string& text, bool replaceBell) {
   if ((line.flags & LogFlag::File) && !line.file.empty()) {
-    if (std::FILE* f = std::fopen(line.file.c_str(), "a")) {
+    std::FILE* f;
+    {
+      std::lock_guard<std::mutex> hold(LogLock());
+      f = LogOpenLocked(line.file, "a");
+    }
+    if (f) {
       std::fputs(text.c_str(), f);
       std::fclose(f);
     }
@@ -296,7 +307,7 @@ int LogStart(const LogEntry* entries, uint32_t count) {
   if (all->flags & LogFlag::File)
     for (const LogEntry& e : Log().entries)
       if (!e.file.empty())
-        if (std::FILE* f = std::fopen(e.file.c_str(), "w")) std::fclose(f);
+        if (std::FILE* f = LogOpenLocked(e.file, "w")) std::fclose(f);
   return 0;
 }
 
@@ -427,6 +438,11 @@ int ShellGetCellId(int32_t* status, char* buffer, uint32_t* length, uint32_t siz
 void LogSetClock(void (*now)(LogClockTime* out)) {
   std::lock_guard<std::mutex> hold(LogLock());
   Log().clock = now;
+}
+
+void LogSetFileOpener(std::FILE* (*open)(const char* path, const char* mode)) {
+  std::lock_guard<std::mutex> hold(LogLock());
+  Log().open = open;
 }
 
 void LogSetConsole(std::FILE* stream, int colours) {

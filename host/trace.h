@@ -87,6 +87,9 @@ void LogSetClock(void (*now)(LogClockTime* out));  // null: the system's
 // Where console lines go (null: standard error) and whether they carry
 // colours: 1 yes, 0 no, -1 when the stream is a terminal.
 void LogSetConsole(std::FILE* stream, int colours);
+// How the log opens its files (null: fopen), so a caller that loads log.ini
+// from untrusted bytes can keep the log away from the paths they name.
+void LogSetFileOpener(std::FILE* (*open)(const char* path, const char* mode));
 
 // The UTF-16 formatter and narrowing behind LogPrintW.
 size_t LogFormatW(char16_t* out, size_t size, const char16_t* format, va_list args);

@@ -3,7 +3,15 @@
 #include "host/ini.h"
 #include "host/fontft_internal.h"
 
-#if defined(__SANITIZE_ADDRESS__) && __has_include(<sanitizer/lsan_interface.h>)
+// GCC says __SANITIZE_ADDRESS__, clang answers __has_feature.
+#if defined(__SANITIZE_ADDRESS__)
+#define QOR_ASAN_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QOR_ASAN_BUILD 1
+#endif
+#endif
+#if defined(QOR_ASAN_BUILD) && __has_include(<sanitizer/lsan_interface.h>)
 #include <sanitizer/lsan_interface.h>
 #define QOR_LSAN 1
 #endif

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "host/trace.h"
 #include "kernel/modules.h"
@@ -137,6 +138,27 @@ TEST_F(TraceTest, StartingWithTheDefaultLoggingToFileEmptiesEveryFile) {
   WriteFile("b.log", "stays");
   ASSERT_EQ(Start({{kLogDefaultId, "All", 0, "a.log", 0}, {Mod::Cache, "Cache", 1, "b.log", 0}}), 0);
   EXPECT_EQ(Read("b.log"), "stays");
+}
+
+namespace {
+std::vector<std::string> gOpened;
+std::FILE* OpenNothing(const char* path, const char* mode) {
+  gOpened.push_back(std::string(mode) + " " + path);
+  return std::tmpfile();
+}
+}  // namespace
+
+TEST_F(TraceTest, AnOpenerKeepsTheLogAwayFromTheNamedFiles) {
+  WriteFile("a.log", "old");
+  gOpened.clear();
+  LogSetFileOpener(OpenNothing);
+  ASSERT_EQ(Start({{kLogDefaultId, "All", LogFlag::File, "a.log", 0},
+                   {Mod::Cache, "Cache", LogFlag::File, "/b.log", 0}}),
+            0);
+  LogPrint(Mod::Cache, "line\n");
+  LogSetFileOpener(nullptr);
+  EXPECT_EQ(Read("a.log"), "old");
+  EXPECT_EQ(gOpened, (std::vector<std::string>{"w a.log", "w /b.log", "a /b.log"}));
 }
 
 // ---- lines --------------------------------------------------------------------
