@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "host/sound.h"
-#include "host/soundtest.h"
+#include "tests/support/soundtest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WaveFormat f = WaveProbeHeader(data, static_cast<uint32_t>(size));
