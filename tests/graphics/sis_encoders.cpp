@@ -2,7 +2,10 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
+
+#include "graphics/sis_codec.h"
 
 namespace {
 
@@ -187,10 +190,10 @@ std::vector<uint8_t> SafBuilder::File() const {
   return f;
 }
 
-std::vector<uint8_t> SisZlib(const std::vector<uint8_t>& data, int level) {
-  // Level 0 gives stored blocks; any other level fixed-table blocks.
+std::vector<uint8_t> SisDeflate(const std::vector<uint8_t>& data, int level, int windowBits,
+                                int memLevel, int strategy) {
   z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, 15, 8, level ? Z_FIXED : Z_DEFAULT_STRATEGY);
+  deflateInit2(&z, level, Z_DEFLATED, windowBits, memLevel, strategy);
   std::vector<uint8_t> out(deflateBound(&z, static_cast<uLong>(data.size())) + 16);
   z.next_in = const_cast<Bytef*>(data.data());
   z.avail_in = static_cast<uInt>(data.size());
@@ -200,4 +203,27 @@ std::vector<uint8_t> SisZlib(const std::vector<uint8_t>& data, int level) {
   out.resize(z.total_out);
   deflateEnd(&z);
   return out;
+}
+
+std::vector<uint8_t> SisZlib(const std::vector<uint8_t>& data, int level) {
+  return SisDeflate(data, level, 15, 8, level ? Z_FIXED : Z_DEFAULT_STRATEGY);
+}
+
+int32_t SisInflatePieces(const std::vector<uint8_t>& z, std::vector<uint8_t>* out, uint32_t room,
+                         uint32_t piece) {
+  out->assign(room, 0);
+  SisInflateStream s{};
+  s.output = out->data();
+  s.room = room;
+  int32_t r = SisInflate::More;
+  for (size_t at = 0; r == SisInflate::More; at += piece) {
+    const size_t n = at < z.size() ? std::min<size_t>(piece, z.size() - at) : 0;
+    s.input = z.data() + std::min(at, z.size());
+    s.inputLength = static_cast<uint32_t>(n);
+    r = SisInflateStep(&s);
+    s.mode = 1;
+    if (n == 0 && r == SisInflate::More) break;
+  }
+  out->resize(s.totalOut);
+  return r;
 }

@@ -23,5 +23,13 @@ struct SafBuilder {
   std::vector<uint8_t> File() const;
 };
 
-// A zlib stream of `data` (level 0 gives stored blocks).
+// zlib's deflate of `data`; windowBits < 0 gives a raw stream.
+std::vector<uint8_t> SisDeflate(const std::vector<uint8_t>& data, int level, int windowBits,
+                                int memLevel, int strategy);
+// A zlib stream of `data` (level 0 gives stored blocks, others fixed blocks).
 std::vector<uint8_t> SisZlib(const std::vector<uint8_t>& data, int level);
+
+// Runs a stream through SisInflateStep in pieces of `piece` bytes into `room`
+// bytes of output; returns the status that ended it.
+int32_t SisInflatePieces(const std::vector<uint8_t>& z, std::vector<uint8_t>* out, uint32_t room,
+                         uint32_t piece);
