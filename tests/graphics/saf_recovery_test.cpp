@@ -14,20 +14,13 @@
 
 namespace {
 
-uint8_t gWork[kSisWorkBytes];
-uint8_t gModel[kSisModelBufferBytes];
-
 constexpr uint32_t kCanvas = 32;
 
-void Init() { SisDecoderInit(gWork, sizeof gWork, gModel, sizeof gModel, kCanvas, kCanvas); }
+void Init() { SisTestDecoderInit(kCanvas, kCanvas); }
 
 // The whole output of frame `index`, or empty on failure.
 std::vector<uint8_t> Decode(const std::vector<uint8_t>& file, int32_t index) {
-  const auto len = static_cast<uint32_t>(file.size());
-  if (!SisProbeHeader(file.data(), len, nullptr)) return {};
-  std::vector<uint8_t> out(SisOutputSize(1), 0xEE);
-  if (SisDecodeFrame(file.data(), len, out.data(), static_cast<uint32_t>(out.size()), index, 0) != 1) return {};
-  return out;
+  return SisTestFrame(file, index, true, true);
 }
 
 // Three frames over objects of every coding: adaptive, zlib stored, zlib

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "graphics/sis.h"
 #include "graphics/sis_codec.h"
 
 namespace {
@@ -226,4 +227,24 @@ int32_t SisInflatePieces(const std::vector<uint8_t>& z, std::vector<uint8_t>* ou
   }
   out->resize(s.totalOut);
   return r;
+}
+
+namespace {
+uint8_t gWork[kSisWorkBytes];
+uint8_t gModel[kSisModelBufferBytes];
+}  // namespace
+
+void SisTestDecoderInit(uint32_t width, uint32_t height) {
+  SisDecoderInit(gWork, sizeof gWork, gModel, sizeof gModel, width, height);
+}
+
+std::vector<uint8_t> SisTestFrame(const std::vector<uint8_t>& file, int32_t index, bool probe,
+                                  bool whole) {
+  const auto len = static_cast<uint32_t>(file.size());
+  if (probe && !SisProbeHeader(file.data(), len, nullptr)) return {};
+  std::vector<uint8_t> out(SisOutputSize(1), 0xEE);
+  if (SisDecodeFrame(file.data(), len, out.data(), static_cast<uint32_t>(out.size()), index, 0) != 1)
+    return {};
+  if (!whole) out.erase(out.begin(), out.begin() + 40);
+  return out;
 }

@@ -33,3 +33,10 @@ std::vector<uint8_t> SisZlib(const std::vector<uint8_t>& data, int level);
 // bytes of output; returns the status that ended it.
 int32_t SisInflatePieces(const std::vector<uint8_t>& z, std::vector<uint8_t>* out, uint32_t room,
                          uint32_t piece);
+
+// The decoder on a width x height canvas, over buffers of the tests' own.
+void SisTestDecoderInit(uint32_t width, uint32_t height);
+// Frame `index` of `file` as the decoder writes it, the 40-byte header left
+// out unless `whole`; empty when the probe (if asked for) or the decode fails.
+std::vector<uint8_t> SisTestFrame(const std::vector<uint8_t>& file, int32_t index,
+                                  bool probe = true, bool whole = false);
