@@ -133,21 +133,6 @@ TEST_F(QorRomTest, FirstContentsAreWhatTheyClaimToBe) {
   EXPECT_NE(Open("/eng/general/gohome.html").find("<html"), std::string::npos);
 }
 
-TEST_F(QorRomTest, ToolkitImagesAreAllThere) {
-  for (const char* name :
-       {"textup", "textdn", "textupfo", "textdnfo", "editbx", "editbxfo", "new_menu",
-        "new_menufo", "radclr", "radsel", "radclrfo", "radselfo", "chkclr", "chksel", "chkclrfo",
-        "chkselfo", "new_menu_garo", "new_menufo_garo", "scrollup", "scrolldn", "menu", "menufo"}) {
-    const std::string path = std::string("/pict/ui/qorui/pwl/") + name;
-    uint32_t size = 0;
-    const uint8_t* file = QorRomOpen(path.c_str(), &size);
-    ASSERT_NE(file, nullptr) << name;
-    ASSERT_GE(size, 28u);
-    EXPECT_EQ(size, 28 + ReadLE32(file + 12) * ReadLE32(file + 8)) << name;
-    QorRomRelease(file);
-  }
-}
-
 TEST_F(QorRomTest, RomfilesFileWinsAndIsHeapOwned) {
   Put("romfiles/eng/general/gohome.html", "from disk");
   uint32_t size = 0;
