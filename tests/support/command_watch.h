@@ -2,6 +2,7 @@
 // observer as they are delivered.
 #pragma once
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 struct SentCommand {
@@ -9,6 +10,9 @@ struct SentCommand {
   uintptr_t argument;
   bool operator==(const SentCommand&) const = default;
 };
+inline void PrintTo(const SentCommand& c, std::ostream* os) {
+  *os << "{" << c.command << ", " << c.argument << "}";
+}
 
 class CommandWatch {
  public:
