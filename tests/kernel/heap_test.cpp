@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ostream>
 #include <random>
 #include <vector>
 
@@ -170,6 +171,7 @@ struct FitCase {
   uint32_t n;
   int at;
   uint32_t blockSize;
+  friend void PrintTo(const FitCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class HeapFitTest : public HeapLayoutTest, public ::testing::WithParamInterface<FitCase> {};
@@ -226,6 +228,7 @@ struct ResizeCase {
   int at;
   uint32_t blockSize;
   uint32_t freeBlocks, freeBytes;
+  friend void PrintTo(const ResizeCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class HeapResizeTest : public HeapLayoutTest, public ::testing::WithParamInterface<ResizeCase> {};
