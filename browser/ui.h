@@ -13,10 +13,3 @@ constexpr int32_t Select = 1, Deselect = 2, Next = 3, Previous = 4, Up = 5, Down
 // Hands a handset command with its argument to the browser window.
 void UiCommand(int32_t command, uintptr_t argument);
 
-// The last commands handed over, oldest first (the host's tests read them).
-struct UiCommandRecord {
-  int32_t command;
-  uintptr_t argument;
-};
-int UiRecentCommands(UiCommandRecord* out, int max);
-void UiForgetCommands();

@@ -13,7 +13,7 @@
 
 #include "fuzz/private_folder.h"
 #include "host/sound.h"
-#include "host/soundtest.h"
+#include "tests/support/soundtest.h"
 
 namespace {
 

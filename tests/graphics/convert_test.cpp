@@ -32,29 +32,35 @@ class ConvertTest : public EngineFixture {
   PglRowConverter conv{};
 };
 
-TEST_F(ConvertTest, MidGreyFirstRowAlternatesStartingWithBackground) {
-  Make(16, kPglMono, 1);
-  source.assign(16, 128);
-  ASSERT_EQ(Op(PglConv::Open), 1u);
-  ASSERT_EQ(Op(PglConv::Convert), 4u);
-  EXPECT_EQ(target[0], 0xAA);
-  EXPECT_EQ(target[1], 0xAA);
-  EXPECT_EQ(Op(PglConv::Close), 5u);
-}
-
-TEST_F(ConvertTest, WhiteIsAllBackgroundAndBlackAllInkUpToTheLastPixel) {
-  Make(10, kPglMono, 2);
-  source.assign(10, 255);
-  ASSERT_EQ(Op(PglConv::Open), 1u);
-  ASSERT_EQ(Op(PglConv::Convert), 4u);
-  source.assign(10, 0);
-  ASSERT_EQ(Op(PglConv::Convert), 4u);  // an odd row: right to left
-  Op(PglConv::Close);
-  EXPECT_EQ(target[0], 0x00);
-  EXPECT_EQ(target[1], 0x00);
-  EXPECT_EQ(target[2], 0xFF);
-  EXPECT_EQ(target[3], 0x03);  // the partly filled last byte holds only its pixels
-  EXPECT_EQ(target[4], 0xEE);
+// Rows of one grey level each, dithered into the band byte for byte.
+TEST_F(ConvertTest, UniformRowsDither) {
+  struct Row {
+    uint32_t width, format;
+    std::vector<uint16_t> greys;  // one row each
+    std::vector<uint8_t> bytes;   // the band's first bytes
+  };
+  const Row rows[] = {
+      // Mid grey alternates, starting with the background.
+      {16, kPglMono, {128}, {0xAA, 0xAA}},
+      // The second row runs right to left; a partly filled last byte holds
+      // only its pixels.
+      {10, kPglMono, {255, 0}, {0x00, 0x00, 0xFF, 0x03, 0xEE}},
+      // Two bits: the brightest is code 0.
+      {8, kPglGrey, {255, 0}, {0x00, 0x00, 0xFF, 0xFF}},
+      // 170 is exactly the light grey level: no error, code 1 throughout.
+      {8, kPglGrey, {170}, {0x55, 0x55}},
+  };
+  for (const Row& row : rows) {
+    Make(row.width, row.format, static_cast<uint32_t>(row.greys.size()));
+    ASSERT_EQ(Op(PglConv::Open), 1u);
+    for (uint16_t grey : row.greys) {
+      source.assign(row.width, grey);
+      ASSERT_EQ(Op(PglConv::Convert), 4u);
+    }
+    EXPECT_EQ(Op(PglConv::Close), 5u);
+    EXPECT_EQ(std::vector<uint8_t>(target.begin(), target.begin() + row.bytes.size()), row.bytes)
+        << row.width << " " << row.format;
+  }
 }
 
 TEST_F(ConvertTest, DitheredGreyKeepsItsInkShareOverManyRows) {
@@ -69,28 +75,6 @@ TEST_F(ConvertTest, DitheredGreyKeepsItsInkShareOverManyRows) {
     const double share = ink / 4096.0, want = 1.0 - grey / 255.0;
     EXPECT_NEAR(share, want, 0.02) << "grey " << grey;
   }
-}
-
-TEST_F(ConvertTest, TwoBitDitherPacksBrightestAsCodeZero) {
-  Make(8, kPglGrey, 3);
-  ASSERT_EQ(Op(PglConv::Open), 1u);
-  source.assign(8, 255);
-  ASSERT_EQ(Op(PglConv::Convert), 4u);
-  source.assign(8, 0);
-  ASSERT_EQ(Op(PglConv::Convert), 4u);
-  Op(PglConv::Close);
-  EXPECT_EQ(target[0], 0x00);
-  EXPECT_EQ(target[1], 0x00);
-  EXPECT_EQ(target[2], 0xFF);
-  EXPECT_EQ(target[3], 0xFF);
-  // 170 is exactly the light grey level: no error, code 1 throughout.
-  Make(8, kPglGrey, 1);
-  source.assign(8, 170);
-  ASSERT_EQ(Op(PglConv::Open), 1u);
-  ASSERT_EQ(Op(PglConv::Convert), 4u);
-  Op(PglConv::Close);
-  EXPECT_EQ(target[0], 0x55);
-  EXPECT_EQ(target[1], 0x55);
 }
 
 TEST_F(ConvertTest, CopyAndBottomUpAndSkip) {

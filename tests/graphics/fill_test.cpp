@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 
 #include "graphics/pgl.h"
 #include "tests/graphics/pgl_model.h"
@@ -20,50 +21,31 @@ PglSurface Over(uint8_t* bytes, uint32_t format, uint32_t width, uint32_t height
   return s;
 }
 
-TEST_F(FillTest, MonoSinglePixelInkAndWhite) {
-  uint8_t row[2] = {0, 0};
-  PglSurface s = Over(row, kPglMono, 16, 1, 2);
-  const PglRect r{0, 0, 0, 0};
-  ASSERT_EQ(PglFillRect(&s, &r, 0, 0), kOk);
-  EXPECT_EQ(row[0], 0x01);
-  EXPECT_EQ(row[1], 0x00);
-  ASSERT_EQ(PglFillRect(&s, &r, 0, 0xFFFF), kOk);
-  EXPECT_EQ(row[0], 0x00);
-}
-
-TEST_F(FillTest, MonoColumnsThreeToTwelveTouchOnlyTheirBits) {
-  uint8_t row[3] = {0, 0, 0};
-  PglSurface s = Over(row, kPglMono, 24, 1, 3);
-  const PglRect r{3, 0, 12, 0};
-  ASSERT_EQ(PglFillRect(&s, &r, 0, 0), kOk);
-  EXPECT_EQ(row[0], 0xF8);
-  EXPECT_EQ(row[1], 0x1F);
-  EXPECT_EQ(row[2], 0x00);
-  ASSERT_EQ(PglFillRect(&s, &r, 1, 0), kOk);  // inverting takes it all back
-  EXPECT_EQ(row[0] | row[1] | row[2], 0);
-}
-
-TEST_F(FillTest, GreyAndNibbleFillBytes) {
-  uint8_t row[2] = {0, 0};
-  PglSurface grey = Over(row, kPglGrey, 8, 1, 2);
-  const PglRect g{1, 0, 5, 0};
-  ASSERT_EQ(PglFillRect(&grey, &g, 0, 2), kOk);
-  EXPECT_EQ(row[0], 0xA8);  // pixels 1-3 code 2
-  EXPECT_EQ(row[1], 0x0A);  // pixels 4-5
-  uint8_t nib[2] = {0, 0};
-  PglSurface nibble = Over(nib, kPglNibble, 4, 1, 2);
-  const PglRect n{1, 0, 2, 0};
-  ASSERT_EQ(PglFillRect(&nibble, &n, 0, 0x77), kOk);
-  EXPECT_EQ(nib[0], 0x70);
-  EXPECT_EQ(nib[1], 0x07);
-}
-
-TEST_F(FillTest, InvertingRgb565ComplementsEachField) {
-  uint16_t px[1] = {0xF800};
-  PglSurface s = Over(reinterpret_cast<uint8_t*>(px), kPglRgb565, 1, 1, 1);
-  const PglRect r{0, 0, 0, 0};
-  ASSERT_EQ(PglFillRect(&s, &r, 1, 0), kOk);
-  EXPECT_EQ(px[0], 0x07FF);
+// Packed edge masks and the RGB565 inversion, byte for byte.
+TEST_F(FillTest, TouchesOnlyTheRectanglesBits) {
+  struct Row {
+    uint32_t format, width;
+    PglRect r;
+    int invert;
+    uint16_t colour;
+    std::vector<uint8_t> before, after;
+  };
+  const Row rows[] = {
+      {kPglMono, 16, {0, 0, 0, 0}, 0, 0, {0, 0}, {0x01, 0x00}},
+      {kPglMono, 16, {0, 0, 0, 0}, 0, 0xFFFF, {0x01, 0x00}, {0x00, 0x00}},  // white
+      {kPglMono, 24, {3, 0, 12, 0}, 0, 0, {0, 0, 0}, {0xF8, 0x1F, 0x00}},
+      {kPglMono, 24, {3, 0, 12, 0}, 1, 0, {0xF8, 0x1F, 0x00}, {0, 0, 0}},  // inverting takes it back
+      {kPglGrey, 8, {1, 0, 5, 0}, 0, 2, {0, 0}, {0xA8, 0x0A}},
+      {kPglNibble, 4, {1, 0, 2, 0}, 0, 0x77, {0, 0}, {0x70, 0x07}},
+      {kPglRgb565, 1, {0, 0, 0, 0}, 1, 0, {0x00, 0xF8}, {0xFF, 0x07}},  // each field complemented
+  };
+  for (const Row& row : rows) {
+    std::vector<uint8_t> bytes = row.before;
+    PglSurface s = Over(bytes.data(), row.format, row.width, 1, static_cast<uint32_t>(bytes.size()));
+    if (row.format == kPglRgb565) s.pitch = row.width;
+    ASSERT_EQ(PglFillRect(&s, &row.r, row.invert, row.colour), kOk);
+    EXPECT_EQ(bytes, row.after) << row.format << " " << row.r.left << "-" << row.r.right;
+  }
 }
 
 TEST_F(FillTest, RefusalsChangeNothing) {

@@ -42,40 +42,32 @@ TEST_F(LineTest, EndPointsOffTheSurfaceAreRefused) {
   EXPECT_TRUE(platform->invalidated.empty());
 }
 
-TEST_F(LineTest, OnePointLineSetsOnePixel) {
-  const PglLine dot{4, 5, 4, 5};
-  ASSERT_EQ(PglDrawLine(&screen, &dot, 0), kOk);
-  EXPECT_EQ(Inked(), (Points{{4, 5}}));
-  EXPECT_EQ(platform->invalidated, (std::vector<FakeRect>{{4, 5, 4, 5}}));
-}
-
-TEST_F(LineTest, MagentaIsClearForVerticalLinesOnly) {
-  const PglLine v{3, 1, 3, 6}, h{1, 2, 6, 2};
-  ASSERT_EQ(PglDrawLine(&screen, &v, 0xF81F), kOk);
-  EXPECT_TRUE(Inked().empty());
-  EXPECT_TRUE(platform->invalidated.empty());
-  ASSERT_EQ(PglDrawLine(&screen, &h, 0xF81F), kOk);
-  EXPECT_EQ(Inked().size(), 6u);
-  EXPECT_EQ(platform->invalidated, (std::vector<FakeRect>{{1, 2, 6, 2}}));
-}
-
-TEST_F(LineTest, ZeroDecisionTakesTheStraightStep) {
-  const PglLine l{0, 0, 4, 2};
-  ASSERT_EQ(PglDrawLine(&screen, &l, 0), kOk);
-  EXPECT_EQ(Inked(), (Points{{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}}));
-  // Drawn from the other end the same pixels come out.
-  for (uint16_t& v : platform->screen) v = 0xFFFF;
-  const PglLine back{4, 2, 0, 0};
-  ASSERT_EQ(PglDrawLine(&screen, &back, 0), kOk);
-  EXPECT_EQ(Inked(), (Points{{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}}));
-  EXPECT_EQ(platform->invalidated.back(), (FakeRect{0, 0, 4, 2}));
-}
-
-TEST_F(LineTest, UpwardLineInvalidatesAnOrderedRectangle) {
-  const PglLine l{1, 9, 3, 2};
-  ASSERT_EQ(PglDrawLine(&screen, &l, 0), kOk);
-  EXPECT_EQ(platform->invalidated, (std::vector<FakeRect>{{1, 2, 3, 9}}));
-  EXPECT_EQ(Inked().size(), 8u);
+// Each line alone on a white screen: the pixels it inks and the rectangle it
+// repaints (none when nothing is inked).
+TEST_F(LineTest, LinesInkTheirPixelsAndRepaintAnOrderedRectangle) {
+  struct Row {
+    PglLine line;
+    uint16_t colour;
+    Points inked;
+    std::vector<FakeRect> repainted;
+  };
+  const Points tie{{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}};  // a zero decision steps straight
+  const Row rows[] = {
+      {{4, 5, 4, 5}, 0, {{4, 5}}, {{4, 5, 4, 5}}},
+      {{0, 0, 4, 2}, 0, tie, {{0, 0, 4, 2}}},
+      {{4, 2, 0, 0}, 0, tie, {{0, 0, 4, 2}}},  // the same pixels from the other end
+      {{1, 9, 3, 2}, 0, {{1, 9}, {1, 8}, {2, 7}, {2, 6}, {2, 5}, {2, 4}, {3, 3}, {3, 2}}, {{1, 2, 3, 9}}},
+      // Magenta is clear for vertical lines only.
+      {{3, 1, 3, 6}, 0xF81F, {}, {}},
+      {{1, 2, 6, 2}, 0xF81F, {{1, 2}, {2, 2}, {3, 2}, {4, 2}, {5, 2}, {6, 2}}, {{1, 2, 6, 2}}},
+  };
+  for (const Row& row : rows) {
+    for (uint16_t& v : platform->screen) v = 0xFFFF;
+    platform->invalidated.clear();
+    ASSERT_EQ(PglDrawLine(&screen, &row.line, row.colour), kOk);
+    EXPECT_EQ(Inked(), row.inked) << row.line.x1 << "," << row.line.y1;
+    EXPECT_EQ(platform->invalidated, row.repainted) << row.line.x1 << "," << row.line.y1;
+  }
 }
 
 TEST_F(LineTest, PackedFormatsSetTheirBitsAndCodes) {

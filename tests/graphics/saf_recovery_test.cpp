@@ -10,30 +10,17 @@
 #include "graphics/sis.h"
 #include "tests/graphics/sis_deflate_split.h"
 #include "tests/graphics/sis_encoders.h"
+#include "tests/support/random_data.h"
 
 namespace {
 
-uint8_t gWork[kSisWorkBytes];
-uint8_t gModel[kSisModelBufferBytes];
-
 constexpr uint32_t kCanvas = 32;
 
-void Init() { SisDecoderInit(gWork, sizeof gWork, gModel, sizeof gModel, kCanvas, kCanvas); }
+void Init() { SisTestDecoderInit(kCanvas, kCanvas); }
 
 // The whole output of frame `index`, or empty on failure.
 std::vector<uint8_t> Decode(const std::vector<uint8_t>& file, int32_t index) {
-  const auto len = static_cast<uint32_t>(file.size());
-  if (!SisProbeHeader(file.data(), len, nullptr)) return {};
-  std::vector<uint8_t> out(SisOutputSize(1), 0xEE);
-  if (SisDecodeFrame(file.data(), len, out.data(), static_cast<uint32_t>(out.size()), index, 0) != 1) return {};
-  return out;
-}
-
-std::vector<uint8_t> Bytes(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = i > 4 && rng() % 3 ? v[i - 1 - rng() % 4] : static_cast<uint8_t>(rng() % 16);
-  return v;
+  return SisTestFrame(file, index, true, true);
 }
 
 // Three frames over objects of every coding: adaptive, zlib stored, zlib
@@ -44,11 +31,11 @@ std::vector<uint8_t> Animation(uint32_t depth, uint32_t seed) {
   b.depth = depth;
   b.frames = 3;
   const uint32_t w = 16, h = 8, n = w * h * depth / 8;
-  b.Object(0, w, h, 0, 0, SisPackAdaptive(Bytes(n, seed)));
-  b.Object(1, w, h, 1, 0, SisZlib(Bytes(n, seed + 1), 0));
-  b.Object(2, w, h, 1, 1, SisZlib(Bytes(n, seed + 2), 6));
+  b.Object(0, w, h, 0, 0, SisPackAdaptive(RandomRepeats(seed, n, 4, 16)));
+  b.Object(1, w, h, 1, 0, SisZlib(RandomRepeats(seed + 1, n, 4, 16), 0));
+  b.Object(2, w, h, 1, 1, SisZlib(RandomRepeats(seed + 2, n, 4, 16), 6));
   SisSplitStream split;
-  if (SisSplitDynamic(Bytes(n, seed + 3), &split)) {
+  if (SisSplitDynamic(RandomRepeats(seed + 3, n, 4, 16), &split)) {
     b.Block(11, split.tables);
     b.Object(3, w, h, 1, 0, split.stream);
   }
@@ -69,7 +56,7 @@ TEST(SafRecoveryTest, TableBlocksFeedTheDynamicObject) {
   SafBuilder b;
   b.width = b.height = kCanvas;
   SisSplitStream split;
-  ASSERT_TRUE(SisSplitDynamic(Bytes(128, 4), &split));
+  ASSERT_TRUE(SisSplitDynamic(RandomRepeats(4, 128, 4, 16), &split));
   b.Object(0, 16, 8, 1, 0, split.stream);
   b.Frame(0, {});
   EXPECT_TRUE(Decode(b.File(), 0).empty());
@@ -77,7 +64,7 @@ TEST(SafRecoveryTest, TableBlocksFeedTheDynamicObject) {
 
 TEST(SafRecoveryTest, AnyFailureLeavesTheDecoderAsNew) {
   std::vector<std::vector<uint8_t>> goods{Animation(8, 10), Animation(2, 20), Animation(1, 30),
-                                          SisMonoImage(2, 2, Bytes(32, 5), 2, true, 6)};
+                                          SisMonoImage(2, 2, RandomRepeats(5, 32, 4, 16), 2, true, 6)};
   std::vector<std::vector<uint8_t>> fresh;
   for (const auto& g : goods) {
     Init();

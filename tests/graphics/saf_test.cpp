@@ -11,21 +11,13 @@
 
 namespace {
 
-uint8_t gWork[kSisWorkBytes];
-uint8_t gModel[kSisModelBufferBytes];
-
 constexpr uint32_t kCanvas = 16;
 
 class SafTest : public ::testing::Test {
  protected:
-  void SetUp() override { SisDecoderInit(gWork, sizeof gWork, gModel, sizeof gModel, kCanvas, kCanvas); }
-  // Frame `index` of the file; empty when the decode fails.
+  void SetUp() override { SisTestDecoderInit(kCanvas, kCanvas); }
   std::vector<uint8_t> Frame(const std::vector<uint8_t>& file, int32_t index, bool probe = true) {
-    const auto len = static_cast<uint32_t>(file.size());
-    if (probe && !SisProbeHeader(file.data(), len, nullptr)) return {};
-    std::vector<uint8_t> out(SisOutputSize(1));
-    if (SisDecodeFrame(file.data(), len, out.data(), static_cast<uint32_t>(out.size()), index, 0) != 1) return {};
-    return {out.begin() + 40, out.end()};
+    return SisTestFrame(file, index, probe);
   }
 };
 

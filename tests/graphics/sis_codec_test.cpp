@@ -7,6 +7,7 @@
 
 #include "graphics/sis_codec.h"
 #include "tests/graphics/sis_encoders.h"
+#include "tests/support/random_data.h"
 
 namespace {
 
@@ -113,61 +114,35 @@ TEST(SisUnpackTest, GarbageStaysInsideItsBuffers) {
   }
 }
 
-// Runs a zlib stream through SisInflateStep in pieces of `piece` bytes.
-int32_t Inflate(const std::vector<uint8_t>& z, std::vector<uint8_t>* out, uint32_t room, uint32_t piece) {
-  out->assign(room, 0);
-  SisInflateStream s{};
-  s.output = out->data();
-  s.room = room;
-  int32_t r = SisInflate::More;
-  for (size_t at = 0; r == SisInflate::More; at += piece) {
-    const size_t n = at < z.size() ? std::min<size_t>(piece, z.size() - at) : 0;
-    s.input = z.data() + std::min(at, z.size());
-    s.inputLength = static_cast<uint32_t>(n);
-    r = SisInflateStep(&s);
-    s.mode = 1;
-    if (n == 0 && r == SisInflate::More) break;
-  }
-  out->resize(s.totalOut);
-  return r;
-}
-
-std::vector<uint8_t> Sample(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> d(n);
-  for (size_t i = 0; i < n; ++i) d[i] = i > 8 && rng() % 3 ? d[i - 1 - rng() % 8] : static_cast<uint8_t>(rng() % 40);
-  return d;
-}
-
 TEST(SisInflateTest, StoredAndFixedStreamsInAnyPieces) {
   for (int level : {0, 6})
     for (uint32_t piece : {1u, 7u, 1024u}) {
-      const auto data = Sample(5000, 9);
+      const auto data = RandomRepeats(9, 5000, 8, 40);
       std::vector<uint8_t> out;
-      ASSERT_EQ(Inflate(SisZlib(data, level), &out, 5000, piece), SisInflate::End)
+      ASSERT_EQ(SisInflatePieces(SisZlib(data, level), &out, 5000, piece), SisInflate::End)
           << level << " " << piece << " " << SisInflateMessage();
       EXPECT_EQ(out, data);
     }
 }
 
 TEST(SisInflateTest, FailsTheAdlerCheckAndBadHeaders) {
-  const auto data = Sample(300, 2);
+  const auto data = RandomRepeats(2, 300, 8, 40);
   auto z = SisZlib(data, 6);
   std::vector<uint8_t> out;
   z.back() ^= 1;
-  EXPECT_EQ(Inflate(z, &out, 300, 1024), SisInflate::Data);
+  EXPECT_EQ(SisInflatePieces(z, &out, 300, 1024), SisInflate::Data);
   EXPECT_STREQ(SisInflateMessage(), "incorrect data check");
   z = SisZlib(data, 6);
   z[1] ^= 1;
-  EXPECT_EQ(Inflate(z, &out, 300, 1024), SisInflate::Data);
+  EXPECT_EQ(SisInflatePieces(z, &out, 300, 1024), SisInflate::Data);
   EXPECT_STREQ(SisInflateMessage(), "incorrect header check");
 }
 
 TEST(SisInflateTest, RefusesOutputBeyondItsRoomAndBlockTypeThree) {
-  const auto data = Sample(300, 4);
+  const auto data = RandomRepeats(4, 300, 8, 40);
   std::vector<uint8_t> out;
-  EXPECT_EQ(Inflate(SisZlib(data, 6), &out, 299, 1024), SisInflate::Data);
-  EXPECT_EQ(Inflate({0x78, 0x9C, 0x07, 0, 0, 0, 0}, &out, 10, 1024), SisInflate::Data);
+  EXPECT_EQ(SisInflatePieces(SisZlib(data, 6), &out, 299, 1024), SisInflate::Data);
+  EXPECT_EQ(SisInflatePieces({0x78, 0x9C, 0x07, 0, 0, 0, 0}, &out, 10, 1024), SisInflate::Data);
   EXPECT_STREQ(SisInflateMessage(), "invalid block type");
 }
 
@@ -187,7 +162,7 @@ TEST(SisInflateTest, RefusesADistanceBeyondWhatItHasWritten) {
   }
   z.resize(z.size() + 4, 0);
   std::vector<uint8_t> out;
-  EXPECT_EQ(Inflate(z, &out, 64, 1024), SisInflate::Data);
+  EXPECT_EQ(SisInflatePieces(z, &out, 64, 1024), SisInflate::Data);
 }
 
 TEST(SisInflateTest, RefusesBadTableDefinitions) {

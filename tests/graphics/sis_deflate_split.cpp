@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include "tests/graphics/sis_encoders.h"
+
 namespace {
 
 struct Bits {
@@ -19,17 +21,7 @@ struct Bits {
 };
 
 std::vector<uint8_t> Raw(const std::vector<uint8_t>& data, int level, int strategy) {
-  z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, -15, 9, strategy);
-  std::vector<uint8_t> out(deflateBound(&z, static_cast<uLong>(data.size())) + 16);
-  z.next_in = const_cast<Bytef*>(data.data());
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
+  return SisDeflate(data, level, -15, 9, strategy);
 }
 
 // The bit positions where the first block's header ends and where the

@@ -2,7 +2,11 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
+
+#include "graphics/sis.h"
+#include "graphics/sis_codec.h"
 
 namespace {
 
@@ -187,10 +191,10 @@ std::vector<uint8_t> SafBuilder::File() const {
   return f;
 }
 
-std::vector<uint8_t> SisZlib(const std::vector<uint8_t>& data, int level) {
-  // Level 0 gives stored blocks; any other level fixed-table blocks.
+std::vector<uint8_t> SisDeflate(const std::vector<uint8_t>& data, int level, int windowBits,
+                                int memLevel, int strategy) {
   z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, 15, 8, level ? Z_FIXED : Z_DEFAULT_STRATEGY);
+  deflateInit2(&z, level, Z_DEFLATED, windowBits, memLevel, strategy);
   std::vector<uint8_t> out(deflateBound(&z, static_cast<uLong>(data.size())) + 16);
   z.next_in = const_cast<Bytef*>(data.data());
   z.avail_in = static_cast<uInt>(data.size());
@@ -199,5 +203,48 @@ std::vector<uint8_t> SisZlib(const std::vector<uint8_t>& data, int level) {
   deflate(&z, Z_FINISH);
   out.resize(z.total_out);
   deflateEnd(&z);
+  return out;
+}
+
+std::vector<uint8_t> SisZlib(const std::vector<uint8_t>& data, int level) {
+  return SisDeflate(data, level, 15, 8, level ? Z_FIXED : Z_DEFAULT_STRATEGY);
+}
+
+int32_t SisInflatePieces(const std::vector<uint8_t>& z, std::vector<uint8_t>* out, uint32_t room,
+                         uint32_t piece) {
+  out->assign(room, 0);
+  SisInflateStream s{};
+  s.output = out->data();
+  s.room = room;
+  int32_t r = SisInflate::More;
+  for (size_t at = 0; r == SisInflate::More; at += piece) {
+    const size_t n = at < z.size() ? std::min<size_t>(piece, z.size() - at) : 0;
+    s.input = z.data() + std::min(at, z.size());
+    s.inputLength = static_cast<uint32_t>(n);
+    r = SisInflateStep(&s);
+    s.mode = 1;
+    if (n == 0 && r == SisInflate::More) break;
+  }
+  out->resize(s.totalOut);
+  return r;
+}
+
+namespace {
+uint8_t gWork[kSisWorkBytes];
+uint8_t gModel[kSisModelBufferBytes];
+}  // namespace
+
+void SisTestDecoderInit(uint32_t width, uint32_t height) {
+  SisDecoderInit(gWork, sizeof gWork, gModel, sizeof gModel, width, height);
+}
+
+std::vector<uint8_t> SisTestFrame(const std::vector<uint8_t>& file, int32_t index, bool probe,
+                                  bool whole) {
+  const auto len = static_cast<uint32_t>(file.size());
+  if (probe && !SisProbeHeader(file.data(), len, nullptr)) return {};
+  std::vector<uint8_t> out(SisOutputSize(1), 0xEE);
+  if (SisDecodeFrame(file.data(), len, out.data(), static_cast<uint32_t>(out.size()), index, 0) != 1)
+    return {};
+  if (!whole) out.erase(out.begin(), out.begin() + 40);
   return out;
 }

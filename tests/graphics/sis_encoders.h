@@ -23,5 +23,20 @@ struct SafBuilder {
   std::vector<uint8_t> File() const;
 };
 
-// A zlib stream of `data` (level 0 gives stored blocks).
+// zlib's deflate of `data`; windowBits < 0 gives a raw stream.
+std::vector<uint8_t> SisDeflate(const std::vector<uint8_t>& data, int level, int windowBits,
+                                int memLevel, int strategy);
+// A zlib stream of `data` (level 0 gives stored blocks, others fixed blocks).
 std::vector<uint8_t> SisZlib(const std::vector<uint8_t>& data, int level);
+
+// Runs a stream through SisInflateStep in pieces of `piece` bytes into `room`
+// bytes of output; returns the status that ended it.
+int32_t SisInflatePieces(const std::vector<uint8_t>& z, std::vector<uint8_t>* out, uint32_t room,
+                         uint32_t piece);
+
+// The decoder on a width x height canvas, over buffers of the tests' own.
+void SisTestDecoderInit(uint32_t width, uint32_t height);
+// Frame `index` of `file` as the decoder writes it, the 40-byte header left
+// out unless `whole`; empty when the probe (if asked for) or the decode fails.
+std::vector<uint8_t> SisTestFrame(const std::vector<uint8_t>& file, int32_t index,
+                                  bool probe = true, bool whole = false);

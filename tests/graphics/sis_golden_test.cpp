@@ -14,9 +14,6 @@
 
 namespace {
 
-uint8_t gWork[kSisWorkBytes];
-uint8_t gModel[kSisModelBufferBytes];
-
 constexpr uint32_t kW = 96, kH = 72;
 
 GoldenImage Show(const std::vector<uint8_t>& f, uint32_t depth) {
@@ -43,12 +40,8 @@ GoldenImage Show(const std::vector<uint8_t>& f, uint32_t depth) {
 
 // Frame 0 of `file`, decoded on a kW x kH canvas; empty on failure.
 std::vector<uint8_t> Decode(const std::vector<uint8_t>& file) {
-  SisDecoderInit(gWork, sizeof gWork, gModel, sizeof gModel, kW, kH);
-  const auto len = static_cast<uint32_t>(file.size());
-  if (!SisProbeHeader(file.data(), len, nullptr)) return {};
-  std::vector<uint8_t> out(SisOutputSize(1));
-  if (SisDecodeFrame(file.data(), len, out.data(), static_cast<uint32_t>(out.size()), 0, 0) != 1) return {};
-  return {out.begin() + 40, out.end()};
+  SisTestDecoderInit(kW, kH);
+  return SisTestFrame(file, 0);
 }
 
 std::vector<uint8_t> Place(uint8_t object, int x, int y, uint8_t b3, uint8_t b4, std::vector<uint8_t> extra = {}) {

@@ -8,16 +8,14 @@
 #include <random>
 
 #include "graphics/sis.h"
+#include "tests/graphics/sis_encoders.h"
 #include "tests/graphics/sis_gray_encoder.h"
 
 namespace {
 
-uint8_t gWork[kSisWorkBytes];
-uint8_t gModel[kSisModelBufferBytes];
-
 class SisGrayTest : public ::testing::Test {
  protected:
-  void SetUp() override { SisDecoderInit(gWork, sizeof gWork, gModel, sizeof gModel, 256, 256); }
+  void SetUp() override { SisTestDecoderInit(256, 256); }
 };
 
 // A picture of one byte a pixel.
@@ -127,11 +125,7 @@ struct Model {
 
 // Frame `index` of the probed file, or empty on failure.
 std::vector<uint8_t> Decode(const std::vector<uint8_t>& file, int32_t index) {
-  std::vector<uint8_t> out(SisOutputSize(1));
-  if (SisDecodeFrame(file.data(), static_cast<uint32_t>(file.size()), out.data(), static_cast<uint32_t>(out.size()),
-                     index, 0) != 1)
-    return {};
-  return {out.begin() + 40, out.end()};
+  return SisTestFrame(file, index, false);
 }
 
 bool Probe(const std::vector<uint8_t>& file) {

@@ -10,12 +10,9 @@
 
 namespace {
 
-uint8_t gWork[kSisWorkBytes];
-uint8_t gModel[kSisModelBufferBytes];
-
 class SisImageTest : public ::testing::Test {
  protected:
-  void SetUp() override { SisDecoderInit(gWork, sizeof gWork, gModel, sizeof gModel, 256, 256); }
+  void SetUp() override { SisTestDecoderInit(256, 256); }
 };
 
 uint32_t Word(const std::vector<uint8_t>& b, size_t at) {

@@ -9,9 +9,6 @@
 
 namespace {
 
-uint8_t gWork[kSisWorkBytes];
-uint8_t gModel[kSisModelBufferBytes];
-
 constexpr uint8_t kZigZag[64] = {0,  1,  5,  6,  14, 15, 27, 28, 2,  4,  7,  13, 16, 26, 29, 42,
                                  3,  8,  12, 17, 25, 30, 41, 43, 9,  11, 18, 24, 31, 40, 44, 53,
                                  10, 19, 23, 32, 39, 45, 52, 54, 20, 22, 33, 38, 46, 51, 55, 60,
@@ -100,15 +97,9 @@ std::vector<uint8_t> MonoFile(uint32_t wu, uint32_t hu, uint32_t passes, bool in
 
 class SisMonoTest : public ::testing::Test {
  protected:
-  void SetUp() override { SisDecoderInit(gWork, sizeof gWork, gModel, sizeof gModel, 64, 64); }
+  void SetUp() override { SisTestDecoderInit(64, 64); }
   // The packed rows of frame `index`; empty when the decode fails.
-  Rows Frame(const std::vector<uint8_t>& file, int32_t index) {
-    const auto len = static_cast<uint32_t>(file.size());
-    if (!SisProbeHeader(file.data(), len, nullptr)) return {};
-    std::vector<uint8_t> out(SisOutputSize(1));
-    if (SisDecodeFrame(file.data(), len, out.data(), static_cast<uint32_t>(out.size()), index, 0) != 1) return {};
-    return {out.begin() + 40, out.end()};
-  }
+  Rows Frame(const std::vector<uint8_t>& file, int32_t index) { return SisTestFrame(file, index); }
 };
 
 Rows Fill(uint32_t n, uint8_t v) { return Rows(n, v); }

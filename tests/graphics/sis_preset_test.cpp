@@ -8,34 +8,13 @@
 #include "graphics/sis_codec.h"
 #include "tests/graphics/sis_deflate_split.h"
 #include "tests/graphics/sis_encoders.h"
+#include "tests/support/random_data.h"
 
 namespace {
 
-int32_t Inflate(const std::vector<uint8_t>& z, std::vector<uint8_t>* out, uint32_t room, uint32_t piece) {
-  out->assign(room, 0);
-  SisInflateStream s{};
-  s.output = out->data();
-  s.room = room;
-  int32_t r = SisInflate::More;
-  for (size_t at = 0; r == SisInflate::More && at <= z.size(); at += piece) {
-    const size_t n = at < z.size() ? std::min<size_t>(piece, z.size() - at) : 0;
-    s.input = z.data() + at;
-    s.inputLength = static_cast<uint32_t>(n);
-    r = SisInflateStep(&s);
-    s.mode = 1;
-  }
-  out->resize(s.totalOut);
-  return r;
-}
-
-// Image-like bytes: short repeats over a small alphabet.
+// Image-like bytes over an alphabet that differs from seed to seed.
 std::vector<uint8_t> Picture(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> d(n);
-  const uint32_t alphabet = 2 + rng() % 200;
-  for (size_t i = 0; i < n; ++i)
-    d[i] = i > 16 && rng() % 4 ? d[i - 1 - rng() % 16] : static_cast<uint8_t>(rng() % alphabet);
-  return d;
+  return RandomRepeats(seed, n, 16, 2 + seed * 37 % 199, 4);
 }
 
 TEST(SisPresetTest, TablesCutFromADynamicBlockDecodeItsData) {
@@ -47,11 +26,11 @@ TEST(SisPresetTest, TablesCutFromADynamicBlockDecodeItsData) {
     // zlib's own stream is not one this inflate takes: it reads the table
     // definition as codes.
     SisInflateResetTables();
-    EXPECT_EQ(Inflate(split.stream, &out, 65536, 4096), SisInflate::Data);
+    EXPECT_EQ(SisInflatePieces(split.stream, &out, 65536, 4096), SisInflate::Data);
     EXPECT_STREQ(SisInflateMessage(), "no preset tables");
     ASSERT_EQ(SisInflateAll(split.tables.data(), static_cast<uint16_t>(split.tables.size())), 0) << seed;
     for (uint32_t piece : {1u, 5u, 65536u}) {
-      ASSERT_EQ(Inflate(split.stream, &out, static_cast<uint32_t>(data.size()), piece), SisInflate::End)
+      ASSERT_EQ(SisInflatePieces(split.stream, &out, static_cast<uint32_t>(data.size()), piece), SisInflate::End)
           << seed << " " << piece << " " << SisInflateMessage();
       EXPECT_EQ(out, data) << seed << " " << piece;
     }
@@ -78,7 +57,7 @@ TEST(SisPresetTest, TypeTwoAfterAFixedBlockReusesTheFixedTables) {
   std::vector<uint8_t> out, twice = data;
   twice.insert(twice.end(), data.begin(), data.end());
   for (uint32_t piece : {3u, 65536u}) {
-    ASSERT_EQ(Inflate(z, &out, 8000, piece), SisInflate::End) << piece << " " << SisInflateMessage();
+    ASSERT_EQ(SisInflatePieces(z, &out, 8000, piece), SisInflate::End) << piece << " " << SisInflateMessage();
     EXPECT_EQ(out, twice);
   }
 }
@@ -90,11 +69,11 @@ TEST(SisPresetTest, ResetForgetsTablesAndANewImageStartsWithout) {
   ASSERT_EQ(SisInflateAll(split.tables.data(), static_cast<uint16_t>(split.tables.size())), 0);
   std::vector<uint8_t> out;
   // A stored stream between two uses leaves the tables alone.
-  ASSERT_EQ(Inflate(SisZlib(data, 0), &out, 5000, 999), SisInflate::End);
-  ASSERT_EQ(Inflate(split.stream, &out, 5000, 999), SisInflate::End);
+  ASSERT_EQ(SisInflatePieces(SisZlib(data, 0), &out, 5000, 999), SisInflate::End);
+  ASSERT_EQ(SisInflatePieces(split.stream, &out, 5000, 999), SisInflate::End);
   EXPECT_EQ(out, data);
   SisInflateResetTables();
-  EXPECT_EQ(Inflate(split.stream, &out, 5000, 999), SisInflate::Data);
+  EXPECT_EQ(SisInflatePieces(split.stream, &out, 5000, 999), SisInflate::Data);
 }
 
 }  // namespace

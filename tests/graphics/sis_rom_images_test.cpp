@@ -9,15 +9,13 @@
 
 #include "graphics/sis.h"
 #include "kernel/qorrom.h"
+#include "tests/graphics/sis_encoders.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/golden.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-uint8_t gWork[kSisWorkBytes];
-uint8_t gModel[kSisModelBufferBytes];
 
 uint32_t Word(const std::vector<uint8_t>& b, size_t at) {
   return static_cast<uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
@@ -33,7 +31,7 @@ class SisRomImagesTest : public HeapFixture {
     dir_ = pattern;
     old_ = fs::current_path();
     fs::current_path(dir_);
-    SisDecoderInit(gWork, sizeof gWork, gModel, sizeof gModel, 256, 256);
+    SisTestDecoderInit(256, 256);
   }
   void TearDown() override {
     fs::current_path(old_);

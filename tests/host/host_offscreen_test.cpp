@@ -14,10 +14,10 @@
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
 #include "host/platform/shell.h"
-#include "browser/ui.h"
 #include "host/qt/qthost.h"
 #include "kernel/tskman.h"
 #include "kernel/uistart.h"
+#include "tests/support/command_watch.h"
 #include "tests/support/host_fixture.h"
 
 namespace {
@@ -88,31 +88,34 @@ TEST_F(HostOffscreenTest, TheQuitFlagEndsTheLoopWithoutTheEngine) {
 // The default skin around the screen: buttons and keys as a user meets them.
 class HostSkinTest : public HostOffscreenTest {
  protected:
-  struct Cmd {
-    int32_t command;
-    uintptr_t argument;
-    bool operator==(const Cmd&) const = default;
-  };
-  static std::vector<Cmd> Sent() {
-    UiCommandRecord records[64];
-    int n = UiRecentCommands(records, 64);
-    std::vector<Cmd> out;
-    for (int i = 0; i < n; ++i) out.push_back({records[i].command, records[i].argument});
-    return out;
+  using Cmd = SentCommand;
+  // The commands the UI task has received once the engine has taken every
+  // pending event (the host loop does not step it while a test acts).
+  std::vector<Cmd> Sent() {
+    for (int i = 0; i < 100000 && TskmanPendingCount() > 0; ++i) TskmanStep();
+    return watch.seen;
   }
-  // Runs the host with the default skin and calls `act` once it is up.
+  // Runs the host with the default skin and calls `act` once the browser
+  // window's task is up.
   void RunWithSkin(std::function<void(QWidget* main, QWidget* display)> act) {
     WriteIniWithDefaultSkin();
     QtHostHooks hooks;
     hooks.messageBox = [&](const std::string&, const std::string& text) { boxes.push_back(text); };
     hooks.windowsCreated = [&](QWidget* main) {
-      QTimer::singleShot(20, main, [&, main] {
+      auto* poll = new QTimer(main);
+      QObject::connect(poll, &QTimer::timeout, main, [&, main, poll] {
+        if (!TskmanFind(Mod::Ui) && ++polls < 3000) return;
+        poll->stop();
+        EXPECT_NE(TskmanFind(Mod::Ui), nullptr);
         act(main, QtHostDisplayWindow());
         main->close();
       });
+      poll->start(10);
     };
     EXPECT_EQ(QtHostRun(hooks), kUiStartFinished);
   }
+  CommandWatch watch;
+  int polls = 0;
   std::vector<std::string> boxes;
 };
 
@@ -140,13 +143,14 @@ TEST_F(HostSkinTest, TheSkinSurroundsTheScreen) {
 TEST_F(HostSkinTest, HoldingAButtonRepeatsThenReleasesAndAShortClickSendsOnce) {
   std::vector<Cmd> held, clicked, typed;
   RunWithSkin([&](QWidget* main, QWidget*) {
-    UiForgetCommands();
+    Sent();
+    watch.seen.clear();
     const QPoint down(130, 438), right(158, 405), pad5(130, 505);
     QTest::mousePress(main, Qt::LeftButton, {}, down);
     QTest::qWait(330);  // past the 220 ms delay, then 30 ms repeats
     QTest::mouseRelease(main, Qt::LeftButton, {}, down);
     held = Sent();
-    UiForgetCommands();
+    watch.seen.clear();
     QTest::mouseClick(main, Qt::LeftButton, {}, right);
     QTest::mouseClick(main, Qt::LeftButton, {}, pad5);
     clicked = Sent();
@@ -161,7 +165,8 @@ TEST_F(HostSkinTest, HoldingAButtonRepeatsThenReleasesAndAShortClickSendsOnce) {
 TEST_F(HostSkinTest, DesktopKeysSendCommandsAndTableKeysSwallowTheirCharacters) {
   std::vector<Cmd> sent;
   RunWithSkin([&](QWidget*, QWidget* display) {
-    UiForgetCommands();
+    Sent();
+    watch.seen.clear();
     QTest::keyClick(display, Qt::Key_Down);
     QTest::keyClick(display, Qt::Key_Backspace);
     QTest::keyClick(display, Qt::Key_7);

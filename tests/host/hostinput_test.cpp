@@ -2,26 +2,27 @@
 // as the handset commands they send.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "browser/ui.h"
 #include "host/hostinput.h"
 #include "host/hostsettings.h"
 #include "host/platform/shell.h"
 #include "host/skin.h"
+#include "tests/support/command_watch.h"
+#include "tests/support/engine_fixture.h"
 
 namespace {
 
-struct Cmd {
-  int32_t command;
-  uintptr_t argument;
-  bool operator==(const Cmd&) const = default;
-};
+using Cmd = SentCommand;
 
-class HostInputTest : public ::testing::Test {
+// The commands reach a stand-in UI task through the real task manager.
+class HostInputTest : public EngineFixture {
  protected:
   void SetUp() override {
+    EngineFixture::SetUp();
+    ui = std::make_unique<Recorder>(Mod::Ui);
     HostSettingsClear(&settings);
     settings.repeatDelayMs = 220;
     settings.repeatIntervalMs = 30;
@@ -40,20 +41,21 @@ class HostInputTest : public ::testing::Test {
            [](void* c, bool on) { Self(c)->log.push_back(on ? "capture" : "release"); },
            [](void* c) { Self(c)->log.push_back("language"); }};
     HostInputInstall(&ops);
-    UiForgetCommands();
   }
   void TearDown() override {
     HostInputInstall(nullptr);
     ShellSkinReset();
+    ui.reset();
+    EngineFixture::TearDown();
   }
   static HostInputTest* Self(void* c) { return static_cast<HostInputTest*>(c); }
   std::vector<Cmd> Sent() {
-    UiCommandRecord records[64];
-    int n = UiRecentCommands(records, 64);
-    std::vector<Cmd> out;
-    for (int i = 0; i < n; ++i) out.push_back({records[i].command, records[i].argument});
-    return out;
+    Pump();
+    return watch.seen;
   }
+
+  CommandWatch watch;
+  std::unique_ptr<Recorder> ui;
 
   HostSettings settings;
   HostInputOps ops;
@@ -136,7 +138,8 @@ TEST_F(HostInputTest, TheKeyTableSendsCommandsAndSwallowsTheCharacter) {
       {HostKey::PageUp, 15}, {HostKey::PageDown, 16}, {HostKey::Delete, 0},
       {HostKey::Backspace, 21}};
   for (auto [key, command] : table) {
-    UiForgetCommands();
+    Pump();
+    watch.seen.clear();
     HostKeyDown(&settings, key, false);
     HostCharTyped(&settings, U'5');
     EXPECT_EQ(Sent(), (std::vector<Cmd>{{command, 0}}));

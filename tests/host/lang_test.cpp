@@ -1,4 +1,4 @@
-// The language table: finding rows by name, selecting, the fallback chain.
+// The language table: finding rows by name and selecting one.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -31,22 +31,6 @@ TEST_F(LanguageTest, AnUnknownNameSelectsEnglishAndSaysSo) {
   EXPECT_EQ(platform.messageBoxes[0].first, "QOR Error");
   EXPECT_EQ(platform.messageBoxes[0].second,
             "Language name not recognised.  Defaulting to English");
-}
-
-TEST_F(LanguageTest, EveryRowButEnglishFallsBackToEnglish) {
-  for (int i = 0; i < kShellLanguageCount; ++i) {
-    const ShellLanguage* row = ShellLanguageRow(i);
-    ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->index, i);
-    EXPECT_EQ(row->fallback, i == 0 ? nullptr : ShellLanguageRow(0));
-    EXPECT_EQ(row->credentialsCharset, 4u);
-    EXPECT_EQ(row->converterDefault, row->defaultCharset);
-    EXPECT_EQ(row->wspPreference[0], 0x83);
-  }
-  EXPECT_EQ(ShellLanguageRow(22), nullptr);
-  EXPECT_STREQ(ShellLanguageRow(20)->folder, "/ko/");
-  EXPECT_EQ(ShellLanguageRow(20)->defaultCharset, 36u);
-  EXPECT_EQ(ShellLanguageRow(9)->wspPreference[1], 0x0D);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 
 #include "host/sound.h"
 #include "host/soundfile.h"
-#include "host/soundtest.h"
+#include "tests/support/soundtest.h"
 #include "tests/support/fake_platform.h"
 
 namespace {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ostream>
 #include <random>
 #include <vector>
 
@@ -126,292 +127,166 @@ TEST_F(HeapTest, CallocClearsTheWholeDataArea) {
   for (int i = 0; i < 40; ++i) EXPECT_EQ(q[i], 0) << i;
 }
 
-// --- Best fit ---
+// --- Best fit, merging and resizing, against the bytes each block must hold ---
 
-TEST_F(HeapTest, EqualSurplusChoosesTheLowerAddress) {
-  Init(1024);
-  uint8_t* a = Alloc(40);  // 48-byte blocks
-  Alloc(8);
-  uint8_t* b = Alloc(40);
-  Alloc(8);
-  HeapBlockFree(b);
-  HeapBlockFree(a);
-  EXPECT_EQ(Alloc(16), a);
-  EXPECT_EQ(Alloc(40), b);
-}
-
-TEST_F(HeapTest, ExactFitLaterBeatsAnEarlierLargerBlock) {
-  Init(1024);
-  uint8_t* a = Alloc(56);  // 64
-  Alloc(8);
-  uint8_t* b = Alloc(24);  // 32
-  Alloc(8);
-  HeapBlockFree(a);
-  HeapBlockFree(b);
-  EXPECT_EQ(Alloc(24), b);
-  EXPECT_EQ(HeapBlockSizeOf(b), 32u);
-}
-
-TEST_F(HeapTest, SmallestSurplusBeatsLowerAddress) {
-  Init(1024);
-  uint8_t* a = Alloc(56);  // 64
-  Alloc(8);
-  uint8_t* b = Alloc(32);  // 40
-  Alloc(8);
-  HeapBlockFree(a);
-  HeapBlockFree(b);
-  uint8_t* p = Alloc(24);  // needs 32: surplus 32 in a, 8 in b
-  EXPECT_EQ(p, b);
-  EXPECT_EQ(HeapBlockSizeOf(p), 40u);  // an 8-byte surplus stays inside
-}
-
-// --- Freeing and merging ---
-
-class HeapFreeTest : public HeapTest {
- protected:
-  // Five 32-byte blocks filling the arena exactly.
-  void SetUp() override {
-    Init(5 * 32);
-    for (auto& b : blk_) b = Alloc(24);
-    EXPECT_EQ(HeapGetStats().freeBlocks, 0u);
-  }
-  uint8_t* blk_[5];
+// An arena of blocks end to end: `sizes` are the requested sizes in address
+// order, `tail` free bytes follow them, and the blocks in `freed` are freed in
+// that order. Every live block is filled with its own bytes.
+struct Layout {
+  std::vector<uint32_t> sizes;
+  std::vector<int> freed = {};
+  uint32_t tail = 0;
 };
 
-TEST_F(HeapFreeTest, NoFreeNeighboursAddsSeparateBlocks) {
-  HeapBlockFree(blk_[3]);
-  HeapBlockFree(blk_[1]);  // goes in front of the existing free block
-  EXPECT_EQ(HeapValidate(), nullptr);
-  HeapStats s = HeapGetStats();
-  EXPECT_EQ(s.freeBlocks, 2u);
-  EXPECT_EQ(s.largestFree, 32u);
+class HeapLayoutTest : public HeapTest {
+ protected:
+  void Build(const Layout& layout) {
+    uint32_t total = layout.tail;
+    for (uint32_t n : layout.sizes) total += HeapNeed(n);
+    Init(total);
+    for (size_t i = 0; i < layout.sizes.size(); ++i) {
+      blk_.push_back(Alloc(layout.sizes[i]));
+      if (i) {
+        ASSERT_EQ(blk_[i], blk_[i - 1] + HeapNeed(layout.sizes[i - 1]));
+      }
+      Fill(blk_[i], layout.sizes[i], static_cast<uint8_t>(i * 31));
+    }
+    for (int i : layout.freed) HeapBlockFree(blk_[i]);
+  }
+  void ExpectFree(uint32_t blocks, uint32_t bytes, uint32_t largest) {
+    const HeapStats s = HeapGetStats();
+    EXPECT_EQ(s.freeBlocks, blocks);
+    EXPECT_EQ(s.freeBytes, bytes);
+    EXPECT_EQ(s.largestFree, largest);
+  }
+  std::vector<uint8_t*> blk_;
+};
+
+constexpr int kElsewhere = -1, kRefused = -2;
+
+// Allocating n after the layout lands on block `at` (its address).
+struct FitCase {
+  const char* name;
+  Layout layout;
+  uint32_t n;
+  int at;
+  uint32_t blockSize;
+  friend void PrintTo(const FitCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class HeapFitTest : public HeapLayoutTest, public ::testing::WithParamInterface<FitCase> {};
+
+TEST_P(HeapFitTest, TakesTheBestBlock) {
+  const FitCase& c = GetParam();
+  Build(c.layout);
+  uint8_t* p = Alloc(c.n);
+  EXPECT_EQ(p, blk_[c.at]);
+  EXPECT_EQ(HeapBlockSizeOf(p), c.blockSize);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HeapFitTest,
+    ::testing::Values(
+        // Equal 48-byte holes: the lower address is split.
+        FitCase{"EqualSurplusLowerAddress", {{40, 8, 40, 8}, {2, 0}, 256}, 16, 0, 24},
+        FitCase{"ExactFitBeatsEarlierLarger", {{56, 8, 24, 8}, {0, 2}, 256}, 24, 2, 32},
+        // Surplus 32 in a, 8 in b; an 8-byte surplus stays inside the block.
+        FitCase{"SmallestSurplusBeatsLowerAddress", {{56, 8, 32, 8}, {0, 2}, 256}, 24, 2, 40},
+        // Freeing merges with the neighbours below, above, or both.
+        FitCase{"FreeBelowGrows", {{24, 24, 24, 24, 24}, {1, 2}}, 56, 1, 64},
+        FitCase{"FreeAboveIsTakenOver", {{24, 24, 24, 24, 24}, {2, 1}}, 56, 1, 64},
+        FitCase{"MiddleOfThreeJoinsAll", {{24, 24, 24, 24, 24}, {1, 3, 2}}, 88, 1, 96}),
+    [](const auto& info) { return info.param.name; });
+
+// Free lists after frees in a given order over five 32-byte blocks.
+TEST_F(HeapLayoutTest, FreeingMergesOnlyWithFreeNeighbours) {
+  Build({{24, 24, 24, 24, 24}, {3, 1}});  // the second goes in front of the first
+  ExpectFree(2, 64, 32);
   HeapBlockFree(blk_[0]);  // merges with [1], in front of the list
   HeapBlockFree(blk_[4]);  // merges with [3], at the back
-  s = HeapGetStats();
-  EXPECT_EQ(s.freeBlocks, 2u);
-  EXPECT_EQ(s.largestFree, 64u);
-}
-
-TEST_F(HeapFreeTest, FreeBlockBelowGrows) {
-  HeapBlockFree(blk_[1]);
+  ExpectFree(2, 128, 64);
   HeapBlockFree(blk_[2]);
-  EXPECT_EQ(HeapGetStats().freeBlocks, 1u);
-  EXPECT_EQ(Alloc(56), blk_[1]);
+  ExpectFree(1, 160, 160);
 }
 
-TEST_F(HeapFreeTest, FreeBlockAboveIsTakenOver) {
-  HeapBlockFree(blk_[2]);
-  HeapBlockFree(blk_[1]);
-  EXPECT_EQ(HeapGetStats().freeBlocks, 1u);
-  EXPECT_EQ(Alloc(56), blk_[1]);
-}
-
-TEST_F(HeapFreeTest, MiddleOfThreeJoinsAllThree) {
-  HeapBlockFree(blk_[1]);
-  HeapBlockFree(blk_[3]);
-  HeapBlockFree(blk_[2]);
-  const HeapStats s = HeapGetStats();
-  EXPECT_EQ(s.freeBlocks, 1u);
-  EXPECT_EQ(s.largestFree, 96u);
-  EXPECT_EQ(Alloc(88), blk_[1]);
-}
-
-TEST_F(HeapFreeTest, FreeingEverythingInAnyOrderLeavesOneBlock) {
-  for (int i : {4, 0, 2, 1, 3}) HeapBlockFree(blk_[i]);
-  const HeapStats s = HeapGetStats();
-  EXPECT_EQ(s.freeBlocks, 1u);
-  EXPECT_EQ(s.largestFree, 160u);
-}
-
-TEST_F(HeapFreeTest, NullAndForeignPointersAreIgnored) {
+TEST_F(HeapLayoutTest, NullAndForeignPointersAreIgnored) {
+  Build({{24, 24, 24}});
   int local = 0;
   HeapBlockFree(nullptr);
   HeapBlockFree(&local);
-  HeapBlockFree(blk_[2] + 4);  // not a block's data address
+  HeapBlockFree(blk_[1] + 4);  // not a block's data address
   EXPECT_EQ(HeapGetStats().freeBlocks, 0u);
 }
 
-// --- Resizing ---
+// Resizing block `target` to `to`: where the block ends up (a block's address,
+// somewhere new, or refused with the block kept), its size, and the free list.
+struct ResizeCase {
+  const char* name;
+  Layout layout;
+  int target;
+  uint32_t to;
+  int at;
+  uint32_t blockSize;
+  uint32_t freeBlocks, freeBytes;
+  friend void PrintTo(const ResizeCase& c, std::ostream* os) { *os << c.name; }
+};
 
-TEST_F(HeapTest, ResizeToZeroFailsAndKeepsTheBlock) {
+class HeapResizeTest : public HeapLayoutTest, public ::testing::WithParamInterface<ResizeCase> {};
+
+TEST_P(HeapResizeTest, KeepsTheContents) {
+  const ResizeCase& c = GetParam();
+  Build(c.layout);
+  uint8_t* old = blk_[c.target];
+  const uint32_t oldSize = c.layout.sizes[c.target];
+  const uint8_t seed = static_cast<uint8_t>(c.target * 31);
+  auto* q = static_cast<uint8_t*>(HeapBlockRealloc(old, c.to));
+  if (c.at == kRefused) {
+    EXPECT_EQ(q, nullptr);
+    EXPECT_EQ(HeapRequestedSizeOf(old), oldSize);
+    EXPECT_TRUE(Holds(old, oldSize, seed));
+  } else {
+    ASSERT_NE(q, nullptr);
+    if (c.at == kElsewhere)
+      EXPECT_GT(q, old);
+    else
+      EXPECT_EQ(q, blk_[c.at]);
+    EXPECT_TRUE(Holds(q, std::min(oldSize, c.to), seed));
+    EXPECT_EQ(HeapRequestedSizeOf(q), c.to);
+    if (c.blockSize) {
+      EXPECT_EQ(HeapBlockSizeOf(q), c.blockSize);
+    }
+  }
+  const HeapStats s = HeapGetStats();
+  EXPECT_EQ(s.freeBlocks, c.freeBlocks);
+  EXPECT_EQ(s.freeBytes, c.freeBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HeapResizeTest,
+    ::testing::Values(
+        ResizeCase{"ToZeroIsRefused", {{20}, {}, 224}, 0, 0, kRefused, 0, 1, 224},
+        ResizeCase{"BeyondTheArenaIsRefused", {{20}, {}, 224}, 0, UINT32_MAX, kRefused, 0, 1, 224},
+        ResizeCase{"ShrinkWithSmallSurplusOnlyRecordsTheSize", {{40}, {}, 208}, 0, 30, 0, 48, 1, 208},
+        ResizeCase{"ShrinkWithLargeSurplusFreesTheTail", {{56, 8}}, 0, 24, 0, 32, 1, 32},
+        ResizeCase{"ShrinkMergesTheSurplusBehind", {{56, 24}, {1}}, 0, 24, 0, 32, 1, 64},
+        ResizeCase{"GrowIntoFreeSpaceBehind", {{24}, {}, 4064}, 0, 1000, 0, 1008, 1, 4096 - 1008},
+        ResizeCase{"GrowAbsorbsASmallRemainderBehind", {{24, 32, 8}, {1}}, 0, 56, 0, 72, 0, 0},
+        ResizeCase{"GrowTakesAnExactFitBehind", {{72, 8, 8}, {1}}, 0, 88, 0, 96, 0, 0},
+        ResizeCase{"GrowSlidesDownIntoTheBlockBefore", {{24, 24, 8}, {0}}, 1, 40, 0, 48, 1, 16},
+        ResizeCase{"SlideAbsorbsASmallRemainder", {{24, 24, 8}, {0}}, 1, 48, 0, 64, 0, 0},
+        // The source and target overlap.
+        ResizeCase{"SlideByLessThanTheContents", {{8, 200, 8}, {0}}, 1, 208, 0, 224, 0, 0},
+        // The 16-byte block behind is too small to grow into alone.
+        ResizeCase{"SlideRemainderJoinsTheBlockBehind", {{56, 24, 8, 8}, {0, 2}}, 1, 48, 0, 56, 1, 56},
+        ResizeCase{"SlideTakesTheBlocksBeforeAndBehind", {{24, 24, 24, 8}, {0, 2}}, 1, 72, 0, 80, 1, 16},
+        // The old block and the tail stay free.
+        ResizeCase{"WithoutRoomNearbyCopiesElsewhere", {{24, 8}, {}, 976}, 0, 200, kElsewhere, 208, 2, 1024 - 48 - 208 + 32},
+        ResizeCase{"FailedGrowKeepsTheOldBlock", {{24, 8}, {}, 64}, 0, 100, kRefused, 0, 1, 64}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(HeapTest, ResizeOfNullIsRefused) {
   Init(256);
-  uint8_t* p = Alloc(20);
-  Fill(p, 20, 1);
-  EXPECT_EQ(HeapBlockRealloc(p, 0), nullptr);
-  EXPECT_EQ(HeapRequestedSizeOf(p), 20u);
-  EXPECT_TRUE(Holds(p, 20, 1));
   EXPECT_EQ(HeapBlockRealloc(nullptr, 10), nullptr);
-  EXPECT_EQ(HeapBlockRealloc(p, UINT32_MAX), nullptr);
-  EXPECT_TRUE(Holds(p, 20, 1));
-}
-
-TEST_F(HeapTest, ShrinkWithSmallSurplusOnlyRecordsTheSize) {
-  Init(256);
-  uint8_t* p = Alloc(40);  // 48
-  EXPECT_EQ(HeapBlockRealloc(p, 30), p);
-  EXPECT_EQ(HeapBlockSizeOf(p), 48u);
-  EXPECT_EQ(HeapRequestedSizeOf(p), 30u);
-}
-
-TEST_F(HeapTest, ShrinkWithLargeSurplusFreesTheTail) {
-  Init(64 + 16);
-  uint8_t* p = Alloc(56);
-  uint8_t* s = Alloc(8);
-  Fill(p, 24, 3);
-  EXPECT_EQ(HeapBlockRealloc(p, 24), p);
-  EXPECT_EQ(HeapBlockSizeOf(p), 32u);
-  EXPECT_TRUE(Holds(p, 24, 3));
-  HeapStats st = HeapGetStats();
-  EXPECT_EQ(st.freeBlocks, 1u);
-  EXPECT_EQ(st.freeBytes, 32u);
-  EXPECT_EQ(Alloc(24), p + 32);
-  EXPECT_LT(p + 32, s);
-}
-
-TEST_F(HeapTest, ShrinkMergesTheSurplusWithAFreeBlockBehind) {
-  Init(64 + 32);
-  uint8_t* p = Alloc(56);
-  uint8_t* q = Alloc(24);
-  HeapBlockFree(q);
-  EXPECT_EQ(HeapBlockRealloc(p, 24), p);
-  const HeapStats s = HeapGetStats();
-  EXPECT_EQ(s.freeBlocks, 1u);
-  EXPECT_EQ(s.largestFree, 64u);
-}
-
-TEST_F(HeapTest, GrowIntoFreeSpaceBehindKeepsTheAddress) {
-  Init(4096);
-  uint8_t* p = Alloc(24);
-  Fill(p, 24, 5);
-  EXPECT_EQ(HeapBlockRealloc(p, 1000), p);
-  EXPECT_EQ(HeapBlockSizeOf(p), 1008u);
-  EXPECT_EQ(HeapRequestedSizeOf(p), 1000u);
-  EXPECT_TRUE(Holds(p, 24, 5));
-  const HeapStats s = HeapGetStats();
-  EXPECT_EQ(s.freeBlocks, 1u);
-  EXPECT_EQ(s.freeBytes, 4096u - 1008u);
-}
-
-TEST_F(HeapTest, GrowAbsorbsASmallRemainderBehind) {
-  Init(32 + 40 + 16);
-  uint8_t* p = Alloc(24);  // 32
-  uint8_t* q = Alloc(32);  // 40
-  Alloc(8);
-  HeapBlockFree(q);
-  EXPECT_EQ(HeapBlockRealloc(p, 56), p);  // 64 of 72
-  EXPECT_EQ(HeapBlockSizeOf(p), 72u);
-  EXPECT_EQ(HeapGetStats().freeBlocks, 0u);
-}
-
-TEST_F(HeapTest, GrowSlidesDownIntoTheFreeBlockBefore) {
-  Init(32 + 32 + 16);
-  uint8_t* a = Alloc(24);
-  uint8_t* p = Alloc(24);
-  Alloc(8);
-  Fill(p, 24, 9);
-  HeapBlockFree(a);
-  uint8_t* q = static_cast<uint8_t*>(HeapBlockRealloc(p, 40));  // 48 of 64
-  EXPECT_EQ(q, a);
-  EXPECT_TRUE(Holds(q, 24, 9));
-  EXPECT_EQ(HeapBlockSizeOf(q), 48u);
-  EXPECT_EQ(HeapRequestedSizeOf(q), 40u);
-  const HeapStats s = HeapGetStats();
-  EXPECT_EQ(s.freeBlocks, 1u);
-  EXPECT_EQ(s.freeBytes, 16u);
-}
-
-TEST_F(HeapTest, SlideAbsorbsASmallRemainder) {
-  Init(32 + 32 + 16);
-  uint8_t* a = Alloc(24);
-  uint8_t* p = Alloc(24);
-  Alloc(8);
-  Fill(p, 24, 11);
-  HeapBlockFree(a);
-  uint8_t* q = static_cast<uint8_t*>(HeapBlockRealloc(p, 48));  // 56 of 64
-  EXPECT_EQ(q, a);
-  EXPECT_TRUE(Holds(q, 24, 11));
-  EXPECT_EQ(HeapBlockSizeOf(q), 64u);
-  EXPECT_EQ(HeapGetStats().freeBlocks, 0u);
-}
-
-TEST_F(HeapTest, SlideByLessThanTheContentsMovesThemIntact) {
-  Init(16 + 208 + 16);
-  uint8_t* a = Alloc(8);    // 16
-  uint8_t* p = Alloc(200);  // 208
-  Alloc(8);
-  Fill(p, 200, 23);
-  HeapBlockFree(a);
-  uint8_t* q = static_cast<uint8_t*>(HeapBlockRealloc(p, 208));  // source and target overlap
-  EXPECT_EQ(q, a);
-  EXPECT_TRUE(Holds(q, 200, 23));
-}
-
-TEST_F(HeapTest, SlideRemainderJoinsTheFreeBlockBehind) {
-  Init(64 + 32 + 16 + 16);
-  uint8_t* a = Alloc(56);  // 64
-  uint8_t* p = Alloc(24);  // 32
-  uint8_t* c = Alloc(8);   // 16, too small to grow into
-  Alloc(8);
-  Fill(p, 24, 13);
-  HeapBlockFree(a);
-  HeapBlockFree(c);
-  uint8_t* q = static_cast<uint8_t*>(HeapBlockRealloc(p, 48));  // 56 of 96
-  EXPECT_EQ(q, a);
-  EXPECT_TRUE(Holds(q, 24, 13));
-  EXPECT_EQ(HeapValidate(), nullptr);
-  const HeapStats s = HeapGetStats();
-  EXPECT_EQ(s.freeBlocks, 1u);
-  EXPECT_EQ(s.largestFree, 40u + 16u);
-}
-
-TEST_F(HeapTest, SlideTakesTheBlocksBeforeAndBehind) {
-  Init(32 * 3 + 16);
-  uint8_t* a = Alloc(24);
-  uint8_t* p = Alloc(24);
-  uint8_t* c = Alloc(24);
-  Alloc(8);
-  Fill(p, 24, 15);
-  HeapBlockFree(a);
-  HeapBlockFree(c);
-  uint8_t* q = static_cast<uint8_t*>(HeapBlockRealloc(p, 72));  // 80 of 96
-  EXPECT_EQ(q, a);
-  EXPECT_TRUE(Holds(q, 24, 15));
-  EXPECT_EQ(HeapBlockSizeOf(q), 80u);
-  HeapStats s = HeapGetStats();
-  EXPECT_EQ(s.freeBlocks, 1u);
-  EXPECT_EQ(s.freeBytes, 16u);
-  EXPECT_EQ(HeapValidate(), nullptr);
-
-  Fill(q, 72, 17);
-  uint8_t* r = static_cast<uint8_t*>(HeapBlockRealloc(q, 88));  // grows over the 16 left
-  EXPECT_EQ(r, a);
-  EXPECT_TRUE(Holds(r, 72, 17));
-  EXPECT_EQ(HeapGetStats().freeBlocks, 0u);
-}
-
-TEST_F(HeapTest, GrowWithoutRoomNearbyCopiesElsewhere) {
-  Init(1024);
-  uint8_t* p = Alloc(24);
-  Alloc(8);
-  Fill(p, 24, 19);
-  uint8_t* q = static_cast<uint8_t*>(HeapBlockRealloc(p, 200));
-  ASSERT_NE(q, nullptr);
-  EXPECT_GT(q, p);
-  EXPECT_TRUE(Holds(q, 24, 19));
-  EXPECT_EQ(HeapRequestedSizeOf(q), 200u);
-  EXPECT_EQ(HeapGetStats().freeBlocks, 2u);  // the old block and the tail
-  EXPECT_EQ(Alloc(24), p);
-}
-
-TEST_F(HeapTest, FailedGrowKeepsTheOldBlock) {
-  Init(32 + 16 + 64);
-  uint8_t* p = Alloc(24);
-  Alloc(8);
-  Fill(p, 24, 21);
-  EXPECT_EQ(HeapBlockRealloc(p, 100), nullptr);  // 112 > 32 + 64
-  EXPECT_TRUE(Holds(p, 24, 21));
-  EXPECT_EQ(HeapRequestedSizeOf(p), 24u);
-  EXPECT_EQ(HeapGetStats().freeBytes, 64u);
 }
 
 // --- Validation finds damage ---

@@ -10,6 +10,7 @@
 
 #include "kernel/qorrom.h"
 #include "kernel/qorrom_compress.h"
+#include "tests/support/random_data.h"
 
 namespace {
 
@@ -226,12 +227,6 @@ class QorRomCodec : public ::testing::Test {
 
   std::unique_ptr<QorRomEncoder> work_ = std::make_unique<QorRomEncoder>();
 };
-
-Bytes RandomBytes(std::mt19937& rng, size_t n, int alphabet) {
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(rng() % alphabet);
-  return b;
-}
 
 // Text-like data: words from a small vocabulary.
 Bytes Prose(std::mt19937& rng, size_t n) {

@@ -34,22 +34,6 @@ TEST_F(UiStringTest, EveryMissGivesOneBlank) {
   EXPECT_NE(UiGetString(2, 50), nullptr);
 }
 
-TEST_F(UiStringTest, TablesHoldTheirNumberOfTexts) {
-  const uint32_t sizes[kUiStringTableCount] = {26, 13, 135, 63, 33, 146, 33, 7,  0,  5,
-                                               41, 19, 33,  21, 4,  3,   14, 6,  1,  28};
-  for (int t = 0; t < kUiStringTableCount; ++t) {
-    const UiStringTable* table = kUiStringTables[t];
-    if (sizes[t] == 0) {
-      EXPECT_EQ(table, nullptr);
-      continue;
-    }
-    ASSERT_NE(table, nullptr) << t;
-    EXPECT_EQ(table->textCount, sizes[t]) << t;
-    EXPECT_EQ(table->columnCount, 1u) << t;
-    EXPECT_NE(S(t, sizes[t] - 1), u"") << t;
-  }
-}
-
 TEST_F(UiStringTest, MonthAndDayNamesWrap) {
   EXPECT_EQ(std::u16string(UiGetMonthName(13)), u"2월");
   EXPECT_EQ(std::u16string(UiGetMonthName(0)), u"1월");

@@ -1,4 +1,4 @@
-#include "host/soundtest.h"
+#include "tests/support/soundtest.h"
 
 namespace {
 WaveTestDevice* Self(void* ctx) { return static_cast<WaveTestDevice*>(ctx); }
