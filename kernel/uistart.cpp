@@ -142,7 +142,9 @@ constexpr ModuleRow kModules[] = {
 constexpr size_t kModuleCount = std::size(kModules);
 
 void BeginServices(UiStartContext* ctx) { ctx->state = HostState::ServicesStarting; }
-void ReportServicesUp(UiStartContext* ctx) { HostStateChanged(ctx->host, HostState::ServicesUp, 0); }
+void ReportServicesUp(UiStartContext* ctx) {
+  HostStateChanged(ctx->host, HostState::ServicesUp, 0);
+}
 
 void BeginServiceStop(UiStartContext* ctx) {
   // The closing picture stays on the screen while the services stop.
@@ -187,9 +189,13 @@ constexpr PhaseRow kPhases[] = {
      CreateBrowserWindow, nullptr, EndBrowser},
 };
 
-const PhaseRow& PhaseOf(size_t module) { return kPhases[static_cast<size_t>(kModules[module].phase)]; }
+const PhaseRow& PhaseOf(size_t module) {
+  return kPhases[static_cast<size_t>(kModules[module].phase)];
+}
 
-constexpr bool FirstOfPhase(size_t i) { return i == 0 || kModules[i - 1].phase != kModules[i].phase; }
+constexpr bool FirstOfPhase(size_t i) {
+  return i == 0 || kModules[i - 1].phase != kModules[i].phase;
+}
 constexpr bool LastOfPhase(size_t i) {
   return i + 1 == kModuleCount || kModules[i + 1].phase != kModules[i].phase;
 }
