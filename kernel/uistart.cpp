@@ -120,6 +120,8 @@ constexpr ModuleRow kModules[] = {
     {.start = Answers<UserPrefStartTask>, .started = UserPrefMsg::Started,
      .failed = UserPrefMsg::Failed, .errorArg = 1, .stop = UserPrefStopTask,
      .stopped = UserPrefMsg::Stopped, .phase = Phase::Services},
+    // The status indicator's stop answers nothing; its stop message stands in
+    // for the answer when it could not start.
     {.start = StatusCreateTask, .started = StatusMsg::Started, .stop = StatusStopTask,
      .stopped = StatusMsg::Stop, .phase = Phase::Services, .stopUnanswered = true},
     {.start = EcapiStartSeedTask, .started = EcapiMsg::Started, .stop = EcapiStopSeedTask,
