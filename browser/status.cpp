@@ -1,6 +1,8 @@
 #include "browser/status.h"
 
-#include "kernel/mem.h"
+#include <cstddef>
+
+#include "kernel/tskservice.h"
 
 namespace {
 
@@ -8,15 +10,24 @@ struct StatusContext {
   TskmanTask* requester;
 };
 
+Result StatusTaskHandler(void* context, uint32_t message, uintptr_t, uintptr_t);
+
+constexpr TskService kStatus{.module = Mod::Status,
+                             .handler = StatusTaskHandler,
+                             .contextBytes = sizeof(StatusContext),
+                             .starterAt = offsetof(StatusContext, requester),
+                             .started = StatusMsg::Started,
+                             .ownError = true,
+                             .stop = StatusMsg::Stop,
+                             .stopSent = true};
+
 Result StatusTaskHandler(void* context, uint32_t message, uintptr_t, uintptr_t) {
-  auto* ctx = static_cast<StatusContext*>(context);
   switch (message) {
     case TskMsg::Start:
-      TskmanPost(ctx->requester, StatusMsg::Started, 0, 0);
+      TskServiceAnswerStarted(kStatus, context);
       return kOk;
     case StatusMsg::Stop:
-      TskmanDestroyTask(TskmanFind(Mod::Status));
-      MemFree(&ctx);
+      TskServiceEnd(kStatus, nullptr);
       return kOk;
     default:
       return kOk;
@@ -25,19 +36,6 @@ Result StatusTaskHandler(void* context, uint32_t message, uintptr_t, uintptr_t) 
 
 }  // namespace
 
-Result StatusCreateTask(TskmanTask* requester) {
-  auto* ctx = static_cast<StatusContext*>(
-      MemAllocZero(sizeof(StatusContext), Use::Context, Mod::Status));
-  if (!ctx) return kStatusNoMemory;
-  ctx->requester = requester;
-  TskmanTask* task = nullptr;
-  if (TskmanCreateTask(&task, Mod::Status, StatusTaskHandler, ctx) != kOk) {
-    MemFree(&ctx);
-    return kStatusNoMemory;
-  }
-  return kOk;
-}
+Result StatusCreateTask(TskmanTask* requester) { return TskServiceStart(kStatus, requester); }
 
-void StatusStopTask(TskmanTask*) {
-  if (TskmanTask* task = TskmanFind(Mod::Status)) TskmanSend(task, StatusMsg::Stop, 0, 0);
-}
+void StatusStopTask(TskmanTask* requester) { TskServiceStop(kStatus, requester); }

@@ -2,8 +2,10 @@
 // themselves come with the browser core.
 #include "browser/userpref.h"
 
+#include <cstddef>
+
 #include "kernel/config.h"
-#include "kernel/mem.h"
+#include "kernel/tskservice.h"
 
 namespace {
 
@@ -11,6 +13,19 @@ struct UserPrefContext {
   TskmanTask* task;
   TskmanTask* requester;
 };
+
+Result UserPrefTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);
+
+constexpr TskService kUserPref{.module = Mod::UserPref,
+                               .handler = UserPrefTaskHandler,
+                               .contextBytes = sizeof(UserPrefContext),
+                               .starterAt = offsetof(UserPrefContext, requester),
+                               .started = UserPrefMsg::Started,
+                               .failed = UserPrefMsg::Failed,
+                               .errorArg = 1,
+                               .stop = TskMsg::Stop,
+                               .stopSent = true,
+                               .stopped = UserPrefMsg::Stopped};
 
 Result UserPrefTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* ctx = static_cast<UserPrefContext*>(context);
@@ -22,13 +37,11 @@ Result UserPrefTaskHandler(void* context, uint32_t message, uintptr_t arg1, uint
     case ConfigMsg::Opened: {
       auto* handle = reinterpret_cast<ConfigHandle*>(arg2);
       ConfigRelease(&handle);
-      TskmanPost(ctx->requester, UserPrefMsg::Started, 0, 0);
+      TskServiceAnswerStarted(kUserPref, ctx);
       return kOk;
     }
     case TskMsg::Stop:
-      TskmanPost(reinterpret_cast<TskmanTask*>(arg1), UserPrefMsg::Stopped, 0, 0);
-      TskmanDestroyTask(ctx->task);
-      MemFree(&ctx);
+      TskServiceEnd(kUserPref, reinterpret_cast<TskmanTask*>(arg1));
       return kOk;
     default:
       return kOk;
@@ -37,22 +50,6 @@ Result UserPrefTaskHandler(void* context, uint32_t message, uintptr_t arg1, uint
 
 }  // namespace
 
-void UserPrefStartTask(TskmanTask* requester) {
-  auto* ctx = static_cast<UserPrefContext*>(
-      MemAllocZero(sizeof(UserPrefContext), Use::Context, Mod::UserPref));
-  Result r = ctx ? kOk : ResultError(Mod::UserPref, Err::NoMemory);
-  if (ctx) {
-    ctx->requester = requester;
-    TskmanTask* task = nullptr;
-    r = TskmanCreateTask(&task, Mod::UserPref, UserPrefTaskHandler, ctx);
-    if (r != kOk) MemFree(&ctx);
-  }
-  if (r != kOk) TskmanPost(requester, UserPrefMsg::Failed, r, 0);
-}
+void UserPrefStartTask(TskmanTask* requester) { TskServiceStart(kUserPref, requester); }
 
-void UserPrefStopTask(TskmanTask* requester) {
-  if (TskmanTask* task = TskmanFind(Mod::UserPref))
-    TskmanSend(task, TskMsg::Stop, reinterpret_cast<uintptr_t>(requester), 0);
-  else
-    TskmanPost(requester, UserPrefMsg::Stopped, 0, 0);
-}
+void UserPrefStopTask(TskmanTask* requester) { TskServiceStop(kUserPref, requester); }

@@ -15,11 +15,6 @@ constexpr uint32_t StopServices = 0x2D80, ServicesStopped = 0x2D81, ServicesUp =
                    ShowSplash = 0x2D83, SplashDone = 0x2D84, CreateBrowser = 0x2D85;
 }
 
-// The start-up task's phases, reported to the host with HostStateChanged.
-namespace UiStartState {
-constexpr int32_t ServicesStarting = 1, Stopping = 2, BrowserStarting = 4, BrowserRunning = 5;
-}
-
 // Starts the task manager and the start-up task; `host` comes back in every
 // HostStateChanged report.
 Result HostStartEngine(void* host);

@@ -1,5 +1,6 @@
 #include "host/platform/shell.h"
 
+#include "host/platform/hoststate.h"
 #include "host/platform/platform.h"
 
 namespace {
@@ -15,6 +16,7 @@ struct KeyPair {
 };
 KeyPair gKeyMap[kShellKeyMapSize];
 int gKeyMapCount = 0;
+HostStateCallback gStateCallback = nullptr;
 }  // namespace
 
 void ShellSetScreenGeometry(int32_t width, int32_t height, uint16_t* pixels) {
@@ -51,9 +53,14 @@ void HostMessageBoxTitled(const char* title, const char* text) {
   ops.messageBox(ops.ctx, title, text);
 }
 
-void HostStateChanged(void* host, int32_t state, uint32_t status) {
-  const PlatformOps& ops = Platform();
-  ops.stateChanged(ops.ctx, host, state, status);
+HostStateCallback HostStateInstall(HostStateCallback callback) {
+  HostStateCallback old = gStateCallback;
+  gStateCallback = callback;
+  return old;
+}
+
+void HostStateChanged(void* host, HostState state, uint32_t status) {
+  if (gStateCallback) gStateCallback(host, state, status);
 }
 
 void HostMessageBox(const char* text) { HostMessageBoxTitled("Emulator Message", text); }

@@ -24,8 +24,6 @@ void ShellSuspendTick(bool suspended);
 bool ShellTickSuspended();
 
 void HostMessageBox(const char* text);
-// The start-up task's report to the host: the engine reached `state`.
-void HostStateChanged(void* host, int32_t state, uint32_t status);
 void HostMessageBoxTitled(const char* title, const char* text);
 
 void ShellSetSoftKeyMode(int softKeys, int swap);

@@ -81,10 +81,6 @@ void MessageBox(void* ctx, const char* title, const char* text) {
 int64_t Now(void*) { return static_cast<int64_t>(std::time(nullptr)); }
 int32_t ZoneMinutes(void*) { return QDateTime::currentDateTime().offsetFromUtc() / 60; }
 
-void StateChanged(void*, void* host, int32_t state, uint32_t status) {
-  HostOnStateChanged(host, state, status);
-}
-
 // ---- input services --------------------------------------------------------
 
 void StartRepeat(void* ctx, int32_t ms) {
@@ -172,8 +168,7 @@ Result QtHostRun(const QtHostHooks& hooks) {
   host.tick = &tick;
   gHost = &host;
 
-  const PlatformOps platform{&host, Invalidate, StartTick, StopTick, MessageBox,
-                             Now,   ZoneMinutes, StateChanged};
+  const PlatformOps platform{&host, Invalidate, StartTick, StopTick, MessageBox, Now, ZoneMinutes};
   const PlatformOps* previous = PlatformInstall(&platform);
   const HostInputOps input{&host, StartRepeat, StopRepeat, DrawButton, CaptureMouse,
                            OpenLanguageDialog};
