@@ -82,7 +82,7 @@ void PwlFixture::SetUp() {
   EngineFixture::SetUp();
   platform->MakeScreen(160, 240);
   gTestLog = {};
-  InstallTestClasses();
+  if (!realClasses) InstallTestClasses();
   ASSERT_EQ(PwlInit(), kOk);
   context = PwlGetContext();
   ASSERT_NE(context, nullptr);

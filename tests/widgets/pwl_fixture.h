@@ -56,4 +56,7 @@ class PwlFixture : public EngineFixture {
   PwlContext* context = nullptr;
   PwlWindow* root = nullptr;
   std::unique_ptr<Recorder> owner;
+  // Set before SetUp: the toolkit comes up with its own control classes
+  // instead of the logging ones.
+  bool realClasses = false;
 };
