@@ -11,7 +11,8 @@
 #include "widgets/pwl_classes.h"
 #include "widgets/pwl_ticker.h"
 
-uint32_t PwlNavDirection = 0;
+// Forward until a key says otherwise: a map entered first starts at its top.
+uint32_t PwlNavDirection = 1;
 
 namespace {
 
@@ -65,6 +66,7 @@ Result PwlInit() {
   }
   context->root = root;
   context->active = root;
+  PwlNavDirection = 1;
 
   for (uint32_t index : kLoadOrder) {
     PwlImagePair& pair = context->images[index];

@@ -318,9 +318,11 @@ Result Proc(PwlControl* c, PwlControl*, void* data, uint32_t flags, uint32_t mes
 
 const PwlControlClass kImageMapClass{Init, Proc, nullptr, sizeof(PwlImageMap)};
 
+// The map takes the keys itself while its image is loaded and an area is
+// selected.
 bool HookActive(const PwlControl* c) {
   const auto* m = reinterpret_cast<const PwlImageMap*>(c);
-  return (c->flags & PwlCtl::Enabled) && m->areas;
+  return m->image && (m->image->flags & DDriverFlag::Loaded) && m->selected;
 }
 
 }  // namespace
