@@ -68,6 +68,13 @@ Result PwlOpenBodyFont(FontInstance** out) {
   return PwlCreateFont(out, family, kBodySize, &size);
 }
 
+bool PwlForwardOwnerDrawn(PwlControl* c, void* data) {
+  if (!(c->flags & PwlCtl::OwnerDrawn)) return false;
+  if (auto* target = reinterpret_cast<PwlControl*>(c->group))
+    PwlSend(target, c, data, 0, PwlMsg::Event, PwlClassEvt::Forwarded);
+  return true;
+}
+
 void PwlPostOnce(PwlWindow* window, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   if (!window) return;
   if (window->focusMessage && window->labelMark) return;

@@ -169,6 +169,10 @@ struct BenAnchorRecord;
 // What links and link marquees do with select and pointer events: report the
 // link (once per run of lines) when it leads somewhere, and the tapped point.
 Result PwlLinkEvent(PwlControl* c, BenAnchorRecord* anchor, void* data, uintptr_t bits);
+// An owner-drawn control hands an event on to the control held as its first
+// creation value, marked as forwarded. True when the control is owner-drawn:
+// the event is then dealt with, whether or not anyone took it.
+bool PwlForwardOwnerDrawn(PwlControl* c, void* data);
 
 // The answers every class gives alike: enable and disable set the enabled
 // flag, get rectangle copies the rectangle out. True, with the answer in

@@ -182,6 +182,7 @@ bool HasActions(const PwlImageMap* m) {
 Result Event(PwlImageMap* m, uintptr_t argument, void* data) {
   PwlControl* c = &m->head;
   if (!(c->flags & PwlCtl::Enabled)) return kOk;
+  if (PwlForwardOwnerDrawn(c, data)) return kOk;
   if (argument >= PwlKey::Next && argument <= PwlKey::Down)
     return Move(m, static_cast<uint32_t>(argument));
   if (argument & PwlEvt::Leave) {

@@ -100,7 +100,7 @@ void PwlFixture::TearDown() {
   EngineFixture::TearDown();
 }
 
-PwlControl* PwlFixture::Make(uint32_t type, uint32_t group, PglRect rect, PwlWindow* in,
+PwlControl* PwlFixture::Make(uint32_t type, uintptr_t group, PglRect rect, PwlWindow* in,
                              uint32_t row) {
   PwlControl* c = nullptr;
   EXPECT_EQ(PwlCreate(&c, in ? in : root, group, 0, row, type), kOk);
