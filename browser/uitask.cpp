@@ -42,12 +42,8 @@ void DrawLabels(UiWindow* ui) {
   EnsureWindows(ui);
   if (!ui->band) return;
   PwlClear(ui->band);
-  int32_t family = 0;
   FontInstance* font = nullptr;
-  int32_t size = 0;
-  if (PwlSelectFont(&family, "BodyText") != kOk ||
-      PwlCreateFont(&font, family, 2, &size) != kOk)
-    return;
+  if (PwlOpenBodyFont(&font, 2) != kOk) return;
   PwlSize band{};
   PwlGetSize(ui->band, &band);
   int32_t height = 0;

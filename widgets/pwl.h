@@ -245,7 +245,9 @@ void PwlSetModal(uint32_t on);
 void PwlSetSlot(uint32_t slot, uint32_t code, uintptr_t data);
 void PwlClearSlot(uint32_t slot);
 void PwlGetSlot(uint32_t slot, uint32_t* code, uintptr_t* data);
-// A new copy of UI string table 13's entry, or null. Freed with MemFree.
+// The toolkit's texts: UI string table 13's entry as it stands (static,
+// never null), and a new copy of it or null (freed with MemFree).
+const char16_t* PwlLabelText(uint32_t index);
 char16_t* PwlDupUiString(uint32_t index);
 // The text with the browser's variables substituted, or a plain copy.
 Result PwlSubstituteText(const char16_t* text, char16_t** out);

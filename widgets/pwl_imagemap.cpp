@@ -7,7 +7,6 @@
 #include "browser/benpage.h"
 #include "browser/uiwindow.h"
 #include "kernel/mem.h"
-#include "kernel/uistring.h"
 #include "layout/ddriver.h"
 #include "widgets/pwl_internal.h"
 
@@ -227,7 +226,7 @@ void FocusIn(PwlImageMap* m, uint32_t flags) {
     if (context) context->keyMark = 0;
     if (m->areas)
       if (TskmanTask* ui = TskmanFind(Mod::Ui))
-        TskmanPost(ui, PwlEvent::Label, reinterpret_cast<uintptr_t>(UiGetString(13, 12)), 0);
+        TskmanPost(ui, PwlEvent::Label, reinterpret_cast<uintptr_t>(PwlLabelText(12)), 0);
     return;
   }
   PwlPostToOwner(c->window, PwlEvent::Labels, reinterpret_cast<uintptr_t>(m->actions[0].label),

@@ -332,9 +332,7 @@ class BreakLineTest : public SelFixture {
  protected:
   void SetUp() override {
     SelFixture::SetUp();
-    int32_t family = 0, size = 0;
-    ASSERT_EQ(PwlSelectFont(&family, "BodyText"), kOk);
-    ASSERT_EQ(PwlCreateFont(&font, family, 3, &size), kOk);
+    ASSERT_EQ(PwlOpenBodyFont(&font), kOk);
     PwlCharWidth(font, 0, u'a', &a);
   }
   void TearDown() override {

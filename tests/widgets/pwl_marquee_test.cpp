@@ -26,9 +26,7 @@ class MarqueeTest : public PwlFixture {
     PwlFixture::SetUp();
     const FontSettings settings = PwlTestFontSettings();
     ASSERT_EQ(FontInit(&settings), kOk);
-    int32_t family = 0, size = 0;
-    ASSERT_EQ(PwlSelectFont(&family, "BodyText"), kOk);
-    ASSERT_EQ(PwlCreateFont(&font, family, 3, &size), kOk);
+    ASSERT_EQ(PwlOpenBodyFont(&font), kOk);
     PwlSetControlClass(PwlType::Marquee, &kPwlMarqueeClass);
   }
   void TearDown() override {
