@@ -5,6 +5,7 @@
 #include "browser/uitask.h"
 
 #include "browser/ben_hist.h"
+#include "browser/bentitle.h"
 #include "browser/ui.h"
 #include "browser/uiwindow.h"
 #include "kernel/libc.h"
@@ -35,13 +36,18 @@ void EnsureWindows(UiWindow* ui) {
   if (PwlCreateSubWindow(&ui->content, root, &content, 0) != kOk) return;
   const PwlBox band{0, static_cast<int32_t>(screen.height - kBandHeight), screen.width,
                     kBandHeight};
-  PwlCreateSubWindow(&ui->band, root, &band, 0);
+  if (PwlCreateSubWindow(&ui->band, root, &band, 0) == kOk) ui->bottomBarHeight = kBandHeight;
 }
 
 void DrawLabels(UiWindow* ui) {
   EnsureWindows(ui);
   if (!ui->band) return;
   PwlClear(ui->band);
+  // The title's box first: a long label is drawn over it rather than lost.
+  if (ui->title[0]) {
+    BenDrawBevel(ui, kBenChromeInset, static_cast<int32_t>(ui->bottomBarHeight));
+    BenDrawTitleBar(ui, ui->title, nullptr, 0);
+  }
   FontInstance* font = nullptr;
   if (PwlOpenBodyFont(&font, 2) != kOk) return;
   PwlSize band{};
