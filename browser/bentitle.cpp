@@ -17,8 +17,8 @@ bool BoxOf(const UiWindow* ui, int32_t inset, int32_t height, PglRect* out) {
   PwlSize band{};
   if (PwlGetSize(ui->band, &band) != kOk) return false;
   const int32_t w = static_cast<int32_t>(band.width);
-  const int32_t h = height < static_cast<int32_t>(band.height) ? height
-                                                               : static_cast<int32_t>(band.height);
+  const int32_t h =
+      height < static_cast<int32_t>(band.height) ? height : static_cast<int32_t>(band.height);
   if (inset < 0 || h < 3 || w - 2 * inset < 3) return false;
   *out = {inset, 0, w - 1 - inset, h - 1};
   return true;
@@ -50,8 +50,9 @@ void BenDrawTitleBar(UiWindow* ui, const char16_t* title, const char16_t* second
   if (!ui) return;
   constexpr uint32_t kCapacity = sizeof(ui->title) / sizeof(ui->title[0]);
   if (title != ui->title) {
-    uint32_t n = Append(ui->title, 0, kCapacity, title);
-    if (second && *second) n = Append(ui->title, Append(ui->title, n, kCapacity, u" "), kCapacity, second);
+    const uint32_t n = Append(ui->title, 0, kCapacity, title);
+    if (second && *second)
+      Append(ui->title, Append(ui->title, n, kCapacity, u" "), kCapacity, second);
   }
   PglRect box{};
   if (!BoxOf(ui, kBenChromeInset, static_cast<int32_t>(ui->bottomBarHeight), &box)) return;
