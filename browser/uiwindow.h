@@ -44,6 +44,7 @@ struct UiWindow {
   PwlWindow* band;     // the soft-key band under it
   char16_t* labels[2];  // the soft-key labels shown
   char16_t statusText[64];
+  char16_t title[32];  // the view's title line, shown in the band's chrome box
 };
 
 // The band height of the running browser window, 0 while there is none.

@@ -61,13 +61,13 @@ void InputSessionSetOwnerSlot(InputSession* session, InputSession** slot) {
 
 Result InputSessionSubmitText(InputSession* session, const char16_t* text) {
   if (!session) return InputErr::NullSession;
+  // A mask says what the text may be, its length included; only a text
+  // without one is held to the maximum length.
   if (session->mask) {
     if (Result r = InputMaskValidate(session->mask, text, session->mode)) return r;
-  }
-  // A mask does not lift the limit: the field's length holds whatever the
-  // characters are.
-  if (session->maxLength && text && LibcWStrLen(text) > session->maxLength)
+  } else if (session->maxLength && text && LibcWStrLen(text) > session->maxLength) {
     return InputErr::TooLong;
+  }
 
   // A popup's text entry has a task and no control: it must get its answer.
   if (session->ownerTask) {

@@ -46,7 +46,7 @@ void FreeBody(PopupRequest* r) {
       auto* b = static_cast<PopupListBody*>(r->body);
       if (!b) break;
       MemFree(&b->title);
-      MemFree(&b->okLabel);
+      if (!b->ok) MemFree(&b->okLabel);
       for (uint32_t i = 0; b->items && i < b->count; ++i) MemFree(&b->items[i].text);
       MemFree(&b->items);
       break;

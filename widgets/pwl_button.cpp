@@ -184,7 +184,7 @@ Result SetRect(PwlControl* c, const int32_t* data, uint32_t flags) {
 Result Event(PwlControl* c, void* data, uintptr_t bits) {
   constexpr uint32_t kReady = PwlCtl::Enabled | PwlCtl::Active;
   if ((c->flags & kReady) != kReady) return kOk;
-  if (c->flags & PwlCtl::OwnerDrawn) return kOk;
+  if (PwlForwardOwnerDrawn(c, data)) return kOk;
   if (!(bits & PwlClassEvt::Either)) return PwlClassErr::BadEvent;
   if (bits & PwlEvt::Select)
     PwlPostToOwner(c->window, PwlEvent::Text, reinterpret_cast<uintptr_t>(c), c->group);

@@ -44,9 +44,7 @@ char16_t* DupText(const char16_t* text) {
 Result PwlLinkEvent(PwlControl* c, BenAnchorRecord* anchor, void* data, uintptr_t bits) {
   constexpr uint32_t kReady = PwlCtl::Enabled | PwlCtl::Active;
   if ((c->flags & kReady) != kReady) return kOk;
-  // The first creation value is a 32-bit group, not a control, so an
-  // owner-drawn link has nobody to hand its events to.
-  if (c->flags & PwlCtl::OwnerDrawn) return kOk;
+  if (PwlForwardOwnerDrawn(c, data)) return kOk;
   if (!(bits & PwlClassEvt::Either)) return PwlClassErr::BadEvent;
   if (bits & PwlEvt::Select) {
     if (anchor) {

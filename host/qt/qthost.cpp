@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "host/hostinput.h"
+#include "host/hosttextinput.h"
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
 #include "host/fontft.h"
@@ -186,7 +187,8 @@ Result QtHostRun(const QtHostHooks& hooks) {
                      },
                      [&host](int flag) {
                        if (host.main) host.main->textInputCancelled(flag);
-                     });
+                     },
+                     [] { HostTextInputFocused(); }, [] { HostTextInputGone(); });
 
   const HostShellOps shell{&host, CreateWindows, DestroyWindows, PumpMessages, Sleep,
                            QuitRequested};

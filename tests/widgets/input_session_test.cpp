@@ -232,15 +232,18 @@ TEST_F(InputSessionTest, AMismatchIsReturnedAndTheSessionStaysOpenForACorrection
   InputSessionClose(s);
 }
 
-TEST_F(InputSessionTest, TheMaximumLengthHoldsWithAndWithoutAMask) {
+TEST_F(InputSessionTest, TheMaximumLengthHoldsWithoutAMaskAndTheMaskRulesWithOne) {
   InputSession* s = Open(nullptr, 1, 5);
   EXPECT_EQ(InputSessionSubmitText(s, u"abcdef"), InputErr::TooLong);
   EXPECT_EQ(InputSessionSubmitText(s, u"abcde"), kOk);
   InputSessionClose(s);
   s = Open(u"*M", 1, 5);
-  EXPECT_EQ(InputSessionSubmitText(s, u"abcdef"), InputErr::TooLong);
-  EXPECT_EQ(log_.texts, std::vector<std::u16string>{u"abcde"});
+  EXPECT_EQ(InputSessionSubmitText(s, u"abcdef"), kOk) << "the mask takes any length";
   InputSessionClose(s);
+  s = Open(u"NNN", 1, 5);
+  EXPECT_EQ(InputSessionSubmitText(s, u"123456"), InputErr::Mismatch) << "and refuses by itself";
+  InputSessionClose(s);
+  EXPECT_EQ(log_.texts, (std::vector<std::u16string>{u"abcde", u"abcdef"}));
 }
 
 TEST_F(InputSessionTest, TheControlsRefusalIsPassedOnWithoutARedraw) {
