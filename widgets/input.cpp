@@ -73,7 +73,7 @@ Result InputSessionSubmitText(InputSession* session, const char16_t* text) {
   if (session->ownerTask) {
     char16_t* copy = nullptr;
     if (text && !(copy = CopyText(text))) return InputErr::CannotOpen;
-    TskmanPost(session->ownerTask, PwlEvent::Text, reinterpret_cast<uintptr_t>(copy), 0);
+    TskmanPost(session->ownerTask, PwlEvent::Activated, reinterpret_cast<uintptr_t>(copy), 0);
     return kOk;
   }
   if (!session->ownerControl) return InputErr::NoOwner;
@@ -91,7 +91,7 @@ Result InputSessionSubmitList(InputSession* session, uint32_t count, const uint3
   if (session->ownerTask) {
     uint32_t* copy = nullptr;
     if (items && count && !(copy = CopyOf(items, count))) return InputErr::CannotOpen;
-    TskmanPost(session->ownerTask, PwlEvent::Text, reinterpret_cast<uintptr_t>(copy),
+    TskmanPost(session->ownerTask, PwlEvent::Activated, reinterpret_cast<uintptr_t>(copy),
                copy ? count : 0);
     return kOk;
   }

@@ -363,8 +363,8 @@ Result PopupTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
     case PwlEvent::Labels:
       PostUi(message, arg1, arg2);
       return kOk;
-    case PwlEvent::Text:
-    case 0x2a04:
+    case PwlEvent::Activated:
+    case PwlEvent::Point:
       Activated(r, arg1);
       return kOk;
     case PwlEvent::Cancel:

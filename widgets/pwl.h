@@ -92,10 +92,15 @@ namespace PwlEvent {
 constexpr uint32_t Label = 0x2a00,        // (UTF-16 label, 0): show one soft-key label
     ClearLabels = 0x2a01,                 // (0, 0)
     FocusChanged = 0x2a02,                // (0, 0)
-    Text = 0x2a03,                        // (copy of the text, 0)
+    // A control's activation: (copy of the text, 0 or item count) from a
+    // text-input session; (control, first creation value) from a selected
+    // link or button.
+    Activated = 0x2a03,
+    Point = 0x2a04,                       // (control, x | y << 16): a point of an image selected
     Scroll = 0x2a05,                      // (1 later / 2 earlier, pixels)
     BringIntoView = 0x2a06,               // (target top, target control)
     Labels = 0x2a07,                      // (first label, second label)
+    SelectAction = 0x2a08,                // (option label, 1) or (action, 2) of a select list
     PopupAnswer = 0x2a09,                 // (value, flag)
     MapArea = 0x2a0a,                     // (target, 0)
     RedrawPage = 0x2a0b,                  // (window or null, 0)

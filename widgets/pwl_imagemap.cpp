@@ -206,7 +206,7 @@ Result Event(PwlImageMap* m, uintptr_t argument, void* data) {
     const auto* p = static_cast<const PglPoint*>(data);
     const uint32_t x = p ? static_cast<uint32_t>(p->x) & 0xFFFF : 0;
     const uint32_t y = p ? static_cast<uint32_t>(p->y) & 0xFFFF : 0;
-    PwlPostToOwner(c->window, 0x2a04, reinterpret_cast<uintptr_t>(c), x | y << 16);
+    PwlPostToOwner(c->window, PwlEvent::Point, reinterpret_cast<uintptr_t>(c), x | y << 16);
     return kOk;
   }
   return PwlMapErr::BadEvent;

@@ -218,7 +218,7 @@ TEST_F(PopupTest, AListAnswersTheIndicesOfItsChosenItems) {
   PopupKey(PwlKey::Down);
   PopupKey(PwlKey::Down);
   PwlSend(body->list, nullptr, nullptr, 0, PwlMsg::Event, PwlSelEvt::Commit);
-  TskmanPost(Popup(), PwlEvent::Text, reinterpret_cast<uintptr_t>(body->ok), 0);
+  TskmanPost(Popup(), PwlEvent::Activated, reinterpret_cast<uintptr_t>(body->ok), 0);
   Pump();
   const auto answers = Answers();
   ASSERT_EQ(answers.size(), 1u);

@@ -458,8 +458,8 @@ TEST_F(ButtonTest, FocusInvertsTheInsideOnlyAndSelectReports) {
   Pump();
   EXPECT_EQ(Labels(), std::vector<std::u16string>{PwlLabelText(6)});
   Key(PwlKey::Select);
-  EXPECT_EQ(OwnerEvents(PwlEvent::Text).size(), 1u);
-  EXPECT_EQ(OwnerEvents(PwlEvent::Text)[0].arg2, 3u);
+  EXPECT_EQ(OwnerEvents(PwlEvent::Activated).size(), 1u);
+  EXPECT_EQ(OwnerEvents(PwlEvent::Activated)[0].arg2, 3u);
   PwlSetFocus(context, nullptr, 1, 1);
   EXPECT_EQ(platform->Pixel(r.right - 2, r.bottom - 2), 0xFFFF);
 }
@@ -517,7 +517,7 @@ TEST_P(OwnerDrawnTest, EventsGoToTheControlHeldAsTheFirstValue) {
     EXPECT_EQ(f.argument, PwlClassEvt::Forwarded);
   }
   Pump();
-  EXPECT_TRUE(OwnerEvents(PwlEvent::Text).empty());
+  EXPECT_TRUE(OwnerEvents(PwlEvent::Activated).empty());
   EXPECT_TRUE(OwnerEvents(kLinkPointer).empty());
   // Without a control to go to, the event goes nowhere.
   c->group = 0;
