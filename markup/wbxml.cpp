@@ -197,9 +197,11 @@ Result FlushText(WbxmlDecoder* d, WbxmlHandler* h) {
 Result EmitAttribute(WbxmlDecoder* d, WbxmlHandler* h) {
   if (!d->attributeOpen) return kOk;
   d->attributeOpen = false;
+  // An instruction gathers nothing: the buffer may hold the text around it.
+  if (d->inPi) return kOk;
   const uint32_t count = d->wideCount;
   d->wideCount = 0;
-  if (d->inPi || !h->attribute) return kOk;
+  if (!h->attribute) return kOk;
   if (!ReserveWide(d, 0)) return kWbxmlNoMemory;
   d->wide[count] = 0;
   return h->attribute(h, d->attributeToken, d->wide, count);
@@ -260,17 +262,15 @@ Result EndElement(WbxmlDecoder* d, WbxmlHandler* h) {
   return kOk;
 }
 
-// The literal name at the string-table index, as the handler's token.
+// The literal name at the string-table index, as the handler's token. An
+// instruction's name is only checked.
 Result ReadLiteralName(WbxmlDecoder* d, WbxmlHandler* h, uint32_t index, uint32_t* token) {
-  const bool pi = d->inPi;
-  d->inPi = false;  // the name is read even inside an instruction, then dropped
-  Result r = AppendTableString(d, index);
-  d->inPi = pi;
-  if (r) return r;
+  *token = kWbxmlLiteralToken;
+  if (d->inPi) return index < d->tableLength ? kOk : kWbxmlBadIndex;
+  if (Result r = AppendTableString(d, index)) return r;
   if (!ReserveWide(d, 0)) return kWbxmlNoMemory;
   d->wide[d->wideCount] = 0;
-  *token = kWbxmlLiteralToken;
-  if (h->literal && !pi) *token = h->literal(h, d->inAttributes, d->wide, d->wideCount);
+  if (h->literal) *token = h->literal(h, d->inAttributes, d->wide, d->wideCount);
   d->wideCount = 0;
   return kOk;
 }

@@ -4,6 +4,7 @@
 // the same files.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ struct Document {
   const WbxmlTables* tables;
   const char* expected;
 };
+
+void PrintTo(const Document& d, std::ostream* os) { *os << d.file; }
 
 // Opaque bytes read one unit each: the SI dates are 20 04 05 01 12 30 and
 // 20 04 05 08 (wbxml2xml shows them as 2004-05-01T12:30:00Z and
@@ -370,6 +373,8 @@ struct Crafted {
   Result answer;
 };
 
+void PrintTo(const Crafted& c, std::ostream* os) { *os << c.name; }
+
 // Header: WBXML 1.3, unknown public id, UTF-8, then a string table.
 Bytes Header(const char* table = "", uint32_t tableLength = 0) {
   Bytes b;
@@ -391,6 +396,8 @@ std::vector<Crafted> CraftedDocuments() {
     b << 0x02;
     b.Mb(0x1F600);
     b << 0x00 << 0x01 << 0x83 << 0x00 << 0xC3 << 0x02 << 'o' << 'p';
+    b << 0x43 << 0x04;
+    b.Mb(0).Str("pi") << 0x06 << 0x01;  // an instruction between pieces
     b << 0x00 << 0x00;  // back to page 0
     b << 0x06 << 0x01;
     out.push_back({"MergedText", b.v, R"(start - 1
@@ -469,6 +476,14 @@ end tag
     Bytes b;
     b << 0x03 << 0x01 << 0x04 << 0x00 << 0x45 << 0x03 << 0xE9 << 0x00 << 0x01;
     out.push_back({"Latin1", b.v, "start - 1\nbegin #0005\nattrs\ntext \"{E9}\"\nend #0005\n",
+                   kWbxmlFinished});
+  }
+  {
+    // A character set without a converter falls back to the default one.
+    Bytes b;
+    b << 0x03 << 0x01 << 0x8F << 0x5A << 0x00 << 0x45;
+    b.Str("a") << 0x01;
+    out.push_back({"UnknownCharset", b.v, "start - 1\nbegin #0005\nattrs\ntext \"a\"\nend #0005\n",
                    kWbxmlFinished});
   }
   {
