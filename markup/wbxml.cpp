@@ -496,8 +496,8 @@ Result Step(WbxmlDecoder* d, WbxmlHandler* h, uint8_t b) {
   return kOk;
 }
 
-// Takes the longest run the state can swallow whole from the chunk; the
-// bytes taken.
+// Takes the longest run the state can swallow whole from the chunk, short
+// of the byte that ends it (the byte path moves on); the bytes taken.
 uint32_t TakeRun(WbxmlDecoder* d, const uint8_t* data, uint32_t available, Result* result) {
   *result = kOk;
   if (d->state == State::Table) {
@@ -507,6 +507,20 @@ uint32_t TakeRun(WbxmlDecoder* d, const uint8_t* data, uint32_t available, Resul
     n -= 1;
     LibcMemCopy(d->table + d->tableFill, data, n);
     d->tableFill += n;
+    return n;
+  }
+  if (d->state == State::OpaqueData) {
+    uint32_t n = d->opaqueLeft < available ? d->opaqueLeft : available;
+    if (n < 2) return 0;
+    n -= 1;
+    if (!d->inPi) {
+      if (!ReserveWide(d, n)) {
+        *result = kWbxmlNoMemory;
+        return 0;
+      }
+      for (uint32_t i = 0; i < n; ++i) d->wide[d->wideCount++] = data[i];
+    }
+    d->opaqueLeft -= n;
     return n;
   }
   if (d->state == State::StrI) {
