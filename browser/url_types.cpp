@@ -21,8 +21,10 @@ constexpr uint32_t kRomBlock = 4096;
 
 Result RomStart(UrlRequestRec*, UrlLoad* load) {
   load->flags &= ~UrlFlag::Listed;
+  // "/folder/file" names a file of the tree; "/file" one of the current
+  // language's folder.
   const char* path = load->url.path ? load->url.path : "";
-  while (*path == '/') ++path;
+  if (path[0] == '/' && !LibcStrChr(path + 1, '/')) ++path;
   char* local = LibcStrDup(path);
   if (!local) return kUrlNoMemory;
   UrlUnescapeInPlace(local);

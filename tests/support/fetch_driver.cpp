@@ -99,9 +99,10 @@ struct FetchDriverRows {
     auto* c = static_cast<Collected*>(load->handlerState);
     const uint32_t more = UtilDataChunkQueueBytes(&load->input);
     const uint32_t had = c ? c->size : 0;
-    c = static_cast<Collected*>(MemRealloc(c, sizeof(Collected) + had + more, 0, Mod::TestCode));
+    const uint32_t size = static_cast<uint32_t>(sizeof(Collected)) + had + more;
+    c = static_cast<Collected*>(c ? MemRealloc(c, size, 0, Mod::TestCode)
+                                  : MemAllocZero(size, Use::Data, Mod::TestCode));
     if (!c) return 0x80610001;
-    if (!load->handlerState) c->size = 0;
     load->handlerState = c;
     c->size += UtilDataChunkTake(&load->input, c->bytes + had, more);
     if (load->endOfData && !load->input.head) {

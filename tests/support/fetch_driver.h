@@ -74,6 +74,7 @@ class FetchRequester {
   size_t Count(uint32_t message) const { return recorder_.Count(message); }
   const std::vector<Received>& log() const { return recorder_.log; }
   void Destroy() { recorder_.Destroy(); }
+  void ClearLog() { recorder_.log.clear(); }
 
   // Bytes of every block the request's output held, in order (every output
   // object of the tests' rows is a data block).
