@@ -185,6 +185,7 @@ Result FetchRequester::Request(UrlSession* session, const std::string& url, uint
 
 void FetchRequester::Done(UrlSession* session, UrlRequestRec* request) {
   live.erase(request);
+  received.erase(request);
   UrlRequestDone(session, request);
 }
 

@@ -85,6 +85,7 @@ class FetchRequester {
   // still queued for a finished request touches nothing.
   Result Request(UrlSession* session, const std::string& url, uint32_t flags,
                  UrlRequestRec** out, UrlRequestRec* referrer = nullptr);
+  // Finishes the request and forgets what it received.
   void Done(UrlSession* session, UrlRequestRec* request);
   std::set<UrlRequestRec*> live;
 
