@@ -213,46 +213,78 @@ Result UrlToString(char** out, const UrlParsed* url, uint32_t flags) {
   *out = nullptr;
   auto len = [](const char* s) { return s ? LibcStrLen(s) : 0u; };
   const bool fragment = url->fragment && !(flags & kUrlNoFragment);
-  uint32_t size = len(url->scheme) + 1 + 2 + len(url->user) + 1 + len(url->password) + 1 +
-                  len(url->host) + 6 + len(url->path) + 1 + len(url->params) + 1 +
-                  len(url->query) + 1 + (fragment ? len(url->fragment) : 0) + 1;
+  // Every byte may become a three-byte escape.
+  uint32_t size = 3 * (len(url->scheme) + len(url->user) + len(url->password) + len(url->host) +
+                       len(url->path) + len(url->params) + len(url->query) +
+                       (fragment ? len(url->fragment) : 0)) +
+                  32;
   char* s = static_cast<char*>(MemAlloc(size, Use::String, Mod::Url));
   if (!s) return kUrlNoMemory;
-  s[0] = 0;
+  char* p = s;
+  auto put = [&p](const char* text) {
+    while (*text) *p++ = *text++;
+  };
+  // Blanks and control bytes are escaped: they are not URL characters, and
+  // a parse would drop those at either end.
+  auto part = [&p](const char* text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    for (; *text; ++text) {
+      const auto byte = static_cast<uint8_t>(*text);
+      if (byte <= 0x20 || byte == 0x7F) {
+        *p++ = '%';
+        *p++ = kHex[byte >> 4];
+        *p++ = kHex[byte & 15];
+      } else {
+        *p++ = *text;
+      }
+    }
+  };
   if (url->scheme) {
-    LibcStrCat(s, url->scheme);
-    LibcStrCat(s, ":");
+    part(url->scheme);
+    put(":");
   }
   if (url->host) {
-    LibcStrCat(s, "//");
+    put("//");
     if (url->user) {
-      LibcStrCat(s, url->user);
+      part(url->user);
       if (url->password) {
-        LibcStrCat(s, ":");
-        LibcStrCat(s, url->password);
+        put(":");
+        part(url->password);
       }
-      LibcStrCat(s, "@");
+      put("@");
     }
-    LibcStrCat(s, url->host);
+    part(url->host);
     if (url->portGiven) {
       char digits[12];
-      LibcStrCat(s, ":");
-      LibcStrCat(s, LibcItoA(url->port, digits, 10));
+      put(":");
+      put(LibcItoA(url->port, digits, 10));
     }
   }
-  if (url->path) LibcStrCat(s, url->path);
+  if (url->path) {
+    // A path that would read as an authority or a scheme is written so that
+    // it reads back as the same path.
+    if (!url->host && url->path[0] == '/' && url->path[1] == '/') {
+      put("/.");
+    } else if (!url->scheme && !url->host) {
+      const char* colon = LibcStrChr(url->path, ':');
+      const char* slash = LibcStrChr(url->path, '/');
+      if (colon && (!slash || colon < slash)) put("./");
+    }
+    part(url->path);
+  }
   if (url->params) {
-    LibcStrCat(s, ";");
-    LibcStrCat(s, url->params);
+    put(";");
+    part(url->params);
   }
   if (url->query) {
-    LibcStrCat(s, "?");
-    LibcStrCat(s, url->query);
+    put("?");
+    part(url->query);
   }
   if (fragment) {
-    LibcStrCat(s, "#");
-    LibcStrCat(s, url->fragment);
+    put("#");
+    part(url->fragment);
   }
+  *p = 0;
   *out = s;
   return kOk;
 }

@@ -83,6 +83,35 @@ TEST_F(UrlTextTest, BadPortsAndBracketsAreRefused) {
   }
 }
 
+// Texts that read back as the same URL: blanks and control bytes escaped,
+// a path that would read as an authority or a scheme guarded.
+TEST_F(UrlTextTest, WritesTextsThatReadBackTheSame) {
+  const struct {
+    const char* base;
+    const char* ref;
+    const char* want;
+  } cases[] = {
+      {"http://a/b", "\t\tx y\x7f", "http://a/x%20y%7F"},  // the ends trimmed first
+      {"http://a/b", "x\ty", "http://a/x%09y"},
+      {"x:/a/b", "/.//y", "x:/.//y"},
+      {"path", "./a:b", "./a:b"},
+      {"http://a/b", "c?d e#f\ng", "http://a/c?d%20e#f%0Ag"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ref);
+    UrlParsed base, out, again;
+    ASSERT_EQ(UrlParse(&base, c.base, 0), kOk);
+    ASSERT_EQ(UrlResolve(&out, &base, c.ref), kOk);
+    const std::string text = ToString(out);
+    EXPECT_EQ(text, c.want);
+    ASSERT_EQ(UrlParse(&again, text.c_str(), 0), kOk);
+    EXPECT_EQ(ToString(again), text);
+    UrlFreeParsed(&again);
+    UrlFreeParsed(&out);
+    UrlFreeParsed(&base);
+  }
+}
+
 TEST_F(UrlTextTest, FragmentCanBeLeftOut) {
   UrlParsed url;
   ASSERT_EQ(UrlParse(&url, "http://a/b?c#d", 0), kOk);
