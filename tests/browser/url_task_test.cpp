@@ -390,3 +390,79 @@ TEST_F(UrlTaskTest, BuiltInFilesComeFromTheTree) {
 }
 
 }  // namespace
+
+namespace {
+
+// A heap too small for the work buffer: the module runs without it.
+class UrlSmallHeapTest : public EngineFixture {
+ protected:
+  UrlSmallHeapTest() : EngineFixture(160u << 10) {}
+};
+
+TEST_F(UrlSmallHeapTest, ModuleRunsWithoutItsWorkBuffer) {
+  FetchDriver driver;
+  Recorder owner(Mod::TestHarness);
+  FetchRequester requester;
+  Pump();
+  const uint32_t start = HeapGetStats().freeBytes;
+  UrlTaskContext* urlTask = nullptr;
+  ASSERT_EQ(UrlStartTask(&urlTask, owner.task()), kOk);
+  ASSERT_NE(UrlGetModule(), nullptr);
+  EXPECT_EQ(UrlGetModule()->workBufferSize, 0u);
+  EXPECT_EQ(UrlGetModule()->workBuffer, nullptr);
+  UrlSession* session = nullptr;
+  ASSERT_EQ(UrlSessionCreate(&session, requester.task()), kOk);
+  FetchBody body;
+  body.body = "collected";
+  body.contentType = "application/x-qor-collect";
+  driver.Serve("/c", body);
+  UrlRequestRec* request = nullptr;
+  ASSERT_EQ(requester.Request(session, "qortest://h/c", 0, &request), kOk);
+  Pump();
+  EXPECT_EQ(requester.received[request], "collected");
+  EXPECT_EQ(driver.workBufferSizes, std::vector<uint32_t>{0});
+  requester.Done(session, request);
+  UrlSessionDestroy(session);
+  UrlStopTask(urlTask);
+  Pump();
+  EXPECT_EQ(HeapGetStats().freeBytes, start);
+}
+
+TEST_F(UrlSmallHeapTest, TaskThatCannotBeCreatedLeavesNothing) {
+  Recorder owner(Mod::TestHarness);
+  Pump();
+  const uint32_t start = HeapGetStats().freeBytes;
+  TskmanFailNextCreate(Mod::Url);
+  UrlTaskContext* urlTask = nullptr;
+  EXPECT_EQ(UrlStartTask(&urlTask, owner.task()), kUrlNoMemory);
+  EXPECT_EQ(urlTask, nullptr);
+  EXPECT_EQ(UrlGetModule(), nullptr);
+  EXPECT_EQ(HeapGetStats().freeBytes, start);
+  UrlSession* session = nullptr;
+  EXPECT_EQ(UrlSessionCreate(&session, owner.task()), kUrlNoMemory);
+}
+
+TEST_F(UrlSmallHeapTest, TwoUrlTasksShareTheModule) {
+  Recorder first(Mod::TestHarness);
+  Recorder second(Mod::TestCode);
+  Pump();
+  UrlTaskContext* a = nullptr;
+  UrlTaskContext* b = nullptr;
+  ASSERT_EQ(UrlStartTask(&a, first.task()), kOk);
+  ASSERT_EQ(UrlStartTask(&b, second.task()), kOk);
+  // A session goes to its requester's own URL task.
+  UrlSession* session = nullptr;
+  ASSERT_EQ(UrlSessionCreate(&session, second.task()), kOk);
+  EXPECT_EQ(session->urlTask, b);
+  UrlSessionDestroy(session);
+  UrlStopTask(a);
+  Pump();
+  EXPECT_EQ(first.Count(UrlMsg::Closed), 1u);
+  EXPECT_NE(UrlGetModule(), nullptr);
+  UrlStopTask(b);
+  Pump();
+  EXPECT_EQ(second.Count(UrlMsg::Closed), 2u);  // the session, then the task
+  EXPECT_EQ(UrlGetModule(), nullptr);
+}
+
+}  // namespace
