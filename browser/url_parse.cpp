@@ -74,7 +74,7 @@ void SplitPath(UrlParsed* out, const char* begin, const char* end, bool* failed)
 
 // Removes "." and ".." segments in place (the output never outgrows the input).
 void RemoveDotSegments(char* path) {
-  const char* in = path;
+  char* in = path;
   char* out = path;
   while (*in) {
     if (LibcStrNCmp(in, "../", 3) == 0) {
@@ -85,11 +85,11 @@ void RemoveDotSegments(char* path) {
       in += 2;
     } else if (LibcStrCmp(in, "/.") == 0) {
       in += 1;
-      const_cast<char*>(in)[0] = '/';  // "/." becomes "/"
+      in[0] = '/';  // "/." becomes "/"
     } else if (LibcStrNCmp(in, "/../", 4) == 0 || LibcStrCmp(in, "/..") == 0) {
       if (in[3] == 0) {
         in += 2;
-        const_cast<char*>(in)[0] = '/';
+        in[0] = '/';
       } else {
         in += 3;
       }
