@@ -8,11 +8,14 @@ struct VarParseContext {
   TskmanTask* requester;
 };
 
-Result VarParseTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t) {
+Result VarParseTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* ctx = static_cast<VarParseContext*>(context);
   switch (message) {
     case TskMsg::Start:
       TskmanPost(ctx->requester, VarParseMsg::Ready, 0, 0);
+      return kOk;
+    case VarParseMsg::Run:
+      VarParseRunPosted(arg1, arg2);
       return kOk;
     case TskMsg::Stop2: {
       TskmanPost(reinterpret_cast<TskmanTask*>(arg1), VarParseMsg::Stopped, 0, 0);
