@@ -65,7 +65,19 @@ uint32_t gSerial = 0;
 
 constexpr uint32_t kUtf16 = Mib::Utf16Native;
 
+void Flush(VarParseJob* job) {
+  if (job->outLength && job->sink)
+    UtilDataChunkAppend(job->sink, reinterpret_cast<const uint8_t*>(job->out),
+                        job->outLength * sizeof(char16_t), Mod::VarParse);
+  job->outLength = 0;
+}
+
+// Output leaves in chunks of about this many units, so that a long page
+// never needs one large block.
+constexpr uint32_t kChunkUnits = 1024;
+
 bool Reserve(VarParseJob* job, uint32_t units) {
+  if (job->outLength > 0 && job->outLength + units > kChunkUnits) Flush(job);
   if (job->outLength + units <= job->outCapacity) return true;
   uint32_t capacity = job->outCapacity ? job->outCapacity : 128;
   while (capacity < job->outLength + units) capacity *= 2;
@@ -84,17 +96,21 @@ void EmitUnits(VarParseJob* job, const char16_t* units, uint32_t count) {
   job->outLength += count;
 }
 
-// The decoder leaves a character cut off at the end; at the very end of the
-// text (`last`) its bytes are written as replacement characters.
-void EmitText(VarParseJob* job, uint32_t from, uint32_t to, bool last = false) {
-  if (job->skipDepth > 0 || to <= from || !job->sink) return;
+// Writes text, answering the bytes taken: a character cut off at the end is
+// left for the text to come, unless the text ends there (`last`), when its
+// bytes become replacement characters.
+uint32_t EmitText(VarParseJob* job, uint32_t from, uint32_t to, bool last = false) {
+  if (to <= from) return 0;
   const uint32_t count = to - from;
-  if (!Reserve(job, count)) return;  // UTF-8 never gives more units than bytes
+  // Skipped, unwanted or without room (UTF-8 never gives more units than
+  // bytes), the text is passed over whole.
+  if (job->skipDepth > 0 || !job->sink || !Reserve(job, count)) return count;
   uint32_t capacity = count;
   uint32_t used = LngUtf8Decode(job->text + from, count, job->out + job->outLength, &capacity);
   job->outLength += capacity;
   if (last)
     for (; used < count; ++used) job->out[job->outLength++] = 0xFFFD;
+  return used;
 }
 
 void EmitValue(VarParseJob* job, void* value, uint32_t charset, bool own) {
@@ -109,25 +125,6 @@ void EmitValue(VarParseJob* job, void* value, uint32_t charset, bool own) {
     MemFree(&w);
   }
   if (own) MemFreeRaw(value);
-}
-
-void Flush(VarParseJob* job) {
-  if (job->outLength && job->sink)
-    UtilDataChunkAppend(job->sink, reinterpret_cast<const uint8_t*>(job->out),
-                        job->outLength * sizeof(char16_t), Mod::VarParse);
-  job->outLength = 0;
-}
-
-// Bytes at the end of the text that start a UTF-8 character not yet whole.
-uint32_t IncompleteTail(const uint8_t* p, uint32_t n) {
-  for (uint32_t back = 1; back <= 3 && back <= n; ++back) {
-    uint8_t b = p[n - back];
-    if ((b & 0xC0) == 0x80) continue;
-    if (b < 0xC0) return 0;
-    uint32_t need = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
-    return need > back ? back : 0;
-  }
-  return 0;
 }
 
 // Drops the text no loop will walk again.
@@ -345,13 +342,12 @@ void Advance(VarParseJob* job) {
     const uint32_t end = job->textLength;
     const uint32_t marker = Find(job->text, job->pos, end, '[', '$');
     if (marker == end) {
-      uint32_t keep = IncompleteTail(job->text + job->pos, end - job->pos);
-      if (keep == 0 && end > job->pos && job->text[end - 1] == '[') keep = 1;
-      EmitText(job, job->pos, end - keep);
-      job->pos = end - keep;
+      // A "[" at the end may open a marker.
+      const uint32_t keep = end > job->pos && job->text[end - 1] == '[' ? 1 : 0;
+      job->pos += EmitText(job, job->pos, end - keep);
       return;
     }
-    EmitText(job, job->pos, marker);
+    EmitText(job, job->pos, marker, true);
     job->pos = marker;
     const uint32_t nameStart = marker + 2;
     const uint32_t limit = nameStart + kVarParseMaxName + 2;

@@ -433,6 +433,7 @@ TEST_F(TemplateTest, OddMarkersStayTextOrGiveNothing) {
       {"a prefix is not a source", "[$tt.title$]", ""},
       {"a loop whose end never comes", "<[$for:t.item$]a", "<a"},
       {"a character cut off by the end", "a\xC3", "a\xEF\xBF\xBD"},
+      {"a character cut off by a marker", "a\xE2\x82[$t.size$]", "a\xEF\xBF\xBD\xEF\xBF\xBD" "1234"},
       {"dollars and brackets in text", "$][$ x$ ]$[]", "$][$ x$ ]$[]"},
   };
   for (const OddCase& c : cases) {
@@ -466,6 +467,25 @@ TEST_F(TemplateTest, ClosingAJobThatWaitsClosesItsLoopAndDropsLateValues) {
   void* stray = MemAlloc(8, Use::String, Mod::TestCode);
   VarParseValueReady(nullptr, stray);
   VarParseSourceDone(&tree);
+}
+
+TEST_F(TemplateTest, ALongOutputLeavesInChunksOfBoundedSize) {
+  FakeTree tree;
+  FillTree(tree);
+  const std::string body(3000, 'b');
+  const std::string text = "[$for:t.item$]" + body + "[$t.item.title$][$/for$]";
+  VarParseJob* job = nullptr;
+  ASSERT_EQ(VarParseCreate(&job, 0, &tree), kOk);
+  Queue sink{};
+  VarParseSetSink(job, &sink);
+  VarParseSetSources(job, kFakeSources);
+  Feed(job, text, 0, text.size());
+  VarParseClose(&job);
+  size_t chunks = 0;
+  for (QueueNode* n = sink.head; n; n = n->next, ++chunks)
+    EXPECT_LE(UtilDataChunkOf(n)->remaining, 2u * 3000u);
+  EXPECT_GE(chunks, 2u);
+  EXPECT_EQ(Drain(&sink), body + "Alpha" + body + "Beta €");
 }
 
 TEST_F(TemplateTest, WithoutASinkTheJobStillRunsItsSources) {
