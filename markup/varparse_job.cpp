@@ -36,6 +36,7 @@ struct VarParseJob {
   bool registered;
   bool running;
   bool scheduled;
+  bool closing;  // closed from inside one of its own calls
   void* owner;
   const VarParseSource* sources;
   Queue* sink;
@@ -363,6 +364,8 @@ void Advance(VarParseJob* job) {
   }
 }
 
+void Finish(VarParseJob* job);
+
 void Run(VarParseJob* job) {
   if (job->running) return;
   job->running = true;
@@ -373,6 +376,7 @@ void Run(VarParseJob* job) {
   } while (job->input.head);
   Flush(job);
   job->running = false;
+  if (job->closing) Finish(job);
 }
 
 void Schedule(VarParseJob* job) {
@@ -432,15 +436,16 @@ void VarParseFeed(VarParseJob* job, UtilDataChunk* block) {
 bool VarParseIsDrained(VarParseJob* job) {
   if (!job) return true;
   // A run posted to a task that has gone away would never come.
-  if (job->scheduled && !TskmanFind(Mod::VarParse)) Run(job);
+  if (job->scheduled && !TskmanFind(Mod::VarParse)) {
+    Run(job);
+    if (!IsLive(job)) return true;
+  }
   return !job->input.head && job->wait == Wait::None && !job->scheduled;
 }
 
-void VarParseClose(VarParseJob** handle) {
-  VarParseJob* job = *handle;
-  *handle = nullptr;
-  if (!job) return;
-  Run(job);
+namespace {
+
+void Finish(VarParseJob* job) {
   if (job->wait == Wait::None && job->skipDepth == 0) EmitText(job, job->pos, job->textLength, true);
   while (job->frames) CloseLoop(job);
   Flush(job);
@@ -453,6 +458,22 @@ void VarParseClose(VarParseJob** handle) {
   MemFree(&job->text);
   MemFree(&job->out);
   MemFree(&job);
+}
+
+}  // namespace
+
+void VarParseClose(VarParseJob** handle) {
+  VarParseJob* job = *handle;
+  *handle = nullptr;
+  if (!job) return;
+  // Closed by a source while the job is inside its call: the job ends when
+  // the call returns.
+  if (job->running) {
+    job->closing = true;
+    return;
+  }
+  Run(job);
+  if (IsLive(job)) Finish(job);
 }
 
 void VarParseValueReady(void* cell, void* value) {

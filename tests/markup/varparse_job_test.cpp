@@ -178,7 +178,15 @@ void* FakeProperty(void* state, const char* name, uint32_t* pending) {
   return nullptr;
 }
 
+// A source that closes the job asking it, from inside the call.
+VarParseJob* gJobToClose = nullptr;
+void* CloserOpen(const char*, void**, VarParseJob*, uint32_t*, uint32_t*) {
+  VarParseClose(&gJobToClose);
+  return nullptr;
+}
+
 const VarParseSource kFakeSources[] = {
+    {"closer", CloserOpen, nullptr, nullptr, nullptr},
     {"page", FakeOpen, FakeNext, FakeClose, FakeProperty},
     {"hist", FakeOpen, FakeNext, FakeClose, FakeProperty},
     {"vc", FakeOpen, FakeNext, FakeClose, FakeProperty},
@@ -486,6 +494,21 @@ TEST_F(TemplateTest, ALongOutputLeavesInChunksOfBoundedSize) {
     EXPECT_LE(UtilDataChunkOf(n)->remaining, 2u * 3000u);
   EXPECT_GE(chunks, 2u);
   EXPECT_EQ(Drain(&sink), body + "Alpha" + body + "Beta €");
+}
+
+TEST_F(TemplateTest, ASourceMayCloseTheJobFromInsideItsCall) {
+  FakeTree tree;
+  FillTree(tree);
+  Queue sink{};
+  ASSERT_EQ(VarParseCreate(&gJobToClose, 0, &tree), kOk);
+  VarParseSetSink(gJobToClose, &sink);
+  VarParseSetSources(gJobToClose, kFakeSources);
+  // The job ends once the call returns, with the text it already has.
+  const std::string text = "a[$closer.x$]b[$for:t.item$]c[$/for$]d";
+  Feed(gJobToClose, text, 0, text.size());
+  EXPECT_EQ(gJobToClose, nullptr);
+  EXPECT_EQ(Drain(&sink), "abccd");
+  EXPECT_EQ(tree.opened, tree.closed);
 }
 
 TEST_F(TemplateTest, WithoutASinkTheJobStillRunsItsSources) {
