@@ -202,10 +202,10 @@ void Await(VarParseJob* job, Wait wait, Frame* frame) {
   job->pending = 0;
 }
 
-// After a source call: true when the job must stop and wait for the answer.
-bool Settle(VarParseJob* job, void* result) {
-  if (job->answered) return false;
-  if (job->pending) return true;
+// After a source call: takes an answer given as the call's result. Answered
+// from inside the call, or pending, the result is not looked at.
+void Settle(VarParseJob* job, void* result) {
+  if (job->answered || job->pending) return;
   switch (job->wait) {
     case Wait::Single:
       EmitValue(job, result, job->charset, true);
@@ -217,7 +217,6 @@ bool Settle(VarParseJob* job, void* result) {
       job->answerEnd = result == nullptr;
   }
   job->answered = true;
-  return false;
 }
 
 void StartLoop(VarParseJob* job, const char* name, uint32_t length) {
