@@ -8,6 +8,7 @@
 
 namespace VarParseMsg {
 constexpr uint32_t Ready = 0x4D00, Stopped = 0x4D06;
+constexpr uint32_t Run = 0x4D01;  // {job, serial}: a registered template job has work
 }
 
 // Creates the task; the requester receives 0x4D00 when it is ready, or at
@@ -32,9 +33,6 @@ void VarParseStopTask(TskmanTask* requester);
 // past kVarParseMaxName bytes is text; a marker without a source, and an end
 // of loop without a loop, give nothing; a loop without a source runs zero
 // times.
-namespace VarParseMsg {
-constexpr uint32_t Run = 0x4D01;  // {job, serial}: a registered job has work
-}
 constexpr Result kVarParseNoMemory = 0x804D0001;
 constexpr uint32_t kVarParseMaxName = 255;
 
