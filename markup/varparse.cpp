@@ -10,7 +10,7 @@ struct VarParseContext {
   TskmanTask* requester;
 };
 
-Result VarParseTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t);
+Result VarParseTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);
 
 // The requester hears 0x4D00 whether or not the task could start: the
 // browser phase goes on without template variables rather than wait.
@@ -23,10 +23,13 @@ constexpr TskService kVarParse{.module = Mod::VarParse,
                                .stop = TskMsg::Stop2,
                                .stopped = VarParseMsg::Stopped};
 
-Result VarParseTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t) {
+Result VarParseTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   switch (message) {
     case TskMsg::Start:
       TskServiceAnswerStarted(kVarParse, context);
+      return kOk;
+    case VarParseMsg::Run:
+      VarParseRunPosted(arg1, arg2);
       return kOk;
     case TskMsg::Stop2:
       TskServiceEnd(kVarParse, reinterpret_cast<TskmanTask*>(arg1));

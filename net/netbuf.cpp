@@ -75,3 +75,80 @@ void NetBufRelease(NetBufChain** chain) {
     block = next;
   }
 }
+
+Result NetBufWriteGrow(NetBufChain* chain, const void* src, uint32_t offset, uint32_t count) {
+  if (!chain) return ResultError(Mod::Net, Err::BadArg);
+  NetBufChain* last = chain;
+  uint32_t length = 0;
+  for (NetBufChain* b = chain; b; b = b->next) {
+    length += b->length;
+    last = b;
+  }
+  const uint64_t end = uint64_t{offset} + count;
+  if (end > UINT32_MAX) return ResultError(Mod::Net, Err::BadArg);
+  if (end > length) {
+    uint32_t grow = static_cast<uint32_t>(end) - length;
+    // A shared last block cannot lengthen: the other chain would see the bytes.
+    uint32_t room = last->refs == 1 ? kNetBufPayload - last->start - last->length : 0;
+    uint32_t inLast = grow < room ? grow : room;
+    NetBufChain* more = nullptr;
+    if (grow > inLast) {
+      more = NetBufAlloc(grow - inLast);
+      if (!more) return kNetBufNoMemory;
+      for (NetBufChain* b = more; b; b = b->next) LibcMemSet(b->data, 0, b->length);
+    }
+    LibcMemSet(last->data + last->start + last->length, 0, inLast);
+    last->length += inLast;
+    if (more) last->next = more;
+  }
+  NetBufWrite(chain, src, offset, count);
+  return kOk;
+}
+
+NetBufChain* NetBufConcat(NetBufChain* chain, NetBufChain* tail) {
+  if (!chain) return tail;
+  NetBufChain* last = chain;
+  while (last->next) last = last->next;
+  last->next = tail;
+  return chain;
+}
+
+Result NetBufTrim(NetBufChain** chain, uint32_t count) {
+  NetBufChain* head = *chain;
+  if (!head) return kOk;
+  // Find the block where the remaining bytes start before changing anything,
+  // so that a failed copy leaves the chain whole.
+  NetBufChain* keep = head;
+  uint32_t cut = count;
+  while (keep->next && cut >= keep->length) {
+    cut -= keep->length;
+    keep = keep->next;
+  }
+  if (cut > keep->length) cut = keep->length;
+  NetBufChain* copy = nullptr;
+  if (cut > 0 && keep->refs > 1) {
+    copy = static_cast<NetBufChain*>(MemAlloc(sizeof(NetBufChain), Use::Data, Mod::Net));
+    if (!copy) return kNetBufNoMemory;
+    copy->next = keep->next;
+    copy->refs = 1;
+    copy->start = 0;
+    copy->length = keep->length - cut;
+    LibcMemCopy(copy->data, keep->data + keep->start + cut, copy->length);
+  }
+  // The dropped blocks lose this chain's reference; stop at `keep`, whose
+  // successors stay in the chain.
+  for (NetBufChain* b = head; b != keep;) {
+    NetBufChain* next = b->next;
+    if (--b->refs == 0) MemFree(&b);
+    b = next;
+  }
+  if (copy) {
+    --keep->refs;  // still held by the other chain, so never 0 here
+    keep = copy;
+  } else {
+    keep->start += cut;
+    keep->length -= cut;
+  }
+  *chain = keep;
+  return kOk;
+}

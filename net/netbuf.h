@@ -5,7 +5,10 @@
 #pragma once
 #include <cstdint>
 
+#include "kernel/modules.h"
+
 constexpr uint32_t kNetBufPayload = 140;
+constexpr Result kNetBufNoMemory = 0x80170001;
 
 struct NetBufChain {
   NetBufChain* next;
@@ -25,6 +28,23 @@ uint32_t NetBufRead(const NetBufChain* chain, void* dest, uint32_t offset, uint3
 // Copies bytes into the payload at offset without growing the chain; returns
 // the bytes written.
 uint32_t NetBufWrite(NetBufChain* chain, const void* src, uint32_t offset, uint32_t count);
+// Copies bytes into the payload at offset, first lengthening the chain to
+// offset + count: the last block takes what fits when no other chain holds it,
+// new blocks the rest; a gap between the old end and offset reads as zeros.
+// New blocks hang behind the last block, so a chain sharing that block sees
+// them too.
+// 0, or kNetBufNoMemory with the chain as it was.
+Result NetBufWriteGrow(NetBufChain* chain, const void* src, uint32_t offset, uint32_t count);
+// Links tail behind the last block of chain without copying; the chain takes
+// over the caller's references to tail's blocks. Answers the joined chain
+// (tail when chain is null).
+NetBufChain* NetBufConcat(NetBufChain* chain, NetBufChain* tail);
+// Drops count bytes from the front of *chain (all of them when it holds
+// fewer); a block emptied this way loses the chain's reference, except the
+// last, which stays as the empty chain. A block another chain shares is not
+// cut in place: the chain takes a copy of its remaining bytes. 0, or
+// kNetBufNoMemory with nothing dropped when that copy cannot be made.
+Result NetBufTrim(NetBufChain** chain, uint32_t count);
 // Drops one reference from each block, freeing those that reach none, and
 // nulls *chain; nothing when it already holds null.
 void NetBufRelease(NetBufChain** chain);

@@ -1,0 +1,623 @@
+// Template jobs filling the built-in pages: single values, loops, nested loops,
+// sources that answer at once, from inside their call or later, text fed in
+// pieces cut at every byte, and the variable-substitution task driving
+// registered jobs. The engine heap returns to where it started in every test.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "kernel/datachunk.h"
+#include "kernel/heap.h"
+#include "kernel/libc.h"
+#include "kernel/lng.h"
+#include "kernel/mem.h"
+#include "kernel/qorrom.h"
+#include "markup/varparse.h"
+#include "tests/support/engine_fixture.h"
+#include "tests/support/recorder.h"
+
+namespace {
+
+// How the fake source answers.
+enum class Answer { AtOnce, InsideTheCall, Later };
+
+// A tree of values by dotted name, read the way the handset's sources read
+// theirs: a loop over "x" walks the items "x.1", "x.2", ... while any value
+// lies below one; inside a loop, "x.field" is the current item's field and
+// "x" alone its number; a loop over "x.y" inside a loop over "x" walks the
+// current item's "y" items.
+struct FakeTree {
+  std::map<std::string, std::string> values;
+  std::map<std::string, std::u16string> wide;  // the same values as UTF-16
+  Answer answer = Answer::AtOnce;
+  bool utf16 = false;
+  std::deque<std::function<void()>> deferred;
+  struct Loop* open = nullptr;  // innermost open loop
+  int opened = 0, closed = 0;
+
+  void Set(const std::string& name, const std::string& value) {
+    values[name] = value;
+    char16_t* w = nullptr;
+    EXPECT_EQ(LngCharsetToWide(&w, value.c_str(), Mib::Utf8), kOk);
+    wide[name] = w ? std::u16string(w) : std::u16string();
+    MemFree(&w);
+  }
+  bool HasItem(const std::string& item) const {
+    auto it = values.lower_bound(item + ".");
+    return it != values.end() && it->first.rfind(item + ".", 0) == 0;
+  }
+  void DeliverOne() {
+    auto f = std::move(deferred.front());
+    deferred.pop_front();
+    f();
+  }
+  // Delivers every answer held back, including those the answers ask for.
+  void DeliverAll() {
+    while (!deferred.empty()) {
+      auto f = std::move(deferred.front());
+      deferred.pop_front();
+      f();
+    }
+  }
+};
+
+struct Loop {
+  FakeTree* tree;
+  Loop* outer;
+  uint32_t index;
+  std::string* name;  // as opened (below the source)
+  std::string* base;  // the items' common prefix
+  std::string* number;
+};
+
+std::string Item(const Loop* loop) { return *loop->base + "." + std::to_string(loop->index); }
+
+void Deliver(FakeTree* tree, std::function<void()> answer) {
+  if (tree->answer == Answer::Later)
+    tree->deferred.push_back(std::move(answer));
+  else
+    answer();
+}
+
+void* StepAnswer(Loop* loop, uint32_t* pending) {
+  const bool has = loop->tree->HasItem(Item(loop));
+  if (loop->tree->answer == Answer::AtOnce) return has ? loop : nullptr;
+  *pending = 1;
+  Deliver(loop->tree, [loop, has] {
+    if (has)
+      VarParseValueReady(loop, nullptr);
+    else
+      VarParseSourceDone(loop);
+  });
+  return nullptr;
+}
+
+void* FakeOpen(const char* name, void** holder, VarParseJob* job, uint32_t* charset,
+               uint32_t* pending) {
+  auto* tree = static_cast<FakeTree*>(VarParseGetOwner(job));
+  EXPECT_EQ(*charset, Mib::Utf8);
+  if (tree->utf16) *charset = Mib::Utf16Native;
+  if (!holder) {
+    void* copy = nullptr;
+    if (tree->values.count(name)) {
+      if (tree->utf16) {
+        const std::u16string& w = tree->wide[name];
+        copy = MemAlloc(static_cast<uint32_t>((w.size() + 1) * 2), Use::String, Mod::TestCode);
+        LibcMemCopy(copy, w.c_str(), static_cast<uint32_t>((w.size() + 1) * 2));
+      } else {
+        const std::string& v = tree->values[name];
+        copy = MemAlloc(static_cast<uint32_t>(v.size() + 1), Use::String, Mod::TestCode);
+        LibcMemCopy(copy, v.c_str(), static_cast<uint32_t>(v.size() + 1));
+      }
+    }
+    if (tree->answer == Answer::AtOnce) return copy;
+    *pending = 1;
+    Deliver(tree, [copy] { VarParseValueReady(nullptr, copy); });
+    return nullptr;
+  }
+  auto* loop = static_cast<Loop*>(MemAllocZero(sizeof(Loop), Use::Context, Mod::TestCode));
+  loop->tree = tree;
+  loop->outer = tree->open;
+  loop->index = 1;
+  loop->name = new std::string(name);
+  loop->base = new std::string(name);
+  loop->number = new std::string;
+  for (Loop* o = tree->open; o; o = o->outer)
+    if (loop->name->rfind(*o->name + ".", 0) == 0) {
+      *loop->base = Item(o) + loop->name->substr(o->name->size());
+      break;
+    }
+  tree->open = loop;
+  ++tree->opened;
+  *holder = loop;
+  return StepAnswer(loop, pending);
+}
+
+void* FakeNext(void* state, uint32_t* pending) {
+  auto* loop = static_cast<Loop*>(state);
+  ++loop->index;
+  return StepAnswer(loop, pending);
+}
+
+void FakeClose(void* state) {
+  auto* loop = static_cast<Loop*>(state);
+  EXPECT_EQ(loop->tree->open, loop) << "only the innermost loop closes";
+  loop->tree->open = loop->outer;
+  ++loop->tree->closed;
+  delete loop->name;
+  delete loop->base;
+  delete loop->number;
+  MemFree(&loop);
+}
+
+void* FakeProperty(void* state, const char* name, uint32_t* pending) {
+  auto* loop = static_cast<Loop*>(state);
+  FakeTree* tree = loop->tree;
+  const std::string rest = std::string(name).substr(loop->name->size());
+  void* value = nullptr;
+  if (rest.empty()) {
+    *loop->number = std::to_string(loop->index);
+    // The number is the same text either way; as UTF-16 it is kept wide.
+    static std::u16string wideNumber;
+    wideNumber.assign(loop->number->begin(), loop->number->end());
+    value = tree->utf16 ? static_cast<void*>(wideNumber.data())
+                        : static_cast<void*>(loop->number->data());
+  } else {
+    const std::string key = Item(loop) + rest;
+    if (tree->values.count(key))
+      value = tree->utf16 ? static_cast<void*>(tree->wide[key].data())
+                          : static_cast<void*>(tree->values[key].data());
+  }
+  if (tree->answer == Answer::AtOnce) return value;
+  *pending = 1;
+  Deliver(tree, [loop, value] { VarParseValueReady(loop, value); });
+  return nullptr;
+}
+
+// A source that closes the job asking it, from inside the call.
+VarParseJob* gJobToClose = nullptr;
+void* CloserOpen(const char*, void**, VarParseJob*, uint32_t*, uint32_t*) {
+  VarParseClose(&gJobToClose);
+  return nullptr;
+}
+
+const VarParseSource kFakeSources[] = {
+    {"closer", CloserOpen, nullptr, nullptr, nullptr},
+    {"page", FakeOpen, FakeNext, FakeClose, FakeProperty},
+    {"hist", FakeOpen, FakeNext, FakeClose, FakeProperty},
+    {"vc", FakeOpen, FakeNext, FakeClose, FakeProperty},
+    {"dl", FakeOpen, FakeNext, FakeClose, FakeProperty},
+    {"t", FakeOpen, FakeNext, FakeClose, FakeProperty},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+std::string Utf8(const std::u16string& w) {
+  std::string s;
+  for (size_t i = 0; i < w.size(); ++i) {
+    uint32_t c = w[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < w.size())
+      c = 0x10000 + ((c - 0xD800) << 10) + (w[++i] - 0xDC00);
+    if (c < 0x80) {
+      s += static_cast<char>(c);
+    } else if (c < 0x800) {
+      s += static_cast<char>(0xC0 | c >> 6);
+      s += static_cast<char>(0x80 | (c & 63));
+    } else if (c < 0x10000) {
+      s += static_cast<char>(0xE0 | c >> 12);
+      s += static_cast<char>(0x80 | (c >> 6 & 63));
+      s += static_cast<char>(0x80 | (c & 63));
+    } else {
+      s += static_cast<char>(0xF0 | c >> 18);
+      s += static_cast<char>(0x80 | (c >> 12 & 63));
+      s += static_cast<char>(0x80 | (c >> 6 & 63));
+      s += static_cast<char>(0x80 | (c & 63));
+    }
+  }
+  return s;
+}
+
+// Takes the sink's chunks: the output as UTF-8.
+std::string Drain(Queue* sink) {
+  std::string bytes(UtilDataChunkQueueBytes(sink), '\0');
+  UtilDataChunkTake(sink, reinterpret_cast<uint8_t*>(bytes.data()),
+                    static_cast<uint32_t>(bytes.size()));
+  EXPECT_EQ(bytes.size() % 2, 0u);
+  std::u16string w(bytes.size() / 2, u'\0');
+  LibcMemCopy(w.data(), bytes.data(), static_cast<uint32_t>(w.size() * 2));
+  return Utf8(w);
+}
+
+std::string RomText(const char* path) {
+  uint32_t size = 0;
+  const uint8_t* file = QorRomOpen(path, &size);
+  EXPECT_NE(file, nullptr) << path;
+  std::string text(reinterpret_cast<const char*>(file), size);
+  QorRomRelease(file);
+  return text;
+}
+
+void Feed(VarParseJob* job, const std::string& text, size_t from, size_t to) {
+  if (to <= from) return;
+  UtilDataChunk* block = UtilDataChunkNew(reinterpret_cast<const uint8_t*>(text.data() + from),
+                                          static_cast<uint32_t>(to - from), Mod::TestCode);
+  ASSERT_NE(block, nullptr);
+  VarParseFeed(job, block);
+}
+
+// Fills the template fed in pieces ending at the given cuts; held-back
+// answers are delivered after each piece.
+std::string Fill(FakeTree& tree, const std::string& text, const std::vector<size_t>& cuts = {}) {
+  VarParseJob* job = nullptr;
+  EXPECT_EQ(VarParseCreate(&job, 0, &tree), kOk);
+  Queue sink{};
+  VarParseSetSink(job, &sink);
+  VarParseSetSources(job, kFakeSources);
+  size_t at = 0;
+  for (size_t cut : cuts) {
+    Feed(job, text, at, cut);
+    tree.DeliverAll();
+    at = cut;
+  }
+  Feed(job, text, at, text.size());
+  tree.DeliverAll();
+  EXPECT_TRUE(VarParseIsDrained(job));
+  VarParseClose(&job);
+  EXPECT_EQ(job, nullptr);
+  EXPECT_EQ(tree.opened, tree.closed);
+  std::string out = Drain(&sink);
+  EXPECT_EQ(sink.head, nullptr);
+  return out;
+}
+
+// Bookmarks-style history with two entries; a calendar of two objects, the
+// first with two entries and the second with one; a page's properties.
+void FillTree(FakeTree& tree) {
+  tree.Set("title", "Zoë's page");
+  tree.Set("url", "http://example.com/a?b=1&c=2");
+  tree.Set("type", "text/html");
+  tree.Set("size", "1234");
+  tree.Set("item.1.url", "http://a.example/");
+  tree.Set("item.1.title", "Alpha");
+  tree.Set("item.2.url", "http://b.example/");
+  tree.Set("item.2.title", "Beta €");
+  tree.Set("item.1.name", "one.png");
+  tree.Set("item.2.name", "two.png");
+  tree.Set("count", "2");
+  tree.Set("vcal.1.entity.1.summary", "Lunch");
+  tree.Set("vcal.1.entity.1.location", "Canteen");
+  tree.Set("vcal.1.entity.2.summary", "Meeting");
+  tree.Set("vcal.2.entity.1.summary", "Trip");
+  tree.Set("vcal.2.entity.1.description", "By train");
+}
+
+
+class TemplateTest : public HeapFixture {
+ protected:
+  void SetUp() override {
+    HeapFixture::SetUp();
+    start_ = HeapGetStats().freeBytes;
+  }
+  void TearDown() override {
+    EXPECT_EQ(HeapGetStats().freeBytes, start_);
+    EXPECT_EQ(HeapValidate(), nullptr);
+  }
+
+  uint32_t start_ = 0;
+};
+
+// The text between the first loop marker and the last loop end, replaced.
+std::string Around(const std::string& page, const std::string& body) {
+  size_t from = page.find("[$for:");
+  size_t to = page.rfind("[$/for$]") + 8;
+  return page.substr(0, from) + body + page.substr(to);
+}
+
+TEST_F(TemplateTest, SingleValuesFillThePropertiesPage) {
+  FakeTree tree;
+  FillTree(tree);
+  const std::string page = RomText("/eng/general/property.html");
+  std::string expected = page;
+  for (auto [marker, value] : std::vector<std::pair<std::string, std::string>>{
+           {"[$page.title$]", "Zoë's page"},
+           {"[$page.url$]", "http://example.com/a?b=1&c=2"},
+           {"[$page.type$]", "text/html"},
+           {"[$page.size$]", "1234"},
+           {"[$page.security$]", ""}}) {
+    size_t at = expected.find(marker);
+    ASSERT_NE(at, std::string::npos) << marker;
+    expected.replace(at, marker.size(), value);
+  }
+  EXPECT_EQ(Fill(tree, page), expected);
+  tree.utf16 = true;
+  EXPECT_EQ(Fill(tree, page), expected);
+}
+
+TEST_F(TemplateTest, ALoopRepeatsItsBodyForEachItem) {
+  FakeTree tree;
+  FillTree(tree);
+  const std::string page = RomText("/eng/general/history.html");
+  EXPECT_EQ(Fill(tree, page),
+            Around(page,
+                   "<a href=\"http://a.example/\">Alpha</a><br/>\n"
+                   "<a href=\"http://b.example/\">Beta €</a><br/>\n"));
+  FakeTree empty;
+  EXPECT_EQ(Fill(empty, page), Around(page, ""));
+  EXPECT_EQ(empty.opened, 1);
+}
+
+TEST_F(TemplateTest, TheLoopsOwnNameGivesTheItemNumber) {
+  FakeTree tree;
+  FillTree(tree);
+  const std::string page = RomText("/eng/general/chooselocs.html");
+  std::string out = Fill(tree, page);
+  EXPECT_NE(out.find("<p><b>Save 2 items to</b></p>"), std::string::npos) << out;
+  EXPECT_NE(out.find("<input type=\"checkbox\" name=\"item\" value=\"1\"/>one.png<br/>\n"
+                     "<input type=\"checkbox\" name=\"item\" value=\"2\"/>two.png<br/>\n"
+                     "<select name=\"loc\">"),
+            std::string::npos)
+      << out;
+}
+
+TEST_F(TemplateTest, NestedLoopsWalkEachItemsOwnItems) {
+  FakeTree tree;
+  FillTree(tree);
+  const std::string page = RomText("/eng/vcalca/vcalendar.html");
+  auto entry = [](const std::string& summary, const std::string& where,
+                  const std::string& description) {
+    return "<p><b>" + summary + "</b><br/>\nStarts: <br/>\nEnds: <br/>\nWhere: " + where +
+           "<br/>\n" + description +
+           "<br/>\n<a href=\"calendar://add?summary=" + summary + "&amp;location=" + where +
+           "&amp;dtstart=&amp;dtend=\">Add to calendar</a></p>\n";
+  };
+  const std::string expected = Around(
+      page, entry("Lunch", "Canteen", "") + entry("Meeting", "", "") + entry("Trip", "", "By train"));
+  EXPECT_EQ(Fill(tree, page), expected);
+  EXPECT_EQ(tree.opened, 3);  // the outer loop and one inner loop per object
+}
+
+TEST_F(TemplateTest, EveryCutAndEveryWayOfAnsweringGiveTheSameOutput) {
+  const char* pages[] = {"/eng/general/property.html", "/eng/general/history.html",
+                         "/eng/general/chooselocs.html", "/eng/vcalca/vcalendar.html"};
+  for (const char* path : pages) {
+    const std::string page = RomText(path);
+    FakeTree whole;
+    FillTree(whole);
+    const std::string expected = Fill(whole, page);
+    for (Answer answer : {Answer::AtOnce, Answer::InsideTheCall, Answer::Later}) {
+      for (size_t cut = 1; cut < page.size(); ++cut) {
+        FakeTree tree;
+        FillTree(tree);
+        tree.answer = answer;
+        ASSERT_EQ(Fill(tree, page, {cut}), expected)
+            << path << " cut at " << cut << ", answer " << static_cast<int>(answer);
+      }
+      FakeTree tree;
+      FillTree(tree);
+      tree.answer = answer;
+      std::vector<size_t> bytes;
+      for (size_t i = 1; i < page.size(); ++i) bytes.push_back(i);
+      EXPECT_EQ(Fill(tree, page, bytes), expected) << path << " byte by byte";
+    }
+  }
+}
+
+TEST_F(TemplateTest, TextAroundTheMarkersKeepsItsCharactersWhereverItIsCut) {
+  const std::string text = "ë€😀[$t.title$]😀[$/for$]x[$t.missing$]y[$nosource.a$]z";
+  FakeTree whole;
+  FillTree(whole);
+  const std::string expected = Fill(whole, text);
+  EXPECT_EQ(expected, "ë€😀Zoë's page😀xyz");
+  for (size_t cut = 1; cut < text.size(); ++cut) {
+    FakeTree tree;
+    FillTree(tree);
+    ASSERT_EQ(Fill(tree, text, {cut}), expected) << cut;
+  }
+}
+
+struct OddCase {
+  const char* what;
+  std::string text;
+  std::string out;
+};
+
+TEST_F(TemplateTest, OddMarkersStayTextOrGiveNothing) {
+  const std::string longName(kVarParseMaxName + 1, 'a');
+  const std::string longest = "t." + std::string(kVarParseMaxName - 2, 'a');
+  const std::vector<OddCase> cases = {
+      {"a loop without a source runs zero times, nested loops too",
+       "<[$for:none.x$]a[$for:t.item$]b[$/for$]c[$/for$]>", "<>"},
+      {"an end without a loop", "a[$/for$]b", "ab"},
+      {"a name too long for a marker", "a[$" + longName + "$]b", "a[$" + longName + "$]b"},
+      {"the longest name", "a[$" + longest + "$]b", "ab"},
+      {"a marker cut off by the end", "a[$t.title", "a[$t.title"},
+      {"a lone opener at the end", "ab[", "ab["},
+      {"an empty marker", "a[$$]b", "ab"},
+      {"a source name alone", "a[$t$]b", "ab"},
+      {"source names ignore case", "[$T.title$]", "Zoë's page"},
+      {"a prefix is not a source", "[$tt.title$]", ""},
+      {"a loop whose end never comes", "<[$for:t.item$]a", "<a"},
+      {"a character cut off by the end", "a\xC3", "a\xEF\xBF\xBD"},
+      {"a character cut off by a marker", "a\xE2\x82[$t.size$]", "a\xEF\xBF\xBD\xEF\xBF\xBD" "1234"},
+      {"dollars and brackets in text", "$][$ x$ ]$[]", "$][$ x$ ]$[]"},
+  };
+  for (const OddCase& c : cases) {
+    FakeTree tree;
+    FillTree(tree);
+    EXPECT_EQ(Fill(tree, c.text), c.out) << c.what;
+  }
+}
+
+TEST_F(TemplateTest, ClosingAJobThatWaitsClosesItsLoopAndDropsLateValues) {
+  FakeTree tree;
+  FillTree(tree);
+  tree.answer = Answer::Later;
+  Queue sink{};
+  VarParseJob* job = nullptr;
+  ASSERT_EQ(VarParseCreate(&job, 0, &tree), kOk);
+  VarParseSetSink(job, &sink);
+  VarParseSetSources(job, kFakeSources);
+  const std::string text = "a[$t.title$]b[$for:t.item$]c[$/for$]";
+  Feed(job, text, 0, text.size());
+  EXPECT_FALSE(VarParseIsDrained(job));
+  ASSERT_EQ(tree.deferred.size(), 1u);
+  tree.DeliverOne();  // the title; then the loop's first step is asked for
+  EXPECT_EQ(tree.opened, 1);
+  EXPECT_FALSE(VarParseIsDrained(job));
+  VarParseClose(&job);
+  EXPECT_EQ(tree.closed, 1);
+  tree.DeliverAll();  // nobody waits any more
+  EXPECT_EQ(Drain(&sink), "aZoë's pageb");
+  // A single value nobody asked for is freed.
+  void* stray = MemAlloc(8, Use::String, Mod::TestCode);
+  VarParseValueReady(nullptr, stray);
+  VarParseSourceDone(&tree);
+}
+
+TEST_F(TemplateTest, ALongOutputLeavesInChunksOfBoundedSize) {
+  FakeTree tree;
+  FillTree(tree);
+  const std::string body(3000, 'b');
+  const std::string text = "[$for:t.item$]" + body + "[$t.item.title$][$/for$]";
+  VarParseJob* job = nullptr;
+  ASSERT_EQ(VarParseCreate(&job, 0, &tree), kOk);
+  Queue sink{};
+  VarParseSetSink(job, &sink);
+  VarParseSetSources(job, kFakeSources);
+  Feed(job, text, 0, text.size());
+  VarParseClose(&job);
+  size_t chunks = 0;
+  for (QueueNode* n = sink.head; n; n = n->next, ++chunks)
+    EXPECT_LE(UtilDataChunkOf(n)->remaining, 2u * 3000u);
+  EXPECT_GE(chunks, 2u);
+  EXPECT_EQ(Drain(&sink), body + "Alpha" + body + "Beta €");
+}
+
+TEST_F(TemplateTest, ASourceMayCloseTheJobFromInsideItsCall) {
+  FakeTree tree;
+  FillTree(tree);
+  Queue sink{};
+  ASSERT_EQ(VarParseCreate(&gJobToClose, 0, &tree), kOk);
+  VarParseSetSink(gJobToClose, &sink);
+  VarParseSetSources(gJobToClose, kFakeSources);
+  // The job ends once the call returns, with the text it already has.
+  const std::string text = "a[$closer.x$]b[$for:t.item$]c[$/for$]d";
+  Feed(gJobToClose, text, 0, text.size());
+  EXPECT_EQ(gJobToClose, nullptr);
+  EXPECT_EQ(Drain(&sink), "abccd");
+  EXPECT_EQ(tree.opened, tree.closed);
+}
+
+TEST_F(TemplateTest, WithoutASinkTheJobStillRunsItsSources) {
+  FakeTree tree;
+  FillTree(tree);
+  VarParseJob* job = nullptr;
+  ASSERT_EQ(VarParseCreate(&job, 0, &tree), kOk);
+  VarParseSetSources(job, kFakeSources);
+  const std::string page = RomText("/eng/vcalca/vcalendar.html");
+  Feed(job, page, 0, page.size());
+  EXPECT_TRUE(VarParseIsDrained(job));
+  VarParseClose(&job);
+  EXPECT_EQ(tree.opened, 3);
+  EXPECT_EQ(tree.closed, 3);
+}
+
+TEST_F(TemplateTest, TheProductTableAnswersNothingYet) {
+  VarParseJob* job = nullptr;
+  ASSERT_EQ(VarParseCreate(&job, 0, nullptr), kOk);
+  Queue sink{};
+  VarParseSetSink(job, &sink);
+  const std::string text = "a[$page.title$]b";
+  Feed(job, text, 0, text.size());
+  VarParseClose(&job);
+  EXPECT_EQ(Drain(&sink), "ab");
+}
+
+class TinyHeapTemplateTest : public HeapFixture {
+ protected:
+  TinyHeapTemplateTest() : HeapFixture(4096) {}
+};
+
+TEST_F(TinyHeapTemplateTest, TextThatFindsNoRoomIsDroppedAndTheJobEnds) {
+  const uint32_t start = HeapGetStats().freeBytes;
+  VarParseJob* job = nullptr;
+  ASSERT_EQ(VarParseCreate(&job, 0, nullptr), kOk);
+  Queue sink{};
+  VarParseSetSink(job, &sink);
+  const std::string small = "fits";
+  Feed(job, small, 0, small.size());
+  // A chunk of 1800 bytes fits, but not a text buffer of twice its size.
+  const std::string big(1800, 'x');
+  Feed(job, big, 0, big.size());
+  EXPECT_TRUE(VarParseIsDrained(job));
+  VarParseClose(&job);
+  EXPECT_EQ(Drain(&sink), "fits");
+  EXPECT_EQ(HeapGetStats().freeBytes, start);
+  EXPECT_EQ(HeapValidate(), nullptr);
+}
+
+// Registered jobs run on the variable-substitution task's messages.
+class TemplateTaskTest : public EngineFixture {};
+
+TEST_F(TemplateTaskTest, ARegisteredJobRunsOnTheTaskAndWaitsForItsAnswers) {
+  const uint32_t start = HeapGetStats().freeBytes;
+  {
+    Recorder requester(Mod::TestCode);
+    ASSERT_EQ(VarParseStartTask(requester.task()), kOk);
+    Pump();
+    ASSERT_EQ(requester.Count(VarParseMsg::Ready), 1u);
+
+    FakeTree tree;
+    FillTree(tree);
+    tree.answer = Answer::Later;
+    Queue sink{};
+    VarParseJob* job = nullptr;
+    ASSERT_EQ(VarParseCreate(&job, 1, &tree), kOk);
+    VarParseSetSink(job, &sink);
+    VarParseSetSources(job, kFakeSources);
+    const std::string page = RomText("/eng/general/history.html");
+    Feed(job, page, 0, page.size());
+    // Nothing runs inside the feeding call.
+    EXPECT_EQ(sink.head, nullptr);
+    EXPECT_FALSE(VarParseIsDrained(job));
+    for (int rounds = 0; !VarParseIsDrained(job) && rounds < 100; ++rounds) {
+      Pump();
+      tree.DeliverAll();
+    }
+    EXPECT_TRUE(VarParseIsDrained(job));
+    EXPECT_EQ(Drain(&sink), Around(page,
+                                   "<a href=\"http://a.example/\">Alpha</a><br/>\n"
+                                   "<a href=\"http://b.example/\">Beta €</a><br/>\n"));
+    VarParseClose(&job);
+
+    // A job closed while its run is posted: the message finds no job.
+    ASSERT_EQ(VarParseCreate(&job, 1, &tree), kOk);
+    VarParseSetSink(job, &sink);
+    VarParseSetSources(job, kFakeSources);
+    Feed(job, std::string("x"), 0, 1);
+    VarParseClose(&job);
+    Pump();
+    EXPECT_EQ(Drain(&sink), "x");
+
+    VarParseStopTask(requester.task());
+    Pump();
+    EXPECT_EQ(requester.Count(VarParseMsg::Stopped), 1u);
+
+    // Without the task a registered job runs inside the calls.
+    ASSERT_EQ(VarParseCreate(&job, 1, &tree), kOk);
+    VarParseSetSink(job, &sink);
+    VarParseSetSources(job, kFakeSources);
+    Feed(job, std::string("y"), 0, 1);
+    EXPECT_TRUE(VarParseIsDrained(job));
+    VarParseClose(&job);
+    EXPECT_EQ(Drain(&sink), "y");
+    requester.Destroy();
+  }
+  Pump();
+  EXPECT_EQ(HeapGetStats().freeBytes, start);
+}
+
+}  // namespace
