@@ -44,6 +44,9 @@ struct UiWindow {
   PwlWindow* band;     // the soft-key band under it
   char16_t* labels[2];  // the soft-key labels shown
   char16_t statusText[64];
+  // The current string's buffer while the window made it itself (from an
+  // address it was sent); null when someone else set the current string.
+  char16_t* ownString;
 };
 
 // The band height of the running browser window, 0 while there is none.
