@@ -30,7 +30,9 @@ Result StatusTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
   auto* ctx = static_cast<StatusContext*>(context);
   switch (message) {
     case TskMsg::Start:
-      TskmanPost(ctx->requester, StatusMsg::Started, 0, 0);
+      // Without a requester the answer goes to no one (a null target would
+      // reach every task).
+      if (ctx->requester) TskmanPost(ctx->requester, StatusMsg::Started, 0, 0);
       return kOk;
     case StatusMsg::Indicator:
       if (arg1 < kStatusKinds) ctx->indicators[arg1] = static_cast<uint32_t>(arg2);

@@ -8,6 +8,12 @@
 
 namespace {
 
+// An answer to no requester goes to no one (a null target would reach every
+// task).
+void Answer(TskmanTask* requester, uint32_t message, uintptr_t arg1) {
+  if (requester) TskmanPost(requester, message, arg1, 0);
+}
+
 struct UserPrefContext {
   TskmanTask* task;
   TskmanTask* requester;
@@ -37,11 +43,11 @@ Result UserPrefTaskHandler(void* context, uint32_t message, uintptr_t arg1, uint
       auto* handle = reinterpret_cast<ConfigHandle*>(arg2);
       if (arg1 == kOk && handle) ReadFlags(ctx, handle);
       ConfigRelease(&handle);
-      TskmanPost(ctx->requester, UserPrefMsg::Started, 0, 0);
+      Answer(ctx->requester, UserPrefMsg::Started, 0);
       return kOk;
     }
     case TskMsg::Stop:
-      TskmanPost(reinterpret_cast<TskmanTask*>(arg1), UserPrefMsg::Stopped, 0, 0);
+      Answer(reinterpret_cast<TskmanTask*>(arg1), UserPrefMsg::Stopped, 0);
       TskmanDestroyTask(ctx->task);
       MemFree(&ctx);
       return kOk;
@@ -62,14 +68,14 @@ void UserPrefStartTask(TskmanTask* requester) {
     r = TskmanCreateTask(&task, Mod::UserPref, UserPrefTaskHandler, ctx);
     if (r != kOk) MemFree(&ctx);
   }
-  if (r != kOk) TskmanPost(requester, UserPrefMsg::Failed, r, 0);
+  if (r != kOk) Answer(requester, UserPrefMsg::Failed, r);
 }
 
 void UserPrefStopTask(TskmanTask* requester) {
   if (TskmanTask* task = TskmanFind(Mod::UserPref))
     TskmanSend(task, TskMsg::Stop, reinterpret_cast<uintptr_t>(requester), 0);
   else
-    TskmanPost(requester, UserPrefMsg::Stopped, 0, 0);
+    Answer(requester, UserPrefMsg::Stopped, 0);
 }
 
 uint32_t UserPrefGetFlag(uint32_t index) {
