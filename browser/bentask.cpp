@@ -445,6 +445,9 @@ Result BenTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t
     case PwlEvent::PopupAnswer:
       ConsentAnswered(browser, arg1);
       return kOk;
+    case TskMsg::Stop2:
+      BenStopTask();
+      return kOk;
     default:
       // Settings notices and messages meant for others are not the browser's.
       return kOk;
@@ -466,12 +469,9 @@ Result BenStartTask() {
   return kOk;
 }
 
-void BenStopTask() {
-  TskmanTask* task = TskmanFind(Mod::Ben);
-  if (!task) return;
-  void* context = nullptr;
-  TskmanGetContext(&context, task);
-  auto* browser = static_cast<BenBrowser*>(context);
+namespace {
+
+void EndBrowser(TskmanTask* task, BenBrowser* browser) {
   TskmanDestroyTask(task);
   if (!browser) return;
   if (browser->asking) PopupClose();
@@ -481,6 +481,20 @@ void BenStopTask() {
   BenFreeBindings(&browser->bindings);
   BenFreeVarList(browser);
   MemFree(&browser);
+}
+
+}  // namespace
+
+void BenStopTask() {
+  TskmanTask* task = TskmanFind(Mod::Ben);
+  if (!task) return;
+  void* context = nullptr;
+  TskmanGetContext(&context, task);
+  EndBrowser(task, static_cast<BenBrowser*>(context));
+}
+
+void BenEndTask() {
+  if (TskmanTask* task = TskmanFind(Mod::Ben)) TskmanPost(task, TskMsg::Stop2, 0, 0);
 }
 
 void BenFormClearKind5(BenBrowser*) {

@@ -80,9 +80,12 @@ const BenWtaHostHooks* BenSetWtaHostHooks(const BenWtaHostHooks* hooks);
 // task manager's result, when it cannot. The start posts 0x3F02 to the
 // repository task.
 Result BenStartTask();
-// Ends the browser task: open consent questions are refused, the popup
-// asking one is closed, and everything the instance holds is freed.
+// Ends the browser task at once: open consent questions are refused, the
+// popup asking one is closed, and everything the instance holds is freed.
 void BenStopTask();
+// Ends it after the messages already posted to it (262 to the task), so
+// that what they carry is taken and freed as usual.
+void BenEndTask();
 
 // The WTA security state: made when the task starts; asks the repository
 // task, when there is one, for its event bindings (0x3F02).

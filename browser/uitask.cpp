@@ -131,7 +131,7 @@ Result UiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
     case UiMsg::Command:
       if (KeysToPopup(static_cast<int32_t>(arg1), arg2)) return kOk;
       if (static_cast<int32_t>(arg1) == UiCmd::End) {
-        BenStopTask();
+        BenEndTask();
         BenHistoryClose();
         if (TskmanTask* start = TskmanFind(Mod::UiStart))
           TskmanPost(start, UiMsg::BrowserEnded, 0, 0);

@@ -621,6 +621,19 @@ TEST_F(ConsentTest, TheWindowEndingRefusesTheQuestionsStillOpen) {
   EXPECT_EQ(Decisions(&second), std::vector<uintptr_t>{0});
 }
 
+TEST_F(ConsentTest, WhatIsPostedJustBeforeTheWindowEndsIsStillTakenAndFreed) {
+  TskmanTask* browser = TskmanFind(Mod::Ben);
+  TskmanPost(browser, BenMsg::Consent, reinterpret_cast<uintptr_t>(Record(u"late", 0)), 0);
+  TskmanPost(browser, BenMsg::Bindings, reinterpret_cast<uintptr_t>(Binding(9, "rep://3")), 0);
+  ASSERT_EQ(BenRaiseWtaEvent(BenWtaEvent::CallCleared, 1, Block({u"1"})), kOk);
+  UiCommand(UiCmd::End, 0);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::Ben), nullptr);
+  EXPECT_FALSE(PopupOpen());
+  EXPECT_EQ(Decisions(), std::vector<uintptr_t>{0});
+  EXPECT_EQ(gHostEvents.size(), 1u);
+}
+
 TEST_F(ConsentTest, AQuestionForATaskThatHasEndedIsStillFreed) {
   Recorder gone(Mod::WtlWtai);
   Pump();
