@@ -203,6 +203,18 @@ class BrowserTaskTest : public PwlFixture {
   uint32_t baseline_ = 0;
 };
 
+TEST_F(BrowserTaskTest, TheBrowserTaskComesAndGoesWithItsWindow) {
+  TskmanFailNextCreate(Mod::Ben);
+  EXPECT_NE(UiCreate(""), kOk);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::Ui), nullptr);
+  EXPECT_EQ(TskmanFind(Mod::Ben), nullptr);
+  OpenWindow();
+  EndWindow();
+  EXPECT_EQ(TskmanFind(Mod::Ui), nullptr);
+  EXPECT_EQ(TskmanFind(Mod::Ben), nullptr);
+}
+
 // ---- pending navigation ------------------------------------------------------------------
 
 struct PendingCall {
