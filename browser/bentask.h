@@ -12,21 +12,23 @@
 struct BenPage;
 
 namespace BenMsg {
-constexpr uint32_t UiNavigate = 0x190A;    // to the UI task: {8-bit address, owned by it}
-constexpr uint32_t UiShowUrl = 0x190C;     // to the UI task: {8-bit URL, owned by it}
-constexpr uint32_t ScriptEnded = 0x190D;   // {completion code}: carry out the pending navigation
-constexpr uint32_t Binding = 0x1919;       // {BenEventBinding*, channel id copy}
-constexpr uint32_t Unbind = 0x191A;        // {event number, channel id copy}
-constexpr uint32_t WtaEvent = 0x191B;      // {event id, BenWtaEventParams*}
-constexpr uint32_t Bindings = 0x191C;      // {list of BenEventBinding}
-constexpr uint32_t WtaEnd = 0x191D;        // {answer task}: end the WTA context
-constexpr uint32_t WtaGet = 0x191E;        // {answer task}: "true" or "false"
-constexpr uint32_t WtaSet = 0x191F;        // {answer task, value}
-constexpr uint32_t WtaCall = 0x1920;       // {call id}: release the call when the context ends
-constexpr uint32_t Consent = 0x1921;       // {WtaiConsentRecord*, 0}
-constexpr uint32_t Answer = 0x2000;        // {result code, UTF-16 text owned by the receiver}
-constexpr uint32_t Decision = 0x2002;      // {1 accepted, 0 refused}
-constexpr uint32_t RepositoryBindings = 0x3F02;  // to the repository task: send the bindings
+constexpr uint32_t UiNavigate = Msg(Mod::Ben, 0x0A);   // to the UI task: {8-bit address, owned by it}
+constexpr uint32_t UiShowUrl = Msg(Mod::Ben, 0x0C);    // to the UI task: {8-bit URL, owned by it}
+constexpr uint32_t ScriptEnded = Msg(Mod::Ben, 0x0D);  // {completion code}: carry out the pending navigation
+constexpr uint32_t Binding = Msg(Mod::Ben, 0x19);      // {BenEventBinding*, channel id copy}
+constexpr uint32_t Unbind = Msg(Mod::Ben, 0x1A);       // {event number, channel id copy}
+constexpr uint32_t WtaEvent = Msg(Mod::Ben, 0x1B);     // {event id, BenWtaEventParams*}
+constexpr uint32_t Bindings = Msg(Mod::Ben, 0x1C);     // {list of BenEventBinding}
+constexpr uint32_t WtaEnd = Msg(Mod::Ben, 0x1D);       // {answer task}: end the WTA context
+constexpr uint32_t WtaGet = Msg(Mod::Ben, 0x1E);       // {answer task}: "true" or "false"
+constexpr uint32_t WtaSet = Msg(Mod::Ben, 0x1F);       // {answer task, value}
+constexpr uint32_t WtaCall = Msg(Mod::Ben, 0x20);      // {call id}: release the call when the context ends
+constexpr uint32_t Consent = Msg(Mod::Ben, 0x21);      // {WtaiConsentRecord*, 0}
+// To the telephony answer tasks: {result code, UTF-16 text owned by the receiver}.
+constexpr uint32_t Answer = Msg(Mod::WtlWtai2, 0x00);
+constexpr uint32_t Decision = Msg(Mod::WtlWtai2, 0x02);  // {1 accepted, 0 refused}
+// To the repository task: send the event bindings.
+constexpr uint32_t RepositoryBindings = Msg(Mod::WtlReplib, 0x02);
 }  // namespace BenMsg
 
 // WTA event ids.

@@ -1,6 +1,9 @@
 #include "browser/status.h"
 
+#include <cstddef>
+
 #include "kernel/mem.h"
+#include "kernel/tskservice.h"
 
 namespace {
 
@@ -26,13 +29,22 @@ void DropImage(StatusContext* ctx) {
   if (image) gRelease(image);
 }
 
+Result StatusTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);
+
+constexpr TskService kStatus{.module = Mod::Status,
+                             .handler = StatusTaskHandler,
+                             .contextBytes = sizeof(StatusContext),
+                             .starterAt = offsetof(StatusContext, requester),
+                             .started = StatusMsg::Started,
+                             .ownError = true,
+                             .stop = StatusMsg::Stop,
+                             .stopSent = true};
+
 Result StatusTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* ctx = static_cast<StatusContext*>(context);
   switch (message) {
     case TskMsg::Start:
-      // Without a requester the answer goes to no one (a null target would
-      // reach every task).
-      if (ctx->requester) TskmanPost(ctx->requester, StatusMsg::Started, 0, 0);
+      TskServiceAnswerStarted(kStatus, context);
       return kOk;
     case StatusMsg::Indicator:
       if (arg1 < kStatusKinds) ctx->indicators[arg1] = static_cast<uint32_t>(arg2);
@@ -47,8 +59,7 @@ Result StatusTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       return kOk;
     case StatusMsg::Stop:
       DropImage(ctx);
-      TskmanDestroyTask(TskmanFind(Mod::Status));
-      MemFree(&ctx);
+      TskServiceEnd(kStatus, nullptr);
       return kOk;
     default:
       // Settings notices and messages meant for others are not the indicator's.
@@ -58,22 +69,9 @@ Result StatusTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
 
 }  // namespace
 
-Result StatusCreateTask(TskmanTask* requester) {
-  auto* ctx = static_cast<StatusContext*>(
-      MemAllocZero(sizeof(StatusContext), Use::Context, Mod::Status));
-  if (!ctx) return kStatusNoMemory;
-  ctx->requester = requester;
-  TskmanTask* task = nullptr;
-  if (TskmanCreateTask(&task, Mod::Status, StatusTaskHandler, ctx) != kOk) {
-    MemFree(&ctx);
-    return kStatusNoMemory;
-  }
-  return kOk;
-}
+Result StatusCreateTask(TskmanTask* requester) { return TskServiceStart(kStatus, requester); }
 
-void StatusStopTask(TskmanTask*) {
-  if (TskmanTask* task = TskmanFind(Mod::Status)) TskmanSend(task, StatusMsg::Stop, 0, 0);
-}
+void StatusStopTask(TskmanTask* requester) { TskServiceStop(kStatus, requester); }
 
 uint32_t StatusGetIndicator(uint32_t kind) {
   const StatusContext* ctx = Context();

@@ -7,9 +7,9 @@
 
 namespace StatusMsg {
 constexpr uint32_t Started = 0x5200, Stop = 0x5201;
-constexpr uint32_t Indicator = 0x3900;  // {indicator kind, value}
-constexpr uint32_t AdverImage = 14599;   // {0, image}: the task keeps the image
-constexpr uint32_t AdverNone = 14600;    // {0, none}: no advertisement image
+constexpr uint32_t Indicator = Msg(Mod::Stat, 0x00);   // {indicator kind, value}
+constexpr uint32_t AdverImage = Msg(Mod::Stat, 0x07);  // {0, image}: the task keeps the image
+constexpr uint32_t AdverNone = Msg(Mod::Stat, 0x08);   // {0, none}: no advertisement image
 }
 // Indicator kinds.
 namespace StatusKind {

@@ -7,6 +7,7 @@
 #include "browser/ben_hist.h"
 #include "browser/bentask.h"
 #include "browser/benpage.h"
+#include "browser/bentitle.h"
 #include "browser/ui.h"
 #include "browser/uiwindow.h"
 #include "kernel/libc.h"
@@ -37,19 +38,20 @@ void EnsureWindows(UiWindow* ui) {
   if (PwlCreateSubWindow(&ui->content, root, &content, 0) != kOk) return;
   const PwlBox band{0, static_cast<int32_t>(screen.height - kBandHeight), screen.width,
                     kBandHeight};
-  PwlCreateSubWindow(&ui->band, root, &band, 0);
+  if (PwlCreateSubWindow(&ui->band, root, &band, 0) == kOk) ui->bottomBarHeight = kBandHeight;
 }
 
 void DrawLabels(UiWindow* ui) {
   EnsureWindows(ui);
   if (!ui->band) return;
   PwlClear(ui->band);
-  int32_t family = 0;
+  // The title's box first: a long label is drawn over it rather than lost.
+  if (ui->title[0]) {
+    BenDrawBevel(ui, kBenChromeInset, static_cast<int32_t>(ui->bottomBarHeight));
+    BenDrawTitleBar(ui, ui->title, nullptr, 0);
+  }
   FontInstance* font = nullptr;
-  int32_t size = 0;
-  if (PwlSelectFont(&family, "BodyText") != kOk ||
-      PwlCreateFont(&font, family, 2, &size) != kOk)
-    return;
+  if (PwlOpenBodyFont(&font, 2) != kOk) return;
   PwlSize band{};
   PwlGetSize(ui->band, &band);
   int32_t height = 0;

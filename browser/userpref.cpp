@@ -2,17 +2,13 @@
 // services ask for; the other preferences come with the browser core.
 #include "browser/userpref.h"
 
+#include <cstddef>
+
 #include "kernel/config.h"
 #include "kernel/libc.h"
-#include "kernel/mem.h"
+#include "kernel/tskservice.h"
 
 namespace {
-
-// An answer to no requester goes to no one (a null target would reach every
-// task).
-void Answer(TskmanTask* requester, uint32_t message, uintptr_t arg1) {
-  if (requester) TskmanPost(requester, message, arg1, 0);
-}
 
 struct UserPrefContext {
   TskmanTask* task;
@@ -32,6 +28,19 @@ void ReadFlags(UserPrefContext* ctx, ConfigHandle* handle) {
   }
 }
 
+Result UserPrefTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);
+
+constexpr TskService kUserPref{.module = Mod::UserPref,
+                               .handler = UserPrefTaskHandler,
+                               .contextBytes = sizeof(UserPrefContext),
+                               .starterAt = offsetof(UserPrefContext, requester),
+                               .started = UserPrefMsg::Started,
+                               .failed = UserPrefMsg::Failed,
+                               .errorArg = 1,
+                               .stop = TskMsg::Stop,
+                               .stopSent = true,
+                               .stopped = UserPrefMsg::Stopped};
+
 Result UserPrefTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* ctx = static_cast<UserPrefContext*>(context);
   switch (message) {
@@ -43,13 +52,11 @@ Result UserPrefTaskHandler(void* context, uint32_t message, uintptr_t arg1, uint
       auto* handle = reinterpret_cast<ConfigHandle*>(arg2);
       if (arg1 == kOk && handle) ReadFlags(ctx, handle);
       ConfigRelease(&handle);
-      Answer(ctx->requester, UserPrefMsg::Started, 0);
+      TskServiceAnswerStarted(kUserPref, ctx);
       return kOk;
     }
     case TskMsg::Stop:
-      Answer(reinterpret_cast<TskmanTask*>(arg1), UserPrefMsg::Stopped, 0);
-      TskmanDestroyTask(ctx->task);
-      MemFree(&ctx);
+      TskServiceEnd(kUserPref, reinterpret_cast<TskmanTask*>(arg1));
       return kOk;
     default:
       return kOk;
@@ -58,25 +65,9 @@ Result UserPrefTaskHandler(void* context, uint32_t message, uintptr_t arg1, uint
 
 }  // namespace
 
-void UserPrefStartTask(TskmanTask* requester) {
-  auto* ctx = static_cast<UserPrefContext*>(
-      MemAllocZero(sizeof(UserPrefContext), Use::Context, Mod::UserPref));
-  Result r = ctx ? kOk : ResultError(Mod::UserPref, Err::NoMemory);
-  if (ctx) {
-    ctx->requester = requester;
-    TskmanTask* task = nullptr;
-    r = TskmanCreateTask(&task, Mod::UserPref, UserPrefTaskHandler, ctx);
-    if (r != kOk) MemFree(&ctx);
-  }
-  if (r != kOk) Answer(requester, UserPrefMsg::Failed, r);
-}
+void UserPrefStartTask(TskmanTask* requester) { TskServiceStart(kUserPref, requester); }
 
-void UserPrefStopTask(TskmanTask* requester) {
-  if (TskmanTask* task = TskmanFind(Mod::UserPref))
-    TskmanSend(task, TskMsg::Stop, reinterpret_cast<uintptr_t>(requester), 0);
-  else
-    Answer(requester, UserPrefMsg::Stopped, 0);
-}
+void UserPrefStopTask(TskmanTask* requester) { TskServiceStop(kUserPref, requester); }
 
 uint32_t UserPrefGetFlag(uint32_t index) {
   TskmanTask* task = TskmanFind(Mod::UserPref);

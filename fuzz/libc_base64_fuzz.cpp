@@ -1,5 +1,6 @@
 // Base64 quads: never writes past 3 * length / 4 bytes, and whatever is
-// encoded decodes back, with junk mixed in.
+// encoded decodes back, with junk mixed in. The base64 and quoted-printable
+// decoders of messages stay in their room.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -45,10 +46,21 @@ std::string Encode(const uint8_t* data, size_t size, uint8_t junk) {
 
 }  // namespace
 
+// The message decoders stay inside their promised room too.
+void DecodeMessage(const char* text, size_t length) {
+  std::unique_ptr<uint8_t[]> base64(new uint8_t[3 * length / 4 + 1]);
+  uint32_t count = UINT32_MAX;
+  Check(LibcBase64Decode(text, static_cast<uint32_t>(length), base64.get(), &count) <=
+        3 * length / 4);
+  std::unique_ptr<uint8_t[]> qp(new uint8_t[length + 1]);
+  Check(LibcQpDecode(text, static_cast<uint32_t>(length), qp.get()) <= length);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 8192) return 0;
   std::vector<char> text(data, data + size);
   Decode(text.data(), text.size(), nullptr);
+  DecodeMessage(text.data(), text.size());
 
   uint8_t junk = size ? data[0] : '\n';
   const bool inAlphabet = (junk >= 'A' && junk <= 'Z') || (junk >= 'a' && junk <= 'z') ||

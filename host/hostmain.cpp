@@ -46,34 +46,34 @@ static bool TakePendingClose(HostSettings* settings) {
   return true;
 }
 
-void HostOnStateChanged(void* host, int32_t state, uint32_t) {
+void HostOnStateChanged(void* host, HostState state, uint32_t) {
   auto* settings = static_cast<HostSettings*>(host);
   switch (state) {
-    case 0:
+    case HostState::ServicesUp:
       settings->hostState = HostState::ServicesUp;
       if (TakePendingClose(settings))
         UiStopServices();
       else
         SmsBridgeStart(host);
       break;
-    case 3:
+    case HostState::BrowserRunning:
       settings->hostState = HostState::BrowserRunning;
       settings->browserUp = true;
       if (TakePendingClose(settings)) UiSendEndKey();
       break;
-    case 4:
-    case 5:
+    case HostState::BrowserModulesStarting:
+    case HostState::BrowserWindowOpen:
       settings->browserUp = false;
       SmsBridgeStop();
       break;
-    case 6:
+    case HostState::BrowserStarting:
       settings->hostState = HostState::BrowserStarting;
       if (TakePendingClose(settings))
         SmsBridgeStop();
       else if (UiStartBrowser(settings->homeUrl) == kOk)
         settings->hostState = HostState::BrowserRunning;
       break;
-    case 7:
+    case HostState::BridgeDown:
       UiStopServices();
       break;
     default:
@@ -155,12 +155,15 @@ Result HostMain(const HostShellOps& ops) {
         "is not using the com port.");
     result = static_cast<Result>(modem);
   } else {
+    // The engine's reports come straight here, whatever the window system.
+    HostStateCallback previous = HostStateInstall(HostOnStateChanged);
     result = HostStartEngine(settings.get());
     if (result == kOk) {
       HostLoopOps loop{ops.ctx, Poll, Step, ops.pumpMessages, ops.sleep, ops.quitRequested};
       result = HostRunLoop(loop);
       HostStopEngine();
     }
+    HostStateInstall(previous);
     ModemClose();
   }
   ops.destroyWindows(ops.ctx);

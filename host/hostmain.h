@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "host/platform/hoststate.h"
 #include "kernel/modules.h"
 
 struct HostSettings;
@@ -31,8 +32,8 @@ HostSettings* HostCurrentSettings();
 
 // The main window was asked to close: what happens depends on the host state.
 void HostOnClose(HostSettings* settings);
-// The start-up task's report (installed as the platform's state callback).
-void HostOnStateChanged(void* host, int32_t state, uint32_t status);
+// The engine's report of a phase change; HostMain installs it for its run.
+void HostOnStateChanged(void* host, HostState state, uint32_t status);
 
 // The engine's frame buffer, made when the main window is set up: white,
 // RGB565, rows of the screen's pitch.

@@ -4,17 +4,11 @@
 #include <cstdint>
 
 #include "host/fontft.h"
+#include "host/platform/hoststate.h"
 
 struct HostRect {
   int32_t x, y, width, height;
 };
-
-// Host states, as the start-up task reports them.
-// Host states: the engine's phase as the start-up task reports it, and the
-// host's own state before the first report.
-namespace HostState {
-constexpr int32_t Starting = -1, ServicesUp = 0, BrowserRunning = 3, BrowserStarting = 6;
-}
 
 constexpr int kHostUrlChars = 256;
 constexpr int kHostSkinChars = 512;
@@ -28,7 +22,7 @@ struct HostSettings {
   uint32_t memoryBytes;  // engine block size
   char homeUrl[kHostUrlChars + 1];
   char skinFile[kHostSkinChars + 1];
-  int32_t hostState;
+  HostState hostState;  // Starting, ServicesUp, BrowserRunning or BrowserStarting
   bool browserUp;     // the browser window exists
   bool closePending;  // a close came while a start chain was running
   bool stopping;      // a stop chain runs: further closes are ignored

@@ -3,7 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "browser/bentitle.h"
+#include "browser/uiwindow.h"
 #include "host/platform/textinput.h"
+#include "kernel/uistring.h"
 #include "widgets/input.h"
 
 Result HostTextInputDone(int32_t flag) {
@@ -42,3 +45,15 @@ void HostTextInputCancelled(int32_t) {
   InputSessionCancel(session);
   InputSessionClose(session);
 }
+
+namespace {
+void RedrawTitle(uint32_t entry) {
+  UiWindow* ui = UiGetWindow();
+  if (!ui) return;
+  BenDrawBevel(ui, kBenChromeInset, static_cast<int32_t>(ui->bottomBarHeight));
+  BenDrawTitleBar(ui, UiGetString(13, entry), nullptr, 0);
+}
+}  // namespace
+
+void HostTextInputFocused() { RedrawTitle(2); }
+void HostTextInputGone() { RedrawTitle(3); }

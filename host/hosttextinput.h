@@ -12,3 +12,8 @@
 Result HostTextInputDone(int32_t flag);
 // Cancelled ("Cancel" or Escape): the session is cancelled and closed.
 void HostTextInputCancelled(int32_t flag);
+// The window took the focus, or went: the browser view's title line says
+// "typing" (UI string 13, 2) or "edit" (13, 3). Nothing without a browser
+// window.
+void HostTextInputFocused();
+void HostTextInputGone();

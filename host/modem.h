@@ -12,14 +12,14 @@ struct TskmanTask;
 
 // Events to the attached task (message, arg1, arg2 = 0).
 namespace ModemMsg {
-constexpr uint32_t Data = 0x3400, WriteRoom = 0x3401, Dropped = 0x3402, Connected = 0x3403,
-                   DialFailed = 0x3404, HungUp = 0x3405;
+constexpr uint32_t Data = Msg(Mod::Modem, 0x00), WriteRoom = Msg(Mod::Modem, 0x01), Dropped = Msg(Mod::Modem, 0x02), Connected = Msg(Mod::Modem, 0x03),
+                   DialFailed = Msg(Mod::Modem, 0x04), HungUp = Msg(Mod::Modem, 0x05);
 }
-constexpr Result kModemDropped = 0x80348002;
+constexpr Result kModemDropped = ResultError(Mod::Modem, 0x8002);
 // The dial failure codes: 0x80340000 | 0x8000 for any failure, | 0x8001 for
 // a busy or delayed line.
-constexpr Result kModemNoAnswer = 0x80348000;
-constexpr Result kModemBusy = 0x80348001;
+constexpr Result kModemNoAnswer = ResultError(Mod::Modem, 0x8000);
+constexpr Result kModemBusy = ResultError(Mod::Modem, 0x8001);
 
 namespace ModemStep {
 constexpr int32_t Idle = 0, Dialling = 100, Connected = 150, HangUpStarted = 200,
@@ -59,7 +59,7 @@ uint32_t ModemFailureCode(const char* line);
 // the buffer, then 0x4700 (0, 8) to the task.
 void ShellGetDeviceId(TskmanTask* task, char* buffer);
 // The smart-card platform interface: not supported.
-constexpr Result kPalScardNotSupported = 0x80418004;
+constexpr Result kPalScardNotSupported = ResultError(Mod::PalScard, 0x8004);
 Result PalScardOpen();
 Result PalScardClose();
 Result PalScardTransmit();

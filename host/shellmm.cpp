@@ -43,21 +43,8 @@ void ShellMmDelete(uintptr_t, uintptr_t) {
   HostMessageBoxTitled("Emulating deleting", "Deleting Multimedia file");
 }
 
-int32_t ShellStoreContentStub(uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t,
-                              uintptr_t) {
-  return 0;
-}
-int32_t ShellStubSaveVcard(uintptr_t, uintptr_t, uintptr_t, uintptr_t) { return 0; }
-int32_t ShellStubSaveUsat(uintptr_t) { return 0; }
 
 int32_t ShellSaveMovieFile(const uint8_t* data, uint32_t length) {
   return PlatformFileReplace(kShellMovieFile, data, length) == FileStatus::Ok ? 0 : 2;
 }
 
-int32_t ShellStubRcellOn() { return 1; }
-int32_t ShellStubRcellOff() { return 1; }
-int32_t ShellStubAccept(uintptr_t) { return 1; }
-int32_t ShellStubCommerceLaunch(uintptr_t, uintptr_t, uintptr_t, uintptr_t) { return 0; }
-int32_t ShellStubQuery3(uintptr_t, uintptr_t, uintptr_t) { return 0; }
-const char* ShellGetPhoneNumber() { return ""; }
-void ShellStubSetFlags(uintptr_t, uintptr_t) {}

@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 
+#include "host/platform/shell.h"
 #include "kernel/modules.h"
 
 struct ShellServiceOps {
@@ -42,11 +43,6 @@ int32_t ShellMmClassBase();                   // 256
 void ShellMmPlay(uintptr_t a, uintptr_t b);
 void ShellMmDelete(uintptr_t a, uintptr_t b);
 
-// Downloads and objects the handset would store: accepted and dropped (0).
-int32_t ShellStoreContentStub(uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t,
-                              uintptr_t);
-int32_t ShellStubSaveVcard(uintptr_t, uintptr_t, uintptr_t, uintptr_t);
-int32_t ShellStubSaveUsat(uintptr_t);
 
 // Replaces "flash.qvx" with the movie data: 0, or 2 when it cannot be written.
 constexpr const char* kShellMovieFile = "flash.qvx";
@@ -72,11 +68,3 @@ int32_t ShellRcellAvailable();
 int32_t ShellRcellNonRcellSession();
 int32_t ShellIsRcellNam();
 
-int32_t ShellStubRcellOn();                // 1
-int32_t ShellStubRcellOff();               // 1
-int32_t ShellStubAccept(uintptr_t value);  // 1
-int32_t ShellStubCommerceLaunch(uintptr_t, uintptr_t, uintptr_t, uintptr_t);  // 0
-int32_t ShellStubQuery3(uintptr_t, uintptr_t, uintptr_t);                     // 0
-// The handset's own telephone number: none in the emulator ("").
-const char* ShellGetPhoneNumber();
-void ShellStubSetFlags(uintptr_t, uintptr_t);

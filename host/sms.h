@@ -14,11 +14,11 @@ struct NetBufChain;
 struct TskmanTask;
 
 namespace SmsMsg {
-constexpr uint32_t Received = 0x3800;    // (SmsReceived*, 0); the receiver owns the record
-constexpr uint32_t SendResult = 0x3802;  // (0 sent, 1 the phone's "ERROR", else a result code)
-constexpr uint32_t BridgeStop = 0x3803;
+constexpr uint32_t Received = Msg(Mod::SmsBridge, 0x00);    // (SmsReceived*, 0); the receiver owns the record
+constexpr uint32_t SendResult = Msg(Mod::SmsBridge, 0x02);  // (0 sent, 1 the phone's "ERROR", else a result code)
+constexpr uint32_t BridgeStop = Msg(Mod::SmsBridge, 0x03);
 }
-constexpr Result kSmsNoMemory = 0x80380001;
+constexpr Result kSmsNoMemory = ResultError(Mod::SmsBridge, Err::NoMemory);
 
 // Where a received record was built, so SmsRelease frees it the right way.
 namespace SmsOrigin {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "host/platform/hoststate.h"
 #include "host/platform/shell.h"
 #include "host/sms.h"
 #include "kernel/libc.h"
@@ -13,7 +14,6 @@ namespace {
 
 constexpr uint32_t kUseRecord = 0x23;
 constexpr uint32_t kRetryMs = 1000;
-constexpr int32_t kHostBridgeUp = 6, kHostBridgeDown = 7;
 
 struct SmsBridge {
   uintptr_t socket;
@@ -61,7 +61,7 @@ void Finish(SmsBridge* b) {
   gBridge = nullptr;
   gBridgeTask = nullptr;
   TskmanDestroyTask(task);
-  HostStateChanged(host, kHostBridgeDown, 0);
+  HostStateChanged(host, HostState::BridgeDown, 0);
 }
 
 void Closed(SmsBridge* b) {
@@ -80,7 +80,7 @@ Result OnStart(void* host, TskmanTask* task) {
   auto* b = static_cast<SmsBridge*>(MemAllocZero(sizeof(SmsBridge), Use::Context, Mod::SmsBridge));
   if (!b) {
     TskmanDestroyTask(task);
-    HostStateChanged(host, kHostBridgeDown, kSmsNoMemory);
+    HostStateChanged(host, HostState::BridgeDown, kSmsNoMemory);
     return kSmsNoMemory;
   }
   b->task = task;
@@ -136,7 +136,7 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       }
       b->bound = true;
       ArmReceive(b);
-      HostStateChanged(b->host, kHostBridgeUp, 0);
+      HostStateChanged(b->host, HostState::BrowserStarting, 0);
       break;
     case NetMsg::Received: {
       if (SmsReceived* record = SmsBridgeDecode(b->received)) SmsDeliver(record);
@@ -194,7 +194,7 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
 void SmsBridgeStart(void* host) {
   TskmanTask* task = nullptr;
   if (TskmanCreateTask(&task, Mod::SmsBridge, SmsBridgeHandler, host) != kOk)
-    HostStateChanged(host, kHostBridgeDown, kSmsNoMemory);
+    HostStateChanged(host, HostState::BridgeDown, kSmsNoMemory);
 }
 
 void SmsBridgeStop() {

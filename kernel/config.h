@@ -19,19 +19,19 @@ struct TskmanTask;
 struct ConfigHandle;
 
 namespace ConfigMsg {
-constexpr uint32_t Started = 0x200;      // to the starter
-constexpr uint32_t Opened = 0x201;       // {status, handle or 0}
-constexpr uint32_t Saved = 0x202;        // {status}
-constexpr uint32_t Stopped = 0x203;      // to the starter
-constexpr uint32_t Changed = 0x204;      // to each listed task
-constexpr uint32_t ChangedAll = 0x205;   // broadcast
-constexpr uint32_t OpenRequest = 0x280;  // {handle}, to the store's own task
+constexpr uint32_t Started = Msg(Mod::Config, 0x00);      // to the starter
+constexpr uint32_t Opened = Msg(Mod::Config, 0x01);       // {status, handle or 0}
+constexpr uint32_t Saved = Msg(Mod::Config, 0x02);        // {status}
+constexpr uint32_t Stopped = Msg(Mod::Config, 0x03);      // to the starter
+constexpr uint32_t Changed = Msg(Mod::Config, 0x04);      // to each listed task
+constexpr uint32_t ChangedAll = Msg(Mod::Config, 0x05);   // broadcast
+constexpr uint32_t OpenRequest = Msg(Mod::Config, 0x80);  // {handle}, to the store's own task
 }  // namespace ConfigMsg
 
-constexpr Result kConfigNoMemory = 0x80020001;
-constexpr Result kConfigBadArg = 0x80020002;
-constexpr Result kConfigNotFound = 0x80020003;
-constexpr Result kConfigNoFreeSlot = 0x80028000;
+constexpr Result kConfigNoMemory = ResultError(Mod::Config, Err::NoMemory);
+constexpr Result kConfigBadArg = ResultError(Mod::Config, Err::BadArg);
+constexpr Result kConfigNotFound = ResultError(Mod::Config, Err::NotFound);
+constexpr Result kConfigNoFreeSlot = ResultError(Mod::Config, 0x8000);
 
 // The kind of a stored value; any other value is kept and handed back as given.
 enum class ConfigKind : uint32_t { Int = 0, String = 1, WString = 2, Raw = 3, Folder = 4 };

@@ -94,6 +94,18 @@ char16_t* LibcIntToWStr(int32_t value, char16_t* dest, int radix);
 // the bytes written (at most 3 * length / 4) through count; returns 1.
 int LibcBase64DecodeQuads(uint8_t* dest, uint32_t* count, const char* text, uint32_t length);
 
+// Standard base64 (RFC 4648) of a text that may hold line breaks and other
+// characters outside the alphabet, which are skipped; decoding ends at the
+// first "=". An unpadded last group of two or three symbols still gives its
+// one or two bytes. bytes needs room for 3 * length / 4; the bytes written
+// are stored through count (when given) and returned.
+uint32_t LibcBase64Decode(const char* text, uint32_t length, uint8_t* bytes, uint32_t* count);
+// Quoted-printable (RFC 2045): "=XX" gives the byte of two hex digits (either
+// case), "=" before a line end (or ending the text) is a soft break and dropped, blanks before a
+// line end are dropped; an "=" without two hex digits stays as it is. output
+// needs room for length bytes; returns the bytes written.
+uint32_t LibcQpDecode(const char* text, uint32_t length, uint8_t* output);
+
 // Frees the non-null slots of an array of eight engine-allocated pointers,
 // then the array, and nulls *handle; nothing when *handle is null.
 constexpr int kLibcPtrArraySlots = 8;

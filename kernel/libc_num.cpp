@@ -99,6 +99,81 @@ int LibcBase64DecodeQuads(uint8_t* dest, uint32_t* count, const char* text, uint
   return 1;
 }
 
+uint32_t LibcBase64Decode(const char* text, uint32_t length, uint8_t* bytes, uint32_t* count) {
+  uint32_t out = 0, bits = 0;
+  int held = 0;  // bits waiting in `bits`
+  for (uint32_t i = 0; i < length && text[i] != '='; ++i) {
+    const uint8_t v = LibcBase64Value(static_cast<uint8_t>(text[i]));
+    if (v == kLibcBase64None) continue;
+    bits = (bits << 6 | v) & 0xFFFFFF;
+    held += 6;
+    if (held >= 8) {
+      held -= 8;
+      bytes[out++] = static_cast<uint8_t>(bits >> held);
+    }
+  }
+  if (count) *count = out;
+  return out;
+}
+
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The length of the line end at text[i] (CR LF, LF or a lone CR), 0 for none.
+uint32_t LineEnd(const char* text, uint32_t length, uint32_t i) {
+  if (i >= length) return 0;
+  if (text[i] == '\n') return 1;
+  if (text[i] != '\r') return 0;
+  return i + 1 < length && text[i + 1] == '\n' ? 2 : 1;
+}
+
+}  // namespace
+
+uint32_t LibcQpDecode(const char* text, uint32_t length, uint8_t* output) {
+  uint32_t out = 0;
+  for (uint32_t i = 0; i < length;) {
+    const char c = text[i];
+    if (c == ' ' || c == '\t') {
+      // Blanks that only trail the line are padding.
+      uint32_t j = i;
+      while (j < length && (text[j] == ' ' || text[j] == '\t')) ++j;
+      if (j == length || LineEnd(text, length, j)) {
+        i = j;
+        continue;
+      }
+      output[out++] = static_cast<uint8_t>(c);
+      ++i;
+      continue;
+    }
+    if (c != '=') {
+      output[out++] = static_cast<uint8_t>(c);
+      ++i;
+      continue;
+    }
+    if (i + 1 == length) break;  // a soft break at the end of the text
+    if (const uint32_t end = LineEnd(text, length, i + 1)) {
+      i += 1 + end;  // soft line break
+      continue;
+    }
+    const int high = i + 1 < length ? HexDigit(text[i + 1]) : -1;
+    const int low = i + 2 < length ? HexDigit(text[i + 2]) : -1;
+    if (high >= 0 && low >= 0) {
+      output[out++] = static_cast<uint8_t>(high << 4 | low);
+      i += 3;
+    } else {
+      output[out++] = '=';
+      ++i;
+    }
+  }
+  return out;
+}
+
 void LibcFreePtrArray(void*** handle) {
   void** slots = *handle;
   if (!slots) return;

@@ -19,9 +19,9 @@ constexpr uint32_t UsAscii = 3, Latin1 = 4, Windows1252 = 2252, Utf8 = 106, Utf1
                    ShiftJis = 17;
 }
 
-constexpr Result kLngNoMemory = 0x801B0001;
-constexpr Result kLngNoConverter = 0x801B0003;  // also: a charset name without an alias
-constexpr Result kLngEndOfData = 0x801B0004;
+constexpr Result kLngNoMemory = ResultError(Mod::Lng, Err::NoMemory);
+constexpr Result kLngNoConverter = ResultError(Mod::Lng, Err::NotFound);  // also: a charset name without an alias
+constexpr Result kLngEndOfData = ResultError(Mod::Lng, 0x0004);
 
 // The operations of a row. A capacity pointer that is null or holds 0 means
 // no limit; when not null it receives the count written. A character whose

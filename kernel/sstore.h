@@ -16,10 +16,10 @@
 #include "kernel/list.h"
 #include "kernel/modules.h"
 
-constexpr Result kStoreNoMemory = 0x80360001;
-constexpr Result kStoreBadArg = 0x80360002;  // a name or value the format cannot carry
-constexpr Result kStoreNotFound = 0x80360003;
-constexpr Result kStoreMalformed = 0x80368000;
+constexpr Result kStoreNoMemory = ResultError(Mod::SStore, Err::NoMemory);
+constexpr Result kStoreBadArg = ResultError(Mod::SStore, Err::BadArg);  // a name or value the format cannot carry
+constexpr Result kStoreNotFound = ResultError(Mod::SStore, Err::NotFound);
+constexpr Result kStoreMalformed = ResultError(Mod::SStore, 0x8000);
 
 constexpr uint32_t kStoreMaxName = 255;
 constexpr uint32_t kStoreMaxValue = 0xFFFF;

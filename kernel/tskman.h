@@ -41,9 +41,9 @@ struct TskmanTimer {
 namespace TskMsg {
 constexpr uint32_t Start = 256, Stop = 257, Idle = 258, Timer = 261, Stop2 = 262;
 }
-constexpr Result kTskmanNoMemory = 0x80010001;
-constexpr Result kTskmanNothingRan = 0x80018000;
-constexpr Result kTskmanIdleRan = 0x80018001;
+constexpr Result kTskmanNoMemory = ResultError(Mod::Tskman, Err::NoMemory);
+constexpr Result kTskmanNothingRan = ResultError(Mod::Tskman, 0x8000);
+constexpr Result kTskmanIdleRan = ResultError(Mod::Tskman, 0x8001);
 constexpr uint32_t kTskmanRingSize = 32;
 constexpr uint32_t kTskmanTickMs = 50;
 

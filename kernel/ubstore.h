@@ -11,15 +11,15 @@
 struct TskmanTask;
 
 namespace UbstoreMsg {
-constexpr uint32_t Written = 0x1400, Read = 0x1401;  // {status, user value}
+constexpr uint32_t Written = Msg(Mod::Ubstore, 0x00), Read = Msg(Mod::Ubstore, 0x01);  // {status, user value}
 }
 
-constexpr Result kUbstoreNoMemory = 0x80140001;
-constexpr Result kUbstoreUnknownClass = 0x80140003;
-constexpr Result kUbstoreReadFailed = 0x80148000;
-constexpr Result kUbstoreOverQuota = 0x80148001;
+constexpr Result kUbstoreNoMemory = ResultError(Mod::Ubstore, Err::NoMemory);
+constexpr Result kUbstoreUnknownClass = ResultError(Mod::Ubstore, Err::NotFound);
+constexpr Result kUbstoreReadFailed = ResultError(Mod::Ubstore, 0x8000);
+constexpr Result kUbstoreOverQuota = ResultError(Mod::Ubstore, 0x8001);
 // The file could not be written whole; the previous one is left as it was.
-constexpr Result kUbstoreWriteFailed = 0x80148002;
+constexpr Result kUbstoreWriteFailed = ResultError(Mod::Ubstore, 0x8002);
 // The user word a read hands out with its buffer.
 constexpr uintptr_t kUbstoreUserWord = 0x12345678;
 

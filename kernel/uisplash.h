@@ -3,11 +3,13 @@
 #pragma once
 #include <cstdint>
 
+#include "kernel/modules.h"
+
 #include "kernel/tskman.h"
 
 struct UiSplash;
 
-constexpr Result kUiSplashNoMemory = 0x80130001;
+constexpr Result kUiSplashNoMemory = ResultError(Mod::Ui, Err::NoMemory);
 
 // Shows "ui/splash" (done message not 0) or "ui/splash_ending" (done message
 // 0) and starts a one-shot timer of `milliseconds` for the task, with the

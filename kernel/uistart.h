@@ -7,17 +7,12 @@
 #include "kernel/modules.h"
 
 // The result of the start-up task's last step: the main loop ends on it.
-constexpr Result kUiStartFinished = 0x802d0007;
-constexpr Result kUiStartNoMemory = 0x802d0001;
+constexpr Result kUiStartFinished = ResultError(Mod::UiStart, 0x0007);
+constexpr Result kUiStartNoMemory = ResultError(Mod::UiStart, Err::NoMemory);
 
 namespace UiStartMsg {
-constexpr uint32_t StopServices = 0x2D80, ServicesStopped = 0x2D81, ServicesUp = 0x2D82,
-                   ShowSplash = 0x2D83, SplashDone = 0x2D84, CreateBrowser = 0x2D85;
-}
-
-// The start-up task's phases, reported to the host with HostStateChanged.
-namespace UiStartState {
-constexpr int32_t ServicesStarting = 1, Stopping = 2, BrowserStarting = 4, BrowserRunning = 5;
+constexpr uint32_t StopServices = Msg(Mod::UiStart, 0x80), ServicesStopped = Msg(Mod::UiStart, 0x81), ServicesUp = Msg(Mod::UiStart, 0x82),
+                   ShowSplash = Msg(Mod::UiStart, 0x83), SplashDone = Msg(Mod::UiStart, 0x84), CreateBrowser = Msg(Mod::UiStart, 0x85);
 }
 
 // Starts the task manager and the start-up task; `host` comes back in every

@@ -1,6 +1,8 @@
 #include "markup/varparse.h"
 
-#include "kernel/mem.h"
+#include <cstddef>
+
+#include "kernel/tskservice.h"
 
 namespace {
 
@@ -8,18 +10,27 @@ struct VarParseContext {
   TskmanTask* requester;
 };
 
+Result VarParseTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t);
+
+// The requester hears 0x4D00 whether or not the task could start: the
+// browser phase goes on without template variables rather than wait.
+constexpr TskService kVarParse{.module = Mod::VarParse,
+                               .handler = VarParseTaskHandler,
+                               .contextBytes = sizeof(VarParseContext),
+                               .starterAt = offsetof(VarParseContext, requester),
+                               .started = VarParseMsg::Ready,
+                               .failed = VarParseMsg::Ready,
+                               .stop = TskMsg::Stop2,
+                               .stopped = VarParseMsg::Stopped};
+
 Result VarParseTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t) {
-  auto* ctx = static_cast<VarParseContext*>(context);
   switch (message) {
     case TskMsg::Start:
-      TskmanPost(ctx->requester, VarParseMsg::Ready, 0, 0);
+      TskServiceAnswerStarted(kVarParse, context);
       return kOk;
-    case TskMsg::Stop2: {
-      TskmanPost(reinterpret_cast<TskmanTask*>(arg1), VarParseMsg::Stopped, 0, 0);
-      TskmanDestroyTask(TskmanFind(Mod::VarParse));
-      MemFree(&ctx);
+    case TskMsg::Stop2:
+      TskServiceEnd(kVarParse, reinterpret_cast<TskmanTask*>(arg1));
       return kOk;
-    }
     default:
       return kOk;
   }
@@ -27,25 +38,6 @@ Result VarParseTaskHandler(void* context, uint32_t message, uintptr_t arg1, uint
 
 }  // namespace
 
-// The requester hears 0x4D00 whether or not the task could start: the
-// browser phase goes on without template variables rather than wait.
-Result VarParseStartTask(TskmanTask* requester) {
-  auto* ctx = static_cast<VarParseContext*>(
-      MemAllocZero(sizeof(VarParseContext), Use::Context, Mod::VarParse));
-  Result r = ctx ? kOk : ResultError(Mod::VarParse, Err::NoMemory);
-  if (ctx) {
-    ctx->requester = requester;
-    TskmanTask* task = nullptr;
-    r = TskmanCreateTask(&task, Mod::VarParse, VarParseTaskHandler, ctx);
-    if (r != kOk) MemFree(&ctx);
-  }
-  if (r != kOk) TskmanPost(requester, VarParseMsg::Ready, 0, 0);
-  return r;
-}
+Result VarParseStartTask(TskmanTask* requester) { return TskServiceStart(kVarParse, requester); }
 
-void VarParseStopTask(TskmanTask* requester) {
-  if (TskmanTask* task = TskmanFind(Mod::VarParse))
-    TskmanPost(task, TskMsg::Stop2, reinterpret_cast<uintptr_t>(requester), 0);
-  else
-    TskmanPost(requester, VarParseMsg::Stopped, 0, 0);
-}
+void VarParseStopTask(TskmanTask* requester) { TskServiceStop(kVarParse, requester); }

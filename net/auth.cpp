@@ -2,8 +2,10 @@
 // browser phase. Nothing changes them yet, so the stop writes nothing.
 #include "net/auth.h"
 
+#include <cstddef>
+
 #include "kernel/config.h"
-#include "kernel/mem.h"
+#include "kernel/tskservice.h"
 
 namespace {
 
@@ -12,6 +14,18 @@ struct AuthContext {
   TskmanTask* requester;
   bool changed;  // the passwords differ from the stored section
 };
+
+Result AuthTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);
+
+// The browser phase goes on without stored passwords when the task cannot
+// be made.
+constexpr TskService kAuth{.module = Mod::Authentication,
+                           .handler = AuthTaskHandler,
+                           .contextBytes = sizeof(AuthContext),
+                           .starterAt = offsetof(AuthContext, requester),
+                           .started = AuthMsg::Started,
+                           .failed = AuthMsg::Started,
+                           .stopped = AuthMsg::Stopped};
 
 Result AuthTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* ctx = static_cast<AuthContext*>(context);
@@ -23,7 +37,7 @@ Result AuthTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_
     case ConfigMsg::Opened: {
       auto* handle = reinterpret_cast<ConfigHandle*>(arg2);
       ConfigRelease(&handle);
-      TskmanPost(ctx->requester, AuthMsg::Started, 0, 0);
+      TskServiceAnswerStarted(kAuth, ctx);
       return kOk;
     }
     default:
@@ -33,24 +47,6 @@ Result AuthTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_
 
 }  // namespace
 
-void AuthStartTask(TskmanTask* requester) {
-  auto* ctx = static_cast<AuthContext*>(
-      MemAllocZero(sizeof(AuthContext), Use::Context, Mod::Authentication));
-  TskmanTask* task = nullptr;
-  if (ctx) {
-    ctx->requester = requester;
-    if (TskmanCreateTask(&task, Mod::Authentication, AuthTaskHandler, ctx) == kOk) return;
-    MemFree(&ctx);
-  }
-  // The browser phase goes on without stored passwords.
-  TskmanPost(requester, AuthMsg::Started, 0, 0);
-}
+void AuthStartTask(TskmanTask* requester) { TskServiceStart(kAuth, requester); }
 
-void AuthStopTask(TskmanTask* requester) {
-  if (TskmanTask* task = TskmanFind(Mod::Authentication)) {
-    auto* ctx = static_cast<AuthContext*>(task->context);
-    TskmanDestroyTask(task);
-    MemFree(&ctx);
-  }
-  TskmanPost(requester, AuthMsg::Stopped, 0, 0);
-}
+void AuthStopTask(TskmanTask* requester) { TskServiceStop(kAuth, requester); }

@@ -2,10 +2,12 @@
 #pragma once
 #include <cstdint>
 
+#include "kernel/modules.h"
+
 #include "kernel/tskman.h"
 
 namespace AuthMsg {
-constexpr uint32_t Started = 0x3A02, Stopped = 0x3A03;
+constexpr uint32_t Started = Msg(Mod::Authentication, 0x02), Stopped = Msg(Mod::Authentication, 0x03);
 }
 
 // Creates the task, which loads "passwords"; the requester receives 0x3A02,

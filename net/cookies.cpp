@@ -3,8 +3,10 @@
 // nothing.
 #include "net/cookies.h"
 
+#include <cstddef>
+
 #include "kernel/config.h"
-#include "kernel/mem.h"
+#include "kernel/tskservice.h"
 
 namespace {
 
@@ -18,17 +20,30 @@ struct CookiesContext {
   uintptr_t enabled;
 };
 
+Result CookiesTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);
+
+// The browser phase goes on without stored cookies when the task cannot be
+// made.
+constexpr TskService kCookies{.module = Mod::Cookies,
+                              .handler = CookiesTaskHandler,
+                              .contextBytes = sizeof(CookiesContext),
+                              .starterAt = offsetof(CookiesContext, requester),
+                              .started = CookiesMsg::Started,
+                              .failed = CookiesMsg::Started,
+                              .stopped = CookiesMsg::Stopped};
+
 Result CookiesTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* ctx = static_cast<CookiesContext*>(context);
   switch (message) {
     case TskMsg::Start:
       ctx->task = reinterpret_cast<TskmanTask*>(arg1);
+      ctx->enabled = 1;
       ConfigOpen(ctx->task, "cookies", false);
       return kOk;
     case ConfigMsg::Opened: {
       auto* handle = reinterpret_cast<ConfigHandle*>(arg2);
       ConfigRelease(&handle);
-      TskmanPost(ctx->requester, CookiesMsg::Started, 0, 0);
+      TskServiceAnswerStarted(kCookies, ctx);
       return kOk;
     }
     default:
@@ -54,24 +69,6 @@ void CookieJarPush(CookieJar* jar, CookieRecord* record) {
   jar->bytes += record->size;
 }
 
-void CookiesStartTask(TskmanTask* requester) {
-  auto* ctx = static_cast<CookiesContext*>(
-      MemAllocZero(sizeof(CookiesContext), Use::Context, Mod::Cookies));
-  TskmanTask* task = nullptr;
-  if (ctx) {
-    ctx->requester = requester;
-    ctx->enabled = 1;
-    if (TskmanCreateTask(&task, Mod::Cookies, CookiesTaskHandler, ctx) == kOk) return;
-    MemFree(&ctx);
-  }
-  TskmanPost(requester, CookiesMsg::Started, 0, 0);
-}
+void CookiesStartTask(TskmanTask* requester) { TskServiceStart(kCookies, requester); }
 
-void CookiesStopTask(TskmanTask* requester) {
-  if (TskmanTask* task = TskmanFind(Mod::Cookies)) {
-    auto* ctx = static_cast<CookiesContext*>(task->context);
-    TskmanDestroyTask(task);
-    MemFree(&ctx);
-  }
-  TskmanPost(requester, CookiesMsg::Stopped, 0, 0);
-}
+void CookiesStopTask(TskmanTask* requester) { TskServiceStop(kCookies, requester); }

@@ -3,10 +3,12 @@
 #pragma once
 #include <cstdint>
 
+#include "kernel/modules.h"
+
 #include "kernel/tskman.h"
 
 namespace DnsMsg {
-constexpr uint32_t Started = 0x1711, Stopped = 0x1713, StartFailed = 0x1791;
+constexpr uint32_t Started = Msg(Mod::Net, 0x11), Stopped = Msg(Mod::Net, 0x13), StartFailed = Msg(Mod::Net, 0x91);
 }
 
 // Creates the task and posts 0x1711 to the requester, or 0x1791 with the

@@ -32,19 +32,19 @@ static_assert(sizeof(NetSockAddr) == kNetSockAddrSize);
 // Answer events; the failure form adds kMsgFailed and carries the error in
 // arg2. Every socket event carries the caller's cookie in arg1.
 namespace NetMsg {
-constexpr uint32_t Started = 0x1700, StartFailed = 0x1780, Stopped = 0x1701, Cancelled = 0x1702, Created = 0x1703,
-                   Closed = 0x1704, Bound = 0x1705, Sent = 0x170A, Received = 0x170C;
+constexpr uint32_t Started = Msg(Mod::Net, 0x00), StartFailed = Msg(Mod::Net, 0x80), Stopped = Msg(Mod::Net, 0x01), Cancelled = Msg(Mod::Net, 0x02), Created = Msg(Mod::Net, 0x03),
+                   Closed = Msg(Mod::Net, 0x04), Bound = Msg(Mod::Net, 0x05), Sent = Msg(Mod::Net, 0x0A), Received = Msg(Mod::Net, 0x0C);
 }
 
-constexpr Result kNetNoMemory = 0x80170001;
-constexpr Result kNetBadArg = 0x80170002;
-constexpr Result kNetBadFamily = 0x80178000;
-constexpr Result kNetCancelled = 0x80178001;  // a request removed by NetCancelSocket or a close
-constexpr Result kNetNoSocket = 0x80178002;   // no open socket of that handle
-constexpr Result kNetSystem = 0x80178003;     // the host's socket call failed
-constexpr Result kNetNotStarted = 0x80178004;
-constexpr Result kNetBadText = 0x80178005;
-constexpr Result kNetTooMany = 0x80178006;    // every socket slot is in use
+constexpr Result kNetNoMemory = ResultError(Mod::Net, Err::NoMemory);
+constexpr Result kNetBadArg = ResultError(Mod::Net, Err::BadArg);
+constexpr Result kNetBadFamily = ResultError(Mod::Net, 0x8000);
+constexpr Result kNetCancelled = ResultError(Mod::Net, 0x8001);  // a request removed by NetCancelSocket or a close
+constexpr Result kNetNoSocket = ResultError(Mod::Net, 0x8002);   // no open socket of that handle
+constexpr Result kNetSystem = ResultError(Mod::Net, 0x8003);     // the host's socket call failed
+constexpr Result kNetNotStarted = ResultError(Mod::Net, 0x8004);
+constexpr Result kNetBadText = ResultError(Mod::Net, 0x8005);
+constexpr Result kNetTooMany = ResultError(Mod::Net, 0x8006);    // every socket slot is in use
 
 // Starts the layer (its task, module 23) and posts Started to the requester;
 // when it already runs, only posts. A non-zero result means no answer comes.

@@ -2,10 +2,12 @@
 // across runs, in "randseed" of section "security".
 #include "security/ecapi.h"
 
+#include <cstddef>
+
 #include "host/platform/shell.h"
 #include "kernel/config.h"
 #include "kernel/libc.h"
-#include "kernel/mem.h"
+#include "kernel/tskservice.h"
 
 namespace {
 
@@ -32,6 +34,16 @@ void ReadSeed(EcapiContext* ctx, ConfigHandle* handle) {
     ctx->seed[i] = static_cast<uint8_t>(now >> ((i % 8) * 8)) ^ static_cast<uint8_t>(i * 151);
 }
 
+Result EcapiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);
+
+constexpr TskService kEcapi{.module = Mod::Ecapi,
+                            .handler = EcapiTaskHandler,
+                            .contextBytes = sizeof(EcapiContext),
+                            .starterAt = offsetof(EcapiContext, requester),
+                            .started = EcapiMsg::Started,
+                            .ownError = true,
+                            .stopped = EcapiMsg::Stopped};
+
 Result EcapiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* ctx = static_cast<EcapiContext*>(context);
   switch (message) {
@@ -44,7 +56,7 @@ Result EcapiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       if (!ctx->stopping) {
         ReadSeed(ctx, handle);
         ConfigRelease(&handle);
-        TskmanPost(ctx->requester, EcapiMsg::Started, 0, 0);
+        TskServiceAnswerStarted(kEcapi, ctx);
         return kOk;
       }
       if (!handle) {
@@ -62,9 +74,7 @@ Result EcapiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
     }
     case ConfigMsg::Saved:
       if (!ctx->stopping) return kOk;
-      TskmanPost(ctx->requester, EcapiMsg::Stopped, 0, 0);
-      TskmanDestroyTask(ctx->task);
-      MemFree(&ctx);
+      TskServiceEnd(kEcapi, ctx->requester);
       return kOk;
     default:
       return kOk;
@@ -73,23 +83,12 @@ Result EcapiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
 
 }  // namespace
 
-Result EcapiStartSeedTask(TskmanTask* requester) {
-  auto* ctx = static_cast<EcapiContext*>(
-      MemAllocZero(sizeof(EcapiContext), Use::Context, Mod::Ecapi));
-  if (!ctx) return kEcapiNoMemory;
-  ctx->requester = requester;
-  TskmanTask* task = nullptr;
-  if (TskmanCreateTask(&task, Mod::Ecapi, EcapiTaskHandler, ctx) != kOk) {
-    MemFree(&ctx);
-    return kEcapiNoMemory;
-  }
-  return kOk;
-}
+Result EcapiStartSeedTask(TskmanTask* requester) { return TskServiceStart(kEcapi, requester); }
 
 void EcapiStopSeedTask(TskmanTask* requester) {
   TskmanTask* task = TskmanFind(Mod::Ecapi);
   if (!task) {
-    TskmanPost(requester, EcapiMsg::Stopped, 0, 0);
+    TskServiceEnd(kEcapi, requester);
     return;
   }
   auto* ctx = static_cast<EcapiContext*>(task->context);

@@ -3,12 +3,14 @@
 #pragma once
 #include <cstdint>
 
+#include "kernel/modules.h"
+
 #include "kernel/tskman.h"
 
 namespace EcapiMsg {
-constexpr uint32_t Started = 0x3100, Stopped = 0x3102;
+constexpr uint32_t Started = Msg(Mod::Ecapi, 0x00), Stopped = Msg(Mod::Ecapi, 0x02);
 }
-constexpr Result kEcapiNoMemory = 0x80310001;
+constexpr Result kEcapiNoMemory = ResultError(Mod::Ecapi, Err::NoMemory);
 constexpr uint32_t kEcapiSeedBytes = 20;
 
 // Creates the task, which reads "randseed" (at most 20 bytes) and posts

@@ -3,10 +3,12 @@
 #pragma once
 #include <cstdint>
 
+#include "kernel/modules.h"
+
 #include "kernel/tskman.h"
 
 namespace LcMsg {
-constexpr uint32_t Started = 0x4A00, Stopped = 0x4A09;
+constexpr uint32_t Started = Msg(Mod::LocalContent, 0x00), Stopped = Msg(Mod::LocalContent, 0x09);
 }
 
 // Creates the task, which posts 0x4A00 to the requester.

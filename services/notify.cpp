@@ -1,6 +1,8 @@
 #include "services/notify.h"
 
-#include "kernel/mem.h"
+#include <cstddef>
+
+#include "kernel/tskservice.h"
 
 namespace {
 
@@ -9,17 +11,27 @@ struct NotifyContext {
   bool stopping;
 };
 
+Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t, uintptr_t);
+
+// The stop answers the task that started it.
+constexpr TskService kNotify{.module = Mod::Notify,
+                             .handler = NotifyTaskHandler,
+                             .contextBytes = sizeof(NotifyContext),
+                             .starterAt = offsetof(NotifyContext, starter),
+                             .started = NotifyMsg::Started,
+                             .ownError = true,
+                             .stop = NotifyMsg::Stop,
+                             .stopped = NotifyMsg::Stopped};
+
 Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t, uintptr_t) {
   auto* ctx = static_cast<NotifyContext*>(context);
   switch (message) {
     case TskMsg::Start:
-      TskmanPost(ctx->starter, NotifyMsg::Started, 0, 0);
+      TskServiceAnswerStarted(kNotify, ctx);
       return kOk;
     case NotifyMsg::Stop:
       if (!ctx->stopping) return kOk;
-      TskmanPost(ctx->starter, NotifyMsg::Stopped, 0, 0);
-      TskmanDestroyTask(TskmanFind(Mod::Notify));
-      MemFree(&ctx);
+      TskServiceEnd(kNotify, ctx->starter);
       return kOk;
     default:
       return kOk;
@@ -28,22 +40,11 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t, uintptr_t) 
 
 }  // namespace
 
-Result NotifyStartTask(TskmanTask* requester) {
-  auto* ctx = static_cast<NotifyContext*>(
-      MemAllocZero(sizeof(NotifyContext), Use::Context, Mod::Notify));
-  if (!ctx) return kNotifyNoMemory;
-  ctx->starter = requester;
-  TskmanTask* task = nullptr;
-  if (TskmanCreateTask(&task, Mod::Notify, NotifyTaskHandler, ctx) != kOk) {
-    MemFree(&ctx);
-    return kNotifyNoMemory;
-  }
-  return kOk;
-}
+Result NotifyStartTask(TskmanTask* requester) { return TskServiceStart(kNotify, requester); }
 
 void NotifyStopTask() {
   TskmanTask* task = TskmanFind(Mod::Notify);
   if (!task) return;
   static_cast<NotifyContext*>(task->context)->stopping = true;
-  TskmanPost(task, NotifyMsg::Stop, 0, 0);
+  TskServiceStop(kNotify, nullptr);
 }

@@ -3,12 +3,14 @@
 #pragma once
 #include <cstdint>
 
+#include "kernel/modules.h"
+
 #include "kernel/tskman.h"
 
 namespace NotifyMsg {
-constexpr uint32_t Stop = 0x4505, Stopped = 0x4506, Started = 0x4507;
+constexpr uint32_t Stop = Msg(Mod::Notify, 0x05), Stopped = Msg(Mod::Notify, 0x06), Started = Msg(Mod::Notify, 0x07);
 }
-constexpr Result kNotifyNoMemory = 0x80450001;
+constexpr Result kNotifyNoMemory = ResultError(Mod::Notify, Err::NoMemory);
 
 // Creates the task, which answers 0x4507 to the requester when started;
 // 0x80450001 when it cannot be created (no answer then).

@@ -61,19 +61,19 @@ void InputSessionSetOwnerSlot(InputSession* session, InputSession** slot) {
 
 Result InputSessionSubmitText(InputSession* session, const char16_t* text) {
   if (!session) return InputErr::NullSession;
+  // A mask says what the text may be, its length included; only a text
+  // without one is held to the maximum length.
   if (session->mask) {
     if (Result r = InputMaskValidate(session->mask, text, session->mode)) return r;
-  }
-  // A mask does not lift the limit: the field's length holds whatever the
-  // characters are.
-  if (session->maxLength && text && LibcWStrLen(text) > session->maxLength)
+  } else if (session->maxLength && text && LibcWStrLen(text) > session->maxLength) {
     return InputErr::TooLong;
+  }
 
   // A popup's text entry has a task and no control: it must get its answer.
   if (session->ownerTask) {
     char16_t* copy = nullptr;
     if (text && !(copy = CopyText(text))) return InputErr::CannotOpen;
-    TskmanPost(session->ownerTask, PwlEvent::Text, reinterpret_cast<uintptr_t>(copy), 0);
+    TskmanPost(session->ownerTask, PwlEvent::Activated, reinterpret_cast<uintptr_t>(copy), 0);
     return kOk;
   }
   if (!session->ownerControl) return InputErr::NoOwner;
@@ -91,7 +91,7 @@ Result InputSessionSubmitList(InputSession* session, uint32_t count, const uint3
   if (session->ownerTask) {
     uint32_t* copy = nullptr;
     if (items && count && !(copy = CopyOf(items, count))) return InputErr::CannotOpen;
-    TskmanPost(session->ownerTask, PwlEvent::Text, reinterpret_cast<uintptr_t>(copy),
+    TskmanPost(session->ownerTask, PwlEvent::Activated, reinterpret_cast<uintptr_t>(copy),
                copy ? count : 0);
     return kOk;
   }

@@ -46,7 +46,7 @@ void FreeBody(PopupRequest* r) {
       auto* b = static_cast<PopupListBody*>(r->body);
       if (!b) break;
       MemFree(&b->title);
-      MemFree(&b->okLabel);
+      if (!b->ok) MemFree(&b->okLabel);
       for (uint32_t i = 0; b->items && i < b->count; ++i) MemFree(&b->items[i].text);
       MemFree(&b->items);
       break;
@@ -363,8 +363,8 @@ Result PopupTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
     case PwlEvent::Labels:
       PostUi(message, arg1, arg2);
       return kOk;
-    case PwlEvent::Text:
-    case 0x2a04:
+    case PwlEvent::Activated:
+    case PwlEvent::Point:
       Activated(r, arg1);
       return kOk;
     case PwlEvent::Cancel:

@@ -64,7 +64,9 @@ struct PopupListBody {
   uint32_t count;
   PwlControl* list;
   PwlControl* ok;
-  char16_t* okLabel;  // the OK button's label, which the button borrows
+  // The OK button's label: the button owns it once made (and frees it when
+  // the window goes), the body only until then.
+  char16_t* okLabel;
 };
 
 struct PopupRequest {

@@ -14,14 +14,6 @@ namespace {
 constexpr uint32_t kGetContentWindow = 0x1302;
 constexpr uint16_t kBlack = 0x0000, kGrey = 0xAD55;
 
-FontInstance* BodyFont() {
-  int32_t family = 0, size = 0;
-  FontInstance* font = nullptr;
-  if (PwlSelectFont(&family, "BodyText") != kOk) return nullptr;
-  if (PwlCreateFont(&font, family, 3, &size) != kOk) return nullptr;
-  return font;
-}
-
 void DrawFrame(PwlWindow* w, int32_t inset, uint16_t colour) {
   const int32_t l = inset, t = inset;
   const int32_t r = static_cast<int32_t>(w->width) - 1 - inset;
@@ -206,7 +198,8 @@ Result PopupBuildList(PopupRequest* r) {
   if (!body) return PwlErr::NoMemory;
   r->listMode = 1;
   if (Result res = OpenWindow(r); res != kOk) return res;
-  FontInstance* font = BodyFont();
+  FontInstance* font = nullptr;
+  PwlOpenBodyFont(&font);
   body->okLabel = PwlDupUiString(14);
   const Result res = body->okLabel ? LayOutList(r, body, font) : PwlErr::NoMemory;
   PwlReleaseFont(font);

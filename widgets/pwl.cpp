@@ -11,7 +11,8 @@
 #include "widgets/pwl_classes.h"
 #include "widgets/pwl_ticker.h"
 
-uint32_t PwlNavDirection = 0;
+// Forward until a key says otherwise: a map entered first starts at its top.
+uint32_t PwlNavDirection = 1;
 
 namespace {
 
@@ -65,6 +66,7 @@ Result PwlInit() {
   }
   context->root = root;
   context->active = root;
+  PwlNavDirection = 1;
 
   for (uint32_t index : kLoadOrder) {
     PwlImagePair& pair = context->images[index];
@@ -149,8 +151,10 @@ void PwlGetSlot(uint32_t slot, uint32_t* code, uintptr_t* data) {
   if (data) *data = s->data;
 }
 
+const char16_t* PwlLabelText(uint32_t index) { return UiGetString(kUiStringTable, index); }
+
 char16_t* PwlDupUiString(uint32_t index) {
-  const char16_t* text = UiGetString(kUiStringTable, index);
+  const char16_t* text = PwlLabelText(index);
   auto* copy =
       static_cast<char16_t*>(MemAlloc((LibcWStrLen(text) + 1) * 2, Use::String, Mod::Pwl));
   if (copy) LibcWStrCopy(copy, text);

@@ -92,10 +92,15 @@ namespace PwlEvent {
 constexpr uint32_t Label = 0x2a00,        // (UTF-16 label, 0): show one soft-key label
     ClearLabels = 0x2a01,                 // (0, 0)
     FocusChanged = 0x2a02,                // (0, 0)
-    Text = 0x2a03,                        // (copy of the text, 0)
+    // A control's activation: (copy of the text, 0 or item count) from a
+    // text-input session; (control, first creation value) from a selected
+    // link or button.
+    Activated = 0x2a03,
+    Point = 0x2a04,                       // (control, x | y << 16): a point of an image selected
     Scroll = 0x2a05,                      // (1 later / 2 earlier, pixels)
     BringIntoView = 0x2a06,               // (target top, target control)
     Labels = 0x2a07,                      // (first label, second label)
+    SelectAction = 0x2a08,                // (option label, 1) or (action, 2) of a select list
     PopupAnswer = 0x2a09,                 // (value, flag)
     MapArea = 0x2a0a,                     // (target, 0)
     RedrawPage = 0x2a0b,                  // (window or null, 0)
@@ -141,7 +146,9 @@ struct PwlControl {
   PwlProc procedure;
   PwlWindow* window;
   PglRect rect;        // content coordinates; all -1 until placed
-  uint32_t group;      // first creation value: one form field, link or line
+  // First creation value: one form field, link or line, or for an
+  // owner-drawn control the control its events go to; pointer-sized for that.
+  uintptr_t group;
   uintptr_t item;      // second creation value: a display item or a text
   uint32_t row;        // third creation value: the line, for reading order
   uint32_t reserved1;  // zeroed, not used by the core
@@ -243,7 +250,9 @@ void PwlSetModal(uint32_t on);
 void PwlSetSlot(uint32_t slot, uint32_t code, uintptr_t data);
 void PwlClearSlot(uint32_t slot);
 void PwlGetSlot(uint32_t slot, uint32_t* code, uintptr_t* data);
-// A new copy of UI string table 13's entry, or null. Freed with MemFree.
+// The toolkit's texts: UI string table 13's entry as it stands (static,
+// never null), and a new copy of it or null (freed with MemFree).
+const char16_t* PwlLabelText(uint32_t index);
 char16_t* PwlDupUiString(uint32_t index);
 // The text with the browser's variables substituted, or a plain copy.
 Result PwlSubstituteText(const char16_t* text, char16_t** out);
@@ -271,7 +280,7 @@ void PwlClearWindow();
 
 // --- Controls ----------------------------------------------------------------
 
-Result PwlCreate(PwlControl** out, PwlWindow* window, uint32_t group, uintptr_t item,
+Result PwlCreate(PwlControl** out, PwlWindow* window, uintptr_t group, uintptr_t item,
                  uint32_t row, uint32_t type);
 Result PwlDestroy(PwlControl* control);
 // Sends one message to the control's procedure.
@@ -280,7 +289,7 @@ Result PwlSend(PwlControl* control, PwlControl* source, void* data, uint32_t fla
 Result PwlMeasure(PwlControl* control, const void* classData, uint32_t flags, PwlSize* out,
                   uint32_t type);
 Result PwlSetMark20(PwlControl* control, uint32_t on);
-Result PwlGetArg1(const PwlControl* control, uint32_t* out);
+Result PwlGetArg1(const PwlControl* control, uintptr_t* out);
 Result PwlGetArg2(const PwlControl* control, uintptr_t* out);
 Result PwlGetArg2Length(const PwlControl* control, uint32_t* out);
 PwlControl* PwlGetFocusedControl();

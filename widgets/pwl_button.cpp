@@ -184,15 +184,15 @@ Result SetRect(PwlControl* c, const int32_t* data, uint32_t flags) {
 Result Event(PwlControl* c, void* data, uintptr_t bits) {
   constexpr uint32_t kReady = PwlCtl::Enabled | PwlCtl::Active;
   if ((c->flags & kReady) != kReady) return kOk;
-  if (c->flags & PwlCtl::OwnerDrawn) return kOk;
+  if (PwlForwardOwnerDrawn(c, data)) return kOk;
   if (!(bits & PwlClassEvt::Either)) return PwlClassErr::BadEvent;
   if (bits & PwlEvt::Select)
-    PwlPostToOwner(c->window, PwlEvent::Text, reinterpret_cast<uintptr_t>(c), c->group);
+    PwlPostToOwner(c->window, PwlEvent::Activated, reinterpret_cast<uintptr_t>(c), c->group);
   if (bits & PwlEvt::Pointer) {
     const auto* point = static_cast<const int32_t*>(data);
     const uint32_t x = point ? static_cast<uint32_t>(point[0]) & 0xFFFF : 0;
     const uint32_t y = point ? static_cast<uint32_t>(point[1]) & 0xFFFF : 0;
-    PwlPostToOwner(c->window, 0x2a04, reinterpret_cast<uintptr_t>(c), x | y << 16);
+    PwlPostToOwner(c->window, PwlEvent::Point, reinterpret_cast<uintptr_t>(c), x | y << 16);
   }
   return kOk;
 }

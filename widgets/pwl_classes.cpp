@@ -1,7 +1,6 @@
 // The standard rows of the class table and the helpers the classes share.
 #include "widgets/pwl_classes.h"
 
-#include "kernel/uistring.h"
 #include "widgets/pwl_imagemap.h"
 #include "widgets/pwl_internal.h"
 #include "widgets/pwl_marquee.h"
@@ -10,8 +9,6 @@
 
 namespace {
 
-constexpr uint32_t kLabelTable = 13;
-constexpr int32_t kBodySize = 3;
 
 struct Row {
   uint32_t type;
@@ -60,12 +57,11 @@ bool PwlCommonMessage(PwlControl* c, void* data, uint32_t message, Result* resul
   }
 }
 
-Result PwlOpenBodyFont(FontInstance** out) {
-  *out = nullptr;
-  int32_t family = 0;
-  if (Result r = PwlSelectFont(&family, "BodyText"); r != kOk) return r;
-  int32_t size = 0;
-  return PwlCreateFont(out, family, kBodySize, &size);
+bool PwlForwardOwnerDrawn(PwlControl* c, void* data) {
+  if (!(c->flags & PwlCtl::OwnerDrawn)) return false;
+  if (auto* target = reinterpret_cast<PwlControl*>(c->group))
+    PwlSend(target, c, data, 0, PwlMsg::Event, PwlClassEvt::Forwarded);
+  return true;
 }
 
 void PwlPostOnce(PwlWindow* window, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
@@ -74,8 +70,6 @@ void PwlPostOnce(PwlWindow* window, uint32_t message, uintptr_t arg1, uintptr_t 
   PwlPostToOwner(window, message, arg1, arg2);
   window->labelMark = 1;
 }
-
-const char16_t* PwlLabelText(uint32_t index) { return UiGetString(kLabelTable, index); }
 
 PglRect PwlFrameRectOf(const PwlControl* control) {
   PglDrawArgs args{};

@@ -169,18 +169,19 @@ struct BenAnchorRecord;
 // What links and link marquees do with select and pointer events: report the
 // link (once per run of lines) when it leads somewhere, and the tapped point.
 Result PwlLinkEvent(PwlControl* c, BenAnchorRecord* anchor, void* data, uintptr_t bits);
+// An owner-drawn control hands an event on to the control held as its first
+// creation value, marked as forwarded. True when the control is owner-drawn:
+// the event is then dealt with, whether or not anyone took it.
+bool PwlForwardOwnerDrawn(PwlControl* c, void* data);
 
 // The answers every class gives alike: enable and disable set the enabled
 // flag, get rectangle copies the rectangle out. True, with the answer in
 // *result, when `message` is one of them.
 bool PwlCommonMessage(PwlControl* c, void* data, uint32_t message, Result* result);
-Result PwlOpenBodyFont(FontInstance** out);
 // Posts to the window's owner under the run rule: while a focus message goes
 // to a run of controls (a link broken over lines), only the first post of
 // the run goes out.
 void PwlPostOnce(PwlWindow* window, uint32_t message, uintptr_t arg1, uintptr_t arg2);
-// A text of UI string table 13 (static, never null).
-const char16_t* PwlLabelText(uint32_t index);
 // The control's rectangle in frame coordinates.
 PglRect PwlFrameRectOf(const PwlControl* control);
 // The toolkit image, or null when it was not loaded.

@@ -17,7 +17,7 @@ PwlControl* AsControl(ListNode* node) { return reinterpret_cast<PwlControl*>(nod
 
 }  // namespace
 
-Result PwlCreate(PwlControl** out, PwlWindow* window, uint32_t group, uintptr_t item,
+Result PwlCreate(PwlControl** out, PwlWindow* window, uintptr_t group, uintptr_t item,
                  uint32_t row, uint32_t type) {
   if (!ValidType(type)) return PwlErr::BadType;
   if (!out) return PwlErr::NullControl;
@@ -86,7 +86,7 @@ Result PwlSetMark20(PwlControl* control, uint32_t on) {
   return kOk;
 }
 
-Result PwlGetArg1(const PwlControl* control, uint32_t* out) {
+Result PwlGetArg1(const PwlControl* control, uintptr_t* out) {
   if (!control) return PwlErr::NullControl;
   if (!out) return PwlErr::NullData;
   *out = control->group;
@@ -169,7 +169,7 @@ Result PwlInsertByPosition(PwlControl* control) {
     const PwlControl* prev = AsControl(before);
     const bool belongs = InlineType(control->type) && control->group == prev->group;
     if (!belongs) {
-      const uint32_t group = AsControl(anchor)->group;
+      const uintptr_t group = AsControl(anchor)->group;
       while (ListNode* next = ListNext(anchor)) {
         if (AsControl(next)->group != group) break;
         anchor = next;

@@ -18,7 +18,6 @@ namespace {
 constexpr uint32_t kLabelEdit = 3, kLabelDown = 17, kLabelUp = 18;
 constexpr uint32_t kUtf8 = 106;
 constexpr uint32_t kEmptyCapacity = 8;
-constexpr int32_t kBodySize = 3;
 // Session modes: the kind of window in the low byte.
 constexpr uint32_t kModeLine = 1, kModePassword = 4, kModeArea = 0x202;
 
@@ -103,7 +102,7 @@ Result BindRecord(PwlTextBox* b, void* data, uint32_t flags) {
                            : record->value  ? record->value
                                             : record->initialValue;
   if (Result r = TakeText(b, source); r != kOk) return r;
-  PwlFontSpec font{"BodyText", kBodySize, 0, 0};
+  PwlFontSpec font{"BodyText", kPwlBodySize, 0, 0};
   Send(c, &font, 0, PwlClassMsg::SetFont);
   if (c->flags & PwlBoxFlag::RectSet) {
     PglRect rect = c->rect;

@@ -7,7 +7,6 @@
 #include "browser/benpage.h"
 #include "browser/uiwindow.h"
 #include "kernel/mem.h"
-#include "kernel/uistring.h"
 #include "layout/ddriver.h"
 #include "widgets/pwl_internal.h"
 
@@ -182,6 +181,7 @@ bool HasActions(const PwlImageMap* m) {
 Result Event(PwlImageMap* m, uintptr_t argument, void* data) {
   PwlControl* c = &m->head;
   if (!(c->flags & PwlCtl::Enabled)) return kOk;
+  if (PwlForwardOwnerDrawn(c, data)) return kOk;
   if (argument >= PwlKey::Next && argument <= PwlKey::Down)
     return Move(m, static_cast<uint32_t>(argument));
   if (argument & PwlEvt::Leave) {
@@ -206,7 +206,7 @@ Result Event(PwlImageMap* m, uintptr_t argument, void* data) {
     const auto* p = static_cast<const PglPoint*>(data);
     const uint32_t x = p ? static_cast<uint32_t>(p->x) & 0xFFFF : 0;
     const uint32_t y = p ? static_cast<uint32_t>(p->y) & 0xFFFF : 0;
-    PwlPostToOwner(c->window, 0x2a04, reinterpret_cast<uintptr_t>(c), x | y << 16);
+    PwlPostToOwner(c->window, PwlEvent::Point, reinterpret_cast<uintptr_t>(c), x | y << 16);
     return kOk;
   }
   return PwlMapErr::BadEvent;
@@ -226,7 +226,7 @@ void FocusIn(PwlImageMap* m, uint32_t flags) {
     if (context) context->keyMark = 0;
     if (m->areas)
       if (TskmanTask* ui = TskmanFind(Mod::Ui))
-        TskmanPost(ui, PwlEvent::Label, reinterpret_cast<uintptr_t>(UiGetString(13, 12)), 0);
+        TskmanPost(ui, PwlEvent::Label, reinterpret_cast<uintptr_t>(PwlLabelText(12)), 0);
     return;
   }
   PwlPostToOwner(c->window, PwlEvent::Labels, reinterpret_cast<uintptr_t>(m->actions[0].label),
@@ -318,9 +318,11 @@ Result Proc(PwlControl* c, PwlControl*, void* data, uint32_t flags, uint32_t mes
 
 const PwlControlClass kImageMapClass{Init, Proc, nullptr, sizeof(PwlImageMap)};
 
+// The map takes the keys itself while its image is loaded and an area is
+// selected.
 bool HookActive(const PwlControl* c) {
   const auto* m = reinterpret_cast<const PwlImageMap*>(c);
-  return (c->flags & PwlCtl::Enabled) && m->areas;
+  return m->image && (m->image->flags & DDriverFlag::Loaded) && m->selected;
 }
 
 }  // namespace

@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr uint32_t kLinkSelected = 0x2a03, kLinkPointer = 0x2a04;
 constexpr uint32_t kLabelOk = 2;
 
 static_assert(offsetof(PwlTextLink, anchor) == offsetof(PwlImageLink, anchor) &&
@@ -44,9 +43,7 @@ char16_t* DupText(const char16_t* text) {
 Result PwlLinkEvent(PwlControl* c, BenAnchorRecord* anchor, void* data, uintptr_t bits) {
   constexpr uint32_t kReady = PwlCtl::Enabled | PwlCtl::Active;
   if ((c->flags & kReady) != kReady) return kOk;
-  // The first creation value is a 32-bit group, not a control, so an
-  // owner-drawn link has nobody to hand its events to.
-  if (c->flags & PwlCtl::OwnerDrawn) return kOk;
+  if (PwlForwardOwnerDrawn(c, data)) return kOk;
   if (!(bits & PwlClassEvt::Either)) return PwlClassErr::BadEvent;
   if (bits & PwlEvt::Select) {
     if (anchor) {
@@ -60,14 +57,14 @@ Result PwlLinkEvent(PwlControl* c, BenAnchorRecord* anchor, void* data, uintptr_
         anchor->useWindowString = 1;
       }
       if (target || anchor->action)
-        PwlPostOnce(c->window, kLinkSelected, reinterpret_cast<uintptr_t>(c), c->group);
+        PwlPostOnce(c->window, PwlEvent::Activated, reinterpret_cast<uintptr_t>(c), c->group);
     }
   }
   if (bits & PwlEvt::Pointer) {
     const auto* point = static_cast<const int32_t*>(data);
     const uint32_t x = point ? static_cast<uint32_t>(point[0]) & 0xFFFF : 0;
     const uint32_t y = point ? static_cast<uint32_t>(point[1]) & 0xFFFF : 0;
-    PwlPostOnce(c->window, kLinkPointer, reinterpret_cast<uintptr_t>(c), x | y << 16);
+    PwlPostOnce(c->window, PwlEvent::Point, reinterpret_cast<uintptr_t>(c), x | y << 16);
   }
   return kOk;
 }

@@ -187,6 +187,22 @@ void DrawContent(PwlMarquee* m) {
 
 void FreeBackground(PwlMarquee* m) { PglFreeSurface(&m->saved); }
 
+// A focused link marquee shows its anchor's title beside itself while the
+// window's owner has balloons on, as a text link does.
+Result ShowTitle(PwlMarquee* m, const PglRect& rect) {
+  PwlControl* c = &m->control;
+  const BenAnchorRecord* anchor = m->anchor;
+  PwlWindow* w = c->window;
+  if (!Focused(c) || !anchor || !anchor->title || !w->balloonsOn) return kOk;
+  w->balloonControl = c;
+  FontInstance* font = nullptr;
+  Result r = PwlOpenBodyFont(&font);
+  if (r == kOk)
+    r = PwlShowBalloon(font, 0, LibcWStrLen(anchor->title), anchor->title, w, &rect);
+  PwlReleaseFont(font);
+  return r;
+}
+
 Result Draw(PwlMarquee* m) {
   PwlWindow* w = m->control.window;
   if (Span(m) <= 0 || !w) return kOk;
@@ -199,8 +215,9 @@ Result Draw(PwlMarquee* m) {
   }
   if (w->saved[0] || w->saved[1]) PwlRestoreSavedAreas(w);
   PwlRestartMarquees(w);
+  const Result r = ShowTitle(m, f.rect);
   DrawContent(m);
-  return kOk;
+  return r;
 }
 
 // --- Movement ------------------------------------------------------------------
@@ -460,6 +477,11 @@ Result PwlMarqueeProc(PwlControl* c, PwlControl*, void* data, uint32_t flags, ui
       PglFreeSurface(&m->image);
       PwlTickerRemove(m->entry);
       m->entry = nullptr;
+      // The window must not keep pointing at a control that is gone.
+      if (c->window && c->window->balloonControl == c) {
+        c->window->balloonControl = nullptr;
+        c->window->balloonPending = 0;
+      }
       return kOk;
     default:
       return PwlErr::NoOperation;

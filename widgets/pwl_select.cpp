@@ -10,7 +10,6 @@
 #include "host/platform/shell.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
-#include "kernel/uistring.h"
 #include "widgets/pwl_internal.h"
 #include "widgets/pwl_text.h"
 
@@ -18,8 +17,6 @@ using namespace pwlsel;
 
 namespace {
 
-constexpr uint32_t kTable = 13;
-constexpr uint32_t kFontSize = 3;
 
 bool Bound(const PwlSelect* s) { return s->head.flags & PwlCtl::Bound; }
 const BenFormSelectRecord* Record(const PwlSelect* s) {
@@ -29,13 +26,11 @@ const PwlSelectList* List(const PwlSelect* s) {
   return static_cast<const PwlSelectList*>(s->options);
 }
 
-uintptr_t Text(uint32_t entry) { return reinterpret_cast<uintptr_t>(UiGetString(kTable, entry)); }
+uintptr_t Text(uint32_t entry) { return reinterpret_cast<uintptr_t>(PwlLabelText(entry)); }
 
 FontInstance* NewFont() {
-  int32_t family = 0, size = 0;
   FontInstance* font = nullptr;
-  if (PwlSelectFont(&family, "BodyText") != kOk) return nullptr;
-  if (PwlCreateFont(&font, family, kFontSize, &size) != kOk) return nullptr;
+  PwlOpenBodyFont(&font);
   return font;
 }
 
@@ -180,12 +175,12 @@ void ReportAction(PwlSelect* s, uint32_t i) {
   const char16_t* label = Label(s, i);
   const uint32_t n = LabelLength(label);
   if (label && label[n + 1]) {
-    PwlPostToOwner(s->head.window, 0x2a08, reinterpret_cast<uintptr_t>(label + n + 1), 1);
+    PwlPostToOwner(s->head.window, PwlEvent::SelectAction, reinterpret_cast<uintptr_t>(label + n + 1), 1);
     return;
   }
   const BenFormSelectRecord* record = Record(s);
   if (record->actions && record->actions[i])
-    PwlPostToOwner(s->head.window, 0x2a08, reinterpret_cast<uintptr_t>(record->actions[i]), 2);
+    PwlPostToOwner(s->head.window, PwlEvent::SelectAction, reinterpret_cast<uintptr_t>(record->actions[i]), 2);
 }
 
 bool AnyAction(const PwlSelect* s) {

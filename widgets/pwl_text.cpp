@@ -65,6 +65,13 @@ Result PwlCreateFont(FontInstance** out, int32_t family, int32_t size, int32_t* 
   return FontCreate(out, family, size);
 }
 
+Result PwlOpenBodyFont(FontInstance** out, int32_t size) {
+  *out = nullptr;
+  int32_t family = 0;
+  if (Result r = PwlSelectFont(&family, "BodyText"); r != kOk) return r;
+  return PwlCreateFont(out, family, size, nullptr);
+}
+
 void PwlReleaseFont(FontInstance* font) {
   if (font) FontRelease(font);
 }

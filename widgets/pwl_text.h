@@ -19,6 +19,10 @@ constexpr char16_t kPwlSoftHyphen = 0x00AD;
 Result PwlSelectFont(int32_t* family, const char* name);
 Result PwlCreateFont(FontInstance** out, int32_t family, int32_t size, int32_t* outSize);
 void PwlReleaseFont(FontInstance* font);
+// The "BodyText" family at a size: the font of the controls, the popups and
+// the soft-key band. Released with PwlReleaseFont.
+constexpr int32_t kPwlBodySize = 3;
+Result PwlOpenBodyFont(FontInstance** out, int32_t size = kPwlBodySize);
 
 Result PwlCharWidth(const FontInstance* font, uint32_t style, char16_t character, int32_t* width);
 Result PwlTextWidth(const FontInstance* font, uint32_t style, uint32_t count,

@@ -18,11 +18,9 @@ int32_t DefaultZoneMinutes(void*) {
   return static_cast<int32_t>(local.tm_gmtoff / 60);
 }
 
-void DefaultStateChanged(void*, void*, int32_t, uint32_t) {}
-
 constexpr PlatformOps kDefaults = {nullptr,          DefaultInvalidate, DefaultStartTick,
                                    DefaultStopTick,  DefaultMessageBox, DefaultNow,
-                                   DefaultZoneMinutes, DefaultStateChanged};
+                                   DefaultZoneMinutes};
 const PlatformOps* gOps = &kDefaults;
 }  // namespace
 

@@ -19,8 +19,6 @@ struct PlatformOps {
   int64_t (*now)(void* ctx);
   // Minutes east of UTC of the desktop's time zone.
   int32_t (*zoneMinutes)(void* ctx);
-  // The engine's start-up task reports a phase change of the engine.
-  void (*stateChanged)(void* ctx, void* host, int32_t state, uint32_t status);
 };
 
 // Installs a set of operations (null restores the defaults); returns the old.

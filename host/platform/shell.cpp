@@ -1,5 +1,6 @@
 #include "host/platform/shell.h"
 
+#include "host/platform/hoststate.h"
 #include "host/platform/platform.h"
 
 namespace {
@@ -15,6 +16,7 @@ struct KeyPair {
 };
 KeyPair gKeyMap[kShellKeyMapSize];
 int gKeyMapCount = 0;
+HostStateCallback gStateCallback = nullptr;
 }  // namespace
 
 void ShellSetScreenGeometry(int32_t width, int32_t height, uint16_t* pixels) {
@@ -51,9 +53,14 @@ void HostMessageBoxTitled(const char* title, const char* text) {
   ops.messageBox(ops.ctx, title, text);
 }
 
-void HostStateChanged(void* host, int32_t state, uint32_t status) {
-  const PlatformOps& ops = Platform();
-  ops.stateChanged(ops.ctx, host, state, status);
+HostStateCallback HostStateInstall(HostStateCallback callback) {
+  HostStateCallback old = gStateCallback;
+  gStateCallback = callback;
+  return old;
+}
+
+void HostStateChanged(void* host, HostState state, uint32_t status) {
+  if (gStateCallback) gStateCallback(host, state, status);
 }
 
 void HostMessageBox(const char* text) { HostMessageBoxTitled("Emulator Message", text); }
@@ -70,7 +77,22 @@ void ShellGetSoftKeyMode(int* softKeys, int* swap) {
 
 void ShellSetScrollStep(int32_t step) { gScrollStep = step; }
 int32_t ShellGetScrollStep() { return gScrollStep; }
-void ShellStubInfoHook() {}
+void ShellStubInfoHook(const void*, uintptr_t) {}
+int32_t ShellStoreContentStub(uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t,
+                              uintptr_t) {
+  return 0;
+}
+int32_t ShellStubSaveVcard(uintptr_t, uintptr_t, uintptr_t, uintptr_t) { return 0; }
+int32_t ShellStubSaveUsat(uintptr_t) { return 0; }
+int32_t ShellStubLaunchMap(const void*, uint32_t, uint32_t, uintptr_t) { return 0; }
+int32_t ShellStubSaveMedia(const void*, uint32_t, const char*, uintptr_t) { return 0; }
+int32_t ShellStubQuery3(uintptr_t, uintptr_t, uintptr_t) { return 0; }
+int32_t ShellStubRcellOn() { return 1; }
+int32_t ShellStubRcellOff() { return 1; }
+int32_t ShellStubAccept(uintptr_t) { return 1; }
+int32_t ShellStubCommerceLaunch(uintptr_t, uintptr_t, uintptr_t, uintptr_t) { return 0; }
+void ShellStubSetFlags(uintptr_t, uintptr_t) {}
+const char* ShellGetPhoneNumber() { return ""; }
 void ShellStubKeyChar(uint32_t) {}
 void ShellStubSetMode(uint32_t) {}
 void ShellStubObjectHook() {}

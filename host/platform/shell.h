@@ -24,15 +24,30 @@ void ShellSuspendTick(bool suspended);
 bool ShellTickSuspended();
 
 void HostMessageBox(const char* text);
-// The start-up task's report to the host: the engine reached `state`.
-void HostStateChanged(void* host, int32_t state, uint32_t status);
 void HostMessageBoxTitled(const char* title, const char* text);
 
 void ShellSetSoftKeyMode(int softKeys, int swap);
 void ShellGetSoftKeyMode(int* softKeys, int* swap);
 void ShellSetScrollStep(int32_t step);
 int32_t ShellGetScrollStep();
-void ShellStubInfoHook();
+// The handset's hand-overs and hooks that the emulator answers without doing
+// anything: downloads and objects it would store are accepted and dropped.
+void ShellStubInfoHook(const void* text = nullptr, uintptr_t address = 0);
+int32_t ShellStoreContentStub(uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t,
+                              uintptr_t);                                       // 0
+int32_t ShellStubSaveVcard(uintptr_t, uintptr_t, uintptr_t, uintptr_t);         // 0
+int32_t ShellStubSaveUsat(uintptr_t text);                                      // 0
+int32_t ShellStubLaunchMap(const void* data, uint32_t length, uint32_t typeId, uintptr_t);  // 0
+int32_t ShellStubSaveMedia(const void* data, uint32_t length, const char* majorType,
+                           uintptr_t);                                          // 0
+int32_t ShellStubQuery3(uintptr_t item, uintptr_t length, uintptr_t digit);     // 0
+int32_t ShellStubRcellOn();                                                     // 1
+int32_t ShellStubRcellOff();                                                    // 1
+int32_t ShellStubAccept(uintptr_t value);                                       // 1
+int32_t ShellStubCommerceLaunch(uintptr_t, uintptr_t, uintptr_t, uintptr_t);    // 0
+void ShellStubSetFlags(uintptr_t, uintptr_t);
+// The handset's own telephone number: none in the emulator ("").
+const char* ShellGetPhoneNumber();
 // The handset's hooks for a typed character, an input mode, an object and a
 // busy state: the emulator has nothing to do for them.
 void ShellStubKeyChar(uint32_t character);

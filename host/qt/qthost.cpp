@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "host/hostinput.h"
+#include "host/hosttextinput.h"
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
 #include "host/fontft.h"
@@ -80,10 +81,6 @@ void MessageBox(void* ctx, const char* title, const char* text) {
 
 int64_t Now(void*) { return static_cast<int64_t>(std::time(nullptr)); }
 int32_t ZoneMinutes(void*) { return QDateTime::currentDateTime().offsetFromUtc() / 60; }
-
-void StateChanged(void*, void* host, int32_t state, uint32_t status) {
-  HostOnStateChanged(host, state, status);
-}
 
 // ---- input services --------------------------------------------------------
 
@@ -172,8 +169,7 @@ Result QtHostRun(const QtHostHooks& hooks) {
   host.tick = &tick;
   gHost = &host;
 
-  const PlatformOps platform{&host, Invalidate, StartTick, StopTick, MessageBox,
-                             Now,   ZoneMinutes, StateChanged};
+  const PlatformOps platform{&host, Invalidate, StartTick, StopTick, MessageBox, Now, ZoneMinutes};
   const PlatformOps* previous = PlatformInstall(&platform);
   const HostInputOps input{&host, StartRepeat, StopRepeat, DrawButton, CaptureMouse,
                            OpenLanguageDialog};
@@ -191,7 +187,8 @@ Result QtHostRun(const QtHostHooks& hooks) {
                      },
                      [&host](int flag) {
                        if (host.main) host.main->textInputCancelled(flag);
-                     });
+                     },
+                     [] { HostTextInputFocused(); }, [] { HostTextInputGone(); });
 
   const HostShellOps shell{&host, CreateWindows, DestroyWindows, PumpMessages, Sleep,
                            QuitRequested};

@@ -188,6 +188,11 @@ void TextInputWindow::focusInEvent(QFocusEvent* event) {
   (editor_ ? editor_ : control_)->setFocus();
 }
 
+void TextInputWindow::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) Q_EMIT focused();
+}
+
 // The window goes only when the session closes it; closing it from its frame
 // is a cancel.
 void TextInputWindow::closeEvent(QCloseEvent* event) {
@@ -221,6 +226,8 @@ struct QtTextInput {
   std::function<QWidget*()> display;
   std::function<void(int)> done;
   std::function<void(int)> cancelled;
+  std::function<void()> focused;
+  std::function<void()> gone;
   QPointer<TextInputWindow> window;
 };
 
@@ -238,6 +245,9 @@ bool Open(void* ctx, const TiwWindowSpec* spec) {
   });
   QObject::connect(window, &TextInputWindow::cancelled, [input](int flag) {
     if (input->cancelled) input->cancelled(flag);
+  });
+  QObject::connect(window, &TextInputWindow::focused, [input] {
+    if (input->focused) input->focused();
   });
   input->window = window;
   window->show();
@@ -260,6 +270,7 @@ void Close(void* ctx) {
     display->activateWindow();
     display->setFocus();
   }
+  if (input->gone) input->gone();
 }
 
 uint32_t TextLength(void* ctx) {
@@ -302,16 +313,22 @@ const TiwOps kOps = {&gState,    Open,        Close,         TextLength,
 }  // namespace
 
 void QtTextInputInstall(std::function<QWidget*()> owner, std::function<QWidget*()> display,
-                        std::function<void(int)> done, std::function<void(int)> cancelled) {
+                        std::function<void(int)> done, std::function<void(int)> cancelled,
+                        std::function<void()> focused, std::function<void()> gone) {
   gState.owner = std::move(owner);
   gState.display = std::move(display);
   gState.done = std::move(done);
   gState.cancelled = std::move(cancelled);
+  gState.focused = std::move(focused);
+  gState.gone = std::move(gone);
   gInput = &gState;
   TiwInstall(&kOps);
 }
 
 void QtTextInputUninstall() {
+  // The engine may be gone already: nobody is told of this last close.
+  gState.focused = nullptr;
+  gState.gone = nullptr;
   TiwClose(nullptr);
   if (gState.window) delete gState.window.data();
   TiwInstall(nullptr);

@@ -38,11 +38,14 @@ class TextInputWindow : public QWidget {
  Q_SIGNALS:
   void done(int flag);
   void cancelled(int flag);
+  // The window became the active one: it has the keyboard focus.
+  void focused();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void LimitMultiLine();
@@ -63,9 +66,11 @@ class TextInputWindow : public QWidget {
 
 // Installs the window as the platform's text-input window. `owner` gives the
 // main window and `display` the handset screen when a window opens; done and
-// cancelled reach the two callbacks.
+// cancelled reach the two callbacks, and so do the window taking the focus
+// (`focused`) and its closing (`gone`).
 void QtTextInputInstall(std::function<QWidget*()> owner, std::function<QWidget*()> display,
-                        std::function<void(int)> done, std::function<void(int)> cancelled);
+                        std::function<void(int)> done, std::function<void(int)> cancelled,
+                        std::function<void()> focused = {}, std::function<void()> gone = {});
 void QtTextInputUninstall();
 // The open window, or null.
 TextInputWindow* QtTextInputWindow();

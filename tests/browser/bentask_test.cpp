@@ -19,6 +19,7 @@
 #include "browser/benform.h"
 #include "browser/benpage.h"
 #include "browser/bentask.h"
+#include "browser/status.h"
 #include "browser/ui.h"
 #include "browser/uitask.h"
 #include "browser/uiwindow.h"
@@ -509,8 +510,8 @@ TEST_F(BrowserTaskTest, SettingsNoticesAndOthersMessagesAreIgnored) {
   seen.clear();
   ToBrowser(ConfigMsg::Changed, 0, 0);
   ToBrowser(ConfigMsg::ChangedAll, 0, 0);
-  ToBrowser(0x3900, 4, 1);
-  ToBrowser(0x4500, 0, 0);
+  ToBrowser(StatusMsg::Indicator, StatusKind::Push, 1);
+  ToBrowser(Msg(Mod::Notify, 0x00), 0, 0);  // a pushed object for push reception
   EXPECT_TRUE(bystander.Messages().empty());
   EXPECT_TRUE(seen.empty());
 }

@@ -69,7 +69,7 @@ TEST_F(StatusTest, IndicatorsKeepTheirLastValueByKind) {
   EXPECT_EQ(StatusGetIndicator(kStatusKinds), 0u);
   // Settings notices and others' messages are ignored.
   Post(ConfigMsg::Changed, 0, 0);
-  Post(0x191B, 1, 0);
+  Post(Msg(Mod::Ben, 0x1B), 1, 0);
   EXPECT_EQ(StatusGetIndicator(StatusKind::Push), 1u);
   EXPECT_EQ(starter->Messages(), std::vector<uint32_t>{StatusMsg::Started});
 }

@@ -27,7 +27,7 @@ using HostOffscreenTest = HostFixture;
 TEST_F(HostOffscreenTest, StartsRunsTheEngineAndStopsWhenTheWindowCloses) {
   WriteIni("[Memory]\nSize=256\n[Display]\nPhoneSize=small\n");
   std::vector<std::string> boxes;
-  int32_t stateWhenShown = -1;
+  HostState stateWhenShown = HostState::Starting;
   bool tickWorked = false;
   QtHostHooks hooks;
   hooks.messageBox = [&](const std::string&, const std::string& text) { boxes.push_back(text); };

@@ -20,7 +20,7 @@ TEST_F(HostStateTest, ACloseWhileStartingWaitsForTheServices) {
   HostOnClose(&s);
   EXPECT_TRUE(s.closePending);
   EXPECT_FALSE(s.stopping);
-  HostOnStateChanged(&s, 0, 0);
+  HostOnStateChanged(&s, HostState::ServicesUp, 0);
   EXPECT_FALSE(s.closePending);
   EXPECT_TRUE(s.stopping);
   EXPECT_EQ(s.hostState, HostState::ServicesUp);
@@ -30,7 +30,7 @@ TEST_F(HostStateTest, ACloseBeforeTheBrowserWindowExistsWaitsForIt) {
   s.hostState = HostState::BrowserRunning;  // the browser phase has begun
   HostOnClose(&s);
   EXPECT_TRUE(s.closePending);
-  HostOnStateChanged(&s, 3, 0);
+  HostOnStateChanged(&s, HostState::BrowserRunning, 0);
   EXPECT_TRUE(s.browserUp);
   EXPECT_TRUE(s.stopping);
   EXPECT_FALSE(s.closePending);
@@ -55,7 +55,7 @@ TEST_F(HostStateTest, FurtherClosesAreIgnoredOnceAStopRuns) {
 TEST_F(HostStateTest, AHeldCloseDuringTheBridgeStartStopsTheBridgeInstead) {
   HostOnClose(&s);
   s.closePending = true;
-  HostOnStateChanged(&s, 6, 0);
+  HostOnStateChanged(&s, HostState::BrowserStarting, 0);
   EXPECT_EQ(s.hostState, HostState::BrowserStarting);
   EXPECT_TRUE(s.stopping);
 }

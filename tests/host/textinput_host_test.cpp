@@ -17,7 +17,9 @@
 #include "host/hostsettings.h"
 #include "host/qt/qthost.h"
 #include "host/qt/textinput.h"
+#include "browser/uiwindow.h"
 #include "kernel/mem.h"
+#include "kernel/uistring.h"
 #include "kernel/uistart.h"
 #include "tests/support/host_fixture.h"
 
@@ -57,6 +59,7 @@ TEST_F(TextInputHostTest, TypedTextReachesTheControlUnderItsMask) {
   control.procedure = KeepText;
   control.rect = {10, 40, 120, 56};
   bool windowShown = false, refusedKept = false, closedAfter = false;
+  std::u16string titleWhileTyping, titleAfter;
 
   QtHostHooks hooks;
   hooks.windowsCreated = [&](QWidget* main) {
@@ -69,13 +72,18 @@ TEST_F(TextInputHostTest, TypedTextReachesTheControlUnderItsMask) {
       InputSession* session = InputSessionOpen(&control, u"Code", u"", u"\\#NNN", 1, 0);
       TextInputWindow* window = QtTextInputWindow();
       windowShown = session && window && window->isVisible();
+      // The browser view's title line follows the window's focus.
+      auto title = [] { return std::u16string(UiGetWindow() ? UiGetWindow()->title : u""); };
       if (windowShown) {
+        (void)QTest::qWaitFor([&] { return !title().empty(); }, 2000);
+        titleWhileTyping = title();
         QTest::keyClicks(window->editor(), "#12");
         QTest::keyClick(window->editor(), Qt::Key_Return);
         refusedKept = QtTextInputWindow() == window && delivered_.empty();
         QTest::keyClicks(window->editor(), "3");
         QTest::keyClick(window->editor(), Qt::Key_Return);
         closedAfter = QtTextInputWindow() == nullptr;
+        titleAfter = title();
       }
       main->close();
     });
@@ -86,6 +94,8 @@ TEST_F(TextInputHostTest, TypedTextReachesTheControlUnderItsMask) {
   EXPECT_TRUE(refusedKept) << "a text the mask refuses keeps the window open";
   EXPECT_EQ(delivered_, std::vector<std::u16string>{u"#123"});
   EXPECT_TRUE(closedAfter);
+  EXPECT_EQ(titleWhileTyping, UiGetString(13, 2));
+  EXPECT_EQ(titleAfter, UiGetString(13, 3));
 }
 
 }  // namespace

@@ -36,7 +36,8 @@ class TextInputWindowTest : public ::testing::Test {
     main_->show();
     QtTextInputInstall([this] { return main_.get(); }, [this] { return display_; },
                        [this](int flag) { done_.push_back(flag); },
-                       [this](int flag) { cancelled_.push_back(flag); });
+                       [this](int flag) { cancelled_.push_back(flag); },
+                       [this] { ++focused_; }, [this] { ++gone_; });
   }
   void TearDown() override {
     QtTextInputUninstall();
@@ -58,6 +59,7 @@ class TextInputWindowTest : public ::testing::Test {
   QWidget* display_ = nullptr;
   int session_ = 0;
   std::vector<int> done_, cancelled_;
+  int focused_ = 0, gone_ = 0;
 };
 
 TEST_F(TextInputWindowTest, ModesOpenOneLineMultiLineAndPasswordEdits) {
@@ -150,6 +152,15 @@ TEST_F(TextInputWindowTest, ClosingFocusesTheDisplayAndAllowsTheNextWindow) {
   EXPECT_TRUE(display_->hasFocus() || QApplication::focusWidget() == display_ ||
               display_->focusWidget() == display_);
   EXPECT_NE(Open(0x01), nullptr);
+}
+
+TEST_F(TextInputWindowTest, TakingTheFocusAndClosingAreReported) {
+  TextInputWindow* w = Open(0x01);
+  ASSERT_NE(w, nullptr);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return focused_ > 0; }, 2000));
+  EXPECT_EQ(gone_, 0);
+  TiwClose(nullptr);
+  EXPECT_EQ(gone_, 1);
 }
 
 TEST_F(TextInputWindowTest, ListsOfSingleAndMultipleChoice) {

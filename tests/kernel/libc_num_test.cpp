@@ -163,3 +163,52 @@ TEST_F(LibcPtrArray, FreesEverySlotAndTheArray) {
 }
 
 }  // namespace
+
+// RFC 4648's vectors, with line breaks and an unpadded tail.
+TEST(LibcBase64, DecodesStandardBase64AsWrittenInMessages) {
+  const struct {
+    const char* text;
+    const char* bytes;
+  } kRows[] = {
+      {"", ""},           {"Zg==", "f"},          {"Zm8=", "fo"},     {"Zm9v", "foo"},
+      {"Zm9vYg==", "foob"}, {"Zm9vYmE=", "fooba"}, {"Zm9vYmFy", "foobar"},
+      {"Zm9v\r\nYmFy\r\n", "foobar"}, {"Zm9vYg", "foob"}, {"Zm9vYmE", "fooba"},
+      {"Zg==Zm9v", "f"},  // decoding ends at the pad
+      {"Z", ""},
+  };
+  for (const auto& row : kRows) {
+    const uint32_t length = static_cast<uint32_t>(strlen(row.text));
+    std::vector<uint8_t> out(3 * length / 4 + 1, 0xEE);
+    uint32_t count = 99;
+    const uint32_t n = LibcBase64Decode(row.text, length, out.data(), &count);
+    EXPECT_EQ(n, count) << row.text;
+    EXPECT_EQ(std::string(out.begin(), out.begin() + n), row.bytes) << row.text;
+    EXPECT_LE(n, 3 * length / 4) << row.text;
+  }
+}
+
+TEST(LibcQp, DecodesEscapesSoftBreaksAndTrailingBlanks) {
+  const struct {
+    const char* text;
+    const char* bytes;
+  } kRows[] = {
+      {"plain", "plain"},
+      {"caf=C3=A9", "caf\xC3\xA9"},
+      {"caf=c3=a9", "caf\xC3\xA9"},
+      {"soft=\r\nbreak", "softbreak"},
+      {"soft=\nbreak", "softbreak"},
+      {"trailing  \r\nline", "trailing\r\nline"},
+      {"inner blanks stay", "inner blanks stay"},
+      {"end blanks \t", "end blanks"},
+      {"=4", "=4"},
+      {"=ZZ", "=ZZ"},
+      {"100=", "100"},
+  };
+  for (const auto& row : kRows) {
+    const uint32_t length = static_cast<uint32_t>(strlen(row.text));
+    std::vector<uint8_t> out(length + 1, 0xEE);
+    const uint32_t n = LibcQpDecode(row.text, length, out.data());
+    EXPECT_EQ(std::string(out.begin(), out.begin() + n), row.bytes) << row.text;
+    EXPECT_EQ(out[length], 0xEE) << row.text;
+  }
+}

@@ -1,9 +1,12 @@
 #include "tests/support/fake_platform.h"
 
+#include "host/platform/hoststate.h"
 #include "host/platform/shell.h"
 
 namespace {
 FakePlatform* Self(void* ctx) { return static_cast<FakePlatform*>(ctx); }
+// The state callback has no context: the newest fake records.
+FakePlatform* gRecorder = nullptr;
 }  // namespace
 
 FakePlatform::FakePlatform() {
@@ -27,13 +30,17 @@ FakePlatform::FakePlatform() {
   };
   ops_.now = [](void* ctx) { return Self(ctx)->now; };
   ops_.zoneMinutes = [](void* ctx) { return Self(ctx)->zoneMinutes; };
-  ops_.stateChanged = [](void* ctx, void* host, int32_t state, uint32_t status) {
-    Self(ctx)->states.push_back({host, state, status});
-  };
   previous_ = PlatformInstall(&ops_);
+  recorder_ = gRecorder;
+  gRecorder = this;
+  previousState_ = HostStateInstall([](void* host, HostState state, uint32_t status) {
+    if (gRecorder) gRecorder->states.push_back({host, static_cast<int32_t>(state), status});
+  });
 }
 
 FakePlatform::~FakePlatform() {
+  HostStateInstall(previousState_);
+  gRecorder = recorder_;
   ShellSetScreenGeometry(0, 0, nullptr);
   PlatformInstall(previous_);
 }

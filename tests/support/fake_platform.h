@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "host/platform/hoststate.h"
 #include "host/platform/platform.h"
 
 struct FakeRect {
@@ -43,4 +44,6 @@ class FakePlatform {
  private:
   PlatformOps ops_;
   const PlatformOps* previous_;
+  HostStateCallback previousState_;
+  FakePlatform* recorder_;
 };

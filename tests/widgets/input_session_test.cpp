@@ -232,15 +232,18 @@ TEST_F(InputSessionTest, AMismatchIsReturnedAndTheSessionStaysOpenForACorrection
   InputSessionClose(s);
 }
 
-TEST_F(InputSessionTest, TheMaximumLengthHoldsWithAndWithoutAMask) {
+TEST_F(InputSessionTest, TheMaximumLengthHoldsWithoutAMaskAndTheMaskRulesWithOne) {
   InputSession* s = Open(nullptr, 1, 5);
   EXPECT_EQ(InputSessionSubmitText(s, u"abcdef"), InputErr::TooLong);
   EXPECT_EQ(InputSessionSubmitText(s, u"abcde"), kOk);
   InputSessionClose(s);
   s = Open(u"*M", 1, 5);
-  EXPECT_EQ(InputSessionSubmitText(s, u"abcdef"), InputErr::TooLong);
-  EXPECT_EQ(log_.texts, std::vector<std::u16string>{u"abcde"});
+  EXPECT_EQ(InputSessionSubmitText(s, u"abcdef"), kOk) << "the mask takes any length";
   InputSessionClose(s);
+  s = Open(u"NNN", 1, 5);
+  EXPECT_EQ(InputSessionSubmitText(s, u"123456"), InputErr::Mismatch) << "and refuses by itself";
+  InputSessionClose(s);
+  EXPECT_EQ(log_.texts, (std::vector<std::u16string>{u"abcde", u"abcdef"}));
 }
 
 TEST_F(InputSessionTest, TheControlsRefusalIsPassedOnWithoutARedraw) {
@@ -270,7 +273,7 @@ TEST_F(InputSessionTest, AnOwnerTaskGetsTheTextBeforeAnyControlIsAsked) {
   EXPECT_EQ(InputSessionSubmitText(s, u"Hi"), InputErr::Mismatch);
   EXPECT_EQ(InputSessionSubmitText(s, u"hi"), kOk);
   Pump();
-  ASSERT_EQ(popup.Messages(), std::vector<uint32_t>{PwlEvent::Text});
+  ASSERT_EQ(popup.Messages(), std::vector<uint32_t>{PwlEvent::Activated});
   auto* copy = reinterpret_cast<char16_t*>(popup.log.back().arg1);
   EXPECT_EQ(std::u16string(copy), u"hi");
   MemFree(&copy);
@@ -288,8 +291,8 @@ TEST_F(InputSessionTest, AnOwnerTaskGetsNullsForNothingAndACancelEvent) {
   EXPECT_EQ(InputSessionCancel(s), kOk);
   Pump();
   ASSERT_EQ(popup.log.size(), 5u);  // the start message first
-  EXPECT_EQ(popup.log[1], (Received{PwlEvent::Text, 0, 0}));
-  EXPECT_EQ(popup.log[2], (Received{PwlEvent::Text, 0, 0}));
+  EXPECT_EQ(popup.log[1], (Received{PwlEvent::Activated, 0, 0}));
+  EXPECT_EQ(popup.log[2], (Received{PwlEvent::Activated, 0, 0}));
   EXPECT_EQ(popup.log[3].arg2, 2u);
   auto* copy = reinterpret_cast<uint32_t*>(popup.log[3].arg1);
   EXPECT_EQ(copy[0], 7u);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "host/platform/textinput.h"
+#include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/uistring.h"
@@ -12,25 +13,9 @@
 #include "widgets/input.h"
 #include "widgets/popup.h"
 #include "widgets/pwl_text.h"
+#include "widgets/pwl_textbox.h"
 
 namespace {
-
-// A push button that measures its label at 6 pixels a character.
-Result ButtonProc(PwlControl* c, PwlControl*, void* data, uint32_t flags, uint32_t message,
-                  uintptr_t) {
-  if (message == PwlMsg::SetRect && data) {
-    const auto* r = static_cast<const PglRect*>(data);
-    c->rect = {r->left, r->top, r->left + 29, r->top + 17};
-    (void)flags;
-  }
-  return kOk;
-}
-Result ButtonMeasure(PwlControl*, const void* label, uint32_t, PwlSize* out) {
-  if (!label) return PwlErr::NullData;
-  *out = {LibcWStrLen(static_cast<const char16_t*>(label)) * 6 + 18, 18};
-  return kOk;
-}
-const PwlControlClass kButton{nullptr, ButtonProc, ButtonMeasure, sizeof(PwlControl) + 16};
 
 bool OpenWindow(void*, const TiwWindowSpec*) { return true; }
 void CloseWindow(void*) {}
@@ -42,9 +27,9 @@ const TiwOps kWindow{nullptr, OpenWindow, CloseWindow, Zero, CopyNothing, NoItem
 
 class PopupTest : public SelFixture {
  protected:
+  PopupTest() { realClasses = true; }
   void SetUp() override {
     SelFixture::SetUp();
-    PwlSetControlClass(PwlType::Button, &kButton);
     previous = TiwInstall(&kWindow);
     reply = std::make_unique<Recorder>(Mod::TestHarness);
     Pump();
@@ -130,17 +115,17 @@ TEST_F(PopupTest, AMessageAnswersNoThroughItsButtonButYesThroughAccept) {
 }
 
 TEST_F(PopupTest, NavigationKeysScrollTheMessageText) {
-  ASSERT_EQ(PopupMessage(u"Text", reply->task()), kOk);
+  std::u16string long_text;
+  for (int i = 0; i < 300; ++i) long_text += u"word ";
+  ASSERT_EQ(PopupMessage(long_text.c_str(), reply->task()), kOk);
   Pump();
-  PwlControl* text = Request()->text;
+  auto* text = reinterpret_cast<PwlTextBox*>(Request()->text);
   ASSERT_NE(text, nullptr);
-  gTestLog.calls.clear();
+  ASSERT_EQ(text->scroll, 0u);
   PopupKey(PwlKey::Down);
+  EXPECT_GT(text->scroll, 0u) << "down shows the next line";
   PopupKey(PwlKey::Previous);
-  std::vector<uintptr_t> args;
-  for (const ControlCall& call : gTestLog.calls)
-    if (call.control == text && call.message == PwlMsg::Event) args.push_back(call.argument);
-  EXPECT_EQ(args, (std::vector<uintptr_t>{0x10000, 0x8000}));
+  EXPECT_EQ(text->scroll, 0u) << "previous goes back up";
   EXPECT_TRUE(Answers().empty());
   PopupKey(kPopupCancelKey);
   ExpectOneAnswer(0, 0);
@@ -166,7 +151,9 @@ TEST_F(PopupTest, WithoutAUiTaskTheBuildFailsWithoutAnAnswer) {
 }
 
 TEST_F(PopupTest, AControlWhoseSelectDestroysItsWindowIsNotTouchedAgain) {
-  // As a popup's button does when its callback closes the popup.
+  // As a popup's button does when its callback closes the popup; a logging
+  // check box stands in for it.
+  InstallTestClasses();
   const PwlBox box{0, 0, 160, 200};
   PwlWindow* sub = nullptr;
   ASSERT_EQ(PwlCreateSubWindow(&sub, root, &box, 0), kOk);
@@ -185,6 +172,22 @@ TEST_F(PopupTest, AControlWhoseSelectDestroysItsWindowIsNotTouchedAgain) {
 }
 
 // ---- list menus --------------------------------------------------------------------------
+
+TEST_F(PopupTest, AClosedListGivesBackEveryBlockOnce) {
+  char16_t a[] = u"Red", b[] = u"Green";
+  const PopupListItem items[] = {{a, 0}, {b, 0}};
+  const uint32_t freeBefore = HeapGetStats().freeBytes;
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(PopupListMenu(u"Colour", items, BenSelectFlag::Multiple, 2, reply->task()), kOk);
+    Pump();
+    ASSERT_NE(Popup(), nullptr);
+    PopupKey(kPopupCancelKey);
+    ASSERT_EQ(Popup(), nullptr);
+    const char* fault = HeapValidate();
+    EXPECT_EQ(fault, nullptr) << fault;
+    EXPECT_EQ(HeapGetStats().freeBytes, freeBefore);
+  }
+}
 
 TEST_F(PopupTest, AListWithoutAChosenItemAnswersNullOnAccept) {
   char16_t a[] = u"Red", b[] = u"Green";
@@ -215,7 +218,7 @@ TEST_F(PopupTest, AListAnswersTheIndicesOfItsChosenItems) {
   PopupKey(PwlKey::Down);
   PopupKey(PwlKey::Down);
   PwlSend(body->list, nullptr, nullptr, 0, PwlMsg::Event, PwlSelEvt::Commit);
-  TskmanPost(Popup(), PwlEvent::Text, reinterpret_cast<uintptr_t>(body->ok), 0);
+  TskmanPost(Popup(), PwlEvent::Activated, reinterpret_cast<uintptr_t>(body->ok), 0);
   Pump();
   const auto answers = Answers();
   ASSERT_EQ(answers.size(), 1u);
@@ -253,7 +256,7 @@ TEST_F(PopupTest, AWideListIsStackedAboveTheOkButtonBothCentred) {
   ASSERT_NE(body->ok, nullptr);
   EXPECT_GT(body->ok->rect.top, body->list->rect.bottom);
   const int32_t L = 4, R = 155;
-  const int32_t okW = static_cast<int32_t>(LibcWStrLen(body->okLabel)) * 6 + 18;
+  const int32_t okW = body->ok->rect.right - body->ok->rect.left + 1;
   EXPECT_EQ(body->ok->rect.left, L + (R - L - okW) / 2);
   EXPECT_LE(body->list->rect.right, R);
   PopupClose();
@@ -329,9 +332,7 @@ class BreakLineTest : public SelFixture {
  protected:
   void SetUp() override {
     SelFixture::SetUp();
-    int32_t family = 0, size = 0;
-    ASSERT_EQ(PwlSelectFont(&family, "BodyText"), kOk);
-    ASSERT_EQ(PwlCreateFont(&font, family, 3, &size), kOk);
+    ASSERT_EQ(PwlOpenBodyFont(&font), kOk);
     PwlCharWidth(font, 0, u'a', &a);
   }
   void TearDown() override {

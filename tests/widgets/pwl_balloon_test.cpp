@@ -28,9 +28,7 @@ class BalloonTest : public PwlFixture {
     PwlFixture::SetUp();
     const FontSettings settings = PwlTestFontSettings();
     ASSERT_EQ(FontInit(&settings), kOk);
-    int32_t family = 0, size = 0;
-    ASSERT_EQ(PwlSelectFont(&family, "BodyText"), kOk);
-    ASSERT_EQ(PwlCreateFont(&font, family, 3, &size), kOk);
+    ASSERT_EQ(PwlOpenBodyFont(&font), kOk);
     PwlLineHeight(font, 0, &h);
     // A screen whose every pixel differs from its neighbours.
     for (size_t i = 0; i < platform->screen.size(); ++i)

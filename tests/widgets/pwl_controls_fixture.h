@@ -28,7 +28,7 @@ class ControlsFixture : public PwlFixture {
     PwlFixture::TearDown();
   }
   // A control placed at rect, enabled and active.
-  PwlControl* Control(uint32_t type, PglRect rect, uint32_t group = 0) {
+  PwlControl* Control(uint32_t type, PglRect rect, uintptr_t group = 0) {
     PwlControl* c = Make(type, group, {-1, -1, -1, -1});
     if (c) {
       c->flags |= PwlCtl::Active;

@@ -458,8 +458,8 @@ TEST_F(ButtonTest, FocusInvertsTheInsideOnlyAndSelectReports) {
   Pump();
   EXPECT_EQ(Labels(), std::vector<std::u16string>{PwlLabelText(6)});
   Key(PwlKey::Select);
-  EXPECT_EQ(OwnerEvents(PwlEvent::Text).size(), 1u);
-  EXPECT_EQ(OwnerEvents(PwlEvent::Text)[0].arg2, 3u);
+  EXPECT_EQ(OwnerEvents(PwlEvent::Activated).size(), 1u);
+  EXPECT_EQ(OwnerEvents(PwlEvent::Activated)[0].arg2, 3u);
   PwlSetFocus(context, nullptr, 1, 1);
   EXPECT_EQ(platform->Pixel(r.right - 2, r.bottom - 2), 0xFFFF);
 }
@@ -477,5 +477,57 @@ TEST_F(ButtonTest, MissingLabelsAndDataAreRefused) {
   PwlSend(c, nullptr, const_cast<int32_t*>(at), kPwlButtonAtPoint, PwlMsg::SetRect, 0);
   EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Redraw, 0), PwlErr::DoesNotFit);
 }
+
+// ---- owner-drawn controls ------------------------------------------------------------------
+
+struct Forwarded {
+  PwlControl* source;
+  void* data;
+  uint32_t flags, message;
+  uintptr_t argument;
+};
+std::vector<Forwarded> gForwarded;
+
+Result Receive(PwlControl*, PwlControl* source, void* data, uint32_t flags, uint32_t message,
+               uintptr_t argument) {
+  gForwarded.push_back({source, data, flags, message, argument});
+  return kOk;
+}
+
+class OwnerDrawnTest : public ControlsFixture, public ::testing::WithParamInterface<uint32_t> {};
+
+// Links, link marquees, image maps and buttons hand every event to the
+// control they were created for, and post nothing themselves.
+TEST_P(OwnerDrawnTest, EventsGoToTheControlHeldAsTheFirstValue) {
+  PwlControl receiver{};
+  receiver.procedure = Receive;
+  gForwarded.clear();
+  PwlControl* c = Control(GetParam(), {0, 0, 40, 20}, reinterpret_cast<uintptr_t>(&receiver));
+  ASSERT_NE(c, nullptr);
+  c->flags |= PwlCtl::OwnerDrawn;
+  int32_t point[2] = {3, 4};
+  EXPECT_EQ(PwlSend(c, nullptr, point, 0, PwlMsg::Event, PwlEvt::Select), kOk);
+  EXPECT_EQ(PwlSend(c, nullptr, point, 0, PwlMsg::Event, PwlEvt::Pointer), kOk);
+  ASSERT_EQ(gForwarded.size(), 2u);
+  for (const Forwarded& f : gForwarded) {
+    EXPECT_EQ(f.source, c);
+    EXPECT_EQ(f.data, point);
+    EXPECT_EQ(f.flags, 0u);
+    EXPECT_EQ(f.message, PwlMsg::Event);
+    EXPECT_EQ(f.argument, PwlClassEvt::Forwarded);
+  }
+  Pump();
+  EXPECT_TRUE(OwnerEvents(PwlEvent::Activated).empty());
+  EXPECT_TRUE(OwnerEvents(kLinkPointer).empty());
+  // Without a control to go to, the event goes nowhere.
+  c->group = 0;
+  EXPECT_EQ(PwlSend(c, nullptr, point, 0, PwlMsg::Event, PwlEvt::Select), kOk);
+  EXPECT_EQ(gForwarded.size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, OwnerDrawnTest,
+                         ::testing::Values(PwlType::TextLink, PwlType::ImageLink,
+                                           PwlType::Marquee, PwlType::ImageMap,
+                                           PwlType::Button));
 
 }  // namespace

@@ -90,7 +90,7 @@ void PwlFixture::SetUp() {
   EngineFixture::SetUp();
   platform->MakeScreen(160, 240);
   gTestLog = {};
-  InstallTestClasses();
+  if (!realClasses) InstallTestClasses();
   ASSERT_EQ(PwlInit(), kOk);
   context = PwlGetContext();
   ASSERT_NE(context, nullptr);
@@ -108,7 +108,7 @@ void PwlFixture::TearDown() {
   EngineFixture::TearDown();
 }
 
-PwlControl* PwlFixture::Make(uint32_t type, uint32_t group, PglRect rect, PwlWindow* in,
+PwlControl* PwlFixture::Make(uint32_t type, uintptr_t group, PglRect rect, PwlWindow* in,
                              uint32_t row) {
   PwlControl* c = nullptr;
   EXPECT_EQ(PwlCreate(&c, in ? in : root, group, 0, row, type), kOk);

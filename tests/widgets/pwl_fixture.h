@@ -46,7 +46,7 @@ class PwlFixture : public EngineFixture {
   void TearDown() override;
 
   // A control of the type at the content rectangle; enabled and focusable.
-  PwlControl* Make(uint32_t type, uint32_t group, PglRect rect, PwlWindow* in = nullptr,
+  PwlControl* Make(uint32_t type, uintptr_t group, PglRect rect, PwlWindow* in = nullptr,
                    uint32_t row = 0);
   // Posts key sub-code to the toolkit task and pumps the ring.
   void Key(uint32_t subCode, uintptr_t argument = 0);
@@ -56,4 +56,7 @@ class PwlFixture : public EngineFixture {
   PwlContext* context = nullptr;
   PwlWindow* root = nullptr;
   std::unique_ptr<Recorder> owner;
+  // Set before SetUp: the toolkit comes up with its own control classes
+  // instead of the logging ones.
+  bool realClasses = false;
 };

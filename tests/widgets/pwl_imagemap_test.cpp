@@ -189,6 +189,46 @@ TEST_F(ImageMapTest, DownOnTheLastRowFailsAndTheFocusLeavesTheMap) {
   EXPECT_EQ(Index(M(map)->selected), 1);
 }
 
+TEST_F(ImageMapTest, AMapEnteredBeforeAnyKeyStartsAtItsFirstArea) {
+  // A toolkit brought up afresh, as at the start of the browser phase.
+  PwlNavDirection = 0;
+  PwlShutdown();
+  ASSERT_EQ(PwlInit(), kOk);
+  context = PwlGetContext();
+  root = context->root;
+  Area(BenMapShape::Rect, {{0, 0}, {0, 0}, {10, 0}, {10, 0}});
+  Area(BenMapShape::Rect, {{0, 0}, {40, 0}, {10, 0}, {50, 0}});
+  PwlControl* map = MakeMap();
+  PwlControl* other = Make(PwlType::CheckBox, 8, {20, 150, 60, 170});
+  // Focus given and taken by the page, not by a key: the map starts over.
+  PwlSetFocus(context, map, 1, 1);
+  PwlSetFocus(context, other, 1, 1);
+  PwlSetFocus(context, map, 1, 1);
+  Pump();
+  EXPECT_EQ(Index(M(map)->selected), 0);
+}
+
+// The key routing hands keys to a map only while its image is loaded and an
+// area is selected.
+TEST_F(ImageMapTest, AMapIsActiveWithALoadedImageAndASelectedArea) {
+  Area(BenMapShape::Rect, {{0, 0}, {0, 0}, {10, 0}, {10, 0}});
+  PwlControl* map = MakeMap();
+  ASSERT_NE(M(map)->areas, nullptr);
+  struct Case {
+    bool loaded, selected, active;
+  };
+  for (const Case k : {Case{true, true, true}, Case{true, false, false},
+                       Case{false, true, false}, Case{false, false, false}}) {
+    image.flags = k.loaded ? DDriverFlag::Loaded : 0;
+    M(map)->selected = k.selected ? M(map)->areas : nullptr;
+    EXPECT_EQ(PwlImageMapIsActive(map), k.active) << k.loaded << k.selected;
+  }
+  M(map)->selected = M(map)->areas;
+  image.flags = DDriverFlag::Loaded;
+  map->flags &= ~PwlCtl::Enabled;
+  EXPECT_TRUE(PwlImageMapIsActive(map)) << "enabled or not";
+}
+
 TEST_F(ImageMapTest, AreasOutsideTheViewAreLeftOutOfTheChain) {
   image.top = 200;
   Area(BenMapShape::Rect, {{0, 0}, {0, 0}, {10, 0}, {10, 0}});

@@ -10,6 +10,7 @@
 #include "kernel/mem.h"
 #include "tests/support/golden.h"
 #include "tests/widgets/pwl_fixture.h"
+#include "widgets/pwl_balloon.h"
 #include "widgets/pwl_marquee.h"
 #include "widgets/pwl_text.h"
 #include "widgets/pwl_ticker.h"
@@ -25,9 +26,7 @@ class MarqueeTest : public PwlFixture {
     PwlFixture::SetUp();
     const FontSettings settings = PwlTestFontSettings();
     ASSERT_EQ(FontInit(&settings), kOk);
-    int32_t family = 0, size = 0;
-    ASSERT_EQ(PwlSelectFont(&family, "BodyText"), kOk);
-    ASSERT_EQ(PwlCreateFont(&font, family, 3, &size), kOk);
+    ASSERT_EQ(PwlOpenBodyFont(&font), kOk);
     PwlSetControlClass(PwlType::Marquee, &kPwlMarqueeClass);
   }
   void TearDown() override {
@@ -173,6 +172,29 @@ TEST_F(MarqueeTest, ALinkMarqueeMovesOnlyWithTheFocus) {
   EXPECT_EQ(m->entry->state, PwlTickerState::Paused);
   EXPECT_EQ(m->offset, 0);
   EXPECT_EQ(OwnerEvents(PwlEvent::ClearLabels).size(), 1u);
+}
+
+TEST_F(MarqueeTest, AFocusedLinkMarqueeShowsItsTitleWhileBalloonsAreOn) {
+  BenAnchorRecord anchor{};
+  anchor.address = "http://news/";
+  anchor.title = u"News";
+  PwlMarquee* m = New(u"Headline", 0, 0, 0, 0, &anchor);
+  PwlControl* c = &m->control;
+  PwlSetFocus(context, c, 1, 1);
+  Pump();
+  ASSERT_EQ(Send(c, nullptr, PwlMsg::Redraw), kOk);
+  EXPECT_EQ(root->saved[0], nullptr) << "balloons off: no balloon";
+  root->balloonsOn = 1;
+  ASSERT_EQ(Send(c, nullptr, PwlMsg::Redraw), kOk);
+  EXPECT_EQ(root->balloonControl, c);
+  EXPECT_NE(root->saved[0], nullptr);
+  PwlRestoreSavedAreas(root);
+  PwlSetFocus(context, nullptr, 1, 1);
+  Pump();
+  ASSERT_EQ(Send(c, nullptr, PwlMsg::Redraw), kOk);
+  EXPECT_EQ(root->saved[0], nullptr) << "not focused: no balloon";
+  PwlDestroy(c);
+  EXPECT_EQ(root->balloonControl, nullptr);
 }
 
 TEST_F(MarqueeTest, DestroyRemovesTheTickerEntry) {

@@ -15,11 +15,7 @@ class TextTest : public PwlFixture {
     PwlFixture::SetUp();
     const FontSettings settings = PwlTestFontSettings();
     ASSERT_EQ(FontInit(&settings), kOk);
-    int32_t family = 0;
-    ASSERT_EQ(PwlSelectFont(&family, "BodyText"), kOk);
-    int32_t size = 0;
-    ASSERT_EQ(PwlCreateFont(&font, family, 4, &size), kOk);
-    EXPECT_EQ(size, 4);
+    ASSERT_EQ(PwlOpenBodyFont(&font, 4), kOk);
     ASSERT_EQ(font->bold, nullptr);  // the shipped families have no bold face
     const PwlBox box{0, 0, 160, 240};
     ASSERT_EQ(PwlCreateSubWindow(&page, root, &box, PwlWin::ClearOnOpen), kOk);

@@ -1,5 +1,6 @@
 // The browser window's UI task as the toolkit's owner: its content window
 // and the soft-key labels it shows in the band below it.
+#include "browser/bentitle.h"
 #include "browser/uitask.h"
 #include "browser/uiwindow.h"
 #include "tests/widgets/pwl_fixture.h"
@@ -19,6 +20,12 @@ class UiLabelTest : public PwlFixture {
     TskmanSend(TskmanFind(Mod::Ui), UiMsg::Command, 31, 0);
     FontTerm();
     PwlFixture::TearDown();
+  }
+  int Count(uint16_t colour, int32_t left, int32_t right) {
+    int n = 0;
+    for (int32_t y = 224; y < 240; ++y)
+      for (int32_t x = left; x <= right; ++x) n += platform->Pixel(x, y) == colour;
+    return n;
   }
   int InkInBand(int32_t left, int32_t right) {
     int n = 0;
@@ -55,6 +62,39 @@ TEST_F(UiLabelTest, ShowsAndClearsTheSoftKeyLabels) {
   Pump();
   EXPECT_GT(InkInBand(0, 60), 0);
   EXPECT_EQ(InkInBand(100, 159), 0);
+}
+
+TEST_F(UiLabelTest, TheTitleLineSitsInItsBevelledBoxBetweenTheLabelsAndStays) {
+  TskmanTask* task = TskmanFind(Mod::Ui);
+  TskmanPost(task, PwlEvent::Labels, reinterpret_cast<uintptr_t>(u"Menu"),
+             reinterpret_cast<uintptr_t>(u"Back"));
+  Pump();
+  UiWindow* ui = UiGetWindow();
+  ASSERT_NE(ui, nullptr);
+  EXPECT_EQ(ui->bottomBarHeight, 16u) << "the band is the bottom bar";
+  const int left = InkInBand(0, 27), right = InkInBand(132, 159);
+  ASSERT_EQ(InkInBand(28, 131), 0);
+  BenDrawBevel(ui, kBenChromeInset, static_cast<int32_t>(ui->bottomBarHeight));
+  BenDrawTitleBar(ui, u"Typing", nullptr, 0);
+  EXPECT_EQ(std::u16string(ui->title), u"Typing");
+  EXPECT_EQ(platform->Pixel(80, 239), 0x7BEF) << "the shadow along the bottom";
+  EXPECT_EQ(platform->Pixel(131, 230), 0x7BEF) << "and the right side";
+  EXPECT_EQ(platform->Pixel(29, 225), 0xD69A) << "the face inside";
+  const int text = Count(0x0000, 29, 130);
+  EXPECT_GT(text, 0);
+  EXPECT_EQ(InkInBand(0, 27), left) << "the labels are left alone";
+  EXPECT_EQ(InkInBand(132, 159), right);
+  // New labels redraw the band: the title comes back with it.
+  TskmanPost(task, PwlEvent::ClearLabels, 0, 0);
+  Pump();
+  EXPECT_EQ(Count(0x0000, 29, 130), text);
+  EXPECT_EQ(InkInBand(0, 27), 0);
+  // A second text follows the title; a long title is cut to the box.
+  BenDrawTitleBar(ui, u"Edit", u"2", 0);
+  EXPECT_EQ(std::u16string(ui->title), u"Edit 2");
+  BenDrawTitleBar(ui, u"A title far too long to fit in the box at all", nullptr, 0);
+  EXPECT_EQ(InkInBand(0, 27), 0);
+  EXPECT_EQ(InkInBand(132, 159), 0);
 }
 
 }  // namespace

@@ -1,0 +1,669 @@
+// The WBXML decoder over documents made by xml2wbxml (tests/data/wbxml/, the
+// commands beside them) and over hand-made byte sequences for the forms the
+// tool never writes. The expected sequences follow what wbxml2xml shows for
+// the same files.
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "kernel/datachunk.h"
+#include "kernel/heap.h"
+#include "markup/wbxml.h"
+#include "tests/markup/wbxml_support.h"
+#include "tests/support/engine_fixture.h"
+
+namespace {
+
+struct Document {
+  const char* file;
+  const WbxmlTables* tables;
+  const char* expected;
+};
+
+void PrintTo(const Document& d, std::ostream* os) { *os << d.file; }
+
+// Opaque bytes read one unit each: the SI dates are 20 04 05 01 12 30 and
+// 20 04 05 08 (wbxml2xml shows them as 2004-05-01T12:30:00Z and
+// 2004-05-08T00:00:00Z).
+const Document kDocuments[] = {
+    {"si.wbxml", &kSiTables, R"(start - 5
+begin si
+attrs
+begin indication
+attr href "http://www.example.com/news/today.wml"
+attr si-id "news-42"
+attr created " {04}{05}{01}{12}0"
+attr si-expires " {04}{05}{08}"
+attr action "signal-high"
+attrs
+text "Today: 3 new stories & a quiz"
+end indication
+begin info
+attrs
+begin item
+attr class "title"
+attrs
+text "Morning edition"
+end item
+end info
+end si
+)"},
+    {"sl.wbxml", &kSlTables, R"(start - 6
+begin sl
+attr href "https://www.example.org/app/update.wmlc"
+attr action "execute-high"
+attrs
+end sl
+)"},
+    {"prov.wbxml", &kProvTables, R"(start - 11
+begin wap-provisioningdoc
+attr version "1.0"
+attrs
+begin characteristic
+attr type "PXLOGICAL"
+attrs
+begin parm
+attr name "PROXY-ID"
+attr value "proxy.example.net"
+attrs
+end parm
+begin parm
+attr name "NAME"
+attr value "Example WAP"
+attrs
+end parm
+begin parm
+attr name "STARTPAGE"
+attr value "http://wap.example.net/"
+attrs
+end parm
+begin characteristic
+attr type "PXPHYSICAL"
+attrs
+begin parm
+attr name "PHYSICAL-PROXY-ID"
+attr value "PROXY1"
+attrs
+end parm
+begin parm
+attr name "PXADDR"
+attr value "10.0.0.1"
+attrs
+end parm
+begin parm
+attr name "PXADDRTYPE"
+attr value "IPV4"
+attrs
+end parm
+begin parm
+attr name "TO-NAPID"
+attr value "NAP1"
+attrs
+end parm
+begin characteristic
+attr type "PORT"
+attrs
+begin parm
+attr name "PORTNBR"
+attr value "9201"
+attrs
+end parm
+begin parm
+attr name "SERVICE"
+attr value "CO-WSP"
+attrs
+end parm
+end characteristic
+end characteristic
+end characteristic
+begin characteristic
+attr type "NAPDEF"
+attrs
+begin parm
+attr name "NAPID"
+attr value "NAP1"
+attrs
+end parm
+begin parm
+attr name "BEARER"
+attr value "GSM-CSD"
+attrs
+end parm
+begin parm
+attr name "NAME"
+attr value "Example WAP"
+attrs
+end parm
+begin parm
+attr name "NAP-ADDRESS"
+attr value "+441234567890"
+attrs
+end parm
+begin parm
+attr name "NAP-ADDRTYPE"
+attr value "E164"
+attrs
+end parm
+begin parm
+attr name "CALLTYPE"
+attr value "ANALOG_MODEM"
+attrs
+end parm
+begin characteristic
+attr type "NAPAUTHINFO"
+attrs
+begin parm
+attr name "AUTHTYPE"
+attr value "PAP"
+attrs
+end parm
+begin parm
+attr name "AUTHNAME"
+attr value "wapuser"
+attrs
+end parm
+begin parm
+attr name "AUTHSECRET"
+attr value "wappass"
+attrs
+end parm
+end characteristic
+end characteristic
+end wap-provisioningdoc
+)"},
+    {"channel.wbxml", &kChannelTables, R"(start "-//WAPFORUM//DTD CHANNEL 1.2//EN" 0
+begin channel
+attr maxspace "8192"
+attr base "http://www.example.com/chan/"
+attr channelid "weather-1"
+attr success "http://www.example.com/chan/ok"
+attr failure "http://www.example.com/chan/fail"
+attr useraccessible "true"
+attr eventid "wtaev-cc/ic"
+attrs
+begin title
+attrs
+text "Weather"
+end title
+begin abstract
+attrs
+text "Forecast pages kept on the handset"
+end abstract
+begin resource
+attr href "today.wml"
+attr lastmod "1088000000"
+attr etag "x17"
+attrs
+end resource
+begin resource
+attr href "https://www.example.com/chan/map.wbmp"
+attr md5 "0123456789abcdef"
+attrs
+end resource
+end channel
+)"},
+    {"deck.wbxml", &kWmlTables, R"(start - 4
+begin wml
+attrs
+begin card
+attr id "home"
+attr title "Example deck"
+attrs
+begin p
+attr align "center"
+attrs
+text "Welcome & hello"
+begin br
+attrs
+end br
+text "Caf{E9} open"
+end p
+begin p
+attrs
+begin a
+attr href "http://www.example.com/next.wml"
+attrs
+text "Next page"
+end a
+text "or"
+begin a
+attr href "#two"
+attrs
+text "card two"
+end a
+end p
+end card
+begin card
+attr id "two"
+attr title "Two"
+attrs
+begin p
+attrs
+text "Card two text: caf{E9} again"
+end p
+begin do
+attr type "accept"
+attr label "Back"
+attrs
+begin prev
+attrs
+end prev
+end do
+end card
+end wml
+)"},
+};
+
+class WbxmlTest : public HeapFixture {
+ protected:
+  void SetUp() override {
+    HeapFixture::SetUp();
+    freeAtStart_ = HeapGetStats().freeBytes;
+  }
+
+  // Decodes the bytes cut at the offsets; the log, with the answer in front.
+  std::string Decode(const std::vector<uint8_t>& bytes, const std::vector<uint32_t>& cuts,
+                     const WbxmlTables* tables, Result* answer, uint32_t failOnBegin = 0) {
+    WbxmlDecoder* decoder = nullptr;
+    EXPECT_EQ(WbxmlDecoderCreate(&decoder), kOk);
+    WbxmlRecorder recorder(tables);
+    recorder.failOnBegin = failOnBegin;
+    Queue queue{};
+    *answer = WbxmlFeed(decoder, &recorder, &queue, bytes, cuts);
+    leftOver_ = UtilDataChunkQueueBytes(&queue);
+    if (*answer == 0) *answer = WbxmlDecodeEnd(decoder);
+    WbxmlDecoderFree(decoder);
+    UtilDataChunkFreeQueue(&queue);
+    EXPECT_EQ(HeapGetStats().freeBytes, freeAtStart_);
+    EXPECT_EQ(HeapValidate(), nullptr);
+    return recorder.log;
+  }
+
+  uint32_t leftOver_ = 0;
+
+ private:
+  uint32_t freeAtStart_ = 0;
+};
+
+class WbxmlDocumentTest : public WbxmlTest, public ::testing::WithParamInterface<Document> {};
+
+TEST_P(WbxmlDocumentTest, DecodesWhole) {
+  const std::vector<uint8_t> bytes = ReadWbxmlFile(GetParam().file);
+  ASSERT_FALSE(bytes.empty());
+  Result answer = 0;
+  EXPECT_EQ(Decode(bytes, {}, GetParam().tables, &answer), GetParam().expected);
+  EXPECT_EQ(answer, kWbxmlFinished);
+  EXPECT_EQ(leftOver_, 0u);
+}
+
+TEST_P(WbxmlDocumentTest, CutAtEveryByteGivesTheSameSequence) {
+  const std::vector<uint8_t> bytes = ReadWbxmlFile(GetParam().file);
+  ASSERT_FALSE(bytes.empty());
+  for (uint32_t cut = 0; cut <= bytes.size(); ++cut) {
+    Result answer = 0;
+    EXPECT_EQ(Decode(bytes, {cut}, GetParam().tables, &answer), GetParam().expected)
+        << "cut after " << cut;
+    EXPECT_EQ(answer, kWbxmlFinished) << "cut after " << cut;
+  }
+}
+
+TEST_P(WbxmlDocumentTest, OneByteAtATimeGivesTheSameSequence) {
+  const std::vector<uint8_t> bytes = ReadWbxmlFile(GetParam().file);
+  ASSERT_FALSE(bytes.empty());
+  std::vector<uint32_t> cuts;
+  for (uint32_t i = 1; i < bytes.size(); ++i) cuts.push_back(i);
+  Result answer = 0;
+  EXPECT_EQ(Decode(bytes, cuts, GetParam().tables, &answer), GetParam().expected);
+  EXPECT_EQ(answer, kWbxmlFinished);
+}
+
+TEST_P(WbxmlDocumentTest, EveryShorterPrefixIsTruncated) {
+  const std::vector<uint8_t> bytes = ReadWbxmlFile(GetParam().file);
+  ASSERT_FALSE(bytes.empty());
+  for (uint32_t size = 0; size < bytes.size(); ++size) {
+    Result answer = 0;
+    Decode(std::vector<uint8_t>(bytes.begin(), bytes.begin() + size), {}, GetParam().tables,
+           &answer);
+    EXPECT_EQ(answer, kWbxmlTruncated) << size << " bytes";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Documents, WbxmlDocumentTest, ::testing::ValuesIn(kDocuments),
+                         [](const auto& info) {
+                           std::string name = info.param.file;
+                           return name.substr(0, name.find('.'));
+                         });
+
+// A small encoder for the forms xml2wbxml does not write.
+struct Bytes {
+  std::vector<uint8_t> v;
+  Bytes& operator<<(uint8_t b) {
+    v.push_back(b);
+    return *this;
+  }
+  Bytes& Mb(uint32_t value) {
+    uint8_t groups[5];
+    int n = 0;
+    do {
+      groups[n++] = value & 0x7F;
+      value >>= 7;
+    } while (value);
+    while (n > 1) v.push_back(groups[--n] | 0x80);
+    v.push_back(groups[0]);
+    return *this;
+  }
+  Bytes& Str(const char* s) {
+    v.push_back(0x03);
+    while (*s) v.push_back(static_cast<uint8_t>(*s++));
+    v.push_back(0);
+    return *this;
+  }
+  Bytes& Raw(const char* s, uint32_t n) {
+    v.insert(v.end(), s, s + n);
+    return *this;
+  }
+};
+
+struct Crafted {
+  const char* name;
+  std::vector<uint8_t> bytes;
+  const char* expected;
+  Result answer;
+};
+
+void PrintTo(const Crafted& c, std::ostream* os) { *os << c.name; }
+
+// Header: WBXML 1.3, unknown public id, UTF-8, then a string table.
+Bytes Header(const char* table = "", uint32_t tableLength = 0) {
+  Bytes b;
+  b << 0x03 << 0x01 << 0x6A;
+  b.Mb(tableLength).Raw(table, tableLength);
+  return b;
+}
+
+std::vector<Crafted> CraftedDocuments() {
+  std::vector<Crafted> out;
+  {
+    // STR_I, ENTITY (one BMP, one beyond), STR_T, OPAQUE and a page switch
+    // between them: one text call.
+    Bytes b = Header("xyz\0", 4);
+    b << 0x45;
+    b.Str("a");
+    b << 0x02;
+    b.Mb(0xE9);
+    b << 0x02;
+    b.Mb(0x1F600);
+    b << 0x00 << 0x01 << 0x83 << 0x00 << 0xC3 << 0x02 << 'o' << 'p';
+    b << 0x43 << 0x04;
+    b.Mb(0).Str("pi") << 0x06 << 0x01;  // an instruction between pieces
+    b << 0x00 << 0x00;  // back to page 0
+    b << 0x06 << 0x01;
+    out.push_back({"MergedText", b.v, R"(start - 1
+begin #0005
+attrs
+text "a{E9}{D83D}{DE00}xyzop"
+begin #0006
+attrs
+end #0006
+end #0005
+)",
+                   kWbxmlFinished});
+  }
+  {
+    // Pages of tags and attributes apart; value tokens join the prefix.
+    Bytes b = Header();
+    b << 0x00 << 0x02 << 0xC5;                  // page 2, element 5 with both
+    b << 0x00 << 0x01 << 0x07 << 0x90;           // attribute page 1: start 7, value 0x90
+    b.Str("x") << 0x05 << 0x01;                  // then attribute 0x105
+    b << 0x00 << 0x00 << 0x05 << 0x01 << 0x01;   // tag page 0, element 5, ends
+    out.push_back({"CodePages", b.v, R"(start - 1
+begin #0205
+attr #0107 "x"
+attr #0105 ""
+attrs
+begin #0005
+attrs
+end #0005
+end #0205
+)",
+                   kWbxmlFinished});
+  }
+  {
+    // LITERAL forms for tags and an attribute name; a processing
+    // instruction before the root and one inside are dropped.
+    Bytes b = Header("tag\0attr\0leaf\0", 14);
+    b << 0x43 << 0x05;
+    b.Str("pi") << 0x01;                     // PI before the root
+    b << 0xC4;
+    b.Mb(0);                                 // LITERAL_AC "tag"
+    b << 0x04;
+    b.Mb(4);                                 // attribute LITERAL "attr"
+    b.Str("v") << 0x01;
+    b << 0x43 << 0x04;
+    b.Mb(9) << 0x01;                         // PI with a literal name
+    b << 0x04;
+    b.Mb(9);                                 // LITERAL "leaf": no content
+    b << 0x44;
+    b.Mb(9);                                 // LITERAL_C "leaf"
+    b.Str("t") << 0x01 << 0x01;
+    out.push_back({"Literals", b.v, R"(start - 1
+begin tag
+attr attr "v"
+attrs
+begin leaf
+attrs
+end leaf
+begin leaf
+attrs
+text "t"
+end leaf
+end tag
+)",
+                   kWbxmlFinished});
+  }
+  {
+    // WBXML 1.0 has no character set: the table length follows the id.
+    Bytes b;
+    b << 0x00 << 0x00;
+    b.Mb(0).Mb(3).Raw("ID\0", 3) << 0x05;
+    out.push_back({"Version10", b.v, "start \"ID\" 0\nbegin #0005\nattrs\nend #0005\n",
+                   kWbxmlFinished});
+  }
+  {
+    // Latin-1 text.
+    Bytes b;
+    b << 0x03 << 0x01 << 0x04 << 0x00 << 0x45 << 0x03 << 0xE9 << 0x00 << 0x01;
+    out.push_back({"Latin1", b.v, "start - 1\nbegin #0005\nattrs\ntext \"{E9}\"\nend #0005\n",
+                   kWbxmlFinished});
+  }
+  {
+    // A character set without a converter falls back to the default one.
+    Bytes b;
+    b << 0x03 << 0x01 << 0x8F << 0x5A << 0x00 << 0x45;
+    b.Str("a") << 0x01;
+    out.push_back({"UnknownCharset", b.v, "start - 1\nbegin #0005\nattrs\ntext \"a\"\nend #0005\n",
+                   kWbxmlFinished});
+  }
+  {
+    // Bytes after the root element stay queued (checked below).
+    Bytes b = Header();
+    b << 0x05 << 0x01 << 0x01;
+    out.push_back({"TrailingBytes", b.v, "start - 1\nbegin #0005\nattrs\nend #0005\n",
+                   kWbxmlFinished});
+  }
+
+  // Malformed input.
+  out.push_back({"EmptyInput", {}, "", kWbxmlTruncated});
+  out.push_back({"TruncatedHeader", {0x03, 0x01}, "", kWbxmlTruncated});
+  out.push_back({"TruncatedTable", {0x03, 0x01, 0x6A, 0x05, 'a', 'b'}, "", kWbxmlTruncated});
+  out.push_back({"BadVersion", {0x13, 0x01, 0x6A, 0x00, 0x05}, "", kWbxmlBadVersion});
+  out.push_back({"PublicIdPastTable", {0x03, 0x00, 0x02, 0x6A, 0x02, 'a', 0, 0x05}, "",
+                 kWbxmlBadIndex});
+  {
+    Bytes b = Header("ab\0", 3);
+    b << 0x45 << 0x83 << 0x03 << 0x01;
+    out.push_back({"StrTPastTable", b.v, "start - 1\nbegin #0005\nattrs\n", kWbxmlBadIndex});
+  }
+  {
+    Bytes b = Header("ab\0", 3);
+    b << 0x44;
+    b.Mb(200);
+    out.push_back({"LiteralPastTable", b.v, "start - 1\n", kWbxmlBadIndex});
+  }
+  {
+    Bytes b = Header();
+    b << 0x45 << 0x40;
+    b.Str("var") << 0x01;
+    out.push_back({"ExtensionInContent", b.v, "start - 1\nbegin #0005\nattrs\n",
+                   kWbxmlUnknownToken});
+  }
+  {
+    Bytes b = Header();
+    b << 0x85 << 0x05 << 0x44;
+    out.push_back({"LiteralCInAttributes", b.v, "start - 1\nbegin #0005\n", kWbxmlUnknownToken});
+  }
+  out.push_back({"HugeNumber", {0x03, 0x81, 0x80, 0x80, 0x80, 0x80, 0x00}, "", kWbxmlBadNumber});
+  out.push_back({"NumberOver32Bits", {0x03, 0x90, 0x80, 0x80, 0x80, 0x00}, "", kWbxmlBadNumber});
+  {
+    Bytes b = Header();
+    b << 0x45 << 0xC3 << 0xFF << 0xFF << 0xFF << 0xFF << 0x7F;
+    out.push_back({"HugeOpaqueLength", b.v, "start - 1\nbegin #0005\nattrs\n", kWbxmlBadNumber});
+  }
+  {
+    Bytes b = Header();
+    b << 0x01;
+    out.push_back({"EndBeforeRoot", b.v, "start - 1\n", kWbxmlMalformed});
+  }
+  {
+    Bytes b = Header();
+    b.Str("text");
+    out.push_back({"TextBeforeRoot", b.v, "start - 1\n", kWbxmlMalformed});
+  }
+  {
+    Bytes b = Header();
+    b << 0x85 << 0x85;
+    out.push_back({"ValueBeforeAttribute", b.v, "start - 1\nbegin #0005\n", kWbxmlMalformed});
+  }
+  {
+    Bytes b = Header();
+    b << 0x85 << 0x03;
+    out.push_back({"StringBeforeAttribute", b.v, "start - 1\nbegin #0005\n", kWbxmlMalformed});
+  }
+  {
+    // Open elements beyond the limit.
+    Bytes b = Header();
+    for (uint32_t i = 0; i <= kWbxmlMaxDepth; ++i) b << 0x45;
+    out.push_back({"TooDeep", b.v, nullptr, kWbxmlMalformed});
+  }
+  return out;
+}
+
+class WbxmlCraftedTest : public WbxmlTest, public ::testing::WithParamInterface<Crafted> {};
+
+TEST_P(WbxmlCraftedTest, WholeAndByteByByteAgree) {
+  const Crafted& c = GetParam();
+  Result whole = 0, single = 0;
+  const std::string log = Decode(c.bytes, {}, nullptr, &whole);
+  if (c.expected) {
+    EXPECT_EQ(log, c.expected);
+  }
+  EXPECT_EQ(whole, c.answer);
+  std::vector<uint32_t> cuts;
+  for (uint32_t i = 1; i < c.bytes.size(); ++i) cuts.push_back(i);
+  EXPECT_EQ(Decode(c.bytes, cuts, nullptr, &single), log);
+  EXPECT_EQ(single, c.answer);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, WbxmlCraftedTest, ::testing::ValuesIn(CraftedDocuments()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WbxmlTest, BytesAfterTheRootStayQueued) {
+  Bytes b = Header();
+  b << 0x05 << 0x01 << 0x01;
+  Result answer = 0;
+  Decode(b.v, {}, nullptr, &answer);
+  EXPECT_EQ(answer, kWbxmlFinished);
+  EXPECT_EQ(leftOver_, 2u);
+}
+
+TEST_F(WbxmlTest, ACallbackAnswerStopsDecodingAndStays) {
+  const std::vector<uint8_t> bytes = ReadWbxmlFile("si.wbxml");
+  WbxmlDecoder* decoder = nullptr;
+  ASSERT_EQ(WbxmlDecoderCreate(&decoder), kOk);
+  WbxmlRecorder recorder(&kSiTables);
+  recorder.failOnBegin = 2;
+  Queue queue{};
+  ASSERT_EQ(UtilDataChunkAppend(&queue, bytes.data(), static_cast<uint32_t>(bytes.size()),
+                                Mod::TestCode),
+            kOk);
+  EXPECT_EQ(WbxmlDecode(decoder, &recorder.handler, &queue), 2u);
+  EXPECT_EQ(recorder.log, "start - 5\nbegin si\n");
+  EXPECT_EQ(WbxmlDecode(decoder, &recorder.handler, &queue), 2u);
+  EXPECT_EQ(WbxmlDecodeEnd(decoder), 2u);
+  EXPECT_EQ(recorder.log, "start - 5\nbegin si\n");
+  WbxmlDecoderFree(decoder);
+  UtilDataChunkFreeQueue(&queue);
+}
+
+TEST_F(WbxmlTest, EmptySlotsAreSkipped) {
+  const std::vector<uint8_t> bytes = ReadWbxmlFile("deck.wbxml");
+  WbxmlDecoder* decoder = nullptr;
+  ASSERT_EQ(WbxmlDecoderCreate(&decoder), kOk);
+  WbxmlHandler handler{};
+  Queue queue{};
+  ASSERT_EQ(UtilDataChunkAppend(&queue, bytes.data(), static_cast<uint32_t>(bytes.size()),
+                                Mod::TestCode),
+            kOk);
+  EXPECT_EQ(WbxmlDecode(decoder, &handler, &queue), kWbxmlFinished);
+  WbxmlDecoderFree(decoder);
+}
+
+TEST_F(WbxmlTest, NullArgumentsAreRefused) {
+  WbxmlDecoder* decoder = nullptr;
+  ASSERT_EQ(WbxmlDecoderCreate(&decoder), kOk);
+  WbxmlHandler handler{};
+  Queue queue{};
+  EXPECT_EQ(WbxmlDecode(nullptr, &handler, &queue), kWbxmlBadArg);
+  EXPECT_EQ(WbxmlDecode(decoder, nullptr, &queue), kWbxmlBadArg);
+  EXPECT_EQ(WbxmlDecode(decoder, &handler, nullptr), kWbxmlBadArg);
+  EXPECT_EQ(WbxmlDecoderCreate(nullptr), kWbxmlBadArg);
+  WbxmlDecoderFree(decoder);
+  WbxmlDecoderFree(nullptr);
+}
+
+class WbxmlSmallHeapTest : public HeapFixture {
+ protected:
+  WbxmlSmallHeapTest() : HeapFixture(4096) {}
+};
+
+TEST_F(WbxmlSmallHeapTest, NoMemoryIsAnsweredAndNothingLeaks) {
+  const uint32_t freeAtStart = HeapGetStats().freeBytes;
+  WbxmlDecoder* decoder = nullptr;
+  ASSERT_EQ(WbxmlDecoderCreate(&decoder), kOk);
+  // A string table larger than the heap.
+  Bytes b;
+  b << 0x03 << 0x01 << 0x6A;
+  b.Mb(100000);
+  WbxmlRecorder recorder;
+  Queue queue{};
+  EXPECT_EQ(WbxmlFeed(decoder, &recorder, &queue, b.v, {}), kWbxmlNoMemory);
+  WbxmlDecoderFree(decoder);
+  UtilDataChunkFreeQueue(&queue);
+
+  // Text longer than the heap can hold, arriving piece by piece.
+  ASSERT_EQ(WbxmlDecoderCreate(&decoder), kOk);
+  Bytes t = Header();
+  t << 0x45 << 0x03;
+  for (int i = 0; i < 8000; ++i) t << 'x';
+  std::vector<uint32_t> cuts;
+  for (uint32_t i = 100; i < t.v.size(); i += 100) cuts.push_back(i);
+  EXPECT_EQ(WbxmlFeed(decoder, &recorder, &queue, t.v, cuts), kWbxmlNoMemory);
+  WbxmlDecoderFree(decoder);
+  UtilDataChunkFreeQueue(&queue);
+  EXPECT_EQ(HeapGetStats().freeBytes, freeAtStart);
+  EXPECT_EQ(HeapValidate(), nullptr);
+}
+
+}  // namespace
