@@ -27,8 +27,9 @@ struct BenBackSlot {
   uint8_t* item;
 };
 
-// The back stack that BenFindHistoryEntry walks. The first word is 0 for an
-// empty stack; both words are the browser core's.
+// The back stack that BenFindHistoryEntry walks, a ring of slots: the first
+// word counts the pages on it (0 for an empty stack), the last word is the
+// slot of the most recent one, whose address is its first text.
 struct BenBackStack {
   uint32_t first;
   BenBackSlot slots[kBenBackSlots];

@@ -9,6 +9,14 @@
 
 struct PwlWindow;
 struct DDriverStore;
+struct BenFormFieldRecord;
+
+// One task record of a page (a card's go, prev or refresh), in document order.
+struct BenPageTask {
+  BenPageTask* next;
+  uint32_t kind;
+  char* url;  // 8-bit, or null
+};
 
 namespace BenPageFlag {
 constexpr uint32_t ItemIsImage = 0x8000;     // field 20 is the image's display item
@@ -33,6 +41,10 @@ struct BenPage {
   uintptr_t imageItem;
   uintptr_t sizedObject;  // field 32: the object the image sink gave a size
   uintptr_t sizeRecord;   // field 36: the image's size record (its object type)
+  char* url;              // 8-bit, the address the page was loaded from, or null
+  BenPageTask* tasks;     // the page's task records, or null
+  BenFormFieldRecord** fields;  // the page's form fields (fieldCount of them), or null
+  uint32_t fieldCount;
 };
 
 // A system-wide word: 1 while the browser scrolls a page.

@@ -57,11 +57,47 @@ bool ParseRef(const char16_t* text, uint32_t i, uint32_t* nameAt, uint32_t* name
 
 }  // namespace
 
-void BenBrowserInit(BenBrowser* browser) { ListInit(&browser->variables); }
+void BenBrowserInit(BenBrowser* browser) {
+  LibcMemSet(browser, 0, sizeof(*browser));
+  ListInit(&browser->variables);
+}
 
-void BenClearVars(BenBrowser* browser) {
-  while (!ListIsEmpty(&browser->variables))
-    FreeVar(reinterpret_cast<BenVariable*>(browser->variables.first));
+void BenClearVars(BenBrowser* browser, const char16_t* prefix) {
+  if (!browser) return;
+  const uint32_t n = prefix ? LibcWStrLen(prefix) : 0;
+  ListNode* node = browser->variables.first;
+  while (node->next) {
+    ListNode* next = node->next;
+    auto* v = reinterpret_cast<BenVariable*>(node);
+    if (n == 0 || LibcWStrNCmp(v->name, prefix, n) == 0) FreeVar(v);
+    node = next;
+  }
+}
+
+void BenFreeVarList(BenBrowser* browser) {
+  if (!browser) return;
+  BenClearVars(browser);
+  MemFree(&browser->pending.url);
+  browser->pending.kind = BenPendingKind::None;
+}
+
+Result BenSetPendingTask(BenBrowser* browser, uint32_t kind, const char* url) {
+  if (!browser) return kBadArg;
+  if (kind != BenPendingKind::Go && kind != BenPendingKind::Back &&
+      kind != BenPendingKind::Refresh)
+    return kBadArg;
+  char* copy = nullptr;
+  if (kind == BenPendingKind::Go && url && *url) {
+    const uint32_t n = LibcStrLen(url);
+    copy = static_cast<char*>(MemAlloc(n + 1, Use::String, Mod::Ben));
+    if (!copy) return kNoMemory;
+    LibcMemCopy(copy, url, n + 1);
+  }
+  MemFree(&browser->pending.url);
+  browser->pending.url = copy;
+  // Going nowhere clears what was pending.
+  browser->pending.kind = kind == BenPendingKind::Go && !copy ? BenPendingKind::None : kind;
+  return kOk;
 }
 
 Result BenSetVar(BenBrowser* browser, const char16_t* name, const char16_t* value) {
@@ -97,8 +133,17 @@ Result BenSetVar(BenBrowser* browser, const char16_t* name, const char16_t* valu
 }
 
 const char16_t* BenGetVar(const BenBrowser* browser, const char16_t* name) {
+  if (!browser || !name) return nullptr;
   const BenVariable* v = Find(browser, name, LibcWStrLen(name));
   return v ? v->value : nullptr;
+}
+
+Result BenGetVar(const BenBrowser* browser, const char16_t* name, const char16_t** value,
+                 uint32_t* length) {
+  const char16_t* found = BenGetVar(browser, name);
+  if (value) *value = found;
+  if (length) *length = found ? LibcWStrLen(found) : 0;
+  return found ? kOk : ResultError(Mod::Ben, Err::NotFound);
 }
 
 Result BenSubstituteVarsW(BenBrowser* browser, char16_t** out, const char16_t* text,

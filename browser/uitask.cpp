@@ -5,6 +5,7 @@
 #include "browser/uitask.h"
 
 #include "browser/ben_hist.h"
+#include "browser/bentask.h"
 #include "browser/benpage.h"
 #include "browser/bentitle.h"
 #include "browser/ui.h"
@@ -78,8 +79,28 @@ void SetLabel(UiWindow* ui, int which, uintptr_t text) {
   if (ui->labels[which]) LibcWStrCopy(ui->labels[which], source);
 }
 
+// Takes an address the window was sent (8-bit, owned by it) as its current
+// string. Pages are not loaded yet: the address is all the window keeps.
+void TakeAddress(UiWindow* ui, uintptr_t text) {
+  auto* address = reinterpret_cast<char*>(text);
+  if (!address) return;
+  const uint32_t n = LibcStrLen(address);
+  auto* wide = static_cast<char16_t*>(MemAlloc((n + 1) * 2, Use::String, Mod::Ui));
+  if (wide) {
+    for (uint32_t i = 0; i < n; ++i) wide[i] = static_cast<uint8_t>(address[i]);
+    wide[n] = 0;
+    if (ui->currentString == ui->ownString) ui->currentString = nullptr;
+    MemFree(&ui->ownString);
+    ui->ownString = wide;
+    ui->currentString = wide;
+  }
+  MemFree(&address);
+}
+
 void FreeWindow(UiWindow* ui) {
   UiSetBottomBandHeight(ui, 0);
+  if (ui->currentString == ui->ownString) ui->currentString = nullptr;
+  MemFree(&ui->ownString);
   // The toolkit may already have destroyed every window in its shutdown.
   if (PwlGetContext()) {
     PwlDestroyWindow(&ui->band);
@@ -112,12 +133,17 @@ Result UiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
     case UiMsg::Command:
       if (KeysToPopup(static_cast<int32_t>(arg1), arg2)) return kOk;
       if (static_cast<int32_t>(arg1) == UiCmd::End) {
+        BenEndTask();
         BenHistoryClose();
         if (TskmanTask* start = TskmanFind(Mod::UiStart))
           TskmanPost(start, UiMsg::BrowserEnded, 0, 0);
         TskmanDestroyTask(TskmanFind(Mod::Ui));
         FreeWindow(window);
       }
+      return kOk;
+    case BenMsg::UiNavigate:
+    case BenMsg::UiShowUrl:
+      TakeAddress(window, arg1);
       return kOk;
     case kGetContentWindow:
       if (!arg1) return ResultError(Mod::Ui, Err::BadArg);
@@ -152,6 +178,13 @@ Result UiCreate(const char*) {
   TskmanTask* task = nullptr;
   Result r = TskmanCreateTask(&task, Mod::Ui, UiTaskHandler, window);
   if (r != kOk) {
+    MemFree(&window);
+    return r;
+  }
+  // The browser task lives as long as its window.
+  r = BenStartTask();
+  if (r != kOk) {
+    TskmanDestroyTask(task);
     MemFree(&window);
     return r;
   }

@@ -45,6 +45,9 @@ struct UiWindow {
   char16_t* labels[2];  // the soft-key labels shown
   char16_t statusText[64];
   char16_t title[32];  // the view's title line, shown in the band's chrome box
+  // The current string's buffer while the window made it itself (from an
+  // address it was sent); null when someone else set the current string.
+  char16_t* ownString;
 };
 
 // The band height of the running browser window, 0 while there is none.

@@ -25,14 +25,16 @@ Result TskServiceStart(const TskService& service, TskmanTask* starter) {
       if (service.ownError) r = ResultError(service.module, Err::NoMemory);
     }
   }
-  if (r != kOk && service.failed != kTskNoAnswer)
+  // No starter, no answer: a null target would reach every task.
+  if (r != kOk && service.failed != kTskNoAnswer && starter)
     TskmanPost(starter, service.failed, service.errorArg == 1 ? r : 0,
                service.errorArg == 2 ? r : 0);
   return r;
 }
 
 void TskServiceAnswerStarted(const TskService& service, void* context) {
-  TskmanPost(TskServiceStarter(service, context), service.started, 0, 0);
+  if (TskmanTask* starter = TskServiceStarter(service, context))
+    TskmanPost(starter, service.started, 0, 0);
 }
 
 void TskServiceStop(const TskService& service, TskmanTask* requester) {

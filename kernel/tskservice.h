@@ -34,7 +34,7 @@ struct TskService {
 Result TskServiceStart(const TskService& service, TskmanTask* starter);
 // The starter kept in a context of the service.
 TskmanTask* TskServiceStarter(const TskService& service, void* context);
-// Posts `started` to the starter kept in the context.
+// Posts `started` to the starter kept in the context (nothing without one).
 void TskServiceAnswerStarted(const TskService& service, void* context);
 // Asks the running task to stop (its handler ends it); without a stop
 // message, or without a task, ends it at once.

@@ -1,0 +1,555 @@
+#include "browser/bentask.h"
+
+#include "browser/ben_hist.h"
+#include "browser/benform.h"
+#include "browser/benpage.h"
+#include "browser/ui.h"
+#include "browser/uitask.h"
+#include "browser/uiwindow.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "kernel/uistring.h"
+#include "widgets/popup.h"
+#include "widgets/pwl.h"
+
+// A call the WTA context releases when it ends.
+struct BenWtaCall {
+  BenWtaCall* next;
+  uint32_t id;
+};
+
+struct BenWtaContext {
+  uint32_t flag;      // the WTA flag of 0x191E and 0x191F
+  uint32_t granted;   // the deck's "wtapermission"
+  uint32_t accepted;  // a consent was accepted while granted
+  BenEventBinding* bindings;  // the deck's temporary bindings
+  BenWtaCall* calls;
+};
+
+namespace {
+
+constexpr Result kNoMemory = ResultError(Mod::Ben, Err::NoMemory);
+constexpr Result kBadArg = ResultError(Mod::Ben, Err::BadArg);
+constexpr Result kNotFound = ResultError(Mod::Ben, Err::NotFound);
+// The labels of the consent question: string table 13, entries 12 and 13.
+constexpr uint32_t kLabelTable = 13, kYesLabel = 12, kNoLabel = 13;
+
+void NoEvent(uint32_t, uint32_t, const char16_t*) {}
+void NoRelease(uint32_t) {}
+constexpr BenWtaHostHooks kDefaultHooks{NoEvent, NoRelease};
+const BenWtaHostHooks* gHooks = &kDefaultHooks;
+
+char* Dup(const char* text) {
+  if (!text) return nullptr;
+  const uint32_t n = LibcStrLen(text);
+  auto* copy = static_cast<char*>(MemAlloc(n + 1, Use::String, Mod::Ben));
+  if (copy) LibcMemCopy(copy, text, n + 1);
+  return copy;
+}
+
+char16_t* DupW(const char16_t* text) {
+  const uint32_t n = LibcWStrLen(text);
+  auto* copy = static_cast<char16_t*>(MemAlloc((n + 1) * 2, Use::String, Mod::Ben));
+  if (copy) LibcMemCopy(copy, text, (n + 1) * 2);
+  return copy;
+}
+
+// Tasks are named by pointer in messages; one that has ended is not posted
+// to (whatever the post carried is the poster's to free).
+bool Alive(const TskmanTask* task) {
+  if (!task) return false;
+  for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t))
+    if (t == task) return true;
+  return false;
+}
+
+// Hands an 8-bit address to the UI task, which owns it from then on.
+void PostAddress(uint32_t message, char* address) {
+  if (!address) return;
+  if (TskmanTask* ui = TskmanFind(Mod::Ui))
+    TskmanPost(ui, message, reinterpret_cast<uintptr_t>(address), 0);
+  else
+    MemFree(&address);
+}
+
+// The telephony answer {0, text}: the text is a new copy for the receiver.
+void AnswerText(uintptr_t task, const char16_t* text) {
+  auto* to = reinterpret_cast<TskmanTask*>(task);
+  if (!Alive(to)) return;
+  char16_t* copy = DupW(text);
+  TskmanPost(to, BenMsg::Answer, 0, reinterpret_cast<uintptr_t>(copy));
+}
+
+BenEventBinding* FindBinding(BenEventBinding* list, uint32_t event) {
+  for (; list; list = list->next)
+    if (list->event == event) return list;
+  return nullptr;
+}
+
+void RemoveBindings(BenEventBinding** list, uint32_t event) {
+  while (*list) {
+    if ((*list)->event == event) {
+      BenEventBinding* gone = *list;
+      *list = gone->next;
+      gone->next = nullptr;
+      BenFreeBindings(&gone);
+    } else {
+      list = &(*list)->next;
+    }
+  }
+}
+
+void EndWtaContext(BenBrowser* browser) {
+  BenWtaContext* wta = browser->wta;
+  if (!wta) return;
+  BenFreeBindings(&wta->bindings);
+  while (BenWtaCall* call = wta->calls) {
+    wta->calls = call->next;
+    gHooks->releaseCall(call->id);
+    MemFree(&call);
+  }
+  MemFree(&browser->wta);
+}
+
+// The UI window's current address as 8-bit text (each unit's low byte).
+char* CurrentAddress() {
+  const UiWindow* ui = UiGetWindow();
+  if (!ui || !ui->currentString || !ui->currentString[0]) return nullptr;
+  const uint32_t n = LibcWStrLen(ui->currentString);
+  auto* text = static_cast<char*>(MemAlloc(n + 1, Use::String, Mod::Ben));
+  if (!text) return nullptr;
+  for (uint32_t i = 0; i < n; ++i) text[i] = static_cast<char>(ui->currentString[i]);
+  text[n] = 0;
+  return text;
+}
+
+void CarryOutPending(BenBrowser* browser) {
+  const uint32_t kind = browser->pending.kind;
+  char* url = browser->pending.url;
+  browser->pending.kind = BenPendingKind::None;
+  browser->pending.url = nullptr;
+  switch (kind) {
+    case BenPendingKind::Go:
+      PostAddress(BenMsg::UiNavigate, url);
+      return;
+    case BenPendingKind::Back:
+      UiCommand(UiCmd::Back, 0);
+      break;
+    case BenPendingKind::Refresh:
+      PostAddress(BenMsg::UiNavigate, CurrentAddress());
+      break;
+    default:
+      break;
+  }
+  MemFree(&url);
+}
+
+void RunWtaEvent(BenBrowser* browser, uint32_t id, BenWtaEventParams* params) {
+  const uint32_t count = params ? params->count : 0;
+  const char16_t* block = params ? params->block : nullptr;
+  BenEventBinding* binding = browser->wta ? FindBinding(browser->wta->bindings, id) : nullptr;
+  if (!binding) binding = FindBinding(browser->bindings, id);
+  if (binding && binding->url) {
+    const char16_t* p = block;
+    for (uint32_t i = 0; p && i < count; ++i) {
+      char16_t name[34];
+      LibcIntToWStr(static_cast<int32_t>(i), name, 10);
+      BenSetVar(browser, name, p);
+      p += LibcWStrLen(p) + 1;
+    }
+    PostAddress(BenMsg::UiNavigate, Dup(binding->url));
+  } else {
+    gHooks->event(id, count, block);
+  }
+  if (params) {
+    MemFree(&params->block);
+    MemFree(&params);
+  }
+}
+
+void Decide(WtaiConsentRecord* record, uint32_t decision) {
+  if (Alive(record->task)) TskmanPost(record->task, BenMsg::Decision, decision, 0);
+  MemFree(&record->prompt);
+  MemFree(&record);
+}
+
+WtaiConsentRecord* PopConsent(BenBrowser* browser) {
+  WtaiConsentRecord* head = browser->consents;
+  if (head) browser->consents = head->next;
+  return head;
+}
+
+// Puts the first waiting question to the user; one the popup cannot show
+// is refused.
+void AskNext(BenBrowser* browser) {
+  // A popup that went away without answering leaves its question refused.
+  if (browser->asking && !TskmanFind(Mod::Popup)) {
+    browser->asking = 0;
+    if (WtaiConsentRecord* lost = PopConsent(browser)) Decide(lost, 0);
+  }
+  while (browser->consents && !browser->asking) {
+    const Result r = PopupConfirm(browser->consents->prompt ? browser->consents->prompt : u"",
+                                  UiGetString(kLabelTable, kYesLabel),
+                                  UiGetString(kLabelTable, kNoLabel), browser->task);
+    if (r == kOk)
+      browser->asking = 1;
+    else
+      Decide(PopConsent(browser), 0);
+  }
+}
+
+void Consent(BenBrowser* browser, WtaiConsentRecord* record) {
+  if (!record) return;
+  record->next = nullptr;
+  const BenWtaContext* wta = browser->wta;
+  if (record->remember && wta && wta->granted && wta->accepted) {
+    Decide(record, 1);
+    return;
+  }
+  WtaiConsentRecord** tail = &browser->consents;
+  while (*tail) tail = &(*tail)->next;
+  *tail = record;
+  AskNext(browser);
+}
+
+void ConsentAnswered(BenBrowser* browser, uintptr_t value) {
+  if (!browser->asking) return;
+  browser->asking = 0;
+  WtaiConsentRecord* record = PopConsent(browser);
+  if (record) {
+    const uint32_t accepted = value ? 1 : 0;
+    if (accepted && browser->wta && browser->wta->granted) browser->wta->accepted = 1;
+    Decide(record, accepted);
+  }
+  AskNext(browser);
+}
+
+void TakeBinding(BenBrowser* browser, BenEventBinding* binding, char* channelId) {
+  if (!binding) {
+    MemFree(&channelId);
+    return;
+  }
+  if (!binding->channelId)
+    binding->channelId = channelId;
+  else
+    MemFree(&channelId);
+  RemoveBindings(&browser->bindings, binding->event);
+  binding->next = browser->bindings;
+  browser->bindings = binding;
+}
+
+BenPage* CurrentPage() {
+  UiWindow* ui = UiGetWindow();
+  return ui ? ui->page : nullptr;
+}
+
+bool NameIs(const char* name, const char16_t* wanted) {
+  if (!name || !wanted) return false;
+  const uint32_t n = LibcWStrLen(wanted);
+  return LibcStrLen(name) == n && LibcStrWStrNICmp(name, wanted, n) == 0;
+}
+
+bool TextIs(const char16_t* text, const char16_t* wanted) {
+  return text && wanted && LibcWStrCmp(text, wanted) == 0;
+}
+
+}  // namespace
+
+const char* BenWtaEventName(uint32_t id) {
+  switch (id) {
+    case BenWtaEvent::IncomingCall: return "wtaev-cc/ic";
+    case BenWtaEvent::CallCleared: return "wtaev-cc/cl";
+    case BenWtaEvent::CallConnected: return "wtaev-cc/co";
+    case BenWtaEvent::OutgoingCall: return "wtaev-cc/oc";
+    case BenWtaEvent::CallConnecting: return "wtaev-cc/cc";
+    case BenWtaEvent::Dtmf: return "wtaev-cc/dtmf";
+    case BenWtaEvent::IncomingText: return "wtaev-nt/it";
+    case BenWtaEvent::TextSent: return "wtaev-nt/st";
+    case BenWtaEvent::NetworkStatus: return "wtaev-ms/ns";
+    default: return nullptr;
+  }
+}
+
+void BenFreeBindings(BenEventBinding** list) {
+  while (BenEventBinding* b = *list) {
+    *list = b->next;
+    MemFree(&b->url);
+    MemFree(&b->channelId);
+    MemFree(&b);
+  }
+}
+
+const BenWtaHostHooks* BenSetWtaHostHooks(const BenWtaHostHooks* hooks) {
+  const BenWtaHostHooks* before = gHooks;
+  gHooks = hooks ? hooks : &kDefaultHooks;
+  return before;
+}
+
+void BenNewSecurityState(BenBrowser* browser) {
+  if (!browser) return;
+  browser->securityState = 1;
+  if (TskmanTask* repository = TskmanFind(Mod::WtlReplib))
+    TskmanPost(repository, BenMsg::RepositoryBindings, 0, 0);
+}
+
+Result BenWtaContextOpen(BenBrowser* browser) {
+  if (!browser) return kBadArg;
+  EndWtaContext(browser);
+  browser->wta =
+      static_cast<BenWtaContext*>(MemAllocZero(sizeof(BenWtaContext), Use::Context, Mod::Ben));
+  return browser->wta ? kOk : kNoMemory;
+}
+
+void BenWtaGrantPermission(BenBrowser* browser, bool granted) {
+  if (!browser || !browser->wta) return;
+  browser->wta->granted = granted ? 1 : 0;
+  if (!granted) browser->wta->accepted = 0;
+}
+
+Result BenWtaBindEvent(BenBrowser* browser, uint32_t event, const char* url) {
+  if (!browser || !browser->wta || !url) return kBadArg;
+  auto* binding = static_cast<BenEventBinding*>(
+      MemAllocZero(sizeof(BenEventBinding), Use::Data, Mod::Ben));
+  char* copy = Dup(url);
+  if (!binding || !copy) {
+    MemFree(&binding);
+    MemFree(&copy);
+    return kNoMemory;
+  }
+  binding->event = event;
+  binding->url = copy;
+  RemoveBindings(&browser->wta->bindings, event);
+  binding->next = browser->wta->bindings;
+  browser->wta->bindings = binding;
+  return kOk;
+}
+
+uint32_t BenWtaFlag(const BenBrowser* browser) {
+  return browser && browser->wta ? browser->wta->flag : 0;
+}
+bool BenWtaAccepted(const BenBrowser* browser) {
+  return browser && browser->wta && browser->wta->accepted;
+}
+uint32_t BenWtaCallCount(const BenBrowser* browser) {
+  uint32_t n = 0;
+  if (browser && browser->wta)
+    for (const BenWtaCall* c = browser->wta->calls; c; c = c->next) ++n;
+  return n;
+}
+
+Result BenRaiseWtaEvent(uint32_t id, uint32_t count, char16_t* block) {
+  TskmanTask* task = TskmanFind(Mod::Ben);
+  if (!task) {
+    gHooks->event(id, block ? count : 0, block);
+    MemFree(&block);
+    return kOk;
+  }
+  auto* params = static_cast<BenWtaEventParams*>(
+      MemAllocZero(sizeof(BenWtaEventParams), Use::Data, Mod::Ben));
+  if (!params) {
+    MemFree(&block);
+    return kNoMemory;
+  }
+  params->count = block ? count : 0;
+  params->block = block;
+  TskmanPost(task, BenMsg::WtaEvent, id, reinterpret_cast<uintptr_t>(params));
+  return kOk;
+}
+
+Result BenTaskFirstUrl(BenBrowser*, char** out) {
+  if (!out) return kBadArg;
+  *out = nullptr;
+  const BenPage* page = CurrentPage();
+  if (!page || !page->tasks || !page->tasks->url) return kNotFound;
+  *out = Dup(page->tasks->url);
+  return *out ? kOk : kNoMemory;
+}
+
+Result BenPageUrlString(const BenPage* page, char** out) {
+  if (!out) return kBadArg;
+  *out = nullptr;
+  if (!page || !page->url) return kNotFound;
+  *out = Dup(page->url);
+  return *out ? kOk : kNoMemory;
+}
+
+const char* BenFindHistoryEntry(BenBrowser*, const char* prefix, uint32_t prefixLength,
+                                uint32_t offset) {
+  BenHistory* history = BenHistoryCurrent();
+  if (!history) return nullptr;
+  const BenBackStack& back = history->back;
+  const uint32_t count = back.first < kBenBackSlots ? back.first : kBenBackSlots;
+  for (uint32_t i = offset; i < count; ++i) {
+    const uint32_t slot = (back.last % kBenBackSlots + kBenBackSlots - i) % kBenBackSlots;
+    const char* address = back.slots[slot].text1;
+    if (!address) continue;
+    if (prefix && prefixLength && LibcStrNCmp(address, prefix, prefixLength) == 0) continue;
+    return address;
+  }
+  return nullptr;
+}
+
+Result BenTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  auto* browser = static_cast<BenBrowser*>(context);
+  switch (message) {
+    case TskMsg::Start:
+      browser->task = reinterpret_cast<TskmanTask*>(arg1);
+      BenNewSecurityState(browser);
+      return kOk;
+    case BenMsg::ScriptEnded:
+      CarryOutPending(browser);
+      return kOk;
+    case BenMsg::Binding:
+      TakeBinding(browser, reinterpret_cast<BenEventBinding*>(arg1),
+                  reinterpret_cast<char*>(arg2));
+      return kOk;
+    case BenMsg::Unbind: {
+      auto* channelId = reinterpret_cast<char*>(arg2);
+      RemoveBindings(&browser->bindings, static_cast<uint32_t>(arg1));
+      MemFree(&channelId);
+      return kOk;
+    }
+    case BenMsg::Bindings: {
+      BenFreeBindings(&browser->bindings);
+      browser->bindings = reinterpret_cast<BenEventBinding*>(arg1);
+      return kOk;
+    }
+    case BenMsg::WtaEvent:
+      RunWtaEvent(browser, static_cast<uint32_t>(arg1),
+                  reinterpret_cast<BenWtaEventParams*>(arg2));
+      return kOk;
+    case BenMsg::WtaEnd:
+      EndWtaContext(browser);
+      AnswerText(arg1, u"");
+      return kOk;
+    case BenMsg::WtaGet:
+      AnswerText(arg1, !browser->wta ? u"" : browser->wta->flag ? u"true" : u"false");
+      return kOk;
+    case BenMsg::WtaSet:
+      if (browser->wta) browser->wta->flag = arg2 ? 1 : 0;
+      AnswerText(arg1, u"");
+      return kOk;
+    case BenMsg::WtaCall:
+      if (browser->wta) {
+        auto* call =
+            static_cast<BenWtaCall*>(MemAllocZero(sizeof(BenWtaCall), Use::Data, Mod::Ben));
+        if (!call) return kNoMemory;
+        call->id = static_cast<uint32_t>(arg1);
+        call->next = browser->wta->calls;
+        browser->wta->calls = call;
+      }
+      return kOk;
+    case BenMsg::Consent:
+      Consent(browser, reinterpret_cast<WtaiConsentRecord*>(arg1));
+      return kOk;
+    case PwlEvent::PopupAnswer:
+      ConsentAnswered(browser, arg1);
+      return kOk;
+    case TskMsg::Stop2:
+      BenStopTask();
+      return kOk;
+    default:
+      // Settings notices and messages meant for others are not the browser's.
+      return kOk;
+  }
+}
+
+Result BenStartTask() {
+  auto* browser =
+      static_cast<BenBrowser*>(MemAllocZero(sizeof(BenBrowser), Use::Context, Mod::Ben));
+  if (!browser) return kNoMemory;
+  BenBrowserInit(browser);
+  TskmanTask* task = nullptr;
+  const Result r = TskmanCreateTask(&task, Mod::Ben, BenTaskHandler, browser);
+  if (r != kOk) {
+    MemFree(&browser);
+    return r;
+  }
+  browser->task = task;
+  return kOk;
+}
+
+namespace {
+
+void EndBrowser(TskmanTask* task, BenBrowser* browser) {
+  TskmanDestroyTask(task);
+  if (!browser) return;
+  if (browser->asking) PopupClose();
+  browser->asking = 0;
+  while (WtaiConsentRecord* record = PopConsent(browser)) Decide(record, 0);
+  EndWtaContext(browser);
+  BenFreeBindings(&browser->bindings);
+  BenFreeVarList(browser);
+  MemFree(&browser);
+}
+
+}  // namespace
+
+void BenStopTask() {
+  TskmanTask* task = TskmanFind(Mod::Ben);
+  if (!task) return;
+  void* context = nullptr;
+  TskmanGetContext(&context, task);
+  EndBrowser(task, static_cast<BenBrowser*>(context));
+}
+
+void BenEndTask() {
+  if (TskmanTask* task = TskmanFind(Mod::Ben)) TskmanPost(task, TskMsg::Stop2, 0, 0);
+}
+
+void BenFormClearKind5(BenBrowser*) {
+  BenPage* page = CurrentPage();
+  if (!page || !page->fields) return;
+  for (uint32_t i = 0; i < page->fieldCount; ++i)
+    if (BenFormFieldRecord* f = page->fields[i]; f && f->kind == BenFieldKind::CheckBox)
+      f->flags &= ~kBenFieldFromReply;
+}
+
+Result BenFormSetField(BenBrowser*, const char16_t* name, const char16_t* value) {
+  if (!name || !*name) return kBadArg;
+  if (!value) value = u"";
+  BenPage* page = CurrentPage();
+  if (!page || !page->fields) return kNotFound;
+  bool set = false;
+  for (uint32_t i = 0; i < page->fieldCount; ++i) {
+    BenFormFieldRecord* f = page->fields[i];
+    if (!f) continue;
+    switch (f->kind) {
+      case BenFieldKind::Input:
+      case BenFieldKind::TextArea: {
+        if (!NameIs(f->name, name)) break;
+        char16_t* copy = DupW(value);
+        if (!copy) return kNoMemory;
+        // The pending value may be the current one's buffer: that stays.
+        if (f->newValue != f->value) MemFree(&f->newValue);
+        f->newValue = copy;
+        set = true;
+        break;
+      }
+      case BenFieldKind::CheckBox:
+        if (!NameIs(f->name, name)) break;
+        f->state |= BenCheckState::Checked;
+        f->flags |= kBenFieldFromReply;
+        set = true;
+        break;
+      case BenFieldKind::Radio:
+        if (!TextIs(f->group, name) && !NameIs(f->name, name)) break;
+        if (TextIs(f->initialValue, value))
+          f->state |= BenCheckState::Checked;
+        else
+          f->state &= ~BenCheckState::Checked;
+        set = true;
+        break;
+      default:
+        break;
+    }
+  }
+  return set ? kOk : kNotFound;
+}
+
+void BenFormRedrawPage(BenBrowser*) {
+  BenPage* page = CurrentPage();
+  if (!page) return;
+  BenPageMarkDirty(page);
+  if (TskmanTask* ui = TskmanFind(Mod::Ui)) TskmanPost(ui, PwlEvent::RedrawPage, 0, 0);
+}
