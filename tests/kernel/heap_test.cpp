@@ -19,6 +19,7 @@ class HeapTest : public ::testing::Test {
  protected:
   // An arena whose usable part is exactly `usable` bytes after the head.
   uint32_t Init(uint32_t usable) {
+    HeapArenaInit(nullptr, 0);  // the buffer is the heap's until handed back
     buf_.assign(usable / 8 + 4, 0);
     return HeapArenaInit(buf_.data(), usable + 16);
   }
@@ -482,6 +483,8 @@ TEST_F(HeapTest, OnlyRequestedBytesAreAddressable) {
   std::vector<uint64_t> other(64);
   HeapArenaInit(other.data(), 512);
   EXPECT_EQ(__asan_region_is_poisoned(buf_.data(), buf_.size() * 8), nullptr);
+  HeapArenaInit(nullptr, 0);
+  EXPECT_EQ(__asan_region_is_poisoned(other.data(), 512), nullptr);
 #endif
 }
 
@@ -515,6 +518,20 @@ TEST_F(HeapDeathTest, ReadingAFreedBlockIsReported) {
         MemFree(&block);
         const uint8_t seen = p[4];
         (void)seen;
+      },
+      "AddressSanitizer: use-after-poison");
+}
+
+TEST_F(HeapDeathTest, FreeingABlockTwiceIsReported) {
+  if (!QOR_HEAP_POISONS) GTEST_SKIP() << "the arena is poisoned only in AddressSanitizer builds";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        Init(1024);
+        void* block = MemAlloc(32, Use::Data, Mod::TestCode);
+        void* copy = block;
+        MemFree(&block);
+        MemFree(&copy);
       },
       "AddressSanitizer: use-after-poison");
 }
