@@ -10,6 +10,18 @@
 
 #include <cstring>
 
+#if QOR_HEAP_POISONS
+#include <sanitizer/asan_interface.h>
+// Everything in the arena except the live bytes of allocated blocks is
+// poisoned, the heap's own headers included, so the heap works on its headers
+// from code the sanitizer does not instrument. Copies and fills still go
+// through the checked library functions: they only touch bytes made
+// addressable first.
+#define HEAP_FN __attribute__((no_sanitize_address))
+#else
+#define HEAP_FN
+#endif
+
 namespace {
 
 struct HeapFreeHdr {
@@ -33,25 +45,55 @@ constexpr uint32_t kHeapUsedBytes = sizeof(HeapUsedHdr);
 uint8_t* gHeapBase = nullptr;
 uint32_t gHeapSize = 0;  // bytes from gHeapBase, head included
 
-inline HeapFreeHdr* HeapFreeAt(uint32_t off) {
+HEAP_FN inline HeapFreeHdr* HeapFreeAt(uint32_t off) {
   return reinterpret_cast<HeapFreeHdr*>(gHeapBase + off);
 }
-inline HeapUsedHdr* HeapUsedAt(uint32_t off) {
+HEAP_FN inline HeapUsedHdr* HeapUsedAt(uint32_t off) {
   return reinterpret_cast<HeapUsedHdr*>(gHeapBase + off);
 }
 inline void* HeapDataAt(uint32_t off) { return gHeapBase + off + kHeapUsedBytes; }
-inline uint32_t HeapBlockOf(const void* p) {
+HEAP_FN inline uint32_t HeapBlockOf(const void* p) {
   return static_cast<uint32_t>(static_cast<const uint8_t*>(p) - gHeapBase) - kHeapUsedBytes;
 }
 
-inline void HeapSetFree(uint32_t off, uint32_t size) {
+// Poisons [off, off + n) of the arena; both are multiples of 8.
+inline void HeapPoison(uint32_t off, uint32_t n) {
+#if QOR_HEAP_POISONS
+  ASAN_POISON_MEMORY_REGION(gHeapBase + off, n);
+#else
+  (void)off, (void)n;
+#endif
+}
+
+// Makes the first n data bytes of the block at off addressable, and only those.
+inline void HeapExpose(uint32_t off, uint32_t n) {
+#if QOR_HEAP_POISONS
+  ASAN_UNPOISON_MEMORY_REGION(gHeapBase + off + kHeapUsedBytes, n);
+#else
+  (void)off, (void)n;
+#endif
+}
+
+// A block's first data byte is addressable exactly while the block is
+// allocated (every request is at least one byte), so touching it from
+// checked code reports a second free or a resize of a freed block where it
+// happens, before the free list is damaged.
+inline void HeapCheckLive(const void* p) {
+#if QOR_HEAP_POISONS
+  (void)*static_cast<const volatile uint8_t*>(p);
+#else
+  (void)p;
+#endif
+}
+
+HEAP_FN inline void HeapSetFree(uint32_t off, uint32_t size) {
   HeapFreeHdr* f = HeapFreeAt(off);
   f->size = size;
   f->end = off + size;
 }
 
 // Puts the node at off between prev and next, which are neighbours.
-inline void HeapLinkBetween(uint32_t prev, uint32_t off, uint32_t next) {
+HEAP_FN inline void HeapLinkBetween(uint32_t prev, uint32_t off, uint32_t next) {
   HeapFreeHdr* f = HeapFreeAt(off);
   f->prev = prev;
   f->next = next;
@@ -59,22 +101,27 @@ inline void HeapLinkBetween(uint32_t prev, uint32_t off, uint32_t next) {
   HeapFreeAt(next)->prev = off;
 }
 
-inline void HeapUnlink(uint32_t off) {
+HEAP_FN inline void HeapUnlink(uint32_t off) {
   const HeapFreeHdr* f = HeapFreeAt(off);
   HeapFreeAt(f->prev)->next = f->next;
   HeapFreeAt(f->next)->prev = f->prev;
 }
 
 // The first free block above off, or the end node.
-inline uint32_t HeapFindAbove(uint32_t off) {
+// Free blocks sit at offsets of 16 and up and the end node at 4, so one
+// unsigned comparison (off >= 16) stops the walk both at off and at the end.
+HEAP_FN inline uint32_t HeapFindAbove(uint32_t off) {
+  const uint8_t* base = gHeapBase;
   uint32_t o = HeapFreeAt(kHeapHead)->next;
-  while (o != kHeapEnd && o < off) o = HeapFreeAt(o)->next;
+  while (o - (kHeapEnd + 1) < off - (kHeapEnd + 1))
+    o = reinterpret_cast<const HeapFreeHdr*>(base + o)->next;
   return o;
 }
 
 // Returns the block [off, off + size) to the free list, merging it with the
 // free blocks that touch it.
-void HeapRelease(uint32_t off, uint32_t size) {
+HEAP_FN void HeapRelease(uint32_t off, uint32_t size) {
+  HeapPoison(off, size);
   const uint32_t above = HeapFindAbove(off);
   const uint32_t below = HeapFreeAt(above)->prev;  // the end node's prev is `last`
   const bool joinBelow = below != kHeapHead && HeapFreeAt(below)->end == off;
@@ -97,20 +144,26 @@ void HeapRelease(uint32_t off, uint32_t size) {
   }
 }
 
-inline bool HeapIsBlockData(const void* p) {
+HEAP_FN inline bool HeapIsBlockData(const void* p) {
   return HeapOwns(p) && (static_cast<const uint8_t*>(p) - gHeapBase) % 8 == 0;
 }
 
 }  // namespace
 
-uint32_t HeapNeed(uint32_t n) {
+HEAP_FN uint32_t HeapNeed(uint32_t n) {
   if (n < 8) return kHeapMinBlock;
   // A request this close to 4 GB has no representable block size.
   if (n > UINT32_MAX - kHeapUsedBytes - 7) return 0;
   return (n + kHeapUsedBytes + 7) & ~7u;
 }
 
-uint32_t HeapArenaInit(void* block, uint32_t size) {
+HEAP_FN uint32_t HeapArenaInit(void* block, uint32_t size) {
+  // The old arena goes back to its owner as ordinary memory.
+  if (gHeapBase) {
+#if QOR_HEAP_POISONS
+    ASAN_UNPOISON_MEMORY_REGION(gHeapBase, gHeapSize);
+#endif
+  }
   gHeapBase = nullptr;
   gHeapSize = 0;
   if (!block) return 0;
@@ -128,33 +181,52 @@ uint32_t HeapArenaInit(void* block, uint32_t size) {
   if (size - kHeapHeadBytes < kHeapMinBlock) {
     // Too small to hold even one block: an empty arena.
     gHeapSize = kHeapHeadBytes;
+    HeapPoison(0, gHeapSize);
     return 0;
   }
   gHeapSize = size;
+  HeapPoison(0, gHeapSize);
   HeapLinkBetween(kHeapHead, kHeapHeadBytes, kHeapEnd);
   HeapSetFree(kHeapHeadBytes, size - kHeapHeadBytes);
   return size - kHeapHeadBytes;
 }
 
-void* HeapBlockAlloc(uint32_t n) {
-  if (n == 0 || !gHeapBase) return nullptr;
-  const uint32_t need = HeapNeed(n);
-  if (need == 0) return nullptr;
+namespace {
 
-  // Address order plus a strict comparison keeps the lower block on a tie.
+// Best fit: the block with the smallest surplus, the lower one on a tie, an
+// exact fit at once. Null offset (kHeapEnd) when nothing fits.
+HEAP_FN inline uint32_t HeapFindFit(uint32_t need, uint32_t* bestSize) {
+  // A block too small for need gives a surplus that wraps to at least
+  // 2^32 - need + 16, above every real surplus (the arena is below 4 GB),
+  // so one unsigned comparison both rejects it and ranks the others. The
+  // selection compiles to conditional moves: the walk's only data-dependent
+  // branch is the rare exact fit.
+  const uint8_t* base = gHeapBase;
   uint32_t best = kHeapEnd;
-  uint32_t bestSize = UINT32_MAX;
+  uint32_t bestSurplus = 0u - need;
   for (uint32_t o = HeapFreeAt(kHeapHead)->next; o != kHeapEnd;) {
-    const HeapFreeHdr* f = HeapFreeAt(o);
-    const uint32_t s = f->size;
-    if (s >= need && s < bestSize) {
-      best = o;
-      bestSize = s;
-      if (s == need) break;
-    }
+    const HeapFreeHdr* f = reinterpret_cast<const HeapFreeHdr*>(base + o);
+    const uint32_t surplus = f->size - need;
+    const bool better = surplus < bestSurplus;
+    best = better ? o : best;
+    bestSurplus = better ? surplus : bestSurplus;
+    if (surplus == 0) break;
     o = f->next;
   }
-  if (best == kHeapEnd) return nullptr;
+  *bestSize = bestSurplus + need;
+  return best;
+}
+
+// Carves a block for n bytes and returns its offset, kHeapEnd when none fits.
+// Its bytes stay poisoned.
+HEAP_FN uint32_t HeapTake(uint32_t n) {
+  if (n == 0 || !gHeapBase) return kHeapEnd;
+  const uint32_t need = HeapNeed(n);
+  if (need == 0) return kHeapEnd;
+
+  uint32_t bestSize;
+  const uint32_t best = HeapFindFit(need, &bestSize);
+  if (best == kHeapEnd) return kHeapEnd;
 
   uint32_t size = bestSize;
   if (bestSize - need < kHeapMinBlock) {
@@ -170,24 +242,41 @@ void* HeapBlockAlloc(uint32_t n) {
   HeapUsedHdr* h = HeapUsedAt(best);
   h->size = size;
   h->requested = n;
-  return HeapDataAt(best);
+  return best;
 }
 
-void* HeapBlockCalloc(uint32_t n) {
-  void* p = HeapBlockAlloc(n);
-  if (p) std::memset(p, 0, HeapUsedAt(HeapBlockOf(p))->size - kHeapUsedBytes);
-  return p;
+}  // namespace
+
+HEAP_FN void* HeapBlockAlloc(uint32_t n) {
+  const uint32_t b = HeapTake(n);
+  if (b == kHeapEnd) return nullptr;
+  HeapExpose(b, n);
+  return HeapDataAt(b);
 }
 
-void HeapBlockFree(void* p) {
+HEAP_FN void* HeapBlockCalloc(uint32_t n) {
+  const uint32_t b = HeapTake(n);
+  if (b == kHeapEnd) return nullptr;
+  // The whole data area is cleared, slack included; only n bytes stay open.
+  const uint32_t area = HeapUsedAt(b)->size - kHeapUsedBytes;
+  HeapExpose(b, area);
+  std::memset(HeapDataAt(b), 0, area);
+  HeapPoison(b, HeapUsedAt(b)->size);
+  HeapExpose(b, n);
+  return HeapDataAt(b);
+}
+
+HEAP_FN void HeapBlockFree(void* p) {
   // Null and pointers from elsewhere would corrupt the free list; ignore them.
   if (!p || !gHeapBase || !HeapIsBlockData(p)) return;
+  HeapCheckLive(p);
   const uint32_t off = HeapBlockOf(p);
   HeapRelease(off, HeapUsedAt(off)->size);
 }
 
-void* HeapBlockRealloc(void* p, uint32_t n) {
+HEAP_FN void* HeapBlockRealloc(void* p, uint32_t n) {
   if (!p || n == 0 || !gHeapBase || !HeapIsBlockData(p)) return nullptr;
+  HeapCheckLive(p);
   const uint32_t need = HeapNeed(n);
   if (need == 0) return nullptr;
   const uint32_t b = HeapBlockOf(p);
@@ -196,11 +285,13 @@ void* HeapBlockRealloc(void* p, uint32_t n) {
   const uint32_t oldReq = h->requested;
 
   if (need <= cur) {
+    HeapPoison(b, cur);
     if (cur - need >= kHeapMinBlock) {
       h->size = need;
       HeapRelease(b + need, cur - need);
     }
     h->requested = n;
+    HeapExpose(b, n);
     return p;
   }
 
@@ -224,6 +315,7 @@ void* HeapBlockRealloc(void* p, uint32_t n) {
       h->size = cur + behind;
     }
     h->requested = n;
+    HeapExpose(b, n);
     return p;
   }
 
@@ -241,7 +333,9 @@ void* HeapBlockRealloc(void* p, uint32_t n) {
       next = HeapFreeAt(above)->next;
     }
     const uint32_t rest = total - need;
+    HeapExpose(below, oldReq);
     std::memmove(HeapDataAt(below), p, oldReq);
+    HeapPoison(below, total);
     HeapUsedHdr* nh = HeapUsedAt(below);
     if (rest >= kHeapMinBlock) {
       HeapLinkBetween(prev, below + need, next);
@@ -253,6 +347,7 @@ void* HeapBlockRealloc(void* p, uint32_t n) {
       nh->size = total;
     }
     nh->requested = n;
+    HeapExpose(below, n);
     return HeapDataAt(below);
   }
 
@@ -263,7 +358,7 @@ void* HeapBlockRealloc(void* p, uint32_t n) {
   return q;
 }
 
-void* HeapBlockReallocZero(void* p, uint32_t n) {
+HEAP_FN void* HeapBlockReallocZero(void* p, uint32_t n) {
   if (!p || !gHeapBase || !HeapIsBlockData(p)) return nullptr;
   const uint32_t oldReq = HeapUsedAt(HeapBlockOf(p))->requested;
   void* q = HeapBlockRealloc(p, n);
@@ -271,7 +366,7 @@ void* HeapBlockReallocZero(void* p, uint32_t n) {
   return q;
 }
 
-HeapStats HeapGetStats() {
+HEAP_FN HeapStats HeapGetStats() {
   HeapStats s{};
   if (!gHeapBase) return s;
   s.arenaBytes = gHeapSize - kHeapHeadBytes;
@@ -284,22 +379,22 @@ HeapStats HeapGetStats() {
   return s;
 }
 
-uint32_t HeapBlockSizeOf(const void* p) {
+HEAP_FN uint32_t HeapBlockSizeOf(const void* p) {
   return p && HeapIsBlockData(p) ? HeapUsedAt(HeapBlockOf(p))->size : 0;
 }
 
-uint32_t HeapRequestedSizeOf(const void* p) {
+HEAP_FN uint32_t HeapRequestedSizeOf(const void* p) {
   return p && HeapIsBlockData(p) ? HeapUsedAt(HeapBlockOf(p))->requested : 0;
 }
 
-bool HeapOwns(const void* p) {
+HEAP_FN bool HeapOwns(const void* p) {
   if (!gHeapBase || !p) return false;
   const uintptr_t at = reinterpret_cast<uintptr_t>(p);
   const uintptr_t base = reinterpret_cast<uintptr_t>(gHeapBase);
   return at >= base + kHeapHeadBytes + kHeapUsedBytes && at < base + gHeapSize;
 }
 
-const char* HeapValidate() {
+HEAP_FN const char* HeapValidate() {
   if (!gHeapBase) return nullptr;
   const HeapFreeHdr* head = HeapFreeAt(kHeapHead);
   if (head->prev != 0) return "free-list tail word is not zero";

@@ -9,6 +9,22 @@
 #include <cstddef>
 #include <cstdint>
 
+// In AddressSanitizer builds the heap tells the sanitizer which bytes are in
+// use: free blocks, the heap's headers and every block's bytes past its
+// requested size are poisoned, so an overflow or a use after free inside the
+// arena is reported like one on the process heap.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QOR_HEAP_POISONS 1
+#endif
+#endif
+#if !defined(QOR_HEAP_POISONS) && defined(__SANITIZE_ADDRESS__)
+#define QOR_HEAP_POISONS 1
+#endif
+#ifndef QOR_HEAP_POISONS
+#define QOR_HEAP_POISONS 0
+#endif
+
 // Takes the block as the one arena; returns the bytes usable for blocks.
 uint32_t HeapArenaInit(void* block, uint32_t size);
 

@@ -12,18 +12,6 @@ namespace {
 constexpr uint32_t kRingMask = kTskmanRingSize - 1;
 constexpr int kBuiltinTimers = 8;
 
-struct TskmanRoot {
-  ListHead tasks;          // creation order, the null task first
-  TskmanTask* idleFirst;   // idle list, through TskmanTask::idleNext
-  TskmanTask* nullTask;
-  uint32_t read;           // free-running; slot = index & 31
-  uint32_t write;
-  TskmanTask* current;
-  ListNode* broadcastCursor;  // next task of the broadcast at the head; null: none yet
-  TskmanTask* idleCursor;     // next idle task; null: start at the first
-  TskmanEvent ring[kTskmanRingSize];
-};
-
 struct TimerRoot {
   ListHead running;
   ListHead pool;
@@ -32,8 +20,8 @@ struct TimerRoot {
   TskmanTimer builtin[kBuiltinTimers];
 };
 
-TskmanRoot* gRoot = nullptr;
-TskmanObserver gObserver = nullptr;
+TskmanRoot*& gRoot = gTskmanHot.root;
+TskmanObserver& gObserver = gTskmanHot.observer;
 constexpr uint32_t kNoFailure = 0xFFFFFFFF;
 uint32_t gFailCreateId = kNoFailure;
 TimerRoot* gTimers = nullptr;
@@ -42,6 +30,8 @@ TimerRoot* gTimers = nullptr;
 // ring as slots free up. This is host memory: the ring itself never grows.
 std::deque<TskmanEvent> gOverflow;
 std::deque<TskmanEvent>& Overflow() { return gOverflow; }
+// The inline paths see only the count.
+void OverflowCounted() { gTskmanHot.overflowed = static_cast<uint32_t>(gOverflow.size()); }
 
 TskmanTask* TaskOf(ListNode* node) { return reinterpret_cast<TskmanTask*>(node); }
 
@@ -60,6 +50,7 @@ void RefillFromOverflow() {
   if (!overflow.empty() && RingCount() < kTskmanRingSize) [[unlikely]] {
     RingPut(overflow.front());
     overflow.pop_front();
+    OverflowCounted();
   }
 }
 
@@ -88,6 +79,8 @@ Result Dispatch(TskmanTask* task, const TskmanEvent& event) {
 
 }  // namespace
 
+TskmanHot gTskmanHot{};
+
 Result TskmanInit() {
   gRoot = static_cast<TskmanRoot*>(MemAllocZero(sizeof(TskmanRoot), Use::Context, Mod::Tskman));
   gTimers = static_cast<TimerRoot*>(MemAllocZero(sizeof(TimerRoot), Use::Context, Mod::Tskman));
@@ -101,6 +94,7 @@ Result TskmanInit() {
       ListAppend(&gTimers->pool, &timer.link);
     }
     Overflow().clear();
+    OverflowCounted();
     if (TskmanCreateTaskEx(&gRoot->nullTask, 0, NullHandler, nullptr, false) == kOk) return kOk;
   }
   MemFree(&gTimers);
@@ -117,6 +111,7 @@ void TskmanShutdown() {
   MemFree(&gTimers);
   TskmanDestroyTask(gRoot->nullTask);
   Overflow().clear();
+  OverflowCounted();
   MemFree(&gRoot);
 }
 
@@ -183,13 +178,16 @@ TskmanTask* TskmanNextTask(TskmanTask* task) {
 void TskmanGetContext(void** out, const TskmanTask* task) { *out = task->context; }
 void TskmanSetContext(TskmanTask* task, void* context) { task->context = context; }
 
-void TskmanPost(TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+[[gnu::cold]] void TskmanPostOverflow(TskmanTask* task, uint32_t message, uintptr_t arg1,
+                                     uintptr_t arg2) {
   TskmanEvent event{task, message, arg1, arg2};
   auto& overflow = Overflow();
-  if (overflow.empty() && RingCount() < kTskmanRingSize)
+  if (overflow.empty() && RingCount() < kTskmanRingSize) {
     RingPut(event);
-  else
+  } else {
     overflow.push_back(event);
+    OverflowCounted();
+  }
 }
 
 void TskmanBroadcast(uint32_t message, uintptr_t arg1, uintptr_t arg2) {
@@ -231,7 +229,7 @@ void TskmanSetIdle(TskmanTask* task, bool on) {
   task->idleListed = false;
 }
 
-Result TskmanStep() {
+Result TskmanStepGeneral() {
   if (gRoot->read != gRoot->write) {
     TskmanEvent event = gRoot->ring[gRoot->read & kRingMask];
     if (event.target) {

@@ -62,7 +62,7 @@ TskmanTask* TskmanNextTask(TskmanTask* task);
 void TskmanGetContext(void** out, const TskmanTask* task);
 void TskmanSetContext(TskmanTask* task, void* context);
 
-void TskmanPost(TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t arg2);
+inline void TskmanPost(TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t arg2);
 void TskmanBroadcast(uint32_t message, uintptr_t arg1, uintptr_t arg2);
 Result TskmanSend(TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t arg2);
 // message 0 matches every event of the task, otherwise message and arg1 both;
@@ -70,7 +70,7 @@ Result TskmanSend(TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t 
 void TskmanPurgeEvents(TskmanTask* task, uint32_t message, uintptr_t arg1, int32_t count);
 void TskmanSetIdle(TskmanTask* task, bool on);
 
-Result TskmanStep();
+inline Result TskmanStep();
 TskmanTask* TskmanGetCurrentTask();
 uint32_t TskmanPendingCount();  // ring and overflow together
 TskmanTask* TskmanNullTask();
@@ -90,3 +90,61 @@ using TskmanObserver = void (*)(const TskmanTask* task, uint32_t message, uintpt
                                 uintptr_t arg2);
 void TskmanSetObserver(TskmanObserver observer);
 void TskmanFailNextCreate(uint32_t id);
+
+// ---- the common cases of post and step, inline --------------------------------
+
+struct TskmanRoot {
+  ListHead tasks;          // creation order, the null task first
+  TskmanTask* idleFirst;   // idle list, through TskmanTask::idleNext
+  TskmanTask* nullTask;
+  uint32_t read;           // free-running; slot = index & 31
+  uint32_t write;
+  TskmanTask* current;
+  ListNode* broadcastCursor;  // next task of the broadcast at the head; null: none yet
+  TskmanTask* idleCursor;     // next idle task; null: start at the first
+  TskmanEvent ring[kTskmanRingSize];
+};
+
+// Everything the inline paths read, side by side.
+struct TskmanHot {
+  TskmanRoot* root;
+  uint32_t overflowed;      // events waiting behind a full ring
+  TskmanObserver observer;
+};
+extern TskmanHot gTskmanHot;
+
+// The rare paths: a post that finds the ring full or others already waiting,
+// and a step that meets a broadcast, idle time, an observer or waiting events.
+void TskmanPostOverflow(TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t arg2);
+Result TskmanStepGeneral();
+
+inline void TskmanPost(TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  TskmanRoot* root = gTskmanHot.root;
+  const uint32_t write = root->write;
+  if (gTskmanHot.overflowed == 0 && write - root->read < kTskmanRingSize) [[likely]] {
+    root->ring[write & (kTskmanRingSize - 1)] = TskmanEvent{task, message, arg1, arg2};
+    root->write = write + 1;
+    return;
+  }
+  TskmanPostOverflow(task, message, arg1, arg2);
+}
+
+inline Result TskmanStep() {
+  TskmanRoot* root = gTskmanHot.root;
+  const uint32_t read = root->read;
+  if (read != root->write && gTskmanHot.overflowed == 0 && !gTskmanHot.observer) [[likely]] {
+    const TskmanEvent& slot = root->ring[read & (kTskmanRingSize - 1)];
+    TskmanTask* task = slot.target;
+    if (task) [[likely]] {
+      const uint32_t message = slot.message;
+      const uintptr_t arg1 = slot.arg1, arg2 = slot.arg2;
+      root->read = read + 1;
+      root->current = task;
+      const Result result = task->handler(task->context, message, arg1, arg2);
+      // Read again: the handler may have stopped the task manager.
+      gTskmanHot.root->current = nullptr;
+      return result;
+    }
+  }
+  return TskmanStepGeneral();
+}

@@ -135,9 +135,14 @@ std::vector<uint8_t> SisPackAdaptive(const std::vector<uint8_t>& in) {
     if (i < n) p.Symbol(in[i++]);
   }
   p.Symbol(-1);
-  std::vector<uint8_t> block{static_cast<uint8_t>(flagBits >> 8), static_cast<uint8_t>(flagBits),
-                             static_cast<uint8_t>(nibbles.size() >> 8),
-                             static_cast<uint8_t>(nibbles.size())};
+  // Sized first: GCC 12 at -O3 misreads an insert behind a four-byte
+  // initialiser list as an out-of-bounds copy.
+  std::vector<uint8_t> block;
+  block.reserve(4 + flags.size() + (nibbles.size() + 1) / 2 + p.out.size());
+  for (uint8_t byte : {static_cast<uint8_t>(flagBits >> 8), static_cast<uint8_t>(flagBits),
+                       static_cast<uint8_t>(nibbles.size() >> 8),
+                       static_cast<uint8_t>(nibbles.size())})
+    block.push_back(byte);
   block.insert(block.end(), flags.begin(), flags.end());
   for (size_t k = 0; k < nibbles.size(); k += 2)
     block.push_back(static_cast<uint8_t>(nibbles[k] << 4 | (k + 1 < nibbles.size() ? nibbles[k + 1] : 0)));

@@ -3,6 +3,7 @@
 #include "kernel/heap.h"
 
 #include <gtest/gtest.h>
+#include <sanitizer/asan_interface.h>
 
 #include <algorithm>
 #include <cstring>
@@ -10,12 +11,16 @@
 #include <random>
 #include <vector>
 
+#include "kernel/mem.h"
+#include "kernel/modules.h"
+
 namespace {
 
 class HeapTest : public ::testing::Test {
  protected:
   // An arena whose usable part is exactly `usable` bytes after the head.
   uint32_t Init(uint32_t usable) {
+    HeapArenaInit(nullptr, 0);  // the buffer is the heap's until handed back
     buf_.assign(usable / 8 + 4, 0);
     return HeapArenaInit(buf_.data(), usable + 16);
   }
@@ -124,6 +129,7 @@ TEST_F(HeapTest, CallocClearsTheWholeDataArea) {
   auto* q = static_cast<uint8_t*>(HeapBlockCalloc(30));
   ASSERT_EQ(q, p);
   ASSERT_EQ(HeapBlockSizeOf(q), 48u);
+  ASAN_UNPOISON_MEMORY_REGION(q, 40);  // the slack past 30 bytes is poisoned
   for (int i = 0; i < 40; ++i) EXPECT_EQ(q[i], 0) << i;
 }
 
@@ -297,6 +303,7 @@ TEST_F(HeapTest, ValidateReportsDamagedHeaders) {
   Alloc(24);
   HeapBlockFree(p);
   auto* freeWords = reinterpret_cast<uint32_t*>(p - 8);
+  ASAN_UNPOISON_MEMORY_REGION(freeWords, 16);  // headers are poisoned
   const uint32_t end = freeWords[3];
   freeWords[3] = end + 8;
   EXPECT_NE(HeapValidate(), nullptr);
@@ -305,12 +312,103 @@ TEST_F(HeapTest, ValidateReportsDamagedHeaders) {
 
   uint8_t* q = Alloc(24);
   auto* used = reinterpret_cast<uint32_t*>(q - 8);
+  ASAN_UNPOISON_MEMORY_REGION(used, 8);
   used[0] = 36;
   EXPECT_NE(HeapValidate(), nullptr);
   used[0] = 32;
   used[1] = 30;  // more than the block holds
   EXPECT_NE(HeapValidate(), nullptr);
   used[1] = 24;
+}
+
+// --- What the sanitizer sees inside the arena ---
+
+// Every slot of the arena that is not a live block's requested bytes is
+// poisoned: headers, the slack behind a request, free blocks.
+TEST_F(HeapTest, OnlyRequestedBytesAreAddressable) {
+#if !QOR_HEAP_POISONS
+  GTEST_SKIP() << "the arena is poisoned only in AddressSanitizer builds";
+#else
+  Init(1024);
+  auto* p = Alloc(13);
+  auto* q = Alloc(40);
+  auto* r = Alloc(100);
+  EXPECT_EQ(__asan_region_is_poisoned(p, 13), nullptr);
+  EXPECT_EQ(__asan_address_is_poisoned(p + 13), 1);
+  EXPECT_EQ(__asan_address_is_poisoned(p - 1), 1);     // its header
+  EXPECT_EQ(__asan_address_is_poisoned(q + 40), 1);    // the next block's header
+  HeapBlockFree(q);
+  EXPECT_EQ(__asan_address_is_poisoned(q), 1);
+  // Grown in place, into the slot q left: every new byte opens.
+  p = static_cast<uint8_t*>(HeapBlockRealloc(p, 50));
+  EXPECT_EQ(__asan_region_is_poisoned(p, 50), nullptr);
+  EXPECT_EQ(__asan_address_is_poisoned(p + 50), 1);
+  // Shrunk: the cut bytes close again.
+  r = static_cast<uint8_t*>(HeapBlockRealloc(r, 20));
+  EXPECT_EQ(__asan_region_is_poisoned(r, 20), nullptr);
+  EXPECT_EQ(__asan_address_is_poisoned(r + 20), 1);
+  // Moved elsewhere: the old place is closed, the new one open.
+  Alloc(8);  // takes the space behind r
+  uint8_t* old = r;
+  r = static_cast<uint8_t*>(HeapBlockRealloc(r, 600));
+  ASSERT_NE(r, old);
+  EXPECT_EQ(__asan_region_is_poisoned(r, 600), nullptr);
+  EXPECT_EQ(__asan_address_is_poisoned(old), 1);
+  // A new arena hands the old one back whole.
+  std::vector<uint64_t> other(64);
+  HeapArenaInit(other.data(), 512);
+  EXPECT_EQ(__asan_region_is_poisoned(buf_.data(), buf_.size() * 8), nullptr);
+  HeapArenaInit(nullptr, 0);
+  EXPECT_EQ(__asan_region_is_poisoned(other.data(), 512), nullptr);
+#endif
+}
+
+using HeapDeathTest = HeapTest;
+
+TEST_F(HeapDeathTest, WritingPastABlockIsReported) {
+  if (!QOR_HEAP_POISONS) GTEST_SKIP() << "the arena is poisoned only in AddressSanitizer builds";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (uint32_t n : {13u, 16u}) {  // inside the last granule, and at the next header
+    EXPECT_DEATH(
+        {
+          Init(1024);
+          auto* p = static_cast<volatile uint8_t*>(MemAlloc(n, Use::Data, Mod::TestCode));
+          MemAlloc(8, Use::Data, Mod::TestCode);
+          p[n] = 1;
+        },
+        "AddressSanitizer: use-after-poison")
+        << n;
+  }
+}
+
+TEST_F(HeapDeathTest, ReadingAFreedBlockIsReported) {
+  if (!QOR_HEAP_POISONS) GTEST_SKIP() << "the arena is poisoned only in AddressSanitizer builds";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        Init(1024);
+        void* block = MemAlloc(32, Use::Data, Mod::TestCode);
+        MemAlloc(8, Use::Data, Mod::TestCode);
+        auto* p = static_cast<volatile uint8_t*>(block);
+        MemFree(&block);
+        const uint8_t seen = p[4];
+        (void)seen;
+      },
+      "AddressSanitizer: use-after-poison");
+}
+
+TEST_F(HeapDeathTest, FreeingABlockTwiceIsReported) {
+  if (!QOR_HEAP_POISONS) GTEST_SKIP() << "the arena is poisoned only in AddressSanitizer builds";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        Init(1024);
+        void* block = MemAlloc(32, Use::Data, Mod::TestCode);
+        void* copy = block;
+        MemFree(&block);
+        MemFree(&copy);
+      },
+      "AddressSanitizer: use-after-poison");
 }
 
 // --- Randomized run against a model ---
@@ -349,6 +447,7 @@ class HeapModel {
       }
       if (zero) {
         const uint32_t area = HeapBlockSizeOf(p) - 8;
+        ASAN_UNPOISON_MEMORY_REGION(p, area);
         for (uint32_t i = 0; i < area; ++i) ASSERT_EQ(p[i], 0) << "calloc byte " << i;
       }
       live_.push_back({p, std::vector<uint8_t>(n)});

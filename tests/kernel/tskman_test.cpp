@@ -211,6 +211,53 @@ TEST_F(TskmanTest, ABroadcastBehindAFullRingStillReachesEveryone) {
   EXPECT_EQ(b.Count(kMsgB), 1u);
 }
 
+// The observer sees every delivery before the handler does, whichever way
+// the step takes: a targeted event, a broadcast share, an idle message.
+struct ObservedEvent {
+  uint32_t taskId;
+  uint32_t message;
+  uintptr_t arg1;
+  size_t handledBefore;  // deliveries the handlers had seen when observed
+  bool operator==(const ObservedEvent&) const = default;
+};
+std::vector<ObservedEvent> gObserved;
+size_t gHandled = 0;
+
+void RecordObserved(const TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t) {
+  gObserved.push_back({task->id, message, arg1, gHandled});
+}
+
+TEST_F(TskmanTest, TheObserverSeesEveryDeliveryBeforeItsHandler) {
+  auto count = [](Recorder&, const Received&) {
+    ++gHandled;
+    return kOk;
+  };
+  Recorder a(70, count), b(71, count);
+  Pump();
+  gObserved.clear();
+  gHandled = 0;
+  TskmanSetObserver(RecordObserved);
+  TskmanPost(a.task(), kMsgA, 5, 0);
+  TskmanBroadcast(kMsgB, 6, 0);
+  TskmanSetIdle(b.task(), true);
+  EXPECT_EQ(Step(), kOk);  // a's event
+  EXPECT_EQ(Step(), kOk);  // the null task's share of the broadcast
+  EXPECT_EQ(Step(), kOk);  // a's share
+  EXPECT_EQ(Step(), kOk);  // b's share
+  EXPECT_EQ(Step(), kOk);  // the broadcast consumed
+  EXPECT_EQ(Step(), kTskmanIdleRan);
+  TskmanSetObserver(nullptr);
+  TskmanPost(a.task(), kMsgA, 7, 0);
+  Step();
+  TskmanSetIdle(b.task(), false);
+  EXPECT_EQ(gObserved, (std::vector<ObservedEvent>{{70, kMsgA, 5, 0},
+                                                   {0, kMsgB, 6, 1},
+                                                   {70, kMsgB, 6, 1},
+                                                   {71, kMsgB, 6, 2},
+                                                   {71, TskMsg::Idle, 0, 3}}));
+  EXPECT_EQ(gHandled, 5u);
+}
+
 // ---- idle tasks ------------------------------------------------------------
 
 class TskmanIdleTest : public EngineFixture {};
