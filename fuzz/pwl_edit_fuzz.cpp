@@ -36,12 +36,6 @@ void Check(bool ok, int line = __builtin_LINE()) {
   }
 }
 
-void SetFace(char16_t* to, const char16_t* face) {
-  int i = 0;
-  for (; face[i] && i + 1 < kFontFaceUnits; ++i) to[i] = face[i];
-  to[i] = 0;
-}
-
 // The fonts of the shipped qor.ini, set up once a process.
 bool StartFonts() {
 #ifdef QOR_LSAN
@@ -51,16 +45,8 @@ bool StartFonts() {
 #ifdef QOR_LSAN
   __lsan_enable();
 #endif
-  static FontSettings s{};
-  SetFace(s.bodyFace, u"Arial");
-  SetFace(s.bodyMonoFace, u"Lucida console");
-  SetFace(s.headingFace, u"Arial");
-  SetFace(s.headingMonoFace, u"Lucida console");
-  const int32_t body[] = {7, 8, 9, 10, 12, 14, 18};
-  for (int i = 0; i < kFontBodyLevels; ++i) s.bodySizes[i] = {i + 1, body[i]};
-  s.bodySizeCount = kFontBodyLevels;
-  s.headingSizes[0] = {1, 12};
-  s.headingSizeCount = 1;
+  static FontSettings s;
+  FontDefaultSettings(&s);
   return FontInit(&s) == kOk;
 }
 

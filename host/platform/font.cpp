@@ -81,6 +81,23 @@ void Narrow(const char16_t* face, char* out) {
 
 }  // namespace
 
+void FontDefaultSettings(FontSettings* settings) {
+  std::memset(settings, 0, sizeof *settings);
+  CopyFace(settings->bodyFace, u"Arial");
+  CopyFace(settings->headingFace, u"Arial");
+  CopyFace(settings->bodyMonoFace, u"Lucida console");
+  CopyFace(settings->headingMonoFace, u"Lucida console");
+  constexpr int32_t kBody[kFontBodyLevels] = {7, 8, 9, 10, 12, 14, 18};
+  constexpr int32_t kHeading[kFontHeadingLevels] = {14, 12, 11, 10, 9, 8};
+  for (int32_t i = 0; i < kFontBodyLevels; ++i) settings->bodySizes[i] = {i + 1, kBody[i]};
+  for (int32_t i = 0; i < kFontHeadingLevels; ++i) settings->headingSizes[i] = {i + 1, kHeading[i]};
+  settings->bodySizeCount = kFontBodyLevels;
+  settings->headingSizeCount = kFontHeadingLevels;
+  constexpr uint16_t kSymbols[kFontSymbols] = {0x2022, 0x25AA, 0x25E6};
+  for (int32_t i = 0; i < kFontSymbols; ++i)
+    settings->bodySymbols[i] = settings->headingSymbols[i] = kSymbols[i];
+}
+
 uint8_t* FontGlyphBuffer() { return gGlyphBuffer; }
 
 const FontChooserOps* FontInstallChooser(const FontChooserOps* ops) {
