@@ -27,17 +27,11 @@ function(qor_library name)
 endfunction()
 
 # qor_test(name SOURCES... LIBS ...) one GoogleTest executable registered with CTest.
-# An optional LOCK names a CTest resource lock (e.g. a fixed UDP port) that
-# the tests take, so no two of them run at once.
 function(qor_test name)
-  cmake_parse_arguments(T "" "LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} qor_testsupport GTest::gtest GTest::gtest_main)
-  set(lock)
-  if(T_LOCK)
-    set(lock RESOURCE_LOCK ${T_LOCK})
-  endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen" ${lock})
+    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 include(GoogleTest)
