@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "bench/bench_engine.h"
 #include "graphics/pgl.h"
 #include "host/fontft.h"
 #include "host/fontft_internal.h"
@@ -14,24 +15,10 @@ namespace {
 
 const std::u16string kLine = u"The quick brown fox \uD55C\uAE00 \uBCF8\uBB38 jumps over 42 dogs.";
 
-// One instance for the whole run, made on first use.
-FontInstance* BenchFont() {
-  static FontInstance* font = [] {
-    FontSettings s{};
-    const char16_t face[] = u"Arial";
-    for (int i = 0; face[i] != u'\0'; ++i) s.bodyFace[i] = s.headingFace[i] = face[i];
-    s.bodySizes[0] = s.headingSizes[0] = {1, 10};
-    s.bodySizeCount = s.headingSizeCount = 1;
-    FontInstance* instance = nullptr;
-    if (FontInit(&s) == kOk) FontCreate(&instance, kFontBody, 1);
-    return instance;
-  }();
-  return font;
-}
-
 void BM_FontDrawCached(benchmark::State& state) {
-  FontInstance* font = BenchFont();
-  if (!font) return state.SkipWithError("no font");
+  BenchEngine engine(BenchPart::Font);
+  if (!engine.ok()) return state.SkipWithError("no font");
+  FontInstance* font = engine.font();
   PglSurface glyph;
   for (auto _ : state)
     for (char16_t c : kLine) benchmark::DoNotOptimize(FontDrawText(font, c, &glyph, 0));
@@ -40,8 +27,9 @@ void BM_FontDrawCached(benchmark::State& state) {
 BENCHMARK(BM_FontDrawCached);
 
 void BM_FontDrawFreeType(benchmark::State& state) {
-  FontInstance* font = BenchFont();
-  if (!font) return state.SkipWithError("no font");
+  BenchEngine engine(BenchPart::Font);
+  if (!engine.ok()) return state.SkipWithError("no font");
+  FontInstance* font = engine.font();
   static uint8_t rows[kFontGlyphPitch * kFontGlyphSide];
   for (auto _ : state)
     for (char16_t c : kLine)
@@ -51,8 +39,9 @@ void BM_FontDrawFreeType(benchmark::State& state) {
 BENCHMARK(BM_FontDrawFreeType);
 
 void BM_FontWidthCached(benchmark::State& state) {
-  FontInstance* font = BenchFont();
-  if (!font) return state.SkipWithError("no font");
+  BenchEngine engine(BenchPart::Font);
+  if (!engine.ok()) return state.SkipWithError("no font");
+  FontInstance* font = engine.font();
   int32_t width = 0;
   for (auto _ : state)
     for (char16_t c : kLine) benchmark::DoNotOptimize(FontGetCharWidth(font, c, &width, 0));
@@ -61,8 +50,9 @@ void BM_FontWidthCached(benchmark::State& state) {
 BENCHMARK(BM_FontWidthCached);
 
 void BM_FontWidthFreeType(benchmark::State& state) {
-  FontInstance* font = BenchFont();
-  if (!font) return state.SkipWithError("no font");
+  BenchEngine engine(BenchPart::Font);
+  if (!engine.ok()) return state.SkipWithError("no font");
+  FontInstance* font = engine.font();
   for (auto _ : state)
     for (char16_t c : kLine) benchmark::DoNotOptimize(FontFaceAdvanceUncached(font->normal, c));
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kLine.size()));

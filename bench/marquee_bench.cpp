@@ -6,10 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/fontft.h"
-#include "host/platform/shell.h"
-#include "kernel/heap.h"
-#include "kernel/tskman.h"
+#include "bench/bench_engine.h"
 #include "widgets/pwl.h"
 #include "widgets/pwl_marquee.h"
 #include "widgets/pwl_ticker.h"
@@ -21,43 +18,10 @@ constexpr int kInserts = 1000;
 // Timer messages per period of a marquee.
 constexpr int kTicksPerPeriod = kPwlMarqueePeriod / kPwlTickerStep;
 
-// The engine with the toolkit and its ticker started; shared with the other
-// toolkit benchmarks of the binary when they brought it up first.
-bool Engine() {
-  static std::vector<uint64_t> heap(4u << 17);
-  static std::vector<uint16_t> screen(160 * 240);
-  static const bool up = [] {
-    if (!PwlGetContext()) {
-      HeapArenaInit(heap.data(), static_cast<uint32_t>(heap.size() * 8));
-      ShellSetScreenGeometry(160, 240, screen.data());
-      if (TskmanInit() != kOk || PwlInit() != kOk) return false;
-    }
-    if (!TskmanFind(Mod::Ticker)) PwlTickerStart();
-    while (TskmanPendingCount() > 0) TskmanStep();
-    return PwlGetContext() && PwlTickerGetContext();
-  }();
-  return up;
-}
-
-FontInstance* BodyFont() {
-  static FontInstance* font = [] {
-    FontSettings s{};
-    const char16_t face[] = u"Arial";
-    for (int i = 0; face[i] != u'\0'; ++i) s.bodyFace[i] = s.headingFace[i] = face[i];
-    s.bodySizes[0] = s.headingSizes[0] = {1, 10};
-    s.bodySizeCount = s.headingSizeCount = 1;
-    FontInstance* f = nullptr;
-    if (FontInit(&s) != kOk) return f;
-    FontCreate(&f, kFontBody, 1);
-    return f;
-  }();
-  return font;
-}
-
 void BM_MarqueeTickerPeriod(benchmark::State& state) {
-  if (!Engine()) return state.SkipWithError("no toolkit");
-  FontInstance* font = BodyFont();
-  if (!font) return state.SkipWithError("no font");
+  BenchEngine engine(BenchPart::Ticker | BenchPart::Font);
+  if (!engine.ok()) return state.SkipWithError("no toolkit or font");
+  FontInstance* font = engine.font();
   PwlWindow* window = nullptr;
   const PwlBox box{0, 0, 160, 240};
   if (PwlCreateSubWindow(&window, nullptr, &box, 0) != kOk)
@@ -88,7 +52,8 @@ void BM_MarqueeTickerPeriod(benchmark::State& state) {
 BENCHMARK(BM_MarqueeTickerPeriod);
 
 void BM_PwlInsertByPosition(benchmark::State& state) {
-  if (!Engine()) return state.SkipWithError("no toolkit");
+  BenchEngine engine(BenchPart::Toolkit);
+  if (!engine.ok()) return state.SkipWithError("no toolkit");
   std::vector<PwlControl*> controls(kInserts);
   uint32_t seed = 12345;
   for (auto _ : state) {

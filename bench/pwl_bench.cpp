@@ -7,10 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/fontft.h"
-#include "host/platform/shell.h"
-#include "kernel/heap.h"
-#include "kernel/tskman.h"
+#include "bench/bench_engine.h"
 #include "widgets/pwl.h"
 #include "widgets/pwl_text.h"
 
@@ -26,25 +23,13 @@ struct Bench {
   std::u16string text;  // a screenful: 18 lines' worth, repeated
 };
 
-Bench* Setup() {
-  static std::vector<uint64_t> heap(4u << 17);
-  static std::vector<uint16_t> screen(160 * 240);
-  static Bench bench = [] {
-    Bench b;
-    HeapArenaInit(heap.data(), static_cast<uint32_t>(heap.size() * 8));
-    ShellSetScreenGeometry(160, 240, screen.data());
-    if (TskmanInit() != kOk || PwlInit() != kOk) return b;
-    FontSettings s{};
-    const char16_t face[] = u"Arial";
-    for (int i = 0; face[i] != u'\0'; ++i) s.bodyFace[i] = s.headingFace[i] = face[i];
-    s.bodySizes[0] = s.headingSizes[0] = {1, 10};
-    s.bodySizeCount = s.headingSizeCount = 1;
-    if (FontInit(&s) != kOk || FontCreate(&b.font, kFontBody, 1) != kOk) return b;
-    PwlGetRootWindow(&b.window);
-    while (b.text.size() < 18 * 30) b.text += kText;
-    return b;
-  }();
-  return bench.font && bench.window ? &bench : nullptr;
+// The toolkit and the body font, up for one benchmark.
+bool Setup(const BenchEngine& engine, Bench* b) {
+  if (!engine.ok()) return false;
+  b->font = engine.font();
+  PwlGetRootWindow(&b->window);
+  while (b->text.size() < 18 * 30) b->text += kText;
+  return b->window != nullptr;
 }
 
 // Breaks the text into lines that fit the screen; returns characters laid out.
@@ -66,8 +51,10 @@ int64_t LayOut(Bench* b, std::vector<std::pair<uint32_t, uint32_t>>* lines) {
 }
 
 void BM_PwlMeasureScreenful(benchmark::State& state) {
-  Bench* b = Setup();
-  if (!b) return state.SkipWithError("no toolkit or font");
+  BenchEngine engine(BenchPart::Toolkit | BenchPart::Font);
+  Bench bench;
+  if (!Setup(engine, &bench)) return state.SkipWithError("no toolkit or font");
+  Bench* b = &bench;
   int64_t chars = 0;
   for (auto _ : state) chars += LayOut(b, nullptr);
   state.SetItemsProcessed(chars);
@@ -75,8 +62,10 @@ void BM_PwlMeasureScreenful(benchmark::State& state) {
 BENCHMARK(BM_PwlMeasureScreenful);
 
 void BM_PwlDrawScreenful(benchmark::State& state) {
-  Bench* b = Setup();
-  if (!b) return state.SkipWithError("no toolkit or font");
+  BenchEngine engine(BenchPart::Toolkit | BenchPart::Font);
+  Bench bench;
+  if (!Setup(engine, &bench)) return state.SkipWithError("no toolkit or font");
+  Bench* b = &bench;
   std::vector<std::pair<uint32_t, uint32_t>> lines;
   LayOut(b, &lines);
   int32_t height = 0;

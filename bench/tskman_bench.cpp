@@ -7,8 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "kernel/heap.h"
-#include "kernel/mem.h"
+#include "bench/bench_engine.h"
 #include "kernel/tskman.h"
 
 namespace {
@@ -25,10 +24,8 @@ Result CountHandler(void* context, uint32_t, uintptr_t arg1, uintptr_t) {
 }
 
 void BM_TskmanPostStep(benchmark::State& state) {
-  std::vector<uint64_t> heap(1 << 17);
-  HeapArenaInit(heap.data(), static_cast<uint32_t>(heap.size() * sizeof(uint64_t)));
-  MemSetEvictor(nullptr);
-  TskmanInit();
+  BenchEngine engine(BenchPart::Tasks);
+  if (!engine.ok()) return state.SkipWithError("no task manager");
   Counter counter;
   TskmanTask* task = nullptr;
   TskmanCreateTask(&task, 70, CountHandler, &counter);
@@ -39,7 +36,6 @@ void BM_TskmanPostStep(benchmark::State& state) {
   }
   benchmark::DoNotOptimize(counter.sum);
   state.SetItemsProcessed(state.iterations() * kBatch);
-  TskmanShutdown();
 }
 BENCHMARK(BM_TskmanPostStep);
 

@@ -5,6 +5,14 @@ add_library(qor_options INTERFACE)
 target_compile_options(qor_options INTERFACE -Wall -Wextra -fno-strict-aliasing)
 if(QOR_WERROR)
   target_compile_options(qor_options INTERFACE -Werror)
+  # GCC 12 at -O3 sees overlapping copies, out-of-bounds offsets and frees
+  # of non-heap memory inside std::string's and std::vector's own inlined
+  # code (GCC bugs 105329, 107852, 108088); such warnings must not stop a
+  # Release build.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+    target_compile_options(qor_options INTERFACE
+      -Wno-error=restrict -Wno-error=array-bounds -Wno-error=free-nonheap-object)
+  endif()
 endif()
 if(QOR_FUZZ)
   # Every library carries the coverage that guides the fuzzers, not only the
@@ -38,17 +46,11 @@ function(qor_library name)
 endfunction()
 
 # qor_test(name SOURCES... LIBS ...) one GoogleTest executable registered with CTest.
-# An optional LOCK names a CTest resource lock (e.g. a fixed UDP port) that
-# the tests take, so no two of them run at once.
 function(qor_test name)
-  cmake_parse_arguments(T "" "LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} qor_testsupport GTest::gtest GTest::gtest_main)
-  set(lock)
-  if(T_LOCK)
-    set(lock RESOURCE_LOCK ${T_LOCK})
-  endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen" ${lock})
+    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 include(GoogleTest)

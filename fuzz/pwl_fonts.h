@@ -20,12 +20,6 @@
 #define QOR_LSAN 1
 #endif
 
-inline void FuzzSetFace(char16_t* to, const char16_t* face) {
-  int i = 0;
-  for (; face[i] && i + 1 < kFontFaceUnits; ++i) to[i] = face[i];
-  to[i] = 0;
-}
-
 inline bool FuzzStartFonts() {
 #ifdef QOR_LSAN
   __lsan_disable();
@@ -34,15 +28,7 @@ inline bool FuzzStartFonts() {
 #ifdef QOR_LSAN
   __lsan_enable();
 #endif
-  static FontSettings s{};
-  FuzzSetFace(s.bodyFace, u"Arial");
-  FuzzSetFace(s.bodyMonoFace, u"Lucida console");
-  FuzzSetFace(s.headingFace, u"Arial");
-  FuzzSetFace(s.headingMonoFace, u"Lucida console");
-  const int32_t body[] = {7, 8, 9, 10, 12, 14, 18};
-  for (int i = 0; i < kFontBodyLevels; ++i) s.bodySizes[i] = {i + 1, body[i]};
-  s.bodySizeCount = kFontBodyLevels;
-  s.headingSizes[0] = {1, 12};
-  s.headingSizeCount = 1;
+  static FontSettings s;
+  FontDefaultSettings(&s);
   return FontInit(&s) == kOk;
 }

@@ -1,9 +1,9 @@
-// Platform fonts: fontconfig resolves a face name to an installed face and
-// FreeType renders its glyphs monochrome at 96 dpi. A character the face
-// lacks comes from the first face in fontconfig's order of preference for the
-// same request that has it, placed on the face's own baseline. Widths and
-// rendered cells are kept in pages of 256 characters, so that a look-up after
-// the first is two loads.
+// Platform fonts: fontconfig resolves a face name to one of the engine's
+// own faces (font_config.cpp) and FreeType renders its glyphs monochrome at
+// 96 dpi. A character the face lacks comes from the first face in
+// fontconfig's order of preference for the same request that has it, placed
+// on the face's own baseline. Widths and rendered cells are kept in pages of
+// 256 characters, so that a look-up after the first is two loads.
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -46,7 +46,7 @@ struct FontSource {
 };
 
 FT_Library gLibrary = nullptr;
-bool gFontconfig = false;
+FcConfig* gConfig = nullptr;
 
 }  // namespace
 
@@ -156,7 +156,7 @@ bool Emboldened(FcPattern* font) {
 void SortFallbacks(FontFace* face) {
   face->sorted = true;
   FcResult result;
-  FcFontSet* set = FcFontSort(nullptr, face->pattern, FcTrue, nullptr, &result);
+  FcFontSet* set = FcFontSort(gConfig, face->pattern, FcTrue, nullptr, &result);
   if (!set) return;
   size_t bytes = sizeof(FontFallback) * static_cast<size_t>(std::max(set->nfont, 1));
   face->opened = static_cast<FontFallback*>(PlatformAlloc(static_cast<uint32_t>(bytes)));
@@ -184,7 +184,7 @@ bool FindGlyph(FontFace* face, uint16_t character, FontSource* source) {
     FontFallback& fallback = face->opened[i];
     if (!fallback.tried) {
       fallback.tried = true;
-      if (FcPattern* ready = FcFontRenderPrepare(nullptr, face->pattern, font)) {
+      if (FcPattern* ready = FcFontRenderPrepare(gConfig, face->pattern, font)) {
         fallback.face = OpenFile(ready, face->pixels);
         fallback.embolden = Emboldened(ready);
         FcPatternDestroy(ready);
@@ -286,8 +286,8 @@ FontGlyph* CachedGlyph(FontFace* face, uint16_t character) {
 
 bool FontFaceStartUp() {
   if (!gLibrary && FT_Init_FreeType(&gLibrary) != 0) gLibrary = nullptr;
-  if (!gFontconfig) gFontconfig = FcInit() == FcTrue;
-  return gLibrary && gFontconfig;
+  if (!gConfig) gConfig = FontConfigCreate();
+  return gLibrary && gConfig;
 }
 
 FontFace* FontFaceOpen(const char16_t* name, int32_t points, bool bold, bool fixedPitch) {
@@ -317,11 +317,11 @@ FontFace* FontFaceOpen(const char16_t* name, int32_t points, bool bold, bool fix
   // face; a named one that is installed wins over the spacing.
   if (fixedPitch) FcPatternAddInteger(face->pattern, FC_SPACING, FC_MONO);
   FcPatternAddDouble(face->pattern, FC_PIXEL_SIZE, face->pixels);
-  FcConfigSubstitute(nullptr, face->pattern, FcMatchPattern);
+  FcConfigSubstitute(gConfig, face->pattern, FcMatchPattern);
   FcDefaultSubstitute(face->pattern);
 
   FcResult result;
-  if (FcPattern* match = FcFontMatch(nullptr, face->pattern, &result)) {
+  if (FcPattern* match = FcFontMatch(gConfig, face->pattern, &result)) {
     face->primary = OpenFile(match, face->pixels);
     face->embolden = Emboldened(match);
     FcChar8* resolved = nullptr;

@@ -1,6 +1,6 @@
 // Inside the font layer: the platform fonts behind a FontInstance. FontFace
-// is defined in font_face.cpp, the only file that sees FreeType and
-// fontconfig.
+// is defined in font_face.cpp, the only file that sees FreeType; it and
+// font_config.cpp see fontconfig.
 #pragma once
 #include <cstdint>
 
@@ -8,6 +8,12 @@
 
 // Starts FreeType and fontconfig once; false when either cannot start.
 bool FontFaceStartUp();
+
+// The font configuration every face is resolved in: the set-up's font
+// packages under the engine's own rules (the desktop's configuration only
+// when none of those fonts is there). Null when fontconfig cannot start.
+typedef struct _FcConfig FcConfig;
+FcConfig* FontConfigCreate();
 
 // Resolves the face name (the default face when empty) and opens it at the
 // point size, bold or not, preferring a fixed-pitch face when asked. Null

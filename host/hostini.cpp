@@ -7,6 +7,7 @@
 #include "host/hostsettings.h"
 #include "host/ini.h"
 #include "host/platform/lang.h"
+#include "host/smsbridge.h"
 #include "kernel/ubstore.h"
 
 namespace {
@@ -18,7 +19,6 @@ constexpr int32_t kHostFrameRateLow = 10;  // what a rate below 1 becomes
 constexpr int32_t kHostFrameRateMax = 84;
 constexpr char kHostHomeUrl[] = "info://HOME/general/gohome.html";
 constexpr char kHostPhoneSizeDefault[] = "LARGE";
-constexpr uint16_t kHostSymbolPresets[kFontSymbols] = {0x2022, 0x25AA, 0x25E6};
 constexpr const char* kHostStorageClasses[] = {"access", "page", "persistent", "repository"};
 
 // Kept until the skin is known: it matters only when no skin loads.
@@ -41,9 +41,14 @@ void HostWiden(const char* text, char16_t* out, size_t units) {
   out[i] = u'\0';
 }
 
-void HostReadFace(const IniFile& ini, const char* key, const char* fallback, char16_t* face) {
+// A key that is there replaces the preset face, even with an empty name.
+void HostReadFace(const IniFile& ini, const char* key, const char16_t* preset, char16_t* face) {
   char text[kFontFaceUnits];  // up to 31 characters
-  ini.GetString("Fonts", key, fallback, text, sizeof text);
+  if (!ini.Get("Fonts", key)) {
+    std::memcpy(face, preset, sizeof(char16_t) * kFontFaceUnits);
+    return;
+  }
+  ini.GetString("Fonts", key, "", text, sizeof text);
   HostWiden(text, face, kFontFaceUnits);
 }
 
@@ -58,10 +63,16 @@ int32_t HostReadSizes(const IniFile& ini, const char* prefix, int32_t levels, Fo
   return count;
 }
 
-void HostReadSymbols(const IniFile& ini, const char* key, uint16_t* symbols) {
-  std::memcpy(symbols, kHostSymbolPresets, sizeof kHostSymbolPresets);
+void HostReadSymbols(const IniFile& ini, const char* key, const uint16_t* presets,
+                     uint16_t* symbols) {
+  std::memcpy(symbols, presets, sizeof(uint16_t) * kFontSymbols);
   std::optional<std::string> list = ini.Get("Fonts", key);
   if (list) HostParseNumberList(list->c_str(), symbols, kFontSymbols, 1, 65535);
+}
+
+uint16_t HostReadPort(const IniFile& ini, const char* key, uint16_t preset) {
+  int32_t port = ini.GetInt("SMS", key, preset);
+  return port >= 1 && port <= 65535 ? static_cast<uint16_t>(port) : preset;
 }
 
 }  // namespace
@@ -102,13 +113,19 @@ void HostReadIniFile(HostSettings* settings, const std::string& path) {
     if (bytes >= 0) UbstoreSetQuota(name, bytes);
   }
 
+  // Another port pair lets a second emulator run beside the first.
+  SmsBridgeSetPorts(HostReadPort(ini, "Port", kSmsBridgePort),
+                    HostReadPort(ini, "PeerPort", kSmsPeerPort));
+
   FontSettings& fonts = settings->fonts;
-  HostReadFace(ini, "Body", "Arial", fonts.bodyFace);
-  HostReadFace(ini, "BodyMono", "Lucida console", fonts.bodyMonoFace);
-  HostReadFace(ini, "Heading", "Arial", fonts.headingFace);
-  HostReadFace(ini, "HeadingMono", "Lucida console", fonts.headingMonoFace);
-  HostReadSymbols(ini, "BodySymbols", fonts.bodySymbols);
-  HostReadSymbols(ini, "HeadingSymbols", fonts.headingSymbols);
+  FontSettings presets;
+  FontDefaultSettings(&presets);
+  HostReadFace(ini, "Body", presets.bodyFace, fonts.bodyFace);
+  HostReadFace(ini, "BodyMono", presets.bodyMonoFace, fonts.bodyMonoFace);
+  HostReadFace(ini, "Heading", presets.headingFace, fonts.headingFace);
+  HostReadFace(ini, "HeadingMono", presets.headingMonoFace, fonts.headingMonoFace);
+  HostReadSymbols(ini, "BodySymbols", presets.bodySymbols, fonts.bodySymbols);
+  HostReadSymbols(ini, "HeadingSymbols", presets.headingSymbols, fonts.headingSymbols);
   fonts.bodySizeCount = HostReadSizes(ini, "Body", kFontBodyLevels, fonts.bodySizes);
   fonts.headingSizeCount = HostReadSizes(ini, "Heading", kFontHeadingLevels, fonts.headingSizes);
 }

@@ -1,5 +1,6 @@
 #include "host/hostmain.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -46,8 +47,17 @@ static bool TakePendingClose(HostSettings* settings) {
   return true;
 }
 
-void HostOnStateChanged(void* host, HostState state, uint32_t) {
+// A failure the start-up reports while nobody asked to stop is a start that
+// failed: the first one is kept to tell the user once the loop has ended.
+static void NoteFailure(HostSettings* settings, HostState state, uint32_t status) {
+  if (!ResultFailed(status) || settings->stopping || settings->startFailure != 0) return;
+  settings->startFailure = static_cast<Result>(status);
+  settings->startFailureState = state;
+}
+
+void HostOnStateChanged(void* host, HostState state, uint32_t status) {
   auto* settings = static_cast<HostSettings*>(host);
+  NoteFailure(settings, state, status);
   switch (state) {
     case HostState::ServicesUp:
       settings->hostState = HostState::ServicesUp;
@@ -108,6 +118,32 @@ void HostOnClose(HostSettings* settings) {
   }
 }
 
+void HostStartFailureText(const HostSettings* settings, char* text, size_t size) {
+  const Result failure = settings->startFailure;
+  switch (settings->startFailureState) {
+    case HostState::BridgeDown:
+      std::snprintf(text, size,
+                    "The short-message bridge could not use UDP port %u (error 0x%08X). "
+                    "Another emulator may be running: close it, or give this one other ports "
+                    "in qor.ini ([SMS] Port and PeerPort).",
+                    SmsBridgeLocalPort(), failure);
+      break;
+    case HostState::BrowserStarting:
+    case HostState::BrowserRunning:
+      std::snprintf(text, size,
+                    "The browser could not start (error 0x%08X). The emulator's memory may be "
+                    "too small: raise [Memory] Size in qor.ini.",
+                    failure);
+      break;
+    default:
+      std::snprintf(text, size,
+                    "The engine could not start (error 0x%08X). The emulator's memory may be "
+                    "too small: raise [Memory] Size in qor.ini.",
+                    failure);
+      break;
+  }
+}
+
 uint16_t* HostCreateFrameBuffer(HostSettings* settings) {
   int32_t width = settings->display.width;
   int32_t height = settings->display.height;
@@ -162,6 +198,15 @@ Result HostMain(const HostShellOps& ops) {
       HostLoopOps loop{ops.ctx, Poll, Step, ops.pumpMessages, ops.sleep, ops.quitRequested};
       result = HostRunLoop(loop);
       HostStopEngine();
+    } else {
+      NoteFailure(settings.get(), HostState::ServicesStarting, static_cast<uint32_t>(result));
+    }
+    // A start that failed ends the program with the reason, not silently.
+    if (settings->startFailure != 0) {
+      char text[320];
+      HostStartFailureText(settings.get(), text, sizeof text);
+      HostMessageBox(text);
+      result = settings->startFailure;
     }
     HostStateInstall(previous);
     ModemClose();

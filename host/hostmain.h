@@ -1,6 +1,7 @@
 // The host's entry: settings, engine block, windows, modem, engine start,
 // the main loop, and the way down again.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "host/platform/hoststate.h"
@@ -24,7 +25,8 @@ struct HostShellOps {
 constexpr Result kHostNoEngineBlock = 0x80000001;
 constexpr Result kHostNoWindow = 0x80000002;
 
-// Runs the whole host; returns the last step's result or a failure.
+// Runs the whole host; returns the last step's result or a failure. A start
+// that failed is told in a message box and returned as its failure.
 Result HostMain(const HostShellOps& ops);
 
 // The settings block of the running host (null outside HostMain).
@@ -34,6 +36,10 @@ HostSettings* HostCurrentSettings();
 void HostOnClose(HostSettings* settings);
 // The engine's report of a phase change; HostMain installs it for its run.
 void HostOnStateChanged(void* host, HostState state, uint32_t status);
+
+// What the user is told when the start failed (settings->startFailure): the
+// bridge's port taken, or the engine or browser short of memory.
+void HostStartFailureText(const HostSettings* settings, char* text, size_t size);
 
 // The engine's frame buffer, made when the main window is set up: white,
 // RGB565, rows of the screen's pitch.

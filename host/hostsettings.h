@@ -5,6 +5,7 @@
 
 #include "host/fontft.h"
 #include "host/platform/hoststate.h"
+#include "kernel/modules.h"
 
 struct HostRect {
   int32_t x, y, width, height;
@@ -26,6 +27,8 @@ struct HostSettings {
   bool browserUp;     // the browser window exists
   bool closePending;  // a close came while a start chain was running
   bool stopping;      // a stop chain runs: further closes are ignored
+  Result startFailure;        // why the start failed (0: it did not)
+  HostState startFailureState;  // the report that brought it
   int32_t keyHandled;    // a desktop key was consumed by the key table
   int32_t repeatFired;
   int32_t pressedButton;  // -1: none

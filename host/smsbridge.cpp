@@ -32,7 +32,17 @@ struct SmsBridge {
   bool stopping;
   bool armFailed;
   TskmanTimer* retry;
+  Result failure;  // why the start failed, reported with the stop
 };
+
+// Host order; set by the host before the start.
+uint16_t gLocalPort = kSmsBridgePort;
+uint16_t gPeerPort = kSmsPeerPort;
+
+// A failure answer whose word is 0 still reports a failure.
+Result FailureOf(uintptr_t error) {
+  return error != 0 ? static_cast<Result>(error) : ResultError(Mod::SmsBridge, Err::NotFound);
+}
 
 SmsBridge* gBridge = nullptr;
 TskmanTask* gBridgeTask = nullptr;
@@ -55,13 +65,14 @@ void ArmReceive(SmsBridge* b) {
 void Finish(SmsBridge* b) {
   TskmanTask* task = b->task;
   void* host = b->host;
+  Result failure = b->failure;
   TskmanCancelTimer(&b->retry);
   NetBufRelease(&b->received);
   MemFree(&b);
   gBridge = nullptr;
   gBridgeTask = nullptr;
   TskmanDestroyTask(task);
-  HostStateChanged(host, HostState::BridgeDown, 0);
+  HostStateChanged(host, HostState::BridgeDown, failure);
 }
 
 void Closed(SmsBridge* b) {
@@ -95,6 +106,7 @@ Result OnStart(void* host, TskmanTask* task) {
   b->ownsNet = true;
   if (Result r = NetStartup(task, 0); r != kOk) {
     b->ownsNet = false;
+    b->failure = r;
     Finish(b);
     return r;
   }
@@ -115,6 +127,7 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       break;
     case NetMsg::Started | kMsgFailed:
       b->ownsNet = false;
+      b->failure = FailureOf(arg2);
       Finish(b);
       break;
     case NetMsg::Created:
@@ -126,7 +139,7 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       }
       b->local = NetSockAddr{};
       b->local.family = kNetFamily;
-      b->local.port = NetSwap16(kSmsBridgePort);
+      b->local.port = NetSwap16(gLocalPort);
       NetBind(b->task, kSmsBridgeCookie, b->socket, &b->local, kNetSockAddrSize);
       break;
     case NetMsg::Bound:
@@ -172,13 +185,19 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       // A socket still being made or bound is closed when its answer comes.
       if (b->bound) NetCancelSocket(b->task, kSmsBridgeStopCookie, b->socket);
       break;
-    case NetMsg::Cancelled:
-    case NetMsg::Cancelled | kMsgFailed:
     case NetMsg::Bound | kMsgFailed:
+      if (!b->stopping) b->failure = FailureOf(arg2);
       NetClose(b->task, arg1, b->socket);
       break;
-    case NetMsg::Closed:
+    case NetMsg::Cancelled:
+    case NetMsg::Cancelled | kMsgFailed:
+      NetClose(b->task, arg1, b->socket);
+      break;
     case NetMsg::Created | kMsgFailed:
+      if (!b->stopping) b->failure = FailureOf(arg2);
+      Closed(b);
+      break;
+    case NetMsg::Closed:
     case NetMsg::Closed | kMsgFailed:
       Closed(b);
       break;
@@ -196,6 +215,14 @@ void SmsBridgeStart(void* host) {
   if (TskmanCreateTask(&task, Mod::SmsBridge, SmsBridgeHandler, host) != kOk)
     HostStateChanged(host, HostState::BridgeDown, kSmsNoMemory);
 }
+
+void SmsBridgeSetPorts(uint16_t local, uint16_t peer) {
+  if (local != 0) gLocalPort = local;
+  if (peer != 0) gPeerPort = peer;
+}
+
+uint16_t SmsBridgeLocalPort() { return gLocalPort; }
+uint16_t SmsBridgePeerPort() { return gPeerPort; }
 
 void SmsBridgeStop() {
   if (TskmanTask* task = TskmanFind(Mod::SmsBridge)) TskmanPost(task, SmsMsg::BridgeStop, 0, 0);
@@ -280,7 +307,7 @@ void SmsBridgeSend(SmsPort*, const SmsOutgoing* message, const char* peer, uint3
     return;
   }
   b->peer = NetSockAddr{};
-  b->peer.port = NetSwap16(kSmsPeerPort);
+  b->peer.port = NetSwap16(gPeerPort);
   if (Result r = NetAddrFromText(peer ? peer : "127.0.0.1", kNetFamily, &b->peer, kNetSockAddrSize);
       r != kOk) {
     SmsPostSendResult(r);

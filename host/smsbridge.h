@@ -1,6 +1,7 @@
 // The SMS datagram bridge (module 56): short messages reach the emulator,
 // and leave it, as UDP datagrams exchanged with a peer program. The bridge
-// owns one datagram socket bound to port 12345 and sends to port 12346.
+// owns one datagram socket bound to port 12345 and sends to port 12346
+// (other ports when the host sets them).
 //
 // Its start is a step of the engine's start-up: it reports host state 6 when
 // its socket is bound (the browser phase may start) and 7 when it has
@@ -17,6 +18,12 @@ struct SmsReceived;
 
 constexpr uint16_t kSmsBridgePort = 12345;
 constexpr uint16_t kSmsPeerPort = 12346;
+// The ports the next start binds and the next sends go to (host order); a 0
+// keeps the port as it is. Set from qor.ini, so that a second emulator or a
+// test can run beside one that holds the usual ports.
+void SmsBridgeSetPorts(uint16_t local, uint16_t peer);
+uint16_t SmsBridgeLocalPort();
+uint16_t SmsBridgePeerPort();
 // The cookies of the bridge's socket requests.
 constexpr uintptr_t kSmsBridgeCookie = 0x3805;
 constexpr uintptr_t kSmsBridgeStopCookie = 0x3806;
@@ -26,7 +33,8 @@ constexpr uintptr_t kSmsBridgeSendCookie = 0x3807;
 // address (A bytes; a sent one ends in its zero), then the body.
 constexpr uint32_t kSmsDatagramHead = 4;
 
-// Starts the bridge task; it reports state 6 to the host when it is up.
+// Starts the bridge task; it reports state 6 to the host when it is up, and
+// state 7 with the failure's result when its socket cannot be made or bound.
 void SmsBridgeStart(void* host);
 // Stops the bridge; it reports state 7 when it has stopped. Nothing when the
 // bridge is not running; a second stop is ignored.

@@ -1,6 +1,8 @@
 // The engine's font calls, passed to the installed renderer.
 #include "host/platform/font.h"
 
+#include <cstring>
+
 namespace {
 
 Result NoFamily(int32_t* index, const char*) {
@@ -54,3 +56,30 @@ Result FontDrawText(const FontInstance* instance, uint16_t character, PglSurface
   return gOps->drawText(instance, character, glyph, style);
 }
 void FontStubHook(PglSurface* glyph) { gOps->doneWithGlyph(glyph); }
+
+namespace {
+
+void CopyFace(char16_t* to, const char16_t* from) {
+  int i = 0;
+  for (; from[i] && i + 1 < kFontFaceUnits; ++i) to[i] = from[i];
+  to[i] = u'\0';
+}
+
+}  // namespace
+
+void FontDefaultSettings(FontSettings* settings) {
+  std::memset(settings, 0, sizeof *settings);
+  CopyFace(settings->bodyFace, u"Arial");
+  CopyFace(settings->headingFace, u"Arial");
+  CopyFace(settings->bodyMonoFace, u"Lucida console");
+  CopyFace(settings->headingMonoFace, u"Lucida console");
+  constexpr int32_t kBody[kFontBodyLevels] = {7, 8, 9, 10, 12, 14, 18};
+  constexpr int32_t kHeading[kFontHeadingLevels] = {14, 12, 11, 10, 9, 8};
+  for (int32_t i = 0; i < kFontBodyLevels; ++i) settings->bodySizes[i] = {i + 1, kBody[i]};
+  for (int32_t i = 0; i < kFontHeadingLevels; ++i) settings->headingSizes[i] = {i + 1, kHeading[i]};
+  settings->bodySizeCount = kFontBodyLevels;
+  settings->headingSizeCount = kFontHeadingLevels;
+  constexpr uint16_t kSymbols[kFontSymbols] = {0x2022, 0x25AA, 0x25E6};
+  for (int32_t i = 0; i < kFontSymbols; ++i)
+    settings->bodySymbols[i] = settings->headingSymbols[i] = kSymbols[i];
+}

@@ -71,6 +71,12 @@ struct FontSettings {
   uint16_t headingSymbols[kFontSymbols];
 };
 
+// The settings of the shipped qor.ini: "Arial", and "Lucida console" for
+// fixed pitch, in both families; the symbols 0x2022, 0x25AA, 0x25E6; body
+// sizes 7 8 9 10 12 14 18 and heading sizes 14 12 11 10 9 8 points. The host
+// reads qor.ini over the faces and symbols; tests and tools start from them.
+void FontDefaultSettings(FontSettings* settings);
+
 // One platform font: a face resolved to an installed one, at a size and
 // weight, with its own caches.
 struct FontFace;

@@ -7,10 +7,17 @@
 #include <QImage>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <thread>
 
 #include "host/hostinput.h"
@@ -155,6 +162,69 @@ bool PumpMessages(void*) {
 void Sleep(void*, int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 bool QuitRequested(void* ctx) { return Self(ctx)->quit; }
 
+// ---- terminal signals ------------------------------------------------------
+
+// Ctrl+C and SIGTERM are a close of the window, so that the stop chain runs
+// and nothing is lost. The handler only writes the signal's number into a
+// pipe that the loop watches.
+int gSignalPipe[2] = {-1, -1};
+
+void OnSignal(int number) {
+  const int saved = errno;
+  const auto byte = static_cast<unsigned char>(number);
+  [[maybe_unused]] ssize_t written = ::write(gSignalPipe[1], &byte, 1);
+  errno = saved;
+}
+
+class SignalWatch {
+ public:
+  SignalWatch() {
+    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+      gSignalPipe[0] = gSignalPipe[1] = -1;
+      return;
+    }
+    notifier_ = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [] { Take(); });
+    struct sigaction action{};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, &oldInt_);
+    ::sigaction(SIGTERM, &action, &oldTerm_);
+  }
+  ~SignalWatch() {
+    if (gSignalPipe[0] < 0) return;
+    ::sigaction(SIGINT, &oldInt_, nullptr);
+    ::sigaction(SIGTERM, &oldTerm_, nullptr);
+    notifier_.reset();
+    ::close(gSignalPipe[0]);
+    ::close(gSignalPipe[1]);
+    gSignalPipe[0] = gSignalPipe[1] = -1;
+  }
+  SignalWatch(const SignalWatch&) = delete;
+  SignalWatch& operator=(const SignalWatch&) = delete;
+
+ private:
+  // A signal that comes while the stop chain already runs ends the program
+  // as it would have without us: the way out of a stop that hangs.
+  static void Take() {
+    unsigned char number = 0;
+    while (::read(gSignalPipe[0], &number, 1) == 1) {
+      HostSettings* settings = HostCurrentSettings();
+      if (!settings) continue;
+      if (settings->stopping) {
+        std::signal(number, SIG_DFL);
+        std::raise(number);
+        continue;
+      }
+      HostOnClose(settings);
+    }
+  }
+
+  std::unique_ptr<QSocketNotifier> notifier_;
+  struct sigaction oldInt_{}, oldTerm_{};
+};
+
 }  // namespace
 
 Result QtHostRun(const QtHostHooks& hooks) {
@@ -192,7 +262,11 @@ Result QtHostRun(const QtHostHooks& hooks) {
 
   const HostShellOps shell{&host, CreateWindows, DestroyWindows, PumpMessages, Sleep,
                            QuitRequested};
-  Result result = HostMain(shell);
+  Result result;
+  {
+    SignalWatch signals;
+    result = HostMain(shell);
+  }
 
   tick.stop();
   ShellUnloadSkin();

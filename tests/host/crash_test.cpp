@@ -276,6 +276,17 @@ __attribute__((noinline)) void AssertingCaller() {
   gCrashSink = 0;
 }
 
+// What follows a function's name in a frame: its line where the build keeps
+// debug information; else (a Release build) the symbol table still names the
+// function and how far into it the frame is.
+#if QOR_LINE_INFO
+constexpr char kAfterName[] = " line ";
+constexpr char kAfterNamePattern[] = " line [0-9]+ \\+ [0-9]+ bytes\r\n";
+#else
+constexpr char kAfterName[] = " + ";
+constexpr char kAfterNamePattern[] = " \\+ [0-9]+ bytes\r\n";
+#endif
+
 class CrashDeathTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -328,13 +339,15 @@ TEST_F(CrashDeathTest, DivisionByZeroReportsItsSentenceAndTheCrashingFunction) {
         gCrashSink = CrashByDivision(7);
       },
       ::testing::KilledBySignal(SIGFPE),
-      "Assertion: The thread tried to divide an integer value by an integer divisor of zero\\. "
-      "\r\n\r\nFile: EXCEPTION\r\nLine: 0\r\n\r\nCallstack:\r\n"
-      "  0: [^\n]*CrashByDivision\\(int\\) line [0-9]+ \\+ [0-9]+ bytes\r\n");
+      std::string("Assertion: The thread tried to divide an integer value by an integer divisor "
+                  "of zero\\. \r\n\r\nFile: EXCEPTION\r\nLine: 0\r\n\r\nCallstack:\r\n  0: "
+                  "[^\n]*CrashByDivision\\(int\\)") +
+          kAfterNamePattern);
   std::string report = ReportFile();
   EXPECT_EQ(report.rfind("Assertion: The thread tried to divide an integer value", 0), 0u);
   EXPECT_NE(report.find("  0: "), std::string::npos);
-  EXPECT_NE(report.find("CrashByDivision(int) line"), std::string::npos) << report;
+  EXPECT_NE(report.find(std::string("CrashByDivision(int)") + kAfterName), std::string::npos)
+      << report;
 }
 
 TEST_F(CrashDeathTest, ANullReadReportsAnAccessViolationInTheCrashingFunction) {
@@ -344,10 +357,11 @@ TEST_F(CrashDeathTest, ANullReadReportsAnAccessViolationInTheCrashingFunction) {
         gCrashSink = CrashByNullRead();
       },
       ::testing::KilledBySignal(SIGSEGV),
-      "Assertion: The thread tried to read from or write to a virtual address for which it "
-      "does not have the appropriate access\\. \r\n\r\nFile: EXCEPTION\r\nLine: 0\r\n\r\n"
-      "Callstack:\r\n  0: [^\n]*CrashByNullRead\\(\\) line[^\n]*\r\n  1: [^\n]*CrashDeathTest");
-  EXPECT_NE(ReportFile().find("CrashByNullRead() line"), std::string::npos);
+      std::string("Assertion: The thread tried to read from or write to a virtual address for "
+                  "which it does not have the appropriate access\\. \r\n\r\nFile: EXCEPTION\r\n"
+                  "Line: 0\r\n\r\nCallstack:\r\n  0: [^\n]*CrashByNullRead\\(\\)") +
+          kAfterNamePattern + "  1: [^\n]*CrashDeathTest");
+  EXPECT_NE(ReportFile().find(std::string("CrashByNullRead()") + kAfterName), std::string::npos);
 }
 
 TEST_F(CrashDeathTest, AbortIsReportedAsAnError) {
@@ -385,7 +399,7 @@ TEST_F(CrashDeathTest, AnIgnoredAssertionReportsTheCallerAndReturns) {
                 0),
       0u)
       << err;
-  EXPECT_NE(err.find("AssertingCaller() line"), std::string::npos) << err;
+  EXPECT_NE(err.find(std::string("AssertingCaller()") + kAfterName), std::string::npos) << err;
   EXPECT_EQ(err.find("AssertReport"), std::string::npos) << err;
   EXPECT_EQ(ReportFile(), err.substr(0, err.find("The report is in")));
 }

@@ -72,26 +72,9 @@ void FontFixture::TearDown() {
   FontInstallChooser(nullptr);
 }
 
-void FontFixture::SetFace(char16_t* to, const char16_t* face) {
-  int i = 0;
-  for (; face[i] != u'\0' && i + 1 < kFontFaceUnits; ++i) to[i] = face[i];
-  to[i] = u'\0';
-}
-
 FontSettings FontFixture::ShippedSettings() {
-  FontSettings s{};
-  SetFace(s.bodyFace, u"Arial");
-  SetFace(s.bodyMonoFace, u"Lucida console");
-  SetFace(s.headingFace, u"Arial");
-  SetFace(s.headingMonoFace, u"Lucida console");
-  const int32_t body[] = {7, 8, 9, 10, 12, 14, 18};
-  for (int i = 0; i < kFontBodyLevels; ++i) s.bodySizes[i] = {i + 1, body[i]};
-  s.bodySizeCount = kFontBodyLevels;
-  const int32_t heading[] = {14, 12, 11, 10, 9, 8};
-  for (int i = 0; i < kFontHeadingLevels; ++i) s.headingSizes[i] = {i + 1, heading[i]};
-  s.headingSizeCount = kFontHeadingLevels;
-  const uint16_t symbols[] = {0x2022, 0x25AA, 0x25E6};
-  for (int i = 0; i < kFontSymbols; ++i) s.bodySymbols[i] = s.headingSymbols[i] = symbols[i];
+  FontSettings s;
+  FontDefaultSettings(&s);
   return s;
 }
 

@@ -33,9 +33,8 @@ class FontFixture : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // The shipped sizes: body 7 8 9 10 12 14 18, heading 14 12 11 10 9 8.
+  // The shipped qor.ini's fonts, as the host presets them.
   static FontSettings ShippedSettings();
-  static void SetFace(char16_t* to, const char16_t* face);
 
   // FontInit with the settings; the test fails when it does not answer 0.
   void Init(const FontSettings& settings);

@@ -6,7 +6,12 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <csignal>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -114,5 +119,75 @@ TEST_F(HostStartupTest, ASecondCloseDoesNotRunTheStopChainAgain) {
   EXPECT_EQ(QtHostRun(hooks), kUiStartFinished);
   EXPECT_EQ(log_, Join({kServicesUp, kBrowserUp, kBrowserDown, kServicesDown}));
 }
+
+// Ctrl+C and SIGTERM in the terminal are a close of the window: the whole
+// stop chain runs and the history files are saved.
+class HostSignalTest : public HostStartupTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(HostSignalTest, ASignalStopsLikeACloseAndNothingIsLost) {
+  const int signal = GetParam();
+  QtHostHooks hooks;
+  hooks.windowsCreated = [signal](QWidget* main) {
+    auto* poll = new QTimer(main);
+    QObject::connect(poll, &QTimer::timeout, main, [poll, signal] {
+      if (!HostCurrentSettings()->browserUp) return;
+      poll->stop();
+      ::raise(signal);
+    });
+    poll->start(10);
+  };
+  EXPECT_EQ(QtHostRun(hooks), kUiStartFinished);
+  EXPECT_EQ(log_, Join({kServicesUp, kBrowserUp, kBrowserDown, kServicesDown}));
+  EXPECT_TRUE(std::filesystem::exists("hist.dat"));
+  EXPECT_TRUE(std::filesystem::exists("IntHist.dat"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Terminal, HostSignalTest, ::testing::Values(SIGINT, SIGTERM));
+
+// Starts that fail end with their reason on standard error (the offscreen
+// message box) and a result that is not the normal end.
+class HostStartFailureTest : public HostFixture {
+ protected:
+  Result RunCapturing(std::string* err) {
+    ::testing::internal::CaptureStderr();
+    Result r = QtHostRun();
+    *err = ::testing::internal::GetCapturedStderr();
+    return r;
+  }
+};
+
+TEST_F(HostStartFailureTest, ABridgePortTakenIsToldAndEndsTheStart) {
+  WriteIniWithDefaultSkin();
+  int taken = ::socket(AF_INET6, SOCK_DGRAM, 0);
+  int off = 0;
+  ::setsockopt(taken, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_port = htons(smsPort_);
+  ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  std::string err;
+  Result r = RunCapturing(&err);
+  ::close(taken);
+  EXPECT_TRUE(ResultFailed(r));
+  EXPECT_NE(r, kUiStartFinished);
+  EXPECT_NE(err.find("could not use UDP port " + std::to_string(smsPort_)), std::string::npos)
+      << err;
+}
+
+// One kilobyte is too little for the task manager, four for the browser.
+class HostMemoryFailureTest : public HostStartFailureTest,
+                              public ::testing::WithParamInterface<int> {};
+
+TEST_P(HostMemoryFailureTest, TooLittleMemoryIsToldAndEndsTheStart) {
+  WriteIniWithDefaultSkin("[Memory]\nSize=" + std::to_string(GetParam()) + "\n");
+  std::string err;
+  Result r = RunCapturing(&err);
+  EXPECT_TRUE(ResultFailed(r));
+  EXPECT_NE(r, kUiStartFinished);
+  EXPECT_NE(err.find("could not start"), std::string::npos) << err;
+  EXPECT_NE(err.find("memory may be too small"), std::string::npos) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kilobytes, HostMemoryFailureTest, ::testing::Values(1, 4));
 
 }  // namespace

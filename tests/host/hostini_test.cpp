@@ -11,6 +11,7 @@
 
 #include "host/hostsettings.h"
 #include "host/platform/lang.h"
+#include "host/smsbridge.h"
 #include "kernel/ubstore.h"
 
 namespace fs = std::filesystem;
@@ -136,6 +137,19 @@ TEST_F(QorIni, StorageQuotasReachTheStorageClasses) {
   EXPECT_EQ(UbstoreGetQuota(UbstoreClassIndex("persistent")), 12500);
   // A value without digits reads 0, as the profile calls read it.
   EXPECT_EQ(UbstoreGetQuota(UbstoreClassIndex("repository")), 0);
+}
+
+TEST_F(QorIni, TheBridgePortsAreSettings) {
+  ReadIni("[SMS]\nPort=23456\nPeerPort=23457\n");
+  EXPECT_EQ(SmsBridgeLocalPort(), 23456);
+  EXPECT_EQ(SmsBridgePeerPort(), 23457);
+  // Missing or out of range: the usual pair, whatever was set before.
+  ReadIni("[SMS]\nPort=0\nPeerPort=70000\n");
+  EXPECT_EQ(SmsBridgeLocalPort(), 12345);
+  EXPECT_EQ(SmsBridgePeerPort(), 12346);
+  ReadIni("[SMS]\nPort=23456\n");
+  ReadIni("");
+  EXPECT_EQ(SmsBridgeLocalPort(), 12345);
 }
 
 TEST(Ubstore, ClassesAndQuotas) {

@@ -1,6 +1,7 @@
 // The SMS datagram bridge with a UDP peer on loopback: its start and stop,
 // every form of the datagram body, malformed datagrams, sending, and the
-// engine heap over many datagrams. Binds ports 12345 and 12346.
+// engine heap over many datagrams. The bridge and its peer get ports the
+// system has free.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -19,6 +20,7 @@
 #include "kernel/heap.h"
 #include "net/netsock.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/udp_ports.h"
 
 namespace {
 
@@ -51,6 +53,11 @@ class SmsBridgeTest : public EngineFixture {
     EngineFixture::SetUp();
     platform->now = 1234567;
     peer = ::socket(AF_INET, SOCK_DGRAM, 0);
+    std::vector<uint16_t> ports = FreeUdpPorts(2);
+    ASSERT_EQ(ports.size(), 2u);
+    bridgePort = ports[0];
+    peerPort = ports[1];
+    SmsBridgeSetPorts(bridgePort, peerPort);
   }
   void TearDown() override {
     if (TskmanFind(Mod::SmsBridge)) {
@@ -58,6 +65,7 @@ class SmsBridgeTest : public EngineFixture {
       Run([] { return !TskmanFind(Mod::SmsBridge); });
     }
     ::close(peer);
+    SmsBridgeSetPorts(kSmsBridgePort, kSmsPeerPort);
     sms.reset();
     EngineFixture::TearDown();
   }
@@ -94,7 +102,7 @@ class SmsBridgeTest : public EngineFixture {
   void SendToBridge(const std::string& datagram) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_port = htons(kSmsBridgePort);
+    a.sin_port = htons(bridgePort);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::sendto(peer, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
   }
@@ -112,6 +120,7 @@ class SmsBridgeTest : public EngineFixture {
 
   int host = 0;  // the host context handed through
   int peer = -1;
+  uint16_t bridgePort = 0, peerPort = 0;
   std::unique_ptr<Recorder> sms;
   std::vector<Seen> seen;
 };
@@ -120,7 +129,7 @@ TEST_F(SmsBridgeTest, StartingBindsThePortAndLetsTheBrowserPhaseBegin) {
   StartBridge();
   EXPECT_EQ(platform->states[0].host, &host);
   EXPECT_EQ(platform->states[0].status, 0u);
-  EXPECT_EQ(HostSocket(kSmsBridgePort), -1);  // taken by the bridge
+  EXPECT_EQ(HostSocket(bridgePort), -1);  // taken by the bridge
 }
 
 TEST_F(SmsBridgeTest, StoppingCancelsClosesAndEndsTheServicesPhase) {
@@ -133,7 +142,7 @@ TEST_F(SmsBridgeTest, StoppingCancelsClosesAndEndsTheServicesPhase) {
   EXPECT_EQ(platform->states[1].status, 0u);
   EXPECT_EQ(TskmanFind(Mod::SmsBridge), nullptr);
   EXPECT_EQ(TskmanFind(Mod::Net), nullptr);  // it started the socket layer, so it stops it
-  int fd = HostSocket(kSmsBridgePort);
+  int fd = HostSocket(bridgePort);
   EXPECT_GE(fd, 0);
   ::close(fd);
   SmsBridgeStop();  // no task: nothing
@@ -153,13 +162,15 @@ TEST_F(SmsBridgeTest, WithThePortTakenTheStartFailsToTheServicesStop) {
   int taken = ::socket(AF_INET6, SOCK_DGRAM, 0);
   sockaddr_in6 a{};
   a.sin6_family = AF_INET6;
-  a.sin6_port = htons(kSmsBridgePort);
+  a.sin6_port = htons(bridgePort);
   int off = 0;
   ::setsockopt(taken, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
   ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
   SmsBridgeStart(&host);
   ASSERT_TRUE(Run([&] { return !platform->states.empty(); }));
   EXPECT_EQ(platform->states[0].state, 7);
+  // The stop says why, so that the host can tell the user.
+  EXPECT_TRUE(ResultFailed(platform->states[0].status));
   EXPECT_EQ(TskmanFind(Mod::SmsBridge), nullptr);
   ::close(taken);
 }
@@ -264,7 +275,7 @@ class SmsBridgeSendTest : public SmsBridgeTest {
  protected:
   void SetUp() override {
     SmsBridgeTest::SetUp();
-    receiver = HostSocket(kSmsPeerPort);
+    receiver = HostSocket(peerPort);
     ASSERT_GE(receiver, 0);
   }
   void TearDown() override {

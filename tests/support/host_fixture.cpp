@@ -7,6 +7,8 @@
 
 #include <fstream>
 
+#include "tests/support/udp_ports.h"
+
 void HostFixture::SetUpTestSuite() {
   static int argc = 1;
   static char name[] = "host_tests";
@@ -26,6 +28,11 @@ void HostFixture::SetUp() {
   ASSERT_EQ(::grantpt(modem_), 0);
   ASSERT_EQ(::unlockpt(modem_), 0);
   std::ofstream("modem.ini") << "[modem]\nport=" << ::ptsname(modem_) << "\n";
+  std::vector<uint16_t> ports = FreeUdpPorts(2);
+  ASSERT_EQ(ports.size(), 2u);
+  smsPort_ = ports[0];
+  smsPeerPort_ = ports[1];
+  WriteIni("");
 }
 
 void HostFixture::TearDown() {
@@ -34,7 +41,12 @@ void HostFixture::TearDown() {
   std::filesystem::remove_all(dir_);
 }
 
-void HostFixture::WriteIni(const std::string& text) { std::ofstream("qor.ini") << text; }
+void HostFixture::WriteIni(const std::string& text) {
+  std::ofstream out("qor.ini");
+  out << text;
+  if (text.find("[SMS]") == std::string::npos)
+    out << "\n[SMS]\nPort=" << smsPort_ << "\nPeerPort=" << smsPeerPort_ << "\n";
+}
 
 void HostFixture::WriteIniWithDefaultSkin(const std::string& more) {
   WriteIni(std::string("[Display]\nSkin=") + QOR_SOURCE_DIR +

@@ -41,12 +41,6 @@ Result TestProc(PwlControl* control, PwlControl*, void* data, uint32_t flags, ui
 
 const PwlControlClass kTestClass{nullptr, TestProc, nullptr, sizeof(PwlCheckHead)};
 
-void SetFace(char16_t* to, const char16_t* face) {
-  int i = 0;
-  for (; face[i] && i + 1 < kFontFaceUnits; ++i) to[i] = face[i];
-  to[i] = 0;
-}
-
 }  // namespace
 
 std::vector<uint32_t> TestClassLog::Messages(const PwlControl* c) const {
@@ -72,17 +66,8 @@ void RemoveTestClasses() {
 }
 
 FontSettings PwlTestFontSettings() {
-  FontSettings s{};
-  SetFace(s.bodyFace, u"Arial");
-  SetFace(s.bodyMonoFace, u"Lucida console");
-  SetFace(s.headingFace, u"Arial");
-  SetFace(s.headingMonoFace, u"Lucida console");
-  const int32_t body[] = {7, 8, 9, 10, 12, 14, 18};
-  for (int i = 0; i < kFontBodyLevels; ++i) s.bodySizes[i] = {i + 1, body[i]};
-  s.bodySizeCount = kFontBodyLevels;
-  const int32_t heading[] = {14, 12, 11, 10, 9, 8};
-  for (int i = 0; i < kFontHeadingLevels; ++i) s.headingSizes[i] = {i + 1, heading[i]};
-  s.headingSizeCount = kFontHeadingLevels;
+  FontSettings s;
+  FontDefaultSettings(&s);
   return s;
 }
 
