@@ -13,6 +13,7 @@
 #include "host/platform/shell.h"
 #include "host/skin.h"
 #include "host/smsbridge.h"
+#include "host/smsservice.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
@@ -51,10 +52,14 @@ void HostOnStateChanged(void* host, HostState state, uint32_t) {
   switch (state) {
     case HostState::ServicesUp:
       settings->hostState = HostState::ServicesUp;
-      if (TakePendingClose(settings))
+      if (TakePendingClose(settings)) {
         UiStopServices();
-      else
+      } else {
+        // The SMS service takes what the bridge receives, so it starts first
+        // and stops after it.
+        SmsServiceStart();
         SmsBridgeStart(host);
+      }
       break;
     case HostState::BrowserRunning:
       settings->hostState = HostState::BrowserRunning;
@@ -74,6 +79,7 @@ void HostOnStateChanged(void* host, HostState state, uint32_t) {
         settings->hostState = HostState::BrowserRunning;
       break;
     case HostState::BridgeDown:
+      SmsServiceStop();
       UiStopServices();
       break;
     default:
