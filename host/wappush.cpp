@@ -196,7 +196,7 @@ void ReadGeneral(Reader& r, Value* v) {
     uint64_t n = 0;
     if (r.bad) return;
     // Only plain integers become text; other compound values are passed by.
-    if (b < kLengthQuote && ReadLongInteger(r, length, &n))
+    if (b < kLengthQuote && length <= 8 && ReadLongInteger(r, length, &n))
       v->SetNumber(n);
     else
       r.at += length;
