@@ -95,7 +95,8 @@ void SmsReadAddressing(const SmsReceived* m, SmsAddressing* out) {
     out->total = h > 1 ? d[1] : 0;
     out->sequence = static_cast<uint8_t>(h > 2 ? d[2] + 1 : 1);
     out->reference = m->port;
-    out->port = h > 4 ? static_cast<uint16_t>(d[3] << 8 | d[4]) : m->port;
+    const uint16_t inHeader = h > 4 ? static_cast<uint16_t>(d[3] << 8 | d[4]) : 0;
+    out->port = inHeader ? inHeader : m->port;
     return;
   }
   if (d[0] + 1u == h) ReadElements(d, h, out);

@@ -6,8 +6,9 @@
 // - The bridge's port form (kind 2, first header byte 0): header byte 1 the
 //   number of segments, byte 2 the segment's number less one; the datagram's
 //   port is the message's reference when it has segments. The destination
-//   port is header bytes 3-4 (big-endian) when the header holds them, else
-//   the datagram's port.
+//   port is header bytes 3-4 (big-endian) when the header holds them and
+//   they are not zero (the bridge's own sends leave them zero), else the
+//   datagram's port.
 // - A standard user-data header (its first byte its own length): element 0
 //   (8-bit reference) or 8 (16-bit reference) for segments, element 5
 //   (16-bit ports) or 4 (8-bit ports) for the destination port.

@@ -432,6 +432,8 @@ TEST_F(SmsAddressingTest, PortsAndSegmentsOfBothCodings) {
        {1, 2948, 77, 3, 2}},
       {"the port form, a segment without a port: its reference", 2, B({0, 2, 0}), 77,
        {1, 77, 77, 2, 1}},
+      {"the port form, zeros where the port would be", 2, B({0, 1, 0, 0, 0}), 2948,
+       {1, 2948, 2948, 1, 1}},
       {"a standard header with 16-bit ports", 0, B({6, 5, 4, 0x0B, 0x84, 0x23, 0xF0}), 0,
        {1, 2948, 0, 0, 1}},
       {"a standard header with ports and a 8-bit reference", 0,
