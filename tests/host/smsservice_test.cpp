@@ -211,3 +211,24 @@ TEST_F(SmsServiceTest, SettingsNoticesAndOtherMessagesAreIgnored) {
 }
 
 }  // namespace
+
+namespace {
+
+using SmsSendResultTest = EngineFixture;
+
+// With no SMS service to take it, a send's outcome goes nowhere rather than
+// to every task.
+TEST_F(SmsSendResultTest, AnOutcomeWithoutTheServiceIsNotBroadcast) {
+  Recorder bystander(Mod::TestCode);
+  Pump();
+  NetBufChain* data = NetBufAlloc(1);
+  SmsOutgoing m{};
+  m.type = SmsType::Message;
+  m.data = data;
+  SmsBridgeSend(nullptr, &m, nullptr, 0, 1, 0, 0, nullptr);
+  Pump();
+  EXPECT_EQ(bystander.Count(SmsMsg::SendResult), 0u);
+  NetBufRelease(&data);
+}
+
+}  // namespace
