@@ -553,10 +553,10 @@ void Route(const SmsReceived* r) {
 
 TEST_F(SmsServicePushTest, APushInSegmentsIsPlacedOnceItsLastSegmentComes) {
   const Bytes pdu = Push(B({0xAE, 0xAF, 0x80}), std::string(300, 'p') + "end");
-  const Bytes pieces[] = {pdu.substr(0, 130), pdu.substr(130, 130), pdu.substr(260)};
+  const Bytes segments[] = {pdu.substr(0, 130), pdu.substr(130, 130), pdu.substr(260)};
   for (int seq : {3, 1, 2}) {
     EXPECT_TRUE(urls.empty());
-    Receive(Decode(2, "+4911", B({0, 3, seq - 1, 0x0B, 0x84}), 0x4242, pieces[seq - 1]));
+    Receive(Decode(2, "+4911", B({0, 3, seq - 1, 0x0B, 0x84}), 0x4242, segments[seq - 1]));
   }
   ASSERT_EQ(urls.size(), 1u);
   EXPECT_EQ(SmsServicePendingPushes(), 0u);
