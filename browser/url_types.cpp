@@ -111,6 +111,15 @@ void TakeRow(UrlLoad* load, const UrlContentTypeRow* row, uint32_t typeId) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// --- Pushed objects: push:sender.serial ------------------------------------
+// A pushed object exists only as the cached load push delivery placed; a
+// request that misses the cache finds nothing behind the URL.
+Result PushStep(UrlRequestRec*, UrlLoad* load) {
+  load->status = 404;
+  load->events |= UrlEvent::StatusKnown;
+  return kUrlNotFound;
+}
+
 }  // namespace
 
 // Rows of later handlers go into these tables, in the order lookups try them.
@@ -133,6 +142,7 @@ const uint32_t kUrlContentTypeCount = sizeof kUrlContentTypes / sizeof kUrlConte
 
 const UrlSchemeRow kUrlSchemes[] = {
     {RomStep, RomClose, "file", nullptr, nullptr, RomStart, UrlSchemeFlag::Cached},
+    {PushStep, nullptr, "push", nullptr, nullptr, nullptr, 0},
 };
 const uint32_t kUrlSchemeCount = sizeof kUrlSchemes / sizeof kUrlSchemes[0];
 

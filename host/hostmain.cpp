@@ -14,6 +14,7 @@
 #include "host/platform/shell.h"
 #include "host/skin.h"
 #include "host/smsbridge.h"
+#include "host/smsservice.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
@@ -61,10 +62,14 @@ void HostOnStateChanged(void* host, HostState state, uint32_t status) {
   switch (state) {
     case HostState::ServicesUp:
       settings->hostState = HostState::ServicesUp;
-      if (TakePendingClose(settings))
+      if (TakePendingClose(settings)) {
         UiStopServices();
-      else
+      } else {
+        // The SMS service takes what the bridge receives, so it starts first
+        // and stops after it.
+        SmsServiceStart();
         SmsBridgeStart(host);
+      }
       break;
     case HostState::BrowserRunning:
       settings->hostState = HostState::BrowserRunning;
@@ -84,6 +89,7 @@ void HostOnStateChanged(void* host, HostState state, uint32_t status) {
         settings->hostState = HostState::BrowserRunning;
       break;
     case HostState::BridgeDown:
+      SmsServiceStop();
       UiStopServices();
       break;
     default:

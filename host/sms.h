@@ -2,8 +2,8 @@
 // with it, the PDU coding of the phone's AT interface, and the dispatch that
 // sends each message over the serial phone or as a datagram (smsbridge.h).
 //
-// No Sms task exists in this engine; what the host would deliver to it goes
-// to every task (0x3802) or, for received records, is freed on the spot.
+// The Sms task is the SMS service (smsservice.h); without it a send's
+// outcome goes nowhere and a received record is freed on the spot.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -93,7 +93,7 @@ bool SmsIsIpAddress(const char* text);
 // Finds the Sms task and hands it a record; frees the record when there is
 // no task to take it.
 void SmsDeliver(SmsReceived* record);
-// 0x3802 to the Sms task (to every task when there is none).
+// 0x3802 to the Sms task (nothing when there is none).
 void SmsPostSendResult(uintptr_t result);
 
 // An SMS-DELIVER PDU as hexadecimal text, after a "+CMT:" line announcing

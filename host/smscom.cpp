@@ -105,7 +105,8 @@ void SmsDeliver(SmsReceived* record) {
 }
 
 void SmsPostSendResult(uintptr_t result) {
-  TskmanPost(TskmanFind(Mod::Sms), SmsMsg::SendResult, result, 0);
+  // A null target would reach every task.
+  if (TskmanTask* sms = TskmanFind(Mod::Sms)) TskmanPost(sms, SmsMsg::SendResult, result, 0);
 }
 
 Result SmsPortOpen(SmsPort** handle, TskmanTask* engineTask) {

@@ -2,6 +2,9 @@
 
 #include <cstddef>
 
+#include "browser/cache.h"
+#include "browser/url.h"
+#include "kernel/mem.h"
 #include "kernel/tskservice.h"
 
 namespace {
@@ -11,7 +14,7 @@ struct NotifyContext {
   bool stopping;
 };
 
-Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t, uintptr_t);
+Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t);
 
 // The stop answers the task that started it.
 constexpr TskService kNotify{.module = Mod::Notify,
@@ -23,11 +26,28 @@ constexpr TskService kNotify{.module = Mod::Notify,
                              .stop = NotifyMsg::Stop,
                              .stopped = NotifyMsg::Stopped};
 
-Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t, uintptr_t) {
+// Until pushes are routed, each is dropped: its object leaves the cache and
+// goes as soon as no request holds it.
+void DropPush(char* url) {
+  UrlParsed parsed;
+  if (UrlParse(&parsed, url, 0) == kOk) {
+    if (UrlLoad* load = CacheFindByName(&parsed); load && (load->flags & UrlFlag::Kept)) {
+      CacheRemove(load);
+      UrlLoadClearFlags(load, UrlFlag::Kept);
+    }
+    UrlFreeParsed(&parsed);
+  }
+  MemFree(&url);
+}
+
+Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t) {
   auto* ctx = static_cast<NotifyContext*>(context);
   switch (message) {
     case TskMsg::Start:
       TskServiceAnswerStarted(kNotify, ctx);
+      return kOk;
+    case NotifyMsg::Push:
+      DropPush(reinterpret_cast<char*>(arg1));
       return kOk;
     case NotifyMsg::Stop:
       if (!ctx->stopping) return kOk;

@@ -1,5 +1,6 @@
 // Push reception (module 69): receives pushed messages for the inbox. For
-// now it is started and stopped with the services.
+// now it is started and stopped with the services, and drops every push it
+// is told of: it frees the URL and the pushed object.
 #pragma once
 #include <cstdint>
 
@@ -8,6 +9,10 @@
 #include "kernel/tskman.h"
 
 namespace NotifyMsg {
+// {URL text, 0}: a pushed object waits in the cache under that URL, locked
+// there (UrlFlag::Kept) until push reception is done with it. The task owns
+// the text (engine memory).
+constexpr uint32_t Push = Msg(Mod::Notify, 0x00);
 constexpr uint32_t Stop = Msg(Mod::Notify, 0x05), Stopped = Msg(Mod::Notify, 0x06), Started = Msg(Mod::Notify, 0x07);
 }
 constexpr Result kNotifyNoMemory = ResultError(Mod::Notify, Err::NoMemory);
