@@ -89,6 +89,8 @@ const FileCase kFiles[] = {
     {"anim_giflib", 1, 0},
 };
 
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
+
 class GifFileTest : public HeapFixture,
                     public ::testing::WithParamInterface<std::tuple<FileCase, uint32_t>> {};
 
