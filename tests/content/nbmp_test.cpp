@@ -38,7 +38,8 @@ void ExpectDecoded(Output& out, const NbmpTestImage& want, const std::string& wh
     EXPECT_EQ(frame->width, f.width) << where;
     EXPECT_EQ(frame->height, f.height) << where;
     EXPECT_EQ(frame->delay, f.delay) << where;
-    ASSERT_EQ(std::memcmp(NbmpFramePixels(frame), f.cells.data(), f.cells.size()), 0)
+    ASSERT_EQ(std::vector<uint8_t>(NbmpFramePixels(frame), NbmpFramePixels(frame) + f.cells.size()),
+              f.cells)
         << where << " frame " << i;
     end = static_cast<uint32_t>(NbmpFramePixels(frame) + f.cells.size() - out.data());
   }
