@@ -167,7 +167,10 @@ void SetUpImage(GifDecoder* d) {
   if (d->width < d->visibleWidth) d->visibleWidth = d->width;
   d->visibleHeight = d->top < d->screenHeight ? d->screenHeight - d->top : 0;
   if (d->height < d->visibleHeight) d->visibleHeight = d->height;
-  if (d->scaled) {
+  if (d->scaled && !d->screenHeight) {
+    // A screen with no rows shows nothing of any image.
+    d->outLeft = d->outTop = d->frameWidth = d->frameHeight = 0;
+  } else if (d->scaled) {
     d->outLeft = static_cast<uint32_t>(uint64_t{d->left} * d->outWidth / d->screenWidth);
     d->outTop = static_cast<uint32_t>(uint64_t{d->top} * d->outHeight / d->screenHeight);
     d->frameWidth = static_cast<uint32_t>(uint64_t{d->visibleWidth} * d->outWidth / d->screenWidth);

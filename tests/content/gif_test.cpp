@@ -447,4 +447,20 @@ TEST_F(GifScreenTest, FittingToTheScreenKeepsEverySecondRowAndColumn) {
   FreeOutput(&plain.output);
 }
 
+// A logical screen with no rows, wider than the screen: fitted to one row,
+// where no frame can show.
+TEST_F(GifScreenTest, FittedScreenWithoutRowsShowsNoFrame) {
+  platform->MakeScreen(20, 30);
+  GifWriter w;
+  w.Header(300, 0);
+  w.Descriptor(0, 0, 4, 4);
+  w.Data(2, std::vector<uint32_t>(16, 1));
+  w.Trailer();
+  DecodeRun run = Decode(w.out, 0, ContentRequest::FitToScreen);
+  ASSERT_EQ(run.result, kOk);
+  EXPECT_EQ(FirstImage(run)->width, 20u);
+  EXPECT_EQ(FirstImage(run)->frameCount, 0u);
+  FreeOutput(&run.output);
+}
+
 }  // namespace
