@@ -13,7 +13,7 @@ constexpr uint32_t kAttrTitle = 0x36;
 
 // The internal answers of the callbacks, turned into build errors.
 constexpr Result kNoMemory = ResultError(Mod::WtlWmlc, Err::NoMemory);
-constexpr Result kNotWml = ResultError(Mod::WtlWmlc, Err::BadArg);
+constexpr Result kStopped = ResultError(Mod::WtlWmlc, Err::BadArg);  // the build has failed
 
 // Attribute value tokens of WML (for every attribute); titles may use them.
 struct ValueToken {
@@ -43,15 +43,19 @@ bool HasPrefix(const char16_t* text, const char* prefix) {
   return LibcWStrLen(text) >= n && LibcStrWStrNICmp(prefix, text, n) == 0;
 }
 
-Result StartDocument(WbxmlHandler*, const char16_t* publicId, uint32_t number) {
+bool IsWml(const char16_t* publicId, uint32_t number) {
   if (publicId && *publicId)
     return HasPrefix(publicId, "-//WAPFORUM//DTD WML") ||
-                   HasPrefix(publicId, "-//WAPFORUM//DTD WTA-WML")
-               ? kOk
-               : kNotWml;
+           HasPrefix(publicId, "-//WAPFORUM//DTD WTA-WML");
   for (uint32_t id : kWmlIds)
-    if (id == number) return kOk;
-  return kNotWml;
+    if (id == number) return true;
+  return false;
+}
+
+// The decoder reads on whatever the answer here; the build stops after it.
+Result StartDocument(WbxmlHandler* handler, const char16_t* publicId, uint32_t number) {
+  if (!IsWml(publicId, number)) Self(handler)->error = WmlcError::BadDeck;
+  return kOk;
 }
 
 // The card's nodes go to the load together.
@@ -68,6 +72,7 @@ void CommitCard(WmlcBuilder* b) {
 
 Result ElementBegin(WbxmlHandler* handler, uint32_t token) {
   WmlcBuilder* b = Self(handler);
+  if (b->error) return kStopped;
   ++b->depth;
   if (token != kTagCard) return kOk;
   if (WmlcNewElement(b) != kOk) return kNoMemory;
@@ -97,6 +102,7 @@ Result Attribute(WbxmlHandler* handler, uint32_t token, const char16_t* value, u
 
 Result Text(WbxmlHandler* handler, const char16_t* text, uint32_t length) {
   WmlcBuilder* b = Self(handler);
+  if (b->error) return kStopped;
   if (!b->cardDepth) return kOk;
   bool blank = true;
   for (uint32_t i = 0; i < length && blank; ++i)
@@ -173,6 +179,7 @@ Result WmlcDeckBuild(WmlcBuilder* builder, uint8_t byte) {
   if (UtilDataChunkAppend(&builder->bytes, &byte, 1, Mod::WtlWmlc) != kOk)
     return builder->error = WmlcError::NoMemory;
   const Result r = WbxmlDecode(builder->decoder, &builder->handler, &builder->bytes);
+  if (builder->error) return builder->error;  // not a deck
   if (r == kOk) return kOk;
   if (r == kWbxmlFinished) {
     builder->done = 1;
