@@ -50,5 +50,6 @@ bool RenderPumpHandle(RenderPump* pump, uint32_t message, uintptr_t arg1, uintpt
 // Runs the pump once over what the load holds now.
 void RenderPumpRun(RenderPump* pump);
 // Ends the pump before its load has ended: an open sink is closed and the
-// pump's pending turn withdrawn.
+// pump's pending turn withdrawn. A pump must be finished or aborted before
+// its request is done.
 void RenderPumpAbort(RenderPump* pump);

@@ -75,7 +75,7 @@ Result ElementBegin(WbxmlHandler* handler, uint32_t token) {
   if (b->error) return kStopped;
   ++b->depth;
   if (token != kTagCard) return kOk;
-  if (WmlcNewElement(b) != kOk) return kNoMemory;
+  if (WmlcNewElement(b) != kOk || !b->element) return kNoMemory;
   HtmlNode* card = b->element;
   b->element = nullptr;
   card->kind = HtmlNodeKind::Card;
