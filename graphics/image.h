@@ -52,7 +52,9 @@ struct ContentImage {
   uint32_t textImage;   // 1 for a text image
   char16_t* text;
   ContentImageFrame* currentFrame;  // the last on-demand decode
-  Result (*decodeFrame)(ContentImage* image, uint32_t frame);
+  // Decodes one frame of the kept body: a new frame, each band its own
+  // allocation, that the reader frees; null when it cannot be decoded.
+  ContentImageFrame* (*decodeFrame)(ContentImage* image, uint32_t frame);
   void* keptBody;
   void* decoderState;
 

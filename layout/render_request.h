@@ -7,11 +7,13 @@
 
 struct BenPage;
 
-// A load request as the sinks see it: the page object the load fills and
-// the handle of the page it renders.
+// A load request as the sinks see it: the page object the load fills, the
+// handle of the page it renders, and the access word of the browser context
+// that made it (the WTAI level is chosen by it).
 struct RenderRequest {
   BenPage* object;
   uintptr_t page;
+  uint32_t accessOk = 0;
 };
 
 // The decoded image's record: the sinks read its width and height, the
@@ -28,3 +30,5 @@ constexpr uint32_t Image = 5;
 
 // The page handle a load request renders.
 uintptr_t RenderRequestGetPage(const RenderRequest* request);
+// The access word of the browser context that made the request; 0 for none.
+uint32_t RenderRequestGetAccessOk(const RenderRequest* request);

@@ -10,10 +10,20 @@ const RenderSinkRow kRows[] = {
     {RenderClass::Image, Empty, PwlImageSinkWrite, Empty},
 };
 
+const RenderSinkRow* gExtraRows = nullptr;
+uint32_t gExtraCount = 0;
+
 }  // namespace
 
 const RenderSinkRow* RenderFindSink(uint32_t contentClass) {
   for (const RenderSinkRow& row : kRows)
     if (row.contentClass == contentClass) return &row;
+  for (uint32_t i = 0; i < gExtraCount; ++i)
+    if (gExtraRows[i].contentClass == contentClass) return &gExtraRows[i];
   return nullptr;
+}
+
+void RenderSetExtraRows(const RenderSinkRow* rows, uint32_t count) {
+  gExtraRows = rows;
+  gExtraCount = rows ? count : 0;
 }

@@ -6,7 +6,10 @@
 #include "kernel/modules.h"
 #include "layout/render_request.h"
 
-// (request, a word the sink does not read, the data, flags).
+// (request, the sink's word, the data, flags). Open and close are given the
+// address of the sink's word, where open may keep the sink's own record;
+// write is given the word itself and one object of the load's output, or no
+// data. The image row reads its data as the decoded image's size record.
 using RenderSinkOp = Result (*)(RenderRequest* request, uintptr_t unused, const void* data,
                                 uint32_t flags);
 
@@ -17,5 +20,16 @@ struct RenderSinkRow {
   RenderSinkOp close;
 };
 
-// The row of a content class, or null.
+// What a sink answers besides 0 (consumed) and a failure.
+namespace RenderSinkAnswer {
+constexpr Result Deferred = 0x801d;  // open: opened; the sink completes later
+constexpr Result Again = 0x800e;     // write: not taken; call again without data first
+constexpr Result NotDrawn = 0x800F;  // write: taken, nothing to draw
+}  // namespace RenderSinkAnswer
+
+// The row of a content class, or null: the product's rows first, then the
+// extra ones.
 const RenderSinkRow* RenderFindSink(uint32_t contentClass);
+// Extra rows looked up after the product's own (the tests' sinks); null and
+// 0 remove them.
+void RenderSetExtraRows(const RenderSinkRow* rows, uint32_t count);
