@@ -1,5 +1,6 @@
 #include "markup/html_node.h"
 
+#include "browser/status.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
@@ -93,7 +94,7 @@ Result HtmlAdverAttribute(HtmlNode* node, const char* name, const char16_t* valu
     if (node->object.sourceType == HtmlImageSource::None) {
       // No image comes of this element: the status indicator is told so.
       node->handedOver = 1;
-      if (TskmanTask* status = TskmanFind(Mod::Status)) TskmanPost(status, kHtmlAdverNoImage, 0, 0);
+      if (TskmanTask* status = TskmanFind(Mod::Status)) TskmanPost(status, StatusMsg::AdverNone, 0, 0);
       return kOk;
     }
   } else if (LibcStrICmp(name, "inline") == 0) {

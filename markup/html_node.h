@@ -66,7 +66,6 @@ Result HtmlCopyAttrValue(char16_t** out, uint32_t* length, const char16_t* value
 
 // --- The adver element -----------------------------------------------------
 // The status indicator's answer for an adver element without an image.
-constexpr uint32_t kHtmlAdverNoImage = Msg(Mod::Status, 8);  // 14600 {0, 0}
 
 // Decodes the image object and posts the image to the status indicator;
 // installed by the image handlers, which come above the document model.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "browser/status.h"
 #include "kernel/datachunk.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
@@ -142,7 +143,8 @@ TEST_P(HtmlAdverTest, HandsOverOnceBothAreKnown) {
     EXPECT_EQ(gDecoded[0].workBufferSize, sizeof work);
   }
   Pump();
-  EXPECT_EQ(status.Count(kHtmlAdverNoImage), static_cast<size_t>(c.noImagePosts));
+  static_assert(StatusMsg::AdverNone == 14600);  // the number the status task takes
+  EXPECT_EQ(status.Count(StatusMsg::AdverNone), static_cast<size_t>(c.noImagePosts));
   HtmlNodeFree(node);
   EXPECT_EQ(HeapGetStats().freeBytes, heap);
 }
