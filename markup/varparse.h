@@ -64,6 +64,10 @@ struct VarParseSource {
 
 // The product's sources, ended by a row of null name.
 extern const VarParseSource kVarParseSources[];
+// The table new jobs read (null restores kVarParseSources); returns the old.
+// The modules that serve variables sit above the template engine, so their
+// table is installed from above.
+const VarParseSource* VarParseInstallSources(const VarParseSource* rows);
 
 // A new job reading kVarParseSources. With registerFlag set, the job's work
 // runs on messages to the variable-substitution task (inline while that task

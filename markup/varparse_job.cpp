@@ -16,6 +16,10 @@ const VarParseSource kVarParseSources[] = {
 
 namespace {
 
+// The sources themselves live in the modules above this one, which install
+// their table at start; until then new jobs read the empty one.
+const VarParseSource* gDefaultSources = kVarParseSources;
+
 struct Frame {
   Frame* outer;
   const VarParseSource* source;
@@ -405,7 +409,7 @@ Result VarParseCreate(VarParseJob** job, uint32_t registerFlag, void* owner) {
   j->serial = ++gSerial;
   j->registered = registerFlag != 0;
   j->owner = owner;
-  j->sources = kVarParseSources;
+  j->sources = gDefaultSources;
   VarParseJob** link = &gJobs;
   while (*link) link = &(*link)->nextJob;
   *link = j;
@@ -510,4 +514,10 @@ void VarParseSourceDone(void* cell) {
 void VarParseRunPosted(uintptr_t job, uintptr_t serial) {
   auto* j = reinterpret_cast<VarParseJob*>(job);
   if (IsLive(j) && j->serial == serial) Run(j);
+}
+
+const VarParseSource* VarParseInstallSources(const VarParseSource* rows) {
+  const VarParseSource* old = gDefaultSources;
+  gDefaultSources = rows ? rows : kVarParseSources;
+  return old;
 }
