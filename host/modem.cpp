@@ -359,9 +359,10 @@ uint32_t ModemAvailable(ModemState* m) {
 void ModemIoctl(ModemState*) {}
 void ModemFlush(ModemState*) {}
 
-void ShellGetDeviceId(TskmanTask* task, char* buffer) {
+Result HostGetDeviceId(TskmanTask* task, char* buffer) {
   std::memcpy(buffer, "12345678", 8);
-  TskmanPost(task, 0x4700, 0, 8);
+  TskmanPost(task, kShellDeviceIdMessage, 0, 8);
+  return kOk;
 }
 
 Result PalScardOpen() { return kPalScardNotSupported; }

@@ -57,7 +57,9 @@ uint32_t ModemFailureCode(const char* line);
 
 // The device-identity service: "12345678" (8 characters, no terminator) into
 // the buffer, then 0x4700 (0, 8) to the task.
-void ShellGetDeviceId(TskmanTask* task, char* buffer);
+// The answer to the asking task, {0, 8}: module 71's first message (0x4700).
+constexpr uint32_t kShellDeviceIdMessage = Msg(71, 0);
+Result HostGetDeviceId(TskmanTask* task, char* buffer);
 // The smart-card platform interface: not supported.
 constexpr Result kPalScardNotSupported = ResultError(Mod::PalScard, 0x8004);
 Result PalScardOpen();

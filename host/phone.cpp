@@ -20,7 +20,7 @@ constexpr const char* kFakeFields[] = {kFakeName, "user@handset.example", "02123
 
 }  // namespace
 
-Result PBWrite(TskmanTask* task, uintptr_t, PhonebookRecord* entry) {
+Result HostPBWrite(TskmanTask* task, uintptr_t, PhonebookRecord* entry) {
   Result r = Reply(task, u"PBWrite Return");
   if (entry) {
     MemFree(&entry->number);
@@ -32,89 +32,90 @@ Result PBWrite(TskmanTask* task, uintptr_t, PhonebookRecord* entry) {
   return r;
 }
 
-Result PBSearch(TskmanTask* task, char16_t* a, char16_t* b) {
+Result HostPBSearch(TskmanTask* task, char16_t* a, char16_t* b) {
   MemFree(&a);
   MemFree(&b);
   return Reply(task, u"PBSearch Return");
 }
 
-Result PBRemove(TskmanTask* task) { return Reply(task, u"PBRemove Return"); }
+Result HostPBRemove(TskmanTask* task) { return Reply(task, u"PBRemove Return"); }
 
-Result PBGetField(TskmanTask* task, uintptr_t, char16_t* b) {
+Result HostPBGetField(TskmanTask* task, uintptr_t, char16_t* b) {
   MemFree(&b);
   return Reply(task, u"PBGetField Return");
 }
 
-Result PBChange(TskmanTask* task, uintptr_t, char16_t* b, char16_t* c) {
+Result HostPBChange(TskmanTask* task, uintptr_t, char16_t* b, char16_t* c) {
   MemFree(&b);
   MemFree(&c);
   return Reply(task, u"PBChange Return");
 }
 
-Result PubMakeCall(TskmanTask* task, char16_t* a) {
+Result HostPubMakeCall(TskmanTask* task, char16_t* a) {
   MemFree(&a);
   return Reply(task, u"PubMakeCall Return");
 }
 
-Result VCSetup(TskmanTask* task, char16_t* a) {
+Result HostVCSetup(TskmanTask* task, char16_t* a) {
   MemFree(&a);
   return Reply(task, u"VCSetup Return");
 }
 
-Result VCAccept(TskmanTask* task, char16_t* a) {
+Result HostVCAccept(TskmanTask* task, char16_t* a) {
   MemFree(&a);
   return Reply(task, u"VCAccept Return");
 }
 
-Result VCRelease(TskmanTask* task, char16_t* a) {
+Result HostVCRelease(TskmanTask* task, char16_t* a) {
   MemFree(&a);
   return Reply(task, u"VCRelease Return");
 }
 
-Result VCSendDTMF(TskmanTask* task, char16_t* a, char16_t* b) {
+Result HostVCSendDTMF(TskmanTask* task, char16_t* a, char16_t* b) {
   MemFree(&a);
   MemFree(&b);
   return Reply(task, u"VCSendDTMF Return");
 }
 
-Result VCCallStatus(TskmanTask* task, char16_t* a, char16_t* b) {
+Result HostVCCallStatus(TskmanTask* task, char16_t* a, char16_t* b) {
   MemFree(&a);
   MemFree(&b);
   return Reply(task, u"VCCallStatus Return");
 }
 
-Result VCList(TskmanTask* task) { return Reply(task, u"VCList Return"); }
-Result CLDialled(TskmanTask* task) { return Reply(task, u"CLDialled Return"); }
-Result CLMissed(TskmanTask* task) { return Reply(task, u"CLMissed Return"); }
-Result CLReceived(TskmanTask* task) { return Reply(task, u"CLReceived Return"); }
+Result HostVCList(TskmanTask* task) { return Reply(task, u"VCList Return"); }
+Result HostCLDialled(TskmanTask* task) { return Reply(task, u"CLDialled Return"); }
+Result HostCLMissed(TskmanTask* task) { return Reply(task, u"CLMissed Return"); }
+Result HostCLReceived(TskmanTask* task) { return Reply(task, u"CLReceived Return"); }
 
-Result CLGetField(TskmanTask* task, char16_t* a, char16_t* b) {
+Result HostCLGetField(TskmanTask* task, char16_t* a, char16_t* b) {
   MemFree(&a);
   MemFree(&b);
   return Reply(task, u"CLGetField Return");
 }
 
-Result NTList(TskmanTask* task) { return Reply(task, u"NTList Return"); }
+Result HostNTList(TskmanTask* task) { return Reply(task, u"NTList Return"); }
 
-Result NTRemove(TskmanTask* task, char16_t* a) {
+Result HostNTRemove(TskmanTask* task, char16_t* a) {
   MemFree(&a);
   return Reply(task, u"NTRemove Return");
 }
 
-Result NTGetField(TskmanTask* task, char16_t* a, char16_t* b) {
+Result HostNTGetField(TskmanTask* task, char16_t* a, char16_t* b) {
   MemFree(&a);
   MemFree(&b);
   return Reply(task, u"NTGetField Return");
 }
 
-Result NTMarkRead(TskmanTask* task, char16_t* a) {
+Result HostNTMarkRead(TskmanTask* task, char16_t* a) {
   MemFree(&a);
   return Reply(task, u"NTMarkRead Return");
 }
 
-void ShellCalendarAddStub(TskmanTask* task, void** entry) {
+Result HostCalendarAddStub(TskmanTask* task, void** entry) {
   LibcFreePtrArray(&entry);
   TskmanPost(task, kCalendarReplyMessage, 0, 0);
+  return kOk;
 }
 
 char* ShellFakePhonebookEntry(int32_t n) {

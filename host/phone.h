@@ -11,6 +11,7 @@
 #pragma once
 #include <cstdint>
 
+#include "host/platform/handset.h"
 #include "kernel/modules.h"
 
 struct TskmanTask;
@@ -21,39 +22,31 @@ constexpr uint32_t kShellModule = 85;
 constexpr uint32_t kPhoneReplyMessage = Msg(Mod::WtlWtai2, 0);    // 0x2000
 constexpr uint32_t kCalendarReplyMessage = Msg(Mod::WtlVcal, 0);  // 0x0C00
 
-// The phonebook record of PBWrite: four texts, unused ones null; the record
-// and its texts are engine allocations.
-struct PhonebookRecord {
-  char16_t* number;
-  char16_t* name;
-  char16_t* email;
-  char16_t* address;
-};
 
-Result PBWrite(TskmanTask* task, uintptr_t unused, PhonebookRecord* entry);
-Result PBSearch(TskmanTask* task, char16_t* a, char16_t* b);
-Result PBRemove(TskmanTask* task);
-Result PBGetField(TskmanTask* task, uintptr_t unused, char16_t* b);
-Result PBChange(TskmanTask* task, uintptr_t unused, char16_t* b, char16_t* c);
-Result PubMakeCall(TskmanTask* task, char16_t* a);
-Result VCSetup(TskmanTask* task, char16_t* a);
-Result VCAccept(TskmanTask* task, char16_t* a);
-Result VCRelease(TskmanTask* task, char16_t* a);
-Result VCSendDTMF(TskmanTask* task, char16_t* a, char16_t* b);
-Result VCCallStatus(TskmanTask* task, char16_t* a, char16_t* b);
-Result VCList(TskmanTask* task);
-Result CLDialled(TskmanTask* task);
-Result CLMissed(TskmanTask* task);
-Result CLReceived(TskmanTask* task);
-Result CLGetField(TskmanTask* task, char16_t* a, char16_t* b);
-Result NTList(TskmanTask* task);
-Result NTRemove(TskmanTask* task, char16_t* a);
-Result NTGetField(TskmanTask* task, char16_t* a, char16_t* b);
-Result NTMarkRead(TskmanTask* task, char16_t* a);
+Result HostPBWrite(TskmanTask* task, uintptr_t unused, PhonebookRecord* entry);
+Result HostPBSearch(TskmanTask* task, char16_t* a, char16_t* b);
+Result HostPBRemove(TskmanTask* task);
+Result HostPBGetField(TskmanTask* task, uintptr_t unused, char16_t* b);
+Result HostPBChange(TskmanTask* task, uintptr_t unused, char16_t* b, char16_t* c);
+Result HostPubMakeCall(TskmanTask* task, char16_t* a);
+Result HostVCSetup(TskmanTask* task, char16_t* a);
+Result HostVCAccept(TskmanTask* task, char16_t* a);
+Result HostVCRelease(TskmanTask* task, char16_t* a);
+Result HostVCSendDTMF(TskmanTask* task, char16_t* a, char16_t* b);
+Result HostVCCallStatus(TskmanTask* task, char16_t* a, char16_t* b);
+Result HostVCList(TskmanTask* task);
+Result HostCLDialled(TskmanTask* task);
+Result HostCLMissed(TskmanTask* task);
+Result HostCLReceived(TskmanTask* task);
+Result HostCLGetField(TskmanTask* task, char16_t* a, char16_t* b);
+Result HostNTList(TskmanTask* task);
+Result HostNTRemove(TskmanTask* task, char16_t* a);
+Result HostNTGetField(TskmanTask* task, char16_t* a, char16_t* b);
+Result HostNTMarkRead(TskmanTask* task, char16_t* a);
 
 // Frees the calendar entry (an array of eight texts) and posts 0x0C00 with
 // arguments 0 and 0 to the task.
-void ShellCalendarAddStub(TskmanTask* task, void** entry);
+Result HostCalendarAddStub(TskmanTask* task, void** entry);
 
 // The emulated phonebook entry for number n: "n;NAME;EMAIL;TEL1;TEL2;TEL3;"
 // with a fixed Korean user name (code page 949) and fixed e-mail and numbers,

@@ -1,6 +1,8 @@
 #include "host/shellhost.h"
 
+#include "host/handset_host.h"
 #include "host/ini.h"
+#include "host/platform/handset.h"
 #include "host/shellsvc.h"
 #include "host/sound.h"
 
@@ -15,5 +17,11 @@ constexpr ShellServiceOps kHostServices{nullptr, Play, Stop, OperationValue};
 
 }  // namespace
 
-void HostServicesInstall() { ShellServicesInstall(&kHostServices); }
-void HostServicesUninstall() { ShellServicesInstall(nullptr); }
+void HostServicesInstall() {
+  ShellServicesInstall(&kHostServices);
+  HostHandsetInstall();
+}
+void HostServicesUninstall() {
+  ShellServicesInstall(nullptr);
+  HandsetInstall(nullptr);
+}

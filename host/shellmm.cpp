@@ -44,7 +44,7 @@ void ShellMmDelete(uintptr_t, uintptr_t) {
 }
 
 
-int32_t ShellSaveMovieFile(const uint8_t* data, uint32_t length) {
+int32_t HostSaveMovieFile(const uint8_t* data, uint32_t length) {
   return PlatformFileReplace(kShellMovieFile, data, length) == FileStatus::Ok ? 0 : 2;
 }
 

@@ -50,7 +50,7 @@ const ShellServiceOps* ShellServicesInstall(const ShellServiceOps* ops) {
   return old == &kDefaults ? nullptr : old;
 }
 
-void ShellPlaySystemSound(uint32_t, const uint8_t* data, uint32_t length) {
+void HostPlaySystemSound(uint32_t, const uint8_t* data, uint32_t length) {
   if (!data || data[0] == 0) {
     gOps->stopSystemSound(gOps->ctx);
     gSoundNumber = 1;
@@ -63,7 +63,7 @@ void ShellPlaySystemSound(uint32_t, const uint8_t* data, uint32_t length) {
   ++gSoundNumber;
 }
 
-Result ShellStartConfirmThread(uintptr_t, uintptr_t value, ShellConfirmCallback callback) {
+Result HostStartConfirmThread(uintptr_t, uintptr_t value, ShellConfirmCallback callback) {
   if (TskmanFind(kShellModule)) return kShellConfirmPending;
   auto* confirm =
       static_cast<Confirm*>(MemAllocZero(sizeof(Confirm), Use::Context, kShellModule));
@@ -83,6 +83,6 @@ Result ShellStartConfirmThread(uintptr_t, uintptr_t value, ShellConfirmCallback 
   return kOk;
 }
 
-int32_t ShellRcellAvailable() { return Flag("rcell_avail"); }
-int32_t ShellRcellNonRcellSession() { return Flag("rcell_NonRcellSession"); }
-int32_t ShellIsRcellNam() { return Flag("rcell_IsRcellNam"); }
+int32_t HostRcellAvailable() { return Flag("rcell_avail"); }
+int32_t HostRcellNonRcellSession() { return Flag("rcell_NonRcellSession"); }
+int32_t HostIsRcellNam() { return Flag("rcell_IsRcellNam"); }

@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 
+#include "host/platform/handset.h"
 #include "host/platform/shell.h"
 #include "kernel/modules.h"
 
@@ -46,25 +47,24 @@ void ShellMmDelete(uintptr_t a, uintptr_t b);
 
 // Replaces "flash.qvx" with the movie data: 0, or 2 when it cannot be written.
 constexpr const char* kShellMovieFile = "flash.qvx";
-int32_t ShellSaveMovieFile(const uint8_t* data, uint32_t length);
+int32_t HostSaveMovieFile(const uint8_t* data, uint32_t length);
 
 // A sound for the handset: data whose first byte is not 0 announces itself
 // with the "SystemStart" sound and is written to the next "<n>.sound"
 // (counting from 1; a failed write still uses up its number); no data (or a
 // first byte of 0) stops the system sound and starts the numbering again.
-void ShellPlaySystemSound(uint32_t code, const uint8_t* data, uint32_t length);
+void HostPlaySystemSound(uint32_t code, const uint8_t* data, uint32_t length);
 
 // The delayed confirmation: 3000 ms after the request, on the engine's
 // thread (an engine timer), callback("RESULT_OK", "STATUS_OK", value) is
 // called. 0, 0x8000 while one is pending, or 0x80550001 when memory is short.
-using ShellConfirmCallback = void (*)(const char* result, const char* status, uintptr_t value);
 constexpr uint32_t kShellConfirmMs = 3000;
 constexpr Result kShellConfirmPending = 0x8000;
-Result ShellStartConfirmThread(uintptr_t unused, uintptr_t value, ShellConfirmCallback callback);
+Result HostStartConfirmThread(uintptr_t unused, uintptr_t value, ShellConfirmCallback callback);
 
 // The zone-service flags: 1 when qor.ini's "operation" key "rcell_avail",
 // "rcell_NonRcellSession" or "rcell_IsRcellNam" is a non-zero integer.
-int32_t ShellRcellAvailable();
-int32_t ShellRcellNonRcellSession();
-int32_t ShellIsRcellNam();
+int32_t HostRcellAvailable();
+int32_t HostRcellNonRcellSession();
+int32_t HostIsRcellNam();
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "host/handset_host.h"
+#include "host/platform/handset.h"
 #include "host/modem.h"
 #include "host/serial.h"
 #include "tests/support/engine_fixture.h"
@@ -22,6 +24,7 @@ class ModemTest : public EngineFixture {
  protected:
   void SetUp() override {
     EngineFixture::SetUp();
+    HostHandsetInstall();
     ASSERT_TRUE(sim.Start());
     oldLines = SerialSetLineOps(sim.LineOps());
     oldSleep = SerialSetSleep([](uint32_t) {});

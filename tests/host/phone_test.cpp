@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "host/handset_host.h"
 #include "host/phone.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
@@ -55,7 +56,18 @@ const Stub kStubs[] = {
      }},
 };
 
-class PhoneTest : public EngineFixture, public ::testing::WithParamInterface<Stub> {};
+// The host's answers stand behind the engine's calls, as HostMain installs them.
+class PhoneTest : public EngineFixture, public ::testing::WithParamInterface<Stub> {
+ protected:
+  void SetUp() override {
+    EngineFixture::SetUp();
+    HostHandsetInstall();
+  }
+  void TearDown() override {
+    HandsetInstall(nullptr);
+    EngineFixture::TearDown();
+  }
+};
 
 TEST_P(PhoneTest, PostsItsReplyAndFreesExactlyItsArguments) {
   Recorder wtai(Mod::WmlsExec);
@@ -84,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(EachRequest, PhoneTest, ::testing::ValuesIn(kStubs),
                            return name.substr(0, name.find(' '));
                          });
 
-class TelephonyTest : public EngineFixture {};
+class TelephonyTest : public PhoneTest {};
 
 TEST_F(TelephonyTest, TheCalendarStubFreesTheEntryAndAnswers) {
   Recorder vcal(Mod::WtlVcal);
@@ -109,6 +121,19 @@ TEST_F(TelephonyTest, ThePhonebookEntryHasSixFieldsEachClosedBySemicolon) {
   EXPECT_EQ(std::count(text.begin(), text.end(), ';'), 6);
   EXPECT_EQ(text.back(), ';');
   MemFree(&entry);
+}
+
+// Without the host nothing answers: the request is refused and what it was
+// given stays the caller's.
+TEST(HandsetWithoutHost, RequestsAreRefusedAndTakeNothing) {
+  HandsetInstall(nullptr);
+  char16_t number[] = u"123";
+  EXPECT_EQ(PubMakeCall(nullptr, number), kHandsetNone);
+  EXPECT_EQ(ShellGetDeviceId(nullptr, nullptr), kHandsetNone);
+  EXPECT_EQ(ShellSaveMovieFile(nullptr, 0), 0);
+  EXPECT_EQ(ShellRcellAvailable(), 0);
+  ShellPlaySystemSound(0, nullptr, 0);
+  EXPECT_EQ(number[0], u'1');
 }
 
 }  // namespace

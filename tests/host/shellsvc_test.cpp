@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "host/handset_host.h"
 #include "host/shellsvc.h"
 #include "kernel/heap.h"
 #include "tests/support/engine_fixture.h"
@@ -35,6 +36,7 @@ class ShellTest : public EngineFixture {
  protected:
   void SetUp() override {
     EngineFixture::SetUp();
+    HostHandsetInstall();
     char pattern[] = "/tmp/qor-shell-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     root_ = pattern;

@@ -1,0 +1,5 @@
+// The host's answers to the engine's handset requests (host/platform/handset.h).
+#pragma once
+
+// Installs them; HostMain does at start, tests that need them do too.
+void HostHandsetInstall();
