@@ -5,29 +5,10 @@
 #include <cstdint>
 
 #include "host/fontft.h"
-#include "host/fontft_internal.h"
-
-// GCC says __SANITIZE_ADDRESS__, clang answers __has_feature.
-#if defined(__SANITIZE_ADDRESS__)
-#define QOR_ASAN_BUILD 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QOR_ASAN_BUILD 1
-#endif
-#endif
-#if defined(QOR_ASAN_BUILD) && __has_include(<sanitizer/lsan_interface.h>)
-#include <sanitizer/lsan_interface.h>
-#define QOR_LSAN 1
-#endif
+#include "tests/support/font_startup.h"
 
 inline bool FuzzStartFonts() {
-#ifdef QOR_LSAN
-  __lsan_disable();
-#endif
-  FontFaceStartUp();
-#ifdef QOR_LSAN
-  __lsan_enable();
-#endif
+  FontStartOutsideLeakCheck();
   static FontSettings s;
   FontDefaultSettings(&s);
   return FontInit(&s) == kOk;

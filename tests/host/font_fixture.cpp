@@ -1,36 +1,12 @@
 #include "tests/host/font_fixture.h"
 
 #include "host/ini.h"
-#include "host/fontft_internal.h"
+#include "tests/support/font_startup.h"
 
-// GCC says __SANITIZE_ADDRESS__, clang answers __has_feature.
-#if defined(__SANITIZE_ADDRESS__)
-#define QOR_ASAN_BUILD 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QOR_ASAN_BUILD 1
-#endif
-#endif
-#if defined(QOR_ASAN_BUILD) && __has_include(<sanitizer/lsan_interface.h>)
-#include <sanitizer/lsan_interface.h>
-#define QOR_LSAN 1
-#endif
 
 namespace {
 
-// fontconfig loses a few bytes while it parses its configuration files, once
-// a process; that start-up is the library's, so it is kept out of the leak
-// check, and everything the font layer does afterwards stays in it.
-[[maybe_unused]] const bool gStarted = [] {
-#ifdef QOR_LSAN
-  __lsan_disable();
-#endif
-  bool started = FontFaceStartUp();
-#ifdef QOR_LSAN
-  __lsan_enable();
-#endif
-  return started;
-}();
+[[maybe_unused]] const bool gStarted = FontStartOutsideLeakCheck();
 
 }  // namespace
 

@@ -1,37 +1,14 @@
 #include "tests/widgets/pwl_fixture.h"
 
-#include "host/fontft_internal.h"
+#include "tests/support/font_startup.h"
 #include "kernel/list.h"
 
-// GCC says __SANITIZE_ADDRESS__, clang answers __has_feature.
-#if defined(__SANITIZE_ADDRESS__)
-#define QOR_ASAN_BUILD 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QOR_ASAN_BUILD 1
-#endif
-#endif
-#if defined(QOR_ASAN_BUILD) && __has_include(<sanitizer/lsan_interface.h>)
-#include <sanitizer/lsan_interface.h>
-#define QOR_LSAN 1
-#endif
 
 TestClassLog gTestLog;
 
 namespace {
 
-// fontconfig loses a few bytes parsing its configuration, once a process;
-// that is the library's and stays out of the leak check.
-[[maybe_unused]] const bool gFontsStarted = [] {
-#ifdef QOR_LSAN
-  __lsan_disable();
-#endif
-  const bool started = FontFaceStartUp();
-#ifdef QOR_LSAN
-  __lsan_enable();
-#endif
-  return started;
-}();
+[[maybe_unused]] const bool gFontsStarted = FontStartOutsideLeakCheck();
 
 Result TestProc(PwlControl* control, PwlControl*, void* data, uint32_t flags, uint32_t message,
                 uintptr_t argument) {
