@@ -208,8 +208,8 @@ Result StartScan(JpegDecoder* d) {
   d->mcuTotal = d->mcusAcross * d->mcusDown;
   for (uint32_t i = 0; i < d->nf; ++i) d->comp[i].predictor = 0;
   d->bits.acc = 0;
-  d->bits.count = d->bits.pad = 0;
-  d->bits.marker = d->bits.starved = 0;
+  d->bits.count = d->bits.pad = d->bits.fill = 0;
+  d->bits.marker = d->bits.starved = d->bits.overrun = 0;
   d->mcu = -1;
   d->sinceRestart = 0;
   d->state = St::Scan;
@@ -509,7 +509,7 @@ Result EndOfScan(JpegDecoder* d, JpegStream* io) {
   }
   // More scans follow: back to the markers, from the bytes after this one.
   d->bits.acc = 0;
-  d->bits.count = d->bits.pad = 0;
+  d->bits.count = d->bits.pad = d->bits.fill = 0;
   d->state = St::Seek;
   return kOk;
 }
@@ -519,7 +519,7 @@ Result EndOfScan(JpegDecoder* d, JpegStream* io) {
 Result Resync(JpegDecoder* d, JpegStream* io) {
   JpegBits& bits = d->bits;
   bits.acc = 0;
-  bits.count = bits.pad = 0;
+  bits.count = bits.pad = bits.fill = 0;
   for (;;) {
     if (d->inEnd - bits.pos < 2) Refill(d, io);
     if (d->inEnd - bits.pos < 2) {
@@ -591,7 +591,7 @@ Result ScanStep(JpegDecoder* d, JpegStream* io) {
   bits.acc = bits.pad >= 64 ? 0 : bits.acc >> bits.pad;
   bits.count -= bits.pad;
   bits.pad = 0;
-  bits.starved = 0;
+  bits.starved = bits.overrun = 0;
   const JpegBits saved = bits;
   JpegComponent* c = &d->comp[d->scanComp[d->unitComp]];
   const int32_t predictor = c->predictor;
@@ -604,6 +604,12 @@ Result ScanStep(JpegDecoder* d, JpegStream* io) {
       c->predictor = predictor;
       return kOk;  // continues when more data is here
     }
+  }
+  if (bits.overrun && !(bits.pos + 1 < d->inEnd && d->in[bits.pos + 1] >= 0xD0 &&
+                        d->in[bits.pos + 1] <= 0xD7)) {
+    // The scan's data ended at a marker other than a restart: the picture
+    // shows what arrived, and a further scan may follow.
+    return d->planeMode ? EndOfScan(d, io) : FinishEarly(d, io);
   }
   const uint32_t rowsInMcu = d->ns == 1 ? 1 : c->v;
   if (++d->unitRow < rowsInMcu) return kOk;

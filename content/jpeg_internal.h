@@ -43,8 +43,10 @@ struct JpegBits {
   int32_t count;
   int32_t pad;        // zero bits at the low end standing in for data not yet here
   uint32_t pos;       // next byte of `in`
+  int32_t fill;       // zero bits at the low end read after a marker
   uint8_t marker;     // reading stopped at a marker: zeros follow
   uint8_t starved;    // bits standing in for missing data were used
+  uint8_t overrun;    // zeros after a marker were used: the segment's data ran out
 };
 
 constexpr uint32_t kJpegInputBytes = 4096;

@@ -52,6 +52,18 @@ void Fill(JpegDecoder* d) {
     }
     b.acc = b.acc << 8 | byte;
     b.count += 8;
+    if (b.marker) b.fill += 8;
+  }
+}
+
+inline void Used(JpegBits& b) {
+  if (b.count < b.pad) {
+    b.starved = 1;
+    b.pad = b.count;
+  }
+  if (b.count < b.fill) {
+    b.overrun = 1;
+    b.fill = b.count;
   }
 }
 
@@ -61,10 +73,7 @@ inline uint32_t Get(JpegDecoder* d, int32_t n) {
   JpegBits& b = d->bits;
   if (b.count < 32) Fill(d);
   b.count -= n;
-  if (b.count < b.pad) {
-    b.starved = 1;
-    b.pad = b.count;
-  }
+  Used(b);
   return static_cast<uint32_t>(b.acc >> b.count) & ((1u << n) - 1);
 }
 
@@ -77,10 +86,7 @@ inline uint32_t Peek16(JpegDecoder* d) {
 inline void Skip(JpegDecoder* d, int32_t n) {
   JpegBits& b = d->bits;
   b.count -= n;
-  if (b.count < b.pad) {
-    b.starved = 1;
-    b.pad = b.count;
-  }
+  Used(b);
 }
 
 // A code not in the table decodes as symbol 0 (DC difference 0, or end of

@@ -3,6 +3,7 @@
 // refused, cut bodies ending cleanly, and the heap left as it was found.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -267,6 +268,94 @@ TEST_F(JpegTest, DamagedRestartIntervalStaysInside) {
       ASSERT_EQ(damaged.pixels[y * clean.width + x], clean.pixels[y * clean.width + x])
           << x << "," << y;
     }
+}
+
+// Offset of the first marker with this code.
+size_t MarkerAt(const std::vector<uint8_t>& body, uint8_t code) {
+  for (size_t i = 0; i + 1 < body.size(); ++i)
+    if (body[i] == 0xFF && body[i + 1] == code) return i;
+  ADD_FAILURE() << "no marker " << int(code);
+  return 0;
+}
+
+struct Patch {
+  const char* what;
+  uint8_t marker;  // the segment patched
+  uint32_t at;     // byte offset from its 0xFF
+  uint8_t value;
+};
+
+class JpegPatchTest : public JpegTest, public ::testing::WithParamInterface<Patch> {};
+
+// Values outside what the decoder handles are refused, whatever else the
+// file holds.
+TEST_P(JpegPatchTest, Refused) {
+  std::vector<uint8_t> body = JpegReadFile("b420.jpg");
+  const Patch& p = GetParam();
+  body[MarkerAt(body, p.marker) + p.at] = p.value;
+  EXPECT_EQ(JpegRunDecode(body, 0, false).result, JpegErr::BadData);
+  EXPECT_EQ(JpegRunDecode(body, 1, true).result, JpegErr::BadData);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, JpegPatchTest,
+    ::testing::Values(Patch{"FourScanComponents", 0xDA, 4, 4},
+                      Patch{"ScanComponentNotInFrame", 0xDA, 5, 9},
+                      Patch{"DcTableAbove3", 0xDA, 6, 0x40},
+                      Patch{"AcTableAbove3", 0xDA, 6, 0x04},
+                      Patch{"SamplingFactor3", 0xC0, 11, 0x32},
+                      Patch{"SamplingFactor0", 0xC0, 11, 0x20},
+                      Patch{"QuantTableAbove3", 0xC0, 12, 4},
+                      Patch{"SameComponentIdTwice", 0xC0, 13, 1},
+                      Patch{"HeightZero", 0xC0, 6, 0},
+                      Patch{"QuantPrecision2", 0xDB, 4, 0x20},
+                      Patch{"QuantTableId4", 0xDB, 4, 0x04},
+                      Patch{"HuffmanTableId4", 0xC4, 4, 0x04},
+                      Patch{"HuffmanClass2", 0xC4, 4, 0x20},
+                      Patch{"HuffmanCodesOverfull", 0xC4, 5, 3}),
+    [](const ::testing::TestParamInfo<Patch>& info) { return std::string(info.param.what); });
+
+// A quantisation entry of 0 acts as 16 at the first position and as the
+// entry before it in zigzag order elsewhere.
+TEST_F(JpegTest, ZeroQuantisationEntries) {
+  const std::vector<uint8_t> body = JpegReadFile("b444.jpg");
+  const size_t table = MarkerAt(body, 0xDB) + 5;  // table 0, zigzag order
+  for (uint32_t index : {0u, 5u, 63u}) {
+    std::vector<uint8_t> zero = body, explicitValue = body;
+    zero[table + index] = 0;
+    explicitValue[table + index] = index == 0 ? 16 : body[table + index - 1];
+    const JpegRun a = JpegRunDecode(zero, 0, false), b = JpegRunDecode(explicitValue, 0, false);
+    ASSERT_EQ(a.result, kOk);
+    EXPECT_TRUE(a.pixels == b.pixels) << index;
+  }
+}
+
+// Fill bytes and stuffed zeros between segments do not disturb the header.
+TEST_F(JpegTest, FillBytesBeforeTheScan) {
+  const std::vector<uint8_t> body = JpegReadFile("b420.jpg");
+  std::vector<uint8_t> padded = body;
+  padded.insert(padded.begin() + long(MarkerAt(body, 0xDA)), {0xFF, 0x00, 0x55, 0xFF, 0xFF});
+  padded.insert(padded.begin() + long(MarkerAt(body, 0xC0)), {0xFF, 0xFF});
+  const JpegRun a = JpegRunDecode(body, 0, false), b = JpegRunDecode(padded, 1, true);
+  ASSERT_EQ(b.result, kOk);
+  EXPECT_TRUE(a.pixels == b.pixels);
+}
+
+// A scan that stops early at the end-of-image marker ends the picture there:
+// complete, with the rows that arrived.
+TEST_F(JpegTest, EndMarkerInsideTheScan) {
+  const std::vector<uint8_t> body = JpegReadFile("c200x120.jpg");
+  std::vector<uint8_t> cut(body.begin(), body.begin() + long(body.size() * 2 / 3));
+  cut.push_back(0xFF);
+  cut.push_back(0xD9);
+  cut.resize(cut.size() + 200, 0x11);  // trailing bytes are dropped
+  const JpegRun full = JpegRunDecode(body, 0, false);
+  for (uint32_t block : {0u, 1u}) {
+    const JpegRun run = JpegRunDecode(cut, block, block != 0);
+    ASSERT_EQ(run.result, kOk);
+    EXPECT_TRUE(run.events & JpegEvent::Complete);
+    EXPECT_TRUE(std::equal(run.pixels.begin(), run.pixels.begin() + 200 * 32, full.pixels.begin()));
+  }
 }
 
 // Not JPEG at all: no frame, refused when the data ends.
