@@ -585,25 +585,39 @@ Result ScanStep(JpegDecoder* d, JpegStream* io) {
     d->scanState = JpegScan::Unit;
   }
 
-  Refill(d, io);
   JpegBits& bits = d->bits;
-  // Zeros that stood in for missing bytes give way to the bytes now here.
-  bits.acc = bits.pad >= 64 ? 0 : bits.acc >> bits.pad;
-  bits.count -= bits.pad;
-  bits.pad = 0;
-  bits.starved = bits.overrun = 0;
-  const JpegBits saved = bits;
   JpegComponent* c = &d->comp[d->scanComp[d->unitComp]];
-  const int32_t predictor = c->predictor;
-  JpegDecodeUnit(d);
-  if (bits.starved) {
-    if (DataEnded(io)) return FinishEarly(d, io);
-    // A full buffer that still runs short holds only filler: take the zeros.
-    if (!(saved.pos == 0 && d->inEnd == kJpegInputBytes)) {
+  // More than any row of blocks needs is kept at hand; a unit that runs short
+  // is tried again from a buffer filled to the brim, so the outcome does not
+  // depend on how the data was cut.
+  bool filled = false;
+  if (d->inEnd - bits.pos < kJpegInputBytes / 2) {
+    Refill(d, io);
+    filled = true;
+  }
+  for (;;) {
+    // Zeros that stood in for missing bytes give way to the bytes now here.
+    bits.acc = bits.pad >= 64 ? 0 : bits.acc >> bits.pad;
+    bits.count -= bits.pad;
+    bits.pad = 0;
+    bits.starved = bits.overrun = 0;
+    const JpegBits saved = bits;
+    const int32_t predictor = c->predictor;
+    JpegDecodeUnit(d);
+    if (!bits.starved) break;
+    if (!filled) {
       bits = saved;
       c->predictor = predictor;
-      return kOk;  // continues when more data is here
+      Refill(d, io);
+      filled = true;
+      continue;
     }
+    if (DataEnded(io)) return FinishEarly(d, io);
+    // A full buffer that still runs short holds only filler: take the zeros.
+    if (saved.pos == 0 && d->inEnd == kJpegInputBytes) break;
+    bits = saved;
+    c->predictor = predictor;
+    return kOk;  // continues when more data is here
   }
   if (bits.overrun && !(bits.pos + 1 < d->inEnd && d->in[bits.pos + 1] >= 0xD0 &&
                         d->in[bits.pos + 1] <= 0xD7)) {

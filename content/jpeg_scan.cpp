@@ -180,11 +180,43 @@ inline void Idct1d(int32_t* v, uint32_t step) {
 }
 
 inline uint8_t Sample(int32_t v) {
-  v = (v < 0 ? (v - 8) >> 4 : (v + 8) >> 4) + 128;
+  // (v - 8) >> 4 when negative, (v + 8) >> 4 otherwise.
+  v = ((v + 8 - ((v >> 31) & 16)) >> 4) + 128;
   return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
 }
 
-inline int32_t Clamp255(int32_t v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
+// RGB565 parts of each clamped channel value, indexed by value + kBias:
+// a luma of 0..255 plus a chroma term of at most 227 either way.
+constexpr int32_t kBias = 256;
+struct Parts {
+  uint16_t r[768], g[768], b[768];
+};
+constexpr Parts MakeParts() {
+  Parts p{};
+  for (int32_t i = 0; i < 768; ++i) {
+    const int32_t v = i - kBias < 0 ? 0 : i - kBias > 255 ? 255 : i - kBias;
+    p.r[i] = static_cast<uint16_t>((v & 0xF8) << 8);
+    p.g[i] = static_cast<uint16_t>((v & 0xFC) << 3);
+    p.b[i] = static_cast<uint16_t>(v >> 3);
+  }
+  return p;
+}
+constexpr Parts kParts = MakeParts();
+
+// (256 Y + k) >> 8 is Y + (k >> 8): the chroma terms are worked out once per
+// chroma sample.
+struct Chroma {
+  int32_t r, g, b;
+};
+inline Chroma ChromaOf(int32_t cb, int32_t cr) {
+  cb -= 128;
+  cr -= 128;
+  return {((359 * cr) >> 8) + kBias, ((-88 * cb - 183 * cr) >> 8) + kBias,
+          ((454 * cb) >> 8) + kBias};
+}
+inline uint16_t Pixel(int32_t y, const Chroma& c) {
+  return static_cast<uint16_t>(kParts.r[y + c.r] | kParts.g[y + c.g] | kParts.b[y + c.b]);
+}
 
 inline uint16_t Rgb565(int32_t r, int32_t g, int32_t b) {
   return static_cast<uint16_t>((r & 0xF8) << 8 | (g & 0xFC) << 3 | b >> 3);
@@ -293,14 +325,17 @@ void JpegConvertRows(JpegDecoder* d, uint32_t from, uint32_t to) {
     const uint8_t* cbRow = c1.plane + uint64_t{(y >> c1.shiftY) - c1.origin} * c1.stride;
     const uint8_t* crRow = c2.plane + uint64_t{(y >> c2.shiftY) - c2.origin} * c2.stride;
     const uint8_t sx0 = c0.shiftX, sx1 = c1.shiftX, sx2 = c2.shiftX;
-    for (uint32_t x = 0; x < w; ++x) {
-      const int32_t l = 256 * luma[x >> sx0];
-      const int32_t cb = cbRow[x >> sx1] - 128;
-      const int32_t cr = crRow[x >> sx2] - 128;
-      const int32_t r = Clamp255((l + 359 * cr) >> 8);
-      const int32_t g = Clamp255((l - 88 * cb - 183 * cr) >> 8);
-      const int32_t b = Clamp255((l + 454 * cb) >> 8);
-      out[x] = Rgb565(r, g, b);
+    if (sx0 == 0 && sx1 == 1 && sx2 == 1) {  // chroma halved across
+      uint32_t x = 0;
+      for (; x + 1 < w; x += 2) {
+        const Chroma c = ChromaOf(cbRow[x >> 1], crRow[x >> 1]);
+        out[x] = Pixel(luma[x], c);
+        out[x + 1] = Pixel(luma[x + 1], c);
+      }
+      if (x < w) out[x] = Pixel(luma[x], ChromaOf(cbRow[x >> 1], crRow[x >> 1]));
+      continue;
     }
+    for (uint32_t x = 0; x < w; ++x)
+      out[x] = Pixel(luma[x >> sx0], ChromaOf(cbRow[x >> sx1], crRow[x >> sx2]));
   }
 }
