@@ -128,6 +128,7 @@ void Complete(JpegDecoder* d, JpegStream* io) {
   d->convOpen = 0;
   d->state = St::Done;
   io->events |= JpegEvent::Complete;
+  io->endOfData = 1;  // whatever else arrives is dropped
 }
 
 // Converts source rows [from, to) (within one band) and emits the band when

@@ -219,6 +219,16 @@ TEST_F(JpegTest, FitToScreenWidthDropsRowsAndColumnsEvenly) {
   EXPECT_TRUE(plain.pixels == full.pixels);
 }
 
+// Far wider than the screen: a single output row still comes out.
+TEST_F(JpegTest, FitToScreenWidthKeepsOneRow) {
+  Screen(176);
+  const JpegRun fit = JpegRunDecode(JpegReadFile("wide4000x8.jpg"), 0, false, true);
+  ASSERT_EQ(fit.result, kOk);
+  EXPECT_EQ(fit.width, 176u);
+  EXPECT_EQ(fit.height, 1u);
+  EXPECT_EQ(fit.bandRows, std::vector<uint32_t>{1});
+}
+
 // A scaled height that is not a multiple of the first band's rows: one band
 // per 16 source rows, every band made, all scaled rows present.
 TEST_F(JpegTest, FitToScreenWidthMakesEveryBand) {
@@ -356,6 +366,30 @@ TEST_F(JpegTest, EndMarkerInsideTheScan) {
     EXPECT_TRUE(run.events & JpegEvent::Complete);
     EXPECT_TRUE(std::equal(run.pixels.begin(), run.pixels.begin() + 200 * 32, full.pixels.begin()));
   }
+}
+
+// Memory running out at any allocation fails the load with the
+// out-of-memory code (with the error bit once the scan has begun) and frees
+// everything.
+TEST(JpegMemoryTest, EveryShortHeapFailsCleanly) {
+  const std::vector<uint8_t> body = JpegReadFile("c200x120.jpg");
+  bool succeeded = false, failedInScan = false;
+  for (uint32_t bytes = 4096; bytes <= 96 * 1024 && !succeeded; bytes += 256) {
+    std::vector<uint64_t> arena(bytes / 8);
+    HeapArenaInit(arena.data(), bytes);
+    const uint32_t before = HeapGetStats().freeBytes;
+    const JpegRun run = JpegRunDecode(body, 0, false);
+    if (run.result == kOk) {
+      succeeded = true;
+      EXPECT_TRUE(run.events & JpegEvent::Complete);
+    } else {
+      ASSERT_EQ(run.result, JpegErr::NoMemory) << bytes;
+      failedInScan = failedInScan || (run.events & JpegEvent::Error);
+    }
+    EXPECT_EQ(HeapGetStats().freeBytes, before) << bytes;
+  }
+  EXPECT_TRUE(succeeded);
+  EXPECT_TRUE(failedInScan);
 }
 
 // Not JPEG at all: no frame, refused when the data ends.
