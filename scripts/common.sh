@@ -4,7 +4,7 @@ QOR_PACKAGES=(
   cmake ninja-build g++ pkg-config python3
   qt6-base-dev qt6-multimedia-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  zlib1g-dev libpng-dev libmng-dev
+  zlib1g-dev libpng-dev libmng-dev libjpeg62-turbo-dev
   libfreetype-dev libfontconfig-dev fonts-nanum fonts-liberation fonts-dejavu-core
 )
 
