@@ -43,7 +43,8 @@ std::vector<uint8_t> Picture(uint32_t w, uint32_t h, int channels) {
       const int v[3] = {r, g, b};
       for (int c = 0; c < channels; ++c) {
         const int s = channels == 1 ? (r * 77 + g * 150 + b * 29) >> 8 : v[c];
-        px[(size_t{y} * w + x) * channels + c] = static_cast<uint8_t>(s < 0 ? 0 : s > 255 ? 255 : s);
+        const int clamped = s < 0 ? 0 : s > 255 ? 255 : s;
+        px[(size_t{y} * w + x) * channels + c] = static_cast<uint8_t>(clamped);
       }
     }
   return px;

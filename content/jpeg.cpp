@@ -57,7 +57,7 @@ Result NewBand(JpegDecoder* d, uint32_t b) {
   if (PglSurfaceSize(&size, d->outWidth, rows, kPglRgb565, 0x80, PglFlag::Inline) != kOk ||
       !size)
     return JpegErr::NoMemory;
-  auto* band = static_cast<PglSurface*>(MemAllocZero(size, kJpegUse, Mod::WtlJpeg));
+  auto* band = static_cast<PglSurface*>(MemAllocZero(size, Use::Data, Mod::WtlJpeg));
   if (!band) return JpegErr::NoMemory;
   PglInitSurface(band, d->outWidth, rows, kPglRgb565, 0x80, PglFlag::Inline);
   d->image->bands[b] = band;
@@ -73,7 +73,7 @@ Result PrepareImage(JpegDecoder* d, JpegStream* io) {
   d->bandCount = CeilDiv(d->height, 16);
   const uint32_t bytes =
       static_cast<uint32_t>(sizeof(ContentImage) + (d->bandCount - 1) * sizeof(PglSurface*));
-  d->image = static_cast<ContentImage*>(MemAllocZero(bytes, kJpegUse, Mod::WtlJpeg));
+  d->image = static_cast<ContentImage*>(MemAllocZero(bytes, Use::Data, Mod::WtlJpeg));
   if (!d->image) return JpegErr::NoMemory;
   d->image->kind = ContentKind::Banded;
   d->image->width = static_cast<uint16_t>(d->outWidth);
@@ -81,7 +81,7 @@ Result PrepareImage(JpegDecoder* d, JpegStream* io) {
   d->image->bandCount = static_cast<uint16_t>(d->bandCount);
   io->image = d->image;
   io->events |= JpegEvent::Added;
-  d->rows = static_cast<uint16_t*>(MemAlloc(d->width * 32, kJpegUse, Mod::WtlJpeg));
+  d->rows = static_cast<uint16_t*>(MemAlloc(d->width * 32, Use::Data, Mod::WtlJpeg));
   if (!d->rows) return JpegErr::NoMemory;
   d->accumulator = d->height;
   return NewBand(d, 0);
@@ -103,7 +103,8 @@ Result EmitBand(JpegDecoder* d, JpegStream* io) {
     }
   }
   for (uint32_t y = d->bandStart; y < d->rowsDone; ++y) {
-    d->rowSurface.pixels = reinterpret_cast<uint8_t*>(d->rows + uint64_t{y - d->bandStart} * d->width);
+    uint16_t* row = d->rows + uint64_t{y - d->bandStart} * d->width;
+    d->rowSurface.pixels = reinterpret_cast<uint8_t*>(row);
     if (d->scaling) {
       d->accumulator -= d->outHeight;
       if (d->accumulator >= 1) continue;
@@ -179,7 +180,7 @@ Result AllocatePlanes(JpegDecoder* d) {
     const uint64_t bytes = stride * rows;
     if (bytes > 0x7FFFFFFF) return JpegErr::NoMemory;
     c.plane = static_cast<uint8_t*>(
-        MemAlloc(static_cast<uint32_t>(bytes), kJpegUse, Mod::WtlJpeg));
+        MemAlloc(static_cast<uint32_t>(bytes), Use::Data, Mod::WtlJpeg));
     if (!c.plane) return JpegErr::NoMemory;
     LibcMemSet(c.plane, 128, static_cast<uint32_t>(bytes));  // neutral until decoded
     c.stride = static_cast<uint32_t>(stride);
@@ -666,9 +667,9 @@ Result HeaderStep(JpegDecoder* d, JpegStream* io) {
 
 Result JpegDecodeStep(JpegDecoder** state, JpegStream* io) {
   if (!*state) {
-    auto* d = static_cast<JpegDecoder*>(MemAllocZero(sizeof(JpegDecoder), kJpegUse, Mod::WtlJpeg));
+    auto* d = static_cast<JpegDecoder*>(MemAllocZero(sizeof(JpegDecoder), Use::Data, Mod::WtlJpeg));
     if (!d) return JpegErr::NoMemory;
-    d->huff = static_cast<JpegHuff*>(MemAllocZero(8 * sizeof(JpegHuff), kJpegUse, Mod::WtlJpeg));
+    d->huff = static_cast<JpegHuff*>(MemAllocZero(8 * sizeof(JpegHuff), Use::Data, Mod::WtlJpeg));
     if (!d->huff) {
       MemFreeRaw(d);
       return JpegErr::NoMemory;

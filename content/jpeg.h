@@ -32,11 +32,13 @@ constexpr uint32_t Complete = 0x4000;  // nothing more will come
 // The decoder's view of one load.
 struct JpegStream {
   Queue* input;        // UtilDataChunk blocks, oldest first; consumed from the front
-  uint32_t endOfData;  // 1 once the last block has been queued
-  uint32_t fitToWidth; // fit an image wider than the screen to its width
-  int32_t lookAhead;   // a byte value (0-255) read before the queue, or -1
-  uint32_t events;     // JpegEvent bits
-  ContentImage* image; // set when the frame header has been read
+  uint32_t endOfData;   // 1 once the last block has been queued; set on completion
+  uint32_t fitToWidth;  // fit an image wider than the screen to its width
+  int32_t lookAhead;    // a byte value (0-255) read before the queue, or -1
+  uint32_t events;      // JpegEvent bits, added to
+  // Set by the call that reads the frame header: the new image, which the
+  // caller appends to its output list. Left alone otherwise.
+  ContentImage* image;
 };
 
 struct JpegDecoder;

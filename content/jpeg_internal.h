@@ -6,8 +6,7 @@
 
 #include "content/jpeg.h"
 #include "graphics/pgl.h"
-
-constexpr uint32_t kJpegUse = 1;  // allocation use tag: data
+#include "kernel/mem.h"
 
 // Huffman table: the symbols and the decoding arrays by code length, plus
 // a lookup of the codes of up to 8 bits.

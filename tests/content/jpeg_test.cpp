@@ -267,7 +267,10 @@ TEST_F(JpegTest, DamagedRestartIntervalStaysInside) {
   ASSERT_LT(start, end);
   // Extra bytes that the interval does not need, then garbage.
   body.insert(body.begin() + long(end), {0x12, 0x34, 0x56, 0x78});
-  for (size_t i = start; i < end; ++i) body[i] = uint8_t(body[i] * 7 + 13) == 0xFF ? 0 : uint8_t(body[i] * 7 + 13);
+  for (size_t i = start; i < end; ++i) {
+    const uint8_t garbage = uint8_t(body[i] * 7 + 13);
+    body[i] = garbage == 0xFF ? 0 : garbage;  // no marker made by accident
+  }
   const JpegRun damaged = JpegRunDecode(body, 0, false);
   ASSERT_EQ(damaged.result, kOk);
   ASSERT_EQ(damaged.pixels.size(), clean.pixels.size());
