@@ -621,10 +621,10 @@ Result ScanStep(JpegDecoder* d, JpegStream* io) {
     c->predictor = predictor;
     return kOk;  // continues when more data is here
   }
-  if (bits.overrun && !(bits.pos + 1 < d->inEnd && d->in[bits.pos + 1] >= 0xD0 &&
-                        d->in[bits.pos + 1] <= 0xD7)) {
-    // The scan's data ended at a marker other than a restart: the picture
-    // shows what arrived, and a further scan may follow.
+  if (bits.overrun && !(d->restartInterval && bits.pos + 1 < d->inEnd &&
+                        d->in[bits.pos + 1] >= 0xD0 && d->in[bits.pos + 1] <= 0xD7)) {
+    // The scan's data ended at a marker other than an awaited restart: the
+    // picture shows what arrived, and a further scan may follow.
     return d->planeMode ? EndOfScan(d, io) : FinishEarly(d, io);
   }
   const uint32_t rowsInMcu = d->ns == 1 ? 1 : c->v;

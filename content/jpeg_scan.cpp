@@ -90,7 +90,7 @@ inline void Skip(JpegDecoder* d, int32_t n) {
 }
 
 // A code not in the table decodes as symbol 0 (DC difference 0, or end of
-// block) after the longest length in use.
+// block) and uses up 16 bits, so that even an empty table eats its data.
 uint32_t Decode(JpegDecoder* d, const JpegHuff* t) {
   const uint32_t look = Peek16(d);
   const uint32_t top = look >> 8;
@@ -106,7 +106,7 @@ uint32_t Decode(JpegDecoder* d, const JpegHuff* t) {
       return index >= 0 && index < t->count ? t->symbols[index] : 0;
     }
   }
-  Skip(d, t->longest);
+  Skip(d, 16);
   return 0;
 }
 

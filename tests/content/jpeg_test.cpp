@@ -395,6 +395,44 @@ TEST(JpegMemoryTest, EveryShortHeapFailsCleanly) {
   EXPECT_TRUE(failedInScan);
 }
 
+// A restart marker where no restart interval was set ends the scan's data:
+// the picture stops there instead of running on over zeros.
+TEST_F(JpegTest, RestartMarkerWithoutIntervalEndsTheData) {
+  std::vector<uint8_t> body = JpegReadFile("c200x120.jpg");
+  const size_t data = MarkerAt(body, 0xDA) + 14;  // after a three-component scan header
+  body.insert(body.begin() + long(data + 100), {0xFF, 0xD0});
+  const JpegRun run = JpegRunDecode(body, 0, false);
+  ASSERT_EQ(run.result, kOk);
+  EXPECT_TRUE(run.events & JpegEvent::Complete);
+  ASSERT_EQ(run.bandRows.size(), 8u);
+  EXPECT_GT(run.bandRows.front(), 0u);
+  EXPECT_EQ(run.bandRows.back(), 0u);  // never reached
+}
+
+// Huffman tables without codes still use up the data: a short scan ends
+// early instead of decoding a whole picture out of nothing.
+TEST_F(JpegTest, EmptyHuffmanTablesEatTheData) {
+  std::vector<uint8_t> body = JpegReadFile("c200x120.jpg");
+  for (int table = 0; table < 4; ++table) {
+    size_t at = 0;
+    int seen = 0;
+    for (size_t i = 0; i + 1 < body.size(); ++i)
+      if (body[i] == 0xFF && body[i + 1] == 0xC4 && seen++ == table) at = i;
+    uint32_t total = 0;
+    for (size_t i = at + 5; i < at + 21; ++i) {
+      total += body[i];
+      body[i] = 0;
+    }
+    body.erase(body.begin() + long(at + 21), body.begin() + long(at + 21 + total));
+  }
+  const size_t data = MarkerAt(body, 0xDA) + 14;
+  body.resize(data + 50);
+  const JpegRun run = JpegRunDecode(body, 0, false);
+  ASSERT_EQ(run.result, kOk);
+  ASSERT_EQ(run.bandRows.size(), 8u);
+  EXPECT_EQ(run.bandRows.back(), 0u);
+}
+
 // Not JPEG at all: no frame, refused when the data ends.
 TEST_F(JpegTest, NoFrameIsRefused) {
   const std::vector<uint8_t> body(100, 0x42);
