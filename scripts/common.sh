@@ -5,7 +5,7 @@ QOR_PACKAGES=(
   qt6-base-dev qt6-multimedia-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libssl-dev
-  zlib1g-dev libpng-dev libmng-dev
+  zlib1g-dev libpng-dev libmng-dev libjpeg62-turbo-dev
   libfreetype-dev libfontconfig-dev fonts-nanum fonts-liberation fonts-dejavu-core
 )
 
