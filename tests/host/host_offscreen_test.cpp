@@ -29,23 +29,34 @@ TEST_F(HostOffscreenTest, StartsRunsTheEngineAndStopsWhenTheWindowCloses) {
   std::vector<std::string> boxes;
   HostState stateWhenShown = HostState::Starting;
   bool tickWorked = false;
+  TskmanTask* task = nullptr;
+  TskmanTimer* timer = nullptr;
+  int polls = 0;
   QtHostHooks hooks;
   hooks.messageBox = [&](const std::string&, const std::string& text) { boxes.push_back(text); };
   hooks.windowsCreated = [&](QWidget* main) {
     EXPECT_EQ(main->windowTitle(), "QOR v3");
-    // Let the engine come up, then close the window as a user would.
-    QTimer::singleShot(300, main, [&, main] {
-      stateWhenShown = HostCurrentSettings()->hostState;
-      // The 50 ms tick reaches the engine through the window system.
-      TskmanTask* task = nullptr;
-      TskmanCreateTask(&task, 97, [](void* ok, uint32_t message, uintptr_t, uintptr_t) {
-        if (message == TskMsg::Timer) *static_cast<bool*>(ok) = true;
-        return kOk;
-      }, &tickWorked);
-      TskmanTimer* timer = nullptr;
-      TskmanStartTimer(&timer, task, 0, 0, 50);
-      QTimer::singleShot(400, main, [main] { main->close(); });
+    // Wait for the engine to come up (polling, so a loaded machine only makes
+    // it slower), then let the 50 ms tick reach it, then close the window as
+    // a user would.
+    auto* poll = new QTimer(main);
+    QObject::connect(poll, &QTimer::timeout, main, [&, main, poll] {
+      ++polls;
+      if (!task) {
+        stateWhenShown = HostCurrentSettings()->hostState;
+        if (stateWhenShown != HostState::BrowserRunning && polls < 3000) return;
+        TskmanCreateTask(&task, 97, [](void* ok, uint32_t message, uintptr_t, uintptr_t) {
+          if (message == TskMsg::Timer) *static_cast<bool*>(ok) = true;
+          return kOk;
+        }, &tickWorked);
+        TskmanStartTimer(&timer, task, 0, 0, 50);
+        return;
+      }
+      if (!tickWorked && polls < 3000) return;
+      poll->stop();
+      main->close();
     });
+    poll->start(10);
   };
   EXPECT_EQ(QtHostRun(hooks), kUiStartFinished);
   // The SMS datagram bridge came up, so the browser phase began.
