@@ -72,6 +72,7 @@ struct FileCase {
 
 const FileCase kFiles[] = {
     {"forever", 0, 0}, {"thrice", 3, 0}, {"once", 1, 0}, {"fast", 0, 0}, {"single", 1, 0},
+    {"transparent_first", 2, 0},
 };
 
 void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
