@@ -33,11 +33,38 @@ constexpr uint32_t kMinDelay = 100;  // milliseconds
 
 MngDecoder* Of(mng_handle mng) { return static_cast<MngDecoder*>(mng_get_userdata(mng)); }
 
+// Every block the library takes, linked so that what it leaves behind can
+// be freed: libmng does not give back all it took when a stream ends inside
+// a loop. The library runs only within one process call, one body at a time.
+struct LibBlock {
+  LibBlock* prev;
+  LibBlock* next;
+};
+LibBlock gLibBlocks{&gLibBlocks, &gLibBlocks};
+
 mng_ptr OnAlloc(mng_size_t size) {
-  if (size > UINT32_MAX) return nullptr;
-  return MemAllocZero(static_cast<uint32_t>(size), Use::Data, Mod::MngGlue);
+  if (size > UINT32_MAX - sizeof(LibBlock)) return nullptr;
+  auto* block = static_cast<LibBlock*>(MemAllocZero(
+      static_cast<uint32_t>(sizeof(LibBlock) + size), Use::Data, Mod::MngGlue));
+  if (!block) return nullptr;
+  block->prev = gLibBlocks.prev;
+  block->next = &gLibBlocks;
+  gLibBlocks.prev->next = block;
+  gLibBlocks.prev = block;
+  return block + 1;
 }
-void OnFree(mng_ptr p, mng_size_t) { MemFreeRaw(p); }
+
+void OnFree(mng_ptr p, mng_size_t) {
+  if (!p) return;
+  LibBlock* block = static_cast<LibBlock*>(p) - 1;
+  block->prev->next = block->next;
+  block->next->prev = block->prev;
+  MemFreeRaw(block);
+}
+
+void FreeLibBlocks() {
+  while (gLibBlocks.next != &gLibBlocks) OnFree(gLibBlocks.next + 1, 0);
+}
 
 mng_bool OnError(mng_handle mng, mng_int32, mng_int8, mng_chunkid, mng_uint32, mng_int32,
                  mng_int32, mng_pchar) {
@@ -51,7 +78,7 @@ mng_bool OnRead(mng_handle mng, mng_ptr out, mng_uint32 wanted, mng_uint32p got)
   MngDecoder* d = Of(mng);
   uint32_t n = d->body.count - d->readAt;
   if (n > wanted) n = wanted;
-  memcpy(out, d->body.bytes + d->readAt, n);
+  if (n) memcpy(out, d->body.bytes + d->readAt, n);
   d->readAt += n;
   *got = n;
   return n ? MNG_TRUE : MNG_FALSE;
@@ -172,7 +199,10 @@ mng_bool OnRefresh(mng_handle mng, mng_uint32 left, mng_uint32 top, mng_uint32 w
 void Free(MngDecoder** state) {
   MngDecoder* d = *state;
   if (!d) return;
-  if (d->mng) mng_cleanup(&d->mng);
+  if (d->mng) {
+    mng_cleanup(&d->mng);
+    FreeLibBlocks();
+  }
   ContentBodyFree(&d->body);
   MemFree(state);
 }

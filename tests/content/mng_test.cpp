@@ -180,4 +180,25 @@ TEST_F(MngTest, TruncationsEndCleanly) {
   }
 }
 
+// Without its closing chunk the stream ends in the middle of the library's
+// display; what it allocated comes back all the same.
+TEST_F(MngTest, StreamWithoutItsEndLeavesNothingBehind) {
+  std::vector<uint8_t> file = Mng("thrice");
+  ASSERT_GT(file.size(), 12u);
+  const size_t mend = file.size() - 8;  // the name of the last chunk
+  ASSERT_EQ(std::string(file.begin() + mend, file.begin() + mend + 4), "MEND");
+  file[mend] = 0xF1;
+  file[mend + 1] = file[mend + 2] = file[mend + 3] = 0xFF;
+  const uint32_t freeBefore = HeapGetStats().freeBytes;
+  for (uint32_t block : {0u, 140u, 12u, 1u}) {
+    DecodeRun run = Decode(file, block);
+    EXPECT_TRUE(run.stateFreed);
+    EXPECT_EQ(run.result, kOk);
+    ASSERT_EQ(ImageCount(run), 1u);
+    EXPECT_EQ(FirstImage(run)->frameCount, 2);  // the last is drawn only at the end
+    FreeOutput(&run.output);
+    EXPECT_EQ(HeapGetStats().freeBytes, freeBefore);
+  }
+}
+
 }  // namespace
