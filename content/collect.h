@@ -25,8 +25,8 @@ struct ContentBody {
 // Moves the queued chunks into the body, allocating it (for `module`) at the
 // first data: the announced length, or without one the bytes delivered so
 // far. *whole says the body is ready to decode: it is full, or the data has
-// ended (without an announced length only the end counts). Returns the module's out-of-memory code, or its bad-data code when a
-// chunk does not fit.
+// ended (without an announced length only the end counts). Returns the module's out-of-memory code,
+// or its bad-data code when a chunk does not fit.
 Result ContentCollect(ContentBody* body, ContentFeed* feed, const ContentSource* source,
                       uint32_t module, bool* whole);
 void ContentBodyFree(ContentBody* body);

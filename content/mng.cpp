@@ -21,8 +21,9 @@ struct MngDecoder {
   ContentImage* image;
   ContentImageFrame* last;
   bool error;
+  bool noMemory;  // a record of the glue could not be had
   bool done;
-  bool ended;        // the end of the stream has been read
+  bool ended;         // the end of the stream has been read
   uint32_t afterEnd;  // refreshes drawn since then
   ContentFeed* feed;  // of the process call that plays the body
 };
@@ -44,8 +45,8 @@ LibBlock gLibBlocks{&gLibBlocks, &gLibBlocks};
 
 mng_ptr OnAlloc(mng_size_t size) {
   if (size > UINT32_MAX - sizeof(LibBlock)) return nullptr;
-  auto* block = static_cast<LibBlock*>(MemAllocZero(
-      static_cast<uint32_t>(sizeof(LibBlock) + size), Use::Data, Mod::MngGlue));
+  auto* block = static_cast<LibBlock*>(
+      MemAllocZero(static_cast<uint32_t>(sizeof(LibBlock) + size), Use::Data, Mod::MngGlue));
   if (!block) return nullptr;
   block->prev = gLibBlocks.prev;
   block->next = &gLibBlocks;
@@ -66,8 +67,8 @@ void FreeLibBlocks() {
   while (gLibBlocks.next != &gLibBlocks) OnFree(gLibBlocks.next + 1, 0);
 }
 
-mng_bool OnError(mng_handle mng, mng_int32, mng_int8, mng_chunkid, mng_uint32, mng_int32,
-                 mng_int32, mng_pchar) {
+mng_bool OnError(mng_handle mng, mng_int32, mng_int8, mng_chunkid, mng_uint32, mng_int32, mng_int32,
+                 mng_pchar) {
   Of(mng)->error = true;
   return MNG_FALSE;
 }
@@ -99,7 +100,7 @@ mng_bool OnTimer(mng_handle mng, mng_uint32 ms) {
 
 mng_bool OnHeader(mng_handle mng, mng_uint32 width, mng_uint32 height) {
   MngDecoder* d = Of(mng);
-  if (!width || !height || width > 0xFFFF || height > 0xFFFF ||
+  if (d->image || !width || !height || width > 0xFFFF || height > 0xFFFF ||
       uint64_t{4} * width * height > d->canvasSize)
     return MNG_FALSE;
   d->rowBytes = 4 * width;
@@ -108,8 +109,12 @@ mng_bool OnHeader(mng_handle mng, mng_uint32 width, mng_uint32 height) {
   d->expected = mng_get_framecount(mng);
   d->ticks = mng_get_ticks(mng);
   if (mng_set_canvasstyle(mng, MNG_CANVAS_RGBA8) != MNG_NOERROR) return MNG_FALSE;
-  d->image = static_cast<ContentImage*>(MemAllocZero(sizeof(ContentImage), Use::Data, Mod::MngGlue));
-  if (!d->image) return MNG_FALSE;
+  d->image =
+      static_cast<ContentImage*>(MemAllocZero(sizeof(ContentImage), Use::Data, Mod::MngGlue));
+  if (!d->image) {
+    d->noMemory = true;
+    return MNG_FALSE;
+  }
   d->image->kind = ContentKind::Animation;
   d->image->width = static_cast<uint16_t>(width);
   d->image->height = static_cast<uint16_t>(height);
@@ -124,7 +129,8 @@ mng_ptr OnCanvasLine(mng_handle mng, mng_uint32 line) {
 
 mng_bool OnTerm(mng_handle mng, mng_uint8 action, mng_uint8, mng_uint32, mng_uint32 iterations) {
   // Action 3 repeats the frames after the TERM chunk; 0x7FFFFFFF is for ever.
-  if (action == 3) Of(mng)->loops = iterations >= 0x7FFFFFFF ? 0 : iterations > 0xFFFF ? 0xFFFF : iterations;
+  if (action == 3)
+    Of(mng)->loops = iterations >= 0x7FFFFFFF ? 0 : iterations > 0xFFFF ? 0xFFFF : iterations;
   return MNG_TRUE;
 }
 
@@ -165,8 +171,8 @@ bool AddFrame(MngDecoder* d, ContentFeed* feed, uint32_t left, uint32_t top, uin
     for (uint32_t r = 0; r < rows; ++r, ++y) {
       const uint8_t* in = d->canvas + size_t{top + y} * d->rowBytes + size_t{left} * 4;
       for (uint32_t x = 0; x < w; ++x, in += 4)
-        *out++ = in[3] == 0 ? kContentKeyColour
-                            : ContentOpaqueOnKey(ContentRgb565(in[0], in[1], in[2]));
+        *out++ =
+            in[3] == 0 ? kContentKeyColour : ContentOpaqueOnKey(ContentRgb565(in[0], in[1], in[2]));
     }
     frame->bands[b] = band;
     frame->bandCount = static_cast<uint16_t>(b + 1);
@@ -186,8 +192,10 @@ mng_bool OnRefresh(mng_handle mng, mng_uint32 left, mng_uint32 top, mng_uint32 w
     d->done = true;
     return MNG_TRUE;
   }
-  if (!w || !h || left + w > d->image->width || top + h > d->image->height) return MNG_TRUE;
+  if (!w || !h || uint64_t{left} + w > d->image->width || uint64_t{top} + h > d->image->height)
+    return MNG_TRUE;
   if (!AddFrame(d, d->feed, left, top, w, h)) {
+    d->noMemory = true;
     d->done = true;
     return MNG_FALSE;
   }
@@ -231,7 +239,7 @@ Result Play(MngDecoder* d, ContentFeed* feed) {
     d->image->loopCount = static_cast<uint16_t>(d->loops);
   }
   // A file cut short still shows the frames that were drawn.
-  if (!d->image || !d->image->frameCount) return MngErr::BadData;
+  if (!d->image || !d->image->frameCount) return d->noMemory ? MngErr::NoMemory : MngErr::BadData;
   d->image->allFrames = 1;
   return kOk;
 }

@@ -72,8 +72,8 @@ void FillBands(PngDecoder* d, ContentFeed* feed) {
       const uint8_t* in = d->rows[y];
       for (uint32_t x = 0; x < d->width; ++x, in += d->channels) {
         uint16_t pixel = ContentRgb565(in[0], in[1], in[2]);
-        if (d->alpha) pixel = d->channels == 4 && in[3] == 0 ? kContentKeyColour
-                                                              : ContentOpaqueOnKey(pixel);
+        if (d->alpha)
+          pixel = d->channels == 4 && in[3] == 0 ? kContentKeyColour : ContentOpaqueOnKey(pixel);
         *out++ = pixel;
       }
     }
@@ -87,8 +87,8 @@ void FillBands(PngDecoder* d, ContentFeed* feed) {
 // jump point lives in a local: the library may come back here by a jump.
 Result Decode(PngDecoder* d, ContentFeed* feed) {
   if (d->body.count < 8 || png_sig_cmp(d->body.bytes, 0, 8) != 0) return PngErr::BadData;
-  d->png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, d, OnError, OnWarning, d, OnAlloc,
-                                    OnFree);
+  d->png =
+      png_create_read_struct_2(PNG_LIBPNG_VER_STRING, d, OnError, OnWarning, d, OnAlloc, OnFree);
   if (!d->png) return PngErr::BadData;
   d->info = png_create_info_struct(d->png);
   if (!d->info) return PngErr::BadData;

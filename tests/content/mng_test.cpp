@@ -71,8 +71,8 @@ struct FileCase {
 };
 
 const FileCase kFiles[] = {
-    {"forever", 0, 0}, {"thrice", 3, 0}, {"once", 1, 0}, {"fast", 0, 0}, {"single", 1, 0},
-    {"transparent_first", 2, 0},
+    {"forever", 0, 0}, {"thrice", 3, 0}, {"once", 1, 0},
+    {"fast", 0, 0},    {"single", 1, 0}, {"transparent_first", 2, 0},
 };
 
 void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
@@ -83,7 +83,8 @@ class MngFileTest : public MngTest,
 TEST_P(MngFileTest, MatchesImageMagickInEveryDelivery) {
   const auto& [c, block] = GetParam();
   const std::vector<uint8_t> file = Mng(c.name);
-  const std::vector<Picture> refs = ReadPictures(ReadDataFile(std::string("mng/") + c.name + ".pam"));
+  const std::vector<Picture> refs =
+      ReadPictures(ReadDataFile(std::string("mng/") + c.name + ".pam"));
   const std::vector<FrameInfo> infos = ReadFrameList(c.name);
   ASSERT_FALSE(file.empty());
   ASSERT_EQ(refs.size(), infos.size());
@@ -120,8 +121,8 @@ TEST_P(MngFileTest, MatchesImageMagickInEveryDelivery) {
     EXPECT_EQ(frame->bands[0]->key, kContentKeyColour) << where;
     for (uint32_t y = 0; y < info.height; ++y)
       for (uint32_t x = 0; x < info.width; ++x)
-        ASSERT_TRUE(Near(BandPixel(frame->bands, frame->bandCount, x, y),
-                         Expected(ref, y * ref.width + x)))
+        ASSERT_TRUE(
+            Near(BandPixel(frame->bands, frame->bandCount, x, y), Expected(ref, y * ref.width + x)))
             << where << " at " << x << "," << y;
   }
   EXPECT_EQ(i, infos.size());

@@ -44,8 +44,8 @@ void ExpectPicture(const ContentImage* image, const Picture& ref, bool keyed,
   const uint32_t perBand = 512 / (2 * ref.width) ? 512 / (2 * ref.width) : 1;
   ASSERT_EQ(image->bandCount, (ref.height + perBand - 1) / perBand) << where;
   for (uint32_t i = 0; i < image->bandCount; ++i) {
-    EXPECT_EQ(image->bands[i]->height, i + 1 < image->bandCount ? perBand
-                                                                 : ref.height - i * perBand);
+    EXPECT_EQ(image->bands[i]->height,
+              i + 1 < image->bandCount ? perBand : ref.height - i * perBand);
     EXPECT_EQ(image->bands[i]->key, keyed ? kContentKeyColour : 0) << where;
   }
   for (uint32_t y = 0; y < ref.height; ++y)
@@ -66,14 +66,17 @@ struct FileCase {
 };
 
 const FileCase kFiles[] = {
-    {"palette_trns", true},  {"palette1", false},    {"palette2", false},
-    {"palette4", false},     {"palette8", false},    {"grey1", false},
-    {"grey2", false},        {"grey4", false},       {"grey8", false},
-    {"grey16", false},       {"greyalpha8", true},   {"greyalpha16", true},
-    {"grey_trns", true},     {"rgb8", false},        {"rgb16", false},
-    {"rgba8", true},         {"rgba16", true},       {"rgb_trns", true},
-    {"interlaced_rgba", true}, {"interlaced_palette4", false}, {"keycolour", true},
-    {"wide256", false},
+    {"palette_trns", true},    {"palette1", false},
+    {"palette2", false},       {"palette4", false},
+    {"palette8", false},       {"grey1", false},
+    {"grey2", false},          {"grey4", false},
+    {"grey8", false},          {"grey16", false},
+    {"greyalpha8", true},      {"greyalpha16", true},
+    {"grey_trns", true},       {"rgb8", false},
+    {"rgb16", false},          {"rgba8", true},
+    {"rgba16", true},          {"rgb_trns", true},
+    {"interlaced_rgba", true}, {"interlaced_palette4", false},
+    {"keycolour", true},       {"wide256", false},
 };
 
 void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
@@ -84,7 +87,8 @@ class PngFileTest : public PngTest,
 TEST_P(PngFileTest, MatchesImageMagickInEveryDelivery) {
   const auto& [c, block] = GetParam();
   const std::vector<uint8_t> file = Png(c.name);
-  const std::vector<Picture> refs = ReadPictures(ReadDataFile(std::string("png/") + c.name + ".pam"));
+  const std::vector<Picture> refs =
+      ReadPictures(ReadDataFile(std::string("png/") + c.name + ".pam"));
   ASSERT_FALSE(file.empty());
   ASSERT_EQ(refs.size(), 1u);
   const uint32_t freeBefore = HeapGetStats().freeBytes;
