@@ -67,9 +67,11 @@ void FreeLibBlocks() {
   while (gLibBlocks.next != &gLibBlocks) OnFree(gLibBlocks.next + 1, 0);
 }
 
-mng_bool OnError(mng_handle mng, mng_int32, mng_int8, mng_chunkid, mng_uint32, mng_int32, mng_int32,
-                 mng_pchar) {
-  Of(mng)->error = true;
+mng_bool OnError(mng_handle mng, mng_int32 code, mng_int8, mng_chunkid, mng_uint32, mng_int32,
+                 mng_int32, mng_pchar) {
+  MngDecoder* d = Of(mng);
+  d->error = true;
+  if (code == MNG_OUTOFMEMORY) d->noMemory = true;
   return MNG_FALSE;
 }
 

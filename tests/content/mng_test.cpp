@@ -10,6 +10,7 @@
 
 #include "content/mng.h"
 #include "kernel/heap.h"
+#include "kernel/mem.h"
 #include "tests/content/content_harness.h"
 #include "tests/support/engine_fixture.h"
 
@@ -199,6 +200,27 @@ TEST_F(MngTest, StreamWithoutItsEndLeavesNothingBehind) {
     EXPECT_EQ(FirstImage(run)->frameCount, 2);  // the last is drawn only at the end
     FreeOutput(&run.output);
     EXPECT_EQ(HeapGetStats().freeBytes, freeBefore);
+  }
+}
+
+// Memory running out at every stage of a decode: the load fails with a code
+// or keeps the frames it got, and everything taken comes back.
+TEST_F(MngTest, MemoryRunningOutAnywhereLeavesNothingBehind) {
+  const std::vector<uint8_t> file = Mng("forever");
+  for (uint32_t spare = 0; spare < 160000; spare += 1500) {
+    const uint32_t free = HeapGetStats().freeBytes;
+    const uint32_t fill = free - 256000 - 64 - spare;
+    void* filler = MemAlloc(fill, Use::Data, Mod::TestCode);
+    if (!filler) continue;
+    const uint32_t freeBefore = HeapGetStats().freeBytes;
+    DecodeRun run = Decode(file, 140);
+    EXPECT_TRUE(run.result == kOk || run.result == MngErr::NoMemory ||
+                run.result == MngErr::BadData)
+        << spare;
+    EXPECT_TRUE(run.stateFreed) << spare;
+    FreeOutput(&run.output);
+    EXPECT_EQ(HeapGetStats().freeBytes, freeBefore) << spare;
+    MemFree(&filler);
   }
 }
 

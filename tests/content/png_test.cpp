@@ -8,6 +8,7 @@
 
 #include "content/png.h"
 #include "kernel/heap.h"
+#include "kernel/mem.h"
 #include "tests/content/content_harness.h"
 #include "tests/support/engine_fixture.h"
 
@@ -215,6 +216,27 @@ TEST_F(PngTest, WithoutAnnouncedLengthLaterBlocksOverflow) {
   EXPECT_EQ(ImageCount(run), 0u);
   FreeOutput(&run.output);
   EXPECT_EQ(HeapGetStats().freeBytes, freeBefore);
+}
+
+// Memory running out at every stage of a decode: the load fails with a code
+// or keeps the bands it got, and everything taken comes back.
+TEST_F(PngTest, MemoryRunningOutAnywhereLeavesNothingBehind) {
+  const std::vector<uint8_t> file = Png("interlaced_rgba");
+  for (uint32_t spare = 0; spare < 80000; spare += 700) {
+    const uint32_t free = HeapGetStats().freeBytes;
+    const uint32_t fill = free - 256000 - 64 - spare;
+    void* filler = MemAlloc(fill, Use::Data, Mod::TestCode);
+    if (!filler) continue;
+    const uint32_t freeBefore = HeapGetStats().freeBytes;
+    DecodeRun run = Decode(file, 140);
+    EXPECT_TRUE(run.result == kOk || run.result == PngErr::NoMemory ||
+                run.result == PngErr::BadData)
+        << spare;
+    EXPECT_TRUE(run.stateFreed) << spare;
+    FreeOutput(&run.output);
+    EXPECT_EQ(HeapGetStats().freeBytes, freeBefore) << spare;
+    MemFree(&filler);
+  }
 }
 
 }  // namespace
