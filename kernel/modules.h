@@ -19,7 +19,7 @@ constexpr uint32_t Cache = 0, Tskman = 1, Config = 2, Sms = 3, WtlFile = 5, WtlD
                    WtlRepository = 62, WtlReplib = 63, PalScard = 65, WscScheme = 67,
                    WtlNotify = 68, Notify = 69, Pict = 70, LocalContent = 74, VarParse = 77, Ticker = 78,
                    UserPref = 81, Status = 82, DebugHeap = 96, TestCode = 97, TestHarness = 98,
-                   Performance = 99;
+                   Performance = 99, PngGlue = 100, MngGlue = 101;
 }  // namespace Mod
 
 // The module's name as the engine's own module table gives it, or null for an

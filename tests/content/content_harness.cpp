@@ -1,5 +1,6 @@
 #include "tests/content/content_harness.h"
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -33,6 +34,36 @@ DecodeRun RunDecoder(StepFn step, ReleaseFn release, const std::vector<uint8_t>&
   run.stateFreed = state == nullptr;
   release(&state);
   UtilDataChunkFreeQueue(&input);
+  return run;
+}
+
+DecodeRun RunWholeDecoder(WholeStepFn step, ReleaseFn release, const std::vector<uint8_t>& bytes,
+                          uint32_t blockSize, bool announce, bool ended, uint32_t workSize) {
+  DecodeRun run;
+  Queue input{};
+  ContentFeed feed{&input, 0, &run.output, 0, 0};
+  auto* work = static_cast<uint8_t*>(MemAlloc(workSize ? workSize : 1, Use::Data, Mod::TestCode));
+  memset(work, 0xA5, workSize);
+  ContentSource source{announce ? static_cast<uint32_t>(bytes.size()) : 0, 0, work, workSize};
+  void* state = nullptr;
+  const size_t block = blockSize ? blockSize : (bytes.empty() ? 1 : bytes.size());
+  size_t at = 0;
+  for (;;) {
+    if (at < bytes.size()) {
+      const size_t n = bytes.size() - at < block ? bytes.size() - at : block;
+      UtilDataChunkAppend(&input, bytes.data() + at, static_cast<uint32_t>(n), Mod::TestCode);
+      at += n;
+      source.deliveredCount = static_cast<uint32_t>(at);
+    }
+    if (at >= bytes.size() && ended) feed.endOfData = 1;
+    run.result = step(&state, &feed, &source);
+    if (run.result != kOk || (feed.events & ContentEvent::Done) || at >= bytes.size()) break;
+  }
+  run.events = feed.events;
+  run.stateFreed = state == nullptr;
+  release(&state);
+  UtilDataChunkFreeQueue(&input);
+  MemFree(&work);
   return run;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "content/collect.h"
 #include "content/decode_feed.h"
 
 std::vector<uint8_t> ReadDataFile(const std::string& relative);
@@ -25,6 +26,15 @@ using ReleaseFn = void (*)(void** state);
 // flag comes with the last chunk. Leaves no chunk and no state behind.
 DecodeRun RunDecoder(StepFn step, ReleaseFn release, const std::vector<uint8_t>& bytes,
                      uint32_t blockSize, bool ended = true, uint32_t requestFlags = 0);
+
+// The same for a core that collects the whole body: the source tells it the
+// announced length (the body's size when `announce` holds, else 0), the bytes
+// delivered so far and a work buffer of workSize bytes, filled with 0xA5 so
+// that a decoder reading what it did not write shows.
+using WholeStepFn = Result (*)(void** state, ContentFeed* feed, const ContentSource* source);
+DecodeRun RunWholeDecoder(WholeStepFn step, ReleaseFn release, const std::vector<uint8_t>& bytes,
+                          uint32_t blockSize, bool announce = true, bool ended = true,
+                          uint32_t workSize = 256000);
 
 // Frees every image of the output list with its bands and frames.
 void FreeOutput(Queue* output);
