@@ -1,0 +1,490 @@
+// The content handlers' rows through the real URL task and the tests' fetch
+// driver: the same picture whatever the block size, bodies cut at every
+// offset, raw-data loads, the table's order, the work buffer's areas, and
+// the adver element's image objects; the heap is whole after every load.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "browser/status.h"
+#include "browser/url.h"
+#include "content/content_rows.h"
+#include "content/handset_rows.h"
+#include "kernel/heap.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "tests/content/content_harness.h"
+#include "tests/content/nbmp_encoder.h"
+#include "tests/support/engine_fixture.h"
+#include "tests/support/fetch_driver.h"
+#include "tools/sisenc.h"
+
+namespace {
+
+// A stable text of every image: geometry, frames and every band's pixels.
+std::string Describe(const std::vector<void*>& objects) {
+  std::string out;
+  auto bands = [&out](PglSurface* const* list, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+      const PglSurface* band = list[i];
+      out += "[" + std::to_string(band->width) + "x" + std::to_string(band->height) + "]";
+      const auto* px = reinterpret_cast<const uint16_t*>(PglPixels(band));
+      for (uint32_t y = 0; y < band->height; ++y)
+        for (uint32_t x = 0; x < band->width; ++x) {
+          char hex[8];
+          snprintf(hex, sizeof hex, "%04x", px[y * band->pitch + x]);
+          out += hex;
+        }
+    }
+  };
+  for (void* object : objects) {
+    auto* image = static_cast<ContentImage*>(object);
+    out += "kind " + std::to_string(image->kind) + " " + std::to_string(image->width) + "x" +
+           std::to_string(image->height);
+    if (image->kind == ContentKind::Banded) bands(image->bands, image->bandCount);
+    if (image->kind == ContentKind::Animation) {
+      out += " frames " + std::to_string(image->frameCount) + " loop " +
+             std::to_string(image->loopCount);
+      for (ContentImageFrame* f = image->firstFrame; f; f = f->next) {
+        out += " f" + std::to_string(f->width) + "x" + std::to_string(f->height) + "@" +
+               std::to_string(f->left) + "," + std::to_string(f->top) + " d" +
+               std::to_string(f->delay) + " c" + std::to_string(f->complete);
+        bands(f->bands, f->bandCount);
+      }
+    }
+    out += ";";
+  }
+  return out;
+}
+
+struct Outcome {
+  bool complete = false;
+  Result failure = 0;
+  uint32_t processCalls = 0;
+  std::string picture;
+  std::vector<std::string> blocks;  // raw-data output
+};
+
+class ContentRowsTest : public EngineFixture {
+ protected:
+  ContentRowsTest() : EngineFixture(4u << 20) {}
+
+  void SetUp() override {
+    EngineFixture::SetUp();
+    ContentRowsInstall();
+    owner = std::make_unique<Recorder>(Mod::TestHarness);
+    requester = std::make_unique<FetchRequester>();
+    requester->blocks = false;
+    Pump();
+  }
+  void TearDown() override {
+    requester.reset();
+    owner.reset();
+    ContentRowsRemove();
+    EngineFixture::TearDown();
+  }
+
+  // One load of the body on a URL task of its own; `inspect` sees the
+  // image(s) before the load goes. The heap must be back at its start.
+  template <class F>
+  Outcome Fetch(const std::string& type, const std::vector<uint8_t>& bytes, uint32_t block,
+                bool announce, uint32_t flags, F inspect) {
+    FetchBody body;
+    body.body.assign(bytes.begin(), bytes.end());
+    body.blockSize = block;
+    body.announceLength = announce;
+    body.contentType = type;
+    driver.Serve("/img", body);
+    const uint32_t heapAtStart = HeapGetStats().freeBytes;
+    UrlTaskContext* urlTask = nullptr;
+    UrlSession* session = nullptr;
+    EXPECT_EQ(UrlStartTask(&urlTask, owner->task()), kOk);
+    EXPECT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
+    Pump();
+    if (before) before(UrlGetModule());
+    UrlRequestRec* request = nullptr;
+    requester->ClearLog();
+    EXPECT_EQ(requester->Request(session, "qortest://h/img", flags, &request), kOk);
+    Pump();
+    Outcome o;
+    for (const Received& r : requester->log()) {
+      if (r.message == UrlMsg::Complete) o.complete = true;
+      if (r.message == UrlMsg::Failed) o.failure = static_cast<Result>(r.arg2);
+    }
+    UrlLoad* load = UrlRequestLoad(request);
+    std::vector<void*> objects;
+    for (QueueNode* n = load->output.head; n; n = n->next) objects.push_back(n);
+    if (flags & UrlFlag::RawData) {
+      for (void* object : objects) {
+        auto* chunk = static_cast<UtilDataChunk*>(object);
+        o.blocks.emplace_back(reinterpret_cast<const char*>(UtilDataChunkData(chunk)) + chunk->offset,
+                              chunk->remaining);
+      }
+    } else {
+      o.picture = Describe(objects);
+      inspect(objects);
+    }
+    if (after) after(UrlGetModule());
+    requester->Done(session, request);
+    UrlSessionDestroy(session);
+    UrlStopTask(urlTask);
+    Pump();
+    EXPECT_EQ(UrlGetModule(), nullptr);
+    EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
+    EXPECT_EQ(HeapValidate(), nullptr);
+    return o;
+  }
+  Outcome Fetch(const std::string& type, const std::vector<uint8_t>& bytes, uint32_t block,
+                bool announce = true, uint32_t flags = 0) {
+    return Fetch(type, bytes, block, announce, flags, [](const std::vector<void*>&) {});
+  }
+
+  // The same picture for one block, 140-byte blocks and a byte at a time,
+  // with and without an announced length.
+  std::string SameInEveryDelivery(const std::string& type, const std::vector<uint8_t>& bytes) {
+    const Outcome whole = Fetch(type, bytes, 0);
+    EXPECT_TRUE(whole.complete);
+    EXPECT_EQ(whole.failure, 0u);
+    for (uint32_t block : {140u, 1u})
+      for (bool announce : {true, false}) {
+        SCOPED_TRACE(std::to_string(block) + (announce ? " announced" : " chunked"));
+        const Outcome o = Fetch(type, bytes, block, announce);
+        EXPECT_TRUE(o.complete);
+        EXPECT_EQ(o.picture, whole.picture);
+      }
+    return whole.picture;
+  }
+
+  // Every cut ends as a partial picture or a clean failure.
+  void CutEverywhere(const std::string& type, const std::vector<uint8_t>& bytes, uint32_t step) {
+    for (size_t n = 0; n < bytes.size(); n += step) {
+      SCOPED_TRACE(n);
+      std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(n));
+      const Outcome o = Fetch(type, cut, 7, n % 2 == 0);
+      EXPECT_TRUE(o.complete != (o.failure != 0));
+    }
+  }
+
+  std::function<void(UrlModuleContext*)> before, after;
+  FetchDriver driver;
+  std::unique_ptr<Recorder> owner;
+  std::unique_ptr<FetchRequester> requester;
+};
+
+const char* const kWbmp = "image/vnd.wap.wbmp";
+
+TEST_F(ContentRowsTest, WbmpFilesGiveOnePictureInEveryDelivery) {
+  for (const char* name : {"netpbm_1x1", "netpbm_7x300", "netpbm_130x1", "netpbm_257x300",
+                           "magick_33x17", "magick_200x40"}) {
+    SCOPED_TRACE(name);
+    const std::vector<uint8_t> file = ReadDataFile(std::string("wbmp/") + name + ".wbmp");
+    ASSERT_FALSE(file.empty());
+    const std::string picture = SameInEveryDelivery(kWbmp, file);
+    // Every pixel as netpbm reads the file.
+    const std::vector<Picture> pbm = ReadPictures(ReadDataFile(std::string("wbmp/") + name + ".pbm"));
+    ASSERT_EQ(pbm.size(), 1u);
+    Fetch(kWbmp, file, 0, true, 0, [&](const std::vector<void*>& objects) {
+      ASSERT_EQ(objects.size(), 1u);
+      auto* image = static_cast<ContentImage*>(objects[0]);
+      ASSERT_EQ(image->width, pbm[0].width);
+      ASSERT_EQ(image->height, pbm[0].height);
+      for (uint32_t y = 0; y < image->height; ++y)
+        for (uint32_t x = 0; x < image->width; ++x)
+          ASSERT_EQ(BandPixel(image->bands, image->bandCount, x, y),
+                    pbm[0].pixels[y * pbm[0].width + x] ? 0x0000 : 0xFFFF);
+    });
+  }
+}
+
+TEST_F(ContentRowsTest, WbmpCutAtEveryOffset) {
+  CutEverywhere(kWbmp, ReadDataFile("wbmp/magick_33x17.wbmp"), 1);
+}
+
+TEST_F(ContentRowsTest, WbmpOfNoWidthIsRefused) {
+  const Outcome o = Fetch(kWbmp, {0x00, 0x00, 0x00, 0x01, 0x80}, 0);
+  EXPECT_EQ(o.failure, 0x800f0002u);
+  EXPECT_EQ(o.picture, "");
+}
+
+TEST_F(ContentRowsTest, RawDataNeverReachesTheRow) {
+  const std::vector<uint8_t> file = ReadDataFile("wbmp/netpbm_8x1.wbmp");
+  const Outcome o = Fetch(kWbmp, file, 2, true, UrlFlag::RawData);
+  EXPECT_TRUE(o.complete);
+  std::string joined;
+  for (const std::string& b : o.blocks) {
+    EXPECT_LE(b.size(), 2u);
+    joined += b;
+  }
+  EXPECT_EQ(joined, std::string(file.begin(), file.end()));
+}
+
+TEST_F(ContentRowsTest, TableOrderDecidesSharedIds) {
+  UrlLoad* load = nullptr;
+  UrlParsed url{};
+  ASSERT_EQ(UrlParse(&url, "qortest://h/x", 0), kOk);
+  struct Case {
+    const char* mime;
+    uint32_t type, cls;
+    bool handled;
+  };
+  for (const Case& c : {Case{"image/vnd.wap.wbmp", 33, 5, true}, Case{"image/sis", 136, 5, true},
+                        Case{"image/nbmp", 137, 5, true}, Case{"image/png", 32, 5, false},
+                        Case{"application/x-wap-wta-wmlc", 55, 4, false},
+                        Case{"audio/k3g", 156, 0, false}, Case{"x-audio/ma5", 157, 19, false},
+                        Case{"map/wbmp", 155, 0, false}, Case{"text/html", 2, 2, false}}) {
+    SCOPED_TRACE(c.mime);
+    load = UrlLoadCreate(&url);
+    ASSERT_NE(load, nullptr);
+    UrlSetContentTypeMime(load, c.mime);
+    EXPECT_EQ(load->typeId, c.type);
+    EXPECT_EQ(load->contentClass, c.cls);
+    EXPECT_EQ(load->contentRow != nullptr, c.handled);
+    UrlLoadFree(load);
+  }
+  // A lookup by id finds the first row with it.
+  EXPECT_STREQ(UrlFindContentTypeById(155)->major, "video");
+  EXPECT_STREQ(UrlFindContentTypeById(158)->major, "image");
+  EXPECT_STREQ(UrlFindContentTypeById(157)->extensions, "ma5");
+  UrlFreeParsed(&url);
+}
+
+// --- nbmp ------------------------------------------------------------------
+std::vector<uint8_t> NbmpStream(const NbmpTestImage& image) {
+  const size_t canvas = size_t{NbmpTestRowBytes(image.width, image.depthCode)} * image.height;
+  return NbmpTestStream(image, std::vector<uint8_t>(canvas, 0), false);
+}
+std::vector<uint8_t> NbmpBody(const NbmpTestImage& image) {
+  return NbmpTestPackMemory(NbmpStream(image));
+}
+
+TEST_F(ContentRowsTest, NbmpRandomAnimationsGiveOnePictureInEveryDelivery) {
+  std::mt19937 rng(1803);
+  for (int i = 0; i < 6; ++i) {
+    NbmpTestImage image = NbmpTestRandomImage(rng);
+    if (image.depthCode == 1) image.depthCode = 2;
+    SCOPED_TRACE(i);
+    const std::vector<uint8_t> body = NbmpBody(image);
+    const std::string picture = SameInEveryDelivery("image/nbmp", body);
+    EXPECT_NE(picture.find("kind 17"), std::string::npos);
+  }
+}
+
+TEST_F(ContentRowsTest, NbmpFramesBandsAndLoops) {
+  NbmpTestImage image;
+  image.width = 100;
+  image.height = 10;
+  image.loopCount = 3;
+  image.depthCode = 0;
+  NbmpTestFrame f{0, 0, 100, 10, 5, std::vector<uint8_t>(13 * 10, 0xF0)};
+  image.frames.push_back(f);
+  image.frames.push_back(NbmpTestFrame{0, 0, 0, 0, 1, {}});  // no size: skipped
+  Fetch("image/nbmp", NbmpBody(image), 0, true, 0, [](const std::vector<void*>& objects) {
+    ASSERT_EQ(objects.size(), 1u);
+    auto* img = static_cast<ContentImage*>(objects[0]);
+    EXPECT_EQ(img->kind, ContentKind::Animation);
+    EXPECT_EQ(img->loopCount, 3);
+    ASSERT_EQ(img->frameCount, 1);
+    ContentImageFrame* frame = img->firstFrame;
+    EXPECT_EQ(frame->delay, 500u);
+    EXPECT_EQ(frame->bandCount, 5);  // 512 div 200 = 2 rows a band
+    EXPECT_EQ(frame->bands[0]->height, 2u);
+    EXPECT_EQ(BandPixel(frame->bands, frame->bandCount, 0, 9), 0x0000);
+    EXPECT_EQ(BandPixel(frame->bands, frame->bandCount, 4, 9), 0xFFFF);
+  });
+}
+
+TEST_F(ContentRowsTest, NbmpDepthOneIsRefusedByTheRow) {
+  NbmpTestImage image;
+  image.width = image.height = 4;
+  image.depthCode = 1;
+  image.frames.push_back(NbmpTestFrame{0, 0, 4, 4, 1, std::vector<uint8_t>(4, 0x1B)});
+  EXPECT_EQ(Fetch("image/nbmp", NbmpBody(image), 0).failure, NbmpRowErr::Malformed);
+}
+
+TEST_F(ContentRowsTest, NbmpCutAtEveryOffset) {
+  std::mt19937 rng(7);
+  NbmpTestImage image = NbmpTestRandomImage(rng);
+  CutEverywhere("image/nbmp", NbmpBody(image), 3);
+}
+
+TEST_F(ContentRowsTest, BodyLongerThanAnnouncedIsRefused) {
+  NbmpTestImage image;
+  image.width = image.height = 8;
+  image.frames.push_back(NbmpTestFrame{0, 0, 8, 8, 1, std::vector<uint8_t>(8, 0x55)});
+  std::vector<uint8_t> body = NbmpBody(image);
+  FetchBody fb;
+  // The driver announces the true length; a body over the row's room is
+  // refused however it comes.
+  std::vector<uint8_t> huge(kNbmpBodyRoom + 1, 0);
+  EXPECT_EQ(Fetch("image/nbmp", huge, 4096, false).failure, NbmpRowErr::Malformed);
+  EXPECT_EQ(Fetch("image/nbmp", huge, 4096, true).failure, NbmpRowErr::Malformed);
+  EXPECT_TRUE(Fetch("image/nbmp", body, 3, false).complete);
+}
+
+// --- sis -------------------------------------------------------------------
+std::vector<uint8_t> SisBody(uint32_t frames, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> pixels(4 * 8 * 3);  // 32 x 24 pixels, one bit each
+  for (uint8_t& b : pixels) b = static_cast<uint8_t>(rng());
+  return SisMonoImage(4, 3, pixels, frames, seed % 2 == 0, 3);
+}
+
+TEST_F(ContentRowsTest, SisImagesGiveOnePictureInEveryDelivery) {
+  for (uint32_t frames : {1u, 3u}) {
+    SCOPED_TRACE(frames);
+    SameInEveryDelivery("image/sis", SisBody(frames, frames));
+  }
+}
+
+TEST_F(ContentRowsTest, SisOneFrameKeepsNoBodyThreeFramesDecodeOnDemand) {
+  Fetch("image/sis", SisBody(1, 4), 0, true, 0, [](const std::vector<void*>& objects) {
+    ASSERT_EQ(objects.size(), 1u);
+    auto* image = static_cast<ContentImage*>(objects[0]);
+    EXPECT_EQ(image->frameCount, 1);
+    EXPECT_EQ(image->keptBody, nullptr);
+    EXPECT_EQ(image->decodeFrame, nullptr);
+    ASSERT_NE(image->firstFrame, nullptr);
+    EXPECT_EQ(image->firstFrame->width, 32);
+    EXPECT_EQ(image->firstFrame->height, 24);
+  });
+  Fetch("image/sis", SisBody(3, 6), 0, true, 0, [](const std::vector<void*>& objects) {
+    ASSERT_EQ(objects.size(), 1u);
+    auto* image = static_cast<ContentImage*>(objects[0]);
+    EXPECT_EQ(image->frameCount, 3);
+    ASSERT_NE(image->keptBody, nullptr);
+    ASSERT_NE(image->decodeFrame, nullptr);
+    for (uint32_t i = 1; i < 3; ++i) {
+      ContentImageFrame* frame = image->decodeFrame(image, i);
+      ASSERT_NE(frame, nullptr);
+      EXPECT_EQ(frame->width, 32);
+      ContentFrameFree(frame);
+    }
+    // At or past the count there is no frame.
+    EXPECT_EQ(image->decodeFrame(image, 3), nullptr);
+    EXPECT_EQ(image->decodeFrame(image, 1000), nullptr);
+  });
+}
+
+TEST_F(ContentRowsTest, SisStaysInsideItsWorkAreas) {
+  before = [](UrlModuleContext* m) {
+    LibcMemSet(m->workBuffer + WorkArea::SisNeeds, 0xA5, m->workBufferSize - WorkArea::SisNeeds);
+  };
+  bool untouched = false;
+  after = [&untouched](UrlModuleContext* m) {
+    untouched = true;
+    for (uint32_t i = WorkArea::SisNeeds; i < m->workBufferSize; ++i)
+      if (m->workBuffer[i] != 0xA5) untouched = false;
+  };
+  Fetch("image/sis", SisBody(3, 8), 0);
+  EXPECT_TRUE(untouched);
+}
+
+TEST_F(ContentRowsTest, SisCutAtEveryOffsetAndGarbage) {
+  CutEverywhere("image/sis", SisBody(3, 10), 1);
+  EXPECT_EQ(Fetch("image/sis", std::vector<uint8_t>(300, 0x42), 0).failure, SisRowErr::Malformed);
+}
+
+// --- The adver element's image objects ---------------------------------------
+class AdverImageTest : public EngineFixture {
+ protected:
+  AdverImageTest() : EngineFixture(4u << 20) {}
+  void SetUp() override {
+    EngineFixture::SetUp();
+    ContentRowsInstall();
+    work.resize(kUrlWorkBufferSize);
+    owner = std::make_unique<Recorder>(Mod::TestHarness);
+    Pump();
+    heapAtStart = HeapGetStats().freeBytes;
+  }
+  void TearDown() override {
+    if (statusStarted) StatusStopTask(owner->task());
+    Pump();
+    EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
+    owner.reset();
+    ContentRowsRemove();
+    EngineFixture::TearDown();
+  }
+  void StartStatus() {
+    ASSERT_EQ(StatusCreateTask(owner->task()), kOk);
+    statusStarted = true;
+    Pump();
+  }
+  std::unique_ptr<Recorder> owner;
+  bool statusStarted = false;
+  Result Decode(uint8_t source, const std::u16string& text) {
+    HtmlImageObject record{};
+    record.sourceType = source;
+    record.text = static_cast<char16_t*>(MemAlloc(2 * (text.size() + 1), Use::Data, Mod::WtlHtml));
+    for (size_t i = 0; i <= text.size(); ++i) record.text[i] = i < text.size() ? text[i] : 0;
+    record.workBuffer = work.data();
+    record.workBufferSize = static_cast<uint32_t>(work.size());
+    Result r = HtmlImageObjectDecode(&record);
+    EXPECT_EQ(record.text, nullptr);
+    Pump();
+    return r;
+  }
+  std::vector<uint8_t> work;
+  uint32_t heapAtStart = 0;
+};
+
+TEST_F(AdverImageTest, WithoutStatusTaskTheImageIsBuiltAndDropped) {
+  EXPECT_EQ(Decode(HtmlImageSource::Str, u"a|b|c"), 3u);
+}
+
+TEST_F(AdverImageTest, TextImageHasOneFramePerMessage) {
+  StartStatus();
+  ASSERT_EQ(Decode(HtmlImageSource::Str, u"one|two|three"), kOk);
+  auto* image = static_cast<ContentImage*>(StatusGetImage());
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->textImage, 1u);
+  EXPECT_EQ(image->frameCount, 3);
+  EXPECT_EQ(image->firstFrame->delay, 20u);
+}
+
+TEST_F(AdverImageTest, BadNbmpTextPostsNothing) {
+  StartStatus();
+  EXPECT_EQ(Decode(HtmlImageSource::Nbmp, u"!!!!"), NbmpRowErr::Malformed);
+  EXPECT_EQ(StatusGetImage(), nullptr);
+}
+
+TEST_F(AdverImageTest, NbmpTextPlaysWithoutEnd) {
+  StartStatus();
+  std::mt19937 rng(3);
+  NbmpTestImage image = NbmpTestRandomImage(rng);
+  if (image.depthCode == 1) image.depthCode = 2;
+  image.loopCount = 4;
+  const std::string text = NbmpTestPackText(NbmpStream(image), nullptr);
+  ASSERT_EQ(Decode(HtmlImageSource::Nbmp, std::u16string(text.begin(), text.end())), kOk);
+  auto* posted = static_cast<ContentImage*>(StatusGetImage());
+  ASSERT_NE(posted, nullptr);
+  EXPECT_EQ(posted->loopCount, 0);
+}
+
+TEST_F(AdverImageTest, ThreeFrameSisDecodesEveryFrameAtOnce) {
+  StartStatus();
+  const std::vector<uint8_t> body = SisBody(3, 12);
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::u16string text;
+  for (size_t i = 0; i < body.size(); i += 3) {
+    uint32_t v = body[i] << 16 | (i + 1 < body.size() ? body[i + 1] << 8 : 0) |
+                 (i + 2 < body.size() ? body[i + 2] : 0);
+    text += kAlphabet[v >> 18];
+    text += kAlphabet[(v >> 12) & 63];
+    text += i + 1 < body.size() ? kAlphabet[(v >> 6) & 63] : '=';
+    text += i + 2 < body.size() ? kAlphabet[v & 63] : '=';
+  }
+  ASSERT_EQ(Decode(HtmlImageSource::Sis, text), kOk);
+  auto* posted = static_cast<ContentImage*>(StatusGetImage());
+  ASSERT_NE(posted, nullptr);
+  EXPECT_EQ(posted->frameCount, 3);
+  uint32_t withBands = 0;
+  for (ContentImageFrame* f = posted->firstFrame; f; f = f->next) withBands += f->bandCount > 0;
+  EXPECT_EQ(withBands, 3u);
+}
+
+}  // namespace
