@@ -3,6 +3,7 @@
 
 #include "browser/status.h"
 #include "content/handset_rows.h"
+#include "content/pict_scheme.h"
 #include "content/wbmp.h"
 #include "kernel/mem.h"
 #include "kernel/qorrom.h"
@@ -54,9 +55,9 @@ const UrlContentTypeRow kContentTypeRows[] = {
 const uint32_t kContentTypeRowCount = sizeof kContentTypeRows / sizeof kContentTypeRows[0];
 
 const UrlSchemeRow kContentSchemeRows[] = {
-    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0},
+    {PictSchemeStep, nullptr, "pict", nullptr, nullptr, PictSchemeStart, 0},
 };
-const uint32_t kContentSchemeRowCount = 0;
+const uint32_t kContentSchemeRowCount = sizeof kContentSchemeRows / sizeof kContentSchemeRows[0];
 
 namespace {
 void ReleaseKeptImage(void* image) { ContentImageFree(static_cast<ContentImage*>(image)); }
@@ -116,14 +117,14 @@ void ContentImageFree(ContentImage* image) {
       for (uint32_t i = 0; i < image->bandCount; ++i) MemFree(&image->bands[i]);
       break;
     case ContentKind::Stored:
+      // The surface record is the image's; its pixels live in the file.
+      MemFree(&image->stored);
       if (image->file) QorRomRelease(image->file);
       break;
     case ContentKind::Animation:
-      if (image->file) {
-        // A pictogram animation: its frames live in the file image.
-        QorRomRelease(image->file);
-        break;
-      }
+      // A pictogram animation's band records borrow their pixels from the
+      // file image, which goes back to the built-in tree.
+      if (image->file) QorRomRelease(image->file);
       for (ContentImageFrame* frame = image->firstFrame; frame;) {
         ContentImageFrame* next = frame->next;
         ContentFrameFree(frame);
