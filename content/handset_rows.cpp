@@ -42,6 +42,29 @@ uint16_t PixelAt(const Source& s, uint32_t x, uint32_t y) {
   }
 }
 
+// One source row into `width` RGB565 pixels, a source byte at a time.
+void ConvertRow(const Source& s, uint32_t y, uint32_t width, uint16_t* out) {
+  const uint8_t* row = s.rows + y * s.rowBytes;
+  uint32_t x = 0;
+  switch (s.bits) {
+    case 1:
+      for (; x + 8 <= width; x += 8) {
+        const uint8_t b = *row++;
+        for (uint32_t i = 0; i < 8; ++i) out[x + i] = (b >> (7 - i)) & 1 ? 0x0000 : 0xFFFF;
+      }
+      break;
+    case 2:
+      for (; x + 4 <= width; x += 4) {
+        const uint8_t b = *row++;
+        for (uint32_t i = 0; i < 4; ++i) out[x + i] = kGrey4[(b >> (6 - 2 * i)) & 3];
+      }
+      break;
+    default:
+      break;
+  }
+  for (; x < width; ++x) out[x] = PixelAt(s, x, y);
+}
+
 // Bytes the source needs for `height` rows.
 uint64_t SourceBytes(const Source& s, uint32_t height) { return uint64_t{s.rowBytes} * height; }
 
@@ -69,8 +92,7 @@ ContentImageFrame* ConvertFrame(const Source& s, uint32_t width, uint32_t height
       return nullptr;
     }
     auto* out = reinterpret_cast<uint16_t*>(PglPixels(band));
-    for (uint32_t y = 0; y < rows; ++y)
-      for (uint32_t x = 0; x < width; ++x) *out++ = PixelAt(s, x, y0 + y);
+    for (uint32_t y = 0; y < rows; ++y, out += width) ConvertRow(s, y0 + y, width, out);
     frame->bands[frame->bandCount++] = band;
   }
   frame->complete = 1;

@@ -297,6 +297,24 @@ TEST_F(ContentRowsTest, NbmpFramesBandsAndLoops) {
   });
 }
 
+TEST_F(ContentRowsTest, NbmpFourGreysInTheirShades) {
+  NbmpTestImage image;
+  image.width = 5;
+  image.height = 2;
+  image.depthCode = 2;
+  image.frames.push_back(NbmpTestFrame{0, 0, 5, 2, 1, {0x1B, 0x80, 0xE4, 0x40}});
+  Fetch("image/nbmp", NbmpBody(image), 0, true, 0, [](const std::vector<void*>& objects) {
+    ASSERT_EQ(objects.size(), 1u);
+    ContentImageFrame* f = static_cast<ContentImage*>(objects[0])->firstFrame;
+    ASSERT_NE(f, nullptr);
+    const int32_t want[2][5] = {{0xFFFF, 0xD69A, 0xAD55, 0x0000, 0xAD55},
+                                {0x0000, 0xAD55, 0xD69A, 0xFFFF, 0xD69A}};
+    for (uint32_t y = 0; y < 2; ++y)
+      for (uint32_t x = 0; x < 5; ++x)
+        EXPECT_EQ(BandPixel(f->bands, f->bandCount, x, y), want[y][x]) << x << "," << y;
+  });
+}
+
 TEST_F(ContentRowsTest, NbmpDepthOneIsRefusedByTheRow) {
   NbmpTestImage image;
   image.width = image.height = 4;
