@@ -4,6 +4,7 @@
 // the adver element's image objects; the heap is whole after every load.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <random>
@@ -12,11 +13,13 @@
 
 #include "browser/status.h"
 #include "browser/url.h"
+#include "content/body_collect.h"
 #include "content/content_rows.h"
 #include "content/handset_rows.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "markup/html_node.h"
 #include "tests/content/content_harness.h"
 #include "tests/content/nbmp_encoder.h"
 #include "tests/support/engine_fixture.h"
@@ -343,6 +346,51 @@ TEST_F(ContentRowsTest, BodyLongerThanAnnouncedIsRefused) {
   EXPECT_TRUE(Fetch("image/nbmp", body, 3, false).complete);
 }
 
+// The collector on a load of its own: what the scheme announced decides
+// when the body is whole and how much it may hold.
+TEST_F(ContentRowsTest, BodyCollectorKeepsToTheAnnouncedLength) {
+  const uint32_t heap = HeapGetStats().freeBytes;
+  UrlParsed url{};
+  ASSERT_EQ(UrlParse(&url, "qortest://h/x", 0), kOk);
+  const uint8_t bytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  struct Case {
+    uint32_t announced, delivered, room;
+    bool ended;
+    Result result;
+    bool complete;
+  };
+  constexpr Result kLong = 0x80FF0002, kMem = 0x80FF0001;
+  for (const Case& c : {Case{10, 10, 100, false, kOk, true}, Case{10, 4, 100, false, kOk, false},
+                        Case{10, 4, 100, true, kOk, true}, Case{4, 10, 100, false, kLong, false},
+                        Case{0, 10, 100, false, kOk, false}, Case{0, 10, 100, true, kOk, true},
+                        Case{0, 10, 6, true, kLong, false}, Case{200, 10, 100, false, kLong, false},
+                        Case{0, 0, 100, true, kOk, true}}) {
+    SCOPED_TRACE(std::to_string(c.announced) + " " + std::to_string(c.delivered) + " " +
+                 std::to_string(c.room) + (c.ended ? " ended" : ""));
+    UrlLoad* load = UrlLoadCreate(&url);
+    ASSERT_NE(load, nullptr);
+    load->announcedLength = c.announced;
+    for (uint32_t at = 0; at < c.delivered; at += 3)
+      UrlLoadDeliver(load, bytes + at, c.delivered - at < 3 ? c.delivered - at : 3);
+    load->endOfData = c.ended;
+    ContentBody body{};
+    ContentBodyState state;
+    EXPECT_EQ(ContentBodyCollect(&body, load, c.room, Mod::TestCode, kMem, kLong, &state), c.result);
+    if (c.result == kOk) {
+      EXPECT_EQ(state == ContentBodyState::Complete, c.complete);
+      EXPECT_EQ(body.size, c.delivered);
+      EXPECT_EQ(load->input.head, nullptr);
+      if (c.delivered) {
+        EXPECT_EQ(std::memcmp(body.bytes, bytes, c.delivered), 0);
+      }
+    }
+    ContentBodyFree(&body);
+    UrlLoadFree(load);
+  }
+  UrlFreeParsed(&url);
+  EXPECT_EQ(HeapGetStats().freeBytes, heap);
+}
+
 // --- sis -------------------------------------------------------------------
 std::vector<uint8_t> SisBody(uint32_t frames, uint32_t seed) {
   std::mt19937 rng(seed);
@@ -461,6 +509,19 @@ TEST_F(AdverImageTest, TextImageHasOneFramePerMessage) {
   EXPECT_EQ(image->textImage, 1u);
   EXPECT_EQ(image->frameCount, 3);
   EXPECT_EQ(image->firstFrame->delay, 20u);
+}
+
+TEST_F(AdverImageTest, TheDocumentModelHandsItsAdverElementOver) {
+  StartStatus();
+  HtmlNode* node = HtmlAdverCreate(work.data(), static_cast<uint32_t>(work.size()));
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(HtmlAdverAttribute(node, "inline", u"first|second"), kOk);
+  EXPECT_EQ(HtmlAdverAttribute(node, "type", u"STR"), kOk);
+  Pump();
+  auto* image = static_cast<ContentImage*>(StatusGetImage());
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->frameCount, 2);
+  HtmlNodeFree(node);
 }
 
 TEST_F(AdverImageTest, BadNbmpTextPostsNothing) {
