@@ -22,6 +22,7 @@
 #include "markup/html_node.h"
 #include "tests/content/content_harness.h"
 #include "tests/content/nbmp_encoder.h"
+#include "tests/graphics/sis_encoders.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/fetch_driver.h"
 #include "tools/sisenc.h"
@@ -432,6 +433,49 @@ TEST_F(ContentRowsTest, SisOneFrameKeepsNoBodyThreeFramesDecodeOnDemand) {
     // At or past the count there is no frame.
     EXPECT_EQ(image->decodeFrame(image, 3), nullptr);
     EXPECT_EQ(image->decodeFrame(image, 1000), nullptr);
+  });
+}
+
+// An 8-bit animation with the grey-ramp palette: frames are cut from the
+// decoder's 256-pixel rows to the canvas, and later frames decode on demand.
+std::vector<uint8_t> SafBody(uint32_t frames) {
+  SafBuilder b;
+  b.width = 40;
+  b.height = 30;
+  b.frames = frames;
+  std::vector<uint8_t> ramp(8);
+  for (uint32_t i = 0; i < 8; ++i) ramp[i] = static_cast<uint8_t>(i * 7 + 1);
+  b.Object(0, 4, 2, 1, 0, SisZlib(ramp, 0));
+  for (uint32_t f = 0; f < frames; ++f)
+    b.Frame(3 + 40 * f, {{0, 5, 0, 0, 0, static_cast<uint8_t>(2 + f), 1}});
+  return b.File();
+}
+
+constexpr uint16_t Grey(uint32_t v) {
+  return static_cast<uint16_t>((v >> 3) << 11 | (v >> 2) << 5 | v >> 3);
+}
+
+TEST_F(ContentRowsTest, SisPaletteAnimationsThroughTheRow) {
+  SameInEveryDelivery("image/sis", SafBody(1));
+  Fetch("image/sis", SafBody(3), 0, true, 0, [](const std::vector<void*>& objects) {
+    ASSERT_EQ(objects.size(), 1u);
+    auto* image = static_cast<ContentImage*>(objects[0]);
+    EXPECT_EQ(image->width, 40);
+    EXPECT_EQ(image->height, 30);
+    EXPECT_EQ(image->frameCount, 3);
+    ContentImageFrame* f = image->firstFrame;
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->width, 40);
+    EXPECT_EQ(f->height, 30);
+    EXPECT_EQ(f->bands[0]->height, 6u);  // 512 div 80
+    EXPECT_EQ(BandPixel(f->bands, f->bandCount, 0, 0), Grey(3));
+    EXPECT_EQ(BandPixel(f->bands, f->bandCount, 3, 1), Grey(8));
+    EXPECT_EQ(BandPixel(f->bands, f->bandCount, 39, 29), Grey(3));
+    ContentImageFrame* second = image->decodeFrame(image, 2);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(BandPixel(second->bands, second->bandCount, 0, 0), Grey(83));
+    EXPECT_EQ(BandPixel(second->bands, second->bandCount, 4, 1), Grey(1));
+    ContentFrameFree(second);
   });
 }
 
