@@ -319,6 +319,17 @@ TEST_F(ContentRowsTest, NbmpFourGreysInTheirShades) {
   });
 }
 
+TEST_F(ContentRowsTest, NbmpFrameWiderThanTheCanvasShowsItsFirstPixel) {
+  NbmpTestImage image;
+  image.width = 5;
+  image.height = 2;
+  // Eight pixels fit the canvas's one byte a row, but not its five columns.
+  image.frames.push_back(NbmpTestFrame{0, 0, 8, 2, 1, {0x80, 0x00}});
+  const Outcome o = Fetch("image/nbmp", NbmpBody(image), 0);
+  EXPECT_EQ(o.failure, 0u);
+  EXPECT_EQ(o.picture, "kind 17 5x2 frames 1 loop 0 f1x1@0,0 d100 c1[1x1]0000;");
+}
+
 TEST_F(ContentRowsTest, NbmpDepthOneIsRefusedByTheRow) {
   NbmpTestImage image;
   image.width = image.height = 4;
