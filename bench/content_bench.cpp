@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/bench_engine.h"
 #include "browser/url.h"
 #include "content/content_rows.h"
 #include "content/handset_rows.h"
@@ -137,7 +138,7 @@ std::vector<uint8_t> NbmpRowBody() {
 }
 
 void BM_NbmpRow(benchmark::State& state) {
-  Arena();
+  BenchEngine engine(0);
   const std::vector<uint8_t> body = NbmpRowBody();
   UrlModuleContext module{};
   module.workBuffer = static_cast<uint8_t*>(MemAlloc(kUrlWorkBufferSize, Use::Data, Mod::TestCode));
