@@ -330,6 +330,18 @@ TEST_F(ContentRowsTest, NbmpFrameWiderThanTheCanvasShowsItsFirstPixel) {
   EXPECT_EQ(o.picture, "kind 17 5x2 frames 1 loop 0 f1x1@0,0 d100 c1[1x1]0000;");
 }
 
+TEST_F(ContentRowsTest, NbmpFramesOfNoSizeLeaveAnImageWithoutFrames) {
+  NbmpTestImage image;
+  image.width = 16;
+  image.height = 4;
+  image.loopCount = 2;
+  image.frames.push_back(NbmpTestFrame{0, 0, 0, 0, 1, {}});
+  image.frames.push_back(NbmpTestFrame{3, 1, 0, 2, 1, {}});
+  const Outcome o = Fetch("image/nbmp", NbmpBody(image), 0);
+  EXPECT_TRUE(o.complete);
+  EXPECT_EQ(o.picture, "kind 17 16x4 frames 0 loop 2;");
+}
+
 TEST_F(ContentRowsTest, NbmpDepthOneIsRefusedByTheRow) {
   NbmpTestImage image;
   image.width = image.height = 4;
@@ -577,6 +589,27 @@ TEST_F(AdverImageTest, TheDocumentModelHandsItsAdverElementOver) {
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(image->frameCount, 2);
   HtmlNodeFree(node);
+  // A type that names no image tells the status indicator there is none
+  // (14600): the kept image is released through the image handlers' own
+  // release, which the heap check at the end sees.
+  node = HtmlAdverCreate(work.data(), static_cast<uint32_t>(work.size()));
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(HtmlAdverAttribute(node, "type", u"gif"), kOk);
+  Pump();
+  EXPECT_EQ(StatusGetImage(), nullptr);
+  HtmlNodeFree(node);
+}
+
+TEST_F(AdverImageTest, BadSisTextPostsNothing) {
+  StartStatus();
+  EXPECT_EQ(Decode(HtmlImageSource::Sis, u"bm90IGFuIGltYWdl"), SisRowErr::Malformed);
+  EXPECT_EQ(StatusGetImage(), nullptr);
+  std::vector<uint8_t> small(1000);
+  HtmlImageObject record{};
+  record.sourceType = HtmlImageSource::Sis;
+  record.workBuffer = small.data();
+  record.workBufferSize = static_cast<uint32_t>(small.size());
+  EXPECT_EQ(HtmlImageObjectDecode(&record), kHtmlObjectNoMemory);
 }
 
 TEST_F(AdverImageTest, BadNbmpTextPostsNothing) {
