@@ -160,6 +160,14 @@ extern const uint32_t kUrlSchemeCount;
 void UrlSetExtraRows(const UrlSchemeRow* schemes, uint32_t schemeCount,
                      const UrlContentTypeRow* types, uint32_t typeCount);
 
+// The content handlers' rows (and their schemes, such as pict:). The
+// handlers live above the fetch layer, so their tables are handed down once
+// at start-up (and by test fixtures); their content rows come first in table
+// order, the fetch layer's own rows serve the types no handler row names;
+// their scheme rows follow the product's. Null and 0 remove them.
+void UrlSetHandlerRows(const UrlContentTypeRow* types, uint32_t typeCount,
+                       const UrlSchemeRow* schemes, uint32_t schemeCount);
+
 const UrlSchemeRow* UrlFindScheme(const char* scheme);
 // Every scheme row by index, the product's first, then the extra ones; null
 // past the end.

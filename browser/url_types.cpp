@@ -75,6 +75,10 @@ const UrlSchemeRow* gExtraSchemes;
 uint32_t gExtraSchemeCount;
 const UrlContentTypeRow* gExtraTypes;
 uint32_t gExtraTypeCount;
+const UrlContentTypeRow* gHandlerTypes;
+uint32_t gHandlerTypeCount;
+const UrlSchemeRow* gHandlerSchemes;
+uint32_t gHandlerSchemeCount;
 
 // True when the item (n bytes) is one of the ';'-separated list's entries,
 // ASCII case ignored.
@@ -90,9 +94,11 @@ bool InList(const char* list, const char* item, uint32_t n) {
   }
 }
 
-// Every content row, the product's first.
+// Every content row: the handlers', the product's, then the extra ones.
 template <class F>
 const UrlContentTypeRow* FindType(F match) {
+  for (uint32_t i = 0; i < gHandlerTypeCount; ++i)
+    if (match(gHandlerTypes[i])) return &gHandlerTypes[i];
   for (uint32_t i = 0; i < kUrlContentTypeCount; ++i)
     if (match(kUrlContentTypes[i])) return &kUrlContentTypes[i];
   for (uint32_t i = 0; i < gExtraTypeCount; ++i)
@@ -154,11 +160,21 @@ void UrlSetExtraRows(const UrlSchemeRow* schemes, uint32_t schemeCount,
   gExtraTypeCount = types ? typeCount : 0;
 }
 
+void UrlSetHandlerRows(const UrlContentTypeRow* types, uint32_t typeCount,
+                       const UrlSchemeRow* schemes, uint32_t schemeCount) {
+  gHandlerTypes = types;
+  gHandlerTypeCount = types ? typeCount : 0;
+  gHandlerSchemes = schemes;
+  gHandlerSchemeCount = schemes ? schemeCount : 0;
+}
+
 const UrlSchemeRow* UrlFindScheme(const char* scheme) {
   if (!scheme) return nullptr;
   uint32_t n = LibcStrLen(scheme);
   for (uint32_t i = 0; i < kUrlSchemeCount; ++i)
     if (InList(kUrlSchemes[i].schemes, scheme, n)) return &kUrlSchemes[i];
+  for (uint32_t i = 0; i < gHandlerSchemeCount; ++i)
+    if (InList(gHandlerSchemes[i].schemes, scheme, n)) return &gHandlerSchemes[i];
   for (uint32_t i = 0; i < gExtraSchemeCount; ++i)
     if (InList(gExtraSchemes[i].schemes, scheme, n)) return &gExtraSchemes[i];
   return nullptr;
@@ -168,6 +184,8 @@ const UrlSchemeRow* UrlFindScheme(const char* scheme) {
 const UrlSchemeRow* UrlSchemeRowAt(uint32_t index) {
   if (index < kUrlSchemeCount) return &kUrlSchemes[index];
   index -= kUrlSchemeCount;
+  if (index < gHandlerSchemeCount) return &gHandlerSchemes[index];
+  index -= gHandlerSchemeCount;
   return index < gExtraSchemeCount ? &gExtraSchemes[index] : nullptr;
 }
 

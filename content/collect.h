@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "content/body_collect.h"
 #include "content/decode_feed.h"
 #include "kernel/modules.h"
 
@@ -16,20 +17,13 @@ struct ContentSource {
   uint32_t workBufferSize;  // 0 when there is none
 };
 
-struct ContentBody {
-  uint8_t* bytes;
-  uint32_t size;   // what the buffer holds
-  uint32_t count;  // collected so far
-};
-
-// Moves the queued chunks into the body, allocating it (for `module`) at the
-// first data: the announced length, or without one the bytes delivered so
-// far. *whole says the body is ready to decode: it is full, or the data has
-// ended (without an announced length only the end counts). Returns the module's out-of-memory code,
-// or its bad-data code when a chunk does not fit.
+// Moves the queued chunks into the body through the shared collector (the
+// row's room is the work buffer's size, the most any of these bodies may
+// take). *whole says the body is ready to decode: the announced length is
+// in, or the data has ended. Returns the module's out-of-memory code, or its
+// bad-data code for a body longer than announced or than the room.
 Result ContentCollect(ContentBody* body, ContentFeed* feed, const ContentSource* source,
                       uint32_t module, bool* whole);
-void ContentBodyFree(ContentBody* body);
 
 // Bands of `rows` rows for an image `width` pixels wide: 512 bytes of 16-bit
 // pixels a band, at least one row.

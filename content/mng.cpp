@@ -79,7 +79,7 @@ mng_bool OnStream(mng_handle) { return MNG_TRUE; }
 
 mng_bool OnRead(mng_handle mng, mng_ptr out, mng_uint32 wanted, mng_uint32p got) {
   MngDecoder* d = Of(mng);
-  uint32_t n = d->body.count - d->readAt;
+  uint32_t n = d->body.size - d->readAt;
   if (n > wanted) n = wanted;
   if (n) memcpy(out, d->body.bytes + d->readAt, n);
   d->readAt += n;

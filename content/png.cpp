@@ -42,7 +42,7 @@ void OnFree(png_structp, png_voidp p) { MemFreeRaw(p); }
 
 void OnRead(png_structp png, png_bytep out, size_t length) {
   auto* d = static_cast<PngDecoder*>(png_get_io_ptr(png));
-  const uint32_t left = d->body.count - d->readAt;
+  const uint32_t left = d->body.size - d->readAt;
   if (length > left) png_error(png, "read past the end of the body");
   memcpy(out, d->body.bytes + d->readAt, length);
   d->readAt += static_cast<uint32_t>(length);
@@ -86,7 +86,7 @@ void FillBands(PngDecoder* d, ContentFeed* feed) {
 // Everything the library does for one body. Nothing that changes after the
 // jump point lives in a local: the library may come back here by a jump.
 Result Decode(PngDecoder* d, ContentFeed* feed) {
-  if (d->body.count < 8 || png_sig_cmp(d->body.bytes, 0, 8) != 0) return PngErr::BadData;
+  if (d->body.size < 8 || png_sig_cmp(d->body.bytes, 0, 8) != 0) return PngErr::BadData;
   d->png =
       png_create_read_struct_2(PNG_LIBPNG_VER_STRING, d, OnError, OnWarning, d, OnAlloc, OnFree);
   if (!d->png) return PngErr::BadData;

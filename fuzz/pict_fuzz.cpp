@@ -2,7 +2,8 @@
 // romfiles folder anyone can fill: any bytes parse to a frame or an error,
 // a frame's rows lie inside the file, and drawing every frame on a screen
 // reads nothing else. The same bytes are then loaded by name through the
-// romfiles override of a private working folder.
+// romfiles override of a private working folder, and made into the body the
+// pict: scheme hands on, whose every frame is drawn before it is freed.
 //
 // Input: the frame to ask for (1 byte), then the file.
 #include <sys/stat.h>
@@ -15,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "content/content_rows.h"
+#include "content/pict_scheme.h"
 #include "graphics/pict.h"
 #include "fuzz/private_folder.h"
 #include "kernel/heap.h"
@@ -76,6 +79,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (PictLoadImage("fuzz", frame, &s, &image) == kOk) {
       Draw(s);
       QorRomRelease(image);
+    }
+    ContentImage* body = nullptr;
+    const Result r = PictCreateImage("fuzz", &body, PictMode::Name);
+    Check(r == kOk || r == PictCode::NotFound || r == PictCode::NoMemory);
+    if (r == kOk) {
+      if (body->kind == ContentKind::Stored) {
+        Draw(*body->stored);
+      } else {
+        Check(body->kind == ContentKind::Animation);
+        for (const ContentImageFrame* f = body->firstFrame; f; f = f->next) Draw(*f->bands[0]);
+      }
+      ContentImageFree(body);
     }
   }
   Check(HeapValidate() == nullptr);

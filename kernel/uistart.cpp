@@ -12,6 +12,7 @@
 #include "browser/ui.h"
 #include "browser/uitask.h"
 #include "browser/userpref.h"
+#include "content/content_rows.h"
 #include "host/platform/hoststate.h"
 #include "kernel/config.h"
 #include "kernel/libc.h"
@@ -143,7 +144,12 @@ constexpr ModuleRow kModules[] = {
 };
 constexpr size_t kModuleCount = std::size(kModules);
 
-void BeginServices(UiStartContext* ctx) { ctx->state = HostState::ServicesStarting; }
+void BeginServices(UiStartContext* ctx) {
+  // The content handlers sit above the fetch layer and the document model:
+  // hand them their rows and hooks before anything fetches.
+  ContentRowsInstall();
+  ctx->state = HostState::ServicesStarting;
+}
 void ReportServicesUp(UiStartContext* ctx) {
   HostStateChanged(ctx->host, HostState::ServicesUp, 0);
 }

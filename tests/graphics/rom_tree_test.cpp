@@ -61,7 +61,58 @@ const std::vector<NamedDir> kNamed = {
     {"/images",
      {"0.sis", "1.sis", "2.sis", "3.sis", "4.sis", "5.sis", "6.sis", "7.sis", "8.sis", "9.sis",
       "arrow_gray.sis", "back.sis", "home.sis", "qorlogo.sis", "opt_help_0.sis"}},
-    {"/pict/core/action", {"Back", "Top"}},
+    {"/pict/core/action",
+     {"Back", "Top", "find", "password"}},
+    {"/pict/core/arrow",
+     {"lowerleft", "lowerright", "upperleft", "upperright"}},
+    {"/pict/core/button",
+     {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"}},
+    {"/pict/core/info",
+     {"feecharged", "freeofcharge", "new", "position", "sharpdial", "tollfree"}},
+    {"/pict/core/media",
+     {"book", "cd", "game", "tv"}},
+    {"/pict/core/message",
+     {"fax", "send"}},
+    {"/pict/library/animal",
+     {"cat", "dog"}},
+    {"/pict/library/astronomy",
+     {"crescentmoon", "fullmoon", "halfmoon", "moon", "waningmoon"}},
+    {"/pict/library/astronomy/horoscope",
+     {"aquarius", "aries", "cancer", "capricorn", "gemini", "leo", "libra", "pisces",
+      "sagittarius", "scorpio", "taurus", "virgo"}},
+    {"/pict/library/emotion",
+     {"angry", "angryface", "blackheart", "brokenheart", "coldsweat", "comfort", "discourage",
+      "dizzy", "exclamation", "flash", "happy", "happyface", "hearts", "kiss", "mood", "punch",
+      "really", "sadface", "shakenheart", "shine", "sleepy", "sweat", "what"}},
+    {"/pict/library/entertainment",
+     {"art", "clover", "diamond", "drama", "event", "heart", "music", "spade"}},
+    {"/pict/library/human/body",
+     {"ear", "eye", "foot", "paper", "rock", "scissors", "shoe", "spectacles", "wheelchair"}},
+    {"/pict/library/living/appliance",
+     {"camera", "mobilephone", "pager", "phone"}},
+    {"/pict/library/living/dress",
+     {"bag", "ribbon"}},
+    {"/pict/library/map",
+     {"amusementpark", "atm", "bank", "beer", "boutique", "building", "cocktail", "coffecup",
+      "conveniencestore", "fastfood", "hairdresser", "hospital", "hotel", "house", "karaoke",
+      "movie", "nosmoking", "park", "parking", "postoffice", "restaurant", "restroom", "school",
+      "signal", "smoking", "ticket"}},
+    {"/pict/library/misc",
+     {"accept", "bad", "bump", "bydocomo", "clear", "continuing", "cute", "dash", "docomopt",
+      "giftbox", "good", "id", "imode", "imode_with_frame", "macron1", "macron2", "memo", "mopaq",
+      "phoneto"}},
+    {"/pict/library/sport",
+     {"baseball", "basketball", "flag", "motorsport", "ski", "soccer", "sport", "tennis"}},
+    {"/pict/library/time/event",
+     {"birthday", "xmas"}},
+    {"/pict/library/vehicle",
+     {"bus", "car", "expresstrain", "plane", "rv", "ship", "subway", "train"}},
+    {"/pict/library/weapon",
+     {"bomb"}},
+    {"/pict/library/weather",
+     {"cloudy", "drizzle", "foggy", "rainy", "snow", "sunny", "thunder", "typhoon"}},
+    {"/pict/ui/pim",
+     {"mail"}},
     {"/pict/ui", {"splash", "splash_ending"}},
     {"/pict/ui/qorui", {"authenticated", "circuitcall", "nocall", "packetcall", "spin_e"}},
     {"/pict/ui/qorui/authentication", {"EndtoEnd", "Gateway", "Wap"}},
@@ -130,6 +181,8 @@ void ExpectWellNested(const std::string& page) {
 // RGB565, with pixels less than half opaque as the key colour.
 void ExpectFromSource(const std::string& rel, const PglSurface& s) {
   std::string source = kPictSources + rel + ".png";
+  // An animation's first frame is drawn among the animations' frames.
+  if (!fs::exists(source)) source = kPictSources + "anim/" + rel + "/0.png";
   if (!fs::exists(source)) source = kPictSources + fs::path(rel).filename().string() + ".png";
   PngRgba png;
   std::string error;
@@ -232,7 +285,7 @@ TEST_F(RomTreeTest, EveryNamedFileOpensAsItsKind) {
         QorRomRelease(pict);
       }
     }
-  EXPECT_EQ(files, 167u);
+  EXPECT_EQ(files, 333u);
 }
 
 TEST_F(RomTreeTest, TheTreeHoldsOnlyNamedFiles) {

@@ -186,6 +186,7 @@ Result FetchRequester::Request(UrlSession* session, const std::string& url, uint
 void FetchRequester::Done(UrlSession* session, UrlRequestRec* request) {
   live.erase(request);
   received.erase(request);
+  objects.erase(request);
   UrlRequestDone(session, request);
 }
 
@@ -194,6 +195,10 @@ void FetchRequester::Drain(UrlRequestRec* request) {
   std::string& out = received[request];
   void* object = nullptr;
   while (UrlLoadNextChunk(request, &object) == kOk) {
+    if (!blocks) {
+      objects[request].push_back(object);
+      continue;
+    }
     auto* block = static_cast<UtilDataChunk*>(object);
     out.append(reinterpret_cast<const char*>(UtilDataChunkData(block)) + block->offset,
                block->remaining);

@@ -81,6 +81,10 @@ class FetchRequester {
   std::map<UrlRequestRec*, std::string> received;
   // Reads the output that arrived since the last call.
   void Drain(UrlRequestRec* request);
+  // False for loads whose output is not data blocks (decoded images): Drain
+  // then only lists the objects in `objects`.
+  bool blocks = true;
+  std::map<UrlRequestRec*, std::vector<void*>> objects;
   // Requests this task started: only their output is read, so a message
   // still queued for a finished request touches nothing.
   Result Request(UrlSession* session, const std::string& url, uint32_t flags,

@@ -1,0 +1,657 @@
+// The content handlers' rows through the real URL task and the tests' fetch
+// driver: the same picture whatever the block size, bodies cut at every
+// offset, raw-data loads, the table's order, the work buffer's areas, and
+// the adver element's image objects; the heap is whole after every load.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "browser/status.h"
+#include "browser/url.h"
+#include "content/body_collect.h"
+#include "content/content_rows.h"
+#include "content/handset_rows.h"
+#include "kernel/heap.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "markup/html_node.h"
+#include "tests/content/content_harness.h"
+#include "tests/content/nbmp_encoder.h"
+#include "tests/graphics/sis_encoders.h"
+#include "tests/support/engine_fixture.h"
+#include "tests/support/fetch_driver.h"
+#include "tools/sisenc.h"
+
+namespace {
+
+// A stable text of every image: geometry, frames and every band's pixels.
+std::string Describe(const std::vector<void*>& objects) {
+  std::string out;
+  auto bands = [&out](PglSurface* const* list, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+      const PglSurface* band = list[i];
+      out += "[" + std::to_string(band->width) + "x" + std::to_string(band->height) + "]";
+      const auto* px = reinterpret_cast<const uint16_t*>(PglPixels(band));
+      for (uint32_t y = 0; y < band->height; ++y)
+        for (uint32_t x = 0; x < band->width; ++x) {
+          char hex[8];
+          snprintf(hex, sizeof hex, "%04x", px[y * band->pitch + x]);
+          out += hex;
+        }
+    }
+  };
+  for (void* object : objects) {
+    auto* image = static_cast<ContentImage*>(object);
+    out += "kind " + std::to_string(image->kind) + " " + std::to_string(image->width) + "x" +
+           std::to_string(image->height);
+    if (image->kind == ContentKind::Banded) bands(image->bands, image->bandCount);
+    if (image->kind == ContentKind::Animation) {
+      out += " frames " + std::to_string(image->frameCount) + " loop " +
+             std::to_string(image->loopCount);
+      for (ContentImageFrame* f = image->firstFrame; f; f = f->next) {
+        out += " f" + std::to_string(f->width) + "x" + std::to_string(f->height) + "@" +
+               std::to_string(f->left) + "," + std::to_string(f->top) + " d" +
+               std::to_string(f->delay) + " c" + std::to_string(f->complete);
+        bands(f->bands, f->bandCount);
+      }
+    }
+    out += ";";
+  }
+  return out;
+}
+
+struct Outcome {
+  bool complete = false;
+  Result failure = 0;
+  uint32_t processCalls = 0;
+  std::string picture;
+  std::vector<std::string> blocks;  // raw-data output
+};
+
+class ContentRowsTest : public EngineFixture {
+ protected:
+  ContentRowsTest() : EngineFixture(4u << 20) {}
+
+  void SetUp() override {
+    EngineFixture::SetUp();
+    ContentRowsInstall();
+    owner = std::make_unique<Recorder>(Mod::TestHarness);
+    requester = std::make_unique<FetchRequester>();
+    requester->blocks = false;
+    Pump();
+  }
+  void TearDown() override {
+    requester.reset();
+    owner.reset();
+    ContentRowsRemove();
+    EngineFixture::TearDown();
+  }
+
+  // One load of the body on a URL task of its own; `inspect` sees the
+  // image(s) before the load goes. The heap must be back at its start.
+  template <class F>
+  Outcome Fetch(const std::string& type, const std::vector<uint8_t>& bytes, uint32_t block,
+                bool announce, uint32_t flags, F inspect) {
+    FetchBody body;
+    body.body.assign(bytes.begin(), bytes.end());
+    body.blockSize = block;
+    body.announceLength = announce;
+    body.contentType = type;
+    driver.Serve("/img", body);
+    const uint32_t heapAtStart = HeapGetStats().freeBytes;
+    UrlTaskContext* urlTask = nullptr;
+    UrlSession* session = nullptr;
+    EXPECT_EQ(UrlStartTask(&urlTask, owner->task()), kOk);
+    EXPECT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
+    Pump();
+    if (before) before(UrlGetModule());
+    UrlRequestRec* request = nullptr;
+    requester->ClearLog();
+    EXPECT_EQ(requester->Request(session, "qortest://h/img", flags, &request), kOk);
+    Pump();
+    Outcome o;
+    for (const Received& r : requester->log()) {
+      if (r.message == UrlMsg::Complete) o.complete = true;
+      if (r.message == UrlMsg::Failed) o.failure = static_cast<Result>(r.arg2);
+    }
+    UrlLoad* load = UrlRequestLoad(request);
+    std::vector<void*> objects;
+    for (QueueNode* n = load->output.head; n; n = n->next) objects.push_back(n);
+    if (flags & UrlFlag::RawData) {
+      for (void* object : objects) {
+        auto* chunk = static_cast<UtilDataChunk*>(object);
+        o.blocks.emplace_back(reinterpret_cast<const char*>(UtilDataChunkData(chunk)) + chunk->offset,
+                              chunk->remaining);
+      }
+    } else {
+      o.picture = Describe(objects);
+      inspect(objects);
+    }
+    if (after) after(UrlGetModule());
+    requester->Done(session, request);
+    UrlSessionDestroy(session);
+    UrlStopTask(urlTask);
+    Pump();
+    EXPECT_EQ(UrlGetModule(), nullptr);
+    EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
+    EXPECT_EQ(HeapValidate(), nullptr);
+    return o;
+  }
+  Outcome Fetch(const std::string& type, const std::vector<uint8_t>& bytes, uint32_t block,
+                bool announce = true, uint32_t flags = 0) {
+    return Fetch(type, bytes, block, announce, flags, [](const std::vector<void*>&) {});
+  }
+
+  // The same picture for one block, 140-byte blocks and a byte at a time,
+  // with and without an announced length.
+  std::string SameInEveryDelivery(const std::string& type, const std::vector<uint8_t>& bytes) {
+    const Outcome whole = Fetch(type, bytes, 0);
+    EXPECT_TRUE(whole.complete);
+    EXPECT_EQ(whole.failure, 0u);
+    for (uint32_t block : {140u, 1u})
+      for (bool announce : {true, false}) {
+        SCOPED_TRACE(std::to_string(block) + (announce ? " announced" : " chunked"));
+        const Outcome o = Fetch(type, bytes, block, announce);
+        EXPECT_TRUE(o.complete);
+        EXPECT_EQ(o.picture, whole.picture);
+      }
+    return whole.picture;
+  }
+
+  // Every cut ends as a partial picture or a clean failure.
+  void CutEverywhere(const std::string& type, const std::vector<uint8_t>& bytes, uint32_t step) {
+    for (size_t n = 0; n < bytes.size(); n += step) {
+      SCOPED_TRACE(n);
+      std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(n));
+      const Outcome o = Fetch(type, cut, 7, n % 2 == 0);
+      EXPECT_TRUE(o.complete != (o.failure != 0));
+    }
+  }
+
+  std::function<void(UrlModuleContext*)> before, after;
+  FetchDriver driver;
+  std::unique_ptr<Recorder> owner;
+  std::unique_ptr<FetchRequester> requester;
+};
+
+const char* const kWbmp = "image/vnd.wap.wbmp";
+
+TEST_F(ContentRowsTest, WbmpFilesGiveOnePictureInEveryDelivery) {
+  for (const char* name : {"netpbm_1x1", "netpbm_7x300", "netpbm_130x1", "netpbm_257x300",
+                           "magick_33x17", "magick_200x40"}) {
+    SCOPED_TRACE(name);
+    const std::vector<uint8_t> file = ReadDataFile(std::string("wbmp/") + name + ".wbmp");
+    ASSERT_FALSE(file.empty());
+    const std::string picture = SameInEveryDelivery(kWbmp, file);
+    // Every pixel as netpbm reads the file.
+    const std::vector<Picture> pbm = ReadPictures(ReadDataFile(std::string("wbmp/") + name + ".pbm"));
+    ASSERT_EQ(pbm.size(), 1u);
+    Fetch(kWbmp, file, 0, true, 0, [&](const std::vector<void*>& objects) {
+      ASSERT_EQ(objects.size(), 1u);
+      auto* image = static_cast<ContentImage*>(objects[0]);
+      ASSERT_EQ(image->width, pbm[0].width);
+      ASSERT_EQ(image->height, pbm[0].height);
+      for (uint32_t y = 0; y < image->height; ++y)
+        for (uint32_t x = 0; x < image->width; ++x)
+          ASSERT_EQ(BandPixel(image->bands, image->bandCount, x, y),
+                    pbm[0].pixels[y * pbm[0].width + x] ? 0x0000 : 0xFFFF);
+    });
+  }
+}
+
+TEST_F(ContentRowsTest, WbmpCutAtEveryOffset) {
+  CutEverywhere(kWbmp, ReadDataFile("wbmp/magick_33x17.wbmp"), 1);
+}
+
+TEST_F(ContentRowsTest, WbmpOfNoWidthIsRefused) {
+  const Outcome o = Fetch(kWbmp, {0x00, 0x00, 0x00, 0x01, 0x80}, 0);
+  EXPECT_EQ(o.failure, 0x800f0002u);
+  EXPECT_EQ(o.picture, "");
+}
+
+TEST_F(ContentRowsTest, RawDataNeverReachesTheRow) {
+  const std::vector<uint8_t> file = ReadDataFile("wbmp/netpbm_8x1.wbmp");
+  const Outcome o = Fetch(kWbmp, file, 2, true, UrlFlag::RawData);
+  EXPECT_TRUE(o.complete);
+  std::string joined;
+  for (const std::string& b : o.blocks) {
+    EXPECT_LE(b.size(), 2u);
+    joined += b;
+  }
+  EXPECT_EQ(joined, std::string(file.begin(), file.end()));
+}
+
+TEST_F(ContentRowsTest, TableOrderDecidesSharedIds) {
+  UrlLoad* load = nullptr;
+  UrlParsed url{};
+  ASSERT_EQ(UrlParse(&url, "qortest://h/x", 0), kOk);
+  struct Case {
+    const char* mime;
+    uint32_t type, cls;
+    bool handled;
+  };
+  for (const Case& c : {Case{"image/vnd.wap.wbmp", 33, 5, true}, Case{"image/sis", 136, 5, true},
+                        Case{"image/nbmp", 137, 5, true}, Case{"image/png", 32, 5, false},
+                        Case{"application/x-wap-wta-wmlc", 55, 4, false},
+                        Case{"audio/k3g", 156, 0, false}, Case{"x-audio/ma5", 157, 19, false},
+                        Case{"map/wbmp", 155, 0, false}, Case{"text/html", 2, 2, false}}) {
+    SCOPED_TRACE(c.mime);
+    load = UrlLoadCreate(&url);
+    ASSERT_NE(load, nullptr);
+    UrlSetContentTypeMime(load, c.mime);
+    EXPECT_EQ(load->typeId, c.type);
+    EXPECT_EQ(load->contentClass, c.cls);
+    EXPECT_EQ(load->contentRow != nullptr, c.handled);
+    UrlLoadFree(load);
+  }
+  // A lookup by id finds the first row with it.
+  EXPECT_STREQ(UrlFindContentTypeById(155)->major, "video");
+  EXPECT_STREQ(UrlFindContentTypeById(158)->major, "image");
+  EXPECT_STREQ(UrlFindContentTypeById(157)->extensions, "ma5");
+  UrlFreeParsed(&url);
+}
+
+// --- nbmp ------------------------------------------------------------------
+std::vector<uint8_t> NbmpStream(const NbmpTestImage& image) {
+  const size_t canvas = size_t{NbmpTestRowBytes(image.width, image.depthCode)} * image.height;
+  return NbmpTestStream(image, std::vector<uint8_t>(canvas, 0), false);
+}
+std::vector<uint8_t> NbmpBody(const NbmpTestImage& image) {
+  return NbmpTestPackMemory(NbmpStream(image));
+}
+
+TEST_F(ContentRowsTest, NbmpRandomAnimationsGiveOnePictureInEveryDelivery) {
+  std::mt19937 rng(1803);
+  for (int i = 0; i < 6; ++i) {
+    NbmpTestImage image = NbmpTestRandomImage(rng);
+    if (image.depthCode == 1) image.depthCode = 2;
+    SCOPED_TRACE(i);
+    const std::vector<uint8_t> body = NbmpBody(image);
+    const std::string picture = SameInEveryDelivery("image/nbmp", body);
+    EXPECT_NE(picture.find("kind 17"), std::string::npos);
+  }
+}
+
+TEST_F(ContentRowsTest, NbmpFramesBandsAndLoops) {
+  NbmpTestImage image;
+  image.width = 100;
+  image.height = 10;
+  image.loopCount = 3;
+  image.depthCode = 0;
+  NbmpTestFrame f{0, 0, 100, 10, 5, std::vector<uint8_t>(13 * 10, 0xF0)};
+  image.frames.push_back(f);
+  image.frames.push_back(NbmpTestFrame{0, 0, 0, 0, 1, {}});  // no size: skipped
+  Fetch("image/nbmp", NbmpBody(image), 0, true, 0, [](const std::vector<void*>& objects) {
+    ASSERT_EQ(objects.size(), 1u);
+    auto* img = static_cast<ContentImage*>(objects[0]);
+    EXPECT_EQ(img->kind, ContentKind::Animation);
+    EXPECT_EQ(img->loopCount, 3);
+    ASSERT_EQ(img->frameCount, 1);
+    ContentImageFrame* frame = img->firstFrame;
+    EXPECT_EQ(frame->delay, 500u);
+    EXPECT_EQ(frame->bandCount, 5);  // 512 div 200 = 2 rows a band
+    EXPECT_EQ(frame->bands[0]->height, 2u);
+    EXPECT_EQ(BandPixel(frame->bands, frame->bandCount, 0, 9), 0x0000);
+    EXPECT_EQ(BandPixel(frame->bands, frame->bandCount, 4, 9), 0xFFFF);
+  });
+}
+
+TEST_F(ContentRowsTest, NbmpFourGreysInTheirShades) {
+  NbmpTestImage image;
+  image.width = 5;
+  image.height = 2;
+  image.depthCode = 2;
+  image.frames.push_back(NbmpTestFrame{0, 0, 5, 2, 1, {0x1B, 0x80, 0xE4, 0x40}});
+  Fetch("image/nbmp", NbmpBody(image), 0, true, 0, [](const std::vector<void*>& objects) {
+    ASSERT_EQ(objects.size(), 1u);
+    ContentImageFrame* f = static_cast<ContentImage*>(objects[0])->firstFrame;
+    ASSERT_NE(f, nullptr);
+    const int32_t want[2][5] = {{0xFFFF, 0xD69A, 0xAD55, 0x0000, 0xAD55},
+                                {0x0000, 0xAD55, 0xD69A, 0xFFFF, 0xD69A}};
+    for (uint32_t y = 0; y < 2; ++y)
+      for (uint32_t x = 0; x < 5; ++x)
+        EXPECT_EQ(BandPixel(f->bands, f->bandCount, x, y), want[y][x]) << x << "," << y;
+  });
+}
+
+TEST_F(ContentRowsTest, NbmpFrameWiderThanTheCanvasShowsItsFirstPixel) {
+  NbmpTestImage image;
+  image.width = 5;
+  image.height = 2;
+  // Eight pixels fit the canvas's one byte a row, but not its five columns.
+  image.frames.push_back(NbmpTestFrame{0, 0, 8, 2, 1, {0x80, 0x00}});
+  const Outcome o = Fetch("image/nbmp", NbmpBody(image), 0);
+  EXPECT_EQ(o.failure, 0u);
+  EXPECT_EQ(o.picture, "kind 17 5x2 frames 1 loop 0 f1x1@0,0 d100 c1[1x1]0000;");
+}
+
+TEST_F(ContentRowsTest, NbmpFramesOfNoSizeLeaveAnImageWithoutFrames) {
+  NbmpTestImage image;
+  image.width = 16;
+  image.height = 4;
+  image.loopCount = 2;
+  image.frames.push_back(NbmpTestFrame{0, 0, 0, 0, 1, {}});
+  image.frames.push_back(NbmpTestFrame{3, 1, 0, 2, 1, {}});
+  const Outcome o = Fetch("image/nbmp", NbmpBody(image), 0);
+  EXPECT_TRUE(o.complete);
+  EXPECT_EQ(o.picture, "kind 17 16x4 frames 0 loop 2;");
+}
+
+TEST_F(ContentRowsTest, NbmpDepthOneIsRefusedByTheRow) {
+  NbmpTestImage image;
+  image.width = image.height = 4;
+  image.depthCode = 1;
+  image.frames.push_back(NbmpTestFrame{0, 0, 4, 4, 1, std::vector<uint8_t>(4, 0x1B)});
+  EXPECT_EQ(Fetch("image/nbmp", NbmpBody(image), 0).failure, NbmpRowErr::Malformed);
+}
+
+TEST_F(ContentRowsTest, NbmpCutAtEveryOffset) {
+  std::mt19937 rng(7);
+  NbmpTestImage image = NbmpTestRandomImage(rng);
+  CutEverywhere("image/nbmp", NbmpBody(image), 3);
+}
+
+TEST_F(ContentRowsTest, BodyLongerThanAnnouncedIsRefused) {
+  NbmpTestImage image;
+  image.width = image.height = 8;
+  image.frames.push_back(NbmpTestFrame{0, 0, 8, 8, 1, std::vector<uint8_t>(8, 0x55)});
+  std::vector<uint8_t> body = NbmpBody(image);
+  FetchBody fb;
+  // The driver announces the true length; a body over the row's room is
+  // refused however it comes.
+  std::vector<uint8_t> huge(kNbmpBodyRoom + 1, 0);
+  EXPECT_EQ(Fetch("image/nbmp", huge, 4096, false).failure, NbmpRowErr::Malformed);
+  EXPECT_EQ(Fetch("image/nbmp", huge, 4096, true).failure, NbmpRowErr::Malformed);
+  EXPECT_TRUE(Fetch("image/nbmp", body, 3, false).complete);
+}
+
+// The collector on a load of its own: what the scheme announced decides
+// when the body is whole and how much it may hold.
+TEST_F(ContentRowsTest, BodyCollectorKeepsToTheAnnouncedLength) {
+  const uint32_t heap = HeapGetStats().freeBytes;
+  UrlParsed url{};
+  ASSERT_EQ(UrlParse(&url, "qortest://h/x", 0), kOk);
+  const uint8_t bytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  struct Case {
+    uint32_t announced, delivered, room;
+    bool ended;
+    Result result;
+    bool complete;
+  };
+  constexpr Result kLong = 0x80FF0002, kMem = 0x80FF0001;
+  for (const Case& c : {Case{10, 10, 100, false, kOk, true}, Case{10, 4, 100, false, kOk, false},
+                        Case{10, 4, 100, true, kOk, true}, Case{4, 10, 100, false, kLong, false},
+                        Case{0, 10, 100, false, kOk, false}, Case{0, 10, 100, true, kOk, true},
+                        Case{0, 10, 6, true, kLong, false}, Case{200, 10, 100, false, kLong, false},
+                        Case{0, 0, 100, true, kOk, true}}) {
+    SCOPED_TRACE(std::to_string(c.announced) + " " + std::to_string(c.delivered) + " " +
+                 std::to_string(c.room) + (c.ended ? " ended" : ""));
+    UrlLoad* load = UrlLoadCreate(&url);
+    ASSERT_NE(load, nullptr);
+    load->announcedLength = c.announced;
+    for (uint32_t at = 0; at < c.delivered; at += 3)
+      UrlLoadDeliver(load, bytes + at, c.delivered - at < 3 ? c.delivered - at : 3);
+    load->endOfData = c.ended;
+    ContentBody body{};
+    ContentBodyState state;
+    EXPECT_EQ(ContentBodyCollect(&body, load, c.room, Mod::TestCode, kMem, kLong, &state), c.result);
+    if (c.result == kOk) {
+      EXPECT_EQ(state == ContentBodyState::Complete, c.complete);
+      EXPECT_EQ(body.size, c.delivered);
+      EXPECT_EQ(load->input.head, nullptr);
+      if (c.delivered) {
+        EXPECT_EQ(std::memcmp(body.bytes, bytes, c.delivered), 0);
+      }
+    }
+    ContentBodyFree(&body);
+    UrlLoadFree(load);
+  }
+  UrlFreeParsed(&url);
+  EXPECT_EQ(HeapGetStats().freeBytes, heap);
+}
+
+// --- sis -------------------------------------------------------------------
+std::vector<uint8_t> SisBody(uint32_t frames, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> pixels(4 * 8 * 3);  // 32 x 24 pixels, one bit each
+  for (uint8_t& b : pixels) b = static_cast<uint8_t>(rng());
+  return SisMonoImage(4, 3, pixels, frames, seed % 2 == 0, 3);
+}
+
+TEST_F(ContentRowsTest, SisImagesGiveOnePictureInEveryDelivery) {
+  for (uint32_t frames : {1u, 3u}) {
+    SCOPED_TRACE(frames);
+    SameInEveryDelivery("image/sis", SisBody(frames, frames));
+  }
+}
+
+TEST_F(ContentRowsTest, SisOneFrameKeepsNoBodyThreeFramesDecodeOnDemand) {
+  Fetch("image/sis", SisBody(1, 4), 0, true, 0, [](const std::vector<void*>& objects) {
+    ASSERT_EQ(objects.size(), 1u);
+    auto* image = static_cast<ContentImage*>(objects[0]);
+    EXPECT_EQ(image->frameCount, 1);
+    EXPECT_EQ(image->keptBody, nullptr);
+    EXPECT_EQ(image->decodeFrame, nullptr);
+    ASSERT_NE(image->firstFrame, nullptr);
+    EXPECT_EQ(image->firstFrame->width, 32);
+    EXPECT_EQ(image->firstFrame->height, 24);
+  });
+  Fetch("image/sis", SisBody(3, 6), 0, true, 0, [](const std::vector<void*>& objects) {
+    ASSERT_EQ(objects.size(), 1u);
+    auto* image = static_cast<ContentImage*>(objects[0]);
+    EXPECT_EQ(image->frameCount, 3);
+    ASSERT_NE(image->keptBody, nullptr);
+    ASSERT_NE(image->decodeFrame, nullptr);
+    for (uint32_t i = 1; i < 3; ++i) {
+      ContentImageFrame* frame = image->decodeFrame(image, i);
+      ASSERT_NE(frame, nullptr);
+      EXPECT_EQ(frame->width, 32);
+      ContentFrameFree(frame);
+    }
+    // At or past the count there is no frame.
+    EXPECT_EQ(image->decodeFrame(image, 3), nullptr);
+    EXPECT_EQ(image->decodeFrame(image, 1000), nullptr);
+  });
+}
+
+// An 8-bit animation with the grey-ramp palette: frames are cut from the
+// decoder's 256-pixel rows to the canvas, and later frames decode on demand.
+std::vector<uint8_t> SafBody(uint32_t frames) {
+  SafBuilder b;
+  b.width = 40;
+  b.height = 30;
+  b.frames = frames;
+  std::vector<uint8_t> ramp(8);
+  for (uint32_t i = 0; i < 8; ++i) ramp[i] = static_cast<uint8_t>(i * 7 + 1);
+  b.Object(0, 4, 2, 1, 0, SisZlib(ramp, 0));
+  for (uint32_t f = 0; f < frames; ++f)
+    b.Frame(3 + 40 * f, {{0, 5, 0, 0, 0, static_cast<uint8_t>(2 + f), 1}});
+  return b.File();
+}
+
+constexpr uint16_t Grey(uint32_t v) {
+  return static_cast<uint16_t>((v >> 3) << 11 | (v >> 2) << 5 | v >> 3);
+}
+
+TEST_F(ContentRowsTest, SisPaletteAnimationsThroughTheRow) {
+  SameInEveryDelivery("image/sis", SafBody(1));
+  Fetch("image/sis", SafBody(3), 0, true, 0, [](const std::vector<void*>& objects) {
+    ASSERT_EQ(objects.size(), 1u);
+    auto* image = static_cast<ContentImage*>(objects[0]);
+    EXPECT_EQ(image->width, 40);
+    EXPECT_EQ(image->height, 30);
+    EXPECT_EQ(image->frameCount, 3);
+    ContentImageFrame* f = image->firstFrame;
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->width, 40);
+    EXPECT_EQ(f->height, 30);
+    EXPECT_EQ(f->bands[0]->height, 6u);  // 512 div 80
+    EXPECT_EQ(BandPixel(f->bands, f->bandCount, 0, 0), Grey(3));
+    EXPECT_EQ(BandPixel(f->bands, f->bandCount, 3, 1), Grey(8));
+    EXPECT_EQ(BandPixel(f->bands, f->bandCount, 39, 29), Grey(3));
+    ContentImageFrame* second = image->decodeFrame(image, 2);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(BandPixel(second->bands, second->bandCount, 0, 0), Grey(83));
+    EXPECT_EQ(BandPixel(second->bands, second->bandCount, 4, 1), Grey(1));
+    ContentFrameFree(second);
+  });
+}
+
+TEST_F(ContentRowsTest, SisStaysInsideItsWorkAreas) {
+  before = [](UrlModuleContext* m) {
+    LibcMemSet(m->workBuffer + WorkArea::SisNeeds, 0xA5, m->workBufferSize - WorkArea::SisNeeds);
+  };
+  bool untouched = false;
+  after = [&untouched](UrlModuleContext* m) {
+    untouched = true;
+    for (uint32_t i = WorkArea::SisNeeds; i < m->workBufferSize; ++i)
+      if (m->workBuffer[i] != 0xA5) untouched = false;
+  };
+  Fetch("image/sis", SisBody(3, 8), 0);
+  EXPECT_TRUE(untouched);
+}
+
+TEST_F(ContentRowsTest, SisCutAtEveryOffsetAndGarbage) {
+  CutEverywhere("image/sis", SisBody(3, 10), 1);
+  EXPECT_EQ(Fetch("image/sis", std::vector<uint8_t>(300, 0x42), 0).failure, SisRowErr::Malformed);
+}
+
+// --- The adver element's image objects ---------------------------------------
+class AdverImageTest : public EngineFixture {
+ protected:
+  AdverImageTest() : EngineFixture(4u << 20) {}
+  void SetUp() override {
+    EngineFixture::SetUp();
+    ContentRowsInstall();
+    work.resize(kUrlWorkBufferSize);
+    owner = std::make_unique<Recorder>(Mod::TestHarness);
+    Pump();
+    heapAtStart = HeapGetStats().freeBytes;
+  }
+  void TearDown() override {
+    if (statusStarted) StatusStopTask(owner->task());
+    Pump();
+    EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
+    owner.reset();
+    ContentRowsRemove();
+    EngineFixture::TearDown();
+  }
+  void StartStatus() {
+    ASSERT_EQ(StatusCreateTask(owner->task()), kOk);
+    statusStarted = true;
+    Pump();
+  }
+  std::unique_ptr<Recorder> owner;
+  bool statusStarted = false;
+  Result Decode(uint8_t source, const std::u16string& text) {
+    HtmlImageObject record{};
+    record.sourceType = source;
+    record.text = static_cast<char16_t*>(MemAlloc(2 * (text.size() + 1), Use::Data, Mod::WtlHtml));
+    for (size_t i = 0; i <= text.size(); ++i) record.text[i] = i < text.size() ? text[i] : 0;
+    record.workBuffer = work.data();
+    record.workBufferSize = static_cast<uint32_t>(work.size());
+    Result r = HtmlImageObjectDecode(&record);
+    EXPECT_EQ(record.text, nullptr);
+    Pump();
+    return r;
+  }
+  std::vector<uint8_t> work;
+  uint32_t heapAtStart = 0;
+};
+
+TEST_F(AdverImageTest, WithoutStatusTaskTheImageIsBuiltAndDropped) {
+  EXPECT_EQ(Decode(HtmlImageSource::Str, u"a|b|c"), 3u);
+}
+
+TEST_F(AdverImageTest, TextImageHasOneFramePerMessage) {
+  StartStatus();
+  ASSERT_EQ(Decode(HtmlImageSource::Str, u"one|two|three"), kOk);
+  auto* image = static_cast<ContentImage*>(StatusGetImage());
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->textImage, 1u);
+  EXPECT_EQ(image->frameCount, 3);
+  EXPECT_EQ(image->firstFrame->delay, 20u);
+}
+
+TEST_F(AdverImageTest, TheDocumentModelHandsItsAdverElementOver) {
+  StartStatus();
+  HtmlNode* node = HtmlAdverCreate(work.data(), static_cast<uint32_t>(work.size()));
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(HtmlAdverAttribute(node, "inline", u"first|second"), kOk);
+  EXPECT_EQ(HtmlAdverAttribute(node, "type", u"STR"), kOk);
+  Pump();
+  auto* image = static_cast<ContentImage*>(StatusGetImage());
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->frameCount, 2);
+  HtmlNodeFree(node);
+  // A type that names no image tells the status indicator there is none
+  // (14600): the kept image is released through the image handlers' own
+  // release, which the heap check at the end sees.
+  node = HtmlAdverCreate(work.data(), static_cast<uint32_t>(work.size()));
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(HtmlAdverAttribute(node, "type", u"gif"), kOk);
+  Pump();
+  EXPECT_EQ(StatusGetImage(), nullptr);
+  HtmlNodeFree(node);
+}
+
+TEST_F(AdverImageTest, BadSisTextPostsNothing) {
+  StartStatus();
+  EXPECT_EQ(Decode(HtmlImageSource::Sis, u"bm90IGFuIGltYWdl"), SisRowErr::Malformed);
+  EXPECT_EQ(StatusGetImage(), nullptr);
+  std::vector<uint8_t> small(1000);
+  HtmlImageObject record{};
+  record.sourceType = HtmlImageSource::Sis;
+  record.workBuffer = small.data();
+  record.workBufferSize = static_cast<uint32_t>(small.size());
+  EXPECT_EQ(HtmlImageObjectDecode(&record), kHtmlObjectNoMemory);
+}
+
+TEST_F(AdverImageTest, BadNbmpTextPostsNothing) {
+  StartStatus();
+  EXPECT_EQ(Decode(HtmlImageSource::Nbmp, u"!!!!"), NbmpRowErr::Malformed);
+  EXPECT_EQ(StatusGetImage(), nullptr);
+}
+
+TEST_F(AdverImageTest, NbmpTextPlaysWithoutEnd) {
+  StartStatus();
+  std::mt19937 rng(3);
+  NbmpTestImage image = NbmpTestRandomImage(rng);
+  if (image.depthCode == 1) image.depthCode = 2;
+  image.loopCount = 4;
+  const std::string text = NbmpTestPackText(NbmpStream(image), nullptr);
+  ASSERT_EQ(Decode(HtmlImageSource::Nbmp, std::u16string(text.begin(), text.end())), kOk);
+  auto* posted = static_cast<ContentImage*>(StatusGetImage());
+  ASSERT_NE(posted, nullptr);
+  EXPECT_EQ(posted->loopCount, 0);
+}
+
+TEST_F(AdverImageTest, ThreeFrameSisDecodesEveryFrameAtOnce) {
+  StartStatus();
+  const std::vector<uint8_t> body = SisBody(3, 12);
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::u16string text;
+  for (size_t i = 0; i < body.size(); i += 3) {
+    uint32_t v = body[i] << 16 | (i + 1 < body.size() ? body[i + 1] << 8 : 0) |
+                 (i + 2 < body.size() ? body[i + 2] : 0);
+    text += kAlphabet[v >> 18];
+    text += kAlphabet[(v >> 12) & 63];
+    text += i + 1 < body.size() ? kAlphabet[(v >> 6) & 63] : '=';
+    text += i + 2 < body.size() ? kAlphabet[v & 63] : '=';
+  }
+  ASSERT_EQ(Decode(HtmlImageSource::Sis, text), kOk);
+  auto* posted = static_cast<ContentImage*>(StatusGetImage());
+  ASSERT_NE(posted, nullptr);
+  EXPECT_EQ(posted->frameCount, 3);
+  uint32_t withBands = 0;
+  for (ContentImageFrame* f = posted->firstFrame; f; f = f->next) withBands += f->bandCount > 0;
+  EXPECT_EQ(withBands, 3u);
+}
+
+}  // namespace
