@@ -94,8 +94,8 @@ void Feed(UrlLoad* load) {
     Fail(load, r);
     return;
   }
-  // A handler that used up the data at its end has nothing more to wait for.
-  if (load->endOfData && !load->input.head) load->events |= UrlEvent::Complete;
+  // The handler says when the body is complete (it may hold data of its
+  // own past the input queue's end); until then it is called again.
 }
 
 // Tells the requester what the step changed.

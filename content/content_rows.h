@@ -53,4 +53,10 @@ ContentImage* ContentAnimationNew(uint32_t width, uint32_t height, uint32_t modu
 
 // WBMP: the image/vnd.wap.wbmp row (type 33, class 5).
 Result WBmpContentProcess(UrlModuleContext* module, UrlLoad* load);
+Result JpegContentProcess(UrlModuleContext* module, UrlLoad* load);
+Result JpegContentRelease(UrlModuleContext* module, UrlLoad* load);
+Result PngContentProcess(UrlModuleContext* module, UrlLoad* load);
+Result PngContentRelease(UrlModuleContext* module, UrlLoad* load);
+Result MngContentProcess(UrlModuleContext* module, UrlLoad* load);
+Result MngContentRelease(UrlModuleContext* module, UrlLoad* load);
 Result WBmpContentRelease(UrlModuleContext* module, UrlLoad* load);
