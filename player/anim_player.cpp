@@ -305,10 +305,11 @@ uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
       result = UserCommand(p, key);
       break;
     }
-    case 5:
-      AnimHook_Notify(p, kAnimNotifyProgress, static_cast<int32_t>(argument), 0, 0, 0);
-      AnimHook_Value(p, p->movie);
+    case 5: {
+      void* value = AnimHook_Value(p, p->movie);
+      AnimHook_NotifyValue(p, p->movie, argument, value);
       return 0;
+    }
     case 7:
       result = Advance(p);
       break;
@@ -335,6 +336,7 @@ uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
 
 void AnimHook_Error(AnimPlayer*, uint32_t) {}
 void AnimHook_Notify(AnimPlayer*, uint32_t, int32_t, int32_t, int32_t, int32_t) {}
+void AnimHook_NotifyValue(AnimPlayer*, AnimStream*, uintptr_t, void*) {}
 uint32_t AnimHook_Clock(AnimPlayer*) { return 1; }
 void* AnimHook_ReadFile(AnimPlayer*, const char*, uint32_t*, uint32_t, uint32_t, uint32_t) { return nullptr; }
 uint32_t AnimHook_FileExists(AnimPlayer*, const char*, uint32_t) { return 1; }

@@ -66,6 +66,8 @@ struct AnimDataArg {
 // hooks 1, silent hooks nothing.
 void AnimHook_Error(AnimPlayer* p, uint32_t result);
 void AnimHook_Notify(AnimPlayer* p, uint32_t what, int32_t a, int32_t b, int32_t c, int32_t d);
+// Command 5: the movie, the command's argument and what the value hook gave.
+void AnimHook_NotifyValue(AnimPlayer* p, AnimStream* movie, uintptr_t argument, void* value);
 uint32_t AnimHook_Clock(AnimPlayer* p);
 void* AnimHook_ReadFile(AnimPlayer* p, const char* name, uint32_t* length, uint32_t offset, uint32_t count,
                         uint32_t mode);

@@ -47,28 +47,28 @@ TEST(AnimHeap, FreeThenAllocOfTheSameSizeReturnsTheSameBlock) {
   EXPECT_EQ(AnimHeap_Alloc(&h.heap, 40), a);
 }
 
+uint32_t QuickLength(const AnimHeap& heap) {
+  uint32_t n = 0;
+  for (uint32_t c = heap.quick; c != kAnimHeapNone; c = *reinterpret_cast<const uint32_t*>(heap.base + c + 4)) ++n;
+  return n;
+}
+
 TEST(AnimHeap, FrequentSmallSizesArePreCarvedOntoTheQuickList) {
   Heap h;
-  // Earlier splits for 24 bytes raise the bin's count; a later split of a
-  // large block then carves several 24-byte blocks at once.
-  std::vector<void*> held;
-  for (int i = 0; i < 8; ++i) held.push_back(AnimHeap_Alloc(&h.heap, 16));
-  // Hand a large free block to the merged lists so the next split uses it.
-  void* big = AnimHeap_Alloc(&h.heap, 3000);
-  AnimHeap_Alloc(&h.heap, 16);
-  AnimHeap_Free(&h.heap, big);
-  AnimHeap_Alloc(&h.heap, 5000);  // drains the quick list and files the big block
-  ASSERT_EQ(AnimHeap_Check(&h.heap), nullptr);
-  const uint32_t quickBefore = h.heap.quick;
-  void* p = AnimHeap_Alloc(&h.heap, 16);
-  ASSERT_NE(p, nullptr);
-  if (quickBefore == kAnimHeapNone) {
-    // The split carved extra blocks: the next requests come from the quick list.
-    ASSERT_NE(h.heap.quick, kAnimHeapNone);
-    const uint32_t head = h.heap.quick;
-    void* q = AnimHeap_Alloc(&h.heap, 16);
-    EXPECT_EQ(static_cast<uint8_t*>(q) - h.arena.data(), static_cast<ptrdiff_t>(head + 4));
-  }
+  // Each split for 24 bytes raises the bin's count; once it is above 1 a
+  // split carves further 24-byte blocks onto the quick list at once.
+  auto* a = static_cast<uint8_t*>(AnimHeap_Alloc(&h.heap, 16));
+  auto* b = static_cast<uint8_t*>(AnimHeap_Alloc(&h.heap, 16));
+  EXPECT_EQ(b, a + 24);
+  EXPECT_EQ(QuickLength(h.heap), 0u);
+  auto* c = static_cast<uint8_t*>(AnimHeap_Alloc(&h.heap, 16));  // count 2: one extra block
+  EXPECT_EQ(QuickLength(h.heap), 1u);
+  auto* d = static_cast<uint8_t*>(AnimHeap_Alloc(&h.heap, 16));  // served from the quick list
+  EXPECT_EQ(d, c + 24);
+  EXPECT_EQ(QuickLength(h.heap), 0u);
+  AnimHeap_Alloc(&h.heap, 16);  // count 4: three extra blocks
+  EXPECT_EQ(QuickLength(h.heap), 3u);
+  EXPECT_EQ(h.heap.bins[3].count, 8u);  // one split and three carved blocks
 }
 
 TEST(AnimHeap, ARequestTooLargeFailsSetsTheAbortFlagAndTheHeapStaysUsable) {
