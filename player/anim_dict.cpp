@@ -139,13 +139,30 @@ void AnimChar_Free(AnimPlayer* p, AnimChar* h) {
       break;
     }
     case kAnimMorph:
-    case kAnimText:
-    case kAnimFont:
     case kAnimBitmap: {
       auto* raw = static_cast<AnimRawChar*>(h->body);
       AnimPlayer_Free(p, raw->data);
-      AnimPlayer_Free(p, raw->codes);
       AnimPlayer_Free(p, raw);
+      break;
+    }
+    case kAnimFont: {
+      auto* font = static_cast<AnimFont*>(h->body);
+      for (uint32_t i = 0; font->glyphs && i < font->glyphCount; ++i) AnimPlayer_Free(p, font->glyphs[i].records);
+      AnimPlayer_Free(p, font->glyphs);
+      AnimPlayer_Free(p, font->codes);
+      AnimStr_Free(p, font->name);
+      AnimPlayer_Free(p, font);
+      break;
+    }
+    case kAnimText: {
+      auto* text = static_cast<AnimText*>(h->body);
+      for (AnimTextRecord* r = text->records; r;) {
+        AnimTextRecord* next = r->next;
+        AnimPlayer_Free(p, r->glyphs);
+        AnimPlayer_Free(p, r);
+        r = next;
+      }
+      AnimPlayer_Free(p, text);
       break;
     }
     case kAnimSound: {
@@ -173,7 +190,7 @@ void AnimChar_GetBounds(const AnimChar* h, AnimRect* out) {
   if (!h) return;
   switch (h->type) {
     case kAnimShape: *out = static_cast<const AnimShape*>(h->body)->bounds; break;
-    case kAnimText: *out = static_cast<const AnimRawChar*>(h->body)->bounds; break;
+    case kAnimText: *out = static_cast<const AnimText*>(h->body)->bounds; break;
     case kAnimButton: {
       const auto* b = static_cast<const AnimButton*>(h->body);
       if (b->editText) *out = b->editText->bounds;

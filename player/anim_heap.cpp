@@ -405,7 +405,8 @@ const char* AnimHeap_Check(const AnimHeap* h) {
   // Marks per block: 1 merged list, 2 unmerged list, 4 quick list, 8 remainder.
   // Kept in a side table outside the arena's bytes: one byte per 8 bytes of arena.
   static uint8_t marks[(kAnimHeapArena / 8) + 2];
-  std::memset(marks, 0, sizeof marks);
+  const uint32_t markCount = h->topFence / 8 + 1;
+  std::memset(marks, 0, markCount);
   auto mark = [&](uint32_t c, uint8_t m) -> bool {
     if (c < h->firstFence + 4 || c >= h->topFence || ((c - h->firstFence - 4) & 7)) return false;
     uint8_t& slot = marks[c / 8];
@@ -454,7 +455,7 @@ const char* AnimHeap_Check(const AnimHeap* h) {
     c += size;
   }
   if (c != h->topFence) return "blocks do not end at the top fence";
-  for (uint32_t i = 0; i < sizeof marks; ++i)
+  for (uint32_t i = 0; i < markCount; ++i)
     if (marks[i] && marks[i] != 0x80) return "listed block is not a block";
   if (used != h->bytesInUse) return "bytes in use";
   return nullptr;

@@ -275,35 +275,19 @@ void ReadShape(AnimStream* s, bool alpha) {
   AnimDict_Add(s, &shape->header);
 }
 
-// Characters kept as they came: the fixed leading fields are read, the rest stored.
+// Morph shapes and coded bitmaps: the fixed leading fields are read, the rest stored.
 void ReadRaw(AnimStream* s, uint32_t code) {
   auto* raw = static_cast<AnimRawChar*>(Alloc(s, sizeof(AnimRawChar)));
   if (!raw) return;
-  uint32_t type = kAnimFont;
   const uint32_t id = AnimParse_ReadU16(s);
   raw->tagCode = code;
   AnimRect_SetEmpty(&raw->bounds);
   AnimRect_SetEmpty(&raw->endBounds);
-  AnimMatrix_SetIdentity(&raw->matrix);
-  switch (code) {
-    case 46:
-      type = kAnimMorph;
-      AnimParse_ReadRect(s, &raw->bounds);
-      AnimParse_ReadRect(s, &raw->endBounds);
-      break;
-    case 11:
-    case 33:
-      type = kAnimText;
-      AnimParse_ReadRect(s, &raw->bounds);
-      AnimParse_ReadMatrix(s, &raw->matrix);
-      break;
-    case 513:
-      type = kAnimBitmap;
-      break;
-    default:
-      break;
+  if (code == 46) {
+    AnimParse_ReadRect(s, &raw->bounds);
+    AnimParse_ReadRect(s, &raw->endBounds);
   }
-  AnimChar_InitHeader(&raw->header, type, id, raw);
+  AnimChar_InitHeader(&raw->header, code == 46 ? kAnimMorph : kAnimBitmap, id, raw);
   raw->data = CopyRest(s, &raw->size);
   if (AnimPlayer_Aborted(s->player)) {
     AnimChar_Free(s->player, &raw->header);
@@ -312,19 +296,198 @@ void ReadRaw(AnimStream* s, uint32_t code) {
   AnimDict_Add(s, &raw->header);
 }
 
-void ReadFontInfo(AnimStream* s) {
-  AnimChar* font = AnimDict_Find(s->dictionary, AnimParse_ReadU16(s));
-  if (!font || font->type != kAnimFont) {
+// One glyph's shape: index bits, then its records up to end.
+bool ReadGlyph(AnimStream* s, AnimGlyph* g, uint64_t start, uint64_t end) {
+  const uint32_t saved = s->limit;
+  if (end > saved) end = saved;
+  if (start > end) start = end;
+  s->cursor = static_cast<uint32_t>(start);
+  s->limit = static_cast<uint32_t>(end);
+  AnimParse_AlignBits(s);
+  g->fillBits = static_cast<uint8_t>(AnimParse_ReadBits(s, 4));
+  g->lineBits = static_cast<uint8_t>(AnimParse_ReadBits(s, 4));
+  g->records = CopyRest(s, &g->size);
+  s->limit = saved;
+  return !AnimPlayer_Aborted(s->player);
+}
+
+uint32_t ReadOffset(AnimStream* s, bool wide) { return wide ? AnimParse_ReadU32(s) : AnimParse_ReadU16(s); }
+
+AnimFont* NewFont(AnimStream* s, uint32_t id, uint32_t glyphs) {
+  auto* font = static_cast<AnimFont*>(Alloc(s, sizeof(AnimFont)));
+  if (!font) return nullptr;
+  AnimChar_InitHeader(&font->header, kAnimFont, id, font);
+  font->glyphCount = glyphs;
+  if (glyphs) {
+    font->glyphs = static_cast<AnimGlyph*>(Alloc(s, glyphs * sizeof(AnimGlyph)));
+    if (!font->glyphs) {
+      AnimChar_Free(s->player, &font->header);
+      return nullptr;
+    }
+  }
+  return font;
+}
+
+// Font (10): glyph offsets from the table's start; the first one gives the count.
+void ReadFont(AnimStream* s) {
+  const uint32_t id = AnimParse_ReadU16(s);
+  const uint32_t table = s->cursor;
+  const uint32_t first = AnimParse_ReadU16(s);
+  const uint32_t count = first / 2;
+  if (count * 2 > s->limit - table) {
     s->errorFlag = 1;
     return;
   }
-  auto* raw = static_cast<AnimRawChar*>(font->body);
-  uint32_t size = 0;
-  uint8_t* codes = CopyRest(s, &size);
-  if (AnimPlayer_Aborted(s->player)) return;
-  AnimPlayer_Free(s->player, raw->codes);
-  raw->codes = codes;
-  raw->codeSize = size;
+  AnimFont* font = NewFont(s, id, count);
+  if (!font) return;
+  for (uint32_t i = 0; i < count; ++i) {
+    s->cursor = table + 2 * i;
+    const uint32_t from = AnimParse_ReadU16(s);
+    const uint32_t to = i + 1 < count ? AnimParse_ReadU16(s) : s->limit - table;
+    if (!ReadGlyph(s, &font->glyphs[i], static_cast<uint64_t>(table) + from, static_cast<uint64_t>(table) + to)) {
+      AnimChar_Free(s->player, &font->header);
+      return;
+    }
+  }
+  s->cursor = s->limit;
+  AnimDict_Add(s, &font->header);
+}
+
+// Font with layout (48): flags, name, glyphs, code table and the layout, which is read and dropped.
+void ReadFontWithLayout(AnimStream* s) {
+  const uint32_t id = AnimParse_ReadU16(s);
+  const uint32_t flags = AnimParse_ReadU16(s) & 0xFF;
+  const bool wideOffsets = flags & 8, wideCodes = flags & 4;
+  const uint32_t nameLength = AnimParse_ReadU8(s);
+  const uint32_t nameAt = s->cursor;
+  const uint32_t nameEnd = nameAt + nameLength < s->limit ? nameAt + nameLength : s->limit;
+  s->cursor = nameEnd;
+  const uint32_t count = AnimParse_ReadU16(s);
+  const uint32_t width = wideOffsets ? 4 : 2;
+  const uint32_t table = s->cursor;
+  if (static_cast<uint64_t>(count + 1) * width > s->limit - table) {
+    s->errorFlag = 1;
+    return;
+  }
+  AnimFont* font = NewFont(s, id, count);
+  if (!font) return;
+  font->flags = flags;
+  font->name = AnimStr_DupN(s->player, reinterpret_cast<const char*>(s->data + nameAt), nameEnd - nameAt);
+  if (font->name && count) font->codes = static_cast<uint16_t*>(Alloc(s, count * 2));
+  if (!font->name || (count && !font->codes)) {
+    AnimChar_Free(s->player, &font->header);
+    return;
+  }
+  s->cursor = table + count * width;
+  const uint32_t codeTable = ReadOffset(s, wideOffsets);
+  for (uint32_t i = 0; i < count; ++i) {
+    s->cursor = table + i * width;
+    const uint32_t from = ReadOffset(s, wideOffsets);
+    const uint32_t to = ReadOffset(s, wideOffsets);  // the next glyph's, or the code table's for the last
+    if (!ReadGlyph(s, &font->glyphs[i], static_cast<uint64_t>(table) + from, static_cast<uint64_t>(table) + to)) {
+      AnimChar_Free(s->player, &font->header);
+      return;
+    }
+  }
+  s->cursor = static_cast<uint64_t>(table) + codeTable < s->limit ? table + codeTable : s->limit;
+  for (uint32_t i = 0; i < count; ++i)
+    font->codes[i] = static_cast<uint16_t>(wideCodes ? AnimParse_ReadU16(s) : AnimParse_ReadU8(s));
+  if (flags & 128) {
+    AnimParse_ReadU16(s);
+    AnimParse_ReadU16(s);
+    AnimParse_ReadU16(s);
+    for (uint32_t i = 0; i < count && Left(s) > 0; ++i) AnimParse_ReadU16(s);
+    AnimRect bounds;
+    for (uint32_t i = 0; i < count && Left(s) > 0; ++i) AnimParse_ReadRect(s, &bounds);
+    for (uint32_t n = AnimParse_ReadU16(s); n > 0 && Left(s) > 0; --n) {
+      if (wideCodes) {
+        AnimParse_ReadU16(s);
+        AnimParse_ReadU16(s);
+      } else {
+        AnimParse_ReadU8(s);
+        AnimParse_ReadU8(s);
+      }
+      AnimParse_ReadU16(s);
+    }
+  }
+  AnimDict_Add(s, &font->header);
+}
+
+void ReadFontInfo(AnimStream* s) {
+  AnimChar* found = AnimDict_Find(s->dictionary, AnimParse_ReadU16(s));
+  if (!found || found->type != kAnimFont) {
+    s->errorFlag = 1;
+    return;
+  }
+  auto* font = static_cast<AnimFont*>(found->body);
+  const uint32_t nameLength = AnimParse_ReadU8(s);
+  const uint32_t nameAt = s->cursor;
+  const uint32_t nameEnd = nameAt + nameLength < s->limit ? nameAt + nameLength : s->limit;
+  char* name = AnimStr_DupN(s->player, reinterpret_cast<const char*>(s->data + nameAt), nameEnd - nameAt);
+  if (!name) return;
+  s->cursor = nameEnd;
+  const uint32_t flags = AnimParse_ReadU8(s);
+  uint16_t* codes = nullptr;
+  if (font->glyphCount) {
+    codes = static_cast<uint16_t*>(Alloc(s, font->glyphCount * 2));
+    if (!codes) {
+      AnimStr_Free(s->player, name);
+      return;
+    }
+  }
+  for (uint32_t i = 0; i < font->glyphCount; ++i)
+    codes[i] = static_cast<uint16_t>((flags & 1) ? AnimParse_ReadU16(s) : AnimParse_ReadU8(s));
+  AnimStr_Free(s->player, font->name);
+  AnimPlayer_Free(s->player, font->codes);
+  font->name = name;
+  font->flags = flags;
+  font->codes = codes;
+}
+
+void ReadText(AnimStream* s, bool alpha) {
+  auto* text = static_cast<AnimText*>(Alloc(s, sizeof(AnimText)));
+  if (!text) return;
+  AnimChar_InitHeader(&text->header, kAnimText, AnimParse_ReadU16(s), text);
+  AnimParse_ReadRect(s, &text->bounds);
+  AnimParse_ReadMatrix(s, &text->matrix);
+  text->glyphBits = s->glyphBits = AnimParse_ReadU8(s);
+  text->advanceBits = s->advanceBits = AnimParse_ReadU8(s);
+  AnimTextRecord** tail = &text->records;
+  while (Left(s) > 0) {
+    const uint32_t head = AnimParse_ReadU8(s);
+    if (head == 0) break;
+    auto* r = static_cast<AnimTextRecord*>(Alloc(s, sizeof(AnimTextRecord)));
+    if (!r) break;
+    *tail = r;
+    tail = &r->next;
+    uint32_t count = head;
+    if (head >= 128) {
+      r->flags = head;
+      if (head & 8) {
+        r->fontId = AnimParse_ReadU16(s);
+        r->font = AnimDict_Find(s->dictionary, r->fontId);
+      }
+      if (head & 4) ReadColor(s, alpha, &r->r, &r->g, &r->b, &r->a);
+      if (head & 1) r->x = static_cast<int16_t>(AnimParse_ReadU16(s));
+      if (head & 2) r->y = static_cast<int16_t>(AnimParse_ReadU16(s));
+      if (head & 8) r->height = AnimParse_ReadU16(s);
+      count = AnimParse_ReadU8(s);
+    }
+    r->glyphCount = count;
+    if (count) {
+      r->glyphs = static_cast<AnimTextGlyph*>(Alloc(s, count * sizeof(AnimTextGlyph)));
+      if (!r->glyphs) break;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+      r->glyphs[i].index = AnimParse_ReadBits(s, s->glyphBits > 32 ? 32 : s->glyphBits);
+      r->glyphs[i].advance = AnimParse_ReadSBits(s, s->advanceBits > 32 ? 32 : s->advanceBits);
+    }
+  }
+  if (AnimPlayer_Aborted(s->player)) {
+    AnimChar_Free(s->player, &text->header);
+    return;
+  }
+  AnimDict_Add(s, &text->header);
 }
 
 uint32_t TagLoop(AnimStream* s, uint32_t flags, uint32_t end, bool* ended);
@@ -377,9 +540,13 @@ uint32_t Dispatch(AnimStream* s, uint32_t code) {
     case 9: ReadBackground(s); return 0;
     case 524: case 525:
       AnimParse_ReadU8(s);
-      ReadRaw(s, code == 524 ? 10 : 48);
+      if (code == 524) ReadFont(s);
+      else ReadFontWithLayout(s);
       return 0;
-    case 10: case 48: case 11: case 33: case 46: case 513: ReadRaw(s, code); return 0;
+    case 10: ReadFont(s); return 0;
+    case 48: ReadFontWithLayout(s); return 0;
+    case 11: case 33: ReadText(s, code == 33); return 0;
+    case 46: case 513: ReadRaw(s, code); return 0;
     case 12: ReadActionsTag(s); return 0;
     case 13: ReadFontInfo(s); return 0;
     case 15: ReadStartSound(s); return 0;

@@ -151,18 +151,55 @@ struct AnimShape {
   uint32_t recordSize;
 };
 
-// Characters whose bodies the parser keeps as they came (morph shapes,
-// fonts, texts, coded bitmaps): their readers decode them when drawn.
+struct AnimGlyph {
+  uint8_t fillBits, lineBits;
+  uint8_t* records;  // the glyph's shape records as they came
+  uint32_t size;
+};
+
+struct AnimFont {
+  AnimChar header;
+  uint32_t flags;  // font with layout: its flag byte; font info: its flag byte
+  char* name;
+  uint32_t glyphCount;
+  AnimGlyph* glyphs;
+  uint16_t* codes;  // one per glyph once known (font with layout, font info)
+};
+
+struct AnimTextGlyph {
+  uint32_t index;
+  int32_t advance;
+};
+
+struct AnimTextRecord {
+  uint32_t flags;  // the style header's flags, 0 for a plain glyph run
+  AnimChar* font;
+  uint32_t fontId;
+  uint8_t r, g, b, a;
+  int32_t x, y;
+  uint32_t height;
+  uint32_t glyphCount;
+  AnimTextGlyph* glyphs;
+  AnimTextRecord* next;
+};
+
+struct AnimText {
+  AnimChar header;
+  AnimRect bounds;
+  AnimMatrix matrix;
+  uint32_t glyphBits, advanceBits;
+  AnimTextRecord* records;
+};
+
+// Characters whose bodies the parser keeps as they came (morph shapes and
+// coded bitmaps): their readers decode them when drawn.
 struct AnimRawChar {
   AnimChar header;
   AnimRect bounds;
   AnimRect endBounds;  // morph shapes
-  AnimMatrix matrix;   // texts
   uint32_t tagCode;
   uint8_t* data;
   uint32_t size;
-  uint8_t* codes;      // fonts: the code table of their font info
-  uint32_t codeSize;
 };
 
 struct AnimSound {

@@ -261,10 +261,48 @@ Bytes Sprite(uint16_t id, uint16_t frames, const Bytes& tags) {
   return Tag(39, Writer().U16(id).U16(frames).Raw(tags).bytes());
 }
 Bytes Bitmap(uint16_t id, const Bytes& coded) { return Tag(513, Writer().U16(id).Raw(coded).bytes()); }
-Bytes Font(uint32_t code, uint16_t id, const Bytes& rest) {
+Bytes Font(uint32_t code, uint16_t id, const std::vector<Bytes>& glyphs) {
   Writer w;
   if (code >= 524) w.U8(0x11);
-  return Tag(code, w.U16(id).Raw(rest).bytes());
+  w.U16(id);
+  uint32_t offset = static_cast<uint32_t>(2 * glyphs.size());
+  for (const Bytes& g : glyphs) {
+    w.U16(offset);
+    offset += static_cast<uint32_t>(g.size());
+  }
+  for (const Bytes& g : glyphs) w.Raw(g);
+  return Tag(code, w.bytes());
+}
+
+Bytes FontWithLayout(uint32_t code, uint16_t id, uint8_t flags, const std::string& name,
+                     const std::vector<Bytes>& glyphs, const std::vector<uint16_t>& codes) {
+  Writer w;
+  if (code >= 524) w.U8(0x22);
+  const bool wideOffsets = flags & 8, wideCodes = flags & 4;
+  w.U16(id).U8(flags).U8(1).U8(static_cast<uint32_t>(name.size())).Raw(Bytes(name.begin(), name.end()));
+  w.U16(static_cast<uint32_t>(glyphs.size()));
+  const uint32_t width = wideOffsets ? 4 : 2;
+  uint32_t offset = static_cast<uint32_t>(width * (glyphs.size() + 1));
+  for (size_t i = 0; i <= glyphs.size(); ++i) {
+    if (wideOffsets) w.U32(offset);
+    else w.U16(offset);
+    if (i < glyphs.size()) offset += static_cast<uint32_t>(glyphs[i].size());
+  }
+  for (const Bytes& g : glyphs) w.Raw(g);
+  for (uint16_t c : codes) {
+    if (wideCodes) w.U16(c);
+    else w.U8(c);
+  }
+  if (flags & 128) {
+    w.U16(800).U16(200).U16(50);
+    for (size_t i = 0; i < glyphs.size(); ++i) w.U16(500);
+    for (size_t i = 0; i < glyphs.size(); ++i) w.Rect(0, 400, -600, 100);
+    w.U16(1);
+    if (wideCodes) w.U16('A').U16('V');
+    else w.U8('A').U8('V');
+    w.U16(static_cast<uint16_t>(-40));
+  }
+  return Tag(code, w.bytes());
 }
 Bytes Text(uint32_t code, uint16_t id, const Bytes& records) {
   return Tag(code, Writer().U16(id).Rect(0, 100, 0, 100).Matrix(20, 40).U8(8).U8(8).Raw(records).bytes());

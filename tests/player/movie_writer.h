@@ -94,7 +94,10 @@ struct EditText {
 Bytes EditTextTag(const EditText& e);
 Bytes Sprite(uint16_t id, uint16_t frames, const Bytes& tags);
 Bytes Bitmap(uint16_t id, const Bytes& coded);
-Bytes Font(uint32_t code, uint16_t id, const Bytes& rest);
+// Fonts: each glyph is its index-bits byte and its shape records.
+Bytes Font(uint32_t code, uint16_t id, const std::vector<Bytes>& glyphs);
+Bytes FontWithLayout(uint32_t code, uint16_t id, uint8_t flags, const std::string& name,
+                     const std::vector<Bytes>& glyphs, const std::vector<uint16_t>& codes);
 Bytes Text(uint32_t code, uint16_t id, const Bytes& records);
 Bytes Morph(uint16_t id, const Bytes& rest);
 Bytes FontInfo(uint16_t id, const std::string& name, const Bytes& codes);

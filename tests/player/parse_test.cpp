@@ -59,8 +59,9 @@ Bytes RichMovie() {
                                           {{0x0080, Concat({Action(0x07), EndActions()})},
                                            {0x0001, Concat({GotoFrame(1), EndActions()})}}),
                      ButtonCxform(8, {128, 128, 128}), EditTextTag(e), EditTextTag(own),
-                     Bitmap(10, {0xFF, 0xD8, 1, 2}), Font(10, 11, {2, 0, 0x10}), Font(524, 12, {2, 0, 0x10}),
-                     Font(48, 13, {0x80, 0, 3, 'a', 'b', 'c', 0, 0}), Font(525, 14, {0, 0}),
+                     Bitmap(10, {0xFF, 0xD8, 1, 2}), Font(10, 11, {{0x10, 0xAB, 0}, {0x11, 0}}), Font(524, 12, {{0x10, 0}}),
+                     FontWithLayout(48, 13, 0x80, "abc", {{0x10, 1, 2, 0}, {0x10, 0}}, {'a', 'b'}),
+                     FontWithLayout(525, 14, 0x80 | 8 | 4, "wide", {{0x10, 0}}, {0x263A}),
                      FontInfo(11, "ff", {65}), Text(11, 15, {0x88, 11, 0, 0, 0, 0xF0, 0}),
                      Text(33, 16, {0x80, 0}), Morph(17, {0, 0, 0}), Tag(3, Writer().U16(1).bytes()),
                      Tag(40, {1, 2, 3}), Tag(999, {1, 2}), FrameLabel("first"), FrameLabel("second"),
@@ -524,6 +525,66 @@ TEST(AnimPackage, RefusesBrokenPackages) {
     EXPECT_EQ(AnimPackage_Unpack(&table, b.data(), static_cast<uint32_t>(b.size()), &size), nullptr);
     EXPECT_EQ(table.count, 0u);
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AnimParser, FontsAndTextsReadTheirRecords) {
+  TestPlayer p;
+  using namespace movie;
+  const Bytes tags = Concat({
+      Font(10, 1, {{0x10, 0xAB, 0}, {0x21, 0}}),
+      FontInfo(1, "Sans", {'h', 'i'}),
+      FontWithLayout(525, 2, 0x80 | 8 | 4, "wide", {{0x10, 7, 0}, {0x10, 0}}, {0x263A, 'x'}),
+      Text(11, 3, {0x8D, 1, 0, 10, 20, 30, 0xF6, 0xFF, 240, 0, 2, 1, 100, 0, 0xFD, 0}),
+      Text(33, 4, {0x84, 1, 2, 3, 4, 1, 2, 5, 0x01, 3, 7}),
+      End(),
+  });
+  AnimStream s;
+  ASSERT_EQ(Parse(p, &s, Qvx({}, tags)), kAnimHeaderRead | kAnimEnd);
+  auto* f1 = static_cast<AnimFont*>(AnimDict_Find(s.dictionary, 1)->body);
+  ASSERT_EQ(f1->glyphCount, 2u);
+  EXPECT_EQ(f1->glyphs[0].fillBits, 1);
+  EXPECT_EQ(f1->glyphs[0].size, 2u);
+  EXPECT_EQ(f1->glyphs[0].records[0], 0xAB);
+  EXPECT_EQ(f1->glyphs[1].lineBits, 1);
+  EXPECT_STREQ(f1->name, "Sans");
+  EXPECT_EQ(f1->codes[1], 'i');
+  auto* f2 = static_cast<AnimFont*>(AnimDict_Find(s.dictionary, 2)->body);
+  ASSERT_EQ(f2->glyphCount, 2u);
+  EXPECT_STREQ(f2->name, "wide");
+  EXPECT_EQ(f2->glyphs[0].size, 2u);
+  EXPECT_EQ(f2->codes[0], 0x263A);
+  EXPECT_EQ(f2->codes[1], 'x');
+  auto* t3 = static_cast<AnimText*>(AnimDict_Find(s.dictionary, 3)->body);
+  EXPECT_EQ(t3->matrix.tx, 20);
+  ASSERT_NE(t3->records, nullptr);
+  EXPECT_EQ(t3->records->font, &f1->header);
+  EXPECT_EQ(t3->records->b, 30);
+  EXPECT_EQ(t3->records->a, 255);
+  EXPECT_EQ(t3->records->x, -10);
+  EXPECT_EQ(t3->records->height, 240u);
+  ASSERT_EQ(t3->records->glyphCount, 2u);
+  EXPECT_EQ(t3->records->glyphs[0].advance, 100);
+  EXPECT_EQ(t3->records->glyphs[1].advance, -3);
+  EXPECT_EQ(t3->records->next, nullptr);
+  auto* t4 = static_cast<AnimText*>(AnimDict_Find(s.dictionary, 4)->body);
+  ASSERT_NE(t4->records, nullptr);
+  EXPECT_EQ(t4->records->a, 4);
+  EXPECT_EQ(t4->records->glyphs[0].index, 2u);
+  ASSERT_NE(t4->records->next, nullptr);  // a plain run of one glyph
+  EXPECT_EQ(t4->records->next->glyphs[0].advance, 7);
+  AnimStream_Free(&s);
+}
+
+TEST(AnimParser, FontInfoForAnUnknownFontIsATagError) {
+  TestPlayer p;
+  AnimStream s;
+  EXPECT_EQ(Parse(p, &s, movie::Qvx({}, movie::Concat({movie::FontInfo(9, "x", {}), movie::End()}))),
+            kAnimHeaderRead | kAnimTagFailed);
+  AnimStream_Free(&s);
 }
 
 }  // namespace

@@ -68,12 +68,31 @@ std::string Char(const AnimChar* c, int indent) {
       break;
     }
     case kAnimMorph:
-    case kAnimText:
-    case kAnimFont:
     case kAnimBitmap: {
       const auto* r = static_cast<const AnimRawChar*>(c->body);
-      out += Fmt(" tag %lld", r->tagCode) + " " + Rect(r->bounds) + Rect(r->endBounds) + Matrix(r->matrix) +
-             " data " + Hex(r->data, r->size) + " codes " + Hex(r->codes, r->codeSize);
+      out += Fmt(" tag %lld", r->tagCode) + " " + Rect(r->bounds) + Rect(r->endBounds) + " data " +
+             Hex(r->data, r->size);
+      break;
+    }
+    case kAnimFont: {
+      const auto* f = static_cast<const AnimFont*>(c->body);
+      out += Fmt(" flags %lld glyphs %lld name ", f->flags, f->glyphCount) + Text(f->name);
+      for (uint32_t i = 0; i < f->glyphCount; ++i) {
+        out += Fmt(" glyph(%lld %lld ", f->glyphs[i].fillBits, f->glyphs[i].lineBits) +
+               Hex(f->glyphs[i].records, f->glyphs[i].size) + ")";
+        if (f->codes) out += Fmt("code %lld", f->codes[i]);
+      }
+      break;
+    }
+    case kAnimText: {
+      const auto* t = static_cast<const AnimText*>(c->body);
+      out += " " + Rect(t->bounds) + Matrix(t->matrix) + Fmt(" bits %lld %lld", t->glyphBits, t->advanceBits);
+      for (const AnimTextRecord* r = t->records; r; r = r->next) {
+        out += Fmt(" rec(flags %lld font %lld rgba %lld %lld", r->flags, r->fontId, r->r, r->g) +
+               Fmt(" %lld %lld x %lld y %lld", r->b, r->a, r->x, r->y) + Fmt(" h %lld:", r->height);
+        for (uint32_t i = 0; i < r->glyphCount; ++i) out += Fmt(" %lld/%lld", r->glyphs[i].index, r->glyphs[i].advance);
+        out += ")";
+      }
       break;
     }
     case kAnimSound: {
