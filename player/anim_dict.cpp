@@ -138,7 +138,19 @@ void AnimChar_Free(AnimPlayer* p, AnimChar* h) {
       AnimPlayer_Free(p, shape);
       break;
     }
-    case kAnimMorph:
+    case kAnimMorph: {
+      auto* m = static_cast<AnimMorph*>(h->body);
+      for (uint32_t i = 0; m->fills && i < m->fillCount; ++i) {
+        AnimPlayer_Free(p, m->fills[i].startRamp);
+        AnimPlayer_Free(p, m->fills[i].endRamp);
+      }
+      AnimPlayer_Free(p, m->fills);
+      AnimPlayer_Free(p, m->lines);
+      AnimPlayer_Free(p, m->startEdges);
+      AnimPlayer_Free(p, m->endEdges);
+      AnimPlayer_Free(p, m);
+      break;
+    }
     case kAnimBitmap: {
       auto* raw = static_cast<AnimRawChar*>(h->body);
       AnimPlayer_Free(p, raw->data);
@@ -191,6 +203,7 @@ void AnimChar_GetBounds(const AnimChar* h, AnimRect* out) {
   switch (h->type) {
     case kAnimShape: *out = static_cast<const AnimShape*>(h->body)->bounds; break;
     case kAnimText: *out = static_cast<const AnimText*>(h->body)->bounds; break;
+    case kAnimMorph: *out = static_cast<const AnimMorph*>(h->body)->bounds; break;
     case kAnimButton: {
       const auto* b = static_cast<const AnimButton*>(h->body);
       if (b->editText) *out = b->editText->bounds;

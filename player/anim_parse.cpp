@@ -275,25 +275,114 @@ void ReadShape(AnimStream* s, bool alpha) {
   AnimDict_Add(s, &shape->header);
 }
 
-// Morph shapes and coded bitmaps: the fixed leading fields are read, the rest stored.
-void ReadRaw(AnimStream* s, uint32_t code) {
+// Coded bitmaps: the id, then the rest of the tag as the coded image.
+void ReadBitmap(AnimStream* s) {
   auto* raw = static_cast<AnimRawChar*>(Alloc(s, sizeof(AnimRawChar)));
   if (!raw) return;
-  const uint32_t id = AnimParse_ReadU16(s);
-  raw->tagCode = code;
-  AnimRect_SetEmpty(&raw->bounds);
-  AnimRect_SetEmpty(&raw->endBounds);
-  if (code == 46) {
-    AnimParse_ReadRect(s, &raw->bounds);
-    AnimParse_ReadRect(s, &raw->endBounds);
-  }
-  AnimChar_InitHeader(&raw->header, code == 46 ? kAnimMorph : kAnimBitmap, id, raw);
+  AnimChar_InitHeader(&raw->header, kAnimBitmap, AnimParse_ReadU16(s), raw);
+  raw->tagCode = 513;
   raw->data = CopyRest(s, &raw->size);
   if (AnimPlayer_Aborted(s->player)) {
     AnimChar_Free(s->player, &raw->header);
     return;
   }
   AnimDict_Add(s, &raw->header);
+}
+
+void ReadRgba(AnimStream* s, uint8_t* c) {
+  for (int i = 0; i < 4; ++i) c[i] = static_cast<uint8_t>(AnimParse_ReadU8(s));
+}
+
+uint8_t* OptionalRamp(AnimStream* s) {
+  auto* ramp = static_cast<uint8_t*>(AnimHeap_Malloc(&s->player->heap, 2048));
+  if (ramp) std::memset(ramp, 0, 2048);
+  return ramp;
+}
+
+// Morph shape: both bounds, the offset of the end edges, start and end styles, both edge sets.
+void ReadMorph(AnimStream* s) {
+  auto* m = static_cast<AnimMorph*>(Alloc(s, sizeof(AnimMorph)));
+  if (!m) return;
+  AnimChar_InitHeader(&m->header, kAnimMorph, AnimParse_ReadU16(s), m);
+  AnimParse_ReadRect(s, &m->bounds);
+  AnimParse_ReadRect(s, &m->endBounds);
+  const uint32_t offset = AnimParse_ReadU32(s);
+  const uint64_t endEdges = static_cast<uint64_t>(s->cursor) + offset;
+  bool ok = true;
+  m->fillCount = ReadCount(s);
+  if (m->fillCount > Left(s)) ok = false;
+  if (ok && m->fillCount) {
+    m->fills = static_cast<AnimMorphFill*>(Alloc(s, m->fillCount * sizeof(AnimMorphFill)));
+    ok = m->fills != nullptr;
+  }
+  for (uint32_t i = 0; ok && i < m->fillCount; ++i) {
+    AnimMorphFill& f = m->fills[i];
+    const uint32_t type = AnimParse_ReadU8(s);
+    AnimMatrix_SetIdentity(&f.startMatrix);
+    AnimMatrix_SetIdentity(&f.endMatrix);
+    if (type & 0x10) {
+      f.type = type & 0x12;
+      AnimParse_ReadMatrix(s, &f.startMatrix);
+      AnimParse_ReadMatrix(s, &f.endMatrix);
+      const uint32_t count = AnimParse_ReadU8(s);
+      for (uint32_t k = 0; k < count; ++k) {
+        AnimMorphGradientRecord rec{};
+        rec.startRatio = static_cast<uint8_t>(AnimParse_ReadU8(s));
+        ReadRgba(s, rec.startColor);
+        rec.endRatio = static_cast<uint8_t>(AnimParse_ReadU8(s));
+        ReadRgba(s, rec.endColor);
+        if (k < 8) f.records[k] = rec;
+      }
+      f.count = count < 8 ? count : 8;
+      f.startRamp = OptionalRamp(s);
+      f.endRamp = f.startRamp ? OptionalRamp(s) : nullptr;
+      if (!f.endRamp) f.type = 128;
+    } else if (type & 0x40) {
+      f.type = type & 0x41;
+      f.bitmapId = AnimParse_ReadU16(s);
+      AnimParse_ReadMatrix(s, &f.startMatrix);
+      AnimParse_ReadMatrix(s, &f.endMatrix);
+    } else {
+      f.type = 0;
+      ReadRgba(s, f.start);
+      ReadRgba(s, f.end);
+    }
+  }
+  if (ok) {
+    m->lineCount = ReadCount(s);
+    if (m->lineCount > Left(s)) ok = false;
+  }
+  if (ok && m->lineCount) {
+    m->lines = static_cast<AnimMorphLine*>(Alloc(s, m->lineCount * sizeof(AnimMorphLine)));
+    ok = m->lines != nullptr;
+  }
+  for (uint32_t i = 0; ok && i < m->lineCount; ++i) {
+    AnimMorphLine& l = m->lines[i];
+    l.startWidth = AnimParse_ReadU16(s);
+    l.endWidth = AnimParse_ReadU16(s);
+    ReadRgba(s, l.start);
+    ReadRgba(s, l.end);
+  }
+  if (ok) {
+    AnimParse_AlignBits(s);
+    m->fillBits = static_cast<uint8_t>(AnimParse_ReadBits(s, 4));
+    m->lineBits = static_cast<uint8_t>(AnimParse_ReadBits(s, 4));
+    // The start edges end where the offset points (never past the tag); the end edges fill the rest.
+    const uint32_t tagEnd = s->limit;
+    uint32_t split = endEdges < tagEnd ? static_cast<uint32_t>(endEdges) : tagEnd;
+    if (split < s->cursor) split = s->cursor;
+    s->limit = split;
+    m->startEdges = CopyRest(s, &m->startSize);
+    s->limit = tagEnd;
+    s->cursor = split;
+    if (!AnimPlayer_Aborted(s->player)) m->endEdges = CopyRest(s, &m->endSize);
+  }
+  if (!ok || AnimPlayer_Aborted(s->player)) {
+    if (!ok) s->errorFlag = 1;
+    AnimChar_Free(s->player, &m->header);
+    return;
+  }
+  AnimDict_Add(s, &m->header);
 }
 
 // One glyph's shape: index bits, then its records up to end.
@@ -546,7 +635,8 @@ uint32_t Dispatch(AnimStream* s, uint32_t code) {
     case 10: ReadFont(s); return 0;
     case 48: ReadFontWithLayout(s); return 0;
     case 11: case 33: ReadText(s, code == 33); return 0;
-    case 46: case 513: ReadRaw(s, code); return 0;
+    case 46: ReadMorph(s); return 0;
+    case 513: ReadBitmap(s); return 0;
     case 12: ReadActionsTag(s); return 0;
     case 13: ReadFontInfo(s); return 0;
     case 15: ReadStartSound(s); return 0;

@@ -191,12 +191,44 @@ struct AnimText {
   AnimTextRecord* records;
 };
 
-// Characters whose bodies the parser keeps as they came (morph shapes and
-// coded bitmaps): their readers decode them when drawn.
+struct AnimMorphGradientRecord {
+  uint8_t startRatio, startColor[4];
+  uint8_t endRatio, endColor[4];
+};
+
+struct AnimMorphFill {
+  uint32_t type;  // as a shape's fill types
+  uint8_t start[4], end[4];  // solid colours, red, green, blue, alpha
+  AnimMatrix startMatrix, endMatrix;
+  uint32_t bitmapId;
+  uint32_t count;
+  AnimMorphGradientRecord records[8];
+  uint8_t* startRamp;
+  uint8_t* endRamp;
+};
+
+struct AnimMorphLine {
+  uint32_t startWidth, endWidth;
+  uint8_t start[4], end[4];
+};
+
+struct AnimMorph {
+  AnimChar header;
+  AnimRect bounds, endBounds;
+  AnimMorphFill* fills;
+  uint32_t fillCount;
+  AnimMorphLine* lines;
+  uint32_t lineCount;
+  uint8_t fillBits, lineBits;
+  uint8_t* startEdges;  // as they came
+  uint32_t startSize;
+  uint8_t* endEdges;
+  uint32_t endSize;
+};
+
+// Coded bitmaps: the rest of the tag as it came, decoded when drawn.
 struct AnimRawChar {
   AnimChar header;
-  AnimRect bounds;
-  AnimRect endBounds;  // morph shapes
   uint32_t tagCode;
   uint8_t* data;
   uint32_t size;

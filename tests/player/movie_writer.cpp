@@ -307,8 +307,19 @@ Bytes FontWithLayout(uint32_t code, uint16_t id, uint8_t flags, const std::strin
 Bytes Text(uint32_t code, uint16_t id, const Bytes& records) {
   return Tag(code, Writer().U16(id).Rect(0, 100, 0, 100).Matrix(20, 40).U8(8).U8(8).Raw(records).bytes());
 }
-Bytes Morph(uint16_t id, const Bytes& rest) {
-  return Tag(46, Writer().U16(id).Rect(0, 10, 0, 10).Rect(0, 20, 0, 20).U32(0).Raw(rest).bytes());
+Bytes Morph(uint16_t id, const Bytes& startEdges, const Bytes& endEdges) {
+  Writer styles;
+  styles.U8(3);
+  styles.U8(0x00).U8(1).U8(2).U8(3).U8(4).U8(5).U8(6).U8(7).U8(8);
+  styles.U8(0x12).Matrix(1, 2).Matrix(3, 4).U8(2);
+  styles.U8(0).U8(10).U8(11).U8(12).U8(13).U8(255).U8(20).U8(21).U8(22).U8(23);
+  styles.U8(128).U8(30).U8(31).U8(32).U8(33).U8(64).U8(40).U8(41).U8(42).U8(43);
+  styles.U8(0x41).U16(9).Matrix(5, 6).Matrix(7, 8);
+  styles.U8(1).U16(20).U16(40).U8(1).U8(1).U8(1).U8(1).U8(2).U8(2).U8(2).U8(2);
+  styles.Raw(startEdges);
+  const uint32_t offset = static_cast<uint32_t>(styles.bytes().size());
+  return Tag(46, Writer().U16(id).Rect(0, 10, 0, 10).Rect(0, 20, 0, 20).U32(offset).Raw(styles.bytes())
+                     .Raw(endEdges).bytes());
 }
 Bytes FontInfo(uint16_t id, const std::string& name, const Bytes& codes) {
   Writer w;

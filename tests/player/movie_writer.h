@@ -99,7 +99,9 @@ Bytes Font(uint32_t code, uint16_t id, const std::vector<Bytes>& glyphs);
 Bytes FontWithLayout(uint32_t code, uint16_t id, uint8_t flags, const std::string& name,
                      const std::vector<Bytes>& glyphs, const std::vector<uint16_t>& codes);
 Bytes Text(uint32_t code, uint16_t id, const Bytes& records);
-Bytes Morph(uint16_t id, const Bytes& rest);
+// A morph shape with one fill of each kind and one line style; the edge
+// sets are given with their own index-bits bytes.
+Bytes Morph(uint16_t id, const Bytes& startEdges, const Bytes& endEdges);
 Bytes FontInfo(uint16_t id, const std::string& name, const Bytes& codes);
 Bytes Caption(uint32_t code, uint16_t idOrValue);  // 560, 561, 562; 563 without a value
 

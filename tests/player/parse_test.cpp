@@ -63,7 +63,7 @@ Bytes RichMovie() {
                      FontWithLayout(48, 13, 0x80, "abc", {{0x10, 1, 2, 0}, {0x10, 0}}, {'a', 'b'}),
                      FontWithLayout(525, 14, 0x80 | 8 | 4, "wide", {{0x10, 0}}, {0x263A}),
                      FontInfo(11, "ff", {65}), Text(11, 15, {0x88, 11, 0, 0, 0, 0xF0, 0}),
-                     Text(33, 16, {0x80, 0}), Morph(17, {0, 0, 0}), Tag(3, Writer().U16(1).bytes()),
+                     Text(33, 16, {0x80, 0}), Morph(17, {0x11, 0xC0, 0}, {0x22, 0x80, 0}), Tag(3, Writer().U16(1).bytes()),
                      Tag(40, {1, 2, 3}), Tag(999, {1, 2}), FrameLabel("first"), FrameLabel("second"),
                      Place(1, 1, 100, -200), Place(2, 2, 0, 0, true), PlaceWithFlags(p2), StartSound(6, 0x2F, 3, 2),
                      StartSound(99, 0), Actions(actions), Caption(560, 20), Caption(561, 6001),
@@ -576,6 +576,36 @@ TEST(AnimParser, FontsAndTextsReadTheirRecords) {
   EXPECT_EQ(t4->records->glyphs[0].index, 2u);
   ASSERT_NE(t4->records->next, nullptr);  // a plain run of one glyph
   EXPECT_EQ(t4->records->next->glyphs[0].advance, 7);
+  AnimStream_Free(&s);
+}
+
+TEST(AnimParser, MorphShapesReadBothStyleSetsAndBothEdgeSets) {
+  TestPlayer p;
+  AnimStream s;
+  ASSERT_NE(Parse(p, &s, movie::Qvx({}, movie::Concat({movie::Morph(1, {0x11, 0xC0, 0}, {0x22, 0x80, 0}), movie::End()}))) &
+                kAnimEnd,
+            0u);
+  auto* m = static_cast<AnimMorph*>(AnimDict_Find(s.dictionary, 1)->body);
+  EXPECT_EQ(m->endBounds.xmax, 20);
+  ASSERT_EQ(m->fillCount, 3u);
+  EXPECT_EQ(m->fills[0].end[3], 8);
+  EXPECT_EQ(m->fills[1].type, 0x12u);
+  EXPECT_EQ(m->fills[1].endMatrix.ty, 4);
+  EXPECT_EQ(m->fills[1].records[1].endRatio, 64);
+  EXPECT_EQ(m->fills[1].records[1].endColor[3], 43);
+  EXPECT_NE(m->fills[1].endRamp, nullptr);
+  EXPECT_EQ(m->fills[2].type, 0x41u);
+  EXPECT_EQ(m->fills[2].bitmapId, 9u);
+  EXPECT_EQ(m->fills[2].endMatrix.tx, 7);
+  ASSERT_EQ(m->lineCount, 1u);
+  EXPECT_EQ(m->lines[0].endWidth, 40u);
+  EXPECT_EQ(m->lines[0].end[0], 2);
+  EXPECT_EQ(m->fillBits, 1);
+  EXPECT_EQ(m->lineBits, 1);
+  ASSERT_EQ(m->startSize, 2u);
+  EXPECT_EQ(m->startEdges[0], 0xC0);
+  ASSERT_EQ(m->endSize, 3u);
+  EXPECT_EQ(m->endEdges[0], 0x22);
   AnimStream_Free(&s);
 }
 

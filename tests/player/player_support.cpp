@@ -67,11 +67,27 @@ std::string Char(const AnimChar* c, int indent) {
       out += " records " + Hex(s->records, s->recordSize);
       break;
     }
-    case kAnimMorph:
     case kAnimBitmap: {
       const auto* r = static_cast<const AnimRawChar*>(c->body);
-      out += Fmt(" tag %lld", r->tagCode) + " " + Rect(r->bounds) + Rect(r->endBounds) + " data " +
-             Hex(r->data, r->size);
+      out += Fmt(" tag %lld", r->tagCode) + " data " + Hex(r->data, r->size);
+      break;
+    }
+    case kAnimMorph: {
+      const auto* m = static_cast<const AnimMorph*>(c->body);
+      out += " " + Rect(m->bounds) + Rect(m->endBounds) + Fmt(" bits %lld/%lld", m->fillBits, m->lineBits);
+      for (uint32_t i = 0; i < m->fillCount; ++i) {
+        const AnimMorphFill& f = m->fills[i];
+        out += Fmt(" fill(%lld n %lld bitmap %lld ", f.type, f.count, f.bitmapId) + Hex(f.start, 4) + Hex(f.end, 4) +
+               Matrix(f.startMatrix) + Matrix(f.endMatrix);
+        for (uint32_t k = 0; k < f.count; ++k)
+          out += Fmt(" %lld:", f.records[k].startRatio) + Hex(f.records[k].startColor, 4) +
+                 Fmt(">%lld:", f.records[k].endRatio) + Hex(f.records[k].endColor, 4);
+        out += ")";
+      }
+      for (uint32_t i = 0; i < m->lineCount; ++i)
+        out += Fmt(" line(%lld %lld ", m->lines[i].startWidth, m->lines[i].endWidth) + Hex(m->lines[i].start, 4) +
+               Hex(m->lines[i].end, 4) + ")";
+      out += " edges " + Hex(m->startEdges, m->startSize) + " / " + Hex(m->endEdges, m->endSize);
       break;
     }
     case kAnimFont: {
