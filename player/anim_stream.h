@@ -1,0 +1,397 @@
+// Movie streams: the records the movie parser builds in the player heap, the
+// character dictionary, and the parser's entry points. Coordinates are in
+// twentieths of a pixel; every multi-byte number in a movie is little-endian.
+#pragma once
+
+#include <cstdint>
+
+struct AnimPlayer;
+
+struct AnimRect {
+  int32_t xmin, xmax, ymin, ymax;
+};
+void AnimRect_SetEmpty(AnimRect* rect);
+
+struct AnimMatrix {
+  float a, b, c, d;
+  int32_t tx, ty;
+};
+
+// Order as stored: alpha, red, green, blue; each multiply then add.
+struct AnimCxform {
+  int32_t aMul, aAdd, rMul, rAdd, gMul, gAdd, bMul, bAdd;
+};
+
+enum AnimCharType : uint32_t {
+  kAnimShape = 0,
+  kAnimMorph = 1,
+  kAnimText = 2,
+  kAnimFont = 3,
+  kAnimSound = 4,
+  kAnimBitmap = 5,
+  kAnimSprite = 6,
+  kAnimButton = 7,
+};
+
+struct AnimChar {
+  uint32_t id;
+  uint32_t type;
+  void* body;
+};
+
+struct AnimDictNode {
+  AnimChar* character;
+  AnimDictNode* next;
+};
+
+struct AnimActionRecord {
+  uint32_t code;
+  uint32_t offset;
+  int32_t number1, number2, number3;
+  char* string1;
+  char* string2;
+  AnimActionRecord* branch;
+  AnimActionRecord* next;
+  int32_t target;                  // branch target offset while the list is read
+  AnimActionRecord* pendingNext;   // next branch waiting in the same bucket
+};
+
+struct AnimSoundInfo {
+  uint16_t syncBits;
+  uint16_t loopCount;
+};
+
+enum AnimCommandKind : uint32_t {
+  kAnimPlace = 0,
+  kAnimPlaceFlags = 1,
+  kAnimRemove = 2,
+  kAnimRemoveDepth = 3,
+  kAnimActions = 4,
+  kAnimStartSound = 5,
+  kAnimBackground = 7,
+  kAnimShowCaption = 8,
+  kAnimHideCaption = 9,
+  kAnimNoticeValue = 10,
+  kAnimNotice = 11,
+};
+
+struct AnimFrameCommand {
+  uint32_t kind;
+  uint32_t flags;
+  int32_t depth;
+  int32_t ratio;
+  int32_t clipDepth;
+  char* name;
+  AnimChar* character;
+  AnimActionRecord* actions;
+  AnimFrameCommand* next;
+  AnimMatrix matrix;
+  AnimCxform cxform;
+  uint8_t color[3];
+  AnimSoundInfo* soundInfo;
+};
+
+struct AnimDepthNode {
+  int32_t depth;
+  AnimDepthNode* next;
+};
+
+struct AnimFrame {
+  char* label;
+  AnimFrameCommand* first;
+  AnimFrameCommand* last;
+  AnimDepthNode* depths[16];
+};
+
+// The part of a clip the parser fills: its frame table (frame count + 1
+// records) and how far the frames have arrived.
+struct AnimClip {
+  uint32_t frameCount;
+  uint32_t framesLoaded;
+  uint32_t framesAvailable;
+  uint32_t framesClosed;
+  uint32_t waiting;
+  uint32_t flagWord;
+  uint32_t currentFrame;
+  AnimFrame* frames;
+};
+
+struct AnimGradientRecord {
+  uint8_t ratio, r, g, b, a;
+};
+
+struct AnimFillStyle {
+  uint32_t type;  // 0 solid, 0x10 linear, 0x12 radial, 0x40 / 0x41 bitmap, 128 nothing
+  uint8_t r, g, b, a;
+  AnimMatrix matrix;
+  uint32_t bitmapId;
+  uint32_t count;
+  AnimGradientRecord records[8];
+  uint8_t* ramp;
+};
+
+struct AnimLineStyle {
+  uint32_t width;
+  uint8_t r, g, b, a;
+};
+
+struct AnimStyleSet {
+  AnimFillStyle* fills;
+  uint32_t fillCount;
+  AnimLineStyle* lines;
+  uint32_t lineCount;
+};
+
+struct AnimShape {
+  AnimChar header;
+  AnimRect bounds;
+  AnimStyleSet styles;
+  uint8_t fillBits, lineBits;
+  uint8_t* records;  // the shape records as they came
+  uint32_t recordSize;
+};
+
+struct AnimGlyph {
+  uint8_t fillBits, lineBits;
+  uint8_t* records;  // the glyph's shape records as they came
+  uint32_t size;
+};
+
+struct AnimFont {
+  AnimChar header;
+  uint32_t flags;  // font with layout: its flag byte; font info: its flag byte
+  char* name;
+  uint32_t glyphCount;
+  AnimGlyph* glyphs;
+  uint16_t* codes;  // one per glyph once known (font with layout, font info)
+};
+
+struct AnimTextGlyph {
+  uint32_t index;
+  int32_t advance;
+};
+
+struct AnimTextRecord {
+  uint32_t flags;  // the style header's flags, 0 for a plain glyph run
+  AnimChar* font;
+  uint32_t fontId;
+  uint8_t r, g, b, a;
+  int32_t x, y;
+  uint32_t height;
+  uint32_t glyphCount;
+  AnimTextGlyph* glyphs;
+  AnimTextRecord* next;
+};
+
+struct AnimText {
+  AnimChar header;
+  AnimRect bounds;
+  AnimMatrix matrix;
+  uint32_t glyphBits, advanceBits;
+  AnimTextRecord* records;
+};
+
+struct AnimMorphGradientRecord {
+  uint8_t startRatio, startColor[4];
+  uint8_t endRatio, endColor[4];
+};
+
+struct AnimMorphFill {
+  uint32_t type;  // as a shape's fill types
+  uint8_t start[4], end[4];  // solid colours, red, green, blue, alpha
+  AnimMatrix startMatrix, endMatrix;
+  uint32_t bitmapId;
+  uint32_t count;
+  AnimMorphGradientRecord records[8];
+  uint8_t* startRamp;
+  uint8_t* endRamp;
+};
+
+struct AnimMorphLine {
+  uint32_t startWidth, endWidth;
+  uint8_t start[4], end[4];
+};
+
+struct AnimMorph {
+  AnimChar header;
+  AnimRect bounds, endBounds;
+  AnimMorphFill* fills;
+  uint32_t fillCount;
+  AnimMorphLine* lines;
+  uint32_t lineCount;
+  uint8_t fillBits, lineBits;
+  uint8_t* startEdges;  // as they came
+  uint32_t startSize;
+  uint8_t* endEdges;
+  uint32_t endSize;
+};
+
+// Coded bitmaps: the rest of the tag as it came, decoded when drawn.
+struct AnimRawChar {
+  AnimChar header;
+  uint32_t tagCode;
+  uint8_t* data;
+  uint32_t size;
+};
+
+struct AnimSound {
+  uint32_t id;
+  uint32_t typeBit;
+  uint8_t streamed;
+  uint8_t codecClass;
+  uint8_t stereo;
+  uint8_t bytesPerSample;
+  uint16_t sampleRate;
+  uint8_t* data;
+  uint32_t sampleCount;
+  uint32_t dataSize;
+  AnimChar header;
+};
+
+struct AnimButtonRecord {
+  uint32_t states;  // 1 up, 2 over, 4 down, 8 hit area
+  AnimChar* character;
+  int32_t depth;
+  AnimCxform* cxform;
+  AnimButtonRecord* next;
+  AnimMatrix matrix;
+};
+
+struct AnimCondition {
+  uint32_t bits;
+  AnimActionRecord* actions;
+  AnimCondition* next;
+};
+
+struct AnimButton;
+
+struct AnimEditText {
+  uint32_t flags;
+  int32_t fontId, fontHeight;
+  uint32_t color;  // alpha, red, green, blue from the high byte down
+  int32_t maxLength, alignment, leftMargin, rightMargin, indent, leading;
+  int32_t firstFrame, lastFrame;
+  uint8_t options[4];
+  char* variable;
+  char* text;
+  AnimButton* owner;
+  AnimRect bounds;
+};
+
+struct AnimButton {
+  uint32_t menu;
+  AnimButtonRecord* records;
+  AnimActionRecord* actions;
+  AnimCondition* conditions;
+  AnimChar* stateSounds[3];
+  AnimEditText* editText;
+  AnimChar header;
+};
+
+struct AnimSprite {
+  AnimChar header;
+  AnimClip* clip;
+};
+
+struct AnimStream {
+  AnimPlayer* player;
+  uint32_t level;
+  uint32_t errorFlag;
+  uint32_t frameRate;
+  uint32_t frameCount;
+  uint32_t cursor;
+  uint32_t totalLength;
+  uint32_t available;
+  uint32_t version;
+  uint32_t reservedA, reservedB;
+  uint32_t headerPending;
+  uint32_t bitsLeft;
+  uint32_t bitByte;
+  uint32_t tagStart, tagEnd, tagLength;
+  uint32_t limit;  // reads stop here: the tag's end or the data's end
+  uint32_t glyphBits, advanceBits;
+  const uint8_t* data;
+  AnimStream* next;
+  AnimClip* root;
+  AnimClip* currentClip;
+  AnimRect frameRect;
+  AnimDictNode* dictionary;
+  AnimActionRecord* pending[32];  // branches waiting for their targets
+};
+
+// Parse flags.
+inline constexpr uint32_t kAnimHeaderRead = 1;
+inline constexpr uint32_t kAnimNeedMore = 2;
+inline constexpr uint32_t kAnimEnd = 4;
+inline constexpr uint32_t kAnimFrameClosed = 8;
+inline constexpr uint32_t kAnimTagFailed = 16;
+inline constexpr uint32_t kAnimSoundRefused = 1024;
+
+void AnimStream_Init(AnimStream* stream, AnimPlayer* player, uint32_t level);
+// Frees everything the stream holds (dictionary, root clip); the stream stays reusable.
+void AnimStream_Free(AnimStream* stream);
+uint32_t AnimMovie_ReadHeader(AnimStream* stream, const uint8_t* data, uint32_t available);
+uint32_t AnimParse_Tags(AnimStream* stream, uint32_t flags);
+
+uint32_t AnimParse_ReadU8(AnimStream* s);
+uint32_t AnimParse_ReadU16(AnimStream* s);
+uint32_t AnimParse_ReadU32(AnimStream* s);
+// The text at the cursor (ends at a NUL or the read limit) copied into the
+// player heap; null when the copy cannot be allocated.
+char* AnimParse_ReadString(AnimStream* s);
+void AnimParse_AlignBits(AnimStream* s);
+uint32_t AnimParse_ReadBits(AnimStream* s, uint32_t n);
+int32_t AnimParse_ReadSBits(AnimStream* s, uint32_t n);
+void AnimParse_ReadRect(AnimStream* s, AnimRect* rect);
+void AnimParse_ReadMatrix(AnimStream* s, AnimMatrix* m);
+void AnimParse_ReadCxform(AnimStream* s, AnimCxform* cx, bool alpha);
+// An action list up to its end code, branches resolved; null when empty.
+AnimActionRecord* AnimParse_ReadActions(AnimStream* s);
+
+AnimClip* AnimClip_Create(AnimPlayer* player, uint32_t frameCount);
+void AnimClip_Free(AnimPlayer* player, AnimClip* clip);
+void AnimClip_Rewind(AnimClip* clip);
+void AnimActions_Free(AnimPlayer* player, AnimActionRecord* list);
+
+// The dictionary.
+void AnimChar_InitHeader(AnimChar* header, uint32_t type, uint32_t id, void* body);
+void AnimDict_Add(AnimStream* stream, AnimChar* header);
+AnimChar* AnimDict_Find(AnimDictNode* head, uint32_t id);
+void AnimDict_FreeAll(AnimPlayer* player, AnimDictNode** head);
+void AnimChar_Free(AnimPlayer* player, AnimChar* header);
+void AnimChar_GetBounds(const AnimChar* header, AnimRect* out);
+
+// Tag readers of the characters kept in the dictionary.
+uint32_t AnimSound_ReadTag(AnimStream* s);
+void AnimButton_ReadTag(AnimStream* s, bool withConditions);
+void AnimButton_ReadCxformTag(AnimStream* s);
+void AnimEditText_ReadTag(AnimStream* s);
+uint32_t AnimButton_TransitionBits(const AnimButton* button, uint32_t newState, uint32_t oldState);
+const AnimActionRecord* AnimButton_TransitionActions(const AnimButton* button, uint32_t newState,
+                                                     uint32_t oldState);
+
+// Matrix helpers.
+void AnimMatrix_SetIdentity(AnimMatrix* m);
+void AnimMatrix_Concat(AnimMatrix* out, const AnimMatrix* outer, const AnimMatrix* inner);
+void AnimMatrix_Invert(AnimMatrix* out, const AnimMatrix* m);
+void AnimMatrix_Apply(const AnimMatrix* m, int32_t x, int32_t y, int32_t* ox, int32_t* oy);
+uint32_t AnimISqrt(uint32_t v);
+
+// QVZ packages.
+inline constexpr uint32_t kAnimPackageEntries = 10;
+inline constexpr uint32_t kAnimPackageName = 52;
+struct AnimPackageEntry {
+  uint32_t size;
+  uint32_t offset;
+  const uint8_t* data;
+  char name[kAnimPackageName];
+};
+struct AnimPackage {
+  AnimPackageEntry entries[kAnimPackageEntries];
+  uint32_t count;
+  char fileName[kAnimPackageName];
+};
+// Fills the package table; returns the first member's data (its size in
+// *size), or null when the package is refused or has no members.
+const uint8_t* AnimPackage_Unpack(AnimPackage* package, const uint8_t* data, uint32_t length, uint32_t* size);
+const AnimPackageEntry* AnimPackage_Find(const AnimPackage* package, const char* name);
