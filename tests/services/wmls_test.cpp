@@ -150,6 +150,14 @@ const Case kFlow[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Flow, WmlsRunTest, ::testing::ValuesIn(kFlow));
 
+// The benchmark's programs give what their Lua twins give.
+const Case kBench[] = {
+    {"bench", "sumTo", {"i:1000"}, "i:500500"},
+    {"bench", "concat8k", {}, "i:8192"},
+    {"bench", "calls", {"i:1000"}, "i:1000"},
+};
+INSTANTIATE_TEST_SUITE_P(Bench, WmlsRunTest, ::testing::ValuesIn(kBench));
+
 const Case kLang[] = {
     {"lang", "absText", {}, "invalid"},
     {"lang", "absNeg", {}, "i:7"},
