@@ -111,6 +111,10 @@ struct WmlsRunContext {
   uint16_t resumeKind;
   uint32_t randomState;
   WmlsValue result;
+  // The block of the last frame removed, kept for the next call (a call
+  // loop then allocates nothing); its size in bytes.
+  WmlsFrame* spareFrame;
+  uint32_t spareBytes;
   // The URLs the access check compares; owned by whoever started the run.
   const char* referrer;
   const char* unitUrl;

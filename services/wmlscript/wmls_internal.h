@@ -10,3 +10,6 @@ char16_t* WmlsNewString(const char16_t* text, uint32_t count);
 uint32_t WmlsLen(const char16_t* s);
 // Space and the codes 9 to 13.
 bool WmlsIsSpace(char16_t c);
+// Before a variable's owned string is freed or replaced: stack cells that
+// borrow it (loading a variable pushes it by reference) get their own copy.
+void WmlsDetach(WmlsRunContext* ctx, const WmlsValue* var);

@@ -107,6 +107,7 @@ void Step1(WmlsRunContext* ctx, WmlsValue* v, int32_t delta) {
       const int32_t n = WmlsToInt(ctx, v);
       const bool ok = ctx->status == saved;
       ctx->status = saved;
+      WmlsDetach(ctx, v);
       WmlsValueRelease(v);
       if (!ok || (delta > 0 && n == kMax) || (delta < 0 && n == kMin))
         *v = WmlsMakeInvalid();
@@ -115,7 +116,11 @@ void Step1(WmlsRunContext* ctx, WmlsValue* v, int32_t delta) {
       return;
     }
     case WmlsType::Boolean: *v = WmlsMakeInt(static_cast<int32_t>(v->value) + delta); return;
-    default: WmlsValueRelease(v); *v = WmlsMakeInvalid(); return;
+    default:
+      WmlsDetach(ctx, v);
+      WmlsValueRelease(v);
+      *v = WmlsMakeInvalid();
+      return;
   }
 }
 
@@ -221,15 +226,26 @@ void Store(WmlsRunContext* ctx, WmlsValue* var, WmlsValue* v) {
     ctx->status = WmlsStatus::WrongType;
     return;
   }
-  WmlsValueRelease(var);
-  if (v->type == WmlsType::String && v->borrowed) {
-    const char16_t* s = WmlsStr(*v);
-    if (s && !WmlsValueSetString(var, s, WmlsLen(s))) ctx->status = WmlsStatus::NoMemory;
-    if (!s) *var = {WmlsType::String, 0, 0};
-    return;
+  WmlsValue nv = *v;
+  if (nv.type == WmlsType::String && nv.borrowed) {
+    // The variable's own string stored back into it stays as it is.
+    if (var->type == WmlsType::String && !var->borrowed && var->value == nv.value) return;
+    const char16_t* s = WmlsStr(nv);
+    if (s && !WmlsValueSetString(&nv, s, WmlsLen(s))) {
+      ctx->status = WmlsStatus::NoMemory;
+      return;
+    }
   }
-  *var = *v;
-  var->borrowed = 0;
+  nv.borrowed = 0;
+  WmlsDetach(ctx, var);
+  WmlsValueRelease(var);
+  *var = nv;
+}
+
+// A variable's string goes on the stack by reference: the copy the value
+// semantics ask for is made only when the variable changes first.
+int32_t LoadVar(WmlsRunContext* ctx, const WmlsValue* v) {
+  return v->type == WmlsType::String ? WmlsStackPushRef(v, ctx) : WmlsStackPush(v, ctx);
 }
 
 int32_t Jump(WmlsRunContext* ctx, uint32_t target) {
@@ -386,7 +402,7 @@ int32_t WmlsStep(uint8_t op, WmlsRunContext* ctx) {
         break;
       }
       default:
-        if (WmlsValue* v = Var(ctx, low)) r = WmlsStackPush(v, ctx);
+        if (WmlsValue* v = Var(ctx, low)) r = LoadVar(ctx, v);
         break;
     }
   } else if (op >= 0x40) {
@@ -432,7 +448,7 @@ int32_t WmlsStep(uint8_t op, WmlsRunContext* ctx) {
       case 0x0B: if (ReadU8(ctx, &x) && ReadU16(ctx, &y)) r = LibCall(ctx, static_cast<int32_t>(y), static_cast<int32_t>(x)); break;
       case 0x0C: if (ReadU8(ctx, &x) && ReadU8(ctx, &y) && ReadU8(ctx, &z)) r = CallUrl(ctx, x, y, z); break;
       case 0x0D: if (ReadU16(ctx, &x) && ReadU16(ctx, &y) && ReadU8(ctx, &z)) r = CallUrl(ctx, x, y, z); break;
-      case 0x0E: if (ReadU8(ctx, &x)) if (WmlsValue* v = Var(ctx, x)) r = WmlsStackPush(v, ctx); break;
+      case 0x0E: if (ReadU8(ctx, &x)) if (WmlsValue* v = Var(ctx, x)) r = LoadVar(ctx, v); break;
       case 0x0F:
         if (ReadU8(ctx, &x)) {
           WmlsValue* v = Var(ctx, x);
@@ -465,6 +481,7 @@ int32_t WmlsStep(uint8_t op, WmlsRunContext* ctx) {
         WmlsValue out;
         if (op == 0x1D) Add(ctx, v, &b, &out); else Sub(ctx, v, &b, &out);
         WmlsValueRelease(&b);
+        WmlsDetach(ctx, v);
         WmlsValueRelease(v);
         *v = out;
         break;
@@ -509,6 +526,99 @@ int32_t WmlsRunStart(WmlsRunContext* ctx, WmlsUnit* unit, int32_t functionIndex,
   return ctx->status ? WmlsResult::NoMemory : 0;
 }
 
+namespace {
+
+inline bool Scalar(const WmlsValue& v) { return v.type != WmlsType::String; }
+
+// The common integer and boolean cases of the hottest instructions, done in
+// place; false leaves the instruction to WmlsStep, which handles every case.
+inline bool FastStep(WmlsRunContext* ctx, WmlsFrame* f, uint8_t op) {
+  WmlsValue* st = ctx->stack;
+  const int32_t top = ctx->top;
+  if (op >= 0xE0) {  // LOAD_VAR_S
+    const uint32_t i = op & 0x1F;
+    if (i >= static_cast<uint32_t>(f->variableCount) || !Scalar(f->variables[i]) ||
+        f->variables[i].type == WmlsType::Reserved5 || f->variables[i].type == WmlsType::Reserved7 ||
+        top >= ctx->capacity - 1)
+      return false;
+    st[top + 1] = f->variables[i];
+    ctx->top = top + 1;
+    return true;
+  }
+  switch (op) {
+    case 0x14: case 0x15:
+      if (top >= ctx->capacity - 1) return false;
+      st[top + 1] = WmlsMakeInt(op - 0x14);
+      ctx->top = top + 1;
+      return true;
+    case 0x40: case 0x41: case 0x42: case 0x43: case 0x44: case 0x45: case 0x46: case 0x47:
+    case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x4C: case 0x4D: case 0x4E: case 0x4F: {
+      const uint32_t i = op & 0x0F;
+      if (top < 0 || i >= static_cast<uint32_t>(f->variableCount)) return false;
+      const uint32_t t = st[top].type;
+      if (t != WmlsType::Integer && t != WmlsType::Boolean) return false;
+      if (!Scalar(f->variables[i])) return false;
+      f->variables[i] = st[top];
+      ctx->top = top - 1;
+      return true;
+    }
+    case 0x70: case 0x71: case 0x72: case 0x73: case 0x74: case 0x75: case 0x76: case 0x77: {
+      const uint32_t i = op & 7;
+      if (i >= static_cast<uint32_t>(f->variableCount)) return false;
+      WmlsValue& v = f->variables[i];
+      if (v.type != WmlsType::Integer || WmlsInt(v) == kMax) return false;
+      v = WmlsMakeInt(WmlsInt(v) + 1);
+      return true;
+    }
+    case 0x20: case 0x21: case 0x2D: case 0x2E: case 0x2F: case 0x30: case 0x31: case 0x32: {
+      if (top < 1 || st[top].type != WmlsType::Integer || st[top - 1].type != WmlsType::Integer) return false;
+      const int32_t a = WmlsInt(st[top - 1]), b = WmlsInt(st[top]);
+      int32_t r;
+      switch (op) {
+        case 0x20: if (__builtin_add_overflow(a, b, &r)) return false; st[top - 1] = WmlsMakeInt(r); break;
+        case 0x21: if (__builtin_sub_overflow(a, b, &r)) return false; st[top - 1] = WmlsMakeInt(r); break;
+        case 0x2D: st[top - 1] = WmlsMakeBool(a == b); break;
+        case 0x2E: st[top - 1] = WmlsMakeBool(a <= b); break;
+        case 0x2F: st[top - 1] = WmlsMakeBool(a < b); break;
+        case 0x30: st[top - 1] = WmlsMakeBool(a >= b); break;
+        case 0x31: st[top - 1] = WmlsMakeBool(a > b); break;
+        default: st[top - 1] = WmlsMakeBool(a != b); break;
+      }
+      ctx->top = top - 1;
+      return true;
+    }
+    case 0x1D: {  // ADD_ASG
+      if (f->offset >= f->desc->codeSize || top < 0 || st[top].type != WmlsType::Integer) return false;
+      const uint32_t i = f->desc->code[f->offset];
+      if (i >= static_cast<uint32_t>(f->variableCount) || f->variables[i].type != WmlsType::Integer) return false;
+      int32_t r;
+      if (__builtin_add_overflow(WmlsInt(f->variables[i]), WmlsInt(st[top]), &r)) return false;
+      f->variables[i] = WmlsMakeInt(r);
+      f->offset += 1;
+      ctx->top = top - 1;
+      return true;
+    }
+    case 0x37:
+      if (top < 0 || !Scalar(st[top])) return false;
+      ctx->top = top - 1;
+      return true;
+    default:
+      if (op >= 0xC0) {  // TJUMP_FW_S on a boolean
+        if (top < 0 || st[top].type != WmlsType::Boolean) return false;
+        ctx->top = top - 1;
+        if (!st[top].value) f->offset += op & 0x1F;
+        return true;
+      }
+      if (op >= 0xA0 && op < 0xC0) {  // JUMP_BW_S
+        f->offset = f->offset - 1 - (op & 0x1F);
+        return true;
+      }
+      return false;
+  }
+}
+
+}  // namespace
+
 int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps) {
   for (uint32_t i = 0; i < steps && ctx->status == 0; ++i) {
     WmlsFrame* f = ctx->frame;
@@ -517,7 +627,12 @@ int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps) {
       ctx->status = WmlsStatus::CodeOverrun;
       break;
     }
-    const int32_t r = WmlsStep(f->desc->code[f->offset++], ctx);
+    const uint8_t op = f->desc->code[f->offset++];
+    if (FastStep(ctx, f, op)) {
+      if (f->offset > f->desc->codeSize) ctx->status = WmlsStatus::CodeOverrun;
+      continue;
+    }
+    const int32_t r = WmlsStep(op, ctx);
     if (r == WmlsResult::Suspended) return r;
     if (r) {
       if (ctx->status == 0) ctx->status = WmlsStatus::NoMemory;
@@ -536,12 +651,14 @@ int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps) {
 
 void WmlsRunEnd(WmlsRunContext* ctx) {
   const int32_t status = ctx->status;
-  while (ctx->frame) WmlsPopFrame(ctx);
-  ctx->status = status;
   for (int32_t i = 0; i <= ctx->top; ++i) WmlsValueRelease(&ctx->stack[i]);
   ctx->top = -1;
+  while (ctx->frame) WmlsPopFrame(ctx);
+  ctx->status = status;
   MemFree(&ctx->stack);
   ctx->capacity = 0;
+  MemFree(&ctx->spareFrame);
+  ctx->spareBytes = 0;
   for (uint32_t i = 0; i < ctx->argCount; ++i) WmlsValueRelease(&ctx->args[i]);
   MemFree(&ctx->args);
   ctx->argCount = 0;

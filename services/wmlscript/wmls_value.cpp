@@ -58,6 +58,16 @@ bool WmlsValueSetString(WmlsValue* v, const char16_t* text, uint32_t count) {
   return true;
 }
 
+void WmlsDetach(WmlsRunContext* ctx, const WmlsValue* var) {
+  if (var->type != WmlsType::String || var->borrowed || !var->value) return;
+  for (int32_t i = 0; i <= ctx->top; ++i) {
+    WmlsValue* cell = &ctx->stack[i];
+    if (cell->type != WmlsType::String || !cell->borrowed || cell->value != var->value) continue;
+    const char16_t* s = WmlsStr(*cell);
+    if (!WmlsValueSetString(cell, s, WmlsLen(s))) ctx->status = WmlsStatus::NoMemory;
+  }
+}
+
 static int32_t Grow(WmlsRunContext* ctx) {
   if (ctx->top < ctx->capacity - 1) return 0;
   int32_t cap = ctx->capacity;
@@ -263,29 +273,28 @@ int32_t WmlsPushFrame(int32_t functionIndex, WmlsRunContext* ctx) {
     ctx->status = WmlsStatus::BadFunction;
     return WmlsResult::BadCall;
   }
-  auto* frame = static_cast<WmlsFrame*>(MemAllocZero(sizeof(WmlsFrame), Use::Data, Mod::WmlsExec));
-  if (!frame) return WmlsResult::NoMemory;
-  auto* desc = static_cast<WmlsFunctionDesc*>(MemAlloc(sizeof(WmlsFunctionDesc), Use::Data, Mod::WmlsExec));
-  if (!desc) {
-    MemFree(&frame);
-    return WmlsResult::NoMemory;
+  // One block holds the frame, its descriptor copy and its variables.
+  const WmlsFunctionDesc& fn = table->functions[functionIndex];
+  const uint32_t count = fn.argCount + fn.localCount;
+  const uint32_t bytes = sizeof(WmlsFrame) + sizeof(WmlsFunctionDesc) + count * sizeof(WmlsValue);
+  WmlsFrame* frame;
+  if (ctx->spareFrame && ctx->spareBytes >= bytes) {
+    frame = ctx->spareFrame;
+    ctx->spareFrame = nullptr;
+    std::memset(static_cast<void*>(frame), 0, bytes);
+  } else {
+    frame = static_cast<WmlsFrame*>(MemAllocZero(bytes, Use::Data, Mod::WmlsExec));
+    if (!frame) return WmlsResult::NoMemory;
   }
-  *desc = table->functions[functionIndex];
+  auto* desc = reinterpret_cast<WmlsFunctionDesc*>(frame + 1);
+  *desc = fn;
   desc->code = table->code + desc->codeOffset;
   frame->desc = desc;
   frame->offset = 0;
   frame->stackTopAtEntry = ctx->top;
   frame->previous = ctx->frame;
-  const uint32_t count = desc->argCount + desc->localCount;
   frame->variableCount = static_cast<int16_t>(count);
-  if (count) {
-    frame->variables = static_cast<WmlsValue*>(MemAllocZero(count * sizeof(WmlsValue), Use::Data, Mod::WmlsExec));
-    if (!frame->variables) {
-      MemFree(&desc);
-      MemFree(&frame);
-      return WmlsResult::NoMemory;
-    }
-  }
+  frame->variables = count ? reinterpret_cast<WmlsValue*>(desc + 1) : nullptr;  // all unset
   ctx->frame = frame;
   return 0;
 }
@@ -293,11 +302,20 @@ int32_t WmlsPushFrame(int32_t functionIndex, WmlsRunContext* ctx) {
 void WmlsPopFrame(WmlsRunContext* ctx) {
   WmlsFrame* frame = ctx->frame;
   if (!frame) return;
-  for (int32_t i = 0; i < frame->variableCount; ++i) WmlsValueRelease(&frame->variables[i]);
+  for (int32_t i = 0; i < frame->variableCount; ++i) {
+    WmlsDetach(ctx, &frame->variables[i]);
+    WmlsValueRelease(&frame->variables[i]);
+  }
   ctx->frame = frame->previous;
-  MemFree(&frame->desc);
-  MemFree(&frame->variables);
-  MemFree(&frame);
+  const uint32_t bytes = sizeof(WmlsFrame) + sizeof(WmlsFunctionDesc) +
+                         static_cast<uint32_t>(frame->variableCount) * sizeof(WmlsValue);
+  if (!ctx->spareFrame || ctx->spareBytes < bytes) {
+    MemFree(&ctx->spareFrame);
+    ctx->spareFrame = frame;
+    ctx->spareBytes = bytes;
+  } else {
+    MemFree(&frame);
+  }
   if (!ctx->frame) ctx->status = WmlsStatus::Returned;
 }
 

@@ -146,6 +146,12 @@ const Case kFlow[] = {
     {"flow", "argIsCopy", {}, "s:xxy"},
     {"flow", "exprStatement", {}, "i:1"},
     {"flow", "manyLocals", {}, "i:3647"},
+    {"flow", "aliasAssign", {}, "s:xq"},
+    {"flow", "aliasIncrement", {}, "s:55"},
+    {"flow", "selfAssign", {}, "s:abab"},
+    {"flow", "argumentChangedInCallee", {}, "s:hi!hi"},
+    {"flow", "returnsLocalText", {}, "s:locallocal"},
+    {"flow", "aliasInLoop", {}, "s:aababbabbb"},
     {"flow", "manyConstants", {}, "s:c00c01c02c03c04c05c06c07c08c09c10c11c12c13c14c15c16c17c18c19"},
 };
 INSTANTIATE_TEST_SUITE_P(Flow, WmlsRunTest, ::testing::ValuesIn(kFlow));
