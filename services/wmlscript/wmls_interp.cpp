@@ -526,112 +526,115 @@ int32_t WmlsRunStart(WmlsRunContext* ctx, WmlsUnit* unit, int32_t functionIndex,
   return ctx->status ? WmlsResult::NoMemory : 0;
 }
 
-namespace {
-
-inline bool Scalar(const WmlsValue& v) { return v.type != WmlsType::String; }
-
-// The common integer and boolean cases of the hottest instructions, done in
-// place; false leaves the instruction to WmlsStep, which handles every case.
-inline bool FastStep(WmlsRunContext* ctx, WmlsFrame* f, uint8_t op) {
-  WmlsValue* st = ctx->stack;
-  const int32_t top = ctx->top;
-  if (op >= 0xE0) {  // LOAD_VAR_S
-    const uint32_t i = op & 0x1F;
-    if (i >= static_cast<uint32_t>(f->variableCount) || !Scalar(f->variables[i]) ||
-        f->variables[i].type == WmlsType::Reserved5 || f->variables[i].type == WmlsType::Reserved7 ||
-        top >= ctx->capacity - 1)
-      return false;
-    st[top + 1] = f->variables[i];
-    ctx->top = top + 1;
-    return true;
-  }
-  switch (op) {
-    case 0x14: case 0x15:
-      if (top >= ctx->capacity - 1) return false;
-      st[top + 1] = WmlsMakeInt(op - 0x14);
-      ctx->top = top + 1;
-      return true;
-    case 0x40: case 0x41: case 0x42: case 0x43: case 0x44: case 0x45: case 0x46: case 0x47:
-    case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x4C: case 0x4D: case 0x4E: case 0x4F: {
-      const uint32_t i = op & 0x0F;
-      if (top < 0 || i >= static_cast<uint32_t>(f->variableCount)) return false;
-      const uint32_t t = st[top].type;
-      if (t != WmlsType::Integer && t != WmlsType::Boolean) return false;
-      if (!Scalar(f->variables[i])) return false;
-      f->variables[i] = st[top];
-      ctx->top = top - 1;
-      return true;
-    }
-    case 0x70: case 0x71: case 0x72: case 0x73: case 0x74: case 0x75: case 0x76: case 0x77: {
-      const uint32_t i = op & 7;
-      if (i >= static_cast<uint32_t>(f->variableCount)) return false;
-      WmlsValue& v = f->variables[i];
-      if (v.type != WmlsType::Integer || WmlsInt(v) == kMax) return false;
-      v = WmlsMakeInt(WmlsInt(v) + 1);
-      return true;
-    }
-    case 0x20: case 0x21: case 0x2D: case 0x2E: case 0x2F: case 0x30: case 0x31: case 0x32: {
-      if (top < 1 || st[top].type != WmlsType::Integer || st[top - 1].type != WmlsType::Integer) return false;
-      const int32_t a = WmlsInt(st[top - 1]), b = WmlsInt(st[top]);
-      int32_t r;
-      switch (op) {
-        case 0x20: if (__builtin_add_overflow(a, b, &r)) return false; st[top - 1] = WmlsMakeInt(r); break;
-        case 0x21: if (__builtin_sub_overflow(a, b, &r)) return false; st[top - 1] = WmlsMakeInt(r); break;
-        case 0x2D: st[top - 1] = WmlsMakeBool(a == b); break;
-        case 0x2E: st[top - 1] = WmlsMakeBool(a <= b); break;
-        case 0x2F: st[top - 1] = WmlsMakeBool(a < b); break;
-        case 0x30: st[top - 1] = WmlsMakeBool(a >= b); break;
-        case 0x31: st[top - 1] = WmlsMakeBool(a > b); break;
-        default: st[top - 1] = WmlsMakeBool(a != b); break;
-      }
-      ctx->top = top - 1;
-      return true;
-    }
-    case 0x1D: {  // ADD_ASG
-      if (f->offset >= f->desc->codeSize || top < 0 || st[top].type != WmlsType::Integer) return false;
-      const uint32_t i = f->desc->code[f->offset];
-      if (i >= static_cast<uint32_t>(f->variableCount) || f->variables[i].type != WmlsType::Integer) return false;
-      int32_t r;
-      if (__builtin_add_overflow(WmlsInt(f->variables[i]), WmlsInt(st[top]), &r)) return false;
-      f->variables[i] = WmlsMakeInt(r);
-      f->offset += 1;
-      ctx->top = top - 1;
-      return true;
-    }
-    case 0x37:
-      if (top < 0 || !Scalar(st[top])) return false;
-      ctx->top = top - 1;
-      return true;
-    default:
-      if (op >= 0xC0) {  // TJUMP_FW_S on a boolean
-        if (top < 0 || st[top].type != WmlsType::Boolean) return false;
-        ctx->top = top - 1;
-        if (!st[top].value) f->offset += op & 0x1F;
-        return true;
-      }
-      if (op >= 0xA0 && op < 0xC0) {  // JUMP_BW_S
-        f->offset = f->offset - 1 - (op & 0x1F);
-        return true;
-      }
-      return false;
-  }
-}
-
-}  // namespace
-
 int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps) {
-  for (uint32_t i = 0; i < steps && ctx->status == 0; ++i) {
-    WmlsFrame* f = ctx->frame;
-    if (!f) break;
-    if (f->offset > f->desc->codeSize) {
-      ctx->status = WmlsStatus::CodeOverrun;
+  uint32_t done = 0;
+  while (done < steps && ctx->status == 0 && ctx->frame) {
+    // The common integer and boolean cases of the hottest instructions run
+    // here on cached state; anything else goes to WmlsStep, which handles
+    // every case, and the state is fetched again after it.
+    WmlsFrame* const f = ctx->frame;
+    const uint8_t* const code = f->desc->code;
+    const uint32_t size = f->desc->codeSize;
+    WmlsValue* const vars = f->variables;
+    const uint32_t nvars = static_cast<uint32_t>(f->variableCount);
+    WmlsValue* const st = ctx->stack;
+    const int32_t cap = ctx->capacity;
+    int32_t top = ctx->top;
+    uint32_t off = f->offset;
+    uint8_t op = 0;
+    bool slow = false;
+    while (done < steps) {
+      if (off > size) {
+        ctx->status = WmlsStatus::CodeOverrun;
+        break;
+      }
+      op = code[off++];
+      ++done;
+      if (op >= 0xE0) {  // LOAD_VAR_S
+        const uint32_t i = op & 0x1F;
+        if (i < nvars && top < cap - 1 && vars[i].type != WmlsType::String) {
+          st[++top] = vars[i];
+          continue;
+        }
+      } else if (op >= 0xC0) {  // TJUMP_FW_S
+        if (top >= 0 && st[top].type == WmlsType::Boolean) {
+          if (!st[top--].value) off += op & 0x1F;
+          continue;
+        }
+      } else if (op >= 0xA0) {  // JUMP_BW_S
+        off = off - 1 - (op & 0x1F);
+        continue;
+      } else {
+        switch (op) {
+          case 0x14: case 0x15:
+            if (top < cap - 1) {
+              st[++top] = WmlsMakeInt(op - 0x14);
+              continue;
+            }
+            break;
+          case 0x40: case 0x41: case 0x42: case 0x43: case 0x44: case 0x45: case 0x46: case 0x47:
+          case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x4C: case 0x4D: case 0x4E: case 0x4F: {
+            const uint32_t i = op & 0x0F;
+            if (top >= 0 && i < nvars && (st[top].type == WmlsType::Integer || st[top].type == WmlsType::Boolean) &&
+                vars[i].type != WmlsType::String) {
+              vars[i] = st[top--];
+              continue;
+            }
+            break;
+          }
+          case 0x70: case 0x71: case 0x72: case 0x73: case 0x74: case 0x75: case 0x76: case 0x77: {
+            const uint32_t i = op & 7;
+            if (i < nvars && vars[i].type == WmlsType::Integer && WmlsInt(vars[i]) != kMax) {
+              vars[i].value = static_cast<uint32_t>(WmlsInt(vars[i]) + 1);
+              continue;
+            }
+            break;
+          }
+          case 0x20: case 0x21: case 0x2D: case 0x2E: case 0x2F: case 0x30: case 0x31: case 0x32: {
+            if (top < 1 || st[top].type != WmlsType::Integer || st[top - 1].type != WmlsType::Integer) break;
+            const int32_t x = WmlsInt(st[top - 1]), y = WmlsInt(st[top]);
+            int32_t r;
+            switch (op) {
+              case 0x20: if (__builtin_add_overflow(x, y, &r)) goto slowPath; st[top - 1] = WmlsMakeInt(r); break;
+              case 0x21: if (__builtin_sub_overflow(x, y, &r)) goto slowPath; st[top - 1] = WmlsMakeInt(r); break;
+              case 0x2D: st[top - 1] = WmlsMakeBool(x == y); break;
+              case 0x2E: st[top - 1] = WmlsMakeBool(x <= y); break;
+              case 0x2F: st[top - 1] = WmlsMakeBool(x < y); break;
+              case 0x30: st[top - 1] = WmlsMakeBool(x >= y); break;
+              case 0x31: st[top - 1] = WmlsMakeBool(x > y); break;
+              default: st[top - 1] = WmlsMakeBool(x != y); break;
+            }
+            --top;
+            continue;
+          }
+          case 0x1D: {  // ADD_ASG
+            if (off >= size || top < 0 || st[top].type != WmlsType::Integer) break;
+            const uint32_t i = code[off];
+            int32_t r;
+            if (i >= nvars || vars[i].type != WmlsType::Integer ||
+                __builtin_add_overflow(WmlsInt(vars[i]), WmlsInt(st[top]), &r))
+              break;
+            vars[i] = WmlsMakeInt(r);
+            ++off;
+            --top;
+            continue;
+          }
+          case 0x37:
+            if (top >= 0 && st[top].type != WmlsType::String) {
+              --top;
+              continue;
+            }
+            break;
+          default: break;
+        }
+      }
+    slowPath:
+      slow = true;
       break;
     }
-    const uint8_t op = f->desc->code[f->offset++];
-    if (FastStep(ctx, f, op)) {
-      if (f->offset > f->desc->codeSize) ctx->status = WmlsStatus::CodeOverrun;
-      continue;
-    }
+    f->offset = off;
+    ctx->top = top;
+    if (!slow) break;
     const int32_t r = WmlsStep(op, ctx);
     if (r == WmlsResult::Suspended) return r;
     if (r) {
