@@ -3,12 +3,14 @@
 // size, the access check, and the cell and conversion rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "kernel/datachunk.h"
 #include "kernel/heap.h"
 #include "services/wmlscript/wmls.h"
+#include "services/wmlscript/wmls_internal.h"
 #include "tests/services/wmls_harness.h"
 #include "tests/support/engine_fixture.h"
 
@@ -368,6 +370,20 @@ TEST_F(WmlsUnitTest, ConvertsTextToIntegers) {
     EXPECT_EQ(WmlsToInt(&ctx, &v), c.value);
     EXPECT_EQ(ctx.status, c.status);
   }
+}
+
+TEST_F(WmlsUnitTest, MeasuresTextAtEveryAlignmentAndLength) {
+  std::vector<char16_t> buffer(64, u'x');
+  for (size_t start = 0; start < 4; ++start)
+    for (size_t length = 0; length < 40; ++length) {
+      std::fill(buffer.begin(), buffer.end(), u'x');
+      buffer[start + length] = 0;
+      // Units with a zero high or low byte are not terminators.
+      if (length > 2) buffer[start + 1] = 0x0100;
+      if (length > 3) buffer[start + 2] = 0x8000;
+      EXPECT_EQ(WmlsLen(buffer.data() + start), length) << start << " " << length;
+    }
+  EXPECT_EQ(WmlsLen(nullptr), 0u);
 }
 
 TEST_F(WmlsUnitTest, AClearedBorrowedCellBecomesUnset) {
