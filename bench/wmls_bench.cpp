@@ -60,7 +60,7 @@ void BM_Wmls(benchmark::State& state, const char16_t* name) {
 void BM_WmlsSum(benchmark::State& state) { BM_Wmls(state, u"sumTo"); }
 void BM_WmlsConcat8k(benchmark::State& state) { BM_Wmls(state, u"concat8k"); }
 void BM_WmlsCalls(benchmark::State& state) { BM_Wmls(state, u"calls"); }
-BENCHMARK(BM_WmlsSum)->Arg(100000);
+BENCHMARK(BM_WmlsSum)->Arg(65000);  // the sum stays within 32 bits
 BENCHMARK(BM_WmlsConcat8k)->Arg(0);
 BENCHMARK(BM_WmlsCalls)->Arg(100000);
 
@@ -94,7 +94,7 @@ void BM_Lua(benchmark::State& state, const char* name) {
 void BM_LuaSum(benchmark::State& state) { BM_Lua(state, "sumTo"); }
 void BM_LuaConcat8k(benchmark::State& state) { BM_Lua(state, "concat8k"); }
 void BM_LuaCalls(benchmark::State& state) { BM_Lua(state, "calls"); }
-BENCHMARK(BM_LuaSum)->Arg(100000);
+BENCHMARK(BM_LuaSum)->Arg(65000);
 BENCHMARK(BM_LuaConcat8k)->Arg(0);
 BENCHMARK(BM_LuaCalls)->Arg(100000);
 #endif
