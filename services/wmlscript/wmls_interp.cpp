@@ -287,21 +287,15 @@ int32_t Call(WmlsRunContext* ctx, uint32_t f) {
   return 0;
 }
 
+// The return value stays where it is on the stack; removing the frame gives
+// any cell that borrows one of its variables a copy of its own.
 int32_t Return(WmlsRunContext* ctx) {
-  WmlsValue v;
-  if (WmlsStackPop(ctx, &v)) return 0;
-  // A borrowed value may name a string of a variable about to be freed.
-  if (v.type == WmlsType::String && v.borrowed && WmlsStr(v)) {
-    WmlsValue copy;
-    if (!WmlsValueSetString(&copy, WmlsStr(v), WmlsLen(WmlsStr(v)))) {
-      ctx->status = WmlsStatus::NoMemory;
-      return WmlsResult::NoMemory;
-    }
-    v = copy;
+  if (ctx->top < 0) {
+    ctx->status = WmlsStatus::Underflow;
+    return 0;
   }
-  const int32_t r = WmlsStackPushTake(&v, ctx);
   WmlsPopFrame(ctx);
-  return r;
+  return ctx->status == WmlsStatus::NoMemory ? WmlsResult::NoMemory : 0;
 }
 
 int32_t LibCall(WmlsRunContext* ctx, int32_t lib, int32_t fn) {
