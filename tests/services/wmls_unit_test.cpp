@@ -121,6 +121,15 @@ TEST_F(WmlsUnitTest, CallsFunction200OfAUnitOf201) {
   EXPECT_EQ(Run(b), "i:-1");
 }
 
+TEST_F(WmlsUnitTest, CellsLeftBorrowingAReturnedFunctionsVariablesKeepTheirText) {
+  WmlsUnitBuilder b;
+  b.Utf8("abc");
+  b.Function(0, 0, {0x61, 0x37, 0x3A});
+  // Stores a copy of the constant, leaves two loads of the variable behind.
+  b.Function(0, 1, {0x50, 0x40, 0xE0, 0xE0, 0x3A});
+  EXPECT_EQ(Run(b), "s:abc");
+}
+
 TEST_F(WmlsUnitTest, ALoopWithoutEndStaysWithinItsSlicesAndFreesOnEnd) {
   WmlsUnitBuilder b;
   // Pushes a string every pass: the stack grows and is freed with the run.
