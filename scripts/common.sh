@@ -7,6 +7,7 @@ QOR_PACKAGES=(
   libssl-dev
   zlib1g-dev libpng-dev libmng-dev libjpeg62-turbo-dev
   libfreetype-dev libfontconfig-dev fonts-nanum fonts-liberation fonts-dejavu-core
+  liblua5.4-dev
 )
 
 qor_as_root() {

@@ -1,0 +1,77 @@
+// Arbitrary bytecode run under a step limit: the input's first byte gives
+// the local-variable count of function 0 and the length of its code; the
+// code of function 0 follows, the rest is the code of function 1 (two
+// arguments). The unit has constants of every kind. Any code ends as a
+// finished run, an error status or a run still going at the limit, and the
+// heap is back where it started once the run and the unit are freed.
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "kernel/heap.h"
+#include "services/wmlscript/wmls.h"
+
+namespace {
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+void MbUInt(std::vector<uint8_t>& out, uint32_t v) {
+  uint8_t tmp[5];
+  int n = 0;
+  do {
+    tmp[n++] = v & 0x7F;
+    v >>= 7;
+  } while (v);
+  while (n > 1) out.push_back(tmp[--n] | 0x80);
+  out.push_back(tmp[0]);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static std::vector<uint64_t> arena(1u << 21);
+  static const bool ready = (HeapArenaInit(arena.data(), static_cast<uint32_t>(arena.size() * 8)), true);
+  (void)ready;
+  if (size < 2 || size > 4096) return 0;
+  const uint32_t locals = data[0] & 0x3F;
+  const size_t split = 1 + (size - 1) * ((data[0] >> 6) + 1) / 4;
+
+  std::vector<uint8_t> body;
+  MbUInt(body, 6);    // constants
+  MbUInt(body, 106);  // UTF-8
+  const uint8_t constants[] = {0, 0xF9, 1, 0x7F, 0xFF, 2, 0x80, 0, 0, 0, 3, 0x40, 0x49, 0x0F, 0xDB,
+                               4, 3, 'a', 'b', 'c', 5};
+  body.insert(body.end(), constants, constants + sizeof constants);
+  MbUInt(body, 0);  // pragmas
+  body.push_back(2);
+  body.push_back(0);
+  body.push_back(0);
+  body.push_back(static_cast<uint8_t>(locals));
+  MbUInt(body, static_cast<uint32_t>(split - 1));
+  body.insert(body.end(), data + 1, data + split);
+  body.push_back(2);
+  body.push_back(1);
+  MbUInt(body, static_cast<uint32_t>(size - split));
+  body.insert(body.end(), data + split, data + size);
+  std::vector<uint8_t> unitBytes{1};
+  MbUInt(unitBytes, static_cast<uint32_t>(body.size()));
+  unitBytes.insert(unitBytes.end(), body.begin(), body.end());
+
+  const uint32_t freeBefore = HeapGetStats().freeBytes;
+  WmlsUnit* unit = nullptr;
+  Check(WmlsUnitParse(unitBytes.data(), static_cast<uint32_t>(unitBytes.size()), &unit) == WmlsParse::Ok);
+  WmlsRunContext ctx;
+  int32_t r = WmlsRunStart(&ctx, unit, 0, nullptr, 0);
+  Check(r == 0);
+  for (int slice = 0; r == 0 && slice < 200; ++slice) {
+    r = WmlsRunSlice(&ctx, kWmlsSliceSteps);
+    Check(ctx.top >= -1 && ctx.top < ctx.capacity);
+  }
+  Check(r == 0 || ctx.status != 0);
+  WmlsRunEnd(&ctx);
+  WmlsUnitFree(&unit);
+  Check(HeapGetStats().freeBytes == freeBefore);
+  return 0;
+}

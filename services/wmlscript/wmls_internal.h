@@ -1,0 +1,15 @@
+// Helpers shared by the engine's own files.
+#pragma once
+#include <cstdint>
+
+#include "services/wmlscript/wmls.h"
+
+// A new NUL-terminated copy of count units, from module 34; null when memory runs out.
+char16_t* WmlsNewString(const char16_t* text, uint32_t count);
+// Units of a string cell's text (0 for none).
+uint32_t WmlsLen(const char16_t* s);
+// Space and the codes 9 to 13.
+bool WmlsIsSpace(char16_t c);
+// Before a variable's owned string is freed or replaced: stack cells that
+// borrow it (loading a variable pushes it by reference) get their own copy.
+void WmlsDetach(WmlsRunContext* ctx, const WmlsValue* var);

@@ -1,0 +1,671 @@
+// The bytecode interpreter: one instruction per step over the operand stack
+// and the current frame. Every operand is read within the function's code
+// and every index checked against its table, so no unit can make it read
+// outside what it owns.
+#include <cstring>
+
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "services/wmlscript/wmls.h"
+#include "services/wmlscript/wmls_internal.h"
+
+namespace {
+
+constexpr int32_t kMin = -2147483647 - 1;
+constexpr int32_t kMax = 2147483647;
+
+// The next operand byte(s) of the current frame, or status 0x1005 when the
+// code ends first.
+bool ReadU8(WmlsRunContext* ctx, uint32_t* out) {
+  WmlsFrame* f = ctx->frame;
+  if (f->offset >= f->desc->codeSize) {
+    ctx->status = WmlsStatus::CodeOverrun;
+    return false;
+  }
+  *out = f->desc->code[f->offset++];
+  return true;
+}
+
+bool ReadU16(WmlsRunContext* ctx, uint32_t* out) {
+  WmlsFrame* f = ctx->frame;
+  if (f->desc->codeSize < 2 || f->offset > f->desc->codeSize - 2) {
+    ctx->status = WmlsStatus::CodeOverrun;
+    return false;
+  }
+  *out = static_cast<uint32_t>(f->desc->code[f->offset]) << 8 | f->desc->code[f->offset + 1];
+  f->offset += 2;
+  return true;
+}
+
+WmlsValue* Var(WmlsRunContext* ctx, uint32_t i) {
+  WmlsFrame* f = ctx->frame;
+  if (i >= static_cast<uint32_t>(f->variableCount)) {
+    ctx->status = WmlsStatus::BadVariable;
+    return nullptr;
+  }
+  return &f->variables[i];
+}
+
+const WmlsValue* Const(WmlsRunContext* ctx, uint32_t i) {
+  if (i >= ctx->constantCount) {
+    ctx->status = WmlsStatus::BadConstant;
+    return nullptr;
+  }
+  return &ctx->constants[i];
+}
+
+int32_t PushInvalid(WmlsRunContext* ctx) {
+  WmlsValue v = WmlsMakeInvalid();
+  return WmlsStackPush(&v, ctx);
+}
+int32_t PushInt(WmlsRunContext* ctx, int32_t n) {
+  WmlsValue v = WmlsMakeInt(n);
+  return WmlsStackPush(&v, ctx);
+}
+int32_t PushBool(WmlsRunContext* ctx, bool b) {
+  WmlsValue v = WmlsMakeBool(b);
+  return WmlsStackPush(&v, ctx);
+}
+int32_t PushTake(WmlsRunContext* ctx, WmlsValue* v) {
+  v->borrowed = 0;
+  return WmlsStackPushTake(v, ctx);
+}
+
+bool PopTwo(WmlsRunContext* ctx, WmlsValue* a, WmlsValue* b) {
+  if (WmlsStackPop(ctx, b)) return false;
+  if (WmlsStackPop(ctx, a)) {
+    WmlsValueRelease(b);
+    return false;
+  }
+  return true;
+}
+
+// An integer conversion inside an instruction: a type error gives false and
+// clears the status; a string whose digits overflow gives -1 and its
+// overflow status is cleared too.
+bool AsInt(WmlsRunContext* ctx, const WmlsValue* v, int32_t* out) {
+  *out = WmlsToInt(ctx, v);
+  if (ctx->status == WmlsStatus::WrongType) {
+    ctx->status = 0;
+    return false;
+  }
+  if (ctx->status == WmlsStatus::IntOverflow) ctx->status = 0;
+  return ctx->status == 0;
+}
+
+// Increment or decrement in place.
+void Step1(WmlsRunContext* ctx, WmlsValue* v, int32_t delta) {
+  switch (v->type) {
+    case WmlsType::Unset: *v = WmlsMakeInt(delta); return;
+    case WmlsType::Integer: {
+      const int32_t n = WmlsInt(*v);
+      *v = (delta > 0 && n == kMax) || (delta < 0 && n == kMin) ? WmlsMakeInvalid() : WmlsMakeInt(n + delta);
+      return;
+    }
+    case WmlsType::String: {
+      const int32_t saved = ctx->status;
+      const int32_t n = WmlsToInt(ctx, v);
+      const bool ok = ctx->status == saved;
+      ctx->status = saved;
+      WmlsDetach(ctx, v);
+      WmlsValueRelease(v);
+      if (!ok || (delta > 0 && n == kMax) || (delta < 0 && n == kMin))
+        *v = WmlsMakeInvalid();
+      else
+        *v = WmlsMakeInt(n + delta);
+      return;
+    }
+    case WmlsType::Boolean: *v = WmlsMakeInt(static_cast<int32_t>(v->value) + delta); return;
+    default:
+      WmlsDetach(ctx, v);
+      WmlsValueRelease(v);
+      *v = WmlsMakeInvalid();
+      return;
+  }
+}
+
+// a + b into out (owned).
+void Add(WmlsRunContext* ctx, const WmlsValue* a, const WmlsValue* b, WmlsValue* out) {
+  if (a->type == WmlsType::Invalid || b->type == WmlsType::Invalid) {
+    *out = WmlsMakeInvalid();
+    return;
+  }
+  if (a->type != WmlsType::String && b->type != WmlsType::String) {
+    int32_t x, y;
+    if (!AsInt(ctx, a, &x) || !AsInt(ctx, b, &y)) {
+      *out = WmlsMakeInvalid();
+      return;
+    }
+    int32_t s;
+    *out = __builtin_add_overflow(x, y, &s) ? WmlsMakeInvalid() : WmlsMakeInt(s);
+    return;
+  }
+  WmlsValue sa = WmlsToString(ctx, a), sb = WmlsToString(ctx, b);
+  if (sa.type != WmlsType::String || sb.type != WmlsType::String) {
+    WmlsValueRelease(&sa);
+    WmlsValueRelease(&sb);
+    if (ctx->status == WmlsStatus::WrongType) ctx->status = 0;
+    *out = WmlsMakeInvalid();
+    return;
+  }
+  const uint32_t la = WmlsLen(WmlsStr(sa)), lb = WmlsLen(WmlsStr(sb));
+  auto* s = static_cast<char16_t*>(MemAlloc((la + lb + 1) * 2, Use::String, Mod::WmlsExec));
+  if (s) {
+    if (la) std::memcpy(s, WmlsStr(sa), la * 2);
+    if (lb) std::memcpy(s + la, WmlsStr(sb), lb * 2);
+    s[la + lb] = 0;
+    *out = {WmlsType::String, reinterpret_cast<uintptr_t>(s), 0};
+  } else {
+    ctx->status = WmlsStatus::NoMemory;
+    *out = WmlsMakeInvalid();
+  }
+  WmlsValueRelease(&sa);
+  WmlsValueRelease(&sb);
+}
+
+void Sub(WmlsRunContext* ctx, const WmlsValue* a, const WmlsValue* b, WmlsValue* out) {
+  int32_t x, y, d;
+  if (!AsInt(ctx, a, &x) || !AsInt(ctx, b, &y) || __builtin_sub_overflow(x, y, &d))
+    *out = WmlsMakeInvalid();
+  else
+    *out = WmlsMakeInt(d);
+}
+
+int32_t Binary(WmlsRunContext* ctx, uint8_t op) {
+  WmlsValue a, b;
+  if (!PopTwo(ctx, &a, &b)) return 0;
+  WmlsValue out = WmlsMakeInvalid();
+  switch (op) {
+    case 0x20: Add(ctx, &a, &b, &out); break;
+    case 0x21: Sub(ctx, &a, &b, &out); break;
+    case 0x23: break;  // no floating-point division
+    case 0x2D: case 0x2E: case 0x2F: case 0x30: case 0x31: case 0x32: {
+      const int32_t c = WmlsCompare(ctx, &a, &b);
+      if (ctx->status == WmlsStatus::WrongType) {
+        ctx->status = 0;
+        break;
+      }
+      const bool r = op == 0x2D ? c == 0 : op == 0x2E ? c <= 0 : op == 0x2F ? c < 0
+                   : op == 0x30 ? c >= 0 : op == 0x31 ? c > 0 : c != 0;
+      out = WmlsMakeBool(r);
+      break;
+    }
+    default: {
+      int32_t x, y;
+      if (!AsInt(ctx, &a, &x) || !AsInt(ctx, &b, &y)) break;
+      const uint32_t ux = static_cast<uint32_t>(x), sh = static_cast<uint32_t>(y) & 31;
+      int32_t r = 0;
+      switch (op) {
+        case 0x22:
+          if (!__builtin_mul_overflow(x, y, &r)) out = WmlsMakeInt(r);
+          break;
+        case 0x24:
+        case 0x25:
+          if (y == 0 || (x == kMin && y == -1)) break;
+          out = WmlsMakeInt(op == 0x24 ? x / y : x % y);
+          break;
+        case 0x26: out = WmlsMakeInt(x & y); break;
+        case 0x27: out = WmlsMakeInt(x | y); break;
+        case 0x28: out = WmlsMakeInt(x ^ y); break;
+        case 0x2A: out = WmlsMakeInt(static_cast<int32_t>(ux << sh)); break;
+        case 0x2B: out = WmlsMakeInt(x >> sh); break;
+        case 0x2C: out = WmlsMakeInt(static_cast<int32_t>(ux >> sh)); break;
+        default: break;
+      }
+    }
+  }
+  WmlsValueRelease(&a);
+  WmlsValueRelease(&b);
+  return PushTake(ctx, &out);
+}
+
+// Moves the popped cell into a variable, which always owns its string.
+void Store(WmlsRunContext* ctx, WmlsValue* var, WmlsValue* v) {
+  if (v->type == WmlsType::Reserved5 || v->type == WmlsType::Reserved7) {
+    WmlsValueRelease(v);
+    ctx->status = WmlsStatus::WrongType;
+    return;
+  }
+  WmlsValue nv = *v;
+  if (nv.type == WmlsType::String && nv.borrowed) {
+    // The variable's own string stored back into it stays as it is.
+    if (var->type == WmlsType::String && !var->borrowed && var->value == nv.value) return;
+    const char16_t* s = WmlsStr(nv);
+    if (s && !WmlsValueSetString(&nv, s, WmlsLen(s))) {
+      ctx->status = WmlsStatus::NoMemory;
+      return;
+    }
+  }
+  nv.borrowed = 0;
+  WmlsDetach(ctx, var);
+  WmlsValueRelease(var);
+  *var = nv;
+}
+
+// A variable's string goes on the stack by reference: the copy the value
+// semantics ask for is made only when the variable changes first.
+int32_t LoadVar(WmlsRunContext* ctx, const WmlsValue* v) {
+  return v->type == WmlsType::String ? WmlsStackPushRef(v, ctx) : WmlsStackPush(v, ctx);
+}
+
+int32_t Jump(WmlsRunContext* ctx, uint32_t target) {
+  ctx->frame->offset = target;  // an offset past the code is caught after the step
+  return 0;
+}
+
+// Pops the condition: true when the conditional jump is taken.
+bool Falsy(WmlsRunContext* ctx, bool* ok) {
+  WmlsValue v;
+  *ok = WmlsStackPop(ctx, &v) == 0;
+  if (!*ok) return false;
+  const bool b = WmlsToBool(ctx, &v);
+  bool taken = !b;
+  if (ctx->status == WmlsStatus::WrongType) {
+    ctx->status = 0;
+    taken = true;
+  }
+  WmlsValueRelease(&v);
+  return taken;
+}
+
+int32_t Call(WmlsRunContext* ctx, uint32_t f) {
+  if (!ctx->functions || f >= ctx->functions->functionCount) {
+    ctx->status = WmlsStatus::BadFunction;
+    return 0;
+  }
+  const int32_t r = WmlsPushFrame(static_cast<int32_t>(f), ctx);
+  if (r) return r == WmlsResult::NoMemory ? r : 0;
+  WmlsFrame* frame = ctx->frame;
+  for (int32_t i = frame->desc->argCount - 1; i >= 0; --i) {
+    WmlsValue v;
+    // Arguments missing from the stack are an error, not a normal end.
+    if (WmlsStackPop(ctx, &v)) return 0;
+    Store(ctx, &frame->variables[i], &v);
+    if (ctx->status) return 0;
+  }
+  frame->stackTopAtEntry = ctx->top;
+  return 0;
+}
+
+// The return value stays where it is on the stack; removing the frame gives
+// any cell that borrows one of its variables a copy of its own.
+int32_t Return(WmlsRunContext* ctx) {
+  if (ctx->top < 0) {
+    ctx->status = WmlsStatus::Underflow;
+    return 0;
+  }
+  WmlsPopFrame(ctx);
+  return ctx->status == WmlsStatus::NoMemory ? WmlsResult::NoMemory : 0;
+}
+
+int32_t LibCall(WmlsRunContext* ctx, int32_t lib, int32_t fn) {
+  WmlsCallLibrary(lib, fn, ctx);
+  return 0;
+}
+
+int32_t CallUrl(WmlsRunContext* ctx, uint32_t url, uint32_t name, uint32_t argc) {
+  const WmlsValue* u = Const(ctx, url);
+  const WmlsValue* n = u ? Const(ctx, name) : nullptr;
+  if (!n) return 0;
+  if (u->type != WmlsType::String || n->type != WmlsType::String) {
+    ctx->status = WmlsStatus::WrongType;
+    return 0;
+  }
+  for (uint32_t i = 0; i < argc; ++i) {
+    WmlsValue v;
+    if (WmlsStackPop(ctx, &v)) return 0;
+    WmlsValueRelease(&v);
+  }
+  // Calls into another unit run through the script task; without one the
+  // call gives invalid.
+  return PushInvalid(ctx);
+}
+
+int32_t Unary(WmlsRunContext* ctx, uint8_t op) {
+  WmlsValue a;
+  if (WmlsStackPop(ctx, &a)) return 0;
+  WmlsValue out = WmlsMakeInvalid();
+  switch (op) {
+    case 0x1B: Step1(ctx, &a, 1); out = a; a = {}; break;
+    case 0x1C: Step1(ctx, &a, -1); out = a; a = {}; break;
+    case 0x1F: {
+      if (a.type == WmlsType::Integer) {
+        out = WmlsMakeInt(static_cast<int32_t>(0u - static_cast<uint32_t>(WmlsInt(a))));
+        break;
+      }
+      if (a.type == WmlsType::Invalid) break;
+      int32_t x;
+      if (AsInt(ctx, &a, &x)) out = WmlsMakeInt(static_cast<int32_t>(0u - static_cast<uint32_t>(x)));
+      break;
+    }
+    case 0x29: {
+      int32_t x;
+      if (AsInt(ctx, &a, &x)) out = WmlsMakeInt(~x);
+      break;
+    }
+    case 0x33: case 0x36: {
+      if (a.type == WmlsType::Invalid) break;
+      const bool b = WmlsToBool(ctx, &a);
+      if (ctx->status == WmlsStatus::WrongType) {
+        ctx->status = 0;
+        break;
+      }
+      out = WmlsMakeBool(op == 0x33 ? !b : b);
+      break;
+    }
+    case 0x38: {
+      const uint32_t t = a.type;
+      out = WmlsMakeInt(t == WmlsType::Integer ? 0 : t == WmlsType::Float ? 1 : t == WmlsType::String ? 2
+                        : t == WmlsType::Boolean ? 3 : 4);
+      break;
+    }
+    case 0x39: out = WmlsMakeBool(a.type != WmlsType::Invalid); break;
+  }
+  WmlsValueRelease(&a);
+  return PushTake(ctx, &out);
+}
+
+int32_t ShortCircuit(WmlsRunContext* ctx, bool isAnd) {
+  WmlsValue a;
+  if (WmlsStackPop(ctx, &a)) return 0;
+  const bool b = WmlsToBool(ctx, &a);
+  const bool bad = ctx->status == WmlsStatus::WrongType || a.type == WmlsType::Invalid;
+  if (ctx->status == WmlsStatus::WrongType) ctx->status = 0;
+  WmlsValueRelease(&a);
+  if (!bad && b == isAnd) return PushBool(ctx, true);
+  int32_t r = bad ? PushInvalid(ctx) : PushBool(ctx, !isAnd);
+  if (!r) r = PushBool(ctx, false);
+  return r;
+}
+
+}  // namespace
+
+int32_t WmlsStep(uint8_t op, WmlsRunContext* ctx) {
+  WmlsFrame* f = ctx->frame;
+  const uint32_t start = f->offset - 1;
+  uint32_t x = 0, y = 0, z = 0;
+  int32_t r = 0;
+  if (op >= 0x80) {
+    const uint32_t low = op & 0x1F;
+    switch (op & 0xE0) {
+      case 0x80: r = Jump(ctx, f->offset + low); break;
+      case 0xA0: r = Jump(ctx, start - low); break;
+      case 0xC0: {
+        bool ok;
+        if (Falsy(ctx, &ok) && ok) r = Jump(ctx, f->offset + low);
+        break;
+      }
+      default:
+        if (WmlsValue* v = Var(ctx, low)) r = LoadVar(ctx, v);
+        break;
+    }
+  } else if (op >= 0x40) {
+    if (op < 0x50) {
+      WmlsValue* v = Var(ctx, op & 0x0F);
+      WmlsValue cell;
+      if (v && !WmlsStackPop(ctx, &cell)) Store(ctx, v, &cell);
+    } else if (op < 0x60) {
+      if (const WmlsValue* c = Const(ctx, op & 0x0F)) r = WmlsStackPush(c, ctx);
+    } else if (op < 0x68) {
+      r = Call(ctx, op & 7);
+    } else if (op < 0x70) {
+      if (ReadU8(ctx, &x)) r = LibCall(ctx, static_cast<int32_t>(x), op & 7);
+    } else if (op < 0x78) {
+      if (WmlsValue* v = Var(ctx, op & 7)) Step1(ctx, v, 1);
+    } else {
+      ctx->status = WmlsStatus::BadOpcode + op;
+    }
+  } else {
+    switch (op) {
+      case 0x00: case 0x3B: {
+        WmlsValue e;
+        if (!WmlsValueSetString(&e, u"", 0)) return WmlsResult::NoMemory;
+        r = WmlsStackPushTake(&e, ctx);
+        if (!r) r = Return(ctx);
+        break;
+      }
+      case 0x3A: r = Return(ctx); break;
+      case 0x01: if (ReadU8(ctx, &x)) r = Jump(ctx, f->offset + x); break;
+      case 0x02: if (ReadU16(ctx, &x)) r = Jump(ctx, f->offset + x); break;
+      case 0x03: if (ReadU8(ctx, &x)) r = Jump(ctx, start - x); break;
+      case 0x04: if (ReadU16(ctx, &x)) r = Jump(ctx, start - x); break;
+      case 0x05: case 0x06: case 0x07: case 0x08: {
+        if (!(op & 1 ? ReadU8(ctx, &x) : ReadU16(ctx, &x))) break;
+        bool ok;
+        // Backward conditional jumps count from the instruction's start, as
+        // compilers write them.
+        if (Falsy(ctx, &ok) && ok) r = Jump(ctx, op <= 0x06 ? f->offset + x : start - x);
+        break;
+      }
+      case 0x09: if (ReadU8(ctx, &x)) r = Call(ctx, x); break;
+      case 0x0A: if (ReadU8(ctx, &x) && ReadU8(ctx, &y)) r = LibCall(ctx, static_cast<int32_t>(y), static_cast<int32_t>(x)); break;
+      case 0x0B: if (ReadU8(ctx, &x) && ReadU16(ctx, &y)) r = LibCall(ctx, static_cast<int32_t>(y), static_cast<int32_t>(x)); break;
+      case 0x0C: if (ReadU8(ctx, &x) && ReadU8(ctx, &y) && ReadU8(ctx, &z)) r = CallUrl(ctx, x, y, z); break;
+      case 0x0D: if (ReadU16(ctx, &x) && ReadU16(ctx, &y) && ReadU8(ctx, &z)) r = CallUrl(ctx, x, y, z); break;
+      case 0x0E: if (ReadU8(ctx, &x)) if (WmlsValue* v = Var(ctx, x)) r = LoadVar(ctx, v); break;
+      case 0x0F:
+        if (ReadU8(ctx, &x)) {
+          WmlsValue* v = Var(ctx, x);
+          WmlsValue cell;
+          if (v && !WmlsStackPop(ctx, &cell)) Store(ctx, v, &cell);
+        }
+        break;
+      case 0x10: case 0x11:
+        if (ReadU8(ctx, &x)) if (WmlsValue* v = Var(ctx, x)) Step1(ctx, v, op == 0x10 ? 1 : -1);
+        break;
+      case 0x12: if (ReadU8(ctx, &x)) if (const WmlsValue* c = Const(ctx, x)) r = WmlsStackPushRef(c, ctx); break;
+      case 0x13: if (ReadU16(ctx, &x)) if (const WmlsValue* c = Const(ctx, x)) r = WmlsStackPushRef(c, ctx); break;
+      case 0x14: r = PushInt(ctx, 0); break;
+      case 0x15: r = PushInt(ctx, 1); break;
+      case 0x16: r = PushInt(ctx, -1); break;
+      case 0x17: {
+        WmlsValue e;
+        WmlsValueSetString(&e, u"", 0);  // invalid when it cannot be allocated
+        r = WmlsStackPushTake(&e, ctx);
+        break;
+      }
+      case 0x18: r = PushInvalid(ctx); break;
+      case 0x19: r = PushBool(ctx, true); break;
+      case 0x1A: r = PushBool(ctx, false); break;
+      case 0x1D: case 0x1E: {
+        if (!ReadU8(ctx, &x)) break;
+        WmlsValue* v = Var(ctx, x);
+        WmlsValue b;
+        if (!v || WmlsStackPop(ctx, &b)) break;
+        WmlsValue out;
+        if (op == 0x1D) Add(ctx, v, &b, &out); else Sub(ctx, v, &b, &out);
+        WmlsValueRelease(&b);
+        WmlsDetach(ctx, v);
+        WmlsValueRelease(v);
+        *v = out;
+        break;
+      }
+      case 0x1B: case 0x1C: case 0x1F: case 0x29: case 0x33: case 0x36: case 0x38: case 0x39:
+        r = Unary(ctx, op);
+        break;
+      case 0x34: r = ShortCircuit(ctx, true); break;
+      case 0x35: r = ShortCircuit(ctx, false); break;
+      case 0x37: {
+        WmlsValue v;
+        if (!WmlsStackPop(ctx, &v)) WmlsValueRelease(&v);
+        break;
+      }
+      case 0x3C: break;
+      case 0x3D: case 0x3E: case 0x3F: ctx->status = WmlsStatus::BadOpcode + op; break;
+      default: r = Binary(ctx, op); break;
+    }
+  }
+  if (ctx->frame && ctx->frame->offset > ctx->frame->desc->codeSize && ctx->status == 0)
+    ctx->status = WmlsStatus::CodeOverrun;
+  if (r) return r;
+  return ctx->suspended ? WmlsResult::Suspended : 0;
+}
+
+int32_t WmlsRunStart(WmlsRunContext* ctx, WmlsUnit* unit, int32_t functionIndex,
+                     const WmlsValue* args, uint8_t argCount) {
+  *ctx = {};
+  ctx->unit = unit;
+  ctx->top = -1;
+  ctx->functionIndex = functionIndex;
+  if (!unit) return WmlsResult::NoUnit;
+  ctx->constants = unit->constants;
+  ctx->constantCount = unit->constantCount;
+  ctx->functions = &unit->functions;
+  if (functionIndex < 0 || functionIndex >= unit->functions.functionCount) return WmlsResult::BadCall;
+  if (unit->functions.functions[functionIndex].argCount != argCount) return WmlsResult::ArgCount;
+  for (uint32_t i = 0; i < argCount; ++i)
+    if (WmlsStackPush(&args[i], ctx)) return WmlsResult::NoMemory;
+  const int32_t r = Call(ctx, static_cast<uint32_t>(functionIndex));
+  if (r) return r;
+  return ctx->status ? WmlsResult::NoMemory : 0;
+}
+
+int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps) {
+  uint32_t done = 0;
+  while (done < steps && ctx->status == 0 && ctx->frame) {
+    // The common integer and boolean cases of the hottest instructions run
+    // here on cached state; anything else goes to WmlsStep, which handles
+    // every case, and the state is fetched again after it.
+    WmlsFrame* const f = ctx->frame;
+    const uint8_t* const code = f->desc->code;
+    const uint32_t size = f->desc->codeSize;
+    WmlsValue* const vars = f->variables;
+    const uint32_t nvars = static_cast<uint32_t>(f->variableCount);
+    WmlsValue* const st = ctx->stack;
+    const int32_t cap = ctx->capacity;
+    int32_t top = ctx->top;
+    uint32_t off = f->offset;
+    uint8_t op = 0;
+    bool slow = false;
+    while (done < steps) {
+      if (off > size) {
+        ctx->status = WmlsStatus::CodeOverrun;
+        break;
+      }
+      op = code[off++];
+      ++done;
+      if (op >= 0xE0) {  // LOAD_VAR_S
+        const uint32_t i = op & 0x1F;
+        if (i < nvars && top < cap - 1 && vars[i].type != WmlsType::String) {
+          st[++top] = vars[i];
+          continue;
+        }
+      } else if (op >= 0xC0) {  // TJUMP_FW_S
+        if (top >= 0 && st[top].type == WmlsType::Boolean) {
+          if (!st[top--].value) off += op & 0x1F;
+          continue;
+        }
+      } else if (op >= 0xA0) {  // JUMP_BW_S
+        off = off - 1 - (op & 0x1F);
+        continue;
+      } else {
+        switch (op) {
+          case 0x14: case 0x15:
+            if (top < cap - 1) {
+              st[++top] = WmlsMakeInt(op - 0x14);
+              continue;
+            }
+            break;
+          case 0x40: case 0x41: case 0x42: case 0x43: case 0x44: case 0x45: case 0x46: case 0x47:
+          case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x4C: case 0x4D: case 0x4E: case 0x4F: {
+            const uint32_t i = op & 0x0F;
+            if (top >= 0 && i < nvars && (st[top].type == WmlsType::Integer || st[top].type == WmlsType::Boolean) &&
+                vars[i].type != WmlsType::String) {
+              vars[i] = st[top--];
+              continue;
+            }
+            break;
+          }
+          case 0x70: case 0x71: case 0x72: case 0x73: case 0x74: case 0x75: case 0x76: case 0x77: {
+            const uint32_t i = op & 7;
+            if (i < nvars && vars[i].type == WmlsType::Integer && WmlsInt(vars[i]) != kMax) {
+              vars[i].value = static_cast<uint32_t>(WmlsInt(vars[i]) + 1);
+              continue;
+            }
+            break;
+          }
+          case 0x20: case 0x21: case 0x2D: case 0x2E: case 0x2F: case 0x30: case 0x31: case 0x32: {
+            if (top < 1 || st[top].type != WmlsType::Integer || st[top - 1].type != WmlsType::Integer) break;
+            const int32_t x = WmlsInt(st[top - 1]), y = WmlsInt(st[top]);
+            int32_t r;
+            switch (op) {
+              case 0x20: if (__builtin_add_overflow(x, y, &r)) goto slowPath; st[top - 1] = WmlsMakeInt(r); break;
+              case 0x21: if (__builtin_sub_overflow(x, y, &r)) goto slowPath; st[top - 1] = WmlsMakeInt(r); break;
+              case 0x2D: st[top - 1] = WmlsMakeBool(x == y); break;
+              case 0x2E: st[top - 1] = WmlsMakeBool(x <= y); break;
+              case 0x2F: st[top - 1] = WmlsMakeBool(x < y); break;
+              case 0x30: st[top - 1] = WmlsMakeBool(x >= y); break;
+              case 0x31: st[top - 1] = WmlsMakeBool(x > y); break;
+              default: st[top - 1] = WmlsMakeBool(x != y); break;
+            }
+            --top;
+            continue;
+          }
+          case 0x1D: {  // ADD_ASG
+            if (off >= size || top < 0 || st[top].type != WmlsType::Integer) break;
+            const uint32_t i = code[off];
+            int32_t r;
+            if (i >= nvars || vars[i].type != WmlsType::Integer ||
+                __builtin_add_overflow(WmlsInt(vars[i]), WmlsInt(st[top]), &r))
+              break;
+            vars[i] = WmlsMakeInt(r);
+            ++off;
+            --top;
+            continue;
+          }
+          case 0x37:
+            if (top >= 0 && st[top].type != WmlsType::String) {
+              --top;
+              continue;
+            }
+            break;
+          default: break;
+        }
+      }
+    slowPath:
+      slow = true;
+      break;
+    }
+    f->offset = off;
+    ctx->top = top;
+    if (!slow) break;
+    const int32_t r = WmlsStep(op, ctx);
+    if (r == WmlsResult::Suspended) return r;
+    if (r) {
+      if (ctx->status == 0) ctx->status = WmlsStatus::NoMemory;
+      return r;
+    }
+  }
+  switch (ctx->status) {
+    case WmlsStatus::Running: return ctx->frame ? 0 : WmlsResult::Ok;
+    case WmlsStatus::Exit:
+    case WmlsStatus::Returned: return WmlsResult::Ok;
+    case WmlsStatus::Abort: return WmlsResult::Aborted;
+    case WmlsStatus::NoMemory: return WmlsResult::NoMemory;
+    default: return WmlsResult::Refused;
+  }
+}
+
+void WmlsRunEnd(WmlsRunContext* ctx) {
+  const int32_t status = ctx->status;
+  for (int32_t i = 0; i <= ctx->top; ++i) WmlsValueRelease(&ctx->stack[i]);
+  ctx->top = -1;
+  while (ctx->frame) WmlsPopFrame(ctx);
+  ctx->status = status;
+  MemFree(&ctx->stack);
+  ctx->capacity = 0;
+  MemFree(&ctx->spareFrame);
+  ctx->spareBytes = 0;
+  for (uint32_t i = 0; i < ctx->argCount; ++i) WmlsValueRelease(&ctx->args[i]);
+  MemFree(&ctx->args);
+  ctx->argCount = 0;
+  WmlsValueRelease(&ctx->result);
+}
+
+int32_t WmlsFindFunction(const WmlsUnit* unit, const char16_t* name) {
+  if (!unit || !name) return -1;
+  const WmlsFunctionTable& t = unit->functions;
+  for (uint32_t i = 0; i < t.nameCount; ++i)
+    if (LibcWStrCmp(t.nameText + t.names[i].offset, name) == 0) return t.names[i].function;
+  return -1;
+}
