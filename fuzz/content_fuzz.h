@@ -65,3 +65,36 @@ void FuzzWholeBodyDecoder(const uint8_t* data, size_t size, Step step, Result ba
   MemFree(&work);
   Check(HeapGetStats().freeBytes == freeBefore);
 }
+
+// Runs a decoder that works as the data comes over `body`, delivered in
+// blocks of `block` bytes with the load's request flags. Every answer must
+// be 0 or one of the two codes, the decoder must have let go of its state,
+// and nothing may stay behind.
+template <class State, class Step, class FreeOutput>
+void FuzzStreamDecoder(const uint8_t* body, size_t size, uint32_t block, uint32_t flags,
+                       Step step, Result badData, Result noMemory, FreeOutput freeOutput) {
+  FuzzArenaOnce();
+  if (size > 100000 || block == 0) return;
+  const uint32_t freeBefore = HeapGetStats().freeBytes;
+  Queue input{}, output{};
+  ContentFeed feed{&input, 0, &output, 0, flags};
+  State* state = nullptr;
+  size_t at = 0;
+  Result r = kOk;
+  for (;;) {
+    if (at < size) {
+      const size_t n = size - at < block ? size - at : block;
+      Check(UtilDataChunkAppend(&input, body + at, static_cast<uint32_t>(n), Mod::TestCode) == kOk);
+      at += n;
+    }
+    if (at >= size) feed.endOfData = 1;
+    r = step(&state, &feed);
+    if (r != kOk || (feed.events & ContentEvent::Done)) break;
+    Check(at < size);  // with the data ended the decoder always finishes
+  }
+  Check(r == kOk || r == badData || r == noMemory);
+  Check(state == nullptr);
+  UtilDataChunkFreeQueue(&input);
+  while (QueueNode* node = QueuePopFront(&output)) freeOutput(reinterpret_cast<ContentImage*>(node));
+  Check(HeapGetStats().freeBytes == freeBefore);
+}
