@@ -57,6 +57,8 @@ const uint32_t kContentTypeRowCount = sizeof kContentTypeRows / sizeof kContentT
 
 const UrlSchemeRow kContentSchemeRows[] = {
     {PictSchemeStep, nullptr, "pict", nullptr, nullptr, PictSchemeStart, 0},
+    {VcSchemeStep, nullptr, "addrbook", nullptr, nullptr, AddrbookSchemeStart, 0},
+    {VcSchemeStep, nullptr, "calendar", nullptr, nullptr, CalendarSchemeStart, 0},
 };
 const uint32_t kContentSchemeRowCount = sizeof kContentSchemeRows / sizeof kContentSchemeRows[0];
 

@@ -73,3 +73,34 @@ Result VcardContentProcess(UrlModuleContext* module, UrlLoad* load);
 Result VcardContentRelease(UrlModuleContext* module, UrlLoad* load);
 Result VcalContentProcess(UrlModuleContext* module, UrlLoad* load);
 Result VcalContentRelease(UrlModuleContext* module, UrlLoad* load);
+
+// --- The addrbook: and calendar: schemes ------------------------------------------
+// "addrbook://add?name=..&number=..&email=..&address=.." writes a phonebook
+// entry, "calendar://add?summary=..&dtstart=..&duration=.." a calendar entry,
+// through the handset's services; a short-lived task (id 11 or 12) shows the
+// answer in a message popup. The load itself makes no page.
+Result AddrbookSchemeStart(UrlRequestRec* request, UrlLoad* load);
+Result CalendarSchemeStart(UrlRequestRec* request, UrlLoad* load);
+Result VcSchemeStep(UrlRequestRec* request, UrlLoad* load);
+
+// The calendar entry handed to the service: the eight texts first, so that
+// the service frees it as an array of eight pointers.
+namespace VcCalText {
+constexpr uint32_t Location = 0, Summary = 1, Description = 2, Category = 3, Comment = 4,
+                   Status = 5, Organizer = 6, Contact = 7;
+}
+namespace VcCalTime {
+constexpr uint32_t Start = 0, End = 1, Due = 2, LastModified = 3;
+}
+struct VcCalendarEntry {
+  char16_t* texts[8];
+  int64_t times[4];   // seconds since 1970
+  uint32_t types[4];  // 0 none, 1 date, 2 date and time
+  int64_t duration;   // -1 when absent
+};
+
+// The UI string (table 10) that tells the user a service's answer: for
+// addrbook: the result and the error text (decimal WTAI code or null), for
+// calendar: the result.
+uint32_t VcAddrbookAnswerText(uintptr_t result, const char16_t* error);
+uint32_t VcCalendarAnswerText(uintptr_t result);

@@ -13,7 +13,10 @@
 #include "content/vcalca.h"
 #include "kernel/config.h"
 #include "kernel/datachunk.h"
+#include "host/platform/handset.h"
 #include "kernel/heap.h"
+#include "kernel/libc.h"
+#include "kernel/tskman.h"
 #include "kernel/mem.h"
 #include "kernel/uistring.h"
 #include "markup/template_page.h"
@@ -442,3 +445,160 @@ TEST_F(VcalcaRowsTest, Utf16BodiesWithAByteOrderMarkAreRead) {
 }
 
 }  // namespace
+
+// --- The addrbook: and calendar: schemes ------------------------------------------------
+
+namespace {
+
+struct Stored {
+  std::vector<std::string> phonebook;  // "name|number|email|address"
+  std::vector<std::string> calendar;   // texts, then each time as type:seconds, then duration
+};
+Stored* gStored = nullptr;
+
+Result RecordPhonebook(TskmanTask* task, uintptr_t, PhonebookRecord* e) {
+  gStored->phonebook.push_back(Utf8(e->name) + "|" + Utf8(e->number) + "|" + Utf8(e->email) +
+                               "|" + Utf8(e->address));
+  MemFree(&e->name);
+  MemFree(&e->number);
+  MemFree(&e->email);
+  MemFree(&e->address);
+  MemFree(&e);
+  TskmanPost(task, 0x2000, 0, 0);
+  return kOk;
+}
+
+Result RecordCalendar(TskmanTask* task, void** slots) {
+  auto* e = reinterpret_cast<VcCalendarEntry*>(slots);
+  std::string out;
+  for (char16_t* t : e->texts) out += Utf8(t) + "|";
+  for (int i = 0; i < 4; ++i)
+    out += std::to_string(e->types[i]) + ":" + std::to_string(e->times[i]) + "|";
+  out += std::to_string(e->duration);
+  gStored->calendar.push_back(out);
+  LibcFreePtrArray(&slots);
+  TskmanPost(task, 0x0C00, 0x8000, 0);
+  return kOk;
+}
+
+}  // namespace
+
+class VcalcaSchemeTest : public VcalcaRowsTest {
+ protected:
+  void SetUp() override {
+    VcalcaRowsTest::SetUp();
+    gStored = &stored;
+    ops.pbWrite = RecordPhonebook;
+    ops.calendarAddStub = RecordCalendar;
+    old = HandsetInstall(&ops);
+  }
+  void TearDown() override {
+    HandsetInstall(old);
+    gStored = nullptr;
+    VcalcaRowsTest::TearDown();
+  }
+  Result Load(const std::string& url) {
+    const uint32_t heapAtStart = HeapGetStats().freeBytes;
+    UrlTaskContext* urlTask = nullptr;
+    UrlSession* session = nullptr;
+    EXPECT_EQ(UrlStartTask(&urlTask, owner->task()), kOk);
+    EXPECT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
+    Pump();
+    UrlRequestRec* request = nullptr;
+    requester->ClearLog();
+    Result failed = 0;
+    if (requester->Request(session, url, 0, &request) == kOk) {
+      Pump();
+      for (const Received& r : requester->log())
+        if (r.message == UrlMsg::Failed) failed = static_cast<Result>(r.arg2);
+      if (!failed) {
+        EXPECT_EQ(UrlLoadStatus(request), kUrlStatusKeptOut);
+      }
+      requester->Done(session, request);
+    }
+    UrlSessionDestroy(session);
+    UrlStopTask(urlTask);
+    Pump();
+    EXPECT_EQ(TskmanFind(Mod::WtlVcard), nullptr);  // the answer ended the task
+    EXPECT_EQ(TskmanFind(Mod::WtlVcal), nullptr);
+    EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
+    return failed;
+  }
+  Stored stored;
+  HandsetOps ops{};
+  const HandsetOps* old = nullptr;
+};
+
+TEST_F(VcalcaSchemeTest, AddrbookLinksReachThePhonebookWithExactlyTheirFields) {
+  struct Row {
+    const char* url;
+    Result result;
+    const char* entry;  // null: none made
+  };
+  const Row rows[] = {
+      {"addrbook://add?name=Ann&number=123", kOk, "Ann|123||"},
+      {"addrbook://ADD?NAME=Caf%C3%A9+Bar&email=a%40b.c&address=1+Main", kOk, "Café Bar||a@b.c|1 Main"},
+      {"addrbook://add?number=1", kVcardBadInput, nullptr},
+      {"addrbook://add?name=A&name=B", kVcardBadInput, nullptr},
+      {"addrbook://add?name=A&fax=1", kVcardBadInput, nullptr},
+      {"addrbook://add?name=a=b", kVcardBadInput, nullptr},
+      {"addrbook://other?name=A", kVcardBadInput, nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.url);
+    stored.phonebook.clear();
+    EXPECT_EQ(Load(row.url), row.result);
+    if (row.entry) {
+      ASSERT_EQ(stored.phonebook.size(), 1u);
+      EXPECT_EQ(stored.phonebook[0], row.entry);
+    } else {
+      EXPECT_TRUE(stored.phonebook.empty());
+    }
+  }
+}
+
+TEST_F(VcalcaSchemeTest, CalendarLinksReachTheCalendarWithExactlyTheirFields) {
+  struct Row {
+    const char* url;
+    Result result;
+    const char* entry;
+  };
+  const Row rows[] = {
+      {"calendar://add?summary=Lunch&dtstart=20040427T120000&duration=3600", kOk,
+       "|Lunch|||||||2:1083067200|0:0|0:0|0:0|3600"},
+      {"calendar://ADD?location=Caf%C3%A9&due=20040430&Contact=Bob", kOk,
+       "Café|||||||Bob|0:0|0:0|1:1083283200|0:0|-1"},
+      {"calendar://add?dtstart=2004", kVcalBadInput, nullptr},
+      {"calendar://add?dtstart=20041327", kVcalBadInput, nullptr},
+      {"calendar://add?summary=a&summary=b", kVcalBadInput, nullptr},
+      {"calendar://add?when=now", kVcalBadInput, nullptr},
+      {"calendar://add?duration=1h", kVcalBadInput, nullptr},
+      {"calendar://list?summary=a", kVcalBadInput, nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.url);
+    stored.calendar.clear();
+    EXPECT_EQ(Load(row.url), row.result);
+    if (row.entry) {
+      ASSERT_EQ(stored.calendar.size(), 1u);
+      EXPECT_EQ(stored.calendar[0], row.entry);
+    } else {
+      EXPECT_TRUE(stored.calendar.empty());
+    }
+  }
+}
+
+TEST(VcalcaAnswers, EachAnswerHasItsText) {
+  EXPECT_EQ(VcAddrbookAnswerText(0, nullptr), 30u);
+  EXPECT_EQ(VcAddrbookAnswerText(1, u"-100"), 31u);
+  EXPECT_EQ(VcAddrbookAnswerText(1, u"-101"), 32u);
+  EXPECT_EQ(VcAddrbookAnswerText(1, u"-102"), 33u);
+  EXPECT_EQ(VcAddrbookAnswerText(1, u"-103"), 34u);
+  EXPECT_EQ(VcAddrbookAnswerText(1, u"-104"), 35u);
+  EXPECT_EQ(VcAddrbookAnswerText(1, u"7"), 34u);
+  EXPECT_EQ(VcAddrbookAnswerText(1, nullptr), 34u);
+  EXPECT_EQ(VcCalendarAnswerText(0), 40u);
+  EXPECT_EQ(VcCalendarAnswerText(0x8000), 37u);
+  EXPECT_EQ(VcCalendarAnswerText(0x8001), 38u);
+  EXPECT_EQ(VcCalendarAnswerText(5), 39u);
+}
