@@ -200,6 +200,12 @@ Result CalendarSchemeStart(UrlRequestRec*, UrlLoad* load) {
       r = f == 1 ? kVcalNoMemory : kVcalBadInput;
       break;
     }
+    // The built-in page's links name every field, empty ones too: an empty
+    // value gives nothing.
+    if (value && !*value) {
+      MemFree(&value);
+      continue;
+    }
     bool taken = false;
     for (uint32_t i = 0; i < 8 && !taken; ++i)
       if (SameNoCase(name, length, kTexts[i])) {
