@@ -20,6 +20,7 @@
 #include "kernel/mem.h"
 #include "kernel/uistring.h"
 #include "markup/template_page.h"
+#include "markup/varparse.h"
 #include "tests/content/content_harness.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/fetch_driver.h"
@@ -178,6 +179,59 @@ TEST_F(VcalcaTest, ParameterFlagsAreReadBySubstring) {
   EXPECT_EQ(Utf8(parts[2]), "");
   EXPECT_EQ(Utf8(parts[3]), "d");
   EXPECT_EQ(parts[4], nullptr);
+}
+
+// --- The "vc" source over a parsed tree -------------------------------------------------
+
+class VcSourceTest : public VcalcaTest {
+ protected:
+  // The template filled from the tree, as UTF-8.
+  std::string Fill(const std::string& text) {
+    VcClient* client = VcClientNew(tree, Mod::WtlVcard);
+    EXPECT_NE(client, nullptr);
+    VarParseJob* job = nullptr;
+    EXPECT_EQ(VarParseCreate(&job, 0, client), kOk);
+    VarParseSetSources(job, kVcSources);
+    Queue out{};
+    VarParseSetSink(job, &out);
+    VarParseFeed(job, UtilDataChunkNew(reinterpret_cast<const uint8_t*>(text.data()),
+                                       static_cast<uint32_t>(text.size()), Mod::TestCode));
+    VarParseClose(&job);
+    VcClientFree(&client);
+    std::u16string page(UtilDataChunkQueueBytes(&out) / 2, u'\0');
+    UtilDataChunkTake(&out, reinterpret_cast<uint8_t*>(page.data()),
+                      static_cast<uint32_t>(page.size() * 2));
+    UtilDataChunkFreeQueue(&out);
+    return Utf8(page.c_str());
+  }
+};
+
+TEST_F(VcSourceTest, NamesArePathsIntoTheTreeAndLoopsWalkNumberedFolders) {
+  ASSERT_EQ(ParseCard("BEGIN:VCARD\nFN:Ann & <Co>\nADR:;;1 Main;Town\nTEL;PREF:1\nTEL:2\n"
+                      "END:VCARD\nBEGIN:VCARD\nN:Roe;Bob\nEND:VCARD\n"),
+            kOk);
+  const uint32_t heap = HeapGetStats().freeBytes;
+  struct Row {
+    const char* text;
+    const char* page;
+  };
+  const Row rows[] = {
+      {"[$for:vc.vcard$]<[$vc.vcard$]:[$vc.vcard.name$]>[$/for$]", "<1:Ann &amp; &lt;Co&gt;><2:Bob Roe>"},
+      {"[$for:vc.vcard$][$vc.vcard.address$]|[$vc.vcard.address.3$][$/for$]", ";;1 Main;Town|1 Main|"},
+      {"[$for:vc.vcard$]([$vc.vcard.phone.1.pref$],[$vc.vcard.phone.2.pref$])[$/for$]", "(pref,)(,)"},
+      {"[$for:vc.vcard.phone$]x[$/for$]", ""},  // no item 1 outside a card
+      {"[$for:vc.vcard$][$for:vc.vcard.phone$][$vc.vcard.phone$]=[$vc.vcard.phone.=$]:[$/for$];[$/for$]",
+       "1=1:2=2:;;"},
+      {"[$for:vc.nothing$]x[$/for$]", ""},
+      {"[$vc.vcard.1.name$]/[$vc.vcard.2.first$]/[$vc.vcard.1.first$]", "Ann &amp; &lt;Co&gt;//first"},
+      {"[$vc.vcard.1.aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.x$]", ""},
+      {"[$vc.vcard.1.averyveryverylongleafname$]", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(Fill(row.text), row.page);
+    EXPECT_EQ(HeapGetStats().freeBytes, heap);
+  }
 }
 
 // --- The vCard parser ----------------------------------------------------------------
