@@ -172,8 +172,13 @@ Result AddrbookSchemeStart(UrlRequestRec*, UrlLoad* load) {
     FreeRecord(&entry);
     return r;
   }
-  // The service takes the entry whatever it answers.
-  PBWrite(task, 0, entry);
+  // The service takes the entry whatever it answers; without a handset
+  // nothing is taken and no answer will come.
+  if (Result w = PBWrite(task, 0, entry); w == kHandsetNone) {
+    FreeRecord(&entry);
+    TskmanDestroyTask(task);
+    return w;
+  }
   load->events |= UrlEvent::Outside;
   return kOk;
 }
@@ -233,7 +238,11 @@ Result CalendarSchemeStart(UrlRequestRec*, UrlLoad* load) {
     return r;
   }
   void** slots = reinterpret_cast<void**>(entry);
-  ShellCalendarAddStub(task, slots);
+  if (Result w = ShellCalendarAddStub(task, slots); w == kHandsetNone) {
+    LibcFreePtrArray(&slots);
+    TskmanDestroyTask(task);
+    return w;
+  }
   load->events |= UrlEvent::Outside;
   return kOk;
 }

@@ -647,6 +647,13 @@ TEST_F(VcalcaSchemeTest, CalendarLinksReachTheCalendarWithExactlyTheirFields) {
   }
 }
 
+TEST_F(VcalcaSchemeTest, WithoutAHandsetTheLinkFailsAndNothingIsLeft) {
+  HandsetInstall(nullptr);
+  EXPECT_EQ(Load("addrbook://add?name=Ann&number=1"), kHandsetNone);
+  EXPECT_EQ(Load("calendar://add?summary=Lunch"), kHandsetNone);
+  EXPECT_TRUE(stored.phonebook.empty());
+}
+
 TEST(VcalcaAnswers, EachAnswerHasItsText) {
   EXPECT_EQ(VcAddrbookAnswerText(0, nullptr), 30u);
   EXPECT_EQ(VcAddrbookAnswerText(1, u"-100"), 31u);
