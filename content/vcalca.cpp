@@ -549,13 +549,9 @@ Result AssembleLines(const char16_t* text, uint32_t length, uint32_t module, Pro
     const char16_t ch = text[i];
     if (atStart) {
       atStart = false;
-      if (pending && (ch == ' ' || ch == '\t')) {
-        r = VcLineAppend(&line, &capacity, &used, ch, module);
-        continue;
-      }
       if (softBreak()) {
         line[--used] = 0;
-      } else if (pending) {
+      } else if (pending && ch != ' ' && ch != '\t') {
         r = process(line, used);
         used = 0;
         if (line) line[0] = 0;

@@ -364,6 +364,21 @@ TEST_F(VcalcaTest, CalendarFailuresAndLimits) {
   EXPECT_EQ(At("vcal/1/entity/1/durationsec"), "-900");
 }
 
+TEST_F(VcalcaTest, QuotedPrintableAndCharsetValuesAreDecoded) {
+  ASSERT_EQ(ParseCal("BEGIN:VCALENDAR\nBEGIN:VEVENT\n"
+                     "SUMMARY;ENCODING=QUOTED-PRINTABLE:Lunch=20time\n"
+                     "LOCATION;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:Z=FCrich=\n"
+                     " Hbf\n"
+                     "DTSTART;VALUE=DATE:20040427T093000\n"
+                     "TIME:093000\n"
+                     "END:VEVENT\nEND:VCALENDAR\n"),
+            kOk);
+  EXPECT_EQ(At("vcal/1/entity/1/summary"), "Lunch time");
+  EXPECT_EQ(At("vcal/1/entity/1/location"), "Zürich Hbf");
+  EXPECT_EQ(At("vcal/1/entity/1/dateval/start"), "20040427");
+  EXPECT_EQ(At("vcal/1/entity/1/time"), "09:30:00");
+}
+
 TEST_F(VcalcaTest, ASixthEventAndAnEleventhAttendeeAreDropped) {
   std::string text = "BEGIN:VCALENDAR\n";
   for (int e = 1; e <= 6; ++e) {
@@ -629,6 +644,7 @@ TEST_F(VcalcaSchemeTest, CalendarLinksReachTheCalendarWithExactlyTheirFields) {
       {"calendar://add?summary=a&summary=b", kVcalBadInput, nullptr},
       {"calendar://add?when=now", kVcalBadInput, nullptr},
       {"calendar://add?duration=1h", kVcalBadInput, nullptr},
+      {"calendar://add?dtstart=20500101", kVcalBadInput, nullptr},  // past the converter's range
       // The page's links name every field; an empty one is not given.
       {"calendar://add?summary=Trip&location=&dtstart=&dtend=&duration=", kOk,
        "|Trip|||||||0:0|0:0|0:0|0:0|-1"},
