@@ -4,6 +4,7 @@
 #include "browser/status.h"
 #include "content/handset_rows.h"
 #include "content/pict_scheme.h"
+#include "content/vcalca.h"
 #include "content/wbmp.h"
 #include "kernel/mem.h"
 #include "kernel/qorrom.h"
@@ -28,8 +29,8 @@ const UrlContentTypeRow kContentTypeRows[] = {
     {nullptr, nullptr, "pims", 140, "application", "pims", 0},
     {nullptr, nullptr, "pui", 139, "platform", "app", 0},
     {JpegContentProcess, JpegContentRelease, "jpg;jpeg", 30, "image", "jpeg", 5},
-    {nullptr, nullptr, "vcf", 7, "text", "vcard;x-vcard", 2},
-    {nullptr, nullptr, "vcl;vcs;ics", 6, "text", "vcal;x-vcal;x-vcalendar", 2},
+    {VcardContentProcess, VcardContentRelease, "vcf", 7, "text", "vcard;x-vcard", 2},
+    {VcalContentProcess, VcalContentRelease, "vcl;vcs;ics", 6, "text", "vcal;x-vcal;x-vcalendar", 2},
     {nullptr, nullptr, "form", 18, "application", "x-www-form-urlencoded", 9},
     {nullptr, nullptr, "nsnd", 146, "audio;x-audio", "nsnd", 10},
     {nullptr, nullptr, "vib", 147, "audio;x-audio", "vib", 11},
@@ -56,6 +57,8 @@ const uint32_t kContentTypeRowCount = sizeof kContentTypeRows / sizeof kContentT
 
 const UrlSchemeRow kContentSchemeRows[] = {
     {PictSchemeStep, nullptr, "pict", nullptr, nullptr, PictSchemeStart, 0},
+    {VcSchemeStep, nullptr, "addrbook", nullptr, nullptr, AddrbookSchemeStart, 0},
+    {VcSchemeStep, nullptr, "calendar", nullptr, nullptr, CalendarSchemeStart, 0},
 };
 const uint32_t kContentSchemeRowCount = sizeof kContentSchemeRows / sizeof kContentSchemeRows[0];
 
@@ -68,12 +71,14 @@ void ContentRowsInstall() {
                     kContentSchemeRowCount);
   HtmlSetImageObjectDecode(HtmlImageObjectDecode);
   StatusSetImageRelease(ReleaseKeptImage);
+  VarParseInstallSources(kVcSources);
 }
 
 void ContentRowsRemove() {
   UrlSetHandlerRows(nullptr, 0, nullptr, 0);
   HtmlSetImageObjectDecode(nullptr);
   StatusSetImageRelease(nullptr);
+  VarParseInstallSources(nullptr);
 }
 
 ContentFeed ContentFeedOf(UrlLoad* load) {
