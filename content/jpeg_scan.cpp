@@ -11,7 +11,6 @@ constexpr uint8_t kNatural[64] = {
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-inline bool IsRestart(uint8_t b) { return b >= 0xD0 && b <= 0xD7; }
 
 // Tops the bit buffer up to more than 56 bits. Past the bytes at hand it
 // shifts in zeros: after a marker they are the data (a damaged segment reads
