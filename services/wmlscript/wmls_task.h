@@ -32,3 +32,16 @@ char* WmlsRelativeUrl(const char* target, const char* base);
 // The type id URL.loadString expects for a content type ("text/plain" 3,
 // "text/*" 1, ...); 0 for a type it does not load.
 uint32_t WmlsLoadStringType(const char16_t* type, uint32_t count);
+
+struct WmlsRunContext;
+struct WmlsUnit;
+// Starts the run of a call text "name(arguments)" (UTF-16) of the unit: the
+// access check when the unit has pragmas (-1002), the argument list
+// (-1005 when malformed: no "(", no ")" or an unclosed quote), the function
+// by name (-1001), then WmlsRunStart (-1006 for the wrong argument count).
+// Arguments: quoted strings with %XX escapes, true, false, invalid,
+// integers; a number with "." is invalid. The referrer, unit URL and task
+// record are kept in the run context. The caller ends the run with
+// WmlsRunEnd whatever the result.
+int32_t WmlsRunCall(WmlsRunContext* ctx, WmlsUnit* unit, const char16_t* call, const char* referrer,
+                    const char* unitUrl, void* scriptTask);
