@@ -44,6 +44,15 @@ class WmlsScriptTaskTest : public EngineFixture {
     cut.failAt = 10;
     cut.blockSize = 10;
     driver.Serve("/s/cut.wmlsc", cut);
+    const std::vector<uint8_t> page = WmlsReadUnit("page");
+    body.body.assign(page.begin(), page.end());
+    body.blockSize = 0;
+    driver.Serve("/app/s/page.wmlsc", body);
+    FetchBody deck;
+    deck.body = "deck";
+    deck.contentType = "text/plain";
+    driver.Serve("/app/deck.wml", deck);
+    driver.Serve("/other/deck.wml", deck);
     owner = std::make_unique<Recorder>(Mod::TestHarness);
     Pump();
     heapAtStart = HeapGetStats().freeBytes;
@@ -64,11 +73,19 @@ class WmlsScriptTaskTest : public EngineFixture {
     owner.reset();
     EngineFixture::TearDown();
   }
-  void Post(const char* text) {
+  // A finished request of the owner, as the link's deck would be.
+  UrlRequestRec* Referring(const char* url) {
+    UrlRequestRec* r = nullptr;
+    EXPECT_EQ(UrlRequest(session, url, UrlFlag::RawData, nullptr, &r, 0, owner->task(), 0), kOk);
+    Pump();
+    return r;
+  }
+  void Post(const char* text, UrlRequestRec* referring = nullptr) {
     const size_t n = std::strlen(text);
     char* copy = static_cast<char*>(MemAlloc(static_cast<uint32_t>(n + 1), Use::String, Mod::TestCode));
     std::memcpy(copy, text, n + 1);
-    TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Run, reinterpret_cast<uintptr_t>(copy), 0);
+    TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Run, reinterpret_cast<uintptr_t>(copy),
+               reinterpret_cast<uintptr_t>(referring));
   }
   // Steps until the unit has been collected (its load closed) and the run
   // has gone through some slices, the script still running.
@@ -159,6 +176,28 @@ const Completion kCompletions[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Ends, WmlsCompletionTest, ::testing::ValuesIn(kCompletions),
                          [](const auto& i) { return std::string(i.param.name); });
+
+TEST_F(WmlsScriptTaskTest, ARelativeScriptResolvesAgainstTheReferringDeck) {
+  UrlRequestRec* deck = Referring("qortest://h/app/deck.wml");
+  Post("s/page.wmlsc#where()", deck);
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  EXPECT_EQ(Var(u"base"), "qortest://h/app/s/page.wmlsc");
+  EXPECT_EQ(Var(u"referer"), "../deck.wml");
+  UrlRequestDone(session, deck);
+}
+
+TEST_F(WmlsScriptTaskTest, TheAccessPragmasRefuseOtherDecks) {
+  UrlRequestRec* deck = Referring("qortest://h/other/deck.wml");
+  Post("qortest://h/app/s/page.wmlsc#where()", deck);
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Failed});
+  EXPECT_EQ(Var(u"base"), "(unset)");
+  UrlRequestDone(session, deck);
+  Post("qortest://h/app/s/page.wmlsc#where()");
+  Pump();
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Failed, WmlsEnd::Failed}));
+}
 
 TEST_F(WmlsScriptTaskTest, ACallTextWithoutFunctionIsRefused) {
   char* copy = static_cast<char*>(MemAlloc(32, Use::String, Mod::TestCode));
