@@ -17,7 +17,10 @@ struct WmlsScriptTask {
   TskmanTask* self;
   TskmanTask* owner;
   UrlSession* session;
-  UrlRequestRec* request;
+  UrlRequestRec* request;      // the unit's, kept while the run lasts
+  UrlRequestRec* fetch;        // URL.loadString's, while under way
+  uint32_t fetchType;          // the type id it expects
+  uint32_t fetchStatus;
   uint32_t contentClass;
   uint32_t status;
   char* referrer8;
@@ -48,6 +51,10 @@ uint32_t Completion(int32_t result) {
 }
 
 void FreeRun(WmlsScriptTask* t) {
+  if (t->fetch) {
+    UrlRequestDone(t->session, t->fetch);
+    t->fetch = nullptr;
+  }
   if (t->request) {
     UrlRequestDone(t->session, t->request);
     t->request = nullptr;
@@ -77,6 +84,7 @@ void Finish(WmlsScriptTask* t, uint32_t code) {
 
 void Slice(WmlsScriptTask* t) {
   const int32_t r = WmlsRunSlice(t->run, kWmlsSliceSteps);
+  if (r == WmlsResult::Suspended) return;  // the answer resumes it
   if (r == 0 && t->run->status == 0 && t->run->frame) {
     TskmanPost(t->self, WmlsMsg::Resume, t->generation, 0);
     return;
@@ -119,6 +127,69 @@ Result Run(WmlsScriptTask* t, char* text, UrlRequestRec* referring) {
   return kOk;
 }
 
+int32_t StartFetch(WmlsTaskContext* lib, const char* url, uint32_t typeId) {
+  auto* t = reinterpret_cast<WmlsScriptTask*>(lib);
+  if (t->fetch) return -1;
+  if (UrlRequest(t->session, url, UrlFlag::RawData, t->request, &t->fetch, 0, t->self, 0) != kOk) {
+    t->fetch = nullptr;
+    return -1;
+  }
+  t->fetchType = typeId;
+  t->fetchStatus = 0;
+  return 0;
+}
+
+// The fetched text (or the status as text) in place of the cell the waiting
+// call left; invalid when the load failed.
+void EndFetch(WmlsScriptTask* t, bool complete) {
+  UrlRequestRec* fetch = t->fetch;
+  WmlsValue answer = WmlsMakeInvalid();
+  char16_t* text = nullptr;
+  bool memory = false;
+  if (t->fetchStatus >= 400 && t->fetchStatus <= 599) {
+    char digits[4] = {static_cast<char>('0' + t->fetchStatus / 100),
+                      static_cast<char>('0' + t->fetchStatus / 10 % 10),
+                      static_cast<char>('0' + t->fetchStatus % 10), 0};
+    text = WmlsFromUtf8(digits, 3);
+    memory = !text;
+  } else if (complete && t->fetchType >= 2 && UrlLoadTypeId(fetch) != t->fetchType) {
+    text = WmlsFromUtf8("414", 3);
+    memory = !text;
+  } else if (complete) {
+    uint32_t total = 0;
+    for (QueueNode* n = UrlRequestLoad(fetch)->output.head; n; n = n->next)
+      total += UtilDataChunkOf(n)->remaining;
+    char* bytes = static_cast<char*>(MemAlloc(total + 1, Use::Data, Mod::WmlsExec));
+    if (bytes) {
+      uint32_t at = 0;
+      void* object = nullptr;
+      while (UrlLoadNextChunk(fetch, &object) == kOk) {
+        UtilDataChunk* chunk = static_cast<UtilDataChunk*>(object);
+        const uint32_t n = chunk->remaining <= total - at ? chunk->remaining : total - at;
+        std::memcpy(bytes + at, UtilDataChunkData(chunk) + chunk->offset, n);
+        at += n;
+      }
+      text = WmlsFromUtf8(bytes, at);
+      MemFree(&bytes);
+    }
+    memory = !text;
+  }
+  if (text) answer = {WmlsType::String, reinterpret_cast<uintptr_t>(text), 0};
+  UrlRequestDone(t->session, fetch);
+  t->fetch = nullptr;
+  WmlsRunContext* run = t->run;
+  if (!run || !run->suspended || run->top < 0) {
+    WmlsValueRelease(&answer);
+    return;
+  }
+  WmlsValueRelease(&run->stack[run->top]);
+  run->stack[run->top] = answer;
+  run->suspended = 0;
+  run->resumeKind = 0;
+  if (memory) run->status = WmlsStatus::NoMemory;
+  Slice(t);
+}
+
 // The load's blocks joined and parsed; null when they do not form a unit.
 WmlsUnit* CollectUnit(WmlsScriptTask* t) {
   uint32_t total = 0;
@@ -148,8 +219,6 @@ void Complete(WmlsScriptTask* t) {
   }
   t->unit = CollectUnit(t);
   UrlOfRequest(&t->unitUrl, t->request);
-  UrlRequestDone(t->session, t->request);
-  t->request = nullptr;
   if (!t->unit) return Finish(t, WmlsEnd::Failed);
   t->run = static_cast<WmlsRunContext*>(MemAllocZero(sizeof(WmlsRunContext), Use::Context, Mod::WmlsExec));
   if (!t->run) return Finish(t, WmlsEnd::NoMemory);
@@ -176,12 +245,23 @@ Result Handler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) 
       if (t->request && reinterpret_cast<UrlRequestRec*>(arg1) == t->request) t->contentClass = static_cast<uint32_t>(arg2);
       return kOk;
     case UrlMsg::StatusKnown:
+      if (t->fetch && reinterpret_cast<UrlRequestRec*>(arg1) == t->fetch) t->fetchStatus = static_cast<uint32_t>(arg2);
       if (t->request && reinterpret_cast<UrlRequestRec*>(arg1) == t->request) t->status = static_cast<uint32_t>(arg2);
       return kOk;
     case UrlMsg::Complete:
+      if (t->fetch && reinterpret_cast<UrlRequestRec*>(arg1) == t->fetch) {
+        EndFetch(t, true);
+        return kOk;
+      }
+      if (t->run) return kOk;
       if (t->request && reinterpret_cast<UrlRequestRec*>(arg1) == t->request) Complete(t);
       return kOk;
     case UrlMsg::Failed:
+      if (t->fetch && reinterpret_cast<UrlRequestRec*>(arg1) == t->fetch) {
+        EndFetch(t, false);
+        return kOk;
+      }
+      if (t->run) return kOk;
       if (t->request && reinterpret_cast<UrlRequestRec*>(arg1) == t->request) Finish(t, WmlsEnd::Failed);
       return kOk;
     default: return kOk;
@@ -198,6 +278,7 @@ Result WmlsScriptTaskCreate(WmlsScriptTask** out, TskmanTask* owner, BenBrowser*
   t->owner = owner;
   t->session = session;
   t->lib.browser = browser;
+  t->lib.load = StartFetch;
   if (TskmanCreateTask(&t->self, Mod::WmlsExec, Handler, t) != kOk) {
     MemFree(&t);
     return kFailed;

@@ -12,6 +12,10 @@ struct WmlsTaskContext {
   uint32_t referringClass;     // content class of the referring document; 4 is a WTA deck
   const char16_t* scriptUrl;   // the script's URL as the call gave it (before "#")
   const char* outerUnitUrl;    // in a nested run, the outer unit's URL; else null
+  // Starts URL.loadString's fetch of the UTF-8 URL with the expected type
+  // id; 0 when it is under way (the run then waits for its answer). Null
+  // outside the task.
+  int32_t (*load)(WmlsTaskContext* task, const char* url, uint32_t typeId);
 };
 
 // Content class of a WTA deck: it lifts the variable-name check of getVar.

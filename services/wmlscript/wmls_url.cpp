@@ -436,13 +436,21 @@ uint32_t WmlsLoadStringType(const char16_t* type, uint32_t n) {
 
 namespace {
 
-// Checks the arguments; the fetch itself needs the script task, and without
-// a task able to start it the answer is invalid.
+// The fetch is the script task's: the run waits (resume kind 6) and the
+// task puts the text in place of the unset cell left here.
 void LoadString(WmlsRunContext* ctx, WmlsValue** a) {
   if (a[0]->type != WmlsType::String || a[1]->type != WmlsType::String) return Invalid(ctx);
   const char16_t* type = WmlsStr(*a[1]);
-  if (!type || !WmlsLoadStringType(type, WmlsLen(type))) return Invalid(ctx);
-  Invalid(ctx);
+  const uint32_t typeId = type ? WmlsLoadStringType(type, WmlsLen(type)) : 0;
+  WmlsTaskContext* task = Task(ctx);
+  if (!typeId || !task || !task->load || !WmlsStr(*a[0])) return Invalid(ctx);
+  char* url = WmlsToUtf8(WmlsStr(*a[0]), WmlsLen(WmlsStr(*a[0])));
+  if (!url) return NoMemory(ctx);
+  const int32_t r = task->load(task, url, typeId);
+  MemFree(&url);
+  if (r != 0) return Invalid(ctx);
+  ctx->suspended = 1;
+  ctx->resumeKind = 6;
 }
 
 }  // namespace

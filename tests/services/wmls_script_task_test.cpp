@@ -53,6 +53,16 @@ class WmlsScriptTaskTest : public EngineFixture {
     deck.contentType = "text/plain";
     driver.Serve("/app/deck.wml", deck);
     driver.Serve("/other/deck.wml", deck);
+    FetchBody hello;
+    hello.body = "h\xc3\xa9llo";
+    hello.contentType = "text/html";
+    driver.Serve("/s/hello.txt", hello);
+    hello.status = 404;
+    driver.Serve("/s/gone.txt", hello);
+    hello.status = 200;
+    hello.failAt = 2;
+    hello.blockSize = 2;
+    driver.Serve("/s/cut.txt", hello);
     owner = std::make_unique<Recorder>(Mod::TestHarness);
     Pump();
     heapAtStart = HeapGetStats().freeBytes;
@@ -197,6 +207,44 @@ TEST_F(WmlsScriptTaskTest, TheAccessPragmasRefuseOtherDecks) {
   Post("qortest://h/app/s/page.wmlsc#where()");
   Pump();
   EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Failed, WmlsEnd::Failed}));
+}
+
+struct LoadCase {
+  const char* name;
+  const char* call;
+  const char* loaded;
+};
+void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
+
+class WmlsLoadStringTest : public WmlsScriptTaskTest, public ::testing::WithParamInterface<LoadCase> {};
+
+TEST_P(WmlsLoadStringTest, TheScriptWaitsForTheText) {
+  const LoadCase& c = GetParam();
+  Post(c.call);
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  EXPECT_EQ(Var(u"loaded"), c.loaded);
+}
+
+const LoadCase kLoads[] = {
+    {"AnyText", "qortest://h/s/task.wmlsc#load('hello.txt', 'text/*')", "h\xe9llo"},
+    {"TheType", "qortest://h/s/task.wmlsc#load('hello.txt', 'TEXT/html')", "h\xe9llo"},
+    {"OtherType", "qortest://h/s/task.wmlsc#load('hello.txt', 'text/vnd.wap.wml')", "414"},
+    {"HttpStatus", "qortest://h/s/task.wmlsc#load('gone.txt', 'text/*')", "404"},
+    {"LoadFails", "qortest://h/s/task.wmlsc#load('cut.txt', 'text/*')", "invalid"},
+    {"NotText", "qortest://h/s/task.wmlsc#load('hello.txt', 'image/png')", "invalid"},
+};
+INSTANTIATE_TEST_SUITE_P(Load, WmlsLoadStringTest, ::testing::ValuesIn(kLoads),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+TEST_F(WmlsScriptTaskTest, AnAbortWhileTextLoadsFinishesTheFetch) {
+  Post("qortest://h/s/task.wmlsc#load('hello.txt', 'text/*')");
+  for (int i = 0; i < 10000 && driver.starts < 2; ++i) Step();
+  ASSERT_EQ(driver.starts, 2);
+  TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Abort, 0, 0);
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  EXPECT_EQ(Var(u"loaded"), "(unset)");
 }
 
 TEST_F(WmlsScriptTaskTest, ACallTextWithoutFunctionIsRefused) {
