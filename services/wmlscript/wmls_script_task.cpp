@@ -93,7 +93,8 @@ void Slice(WmlsScriptTask* t) {
 }
 
 Result Run(WmlsScriptTask* t, char* text, UrlRequestRec* referring) {
-  if (t->request || t->run) FreeRun(t);
+  // A script still fetching or running ends first, and its owner hears so.
+  if (t->request || t->run) Finish(t, WmlsEnd::Ok);
   const char* hash = text ? std::strchr(text, '#') : nullptr;
   if (!hash || !std::strchr(hash, '(')) {
     MemFree(&text);

@@ -247,6 +247,16 @@ TEST_F(WmlsScriptTaskTest, AnAbortWhileTextLoadsFinishesTheFetch) {
   EXPECT_EQ(Var(u"loaded"), "(unset)");
 }
 
+TEST_F(WmlsScriptTaskTest, TwoScriptsPostedTogetherLeaveTheSecondsWork) {
+  Post("qortest://h/s/task.wmlsc#count(5)");
+  Post("qortest://h/s/task.wmlsc#setAndGo('second')");
+  Pump();
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
+  EXPECT_EQ(Var(u"count"), "(unset)");
+  EXPECT_EQ(Var(u"result"), "second");
+  EXPECT_EQ(Pending(), "1:next.wml#c");
+}
+
 TEST_F(WmlsScriptTaskTest, ACallTextWithoutFunctionIsRefused) {
   char* copy = static_cast<char*>(MemAlloc(32, Use::String, Mod::TestCode));
   std::strcpy(copy, "qortest://h/s/task.wmlsc#back");
@@ -269,7 +279,7 @@ TEST_F(WmlsScriptTaskTest, ASecondScriptEndsTheFirst) {
   RunIntoSlices();
   Post("qortest://h/s/task.wmlsc#setAndGo('second')");
   Pump();
-  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
   EXPECT_EQ(Var(u"count"), "(unset)");
   EXPECT_EQ(Var(u"result"), "second");
 }
