@@ -240,8 +240,13 @@ Result Handler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) 
       Finish(t, WmlsEnd::Ok);
       return kOk;
     case WmlsMsg::Stop:
+    case TskMsg::Stop2: {
+      // Ends silently and deletes the task with its record.
       FreeRun(t);
+      TskmanDestroyTask(t->self);
+      MemFree(&t);
       return kOk;
+    }
     case UrlMsg::ClassKnown:
       if (t->request && reinterpret_cast<UrlRequestRec*>(arg1) == t->request) t->contentClass = static_cast<uint32_t>(arg2);
       return kOk;

@@ -19,7 +19,9 @@ namespace WmlsMsg {
 constexpr uint32_t Run = 0x2200;
 constexpr uint32_t Resume = 0x2201;  // the next slice, {run generation, 0}
 constexpr uint32_t Abort = 0x2202;
-constexpr uint32_t Stop = 0x2203;  // abort without telling the owner
+// Abort without telling the owner, then delete the task and its record
+// (as 262 does).
+constexpr uint32_t Stop = 0x2203;
 constexpr uint32_t End = 0x190D;   // to the owner: {completion code, 0}
 }  // namespace WmlsMsg
 

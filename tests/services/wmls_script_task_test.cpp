@@ -257,6 +257,16 @@ TEST_F(WmlsScriptTaskTest, TwoScriptsPostedTogetherLeaveTheSecondsWork) {
   EXPECT_EQ(Pending(), "1:next.wml#c");
 }
 
+TEST_F(WmlsScriptTaskTest, StopInTheMiddleDeletesTheTaskSilently) {
+  Post("qortest://h/s/task.wmlsc#count(100000)");
+  RunIntoSlices();
+  TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Stop, 0, 0);
+  task = nullptr;
+  Pump();
+  EXPECT_TRUE(Ends().empty());
+  EXPECT_EQ(TskmanFind(Mod::WmlsExec), nullptr);
+}
+
 TEST_F(WmlsScriptTaskTest, ACallTextWithoutFunctionIsRefused) {
   char* copy = static_cast<char*>(MemAlloc(32, Use::String, Mod::TestCode));
   std::strcpy(copy, "qortest://h/s/task.wmlsc#back");
