@@ -90,7 +90,7 @@ const Case kUrl[] = {
     {"ResolveAbsolute", "resolve", {u"http://a/b", u"https://x/y"}, "s:https://x/y"},
     {"ResolveInvalid", "resolveInvalid", {}, "invalid"},
     {"ResolveInt", "resolveInt", {}, "s:http://a/b/12"},
-    {"EscapeSpec", "escape", {u"a b/\u00fc"}, "s:a%20b%2F%C3%BC"},
+    {"EscapeBlankSlashAndUmlaut", "escape", {u"a b/\u00fc"}, "s:a%20b%2F%C3%BC"},
     {"EscapeKept", "escape", {u"!()*-._~AZaz09"}, "s:!()*-._~AZaz09"},
     {"EscapeReserved", "escape", {u"'\"%#?&=+$,;:@"}, "s:%27%22%25%23%3F%26%3D%2B%24%2C%3B%3A%40"},
     {"EscapeInt", "escapeInt", {}, "s:-12"},
