@@ -326,28 +326,33 @@ void WmlsCollectorRelease(WmlsCollector** state) {
 namespace {
 
 // The host and path of a URL as the access check reads them.
+// The host (without user and port) and the path (without its leading "/",
+// parameters, query and fragment) of a URL. The host is the authority
+// after the scheme's "://", so a URL inside the query cannot stand in.
 void SplitUrl(const char* url, const char** host, uint32_t* hostLen, const char** path, uint32_t* pathLen) {
-  const char* h = url;
-  for (const char* p = url; (p = std::strstr(p, "://")) != nullptr; p += 3) h = p + 3;
-  const char* slash = std::strchr(h, '/');
-  const char* hostEnd = slash ? slash : h + std::strlen(h);
+  const char* sep = std::strstr(url, "://");
+  const char* slash0 = std::strchr(url, '/');
+  const char* h = sep && (!slash0 || sep < slash0) ? sep + 3 : url;
+  const char* hostEnd = h + std::strcspn(h, "/?#");
+  for (const char* q = h; q < hostEnd; ++q)
+    if (*q == '@') h = q + 1;
   const char* colon = static_cast<const char*>(std::memchr(h, ':', static_cast<size_t>(hostEnd - h)));
   *host = h;
   *hostLen = static_cast<uint32_t>((colon ? colon : hostEnd) - h);
-  *path = slash ? slash + 1 : hostEnd;
+  *path = *hostEnd == '/' ? hostEnd + 1 : hostEnd;
   *pathLen = static_cast<uint32_t>(std::strcspn(*path, ";?#"));
 }
 
-// The first occurrence of what in text must stand between delimiters.
-bool Bounded(const char16_t* text, uint32_t n, const char16_t* what, uint32_t m, char16_t delim) {
-  if (m > n) return false;
-  for (uint32_t i = 0; i + m <= n; ++i) {
-    if (std::memcmp(text + i, what, m * 2) != 0) continue;
-    const bool startOk = i == 0 || text[i - 1] == delim;
-    const bool endOk = i + m == n || text[i + m] == delim;
-    return startOk && endOk;
-  }
-  return false;
+// The domain matches whole labels at the end of the host.
+bool DomainMatches(const char16_t* host, uint32_t n, const char16_t* domain, uint32_t m) {
+  if (!m || m > n || std::memcmp(host + n - m, domain, m * 2) != 0) return false;
+  return m == n || host[n - m - 1] == '.';
+}
+
+// The pragma's path matches whole segments at the start of the path.
+bool PathMatches(const char16_t* path, uint32_t n, const char16_t* prefix, uint32_t m) {
+  if (m > n || std::memcmp(path, prefix, m * 2) != 0) return false;
+  return m == 0 || m == n || path[m] == '/' || prefix[m - 1] == '/';
 }
 
 // Narrow text widened into a buffer from module 35.
@@ -415,7 +420,7 @@ int32_t WmlsCheckAccess(WmlsRunContext* ctx) {
     if (!text) text = u"";
     uint32_t n = WmlsLen(text);
     if (pr.type == WmlsPragmaType::AccessDomain) {
-      if (!Bounded(host, hl, text, n, '.')) result = WmlsResult::Refused;
+      if (!DomainMatches(host, hl, text, n)) result = WmlsResult::Refused;
       continue;
     }
     if (n && text[0] == '/') {
@@ -429,9 +434,9 @@ int32_t WmlsCheckAccess(WmlsRunContext* ctx) {
         result = WmlsResult::NoMemory;
         break;
       }
-      if (!Bounded(path, pl, resolved, len, '/')) result = WmlsResult::Refused;
+      if (!PathMatches(path, pl, resolved, len)) result = WmlsResult::Refused;
       MemFree(&resolved);
-    } else if (!Bounded(path, pl, text, n, '/')) {
+    } else if (!PathMatches(path, pl, text, n)) {
       result = WmlsResult::Refused;
     }
   }

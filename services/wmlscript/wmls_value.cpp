@@ -6,6 +6,7 @@
 #include "kernel/mem.h"
 #include "services/wmlscript/wmls.h"
 #include "services/wmlscript/wmls_internal.h"
+#include "services/wmlscript/wmls_task.h"
 
 char16_t* WmlsNewString(const char16_t* text, uint32_t count) {
   auto* s = static_cast<char16_t*>(MemAlloc((count + 1) * 2, Use::String, Mod::WmlsExec));
@@ -344,9 +345,9 @@ const WmlsLibrary kWmlsLibraries[] = {
     {0, 15, kWmlsLangFunctions},
     {1, 8, kWmlsFloatFunctions},
     {2, 16, kWmlsStringFunctions},
-    // URL, WMLBrowser, Dialogs and the WTA libraries join as they are built.
-    {3, 0, kNone},
-    {4, 0, kNone},
+    {3, 14, kWmlsUrlFunctions},
+    {4, 7, kWmlsBrowserFunctions},
+    // Dialogs and the WTA libraries join as they are built.
     {5, 0, kNone},
     {-1, 0, nullptr},
 };

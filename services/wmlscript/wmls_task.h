@@ -1,0 +1,51 @@
+// What the URL and WMLBrowser libraries reach of the script task that runs
+// them: the run context's scriptTask points at this record, or is null for a
+// run outside the task (those functions then answer invalid).
+#pragma once
+#include <cstdint>
+
+struct BenBrowser;
+
+struct WmlsTaskContext {
+  BenBrowser* browser;         // whose variables and pending navigation the script uses
+  const char16_t* referrer;    // the URL of the request that made the call, or null
+  uint32_t referringClass;     // content class of the referring document; 4 is a WTA deck
+  const char16_t* scriptUrl;   // the script's URL as the call gave it (before "#")
+  const char* outerUnitUrl;    // in a nested run, the outer unit's URL; else null
+  // Starts URL.loadString's fetch of the UTF-8 URL with the expected type
+  // id; 0 when it is under way (the run then waits for its answer). Null
+  // outside the task.
+  int32_t (*load)(WmlsTaskContext* task, const char* url, uint32_t typeId);
+};
+
+// Content class of a WTA deck: it lifts the variable-name check of getVar.
+constexpr uint32_t kWmlsWtaDeckClass = 4;
+
+extern const struct WmlsLibFunction kWmlsUrlFunctions[];
+extern const struct WmlsLibFunction kWmlsBrowserFunctions[];
+
+// Shared by the two libraries. A new UTF-8 copy of count units (module 34),
+// or null without memory.
+char* WmlsToUtf8(const char16_t* text, uint32_t count);
+// A new UTF-16 copy of 8-bit UTF-8 text (module 34), or null without memory.
+char16_t* WmlsFromUtf8(const char* text, uint32_t count);
+// A new text of target made relative to base when their schemes, hosts and
+// ports agree (common leading directories dropped, ".." for the rest of the
+// base's); otherwise a copy of target. Null without memory.
+char* WmlsRelativeUrl(const char* target, const char* base);
+// The type id URL.loadString expects for a content type ("text/plain" 3,
+// "text/*" 1, ...); 0 for a type it does not load.
+uint32_t WmlsLoadStringType(const char16_t* type, uint32_t count);
+
+struct WmlsRunContext;
+struct WmlsUnit;
+// Starts the run of a call text "name(arguments)" (UTF-16) of the unit: the
+// access check when the unit has pragmas (-1002), the argument list
+// (-1005 when malformed: no "(", no ")" or an unclosed quote), the function
+// by name (-1001), then WmlsRunStart (-1006 for the wrong argument count).
+// Arguments: quoted strings with %XX escapes, true, false, invalid,
+// integers; a number with "." is invalid. The referrer, unit URL and task
+// record are kept in the run context. The caller ends the run with
+// WmlsRunEnd whatever the result.
+int32_t WmlsRunCall(WmlsRunContext* ctx, WmlsUnit* unit, const char16_t* call, const char* referrer,
+                    const char* unitUrl, void* scriptTask);

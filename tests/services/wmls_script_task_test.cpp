@@ -1,0 +1,297 @@
+// The script task through the real URL task: units compiled by Kannel's
+// wmlsc (tests/data/wmls/task.wmls) served by the tests' fetch driver, call
+// texts with arguments, completion codes, recorded navigation, slices, an
+// abort in the middle, two scripts one after the other; the heap whole after.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "browser/benvar.h"
+#include "browser/url.h"
+#include "kernel/heap.h"
+#include "kernel/mem.h"
+#include "services/wmlscript/wmls_script_task.h"
+#include "tests/services/wmls_harness.h"
+#include "tests/support/engine_fixture.h"
+#include "tests/support/fetch_driver.h"
+#include "tests/support/recorder.h"
+
+namespace {
+
+class WmlsScriptTaskTest : public EngineFixture {
+ protected:
+  WmlsScriptTaskTest() : EngineFixture(2u << 20) {}
+  void SetUp() override {
+    EngineFixture::SetUp();
+    const std::vector<uint8_t> unit = WmlsReadUnit("task");
+    FetchBody body;
+    body.body.assign(unit.begin(), unit.end());
+    body.contentType = "application/vnd.wap.wmlscriptc";
+    driver.Serve("/s/task.wmlsc", body);
+    body.blockSize = 7;
+    driver.Serve("/s/small.wmlsc", body);
+    FetchBody text;
+    text.body = "not a unit";
+    text.contentType = "text/plain";
+    driver.Serve("/s/text.wmlsc", text);
+    FetchBody gone = body;
+    gone.status = 404;
+    driver.Serve("/s/gone.wmlsc", gone);
+    FetchBody cut = body;
+    cut.failAt = 10;
+    cut.blockSize = 10;
+    driver.Serve("/s/cut.wmlsc", cut);
+    const std::vector<uint8_t> page = WmlsReadUnit("page");
+    body.body.assign(page.begin(), page.end());
+    body.blockSize = 0;
+    driver.Serve("/app/s/page.wmlsc", body);
+    FetchBody deck;
+    deck.body = "deck";
+    deck.contentType = "text/plain";
+    driver.Serve("/app/deck.wml", deck);
+    driver.Serve("/other/deck.wml", deck);
+    FetchBody hello;
+    hello.body = "h\xc3\xa9llo";
+    hello.contentType = "text/html";
+    driver.Serve("/s/hello.txt", hello);
+    hello.status = 404;
+    driver.Serve("/s/gone.txt", hello);
+    hello.status = 200;
+    hello.failAt = 2;
+    hello.blockSize = 2;
+    driver.Serve("/s/cut.txt", hello);
+    owner = std::make_unique<Recorder>(Mod::TestHarness);
+    Pump();
+    heapAtStart = HeapGetStats().freeBytes;
+    BenBrowserInit(&browser);
+    ASSERT_EQ(UrlStartTask(&urlTask, owner->task()), kOk);
+    ASSERT_EQ(UrlSessionCreate(&session, owner->task()), kOk);
+    ASSERT_EQ(WmlsScriptTaskCreate(&task, owner->task(), &browser, session), kOk);
+    Pump();
+    owner->log.clear();
+  }
+  void TearDown() override {
+    WmlsScriptTaskDestroy(&task);
+    UrlSessionDestroy(session);
+    UrlStopTask(urlTask);
+    BenFreeVarList(&browser);
+    Pump();
+    EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
+    owner.reset();
+    EngineFixture::TearDown();
+  }
+  // A finished request of the owner, as the link's deck would be.
+  UrlRequestRec* Referring(const char* url) {
+    UrlRequestRec* r = nullptr;
+    EXPECT_EQ(UrlRequest(session, url, UrlFlag::RawData, nullptr, &r, 0, owner->task(), 0), kOk);
+    Pump();
+    return r;
+  }
+  void Post(const char* text, UrlRequestRec* referring = nullptr) {
+    const size_t n = std::strlen(text);
+    char* copy = static_cast<char*>(MemAlloc(static_cast<uint32_t>(n + 1), Use::String, Mod::TestCode));
+    std::memcpy(copy, text, n + 1);
+    TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Run, reinterpret_cast<uintptr_t>(copy),
+               reinterpret_cast<uintptr_t>(referring));
+  }
+  // Steps until the unit has been collected (its load closed) and the run
+  // has gone through some slices, the script still running.
+  void RunIntoSlices() {
+    for (int i = 0; i < 10000 && driver.closes == 0; ++i) Step();
+    ASSERT_GT(driver.closes, 0);
+    for (int i = 0; i < 50; ++i) Step();
+    ASSERT_TRUE(Ends().empty());
+  }
+  // The completion codes the owner received, in order.
+  std::vector<uint32_t> Ends() const {
+    std::vector<uint32_t> out;
+    for (const Received& r : owner->log)
+      if (r.message == WmlsMsg::End) out.push_back(static_cast<uint32_t>(r.arg1));
+    return out;
+  }
+  std::string Var(const char16_t* name) const {
+    const char16_t* v = BenGetVar(&browser, name);
+    return v ? std::string(v, v + std::char_traits<char16_t>::length(v)) : "(unset)";
+  }
+  std::string Pending() const {
+    return std::to_string(browser.pending.kind) + ":" + (browser.pending.url ? browser.pending.url : "");
+  }
+
+  FetchDriver driver;
+  std::unique_ptr<Recorder> owner;
+  uint32_t heapAtStart = 0;
+  BenBrowser browser{};
+  UrlTaskContext* urlTask = nullptr;
+  UrlSession* session = nullptr;
+  WmlsScriptTask* task = nullptr;
+};
+
+TEST_F(WmlsScriptTaskTest, AScriptSetsAVariableAndRecordsItsNavigation) {
+  Post("qortest://h/s/task.wmlsc#setAndGo('a%20b')");
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  EXPECT_EQ(Var(u"result"), "a b");
+  EXPECT_EQ(Pending(), "1:next.wml#c");
+}
+
+TEST_F(WmlsScriptTaskTest, AUnitInSmallBlocksFromTheCacheRunsAlike) {
+  Post("qorcache://h/s/small.wmlsc#back()");
+  Pump();
+  Post("qorcache://h/s/small.wmlsc#setAndGo(42)");
+  Pump();
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
+  EXPECT_EQ(Var(u"result"), "42");
+}
+
+TEST_F(WmlsScriptTaskTest, ALongLoopRunsInSlicesAndEndsOnce) {
+  Post("qortest://h/s/task.wmlsc#count(1000)");
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  EXPECT_EQ(Var(u"count"), "1000");
+}
+
+struct Completion {
+  const char* name;
+  const char* call;
+  uint32_t code;
+  const char* pending;
+};
+void PrintTo(const Completion& c, std::ostream* os) { *os << c.name; }
+
+class WmlsCompletionTest : public WmlsScriptTaskTest, public ::testing::WithParamInterface<Completion> {};
+
+TEST_P(WmlsCompletionTest, EndsWithItsCode) {
+  const Completion& c = GetParam();
+  Post(c.call);
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{c.code});
+  EXPECT_EQ(Pending(), c.pending);
+}
+
+const Completion kCompletions[] = {
+    {"Back", "qortest://h/s/task.wmlsc#back()", WmlsEnd::Ok, "2:"},
+    {"ExitKeepsNavigation", "qortest://h/s/task.wmlsc#quit()", WmlsEnd::Ok, "4:"},
+    {"Abort", "qortest://h/s/task.wmlsc#bail()", WmlsEnd::Ok, "0:"},
+    {"WrongArgumentCount", "qortest://h/s/task.wmlsc#back(1)", WmlsEnd::ArgCount, "0:"},
+    {"NoSuchFunction", "qortest://h/s/task.wmlsc#nope()", WmlsEnd::Failed, "0:"},
+    {"MalformedArguments", "qortest://h/s/task.wmlsc#setAndGo('a)", WmlsEnd::Failed, "0:"},
+    {"CallDepthStopsEndlessRecursion", "qortest://h/s/task.wmlsc#deep(0)", WmlsEnd::Failed, "0:"},
+    {"NotAScript", "qortest://h/s/text.wmlsc#main()", WmlsEnd::Failed, "0:"},
+    {"HttpError", "qortest://h/s/gone.wmlsc#back()", WmlsEnd::Failed, "0:"},
+    {"LoadFails", "qortest://h/s/cut.wmlsc#back()", WmlsEnd::Failed, "0:"},
+    {"NoUnitThere", "qortest://h/s/none.wmlsc#back()", WmlsEnd::Failed, "0:"},
+};
+INSTANTIATE_TEST_SUITE_P(Ends, WmlsCompletionTest, ::testing::ValuesIn(kCompletions),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+TEST_F(WmlsScriptTaskTest, ARelativeScriptResolvesAgainstTheReferringDeck) {
+  UrlRequestRec* deck = Referring("qortest://h/app/deck.wml");
+  Post("s/page.wmlsc#where()", deck);
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  EXPECT_EQ(Var(u"base"), "qortest://h/app/s/page.wmlsc");
+  EXPECT_EQ(Var(u"referer"), "../deck.wml");
+  UrlRequestDone(session, deck);
+}
+
+TEST_F(WmlsScriptTaskTest, TheAccessPragmasRefuseOtherDecks) {
+  UrlRequestRec* deck = Referring("qortest://h/other/deck.wml");
+  Post("qortest://h/app/s/page.wmlsc#where()", deck);
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Failed});
+  EXPECT_EQ(Var(u"base"), "(unset)");
+  UrlRequestDone(session, deck);
+  Post("qortest://h/app/s/page.wmlsc#where()");
+  Pump();
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Failed, WmlsEnd::Failed}));
+}
+
+struct LoadCase {
+  const char* name;
+  const char* call;
+  const char* loaded;
+};
+void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
+
+class WmlsLoadStringTest : public WmlsScriptTaskTest, public ::testing::WithParamInterface<LoadCase> {};
+
+TEST_P(WmlsLoadStringTest, TheScriptWaitsForTheText) {
+  const LoadCase& c = GetParam();
+  Post(c.call);
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  EXPECT_EQ(Var(u"loaded"), c.loaded);
+}
+
+const LoadCase kLoads[] = {
+    {"AnyText", "qortest://h/s/task.wmlsc#load('hello.txt', 'text/*')", "h\xe9llo"},
+    {"TheType", "qortest://h/s/task.wmlsc#load('hello.txt', 'TEXT/html')", "h\xe9llo"},
+    {"OtherType", "qortest://h/s/task.wmlsc#load('hello.txt', 'text/vnd.wap.wml')", "414"},
+    {"HttpStatus", "qortest://h/s/task.wmlsc#load('gone.txt', 'text/*')", "404"},
+    {"LoadFails", "qortest://h/s/task.wmlsc#load('cut.txt', 'text/*')", "invalid"},
+    {"NotText", "qortest://h/s/task.wmlsc#load('hello.txt', 'image/png')", "invalid"},
+};
+INSTANTIATE_TEST_SUITE_P(Load, WmlsLoadStringTest, ::testing::ValuesIn(kLoads),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+TEST_F(WmlsScriptTaskTest, AnAbortWhileTextLoadsFinishesTheFetch) {
+  Post("qortest://h/s/task.wmlsc#load('hello.txt', 'text/*')");
+  for (int i = 0; i < 10000 && driver.starts < 2; ++i) Step();
+  ASSERT_EQ(driver.starts, 2);
+  TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Abort, 0, 0);
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  EXPECT_EQ(Var(u"loaded"), "(unset)");
+}
+
+TEST_F(WmlsScriptTaskTest, TwoScriptsPostedTogetherLeaveTheSecondsWork) {
+  Post("qortest://h/s/task.wmlsc#count(5)");
+  Post("qortest://h/s/task.wmlsc#setAndGo('second')");
+  Pump();
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
+  EXPECT_EQ(Var(u"count"), "(unset)");
+  EXPECT_EQ(Var(u"result"), "second");
+  EXPECT_EQ(Pending(), "1:next.wml#c");
+}
+
+TEST_F(WmlsScriptTaskTest, StopInTheMiddleDeletesTheTaskSilently) {
+  Post("qortest://h/s/task.wmlsc#count(100000)");
+  RunIntoSlices();
+  TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Stop, 0, 0);
+  task = nullptr;
+  Pump();
+  EXPECT_TRUE(Ends().empty());
+  EXPECT_EQ(TskmanFind(Mod::WmlsExec), nullptr);
+}
+
+TEST_F(WmlsScriptTaskTest, ACallTextWithoutFunctionIsRefused) {
+  char* copy = static_cast<char*>(MemAlloc(32, Use::String, Mod::TestCode));
+  std::strcpy(copy, "qortest://h/s/task.wmlsc#back");
+  TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Run, reinterpret_cast<uintptr_t>(copy), 0);
+  Pump();
+  EXPECT_TRUE(Ends().empty());
+}
+
+TEST_F(WmlsScriptTaskTest, AnAbortInTheMiddleEndsTheRunAndItsSlicesAreDropped) {
+  Post("qortest://h/s/task.wmlsc#count(100000)");
+  RunIntoSlices();
+  TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Abort, 0, 0);
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  EXPECT_EQ(Var(u"count"), "(unset)");
+}
+
+TEST_F(WmlsScriptTaskTest, ASecondScriptEndsTheFirst) {
+  Post("qortest://h/s/task.wmlsc#count(100000)");
+  RunIntoSlices();
+  Post("qortest://h/s/task.wmlsc#setAndGo('second')");
+  Pump();
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
+  EXPECT_EQ(Var(u"count"), "(unset)");
+  EXPECT_EQ(Var(u"result"), "second");
+}
+
+}  // namespace
