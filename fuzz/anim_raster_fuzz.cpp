@@ -44,8 +44,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   AnimRaster r{};
   if (!AnimRaster_Init(&r, p, pixels, side, side, side * 2, smooth)) return 0;
-  const AnimPaint paints[4] = {{0, 0x7FFF, 255}, {0, 0x001F, 100}, {0x10, 0, 255}, {128, 0, 255}};
-  auto pick = [&](uint32_t v) -> const AnimPaint* { return v % 5 == 4 ? nullptr : &paints[v % 5]; };
+  static uint8_t ramp[256 * 8];
+  AnimPaint paints[5] = {};
+  paints[0].color16 = 0x7FFF;
+  paints[0].alpha = 255;
+  paints[1].color16 = 0x001F;
+  paints[1].alpha = 100;
+  paints[2].kind = 0x10;
+  paints[2].a = 3.5f;
+  paints[2].ramp = ramp;
+  paints[3].kind = 0x12;
+  paints[3].a = paints[3].d = 40.0f;
+  paints[3].tx = -5000;
+  paints[3].ramp = ramp;
+  paints[3].translucent = 1;
+  paints[4].kind = 128;
+  auto pick = [&](uint32_t v) -> const AnimPaint* { return v % 6 == 5 ? nullptr : &paints[v % 6]; };
   const uint8_t* q = data + 1;
   size_t left = size - 1;
   for (; left >= 10; q += 10, left -= 10) {
@@ -83,6 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AnimShape_Draw(&r, &shape, &m, nullptr, &cache);
   }
   AnimShapeCache_Free(&r, &cache);
+  AnimStyles_Free(p, fills, 2);  // the gradient's ramp, made at its first draw
   Check(AnimHeap_Check(&p->heap) == nullptr);
 
   AnimRaster_Free(&r);

@@ -75,6 +75,63 @@ void SpanSolidAA(AnimRaster* r, const AnimPaint* s, int32_t x0, int32_t x1) {
   if (right > r->rowMaxX) r->rowMaxX = right;
 }
 
+int32_t Trunc(float v) {
+  if (!(v == v)) return 0;
+  if (v >= 2147483520.0f) return INT32_MAX;
+  if (v <= -2147483648.0f) return INT32_MIN;
+  return static_cast<int32_t>(v);
+}
+
+// Ramp index of a gradient at (u, v), both already in the span's fixed point.
+uint32_t RampIndex(const AnimPaint* s, int32_t u, int32_t v) {
+  if (s->kind == 0x10) {
+    const int32_t i = u >> 7;
+    return static_cast<uint32_t>(i < 0 ? 0 : i > 255 ? 255 : i);
+  }
+  const int64_t x = u >> 7, y = v >> 7;
+  const int64_t sum = x * x + y * y;
+  return sum < 65536 ? AnimISqrt(static_cast<uint32_t>(sum)) : 255;
+}
+
+void SpanGradient(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+  if (!s->ramp) return;
+  const int32_t first = x0 >> 5, last = x1 >> 5;
+  const float fx = static_cast<float>(first), fy = static_cast<float>(row);
+  int32_t u = static_cast<int32_t>(static_cast<uint32_t>(Trunc(s->a * fx + s->b * fy)) + static_cast<uint32_t>(s->tx));
+  int32_t v = static_cast<int32_t>(static_cast<uint32_t>(Trunc(s->c * fx + s->d * fy)) + static_cast<uint32_t>(s->ty));
+  const int32_t du = Trunc(s->a), dv = Trunc(s->c);
+  const int32_t lp = 255 - 8 * (x0 & 31), rp = 8 * (x1 & 31);
+  uint16_t* px = r->smooth ? nullptr : Row(r, row);
+  for (int32_t x = first; x <= last && x < r->width; ++x) {
+    const uint8_t* c = s->ramp + 8 * RampIndex(s, u, v);
+    u = static_cast<int32_t>(static_cast<uint32_t>(u) + static_cast<uint32_t>(du));
+    v = static_cast<int32_t>(static_cast<uint32_t>(v) + static_cast<uint32_t>(dv));
+    if (x < 0) continue;
+    const uint16_t c16 = static_cast<uint16_t>(AnimColor_To16(c[0], c[1], c[2]));
+    if (!r->smooth) {
+      if (!s->translucent) {
+        px[x] = c16;
+      } else {
+        uint8_t out[3];
+        AnimColor_Blend24(px[x], c, c[3], out);
+        px[x] = static_cast<uint16_t>(AnimColor_To16(out[0], out[1], out[2]));
+      }
+      continue;
+    }
+    int32_t cover = 255;
+    if (first == last) cover = rp + lp - 255;
+    else if (x == first && (x0 & 31)) cover = lp;
+    else if (x == last && (x1 & 31)) cover = rp;
+    const uint32_t add = s->translucent ? (static_cast<uint32_t>(cover) * c[3]) >> 9 : static_cast<uint32_t>(cover) >> 1;
+    r->colourRow[x] = c16;
+    r->coverageRow[x] += add;
+  }
+  if (r->smooth) {
+    if (r->rowMinX < 0 || x0 < r->rowMinX) r->rowMinX = x0;
+    if (x1 > r->rowMaxX) r->rowMaxX = x1;
+  }
+}
+
 void DrawSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
   if (x1 <= x0) return;
   const int32_t left = r->clipLeft * 32, right = r->clipRight * 32;
@@ -84,7 +141,11 @@ void DrawSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_
   if (x0 < r->dirtyXMin) x0 = r->dirtyXMin;
   if (x1 > r->dirtyXMax) x1 = r->dirtyXMax;
   if (x1 < x0) return;
-  if (s->kind != 0) return;  // gradient and bitmap fillers are not drawn by this renderer yet
+  if (s->kind == 0x10 || s->kind == 0x12) {
+    SpanGradient(r, s, row, x0, x1);
+    return;
+  }
+  if (s->kind != 0) return;  // bitmap fills are not drawn by this renderer yet
   if (r->smooth) SpanSolidAA(r, s, x0, x1);
   else SpanSolid(r, s, row, x0, x1);
 }
@@ -253,6 +314,18 @@ uint16_t AnimColor_Blend(uint16_t destination, uint16_t source, uint32_t alpha) 
   const uint32_t g = mix((destination >> 5) & 31, (source >> 5) & 31);
   const uint32_t b = mix(destination & 31, source & 31);
   return static_cast<uint16_t>(AnimColor_To16(r, g, b));
+}
+
+void AnimColor_Blend24(uint16_t destination, const uint8_t* source, uint32_t alpha, uint8_t* out) {
+  const uint32_t d[3] = {((destination >> 10) & 31u) << 3, ((destination >> 5) & 31u) << 3, (destination & 31u) << 3};
+  for (int i = 0; i < 3; ++i) {
+    if (alpha == 0) {
+      out[i] = static_cast<uint8_t>(d[i]);
+      continue;
+    }
+    const int32_t dd = static_cast<int32_t>(d[i]);
+    out[i] = static_cast<uint8_t>(((static_cast<int32_t>(source[i]) - dd) * static_cast<int32_t>(alpha) + dd * 256) >> 8);
+  }
 }
 
 bool AnimRaster_Init(AnimRaster* r, AnimPlayer* player, uint16_t* pixels, int32_t width, int32_t height,

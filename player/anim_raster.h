@@ -18,6 +18,13 @@ struct AnimPaint {
   uint32_t kind;     // 0 solid; 0x10 linear; 0x12 radial; 0x40 / 0x41 bitmap; 128 nothing
   uint32_t color16;  // 5-5-5
   uint32_t alpha;    // 0-255
+  // Gradients: device pixel to ramp space (u = a x + b y + tx, v = c x + d y + ty),
+  // the ramp of 256 entries of R, G, B, A and 4 spare bytes, and whether any
+  // stop is translucent.
+  float a, b, c, d;
+  int32_t tx, ty;
+  const uint8_t* ramp;
+  uint32_t translucent;
 };
 
 struct AnimEdge {
@@ -69,6 +76,8 @@ struct AnimRaster {
 
 uint32_t AnimColor_To16(uint32_t r, uint32_t g, uint32_t b);
 uint16_t AnimColor_Blend(uint16_t destination, uint16_t source, uint32_t alpha);
+// Mixes an 8-bit source colour into a 5-5-5 pixel; R, G, B bytes out.
+void AnimColor_Blend24(uint16_t destination, const uint8_t* source, uint32_t alpha, uint8_t* out);
 
 // Sets up the context over a frame buffer (pitch in bytes); false when the
 // heap could not hold its tables (the abort flag is then set).

@@ -217,6 +217,77 @@ AnimEdgeCache* NewCacheRecord(Path* path) {
   return rec;
 }
 
+// A gradient's span parameters and ramp for this draw's matrix and colour
+// transform; a ramp that cannot be had leaves the fill undrawn.
+void PrepareGradient(Path* path, AnimFillStyle& f, AnimPaint& paint) {
+  if (!f.ramp) {
+    f.ramp = static_cast<uint8_t*>(AnimHeap_Malloc(&path->p->heap, 2048));
+    if (!f.ramp) {
+      f.type = 128;
+      paint.kind = 128;
+      return;
+    }
+    std::memset(f.ramp, 0, 2048);
+  }
+  AnimMatrix g, inv;
+  AnimMatrix_Concat(&g, &path->m, &f.matrix);
+  AnimMatrix_Invert(&inv, &g);
+  if (f.type == 0x10) {
+    paint.a = inv.a * 32.0f;
+    paint.b = inv.b * 32.0f;
+    paint.tx = static_cast<int32_t>(static_cast<uint32_t>(inv.tx) + 16384u);
+  } else {
+    paint.a = inv.a * 64.0f;
+    paint.b = inv.b * 64.0f;
+    paint.c = inv.c * 64.0f;
+    paint.d = inv.d * 64.0f;
+    paint.tx = static_cast<int32_t>(static_cast<uint32_t>(inv.tx) * 2u);
+    paint.ty = static_cast<int32_t>(static_cast<uint32_t>(inv.ty) * 2u);
+  }
+  paint.ramp = f.ramp;
+  paint.translucent = 0;
+  const uint32_t count = f.count < 8 ? f.count : 8;
+  if (count == 0) return;
+  auto stop = [&](uint32_t k, uint8_t* c) {
+    const AnimGradientRecord& g = f.records[k];
+    c[0] = g.r;
+    c[1] = g.g;
+    c[2] = g.b;
+    c[3] = g.a;
+    if (path->cx) {
+      c[0] = Channel(g.r, path->cx->rMul, path->cx->rAdd);
+      c[1] = Channel(g.g, path->cx->gMul, path->cx->gAdd);
+      c[2] = Channel(g.b, path->cx->bMul, path->cx->bAdd);
+      c[3] = Channel(g.a, path->cx->aMul, path->cx->aAdd);
+    }
+  };
+  for (uint32_t k = count - 1; k-- > 0;) {
+    const uint32_t r0 = f.records[k].ratio, r1 = f.records[k + 1].ratio;
+    if (r1 <= r0) continue;  // out-of-order stops leave their stretch as it was
+    uint8_t c0[4], c1[4];
+    stop(k, c0);
+    stop(k + 1, c1);
+    if (c0[3] < 255 || c1[3] < 255) paint.translucent = 1;
+    for (int ch = 0; ch < 4; ++ch) {
+      const int32_t step = ((static_cast<int32_t>(c1[ch]) - c0[ch]) * 65536) / static_cast<int32_t>(r1 - r0);
+      for (uint32_t j = r0; j <= r1; ++j) {
+        const int32_t value = (static_cast<int32_t>(c0[ch]) << 16) + static_cast<int32_t>(j - r0) * step;
+        f.ramp[8 * j + ch] = static_cast<uint8_t>(value >> 16);
+      }
+    }
+  }
+  // A lone stop (or stops on one ratio) colours its own entry.
+  const uint32_t lo = f.records[0].ratio, hi = f.records[count - 1].ratio;
+  if (count == 1 || lo == hi) {
+    uint8_t c[4];
+    stop(0, c);
+    if (c[3] < 255) paint.translucent = 1;
+    std::memcpy(f.ramp + 8 * lo, c, 4);
+  }
+  for (uint32_t j = 0; j < lo; ++j) std::memcpy(f.ramp + 8 * j, f.ramp + 8 * lo, 4);
+  for (uint32_t j = hi + 1; j < 256; ++j) std::memcpy(f.ramp + 8 * j, f.ramp + 8 * hi, 4);
+}
+
 // Paints for one style set, prepared under the draw's colour transform.
 AnimDrawSet* PushSet(Path* path, AnimDrawSet** sets, const AnimStyleSet& styles, bool owned) {
   auto* set = static_cast<AnimDrawSet*>(AnimPlayer_Alloc(path->p, sizeof(AnimDrawSet)));
@@ -235,6 +306,7 @@ AnimDrawSet* PushSet(Path* path, AnimDrawSet** sets, const AnimStyleSet& styles,
     AnimPaint& paint = set->paints[i];
     paint.kind = f.type;
     Transform(path->cx, f.r, f.g, f.b, f.a, &paint);
+    if (f.type == 0x10 || f.type == 0x12) PrepareGradient(path, styles.fills[i], paint);
   }
   for (uint32_t i = 0; i < styles.lineCount; ++i) {
     const AnimLineStyle& l = styles.lines[i];
@@ -369,7 +441,9 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
   path.mirrored = path.m.a * path.m.d < 0;
   AnimDrawSet* sets = nullptr;
   // Glyphs carry no fill arrays: they fill with the text colour.
-  const AnimPaint textPaint{0, r->text16, r->text[3]};
+  AnimPaint textPaint{};
+  textPaint.color16 = r->text16;
+  textPaint.alpha = r->text[3];
   if (cache) {
     *cache = AnimShapeCache{};
     path.cache = cache;

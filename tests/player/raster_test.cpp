@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -214,6 +215,31 @@ Bytes OverlapShape() {
                       .End());
 }
 
+// A box filled with one gradient spanning it; stops are ratio, R, G, B, A.
+Bytes GradientBox(uint8_t kind, const std::vector<std::array<uint8_t, 5>>& stops, int32_t scale = 1200) {
+  Writer w;
+  w.U16(1).Rect(0, 640, 0, 640);
+  w.U8(1).U8(kind).Matrix(320, 320, scale, scale).U8(static_cast<uint32_t>(stops.size()));
+  for (const auto& st : stops) w.U8(st[0]).U8(st[1]).U8(st[2]).U8(st[3]).U8(st[4]);
+  w.U8(0);
+  w.Bits(1, 4).Bits(0, 4).Raw(Records(1, 0).Change(-1, 1, -1, true, 20, 20).Box(600, 600).End());
+  return movie::Tag(32, w.bytes());
+}
+Bytes LinearShape() { return GradientBox(0x10, {{0, 248, 0, 0, 255}, {128, 0, 248, 0, 255}, {255, 0, 0, 248, 255}}); }
+Bytes RadialShape() { return GradientBox(0x12, {{0, 248, 248, 248, 255}, {255, 0, 0, 128, 255}}); }
+Bytes TranslucentRadialShape() {
+  // Over a red square: the ramp's alpha blends each pixel.
+  Records r(2, 0);
+  r.Change(-1, 1, -1, true, 100, 100).Box(440, 440).Change(-1, 2, -1, true, 20, 20).Box(600, 600);
+  Writer w;
+  w.U16(1).Rect(0, 640, 0, 640);
+  w.U8(2).U8(0).U8(248).U8(0).U8(0).U8(255);
+  w.U8(0x12).Matrix(320, 320, 1200, 1200).U8(2).U8(0).U8(0).U8(0).U8(248).U8(40).U8(255).U8(0).U8(248).U8(0).U8(200);
+  w.U8(0);
+  w.Bits(2, 4).Bits(0, 4).Raw(r.End());
+  return movie::Tag(32, w.bytes());
+}
+
 struct LookCase {
   const char* name;
   Bytes (*shape)();
@@ -221,6 +247,7 @@ struct LookCase {
 const LookCase kLooks[] = {
     {"square", SquareShape},   {"triangle", TriangleShape}, {"hole", HoleShape},        {"star", StarShape},
     {"curve", CurveShape},     {"lines", LinesShape},       {"overlap", OverlapShape},
+    {"linear", LinearShape},   {"radial", RadialShape},     {"radial_alpha", TranslucentRadialShape},
 };
 
 TEST(PlayerRasterTest, ShapesMatchTheirGoldenImagesInBothModes) {
@@ -256,7 +283,9 @@ TEST(PlayerRasterTest, SpanColumnsFollowTheFractionRule) {
   std::vector<uint16_t> frame(8 * 4, 0);
   AnimRaster r{};
   ASSERT_TRUE(AnimRaster_Init(&r, p.get(), frame.data(), 8, 4, 16, false));
-  AnimPaint paint{0, 0x7FFF, 255};
+  AnimPaint paint{};
+  paint.color16 = 0x7FFF;
+  paint.alpha = 255;
   AnimRaster_AddEdge(&r, 40, 0, 40, 64, nullptr, &paint);   // down: left fill = fill 1 = none... right = paint
   AnimRaster_AddEdge(&r, 100, 64, 100, 0, nullptr, &paint);  // up
   AnimRaster_Render(&r, 0, nullptr);
@@ -269,7 +298,9 @@ TEST(PlayerRasterTest, EdgesThatCrossNoSampleRowAddNothing) {
   std::vector<uint16_t> frame(16 * 16, 0);
   AnimRaster r{};
   ASSERT_TRUE(AnimRaster_Init(&r, p.get(), frame.data(), 16, 16, 32, false));
-  AnimPaint paint{0, 0x7FFF, 255};
+  AnimPaint paint{};
+  paint.color16 = 0x7FFF;
+  paint.alpha = 255;
   struct {
     int32_t x0, y0, x1, y1;
     bool kept;
@@ -296,7 +327,9 @@ TEST(PlayerRasterTest, ThePoolDropsEdgesPastItsCapacity) {
   std::vector<uint16_t> frame(16 * 16, 0);
   AnimRaster r{};
   ASSERT_TRUE(AnimRaster_Init(&r, p.get(), frame.data(), 16, 16, 32, false));
-  AnimPaint paint{0, 0x7FFF, 255};
+  AnimPaint paint{};
+  paint.color16 = 0x7FFF;
+  paint.alpha = 255;
   for (int i = 0; i < kAnimEdgeCapacity + 10; ++i) AnimRaster_AddEdge(&r, i % 500, 0, i % 500, 200, &paint, nullptr);
   EXPECT_EQ(r.nextFree, kAnimEdgeCapacity);
   AnimRaster_Render(&r, 0, nullptr);
@@ -329,6 +362,35 @@ TEST(PlayerRasterTest, ColorPackingAndBlending) {
   EXPECT_EQ(AnimColor_Blend(0x1234, 0x7FFF, 0), 0x1234);
   // Alpha 255 reaches 255/256 of the way: white over black stays just short.
   EXPECT_EQ(AnimColor_Blend(0, 0x7FFF, 255), AnimColor_To16(247, 247, 247));
+}
+
+TEST(PlayerRasterTest, LinearGradientSpansStopShortOfTheFractionColumn) {
+  // The same span from 40 to 100 in a linear gradient covers columns 1 to 3.
+  TestPlayer p;
+  std::vector<uint16_t> frame(8 * 4, 0);
+  AnimRaster r{};
+  ASSERT_TRUE(AnimRaster_Init(&r, p.get(), frame.data(), 8, 4, 16, false));
+  uint8_t ramp[256 * 8] = {};
+  for (int i = 0; i < 256; ++i) ramp[8 * i] = ramp[8 * i + 1] = ramp[8 * i + 2] = 248, ramp[8 * i + 3] = 255;
+  AnimPaint paint{0x10, 0, 255, 0, 0, 0, 0, 0, 0, ramp, 0};
+  AnimRaster_AddEdge(&r, 40, 0, 40, 64, nullptr, &paint);
+  AnimRaster_AddEdge(&r, 100, 64, 100, 0, nullptr, &paint);
+  AnimRaster_Render(&r, 0, nullptr);
+  for (int x = 0; x < 8; ++x) EXPECT_EQ(frame[x], (x >= 1 && x <= 3) ? 0x7C00 | 0x03E0 | 0x1F : 0) << x;
+  AnimRaster_Free(&r);
+}
+
+TEST(PlayerShapeTest, GradientRampsInterpolateBetweenStops) {
+  // Two stops, red at 0 and blue at 255: the left edge is red, the right
+  // blue, and the middle column a mix.
+  Scene scene({GradientBox(0x10, {{0, 248, 0, 0, 255}, {255, 0, 0, 248, 255}})}, 32, false);
+  ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
+  EXPECT_EQ(scene.At(1, 16), AnimColor_To16(248, 0, 0));
+  EXPECT_GE(scene.At(30, 16) & 31, 28);
+  EXPECT_LE(scene.At(30, 16) >> 10, 2);
+  const uint16_t mid = scene.At(16, 16);
+  EXPECT_GT(mid >> 10, 8);
+  EXPECT_GT(mid & 31, 8);
 }
 
 TEST(PlayerShapeTest, EndRecordFirstDrawsNothing) {
