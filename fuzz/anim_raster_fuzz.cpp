@@ -1,5 +1,5 @@
-// The rasterizer over random edge lists, and shape drawing over random
-// record bytes. The first byte picks the mode and the frame size; edges are
+// The rasterizer over random edge lists, and shape and morph drawing over
+// random record bytes. The first byte picks the mode and the frame size; edges are
 // five little-endian 16-bit words (x0, y0, x1, y1, fills) scaled to reach
 // past every side of the frame. Every write stays inside the frame (guard
 // words around it stay), the heap's invariants hold, and freeing the
@@ -97,7 +97,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AnimShape_Draw(&r, &shape, &m, nullptr, &cache);
   }
   AnimShapeCache_Free(&r, &cache);
+  r.nextFree = 0;  // the cached edges go with their cache
   AnimStyles_Free(p, fills, 2);  // the gradient's ramp, made at its first draw
+
+  // A morph between the two halves of the bytes.
+  AnimMorphFill morphFills[2]{};
+  morphFills[0].start[3] = 255;
+  morphFills[0].end[0] = 255;
+  morphFills[1].type = 0x12;
+  morphFills[1].count = 2;
+  morphFills[1].records[1].endRatio = 255;
+  AnimMorphLine morphLines[1]{};
+  morphLines[0].endWidth = 300;
+  AnimMorph morph{};
+  morph.fills = morphFills;
+  morph.fillCount = 2;
+  morph.lines = morphLines;
+  morph.lineCount = 1;
+  morph.fillBits = 2;
+  morph.lineBits = 1;
+  const auto half = static_cast<uint32_t>((size - 1) / 2);
+  morph.startEdges = const_cast<uint8_t*>(data + 1);
+  morph.startSize = half;
+  morph.endEdges = const_cast<uint8_t*>(data + 1 + half);
+  morph.endSize = static_cast<uint32_t>(size - 1) - half;
+  AnimMorph_Draw(&r, &morph, &m, nullptr, data[0] * 257u);
+  Check(r.nextFree == 0 && r.lastBucket == -1);
   Check(AnimHeap_Check(&p->heap) == nullptr);
 
   AnimRaster_Free(&r);

@@ -602,3 +602,281 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
   }
   return kAnimShapeDrawn;
 }
+
+namespace {
+
+int32_t Add(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
+
+int32_t Lerp(int32_t a, int32_t b, uint32_t ratio) {
+  // The product wraps as a signed 32-bit one would; the shift is arithmetic.
+  const auto product = static_cast<int32_t>((static_cast<uint32_t>(b) - static_cast<uint32_t>(a)) * ratio);
+  return Add(a, product >> 16);
+}
+
+float LerpF(float a, float b, uint32_t ratio) {
+  return a + (b - a) * static_cast<float>(ratio) * (1.0f / 65536.0f);
+}
+
+void LerpMatrix(const AnimMatrix& s, const AnimMatrix& e, uint32_t ratio, AnimMatrix* out) {
+  out->a = LerpF(s.a, e.a, ratio);
+  out->b = LerpF(s.b, e.b, ratio);
+  out->c = LerpF(s.c, e.c, ratio);
+  out->d = LerpF(s.d, e.d, ratio);
+  out->tx = Lerp(s.tx, e.tx, ratio);
+  out->ty = Lerp(s.ty, e.ty, ratio);
+}
+
+uint8_t LerpByte(uint8_t a, uint8_t b, uint32_t ratio) { return static_cast<uint8_t>(Lerp(a, b, ratio)); }
+
+// One record of either outline of a morph, with its edge as a quadratic
+// curve from the given current point.
+struct MorphRecord {
+  enum Kind { kEnd, kChange, kEdge, kBad } kind;
+  uint32_t flags;
+  int32_t mx, my;
+  uint32_t fill0, fill1, line;
+  int32_t cdx, cdy, dx, dy;
+  bool straight;
+};
+
+MorphRecord ReadMorphRecord(AnimBits* b, uint32_t fillBits, uint32_t lineBits) {
+  MorphRecord r{};
+  if (AnimBits_ReadFlag(b)) {
+    r.kind = MorphRecord::kEdge;
+    r.straight = AnimBits_ReadFlag(b) != 0;
+    const uint32_t n = AnimBits_ReadU(b, 4) + 2;
+    if (r.straight) {
+      if (AnimBits_ReadFlag(b)) {
+        r.dx = AnimBits_ReadS(b, n);
+        r.dy = AnimBits_ReadS(b, n);
+      } else if (AnimBits_ReadFlag(b)) {
+        r.dy = AnimBits_ReadS(b, n);
+      } else {
+        r.dx = AnimBits_ReadS(b, n);
+      }
+      r.cdx = r.dx >> 1;
+      r.cdy = r.dy >> 1;
+    } else {
+      r.cdx = AnimBits_ReadS(b, n);
+      r.cdy = AnimBits_ReadS(b, n);
+      r.dx = AnimBits_ReadS(b, n);
+      r.dy = AnimBits_ReadS(b, n);
+    }
+  } else {
+    r.flags = AnimBits_ReadU(b, 5);
+    r.kind = r.flags ? MorphRecord::kChange : MorphRecord::kEnd;
+    if (r.flags & 1) {
+      const uint32_t n = AnimBits_ReadU(b, 5);
+      r.mx = AnimBits_ReadS(b, n);
+      r.my = AnimBits_ReadS(b, n);
+    }
+    if (r.flags & 2) r.fill0 = AnimBits_ReadU(b, fillBits);
+    if (r.flags & 4) r.fill1 = AnimBits_ReadU(b, fillBits);
+    if (r.flags & 8) r.line = AnimBits_ReadU(b, lineBits);
+    if (r.flags & 16) r.kind = MorphRecord::kBad;  // morph outlines carry no new styles
+  }
+  if (b->overrun) r.kind = MorphRecord::kBad;
+  return r;
+}
+
+// Control point and anchor of an edge from (x, y); the point moves to the anchor.
+void Advance(const MorphRecord& r, int32_t* x, int32_t* y, int32_t* cx, int32_t* cy) {
+  *cx = Add(*x, r.cdx);
+  *cy = Add(*y, r.cdy);
+  if (r.straight) {
+    *x = Add(*x, r.dx);
+    *y = Add(*y, r.dy);
+  } else {
+    *x = Add(*cx, r.dx);
+    *y = Add(*cy, r.dy);
+  }
+}
+
+// The morph's styles at one ratio as an ordinary style set.
+bool MorphStyles(AnimPlayer* p, const AnimMorph* m, uint32_t ratio, AnimStyleSet* out) {
+  *out = AnimStyleSet{};
+  if (m->fillCount) {
+    out->fills = static_cast<AnimFillStyle*>(AnimPlayer_Alloc(p, static_cast<int32_t>(sizeof(AnimFillStyle) * m->fillCount)));
+    if (!out->fills) return false;
+    out->fillCount = m->fillCount;
+  }
+  for (uint32_t i = 0; i < m->fillCount; ++i) {
+    const AnimMorphFill& f = m->fills[i];
+    AnimFillStyle& o = out->fills[i];
+    o.type = f.type;
+    o.r = LerpByte(f.start[0], f.end[0], ratio);
+    o.g = LerpByte(f.start[1], f.end[1], ratio);
+    o.b = LerpByte(f.start[2], f.end[2], ratio);
+    o.a = LerpByte(f.start[3], f.end[3], ratio);
+    LerpMatrix(f.startMatrix, f.endMatrix, ratio, &o.matrix);
+    o.bitmapId = f.bitmapId;
+    o.count = f.count;
+    for (uint32_t k = 0; k < f.count && k < 8; ++k) {
+      const AnimMorphGradientRecord& g = f.records[k];
+      o.records[k] = AnimGradientRecord{LerpByte(g.startRatio, g.endRatio, ratio),
+                                        LerpByte(g.startColor[0], g.endColor[0], ratio),
+                                        LerpByte(g.startColor[1], g.endColor[1], ratio),
+                                        LerpByte(g.startColor[2], g.endColor[2], ratio),
+                                        LerpByte(g.startColor[3], g.endColor[3], ratio)};
+    }
+  }
+  if (m->lineCount) {
+    out->lines = static_cast<AnimLineStyle*>(AnimPlayer_Alloc(p, static_cast<int32_t>(sizeof(AnimLineStyle) * m->lineCount)));
+    if (!out->lines) return false;
+    out->lineCount = m->lineCount;
+  }
+  for (uint32_t i = 0; i < m->lineCount; ++i) {
+    const AnimMorphLine& l = m->lines[i];
+    AnimLineStyle& o = out->lines[i];
+    o.width = static_cast<uint32_t>(Lerp(static_cast<int32_t>(l.startWidth), static_cast<int32_t>(l.endWidth), ratio));
+    o.r = LerpByte(l.start[0], l.end[0], ratio);
+    o.g = LerpByte(l.start[1], l.end[1], ratio);
+    o.b = LerpByte(l.start[2], l.end[2], ratio);
+    o.a = LerpByte(l.start[3], l.end[3], ratio);
+  }
+  return true;
+}
+
+}  // namespace
+
+void AnimMorph_Bounds(const AnimMorph* m, AnimRect* out) {
+  out->xmin = m->bounds.xmin < m->endBounds.xmin ? m->bounds.xmin : m->endBounds.xmin;
+  out->ymin = m->bounds.ymin < m->endBounds.ymin ? m->bounds.ymin : m->endBounds.ymin;
+  out->xmax = m->bounds.xmax > m->endBounds.xmax ? m->bounds.xmax : m->endBounds.xmax;
+  out->ymax = m->bounds.ymax > m->endBounds.ymax ? m->bounds.ymax : m->endBounds.ymax;
+}
+
+uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix* matrix, const AnimCxform* cxform,
+                        uint32_t ratio) {
+  if (!r->ready) return kAnimShapeBad;
+  if (ratio > 65535) ratio = 65535;
+  Path path{};
+  path.r = r;
+  path.p = r->player;
+  path.cx = cxform;
+  path.strokeTail = &path.strokes;
+  path.poolStart = r->nextFree;
+  AnimMatrix_Concat(&path.m, &r->view, matrix);
+  path.mirrored = path.m.a * path.m.d < 0;
+  AnimPaint textPaint{};
+  textPaint.color16 = r->text16;
+  textPaint.alpha = r->text[3];
+  AnimStyleSet styles;
+  AnimDrawSet* sets = nullptr;
+  const bool built = MorphStyles(path.p, morph, ratio, &styles);
+  AnimDrawSet* set = nullptr;
+  if (built) set = PushSet(&path, &sets, styles, true);
+  if (!set) {
+    if (!sets || sets->styles.fills != styles.fills) {
+      AnimStyles_Free(path.p, styles.fills, styles.fillCount);
+      AnimPlayer_Free(path.p, styles.fills);
+      AnimPlayer_Free(path.p, styles.lines);
+    }
+    FreeSets(path.p, sets);
+    return kAnimShapeAborted;
+  }
+  // The end outline is a shape of its own: its index-bits byte comes first.
+  AnimBits start, end;
+  AnimBits_Reset(&start, morph->startEdges, morph->startSize);
+  AnimBits_Reset(&end, morph->endEdges, morph->endSize);
+  AnimBits_ReadU8(&end);
+  int32_t sx = 0, sy = 0, ex = 0, ey = 0;
+  bool moved = false;
+  auto moveTo = [&](int32_t x, int32_t y) {
+    AnimMatrix_Apply(&path.m, x, y, &path.x, &path.y);
+    path.segments = 0;
+    path.firstSegment = 1;
+    moved = true;
+  };
+  auto curve = [&](const MorphRecord& a, const MorphRecord& b) {
+    int32_t scx, scy, ecx, ecy;
+    Advance(a, &sx, &sy, &scx, &scy);
+    Advance(b, &ex, &ey, &ecx, &ecy);
+    int32_t cx, cy, ax, ay;
+    AnimMatrix_Apply(&path.m, Lerp(scx, ecx, ratio), Lerp(scy, ecy, ratio), &cx, &cy);
+    AnimMatrix_Apply(&path.m, Lerp(sx, ex, ratio), Lerp(sy, ey, ratio), &ax, &ay);
+    ++path.segments;
+    Subdivide(&path, cx, cy, ax, ay, 3);
+  };
+  auto flushIfEmpty = [&]() {
+    if (path.segments == 0) Flush(&path);
+  };
+  const uint32_t fillBits = morph->fillBits, lineBits = morph->lineBits;
+  while (!path.failed && !AnimPlayer_Aborted(path.p)) {
+    const MorphRecord a = ReadMorphRecord(&start, fillBits, lineBits);
+    if (a.kind == MorphRecord::kEnd) break;
+    if (a.kind == MorphRecord::kBad) {
+      path.failed = true;
+      break;
+    }
+    if (a.kind == MorphRecord::kChange) {
+      auto select = [&](uint32_t index, const AnimPaint** outPaint) {
+        if (index == 0) *outPaint = nullptr;
+        else if (set->styles.fillCount == 0) *outPaint = &textPaint;
+        else if (index <= set->styles.fillCount) *outPaint = &set->paints[index - 1];
+        else path.failed = true;
+      };
+      if (a.flags & 2) select(a.fill0, &path.fill0);
+      if (a.flags & 4) select(a.fill1, &path.fill1);
+      if (a.flags & 8) {
+        if (a.line == 0) {
+          path.line = nullptr;
+        } else if (a.line <= set->styles.lineCount) {
+          path.line = &set->paints[set->styles.fillCount + a.line - 1];
+          path.lineWidth = set->styles.lines[a.line - 1].width;
+        } else {
+          path.failed = true;
+        }
+      }
+      if (path.failed || !(a.flags & 1)) continue;
+      flushIfEmpty();
+      sx = a.mx;
+      sy = a.my;
+      const MorphRecord b = ReadMorphRecord(&end, 0, 0);
+      if (b.kind == MorphRecord::kChange) {
+        if (b.flags & 1) {
+          ex = b.mx;
+          ey = b.my;
+        }
+        moveTo(Lerp(sx, ex, ratio), Lerp(sy, ey, ratio));
+      } else if (b.kind == MorphRecord::kEdge) {
+        if (!moved) moveTo(0, 0);
+        moveTo(Lerp(sx, ex, ratio), Lerp(sy, ey, ratio));
+        const MorphRecord next = ReadMorphRecord(&start, fillBits, lineBits);
+        if (next.kind != MorphRecord::kEdge) {
+          path.failed = true;
+          break;
+        }
+        curve(next, b);
+      } else {
+        path.failed = true;
+      }
+      continue;
+    }
+    if (!moved) moveTo(0, 0);
+    MorphRecord b = ReadMorphRecord(&end, 0, 0);
+    if (b.kind == MorphRecord::kChange) {
+      flushIfEmpty();
+      if (b.flags & 1) {
+        ex = b.mx;
+        ey = b.my;
+      }
+      moveTo(Lerp(sx, ex, ratio), Lerp(sy, ey, ratio));
+      b = ReadMorphRecord(&end, 0, 0);
+    }
+    if (b.kind != MorphRecord::kEdge) {
+      path.failed = true;
+      break;
+    }
+    curve(a, b);
+  }
+  if (!AnimPlayer_Aborted(path.p)) Flush(&path);
+  FreeStrokes(path.p, path.strokes);
+  for (int32_t b = r->firstBucket; b <= r->lastBucket && b < r->bucketCount; ++b) r->buckets[b] = nullptr;
+  r->lastBucket = -1;
+  r->firstBucket = r->bucketCount;
+  r->nextFree = path.poolStart;
+  FreeSets(path.p, sets);
+  if (AnimPlayer_Aborted(path.p)) return kAnimShapeAborted;
+  return path.failed ? kAnimShapeBad : kAnimShapeDrawn;
+}

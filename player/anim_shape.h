@@ -68,3 +68,10 @@ void AnimShapeCache_Free(AnimRaster* r, AnimShapeCache* cache);
 // caller then resets the pool and drops every object's cache.
 bool AnimRaster_PoolLow(const AnimRaster* r);
 void AnimStyles_Free(AnimPlayer* p, AnimFillStyle* fills, uint32_t count);
+
+// Draws a morph shape at a ratio from 0 (its start) to 65535 (its end),
+// interpolating every point and style value; morphs are never cached.
+uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix* matrix, const AnimCxform* cxform,
+                        uint32_t ratio);
+// The union of the start and end bounds, whatever the ratio.
+void AnimMorph_Bounds(const AnimMorph* morph, AnimRect* out);

@@ -137,6 +137,7 @@ class Scene {
   int Count(uint16_t color) const { return static_cast<int>(std::count(frame_.begin(), frame_.end(), color)); }
   void Fill(uint16_t c) { std::fill(frame_.begin(), frame_.end(), c); }
   AnimRaster& raster() { return raster_; }
+  AnimDictNode* dictionary() { return stream_.dictionary; }
   TestPlayer& player() { return p_; }
   std::vector<uint16_t>& frame() { return frame_; }
 
@@ -536,6 +537,58 @@ TEST(PlayerShapeTest, ACachedRedrawMatchesAnUncachedDraw) {
       AnimShapeCache_Free(&cached.raster(), &cache);
     }
   }
+}
+
+// A morph from a small box at the top left to a large one, its solid fill
+// going from the writer's dark start colour to its end colour.
+Bytes MorphBoxes() {
+  Bytes start{(2 << 4) | 1};
+  const Bytes startRecords = Records(2, 1).Change(-1, 1, -1, true, 40, 40).Box(200, 200).End();
+  start.insert(start.end(), startRecords.begin(), startRecords.end());
+  Bytes end{0};
+  const Bytes endRecords = Records(0, 0).Move(100, 60).Box(480, 520).End();
+  end.insert(end.end(), endRecords.begin(), endRecords.end());
+  return movie::Morph(1, start, end);
+}
+
+TEST(PlayerMorphTest, RatiosMatchTheirGoldenImages) {
+  // The colour transform stretches the writer's dark colours into view and
+  // makes them opaque.
+  const AnimCxform cx{256, 255, 256 * 40, 0, 256 * 40, 0, 256 * 30, 0};
+  for (uint32_t ratio : {0u, 32768u, 65535u}) {
+    SCOPED_TRACE(ratio);
+    Scene scene({MorphBoxes()}, 32, false);
+    AnimChar* c = AnimDict_Find(scene.dictionary(), 1);
+    ASSERT_NE(c, nullptr);
+    AnimMatrix identity;
+    AnimMatrix_SetIdentity(&identity);
+    EXPECT_EQ(AnimMorph_Draw(&scene.raster(), static_cast<const AnimMorph*>(c->body), &identity, &cx, ratio),
+              kAnimShapeDrawn);
+    EXPECT_EQ(scene.raster().nextFree, 0);  // never cached
+    EXPECT_TRUE(GoldenMatches(GoldenPath("anim_morph_" + std::to_string(ratio)), scene.Image()));
+  }
+}
+
+TEST(PlayerMorphTest, RatioZeroDrawsTheStartOutlineWithTheStartColour) {
+  Scene scene({MorphBoxes()}, 32, false);
+  const auto* m = static_cast<const AnimMorph*>(AnimDict_Find(scene.dictionary(), 1)->body);
+  AnimMatrix identity;
+  AnimMatrix_SetIdentity(&identity);
+  const AnimCxform cx{256, 255, 256 * 40, 0, 256 * 40, 0, 256 * 30, 0};
+  ASSERT_EQ(AnimMorph_Draw(&scene.raster(), m, &identity, &cx, 0), kAnimShapeDrawn);
+  const uint16_t startColour = static_cast<uint16_t>(AnimColor_To16(40, 80, 90));
+  EXPECT_EQ(scene.At(5, 5), startColour);
+  EXPECT_EQ(scene.At(15, 15), 0);  // beyond the start box
+}
+
+TEST(PlayerMorphTest, BoundsAreTheUnionWhateverTheRatio) {
+  Scene scene({MorphBoxes()}, 32, false);
+  const auto* m = static_cast<const AnimMorph*>(AnimDict_Find(scene.dictionary(), 1)->body);
+  AnimRect r;
+  AnimMorph_Bounds(m, &r);
+  EXPECT_EQ(r.xmin, 0);
+  EXPECT_EQ(r.xmax, 20);
+  EXPECT_EQ(r.ymax, 20);
 }
 
 }  // namespace
