@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -589,6 +591,42 @@ TEST(PlayerMorphTest, BoundsAreTheUnionWhateverTheRatio) {
   EXPECT_EQ(r.xmin, 0);
   EXPECT_EQ(r.xmax, 20);
   EXPECT_EQ(r.ymax, 20);
+}
+
+}  // namespace
+
+namespace {
+
+// Many thin slivers: close to the pool's 1,800 edges in one shape.
+Bytes ManyEdgesShape() {
+  Records r(1, 0);
+  for (int i = 0; i < 440; ++i) r.Change(-1, 1, -1, true, 20 + (i % 40) * 15, 20 + (i / 40) * 55).Box(10, 50);
+  return ShapeTag(2, 1, {kGreen}, {}, 1, 0, r.End());
+}
+
+// Nanoseconds per frame for a few looks at the handset's frame sizes, in
+// both modes. Run by hand: --gtest_also_run_disabled_tests.
+TEST(PlayerRasterBench, DISABLED_NanosecondsPerFrame) {
+  const LookCase looks[] = {{"curve", CurveShape}, {"linear", LinearShape}, {"radial", RadialShape},
+                            {"many_edges", ManyEdgesShape}};
+  for (const LookCase& c : looks) {
+    for (int side : {128, 176, 240}) {
+      for (bool smooth : {false, true}) {
+        Scene scene({c.shape()}, side, smooth);
+        AnimMatrix m;
+        AnimMatrix_SetIdentity(&m);
+        m.a = m.d = static_cast<float>(side) / 32.0f;
+        const AnimShape* shape = scene.Shape(1);
+        ASSERT_NE(shape, nullptr);
+        const int frames = 200;
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int i = 0; i < frames; ++i) AnimShape_Draw(&scene.raster(), shape, &m, nullptr, nullptr);
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0);
+        std::printf("%-10s %3d %-6s %10lld ns/frame\n", c.name, side, smooth ? "smooth" : "plain",
+                    static_cast<long long>(ns.count() / frames));
+      }
+    }
+  }
 }
 
 }  // namespace
