@@ -240,11 +240,15 @@ bool GoesBefore(const AnimEdge* fresh, const AnimEdge* old) {
   return false;
 }
 
-// Each new edge is placed against the whole list, earlier new ones of the
-// same bucket included, so ties between them follow the slope rule too.
+// Each new edge is placed against the list with earlier new ones of the
+// same bucket included, so ties between them follow the slope rule too. The
+// bucket is in x order, so the search for each starts at the first entry
+// whose x reaches the previous one's: everything before lies strictly left.
 AnimEdge* Merge(AnimEdge* active, AnimEdge* bucket) {
+  AnimEdge** from = &active;
   for (AnimEdge* e = bucket; e; e = e->nextInBucket) {
-    AnimEdge** link = &active;
+    while (*from && (*from)->x < e->x) from = &(*from)->nextActive;
+    AnimEdge** link = from;
     while (*link && !GoesBefore(e, *link)) link = &(*link)->nextActive;
     e->nextActive = *link;
     *link = e;

@@ -243,6 +243,14 @@ Bytes TranslucentRadialShape() {
   return movie::Tag(32, w.bytes());
 }
 
+// Many thin diamonds: 1,760 edges, close to the pool's 1,800, in one shape.
+Bytes ManyEdgesShape() {
+  Records r(1, 0);
+  for (int i = 0; i < 440; ++i)
+    r.Change(-1, 1, -1, true, 25 + (i % 40) * 15, 20 + (i / 40) * 55).To(5, 25).To(-5, 25).To(-5, -25).To(5, -25);
+  return ShapeTag(2, 1, {kGreen}, {}, 1, 0, r.End());
+}
+
 struct LookCase {
   const char* name;
   Bytes (*shape)();
@@ -394,6 +402,32 @@ TEST(PlayerShapeTest, GradientRampsInterpolateBetweenStops) {
   const uint16_t mid = scene.At(16, 16);
   EXPECT_GT(mid >> 10, 8);
   EXPECT_GT(mid & 31, 8);
+}
+
+TEST(PlayerShapeTest, TheBitReaderSignExtendsAndAlignsForBytes) {
+  // 101 then 1111 then 0: unsigned 5, signed -1 (4 bits), a zero-width 0;
+  // the byte read drops the rest of the partial byte.
+  const uint8_t data[] = {0xBE, 0x12, 0x34, 0x80};
+  AnimBits b;
+  AnimBits_Reset(&b, data, sizeof data);
+  EXPECT_EQ(AnimBits_ReadU(&b, 3), 5u);
+  EXPECT_EQ(AnimBits_ReadS(&b, 4), -1);
+  EXPECT_EQ(AnimBits_ReadS(&b, 0), 0);
+  EXPECT_EQ(AnimBits_ReadU8(&b), 0x12u);
+  EXPECT_EQ(AnimBits_ReadU16(&b), 0x8034u);
+  EXPECT_EQ(b.overrun, 0u);
+  EXPECT_EQ(AnimBits_ReadFlag(&b), 0u);
+  EXPECT_EQ(b.overrun, 1u);
+}
+
+TEST(PlayerShapeTest, CachedEdgesStayInThePoolUntilItRunsLow) {
+  Scene scene({ManyEdgesShape()}, 32, false);
+  AnimShapeCache cache{};
+  EXPECT_FALSE(AnimRaster_PoolLow(&scene.raster()));
+  ASSERT_EQ(scene.Draw(1, nullptr, nullptr, &cache), kAnimShapeDrawn);
+  EXPECT_GT(scene.raster().nextFree, kAnimEdgeCapacity * 3 / 4);
+  EXPECT_TRUE(AnimRaster_PoolLow(&scene.raster()));
+  AnimShapeCache_Free(&scene.raster(), &cache);
 }
 
 TEST(PlayerShapeTest, EndRecordFirstDrawsNothing) {
@@ -596,13 +630,6 @@ TEST(PlayerMorphTest, BoundsAreTheUnionWhateverTheRatio) {
 }  // namespace
 
 namespace {
-
-// Many thin slivers: close to the pool's 1,800 edges in one shape.
-Bytes ManyEdgesShape() {
-  Records r(1, 0);
-  for (int i = 0; i < 440; ++i) r.Change(-1, 1, -1, true, 20 + (i % 40) * 15, 20 + (i / 40) * 55).Box(10, 50);
-  return ShapeTag(2, 1, {kGreen}, {}, 1, 0, r.End());
-}
 
 // Nanoseconds per frame for a few looks at the handset's frame sizes, in
 // both modes. Run by hand: --gtest_also_run_disabled_tests.
