@@ -617,6 +617,35 @@ TEST(PlayerMorphTest, RatioZeroDrawsTheStartOutlineWithTheStartColour) {
   EXPECT_EQ(scene.At(15, 15), 0);  // beyond the start box
 }
 
+TEST(PlayerMorphTest, AStraightEdgePairedWithACurveBowsHalfway) {
+  // The start's bottom edge is straight, the end's bows down by 300 twips;
+  // halfway the bottom bulges by a quarter of that at its middle.
+  Bytes start{(2 << 4) | 1};
+  const Bytes s0 =
+      Records(2, 1).Change(-1, 1, -1, true, 40, 40).To(560, 0).To(0, 200).To(-560, 0).To(0, -200).End();
+  start.insert(start.end(), s0.begin(), s0.end());
+  Bytes end{0};
+  const Bytes e0 =
+      Records(0, 0).Move(40, 40).To(560, 0).To(0, 200).Curve(-280, 300, -280, -300).To(0, -200).End();
+  end.insert(end.end(), e0.begin(), e0.end());
+  const AnimCxform cx{256, 255, 256 * 40, 0, 256 * 40, 0, 256 * 30, 0};
+  AnimMatrix identity;
+  AnimMatrix_SetIdentity(&identity);
+  int depth[2] = {};
+  for (uint32_t ratio : {0u, 32768u}) {
+    Scene scene({movie::Morph(1, start, end)}, 32, false);
+    const auto* m = static_cast<const AnimMorph*>(AnimDict_Find(scene.dictionary(), 1)->body);
+    ASSERT_EQ(AnimMorph_Draw(&scene.raster(), m, &identity, &cx, ratio), kAnimShapeDrawn);
+    for (int y = 0; y < 32; ++y) depth[ratio ? 1 : 0] += scene.At(16, y) != 0;
+    if (ratio) {
+      EXPECT_TRUE(GoldenMatches(GoldenPath("anim_morph_curve"), scene.Image()));
+    }
+  }
+  // 75 twips more at the middle: nearly four pixels.
+  EXPECT_GE(depth[1] - depth[0], 3);
+  EXPECT_LE(depth[1] - depth[0], 4);
+}
+
 TEST(PlayerMorphTest, BoundsAreTheUnionWhateverTheRatio) {
   Scene scene({MorphBoxes()}, 32, false);
   const auto* m = static_cast<const AnimMorph*>(AnimDict_Find(scene.dictionary(), 1)->body);
