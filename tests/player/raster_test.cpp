@@ -297,8 +297,8 @@ TEST(PlayerRasterTest, SpanColumnsFollowTheFractionRule) {
   AnimPaint paint{};
   paint.color16 = 0x7FFF;
   paint.alpha = 255;
-  AnimRaster_AddEdge(&r, 40, 0, 40, 64, nullptr, &paint);   // going down: the paint lies to its right
-  AnimRaster_AddEdge(&r, 100, 64, 100, 0, nullptr, &paint);  // going up: the paint lies to its left
+  AnimRaster_AddEdge(&r, 40, 0, 40, 64, nullptr, &paint);   // fill 1 of both edges: the walk
+  AnimRaster_AddEdge(&r, 100, 64, 100, 0, nullptr, &paint);  // settles which side is inside
   AnimRaster_Render(&r, 0, nullptr);
   for (int x = 0; x < 8; ++x) EXPECT_EQ(frame[x], (x >= 1 && x <= 4) ? 0x7FFF : 0) << x;
   AnimRaster_Free(&r);
