@@ -258,6 +258,7 @@ void ReadShape(AnimStream* s, bool alpha) {
   auto* shape = static_cast<AnimShape*>(Alloc(s, sizeof(AnimShape)));
   if (!shape) return;
   AnimChar_InitHeader(&shape->header, kAnimShape, AnimParse_ReadU16(s), shape);
+  shape->hasAlpha = alpha ? 1 : 0;
   AnimParse_ReadRect(s, &shape->bounds);
   if (!ReadStyles(s, &shape->styles, alpha)) {
     AnimChar_Free(s->player, &shape->header);

@@ -149,6 +149,7 @@ struct AnimShape {
   uint8_t fillBits, lineBits;
   uint8_t* records;  // the shape records as they came
   uint32_t recordSize;
+  uint32_t hasAlpha;  // colours in records' new style arrays carry an A byte
 };
 
 struct AnimGlyph {

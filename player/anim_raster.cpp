@@ -1,0 +1,492 @@
+#include "player/anim_raster.h"
+
+#include <cstring>
+
+#include "player/anim_player.h"
+
+namespace {
+
+// Keeps device coordinates where x * 256 and the slope products stay inside
+// 32 bits; anything beyond lies far outside every frame.
+constexpr int32_t kCoordLimit = 1 << 21;
+
+int32_t ClampCoord(int32_t v) {
+  if (v > kCoordLimit) return kCoordLimit;
+  if (v < -kCoordLimit) return -kCoordLimit;
+  return v;
+}
+
+int32_t Bound(int64_t v) {
+  if (v > INT32_MAX) return INT32_MAX;
+  if (v < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(v);
+}
+
+uint16_t* Row(AnimRaster* r, int32_t row) {
+  return reinterpret_cast<uint16_t*>(reinterpret_cast<uint8_t*>(r->pixels) + static_cast<intptr_t>(row) * r->rowPitch);
+}
+
+int32_t BucketLimit(const AnimRaster* r) { return r->smooth ? 2 * r->height - 2 : r->height - 1; }
+
+void SpanSolid(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+  uint16_t* px = Row(r, row);
+  const int32_t first = x0 >> 5, last = x1 >> 5;
+  const uint16_t c = static_cast<uint16_t>(s->color16);
+  int32_t end = last;
+  if (first != last && (x1 & 31) && last + 1 < r->width) end = last + 1;
+  if (s->alpha >= 255) {
+    for (int32_t x = first; x <= end; ++x) px[x] = c;
+    return;
+  }
+  if (first == last) {
+    const int32_t lp = 255 - 8 * (x0 & 31), rp = 8 * (x1 & 31);
+    const int32_t cover = rp + lp - 255;
+    px[first] = AnimColor_Blend(px[first], c, static_cast<uint32_t>(static_cast<int32_t>(s->alpha) * cover) >> 8);
+    return;
+  }
+  for (int32_t x = first; x <= end; ++x) px[x] = AnimColor_Blend(px[x], c, s->alpha);
+}
+
+void SpanSolidAA(AnimRaster* r, const AnimPaint* s, int32_t x0, int32_t x1) {
+  const int32_t first = x0 >> 5, last = x1 >> 5;
+  const uint16_t c = static_cast<uint16_t>(s->color16);
+  const bool opaque = s->alpha >= 255;
+  const uint32_t alpha = s->alpha;
+  auto part = [&](int32_t cover) -> uint32_t {
+    return opaque ? static_cast<uint32_t>(cover) >> 1 : (static_cast<uint32_t>(cover) * alpha) >> 9;
+  };
+  auto add = [&](int32_t x, uint32_t cover) {
+    if (x < 0 || x >= r->width) return;
+    r->colourRow[x] = c;
+    r->coverageRow[x] += cover;
+  };
+  const int32_t lp = 255 - 8 * (x0 & 31), rp = 8 * (x1 & 31);
+  if (first == last) {
+    add(first, part(rp + lp - 255));
+  } else {
+    int32_t x = first;
+    if (x0 & 31) add(x++, part(lp));
+    const uint32_t full = opaque ? 127 : alpha >> 1;
+    for (; x <= last; ++x) add(x, full);
+    if (x1 & 31) add(last + 1, part(rp));
+  }
+  if (r->rowMinX < 0 || x0 < r->rowMinX) r->rowMinX = x0;
+  const int32_t right = (x1 & 31) ? x1 + 32 : x1;
+  if (right > r->rowMaxX) r->rowMaxX = right;
+}
+
+int32_t Trunc(float v) {
+  if (!(v == v)) return 0;
+  if (v >= 2147483520.0f) return INT32_MAX;
+  if (v <= -2147483648.0f) return INT32_MIN;
+  return static_cast<int32_t>(v);
+}
+
+// Ramp index of a gradient at (u, v), both already in the span's fixed point.
+uint32_t RampIndex(const AnimPaint* s, int32_t u, int32_t v) {
+  if (s->kind == 0x10) {
+    const int32_t i = u >> 7;
+    return static_cast<uint32_t>(i < 0 ? 0 : i > 255 ? 255 : i);
+  }
+  const int64_t x = u >> 7, y = v >> 7;
+  const int64_t sum = x * x + y * y;
+  return sum < 65536 ? AnimISqrt(static_cast<uint32_t>(sum)) : 255;
+}
+
+void SpanGradient(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+  if (!s->ramp) return;
+  const int32_t first = x0 >> 5, last = x1 >> 5;
+  const float fx = static_cast<float>(first), fy = static_cast<float>(row);
+  int32_t u = static_cast<int32_t>(static_cast<uint32_t>(Trunc(s->a * fx + s->b * fy)) + static_cast<uint32_t>(s->tx));
+  int32_t v = static_cast<int32_t>(static_cast<uint32_t>(Trunc(s->c * fx + s->d * fy)) + static_cast<uint32_t>(s->ty));
+  const int32_t du = Trunc(s->a), dv = Trunc(s->c);
+  const int32_t lp = 255 - 8 * (x0 & 31), rp = 8 * (x1 & 31);
+  uint16_t* px = r->smooth ? nullptr : Row(r, row);
+  for (int32_t x = first; x <= last && x < r->width; ++x) {
+    const uint8_t* c = s->ramp + 8 * RampIndex(s, u, v);
+    u = static_cast<int32_t>(static_cast<uint32_t>(u) + static_cast<uint32_t>(du));
+    v = static_cast<int32_t>(static_cast<uint32_t>(v) + static_cast<uint32_t>(dv));
+    if (x < 0) continue;
+    const uint16_t c16 = static_cast<uint16_t>(AnimColor_To16(c[0], c[1], c[2]));
+    if (!r->smooth) {
+      if (!s->translucent) {
+        px[x] = c16;
+      } else {
+        uint8_t out[3];
+        AnimColor_Blend24(px[x], c, c[3], out);
+        px[x] = static_cast<uint16_t>(AnimColor_To16(out[0], out[1], out[2]));
+      }
+      continue;
+    }
+    int32_t cover = 255;
+    if (first == last) cover = rp + lp - 255;
+    else if (x == first && (x0 & 31)) cover = lp;
+    else if (x == last && (x1 & 31)) cover = rp;
+    const uint32_t add = s->translucent ? (static_cast<uint32_t>(cover) * c[3]) >> 9 : static_cast<uint32_t>(cover) >> 1;
+    r->colourRow[x] = c16;
+    r->coverageRow[x] += add;
+  }
+  if (r->smooth) {
+    if (r->rowMinX < 0 || x0 < r->rowMinX) r->rowMinX = x0;
+    if (x1 > r->rowMaxX) r->rowMaxX = x1;
+  }
+}
+
+void DrawSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+  if (x1 <= x0) return;
+  const int32_t left = r->clipLeft * 32, right = r->clipRight * 32;
+  if (x1 < left || x0 > right) return;
+  if (x0 < left) x0 = left;
+  if (x1 > right) x1 = right;
+  if (x0 < r->dirtyXMin) x0 = r->dirtyXMin;
+  if (x1 > r->dirtyXMax) x1 = r->dirtyXMax;
+  if (x1 < x0) return;
+  if (s->kind == 0x10 || s->kind == 0x12) {
+    SpanGradient(r, s, row, x0, x1);
+    return;
+  }
+  if (s->kind != 0) return;  // bitmap fills are not drawn by this renderer yet
+  if (r->smooth) SpanSolidAA(r, s, x0, x1);
+  else SpanSolid(r, s, row, x0, x1);
+}
+
+bool Connected(const AnimEdge* e, const AnimEdge* n) {
+  return (e->xBottom == n->xTop && e->yBottom == n->yTop) || (e->xTop == n->xBottom && e->yTop == n->yBottom);
+}
+
+// Walks the active list pairwise and fills between neighbours, settling which
+// side of each edge is inside as it goes.
+void DrawRowSpans(AnimRaster* r, AnimEdge* active, int32_t row) {
+  if (!active) return;
+  if (active->left && !active->right) {
+    active->right = active->left;
+    active->left = nullptr;
+  }
+  uint32_t count = 0;
+  for (AnimEdge* e = active; e->nextActive; e = e->nextActive) {
+    AnimEdge* n = e->nextActive;
+    if (e->right != n->left && e->right != n->right && n->left == n->right) n->left = n->right = e->right;
+    if (Connected(e, n)) {
+      n->left = e->left;
+      n->right = e->right;
+      continue;
+    }
+    ++count;
+    const AnimPaint* s;
+    if (e->right == n->left) {
+      s = e->right;
+    } else if (e->right == n->right) {
+      if ((count & 1) == 0 || e->right) {
+        const AnimPaint* t = n->left;
+        n->left = n->right;
+        n->right = t;
+        s = e->right;
+      } else {
+        s = n->left;
+      }
+    } else if (!n->right) {
+      n->right = n->left;
+      n->left = nullptr;
+      s = e->right;
+    } else if (!e->right) {
+      s = n->left;
+    } else {
+      s = e->right;
+    }
+    if (s) DrawSpan(r, s, row, e->x >> 8, n->x >> 8);
+  }
+}
+
+// Drops edges that end above this sample row, steps the rest one row on.
+AnimEdge* StepActive(AnimRaster* r, AnimEdge* active, int32_t b) {
+  const int32_t extra = r->smooth ? 64 : 1;
+  AnimEdge** link = &active;
+  while (*link) {
+    AnimEdge* e = *link;
+    const int32_t e2 = (e->yBottom >> 5) == r->lastBucket ? extra : 0;
+    if (32 * b < e->yBottom + e2) {
+      e->x = Bound(static_cast<int64_t>(e->x) + static_cast<int64_t>(e->slope) * 32);
+      link = &e->nextActive;
+    } else {
+      *link = e->nextActive;
+    }
+  }
+  // Edges that crossed since the last row swap places (a stable insertion
+  // sort: the list is nearly in order, and equal x keeps its order).
+  AnimEdge* sorted = nullptr;
+  AnimEdge* last = nullptr;
+  while (active) {
+    AnimEdge* e = active;
+    active = e->nextActive;
+    e->nextActive = nullptr;
+    if (!last || last->x <= e->x) {  // still in order: append
+      if (last) last->nextActive = e;
+      else sorted = e;
+      last = e;
+      continue;
+    }
+    AnimEdge** at = &sorted;
+    while ((*at)->x <= e->x) at = &(*at)->nextActive;
+    e->nextActive = *at;
+    *at = e;
+  }
+  return sorted;
+}
+
+bool GoesBefore(const AnimEdge* fresh, const AnimEdge* old) {
+  if (fresh->x != old->x) return fresh->x < old->x;
+  if (fresh->xTop == old->xTop && fresh->slope < old->slope) return true;
+  if (fresh->xBottom == old->xBottom && fresh->slope > old->slope) return true;
+  return false;
+}
+
+// Each new edge is placed against the list with earlier new ones of the
+// same bucket included, so ties between them follow the slope rule too. The
+// bucket is in x order, so the search for each starts at the first entry
+// whose x reaches the previous one's: everything before lies strictly left.
+AnimEdge* Merge(AnimEdge* active, AnimEdge* bucket) {
+  AnimEdge** from = &active;
+  for (AnimEdge* e = bucket; e; e = e->nextInBucket) {
+    while (*from && (*from)->x < e->x) from = &(*from)->nextActive;
+    AnimEdge** link = from;
+    while (*link && !GoesBefore(e, *link)) link = &(*link)->nextActive;
+    e->nextActive = *link;
+    *link = e;
+  }
+  return active;
+}
+
+void Composite(AnimRaster* r, int32_t row) {
+  if (r->rowMinX <= -1) return;
+  uint16_t* px = Row(r, row);
+  int32_t last = r->rowMaxX >> 5;
+  if (last >= r->width) last = r->width - 1;
+  for (int32_t x = r->rowMinX >> 5; x <= last; ++x) {
+    uint32_t cover = r->coverageRow[x];
+    if (cover > 255) cover = 255;
+    px[x] = AnimColor_Blend(px[x], r->colourRow[x], cover);
+  }
+}
+
+void RenderBuckets(AnimRaster* r) {
+  AnimEdge* active = nullptr;
+  if (!r->smooth) {
+    for (int32_t b = r->firstBucket; b <= r->lastBucket; ++b) {
+      active = StepActive(r, active, b);
+      active = Merge(active, r->buckets[b]);
+      const int32_t y = 32 * b;
+      if (y >= r->dirtyYMin && y <= r->dirtyYMax && b >= r->clipTop && b <= r->clipBottom)
+        DrawRowSpans(r, active, b);
+    }
+    return;
+  }
+  int32_t b = r->firstBucket;
+  while (b <= r->lastBucket) {
+    const int32_t row = b >> 1;
+    const int32_t rowEnd = 2 * row + 1;
+    r->rowMinX = r->rowMaxX = -1;
+    bool cleared = false;
+    for (; b <= rowEnd && b <= r->lastBucket; ++b) {
+      active = StepActive(r, active, b);
+      active = Merge(active, r->buckets[b]);
+      const int32_t y = 16 * b;
+      if (y < r->dirtyYMin || y > r->dirtyYMax) continue;
+      if (!cleared) {
+        std::memset(r->colourRow, 0, sizeof(uint16_t) * static_cast<size_t>(r->width));
+        std::memset(r->coverageRow, 0, sizeof(uint32_t) * static_cast<size_t>(r->width));
+        cleared = true;
+      }
+      if (row >= r->clipTop && row <= r->clipBottom) DrawRowSpans(r, active, row);
+    }
+    if (cleared) Composite(r, row);
+  }
+}
+
+}  // namespace
+
+uint32_t AnimColor_To16(uint32_t r, uint32_t g, uint32_t b) {
+  return ((r & 0xF8) << 7) | ((g & 0xF8) << 2) | ((b & 0xFF) >> 3);
+}
+
+uint16_t AnimColor_Blend(uint16_t destination, uint16_t source, uint32_t alpha) {
+  if (alpha == 0) return destination;
+  auto mix = [alpha](uint32_t d, uint32_t s) -> uint32_t {
+    const int32_t dd = static_cast<int32_t>(d << 3), ss = static_cast<int32_t>(s << 3);
+    return static_cast<uint32_t>(((ss - dd) * static_cast<int32_t>(alpha) + dd * 256) >> 8);
+  };
+  const uint32_t r = mix((destination >> 10) & 31, (source >> 10) & 31);
+  const uint32_t g = mix((destination >> 5) & 31, (source >> 5) & 31);
+  const uint32_t b = mix(destination & 31, source & 31);
+  return static_cast<uint16_t>(AnimColor_To16(r, g, b));
+}
+
+void AnimColor_Blend24(uint16_t destination, const uint8_t* source, uint32_t alpha, uint8_t* out) {
+  const uint32_t d[3] = {((destination >> 10) & 31u) << 3, ((destination >> 5) & 31u) << 3, (destination & 31u) << 3};
+  for (int i = 0; i < 3; ++i) {
+    if (alpha == 0) {
+      out[i] = static_cast<uint8_t>(d[i]);
+      continue;
+    }
+    const int32_t dd = static_cast<int32_t>(d[i]);
+    out[i] = static_cast<uint8_t>(((static_cast<int32_t>(source[i]) - dd) * static_cast<int32_t>(alpha) + dd * 256) >> 8);
+  }
+}
+
+bool AnimRaster_Init(AnimRaster* r, AnimPlayer* player, uint16_t* pixels, int32_t width, int32_t height,
+                     int32_t pitch, bool smooth) {
+  std::memset(r, 0, sizeof *r);
+  r->player = player;
+  r->edgeCapacity = kAnimEdgeCapacity;
+  r->width = width;
+  r->height = height;
+  r->smooth = smooth ? 1 : 0;
+  r->pixels = pixels;
+  r->rowPitch = pitch;
+  r->bucketCount = smooth ? 2 * height : height;
+  r->firstBucket = r->bucketCount;
+  r->lastBucket = -1;
+  AnimMatrix_SetIdentity(&r->view);
+  r->clipLeft = 0;
+  r->clipRight = width - 1;
+  r->clipTop = 0;
+  r->clipBottom = height - 1;
+  r->dirtyXMin = 0;
+  r->dirtyXMax = 32 * width - 1;
+  r->dirtyYMin = 0;
+  r->dirtyYMax = 32 * height - 1;
+  r->background[3] = 255;
+  r->text[3] = 255;
+  r->buckets = static_cast<AnimEdge**>(
+      AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(AnimEdge*)) * r->bucketCount));
+  if (AnimPlayer_Aborted(player)) return false;
+  r->pool = static_cast<AnimEdge*>(AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(AnimEdge)) * kAnimEdgeCapacity));
+  if (AnimPlayer_Aborted(player)) return false;
+  if (smooth) {
+    r->colourRow = static_cast<uint16_t*>(AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(uint16_t)) * width));
+    if (AnimPlayer_Aborted(player)) return false;
+    r->coverageRow =
+        static_cast<uint32_t*>(AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(uint32_t)) * width));
+    if (AnimPlayer_Aborted(player)) return false;
+  }
+  r->ready = 1;
+  return true;
+}
+
+void AnimRaster_Free(AnimRaster* r) {
+  AnimPlayer* p = r->player;
+  if (!p) return;
+  if (r->buckets) AnimPlayer_Free(p, r->buckets);
+  if (r->pool) AnimPlayer_Free(p, r->pool);
+  if (r->colourRow) AnimPlayer_Free(p, r->colourRow);
+  if (r->coverageRow) AnimPlayer_Free(p, r->coverageRow);
+  std::memset(r, 0, sizeof *r);
+}
+
+void AnimRaster_AddEdge(AnimRaster* r, int32_t x0, int32_t y0, int32_t x1, int32_t y1, const AnimPaint* fill0,
+                        const AnimPaint* fill1) {
+  if (!r->ready) return;
+  x0 = ClampCoord(x0);
+  y0 = ClampCoord(y0);
+  x1 = ClampCoord(x1);
+  y1 = ClampCoord(y1);
+  if (r->smooth) {
+    y0 *= 2;
+    y1 *= 2;
+  }
+  if (y0 == y1) return;
+  const AnimPaint* left;
+  const AnimPaint* right;
+  if (y0 < y1) {
+    left = fill1;
+    right = fill0;
+  } else {
+    left = fill0;
+    right = fill1;
+    int32_t t = x0;
+    x0 = x1;
+    x1 = t;
+    t = y0;
+    y0 = y1;
+    y1 = t;
+  }
+  const int32_t last = 32 * r->height - 32;
+  const int32_t bottomLimit = r->smooth ? 2 * last : last;
+  if ((r->smooth ? y0 / 2 : y0) > last || y1 < 0) return;
+  const int32_t slope = static_cast<int32_t>((static_cast<int64_t>(x1 - x0) * 256) / (y1 - y0));
+  int32_t top = y0, bottom = y1, xTop = x0, xBottom = x1;
+  if (top < 0) {
+    xTop = static_cast<int32_t>((static_cast<int64_t>(x0) * 256 - static_cast<int64_t>(slope) * top) >> 8);
+    top = 0;
+  }
+  if (bottom > bottomLimit) {
+    xBottom = static_cast<int32_t>(
+        (static_cast<int64_t>(x1) * 256 + static_cast<int64_t>(bottomLimit - bottom) * slope) >> 8);
+    bottom = bottomLimit;
+  }
+  if (top >= bottom) return;
+  const int32_t s = top <= (r->smooth ? 63 : 31) ? 0 : (top + 31) & ~31;
+  if (s >= bottom) return;
+  const int32_t bucket = s >> 5;
+  if (bucket > BucketLimit(r)) return;
+  if (r->nextFree >= r->edgeCapacity) return;
+  AnimEdge* e = &r->pool[r->nextFree++];
+  e->xTop = xTop;
+  e->xBottom = xBottom;
+  e->yTop = top;
+  e->yBottom = bottom;
+  e->slope = slope;
+  e->x = e->xFirst = Bound(static_cast<int64_t>(xTop) * 256 + static_cast<int64_t>(s - top) * slope);
+  e->left = left;
+  e->right = right;
+  e->nextActive = nullptr;
+  if (bucket < r->firstBucket) r->firstBucket = bucket;
+  int32_t lastBucket = (bottom + 31) >> 5;
+  if (lastBucket > BucketLimit(r)) lastBucket = BucketLimit(r);
+  if (lastBucket > r->lastBucket) r->lastBucket = lastBucket;
+  AnimEdge** link = &r->buckets[bucket];
+  while (*link && (*link)->x <= e->x) link = &(*link)->nextInBucket;
+  e->nextInBucket = *link;
+  *link = e;
+}
+
+void AnimRaster_Render(AnimRaster* r, uint32_t mode, AnimEdgeCache* cache) {
+  if (!r->ready) return;
+  const size_t bytes = sizeof(AnimEdge*) * static_cast<size_t>(r->bucketCount);
+  if (mode == 1) {
+    if (!cache || !cache->savedBuckets) return;
+    std::memcpy(r->buckets, cache->savedBuckets, bytes);
+    r->firstBucket = cache->firstBucket;
+    r->lastBucket = cache->lastBucket;
+    for (int32_t i = cache->firstEdge; i < cache->endEdge && i < r->edgeCapacity; ++i) {
+      r->pool[i].x = r->pool[i].xFirst;
+      r->pool[i].nextActive = nullptr;
+    }
+  } else if (cache && r->lastBucket >= 0) {
+    if (cache->savedBuckets) AnimPlayer_Free(r->player, cache->savedBuckets);
+    cache->savedBuckets = static_cast<AnimEdge**>(AnimPlayer_Alloc(r->player, static_cast<int32_t>(bytes)));
+    if (AnimPlayer_Aborted(r->player)) return;
+    std::memcpy(cache->savedBuckets, r->buckets, bytes);
+    cache->firstBucket = r->firstBucket;
+    cache->lastBucket = r->lastBucket;
+  }
+  if (r->lastBucket >= 0) RenderBuckets(r);
+  for (int32_t b = r->firstBucket; b <= r->lastBucket && b < r->bucketCount; ++b) r->buckets[b] = nullptr;
+  r->lastBucket = -1;
+  r->firstBucket = r->bucketCount;
+}
+
+void AnimRaster_SetBackground(AnimRaster* r, uint8_t red, uint8_t green, uint8_t blue) {
+  r->background[0] = red;
+  r->background[1] = green;
+  r->background[2] = blue;
+  r->backgroundSet = 1;
+}
+
+void AnimRaster_ClearFrame(AnimRaster* r) {
+  if (!r->backgroundSet || !r->pixels) return;
+  const uint16_t c = static_cast<uint16_t>(AnimColor_To16(r->background[0], r->background[1], r->background[2]));
+  for (int32_t y = r->clipTop; y <= r->clipBottom; ++y) {
+    uint16_t* px = Row(r, y);
+    for (int32_t x = r->clipLeft; x <= r->clipRight; ++x) px[x] = c;
+  }
+}

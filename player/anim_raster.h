@@ -1,0 +1,93 @@
+// The rasterizer: edges in 1/32 pixel sorted into one bucket per sample row,
+// scan-converted into the host's 16-bit 5-5-5 frame buffer. The plain mode
+// samples each pixel row once and writes pixels directly; the smooth mode
+// samples twice per row and blends through a colour row and a coverage row.
+#pragma once
+
+#include <cstdint>
+
+#include "player/anim_stream.h"
+
+struct AnimPlayer;
+
+inline constexpr int32_t kAnimEdgeCapacity = 1800;
+
+// What an edge fills with, prepared for one draw: a solid colour already
+// through the colour transform, or a kind the span fillers skip.
+struct AnimPaint {
+  uint32_t kind;     // 0 solid; 0x10 linear; 0x12 radial; 0x40 / 0x41 bitmap; 128 nothing
+  uint32_t color16;  // 5-5-5
+  uint32_t alpha;    // 0-255
+  // Gradients: device pixel to ramp space (u = a x + b y + tx, v = c x + d y + ty),
+  // the ramp of 256 entries of R, G, B, A and 4 spare bytes, and whether any
+  // stop is translucent.
+  float a, b, c, d;
+  int32_t tx, ty;
+  const uint8_t* ramp;
+  uint32_t translucent;
+};
+
+struct AnimEdge {
+  int32_t xTop, xBottom;
+  int32_t yBottom, yTop;
+  int32_t slope;   // x change per y unit x 256
+  int32_t x;       // current x x 256
+  int32_t xFirst;  // x at the first sample row x 256, for cache replay
+  const AnimPaint* left;
+  const AnimPaint* right;
+  AnimEdge* nextInBucket;
+  AnimEdge* nextActive;
+};
+
+// A run of cached edges: the bucket heads as they stood before a render and
+// the pool range their edges occupy, so the run can be drawn again unchanged.
+struct AnimEdgeCache {
+  int32_t firstBucket, lastBucket;
+  AnimEdge** savedBuckets;
+  int32_t firstEdge, endEdge;
+  struct AnimStroke* strokes;
+  AnimEdgeCache* next;
+};
+
+struct AnimRaster {
+  AnimPlayer* player;
+  int32_t edgeCapacity;
+  int32_t width, height;
+  uint32_t ready;
+  uint32_t smooth;
+  uint32_t backgroundSet;
+  int32_t firstBucket, lastBucket;
+  int32_t bucketCount;
+  AnimEdge** buckets;
+  AnimEdge* pool;
+  int32_t nextFree;
+  int32_t dirtyXMin, dirtyXMax, dirtyYMin, dirtyYMax;
+  AnimMatrix view;
+  uint16_t* pixels;
+  uint16_t* colourRow;
+  uint32_t* coverageRow;
+  int32_t rowMinX, rowMaxX;
+  int32_t rowPitch;  // bytes
+  int32_t clipLeft, clipRight, clipTop, clipBottom;
+  uint8_t background[4];
+  uint8_t text[4];
+  uint32_t text16;
+};
+
+uint32_t AnimColor_To16(uint32_t r, uint32_t g, uint32_t b);
+uint16_t AnimColor_Blend(uint16_t destination, uint16_t source, uint32_t alpha);
+// Mixes an 8-bit source colour into a 5-5-5 pixel; R, G, B bytes out.
+void AnimColor_Blend24(uint16_t destination, const uint8_t* source, uint32_t alpha, uint8_t* out);
+
+// Sets up the context over a frame buffer (pitch in bytes); false when the
+// heap could not hold its tables (the abort flag is then set).
+bool AnimRaster_Init(AnimRaster* r, AnimPlayer* player, uint16_t* pixels, int32_t width, int32_t height,
+                     int32_t pitch, bool smooth);
+void AnimRaster_Free(AnimRaster* r);
+void AnimRaster_AddEdge(AnimRaster* r, int32_t x0, int32_t y0, int32_t x1, int32_t y1, const AnimPaint* fill0,
+                        const AnimPaint* fill1);
+// Mode 0 draws the buckets filled since the last render, saving them into
+// cache when one is given; mode 1 replays cache. Both leave the buckets empty.
+void AnimRaster_Render(AnimRaster* r, uint32_t mode, AnimEdgeCache* cache);
+void AnimRaster_SetBackground(AnimRaster* r, uint8_t red, uint8_t green, uint8_t blue);
+void AnimRaster_ClearFrame(AnimRaster* r);

@@ -1,0 +1,882 @@
+#include "player/anim_shape.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "player/anim_player.h"
+
+void AnimBits_Reset(AnimBits* b, const uint8_t* data, uint32_t size) {
+  b->data = data;
+  b->size = data ? size : 0;
+  b->pos = 0;
+  b->bitsLeft = 0;
+  b->bitBuffer = 0;
+  b->overrun = 0;
+}
+
+uint32_t AnimBits_ReadU(AnimBits* b, uint32_t n) {
+  uint32_t v = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    if (b->bitsLeft == 0) {
+      if (b->pos >= b->size) {
+        b->overrun = 1;
+        return 0;
+      }
+      b->bitBuffer = b->data[b->pos++];
+      b->bitsLeft = 8;
+    }
+    --b->bitsLeft;
+    v = (v << 1) | ((b->bitBuffer >> b->bitsLeft) & 1);
+  }
+  return v;
+}
+
+uint32_t AnimBits_ReadFlag(AnimBits* b) { return AnimBits_ReadU(b, 1); }
+
+int32_t AnimBits_ReadS(AnimBits* b, uint32_t n) {
+  if (n == 0) return 0;
+  const uint32_t v = AnimBits_ReadU(b, n);
+  if (n >= 32) return static_cast<int32_t>(v);
+  const uint32_t sign = 1u << (n - 1);
+  return static_cast<int32_t>((v ^ sign) - sign);
+}
+
+uint32_t AnimBits_ReadU8(AnimBits* b) {
+  b->bitsLeft = 0;
+  if (b->pos >= b->size) {
+    b->overrun = 1;
+    return 0;
+  }
+  return b->data[b->pos++];
+}
+
+uint32_t AnimBits_ReadU16(AnimBits* b) {
+  const uint32_t lo = AnimBits_ReadU8(b);
+  return lo | (AnimBits_ReadU8(b) << 8);
+}
+
+void AnimBits_ReadMatrix(AnimBits* b, AnimMatrix* m) {
+  b->bitsLeft = 0;
+  AnimMatrix_SetIdentity(m);
+  if (AnimBits_ReadFlag(b)) {
+    const uint32_t n = AnimBits_ReadU(b, 5);
+    m->a = static_cast<float>(AnimBits_ReadS(b, n)) / 65536.0f;
+    m->d = static_cast<float>(AnimBits_ReadS(b, n)) / 65536.0f;
+  }
+  if (AnimBits_ReadFlag(b)) {
+    const uint32_t n = AnimBits_ReadU(b, 5);
+    m->c = static_cast<float>(AnimBits_ReadS(b, n)) / 65536.0f;
+    m->b = static_cast<float>(AnimBits_ReadS(b, n)) / 65536.0f;
+  }
+  const uint32_t n = AnimBits_ReadU(b, 5);
+  m->tx = AnimBits_ReadS(b, n);
+  m->ty = AnimBits_ReadS(b, n);
+}
+
+void AnimStyles_Free(AnimPlayer* p, AnimFillStyle* fills, uint32_t count) {
+  for (uint32_t i = 0; fills && i < count; ++i) {
+    if (fills[i].ramp) AnimPlayer_Free(p, fills[i].ramp);
+    fills[i].ramp = nullptr;
+  }
+}
+
+bool AnimRaster_PoolLow(const AnimRaster* r) { return r->edgeCapacity - r->nextFree < r->edgeCapacity / 4; }
+
+namespace {
+
+uint8_t Channel(int32_t c, int32_t mul, int32_t add) {
+  const int32_t v = ((c * mul) >> 8) + add;
+  return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+void Transform(const AnimCxform* cx, uint8_t r, uint8_t g, uint8_t b, uint8_t a, AnimPaint* out) {
+  if (cx) {
+    r = Channel(r, cx->rMul, cx->rAdd);
+    g = Channel(g, cx->gMul, cx->gAdd);
+    b = Channel(b, cx->bMul, cx->bAdd);
+    a = Channel(a, cx->aMul, cx->aAdd);
+  }
+  out->color16 = AnimColor_To16(r, g, b);
+  out->alpha = a;
+}
+
+struct Path {
+  AnimRaster* r;
+  AnimPlayer* p;
+  const AnimCxform* cx;
+  AnimMatrix m;
+  bool mirrored;
+  int32_t x, y;  // current point, device units
+  uint32_t segments;  // since the last move
+  uint32_t firstSegment;
+  const AnimPaint* fill0;
+  const AnimPaint* fill1;
+  const AnimPaint* line;
+  uint32_t lineWidth;
+  AnimStroke* strokes;
+  AnimStroke** strokeTail;
+  AnimShapeCache* cache;  // when this draw fills a cache
+  int32_t poolStart;
+  bool failed;
+};
+
+bool Aborted(const Path* path) { return AnimPlayer_Aborted(path->p) != 0; }
+
+void Emit(Path* path, int32_t x1, int32_t y1) {
+  if (path->line) {
+    auto* s = static_cast<AnimStroke*>(AnimPlayer_Alloc(path->p, sizeof(AnimStroke)));
+    if (!s) return;
+    *s = AnimStroke{path->x, path->y, x1, y1, path->firstSegment, path->line, path->lineWidth, nullptr};
+    *path->strokeTail = s;
+    path->strokeTail = &s->next;
+  }
+  path->firstSegment = 0;
+  if (path->fill0 || path->fill1) {
+    if (path->mirrored) AnimRaster_AddEdge(path->r, path->x, path->y, x1, y1, path->fill1, path->fill0);
+    else AnimRaster_AddEdge(path->r, path->x, path->y, x1, y1, path->fill0, path->fill1);
+  }
+  path->x = x1;
+  path->y = y1;
+}
+
+void Subdivide(Path* path, int32_t cx, int32_t cy, int32_t ax, int32_t ay, int depth) {
+  const int32_t x0 = path->x, y0 = path->y;
+  auto lo = [](int32_t a, int32_t b, int32_t c) { return a < b ? (a < c ? a : c) : (b < c ? b : c); };
+  auto hi = [](int32_t a, int32_t b, int32_t c) { return a > b ? (a > c ? a : c) : (b > c ? b : c); };
+  const int64_t span = static_cast<int64_t>(hi(x0, cx, ax)) - lo(x0, cx, ax) + hi(y0, cy, ay) - lo(y0, cy, ay);
+  if (depth > 0 && span >= 64) {
+    const int32_t c1x = static_cast<int32_t>((static_cast<int64_t>(x0) + cx) >> 1);
+    const int32_t c1y = static_cast<int32_t>((static_cast<int64_t>(y0) + cy) >> 1);
+    const int32_t c2x = static_cast<int32_t>((static_cast<int64_t>(cx) + ax) >> 1);
+    const int32_t c2y = static_cast<int32_t>((static_cast<int64_t>(cy) + ay) >> 1);
+    const int32_t mx = static_cast<int32_t>((static_cast<int64_t>(c1x) + c2x) >> 1);
+    const int32_t my = static_cast<int32_t>((static_cast<int64_t>(c1y) + c2y) >> 1);
+    Subdivide(path, c1x, c1y, mx, my, depth - 1);
+    if (Aborted(path)) return;
+    Subdivide(path, c2x, c2y, ax, ay, depth - 1);
+    return;
+  }
+  Emit(path, ax, ay);
+}
+
+// The edge run of one cache record (or the draw's scratch edges) and its strokes.
+void StrokeOne(AnimRaster* r, const AnimStroke* s, float scaleA) {
+  int32_t w = static_cast<int32_t>(std::fabs(static_cast<float>(s->width) * scaleA));
+  if (w < 49) w = 32;
+  const int64_t dx = static_cast<int64_t>(s->x1) - s->x0, dy = static_cast<int64_t>(s->y1) - s->y0;
+  const uint64_t sq = static_cast<uint64_t>(dx * dx + dy * dy);
+  const int64_t len = 2 * static_cast<int64_t>(AnimISqrt(sq > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(sq)));
+  if (len <= 0) return;
+  const int32_t a = static_cast<int32_t>((static_cast<int64_t>(s->y0) - s->y1) * w / len);
+  const int32_t b = static_cast<int32_t>(dx * w / len);
+  const int32_t x0 = s->x0, y0 = s->y0, x1 = s->x1, y1 = s->y1;
+  const int32_t pool = r->nextFree;
+  AnimRaster_AddEdge(r, x0 - b + a, y0 + b + a, x1 + b + a, y1 + b - a, nullptr, s->line);
+  AnimRaster_AddEdge(r, x0 - b - a, y0 - b + a, x1 + b - a, y1 - b - a, s->line, nullptr);
+  AnimRaster_AddEdge(r, x1 + b + a, y1 + b - a, x1 + b - a, y1 - b - a, nullptr, s->line);
+  AnimRaster_AddEdge(r, x0 - b + a, y0 + b + a, x0 - b - a, y0 - b + a, s->line, nullptr);
+  AnimRaster_Render(r, 0, nullptr);
+  r->nextFree = pool;
+}
+
+void FreeStrokes(AnimPlayer* p, AnimStroke* s) {
+  while (s) {
+    AnimStroke* next = s->next;
+    AnimPlayer_Free(p, s);
+    s = next;
+  }
+}
+
+void Flush(Path* path) {
+  AnimRaster* r = path->r;
+  AnimEdgeCache* rec = path->cache ? path->cache->current : nullptr;
+  AnimRaster_Render(r, 0, rec);
+  if (Aborted(path)) return;
+  if (rec) rec->endEdge = r->nextFree;
+  else r->nextFree = path->poolStart;
+  for (AnimStroke* s = path->strokes; s; s = s->next) StrokeOne(r, s, path->m.a);
+  if (rec) {
+    AnimStroke** tail = &rec->strokes;
+    while (*tail) tail = &(*tail)->next;
+    *tail = path->strokes;
+  } else {
+    FreeStrokes(path->p, path->strokes);
+  }
+  path->strokes = nullptr;
+  path->strokeTail = &path->strokes;
+}
+
+AnimEdgeCache* NewCacheRecord(Path* path) {
+  auto* rec = static_cast<AnimEdgeCache*>(AnimPlayer_Alloc(path->p, sizeof(AnimEdgeCache)));
+  if (!rec) return nullptr;
+  rec->lastBucket = -1;
+  rec->firstEdge = rec->endEdge = path->r->nextFree;
+  if (path->cache->current) path->cache->current->next = rec;
+  else path->cache->first = rec;
+  path->cache->current = rec;
+  return rec;
+}
+
+// A gradient's span parameters and ramp for this draw's matrix and colour
+// transform; a ramp that cannot be had leaves the fill undrawn.
+void PrepareGradient(Path* path, AnimFillStyle& f, AnimPaint& paint) {
+  if (!f.ramp) {
+    f.ramp = static_cast<uint8_t*>(AnimHeap_Malloc(&path->p->heap, 2048));
+    if (!f.ramp) {
+      f.type = 128;
+      paint.kind = 128;
+      return;
+    }
+    std::memset(f.ramp, 0, 2048);
+  }
+  AnimMatrix g, inv;
+  AnimMatrix_Concat(&g, &path->m, &f.matrix);
+  AnimMatrix_Invert(&inv, &g);
+  if (f.type == 0x10) {
+    paint.a = inv.a * 32.0f;
+    paint.b = inv.b * 32.0f;
+    paint.tx = static_cast<int32_t>(static_cast<uint32_t>(inv.tx) + 16384u);
+  } else {
+    paint.a = inv.a * 64.0f;
+    paint.b = inv.b * 64.0f;
+    paint.c = inv.c * 64.0f;
+    paint.d = inv.d * 64.0f;
+    paint.tx = static_cast<int32_t>(static_cast<uint32_t>(inv.tx) * 2u);
+    paint.ty = static_cast<int32_t>(static_cast<uint32_t>(inv.ty) * 2u);
+  }
+  paint.ramp = f.ramp;
+  paint.translucent = 0;
+  const uint32_t count = f.count < 8 ? f.count : 8;
+  if (count == 0) return;
+  auto stop = [&](uint32_t k, uint8_t* c) {
+    const AnimGradientRecord& g = f.records[k];
+    c[0] = g.r;
+    c[1] = g.g;
+    c[2] = g.b;
+    c[3] = g.a;
+    if (path->cx) {
+      c[0] = Channel(g.r, path->cx->rMul, path->cx->rAdd);
+      c[1] = Channel(g.g, path->cx->gMul, path->cx->gAdd);
+      c[2] = Channel(g.b, path->cx->bMul, path->cx->bAdd);
+      c[3] = Channel(g.a, path->cx->aMul, path->cx->aAdd);
+    }
+  };
+  for (uint32_t k = count - 1; k-- > 0;) {
+    const uint32_t r0 = f.records[k].ratio, r1 = f.records[k + 1].ratio;
+    if (r1 <= r0) continue;  // out-of-order stops leave their stretch as it was
+    uint8_t c0[4], c1[4];
+    stop(k, c0);
+    stop(k + 1, c1);
+    if (c0[3] < 255 || c1[3] < 255) paint.translucent = 1;
+    for (int ch = 0; ch < 4; ++ch) {
+      const int32_t step = ((static_cast<int32_t>(c1[ch]) - c0[ch]) * 65536) / static_cast<int32_t>(r1 - r0);
+      for (uint32_t j = r0; j <= r1; ++j) {
+        const int32_t value = (static_cast<int32_t>(c0[ch]) << 16) + static_cast<int32_t>(j - r0) * step;
+        f.ramp[8 * j + ch] = static_cast<uint8_t>(value >> 16);
+      }
+    }
+  }
+  // A lone stop (or stops on one ratio) colours its own entry.
+  const uint32_t lo = f.records[0].ratio, hi = f.records[count - 1].ratio;
+  if (count == 1 || lo == hi) {
+    uint8_t c[4];
+    stop(0, c);
+    if (c[3] < 255) paint.translucent = 1;
+    std::memcpy(f.ramp + 8 * lo, c, 4);
+  }
+  for (uint32_t j = 0; j < lo; ++j) std::memcpy(f.ramp + 8 * j, f.ramp + 8 * lo, 4);
+  for (uint32_t j = hi + 1; j < 256; ++j) std::memcpy(f.ramp + 8 * j, f.ramp + 8 * hi, 4);
+}
+
+// Paints for one style set, prepared under the draw's colour transform.
+AnimDrawSet* PushSet(Path* path, AnimDrawSet** sets, const AnimStyleSet& styles, bool owned) {
+  auto* set = static_cast<AnimDrawSet*>(AnimPlayer_Alloc(path->p, sizeof(AnimDrawSet)));
+  if (!set) return nullptr;
+  set->styles = styles;
+  set->owned = owned ? 1 : 0;
+  set->next = *sets;
+  *sets = set;
+  const uint32_t n = styles.fillCount + styles.lineCount;
+  if (n) {
+    set->paints = static_cast<AnimPaint*>(AnimPlayer_Alloc(path->p, static_cast<int32_t>(sizeof(AnimPaint) * n)));
+    if (!set->paints) return nullptr;
+  }
+  for (uint32_t i = 0; i < styles.fillCount; ++i) {
+    const AnimFillStyle& f = styles.fills[i];
+    AnimPaint& paint = set->paints[i];
+    paint.kind = f.type;
+    Transform(path->cx, f.r, f.g, f.b, f.a, &paint);
+    if (f.type == 0x10 || f.type == 0x12) PrepareGradient(path, styles.fills[i], paint);
+  }
+  for (uint32_t i = 0; i < styles.lineCount; ++i) {
+    const AnimLineStyle& l = styles.lines[i];
+    AnimPaint& paint = set->paints[styles.fillCount + i];
+    paint.kind = 0;
+    Transform(path->cx, l.r, l.g, l.b, l.a, &paint);
+  }
+  return set;
+}
+
+void FreeSets(AnimPlayer* p, AnimDrawSet* set) {
+  while (set) {
+    AnimDrawSet* next = set->next;
+    if (set->owned) {
+      AnimStyles_Free(p, set->styles.fills, set->styles.fillCount);
+      AnimPlayer_Free(p, set->styles.fills);
+      AnimPlayer_Free(p, set->styles.lines);
+    }
+    AnimPlayer_Free(p, set->paints);
+    AnimPlayer_Free(p, set);
+    set = next;
+  }
+}
+
+uint32_t ReadCount(AnimBits* b) {
+  uint32_t n = AnimBits_ReadU8(b);
+  if (n == 255) n = AnimBits_ReadU16(b);
+  return n;
+}
+
+void ReadColor(AnimBits* b, bool alpha, uint8_t* c) {
+  for (int i = 0; i < 3; ++i) c[i] = static_cast<uint8_t>(AnimBits_ReadU8(b));
+  c[3] = alpha ? static_cast<uint8_t>(AnimBits_ReadU8(b)) : 255;
+}
+
+// A new-styles record's arrays; false when they run past the records.
+bool ReadStyles(Path* path, AnimBits* b, bool alpha, AnimStyleSet* out) {
+  *out = AnimStyleSet{};
+  const uint32_t fills = ReadCount(b);
+  if (b->overrun || fills > b->size - b->pos) return false;
+  if (fills) {
+    out->fills = static_cast<AnimFillStyle*>(AnimPlayer_Alloc(path->p, static_cast<int32_t>(sizeof(AnimFillStyle) * fills)));
+    if (!out->fills) return false;
+    out->fillCount = fills;
+  }
+  for (uint32_t i = 0; i < fills; ++i) {
+    AnimFillStyle& f = out->fills[i];
+    const uint32_t kind = AnimBits_ReadU8(b);
+    AnimMatrix_SetIdentity(&f.matrix);
+    if (kind & 0x10) {
+      f.type = kind & 0x12;
+      AnimBits_ReadMatrix(b, &f.matrix);
+      const uint32_t count = AnimBits_ReadU8(b);
+      for (uint32_t k = 0; k < count && !b->overrun; ++k) {
+        uint8_t c[4];
+        const uint8_t ratio = static_cast<uint8_t>(AnimBits_ReadU8(b));
+        ReadColor(b, alpha, c);
+        if (k < 8) f.records[k] = AnimGradientRecord{ratio, c[0], c[1], c[2], c[3]};
+      }
+      f.count = count < 8 ? count : 8;
+    } else if (kind & 0x40) {
+      f.type = kind & 0x41;
+      f.bitmapId = AnimBits_ReadU16(b);
+      AnimBits_ReadMatrix(b, &f.matrix);
+    } else {
+      uint8_t c[4];
+      ReadColor(b, alpha, c);
+      f.type = 0;
+      f.r = c[0];
+      f.g = c[1];
+      f.b = c[2];
+      f.a = c[3];
+    }
+  }
+  const uint32_t lines = ReadCount(b);
+  if (b->overrun || lines > b->size - b->pos) return false;
+  if (lines) {
+    out->lines = static_cast<AnimLineStyle*>(AnimPlayer_Alloc(path->p, static_cast<int32_t>(sizeof(AnimLineStyle) * lines)));
+    if (!out->lines) return false;
+    out->lineCount = lines;
+  }
+  for (uint32_t i = 0; i < lines; ++i) {
+    AnimLineStyle& l = out->lines[i];
+    l.width = AnimBits_ReadU16(b);
+    uint8_t c[4];
+    ReadColor(b, alpha, c);
+    l.r = c[0];
+    l.g = c[1];
+    l.b = c[2];
+    l.a = c[3];
+  }
+  return !b->overrun;
+}
+
+void Replay(AnimRaster* r, const AnimMatrix* matrix, AnimShapeCache* cache) {
+  const float a = r->view.a * matrix->a + r->view.b * matrix->c;
+  for (AnimEdgeCache* rec = cache->first; rec; rec = rec->next) {
+    AnimRaster_Render(r, 1, rec);
+    for (const AnimStroke* s = rec->strokes; s; s = s->next) StrokeOne(r, s, a);
+  }
+}
+
+}  // namespace
+
+void AnimShapeCache_Free(AnimRaster* r, AnimShapeCache* cache) {
+  AnimPlayer* p = r->player;
+  for (AnimEdgeCache* rec = cache->first; rec;) {
+    AnimEdgeCache* next = rec->next;
+    AnimPlayer_Free(p, rec->savedBuckets);
+    FreeStrokes(p, rec->strokes);
+    AnimPlayer_Free(p, rec);
+    rec = next;
+  }
+  FreeSets(p, cache->sets);
+  *cache = AnimShapeCache{};
+}
+
+uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix* matrix, const AnimCxform* cxform,
+                        AnimShapeCache* cache) {
+  if (!r->ready) return kAnimShapeBad;
+  if (cache && cache->hasCache) {
+    Replay(r, matrix, cache);
+    return AnimPlayer_Aborted(r->player) ? kAnimShapeAborted : kAnimShapeDrawn;
+  }
+  Path path{};
+  path.r = r;
+  path.p = r->player;
+  path.cx = cxform;
+  path.strokeTail = &path.strokes;
+  path.poolStart = r->nextFree;
+  AnimMatrix_Concat(&path.m, &r->view, matrix);
+  path.mirrored = path.m.a * path.m.d < 0;
+  AnimDrawSet* sets = nullptr;
+  // Glyphs carry no fill arrays: they fill with the text colour.
+  AnimPaint textPaint{};
+  textPaint.color16 = r->text16;
+  textPaint.alpha = r->text[3];
+  if (cache) {
+    *cache = AnimShapeCache{};
+    path.cache = cache;
+    NewCacheRecord(&path);
+    if (AnimPlayer_Aborted(path.p)) return kAnimShapeAborted;
+  }
+  AnimDrawSet* current = PushSet(&path, &sets, shape->styles, false);
+  AnimBits bits;
+  AnimBits_Reset(&bits, shape->records, shape->recordSize);
+  uint32_t fillBits = shape->fillBits, lineBits = shape->lineBits;
+  int32_t sx = 0, sy = 0;  // current point in shape units
+  bool moved = false;
+  auto moveTo = [&](int32_t x, int32_t y) {
+    sx = x;
+    sy = y;
+    AnimMatrix_Apply(&path.m, x, y, &path.x, &path.y);
+    path.segments = 0;
+    path.firstSegment = 1;
+    moved = true;
+  };
+  auto selectFill = [&](uint32_t index, const AnimPaint** out) {
+    if (index == 0) *out = nullptr;
+    else if (current->styles.fillCount == 0 && !current->owned) *out = &textPaint;
+    else if (index <= current->styles.fillCount) *out = &current->paints[index - 1];
+    else path.failed = true;
+  };
+  while (current && !path.failed && !AnimPlayer_Aborted(path.p)) {
+    if (AnimBits_ReadFlag(&bits)) {
+      const bool straight = AnimBits_ReadFlag(&bits);
+      const uint32_t n = AnimBits_ReadU(&bits, 4) + 2;
+      int32_t dx = 0, dy = 0, cdx = 0, cdy = 0;
+      if (straight) {
+        if (AnimBits_ReadFlag(&bits)) {
+          dx = AnimBits_ReadS(&bits, n);
+          dy = AnimBits_ReadS(&bits, n);
+        } else if (AnimBits_ReadFlag(&bits)) {
+          dy = AnimBits_ReadS(&bits, n);
+        } else {
+          dx = AnimBits_ReadS(&bits, n);
+        }
+      } else {
+        cdx = AnimBits_ReadS(&bits, n);
+        cdy = AnimBits_ReadS(&bits, n);
+        dx = AnimBits_ReadS(&bits, n);
+        dy = AnimBits_ReadS(&bits, n);
+      }
+      if (bits.overrun) {
+        path.failed = true;
+        break;
+      }
+      if (!moved) moveTo(0, 0);
+      ++path.segments;
+      if (straight) {
+        sx = static_cast<int32_t>(static_cast<uint32_t>(sx) + static_cast<uint32_t>(dx));
+        sy = static_cast<int32_t>(static_cast<uint32_t>(sy) + static_cast<uint32_t>(dy));
+        int32_t x1, y1;
+        AnimMatrix_Apply(&path.m, sx, sy, &x1, &y1);
+        Emit(&path, x1, y1);
+      } else {
+        const int32_t csx = static_cast<int32_t>(static_cast<uint32_t>(sx) + static_cast<uint32_t>(cdx));
+        const int32_t csy = static_cast<int32_t>(static_cast<uint32_t>(sy) + static_cast<uint32_t>(cdy));
+        sx = static_cast<int32_t>(static_cast<uint32_t>(csx) + static_cast<uint32_t>(dx));
+        sy = static_cast<int32_t>(static_cast<uint32_t>(csy) + static_cast<uint32_t>(dy));
+        int32_t cx, cy, ax, ay;
+        AnimMatrix_Apply(&path.m, csx, csy, &cx, &cy);
+        AnimMatrix_Apply(&path.m, sx, sy, &ax, &ay);
+        Subdivide(&path, cx, cy, ax, ay, 3);
+      }
+      continue;
+    }
+    const uint32_t flags = AnimBits_ReadU(&bits, 5);
+    if (bits.overrun) {
+      path.failed = true;
+      break;
+    }
+    if (flags == 0) break;  // the end record
+    int32_t mx = 0, my = 0;
+    if (flags & 1) {
+      const uint32_t n = AnimBits_ReadU(&bits, 5);
+      mx = AnimBits_ReadS(&bits, n);
+      my = AnimBits_ReadS(&bits, n);
+    }
+    const uint32_t f0 = (flags & 2) ? AnimBits_ReadU(&bits, fillBits) : 0;
+    const uint32_t f1 = (flags & 4) ? AnimBits_ReadU(&bits, fillBits) : 0;
+    const uint32_t ln = (flags & 8) ? AnimBits_ReadU(&bits, lineBits) : 0;
+    if (flags & 16) {
+      AnimStyleSet styles;
+      const bool ok = ReadStyles(&path, &bits, shape->hasAlpha != 0, &styles);
+      AnimDrawSet* pushed = nullptr;
+      if (!AnimPlayer_Aborted(path.p)) pushed = PushSet(&path, &sets, styles, true);
+      if (!pushed) {
+        if (!sets || sets->styles.fills != styles.fills) {
+          AnimStyles_Free(path.p, styles.fills, styles.fillCount);
+          AnimPlayer_Free(path.p, styles.fills);
+          AnimPlayer_Free(path.p, styles.lines);
+        }
+        break;
+      }
+      current = pushed;
+      if (!ok) {
+        path.failed = true;
+        break;
+      }
+      bits.bitsLeft = 0;
+      fillBits = AnimBits_ReadU(&bits, 4);
+      lineBits = AnimBits_ReadU(&bits, 4);
+    }
+    if (bits.overrun) {
+      path.failed = true;
+      break;
+    }
+    if (flags & 2) selectFill(f0, &path.fill0);
+    if (flags & 4) selectFill(f1, &path.fill1);
+    if (flags & 8) {
+      if (ln == 0) {
+        path.line = nullptr;
+      } else if (ln <= current->styles.lineCount) {
+        path.line = &current->paints[current->styles.fillCount + ln - 1];
+        path.lineWidth = current->styles.lines[ln - 1].width;
+      } else {
+        path.failed = true;
+      }
+    }
+    if (path.failed) break;
+    if (flags & 1) {
+      if (path.segments == 0) {
+        const bool pending = r->lastBucket >= 0 || path.strokes;
+        Flush(&path);
+        if (AnimPlayer_Aborted(path.p)) break;
+        if (cache && pending && !NewCacheRecord(&path)) break;
+      }
+      moveTo(mx, my);
+    }
+  }
+  if (!AnimPlayer_Aborted(path.p)) Flush(&path);
+  if (path.failed || AnimPlayer_Aborted(path.p)) {
+    // A shape that failed leaves nothing behind: no cache, no edges.
+    FreeStrokes(path.p, path.strokes);
+    for (int32_t b = r->firstBucket; b <= r->lastBucket && b < r->bucketCount; ++b) r->buckets[b] = nullptr;
+    r->lastBucket = -1;
+    r->firstBucket = r->bucketCount;
+    r->nextFree = path.poolStart;
+    if (cache) {
+      cache->sets = sets;
+      AnimShapeCache_Free(r, cache);
+    } else {
+      FreeSets(path.p, sets);
+    }
+    return AnimPlayer_Aborted(path.p) ? kAnimShapeAborted : kAnimShapeBad;
+  }
+  if (cache) {
+    cache->sets = sets;
+    cache->hasCache = 1;
+  } else {
+    FreeSets(path.p, sets);
+  }
+  return kAnimShapeDrawn;
+}
+
+namespace {
+
+int32_t Add(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
+
+int32_t Lerp(int32_t a, int32_t b, uint32_t ratio) {
+  // The product wraps as a signed 32-bit one would; the shift is arithmetic.
+  const auto product = static_cast<int32_t>((static_cast<uint32_t>(b) - static_cast<uint32_t>(a)) * ratio);
+  return Add(a, product >> 16);
+}
+
+float LerpF(float a, float b, uint32_t ratio) {
+  return a + (b - a) * static_cast<float>(ratio) * (1.0f / 65536.0f);
+}
+
+void LerpMatrix(const AnimMatrix& s, const AnimMatrix& e, uint32_t ratio, AnimMatrix* out) {
+  out->a = LerpF(s.a, e.a, ratio);
+  out->b = LerpF(s.b, e.b, ratio);
+  out->c = LerpF(s.c, e.c, ratio);
+  out->d = LerpF(s.d, e.d, ratio);
+  out->tx = Lerp(s.tx, e.tx, ratio);
+  out->ty = Lerp(s.ty, e.ty, ratio);
+}
+
+uint8_t LerpByte(uint8_t a, uint8_t b, uint32_t ratio) { return static_cast<uint8_t>(Lerp(a, b, ratio)); }
+
+// One record of either outline of a morph, with its edge as a quadratic
+// curve from the given current point.
+struct MorphRecord {
+  enum Kind { kEnd, kChange, kEdge, kBad } kind;
+  uint32_t flags;
+  int32_t mx, my;
+  uint32_t fill0, fill1, line;
+  int32_t cdx, cdy, dx, dy;
+  bool straight;
+};
+
+MorphRecord ReadMorphRecord(AnimBits* b, uint32_t fillBits, uint32_t lineBits) {
+  MorphRecord r{};
+  if (AnimBits_ReadFlag(b)) {
+    r.kind = MorphRecord::kEdge;
+    r.straight = AnimBits_ReadFlag(b) != 0;
+    const uint32_t n = AnimBits_ReadU(b, 4) + 2;
+    if (r.straight) {
+      if (AnimBits_ReadFlag(b)) {
+        r.dx = AnimBits_ReadS(b, n);
+        r.dy = AnimBits_ReadS(b, n);
+      } else if (AnimBits_ReadFlag(b)) {
+        r.dy = AnimBits_ReadS(b, n);
+      } else {
+        r.dx = AnimBits_ReadS(b, n);
+      }
+      r.cdx = r.dx >> 1;
+      r.cdy = r.dy >> 1;
+    } else {
+      r.cdx = AnimBits_ReadS(b, n);
+      r.cdy = AnimBits_ReadS(b, n);
+      r.dx = AnimBits_ReadS(b, n);
+      r.dy = AnimBits_ReadS(b, n);
+    }
+  } else {
+    r.flags = AnimBits_ReadU(b, 5);
+    r.kind = r.flags ? MorphRecord::kChange : MorphRecord::kEnd;
+    if (r.flags & 1) {
+      const uint32_t n = AnimBits_ReadU(b, 5);
+      r.mx = AnimBits_ReadS(b, n);
+      r.my = AnimBits_ReadS(b, n);
+    }
+    if (r.flags & 2) r.fill0 = AnimBits_ReadU(b, fillBits);
+    if (r.flags & 4) r.fill1 = AnimBits_ReadU(b, fillBits);
+    if (r.flags & 8) r.line = AnimBits_ReadU(b, lineBits);
+    if (r.flags & 16) r.kind = MorphRecord::kBad;  // morph outlines carry no new styles
+  }
+  if (b->overrun) r.kind = MorphRecord::kBad;
+  return r;
+}
+
+// Control point and anchor of an edge from (x, y); the point moves to the anchor.
+void Advance(const MorphRecord& r, int32_t* x, int32_t* y, int32_t* cx, int32_t* cy) {
+  *cx = Add(*x, r.cdx);
+  *cy = Add(*y, r.cdy);
+  if (r.straight) {
+    *x = Add(*x, r.dx);
+    *y = Add(*y, r.dy);
+  } else {
+    *x = Add(*cx, r.dx);
+    *y = Add(*cy, r.dy);
+  }
+}
+
+// The morph's styles at one ratio as an ordinary style set.
+bool MorphStyles(AnimPlayer* p, const AnimMorph* m, uint32_t ratio, AnimStyleSet* out) {
+  *out = AnimStyleSet{};
+  if (m->fillCount) {
+    out->fills = static_cast<AnimFillStyle*>(AnimPlayer_Alloc(p, static_cast<int32_t>(sizeof(AnimFillStyle) * m->fillCount)));
+    if (!out->fills) return false;
+    out->fillCount = m->fillCount;
+  }
+  for (uint32_t i = 0; i < m->fillCount; ++i) {
+    const AnimMorphFill& f = m->fills[i];
+    AnimFillStyle& o = out->fills[i];
+    o.type = f.type;
+    o.r = LerpByte(f.start[0], f.end[0], ratio);
+    o.g = LerpByte(f.start[1], f.end[1], ratio);
+    o.b = LerpByte(f.start[2], f.end[2], ratio);
+    o.a = LerpByte(f.start[3], f.end[3], ratio);
+    LerpMatrix(f.startMatrix, f.endMatrix, ratio, &o.matrix);
+    o.bitmapId = f.bitmapId;
+    o.count = f.count;
+    for (uint32_t k = 0; k < f.count && k < 8; ++k) {
+      const AnimMorphGradientRecord& g = f.records[k];
+      o.records[k] = AnimGradientRecord{LerpByte(g.startRatio, g.endRatio, ratio),
+                                        LerpByte(g.startColor[0], g.endColor[0], ratio),
+                                        LerpByte(g.startColor[1], g.endColor[1], ratio),
+                                        LerpByte(g.startColor[2], g.endColor[2], ratio),
+                                        LerpByte(g.startColor[3], g.endColor[3], ratio)};
+    }
+  }
+  if (m->lineCount) {
+    out->lines = static_cast<AnimLineStyle*>(AnimPlayer_Alloc(p, static_cast<int32_t>(sizeof(AnimLineStyle) * m->lineCount)));
+    if (!out->lines) return false;
+    out->lineCount = m->lineCount;
+  }
+  for (uint32_t i = 0; i < m->lineCount; ++i) {
+    const AnimMorphLine& l = m->lines[i];
+    AnimLineStyle& o = out->lines[i];
+    o.width = static_cast<uint32_t>(Lerp(static_cast<int32_t>(l.startWidth), static_cast<int32_t>(l.endWidth), ratio));
+    o.r = LerpByte(l.start[0], l.end[0], ratio);
+    o.g = LerpByte(l.start[1], l.end[1], ratio);
+    o.b = LerpByte(l.start[2], l.end[2], ratio);
+    o.a = LerpByte(l.start[3], l.end[3], ratio);
+  }
+  return true;
+}
+
+}  // namespace
+
+void AnimMorph_Bounds(const AnimMorph* m, AnimRect* out) {
+  out->xmin = m->bounds.xmin < m->endBounds.xmin ? m->bounds.xmin : m->endBounds.xmin;
+  out->ymin = m->bounds.ymin < m->endBounds.ymin ? m->bounds.ymin : m->endBounds.ymin;
+  out->xmax = m->bounds.xmax > m->endBounds.xmax ? m->bounds.xmax : m->endBounds.xmax;
+  out->ymax = m->bounds.ymax > m->endBounds.ymax ? m->bounds.ymax : m->endBounds.ymax;
+}
+
+uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix* matrix, const AnimCxform* cxform,
+                        uint32_t ratio) {
+  if (!r->ready) return kAnimShapeBad;
+  if (ratio > 65535) ratio = 65535;
+  Path path{};
+  path.r = r;
+  path.p = r->player;
+  path.cx = cxform;
+  path.strokeTail = &path.strokes;
+  path.poolStart = r->nextFree;
+  AnimMatrix_Concat(&path.m, &r->view, matrix);
+  path.mirrored = path.m.a * path.m.d < 0;
+  AnimPaint textPaint{};
+  textPaint.color16 = r->text16;
+  textPaint.alpha = r->text[3];
+  AnimStyleSet styles;
+  AnimDrawSet* sets = nullptr;
+  const bool built = MorphStyles(path.p, morph, ratio, &styles);
+  AnimDrawSet* set = nullptr;
+  if (built) set = PushSet(&path, &sets, styles, true);
+  if (!set) {
+    if (!sets || sets->styles.fills != styles.fills) {
+      AnimStyles_Free(path.p, styles.fills, styles.fillCount);
+      AnimPlayer_Free(path.p, styles.fills);
+      AnimPlayer_Free(path.p, styles.lines);
+    }
+    FreeSets(path.p, sets);
+    return kAnimShapeAborted;
+  }
+  // The end outline is a shape of its own: its index-bits byte comes first.
+  AnimBits start, end;
+  AnimBits_Reset(&start, morph->startEdges, morph->startSize);
+  AnimBits_Reset(&end, morph->endEdges, morph->endSize);
+  AnimBits_ReadU8(&end);
+  int32_t sx = 0, sy = 0, ex = 0, ey = 0;
+  bool moved = false;
+  auto moveTo = [&](int32_t x, int32_t y) {
+    AnimMatrix_Apply(&path.m, x, y, &path.x, &path.y);
+    path.segments = 0;
+    path.firstSegment = 1;
+    moved = true;
+  };
+  auto curve = [&](const MorphRecord& a, const MorphRecord& b) {
+    int32_t scx, scy, ecx, ecy;
+    Advance(a, &sx, &sy, &scx, &scy);
+    Advance(b, &ex, &ey, &ecx, &ecy);
+    int32_t cx, cy, ax, ay;
+    AnimMatrix_Apply(&path.m, Lerp(scx, ecx, ratio), Lerp(scy, ecy, ratio), &cx, &cy);
+    AnimMatrix_Apply(&path.m, Lerp(sx, ex, ratio), Lerp(sy, ey, ratio), &ax, &ay);
+    ++path.segments;
+    Subdivide(&path, cx, cy, ax, ay, 3);
+  };
+  auto flushIfEmpty = [&]() {
+    if (path.segments == 0) Flush(&path);
+  };
+  const uint32_t fillBits = morph->fillBits, lineBits = morph->lineBits;
+  while (!path.failed && !AnimPlayer_Aborted(path.p)) {
+    const MorphRecord a = ReadMorphRecord(&start, fillBits, lineBits);
+    if (a.kind == MorphRecord::kEnd) break;
+    if (a.kind == MorphRecord::kBad) {
+      path.failed = true;
+      break;
+    }
+    if (a.kind == MorphRecord::kChange) {
+      auto select = [&](uint32_t index, const AnimPaint** outPaint) {
+        if (index == 0) *outPaint = nullptr;
+        else if (set->styles.fillCount == 0) *outPaint = &textPaint;
+        else if (index <= set->styles.fillCount) *outPaint = &set->paints[index - 1];
+        else path.failed = true;
+      };
+      if (a.flags & 2) select(a.fill0, &path.fill0);
+      if (a.flags & 4) select(a.fill1, &path.fill1);
+      if (a.flags & 8) {
+        if (a.line == 0) {
+          path.line = nullptr;
+        } else if (a.line <= set->styles.lineCount) {
+          path.line = &set->paints[set->styles.fillCount + a.line - 1];
+          path.lineWidth = set->styles.lines[a.line - 1].width;
+        } else {
+          path.failed = true;
+        }
+      }
+      if (path.failed || !(a.flags & 1)) continue;
+      flushIfEmpty();
+      sx = a.mx;
+      sy = a.my;
+      const MorphRecord b = ReadMorphRecord(&end, 0, 0);
+      if (b.kind == MorphRecord::kChange) {
+        if (b.flags & 1) {
+          ex = b.mx;
+          ey = b.my;
+        }
+        moveTo(Lerp(sx, ex, ratio), Lerp(sy, ey, ratio));
+      } else if (b.kind == MorphRecord::kEdge) {
+        if (!moved) moveTo(0, 0);
+        moveTo(Lerp(sx, ex, ratio), Lerp(sy, ey, ratio));
+        const MorphRecord next = ReadMorphRecord(&start, fillBits, lineBits);
+        if (next.kind != MorphRecord::kEdge) {
+          path.failed = true;
+          break;
+        }
+        curve(next, b);
+      } else {
+        path.failed = true;
+      }
+      continue;
+    }
+    if (!moved) moveTo(0, 0);
+    MorphRecord b = ReadMorphRecord(&end, 0, 0);
+    if (b.kind == MorphRecord::kChange) {
+      flushIfEmpty();
+      if (b.flags & 1) {
+        ex = b.mx;
+        ey = b.my;
+      }
+      moveTo(Lerp(sx, ex, ratio), Lerp(sy, ey, ratio));
+      b = ReadMorphRecord(&end, 0, 0);
+    }
+    if (b.kind != MorphRecord::kEdge) {
+      path.failed = true;
+      break;
+    }
+    curve(a, b);
+  }
+  if (!AnimPlayer_Aborted(path.p)) Flush(&path);
+  FreeStrokes(path.p, path.strokes);
+  for (int32_t b = r->firstBucket; b <= r->lastBucket && b < r->bucketCount; ++b) r->buckets[b] = nullptr;
+  r->lastBucket = -1;
+  r->firstBucket = r->bucketCount;
+  r->nextFree = path.poolStart;
+  FreeSets(path.p, sets);
+  if (AnimPlayer_Aborted(path.p)) return kAnimShapeAborted;
+  return path.failed ? kAnimShapeBad : kAnimShapeDrawn;
+}

@@ -1,0 +1,77 @@
+// Shape drawing: reads a shape character's records each time it is drawn,
+// turns them under the object's matrix and colour transform into edges for
+// the rasterizer, strokes every line segment as a filled rectangle, and can
+// keep the edges of one object so an unchanged object redraws without
+// reading its records again.
+#pragma once
+
+#include <cstdint>
+
+#include "player/anim_raster.h"
+#include "player/anim_stream.h"
+
+struct AnimStroke {
+  int32_t x0, y0, x1, y1;  // device units
+  uint32_t first;          // first segment after a move
+  const AnimPaint* line;
+  uint32_t width;  // the line style's width in movie units
+  AnimStroke* next;
+};
+
+// A style set pushed by a draw, with the paints its edges point at.
+struct AnimDrawSet {
+  AnimStyleSet styles;
+  uint32_t owned;  // the style arrays were read by the draw (not the shape's own)
+  AnimPaint* paints;  // fills then lines
+  AnimDrawSet* next;
+};
+
+// The renderer's cache words of one display object.
+struct AnimShapeCache {
+  uint32_t hasCache;
+  AnimEdgeCache* first;
+  AnimEdgeCache* current;
+  AnimDrawSet* sets;
+};
+
+// The reader state over a shape's record bytes.
+struct AnimBits {
+  const uint8_t* data;
+  uint32_t size;
+  uint32_t pos;
+  uint32_t bitsLeft;
+  uint32_t bitBuffer;
+  uint32_t overrun;  // a read went past the record bytes
+};
+
+void AnimBits_Reset(AnimBits* b, const uint8_t* data, uint32_t size);
+uint32_t AnimBits_ReadFlag(AnimBits* b);
+uint32_t AnimBits_ReadU(AnimBits* b, uint32_t n);
+int32_t AnimBits_ReadS(AnimBits* b, uint32_t n);
+uint32_t AnimBits_ReadU8(AnimBits* b);
+uint32_t AnimBits_ReadU16(AnimBits* b);
+void AnimBits_ReadMatrix(AnimBits* b, AnimMatrix* m);
+
+// Results of drawing.
+inline constexpr uint32_t kAnimShapeDrawn = 0;
+inline constexpr uint32_t kAnimShapeBad = 1;      // a record or style index outside its table
+inline constexpr uint32_t kAnimShapeAborted = 2;  // the heap ran out
+
+// Draws one shape under the object's matrix (the raster's view matrix is put
+// in front of it). With cache, a filled cache is replayed and an empty one is
+// filled by the draw; without, the draw leaves the edge pool as it found it.
+uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix* matrix, const AnimCxform* cxform,
+                        AnimShapeCache* cache);
+// Frees what a cache holds and empties it.
+void AnimShapeCache_Free(AnimRaster* r, AnimShapeCache* cache);
+// True when fewer than a quarter of the edge pool's entries are free: the
+// caller then resets the pool and drops every object's cache.
+bool AnimRaster_PoolLow(const AnimRaster* r);
+void AnimStyles_Free(AnimPlayer* p, AnimFillStyle* fills, uint32_t count);
+
+// Draws a morph shape at a ratio from 0 (its start) to 65535 (its end),
+// interpolating every point and style value; morphs are never cached.
+uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix* matrix, const AnimCxform* cxform,
+                        uint32_t ratio);
+// The union of the start and end bounds, whatever the ratio.
+void AnimMorph_Bounds(const AnimMorph* morph, AnimRect* out);

@@ -1,0 +1,688 @@
+// Shapes drawn into small frames: solid fills, holes, crossings, curves and
+// strokes, in the plain and the smooth mode, against golden images; the span
+// arithmetic at its edges; the edge cache against an uncached draw.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/support/golden.h"
+#include "movie_writer.h"
+#include "player/anim_raster.h"
+#include "player/anim_shape.h"
+#include "player_support.h"
+
+namespace {
+
+using movie::Bytes;
+using movie::Writer;
+
+struct Solid {
+  uint8_t r, g, b, a = 255;
+};
+struct Line {
+  uint16_t width;
+  Solid color;
+};
+
+// Shape records, written field by field in the published bit layout.
+class Records {
+ public:
+  Records(uint32_t fillBits, uint32_t lineBits) : fillBits_(fillBits), lineBits_(lineBits) {}
+  // Style change; -1 leaves a field out.
+  Records& Change(int32_t fill0, int32_t fill1, int32_t line, bool move = false, int32_t x = 0, int32_t y = 0) {
+    const uint32_t flags = (move ? 1 : 0) | (fill0 >= 0 ? 2 : 0) | (fill1 >= 0 ? 4 : 0) | (line >= 0 ? 8 : 0);
+    w_.Bits(0, 1).Bits(flags, 5);
+    if (move) {
+      const uint32_t n = movie::SignedBits({x, y});
+      w_.Bits(n, 5).SBits(x, n).SBits(y, n);
+    }
+    if (fill0 >= 0) w_.Bits(static_cast<uint32_t>(fill0), fillBits_);
+    if (fill1 >= 0) w_.Bits(static_cast<uint32_t>(fill1), fillBits_);
+    if (line >= 0) w_.Bits(static_cast<uint32_t>(line), lineBits_);
+    return *this;
+  }
+  Records& Move(int32_t x, int32_t y) { return Change(-1, -1, -1, true, x, y); }
+  Records& To(int32_t dx, int32_t dy) {
+    const uint32_t n = std::max<uint32_t>(2, movie::SignedBits({dx, dy}));
+    w_.Bits(1, 1).Bits(1, 1).Bits(n - 2, 4);
+    if (dx && dy) w_.Bits(1, 1).SBits(dx, n).SBits(dy, n);
+    else if (dx) w_.Bits(0, 1).Bits(0, 1).SBits(dx, n);
+    else w_.Bits(0, 1).Bits(1, 1).SBits(dy, n);
+    return *this;
+  }
+  Records& Curve(int32_t cdx, int32_t cdy, int32_t adx, int32_t ady) {
+    const uint32_t n = std::max<uint32_t>(2, movie::SignedBits({cdx, cdy, adx, ady}));
+    w_.Bits(1, 1).Bits(0, 1).Bits(n - 2, 4).SBits(cdx, n).SBits(cdy, n).SBits(adx, n).SBits(ady, n);
+    return *this;
+  }
+  // Closed axis-aligned rectangle from the current point.
+  Records& Box(int32_t w, int32_t h) { return To(w, 0).To(0, h).To(-w, 0).To(0, -h); }
+  Bytes End() {
+    w_.Bits(0, 1).Bits(0, 5).Align();
+    return w_.bytes();
+  }
+  Writer& raw() { return w_; }
+
+ private:
+  uint32_t fillBits_, lineBits_;
+  Writer w_;
+};
+
+Bytes ShapeTag(uint32_t code, uint16_t id, const std::vector<Solid>& fills, const std::vector<Line>& lines,
+               uint32_t fillBits, uint32_t lineBits, const Bytes& records) {
+  const bool alpha = code == 32;
+  Writer w;
+  w.U16(id).Rect(0, 2000, 0, 2000);
+  w.U8(static_cast<uint32_t>(fills.size()));
+  for (const Solid& f : fills) {
+    w.U8(0).U8(f.r).U8(f.g).U8(f.b);
+    if (alpha) w.U8(f.a);
+  }
+  w.U8(static_cast<uint32_t>(lines.size()));
+  for (const Line& l : lines) {
+    w.U16(l.width).U8(l.color.r).U8(l.color.g).U8(l.color.b);
+    if (alpha) w.U8(l.color.a);
+  }
+  w.Bits(fillBits, 4).Bits(lineBits, 4).Raw(records);
+  return movie::Tag(code, w.bytes());
+}
+
+// One parsed movie and a raster over a square frame of its own.
+class Scene {
+ public:
+  Scene(const std::vector<Bytes>& shapes, int32_t size, bool smooth) : size_(size), frame_(size * size, 0) {
+    heapBefore_ = p_->heap.bytesInUse;
+    movie_ = movie::Qvx(movie::Header{}, movie::Concat({movie::Concat(shapes), movie::ShowFrame(), movie::End()}));
+    AnimStream_Init(&stream_, p_.get(), 0);
+    AnimMovie_ReadHeader(&stream_, movie_.data(), static_cast<uint32_t>(movie_.size()));
+    EXPECT_TRUE(AnimRaster_Init(&raster_, p_.get(), frame_.data(), size, size, size * 2, smooth));
+    // Twentieths of a pixel to thirty-seconds.
+    raster_.view.a = raster_.view.d = 1.6f;
+  }
+  ~Scene() {
+    AnimRaster_Free(&raster_);
+    AnimStream_Free(&stream_);
+    EXPECT_EQ(p_->heap.bytesInUse, heapBefore_);
+  }
+  const AnimShape* Shape(uint16_t id) {
+    AnimChar* c = AnimDict_Find(stream_.dictionary, id);
+    return c ? static_cast<const AnimShape*>(c->body) : nullptr;
+  }
+  uint32_t Draw(uint16_t id, const AnimMatrix* m = nullptr, const AnimCxform* cx = nullptr,
+                AnimShapeCache* cache = nullptr) {
+    AnimMatrix identity;
+    AnimMatrix_SetIdentity(&identity);
+    const AnimShape* s = Shape(id);
+    EXPECT_NE(s, nullptr);
+    if (!s) return 99;
+    const uint32_t result = AnimShape_Draw(&raster_, s, m ? m : &identity, cx, cache);
+    EXPECT_EQ(AnimHeap_Check(&p_->heap), nullptr);
+    return result;
+  }
+  GoldenImage Image() const {
+    GoldenImage g;
+    g.width = g.height = size_;
+    for (uint16_t v : frame_) {
+      for (int shift : {10, 5, 0}) {
+        const uint32_t c = (v >> shift) & 31;
+        g.rgb.push_back(static_cast<uint8_t>(c << 3 | c >> 2));
+      }
+    }
+    return g;
+  }
+  uint16_t At(int x, int y) const { return frame_[static_cast<size_t>(y) * size_ + x]; }
+  int Count(uint16_t color) const { return static_cast<int>(std::count(frame_.begin(), frame_.end(), color)); }
+  void Fill(uint16_t c) { std::fill(frame_.begin(), frame_.end(), c); }
+  AnimRaster& raster() { return raster_; }
+  AnimDictNode* dictionary() { return stream_.dictionary; }
+  TestPlayer& player() { return p_; }
+  std::vector<uint16_t>& frame() { return frame_; }
+
+ private:
+  TestPlayer p_;
+  int32_t size_;
+  std::vector<uint16_t> frame_;
+  uint32_t heapBefore_ = 0;
+  Bytes movie_;
+  AnimStream stream_{};
+  AnimRaster raster_{};
+};
+
+std::string GoldenPath(const std::string& name) { return std::string(QOR_GOLDEN_DIR) + "/" + name + ".png"; }
+
+const Solid kRed{248, 0, 0}, kGreen{0, 248, 0}, kBlue{0, 0, 248}, kWhite{248, 248, 248};
+
+// Shapes of the looks table, each in a 32-pixel frame (640 twips).
+Bytes SquareShape() {
+  return ShapeTag(2, 1, {kRed}, {}, 1, 0, Records(1, 0).Change(-1, 1, -1, true, 100, 100).Box(400, 400).End());
+}
+Bytes TriangleShape() {
+  return ShapeTag(2, 1, {kGreen}, {}, 1, 0,
+                  Records(1, 0).Change(-1, 1, -1, true, 60, 560).To(260, -500).To(240, 520).To(-500, -20).End());
+}
+Bytes HoleShape() {
+  // Outer box clockwise, inner box the other way: both with fill 1 on the
+  // inside of the outer one, so the inner one reads as a hole.
+  return ShapeTag(2, 1, {kBlue}, {}, 1, 0,
+                  Records(1, 0)
+                      .Change(-1, 1, -1, true, 40, 40)
+                      .Box(560, 560)
+                      .Change(1, 0, -1, true, 200, 200)
+                      .Box(240, 240)
+                      .End());
+}
+Bytes StarShape() {
+  // A five-pointed star drawn as one crossing outline.
+  Records r(1, 0);
+  r.Change(-1, 1, -1, true, 320, 20);
+  const int pts[5][2] = {{320, 20}, {496, 562}, {35, 227}, {605, 227}, {144, 562}};
+  for (int i = 1; i <= 5; ++i) r.To(pts[i % 5][0] - pts[i - 1][0], pts[i % 5][1] - pts[i - 1][1]);
+  return ShapeTag(2, 1, {kWhite}, {}, 1, 0, r.End());
+}
+Bytes CurveShape() {
+  // A circle-like outline of four curves around (320, 320), radius 260.
+  return ShapeTag(2, 1, {kRed}, {}, 1, 0,
+                  Records(1, 0)
+                      .Change(-1, 1, -1, true, 60, 320)
+                      .Curve(0, -260, 260, 0)
+                      .Curve(260, 0, 0, 260)
+                      .Curve(0, 260, -260, 0)
+                      .Curve(-260, 0, 0, -260)
+                      .End());
+}
+Bytes LinesShape() {
+  // Hairline, two-pixel and six-pixel strokes, straight and slanted.
+  return ShapeTag(2, 1, {}, {{10, kWhite}, {40, kGreen}, {120, kRed}}, 0, 2,
+                  Records(0, 2)
+                      .Change(-1, -1, 1, true, 40, 60)
+                      .To(560, 0)
+                      .Change(-1, -1, 2, true, 60, 160)
+                      .To(500, 200)
+                      .Change(-1, -1, 3, true, 120, 500)
+                      .To(400, -60)
+                      .End());
+}
+Bytes OverlapShape() {
+  // Two translucent squares over an opaque one.
+  return ShapeTag(32, 1, {{248, 0, 0, 255}, {0, 0, 248, 128}}, {}, 2, 0,
+                  Records(2, 0)
+                      .Change(-1, 1, -1, true, 40, 40)
+                      .Box(360, 360)
+                      .Change(-1, 2, -1, true, 240, 240)
+                      .Box(360, 360)
+                      .End());
+}
+
+// A box filled with one gradient spanning it; stops are ratio, R, G, B, A.
+Bytes GradientBox(uint8_t kind, const std::vector<std::array<uint8_t, 5>>& stops, int32_t scale = 1200) {
+  Writer w;
+  w.U16(1).Rect(0, 640, 0, 640);
+  w.U8(1).U8(kind).Matrix(320, 320, scale, scale).U8(static_cast<uint32_t>(stops.size()));
+  for (const auto& st : stops) w.U8(st[0]).U8(st[1]).U8(st[2]).U8(st[3]).U8(st[4]);
+  w.U8(0);
+  w.Bits(1, 4).Bits(0, 4).Raw(Records(1, 0).Change(-1, 1, -1, true, 20, 20).Box(600, 600).End());
+  return movie::Tag(32, w.bytes());
+}
+Bytes LinearShape() { return GradientBox(0x10, {{0, 248, 0, 0, 255}, {128, 0, 248, 0, 255}, {255, 0, 0, 248, 255}}); }
+Bytes RadialShape() { return GradientBox(0x12, {{0, 248, 248, 248, 255}, {255, 0, 0, 128, 255}}); }
+Bytes TranslucentRadialShape() {
+  // Over a red square: the ramp's alpha blends each pixel.
+  Records r(2, 0);
+  r.Change(-1, 1, -1, true, 100, 100).Box(440, 440).Change(-1, 2, -1, true, 20, 20).Box(600, 600);
+  Writer w;
+  w.U16(1).Rect(0, 640, 0, 640);
+  w.U8(2).U8(0).U8(248).U8(0).U8(0).U8(255);
+  w.U8(0x12).Matrix(320, 320, 1200, 1200).U8(2).U8(0).U8(0).U8(0).U8(248).U8(40).U8(255).U8(0).U8(248).U8(0).U8(200);
+  w.U8(0);
+  w.Bits(2, 4).Bits(0, 4).Raw(r.End());
+  return movie::Tag(32, w.bytes());
+}
+
+// Many thin diamonds: 1,760 edges, close to the pool's 1,800, in one shape.
+Bytes ManyEdgesShape() {
+  Records r(1, 0);
+  for (int i = 0; i < 440; ++i)
+    r.Change(-1, 1, -1, true, 25 + (i % 40) * 15, 20 + (i / 40) * 55).To(5, 25).To(-5, 25).To(-5, -25).To(5, -25);
+  return ShapeTag(2, 1, {kGreen}, {}, 1, 0, r.End());
+}
+
+struct LookCase {
+  const char* name;
+  Bytes (*shape)();
+};
+const LookCase kLooks[] = {
+    {"square", SquareShape},   {"triangle", TriangleShape}, {"hole", HoleShape},        {"star", StarShape},
+    {"curve", CurveShape},     {"lines", LinesShape},       {"overlap", OverlapShape},
+    {"linear", LinearShape},   {"radial", RadialShape},     {"radial_alpha", TranslucentRadialShape},
+};
+
+TEST(PlayerRasterTest, ShapesMatchTheirGoldenImagesInBothModes) {
+  for (const LookCase& c : kLooks) {
+    for (bool smooth : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (smooth ? " smooth" : " plain"));
+      Scene scene({c.shape()}, 32, smooth);
+      EXPECT_EQ(scene.Draw(1), kAnimShapeDrawn);
+      EXPECT_TRUE(GoldenMatches(GoldenPath(std::string("anim_") + c.name + (smooth ? "_smooth" : "_plain")),
+                                scene.Image()));
+    }
+  }
+}
+
+TEST(PlayerRasterTest, SolidSquareCoversExactlyItsPixels) {
+  // 100..500 twips = 160..800 units = pixel columns 5..24 inclusive plus the
+  // column the right edge reaches (800 >> 5 = 25 with no fraction); rows
+  // likewise, the last one sampled because the edges end on its bucket.
+  Scene scene({SquareShape()}, 32, false);
+  ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
+  const uint16_t red = static_cast<uint16_t>(AnimColor_To16(248, 0, 0));
+  for (int y = 0; y < 32; ++y) {
+    for (int x = 0; x < 32; ++x) {
+      const bool inside = x >= 5 && x <= 25 && y >= 5 && y <= 25;
+      EXPECT_EQ(scene.At(x, y) == red, inside) << x << "," << y;
+    }
+  }
+}
+
+TEST(PlayerRasterTest, SpanColumnsFollowTheFractionRule) {
+  // An opaque span from 40 to 100 (1/32 pixel) writes columns 1 to 4.
+  TestPlayer p;
+  std::vector<uint16_t> frame(8 * 4, 0);
+  AnimRaster r{};
+  ASSERT_TRUE(AnimRaster_Init(&r, p.get(), frame.data(), 8, 4, 16, false));
+  AnimPaint paint{};
+  paint.color16 = 0x7FFF;
+  paint.alpha = 255;
+  AnimRaster_AddEdge(&r, 40, 0, 40, 64, nullptr, &paint);   // fill 1 of both edges: the walk
+  AnimRaster_AddEdge(&r, 100, 64, 100, 0, nullptr, &paint);  // settles which side is inside
+  AnimRaster_Render(&r, 0, nullptr);
+  for (int x = 0; x < 8; ++x) EXPECT_EQ(frame[x], (x >= 1 && x <= 4) ? 0x7FFF : 0) << x;
+  AnimRaster_Free(&r);
+}
+
+TEST(PlayerRasterTest, EdgesThatCrossNoSampleRowAddNothing) {
+  TestPlayer p;
+  std::vector<uint16_t> frame(16 * 16, 0);
+  AnimRaster r{};
+  ASSERT_TRUE(AnimRaster_Init(&r, p.get(), frame.data(), 16, 16, 32, false));
+  AnimPaint paint{};
+  paint.color16 = 0x7FFF;
+  paint.alpha = 255;
+  struct {
+    int32_t x0, y0, x1, y1;
+    bool kept;
+  } cases[] = {
+      {0, 40, 100, 40, false},     // horizontal
+      {0, -90, 100, -10, false},   // wholly above the frame
+      {0, 490, 100, 600, false},   // below the last pixel row's top (480)
+      {0, 40, 0, 60, false},       // between sample rows 32 and 64
+      {0, 10, 0, 20, true},        // within the first row: sampled from row 0
+      {0, 70, 50, 100, true},
+  };
+  for (const auto& c : cases) {
+    const int32_t before = r.nextFree;
+    AnimRaster_AddEdge(&r, c.x0, c.y0, c.x1, c.y1, &paint, nullptr);
+    EXPECT_EQ(r.nextFree - before, c.kept ? 1 : 0) << c.x0 << "," << c.y0 << " " << c.x1 << "," << c.y1;
+  }
+  AnimRaster_Render(&r, 0, nullptr);
+  EXPECT_EQ(r.lastBucket, -1);
+  AnimRaster_Free(&r);
+}
+
+TEST(PlayerRasterTest, ThePoolDropsEdgesPastItsCapacity) {
+  TestPlayer p;
+  std::vector<uint16_t> frame(16 * 16, 0);
+  AnimRaster r{};
+  ASSERT_TRUE(AnimRaster_Init(&r, p.get(), frame.data(), 16, 16, 32, false));
+  AnimPaint paint{};
+  paint.color16 = 0x7FFF;
+  paint.alpha = 255;
+  for (int i = 0; i < kAnimEdgeCapacity + 10; ++i) AnimRaster_AddEdge(&r, i % 500, 0, i % 500, 200, &paint, nullptr);
+  EXPECT_EQ(r.nextFree, kAnimEdgeCapacity);
+  AnimRaster_Render(&r, 0, nullptr);
+  AnimRaster_Free(&r);
+}
+
+TEST(PlayerRasterTest, ClearingBeforeABackgroundChangesNothing) {
+  TestPlayer p;
+  std::vector<uint16_t> frame(4 * 4, 0x1234);
+  AnimRaster r{};
+  ASSERT_TRUE(AnimRaster_Init(&r, p.get(), frame.data(), 4, 4, 8, false));
+  AnimRaster_ClearFrame(&r);
+  EXPECT_EQ(frame[5], 0x1234);
+  AnimRaster_SetBackground(&r, 0, 255, 0);
+  AnimRaster_ClearFrame(&r);
+  for (uint16_t v : frame) EXPECT_EQ(v, 0x03E0);
+  AnimRaster_Free(&r);
+}
+
+TEST(PlayerRasterTest, FullyCoveredSmoothPixelIsBlendedNotCopied) {
+  Scene scene({SquareShape()}, 32, true);
+  ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
+  // Coverage 254 of pure red over black: (248 * 254) >> 8 = 246, packed 30.
+  EXPECT_EQ(scene.At(15, 15), AnimColor_To16(246, 0, 0));
+}
+
+TEST(PlayerRasterTest, ColorPackingAndBlending) {
+  EXPECT_EQ(AnimColor_To16(255, 255, 255), 0x7FFFu);
+  EXPECT_EQ(AnimColor_To16(8, 16, 24), (1u << 10) | (2u << 5) | 3u);
+  EXPECT_EQ(AnimColor_Blend(0x1234, 0x7FFF, 0), 0x1234);
+  // Alpha 255 reaches 255/256 of the way: white over black stays just short.
+  EXPECT_EQ(AnimColor_Blend(0, 0x7FFF, 255), AnimColor_To16(247, 247, 247));
+}
+
+TEST(PlayerRasterTest, LinearGradientSpansStopShortOfTheFractionColumn) {
+  // The same span from 40 to 100 in a linear gradient covers columns 1 to 3.
+  TestPlayer p;
+  std::vector<uint16_t> frame(8 * 4, 0);
+  AnimRaster r{};
+  ASSERT_TRUE(AnimRaster_Init(&r, p.get(), frame.data(), 8, 4, 16, false));
+  uint8_t ramp[256 * 8] = {};
+  for (int i = 0; i < 256; ++i) ramp[8 * i] = ramp[8 * i + 1] = ramp[8 * i + 2] = 248, ramp[8 * i + 3] = 255;
+  AnimPaint paint{0x10, 0, 255, 0, 0, 0, 0, 0, 0, ramp, 0};
+  AnimRaster_AddEdge(&r, 40, 0, 40, 64, nullptr, &paint);
+  AnimRaster_AddEdge(&r, 100, 64, 100, 0, nullptr, &paint);
+  AnimRaster_Render(&r, 0, nullptr);
+  for (int x = 0; x < 8; ++x) EXPECT_EQ(frame[x], (x >= 1 && x <= 3) ? 0x7C00 | 0x03E0 | 0x1F : 0) << x;
+  AnimRaster_Free(&r);
+}
+
+TEST(PlayerShapeTest, GradientRampsInterpolateBetweenStops) {
+  // Two stops, red at 0 and blue at 255: the left edge is red, the right
+  // blue, and the middle column a mix.
+  Scene scene({GradientBox(0x10, {{0, 248, 0, 0, 255}, {255, 0, 0, 248, 255}})}, 32, false);
+  ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
+  EXPECT_EQ(scene.At(1, 16), AnimColor_To16(248, 0, 0));
+  EXPECT_GE(scene.At(30, 16) & 31, 28);
+  EXPECT_LE(scene.At(30, 16) >> 10, 2);
+  const uint16_t mid = scene.At(16, 16);
+  EXPECT_GT(mid >> 10, 8);
+  EXPECT_GT(mid & 31, 8);
+}
+
+TEST(PlayerShapeTest, TheBitReaderSignExtendsAndAlignsForBytes) {
+  // 101 then 1111 then 0: unsigned 5, signed -1 (4 bits), a zero-width 0;
+  // the byte read drops the rest of the partial byte.
+  const uint8_t data[] = {0xBE, 0x12, 0x34, 0x80};
+  AnimBits b;
+  AnimBits_Reset(&b, data, sizeof data);
+  EXPECT_EQ(AnimBits_ReadU(&b, 3), 5u);
+  EXPECT_EQ(AnimBits_ReadS(&b, 4), -1);
+  EXPECT_EQ(AnimBits_ReadS(&b, 0), 0);
+  EXPECT_EQ(AnimBits_ReadU8(&b), 0x12u);
+  EXPECT_EQ(AnimBits_ReadU16(&b), 0x8034u);
+  EXPECT_EQ(b.overrun, 0u);
+  EXPECT_EQ(AnimBits_ReadFlag(&b), 0u);
+  EXPECT_EQ(b.overrun, 1u);
+}
+
+TEST(PlayerShapeTest, CachedEdgesStayInThePoolUntilItRunsLow) {
+  Scene scene({ManyEdgesShape()}, 32, false);
+  AnimShapeCache cache{};
+  EXPECT_FALSE(AnimRaster_PoolLow(&scene.raster()));
+  ASSERT_EQ(scene.Draw(1, nullptr, nullptr, &cache), kAnimShapeDrawn);
+  EXPECT_GT(scene.raster().nextFree, kAnimEdgeCapacity * 3 / 4);
+  EXPECT_TRUE(AnimRaster_PoolLow(&scene.raster()));
+  AnimShapeCache_Free(&scene.raster(), &cache);
+}
+
+TEST(PlayerShapeTest, EndRecordFirstDrawsNothing) {
+  Scene scene({ShapeTag(2, 1, {kRed}, {}, 1, 0, Records(1, 0).End())}, 16, false);
+  EXPECT_EQ(scene.Draw(1), kAnimShapeDrawn);
+  EXPECT_EQ(scene.Count(0), 16 * 16);
+}
+
+TEST(PlayerShapeTest, EdgesBeforeAnyMoveStartAtTheOrigin) {
+  Scene scene({ShapeTag(2, 1, {kRed}, {}, 1, 0, Records(1, 0).Change(-1, 1, -1).Box(200, 200).End())}, 16, false);
+  ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
+  const uint16_t red = static_cast<uint16_t>(AnimColor_To16(248, 0, 0));
+  EXPECT_EQ(scene.At(0, 0), red);
+  EXPECT_EQ(scene.At(9, 9), red);
+  EXPECT_EQ(scene.At(12, 12), 0);
+}
+
+// Edges a curve leaves in the pool, counted through the cache that keeps them.
+int CurveEdges(int32_t size) {
+  Scene scene({ShapeTag(2, 1, {kRed}, {}, 1, 0,
+                        Records(1, 0).Change(-1, 1, -1, true, 0, 0).Curve(size, 0, 0, size).To(-size, -size).End())},
+              64, false);
+  AnimShapeCache cache{};
+  EXPECT_EQ(scene.Draw(1, nullptr, nullptr, &cache), kAnimShapeDrawn);
+  const int edges = scene.raster().nextFree - 1;  // less the closing line
+  AnimShapeCache_Free(&scene.raster(), &cache);
+  return edges;
+}
+
+TEST(PlayerShapeTest, SmallCurvesStayOneSegmentLargeOnesBecomeEight) {
+  // 15 twips = 24 units each way: 48 < 64, one segment.
+  EXPECT_EQ(CurveEdges(15), 1);
+  EXPECT_EQ(CurveEdges(600), 8);
+}
+
+TEST(PlayerShapeTest, StrokesNarrowerThanOnePixelAndAHalfDrawOnePixelWide) {
+  for (uint16_t width : {1, 20, 30}) {
+    SCOPED_TRACE(width);
+    Scene scene({ShapeTag(2, 1, {}, {{width, kWhite}}, 0, 1,
+                          Records(0, 1).Change(-1, -1, 1, true, 100, 200).To(200, 0).End())},
+                32, false);
+    ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
+    int rows = 0;
+    for (int y = 0; y < 32; ++y) rows += scene.At(10, y) != 0;
+    EXPECT_EQ(rows, 1);
+  }
+}
+
+TEST(PlayerShapeTest, ZeroLengthStrokeDrawsNothing) {
+  Scene scene({ShapeTag(2, 1, {}, {{100, kWhite}}, 0, 1,
+                        Records(0, 1).Change(-1, -1, 1, true, 100, 100).To(0, 0).End())},
+              16, false);
+  ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
+  EXPECT_EQ(scene.Count(0), 16 * 16);
+}
+
+TEST(PlayerShapeTest, AMirroredMatrixSwapsTheFillSides) {
+  // The square drawn with fill 0 (left of travel) only; mirrored about the
+  // frame's centre it must look the same as the plain draw mirrored.
+  const Bytes shape = ShapeTag(2, 1, {kRed}, {}, 1, 0,
+                               Records(1, 0).Change(1, -1, -1, true, 40, 100).To(0, 400).To(200, 0).To(-200, -400).End());
+  Scene plain({shape}, 32, false), mirrored({shape}, 32, false);
+  ASSERT_EQ(plain.Draw(1), kAnimShapeDrawn);
+  AnimMatrix flip;
+  AnimMatrix_SetIdentity(&flip);
+  flip.a = -1;
+  flip.tx = 640;
+  ASSERT_EQ(mirrored.Draw(1, &flip), kAnimShapeDrawn);
+  // Sampling is not symmetric about a column, so the areas may differ by up
+  // to one pixel per row; unswapped fills would leave the mirror empty.
+  const uint16_t red = static_cast<uint16_t>(AnimColor_To16(248, 0, 0));
+  EXPECT_GT(plain.Count(red), 100);
+  EXPECT_NEAR(plain.Count(red), mirrored.Count(red), 21);
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 20; ++x) EXPECT_EQ(mirrored.At(x, y), 0) << x << "," << y;
+}
+
+TEST(PlayerShapeTest, GlyphsWithoutFillArraysUseTheTextColour) {
+  Scene scene({ShapeTag(2, 1, {}, {}, 1, 0, Records(1, 0).Change(-1, 1, -1, true, 0, 0).Box(200, 200).End())}, 16,
+              false);
+  scene.raster().text16 = 0x03E0;
+  scene.raster().text[3] = 255;
+  ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
+  EXPECT_EQ(scene.At(3, 3), 0x03E0);
+}
+
+TEST(PlayerShapeTest, ColourTransformAppliesToFills) {
+  Scene scene({SquareShape()}, 32, false);
+  AnimCxform cx{256, 0, 0, 0, 0, 248, 0, 0};  // red off, green full
+  ASSERT_EQ(scene.Draw(1, nullptr, &cx), kAnimShapeDrawn);
+  EXPECT_EQ(scene.At(10, 10), AnimColor_To16(0, 248, 0));
+}
+
+TEST(PlayerShapeTest, NewStylesInRecordsReplaceTheArrays) {
+  Records r(1, 0);
+  r.Change(-1, 1, -1, true, 0, 0).Box(200, 200);
+  // New styles: one solid blue fill, no lines, then fresh index widths.
+  r.raw().Bits(0, 1).Bits(16 | 4 | 1, 5).Bits(9, 5).SBits(200, 9).SBits(200, 9).Bits(1, 1);
+  r.raw().Align().U8(1).U8(0).U8(0).U8(0).U8(248).U8(0).Bits(1, 4).Bits(0, 4);
+  r.Change(-1, 1, -1).Box(200, 200);
+  Scene scene({ShapeTag(2, 1, {kRed}, {}, 1, 0, r.End())}, 32, false);
+  ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
+  EXPECT_EQ(scene.At(3, 3), AnimColor_To16(248, 0, 0));
+  EXPECT_EQ(scene.At(13, 13), AnimColor_To16(0, 0, 248));
+}
+
+TEST(PlayerShapeTest, BadRecordsFailTheShapeAndLeaveNothing) {
+  struct Case {
+    const char* name;
+    Bytes records;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"fill index past the array", Records(2, 0).Change(-1, 3, -1, true, 0, 0).Box(200, 200).End()});
+  cases.push_back({"line index without lines", Records(1, 1).Change(-1, -1, 1, true, 0, 0).Box(200, 200).End()});
+  Bytes cut = Records(1, 0).Change(-1, 1, -1, true, 0, 0).Box(200, 200).End();
+  cut.resize(cut.size() - 2);
+  cases.push_back({"records cut short", cut});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Scene scene({ShapeTag(2, 1, {kRed}, {}, 0, 0, c.records)}, 16, false);
+    // The index widths of the tag are taken from the case's records builder.
+    auto* shape = const_cast<AnimShape*>(scene.Shape(1));
+    shape->fillBits = 2;
+    shape->lineBits = 1;
+    EXPECT_EQ(scene.Draw(1), kAnimShapeBad);
+    EXPECT_EQ(scene.raster().nextFree, 0);
+  }
+}
+
+TEST(PlayerShapeTest, ACachedRedrawMatchesAnUncachedDraw) {
+  for (const LookCase& c : kLooks) {
+    for (bool smooth : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (smooth ? " smooth" : " plain"));
+      Scene uncached({c.shape()}, 32, smooth), cached({c.shape()}, 32, smooth);
+      ASSERT_EQ(uncached.Draw(1), kAnimShapeDrawn);
+      AnimShapeCache cache{};
+      ASSERT_EQ(cached.Draw(1, nullptr, nullptr, &cache), kAnimShapeDrawn);
+      EXPECT_EQ(cached.frame(), uncached.frame());
+      EXPECT_EQ(cache.hasCache, 1u);
+      cached.Fill(0);
+      ASSERT_EQ(cached.Draw(1, nullptr, nullptr, &cache), kAnimShapeDrawn);
+      EXPECT_EQ(cached.frame(), uncached.frame());
+      AnimShapeCache_Free(&cached.raster(), &cache);
+    }
+  }
+}
+
+// A morph from a small box at the top left to a large one, its solid fill
+// going from the writer's dark start colour to its end colour.
+Bytes MorphBoxes() {
+  Bytes start{(2 << 4) | 1};
+  const Bytes startRecords = Records(2, 1).Change(-1, 1, -1, true, 40, 40).Box(200, 200).End();
+  start.insert(start.end(), startRecords.begin(), startRecords.end());
+  Bytes end{0};
+  const Bytes endRecords = Records(0, 0).Move(100, 60).Box(480, 520).End();
+  end.insert(end.end(), endRecords.begin(), endRecords.end());
+  return movie::Morph(1, start, end);
+}
+
+TEST(PlayerMorphTest, RatiosMatchTheirGoldenImages) {
+  // The colour transform stretches the writer's dark colours into view and
+  // makes them opaque.
+  const AnimCxform cx{256, 255, 256 * 40, 0, 256 * 40, 0, 256 * 30, 0};
+  for (uint32_t ratio : {0u, 32768u, 65535u}) {
+    SCOPED_TRACE(ratio);
+    Scene scene({MorphBoxes()}, 32, false);
+    AnimChar* c = AnimDict_Find(scene.dictionary(), 1);
+    ASSERT_NE(c, nullptr);
+    AnimMatrix identity;
+    AnimMatrix_SetIdentity(&identity);
+    EXPECT_EQ(AnimMorph_Draw(&scene.raster(), static_cast<const AnimMorph*>(c->body), &identity, &cx, ratio),
+              kAnimShapeDrawn);
+    EXPECT_EQ(scene.raster().nextFree, 0);  // never cached
+    EXPECT_TRUE(GoldenMatches(GoldenPath("anim_morph_" + std::to_string(ratio)), scene.Image()));
+  }
+}
+
+TEST(PlayerMorphTest, RatioZeroDrawsTheStartOutlineWithTheStartColour) {
+  Scene scene({MorphBoxes()}, 32, false);
+  const auto* m = static_cast<const AnimMorph*>(AnimDict_Find(scene.dictionary(), 1)->body);
+  AnimMatrix identity;
+  AnimMatrix_SetIdentity(&identity);
+  const AnimCxform cx{256, 255, 256 * 40, 0, 256 * 40, 0, 256 * 30, 0};
+  ASSERT_EQ(AnimMorph_Draw(&scene.raster(), m, &identity, &cx, 0), kAnimShapeDrawn);
+  const uint16_t startColour = static_cast<uint16_t>(AnimColor_To16(40, 80, 90));
+  EXPECT_EQ(scene.At(5, 5), startColour);
+  EXPECT_EQ(scene.At(15, 15), 0);  // beyond the start box
+}
+
+TEST(PlayerMorphTest, AStraightEdgePairedWithACurveBowsHalfway) {
+  // The start's bottom edge is straight, the end's bows down by 300 twips;
+  // halfway the bottom bulges by a quarter of that at its middle.
+  Bytes start{(2 << 4) | 1};
+  const Bytes s0 =
+      Records(2, 1).Change(-1, 1, -1, true, 40, 40).To(560, 0).To(0, 200).To(-560, 0).To(0, -200).End();
+  start.insert(start.end(), s0.begin(), s0.end());
+  Bytes end{0};
+  const Bytes e0 =
+      Records(0, 0).Move(40, 40).To(560, 0).To(0, 200).Curve(-280, 300, -280, -300).To(0, -200).End();
+  end.insert(end.end(), e0.begin(), e0.end());
+  const AnimCxform cx{256, 255, 256 * 40, 0, 256 * 40, 0, 256 * 30, 0};
+  AnimMatrix identity;
+  AnimMatrix_SetIdentity(&identity);
+  int depth[2] = {};
+  for (uint32_t ratio : {0u, 32768u}) {
+    Scene scene({movie::Morph(1, start, end)}, 32, false);
+    const auto* m = static_cast<const AnimMorph*>(AnimDict_Find(scene.dictionary(), 1)->body);
+    ASSERT_EQ(AnimMorph_Draw(&scene.raster(), m, &identity, &cx, ratio), kAnimShapeDrawn);
+    for (int y = 0; y < 32; ++y) depth[ratio ? 1 : 0] += scene.At(16, y) != 0;
+    if (ratio) {
+      EXPECT_TRUE(GoldenMatches(GoldenPath("anim_morph_curve"), scene.Image()));
+    }
+  }
+  // 75 twips more at the middle: nearly four pixels.
+  EXPECT_GE(depth[1] - depth[0], 3);
+  EXPECT_LE(depth[1] - depth[0], 4);
+}
+
+TEST(PlayerMorphTest, BoundsAreTheUnionWhateverTheRatio) {
+  Scene scene({MorphBoxes()}, 32, false);
+  const auto* m = static_cast<const AnimMorph*>(AnimDict_Find(scene.dictionary(), 1)->body);
+  AnimRect r;
+  AnimMorph_Bounds(m, &r);
+  EXPECT_EQ(r.xmin, 0);
+  EXPECT_EQ(r.xmax, 20);
+  EXPECT_EQ(r.ymax, 20);
+}
+
+}  // namespace
+
+namespace {
+
+// Nanoseconds per frame for a few looks at the handset's frame sizes, in
+// both modes. Run by hand: --gtest_also_run_disabled_tests.
+TEST(PlayerRasterBench, DISABLED_NanosecondsPerFrame) {
+  const LookCase looks[] = {{"curve", CurveShape}, {"linear", LinearShape}, {"radial", RadialShape},
+                            {"many_edges", ManyEdgesShape}};
+  for (const LookCase& c : looks) {
+    for (int side : {128, 176, 240}) {
+      for (bool smooth : {false, true}) {
+        Scene scene({c.shape()}, side, smooth);
+        AnimMatrix m;
+        AnimMatrix_SetIdentity(&m);
+        m.a = m.d = static_cast<float>(side) / 32.0f;
+        const AnimShape* shape = scene.Shape(1);
+        ASSERT_NE(shape, nullptr);
+        const int frames = 200;
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int i = 0; i < frames; ++i) AnimShape_Draw(&scene.raster(), shape, &m, nullptr, nullptr);
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0);
+        std::printf("%-10s %3d %-6s %10lld ns/frame\n", c.name, side, smooth ? "smooth" : "plain",
+                    static_cast<long long>(ns.count() / frames));
+      }
+    }
+  }
+}
+
+}  // namespace
