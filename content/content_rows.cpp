@@ -5,6 +5,7 @@
 #include "content/handset_rows.h"
 #include "content/pict_scheme.h"
 #include "content/wbmp.h"
+#include "content/wbxml_row.h"
 #include "kernel/mem.h"
 #include "kernel/qorrom.h"
 #include "markup/html_node.h"
@@ -16,7 +17,7 @@ const UrlContentTypeRow kContentTypeRows[] = {
     {nullptr, nullptr, "wmlc", 20, "application", "vnd.wap.wmlc;x-wap.wmlc", 3},
     {nullptr, nullptr, "wta-wmlc", 55, "application", "x-wap-wta-wmlc", 4},
     {WBmpContentProcess, WBmpContentRelease, "wbmp", 33, "image", "vnd.wap.wbmp;x-wap.wbmp", 5},
-    {nullptr, nullptr, "wbxml", 41, "application", "vnd.wap.wbxml", 0},
+    {WbxmlContentProcess, nullptr, "wbxml", 41, "application", "vnd.wap.wbxml", 0},
     {SisContentProcess, SisContentRelease, "sis", 136, "image", "sis", 5},
     {nullptr, nullptr, "qvx", 158, "image", "qvx", 5},
     {nullptr, nullptr, "dummy_qvx_extension", 158, "application", "x-mm-qvx", 0},

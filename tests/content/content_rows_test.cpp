@@ -75,6 +75,7 @@ struct Outcome {
   uint32_t processCalls = 0;
   std::string picture;
   std::vector<std::string> blocks;  // raw-data output
+  uint32_t typeId = 0;               // the load's type when it ended
 };
 
 class ContentRowsTest : public EngineFixture {
@@ -126,7 +127,8 @@ class ContentRowsTest : public EngineFixture {
     UrlLoad* load = UrlRequestLoad(request);
     std::vector<void*> objects;
     for (QueueNode* n = load->output.head; n; n = n->next) objects.push_back(n);
-    if (flags & UrlFlag::RawData) {
+    o.typeId = load->typeId;
+    if ((flags & UrlFlag::RawData) || dataOutput) {
       for (void* object : objects) {
         auto* chunk = static_cast<UtilDataChunk*>(object);
         o.blocks.emplace_back(reinterpret_cast<const char*>(UtilDataChunkData(chunk)) + chunk->offset,
@@ -178,6 +180,7 @@ class ContentRowsTest : public EngineFixture {
   }
 
   std::function<void(UrlModuleContext*)> before, after;
+  bool dataOutput = false;  // the output holds data blocks, not images
   FetchDriver driver;
   std::unique_ptr<Recorder> owner;
   std::unique_ptr<FetchRequester> requester;
@@ -682,6 +685,37 @@ TEST_F(ContentRowsTest, JpegPngAndMngRowsGiveOnePictureInEveryDelivery) {
   }
   const Outcome progressive = Fetch("image/jpeg", ReadDataFile("jpeg/progressive.jpg"), 0);
   EXPECT_EQ(progressive.failure, 0x80108001u);
+}
+
+// Generic WBXML takes the type its public identifier names; the wmlc row
+// has no handler yet, so the body passes on unchanged under its new type.
+TEST_F(ContentRowsTest, WbxmlIsRetypedByItsPublicIdentifier) {
+  dataOutput = true;
+  struct Case {
+    uint8_t publicId;
+    uint32_t typeId;
+    bool passesOn;
+  };
+  const Case cases[] = {
+      {4, UrlType::Wmlc, true}, {12, UrlType::Wmlc, true}, {7, UrlType::Wbxml, false},
+      {0, UrlType::Wbxml, false}, {11, UrlType::ConnectivityWbxml, true},
+  };
+  for (const Case& c : cases)
+    for (uint32_t block : {0u, 1u}) {
+      SCOPED_TRACE(std::to_string(c.publicId) + " in blocks of " + std::to_string(block));
+      const std::vector<uint8_t> body = {0x03, c.publicId, 0x6A, 0x00, 0x7F, 0x01};
+      const Outcome o = Fetch("application/vnd.wap.wbxml", body, block);
+      EXPECT_TRUE(o.complete);
+      EXPECT_EQ(o.failure, 0u);
+      EXPECT_EQ(o.typeId, c.typeId);
+      std::string out;
+      for (const std::string& b : o.blocks) out += b;
+      EXPECT_EQ(out, c.passesOn ? std::string(body.begin(), body.end()) : "");
+    }
+  // A body of one byte names no document.
+  const Outcome one = Fetch("application/vnd.wap.wbxml", {0x03}, 0);
+  EXPECT_TRUE(one.complete);
+  EXPECT_EQ(one.typeId, UrlType::Wbxml);
 }
 
 }  // namespace
