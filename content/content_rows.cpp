@@ -2,6 +2,7 @@
 #include "content/content_rows.h"
 
 #include "browser/status.h"
+#include "content/handover_rows.h"
 #include "content/handset_rows.h"
 #include "content/pict_scheme.h"
 #include "content/wbmp.h"
@@ -23,10 +24,10 @@ const UrlContentTypeRow kContentTypeRows[] = {
     {nullptr, nullptr, "dummy_qvx_extension", 158, "application", "x-mm-qvx", 0},
     {PngContentProcess, PngContentRelease, "png", 32, "image", "png", 5},
     {MngContentProcess, MngContentRelease, "mng", 182, "image", "mng", 5},
-    {nullptr, nullptr, "ust", 158, "application", "usat", 0},
+    {UsatContentProcess, UsatContentRelease, "ust", 158, "application", "usat", 0},
     {NbmpContentProcess, NbmpContentRelease, "nbmp", 137, "image", "nbmp", 5},
-    {nullptr, nullptr, "ndwn", 138, "application", "ndwn", 0},
-    {nullptr, nullptr, "pims", 140, "application", "pims", 0},
+    {NdwnContentProcess, NdwnContentRelease, "ndwn", 138, "application", "ndwn", 0},
+    {PimsContentProcess, PimsContentRelease, "pims", 140, "application", "pims", 0},
     {nullptr, nullptr, "pui", 139, "platform", "app", 0},
     {JpegContentProcess, JpegContentRelease, "jpg;jpeg", 30, "image", "jpeg", 5},
     {nullptr, nullptr, "vcf", 7, "text", "vcard;x-vcard", 2},

@@ -15,10 +15,12 @@
 #include "browser/url.h"
 #include "content/body_collect.h"
 #include "content/content_rows.h"
+#include "content/handover_rows.h"
 #include "content/handset_rows.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "host/platform/handover.h"
 #include "markup/html_node.h"
 #include "tests/content/content_harness.h"
 #include "tests/content/nbmp_encoder.h"
@@ -716,6 +718,110 @@ TEST_F(ContentRowsTest, WbxmlIsRetypedByItsPublicIdentifier) {
   const Outcome one = Fetch("application/vnd.wap.wbxml", {0x03}, 0);
   EXPECT_TRUE(one.complete);
   EXPECT_EQ(one.typeId, UrlType::Wbxml);
+}
+
+// What the handset was handed, and what it answers.
+struct Handed {
+  std::vector<std::vector<std::string>> records;
+  std::vector<std::string> usat;
+  Result answer = kOk;
+  static Handed* current;
+};
+Handed* Handed::current = nullptr;
+
+Result StoreRecord(const char* a, const char* b, const char* c, const char* d, const char* e,
+                   const char* f) {
+  Handed::current->records.push_back({a, b, c, d, e, f});
+  return Handed::current->answer;
+}
+Result SaveUsat(const char* text) {
+  Handed::current->usat.push_back(text);
+  return Handed::current->answer;
+}
+constexpr HandoverOps kRecordingHandset{StoreRecord, SaveUsat};
+
+class HandoverRowsTest : public ContentRowsTest {
+ protected:
+  void SetUp() override {
+    ContentRowsTest::SetUp();
+    Handed::current = &handed;
+    old = HandoverInstall(&kRecordingHandset);
+    dataOutput = true;
+  }
+  void TearDown() override {
+    HandoverInstall(old);
+    Handed::current = nullptr;
+    ContentRowsTest::TearDown();
+  }
+  std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+  Handed handed;
+  const HandoverOps* old = nullptr;
+};
+
+TEST_F(HandoverRowsTest, PimsRecordsGoToTheStoreFieldByField) {
+  const std::string forty(40, 'z');
+  for (uint32_t block : {0u, 1u, 7u}) {
+    SCOPED_TRACE(block);
+    handed.records.clear();
+    const Outcome o = Fetch("application/pims",
+                            Bytes("abcdefg;2;" + forty + ";4;5;6;7\r\nx;y\r\n\r\n"), block);
+    EXPECT_EQ(o.failure, PimsCode::Stored);
+    const std::vector<std::vector<std::string>> expected = {
+        {"abcde", "2", std::string(32, 'z'), "4", "5", "6"},
+        {"x", "y", "", "", "", ""},
+        {"", "", "", "", "", ""},
+    };
+    EXPECT_EQ(handed.records, expected);
+  }
+}
+
+TEST_F(HandoverRowsTest, PimsStoreRefusalEndsTheLoadWithItsAnswer) {
+  handed.answer = 0x80990001;
+  const Outcome o = Fetch("application/pims", Bytes("a\r\nb\r\n"), 0);
+  EXPECT_EQ(o.failure, 0x80990001u);
+  EXPECT_EQ(handed.records.size(), 1u);
+}
+
+TEST_F(HandoverRowsTest, UsatBodyGoesWholeToTheHandset) {
+  for (bool announce : {true, false})
+    for (uint32_t block : {0u, 3u}) {
+      handed.usat.clear();
+      const Outcome o = Fetch("application/usat", Bytes("D0 0A 81 03"), block, announce);
+      EXPECT_EQ(o.failure, UsatCode::Taken);
+      EXPECT_EQ(handed.usat, std::vector<std::string>{"D0 0A 81 03"});
+    }
+  handed.answer = 1;
+  EXPECT_EQ(Fetch("application/usat", Bytes("x"), 0).failure, UsatCode::Refused);
+  EXPECT_EQ(Fetch("application/usat", {}, 0, false).failure, UsatCode::Refused);
+}
+
+std::vector<std::string> gProvisioned;
+void Provision(uint8_t* buffer, uint32_t length) {
+  gProvisioned.emplace_back(reinterpret_cast<const char*>(buffer), length);
+}
+
+TEST_F(HandoverRowsTest, NdwnDownloadIsHeldAndHandedToProvisioning) {
+  std::vector<uint8_t> item(1000);
+  for (size_t i = 0; i < item.size(); ++i) item[i] = static_cast<uint8_t>(i * 7);
+  NdwnSetProvisioningHook(Provision);
+  gProvisioned.clear();
+  std::string held;
+  after = [&](UrlModuleContext*) {
+    uint32_t length = 0;
+    const uint8_t* bytes = NdwnHeldItem(&length);
+    held.assign(reinterpret_cast<const char*>(bytes), length);
+    NdwnHeldItemFree();
+  };
+  for (uint32_t block : {250u, 1u}) {
+    SCOPED_TRACE(block);
+    held.clear();
+    const Outcome o = Fetch("application/ndwn", item, block);
+    EXPECT_EQ(o.failure, NdwnCode::HandedOver);
+    EXPECT_EQ(held, std::string(item.begin(), item.end()));
+  }
+  EXPECT_EQ(gProvisioned.size(), 2u);
+  EXPECT_EQ(gProvisioned.back(), std::string(item.begin(), item.end()));
+  NdwnSetProvisioningHook(nullptr);
 }
 
 }  // namespace

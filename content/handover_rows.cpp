@@ -1,0 +1,203 @@
+// The ndwn, pims and usat rows.
+#include "content/handover_rows.h"
+
+#include "content/body_collect.h"
+#include "host/platform/handover.h"
+#include "kernel/datachunk.h"
+#include "kernel/mem.h"
+
+namespace {
+
+constexpr uint32_t kNdwnModule = 85, kPimsModule = 87, kUsatModule = 95;
+// The largest bodies the handset takes.
+constexpr uint32_t kNdwnRoom = 1u << 20, kUsatRoom = 65536;
+
+struct HeldDownload {
+  uint8_t* bytes;
+  uint32_t length;
+};
+HeldDownload gHeld{};
+ProvHeldItemSetLengthFn gProvisioning = nullptr;
+
+// --- ndwn ------------------------------------------------------------------
+
+Result NdwnEnd(UrlLoad* load, ContentBody* body, Result r) {
+  ContentBodyFree(body);
+  MemFree(&body);
+  load->handlerState = nullptr;
+  load->events |= UrlEvent::Complete;
+  return r;
+}
+
+// --- pims ------------------------------------------------------------------
+
+constexpr uint32_t kPimsFields = 6;
+constexpr uint32_t kPimsRoom[kPimsFields] = {5, 16, 32, 32, 32, 32};
+
+struct PimsState {
+  char fields[kPimsFields][33];
+  uint32_t field;  // the one being filled; kPimsFields and past: dropped
+  uint32_t fill;
+  uint32_t active;  // the URL names records
+};
+
+void PimsClear(PimsState* s) {
+  for (auto& f : s->fields) f[0] = 0;
+  s->field = 0;
+  s->fill = 0;
+}
+
+// The text after the scheme's colon is long enough to name something.
+bool PimsUrlNamesRecords(const UrlLoad* load) {
+  const char* name = load->name;
+  if (!name) return false;
+  while (*name && *name != ':') ++name;
+  if (!*name) return false;
+  uint32_t n = 0;
+  for (++name; name[n]; ++n) {
+  }
+  return n > 5;
+}
+
+Result PimsByte(PimsState* s, uint8_t byte) {
+  if (byte == '\n') return kOk;
+  if (byte == '\r') {
+    const Result r = ShellStoreContentStub(s->fields[0], s->fields[1], s->fields[2],
+                                           s->fields[3], s->fields[4], s->fields[5]);
+    PimsClear(s);
+    return r;
+  }
+  if (byte == ';') {
+    ++s->field;
+    s->fill = 0;
+    return kOk;
+  }
+  if (s->field < kPimsFields && s->fill < kPimsRoom[s->field]) {
+    s->fields[s->field][s->fill++] = static_cast<char>(byte);
+    s->fields[s->field][s->fill] = 0;
+  }
+  return kOk;
+}
+
+// --- usat ------------------------------------------------------------------
+
+Result UsatEnd(UrlLoad* load, ContentBody* body, Result r) {
+  ContentBodyFree(body);
+  MemFree(&body);
+  load->handlerState = nullptr;
+  load->events |= UrlEvent::Complete;
+  return r;
+}
+
+}  // namespace
+
+void NdwnSetProvisioningHook(ProvHeldItemSetLengthFn hook) { gProvisioning = hook; }
+
+uint8_t* NdwnHeldItem(uint32_t* length) {
+  if (length) *length = gHeld.length;
+  return gHeld.bytes;
+}
+
+void NdwnHeldItemFree() {
+  MemFree(&gHeld.bytes);
+  gHeld.length = 0;
+}
+
+Result NdwnContentProcess(UrlModuleContext*, UrlLoad* load) {
+  auto* body = static_cast<ContentBody*>(load->handlerState);
+  if (!body) {
+    body = static_cast<ContentBody*>(MemAllocZero(sizeof(ContentBody), Use::Data, kNdwnModule));
+    if (!body) return NdwnCode::NoMemory;
+    load->handlerState = body;
+    NdwnHeldItemFree();  // a new download replaces the one held
+  }
+  ContentBodyState state = ContentBodyState::Collecting;
+  const Result r = ContentBodyCollect(body, load, kNdwnRoom, kNdwnModule, NdwnCode::NoMemory,
+                                      NdwnCode::TooLong, &state);
+  if (r != kOk) return NdwnEnd(load, body, r);
+  if (state != ContentBodyState::Complete) return kOk;
+  if (body->size == 0 || (load->announcedLength && body->size != load->announcedLength))
+    return NdwnEnd(load, body, kOk);  // the load ended before the download was whole
+  gHeld.bytes = body->bytes;
+  gHeld.length = body->size;
+  body->bytes = nullptr;
+  if (gProvisioning) gProvisioning(gHeld.bytes, gHeld.length);
+  return NdwnEnd(load, body, NdwnCode::HandedOver);
+}
+
+Result NdwnContentRelease(UrlModuleContext*, UrlLoad* load) {
+  auto* body = static_cast<ContentBody*>(load->handlerState);
+  if (body) ContentBodyFree(body);
+  MemFree(&body);
+  load->handlerState = nullptr;
+  return kOk;
+}
+
+Result PimsContentProcess(UrlModuleContext*, UrlLoad* load) {
+  auto* s = static_cast<PimsState*>(load->handlerState);
+  if (!s) {
+    s = static_cast<PimsState*>(MemAllocZero(sizeof(PimsState), Use::Data, kPimsModule));
+    if (!s) return PimsCode::NoMemory;
+    s->active = PimsUrlNamesRecords(load) ? 1 : 0;
+    load->handlerState = s;
+  }
+  Result r = kOk;
+  while (UtilDataChunk* chunk = UtilDataChunkHead(&load->input)) {
+    const uint8_t* bytes = UtilDataChunkData(chunk) + chunk->offset;
+    uint32_t used = 0;
+    while (used < chunk->remaining && r == kOk) {
+      if (s->active) r = PimsByte(s, bytes[used]);
+      ++used;
+    }
+    chunk->offset += used;
+    chunk->remaining -= used;
+    if (chunk->remaining == 0) {
+      QueuePopFront(&load->input);
+      MemFree(&chunk);
+    }
+    if (r != kOk) break;
+  }
+  if (r == kOk && !(load->endOfData && !load->input.head)) return kOk;
+  MemFree(&s);
+  load->handlerState = nullptr;
+  load->events |= UrlEvent::Complete;
+  return r != kOk ? r : PimsCode::Stored;
+}
+
+Result PimsContentRelease(UrlModuleContext*, UrlLoad* load) {
+  MemFree(reinterpret_cast<PimsState**>(&load->handlerState));
+  return kOk;
+}
+
+Result UsatContentProcess(UrlModuleContext*, UrlLoad* load) {
+  auto* body = static_cast<ContentBody*>(load->handlerState);
+  if (!body) {
+    body = static_cast<ContentBody*>(MemAllocZero(sizeof(ContentBody), Use::Data, kUsatModule));
+    if (!body) return UsatCode::NoMemory;
+    load->handlerState = body;
+  }
+  ContentBodyState state = ContentBodyState::Collecting;
+  const Result r = ContentBodyCollect(body, load, kUsatRoom, kUsatModule, UsatCode::NoMemory,
+                                      UsatCode::Refused, &state);
+  if (r != kOk) return UsatEnd(load, body, r);
+  if (state != ContentBodyState::Complete) return kOk;
+  // No length announced and nothing received: nothing to hand over.
+  if (body->size == 0) return UsatEnd(load, body, UsatCode::Refused);
+  if (load->announcedLength && body->size != load->announcedLength)
+    return UsatEnd(load, body, kOk);  // the load ended early
+  auto* text = static_cast<char*>(MemAlloc(body->size + 1, Use::Data, kUsatModule));
+  if (!text) return UsatEnd(load, body, UsatCode::NoMemory);
+  for (uint32_t i = 0; i < body->size; ++i) text[i] = static_cast<char>(body->bytes[i]);
+  text[body->size] = 0;
+  const Result answer = ShellStubSaveUsat(text);
+  MemFree(&text);
+  return UsatEnd(load, body, answer == kOk ? UsatCode::Taken : UsatCode::Refused);
+}
+
+Result UsatContentRelease(UrlModuleContext*, UrlLoad* load) {
+  auto* body = static_cast<ContentBody*>(load->handlerState);
+  if (body) ContentBodyFree(body);
+  MemFree(&body);
+  load->handlerState = nullptr;
+  return kOk;
+}
