@@ -89,7 +89,73 @@ Result UsatEnd(UrlLoad* load, ContentBody* body, Result r) {
   return r;
 }
 
+// --- whole-body hand-over rows ---------------------------------------------
+
+constexpr uint32_t kCollectRoom = 1u << 20;
+
+struct CollectRow {
+  uint32_t module;
+  Result noMemory, tooLong;
+  // Called with the whole body; answers the load's result.
+  Result (*handOver)(UrlLoad* load, const ContentBody* body);
+};
+
+Result Collect(UrlLoad* load, const CollectRow& row) {
+  auto* body = static_cast<ContentBody*>(load->handlerState);
+  if (!body) {
+    body = static_cast<ContentBody*>(MemAllocZero(sizeof(ContentBody), Use::Data, row.module));
+    if (!body) return row.noMemory;
+    load->handlerState = body;
+  }
+  ContentBodyState state = ContentBodyState::Collecting;
+  Result r = ContentBodyCollect(body, load, kCollectRoom, row.module, row.noMemory, row.tooLong,
+                                &state);
+  if (r == kOk && state != ContentBodyState::Complete) return kOk;
+  // A body cut short is dropped.
+  if (r == kOk && body->size && (!load->announcedLength || body->size == load->announcedLength))
+    r = row.handOver(load, body);
+  ContentBodyFree(body);
+  MemFree(&body);
+  load->handlerState = nullptr;
+  load->events |= UrlEvent::Complete;
+  return r;
+}
+
+Result SaveMedia(UrlLoad* load, const ContentBody* body) {
+  const char* major = load->contentRow && load->contentRow->major ? load->contentRow->major : "";
+  ShellStubSaveMedia(body->bytes, body->size, major, 0);
+  return MediaCode::Saved;
+}
+
+Result LaunchMap(UrlLoad* load, const ContentBody* body) {
+  ShellStubLaunchMap(body->bytes, body->size, load->typeId, 0);
+  return kOk;
+}
+
+Result Drop(UrlLoad*, const ContentBody*) { return kOk; }
+Result DropGameInfo(UrlLoad*, const ContentBody*) { return GameInfoCode::Taken; }
+
+constexpr CollectRow kMedia{89, MediaCode::NoMemory, MediaCode::TooLong, SaveMedia};
+constexpr CollectRow kMap{93, MapCode::NoMemory, MapCode::TooLong, LaunchMap};
+constexpr CollectRow kThreeD{90, ThreeDCode::NoMemory, ThreeDCode::TooLong, Drop};
+constexpr CollectRow kGameInfo{88, GameInfoCode::NoMemory, GameInfoCode::TooLong, DropGameInfo};
+
 }  // namespace
+
+Result MediaContentProcess(UrlModuleContext*, UrlLoad* load) { return Collect(load, kMedia); }
+Result MapContentProcess(UrlModuleContext*, UrlLoad* load) { return Collect(load, kMap); }
+Result ThreeDContentProcess(UrlModuleContext*, UrlLoad* load) { return Collect(load, kThreeD); }
+Result GameInfoContentProcess(UrlModuleContext*, UrlLoad* load) {
+  return Collect(load, kGameInfo);
+}
+
+Result CollectedContentRelease(UrlModuleContext*, UrlLoad* load) {
+  auto* body = static_cast<ContentBody*>(load->handlerState);
+  if (body) ContentBodyFree(body);
+  MemFree(&body);
+  load->handlerState = nullptr;
+  return kOk;
+}
 
 void NdwnSetProvisioningHook(ProvHeldItemSetLengthFn hook) { gProvisioning = hook; }
 

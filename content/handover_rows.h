@@ -18,6 +18,19 @@ namespace UsatCode {
 constexpr Result NoMemory = 0x805F0001, Refused = 0x805F0002, Taken = 0x805F0012;
 }
 
+namespace MediaCode {
+constexpr Result NoMemory = 0x80590001, TooLong = 0x80590002, Saved = 0x80550010;
+}
+namespace MapCode {
+constexpr Result NoMemory = 0x805D0001, TooLong = 0x805D0002;
+}
+namespace ThreeDCode {
+constexpr Result NoMemory = 0x805A0001, TooLong = 0x805A0002;
+}
+namespace GameInfoCode {
+constexpr Result NoMemory = 0x80580001, TooLong = 0x80580002, Taken = 0x8058000E;
+}
+
 // The provisioning entry point that takes a complete download: the held
 // buffer and its length. Provisioning installs it; until then a download is
 // held without anyone told.
@@ -34,3 +47,11 @@ Result PimsContentProcess(UrlModuleContext* module, UrlLoad* load);
 Result PimsContentRelease(UrlModuleContext* module, UrlLoad* load);
 Result UsatContentProcess(UrlModuleContext* module, UrlLoad* load);
 Result UsatContentRelease(UrlModuleContext* module, UrlLoad* load);
+// Rows that collect the whole body and hand it on: k3g video and audio to
+// the handset's media store, map bodies to the map viewer; 3d and
+// game_info bodies are taken and dropped. One release serves them all.
+Result MediaContentProcess(UrlModuleContext* module, UrlLoad* load);
+Result MapContentProcess(UrlModuleContext* module, UrlLoad* load);
+Result ThreeDContentProcess(UrlModuleContext* module, UrlLoad* load);
+Result GameInfoContentProcess(UrlModuleContext* module, UrlLoad* load);
+Result CollectedContentRelease(UrlModuleContext* module, UrlLoad* load);

@@ -18,3 +18,11 @@ Result ShellStoreContentStub(const char* f1, const char* f2, const char* f3, con
 Result ShellStubSaveUsat(const char* text) {
   return gOps ? gOps->saveUsat(text) : kHandsetNone;
 }
+
+Result ShellStubSaveMedia(const uint8_t* body, uint32_t length, const char* major, uint32_t unused) {
+  return gOps ? gOps->saveMedia(body, length, major, unused) : kHandsetNone;
+}
+
+Result ShellStubLaunchMap(const uint8_t* body, uint32_t length, uint32_t typeId, uint32_t unused) {
+  return gOps ? gOps->launchMap(body, length, typeId, unused) : kHandsetNone;
+}

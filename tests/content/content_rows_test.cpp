@@ -247,8 +247,8 @@ TEST_F(ContentRowsTest, TableOrderDecidesSharedIds) {
   for (const Case& c : {Case{"image/vnd.wap.wbmp", 33, 5, true}, Case{"image/sis", 136, 5, true},
                         Case{"image/nbmp", 137, 5, true}, Case{"image/png", 32, 5, true},
                         Case{"application/x-wap-wta-wmlc", 55, 4, false},
-                        Case{"audio/k3g", 156, 0, false}, Case{"x-audio/ma5", 157, 19, false},
-                        Case{"map/wbmp", 155, 0, false}, Case{"text/html", 2, 2, false}}) {
+                        Case{"audio/k3g", 156, 0, true}, Case{"x-audio/ma5", 157, 19, false},
+                        Case{"map/wbmp", 155, 0, true}, Case{"text/html", 2, 2, false}}) {
     SCOPED_TRACE(c.mime);
     load = UrlLoadCreate(&url);
     ASSERT_NE(load, nullptr);
@@ -724,6 +724,8 @@ TEST_F(ContentRowsTest, WbxmlIsRetypedByItsPublicIdentifier) {
 struct Handed {
   std::vector<std::vector<std::string>> records;
   std::vector<std::string> usat;
+  std::vector<std::string> media;  // "major:body"
+  std::vector<std::string> maps;   // "type:body"
   Result answer = kOk;
   static Handed* current;
 };
@@ -738,7 +740,19 @@ Result SaveUsat(const char* text) {
   Handed::current->usat.push_back(text);
   return Handed::current->answer;
 }
-constexpr HandoverOps kRecordingHandset{StoreRecord, SaveUsat};
+Result SaveMedia(const uint8_t* body, uint32_t length, const char* major, uint32_t unused) {
+  EXPECT_EQ(unused, 0u);
+  Handed::current->media.push_back(std::string(major) + ":" +
+                                   std::string(reinterpret_cast<const char*>(body), length));
+  return Handed::current->answer;
+}
+Result LaunchMap(const uint8_t* body, uint32_t length, uint32_t typeId, uint32_t unused) {
+  EXPECT_EQ(unused, 0u);
+  Handed::current->maps.push_back(std::to_string(typeId) + ":" +
+                                  std::string(reinterpret_cast<const char*>(body), length));
+  return Handed::current->answer;
+}
+constexpr HandoverOps kRecordingHandset{StoreRecord, SaveUsat, SaveMedia, LaunchMap};
 
 class HandoverRowsTest : public ContentRowsTest {
  protected:
@@ -822,6 +836,34 @@ TEST_F(HandoverRowsTest, NdwnDownloadIsHeldAndHandedToProvisioning) {
   EXPECT_EQ(gProvisioned.size(), 2u);
   EXPECT_EQ(gProvisioned.back(), std::string(item.begin(), item.end()));
   NdwnSetProvisioningHook(nullptr);
+}
+
+TEST_F(HandoverRowsTest, WholeBodiesGoToTheirHandsetServices) {
+  struct Case {
+    const char* type;
+    Result result;
+    std::vector<std::string> media, maps;
+  };
+  const Case cases[] = {
+      {"video/k3g", MediaCode::Saved, {"video:BODY"}, {}},
+      {"audio/k3g", MediaCode::Saved, {"audio:BODY"}, {}},
+      {"map/nbmp", 0, {}, {"155:BODY"}},
+      {"map/gif", 0, {}, {"155:BODY"}},
+      {"application/3d", 0, {}, {}},
+      {"application/game_info", GameInfoCode::Taken, {}, {}},
+  };
+  for (const Case& c : cases)
+    for (bool announce : {true, false})
+      for (uint32_t block : {0u, 1u}) {
+        SCOPED_TRACE(std::string(c.type) + " " + std::to_string(block));
+        handed.media.clear();
+        handed.maps.clear();
+        const Outcome o = Fetch(c.type, Bytes("BODY"), block, announce);
+        EXPECT_EQ(o.failure, c.result);
+        EXPECT_EQ(o.complete, c.result == 0);
+        EXPECT_EQ(handed.media, c.media);
+        EXPECT_EQ(handed.maps, c.maps);
+      }
 }
 
 }  // namespace
