@@ -2,6 +2,7 @@
 #include "content/content_rows.h"
 
 #include "browser/status.h"
+#include "content/form_reply.h"
 #include "content/handover_rows.h"
 #include "content/handset_rows.h"
 #include "content/pict_scheme.h"
@@ -32,7 +33,7 @@ const UrlContentTypeRow kContentTypeRows[] = {
     {JpegContentProcess, JpegContentRelease, "jpg;jpeg", 30, "image", "jpeg", 5},
     {nullptr, nullptr, "vcf", 7, "text", "vcard;x-vcard", 2},
     {nullptr, nullptr, "vcl;vcs;ics", 6, "text", "vcal;x-vcal;x-vcalendar", 2},
-    {nullptr, nullptr, "form", 18, "application", "x-www-form-urlencoded", 9},
+    {FormContentProcess, FormContentRelease, "form", 18, "application", "x-www-form-urlencoded", 9},
     {nullptr, nullptr, "nsnd", 146, "audio;x-audio", "nsnd", 10},
     {nullptr, nullptr, "vib", 147, "audio;x-audio", "vib", 11},
     {nullptr, nullptr, "mmf", 148, "audio;x-audio", "mmf", 12},

@@ -866,4 +866,15 @@ TEST_F(HandoverRowsTest, WholeBodiesGoToTheirHandsetServices) {
       }
 }
 
+// Without a page the reply's pairs find no fields; the load still completes
+// and leaves nothing behind in every delivery.
+TEST_F(HandoverRowsTest, FormReplyCompletesWithoutAPage) {
+  for (uint32_t block : {0u, 1u, 3u}) {
+    const Outcome o = Fetch("application/x-www-form-urlencoded", Bytes("a=1&b=%C3%A9&c"), block);
+    EXPECT_TRUE(o.complete);
+    EXPECT_EQ(o.failure, 0u);
+    EXPECT_TRUE(o.blocks.empty());
+  }
+}
+
 }  // namespace
