@@ -8,6 +8,7 @@
 #include "content/pict_scheme.h"
 #include "content/wbmp.h"
 #include "content/wbxml_row.h"
+#include "content/wmlc_row.h"
 #include "kernel/mem.h"
 #include "kernel/qorrom.h"
 #include "markup/html_node.h"
@@ -16,8 +17,8 @@
 // that share an id (155-158) are reached by their MIME type or extension.
 // Rows whose handlers the product does not have yet carry no operations.
 const UrlContentTypeRow kContentTypeRows[] = {
-    {nullptr, nullptr, "wmlc", 20, "application", "vnd.wap.wmlc;x-wap.wmlc", 3},
-    {nullptr, nullptr, "wta-wmlc", 55, "application", "x-wap-wta-wmlc", 4},
+    {WmlcContentProcess, WmlcContentRelease, "wmlc", 20, "application", "vnd.wap.wmlc;x-wap.wmlc", 3},
+    {WmlcContentProcess, WmlcContentRelease, "wta-wmlc", 55, "application", "x-wap-wta-wmlc", 4},
     {WBmpContentProcess, WBmpContentRelease, "wbmp", 33, "image", "vnd.wap.wbmp;x-wap.wbmp", 5},
     {WbxmlContentProcess, nullptr, "wbxml", 41, "application", "vnd.wap.wbxml", 0},
     {SisContentProcess, SisContentRelease, "sis", 136, "image", "sis", 5},

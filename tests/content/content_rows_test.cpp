@@ -130,7 +130,12 @@ class ContentRowsTest : public EngineFixture {
     std::vector<void*> objects;
     for (QueueNode* n = load->output.head; n; n = n->next) objects.push_back(n);
     o.typeId = load->typeId;
-    if ((flags & UrlFlag::RawData) || dataOutput) {
+    if (nodeOutput) {
+      for (void* object : objects) {
+        const auto* node = static_cast<const HtmlNode*>(object);
+        o.picture += node->kind == HtmlNodeKind::Card ? "card;" : node->kind == HtmlNodeKind::Text ? "text;" : "other;";
+      }
+    } else if ((flags & UrlFlag::RawData) || dataOutput) {
       for (void* object : objects) {
         auto* chunk = static_cast<UtilDataChunk*>(object);
         o.blocks.emplace_back(reinterpret_cast<const char*>(UtilDataChunkData(chunk)) + chunk->offset,
@@ -183,6 +188,7 @@ class ContentRowsTest : public EngineFixture {
 
   std::function<void(UrlModuleContext*)> before, after;
   bool dataOutput = false;  // the output holds data blocks, not images
+  bool nodeOutput = false;  // the output holds document nodes
   FetchDriver driver;
   std::unique_ptr<Recorder> owner;
   std::unique_ptr<FetchRequester> requester;
@@ -246,7 +252,7 @@ TEST_F(ContentRowsTest, TableOrderDecidesSharedIds) {
   };
   for (const Case& c : {Case{"image/vnd.wap.wbmp", 33, 5, true}, Case{"image/sis", 136, 5, true},
                         Case{"image/nbmp", 137, 5, true}, Case{"image/png", 32, 5, true},
-                        Case{"application/x-wap-wta-wmlc", 55, 4, false},
+                        Case{"application/x-wap-wta-wmlc", 55, 4, true},
                         Case{"audio/k3g", 156, 0, true}, Case{"x-audio/ma5", 157, 19, false},
                         Case{"map/wbmp", 155, 0, true}, Case{"text/html", 2, 2, false}}) {
     SCOPED_TRACE(c.mime);
@@ -689,8 +695,8 @@ TEST_F(ContentRowsTest, JpegPngAndMngRowsGiveOnePictureInEveryDelivery) {
   EXPECT_EQ(progressive.failure, 0x80108001u);
 }
 
-// Generic WBXML takes the type its public identifier names; the wmlc row
-// has no handler yet, so the body passes on unchanged under its new type.
+// Generic WBXML takes the type its public identifier names, and that row
+// handles the body from then on; other identifiers leave it unused.
 TEST_F(ContentRowsTest, WbxmlIsRetypedByItsPublicIdentifier) {
   dataOutput = true;
   struct Case {
@@ -698,9 +704,10 @@ TEST_F(ContentRowsTest, WbxmlIsRetypedByItsPublicIdentifier) {
     uint32_t typeId;
     bool passesOn;
   };
+  // Rows with no handler yet pass the body on unchanged under the new type.
   const Case cases[] = {
-      {4, UrlType::Wmlc, true}, {12, UrlType::Wmlc, true}, {7, UrlType::Wbxml, false},
-      {0, UrlType::Wbxml, false}, {11, UrlType::ConnectivityWbxml, true},
+      {7, UrlType::Wbxml, false}, {0, UrlType::Wbxml, false},
+      {11, UrlType::ConnectivityWbxml, true}, {5, UrlType::Sic, true},
   };
   for (const Case& c : cases)
     for (uint32_t block : {0u, 1u}) {
@@ -718,6 +725,30 @@ TEST_F(ContentRowsTest, WbxmlIsRetypedByItsPublicIdentifier) {
   const Outcome one = Fetch("application/vnd.wap.wbxml", {0x03}, 0);
   EXPECT_TRUE(one.complete);
   EXPECT_EQ(one.typeId, UrlType::Wbxml);
+}
+
+// A compiled deck becomes its cards and texts, however it arrives and
+// whether it comes as WMLC or as generic WBXML naming WML.
+TEST_F(ContentRowsTest, CompiledDecksBecomeCardsAndTexts) {
+  nodeOutput = true;
+  const std::vector<uint8_t> deck = ReadDataFile("wbxml/deck.wbxml");
+  ASSERT_FALSE(deck.empty());
+  const Outcome whole = Fetch("application/vnd.wap.wmlc", deck, 0);
+  EXPECT_TRUE(whole.complete);
+  EXPECT_EQ(whole.picture.substr(0, 5), "card;");
+  EXPECT_NE(whole.picture.find("card;", 5), std::string::npos);  // two cards
+  for (const char* type : {"application/vnd.wap.wmlc", "application/x-wap-wta-wmlc",
+                           "application/vnd.wap.wbxml"})
+    for (uint32_t block : {1u, 7u}) {
+      SCOPED_TRACE(std::string(type) + " " + std::to_string(block));
+      const Outcome o = Fetch(type, deck, block, block == 7);
+      EXPECT_TRUE(o.complete);
+      EXPECT_EQ(o.failure, 0u);
+      EXPECT_EQ(o.picture, whole.picture);
+    }
+  // Not a deck: the build error with the row's base.
+  const Outcome bad = Fetch("application/vnd.wap.wmlc", {0x03, 0x05, 0x6A, 0x00, 0x45, 0x01}, 0);
+  EXPECT_EQ(bad.failure, 0x80260002u);
 }
 
 // What the handset was handed, and what it answers.
