@@ -14,6 +14,7 @@
 #include "browser/status.h"
 #include "browser/url.h"
 #include "content/body_collect.h"
+#include "content/content_label.h"
 #include "content/content_rows.h"
 #include "content/handover_rows.h"
 #include "content/handset_rows.h"
@@ -78,6 +79,7 @@ struct Outcome {
   std::string picture;
   std::vector<std::string> blocks;  // raw-data output
   uint32_t typeId = 0;               // the load's type when it ended
+  std::u16string labelText, labelUrl;  // the document summary of node output
 };
 
 class ContentRowsTest : public EngineFixture {
@@ -131,6 +133,12 @@ class ContentRowsTest : public EngineFixture {
     for (QueueNode* n = load->output.head; n; n = n->next) objects.push_back(n);
     o.typeId = load->typeId;
     if (nodeOutput) {
+      ContentSummary summary;
+      EXPECT_EQ(WmlcBuildContentLabel(&summary, load), kOk);
+      EXPECT_EQ(summary.action, kSummaryShowDocument);
+      o.labelText = summary.text;
+      if (summary.url) o.labelUrl = summary.url;
+      MemFree(&summary.allocation);
       for (void* object : objects) {
         const auto* node = static_cast<const HtmlNode*>(object);
         o.picture += node->kind == HtmlNodeKind::Card ? "card;" : node->kind == HtmlNodeKind::Text ? "text;" : "other;";
@@ -736,6 +744,9 @@ TEST_F(ContentRowsTest, CompiledDecksBecomeCardsAndTexts) {
   const Outcome whole = Fetch("application/vnd.wap.wmlc", deck, 0);
   EXPECT_TRUE(whole.complete);
   EXPECT_EQ(whole.picture.substr(0, 5), "card;");
+  // Labelled with its first text and its address.
+  EXPECT_EQ(whole.labelText.substr(0, 15), u"Welcome & hello");
+  EXPECT_EQ(whole.labelUrl, u"qortest://h/img");
   EXPECT_NE(whole.picture.find("card;", 5), std::string::npos);  // two cards
   for (const char* type : {"application/vnd.wap.wmlc", "application/x-wap-wta-wmlc",
                            "application/vnd.wap.wbxml"})
@@ -906,6 +917,49 @@ TEST_F(HandoverRowsTest, FormReplyCompletesWithoutAPage) {
     EXPECT_EQ(o.failure, 0u);
     EXPECT_TRUE(o.blocks.empty());
   }
+}
+
+// Without a title a label names the kind of content; the second card's
+// title counts when no text comes before it.
+TEST_F(ContentRowsTest, LabelsWithoutATitleNameTheKindOfContent) {
+  const uint32_t heapAtStart = HeapGetStats().freeBytes;
+  UrlParsed url{};
+  ASSERT_EQ(UrlParse(&url, "http://h/p", 0), kOk);
+  struct Case {
+    uint32_t typeId, cls;
+    const char16_t* text;
+  };
+  for (const Case& c : {Case{54, 0, u"새설정"}, Case{7, 2, u"연락처"}, Case{6, 2, u"직위"},
+                        Case{32, 5, u"이미지"}, Case{2, 2, u"웹페이지"}, Case{18, 9, u"폼데이타"}}) {
+    UrlLoad* load = UrlLoadCreate(&url);
+    ASSERT_NE(load, nullptr);
+    load->typeId = c.typeId;
+    load->contentClass = c.cls;
+    ContentSummary summary;
+    ASSERT_EQ(WmlcBuildContentLabel(&summary, load), kOk);
+    EXPECT_EQ(std::u16string(summary.text), c.text);
+    EXPECT_EQ(std::u16string(summary.url), u"http://h/p");
+    MemFree(&summary.allocation);
+    UrlLoadFree(load);
+  }
+  UrlLoad* load = UrlLoadCreate(&url);
+  load->typeId = UrlType::Wmlc;
+  load->contentClass = 3;
+  for (const char16_t* title : {u"One", u"Two"}) {
+    HtmlNode* card = HtmlNodeCreate(HtmlNodeKind::Card);
+    card->title = static_cast<char16_t*>(MemAlloc(8, Use::String, 28));
+    std::char_traits<char16_t>::copy(card->title, title, 4);
+    card->titleLength = 3;
+    QueueAppend(&load->output, reinterpret_cast<QueueNode*>(card));
+  }
+  ContentSummary summary;
+  ASSERT_EQ(WmlcBuildContentLabel(&summary, load), kOk);
+  EXPECT_EQ(std::u16string(summary.text), u"Two");
+  MemFree(&summary.allocation);
+  HtmlFreeNodeList(&load->output, HtmlListKind::Nodes);
+  UrlLoadFree(load);
+  UrlFreeParsed(&url);
+  EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
 }
 
 }  // namespace
