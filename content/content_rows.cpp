@@ -30,7 +30,7 @@ const UrlContentTypeRow kContentTypeRows[] = {
     {NbmpContentProcess, NbmpContentRelease, "nbmp", 137, "image", "nbmp", 5},
     {NdwnContentProcess, NdwnContentRelease, "ndwn", 138, "application", "ndwn", 0},
     {PimsContentProcess, PimsContentRelease, "pims", 140, "application", "pims", 0},
-    {nullptr, nullptr, "pui", 139, "platform", "app", 0},
+    {PuiContentProcess, CollectedContentRelease, "pui", 139, "platform", "app", 0},
     {JpegContentProcess, JpegContentRelease, "jpg;jpeg", 30, "image", "jpeg", 5},
     {nullptr, nullptr, "vcf", 7, "text", "vcard;x-vcard", 2},
     {nullptr, nullptr, "vcl;vcs;ics", 6, "text", "vcal;x-vcal;x-vcalendar", 2},

@@ -1,6 +1,8 @@
 // The ndwn, pims and usat rows.
 #include "content/handover_rows.h"
 
+#include "browser/bentask.h"
+#include "browser/benvar.h"
 #include "content/body_collect.h"
 #include "host/platform/handover.h"
 #include "kernel/datachunk.h"
@@ -132,12 +134,25 @@ Result LaunchMap(UrlLoad* load, const ContentBody* body) {
   return kOk;
 }
 
+Result InfoHook(UrlLoad*, const ContentBody* body) {
+  auto* text = static_cast<char*>(MemAlloc(body->size + 1, Use::Data, 92));
+  if (!text) return PuiCode::NoMemory;
+  for (uint32_t i = 0; i < body->size; ++i) text[i] = static_cast<char>(body->bytes[i]);
+  text[body->size] = 0;
+  BenBrowser* browser = BenGetBrowser();
+  const char* back = browser ? BenFindHistoryEntry(browser, "info:", 5, 0) : nullptr;
+  ShellStubInfoHook(text, back);
+  MemFree(&text);
+  return PuiCode::Taken;
+}
+
 Result Drop(UrlLoad*, const ContentBody*) { return kOk; }
 Result DropGameInfo(UrlLoad*, const ContentBody*) { return GameInfoCode::Taken; }
 
 constexpr CollectRow kMedia{89, MediaCode::NoMemory, MediaCode::TooLong, SaveMedia};
 constexpr CollectRow kMap{93, MapCode::NoMemory, MapCode::TooLong, LaunchMap};
 constexpr CollectRow kThreeD{90, ThreeDCode::NoMemory, ThreeDCode::TooLong, Drop};
+constexpr CollectRow kPui{92, PuiCode::NoMemory, PuiCode::TooLong, InfoHook};
 constexpr CollectRow kGameInfo{88, GameInfoCode::NoMemory, GameInfoCode::TooLong, DropGameInfo};
 
 }  // namespace
@@ -145,6 +160,7 @@ constexpr CollectRow kGameInfo{88, GameInfoCode::NoMemory, GameInfoCode::TooLong
 Result MediaContentProcess(UrlModuleContext*, UrlLoad* load) { return Collect(load, kMedia); }
 Result MapContentProcess(UrlModuleContext*, UrlLoad* load) { return Collect(load, kMap); }
 Result ThreeDContentProcess(UrlModuleContext*, UrlLoad* load) { return Collect(load, kThreeD); }
+Result PuiContentProcess(UrlModuleContext*, UrlLoad* load) { return Collect(load, kPui); }
 Result GameInfoContentProcess(UrlModuleContext*, UrlLoad* load) {
   return Collect(load, kGameInfo);
 }

@@ -31,6 +31,10 @@ namespace GameInfoCode {
 constexpr Result NoMemory = 0x80580001, TooLong = 0x80580002, Taken = 0x8058000E;
 }
 
+namespace PuiCode {
+constexpr Result NoMemory = 0x805C0001, TooLong = 0x805C0002, Taken = 0x80550014;
+}
+
 // The provisioning entry point that takes a complete download: the held
 // buffer and its length. Provisioning installs it; until then a download is
 // held without anyone told.
@@ -55,3 +59,5 @@ Result MapContentProcess(UrlModuleContext* module, UrlLoad* load);
 Result ThreeDContentProcess(UrlModuleContext* module, UrlLoad* load);
 Result GameInfoContentProcess(UrlModuleContext* module, UrlLoad* load);
 Result CollectedContentRelease(UrlModuleContext* module, UrlLoad* load);
+// platform/app bodies go as text to the handset's info hook.
+Result PuiContentProcess(UrlModuleContext* module, UrlLoad* load);

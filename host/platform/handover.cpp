@@ -26,3 +26,7 @@ Result ShellStubSaveMedia(const uint8_t* body, uint32_t length, const char* majo
 Result ShellStubLaunchMap(const uint8_t* body, uint32_t length, uint32_t typeId, uint32_t unused) {
   return gOps ? gOps->launchMap(body, length, typeId, unused) : kHandsetNone;
 }
+
+Result ShellStubInfoHook(const char* text, const char* backAddress) {
+  return gOps ? gOps->infoHook(text, backAddress) : kHandsetNone;
+}

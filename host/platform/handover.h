@@ -20,12 +20,17 @@ Result ShellStubSaveMedia(const uint8_t* body, uint32_t length, const char* majo
 // A map body with its content type id; the answer is not used.
 Result ShellStubLaunchMap(const uint8_t* body, uint32_t length, uint32_t typeId, uint32_t unused);
 
+// A platform/app body as text, with the most recent page address that is no
+// built-in info: page (null when none). 0 when taken.
+Result ShellStubInfoHook(const char* text, const char* backAddress);
+
 struct HandoverOps {
   Result (*storeContent)(const char*, const char*, const char*, const char*, const char*,
                          const char*);
   Result (*saveUsat)(const char*);
   Result (*saveMedia)(const uint8_t*, uint32_t, const char*, uint32_t);
   Result (*launchMap)(const uint8_t*, uint32_t, uint32_t, uint32_t);
+  Result (*infoHook)(const char*, const char*);
 };
 // Installs the host's answers (null: none); returns the old ones.
 const HandoverOps* HandoverInstall(const HandoverOps* ops);

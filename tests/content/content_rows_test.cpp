@@ -768,6 +768,7 @@ struct Handed {
   std::vector<std::string> usat;
   std::vector<std::string> media;  // "major:body"
   std::vector<std::string> maps;   // "type:body"
+  std::vector<std::string> info;   // "text|back address"
   Result answer = kOk;
   static Handed* current;
 };
@@ -794,7 +795,11 @@ Result LaunchMap(const uint8_t* body, uint32_t length, uint32_t typeId, uint32_t
                                   std::string(reinterpret_cast<const char*>(body), length));
   return Handed::current->answer;
 }
-constexpr HandoverOps kRecordingHandset{StoreRecord, SaveUsat, SaveMedia, LaunchMap};
+Result InfoHook(const char* text, const char* back) {
+  Handed::current->info.push_back(std::string(text) + "|" + (back ? back : "none"));
+  return Handed::current->answer;
+}
+constexpr HandoverOps kRecordingHandset{StoreRecord, SaveUsat, SaveMedia, LaunchMap, InfoHook};
 
 class HandoverRowsTest : public ContentRowsTest {
  protected:
@@ -893,6 +898,7 @@ TEST_F(HandoverRowsTest, WholeBodiesGoToTheirHandsetServices) {
       {"map/gif", 0, {}, {"155:BODY"}},
       {"application/3d", 0, {}, {}},
       {"application/game_info", GameInfoCode::Taken, {}, {}},
+      {"platform/app", PuiCode::Taken, {}, {}},
   };
   for (const Case& c : cases)
     for (bool announce : {true, false})
@@ -905,7 +911,11 @@ TEST_F(HandoverRowsTest, WholeBodiesGoToTheirHandsetServices) {
         EXPECT_EQ(o.complete, c.result == 0);
         EXPECT_EQ(handed.media, c.media);
         EXPECT_EQ(handed.maps, c.maps);
+        handed.info.clear();
       }
+  // Without a browser there is no page to go back to.
+  Fetch("platform/app", Bytes("app=1"), 1);
+  EXPECT_EQ(handed.info, std::vector<std::string>{"app=1|none"});
 }
 
 // Without a page the reply's pairs find no fields; the load still completes
