@@ -270,3 +270,33 @@ TEST_F(MimeMultipartTest, BrokenParserAnswersTwo) {
 }
 
 }  // namespace
+
+namespace {
+
+class MimeSmallHeapTest : public HeapFixture {
+ protected:
+  MimeSmallHeapTest() : HeapFixture(64u << 10) {}
+};
+
+// A line longer than the heap can hold answers 1; the parser stays whole and
+// frees everything it held.
+TEST_F(MimeSmallHeapTest, ALineTooLongForTheHeapAnswersOne) {
+  const uint32_t heapAtStart = HeapGetStats().freeBytes;
+  PartsRun run;
+  ASSERT_EQ(MimeMultipartCreate(&run.parser, &run, OnBegin, OnHeader, OnData), 0u);
+  const std::string head = "multipart/related; boundary=b\r\n\r\n--b\r\nContent-ID: <1>\r\n\r\n";
+  EXPECT_EQ(MimeMultipartParse(run.parser, reinterpret_cast<const uint8_t*>(head.data()),
+                               static_cast<uint32_t>(head.size())),
+            MimeParse::Ok);
+  const std::string block(16u << 10, 'x');
+  uint32_t answer = MimeParse::Ok;
+  for (int i = 0; i < 8 && answer == MimeParse::Ok; ++i)
+    answer = MimeMultipartParse(run.parser, reinterpret_cast<const uint8_t*>(block.data()),
+                                static_cast<uint32_t>(block.size()));
+  EXPECT_EQ(answer, MimeParse::NoMemory);
+  EXPECT_EQ(run.parser->state, MimeState::PartBody);
+  MimeMultipartFree(&run.parser);
+  EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
+}
+
+}  // namespace
