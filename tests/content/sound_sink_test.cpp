@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/handset_host.h"
+#include "host/platform/handover.h"
 #include "host/shellsvc.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
@@ -122,6 +123,26 @@ TEST_F(SoundSinkTest, ASinkWithoutDataHandsNothingOver) {
   EXPECT_EQ(SoundSinkWrite(nullptr, sink, chunk), 0x80123456u);
   MemFree(&chunk);
   EXPECT_EQ(SoundSinkClose(nullptr, &sink), SoundSinkCode::NoSound);
+}
+
+}  // namespace
+
+namespace {
+
+// The host takes whatever content is handed to the handset; without it each
+// hand-over is refused.
+TEST(HandoverHostTest, TheHostTakesEveryHandOver) {
+  const uint8_t body[] = {1, 2};
+  HandoverInstall(nullptr);
+  EXPECT_EQ(ShellStubSaveUsat("x"), kHandsetNone);
+  HostHandsetInstall();
+  EXPECT_EQ(ShellStoreContentStub("a", "b", "c", "d", "e", "f"), kOk);
+  EXPECT_EQ(ShellStubSaveUsat("x"), kOk);
+  EXPECT_EQ(ShellStubSaveMedia(body, 2, "video", 0), kOk);
+  EXPECT_EQ(ShellStubLaunchMap(body, 2, 155, 0), kOk);
+  EXPECT_EQ(ShellStubInfoHook("x", nullptr), kOk);
+  HandoverInstall(nullptr);
+  HandsetInstall(nullptr);
 }
 
 }  // namespace
