@@ -2,10 +2,14 @@
 #include "content/content_rows.h"
 
 #include "browser/status.h"
+#include "content/form_reply.h"
+#include "content/handover_rows.h"
 #include "content/handset_rows.h"
 #include "content/pict_scheme.h"
 #include "content/vcalca.h"
 #include "content/wbmp.h"
+#include "content/wbxml_row.h"
+#include "content/wmlc_row.h"
 #include "kernel/mem.h"
 #include "kernel/qorrom.h"
 #include "markup/html_node.h"
@@ -14,24 +18,24 @@
 // that share an id (155-158) are reached by their MIME type or extension.
 // Rows whose handlers the product does not have yet carry no operations.
 const UrlContentTypeRow kContentTypeRows[] = {
-    {nullptr, nullptr, "wmlc", 20, "application", "vnd.wap.wmlc;x-wap.wmlc", 3},
-    {nullptr, nullptr, "wta-wmlc", 55, "application", "x-wap-wta-wmlc", 4},
+    {WmlcContentProcess, WmlcContentRelease, "wmlc", 20, "application", "vnd.wap.wmlc;x-wap.wmlc", 3},
+    {WmlcContentProcess, WmlcContentRelease, "wta-wmlc", 55, "application", "x-wap-wta-wmlc", 4},
     {WBmpContentProcess, WBmpContentRelease, "wbmp", 33, "image", "vnd.wap.wbmp;x-wap.wbmp", 5},
-    {nullptr, nullptr, "wbxml", 41, "application", "vnd.wap.wbxml", 0},
+    {WbxmlContentProcess, nullptr, "wbxml", 41, "application", "vnd.wap.wbxml", 0},
     {SisContentProcess, SisContentRelease, "sis", 136, "image", "sis", 5},
     {nullptr, nullptr, "qvx", 158, "image", "qvx", 5},
     {nullptr, nullptr, "dummy_qvx_extension", 158, "application", "x-mm-qvx", 0},
     {PngContentProcess, PngContentRelease, "png", 32, "image", "png", 5},
     {MngContentProcess, MngContentRelease, "mng", 182, "image", "mng", 5},
-    {nullptr, nullptr, "ust", 158, "application", "usat", 0},
+    {UsatContentProcess, UsatContentRelease, "ust", 158, "application", "usat", 0},
     {NbmpContentProcess, NbmpContentRelease, "nbmp", 137, "image", "nbmp", 5},
-    {nullptr, nullptr, "ndwn", 138, "application", "ndwn", 0},
-    {nullptr, nullptr, "pims", 140, "application", "pims", 0},
-    {nullptr, nullptr, "pui", 139, "platform", "app", 0},
+    {NdwnContentProcess, NdwnContentRelease, "ndwn", 138, "application", "ndwn", 0},
+    {PimsContentProcess, PimsContentRelease, "pims", 140, "application", "pims", 0},
+    {PuiContentProcess, CollectedContentRelease, "pui", 139, "platform", "app", 0},
     {JpegContentProcess, JpegContentRelease, "jpg;jpeg", 30, "image", "jpeg", 5},
     {VcardContentProcess, VcardContentRelease, "vcf", 7, "text", "vcard;x-vcard", 2},
     {VcalContentProcess, VcalContentRelease, "vcl;vcs;ics", 6, "text", "vcal;x-vcal;x-vcalendar", 2},
-    {nullptr, nullptr, "form", 18, "application", "x-www-form-urlencoded", 9},
+    {FormContentProcess, FormContentRelease, "form", 18, "application", "x-www-form-urlencoded", 9},
     {nullptr, nullptr, "nsnd", 146, "audio;x-audio", "nsnd", 10},
     {nullptr, nullptr, "vib", 147, "audio;x-audio", "vib", 11},
     {nullptr, nullptr, "mmf", 148, "audio;x-audio", "mmf", 12},
@@ -42,15 +46,15 @@ const UrlContentTypeRow kContentTypeRows[] = {
     {nullptr, nullptr, "smaf", 152, "audio;x-audio", "smaf", 16},
     {nullptr, nullptr, "pmd", 153, "audio;x-audio", "pmd", 17},
     {nullptr, nullptr, "mid", 154, "audio;x-audio", "mid", 18},
-    {nullptr, nullptr, "game_info", 157, "application", "game_info", 0},
-    {nullptr, nullptr, "k3g", 155, "video", "k3g", 0},
-    {nullptr, nullptr, "k3g", 156, "audio", "k3g", 0},
-    {nullptr, nullptr, "3d", 155, "application", "3d", 0},
-    {nullptr, nullptr, "map-nbmp", 155, "map", "nbmp", 0},
-    {nullptr, nullptr, "map-sis", 155, "map", "sis", 0},
-    {nullptr, nullptr, "map-jpeg", 155, "map", "jpeg", 0},
-    {nullptr, nullptr, "map-gif", 155, "map", "gif", 0},
-    {nullptr, nullptr, "map-wbmp", 155, "map", "wbmp", 0},
+    {GameInfoContentProcess, CollectedContentRelease, "game_info", 157, "application", "game_info", 0},
+    {MediaContentProcess, CollectedContentRelease, "k3g", 155, "video", "k3g", 0},
+    {MediaContentProcess, CollectedContentRelease, "k3g", 156, "audio", "k3g", 0},
+    {ThreeDContentProcess, CollectedContentRelease, "3d", 155, "application", "3d", 0},
+    {MapContentProcess, CollectedContentRelease, "map-nbmp", 155, "map", "nbmp", 0},
+    {MapContentProcess, CollectedContentRelease, "map-sis", 155, "map", "sis", 0},
+    {MapContentProcess, CollectedContentRelease, "map-jpeg", 155, "map", "jpeg", 0},
+    {MapContentProcess, CollectedContentRelease, "map-gif", 155, "map", "gif", 0},
+    {MapContentProcess, CollectedContentRelease, "map-wbmp", 155, "map", "wbmp", 0},
     {nullptr, nullptr, "tbz", 156, "application", "tbazar", 0},
 };
 const uint32_t kContentTypeRowCount = sizeof kContentTypeRows / sizeof kContentTypeRows[0];

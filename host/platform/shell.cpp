@@ -77,15 +77,7 @@ void ShellGetSoftKeyMode(int* softKeys, int* swap) {
 
 void ShellSetScrollStep(int32_t step) { gScrollStep = step; }
 int32_t ShellGetScrollStep() { return gScrollStep; }
-void ShellStubInfoHook(const void*, uintptr_t) {}
-int32_t ShellStoreContentStub(uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t,
-                              uintptr_t) {
-  return 0;
-}
 int32_t ShellStubSaveVcard(uintptr_t, uintptr_t, uintptr_t, uintptr_t) { return 0; }
-int32_t ShellStubSaveUsat(uintptr_t) { return 0; }
-int32_t ShellStubLaunchMap(const void*, uint32_t, uint32_t, uintptr_t) { return 0; }
-int32_t ShellStubSaveMedia(const void*, uint32_t, const char*, uintptr_t) { return 0; }
 int32_t ShellStubQuery3(uintptr_t, uintptr_t, uintptr_t) { return 0; }
 int32_t ShellStubRcellOn() { return 1; }
 int32_t ShellStubRcellOff() { return 1; }

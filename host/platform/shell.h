@@ -30,16 +30,9 @@ void ShellSetSoftKeyMode(int softKeys, int swap);
 void ShellGetSoftKeyMode(int* softKeys, int* swap);
 void ShellSetScrollStep(int32_t step);
 int32_t ShellGetScrollStep();
-// The handset's hand-overs and hooks that the emulator answers without doing
-// anything: downloads and objects it would store are accepted and dropped.
-void ShellStubInfoHook(const void* text = nullptr, uintptr_t address = 0);
-int32_t ShellStoreContentStub(uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t,
-                              uintptr_t);                                       // 0
+// The handset's hooks that the emulator answers without doing anything (the
+// hand-overs of content go through host/platform/handover.h).
 int32_t ShellStubSaveVcard(uintptr_t, uintptr_t, uintptr_t, uintptr_t);         // 0
-int32_t ShellStubSaveUsat(uintptr_t text);                                      // 0
-int32_t ShellStubLaunchMap(const void* data, uint32_t length, uint32_t typeId, uintptr_t);  // 0
-int32_t ShellStubSaveMedia(const void* data, uint32_t length, const char* majorType,
-                           uintptr_t);                                          // 0
 int32_t ShellStubQuery3(uintptr_t item, uintptr_t length, uintptr_t digit);     // 0
 int32_t ShellStubRcellOn();                                                     // 1
 int32_t ShellStubRcellOff();                                                    // 1

@@ -14,11 +14,14 @@
 #include "browser/status.h"
 #include "browser/url.h"
 #include "content/body_collect.h"
+#include "content/content_label.h"
 #include "content/content_rows.h"
+#include "content/handover_rows.h"
 #include "content/handset_rows.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "host/platform/handover.h"
 #include "markup/html_node.h"
 #include "tests/content/content_harness.h"
 #include "tests/content/nbmp_encoder.h"
@@ -75,6 +78,8 @@ struct Outcome {
   uint32_t processCalls = 0;
   std::string picture;
   std::vector<std::string> blocks;  // raw-data output
+  uint32_t typeId = 0;               // the load's type when it ended
+  std::u16string labelText, labelUrl;  // the document summary of node output
 };
 
 class ContentRowsTest : public EngineFixture {
@@ -126,7 +131,19 @@ class ContentRowsTest : public EngineFixture {
     UrlLoad* load = UrlRequestLoad(request);
     std::vector<void*> objects;
     for (QueueNode* n = load->output.head; n; n = n->next) objects.push_back(n);
-    if (flags & UrlFlag::RawData) {
+    o.typeId = load->typeId;
+    if (nodeOutput) {
+      ContentSummary summary;
+      EXPECT_EQ(WmlcBuildContentLabel(&summary, load), kOk);
+      EXPECT_EQ(summary.action, kSummaryShowDocument);
+      o.labelText = summary.text;
+      if (summary.url) o.labelUrl = summary.url;
+      MemFree(&summary.allocation);
+      for (void* object : objects) {
+        const auto* node = static_cast<const HtmlNode*>(object);
+        o.picture += node->kind == HtmlNodeKind::Card ? "card;" : node->kind == HtmlNodeKind::Text ? "text;" : "other;";
+      }
+    } else if ((flags & UrlFlag::RawData) || dataOutput) {
       for (void* object : objects) {
         auto* chunk = static_cast<UtilDataChunk*>(object);
         o.blocks.emplace_back(reinterpret_cast<const char*>(UtilDataChunkData(chunk)) + chunk->offset,
@@ -178,6 +195,8 @@ class ContentRowsTest : public EngineFixture {
   }
 
   std::function<void(UrlModuleContext*)> before, after;
+  bool dataOutput = false;  // the output holds data blocks, not images
+  bool nodeOutput = false;  // the output holds document nodes
   FetchDriver driver;
   std::unique_ptr<Recorder> owner;
   std::unique_ptr<FetchRequester> requester;
@@ -241,9 +260,9 @@ TEST_F(ContentRowsTest, TableOrderDecidesSharedIds) {
   };
   for (const Case& c : {Case{"image/vnd.wap.wbmp", 33, 5, true}, Case{"image/sis", 136, 5, true},
                         Case{"image/nbmp", 137, 5, true}, Case{"image/png", 32, 5, true},
-                        Case{"application/x-wap-wta-wmlc", 55, 4, false},
-                        Case{"audio/k3g", 156, 0, false}, Case{"x-audio/ma5", 157, 19, false},
-                        Case{"map/wbmp", 155, 0, false}, Case{"text/html", 2, 2, false}}) {
+                        Case{"application/x-wap-wta-wmlc", 55, 4, true},
+                        Case{"audio/k3g", 156, 0, true}, Case{"x-audio/ma5", 157, 19, false},
+                        Case{"map/wbmp", 155, 0, true}, Case{"text/html", 2, 2, false}}) {
     SCOPED_TRACE(c.mime);
     load = UrlLoadCreate(&url);
     ASSERT_NE(load, nullptr);
@@ -682,6 +701,275 @@ TEST_F(ContentRowsTest, JpegPngAndMngRowsGiveOnePictureInEveryDelivery) {
   }
   const Outcome progressive = Fetch("image/jpeg", ReadDataFile("jpeg/progressive.jpg"), 0);
   EXPECT_EQ(progressive.failure, 0x80108001u);
+}
+
+// Generic WBXML takes the type its public identifier names, and that row
+// handles the body from then on; other identifiers leave it unused.
+TEST_F(ContentRowsTest, WbxmlIsRetypedByItsPublicIdentifier) {
+  dataOutput = true;
+  struct Case {
+    uint8_t publicId;
+    uint32_t typeId;
+    bool passesOn;
+  };
+  // Rows with no handler yet pass the body on unchanged under the new type.
+  const Case cases[] = {
+      {7, UrlType::Wbxml, false}, {0, UrlType::Wbxml, false},
+      {11, UrlType::ConnectivityWbxml, true}, {5, UrlType::Sic, true},
+  };
+  for (const Case& c : cases)
+    for (uint32_t block : {0u, 1u}) {
+      SCOPED_TRACE(std::to_string(c.publicId) + " in blocks of " + std::to_string(block));
+      const std::vector<uint8_t> body = {0x03, c.publicId, 0x6A, 0x00, 0x7F, 0x01};
+      const Outcome o = Fetch("application/vnd.wap.wbxml", body, block);
+      EXPECT_TRUE(o.complete);
+      EXPECT_EQ(o.failure, 0u);
+      EXPECT_EQ(o.typeId, c.typeId);
+      std::string out;
+      for (const std::string& b : o.blocks) out += b;
+      EXPECT_EQ(out, c.passesOn ? std::string(body.begin(), body.end()) : "");
+    }
+  // A body of one byte names no document.
+  const Outcome one = Fetch("application/vnd.wap.wbxml", {0x03}, 0);
+  EXPECT_TRUE(one.complete);
+  EXPECT_EQ(one.typeId, UrlType::Wbxml);
+}
+
+// A compiled deck becomes its cards and texts, however it arrives and
+// whether it comes as WMLC or as generic WBXML naming WML.
+TEST_F(ContentRowsTest, CompiledDecksBecomeCardsAndTexts) {
+  nodeOutput = true;
+  const std::vector<uint8_t> deck = ReadDataFile("wbxml/deck.wbxml");
+  ASSERT_FALSE(deck.empty());
+  const Outcome whole = Fetch("application/vnd.wap.wmlc", deck, 0);
+  EXPECT_TRUE(whole.complete);
+  EXPECT_EQ(whole.picture.substr(0, 5), "card;");
+  // Labelled with its first text and its address.
+  EXPECT_EQ(whole.labelText.substr(0, 15), u"Welcome & hello");
+  EXPECT_EQ(whole.labelUrl, u"qortest://h/img");
+  EXPECT_NE(whole.picture.find("card;", 5), std::string::npos);  // two cards
+  for (const char* type : {"application/vnd.wap.wmlc", "application/x-wap-wta-wmlc",
+                           "application/vnd.wap.wbxml"})
+    for (uint32_t block : {1u, 7u}) {
+      SCOPED_TRACE(std::string(type) + " " + std::to_string(block));
+      const Outcome o = Fetch(type, deck, block, block == 7);
+      EXPECT_TRUE(o.complete);
+      EXPECT_EQ(o.failure, 0u);
+      EXPECT_EQ(o.picture, whole.picture);
+    }
+  // Not a deck: the build error with the row's base.
+  const Outcome bad = Fetch("application/vnd.wap.wmlc", {0x03, 0x05, 0x6A, 0x00, 0x45, 0x01}, 0);
+  EXPECT_EQ(bad.failure, 0x80260002u);
+}
+
+// What the handset was handed, and what it answers.
+struct Handed {
+  std::vector<std::vector<std::string>> records;
+  std::vector<std::string> usat;
+  std::vector<std::string> media;  // "major:body"
+  std::vector<std::string> maps;   // "type:body"
+  std::vector<std::string> info;   // "text|back address"
+  Result answer = kOk;
+  static Handed* current;
+};
+Handed* Handed::current = nullptr;
+
+Result StoreRecord(const char* a, const char* b, const char* c, const char* d, const char* e,
+                   const char* f) {
+  Handed::current->records.push_back({a, b, c, d, e, f});
+  return Handed::current->answer;
+}
+Result SaveUsat(const char* text) {
+  Handed::current->usat.push_back(text);
+  return Handed::current->answer;
+}
+Result SaveMedia(const uint8_t* body, uint32_t length, const char* major, uint32_t unused) {
+  EXPECT_EQ(unused, 0u);
+  Handed::current->media.push_back(std::string(major) + ":" +
+                                   std::string(reinterpret_cast<const char*>(body), length));
+  return Handed::current->answer;
+}
+Result LaunchMap(const uint8_t* body, uint32_t length, uint32_t typeId, uint32_t unused) {
+  EXPECT_EQ(unused, 0u);
+  Handed::current->maps.push_back(std::to_string(typeId) + ":" +
+                                  std::string(reinterpret_cast<const char*>(body), length));
+  return Handed::current->answer;
+}
+Result InfoHook(const char* text, const char* back) {
+  Handed::current->info.push_back(std::string(text) + "|" + (back ? back : "none"));
+  return Handed::current->answer;
+}
+constexpr HandoverOps kRecordingHandset{StoreRecord, SaveUsat, SaveMedia, LaunchMap, InfoHook};
+
+class HandoverRowsTest : public ContentRowsTest {
+ protected:
+  void SetUp() override {
+    ContentRowsTest::SetUp();
+    Handed::current = &handed;
+    old = HandoverInstall(&kRecordingHandset);
+    dataOutput = true;
+  }
+  void TearDown() override {
+    HandoverInstall(old);
+    Handed::current = nullptr;
+    ContentRowsTest::TearDown();
+  }
+  std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+  Handed handed;
+  const HandoverOps* old = nullptr;
+};
+
+TEST_F(HandoverRowsTest, PimsRecordsGoToTheStoreFieldByField) {
+  const std::string forty(40, 'z');
+  for (uint32_t block : {0u, 1u, 7u}) {
+    SCOPED_TRACE(block);
+    handed.records.clear();
+    const Outcome o = Fetch("application/pims",
+                            Bytes("abcdefg;2;" + forty + ";4;5;6;7\r\nx;y\r\n\r\n"), block);
+    EXPECT_EQ(o.failure, PimsCode::Stored);
+    const std::vector<std::vector<std::string>> expected = {
+        {"abcde", "2", std::string(32, 'z'), "4", "5", "6"},
+        {"x", "y", "", "", "", ""},
+        {"", "", "", "", "", ""},
+    };
+    EXPECT_EQ(handed.records, expected);
+  }
+}
+
+TEST_F(HandoverRowsTest, PimsStoreRefusalEndsTheLoadWithItsAnswer) {
+  handed.answer = 0x80990001;
+  const Outcome o = Fetch("application/pims", Bytes("a\r\nb\r\n"), 0);
+  EXPECT_EQ(o.failure, 0x80990001u);
+  EXPECT_EQ(handed.records.size(), 1u);
+}
+
+TEST_F(HandoverRowsTest, UsatBodyGoesWholeToTheHandset) {
+  for (bool announce : {true, false})
+    for (uint32_t block : {0u, 3u}) {
+      handed.usat.clear();
+      const Outcome o = Fetch("application/usat", Bytes("D0 0A 81 03"), block, announce);
+      EXPECT_EQ(o.failure, UsatCode::Taken);
+      EXPECT_EQ(handed.usat, std::vector<std::string>{"D0 0A 81 03"});
+    }
+  handed.answer = 1;
+  EXPECT_EQ(Fetch("application/usat", Bytes("x"), 0).failure, UsatCode::Refused);
+  EXPECT_EQ(Fetch("application/usat", {}, 0, false).failure, UsatCode::Refused);
+}
+
+std::vector<std::string> gProvisioned;
+void Provision(uint8_t* buffer, uint32_t length) {
+  gProvisioned.emplace_back(reinterpret_cast<const char*>(buffer), length);
+}
+
+TEST_F(HandoverRowsTest, NdwnDownloadIsHeldAndHandedToProvisioning) {
+  std::vector<uint8_t> item(1000);
+  for (size_t i = 0; i < item.size(); ++i) item[i] = static_cast<uint8_t>(i * 7);
+  NdwnSetProvisioningHook(Provision);
+  gProvisioned.clear();
+  std::string held;
+  after = [&](UrlModuleContext*) {
+    uint32_t length = 0;
+    const uint8_t* bytes = NdwnHeldItem(&length);
+    held.assign(reinterpret_cast<const char*>(bytes), length);
+    NdwnHeldItemFree();
+  };
+  for (uint32_t block : {250u, 1u}) {
+    SCOPED_TRACE(block);
+    held.clear();
+    const Outcome o = Fetch("application/ndwn", item, block);
+    EXPECT_EQ(o.failure, NdwnCode::HandedOver);
+    EXPECT_EQ(held, std::string(item.begin(), item.end()));
+  }
+  EXPECT_EQ(gProvisioned.size(), 2u);
+  EXPECT_EQ(gProvisioned.back(), std::string(item.begin(), item.end()));
+  NdwnSetProvisioningHook(nullptr);
+}
+
+TEST_F(HandoverRowsTest, WholeBodiesGoToTheirHandsetServices) {
+  struct Case {
+    const char* type;
+    Result result;
+    std::vector<std::string> media, maps;
+  };
+  const Case cases[] = {
+      {"video/k3g", MediaCode::Saved, {"video:BODY"}, {}},
+      {"audio/k3g", MediaCode::Saved, {"audio:BODY"}, {}},
+      {"map/nbmp", 0, {}, {"155:BODY"}},
+      {"map/gif", 0, {}, {"155:BODY"}},
+      {"application/3d", 0, {}, {}},
+      {"application/game_info", GameInfoCode::Taken, {}, {}},
+      {"platform/app", PuiCode::Taken, {}, {}},
+  };
+  for (const Case& c : cases)
+    for (bool announce : {true, false})
+      for (uint32_t block : {0u, 1u}) {
+        SCOPED_TRACE(std::string(c.type) + " " + std::to_string(block));
+        handed.media.clear();
+        handed.maps.clear();
+        const Outcome o = Fetch(c.type, Bytes("BODY"), block, announce);
+        EXPECT_EQ(o.failure, c.result);
+        EXPECT_EQ(o.complete, c.result == 0);
+        EXPECT_EQ(handed.media, c.media);
+        EXPECT_EQ(handed.maps, c.maps);
+        handed.info.clear();
+      }
+  // Without a browser there is no page to go back to.
+  Fetch("platform/app", Bytes("app=1"), 1);
+  EXPECT_EQ(handed.info, std::vector<std::string>{"app=1|none"});
+}
+
+// Without a page the reply's pairs find no fields; the load still completes
+// and leaves nothing behind in every delivery.
+TEST_F(HandoverRowsTest, FormReplyCompletesWithoutAPage) {
+  for (uint32_t block : {0u, 1u, 3u}) {
+    const Outcome o = Fetch("application/x-www-form-urlencoded", Bytes("a=1&b=%C3%A9&c"), block);
+    EXPECT_TRUE(o.complete);
+    EXPECT_EQ(o.failure, 0u);
+    EXPECT_TRUE(o.blocks.empty());
+  }
+}
+
+// Without a title a label names the kind of content; the second card's
+// title counts when no text comes before it.
+TEST_F(ContentRowsTest, LabelsWithoutATitleNameTheKindOfContent) {
+  const uint32_t heapAtStart = HeapGetStats().freeBytes;
+  UrlParsed url{};
+  ASSERT_EQ(UrlParse(&url, "http://h/p", 0), kOk);
+  struct Case {
+    uint32_t typeId, cls;
+    const char16_t* text;
+  };
+  for (const Case& c : {Case{54, 0, u"새설정"}, Case{7, 2, u"연락처"}, Case{6, 2, u"직위"},
+                        Case{32, 5, u"이미지"}, Case{2, 2, u"웹페이지"}, Case{18, 9, u"폼데이타"}}) {
+    UrlLoad* load = UrlLoadCreate(&url);
+    ASSERT_NE(load, nullptr);
+    load->typeId = c.typeId;
+    load->contentClass = c.cls;
+    ContentSummary summary;
+    ASSERT_EQ(WmlcBuildContentLabel(&summary, load), kOk);
+    EXPECT_EQ(std::u16string(summary.text), c.text);
+    EXPECT_EQ(std::u16string(summary.url), u"http://h/p");
+    MemFree(&summary.allocation);
+    UrlLoadFree(load);
+  }
+  UrlLoad* load = UrlLoadCreate(&url);
+  load->typeId = UrlType::Wmlc;
+  load->contentClass = 3;
+  for (const char16_t* title : {u"One", u"Two"}) {
+    HtmlNode* card = HtmlNodeCreate(HtmlNodeKind::Card);
+    card->title = static_cast<char16_t*>(MemAlloc(8, Use::String, 28));
+    std::char_traits<char16_t>::copy(card->title, title, 4);
+    card->titleLength = 3;
+    QueueAppend(&load->output, reinterpret_cast<QueueNode*>(card));
+  }
+  ContentSummary summary;
+  ASSERT_EQ(WmlcBuildContentLabel(&summary, load), kOk);
+  EXPECT_EQ(std::u16string(summary.text), u"Two");
+  MemFree(&summary.allocation);
+  HtmlFreeNodeList(&load->output, HtmlListKind::Nodes);
+  UrlLoadFree(load);
+  UrlFreeParsed(&url);
+  EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
 }
 
 }  // namespace

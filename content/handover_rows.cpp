@@ -1,0 +1,285 @@
+// The ndwn, pims and usat rows.
+#include "content/handover_rows.h"
+
+#include "browser/bentask.h"
+#include "browser/benvar.h"
+#include "content/body_collect.h"
+#include "host/platform/handover.h"
+#include "kernel/datachunk.h"
+#include "kernel/mem.h"
+
+namespace {
+
+constexpr uint32_t kNdwnModule = 85, kPimsModule = 87, kUsatModule = 95;
+// The largest bodies the handset takes.
+constexpr uint32_t kNdwnRoom = 1u << 20, kUsatRoom = 65536;
+
+struct HeldDownload {
+  uint8_t* bytes;
+  uint32_t length;
+};
+HeldDownload gHeld{};
+ProvHeldItemSetLengthFn gProvisioning = nullptr;
+
+// --- ndwn ------------------------------------------------------------------
+
+Result NdwnEnd(UrlLoad* load, ContentBody* body, Result r) {
+  ContentBodyFree(body);
+  MemFree(&body);
+  load->handlerState = nullptr;
+  load->events |= UrlEvent::Complete;
+  return r;
+}
+
+// --- pims ------------------------------------------------------------------
+
+constexpr uint32_t kPimsFields = 6;
+constexpr uint32_t kPimsRoom[kPimsFields] = {5, 16, 32, 32, 32, 32};
+
+struct PimsState {
+  char fields[kPimsFields][33];
+  uint32_t field;  // the one being filled; kPimsFields and past: dropped
+  uint32_t fill;
+  uint32_t active;  // the URL names records
+};
+
+void PimsClear(PimsState* s) {
+  for (auto& f : s->fields) f[0] = 0;
+  s->field = 0;
+  s->fill = 0;
+}
+
+// The text after the scheme's colon is long enough to name something.
+bool PimsUrlNamesRecords(const UrlLoad* load) {
+  const char* name = load->name;
+  if (!name) return false;
+  while (*name && *name != ':') ++name;
+  if (!*name) return false;
+  uint32_t n = 0;
+  for (++name; name[n]; ++n) {
+  }
+  return n > 5;
+}
+
+Result PimsByte(PimsState* s, uint8_t byte) {
+  if (byte == '\n') return kOk;
+  if (byte == '\r') {
+    const Result r = ShellStoreContentStub(s->fields[0], s->fields[1], s->fields[2],
+                                           s->fields[3], s->fields[4], s->fields[5]);
+    PimsClear(s);
+    return r;
+  }
+  if (byte == ';') {
+    ++s->field;
+    s->fill = 0;
+    return kOk;
+  }
+  if (s->field < kPimsFields && s->fill < kPimsRoom[s->field]) {
+    s->fields[s->field][s->fill++] = static_cast<char>(byte);
+    s->fields[s->field][s->fill] = 0;
+  }
+  return kOk;
+}
+
+// --- usat ------------------------------------------------------------------
+
+Result UsatEnd(UrlLoad* load, ContentBody* body, Result r) {
+  ContentBodyFree(body);
+  MemFree(&body);
+  load->handlerState = nullptr;
+  load->events |= UrlEvent::Complete;
+  return r;
+}
+
+// --- whole-body hand-over rows ---------------------------------------------
+
+constexpr uint32_t kCollectRoom = 1u << 20;
+
+struct CollectRow {
+  uint32_t module;
+  Result noMemory, tooLong;
+  // Called with the whole body; answers the load's result.
+  Result (*handOver)(UrlLoad* load, const ContentBody* body);
+};
+
+Result Collect(UrlLoad* load, const CollectRow& row) {
+  auto* body = static_cast<ContentBody*>(load->handlerState);
+  if (!body) {
+    body = static_cast<ContentBody*>(MemAllocZero(sizeof(ContentBody), Use::Data, row.module));
+    if (!body) return row.noMemory;
+    load->handlerState = body;
+  }
+  ContentBodyState state = ContentBodyState::Collecting;
+  Result r = ContentBodyCollect(body, load, kCollectRoom, row.module, row.noMemory, row.tooLong,
+                                &state);
+  if (r == kOk && state != ContentBodyState::Complete) return kOk;
+  // A body cut short is dropped.
+  if (r == kOk && body->size && (!load->announcedLength || body->size == load->announcedLength))
+    r = row.handOver(load, body);
+  ContentBodyFree(body);
+  MemFree(&body);
+  load->handlerState = nullptr;
+  load->events |= UrlEvent::Complete;
+  return r;
+}
+
+Result SaveMedia(UrlLoad* load, const ContentBody* body) {
+  const char* major = load->contentRow && load->contentRow->major ? load->contentRow->major : "";
+  ShellStubSaveMedia(body->bytes, body->size, major, 0);
+  return MediaCode::Saved;
+}
+
+Result LaunchMap(UrlLoad* load, const ContentBody* body) {
+  ShellStubLaunchMap(body->bytes, body->size, load->typeId, 0);
+  return kOk;
+}
+
+Result InfoHook(UrlLoad*, const ContentBody* body) {
+  auto* text = static_cast<char*>(MemAlloc(body->size + 1, Use::Data, 92));
+  if (!text) return PuiCode::NoMemory;
+  for (uint32_t i = 0; i < body->size; ++i) text[i] = static_cast<char>(body->bytes[i]);
+  text[body->size] = 0;
+  BenBrowser* browser = BenGetBrowser();
+  const char* back = browser ? BenFindHistoryEntry(browser, "info:", 5, 0) : nullptr;
+  ShellStubInfoHook(text, back);
+  MemFree(&text);
+  return PuiCode::Taken;
+}
+
+Result Drop(UrlLoad*, const ContentBody*) { return kOk; }
+Result DropGameInfo(UrlLoad*, const ContentBody*) { return GameInfoCode::Taken; }
+
+constexpr CollectRow kMedia{89, MediaCode::NoMemory, MediaCode::TooLong, SaveMedia};
+constexpr CollectRow kMap{93, MapCode::NoMemory, MapCode::TooLong, LaunchMap};
+constexpr CollectRow kThreeD{90, ThreeDCode::NoMemory, ThreeDCode::TooLong, Drop};
+constexpr CollectRow kPui{92, PuiCode::NoMemory, PuiCode::TooLong, InfoHook};
+constexpr CollectRow kGameInfo{88, GameInfoCode::NoMemory, GameInfoCode::TooLong, DropGameInfo};
+
+}  // namespace
+
+Result MediaContentProcess(UrlModuleContext*, UrlLoad* load) { return Collect(load, kMedia); }
+Result MapContentProcess(UrlModuleContext*, UrlLoad* load) { return Collect(load, kMap); }
+Result ThreeDContentProcess(UrlModuleContext*, UrlLoad* load) { return Collect(load, kThreeD); }
+Result PuiContentProcess(UrlModuleContext*, UrlLoad* load) { return Collect(load, kPui); }
+Result GameInfoContentProcess(UrlModuleContext*, UrlLoad* load) {
+  return Collect(load, kGameInfo);
+}
+
+Result CollectedContentRelease(UrlModuleContext*, UrlLoad* load) {
+  auto* body = static_cast<ContentBody*>(load->handlerState);
+  if (body) ContentBodyFree(body);
+  MemFree(&body);
+  load->handlerState = nullptr;
+  return kOk;
+}
+
+void NdwnSetProvisioningHook(ProvHeldItemSetLengthFn hook) { gProvisioning = hook; }
+
+uint8_t* NdwnHeldItem(uint32_t* length) {
+  if (length) *length = gHeld.length;
+  return gHeld.bytes;
+}
+
+void NdwnHeldItemFree() {
+  MemFree(&gHeld.bytes);
+  gHeld.length = 0;
+}
+
+Result NdwnContentProcess(UrlModuleContext*, UrlLoad* load) {
+  auto* body = static_cast<ContentBody*>(load->handlerState);
+  if (!body) {
+    body = static_cast<ContentBody*>(MemAllocZero(sizeof(ContentBody), Use::Data, kNdwnModule));
+    if (!body) return NdwnCode::NoMemory;
+    load->handlerState = body;
+    NdwnHeldItemFree();  // a new download replaces the one held
+  }
+  ContentBodyState state = ContentBodyState::Collecting;
+  const Result r = ContentBodyCollect(body, load, kNdwnRoom, kNdwnModule, NdwnCode::NoMemory,
+                                      NdwnCode::TooLong, &state);
+  if (r != kOk) return NdwnEnd(load, body, r);
+  if (state != ContentBodyState::Complete) return kOk;
+  if (body->size == 0 || (load->announcedLength && body->size != load->announcedLength))
+    return NdwnEnd(load, body, kOk);  // the load ended before the download was whole
+  gHeld.bytes = body->bytes;
+  gHeld.length = body->size;
+  body->bytes = nullptr;
+  if (gProvisioning) gProvisioning(gHeld.bytes, gHeld.length);
+  return NdwnEnd(load, body, NdwnCode::HandedOver);
+}
+
+Result NdwnContentRelease(UrlModuleContext*, UrlLoad* load) {
+  auto* body = static_cast<ContentBody*>(load->handlerState);
+  if (body) ContentBodyFree(body);
+  MemFree(&body);
+  load->handlerState = nullptr;
+  return kOk;
+}
+
+Result PimsContentProcess(UrlModuleContext*, UrlLoad* load) {
+  auto* s = static_cast<PimsState*>(load->handlerState);
+  if (!s) {
+    s = static_cast<PimsState*>(MemAllocZero(sizeof(PimsState), Use::Data, kPimsModule));
+    if (!s) return PimsCode::NoMemory;
+    s->active = PimsUrlNamesRecords(load) ? 1 : 0;
+    load->handlerState = s;
+  }
+  Result r = kOk;
+  while (UtilDataChunk* chunk = UtilDataChunkHead(&load->input)) {
+    const uint8_t* bytes = UtilDataChunkData(chunk) + chunk->offset;
+    uint32_t used = 0;
+    while (used < chunk->remaining && r == kOk) {
+      if (s->active) r = PimsByte(s, bytes[used]);
+      ++used;
+    }
+    chunk->offset += used;
+    chunk->remaining -= used;
+    if (chunk->remaining == 0) {
+      QueuePopFront(&load->input);
+      MemFree(&chunk);
+    }
+    if (r != kOk) break;
+  }
+  if (r == kOk && !(load->endOfData && !load->input.head)) return kOk;
+  MemFree(&s);
+  load->handlerState = nullptr;
+  load->events |= UrlEvent::Complete;
+  return r != kOk ? r : PimsCode::Stored;
+}
+
+Result PimsContentRelease(UrlModuleContext*, UrlLoad* load) {
+  MemFree(reinterpret_cast<PimsState**>(&load->handlerState));
+  return kOk;
+}
+
+Result UsatContentProcess(UrlModuleContext*, UrlLoad* load) {
+  auto* body = static_cast<ContentBody*>(load->handlerState);
+  if (!body) {
+    body = static_cast<ContentBody*>(MemAllocZero(sizeof(ContentBody), Use::Data, kUsatModule));
+    if (!body) return UsatCode::NoMemory;
+    load->handlerState = body;
+  }
+  ContentBodyState state = ContentBodyState::Collecting;
+  const Result r = ContentBodyCollect(body, load, kUsatRoom, kUsatModule, UsatCode::NoMemory,
+                                      UsatCode::Refused, &state);
+  if (r != kOk) return UsatEnd(load, body, r);
+  if (state != ContentBodyState::Complete) return kOk;
+  // No length announced and nothing received: nothing to hand over.
+  if (body->size == 0) return UsatEnd(load, body, UsatCode::Refused);
+  if (load->announcedLength && body->size != load->announcedLength)
+    return UsatEnd(load, body, kOk);  // the load ended early
+  auto* text = static_cast<char*>(MemAlloc(body->size + 1, Use::Data, kUsatModule));
+  if (!text) return UsatEnd(load, body, UsatCode::NoMemory);
+  for (uint32_t i = 0; i < body->size; ++i) text[i] = static_cast<char>(body->bytes[i]);
+  text[body->size] = 0;
+  const Result answer = ShellStubSaveUsat(text);
+  MemFree(&text);
+  return UsatEnd(load, body, answer == kOk ? UsatCode::Taken : UsatCode::Refused);
+}
+
+Result UsatContentRelease(UrlModuleContext*, UrlLoad* load) {
+  auto* body = static_cast<ContentBody*>(load->handlerState);
+  if (body) ContentBodyFree(body);
+  MemFree(&body);
+  load->handlerState = nullptr;
+  return kOk;
+}

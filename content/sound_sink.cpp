@@ -1,0 +1,64 @@
+// The sound sinks.
+#include "content/sound_sink.h"
+
+#include "host/platform/handset.h"
+#include "kernel/mem.h"
+#include "markup/html_node.h"
+
+namespace {
+constexpr uint32_t kModule = 75;
+}
+
+uint32_t SoundCodeOfClass(uint32_t contentClass) {
+  // nsnd, vib, mmf, ma1, ma2, ma3, smaf, pmd, mid, ma5: codes 1 to 10.
+  return contentClass >= 10 && contentClass <= 19 ? contentClass - 9 : 0;
+}
+
+uint32_t SoundSinkOpen(uint32_t contentClass, void*, SoundSink** out) {
+  *out = static_cast<SoundSink*>(MemAllocZero(sizeof(SoundSink), Use::Data, kModule));
+  if (!*out) return SoundSinkCode::NoMemory;
+  (*out)->open = 1;
+  (*out)->soundCode = SoundCodeOfClass(contentClass);
+  return SoundSinkCode::Opened;
+}
+
+uint32_t SoundSinkWrite(void*, SoundSink* sink, const UtilDataChunk* block) {
+  if (sink->error) return sink->error;
+  if (!sink->open) return SoundSinkCode::NotOpen;
+  if (!block || block->remaining == 0) return 0;
+  const uint64_t grown = uint64_t{sink->length} + block->remaining;
+  if (grown > 0x7FFFFFFF) return SoundSinkCode::GrowFailed;
+  auto* bytes = static_cast<uint8_t*>(
+      sink->bytes ? MemRealloc(sink->bytes, static_cast<uint32_t>(grown), 0, kModule)
+                  : MemAlloc(static_cast<uint32_t>(grown), Use::Data, kModule));
+  if (!bytes) return SoundSinkCode::GrowFailed;
+  const uint8_t* from = UtilDataChunkData(block) + block->offset;
+  for (uint32_t i = 0; i < block->remaining; ++i) bytes[sink->length + i] = from[i];
+  sink->bytes = bytes;
+  sink->length = static_cast<uint32_t>(grown);
+  return 0;
+}
+
+uint32_t SoundSinkClose(void*, SoundSink** sinkAddress) {
+  SoundSink* sink = *sinkAddress;
+  if (!sink) return SoundSinkCode::NoSound;
+  uint32_t answer = SoundSinkCode::NoSound;
+  if (sink->bytes) {
+    // The host's player takes data that starts with NUL as "stop playing".
+    uint32_t first = 0;
+    while (first < sink->length && sink->bytes[first] == 0) ++first;
+    HtmlPageSound page{};
+    if (HtmlTakePendingPageSound(&page)) {
+      ShellPlaySystemSound(page.soundCode, page.data, page.length);
+      MemFree(&page.data);
+    } else if (first < sink->length) {
+      ShellPlaySystemSound(sink->soundCode, sink->bytes + first, sink->length - first);
+    } else {
+      ShellPlaySystemSound(sink->soundCode, nullptr, 0);
+    }
+    answer = SoundSinkCode::Handed;
+  }
+  MemFree(&sink->bytes);
+  MemFree(sinkAddress);
+  return answer;
+}
