@@ -273,10 +273,13 @@ void ModemPostEvents() {
     if (is && !was) Post(ModemMsg::Connected, 1);
     if (was && !is) Post(ModemMsg::Dropped, kModemDropped);
     if (flags & Line::DialFailed) {
-      Post(ModemMsg::DialFailed, 0x80340000u | gModem.failure);
+      Post(ModemMsg::DialFailed, ResultError(Mod::Modem, gModem.failure));
       gModem.lines &= ~Line::DialFailed;
     }
-    gModem.reported = flags;
+    // A failed dial is an event, not a line state: it stays out of what was
+    // reported, or a second failure right after the first would look the
+    // same and never be told.
+    gModem.reported = flags & ~Line::DialFailed;
   }
   if ((gModem.lines & Line::Connected) && gModem.port && SerialAvailable(gModem.port) > 0 &&
       !gModem.dataNotified) {

@@ -136,6 +136,28 @@ TEST_F(ModemTest, BusyAndNoCarrierFailTheDialWithTheirCodes) {
                                              {ModemMsg::DialFailed, kModemNoAnswer, 0}}));
 }
 
+// A second failed dial whose answer comes before the events of the first have
+// been looked at again is still told.
+TEST_F(ModemTest, TwoFailedDialsBackToBackAreBothTold) {
+  Open();
+  sim.SetDialAnswer("BUSY");
+  ModemDial(modem, "1", 0);
+  ASSERT_TRUE(UntilEvent(ModemMsg::DialFailed));
+  sim.SetDialAnswer("NO CARRIER");
+  ModemDial(modem, "2", 0);
+  // Only the line is read until the dial has ended, then the events once.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (ModemCurrentStep() != ModemStep::Idle && std::chrono::steady_clock::now() < deadline) {
+    ModemDialPoll();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(ModemCurrentStep(), ModemStep::Idle);
+  ModemPostEvents();
+  Pump();
+  EXPECT_EQ(Events(), (std::vector<Received>{{ModemMsg::DialFailed, kModemBusy, 0},
+                                             {ModemMsg::DialFailed, kModemNoAnswer, 0}}));
+}
+
 TEST_F(ModemTest, ADialWithoutAnswerFailsOnceItsTimeOutHasPassed) {
   Open("timeout=30\n");
   sim.SetDialAnswer("");
