@@ -87,7 +87,7 @@ const std::vector<NamedDir> kNamed = {
     {"/pict/library/entertainment",
      {"art", "clover", "diamond", "drama", "event", "heart", "music", "spade"}},
     {"/pict/library/human/body",
-     {"ear", "eye", "foot", "paper", "rock", "scissors", "shoe", "spectacles", "wheelchair"}},
+     {"ear", "eye", "foot", "paper", "rock", "scissors", "shoe", "glasses", "wheelchair"}},
     {"/pict/library/living/appliance",
      {"camera", "mobilephone", "pager", "phone"}},
     {"/pict/library/living/dress",
