@@ -10,7 +10,7 @@ import os
 import sys
 
 PRODUCT = ["kernel", "graphics", "widgets", "browser", "layout", "markup",
-           "net", "security", "content", "services", "host", "tools"]
+           "net", "security", "content", "services", "player", "host", "tools"]
 TESTS = ["tests"]
 # Fuzzers and benchmarks are counted apart: neither is product nor a suite
 # that ctest runs.
