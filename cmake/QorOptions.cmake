@@ -29,8 +29,8 @@ if(QOR_SANITIZE)
   target_link_options(qor_options INTERFACE -fsanitize=address,undefined)
 endif()
 
-# qor_engine_library(name SOURCES...) declares one engine library with the
-# project's options; the folder is the include root for everyone.
+# qor_library(name SOURCES...) declares one library with the project's
+# options; the repository root is the include root for everyone.
 if(QOR_LAYER_CHECK)
   set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 endif()
