@@ -35,7 +35,7 @@ TEST_F(FontFamilies, FamiliesAreFoundByTheirExactName) {
   }
 }
 
-TEST_F(FontFamilies, ALevelOutsideTheListTakesTheNearestEnd) {
+TEST_F(FontFamilies, ALevelOutsideTheListTakesTheNearestEndAndBetweenTwoTheFirst) {
   Init(ShippedSettings());
   EXPECT_EQ(PointsAt(Create(kFontBody, 9)), 18);  // level 7
   EXPECT_EQ(PointsAt(Create(kFontBody, 0)), 7);   // level 1
@@ -44,9 +44,7 @@ TEST_F(FontFamilies, ALevelOutsideTheListTakesTheNearestEnd) {
   // Distances that would overflow 32 bits still pick an end.
   EXPECT_EQ(PointsAt(Create(kFontBody, INT32_MIN)), 7);
   EXPECT_EQ(PointsAt(Create(kFontBody, INT32_MAX)), 18);
-}
-
-TEST_F(FontFamilies, BetweenTwoLevelsTheFirstOfTheListWins) {
+  // Between two levels the first of the list wins.
   FontSettings s = ShippedSettings();
   s.bodySizes[0] = {2, 8};
   s.bodySizes[1] = {4, 12};
