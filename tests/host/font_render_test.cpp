@@ -86,19 +86,6 @@ TEST_F(FontGlyphs, WidthsAreTheAdvancesOfTheCharacters) {
   EXPECT_EQ(pair, 0);
 }
 
-TEST_F(FontGlyphs, HangulComesFromAFaceThatHasIt) {
-  FontInstance* font = AtPoints(10);
-  ASSERT_NE(font, nullptr);
-  // Full-width syllables: about an em, nothing like the space.
-  int32_t han = Width(font, u'\uD55C');
-  EXPECT_GE(han, 10);
-  EXPECT_NE(han, Width(font, u' '));
-  PglSurface glyph{};
-  ASSERT_EQ(FontDrawText(font, u'\uD55C', &glyph, 0), kOk);
-  EXPECT_EQ(glyph.width, static_cast<uint32_t>(han));
-  EXPECT_GT(InkCount(glyph), 20);
-}
-
 TEST_F(FontGlyphs, ACharacterNoFaceHasIsTheSpace) {
   FontInstance* font = AtPoints(10);
   ASSERT_NE(font, nullptr);
