@@ -352,15 +352,6 @@ TEST_F(CrashDeathTest, ANullReadReportsAnAccessViolationInTheCrashingFunction) {
   EXPECT_NE(ReportFile().find(std::string("CrashByNullRead()") + kAfterName), std::string::npos);
 }
 
-TEST_F(CrashDeathTest, AbortIsReportedAsAnError) {
-  EXPECT_EXIT(
-      {
-        Arm();
-        std::abort();
-      },
-      ::testing::KilledBySignal(SIGABRT), "Assertion: An Error has occured\\. \r\n\r\nFile: EXCEPTION");
-}
-
 TEST_F(CrashDeathTest, WithoutTheReportProgramTheRawReportStillReachesStandardError) {
   EXPECT_EXIT(
       {
