@@ -1,43 +1,10 @@
 #include "host/handset_host.h"
 
-#include "host/modem.h"
 #include "host/phone.h"
 #include "host/platform/handover.h"
 #include "host/platform/handset.h"
-#include "host/shellsvc.h"
 
 namespace {
-
-constexpr HandsetOps kHost = {
-    HostPBWrite,
-    HostPBSearch,
-    HostPBRemove,
-    HostPBGetField,
-    HostPBChange,
-    HostPubMakeCall,
-    HostVCSetup,
-    HostVCAccept,
-    HostVCRelease,
-    HostVCSendDTMF,
-    HostVCCallStatus,
-    HostVCList,
-    HostCLDialled,
-    HostCLMissed,
-    HostCLReceived,
-    HostCLGetField,
-    HostNTList,
-    HostNTRemove,
-    HostNTGetField,
-    HostNTMarkRead,
-    HostCalendarAddStub,
-    HostGetDeviceId,
-    HostSaveMovieFile,
-    HostPlaySystemSound,
-    HostStartConfirmThread,
-    HostRcellAvailable,
-    HostRcellNonRcellSession,
-    HostIsRcellNam,
-};
 
 // The emulator keeps none of what the handset is handed: each is taken.
 constexpr HandoverOps kHandover = {
@@ -53,6 +20,6 @@ constexpr HandoverOps kHandover = {
 }  // namespace
 
 void HostHandsetInstall() {
-  HandsetInstall(&kHost);
+  HandsetInstall(&kHostHandsetOps);
   HandoverInstall(&kHandover);
 }

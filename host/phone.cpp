@@ -1,5 +1,9 @@
 #include "host/phone.h"
 
+#include <cstddef>
+
+#include "host/modem.h"
+#include "host/shellsvc.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
@@ -12,15 +16,27 @@ Result Reply(TskmanTask* task, const char16_t* text) {
   return copy ? kOk : ResultError(Mod::WtlWtai2, Err::NoMemory);
 }
 
-// The emulated entry's fixed fields after its number: the user name (a
-// Korean word in code page 949), the e-mail address and three numbers.
-constexpr char kFakeName[] = "\xC0\xAF\xC0\xFA\xB8\xED";
-constexpr const char* kFakeFields[] = {kFakeName, "user@handset.example", "0212345678",
-                                       "01098765432", "0315550100"};
+// A reply text as a template argument, so that one answer serves every request.
+template <size_t N>
+struct ReplyText {
+  char16_t text[N];
+  constexpr ReplyText(const char16_t (&s)[N]) {  // NOLINT(google-explicit-constructor)
+    for (size_t i = 0; i < N; ++i) text[i] = s[i];
+  }
+};
 
-}  // namespace
+void Take(uintptr_t) {}
+void Take(char16_t* text) { MemFree(&text); }
 
-Result HostPBWrite(TskmanTask* task, uintptr_t, PhonebookRecord* entry) {
+// Frees the request's texts and posts its reply; the signature comes from the
+// table slot it fills.
+template <ReplyText kReply, typename... Args>
+Result Answer(TskmanTask* task, Args... args) {
+  (Take(args), ...);
+  return Reply(task, kReply.text);
+}
+
+Result PhonebookWrite(TskmanTask* task, uintptr_t, PhonebookRecord* entry) {
   Result r = Reply(task, u"PBWrite Return");
   if (entry) {
     MemFree(&entry->number);
@@ -32,91 +48,50 @@ Result HostPBWrite(TskmanTask* task, uintptr_t, PhonebookRecord* entry) {
   return r;
 }
 
-Result HostPBSearch(TskmanTask* task, char16_t* a, char16_t* b) {
-  MemFree(&a);
-  MemFree(&b);
-  return Reply(task, u"PBSearch Return");
-}
-
-Result HostPBRemove(TskmanTask* task) { return Reply(task, u"PBRemove Return"); }
-
-Result HostPBGetField(TskmanTask* task, uintptr_t, char16_t* b) {
-  MemFree(&b);
-  return Reply(task, u"PBGetField Return");
-}
-
-Result HostPBChange(TskmanTask* task, uintptr_t, char16_t* b, char16_t* c) {
-  MemFree(&b);
-  MemFree(&c);
-  return Reply(task, u"PBChange Return");
-}
-
-Result HostPubMakeCall(TskmanTask* task, char16_t* a) {
-  MemFree(&a);
-  return Reply(task, u"PubMakeCall Return");
-}
-
-Result HostVCSetup(TskmanTask* task, char16_t* a) {
-  MemFree(&a);
-  return Reply(task, u"VCSetup Return");
-}
-
-Result HostVCAccept(TskmanTask* task, char16_t* a) {
-  MemFree(&a);
-  return Reply(task, u"VCAccept Return");
-}
-
-Result HostVCRelease(TskmanTask* task, char16_t* a) {
-  MemFree(&a);
-  return Reply(task, u"VCRelease Return");
-}
-
-Result HostVCSendDTMF(TskmanTask* task, char16_t* a, char16_t* b) {
-  MemFree(&a);
-  MemFree(&b);
-  return Reply(task, u"VCSendDTMF Return");
-}
-
-Result HostVCCallStatus(TskmanTask* task, char16_t* a, char16_t* b) {
-  MemFree(&a);
-  MemFree(&b);
-  return Reply(task, u"VCCallStatus Return");
-}
-
-Result HostVCList(TskmanTask* task) { return Reply(task, u"VCList Return"); }
-Result HostCLDialled(TskmanTask* task) { return Reply(task, u"CLDialled Return"); }
-Result HostCLMissed(TskmanTask* task) { return Reply(task, u"CLMissed Return"); }
-Result HostCLReceived(TskmanTask* task) { return Reply(task, u"CLReceived Return"); }
-
-Result HostCLGetField(TskmanTask* task, char16_t* a, char16_t* b) {
-  MemFree(&a);
-  MemFree(&b);
-  return Reply(task, u"CLGetField Return");
-}
-
-Result HostNTList(TskmanTask* task) { return Reply(task, u"NTList Return"); }
-
-Result HostNTRemove(TskmanTask* task, char16_t* a) {
-  MemFree(&a);
-  return Reply(task, u"NTRemove Return");
-}
-
-Result HostNTGetField(TskmanTask* task, char16_t* a, char16_t* b) {
-  MemFree(&a);
-  MemFree(&b);
-  return Reply(task, u"NTGetField Return");
-}
-
-Result HostNTMarkRead(TskmanTask* task, char16_t* a) {
-  MemFree(&a);
-  return Reply(task, u"NTMarkRead Return");
-}
-
-Result HostCalendarAddStub(TskmanTask* task, void** entry) {
+Result CalendarAdd(TskmanTask* task, void** entry) {
   LibcFreePtrArray(&entry);
   TskmanPost(task, kCalendarReplyMessage, 0, 0);
   return kOk;
 }
+
+// The emulated entry's fixed fields after its number: the user name (a
+// Korean word in code page 949), the e-mail address and three numbers.
+constexpr char kFakeName[] = "\xC0\xAF\xC0\xFA\xB8\xED";
+constexpr const char* kFakeFields[] = {kFakeName, "user@handset.example", "0212345678",
+                                       "01098765432", "0315550100"};
+
+}  // namespace
+
+const HandsetOps kHostHandsetOps = {
+    PhonebookWrite,
+    Answer<u"PBSearch Return">,
+    Answer<u"PBRemove Return">,
+    Answer<u"PBGetField Return">,
+    Answer<u"PBChange Return">,
+    Answer<u"PubMakeCall Return">,
+    Answer<u"VCSetup Return">,
+    Answer<u"VCAccept Return">,
+    Answer<u"VCRelease Return">,
+    Answer<u"VCSendDTMF Return">,
+    Answer<u"VCCallStatus Return">,
+    Answer<u"VCList Return">,
+    Answer<u"CLDialled Return">,
+    Answer<u"CLMissed Return">,
+    Answer<u"CLReceived Return">,
+    Answer<u"CLGetField Return">,
+    Answer<u"NTList Return">,
+    Answer<u"NTRemove Return">,
+    Answer<u"NTGetField Return">,
+    Answer<u"NTMarkRead Return">,
+    CalendarAdd,
+    HostGetDeviceId,
+    HostSaveMovieFile,
+    HostPlaySystemSound,
+    HostStartConfirmThread,
+    HostRcellAvailable,
+    HostRcellNonRcellSession,
+    HostIsRcellNam,
+};
 
 char* ShellFakePhonebookEntry(int32_t n) {
   auto* entry = static_cast<char*>(

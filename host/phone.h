@@ -22,31 +22,10 @@ constexpr uint32_t kShellModule = 85;
 constexpr uint32_t kPhoneReplyMessage = Msg(Mod::WtlWtai2, 0);    // 0x2000
 constexpr uint32_t kCalendarReplyMessage = Msg(Mod::WtlVcal, 0);  // 0x0C00
 
-
-Result HostPBWrite(TskmanTask* task, uintptr_t unused, PhonebookRecord* entry);
-Result HostPBSearch(TskmanTask* task, char16_t* a, char16_t* b);
-Result HostPBRemove(TskmanTask* task);
-Result HostPBGetField(TskmanTask* task, uintptr_t unused, char16_t* b);
-Result HostPBChange(TskmanTask* task, uintptr_t unused, char16_t* b, char16_t* c);
-Result HostPubMakeCall(TskmanTask* task, char16_t* a);
-Result HostVCSetup(TskmanTask* task, char16_t* a);
-Result HostVCAccept(TskmanTask* task, char16_t* a);
-Result HostVCRelease(TskmanTask* task, char16_t* a);
-Result HostVCSendDTMF(TskmanTask* task, char16_t* a, char16_t* b);
-Result HostVCCallStatus(TskmanTask* task, char16_t* a, char16_t* b);
-Result HostVCList(TskmanTask* task);
-Result HostCLDialled(TskmanTask* task);
-Result HostCLMissed(TskmanTask* task);
-Result HostCLReceived(TskmanTask* task);
-Result HostCLGetField(TskmanTask* task, char16_t* a, char16_t* b);
-Result HostNTList(TskmanTask* task);
-Result HostNTRemove(TskmanTask* task, char16_t* a);
-Result HostNTGetField(TskmanTask* task, char16_t* a, char16_t* b);
-Result HostNTMarkRead(TskmanTask* task, char16_t* a);
-
-// Frees the calendar entry (an array of eight texts) and posts 0x0C00 with
-// arguments 0 and 0 to the task.
-Result HostCalendarAddStub(TskmanTask* task, void** entry);
+// The host's answers to the handset's requests: the telephony above, the
+// calendar (which frees its entry, an array of eight texts, and posts 0x0C00
+// with arguments 0 and 0) and the services of host/modem.h and host/shellsvc.h.
+extern const HandsetOps kHostHandsetOps;
 
 // The emulated phonebook entry for number n: "n;NAME;EMAIL;TEL1;TEL2;TEL3;"
 // with a fixed Korean user name (code page 949) and fixed e-mail and numbers,

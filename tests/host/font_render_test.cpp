@@ -86,19 +86,6 @@ TEST_F(FontGlyphs, WidthsAreTheAdvancesOfTheCharacters) {
   EXPECT_EQ(pair, 0);
 }
 
-TEST_F(FontGlyphs, HangulComesFromAFaceThatHasIt) {
-  FontInstance* font = AtPoints(10);
-  ASSERT_NE(font, nullptr);
-  // Full-width syllables: about an em, nothing like the space.
-  int32_t han = Width(font, u'\uD55C');
-  EXPECT_GE(han, 10);
-  EXPECT_NE(han, Width(font, u' '));
-  PglSurface glyph{};
-  ASSERT_EQ(FontDrawText(font, u'\uD55C', &glyph, 0), kOk);
-  EXPECT_EQ(glyph.width, static_cast<uint32_t>(han));
-  EXPECT_GT(InkCount(glyph), 20);
-}
-
 TEST_F(FontGlyphs, ACharacterNoFaceHasIsTheSpace) {
   FontInstance* font = AtPoints(10);
   ASSERT_NE(font, nullptr);
@@ -139,25 +126,6 @@ TEST_F(FontGlyphs, TheGlyphIsAOneBitSurfaceOverTheSharedBuffer) {
   ASSERT_EQ(FontDrawText(font, u'g', &glyph, 0), kOk);
   EXPECT_EQ(glyph.pixels, buffer);
   FontStubHook(&glyph);
-}
-
-TEST_F(FontGlyphs, TheLeftmostPixelIsBitZero) {
-  FontInstance* font = AtPoints(10);
-  ASSERT_NE(font, nullptr);
-  PglSurface glyph{};
-  // A left half block: ink on the left of every row it covers, none on the
-  // right; read the other way round it would be the right half.
-  ASSERT_EQ(FontDrawText(font, u'\u258C', &glyph, 0), kOk);
-  ASSERT_GE(glyph.width, 4u);
-  uint32_t middle = glyph.height / 2;
-  EXPECT_EQ(glyph.pixels[middle * 16] & 1, 1);
-  EXPECT_TRUE(Ink(glyph, 0, middle));
-  EXPECT_FALSE(Ink(glyph, glyph.width - 1, middle));
-  // A vertical bar at the left edge of 'B' sits in bit 0 of its row byte or
-  // close to it, never in bit 7.
-  ASSERT_EQ(FontDrawText(font, u'B', &glyph, 0), kOk);
-  uint8_t stem = glyph.pixels[middle * 16];
-  EXPECT_NE(stem & 0x0F, 0) << int{stem};
 }
 
 TEST_F(FontGlyphs, AGlyphLargerThanTheBufferIsClippedToIt) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/ini.h"
 #include "tests/host/font_fixture.h"
@@ -35,7 +36,7 @@ TEST_F(FontFamilies, FamiliesAreFoundByTheirExactName) {
   }
 }
 
-TEST_F(FontFamilies, ALevelOutsideTheListTakesTheNearestEnd) {
+TEST_F(FontFamilies, ALevelOutsideTheListTakesTheNearestEndAndBetweenTwoTheFirst) {
   Init(ShippedSettings());
   EXPECT_EQ(PointsAt(Create(kFontBody, 9)), 18);  // level 7
   EXPECT_EQ(PointsAt(Create(kFontBody, 0)), 7);   // level 1
@@ -44,9 +45,7 @@ TEST_F(FontFamilies, ALevelOutsideTheListTakesTheNearestEnd) {
   // Distances that would overflow 32 bits still pick an end.
   EXPECT_EQ(PointsAt(Create(kFontBody, INT32_MIN)), 7);
   EXPECT_EQ(PointsAt(Create(kFontBody, INT32_MAX)), 18);
-}
-
-TEST_F(FontFamilies, BetweenTwoLevelsTheFirstOfTheListWins) {
+  // Between two levels the first of the list wins.
   FontSettings s = ShippedSettings();
   s.bodySizes[0] = {2, 8};
   s.bodySizes[1] = {4, 12};
@@ -214,7 +213,7 @@ class FontChooser : public FontFixture {
   fs::path old_;
 };
 
-TEST_F(FontChooser, ATenPointChoiceWritesBothLaddersToQorIni) {
+TEST_F(FontChooser, AChoiceWritesTheFacesAndBothLaddersToQorIni) {
   FontSettings s = WithoutSizes();
   int owner = 0;
   s.displayWindow = &owner;
@@ -222,24 +221,37 @@ TEST_F(FontChooser, ATenPointChoiceWritesBothLaddersToQorIni) {
   EXPECT_EQ(chooser.calls, 2);
   EXPECT_EQ(chooser.lastOwner, &owner);
   for (const std::string& path : chooser.paths) EXPECT_EQ(path, "./qor.ini");
-  EXPECT_EQ(Written("Body"), "Arial");
-  EXPECT_EQ(Written("BodyMono"), "Arial");
-  EXPECT_EQ(Written("Heading"), "Arial");
-  EXPECT_EQ(Written("HeadingMono"), "Arial");
-  const char* body[] = {"7", "8", "9", "10", "11", "12", "13"};
-  for (int i = 0; i < 7; ++i)
-    EXPECT_EQ(Written(("Body" + std::to_string(i + 1)).c_str()), body[i]) << i;
-  const char* heading[] = {"12", "11", "10", "9", "8", "7"};
-  for (int i = 0; i < 6; ++i)
-    EXPECT_EQ(Written(("Heading" + std::to_string(i + 1)).c_str()), heading[i]) << i;
+  for (const char* key : {"Body", "BodyMono", "Heading", "HeadingMono"})
+    EXPECT_EQ(Written(key), "Arial") << key;
   EXPECT_EQ(Written("Body8"), "<none>");
   EXPECT_EQ(Written("Heading7"), "<none>");
-
   // The families take the ladders at once.
   EXPECT_EQ(PointsAt(Create(kFontBody, 1)), 7);
   EXPECT_EQ(PointsAt(Create(kFontBody, 7)), 13);
   EXPECT_EQ(PointsAt(Create(kFontHeading, 1)), 12);
   EXPECT_EQ(PointsAt(Create(kFontHeading, 6)), 7);
+}
+
+// The ladders around the chosen size, never below one point.
+TEST_F(FontChooser, TheLaddersAroundTheChosenSize) {
+  struct Case {
+    int32_t tenths;
+    std::vector<std::string> body, heading;
+  };
+  const Case cases[] = {
+      {100, {"7", "8", "9", "10", "11", "12", "13"}, {"12", "11", "10", "9", "8", "7"}},
+      {20, {"1", "1", "1", "2", "3", "4", "5"}, {"4", "3", "2", "1", "1", "1"}},
+  };
+  for (const Case& c : cases) {
+    chooser.tenths = c.tenths;
+    Init(WithoutSizes());
+    std::vector<std::string> body, heading;
+    for (int i = 1; i <= 7; ++i) body.push_back(Written(("Body" + std::to_string(i)).c_str()));
+    for (int i = 1; i <= 6; ++i)
+      heading.push_back(Written(("Heading" + std::to_string(i)).c_str()));
+    EXPECT_EQ(body, c.body) << c.tenths;
+    EXPECT_EQ(heading, c.heading) << c.tenths;
+  }
 }
 
 TEST_F(FontChooser, TheChosenFaceServesAsTheFixedPitchFaceToo) {
@@ -270,26 +282,6 @@ TEST_F(FontChooser, OnlyTheFamilyWithoutSizesIsAsked) {
   EXPECT_EQ(Written("Heading1"), "16");
   EXPECT_EQ(PointsAt(Create(kFontBody, 4)), 10);  // from the settings
   EXPECT_EQ(PointsAt(Create(kFontHeading, 3)), 14);
-}
-
-TEST_F(FontChooser, LaddersNeverGoBelowOnePoint) {
-  chooser.tenths = 20;
-  Init(WithoutSizes());
-  const char* body[] = {"1", "1", "1", "2", "3", "4", "5"};
-  for (int i = 0; i < 7; ++i)
-    EXPECT_EQ(Written(("Body" + std::to_string(i + 1)).c_str()), body[i]) << i;
-  const char* heading[] = {"4", "3", "2", "1", "1", "1"};
-  for (int i = 0; i < 6; ++i)
-    EXPECT_EQ(Written(("Heading" + std::to_string(i + 1)).c_str()), heading[i]) << i;
-  EXPECT_EQ(PointsAt(Create(kFontBody, 1)), 1);
-}
-
-TEST_F(FontChooser, TheSymbolsSurviveAChosenFont) {
-  Init(WithoutSizes());
-  FontInstance* font = Create(kFontBody, 1);
-  ASSERT_NE(font, nullptr);
-  EXPECT_EQ(FontGetSymbol(font, 0), 0x2022);
-  EXPECT_EQ(FontGetSymbol(font, 2), 0x25E6);
 }
 
 TEST_F(FontChooser, AFaceBeyondLatin1IsWrittenAsQorIniReadsIt) {

@@ -151,28 +151,6 @@ TEST_F(HostSkinTest, TheSkinSurroundsTheScreen) {
   EXPECT_EQ(screenAt, QSize(50, 104));
 }
 
-TEST_F(HostSkinTest, HoldingAButtonRepeatsThenReleasesAndAShortClickSendsOnce) {
-  std::vector<Cmd> held, clicked, typed;
-  RunWithSkin([&](QWidget* main, QWidget*) {
-    Sent();
-    watch.seen.clear();
-    const QPoint down(130, 438), right(158, 405), pad5(130, 505);
-    QTest::mousePress(main, Qt::LeftButton, {}, down);
-    QTest::qWait(330);  // past the 220 ms delay, then 30 ms repeats
-    QTest::mouseRelease(main, Qt::LeftButton, {}, down);
-    held = Sent();
-    watch.seen.clear();
-    QTest::mouseClick(main, Qt::LeftButton, {}, right);
-    QTest::mouseClick(main, Qt::LeftButton, {}, pad5);
-    clicked = Sent();
-  });
-  ASSERT_GE(held.size(), 3u);
-  for (size_t i = 0; i + 1 < held.size(); ++i) EXPECT_EQ(held[i], (Cmd{24, 0}));
-  EXPECT_EQ(held.back(), (Cmd{25, 0}));
-  // "next" is the twentieth row of the table; Pad 5 types its character.
-  EXPECT_EQ(clicked, (std::vector<Cmd>{{3, 19}, {27, '5'}}));
-}
-
 TEST_F(HostSkinTest, DesktopKeysSendCommandsAndTableKeysSwallowTheirCharacters) {
   std::vector<Cmd> sent;
   RunWithSkin([&](QWidget*, QWidget* display) {

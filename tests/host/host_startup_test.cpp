@@ -107,19 +107,6 @@ TEST_F(HostStartupTest, ACloseWhileStartingIsHeldUntilTheServicesAreUp) {
   EXPECT_EQ(log_, Join({kServicesUp, kServicesDown}));
 }
 
-TEST_F(HostStartupTest, ASecondCloseDoesNotRunTheStopChainAgain) {
-  QtHostHooks hooks;
-  hooks.windowsCreated = [](QWidget* main) {
-    CloseWhen(main, [main] {
-      if (!HostCurrentSettings()->browserUp) return false;
-      main->close();  // the first close; the helper's close is the second
-      return true;
-    });
-  };
-  EXPECT_EQ(QtHostRun(hooks), kUiStartFinished);
-  EXPECT_EQ(log_, Join({kServicesUp, kBrowserUp, kBrowserDown, kServicesDown}));
-}
-
 // Ctrl+C and SIGTERM in the terminal are a close of the window: the whole
 // stop chain runs and the history files are saved.
 class HostSignalTest : public HostStartupTest, public ::testing::WithParamInterface<int> {};

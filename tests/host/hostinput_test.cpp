@@ -100,14 +100,12 @@ TEST_F(HostInputTest, AHeldButtonRepeatsThenSendsItsReleaseCommand) {
   EXPECT_EQ(log[4], "timer 30");
 }
 
-TEST_F(HostInputTest, ADoubleClickOnARepeatingButtonSendsAtOnce) {
+TEST_F(HostInputTest, ADoubleClickSendsAtOnceAndLosingTheCaptureEndsAPressUnreleased) {
   HostButtonDown(&settings, 105, 205, true);
   EXPECT_EQ(Sent(), (std::vector<Cmd>{{3, 0}}));
   HostRepeatTimer(&settings);  // nothing armed
   EXPECT_EQ(Sent().size(), 1u);
-}
-
-TEST_F(HostInputTest, LosingTheCaptureEndsThePressWithoutReleasingIt) {
+  log.clear();
   HostButtonDown(&settings, 105, 205, false);
   HostRepeatTimer(&settings);
   HostButtonUp(&settings, true);
@@ -121,14 +119,22 @@ TEST_F(HostInputTest, AccessKeysTurnButtonsIntoCharacters) {
   EXPECT_EQ(Sent(), (std::vector<Cmd>{{27, '6'}}));
 }
 
-TEST_F(HostInputTest, FunctionKeysSendTheirCommands) {
+// Function keys, star and hash send their commands; F2 opens the language
+// dialog instead.
+TEST_F(HostInputTest, FunctionStarAndHashKeysSendTheirCommands) {
   HostKeyDown(&settings, HostKey::F8, false);
   HostKeyDown(&settings, HostKey::F9, false);
   HostKeyDown(&settings, HostKey::F4, false);
   HostKeyDown(&settings, HostKey::Home, false);
   HostKeyDown(&settings, HostKey::Enter, false);
-  EXPECT_EQ(Sent(), (std::vector<Cmd>{{13, 0}, {10, 0}, {12, 0}, {12, 0}, {9, 0}}));
-  EXPECT_EQ(settings.keyHandled, 0);
+  HostKeyDown(&settings, HostKey::F2, false);
+  HostKeyDown(&settings, HostKey::NumpadMultiply, false);
+  HostKeyDown(&settings, HostKey::Digit8, true);
+  HostKeyDown(&settings, HostKey::Digit3, true);
+  HostKeyDown(&settings, HostKey::Digit8, false);
+  EXPECT_EQ(Sent(), (std::vector<Cmd>{{13, 0}, {10, 0}, {12, 0}, {12, 0}, {9, 0}, {0, 9},
+                                      {0, 9}, {0, 11}}));
+  EXPECT_EQ(log, (std::vector<std::string>{"language"}));
 }
 
 TEST_F(HostInputTest, TheKeyTableSendsCommandsAndSwallowsTheCharacter) {
@@ -144,20 +150,6 @@ TEST_F(HostInputTest, TheKeyTableSendsCommandsAndSwallowsTheCharacter) {
     HostCharTyped(&settings, U'5');
     EXPECT_EQ(Sent(), (std::vector<Cmd>{{command, 0}}));
   }
-}
-
-TEST_F(HostInputTest, F2OpensTheLanguageDialog) {
-  HostKeyDown(&settings, HostKey::F2, false);
-  EXPECT_TRUE(Sent().empty());
-  EXPECT_EQ(log, (std::vector<std::string>{"language"}));
-}
-
-TEST_F(HostInputTest, StarAndHashKeysSendTheirCodes) {
-  HostKeyDown(&settings, HostKey::NumpadMultiply, false);
-  HostKeyDown(&settings, HostKey::Digit8, true);
-  HostKeyDown(&settings, HostKey::Digit3, true);
-  HostKeyDown(&settings, HostKey::Digit8, false);
-  EXPECT_EQ(Sent(), (std::vector<Cmd>{{0, 9}, {0, 9}, {0, 11}}));
 }
 
 TEST_F(HostInputTest, TypedDigitsGoThroughTheSkinMapping) {

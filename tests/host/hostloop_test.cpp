@@ -46,11 +46,12 @@ struct FakeSteps {
 
 TEST(HostLoopTest, SleepsTenAfterNothingRanFiveAfterIdleAndNotAfterWork) {
   FakeSteps fake;
+  // A module's own code 0x8000 is work done, not an empty scheduler.
   fake.script = {{kTskmanNothingRan, false}, {kTskmanIdleRan, false}, {kOk, false},
-                 {0x80190003, false}, {kUiStartFinished, false}};
+                 {0x80190003, false}, {0x80198000, false}, {kUiStartFinished, false}};
   EXPECT_EQ(HostRunLoop(fake.Ops()), kUiStartFinished);
   EXPECT_EQ(fake.sleeps, (std::vector<int32_t>{10, 5}));
-  EXPECT_EQ(fake.polls, 5);
+  EXPECT_EQ(fake.polls, 6);
 }
 
 TEST(HostLoopTest, WaitingWindowMessagesReplaceTheSleep) {
@@ -76,14 +77,6 @@ TEST(HostLoopTest, TheHostsQuitFlagEndsTheLoopAfterThePass) {
   fake.quitAfter = 3;
   EXPECT_EQ(HostRunLoop(fake.Ops()), kTskmanNothingRan);
   EXPECT_EQ(fake.steps, 3);
-}
-
-TEST(HostLoopTest, SleepTimesByResult) {
-  EXPECT_EQ(HostLoopSleepMs(kTskmanNothingRan), 10);
-  EXPECT_EQ(HostLoopSleepMs(kTskmanIdleRan), 5);
-  EXPECT_EQ(HostLoopSleepMs(kOk), 0);
-  // A module's own code 0x8000 is work done, not an empty scheduler.
-  EXPECT_EQ(HostLoopSleepMs(0x80198000), 0);
 }
 
 }  // namespace

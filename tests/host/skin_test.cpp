@@ -73,19 +73,20 @@ TEST_F(SkinTest, ScreenTimesAndPictures) {
   EXPECT_TRUE(ShellSkinLoaded());
 }
 
-TEST_F(SkinTest, APositionOfFewerThanFourNumbersFailsTheLoad) {
-  EXPECT_EQ(Load("[screen]\nposition=1,2,3\n[images]\nhiskin0=a.bmp\n"), 0);
-  EXPECT_EQ(Load("[screen]\n[images]\nhiskin0=a.bmp\n"), 0);
-  EXPECT_EQ(Load("[screen]\nposition=1, 2 ,3,4\n[images]\nhiskin0=a.bmp\n"), 0);
-  EXPECT_EQ(Load("[screen]\nposition=1,2,0,4\n[images]\nhiskin0=a.bmp\n"), 0);
-  EXPECT_EQ(live, 0);
-  EXPECT_FALSE(ShellSkinLoaded());
-}
-
-TEST_F(SkinTest, PictureSetsOfDifferentSizesFailTheLoad) {
-  EXPECT_EQ(Load("[screen]\nposition=0,0,96,64\n[images]\nhiskin0=a\nhiskin1=b\nloskin0=c\n"), 0);
-  EXPECT_EQ(live, 0);
-  EXPECT_EQ(Load("[screen]\nposition=0,0,96,64\n[images]\n"), 0);
+// A position of fewer than four numbers (or a zero size) and picture sets of
+// different sizes fail the load, and leave no picture loaded.
+TEST_F(SkinTest, BadPositionsAndUnequalPictureSetsFailTheLoad) {
+  for (const char* text : {"[screen]\nposition=1,2,3\n[images]\nhiskin0=a.bmp\n",
+                           "[screen]\n[images]\nhiskin0=a.bmp\n",
+                           "[screen]\nposition=1, 2 ,3,4\n[images]\nhiskin0=a.bmp\n",
+                           "[screen]\nposition=1,2,0,4\n[images]\nhiskin0=a.bmp\n",
+                           "[screen]\nposition=0,0,96,64\n[images]\nhiskin0=a\nhiskin1=b\n"
+                           "loskin0=c\n",
+                           "[screen]\nposition=0,0,96,64\n[images]\n"}) {
+    EXPECT_EQ(Load(text), 0) << text;
+    EXPECT_EQ(live, 0) << text;
+    EXPECT_FALSE(ShellSkinLoaded()) << text;
+  }
   // A key whose file does not load still counts; its slot stays empty.
   EXPECT_EQ(Load("[screen]\nposition=0,0,96,64\n[images]\nhiskin0=missing\nhiskin1=b\n"), 1);
   EXPECT_EQ(ShellSkinBitmap(), nullptr);

@@ -48,33 +48,25 @@ class SmsPduTest : public HeapFixture {
   }
 };
 
-TEST_F(SmsPduTest, DecodesTheGsmExample) {
-  SmsReceived* r = SmsDecodePdu(kExamplePdu, kExampleLength);
-  ASSERT_NE(r, nullptr);
-  EXPECT_STREQ(r->address, "+31641600986");
-  EXPECT_EQ(r->addressLength, 12);
-  EXPECT_EQ(r->dataLength, 12);
-  EXPECT_EQ(Text(r), "How are you?");  // the twelfth from the high bits of the eleventh octet
-  EXPECT_EQ(r->headerLength, 0);
-  EXPECT_EQ(r->kind, 2u);
-  SmsRelease(nullptr, r, 0);
-}
-
-TEST_F(SmsPduTest, DecodesEightBitDataWithAPortHeader) {
+TEST_F(SmsPduTest, DecodesTheGsmExampleInEitherCaseAndEightBitDataWithAPortHeader) {
+  std::string lower = kExamplePdu;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const std::string& pdu : {std::string(kExamplePdu), lower}) {
+    SmsReceived* r = SmsDecodePdu(pdu.c_str(), kExampleLength);
+    ASSERT_NE(r, nullptr);
+    EXPECT_STREQ(r->address, "+31641600986");
+    EXPECT_EQ(r->addressLength, 12);
+    EXPECT_EQ(Text(r), "How are you?");  // the twelfth from the high bits of the eleventh octet
+    EXPECT_EQ(r->headerLength, 0);
+    EXPECT_EQ(r->kind, 2u);
+    SmsRelease(nullptr, r, 0);
+  }
   SmsReceived* r = SmsDecodePdu(kPortPdu, kPortLength);
   ASSERT_NE(r, nullptr);
   EXPECT_STREQ(r->address, "+31641600986");
   EXPECT_EQ(r->headerLength, 7);
   ASSERT_EQ(r->dataLength, 9);
   EXPECT_EQ(Hex(r->data, 9), "0605040B8423F06869");
-  SmsRelease(nullptr, r, 0);
-}
-
-TEST_F(SmsPduTest, LowerCaseHexIsAccepted) {
-  std::string lower = kExamplePdu;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  SmsReceived* r = SmsDecodePdu(lower.c_str(), kExampleLength);
-  ASSERT_NE(r, nullptr);
   SmsRelease(nullptr, r, 0);
 }
 
@@ -90,16 +82,11 @@ TEST_F(SmsPduTest, RefusesPdusThatDoNotHoldWhatTheyAnnounce) {
   std::string header = kPortPdu;
   header.replace(40, 2, "09");
   EXPECT_EQ(SmsDecodePdu(header.c_str(), kPortLength), nullptr);
-  std::string bad = pdu;
-  bad[20] = 'G';
-  EXPECT_EQ(SmsDecodePdu(bad.c_str(), kExampleLength), nullptr);
   EXPECT_EQ(SmsDecodePdu("", 0), nullptr);
   EXPECT_EQ(SmsDecodePdu("20", 0), nullptr);  // a service centre of 32 octets
-}
-
-TEST_F(SmsPduTest, AnyCharacterThatIsNoHexDigitRefusesThePdu) {
-  // The user data begins at character 54; its first, a middle and its last.
-  for (size_t at : {size_t{54}, size_t{61}, sizeof kExamplePdu - 2}) {
+  // Any character that is no hex digit: in the header, the user data's first,
+  // a middle one and its last.
+  for (size_t at : {size_t{20}, size_t{54}, size_t{61}, sizeof kExamplePdu - 2}) {
     std::string bad = kExamplePdu;
     bad[at] = 'G';
     EXPECT_EQ(SmsDecodePdu(bad.c_str(), kExampleLength), nullptr) << at;
@@ -177,7 +164,7 @@ class SmsSubmitTest : public HeapFixture {
   }
 };
 
-TEST_F(SmsSubmitTest, LaysOutASubmitWithHeaderPortAndValidity) {
+TEST_F(SmsSubmitTest, LaysOutASubmitWithHeaderPortAndValidityOrWithoutACentre) {
   SmsOutgoing m = Message(std::string("\x02\xAA\xBB", 3) + "data");
   m.headerPresent = 1;
   m.validity = 3600;  // 12 units of five minutes
@@ -189,13 +176,9 @@ TEST_F(SmsSubmitTest, LaysOutASubmitWithHeaderPortAndValidity) {
   EXPECT_EQ(Hex(pdu, n), "03914421" "51" "00" "0B911346610089F6" "00F7" "0B" "0D"
                          "08AABB" "05040B8423F0" "64617461");
   NetBufRelease(&m.data);
-}
-
-TEST_F(SmsSubmitTest, WithoutACentreTheFieldIsOneZeroOctet) {
-  SmsOutgoing m = Message("x");
-  uint8_t pdu[kSmsPduSize];
-  uint32_t sc = 9;
-  uint32_t n = SmsEncodeSubmit(&m, nullptr, 0, 1, 0, 0, nullptr, pdu, &sc);
+  // Without a centre the field is one zero octet.
+  m = Message("x");
+  n = SmsEncodeSubmit(&m, nullptr, 0, 1, 0, 0, nullptr, pdu, &sc);
   EXPECT_EQ(sc, 1u);
   EXPECT_EQ(Hex(pdu, n), "00" "01" "00" "0B911346610089F6" "00F7" "01" "78");
   NetBufRelease(&m.data);
@@ -270,30 +253,26 @@ class SmsComTest : public EngineFixture {
   std::string ini = "/tmp/qor-sms-" + std::to_string(::getpid()) + ".ini";
 };
 
-TEST_F(SmsComTest, OpeningSetsThePhoneUpForPduMode) {
-  OpenReady();
-  EXPECT_EQ(sim.Commands(), (std::vector<std::string>{"AT+CMGF=0", "AT+CSMS=0", "AT+CNMI=2,2"}));
-}
-
-TEST_F(SmsComTest, TheIpPortMeansNoPhone) {
+TEST_F(SmsComTest, TheIpPortMeansNoPhoneAndAMissingPortFailsTheOpen) {
   std::ofstream(ini) << "[sms]\nport=ip\n";
   SmsPort* handle = nullptr;
   EXPECT_EQ(SmsComOpenIni(&handle, nullptr, ini), 0);
   SmsComPoll();
   EXPECT_TRUE(sim.Commands().empty());
-}
-
-TEST_F(SmsComTest, AMissingPortFailsTheSerialOpenButNotThePortOpen) {
   std::ofstream(ini) << "[sms]\nport=/nonexistent/tty\n";
-  SmsPort* handle = nullptr;
   EXPECT_EQ(SmsComOpenIni(&handle, nullptr, ini), -1);
 }
 
-TEST_F(SmsComTest, ADeliveryReachesTheSmsTask) {
+// The phone is set up for PDU mode; a broken PDU is dropped and the next
+// still reaches the Sms task.
+TEST_F(SmsComTest, OpeningSetsUpPduModeAndDeliveriesReachTheSmsTask) {
   OpenReady();
+  EXPECT_EQ(sim.Commands(), (std::vector<std::string>{"AT+CMGF=0", "AT+CSMS=0", "AT+CNMI=2,2"}));
   MakeSmsTask();
+  sim.DeliverSms(kExamplePdu, kExampleLength + 1);
   sim.DeliverSms(kExamplePdu, kExampleLength);
   ASSERT_TRUE(Until([&] { return texts.size() == 1; }));
+  EXPECT_EQ(sms->Count(SmsMsg::Received), 1u);
   EXPECT_EQ(texts[0], "How are you?");
   EXPECT_EQ(addresses[0], "+31641600986");
 }
@@ -310,15 +289,6 @@ TEST_F(SmsComTest, APduLineArrivingOnALaterPassIsStillDecoded) {
   sim.SendRaw(pdu.substr(20) + "\r\n");
   ASSERT_TRUE(Until([&] { return texts.size() == 1; }));
   EXPECT_EQ(texts[0], std::string("\x06\x05\x04\x0B\x84\x23\xF0hi", 9));
-}
-
-TEST_F(SmsComTest, ABrokenPduIsDroppedAndTheNextOneStillArrives) {
-  OpenReady();
-  MakeSmsTask();
-  sim.DeliverSms(kExamplePdu, kExampleLength + 1);
-  sim.DeliverSms(kExamplePdu, kExampleLength);
-  ASSERT_TRUE(Until([&] { return texts.size() == 1; }));
-  EXPECT_EQ(sms->Count(SmsMsg::Received), 1u);
 }
 
 TEST_F(SmsComTest, WithoutAnSmsTaskDeliveriesAreFreed) {

@@ -271,15 +271,6 @@ TEST_F(SoundTest, TheCaptureFileHoldsExactlyTheBytesWritten) {
   WaveDeliverDone();
 }
 
-TEST_F(SoundTest, AMissingCaptureFolderIsNoError) {
-  WaveSetCaptureFolder((dir_ / "absent").c_str());
-  WavePlayer* p = WavePlayerOpen(nullptr, kWaveMono, kWave8000, kWave8Bit);
-  ASSERT_NE(p, nullptr);
-  Write(p, "abc");
-  WavePlayerClose(p);
-  Complete(1);
-}
-
 // ---- the file device --------------------------------------------------------
 
 TEST_F(SoundTest, TheFileDeviceWritesNumberedRiffFiles) {
@@ -304,21 +295,6 @@ TEST_F(SoundTest, TheFileDeviceWritesNumberedRiffFiles) {
   EXPECT_EQ(file, expected);
   EXPECT_EQ(Probe(file).rate, 11025u);
   EXPECT_EQ(Read(dir_ / "out2.wav").size(), 44u);
-}
-
-TEST_F(SoundTest, SystemSoundsGoToTheInstalledPlayer) {
-  std::vector<std::string> heard;
-  SoundSystemOps ops{&heard,
-                     [](void* ctx, const char* alias) {
-                       static_cast<std::vector<std::string>*>(ctx)->push_back(alias);
-                     },
-                     [](void* ctx) { static_cast<std::vector<std::string>*>(ctx)->push_back("stop"); }};
-  SoundPlaySystem("SystemStart");  // nothing installed: nothing happens
-  const SoundSystemOps* before = SoundSystemInstall(&ops);
-  SoundPlaySystem("SystemStart");
-  SoundStopSystem();
-  SoundSystemInstall(before);
-  EXPECT_EQ(heard, (std::vector<std::string>{"SystemStart", "stop"}));
 }
 
 }  // namespace

@@ -97,13 +97,6 @@ TEST_F(TextInputWindowTest, ALongerInitialTextStandsSelectedButTypingKeepsToTheL
   EXPECT_EQ(Answer(), u"12345");
 }
 
-TEST_F(TextInputWindowTest, TheMultiLineEditKeepsToTheLimitToo) {
-  TextInputWindow* w = Open(0x02, u"", 4);
-  ASSERT_NE(w, nullptr);
-  QTest::keyClicks(w->editor(), "abcdef");
-  EXPECT_EQ(Answer(), u"abcd");
-}
-
 TEST_F(TextInputWindowTest, EnterAndOkReportDoneEscapeAndCancelReportCancelled) {
   TextInputWindow* w = Open(0x01);
   ASSERT_NE(w, nullptr);
@@ -116,32 +109,29 @@ TEST_F(TextInputWindowTest, EnterAndOkReportDoneEscapeAndCancelReportCancelled) 
   EXPECT_TRUE(w->isVisible()) << "only the session closes the window";
 }
 
-TEST_F(TextInputWindowTest, EnterConfirmsTheMultiLineEditToo) {
-  TextInputWindow* w = Open(0x02);
+// The multi-line edit keeps to the limit too, and Enter confirms it.
+TEST_F(TextInputWindowTest, TheMultiLineEditKeepsToTheLimitAndEnterConfirmsIt) {
+  TextInputWindow* w = Open(0x02, u"", 4);
   ASSERT_NE(w, nullptr);
-  QTest::keyClicks(w->editor(), "ab");
+  QTest::keyClicks(w->editor(), "abcdef");
   QTest::keyClick(w->editor(), Qt::Key_Enter);
   EXPECT_EQ(done_, std::vector<int>{1});
-  EXPECT_EQ(Answer(), u"ab");
+  EXPECT_EQ(Answer(), u"abcd");
 }
 
-TEST_F(TextInputWindowTest, TheMainWindowIsBlockedButNotDisabled) {
+// Over the owner's box, one pixel in (in the display's coordinates); the main
+// window is blocked but not disabled.
+TEST_F(TextInputWindowTest, ItLiesOverTheOwnerBoxAndBlocksTheMainWindowWithoutDisablingIt) {
   TextInputWindow* w = Open(0x01);
   ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->pos(), display_->mapToGlobal(QPoint(11, 31)));
+  EXPECT_EQ(w->control()->width(), std::max(99, w->width()));
   EXPECT_EQ(w->windowModality(), Qt::WindowModal);
   EXPECT_TRUE(w->isWindow());
   EXPECT_EQ(w->parentWidget(), main_.get());
   EXPECT_TRUE(main_->isEnabled());
   EXPECT_TRUE(w->isEnabled());
   EXPECT_TRUE(w->editor()->isEnabled());
-}
-
-TEST_F(TextInputWindowTest, ItLiesOverTheOwnerBox) {
-  TextInputWindow* w = Open(0x01);
-  ASSERT_NE(w, nullptr);
-  // One pixel in from the owner's box, in the display's coordinates.
-  EXPECT_EQ(w->pos(), display_->mapToGlobal(QPoint(11, 31)));
-  EXPECT_EQ(w->control()->width(), std::max(99, w->width()));
 }
 
 TEST_F(TextInputWindowTest, ClosingFocusesTheDisplayAndAllowsTheNextWindow) {

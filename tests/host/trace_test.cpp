@@ -163,21 +163,17 @@ TEST_F(TraceTest, AnOpenerKeepsTheLogAwayFromTheNamedFiles) {
 
 // ---- lines --------------------------------------------------------------------
 
-TEST_F(TraceTest, AModuleUsesItsOwnEntryOrTheDefault) {
-  Start({{kLogDefaultId, "All", kConsole, "", 0}, {Mod::Cache, "Cache", 0, "", 0}});
-  LogPrint(Mod::Cache, "silenced\n");
-  LogPrint(Mod::Ben, "default %s\n", "line");
-  EXPECT_EQ(Console(), "default line\n");
-  EXPECT_EQ(LogGetFlags(Mod::Cache), 0);
-  EXPECT_EQ(LogGetFlags(Mod::Ben), 0xFF);
-}
-
-TEST_F(TraceTest, TheIdWinsOverTheName) {
+// A module uses its own entry or the default; the id wins over the name.
+TEST_F(TraceTest, AModuleUsesItsOwnEntryOrTheDefaultAndTheIdWinsOverTheName) {
   Start({{kLogDefaultId, "All", kConsole | LogFlag::Name, "", 0},
+         {Mod::Cache, "Cache", 0, "", 0},
          {Mod::Ben, "Ben", kConsole | LogFlag::Id | LogFlag::Name, "", 0}});
+  LogPrint(Mod::Cache, "silenced\n");
   LogPrint(Mod::Ben, "a\n");
-  LogPrint(Mod::Url, "b\n");
-  EXPECT_EQ(Console(), "25#a\nAll#b\n");
+  LogPrint(Mod::Url, "default %s\n", "line");
+  EXPECT_EQ(Console(), "25#a\nAll#default line\n");
+  EXPECT_EQ(LogGetFlags(Mod::Cache), 0);
+  EXPECT_EQ(LogGetFlags(Mod::Url), 0xFF);
 }
 
 TEST_F(TraceTest, TimeStampsShowTheElapsedTimeAndSameMillisecondLinesAreShort) {
@@ -191,10 +187,7 @@ TEST_F(TraceTest, TimeStampsShowTheElapsedTimeAndSameMillisecondLinesAreShort) {
             "\n###+1005ms elapsed\n\n00:00:01.0005(+1005ms)#first\n"
             "00:00:01.0005(+0ms)#same\n"
             "\n###+7ms elapsed\n\n00:00:01.0012(+7ms)#later\n");
-}
-
-TEST_F(TraceTest, TheElapsedTimeRunsOnOverAMinuteAndMidnight) {
-  Start({{kLogDefaultId, "All", kConsole | LogFlag::Time, "", 0}});
+  // The elapsed time runs on over a minute and midnight.
   gNow = LogClockTime{2024, 3, 9, 23, 59, 59, 990};
   LogPrint(1, "a");
   gNow = LogClockTime{2024, 3, 10, 0, 0, 0, 10};
