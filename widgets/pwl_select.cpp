@@ -17,7 +17,6 @@ using namespace pwlsel;
 
 namespace {
 
-
 bool Bound(const PwlSelect* s) { return s->head.flags & PwlCtl::Bound; }
 const BenFormSelectRecord* Record(const PwlSelect* s) {
   return static_cast<const BenFormSelectRecord*>(s->options);
@@ -27,12 +26,6 @@ const PwlSelectList* List(const PwlSelect* s) {
 }
 
 uintptr_t Text(uint32_t entry) { return reinterpret_cast<uintptr_t>(PwlLabelText(entry)); }
-
-FontInstance* NewFont() {
-  FontInstance* font = nullptr;
-  PwlOpenBodyFont(&font);
-  return font;
-}
 
 int32_t Width(const FontInstance* font, const char16_t* text, uint32_t n) {
   int32_t w = 0;
@@ -469,7 +462,7 @@ Result ListResult(PwlSelect* s, const uint32_t* chosen, uint32_t n) {
 
 Result Init(PwlControl* c) {
   PwlSelect* s = Of(c);
-  s->font = NewFont();
+  PwlOpenBodyFont(&s->font);
   return kOk;
 }
 
@@ -649,7 +642,8 @@ Result PwlSelectMeasure(PwlControl* control, const void* options, uint32_t flags
     probe.count = list->items ? list->count : 0;
     style = list->flags;
   }
-  FontInstance* font = NewFont();
+  FontInstance* font = nullptr;
+  PwlOpenBodyFont(&font);
   int32_t widest = 0;
   Result r = kOk;
   for (uint32_t i = 0; i < probe.count; ++i) {
