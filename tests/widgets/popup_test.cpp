@@ -316,16 +316,6 @@ TEST_F(PopupTest, CloseWithoutAPopupDoesNothingAndWithATextEntryClosesTheWindow)
   EXPECT_TRUE(Answers().empty());
 }
 
-TEST_F(PopupTest, AnUnknownMessageIsRefusedAndChangesNothing) {
-  ASSERT_EQ(PopupMessage(u"x", reply->task()), kOk);
-  Pump();
-  EXPECT_EQ(PopupTaskHandler(Request(), 0x1234, 0, 0), PwlErr::BadArg);
-  EXPECT_NE(Popup(), nullptr);
-  EXPECT_TRUE(Answers().empty());
-  PopupKey(kPopupCancelKey);
-  ExpectOneAnswer(0, 0);
-}
-
 // ---- line breaking -----------------------------------------------------------------------------
 
 class BreakLineTest : public SelFixture {
@@ -348,23 +338,23 @@ class BreakLineTest : public SelFixture {
   int32_t a = 0;
 };
 
-TEST_F(BreakLineTest, AWordLongerThanTheLineBreaksOneBeforeTheLastThatFits) {
+// Each case: the text, the width in widths of "a" plus a pixel count, and
+// the characters drawn and stepped over.
+TEST_F(BreakLineTest, BreaksAtSpacesStepsOverTheirRunAndAlwaysAdvances) {
   ASSERT_GT(a, 0);
-  EXPECT_EQ(Break(u"aaaaaaaaaa", a * 4 + 1), std::make_pair(3u, 3u));
-  EXPECT_EQ(Break(u"aaaaaaaaaa", a * 4), std::make_pair(3u, 3u));
-}
-
-TEST_F(BreakLineTest, BreaksAtSpacesAndStepsOverTheirRun) {
-  EXPECT_EQ(Break(u"aa aaaa", a * 4 + 1), std::make_pair(2u, 3u));
-  EXPECT_EQ(Break(u"aaa   aaaa", a * 3 + 1), std::make_pair(3u, 6u));
-  EXPECT_EQ(Break(u"aaa", a * 10), std::make_pair(3u, 3u));
-  EXPECT_EQ(Break(u"", 10), std::make_pair(0u, 0u));
-}
-
-TEST_F(BreakLineTest, AlwaysAdvancesWhileTextRemains) {
-  EXPECT_EQ(Break(u"aaaa", 0), std::make_pair(1u, 1u));
-  EXPECT_EQ(Break(u"aaaa", a + a / 2), std::make_pair(1u, 1u));
-  EXPECT_EQ(Break(u"aaaa", -5), std::make_pair(1u, 1u));
+  const struct {
+    const char16_t* text;
+    int32_t as, pixels;
+    uint32_t draw, advance;
+  } cases[] = {
+      {u"aaaaaaaaaa", 4, 1, 3, 3},  // a word longer than the line: one before the last that fits
+      {u"aaaaaaaaaa", 4, 0, 3, 3},  {u"aa aaaa", 4, 1, 2, 3},  {u"aaa   aaaa", 3, 1, 3, 6},
+      {u"aaa", 10, 0, 3, 3},        {u"", 0, 10, 0, 0},       {u"aaaa", 0, 0, 1, 1},
+      {u"aaaa", 1, a / 2, 1, 1},    {u"aaaa", 0, -5, 1, 1},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Break(c.text, a * c.as + c.pixels), std::make_pair(c.draw, c.advance))
+        << std::u16string(c.text).size() << " at " << c.as << "a+" << c.pixels;
 }
 
 }  // namespace

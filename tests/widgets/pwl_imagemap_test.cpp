@@ -116,18 +116,6 @@ TEST_F(ImageMapTest, ACircleOfRadiusTenAtFiveFiveHasTheBoxZeroToFifteen) {
   EXPECT_EQ(a->next->box[3], 80);
 }
 
-TEST_F(ImageMapTest, AnImageShownAtTwiceItsSizeDoublesTheBoxes) {
-  object.shownWidth = 200;
-  object.shownHeight = 160;
-  Area(BenMapShape::Rect, {{10, 0}, {5, 0}, {20, 0}, {15, 0}});
-  PwlControl* c = MakeMap();
-  const PwlMapArea* a = M(c)->areas;
-  EXPECT_EQ(a->box[0], 20);
-  EXPECT_EQ(a->box[1], 10);
-  EXPECT_EQ(a->box[2], 40);
-  EXPECT_EQ(a->box[3], 30);
-}
-
 TEST_F(ImageMapTest, WithoutAMatchingMapOrAUsableImageThereAreNoAreas) {
   Area(BenMapShape::Rect, {{0, 0}, {0, 0}, {10, 0}, {10, 0}});
   PwlControl* c = MakeMap(u"#other");

@@ -136,14 +136,6 @@ TEST_F(TextTest, UnderlineSitsBelowTheBaselineAcrossTheRun) {
   EXPECT_GE(h, ascent + 2);
 }
 
-TEST_F(TextTest, HighlightInvertsTheRunsBox) {
-  ASSERT_EQ(Draw(u"  ", PwlStyle::Highlight, 0, 0), kOk);
-  const int32_t w = Width(u"  ", 0);
-  EXPECT_EQ(platform->Pixel(0, 0), 0x0000);
-  EXPECT_EQ(platform->Pixel(w - 1, Height() - 1), 0x0000);
-  EXPECT_EQ(platform->Pixel(w, 0), 0xFFFF);
-}
-
 TEST_F(TextTest, ACharacterTheFontCannotDrawIsSkipped) {
   PglSurface glyph{};
   ASSERT_EQ(FontDrawText(font, 0x200B, &glyph, 0), FontErr::NoGlyph);
@@ -161,12 +153,6 @@ TEST_F(TextTest, AClipStandsInForTheViewportAndIsGivenBack) {
   EXPECT_NE(RightmostInk(20, 59), -1);
   EXPECT_LE(RightmostInk(0, 239), 29);
   EXPECT_EQ(RightmostInk(0, 19), -1);
-}
-
-TEST_F(TextTest, HiddenWindowsTakeNoText) {
-  page->hidden = 1;
-  ASSERT_EQ(Draw(u"Hidden", 0, 0, 0), kOk);
-  EXPECT_EQ(RightmostInk(0, 239), -1);
 }
 
 TEST_F(TextTest, StylesLookAsExpected) {

@@ -45,14 +45,6 @@ class TickerTest : public PwlFixture {
   PwlControl* b = nullptr;
 };
 
-TEST_F(TickerTest, StartsWithTheToolkitAndStopsWithIt) {
-  EXPECT_EQ(ticker->state, PwlTickerState::Running);
-  EXPECT_EQ(ticker->timer, nullptr);
-  EXPECT_EQ(ticker->running, 0u);
-  PwlShutdown();
-  EXPECT_EQ(TskmanFind(Mod::Ticker), nullptr);
-}
-
 TEST_F(TickerTest, PeriodFortyHearsOnceEveryFourthTick) {
   PwlTickerRun(Add(a, 40));
   Ticks(3);

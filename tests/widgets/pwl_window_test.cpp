@@ -159,10 +159,6 @@ TEST_F(WindowTest, AFailedClassInitLeavesNothingBehind) {
   EXPECT_EQ(PwlCreate(&c, root, 0, 0, 0, PwlType::Button), PwlErr::NoMemory);
   EXPECT_EQ(c, nullptr);
   EXPECT_TRUE(ListIsEmpty(&root->controls));
-  PwlMeasure(nullptr, nullptr, 0, nullptr, PwlType::Button);
-  PwlSize size{};
-  EXPECT_EQ(PwlMeasure(nullptr, nullptr, 0, &size, PwlType::Button), PwlErr::NoOperation);
-  EXPECT_EQ(PwlMeasure(nullptr, nullptr, 0, &size, 0), PwlErr::BadType);
 }
 
 TEST_F(WindowTest, DestroyingTheFocusedControlForgetsItWithoutFocusOut) {
@@ -270,22 +266,6 @@ TEST_F(WindowTest, RadioSetCheckedWalksBothWaysAlongTheGroup) {
   const std::vector<std::pair<PwlControl*, uint32_t>> expected{{b, 1}, {c, 0}, {a, 0}};
   EXPECT_EQ(seen, expected);
   EXPECT_EQ(PwlRadioSetChecked(nullptr), PwlErr::NullControl);
-}
-
-TEST_F(WindowTest, SlotsAndTheModalMarkAreKeptInTheContext) {
-  PwlSetSlot(1, 0x55, 9);
-  PwlSetSlot(3, 0x66, 9);  // ignored
-  uint32_t code = 0;
-  uintptr_t data = 0;
-  PwlGetSlot(1, &code, &data);
-  EXPECT_EQ(code, 0x55u);
-  EXPECT_EQ(data, 9u);
-  PwlClearSlot(1);
-  PwlGetSlot(1, &code, &data);
-  EXPECT_EQ(code, 0u);
-  EXPECT_EQ(PwlIsModal(), 0u);
-  PwlSetModal(1);
-  EXPECT_EQ(PwlIsModal(), 1u);
 }
 
 }  // namespace
