@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "host/platform/textinput.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/widgets/fake_text_window.h"
 #include "widgets/input.h"
 #include "widgets/pwl.h"
 
@@ -20,59 +20,6 @@
 #endif
 
 namespace {
-
-// The host's window, as far as the session can tell.
-struct FakeWindow {
-  bool failOpen = false;
-  int opens = 0;
-  int closes = 0;
-  int32_t type = -1;
-  std::u16string title, text;
-  uint32_t maxLength = 0;
-  bool placed = false;
-  TiwPlace place{};
-  std::vector<std::u16string> items;
-  // What the user left in it.
-  std::u16string typed;
-  int32_t current = -1;
-  std::vector<uint32_t> chosen;
-};
-
-FakeWindow* Fake(void* ctx) { return static_cast<FakeWindow*>(ctx); }
-
-const TiwOps kFakeOps = {
-    nullptr,
-    [](void* ctx, const TiwWindowSpec* spec) {
-      FakeWindow* w = Fake(ctx);
-      if (w->failOpen) return false;
-      ++w->opens;
-      w->type = spec->type;
-      w->title = spec->title ? spec->title : u"";
-      w->text = spec->text ? spec->text : u"";
-      w->maxLength = spec->maxLength;
-      w->placed = spec->place != nullptr;
-      if (spec->place) w->place = *spec->place;
-      for (uint32_t i = 0; i < spec->itemCount; ++i) w->items.push_back(spec->items[i].text);
-      return true;
-    },
-    [](void* ctx) { ++Fake(ctx)->closes; },
-    [](void* ctx) { return static_cast<uint32_t>(Fake(ctx)->typed.size()); },
-    [](void* ctx, char16_t* dest, uint32_t size) {
-      const std::u16string& t = Fake(ctx)->typed;
-      const uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(t.size()), size - 1);
-      t.copy(dest, n);
-      dest[n] = 0;
-      return n;
-    },
-    [](void* ctx) { return Fake(ctx)->current; },
-    [](void* ctx) { return static_cast<uint32_t>(Fake(ctx)->chosen.size()); },
-    [](void* ctx, uint32_t* dest, uint32_t capacity) {
-      uint32_t n = 0;
-      for (uint32_t v : Fake(ctx)->chosen)
-        if (n < capacity) dest[n++] = v;
-      return n;
-    },
-};
 
 // What the owner control received.
 struct ControlLog {
@@ -117,9 +64,7 @@ class InputSessionTest : public EngineFixture {
  protected:
   void SetUp() override {
     EngineFixture::SetUp();
-    ops_ = kFakeOps;
-    ops_.ctx = &window_;
-    previous_ = TiwInstall(&ops_);
+    window_.Install();
     // A toolkit task whose context is the toolkit's record, so that the
     // modal mark can be watched.
     gToolkitKeys = &toolkitKeys_;
@@ -133,8 +78,7 @@ class InputSessionTest : public EngineFixture {
     Pump();
   }
   void TearDown() override {
-    TiwClose(nullptr);
-    TiwInstall(previous_);
+    window_.Remove();
     gToolkitKeys = nullptr;
     EngineFixture::TearDown();
   }
@@ -149,9 +93,7 @@ class InputSessionTest : public EngineFixture {
     return s;
   }
 
-  FakeWindow window_;
-  TiwOps ops_{};
-  const TiwOps* previous_ = nullptr;
+  FakeTextWindow window_;
   PwlContext context_{};
   TskmanTask* toolkit_ = nullptr;
   std::vector<uint32_t> toolkitKeys_;

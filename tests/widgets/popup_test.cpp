@@ -3,12 +3,12 @@
 // no task behind; list layouts, line breaking and cancelling.
 #include <string>
 
-#include "host/platform/textinput.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/uistring.h"
 #include "tests/support/golden.h"
+#include "tests/widgets/fake_text_window.h"
 #include "tests/widgets/sel_fixture.h"
 #include "widgets/input.h"
 #include "widgets/popup.h"
@@ -17,26 +17,17 @@
 
 namespace {
 
-bool OpenWindow(void*, const TiwWindowSpec*) { return true; }
-void CloseWindow(void*) {}
-uint32_t Zero(void*) { return 0; }
-uint32_t CopyNothing(void*, char16_t*, uint32_t) { return 0; }
-int32_t NoItem(void*) { return -1; }
-uint32_t NoItems(void*, uint32_t*, uint32_t) { return 0; }
-const TiwOps kWindow{nullptr, OpenWindow, CloseWindow, Zero, CopyNothing, NoItem, Zero, NoItems};
-
 class PopupTest : public SelFixture {
  protected:
   PopupTest() { realClasses = true; }
   void SetUp() override {
     SelFixture::SetUp();
-    previous = TiwInstall(&kWindow);
+    window.Install();
     reply = std::make_unique<Recorder>(Mod::TestHarness);
     Pump();
   }
   void TearDown() override {
-    TiwClose(nullptr);
-    TiwInstall(previous);
+    window.Remove();
     reply.reset();
     SelFixture::TearDown();
   }
@@ -65,7 +56,7 @@ class PopupTest : public SelFixture {
     EXPECT_EQ(Popup(), nullptr);
   }
 
-  const TiwOps* previous = nullptr;
+  FakeTextWindow window;
   std::unique_ptr<Recorder> reply;
 };
 
@@ -322,19 +313,13 @@ class BreakLineTest : public SelFixture {
  protected:
   void SetUp() override {
     SelFixture::SetUp();
-    ASSERT_EQ(PwlOpenBodyFont(&font), kOk);
     PwlCharWidth(font, 0, u'a', &a);
-  }
-  void TearDown() override {
-    PwlReleaseFont(font);
-    SelFixture::TearDown();
   }
   std::pair<uint32_t, uint32_t> Break(const char16_t* text, int32_t width) {
     uint32_t draw = 0, advance = 0;
     PopupBreakLine(font, text, width, &draw, &advance);
     return {draw, advance};
   }
-  FontInstance* font = nullptr;
   int32_t a = 0;
 };
 

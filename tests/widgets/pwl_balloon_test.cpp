@@ -24,11 +24,9 @@ Result UiHandler(void*, uint32_t, uintptr_t, uintptr_t) { return kOk; }
 
 class BalloonTest : public PwlFixture {
  protected:
+  BalloonTest() { withFonts = true; }
   void SetUp() override {
     PwlFixture::SetUp();
-    const FontSettings settings = PwlTestFontSettings();
-    ASSERT_EQ(FontInit(&settings), kOk);
-    ASSERT_EQ(PwlOpenBodyFont(&font), kOk);
     PwlLineHeight(font, 0, &h);
     // A screen whose every pixel differs from its neighbours.
     for (size_t i = 0; i < platform->screen.size(); ++i)
@@ -38,8 +36,6 @@ class BalloonTest : public PwlFixture {
   void TearDown() override {
     PwlShutdown();
     if (uiTask) TskmanDestroyTask(uiTask);
-    PwlReleaseFont(font);
-    FontTerm();
     PwlFixture::TearDown();
   }
 
@@ -82,7 +78,6 @@ class BalloonTest : public PwlFixture {
     return m;
   }
 
-  FontInstance* font = nullptr;
   int32_t h = 0;
   UiWindow ui{};
   BenAnchorRecord linkAnchor{};

@@ -18,14 +18,6 @@ namespace {
 
 class LinkTest : public ControlsFixture {
  protected:
-  void SetUp() override {
-    ControlsFixture::SetUp();
-    ASSERT_EQ(PwlOpenBodyFont(&font), kOk);
-  }
-  void TearDown() override {
-    PwlReleaseFont(font);
-    ControlsFixture::TearDown();
-  }
   // A text run at (left, top), its own text, white on black unless told.
   DDriverItem Run(const char16_t* text, uint16_t left, int32_t top) {
     DDriverItem item{};
@@ -49,7 +41,6 @@ class LinkTest : public ControlsFixture {
     EXPECT_EQ(PwlSend(c, nullptr, words, PwlMsgFlag::Bound, PwlMsg::Bind, 0), kOk);
     return c;
   }
-  FontInstance* font = nullptr;
 };
 
 TEST_F(LinkTest, ALinkOverThreeLinesOffersItsLabelOnce) {
@@ -379,11 +370,8 @@ class ButtonTest : public ControlsFixture {
     return copy;
   }
   int32_t TextWidth(const char16_t* text) {
-    FontInstance* font = nullptr;
-    PwlOpenBodyFont(&font);
     int32_t w = 0;
     PwlTextWidth(font, 0, LibcWStrLen(text), text, &w);
-    PwlReleaseFont(font);
     return w;
   }
 };

@@ -57,6 +57,9 @@ class PwlFixture : public EngineFixture {
   PwlWindow* root = nullptr;
   std::unique_ptr<Recorder> owner;
   // Set before SetUp: the toolkit comes up with its own control classes
-  // instead of the logging ones.
+  // instead of the logging ones; the font layer starts, with the body font
+  // open in `font`.
   bool realClasses = false;
+  bool withFonts = false;
+  FontInstance* font = nullptr;
 };

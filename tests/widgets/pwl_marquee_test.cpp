@@ -22,18 +22,10 @@ constexpr int32_t kLimit = 96;
 
 class MarqueeTest : public PwlFixture {
  protected:
+  MarqueeTest() { withFonts = true; }
   void SetUp() override {
     PwlFixture::SetUp();
-    const FontSettings settings = PwlTestFontSettings();
-    ASSERT_EQ(FontInit(&settings), kOk);
-    ASSERT_EQ(PwlOpenBodyFont(&font), kOk);
     PwlSetControlClass(PwlType::Marquee, &kPwlMarqueeClass);
-  }
-  void TearDown() override {
-    PwlShutdown();
-    PwlReleaseFont(font);
-    FontTerm();
-    PwlFixture::TearDown();
   }
 
   // A marquee with its font, settings and text, in that order as layout
@@ -72,8 +64,6 @@ class MarqueeTest : public PwlFixture {
       Pump();
     }
   }
-
-  FontInstance* font = nullptr;
 };
 
 TEST_F(MarqueeTest, ScrollLeftWithTwoLoopsPassesTwiceAndHalts) {

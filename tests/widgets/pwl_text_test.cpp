@@ -11,22 +11,16 @@ namespace {
 
 class TextTest : public PwlFixture {
  protected:
+  TextTest() { withFonts = true; }
   void SetUp() override {
     PwlFixture::SetUp();
-    const FontSettings settings = PwlTestFontSettings();
-    ASSERT_EQ(FontInit(&settings), kOk);
+    PwlReleaseFont(font);
     ASSERT_EQ(PwlOpenBodyFont(&font, 4), kOk);
     ASSERT_EQ(font->bold, nullptr);  // the shipped families have no bold face
     const PwlBox box{0, 0, 160, 240};
     ASSERT_EQ(PwlCreateSubWindow(&page, root, &box, PwlWin::ClearOnOpen), kOk);
     PwlClear(page);
   }
-  void TearDown() override {
-    PwlReleaseFont(font);
-    FontTerm();
-    PwlFixture::TearDown();
-  }
-
   int32_t Width(const std::u16string& text, uint32_t style) {
     int32_t w = -1;
     EXPECT_EQ(PwlTextWidth(font, style, static_cast<uint32_t>(text.size()), text.c_str(), &w),
@@ -57,7 +51,6 @@ class TextTest : public PwlFixture {
     return h;
   }
 
-  FontInstance* font = nullptr;
   PwlWindow* page = nullptr;
 };
 

@@ -9,16 +9,14 @@ namespace {
 
 class UiLabelTest : public PwlFixture {
  protected:
+  UiLabelTest() { withFonts = true; }
   void SetUp() override {
     PwlFixture::SetUp();
-    const FontSettings settings = PwlTestFontSettings();
-    ASSERT_EQ(FontInit(&settings), kOk);
     ASSERT_EQ(UiCreate(""), kOk);
     Pump();
   }
   void TearDown() override {
     TskmanSend(TskmanFind(Mod::Ui), UiMsg::Command, 31, 0);
-    FontTerm();
     PwlFixture::TearDown();
   }
   int Count(uint16_t colour, int32_t left, int32_t right) {
