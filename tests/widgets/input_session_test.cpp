@@ -117,10 +117,9 @@ TEST_F(InputSessionTest, OpeningShowsTheWindowOverTheControlAndMakesTheToolkitMo
   // The control's box on the screen (frame + rectangle - scroll origin),
   // inside a one-pixel border.
   ASSERT_TRUE(window_.placed);
-  EXPECT_EQ(window_.place.x, 11);
-  EXPECT_EQ(window_.place.y, 20 + 30 + 1);
-  EXPECT_EQ(window_.place.width, 99);
-  EXPECT_EQ(window_.place.height, 20);
+  const TiwPlace& p = window_.place;
+  EXPECT_EQ((std::vector<int32_t>{p.x, p.y, p.width, p.height}),
+            (std::vector<int32_t>{11, 20 + 30 + 1, 99, 20}));
   EXPECT_EQ(context_.modal, 1u);
   EXPECT_EQ(s->mode, 0x201u);
   // The UI task hears of it at once, not through the ring.

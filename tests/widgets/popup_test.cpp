@@ -82,27 +82,26 @@ TEST_F(PopupTest, AConfirmWithEmptyLabelsOffersOkAndCancelAndSoftKeyOneAnswersYe
   EXPECT_EQ(UiEvents(PwlEvent::RedrawPage).size(), 1u);
 }
 
-TEST_F(PopupTest, SoftKeyTwoOfAConfirmAnswersNo) {
-  ASSERT_EQ(PopupConfirm(u"Go on?", u"Yes", u"No", reply->task()), kOk);
-  Pump();
-  auto labels = UiEvents(PwlEvent::Labels);
-  ASSERT_EQ(labels.size(), 1u);
-  EXPECT_EQ(labels[0].text1, u"Yes");
-  PopupKey(PwlKey::Soft2);
-  ExpectOneAnswer(0, 0);
-}
-
-TEST_F(PopupTest, AMessageAnswersNoThroughItsButtonButYesThroughAccept) {
-  ASSERT_EQ(PopupMessage(u"Saved.", reply->task()), kOk);
-  Pump();
-  PopupKey(PwlKey::Soft1);
-  ExpectOneAnswer(0, 0);
-  reply->log.clear();
-  ASSERT_EQ(PopupMessage(u"Saved.", reply->task()), kOk);
-  Pump();
-  TskmanPost(Popup(), PwlEvent::PopupCommand, PopupCmd::Accept, 0);
-  Pump();
-  ExpectOneAnswer(1, 1);
+// A confirm's second soft key answers no; a message answers no through its
+// button but yes through accept.
+TEST_F(PopupTest, EachWayOutOfAMessageOrConfirmAnswersAsDocumented) {
+  const struct {
+    bool confirm;
+    uint32_t message, key;
+    uintptr_t answer;
+  } cases[] = {{true, PwlEvent::Key, PwlKey::Soft2, 0},
+               {false, PwlEvent::Key, PwlKey::Soft1, 0},
+               {false, PwlEvent::PopupCommand, PopupCmd::Accept, 1}};
+  for (const auto& c : cases) {
+    reply->log.clear();
+    ASSERT_EQ(c.confirm ? PopupConfirm(u"Go on?", u"Yes", u"No", reply->task())
+                        : PopupMessage(u"Saved.", reply->task()),
+              kOk);
+    Pump();
+    TskmanPost(Popup(), c.message, c.key, 0);
+    Pump();
+    ExpectOneAnswer(c.answer, c.answer);
+  }
 }
 
 TEST_F(PopupTest, NavigationKeysScrollTheMessageText) {

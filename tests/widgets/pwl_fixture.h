@@ -36,6 +36,10 @@ extern TestClassLog gTestLog;
 void InstallTestClasses();
 void RemoveTestClasses();
 
+// A rectangle's edges (left, top, right, bottom), to compare in one go.
+inline std::vector<int32_t> Edges(const PglRect& r) { return {r.left, r.top, r.right, r.bottom}; }
+using Ints = std::vector<int32_t>;
+
 // Font settings as the shipped qor.ini, fontconfig started once a process.
 FontSettings PwlTestFontSettings();
 
