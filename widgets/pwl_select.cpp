@@ -168,12 +168,14 @@ void ReportAction(PwlSelect* s, uint32_t i) {
   const char16_t* label = Label(s, i);
   const uint32_t n = LabelLength(label);
   if (label && label[n + 1]) {
-    PwlPostToOwner(s->head.window, PwlEvent::SelectAction, reinterpret_cast<uintptr_t>(label + n + 1), 1);
+    PwlPostToOwner(s->head.window, PwlEvent::SelectAction,
+                   reinterpret_cast<uintptr_t>(label + n + 1), 1);
     return;
   }
   const BenFormSelectRecord* record = Record(s);
   if (record->actions && record->actions[i])
-    PwlPostToOwner(s->head.window, PwlEvent::SelectAction, reinterpret_cast<uintptr_t>(record->actions[i]), 2);
+    PwlPostToOwner(s->head.window, PwlEvent::SelectAction,
+                   reinterpret_cast<uintptr_t>(record->actions[i]), 2);
 }
 
 bool AnyAction(const PwlSelect* s) {

@@ -33,6 +33,16 @@ class LinkTest : public ControlsFixture {
     item.background = 0xFFFF;
     return item;
   }
+  // A 40 x 30 image at (20, top).
+  static DDriverItem Picture(int32_t top) {
+    DDriverItem item{};
+    item.left = 20;
+    item.top = top;
+    item.width = 40;
+    item.height = 30;
+    item.kind = DDriverKind::Image;
+    return item;
+  }
   PwlControl* Link(uint32_t type, BenAnchorRecord* anchor, DDriverItem* item, uint32_t group) {
     const PglRect r{item->left, item->top, item->left + item->width - 1,
                     item->top + static_cast<int32_t>(item->height) - 1};
@@ -126,12 +136,7 @@ TEST_F(LinkTest, SelectReportsTheLinkOnlyWhenItLeadsSomewhere) {
 TEST_F(LinkTest, APointerTapOnAnImageLinkReportsThePointAndFramesIt) {
   BenAnchorRecord anchor{};
   anchor.address = "http://img/";
-  DDriverItem image{};
-  image.left = 20;
-  image.top = 100;
-  image.width = 40;
-  image.height = 30;
-  image.kind = DDriverKind::Image;
+  DDriverItem image = Picture(100);
   PwlControl* c = Link(PwlType::ImageLink, &anchor, &image, 9);
   Key(PwlKey::Pointer, 110u << 16 | 30u);
   const auto events = OwnerEvents(PwlEvent::Point);
@@ -151,12 +156,7 @@ TEST_F(LinkTest, AFocusedTitleShowsInABalloonOnlyWhileBalloonsAreOn) {
   BenAnchorRecord anchor{};
   anchor.address = "http://img/";
   anchor.title = u"Pictures";
-  DDriverItem image{};
-  image.left = 20;
-  image.top = 40;
-  image.width = 40;
-  image.height = 30;
-  image.kind = DDriverKind::Image;
+  DDriverItem image = Picture(40);
   PwlControl* c = Link(PwlType::ImageLink, &anchor, &image, 9);
   // Off: the title is only remembered.
   PwlSetFocus(context, c, 1, 1);
