@@ -2,7 +2,6 @@
 // records what it was asked to show and answers with what the test left in
 // it. Install in SetUp, Remove in TearDown (which closes what is open).
 #pragma once
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -18,8 +17,7 @@ struct FakeTextWindow {
   bool placed = false;
   TiwPlace place{};
   std::vector<std::u16string> items;
-  // What the user left in it.
-  std::u16string typed;
+  // What the user left in it: no text, and of a list these items.
   int32_t current = -1;
   std::vector<uint32_t> chosen;
 
@@ -47,13 +45,6 @@ struct FakeTextWindow {
     for (uint32_t i = 0; i < spec->itemCount; ++i) w->items.push_back(spec->items[i].text);
     return true;
   }
-  static uint32_t CopyText(void* ctx, char16_t* dest, uint32_t size) {
-    const std::u16string& t = Of(ctx)->typed;
-    const uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(t.size()), size - 1);
-    t.copy(dest, n);
-    dest[n] = 0;
-    return n;
-  }
   static uint32_t CopyChosen(void* ctx, uint32_t* dest, uint32_t capacity) {
     uint32_t n = 0;
     for (uint32_t v : Of(ctx)->chosen)
@@ -63,8 +54,11 @@ struct FakeTextWindow {
   TiwOps ops_{nullptr,
               Open,
               [](void* ctx) { ++Of(ctx)->closes; },
-              [](void* ctx) { return static_cast<uint32_t>(Of(ctx)->typed.size()); },
-              CopyText,
+              [](void*) { return 0u; },
+              [](void*, char16_t* dest, uint32_t) {
+                dest[0] = 0;
+                return 0u;
+              },
               [](void* ctx) { return Of(ctx)->current; },
               [](void* ctx) { return static_cast<uint32_t>(Of(ctx)->chosen.size()); },
               CopyChosen};

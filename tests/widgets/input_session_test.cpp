@@ -256,19 +256,6 @@ TEST_F(InputSessionTest, ClosingRedrawsDeselectsUnmarksAndClosesTheWindowOnce) {
 
 #ifdef QOR_WITH_HOSTCORE
 
-TEST_F(InputSessionTest, DoneSubmitsTheTypedTextAndClosesWhenItIsAccepted) {
-  InputSession* s = Open(u"NNN");
-  window_.typed = u"12";
-  EXPECT_EQ(HostTextInputDone(1), InputErr::Mismatch);
-  EXPECT_EQ(TiwOpenSession(), s) << "a refused text keeps the window";
-  window_.typed = u"123";
-  EXPECT_EQ(HostTextInputDone(1), kOk);
-  EXPECT_EQ(log_.texts, std::vector<std::u16string>{u"123"});
-  EXPECT_EQ(window_.closes, 1);
-  EXPECT_EQ(TiwOpenSession(), nullptr);
-  EXPECT_EQ(HostTextInputDone(1), kOk) << "nothing open: nothing to do";
-}
-
 TEST_F(InputSessionTest, DoneOnListsHandsOverTheCurrentOrTheChosenItems) {
   InputSession* s = InputSessionOpen(control(), u"", u"", nullptr, 1, 0);
   ASSERT_NE(s, nullptr);

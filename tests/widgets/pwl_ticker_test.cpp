@@ -131,19 +131,12 @@ TEST_F(TickerTest, PauseAllHoldsEveryEntryAndResumeAllGoesOn) {
   EXPECT_EQ(ticker->timer, nullptr);
 }
 
-TEST_F(TickerTest, MessagesReachTheSameOperations) {
+TEST_F(TickerTest, AMessageNamingAnEntryRemovedAfterItWasPostedIsDropped) {
   PwlTickerEntry* e = Add(a, 40);
   TskmanTask* task = TskmanFind(Mod::Ticker);
-  TskmanPost(task, PwlTickerMsg::Run, reinterpret_cast<uintptr_t>(e), 0);
-  Pump();
-  EXPECT_EQ(e->state, PwlTickerState::Running);
   TskmanPost(task, PwlTickerMsg::Pause, reinterpret_cast<uintptr_t>(e), 0);
   Pump();
   EXPECT_EQ(e->state, PwlTickerState::Paused);
-  TskmanPost(task, PwlTickerMsg::PauseAll, 0, 0);
-  Pump();
-  EXPECT_EQ(ticker->state, PwlTickerState::Paused);
-  // A message naming an entry removed after it was posted is dropped.
   TskmanPost(task, PwlTickerMsg::Remove, reinterpret_cast<uintptr_t>(e), 0);
   TskmanPost(task, PwlTickerMsg::Run, reinterpret_cast<uintptr_t>(e), 0);
   Pump();
