@@ -73,7 +73,7 @@ Result AddMessageText(PopupRequest* r, char16_t* text) {
   const int32_t w = static_cast<int32_t>(r->window->width);
   const int32_t h = static_cast<int32_t>(r->window->height);
   PglRect rect{4, 4, w - 5, h - 5};
-  PwlFontSpec font{"BodyText", 3, 0, 0};
+  PwlFontSpec font{"BodyText", kPwlBodySize, 0, 0};
   PwlTextBoxData data{0, text, nullptr};
   Result res = PwlSend(c, nullptr, nullptr, 0, PwlClassMsg::Hide, 0);
   if (res == kOk) res = PwlSend(c, nullptr, &rect, 0x10, PwlMsg::SetRect, 0);

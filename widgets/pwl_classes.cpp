@@ -9,7 +9,6 @@
 
 namespace {
 
-
 struct Row {
   uint32_t type;
   const PwlControlClass* row;

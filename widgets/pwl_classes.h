@@ -164,7 +164,6 @@ extern const PwlControlClass kPwlTextAreaClass;
 
 // --- Helpers the classes share -----------------------------------------------
 
-// The "BodyText" font at size 3, the classes' font.
 struct BenAnchorRecord;
 // What links and link marquees do with select and pointer events: report the
 // link (once per run of lines) when it leads somewhere, and the tapped point.
@@ -173,6 +172,11 @@ Result PwlLinkEvent(PwlControl* c, BenAnchorRecord* anchor, void* data, uintptr_
 // creation value, marked as forwarded. True when the control is owner-drawn:
 // the event is then dealt with, whether or not anyone took it.
 bool PwlForwardOwnerDrawn(PwlControl* c, void* data);
+// A focused control with a titled anchor becomes the window's balloon control
+// and shows the title beside `rect`, or with balloons off marks it pending.
+Result PwlOfferTitle(PwlControl* c, const BenAnchorRecord* anchor, const PglRect& rect);
+// A control going away stops being the window's balloon control.
+void PwlForgetBalloonControl(PwlControl* c);
 
 // The answers every class gives alike: enable and disable set the enabled
 // flag, get rectangle copies the rectangle out. True, with the answer in

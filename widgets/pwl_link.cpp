@@ -86,10 +86,9 @@ PglRect ImageRect(PwlControl* c) {
   return {left, top, left + item->width - 1, top + static_cast<int32_t>(item->height) - 1};
 }
 
-// The focused link's title, next to its rectangle: shown when the window's
-// owner has balloons on, otherwise remembered as pending.
-Result OfferTitle(PwlControl* c, const PglRect& rect) {
-  const BenAnchorRecord* anchor = Link(c)->anchor;
+}  // namespace
+
+Result PwlOfferTitle(PwlControl* c, const BenAnchorRecord* anchor, const PglRect& rect) {
   if (!Focused(c) || !anchor || !anchor->title) return kOk;
   PwlWindow* w = c->window;
   w->balloonControl = c;
@@ -103,6 +102,19 @@ Result OfferTitle(PwlControl* c, const PglRect& rect) {
     r = PwlShowBalloon(font, 0, LibcWStrLen(anchor->title), anchor->title, w, &rect);
   PwlReleaseFont(font);
   return r;
+}
+
+void PwlForgetBalloonControl(PwlControl* c) {
+  if (c->window && c->window->balloonControl == c) {
+    c->window->balloonControl = nullptr;
+    c->window->balloonPending = 0;
+  }
+}
+
+namespace {
+
+Result OfferTitle(PwlControl* c, const PglRect& rect) {
+  return PwlOfferTitle(c, Link(c)->anchor, rect);
 }
 
 bool BalloonShown(const PwlWindow* w) { return w->saved[0] || w->saved[1] || w->timer; }
@@ -317,11 +329,7 @@ Result LinkProc(PwlControl* c, PwlControl*, void* data, uint32_t flags, uint32_t
       return FocusOut(c, flags);
     case PwlMsg::Destroy:
       if (c->type == PwlType::TextLink) PglFreeSurface(&TextLink(c)->saved);
-      // The window must not keep pointing at a control that is gone.
-      if (c->window && c->window->balloonControl == c) {
-        c->window->balloonControl = nullptr;
-        c->window->balloonPending = 0;
-      }
+      PwlForgetBalloonControl(c);
       return kOk;
     default:
       return PwlErr::NoOperation;

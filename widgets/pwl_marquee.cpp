@@ -187,20 +187,11 @@ void DrawContent(PwlMarquee* m) {
 
 void FreeBackground(PwlMarquee* m) { PglFreeSurface(&m->saved); }
 
-// A focused link marquee shows its anchor's title beside itself while the
-// window's owner has balloons on, as a text link does.
+// A focused link marquee shows its anchor's title beside itself, as a text
+// link does, but only while the window's owner has balloons on.
 Result ShowTitle(PwlMarquee* m, const PglRect& rect) {
   PwlControl* c = &m->control;
-  const BenAnchorRecord* anchor = m->anchor;
-  PwlWindow* w = c->window;
-  if (!Focused(c) || !anchor || !anchor->title || !w->balloonsOn) return kOk;
-  w->balloonControl = c;
-  FontInstance* font = nullptr;
-  Result r = PwlOpenBodyFont(&font);
-  if (r == kOk)
-    r = PwlShowBalloon(font, 0, LibcWStrLen(anchor->title), anchor->title, w, &rect);
-  PwlReleaseFont(font);
-  return r;
+  return c->window->balloonsOn ? PwlOfferTitle(c, m->anchor, rect) : kOk;
 }
 
 Result Draw(PwlMarquee* m) {
@@ -477,11 +468,7 @@ Result PwlMarqueeProc(PwlControl* c, PwlControl*, void* data, uint32_t flags, ui
       PglFreeSurface(&m->image);
       PwlTickerRemove(m->entry);
       m->entry = nullptr;
-      // The window must not keep pointing at a control that is gone.
-      if (c->window && c->window->balloonControl == c) {
-        c->window->balloonControl = nullptr;
-        c->window->balloonPending = 0;
-      }
+      PwlForgetBalloonControl(c);
       return kOk;
     default:
       return PwlErr::NoOperation;

@@ -17,7 +17,6 @@ using namespace pwlsel;
 
 namespace {
 
-
 bool Bound(const PwlSelect* s) { return s->head.flags & PwlCtl::Bound; }
 const BenFormSelectRecord* Record(const PwlSelect* s) {
   return static_cast<const BenFormSelectRecord*>(s->options);
@@ -27,12 +26,6 @@ const PwlSelectList* List(const PwlSelect* s) {
 }
 
 uintptr_t Text(uint32_t entry) { return reinterpret_cast<uintptr_t>(PwlLabelText(entry)); }
-
-FontInstance* NewFont() {
-  FontInstance* font = nullptr;
-  PwlOpenBodyFont(&font);
-  return font;
-}
 
 int32_t Width(const FontInstance* font, const char16_t* text, uint32_t n) {
   int32_t w = 0;
@@ -175,12 +168,14 @@ void ReportAction(PwlSelect* s, uint32_t i) {
   const char16_t* label = Label(s, i);
   const uint32_t n = LabelLength(label);
   if (label && label[n + 1]) {
-    PwlPostToOwner(s->head.window, PwlEvent::SelectAction, reinterpret_cast<uintptr_t>(label + n + 1), 1);
+    PwlPostToOwner(s->head.window, PwlEvent::SelectAction,
+                   reinterpret_cast<uintptr_t>(label + n + 1), 1);
     return;
   }
   const BenFormSelectRecord* record = Record(s);
   if (record->actions && record->actions[i])
-    PwlPostToOwner(s->head.window, PwlEvent::SelectAction, reinterpret_cast<uintptr_t>(record->actions[i]), 2);
+    PwlPostToOwner(s->head.window, PwlEvent::SelectAction,
+                   reinterpret_cast<uintptr_t>(record->actions[i]), 2);
 }
 
 bool AnyAction(const PwlSelect* s) {
@@ -469,7 +464,7 @@ Result ListResult(PwlSelect* s, const uint32_t* chosen, uint32_t n) {
 
 Result Init(PwlControl* c) {
   PwlSelect* s = Of(c);
-  s->font = NewFont();
+  PwlOpenBodyFont(&s->font);
   return kOk;
 }
 
@@ -649,7 +644,8 @@ Result PwlSelectMeasure(PwlControl* control, const void* options, uint32_t flags
     probe.count = list->items ? list->count : 0;
     style = list->flags;
   }
-  FontInstance* font = NewFont();
+  FontInstance* font = nullptr;
+  PwlOpenBodyFont(&font);
   int32_t widest = 0;
   Result r = kOk;
   for (uint32_t i = 0; i < probe.count; ++i) {

@@ -48,14 +48,10 @@ TEST(InputClassTest, TheEdgesOfTheTablesAndUnknownClassesAnswerNo) {
   }
 }
 
-TEST(InputMaskGrammarTest, CodesLiteralsStarsAndCountsParse) {
+TEST(InputMaskGrammarTest, CodesLiteralsStarsAndCountsParseButNotZeroCountsOrStrayCharacters) {
   for (const char16_t* mask : {u"", u"AaNnXxMm", u"\\(NNN\\)", u"NN*N", u"*\\-", u"3N", u"9\\x",
-                               u"A\\\\"})
-    EXPECT_EQ(InputMaskIsValid(mask), 1) << std::u16string(mask).size();
-  EXPECT_EQ(InputMaskIsValid(nullptr), 1);
-}
-
-TEST(InputMaskGrammarTest, ZeroCountsTrailingStarsAndStrayCharactersDoNot) {
+                               u"A\\\\", static_cast<const char16_t*>(nullptr)})
+    EXPECT_EQ(InputMaskIsValid(mask), 1) << (mask ? std::u16string(mask).size() : 0);
   for (const char16_t* mask : {u"0N", u"N*", u"*N N", u"*NN", u"2NN", u"3", u"NB", u"**N", u"N\\",
                                u"*\\", u"2\\"})
     EXPECT_EQ(InputMaskIsValid(mask), 0) << std::u16string(mask).size();
@@ -117,49 +113,30 @@ TEST(InputMaskCharTest, AnUnreadableMaskLetsCharactersPassButTheEndDoesNot) {
   EXPECT_EQ(InputMaskCharOk(u"N", u'1', 1, nullptr), 0);
 }
 
-TEST(InputMaskValidateTest, FixedMasksTakeExactlyTheirLength) {
-  EXPECT_EQ(Validate(u"NNN", u"123"), kOk);
-  EXPECT_EQ(Validate(u"NNN", u"12"), InputErr::Mismatch);
-  EXPECT_EQ(Validate(u"NNN", u"1234"), InputErr::Mismatch);
-  EXPECT_EQ(Validate(u"NNN", u"1a3"), InputErr::Mismatch);
-  EXPECT_EQ(Validate(u"3N", u"123"), kOk);
-  EXPECT_EQ(Validate(u"3N", u"12"), InputErr::Mismatch);
-  EXPECT_EQ(Validate(u"3N", u"1234"), InputErr::Mismatch);
-  EXPECT_EQ(Validate(u"2a", u"b"), InputErr::Mismatch);
-  EXPECT_EQ(Validate(u"2a", u"bc"), kOk);
-}
-
-TEST(InputMaskValidateTest, AStarTakesAnyNumberOfTrailingCharacters) {
-  EXPECT_EQ(Validate(u"NN*N", u"12"), kOk);
-  EXPECT_EQ(Validate(u"NN*N", u"123"), kOk);
-  EXPECT_EQ(Validate(u"NN*N", u"12345"), kOk);
-  EXPECT_EQ(Validate(u"NN*N", u"1"), InputErr::Mismatch);
-  EXPECT_EQ(Validate(u"NN*N", u"1234x"), InputErr::Mismatch);
-  EXPECT_EQ(Validate(u"A*a", u"Hello"), kOk);
-  EXPECT_EQ(Validate(u"A*a", u"hello"), InputErr::Mismatch);
-}
-
-TEST(InputMaskValidateTest, LiteralsMustStandAtTheirPositions) {
-  EXPECT_EQ(Validate(u"\\(NNN\\)", u"(123)"), kOk);
-  EXPECT_EQ(Validate(u"\\(NNN\\)", u"[123)"), InputErr::Mismatch);
-  EXPECT_EQ(Validate(u"\\(NNN\\)", u"(1234"), InputErr::Mismatch);
-  EXPECT_EQ(Validate(u"\\(NNN\\)", u"(123"), InputErr::Mismatch);
-}
-
-TEST(InputMaskValidateTest, InvalidOrMissingMasksAcceptEveryText) {
-  EXPECT_EQ(Validate(u"0N", u"anything at all"), kOk);
-  EXPECT_EQ(Validate(u"N*", u"xyz"), kOk);
-  EXPECT_EQ(Validate(u"N\\", u"xyz"), kOk);
-  EXPECT_EQ(Validate(nullptr, u""), kOk);
-}
-
-TEST(InputMaskValidateTest, HangulPassesOnlyTheAnyCodes) {
+// Fixed masks take exactly their length, a star any number of trailing
+// characters, literals must stand at their places, Hangul passes only the
+// any-codes, and an invalid or missing mask accepts every text.
+TEST(InputMaskValidateTest, WholeTextsUnderAMask) {
   const char16_t hangul[] = {kHangul, 0};
-  EXPECT_EQ(Validate(u"A", hangul), InputErr::Mismatch);
-  EXPECT_EQ(Validate(u"a", hangul), InputErr::Mismatch);
-  EXPECT_EQ(Validate(u"X", hangul), InputErr::Mismatch);
-  EXPECT_EQ(Validate(u"M", hangul), kOk);
-  EXPECT_EQ(Validate(u"m", hangul), kOk);
+  const struct {
+    const char16_t* mask;
+    const char16_t* text;
+    bool ok;
+  } cases[] = {
+      {u"NNN", u"123", true},        {u"NNN", u"12", false},         {u"NNN", u"1234", false},
+      {u"NNN", u"1a3", false},       {u"3N", u"123", true},          {u"3N", u"12", false},
+      {u"3N", u"1234", false},       {u"2a", u"b", false},           {u"2a", u"bc", true},
+      {u"NN*N", u"12", true},        {u"NN*N", u"12345", true},      {u"NN*N", u"1", false},
+      {u"NN*N", u"1234x", false},    {u"A*a", u"Hello", true},       {u"A*a", u"hello", false},
+      {u"\\(NNN\\)", u"(123)", true}, {u"\\(NNN\\)", u"[123)", false},
+      {u"\\(NNN\\)", u"(1234", false}, {u"\\(NNN\\)", u"(123", false},
+      {u"0N", u"anything at all", true}, {u"N*", u"xyz", true},   {u"N\\", u"xyz", true},
+      {nullptr, u"", true},          {u"A", hangul, false},          {u"a", hangul, false},
+      {u"X", hangul, false},         {u"M", hangul, true},           {u"m", hangul, true},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Validate(c.mask, c.text), c.ok ? kOk : InputErr::Mismatch)
+        << (c.mask ? std::u16string(c.mask).size() : 0) << " / " << std::u16string(c.text).size();
 }
 
 TEST(InputMaskValidateTest, AnEmptyTextPassesByModeOrALeadingStar) {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "host/platform/textinput.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/widgets/fake_text_window.h"
 #include "widgets/input.h"
 #include "widgets/pwl.h"
 
@@ -20,59 +20,6 @@
 #endif
 
 namespace {
-
-// The host's window, as far as the session can tell.
-struct FakeWindow {
-  bool failOpen = false;
-  int opens = 0;
-  int closes = 0;
-  int32_t type = -1;
-  std::u16string title, text;
-  uint32_t maxLength = 0;
-  bool placed = false;
-  TiwPlace place{};
-  std::vector<std::u16string> items;
-  // What the user left in it.
-  std::u16string typed;
-  int32_t current = -1;
-  std::vector<uint32_t> chosen;
-};
-
-FakeWindow* Fake(void* ctx) { return static_cast<FakeWindow*>(ctx); }
-
-const TiwOps kFakeOps = {
-    nullptr,
-    [](void* ctx, const TiwWindowSpec* spec) {
-      FakeWindow* w = Fake(ctx);
-      if (w->failOpen) return false;
-      ++w->opens;
-      w->type = spec->type;
-      w->title = spec->title ? spec->title : u"";
-      w->text = spec->text ? spec->text : u"";
-      w->maxLength = spec->maxLength;
-      w->placed = spec->place != nullptr;
-      if (spec->place) w->place = *spec->place;
-      for (uint32_t i = 0; i < spec->itemCount; ++i) w->items.push_back(spec->items[i].text);
-      return true;
-    },
-    [](void* ctx) { ++Fake(ctx)->closes; },
-    [](void* ctx) { return static_cast<uint32_t>(Fake(ctx)->typed.size()); },
-    [](void* ctx, char16_t* dest, uint32_t size) {
-      const std::u16string& t = Fake(ctx)->typed;
-      const uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(t.size()), size - 1);
-      t.copy(dest, n);
-      dest[n] = 0;
-      return n;
-    },
-    [](void* ctx) { return Fake(ctx)->current; },
-    [](void* ctx) { return static_cast<uint32_t>(Fake(ctx)->chosen.size()); },
-    [](void* ctx, uint32_t* dest, uint32_t capacity) {
-      uint32_t n = 0;
-      for (uint32_t v : Fake(ctx)->chosen)
-        if (n < capacity) dest[n++] = v;
-      return n;
-    },
-};
 
 // What the owner control received.
 struct ControlLog {
@@ -117,9 +64,7 @@ class InputSessionTest : public EngineFixture {
  protected:
   void SetUp() override {
     EngineFixture::SetUp();
-    ops_ = kFakeOps;
-    ops_.ctx = &window_;
-    previous_ = TiwInstall(&ops_);
+    window_.Install();
     // A toolkit task whose context is the toolkit's record, so that the
     // modal mark can be watched.
     gToolkitKeys = &toolkitKeys_;
@@ -133,8 +78,7 @@ class InputSessionTest : public EngineFixture {
     Pump();
   }
   void TearDown() override {
-    TiwClose(nullptr);
-    TiwInstall(previous_);
+    window_.Remove();
     gToolkitKeys = nullptr;
     EngineFixture::TearDown();
   }
@@ -149,9 +93,7 @@ class InputSessionTest : public EngineFixture {
     return s;
   }
 
-  FakeWindow window_;
-  TiwOps ops_{};
-  const TiwOps* previous_ = nullptr;
+  FakeTextWindow window_;
   PwlContext context_{};
   TskmanTask* toolkit_ = nullptr;
   std::vector<uint32_t> toolkitKeys_;
@@ -175,10 +117,9 @@ TEST_F(InputSessionTest, OpeningShowsTheWindowOverTheControlAndMakesTheToolkitMo
   // The control's box on the screen (frame + rectangle - scroll origin),
   // inside a one-pixel border.
   ASSERT_TRUE(window_.placed);
-  EXPECT_EQ(window_.place.x, 11);
-  EXPECT_EQ(window_.place.y, 20 + 30 + 1);
-  EXPECT_EQ(window_.place.width, 99);
-  EXPECT_EQ(window_.place.height, 20);
+  const TiwPlace& p = window_.place;
+  EXPECT_EQ((std::vector<int32_t>{p.x, p.y, p.width, p.height}),
+            (std::vector<int32_t>{11, 20 + 30 + 1, 99, 20}));
   EXPECT_EQ(context_.modal, 1u);
   EXPECT_EQ(s->mode, 0x201u);
   // The UI task hears of it at once, not through the ring.
@@ -211,24 +152,17 @@ TEST_F(InputSessionTest, NoWindowMeansNoSessionAndNoModalMark) {
 
 // ---- submitting ----------------------------------------------------------------
 
-TEST_F(InputSessionTest, AMatchingTextReachesTheControlAsACopyThenARedraw) {
+TEST_F(InputSessionTest, AMismatchKeepsTheSessionOpenAndAMatchReachesTheControlAsACopy) {
   InputSession* s = Open(u"\\(NNN\\)");
+  EXPECT_EQ(InputSessionSubmitText(s, u"(12)"), InputErr::Mismatch);
+  EXPECT_TRUE(log_.messages.empty());
+  EXPECT_EQ(window_.closes, 0);
+  EXPECT_EQ(context_.modal, 1u);
   char16_t typed[] = u"(123)";
   EXPECT_EQ(InputSessionSubmitText(s, typed), kOk);
   typed[1] = u'9';  // the control's copy is its own
   EXPECT_EQ(log_.texts, std::vector<std::u16string>{u"(123)"});
   EXPECT_EQ(log_.messages, (std::vector<uint32_t>{PwlMsg::ValueDelivered, PwlMsg::Redraw}));
-  InputSessionClose(s);
-}
-
-TEST_F(InputSessionTest, AMismatchIsReturnedAndTheSessionStaysOpenForACorrection) {
-  InputSession* s = Open(u"NNN");
-  EXPECT_EQ(InputSessionSubmitText(s, u"12"), InputErr::Mismatch);
-  EXPECT_TRUE(log_.messages.empty());
-  EXPECT_EQ(window_.closes, 0);
-  EXPECT_EQ(context_.modal, 1u);
-  EXPECT_EQ(InputSessionSubmitText(s, u"123"), kOk);
-  EXPECT_EQ(log_.texts.size(), 1u);
   InputSessionClose(s);
 }
 
@@ -321,19 +255,6 @@ TEST_F(InputSessionTest, ClosingRedrawsDeselectsUnmarksAndClosesTheWindowOnce) {
 // ---- the main window's side -------------------------------------------------------
 
 #ifdef QOR_WITH_HOSTCORE
-
-TEST_F(InputSessionTest, DoneSubmitsTheTypedTextAndClosesWhenItIsAccepted) {
-  InputSession* s = Open(u"NNN");
-  window_.typed = u"12";
-  EXPECT_EQ(HostTextInputDone(1), InputErr::Mismatch);
-  EXPECT_EQ(TiwOpenSession(), s) << "a refused text keeps the window";
-  window_.typed = u"123";
-  EXPECT_EQ(HostTextInputDone(1), kOk);
-  EXPECT_EQ(log_.texts, std::vector<std::u16string>{u"123"});
-  EXPECT_EQ(window_.closes, 1);
-  EXPECT_EQ(TiwOpenSession(), nullptr);
-  EXPECT_EQ(HostTextInputDone(1), kOk) << "nothing open: nothing to do";
-}
 
 TEST_F(InputSessionTest, DoneOnListsHandsOverTheCurrentOrTheChosenItems) {
   InputSession* s = InputSessionOpen(control(), u"", u"", nullptr, 1, 0);

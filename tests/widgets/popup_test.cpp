@@ -3,12 +3,12 @@
 // no task behind; list layouts, line breaking and cancelling.
 #include <string>
 
-#include "host/platform/textinput.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/uistring.h"
 #include "tests/support/golden.h"
+#include "tests/widgets/fake_text_window.h"
 #include "tests/widgets/sel_fixture.h"
 #include "widgets/input.h"
 #include "widgets/popup.h"
@@ -17,26 +17,17 @@
 
 namespace {
 
-bool OpenWindow(void*, const TiwWindowSpec*) { return true; }
-void CloseWindow(void*) {}
-uint32_t Zero(void*) { return 0; }
-uint32_t CopyNothing(void*, char16_t*, uint32_t) { return 0; }
-int32_t NoItem(void*) { return -1; }
-uint32_t NoItems(void*, uint32_t*, uint32_t) { return 0; }
-const TiwOps kWindow{nullptr, OpenWindow, CloseWindow, Zero, CopyNothing, NoItem, Zero, NoItems};
-
 class PopupTest : public SelFixture {
  protected:
   PopupTest() { realClasses = true; }
   void SetUp() override {
     SelFixture::SetUp();
-    previous = TiwInstall(&kWindow);
+    window.Install();
     reply = std::make_unique<Recorder>(Mod::TestHarness);
     Pump();
   }
   void TearDown() override {
-    TiwClose(nullptr);
-    TiwInstall(previous);
+    window.Remove();
     reply.reset();
     SelFixture::TearDown();
   }
@@ -65,7 +56,7 @@ class PopupTest : public SelFixture {
     EXPECT_EQ(Popup(), nullptr);
   }
 
-  const TiwOps* previous = nullptr;
+  FakeTextWindow window;
   std::unique_ptr<Recorder> reply;
 };
 
@@ -91,27 +82,26 @@ TEST_F(PopupTest, AConfirmWithEmptyLabelsOffersOkAndCancelAndSoftKeyOneAnswersYe
   EXPECT_EQ(UiEvents(PwlEvent::RedrawPage).size(), 1u);
 }
 
-TEST_F(PopupTest, SoftKeyTwoOfAConfirmAnswersNo) {
-  ASSERT_EQ(PopupConfirm(u"Go on?", u"Yes", u"No", reply->task()), kOk);
-  Pump();
-  auto labels = UiEvents(PwlEvent::Labels);
-  ASSERT_EQ(labels.size(), 1u);
-  EXPECT_EQ(labels[0].text1, u"Yes");
-  PopupKey(PwlKey::Soft2);
-  ExpectOneAnswer(0, 0);
-}
-
-TEST_F(PopupTest, AMessageAnswersNoThroughItsButtonButYesThroughAccept) {
-  ASSERT_EQ(PopupMessage(u"Saved.", reply->task()), kOk);
-  Pump();
-  PopupKey(PwlKey::Soft1);
-  ExpectOneAnswer(0, 0);
-  reply->log.clear();
-  ASSERT_EQ(PopupMessage(u"Saved.", reply->task()), kOk);
-  Pump();
-  TskmanPost(Popup(), PwlEvent::PopupCommand, PopupCmd::Accept, 0);
-  Pump();
-  ExpectOneAnswer(1, 1);
+// A confirm's second soft key answers no; a message answers no through its
+// button but yes through accept.
+TEST_F(PopupTest, EachWayOutOfAMessageOrConfirmAnswersAsDocumented) {
+  const struct {
+    bool confirm;
+    uint32_t message, key;
+    uintptr_t answer;
+  } cases[] = {{true, PwlEvent::Key, PwlKey::Soft2, 0},
+               {false, PwlEvent::Key, PwlKey::Soft1, 0},
+               {false, PwlEvent::PopupCommand, PopupCmd::Accept, 1}};
+  for (const auto& c : cases) {
+    reply->log.clear();
+    ASSERT_EQ(c.confirm ? PopupConfirm(u"Go on?", u"Yes", u"No", reply->task())
+                        : PopupMessage(u"Saved.", reply->task()),
+              kOk);
+    Pump();
+    TskmanPost(Popup(), c.message, c.key, 0);
+    Pump();
+    ExpectOneAnswer(c.answer, c.answer);
+  }
 }
 
 TEST_F(PopupTest, NavigationKeysScrollTheMessageText) {
@@ -316,55 +306,39 @@ TEST_F(PopupTest, CloseWithoutAPopupDoesNothingAndWithATextEntryClosesTheWindow)
   EXPECT_TRUE(Answers().empty());
 }
 
-TEST_F(PopupTest, AnUnknownMessageIsRefusedAndChangesNothing) {
-  ASSERT_EQ(PopupMessage(u"x", reply->task()), kOk);
-  Pump();
-  EXPECT_EQ(PopupTaskHandler(Request(), 0x1234, 0, 0), PwlErr::BadArg);
-  EXPECT_NE(Popup(), nullptr);
-  EXPECT_TRUE(Answers().empty());
-  PopupKey(kPopupCancelKey);
-  ExpectOneAnswer(0, 0);
-}
-
 // ---- line breaking -----------------------------------------------------------------------------
 
 class BreakLineTest : public SelFixture {
  protected:
   void SetUp() override {
     SelFixture::SetUp();
-    ASSERT_EQ(PwlOpenBodyFont(&font), kOk);
     PwlCharWidth(font, 0, u'a', &a);
-  }
-  void TearDown() override {
-    PwlReleaseFont(font);
-    SelFixture::TearDown();
   }
   std::pair<uint32_t, uint32_t> Break(const char16_t* text, int32_t width) {
     uint32_t draw = 0, advance = 0;
     PopupBreakLine(font, text, width, &draw, &advance);
     return {draw, advance};
   }
-  FontInstance* font = nullptr;
   int32_t a = 0;
 };
 
-TEST_F(BreakLineTest, AWordLongerThanTheLineBreaksOneBeforeTheLastThatFits) {
+// Each case: the text, the width in widths of "a" plus a pixel count, and
+// the characters drawn and stepped over.
+TEST_F(BreakLineTest, BreaksAtSpacesStepsOverTheirRunAndAlwaysAdvances) {
   ASSERT_GT(a, 0);
-  EXPECT_EQ(Break(u"aaaaaaaaaa", a * 4 + 1), std::make_pair(3u, 3u));
-  EXPECT_EQ(Break(u"aaaaaaaaaa", a * 4), std::make_pair(3u, 3u));
-}
-
-TEST_F(BreakLineTest, BreaksAtSpacesAndStepsOverTheirRun) {
-  EXPECT_EQ(Break(u"aa aaaa", a * 4 + 1), std::make_pair(2u, 3u));
-  EXPECT_EQ(Break(u"aaa   aaaa", a * 3 + 1), std::make_pair(3u, 6u));
-  EXPECT_EQ(Break(u"aaa", a * 10), std::make_pair(3u, 3u));
-  EXPECT_EQ(Break(u"", 10), std::make_pair(0u, 0u));
-}
-
-TEST_F(BreakLineTest, AlwaysAdvancesWhileTextRemains) {
-  EXPECT_EQ(Break(u"aaaa", 0), std::make_pair(1u, 1u));
-  EXPECT_EQ(Break(u"aaaa", a + a / 2), std::make_pair(1u, 1u));
-  EXPECT_EQ(Break(u"aaaa", -5), std::make_pair(1u, 1u));
+  const struct {
+    const char16_t* text;
+    int32_t as, pixels;
+    uint32_t draw, advance;
+  } cases[] = {
+      {u"aaaaaaaaaa", 4, 1, 3, 3},  // a word longer than the line: one before the last that fits
+      {u"aaaaaaaaaa", 4, 0, 3, 3},  {u"aa aaaa", 4, 1, 2, 3},  {u"aaa   aaaa", 3, 1, 3, 6},
+      {u"aaa", 10, 0, 3, 3},        {u"", 0, 10, 0, 0},       {u"aaaa", 0, 0, 1, 1},
+      {u"aaaa", 1, a / 2, 1, 1},    {u"aaaa", 0, -5, 1, 1},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Break(c.text, a * c.as + c.pixels), std::make_pair(c.draw, c.advance))
+        << std::u16string(c.text).size() << " at " << c.as << "a+" << c.pixels;
 }
 
 }  // namespace

@@ -24,11 +24,9 @@ Result UiHandler(void*, uint32_t, uintptr_t, uintptr_t) { return kOk; }
 
 class BalloonTest : public PwlFixture {
  protected:
+  BalloonTest() { withFonts = true; }
   void SetUp() override {
     PwlFixture::SetUp();
-    const FontSettings settings = PwlTestFontSettings();
-    ASSERT_EQ(FontInit(&settings), kOk);
-    ASSERT_EQ(PwlOpenBodyFont(&font), kOk);
     PwlLineHeight(font, 0, &h);
     // A screen whose every pixel differs from its neighbours.
     for (size_t i = 0; i < platform->screen.size(); ++i)
@@ -38,8 +36,6 @@ class BalloonTest : public PwlFixture {
   void TearDown() override {
     PwlShutdown();
     if (uiTask) TskmanDestroyTask(uiTask);
-    PwlReleaseFont(font);
-    FontTerm();
     PwlFixture::TearDown();
   }
 
@@ -82,7 +78,6 @@ class BalloonTest : public PwlFixture {
     return m;
   }
 
-  FontInstance* font = nullptr;
   int32_t h = 0;
   UiWindow ui{};
   BenAnchorRecord linkAnchor{};
@@ -106,7 +101,7 @@ TEST_F(BalloonTest, OpensBelowTheAnchorWithThePointerOpeningTheBox) {
   EXPECT_NE(root->saved[1], nullptr);
 }
 
-TEST_F(BalloonTest, ALongTitleIsCutToTheFrameAndEndsInDots) {
+TEST_F(BalloonTest, ALongTitleIsCutToTheFrameAndOneCharacterGetsTwiceItsWidth) {
   const std::u16string text(60, u'W');
   ASSERT_EQ(Show(text, {10, 20, 50, 30}), kOk);
   const auto [left, right] = InkSpan(36 + 5);
@@ -114,12 +109,10 @@ TEST_F(BalloonTest, ALongTitleIsCutToTheFrameAndEndsInDots) {
   EXPECT_LE(w, 159 - 8);
   EXPECT_GT(w + Width(u"W"), 159 - 8);  // not a character short
   EXPECT_GE(left, 0);
-}
-
-TEST_F(BalloonTest, OneCharacterGetsABoxTwiceItsWidth) {
+  PwlRestoreSavedAreas(root);
   ASSERT_EQ(Show(u"A", {20, 50, 60, 61}), kOk);
-  const auto [left, right] = InkSpan(67 + 5);
-  EXPECT_EQ(right - left + 1, 2 * Width(u"A") + 6);
+  const auto [left1, right1] = InkSpan(67 + 5);
+  EXPECT_EQ(right1 - left1 + 1, 2 * Width(u"A") + 6);
 }
 
 TEST_F(BalloonTest, ExpiryPutsTheScreenBackBitForBit) {

@@ -11,21 +11,14 @@
 
 class ControlsFixture : public PwlFixture {
  protected:
+  ControlsFixture() { withFonts = true; }
   void SetUp() override {
     PwlFixture::SetUp();
     RemoveTestClasses();
     PwlInstallStandardClasses();
-    const FontSettings settings = PwlTestFontSettings();
-    ASSERT_EQ(FontInit(&settings), kOk);
     // A page's white rather than the bare root's black.
     root->background = 0xFFFF;
     PwlClear(root);
-  }
-  void TearDown() override {
-    // The controls hold fonts: they go before the font layer does.
-    PwlShutdown();
-    FontTerm();
-    PwlFixture::TearDown();
   }
   // A control placed at rect, enabled and active.
   PwlControl* Control(uint32_t type, PglRect rect, uintptr_t group = 0) {

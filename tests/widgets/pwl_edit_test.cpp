@@ -5,44 +5,14 @@
 
 #include "browser/benform.h"
 #include "browser/benvar.h"
-#include "host/platform/textinput.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "tests/widgets/fake_text_window.h"
 #include "tests/widgets/pwl_controls_fixture.h"
 #include "widgets/input.h"
 #include "widgets/pwl_text.h"
 
 namespace {
-
-// The host's window: remembers what it was asked to show.
-struct Window {
-  int opens = 0;
-  int32_t type = -1;
-  std::u16string title, text;
-  uint32_t maxLength = 0;
-};
-Window gWindow;
-
-const TiwOps kWindowOps = {
-    nullptr,
-    [](void*, const TiwWindowSpec* spec) {
-      ++gWindow.opens;
-      gWindow.type = spec->type;
-      gWindow.title = spec->title ? spec->title : u"";
-      gWindow.text = spec->text ? spec->text : u"";
-      gWindow.maxLength = spec->maxLength;
-      return true;
-    },
-    [](void*) {},
-    [](void*) { return 0u; },
-    [](void*, char16_t* dest, uint32_t) {
-      dest[0] = 0;
-      return 0u;
-    },
-    [](void*) { return -1; },
-    [](void*) { return 0u; },
-    [](void*, uint32_t*, uint32_t) { return 0u; },
-};
 
 Result BrowserHandler(void*, uint32_t, uintptr_t, uintptr_t) { return kOk; }
 
@@ -57,11 +27,10 @@ class EditTest : public ControlsFixture {
  protected:
   void SetUp() override {
     ControlsFixture::SetUp();
-    gWindow = {};
-    previous_ = TiwInstall(&kWindowOps);
+    window.Install();
   }
   void TearDown() override {
-    TiwInstall(previous_);
+    window.Remove();
     ControlsFixture::TearDown();
   }
   PwlTextBox* Box(uint32_t type, PglRect rect) {
@@ -81,7 +50,7 @@ class EditTest : public ControlsFixture {
   Result Event(PwlTextBox* b, uint32_t bits) {
     return PwlSend(&b->control, nullptr, nullptr, 0, PwlMsg::Event, bits);
   }
-  const TiwOps* previous_ = nullptr;
+  FakeTextWindow window;
 };
 
 TEST_F(EditTest, BindingDropsOuterLineBreaksFromItsOwnCopy) {
@@ -163,8 +132,8 @@ TEST_F(EditTest, SelectOpensASessionWithTheFieldsMaskAndTheValueComesBack) {
   EXPECT_EQ(b->session->mode, 1u + InputMode::RefuseEmpty);
   EXPECT_EQ(b->session->mask, record.mask);
   EXPECT_EQ(b->session->maxLength, 5u);
-  EXPECT_EQ(gWindow.title, u"Zip");
-  EXPECT_EQ(gWindow.text, u"1");
+  EXPECT_EQ(window.title, u"Zip");
+  EXPECT_EQ(window.text, u"1");
   EXPECT_EQ(PwlIsModal(), 1u);
 
   EXPECT_EQ(InputSessionSubmitText(b->session, u"12a"), InputErr::Mismatch);

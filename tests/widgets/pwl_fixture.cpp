@@ -2,7 +2,7 @@
 
 #include "tests/support/font_startup.h"
 #include "kernel/list.h"
-
+#include "widgets/pwl_text.h"
 
 TestClassLog gTestLog;
 
@@ -60,10 +60,20 @@ void PwlFixture::SetUp() {
   owner = std::make_unique<Recorder>(kOwnerId);
   PwlSetWindowLink(root, owner->task());
   Pump();
+  if (withFonts) {
+    const FontSettings settings = PwlTestFontSettings();
+    ASSERT_EQ(FontInit(&settings), kOk);
+    ASSERT_EQ(PwlOpenBodyFont(&font), kOk);
+  }
 }
 
 void PwlFixture::TearDown() {
+  // The controls hold fonts: they go before the font layer does.
   PwlShutdown();
+  if (withFonts) {
+    PwlReleaseFont(font);
+    FontTerm();
+  }
   owner.reset();
   RemoveTestClasses();
   gTestLog = {};

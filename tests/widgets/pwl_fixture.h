@@ -36,6 +36,10 @@ extern TestClassLog gTestLog;
 void InstallTestClasses();
 void RemoveTestClasses();
 
+// A rectangle's edges (left, top, right, bottom), to compare in one go.
+inline std::vector<int32_t> Edges(const PglRect& r) { return {r.left, r.top, r.right, r.bottom}; }
+using Ints = std::vector<int32_t>;
+
 // Font settings as the shipped qor.ini, fontconfig started once a process.
 FontSettings PwlTestFontSettings();
 
@@ -57,6 +61,9 @@ class PwlFixture : public EngineFixture {
   PwlWindow* root = nullptr;
   std::unique_ptr<Recorder> owner;
   // Set before SetUp: the toolkit comes up with its own control classes
-  // instead of the logging ones.
+  // instead of the logging ones; the font layer starts, with the body font
+  // open in `font`.
   bool realClasses = false;
+  bool withFonts = false;
+  FontInstance* font = nullptr;
 };

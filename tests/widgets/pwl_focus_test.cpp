@@ -191,20 +191,19 @@ TEST_F(PageFallbackTest, PreviousAtTheTopGoesToTheEnd) {
   EXPECT_EQ(OwnerEvents(PwlEvent::Scroll), (std::vector<Received>{{PwlEvent::Scroll, 2, 50}}));
 }
 
-TEST_F(PageFallbackTest, InTheMiddleThePageScrollsByHalfAWindow) {
+TEST_F(PageFallbackTest, InTheMiddleOrOnAPageThatFitsTheOwnerScrolls) {
   page.scrollTop = 100;
   Key(PwlKey::Next);
   Key(PwlKey::Previous);
-  EXPECT_EQ(OwnerEvents(PwlEvent::Scroll),
-            (std::vector<Received>{{PwlEvent::Scroll, 1, 50}, {PwlEvent::Scroll, 2, 50}}));
-}
-
-TEST_F(PageFallbackTest, APageThatFitsFocusesItsFirstControlOrNudgesTheOwner) {
+  page.scrollTop = 0;
   page.contentHeight = 80;
-  Key(PwlKey::Next);  // nothing on the page
-  EXPECT_EQ(OwnerEvents(PwlEvent::Scroll), (std::vector<Received>{{PwlEvent::Scroll, 1, 0}}));
+  Key(PwlKey::Next);  // nothing on a page that fits: a nudge
   Key(PwlKey::Down);
-  EXPECT_EQ(OwnerEvents(PwlEvent::Scroll).back(), (Received{PwlEvent::Scroll, 1, 50}));
+  EXPECT_EQ(OwnerEvents(PwlEvent::Scroll),
+            (std::vector<Received>{{PwlEvent::Scroll, 1, 50},
+                                   {PwlEvent::Scroll, 2, 50},
+                                   {PwlEvent::Scroll, 1, 0},
+                                   {PwlEvent::Scroll, 1, 50}}));
 }
 
 TEST_F(FocusTest, LeavingAChangedFieldTellsTheBrowserOnce) {
@@ -222,22 +221,14 @@ TEST_F(FocusTest, LeavingAChangedFieldTellsTheBrowserOnce) {
   EXPECT_EQ(browser.log.back(), (Received{kPwlFieldLeftMessage, 42, 0}));
   ASSERT_FALSE(gTestLog.calls.empty());
   EXPECT_EQ(gTestLog.calls[0].argument, PwlEvt::Leave);
-  // Unchanged, leaving says nothing.
+  // Unchanged, or changed in a window that says so, leaving says nothing.
   Key(PwlKey::Previous);
   Key(PwlKey::Next);
-  EXPECT_EQ(browser.Count(kPwlFieldLeftMessage), 1u);
-}
-
-TEST_F(FocusTest, NoLeaveNoticeWhenTheWindowSaysSo) {
-  Recorder browser(Mod::Ben);
-  PwlControl* field = Make(PwlType::EditBox, 42, {0, 0, 50, 10}, view);
-  Make(PwlType::Button, 2, {0, 20, 20, 30}, view);
-  field->flags |= PwlCtl::LeaveNotice | PwlCtl::MarksChanged;
-  ASSERT_EQ(PwlFocusControl(field, 0), kOk);
+  Key(PwlKey::Previous);
   Key(PwlKey::Select);
   view->state |= PwlState::NoLeaveNotice;
   Key(PwlKey::Next);
-  EXPECT_EQ(browser.Count(kPwlFieldLeftMessage), 0u);
+  EXPECT_EQ(browser.Count(kPwlFieldLeftMessage), 1u);
 }
 
 TEST_F(FocusTest, SoftKeysGoToTheFocusedControlWithTheirSlot) {

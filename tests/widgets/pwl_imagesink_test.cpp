@@ -47,15 +47,6 @@ class ImageSinkTest : public HeapFixture {
   RenderRequest inlineRequest{&image, reinterpret_cast<uintptr_t>(&page)};
 };
 
-TEST_F(ImageSinkTest, TheImageRowHasEmptyOpenAndClose) {
-  const RenderSinkRow* row = RenderFindSink(RenderClass::Image);
-  ASSERT_NE(row, nullptr);
-  EXPECT_EQ(row->write, &PwlImageSinkWrite);
-  EXPECT_EQ(row->open(nullptr, 0, nullptr, 0), kOk);
-  EXPECT_EQ(row->close(nullptr, 0, nullptr, 0), kOk);
-  EXPECT_EQ(RenderFindSink(4), nullptr);
-}
-
 TEST_F(ImageSinkTest, AStandAloneImageIsThePagesOneItem) {
   RenderRequest request{&page, reinterpret_cast<uintptr_t>(&page)};
   const RenderImageSize size = Size(100, 80);

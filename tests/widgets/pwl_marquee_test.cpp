@@ -22,18 +22,10 @@ constexpr int32_t kLimit = 96;
 
 class MarqueeTest : public PwlFixture {
  protected:
+  MarqueeTest() { withFonts = true; }
   void SetUp() override {
     PwlFixture::SetUp();
-    const FontSettings settings = PwlTestFontSettings();
-    ASSERT_EQ(FontInit(&settings), kOk);
-    ASSERT_EQ(PwlOpenBodyFont(&font), kOk);
     PwlSetControlClass(PwlType::Marquee, &kPwlMarqueeClass);
-  }
-  void TearDown() override {
-    PwlShutdown();
-    PwlReleaseFont(font);
-    FontTerm();
-    PwlFixture::TearDown();
   }
 
   // A marquee with its font, settings and text, in that order as layout
@@ -72,8 +64,6 @@ class MarqueeTest : public PwlFixture {
       Pump();
     }
   }
-
-  FontInstance* font = nullptr;
 };
 
 TEST_F(MarqueeTest, ScrollLeftWithTwoLoopsPassesTwiceAndHalts) {
@@ -99,12 +89,13 @@ TEST_F(MarqueeTest, SlideRightOnceStopsAtTheLimit) {
   EXPECT_EQ(m->entry->state, PwlTickerState::Stopped);
 }
 
-TEST_F(MarqueeTest, AlternateWiderThanTheBoxDoesNotMove) {
-  PwlMarquee* m = New(u"A text far wider than its hundred-pixel box", 2, 0, 0);
-  ASSERT_GT(Content(m), 100);
-  PwlTickerRun(m->entry);
-  for (int i = 0; i < 50; ++i) {
-    PwlMarqueeStep(m);
+TEST_F(MarqueeTest, AlternateWiderThanTheBoxOrModeOneWithAShortTextNeverMoves) {
+  PwlMarquee* wide = New(u"A text far wider than its hundred-pixel box", 2, 0, 0);
+  ASSERT_GT(Content(wide), 100);
+  PwlMarquee* shortOne = New(u"Hi", 0, 0, 0, 1);
+  for (PwlMarquee* m : {wide, shortOne}) {
+    PwlTickerRun(m->entry);
+    for (int i = 0; i < 50; ++i) PwlMarqueeStep(m);
     EXPECT_EQ(m->offset, 0);
   }
 }
@@ -125,13 +116,6 @@ TEST_F(MarqueeTest, ContinuousWrapsByTheContentWidthAndNeverHalts) {
   }
   EXPECT_GT(wraps, 2);
   EXPECT_EQ(m->entry->state, PwlTickerState::Running);
-}
-
-TEST_F(MarqueeTest, ModeOneWithAShortTextNeverMoves) {
-  PwlMarquee* m = New(u"Hi", 0, 0, 0, 1);
-  PwlTickerRun(m->entry);
-  for (int i = 0; i < 20; ++i) PwlMarqueeStep(m);
-  EXPECT_EQ(m->offset, 0);
 }
 
 TEST_F(MarqueeTest, APlainMarqueeMovesOnTheTickerWhileEnabled) {
@@ -197,16 +181,13 @@ TEST_F(MarqueeTest, AFocusedLinkMarqueeShowsItsTitleWhileBalloonsAreOn) {
   EXPECT_EQ(root->balloonControl, nullptr);
 }
 
-TEST_F(MarqueeTest, DestroyRemovesTheTickerEntry) {
+TEST_F(MarqueeTest, DestroyRemovesTheTickerEntryAndShutdownTouchesNoFreedOne) {
   PwlMarquee* m = New(u"Gone", 0, 0, 0);
   Send(&m->control, nullptr, PwlMsg::Enable);
   EXPECT_EQ(PwlDestroy(&m->control), kOk);
   PwlTicker* ticker = PwlTickerGetContext();
   EXPECT_EQ(ticker->entries.head, nullptr);
   EXPECT_EQ(ticker->timer, nullptr);
-}
-
-TEST_F(MarqueeTest, ShutdownWithRunningMarqueesTouchesNoFreedEntry) {
   for (int i = 0; i < 3; ++i) Send(&New(u"Running", 0, 0, 0)->control, nullptr, PwlMsg::Enable);
   Ticks(4);
   PwlShutdown();

@@ -11,22 +11,16 @@ namespace {
 
 class TextTest : public PwlFixture {
  protected:
+  TextTest() { withFonts = true; }
   void SetUp() override {
     PwlFixture::SetUp();
-    const FontSettings settings = PwlTestFontSettings();
-    ASSERT_EQ(FontInit(&settings), kOk);
+    PwlReleaseFont(font);
     ASSERT_EQ(PwlOpenBodyFont(&font, 4), kOk);
     ASSERT_EQ(font->bold, nullptr);  // the shipped families have no bold face
     const PwlBox box{0, 0, 160, 240};
     ASSERT_EQ(PwlCreateSubWindow(&page, root, &box, PwlWin::ClearOnOpen), kOk);
     PwlClear(page);
   }
-  void TearDown() override {
-    PwlReleaseFont(font);
-    FontTerm();
-    PwlFixture::TearDown();
-  }
-
   int32_t Width(const std::u16string& text, uint32_t style) {
     int32_t w = -1;
     EXPECT_EQ(PwlTextWidth(font, style, static_cast<uint32_t>(text.size()), text.c_str(), &w),
@@ -57,7 +51,6 @@ class TextTest : public PwlFixture {
     return h;
   }
 
-  FontInstance* font = nullptr;
   PwlWindow* page = nullptr;
 };
 
@@ -136,14 +129,6 @@ TEST_F(TextTest, UnderlineSitsBelowTheBaselineAcrossTheRun) {
   EXPECT_GE(h, ascent + 2);
 }
 
-TEST_F(TextTest, HighlightInvertsTheRunsBox) {
-  ASSERT_EQ(Draw(u"  ", PwlStyle::Highlight, 0, 0), kOk);
-  const int32_t w = Width(u"  ", 0);
-  EXPECT_EQ(platform->Pixel(0, 0), 0x0000);
-  EXPECT_EQ(platform->Pixel(w - 1, Height() - 1), 0x0000);
-  EXPECT_EQ(platform->Pixel(w, 0), 0xFFFF);
-}
-
 TEST_F(TextTest, ACharacterTheFontCannotDrawIsSkipped) {
   PglSurface glyph{};
   ASSERT_EQ(FontDrawText(font, 0x200B, &glyph, 0), FontErr::NoGlyph);
@@ -161,12 +146,6 @@ TEST_F(TextTest, AClipStandsInForTheViewportAndIsGivenBack) {
   EXPECT_NE(RightmostInk(20, 59), -1);
   EXPECT_LE(RightmostInk(0, 239), 29);
   EXPECT_EQ(RightmostInk(0, 19), -1);
-}
-
-TEST_F(TextTest, HiddenWindowsTakeNoText) {
-  page->hidden = 1;
-  ASSERT_EQ(Draw(u"Hidden", 0, 0, 0), kOk);
-  EXPECT_EQ(RightmostInk(0, 239), -1);
 }
 
 TEST_F(TextTest, StylesLookAsExpected) {

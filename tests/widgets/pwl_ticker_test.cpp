@@ -45,14 +45,6 @@ class TickerTest : public PwlFixture {
   PwlControl* b = nullptr;
 };
 
-TEST_F(TickerTest, StartsWithTheToolkitAndStopsWithIt) {
-  EXPECT_EQ(ticker->state, PwlTickerState::Running);
-  EXPECT_EQ(ticker->timer, nullptr);
-  EXPECT_EQ(ticker->running, 0u);
-  PwlShutdown();
-  EXPECT_EQ(TskmanFind(Mod::Ticker), nullptr);
-}
-
 TEST_F(TickerTest, PeriodFortyHearsOnceEveryFourthTick) {
   PwlTickerRun(Add(a, 40));
   Ticks(3);
@@ -139,19 +131,12 @@ TEST_F(TickerTest, PauseAllHoldsEveryEntryAndResumeAllGoesOn) {
   EXPECT_EQ(ticker->timer, nullptr);
 }
 
-TEST_F(TickerTest, MessagesReachTheSameOperations) {
+TEST_F(TickerTest, AMessageNamingAnEntryRemovedAfterItWasPostedIsDropped) {
   PwlTickerEntry* e = Add(a, 40);
   TskmanTask* task = TskmanFind(Mod::Ticker);
-  TskmanPost(task, PwlTickerMsg::Run, reinterpret_cast<uintptr_t>(e), 0);
-  Pump();
-  EXPECT_EQ(e->state, PwlTickerState::Running);
   TskmanPost(task, PwlTickerMsg::Pause, reinterpret_cast<uintptr_t>(e), 0);
   Pump();
   EXPECT_EQ(e->state, PwlTickerState::Paused);
-  TskmanPost(task, PwlTickerMsg::PauseAll, 0, 0);
-  Pump();
-  EXPECT_EQ(ticker->state, PwlTickerState::Paused);
-  // A message naming an entry removed after it was posted is dropped.
   TskmanPost(task, PwlTickerMsg::Remove, reinterpret_cast<uintptr_t>(e), 0);
   TskmanPost(task, PwlTickerMsg::Run, reinterpret_cast<uintptr_t>(e), 0);
   Pump();

@@ -9,16 +9,14 @@ namespace {
 
 class UiLabelTest : public PwlFixture {
  protected:
+  UiLabelTest() { withFonts = true; }
   void SetUp() override {
     PwlFixture::SetUp();
-    const FontSettings settings = PwlTestFontSettings();
-    ASSERT_EQ(FontInit(&settings), kOk);
     ASSERT_EQ(UiCreate(""), kOk);
     Pump();
   }
   void TearDown() override {
     TskmanSend(TskmanFind(Mod::Ui), UiMsg::Command, 31, 0);
-    FontTerm();
     PwlFixture::TearDown();
   }
   int Count(uint16_t colour, int32_t left, int32_t right) {
@@ -28,10 +26,7 @@ class UiLabelTest : public PwlFixture {
     return n;
   }
   int InkInBand(int32_t left, int32_t right) {
-    int n = 0;
-    for (int32_t y = 224; y < 240; ++y)
-      for (int32_t x = left; x <= right; ++x) n += platform->Pixel(x, y) != 0xFFFF;
-    return n;
+    return 16 * (right - left + 1) - Count(0xFFFF, left, right);
   }
 };
 

@@ -10,10 +10,7 @@ namespace {
 using WindowTest = PwlFixture;
 
 TEST_F(WindowTest, StartsWithAScreenSizedRootAndTheImages) {
-  EXPECT_EQ(root->width, 160u);
-  EXPECT_EQ(root->height, 240u);
-  EXPECT_EQ(root->frame.right, 159);
-  EXPECT_EQ(root->frame.bottom, 239);
+  EXPECT_EQ(Edges(root->frame), (Ints{0, 0, 159, 239}));
   EXPECT_EQ(context->active, root);
   EXPECT_EQ(root->background, 0);
   for (const PwlImagePair& pair : context->images) {
@@ -38,19 +35,17 @@ TEST_F(WindowTest, ShutdownLeavesNoContextAndStartsAgain) {
 
 TEST_F(WindowTest, SubWindowsThatDoNotFitOrAreEmptyAreRefused) {
   PwlWindow* w = reinterpret_cast<PwlWindow*>(1);
-  PwlBox box{100, 0, 61, 10};
-  EXPECT_EQ(PwlCreateSubWindow(&w, root, &box, 0), PwlErr::DoesNotFit);
-  EXPECT_EQ(w, nullptr);
-  box = {0, 200, 10, 41};
-  EXPECT_EQ(PwlCreateSubWindow(&w, root, &box, 0), PwlErr::DoesNotFit);
-  box = {0, 0, 0, 10};
-  EXPECT_EQ(PwlCreateSubWindow(&w, root, &box, 0), PwlErr::EmptySize);
-  box = {0, 0, 10, 0};
-  EXPECT_EQ(PwlCreateSubWindow(&w, root, &box, 0), PwlErr::EmptySize);
-  box = {100, 200, 60, 40};
+  const std::pair<PwlBox, Result> refused[] = {{{100, 0, 61, 10}, PwlErr::DoesNotFit},
+                                               {{0, 200, 10, 41}, PwlErr::DoesNotFit},
+                                               {{0, 0, 0, 10}, PwlErr::EmptySize},
+                                               {{0, 0, 10, 0}, PwlErr::EmptySize}};
+  for (const auto& [bad, error] : refused) {
+    EXPECT_EQ(PwlCreateSubWindow(&w, root, &bad, 0), error);
+    EXPECT_EQ(w, nullptr);
+  }
+  const PwlBox box{100, 200, 60, 40};
   ASSERT_EQ(PwlCreateSubWindow(&w, root, &box, 0), kOk);
-  EXPECT_EQ(w->frame.left, 100);
-  EXPECT_EQ(w->frame.bottom, 239);
+  EXPECT_EQ(Edges(w->frame), (Ints{100, 200, 159, 239}));
   EXPECT_EQ(w->background, 0xFFFF);
 }
 
@@ -60,10 +55,7 @@ TEST_F(WindowTest, SubWindowFramesAddUpThroughTheTree) {
   const PwlBox a{10, 20, 100, 100}, b{5, 6, 20, 30};
   ASSERT_EQ(PwlCreateSubWindow(&outer, root, &a, 0), kOk);
   ASSERT_EQ(PwlCreateSubWindow(&inner, outer, &b, 0), kOk);
-  EXPECT_EQ(inner->frame.left, 15);
-  EXPECT_EQ(inner->frame.top, 26);
-  EXPECT_EQ(inner->frame.right, 34);
-  EXPECT_EQ(inner->frame.bottom, 55);
+  EXPECT_EQ(Edges(inner->frame), (Ints{15, 26, 34, 55}));
   PwlSize size{};
   EXPECT_EQ(PwlGetSize(inner, &size), kOk);
   EXPECT_EQ(size.width, 20u);
@@ -144,8 +136,7 @@ TEST_F(WindowTest, ControlCreationChecksItsArgumentsInOrder) {
   EXPECT_EQ(PwlCreate(&c, nullptr, 0, 0, 0, 2), PwlErr::NullWindow);
   ASSERT_EQ(PwlCreate(&c, root, 7, 0, 3, PwlType::CheckBox), kOk);
   EXPECT_EQ(c->flags, PwlCtl::Focusable);
-  EXPECT_EQ(c->rect.left, -1);
-  EXPECT_EQ(c->rect.bottom, -1);
+  EXPECT_EQ(Edges(c->rect), (Ints{-1, -1, -1, -1}));
   EXPECT_EQ(c->group, 7u);
   EXPECT_EQ(c->row, 3u);
   EXPECT_EQ(PwlDestroy(nullptr), PwlErr::NullControl);
@@ -159,10 +150,6 @@ TEST_F(WindowTest, AFailedClassInitLeavesNothingBehind) {
   EXPECT_EQ(PwlCreate(&c, root, 0, 0, 0, PwlType::Button), PwlErr::NoMemory);
   EXPECT_EQ(c, nullptr);
   EXPECT_TRUE(ListIsEmpty(&root->controls));
-  PwlMeasure(nullptr, nullptr, 0, nullptr, PwlType::Button);
-  PwlSize size{};
-  EXPECT_EQ(PwlMeasure(nullptr, nullptr, 0, &size, PwlType::Button), PwlErr::NoOperation);
-  EXPECT_EQ(PwlMeasure(nullptr, nullptr, 0, &size, 0), PwlErr::BadType);
 }
 
 TEST_F(WindowTest, DestroyingTheFocusedControlForgetsItWithoutFocusOut) {
@@ -270,22 +257,6 @@ TEST_F(WindowTest, RadioSetCheckedWalksBothWaysAlongTheGroup) {
   const std::vector<std::pair<PwlControl*, uint32_t>> expected{{b, 1}, {c, 0}, {a, 0}};
   EXPECT_EQ(seen, expected);
   EXPECT_EQ(PwlRadioSetChecked(nullptr), PwlErr::NullControl);
-}
-
-TEST_F(WindowTest, SlotsAndTheModalMarkAreKeptInTheContext) {
-  PwlSetSlot(1, 0x55, 9);
-  PwlSetSlot(3, 0x66, 9);  // ignored
-  uint32_t code = 0;
-  uintptr_t data = 0;
-  PwlGetSlot(1, &code, &data);
-  EXPECT_EQ(code, 0x55u);
-  EXPECT_EQ(data, 9u);
-  PwlClearSlot(1);
-  PwlGetSlot(1, &code, &data);
-  EXPECT_EQ(code, 0u);
-  EXPECT_EQ(PwlIsModal(), 0u);
-  PwlSetModal(1);
-  EXPECT_EQ(PwlIsModal(), 1u);
 }
 
 }  // namespace

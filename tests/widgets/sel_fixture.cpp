@@ -59,8 +59,6 @@ BenFormSelectRecord* SelectRecordData::Finish(uint32_t flags) {
 
 void SelFixture::SetUp() {
   PwlFixture::SetUp();
-  const FontSettings settings = PwlTestFontSettings();
-  ASSERT_EQ(FontInit(&settings), kOk);
   PwlInstallSelectClass();
   PwlInstallImageMapClass();
   gUiEntries.clear();
@@ -75,7 +73,6 @@ void SelFixture::SetUp() {
 
 void SelFixture::TearDown() {
   PwlShutdown();
-  FontTerm();
   TskmanDestroyTask(uiTask);
   BenClearVars(&browser);
   TskmanDestroyTask(browserTask);

@@ -31,6 +31,7 @@ struct SelectRecordData {
 
 class SelFixture : public PwlFixture {
  protected:
+  SelFixture() { withFonts = true; }
   void SetUp() override;
   void TearDown() override;
   std::vector<UiLogEntry> UiEvents(uint32_t message) const;
