@@ -67,37 +67,6 @@ TEST_F(MemTest, ZeroSizeRequestsFailWithoutEvicting) {
   EXPECT_EQ(HeapGetStats().freeBytes, before + 24);
 }
 
-TEST_F(MemTest, AllocZeroClearsReusedMemory) {
-  Init(512);
-  auto* p = static_cast<uint8_t*>(MemAlloc(100, Use::Data, Mod::Url));
-  std::memset(p, 0x5A, 100);
-  MemFree(&p);
-  auto* q = static_cast<uint8_t*>(MemAllocZero(100, Use::Data, Mod::Url));
-  ASSERT_NE(q, nullptr);
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(q[i], 0) << i;
-}
-
-TEST_F(MemTest, FreeNullsThePointerAndIgnoresNull) {
-  Init(512);
-  char* none = nullptr;
-  MemFree(&none);
-  EXPECT_EQ(none, nullptr);
-  const uint32_t before = HeapGetStats().freeBytes;
-  auto* p = static_cast<char*>(MemAlloc(40, Use::String, Mod::Libc));
-  MemFree(&p);
-  EXPECT_EQ(p, nullptr);
-  EXPECT_EQ(HeapGetStats().freeBytes, before);
-}
-
-TEST_F(MemTest, ReallocOfNullAllocatesNothing) {
-  Init(512);
-  const HeapStats before = HeapGetStats();
-  EXPECT_EQ(MemRealloc(nullptr, 32, 1, Mod::Url), nullptr);
-  EXPECT_EQ(MemReallocZero(nullptr, 32, 0, Mod::Url), nullptr);
-  EXPECT_EQ(HeapGetStats().freeBytes, before.freeBytes);
-  EXPECT_EQ(gEvictCalls, 0);
-}
-
 TEST_F(MemTest, ReallocZeroClearsTheGrownPart) {
   Init(512);
   auto* p = static_cast<uint8_t*>(MemAlloc(30, Use::Data, Mod::Url));
