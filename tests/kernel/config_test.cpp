@@ -317,35 +317,6 @@ TEST_F(ConfigTest, ADamagedClassFileThatCannotBeKeptAsideIsNotReplaced) {
   EXPECT_EQ(ReadFile("page"), damaged);
 }
 
-// An odd byte in a class file (a non-zero byte after a name, an end marker
-// cut short) is no damage: saving one section keeps every other one.
-TEST_F(ConfigTest, AnOddByteInAClassFileLosesNoSection) {
-  ConfigHandle* h = Open("home", true);
-  ConfigSetString(h, "url", "h");
-  ASSERT_EQ(Save(h), kOk);
-  h = Open("fave", true);
-  ConfigSetString(h, "url", "f");
-  ASSERT_EQ(Save(h), kOk);
-  const Bytes good = ReadFile("page");
-  ASSERT_EQ(good[1], 4u);  // the first entry is the folder "home"
-  const uint32_t valueLength = good[2] << 8 | good[3];
-  Bytes oddByte = good;
-  oddByte[4 + valueLength + 4] = 0x55;  // the 0 after "home"
-  Bytes shortEnd(good.begin(), good.end() - 2);
-  for (const Bytes& file : {oddByte, shortEnd}) {
-    WriteFile("page", file);
-    h = Open("initurl", true);
-    ConfigSetString(h, "url", "i");
-    EXPECT_EQ(Save(h), kOk);
-    EXPECT_FALSE(std::filesystem::exists("page.damaged"));
-    for (auto [section, url] : {std::pair{"home", "h"}, {"fave", "f"}, {"initurl", "i"}}) {
-      h = Open(section, false);
-      EXPECT_EQ(GetString(h, "url"), url) << section;
-      ConfigRelease(&h);
-    }
-  }
-}
-
 // ---- slots -----------------------------------------------------------------
 
 TEST_F(ConfigTest, SlotSectionsLiveInTheActiveSlotFolder) {

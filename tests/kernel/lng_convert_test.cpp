@@ -53,16 +53,6 @@ TEST_F(LngConvertTest, AMissingRowFallsBackToTheLanguageDefault) {
 
 // ---- whole strings ---------------------------------------------------------
 
-TEST_F(LngConvertTest, CharsetToWideDecodesTheWholeText) {
-  char16_t* out = nullptr;
-  ASSERT_EQ(LngCharsetToWide(&out, "caf\xC3\xA9 \xF0\x9F\x98\x80", Mib::Utf8), kOk);
-  EXPECT_EQ(Units(out), Units(u"caf\u00E9 \U0001F600"));
-  MemFree(&out);
-  ASSERT_EQ(LngCharsetToWide(&out, "\xB0\xA1\x80", Mib::Ksc5601), kOk);
-  EXPECT_EQ(Units(out), Units(u"\uAC00\u0080"));
-  MemFree(&out);
-}
-
 TEST_F(LngConvertTest, CharsetToWideEndsTheStringWhereTheTextIsCut) {
   char16_t* out = nullptr;
   ASSERT_EQ(LngCharsetToWide(&out, "ab\xB0", Mib::EucKr), kOk);
@@ -71,17 +61,6 @@ TEST_F(LngConvertTest, CharsetToWideEndsTheStringWhereTheTextIsCut) {
   ASSERT_EQ(LngCharsetToWide(&out, "ab\xE2\x82", Mib::Utf8), kOk);
   EXPECT_EQ(Units(out), Units(u"ab\uFFFD\uFFFD"));
   MemFree(&out);
-}
-
-TEST_F(LngConvertTest, AnEmptyTextGivesNullWithoutAllocating) {
-  const uint32_t before = HeapGetStats().freeBytes;
-  char16_t* wide = reinterpret_cast<char16_t*>(1);
-  EXPECT_EQ(LngCharsetToWide(&wide, "", Mib::Utf8), kOk);
-  EXPECT_EQ(wide, nullptr);
-  char* narrow = reinterpret_cast<char*>(1);
-  EXPECT_EQ(LngWideToCharset(&narrow, u"", Mib::Utf8), kOk);
-  EXPECT_EQ(narrow, nullptr);
-  EXPECT_EQ(HeapGetStats().freeBytes, before);
 }
 
 TEST_F(LngConvertTest, ARowWithoutADecoderAnswersInsteadOfCallingIt) {
@@ -158,20 +137,6 @@ TEST_F(LngConvertTest, NamesWithoutAListAreRefused) {
 }
 
 // ---- byte readers ----------------------------------------------------------
-
-TEST_F(LngConvertTest, GetByteConsumesAndFreesUsedChunks) {
-  TestQueue q({B({1, 2}), B({3})});
-  uint8_t b = 0;
-  EXPECT_EQ(LngChainGetByte(&q.queue, &b), kOk);
-  EXPECT_EQ(b, 1);
-  EXPECT_EQ(LngChainGetByte(&q.queue, &b), kOk);
-  EXPECT_EQ(q.Chunks(), 1);
-  EXPECT_EQ(LngChainGetByte(&q.queue, &b), kOk);
-  EXPECT_EQ(b, 3);
-  EXPECT_EQ(q.queue.head, nullptr);
-  EXPECT_EQ(q.queue.tail, nullptr);
-  EXPECT_EQ(LngChainGetByte(&q.queue, &b), kLngEndOfData);
-}
 
 TEST_F(LngConvertTest, PeekWalksChunksWithoutConsuming) {
   TestQueue q({B({1}), B({2, 3})});

@@ -52,13 +52,6 @@ TEST_F(LngFamilyTest, Utf8WritesLoneSurrogatesAsTheReplacement) {
   }
 }
 
-TEST_F(LngFamilyTest, Utf8LeavesATrailingHighSurrogateForTheNextBuffer) {
-  const Units text = Units(u"ab") + u'\xD83D';
-  uint32_t consumed = 0;
-  EXPECT_EQ(EncodeAll(LngUtf8Encode, text, &consumed), B({'a', 'b'}));
-  EXPECT_EQ(consumed, 2u);
-}
-
 TEST_F(LngFamilyTest, Utf8EncoderNeverSplitsACharacterAtTheCapacity) {
   uint8_t out[8] = {};
   uint32_t capacity = 5;  // room for 'a' and the pair's 4 bytes, not the é after it
@@ -136,17 +129,6 @@ TEST_F(LngFamilyTest, ReadersSetTheResultForAZeroUnitOnly) {
 }
 
 // ---- UTF-16 ----------------------------------------------------------------
-
-TEST_F(LngFamilyTest, Utf16CopyTakesWholeUnitsUpToTheCapacity) {
-  const char16_t in[] = u"abc";
-  char16_t out[4] = {};
-  uint32_t capacity = 2;
-  EXPECT_EQ(LngUtf16Copy(reinterpret_cast<const uint8_t*>(in), 5, out, &capacity), 4u);
-  EXPECT_EQ(capacity, 2u);
-  capacity = 0;
-  EXPECT_EQ(LngUtf16Copy(reinterpret_cast<const uint8_t*>(in), 5, out, &capacity), 4u);
-  EXPECT_EQ(Units(out, 2), Units(u"ab"));
-}
 
 // ---- double-byte -----------------------------------------------------------
 

@@ -223,23 +223,6 @@ TEST_F(QorRomCodec, RoundTripsThroughRandomBlockChains) {
   }
 }
 
-TEST_F(QorRomCodec, ChainsAndOneBlockAgreeOnArbitraryInput) {
-  std::mt19937 rng(13);
-  for (int round = 0; round < 300; ++round) {
-    const Bytes input = RandomBytes(rng, rng() % 40, 256);
-    const Decoded whole = Decode(input, 512);
-    const Decoded chained = DecodeChain(input, 512, rng);
-    ASSERT_EQ(whole.ok, chained.ok) << round;
-    EXPECT_EQ(whole.bytes, chained.bytes) << round;
-  }
-}
-
-TEST_F(QorRomCodec, ShrinksTextAndRepeats) {
-  std::mt19937 rng(3);
-  EXPECT_LT(Compress(Prose(rng, 6000)).size(), 6000u / 3);
-  EXPECT_LT(Compress(Bytes(8192, 0)).size(), 16u);
-}
-
 TEST_F(QorRomCodec, RefusesWhatItCannotEncode) {
   EXPECT_TRUE(Compress(Bytes{}).empty());
   EXPECT_TRUE(Compress(Bytes(kQorRomMaxExpanded + 1, 'x')).empty());

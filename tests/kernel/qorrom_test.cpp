@@ -182,13 +182,9 @@ TEST_F(QorRomTest, OverlongPathsFindNothing) {
 }
 
 TEST_F(QorRomTest, BadCompressedDataOpensNothingAndLeaksNothing) {
-  // Distance 0 right after one literal.
-  const uint8_t broken[] = {0x41, 0xF0, 0x00};
-  uint32_t size = sizeof broken;
-  EXPECT_EQ(QorRomInflate(broken, &size, 16), nullptr);
   // A good stream whose recorded size is wrong.
   const uint8_t fourA[] = {0x41, 0xF0, 0x40};  // "A", then copy distance 1, length 3
-  size = sizeof fourA;
+  uint32_t size = sizeof fourA;
   EXPECT_EQ(QorRomInflate(fourA, &size, 5), nullptr);
   size = sizeof fourA;
   const uint8_t* file = QorRomInflate(fourA, &size, 4);
