@@ -120,12 +120,6 @@ class HeapLayoutTest : public HeapTest {
     }
     for (int i : layout.freed) HeapBlockFree(blk_[i]);
   }
-  void ExpectFree(uint32_t blocks, uint32_t bytes, uint32_t largest) {
-    const HeapStats s = HeapGetStats();
-    EXPECT_EQ(s.freeBlocks, blocks);
-    EXPECT_EQ(s.freeBytes, bytes);
-    EXPECT_EQ(s.largestFree, largest);
-  }
   std::vector<uint8_t*> blk_;
 };
 
@@ -164,17 +158,6 @@ INSTANTIATE_TEST_SUITE_P(
         FitCase{"FreeAboveIsTakenOver", {{24, 24, 24, 24, 24}, {2, 1}}, 56, 1, 64},
         FitCase{"MiddleOfThreeJoinsAll", {{24, 24, 24, 24, 24}, {1, 3, 2}}, 88, 1, 96}),
     [](const auto& info) { return info.param.name; });
-
-// Free lists after frees in a given order over five 32-byte blocks.
-TEST_F(HeapLayoutTest, FreeingMergesOnlyWithFreeNeighbours) {
-  Build({{24, 24, 24, 24, 24}, {3, 1}});  // the second goes in front of the first
-  ExpectFree(2, 64, 32);
-  HeapBlockFree(blk_[0]);  // merges with [1], in front of the list
-  HeapBlockFree(blk_[4]);  // merges with [3], at the back
-  ExpectFree(2, 128, 64);
-  HeapBlockFree(blk_[2]);
-  ExpectFree(1, 160, 160);
-}
 
 TEST_F(HeapLayoutTest, NullAndForeignPointersAreIgnored) {
   Build({{24, 24, 24}});

@@ -22,18 +22,6 @@ class LngConvertTest : public HeapFixture {
 
 // ---- the converter table ---------------------------------------------------
 
-TEST_F(LngConvertTest, ARowGivesItsOwnOperations) {
-  LngDecodeFn decode = nullptr;
-  EXPECT_EQ(LngGetDecoder(&decode, Mib::Utf8), kOk);
-  EXPECT_EQ(decode, LngUtf8Decode);
-  LngReadCharFn read = nullptr;
-  EXPECT_EQ(LngGetCharReader(&read, Mib::EucKr), kOk);
-  EXPECT_EQ(read, LngDbcsReadChar);
-  LngEncodeFn encode = nullptr;
-  EXPECT_EQ(LngGetEncoder(&encode, Mib::Utf16Be), kOk);
-  EXPECT_EQ(encode, LngUtf8Encode);  // UTF-16 text is written out as UTF-8
-}
-
 TEST_F(LngConvertTest, AMissingRowFallsBackToTheLanguageDefault) {
   LngDecodeFn decode = nullptr;
   EXPECT_EQ(LngGetDecoder(&decode, Mib::ShiftJis), kLngNoConverter);

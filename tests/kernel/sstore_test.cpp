@@ -88,21 +88,6 @@ TEST_F(SStoreTest, TheExampleStringSerialisesToFourteenBytes) {
   StoreFreeSection(&s);
 }
 
-TEST_F(SStoreTest, TheExampleBlockReadsBackInBothModes) {
-  for (bool editable : {false, true}) {
-    StoreSection* s = nullptr;
-    uint32_t used = 0;
-    ASSERT_EQ(StoreParseSection(&s, kExample.data(), 14, &used, editable), kOk);
-    EXPECT_EQ(used, 14u);
-    EXPECT_EQ(Items(s), (std::vector<Item>{{"x", Text("ab"), StoreKind::String}}));
-    StoreEntry e;
-    EXPECT_EQ(StoreReadValue(s, "x", 1, &e), kOk);
-    EXPECT_EQ(StoreReadValue(s, "y", 0, &e), kStoreNotFound);
-    EXPECT_EQ(StoreReadValue(s, "xx", 0, &e), kStoreNotFound);
-    StoreFreeSection(&s);
-  }
-}
-
 TEST_F(SStoreTest, EveryEntryHasAnEvenLengthAndTheBlockRoundTrips) {
   const Bytes block = Sample();
   // Entry sizes: x 10, count 14, wide 16, empty 10, sub 22, end 4.
