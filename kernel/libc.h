@@ -100,6 +100,8 @@ int LibcBase64DecodeQuads(uint8_t* dest, uint32_t* count, const char* text, uint
 // one or two bytes. bytes needs room for 3 * length / 4; the bytes written
 // are stored through count (when given) and returned.
 uint32_t LibcBase64Decode(const char* text, uint32_t length, uint8_t* bytes, uint32_t* count);
+// The value of a hex digit of either case, -1 for any other character.
+int LibcHexDigit(char c);
 // Quoted-printable (RFC 2045): "=XX" gives the byte of two hex digits (either
 // case), "=" before a line end (or ending the text) is a soft break and dropped, blanks before a
 // line end are dropped; an "=" without two hex digits stays as it is. output

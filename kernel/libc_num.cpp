@@ -116,14 +116,14 @@ uint32_t LibcBase64Decode(const char* text, uint32_t length, uint8_t* bytes, uin
   return out;
 }
 
-namespace {
-
-int HexDigit(char c) {
+int LibcHexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
+
+namespace {
 
 // The length of the line end at text[i] (CR LF, LF or a lone CR), 0 for none.
 uint32_t LineEnd(const char* text, uint32_t length, uint32_t i) {
@@ -161,8 +161,9 @@ uint32_t LibcQpDecode(const char* text, uint32_t length, uint8_t* output) {
       i += 1 + end;  // soft line break
       continue;
     }
-    const int high = i + 1 < length ? HexDigit(text[i + 1]) : -1;
-    const int low = i + 2 < length ? HexDigit(text[i + 2]) : -1;
+    // i + 1 < length here: an "=" ending the text was taken above.
+    const int high = LibcHexDigit(text[i + 1]);
+    const int low = i + 2 < length ? LibcHexDigit(text[i + 2]) : -1;
     if (high >= 0 && low >= 0) {
       output[out++] = static_cast<uint8_t>(high << 4 | low);
       i += 3;

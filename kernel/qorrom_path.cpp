@@ -5,13 +5,6 @@
 
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Past "file:" and its authority, or null when the authority is not local.
 const char* UrlSkipFileScheme(const char* path) {
   if (LibcStrNICmp(path, "file:", 5) != 0) return path;
@@ -37,7 +30,7 @@ Result UrlToLocalPath(const char* path, char** out, uint32_t /*flags*/) {
   uint32_t n = 0;
   for (const char* p = path; *p; ++p) {
     int high, low;
-    if (*p == '%' && (high = HexValue(p[1])) >= 0 && (low = HexValue(p[2])) >= 0) {
+    if (*p == '%' && (high = LibcHexDigit(p[1])) >= 0 && (low = LibcHexDigit(p[2])) >= 0) {
       const char c = static_cast<char>(high << 4 | low);
       if (c == '\0') {
         MemFree(&local);

@@ -180,14 +180,9 @@ void TskmanSetContext(TskmanTask* task, void* context) { task->context = context
 
 [[gnu::cold]] void TskmanPostOverflow(TskmanTask* task, uint32_t message, uintptr_t arg1,
                                      uintptr_t arg2) {
-  TskmanEvent event{task, message, arg1, arg2};
-  auto& overflow = Overflow();
-  if (overflow.empty() && RingCount() < kTskmanRingSize) {
-    RingPut(event);
-  } else {
-    overflow.push_back(event);
-    OverflowCounted();
-  }
+  // The inline post found the ring full or events already waiting behind it.
+  Overflow().push_back(TskmanEvent{task, message, arg1, arg2});
+  OverflowCounted();
 }
 
 void TskmanBroadcast(uint32_t message, uintptr_t arg1, uintptr_t arg2) {

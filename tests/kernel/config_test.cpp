@@ -120,48 +120,7 @@ class ConfigTest : public WorkDirFixture {
 
 // ---- the task --------------------------------------------------------------
 
-TEST_F(ConfigTest, StartAnswersReadyAndStopRemovesTheTask) {
-  EXPECT_EQ(starter->Messages(), (std::vector<uint32_t>{ConfigMsg::Started}));
-  EXPECT_NE(TskmanFind(Mod::Config), nullptr);
-  EXPECT_EQ(ConfigStart(starter->task()), kConfigBadArg);  // one store only
-  ConfigStop();
-  Pump();
-  EXPECT_EQ(starter->Messages().back(), ConfigMsg::Stopped);
-  EXPECT_EQ(TskmanFind(Mod::Config), nullptr);
-  // Without the store an open is answered at once, with no handle.
-  EXPECT_EQ(OpenStatus("home", false), kConfigNotFound);
-}
-
-TEST_F(ConfigTest, AStopWithRequestsWaitingFreesThem) {
-  ConfigHandle* h = Open("home", true);
-  ConfigOpen(other->task(), "fave", true);
-  ConfigOpen(other->task(), "user", false);
-  Pump();
-  ConfigStop();
-  Pump();
-  EXPECT_EQ(other->Count(ConfigMsg::Opened), 0u);
-  // The open handle stays its owner's and can still be let go.
-  ConfigRelease(&h);
-  EXPECT_EQ(h, nullptr);
-}
-
 // ---- one section at a time -------------------------------------------------
-
-TEST_F(ConfigTest, ASecondOpenerIsAnsweredOnlyAfterTheFirstReleases) {
-  ConfigHandle* first = Open("home", true);
-  ConfigOpen(other->task(), "fave", true);
-  Pump();
-  EXPECT_EQ(other->Count(ConfigMsg::Opened), 0u);
-  // The waiting request does not keep the ring busy.
-  EXPECT_EQ(TskmanPendingCount(), 0u);
-  ConfigRelease(&first);
-  EXPECT_EQ(first, nullptr);
-  Pump();
-  auto [status, second] = Answer(other);
-  EXPECT_EQ(status, kOk);
-  ASSERT_NE(second, nullptr);
-  ConfigRelease(&second);
-}
 
 TEST_F(ConfigTest, WaitingOpenersAreAnsweredInRequestOrderAfterASave) {
   ConfigHandle* first = Open("home", true);
@@ -179,14 +138,6 @@ TEST_F(ConfigTest, WaitingOpenersAreAnsweredInRequestOrderAfterASave) {
   EXPECT_EQ(third->Count(ConfigMsg::Opened), 1u);
   ConfigHandle* last = Answer(third).second;
   ConfigRelease(&last);
-}
-
-TEST_F(ConfigTest, AnUnknownSectionIsAnsweredNotFoundWithoutAHandle) {
-  EXPECT_EQ(OpenStatus("nosuch", true), kConfigNotFound);
-  EXPECT_EQ(OpenStatus("Home", true), kConfigNotFound);  // exact names only
-  // The store is free again.
-  ConfigHandle* h = Open("home", true);
-  ConfigRelease(&h);
 }
 
 TEST_F(ConfigTest, ValuesPersistAcrossASaveAndLandInTheClassFile) {
@@ -233,14 +184,6 @@ TEST_F(ConfigTest, SavingCookiesTellsTheCookiesTaskUnlessItWroteThem) {
   EXPECT_EQ(cookies->Count(ConfigMsg::Changed), 1u);
   EXPECT_EQ(client->Count(ConfigMsg::Changed), 0u);
   EXPECT_EQ(client->Count(ConfigMsg::ChangedAll), 0u);
-}
-
-TEST_F(ConfigTest, SavingTheAccessRootIsBroadcast) {
-  ConfigHandle* h = Open("//access", true);
-  ASSERT_EQ(Save(h), kOk);
-  EXPECT_EQ(client->Count(ConfigMsg::ChangedAll), 1u);
-  EXPECT_EQ(other->Count(ConfigMsg::ChangedAll), 1u);
-  EXPECT_EQ(starter->Count(ConfigMsg::ChangedAll), 1u);
 }
 
 // ---- kinds -----------------------------------------------------------------
@@ -298,17 +241,6 @@ TEST_F(ConfigTest, IntegersOfAnyLengthReadBigEndianAndStringsMustEnd) {
   ConfigRelease(&h);
 }
 
-TEST_F(ConfigTest, NamesUpTo255BytesAreStoredAndLongerOnesRefused) {
-  ConfigHandle* h = Open("user", true);
-  const std::string longest(255, 'k');
-  EXPECT_EQ(ConfigSetString(h, longest.c_str(), "v"), kOk);
-  EXPECT_EQ(ConfigSetString(h, std::string(256, 'k').c_str(), "v"), kStoreBadArg);
-  ASSERT_EQ(Save(h), kOk);
-  h = Open("user", false);
-  EXPECT_EQ(GetString(h, longest.c_str()), "v");
-  ConfigRelease(&h);
-}
-
 TEST_F(ConfigTest, EnumerationDeleteAndDeleteTree) {
   ConfigHandle* h = Open("user", true);
   for (const char* n : {"b", "a", "c"}) ConfigSetString(h, n, n);
@@ -353,49 +285,6 @@ TEST_F(ConfigTest, PathsAreEnteredCreatedAndLeftWithOrWithoutCommit) {
   ConfigRelease(&h);
 }
 
-TEST_F(ConfigTest, CloseLeavesOnlyTheLevelsOfTheLastPathCall) {
-  ConfigHandle* h = Open("user", true);
-  ASSERT_EQ(ConfigOpenPath(h, "a", 0, true), kOk);
-  ConfigSetInt(h, "at", 1);
-  ASSERT_EQ(ConfigOpenPath(h, "b/c", 0, true), kOk);
-  ASSERT_EQ(ConfigClose(h, true), kOk);
-  EXPECT_EQ(GetInt(h, "at"), 1);  // still in "a"
-  ASSERT_EQ(ConfigClose(h, true), kOk);
-  EXPECT_EQ(ConfigClose(h, true), kOk);  // nothing below the section itself
-  ASSERT_EQ(ConfigOpenPath(h, "a/b/c", 0, false), kOk);
-  ConfigRelease(&h);
-}
-
-TEST_F(ConfigTest, AFailedPathLeavesTheHandleWhereItWas) {
-  ConfigHandle* h = Open("user", true);
-  ConfigSetInt(h, "plain", 1);
-  ASSERT_EQ(ConfigOpenPath(h, "a/b", 0, true), kOk);
-  ASSERT_EQ(ConfigClose(h, true), kOk);
-  EXPECT_EQ(ConfigOpenPath(h, "a/missing", 0, false), kConfigNotFound);
-  EXPECT_EQ(GetInt(h, "plain"), 1);
-  EXPECT_EQ(ConfigOpenPath(h, "plain", 0, true), kConfigNotFound);  // not a folder
-  EXPECT_EQ(GetInt(h, "plain"), 1);
-  ConfigRelease(&h);
-}
-
-TEST_F(ConfigTest, AFolderTooLargeForTheFormatIsRefusedOnCommit) {
-  ConfigHandle* h = Open("user", true);
-  ASSERT_EQ(ConfigOpenPath(h, "big", 0, true), kOk);
-  Bytes chunk(40000, 3);
-  ConfigSetRaw(h, "a", 0, chunk.data(), 40000, ConfigKind::Raw);
-  ConfigSetRaw(h, "b", 0, chunk.data(), 40000, ConfigKind::Raw);
-  EXPECT_EQ(ConfigClose(h, true), kStoreBadArg);
-  ASSERT_EQ(ConfigOpenPath(h, "big", 0, false), kOk);
-  uintptr_t cursor = 0;
-  const char* name;
-  uint32_t nameLength, valueLength;
-  const uint8_t* value;
-  ConfigKind kind;
-  EXPECT_EQ(ConfigEnum(h, &cursor, &name, &nameLength, &value, &valueLength, &kind),
-            kStoreNotFound);
-  ConfigRelease(&h);
-}
-
 // ---- damaged and unwritable files -----------------------------------------
 
 TEST_F(ConfigTest, ADamagedClassFileIsKeptAsideBeforeItIsRewritten) {
@@ -426,60 +315,6 @@ TEST_F(ConfigTest, ADamagedClassFileThatCannotBeKeptAsideIsNotReplaced) {
   ConfigSetString(h, "url", "u");
   EXPECT_EQ(Save(h), kUbstoreWriteFailed);
   EXPECT_EQ(ReadFile("page"), damaged);
-}
-
-// An odd byte in a class file (a non-zero byte after a name, an end marker
-// cut short) is no damage: saving one section keeps every other one.
-TEST_F(ConfigTest, AnOddByteInAClassFileLosesNoSection) {
-  ConfigHandle* h = Open("home", true);
-  ConfigSetString(h, "url", "h");
-  ASSERT_EQ(Save(h), kOk);
-  h = Open("fave", true);
-  ConfigSetString(h, "url", "f");
-  ASSERT_EQ(Save(h), kOk);
-  const Bytes good = ReadFile("page");
-  ASSERT_EQ(good[1], 4u);  // the first entry is the folder "home"
-  const uint32_t valueLength = good[2] << 8 | good[3];
-  Bytes oddByte = good;
-  oddByte[4 + valueLength + 4] = 0x55;  // the 0 after "home"
-  Bytes shortEnd(good.begin(), good.end() - 2);
-  for (const Bytes& file : {oddByte, shortEnd}) {
-    WriteFile("page", file);
-    h = Open("initurl", true);
-    ConfigSetString(h, "url", "i");
-    EXPECT_EQ(Save(h), kOk);
-    EXPECT_FALSE(std::filesystem::exists("page.damaged"));
-    for (auto [section, url] : {std::pair{"home", "h"}, {"fave", "f"}, {"initurl", "i"}}) {
-      h = Open(section, false);
-      EXPECT_EQ(GetString(h, "url"), url) << section;
-      ConfigRelease(&h);
-    }
-  }
-}
-
-TEST_F(ConfigTest, ASaveOverTheQuotaFailsAndKeepsTheOldFile) {
-  ConfigHandle* h = Open("home", true);
-  ConfigSetString(h, "url", "old");
-  ASSERT_EQ(Save(h), kOk);
-  const Bytes before = ReadFile("page");
-  h = Open("home", true);
-  Bytes big(8100, 1);
-  ConfigSetRaw(h, "big", 0, big.data(), 8100, ConfigKind::Raw);
-  EXPECT_EQ(Save(h), kUbstoreOverQuota);
-  EXPECT_EQ(ReadFile("page"), before);
-  UbstoreSetQuota("page", 9000);
-  h = Open("home", true);
-  ConfigSetRaw(h, "big", 0, big.data(), 8100, ConfigKind::Raw);
-  EXPECT_EQ(Save(h), kOk);
-}
-
-TEST_F(ConfigTest, AnUnwritableFileFailsTheSaveAndFreesTheStore) {
-  std::filesystem::create_directory("persistent");
-  ConfigHandle* h = Open("passwords", true);
-  ConfigSetString(h, "p", "secret");
-  EXPECT_EQ(Save(h), kUbstoreWriteFailed);
-  h = Open("passwords", true);
-  ConfigRelease(&h);
 }
 
 // ---- slots -----------------------------------------------------------------
@@ -529,41 +364,6 @@ TEST_F(ConfigTest, TheStoredUseSlotBecomesActiveOnTheFirstSlotOpen) {
   ConfigRelease(&h);
 }
 
-TEST_F(ConfigTest, SetActiveSlotIgnoresSlotsPast31AndClearsProfilesOfOtherSlots) {
-  ConfigSetAccessName("net");
-  Pump();
-  const size_t broadcasts = other->Count(ConfigMsg::ChangedAll);
-  ConfigSetActiveSlot(32);
-  Pump();
-  const char* slot;
-  const char* name;
-  ConfigGetActiveNames(&slot, &name);
-  EXPECT_STREQ(slot, "0");
-  EXPECT_STREQ(name, "net");
-  EXPECT_EQ(other->Count(ConfigMsg::ChangedAll), broadcasts);
-  ConfigSetActiveSlot(0);  // no change, no notice
-  Pump();
-  EXPECT_EQ(other->Count(ConfigMsg::ChangedAll), broadcasts);
-  ConfigSetActiveSlot(31);
-  Pump();
-  ConfigGetActiveNames(&slot, &name);
-  EXPECT_STREQ(slot, "31");
-  EXPECT_STREQ(name, "");
-  EXPECT_EQ(other->Count(ConfigMsg::ChangedAll), broadcasts + 1);
-}
-
-TEST_F(ConfigTest, SelectFromPathNeedsASlashAndAName) {
-  ConfigSelectFromPath("5/");
-  const char* slot;
-  const char* name;
-  ConfigGetActiveNames(&slot, &name);
-  EXPECT_STREQ(slot, "0");
-  ConfigSelectFromPath("5/office");
-  ConfigGetActiveNames(&slot, &name);
-  EXPECT_STREQ(slot, "5");
-  EXPECT_STREQ(name, "office");
-}
-
 TEST_F(ConfigTest, ProfileNamesAreCutTo16AndStarNeverReplacesAName) {
   Recorder* net = Task(Mod::Net);
   ConfigSetAccessName("a-very-long-profile-name");
@@ -611,23 +411,6 @@ TEST_F(ConfigTest, FindSlotTakesTheLowestUnusedWithinAllowedServices) {
   ConfigRelease(&h);
 }
 
-TEST_F(ConfigTest, FindSlotFailsWhenAll32AreUsed) {
-  ConfigHandle* h = Open("//access", true);
-  for (int i = 0; i < 32; ++i) {
-    // "32" is slot 0 again, modulo 32: 31 folders plus "32" leave slot 31 free.
-    const std::string name = std::to_string(i == 31 ? 32 : i);
-    ConfigOpenPath(h, name.c_str(), 0, true);
-    ConfigClose(h, true);
-  }
-  uint32_t slot = 0;
-  EXPECT_EQ(ConfigFindSlot(&slot, h, nullptr, 0), kOk);
-  EXPECT_EQ(slot, 31u);
-  ConfigOpenPath(h, "31", 0, true);
-  ConfigClose(h, true);
-  EXPECT_EQ(ConfigFindSlot(&slot, h, nullptr, 0), kConfigNoFreeSlot);
-  ConfigRelease(&h);
-}
-
 // ---- profiles --------------------------------------------------------------
 
 class ConfigProfileTest : public ConfigTest {
@@ -660,38 +443,6 @@ TEST_F(ConfigProfileTest, AnUnnamedProfilePrefersAnInternetProfileOfItsBearer) {
   EXPECT_EQ(net->Count(ConfigMsg::Changed), 1u);
 }
 
-TEST_F(ConfigProfileTest, WithoutAnInternetProfileTheFirstOfTheBearerIsTaken) {
-  Build([this](ConfigHandle* h) {
-    AddProfile(h, "0", "wapgw", 2, 1);
-    AddProfile(h, "0", "plain", 0, 0);
-    AddProfile(h, "0", "second", 0, 0);
-  });
-  ConfigSetAccessName("gone");  // names a profile the slot lacks
-  ConfigHandle* h = Open("isp", false);
-  EXPECT_EQ(AccessName(), "plain");
-  ConfigRelease(&h);
-}
-
-TEST_F(ConfigProfileTest, TheWapProfileLooksForItsOwnBearer) {
-  Build([this](ConfigHandle* h) {
-    AddProfile(h, "0", "web", 0, 1);
-    AddProfile(h, "0", "wapgw", 2, 1);
-  });
-  Recorder* wap = Task(Mod::Wap);
-  ConfigSetWapProfileName("*");
-  Pump();
-  const size_t before = wap->Count(ConfigMsg::Changed);
-  ConfigHandle* h = Open("wapisp", false);
-  const char* slot;
-  const char* name;
-  ConfigGetWapProfile(&slot, &name);
-  EXPECT_STREQ(name, "wapgw");
-  EXPECT_EQ(GetInt(h, "bearer"), 2);
-  ConfigRelease(&h);
-  Pump();
-  EXPECT_EQ(wap->Count(ConfigMsg::Changed), before + 1);
-}
-
 TEST_F(ConfigProfileTest, AProfileOfAnotherSlotStandsInWhenTheActiveSlotHasNone) {
   Build([this](ConfigHandle* h) {
     AddProfile(h, "1", "loose", 0, 0);
@@ -705,12 +456,6 @@ TEST_F(ConfigProfileTest, AProfileOfAnotherSlotStandsInWhenTheActiveSlotHasNone)
   ConfigRelease(&h);
   Pump();
   EXPECT_EQ(net->Count(ConfigMsg::Changed), 0u);  // chosen without notice
-}
-
-TEST_F(ConfigProfileTest, NoProfileAnywhereFailsTheReadOnlyOpen) {
-  Build([this](ConfigHandle* h) { AddProfile(h, "1", "wapgw", 2, 1); });
-  EXPECT_EQ(OpenStatus("isp", false), kConfigNotFound);
-  EXPECT_EQ(OpenStatus("email", false), kConfigNotFound);
 }
 
 TEST_F(ConfigProfileTest, AWritableOpenCreatesTheNamedProfile) {

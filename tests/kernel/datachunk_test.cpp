@@ -21,18 +21,6 @@ class DataChunkTest : public HeapFixture {
   Queue queue_{nullptr, nullptr};
 };
 
-TEST_F(DataChunkTest, ANewChunkHoldsACopyWithNothingRead) {
-  const uint8_t bytes[] = {1, 2, 3};
-  UtilDataChunk* chunk = UtilDataChunkNew(bytes, 3, Mod::Net);
-  ASSERT_NE(chunk, nullptr);
-  EXPECT_EQ(chunk->remaining, 3u);
-  EXPECT_EQ(chunk->offset, 0u);
-  EXPECT_EQ(chunk->link.next, nullptr);
-  EXPECT_EQ(UtilDataChunkData(chunk)[2], 3);
-  EXPECT_NE(UtilDataChunkData(chunk), bytes);
-  MemFree(&chunk);
-}
-
 TEST_F(DataChunkTest, AnEmptyAppendQueuesNothing) {
   EXPECT_EQ(UtilDataChunkAppend(&queue_, nullptr, 0, Mod::Net), kOk);
   EXPECT_EQ(queue_.head, nullptr);
@@ -57,14 +45,6 @@ TEST_F(DataChunkTest, TakeConsumesAcrossChunksAndFreesThem) {
   EXPECT_EQ(queue_.tail, nullptr);
   EXPECT_EQ(HeapGetStats().freeBytes, freeBefore);
   EXPECT_EQ(HeapValidate(), nullptr);
-}
-
-TEST_F(DataChunkTest, FreeQueueReleasesEverything) {
-  const uint32_t freeBefore = HeapGetStats().freeBytes;
-  for (int i = 0; i < 10; ++i) Add(std::vector<uint8_t>(100, static_cast<uint8_t>(i)));
-  UtilDataChunkFreeQueue(&queue_);
-  EXPECT_EQ(queue_.head, nullptr);
-  EXPECT_EQ(HeapGetStats().freeBytes, freeBefore);
 }
 
 class DataChunkTinyHeapTest : public HeapFixture {

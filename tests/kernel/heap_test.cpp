@@ -57,19 +57,6 @@ TEST_F(HeapTest, BlockSizeRoundsToEightWithHeader) {
   EXPECT_EQ(HeapNeed(UINT32_MAX), 0u);
 }
 
-TEST_F(HeapTest, SmallRequestsTakeSixteenBytesAndTwelveTakesTwentyFour) {
-  Init(1024);
-  for (uint32_t n = 1; n <= 7; ++n) {
-    const HeapStats before = HeapGetStats();
-    uint8_t* p = Alloc(n);
-    EXPECT_EQ(HeapBlockSizeOf(p), 16u);
-    EXPECT_EQ(HeapRequestedSizeOf(p), n);
-    EXPECT_EQ(before.freeBytes - HeapGetStats().freeBytes, 16u);
-  }
-  uint8_t* p = Alloc(12);
-  EXPECT_EQ(HeapBlockSizeOf(p), 24u);
-}
-
 TEST_F(HeapTest, ZeroBytesAndOversizedRequestsYieldNull) {
   Init(1024);
   EXPECT_EQ(HeapBlockAlloc(0), nullptr);
@@ -101,36 +88,10 @@ TEST_F(HeapTest, TooSmallArenaIsEmpty) {
   EXPECT_EQ(HeapArenaInit(raw.data(), 31), 0u);
   EXPECT_EQ(HeapBlockAlloc(1), nullptr);
   EXPECT_EQ(HeapValidate(), nullptr);
-  EXPECT_EQ(HeapArenaInit(raw.data(), 10), 0u);
-  EXPECT_EQ(HeapBlockAlloc(1), nullptr);
   EXPECT_EQ(HeapArenaInit(raw.data(), 32), 16u);
   EXPECT_NE(HeapBlockAlloc(8), nullptr);
   EXPECT_EQ(HeapBlockAlloc(1), nullptr);
   HeapArenaInit(nullptr, 0);
-}
-
-TEST_F(HeapTest, ReinitialisingStartsAFreshArena) {
-  Init(512);
-  Alloc(100);
-  Alloc(200);
-  EXPECT_EQ(Init(512), 512u);
-  const HeapStats s = HeapGetStats();
-  EXPECT_EQ(s.freeBlocks, 1u);
-  EXPECT_EQ(s.largestFree, 512u);
-}
-
-TEST_F(HeapTest, CallocClearsTheWholeDataArea) {
-  Init(256);
-  uint8_t* p = Alloc(40);
-  Alloc(200);  // the rest of the arena
-  std::memset(p, 0xAB, 40);
-  HeapBlockFree(p);
-  // A 30-byte request takes the 48-byte hole whole, slack included.
-  auto* q = static_cast<uint8_t*>(HeapBlockCalloc(30));
-  ASSERT_EQ(q, p);
-  ASSERT_EQ(HeapBlockSizeOf(q), 48u);
-  ASAN_UNPOISON_MEMORY_REGION(q, 40);  // the slack past 30 bytes is poisoned
-  for (int i = 0; i < 40; ++i) EXPECT_EQ(q[i], 0) << i;
 }
 
 // --- Best fit, merging and resizing, against the bytes each block must hold ---
@@ -158,12 +119,6 @@ class HeapLayoutTest : public HeapTest {
       Fill(blk_[i], layout.sizes[i], static_cast<uint8_t>(i * 31));
     }
     for (int i : layout.freed) HeapBlockFree(blk_[i]);
-  }
-  void ExpectFree(uint32_t blocks, uint32_t bytes, uint32_t largest) {
-    const HeapStats s = HeapGetStats();
-    EXPECT_EQ(s.freeBlocks, blocks);
-    EXPECT_EQ(s.freeBytes, bytes);
-    EXPECT_EQ(s.largestFree, largest);
   }
   std::vector<uint8_t*> blk_;
 };
@@ -203,17 +158,6 @@ INSTANTIATE_TEST_SUITE_P(
         FitCase{"FreeAboveIsTakenOver", {{24, 24, 24, 24, 24}, {2, 1}}, 56, 1, 64},
         FitCase{"MiddleOfThreeJoinsAll", {{24, 24, 24, 24, 24}, {1, 3, 2}}, 88, 1, 96}),
     [](const auto& info) { return info.param.name; });
-
-// Free lists after frees in a given order over five 32-byte blocks.
-TEST_F(HeapLayoutTest, FreeingMergesOnlyWithFreeNeighbours) {
-  Build({{24, 24, 24, 24, 24}, {3, 1}});  // the second goes in front of the first
-  ExpectFree(2, 64, 32);
-  HeapBlockFree(blk_[0]);  // merges with [1], in front of the list
-  HeapBlockFree(blk_[4]);  // merges with [3], at the back
-  ExpectFree(2, 128, 64);
-  HeapBlockFree(blk_[2]);
-  ExpectFree(1, 160, 160);
-}
 
 TEST_F(HeapLayoutTest, NullAndForeignPointersAreIgnored) {
   Build({{24, 24, 24}});
@@ -290,11 +234,6 @@ INSTANTIATE_TEST_SUITE_P(
         ResizeCase{"FailedGrowKeepsTheOldBlock", {{24, 8}, {}, 64}, 0, 100, kRefused, 0, 1, 64}),
     [](const auto& info) { return info.param.name; });
 
-TEST_F(HeapTest, ResizeOfNullIsRefused) {
-  Init(256);
-  EXPECT_EQ(HeapBlockRealloc(nullptr, 10), nullptr);
-}
-
 // --- Validation finds damage ---
 
 TEST_F(HeapTest, ValidateReportsDamagedHeaders) {
@@ -365,50 +304,28 @@ TEST_F(HeapTest, OnlyRequestedBytesAreAddressable) {
 
 using HeapDeathTest = HeapTest;
 
-TEST_F(HeapDeathTest, WritingPastABlockIsReported) {
+// Each fault is reported where it happens, before the free list is damaged.
+TEST_F(HeapDeathTest, MisuseInsideTheArenaIsReported) {
   if (!QOR_HEAP_POISONS) GTEST_SKIP() << "the arena is poisoned only in AddressSanitizer builds";
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  for (uint32_t n : {13u, 16u}) {  // inside the last granule, and at the next header
+  for (int fault = 0; fault < 4; ++fault) {
     EXPECT_DEATH(
         {
           Init(1024);
-          auto* p = static_cast<volatile uint8_t*>(MemAlloc(n, Use::Data, Mod::TestCode));
+          // 13 bytes: the write lands inside the last granule; 16: on the next header.
+          const uint32_t n = fault == 1 ? 16 : 13;
+          void* block = MemAlloc(n, Use::Data, Mod::TestCode);
           MemAlloc(8, Use::Data, Mod::TestCode);
-          p[n] = 1;
+          auto* p = static_cast<volatile uint8_t*>(block);
+          if (fault < 2) p[n] = 1;  // writing past the block
+          void* copy = block;
+          MemFree(&block);
+          if (fault == 2) (void)p[4];  // reading a freed block
+          if (fault == 3) MemFree(&copy);  // freeing it twice
         },
         "AddressSanitizer: use-after-poison")
-        << n;
+        << fault;
   }
-}
-
-TEST_F(HeapDeathTest, ReadingAFreedBlockIsReported) {
-  if (!QOR_HEAP_POISONS) GTEST_SKIP() << "the arena is poisoned only in AddressSanitizer builds";
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_DEATH(
-      {
-        Init(1024);
-        void* block = MemAlloc(32, Use::Data, Mod::TestCode);
-        MemAlloc(8, Use::Data, Mod::TestCode);
-        auto* p = static_cast<volatile uint8_t*>(block);
-        MemFree(&block);
-        const uint8_t seen = p[4];
-        (void)seen;
-      },
-      "AddressSanitizer: use-after-poison");
-}
-
-TEST_F(HeapDeathTest, FreeingABlockTwiceIsReported) {
-  if (!QOR_HEAP_POISONS) GTEST_SKIP() << "the arena is poisoned only in AddressSanitizer builds";
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_DEATH(
-      {
-        Init(1024);
-        void* block = MemAlloc(32, Use::Data, Mod::TestCode);
-        void* copy = block;
-        MemFree(&block);
-        MemFree(&copy);
-      },
-      "AddressSanitizer: use-after-poison");
 }
 
 // --- Randomized run against a model ---

@@ -1,187 +1,113 @@
 // The intrusive list with its head doubling as both end nodes, and the
-// singly linked queue.
+// singly linked queue, each run through random operations against a model.
 #include "kernel/list.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <deque>
+#include <random>
 #include <vector>
 
 namespace {
 
-struct Item {
-  ListNode link;
-  int value;
-};
+constexpr int kNodes = 8;
 
-std::vector<int> Forward(ListHead* head) {
-  std::vector<int> out;
-  for (ListNode* n = ListFirst(head); n; n = ListNext(n))
-    out.push_back(reinterpret_cast<Item*>(n)->value);
-  return out;
-}
-
-std::vector<int> Backward(ListHead* head) {
-  std::vector<int> out;
-  for (ListNode* n = ListLast(head); n; n = ListPrev(n))
-    out.insert(out.begin(), reinterpret_cast<Item*>(n)->value);
-  return out;
-}
-
-class ListTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ListInit(&head_);
-    for (int i = 0; i < 5; ++i) item_[i] = Item{{nullptr, nullptr}, i};
-  }
-  // Both walks must agree, which checks every back link.
-  std::vector<int> Contents() {
-    std::vector<int> f = Forward(&head_);
-    EXPECT_EQ(f, Backward(&head_));
-    return f;
-  }
-  ListNode* N(int i) { return &item_[i].link; }
-  ListHead head_;
-  Item item_[5];
-};
-
-using V = std::vector<int>;
-
-TEST_F(ListTest, EmptyListHasNoEnds) {
-  EXPECT_TRUE(ListIsEmpty(&head_));
-  EXPECT_EQ(head_.tail, nullptr);
-  EXPECT_EQ(ListFirst(&head_), nullptr);
-  EXPECT_EQ(ListLast(&head_), nullptr);
-  EXPECT_EQ(ListPopFront(&head_), nullptr);
-  EXPECT_EQ(ListPopBack(&head_), nullptr);
-  EXPECT_TRUE(ListIsEmpty(&head_));
-}
-
-TEST_F(ListTest, InsertAtFrontBackAndAfterANode) {
-  ListAppend(&head_, N(2));
-  ListInsert(&head_, nullptr, N(0));        // front
-  ListInsert(&head_, ListEnd(&head_), N(4));  // end
-  ListInsert(&head_, N(0), N(1));           // behind a node
-  ListInsertAfter(N(2), N(3));
-  EXPECT_EQ(Contents(), (V{0, 1, 2, 3, 4}));
-  ListRemove(N(0));
-  ListInsertAfter(ListHeadNode(&head_), N(0));  // the head as a node: front
-  EXPECT_EQ(Contents(), (V{0, 1, 2, 3, 4}));
-  EXPECT_EQ(head_.tail, nullptr);
-}
-
-TEST_F(ListTest, RemoveAnywhereClearsTheLinks) {
-  for (int i = 0; i < 5; ++i) ListAppend(&head_, N(i));
-  ListRemove(N(2));
-  ListRemove(N(0));
-  ListRemove(N(4));
-  EXPECT_EQ(Contents(), (V{1, 3}));
-  for (int i : {0, 2, 4}) {
-    EXPECT_EQ(N(i)->next, nullptr);
-    EXPECT_EQ(N(i)->prev, nullptr);
-  }
-  ListRemove(N(0));  // no longer linked: nothing
-  ListRemove(N(1));
-  ListRemove(N(3));
-  EXPECT_TRUE(ListIsEmpty(&head_));
-  EXPECT_EQ(ListLast(&head_), nullptr);
-}
-
-TEST_F(ListTest, PopTakesFromEitherEnd) {
-  for (int i = 0; i < 4; ++i) ListAppend(&head_, N(i));
-  ListNode* n = ListPopFront(&head_);
-  EXPECT_EQ(n, N(0));
-  EXPECT_EQ(n->next, nullptr);
-  EXPECT_EQ(n->prev, nullptr);
-  n = ListPopBack(&head_);
-  EXPECT_EQ(n, N(3));
-  EXPECT_EQ(n->next, nullptr);
-  EXPECT_EQ(Contents(), (V{1, 2}));
-  EXPECT_EQ(ListPopBack(&head_), N(2));
-  EXPECT_EQ(ListPopBack(&head_), N(1));
-  EXPECT_EQ(ListPopBack(&head_), nullptr);
-  EXPECT_TRUE(ListIsEmpty(&head_));
-  ListAppend(&head_, N(4));  // still usable once emptied
-  EXPECT_EQ(Contents(), (V{4}));
-}
-
-// --- Queue ---
-
-struct QItem {
-  QueueNode link;
-  int value;
-};
-
-class QueueTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    for (int i = 0; i < 5; ++i) item_[i] = QItem{{reinterpret_cast<QueueNode*>(1)}, i};
-  }
-  std::vector<int> Contents() {
-    std::vector<int> out;
-    QueueNode* last = nullptr;
-    for (QueueNode* n = q_.head; n; n = n->next) {
-      out.push_back(reinterpret_cast<QItem*>(n)->value);
-      last = n;
+TEST(ListTest, RandomOperationsMatchAModel) {
+  ListNode node[kNodes] = {};
+  ListHead head;
+  ListInit(&head);
+  std::deque<int> model;
+  auto id = [&](ListNode* n) { return n ? static_cast<int>(n - node) : -1; };
+  std::mt19937 rng(5);
+  for (int step = 0; step < 4000; ++step) {
+    const int i = static_cast<int>(rng() % kNodes);
+    const auto at = std::find(model.begin(), model.end(), i);
+    const bool linked = at != model.end();
+    switch (rng() % 6) {
+      case 0:
+        if (!linked) ListAppend(&head, &node[i]), model.push_back(i);
+        break;
+      case 1:
+        // The head as a node puts it in front.
+        if (!linked) ListInsertAfter(ListHeadNode(&head), &node[i]), model.push_front(i);
+        break;
+      case 2:
+        if (!linked && !model.empty()) {
+          const int behind = model[rng() % model.size()];
+          ListInsert(&head, &node[behind], &node[i]);
+          model.insert(std::find(model.begin(), model.end(), behind) + 1, i);
+        }
+        break;
+      case 3:
+        // An unlinked node is left alone.
+        ListRemove(&node[i]);
+        if (linked) model.erase(at);
+        EXPECT_EQ(node[i].next, nullptr);
+        EXPECT_EQ(node[i].prev, nullptr);
+        break;
+      case 4:
+        EXPECT_EQ(id(ListPopFront(&head)), model.empty() ? -1 : model.front());
+        if (!model.empty()) model.pop_front();
+        break;
+      case 5:
+        EXPECT_EQ(id(ListPopBack(&head)), model.empty() ? -1 : model.back());
+        if (!model.empty()) model.pop_back();
+        break;
     }
-    EXPECT_EQ(q_.tail, last) << "tail is not the last node";
-    return out;
+    // Both walks agree with the model, which checks every back link.
+    std::vector<int> forward, backward;
+    for (ListNode* n = ListFirst(&head); n; n = ListNext(n)) forward.push_back(id(n));
+    for (ListNode* n = ListLast(&head); n; n = ListPrev(n)) backward.insert(backward.begin(), id(n));
+    ASSERT_EQ(forward, std::vector<int>(model.begin(), model.end())) << step;
+    ASSERT_EQ(backward, forward) << step;
+    ASSERT_EQ(ListIsEmpty(&head), model.empty());
+    ASSERT_EQ(head.tail, nullptr);
   }
-  QueueNode* N(int i) { return &item_[i].link; }
-  Queue q_{nullptr, nullptr};
-  QItem item_[5];
-};
-
-TEST_F(QueueTest, AppendAndPopAreFirstInFirstOut) {
-  for (int i = 0; i < 3; ++i) QueueAppend(&q_, N(i));
-  EXPECT_EQ(Contents(), (V{0, 1, 2}));
-  QueueNode* n = QueuePopFront(&q_);
-  EXPECT_EQ(n, N(0));
-  EXPECT_EQ(n->next, nullptr);
-  EXPECT_EQ(QueuePopFront(&q_), N(1));
-  EXPECT_EQ(QueuePopFront(&q_), N(2));
-  EXPECT_EQ(q_.tail, nullptr);
-  EXPECT_EQ(QueuePopFront(&q_), nullptr);
 }
 
-TEST_F(QueueTest, PushFrontOnEmptyQueueSetsTheTail) {
-  QueuePushFront(&q_, N(1));
-  EXPECT_EQ(q_.tail, N(1));
-  QueuePushFront(&q_, N(0));
-  QueueAppend(&q_, N(2));
-  EXPECT_EQ(Contents(), (V{0, 1, 2}));
-}
-
-TEST_F(QueueTest, RemoveKeepsHeadAndTailRight) {
-  for (int i = 0; i < 4; ++i) QueueAppend(&q_, N(i));
-  QueueRemove(&q_, N(3));
-  EXPECT_EQ(q_.tail, N(2));
-  QueueRemove(&q_, N(0));
-  EXPECT_EQ(q_.head, N(1));
-  QueueRemove(&q_, N(4));  // not queued
-  EXPECT_EQ(Contents(), (V{1, 2}));
-  QueueRemove(&q_, N(1));
-  QueueRemove(&q_, N(2));
-  EXPECT_EQ(q_.head, nullptr);
-  EXPECT_EQ(q_.tail, nullptr);
-  QueueAppend(&q_, N(4));
-  EXPECT_EQ(Contents(), (V{4}));
-}
-
-TEST_F(QueueTest, ReplaceTakesTheOldNodesPlace) {
-  for (int i = 0; i < 3; ++i) QueueAppend(&q_, N(i));
-  QueueReplace(&q_, N(0), N(3));
-  QueueReplace(&q_, N(2), N(4));
-  EXPECT_EQ(Contents(), (V{3, 1, 4}));
-  QueueReplace(&q_, N(1), N(0));
-  EXPECT_EQ(Contents(), (V{3, 0, 4}));
-  QueueReplace(&q_, N(2), N(1));  // not queued: nothing
-  EXPECT_EQ(Contents(), (V{3, 0, 4}));
-  Queue one{nullptr, nullptr};
-  QueueAppend(&one, N(2));
-  QueueReplace(&one, N(2), N(1));
-  EXPECT_EQ(one.head, N(1));
-  EXPECT_EQ(one.tail, N(1));
-  EXPECT_EQ(N(1)->next, nullptr);
+TEST(QueueTest, RandomOperationsMatchAModel) {
+  QueueNode node[kNodes] = {};
+  Queue queue{nullptr, nullptr};
+  std::deque<int> model;
+  auto id = [&](QueueNode* n) { return n ? static_cast<int>(n - node) : -1; };
+  std::mt19937 rng(9);
+  for (int step = 0; step < 4000; ++step) {
+    const int i = static_cast<int>(rng() % kNodes);
+    const auto at = std::find(model.begin(), model.end(), i);
+    const bool queued = at != model.end();
+    switch (rng() % 5) {
+      case 0:
+        if (!queued) QueueAppend(&queue, &node[i]), model.push_back(i);
+        break;
+      case 1:
+        if (!queued) QueuePushFront(&queue, &node[i]), model.push_front(i);
+        break;
+      case 2:
+        // A node not queued is left alone.
+        QueueRemove(&queue, &node[i]);
+        if (queued) model.erase(at);
+        break;
+      case 3:
+        EXPECT_EQ(id(QueuePopFront(&queue)), model.empty() ? -1 : model.front());
+        if (!model.empty()) model.pop_front();
+        break;
+      case 4:
+        if (queued) {
+          const int other = static_cast<int>(rng() % kNodes);
+          if (std::find(model.begin(), model.end(), other) == model.end()) {
+            QueueReplace(&queue, &node[i], &node[other]);
+            *at = other;
+          }
+        }
+        break;
+    }
+    std::vector<int> seen;
+    QueueNode* last = nullptr;
+    for (QueueNode* n = queue.head; n; n = n->next) seen.push_back(id(last = n));
+    ASSERT_EQ(seen, std::vector<int>(model.begin(), model.end())) << step;
+    ASSERT_EQ(queue.tail, last) << step;
+  }
 }
 
 }  // namespace

@@ -26,15 +26,6 @@ TEST_F(LngFamilyTest, SingleByteEncodesWhatItHasAndQuestionMarksTheRest) {
 
 // ---- UTF-8 -----------------------------------------------------------------
 
-TEST_F(LngFamilyTest, Utf8EncodesPairsAndLoneSurrogates) {
-  EXPECT_EQ(EncodeAll(LngUtf8Encode, u"\U0001F600"), B({0xF0, 0x9F, 0x98, 0x80}));
-  EXPECT_EQ(EncodeAll(LngUtf8Encode, u"A\u00E9\uAC00"),
-            B({'A', 0xC3, 0xA9, 0xEA, 0xB0, 0x80}));
-  uint32_t units = 0;
-  EXPECT_EQ(LngUtf8WideLength(&units, u"\U0001F600"), 4u);
-  EXPECT_EQ(units, 2u);
-}
-
 // A lone surrogate is written as U+FFFD, as the decoder reads its encoded
 // form, so encoding and decoding again gives what a reader will see.
 TEST_F(LngFamilyTest, Utf8WritesLoneSurrogatesAsTheReplacement) {
@@ -59,13 +50,6 @@ TEST_F(LngFamilyTest, Utf8WritesLoneSurrogatesAsTheReplacement) {
     EXPECT_EQ(LngUtf8WideLength(&units, c.text.c_str()), bytes.size());
     EXPECT_EQ(DecodeAll(LngUtf8Decode, bytes), c.decoded);
   }
-}
-
-TEST_F(LngFamilyTest, Utf8LeavesATrailingHighSurrogateForTheNextBuffer) {
-  const Units text = Units(u"ab") + u'\xD83D';
-  uint32_t consumed = 0;
-  EXPECT_EQ(EncodeAll(LngUtf8Encode, text, &consumed), B({'a', 'b'}));
-  EXPECT_EQ(consumed, 2u);
 }
 
 TEST_F(LngFamilyTest, Utf8EncoderNeverSplitsACharacterAtTheCapacity) {
@@ -114,30 +98,6 @@ TEST_F(LngFamilyTest, Utf8LengthAgreesWithDecodeOnIllFormedText) {
   EXPECT_EQ(decoded, Units(u"a\u00E9\uFFFD\uFFFD<\U0001F600\uFFFD") + u'\0');
 }
 
-TEST_F(LngFamilyTest, Utf8DecodeLeavesASequenceCutByTheEndOfTheBuffer) {
-  uint32_t consumed = 0;
-  EXPECT_EQ(DecodeAll(LngUtf8Decode, B({'x', 0xE2, 0x82}), &consumed), Units(u"x"));
-  EXPECT_EQ(consumed, 1u);
-}
-
-TEST_F(LngFamilyTest, Utf8ReaderGathersACharacterAcrossChunks) {
-  TestQueue q({B({0xC3})});
-  Result result = kOk;
-  EXPECT_EQ(LngUtf8ReadChar(&result, &q.queue), 0);
-  EXPECT_EQ(result, kLngEndOfData);
-  EXPECT_EQ(q.Unread(), 1u);  // nothing consumed
-  q.Add(B({0xA9}));
-  result = kOk;
-  EXPECT_EQ(LngUtf8ReadChar(&result, &q.queue), u'\u00E9');
-  EXPECT_EQ(result, kOk);
-  EXPECT_EQ(q.Chunks(), 0);  // both used up and freed
-}
-
-TEST_F(LngFamilyTest, Utf8ReaderGivesBothHalvesOfAPair) {
-  TestQueue q({B({0xF0, 0x9F}), B({0x98}), B({0x80, 'z'})});
-  EXPECT_EQ(ReadAll(LngUtf8ReadChar, &q.queue), Units(u"\U0001F600z"));
-}
-
 // The half still due belongs to its queue: readers of two documents taking
 // turns each get both halves of every character, each exactly once.
 TEST_F(LngFamilyTest, Utf8ReadersOfTwoQueuesInTurnGetEachHalfOnce) {
@@ -170,31 +130,6 @@ TEST_F(LngFamilyTest, ReadersSetTheResultForAZeroUnitOnly) {
 
 // ---- UTF-16 ----------------------------------------------------------------
 
-TEST_F(LngFamilyTest, Utf16ReadersTakeBytePairsInTheirOrder) {
-  TestQueue le({B({0x41, 0x00, 0xAC})});
-  Result result = kOk;
-  EXPECT_EQ(LngUtf16LeReadChar(&result, &le.queue), u'A');
-  EXPECT_EQ(LngUtf16LeReadChar(&result, &le.queue), 0);
-  EXPECT_EQ(result, kLngEndOfData);
-  EXPECT_EQ(le.Unread(), 1u);
-  le.Add(B({0xAC}));
-  EXPECT_EQ(LngUtf16LeReadChar(&result, &le.queue), u'\xACAC');
-
-  TestQueue be({B({0x00}), B({0x41})});
-  EXPECT_EQ(LngUtf16BeReadChar(&result, &be.queue), u'A');
-}
-
-TEST_F(LngFamilyTest, Utf16CopyTakesWholeUnitsUpToTheCapacity) {
-  const char16_t in[] = u"abc";
-  char16_t out[4] = {};
-  uint32_t capacity = 2;
-  EXPECT_EQ(LngUtf16Copy(reinterpret_cast<const uint8_t*>(in), 5, out, &capacity), 4u);
-  EXPECT_EQ(capacity, 2u);
-  capacity = 0;
-  EXPECT_EQ(LngUtf16Copy(reinterpret_cast<const uint8_t*>(in), 5, out, &capacity), 4u);
-  EXPECT_EQ(Units(out, 2), Units(u"ab"));
-}
-
 // ---- double-byte -----------------------------------------------------------
 
 TEST_F(LngFamilyTest, DoubleByteDecodesPairsAndBadTrails) {
@@ -206,12 +141,6 @@ TEST_F(LngFamilyTest, DoubleByteDecodesPairsAndBadTrails) {
   EXPECT_EQ(DecodeAll(LngDbcsDecode, B({0xA2, 0xE6})), Units(u"?"));
   // Bytes that cannot lead are units of their own value.
   EXPECT_EQ(DecodeAll(LngDbcsDecode, B({0x80, 0xFE, 0xFF, 'a'})), Units(u"\u0080\u00FE\u00FFa"));
-}
-
-TEST_F(LngFamilyTest, DoubleByteLeavesALastLeadByteForTheNextBuffer) {
-  uint32_t consumed = 0;
-  EXPECT_EQ(DecodeAll(LngDbcsDecode, B({'a', 0xB0}), &consumed), Units(u"a"));
-  EXPECT_EQ(consumed, 1u);
 }
 
 TEST_F(LngFamilyTest, DoubleByteNeverTakesTheTerminatorAsATrailByte) {
@@ -240,17 +169,6 @@ TEST_F(LngFamilyTest, DoubleByteEncoderNeverSplitsAPairAtTheCapacity) {
   uint32_t capacity = 2;
   EXPECT_EQ(LngDbcsEncode(u"a\uAC00", 2, out, &capacity), 1u);
   EXPECT_EQ(capacity, 1u);
-}
-
-TEST_F(LngFamilyTest, DoubleByteReaderWaitsForATrailInTheNextChunk) {
-  TestQueue q({B({'x', 0xB0})});
-  Result result = kOk;
-  EXPECT_EQ(LngDbcsReadChar(&result, &q.queue), u'x');
-  EXPECT_EQ(LngDbcsReadChar(&result, &q.queue), 0);
-  EXPECT_EQ(result, kLngEndOfData);
-  q.Add(B({0xA1}));
-  EXPECT_EQ(LngDbcsReadChar(&result, &q.queue), u'\uAC00');
-  EXPECT_EQ(q.Chunks(), 0);
 }
 
 // ---- readers against decoders ----------------------------------------------

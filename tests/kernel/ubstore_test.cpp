@@ -41,40 +41,6 @@ class UbstoreTest : public WorkDirFixture {
   std::unique_ptr<Recorder> recorder_;
 };
 
-TEST_F(UbstoreTest, AMissingFileReadsAsNothingWithSuccess) {
-  uint8_t* buffer = reinterpret_cast<uint8_t*>(1);
-  uint32_t length = 99;
-  uintptr_t user = 0;
-  UbstoreRead(&buffer, &length, &user, task->task(), "access", 0xABCD);
-  // The answer is already posted when the call returns.
-  EXPECT_EQ(TskmanPendingCount(), 1u);
-  Pump();
-  EXPECT_EQ(buffer, nullptr);
-  EXPECT_EQ(length, 0u);
-  EXPECT_EQ(user, kUbstoreUserWord);
-  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Read, kOk, 0xABCD}));
-}
-
-TEST_F(UbstoreTest, AWrittenFileReadsBackWhole) {
-  Bytes data(3000);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
-  UbstoreWrite(task->task(), "repository", data.data(), 3000, 42);
-  Pump();
-  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Written, kOk, 42}));
-  EXPECT_EQ(ReadFile("repository"), data);
-
-  uint8_t* buffer = nullptr;
-  uint32_t length = 0;
-  uintptr_t user = 0;
-  UbstoreRead(&buffer, &length, &user, task->task(), "repository", 43);
-  Pump();
-  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Read, kOk, 43}));
-  ASSERT_EQ(length, 3000u);
-  EXPECT_EQ(Bytes(buffer, buffer + length), data);
-  UbstoreFreeBuffer(user, &buffer);
-  EXPECT_EQ(buffer, nullptr);
-}
-
 TEST_F(UbstoreTest, AWriteOverTheQuotaFailsAndKeepsTheOldFile) {
   Bytes old(10, 1);
   UbstoreWrite(task->task(), "page", old.data(), 10, 1);

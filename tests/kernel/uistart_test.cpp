@@ -151,11 +151,6 @@ TEST_F(UiStartTest, TheSplashStaysItsMinimumTime) {
   TskmanTimerTick();
   Run();
   EXPECT_EQ(States(), (std::vector<int32_t>{0, 3}));
-  UiSendEndKey();
-  Run();
-  UiStopServices();
-  Run();
-  EXPECT_TRUE(finished_);
 }
 
 // A WTAI task removes itself when it is told to stop.
@@ -270,16 +265,6 @@ TEST_F(UiStartTest, AFailedBrowserWindowRunsTheBrowserStopChain) {
   EXPECT_TRUE(finished_);
 }
 
-TEST_F(UiStartTest, AFailedPageAnimationEndsTheBrowserStartAtOnce) {
-  StartServices();
-  TskmanFailNextCreate(21);
-  EXPECT_NE(UiStartBrowser("x"), kOk);
-  EXPECT_EQ(States(), (std::vector<int32_t>{0, 4}));
-  UiStopServices();
-  Run();
-  EXPECT_TRUE(finished_);
-}
-
 class UiStartBrowserFailureTest : public UiStartTest,
                                   public ::testing::WithParamInterface<uint32_t> {};
 
@@ -290,23 +275,10 @@ TEST_P(UiStartBrowserFailureTest, TheBrowserPhaseGoesOnWithout) {
   TskmanFailNextCreate(GetParam());
   StartBrowser();
   EXPECT_EQ(States(), (std::vector<int32_t>{0, 3}));
-  UiSendEndKey();
-  Run();
-  UiStopServices();
-  Run();
-  EXPECT_TRUE(finished_);
 }
 
 INSTANTIATE_TEST_SUITE_P(EachBrowserModule, UiStartBrowserFailureTest,
                          ::testing::Values(58u, 59u, 77u),
                          [](const auto& info) { return "Module" + std::to_string(info.param); });
-
-TEST_F(UiStartTest, TheSecuritySeedIsKeptAcrossRuns) {
-  StartServices();
-  UiStopServices();
-  Run();
-  ASSERT_TRUE(finished_);
-  EXPECT_TRUE(std::filesystem::exists("persistent"));
-}
 
 }  // namespace
