@@ -54,15 +54,6 @@ char16_t* DupW(const char16_t* text) {
   return copy;
 }
 
-// Tasks are named by pointer in messages; one that has ended is not posted
-// to (whatever the post carried is the poster's to free).
-bool Alive(const TskmanTask* task) {
-  if (!task) return false;
-  for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t))
-    if (t == task) return true;
-  return false;
-}
-
 // Hands an 8-bit address to the UI task, which owns it from then on.
 void PostAddress(uint32_t message, char* address) {
   if (!address) return;
@@ -75,7 +66,7 @@ void PostAddress(uint32_t message, char* address) {
 // The telephony answer {0, text}: the text is a new copy for the receiver.
 void AnswerText(uintptr_t task, const char16_t* text) {
   auto* to = reinterpret_cast<TskmanTask*>(task);
-  if (!Alive(to)) return;
+  if (!TskmanIsAlive(to)) return;
   char16_t* copy = DupW(text);
   TskmanPost(to, BenMsg::Answer, 0, reinterpret_cast<uintptr_t>(copy));
 }
@@ -168,7 +159,7 @@ void RunWtaEvent(BenBrowser* browser, uint32_t id, BenWtaEventParams* params) {
 }
 
 void Decide(WtaiConsentRecord* record, uint32_t decision) {
-  if (Alive(record->task)) TskmanPost(record->task, BenMsg::Decision, decision, 0);
+  if (TskmanIsAlive(record->task)) TskmanPost(record->task, BenMsg::Decision, decision, 0);
   MemFree(&record->prompt);
   MemFree(&record);
 }
