@@ -208,17 +208,6 @@ TEST_F(UrlCacheTest, ExpiredLoadsAreFetchedAgain) {
   EXPECT_NE(Find("qorcache://h/never"), nullptr);
 }
 
-TEST_F(UrlCacheTest, ExpiryOfTheRequestsLoad) {
-  Serve("/e", 5, 1234567);
-  UrlRequestRec* request = nullptr;
-  ASSERT_EQ(requester->Request(session, "qorcache://h/e", 0, &request), kOk);
-  Pump();
-  EXPECT_EQ(UrlLoadExpiry(request), 1234567);
-  EXPECT_EQ(UrlLoadContentClass(request), 2u);
-  EXPECT_EQ(UrlLoadTypeId(request), FetchType::Collect);
-  requester->Done(session, request);
-}
-
 TEST_F(UrlCacheTest, ALockedLoadOutlivesTheCacheEntryItWasIn) {
   // Fetched anew while the first is locked: the old one leaves the cache
   // and goes when unlocked.

@@ -76,17 +76,6 @@ class UrlTaskTest : public EngineFixture {
   uint32_t heapAtStart = 0;
 };
 
-TEST_F(UrlTaskTest, ModuleContextHoldsTheWorkBuffer) {
-  UrlModuleContext* module = UrlGetModule();
-  ASSERT_NE(module, nullptr);
-  EXPECT_EQ(module->workBufferSize, kUrlWorkBufferSize);
-  ASSERT_NE(module->workBuffer, nullptr);
-  EXPECT_GE(HeapRequestedSizeOf(module->workBuffer), kUrlWorkBufferSize);
-  EXPECT_EQ(driver.moduleInits, 1);
-  Finish();
-  EXPECT_EQ(driver.moduleTerms, 1);
-}
-
 struct PlayCase {
   size_t size;
   uint32_t block;  // 0: whole body
@@ -237,17 +226,6 @@ TEST_F(UrlTaskTest, ContentRowFailureFailsTheLoad) {
   Finish();
 }
 
-TEST_F(UrlTaskTest, MissingDocumentFails) {
-  UrlRequestRec* request = nullptr;
-  ASSERT_EQ(requester->Request(session, "qortest://h/none", 0, &request), kOk);
-  Pump();
-  const std::vector<uint32_t> want = {UrlMsg::StatusKnown, UrlMsg::Failed};
-  EXPECT_EQ(AnswersFor(request), want);
-  EXPECT_EQ(UrlLoadStatus(request), 404u);
-  requester->Done(session, request);
-  Finish();
-}
-
 TEST_F(UrlTaskTest, ClosedInTheMiddle) {
   for (int stepsBeforeClose : {0, 1, 2, 5}) {
     for (bool raw : {false, true}) {
@@ -318,24 +296,6 @@ TEST_F(UrlTaskTest, AnswersToAGoneRequesterAreDropped) {
   Pump();
   EXPECT_TRUE(bystander.Messages().empty());
   EXPECT_EQ(owner->Count(UrlMsg::Closed), 1u);
-}
-
-TEST_F(UrlTaskTest, IgnoresNoticesAndMessagesForOthers) {
-  FetchBody body;
-  body.body = Body(10);
-  driver.Serve("/x", body);
-  UrlRequestRec* request = nullptr;
-  ASSERT_EQ(requester->Request(session, "qortest://h/x", 0, &request), kOk);
-  // A settings notice to everyone, a stop meant for another task, and a
-  // step naming no request of this task.
-  TskmanBroadcast(Msg(Mod::Config, 0x10), 0, 0);
-  TskmanBroadcast(TskMsg::Stop2, 0, 0);
-  TskmanPost(urlTask->task, UrlMsg::Step, 0x1234, 0);
-  Pump();
-  EXPECT_EQ(requester->received[request], body.body);
-  EXPECT_EQ(owner->Count(UrlMsg::Closed), 0u);
-  requester->Done(session, request);
-  Finish();
 }
 
 TEST_F(UrlTaskTest, SessionsAndTheTaskAnswerWhenClosed) {

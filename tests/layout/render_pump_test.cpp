@@ -234,18 +234,6 @@ std::vector<PumpCase> PumpCases() {
 
 INSTANTIATE_TEST_SUITE_P(Blocks, RenderPumpPlayTest, ::testing::ValuesIn(PumpCases()));
 
-TEST_F(RenderPumpTest, ObjectsThatDrawNothingAreCounted) {
-  sink.dataAnswers = "N0N";
-  driver.Serve("/doc", Html(420, 140));
-  Request("qortest://host/doc");
-  Pump();
-  EXPECT_EQ(pump.written, 1u);
-  EXPECT_EQ(pump.notDrawn, 2u);
-  EXPECT_EQ(sink.bytes, Body(420));
-  EXPECT_EQ(sink.closes, 1);
-  Finish();
-}
-
 struct FailCase {
   const char* name;
   Result openAnswer;

@@ -309,16 +309,6 @@ TEST_P(WbxmlDocumentTest, CutAtEveryByteGivesTheSameSequence) {
   }
 }
 
-TEST_P(WbxmlDocumentTest, OneByteAtATimeGivesTheSameSequence) {
-  const std::vector<uint8_t> bytes = ReadWbxmlFile(GetParam().file);
-  ASSERT_FALSE(bytes.empty());
-  std::vector<uint32_t> cuts;
-  for (uint32_t i = 1; i < bytes.size(); ++i) cuts.push_back(i);
-  Result answer = 0;
-  EXPECT_EQ(Decode(bytes, cuts, GetParam().tables, &answer), GetParam().expected);
-  EXPECT_EQ(answer, kWbxmlFinished);
-}
-
 TEST_P(WbxmlDocumentTest, EveryShorterPrefixIsTruncated) {
   const std::vector<uint8_t> bytes = ReadWbxmlFile(GetParam().file);
   ASSERT_FALSE(bytes.empty());
@@ -486,13 +476,6 @@ end tag
     out.push_back({"UnknownCharset", b.v, "start - 1\nbegin #0005\nattrs\ntext \"a\"\nend #0005\n",
                    kWbxmlFinished});
   }
-  {
-    // Bytes after the root element stay queued (checked below).
-    Bytes b = Header();
-    b << 0x05 << 0x01 << 0x01;
-    out.push_back({"TrailingBytes", b.v, "start - 1\nbegin #0005\nattrs\nend #0005\n",
-                   kWbxmlFinished});
-  }
 
   // Malformed input.
   out.push_back({"EmptyInput", {}, "", kWbxmlTruncated});
@@ -618,19 +601,6 @@ TEST_F(WbxmlTest, EmptySlotsAreSkipped) {
             kOk);
   EXPECT_EQ(WbxmlDecode(decoder, &handler, &queue), kWbxmlFinished);
   WbxmlDecoderFree(decoder);
-}
-
-TEST_F(WbxmlTest, NullArgumentsAreRefused) {
-  WbxmlDecoder* decoder = nullptr;
-  ASSERT_EQ(WbxmlDecoderCreate(&decoder), kOk);
-  WbxmlHandler handler{};
-  Queue queue{};
-  EXPECT_EQ(WbxmlDecode(nullptr, &handler, &queue), kWbxmlBadArg);
-  EXPECT_EQ(WbxmlDecode(decoder, nullptr, &queue), kWbxmlBadArg);
-  EXPECT_EQ(WbxmlDecode(decoder, &handler, nullptr), kWbxmlBadArg);
-  EXPECT_EQ(WbxmlDecoderCreate(nullptr), kWbxmlBadArg);
-  WbxmlDecoderFree(decoder);
-  WbxmlDecoderFree(nullptr);
 }
 
 class WbxmlSmallHeapTest : public HeapFixture {
