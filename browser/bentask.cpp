@@ -39,21 +39,6 @@ void NoRelease(uint32_t) {}
 constexpr BenWtaHostHooks kDefaultHooks{NoEvent, NoRelease};
 const BenWtaHostHooks* gHooks = &kDefaultHooks;
 
-char* Dup(const char* text) {
-  if (!text) return nullptr;
-  const uint32_t n = LibcStrLen(text);
-  auto* copy = static_cast<char*>(MemAlloc(n + 1, Use::String, Mod::Ben));
-  if (copy) LibcMemCopy(copy, text, n + 1);
-  return copy;
-}
-
-char16_t* DupW(const char16_t* text) {
-  const uint32_t n = LibcWStrLen(text);
-  auto* copy = static_cast<char16_t*>(MemAlloc((n + 1) * 2, Use::String, Mod::Ben));
-  if (copy) LibcMemCopy(copy, text, (n + 1) * 2);
-  return copy;
-}
-
 // Hands an 8-bit address to the UI task, which owns it from then on.
 void PostAddress(uint32_t message, char* address) {
   if (!address) return;
@@ -67,7 +52,7 @@ void PostAddress(uint32_t message, char* address) {
 void AnswerText(uintptr_t task, const char16_t* text) {
   auto* to = reinterpret_cast<TskmanTask*>(task);
   if (!TskmanIsAlive(to)) return;
-  char16_t* copy = DupW(text);
+  char16_t* copy = LibcWStrDup(text);
   TskmanPost(to, BenMsg::Answer, 0, reinterpret_cast<uintptr_t>(copy));
 }
 
@@ -148,7 +133,7 @@ void RunWtaEvent(BenBrowser* browser, uint32_t id, BenWtaEventParams* params) {
       BenSetVar(browser, name, p);
       p += LibcWStrLen(p) + 1;
     }
-    PostAddress(BenMsg::UiNavigate, Dup(binding->url));
+    PostAddress(BenMsg::UiNavigate, binding->url ? LibcStrDup(binding->url) : nullptr);
   } else {
     gHooks->event(id, count, block);
   }
@@ -301,7 +286,7 @@ Result BenWtaBindEvent(BenBrowser* browser, uint32_t event, const char* url) {
   if (!browser || !browser->wta || !url) return kBadArg;
   auto* binding = static_cast<BenEventBinding*>(
       MemAllocZero(sizeof(BenEventBinding), Use::Data, Mod::Ben));
-  char* copy = Dup(url);
+  char* copy = LibcStrDup(url);
   if (!binding || !copy) {
     MemFree(&binding);
     MemFree(&copy);
@@ -352,7 +337,7 @@ Result BenTaskFirstUrl(BenBrowser*, char** out) {
   *out = nullptr;
   const BenPage* page = CurrentPage();
   if (!page || !page->tasks || !page->tasks->url) return kNotFound;
-  *out = Dup(page->tasks->url);
+  *out = LibcStrDup(page->tasks->url);
   return *out ? kOk : kNoMemory;
 }
 
@@ -360,7 +345,7 @@ Result BenPageUrlString(const BenPage* page, char** out) {
   if (!out) return kBadArg;
   *out = nullptr;
   if (!page || !page->url) return kNotFound;
-  *out = Dup(page->url);
+  *out = LibcStrDup(page->url);
   return *out ? kOk : kNoMemory;
 }
 
@@ -509,7 +494,7 @@ Result BenFormSetField(BenBrowser*, const char16_t* name, const char16_t* value)
       case BenFieldKind::Input:
       case BenFieldKind::TextArea: {
         if (!NameIs(f->name, name)) break;
-        char16_t* copy = DupW(value);
+        char16_t* copy = LibcWStrDup(value);
         if (!copy) return kNoMemory;
         // The pending value may be the current one's buffer: that stays.
         if (f->newValue != f->value) MemFree(&f->newValue);
