@@ -136,6 +136,14 @@ TEST_F(NetSockTest, StartupAndCleanupAnswerTheRequesterAndOwnTheirTask) {
   EXPECT_EQ(TskmanFind(Mod::Net), nullptr);
 }
 
+TEST_F(NetSockTest, WithoutTheLayerASocketIsRefusedByItsFailureEvent) {
+  EXPECT_EQ(NetSocketCreate(user->task(), kCookie, kNetFamily, kNetDatagram, kNetUdp),
+            kNetNotStarted);
+  Pump();
+  ASSERT_EQ(user->log.size(), 2u);
+  EXPECT_EQ(user->log[1], (Received{NetMsg::Created | kMsgFailed, kCookie, kNetNotStarted}));
+}
+
 TEST_F(NetSockTest, DatagramsGoBothWaysWithTheSenderTranslated) {
   uintptr_t socket = OpenBound();
   Peer peer;
@@ -209,6 +217,19 @@ TEST_F(NetSockTest, ARefusedSendStillConsumesItsChain) {
   Pump();
   EXPECT_EQ(user->log.back(), (Received{NetMsg::Sent | kMsgFailed, kCookie, kNetBadFamily}));
   EXPECT_EQ(HeapGetStats().freeBytes, before);
+}
+
+TEST_F(NetSockTest, BindingAPortInUseFails) {
+  Peer taken;
+  uintptr_t socket = 0;
+  ASSERT_EQ(NetStartup(user->task(), 0), kOk);
+  NetSocketCreate(user->task(), kCookie, kNetFamily, kNetDatagram, kNetUdp);
+  Pump();
+  socket = user->log.back().arg2;
+  NetSockAddr at = Loopback(taken.port);
+  EXPECT_EQ(NetBind(user->task(), kCookie, socket, &at, kNetSockAddrSize), kNetSystem);
+  Pump();
+  EXPECT_EQ(user->log.back(), (Received{NetMsg::Bound | kMsgFailed, kCookie, kNetSystem}));
 }
 
 // The host's sockets refusing a call: the refusal comes back to the
