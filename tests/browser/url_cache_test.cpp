@@ -120,9 +120,15 @@ TEST_F(UrlCacheTest, FailedLoadsAreNotCached) {
   EXPECT_EQ(CacheCount(), 0u);
 }
 
-TEST_F(UrlCacheTest, LockedLoadsAreNeverEvicted) {
+TEST_F(UrlCacheTest, LoadsLockedOrInUseAreNeverEvicted) {
   Serve("/a", 100);
   UrlLoad* load = Fetch("qorcache://h/a");
+  // A request still naming the load holds it too.
+  UrlRequestRec* request = nullptr;
+  ASSERT_EQ(requester->Request(session, "qorcache://h/a", 0, &request), kOk);
+  EXPECT_EQ(CacheFreeOne(), 0);
+  Pump();
+  requester->Done(session, request);
   UrlLoadSetFlags(load, UrlFlag::Kept);
   UrlLoadSetFlags(load, 0);
   EXPECT_EQ(CacheFreeOne(), 0);
@@ -137,17 +143,6 @@ TEST_F(UrlCacheTest, LockedLoadsAreNeverEvicted) {
   EXPECT_EQ(gHookedLoad, load);
   EXPECT_EQ(CacheCount(), 0u);
   EXPECT_EQ(CacheFreeOne(), 0);
-}
-
-TEST_F(UrlCacheTest, LoadsInUseAreNeverEvicted) {
-  Serve("/a", 100);
-  Fetch("qorcache://h/a");
-  UrlRequestRec* request = nullptr;
-  ASSERT_EQ(requester->Request(session, "qorcache://h/a", 0, &request), kOk);
-  EXPECT_EQ(CacheFreeOne(), 0);
-  Pump();
-  requester->Done(session, request);
-  EXPECT_EQ(CacheFreeOne(), 1);
 }
 
 TEST_F(UrlCacheTest, MemoryPressureEvictsLeastRecentlyUsedUnlockedLoads) {
