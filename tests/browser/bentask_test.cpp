@@ -76,19 +76,6 @@ void HostEventHook(uint32_t id, uint32_t count, const char16_t* block) {
 void ReleaseHook(uint32_t call) { gReleased.push_back(call); }
 const BenWtaHostHooks kHooks{HostEventHook, ReleaseHook};
 
-char* Text(const char* s) {
-  const uint32_t n = LibcStrLen(s);
-  auto* t = static_cast<char*>(MemAlloc(n + 1, Use::String, Mod::WtlReplib));
-  LibcMemCopy(t, s, n + 1);
-  return t;
-}
-
-char16_t* WText(const std::u16string& s) {
-  auto* t = static_cast<char16_t*>(MemAlloc((s.size() + 1) * 2, Use::String, Mod::Input));
-  LibcMemCopy(t, s.c_str(), (s.size() + 1) * 2);
-  return t;
-}
-
 // A parameter block: the texts, each with its terminator.
 char16_t* Block(const std::vector<std::u16string>& params) {
   std::u16string all;
@@ -102,7 +89,7 @@ BenEventBinding* Binding(uint32_t event, const char* url, BenEventBinding* next 
   auto* b = static_cast<BenEventBinding*>(
       MemAllocZero(sizeof(BenEventBinding), Use::Data, Mod::WtlReplib));
   b->event = event;
-  b->url = Text(url);
+  b->url = LibcStrDup(url);
   b->next = next;
   return b;
 }
@@ -329,16 +316,16 @@ TEST_F(BrowserTaskTest, VariablesClearByPrefixAndAnswerWithTheirLength) {
 TEST_F(BrowserTaskTest, TheWindowKeepsTheAddressItIsSentAndFreesTheText) {
   OpenWindow();
   TskmanTask* ui = TskmanFind(Mod::Ui);
-  TskmanPost(ui, BenMsg::UiNavigate, reinterpret_cast<uintptr_t>(Text("info://SHOW/x.html")), 0);
+  TskmanPost(ui, BenMsg::UiNavigate, reinterpret_cast<uintptr_t>(LibcStrDup("info://SHOW/x.html")), 0);
   Pump();
   EXPECT_EQ(Current(), u"info://SHOW/x.html");
-  TskmanPost(ui, BenMsg::UiShowUrl, reinterpret_cast<uintptr_t>(Text("http://h/p?q=1")), 0);
+  TskmanPost(ui, BenMsg::UiShowUrl, reinterpret_cast<uintptr_t>(LibcStrDup("http://h/p?q=1")), 0);
   Pump();
   EXPECT_EQ(Current(), u"http://h/p?q=1");
   // A current string someone else set is theirs: it is replaced, not freed.
   char16_t foreign[] = u"foreign";
   UiGetWindow()->currentString = foreign;
-  TskmanPost(ui, BenMsg::UiShowUrl, reinterpret_cast<uintptr_t>(Text("rep://7/")), 0);
+  TskmanPost(ui, BenMsg::UiShowUrl, reinterpret_cast<uintptr_t>(LibcStrDup("rep://7/")), 0);
   TskmanPost(ui, BenMsg::UiNavigate, 0, 0);
   Pump();
   EXPECT_EQ(Current(), u"rep://7/");
@@ -398,7 +385,7 @@ TEST_F(BrowserTaskTest, TheRepositoryIsAskedForItsBindingsAtTheStartAndTheyAreKe
   // A new binding of the same event replaces it; the deck's own binding
   // comes first while its context lasts.
   ToBrowser(BenMsg::Binding, reinterpret_cast<uintptr_t>(Binding(7, "rep://9")),
-            reinterpret_cast<uintptr_t>(Text("chan-a")));
+            reinterpret_cast<uintptr_t>(LibcStrDup("chan-a")));
   ASSERT_EQ(BenWtaContextOpen(Browser()), kOk);
   ASSERT_EQ(BenWtaBindEvent(Browser(), 1, "deck.wml"), kOk);
   seen.clear();
@@ -411,13 +398,13 @@ TEST_F(BrowserTaskTest, TheRepositoryIsAskedForItsBindingsAtTheStartAndTheyAreKe
   EXPECT_EQ(sent[1].text, "deck.wml");
 
   // Unbinding leaves the event to the host.
-  ToBrowser(BenMsg::Unbind, 7, reinterpret_cast<uintptr_t>(Text("chan-a")));
+  ToBrowser(BenMsg::Unbind, 7, reinterpret_cast<uintptr_t>(LibcStrDup("chan-a")));
   BenRaiseWtaEvent(7, 0, nullptr);
   Pump();
   ASSERT_EQ(gHostEvents.size(), 1u);
   EXPECT_EQ(gHostEvents[0].id, 7u);
   // 0x1919 without a binding frees the channel id it carries.
-  ToBrowser(BenMsg::Binding, 0, reinterpret_cast<uintptr_t>(Text("chan-b")));
+  ToBrowser(BenMsg::Binding, 0, reinterpret_cast<uintptr_t>(LibcStrDup("chan-b")));
   repository.reset();
 }
 
@@ -503,7 +490,7 @@ class ConsentTest : public BrowserTaskTest {
         MemAllocZero(sizeof(WtaiConsentRecord), Use::Context, 33));
     r->task = (to ? to : consent.get())->task();
     r->remember = remember;
-    r->prompt = WText(prompt);
+    r->prompt = LibcWStrDup(prompt.c_str());
     return r;
   }
   void Ask(WtaiConsentRecord* r) { ToBrowser(BenMsg::Consent, reinterpret_cast<uintptr_t>(r)); }
@@ -662,7 +649,7 @@ TEST_P(HistoryTest, TheMostRecentAddressWithoutThePrefix) {
   const uint32_t start = 14;
   for (size_t i = 0; i < row.pages.size(); ++i) {
     const uint32_t slot = static_cast<uint32_t>((start + i) % kBenBackSlots);
-    back.slots[slot].text1 = row.pages[i] ? Text(row.pages[i]) : nullptr;
+    back.slots[slot].text1 = row.pages[i] ? LibcStrDup(row.pages[i]) : nullptr;
     back.last = slot;
   }
   back.first = static_cast<uint32_t>(row.pages.size());

@@ -8,8 +8,7 @@
 #include "browser/url.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
-#include "tests/support/engine_fixture.h"
-#include "tests/support/fetch_driver.h"
+#include "tests/browser/url_fixture.h"
 
 namespace {
 
@@ -20,34 +19,22 @@ void CountFree(UrlLoad* load) {
   ++gHookCalls;
 }
 
-class UrlCacheTest : public EngineFixture {
+class UrlCacheTest : public UrlFixture {
  protected:
-  UrlCacheTest() : EngineFixture(1u << 20) {}
+  UrlCacheTest() : UrlFixture(1u << 20) {}
 
   void SetUp() override {
-    EngineFixture::SetUp();
+    UrlFixture::SetUp();
     platform->now = 1000000;
-    owner = std::make_unique<Recorder>(Mod::TestHarness);
     requester = std::make_unique<FetchRequester>();
-    Pump();
-    heapAtStart = HeapGetStats().freeBytes;
-    ASSERT_EQ(UrlStartTask(&urlTask, owner->task()), kOk);
-    ASSERT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
+    StartUrl(requester->task());
     gHookCalls = 0;
     gHookedLoad = nullptr;
   }
-
   void TearDown() override {
-    if (UrlGetModule() && owner->Count(UrlMsg::Closed) == 0) {
-      UrlSessionDestroy(session);
-      UrlStopTask(urlTask);
-      Pump();
-    }
-    EXPECT_EQ(UrlGetModule(), nullptr);
-    EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
+    EndUrl();
     requester.reset();
-    owner.reset();
-    EngineFixture::TearDown();
+    UrlFixture::TearDown();
   }
 
   void Serve(const std::string& path, size_t size, int32_t expiry = 0) {
@@ -79,12 +66,7 @@ class UrlCacheTest : public EngineFixture {
     return load;
   }
 
-  FetchDriver driver;
-  std::unique_ptr<Recorder> owner;
   std::unique_ptr<FetchRequester> requester;
-  UrlTaskContext* urlTask = nullptr;
-  UrlSession* session = nullptr;
-  uint32_t heapAtStart = 0;
 };
 
 TEST_F(UrlCacheTest, SecondRequestIsServedFromTheCache) {

@@ -10,8 +10,7 @@
 #include "kernel/heap.h"
 #include "kernel/mem.h"
 #include "kernel/qorrom.h"
-#include "tests/support/engine_fixture.h"
-#include "tests/support/fetch_driver.h"
+#include "tests/browser/url_fixture.h"
 
 namespace {
 
@@ -21,19 +20,17 @@ std::string Body(size_t n) {
   return s;
 }
 
-class UrlTaskTest : public EngineFixture {
+class UrlTaskTest : public UrlFixture {
  protected:
-  UrlTaskTest() : EngineFixture(2u << 20) {}
-
   void SetUp() override {
-    EngineFixture::SetUp();
-    owner = std::make_unique<Recorder>(Mod::TestHarness);
+    UrlFixture::SetUp();
     requester = std::make_unique<FetchRequester>();
-    Pump();
-    heapAtStart = HeapGetStats().freeBytes;
-    ASSERT_EQ(UrlStartTask(&urlTask, owner->task()), kOk);
-    ASSERT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
-    Pump();
+    StartUrl(requester->task());
+  }
+  void TearDown() override {
+    EndUrl();
+    requester.reset();
+    UrlFixture::TearDown();
   }
 
   // Serves a body of `size` bytes of `type` in blocks at the path and
@@ -52,28 +49,6 @@ class UrlTaskTest : public EngineFixture {
     return request;
   }
 
-  // Closes everything and checks that the heap is whole again.
-  void Finish() {
-    UrlSessionDestroy(session);
-    UrlStopTask(urlTask);
-    Pump();
-    EXPECT_EQ(owner->Count(UrlMsg::Closed), 1u);
-    EXPECT_EQ(UrlGetModule(), nullptr);
-    EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
-    EXPECT_EQ(HeapValidate(), nullptr);
-  }
-
-  void TearDown() override {
-    // A test that stopped early leaves its URL task: end it with the heap.
-    if (UrlGetModule() && owner->Count(UrlMsg::Closed) == 0) {
-      UrlStopTask(urlTask);
-      Pump();
-    }
-    requester.reset();
-    owner.reset();
-    EngineFixture::TearDown();
-  }
-
   // The messages for one request, in order, without the watch messages.
   std::vector<uint32_t> AnswersFor(UrlRequestRec* request) {
     std::vector<uint32_t> out;
@@ -84,12 +59,7 @@ class UrlTaskTest : public EngineFixture {
     return out;
   }
 
-  FetchDriver driver;
-  std::unique_ptr<Recorder> owner;
   std::unique_ptr<FetchRequester> requester;
-  UrlTaskContext* urlTask = nullptr;
-  UrlSession* session = nullptr;
-  uint32_t heapAtStart = 0;
 };
 
 struct PlayCase {
