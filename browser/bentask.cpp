@@ -39,30 +39,6 @@ void NoRelease(uint32_t) {}
 constexpr BenWtaHostHooks kDefaultHooks{NoEvent, NoRelease};
 const BenWtaHostHooks* gHooks = &kDefaultHooks;
 
-char* Dup(const char* text) {
-  if (!text) return nullptr;
-  const uint32_t n = LibcStrLen(text);
-  auto* copy = static_cast<char*>(MemAlloc(n + 1, Use::String, Mod::Ben));
-  if (copy) LibcMemCopy(copy, text, n + 1);
-  return copy;
-}
-
-char16_t* DupW(const char16_t* text) {
-  const uint32_t n = LibcWStrLen(text);
-  auto* copy = static_cast<char16_t*>(MemAlloc((n + 1) * 2, Use::String, Mod::Ben));
-  if (copy) LibcMemCopy(copy, text, (n + 1) * 2);
-  return copy;
-}
-
-// Tasks are named by pointer in messages; one that has ended is not posted
-// to (whatever the post carried is the poster's to free).
-bool Alive(const TskmanTask* task) {
-  if (!task) return false;
-  for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t))
-    if (t == task) return true;
-  return false;
-}
-
 // Hands an 8-bit address to the UI task, which owns it from then on.
 void PostAddress(uint32_t message, char* address) {
   if (!address) return;
@@ -75,8 +51,8 @@ void PostAddress(uint32_t message, char* address) {
 // The telephony answer {0, text}: the text is a new copy for the receiver.
 void AnswerText(uintptr_t task, const char16_t* text) {
   auto* to = reinterpret_cast<TskmanTask*>(task);
-  if (!Alive(to)) return;
-  char16_t* copy = DupW(text);
+  if (!TskmanIsAlive(to)) return;
+  char16_t* copy = LibcWStrDup(text);
   TskmanPost(to, BenMsg::Answer, 0, reinterpret_cast<uintptr_t>(copy));
 }
 
@@ -157,7 +133,7 @@ void RunWtaEvent(BenBrowser* browser, uint32_t id, BenWtaEventParams* params) {
       BenSetVar(browser, name, p);
       p += LibcWStrLen(p) + 1;
     }
-    PostAddress(BenMsg::UiNavigate, Dup(binding->url));
+    PostAddress(BenMsg::UiNavigate, binding->url ? LibcStrDup(binding->url) : nullptr);
   } else {
     gHooks->event(id, count, block);
   }
@@ -168,7 +144,7 @@ void RunWtaEvent(BenBrowser* browser, uint32_t id, BenWtaEventParams* params) {
 }
 
 void Decide(WtaiConsentRecord* record, uint32_t decision) {
-  if (Alive(record->task)) TskmanPost(record->task, BenMsg::Decision, decision, 0);
+  if (TskmanIsAlive(record->task)) TskmanPost(record->task, BenMsg::Decision, decision, 0);
   MemFree(&record->prompt);
   MemFree(&record);
 }
@@ -310,7 +286,7 @@ Result BenWtaBindEvent(BenBrowser* browser, uint32_t event, const char* url) {
   if (!browser || !browser->wta || !url) return kBadArg;
   auto* binding = static_cast<BenEventBinding*>(
       MemAllocZero(sizeof(BenEventBinding), Use::Data, Mod::Ben));
-  char* copy = Dup(url);
+  char* copy = LibcStrDup(url);
   if (!binding || !copy) {
     MemFree(&binding);
     MemFree(&copy);
@@ -361,7 +337,7 @@ Result BenTaskFirstUrl(BenBrowser*, char** out) {
   *out = nullptr;
   const BenPage* page = CurrentPage();
   if (!page || !page->tasks || !page->tasks->url) return kNotFound;
-  *out = Dup(page->tasks->url);
+  *out = LibcStrDup(page->tasks->url);
   return *out ? kOk : kNoMemory;
 }
 
@@ -369,7 +345,7 @@ Result BenPageUrlString(const BenPage* page, char** out) {
   if (!out) return kBadArg;
   *out = nullptr;
   if (!page || !page->url) return kNotFound;
-  *out = Dup(page->url);
+  *out = LibcStrDup(page->url);
   return *out ? kOk : kNoMemory;
 }
 
@@ -518,7 +494,7 @@ Result BenFormSetField(BenBrowser*, const char16_t* name, const char16_t* value)
       case BenFieldKind::Input:
       case BenFieldKind::TextArea: {
         if (!NameIs(f->name, name)) break;
-        char16_t* copy = DupW(value);
+        char16_t* copy = LibcWStrDup(value);
         if (!copy) return kNoMemory;
         // The pending value may be the current one's buffer: that stays.
         if (f->newValue != f->value) MemFree(&f->newValue);

@@ -88,10 +88,8 @@ Result BenSetPendingTask(BenBrowser* browser, uint32_t kind, const char* url) {
     return kBadArg;
   char* copy = nullptr;
   if (kind == BenPendingKind::Go && url && *url) {
-    const uint32_t n = LibcStrLen(url);
-    copy = static_cast<char*>(MemAlloc(n + 1, Use::String, Mod::Ben));
+    copy = LibcStrDup(url);
     if (!copy) return kNoMemory;
-    LibcMemCopy(copy, url, n + 1);
   }
   MemFree(&browser->pending.url);
   browser->pending.url = copy;

@@ -9,7 +9,6 @@ namespace {
 
 ListHead gLoads;
 bool gReady;
-uint32_t gStamp;
 
 ListHead* Loads() {
   if (!gReady) {
@@ -71,7 +70,6 @@ void CacheAdd(UrlLoad* load) {
   }
   ListAppend(Loads(), &load->cacheLink);
   load->inCache = 1;
-  load->lastUse = ++gStamp;
 }
 
 void CacheRemove(UrlLoad* load) {
@@ -112,12 +110,9 @@ bool CacheIsExpired(const UrlLoad* load) {
 }
 
 void CacheTouch(UrlLoad* load) {
-  if (!load) return;
-  load->lastUse = ++gStamp;
-  if (load->inCache) {
-    ListRemove(&load->cacheLink);
-    ListAppend(Loads(), &load->cacheLink);
-  }
+  if (!load || !load->inCache) return;
+  ListRemove(&load->cacheLink);
+  ListAppend(Loads(), &load->cacheLink);
 }
 
 uint32_t CacheCount() {

@@ -226,7 +226,6 @@ struct UrlLoad {
   uint8_t inCache;
   uint8_t closed;       // scheme close and content release have run
   CacheFreeHook freeHook;
-  uint32_t lastUse;     // cache use stamp
 };
 
 // A new load of the URL (module 13), not cached; null without memory.

@@ -10,16 +10,9 @@ namespace {
 UrlModuleContext* gModule;
 BenBrowser* gBrowser;
 
-bool TaskAlive(const TskmanTask* task) {
-  if (!task) return false;
-  for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t))
-    if (t == task) return true;
-  return false;
-}
-
 // A post to a task that is gone is dropped: never a broadcast.
 bool PostTo(TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
-  if (!TaskAlive(task)) return false;
+  if (!TskmanIsAlive(task)) return false;
   TskmanPost(task, message, arg1, arg2);
   return true;
 }

@@ -175,6 +175,13 @@ TskmanTask* TskmanNextTask(TskmanTask* task) {
   return n ? TaskOf(n) : nullptr;
 }
 
+bool TskmanIsAlive(const TskmanTask* task) {
+  if (!task) return false;
+  for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t))
+    if (t == task) return true;
+  return false;
+}
+
 void TskmanGetContext(void** out, const TskmanTask* task) { *out = task->context; }
 void TskmanSetContext(TskmanTask* task, void* context) { task->context = context; }
 

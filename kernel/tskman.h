@@ -59,6 +59,9 @@ TskmanTask* TskmanFind(uint32_t id);  // the same, as a value
 // The task after `task` in creation order (the first task for null); null at
 // the end.
 TskmanTask* TskmanNextTask(TskmanTask* task);
+// Whether `task` still stands: tasks are named by pointer in messages, and one
+// that has ended must not be posted to (the post would find freed memory).
+bool TskmanIsAlive(const TskmanTask* task);
 void TskmanGetContext(void** out, const TskmanTask* task);
 void TskmanSetContext(TskmanTask* task, void* context);
 

@@ -104,16 +104,16 @@ bool AppendUnit(WbxmlDecoder* d, char16_t unit) {
   return true;
 }
 
-// Decodes bytes of the document's character set onto the wide buffer; bytes
-// that end in the middle of a character become replacement characters.
-Result AppendBytes(WbxmlDecoder* d, const uint8_t* bytes, uint32_t count) {
+// Decodes bytes with `decode` onto the wide buffer; bytes that end in the
+// middle of a character become replacement characters.
+Result AppendDecoded(WbxmlDecoder* d, const uint8_t* bytes, uint32_t count, LngDecodeFn decode) {
   if (d->inPi || count == 0) return kOk;
   // No character set decodes to more units than it has bytes.
   if (!ReserveWide(d, count)) return kWbxmlNoMemory;
   uint32_t i = 0;
   while (i < count) {
     uint32_t room = count - i;
-    const uint32_t used = d->decode(bytes + i, count - i, d->wide + d->wideCount, &room);
+    const uint32_t used = decode(bytes + i, count - i, d->wide + d->wideCount, &room);
     d->wideCount += room;
     i += used;
     if (used == 0) {
@@ -124,24 +124,14 @@ Result AppendBytes(WbxmlDecoder* d, const uint8_t* bytes, uint32_t count) {
   return kOk;
 }
 
+// Bytes of the document's character set.
+Result AppendBytes(WbxmlDecoder* d, const uint8_t* bytes, uint32_t count) {
+  return AppendDecoded(d, bytes, count, d->decode);
+}
+
 Result AppendUtf8(WbxmlDecoder* d, const char* text) {
-  if (!text || d->inPi) return kOk;
-  const uint32_t count = LibcStrLen(text);
-  if (count == 0) return kOk;
-  if (!ReserveWide(d, count)) return kWbxmlNoMemory;
-  uint32_t i = 0;
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text);
-  while (i < count) {
-    uint32_t room = count - i;
-    const uint32_t used = LngUtf8Decode(bytes + i, count - i, d->wide + d->wideCount, &room);
-    d->wideCount += room;
-    i += used;
-    if (used == 0) {
-      d->wide[d->wideCount++] = kReplacement;
-      ++i;
-    }
-  }
-  return kOk;
+  if (!text) return kOk;
+  return AppendDecoded(d, reinterpret_cast<const uint8_t*>(text), LibcStrLen(text), LngUtf8Decode);
 }
 
 Result AppendCodePoint(WbxmlDecoder* d, uint32_t point) {

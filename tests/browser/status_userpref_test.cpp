@@ -97,17 +97,6 @@ TEST_F(StatusTest, WithTheDefaultReleaseTheImagesBlockIsFreed) {
   Post(StatusMsg::AdverImage, 0, reinterpret_cast<uintptr_t>(Image()));
 }
 
-// An answer without a requester goes nowhere: it is not broadcast.
-class NoRequesterTest : public EngineFixture {};
-
-TEST_F(NoRequesterTest, TheStatusIndicatorStartedWithoutARequesterAnswersNoOne) {
-  Recorder bystander(Mod::TestHarness);
-  ASSERT_EQ(StatusCreateTask(nullptr), kOk);
-  Pump();
-  StatusStopTask(nullptr);
-  Pump();
-  EXPECT_TRUE(bystander.Messages().empty());
-}
 
 // ---- user preference flags ---------------------------------------------------------------
 
@@ -167,19 +156,6 @@ TEST_P(UserPrefTest, TheFlagIsReadFromTheSectionWhenTheTaskStarts) {
   UserPrefStopTask(starter->task());
   Pump();
   EXPECT_EQ(UserPrefGetFlag(UserPrefFlag::Tp), 0u);
-}
-
-TEST_F(UserPrefTest, WithoutARequesterNoAnswerIsBroadcast) {
-  Recorder bystander(Mod::TestHarness);
-  Pump();
-  UserPrefStartTask(nullptr);
-  Pump();
-  ASSERT_NE(TskmanFind(Mod::UserPref), nullptr);
-  UserPrefStopTask(nullptr);
-  Pump();
-  UserPrefStopTask(nullptr);  // no task left: answered at once, to no one
-  Pump();
-  EXPECT_TRUE(bystander.Messages().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, UserPrefTest,

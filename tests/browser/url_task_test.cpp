@@ -10,8 +10,7 @@
 #include "kernel/heap.h"
 #include "kernel/mem.h"
 #include "kernel/qorrom.h"
-#include "tests/support/engine_fixture.h"
-#include "tests/support/fetch_driver.h"
+#include "tests/browser/url_fixture.h"
 
 namespace {
 
@@ -21,41 +20,33 @@ std::string Body(size_t n) {
   return s;
 }
 
-class UrlTaskTest : public EngineFixture {
+class UrlTaskTest : public UrlFixture {
  protected:
-  UrlTaskTest() : EngineFixture(2u << 20) {}
-
   void SetUp() override {
-    EngineFixture::SetUp();
-    owner = std::make_unique<Recorder>(Mod::TestHarness);
+    UrlFixture::SetUp();
     requester = std::make_unique<FetchRequester>();
-    Pump();
-    heapAtStart = HeapGetStats().freeBytes;
-    ASSERT_EQ(UrlStartTask(&urlTask, owner->task()), kOk);
-    ASSERT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
-    Pump();
+    StartUrl(requester->task());
   }
-
-  // Closes everything and checks that the heap is whole again.
-  void Finish() {
-    UrlSessionDestroy(session);
-    UrlStopTask(urlTask);
-    Pump();
-    EXPECT_EQ(owner->Count(UrlMsg::Closed), 1u);
-    EXPECT_EQ(UrlGetModule(), nullptr);
-    EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
-    EXPECT_EQ(HeapValidate(), nullptr);
-  }
-
   void TearDown() override {
-    // A test that stopped early leaves its URL task: end it with the heap.
-    if (UrlGetModule() && owner->Count(UrlMsg::Closed) == 0) {
-      UrlStopTask(urlTask);
-      Pump();
-    }
+    EndUrl();
     requester.reset();
-    owner.reset();
-    EngineFixture::TearDown();
+    UrlFixture::TearDown();
+  }
+
+  // Serves a body of `size` bytes of `type` in blocks at the path and
+  // requests it; the request, played to its end.
+  UrlRequestRec* Play(const std::string& path, size_t size, const char* type, uint32_t block = 0,
+                      uint32_t flags = 0, int64_t failAt = -1) {
+    FetchBody body;
+    body.body = Body(size);
+    body.blockSize = block;
+    body.contentType = type;
+    body.failAt = failAt;
+    driver.Serve(path, body);
+    UrlRequestRec* request = nullptr;
+    EXPECT_EQ(requester->Request(session, "qortest://h" + path, flags, &request), kOk);
+    Pump();
+    return request;
   }
 
   // The messages for one request, in order, without the watch messages.
@@ -68,24 +59,8 @@ class UrlTaskTest : public EngineFixture {
     return out;
   }
 
-  FetchDriver driver;
-  std::unique_ptr<Recorder> owner;
   std::unique_ptr<FetchRequester> requester;
-  UrlTaskContext* urlTask = nullptr;
-  UrlSession* session = nullptr;
-  uint32_t heapAtStart = 0;
 };
-
-TEST_F(UrlTaskTest, ModuleContextHoldsTheWorkBuffer) {
-  UrlModuleContext* module = UrlGetModule();
-  ASSERT_NE(module, nullptr);
-  EXPECT_EQ(module->workBufferSize, kUrlWorkBufferSize);
-  ASSERT_NE(module->workBuffer, nullptr);
-  EXPECT_GE(HeapRequestedSizeOf(module->workBuffer), kUrlWorkBufferSize);
-  EXPECT_EQ(driver.moduleInits, 1);
-  Finish();
-  EXPECT_EQ(driver.moduleTerms, 1);
-}
 
 struct PlayCase {
   size_t size;
@@ -159,14 +134,7 @@ std::vector<PlayCase> PlayCases() {
 INSTANTIATE_TEST_SUITE_P(Blocks, UrlPlayTest, ::testing::ValuesIn(PlayCases()));
 
 TEST_F(UrlTaskTest, RawDataArrivesInTheBlocksAsTheyCame) {
-  FetchBody body;
-  body.body = Body(300);
-  body.blockSize = 140;
-  body.contentType = "application/x-qor-collect";
-  driver.Serve("/raw", body);
-  UrlRequestRec* request = nullptr;
-  ASSERT_EQ(requester->Request(session, "qortest://h/raw", UrlFlag::RawData, &request), kOk);
-  Pump();
+  UrlRequestRec* request = Play("/raw", 300, "application/x-qor-collect", 140, UrlFlag::RawData);
   std::vector<uint32_t> sizes;
   void* object = nullptr;
   UrlRequestRec fresh = *request;
@@ -180,71 +148,40 @@ TEST_F(UrlTaskTest, RawDataArrivesInTheBlocksAsTheyCame) {
 }
 
 TEST_F(UrlTaskTest, NoProcessAfterTheHandlerCompletes) {
-  FetchBody body;
-  body.body = Body(500);
-  body.blockSize = 100;
-  body.contentType = "application/x-qor-first";
-  driver.Serve("/first", body);
-  UrlRequestRec* request = nullptr;
-  ASSERT_EQ(requester->Request(session, "qortest://h/first", 0, &request), kOk);
-  Pump();
+  UrlRequestRec* request = Play("/first", 500, "application/x-qor-first", 100);
   EXPECT_EQ(driver.processCalls, 1);
   EXPECT_EQ(driver.releases, 1);
   EXPECT_EQ(driver.closes, 1);
-  EXPECT_EQ(requester->received[request], body.body.substr(0, 100));
+  EXPECT_EQ(requester->received[request], Body(100));
   EXPECT_EQ(requester->Count(UrlMsg::Complete), 1u);
   requester->Done(session, request);
   Finish();
 }
 
-TEST_F(UrlTaskTest, SchemeFailureInTheMiddle) {
-  for (uint32_t block : {1u, 140u, 0u}) {
-    SCOPED_TRACE(block);
-    FetchBody body;
-    body.body = Body(400);
-    body.blockSize = block;
-    body.failAt = 200;
-    body.contentType = "application/x-qor-collect";
-    driver.Serve("/broken", body);
+// A failing scheme step or content row fails the load; the row is released
+// and the scheme closed once.
+TEST_F(UrlTaskTest, FailuresInTheMiddleFailTheLoad) {
+  struct Row {
+    uint32_t block;
+    const char* type;
+    int64_t failAt;
+    Result code;
+  };
+  for (const Row& row : {Row{1, "application/x-qor-collect", 200, 0x80610002},
+                         Row{140, "application/x-qor-collect", 200, 0x80610002},
+                         Row{0, "application/x-qor-collect", 200, 0x80610002},
+                         Row{0, "application/x-qor-refuse", -1, kFetchRefused}}) {
+    SCOPED_TRACE(row.block);
     const int releases = driver.releases, closes = driver.closes;
-    UrlRequestRec* request = nullptr;
-    ASSERT_EQ(requester->Request(session, "qortest://h/broken", 0, &request), kOk);
-    Pump();
+    UrlRequestRec* request = Play("/broken", 400, row.type, row.block, 0, row.failAt);
     const std::vector<uint32_t> want = {UrlMsg::StatusKnown, UrlMsg::ClassKnown, UrlMsg::Failed};
     EXPECT_EQ(AnswersFor(request), want);
-    EXPECT_EQ(requester->log().back().arg2, body.failCode);
+    EXPECT_EQ(requester->log().back().arg2, row.code);
     EXPECT_EQ(driver.releases, releases + 1);
     EXPECT_EQ(driver.closes, closes + 1);
     requester->Done(session, request);
     requester->ClearLog();
   }
-  Finish();
-}
-
-TEST_F(UrlTaskTest, ContentRowFailureFailsTheLoad) {
-  FetchBody body;
-  body.body = Body(50);
-  body.contentType = "application/x-qor-refuse";
-  driver.Serve("/refused", body);
-  UrlRequestRec* request = nullptr;
-  ASSERT_EQ(requester->Request(session, "qortest://h/refused", 0, &request), kOk);
-  Pump();
-  ASSERT_EQ(requester->Count(UrlMsg::Failed), 1u);
-  EXPECT_EQ(requester->log().back().arg2, kFetchRefused);
-  EXPECT_EQ(requester->Count(UrlMsg::Complete), 0u);
-  EXPECT_EQ(driver.releases, 1);
-  requester->Done(session, request);
-  Finish();
-}
-
-TEST_F(UrlTaskTest, MissingDocumentFails) {
-  UrlRequestRec* request = nullptr;
-  ASSERT_EQ(requester->Request(session, "qortest://h/none", 0, &request), kOk);
-  Pump();
-  const std::vector<uint32_t> want = {UrlMsg::StatusKnown, UrlMsg::Failed};
-  EXPECT_EQ(AnswersFor(request), want);
-  EXPECT_EQ(UrlLoadStatus(request), 404u);
-  requester->Done(session, request);
   Finish();
 }
 
@@ -318,24 +255,6 @@ TEST_F(UrlTaskTest, AnswersToAGoneRequesterAreDropped) {
   Pump();
   EXPECT_TRUE(bystander.Messages().empty());
   EXPECT_EQ(owner->Count(UrlMsg::Closed), 1u);
-}
-
-TEST_F(UrlTaskTest, IgnoresNoticesAndMessagesForOthers) {
-  FetchBody body;
-  body.body = Body(10);
-  driver.Serve("/x", body);
-  UrlRequestRec* request = nullptr;
-  ASSERT_EQ(requester->Request(session, "qortest://h/x", 0, &request), kOk);
-  // A settings notice to everyone, a stop meant for another task, and a
-  // step naming no request of this task.
-  TskmanBroadcast(Msg(Mod::Config, 0x10), 0, 0);
-  TskmanBroadcast(TskMsg::Stop2, 0, 0);
-  TskmanPost(urlTask->task, UrlMsg::Step, 0x1234, 0);
-  Pump();
-  EXPECT_EQ(requester->received[request], body.body);
-  EXPECT_EQ(owner->Count(UrlMsg::Closed), 0u);
-  requester->Done(session, request);
-  Finish();
 }
 
 TEST_F(UrlTaskTest, SessionsAndTheTaskAnswerWhenClosed) {

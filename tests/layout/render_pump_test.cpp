@@ -15,8 +15,7 @@
 #include "kernel/heap.h"
 #include "layout/render_pump.h"
 #include "layout/render_sink.h"
-#include "tests/support/engine_fixture.h"
-#include "tests/support/fetch_driver.h"
+#include "tests/browser/url_fixture.h"
 
 namespace {
 
@@ -100,24 +99,17 @@ Result SinkClose(RenderRequest* request, uintptr_t word, const void*, uint32_t) 
 // Class 2: the driver's test types and HTML.
 const RenderSinkRow kTestRows[] = {{2, SinkOpen, SinkWrite, SinkClose}};
 
-class RenderPumpTest : public EngineFixture {
+class RenderPumpTest : public UrlFixture {
  protected:
-  RenderPumpTest() : EngineFixture(2u << 20) {}
-
   void SetUp() override {
-    EngineFixture::SetUp();
+    UrlFixture::SetUp();
     gSink = &sink;
     RenderSetExtraRows(kTestRows, 1);
-    owner = std::make_unique<Recorder>(Mod::TestHarness);
     requester = std::make_unique<Recorder>(Mod::TestCode, [this](Recorder&, const Received& r) {
       RenderPumpHandle(&pump, r.message, r.arg1, r.arg2);
       return kOk;
     });
-    Pump();
-    heapAtStart = HeapGetStats().freeBytes;
-    ASSERT_EQ(UrlStartTask(&urlTask, owner->task()), kOk);
-    ASSERT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
-    Pump();
+    StartUrl(requester->task());
   }
 
   void Request(const std::string& url, uint32_t flags = 0) {
@@ -127,41 +119,27 @@ class RenderPumpTest : public EngineFixture {
     RenderPumpStart(&pump, &renderRequest, request, requester->task());
   }
 
-  // Closes everything and checks that the heap is whole again.
+  // Ends the request, then the session and the task.
   void Finish() {
     if (request) UrlRequestDone(session, request);
     request = nullptr;
-    UrlSessionDestroy(session);
-    UrlStopTask(urlTask);
-    Pump();
-    EXPECT_EQ(UrlGetModule(), nullptr);
-    EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
-    EXPECT_EQ(HeapValidate(), nullptr);
+    UrlFixture::Finish();
   }
 
   void TearDown() override {
-    if (UrlGetModule() && owner->Count(UrlMsg::Closed) == 0) {
-      UrlStopTask(urlTask);
-      Pump();
-    }
+    if (UrlGetModule() && owner->Count(UrlMsg::Closed) == 0) Finish();
     requester.reset();
-    owner.reset();
     RenderSetExtraRows(nullptr, 0);
     gSink = nullptr;
-    EngineFixture::TearDown();
+    UrlFixture::TearDown();
   }
 
-  FetchDriver driver;
   Sink sink;
   RenderPump pump{};
   int pageObject = 0;
   RenderRequest renderRequest{nullptr, reinterpret_cast<uintptr_t>(&pageObject), 7};
-  std::unique_ptr<Recorder> owner;
   std::unique_ptr<Recorder> requester;
-  UrlTaskContext* urlTask = nullptr;
-  UrlSession* session = nullptr;
   UrlRequestRec* request = nullptr;
-  uint32_t heapAtStart = 0;
 };
 
 struct PumpCase {
@@ -233,18 +211,6 @@ std::vector<PumpCase> PumpCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, RenderPumpPlayTest, ::testing::ValuesIn(PumpCases()));
-
-TEST_F(RenderPumpTest, ObjectsThatDrawNothingAreCounted) {
-  sink.dataAnswers = "N0N";
-  driver.Serve("/doc", Html(420, 140));
-  Request("qortest://host/doc");
-  Pump();
-  EXPECT_EQ(pump.written, 1u);
-  EXPECT_EQ(pump.notDrawn, 2u);
-  EXPECT_EQ(sink.bytes, Body(420));
-  EXPECT_EQ(sink.closes, 1);
-  Finish();
-}
 
 struct FailCase {
   const char* name;

@@ -195,31 +195,6 @@ const VarParseSource kFakeSources[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-std::string Utf8(const std::u16string& w) {
-  std::string s;
-  for (size_t i = 0; i < w.size(); ++i) {
-    uint32_t c = w[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < w.size())
-      c = 0x10000 + ((c - 0xD800) << 10) + (w[++i] - 0xDC00);
-    if (c < 0x80) {
-      s += static_cast<char>(c);
-    } else if (c < 0x800) {
-      s += static_cast<char>(0xC0 | c >> 6);
-      s += static_cast<char>(0x80 | (c & 63));
-    } else if (c < 0x10000) {
-      s += static_cast<char>(0xE0 | c >> 12);
-      s += static_cast<char>(0x80 | (c >> 6 & 63));
-      s += static_cast<char>(0x80 | (c & 63));
-    } else {
-      s += static_cast<char>(0xF0 | c >> 18);
-      s += static_cast<char>(0x80 | (c >> 12 & 63));
-      s += static_cast<char>(0x80 | (c >> 6 & 63));
-      s += static_cast<char>(0x80 | (c & 63));
-    }
-  }
-  return s;
-}
-
 // Takes the sink's chunks: the output as UTF-8.
 std::string Drain(Queue* sink) {
   std::string bytes(UtilDataChunkQueueBytes(sink), '\0');
@@ -228,7 +203,11 @@ std::string Drain(Queue* sink) {
   EXPECT_EQ(bytes.size() % 2, 0u);
   std::u16string w(bytes.size() / 2, u'\0');
   LibcMemCopy(w.data(), bytes.data(), static_cast<uint32_t>(w.size() * 2));
-  return Utf8(w);
+  char* utf8 = nullptr;
+  EXPECT_EQ(LngWideToCharset(&utf8, w.c_str(), Mib::Utf8), kOk);
+  std::string out = utf8 ? utf8 : "";
+  MemFree(&utf8);
+  return out;
 }
 
 std::string RomText(const char* path) {
@@ -380,10 +359,13 @@ TEST_F(TemplateTest, NestedLoopsWalkEachItemsOwnItems) {
 }
 
 TEST_F(TemplateTest, EveryCutAndEveryWayOfAnsweringGiveTheSameOutput) {
-  const char* pages[] = {"/eng/general/property.html", "/eng/general/history.html",
-                         "/eng/general/chooselocs.html", "/eng/vcalca/vcalendar.html"};
-  for (const char* path : pages) {
-    const std::string page = RomText(path);
+  std::vector<std::string> texts;
+  for (const char* path : {"/eng/general/property.html", "/eng/general/history.html",
+                           "/eng/general/chooselocs.html", "/eng/vcalca/vcalendar.html"})
+    texts.push_back(RomText(path));
+  // Characters of several bytes around markers.
+  texts.push_back("ë€😀[$t.title$]😀[$/for$]x[$t.missing$]y[$nosource.a$]z");
+  for (const std::string& page : texts) {
     FakeTree whole;
     FillTree(whole);
     const std::string expected = Fill(whole, page);
@@ -393,28 +375,15 @@ TEST_F(TemplateTest, EveryCutAndEveryWayOfAnsweringGiveTheSameOutput) {
         FillTree(tree);
         tree.answer = answer;
         ASSERT_EQ(Fill(tree, page, {cut}), expected)
-            << path << " cut at " << cut << ", answer " << static_cast<int>(answer);
+            << page.substr(0, 40) << " cut at " << cut << ", answer " << static_cast<int>(answer);
       }
       FakeTree tree;
       FillTree(tree);
       tree.answer = answer;
       std::vector<size_t> bytes;
       for (size_t i = 1; i < page.size(); ++i) bytes.push_back(i);
-      EXPECT_EQ(Fill(tree, page, bytes), expected) << path << " byte by byte";
+      EXPECT_EQ(Fill(tree, page, bytes), expected) << page.substr(0, 40) << " byte by byte";
     }
-  }
-}
-
-TEST_F(TemplateTest, TextAroundTheMarkersKeepsItsCharactersWhereverItIsCut) {
-  const std::string text = "ë€😀[$t.title$]😀[$/for$]x[$t.missing$]y[$nosource.a$]z";
-  FakeTree whole;
-  FillTree(whole);
-  const std::string expected = Fill(whole, text);
-  EXPECT_EQ(expected, "ë€😀Zoë's page😀xyz");
-  for (size_t cut = 1; cut < text.size(); ++cut) {
-    FakeTree tree;
-    FillTree(tree);
-    ASSERT_EQ(Fill(tree, text, {cut}), expected) << cut;
   }
 }
 
@@ -431,12 +400,11 @@ TEST_F(TemplateTest, OddMarkersStayTextOrGiveNothing) {
       {"a loop without a source runs zero times, nested loops too",
        "<[$for:none.x$]a[$for:t.item$]b[$/for$]c[$/for$]>", "<>"},
       {"an end without a loop", "a[$/for$]b", "ab"},
+      {"text around markers", "ë€😀[$t.title$]😀[$/for$]x[$t.missing$]y[$nosource.a$]z",
+       "ë€😀Zoë's page😀xyz"},
       {"a name too long for a marker", "a[$" + longName + "$]b", "a[$" + longName + "$]b"},
       {"the longest name", "a[$" + longest + "$]b", "ab"},
       {"a marker cut off by the end", "a[$t.title", "a[$t.title"},
-      {"a lone opener at the end", "ab[", "ab["},
-      {"an empty marker", "a[$$]b", "ab"},
-      {"a source name alone", "a[$t$]b", "ab"},
       {"source names ignore case", "[$T.title$]", "Zoë's page"},
       {"a prefix is not a source", "[$tt.title$]", ""},
       {"a loop whose end never comes", "<[$for:t.item$]a", "<a"},
@@ -509,31 +477,6 @@ TEST_F(TemplateTest, ASourceMayCloseTheJobFromInsideItsCall) {
   EXPECT_EQ(gJobToClose, nullptr);
   EXPECT_EQ(Drain(&sink), "abccd");
   EXPECT_EQ(tree.opened, tree.closed);
-}
-
-TEST_F(TemplateTest, WithoutASinkTheJobStillRunsItsSources) {
-  FakeTree tree;
-  FillTree(tree);
-  VarParseJob* job = nullptr;
-  ASSERT_EQ(VarParseCreate(&job, 0, &tree), kOk);
-  VarParseSetSources(job, kFakeSources);
-  const std::string page = RomText("/eng/vcalca/vcalendar.html");
-  Feed(job, page, 0, page.size());
-  EXPECT_TRUE(VarParseIsDrained(job));
-  VarParseClose(&job);
-  EXPECT_EQ(tree.opened, 3);
-  EXPECT_EQ(tree.closed, 3);
-}
-
-TEST_F(TemplateTest, TheProductTableAnswersNothingYet) {
-  VarParseJob* job = nullptr;
-  ASSERT_EQ(VarParseCreate(&job, 0, nullptr), kOk);
-  Queue sink{};
-  VarParseSetSink(job, &sink);
-  const std::string text = "a[$page.title$]b";
-  Feed(job, text, 0, text.size());
-  VarParseClose(&job);
-  EXPECT_EQ(Drain(&sink), "ab");
 }
 
 class TinyHeapTemplateTest : public HeapFixture {

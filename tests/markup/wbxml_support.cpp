@@ -78,6 +78,8 @@ const WbxmlName* Find(const WbxmlName* table, uint32_t token) {
 
 WbxmlRecorder* Self(WbxmlHandler* h) { return reinterpret_cast<WbxmlRecorder*>(h); }
 
+}  // namespace
+
 void Quote(std::string* out, const char16_t* text, uint32_t length) {
   *out += '"';
   for (uint32_t i = 0; i < length; ++i) {
@@ -92,6 +94,8 @@ void Quote(std::string* out, const char16_t* text, uint32_t length) {
   }
   *out += '"';
 }
+
+namespace {
 
 std::string Name(WbxmlRecorder* r, const WbxmlName* table, uint32_t token) {
   if (token >= 0x10000 && token - 0x10000 < r->literals.size()) {

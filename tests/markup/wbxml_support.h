@@ -35,6 +35,9 @@ struct WbxmlRecorder {
   explicit WbxmlRecorder(const WbxmlTables* t = nullptr);
 };
 
+// Appends the text in quotes, units outside printable ASCII as {XX} or {XXXX}.
+void Quote(std::string* out, const char16_t* text, uint32_t length);
+
 // Decodes the bytes split after each of the given offsets (appending one
 // piece, then decoding); the last answer.
 Result WbxmlFeed(WbxmlDecoder* decoder, WbxmlRecorder* recorder, Queue* queue,

@@ -17,32 +17,23 @@
 
 namespace {
 
-std::string Narrow(const char16_t* text, uint32_t length) {
-  std::string out;
-  for (uint32_t i = 0; i < length; ++i) {
-    const char16_t c = text[i];
-    if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      char buf[12];
-      snprintf(buf, sizeof buf, "{%X}", static_cast<unsigned>(c));
-      out += buf;
-    }
-  }
-  return out;
-}
-
 // The load's output as lines: card "<title>" | text "<text>".
 std::string Describe(const UrlLoad* load) {
   std::string out;
   for (QueueNode* n = load->output.head; n; n = n->next) {
     const auto* node = reinterpret_cast<const HtmlNode*>(n);
-    if (node->kind == HtmlNodeKind::Card)
-      out += node->title ? "card \"" + Narrow(node->title, node->titleLength) + "\"\n" : "card -\n";
-    else if (node->kind == HtmlNodeKind::Text)
-      out += "text \"" + Narrow(node->text, node->textLength) + "\"\n";
-    else
-      out += "kind " + std::to_string(node->kind) + "\n";
+    if (node->kind == HtmlNodeKind::Card && node->title) {
+      out += "card ";
+      Quote(&out, node->title, node->titleLength);
+    } else if (node->kind == HtmlNodeKind::Card) {
+      out += "card -";
+    } else if (node->kind == HtmlNodeKind::Text) {
+      out += "text ";
+      Quote(&out, node->text, node->textLength);
+    } else {
+      out += "kind " + std::to_string(node->kind);
+    }
+    out += "\n";
   }
   return out;
 }
@@ -193,33 +184,5 @@ const BadCase kBad[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Decks, WmlcBadTest, ::testing::ValuesIn(kBad));
-
-// Aborting in the middle of a card frees the card's nodes; the cards that
-// ended stay on the load until it is freed.
-TEST_F(WmlcTest, AbortInsideACard) {
-  const std::vector<uint8_t> bytes = ReadWbxmlFile("deck.wbxml");
-  const std::string whole = kDecks[0].expected;
-  // Up to the second card's text.
-  size_t at = 0;
-  while (at < bytes.size() && !(bytes[at] == 'C' && bytes[at + 1] == 'a' && bytes[at + 2] == 'r'))
-    ++at;
-  ASSERT_LT(at, bytes.size());
-  ASSERT_EQ(Feed(bytes, at + 3), kOk);
-  WmlcAbort(builder);
-  EXPECT_EQ(Describe(load), whole.substr(0, whole.find("card \"Two\"")));
-  EXPECT_EQ(load->events & UrlEvent::Complete, UrlEvent::Complete);
-  Finish();
-}
-
-TEST_F(WmlcTest, NewElementOnlyWhenSetUp) {
-  WmlcBuilder bare{};
-  EXPECT_EQ(WmlcNewElement(&bare), kOk);
-  EXPECT_EQ(bare.element, nullptr);
-  ASSERT_NE(builder->element, nullptr);
-  HtmlNode* first = builder->element;
-  EXPECT_EQ(WmlcNewElement(builder), kOk);
-  EXPECT_EQ(builder->element, first);
-  Finish();
-}
 
 }  // namespace
