@@ -1,7 +1,8 @@
 // Compiled WMLScript bodies as the fetch layer hands them over: the first
 // byte picks the block size for the collector, the rest is the body. Any
-// bytes end as a unit or a refusal; a unit's functions then run for a few
-// slices, and the heap is back where it started once all is freed.
+// bytes end as a unit or a refusal, the same whether collected or parsed
+// whole; a unit's functions then run for a few slices, and the heap is back
+// where it started once all is freed.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -57,6 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (r == kOk) r = WmlsCollect(&state, &input, 1, &unit);
   Check(state == nullptr);
   Check((r == kOk) == (unit != nullptr));
+  Check((r == kOk) == (parsed == WmlsParse::Ok));  // collected or whole, the same verdict
   WmlsUnitFree(&unit);
   UtilDataChunkFreeQueue(&input);
   Check(HeapGetStats().freeBytes == freeBefore);

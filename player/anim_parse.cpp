@@ -204,6 +204,13 @@ uint32_t ReadCount(AnimStream* s) {
   return n;
 }
 
+// A gradient's colour ramp, cleared; null when the heap has no room.
+uint8_t* OptionalRamp(AnimStream* s) {
+  auto* ramp = static_cast<uint8_t*>(AnimHeap_Malloc(&s->player->heap, 2048));
+  if (ramp) std::memset(ramp, 0, 2048);
+  return ramp;
+}
+
 // Fill and line styles; false on a tag error (a count the tag cannot hold).
 bool ReadStyles(AnimStream* s, AnimStyleSet* set, bool alpha) {
   set->fillCount = ReadCount(s);
@@ -227,10 +234,9 @@ bool ReadStyles(AnimStream* s, AnimStyleSet* set, bool alpha) {
         if (k < 8) f.records[k] = rec;  // more than eight records: the first eight count
       }
       f.count = count < 8 ? count : 8;
-      // The ramp is optional: without room the fill draws as nothing.
-      f.ramp = static_cast<uint8_t*>(AnimHeap_Malloc(&s->player->heap, 2048));
-      if (f.ramp) std::memset(f.ramp, 0, 2048);
-      else f.type = 128;
+      // Without room for the ramp the fill draws as nothing.
+      f.ramp = OptionalRamp(s);
+      if (!f.ramp) f.type = 128;
     } else if (type & 0x40) {
       f.type = type & 0x41;
       f.bitmapId = AnimParse_ReadU16(s);
@@ -292,12 +298,6 @@ void ReadBitmap(AnimStream* s) {
 
 void ReadRgba(AnimStream* s, uint8_t* c) {
   for (int i = 0; i < 4; ++i) c[i] = static_cast<uint8_t>(AnimParse_ReadU8(s));
-}
-
-uint8_t* OptionalRamp(AnimStream* s) {
-  auto* ramp = static_cast<uint8_t*>(AnimHeap_Malloc(&s->player->heap, 2048));
-  if (ramp) std::memset(ramp, 0, 2048);
-  return ramp;
 }
 
 // Morph shape: both bounds, the offset of the end edges, start and end styles, both edge sets.

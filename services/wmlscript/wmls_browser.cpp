@@ -30,31 +30,7 @@ BenBrowser* Browser(WmlsRunContext* ctx) {
   return task ? task->browser : nullptr;
 }
 
-// An argument converted to a string (the text is NUL-terminated); ok false
-// when it cannot be.
-struct Text {
-  WmlsValue cell{};
-  const char16_t* s = u"";
-  uint32_t n = 0;
-  bool ok = false;
-  Text(WmlsRunContext* ctx, const WmlsValue* v) {
-    if (v->type == WmlsType::String) {
-      if (WmlsStr(*v)) s = WmlsStr(*v);
-    } else {
-      cell = WmlsToString(ctx, v);
-      if (cell.type != WmlsType::String) {
-        if (ctx->status == WmlsStatus::WrongType) ctx->status = 0;
-        return;
-      }
-      if (WmlsStr(cell)) s = WmlsStr(cell);
-    }
-    n = WmlsLen(s);
-    ok = true;
-  }
-  ~Text() { WmlsValueRelease(&cell); }
-  Text(const Text&) = delete;
-  Text& operator=(const Text&) = delete;
-};
+using Text = WmlsTextArg;
 
 bool Letter(char16_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 

@@ -26,13 +26,10 @@ struct Args {
     if (count == 255) return false;
     if (count == capacity) {
       const uint32_t c = capacity ? capacity * 2 : 4;
-      void* q = cells ? MemRealloc(cells, c * sizeof(WmlsValue), 1, Mod::WmlsExec)
+      // The old list stays on failure: its texts are released with it.
+      void* q = cells ? MemRealloc(cells, c * sizeof(WmlsValue), 0, Mod::WmlsExec)
                       : MemAlloc(c * sizeof(WmlsValue), Use::Data, Mod::WmlsExec);
-      if (!q) {
-        cells = nullptr;
-        count = 0;
-        return false;
-      }
+      if (!q) return false;
       cells = static_cast<WmlsValue*>(q);
       capacity = c;
     }

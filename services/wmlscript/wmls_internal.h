@@ -13,3 +13,19 @@ bool WmlsIsSpace(char16_t c);
 // Before a variable's owned string is freed or replaced: stack cells that
 // borrow it (loading a variable pushes it by reference) get their own copy.
 void WmlsDetach(WmlsRunContext* ctx, const WmlsValue* var);
+
+// A library argument as text: strings as they are, other kinds by their
+// string form. ok is false for an argument that has none (invalid), with the
+// conversion's wrong-type status cleared so the script goes on.
+struct WmlsTextArg {
+  WmlsTextArg(WmlsRunContext* ctx, const WmlsValue* v);
+  ~WmlsTextArg() { WmlsValueRelease(&cell); }
+  WmlsTextArg(const WmlsTextArg&) = delete;
+  WmlsTextArg& operator=(const WmlsTextArg&) = delete;
+
+  WmlsValue cell{};
+  const char16_t* s = u"";  // never null
+  uint32_t n = 0;
+  bool ok = false;
+  bool none = false;  // a string cell without any text
+};

@@ -8,8 +8,6 @@
 
 namespace {
 
-const char16_t kEmpty[1] = {0};
-
 // A growing result text, allocated from module 34.
 struct Builder {
   char16_t* p = nullptr;
@@ -55,30 +53,7 @@ struct Builder {
   ~Builder() { MemFree(&p); }
 };
 
-// A string argument as text: strings as they are, other kinds by their
-// string form. False for an invalid argument (status cleared).
-struct Text {
-  WmlsValue cell{};
-  const char16_t* s = nullptr;  // null for a string cell without text
-  uint32_t n = 0;
-  bool ok = false;
-  Text(WmlsRunContext* ctx, const WmlsValue* v) {
-    if (v->type == WmlsType::String) {
-      s = WmlsStr(*v);
-    } else {
-      cell = WmlsToString(ctx, v);
-      if (cell.type != WmlsType::String) {
-        if (ctx->status == WmlsStatus::WrongType) ctx->status = 0;
-        return;
-      }
-      s = WmlsStr(cell);
-    }
-    n = WmlsLen(s);
-    ok = true;
-  }
-  const char16_t* text() const { return s ? s : kEmpty; }
-  ~Text() { WmlsValueRelease(&cell); }
-};
+using Text = WmlsTextArg;
 
 // An index or count argument; false when it cannot be converted.
 bool Index(WmlsRunContext* ctx, const WmlsValue* v, int32_t* out) {
@@ -114,7 +89,7 @@ void CharAt(WmlsRunContext* ctx, WmlsValue** a) {
   Text s(ctx, a[0]);
   int32_t i;
   if (!s.ok || !Index(ctx, a[1], &i)) return Invalid(ctx);
-  if (i < 0 || static_cast<uint32_t>(i) >= s.n) return SetText(ctx, kEmpty, 0);
+  if (i < 0 || static_cast<uint32_t>(i) >= s.n) return SetText(ctx, u"", 0);
   SetText(ctx, s.s + i, 1);
 }
 
@@ -123,10 +98,10 @@ void SubString(WmlsRunContext* ctx, WmlsValue** a) {
   int32_t start, count;
   if (!s.ok || !Index(ctx, a[1], &start) || !Index(ctx, a[2], &count)) return Invalid(ctx);
   if (start < 0) start = 0;
-  if (static_cast<uint32_t>(start) > s.n) return SetText(ctx, kEmpty, 0);
+  if (static_cast<uint32_t>(start) > s.n) return SetText(ctx, u"", 0);
   const int64_t avail = static_cast<int64_t>(s.n) - start;
   const int64_t take = count < avail ? count : avail;
-  if (take <= 0) return SetText(ctx, kEmpty, 0);
+  if (take <= 0) return SetText(ctx, u"", 0);
   SetText(ctx, s.s + start, static_cast<uint32_t>(take));
 }
 
@@ -141,7 +116,7 @@ int32_t FindIn(const char16_t* s, uint32_t n, const char16_t* sub, uint32_t m, u
 void Find(WmlsRunContext* ctx, WmlsValue** a) {
   Text s(ctx, a[0]), sub(ctx, a[1]);
   if (!s.ok || !sub.ok) return Invalid(ctx);
-  if (!s.s || !sub.s) return void(ctx->result = WmlsMakeInt(-1));
+  if (s.none || sub.none) return void(ctx->result = WmlsMakeInt(-1));
   if (!sub.n) return Invalid(ctx);
   ctx->result = WmlsMakeInt(FindIn(s.s, s.n, sub.s, sub.n, 0));
 }
@@ -152,13 +127,13 @@ void Replace(WmlsRunContext* ctx, WmlsValue** a) {
   Builder b;
   uint32_t at = 0;
   for (;;) {
-    const int32_t k = FindIn(s.text(), s.n, old.s, old.n, at);
+    const int32_t k = FindIn(s.s, s.n, old.s, old.n, at);
     if (k < 0) break;
     b.Add(s.s + at, static_cast<uint32_t>(k) - at);
-    b.Add(neu.text(), neu.n);
+    b.Add(neu.s, neu.n);
     at = static_cast<uint32_t>(k) + old.n;
   }
-  b.Add(s.text() + at, s.n - at);
+  b.Add(s.s + at, s.n - at);
   b.Finish(ctx);
 }
 
@@ -193,14 +168,14 @@ struct Elements {
 void ElementsFn(WmlsRunContext* ctx, WmlsValue** a) {
   Text s(ctx, a[0]), sep(ctx, a[1]);
   if (!s.ok || !sep.ok || !sep.n) return Invalid(ctx);
-  ctx->result = WmlsMakeInt(static_cast<int32_t>(Elements{s.text(), s.n, sep.s[0]}.Count()));
+  ctx->result = WmlsMakeInt(static_cast<int32_t>(Elements{s.s, s.n, sep.s[0]}.Count()));
 }
 
 void ElementAt(WmlsRunContext* ctx, WmlsValue** a) {
   Text s(ctx, a[0]), sep(ctx, a[2]);
   int32_t i;
   if (!s.ok || !sep.ok || !Index(ctx, a[1], &i) || !sep.n) return Invalid(ctx);
-  if (!s.n) return SetText(ctx, kEmpty, 0);
+  if (!s.n) return SetText(ctx, u"", 0);
   uint32_t b, e;
   bool last;
   Elements{s.s, s.n, sep.s[0]}.Span(i, &b, &e, &last);
@@ -212,10 +187,10 @@ void RemoveAt(WmlsRunContext* ctx, WmlsValue** a) {
   if (!Index(ctx, a[1], &i)) return Invalid(ctx);
   Text s(ctx, a[0]), sep(ctx, a[2]);
   if (!s.ok || !sep.ok) return Invalid(ctx);
-  if (!s.n) return SetText(ctx, kEmpty, 0);
+  if (!s.n) return SetText(ctx, u"", 0);
   if (!sep.n) return Invalid(ctx);
   const Elements el{s.s, s.n, sep.s[0]};
-  if (el.Count() == 1) return SetText(ctx, kEmpty, 0);
+  if (el.Count() == 1) return SetText(ctx, u"", 0);
   uint32_t b, e;
   bool last;
   el.Span(i, &b, &e, &last);
@@ -231,14 +206,14 @@ void ReplaceAt(WmlsRunContext* ctx, WmlsValue** a) {
   Text s(ctx, a[0]), neu(ctx, a[1]), sep(ctx, a[3]);
   int32_t i;
   if (!s.ok || !neu.ok || !sep.ok || !Index(ctx, a[2], &i) || !sep.n) return Invalid(ctx);
-  const Elements el{s.text(), s.n, sep.s[0]};
-  if (el.Count() == 1) return SetText(ctx, neu.text(), neu.n);
+  const Elements el{s.s, s.n, sep.s[0]};
+  if (el.Count() == 1) return SetText(ctx, neu.s, neu.n);
   uint32_t b, e;
   bool last;
   el.Span(i, &b, &e, &last);
   Builder out;
   out.Add(s.s, b);
-  out.Add(neu.text(), neu.n);
+  out.Add(neu.s, neu.n);
   out.Add(s.s + e, s.n - e);
   if (last && !out.failed && out.len && out.p[out.len - 1] == sep.s[0]) out.len -= 1;
   out.Finish(ctx);
@@ -247,7 +222,7 @@ void ReplaceAt(WmlsRunContext* ctx, WmlsValue** a) {
 void InsertAt(WmlsRunContext* ctx, WmlsValue** a) {
   Text s(ctx, a[0]), neu(ctx, a[1]), sep(ctx, a[3]);
   int32_t i;
-  if (!s.ok || !neu.ok || !sep.ok || !Index(ctx, a[2], &i) || !sep.n || !neu.s) return Invalid(ctx);
+  if (!s.ok || !neu.ok || !sep.ok || !Index(ctx, a[2], &i) || !sep.n || neu.none) return Invalid(ctx);
   if (!s.n) return SetText(ctx, neu.s, neu.n);
   const Elements el{s.s, s.n, sep.s[0]};
   Builder out;
@@ -270,7 +245,7 @@ void InsertAt(WmlsRunContext* ctx, WmlsValue** a) {
 void Squeeze(WmlsRunContext* ctx, WmlsValue** a) {
   Text s(ctx, a[0]);
   if (!s.ok) return Invalid(ctx);
-  if (a[0]->type != WmlsType::String) return SetText(ctx, s.text(), s.n);
+  if (a[0]->type != WmlsType::String) return SetText(ctx, s.s, s.n);
   Builder out;
   for (uint32_t i = 0; i < s.n;) {
     if (!WmlsIsSpace(s.s[i])) {
@@ -291,12 +266,12 @@ void Trim(WmlsRunContext* ctx, WmlsValue** a) {
     while (b < e && WmlsIsSpace(s.s[b])) ++b;
     while (e > b && WmlsIsSpace(s.s[e - 1])) --e;
   }
-  SetText(ctx, s.text() + b, e - b);
+  SetText(ctx, s.s + b, e - b);
 }
 
 void Compare(WmlsRunContext* ctx, WmlsValue** a) {
   Text x(ctx, a[0]), y(ctx, a[1]);
-  if (!x.ok || !y.ok || !x.s || !y.s) return Invalid(ctx);
+  if (!x.ok || !y.ok || x.none || y.none) return Invalid(ctx);
   const int c = LibcWStrCmp(x.s, y.s);
   ctx->result = WmlsMakeInt(c < 0 ? -1 : c > 0);
 }
@@ -309,7 +284,7 @@ void ToString(WmlsRunContext* ctx, WmlsValue** a) {
     case WmlsType::Boolean: {
       Text s(ctx, v);
       if (!s.ok) return Invalid(ctx);
-      return SetText(ctx, s.text(), s.n);
+      return SetText(ctx, s.s, s.n);
     }
     case WmlsType::String:
       if (!WmlsStr(*v)) return Invalid(ctx);
@@ -401,7 +376,7 @@ void Format(WmlsRunContext* ctx, WmlsValue** a) {
     if (!s.ok) return Invalid(ctx);
     const uint32_t take = hasPrecision && precision < s.n ? precision : s.n;
     if ((!hasPrecision || precision >= width) && width > take) out.Repeat(' ', width - take);
-    out.Add(s.text(), take);
+    out.Add(s.s, take);
   } else {
     return Invalid(ctx);
   }

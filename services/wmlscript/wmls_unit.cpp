@@ -285,15 +285,16 @@ Result WmlsCollect(WmlsCollector** state, Queue* input, int endOfData, WmlsUnit*
     }
     uint64_t size = 0;
     bool ended = false;
-    for (uint32_t i = 1; i < have && !ended; ++i) {
-      size = size << 7 | (head[i] & 0x7F);
-      ended = !(head[i] & 0x80);
+    uint32_t headSize = 1;
+    for (; headSize < have && !ended; ++headSize) {
+      size = size << 7 | (head[headSize] & 0x7F);
+      ended = !(head[headSize] & 0x80);
     }
     if (!ended && have < 6 && !endOfData) return kOk;  // the header is still coming
-    if (!ended || size == 0 || size > 0xFFFFFFFAu) {
+    if (!ended || size == 0 || size > 0xFFFFFFFFu - headSize) {
       failed = true;
     } else {
-      c->size = static_cast<uint32_t>(size) + 5;
+      c->size = static_cast<uint32_t>(size) + headSize;
       c->buffer = static_cast<uint8_t*>(MemAlloc(c->size, Use::Data, kMod));
       failed = c->buffer == nullptr;
       c->firstBlock = 0;

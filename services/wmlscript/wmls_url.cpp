@@ -160,30 +160,7 @@ bool ValidUrl(const char16_t* s, uint32_t n) {
   return true;
 }
 
-// An argument converted to a string; ok false when it cannot be.
-struct Text {
-  WmlsValue cell{};
-  const char16_t* s = u"";
-  uint32_t n = 0;
-  bool ok = false;
-  Text(WmlsRunContext* ctx, const WmlsValue* v) {
-    if (v->type == WmlsType::String) {
-      if (WmlsStr(*v)) s = WmlsStr(*v);
-    } else {
-      cell = WmlsToString(ctx, v);
-      if (cell.type != WmlsType::String) {
-        if (ctx->status == WmlsStatus::WrongType) ctx->status = 0;
-        return;
-      }
-      if (WmlsStr(cell)) s = WmlsStr(cell);
-    }
-    n = WmlsLen(s);
-    ok = true;
-  }
-  ~Text() { WmlsValueRelease(&cell); }
-  Text(const Text&) = delete;
-  Text& operator=(const Text&) = delete;
-};
+using Text = WmlsTextArg;
 
 void IsValid(WmlsRunContext* ctx, WmlsValue** a) {
   if (a[0]->type == WmlsType::Invalid) return Invalid(ctx);

@@ -88,6 +88,22 @@ void WmlsDetach(WmlsRunContext* ctx, const WmlsValue* var) {
   }
 }
 
+WmlsTextArg::WmlsTextArg(WmlsRunContext* ctx, const WmlsValue* v) {
+  const WmlsValue* text = v;
+  if (v->type != WmlsType::String) {
+    cell = WmlsToString(ctx, v);
+    if (cell.type != WmlsType::String) {
+      if (ctx->status == WmlsStatus::WrongType) ctx->status = 0;
+      return;
+    }
+    text = &cell;
+  }
+  none = !WmlsStr(*text);
+  if (!none) s = WmlsStr(*text);
+  n = WmlsLen(s);
+  ok = true;
+}
+
 static int32_t Grow(WmlsRunContext* ctx) {
   if (ctx->top < ctx->capacity - 1) return 0;
   int32_t cap = ctx->capacity;

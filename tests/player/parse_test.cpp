@@ -9,11 +9,6 @@ namespace {
 
 using movie::Bytes;
 
-struct Parsed {
-  AnimStream stream;
-  uint32_t flags;
-};
-
 uint32_t Parse(TestPlayer& p, AnimStream* s, const Bytes& data) {
   AnimStream_Init(s, p.get(), 0);
   return AnimMovie_ReadHeader(s, data.data(), static_cast<uint32_t>(data.size()));
@@ -350,27 +345,26 @@ TEST(AnimParser, ALongTagLengthIsRead) {
 }
 
 TEST(AnimParser, BranchesResolveToActionStartsOnly) {
-  TestPlayer p;
   using namespace movie;
-  // Jump 0: to the action after it. Jump 1: into the middle of the next action.
-  const Bytes list = Concat({Jump(0x99, 0), Action(0x07), Jump(0x9D, 1), GotoFrame(1), Jump(0x99, -13), EndActions()});
-  // The last jump lands at 8, inside the conditional jump at 6: no target.
-  AnimStream s;
-  ASSERT_NE(Parse(p, &s, Qvx({}, Concat({Actions(list), End()}))) & kAnimEnd, 0u);
-  EXPECT_EQ(DumpActions(s.root->frames[0].first->actions),
-            "[153@0 0 0 0 null null ->5][7@5 0 0 0 null null][157@6 0 0 0 null null]"
-            "[129@11 1 0 0 null null][153@16 0 0 0 null null]");
-  AnimStream_Free(&s);
-}
-
-TEST(AnimParser, BranchBackToTheStartResolves) {
-  TestPlayer p;
-  using namespace movie;
-  const Bytes list = Concat({Action(0x07), Jump(0x99, -6), EndActions()});
-  AnimStream s;
-  ASSERT_NE(Parse(p, &s, Qvx({}, Concat({Actions(list), End()}))) & kAnimEnd, 0u);
-  EXPECT_EQ(DumpActions(s.root->frames[0].first->actions), "[7@0 0 0 0 null null][153@1 0 0 0 null null ->0]");
-  AnimStream_Free(&s);
+  const struct {
+    Bytes list;
+    const char* dump;
+  } cases[] = {
+      // Jump 0: to the action after it. Jump 1: into the middle of the next
+      // action. The last jump lands at 8, inside the conditional jump at 6: no target.
+      {Concat({Jump(0x99, 0), Action(0x07), Jump(0x9D, 1), GotoFrame(1), Jump(0x99, -13), EndActions()}),
+       "[153@0 0 0 0 null null ->5][7@5 0 0 0 null null][157@6 0 0 0 null null]"
+       "[129@11 1 0 0 null null][153@16 0 0 0 null null]"},
+      // Back to the very start.
+      {Concat({Action(0x07), Jump(0x99, -6), EndActions()}), "[7@0 0 0 0 null null][153@1 0 0 0 null null ->0]"},
+  };
+  for (const auto& c : cases) {
+    TestPlayer p;
+    AnimStream s;
+    ASSERT_NE(Parse(p, &s, Qvx({}, Concat({Actions(c.list), End()}))) & kAnimEnd, 0u);
+    EXPECT_EQ(DumpActions(s.root->frames[0].first->actions), c.dump);
+    AnimStream_Free(&s);
+  }
 }
 
 struct PushCase {

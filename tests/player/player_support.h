@@ -1,5 +1,5 @@
 // A player context over its own work buffer for the tests, and a text dump
-// of everything a parsed stream holds, so two parses can be compared whole.
+// of what a parsed stream holds, so two parses can be compared.
 #pragma once
 
 #include <gtest/gtest.h>

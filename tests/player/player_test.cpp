@@ -53,7 +53,6 @@ struct OpenFailure {
   Bytes data;
   uint32_t result;
 };
-class AnimHostOpenFailure : public ::testing::TestWithParam<int> {};
 
 TEST(AnimHost, FailedOpensReturnTheirCodesAndCloseStillRuns) {
   const Bytes good = FramesMovie(2);
@@ -166,15 +165,6 @@ TEST(AnimCommands, TheFrameLimitEndsAdvancing) {
   EXPECT_EQ(p->movie->root->currentFrame, 2u);
   EXPECT_EQ(AnimPlayer_Command(p.get(), 7, 0), 7u);
   AnimHost_Close(p.get());
-}
-
-TEST(AnimHost, ManyPlayersOneAfterTheOther) {
-  for (int i = 0; i < 5; ++i) {
-    TestPlayer p;
-    ASSERT_EQ(Open(p, FramesMovie(static_cast<uint16_t>(i + 1))), 0u);
-    EXPECT_EQ(p->movie->frameCount, static_cast<uint32_t>(i + 1));
-    AnimHost_Close(p.get());
-  }
 }
 
 }  // namespace

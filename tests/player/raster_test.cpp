@@ -273,45 +273,37 @@ TEST(PlayerRasterTest, ShapesMatchTheirGoldenImagesInBothModes) {
   }
 }
 
-TEST(PlayerRasterTest, SolidSquareCoversExactlyItsPixels) {
-  // 100..500 twips = 160..800 units = pixel columns 5..24 inclusive plus the
-  // column the right edge reaches (800 >> 5 = 25 with no fraction); rows
-  // likewise, the last one sampled because the edges end on its bucket.
-  Scene scene({SquareShape()}, 32, false);
-  ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
-  const uint16_t red = static_cast<uint16_t>(AnimColor_To16(248, 0, 0));
-  for (int y = 0; y < 32; ++y) {
-    for (int x = 0; x < 32; ++x) {
-      const bool inside = x >= 5 && x <= 25 && y >= 5 && y <= 25;
-      EXPECT_EQ(scene.At(x, y) == red, inside) << x << "," << y;
-    }
+// A raster over a frame of its own, without a movie, and an opaque paint.
+struct BareRaster {
+  BareRaster(int32_t w, int32_t h, uint16_t fill = 0) : frame(static_cast<size_t>(w * h), fill) {
+    EXPECT_TRUE(AnimRaster_Init(&r, p.get(), frame.data(), w, h, w * 2, false));
+    paint.color16 = 0x7FFF;
+    paint.alpha = 255;
+  }
+  ~BareRaster() { AnimRaster_Free(&r); }
+  TestPlayer p;
+  std::vector<uint16_t> frame;
+  AnimRaster r{};
+  AnimPaint paint{};
+};
+
+TEST(PlayerRasterTest, SpanColumnsFollowTheFractionRule) {
+  // A span from 40 to 100 (1/32 pixel): solid paint writes columns 1 to 4, a
+  // linear gradient stops short of the fraction column.
+  uint8_t ramp[256 * 8] = {};
+  for (int i = 0; i < 256; ++i) ramp[8 * i] = ramp[8 * i + 1] = ramp[8 * i + 2] = 248, ramp[8 * i + 3] = 255;
+  for (int last : {4, 3}) {
+    BareRaster b(8, 4);
+    if (last == 3) b.paint = AnimPaint{0x10, 0, 255, 0, 0, 0, 0, 0, 0, ramp, 0};
+    AnimRaster_AddEdge(&b.r, 40, 0, 40, 64, nullptr, &b.paint);   // fill 1 of both edges: the walk
+    AnimRaster_AddEdge(&b.r, 100, 64, 100, 0, nullptr, &b.paint);  // settles which side is inside
+    AnimRaster_Render(&b.r, 0, nullptr);
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(b.frame[x], (x >= 1 && x <= last) ? 0x7FFF : 0) << x;
   }
 }
 
-TEST(PlayerRasterTest, SpanColumnsFollowTheFractionRule) {
-  // An opaque span from 40 to 100 (1/32 pixel) writes columns 1 to 4.
-  TestPlayer p;
-  std::vector<uint16_t> frame(8 * 4, 0);
-  AnimRaster r{};
-  ASSERT_TRUE(AnimRaster_Init(&r, p.get(), frame.data(), 8, 4, 16, false));
-  AnimPaint paint{};
-  paint.color16 = 0x7FFF;
-  paint.alpha = 255;
-  AnimRaster_AddEdge(&r, 40, 0, 40, 64, nullptr, &paint);   // fill 1 of both edges: the walk
-  AnimRaster_AddEdge(&r, 100, 64, 100, 0, nullptr, &paint);  // settles which side is inside
-  AnimRaster_Render(&r, 0, nullptr);
-  for (int x = 0; x < 8; ++x) EXPECT_EQ(frame[x], (x >= 1 && x <= 4) ? 0x7FFF : 0) << x;
-  AnimRaster_Free(&r);
-}
-
 TEST(PlayerRasterTest, EdgesThatCrossNoSampleRowAddNothing) {
-  TestPlayer p;
-  std::vector<uint16_t> frame(16 * 16, 0);
-  AnimRaster r{};
-  ASSERT_TRUE(AnimRaster_Init(&r, p.get(), frame.data(), 16, 16, 32, false));
-  AnimPaint paint{};
-  paint.color16 = 0x7FFF;
-  paint.alpha = 255;
+  BareRaster b(16, 16);
   struct {
     int32_t x0, y0, x1, y1;
     bool kept;
@@ -324,47 +316,29 @@ TEST(PlayerRasterTest, EdgesThatCrossNoSampleRowAddNothing) {
       {0, 70, 50, 100, true},
   };
   for (const auto& c : cases) {
-    const int32_t before = r.nextFree;
-    AnimRaster_AddEdge(&r, c.x0, c.y0, c.x1, c.y1, &paint, nullptr);
-    EXPECT_EQ(r.nextFree - before, c.kept ? 1 : 0) << c.x0 << "," << c.y0 << " " << c.x1 << "," << c.y1;
+    const int32_t before = b.r.nextFree;
+    AnimRaster_AddEdge(&b.r, c.x0, c.y0, c.x1, c.y1, &b.paint, nullptr);
+    EXPECT_EQ(b.r.nextFree - before, c.kept ? 1 : 0) << c.x0 << "," << c.y0 << " " << c.x1 << "," << c.y1;
   }
-  AnimRaster_Render(&r, 0, nullptr);
-  EXPECT_EQ(r.lastBucket, -1);
-  AnimRaster_Free(&r);
+  AnimRaster_Render(&b.r, 0, nullptr);
+  EXPECT_EQ(b.r.lastBucket, -1);
 }
 
 TEST(PlayerRasterTest, ThePoolDropsEdgesPastItsCapacity) {
-  TestPlayer p;
-  std::vector<uint16_t> frame(16 * 16, 0);
-  AnimRaster r{};
-  ASSERT_TRUE(AnimRaster_Init(&r, p.get(), frame.data(), 16, 16, 32, false));
-  AnimPaint paint{};
-  paint.color16 = 0x7FFF;
-  paint.alpha = 255;
-  for (int i = 0; i < kAnimEdgeCapacity + 10; ++i) AnimRaster_AddEdge(&r, i % 500, 0, i % 500, 200, &paint, nullptr);
-  EXPECT_EQ(r.nextFree, kAnimEdgeCapacity);
-  AnimRaster_Render(&r, 0, nullptr);
-  AnimRaster_Free(&r);
+  BareRaster b(16, 16);
+  for (int i = 0; i < kAnimEdgeCapacity + 10; ++i)
+    AnimRaster_AddEdge(&b.r, i % 500, 0, i % 500, 200, &b.paint, nullptr);
+  EXPECT_EQ(b.r.nextFree, kAnimEdgeCapacity);
+  AnimRaster_Render(&b.r, 0, nullptr);
 }
 
 TEST(PlayerRasterTest, ClearingBeforeABackgroundChangesNothing) {
-  TestPlayer p;
-  std::vector<uint16_t> frame(4 * 4, 0x1234);
-  AnimRaster r{};
-  ASSERT_TRUE(AnimRaster_Init(&r, p.get(), frame.data(), 4, 4, 8, false));
-  AnimRaster_ClearFrame(&r);
-  EXPECT_EQ(frame[5], 0x1234);
-  AnimRaster_SetBackground(&r, 0, 255, 0);
-  AnimRaster_ClearFrame(&r);
-  for (uint16_t v : frame) EXPECT_EQ(v, 0x03E0);
-  AnimRaster_Free(&r);
-}
-
-TEST(PlayerRasterTest, FullyCoveredSmoothPixelIsBlendedNotCopied) {
-  Scene scene({SquareShape()}, 32, true);
-  ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
-  // Coverage 254 of pure red over black: (248 * 254) >> 8 = 246, packed 30.
-  EXPECT_EQ(scene.At(15, 15), AnimColor_To16(246, 0, 0));
+  BareRaster b(4, 4, 0x1234);
+  AnimRaster_ClearFrame(&b.r);
+  EXPECT_EQ(b.frame[5], 0x1234);
+  AnimRaster_SetBackground(&b.r, 0, 255, 0);
+  AnimRaster_ClearFrame(&b.r);
+  for (uint16_t v : b.frame) EXPECT_EQ(v, 0x03E0);
 }
 
 TEST(PlayerRasterTest, ColorPackingAndBlending) {
@@ -373,22 +347,6 @@ TEST(PlayerRasterTest, ColorPackingAndBlending) {
   EXPECT_EQ(AnimColor_Blend(0x1234, 0x7FFF, 0), 0x1234);
   // Alpha 255 reaches 255/256 of the way: white over black stays just short.
   EXPECT_EQ(AnimColor_Blend(0, 0x7FFF, 255), AnimColor_To16(247, 247, 247));
-}
-
-TEST(PlayerRasterTest, LinearGradientSpansStopShortOfTheFractionColumn) {
-  // The same span from 40 to 100 in a linear gradient covers columns 1 to 3.
-  TestPlayer p;
-  std::vector<uint16_t> frame(8 * 4, 0);
-  AnimRaster r{};
-  ASSERT_TRUE(AnimRaster_Init(&r, p.get(), frame.data(), 8, 4, 16, false));
-  uint8_t ramp[256 * 8] = {};
-  for (int i = 0; i < 256; ++i) ramp[8 * i] = ramp[8 * i + 1] = ramp[8 * i + 2] = 248, ramp[8 * i + 3] = 255;
-  AnimPaint paint{0x10, 0, 255, 0, 0, 0, 0, 0, 0, ramp, 0};
-  AnimRaster_AddEdge(&r, 40, 0, 40, 64, nullptr, &paint);
-  AnimRaster_AddEdge(&r, 100, 64, 100, 0, nullptr, &paint);
-  AnimRaster_Render(&r, 0, nullptr);
-  for (int x = 0; x < 8; ++x) EXPECT_EQ(frame[x], (x >= 1 && x <= 3) ? 0x7C00 | 0x03E0 | 0x1F : 0) << x;
-  AnimRaster_Free(&r);
 }
 
 TEST(PlayerShapeTest, GradientRampsInterpolateBetweenStops) {
@@ -428,12 +386,6 @@ TEST(PlayerShapeTest, CachedEdgesStayInThePoolUntilItRunsLow) {
   EXPECT_GT(scene.raster().nextFree, kAnimEdgeCapacity * 3 / 4);
   EXPECT_TRUE(AnimRaster_PoolLow(&scene.raster()));
   AnimShapeCache_Free(&scene.raster(), &cache);
-}
-
-TEST(PlayerShapeTest, EndRecordFirstDrawsNothing) {
-  Scene scene({ShapeTag(2, 1, {kRed}, {}, 1, 0, Records(1, 0).End())}, 16, false);
-  EXPECT_EQ(scene.Draw(1), kAnimShapeDrawn);
-  EXPECT_EQ(scene.Count(0), 16 * 16);
 }
 
 TEST(PlayerShapeTest, EdgesBeforeAnyMoveStartAtTheOrigin) {
@@ -476,12 +428,14 @@ TEST(PlayerShapeTest, StrokesNarrowerThanOnePixelAndAHalfDrawOnePixelWide) {
   }
 }
 
-TEST(PlayerShapeTest, ZeroLengthStrokeDrawsNothing) {
-  Scene scene({ShapeTag(2, 1, {}, {{100, kWhite}}, 0, 1,
-                        Records(0, 1).Change(-1, -1, 1, true, 100, 100).To(0, 0).End())},
-              16, false);
-  ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
-  EXPECT_EQ(scene.Count(0), 16 * 16);
+TEST(PlayerShapeTest, AnEndRecordFirstOrAZeroLengthStrokeDrawsNothing) {
+  for (const Bytes& shape : {ShapeTag(2, 1, {kRed}, {}, 1, 0, Records(1, 0).End()),
+                             ShapeTag(2, 1, {}, {{100, kWhite}}, 0, 1,
+                                      Records(0, 1).Change(-1, -1, 1, true, 100, 100).To(0, 0).End())}) {
+    Scene scene({shape}, 16, false);
+    ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
+    EXPECT_EQ(scene.Count(0), 16 * 16);
+  }
 }
 
 TEST(PlayerShapeTest, AMirroredMatrixSwapsTheFillSides) {
@@ -603,18 +557,6 @@ TEST(PlayerMorphTest, RatiosMatchTheirGoldenImages) {
     EXPECT_EQ(scene.raster().nextFree, 0);  // never cached
     EXPECT_TRUE(GoldenMatches(GoldenPath("anim_morph_" + std::to_string(ratio)), scene.Image()));
   }
-}
-
-TEST(PlayerMorphTest, RatioZeroDrawsTheStartOutlineWithTheStartColour) {
-  Scene scene({MorphBoxes()}, 32, false);
-  const auto* m = static_cast<const AnimMorph*>(AnimDict_Find(scene.dictionary(), 1)->body);
-  AnimMatrix identity;
-  AnimMatrix_SetIdentity(&identity);
-  const AnimCxform cx{256, 255, 256 * 40, 0, 256 * 40, 0, 256 * 30, 0};
-  ASSERT_EQ(AnimMorph_Draw(&scene.raster(), m, &identity, &cx, 0), kAnimShapeDrawn);
-  const uint16_t startColour = static_cast<uint16_t>(AnimColor_To16(40, 80, 90));
-  EXPECT_EQ(scene.At(5, 5), startColour);
-  EXPECT_EQ(scene.At(15, 15), 0);  // beyond the start box
 }
 
 TEST(PlayerMorphTest, AStraightEdgePairedWithACurveBowsHalfway) {

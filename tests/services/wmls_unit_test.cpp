@@ -266,25 +266,36 @@ TEST_F(WmlsUnitTest, RefusesBadHeadersCountsAndIndexes) {
 }
 
 TEST_F(WmlsUnitTest, CollectsTheSameUnitFromBlocksOfAnySize) {
-  const std::vector<uint8_t> whole = WmlsReadUnit("lang");
-  for (uint32_t block : {1u, 2u, 7u, 64u, 100000u}) {
-    Queue input{};
-    WmlsCollector* state = nullptr;
-    WmlsUnit* unit = nullptr;
-    Result r = kOk;
-    for (size_t at = 0; at < whole.size(); at += block) {
-      const uint32_t n = static_cast<uint32_t>(std::min<size_t>(block, whole.size() - at));
-      ASSERT_EQ(UtilDataChunkAppend(&input, whole.data() + at, n, Mod::TestCode), kOk);
-      r = WmlsCollect(&state, &input, 0, &unit);
-      ASSERT_EQ(r, kOk);
-      ASSERT_EQ(unit, nullptr);
+  const std::vector<uint8_t> compiled = WmlsReadUnit("lang");
+  // The same unit with its size written in all five bytes the header allows.
+  size_t sizeEnd = 1;
+  while (compiled[sizeEnd] & 0x80) ++sizeEnd;
+  std::vector<uint8_t> padded{1};
+  padded.insert(padded.end(), 5 - sizeEnd, 0x80);
+  padded.insert(padded.end(), compiled.begin() + 1, compiled.end());
+  WmlsUnit* direct = nullptr;
+  ASSERT_EQ(Parse(padded, &direct), WmlsParse::Ok);
+  WmlsUnitFree(&direct);
+  for (const std::vector<uint8_t>& whole : {compiled, padded}) {
+    for (uint32_t block : {1u, 2u, 7u, 64u, 100000u}) {
+      Queue input{};
+      WmlsCollector* state = nullptr;
+      WmlsUnit* unit = nullptr;
+      Result r = kOk;
+      for (size_t at = 0; at < whole.size(); at += block) {
+        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(block, whole.size() - at));
+        ASSERT_EQ(UtilDataChunkAppend(&input, whole.data() + at, n, Mod::TestCode), kOk);
+        r = WmlsCollect(&state, &input, 0, &unit);
+        ASSERT_EQ(r, kOk);
+        ASSERT_EQ(unit, nullptr);
+      }
+      r = WmlsCollect(&state, &input, 1, &unit);
+      ASSERT_EQ(r, kOk) << block;
+      ASSERT_NE(unit, nullptr);
+      EXPECT_EQ(state, nullptr);
+      EXPECT_EQ(WmlsRunUnit(unit, "randomThree", {}).value, "s:45,41,60");
+      WmlsUnitFree(&unit);
     }
-    r = WmlsCollect(&state, &input, 1, &unit);
-    ASSERT_EQ(r, kOk) << block;
-    ASSERT_NE(unit, nullptr);
-    EXPECT_EQ(state, nullptr);
-    EXPECT_EQ(WmlsRunUnit(unit, "randomThree", {}).value, "s:45,41,60");
-    WmlsUnitFree(&unit);
   }
 }
 
