@@ -128,35 +128,6 @@ TEST_F(LineTest, LinesMatchTheModelInEveryFormat) {
   }
 }
 
-TEST_F(LineTest, ClippedLinesAreTheUnclippedLineInsideTheClip) {
-  std::mt19937 rng(42);
-  for (int round = 0; round < 2000; ++round) {
-    std::vector<uint16_t> whole(16 * 12, 0xFFFF);
-    PglSurface full{};
-    PglInitSurface(&full, 16, 12, kPglRgb565, 0, 0);
-    full.pixels = reinterpret_cast<uint8_t*>(whole.data());
-    for (uint16_t& v : platform->screen) v = 0xFFFF;
-    const PglLine l{RandomIn(rng, 0, 15), RandomIn(rng, 0, 11), RandomIn(rng, 0, 15),
-                    RandomIn(rng, 0, 11)};
-    const int32_t cl = RandomIn(rng, 0, 15), ct = RandomIn(rng, 0, 11);
-    const PglRect clip{cl, ct, RandomIn(rng, cl, 15), RandomIn(rng, ct, 11)};
-    ASSERT_EQ(PglDrawLine(&full, &l, 0), kOk);
-    const Result r = PglDrawClippedLine(&screen, &clip, &l, 0);
-    bool any = false;
-    for (int y = 0; y < 12; ++y) {
-      for (int x = 0; x < 16; ++x) {
-        const bool in = x >= clip.left && x <= clip.right && y >= clip.top && y <= clip.bottom;
-        const uint16_t want = in ? whole[y * 16 + x] : 0xFFFF;
-        any |= in && want == 0;
-        ASSERT_EQ(platform->Pixel(x, y), want) << "round " << round << " at " << x << "," << y;
-      }
-    }
-    if (l.x0 == l.x1 || l.y0 == l.y1) {
-      EXPECT_EQ(r, any ? kOk : kPglShapeRefused);
-    }
-  }
-}
-
 TEST_F(LineTest, AxisLineBesideTheClipDrawsNothing) {
   const PglRect clip{2, 2, 8, 8};
   const PglLine above{5, 0, 5, 1}, left{0, 5, 1, 5};
@@ -171,19 +142,6 @@ TEST_F(LineTest, CircleOfRadiusOneSetsTheFourNeighbours) {
   ASSERT_EQ(PglDrawCircle(&screen, &clip, &c, 1, 0), kOk);
   EXPECT_EQ(Inked(), (Points{{4, 5}, {6, 5}, {5, 4}, {5, 6}}));
   EXPECT_EQ(PglDrawCircle(&screen, &clip, &c, 0, 0), kPglShapeRefused);
-}
-
-TEST_F(LineTest, CirclePartlyOutsideTheClipDrawsOnlyInside) {
-  const PglRect all{0, 0, 15, 11}, clip{0, 0, 7, 11};
-  const PglPoint c{7, 6};
-  ASSERT_EQ(PglDrawCircle(&screen, &all, &c, 4, 0), kOk);
-  Points want;
-  for (auto p : Inked())
-    if (p.first <= 7) want.insert(p);
-  for (uint16_t& v : platform->screen) v = 0xFFFF;
-  ASSERT_EQ(PglDrawCircle(&screen, &clip, &c, 4, 0), kOk);
-  EXPECT_EQ(Inked(), want);
-  EXPECT_FALSE(want.empty());
 }
 
 // The whole walks, pixel by pixel, kept to the clip only when a pixel is set:
