@@ -63,14 +63,18 @@ bool SisSplitDynamic(const std::vector<uint8_t>& data, SisSplitStream* out) {
   if (raw.empty() || (raw[0] & 7) != 5) return false;
   uint64_t header = 0, end = 0;
   if (!Marks(raw, data.size(), &header, &end)) return false;
-  Bits tables, stream;
+  Bits whole, tables, stream;
+  whole.bytes = {0x78, 0xDA};
+  whole.n = 16;
+  whole.Copy(raw, 0, end);
+  Finish(&whole, data, 1);
   tables.Copy(raw, 3, header);
   stream.bytes = {0x78, 0xDA};
   stream.n = 16;
   stream.Copy(raw, 0, 3);
   stream.Copy(raw, header, end);
   Finish(&stream, data, 1);
-  *out = {tables.bytes, stream.bytes};
+  *out = {whole.bytes, tables.bytes, stream.bytes};
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 struct SisSplitStream {
+  std::vector<uint8_t> whole;   // zlib's own stream, table definition inside
   std::vector<uint8_t> tables;  // HLIT, HDIST, HCLEN and the code lengths
   std::vector<uint8_t> stream;  // the same block with the definition cut out
 };
