@@ -139,7 +139,6 @@ inline uint32_t PglFormatOf(const PglSurface* surface) { return surface->flags &
 // restored screen areas are cut at the top of this band. The browser window
 // sets it while it runs; 0 otherwise.
 void PglSetBottomBand(uint32_t rows);
-uint32_t PglGetBottomBand();
 Result PglSaveScreenRect(PglViewport* viewport, const PglRect* rect);
 Result PglRestoreScreenRect(const PglViewport* viewport, const PglRect* rect);
 Result PglRestoreScreen(const PglViewport* viewport);

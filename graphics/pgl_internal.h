@@ -35,26 +35,46 @@ void PglCopyBits(uint8_t* dst, uint32_t to, const uint8_t* src, uint32_t from, u
 // Walks the pixels of a general line in the order and with the tie-break of
 // PglDrawBresenham: the end points are ordered along the driving axis (the
 // longer one; x on a tie), the decision starts at 2d - D, and a decision of
-// 0 takes the straight step. Calls put(x, y) for each pixel.
+// 0 takes the straight step. Calls put(x, y) for each pixel. With `within`,
+// only the steps whose driving coordinate lies inside that rectangle are
+// taken, each from the state the whole walk has there: the work is bounded by
+// the rectangle, not by the line, which a page's coordinates can make
+// billions of pixels long.
 template <class Put>
-void PglWalkBresenham(int64_t x0, int64_t y0, int64_t x1, int64_t y1, Put put) {
+void PglWalkBresenham(int64_t x0, int64_t y0, int64_t x1, int64_t y1, Put put,
+                      const PglRect* within = nullptr) {
   const int64_t adx = x1 > x0 ? x1 - x0 : x0 - x1;
   const int64_t ady = y1 > y0 ? y1 - y0 : y0 - y1;
   const bool xDrives = ady <= adx;
   if (xDrives ? x1 < x0 : y1 < y0) {
-    int64_t t = x0;
+    const int64_t tx = x0, ty = y0;
     x0 = x1;
-    x1 = t;
-    t = y0;
     y0 = y1;
-    y1 = t;
+    x1 = tx;
+    y1 = ty;
   }
   const int64_t big = xDrives ? adx : ady, small = xDrives ? ady : adx;
   const int64_t step = xDrives ? (y1 < y0 ? -1 : 1) : (x1 < x0 ? -1 : 1);
-  int64_t decision = 2 * small - big;
+  int64_t first = 0, last = big;
+  if (within) {
+    const int64_t from = xDrives ? x0 : y0;
+    const int64_t lo = (xDrives ? within->left : within->top) - from;
+    const int64_t hi = (xDrives ? within->right : within->bottom) - from;
+    if (lo > first) first = lo;
+    if (hi < last) last = hi;
+    if (first > last) return;
+  }
+  // The walk's state at step `first`: the minor steps taken so far and the
+  // decision they leave (products beyond 64 bits for the longest lines).
+  using Wide = __int128;
+  const int64_t taken =
+      big ? static_cast<int64_t>((Wide{2} * small * first + big - 1) / (Wide{2} * big)) : 0;
+  int64_t decision =
+      static_cast<int64_t>(Wide{2} * small * (first + 1) - big - Wide{2} * big * taken);
   const int64_t straight = 2 * small, diagonal = 2 * (small - big);
-  int64_t x = x0, y = y0;
-  for (int64_t i = 0; i <= big; ++i) {
+  int64_t x = xDrives ? x0 + first : x0 + step * taken;
+  int64_t y = xDrives ? y0 + step * taken : y0 + first;
+  for (int64_t i = first; i <= last; ++i) {
     put(x, y);
     if (decision > 0) {
       decision += diagonal;

@@ -8,7 +8,6 @@ uint32_t gBottomBand = 0;
 }
 
 void PglSetBottomBand(uint32_t rows) { gBottomBand = rows; }
-uint32_t PglGetBottomBand() { return gBottomBand; }
 
 Result PglSaveScreenRect(PglViewport* viewport, const PglRect* rect) {
   PglSurface screen;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
-#include <utility>
 
 #include "graphics/pgl.h"
 #include "graphics/pgl_internal.h"
@@ -18,48 +17,6 @@ Result SetClipped64(PglSurface* s, const PglRect* clip, int64_t x, int64_t y, ui
 }
 
 int32_t Clamp(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi ? hi : v; }
-
-// PglWalkBresenham's pixels, but only the steps whose driving coordinate lies
-// inside the clip: the work is bounded by the clip, not by the line, which a
-// page's coordinates can make billions of pixels long.
-template <class Put>
-void WalkWithin(int64_t x0, int64_t y0, int64_t x1, int64_t y1, const PglRect* clip, Put put) {
-  const int64_t adx = x1 > x0 ? x1 - x0 : x0 - x1;
-  const int64_t ady = y1 > y0 ? y1 - y0 : y0 - y1;
-  const bool xDrives = ady <= adx;
-  if (xDrives ? x1 < x0 : y1 < y0) {
-    std::swap(x0, x1);
-    std::swap(y0, y1);
-  }
-  const int64_t big = xDrives ? adx : ady, small = xDrives ? ady : adx;
-  const int64_t step = xDrives ? (y1 < y0 ? -1 : 1) : (x1 < x0 ? -1 : 1);
-  const int64_t from = xDrives ? x0 : y0;
-  const int64_t first = std::max<int64_t>(0, (xDrives ? clip->left : clip->top) - from);
-  const int64_t last = std::min<int64_t>(big, (xDrives ? clip->right : clip->bottom) - from);
-  if (first > last) return;
-  // The walk's state at step `first`: the minor steps taken so far and the
-  // decision they leave (products beyond 64 bits for the longest lines).
-  using Wide = __int128;
-  const int64_t taken =
-      big ? static_cast<int64_t>((Wide{2} * small * first + big - 1) / (Wide{2} * big)) : 0;
-  int64_t decision =
-      static_cast<int64_t>(Wide{2} * small * (first + 1) - big - Wide{2} * big * taken);
-  const int64_t straight = 2 * small, diagonal = 2 * (small - big);
-  int64_t x = xDrives ? x0 + first : x0 + step * taken;
-  int64_t y = xDrives ? y0 + step * taken : y0 + first;
-  for (int64_t i = first; i <= last; ++i) {
-    put(x, y);
-    if (decision > 0) {
-      decision += diagonal;
-      if (xDrives) y += step;
-      else x += step;
-    } else {
-      decision += straight;
-    }
-    if (xDrives) ++x;
-    else ++y;
-  }
-}
 
 // The circle's y at x in its first octant (y >= x): the largest y with
 // x * x + y * y - y < r * r, which the midpoint walk keeps to everywhere but
@@ -101,8 +58,9 @@ Result PglDrawClippedLine(PglSurface* surface, const PglRect* clip, const PglLin
     const PglLine cut = vertical ? PglLine{fixed, ca, fixed, cb} : PglLine{ca, fixed, cb, fixed};
     return PglDrawLine(surface, &cut, colour);
   }
-  WalkWithin(line->x0, line->y0, line->x1, line->y1, clip,
-             [&](int64_t x, int64_t y) { SetClipped64(surface, clip, x, y, colour); });
+  PglWalkBresenham(
+      line->x0, line->y0, line->x1, line->y1,
+      [&](int64_t x, int64_t y) { SetClipped64(surface, clip, x, y, colour); }, clip);
   return kOk;
 }
 

@@ -1,16 +1,15 @@
 #!/usr/bin/env python3
 """Non-blank lines of the product against its tests.
 
-Counts C, C++ and CMake sources. Generated tables (committed or made at build
-time) are left out of both sides, so the ratio measures what people write.
+Counts C, C++, Python and CMake sources of every top-level folder that
+builds. Generated tables (committed or made at build time) are left out of
+both sides, so the ratio measures what people write.
 
     python3 tools/linecount.py [repository root]
 """
 import os
 import sys
 
-PRODUCT = ["kernel", "graphics", "widgets", "browser", "layout", "markup",
-           "net", "security", "content", "services", "player", "host", "tools"]
 TESTS = ["tests"]
 # Fuzzers and benchmarks are counted apart: neither is product nor a suite
 # that ctest runs.
@@ -39,9 +38,18 @@ def lines(root, top):
     return total
 
 
+def product_folders(root):
+    """Every top-level folder that builds (has a CMakeLists.txt) and is
+    neither tests nor fuzz and bench, so a new library counts by itself."""
+    return sorted(d for d in os.listdir(root)
+                  if os.path.isfile(os.path.join(root, d, "CMakeLists.txt"))
+                  and d not in TESTS + OTHER)
+
+
 def main():
     root = sys.argv[1] if len(sys.argv) > 1 else "."
-    product = sum(lines(root, d) for d in PRODUCT)
+    product_dirs = product_folders(root)
+    product = sum(lines(root, d) for d in product_dirs)
     tests = sum(lines(root, d) for d in TESTS)
     other = sum(lines(root, d) for d in OTHER)
     print(f"product      {product:7d}")

@@ -53,6 +53,23 @@ void PutCode(SisBitWriter* w, const char* s) {
 
 }  // namespace
 
+void SisPutBlock(SisBitWriter* w, const uint8_t* rows, uint32_t stride, bool runs) {
+  uint8_t cells[64];
+  for (uint32_t k = 0; k < 8; ++k)
+    for (uint32_t j = 0; j < 8; ++j) cells[kZigZag[8 * k + j]] = rows[k * stride] >> (7 - j) & 1;
+  if (!runs) {
+    for (uint8_t c : cells) w->Put(c, 1);
+    return;
+  }
+  w->Put(cells[0], 1);
+  for (uint32_t i = 0; i < 64;) {
+    uint32_t n = 1;
+    while (i + n < 64 && cells[i + n] == cells[i]) ++n;
+    PutCode(w, cells[i] ? kBlack[n] : kWhite[n]);
+    i += n;
+  }
+}
+
 std::vector<uint8_t> SisMonoImage(uint32_t wu, uint32_t hu, const std::vector<uint8_t>& pixels,
                                   uint32_t frames, bool runs, uint32_t delay) {
   SisBitWriter w;
@@ -71,26 +88,8 @@ std::vector<uint8_t> SisMonoImage(uint32_t wu, uint32_t hu, const std::vector<ui
   w.Put(wu, 5);
   w.Put(hu, 4);
   for (uint32_t b = 0; b < wu * hu; ++b) w.Put(runs ? 1 : 0, 1);
-  const uint32_t stride = wu;
-  for (uint32_t b = 0; b < wu * hu; ++b) {
-    uint8_t cells[64];
-    for (uint32_t k = 0; k < 8; ++k)
-      for (uint32_t j = 0; j < 8; ++j) {
-        const uint32_t y = b / wu * 8 + k, x = b % wu * 8 + j;
-        cells[kZigZag[8 * k + j]] = pixels[y * stride + x / 8] >> (7 - x % 8) & 1;
-      }
-    if (!runs) {
-      for (uint8_t c : cells) w.Put(c, 1);
-      continue;
-    }
-    w.Put(cells[0], 1);
-    for (uint32_t i = 0; i < 64;) {
-      uint32_t n = 1;
-      while (i + n < 64 && cells[i + n] == cells[i]) ++n;
-      PutCode(&w, cells[i] ? kBlack[n] : kWhite[n]);
-      i += n;
-    }
-  }
+  for (uint32_t b = 0; b < wu * hu; ++b)
+    SisPutBlock(&w, &pixels[b / wu * 8 * wu + b % wu], wu, runs);
   for (uint32_t f = 0; f < frames; ++f) {
     w.Put(0, 1);  // no invert
     w.Put(1, 1);  // present

@@ -10,6 +10,10 @@ struct SisBitWriter {
   void Put(uint32_t value, uint32_t n);
 };
 
+// One 8 x 8 block whose top row starts at `rows` (MSB leftmost, rows
+// `stride` bytes apart), its cells in zigzag order, raw or run-coded.
+void SisPutBlock(SisBitWriter* w, const uint8_t* rows, uint32_t stride, bool runs);
+
 // A one-bit image of one object covering the canvas, shown in `frames`
 // frames; `pixels` holds packed rows (MSB leftmost), run-coding each block
 // when `runs` says so.

@@ -142,17 +142,20 @@ FONT = {
 }
 
 
-def caption(canvas, text, top, colour):
-    width = len(text) * 6 - 1
-    left = (canvas.w - width) // 2
+def letters(canvas, font, advance, text, left, top, colour):
+    """Paints text in a bitmap font, one cell a set bit, `advance` apart."""
     cells = []
     for i, ch in enumerate(text):
-        for row, bits in enumerate(FONT[ch]):
+        for row, bits in enumerate(font[ch]):
             for col, bit in enumerate(bits):
                 if bit == "1":
-                    cells.append(rect(left + i * 6 + col, top + row, left + i * 6 + col + 1,
-                                      top + row + 1))
+                    x, y = left + i * advance + col, top + row
+                    cells.append(rect(x, y, x + 1, y + 1))
     canvas.fill(union(*cells), colour)
+
+
+def caption(canvas, text, top, colour):
+    letters(canvas, FONT, 6, text, (canvas.w - (len(text) * 6 - 1)) // 2, top, colour)
 
 
 def logo(canvas, top):

@@ -16,7 +16,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from draw import (Canvas, HERE, INK, RED, GREEN, BRAND, ORANGE, GOLD, GREY, LIGHT,  # noqa: E402
-                  WHITE, rect, rounded, circle, ring, polygon, stroke, union, minus)
+                  WHITE, letters, rect, rounded, circle, ring, polygon, stroke, union, minus)
 
 S = 12
 BLUE = (40, 110, 220)
@@ -54,14 +54,7 @@ def text(c, word, colour, top=None, left=None):
     width = len(word) * 4 - 1
     x0 = (S - width) // 2 if left is None else left
     y0 = (S - 5) // 2 if top is None else top
-    cells = []
-    for i, ch in enumerate(word):
-        for row, bits in enumerate(SMALL[ch]):
-            for col, bit in enumerate(bits):
-                if bit == "1":
-                    x, y = x0 + i * 4 + col, y0 + row
-                    cells.append(rect(x, y, x + 1, y + 1))
-    c.fill(union(*cells), colour)
+    letters(c, SMALL, 4, word, x0, y0, colour)
 
 
 def new():

@@ -27,32 +27,6 @@ PglBlitJob Job(const PglSurface* from, PglSurface* to, uint32_t l, uint32_t t, u
   return {from, to, l, t, r, b, x, y, mode};
 }
 
-TEST_F(BlitTest, GlyphOpaqueRecolourGivesColourOneAndTwo) {
-  uint8_t glyph[2] = {0x05, 0x80};  // row 0: pixels 0 and 2; row 1: pixel 7
-  PglSurface g{};
-  PglInitSurface(&g, 8, 2, kPglMono, 0, 0);
-  g.pixels = glyph;
-  Rgb t(8, 2, 0x1234);
-  const PglBlitJob job = Job(&g, &t.s, 0, 0, 7, 1, 0, 0, PglMode::Recolour);
-  ASSERT_EQ(PglBlit(&job, 0xAAAA, 0x5555), kOk);
-  EXPECT_EQ(t.px[0], 0xAAAA);
-  EXPECT_EQ(t.px[1], 0x5555);
-  EXPECT_EQ(t.px[2], 0xAAAA);
-  EXPECT_EQ(t.px[15], 0xAAAA);
-  EXPECT_EQ(t.px[14], 0x5555);
-}
-
-TEST_F(BlitTest, TransparentRecolourLeavesClearBitsAlone) {
-  uint8_t glyph[1] = {0x02};
-  PglSurface g{};
-  PglInitSurface(&g, 8, 1, kPglMono, 0, 0);
-  g.pixels = glyph;
-  Rgb t(8, 1, 0x1234);
-  const PglBlitJob job = Job(&g, &t.s, 0, 0, 7, 0, 0, 0, PglMode::Recolour | PglMode::Transparent);
-  ASSERT_EQ(PglBlit(&job, 0xAAAA, 0x5555), kOk);
-  for (int x = 0; x < 8; ++x) EXPECT_EQ(t.px[x], x == 1 ? 0xAAAA : 0x1234) << x;
-}
-
 TEST_F(BlitTest, MonoSourceFromColumnThreeReadsFiveBitsOfItsFirstByte) {
   uint8_t row[2] = {0xE8, 0x01};  // bits 3, 5, 6, 7 of byte 0; bit 0 of byte 1
   PglSurface g{};
@@ -63,28 +37,6 @@ TEST_F(BlitTest, MonoSourceFromColumnThreeReadsFiveBitsOfItsFirstByte) {
   ASSERT_EQ(PglBlit(&job, 0, 0xFFFF), kOk);
   const uint16_t want[6] = {0x0000, 0xFFFF, 0x0000, 0x0000, 0x0000, 0x0000};
   for (int x = 0; x < 6; ++x) EXPECT_EQ(t.px[x], want[x]) << x;
-}
-
-TEST_F(BlitTest, GreyCodesMapToTheirGreys) {
-  uint8_t row[1] = {0xE4};  // codes 0, 1, 2, 3
-  PglSurface g{};
-  PglInitSurface(&g, 4, 1, kPglGrey, 0, 0);
-  g.pixels = row;
-  Rgb t(4, 1, 0x1234);
-  const PglBlitJob job = Job(&g, &t.s, 0, 0, 3, 0, 0, 0, 0);
-  ASSERT_EQ(PglBlit(&job, 0, 0xFFFF), kOk);
-  EXPECT_EQ(t.px, (std::vector<uint16_t>{0xFFFF, 0xD69A, 0xAD55, 0x0000}));
-}
-
-TEST_F(BlitTest, KeyedRgb565CopySkipsTheKeyColour) {
-  Rgb s(3, 1, 0);
-  s.px = {0xF81F, 0x0001, 0xF81F};
-  s.s.flags |= PglFlag::Keyed;
-  s.s.key = 0xF81F;
-  Rgb t(3, 1, 0x7777);
-  const PglBlitJob job = Job(&s.s, &t.s, 0, 0, 2, 0, 0, 0, 0);
-  ASSERT_EQ(PglBlit(&job, 0, 0), kOk);
-  EXPECT_EQ(t.px, (std::vector<uint16_t>{0x7777, 0x0001, 0x7777}));
 }
 
 TEST_F(BlitTest, PackedSameFormatCopiesLeadingUnalignedPixelsToo) {

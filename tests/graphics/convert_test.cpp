@@ -63,20 +63,6 @@ TEST_F(ConvertTest, UniformRowsDither) {
   }
 }
 
-TEST_F(ConvertTest, DitheredGreyKeepsItsInkShareOverManyRows) {
-  for (uint16_t grey : {32, 64, 128, 192}) {
-    Make(64, kPglMono, 64);
-    source.assign(64, grey);
-    ASSERT_EQ(Op(PglConv::Open), 1u);
-    for (int y = 0; y < 64; ++y) ASSERT_EQ(Op(PglConv::Convert), 4u);
-    Op(PglConv::Close);
-    int ink = 0;
-    for (size_t i = 0; i < 64 * 8; ++i) ink += __builtin_popcount(target[i]);
-    const double share = ink / 4096.0, want = 1.0 - grey / 255.0;
-    EXPECT_NEAR(share, want, 0.02) << "grey " << grey;
-  }
-}
-
 TEST_F(ConvertTest, CopyAndBottomUpAndSkip) {
   Make(3, kPglRgb565, 3);
   conv.bottomUp = 1;

@@ -33,159 +33,6 @@ class LineTest : public EngineFixture {
 
 using Points = std::set<std::pair<int, int>>;
 
-TEST_F(LineTest, EndPointsOffTheSurfaceAreRefused) {
-  const PglLine wide{0, 0, 16, 3};
-  EXPECT_EQ(PglDrawLine(&screen, &wide, 0), PglErr::BadRect);
-  const PglLine negative{-1, 0, 3, 3};
-  EXPECT_EQ(PglDrawLine(&screen, &negative, 0), PglErr::BadRect);
-  EXPECT_TRUE(Inked().empty());
-  EXPECT_TRUE(platform->invalidated.empty());
-}
-
-// Each line alone on a white screen: the pixels it inks and the rectangle it
-// repaints (none when nothing is inked).
-TEST_F(LineTest, LinesInkTheirPixelsAndRepaintAnOrderedRectangle) {
-  struct Row {
-    PglLine line;
-    uint16_t colour;
-    Points inked;
-    std::vector<FakeRect> repainted;
-  };
-  const Points tie{{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}};  // a zero decision steps straight
-  const Row rows[] = {
-      {{4, 5, 4, 5}, 0, {{4, 5}}, {{4, 5, 4, 5}}},
-      {{0, 0, 4, 2}, 0, tie, {{0, 0, 4, 2}}},
-      {{4, 2, 0, 0}, 0, tie, {{0, 0, 4, 2}}},  // the same pixels from the other end
-      {{1, 9, 3, 2}, 0, {{1, 9}, {1, 8}, {2, 7}, {2, 6}, {2, 5}, {2, 4}, {3, 3}, {3, 2}}, {{1, 2, 3, 9}}},
-      // Magenta is clear for vertical lines only.
-      {{3, 1, 3, 6}, 0xF81F, {}, {}},
-      {{1, 2, 6, 2}, 0xF81F, {{1, 2}, {2, 2}, {3, 2}, {4, 2}, {5, 2}, {6, 2}}, {{1, 2, 6, 2}}},
-  };
-  for (const Row& row : rows) {
-    for (uint16_t& v : platform->screen) v = 0xFFFF;
-    platform->invalidated.clear();
-    ASSERT_EQ(PglDrawLine(&screen, &row.line, row.colour), kOk);
-    EXPECT_EQ(Inked(), row.inked) << row.line.x1 << "," << row.line.y1;
-    EXPECT_EQ(platform->invalidated, row.repainted) << row.line.x1 << "," << row.line.y1;
-  }
-}
-
-TEST_F(LineTest, PackedFormatsSetTheirBitsAndCodes) {
-  uint8_t mono[2] = {0xFF, 0x00};
-  PglSurface m{};
-  PglInitSurface(&m, 16, 1, kPglMono, 0, 0);
-  m.pixels = mono;
-  const PglLine dot{2, 0, 2, 0}, run{6, 0, 9, 0};
-  ASSERT_EQ(PglDrawLine(&m, &dot, 0), kOk);
-  EXPECT_EQ(mono[0], 0xFB);
-  ASSERT_EQ(PglDrawLine(&m, &run, 1), kOk);
-  EXPECT_EQ(mono[0], 0xFB);
-  EXPECT_EQ(mono[1], 0x03);
-  ASSERT_EQ(PglDrawLine(&m, &run, 0), kOk);
-  EXPECT_EQ(mono[0], 0x3B);
-  EXPECT_EQ(mono[1], 0x00);
-  uint8_t grey[2] = {0, 0};
-  PglSurface g{};
-  PglInitSurface(&g, 4, 2, kPglGrey, 0, 0);
-  g.pixels = grey;
-  const PglLine diag{0, 0, 3, 1};
-  ASSERT_EQ(PglDrawLine(&g, &diag, 2), kOk);
-  EXPECT_EQ(grey[0], 0x0A);  // (0,0) and (1,0)
-  EXPECT_EQ(grey[1], 0xA0);  // (2,1) and (3,1)
-  PglSurface nibble = g;
-  nibble.flags = kPglNibble;
-  EXPECT_EQ(PglDrawLine(&nibble, &diag, 2), kOk);  // not a line format: nothing
-  EXPECT_EQ(grey[0], 0x0A);
-  PglSurface none{};
-  PglInitSurface(&none, 4, 4, kPglRgb565, 0, 0);
-  EXPECT_EQ(PglDrawLine(&none, &diag, 0), PglErr::NoPixels);
-}
-
-TEST_F(LineTest, LinesMatchTheModelInEveryFormat) {
-  std::mt19937 rng(41);
-  for (int round = 0; round < 2000; ++round) {
-    const uint32_t format = RandomFormat(rng);
-    TestSurface fast(format, 1 + Next(rng) % 30, 1 + Next(rng) % 20, Next(rng) % 3, rng);
-    TestSurface slow(fast);
-    const int32_t w = static_cast<int32_t>(fast.surface.width);
-    const int32_t h = static_cast<int32_t>(fast.surface.height);
-    const PglLine l{RandomIn(rng, 0, w - 1), RandomIn(rng, 0, h - 1), RandomIn(rng, 0, w - 1),
-                    RandomIn(rng, 0, h - 1)};
-    const auto colour = static_cast<uint16_t>(Next(rng));
-    ASSERT_EQ(PglDrawLine(&fast.surface, &l, colour), kOk);
-    // The model: the same pixels that a clip-free walk visits, one by one.
-    const uint32_t mask = format == kPglMono ? 1 : format == kPglGrey ? 3 : format == kPglCube ? 0xFF : 0xFFFF;
-    const bool clear = format == kPglRgb565 && colour == 0xF81F && l.x0 == l.x1;
-    const PglRect all{0, 0, w - 1, h - 1};
-    TestSurface probe(kPglRgb565, fast.surface.width, fast.surface.height, 0, rng);
-    for (size_t i = TestSurface::kGuard; i + TestSurface::kGuard < probe.bytes.size(); ++i)
-      probe.bytes[i] = 0;
-    PglDrawClippedLine(&probe.surface, &all, &l, 1);
-    for (int32_t y = 0; y < h; ++y)
-      for (int32_t x = 0; x < w; ++x)
-        if (ModelGet(probe.surface, x, y) && !clear) ModelSet(slow.surface, x, y, colour & mask);
-    ASSERT_EQ(fast.bytes, slow.bytes) << "round " << round;
-  }
-}
-
-TEST_F(LineTest, ClippedLinesAreTheUnclippedLineInsideTheClip) {
-  std::mt19937 rng(42);
-  for (int round = 0; round < 2000; ++round) {
-    std::vector<uint16_t> whole(16 * 12, 0xFFFF);
-    PglSurface full{};
-    PglInitSurface(&full, 16, 12, kPglRgb565, 0, 0);
-    full.pixels = reinterpret_cast<uint8_t*>(whole.data());
-    for (uint16_t& v : platform->screen) v = 0xFFFF;
-    const PglLine l{RandomIn(rng, 0, 15), RandomIn(rng, 0, 11), RandomIn(rng, 0, 15),
-                    RandomIn(rng, 0, 11)};
-    const int32_t cl = RandomIn(rng, 0, 15), ct = RandomIn(rng, 0, 11);
-    const PglRect clip{cl, ct, RandomIn(rng, cl, 15), RandomIn(rng, ct, 11)};
-    ASSERT_EQ(PglDrawLine(&full, &l, 0), kOk);
-    const Result r = PglDrawClippedLine(&screen, &clip, &l, 0);
-    bool any = false;
-    for (int y = 0; y < 12; ++y) {
-      for (int x = 0; x < 16; ++x) {
-        const bool in = x >= clip.left && x <= clip.right && y >= clip.top && y <= clip.bottom;
-        const uint16_t want = in ? whole[y * 16 + x] : 0xFFFF;
-        any |= in && want == 0;
-        ASSERT_EQ(platform->Pixel(x, y), want) << "round " << round << " at " << x << "," << y;
-      }
-    }
-    if (l.x0 == l.x1 || l.y0 == l.y1) {
-      EXPECT_EQ(r, any ? kOk : kPglShapeRefused);
-    }
-  }
-}
-
-TEST_F(LineTest, AxisLineBesideTheClipDrawsNothing) {
-  const PglRect clip{2, 2, 8, 8};
-  const PglLine above{5, 0, 5, 1}, left{0, 5, 1, 5};
-  EXPECT_EQ(PglDrawClippedLine(&screen, &clip, &above, 0), kPglShapeRefused);
-  EXPECT_EQ(PglDrawClippedLine(&screen, &clip, &left, 0), kPglShapeRefused);
-  EXPECT_TRUE(Inked().empty());
-}
-
-TEST_F(LineTest, CircleOfRadiusOneSetsTheFourNeighbours) {
-  const PglRect clip{0, 0, 15, 11};
-  const PglPoint c{5, 5};
-  ASSERT_EQ(PglDrawCircle(&screen, &clip, &c, 1, 0), kOk);
-  EXPECT_EQ(Inked(), (Points{{4, 5}, {6, 5}, {5, 4}, {5, 6}}));
-  EXPECT_EQ(PglDrawCircle(&screen, &clip, &c, 0, 0), kPglShapeRefused);
-}
-
-TEST_F(LineTest, CirclePartlyOutsideTheClipDrawsOnlyInside) {
-  const PglRect all{0, 0, 15, 11}, clip{0, 0, 7, 11};
-  const PglPoint c{7, 6};
-  ASSERT_EQ(PglDrawCircle(&screen, &all, &c, 4, 0), kOk);
-  Points want;
-  for (auto p : Inked())
-    if (p.first <= 7) want.insert(p);
-  for (uint16_t& v : platform->screen) v = 0xFFFF;
-  ASSERT_EQ(PglDrawCircle(&screen, &clip, &c, 4, 0), kOk);
-  EXPECT_EQ(Inked(), want);
-  EXPECT_FALSE(want.empty());
-}
-
 // The whole walks, pixel by pixel, kept to the clip only when a pixel is set:
 // what a shape must draw however far it reaches beyond the clip.
 Points ModelLine(int64_t x0, int64_t y0, int64_t x1, int64_t y1, const PglRect& clip) {
@@ -235,6 +82,97 @@ Points ModelCircle(int64_t cx, int64_t cy, int64_t r, const PglRect& clip) {
     }
   }
   return out;
+}
+
+TEST_F(LineTest, EndPointsOffTheSurfaceAreRefused) {
+  const PglLine wide{0, 0, 16, 3};
+  EXPECT_EQ(PglDrawLine(&screen, &wide, 0), PglErr::BadRect);
+  const PglLine negative{-1, 0, 3, 3};
+  EXPECT_EQ(PglDrawLine(&screen, &negative, 0), PglErr::BadRect);
+  EXPECT_TRUE(Inked().empty());
+  EXPECT_TRUE(platform->invalidated.empty());
+}
+
+// Each line alone on a white screen: the pixels it inks and the rectangle it
+// repaints (none when nothing is inked).
+TEST_F(LineTest, LinesInkTheirPixelsAndRepaintAnOrderedRectangle) {
+  struct Row {
+    PglLine line;
+    uint16_t colour;
+    Points inked;
+    std::vector<FakeRect> repainted;
+  };
+  const Points tie{{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}};  // a zero decision steps straight
+  const Row rows[] = {
+      {{4, 5, 4, 5}, 0, {{4, 5}}, {{4, 5, 4, 5}}},
+      {{0, 0, 4, 2}, 0, tie, {{0, 0, 4, 2}}},
+      {{4, 2, 0, 0}, 0, tie, {{0, 0, 4, 2}}},  // the same pixels from the other end
+      {{1, 9, 3, 2}, 0, {{1, 9}, {1, 8}, {2, 7}, {2, 6}, {2, 5}, {2, 4}, {3, 3}, {3, 2}}, {{1, 2, 3, 9}}},
+      // Magenta is clear for vertical lines only.
+      {{3, 1, 3, 6}, 0xF81F, {}, {}},
+      {{1, 2, 6, 2}, 0xF81F, {{1, 2}, {2, 2}, {3, 2}, {4, 2}, {5, 2}, {6, 2}}, {{1, 2, 6, 2}}},
+  };
+  for (const Row& row : rows) {
+    for (uint16_t& v : platform->screen) v = 0xFFFF;
+    platform->invalidated.clear();
+    ASSERT_EQ(PglDrawLine(&screen, &row.line, row.colour), kOk);
+    EXPECT_EQ(Inked(), row.inked) << row.line.x1 << "," << row.line.y1;
+    EXPECT_EQ(platform->invalidated, row.repainted) << row.line.x1 << "," << row.line.y1;
+  }
+}
+
+// Bits and codes per format are checked against the model below; a format
+// lines do not draw, or no pixels, draws nothing.
+TEST_F(LineTest, OtherFormatsAndMissingPixelsDrawNothing) {
+  uint8_t bytes[4] = {0, 0, 0, 0};
+  PglSurface nibble{};
+  PglInitSurface(&nibble, 4, 2, kPglNibble, 0, 0);
+  nibble.pixels = bytes;
+  const PglLine run{0, 0, 3, 0}, diagonal{0, 0, 3, 1};
+  EXPECT_EQ(PglDrawLine(&nibble, &run, 2), kOk);
+  EXPECT_EQ(PglDrawLine(&nibble, &diagonal, 2), kOk);
+  EXPECT_EQ(bytes[0] | bytes[1] | bytes[2] | bytes[3], 0);
+  PglSurface none{};
+  PglInitSurface(&none, 4, 4, kPglRgb565, 0, 0);
+  EXPECT_EQ(PglDrawLine(&none, &run, 0), PglErr::NoPixels);
+}
+
+TEST_F(LineTest, LinesMatchTheModelInEveryFormat) {
+  std::mt19937 rng(41);
+  for (int round = 0; round < 2000; ++round) {
+    const uint32_t format = RandomFormat(rng);
+    TestSurface fast(format, 1 + Next(rng) % 30, 1 + Next(rng) % 20, Next(rng) % 3, rng);
+    TestSurface slow(fast);
+    const int32_t w = static_cast<int32_t>(fast.surface.width);
+    const int32_t h = static_cast<int32_t>(fast.surface.height);
+    const PglLine l{RandomIn(rng, 0, w - 1), RandomIn(rng, 0, h - 1), RandomIn(rng, 0, w - 1),
+                    RandomIn(rng, 0, h - 1)};
+    const auto colour = static_cast<uint16_t>(Next(rng));
+    ASSERT_EQ(PglDrawLine(&fast.surface, &l, colour), kOk);
+    // The model: the walk's pixels set one by one.
+    const uint32_t mask = format == kPglMono ? 1 : format == kPglGrey ? 3 : format == kPglCube ? 0xFF : 0xFFFF;
+    const bool clear = format == kPglRgb565 && colour == 0xF81F && l.x0 == l.x1;
+    if (!clear)
+      for (const auto& [x, y] : ModelLine(l.x0, l.y0, l.x1, l.y1, PglRect{0, 0, w - 1, h - 1}))
+        ModelSet(slow.surface, x, y, colour & mask);
+    ASSERT_EQ(fast.bytes, slow.bytes) << "round " << round;
+  }
+}
+
+TEST_F(LineTest, AxisLineBesideTheClipDrawsNothing) {
+  const PglRect clip{2, 2, 8, 8};
+  const PglLine above{5, 0, 5, 1}, left{0, 5, 1, 5};
+  EXPECT_EQ(PglDrawClippedLine(&screen, &clip, &above, 0), kPglShapeRefused);
+  EXPECT_EQ(PglDrawClippedLine(&screen, &clip, &left, 0), kPglShapeRefused);
+  EXPECT_TRUE(Inked().empty());
+}
+
+TEST_F(LineTest, CircleOfRadiusOneSetsTheFourNeighbours) {
+  const PglRect clip{0, 0, 15, 11};
+  const PglPoint c{5, 5};
+  ASSERT_EQ(PglDrawCircle(&screen, &clip, &c, 1, 0), kOk);
+  EXPECT_EQ(Inked(), (Points{{4, 5}, {6, 5}, {5, 4}, {5, 6}}));
+  EXPECT_EQ(PglDrawCircle(&screen, &clip, &c, 0, 0), kPglShapeRefused);
 }
 
 TEST_F(LineTest, ShapesReachingFarBeyondTheClipDrawWhatTheWholeWalkDraws) {

@@ -19,6 +19,12 @@ uint8_t* RowOf(const PglSurface& s, uint32_t y) {
   return PglPixels(&s) + static_cast<size_t>(y) * pitch;
 }
 
+uint16_t ModelCube(uint8_t index) {
+  const uint32_t levels[6] = {0, 51, 102, 153, 204, 255};
+  const uint32_t r = levels[index / 36 % 6], g = levels[index / 6 % 6], b = levels[index % 6];
+  return static_cast<uint16_t>((r >> 3) << 11 | (g >> 2) << 5 | b >> 3);
+}
+
 }  // namespace
 
 TestSurface::TestSurface(uint32_t format, uint32_t width, uint32_t height, uint32_t padding,
@@ -87,12 +93,6 @@ Result ModelFill(PglSurface& s, const PglRect& r, int invert, uint16_t colour, P
   }
   *changed = r;
   return kOk;
-}
-
-uint16_t ModelCube(uint8_t index) {
-  const uint32_t levels[6] = {0, 51, 102, 153, 204, 255};
-  const uint32_t r = levels[index / 36 % 6], g = levels[index / 6 % 6], b = levels[index % 6];
-  return static_cast<uint16_t>((r >> 3) << 11 | (g >> 2) << 5 | b >> 3);
 }
 
 Result ModelBlit(const PglBlitJob& job, uint16_t c1, uint16_t c2, PglRect* changed) {

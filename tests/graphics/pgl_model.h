@@ -29,7 +29,6 @@ void ModelSet(PglSurface& s, uint32_t x, uint32_t y, uint32_t v);
 // rectangle drawn, when anything is.
 Result ModelFill(PglSurface& s, const PglRect& r, int invert, uint16_t colour, PglRect* changed);
 Result ModelBlit(const PglBlitJob& job, uint16_t c1, uint16_t c2, PglRect* changed);
-uint16_t ModelCube(uint8_t index);
 
 inline uint32_t Next(std::mt19937& rng) { return static_cast<uint32_t>(rng()); }
 uint32_t RandomFormat(std::mt19937& rng);

@@ -163,20 +163,4 @@ TEST_F(PictTest, MissingFilesAreNotFound) {
   EXPECT_EQ(file, nullptr);
 }
 
-TEST_F(PictTest, TheBuiltInSplashLoadsAndBlits) {
-  PglSurface s{};
-  const uint8_t* file = nullptr;
-  ASSERT_EQ(PictLoadImage("ui/splash", 0, &s, &file), kOk);
-  ASSERT_NE(file, nullptr);
-  EXPECT_GT(s.width, 0u);
-  EXPECT_GT(s.height, 0u);
-  EXPECT_EQ(PglFormatOf(&s), kPglRgb565);
-  platform->MakeScreen(static_cast<int32_t>(s.width), static_cast<int32_t>(s.height));
-  PglSurface screen;
-  PglGetScreenSurface(&screen);
-  const PglBlitJob job{&s, &screen, 0, 0, s.width - 1, s.height - 1, 0, 0, 0};
-  EXPECT_EQ(PglBlit(&job, 0, 0), kOk);
-  QorRomRelease(file);
-}
-
 }  // namespace

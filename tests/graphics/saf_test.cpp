@@ -1,9 +1,7 @@
 // Animations end to end: files written byte by byte, objects coded with
 // zlib or the adaptive packer, frames composed from known commands, and the
-// decoder's recovery and interleaving.
+// decoder's recovery.
 #include <gtest/gtest.h>
-
-#include <random>
 
 #include "graphics/saf.h"
 #include "graphics/sis.h"
@@ -144,39 +142,6 @@ TEST_F(SafTest, ErrorsFailAndTheDecoderRecovers) {
     const auto f = Frame(file, 0);
     ASSERT_FALSE(f.empty()) << i;
     EXPECT_EQ(f[1], 2);
-  }
-}
-
-TEST_F(SafTest, InterleavedAnimationsGiveTheirOwnFrames) {
-  SafBuilder a, b;
-  a.frames = b.frames = 2;
-  a.Object(0, 2, 2, 1, 0, SisZlib({1, 2, 3, 4}, 6));
-  a.Frame(0, {Placement(0, 0, 0)});
-  a.Frame(0, {Placement(0, 5, 5)});
-  b.Object(0, 4, 1, 0, 0, SisPackAdaptive({9, 9, 9, 8}));
-  b.Frame(1, {Placement(0, 1, 1)});
-  b.Frame(2, {Placement(0, 2, 2)});
-  const auto fa = a.File(), fb = b.File();
-  std::vector<std::vector<uint8_t>> alone;
-  for (const auto* file : {&fa, &fb})
-    for (int i = 0; i < 2; ++i) alone.push_back(Frame(*file, i));
-  EXPECT_EQ(Frame(fa, 1), alone[1]);
-  EXPECT_EQ(Frame(fb, 0), alone[2]);
-  EXPECT_EQ(Frame(fa, 0), alone[0]);
-  EXPECT_EQ(Frame(fb, 1), alone[3]);
-  EXPECT_NE(alone[0], alone[1]);
-}
-
-TEST_F(SafTest, RandomBytesNeverEscapeTheBuffers) {
-  std::mt19937 rng(8);
-  SafBuilder b;
-  b.Object(0, 4, 4, 1, 0, SisZlib(Ramp(16), 6));
-  b.Frame(0, {Placement(0, 1, 1, 0x07, 0x61, {128, 64, 0, 9, 0, 9, 0})});
-  const auto file = b.File();
-  for (int round = 0; round < 300; ++round) {
-    auto f = file;
-    for (int k = 0; k < 3; ++k) f[7 + rng() % (f.size() - 7)] = static_cast<uint8_t>(rng());
-    Frame(f, 0);
   }
 }
 

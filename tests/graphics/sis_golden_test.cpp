@@ -1,5 +1,5 @@
 // Animation frames compared pixel for pixel with the PNGs in golden/:
-// placements rotated through a whole turn, scaled down and up in each axis,
+// placements scaled down and up in each axis,
 // outline-masked and OR placements at the packed depths, and the vector
 // primitives. 8-bit frames are shown as 3-3-2 colour, packed ones as grey.
 #include <gtest/gtest.h>
@@ -73,17 +73,6 @@ SafBuilder Canvas8() {
   b.height = kH;
   b.Object(0, 16, 12, 1, 0, SisZlib(Arrow(), 6));
   return b;
-}
-
-TEST(SisGoldenTest, RotationThroughAWholeTurn) {
-  SafBuilder b = Canvas8();
-  std::vector<std::vector<uint8_t>> commands;
-  for (int i = 0; i < 8; ++i)
-    commands.push_back(Place(0, 2 + 24 * (i % 4), 4 + 36 * (i / 4), 0x01, 0, {static_cast<uint8_t>(32 * i + 3)}));
-  b.Frame(0x49, commands);
-  const auto f = Decode(b.File());
-  ASSERT_EQ(f.size(), kW * kH);
-  EXPECT_TRUE(Matches("sis_rotation", f, 8));
 }
 
 TEST(SisGoldenTest, ScalingInEachAxis) {

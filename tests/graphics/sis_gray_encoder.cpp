@@ -98,8 +98,8 @@ void Put16(std::vector<uint8_t>* b, size_t v) {
   b->push_back(static_cast<uint8_t>(v));
 }
 
-}  // namespace
-
+// The coded planes of a w x h region (w a multiple of 4) of pixel values
+// 0..3, one byte a pixel in raster order, padded to a whole byte.
 std::vector<uint8_t> SisGrayPlanes(uint32_t w, uint32_t h, const std::vector<uint8_t>& pixels) {
   // The planes hold the Gray code of each value: its high bit, then the
   // XOR of its two bits.
@@ -113,6 +113,8 @@ std::vector<uint8_t> SisGrayPlanes(uint32_t w, uint32_t h, const std::vector<uin
   Plane(w, h, lo, &out);
   return out.bytes;
 }
+
+}  // namespace
 
 uint32_t SisGrayBuilder::Own(uint32_t widthTiles, uint32_t heightTiles, const std::vector<uint8_t>& pixels,
                              bool cacheable, uint32_t mode) {

@@ -5,10 +5,6 @@
 #include <cstdint>
 #include <vector>
 
-// The coded planes of a w x h region (w a multiple of 4) of pixel values
-// 0..3, one byte a pixel in raster order, padded to a whole byte.
-std::vector<uint8_t> SisGrayPlanes(uint32_t w, uint32_t h, const std::vector<uint8_t>& pixels);
-
 struct SisGrayPatch {
   uint32_t first, last;         // tile indices over the root's width in tiles
   std::vector<uint8_t> pixels;  // the span's pixels, one byte a pixel

@@ -9,11 +9,6 @@
 
 namespace {
 
-constexpr uint8_t kZigZag[64] = {0,  1,  5,  6,  14, 15, 27, 28, 2,  4,  7,  13, 16, 26, 29, 42,
-                                 3,  8,  12, 17, 25, 30, 41, 43, 9,  11, 18, 24, 31, 40, 44, 53,
-                                 10, 19, 23, 32, 39, 45, 52, 54, 20, 22, 33, 38, 46, 51, 55, 60,
-                                 21, 34, 37, 47, 50, 56, 59, 61, 35, 36, 48, 49, 57, 58, 62, 63};
-
 using Rows = std::vector<uint8_t>;  // packed rows, MSB leftmost
 
 struct MonoObject {
@@ -33,13 +28,6 @@ struct MonoFrame {
   bool invert = false;
   std::vector<MonoPlace> places{};  // in object order
 };
-
-void Block(SisBitWriter* w, const uint8_t* rows, uint32_t stride) {
-  uint32_t cells[64];
-  for (uint32_t k = 0; k < 8; ++k)
-    for (uint32_t j = 0; j < 8; ++j) cells[kZigZag[8 * k + j]] = rows[k * stride] >> (7 - j) & 1;
-  for (uint32_t c : cells) w->Put(c, 1);
-}
 
 std::vector<uint8_t> MonoFile(uint32_t wu, uint32_t hu, uint32_t passes, bool invert,
                               const std::vector<MonoObject>& objects, const std::vector<MonoFrame>& frames) {
@@ -65,7 +53,7 @@ std::vector<uint8_t> MonoFile(uint32_t wu, uint32_t hu, uint32_t passes, bool in
       for (const auto& [index, rows] : o.delta) {
         w.Put(index, kIndexWidth);
         w.Put(0, 1);
-        Block(&w, rows.data(), 1);
+        SisPutBlock(&w, rows.data(), 1, false);
       }
       w.Put((1u << kIndexWidth) - 1, kIndexWidth);
       continue;
@@ -73,7 +61,8 @@ std::vector<uint8_t> MonoFile(uint32_t wu, uint32_t hu, uint32_t passes, bool in
     w.Put(o.wu, 5);
     w.Put(o.hu, 4);
     for (uint32_t b = 0; b < o.wu * o.hu; ++b) w.Put(0, 1);
-    for (uint32_t b = 0; b < o.wu * o.hu; ++b) Block(&w, &o.pixels[b / o.wu * 8 * o.wu + b % o.wu], o.wu);
+    for (uint32_t b = 0; b < o.wu * o.hu; ++b)
+      SisPutBlock(&w, &o.pixels[b / o.wu * 8 * o.wu + b % o.wu], o.wu, false);
   }
   for (const MonoFrame& f : frames) {
     w.Put(f.invert, 1);

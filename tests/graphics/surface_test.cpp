@@ -102,15 +102,25 @@ class ScreenSaveTest : public EngineFixture {
       for (int x = 0; x < 20; ++x)
         platform->screen[static_cast<size_t>(y) * 20 + x] = static_cast<uint16_t>(y << 8 | x);
   }
+  void TearDown() override {
+    PglFreeSurface(&vp);
+    EngineFixture::TearDown();
+  }
   uint16_t Original(int x, int y) { return static_cast<uint16_t>(y << 8 | x); }
   void Blank() {
     for (uint16_t& v : platform->screen) v = 0;
     platform->invalidated.clear();
   }
+  // Saves `r` into vp, then blanks the screen.
+  void SaveThenBlank(const PglRect& r) {
+    ASSERT_EQ(PglAllocViewport(&vp), kOk);
+    ASSERT_EQ(PglSaveScreenRect(vp, &r), kOk);
+    Blank();
+  }
+  PglViewport* vp = nullptr;
 };
 
 TEST_F(ScreenSaveTest, SaveCopiesWithoutTheScreenMarkAndRestoresInPlace) {
-  PglViewport* vp = nullptr;
   ASSERT_EQ(PglAllocViewport(&vp), kOk);
   const PglRect r{3, 2, 7, 5};
   ASSERT_EQ(PglSaveScreenRect(vp, &r), kOk);
@@ -134,33 +144,22 @@ TEST_F(ScreenSaveTest, SaveCopiesWithoutTheScreenMarkAndRestoresInPlace) {
   EXPECT_EQ(platform->Pixel(7, 5), Original(7, 5));
   EXPECT_EQ(platform->Pixel(8, 5), 0);
   EXPECT_EQ(platform->Pixel(7, 6), 0);
-  PglFreeSurface(&vp);
 }
 
 TEST_F(ScreenSaveTest, SaveClampsTheRectangleToTheScreen) {
-  PglViewport vp{};
-  const PglRect r{-3, 12, 30, 40};
-  ASSERT_EQ(PglSaveScreenRect(&vp, &r), kOk);
-  EXPECT_EQ(vp.x, 0);
-  EXPECT_EQ(vp.y, 12);
-  EXPECT_EQ(vp.width, 20u);
-  EXPECT_EQ(vp.height, 4u);
+  SaveThenBlank({-3, 12, 30, 40});
+  EXPECT_EQ(vp->x, 0);
+  EXPECT_EQ(vp->y, 12);
+  EXPECT_EQ(vp->width, 20u);
+  EXPECT_EQ(vp->height, 4u);
   const PglRect off{25, 0, 30, 3};
   PglViewport none{};
   EXPECT_EQ(PglSaveScreenRect(&none, &off), PglErr::BadRect);
   EXPECT_EQ(none.surface, nullptr);
-  PglViewport* owned = nullptr;
-  ASSERT_EQ(PglAllocViewport(&owned), kOk);
-  *owned = vp;
-  PglFreeSurface(&owned);
 }
 
 TEST_F(ScreenSaveTest, RestoreLeftOfAndAboveTheScreenDrawsTheVisiblePart) {
-  PglViewport* vp = nullptr;
-  ASSERT_EQ(PglAllocViewport(&vp), kOk);
-  const PglRect r{0, 0, 5, 5};
-  ASSERT_EQ(PglSaveScreenRect(vp, &r), kOk);
-  Blank();
+  SaveThenBlank({0, 0, 5, 5});
   vp->x = -2;
   vp->y = -3;
   ASSERT_EQ(PglRestoreScreen(vp), kOk);
@@ -169,16 +168,11 @@ TEST_F(ScreenSaveTest, RestoreLeftOfAndAboveTheScreenDrawsTheVisiblePart) {
   EXPECT_EQ(platform->Pixel(3, 2), Original(5, 5));
   EXPECT_EQ(platform->Pixel(4, 0), 0);
   EXPECT_EQ(platform->Pixel(0, 3), 0);
-  PglFreeSurface(&vp);
 }
 
 TEST_F(ScreenSaveTest, RestoreStopsAtTheBrowserWindowsBottomBand) {
   PglSetBottomBand(5);  // the bottom 5 rows belong to the browser window
-  PglViewport* vp = nullptr;
-  ASSERT_EQ(PglAllocViewport(&vp), kOk);
-  const PglRect r{2, 6, 4, 15};
-  ASSERT_EQ(PglSaveScreenRect(vp, &r), kOk);
-  Blank();
+  SaveThenBlank({2, 6, 4, 15});
   ASSERT_EQ(PglRestoreScreen(vp), kOk);
   EXPECT_EQ(platform->invalidated, (std::vector<FakeRect>{{2, 6, 4, 10}}));
   EXPECT_EQ(platform->Pixel(2, 10), Original(2, 10));
@@ -188,16 +182,11 @@ TEST_F(ScreenSaveTest, RestoreStopsAtTheBrowserWindowsBottomBand) {
   Blank();
   EXPECT_EQ(PglRestoreScreen(vp), kPglRestoreRefused);
   EXPECT_TRUE(platform->invalidated.empty());
-  PglFreeSurface(&vp);
   PglSetBottomBand(0);
 }
 
 TEST_F(ScreenSaveTest, RestoreRefusesBadRectangles) {
-  PglViewport* vp = nullptr;
-  ASSERT_EQ(PglAllocViewport(&vp), kOk);
-  const PglRect r{0, 0, 3, 3};
-  ASSERT_EQ(PglSaveScreenRect(vp, &r), kOk);
-  Blank();
+  SaveThenBlank({0, 0, 3, 3});
   const PglRect reversed{2, 0, 1, 3}, outside{0, 0, 4, 3}, part{1, 1, 2, 2};
   EXPECT_EQ(PglRestoreScreenRect(vp, &reversed), kPglRestoreRefused);
   EXPECT_EQ(PglRestoreScreenRect(vp, &outside), kPglRestoreRefused);
@@ -208,7 +197,6 @@ TEST_F(ScreenSaveTest, RestoreRefusesBadRectangles) {
   ASSERT_EQ(PglRestoreScreenRect(vp, &part), kOk);
   EXPECT_EQ(platform->invalidated, (std::vector<FakeRect>{{10, 0, 11, 1}}));
   EXPECT_EQ(platform->Pixel(10, 0), Original(1, 1));
-  PglFreeSurface(&vp);
 }
 
 TEST_F(ScreenSaveTest, FailedSaveLeavesNothingAllocated) {
@@ -220,9 +208,9 @@ TEST_F(ScreenSaveTest, FailedSaveLeavesNothingAllocated) {
   MemFreeRaw(held.front());
   held.erase(held.begin());
   const uint32_t freeBefore = HeapGetStats().freeBytes;
-  PglViewport vp{};
+  PglViewport saved{};
   const PglRect r{0, 0, 19, 15};
-  EXPECT_EQ(PglSaveScreenRect(&vp, &r), PglErr::NoMemory);
+  EXPECT_EQ(PglSaveScreenRect(&saved, &r), PglErr::NoMemory);
   EXPECT_EQ(HeapGetStats().freeBytes, freeBefore);
   for (void* p : held) MemFreeRaw(p);
 }
