@@ -13,11 +13,6 @@ UiWindow* UiGetWindow() {
   return static_cast<UiWindow*>(context);
 }
 
-uint32_t UiWindowBottomBandHeight() {
-  const UiWindow* window = UiGetWindow();
-  return window ? window->bottomBandHeight : 0;
-}
-
 void UiSetBottomBandHeight(UiWindow* window, uint32_t rows) {
   window->bottomBandHeight = rows;
   PglSetBottomBand(rows);

@@ -50,8 +50,6 @@ struct UiWindow {
   char16_t* ownString;
 };
 
-// The band height of the running browser window, 0 while there is none.
-uint32_t UiWindowBottomBandHeight();
 // Sets the window's band and tells the graphics layer, which cuts restored
 // screen areas at it.
 void UiSetBottomBandHeight(UiWindow* window, uint32_t rows);

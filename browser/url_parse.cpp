@@ -23,13 +23,6 @@ bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsBlank(char c) { return c == ' ' || (c >= 9 && c <= 13); }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // The end of a scheme at the start of text ("http:"), or null.
 const char* SchemeEnd(const char* text, const char* end) {
   if (text == end || !IsAlpha(*text)) return nullptr;
@@ -364,7 +357,7 @@ void UrlUnescapeInPlace(char* text) {
   char* out = text;
   for (const char* in = text; *in;) {
     int hi, lo;
-    if (in[0] == '%' && (hi = HexValue(in[1])) >= 0 && (lo = HexValue(in[2])) >= 0) {
+    if (in[0] == '%' && (hi = LibcHexDigit(in[1])) >= 0 && (lo = LibcHexDigit(in[2])) >= 0) {
       *out++ = static_cast<char>(hi << 4 | lo);
       in += 3;
     } else {

@@ -5,6 +5,7 @@
 
 #include "host/platform/files.h"
 #include "host/sms.h"
+#include "kernel/libc.h"
 #include "net/netbuf.h"
 
 namespace {
@@ -23,13 +24,6 @@ struct SmsSerialBlock {
   uint8_t data[kDataSpace];
 };
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Reads the octets of a hexadecimal text one by one, refusing to run past
 // the octets it holds.
 struct OctetReader {
@@ -43,7 +37,7 @@ struct OctetReader {
       bad = true;
       return 0;
     }
-    int high = HexDigit(hex[2 * at]), low = HexDigit(hex[2 * at + 1]);
+    int high = LibcHexDigit(hex[2 * at]), low = LibcHexDigit(hex[2 * at + 1]);
     ++at;
     if (high < 0 || low < 0) {
       bad = true;

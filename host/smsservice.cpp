@@ -32,13 +32,6 @@ SmsRoutingHook gRoute;
 SmsAgeingHook gAge;
 SmsService* gService;
 
-bool TaskAlive(const TskmanTask* task) {
-  if (!task) return false;
-  for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t))
-    if (t == task) return true;
-  return false;
-}
-
 void FreeRequest(SmsSendRequestRec* request) {
   if (!request) return;
   MemFree(&request->reference);
@@ -52,7 +45,7 @@ void FreeRequest(SmsSendRequestRec* request) {
 // Answers the requester and frees the request; a requester that is gone is
 // told nothing.
 void Answer(Pending* p, Result outcome) {
-  if (!p->cancelled && TaskAlive(p->requester)) {
+  if (!p->cancelled && TskmanIsAlive(p->requester)) {
     char16_t* reference = p->request ? p->request->reference : nullptr;
     if (p->request) p->request->reference = nullptr;
     if (outcome == kOk)
@@ -61,7 +54,7 @@ void Answer(Pending* p, Result outcome) {
       TskmanPost(p->requester, SmsServiceMsg::NotSent, reinterpret_cast<uintptr_t>(reference),
                  outcome);
   }
-  if (TaskAlive(p->requester)) TskmanPost(p->requester, SmsServiceMsg::RequestOver, 0, 0);
+  if (TskmanIsAlive(p->requester)) TskmanPost(p->requester, SmsServiceMsg::RequestOver, 0, 0);
   FreeRequest(p->request);
   MemFree(&p);
 }
@@ -90,7 +83,7 @@ void OnSend(SmsService* s, TskmanTask* requester, SmsSendRequestRec* request) {
   if (!request) return;
   auto* p = static_cast<Pending*>(MemAllocZero(sizeof(Pending), Use::Data, Mod::Sms));
   if (!p) {
-    if (TaskAlive(requester)) {
+    if (TskmanIsAlive(requester)) {
       TskmanPost(requester, SmsServiceMsg::NotSent, reinterpret_cast<uintptr_t>(request->reference),
                  kSmsRequestNoMemory);
       request->reference = nullptr;

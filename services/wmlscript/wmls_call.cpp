@@ -9,8 +9,6 @@
 
 namespace {
 
-bool Hex(char16_t c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-uint32_t HexValue(uint32_t c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
 
 bool Same(const char16_t* s, uint32_t n, const char* word) {
   uint32_t i = 0;
@@ -59,8 +57,10 @@ int32_t ParseArgs(WmlsRunContext* ctx, const char16_t* p, Args* args) {
       if (!text) return WmlsResult::NoMemory;
       uint32_t w = 0;
       for (uint32_t i = 0; i < n; ++i) {
-        if (start[i] == '%' && i + 2 < n && Hex(start[i + 1]) && Hex(start[i + 2])) {
-          text[w++] = static_cast<char16_t>(HexValue(start[i + 1]) * 16 + HexValue(start[i + 2]));
+        int high, low;
+        if (start[i] == '%' && i + 2 < n && (high = WmlsHexDigit(start[i + 1])) >= 0 &&
+            (low = WmlsHexDigit(start[i + 2])) >= 0) {
+          text[w++] = static_cast<char16_t>(high * 16 + low);
           i += 2;
         } else {
           text[w++] = start[i];

@@ -1,8 +1,12 @@
 // Helpers shared by the engine's own files.
 #pragma once
+#include "kernel/libc.h"
 #include <cstdint>
 
 #include "services/wmlscript/wmls.h"
+
+// The value of a hex digit of a text unit, -1 for any other unit.
+inline int WmlsHexDigit(char16_t c) { return c < 0x80 ? LibcHexDigit(static_cast<char>(c)) : -1; }
 
 // A new NUL-terminated copy of count units, from module 34; null when memory runs out.
 char16_t* WmlsNewString(const char16_t* text, uint32_t count);

@@ -136,8 +136,6 @@ void TakeUtf8(WmlsRunContext* ctx, char* text) {
 
 WmlsTaskContext* Task(WmlsRunContext* ctx) { return static_cast<WmlsTaskContext*>(ctx->scriptTask); }
 
-bool Hex(char16_t c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-uint32_t HexValue(uint32_t c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
 bool Alnum(uint32_t c) { return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'); }
 
 bool ValidUrl(const char16_t* s, uint32_t n) {
@@ -146,7 +144,7 @@ bool ValidUrl(const char16_t* s, uint32_t n) {
     const char16_t c = s[i];
     if (Alnum(c)) continue;
     if (c == '%') {
-      if (i + 2 >= n || !Hex(s[i + 1]) || !Hex(s[i + 2])) return false;
+      if (i + 2 >= n || WmlsHexDigit(s[i + 1]) < 0 || WmlsHexDigit(s[i + 2]) < 0) return false;
       i += 2;
       continue;
     }
@@ -362,9 +360,10 @@ void UnescapeString(WmlsRunContext* ctx, WmlsValue** a) {
   if (!bytes) return NoMemory(ctx);
   uint32_t w = 0;
   for (uint32_t i = 0; bytes[i]; ++i) {
-    if (bytes[i] == '%' && Hex(static_cast<uint8_t>(bytes[i + 1])) && Hex(static_cast<uint8_t>(bytes[i + 2]))) {
-      bytes[w++] = static_cast<char>(HexValue(static_cast<uint8_t>(bytes[i + 1])) * 16 +
-                                     HexValue(static_cast<uint8_t>(bytes[i + 2])));
+    int high, low;
+    if (bytes[i] == '%' && (high = LibcHexDigit(bytes[i + 1])) >= 0 &&
+        (low = LibcHexDigit(bytes[i + 2])) >= 0) {
+      bytes[w++] = static_cast<char>(high * 16 + low);
       i += 2;
     } else {
       bytes[w++] = bytes[i];
