@@ -25,9 +25,9 @@
 #include "markup/html_node.h"
 #include "tests/content/content_harness.h"
 #include "tests/content/nbmp_encoder.h"
+#include "tests/content/rows_fixture.h"
 #include "tests/graphics/sis_encoders.h"
 #include "tests/support/engine_fixture.h"
-#include "tests/support/fetch_driver.h"
 #include "tools/sisenc.h"
 
 namespace {
@@ -82,85 +82,52 @@ struct Outcome {
   std::u16string labelText, labelUrl;  // the document summary of node output
 };
 
-class ContentRowsTest : public EngineFixture {
+class ContentRowsTest : public RowsFixture {
  protected:
-  ContentRowsTest() : EngineFixture(4u << 20) {}
-
   void SetUp() override {
-    EngineFixture::SetUp();
-    ContentRowsInstall();
-    owner = std::make_unique<Recorder>(Mod::TestHarness);
-    requester = std::make_unique<FetchRequester>();
+    RowsFixture::SetUp();
     requester->blocks = false;
-    Pump();
-  }
-  void TearDown() override {
-    requester.reset();
-    owner.reset();
-    ContentRowsRemove();
-    EngineFixture::TearDown();
   }
 
-  // One load of the body on a URL task of its own; `inspect` sees the
-  // image(s) before the load goes. The heap must be back at its start.
+  // One load of the body; `inspect` sees the image(s) before the load goes.
   template <class F>
   Outcome Fetch(const std::string& type, const std::vector<uint8_t>& bytes, uint32_t block,
                 bool announce, uint32_t flags, F inspect) {
-    FetchBody body;
-    body.body.assign(bytes.begin(), bytes.end());
-    body.blockSize = block;
-    body.announceLength = announce;
-    body.contentType = type;
-    driver.Serve("/img", body);
-    const uint32_t heapAtStart = HeapGetStats().freeBytes;
-    UrlTaskContext* urlTask = nullptr;
-    UrlSession* session = nullptr;
-    EXPECT_EQ(UrlStartTask(&urlTask, owner->task()), kOk);
-    EXPECT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
-    Pump();
-    if (before) before(UrlGetModule());
-    UrlRequestRec* request = nullptr;
-    requester->ClearLog();
-    EXPECT_EQ(requester->Request(session, "qortest://h/img", flags, &request), kOk);
-    Pump();
     Outcome o;
-    for (const Received& r : requester->log()) {
-      if (r.message == UrlMsg::Complete) o.complete = true;
-      if (r.message == UrlMsg::Failed) o.failure = static_cast<Result>(r.arg2);
-    }
-    UrlLoad* load = UrlRequestLoad(request);
-    std::vector<void*> objects;
-    for (QueueNode* n = load->output.head; n; n = n->next) objects.push_back(n);
-    o.typeId = load->typeId;
-    if (nodeOutput) {
-      ContentSummary summary;
-      EXPECT_EQ(WmlcBuildContentLabel(&summary, load), kOk);
-      EXPECT_EQ(summary.action, kSummaryShowDocument);
-      o.labelText = summary.text;
-      if (summary.url) o.labelUrl = summary.url;
-      MemFree(&summary.allocation);
-      for (void* object : objects) {
-        const auto* node = static_cast<const HtmlNode*>(object);
-        o.picture += node->kind == HtmlNodeKind::Card ? "card;" : node->kind == HtmlNodeKind::Text ? "text;" : "other;";
+    const Ended ended = Serve(type, std::string(bytes.begin(), bytes.end()), block, announce, flags,
+                              [&](UrlRequestRec* request) {
+      UrlLoad* load = UrlRequestLoad(request);
+      std::vector<void*> objects;
+      for (QueueNode* n = load->output.head; n; n = n->next) objects.push_back(n);
+      o.typeId = load->typeId;
+      if (nodeOutput) {
+        ContentSummary summary;
+        EXPECT_EQ(WmlcBuildContentLabel(&summary, load), kOk);
+        EXPECT_EQ(summary.action, kSummaryShowDocument);
+        o.labelText = summary.text;
+        if (summary.url) o.labelUrl = summary.url;
+        MemFree(&summary.allocation);
+        for (void* object : objects) {
+          const auto* node = static_cast<const HtmlNode*>(object);
+          o.picture += node->kind == HtmlNodeKind::Card   ? "card;"
+                       : node->kind == HtmlNodeKind::Text ? "text;"
+                                                          : "other;";
+        }
+      } else if ((flags & UrlFlag::RawData) || dataOutput) {
+        for (void* object : objects) {
+          auto* chunk = static_cast<UtilDataChunk*>(object);
+          o.blocks.emplace_back(
+              reinterpret_cast<const char*>(UtilDataChunkData(chunk)) + chunk->offset,
+              chunk->remaining);
+        }
+      } else {
+        o.picture = Describe(objects);
+        inspect(objects);
       }
-    } else if ((flags & UrlFlag::RawData) || dataOutput) {
-      for (void* object : objects) {
-        auto* chunk = static_cast<UtilDataChunk*>(object);
-        o.blocks.emplace_back(reinterpret_cast<const char*>(UtilDataChunkData(chunk)) + chunk->offset,
-                              chunk->remaining);
-      }
-    } else {
-      o.picture = Describe(objects);
-      inspect(objects);
-    }
-    if (after) after(UrlGetModule());
-    requester->Done(session, request);
-    UrlSessionDestroy(session);
-    UrlStopTask(urlTask);
-    Pump();
-    EXPECT_EQ(UrlGetModule(), nullptr);
-    EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
-    EXPECT_EQ(HeapValidate(), nullptr);
+      if (after) after(UrlGetModule());
+    });
+    o.complete = ended.complete;
+    o.failure = ended.failure;
     return o;
   }
   Outcome Fetch(const std::string& type, const std::vector<uint8_t>& bytes, uint32_t block,
@@ -194,12 +161,9 @@ class ContentRowsTest : public EngineFixture {
     }
   }
 
-  std::function<void(UrlModuleContext*)> before, after;
+  std::function<void(UrlModuleContext*)> after;
   bool dataOutput = false;  // the output holds data blocks, not images
   bool nodeOutput = false;  // the output holds document nodes
-  FetchDriver driver;
-  std::unique_ptr<Recorder> owner;
-  std::unique_ptr<FetchRequester> requester;
 };
 
 const char* const kWbmp = "image/vnd.wap.wbmp";
@@ -746,7 +710,7 @@ TEST_F(ContentRowsTest, CompiledDecksBecomeCardsAndTexts) {
   EXPECT_EQ(whole.picture.substr(0, 5), "card;");
   // Labelled with its first text and its address.
   EXPECT_EQ(whole.labelText.substr(0, 15), u"Welcome & hello");
-  EXPECT_EQ(whole.labelUrl, u"qortest://h/img");
+  EXPECT_EQ(whole.labelUrl, u"qortest://h/body");
   EXPECT_NE(whole.picture.find("card;", 5), std::string::npos);  // two cards
   for (const char* type : {"application/vnd.wap.wmlc", "application/x-wap-wta-wmlc",
                            "application/vnd.wap.wbxml"})
