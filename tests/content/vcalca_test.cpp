@@ -109,42 +109,8 @@ class VcalcaTest : public EngineFixture {
   ConfigHandle* tree = nullptr;
 };
 
-// --- Field routines ----------------------------------------------------------
-
-TEST_F(VcalcaTest, QueryFieldsAreDecodedAndMalformedOnesRefused) {
-  struct Row {
-    const char* query;
-    std::vector<std::string> fields;  // name=value as read
-    uint32_t end;                     // what ends the reading
-  };
-  const Row rows[] = {
-      {"x=1+2%21", {"x=1 2!"}, 3},
-      {"a=b=c", {}, 0x8003},
-      {"a", {}, 0x8003},
-      {"name=Ann&number=123", {"name=Ann", "number=123"}, 3},
-      {"n=Caf%C3%A9&e=", {"n=Café", "e="}, 3},
-      {"", {}, 3},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.query);
-    const uint32_t heap = HeapGetStats().freeBytes;
-    const char* cursor = row.query;
-    std::vector<std::string> got;
-    uint32_t r = 0;
-    for (;;) {
-      const char* name = nullptr;
-      uint32_t nameLength = 0;
-      char16_t* value = nullptr;
-      r = VcQueryField(&cursor, &name, &nameLength, &value, Mod::WtlVcard);
-      if (r != 0) break;
-      got.push_back(std::string(name, nameLength) + "=" + Utf8(value));
-      MemFree(&value);
-    }
-    EXPECT_EQ(got, row.fields);
-    EXPECT_EQ(r, row.end);
-    EXPECT_EQ(HeapGetStats().freeBytes, heap);
-  }
-}
+// --- Field routines (query fields, flags and addresses are read through the
+// links and the card tables below) ---------------------------------------------
 
 TEST_F(VcalcaTest, NamesAreFormattedFromTheirParts) {
   const std::pair<const char*, const char*> rows[] = {
@@ -160,24 +126,6 @@ TEST_F(VcalcaTest, NamesAreFormattedFromTheirParts) {
     EXPECT_EQ(Utf8(name), out);
     MemFree(&name);
   }
-}
-
-TEST_F(VcalcaTest, ParameterFlagsAreReadBySubstring) {
-  std::u16string a = u"WORK", b = u"VOICE", c = u"TYPE=FAX", d = u"TYPE=INTERNET,PREF";
-  char16_t* work[] = {a.data(), b.data()};
-  char16_t* fax[] = {c.data()};
-  char16_t* mail[] = {d.data()};
-  EXPECT_EQ(VcPhoneFlags(0, nullptr), VcPhone::Voice);
-  EXPECT_EQ(VcPhoneFlags(2, work), VcPhone::Work | VcPhone::Voice);
-  EXPECT_EQ(VcPhoneFlags(1, fax), VcPhone::Fax);
-  EXPECT_EQ(VcEmailFlags(1, mail), VcEmail::Internet | VcEmail::Pref);
-  std::u16string addr = u"a;b;;d";
-  char16_t* parts[7];
-  VcSplitAddress(addr.data(), parts);
-  EXPECT_EQ(Utf8(parts[0]), "a");
-  EXPECT_EQ(Utf8(parts[2]), "");
-  EXPECT_EQ(Utf8(parts[3]), "d");
-  EXPECT_EQ(parts[4], nullptr);
 }
 
 // --- The "vc" source over a parsed tree -------------------------------------------------
