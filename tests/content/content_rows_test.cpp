@@ -559,9 +559,10 @@ TEST_F(AdverImageTest, TheDocumentModelHandsItsAdverElementOver) {
   HtmlNodeFree(node);
 }
 
-TEST_F(AdverImageTest, BadSisTextPostsNothing) {
+TEST_F(AdverImageTest, BadTextPostsNothing) {
   StartStatus();
   EXPECT_EQ(Decode(HtmlImageSource::Sis, u"bm90IGFuIGltYWdl"), SisRowErr::Malformed);
+  EXPECT_EQ(Decode(HtmlImageSource::Nbmp, u"!!!!"), NbmpRowErr::Malformed);
   EXPECT_EQ(StatusGetImage(), nullptr);
   std::vector<uint8_t> small(1000);
   HtmlImageObject record{};
@@ -569,12 +570,6 @@ TEST_F(AdverImageTest, BadSisTextPostsNothing) {
   record.workBuffer = small.data();
   record.workBufferSize = static_cast<uint32_t>(small.size());
   EXPECT_EQ(HtmlImageObjectDecode(&record), kHtmlObjectNoMemory);
-}
-
-TEST_F(AdverImageTest, BadNbmpTextPostsNothing) {
-  StartStatus();
-  EXPECT_EQ(Decode(HtmlImageSource::Nbmp, u"!!!!"), NbmpRowErr::Malformed);
-  EXPECT_EQ(StatusGetImage(), nullptr);
 }
 
 TEST_F(AdverImageTest, NbmpTextPlaysWithoutEnd) {
