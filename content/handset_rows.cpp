@@ -34,10 +34,9 @@ uint16_t PixelAt(const Source& s, uint32_t x, uint32_t y) {
       const uint8_t v = row[x];
       if (s.palette) {
         const uint8_t* rgb = s.palette + 3 * v;
-        return static_cast<uint16_t>((rgb[0] >> 3) << 11 | (rgb[1] >> 2) << 5 | rgb[2] >> 3);
+        return ContentRgb565(rgb[0], rgb[1], rgb[2]);
       }
-      return static_cast<uint16_t>((kLevel8[v >> 5] & 0xF8) << 8 |
-                                   (kLevel8[(v >> 2) & 7] & 0xFC) << 3 | kLevel4[v & 3] >> 3);
+      return ContentRgb565(kLevel8[v >> 5], kLevel8[(v >> 2) & 7], kLevel4[v & 3]);
     }
   }
 }
