@@ -61,12 +61,7 @@ void FormatTo(char* out, uint32_t room, const char* format, ...) {
 
 Result NoMemoryOf(uint32_t module) { return 0x80000001u | (module << 16); }
 
-uint32_t WLen(const char16_t* s) {
-  uint32_t n = 0;
-  if (s)
-    while (s[n]) ++n;
-  return n;
-}
+uint32_t WLen(const char16_t* s) { return s ? LibcWStrLen(s) : 0; }
 
 char16_t Upper(char16_t c) { return (c >= 'a' && c <= 'z') ? static_cast<char16_t>(c - 32) : c; }
 
@@ -83,9 +78,7 @@ bool Contains(const char16_t* text, const char* word) {
 
 // The text begins with the ASCII word, ASCII case ignored.
 bool StartsNoCase(const char16_t* text, const char* word) {
-  for (uint32_t i = 0; word[i]; ++i)
-    if (Upper(text[i]) != Upper(static_cast<unsigned char>(word[i]))) return false;
-  return true;
+  return LibcStrWStrNICmp(word, text, LibcStrLen(word)) == 0;
 }
 
 bool EqualsNoCase(const char16_t* text, const char* word) {
