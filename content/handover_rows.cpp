@@ -21,9 +21,17 @@ struct HeldDownload {
 HeldDownload gHeld{};
 ProvHeldItemSetLengthFn gProvisioning = nullptr;
 
-// --- ndwn ------------------------------------------------------------------
+// --- The body the collecting rows keep as their state ----------------------
 
-Result NdwnEnd(UrlLoad* load, ContentBody* body, Result r) {
+// The load's body so far, made on the first call; null without memory.
+ContentBody* BodyOf(UrlLoad* load, uint32_t module) {
+  if (!load->handlerState)
+    load->handlerState = MemAllocZero(sizeof(ContentBody), Use::Data, module);
+  return static_cast<ContentBody*>(load->handlerState);
+}
+
+// Lets go of the body and ends the load with `r`.
+Result EndLoad(UrlLoad* load, ContentBody* body, Result r) {
   ContentBodyFree(body);
   MemFree(&body);
   load->handlerState = nullptr;
@@ -81,16 +89,6 @@ Result PimsByte(PimsState* s, uint8_t byte) {
   return kOk;
 }
 
-// --- usat ------------------------------------------------------------------
-
-Result UsatEnd(UrlLoad* load, ContentBody* body, Result r) {
-  ContentBodyFree(body);
-  MemFree(&body);
-  load->handlerState = nullptr;
-  load->events |= UrlEvent::Complete;
-  return r;
-}
-
 // --- whole-body hand-over rows ---------------------------------------------
 
 constexpr uint32_t kCollectRoom = 1u << 20;
@@ -103,12 +101,8 @@ struct CollectRow {
 };
 
 Result Collect(UrlLoad* load, const CollectRow& row) {
-  auto* body = static_cast<ContentBody*>(load->handlerState);
-  if (!body) {
-    body = static_cast<ContentBody*>(MemAllocZero(sizeof(ContentBody), Use::Data, row.module));
-    if (!body) return row.noMemory;
-    load->handlerState = body;
-  }
+  ContentBody* body = BodyOf(load, row.module);
+  if (!body) return row.noMemory;
   ContentBodyState state = ContentBodyState::Collecting;
   Result r = ContentBodyCollect(body, load, kCollectRoom, row.module, row.noMemory, row.tooLong,
                                 &state);
@@ -116,11 +110,7 @@ Result Collect(UrlLoad* load, const CollectRow& row) {
   // A body cut short is dropped.
   if (r == kOk && body->size && (!load->announcedLength || body->size == load->announcedLength))
     r = row.handOver(load, body);
-  ContentBodyFree(body);
-  MemFree(&body);
-  load->handlerState = nullptr;
-  load->events |= UrlEvent::Complete;
-  return r;
+  return EndLoad(load, body, r);
 }
 
 Result SaveMedia(UrlLoad* load, const ContentBody* body) {
@@ -186,33 +176,26 @@ void NdwnHeldItemFree() {
 }
 
 Result NdwnContentProcess(UrlModuleContext*, UrlLoad* load) {
-  auto* body = static_cast<ContentBody*>(load->handlerState);
-  if (!body) {
-    body = static_cast<ContentBody*>(MemAllocZero(sizeof(ContentBody), Use::Data, kNdwnModule));
-    if (!body) return NdwnCode::NoMemory;
-    load->handlerState = body;
-    NdwnHeldItemFree();  // a new download replaces the one held
-  }
+  const bool fresh = !load->handlerState;
+  ContentBody* body = BodyOf(load, kNdwnModule);
+  if (!body) return NdwnCode::NoMemory;
+  if (fresh) NdwnHeldItemFree();  // a new download replaces the one held
   ContentBodyState state = ContentBodyState::Collecting;
   const Result r = ContentBodyCollect(body, load, kNdwnRoom, kNdwnModule, NdwnCode::NoMemory,
                                       NdwnCode::TooLong, &state);
-  if (r != kOk) return NdwnEnd(load, body, r);
+  if (r != kOk) return EndLoad(load, body, r);
   if (state != ContentBodyState::Complete) return kOk;
   if (body->size == 0 || (load->announcedLength && body->size != load->announcedLength))
-    return NdwnEnd(load, body, kOk);  // the load ended before the download was whole
+    return EndLoad(load, body, kOk);  // the load ended before the download was whole
   gHeld.bytes = body->bytes;
   gHeld.length = body->size;
   body->bytes = nullptr;
   if (gProvisioning) gProvisioning(gHeld.bytes, gHeld.length);
-  return NdwnEnd(load, body, NdwnCode::HandedOver);
+  return EndLoad(load, body, NdwnCode::HandedOver);
 }
 
-Result NdwnContentRelease(UrlModuleContext*, UrlLoad* load) {
-  auto* body = static_cast<ContentBody*>(load->handlerState);
-  if (body) ContentBodyFree(body);
-  MemFree(&body);
-  load->handlerState = nullptr;
-  return kOk;
+Result NdwnContentRelease(UrlModuleContext* module, UrlLoad* load) {
+  return CollectedContentRelease(module, load);
 }
 
 Result PimsContentProcess(UrlModuleContext*, UrlLoad* load) {
@@ -252,34 +235,26 @@ Result PimsContentRelease(UrlModuleContext*, UrlLoad* load) {
 }
 
 Result UsatContentProcess(UrlModuleContext*, UrlLoad* load) {
-  auto* body = static_cast<ContentBody*>(load->handlerState);
-  if (!body) {
-    body = static_cast<ContentBody*>(MemAllocZero(sizeof(ContentBody), Use::Data, kUsatModule));
-    if (!body) return UsatCode::NoMemory;
-    load->handlerState = body;
-  }
+  ContentBody* body = BodyOf(load, kUsatModule);
+  if (!body) return UsatCode::NoMemory;
   ContentBodyState state = ContentBodyState::Collecting;
   const Result r = ContentBodyCollect(body, load, kUsatRoom, kUsatModule, UsatCode::NoMemory,
                                       UsatCode::Refused, &state);
-  if (r != kOk) return UsatEnd(load, body, r);
+  if (r != kOk) return EndLoad(load, body, r);
   if (state != ContentBodyState::Complete) return kOk;
   // No length announced and nothing received: nothing to hand over.
-  if (body->size == 0) return UsatEnd(load, body, UsatCode::Refused);
+  if (body->size == 0) return EndLoad(load, body, UsatCode::Refused);
   if (load->announcedLength && body->size != load->announcedLength)
-    return UsatEnd(load, body, kOk);  // the load ended early
+    return EndLoad(load, body, kOk);  // the load ended early
   auto* text = static_cast<char*>(MemAlloc(body->size + 1, Use::Data, kUsatModule));
-  if (!text) return UsatEnd(load, body, UsatCode::NoMemory);
+  if (!text) return EndLoad(load, body, UsatCode::NoMemory);
   for (uint32_t i = 0; i < body->size; ++i) text[i] = static_cast<char>(body->bytes[i]);
   text[body->size] = 0;
   const Result answer = ShellStubSaveUsat(text);
   MemFree(&text);
-  return UsatEnd(load, body, answer == kOk ? UsatCode::Taken : UsatCode::Refused);
+  return EndLoad(load, body, answer == kOk ? UsatCode::Taken : UsatCode::Refused);
 }
 
-Result UsatContentRelease(UrlModuleContext*, UrlLoad* load) {
-  auto* body = static_cast<ContentBody*>(load->handlerState);
-  if (body) ContentBodyFree(body);
-  MemFree(&body);
-  load->handlerState = nullptr;
-  return kOk;
+Result UsatContentRelease(UrlModuleContext* module, UrlLoad* load) {
+  return CollectedContentRelease(module, load);
 }
