@@ -21,20 +21,9 @@ struct HeldDownload {
 HeldDownload gHeld{};
 ProvHeldItemSetLengthFn gProvisioning = nullptr;
 
-// --- The body the collecting rows keep as their state ----------------------
-
-// The load's body so far, made on the first call; null without memory.
-ContentBody* BodyOf(UrlLoad* load, uint32_t module) {
-  if (!load->handlerState)
-    load->handlerState = MemAllocZero(sizeof(ContentBody), Use::Data, module);
-  return static_cast<ContentBody*>(load->handlerState);
-}
-
-// Lets go of the body and ends the load with `r`.
-Result EndLoad(UrlLoad* load, ContentBody* body, Result r) {
-  ContentBodyFree(body);
-  MemFree(&body);
-  load->handlerState = nullptr;
+// Lets go of the load's body and ends the load with `r`.
+Result EndLoad(UrlLoad* load, Result r) {
+  ContentBodyRelease(load);
   load->events |= UrlEvent::Complete;
   return r;
 }
@@ -101,7 +90,7 @@ struct CollectRow {
 };
 
 Result Collect(UrlLoad* load, const CollectRow& row) {
-  ContentBody* body = BodyOf(load, row.module);
+  ContentBody* body = ContentBodyOfLoad(load, row.module);
   if (!body) return row.noMemory;
   ContentBodyState state = ContentBodyState::Collecting;
   Result r = ContentBodyCollect(body, load, kCollectRoom, row.module, row.noMemory, row.tooLong,
@@ -110,7 +99,7 @@ Result Collect(UrlLoad* load, const CollectRow& row) {
   // A body cut short is dropped.
   if (r == kOk && body->size && (!load->announcedLength || body->size == load->announcedLength))
     r = row.handOver(load, body);
-  return EndLoad(load, body, r);
+  return EndLoad(load, r);
 }
 
 Result SaveMedia(UrlLoad* load, const ContentBody* body) {
@@ -156,10 +145,7 @@ Result GameInfoContentProcess(UrlModuleContext*, UrlLoad* load) {
 }
 
 Result CollectedContentRelease(UrlModuleContext*, UrlLoad* load) {
-  auto* body = static_cast<ContentBody*>(load->handlerState);
-  if (body) ContentBodyFree(body);
-  MemFree(&body);
-  load->handlerState = nullptr;
+  ContentBodyRelease(load);
   return kOk;
 }
 
@@ -177,21 +163,21 @@ void NdwnHeldItemFree() {
 
 Result NdwnContentProcess(UrlModuleContext*, UrlLoad* load) {
   const bool fresh = !load->handlerState;
-  ContentBody* body = BodyOf(load, kNdwnModule);
+  ContentBody* body = ContentBodyOfLoad(load, kNdwnModule);
   if (!body) return NdwnCode::NoMemory;
   if (fresh) NdwnHeldItemFree();  // a new download replaces the one held
   ContentBodyState state = ContentBodyState::Collecting;
   const Result r = ContentBodyCollect(body, load, kNdwnRoom, kNdwnModule, NdwnCode::NoMemory,
                                       NdwnCode::TooLong, &state);
-  if (r != kOk) return EndLoad(load, body, r);
+  if (r != kOk) return EndLoad(load, r);
   if (state != ContentBodyState::Complete) return kOk;
   if (body->size == 0 || (load->announcedLength && body->size != load->announcedLength))
-    return EndLoad(load, body, kOk);  // the load ended before the download was whole
+    return EndLoad(load, kOk);  // the load ended before the download was whole
   gHeld.bytes = body->bytes;
   gHeld.length = body->size;
   body->bytes = nullptr;
   if (gProvisioning) gProvisioning(gHeld.bytes, gHeld.length);
-  return EndLoad(load, body, NdwnCode::HandedOver);
+  return EndLoad(load, NdwnCode::HandedOver);
 }
 
 Result NdwnContentRelease(UrlModuleContext* module, UrlLoad* load) {
@@ -235,24 +221,24 @@ Result PimsContentRelease(UrlModuleContext*, UrlLoad* load) {
 }
 
 Result UsatContentProcess(UrlModuleContext*, UrlLoad* load) {
-  ContentBody* body = BodyOf(load, kUsatModule);
+  ContentBody* body = ContentBodyOfLoad(load, kUsatModule);
   if (!body) return UsatCode::NoMemory;
   ContentBodyState state = ContentBodyState::Collecting;
   const Result r = ContentBodyCollect(body, load, kUsatRoom, kUsatModule, UsatCode::NoMemory,
                                       UsatCode::Refused, &state);
-  if (r != kOk) return EndLoad(load, body, r);
+  if (r != kOk) return EndLoad(load, r);
   if (state != ContentBodyState::Complete) return kOk;
   // No length announced and nothing received: nothing to hand over.
-  if (body->size == 0) return EndLoad(load, body, UsatCode::Refused);
+  if (body->size == 0) return EndLoad(load, UsatCode::Refused);
   if (load->announcedLength && body->size != load->announcedLength)
-    return EndLoad(load, body, kOk);  // the load ended early
+    return EndLoad(load, kOk);  // the load ended early
   auto* text = static_cast<char*>(MemAlloc(body->size + 1, Use::Data, kUsatModule));
-  if (!text) return EndLoad(load, body, UsatCode::NoMemory);
+  if (!text) return EndLoad(load, UsatCode::NoMemory);
   for (uint32_t i = 0; i < body->size; ++i) text[i] = static_cast<char>(body->bytes[i]);
   text[body->size] = 0;
   const Result answer = ShellStubSaveUsat(text);
   MemFree(&text);
-  return EndLoad(load, body, answer == kOk ? UsatCode::Taken : UsatCode::Refused);
+  return EndLoad(load, answer == kOk ? UsatCode::Taken : UsatCode::Refused);
 }
 
 Result UsatContentRelease(UrlModuleContext* module, UrlLoad* load) {

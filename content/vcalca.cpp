@@ -1246,12 +1246,8 @@ using ParseFn = Result (*)(const char16_t*, uint32_t, ConfigHandle*);
 // the load then carries as HTML.
 Result RowProcess(UrlLoad* load, uint32_t module, ParseFn parse, const char* page) {
   const Result noMemory = NoMemoryOf(module);
-  auto* body = static_cast<ContentBody*>(load->handlerState);
-  if (!body) {
-    body = static_cast<ContentBody*>(MemAllocZero(sizeof(ContentBody), Use::Context, module));
-    if (!body) return noMemory;
-    load->handlerState = body;
-  }
+  ContentBody* body = ContentBodyOfLoad(load, module);
+  if (!body) return noMemory;
   ContentBodyState state = ContentBodyState::Collecting;
   Result r = ContentBodyCollect(body, load, kBodyRoom, module, noMemory,
                                 ResultError(module, 0x8000), &state);
@@ -1261,9 +1257,7 @@ Result RowProcess(UrlLoad* load, uint32_t module, ParseFn parse, const char* pag
   ConfigHandle* tree = nullptr;
   VcClient* client = nullptr;
   if (r == kOk) r = VcDecodeBody(body->bytes, body->size, load->charset, &text, &length, module);
-  ContentBodyFree(body);
-  MemFree(&body);
-  load->handlerState = nullptr;
+  ContentBodyRelease(load);
   if (r == kOk && ConfigCreate(&tree) != kOk) r = noMemory;
   if (r == kOk && text) r = parse(text, length, tree);
   MemFree(&text);
@@ -1280,12 +1274,7 @@ Result RowProcess(UrlLoad* load, uint32_t module, ParseFn parse, const char* pag
 }
 
 Result RowRelease(UrlLoad* load) {
-  auto* body = static_cast<ContentBody*>(load->handlerState);
-  if (body) {
-    ContentBodyFree(body);
-    MemFree(&body);
-    load->handlerState = nullptr;
-  }
+  ContentBodyRelease(load);
   return kOk;
 }
 
