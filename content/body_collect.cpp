@@ -59,3 +59,17 @@ void ContentBodyFree(ContentBody* body) {
   MemFree(&body->bytes);
   body->size = body->capacity = 0;
 }
+
+ContentBody* ContentBodyOfLoad(UrlLoad* load, uint32_t module) {
+  if (!load->handlerState)
+    load->handlerState = MemAllocZero(sizeof(ContentBody), Use::Data, module);
+  return static_cast<ContentBody*>(load->handlerState);
+}
+
+void ContentBodyRelease(UrlLoad* load) {
+  auto* body = static_cast<ContentBody*>(load->handlerState);
+  if (!body) return;
+  ContentBodyFree(body);
+  MemFree(&body);
+  load->handlerState = nullptr;
+}

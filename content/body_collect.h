@@ -30,3 +30,8 @@ Result ContentBodyTake(ContentBody* body, Queue* input, uint32_t announced, bool
                        uint32_t room, uint32_t module, Result noMemory, Result tooLong,
                        ContentBodyState* state);
 void ContentBodyFree(ContentBody* body);
+
+// The body a row keeps as its load's state: made on the first call (null
+// without memory), and let go of with the state.
+ContentBody* ContentBodyOfLoad(UrlLoad* load, uint32_t module);
+void ContentBodyRelease(UrlLoad* load);

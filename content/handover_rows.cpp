@@ -21,12 +21,9 @@ struct HeldDownload {
 HeldDownload gHeld{};
 ProvHeldItemSetLengthFn gProvisioning = nullptr;
 
-// --- ndwn ------------------------------------------------------------------
-
-Result NdwnEnd(UrlLoad* load, ContentBody* body, Result r) {
-  ContentBodyFree(body);
-  MemFree(&body);
-  load->handlerState = nullptr;
+// Lets go of the load's body and ends the load with `r`.
+Result EndLoad(UrlLoad* load, Result r) {
+  ContentBodyRelease(load);
   load->events |= UrlEvent::Complete;
   return r;
 }
@@ -81,16 +78,6 @@ Result PimsByte(PimsState* s, uint8_t byte) {
   return kOk;
 }
 
-// --- usat ------------------------------------------------------------------
-
-Result UsatEnd(UrlLoad* load, ContentBody* body, Result r) {
-  ContentBodyFree(body);
-  MemFree(&body);
-  load->handlerState = nullptr;
-  load->events |= UrlEvent::Complete;
-  return r;
-}
-
 // --- whole-body hand-over rows ---------------------------------------------
 
 constexpr uint32_t kCollectRoom = 1u << 20;
@@ -103,12 +90,8 @@ struct CollectRow {
 };
 
 Result Collect(UrlLoad* load, const CollectRow& row) {
-  auto* body = static_cast<ContentBody*>(load->handlerState);
-  if (!body) {
-    body = static_cast<ContentBody*>(MemAllocZero(sizeof(ContentBody), Use::Data, row.module));
-    if (!body) return row.noMemory;
-    load->handlerState = body;
-  }
+  ContentBody* body = ContentBodyOfLoad(load, row.module);
+  if (!body) return row.noMemory;
   ContentBodyState state = ContentBodyState::Collecting;
   Result r = ContentBodyCollect(body, load, kCollectRoom, row.module, row.noMemory, row.tooLong,
                                 &state);
@@ -116,11 +99,7 @@ Result Collect(UrlLoad* load, const CollectRow& row) {
   // A body cut short is dropped.
   if (r == kOk && body->size && (!load->announcedLength || body->size == load->announcedLength))
     r = row.handOver(load, body);
-  ContentBodyFree(body);
-  MemFree(&body);
-  load->handlerState = nullptr;
-  load->events |= UrlEvent::Complete;
-  return r;
+  return EndLoad(load, r);
 }
 
 Result SaveMedia(UrlLoad* load, const ContentBody* body) {
@@ -166,10 +145,7 @@ Result GameInfoContentProcess(UrlModuleContext*, UrlLoad* load) {
 }
 
 Result CollectedContentRelease(UrlModuleContext*, UrlLoad* load) {
-  auto* body = static_cast<ContentBody*>(load->handlerState);
-  if (body) ContentBodyFree(body);
-  MemFree(&body);
-  load->handlerState = nullptr;
+  ContentBodyRelease(load);
   return kOk;
 }
 
@@ -186,33 +162,26 @@ void NdwnHeldItemFree() {
 }
 
 Result NdwnContentProcess(UrlModuleContext*, UrlLoad* load) {
-  auto* body = static_cast<ContentBody*>(load->handlerState);
-  if (!body) {
-    body = static_cast<ContentBody*>(MemAllocZero(sizeof(ContentBody), Use::Data, kNdwnModule));
-    if (!body) return NdwnCode::NoMemory;
-    load->handlerState = body;
-    NdwnHeldItemFree();  // a new download replaces the one held
-  }
+  const bool fresh = !load->handlerState;
+  ContentBody* body = ContentBodyOfLoad(load, kNdwnModule);
+  if (!body) return NdwnCode::NoMemory;
+  if (fresh) NdwnHeldItemFree();  // a new download replaces the one held
   ContentBodyState state = ContentBodyState::Collecting;
   const Result r = ContentBodyCollect(body, load, kNdwnRoom, kNdwnModule, NdwnCode::NoMemory,
                                       NdwnCode::TooLong, &state);
-  if (r != kOk) return NdwnEnd(load, body, r);
+  if (r != kOk) return EndLoad(load, r);
   if (state != ContentBodyState::Complete) return kOk;
   if (body->size == 0 || (load->announcedLength && body->size != load->announcedLength))
-    return NdwnEnd(load, body, kOk);  // the load ended before the download was whole
+    return EndLoad(load, kOk);  // the load ended before the download was whole
   gHeld.bytes = body->bytes;
   gHeld.length = body->size;
   body->bytes = nullptr;
   if (gProvisioning) gProvisioning(gHeld.bytes, gHeld.length);
-  return NdwnEnd(load, body, NdwnCode::HandedOver);
+  return EndLoad(load, NdwnCode::HandedOver);
 }
 
-Result NdwnContentRelease(UrlModuleContext*, UrlLoad* load) {
-  auto* body = static_cast<ContentBody*>(load->handlerState);
-  if (body) ContentBodyFree(body);
-  MemFree(&body);
-  load->handlerState = nullptr;
-  return kOk;
+Result NdwnContentRelease(UrlModuleContext* module, UrlLoad* load) {
+  return CollectedContentRelease(module, load);
 }
 
 Result PimsContentProcess(UrlModuleContext*, UrlLoad* load) {
@@ -252,34 +221,26 @@ Result PimsContentRelease(UrlModuleContext*, UrlLoad* load) {
 }
 
 Result UsatContentProcess(UrlModuleContext*, UrlLoad* load) {
-  auto* body = static_cast<ContentBody*>(load->handlerState);
-  if (!body) {
-    body = static_cast<ContentBody*>(MemAllocZero(sizeof(ContentBody), Use::Data, kUsatModule));
-    if (!body) return UsatCode::NoMemory;
-    load->handlerState = body;
-  }
+  ContentBody* body = ContentBodyOfLoad(load, kUsatModule);
+  if (!body) return UsatCode::NoMemory;
   ContentBodyState state = ContentBodyState::Collecting;
   const Result r = ContentBodyCollect(body, load, kUsatRoom, kUsatModule, UsatCode::NoMemory,
                                       UsatCode::Refused, &state);
-  if (r != kOk) return UsatEnd(load, body, r);
+  if (r != kOk) return EndLoad(load, r);
   if (state != ContentBodyState::Complete) return kOk;
   // No length announced and nothing received: nothing to hand over.
-  if (body->size == 0) return UsatEnd(load, body, UsatCode::Refused);
+  if (body->size == 0) return EndLoad(load, UsatCode::Refused);
   if (load->announcedLength && body->size != load->announcedLength)
-    return UsatEnd(load, body, kOk);  // the load ended early
+    return EndLoad(load, kOk);  // the load ended early
   auto* text = static_cast<char*>(MemAlloc(body->size + 1, Use::Data, kUsatModule));
-  if (!text) return UsatEnd(load, body, UsatCode::NoMemory);
+  if (!text) return EndLoad(load, UsatCode::NoMemory);
   for (uint32_t i = 0; i < body->size; ++i) text[i] = static_cast<char>(body->bytes[i]);
   text[body->size] = 0;
   const Result answer = ShellStubSaveUsat(text);
   MemFree(&text);
-  return UsatEnd(load, body, answer == kOk ? UsatCode::Taken : UsatCode::Refused);
+  return EndLoad(load, answer == kOk ? UsatCode::Taken : UsatCode::Refused);
 }
 
-Result UsatContentRelease(UrlModuleContext*, UrlLoad* load) {
-  auto* body = static_cast<ContentBody*>(load->handlerState);
-  if (body) ContentBodyFree(body);
-  MemFree(&body);
-  load->handlerState = nullptr;
-  return kOk;
+Result UsatContentRelease(UrlModuleContext* module, UrlLoad* load) {
+  return CollectedContentRelease(module, load);
 }

@@ -34,10 +34,9 @@ uint16_t PixelAt(const Source& s, uint32_t x, uint32_t y) {
       const uint8_t v = row[x];
       if (s.palette) {
         const uint8_t* rgb = s.palette + 3 * v;
-        return static_cast<uint16_t>((rgb[0] >> 3) << 11 | (rgb[1] >> 2) << 5 | rgb[2] >> 3);
+        return ContentRgb565(rgb[0], rgb[1], rgb[2]);
       }
-      return static_cast<uint16_t>((kLevel8[v >> 5] & 0xF8) << 8 |
-                                   (kLevel8[(v >> 2) & 7] & 0xFC) << 3 | kLevel4[v & 3] >> 3);
+      return ContentRgb565(kLevel8[v >> 5], kLevel8[(v >> 2) & 7], kLevel4[v & 3]);
     }
   }
 }
@@ -146,35 +145,17 @@ Result NbmpImageOf(uint8_t* area, ContentImage** out, uint32_t module, Result no
   return kOk;
 }
 
-struct RowState {
-  ContentBody body;
-};
-
-RowState* StateOf(UrlLoad* load, uint32_t module) {
-  if (!load->handlerState)
-    load->handlerState = MemAllocZero(sizeof(RowState), Use::Data, module);
-  return static_cast<RowState*>(load->handlerState);
-}
-
-void StateFree(UrlLoad* load) {
-  auto* state = static_cast<RowState*>(load->handlerState);
-  if (!state) return;
-  ContentBodyFree(&state->body);
-  MemFree(&state);
-  load->handlerState = nullptr;
-}
-
-// Collects the body; true once it is all in.
+// Collects the body as the load's state; *out is that body once it is all in.
 Result Collect(UrlModuleContext* module, UrlLoad* load, uint32_t needs, uint32_t room,
-               uint32_t mod, Result noMemory, Result malformed, RowState** out) {
+               uint32_t mod, Result noMemory, Result malformed, ContentBody** out) {
   *out = nullptr;
   if (!module || module->workBufferSize < needs) return noMemory;
-  RowState* state = StateOf(load, mod);
+  ContentBody* state = ContentBodyOfLoad(load, mod);
   if (!state) return noMemory;
   ContentBodyState done;
-  if (Result r = ContentBodyCollect(&state->body, load, room, mod, noMemory, malformed, &done);
+  if (Result r = ContentBodyCollect(state, load, room, mod, noMemory, malformed, &done);
       r != kOk) {
-    StateFree(load);
+    ContentBodyRelease(load);
     return r;
   }
   if (done == ContentBodyState::Complete) *out = state;
@@ -252,18 +233,18 @@ ContentImageFrame* SisDecodeOnDemand(ContentImage* image, uint32_t index) {
 }  // namespace
 
 Result NbmpContentProcess(UrlModuleContext* module, UrlLoad* load) {
-  RowState* state;
+  ContentBody* state;
   if (Result r = Collect(module, load, WorkArea::NbmpNeeds, kNbmpBodyRoom, ContentMod::Nbmp,
                          NbmpRowErr::NoMemory, NbmpRowErr::Malformed, &state);
       r != kOk || !state)
     return r;
   uint8_t* area = module->workBuffer + WorkArea::DecodeOutput;
   ClearNbmpArea(area);
-  const int ok = state->body.size
-                     ? NbmpDecodeMemory(state->body.bytes, state->body.size, area,
+  const int ok = state->size
+                     ? NbmpDecodeMemory(state->bytes, state->size, area,
                                         WorkArea::DecodeOutputBytes)
                      : 0;
-  StateFree(load);
+  ContentBodyRelease(load);
   if (!ok) return NbmpRowErr::Malformed;
   ContentImage* image = nullptr;
   if (Result r = NbmpImageOf(area, &image, ContentMod::Nbmp, NbmpRowErr::NoMemory,
@@ -275,27 +256,27 @@ Result NbmpContentProcess(UrlModuleContext* module, UrlLoad* load) {
 }
 
 Result NbmpContentRelease(UrlModuleContext*, UrlLoad* load) {
-  StateFree(load);
+  ContentBodyRelease(load);
   return kOk;
 }
 
 Result SisContentProcess(UrlModuleContext* module, UrlLoad* load) {
-  RowState* state;
+  ContentBody* state;
   if (Result r = Collect(module, load, WorkArea::SisNeeds, kSisBodyRoom, ContentMod::Sis,
                          SisRowErr::NoMemory, SisRowErr::Malformed, &state);
       r != kOk || !state)
     return r;
   uint8_t* work = module->workBuffer;
-  ContentBody body = state->body;
+  ContentBody body = *state;
   SisImageInfo info;
   if (!body.size || !SisBegin(work, body.bytes, body.size, &info) || info.frameCount == 0 ||
       info.width > 0xFFFF || info.height > 0xFFFF) {
-    StateFree(load);
+    ContentBodyRelease(load);
     return SisRowErr::Malformed;
   }
   ContentImage* image = ContentAnimationNew(info.width, info.height, ContentMod::Sis);
   if (!image) {
-    StateFree(load);
+    ContentBodyRelease(load);
     return SisRowErr::NoMemory;
   }
   image->frameCount = static_cast<uint16_t>(info.frameCount);
@@ -306,24 +287,24 @@ Result SisContentProcess(UrlModuleContext* module, UrlLoad* load) {
     auto* kept = static_cast<SisKept*>(MemAllocZero(sizeof(SisKept), Use::Data, ContentMod::Sis));
     if (!kept) {
       ContentImageFree(image);
-      StateFree(load);
+      ContentBodyRelease(load);
       return SisRowErr::NoMemory;
     }
     kept->length = body.size;
     image->decoderState = kept;
     image->keptBody = body.bytes;  // the image owns the body now
     image->decodeFrame = SisDecodeOnDemand;
-    state->body.bytes = nullptr;
+    state->bytes = nullptr;
   } else {
     image->allFrames = 1;
   }
-  StateFree(load);
+  ContentBodyRelease(load);
   Finish(load, image);
   return kOk;
 }
 
 Result SisContentRelease(UrlModuleContext*, UrlLoad* load) {
-  StateFree(load);
+  ContentBodyRelease(load);
   return kOk;
 }
 

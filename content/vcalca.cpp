@@ -61,12 +61,7 @@ void FormatTo(char* out, uint32_t room, const char* format, ...) {
 
 Result NoMemoryOf(uint32_t module) { return 0x80000001u | (module << 16); }
 
-uint32_t WLen(const char16_t* s) {
-  uint32_t n = 0;
-  if (s)
-    while (s[n]) ++n;
-  return n;
-}
+uint32_t WLen(const char16_t* s) { return s ? LibcWStrLen(s) : 0; }
 
 char16_t Upper(char16_t c) { return (c >= 'a' && c <= 'z') ? static_cast<char16_t>(c - 32) : c; }
 
@@ -83,9 +78,7 @@ bool Contains(const char16_t* text, const char* word) {
 
 // The text begins with the ASCII word, ASCII case ignored.
 bool StartsNoCase(const char16_t* text, const char* word) {
-  for (uint32_t i = 0; word[i]; ++i)
-    if (Upper(text[i]) != Upper(static_cast<unsigned char>(word[i]))) return false;
-  return true;
+  return LibcStrWStrNICmp(word, text, LibcStrLen(word)) == 0;
 }
 
 bool EqualsNoCase(const char16_t* text, const char* word) {
@@ -1253,12 +1246,8 @@ using ParseFn = Result (*)(const char16_t*, uint32_t, ConfigHandle*);
 // the load then carries as HTML.
 Result RowProcess(UrlLoad* load, uint32_t module, ParseFn parse, const char* page) {
   const Result noMemory = NoMemoryOf(module);
-  auto* body = static_cast<ContentBody*>(load->handlerState);
-  if (!body) {
-    body = static_cast<ContentBody*>(MemAllocZero(sizeof(ContentBody), Use::Context, module));
-    if (!body) return noMemory;
-    load->handlerState = body;
-  }
+  ContentBody* body = ContentBodyOfLoad(load, module);
+  if (!body) return noMemory;
   ContentBodyState state = ContentBodyState::Collecting;
   Result r = ContentBodyCollect(body, load, kBodyRoom, module, noMemory,
                                 ResultError(module, 0x8000), &state);
@@ -1268,9 +1257,7 @@ Result RowProcess(UrlLoad* load, uint32_t module, ParseFn parse, const char* pag
   ConfigHandle* tree = nullptr;
   VcClient* client = nullptr;
   if (r == kOk) r = VcDecodeBody(body->bytes, body->size, load->charset, &text, &length, module);
-  ContentBodyFree(body);
-  MemFree(&body);
-  load->handlerState = nullptr;
+  ContentBodyRelease(load);
   if (r == kOk && ConfigCreate(&tree) != kOk) r = noMemory;
   if (r == kOk && text) r = parse(text, length, tree);
   MemFree(&text);
@@ -1287,12 +1274,7 @@ Result RowProcess(UrlLoad* load, uint32_t module, ParseFn parse, const char* pag
 }
 
 Result RowRelease(UrlLoad* load) {
-  auto* body = static_cast<ContentBody*>(load->handlerState);
-  if (body) {
-    ContentBodyFree(body);
-    MemFree(&body);
-    load->handlerState = nullptr;
-  }
+  ContentBodyRelease(load);
   return kOk;
 }
 

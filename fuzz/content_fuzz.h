@@ -1,4 +1,4 @@
-// What the image decoders' fuzz targets share: an arena, bodies delivered as
+// What the content rows' fuzz targets share: an arena, bodies delivered as
 // the fetch layer hands them over (the first byte picks the block size and,
 // for decoders that collect whole bodies, whether the length was announced),
 // and the check that the heap is where it started once the output is freed.
@@ -9,8 +9,11 @@
 
 #include "content/collect.h"
 #include "content/decode_feed.h"
+#include "content/vcalca.h"
+#include "kernel/config.h"
 #include "kernel/datachunk.h"
 #include "kernel/heap.h"
+#include "kernel/lng.h"
 #include "kernel/mem.h"
 
 inline void Check(bool ok) {
@@ -96,5 +99,31 @@ void FuzzStreamDecoder(const uint8_t* body, size_t size, uint32_t block, uint32_
   Check(state == nullptr);
   UtilDataChunkFreeQueue(&input);
   while (QueueNode* node = QueuePopFront(&output)) freeOutput(reinterpret_cast<ContentImage*>(node));
+  Check(HeapGetStats().freeBytes == freeBefore);
+}
+
+// Runs a vCard or vCalendar parser over a body whose first byte picks the
+// character set the load names (none, UTF-8, Latin-1, UTF-16). Any bytes end
+// in the tree or one of the row's codes (`badData` and the out-of-memory
+// code), and the heap is back where it started once the tree is freed.
+template <class Parse>
+void FuzzVcBody(const uint8_t* data, size_t size, uint32_t owner, Parse parse, Result badData,
+                Result noMemory) {
+  FuzzArenaOnce();
+  if (size < 1 || size > 100000) return;
+  static const uint32_t kCharsets[] = {0, Mib::Utf8, Mib::Latin1, Mib::Utf16Le, Mib::Utf16Be};
+  const uint32_t charset = kCharsets[data[0] % 5];
+  const uint32_t freeBefore = HeapGetStats().freeBytes;
+  char16_t* text = nullptr;
+  uint32_t length = 0;
+  Result r = VcDecodeBody(data + 1, static_cast<uint32_t>(size - 1), charset, &text, &length, owner);
+  if (r == kOk) {
+    ConfigHandle* tree = nullptr;
+    Check(ConfigCreate(&tree) == kOk);
+    if (text) r = parse(text, length, tree);
+    Check(r == kOk || r == badData || r == kVcardBadStructure || r == noMemory);
+    ConfigFreeHandle(&tree);
+  }
+  MemFree(&text);
   Check(HeapGetStats().freeBytes == freeBefore);
 }

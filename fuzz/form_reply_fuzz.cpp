@@ -2,17 +2,11 @@
 // bytes end in pairs whose names are never empty, and the heap is back where
 // it started.
 #include <cstdint>
-#include <cstdlib>
-#include <vector>
 
 #include "content/form_reply.h"
-#include "kernel/heap.h"
+#include "fuzz/content_fuzz.h"
 
 namespace {
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
 
 volatile char16_t gSink;
 
@@ -25,10 +19,7 @@ void Set(void*, const char16_t* name, const char16_t* value) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static std::vector<uint64_t> arena(1u << 17);
-  static const bool ready =
-      (HeapArenaInit(arena.data(), static_cast<uint32_t>(arena.size() * 8)), true);
-  (void)ready;
+  FuzzArenaOnce();
   if (size < 1 || size > 100000) return 0;
   const uint32_t block = data[0] + 1u;
   const uint32_t freeBefore = HeapGetStats().freeBytes;

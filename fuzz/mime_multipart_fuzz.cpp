@@ -2,18 +2,12 @@
 // Any bytes end in parts or an answer of the parser; every callback string
 // is terminated inside its allocation and the heap is back where it started.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "content/mime_multipart.h"
-#include "kernel/heap.h"
+#include "fuzz/content_fuzz.h"
 
 namespace {
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
 
 volatile size_t gSink;
 
@@ -38,10 +32,7 @@ int Data(void*, const uint8_t* bytes, uint32_t length) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static std::vector<uint64_t> arena(1u << 17);
-  static const bool ready =
-      (HeapArenaInit(arena.data(), static_cast<uint32_t>(arena.size() * 8)), true);
-  (void)ready;
+  FuzzArenaOnce();
   if (size < 1 || size > 100000) return 0;
   const uint32_t block = data[0] + 1u;
   const uint32_t freeBefore = HeapGetStats().freeBytes;

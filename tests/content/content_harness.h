@@ -3,11 +3,13 @@
 // the end-of-data flag; and reads back what the core put on the output list.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "content/collect.h"
 #include "content/decode_feed.h"
+#include "tests/support/engine_fixture.h"
 
 std::vector<uint8_t> ReadDataFile(const std::string& relative);
 
@@ -59,3 +61,48 @@ struct Picture {
 };
 // Every picture of a file (PAM files hold one per frame); empty on a fault.
 std::vector<Picture> ReadPictures(const std::vector<uint8_t>& file);
+
+// One frame of a reference animation's listing: "width height left top
+// delay" a line, in hundredths of a second; what follows on a line is
+// passed over.
+struct FrameInfo {
+  uint32_t width, height, left, top, delay;
+};
+std::vector<FrameInfo> ReadFrameList(const std::string& relative);
+
+// ImageMagick's pixel i (grey, grey+alpha, RGB or RGBA) as a decoder must
+// give it: transparent is the key colour, and in keyed pictures an opaque
+// key colour stays visible.
+uint16_t ReferencePixel(const Picture& p, uint32_t i, bool keyed);
+
+// The bands hold the picture: as many rows a band as 512 bytes of row
+// allow (at least one), every pixel as the reference has it, or within one
+// step of each RGB565 channel when `nearEnough`.
+void ExpectBands(PglSurface* const* bands, uint32_t bandCount, const Picture& ref, bool keyed,
+                 bool nearEnough, const std::string& where);
+
+// The animation matches its reference (`name`.pam, `name`.txt under the test
+// data): size, loop count, and every frame's place, delay (at least
+// minDelay ms) and pixels.
+void ExpectAnimation(const ContentImage* image, const std::string& name, uint16_t loopCount,
+                     bool nearEnough, uint32_t minDelay);
+
+// Runs `run` with the heap filled so that `beside` bytes and then `spare`
+// more stay free, for spare from 0 below limit; what the run takes must come
+// back.
+void SqueezeHeap(uint32_t beside, uint32_t limit, uint32_t step,
+                 const std::function<void(uint32_t spare)>& run);
+
+// A parameterised file case's name: the file and the block size.
+std::string FileBlockName(const std::string& name, uint32_t block);
+
+// A 4 MB heap that must be back where it started when the test ends.
+class DecoderTest : public HeapFixture {
+ protected:
+  explicit DecoderTest(uint32_t heapBytes = 4u << 20) : HeapFixture(heapBytes) {}
+  void SetUp() override;
+  void TearDown() override;
+
+ private:
+  uint32_t freeAtStart_ = 0;
+};

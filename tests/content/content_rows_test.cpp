@@ -25,9 +25,9 @@
 #include "markup/html_node.h"
 #include "tests/content/content_harness.h"
 #include "tests/content/nbmp_encoder.h"
+#include "tests/content/rows_fixture.h"
 #include "tests/graphics/sis_encoders.h"
 #include "tests/support/engine_fixture.h"
-#include "tests/support/fetch_driver.h"
 #include "tools/sisenc.h"
 
 namespace {
@@ -82,85 +82,52 @@ struct Outcome {
   std::u16string labelText, labelUrl;  // the document summary of node output
 };
 
-class ContentRowsTest : public EngineFixture {
+class ContentRowsTest : public RowsFixture {
  protected:
-  ContentRowsTest() : EngineFixture(4u << 20) {}
-
   void SetUp() override {
-    EngineFixture::SetUp();
-    ContentRowsInstall();
-    owner = std::make_unique<Recorder>(Mod::TestHarness);
-    requester = std::make_unique<FetchRequester>();
+    RowsFixture::SetUp();
     requester->blocks = false;
-    Pump();
-  }
-  void TearDown() override {
-    requester.reset();
-    owner.reset();
-    ContentRowsRemove();
-    EngineFixture::TearDown();
   }
 
-  // One load of the body on a URL task of its own; `inspect` sees the
-  // image(s) before the load goes. The heap must be back at its start.
+  // One load of the body; `inspect` sees the image(s) before the load goes.
   template <class F>
   Outcome Fetch(const std::string& type, const std::vector<uint8_t>& bytes, uint32_t block,
                 bool announce, uint32_t flags, F inspect) {
-    FetchBody body;
-    body.body.assign(bytes.begin(), bytes.end());
-    body.blockSize = block;
-    body.announceLength = announce;
-    body.contentType = type;
-    driver.Serve("/img", body);
-    const uint32_t heapAtStart = HeapGetStats().freeBytes;
-    UrlTaskContext* urlTask = nullptr;
-    UrlSession* session = nullptr;
-    EXPECT_EQ(UrlStartTask(&urlTask, owner->task()), kOk);
-    EXPECT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
-    Pump();
-    if (before) before(UrlGetModule());
-    UrlRequestRec* request = nullptr;
-    requester->ClearLog();
-    EXPECT_EQ(requester->Request(session, "qortest://h/img", flags, &request), kOk);
-    Pump();
     Outcome o;
-    for (const Received& r : requester->log()) {
-      if (r.message == UrlMsg::Complete) o.complete = true;
-      if (r.message == UrlMsg::Failed) o.failure = static_cast<Result>(r.arg2);
-    }
-    UrlLoad* load = UrlRequestLoad(request);
-    std::vector<void*> objects;
-    for (QueueNode* n = load->output.head; n; n = n->next) objects.push_back(n);
-    o.typeId = load->typeId;
-    if (nodeOutput) {
-      ContentSummary summary;
-      EXPECT_EQ(WmlcBuildContentLabel(&summary, load), kOk);
-      EXPECT_EQ(summary.action, kSummaryShowDocument);
-      o.labelText = summary.text;
-      if (summary.url) o.labelUrl = summary.url;
-      MemFree(&summary.allocation);
-      for (void* object : objects) {
-        const auto* node = static_cast<const HtmlNode*>(object);
-        o.picture += node->kind == HtmlNodeKind::Card ? "card;" : node->kind == HtmlNodeKind::Text ? "text;" : "other;";
+    const Ended ended = Serve(type, std::string(bytes.begin(), bytes.end()), block, announce, flags,
+                              [&](UrlRequestRec* request) {
+      UrlLoad* load = UrlRequestLoad(request);
+      std::vector<void*> objects;
+      for (QueueNode* n = load->output.head; n; n = n->next) objects.push_back(n);
+      o.typeId = load->typeId;
+      if (nodeOutput) {
+        ContentSummary summary;
+        EXPECT_EQ(WmlcBuildContentLabel(&summary, load), kOk);
+        EXPECT_EQ(summary.action, kSummaryShowDocument);
+        o.labelText = summary.text;
+        if (summary.url) o.labelUrl = summary.url;
+        MemFree(&summary.allocation);
+        for (void* object : objects) {
+          const auto* node = static_cast<const HtmlNode*>(object);
+          o.picture += node->kind == HtmlNodeKind::Card   ? "card;"
+                       : node->kind == HtmlNodeKind::Text ? "text;"
+                                                          : "other;";
+        }
+      } else if ((flags & UrlFlag::RawData) || dataOutput) {
+        for (void* object : objects) {
+          auto* chunk = static_cast<UtilDataChunk*>(object);
+          o.blocks.emplace_back(
+              reinterpret_cast<const char*>(UtilDataChunkData(chunk)) + chunk->offset,
+              chunk->remaining);
+        }
+      } else {
+        o.picture = Describe(objects);
+        inspect(objects);
       }
-    } else if ((flags & UrlFlag::RawData) || dataOutput) {
-      for (void* object : objects) {
-        auto* chunk = static_cast<UtilDataChunk*>(object);
-        o.blocks.emplace_back(reinterpret_cast<const char*>(UtilDataChunkData(chunk)) + chunk->offset,
-                              chunk->remaining);
-      }
-    } else {
-      o.picture = Describe(objects);
-      inspect(objects);
-    }
-    if (after) after(UrlGetModule());
-    requester->Done(session, request);
-    UrlSessionDestroy(session);
-    UrlStopTask(urlTask);
-    Pump();
-    EXPECT_EQ(UrlGetModule(), nullptr);
-    EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
-    EXPECT_EQ(HeapValidate(), nullptr);
+      if (after) after(UrlGetModule());
+    });
+    o.complete = ended.complete;
+    o.failure = ended.failure;
     return o;
   }
   Outcome Fetch(const std::string& type, const std::vector<uint8_t>& bytes, uint32_t block,
@@ -194,36 +161,21 @@ class ContentRowsTest : public EngineFixture {
     }
   }
 
-  std::function<void(UrlModuleContext*)> before, after;
+  std::function<void(UrlModuleContext*)> after;
   bool dataOutput = false;  // the output holds data blocks, not images
   bool nodeOutput = false;  // the output holds document nodes
-  FetchDriver driver;
-  std::unique_ptr<Recorder> owner;
-  std::unique_ptr<FetchRequester> requester;
 };
 
 const char* const kWbmp = "image/vnd.wap.wbmp";
 
+// Pixels are checked against netpbm with the decoder itself; here the row
+// gives the same picture however the body comes.
 TEST_F(ContentRowsTest, WbmpFilesGiveOnePictureInEveryDelivery) {
-  for (const char* name : {"netpbm_1x1", "netpbm_7x300", "netpbm_130x1", "netpbm_257x300",
-                           "magick_33x17", "magick_200x40"}) {
+  for (const char* name : {"netpbm_1x1", "netpbm_257x300", "magick_33x17"}) {
     SCOPED_TRACE(name);
     const std::vector<uint8_t> file = ReadDataFile(std::string("wbmp/") + name + ".wbmp");
     ASSERT_FALSE(file.empty());
-    const std::string picture = SameInEveryDelivery(kWbmp, file);
-    // Every pixel as netpbm reads the file.
-    const std::vector<Picture> pbm = ReadPictures(ReadDataFile(std::string("wbmp/") + name + ".pbm"));
-    ASSERT_EQ(pbm.size(), 1u);
-    Fetch(kWbmp, file, 0, true, 0, [&](const std::vector<void*>& objects) {
-      ASSERT_EQ(objects.size(), 1u);
-      auto* image = static_cast<ContentImage*>(objects[0]);
-      ASSERT_EQ(image->width, pbm[0].width);
-      ASSERT_EQ(image->height, pbm[0].height);
-      for (uint32_t y = 0; y < image->height; ++y)
-        for (uint32_t x = 0; x < image->width; ++x)
-          ASSERT_EQ(BandPixel(image->bands, image->bandCount, x, y),
-                    pbm[0].pixels[y * pbm[0].width + x] ? 0x0000 : 0xFFFF);
-    });
+    EXPECT_EQ(SameInEveryDelivery(kWbmp, file).rfind("kind 14 ", 0), 0u);
   }
 }
 
@@ -324,53 +276,38 @@ TEST_F(ContentRowsTest, NbmpFramesBandsAndLoops) {
   });
 }
 
-TEST_F(ContentRowsTest, NbmpFourGreysInTheirShades) {
-  NbmpTestImage image;
-  image.width = 5;
-  image.height = 2;
-  image.depthCode = 2;
-  image.frames.push_back(NbmpTestFrame{0, 0, 5, 2, 1, {0x1B, 0x80, 0xE4, 0x40}});
-  Fetch("image/nbmp", NbmpBody(image), 0, true, 0, [](const std::vector<void*>& objects) {
-    ASSERT_EQ(objects.size(), 1u);
-    ContentImageFrame* f = static_cast<ContentImage*>(objects[0])->firstFrame;
-    ASSERT_NE(f, nullptr);
-    const int32_t want[2][5] = {{0xFFFF, 0xD69A, 0xAD55, 0x0000, 0xAD55},
-                                {0x0000, 0xAD55, 0xD69A, 0xFFFF, 0xD69A}};
-    for (uint32_t y = 0; y < 2; ++y)
-      for (uint32_t x = 0; x < 5; ++x)
-        EXPECT_EQ(BandPixel(f->bands, f->bandCount, x, y), want[y][x]) << x << "," << y;
-  });
-}
-
-TEST_F(ContentRowsTest, NbmpFrameWiderThanTheCanvasShowsItsFirstPixel) {
-  NbmpTestImage image;
-  image.width = 5;
-  image.height = 2;
-  // Eight pixels fit the canvas's one byte a row, but not its five columns.
-  image.frames.push_back(NbmpTestFrame{0, 0, 8, 2, 1, {0x80, 0x00}});
-  const Outcome o = Fetch("image/nbmp", NbmpBody(image), 0);
-  EXPECT_EQ(o.failure, 0u);
-  EXPECT_EQ(o.picture, "kind 17 5x2 frames 1 loop 0 f1x1@0,0 d100 c1[1x1]0000;");
-}
-
-TEST_F(ContentRowsTest, NbmpFramesOfNoSizeLeaveAnImageWithoutFrames) {
-  NbmpTestImage image;
-  image.width = 16;
-  image.height = 4;
-  image.loopCount = 2;
-  image.frames.push_back(NbmpTestFrame{0, 0, 0, 0, 1, {}});
-  image.frames.push_back(NbmpTestFrame{3, 1, 0, 2, 1, {}});
-  const Outcome o = Fetch("image/nbmp", NbmpBody(image), 0);
-  EXPECT_TRUE(o.complete);
-  EXPECT_EQ(o.picture, "kind 17 16x4 frames 0 loop 2;");
-}
-
-TEST_F(ContentRowsTest, NbmpDepthOneIsRefusedByTheRow) {
-  NbmpTestImage image;
-  image.width = image.height = 4;
-  image.depthCode = 1;
-  image.frames.push_back(NbmpTestFrame{0, 0, 4, 4, 1, std::vector<uint8_t>(4, 0x1B)});
-  EXPECT_EQ(Fetch("image/nbmp", NbmpBody(image), 0).failure, NbmpRowErr::Malformed);
+// Small images whose whole picture is known: four greys in their shades; a
+// frame wider than the canvas (eight pixels fit its one byte a row, not its
+// five columns) shows its first pixel; frames of no size leave an image
+// without frames; depth one is refused by the row.
+TEST_F(ContentRowsTest, NbmpSmallPictures) {
+  struct Case {
+    uint32_t width, height, depthCode, loopCount;
+    std::vector<NbmpTestFrame> frames;
+    Result failure;
+    const char* picture;
+  };
+  const Case cases[] = {
+      {5, 2, 2, 0, {{0, 0, 5, 2, 1, {0x1B, 0x80, 0xE4, 0x40}}}, 0,
+       "kind 17 5x2 frames 1 loop 0 f5x2@0,0 d100 c1[5x2]ffffd69aad550000ad550000ad55d69affffd69a;"},
+      {5, 2, 0, 0, {{0, 0, 8, 2, 1, {0x80, 0x00}}}, 0,
+       "kind 17 5x2 frames 1 loop 0 f1x1@0,0 d100 c1[1x1]0000;"},
+      {16, 4, 0, 2, {{0, 0, 0, 0, 1, {}}, {3, 1, 0, 2, 1, {}}}, 0, "kind 17 16x4 frames 0 loop 2;"},
+      {4, 4, 1, 0, {{0, 0, 4, 4, 1, std::vector<uint8_t>(4, 0x1B)}}, NbmpRowErr::Malformed, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.picture);
+    NbmpTestImage image;
+    image.width = c.width;
+    image.height = c.height;
+    image.depthCode = c.depthCode;
+    image.loopCount = c.loopCount;
+    image.frames = c.frames;
+    const Outcome o = Fetch("image/nbmp", NbmpBody(image), 0);
+    EXPECT_EQ(o.failure, c.failure);
+    EXPECT_EQ(o.complete, c.failure == 0);
+    EXPECT_EQ(o.picture, c.picture);
+  }
 }
 
 TEST_F(ContentRowsTest, NbmpCutAtEveryOffset) {
@@ -384,7 +321,6 @@ TEST_F(ContentRowsTest, BodyLongerThanAnnouncedIsRefused) {
   image.width = image.height = 8;
   image.frames.push_back(NbmpTestFrame{0, 0, 8, 8, 1, std::vector<uint8_t>(8, 0x55)});
   std::vector<uint8_t> body = NbmpBody(image);
-  FetchBody fb;
   // The driver announces the true length; a body over the row's room is
   // refused however it comes.
   std::vector<uint8_t> huge(kNbmpBodyRoom + 1, 0);
@@ -623,9 +559,10 @@ TEST_F(AdverImageTest, TheDocumentModelHandsItsAdverElementOver) {
   HtmlNodeFree(node);
 }
 
-TEST_F(AdverImageTest, BadSisTextPostsNothing) {
+TEST_F(AdverImageTest, BadTextPostsNothing) {
   StartStatus();
   EXPECT_EQ(Decode(HtmlImageSource::Sis, u"bm90IGFuIGltYWdl"), SisRowErr::Malformed);
+  EXPECT_EQ(Decode(HtmlImageSource::Nbmp, u"!!!!"), NbmpRowErr::Malformed);
   EXPECT_EQ(StatusGetImage(), nullptr);
   std::vector<uint8_t> small(1000);
   HtmlImageObject record{};
@@ -633,12 +570,6 @@ TEST_F(AdverImageTest, BadSisTextPostsNothing) {
   record.workBuffer = small.data();
   record.workBufferSize = static_cast<uint32_t>(small.size());
   EXPECT_EQ(HtmlImageObjectDecode(&record), kHtmlObjectNoMemory);
-}
-
-TEST_F(AdverImageTest, BadNbmpTextPostsNothing) {
-  StartStatus();
-  EXPECT_EQ(Decode(HtmlImageSource::Nbmp, u"!!!!"), NbmpRowErr::Malformed);
-  EXPECT_EQ(StatusGetImage(), nullptr);
 }
 
 TEST_F(AdverImageTest, NbmpTextPlaysWithoutEnd) {
@@ -746,7 +677,7 @@ TEST_F(ContentRowsTest, CompiledDecksBecomeCardsAndTexts) {
   EXPECT_EQ(whole.picture.substr(0, 5), "card;");
   // Labelled with its first text and its address.
   EXPECT_EQ(whole.labelText.substr(0, 15), u"Welcome & hello");
-  EXPECT_EQ(whole.labelUrl, u"qortest://h/img");
+  EXPECT_EQ(whole.labelUrl, u"qortest://h/body");
   EXPECT_NE(whole.picture.find("card;", 5), std::string::npos);  // two cards
   for (const char* type : {"application/vnd.wap.wmlc", "application/x-wap-wta-wmlc",
                            "application/vnd.wap.wbxml"})

@@ -138,14 +138,13 @@ std::string Hex(const std::string& bytes) {
 
 std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-class MimeGeneratedTest : public HeapFixture, public ::testing::WithParamInterface<const char*> {};
+class MimeGeneratedTest : public DecoderTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(MimeGeneratedTest, PartsMatchWhatTheGeneratorPutIn) {
   const std::string name = GetParam();
   const std::string doc = Text(ReadDataFile("multipart/" + name + ".mime"));
   const std::string expected = Text(ReadDataFile("multipart/" + name + ".parts"));
   ASSERT_FALSE(doc.empty());
-  const uint32_t freeBefore = HeapGetStats().freeBytes;
   const PartsRun whole = Parse(doc, {});
   std::ostringstream got;
   for (const Part& p : whole.parts) {
@@ -155,7 +154,6 @@ TEST_P(MimeGeneratedTest, PartsMatchWhatTheGeneratorPutIn) {
   }
   EXPECT_EQ(got.str(), expected);
   ExpectSameForEverySplit(doc, whole);
-  EXPECT_EQ(HeapGetStats().freeBytes, freeBefore);
 }
 
 INSTANTIATE_TEST_SUITE_P(Documents, MimeGeneratedTest,
@@ -229,26 +227,20 @@ const HandMade kHandMade[] = {
      "|1|||010|--b\r\n x--bb\r\n\nwhole"},
 };
 
-class MimeHandMadeTest : public HeapFixture, public ::testing::WithParamInterface<HandMade> {};
+class MimeHandMadeTest : public DecoderTest, public ::testing::WithParamInterface<HandMade> {};
 
 TEST_P(MimeHandMadeTest, SameResultForEverySplit) {
   const HandMade& c = GetParam();
   const std::string doc(c.doc);
-  const uint32_t freeBefore = HeapGetStats().freeBytes;
   const PartsRun whole = Parse(doc, {});
   EXPECT_EQ(Describe(whole), c.parts);
   ExpectSameForEverySplit(doc, whole);
-  EXPECT_EQ(HeapGetStats().freeBytes, freeBefore);
 }
 
 INSTANTIATE_TEST_SUITE_P(Documents, MimeHandMadeTest, ::testing::ValuesIn(kHandMade),
                          [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
-
-namespace {
-
-class MimeMultipartTest : public HeapFixture {};
+class MimeMultipartTest : public DecoderTest {};
 
 TEST_F(MimeMultipartTest, RefusedDataSkipsTheRestOfThePart) {
   const std::string doc =
@@ -269,19 +261,14 @@ TEST_F(MimeMultipartTest, BrokenParserAnswersTwo) {
   MimeMultipartFree(&parser);  // a second free finds nothing
 }
 
-}  // namespace
-
-namespace {
-
-class MimeSmallHeapTest : public HeapFixture {
+class MimeSmallHeapTest : public DecoderTest {
  protected:
-  MimeSmallHeapTest() : HeapFixture(64u << 10) {}
+  MimeSmallHeapTest() : DecoderTest(64u << 10) {}
 };
 
 // A line longer than the heap can hold answers 1; the parser stays whole and
 // frees everything it held.
 TEST_F(MimeSmallHeapTest, ALineTooLongForTheHeapAnswersOne) {
-  const uint32_t heapAtStart = HeapGetStats().freeBytes;
   PartsRun run;
   ASSERT_EQ(MimeMultipartCreate(&run.parser, &run, OnBegin, OnHeader, OnData), 0u);
   const std::string head = "multipart/related; boundary=b\r\n\r\n--b\r\nContent-ID: <1>\r\n\r\n";
@@ -296,7 +283,6 @@ TEST_F(MimeSmallHeapTest, ALineTooLongForTheHeapAnswersOne) {
   EXPECT_EQ(answer, MimeParse::NoMemory);
   EXPECT_EQ(run.parser->state, MimeState::PartBody);
   MimeMultipartFree(&run.parser);
-  EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
 }
 
 }  // namespace

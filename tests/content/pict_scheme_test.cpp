@@ -3,7 +3,6 @@
 // through the real URL task; the heap is whole after each.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
 #include "content/content_rows.h"
@@ -12,8 +11,7 @@
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/qorrom.h"
-#include "tests/support/engine_fixture.h"
-#include "tests/support/fetch_driver.h"
+#include "tests/content/rows_fixture.h"
 
 namespace {
 
@@ -133,60 +131,36 @@ TEST_F(PictTest, LocalsrcBecomesAPictUrl) {
   }
 }
 
-class PictSchemeTest : public PictTest {
+class PictSchemeTest : public RowsFixture {
  protected:
   void SetUp() override {
-    PictTest::SetUp();
-    owner = std::make_unique<Recorder>(Mod::TestHarness);
-    requester = std::make_unique<FetchRequester>();
+    RowsFixture::SetUp();
     requester->blocks = false;
-    Pump();
-    ASSERT_EQ(UrlStartTask(&urlTask, owner->task()), kOk);
-    ASSERT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
-    Pump();
-  }
-  void TearDown() override {
-    UrlSessionDestroy(session);
-    UrlStopTask(urlTask);
-    Pump();
-    requester.reset();
-    owner.reset();
-    Pump();
-    PictTest::TearDown();
   }
   // The load's answer: its output image's kind, or the failure code.
-  std::pair<uint32_t, Result> Load(const std::string& url) {
-    UrlRequestRec* request = nullptr;
-    requester->ClearLog();
-    EXPECT_EQ(requester->Request(session, url, 0, &request), kOk);
-    Pump();
+  std::pair<uint32_t, Result> Fetch(const std::string& url) {
     std::pair<uint32_t, Result> out{0, 0};
-    for (const Received& r : requester->log())
-      if (r.message == UrlMsg::Failed) out.second = static_cast<Result>(r.arg2);
-    UrlLoad* load = UrlRequestLoad(request);
-    if (auto* image = reinterpret_cast<ContentImage*>(load->output.head)) {
-      out.first = image->kind;
-      EXPECT_EQ(load->contentClass, 5u);
-    }
-    requester->Done(session, request);
+    out.second = Load(url, 0, [&](UrlRequestRec* request) {
+      UrlLoad* load = UrlRequestLoad(request);
+      if (auto* image = reinterpret_cast<ContentImage*>(load->output.head)) {
+        out.first = image->kind;
+        EXPECT_EQ(load->contentClass, 5u);
+      }
+    }).failure;
     return out;
   }
-  std::unique_ptr<Recorder> owner;
-  std::unique_ptr<FetchRequester> requester;
-  UrlTaskContext* urlTask = nullptr;
-  UrlSession* session = nullptr;
 };
 
 TEST_F(PictSchemeTest, UrlsByNameAndByCode) {
-  EXPECT_EQ(Load("pict://pict.qor/library/weather/sunny"),
+  EXPECT_EQ(Fetch("pict://pict.qor/library/weather/sunny"),
             std::make_pair(ContentKind::Stored, Result{0}));
-  EXPECT_EQ(Load("pict://IMODE.pict.qor/63647"), std::make_pair(ContentKind::Stored, Result{0}));
-  EXPECT_EQ(Load("pict://pict.qor/library/emotion/shine"),
+  EXPECT_EQ(Fetch("pict://IMODE.pict.qor/63647"), std::make_pair(ContentKind::Stored, Result{0}));
+  EXPECT_EQ(Fetch("pict://pict.qor/library/emotion/shine"),
             std::make_pair(ContentKind::Animation, Result{0}));
-  EXPECT_EQ(Load("pict://other.host/library/weather/sunny").second, PictCode::NotFound);
-  EXPECT_EQ(Load("pict://imode.pict.qor/63935").second, PictCode::NotFound);
-  EXPECT_EQ(Load("pict://pict.qor/library/weather/none").second, PictCode::NotFound);
-  EXPECT_EQ(Load("pict://pict.qor/..%2Feng/general/home.html").second, PictCode::NotFound);
+  EXPECT_EQ(Fetch("pict://other.host/library/weather/sunny").second, PictCode::NotFound);
+  EXPECT_EQ(Fetch("pict://imode.pict.qor/63935").second, PictCode::NotFound);
+  EXPECT_EQ(Fetch("pict://pict.qor/library/weather/none").second, PictCode::NotFound);
+  EXPECT_EQ(Fetch("pict://pict.qor/..%2Feng/general/home.html").second, PictCode::NotFound);
 }
 
 }  // namespace

@@ -23,8 +23,7 @@
 #include "markup/varparse.h"
 #include "tests/content/content_harness.h"
 #include "tests/support/engine_fixture.h"
-#include "tests/support/fetch_driver.h"
-#include "tests/support/recorder.h"
+#include "tests/content/rows_fixture.h"
 
 namespace {
 
@@ -110,42 +109,8 @@ class VcalcaTest : public EngineFixture {
   ConfigHandle* tree = nullptr;
 };
 
-// --- Field routines ----------------------------------------------------------
-
-TEST_F(VcalcaTest, QueryFieldsAreDecodedAndMalformedOnesRefused) {
-  struct Row {
-    const char* query;
-    std::vector<std::string> fields;  // name=value as read
-    uint32_t end;                     // what ends the reading
-  };
-  const Row rows[] = {
-      {"x=1+2%21", {"x=1 2!"}, 3},
-      {"a=b=c", {}, 0x8003},
-      {"a", {}, 0x8003},
-      {"name=Ann&number=123", {"name=Ann", "number=123"}, 3},
-      {"n=Caf%C3%A9&e=", {"n=Café", "e="}, 3},
-      {"", {}, 3},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.query);
-    const uint32_t heap = HeapGetStats().freeBytes;
-    const char* cursor = row.query;
-    std::vector<std::string> got;
-    uint32_t r = 0;
-    for (;;) {
-      const char* name = nullptr;
-      uint32_t nameLength = 0;
-      char16_t* value = nullptr;
-      r = VcQueryField(&cursor, &name, &nameLength, &value, Mod::WtlVcard);
-      if (r != 0) break;
-      got.push_back(std::string(name, nameLength) + "=" + Utf8(value));
-      MemFree(&value);
-    }
-    EXPECT_EQ(got, row.fields);
-    EXPECT_EQ(r, row.end);
-    EXPECT_EQ(HeapGetStats().freeBytes, heap);
-  }
-}
+// --- Field routines (query fields, flags and addresses are read through the
+// links and the card tables below) ---------------------------------------------
 
 TEST_F(VcalcaTest, NamesAreFormattedFromTheirParts) {
   const std::pair<const char*, const char*> rows[] = {
@@ -161,24 +126,6 @@ TEST_F(VcalcaTest, NamesAreFormattedFromTheirParts) {
     EXPECT_EQ(Utf8(name), out);
     MemFree(&name);
   }
-}
-
-TEST_F(VcalcaTest, ParameterFlagsAreReadBySubstring) {
-  std::u16string a = u"WORK", b = u"VOICE", c = u"TYPE=FAX", d = u"TYPE=INTERNET,PREF";
-  char16_t* work[] = {a.data(), b.data()};
-  char16_t* fax[] = {c.data()};
-  char16_t* mail[] = {d.data()};
-  EXPECT_EQ(VcPhoneFlags(0, nullptr), VcPhone::Voice);
-  EXPECT_EQ(VcPhoneFlags(2, work), VcPhone::Work | VcPhone::Voice);
-  EXPECT_EQ(VcPhoneFlags(1, fax), VcPhone::Fax);
-  EXPECT_EQ(VcEmailFlags(1, mail), VcEmail::Internet | VcEmail::Pref);
-  std::u16string addr = u"a;b;;d";
-  char16_t* parts[7];
-  VcSplitAddress(addr.data(), parts);
-  EXPECT_EQ(Utf8(parts[0]), "a");
-  EXPECT_EQ(Utf8(parts[2]), "");
-  EXPECT_EQ(Utf8(parts[3]), "d");
-  EXPECT_EQ(parts[4], nullptr);
 }
 
 // --- The "vc" source over a parsed tree -------------------------------------------------
@@ -399,67 +346,24 @@ TEST_F(VcalcaTest, ASixthEventAndAnEleventhAttendeeAreDropped) {
 
 // --- The rows through the URL task -----------------------------------------------------
 
-class VcalcaRowsTest : public EngineFixture {
+class VcalcaRowsTest : public RowsFixture {
  protected:
-  VcalcaRowsTest() : EngineFixture(4u << 20) {}
-  void SetUp() override {
-    EngineFixture::SetUp();
-    ContentRowsInstall();
-    owner = std::make_unique<Recorder>(Mod::TestHarness);
-    requester = std::make_unique<FetchRequester>();
-    Pump();
-  }
-  void TearDown() override {
-    requester.reset();
-    owner.reset();
-    ContentRowsRemove();
-    EngineFixture::TearDown();
-  }
   // The filled page (UTF-16 output as UTF-8), or the failure.
   std::string Fetch(const std::string& type, const std::string& bytes, uint32_t block,
                     Result* failure = nullptr) {
-    FetchBody body;
-    body.body = bytes;
-    body.blockSize = block;
-    body.contentType = type;
-    driver.Serve("/f", body);
-    const uint32_t heapAtStart = HeapGetStats().freeBytes;
-    UrlTaskContext* urlTask = nullptr;
-    UrlSession* session = nullptr;
-    EXPECT_EQ(UrlStartTask(&urlTask, owner->task()), kOk);
-    EXPECT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
-    Pump();
-    UrlRequestRec* request = nullptr;
-    requester->ClearLog();
-    EXPECT_EQ(requester->Request(session, "qortest://h/f", 0, &request), kOk);
-    Pump();
-    bool complete = false;
-    Result failed = 0;
-    for (const Received& r : requester->log()) {
-      if (r.message == UrlMsg::Complete) complete = true;
-      if (r.message == UrlMsg::Failed) failed = static_cast<Result>(r.arg2);
-    }
     std::u16string page;
-    const std::string& raw = requester->received[request];
-    for (size_t i = 0; i + 1 < raw.size(); i += 2) {
-      char16_t u;
-      memcpy(&u, raw.data() + i, 2);
-      page += u;
-    }
-    EXPECT_EQ(UrlLoadTypeId(request), failed ? 0u + UrlLoadTypeId(request) : 2u);
-    requester->Done(session, request);
-    UrlSessionDestroy(session);
-    UrlStopTask(urlTask);
-    Pump();
-    EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
-    EXPECT_EQ(HeapValidate(), nullptr);
-    if (failure) *failure = failed;
-    EXPECT_TRUE(complete || failed);
+    const Ended ended = Serve(type, bytes, block, true, 0, [&](UrlRequestRec* request) {
+      const std::string& raw = requester->received[request];
+      page.resize(raw.size() / 2);
+      memcpy(page.data(), raw.data(), page.size() * 2);
+      if (!requester->Count(UrlMsg::Failed)) {
+        EXPECT_EQ(UrlLoadTypeId(request), 2u);  // the filled page is a page
+      }
+    });
+    if (failure) *failure = ended.failure;
+    EXPECT_TRUE(ended.complete || ended.failure);
     return Utf8(page.c_str());
   }
-  FetchDriver driver;
-  std::unique_ptr<Recorder> owner;
-  std::unique_ptr<FetchRequester> requester;
 };
 
 TEST_F(VcalcaRowsTest, TheCardPageShowsEveryCardInEveryDelivery) {
@@ -569,30 +473,13 @@ class VcalcaSchemeTest : public VcalcaRowsTest {
     VcalcaRowsTest::TearDown();
   }
   Result Load(const std::string& url) {
-    const uint32_t heapAtStart = HeapGetStats().freeBytes;
-    UrlTaskContext* urlTask = nullptr;
-    UrlSession* session = nullptr;
-    EXPECT_EQ(UrlStartTask(&urlTask, owner->task()), kOk);
-    EXPECT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
-    Pump();
-    UrlRequestRec* request = nullptr;
-    requester->ClearLog();
-    Result failed = 0;
-    if (requester->Request(session, url, 0, &request) == kOk) {
-      Pump();
-      for (const Received& r : requester->log())
-        if (r.message == UrlMsg::Failed) failed = static_cast<Result>(r.arg2);
-      if (!failed) {
+    const Result failed = RowsFixture::Load(url, 0, [&](UrlRequestRec* request) {
+      if (!requester->Count(UrlMsg::Failed)) {
         EXPECT_EQ(UrlLoadStatus(request), kUrlStatusKeptOut);
       }
-      requester->Done(session, request);
-    }
-    UrlSessionDestroy(session);
-    UrlStopTask(urlTask);
-    Pump();
+    }).failure;
     EXPECT_EQ(TskmanFind(Mod::WtlVcard), nullptr);  // the answer ended the task
     EXPECT_EQ(TskmanFind(Mod::WtlVcal), nullptr);
-    EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
     return failed;
   }
   Stored stored;

@@ -1,0 +1,38 @@
+// The content rows over the real URL task: each load on a URL task and a
+// session of its own, bodies served by the tests' fetch driver, and the heap
+// whole again once the load is gone.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "browser/url.h"
+#include "tests/support/engine_fixture.h"
+#include "tests/support/fetch_driver.h"
+#include "tests/support/recorder.h"
+
+class RowsFixture : public EngineFixture {
+ protected:
+  RowsFixture() : EngineFixture(4u << 20) {}
+  void SetUp() override;
+  void TearDown() override;
+
+  struct Ended {
+    bool complete = false;
+    Result failure = 0;  // the load's failure, or the request's refusal
+  };
+  // Loads `url`; `look` sees the request while it is still there.
+  Ended Load(const std::string& url, uint32_t flags,
+             const std::function<void(UrlRequestRec*)>& look);
+
+  // Serves the body at qortest://h/body, `block` bytes at a time, and loads it.
+  Ended Serve(const std::string& type, const std::string& body, uint32_t block, bool announce,
+              uint32_t flags, const std::function<void(UrlRequestRec*)>& look);
+
+  // Sees the URL task's module before the request goes out.
+  std::function<void(UrlModuleContext*)> before;
+  FetchDriver driver;
+  std::unique_ptr<Recorder> owner;
+  std::unique_ptr<FetchRequester> requester;
+};
