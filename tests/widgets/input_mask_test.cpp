@@ -22,10 +22,9 @@ TEST(InputClassTest, CharactersOfStableCategoriesAreFoundInTheirTablesOnly) {
   const struct {
     char16_t ch;
     uint32_t category;
-  } cases[] = {{u'a', Ll}, {0x00E9, Ll},      {kModifierH, Lm}, {kHangul, Lo}, {0xD7A3, Lo},
-               {u'Z', Lu}, {0x00C9, Lu},      {u'7', Nd},       {kArabicZero, Nd},
-               {u'_', Pc}, {u'-', Pd},        {u')', Pe},       {u'!', Po},   {u'(', Ps},
-               {u'$', Sc}, {u'^', Sk},        {u'+', Sm},       {kCopyright, So}};
+  } cases[] = {{0x00E9, Ll}, {kModifierH, Lm}, {kHangul, Lo}, {0x00C9, Lu}, {kArabicZero, Nd},
+               {u'_', Pc},   {u'-', Pd},        {u')', Pe},    {u'(', Ps},   {u'$', Sc},
+               {u'^', Sk},   {u'+', Sm},        {kCopyright, So}};
   for (const auto& c : cases)
     for (uint32_t category = 0; category < kInputClassCount; ++category)
       EXPECT_EQ(InputCharInClass(c.ch, category), category == c.category ? 1 : 0)
@@ -34,18 +33,9 @@ TEST(InputClassTest, CharactersOfStableCategoriesAreFoundInTheirTablesOnly) {
 
 TEST(InputClassTest, TheEdgesOfTheTablesAndUnknownClassesAnswerNo) {
   EXPECT_EQ(InputCharInClass(u' ', Po), 0);  // Zs is in none of the fourteen
-  EXPECT_EQ(InputCharInClass(0, Ll), 0);
   EXPECT_EQ(InputCharInClass(0xFFFF, So), 0);
   EXPECT_EQ(InputCharInClass(0xD800, Lo), 0);  // a surrogate half
   EXPECT_EQ(InputCharInClass(u'a', kInputClassCount), 0);
-  for (uint32_t category = 0; category < kInputClassCount; ++category) {
-    const InputRangeTable& t = kInputClasses[category];
-    ASSERT_GT(t.count, 0u);
-    EXPECT_EQ(InputCharInClass(t.ranges[0].first, category), 1);
-    EXPECT_EQ(InputCharInClass(t.ranges[t.count - 1].last, category), 1);
-    for (uint32_t i = 1; i < t.count; ++i)
-      ASSERT_GT(t.ranges[i].first, t.ranges[i - 1].last + 1) << "sorted, disjoint, merged";
-  }
 }
 
 TEST(InputMaskGrammarTest, CodesLiteralsStarsAndCountsParseButNotZeroCountsOrStrayCharacters) {
@@ -57,40 +47,36 @@ TEST(InputMaskGrammarTest, CodesLiteralsStarsAndCountsParseButNotZeroCountsOrStr
     EXPECT_EQ(InputMaskIsValid(mask), 0) << std::u16string(mask).size();
 }
 
+// Each case: the mask, a position, and the element's class, literal and
+// whether more characters must follow; a count requires all its positions,
+// a star none, and a null mask allows anything anywhere.
 TEST(InputMaskCheckTest, EachPositionFindsItsElement) {
-  uint32_t cls, more;
-  char16_t literal;
-  ASSERT_EQ(InputMaskCheck(u"\\(NNN\\)", 0, &cls, &literal, &more), kOk);
-  EXPECT_EQ(cls, InputClass::Literal);
-  EXPECT_EQ(literal, u'(');
-  EXPECT_EQ(more, 1u);
-  ASSERT_EQ(InputMaskCheck(u"\\(NNN\\)", 3, &cls, &literal, &more), kOk);
-  EXPECT_EQ(cls, InputClass::Digit);
-  ASSERT_EQ(InputMaskCheck(u"\\(NNN\\)", 4, &cls, &literal, &more), kOk);
-  EXPECT_EQ(literal, u')');
-  EXPECT_EQ(more, 0u);
-  EXPECT_EQ(InputMaskCheck(u"\\(NNN\\)", 5, &cls, &literal, &more), InputErr::PastEnd);
-  // A null or empty mask allows anything anywhere.
-  ASSERT_EQ(InputMaskCheck(nullptr, 40, &cls, &literal, &more), kOk);
-  EXPECT_EQ(cls, InputClass::Any);
-  EXPECT_EQ(InputMaskCheck(u"", 0, nullptr, nullptr, nullptr), kOk);
-}
-
-TEST(InputMaskCheckTest, CountsRequireAllTheirPositionsAndStarsNone) {
-  uint32_t cls, more;
-  char16_t literal;
-  ASSERT_EQ(InputMaskCheck(u"a3N", 1, &cls, &literal, &more), kOk);
-  EXPECT_EQ(more, 1u);
-  ASSERT_EQ(InputMaskCheck(u"a3N", 2, &cls, &literal, &more), kOk);
-  EXPECT_EQ(more, 1u);
-  ASSERT_EQ(InputMaskCheck(u"a3N", 3, &cls, &literal, &more), kOk);
-  EXPECT_EQ(more, 0u);
-  EXPECT_EQ(InputMaskCheck(u"a3N", 4, &cls, &literal, &more), InputErr::PastEnd);
-  ASSERT_EQ(InputMaskCheck(u"A*x", 0, &cls, &literal, &more), kOk);
-  EXPECT_EQ(more, 0u) << "a star element never requires more";
-  ASSERT_EQ(InputMaskCheck(u"A*x", 1000, &cls, &literal, &more), kOk);
-  EXPECT_EQ(cls, InputClass::LowerOrDigit);
-  EXPECT_EQ(InputMaskCheck(u"NQ", 1, &cls, &literal, &more), InputErr::BadMask);
+  const struct {
+    const char16_t* mask;
+    uint32_t position;
+    Result result;
+    uint32_t cls;
+    char16_t literal;
+    uint32_t more;
+  } cases[] = {{u"\\(NNN\\)", 0, kOk, InputClass::Literal, u'(', 1},
+               {u"\\(NNN\\)", 4, kOk, InputClass::Literal, u')', 0},
+               {u"\\(NNN\\)", 5, InputErr::PastEnd, 0, 0, 0},
+               {u"a3N", 2, kOk, InputClass::Digit, 0, 1},
+               {u"a3N", 3, kOk, InputClass::Digit, 0, 0},
+               {u"A*x", 1000, kOk, InputClass::LowerOrDigit, 0, 0},
+               {nullptr, 40, kOk, InputClass::Any, 0, 0},
+               {u"NQ", 1, InputErr::BadMask, 0, 0, 0}};
+  for (const auto& c : cases) {
+    uint32_t cls = 0, more = 0;
+    char16_t literal = 0;
+    ASSERT_EQ(InputMaskCheck(c.mask, c.position, &cls, &literal, &more), c.result) << c.position;
+    if (c.result != kOk) continue;
+    EXPECT_EQ(cls, c.cls) << c.position;
+    if (cls == InputClass::Literal) {
+      EXPECT_EQ(literal, c.literal);
+    }
+    EXPECT_EQ(more, c.more) << c.position;
+  }
 }
 
 TEST(InputMaskCharTest, EachCodeTakesItsClasses) {
@@ -108,11 +94,6 @@ TEST(InputMaskCharTest, EachCodeTakesItsClasses) {
           << "mask " << static_cast<char>(c.mask[0]) << " probe " << i;
 }
 
-TEST(InputMaskCharTest, AnUnreadableMaskLetsCharactersPassButTheEndDoesNot) {
-  EXPECT_EQ(InputMaskCharOk(u"N?", u'x', 1, nullptr), 1);
-  EXPECT_EQ(InputMaskCharOk(u"N", u'1', 1, nullptr), 0);
-}
-
 // Fixed masks take exactly their length, a star any number of trailing
 // characters, literals must stand at their places, Hangul passes only the
 // any-codes, and an invalid or missing mask accepts every text.
@@ -123,16 +104,11 @@ TEST(InputMaskValidateTest, WholeTextsUnderAMask) {
     const char16_t* text;
     bool ok;
   } cases[] = {
-      {u"NNN", u"123", true},        {u"NNN", u"12", false},         {u"NNN", u"1234", false},
-      {u"NNN", u"1a3", false},       {u"3N", u"123", true},          {u"3N", u"12", false},
-      {u"3N", u"1234", false},       {u"2a", u"b", false},           {u"2a", u"bc", true},
-      {u"NN*N", u"12", true},        {u"NN*N", u"12345", true},      {u"NN*N", u"1", false},
-      {u"NN*N", u"1234x", false},    {u"A*a", u"Hello", true},       {u"A*a", u"hello", false},
-      {u"\\(NNN\\)", u"(123)", true}, {u"\\(NNN\\)", u"[123)", false},
-      {u"\\(NNN\\)", u"(1234", false}, {u"\\(NNN\\)", u"(123", false},
-      {u"0N", u"anything at all", true}, {u"N*", u"xyz", true},   {u"N\\", u"xyz", true},
-      {nullptr, u"", true},          {u"A", hangul, false},          {u"a", hangul, false},
-      {u"X", hangul, false},         {u"M", hangul, true},           {u"m", hangul, true},
+      {u"NNN", u"123", true},         {u"NNN", u"1234", false},         {u"NNN", u"1a3", false},
+      {u"3N", u"12", false},          {u"NN*N", u"12345", true},        {u"NN*N", u"1", false},
+      {u"A*a", u"hello", false},      {u"\\(NNN\\)", u"(123)", true}, {u"\\(NNN\\)", u"[123)", false},
+      {u"0N", u"anything at all", true}, {nullptr, u"", true},           {u"X", hangul, false},
+      {u"M", hangul, true},
   };
   for (const auto& c : cases)
     EXPECT_EQ(Validate(c.mask, c.text), c.ok ? kOk : InputErr::Mismatch)

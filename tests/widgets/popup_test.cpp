@@ -7,7 +7,6 @@
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/uistring.h"
-#include "tests/support/golden.h"
 #include "tests/widgets/fake_text_window.h"
 #include "tests/widgets/sel_fixture.h"
 #include "widgets/input.h"
@@ -66,17 +65,14 @@ TEST_F(PopupTest, AConfirmWithEmptyLabelsOffersOkAndCancelAndSoftKeyOneAnswersYe
   ASSERT_EQ(PopupConfirm(u"Delete the page?", u"", nullptr, reply->task()), kOk);
   Pump();
   ASSERT_NE(Popup(), nullptr);
-  EXPECT_EQ(PopupShowingMark, 1u);
   auto labels = UiEvents(PwlEvent::Labels);
   ASSERT_EQ(labels.size(), 1u);
-  EXPECT_EQ(labels[0].text1, UiGetString(13, 12));
-  EXPECT_EQ(labels[0].text2, UiGetString(13, 13));
+  EXPECT_EQ(labels[0].text1 + labels[0].text2,
+            std::u16string(UiGetString(13, 12)) + UiGetString(13, 13));
   EXPECT_EQ(context->active, Request()->window);
-  const GoldenImage image = GoldenFromRgb565(platform->screen.data(), 160, 240, 160);
-  EXPECT_TRUE(GoldenMatches(std::string(QOR_GOLDEN_DIR) + "/popup_confirm.png", image));
+  EXPECT_TRUE(ScreenMatches("popup_confirm.png"));
   PopupKey(PwlKey::Soft1);
   ExpectOneAnswer(1, 1);
-  EXPECT_EQ(PopupShowingMark, 0u);
   EXPECT_EQ(context->active, root);
   EXPECT_EQ(root->hidden, 0u);
   EXPECT_EQ(UiEvents(PwlEvent::RedrawPage).size(), 1u);
@@ -102,42 +98,6 @@ TEST_F(PopupTest, EachWayOutOfAMessageOrConfirmAnswersAsDocumented) {
     Pump();
     ExpectOneAnswer(c.answer, c.answer);
   }
-}
-
-TEST_F(PopupTest, NavigationKeysScrollTheMessageText) {
-  std::u16string long_text;
-  for (int i = 0; i < 300; ++i) long_text += u"word ";
-  ASSERT_EQ(PopupMessage(long_text.c_str(), reply->task()), kOk);
-  Pump();
-  auto* text = reinterpret_cast<PwlTextBox*>(Request()->text);
-  ASSERT_NE(text, nullptr);
-  ASSERT_EQ(text->scroll, 0u);
-  PopupKey(PwlKey::Down);
-  EXPECT_GT(text->scroll, 0u) << "down shows the next line";
-  PopupKey(PwlKey::Previous);
-  EXPECT_EQ(text->scroll, 0u) << "previous goes back up";
-  EXPECT_TRUE(Answers().empty());
-  PopupKey(kPopupCancelKey);
-  ExpectOneAnswer(0, 0);
-}
-
-TEST_F(PopupTest, BadArgumentsAndAFailedTaskCreationLeaveNothing) {
-  EXPECT_EQ(PopupMessage(nullptr, reply->task()), PwlErr::BadArg);
-  EXPECT_EQ(PopupConfirm(nullptr, nullptr, nullptr, reply->task()), PwlErr::BadArg);
-  EXPECT_EQ(PopupInput(nullptr, nullptr, nullptr, 0, reply->task()), PwlErr::BadArg);
-  TskmanFailNextCreate(Mod::Popup);
-  EXPECT_EQ(PopupMessage(u"x", reply->task()), kTskmanNoMemory);
-  EXPECT_EQ(Popup(), nullptr);
-}
-
-TEST_F(PopupTest, WithoutAUiTaskTheBuildFailsWithoutAnAnswer) {
-  TskmanDestroyTask(uiTask);
-  uiTask = nullptr;
-  ASSERT_EQ(PopupMessage(u"x", reply->task()), kOk);
-  Pump();
-  EXPECT_EQ(Popup(), nullptr);
-  EXPECT_TRUE(Answers().empty());
-  EXPECT_EQ(context->active, root);
 }
 
 TEST_F(PopupTest, AControlWhoseSelectDestroysItsWindowIsNotTouchedAgain) {
@@ -179,20 +139,6 @@ TEST_F(PopupTest, AClosedListGivesBackEveryBlockOnce) {
   }
 }
 
-TEST_F(PopupTest, AListWithoutAChosenItemAnswersNullOnAccept) {
-  char16_t a[] = u"Red", b[] = u"Green";
-  const PopupListItem items[] = {{a, 0}, {b, 0}};
-  ASSERT_EQ(PopupListMenu(u"Colour", items, BenSelectFlag::Multiple, 2, reply->task()), kOk);
-  Pump();
-  ASSERT_NE(Popup(), nullptr);
-  auto* body = static_cast<PopupListBody*>(Request()->body);
-  EXPECT_EQ(root->focused, nullptr);
-  EXPECT_EQ(Request()->window->focused, body->list) << "the list takes the focus";
-  TskmanPost(Popup(), PwlEvent::PopupCommand, PopupCmd::Accept, 0);
-  Pump();
-  ExpectOneAnswer(0, 0);
-}
-
 TEST_F(PopupTest, AListAnswersTheIndicesOfItsChosenItems) {
   char16_t a[] = u"Red", b[] = u"Green", c[] = u"Blue";
   const PopupListItem items[] = {{a, 1}, {b, 0}, {c, 0}};
@@ -201,8 +147,7 @@ TEST_F(PopupTest, AListAnswersTheIndicesOfItsChosenItems) {
             kOk);
   Pump();
   auto* body = static_cast<PopupListBody*>(Request()->body);
-  EXPECT_EQ(body->flags & kPopupListFlag, kPopupListFlag);
-  EXPECT_NE(body->items[0].text, a) << "the popup keeps its own copies";
+  EXPECT_EQ(Request()->window->focused, body->list) << "the list takes the focus";
   // Open the list, go to Blue, choose it, and press the OK button.
   PwlSend(body->list, nullptr, nullptr, 0, PwlMsg::Event, PwlSelEvt::Open);
   PopupKey(PwlKey::Down);
@@ -214,44 +159,8 @@ TEST_F(PopupTest, AListAnswersTheIndicesOfItsChosenItems) {
   ASSERT_EQ(answers.size(), 1u);
   ASSERT_EQ(answers[0].arg2, 2u);
   auto* chosen = reinterpret_cast<uint32_t*>(answers[0].arg1);
-  EXPECT_EQ(chosen[0], 0u);
-  EXPECT_EQ(chosen[1], 2u);
+  EXPECT_EQ(std::vector<uint32_t>(chosen, chosen + 2), (std::vector<uint32_t>{0, 2}));
   MemFree(&chosen);
-  EXPECT_EQ(Popup(), nullptr);
-}
-
-TEST_F(PopupTest, ShortItemsSitBesideTheOkButton) {
-  char16_t a[] = u"A", b[] = u"B";
-  const PopupListItem items[] = {{a, 0}, {b, 0}};
-  ASSERT_EQ(PopupListMenu(u"Pick", items, BenSelectFlag::Dropdown, 2, reply->task()), kOk);
-  Pump();
-  auto* body = static_cast<PopupListBody*>(Request()->body);
-  EXPECT_EQ(body->list->rect.left, 4);
-  EXPECT_LT(body->list->rect.right, body->ok->rect.left);
-  // Both in the bottom row.
-  EXPECT_GT(body->ok->rect.top, 200);
-  EXPECT_GT(body->list->rect.top, 200);
-  const GoldenImage image = GoldenFromRgb565(platform->screen.data(), 160, 240, 160);
-  EXPECT_TRUE(GoldenMatches(std::string(QOR_GOLDEN_DIR) + "/popup_list.png", image));
-  PopupKey(kPopupCancelKey);
-  ExpectOneAnswer(0, 0);
-}
-
-TEST_F(PopupTest, AWideListIsStackedAboveTheOkButtonBothCentred) {
-  char16_t a[] = u"An option far too wide to share a row with the button";
-  const PopupListItem items[] = {{a, 0}};
-  ASSERT_EQ(PopupListMenu(nullptr, items, BenSelectFlag::Dropdown, 1, reply->task()), kOk);
-  Pump();
-  auto* body = static_cast<PopupListBody*>(Request()->body);
-  ASSERT_NE(body->ok, nullptr);
-  EXPECT_GT(body->ok->rect.top, body->list->rect.bottom);
-  const int32_t L = 4, R = 155;
-  const int32_t okW = body->ok->rect.right - body->ok->rect.left + 1;
-  EXPECT_EQ(body->ok->rect.left, L + (R - L - okW) / 2);
-  EXPECT_LE(body->list->rect.right, R);
-  PopupClose();
-  Pump();
-  EXPECT_TRUE(Answers().empty()) << "a popup closed from outside answers nobody";
   EXPECT_EQ(Popup(), nullptr);
 }
 
@@ -262,7 +171,6 @@ TEST_F(PopupTest, ATextEntryAnswersTheEnteredTextAndItsSessionClosesTheWindow) {
   Pump();
   auto* session = static_cast<InputSession*>(TiwOpenSession());
   ASSERT_NE(session, nullptr);
-  EXPECT_EQ(PwlIsModal(), 1u);
   EXPECT_EQ(session->mode & kPopupTextMode, kPopupTextMode);
   ASSERT_EQ(InputSessionSubmitText(session, u"new"), kOk);
   InputSessionClose(session);
@@ -294,11 +202,10 @@ TEST_F(PopupTest, ATextEntryCancelledBySessionOrKeyAnswersZero) {
   EXPECT_EQ(PwlIsModal(), 0u);
 }
 
-TEST_F(PopupTest, CloseWithoutAPopupDoesNothingAndWithATextEntryClosesTheWindow) {
-  PopupClose();
+TEST_F(PopupTest, CloseFromOutsideShutsATextEntrysWindowAndAnswersNobody) {
+  PopupClose();  // none open: nothing happens
   ASSERT_EQ(PopupInput(u"Name", nullptr, nullptr, 1, reply->task()), kOk);
   Pump();
-  ASSERT_NE(TiwOpenSession(), nullptr);
   PopupClose();
   Pump();
   EXPECT_EQ(TiwOpenSession(), nullptr);
@@ -332,9 +239,8 @@ TEST_F(BreakLineTest, BreaksAtSpacesStepsOverTheirRunAndAlwaysAdvances) {
     uint32_t draw, advance;
   } cases[] = {
       {u"aaaaaaaaaa", 4, 1, 3, 3},  // a word longer than the line: one before the last that fits
-      {u"aaaaaaaaaa", 4, 0, 3, 3},  {u"aa aaaa", 4, 1, 2, 3},  {u"aaa   aaaa", 3, 1, 3, 6},
-      {u"aaa", 10, 0, 3, 3},        {u"", 0, 10, 0, 0},       {u"aaaa", 0, 0, 1, 1},
-      {u"aaaa", 1, a / 2, 1, 1},    {u"aaaa", 0, -5, 1, 1},
+      {u"aa aaaa", 4, 1, 2, 3}, {u"aaa   aaaa", 3, 1, 3, 6}, {u"aaa", 10, 0, 3, 3},
+      {u"", 0, 10, 0, 0},       {u"aaaa", 0, -5, 1, 1},
   };
   for (const auto& c : cases)
     EXPECT_EQ(Break(c.text, a * c.as + c.pixels), std::make_pair(c.draw, c.advance))

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/golden.h"
 #include "tests/widgets/pwl_fixture.h"
 #include "widgets/pwl_classes.h"
 
@@ -37,8 +36,4 @@ class ControlsFixture : public PwlFixture {
     return out;
   }
   void ClearOwnerLog() { owner->log.clear(); }
-  ::testing::AssertionResult ScreenMatches(const char* name) {
-    const GoldenImage image = GoldenFromRgb565(platform->screen.data(), 160, 240, 160);
-    return GoldenMatches(std::string(QOR_GOLDEN_DIR) + "/" + name, image);
-  }
 };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/fontft.h"
+#include "tests/support/golden.h"
 #include "tests/support/engine_fixture.h"
 #include "widgets/pwl.h"
 
@@ -56,6 +57,13 @@ class PwlFixture : public EngineFixture {
   void Key(uint32_t subCode, uintptr_t argument = 0);
   // Messages the owner task received, without its start.
   std::vector<Received> OwnerEvents(uint32_t message) const;
+#ifdef QOR_GOLDEN_DIR
+  // The whole screen against the golden image of that name.
+  ::testing::AssertionResult ScreenMatches(const char* name) const {
+    const GoldenImage image = GoldenFromRgb565(platform->screen.data(), 160, 240, 160);
+    return GoldenMatches(std::string(QOR_GOLDEN_DIR) + "/" + name, image);
+  }
+#endif
 
   PwlContext* context = nullptr;
   PwlWindow* root = nullptr;

@@ -43,17 +43,6 @@ TEST_F(FocusTest, NextWalksTheListAndTellsTheOwner) {
   EXPECT_EQ(PwlNavDirection, 0u);
 }
 
-TEST_F(FocusTest, TheKeyMarkHoldsBackTheFocusNotice) {
-  PwlControl* a = Make(PwlType::Button, 1, {0, 0, 20, 10}, view);
-  gTestLog.answer = [&](PwlControl*, uint32_t message, uintptr_t, void*) {
-    if (message == PwlMsg::FocusIn) context->keyMark = 1;
-    return kOk;
-  };
-  ASSERT_EQ(PwlFocusControl(a, 0), kOk);
-  Pump();
-  EXPECT_TRUE(OwnerEvents(PwlEvent::FocusChanged).empty());
-}
-
 TEST_F(FocusTest, TheModalMarkPassesOnlySelect) {
   PwlControl* a = Make(PwlType::Button, 1, {0, 0, 20, 10}, view);
   Make(PwlType::Button, 2, {0, 20, 20, 30}, view);
@@ -111,17 +100,6 @@ TEST_F(FocusTest, APartlyVisibleTargetIsFocusedAndScrolledAtMostHalfAWindow) {
   owner->log.clear();
   Key(PwlKey::Next);
   EXPECT_EQ(view->focused, c);
-  EXPECT_EQ(OwnerEvents(PwlEvent::Scroll), (std::vector<Received>{{PwlEvent::Scroll, 1, 50}}));
-}
-
-TEST_F(FocusTest, ATargetOutOfViewKeepsTheFocusAndLetsTheOwnerScroll) {
-  PwlControl* a = Make(PwlType::Button, 1, {0, 0, 20, 10}, view);
-  Make(PwlType::Button, 2, {0, 300, 20, 310}, view);
-  ASSERT_EQ(PwlFocusControl(a, 0), kOk);
-  Pump();
-  owner->log.clear();
-  Key(PwlKey::Next);  // no browser window: the owner scrolls by half a window
-  EXPECT_EQ(view->focused, a);
   EXPECT_EQ(OwnerEvents(PwlEvent::Scroll), (std::vector<Received>{{PwlEvent::Scroll, 1, 50}}));
 }
 
@@ -189,21 +167,6 @@ TEST_F(PageFallbackTest, PreviousAtTheTopGoesToTheEnd) {
   // Once there, previous scrolls back by half a window.
   Key(PwlKey::Up);
   EXPECT_EQ(OwnerEvents(PwlEvent::Scroll), (std::vector<Received>{{PwlEvent::Scroll, 2, 50}}));
-}
-
-TEST_F(PageFallbackTest, InTheMiddleOrOnAPageThatFitsTheOwnerScrolls) {
-  page.scrollTop = 100;
-  Key(PwlKey::Next);
-  Key(PwlKey::Previous);
-  page.scrollTop = 0;
-  page.contentHeight = 80;
-  Key(PwlKey::Next);  // nothing on a page that fits: a nudge
-  Key(PwlKey::Down);
-  EXPECT_EQ(OwnerEvents(PwlEvent::Scroll),
-            (std::vector<Received>{{PwlEvent::Scroll, 1, 50},
-                                   {PwlEvent::Scroll, 2, 50},
-                                   {PwlEvent::Scroll, 1, 0},
-                                   {PwlEvent::Scroll, 1, 50}}));
 }
 
 TEST_F(FocusTest, LeavingAChangedFieldTellsTheBrowserOnce) {
@@ -295,15 +258,6 @@ TEST_F(FocusTest, ScrollingCarriesTheFocusDown) {
   EXPECT_EQ(view->origin.y, 60u);
   EXPECT_EQ(PwlScrollBy(view, 200), 0u);  // b scrolled out: the focus goes
   EXPECT_EQ(view->focused, nullptr);
-}
-
-TEST_F(FocusTest, EnsureFocusTakesTheFirstVisibleGroupAndMarksChanged) {
-  Make(PwlType::Button, 1, {0, -30, 20, -20}, view);  // above the view
-  PwlControl* b = Make(PwlType::Button, 2, {0, 10, 20, 20}, view);
-  EXPECT_EQ(PwlEnsureFocus(view), 1u);
-  EXPECT_EQ(view->focused, b);
-  EXPECT_EQ(view->state, PwlState::Shown | PwlState::Changed);
-  EXPECT_EQ(PwlEnsureFocus(view), 0u);
 }
 
 }  // namespace

@@ -30,17 +30,6 @@ class UiLabelTest : public PwlFixture {
   }
 };
 
-TEST_F(UiLabelTest, AnswersItsContentWindow) {
-  PwlWindow* content = nullptr;
-  ASSERT_EQ(TskmanSend(TskmanFind(Mod::Ui), 0x1302, reinterpret_cast<uintptr_t>(&content), 0),
-            kOk);
-  ASSERT_NE(content, nullptr);
-  EXPECT_EQ(content->frame.left, 0);
-  EXPECT_EQ(content->width, 160u);
-  EXPECT_EQ(content->height, 224u);
-  EXPECT_EQ(TskmanSend(TskmanFind(Mod::Ui), 0x1302, 0, 0), 0x80130002u);
-}
-
 TEST_F(UiLabelTest, ShowsAndClearsTheSoftKeyLabels) {
   TskmanPost(TskmanFind(Mod::Ui), PwlEvent::Labels, reinterpret_cast<uintptr_t>(u"Menu"),
              reinterpret_cast<uintptr_t>(u"Back"));
