@@ -1,6 +1,5 @@
-// The host's text-input window as the engine reaches it through the seam: it
-// records what it was asked to show and answers with what the test left in
-// it. Install in SetUp, Remove in TearDown (which closes what is open).
+// The host's text-input window as the engine reaches it: it records what it
+// shows and answers with what the test left in it.
 #pragma once
 #include <string>
 #include <vector>

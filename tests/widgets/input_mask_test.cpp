@@ -1,5 +1,4 @@
-// The WML input masks: the character classes, the mask grammar, which
-// element governs a position, and whole texts under a mask and a mode.
+// The input masks: character classes, the mask grammar and whole texts.
 #include <gtest/gtest.h>
 
 #include "widgets/input.h"
@@ -106,7 +105,8 @@ TEST(InputMaskValidateTest, WholeTextsUnderAMask) {
   } cases[] = {
       {u"NNN", u"123", true},         {u"NNN", u"1234", false},         {u"NNN", u"1a3", false},
       {u"3N", u"12", false},          {u"NN*N", u"12345", true},        {u"NN*N", u"1", false},
-      {u"A*a", u"hello", false},      {u"\\(NNN\\)", u"(123)", true}, {u"\\(NNN\\)", u"[123)", false},
+      {u"A*a", u"hello", false},      {u"\\(NNN\\)", u"(123)", true},
+      {u"\\(NNN\\)", u"[123)", false},
       {u"0N", u"anything at all", true}, {nullptr, u"", true},           {u"X", hangul, false},
       {u"M", hangul, true},
   };

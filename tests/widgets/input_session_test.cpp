@@ -1,7 +1,4 @@
-// The text-input session between its owner and the host's window: opening
-// over the control, the toolkit's modal mark, checking and delivering what
-// the user confirms, cancelling and closing; and the main window's side that
-// reads the answer from the window and hands it to the session.
+// The text-input session between its owner control or task and the host's window.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,8 +23,6 @@ struct ControlLog {
   std::vector<uint32_t> messages;
   std::vector<std::u16string> texts;
   std::vector<std::vector<uint32_t>> lists;
-  Result valueAnswer = kOk;
-  Result redrawAnswer = kOk;
 };
 
 struct TestControl {
@@ -48,9 +43,8 @@ Result TestProc(PwlControl* control, PwlControl*, void* data, uint32_t, uint32_t
       log->texts.emplace_back(text);
       MemFree(&text);  // the control owns the copy
     }
-    return log->valueAnswer;
   }
-  return message == PwlMsg::Redraw ? log->redrawAnswer : kOk;
+  return kOk;
 }
 
 std::vector<uint32_t>* gToolkitKeys = nullptr;
@@ -102,8 +96,6 @@ class InputSessionTest : public EngineFixture {
   ControlLog log_;
 };
 
-// ---- opening -----------------------------------------------------------------
-
 TEST_F(InputSessionTest, OpeningShowsTheWindowOverTheControlAndMakesTheToolkitModal) {
   Recorder ui(Mod::Ui);
   Pump();
@@ -139,8 +131,6 @@ TEST_F(InputSessionTest, TheModeChoosesTheKindOfEdit) {
   }
 }
 
-// ---- submitting ----------------------------------------------------------------
-
 TEST_F(InputSessionTest, AMismatchKeepsTheSessionOpenAndAMatchReachesTheControlAsACopy) {
   InputSession* s = Open(u"\\(NNN\\)");
   EXPECT_EQ(InputSessionSubmitText(s, u"(12)"), InputErr::Mismatch);
@@ -167,8 +157,6 @@ TEST_F(InputSessionTest, TheMaximumLengthHoldsWithoutAMaskAndTheMaskRulesWithOne
   InputSessionClose(s);
   EXPECT_EQ(log_.texts, (std::vector<std::u16string>{u"abcde", u"abcdef"}));
 }
-
-// ---- owner tasks (popups) -----------------------------------------------------
 
 TEST_F(InputSessionTest, AnOwnerTaskGetsTheTextBeforeAnyControlIsAsked) {
   Recorder popup(Mod::Popup);
@@ -200,8 +188,6 @@ TEST_F(InputSessionTest, AnOwnerTaskGetsNullsForNothingAndACancelEvent) {
   InputSessionClose(s);
 }
 
-// ---- closing --------------------------------------------------------------------
-
 TEST_F(InputSessionTest, ClosingRedrawsDeselectsUnmarksAndClosesTheWindowOnce) {
   InputSession* s = Open(nullptr);
   InputSession* slot = s;
@@ -215,8 +201,6 @@ TEST_F(InputSessionTest, ClosingRedrawsDeselectsUnmarksAndClosesTheWindowOnce) {
   Pump();
   EXPECT_EQ(toolkitKeys_, std::vector<uint32_t>{PwlKey::Deselect});
 }
-
-// ---- the main window's side -------------------------------------------------------
 
 #ifdef QOR_WITH_HOSTCORE
 
@@ -236,18 +220,6 @@ TEST_F(InputSessionTest, DoneOnListsHandsOverTheCurrentOrTheChosenItems) {
   EXPECT_EQ(HostTextInputDone(1), kOk);
   EXPECT_EQ(log_.lists, (std::vector<std::vector<uint32_t>>{{2}, {0, 2}}));
   EXPECT_EQ(TiwOpenSession(), nullptr);
-}
-
-TEST_F(InputSessionTest, CancelledCancelsAndClosesTheSession) {
-  Recorder popup(Mod::Popup);
-  OpenForTask(popup.task());
-  HostTextInputCancelled(1);
-  Pump();
-  EXPECT_EQ(popup.Messages(), std::vector<uint32_t>{PwlEvent::Cancel});
-  EXPECT_EQ(window_.closes, 1);
-  EXPECT_EQ(context_.modal, 0u);
-  HostTextInputCancelled(0);  // nothing open
-  EXPECT_EQ(window_.closes, 1);
 }
 
 #endif  // QOR_WITH_HOSTCORE

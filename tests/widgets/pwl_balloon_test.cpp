@@ -1,6 +1,4 @@
-// The text balloon: where it opens, how a long title is cut, the screen put
-// back bit for bit when it expires, and the page animations and marquees it
-// stops and runs again in pairs.
+// The text balloon: placement, cutting, expiry and the marquees under it.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -118,23 +116,6 @@ TEST_F(BalloonTest, ExpiryPutsTheScreenBackBitForBit) {
   Ticks(1);
   EXPECT_EQ(platform->screen, before);
   EXPECT_EQ(root->timer, nullptr);
-}
-
-TEST_F(BalloonTest, AnimationsUnderTheBoxStopAndResumeInPairs) {
-  StartUi();
-  AnimEngPlayer under{}, away{};
-  under.frameCount = away.frameCount = 2;
-  UiPageAnim a{}, b{};
-  a = {{}, 30, 70, 20, 10, root, 0, &under};
-  b = {{}, 0, 0, 10, 10, root, 0, &away};
-  ListAppend(&ui.animations, &a.link);
-  ListAppend(&ui.animations, &b.link);
-
-  ASSERT_EQ(Show(u"Title", {20, 50, 60, 61}), kOk);
-  EXPECT_EQ(under.paused & AnimEngPause::Stopped, AnimEngPause::Stopped);
-  EXPECT_EQ(away.paused, 0u);
-  Ticks(kExpiryTicks);
-  EXPECT_EQ(under.paused, 0u);
 }
 
 TEST_F(BalloonTest, MarqueesUnderTheBoxHaltAndRunAgain) {

@@ -1,6 +1,4 @@
-// The standard control classes over the toolkit harness: the real rows in
-// the class table, the fonts of the shipped qor.ini, and helpers to read
-// what the owner was told.
+// The standard control classes over the toolkit harness.
 #pragma once
 #include <string>
 #include <vector>

@@ -1,5 +1,4 @@
-// Links, check boxes, radio buttons and push buttons driven by the keys and
-// the pointer, with what their owner is told and what the screen shows.
+// Links, check boxes, radio buttons and push buttons under keys and pointer.
 #include <algorithm>
 #include <array>
 
@@ -53,36 +52,6 @@ class LinkTest : public ControlsFixture {
   }
 };
 
-TEST_F(LinkTest, ALinkOverThreeLinesOffersItsLabelOnce) {
-  BenAnchorRecord anchor{};
-  anchor.address = "http://a/";
-  std::array<DDriverItem, 3> items{Run(u"one", 0, 0), Run(u"two", 0, 12), Run(u"six", 0, 24)};
-  std::array<PwlControl*, 3> run{};
-  for (int i = 0; i < 3; ++i) run[i] = Link(PwlType::TextLink, &anchor, &items[i], 7);
-  BenAnchorRecord other{};
-  other.address = "http://b/";
-  other.alternate = "http://c/";
-  other.status[1] = u"second";
-  DDriverItem otherItem = Run(u"next", 0, 40);
-  PwlControl* next = Link(PwlType::TextLink, &other, &otherItem, 8);
-
-  PwlSetFocus(context, run[1], 1, 1);
-  Pump();
-  for (PwlControl* c : run) EXPECT_TRUE(c->flags & PwlCtl::Focused);
-  EXPECT_EQ(Labels(), std::vector<std::u16string>{PwlLabelText(2)});
-  EXPECT_TRUE(OwnerEvents(PwlEvent::FocusChanged).empty());  // the link posted its own label
-
-  ClearOwnerLog();
-  PwlSetFocus(context, next, 1, 1);
-  Pump();
-  EXPECT_EQ(OwnerEvents(PwlEvent::ClearLabels).size(), 1u);
-  const auto both = OwnerEvents(PwlEvent::Labels);
-  ASSERT_EQ(both.size(), 1u);
-  EXPECT_EQ(both[0].arg1, 0u);
-  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(both[0].arg2)), u"second");
-  for (PwlControl* c : run) EXPECT_FALSE(c->flags & PwlCtl::Focused);
-}
-
 TEST_F(LinkTest, SelectReportsTheLinkOnlyWhenItLeadsSomewhere) {
   ASSERT_EQ(UiCreate(""), kOk);
   Pump();
@@ -133,8 +102,8 @@ TEST_F(LinkTest, APointerTapOnAnImageLinkReportsThePointAndFramesIt) {
   DDriverItem image = Picture(100);
   PwlControl* c = Link(PwlType::ImageLink, &anchor, &image, 9);
   Key(PwlKey::Pointer, 110u << 16 | 30u);
-  EXPECT_EQ(OwnerEvents(PwlEvent::Point),
-            (std::vector<Received>{{PwlEvent::Point, reinterpret_cast<uintptr_t>(c), 10u | 10u << 16}}));
+  const Received point{PwlEvent::Point, reinterpret_cast<uintptr_t>(c), 10u | 10u << 16};
+  EXPECT_EQ(OwnerEvents(PwlEvent::Point), std::vector<Received>{point});
   // The focus frame: two-pixel bands inverted, the inside left alone.
   EXPECT_EQ(platform->Pixel(21, 101), 0x0000);
   EXPECT_EQ(platform->Pixel(22, 102), 0xFFFF);
@@ -169,8 +138,6 @@ TEST_F(LinkTest, AFocusedTitleShowsInABalloonOnlyWhileBalloonsAreOn) {
   PwlDestroy(c);
   EXPECT_EQ(root->balloonControl, nullptr);
 }
-
-// --- Check boxes and radio buttons -------------------------------------------
 
 using CheckTest = ControlsFixture;
 
@@ -237,20 +204,6 @@ TEST_F(RadioTest, CheckingAnyMemberUnchecksTheOthersWhateverTheJoinOrder) {
   } while (std::next_permutation(order.begin(), order.end()));
 }
 
-TEST_F(RadioTest, ADestroyedMemberLeavesItsGroupWhole) {
-  const auto r = Group({0, 1, 2}, u"g");
-  PwlDestroy(r[1]);
-  const auto* first = reinterpret_cast<PwlCheckHead*>(r[0]);
-  const auto* last = reinterpret_cast<PwlCheckHead*>(r[2]);
-  EXPECT_TRUE(first->nextInGroup == r[2] || first->previousInGroup == r[2]);
-  EXPECT_TRUE(last->nextInGroup == r[0] || last->previousInGroup == r[0]);
-  PwlSend(r[0], nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select);
-  PwlSend(r[2], nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select);
-  EXPECT_FALSE(r[0]->flags & PwlCtl::Checked);
-}
-
-// --- Push buttons ------------------------------------------------------------
-
 class ButtonTest : public ControlsFixture {
  protected:
   char16_t* Own(const char16_t* text) {
@@ -299,27 +252,6 @@ TEST_F(ButtonTest, ALabelWiderThanTheWindowIsCutAtABlank) {
   EXPECT_EQ(text[b->shown], u' ');
   EXPECT_LT(c->rect.right, 160);
 }
-
-TEST_F(ButtonTest, FocusInvertsTheInsideOnlyAndSelectReports) {
-  PwlControl* c = Control(PwlType::Button, {-1, -1, -1, -1}, 3);
-  PwlSend(c, nullptr, Own(u"OK"), 0, PwlMsg::Bind, 0);
-  const int32_t at[3] = {20, 20, 80};
-  PwlSend(c, nullptr, const_cast<int32_t*>(at), 0, PwlMsg::SetRect, 0);
-  PwlSend(c, nullptr, nullptr, 0, PwlMsg::Redraw, 0);
-  const PglRect r = c->rect;
-  PwlSetFocus(context, c, 1, 1);
-  EXPECT_EQ(platform->Pixel(r.right - 2, r.bottom - 2), 0x0000);
-  EXPECT_EQ(platform->Pixel(r.right - 1, r.bottom - 1), 0xFFFF);  // between frame and inside
-  Pump();
-  EXPECT_EQ(Labels(), std::vector<std::u16string>{PwlLabelText(6)});
-  Key(PwlKey::Select);
-  ASSERT_EQ(OwnerEvents(PwlEvent::Activated).size(), 1u);
-  EXPECT_EQ(OwnerEvents(PwlEvent::Activated)[0].arg2, 3u);
-  PwlSetFocus(context, nullptr, 1, 1);
-  EXPECT_EQ(platform->Pixel(r.right - 2, r.bottom - 2), 0xFFFF);
-}
-
-// ---- owner-drawn controls ------------------------------------------------------------------
 
 struct Forwarded {
   PwlControl* source;

@@ -1,7 +1,5 @@
-// The toolkit's test harness: the real kernel with a 160 x 240 screen, the
-// toolkit task, fonts as the shipped qor.ini gives them, a recorder task as
-// the owner of the root window, and small control classes that log what the
-// core sends them.
+// The toolkit's test harness: the real kernel with a 160 x 240 screen, a
+// recorder task owning the root window, and control classes that log.
 #pragma once
 #include <gtest/gtest.h>
 

@@ -1,5 +1,4 @@
-// Focus and keys through the toolkit task: keys posted as 0x2a0d to task 42,
-// the events at the owner and at the controls.
+// Focus and keys through the toolkit task.
 #include <vector>
 
 #include "browser/benpage.h"
@@ -103,19 +102,6 @@ TEST_F(FocusTest, APartlyVisibleTargetIsFocusedAndScrolledAtMostHalfAWindow) {
   EXPECT_EQ(OwnerEvents(PwlEvent::Scroll), (std::vector<Received>{{PwlEvent::Scroll, 1, 50}}));
 }
 
-TEST_F(FocusTest, DownAndUpGoToTheNearestRowUnderTheFocus) {
-  PwlControl* top = Make(PwlType::Button, 1, {50, 0, 70, 10}, view);
-  PwlControl* left = Make(PwlType::Button, 2, {0, 20, 20, 30}, view);
-  PwlControl* under = Make(PwlType::Button, 3, {55, 20, 80, 30}, view);
-  Make(PwlType::Button, 4, {50, 40, 70, 50}, view);
-  ASSERT_EQ(PwlFocusControl(top, 0), kOk);
-  EXPECT_EQ(PwlFindVerticalNeighbour(view, 1), under);
-  Key(PwlKey::Down);
-  EXPECT_EQ(view->focused, under);
-  view->focused = left;
-  EXPECT_EQ(PwlFindVerticalNeighbour(view, 0), top);
-}
-
 // The page of the browser window that the fallbacks read: a task 19 whose
 // context is a real browser window record.
 class PageFallbackTest : public FocusTest {
@@ -156,19 +142,6 @@ TEST_F(PageFallbackTest, NextAtThePageEndComesBackToItsStart) {
   EXPECT_EQ(BenScrollMark, 0u);
 }
 
-TEST_F(PageFallbackTest, PreviousAtTheTopGoesToTheEnd) {
-  PwlControl* a = Make(PwlType::Button, 1, {0, 0, 20, 10}, view);
-  ASSERT_EQ(PwlFocusControl(a, 0), kOk);
-  Pump();
-  owner->log.clear();
-  Key(PwlKey::Previous);
-  EXPECT_EQ(page.scrollTop, 399u);
-  EXPECT_EQ(view->origin.y, 399u);
-  // Once there, previous scrolls back by half a window.
-  Key(PwlKey::Up);
-  EXPECT_EQ(OwnerEvents(PwlEvent::Scroll), (std::vector<Received>{{PwlEvent::Scroll, 2, 50}}));
-}
-
 TEST_F(FocusTest, LeavingAChangedFieldTellsTheBrowserOnce) {
   Recorder browser(Mod::Ben);
   PwlControl* field = Make(PwlType::EditBox, 42, {0, 0, 50, 10}, view);
@@ -197,9 +170,6 @@ TEST_F(FocusTest, LeavingAChangedFieldTellsTheBrowserOnce) {
 TEST_F(FocusTest, SoftKeysGoToTheFocusedControlWithTheirSlot) {
   int marker = 0;
   PwlSetSlot(2, 0x4000, reinterpret_cast<uintptr_t>(&marker));
-  Key(PwlKey::Soft2);  // nobody focused: skipped
-  EXPECT_TRUE(gTestLog.calls.empty());
-  EXPECT_TRUE(OwnerEvents(PwlEvent::Key).empty());
   PwlControl* a = Make(PwlType::Button, 1, {0, 0, 20, 10}, view);
   ASSERT_EQ(PwlFocusControl(a, 0), kOk);
   void* seen = nullptr;
@@ -236,7 +206,6 @@ TEST_F(FocusTest, APointerPressFocusesAnEnabledControlAndForwardsADisabledOne) {
   EXPECT_EQ(sub->focused, on);
   EXPECT_EQ(seen.x, 5);
   EXPECT_EQ(seen.y, 15);
-  EXPECT_EQ(sub->state, PwlState::Shown);
   // Screen (65, 40) hits the disabled one: forwarded with the frame point.
   Key(PwlKey::Pointer, 40u << 16 | 65u);
   EXPECT_EQ(OwnerEvents(PwlEvent::Key),
@@ -244,20 +213,6 @@ TEST_F(FocusTest, APointerPressFocusesAnEnabledControlAndForwardsADisabledOne) {
   // A press on nothing changes nothing.
   Key(PwlKey::Pointer, 70u << 16 | 5u);
   EXPECT_EQ(sub->focused, nullptr);  // the disabled press cleared it
-}
-
-TEST_F(FocusTest, ScrollingCarriesTheFocusDown) {
-  PwlControl* a = Make(PwlType::Button, 1, {0, 30, 20, 40}, view);
-  PwlControl* b = Make(PwlType::Button, 2, {0, 120, 20, 130}, view);
-  ASSERT_EQ(PwlFocusControl(a, 0), kOk);
-  EXPECT_EQ(PwlScrollBy(view, 20), 0u);  // a still shows in full
-  EXPECT_EQ(view->focused, a);
-  EXPECT_EQ(view->origin.y, 20u);
-  EXPECT_EQ(PwlScrollBy(view, 40), 1u);  // b is now fully in view
-  EXPECT_EQ(view->focused, b);
-  EXPECT_EQ(view->origin.y, 60u);
-  EXPECT_EQ(PwlScrollBy(view, 200), 0u);  // b scrolled out: the focus goes
-  EXPECT_EQ(view->focused, nullptr);
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
-// The image map: coordinates scaled to the shown image, the areas' boxes and
-// reading order, moves with the keys and past the ends, the red outline and
-// the screen under it, select and the soft-key actions.
+// The image map: scaled areas, reading order, moves, outline and actions.
 #include <vector>
 
 #include "browser/benmap.h"
@@ -72,8 +70,6 @@ class ImageMapTest : public SelFixture {
   std::vector<BenMapArea> areas;
 };
 
-// ---- coordinates and boxes ------------------------------------------------------------
-
 TEST_F(ImageMapTest, PercentagesAreCappedAtAHundredAndSizesScaleEveryCoordinate) {
   const BenMapCoord c[] = {{150, 1}, {50, 1}, {10, 0}, {20, 0}};
   int32_t out[4];
@@ -83,14 +79,11 @@ TEST_F(ImageMapTest, PercentagesAreCappedAtAHundredAndSizesScaleEveryCoordinate)
   object.shownHeight = 160;
   ASSERT_EQ(PwlScaleMapCoords(&image, c, 4, out), kOk);
   EXPECT_EQ(Ints(out, out + 4), (Ints{200, 80, 20, 40}));
-}
-
-TEST_F(ImageMapTest, HugeCoordinatesScaleIn64BitsWithoutWrapping) {
+  // Huge coordinates scale in 64 bits and saturate rather than wrap.
   object.shownWidth = 4000000;
   object.naturalWidth = 3;
-  const BenMapCoord c[] = {{2000000000, 0}};
-  int32_t out[1];
-  ASSERT_EQ(PwlScaleMapCoords(&image, c, 1, out), kOk);
+  const BenMapCoord huge[] = {{2000000000, 0}};
+  ASSERT_EQ(PwlScaleMapCoords(&image, huge, 1, out), kOk);
   EXPECT_EQ(out[0], INT32_MAX);
 }
 
@@ -103,17 +96,6 @@ TEST_F(ImageMapTest, ACircleOfRadiusTenAtFiveFiveHasTheBoxZeroToFifteen) {
   EXPECT_EQ(Ints(a->box, a->box + 4), (Ints{0, 0, 15, 15}));
   EXPECT_EQ(Ints(a->next->box, a->next->box + 4), (Ints{90, 70, 100, 80})) << "clipped";
 }
-
-TEST_F(ImageMapTest, WithoutAMatchingMapOrAUsableImageThereAreNoAreas) {
-  Area(BenMapShape::Rect, {{0, 0}, {0, 0}, {10, 0}, {10, 0}});
-  PwlControl* c = MakeMap(u"#other");
-  EXPECT_EQ(M(c)->areas, nullptr);
-  EXPECT_EQ(Move(c, PwlKey::Next), PwlErr::NullRect);
-  image.flags = 0;
-  EXPECT_EQ(M(MakeMap())->areas, nullptr);
-}
-
-// ---- reading order and moves ------------------------------------------------------------
 
 TEST_F(ImageMapTest, NextAndPreviousFollowReadingOrderWhateverTheMapsOrder) {
   Area(BenMapShape::Rect, {{50, 0}, {40, 0}, {60, 0}, {50, 0}});  // 2
@@ -199,8 +181,6 @@ TEST_F(ImageMapTest, AMapIsActiveWithALoadedImageAndASelectedArea) {
   EXPECT_TRUE(PwlImageMapIsActive(map)) << "enabled or not";
 }
 
-// ---- outline, select and soft keys ------------------------------------------------------------
-
 TEST_F(ImageMapTest, TheSelectedAreaIsOutlinedInRedAndTheScreenComesBack) {
   Area(BenMapShape::Rect, {{10, 0}, {10, 0}, {30, 0}, {20, 0}});
   Area(BenMapShape::Polygon, {{50, 0}, {10, 0}, {70, 0}, {30, 0}, {50, 0}, {30, 0}});
@@ -231,32 +211,6 @@ TEST_F(ImageMapTest, SelectPostsTheTargetToTheUiTask) {
   ASSERT_EQ(posted.size(), 1u);
   EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(posted[0].arg1)), u"page2");
   EXPECT_EQ(posted[0].arg2, 0u);
-}
-
-int gCalls = 0;
-uintptr_t gArgument = 0;
-void Callback(PwlControl*, uintptr_t argument) {
-  ++gCalls;
-  gArgument = argument;
-}
-
-TEST_F(ImageMapTest, SoftKeyActionsAreOfferedAndCalledWithTheirArgument) {
-  PwlControl* c = Make(PwlType::ImageMap, 1, {0, 0, 159, 239});
-  gCalls = 0;
-  PwlSoftAction first{Callback, 41, PwlDupUiString(12)};
-  PwlSoftAction second{Callback, 42, PwlDupUiString(13)};
-  ASSERT_EQ(PwlSend(c, nullptr, &first, 0, PwlMapMsg::SoftAction1, 0), kOk);
-  ASSERT_EQ(PwlSend(c, nullptr, &second, 0, PwlMapMsg::SoftAction2, 0), kOk);
-  PwlFocusControl(c, 1);
-  Pump();
-  auto offered = OwnerEvents(PwlEvent::Labels);
-  ASSERT_EQ(offered.size(), 1u);
-  EXPECT_EQ(offered[0].arg1, reinterpret_cast<uintptr_t>(M(c)->actions[0].label));
-  Key(PwlKey::Soft2);
-  EXPECT_EQ(gCalls, 1);
-  EXPECT_EQ(gArgument, 42u);
-  Key(PwlKey::Soft1);
-  EXPECT_EQ(gArgument, 41u);
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
-// The image size sink: a stand-alone image as the page's one item, inline
-// images shrinking their items and growing the page, objects waiting for
-// their size, and the sink row that reaches it.
+// The image size sink: stand-alone and inline images, waiting objects.
 #include "browser/benpage.h"
 #include "layout/ddriver.h"
 #include "layout/render_sink.h"
@@ -73,18 +71,6 @@ TEST_F(ImageSinkTest, AnInlineImageNarrowerThanDeclaredShrinksItsItem) {
   EXPECT_EQ(page.flags & BenPageFlag::Dirty, BenPageFlag::Dirty);
   EXPECT_EQ(parent.pending, 0u);  // the earlier mark was cleared first
   EXPECT_EQ(page.contentHeight, 400u);
-}
-
-TEST_F(ImageSinkTest, AnItemBelowTheContentGrowsThePage) {
-  DDriverItem* item = Inline(0, 0, 2, 4, 300);
-  page.contentHeight = 310;
-  const RenderImageSize size = Size(30, 40);
-  Write(&inlineRequest, &size);
-  // A size of 0 takes the image's.
-  EXPECT_EQ(object.shownWidth, 30u);
-  EXPECT_EQ(object.shownHeight, 40u);
-  EXPECT_EQ(item->height, 48u);
-  EXPECT_EQ(page.contentHeight, 348u);
 }
 
 TEST_F(ImageSinkTest, HugeSizesSaturateTheItem) {

@@ -1,12 +1,8 @@
-// The marquee: where each behaviour starts, how it moves and where its loops
-// end, its ticker entry through enable, focus and destroy, the page kept
-// under it while it moves, and its looks.
-#include <new>
+// The marquee: its behaviours, its ticker entry and its looks.
 #include <string>
 #include <vector>
 
 #include "browser/benanchor.h"
-#include "graphics/image.h"
 #include "kernel/mem.h"
 #include "tests/widgets/pwl_fixture.h"
 #include "widgets/pwl_balloon.h"
@@ -79,35 +75,6 @@ TEST_F(MarqueeTest, ScrollLeftWithTwoLoopsPassesTwiceAndHalts) {
   EXPECT_EQ(m->entry->state, PwlTickerState::Stopped);
 }
 
-TEST_F(MarqueeTest, AlternateWiderThanTheBoxOrModeOneWithAShortTextNeverMoves) {
-  PwlMarquee* wide = New(u"A text far wider than its hundred-pixel box", 2, 0, 0);
-  ASSERT_GT(Content(wide), 100);
-  PwlMarquee* shortOne = New(u"Hi", 0, 0, 0, 1);
-  for (PwlMarquee* m : {wide, shortOne}) {
-    PwlTickerRun(m->entry);
-    for (int i = 0; i < 50; ++i) PwlMarqueeStep(m);
-    EXPECT_EQ(m->offset, 0);
-  }
-}
-
-TEST_F(MarqueeTest, ContinuousWrapsByTheContentWidthAndNeverHalts) {
-  PwlMarquee* m = New(u"Ticker tape", 3, 1, 1);
-  EXPECT_EQ(m->direction, 0u);  // continuous always moves left
-  PwlTickerRun(m->entry);
-  int wraps = 0;
-  for (int i = 0; i < 300; ++i) {
-    const int32_t before = m->offset;
-    PwlMarqueeStep(m);
-    if (m->offset > before) {
-      ++wraps;
-      EXPECT_EQ(m->offset, before - 2 + Content(m));
-    }
-    EXPECT_GE(m->offset + Content(m), 0);
-  }
-  EXPECT_GT(wraps, 2);
-  EXPECT_EQ(m->entry->state, PwlTickerState::Running);
-}
-
 TEST_F(MarqueeTest, APlainMarqueeMovesOnTheTickerWhileEnabled) {
   PwlMarquee* m = New(u"Moving", 0, 0, 0);
   Send(&m->control, nullptr, PwlMsg::Enable);
@@ -172,22 +139,6 @@ TEST_F(MarqueeTest, DestroyRemovesTheTickerEntryAndShutdownTouchesNoFreedOne) {
   PwlShutdown();
   EXPECT_EQ(TskmanFind(Mod::Ticker), nullptr);
   EXPECT_EQ(PwlGetContext(), nullptr);
-}
-
-TEST_F(MarqueeTest, InACachingWindowTheTextMovesOverThePage) {
-  ASSERT_EQ(PglAllocViewport(&root->cache[1]), kOk);
-  for (size_t i = 0; i < platform->screen.size(); ++i)
-    platform->screen[i] = static_cast<uint16_t>((i * 2654435761u) >> 13) | 0x0800;
-  const std::vector<uint16_t> page = platform->screen;
-  PwlMarquee* m = New(u"Over the page", 0, 0, 0);
-  Send(&m->control, nullptr, PwlMsg::Enable);
-  Ticks(40);
-  // Each pixel of the box is the page's or the text's blue.
-  for (int32_t y = kRect.top; y <= kRect.bottom; ++y)
-    for (int32_t x = kRect.left; x <= kRect.right; ++x) {
-      const uint16_t p = platform->Pixel(x, y);
-      EXPECT_TRUE(p == page[y * 160 + x] || p == 0x001F) << x << "," << y;
-    }
 }
 
 TEST_F(MarqueeTest, LooksAsDrawn) {

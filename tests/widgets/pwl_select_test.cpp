@@ -1,6 +1,4 @@
-// The select list: binding and layout, the closed box, the dropdown's open
-// list (rows, wrapping, placement, the screen under it), spinners, multiple
-// choice and the values stored in the browser's variables.
+// The select list: layout, the open list, spinners and stored variables.
 #include <string>
 
 #include "browser/benshow.h"
@@ -41,8 +39,6 @@ class SelectTest : public SelFixture {
   SelectRecordData data;
 };
 
-// ---- binding and layout -------------------------------------------------------
-
 TEST_F(SelectTest, TheInitialMarkerChoosesTheCurrentOptionAndLayoutTheLastChosen) {
   data.Add(u"a", u"A", false, false);
   data.Add(u"b", u"B", true, false);
@@ -56,8 +52,6 @@ TEST_F(SelectTest, TheInitialMarkerChoosesTheCurrentOptionAndLayoutTheLastChosen
   EXPECT_EQ(Sel(c)->current, 2u) << "layout: the last selection marker";
 }
 
-// ---- the open list --------------------------------------------------------------
-
 TEST_F(SelectTest, NineOptionsOpenFourRowsAndNineDownsWrapToTheTop) {
   PwlControl* c = Focused(Nine(kDropdown), 10, 10);
   ASSERT_EQ(Event(c, PwlSelEvt::Open), kOk);
@@ -65,7 +59,9 @@ TEST_F(SelectTest, NineOptionsOpenFourRowsAndNineDownsWrapToTheTop) {
   ASSERT_TRUE(s->open);
   EXPECT_EQ(s->rowsShown, 4u);
   // The highlighted option, its row and the first option shown.
-  auto at = [s] { return std::vector<uint32_t>{s->highlightOption, s->highlightRow, s->firstShown}; };
+  auto at = [s] {
+    return std::vector<uint32_t>{s->highlightOption, s->highlightRow, s->firstShown};
+  };
   for (int i = 1; i <= 5; ++i) Key(PwlKey::Down);
   EXPECT_EQ(at(), (std::vector<uint32_t>{5, 3, 2}));
   for (int i = 6; i <= 9; ++i) Key(PwlKey::Down);
@@ -146,23 +142,6 @@ TEST_F(SelectTest, AValueWithoutALineFeedIsRefusedAndStoresNothing) {
   EXPECT_EQ(Var(browser, u"idx"), u"");
 }
 
-TEST_F(SelectTest, ATapOnARowCommitsThatRowAndTheArrowsScroll) {
-  PwlControl* c = Focused(Nine(kDropdown), 10, 10);
-  Event(c, PwlSelEvt::Open);
-  PwlSelect* s = Sel(c);
-  const PglRect l = s->list;
-  // The down arrow corner scrolls one row; the highlight stays on its option.
-  Key(PwlKey::Pointer, static_cast<uintptr_t>((l.bottom - 2) << 16 | (l.right - 2)));
-  EXPECT_EQ(s->firstShown, 1u);
-  EXPECT_EQ(s->highlightOption, 1u) << "row 0 left the view, the highlight went with it";
-  // A tap on the second row commits option firstShown + 1.
-  Key(PwlKey::Pointer, static_cast<uintptr_t>((l.top + 2 + 16 + 4) << 16 | (l.left + 8)));
-  EXPECT_FALSE(s->open);
-  EXPECT_EQ(s->current, 2u);
-}
-
-// ---- spinners ---------------------------------------------------------------------
-
 TEST_F(SelectTest, ASingleSpinnerStepsAndWrapsStoringEachStep) {
   data.Add(u"a", u"A", false, false);
   data.Add(u"b", u"B", false, false);
@@ -180,8 +159,6 @@ TEST_F(SelectTest, ASingleSpinnerStepsAndWrapsStoringEachStep) {
   EXPECT_EQ(Sel(c)->current, 2u);
   EXPECT_EQ(Var(browser, u"val"), u"c");
 }
-
-// ---- results, picks and actions -----------------------------------------------------
 
 TEST_F(SelectTest, AListResultChangesOnlyTheOptionsThatDifferAndReportsTheFirstAction) {
   data.Add(u"a", u"A", false, false);

@@ -1,6 +1,4 @@
-// Text measurement and drawing over the real fonts: soft hyphens, fitting,
-// fixed pitch, synthetic bold, slant, the line effects, clips and characters
-// the font cannot draw.
+// Text measurement and drawing over the real fonts.
 #include <string>
 
 #include "tests/widgets/pwl_fixture.h"
@@ -74,18 +72,6 @@ TEST_F(TextTest, FittingTakesTheWholeTextWhenCountIsZero) {
   EXPECT_EQ(width, Width(u"Hell", 0));
 }
 
-TEST_F(TextTest, FixedPitchMultipliesTheWidestCharacter) {
-  int32_t widest = 0;
-  PwlMaxCharWidth(font, PwlStyle::Fixed, &widest);
-  ASSERT_GT(widest, 0);
-  EXPECT_EQ(Width(u"iiW", PwlStyle::Fixed), 3 * widest);
-  int32_t width = 2 * widest + 1;
-  uint32_t count = 0;
-  ASSERT_EQ(PwlFitText(font, PwlStyle::Fixed, &width, u"iiiii", &count), kOk);
-  EXPECT_EQ(count, 2u);
-  EXPECT_EQ(width, 2 * widest);
-}
-
 TEST_F(TextTest, SyntheticBoldIsOnePixelWiderPerCharacterMeasuredAndDrawn) {
   EXPECT_EQ(Width(u"HIH", PwlStyle::Bold), Width(u"HIH", 0) + 3);
   ASSERT_EQ(Draw(u"HIH", 0, 0, 0), kOk);
@@ -103,16 +89,6 @@ TEST_F(TextTest, ACharacterTheFontCannotDrawIsSkipped) {
   ASSERT_EQ(Draw(u"AB", 0, 0, 0), kOk);
   ASSERT_EQ(Draw(u"A\u200BB", 0, 0, 30), kOk);
   EXPECT_EQ(Rows(0, 20), Rows(30, 50));
-}
-
-TEST_F(TextTest, AClipStandsInForTheViewportAndIsGivenBack) {
-  const PglViewport before = page->viewport;
-  const PwlBox clip{20, 20, 10, 40};
-  ASSERT_EQ(Draw(u"WWWWWW", 0, 0, 0, &clip), kOk);
-  EXPECT_EQ(page->viewport.width, before.width);
-  EXPECT_NE(RightmostInk(20, 59), -1);
-  EXPECT_LE(RightmostInk(0, 239), 29);
-  EXPECT_EQ(RightmostInk(0, 19), -1);
 }
 
 TEST_F(TextTest, StylesLookAsExpected) {

@@ -1,6 +1,4 @@
-// The ticker: its periods over the 50 ms tick, the shared timer that runs
-// only while an entry runs, pause, halt and resume of entries and of the
-// whole ticker, its messages, and stopping with entries left.
+// The ticker: periods over the 50 ms tick, pause, halt, resume and stop.
 #include <vector>
 
 #include "tests/widgets/pwl_fixture.h"
@@ -137,21 +135,6 @@ TEST_F(TickerTest, AMessageNamingAnEntryRemovedAfterItWasPostedIsDropped) {
   Pump();
   EXPECT_EQ(ticker->entries.head, nullptr);
   EXPECT_EQ(ticker->running, 0u);
-}
-
-TEST_F(TickerTest, StoppingFreesEntriesLeftAndLaterCallsFindNothing) {
-  PwlTickerRun(Add(a, 40));
-  Add(b, 40);
-  PwlTickerStop();
-  EXPECT_EQ(TskmanFind(Mod::Ticker), nullptr);
-  EXPECT_FALSE(platform->tickRunning);
-  PwlTickerEntry* e = nullptr;
-  EXPECT_EQ(PwlTickerAdd(a, 0, 40, &e), kPwlTickerNoMemory);
-  PwlTickerPauseAll();  // no ticker: nothing happens
-  // The toolkit starts it again when asked.
-  ASSERT_EQ(PwlTickerStart(), kOk);
-  Pump();
-  EXPECT_NE(PwlTickerGetContext(), nullptr);
 }
 
 }  // namespace

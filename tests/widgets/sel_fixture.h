@@ -1,6 +1,5 @@
-// The harness of the select list, image map and popup tests: the toolkit
-// harness with the two classes installed, a browser window context served by
-// a logging UI task (19), and a browser task (25) holding the variables.
+// The toolkit harness with select lists, image maps, a logging UI task and a
+// browser task holding the variables.
 #pragma once
 #include <string>
 #include <vector>
