@@ -109,18 +109,6 @@ TEST_F(QorRomTest, EveryBuiltInEntryExpandsToItsRecordedSize) {
   EXPECT_GT(compressed, 0u);
 }
 
-TEST_F(QorRomTest, RomfilesFileWinsAndIsHeapOwned) {
-  Put("romfiles/eng/general/gohome.html", "from disk");
-  uint32_t size = 0;
-  const uint8_t* file = QorRomOpen("/eng/general/gohome.html", &size);
-  ASSERT_NE(file, nullptr);
-  EXPECT_EQ(Text(file, size), "from disk");
-  EXPECT_FALSE(InPackedTree(file));
-  EXPECT_EQ(ReadLE32(file - 4), 0x80000000u);
-  EXPECT_TRUE(HeapOwns(file));
-  QorRomRelease(file);
-}
-
 TEST_F(QorRomTest, RelativePathResolvesUnderTheLanguageFolderThenEnglish) {
   const std::string builtIn = Open("/eng/general/gohome.html");
   ASSERT_NE(builtIn, "<none>");
@@ -136,13 +124,6 @@ TEST_F(QorRomTest, RelativePathResolvesUnderTheLanguageFolderThenEnglish) {
   EXPECT_EQ(Open("general/gohome.html"), builtIn);
   Put("romfiles/eng/general/gohome.html", "english on disk");
   EXPECT_EQ(Open("general/gohome.html"), "english on disk");
-}
-
-TEST_F(QorRomTest, DirectoriesCompareExactly) {
-  for (const char* path : {"/eng/gohome.html", "/eng/gen/gohome.html", "/eng/general/gohome.htm",
-                           "/eng/general/", "/gohome.html", "", "/ENG/general/gohome.html"})
-    EXPECT_EQ(Open(path), "<none>") << path;
-  EXPECT_EQ(QorRomLookupDir("no slash", nullptr, nullptr), nullptr);
 }
 
 TEST_F(QorRomTest, PathsThatCouldLeaveTheFolderAreRefused) {
@@ -161,55 +142,6 @@ TEST_F(QorRomTest, PathsThatCouldLeaveTheFolderAreRefused) {
   // Dots inside a name are no ".." segment.
   Put("romfiles/eng/general/a..b", "dots");
   EXPECT_EQ(Open("/eng/general/a..b"), "dots");
-}
-
-TEST_F(QorRomTest, HostPathsAreOpenedAsSuch) {
-  Put("some dir/a file.txt", "host file");
-  const std::string url = "file://" + dir_.string() + "/some%20dir/a%20file.txt";
-  EXPECT_EQ(Open(url.c_str()), "host file");
-  const std::string plain = "file:" + dir_.string() + "/some dir/a file.txt";
-  EXPECT_EQ(Open(plain.c_str()), "host file");
-}
-
-TEST_F(QorRomTest, OverlongPathsFindNothing) {
-  const std::string longPath = "/eng/general/" + std::string(kQorRomMaxPath, 'a');
-  EXPECT_EQ(Open(longPath.c_str()), "<none>");
-  EXPECT_EQ(Open(longPath.c_str() + 1), "<none>");
-  char out[kQorRomMaxPath];
-  EXPECT_FALSE(QorRomHostPath(out, longPath.c_str()));
-  ASSERT_TRUE(QorRomHostPath(out, "//eng/general/x.html"));
-  EXPECT_STREQ(out, "eng/general/x.html");
-}
-
-TEST_F(QorRomTest, BadCompressedDataOpensNothingAndLeaksNothing) {
-  // A good stream whose recorded size is wrong.
-  const uint8_t fourA[] = {0x41, 0xF0, 0x40};  // "A", then copy distance 1, length 3
-  uint32_t size = sizeof fourA;
-  EXPECT_EQ(QorRomInflate(fourA, &size, 5), nullptr);
-  size = sizeof fourA;
-  const uint8_t* file = QorRomInflate(fourA, &size, 4);
-  ASSERT_NE(file, nullptr);
-  EXPECT_EQ(Text(file, size), "AAAA");
-  QorRomRelease(file);
-  size = sizeof fourA;
-  EXPECT_EQ(QorRomInflate(fourA, &size, kQorRomMaxExpanded + 1), nullptr);
-}
-
-TEST_F(QorRomTest, NoMemoryOpensNothing) {
-  const QorRomFile* row = nullptr;
-  for (uint32_t f = 0; f < kQorRomFileCount && !row; ++f)
-    if (ReadBE32(kQorRomFiles[f].entry) & kQorRomCompressed) row = &kQorRomFiles[f];
-  ASSERT_NE(row, nullptr);
-  Put("romfiles/eng/general/disk.html", "on disk");
-  std::vector<void*> held;
-  for (uint32_t block : {4096u, 64u, 1u})
-    while (void* p = MemAlloc(block, Use::Data, Mod::TestCode)) held.push_back(p);
-  uint32_t size = row->storedSize;
-  EXPECT_EQ(QorRomInflate(row->entry + 4, &size, row->expandedSize), nullptr);
-  EXPECT_EQ(Open("/eng/general/disk.html"), "<none>");
-  // A plain built-in entry needs no memory.
-  EXPECT_NE(Open("/pict/ui/splash"), "<none>");
-  for (void* p : held) MemFreeRaw(p);
 }
 
 }  // namespace

@@ -127,14 +127,6 @@ TEST_P(ServiceTaskTest, AFailedCreationIsAnsweredAsAgreed) {
   ExpectGone();
 }
 
-TEST_P(ServiceTaskTest, AStopWithoutTheTaskAnswersAtOnce) {
-  const ServiceCase& c = GetParam();
-  c.stop(starter_->task());
-  Pump();
-  EXPECT_EQ(starter_->Messages(), Only(c.stoppedAbsent));
-  ExpectGone();
-}
-
 INSTANTIATE_TEST_SUITE_P(EachService, ServiceTaskTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 

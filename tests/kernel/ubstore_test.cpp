@@ -60,29 +60,6 @@ TEST_F(UbstoreTest, AWriteOverTheQuotaFailsAndKeepsTheOldFile) {
   EXPECT_EQ(ReadFile("page"), big);
 }
 
-TEST_F(UbstoreTest, OnlyTheFourClassesAreFiles) {
-  Bytes data(4, 0);
-  UbstoreWrite(task->task(), "../escape", data.data(), 4, 1);
-  uint8_t* buffer = nullptr;
-  uint32_t length = 0;
-  uintptr_t user = 0;
-  UbstoreRead(&buffer, &length, &user, task->task(), "qor.ini", 2);
-  Pump();
-  EXPECT_EQ(task->log[task->log.size() - 2], (Received{UbstoreMsg::Written, kUbstoreUnknownClass, 1}));
-  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Read, kUbstoreUnknownClass, 2}));
-  EXPECT_FALSE(Exists("../escape"));
-  EXPECT_EQ(buffer, nullptr);
-}
-
-TEST_F(UbstoreTest, AFileThatCannotBeReplacedAnswersTheWriteFailure) {
-  std::filesystem::create_directory("access");
-  Bytes data(4, 0);
-  UbstoreWrite(task->task(), "access", data.data(), 4, 9);
-  Pump();
-  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Written, kUbstoreWriteFailed, 9}));
-  EXPECT_TRUE(std::filesystem::is_directory("access"));
-}
-
 // A block of `count` raw values of `size` bytes each, all bytes `fill`.
 Bytes Block(int count, uint32_t size, uint8_t fill) {
   StoreSection* s = nullptr;
