@@ -1,5 +1,5 @@
-// The settings store: the one-section-at-a-time protocol, typed values and
-// folders, slots and profiles, and damaged or unwritable class files.
+// The settings store: the one-section-at-a-time protocol, typed values, slots,
+// and damaged or unwritable class files.
 #include "kernel/config.h"
 
 #include <gtest/gtest.h>
@@ -23,13 +23,10 @@ class ConfigTest : public WorkDirFixture {
     WorkDirFixture::SetUp();
     starter_ = std::make_unique<Recorder>(Mod::UiStart);
     client_ = std::make_unique<Recorder>(70);
-    other_ = std::make_unique<Recorder>(71);
-    starter = starter_.get();
     client = client_.get();
-    other = other_.get();
     Pump();
     freeBefore_ = HeapGetStats().freeBytes;
-    ASSERT_EQ(ConfigStart(starter->task()), kOk);
+    ASSERT_EQ(ConfigStart(starter_->task()), kOk);
     Pump();
   }
 
@@ -40,8 +37,6 @@ class ConfigTest : public WorkDirFixture {
     // Every handle a test opened has been ended: nothing of the store is left.
     EXPECT_EQ(HeapGetStats().freeBytes, freeBefore_);
     EXPECT_EQ(HeapValidate(), nullptr);
-    extra_.clear();
-    other_.reset();
     client_.reset();
     starter_.reset();
     WorkDirFixture::TearDown();
@@ -89,27 +84,17 @@ class ConfigTest : public WorkDirFixture {
     return ConfigGetInt(h, name, 0, &value) == kOk ? value : -1;
   }
 
-  // Adds a profile folder under a slot of the open "//access" root.
-  void AddProfile(ConfigHandle* root, const std::string& slot, const std::string& name,
-                  int32_t bearer, int32_t internet) {
-    ASSERT_EQ(ConfigOpenPath(root, (slot + "/isp/" + name).c_str(), 0, true), kOk);
-    ConfigSetInt(root, "bearer", bearer);
-    ConfigSetInt(root, "internet", internet);
-    ASSERT_EQ(ConfigClose(root, true), kOk);
-  }
-
-  Recorder* starter = nullptr;
   Recorder* client = nullptr;
-  Recorder* other = nullptr;
 
  private:
-  std::unique_ptr<Recorder> starter_, client_, other_;
+  std::unique_ptr<Recorder> starter_, client_;
   std::vector<std::unique_ptr<Recorder>> extra_;
   uint32_t freeBefore_ = 0;
 };
 
 TEST_F(ConfigTest, WaitingOpenersAreAnsweredInRequestOrderAfterASave) {
   ConfigHandle* first = Open("home", true);
+  Recorder* other = Task(71);
   Recorder* third = Task(72);
   ConfigOpen(other->task(), "fave", true);
   ConfigOpen(third->task(), "initurl", true);
@@ -205,24 +190,6 @@ TEST_F(ConfigTest, SlotSectionsLiveInTheActiveSlotFolder) {
   ASSERT_EQ(ConfigOpenPath(h, "3", 0, false), kOk);
   EXPECT_EQ(GetString(h, "url"), "http://three/");
   ConfigRelease(&h);
-}
-
-TEST_F(ConfigTest, AnUnnamedProfilePrefersAnInternetProfileOfItsBearer) {
-  ConfigHandle* h = Open("//access", true);
-  AddProfile(h, "0", "wapgw", 2, 1);
-  AddProfile(h, "0", "plain", 0, 0);
-  AddProfile(h, "0", "web", 0, 1);
-  ASSERT_EQ(Save(h), kOk);
-  Recorder* net = Task(Mod::Net);
-  h = Open("isp", false);
-  const char* slot;
-  const char* name;
-  ConfigGetActiveNames(&slot, &name);
-  EXPECT_STREQ(name, "web");
-  EXPECT_EQ(GetInt(h, "internet"), 1);
-  ConfigRelease(&h);
-  Pump();
-  EXPECT_EQ(net->Count(ConfigMsg::Changed), 1u);
 }
 
 }  // namespace

@@ -78,25 +78,3 @@ TEST(LibcBase64, DecodesStandardBase64AsWrittenInMessages) {
     EXPECT_LE(n, 3 * length / 4) << row.text;
   }
 }
-
-TEST(LibcQp, DecodesEscapesSoftBreaksAndTrailingBlanks) {
-  const struct {
-    const char* text;
-    const char* bytes;
-  } kRows[] = {
-      {"plain", "plain"},
-      {"caf=C3=A9", "caf\xC3\xA9"},
-      {"soft=\r\nbreak", "softbreak"},
-      {"trailing  \r\nline", "trailing\r\nline"},
-      {"end blanks \t", "end blanks"},
-      {"=ZZ", "=ZZ"},
-      {"100=", "100"},
-  };
-  for (const auto& row : kRows) {
-    const uint32_t length = static_cast<uint32_t>(strlen(row.text));
-    std::vector<uint8_t> out(length + 1, 0xEE);
-    const uint32_t n = LibcQpDecode(row.text, length, out.data());
-    EXPECT_EQ(std::string(out.begin(), out.begin() + n), row.bytes) << row.text;
-    EXPECT_EQ(out[length], 0xEE) << row.text;
-  }
-}

@@ -1,6 +1,5 @@
-// The operation families: single-byte, UTF-8, UTF-16 and the double-byte
-// code page, their capacity rule, and every reader against its whole-buffer
-// decoder under random chunk splits.
+// The operation families: single-byte, UTF-8 and the double-byte code page,
+// and every reader against its whole-buffer decoder under random chunk splits.
 #include <gtest/gtest.h>
 
 #include "kernel/lng_tables.h"
@@ -132,24 +131,6 @@ TEST_F(LngFamilyTest, EveryReaderMatchesItsDecoderUnderRandomChunkSplits) {
       // What the decoder left (a cut sequence) is what the reader left.
       ASSERT_EQ(q.Unread(), bytes.size() - consumed) << f.name << " round " << round;
     }
-  }
-}
-
-TEST_F(LngFamilyTest, Utf16ReadersMatchTheirByteOrderUnderRandomChunkSplits) {
-  std::mt19937 rng(7);
-  for (int round = 0; round < 100; ++round) {
-    Units text;
-    for (int i = 0; i < 1 + round % 40; ++i) text += static_cast<char16_t>(rng() & 0xFFFF);
-    Bytes le, be;
-    for (char16_t u : text) {
-      le.push_back(static_cast<uint8_t>(u)), le.push_back(static_cast<uint8_t>(u >> 8));
-      be.push_back(static_cast<uint8_t>(u >> 8)), be.push_back(static_cast<uint8_t>(u));
-    }
-    le.push_back(0x55);  // a half unit stays unread
-    TestQueue ql(RandomSplit(le, rng, 5)), qb(RandomSplit(be, rng, 5));
-    ASSERT_EQ(ReadAll(LngUtf16LeReadChar, &ql.queue), text);
-    ASSERT_EQ(ReadAll(LngUtf16BeReadChar, &qb.queue), text);
-    ASSERT_EQ(ql.Unread(), 1u);
   }
 }
 

@@ -42,8 +42,6 @@ std::optional<char16_t> OneUnit(const std::optional<Bytes>& le) {
   return static_cast<char16_t>((*le)[0] | (*le)[1] << 8);
 }
 
-Bytes Le(char16_t u) { return B({u & 0xFF, u >> 8}); }
-
 class LngIconvTest : public HeapFixture {};
 
 TEST_F(LngIconvTest, Windows1252DecodeTableMatchesIconv) {
@@ -75,28 +73,6 @@ TEST_F(LngIconvTest, DoubleByteDecodeTableMatchesIconvCp949) {
     }
   }
   EXPECT_GT(defined, 17000);  // Hangul syllables and Hanja are all there
-}
-
-TEST_F(LngIconvTest, DoubleByteEncodesEveryUnitAsIconvCp949Does) {
-  Iconv encode("CP949", "UTF-16LE");
-  ASSERT_TRUE(encode.ok());
-  for (uint32_t u = 0; u < 0x10000; ++u) {
-    if (u >= 0xD800 && u <= 0xDFFF) continue;
-    const char16_t unit = static_cast<char16_t>(u);
-    uint8_t out[2] = {};
-    uint32_t capacity = 0;
-    ASSERT_EQ(LngDbcsEncode(&unit, 1, out, &capacity), 1u);
-    const Bytes ours(out, out + capacity);
-    std::optional<Bytes> expected = encode.Convert(Le(unit));
-    if (u == 0x20AC || u == 0x00AE) expected.reset();  // the two late additions
-    if (expected) {
-      ASSERT_EQ(ours, *expected) << "unit " << u;
-    } else if (u == 0x80 || u == 0xFE || u == 0xFF) {
-      ASSERT_EQ(ours, B({static_cast<int>(u)})) << "unit " << u;  // cannot lead: kept
-    } else {
-      ASSERT_EQ(ours, B({'?'})) << "unit " << u;
-    }
-  }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Timers: tick rounding, repeating expiry, cancelling with the purge of
-// queued expiries, and the host tick that runs exactly while a timer does.
+// Timers: tick rounding, cancelling with the purge of queued expiries, and
+// the host tick that runs exactly while a timer does.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -46,17 +46,6 @@ TEST_F(TimerTest, MillisecondsRoundUpToWholeTicks) {
   Tick();
   EXPECT_EQ(Fired(), (std::vector<uintptr_t>{10, 50, 0, 51}));
   for (TskmanTimer* t : {t10, t50, t51, t0}) TskmanCancelTimer(&t);
-}
-
-TEST_F(TimerTest, ARepeatingTimerFiresEveryPeriod) {
-  TskmanTimer* timer = Start(7, 1, 120);  // three ticks
-  Tick(9);
-  EXPECT_EQ(Fired().size(), 3u);
-  Tick(2);
-  EXPECT_EQ(Fired().size(), 3u);
-  Tick();
-  EXPECT_EQ(Fired().size(), 4u);
-  TskmanCancelTimer(&timer);
 }
 
 TEST_F(TimerTest, TheHostTickRunsExactlyWhileATimerRuns) {

@@ -43,17 +43,6 @@ TEST_F(TskmanTest, BroadcastTakesOneStepPerTaskPlusOneAndHoldsBackLaterEvents) {
   EXPECT_EQ(a.Messages(), (std::vector<uint32_t>{kMsgA, kMsgB}));
 }
 
-TEST_F(TskmanTest, EventsOfADestroyedTaskGoToTheNullTask) {
-  Recorder task(70);
-  task.answer = 0x80460005;
-  Pump();
-  for (int i = 0; i < 3; ++i) TskmanPost(task.task(), kMsgA, i, 0);
-  task.Destroy();
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(Step(), kOk);
-  EXPECT_EQ(TskmanPendingCount(), 0u);
-  EXPECT_EQ(task.Messages(), std::vector<uint32_t>{});
-}
-
 TEST_F(TskmanTest, DestroyingTheNextTaskOfABroadcastSkipsIt) {
   Recorder* victim = nullptr;
   Recorder a(70, [&](Recorder&, const Received& e) {
@@ -96,19 +85,6 @@ TEST_F(TskmanIdleTest, UnsettingTheTaskUnderTheCursorMovesTheCursorOn) {
   EXPECT_EQ(b.Count(TskMsg::Idle), 0u);
   Step();
   EXPECT_EQ(a.Count(TskMsg::Idle), 2u);
-}
-
-TEST_F(TskmanIdleTest, DestroyingAnIdleTaskTakesItOffTheIdleList) {
-  Recorder a(70), b(71);
-  Pump();
-  TskmanSetIdle(a.task(), true);
-  TskmanSetIdle(b.task(), true);
-  Step();  // b; the cursor designates a
-  a.Destroy();
-  EXPECT_EQ(Step(), kTskmanIdleRan);
-  EXPECT_EQ(b.Count(TskMsg::Idle), 2u);
-  b.Destroy();
-  EXPECT_EQ(Step(), kTskmanNothingRan);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // The start-up task: both start phases in order, both stop chains in reverse
-// order, the failure of any module unwinding exactly what runs, and the
-// splash's minimum time.
+// order, and the failure of any module unwinding exactly what runs.
 #include <gtest/gtest.h>
 
 #include <filesystem>
