@@ -1,5 +1,5 @@
-// The intrusive list with its head doubling as both end nodes, and the
-// singly linked queue, each run through random operations against a model.
+// The intrusive list with its head doubling as both end nodes, run through
+// random operations against a model.
 #include "kernel/list.h"
 
 #include <gtest/gtest.h>
@@ -63,50 +63,6 @@ TEST(ListTest, RandomOperationsMatchAModel) {
     ASSERT_EQ(backward, forward) << step;
     ASSERT_EQ(ListIsEmpty(&head), model.empty());
     ASSERT_EQ(head.tail, nullptr);
-  }
-}
-
-TEST(QueueTest, RandomOperationsMatchAModel) {
-  QueueNode node[kNodes] = {};
-  Queue queue{nullptr, nullptr};
-  std::deque<int> model;
-  auto id = [&](QueueNode* n) { return n ? static_cast<int>(n - node) : -1; };
-  std::mt19937 rng(9);
-  for (int step = 0; step < 4000; ++step) {
-    const int i = static_cast<int>(rng() % kNodes);
-    const auto at = std::find(model.begin(), model.end(), i);
-    const bool queued = at != model.end();
-    switch (rng() % 5) {
-      case 0:
-        if (!queued) QueueAppend(&queue, &node[i]), model.push_back(i);
-        break;
-      case 1:
-        if (!queued) QueuePushFront(&queue, &node[i]), model.push_front(i);
-        break;
-      case 2:
-        // A node not queued is left alone.
-        QueueRemove(&queue, &node[i]);
-        if (queued) model.erase(at);
-        break;
-      case 3:
-        EXPECT_EQ(id(QueuePopFront(&queue)), model.empty() ? -1 : model.front());
-        if (!model.empty()) model.pop_front();
-        break;
-      case 4:
-        if (queued) {
-          const int other = static_cast<int>(rng() % kNodes);
-          if (std::find(model.begin(), model.end(), other) == model.end()) {
-            QueueReplace(&queue, &node[i], &node[other]);
-            *at = other;
-          }
-        }
-        break;
-    }
-    std::vector<int> seen;
-    QueueNode* last = nullptr;
-    for (QueueNode* n = queue.head; n; n = n->next) seen.push_back(id(last = n));
-    ASSERT_EQ(seen, std::vector<int>(model.begin(), model.end())) << step;
-    ASSERT_EQ(queue.tail, last) << step;
   }
 }
 

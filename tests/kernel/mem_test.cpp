@@ -1,5 +1,5 @@
-// The allocation wrappers: zero-size requests, zeroing, the free-on-failure
-// flag, and the evict-and-retry loop.
+// The allocation wrappers: the free-on-failure flag and the evict-and-retry
+// loop.
 #include "kernel/mem.h"
 
 #include <gtest/gtest.h>
@@ -54,32 +54,6 @@ class MemTest : public ::testing::Test {
   std::vector<uint64_t> buf_;
 };
 
-TEST_F(MemTest, ZeroSizeRequestsFailWithoutEvicting) {
-  Init(512);
-  HoldBlocks(2);
-  EXPECT_EQ(MemAlloc(0, Use::Data, Mod::Url), nullptr);
-  EXPECT_EQ(MemAllocZero(0, Use::Data, Mod::Url), nullptr);
-  void* p = MemAlloc(16, Use::Data, Mod::Url);
-  EXPECT_EQ(MemRealloc(p, 0, 0, Mod::Url), nullptr);
-  EXPECT_EQ(HeapRequestedSizeOf(p), 16u);  // kept
-  EXPECT_EQ(gEvictCalls, 0);
-  EXPECT_EQ(gHeld.size(), 2u);
-  const uint32_t before = HeapGetStats().freeBytes;
-  EXPECT_EQ(MemRealloc(p, 0, 1, Mod::Url), nullptr);  // a failed resize: freed
-  EXPECT_EQ(HeapGetStats().freeBytes, before + 24);
-}
-
-TEST_F(MemTest, ReallocZeroClearsTheGrownPart) {
-  Init(512);
-  auto* p = static_cast<uint8_t*>(MemAlloc(30, Use::Data, Mod::Url));
-  std::memset(p, 0xEE, 30);
-  p = static_cast<uint8_t*>(MemRealloc(p, 10, 0, Mod::Url));
-  auto* q = static_cast<uint8_t*>(MemReallocZero(p, 30, 0, Mod::Url));
-  ASSERT_NE(q, nullptr);
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(q[i], 0xEE) << i;
-  for (int i = 10; i < 30; ++i) EXPECT_EQ(q[i], 0) << i;
-}
-
 // --- Eviction ---
 
 // Over an arena full of eight cached 64-byte blocks, a request evicts one
@@ -102,18 +76,6 @@ TEST_F(MemTest, AFailedRequestEvictsUntilItFits) {
     EXPECT_EQ(HeapValidate(), nullptr);
   }
   MemSetEvictor(FakeEvict);
-}
-
-TEST_F(MemTest, ResizeEvictsToGrowInPlace) {
-  Init(4 * 64);
-  auto* p = static_cast<uint8_t*>(MemAlloc(56, Use::Data, Mod::Url));
-  std::memset(p, 0x11, 56);
-  HoldBlocks(3);
-  std::swap(gHeld.front(), gHeld.back());  // the block right behind p goes first
-  auto* q = static_cast<uint8_t*>(MemRealloc(p, 120, 0, Mod::Url));
-  EXPECT_EQ(q, p);
-  EXPECT_EQ(gEvictCalls, 1);
-  for (int i = 0; i < 56; ++i) EXPECT_EQ(q[i], 0x11) << i;
 }
 
 TEST_F(MemTest, FailedResizeKeepsTheBlockUnlessAskedToFreeIt) {

@@ -50,12 +50,4 @@ TEST_F(UrlToLocalPathTest, Paths) {
   EXPECT_EQ(UrlToLocalPath("/x", nullptr, 0), ResultError(Mod::Url, Err::BadArg));
 }
 
-TEST_F(UrlToLocalPathTest, NoMemory) {
-  std::vector<void*> held;
-  for (uint32_t block : {4096u, 16u, 1u})
-    while (void* p = MemAlloc(block, Use::Data, Mod::TestCode)) held.push_back(p);
-  EXPECT_EQ(Local("/some/path/long/enough/to/need/a/block"), "error 800D0001");
-  for (void* p : held) MemFreeRaw(p);
-}
-
 }  // namespace

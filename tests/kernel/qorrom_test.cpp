@@ -1,21 +1,16 @@
-// The built-in file store: the packed tree, the romfiles folder beside the
-// program, relative paths through the language folders, host paths, refused
-// paths and who owns an opened file.
+// The built-in file store: the romfiles folder beside the program, relative
+// paths through the language folders, and refused paths.
 #include "kernel/qorrom.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include "host/platform/lang.h"
 #include "kernel/heap.h"
-#include "kernel/mem.h"
-#include "kernel/modules.h"
 #include "tests/support/engine_fixture.h"
 
 namespace fs = std::filesystem;
@@ -23,22 +18,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int32_t kKorean = 20;
-
-uint32_t ReadBE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
-}
-
-uint32_t ReadLE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[3]) << 24 | p[2] << 16 | p[1] << 8 | p[0];
-}
-
-std::string Text(const uint8_t* file, uint32_t size) {
-  return std::string(reinterpret_cast<const char*>(file), size);
-}
-
-bool InPackedTree(const uint8_t* p) {
-  return p >= kQorRomData && p < kQorRomData + kQorRomDataSize;
-}
 
 // Each test runs in a fresh working folder with an empty romfiles folder.
 class QorRomTest : public HeapFixture {
@@ -68,7 +47,7 @@ class QorRomTest : public HeapFixture {
     uint32_t size = 0;
     const uint8_t* file = QorRomOpen(path, &size);
     if (!file) return "<none>";
-    std::string text = Text(file, size);
+    std::string text(reinterpret_cast<const char*>(file), size);
     QorRomRelease(file);
     return text;
   }
@@ -77,49 +56,6 @@ class QorRomTest : public HeapFixture {
   fs::path old_;
   uint32_t freeAtStart_ = 0;
 };
-
-TEST_F(QorRomTest, EveryBuiltInEntryExpandsToItsRecordedSize) {
-  ASSERT_GT(kQorRomFileCount, 0u);
-  uint32_t compressed = 0;
-  for (uint32_t d = 0; d < kQorRomDirCount; ++d) {
-    const uint32_t end = d + 1 < kQorRomDirCount ? kQorRomDirs[d + 1].first : kQorRomFileCount;
-    ASSERT_LE(kQorRomDirs[d].first, end);
-    for (uint32_t f = kQorRomDirs[d].first; f < end; ++f) {
-      const QorRomFile& row = kQorRomFiles[f];
-      const std::string path = std::string(kQorRomDirs[d].path) + "/" + row.name;
-      ASSERT_TRUE(InPackedTree(row.entry) && InPackedTree(row.entry + 3 + row.storedSize))
-          << path;
-      uint32_t size = 0;
-      const uint8_t* file = QorRomOpen(path.c_str(), &size);
-      ASSERT_NE(file, nullptr) << path;
-      EXPECT_EQ(size, row.expandedSize) << path;
-      if (ReadBE32(row.entry) & kQorRomCompressed) {
-        ++compressed;
-        EXPECT_LT(row.storedSize, row.expandedSize) << path;
-        EXPECT_LE(row.expandedSize, kQorRomMaxExpanded) << path;
-        EXPECT_FALSE(InPackedTree(file)) << path;
-        EXPECT_EQ(ReadLE32(file - 4), 0x80000000u) << path;
-      } else {
-        EXPECT_EQ(row.storedSize, row.expandedSize) << path;
-        EXPECT_EQ(file, row.entry + 4) << path;
-      }
-      QorRomRelease(file);
-    }
-  }
-  EXPECT_GT(compressed, 0u);
-}
-
-TEST_F(QorRomTest, RomfilesFileWinsAndIsHeapOwned) {
-  Put("romfiles/eng/general/gohome.html", "from disk");
-  uint32_t size = 0;
-  const uint8_t* file = QorRomOpen("/eng/general/gohome.html", &size);
-  ASSERT_NE(file, nullptr);
-  EXPECT_EQ(Text(file, size), "from disk");
-  EXPECT_FALSE(InPackedTree(file));
-  EXPECT_EQ(ReadLE32(file - 4), 0x80000000u);
-  EXPECT_TRUE(HeapOwns(file));
-  QorRomRelease(file);
-}
 
 TEST_F(QorRomTest, RelativePathResolvesUnderTheLanguageFolderThenEnglish) {
   const std::string builtIn = Open("/eng/general/gohome.html");
@@ -138,13 +74,6 @@ TEST_F(QorRomTest, RelativePathResolvesUnderTheLanguageFolderThenEnglish) {
   EXPECT_EQ(Open("general/gohome.html"), "english on disk");
 }
 
-TEST_F(QorRomTest, DirectoriesCompareExactly) {
-  for (const char* path : {"/eng/gohome.html", "/eng/gen/gohome.html", "/eng/general/gohome.htm",
-                           "/eng/general/", "/gohome.html", "", "/ENG/general/gohome.html"})
-    EXPECT_EQ(Open(path), "<none>") << path;
-  EXPECT_EQ(QorRomLookupDir("no slash", nullptr, nullptr), nullptr);
-}
-
 TEST_F(QorRomTest, PathsThatCouldLeaveTheFolderAreRefused) {
   Put("secret", "outside");
   Put("romfiles/eng/general/gohome.html", "inside");
@@ -161,55 +90,6 @@ TEST_F(QorRomTest, PathsThatCouldLeaveTheFolderAreRefused) {
   // Dots inside a name are no ".." segment.
   Put("romfiles/eng/general/a..b", "dots");
   EXPECT_EQ(Open("/eng/general/a..b"), "dots");
-}
-
-TEST_F(QorRomTest, HostPathsAreOpenedAsSuch) {
-  Put("some dir/a file.txt", "host file");
-  const std::string url = "file://" + dir_.string() + "/some%20dir/a%20file.txt";
-  EXPECT_EQ(Open(url.c_str()), "host file");
-  const std::string plain = "file:" + dir_.string() + "/some dir/a file.txt";
-  EXPECT_EQ(Open(plain.c_str()), "host file");
-}
-
-TEST_F(QorRomTest, OverlongPathsFindNothing) {
-  const std::string longPath = "/eng/general/" + std::string(kQorRomMaxPath, 'a');
-  EXPECT_EQ(Open(longPath.c_str()), "<none>");
-  EXPECT_EQ(Open(longPath.c_str() + 1), "<none>");
-  char out[kQorRomMaxPath];
-  EXPECT_FALSE(QorRomHostPath(out, longPath.c_str()));
-  ASSERT_TRUE(QorRomHostPath(out, "//eng/general/x.html"));
-  EXPECT_STREQ(out, "eng/general/x.html");
-}
-
-TEST_F(QorRomTest, BadCompressedDataOpensNothingAndLeaksNothing) {
-  // A good stream whose recorded size is wrong.
-  const uint8_t fourA[] = {0x41, 0xF0, 0x40};  // "A", then copy distance 1, length 3
-  uint32_t size = sizeof fourA;
-  EXPECT_EQ(QorRomInflate(fourA, &size, 5), nullptr);
-  size = sizeof fourA;
-  const uint8_t* file = QorRomInflate(fourA, &size, 4);
-  ASSERT_NE(file, nullptr);
-  EXPECT_EQ(Text(file, size), "AAAA");
-  QorRomRelease(file);
-  size = sizeof fourA;
-  EXPECT_EQ(QorRomInflate(fourA, &size, kQorRomMaxExpanded + 1), nullptr);
-}
-
-TEST_F(QorRomTest, NoMemoryOpensNothing) {
-  const QorRomFile* row = nullptr;
-  for (uint32_t f = 0; f < kQorRomFileCount && !row; ++f)
-    if (ReadBE32(kQorRomFiles[f].entry) & kQorRomCompressed) row = &kQorRomFiles[f];
-  ASSERT_NE(row, nullptr);
-  Put("romfiles/eng/general/disk.html", "on disk");
-  std::vector<void*> held;
-  for (uint32_t block : {4096u, 64u, 1u})
-    while (void* p = MemAlloc(block, Use::Data, Mod::TestCode)) held.push_back(p);
-  uint32_t size = row->storedSize;
-  EXPECT_EQ(QorRomInflate(row->entry + 4, &size, row->expandedSize), nullptr);
-  EXPECT_EQ(Open("/eng/general/disk.html"), "<none>");
-  // A plain built-in entry needs no memory.
-  EXPECT_NE(Open("/pict/ui/splash"), "<none>");
-  for (void* p : held) MemFreeRaw(p);
 }
 
 }  // namespace

@@ -1,11 +1,9 @@
-// Timers: tick rounding, one-shot and repeating expiry, cancelling with the
-// purge of queued expiries, the pool, and the host tick that runs exactly
-// while a timer does.
+// Timers: tick rounding, cancelling with the purge of queued expiries, and
+// the host tick that runs exactly while a timer does.
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "kernel/heap.h"
 #include "kernel/tskman.h"
 #include "tests/support/engine_fixture.h"
 
@@ -50,17 +48,6 @@ TEST_F(TimerTest, MillisecondsRoundUpToWholeTicks) {
   for (TskmanTimer* t : {t10, t50, t51, t0}) TskmanCancelTimer(&t);
 }
 
-TEST_F(TimerTest, ARepeatingTimerFiresEveryPeriod) {
-  TskmanTimer* timer = Start(7, 1, 120);  // three ticks
-  Tick(9);
-  EXPECT_EQ(Fired().size(), 3u);
-  Tick(2);
-  EXPECT_EQ(Fired().size(), 3u);
-  Tick();
-  EXPECT_EQ(Fired().size(), 4u);
-  TskmanCancelTimer(&timer);
-}
-
 TEST_F(TimerTest, TheHostTickRunsExactlyWhileATimerRuns) {
   EXPECT_FALSE(platform->tickRunning);
   TskmanTimer* once = Start(1, 0, 50);
@@ -84,51 +71,6 @@ TEST_F(TimerTest, CancellingARepeatingTimerRemovesAllItsQueuedExpiries) {
   TskmanCancelTimer(&timer);
   EXPECT_EQ(Fired(), (std::vector<uintptr_t>{2, 2, 2}));
   TskmanCancelTimer(&other);
-}
-
-TEST_F(TimerTest, CancellingAFiredOneShotRemovesOneQueuedExpiry) {
-  TskmanTimer* timer = Start(1, 0, 50);
-  Tick();
-  // A stray copy of the expiry, as if the owner had re-posted it.
-  TskmanPost(owner->task(), TskMsg::Timer, reinterpret_cast<uintptr_t>(timer), 1);
-  TskmanCancelTimer(&timer);
-  EXPECT_EQ(Fired().size(), 1u);
-}
-
-TEST_F(TimerTest, TheNinthTimerComesFromTheHeapAndGoesBackToIt) {
-  std::vector<TskmanTimer*> timers;
-  for (int i = 0; i < 8; ++i) timers.push_back(Start(i, 0, 1000));
-  const uint32_t freeBefore = HeapGetStats().freeBytes;
-  TskmanTimer* ninth = Start(8, 0, 1000);
-  EXPECT_EQ(ninth->pooled, 0u);
-  EXPECT_LT(HeapGetStats().freeBytes, freeBefore);
-  TskmanCancelTimer(&ninth);
-  EXPECT_EQ(HeapGetStats().freeBytes, freeBefore);
-  for (TskmanTimer* t : timers) {
-    EXPECT_EQ(t->pooled, 1u);
-    TskmanCancelTimer(&t);
-  }
-  // Pooled records come back for the next eight.
-  TskmanTimer* again = Start(9, 0, 10);
-  EXPECT_EQ(again->pooled, 1u);
-  TskmanCancelTimer(&again);
-}
-
-TEST_F(TimerTest, AFailedHostTickIsReturnedUnchanged) {
-  platform->failTickStart = 1;
-  TskmanTimer* timer = reinterpret_cast<TskmanTimer*>(1);
-  EXPECT_EQ(TskmanStartTimer(&timer, owner->task(), 0, 0, 50), 1u);
-  EXPECT_EQ(timer, nullptr);
-  EXPECT_FALSE(TskmanTickRunning());
-}
-
-TEST_F(TimerTest, ATimerLeftRunningByADestroyedTaskPostsToTheNullTask) {
-  TskmanTimer* timer = Start(1, 1, 50);
-  owner->Destroy();
-  Tick(2);
-  EXPECT_EQ(Pump(), 2);  // two expiries, swallowed by the null task
-  TskmanCancelTimer(&timer);
-  EXPECT_FALSE(platform->tickRunning);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The storage classes: whole-file reads and writes with their answers, the
-// quotas, and a save killed at random points that never leaves a torn file.
+// The storage classes: a save killed at random points never leaves a torn
+// file.
 #include "kernel/ubstore.h"
 
 #include <gtest/gtest.h>
@@ -8,13 +8,11 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <memory>
 #include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "kernel/mem.h"
 #include "kernel/sstore.h"
 #include "tests/kernel/config_fixture.h"
 
@@ -22,66 +20,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class UbstoreTest : public WorkDirFixture {
- protected:
-  void SetUp() override {
-    WorkDirFixture::SetUp();
-    recorder_ = std::make_unique<Recorder>(70);
-    task = recorder_.get();
-    Pump();  // the recorder's start
-  }
-  void TearDown() override {
-    recorder_.reset();
-    WorkDirFixture::TearDown();
-  }
-
-  Recorder* task = nullptr;
-
- private:
-  std::unique_ptr<Recorder> recorder_;
-};
-
-TEST_F(UbstoreTest, AWriteOverTheQuotaFailsAndKeepsTheOldFile) {
-  Bytes old(10, 1);
-  UbstoreWrite(task->task(), "page", old.data(), 10, 1);
-  Bytes big(8001, 2);
-  UbstoreWrite(task->task(), "page", big.data(), 8001, 2);
-  Pump();
-  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Written, kUbstoreOverQuota, 2}));
-  EXPECT_EQ(ReadFile("page"), old);
-  UbstoreWrite(task->task(), "page", big.data(), 8000, 3);
-  Pump();
-  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Written, kOk, 3}));
-  // A raised quota lets the larger block through.
-  UbstoreSetQuota("page", 9000);
-  UbstoreWrite(task->task(), "page", big.data(), 8001, 4);
-  Pump();
-  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Written, kOk, 4}));
-  EXPECT_EQ(ReadFile("page"), big);
-}
-
-TEST_F(UbstoreTest, OnlyTheFourClassesAreFiles) {
-  Bytes data(4, 0);
-  UbstoreWrite(task->task(), "../escape", data.data(), 4, 1);
-  uint8_t* buffer = nullptr;
-  uint32_t length = 0;
-  uintptr_t user = 0;
-  UbstoreRead(&buffer, &length, &user, task->task(), "qor.ini", 2);
-  Pump();
-  EXPECT_EQ(task->log[task->log.size() - 2], (Received{UbstoreMsg::Written, kUbstoreUnknownClass, 1}));
-  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Read, kUbstoreUnknownClass, 2}));
-  EXPECT_FALSE(Exists("../escape"));
-  EXPECT_EQ(buffer, nullptr);
-}
-
-TEST_F(UbstoreTest, AFileThatCannotBeReplacedAnswersTheWriteFailure) {
-  std::filesystem::create_directory("access");
-  Bytes data(4, 0);
-  UbstoreWrite(task->task(), "access", data.data(), 4, 9);
-  Pump();
-  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Written, kUbstoreWriteFailed, 9}));
-  EXPECT_TRUE(std::filesystem::is_directory("access"));
-}
+using UbstoreTest = WorkDirFixture;
 
 // A block of `count` raw values of `size` bytes each, all bytes `fill`.
 Bytes Block(int count, uint32_t size, uint8_t fill) {

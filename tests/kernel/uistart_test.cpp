@@ -1,6 +1,5 @@
 // The start-up task: both start phases in order, both stop chains in reverse
-// order, the failure of any module unwinding exactly what runs, and the
-// splash's minimum time.
+// order, and the failure of any module unwinding exactly what runs.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,9 +7,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "browser/ui.h"
-#include "graphics/pict.h"
-#include "kernel/qorrom.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
@@ -139,84 +135,6 @@ TEST_F(UiStartTest, TheBrowserPhaseStartsAfterTheSplashAndEndsBeforeTheServices)
   EXPECT_TRUE(finished_);
 }
 
-TEST_F(UiStartTest, TheSplashStaysItsMinimumTime) {
-  StartServices();
-  ASSERT_EQ(UiStartBrowser(""), kOk);
-  // Every module answers at once, yet the splash waits for its two ticks.
-  while (TskmanPendingCount() > 0) TskmanStep();
-  EXPECT_EQ(States(), std::vector<int32_t>{0});
-  TskmanTimerTick();
-  while (TskmanPendingCount() > 0) TskmanStep();
-  EXPECT_EQ(States(), std::vector<int32_t>{0});
-  TskmanTimerTick();
-  Run();
-  EXPECT_EQ(States(), (std::vector<int32_t>{0, 3}));
-}
-
-// A WTAI task removes itself when it is told to stop.
-struct WtaiTask {
-  static Result Handle(void* ctx, uint32_t message, uintptr_t, uintptr_t) {
-    auto* self = static_cast<WtaiTask*>(ctx);
-    if (message == 262) {
-      ++*self->stops;
-      TskmanDestroyTask(self->task);
-    }
-    return kOk;
-  }
-  int* stops;
-  TskmanTask* task;
-};
-
-// The pixel at the middle of a built-in picture.
-uint16_t PictureMiddle(const char* name, uint32_t* width, uint32_t* height) {
-  PglSurface picture{};
-  const uint8_t* file = nullptr;
-  EXPECT_EQ(PictLoadImage(name, 0, &picture, &file), kOk);
-  *width = picture.width;
-  *height = picture.height;
-  uint16_t pixel = 0;
-  if (file) {
-    const uint8_t* row = PglPixels(&picture) + picture.height / 2 * picture.pitch * 2;
-    pixel = reinterpret_cast<const uint16_t*>(row)[picture.width / 2];
-  }
-  QorRomRelease(file);
-  return pixel;
-}
-
-TEST_F(UiStartTest, TheSplashIsCentredOnAWhiteScreenAndTheClosingOneStays) {
-  StartServices();
-  StartBrowser();
-  uint32_t w = 0, h = 0;
-  uint16_t middle = PictureMiddle("ui/splash", &w, &h);
-  ASSERT_GT(w, 0u);
-  EXPECT_EQ(platform_.Pixel(0, 0), 0xFFFF);
-  EXPECT_EQ(platform_.Pixel(159, 239), 0xFFFF);
-  EXPECT_EQ(platform_.Pixel((160 - w) / 2 + w / 2, (240 - h) / 2 + h / 2), middle);
-  UiSendEndKey();
-  Run();
-  UiStopServices();
-  Run();
-  EXPECT_TRUE(finished_);
-  middle = PictureMiddle("ui/splash_ending", &w, &h);
-  EXPECT_EQ(platform_.Pixel((160 - w) / 2 + w / 2, (240 - h) / 2 + h / 2), middle);
-  EXPECT_EQ(platform_.Pixel(0, 0), 0xFFFF);
-}
-
-TEST_F(UiStartTest, WtaiTasksAreEachToldToStopOnce) {
-  StartServices();
-  ASSERT_FALSE(finished_);
-  int stops = 0;
-  WtaiTask a{&stops, nullptr}, b{&stops, nullptr}, c{&stops, nullptr};
-  TskmanCreateTask(&a.task, 31, WtaiTask::Handle, &a);
-  TskmanCreateTask(&b.task, 31, WtaiTask::Handle, &b);
-  TskmanCreateTask(&c.task, 32, WtaiTask::Handle, &c);
-  Run();
-  UiStopServices();
-  Run();
-  EXPECT_TRUE(finished_);
-  EXPECT_EQ(stops, 3);
-}
-
 // A module that cannot start: the ones started before it stop in reverse
 // order, the loop ends, and the failure is reported.
 struct FailCase {
@@ -241,29 +159,12 @@ INSTANTIATE_TEST_SUITE_P(
     EachServiceModule, UiStartFailureTest,
     ::testing::Values(
         FailCase{2, {256, 0x2D81}},
-        FailCase{81, {256, 0x200, 0x5101, 0x5102, 0x203, 0x2D81}},
-        FailCase{82, {256, 0x200, 0x5100, 0x5201, 0x5102, 0x203, 0x2D81}},
         FailCase{49, {256, 0x200, 0x5100, 0x5200, 0x3102, 0x5102, 0x203, 0x2D81}},
-        FailCase{23, {256, 0x200, 0x5100, 0x5200, 0x3100, 0x1701, 0x3102, 0x5102, 0x203, 0x2D81}},
         FailCase{24, {256, 0x200, 0x5100, 0x5200, 0x3100, 0x1700, 0x1791, 0x1713, 0x1701, 0x3102,
                       0x5102, 0x203, 0x2D81}},
         FailCase{69, {256, 0x200, 0x5100, 0x5200, 0x3100, 0x1700, 0x1711, 0x4A00, 0x4506, 0x4A09,
                       0x1713, 0x1701, 0x3102, 0x5102, 0x203, 0x2D81}}),
     [](const auto& info) { return "Module" + std::to_string(info.param.module); });
-
-TEST_F(UiStartTest, AFailedBrowserWindowRunsTheBrowserStopChain) {
-  StartServices();
-  TskmanFailNextCreate(19);
-  StartBrowser();
-  EXPECT_EQ(States(), (std::vector<int32_t>{0, 4}));
-  EXPECT_NE(platform_.states.back().status, kOk);
-  const std::vector<uint32_t> log = StartTaskLog();
-  EXPECT_EQ(std::vector<uint32_t>(log.end() - 4, log.end()),
-            (std::vector<uint32_t>{0x1304, 0x4D06, 1, 0x3A03}));
-  UiStopServices();
-  Run();
-  EXPECT_TRUE(finished_);
-}
 
 class UiStartBrowserFailureTest : public UiStartTest,
                                   public ::testing::WithParamInterface<uint32_t> {};
