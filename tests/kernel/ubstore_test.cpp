@@ -56,16 +56,32 @@ TEST_F(UbstoreTest, ASaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
   int seenNew = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(6);
   for (int round = 0; round < 200 && std::chrono::steady_clock::now() < deadline; ++round) {
+    // Every tenth round, the first among them, the child finishes one save of
+    // the new content and
+    // waits there, so that a whole save is seen however slow the disk is.
+    const bool whole = round % 10 == 0;
+    int done[2];
+    ASSERT_EQ(pipe(done), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+      if (whole) {
+        UbstoreWrite(nullptr, "persistent", newer.data(), static_cast<uint32_t>(newer.size()), 0);
+        (void)!write(done[1], "x", 1);
+        for (;;) pause();
+      }
       for (uint32_t i = 0;; ++i) {
         const Bytes& block = i % 2 == 0 ? newer : older;
         UbstoreWrite(nullptr, "persistent", block.data(), static_cast<uint32_t>(block.size()), 0);
       }
     }
-    const int micros = round % 10 == 9 ? 20000 : static_cast<int>(random() % 6000);
-    usleep(static_cast<useconds_t>(micros));
+    char byte = 0;
+    if (whole)
+      ASSERT_EQ(read(done[0], &byte, 1), 1);
+    else
+      usleep(static_cast<useconds_t>(random() % 6000));
+    close(done[0]);
+    close(done[1]);
     kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
