@@ -56,9 +56,9 @@ TEST_F(UbstoreTest, ASaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
   int seenNew = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(6);
   for (int round = 0; round < 200 && std::chrono::steady_clock::now() < deadline; ++round) {
-    // Every tenth round, the first among them, the child finishes one save of
-    // the new content and
-    // waits there, so that a whole save is seen however slow the disk is.
+    // Every tenth round, the first among them, the child finishes one save
+    // of the new content and waits there, so that a whole save is seen
+    // however slow the disk is.
     const bool whole = round % 10 == 0;
     int done[2];
     ASSERT_EQ(pipe(done), 0);
