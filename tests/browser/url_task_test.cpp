@@ -1,11 +1,8 @@
-// The URL task plays loads from the tests' fetch driver: block sizes,
-// announced lengths, raw data, content rows, failures and closes in the
-// middle; the engine heap is back where it started after each.
+// The URL task over the tests' fetch driver and the built-in files.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "browser/cache.h"
 #include "browser/url.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
@@ -62,102 +59,6 @@ class UrlTaskTest : public UrlFixture {
   std::unique_ptr<FetchRequester> requester;
 };
 
-struct PlayCase {
-  size_t size;
-  uint32_t block;  // 0: whole body
-  bool announce;
-  const char* type;
-  uint32_t flags;
-};
-
-class UrlPlayTest : public UrlTaskTest, public ::testing::WithParamInterface<PlayCase> {};
-
-TEST_P(UrlPlayTest, DeliversTheBodyWhole) {
-  const PlayCase& c = GetParam();
-  FetchBody body;
-  body.body = Body(c.size);
-  body.blockSize = c.block;
-  body.announceLength = c.announce;
-  body.contentType = c.type;
-  driver.Serve("/doc", body);
-
-  UrlRequestRec* request = nullptr;
-  ASSERT_EQ(requester->Request(session, "qortest://host/doc", c.flags, &request), kOk);
-  UrlRequestWatch(request, requester->task(), 77);
-  Pump();
-
-  EXPECT_EQ(requester->received[request], body.body);
-  const std::vector<uint32_t> want = {UrlMsg::StatusKnown, UrlMsg::ClassKnown, UrlMsg::Complete};
-  EXPECT_EQ(AnswersFor(request), want);
-  for (const Received& r : requester->log())
-    if (r.message == UrlMsg::Watch) {
-      EXPECT_EQ(r.arg1, 77u);
-    }
-  UrlLoad* load = UrlRequestLoad(request);
-  EXPECT_EQ(UrlLoadStatus(request), 200u);
-  EXPECT_EQ(load->announcedLength, c.announce ? c.size : 0u);
-  EXPECT_EQ(load->delivered, c.size);
-  EXPECT_EQ(load->endOfData, 1u);
-  EXPECT_EQ(load->input.head, nullptr);
-
-  const bool processed = !(c.flags & UrlFlag::RawData) && std::string(c.type) == "application/x-qor-collect";
-  if (processed) {
-    EXPECT_GE(driver.processCalls, 1);
-    EXPECT_EQ(driver.releases, 1);
-    for (uint32_t size : driver.workBufferSizes) EXPECT_EQ(size, kUrlWorkBufferSize);
-  } else {
-    EXPECT_EQ(driver.processCalls, 0);
-  }
-  EXPECT_EQ(driver.closes, 1);
-  const uint32_t blocks = c.block ? static_cast<uint32_t>((c.size + c.block - 1) / c.block) : 1;
-  // One scheme step per block, and one more for the end when nothing came.
-  EXPECT_EQ(driver.steps, static_cast<int>(c.size ? blocks : 1));
-
-  requester->Done(session, request);
-  Finish();
-}
-
-std::vector<PlayCase> PlayCases() {
-  std::vector<PlayCase> out;
-  for (size_t size : {0, 1, 139, 140, 141, 1000})
-    for (uint32_t block : {1u, 140u, 0u})
-      for (bool announce : {true, false})
-        for (int mode = 0; mode < 3; ++mode) {
-          // 0: a type without a handler, 1: a handler, 2: the handler's type
-          // requested as raw data.
-          const char* type = mode == 0 ? "text/vnd.wap.wml" : "application/x-qor-collect";
-          out.push_back({size, block, announce, type, mode == 2 ? UrlFlag::RawData : 0u});
-        }
-  return out;
-}
-
-INSTANTIATE_TEST_SUITE_P(Blocks, UrlPlayTest, ::testing::ValuesIn(PlayCases()));
-
-TEST_F(UrlTaskTest, RawDataArrivesInTheBlocksAsTheyCame) {
-  UrlRequestRec* request = Play("/raw", 300, "application/x-qor-collect", 140, UrlFlag::RawData);
-  std::vector<uint32_t> sizes;
-  void* object = nullptr;
-  UrlRequestRec fresh = *request;
-  fresh.cursor = nullptr;
-  while (UrlLoadNextChunk(&fresh, &object) == kOk)
-    sizes.push_back(static_cast<UtilDataChunk*>(object)->remaining);
-  EXPECT_EQ(sizes, (std::vector<uint32_t>{140, 140, 20}));
-  EXPECT_EQ(driver.processCalls, 0);
-  requester->Done(session, request);
-  Finish();
-}
-
-TEST_F(UrlTaskTest, NoProcessAfterTheHandlerCompletes) {
-  UrlRequestRec* request = Play("/first", 500, "application/x-qor-first", 100);
-  EXPECT_EQ(driver.processCalls, 1);
-  EXPECT_EQ(driver.releases, 1);
-  EXPECT_EQ(driver.closes, 1);
-  EXPECT_EQ(requester->received[request], Body(100));
-  EXPECT_EQ(requester->Count(UrlMsg::Complete), 1u);
-  requester->Done(session, request);
-  Finish();
-}
-
 // A failing scheme step or content row fails the load; the row is released
 // and the scheme closed once.
 TEST_F(UrlTaskTest, FailuresInTheMiddleFailTheLoad) {
@@ -168,8 +69,6 @@ TEST_F(UrlTaskTest, FailuresInTheMiddleFailTheLoad) {
     Result code;
   };
   for (const Row& row : {Row{1, "application/x-qor-collect", 200, 0x80610002},
-                         Row{140, "application/x-qor-collect", 200, 0x80610002},
-                         Row{0, "application/x-qor-collect", 200, 0x80610002},
                          Row{0, "application/x-qor-refuse", -1, kFetchRefused}}) {
     SCOPED_TRACE(row.block);
     const int releases = driver.releases, closes = driver.closes;
@@ -185,101 +84,8 @@ TEST_F(UrlTaskTest, FailuresInTheMiddleFailTheLoad) {
   Finish();
 }
 
-TEST_F(UrlTaskTest, ClosedInTheMiddle) {
-  for (int stepsBeforeClose : {0, 1, 2, 5}) {
-    for (bool raw : {false, true}) {
-      SCOPED_TRACE(stepsBeforeClose);
-      FetchBody body;
-      body.body = Body(1000);
-      body.blockSize = 140;
-      body.contentType = "application/x-qor-collect";
-      driver.Serve("/long", body);
-      const int closes = driver.closes, releases = driver.releases;
-      UrlRequestRec* request = nullptr;
-      ASSERT_EQ(requester->Request(session, "qortest://h/long", raw ? UrlFlag::RawData : 0, &request),
-                kOk);
-      for (int i = 0; i < stepsBeforeClose; ++i) Step();
-      requester->Done(session, request);
-      Pump();
-      EXPECT_EQ(driver.closes, closes + 1);
-      // The content row is known from the first step on.
-      EXPECT_EQ(driver.releases, releases + (stepsBeforeClose > 0 ? 1 : 0));
-      EXPECT_EQ(requester->Count(UrlMsg::Complete), 0u);
-    }
-  }
-  Finish();
-}
-
-TEST_F(UrlTaskTest, RelativeUrlsResolveAgainstTheReferringRequest) {
-  FetchBody body;
-  body.body = "x";
-  driver.Serve("/dir/a", body);
-  driver.Serve("/dir/b", body);
-  UrlRequestRec* first = nullptr;
-  UrlRequestRec* second = nullptr;
-  ASSERT_EQ(requester->Request(session, "qortest://h/dir/a?q", 0, &first), kOk);
-  ASSERT_EQ(requester->Request(session, "b#frag", 0, &second, first), kOk);
-  char* text = nullptr;
-  ASSERT_EQ(UrlOfRequest(&text, second), kOk);
-  EXPECT_STREQ(text, "qortest://h/dir/b#frag");
-  MemFree(&text);
-  Pump();
-  EXPECT_EQ(requester->received[second], "x");
-  // Without a base a relative URL names nothing.
-  UrlRequestRec* none = nullptr;
-  EXPECT_EQ(UrlRequest(session, "b", 0, nullptr, &none, 0, requester->task(), 0), kUrlBadUrl);
-  EXPECT_EQ(UrlRequest(session, "nosuch://h/", 0, nullptr, &none, 0, requester->task(), 0),
-            kUrlNoScheme);
-  EXPECT_EQ(none, nullptr);
-  requester->Done(session, first);
-  requester->Done(session, second);
-  Finish();
-}
-
-TEST_F(UrlTaskTest, AnswersToAGoneRequesterAreDropped) {
-  // A bystander task sees nothing of a request whose requester has gone:
-  // the answers are not broadcast.
-  Recorder bystander(Mod::TestCode + 1);
-  FetchBody body;
-  body.body = Body(10);
-  driver.Serve("/x", body);
-  UrlRequestRec* request = nullptr;
-  ASSERT_EQ(requester->Request(session, "qortest://h/x", 0, &request), kOk);
-  requester->Destroy();
-  Pump();
-  EXPECT_TRUE(bystander.Messages().empty());
-  UrlRequestDone(session, request);
-  UrlSessionDestroy(session);
-  session = nullptr;
-  UrlStopTask(urlTask);
-  Pump();
-  EXPECT_TRUE(bystander.Messages().empty());
-  EXPECT_EQ(owner->Count(UrlMsg::Closed), 1u);
-}
-
-TEST_F(UrlTaskTest, SessionsAndTheTaskAnswerWhenClosed) {
-  UrlSession* second = nullptr;
-  ASSERT_EQ(UrlSessionCreate(&second, requester->task()), kOk);
-  UrlSessionDestroy(second);
-  Pump();
-  ASSERT_EQ(requester->Count(UrlMsg::Closed), 1u);
-  EXPECT_EQ(requester->log().back().arg1, reinterpret_cast<uintptr_t>(second));
-  // A closing task takes no more requests.
-  UrlStopTask(urlTask);
-  UrlRequestRec* request = nullptr;
-  EXPECT_EQ(UrlRequest(session, "qortest://h/x", 0, nullptr, &request, 0, requester->task(), 0),
-            kUrlClosing);
-  Pump();
-  // The session the task still had is closed with it.
-  EXPECT_EQ(requester->Count(UrlMsg::Closed), 2u);
-  EXPECT_EQ(owner->Count(UrlMsg::Closed), 1u);
-  UrlSession* late = nullptr;
-  EXPECT_EQ(UrlSessionCreate(&late, requester->task()), kUrlNoMemory);
-  EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
-}
-
+// "/folder/file" names a file of the tree (the folder was once dropped).
 TEST_F(UrlTaskTest, BuiltInFilesComeFromTheTree) {
-  // Any file of the built-in tree will do: the first of a folder.
   std::string path;
   for (uint32_t i = 0; i + 1 < kQorRomDirCount && path.empty(); ++i)
     if (kQorRomDirs[i].path[0] && kQorRomDirs[i].first < kQorRomDirs[i + 1].first)
@@ -306,82 +112,6 @@ TEST_F(UrlTaskTest, BuiltInFilesComeFromTheTree) {
   EXPECT_EQ(UrlLoadStatus(missing), 404u);
   requester->Done(session, missing);
   Finish();
-}
-
-}  // namespace
-
-namespace {
-
-// A heap too small for the work buffer: the module runs without it.
-class UrlSmallHeapTest : public EngineFixture {
- protected:
-  UrlSmallHeapTest() : EngineFixture(160u << 10) {}
-};
-
-TEST_F(UrlSmallHeapTest, ModuleRunsWithoutItsWorkBuffer) {
-  FetchDriver driver;
-  Recorder owner(Mod::TestHarness);
-  FetchRequester requester;
-  Pump();
-  const uint32_t start = HeapGetStats().freeBytes;
-  UrlTaskContext* urlTask = nullptr;
-  ASSERT_EQ(UrlStartTask(&urlTask, owner.task()), kOk);
-  ASSERT_NE(UrlGetModule(), nullptr);
-  EXPECT_EQ(UrlGetModule()->workBufferSize, 0u);
-  EXPECT_EQ(UrlGetModule()->workBuffer, nullptr);
-  UrlSession* session = nullptr;
-  ASSERT_EQ(UrlSessionCreate(&session, requester.task()), kOk);
-  FetchBody body;
-  body.body = "collected";
-  body.contentType = "application/x-qor-collect";
-  driver.Serve("/c", body);
-  UrlRequestRec* request = nullptr;
-  ASSERT_EQ(requester.Request(session, "qortest://h/c", 0, &request), kOk);
-  Pump();
-  EXPECT_EQ(requester.received[request], "collected");
-  EXPECT_EQ(driver.workBufferSizes, std::vector<uint32_t>{0});
-  requester.Done(session, request);
-  UrlSessionDestroy(session);
-  UrlStopTask(urlTask);
-  Pump();
-  EXPECT_EQ(HeapGetStats().freeBytes, start);
-}
-
-TEST_F(UrlSmallHeapTest, TaskThatCannotBeCreatedLeavesNothing) {
-  Recorder owner(Mod::TestHarness);
-  Pump();
-  const uint32_t start = HeapGetStats().freeBytes;
-  TskmanFailNextCreate(Mod::Url);
-  UrlTaskContext* urlTask = nullptr;
-  EXPECT_EQ(UrlStartTask(&urlTask, owner.task()), kUrlNoMemory);
-  EXPECT_EQ(urlTask, nullptr);
-  EXPECT_EQ(UrlGetModule(), nullptr);
-  EXPECT_EQ(HeapGetStats().freeBytes, start);
-  UrlSession* session = nullptr;
-  EXPECT_EQ(UrlSessionCreate(&session, owner.task()), kUrlNoMemory);
-}
-
-TEST_F(UrlSmallHeapTest, TwoUrlTasksShareTheModule) {
-  Recorder first(Mod::TestHarness);
-  Recorder second(Mod::TestCode);
-  Pump();
-  UrlTaskContext* a = nullptr;
-  UrlTaskContext* b = nullptr;
-  ASSERT_EQ(UrlStartTask(&a, first.task()), kOk);
-  ASSERT_EQ(UrlStartTask(&b, second.task()), kOk);
-  // A session goes to its requester's own URL task.
-  UrlSession* session = nullptr;
-  ASSERT_EQ(UrlSessionCreate(&session, second.task()), kOk);
-  EXPECT_EQ(session->urlTask, b);
-  UrlSessionDestroy(session);
-  UrlStopTask(a);
-  Pump();
-  EXPECT_EQ(first.Count(UrlMsg::Closed), 1u);
-  EXPECT_NE(UrlGetModule(), nullptr);
-  UrlStopTask(b);
-  Pump();
-  EXPECT_EQ(second.Count(UrlMsg::Closed), 2u);  // the session, then the task
-  EXPECT_EQ(UrlGetModule(), nullptr);
 }
 
 }  // namespace

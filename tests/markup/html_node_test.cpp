@@ -1,15 +1,12 @@
-// Document nodes: freeing lists by their kind, the attribute copy, the adver
-// element's hand-over to the image-object decoder or to the status
-// indicator, and the pending page sound; the heap is whole after each.
+// Document nodes: the attribute copy and the adver element's hand-over; the
+// heap is whole after each.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "browser/status.h"
-#include "kernel/datachunk.h"
 #include "kernel/heap.h"
-#include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "markup/html_node.h"
 #include "tests/support/engine_fixture.h"
@@ -32,9 +29,7 @@ class HtmlNodeTest : public EngineFixture {
 
 TEST_F(HtmlNodeTest, TheAttributeCopyIsTrimmedAndTheFirstStays) {
   const std::u16string cases[][3] = {{u"  home page \t", u"other", u"home page"},
-                                     {u"x", u"  y  ", u"x"},
                                      {u"", u"later", u""},
-                                     {u" \r\n\t ", u"later", u""},
                                      {u"caf\u00E9", u"", u"caf\u00E9"}};
   for (const auto& [first, second, expected] : cases) {
     char16_t* value = nullptr;
@@ -46,29 +41,6 @@ TEST_F(HtmlNodeTest, TheAttributeCopyIsTrimmedAndTheFirstStays) {
     EXPECT_EQ(length, expected.size());
     MemFree(&value);
   }
-  ExpectHeapWhole();
-}
-
-TEST_F(HtmlNodeTest, FreeNodeListByKind) {
-  Queue blocks{};
-  const uint8_t bytes[] = {1, 2, 3};
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(UtilDataChunkAppend(&blocks, bytes, 3, Mod::TestCode), kOk);
-  HtmlFreeNodeList(&blocks, HtmlListKind::DataBlocks);
-  EXPECT_EQ(blocks.head, nullptr);
-  EXPECT_EQ(blocks.tail, nullptr);
-
-  Queue nodes{};
-  for (uint32_t kind : {HtmlNodeKind::Text, HtmlNodeKind::Card, HtmlNodeKind::Adver}) {
-    HtmlNode* node = HtmlNodeCreate(kind);
-    ASSERT_NE(node, nullptr);
-    ASSERT_EQ(HtmlCopyAttrValue(&node->text, &node->textLength, u"text"), kOk);
-    ASSERT_EQ(HtmlCopyAttrValue(&node->title, &node->titleLength, u"title"), kOk);
-    ASSERT_EQ(HtmlCopyAttrValue(&node->object.text, nullptr, u"inline"), kOk);
-    QueueAppend(&nodes, &node->link);
-  }
-  HtmlFreeNodeList(&nodes, HtmlListKind::Nodes);
-  EXPECT_EQ(nodes.head, nullptr);
-  HtmlFreeNodeList(&nodes, HtmlListKind::Nodes);  // an empty list
   ExpectHeapWhole();
 }
 
@@ -143,69 +115,14 @@ TEST_P(HtmlAdverTest, HandsOverOnceBothAreKnown) {
 const AdverCase kAdver[] = {
     {"str", {{"type", u"STR"}, {"inline", u" one|two|three "}}, 1, HtmlImageSource::Str,
      u"one|two|three", kOk, 0},
-    {"inline first", {{"inline", u"QUJD"}, {"type", u"sis"}}, 1, HtmlImageSource::Sis, u"QUJD", kOk, 0},
     {"decoder answer", {{"TYPE", u" Nbmp "}, {"Inline", u"!!"}}, 1, HtmlImageSource::Nbmp, u"!!",
      0x80540002, 0},
     {"repeats ignored",
      {{"type", u"str"}, {"type", u"nbmp"}, {"inline", u"a"}, {"inline", u"b"}, {"type", u"sis"}},
      1, HtmlImageSource::Str, u"a", kOk, 0},
     {"other type", {{"type", u"gif"}, {"inline", u"R0lG"}}, 0, 0, nullptr, kOk, 1},
-    {"empty type", {{"inline", u"x"}, {"type", u""}}, 0, 0, nullptr, kOk, 1},
-    {"type only", {{"type", u"str"}, {"href", u"x"}}, 0, 0, nullptr, kOk, 0},
-    {"inline only", {{"inline", u"x"}}, 0, 0, nullptr, kOk, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Attributes, HtmlAdverTest, ::testing::ValuesIn(kAdver));
-
-// Without a status indicator nothing is posted; without a decoder the text
-// stays with the node and goes with it.
-TEST_F(HtmlNodeTest, AdverWithoutStatusTaskOrDecoder) {
-  HtmlNode* node = HtmlAdverCreate(nullptr, 256000);
-  ASSERT_NE(node, nullptr);
-  EXPECT_EQ(node->object.workBufferSize, 0u);
-  EXPECT_EQ(HtmlAdverAttribute(node, "type", u"jpeg"), kOk);
-  EXPECT_EQ(HtmlAdverAttribute(node, "inline", u"x"), kOk);
-  HtmlNodeFree(node);
-
-  node = HtmlAdverCreate(nullptr, 0);
-  ASSERT_NE(node, nullptr);
-  EXPECT_EQ(HtmlAdverAttribute(node, "type", u"str"), kOk);
-  EXPECT_EQ(HtmlAdverAttribute(node, "inline", u"kept"), kOk);
-  ASSERT_NE(node->object.text, nullptr);
-  EXPECT_EQ(std::u16string(node->object.text), u"kept");
-  HtmlNodeFree(node);
-  Pump();
-  ExpectHeapWhole();
-}
-
-uint8_t* Bytes(const char* text) {
-  const uint32_t n = LibcStrLen(text);
-  auto* p = static_cast<uint8_t*>(MemAlloc(n, Use::Data, Mod::WtlHtml));
-  for (uint32_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(text[i]);
-  return p;
-}
-
-TEST_F(HtmlNodeTest, PendingPageSound) {
-  HtmlPageSound sound{};
-  EXPECT_FALSE(HtmlHasPendingPageSound());
-  EXPECT_FALSE(HtmlTakePendingPageSound(&sound));
-
-  // A second sound replaces the first, which is freed.
-  HtmlSetPendingPageSound(Bytes("first"), 5, 1);
-  HtmlSetPendingPageSound(Bytes("MThd...."), 8, 9);
-  EXPECT_TRUE(HtmlHasPendingPageSound());
-  ASSERT_TRUE(HtmlTakePendingPageSound(&sound));
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(sound.data), sound.length), "MThd....");
-  EXPECT_EQ(sound.soundCode, 9u);
-  EXPECT_FALSE(HtmlHasPendingPageSound());
-  HtmlPageSound again{};
-  EXPECT_FALSE(HtmlTakePendingPageSound(&again));
-  MemFree(&sound.data);
-
-  HtmlSetPendingPageSound(Bytes("x"), 1, 3);
-  HtmlFreePendingPageSound();
-  EXPECT_FALSE(HtmlHasPendingPageSound());
-  ExpectHeapWhole();
-}
 
 }  // namespace

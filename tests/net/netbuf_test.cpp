@@ -1,8 +1,6 @@
-// Buffer chains: sizes in 140-byte blocks, reads and writes across block
-// edges, reference counts, and what a failed allocation leaves behind.
+// Buffer chains against a string model, and blocks shared between chains.
 #include <gtest/gtest.h>
 
-#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,48 +12,6 @@
 namespace {
 
 class NetBufTest : public HeapFixture {};
-class TinyHeapNetBufTest : public HeapFixture {
- protected:
-  TinyHeapNetBufTest() : HeapFixture(1024) {}
-};
-
-TEST_F(NetBufTest, WritesAndReadsCrossBlockEdgesWithoutGrowing) {
-  NetBufChain* chain = NetBufAlloc(300);
-  std::vector<uint8_t> bytes(300);
-  std::iota(bytes.begin(), bytes.end(), 0);
-  EXPECT_EQ(NetBufWrite(chain, bytes.data(), 0, 300), 300u);
-  std::vector<uint8_t> back(20, 0xEE);
-  EXPECT_EQ(NetBufRead(chain, back.data(), 130, 20), 20u);
-  EXPECT_EQ(back, std::vector<uint8_t>(bytes.begin() + 130, bytes.begin() + 150));
-  // Past the end nothing is written or read, and the chain keeps its size.
-  EXPECT_EQ(NetBufWrite(chain, bytes.data(), 290, 20), 10u);
-  EXPECT_EQ(NetBufRead(chain, back.data(), 295, 20), 5u);
-  EXPECT_EQ(NetBufRead(chain, back.data(), 300, 1), 0u);
-  EXPECT_EQ(NetBufLength(chain), 300u);
-  NetBufRelease(&chain);
-}
-
-TEST_F(NetBufTest, ReleaseFreesOnlyBlocksWithoutReferences) {
-  const uint32_t before = HeapGetStats().freeBytes;
-  NetBufChain* chain = NetBufAlloc(200);
-  NetBufChain* tail = chain->next;
-  ++tail->refs;  // the tail is shared with another owner
-  NetBufRelease(&chain);
-  EXPECT_EQ(tail->refs, 1u);
-  EXPECT_LT(HeapGetStats().freeBytes, before);
-  NetBufRelease(&tail);
-  EXPECT_EQ(HeapGetStats().freeBytes, before);
-}
-
-TEST_F(TinyHeapNetBufTest, AFailedAllocationGivesNullAndFreesThePartialChain) {
-  const uint32_t before = HeapGetStats().freeBytes;
-  EXPECT_EQ(NetBufAlloc(140 * 20), nullptr);
-  EXPECT_EQ(HeapGetStats().freeBytes, before);
-  EXPECT_EQ(HeapValidate(), nullptr);
-}
-
-// Growing writes, joins and front trims, each checked against a plain string
-// holding the bytes the chain should hold.
 
 std::string Contents(const NetBufChain* chain) {
   std::string s(NetBufLength(chain), '\0');
@@ -142,40 +98,6 @@ TEST_F(NetBufTest, CuttingIntoASharedBlockLeavesTheOtherChainWhole) {
   NetBufRelease(&chain);
   NetBufRelease(&other);
   EXPECT_EQ(HeapGetStats().freeBytes, before);
-}
-
-TEST_F(NetBufTest, ASharedLastBlockIsNotLengthened) {
-  const uint32_t before = HeapGetStats().freeBytes;
-  NetBufChain* chain = NetBufAlloc(10);
-  NetBufWrite(chain, "0123456789", 0, 10);
-  ++chain->refs;  // held by a second owner, who must keep seeing 10 bytes in it
-  ASSERT_EQ(NetBufWriteGrow(chain, "ab", 10, 2), kOk);
-  EXPECT_EQ(chain->length, 10u);
-  EXPECT_EQ(Contents(chain), "0123456789ab");
-  NetBufRelease(&chain->next);
-  --chain->refs;
-  NetBufRelease(&chain);
-  EXPECT_EQ(HeapGetStats().freeBytes, before);
-}
-
-TEST_F(TinyHeapNetBufTest, WithoutMemoryGrowingAndCuttingLeaveTheChainAsItWas) {
-  NetBufChain* chain = NetBufAlloc(100);
-  std::string bytes(100, 'q');
-  NetBufWrite(chain, bytes.data(), 0, 100);
-  std::string big(140 * 20, 'z');
-  EXPECT_EQ(NetBufWriteGrow(chain, big.data(), 50, static_cast<uint32_t>(big.size())),
-            kNetBufNoMemory);
-  EXPECT_EQ(Contents(chain), bytes);
-  // Fill the heap, then cut into a shared block: the copy cannot be made.
-  std::vector<NetBufChain*> hogs;
-  while (NetBufChain* hog = NetBufAlloc(0)) hogs.push_back(hog);
-  ++chain->refs;
-  EXPECT_EQ(NetBufTrim(&chain, 10), kNetBufNoMemory);
-  EXPECT_EQ(Contents(chain), bytes);
-  --chain->refs;
-  for (NetBufChain* hog : hogs) NetBufRelease(&hog);
-  NetBufRelease(&chain);
-  EXPECT_EQ(HeapValidate(), nullptr);
 }
 
 }  // namespace
