@@ -108,6 +108,21 @@ int32_t BandPixel(PglSurface* const* bands, uint32_t bandCount, uint32_t x, uint
   return -1;
 }
 
+uint16_t ReferencePixel(const Picture& p, uint32_t i, bool keyed) {
+  const uint8_t* px = &p.pixels[size_t{i} * p.depth];
+  const bool grey = p.depth <= 2;
+  const bool hasAlpha = p.depth == 2 || p.depth == 4;
+  if (hasAlpha && px[p.depth - 1] == 0) return kContentKeyColour;
+  const uint16_t colour = ContentRgb565(px[0], grey ? px[0] : px[1], grey ? px[0] : px[2]);
+  return keyed ? ContentOpaqueOnKey(colour) : colour;
+}
+
+namespace {
+
+struct FrameInfo {
+  uint32_t width, height, left, top, delay;
+};
+
 std::vector<FrameInfo> ReadFrameList(const std::string& relative) {
   const std::vector<uint8_t> text = ReadDataFile(relative);
   std::istringstream in(std::string(text.begin(), text.end()));
@@ -121,17 +136,6 @@ std::vector<FrameInfo> ReadFrameList(const std::string& relative) {
   return frames;
 }
 
-uint16_t ReferencePixel(const Picture& p, uint32_t i, bool keyed) {
-  const uint8_t* px = &p.pixels[size_t{i} * p.depth];
-  const bool grey = p.depth <= 2;
-  const bool hasAlpha = p.depth == 2 || p.depth == 4;
-  if (hasAlpha && px[p.depth - 1] == 0) return kContentKeyColour;
-  const uint16_t colour = ContentRgb565(px[0], grey ? px[0] : px[1], grey ? px[0] : px[2]);
-  return keyed ? ContentOpaqueOnKey(colour) : colour;
-}
-
-namespace {
-
 bool Near(int32_t got, uint16_t want) {
   if (got < 0) return false;
   if (got == want) return true;
@@ -144,8 +148,9 @@ bool Near(int32_t got, uint16_t want) {
 }  // namespace
 
 void ExpectBands(PglSurface* const* bands, uint32_t bandCount, const Picture& ref, bool keyed,
-                 bool nearEnough, const std::string& where) {
-  const uint32_t perBand = 512 / (2 * ref.width) ? 512 / (2 * ref.width) : 1;
+                 bool nearEnough, const std::string& where, uint32_t rowBytes) {
+  if (!rowBytes) rowBytes = 2 * ref.width;
+  const uint32_t perBand = 512 / rowBytes ? 512 / rowBytes : 1;
   ASSERT_EQ(bandCount, (ref.height + perBand - 1) / perBand) << where;
   for (uint32_t i = 0; i < bandCount; ++i) {
     EXPECT_EQ(bands[i]->height, i + 1 < bandCount ? perBand : ref.height - i * perBand) << where;
@@ -250,7 +255,7 @@ std::vector<Picture> ReadPictures(const std::vector<uint8_t>& f) {
       p.depth = 1;
       for (uint32_t y = 0; y < p.height; ++y)
         for (uint32_t x = 0; x < p.width; ++x)
-          p.pixels.push_back((f[at + y * rowBytes + x / 8] >> (7 - x % 8)) & 1);
+          p.pixels.push_back((f[at + y * rowBytes + x / 8] >> (7 - x % 8)) & 1 ? 0 : 255);
       at += size_t{rowBytes} * p.height;
     } else if (magic == "P7") {
       for (std::string key = Token(f, &at); key != "ENDHDR"; key = Token(f, &at)) {

