@@ -20,8 +20,8 @@ namespace {
 // Delivers the body block by block to `step` until it reports the body
 // complete or fails; `delivered` hears how many bytes are in so far.
 template <class Step, class Delivered>
-DecodeRun Drive(const std::vector<uint8_t>& bytes, uint32_t blockSize, bool ended,
-                uint32_t requestFlags, Step step, Delivered delivered) {
+DecodeRun Drive(const std::vector<uint8_t>& bytes, uint32_t blockSize, uint32_t requestFlags,
+                Step step, Delivered delivered) {
   DecodeRun run;
   Queue input{};
   ContentFeed feed{&input, 0, &run.output, 0, requestFlags};
@@ -34,7 +34,7 @@ DecodeRun Drive(const std::vector<uint8_t>& bytes, uint32_t blockSize, bool ende
       at += n;
       delivered(at);
     }
-    if (at >= bytes.size() && ended) feed.endOfData = 1;
+    if (at >= bytes.size()) feed.endOfData = 1;
     run.result = step(&feed);
     if (run.result != kOk || (feed.events & ContentEvent::Done) || at >= bytes.size()) break;
   }
@@ -46,10 +46,10 @@ DecodeRun Drive(const std::vector<uint8_t>& bytes, uint32_t blockSize, bool ende
 }  // namespace
 
 DecodeRun RunDecoder(StepFn step, ReleaseFn release, const std::vector<uint8_t>& bytes,
-                     uint32_t blockSize, bool ended, uint32_t requestFlags) {
+                     uint32_t blockSize, uint32_t requestFlags) {
   void* state = nullptr;
   DecodeRun run = Drive(
-      bytes, blockSize, ended, requestFlags, [&](ContentFeed* feed) { return step(&state, feed); },
+      bytes, blockSize, requestFlags, [&](ContentFeed* feed) { return step(&state, feed); },
       [](size_t) {});
   run.stateFreed = state == nullptr;
   release(&state);
@@ -57,13 +57,14 @@ DecodeRun RunDecoder(StepFn step, ReleaseFn release, const std::vector<uint8_t>&
 }
 
 DecodeRun RunWholeDecoder(WholeStepFn step, ReleaseFn release, const std::vector<uint8_t>& bytes,
-                          uint32_t blockSize, bool announce, bool ended, uint32_t workSize) {
-  auto* work = static_cast<uint8_t*>(MemAlloc(workSize ? workSize : 1, Use::Data, Mod::TestCode));
+                          uint32_t blockSize, bool announce) {
+  constexpr uint32_t workSize = 256000;
+  auto* work = static_cast<uint8_t*>(MemAlloc(workSize, Use::Data, Mod::TestCode));
   memset(work, 0xA5, workSize);
   ContentSource source{announce ? static_cast<uint32_t>(bytes.size()) : 0, 0, work, workSize};
   void* state = nullptr;
   DecodeRun run = Drive(
-      bytes, blockSize, ended, 0, [&](ContentFeed* feed) { return step(&state, feed, &source); },
+      bytes, blockSize, 0, [&](ContentFeed* feed) { return step(&state, feed, &source); },
       [&](size_t at) { source.deliveredCount = static_cast<uint32_t>(at); });
   run.stateFreed = state == nullptr;
   release(&state);
@@ -71,15 +72,10 @@ DecodeRun RunWholeDecoder(WholeStepFn step, ReleaseFn release, const std::vector
   return run;
 }
 
-namespace {
-
-void FreeBands(PglSurface** bands, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) MemFree(&bands[i]);
-}
-
-}  // namespace
-
 void FreeOutput(Queue* output) {
+  auto FreeBands = [](PglSurface** bands, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) MemFree(&bands[i]);
+  };
   while (QueueNode* node = QueuePopFront(output)) {
     auto* image = reinterpret_cast<ContentImage*>(node);
     if (image->kind == ContentKind::Banded) FreeBands(image->bands, image->bandCount);
@@ -154,9 +150,7 @@ void ExpectBands(PglSurface* const* bands, uint32_t bandCount, const Picture& re
   ASSERT_EQ(bandCount, (ref.height + perBand - 1) / perBand) << where;
   for (uint32_t i = 0; i < bandCount; ++i) {
     EXPECT_EQ(bands[i]->height, i + 1 < bandCount ? perBand : ref.height - i * perBand) << where;
-    if (keyed) {
-      EXPECT_EQ(bands[i]->key, kContentKeyColour) << where;
-    }
+    EXPECT_TRUE(!keyed || bands[i]->key == kContentKeyColour) << where;
   }
   for (uint32_t y = 0; y < ref.height; ++y)
     for (uint32_t x = 0; x < ref.width; ++x) {
@@ -180,8 +174,8 @@ void ExpectAnimation(const ContentImage* image, const std::string& name, uint16_
   EXPECT_EQ(image->allFrames, 1);
   ASSERT_EQ(image->frameCount, infos.size());
   size_t i = 0;
-  for (const ContentImageFrame* frame = image->firstFrame; frame; frame = frame->next, ++i) {
-    ASSERT_LT(i, infos.size());
+  for (const ContentImageFrame* frame = image->firstFrame; frame && i < infos.size();
+       frame = frame->next, ++i) {
     const std::string where = name + " frame " + std::to_string(i);
     const FrameInfo& info = infos[i];
     ASSERT_EQ(frame->width, info.width) << where;

@@ -23,18 +23,18 @@ struct DecodeRun {
 using StepFn = Result (*)(void** state, ContentFeed* feed);
 using ReleaseFn = void (*)(void** state);
 
-// Delivers `bytes` in chunks of blockSize (0: one chunk) until the core
-// reports the body complete or fails. Leaves no chunk and no state behind.
+// Delivers `bytes` in chunks of blockSize (0: one chunk), the data ended with
+// the last, until the core reports the body complete or fails. Leaves no
+// chunk and no state behind.
 DecodeRun RunDecoder(StepFn step, ReleaseFn release, const std::vector<uint8_t>& bytes,
-                     uint32_t blockSize, bool ended = true, uint32_t requestFlags = 0);
+                     uint32_t blockSize, uint32_t requestFlags = 0);
 
 // The same for a core that collects the whole body: the source announces the
 // body's size (when `announce`) and lends a work buffer filled with 0xA5, so
 // that a decoder reading what it did not write shows.
 using WholeStepFn = Result (*)(void** state, ContentFeed* feed, const ContentSource* source);
 DecodeRun RunWholeDecoder(WholeStepFn step, ReleaseFn release, const std::vector<uint8_t>& bytes,
-                          uint32_t blockSize, bool announce = true, bool ended = true,
-                          uint32_t workSize = 256000);
+                          uint32_t blockSize, bool announce = true);
 
 // Frees every image of the output list with its bands and frames.
 void FreeOutput(Queue* output);

@@ -2,16 +2,13 @@
 // driver; the heap is whole after every load.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "browser/status.h"
 #include "browser/url.h"
-#include "content/body_collect.h"
 #include "content/content_label.h"
 #include "content/content_rows.h"
 #include "content/handover_rows.h"
@@ -73,9 +70,8 @@ std::string Describe(const std::vector<void*>& objects) {
 struct Outcome {
   bool complete = false;
   Result failure = 0;
-  uint32_t processCalls = 0;
   std::string picture;
-  std::vector<std::string> blocks;  // raw-data output
+  std::vector<std::string> blocks;  // data output
   uint32_t typeId = 0;               // the load's type when it ended
   std::u16string labelText, labelUrl;  // the document summary of node output
 };
@@ -111,7 +107,7 @@ class ContentRowsTest : public RowsFixture {
                        : node->kind == HtmlNodeKind::Text ? "text;"
                                                           : "other;";
         }
-      } else if ((flags & UrlFlag::RawData) || dataOutput) {
+      } else if (dataOutput) {
         for (void* object : objects) {
           auto* chunk = static_cast<UtilDataChunk*>(object);
           o.blocks.emplace_back(
@@ -164,18 +160,6 @@ class ContentRowsTest : public RowsFixture {
   bool nodeOutput = false;  // the output holds document nodes
 };
 
-TEST_F(ContentRowsTest, RawDataNeverReachesTheRow) {
-  const std::vector<uint8_t> file = ReadDataFile("wbmp/magick_33x17.wbmp");
-  const Outcome o = Fetch("image/vnd.wap.wbmp", file, 2, true, UrlFlag::RawData);
-  EXPECT_TRUE(o.complete);
-  std::string joined;
-  for (const std::string& b : o.blocks) {
-    EXPECT_LE(b.size(), 2u);
-    joined += b;
-  }
-  EXPECT_EQ(joined, std::string(file.begin(), file.end()));
-}
-
 // --- nbmp ------------------------------------------------------------------
 std::vector<uint8_t> NbmpStream(const NbmpTestImage& image) {
   const size_t canvas = size_t{NbmpTestRowBytes(image.width, image.depthCode)} * image.height;
@@ -204,48 +188,6 @@ TEST_F(ContentRowsTest, NbmpEdgeCases) {
   const std::vector<uint8_t> huge(kNbmpBodyRoom + 1, 0);
   EXPECT_EQ(Fetch("image/nbmp", huge, 4096, false).failure, NbmpRowErr::Malformed);
   EXPECT_EQ(Fetch("image/nbmp", huge, 4096, true).failure, NbmpRowErr::Malformed);
-}
-
-// The collector on a load of its own: what the scheme announced decides
-// when the body is whole and how much it may hold.
-TEST_F(ContentRowsTest, BodyCollectorKeepsToTheAnnouncedLength) {
-  const uint32_t heap = HeapGetStats().freeBytes;
-  UrlParsed url{};
-  ASSERT_EQ(UrlParse(&url, "qortest://h/x", 0), kOk);
-  const uint8_t bytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-  struct Case {
-    uint32_t announced, delivered, room;
-    bool ended;
-    Result result;
-    bool complete;
-  };
-  constexpr Result kLong = 0x80FF0002, kMem = 0x80FF0001;
-  for (const Case& c : {Case{10, 4, 100, false, kOk, false}, Case{4, 10, 100, false, kLong, false},
-                        Case{0, 10, 100, true, kOk, true}, Case{0, 10, 6, true, kLong, false}}) {
-    SCOPED_TRACE(std::to_string(c.announced) + " " + std::to_string(c.delivered) + " " +
-                 std::to_string(c.room) + (c.ended ? " ended" : ""));
-    UrlLoad* load = UrlLoadCreate(&url);
-    ASSERT_NE(load, nullptr);
-    load->announcedLength = c.announced;
-    for (uint32_t at = 0; at < c.delivered; at += 3)
-      UrlLoadDeliver(load, bytes + at, c.delivered - at < 3 ? c.delivered - at : 3);
-    load->endOfData = c.ended;
-    ContentBody body{};
-    ContentBodyState state;
-    EXPECT_EQ(ContentBodyCollect(&body, load, c.room, Mod::TestCode, kMem, kLong, &state), c.result);
-    if (c.result == kOk) {
-      EXPECT_EQ(state == ContentBodyState::Complete, c.complete);
-      EXPECT_EQ(body.size, c.delivered);
-      EXPECT_EQ(load->input.head, nullptr);
-      if (c.delivered) {
-        EXPECT_EQ(std::memcmp(body.bytes, bytes, c.delivered), 0);
-      }
-    }
-    ContentBodyFree(&body);
-    UrlLoadFree(load);
-  }
-  UrlFreeParsed(&url);
-  EXPECT_EQ(HeapGetStats().freeBytes, heap);
 }
 
 // --- sis -------------------------------------------------------------------
@@ -283,7 +225,6 @@ TEST_F(ContentRowsTest, SisPaletteAnimationsThroughTheRow) {
     ContentImageFrame* f = image->firstFrame;
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(f->width, 40);
-    EXPECT_EQ(BandPixel(f->bands, f->bandCount, 0, 0), Grey(3));
     EXPECT_EQ(BandPixel(f->bands, f->bandCount, 3, 1), Grey(8));
     EXPECT_EQ(BandPixel(f->bands, f->bandCount, 39, 29), Grey(3));
     ContentImageFrame* second = image->decodeFrame(image, 2);
@@ -300,32 +241,6 @@ TEST_F(ContentRowsTest, CutBodiesEndCleanly) {
   std::mt19937 rng(7);
   CutEverywhere("image/nbmp", NbmpBody(NbmpTestRandomImage(rng)), 3);
   EXPECT_EQ(Fetch("image/sis", std::vector<uint8_t>(300, 0x42), 0).failure, SisRowErr::Malformed);
-}
-
-// The adver element's image object reaches the status indicator through the
-// document model; a type that names no image releases the kept one.
-TEST_F(ContentRowsTest, TheDocumentModelHandsItsAdverElementOver) {
-  const uint32_t heapAtStart = HeapGetStats().freeBytes;
-  std::vector<uint8_t> work(kUrlWorkBufferSize);
-  ASSERT_EQ(StatusCreateTask(owner->task()), kOk);
-  Pump();
-  HtmlNode* node = HtmlAdverCreate(work.data(), static_cast<uint32_t>(work.size()));
-  ASSERT_NE(node, nullptr);
-  EXPECT_EQ(HtmlAdverAttribute(node, "inline", u"first|second"), kOk);
-  EXPECT_EQ(HtmlAdverAttribute(node, "type", u"STR"), kOk);
-  Pump();
-  auto* image = static_cast<ContentImage*>(StatusGetImage());
-  ASSERT_NE(image, nullptr);
-  EXPECT_EQ(image->frameCount, 2);
-  HtmlNodeFree(node);
-  node = HtmlAdverCreate(work.data(), static_cast<uint32_t>(work.size()));
-  EXPECT_EQ(HtmlAdverAttribute(node, "type", u"gif"), kOk);
-  Pump();
-  EXPECT_EQ(StatusGetImage(), nullptr);
-  HtmlNodeFree(node);
-  StatusStopTask(owner->task());
-  Pump();
-  EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
 }
 
 // Each image row gives the same picture however the body comes; a refused
@@ -358,28 +273,18 @@ TEST_F(ContentRowsTest, ImageRowsGiveOnePictureInEveryDelivery) {
 }
 
 // Generic WBXML takes the type its public identifier names, and that row
-// handles the body from then on; other identifiers leave it unused.
+// handles the body; a one-byte body names none and leaves it unused.
 TEST_F(ContentRowsTest, WbxmlIsRetypedByItsPublicIdentifier) {
   dataOutput = true;
-  struct Case {
-    uint8_t publicId;
-    uint32_t typeId;
-    bool passesOn;
-  };
-  const Case cases[] = {{7, UrlType::Wbxml, false}, {5, UrlType::Sic, true}};
-  for (const Case& c : cases)
-    for (uint32_t block : {0u, 1u}) {
-      SCOPED_TRACE(std::to_string(c.publicId) + " in blocks of " + std::to_string(block));
-      const std::vector<uint8_t> body = {0x03, c.publicId, 0x6A, 0x00, 0x7F, 0x01};
-      const Outcome o = Fetch("application/vnd.wap.wbxml", body, block);
-      EXPECT_TRUE(o.complete);
-      EXPECT_EQ(o.failure, 0u);
-      EXPECT_EQ(o.typeId, c.typeId);
-      std::string out;
-      for (const std::string& b : o.blocks) out += b;
-      EXPECT_EQ(out, c.passesOn ? std::string(body.begin(), body.end()) : "");
-    }
-  // A body of one byte names no document.
+  const std::vector<uint8_t> sic = {0x03, 5, 0x6A, 0x00, 0x7F, 0x01};
+  for (uint32_t block : {0u, 1u}) {
+    const Outcome o = Fetch("application/vnd.wap.wbxml", sic, block);
+    EXPECT_TRUE(o.complete);
+    EXPECT_EQ(o.typeId, UrlType::Sic);
+    std::string out;
+    for (const std::string& b : o.blocks) out += b;
+    EXPECT_EQ(out, std::string(sic.begin(), sic.end()));
+  }
   const Outcome one = Fetch("application/vnd.wap.wbxml", {0x03}, 0);
   EXPECT_TRUE(one.complete);
   EXPECT_EQ(one.typeId, UrlType::Wbxml);
@@ -394,10 +299,10 @@ TEST_F(ContentRowsTest, CompiledDecksBecomeCardsAndTexts) {
   const Outcome whole = Fetch("application/vnd.wap.wmlc", deck, 0);
   EXPECT_TRUE(whole.complete);
   EXPECT_EQ(whole.picture.substr(0, 5), "card;");
+  EXPECT_NE(whole.picture.find("card;", 5), std::string::npos);  // two cards
   // Labelled with its first text and its address.
   EXPECT_EQ(whole.labelText.substr(0, 15), u"Welcome & hello");
   EXPECT_EQ(whole.labelUrl, u"qortest://h/body");
-  EXPECT_NE(whole.picture.find("card;", 5), std::string::npos);  // two cards
   for (const char* type : {"application/x-wap-wta-wmlc", "application/vnd.wap.wbxml"})
     for (uint32_t block : {1u, 7u}) {
       SCOPED_TRACE(std::string(type) + " " + std::to_string(block));
@@ -490,28 +395,6 @@ TEST_F(HandoverRowsTest, BodiesGoToTheirHandsetServices) {
   EXPECT_EQ(Fetch("application/pims", Bytes("a\r\nb\r\n"), 0).failure, 0x80990001u);
   gAnswer = 1;
   EXPECT_EQ(Fetch("application/usat", Bytes("x"), 0).failure, UsatCode::Refused);
-}
-
-std::vector<std::string> gProvisioned;
-
-TEST_F(HandoverRowsTest, NdwnDownloadIsHeldAndHandedToProvisioning) {
-  std::vector<uint8_t> item(1000);
-  for (size_t i = 0; i < item.size(); ++i) item[i] = static_cast<uint8_t>(i * 7);
-  NdwnSetProvisioningHook([](uint8_t* buffer, uint32_t length) {
-    gProvisioned.emplace_back(reinterpret_cast<const char*>(buffer), length);
-  });
-  gProvisioned.clear();
-  std::string held;
-  after = [&](UrlModuleContext*) {
-    uint32_t length = 0;
-    const uint8_t* bytes = NdwnHeldItem(&length);
-    held = Text(bytes, length);
-    NdwnHeldItemFree();
-  };
-  EXPECT_EQ(Fetch("application/ndwn", item, 1).failure, NdwnCode::HandedOver);
-  EXPECT_EQ(held, std::string(item.begin(), item.end()));
-  EXPECT_EQ(gProvisioned, std::vector<std::string>{held});
-  NdwnSetProvisioningHook(nullptr);
 }
 
 }  // namespace

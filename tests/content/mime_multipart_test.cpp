@@ -125,12 +125,8 @@ std::string Decode(const Part& p) {
 }
 
 std::string Hex(const std::string& bytes) {
-  static const char* digits = "0123456789abcdef";
   std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
+  for (unsigned char c : bytes) out += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
   return out;
 }
 
@@ -164,10 +160,6 @@ struct HandMade {
 };
 
 const HandMade kHandMade[] = {
-    {"FoldedHeaderJoinsWithOneSpace",
-     "multipart/related; boundary=b\r\n\r\n--b\r\nContent-Type: text/html;\r\n"
-     "  \t charset=utf-8\r\nContent-ID: <a>\r\n\r\nx\r\n--b--\r\n",
-     "|a|text/html; charset=utf-8||010|x\r\n\nwhole"},
     {"LfOnlyLines",
      "Content-Type: multipart/related; boundary=\"b\"\n\n--b\nContent-ID: <a>\n\none\ntwo\n"
      "--b\nContent-Location: http://h/p\n\nthree\n--b--\n",
@@ -175,18 +167,6 @@ const HandMade kHandMade[] = {
     {"MissingEndBoundaryEndsWithTheDocument",
      "multipart/related; boundary=b\r\n\r\n--b\r\nContent-ID: <a>\r\n\r\nlast line",
      "|a|||010|last line\nwhole"},
-    {"StartWithCidSchemeMarksTheRoot",
-     "multipart/related; start=\"cid:r@x\"; boundary=b\r\n\r\n--b\r\nContent-ID: <q@x>\r\n\r\n"
-     "\r\n--b\r\nContent-ID: <r@x>\r\n\r\n\r\n--b--\r\n",
-     "|q@x|||010|\r\n\n|r@x|||110|\r\n\nwhole"},
-    {"RelativeLocationsTakeTheBase",
-     "multipart/related; boundary=b\r\nContent-Base: http://h/d/\r\n\r\n--b\r\n"
-     "Content-Location: a.png\r\n\r\n--b\r\nContent-Location: ftp://o/b\r\n\r\n--b--\r\n",
-     "http://h/d/a.png||||010|\nftp://o/b||||010|\nwhole"},
-    {"ABoundaryPrefixInsideALineIsData",
-     "multipart/related; boundary=bb\r\n\r\n--bb\r\nContent-ID: <1>\r\n\r\n--b\r\n x--bb\r\n"
-     "--bb--\r\n",
-     "|1|||010|--b\r\n x--bb\r\n\nwhole"},
 };
 
 class MimeHandMadeTest : public DecoderTest, public ::testing::WithParamInterface<HandMade> {};
@@ -201,17 +181,6 @@ TEST_P(MimeHandMadeTest, SameResultForEverySplit) {
 
 INSTANTIATE_TEST_SUITE_P(Documents, MimeHandMadeTest, ::testing::ValuesIn(kHandMade),
                          [](const auto& info) { return std::string(info.param.name); });
-
-class MimeMultipartTest : public DecoderTest {};
-
-TEST_F(MimeMultipartTest, RefusedDataSkipsTheRestOfThePart) {
-  const std::string doc =
-      "multipart/related; boundary=b\r\n\r\n--b\r\nContent-ID: <1>\r\n\r\none\r\ntwo\r\n"
-      "--b\r\nContent-ID: <2>\r\n\r\nthree\r\n--b--\r\n";
-  // The first part's data answer 0 after its first line: no more lines, no
-  // end-of-part call; the next part comes whole.
-  EXPECT_EQ(Describe(Parse(doc, {}, 1)), "|1|||000|one\r\n\n|2|||010|three\r\n\nwhole");
-}
 
 class MimeSmallHeapTest : public DecoderTest {
  protected:

@@ -1,6 +1,6 @@
 // The nbmp codec: random images and animations written by the test encoder
 // (tests/content/nbmp_encoder.cpp) come back cell for cell through both
-// sources; the text source's runs and groups; cut streams and short buffers.
+// sources; cut streams and short buffers.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -76,35 +76,6 @@ TEST(NbmpTest, RandomImagesComeBackThroughBothSources) {
       const std::string text = NbmpTestPackText(stream, noisy ? &noise : nullptr) + (round % 2 ? "\"" : "");
       ASSERT_EQ(NbmpDecodeText(text.c_str(), out.data(), size), 1) << where << " " << text;
       ExpectDecoded(out, image, where + " text");
-    }
-  }
-}
-
-TEST(NbmpTest, TextSourceRunsGroupsAndEnds) {
-  struct Case {
-    const char* text;
-    uint32_t count;
-    std::vector<uint8_t> bytes;  // empty: -1
-  };
-  std::vector<uint8_t> ones;
-  for (int i = 0; i < 64; ++i) ones.insert(ones.end(), {0x04, 0x10, 0x41});
-  const Case cases[] = {
-      {"~AB", 192, ones},
-      {" ~\n C\t Q\x80QQ", 3, {0x41, 0x04, 0x10}},
-      {"QQ==", 1, {0x41}},
-      {"QQ", 1, {}},           // ends inside a group
-      {"Q*==", 1, {}},         // not in the alphabet
-      {"~C", 1, {}},           // a run without its character
-  };
-  for (const Case& c : cases) {
-    std::vector<uint8_t> out(c.count + 1, 0xEE);
-    const int32_t n = InlineTextDecode(c.text, c.count, out.data());
-    if (c.bytes.empty()) {
-      EXPECT_EQ(n, -1) << c.text;
-    } else {
-      ASSERT_EQ(n, static_cast<int32_t>(c.count)) << c.text;
-      EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + c.count), c.bytes) << c.text;
-      EXPECT_EQ(out[c.count], 0xEE);
     }
   }
 }

@@ -70,34 +70,6 @@ INSTANTIATE_TEST_SUITE_P(Files, PngFileTest,
                                                 std::get<1>(info.param));
                          });
 
-// Rows of 400 x 4 bytes for 200 rows need more than the 256,000-byte work
-// buffer: an image without bands. A damaged ancillary chunk is dropped; a
-// body without an announced length grows until the data ends.
-TEST_F(PngTest, BodiesThatGiveTheirImage) {
-  const std::vector<Picture> rgb8 = ReadPictures(ReadDataFile("png/rgb8.pam"));
-  ASSERT_EQ(rgb8.size(), 1u);
-  struct Case {
-    const char* file;
-    bool announce;
-    bool bands;
-  };
-  for (const Case& c : {Case{"large_rgba", true, false}, Case{"bad_crc_gama", true, true},
-                        Case{"rgb8", false, true}}) {
-    SCOPED_TRACE(c.file);
-    DecodeRun run = Decode(Png(c.file), 140, c.announce);
-    EXPECT_EQ(run.result, kOk);
-    EXPECT_TRUE(run.stateFreed);
-    ASSERT_EQ(ImageCount(run), 1u);
-    const ContentImage* image = FirstImage(run);
-    if (c.bands) {
-      ExpectBands(image->bands, image->bandCount, rgb8[0], false, false, c.file);
-    } else {
-      EXPECT_EQ(image->bandCount, 0);
-    }
-    FreeOutput(&run.output);
-  }
-}
-
 // Not a PNG: refused without an image; damaged image data: refused once
 // the image was announced.
 TEST_F(PngTest, RefusedBodiesAnswerTheirCode) {

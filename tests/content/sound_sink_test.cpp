@@ -75,29 +75,27 @@ class SoundSinkTest : public EngineFixture {
   std::filesystem::path root_, old_;
 };
 
+// Every sound type reaches the host whole in any blocks; leading NULs are
+// not handed over, nothing but NULs stops the playing, and a sink without
+// data hands nothing over.
 TEST_F(SoundSinkTest, EverySoundTypeReachesTheHostWhole) {
   const uint32_t heapAtStart = HeapGetStats().freeBytes;
   int number = 0;
   for (uint32_t contentClass = 10; contentClass <= 19; ++contentClass)
-    for (uint32_t block : {1u, 5u, 1000u}) {
+    for (uint32_t block : {1u, 1000u}) {
       SCOPED_TRACE(std::to_string(contentClass) + " in blocks of " + std::to_string(block));
       Bytes body(300 + contentClass);
       for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<uint8_t>(i * 31 + contentClass + 1);
       EXPECT_EQ(Play(contentClass, body, block), SoundSinkCode::Handed);
       EXPECT_EQ(ReadFile(std::to_string(++number) + ".sound"), body);
     }
-  EXPECT_EQ(gPlayed.size(), 30u);
-  EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
-}
-
-// Leading NULs are not handed over; nothing but NULs stops the playing, and
-// a sink without data hands nothing over.
-TEST_F(SoundSinkTest, LeadingNulBytesAreNotHandedOver) {
+  gPlayed.clear();
   EXPECT_EQ(Play(10, Bytes{}, 1), SoundSinkCode::NoSound);
   EXPECT_EQ(Play(18, Bytes{0, 0, 'M', 'T', 0}, 2), SoundSinkCode::Handed);
-  EXPECT_EQ(ReadFile("1.sound"), (Bytes{'M', 'T', 0}));
+  EXPECT_EQ(ReadFile(std::to_string(++number) + ".sound"), (Bytes{'M', 'T', 0}));
   EXPECT_EQ(Play(18, Bytes{0, 0}, 1), SoundSinkCode::Handed);
   EXPECT_EQ(gPlayed, (std::vector<std::string>{"play", "stop"}));
+  EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
 }
 
 TEST_F(SoundSinkTest, APendingPageSoundPlaysInPlaceOfTheBody) {
