@@ -75,9 +75,8 @@ void ExpectBands(PglSurface* const* bands, uint32_t bandCount, const Picture& re
 void ExpectAnimation(const ContentImage* image, const std::string& name, uint16_t loopCount,
                      bool nearEnough, uint32_t minDelay);
 
-// Runs `run` with the heap filled so that `beside` bytes and then `spare`
-// more stay free, for spare from 0 below limit; what the run takes must come
-// back.
+// Runs `run` with only beside + spare bytes free, spare from 0 below limit;
+// what the run takes must come back.
 void SqueezeHeap(uint32_t beside, uint32_t limit, uint32_t step,
                  const std::function<void(uint32_t spare)>& run);
 

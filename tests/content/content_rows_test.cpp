@@ -14,7 +14,6 @@
 #include "content/handover_rows.h"
 #include "content/handset_rows.h"
 #include "kernel/heap.h"
-#include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "host/platform/handover.h"
 #include "markup/html_node.h"
@@ -30,16 +29,13 @@ namespace {
 // A stable text of every image: geometry, frames and every band's pixels.
 std::string Describe(const std::vector<void*>& objects) {
   std::string out;
-  auto bands = [&out](PglSurface* const* list, uint32_t count) {
+  auto n = [](uint32_t v) { return std::to_string(v); };
+  auto bands = [&](PglSurface* const* list, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) {
       const PglSurface* band = list[i];
-      if (!band) {
-        out += "[none]";  // a band not made (yet)
-        continue;
-      }
-      out += "[" + std::to_string(band->width) + "x" + std::to_string(band->height) + "]";
-      const auto* px = reinterpret_cast<const uint16_t*>(PglPixels(band));
-      for (uint32_t y = 0; y < band->height; ++y)
+      out += band ? "[" + n(band->width) + "x" + n(band->height) + "]" : "[none]";
+      const auto* px = band ? reinterpret_cast<const uint16_t*>(PglPixels(band)) : nullptr;
+      for (uint32_t y = 0; band && y < band->height; ++y)
         for (uint32_t x = 0; x < band->width; ++x) {
           char hex[8];
           snprintf(hex, sizeof hex, "%04x", px[y * band->pitch + x]);
@@ -49,16 +45,13 @@ std::string Describe(const std::vector<void*>& objects) {
   };
   for (void* object : objects) {
     auto* image = static_cast<ContentImage*>(object);
-    out += "kind " + std::to_string(image->kind) + " " + std::to_string(image->width) + "x" +
-           std::to_string(image->height);
+    out += "kind " + n(image->kind) + " " + n(image->width) + "x" + n(image->height);
     if (image->kind == ContentKind::Banded) bands(image->bands, image->bandCount);
     if (image->kind == ContentKind::Animation) {
-      out += " frames " + std::to_string(image->frameCount) + " loop " +
-             std::to_string(image->loopCount);
+      out += " frames " + n(image->frameCount) + " loop " + n(image->loopCount);
       for (ContentImageFrame* f = image->firstFrame; f; f = f->next) {
-        out += " f" + std::to_string(f->width) + "x" + std::to_string(f->height) + "@" +
-               std::to_string(f->left) + "," + std::to_string(f->top) + " d" +
-               std::to_string(f->delay) + " c" + std::to_string(f->complete);
+        out += " f" + n(f->width) + "x" + n(f->height) + "@" + n(f->left) + "," + n(f->top) + " d" +
+               n(f->delay) + " c" + n(f->complete);
         bands(f->bands, f->bandCount);
       }
     }
@@ -84,11 +77,10 @@ class ContentRowsTest : public RowsFixture {
   }
 
   // One load of the body; `inspect` sees the image(s) before the load goes.
-  template <class F>
   Outcome Fetch(const std::string& type, const std::vector<uint8_t>& bytes, uint32_t block,
-                bool announce, uint32_t flags, F inspect) {
+                bool announce = true) {
     Outcome o;
-    const Ended ended = Serve(type, std::string(bytes.begin(), bytes.end()), block, announce, flags,
+    const Ended ended = Serve(type, std::string(bytes.begin(), bytes.end()), block, announce, 0,
                               [&](UrlRequestRec* request) {
       UrlLoad* load = UrlRequestLoad(request);
       std::vector<void*> objects;
@@ -116,21 +108,15 @@ class ContentRowsTest : public RowsFixture {
         }
       } else {
         o.picture = Describe(objects);
-        inspect(objects);
+        if (inspect) inspect(objects);
       }
-      if (after) after(UrlGetModule());
     });
     o.complete = ended.complete;
     o.failure = ended.failure;
     return o;
   }
-  Outcome Fetch(const std::string& type, const std::vector<uint8_t>& bytes, uint32_t block,
-                bool announce = true, uint32_t flags = 0) {
-    return Fetch(type, bytes, block, announce, flags, [](const std::vector<void*>&) {});
-  }
 
-  // The same picture for one block, 140-byte blocks and a byte at a time,
-  // with and without an announced length.
+  // The same picture in one block, 140-byte blocks or bytes, announced or not.
   std::string SameInEveryDelivery(const std::string& type, const std::vector<uint8_t>& bytes) {
     const Outcome whole = Fetch(type, bytes, 0);
     EXPECT_TRUE(whole.complete);
@@ -155,22 +141,18 @@ class ContentRowsTest : public RowsFixture {
     }
   }
 
-  std::function<void(UrlModuleContext*)> after;
+  std::function<void(const std::vector<void*>&)> inspect;
   bool dataOutput = false;  // the output holds data blocks, not images
   bool nodeOutput = false;  // the output holds document nodes
 };
 
-// --- nbmp ------------------------------------------------------------------
-std::vector<uint8_t> NbmpStream(const NbmpTestImage& image) {
-  const size_t canvas = size_t{NbmpTestRowBytes(image.width, image.depthCode)} * image.height;
-  return NbmpTestStream(image, std::vector<uint8_t>(canvas, 0), false);
-}
 std::vector<uint8_t> NbmpBody(const NbmpTestImage& image) {
-  return NbmpTestPackMemory(NbmpStream(image));
+  const size_t canvas = size_t{NbmpTestRowBytes(image.width, image.depthCode)} * image.height;
+  return NbmpTestPackMemory(NbmpTestStream(image, std::vector<uint8_t>(canvas, 0), false));
 }
 
 // Four greys in their shades; a frame wider than its canvas shows as its
-// first pixel; depth one is refused by the row, as is a body over its room.
+// first pixel; depth one is refused by the row.
 TEST_F(ContentRowsTest, NbmpEdgeCases) {
   NbmpTestImage image;
   image.width = 5;
@@ -185,12 +167,8 @@ TEST_F(ContentRowsTest, NbmpEdgeCases) {
             "kind 17 5x2 frames 1 loop 0 f1x1@0,0 d100 c1[1x1]0000;");
   image.depthCode = 1;
   EXPECT_EQ(Fetch("image/nbmp", NbmpBody(image), 0).failure, NbmpRowErr::Malformed);
-  const std::vector<uint8_t> huge(kNbmpBodyRoom + 1, 0);
-  EXPECT_EQ(Fetch("image/nbmp", huge, 4096, false).failure, NbmpRowErr::Malformed);
-  EXPECT_EQ(Fetch("image/nbmp", huge, 4096, true).failure, NbmpRowErr::Malformed);
 }
 
-// --- sis -------------------------------------------------------------------
 std::vector<uint8_t> SisBody(uint32_t frames, uint32_t seed) {
   std::mt19937 rng(seed);
   std::vector<uint8_t> pixels(4 * 8 * 3);  // 32 x 24 pixels, one bit each
@@ -218,7 +196,7 @@ constexpr uint16_t Grey(uint32_t v) {
 }
 
 TEST_F(ContentRowsTest, SisPaletteAnimationsThroughTheRow) {
-  Fetch("image/sis", SafBody(3), 0, true, 0, [](const std::vector<void*>& objects) {
+  inspect = [](const std::vector<void*>& objects) {
     ASSERT_EQ(objects.size(), 1u);
     auto* image = static_cast<ContentImage*>(objects[0]);
     EXPECT_EQ(image->frameCount, 3);
@@ -233,7 +211,8 @@ TEST_F(ContentRowsTest, SisPaletteAnimationsThroughTheRow) {
     EXPECT_EQ(BandPixel(second->bands, second->bandCount, 4, 1), Grey(1));
     ContentFrameFree(second);
     EXPECT_EQ(image->decodeFrame(image, 3), nullptr);
-  });
+  };
+  Fetch("image/sis", SafBody(3), 0);
 }
 
 TEST_F(ContentRowsTest, CutBodiesEndCleanly) {
@@ -243,8 +222,8 @@ TEST_F(ContentRowsTest, CutBodiesEndCleanly) {
   EXPECT_EQ(Fetch("image/sis", std::vector<uint8_t>(300, 0x42), 0).failure, SisRowErr::Malformed);
 }
 
-// Each image row gives the same picture however the body comes; a refused
-// kind fails the load with its decoder's code.
+// Each image row gives one picture however the body comes; a refused kind
+// fails the load with its decoder's code.
 TEST_F(ContentRowsTest, ImageRowsGiveOnePictureInEveryDelivery) {
   std::mt19937 rng(1803);
   NbmpTestImage nbmp = NbmpTestRandomImage(rng);
@@ -290,8 +269,7 @@ TEST_F(ContentRowsTest, WbxmlIsRetypedByItsPublicIdentifier) {
   EXPECT_EQ(one.typeId, UrlType::Wbxml);
 }
 
-// A compiled deck becomes its cards and texts, however it arrives and
-// whether it comes as WMLC or as generic WBXML naming WML.
+// A compiled deck becomes its cards and texts, as WMLC or as WBXML naming WML.
 TEST_F(ContentRowsTest, CompiledDecksBecomeCardsAndTexts) {
   nodeOutput = true;
   const std::vector<uint8_t> deck = ReadDataFile("wbxml/deck.wbxml");
@@ -303,14 +281,11 @@ TEST_F(ContentRowsTest, CompiledDecksBecomeCardsAndTexts) {
   // Labelled with its first text and its address.
   EXPECT_EQ(whole.labelText.substr(0, 15), u"Welcome & hello");
   EXPECT_EQ(whole.labelUrl, u"qortest://h/body");
-  for (const char* type : {"application/x-wap-wta-wmlc", "application/vnd.wap.wbxml"})
-    for (uint32_t block : {1u, 7u}) {
-      SCOPED_TRACE(std::string(type) + " " + std::to_string(block));
-      const Outcome o = Fetch(type, deck, block, block == 7);
-      EXPECT_TRUE(o.complete);
-      EXPECT_EQ(o.failure, 0u);
-      EXPECT_EQ(o.picture, whole.picture);
-    }
+  for (const char* type : {"application/x-wap-wta-wmlc", "application/vnd.wap.wbxml"}) {
+    const Outcome o = Fetch(type, deck, 1, false);
+    EXPECT_TRUE(o.complete) << type;
+    EXPECT_EQ(o.picture, whole.picture) << type;
+  }
   // Not a deck: the build error with the row's base.
   const Outcome bad = Fetch("application/vnd.wap.wmlc", {0x03, 0x05, 0x6A, 0x00, 0x45, 0x01}, 0);
   EXPECT_EQ(bad.failure, 0x80260002u);
@@ -358,9 +333,8 @@ class HandoverRowsTest : public ContentRowsTest {
   const HandoverOps* old = nullptr;
 };
 
-// Bodies go to their handset services in every delivery, pims records
-// field by field (fields cut to their widths); a form reply without a page
-// finds no fields and still completes.
+// Bodies go to their handset services in every delivery, pims records field
+// by field cut to their widths; a form reply without a page still completes.
 TEST_F(HandoverRowsTest, BodiesGoToTheirHandsetServices) {
   struct Case {
     const char* type;

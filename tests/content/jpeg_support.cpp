@@ -54,7 +54,6 @@ JpegRun JpegRunDecode(const std::vector<uint8_t>& body, uint32_t block, bool tri
       if (sent < size) queueOne();
       if (sent >= size) io.endOfData = 1;
     }
-    ++run.steps;
     run.result = JpegDecodeStep(&state, &io);
     if (run.result || (io.events & JpegEvent::Complete)) break;
   }

@@ -106,8 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
       return name.substr(0, name.find('.'));
     });
 
-// A body cut anywhere ends: refused while no frame has been read, complete
-// with the rows that arrived afterwards.
+// A body cut anywhere ends: refused before the frame, else complete.
 TEST_F(JpegTest, CutBodiesEndCleanly) {
   for (const char* file : {"b420.jpg", "restart1.jpg"}) {
     const std::vector<uint8_t> body = JpegReadFile(file);
@@ -126,9 +125,8 @@ TEST_F(JpegTest, CutBodiesEndCleanly) {
   }
 }
 
-// Far wider than the screen, a single output row still comes out; a scaled
-// height that is not a multiple of the first band's rows still gets one band
-// per 16 source rows, every band made, all scaled rows present.
+// Fitted to the screen width: one band per 16 source rows, every band made,
+// every scaled row present, even a single one.
 TEST_F(JpegTest, FitToScreenWidthMakesEveryBand) {
   struct Case {
     const char* file;
@@ -187,8 +185,7 @@ TEST_F(JpegTest, RefusedBodiesAnswerTheirCode) {
   }
 }
 
-// A scan that stops early at the end-of-image marker ends the picture there:
-// complete, with the rows that arrived.
+// An end-of-image marker inside the scan ends the picture there, complete.
 TEST_F(JpegTest, EndMarkerInsideTheScan) {
   const std::vector<uint8_t> body = JpegReadFile("c200x120.jpg");
   std::vector<uint8_t> cut(body.begin(), body.begin() + long(body.size() * 2 / 3));
@@ -204,8 +201,7 @@ TEST_F(JpegTest, EndMarkerInsideTheScan) {
   }
 }
 
-// A restart marker where no restart interval was set ends the scan's data:
-// the picture stops there instead of running on over zeros.
+// A restart marker without a restart interval ends the scan's data.
 TEST_F(JpegTest, RestartMarkerWithoutIntervalEndsTheData) {
   std::vector<uint8_t> body = JpegReadFile("c200x120.jpg");
   const size_t data = MarkerAt(body, 0xDA) + 14;  // after a three-component scan header
@@ -218,8 +214,7 @@ TEST_F(JpegTest, RestartMarkerWithoutIntervalEndsTheData) {
   EXPECT_EQ(run.bandRows.back(), 0u);  // never reached
 }
 
-// Huffman tables without codes still use up the data: a short scan ends
-// early instead of decoding a whole picture out of nothing.
+// Huffman tables without codes still use up the data: a short scan ends early.
 TEST_F(JpegTest, EmptyHuffmanTablesEatTheData) {
   std::vector<uint8_t> body = JpegReadFile("c200x120.jpg");
   for (int table = 0; table < 4; ++table) {

@@ -4,7 +4,6 @@
 
 #include <sstream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "kernel/heap.h"
@@ -16,26 +15,18 @@ namespace {
 
 struct Part {
   std::string location, contentId, type, encoding, body;
-  bool root = false, ended = false, undecoded = false;
+  bool root = false, ended = false;
 };
 
 struct PartsRun {
   std::vector<Part> parts;
   std::vector<uint32_t> answers;
   MimeMultipartParser* parser = nullptr;
-  int refuseAfter = -1;  // the first part's data answer 0 at this call
-  int calls = 0;
 };
 
 int OnBegin(void* c, const char* location, const char* id, int root) {
-  auto* run = static_cast<PartsRun*>(c);
-  Part part;
-  part.location = location ? location : "";
-  part.contentId = id ? id : "";
-  part.root = root != 0;
-  part.undecoded = run->parser->unknownEncoding != 0;
-  run->parts.push_back(part);
-  run->calls = 0;
+  static_cast<PartsRun*>(c)->parts.push_back(
+      Part{location ? location : "", id ? id : "", "", "", "", root != 0});
   return 1;
 }
 
@@ -43,18 +34,11 @@ int OnHeader(void* c, uint32_t which, const char* value) {
   Part& part = static_cast<PartsRun*>(c)->parts.back();
   if (which == MimeHeader::ContentType) part.type = value;
   if (which == MimeHeader::TransferEncoding) part.encoding = value;
-  if (which == MimeHeader::ContentId) {
-    EXPECT_EQ(part.contentId, value);
-  }
-  if (which == MimeHeader::ContentLocation) {
-    EXPECT_EQ(part.location, value);
-  }
   return 1;
 }
 
 int OnData(void* c, const uint8_t* bytes, uint32_t length) {
-  auto* run = static_cast<PartsRun*>(c);
-  Part& part = run->parts.back();
+  Part& part = static_cast<PartsRun*>(c)->parts.back();
   EXPECT_FALSE(part.ended);
   if (!bytes) {
     EXPECT_EQ(length, 0u);
@@ -62,14 +46,12 @@ int OnData(void* c, const uint8_t* bytes, uint32_t length) {
     return 1;
   }
   part.body.append(reinterpret_cast<const char*>(bytes), length);
-  ++run->calls;
-  return !(run->parts.size() == 1 && run->calls == run->refuseAfter);
+  return 1;
 }
 
 // Parses the document in the chunks that `cuts` (ascending offsets) mark.
-PartsRun Parse(const std::string& doc, const std::vector<size_t>& cuts, int refuseAfter = -1) {
+PartsRun Parse(const std::string& doc, const std::vector<size_t>& cuts) {
   PartsRun run;
-  run.refuseAfter = refuseAfter;
   EXPECT_EQ(MimeMultipartCreate(&run.parser, &run, OnBegin, OnHeader, OnData), 0u);
   size_t from = 0;
   std::vector<size_t> ends = cuts;
@@ -90,7 +72,7 @@ std::string Describe(const PartsRun& run) {
   std::ostringstream out;
   for (const Part& p : run.parts)
     out << p.location << '|' << p.contentId << '|' << p.type << '|' << p.encoding << '|'
-        << p.root << p.ended << p.undecoded << '|' << p.body << '\n';
+        << p.root << p.ended << '|' << p.body << '\n';
   bool broken = false;
   for (uint32_t a : run.answers) broken |= a == MimeParse::Broken;
   out << (broken ? "broken" : "whole");
@@ -152,35 +134,6 @@ TEST_P(MimeGeneratedTest, PartsMatchWhatTheGeneratorPutIn) {
 
 INSTANTIATE_TEST_SUITE_P(Documents, MimeGeneratedTest,
                          ::testing::Values("encodings", "by_type"));
-
-struct HandMade {
-  const char* name;
-  std::string_view doc;
-  std::string_view parts;  // Describe() of the whole-document run
-};
-
-const HandMade kHandMade[] = {
-    {"LfOnlyLines",
-     "Content-Type: multipart/related; boundary=\"b\"\n\n--b\nContent-ID: <a>\n\none\ntwo\n"
-     "--b\nContent-Location: http://h/p\n\nthree\n--b--\n",
-     "|a|||010|one\ntwo\n\nhttp://h/p||||010|three\n\nwhole"},
-    {"MissingEndBoundaryEndsWithTheDocument",
-     "multipart/related; boundary=b\r\n\r\n--b\r\nContent-ID: <a>\r\n\r\nlast line",
-     "|a|||010|last line\nwhole"},
-};
-
-class MimeHandMadeTest : public DecoderTest, public ::testing::WithParamInterface<HandMade> {};
-
-TEST_P(MimeHandMadeTest, SameResultForEverySplit) {
-  const HandMade& c = GetParam();
-  const std::string doc(c.doc);
-  const PartsRun whole = Parse(doc, {});
-  EXPECT_EQ(Describe(whole), c.parts);
-  ExpectSameForEverySplit(doc, whole);
-}
-
-INSTANTIATE_TEST_SUITE_P(Documents, MimeHandMadeTest, ::testing::ValuesIn(kHandMade),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 class MimeSmallHeapTest : public DecoderTest {
  protected:

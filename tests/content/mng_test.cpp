@@ -1,7 +1,5 @@
 // The MNG glue against ImageMagick's decode of animations written by
-// ImageMagick (tests/data/mng/make.sh): every frame pixel-exact on the
-// canvas, with its delay and the loop count, whatever the blocks the body
-// arrives in; cut and oversized files.
+// ImageMagick (tests/data/mng/make.sh); cut, unended and oversized files.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -76,8 +74,7 @@ TEST_F(MngTest, RefusedBodiesLeaveNoImage) {
   }
 }
 
-// Data that ends early at any point: a refusal, or the frames drawn before
-// the cut; never a crash, a read past the body or an endless load.
+// Data that ends early: a refusal, or the frames drawn before the cut.
 TEST_F(MngTest, TruncationsEndCleanly) {
   const std::vector<uint8_t> file = Mng("forever");
   for (size_t n = 0; n < file.size(); n += 7) {
@@ -95,8 +92,7 @@ TEST_F(MngTest, TruncationsEndCleanly) {
   }
 }
 
-// Without its closing chunk the stream ends in the middle of the library's
-// display; what it allocated comes back all the same.
+// A stream without its closing chunk gives back what the library allocated.
 TEST_F(MngTest, StreamWithoutItsEndLeavesNothingBehind) {
   std::vector<uint8_t> file = Mng("thrice");
   ASSERT_GT(file.size(), 12u);
@@ -114,8 +110,7 @@ TEST_F(MngTest, StreamWithoutItsEndLeavesNothingBehind) {
   }
 }
 
-// Memory running out at every stage of a decode: the load fails with a code
-// or keeps the frames it got, and everything taken comes back.
+// Memory running out at any stage fails with a code or keeps the frames got.
 TEST_F(MngTest, MemoryRunningOutAnywhereLeavesNothingBehind) {
   const std::vector<uint8_t> file = Mng("forever");
   SqueezeHeap(256000, 160000, 1500, [&](uint32_t spare) {

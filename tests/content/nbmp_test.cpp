@@ -25,19 +25,16 @@ struct Output {
 void ExpectDecoded(Output& out, const NbmpTestImage& want, const std::string& where) {
   const NbmpImage* got = out.image();
   ASSERT_EQ(got->frameCount, want.frames.size()) << where;
-  EXPECT_EQ(got->loopCount, want.loopCount) << where;
-  EXPECT_EQ(got->depthCode, want.depthCode) << where;
-  EXPECT_EQ(got->width, want.width) << where;
-  EXPECT_EQ(got->height, want.height) << where;
+  EXPECT_EQ((std::vector<uint32_t>{got->loopCount, got->depthCode, got->width, got->height}),
+            (std::vector<uint32_t>{want.loopCount, want.depthCode, want.width, want.height}))
+      << where;
   uint32_t end = 0;
   for (size_t i = 0; i < want.frames.size(); ++i) {
     NbmpFrame* frame = got->frames[i];
     const NbmpTestFrame& f = want.frames[i];
-    EXPECT_EQ(frame->x, f.x) << where;
-    EXPECT_EQ(frame->y, f.y) << where;
-    EXPECT_EQ(frame->width, f.width) << where;
-    EXPECT_EQ(frame->height, f.height) << where;
-    EXPECT_EQ(frame->delay, f.delay) << where;
+    EXPECT_EQ((std::vector<uint32_t>{frame->x, frame->y, frame->width, frame->height, frame->delay}),
+              (std::vector<uint32_t>{f.x, f.y, f.width, f.height, f.delay}))
+        << where;
     ASSERT_EQ(std::vector<uint8_t>(NbmpFramePixels(frame), NbmpFramePixels(frame) + f.cells.size()),
               f.cells)
         << where << " frame " << i;

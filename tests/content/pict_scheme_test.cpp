@@ -1,6 +1,6 @@
-// Pictograms: i-mode codes to files of the built-in tree, localsrc values to
-// pict: URLs, bodies of still and animated files, and the pict: scheme
-// through the real URL task; the heap is whole after each.
+// Pictograms: i-mode codes to files of the built-in tree, still and animated
+// bodies, and the pict: scheme through the real URL task; the heap is whole
+// after each.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,19 +12,28 @@
 
 namespace {
 
-class PictTest : public EngineFixture {
+class PictTest : public RowsFixture {
  protected:
-  PictTest() : EngineFixture(2u << 20) {}
   void SetUp() override {
-    EngineFixture::SetUp();
-    ContentRowsInstall();
+    RowsFixture::SetUp();
+    requester->blocks = false;
     heapAtStart = HeapGetStats().freeBytes;
   }
   void TearDown() override {
     EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
-    EXPECT_EQ(HeapValidate(), nullptr);
-    ContentRowsRemove();
-    EngineFixture::TearDown();
+    RowsFixture::TearDown();
+  }
+  // The load's answer: its output image's kind, or the failure code.
+  std::pair<uint32_t, Result> Fetch(const std::string& url) {
+    std::pair<uint32_t, Result> out{0, 0};
+    out.second = Load(url, 0, [&](UrlRequestRec* request) {
+      UrlLoad* load = UrlRequestLoad(request);
+      if (auto* image = reinterpret_cast<ContentImage*>(load->output.head)) {
+        out.first = image->kind;
+        EXPECT_EQ(load->contentClass, 5u);
+      }
+    }).failure;
+    return out;
   }
   uint32_t heapAtStart = 0;
 };
@@ -65,27 +74,7 @@ TEST_F(PictTest, PathsThatLeaveTheFolderAreRefused) {
   EXPECT_EQ(PictCheckUrl("pict://pict.qor/library/%2e%2e/ui/splash"), PictCode::NotFound);
 }
 
-class PictSchemeTest : public RowsFixture {
- protected:
-  void SetUp() override {
-    RowsFixture::SetUp();
-    requester->blocks = false;
-  }
-  // The load's answer: its output image's kind, or the failure code.
-  std::pair<uint32_t, Result> Fetch(const std::string& url) {
-    std::pair<uint32_t, Result> out{0, 0};
-    out.second = Load(url, 0, [&](UrlRequestRec* request) {
-      UrlLoad* load = UrlRequestLoad(request);
-      if (auto* image = reinterpret_cast<ContentImage*>(load->output.head)) {
-        out.first = image->kind;
-        EXPECT_EQ(load->contentClass, 5u);
-      }
-    }).failure;
-    return out;
-  }
-};
-
-TEST_F(PictSchemeTest, UrlsByNameAndByCode) {
+TEST_F(PictTest, UrlsByNameAndByCode) {
   EXPECT_EQ(Fetch("pict://pict.qor/library/weather/sunny"),
             std::make_pair(ContentKind::Stored, Result{0}));
   EXPECT_EQ(Fetch("pict://IMODE.pict.qor/63647"), std::make_pair(ContentKind::Stored, Result{0}));

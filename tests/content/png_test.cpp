@@ -1,6 +1,5 @@
 // The PNG glue against ImageMagick's decode of files written by ImageMagick
-// (tests/data/png/make.sh), whatever the blocks the body arrives in; damaged,
-// cut and oversized files.
+// (tests/data/png/make.sh) in any blocks; damaged and cut files.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,6 +1,6 @@
 // Sound bodies through their sinks to the host's sound output, which writes
 // each sound it is handed to a numbered file: the file holds exactly the
-// body (from its first non-NUL byte), and a page's pending sound goes first.
+// body, from its first non-NUL byte.
 #include "content/sound_sink.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +17,6 @@
 #include "host/shellsvc.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
-#include "markup/html_node.h"
 #include "tests/support/engine_fixture.h"
 
 namespace {
@@ -95,17 +94,6 @@ TEST_F(SoundSinkTest, EverySoundTypeReachesTheHostWhole) {
   EXPECT_EQ(ReadFile(std::to_string(++number) + ".sound"), (Bytes{'M', 'T', 0}));
   EXPECT_EQ(Play(18, Bytes{0, 0}, 1), SoundSinkCode::Handed);
   EXPECT_EQ(gPlayed, (std::vector<std::string>{"play", "stop"}));
-  EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
-}
-
-TEST_F(SoundSinkTest, APendingPageSoundPlaysInPlaceOfTheBody) {
-  const uint32_t heapAtStart = HeapGetStats().freeBytes;
-  auto* page = static_cast<uint8_t*>(MemAlloc(3, Use::Data, 28));
-  page[0] = 'p', page[1] = 'g', page[2] = 's';
-  HtmlSetPendingPageSound(page, 3, 9);
-  EXPECT_EQ(Play(12, Bytes{'b', 'o', 'd', 'y'}, 4), SoundSinkCode::Handed);
-  EXPECT_EQ(ReadFile("1.sound"), (Bytes{'p', 'g', 's'}));
-  EXPECT_FALSE(HtmlHasPendingPageSound());
   EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
 }
 
