@@ -23,20 +23,18 @@ struct DecodeRun {
 using StepFn = Result (*)(void** state, ContentFeed* feed);
 using ReleaseFn = void (*)(void** state);
 
-// Delivers `bytes` in chunks of blockSize (0: one chunk) until the core
-// reports the body complete or fails; `ended` says whether the end-of-data
-// flag comes with the last chunk. Leaves no chunk and no state behind.
+// Delivers `bytes` in chunks of blockSize (0: one chunk), the data ended with
+// the last, until the core reports the body complete or fails. Leaves no
+// chunk and no state behind.
 DecodeRun RunDecoder(StepFn step, ReleaseFn release, const std::vector<uint8_t>& bytes,
-                     uint32_t blockSize, bool ended = true, uint32_t requestFlags = 0);
+                     uint32_t blockSize, uint32_t requestFlags = 0);
 
-// The same for a core that collects the whole body: the source tells it the
-// announced length (the body's size when `announce` holds, else 0), the bytes
-// delivered so far and a work buffer of workSize bytes, filled with 0xA5 so
+// The same for a core that collects the whole body: the source announces the
+// body's size (when `announce`) and lends a work buffer filled with 0xA5, so
 // that a decoder reading what it did not write shows.
 using WholeStepFn = Result (*)(void** state, ContentFeed* feed, const ContentSource* source);
 DecodeRun RunWholeDecoder(WholeStepFn step, ReleaseFn release, const std::vector<uint8_t>& bytes,
-                          uint32_t blockSize, bool announce = true, bool ended = true,
-                          uint32_t workSize = 256000);
+                          uint32_t blockSize, bool announce = true);
 
 // Frees every image of the output list with its bands and frames.
 void FreeOutput(Queue* output);
@@ -50,46 +48,35 @@ inline uint32_t ImageCount(const DecodeRun& run) {
   return n;
 }
 
-// The pixel at (x, y) of a list of bands stacked from the top; -1 where no
-// band holds that row.
+// The pixel at (x, y) of bands stacked from the top; -1 where no band holds it.
 int32_t BandPixel(PglSurface* const* bands, uint32_t bandCount, uint32_t x, uint32_t y);
 
 // Netpbm and PAM pictures as ImageMagick and netpbm write them.
 struct Picture {
-  uint32_t width = 0, height = 0, depth = 0;  // depth: bytes a pixel (1 for PBM bits unpacked)
-  std::vector<uint8_t> pixels;                // PBM: 1 black, 0 white
+  uint32_t width = 0, height = 0, depth = 0;  // depth: bytes a pixel (PBM: grey 0 or 255)
+  std::vector<uint8_t> pixels;
 };
 // Every picture of a file (PAM files hold one per frame); empty on a fault.
 std::vector<Picture> ReadPictures(const std::vector<uint8_t>& file);
 
-// One frame of a reference animation's listing: "width height left top
-// delay" a line, in hundredths of a second; what follows on a line is
-// passed over.
-struct FrameInfo {
-  uint32_t width, height, left, top, delay;
-};
-std::vector<FrameInfo> ReadFrameList(const std::string& relative);
-
-// ImageMagick's pixel i (grey, grey+alpha, RGB or RGBA) as a decoder must
-// give it: transparent is the key colour, and in keyed pictures an opaque
-// key colour stays visible.
+// ImageMagick's pixel i as a decoder must give it: transparent is the key
+// colour, and in keyed pictures an opaque key colour stays visible.
 uint16_t ReferencePixel(const Picture& p, uint32_t i, bool keyed);
 
-// The bands hold the picture: as many rows a band as 512 bytes of row
-// allow (at least one), every pixel as the reference has it, or within one
-// step of each RGB565 channel when `nearEnough`.
+// The bands hold the picture: as many rows a band as 512 bytes allow for
+// rows of rowBytes (0: two bytes a pixel), at least one, every pixel as the
+// reference has it, or within one step of each RGB565 channel when `nearEnough`.
 void ExpectBands(PglSurface* const* bands, uint32_t bandCount, const Picture& ref, bool keyed,
-                 bool nearEnough, const std::string& where);
+                 bool nearEnough, const std::string& where, uint32_t rowBytes = 0);
 
-// The animation matches its reference (`name`.pam, `name`.txt under the test
-// data): size, loop count, and every frame's place, delay (at least
-// minDelay ms) and pixels.
+// The animation matches its reference (`name`.pam, and `name`.txt listing
+// "width height left top delay" in hundredths a frame): size, loop count, and
+// every frame's place, delay (at least minDelay ms) and pixels.
 void ExpectAnimation(const ContentImage* image, const std::string& name, uint16_t loopCount,
                      bool nearEnough, uint32_t minDelay);
 
-// Runs `run` with the heap filled so that `beside` bytes and then `spare`
-// more stay free, for spare from 0 below limit; what the run takes must come
-// back.
+// Runs `run` with only beside + spare bytes free, spare from 0 below limit;
+// what the run takes must come back.
 void SqueezeHeap(uint32_t beside, uint32_t limit, uint32_t step,
                  const std::function<void(uint32_t spare)>& run);
 

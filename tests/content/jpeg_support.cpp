@@ -38,10 +38,10 @@ JpegRun JpegRunDecode(const std::vector<uint8_t>& body, uint32_t block, bool tri
   JpegStream io{&input, 0, fit ? 1u : 0u, -1, 0, nullptr};
   JpegDecoder* state = nullptr;
   const uint32_t size = static_cast<uint32_t>(body.size());
-  const uint32_t piece = block ? block : (size ? size : 1);
+  const uint32_t chunk = block ? block : (size ? size : 1);
   uint32_t sent = 0;
   auto queueOne = [&] {
-    const uint32_t n = size - sent < piece ? size - sent : piece;
+    const uint32_t n = size - sent < chunk ? size - sent : chunk;
     UtilDataChunkAppend(&input, body.data() + sent, n, Mod::TestCode);
     sent += n;
   };
@@ -54,7 +54,6 @@ JpegRun JpegRunDecode(const std::vector<uint8_t>& body, uint32_t block, bool tri
       if (sent < size) queueOne();
       if (sent >= size) io.endOfData = 1;
     }
-    ++run.steps;
     run.result = JpegDecodeStep(&state, &io);
     if (run.result || (io.events & JpegEvent::Complete)) break;
   }

@@ -15,7 +15,6 @@ struct JpegRun {
   uint32_t bandCount = 0;
   std::vector<uint32_t> bandRows;  // 0 for an empty entry
   std::vector<uint16_t> pixels;    // width x height RGB565
-  uint32_t steps = 0;
 };
 
 // Queues the body in blocks of `block` bytes (0: all at once) and steps the

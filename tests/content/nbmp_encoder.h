@@ -1,8 +1,7 @@
-// A writer of nbmp streams for the tests, written from the format's
-// description and kept apart from the decoder: frames are coded with copy
-// rectangles where the canvas already holds the bytes, fill rectangles over
-// runs of one byte, and literals for the rest; the stream is then packed as
-// raw bytes with escape runs or as base64 text with character runs.
+// A writer of nbmp streams from the format's description, apart from the
+// decoder: copy rectangles where the canvas holds the bytes, fill rectangles
+// over runs, literals for the rest; packed as raw bytes with escape runs or
+// as base64 text with character runs.
 #pragma once
 #include <cstdint>
 #include <random>

@@ -28,7 +28,6 @@ RowsFixture::Ended RowsFixture::Load(const std::string& url, uint32_t flags,
   EXPECT_EQ(UrlStartTask(&urlTask, owner->task()), kOk);
   EXPECT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
   Pump();
-  if (before) before(UrlGetModule());
   UrlRequestRec* request = nullptr;
   requester->ClearLog();
   Ended ended;

@@ -1,6 +1,5 @@
-// The content rows over the real URL task: each load on a URL task and a
-// session of its own, bodies served by the tests' fetch driver, and the heap
-// whole again once the load is gone.
+// The content rows over the real URL task: each load on a task and session
+// of its own, bodies from the tests' fetch driver, the heap whole afterwards.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -30,8 +29,6 @@ class RowsFixture : public EngineFixture {
   Ended Serve(const std::string& type, const std::string& body, uint32_t block, bool announce,
               uint32_t flags, const std::function<void(UrlRequestRec*)>& look);
 
-  // Sees the URL task's module before the request goes out.
-  std::function<void(UrlModuleContext*)> before;
   FetchDriver driver;
   std::unique_ptr<Recorder> owner;
   std::unique_ptr<FetchRequester> requester;

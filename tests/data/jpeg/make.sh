@@ -22,44 +22,18 @@ def picture(w, h, grey=False):
     head = b"P5" if grey else b"P6"
     return head + b"\n%d %d\n255\n" % (w, h) + bytes(px)
 for name, w, h, grey in [("c61x45", 61, 45, False), ("c48x32", 48, 32, False),
-                         ("g37x29", 37, 29, True), ("c1x1", 1, 1, False),
-                         ("c4000x8", 4000, 8, False), ("c200x120", 200, 120, False),
-                         ("c352x40", 352, 40, False), ("g1x1", 1, 1, True)]:
+                         ("g37x29", 37, 29, True), ("c4000x8", 4000, 8, False),
+                         ("c200x120", 200, 120, False), ("c352x40", 352, 40, False)]:
     open(f"{out}/{name}.{'pgm' if grey else 'ppm'}", "wb").write(picture(w, h, grey))
 open(f"{out}/separate.scans", "w").write("0;\n1;\n2;\n")
 PY
 cjpeg -sample 2x2,1x1,1x1 -outfile b420.jpg "$T/c61x45.ppm"
 cjpeg -sample 2x1,1x1,1x1 -outfile b422.jpg "$T/c61x45.ppm"
-cjpeg -sample 1x1,1x1,1x1 -outfile b444.jpg "$T/c61x45.ppm"
-cjpeg -sample 1x2,1x1,1x1 -outfile b440.jpg "$T/c61x45.ppm"
 cjpeg -grayscale -outfile grey.jpg "$T/g37x29.pgm"
-cjpeg -grayscale -sample 2x2 -outfile grey2x2.jpg "$T/g37x29.pgm"
 cjpeg -restart 1B -outfile restart1.jpg "$T/c61x45.ppm"
-cjpeg -restart 3B -sample 1x1,1x1,1x1 -outfile restart3.jpg "$T/c61x45.ppm"
-cjpeg -optimize -outfile optimised.jpg "$T/c61x45.ppm"
-cjpeg -quality 1 -outfile q1.jpg "$T/c61x45.ppm"
-cjpeg -quality 100 -outfile q100.jpg "$T/c61x45.ppm"
-cjpeg -outfile tiny.jpg "$T/c1x1.ppm"
-cjpeg -grayscale -outfile greytiny.jpg "$T/g1x1.pgm"
 cjpeg -quality 50 -outfile wide4000x8.jpg "$T/c4000x8.ppm"
-cjpeg -outfile square48x32.jpg "$T/c48x32.ppm"
 cjpeg -outfile c200x120.jpg "$T/c200x120.ppm"
 cjpeg -sample 1x1,1x1,1x1 -outfile c352x40.jpg "$T/c352x40.ppm"
 cjpeg -scans "$T/separate.scans" -outfile scans.jpg "$T/c61x45.ppm"
-cjpeg -sample 2x1,1x1,1x1 -outfile "$T/one.jpg" "$T/c48x32.ppm" && jpegtran -scans "$T/separate.scans" -outfile scans2.jpg "$T/one.jpg"
 cjpeg -progressive -outfile progressive.jpg "$T/c48x32.ppm"
 cjpeg -arithmetic -outfile arithmetic.jpg "$T/c48x32.ppm"
-# 12-bit, lossless and CMYK frames: the tools here write none, so the frame
-# header of a baseline file is changed (precision 12; SOF3; four components).
-cjpeg -outfile "$T/base.jpg" "$T/c48x32.ppm"
-python3 - "$T/base.jpg" <<'PY'
-import sys
-data = bytearray(open(sys.argv[1], "rb").read())
-sof = data.index(b"\xff\xc0")
-p12 = bytearray(data); p12[sof + 4] = 12
-open("precision12.jpg", "wb").write(p12)
-ll = bytearray(data); ll[sof + 1] = 0xC3
-open("lossless.jpg", "wb").write(ll)
-cmyk = bytearray(data); cmyk[sof + 9] = 4
-open("cmyk.jpg", "wb").write(cmyk)
-PY

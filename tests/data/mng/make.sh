@@ -16,13 +16,10 @@ convert -size 48x36 xc:'#00ff0080' -fill '#ff00ff' -draw "rectangle 0,0 5,5" -de
 # ImageMagick loops for ever unless told otherwise.
 convert -delay 20 f1.png f2.png f3.png -strip forever.mng; ref forever
 convert -delay 20 -loop 3 f1.png f2.png f3.png thrice.mng; ref thrice
-convert -delay 25 -loop 1 f1.png f2.png f3.png once.mng; ref once
 # Frames of 50 ms: shown for at least 100 ms each.
 convert -delay 5 f1.png f2.png f3.png fast.mng; ref fast
 # The first frame leaves most of the canvas transparent.
 convert -delay 20 -loop 2 f2.png f1.png transparent_first.mng; ref transparent_first
-# One frame, no framing.
-convert f2.png single.mng; ref single
 # A canvas of 300 x 300 needs 360,000 bytes: more than the work buffer.
 convert -delay 20 -size 300x300 xc:red xc:blue large.mng
 rm -f f1.png f2.png f3.png
