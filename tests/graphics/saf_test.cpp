@@ -78,20 +78,6 @@ TEST_F(SafTest, BackgroundsMasksAndInversionAtPackedDepths) {
   EXPECT_EQ(SisTestFrame(file, 2).at(0), 0x55);  // inverted twice
 }
 
-TEST_F(SafTest, AnObjectPassedOverIsNeverPlaced) {
-  for (uint32_t depth : {1u, 8u}) {
-    SafBuilder b;
-    b.depth = depth;
-    // Coder 17 is not decoded; its placement, masked or not, draws nothing.
-    b.Object(0, 16, 16, 17, 0, std::vector<uint8_t>(4, 0xFF));
-    b.Frame(depth == 1 ? 1 : 5, {{0, 5, 0, 0, 1, 0, 0}, {0, 5, 0, 0, 0, 0, 0}});
-    const auto f = SisTestFrame(b.File(), 0);
-    const size_t n = kCanvas * kCanvas * depth / 8;
-    ASSERT_GE(f.size(), n) << depth;
-    EXPECT_EQ(std::vector<uint8_t>(f.begin(), f.begin() + n), std::vector<uint8_t>(n, depth == 1 ? 0xFF : 5));
-  }
-}
-
 // Three frames over objects of every coding: adaptive, zlib stored, zlib
 // fixed, and a dynamic block whose tables come in a table block first.
 std::vector<uint8_t> Animation(uint32_t depth, uint32_t seed, bool tables = true) {

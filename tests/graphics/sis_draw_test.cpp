@@ -33,21 +33,4 @@ TEST(SisDrawTest, ShapesThatDrawNothingOrOnlyTheirStatedPart) {
   EXPECT_EQ(f[13 * kW + 15], 0);
 }
 
-TEST(SisDrawTest, FullOpacityBlendReproducesTheSourceAndTheKeyStaysClear) {
-  std::vector<uint8_t> src(256), dst(256, 0x25);
-  for (uint32_t i = 0; i < 256; ++i) src[i] = static_cast<uint8_t>(i);
-  BlitBitmap d{};
-  d.opacity = 255;
-  SafObject o{};
-  SisBlendImages(src.data(), dst.data(), &d, &o, 256);
-  EXPECT_EQ(dst, src);
-  d.keyMode = 2;
-  o.key = 7;
-  std::vector<uint8_t> keyed(256, 0x25);
-  SisBlendImages(src.data(), keyed.data(), &d, &o, 255);
-  EXPECT_EQ(keyed[7], 0x25);
-  EXPECT_EQ(keyed[8], 8);
-  EXPECT_EQ(keyed[255], 0x25);  // past the count
-}
-
 }  // namespace
