@@ -20,14 +20,6 @@ TEST_F(BlitTest, OverlappingCopiesWithinOneSurfaceMoveIntact) {
   const PglBlitJob right{&s, &s, 0, 0, 5, 0, 2, 0, 0};
   ASSERT_EQ(PglBlit(&right, 0, 0), kOk);
   EXPECT_EQ(px, (std::vector<uint16_t>{1, 2, 1, 2, 3, 4, 5, 6}));
-  uint8_t bits[2] = {0x0F, 0x00};
-  PglSurface m{};
-  PglInitSurface(&m, 16, 1, kPglMono, 0, 0);
-  m.pixels = bits;
-  const PglBlitJob shift{&m, &m, 0, 0, 7, 0, 6, 0, 0};
-  ASSERT_EQ(PglBlit(&shift, 0, 0), kOk);
-  EXPECT_EQ(bits[0], 0xCF);
-  EXPECT_EQ(bits[1], 0x03);
 }
 
 TEST_F(BlitTest, EveryPathMatchesThePixelModel) {

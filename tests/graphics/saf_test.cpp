@@ -30,22 +30,6 @@ std::vector<uint8_t> Placement(uint8_t object, uint8_t x, uint8_t y, uint8_t b3 
   return {0, 5, object, b3, 0, x, y};
 }
 
-TEST_F(SafTest, ProbeReportsTheFileAndFramesCarryTheCanvas) {
-  SafBuilder b;
-  b.width = 40;
-  b.height = 30;
-  b.Object(0, 4, 2, 1, 0, SisZlib(Ramp(8), 0));
-  b.Frame(3, {Placement(0, 2, 1)});
-  const auto file = b.File();
-  SisImageInfo info{};
-  ASSERT_EQ(SisProbeHeader(file.data(), static_cast<uint32_t>(file.size()), &info), 1);
-  EXPECT_EQ(info.width, 40u);
-  EXPECT_EQ(info.kind, 8u);
-  const auto out = SisTestFrame(file, 0, true, true);
-  EXPECT_EQ(out.at(28), kCanvas);  // the record's width is the canvas
-  EXPECT_EQ(out.at(36), 2);        // 400 / 200
-}
-
 TEST_F(SafTest, PlacementsComposeExactly) {
   const auto pixels = Ramp(8);
   for (uint32_t coder : {0u, 1u}) {

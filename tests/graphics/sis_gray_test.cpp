@@ -68,7 +68,7 @@ TEST_F(SisGrayTest, RandomLayersRoundTripExactly) {
       SisGrayBuilder b;
       b.width = p.w;
       b.height = p.h;
-      b.frames.push_back({0, -1, {{b.Own(s[0], s[1], p.px)}}});
+      b.frames.push_back({b.Own(s[0], s[1], p.px)});
       const auto file = b.File();
       EXPECT_EQ(SisTestFrame(file, 0), Packed(p)) << s[0] << "x" << s[1] << " style " << style;
       // One byte fewer and the planes run out: every coded byte is read.
@@ -96,11 +96,11 @@ TEST_F(SisGrayTest, CachedLayersAreStoredOnceAndPatchesTakeTheirOwnRoom) {
   for (uint32_t i = 0; i < 15; ++i) {
     tiles.push_back(Random(&rng, 8, 8, 0));
     const uint32_t tile = i * 17;  // down the diagonal
-    b.frames.push_back({0, -1, {{b.Reference(r, {{tile, tile, tiles.back().px}}, 16, true)}}});
+    b.frames.push_back({b.Reference(r, {{tile, tile, tiles.back().px}}, 16, true)});
     want.push_back(Packed(Patched(root, tile, tile, tiles.back())));
   }
   for (uint32_t i = 0; i < 5; ++i) {
-    b.frames.push_back({0, -1, {{i == 0 ? r : large}}});
+    b.frames.push_back({i == 0 ? r : large});
     want.push_back(Packed(i == 0 ? root : Patched(root, 0, 239, big)));
   }
   const auto file = b.File();
