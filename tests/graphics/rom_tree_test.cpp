@@ -7,7 +7,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <span>
 #include <string>
 #include <vector>
 
