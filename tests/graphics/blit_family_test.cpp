@@ -98,22 +98,4 @@ TEST(BlitFamilyTest, EveryMemberMatchesTheMapping) {
   }
 }
 
-TEST(BlitFamilyTest, ScaleStepsAndRefusals) {
-  BlitBitmap d{};
-  d.xScaleMode = 1;
-  d.xFactor = 128;
-  EXPECT_EQ(BlitScaleStepX(&d), 512u);
-  d.xScaleMode = 2;
-  EXPECT_EQ(BlitScaleStepX(&d), 128u);
-  d.xFactor = 0;
-  EXPECT_EQ(BlitScaleStepX(&d), 256u);
-  EXPECT_EQ(kBlitSine[64], 16384);
-  EXPECT_EQ(kBlitCosine[128], -16384);
-  SafObject o{};
-  o.width = o.height = 8;
-  uint8_t px[64] = {}, dst[64] = {};
-  BlitClip c{0, 0, 7, 7};
-  EXPECT_EQ(BlitDispatchPacked(px, dst, 8, 8, &d, &o, &c, 3), 1);
-}
-
 }  // namespace

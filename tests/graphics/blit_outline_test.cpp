@@ -1,6 +1,6 @@
 // Outline masks of masked placements at depths 1 and 2, pixel by pixel:
 // cut sides filled from their edge marks, and the five-pixel bridging of
-// row and column spans.
+// row spans.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -29,20 +29,13 @@ struct Scene {
     p = static_cast<uint8_t>(on ? p | m : p & ~m);
   }
   void ObjectPixel(uint32_t u, uint32_t v, bool on = true) { Put(&object, o.width, depth, u, v, on); }
-  void Solid() {
-    for (uint32_t v = 0; v < o.height; ++v)
-      for (uint32_t u = 0; u < o.width; ++u) ObjectPixel(u, v);
-  }
-  void Ring() {
+  void Shape(bool ring) {
     for (uint32_t v = 0; v < o.height; ++v)
       for (uint32_t u = 0; u < o.width; ++u)
-        ObjectPixel(u, v, u == 0 || v == 0 || u == o.width - 1 || v == o.height - 1);
+        ObjectPixel(u, v, !ring || u == 0 || v == 0 || u == o.width - 1 || v == o.height - 1);
   }
   void PlanePixels(int32_t x0, int32_t x1, int32_t y) {
     for (int32_t x = x0; x <= x1; ++x) Put(&pixels, w, depth, x, y, true);
-  }
-  void PlaneColumn(int32_t x, int32_t y0, int32_t y1) {
-    for (int32_t y = y0; y <= y1; ++y) Put(&pixels, w, depth, x, y, true);
   }
   BlitHullPlanes Planes() { return {pixels.data(), mask.data(), w, h, depth}; }
 
@@ -100,43 +93,34 @@ std::vector<std::string> Rect(uint32_t w, uint32_t h, int32_t l, int32_t t, int3
 
 class BlitOutlineTest : public ::testing::TestWithParam<uint32_t> {};
 
-TEST_P(BlitOutlineTest, UncutRingFillsItsBox) {
-  Scene s(32, 16, GetParam(), 16, 8);
-  s.Ring();
-  s.Place(8, 4);
-  EXPECT_EQ(s.Mask(), Rect(32, 16, 8, 4, 23, 11));
-}
-
-TEST_P(BlitOutlineTest, RingCutByEachCanvasEdgeFillsWhatShows) {
+// A ring placed whole, cut by each canvas edge and by its clip rectangle.
+TEST_P(BlitOutlineTest, RingFillsWhatShowsOfItsBox) {
   struct Case {
     int32_t x, y;
-    BlitBox shown;
+    BlitBox shown, clip;
   } cases[] = {
-      {-4, 2, {0, 2, 11, 9}},   // left
-      {20, 2, {20, 2, 31, 9}},  // right
-      {4, -3, {4, 0, 19, 4}},   // top
-      {4, 11, {4, 11, 19, 15}},  // bottom
-      {-5, -6, {0, 0, 10, 1}},  // two sides
+      {8, 4, {8, 4, 23, 11}, {}},
+      {-4, 2, {0, 2, 11, 9}, {}},    // left
+      {20, 2, {20, 2, 31, 9}, {}},   // right
+      {4, -3, {4, 0, 19, 4}, {}},    // top
+      {4, 11, {4, 11, 19, 15}, {}},  // bottom
+      {-5, -6, {0, 0, 10, 1}, {}},   // two sides
+      {0, 0, {4, 0, 11, 7}, {4, 0, 11, 15}},
   };
   for (const Case& c : cases) {
     Scene s(32, 16, GetParam(), 16, 8);
-    s.Ring();
+    s.Shape(true);
+    if (c.clip.right) {
+      s.d.extra = 1;
+      s.d.clipLeft = c.clip.left;
+      s.d.clipTop = c.clip.top;
+      s.d.clipRight = c.clip.right;
+      s.d.clipBottom = c.clip.bottom;
+    }
     s.Place(c.x, c.y);
     EXPECT_EQ(s.Mask(), Rect(32, 16, c.shown.left, c.shown.top, c.shown.right, c.shown.bottom))
         << "placed at " << c.x << "," << c.y;
   }
-}
-
-TEST_P(BlitOutlineTest, RingCutByItsClipRectangleFillsTheClip) {
-  Scene s(32, 16, GetParam(), 16, 8);
-  s.Ring();
-  s.d.extra = 1;
-  s.d.clipLeft = 4;
-  s.d.clipRight = 11;
-  s.d.clipTop = 0;
-  s.d.clipBottom = 15;
-  s.Place(0, 0);
-  EXPECT_EQ(s.Mask(), Rect(32, 16, 4, 0, 11, 7));
 }
 
 // The middle row's span is narrowed by `gap` at its start or its end.
@@ -144,7 +128,7 @@ TEST_P(BlitOutlineTest, RowSpansBridgeOnlyPastFivePixels) {
   for (bool atEnd : {false, true})
     for (int32_t gap : {4, 5, 6}) {
       Scene s(32, 8, GetParam(), 16, 3);
-      s.Solid();
+      s.Shape(false);
       s.PlanePixels(2, 17, 2);
       s.PlanePixels(atEnd ? 2 : 2 + gap, atEnd ? 17 - gap : 17, 3);
       s.PlanePixels(2, 17, 4);
@@ -155,68 +139,6 @@ TEST_P(BlitOutlineTest, RowSpansBridgeOnlyPastFivePixels) {
     }
 }
 
-TEST_P(BlitOutlineTest, RowBridgeNeedsTheObjectSolidAtEitherProbe) {
-  // The new start lies 7 right of the previous one: the probes are 3 left
-  // of it (object column 4) and 5 right of the old start (column 5).
-  for (int hollow : {0, 1, 2}) {  // none, column 4, columns 4 and 5
-    Scene s(32, 8, GetParam(), 16, 3);
-    s.Solid();
-    for (uint32_t v = 0; v < 3; ++v) {
-      if (hollow >= 1) s.ObjectPixel(4, v, false);
-      if (hollow >= 2) s.ObjectPixel(5, v, false);
-    }
-    s.PlanePixels(2, 17, 2);
-    s.PlanePixels(9, 17, 3);
-    s.PlanePixels(2, 17, 4);
-    s.FillOnly(2, 2, {2, 2, 17, 4});
-    auto want = Rect(32, 8, 2, 2, 17, 4);
-    if (hollow == 2)
-      for (int32_t x = 2; x < 9; ++x) want[3][x] = '.';
-    EXPECT_EQ(s.Mask(), want) << "hollow " << hollow;
-  }
-}
-
-// The middle column's span is narrowed by `gap` at its top or its bottom.
-TEST_P(BlitOutlineTest, ColumnSpansBridgeOnlyPastFivePixels) {
-  for (bool atEnd : {false, true})
-    for (int32_t gap : {4, 5, 6}) {
-      Scene s(16, 24, GetParam(), 8, 20);
-      s.Solid();
-      s.PlaneColumn(2, 2, 17);
-      s.PlaneColumn(3, atEnd ? 2 : 2 + gap, atEnd ? 17 - gap : 17);
-      s.PlaneColumn(4, 2, 17);
-      s.FillOnly(0, 0, {0, 0, 7, 19});
-      auto want = Rect(16, 24, 2, 2, 4, 17);
-      for (int32_t i = 0; gap <= 5 && i < gap; ++i) want[atEnd ? 17 - i : 2 + i][3] = '.';
-      EXPECT_EQ(s.Mask(), want) << "gap " << gap << (atEnd ? " at the bottom" : " at the top");
-    }
-}
-
-TEST_P(BlitOutlineTest, EmptyBoxLeavesTheMaskClear) {
-  Scene s(32, 16, GetParam(), 16, 8);
-  s.FillOnly(0, 0, {0, 0, 15, 7});
-  EXPECT_EQ(s.Mask(), Rect(32, 16, 0, 0, -1, -1));
-}
-
 INSTANTIATE_TEST_SUITE_P(Depths, BlitOutlineTest, ::testing::Values(1u, 2u));
-
-TEST(BlitOutlineInsideTest, AnswersForAPointsRowAndColumn) {
-  Scene s(32, 16, 1, 8, 8);
-  s.Ring();  // no interior pixels of its own
-  s.o.pixels = s.object.data();
-  s.d.x = 10;
-  s.d.y = 4;
-  EXPECT_EQ(BlitInsideHull(&s.d, &s.o, 1, 13, 7), 1);   // enclosed both ways
-  EXPECT_EQ(BlitInsideHull(&s.d, &s.o, 1, 9, 7), -1);   // left of the object
-  EXPECT_EQ(BlitInsideHull(&s.d, &s.o, 1, 10, 12), -1);  // below it
-  s.ObjectPixel(7, 3, false);  // opens the right side of row 3
-  EXPECT_EQ(BlitInsideHull(&s.d, &s.o, 1, 13, 7), 0);
-  s.ObjectPixel(7, 3);
-  s.ObjectPixel(3, 7, false);  // opens the bottom of column 3
-  EXPECT_EQ(BlitInsideHull(&s.d, &s.o, 1, 13, 7), 0);
-  s.d.hflip = 1;  // frame column 13 now reads object column 4
-  EXPECT_EQ(BlitInsideHull(&s.d, &s.o, 1, 13, 7), 1);
-  EXPECT_EQ(BlitInsideHull(&s.d, &s.o, 1, 14, 7), 0);
-}
 
 }  // namespace

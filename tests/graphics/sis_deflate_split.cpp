@@ -20,10 +20,6 @@ struct Bits {
   }
 };
 
-std::vector<uint8_t> Raw(const std::vector<uint8_t>& data, int level, int strategy) {
-  return SisDeflate(data, level, -15, 9, strategy);
-}
-
 // The bit positions where the first block's header ends and where the
 // stream's last block ends, as zlib's inflate reports them.
 bool Marks(const std::vector<uint8_t>& raw, size_t size, uint64_t* header, uint64_t* end) {
@@ -49,16 +45,15 @@ bool Marks(const std::vector<uint8_t>& raw, size_t size, uint64_t* header, uint6
   return r == Z_STREAM_END && *header != 0 && *end > *header;
 }
 
-void Finish(Bits* b, const std::vector<uint8_t>& data, uint32_t copies) {
-  uLong a = adler32(0, nullptr, 0);
-  for (uint32_t i = 0; i < copies; ++i) a = adler32(a, data.data(), static_cast<uInt>(data.size()));
+void Finish(Bits* b, const std::vector<uint8_t>& data) {
+  const uLong a = adler32(adler32(0, nullptr, 0), data.data(), static_cast<uInt>(data.size()));
   for (int i = 3; i >= 0; --i) b->bytes.push_back(static_cast<uint8_t>(a >> (8 * i)));
 }
 
 }  // namespace
 
 bool SisSplitDynamic(const std::vector<uint8_t>& data, SisSplitStream* out) {
-  const std::vector<uint8_t> raw = Raw(data, 9, Z_DEFAULT_STRATEGY);
+  const std::vector<uint8_t> raw = SisDeflate(data, 9, -15, 9, Z_DEFAULT_STRATEGY);
   // One final dynamic block: BFINAL 1, BTYPE 2.
   if (raw.empty() || (raw[0] & 7) != 5) return false;
   uint64_t header = 0, end = 0;
@@ -67,30 +62,13 @@ bool SisSplitDynamic(const std::vector<uint8_t>& data, SisSplitStream* out) {
   whole.bytes = {0x78, 0xDA};
   whole.n = 16;
   whole.Copy(raw, 0, end);
-  Finish(&whole, data, 1);
+  Finish(&whole, data);
   tables.Copy(raw, 3, header);
   stream.bytes = {0x78, 0xDA};
   stream.n = 16;
   stream.Copy(raw, 0, 3);
   stream.Copy(raw, header, end);
-  Finish(&stream, data, 1);
+  Finish(&stream, data);
   *out = {whole.bytes, tables.bytes, stream.bytes};
   return true;
-}
-
-std::vector<uint8_t> SisFixedThenPreset(const std::vector<uint8_t>& data) {
-  const std::vector<uint8_t> raw = Raw(data, 6, Z_FIXED);
-  uint64_t header = 0, end = 0;
-  if (raw.empty() || (raw[0] & 7) != 3 || !Marks(raw, data.size(), &header, &end)) return {};
-  Bits b;
-  b.bytes = {0x78, 0x9C};
-  b.n = 16;
-  b.Put(0);  // not final
-  b.Copy(raw, 1, end);
-  b.Put(1);  // final, type 2
-  b.Put(0);
-  b.Put(1);
-  b.Copy(raw, 3, end);
-  Finish(&b, data, 2);
-  return b.bytes;
 }

@@ -1,7 +1,6 @@
 // Deflate streams for the preset-table inflate, cut from zlib's output at
 // bit level: a dynamic block split into its bare table definition and a
-// type-2 block without one, and a fixed block followed by a type-2 block
-// that must reuse the fixed tables.
+// type-2 block without one.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -14,7 +13,3 @@ struct SisSplitStream {
 
 // False when zlib does not code `data` as one dynamic block.
 bool SisSplitDynamic(const std::vector<uint8_t>& data, SisSplitStream* out);
-
-// A stream decoding to `data` twice: a fixed block, then the same codes
-// again marked as a final type-2 block.
-std::vector<uint8_t> SisFixedThenPreset(const std::vector<uint8_t>& data);

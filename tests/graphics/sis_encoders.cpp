@@ -152,9 +152,7 @@ std::vector<uint8_t> SisPackAdaptive(const std::vector<uint8_t>& in) {
 }
 
 void SafBuilder::Block(uint32_t tag, const std::vector<uint8_t>& b) {
-  body.push_back(static_cast<uint8_t>(tag));
-  body.push_back(static_cast<uint8_t>(b.size() >> 8));
-  body.push_back(static_cast<uint8_t>(b.size()));
+  for (size_t v : {size_t{tag}, b.size() >> 8, b.size()}) body.push_back(static_cast<uint8_t>(v));
   body.insert(body.end(), b.begin(), b.end());
 }
 
@@ -162,8 +160,7 @@ void SafBuilder::Object(uint32_t index, uint32_t w, uint32_t h, uint32_t coder, 
                         const std::vector<uint8_t>& coded) {
   Block(4, {static_cast<uint8_t>(index), static_cast<uint8_t>(w), static_cast<uint8_t>(h),
             static_cast<uint8_t>(coder), static_cast<uint8_t>(key), 0, 0});
-  body.push_back(static_cast<uint8_t>(coded.size() >> 8));
-  body.push_back(static_cast<uint8_t>(coded.size()));
+  for (size_t v : {coded.size() >> 8, coded.size()}) body.push_back(static_cast<uint8_t>(v));
   body.insert(body.end(), coded.begin(), coded.end());
 }
 
@@ -179,17 +176,11 @@ std::vector<uint8_t> SafBuilder::File() const {
                                2, 2, 0, 2 << 5,
                                3, 3, static_cast<uint8_t>(frames), 7, 0,
                                10, 2, static_cast<uint8_t>(delay >> 8), static_cast<uint8_t>(delay)};
-  std::vector<uint8_t> f{'S', 'A', 'F', 0, 1, 0, 0};
-  f.push_back(7);
-  f.push_back(0);
-  f.push_back(2);
-  f.push_back(static_cast<uint8_t>(records.size() >> 8));
-  f.push_back(static_cast<uint8_t>(records.size()));
+  std::vector<uint8_t> f{'S', 'A', 'F', 0, 1, 0, 0, 7, 0, 2, static_cast<uint8_t>(records.size() >> 8),
+                         static_cast<uint8_t>(records.size())};
   f.insert(f.end(), records.begin(), records.end());
   f.insert(f.end(), body.begin(), body.end());
-  f.push_back(8);
-  f.push_back(0);
-  f.push_back(0);
+  for (int i = 0; i < 3; ++i) f.push_back(i ? 0 : 8);
   const size_t total = f.size();
   f[5] = static_cast<uint8_t>(total >> 8);
   f[6] = static_cast<uint8_t>(total);
