@@ -2,6 +2,7 @@
 // driver; the heap is whole after every load.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <random>
@@ -213,6 +214,48 @@ TEST_F(ContentRowsTest, SisPaletteAnimationsThroughTheRow) {
     EXPECT_EQ(image->decodeFrame(image, 3), nullptr);
   };
   Fetch("image/sis", SafBody(3), 0);
+}
+
+// The collector keeps to the announced length and to the row's room, and
+// without a length finishes at the end of the data.
+TEST_F(ContentRowsTest, BodyCollectorKeepsToTheAnnouncedLength) {
+  const uint32_t heap = HeapGetStats().freeBytes;
+  UrlParsed url{};
+  ASSERT_EQ(UrlParse(&url, "qortest://h/x", 0), kOk);
+  const uint8_t bytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  struct Case {
+    uint32_t announced, delivered, room;
+    bool ended;
+    Result result;
+    bool complete;
+  };
+  constexpr Result kLong = 0x80FF0002, kMem = 0x80FF0001;
+  for (const Case& c : {Case{10, 4, 100, false, kOk, false}, Case{4, 10, 100, false, kLong, false},
+                        Case{0, 10, 100, true, kOk, true}, Case{0, 10, 6, true, kLong, false}}) {
+    SCOPED_TRACE(std::to_string(c.announced) + " " + std::to_string(c.delivered) + " " +
+                 std::to_string(c.room) + (c.ended ? " ended" : ""));
+    UrlLoad* load = UrlLoadCreate(&url);
+    ASSERT_NE(load, nullptr);
+    load->announcedLength = c.announced;
+    for (uint32_t at = 0; at < c.delivered; at += 3)
+      UrlLoadDeliver(load, bytes + at, c.delivered - at < 3 ? c.delivered - at : 3);
+    load->endOfData = c.ended;
+    ContentBody body{};
+    ContentBodyState state;
+    EXPECT_EQ(ContentBodyCollect(&body, load, c.room, Mod::TestCode, kMem, kLong, &state), c.result);
+    if (c.result == kOk) {
+      EXPECT_EQ(state == ContentBodyState::Complete, c.complete);
+      EXPECT_EQ(body.size, c.delivered);
+      EXPECT_EQ(load->input.head, nullptr);
+      if (c.delivered) {
+        EXPECT_EQ(std::memcmp(body.bytes, bytes, c.delivered), 0);
+      }
+    }
+    ContentBodyFree(&body);
+    UrlLoadFree(load);
+  }
+  UrlFreeParsed(&url);
+  EXPECT_EQ(HeapGetStats().freeBytes, heap);
 }
 
 TEST_F(ContentRowsTest, CutBodiesEndCleanly) {
