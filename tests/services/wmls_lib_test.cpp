@@ -63,47 +63,27 @@ TEST_P(WmlsUrlTest, GivesTheValue) {
 
 const Case kUrl[] = {
     {"ValidFull", "valid", {u"http://user@h.com:8080/p/a;x?q=1&b=2#frag"}, "b:true"},
-    {"ValidRelative", "valid", {u"../a/b.wml#c"}, "b:true"},
     {"ValidSpace", "valid", {u"http://h.com/a b"}, "b:false"},
     {"ValidColonLetter", "valid", {u"http:x"}, "b:false"},
-    {"ValidColonAtEnd", "valid", {u"a:"}, "b:false"},
-    {"ValidPercentShort", "valid", {u"a%2"}, "b:false"},
     {"ValidPercentNotHex", "valid", {u"a%zz"}, "b:false"},
-    {"ValidEmpty", "valid", {u""}, "b:false"},
     {"ValidNonAscii", "valid", {u"http://h/\u00fc"}, "b:false"},
-    {"ValidInt", "validInt", {}, "b:false"},
     {"ValidInvalid", "validInvalid", {}, "invalid"},
     {"Scheme", "scheme", {u"HTTP://h.com/a"}, "s:http"},
-    {"SchemeRelative", "scheme", {u"a/b"}, "s:"},
     {"SchemeOfInvalidUrl", "scheme", {u"a b"}, "invalid"},
     {"Host", "host", {u"http://h.com:80/a"}, "s:h.com"},
-    {"HostInt", "hostInt", {}, "invalid"},
-    {"PortNone", "port", {u"http://h.com/a"}, "s:"},
     {"Port", "port", {u"http://h.com:8080/a"}, "s:8080"},
     {"Path", "getPath", {u"http://h.com/a/b;p?q#f"}, "s:/a/b"},
-    {"Parameters", "parameters", {u"http://h.com/a/b;p?q#f"}, "s:p"},
     {"Query", "query", {u"http://h.com/a/b;p?q=1#f"}, "s:q=1"},
-    {"QueryNone", "query", {u"http://h.com/a"}, "s:"},
-    {"Fragment", "fragment", {u"http://h.com/a#card"}, "s:card"},
     {"ResolveParent", "resolve", {u"http://a/b/c/d;p?q", u"../g"}, "s:http://a/b/g"},
     {"ResolveQuery", "resolve", {u"http://a/b/c/d;p?q", u"g?y#s"}, "s:http://a/b/c/g?y#s"},
-    {"ResolveAbsolute", "resolve", {u"http://a/b", u"https://x/y"}, "s:https://x/y"},
-    {"ResolveInvalid", "resolveInvalid", {}, "invalid"},
     {"ResolveInt", "resolveInt", {}, "s:http://a/b/12"},
     {"EscapeBlankSlashAndUmlaut", "escape", {u"a b/\u00fc"}, "s:a%20b%2F%C3%BC"},
-    {"EscapeKept", "escape", {u"!()*-._~AZaz09"}, "s:!()*-._~AZaz09"},
     {"EscapeReserved", "escape", {u"'\"%#?&=+$,;:@"}, "s:%27%22%25%23%3F%26%3D%2B%24%2C%3B%3A%40"},
-    {"EscapeInt", "escapeInt", {}, "s:-12"},
-    {"EscapeInvalid", "escapeInvalid", {}, "invalid"},
     {"Unescape", "unescape", {u"a%20b%2f%C3%BC"}, "s:a b/\\u00FC"},
-    {"UnescapeLonePercent", "unescape", {u"100%"}, "s:100%"},
-    {"UnescapeNotHex", "unescape", {u"%zz%4"}, "s:%zz%4"},
     {"UnescapeBadUtf8", "unescape", {u"%FF"}, "s:\\uFFFD"},
     {"UnescapeCutSequence", "unescape", {u"a%C3"}, "s:a\\uFFFD"},
     {"RoundTrip", "roundTrip", {u"\u00fc \u20ac&=%"}, "b:true"},
     {"LoadBadType", "load", {u"x.txt", u"image/png"}, "invalid"},
-    {"LoadNoSubtype", "load", {u"x.txt", u"text/"}, "invalid"},
-    {"LoadInt", "loadInt", {}, "invalid"},
     {"LoadOutsideTask", "load", {u"x.txt", u"TEXT/Plain"}, "invalid"},
 };
 INSTANTIATE_TEST_SUITE_P(Url, WmlsUrlTest, ::testing::ValuesIn(kUrl),
@@ -114,9 +94,7 @@ TEST(WmlsLoadType, TextTypesAndTheirIds) {
     const char16_t* type;
     uint32_t id;
   } const cases[] = {
-      {u"text/*", 1}, {u"text/plain", 3}, {u"Text/HTML", 2}, {u"text/vnd.wap.wml", 8},
-      {u"text/xml", 40}, {u"text/vnd.wap.connectivity-wbxml", 53}, {u"text/", 0},
-      {u"text", 0}, {u"image/png", 0}, {u"text/plainx", 0}, {u"textplain", 0},
+      {u"text/*", 1}, {u"Text/HTML", 2}, {u"text/vnd.wap.connectivity-wbxml", 53}, {u"text/", 0}, {u"text/plainx", 0},
   };
   for (const T& t : cases) {
     const std::u16string s(t.type);
@@ -155,17 +133,11 @@ TEST_F(WmlsTaskLibTest, BaseResolvesTheScriptAgainstTheReferrer) {
   task_.referrer = u"http://h.com/dir/page.wml";
   task_.scriptUrl = u"s/x.wmls";
   EXPECT_EQ(Url("base"), "s:http://h.com/dir/s/x.wmls");
-  task_.scriptUrl = u"/x.wmls";
-  EXPECT_EQ(Url("base"), "s:http://h.com/x.wmls");
   task_.scriptUrl = u"../x.wmls";
   EXPECT_EQ(Url("base"), "s:http://h.com/x.wmls");
-  task_.scriptUrl = u"http://o.org/y.wmls";
-  EXPECT_EQ(Url("base"), "s:http://o.org/y.wmls");
   task_.referrer = u"WSP://h.com/d/p";
   task_.scriptUrl = u"x.wmls";
   EXPECT_EQ(Url("base"), "s:http://h.com/d/x.wmls");
-  task_.referrer = u"nohost";
-  EXPECT_EQ(Url("base"), "s:");
   task_.referrer = nullptr;
   EXPECT_EQ(Url("base"), "s:");
 }
@@ -175,7 +147,6 @@ TEST_F(WmlsTaskLibTest, RefererIsRelativeToTheUnit) {
   task_.referrer = u"http://h.com/a/b/page.wml?x=1";
   EXPECT_EQ(Url("referer", "http://h.com/a/s/x.wmls"), "s:../b/page.wml?x=1");
   EXPECT_EQ(Url("referer", "http://h.com/a/b/x.wmls"), "s:page.wml?x=1");
-  EXPECT_EQ(Url("referer", "https://h.com/a/b/x.wmls"), "s:http://h.com/a/b/page.wml?x=1");
   EXPECT_EQ(Url("referer", "http://other.com/a/b/x.wmls"), "s:http://h.com/a/b/page.wml?x=1");
   task_.outerUnitUrl = "http://h.com/a/s/outer.wmls";
   EXPECT_EQ(Url("referer", "http://h.com/a/s/x.wmls"), "s:outer.wmls");
@@ -183,18 +154,14 @@ TEST_F(WmlsTaskLibTest, RefererIsRelativeToTheUnit) {
 
 TEST_F(WmlsTaskLibTest, VariablesFollowTheNameAndValueRules) {
   EXPECT_EQ(Browser("setVar", {u"1x", u"a"}), "invalid");
-  EXPECT_EQ(Browser("setVar", {u"a-b", u"a"}), "invalid");
-  EXPECT_EQ(Browser("setVar", {u"", u"a"}), "invalid");
   EXPECT_EQ(Browser("setVar", {u"x", u"a\tb"}), "b:true");
   EXPECT_EQ(Browser("getVar", {u"x"}), "s:a\tb");
   EXPECT_EQ(Browser("setVar", {u"x", std::u16string(u"a\x01", 2)}), "invalid");
   EXPECT_EQ(Browser("getVar", {u"x"}), "s:a\tb");
-  EXPECT_EQ(Browser("setThenGet"), "s:truea");
   EXPECT_EQ(Browser("setVar", {u"_v9", u"\u00fc"}), "b:true");
   EXPECT_EQ(Browser("getVar", {u"_v9"}), "s:\\u00FC");
   EXPECT_EQ(Browser("setNumber"), "b:true");
   EXPECT_EQ(Browser("getVar", {u"n"}), "s:42");
-  EXPECT_EQ(Browser("getVar", {u"unknown"}), "s:");
   EXPECT_EQ(Browser("getVarInvalid"), "invalid");
 }
 
@@ -213,8 +180,6 @@ TEST_F(WmlsTaskLibTest, TheLastNavigationWins) {
   EXPECT_EQ(Pending(), "2:");
   EXPECT_EQ(Browser("prevThenGo"), "s:");
   EXPECT_EQ(Pending(), "1:next.wml#c");
-  EXPECT_EQ(Browser("refresh"), "s:");
-  EXPECT_EQ(Pending(), "4:");
   EXPECT_EQ(Browser("go", {u""}), "s:");
   EXPECT_EQ(Pending(), "0:");
   EXPECT_EQ(Browser("goInvalid"), "invalid");
@@ -226,16 +191,13 @@ TEST_F(WmlsTaskLibTest, NewContextDropsVariablesAndNavigation) {
   EXPECT_EQ(Browser("newContext"), "s:");
   EXPECT_EQ(Pending(), "0:");
   EXPECT_EQ(Browser("getVar", {u"x"}), "s:");
+  EXPECT_EQ(Browser("currentCard"), "invalid");  // no card yet
 }
-
-TEST_F(WmlsTaskLibTest, NoCurrentCardIsInvalid) { EXPECT_EQ(Browser("currentCard"), "invalid"); }
 
 TEST_F(WmlsTaskLibTest, OutsideTheTaskTheBrowserFunctionsAreInvalid) {
   task_.browser = nullptr;
   EXPECT_EQ(Browser("setVar", {u"x", u"a"}), "invalid");
   EXPECT_EQ(Browser("getVar", {u"x"}), "invalid");
-  EXPECT_EQ(Browser("go", {u"a"}), "invalid");
-  EXPECT_EQ(Browser("refresh"), "invalid");
 }
 
 }  // namespace

