@@ -137,7 +137,6 @@ class Scene {
   void Fill(uint16_t c) { std::fill(frame_.begin(), frame_.end(), c); }
   AnimRaster& raster() { return raster_; }
   AnimDictNode* dictionary() { return stream_.dictionary; }
-  TestPlayer& player() { return p_; }
   std::vector<uint16_t>& frame() { return frame_; }
 
  private:
@@ -158,13 +157,9 @@ const Solid kRed{248, 0, 0}, kGreen{0, 248, 0}, kBlue{0, 0, 248}, kWhite{248, 24
 Bytes HoleShape() {
   // Outer box clockwise, inner box the other way: both with fill 1 on the
   // inside of the outer one, so the inner one reads as a hole.
-  return ShapeTag(2, 1, {kBlue}, {}, 1, 0,
-                  Records(1, 0)
-                      .Change(-1, 1, -1, true, 40, 40)
-                      .Box(560, 560)
-                      .Change(1, 0, -1, true, 200, 200)
-                      .Box(240, 240)
-                      .End());
+  Records r(1, 0);
+  r.Change(-1, 1, -1, true, 40, 40).Box(560, 560).Change(1, 0, -1, true, 200, 200).Box(240, 240);
+  return ShapeTag(2, 1, {kBlue}, {}, 1, 0, r.End());
 }
 Bytes StarShape() {
   // A five-pointed star drawn as one crossing outline.
@@ -176,15 +171,10 @@ Bytes StarShape() {
 }
 Bytes LinesShape() {
   // Hairline, two-pixel and six-pixel strokes, straight and slanted.
-  return ShapeTag(2, 1, {}, {{10, kWhite}, {40, kGreen}, {120, kRed}}, 0, 2,
-                  Records(0, 2)
-                      .Change(-1, -1, 1, true, 40, 60)
-                      .To(560, 0)
-                      .Change(-1, -1, 2, true, 60, 160)
-                      .To(500, 200)
-                      .Change(-1, -1, 3, true, 120, 500)
-                      .To(400, -60)
-                      .End());
+  Records r(0, 2);
+  r.Change(-1, -1, 1, true, 40, 60).To(560, 0).Change(-1, -1, 2, true, 60, 160).To(500, 200);
+  r.Change(-1, -1, 3, true, 120, 500).To(400, -60);
+  return ShapeTag(2, 1, {}, {{10, kWhite}, {40, kGreen}, {120, kRed}}, 0, 2, r.End());
 }
 Bytes TranslucentRadialShape() {
   // Over a red square: the ramp's alpha blends each pixel.
@@ -226,19 +216,12 @@ TEST(PlayerRasterTest, ShapesMatchTheirGoldenImagesInBothModes) {
   }
 }
 
-// A raster over a frame of its own, without a movie, and an opaque paint.
-struct BareRaster {
-  BareRaster(int32_t w, int32_t h, uint16_t fill = 0) : frame(static_cast<size_t>(w * h), fill) {
-    EXPECT_TRUE(AnimRaster_Init(&r, p.get(), frame.data(), w, h, w * 2, false));
-    paint.color16 = 0x7FFF;
-    paint.alpha = 255;
-  }
-  ~BareRaster() { AnimRaster_Free(&r); }
-  TestPlayer p;
-  std::vector<uint16_t> frame;
-  AnimRaster r{};
+AnimPaint OpaqueWhite() {
   AnimPaint paint{};
-};
+  paint.color16 = 0x7FFF;
+  paint.alpha = 255;
+  return paint;
+}
 
 TEST(PlayerRasterTest, SpanColumnsFollowTheFractionRule) {
   // A span from 40 to 100 (1/32 pixel): solid paint writes columns 1 to 4, a
@@ -246,17 +229,19 @@ TEST(PlayerRasterTest, SpanColumnsFollowTheFractionRule) {
   uint8_t ramp[256 * 8] = {};
   for (int i = 0; i < 256; ++i) ramp[8 * i] = ramp[8 * i + 1] = ramp[8 * i + 2] = 248, ramp[8 * i + 3] = 255;
   for (int last : {4, 3}) {
-    BareRaster b(8, 4);
-    if (last == 3) b.paint = AnimPaint{0x10, 0, 255, 0, 0, 0, 0, 0, 0, ramp, 0};
-    AnimRaster_AddEdge(&b.r, 40, 0, 40, 64, nullptr, &b.paint);   // fill 1 of both edges: the walk
-    AnimRaster_AddEdge(&b.r, 100, 64, 100, 0, nullptr, &b.paint);  // settles which side is inside
-    AnimRaster_Render(&b.r, 0, nullptr);
-    for (int x = 0; x < 8; ++x) EXPECT_EQ(b.frame[x], (x >= 1 && x <= last) ? 0x7FFF : 0) << x;
+    Scene scene({}, 8, false);
+    AnimPaint paint = last == 3 ? AnimPaint{0x10, 0, 255, 0, 0, 0, 0, 0, 0, ramp, 0} : OpaqueWhite();
+    AnimRaster_AddEdge(&scene.raster(), 40, 0, 40, 64, nullptr, &paint);   // fill 1 of both edges: the walk
+    AnimRaster_AddEdge(&scene.raster(), 100, 64, 100, 0, nullptr, &paint);  // settles which side is inside
+    AnimRaster_Render(&scene.raster(), 0, nullptr);
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(scene.At(x, 0), (x >= 1 && x <= last) ? 0x7FFF : 0) << x;
   }
 }
 
 TEST(PlayerRasterTest, EdgesThatCrossNoSampleRowAddNothing) {
-  BareRaster b(16, 16);
+  Scene scene({}, 16, false);
+  AnimRaster& r = scene.raster();
+  AnimPaint paint = OpaqueWhite();
   struct {
     int32_t x0, y0, x1, y1;
     bool kept;
@@ -267,51 +252,21 @@ TEST(PlayerRasterTest, EdgesThatCrossNoSampleRowAddNothing) {
       {0, 10, 0, 20, true},        // within the first row: sampled from row 0
   };
   for (const auto& c : cases) {
-    const int32_t before = b.r.nextFree;
-    AnimRaster_AddEdge(&b.r, c.x0, c.y0, c.x1, c.y1, &b.paint, nullptr);
-    EXPECT_EQ(b.r.nextFree - before, c.kept ? 1 : 0) << c.x0 << "," << c.y0 << " " << c.x1 << "," << c.y1;
+    const int32_t before = r.nextFree;
+    AnimRaster_AddEdge(&r, c.x0, c.y0, c.x1, c.y1, &paint, nullptr);
+    EXPECT_EQ(r.nextFree - before, c.kept ? 1 : 0) << c.x0 << "," << c.y0 << " " << c.x1 << "," << c.y1;
   }
-  AnimRaster_Render(&b.r, 0, nullptr);
-  EXPECT_EQ(b.r.lastBucket, -1);
+  AnimRaster_Render(&r, 0, nullptr);
+  EXPECT_EQ(r.lastBucket, -1);
 }
 
 TEST(PlayerRasterTest, ThePoolDropsEdgesPastItsCapacity) {
-  BareRaster b(16, 16);
+  Scene scene({}, 16, false);
+  AnimPaint paint = OpaqueWhite();
   for (int i = 0; i < kAnimEdgeCapacity + 10; ++i)
-    AnimRaster_AddEdge(&b.r, i % 500, 0, i % 500, 200, &b.paint, nullptr);
-  EXPECT_EQ(b.r.nextFree, kAnimEdgeCapacity);
-  AnimRaster_Render(&b.r, 0, nullptr);
-}
-
-TEST(PlayerRasterTest, ClearingBeforeABackgroundChangesNothing) {
-  BareRaster b(4, 4, 0x1234);
-  AnimRaster_ClearFrame(&b.r);
-  EXPECT_EQ(b.frame[5], 0x1234);
-  AnimRaster_SetBackground(&b.r, 0, 255, 0);
-  AnimRaster_ClearFrame(&b.r);
-  for (uint16_t v : b.frame) EXPECT_EQ(v, 0x03E0);
-}
-
-TEST(PlayerRasterTest, ColorPackingAndBlending) {
-  EXPECT_EQ(AnimColor_Blend(0x1234, 0x7FFF, 0), 0x1234);
-  // Alpha 255 reaches 255/256 of the way: white over black stays just short.
-  EXPECT_EQ(AnimColor_Blend(0, 0x7FFF, 255), AnimColor_To16(247, 247, 247));
-}
-
-TEST(PlayerShapeTest, TheBitReaderSignExtendsAndAlignsForBytes) {
-  // 101 then 1111 then 0: unsigned 5, signed -1 (4 bits), a zero-width 0;
-  // the byte read drops the rest of the partial byte.
-  const uint8_t data[] = {0xBE, 0x12, 0x34, 0x80};
-  AnimBits b;
-  AnimBits_Reset(&b, data, sizeof data);
-  EXPECT_EQ(AnimBits_ReadU(&b, 3), 5u);
-  EXPECT_EQ(AnimBits_ReadS(&b, 4), -1);
-  EXPECT_EQ(AnimBits_ReadS(&b, 0), 0);
-  EXPECT_EQ(AnimBits_ReadU8(&b), 0x12u);
-  EXPECT_EQ(AnimBits_ReadU16(&b), 0x8034u);
-  EXPECT_EQ(b.overrun, 0u);
-  EXPECT_EQ(AnimBits_ReadFlag(&b), 0u);
-  EXPECT_EQ(b.overrun, 1u);
+    AnimRaster_AddEdge(&scene.raster(), i % 500, 0, i % 500, 200, &paint, nullptr);
+  EXPECT_EQ(scene.raster().nextFree, kAnimEdgeCapacity);
+  AnimRaster_Render(&scene.raster(), 0, nullptr);
 }
 
 TEST(PlayerShapeTest, CachedEdgesStayInThePoolUntilItRunsLow) {
@@ -364,16 +319,6 @@ TEST(PlayerShapeTest, StrokesNarrowerThanOnePixelAndAHalfDrawOnePixelWide) {
   }
 }
 
-TEST(PlayerShapeTest, AnEndRecordFirstOrAZeroLengthStrokeDrawsNothing) {
-  for (const Bytes& shape : {ShapeTag(2, 1, {kRed}, {}, 1, 0, Records(1, 0).End()),
-                             ShapeTag(2, 1, {}, {{100, kWhite}}, 0, 1,
-                                      Records(0, 1).Change(-1, -1, 1, true, 100, 100).To(0, 0).End())}) {
-    Scene scene({shape}, 16, false);
-    ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
-    EXPECT_EQ(scene.Count(0), 16 * 16);
-  }
-}
-
 TEST(PlayerShapeTest, AMirroredMatrixSwapsTheFillSides) {
   // The square drawn with fill 0 (left of travel) only; mirrored about the
   // frame's centre it must look the same as the plain draw mirrored.
@@ -393,15 +338,6 @@ TEST(PlayerShapeTest, AMirroredMatrixSwapsTheFillSides) {
   EXPECT_NEAR(plain.Count(red), mirrored.Count(red), 21);
   for (int y = 0; y < 32; ++y)
     for (int x = 0; x < 20; ++x) EXPECT_EQ(mirrored.At(x, y), 0) << x << "," << y;
-}
-
-TEST(PlayerShapeTest, GlyphsWithoutFillArraysUseTheTextColour) {
-  Scene scene({ShapeTag(2, 1, {}, {}, 1, 0, Records(1, 0).Change(-1, 1, -1, true, 0, 0).Box(200, 200).End())}, 16,
-              false);
-  scene.raster().text16 = 0x03E0;
-  scene.raster().text[3] = 255;
-  ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
-  EXPECT_EQ(scene.At(3, 3), 0x03E0);
 }
 
 TEST(PlayerShapeTest, ColourTransformAppliesToFills) {
@@ -465,31 +401,28 @@ TEST(PlayerShapeTest, ACachedRedrawMatchesAnUncachedDraw) {
   }
 }
 
-// A morph from a small box at the top left to a large one, its solid fill
-// going from the writer's dark start colour to its end colour.
-Bytes MorphBoxes() {
-  Bytes start{(2 << 4) | 1};
-  const Bytes startRecords = Records(2, 1).Change(-1, 1, -1, true, 40, 40).Box(200, 200).End();
-  start.insert(start.end(), startRecords.begin(), startRecords.end());
-  Bytes end{0};
-  const Bytes endRecords = Records(0, 0).Move(100, 60).Box(480, 520).End();
-  end.insert(end.end(), endRecords.begin(), endRecords.end());
-  return movie::Morph(1, start, end);
+// A morph of the writer's styles between two outlines, with the index-bits
+// bytes each edge set begins with; drawn at a ratio under a colour transform
+// that stretches the writer's dark colours into view and makes them opaque.
+uint32_t DrawMorph(Scene& scene, uint32_t ratio) {
+  const AnimCxform cx{256, 255, 256 * 40, 0, 256 * 40, 0, 256 * 30, 0};
+  AnimMatrix identity;
+  AnimMatrix_SetIdentity(&identity);
+  const auto* m = static_cast<const AnimMorph*>(AnimDict_Find(scene.dictionary(), 1)->body);
+  return AnimMorph_Draw(&scene.raster(), m, &identity, &cx, ratio);
+}
+Bytes MorphOf(const Bytes& start, const Bytes& end) {
+  return movie::Morph(1, movie::Concat({{(2 << 4) | 1}, start}), movie::Concat({{0}, end}));
 }
 
 TEST(PlayerMorphTest, RatiosMatchTheirGoldenImages) {
-  // The colour transform stretches the writer's dark colours into view and
-  // makes them opaque.
-  const AnimCxform cx{256, 255, 256 * 40, 0, 256 * 40, 0, 256 * 30, 0};
+  // A small box at the top left becoming a large one.
+  const Bytes morph = MorphOf(Records(2, 1).Change(-1, 1, -1, true, 40, 40).Box(200, 200).End(),
+                              Records(0, 0).Move(100, 60).Box(480, 520).End());
   for (uint32_t ratio : {32768u, 65535u}) {
     SCOPED_TRACE(ratio);
-    Scene scene({MorphBoxes()}, 32, false);
-    AnimChar* c = AnimDict_Find(scene.dictionary(), 1);
-    ASSERT_NE(c, nullptr);
-    AnimMatrix identity;
-    AnimMatrix_SetIdentity(&identity);
-    EXPECT_EQ(AnimMorph_Draw(&scene.raster(), static_cast<const AnimMorph*>(c->body), &identity, &cx, ratio),
-              kAnimShapeDrawn);
+    Scene scene({morph}, 32, false);
+    EXPECT_EQ(DrawMorph(scene, ratio), kAnimShapeDrawn);
     EXPECT_EQ(scene.raster().nextFree, 0);  // never cached
     EXPECT_TRUE(GoldenMatches(GoldenPath("anim_morph_" + std::to_string(ratio)), scene.Image()));
   }
@@ -498,40 +431,19 @@ TEST(PlayerMorphTest, RatiosMatchTheirGoldenImages) {
 TEST(PlayerMorphTest, AStraightEdgePairedWithACurveBowsHalfway) {
   // The start's bottom edge is straight, the end's bows down by 300 twips;
   // halfway the bottom bulges by a quarter of that at its middle.
-  Bytes start{(2 << 4) | 1};
-  const Bytes s0 =
-      Records(2, 1).Change(-1, 1, -1, true, 40, 40).To(560, 0).To(0, 200).To(-560, 0).To(0, -200).End();
-  start.insert(start.end(), s0.begin(), s0.end());
-  Bytes end{0};
-  const Bytes e0 =
-      Records(0, 0).Move(40, 40).To(560, 0).To(0, 200).Curve(-280, 300, -280, -300).To(0, -200).End();
-  end.insert(end.end(), e0.begin(), e0.end());
-  const AnimCxform cx{256, 255, 256 * 40, 0, 256 * 40, 0, 256 * 30, 0};
-  AnimMatrix identity;
-  AnimMatrix_SetIdentity(&identity);
+  const Bytes morph =
+      MorphOf(Records(2, 1).Change(-1, 1, -1, true, 40, 40).To(560, 0).To(0, 200).To(-560, 0).To(0, -200).End(),
+              Records(0, 0).Move(40, 40).To(560, 0).To(0, 200).Curve(-280, 300, -280, -300).To(0, -200).End());
   int depth[2] = {};
   for (uint32_t ratio : {0u, 32768u}) {
-    Scene scene({movie::Morph(1, start, end)}, 32, false);
-    const auto* m = static_cast<const AnimMorph*>(AnimDict_Find(scene.dictionary(), 1)->body);
-    ASSERT_EQ(AnimMorph_Draw(&scene.raster(), m, &identity, &cx, ratio), kAnimShapeDrawn);
+    Scene scene({morph}, 32, false);
+    ASSERT_EQ(DrawMorph(scene, ratio), kAnimShapeDrawn);
     for (int y = 0; y < 32; ++y) depth[ratio ? 1 : 0] += scene.At(16, y) != 0;
-    if (ratio) {
-      EXPECT_TRUE(GoldenMatches(GoldenPath("anim_morph_curve"), scene.Image()));
-    }
+    if (ratio) { EXPECT_TRUE(GoldenMatches(GoldenPath("anim_morph_curve"), scene.Image())); }
   }
   // 75 twips more at the middle: nearly four pixels.
   EXPECT_GE(depth[1] - depth[0], 3);
   EXPECT_LE(depth[1] - depth[0], 4);
-}
-
-TEST(PlayerMorphTest, BoundsAreTheUnionWhateverTheRatio) {
-  Scene scene({MorphBoxes()}, 32, false);
-  const auto* m = static_cast<const AnimMorph*>(AnimDict_Find(scene.dictionary(), 1)->body);
-  AnimRect r;
-  AnimMorph_Bounds(m, &r);
-  EXPECT_EQ(r.xmin, 0);
-  EXPECT_EQ(r.xmax, 20);
-  EXPECT_EQ(r.ymax, 20);
 }
 
 }  // namespace

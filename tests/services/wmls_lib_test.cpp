@@ -64,27 +64,19 @@ TEST_P(WmlsUrlTest, GivesTheValue) {
 const Case kUrl[] = {
     {"ValidFull", "valid", {u"http://user@h.com:8080/p/a;x?q=1&b=2#frag"}, "b:true"},
     {"ValidSpace", "valid", {u"http://h.com/a b"}, "b:false"},
-    {"ValidColonLetter", "valid", {u"http:x"}, "b:false"},
     {"ValidPercentNotHex", "valid", {u"a%zz"}, "b:false"},
-    {"ValidNonAscii", "valid", {u"http://h/\u00fc"}, "b:false"},
     {"ValidInvalid", "validInvalid", {}, "invalid"},
     {"Scheme", "scheme", {u"HTTP://h.com/a"}, "s:http"},
-    {"SchemeOfInvalidUrl", "scheme", {u"a b"}, "invalid"},
     {"Host", "host", {u"http://h.com:80/a"}, "s:h.com"},
-    {"Port", "port", {u"http://h.com:8080/a"}, "s:8080"},
     {"Path", "getPath", {u"http://h.com/a/b;p?q#f"}, "s:/a/b"},
     {"Query", "query", {u"http://h.com/a/b;p?q=1#f"}, "s:q=1"},
     {"ResolveParent", "resolve", {u"http://a/b/c/d;p?q", u"../g"}, "s:http://a/b/g"},
-    {"ResolveQuery", "resolve", {u"http://a/b/c/d;p?q", u"g?y#s"}, "s:http://a/b/c/g?y#s"},
     {"ResolveInt", "resolveInt", {}, "s:http://a/b/12"},
     {"EscapeBlankSlashAndUmlaut", "escape", {u"a b/\u00fc"}, "s:a%20b%2F%C3%BC"},
-    {"EscapeReserved", "escape", {u"'\"%#?&=+$,;:@"}, "s:%27%22%25%23%3F%26%3D%2B%24%2C%3B%3A%40"},
     {"Unescape", "unescape", {u"a%20b%2f%C3%BC"}, "s:a b/\\u00FC"},
     {"UnescapeBadUtf8", "unescape", {u"%FF"}, "s:\\uFFFD"},
-    {"UnescapeCutSequence", "unescape", {u"a%C3"}, "s:a\\uFFFD"},
     {"RoundTrip", "roundTrip", {u"\u00fc \u20ac&=%"}, "b:true"},
     {"LoadBadType", "load", {u"x.txt", u"image/png"}, "invalid"},
-    {"LoadOutsideTask", "load", {u"x.txt", u"TEXT/Plain"}, "invalid"},
 };
 INSTANTIATE_TEST_SUITE_P(Url, WmlsUrlTest, ::testing::ValuesIn(kUrl),
                          [](const auto& i) { return std::string(i.param.name); });
@@ -94,7 +86,7 @@ TEST(WmlsLoadType, TextTypesAndTheirIds) {
     const char16_t* type;
     uint32_t id;
   } const cases[] = {
-      {u"text/*", 1}, {u"Text/HTML", 2}, {u"text/vnd.wap.connectivity-wbxml", 53}, {u"text/", 0}, {u"text/plainx", 0},
+      {u"text/*", 1}, {u"Text/HTML", 2}, {u"text/", 0}, {u"text/plainx", 0},
   };
   for (const T& t : cases) {
     const std::u16string s(t.type);
@@ -115,9 +107,6 @@ class WmlsTaskLibTest : public HeapFixture {
     BenFreeVarList(&browser_);
     EXPECT_EQ(HeapGetStats().freeBytes, before_);
   }
-  std::string Url(const char* fn, const char* unitUrl = nullptr) {
-    return RunLib("url", fn, {}, &task_, unitUrl);
-  }
   std::string Browser(const char* fn, const std::vector<std::u16string>& args = {}) {
     return RunLib("browser", fn, args, &task_, "http://h.com/s/x.wmls");
   }
@@ -128,29 +117,6 @@ class WmlsTaskLibTest : public HeapFixture {
   BenBrowser browser_{};
   WmlsTaskContext task_{};
 };
-
-TEST_F(WmlsTaskLibTest, BaseResolvesTheScriptAgainstTheReferrer) {
-  task_.referrer = u"http://h.com/dir/page.wml";
-  task_.scriptUrl = u"s/x.wmls";
-  EXPECT_EQ(Url("base"), "s:http://h.com/dir/s/x.wmls");
-  task_.scriptUrl = u"../x.wmls";
-  EXPECT_EQ(Url("base"), "s:http://h.com/x.wmls");
-  task_.referrer = u"WSP://h.com/d/p";
-  task_.scriptUrl = u"x.wmls";
-  EXPECT_EQ(Url("base"), "s:http://h.com/d/x.wmls");
-  task_.referrer = nullptr;
-  EXPECT_EQ(Url("base"), "s:");
-}
-
-TEST_F(WmlsTaskLibTest, RefererIsRelativeToTheUnit) {
-  EXPECT_EQ(Url("referer", "http://h.com/a/s/x.wmls"), "s:");
-  task_.referrer = u"http://h.com/a/b/page.wml?x=1";
-  EXPECT_EQ(Url("referer", "http://h.com/a/s/x.wmls"), "s:../b/page.wml?x=1");
-  EXPECT_EQ(Url("referer", "http://h.com/a/b/x.wmls"), "s:page.wml?x=1");
-  EXPECT_EQ(Url("referer", "http://other.com/a/b/x.wmls"), "s:http://h.com/a/b/page.wml?x=1");
-  task_.outerUnitUrl = "http://h.com/a/s/outer.wmls";
-  EXPECT_EQ(Url("referer", "http://h.com/a/s/x.wmls"), "s:outer.wmls");
-}
 
 TEST_F(WmlsTaskLibTest, VariablesFollowTheNameAndValueRules) {
   EXPECT_EQ(Browser("setVar", {u"1x", u"a"}), "invalid");

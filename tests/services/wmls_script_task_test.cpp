@@ -31,22 +31,16 @@ class WmlsScriptTaskTest : public EngineFixture {
     body.body.assign(unit.begin(), unit.end());
     body.contentType = "application/vnd.wap.wmlscriptc";
     driver.Serve("/s/task.wmlsc", body);
-    body.blockSize = 7;
-    driver.Serve("/s/small.wmlsc", body);
     FetchBody text;
     text.body = "not a unit";
     text.contentType = "text/plain";
     driver.Serve("/s/text.wmlsc", text);
-    FetchBody gone = body;
-    gone.status = 404;
-    driver.Serve("/s/gone.wmlsc", gone);
     FetchBody cut = body;
     cut.failAt = 10;
     cut.blockSize = 10;
     driver.Serve("/s/cut.wmlsc", cut);
     const std::vector<uint8_t> page = WmlsReadUnit("page");
     body.body.assign(page.begin(), page.end());
-    body.blockSize = 0;
     driver.Serve("/app/s/page.wmlsc", body);
     FetchBody deck;
     deck.body = "deck";
@@ -57,9 +51,6 @@ class WmlsScriptTaskTest : public EngineFixture {
     hello.body = "h\xc3\xa9llo";
     hello.contentType = "text/html";
     driver.Serve("/s/hello.txt", hello);
-    hello.status = 404;
-    driver.Serve("/s/gone.txt", hello);
-    hello.status = 200;
     hello.failAt = 2;
     hello.blockSize = 2;
     driver.Serve("/s/cut.txt", hello);
@@ -137,16 +128,6 @@ TEST_F(WmlsScriptTaskTest, AScriptSetsAVariableAndRecordsItsNavigation) {
   EXPECT_EQ(Pending(), "1:next.wml#c");
 }
 
-TEST_F(WmlsScriptTaskTest, AUnitInSmallBlocksFromTheCacheRunsAlike) {
-  Post("qorcache://h/s/small.wmlsc#back()");
-  Pump();
-  Post("qorcache://h/s/small.wmlsc#setAndGo(42)");
-  Pump();
-  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
-  EXPECT_EQ(Var(u"result"), "42");
-}
-
-
 struct Completion {
   const char* name;
   const char* call;
@@ -167,12 +148,10 @@ TEST_P(WmlsCompletionTest, EndsWithItsCode) {
 
 const Completion kCompletions[] = {
     {"Back", "qortest://h/s/task.wmlsc#back()", WmlsEnd::Ok, "2:"},
-    {"ExitKeepsNavigation", "qortest://h/s/task.wmlsc#quit()", WmlsEnd::Ok, "4:"},
     {"Abort", "qortest://h/s/task.wmlsc#bail()", WmlsEnd::Ok, "0:"},
     {"WrongArgumentCount", "qortest://h/s/task.wmlsc#back(1)", WmlsEnd::ArgCount, "0:"},
     {"MalformedArguments", "qortest://h/s/task.wmlsc#setAndGo('a)", WmlsEnd::Failed, "0:"},
     {"NotAScript", "qortest://h/s/text.wmlsc#main()", WmlsEnd::Failed, "0:"},
-    {"HttpError", "qortest://h/s/gone.wmlsc#back()", WmlsEnd::Failed, "0:"},
     {"LoadFails", "qortest://h/s/cut.wmlsc#back()", WmlsEnd::Failed, "0:"},
 };
 INSTANTIATE_TEST_SUITE_P(Ends, WmlsCompletionTest, ::testing::ValuesIn(kCompletions),
@@ -220,22 +199,11 @@ TEST_P(WmlsLoadStringTest, TheScriptWaitsForTheText) {
 const LoadCase kLoads[] = {
     {"AnyText", "qortest://h/s/task.wmlsc#load('hello.txt', 'text/*')", "h\xe9llo"},
     {"OtherType", "qortest://h/s/task.wmlsc#load('hello.txt', 'text/vnd.wap.wml')", "414"},
-    {"HttpStatus", "qortest://h/s/task.wmlsc#load('gone.txt', 'text/*')", "404"},
     {"LoadFails", "qortest://h/s/task.wmlsc#load('cut.txt', 'text/*')", "invalid"},
     {"NotText", "qortest://h/s/task.wmlsc#load('hello.txt', 'image/png')", "invalid"},
 };
 INSTANTIATE_TEST_SUITE_P(Load, WmlsLoadStringTest, ::testing::ValuesIn(kLoads),
                          [](const auto& i) { return std::string(i.param.name); });
-
-TEST_F(WmlsScriptTaskTest, AnAbortWhileTextLoadsFinishesTheFetch) {
-  Post("qortest://h/s/task.wmlsc#load('hello.txt', 'text/*')");
-  for (int i = 0; i < 10000 && driver.starts < 2; ++i) Step();
-  ASSERT_EQ(driver.starts, 2);
-  TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Abort, 0, 0);
-  Pump();
-  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
-  EXPECT_EQ(Var(u"loaded"), "(unset)");
-}
 
 TEST_F(WmlsScriptTaskTest, TwoScriptsPostedTogetherLeaveTheSecondsWork) {
   Post("qortest://h/s/task.wmlsc#count(5)");
@@ -255,14 +223,6 @@ TEST_F(WmlsScriptTaskTest, StopInTheMiddleDeletesTheTaskSilently) {
   Pump();
   EXPECT_TRUE(Ends().empty());
   EXPECT_EQ(TskmanFind(Mod::WmlsExec), nullptr);
-}
-
-TEST_F(WmlsScriptTaskTest, ACallTextWithoutFunctionIsRefused) {
-  char* copy = static_cast<char*>(MemAlloc(32, Use::String, Mod::TestCode));
-  std::strcpy(copy, "qortest://h/s/task.wmlsc#back");
-  TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Run, reinterpret_cast<uintptr_t>(copy), 0);
-  Pump();
-  EXPECT_TRUE(Ends().empty());
 }
 
 TEST_F(WmlsScriptTaskTest, AnAbortInTheMiddleEndsTheRunAndItsSlicesAreDropped) {

@@ -44,15 +44,11 @@ TEST_P(WmlsRunTest, GivesTheValue) {
 const Case kArith[] = {
     {"arith", "addOverflow", {}, "invalid"},
     {"arith", "strPlusInt", {}, "s:21474836471"},
-    {"arith", "idivNeg", {}, "i:-3"},
     {"arith", "remNeg", {}, "i:-1"},
     {"arith", "divZero", {}, "invalid"},
     {"arith", "minDivMinusOne", {}, "invalid"},
-    {"arith", "negMin", {}, "i:-2147483648"},
     {"arith", "negOverflowingText", {}, "i:1"},
-    {"arith", "rszshift", {}, "i:15"},
     {"arith", "incrMax", {}, "invalid"},
-    {"arith", "decrUnset", {}, "i:-1"},
     {"arith", "boolPlusText", {}, "s:false!"},
     // A fresh local is unset, which typeof gives as 4, not as a string.
     {"arith", "typeofUnset", {}, "i:4"},
@@ -65,7 +61,6 @@ const Case kCompare[] = {
     {"compare", "invalidEq", {}, "invalid"},
     {"compare", "unsetEqEmpty", {}, "b:true"},
     {"compare", "ifEmptyText", {}, "s:else"},
-    {"compare", "andInvalid", {}, "invalid"},
     {"compare", "orFalseInvalid", {}, "invalid"},
     {"compare", "conditionalInvalid", {}, "s:n"},
 };
@@ -75,7 +70,6 @@ const Case kFlow[] = {
     // A text argument compares as text: "2" <= "10" is false.
     {"flow", "sumWhile", {"s:10"}, "i:1"},
     // Loops that end in `if (...) break;` jump back conditionally.
-    {"flow", "breakAtEnd", {}, "i:55"},
     {"flow", "factorial", {"i:13"}, "invalid"},
     // At most 73 frames: the outer function and down(71) to down(0) run,
     // one call more fails.
@@ -94,12 +88,10 @@ const Case kLang[] = {
     {"lang", "parseIntPx", {}, "i:42"},
     // An overflowing number is invalid and the script goes on.
     {"lang", "parseIntOverflowGoesOn", {}, "b:false"},
-    {"lang", "isIntSpaced", {}, "b:true"},
     // The generator is fixed: every run without a seed draws these.
     {"lang", "randomThree", {}, "s:45,41,60"},
     {"lang", "seeded", {}, "s:565,232"},
     {"lang", "abortNow", {}, "err:2"},
-    {"lang", "floatSqrt", {}, "invalid"},
     // A float constant loads as invalid.
     {"lang", "floatConstant", {}, "i:4"},
 };
@@ -111,16 +103,11 @@ const Case kString[] = {
     {"string", "findEmpty", {}, "invalid"},
     {"string", "replaceOverlap", {}, "s:bb"},
     {"string", "elementsTrailing", {}, "i:3"},
-    {"string", "elementAtNeg", {}, "s:a"},
     {"string", "removeAt9", {}, "s:a,b"},
-    {"string", "replaceAtTrailing", {}, "s:a,b"},
     {"string", "insertAtPast", {}, "s:a,b,X"},
     {"string", "squeeze", {}, "s: a\tb "},
-    {"string", "trim", {}, "s:a b"},
-    {"string", "compareInt", {}, "i:-1"},
     {"string", "toStringUnset", {}, "invalid"},
     {"string", "formatPrecision", {}, "s:-007"},
-    {"string", "formatTextCut", {}, "s:<ab>"},
     {"string", "formatBadConv", {}, "invalid"},
     {"string", "formatRest", {}, "s:a%b3c%de"},
 };

