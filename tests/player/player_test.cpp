@@ -108,16 +108,6 @@ TEST(AnimCommands, KeysCountByTheLow16BitsAndZoomStaysWithinOneToThree) {
   AnimHost_Close(p.get());
 }
 
-TEST(AnimCommands, HostStorageLoadsAreIgnoredWhileTheMovieCameFromABuffer) {
-  TestPlayer p;
-  ASSERT_EQ(Open(p, FramesMovie(2)), 0u);
-  EXPECT_EQ(AnimPlayer_Command(p.get(), 2, reinterpret_cast<uintptr_t>("movie.qvx")), 0u);
-  EXPECT_NE(p->movie, nullptr);
-  AnimHost_Close(p.get());
-  // Without a buffer movie the read hook finds nothing.
-  EXPECT_EQ(AnimPlayer_Command(p.get(), 101, reinterpret_cast<uintptr_t>("movie.qvx")), 1u);
-}
-
 TEST(AnimCommands, TheFrameLimitEndsAdvancing) {
   TestPlayer p;
   const Bytes data = FramesMovie(3);

@@ -1,4 +1,4 @@
-// Shapes drawn into small frames: holes, crossings, strokes and gradients, in
+// Shapes drawn into small frames: crossings, strokes and gradients, in
 // the plain and the smooth mode, against golden images; the span arithmetic
 // at its edges; the edge cache against an uncached draw.
 #include <gtest/gtest.h>
@@ -151,16 +151,9 @@ class Scene {
 
 std::string GoldenPath(const std::string& name) { return std::string(QOR_GOLDEN_DIR) + "/" + name + ".png"; }
 
-const Solid kRed{248, 0, 0}, kGreen{0, 248, 0}, kBlue{0, 0, 248}, kWhite{248, 248, 248};
+const Solid kRed{248, 0, 0}, kGreen{0, 248, 0}, kWhite{248, 248, 248};
 
 // Shapes of the looks table, each in a 32-pixel frame (640 twips).
-Bytes HoleShape() {
-  // Outer box clockwise, inner box the other way: both with fill 1 on the
-  // inside of the outer one, so the inner one reads as a hole.
-  Records r(1, 0);
-  r.Change(-1, 1, -1, true, 40, 40).Box(560, 560).Change(1, 0, -1, true, 200, 200).Box(240, 240);
-  return ShapeTag(2, 1, {kBlue}, {}, 1, 0, r.End());
-}
 Bytes StarShape() {
   // A five-pointed star drawn as one crossing outline.
   Records r(1, 0);
@@ -202,7 +195,7 @@ struct LookCase {
   Bytes (*shape)();
 };
 const LookCase kLooks[] = {
-    {"hole", HoleShape}, {"star", StarShape}, {"lines", LinesShape}, {"radial_alpha", TranslucentRadialShape}};
+    {"star", StarShape}, {"lines", LinesShape}, {"radial_alpha", TranslucentRadialShape}};
 
 TEST(PlayerRasterTest, ShapesMatchTheirGoldenImagesInBothModes) {
   for (const LookCase& c : kLooks) {
@@ -279,13 +272,17 @@ TEST(PlayerShapeTest, CachedEdgesStayInThePoolUntilItRunsLow) {
   AnimShapeCache_Free(&scene.raster(), &cache);
 }
 
-TEST(PlayerShapeTest, EdgesBeforeAnyMoveStartAtTheOrigin) {
-  Scene scene({ShapeTag(2, 1, {kRed}, {}, 1, 0, Records(1, 0).Change(-1, 1, -1).Box(200, 200).End())}, 16, false);
+TEST(PlayerShapeTest, EdgesBeforeAnyMoveStartAtTheOriginAndFillsTakeTheColourTransform) {
+  const Bytes shape = ShapeTag(2, 1, {kRed}, {}, 1, 0, Records(1, 0).Change(-1, 1, -1).Box(200, 200).End());
+  Scene scene({shape}, 16, false), transformed({shape}, 16, false);
   ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
   const uint16_t red = static_cast<uint16_t>(AnimColor_To16(248, 0, 0));
   EXPECT_EQ(scene.At(0, 0), red);
   EXPECT_EQ(scene.At(9, 9), red);
   EXPECT_EQ(scene.At(12, 12), 0);
+  const AnimCxform cx{256, 0, 0, 0, 0, 248, 0, 0};  // red off, green full
+  ASSERT_EQ(transformed.Draw(1, nullptr, &cx), kAnimShapeDrawn);
+  EXPECT_EQ(transformed.At(3, 3), AnimColor_To16(0, 248, 0));
 }
 
 // Edges a curve leaves in the pool, counted through the cache that keeps them.
@@ -338,13 +335,6 @@ TEST(PlayerShapeTest, AMirroredMatrixSwapsTheFillSides) {
   EXPECT_NEAR(plain.Count(red), mirrored.Count(red), 21);
   for (int y = 0; y < 32; ++y)
     for (int x = 0; x < 20; ++x) EXPECT_EQ(mirrored.At(x, y), 0) << x << "," << y;
-}
-
-TEST(PlayerShapeTest, ColourTransformAppliesToFills) {
-  Scene scene({HoleShape()}, 32, false);
-  AnimCxform cx{256, 0, 0, 0, 0, 248, 0, 0};  // blue off, green full
-  ASSERT_EQ(scene.Draw(1, nullptr, &cx), kAnimShapeDrawn);
-  EXPECT_EQ(scene.At(4, 4), AnimColor_To16(0, 248, 0));
 }
 
 TEST(PlayerShapeTest, NewStylesInRecordsReplaceTheArrays) {

@@ -81,20 +81,6 @@ const Case kUrl[] = {
 INSTANTIATE_TEST_SUITE_P(Url, WmlsUrlTest, ::testing::ValuesIn(kUrl),
                          [](const auto& i) { return std::string(i.param.name); });
 
-TEST(WmlsLoadType, TextTypesAndTheirIds) {
-  struct T {
-    const char16_t* type;
-    uint32_t id;
-  } const cases[] = {
-      {u"text/*", 1}, {u"Text/HTML", 2}, {u"text/", 0}, {u"text/plainx", 0},
-  };
-  for (const T& t : cases) {
-    const std::u16string s(t.type);
-    EXPECT_EQ(WmlsLoadStringType(s.c_str(), static_cast<uint32_t>(s.size())), t.id)
-        << std::string(s.begin(), s.end());
-  }
-}
-
 class WmlsTaskLibTest : public HeapFixture {
  protected:
   void SetUp() override {

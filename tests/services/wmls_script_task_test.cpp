@@ -225,15 +225,6 @@ TEST_F(WmlsScriptTaskTest, StopInTheMiddleDeletesTheTaskSilently) {
   EXPECT_EQ(TskmanFind(Mod::WmlsExec), nullptr);
 }
 
-TEST_F(WmlsScriptTaskTest, AnAbortInTheMiddleEndsTheRunAndItsSlicesAreDropped) {
-  Post("qortest://h/s/task.wmlsc#count(100000)");
-  RunIntoSlices();
-  TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Abort, 0, 0);
-  Pump();
-  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
-  EXPECT_EQ(Var(u"count"), "(unset)");
-}
-
 TEST_F(WmlsScriptTaskTest, ASecondScriptEndsTheFirst) {
   Post("qortest://h/s/task.wmlsc#count(100000)");
   RunIntoSlices();
