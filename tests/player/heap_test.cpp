@@ -63,18 +63,6 @@ TEST(AnimHeap, ARequestTooLargeFailsSetsTheAbortFlagAndTheHeapStaysUsable) {
   EXPECT_EQ(AnimHeap_Alloc(&h.heap, 0x7FFFFFFF), nullptr);
 }
 
-TEST(AnimHeap, FreeIgnoresPointersOutsideTheArena) {
-  Heap h;
-  void* a = AnimHeap_Alloc(&h.heap, 64);
-  int local = 0;
-  AnimHeap_Free(&h.heap, &local);
-  AnimHeap_Free(&h.heap, nullptr);
-  AnimHeap_Free(&h.heap, h.arena.data() + 200000);  // beyond the break
-  EXPECT_EQ(h.heap.quick, kAnimHeapNone);
-  AnimHeap_Free(&h.heap, a);
-  EXPECT_NE(h.heap.quick, kAnimHeapNone);
-}
-
 struct Live {
   uint8_t* p;
   int32_t n;

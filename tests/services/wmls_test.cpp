@@ -41,7 +41,7 @@ TEST_P(WmlsRunTest, GivesTheValue) {
   EXPECT_EQ(HeapGetStats().freeBytes, before);
 }
 
-const Case kArith[] = {
+const Case kCases[] = {
     {"arith", "addOverflow", {}, "invalid"},
     {"arith", "strPlusInt", {}, "s:21474836471"},
     {"arith", "remNeg", {}, "i:-1"},
@@ -53,23 +53,14 @@ const Case kArith[] = {
     // A fresh local is unset, which typeof gives as 4, not as a string.
     {"arith", "typeofUnset", {}, "i:4"},
     {"arith", "isvalidInvalid", {}, "b:false"},
-};
-INSTANTIATE_TEST_SUITE_P(Arith, WmlsRunTest, ::testing::ValuesIn(kArith));
-
-const Case kCompare[] = {
     {"compare", "textVsInt", {}, "b:true"},
     {"compare", "invalidEq", {}, "invalid"},
     {"compare", "unsetEqEmpty", {}, "b:true"},
     {"compare", "ifEmptyText", {}, "s:else"},
     {"compare", "orFalseInvalid", {}, "invalid"},
     {"compare", "conditionalInvalid", {}, "s:n"},
-};
-INSTANTIATE_TEST_SUITE_P(Compare, WmlsRunTest, ::testing::ValuesIn(kCompare));
-
-const Case kFlow[] = {
     // A text argument compares as text: "2" <= "10" is false.
     {"flow", "sumWhile", {"s:10"}, "i:1"},
-    // Loops that end in `if (...) break;` jump back conditionally.
     {"flow", "factorial", {"i:13"}, "invalid"},
     // At most 73 frames: the outer function and down(71) to down(0) run,
     // one call more fails.
@@ -80,10 +71,6 @@ const Case kFlow[] = {
     {"flow", "argumentChangedInCallee", {}, "s:hi!hi"},
     {"flow", "aliasInLoop", {}, "s:aababbabbb"},
     {"flow", "manyConstants", {}, "s:c00c01c02c03c04c05c06c07c08c09c10c11c12c13c14c15c16c17c18c19"},
-};
-INSTANTIATE_TEST_SUITE_P(Flow, WmlsRunTest, ::testing::ValuesIn(kFlow));
-
-const Case kLang[] = {
     {"lang", "absMin", {}, "i:-2147483648"},
     {"lang", "parseIntPx", {}, "i:42"},
     // An overflowing number is invalid and the script goes on.
@@ -94,10 +81,6 @@ const Case kLang[] = {
     {"lang", "abortNow", {}, "err:2"},
     // A float constant loads as invalid.
     {"lang", "floatConstant", {}, "i:4"},
-};
-INSTANTIATE_TEST_SUITE_P(Lang, WmlsRunTest, ::testing::ValuesIn(kLang));
-
-const Case kString[] = {
     {"string", "charAtPast", {}, "s:"},
     {"string", "subStringMid", {}, "s:cdef"},
     {"string", "findEmpty", {}, "invalid"},
@@ -111,6 +94,6 @@ const Case kString[] = {
     {"string", "formatBadConv", {}, "invalid"},
     {"string", "formatRest", {}, "s:a%b3c%de"},
 };
-INSTANTIATE_TEST_SUITE_P(String, WmlsRunTest, ::testing::ValuesIn(kString));
+INSTANTIATE_TEST_SUITE_P(Units, WmlsRunTest, ::testing::ValuesIn(kCases));
 
 }  // namespace
