@@ -31,13 +31,7 @@ class WmlsRunTest : public HeapFixture, public ::testing::WithParamInterface<Cas
 TEST_P(WmlsRunTest, GivesTheValue) {
   const Case& c = GetParam();
   const uint32_t before = HeapGetStats().freeBytes;
-  const std::vector<uint8_t> bytes = WmlsReadUnit(c.file);
-  ASSERT_FALSE(bytes.empty());
-  WmlsUnit* unit = nullptr;
-  ASSERT_EQ(WmlsUnitParse(bytes.data(), static_cast<uint32_t>(bytes.size()), &unit), WmlsParse::Ok);
-  const WmlsOutcome o = WmlsRunUnit(unit, c.function, c.args);
-  EXPECT_EQ(o.value, c.expected);
-  WmlsUnitFree(&unit);
+  EXPECT_EQ(WmlsRunFile(c.file, c.function, c.args), c.expected);
   EXPECT_EQ(HeapGetStats().freeBytes, before);
 }
 
