@@ -74,38 +74,23 @@ TEST(AnimValues, TextOfNumbers) {
   EXPECT_EQ(Take(p, AnimText_FromResult(p.get(), 0.5f)), "0.50000");
 }
 
-TEST(AnimValues, ConversionsByKind) {
+TEST(AnimValues, ConversionsByKindAndTheStackLastInFirstOut) {
   TestPlayer p;
-  AnimValue* f = AnimValue_NewFloat(p.get(), -2.75f);
-  AnimValue* i = AnimValue_NewInt(p.get(), 42);
-  AnimValue* t = AnimValue_NewText(p.get(), " 12.5xyz");
-  EXPECT_EQ(AnimValue_Integer(f), -2);
-  EXPECT_EQ(Take(p, AnimValue_Text(p.get(), i)), "42");
+  AnimValue_Push(p.get(), AnimValue_NewFloat(p.get(), -2.75f));
+  AnimValue_Push(p.get(), AnimValue_NewText(p.get(), " 12.5xyz"));
+  AnimValue* t = AnimValue_Pop(p.get());
   EXPECT_EQ(AnimValue_Integer(t), 12);
   EXPECT_DOUBLE_EQ(AnimValue_Number(t), 12.5);
-  AnimValue_SetText(p.get(), i, AnimStr_Dup(p.get(), "7"));
-  EXPECT_EQ(i->kind, kAnimString);
-  EXPECT_EQ(AnimValue_Integer(i), 7);
-  AnimValue_Release(p.get(), f);
-  AnimValue_Release(p.get(), i);
-  AnimValue_Release(p.get(), t);
-  EXPECT_EQ(p->heap.bytesInUse, 0u);
-}
-
-TEST(AnimValues, TheStackIsLastInFirstOut) {
-  TestPlayer p;
-  AnimValue_Push(p.get(), AnimValue_NewInt(p.get(), 1));
-  AnimValue_Push(p.get(), AnimValue_NewText(p.get(), "two"));
-  AnimValue* top = AnimValue_Pop(p.get());
-  EXPECT_EQ(Take(p, AnimValue_Text(p.get(), top)), "two");
-  AnimValue_Release(p.get(), top);
+  AnimValue* f = AnimValue_Pop(p.get());
+  EXPECT_EQ(AnimValue_Integer(f), -2);
+  AnimValue_SetText(p.get(), f, AnimStr_Dup(p.get(), "7"));
+  EXPECT_EQ(f->kind, kAnimString);
+  EXPECT_EQ(AnimValue_Integer(f), 7);
   AnimValue_Push(p.get(), AnimValue_NewInt(p.get(), 3));
   EXPECT_EQ(AnimValue_ClearStack(p.get()), 1u);
   AnimValue* empty = AnimValue_Pop(p.get());  // an empty stack gives the empty text
-  ASSERT_NE(empty, nullptr);
-  EXPECT_EQ(empty->kind, kAnimString);
   EXPECT_EQ(Take(p, AnimValue_Text(p.get(), empty)), "");
-  AnimValue_Release(p.get(), empty);
+  for (AnimValue* v : {t, f, empty}) AnimValue_Release(p.get(), v);
   EXPECT_EQ(p->heap.bytesInUse, 0u);
 }
 

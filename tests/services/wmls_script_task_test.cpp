@@ -128,11 +128,14 @@ TEST_F(WmlsScriptTaskTest, AScriptSetsAVariableAndRecordsItsNavigation) {
   EXPECT_EQ(Pending(), "1:next.wml#c");
 }
 
+// Each call ends with its completion code, leaves its navigation and what
+// URL.loadString gave it (the text, 414 for another type, or invalid).
 struct Completion {
   const char* name;
   const char* call;
   uint32_t code;
   const char* pending;
+  const char* loaded;
 };
 void PrintTo(const Completion& c, std::ostream* os) { *os << c.name; }
 
@@ -140,19 +143,24 @@ class WmlsCompletionTest : public WmlsScriptTaskTest, public ::testing::WithPara
 
 TEST_P(WmlsCompletionTest, EndsWithItsCode) {
   const Completion& c = GetParam();
-  Post(c.call);
+  Post((std::string("qortest://h/s/") + c.call).c_str());
   Pump();
   EXPECT_EQ(Ends(), std::vector<uint32_t>{c.code});
   EXPECT_EQ(Pending(), c.pending);
+  EXPECT_EQ(Var(u"loaded"), c.loaded);
 }
 
 const Completion kCompletions[] = {
-    {"Back", "qortest://h/s/task.wmlsc#back()", WmlsEnd::Ok, "2:"},
-    {"Abort", "qortest://h/s/task.wmlsc#bail()", WmlsEnd::Ok, "0:"},
-    {"WrongArgumentCount", "qortest://h/s/task.wmlsc#back(1)", WmlsEnd::ArgCount, "0:"},
-    {"MalformedArguments", "qortest://h/s/task.wmlsc#setAndGo('a)", WmlsEnd::Failed, "0:"},
-    {"NotAScript", "qortest://h/s/text.wmlsc#main()", WmlsEnd::Failed, "0:"},
-    {"LoadFails", "qortest://h/s/cut.wmlsc#back()", WmlsEnd::Failed, "0:"},
+    {"Back", "task.wmlsc#back()", WmlsEnd::Ok, "2:", "(unset)"},
+    {"Abort", "task.wmlsc#bail()", WmlsEnd::Ok, "0:", "(unset)"},
+    {"WrongArgumentCount", "task.wmlsc#back(1)", WmlsEnd::ArgCount, "0:", "(unset)"},
+    {"MalformedArguments", "task.wmlsc#setAndGo('a)", WmlsEnd::Failed, "0:", "(unset)"},
+    {"NotAScript", "text.wmlsc#main()", WmlsEnd::Failed, "0:", "(unset)"},
+    {"LoadFails", "cut.wmlsc#back()", WmlsEnd::Failed, "0:", "(unset)"},
+    {"LoadAnyText", "task.wmlsc#load('hello.txt', 'text/*')", WmlsEnd::Ok, "0:", "h\xe9llo"},
+    {"LoadOtherType", "task.wmlsc#load('hello.txt', 'text/vnd.wap.wml')", WmlsEnd::Ok, "0:", "414"},
+    {"LoadCut", "task.wmlsc#load('cut.txt', 'text/*')", WmlsEnd::Ok, "0:", "invalid"},
+    {"LoadNotText", "task.wmlsc#load('hello.txt', 'image/png')", WmlsEnd::Ok, "0:", "invalid"},
 };
 INSTANTIATE_TEST_SUITE_P(Ends, WmlsCompletionTest, ::testing::ValuesIn(kCompletions),
                          [](const auto& i) { return std::string(i.param.name); });
@@ -178,32 +186,6 @@ TEST_F(WmlsScriptTaskTest, TheAccessPragmasRefuseOtherDecks) {
   Pump();
   EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Failed, WmlsEnd::Failed}));
 }
-
-struct LoadCase {
-  const char* name;
-  const char* call;
-  const char* loaded;
-};
-void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
-
-class WmlsLoadStringTest : public WmlsScriptTaskTest, public ::testing::WithParamInterface<LoadCase> {};
-
-TEST_P(WmlsLoadStringTest, TheScriptWaitsForTheText) {
-  const LoadCase& c = GetParam();
-  Post(c.call);
-  Pump();
-  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
-  EXPECT_EQ(Var(u"loaded"), c.loaded);
-}
-
-const LoadCase kLoads[] = {
-    {"AnyText", "qortest://h/s/task.wmlsc#load('hello.txt', 'text/*')", "h\xe9llo"},
-    {"OtherType", "qortest://h/s/task.wmlsc#load('hello.txt', 'text/vnd.wap.wml')", "414"},
-    {"LoadFails", "qortest://h/s/task.wmlsc#load('cut.txt', 'text/*')", "invalid"},
-    {"NotText", "qortest://h/s/task.wmlsc#load('hello.txt', 'image/png')", "invalid"},
-};
-INSTANTIATE_TEST_SUITE_P(Load, WmlsLoadStringTest, ::testing::ValuesIn(kLoads),
-                         [](const auto& i) { return std::string(i.param.name); });
 
 TEST_F(WmlsScriptTaskTest, TwoScriptsPostedTogetherLeaveTheSecondsWork) {
   Post("qortest://h/s/task.wmlsc#count(5)");
