@@ -117,7 +117,7 @@ Bytes Qvx(const Header& h, const Bytes& tags, uint32_t minTotal) {
   return w.bytes();
 }
 
-Bytes Qvz(const std::vector<std::pair<std::string, Bytes>>& members, bool terminator) {
+Bytes Qvz(const std::vector<std::pair<std::string, Bytes>>& members) {
   Writer w;
   w.U8('Q').U8('V').U8('Z');
   for (const auto& [name, data] : members) {
@@ -125,8 +125,7 @@ Bytes Qvz(const std::vector<std::pair<std::string, Bytes>>& members, bool termin
     w.Raw(Bytes(name.begin(), name.end()));
     w.U32(static_cast<uint32_t>(data.size())).Raw(data);
   }
-  if (terminator) w.U8(0);
-  return w.bytes();
+  return w.U8(0).bytes();
 }
 
 Bytes ShowFrame() { return Tag(1, {}); }

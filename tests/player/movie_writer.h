@@ -53,7 +53,7 @@ struct Header {
 // Header and tags; the total length field covers everything. With minTotal
 // the movie is padded to that length by an unknown tag before the tags.
 Bytes Qvx(const Header& h, const Bytes& tags, uint32_t minTotal = 0);
-Bytes Qvz(const std::vector<std::pair<std::string, Bytes>>& members, bool terminator = true);
+Bytes Qvz(const std::vector<std::pair<std::string, Bytes>>& members);
 
 // Tags.
 Bytes ShowFrame();

@@ -231,7 +231,7 @@ TEST(PlayerRasterTest, SpanColumnsFollowTheFractionRule) {
   }
 }
 
-TEST(PlayerRasterTest, EdgesThatCrossNoSampleRowAddNothing) {
+TEST(PlayerRasterTest, EdgesThatCrossNoSampleRowAddNothingAndThePoolHasItsCapacity) {
   Scene scene({}, 16, false);
   AnimRaster& r = scene.raster();
   AnimPaint paint = OpaqueWhite();
@@ -251,15 +251,10 @@ TEST(PlayerRasterTest, EdgesThatCrossNoSampleRowAddNothing) {
   }
   AnimRaster_Render(&r, 0, nullptr);
   EXPECT_EQ(r.lastBucket, -1);
-}
-
-TEST(PlayerRasterTest, ThePoolDropsEdgesPastItsCapacity) {
-  Scene scene({}, 16, false);
-  AnimPaint paint = OpaqueWhite();
-  for (int i = 0; i < kAnimEdgeCapacity + 10; ++i)
-    AnimRaster_AddEdge(&scene.raster(), i % 500, 0, i % 500, 200, &paint, nullptr);
-  EXPECT_EQ(scene.raster().nextFree, kAnimEdgeCapacity);
-  AnimRaster_Render(&scene.raster(), 0, nullptr);
+  // The pool drops edges past its capacity.
+  for (int i = 0; i < kAnimEdgeCapacity + 10; ++i) AnimRaster_AddEdge(&r, i % 500, 0, i % 500, 200, &paint, nullptr);
+  EXPECT_EQ(r.nextFree, kAnimEdgeCapacity);
+  AnimRaster_Render(&r, 0, nullptr);
 }
 
 TEST(PlayerShapeTest, CachedEdgesStayInThePoolUntilItRunsLow) {
@@ -328,8 +323,7 @@ TEST(PlayerShapeTest, AMirroredMatrixSwapsTheFillSides) {
   flip.a = -1;
   flip.tx = 640;
   ASSERT_EQ(mirrored.Draw(1, &flip), kAnimShapeDrawn);
-  // Sampling is not symmetric about a column, so the areas may differ by up
-  // to one pixel per row; unswapped fills would leave the mirror empty.
+  // Sampling is not symmetric about a column: the areas may differ by a pixel a row.
   const uint16_t red = static_cast<uint16_t>(AnimColor_To16(248, 0, 0));
   EXPECT_GT(plain.Count(red), 100);
   EXPECT_NEAR(plain.Count(red), mirrored.Count(red), 21);
@@ -351,23 +345,12 @@ TEST(PlayerShapeTest, NewStylesInRecordsReplaceTheArrays) {
 }
 
 TEST(PlayerShapeTest, BadRecordsFailTheShapeAndLeaveNothing) {
-  struct Case {
-    const char* name;
-    Bytes records;
-  };
-  std::vector<Case> cases;
-  cases.push_back({"fill index past the array", Records(2, 0).Change(-1, 3, -1, true, 0, 0).Box(200, 200).End()});
-  cases.push_back({"line index without lines", Records(1, 1).Change(-1, -1, 1, true, 0, 0).Box(200, 200).End()});
-  Bytes cut = Records(1, 0).Change(-1, 1, -1, true, 0, 0).Box(200, 200).End();
+  // A fill index past the array, a line index without lines, records cut short.
+  Bytes cut = Records(2, 1).Change(-1, 1, -1, true, 0, 0).Box(200, 200).End();
   cut.resize(cut.size() - 2);
-  cases.push_back({"records cut short", cut});
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Scene scene({ShapeTag(2, 1, {kRed}, {}, 0, 0, c.records)}, 16, false);
-    // The index widths of the tag are taken from the case's records builder.
-    auto* shape = const_cast<AnimShape*>(scene.Shape(1));
-    shape->fillBits = 2;
-    shape->lineBits = 1;
+  for (const Bytes& records : {Records(2, 1).Change(-1, 3, -1, true, 0, 0).Box(200, 200).End(),
+                               Records(2, 1).Change(-1, -1, 1, true, 0, 0).Box(200, 200).End(), cut}) {
+    Scene scene({ShapeTag(2, 1, {kRed}, {}, 2, 1, records)}, 16, false);
     EXPECT_EQ(scene.Draw(1), kAnimShapeBad);
     EXPECT_EQ(scene.raster().nextFree, 0);
   }

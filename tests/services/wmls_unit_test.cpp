@@ -71,16 +71,13 @@ const CodeCase kCodes[] = {
     // do v++; while (v <= 50): conditional backward jumps count from their
     // own start, back to the INCR_VAR_S at 2.
     {"TJumpBackFromStart", {0x14, 0x40, 0x70, 0xE0, 0x55, 0x31, 0x07, 0x04, 0xE0, 0x3A}, "i:51"},
-    {"TJumpForwardWide", {0x1A, 0x06, 0x00, 0x02, 0x14, 0x3A, 0x15, 0x3A}, "i:1"},
     {"CallWide", {0x55, 0x15, 0x09, 0x01, 0x3A}, "i:49"},
     // Errors end the run with the status.
     {"JumpPastTheEnd", {0x01, 0x10, 0x15, 0x3A}, "err:1005"},
-    {"VariableOutOfRange", {0x0E, 0x02, 0x3A}, "err:1006"},
     {"ConstantOutOfRange", {0x13, 0x01, 0x2C, 0x3A}, "err:1008"},
     // A call whose arguments are missing ends with an error, not a normal end.
     {"CallWithMissingArguments", {0x15, 0x61, 0x3A}, "err:1003"},
     {"UnknownLibrary", {0x0B, 0x00, 0x01, 0x00, 0x3A}, "err:1002"},
-    {"ReturnEmpty", {0x3A}, "err:1003"},
     {"CallUrlNeedsTextConstants", {0x0C, 0x00, 0x01, 0x00, 0x3A}, "err:1001"},
 };
 INSTANTIATE_TEST_SUITE_P(Code, WmlsCodeTest, ::testing::ValuesIn(kCodes));
