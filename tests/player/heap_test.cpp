@@ -14,7 +14,6 @@ struct Heap {
     const char* fault = AnimHeap_Check(&heap);
     EXPECT_EQ(fault, nullptr) << fault;
   }
-  uint32_t Block(void* p) { return AnimHeap_BlockSize(&heap, p); }
   std::vector<uint8_t> arena;
   AnimHeap heap{};
 };
@@ -24,7 +23,7 @@ TEST(AnimHeap, RequestsRoundToAlignedBlocks) {
   for (const auto& [request, block] : {std::pair{-5, 16u}, {8, 16u}, {9, 24u}, {20000, 20008u}}) {
     void* p = AnimHeap_Alloc(&h.heap, request);
     ASSERT_NE(p, nullptr);
-    EXPECT_EQ(h.Block(p), block) << request;
+    EXPECT_EQ(AnimHeap_BlockSize(&h.heap, p), block) << request;
     EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 8, 0u);
   }
 }
@@ -55,8 +54,7 @@ TEST(AnimHeap, FrequentSmallSizesArePreCarvedOntoTheQuickList) {
 
 TEST(AnimHeap, ARequestTooLargeFailsSetsTheAbortFlagAndTheHeapStaysUsable) {
   Heap h;
-  void* a = AnimHeap_Alloc(&h.heap, 100000);
-  ASSERT_NE(a, nullptr);
+  ASSERT_NE(AnimHeap_Alloc(&h.heap, 100000), nullptr);
   EXPECT_EQ(AnimHeap_Alloc(&h.heap, 200000), nullptr);
   EXPECT_EQ(h.heap.abortFlag, 1u);
   EXPECT_NE(AnimHeap_Alloc(&h.heap, 1000), nullptr);
@@ -79,11 +77,8 @@ TEST(AnimHeap, RandomisedRunsKeepEveryInvariant) {
     for (int step = 0; step < 3000; ++step) {
       const uint32_t pick = rng() % 100;
       if (pick < 55 || live.empty()) {
-        int32_t n;
         const uint32_t kind = rng() % 10;
-        if (kind < 6) n = static_cast<int32_t>(rng() % 64);
-        else if (kind < 9) n = static_cast<int32_t>(rng() % 1200);
-        else n = static_cast<int32_t>(rng() % 30000);
+        const int32_t n = static_cast<int32_t>(rng() % (kind < 6 ? 64 : kind < 9 ? 1200 : 30000));
         auto* p = static_cast<uint8_t*>(AnimHeap_Malloc(&h.heap, n));
         if (!p) continue;
         ASSERT_GE(AnimHeap_BlockSize(&h.heap, p), static_cast<uint32_t>(n > 0 ? n : 0) + 8);

@@ -1,6 +1,5 @@
-// Shapes drawn into small frames: crossings, strokes and gradients, in
-// the plain and the smooth mode, against golden images; the span arithmetic
-// at its edges; the edge cache against an uncached draw.
+// Shapes drawn into small frames in the plain and the smooth mode, against
+// golden images and against the edge cache's replay.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -323,7 +322,8 @@ TEST(PlayerShapeTest, AMirroredMatrixSwapsTheFillSides) {
   flip.a = -1;
   flip.tx = 640;
   ASSERT_EQ(mirrored.Draw(1, &flip), kAnimShapeDrawn);
-  // Sampling is not symmetric about a column: the areas may differ by a pixel a row.
+  // Sampling is not symmetric about a column: the areas may differ by a pixel a row;
+  // unswapped fills would leave the mirror empty.
   const uint16_t red = static_cast<uint16_t>(AnimColor_To16(248, 0, 0));
   EXPECT_GT(plain.Count(red), 100);
   EXPECT_NEAR(plain.Count(red), mirrored.Count(red), 21);

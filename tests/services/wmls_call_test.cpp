@@ -1,7 +1,5 @@
-// Runs started from call texts "name(arguments)" on units compiled by
-// Kannel's wmlsc (tests/data/wmls/call.wmls, guarded.wmls): argument kinds
-// and escapes, malformed texts, unknown functions, counts, the access
-// pragmas, a run over many slices; the heap is whole after each.
+// Runs started from call texts "name(arguments)" on units compiled by Kannel's
+// wmlsc (call.wmls, guarded.wmls); the heap is whole after each.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -22,7 +20,6 @@ struct Case {
   const char* referrer;
   const char* expected;  // the value, or "result N" when the start fails
 };
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class WmlsCallTest : public HeapFixture, public ::testing::WithParamInterface<Case> {};
 

@@ -1,14 +1,11 @@
 // WMLScript sources compiled by Kannel's wmlsc (tests/data/wmls) run through
-// the loader and the interpreter to the values the engine defines: integer,
-// string and boolean arithmetic without floating point, its conversions and
-// comparisons, loops and calls, and the Lang, Float and String functions.
+// the loader and the interpreter to the values the engine defines.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "kernel/heap.h"
-#include "services/wmlscript/wmls.h"
 #include "tests/services/wmls_harness.h"
 #include "tests/support/engine_fixture.h"
 

@@ -1,6 +1,5 @@
-// Units written by hand for the instructions and constant kinds wmlsc never
-// writes, malformed units refused cleanly, the collector over blocks of any
-// size, the access check, and the cell and conversion rules.
+// Units written by hand for what wmlsc never writes, malformed units, and
+// the collector over blocks of any size.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,11 +26,11 @@ class WmlsUnitTest : public HeapFixture {
   int32_t Parse(const std::vector<uint8_t>& bytes, WmlsUnit** unit) {
     return WmlsUnitParse(bytes.data(), static_cast<uint32_t>(bytes.size()), unit);
   }
-  // Runs function `fn` of a hand-built unit with no arguments.
-  std::string Run(const WmlsUnitBuilder& b, int fn = 0, uint32_t slices = 1000) {
+  // Runs the first function of a hand-built unit with no arguments.
+  std::string Run(const WmlsUnitBuilder& b) {
     WmlsUnit* unit = nullptr;
     if (Parse(b.Build(), &unit) != WmlsParse::Ok) return "refused";
-    const WmlsOutcome o = WmlsRunUnit(unit, "#" + std::to_string(fn), {}, slices);
+    const WmlsOutcome o = WmlsRunUnit(unit, "#0", {}, 1000);
     WmlsUnitFree(&unit);
     return o.value;
   }
@@ -84,24 +83,22 @@ INSTANTIATE_TEST_SUITE_P(Code, WmlsCodeTest, ::testing::ValuesIn(kCodes));
 
 TEST_F(WmlsUnitTest, CellsLeftBorrowingAReturnedFunctionsVariablesKeepTheirText) {
   WmlsUnitBuilder b;
-  b.Utf8("abc");
-  b.Function(0, 0, {0x61, 0x37, 0x3A});
+  b.Utf8("abc").Function(0, 0, {0x61, 0x37, 0x3A});
   // Stores a copy of the constant, leaves two loads of the variable behind.
   b.Function(0, 1, {0x50, 0x40, 0xE0, 0xE0, 0x3A});
   EXPECT_EQ(Run(b), "s:abc");
 }
 
-TEST_F(WmlsUnitTest, ExitEndsTheRunNormallyAndAbortAsAborted) {
+TEST_F(WmlsUnitTest, ExitEndsTheRunNormally) {
   WmlsUnitBuilder b;
-  b.Utf8("why").Function(0, 0, {0x15, 0x0A, 10, 0x00, 0x14, 0x3A}).Function(0, 0, {0x50, 0x0A, 11, 0x00, 0x3B});
+  b.Function(0, 0, {0x15, 0x0A, 10, 0x00, 0x14, 0x3A});
   WmlsUnit* unit = nullptr;
   ASSERT_EQ(Parse(b.Build(), &unit), WmlsParse::Ok);
   const WmlsOutcome o = WmlsRunUnit(unit, "#0", {});
   EXPECT_EQ(o.result, WmlsResult::Ok);
   EXPECT_EQ(o.status, WmlsStatus::Exit);
   EXPECT_EQ(WmlsRunUnit(unit, "#0", {"i:1"}).result, WmlsResult::ArgCount);
-  EXPECT_EQ(WmlsRunUnit(unit, "#1", {}).result, WmlsResult::Aborted);
-  EXPECT_EQ(WmlsRunUnit(unit, "#2", {}).result, WmlsResult::BadCall);
+  EXPECT_EQ(WmlsRunUnit(unit, "#1", {}).result, WmlsResult::BadCall);
   WmlsUnitFree(&unit);
 }
 
