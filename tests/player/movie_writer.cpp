@@ -16,12 +16,7 @@ Writer& Writer::F32(float v) {
   std::memcpy(&bits, &v, 4);
   return U32(bits);
 }
-Writer& Writer::Str(const std::string& s) {
-  Align();
-  out_.insert(out_.end(), s.begin(), s.end());
-  out_.push_back(0);
-  return *this;
-}
+Writer& Writer::Str(const std::string& s) { return Raw(Bytes(s.begin(), s.end())).U8(0); }
 Writer& Writer::Raw(const Bytes& b) {
   Align();
   out_.insert(out_.end(), b.begin(), b.end());
@@ -36,10 +31,7 @@ Writer& Writer::Bits(uint32_t v, uint32_t n) {
   return *this;
 }
 Writer& Writer::SBits(int32_t v, uint32_t n) { return Bits(static_cast<uint32_t>(v), n); }
-Writer& Writer::Align() {
-  bitCount_ = 0;
-  return *this;
-}
+Writer& Writer::Align() { return bitCount_ = 0, *this; }
 
 uint32_t SignedBits(const std::vector<int32_t>& values) {
   uint32_t n = 1;
@@ -59,22 +51,20 @@ Writer& Writer::Rect(int32_t xmin, int32_t xmax, int32_t ymin, int32_t ymax) {
 }
 
 Writer& Writer::Matrix(int32_t tx, int32_t ty, int32_t scaleX, int32_t scaleY, int32_t skew0, int32_t skew1) {
+  // A pair of values with its bit count; the translation pair has no flag and may have zero bits.
+  auto pair = [this](int32_t a, int32_t b, bool flagged) {
+    const bool present = flagged ? true : (a || b);
+    const uint32_t n = present ? SignedBits({a, b}) : 0;
+    Bits(n, 5);
+    if (n) SBits(a, n).SBits(b, n);
+  };
   Align();
-  const bool scale = scaleX != 65536 || scaleY != 65536;
-  Bits(scale ? 1 : 0, 1);
-  if (scale) {
-    const uint32_t n = SignedBits({scaleX, scaleY});
-    Bits(n, 5).SBits(scaleX, n).SBits(scaleY, n);
-  }
-  const bool rotate = skew0 != 0 || skew1 != 0;
-  Bits(rotate ? 1 : 0, 1);
-  if (rotate) {
-    const uint32_t n = SignedBits({skew0, skew1});
-    Bits(n, 5).SBits(skew0, n).SBits(skew1, n);
-  }
-  const uint32_t n = (tx == 0 && ty == 0) ? 0 : SignedBits({tx, ty});
-  Bits(n, 5);
-  if (n) SBits(tx, n).SBits(ty, n);
+  const bool scale = scaleX != 65536 || scaleY != 65536, rotate = skew0 != 0 || skew1 != 0;
+  Bits(scale, 1);
+  if (scale) pair(scaleX, scaleY, true);
+  Bits(rotate, 1);
+  if (rotate) pair(skew0, skew1, true);
+  pair(tx, ty, false);
   return Align();
 }
 
@@ -104,9 +94,9 @@ Bytes Tag(uint32_t code, const Bytes& body, bool longLength) {
 }
 
 Bytes Concat(const std::vector<Bytes>& parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
+  Writer w;
+  for (const Bytes& p : parts) w.Raw(p);
+  return w.bytes();
 }
 
 Bytes Qvx(const Header& h, const Bytes& tags, uint32_t minTotal) {
@@ -127,7 +117,7 @@ Bytes Qvx(const Header& h, const Bytes& tags, uint32_t minTotal) {
   return w.bytes();
 }
 
-Bytes Qvz(const std::vector<std::pair<std::string, Bytes>>& members, bool terminator) {
+Bytes Qvz(const std::vector<std::pair<std::string, Bytes>>& members) {
   Writer w;
   w.U8('Q').U8('V').U8('Z');
   for (const auto& [name, data] : members) {
@@ -135,8 +125,7 @@ Bytes Qvz(const std::vector<std::pair<std::string, Bytes>>& members, bool termin
     w.Raw(Bytes(name.begin(), name.end()));
     w.U32(static_cast<uint32_t>(data.size())).Raw(data);
   }
-  if (terminator) w.U8(0);
-  return w.bytes();
+  return w.U8(0).bytes();
 }
 
 Bytes ShowFrame() { return Tag(1, {}); }
@@ -327,8 +316,7 @@ Bytes FontInfo(uint16_t id, const std::string& name, const Bytes& codes) {
   return Tag(13, w.bytes());
 }
 Bytes Caption(uint32_t code, uint16_t idOrValue) {
-  if (code == 563) return Tag(563, {});
-  return Tag(code, Writer().U16(idOrValue).bytes());
+  return Tag(code, code == 563 ? Bytes{} : Writer().U16(idOrValue).bytes());
 }
 
 Bytes Action(uint8_t code) { return {code}; }
@@ -341,9 +329,7 @@ Bytes GetUrl(const std::string& url, const std::string& target) {
 }
 Bytes PushFloat(float v) { return Action(150, Writer().U8(1).F32(v).bytes()); }
 Bytes PushText(const std::string& s) { return Action(150, Writer().U8(0).Str(s).bytes()); }
-Bytes Jump(uint8_t code, int16_t offset) {
-  return Action(code, Writer().U16(static_cast<uint16_t>(offset)).bytes());
-}
+Bytes Jump(uint8_t code, int16_t offset) { return Action(code, Writer().U16(static_cast<uint16_t>(offset)).bytes()); }
 Bytes EndActions() { return {0}; }
 
 }  // namespace movie

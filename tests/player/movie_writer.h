@@ -46,14 +46,13 @@ Bytes Concat(const std::vector<Bytes>& parts);
 struct Header {
   uint8_t version = 1;
   int32_t xmax = 176 * 20, ymax = 208 * 20;
-  uint16_t rate = 12 << 8;
-  uint16_t frames = 1;
+  uint16_t rate = 12 << 8, frames = 1;
   uint8_t reservedA = 0, reservedB = 0;
 };
 // Header and tags; the total length field covers everything. With minTotal
 // the movie is padded to that length by an unknown tag before the tags.
 Bytes Qvx(const Header& h, const Bytes& tags, uint32_t minTotal = 0);
-Bytes Qvz(const std::vector<std::pair<std::string, Bytes>>& members, bool terminator = true);
+Bytes Qvz(const std::vector<std::pair<std::string, Bytes>>& members);
 
 // Tags.
 Bytes ShowFrame();
@@ -65,9 +64,8 @@ struct Place2 {
   uint16_t depth = 1, id = 0;
   int32_t tx = 0, ty = 0;
   std::vector<int32_t> mul, add;
-  uint16_t ratio = 0;
+  uint16_t ratio = 0, clipDepth = 0;
   std::string name;
-  uint16_t clipDepth = 0;
 };
 Bytes PlaceWithFlags(const Place2& p);
 Bytes Remove(uint16_t id, uint16_t depth);
@@ -83,8 +81,7 @@ Bytes ButtonWithConditions(uint16_t id, bool menu, uint16_t charId,
                            const std::vector<std::pair<uint16_t, Bytes>>& conditions);
 Bytes ButtonCxform(uint16_t id, const std::vector<int32_t>& mul);
 struct EditText {
-  uint16_t id = 1;
-  uint16_t flags = 0;
+  uint16_t id = 1, flags = 0;
   uint16_t fontId = 0, height = 240;
   uint8_t r = 0, g = 0, b = 0, a = 255;
   uint16_t maxLength = 0;

@@ -38,8 +38,6 @@ std::string Cx(const AnimCxform& c) {
   return buf;
 }
 
-std::string Rect(const AnimRect& r) { return Fmt("(%lld %lld %lld %lld)", r.xmin, r.xmax, r.ymin, r.ymax); }
-
 std::string Hex(const uint8_t* data, uint32_t size) {
   std::string out;
   for (uint32_t i = 0; i < size; ++i) out += Fmt("%02llx", data[i]);
@@ -55,8 +53,10 @@ std::string Char(const AnimChar* c) {
   switch (c->type) {
     case kAnimShape: {
       const auto* s = static_cast<const AnimShape*>(c->body);
-      out += " " + Rect(s->bounds) + Fmt(" fills %lld lines %lld bits %lld/%lld ", s->styles.fillCount,
-                                         s->styles.lineCount, s->fillBits, s->lineBits) +
+      const AnimRect& b = s->bounds;
+      out += Fmt(" (%lld %lld %lld %lld)", b.xmin, b.xmax, b.ymin, b.ymax) +
+             Fmt(" fills %lld lines %lld bits %lld/%lld ", s->styles.fillCount, s->styles.lineCount, s->fillBits,
+                 s->lineBits) +
              Hex(s->records, s->recordSize);
       break;
     }

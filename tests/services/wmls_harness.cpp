@@ -34,8 +34,8 @@ std::string WmlsDescribe(const WmlsValue& v) {
   }
 }
 
-WmlsOutcome WmlsRunUnit(WmlsUnit* unit, const std::string& fn, const std::vector<std::string>& args,
-                        uint32_t maxSlices, WmlsRunContext* keep) {
+static WmlsOutcome Run(WmlsUnit* unit, const std::string& fn, const std::vector<std::string>& args,
+                       uint32_t maxSlices, WmlsRunContext* keep, void* scriptTask, const char* unitUrl) {
   WmlsOutcome o;
   int32_t index = -1;
   if (!fn.empty() && fn[0] == '#') {
@@ -51,13 +51,16 @@ WmlsOutcome WmlsRunUnit(WmlsUnit* unit, const std::string& fn, const std::vector
     if (a.rfind("i:", 0) == 0) {
       cells.push_back(WmlsMakeInt(std::stoi(a.substr(2))));
     } else {
-      texts.emplace_back(a.begin() + 2, a.end());
+      texts.emplace_back();
+      for (size_t i = 2; i < a.size(); ++i) texts.back() += static_cast<char16_t>(static_cast<uint8_t>(a[i]));
       cells.push_back({WmlsType::String, reinterpret_cast<uintptr_t>(texts.back().c_str()), 1});
     }
   }
   WmlsRunContext local;
   WmlsRunContext* ctx = keep ? keep : &local;
   o.result = WmlsRunStart(ctx, unit, index, cells.data(), static_cast<uint8_t>(cells.size()));
+  ctx->scriptTask = scriptTask;
+  ctx->unitUrl = unitUrl;
   while (o.result == 0 && ctx->status == 0 && o.slices < maxSlices) {
     o.result = WmlsRunSlice(ctx, kWmlsSliceSteps);
     ++o.slices;
@@ -74,6 +77,21 @@ WmlsOutcome WmlsRunUnit(WmlsUnit* unit, const std::string& fn, const std::vector
   }
   if (!keep) WmlsRunEnd(ctx);
   return o;
+}
+
+WmlsOutcome WmlsRunUnit(WmlsUnit* unit, const std::string& fn, const std::vector<std::string>& args,
+                        uint32_t maxSlices, WmlsRunContext* keep) {
+  return Run(unit, fn, args, maxSlices, keep, nullptr, nullptr);
+}
+
+std::string WmlsRunFile(const std::string& file, const std::string& fn, const std::vector<std::string>& args,
+                        void* scriptTask, const char* unitUrl) {
+  const std::vector<uint8_t> bytes = WmlsReadUnit(file);
+  WmlsUnit* unit = nullptr;
+  if (WmlsUnitParse(bytes.data(), static_cast<uint32_t>(bytes.size()), &unit) != WmlsParse::Ok) return "no unit";
+  const std::string value = Run(unit, fn, args, 1000, nullptr, scriptTask, unitUrl).value;
+  WmlsUnitFree(&unit);
+  return value;
 }
 
 void WmlsMbUInt(std::vector<uint8_t>& out, uint32_t v) {

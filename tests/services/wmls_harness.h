@@ -19,9 +19,13 @@ struct WmlsOutcome {
 };
 
 // Runs function `fn` (by name, or "#N" for an index) with integer or string
-// arguments ("i:N" / "s:text") for at most maxSlices slices.
+// arguments ("i:N" / "s:text", each byte one unit) for at most maxSlices slices.
 WmlsOutcome WmlsRunUnit(WmlsUnit* unit, const std::string& fn, const std::vector<std::string>& args,
                         uint32_t maxSlices = 100000, WmlsRunContext* keep = nullptr);
+// Loads the compiled unit `file`, runs `fn` in it to its end with the script
+// task's record and the unit's own URL, and describes the value it leaves.
+std::string WmlsRunFile(const std::string& file, const std::string& fn, const std::vector<std::string>& args,
+                        void* scriptTask = nullptr, const char* unitUrl = nullptr);
 
 // A unit written by hand: the file format from its parts.
 struct WmlsUnitBuilder {
