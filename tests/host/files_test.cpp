@@ -35,16 +35,6 @@ TEST_F(FilesTest, SizeAndReadOfAFile) {
   EXPECT_EQ(PlatformFileRead(Path("a").c_str(), more, 8), FileStatus::Failed);
 }
 
-TEST_F(FilesTest, MissingFilesAndFoldersAreMissing) {
-  uint32_t size = 99;
-  EXPECT_EQ(PlatformFileSize(Path("none").c_str(), &size), FileStatus::Missing);
-  EXPECT_EQ(size, 0u);
-  EXPECT_EQ(PlatformFileSize(dir_.string().c_str(), &size), FileStatus::Missing);
-  char c;
-  EXPECT_EQ(PlatformFileRead(Path("none").c_str(), &c, 1), FileStatus::Missing);
-  EXPECT_EQ(PlatformFileRemove(Path("none").c_str()), FileStatus::Missing);
-}
-
 TEST_F(FilesTest, ReplaceWritesEveryByteAndLeavesNoTemporaryFile) {
   std::vector<uint8_t> data(100000);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);

@@ -27,24 +27,9 @@ struct Stub {
 const Stub kStubs[] = {
     {"PBSearch Return", 2, [](TskmanTask* t, Args& a) { return PBSearch(t, a[0], a[1]); }},
     {"PBRemove Return", 0, [](TskmanTask* t, Args&) { return PBRemove(t); }},
-    {"PBGetField Return", 1, [](TskmanTask* t, Args& a) { return PBGetField(t, 0, a[0]); }},
-    {"PBChange Return", 2, [](TskmanTask* t, Args& a) { return PBChange(t, 0, a[0], a[1]); }},
     {"PubMakeCall Return", 1, [](TskmanTask* t, Args& a) { return PubMakeCall(t, a[0]); }},
-    {"VCSetup Return", 1, [](TskmanTask* t, Args& a) { return VCSetup(t, a[0]); }},
-    {"VCAccept Return", 1, [](TskmanTask* t, Args& a) { return VCAccept(t, a[0]); }},
-    {"VCRelease Return", 1, [](TskmanTask* t, Args& a) { return VCRelease(t, a[0]); }},
-    {"VCSendDTMF Return", 2, [](TskmanTask* t, Args& a) { return VCSendDTMF(t, a[0], a[1]); }},
     {"VCCallStatus Return", 2,
      [](TskmanTask* t, Args& a) { return VCCallStatus(t, a[0], a[1]); }},
-    {"VCList Return", 0, [](TskmanTask* t, Args&) { return VCList(t); }},
-    {"CLDialled Return", 0, [](TskmanTask* t, Args&) { return CLDialled(t); }},
-    {"CLMissed Return", 0, [](TskmanTask* t, Args&) { return CLMissed(t); }},
-    {"CLReceived Return", 0, [](TskmanTask* t, Args&) { return CLReceived(t); }},
-    {"CLGetField Return", 2, [](TskmanTask* t, Args& a) { return CLGetField(t, a[0], a[1]); }},
-    {"NTList Return", 0, [](TskmanTask* t, Args&) { return NTList(t); }},
-    {"NTRemove Return", 1, [](TskmanTask* t, Args& a) { return NTRemove(t, a[0]); }},
-    {"NTGetField Return", 2, [](TskmanTask* t, Args& a) { return NTGetField(t, a[0], a[1]); }},
-    {"NTMarkRead Return", 1, [](TskmanTask* t, Args& a) { return NTMarkRead(t, a[0]); }},
     {"PBWrite Return", 0,
      [](TskmanTask* t, Args&) {
        // The record with two of its four texts.
@@ -130,9 +115,6 @@ TEST(HandsetWithoutHost, RequestsAreRefusedAndTakeNothing) {
   char16_t number[] = u"123";
   EXPECT_EQ(PubMakeCall(nullptr, number), kHandsetNone);
   EXPECT_EQ(ShellGetDeviceId(nullptr, nullptr), kHandsetNone);
-  EXPECT_EQ(ShellSaveMovieFile(nullptr, 0), 0);
-  EXPECT_EQ(ShellRcellAvailable(), 0);
-  ShellPlaySystemSound(0, nullptr, 0);
   EXPECT_EQ(number[0], u'1');
 }
 

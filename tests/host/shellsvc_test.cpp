@@ -57,16 +57,6 @@ class ShellTest : public EngineFixture {
   std::filesystem::path root_, old_;
 };
 
-TEST_F(ShellTest, TheMultimediaListCountsItsWholeRecords) {
-  const auto list = root_ / "shared" / "qor" / "qor_file.lst";
-  EXPECT_EQ(ShellMmFileCount(), -1);
-  std::filesystem::create_directories(list.parent_path());
-  for (size_t size : {0, 79, 200}) {
-    std::ofstream(list, std::ios::binary | std::ios::trunc) << std::string(size, 'r');
-    EXPECT_EQ(ShellMmFileCount(), static_cast<int32_t>(size / 80));
-  }
-}
-
 TEST_F(ShellTest, AMultimediaRecordIsFilledForItsNumber) {
   uint8_t record[kShellMmRecordSize];
   std::memset(record, 0xEE, sizeof record);

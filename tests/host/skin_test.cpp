@@ -77,8 +77,6 @@ TEST_F(SkinTest, ScreenTimesAndPictures) {
 // different sizes fail the load, and leave no picture loaded.
 TEST_F(SkinTest, BadPositionsAndUnequalPictureSetsFailTheLoad) {
   for (const char* text : {"[screen]\nposition=1,2,3\n[images]\nhiskin0=a.bmp\n",
-                           "[screen]\n[images]\nhiskin0=a.bmp\n",
-                           "[screen]\nposition=1, 2 ,3,4\n[images]\nhiskin0=a.bmp\n",
                            "[screen]\nposition=1,2,0,4\n[images]\nhiskin0=a.bmp\n",
                            "[screen]\nposition=0,0,96,64\n[images]\nhiskin0=a\nhiskin1=b\n"
                            "loskin0=c\n",
@@ -90,14 +88,6 @@ TEST_F(SkinTest, BadPositionsAndUnequalPictureSetsFailTheLoad) {
   // A key whose file does not load still counts; its slot stays empty.
   EXPECT_EQ(Load("[screen]\nposition=0,0,96,64\n[images]\nhiskin0=missing\nhiskin1=b\n"), 1);
   EXPECT_EQ(ShellSkinBitmap(), nullptr);
-}
-
-TEST_F(SkinTest, TheOlderPictureKeysAndTheLowColourSet) {
-  ASSERT_EQ(Load("[screen]\nposition=0,0,96,64\n[images]\nforegroundLo=f\nhighlightLo=h\n"), 1);
-  EXPECT_EQ(Name(ShellSkinBitmap()), "f");
-  highColour = false;
-  ASSERT_EQ(Load("[screen]\nposition=0,0,96,64\n[images]\nhiskin0=hi\nloskin0=lo\n"), 1);
-  EXPECT_EQ(Name(ShellSkinBitmap()), "lo");
 }
 
 TEST_F(SkinTest, AButtonWithFourNumbersUsesThePressedPictureAndItsHitRectangle) {
@@ -146,23 +136,8 @@ TEST_F(SkinTest, SoftKeyFlags) {
   ASSERT_EQ(Load(std::string(kTwoPictures) + "[buttons]\nSoft 1=100,0,9,9\nSoft 2=20,0,9,9\n"), 1);
   EXPECT_EQ(settings.softKeys, 1);
   EXPECT_EQ(settings.softKeySwap, 1);
-  ASSERT_EQ(Load(std::string(kTwoPictures) + "[buttons]\nSoft 1=100,0,9,9\n"), 1);
-  EXPECT_EQ(settings.softKeys, 1);
-  EXPECT_EQ(settings.softKeySwap, 0);
   ASSERT_EQ(Load(kTwoPictures), 1);
   EXPECT_EQ(settings.softKeys, 0);
-}
-
-TEST_F(SkinTest, NumberListsReadLikeTheDesktopsScanner) {
-  int32_t v[9] = {};
-  EXPECT_EQ(ShellSkinParseInts("1,-2, 3,+4", v, 9), 4);
-  EXPECT_EQ(v[1], -2);
-  EXPECT_EQ(v[3], 4);
-  EXPECT_EQ(ShellSkinParseInts("1 ,2", v, 9), 1);
-  EXPECT_EQ(ShellSkinParseInts("x", v, 9), 0);
-  EXPECT_EQ(ShellSkinParseInts("99999999999,1", v, 2), 2);
-  EXPECT_EQ(v[0], 0x7FFFFFFF);
-  EXPECT_EQ(ShellSkinParseInts("1,2,3", v, 2), 2);
 }
 
 }  // namespace

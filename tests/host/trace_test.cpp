@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/trace.h"
@@ -69,7 +70,6 @@ class TraceTest : public ::testing::Test {
 
 constexpr uint8_t kConsole = LogFlag::Console;
 
-// ---- log.ini ------------------------------------------------------------------
 
 TEST_F(TraceTest, LoadsTheModulesSectionInFileOrder) {
   WriteFile("log.ini",
@@ -77,25 +77,14 @@ TEST_F(TraceTest, LoadsTheModulesSectionInFileOrder) {
             "cache = 0x32, 0x0c, cache.log extra\nAll=13,7\nNoSuchModule=0xff, 1, x.log\n"
             "Ben=0x2\nCache=0x01, 1, second.log\n[Modules]\nUrl=0x02, 2\n");
   EXPECT_EQ(LogLoad(), 0);
-  std::vector<LogEntry> e = LogEntries();
-  ASSERT_EQ(e.size(), 4u);  // the second section is not read
-  EXPECT_EQ(e[0].id, static_cast<int32_t>(Mod::Cache));
-  EXPECT_EQ(e[0].name, "Cache");
-  EXPECT_EQ(e[0].flags, 0x32);
-  EXPECT_EQ(e[0].colour, 0x0c);
-  EXPECT_EQ(e[0].file, "cache.log");
-  EXPECT_EQ(e[1].id, kLogDefaultId);
-  EXPECT_EQ(e[1].flags, 0x13);
-  EXPECT_EQ(e[1].colour, 0x07);
-  EXPECT_EQ(e[1].file, "");
-  // A key that names no module becomes the entry of id 0, "Default".
-  EXPECT_EQ(e[2].id, 0);
-  EXPECT_EQ(e[2].name, "Default");
-  EXPECT_EQ(e[2].flags, 0xFF);
-  EXPECT_EQ(e[2].colour, 1);
-  EXPECT_EQ(e[2].file, "x.log");
-  EXPECT_EQ(e[3].name, "Ben");
-  EXPECT_EQ(e[3].flags, 0x02);
+  std::vector<std::tuple<int32_t, std::string, int, int, std::string>> rows;
+  for (const LogEntry& e : LogEntries()) rows.emplace_back(e.id, e.name, e.flags, e.colour, e.file);
+  // The second section is not read; a key that names no module becomes the
+  // entry of id 0, "Default".
+  EXPECT_EQ(rows, (decltype(rows){{Mod::Cache, "Cache", 0x32, 0x0c, "cache.log"},
+                                  {kLogDefaultId, "All", 0x13, 0x07, ""},
+                                  {0, "Default", 0xFF, 1, "x.log"},
+                                  {Mod::Ben, "Ben", 0x02, 0, ""}}));
   EXPECT_EQ(LogGetFlags(Mod::Url), 0xFF);
 }
 
@@ -161,7 +150,6 @@ TEST_F(TraceTest, AnOpenerKeepsTheLogAwayFromTheNamedFiles) {
   EXPECT_EQ(gOpened, (std::vector<std::string>{"w a.log", "w /b.log", "a /b.log"}));
 }
 
-// ---- lines --------------------------------------------------------------------
 
 // A module uses its own entry or the default; the id wins over the name.
 TEST_F(TraceTest, AModuleUsesItsOwnEntryOrTheDefaultAndTheIdWinsOverTheName) {
@@ -211,12 +199,8 @@ TEST_F(TraceTest, TheConsoleGetsColoursAndBlanksForBells) {
   LogPrint(Mod::Cache, "x");
   EXPECT_EQ(Console(), "\x1b[34mring \n\x1b[0m\x1b[93;41mx\x1b[0m");
   EXPECT_EQ(Read("f.log"), "ring\a\n");
-  EXPECT_EQ(LogAnsiColour(0x0C), "\x1b[91m");
-  EXPECT_EQ(LogAnsiColour(0x07), "\x1b[37m");
-  EXPECT_EQ(LogAnsiColour(0xF0), "\x1b[30;107m");
 }
 
-// ---- UTF-16 lines ---------------------------------------------------------------
 
 TEST_F(TraceTest, WideLinesUseStarsAndTheTimeOfDay) {
   Start({{kLogDefaultId, "All", kConsole | LogFlag::Name | LogFlag::Time, "", 0},
@@ -224,59 +208,6 @@ TEST_F(TraceTest, WideLinesUseStarsAndTheTimeOfDay) {
   LogPrintW(Mod::Url, u"%s=%d, %S\n", u"caf\u00e9 \U0001F600", -5, "narrow");
   LogPrintW(Mod::Ben, u"id\n");
   EXPECT_EQ(Console(), "All*10:20:30*caf\xc3\xa9" " \xf0\x9f\x98\x80=-5, narrow\n25*id\n");
-}
-
-TEST_F(TraceTest, ALongWideFormatTakesTheEightBitPath) {
-  Start({{kLogDefaultId, "All", kConsole | LogFlag::Name, "", 0}});
-  std::u16string longFormat(79, u'w');
-  LogPrintW(1, (longFormat + u"%d\n").c_str(), 7);  // 82 units
-  LogPrintW(1, (std::u16string(75, u'v') + u"\u00e9%d\n").c_str(), 8);  // 79 units
-  EXPECT_EQ(Console(), "All#" + std::string(79, 'w') + "7\nAll*" + std::string(75, 'v') +
-                           "\xc3\xa9" "8\n");
-}
-
-TEST(TraceFormatTest, WideConversions) {
-  auto format = [](const char16_t* f, ...) {
-    char16_t out[64];
-    va_list args;
-    va_start(args, f);
-    size_t n = LogFormatW(out, sizeof out / sizeof out[0], f, args);
-    va_end(args);
-    return LogNarrow(out, n);
-  };
-  EXPECT_EQ(format(u"[%5s|%-4S|%.2s]", u"ab", "cd", u"xyz"), "[   ab|cd  |xy]");
-  EXPECT_EQ(format(u"%03d %x %lu %lld %c%%", 7, 255u, 9ul, -3ll, u'Q'), "007 ff 9 -3 Q%");
-  EXPECT_EQ(format(u"%s %S %q", nullptr, nullptr), "(null) (null) %q");
-  EXPECT_EQ(format(u"%*d|%-*d|", 3, 1, 2, 2), "  1|2 |");
-  EXPECT_EQ(format(u"%s", std::u16string(100, u'z').c_str()), std::string(63, 'z'));
-  EXPECT_EQ(LogNarrow(u"\xd800x", 2), "\xef\xbf\xbdx");
-}
-
-// ---- the rest -----------------------------------------------------------------
-
-TEST_F(TraceTest, TimeStampAndCellId) {
-  gNow = LogClockTime{2024, 3, 9, 7, 8, 9, 12};
-  EXPECT_STREQ(LogTimeStamp(), "2024-03-09 07:08:09.0012");
-
-  char buf[32] = {};
-  int32_t status = -1;
-  uint32_t length = 0;
-  EXPECT_EQ(ShellGetCellId(&status, buf, &length, 18), 2);
-  EXPECT_EQ(buf[0], '\0');
-  EXPECT_EQ(status, -1);
-  EXPECT_EQ(ShellGetCellId(&status, buf, &length, 19), 0);
-  EXPECT_EQ(std::string(buf, length), "234, 10, 0818, 39C3");
-  EXPECT_EQ(status, 0);
-}
-
-TEST_F(TraceTest, ModuleNamesAreFoundInAnyCase) {
-  int32_t id = 0;
-  EXPECT_TRUE(LogFindModule("all", &id));
-  EXPECT_EQ(id, -1);
-  EXPECT_TRUE(LogFindModule("ui/shutdown", &id));
-  EXPECT_EQ(id, static_cast<int32_t>(Mod::Ui));
-  EXPECT_TRUE(LogFindModule("PAL SCARD", &id));
-  EXPECT_FALSE(LogFindModule("Default", &id));
 }
 
 }  // namespace

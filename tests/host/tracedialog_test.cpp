@@ -53,15 +53,6 @@ class TraceDialogTest : public ::testing::Test {
   std::unique_ptr<QDialog> dialog;
 };
 
-TEST_F(TraceDialogTest, RowsShowTheEntries) {
-  EXPECT_EQ(dialog->windowTitle(), "Log Configuration");
-  EXPECT_TRUE(Find<QCheckBox>("time-0")->isChecked());
-  EXPECT_TRUE(Find<QCheckBox>("console-0")->isChecked());
-  EXPECT_FALSE(Find<QCheckBox>("file-0")->isChecked());
-  EXPECT_TRUE(Find<QCheckBox>("file-1")->isChecked());
-  EXPECT_EQ(Find<QLineEdit>("path-0")->text(), "all.log");
-}
-
 TEST_F(TraceDialogTest, OkAppliesSwitchesColumnsAndFileNames) {
   Find<QCheckBox>("id-1")->click();
   Button("Log Time")->click();  // the first row has it: the column goes off
