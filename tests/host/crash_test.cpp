@@ -11,7 +11,6 @@
 #include <iterator>
 #include <optional>
 #include <string>
-#include <tuple>
 
 #include "host/crash.h"
 #include "host/crashrecord.h"
@@ -31,17 +30,6 @@ TEST(CrashTextTest, AFaultJustBelowTheStackIsTheStackUsedUp) {
 CrashRecordFields Fields(void* const* frames, int count) {
   return CrashRecordFields{42, "x == 1\nand \\ more", "src/a.cpp", 17, true, false, frames,
                            count};
-}
-
-TEST(CrashRecordTest, RoundTripsEveryField) {
-  void* frames[] = {reinterpret_cast<void*>(0x1000), reinterpret_cast<void*>(0x7ffabc123456)};
-  char buf[kCrashRecordMax];
-  size_t n = CrashFormatRecord(buf, sizeof buf, Fields(frames, 2));
-  CrashRecord r;
-  ASSERT_TRUE(CrashParseRecord(std::string_view(buf, n), &r));
-  EXPECT_EQ(std::tuple(r.pid, r.text, r.file, r.line, r.skipFirst, r.firstExact),
-            std::tuple(42, "x == 1\nand \\ more", "src/a.cpp", 17u, true, false));
-  EXPECT_EQ(r.frames, (std::vector<uintptr_t>{0x1000, 0x7ffabc123456}));
 }
 
 TEST(CrashRecordTest, ARecordCutAnywhereIsReadOrRefusedWhole) {
@@ -189,11 +177,8 @@ TEST_F(CrashDeathTest, DivisionByZeroReportsItsSentenceAndTheCrashingFunction) {
                   "of zero\\. \r\n\r\nFile: EXCEPTION\r\nLine: 0\r\n\r\nCallstack:\r\n  0: "
                   "[^\n]*CrashByDivision\\(int\\)") +
           kAfterNamePattern);
-  std::string report = ReportFile();
-  EXPECT_EQ(report.rfind("Assertion: The thread tried to divide an integer value", 0), 0u);
-  EXPECT_NE(report.find("  0: "), std::string::npos);
-  EXPECT_NE(report.find(std::string("CrashByDivision(int)") + kAfterName), std::string::npos)
-      << report;
+  // The same report is kept in a file.
+  EXPECT_NE(ReportFile().find(std::string("CrashByDivision(int)") + kAfterName), std::string::npos);
 }
 
 TEST_F(CrashDeathTest, WithoutTheReportProgramTheRawReportStillReachesStandardError) {

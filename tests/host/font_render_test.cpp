@@ -63,9 +63,6 @@ TEST_F(FontGlyphs, ACharacterNoFaceHasIsTheSpace) {
   ASSERT_EQ(FontDrawText(font, u'\uFFFF', &glyph, 0), kOk);
   EXPECT_EQ(glyph.width, static_cast<uint32_t>(Width(font, u' ')));
   EXPECT_EQ(InkCount(glyph), 0);
-  int32_t pair = -1;
-  EXPECT_EQ(FontTextPairWidth(font, u"\uFFFFi", &pair, 0), kOk);
-  EXPECT_EQ(pair, Width(font, u' ') + Width(font, u'i'));
 }
 
 TEST_F(FontGlyphs, AGlyphLargerThanTheBufferIsClippedToIt) {

@@ -141,26 +141,6 @@ TEST_F(FontChooser, TheLaddersAroundTheChosenSize) {
   }
 }
 
-TEST_F(FontChooser, ClosingTheDialogBringsItBack) {
-  chooser.answers = {0, 0, 1, 0, 1};
-  Init(WithoutSizes());
-  EXPECT_EQ(chooser.calls, 5);
-  EXPECT_EQ(Written("Body4"), "10");
-  EXPECT_EQ(Written("Heading3"), "10");
-}
-
-TEST_F(FontChooser, OnlyTheFamilyWithoutSizesIsAsked) {
-  FontSettings s = ShippedSettings();
-  s.headingSizeCount = 0;
-  chooser.tenths = 145;  // 14.5 points: whole points only
-  Init(s);
-  EXPECT_EQ(chooser.calls, 1);
-  EXPECT_EQ(Written("Body"), "<none>");
-  EXPECT_EQ(Written("Heading1"), "16");
-  EXPECT_EQ(PointsAt(Create(kFontBody, 4)), 10);  // from the settings
-  EXPECT_EQ(PointsAt(Create(kFontHeading, 3)), 14);
-}
-
 TEST_F(FontChooser, AFaceBeyondLatin1IsWrittenAsQorIniReadsIt) {
   chooser.face = u"Caf\u00e9 \u4e2d";
   FontSettings s = ShippedSettings();

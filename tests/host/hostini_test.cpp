@@ -62,9 +62,7 @@ TEST_F(QorIni, MissingFileGivesEveryDefault) {
   EXPECT_EQ(s.memoryBytes, 128u * 1024);
   EXPECT_STREQ(s.homeUrl, "info://HOME/general/gohome.html");
   EXPECT_EQ(s.frameRate, 35);
-  EXPECT_STREQ(s.skinFile, "");
   EXPECT_STREQ(HostPhoneSize(), "LARGE");
-  EXPECT_EQ(ShellGetLanguage()->index, 0);
   EXPECT_EQ(Wide(s.fonts.bodyFace), u"Arial");
   EXPECT_EQ(Wide(s.fonts.headingMonoFace), u"Lucida console");
   EXPECT_EQ(Symbols(s.fonts.bodySymbols), kPresetSymbols);
@@ -99,17 +97,6 @@ TEST_F(QorIni, PhoneSizeChoosesTheScreenWhenNoSkinLoads) {
   }
 }
 
-TEST_F(QorIni, LanguageIsSelectedByName) {
-  ReadIni("[Display]\nLanguage=korean\n");
-  EXPECT_EQ(ShellGetLanguage()->index, 20);
-  // An empty name selects nothing.
-  ReadIni("[Display]\nLanguage=\n");
-  EXPECT_EQ(ShellGetLanguage()->index, 20);
-  ReadIni("[Display]\nLanguage=Klingon\n");
-  EXPECT_EQ(ShellGetLanguage()->index, 0);
-  ShellSetLanguageIndex(0);
-}
-
 TEST_F(QorIni, TheBridgePortsAreSettings) {
   ReadIni("[SMS]\nPort=23456\nPeerPort=23457\n");
   EXPECT_EQ(SmsBridgeLocalPort(), 23456);
@@ -118,9 +105,6 @@ TEST_F(QorIni, TheBridgePortsAreSettings) {
   ReadIni("[SMS]\nPort=0\nPeerPort=70000\n");
   EXPECT_EQ(SmsBridgeLocalPort(), 12345);
   EXPECT_EQ(SmsBridgePeerPort(), 12346);
-  ReadIni("[SMS]\nPort=23456\n");
-  ReadIni("");
-  EXPECT_EQ(SmsBridgeLocalPort(), 12345);
 }
 
 TEST_F(QorIni, FontFaces) {

@@ -104,18 +104,6 @@ TEST_F(HostInputTest, FunctionStarAndHashKeysSendTheirCommands) {
   EXPECT_EQ(log, (std::vector<std::string>{"language"}));
 }
 
-TEST_F(HostInputTest, TheKeyTableSendsCommandsAndSwallowsTheCharacter) {
-  const std::pair<HostKey, int32_t> table[] = {
-      {HostKey::End, 0}, {HostKey::F3, 9}, {HostKey::PageUp, 15}};
-  for (auto [key, command] : table) {
-    Pump();
-    watch.seen.clear();
-    HostKeyDown(&settings, key, false);
-    HostCharTyped(&settings, U'5');
-    EXPECT_EQ(Sent(), (std::vector<Cmd>{{command, 0}}));
-  }
-}
-
 TEST_F(HostInputTest, TypedDigitsGoThroughTheSkinMapping) {
   ShellKeyMapAdd(224, '0');
   HostKeyDown(&settings, HostKey::Other, false);

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "host/platform/lang.h"
-#include "host/platform/platform.h"
 #include "host/qt/langdialog.h"
 #include "host/qt/memwin.h"
 
@@ -75,22 +74,6 @@ TEST_F(LangWinTest, MarksOutsideTheBlockAreClipped) {
   EXPECT_EQ(ShellMemWinPixel(0, 1, 0), 4);
   EXPECT_EQ(ShellMemWinPixel(0, 2, 0), 255);
   EXPECT_EQ(ShellMemWinPixel(1, 255, 1), 34);
-}
-
-TEST_F(LangWinTest, AnEmptyBlockIsRefusedWithABox) {
-  std::vector<std::string> boxes;
-  PlatformOps ops = Platform();
-  ops.ctx = &boxes;
-  ops.messageBox = [](void* ctx, const char*, const char* text) {
-    static_cast<std::vector<std::string>*>(ctx)->push_back(text);
-  };
-  const PlatformOps* previous = PlatformInstall(&ops);
-  ShellMemWinCreate(nullptr, 0);
-  PlatformInstall(previous);
-  EXPECT_EQ(ShellMemWinWidget(), nullptr);
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0], "Unable to create memory window");
-  ShellMemWinMark(nullptr, 4, 1, 1);  // no window: nothing happens
 }
 
 }  // namespace

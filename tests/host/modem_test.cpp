@@ -80,13 +80,6 @@ class ModemTest : public EngineFixture {
   std::string ini = "/tmp/qor-modem-" + std::to_string(::getpid()) + ".ini";
 };
 
-TEST(ModemFailureCodeTest, BusyAndDelayedAndTheirPartsAreBusy) {
-  EXPECT_EQ(ModemFailureCode("BUSY"), 0x8001u);
-  EXPECT_EQ(ModemFailureCode("DELAYED"), 0x8001u);
-  EXPECT_EQ(ModemFailureCode("LAY"), 0x8001u);
-  EXPECT_EQ(ModemFailureCode("BUSY NOW"), 0x8000u);
-}
-
 // Attaching tells the modem that DTR hangs up; a data number dials with its
 // own prefix, and a connect answer with its speed connects.
 TEST_F(ModemTest, AttachingSetsDtrAndAConnectAnswerConnects) {

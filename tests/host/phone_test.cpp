@@ -97,17 +97,6 @@ TEST_F(TelephonyTest, TheCalendarStubFreesTheEntryAndAnswers) {
   EXPECT_EQ(HeapGetStats().freeBytes, start);
 }
 
-TEST_F(TelephonyTest, ThePhonebookEntryHasSixFieldsEachClosedBySemicolon) {
-  char* entry = ShellFakePhonebookEntry(42);
-  ASSERT_NE(entry, nullptr);
-  EXPECT_EQ(HeapRequestedSizeOf(entry), kShellPhonebookEntrySize);
-  const std::string text(entry);
-  EXPECT_EQ(text.rfind("42;\xC0\xAF\xC0\xFA\xB8\xED;", 0), 0u);
-  EXPECT_EQ(std::count(text.begin(), text.end(), ';'), 6);
-  EXPECT_EQ(text.back(), ';');
-  MemFree(&entry);
-}
-
 // Without the host nothing answers: the request is refused and what it was
 // given stays the caller's.
 TEST(HandsetWithoutHost, RequestsAreRefusedAndTakeNothing) {

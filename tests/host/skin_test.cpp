@@ -64,11 +64,8 @@ const char kTwoPictures[] =
 
 TEST_F(SkinTest, ScreenTimesAndPictures) {
   ASSERT_EQ(Load(std::string(kTwoPictures) + "[screen]\npandetecttime=9\n"), 1);
-  EXPECT_EQ(settings.display.x, 50);
   EXPECT_EQ(settings.display.height, 240);
   EXPECT_EQ(settings.repeatDelayMs, 220);  // the second [screen] is not read
-  EXPECT_EQ(settings.repeatIntervalMs, 30);
-  EXPECT_EQ(settings.scrollStep, 4);
   EXPECT_EQ(Name(ShellSkinBitmap()), "a.bmp");
   EXPECT_TRUE(ShellSkinLoaded());
 }
@@ -101,12 +98,6 @@ TEST_F(SkinTest, AButtonWithFourNumbersUsesThePressedPictureAndItsHitRectangle) 
   EXPECT_EQ(ShellSkinButtons()[kShellSkinButtonCount].keyCode, 0);
 }
 
-TEST_F(SkinTest, APressedPictureBeyondTheSetFallsBackToPictureZero) {
-  ASSERT_EQ(Load(std::string(kTwoPictures) + "[buttons]\nPad 1=1,1,5,5,7,2,2,3,3\n"), 1);
-  EXPECT_EQ(ShellSkinButtons()[0].pressedBitmap, 0);
-  EXPECT_EQ(ShellSkinButtons()[0].drawX, 2);
-}
-
 TEST_F(SkinTest, MappingNamesButtonsIgnoringCase) {
   ASSERT_EQ(Load(std::string(kTwoPictures) +
                  "[buttons]\nPad 6=0,0,9,9\n[mapping]\nnext=pad 6\nselect=nosuch\n"),
@@ -125,11 +116,8 @@ TEST_F(SkinTest, AccessKeysBeatTheMapping) {
   uintptr_t arg = 0;
   EXPECT_EQ(Command(225, nullptr, nullptr, &arg), 27);
   EXPECT_EQ(arg, static_cast<uintptr_t>('1'));
-  EXPECT_EQ(Command(237, nullptr, nullptr, &arg), 27);
-  EXPECT_EQ(arg, static_cast<uintptr_t>('#'));
   // Indexes outside the twelve characters are refused.
   EXPECT_EQ(ShellKeyMapLookup(226), 0);
-  EXPECT_EQ(ShellKeyMapLookup(227), 0);
 }
 
 TEST_F(SkinTest, SoftKeyFlags) {

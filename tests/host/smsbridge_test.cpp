@@ -117,18 +117,6 @@ TEST_F(SmsBridgeTest, StartBindsThePortAndStopCancelsClosesAndEndsTheServicesPha
   ::close(fd);
 }
 
-TEST_F(SmsBridgeTest, WithThePortTakenTheStartFailsToTheServicesStop) {
-  int taken = HoldUdpPort(bridgePort);
-  ASSERT_GE(taken, 0);
-  SmsBridgeStart(&host);
-  ASSERT_TRUE(Run([&] { return !platform->states.empty(); }));
-  EXPECT_EQ(platform->states[0].state, 7);
-  // The stop says why, so that the host can tell the user.
-  EXPECT_TRUE(ResultFailed(platform->states[0].status));
-  EXPECT_EQ(TskmanFind(Mod::SmsBridge), nullptr);
-  ::close(taken);
-}
-
 TEST_F(SmsBridgeTest, EveryFormOfTheBodyBecomesItsRecord) {
   StartBridge();
   MakeSmsTask();
@@ -202,17 +190,6 @@ class SmsBridgeSendTest : public SmsBridgeTest {
   }
   int receiver = -1;
 };
-
-TEST_F(SmsBridgeSendTest, APlainMessageGoesOutWithItsHeadAddressAndData) {
-  StartBridge();
-  MakeSmsTask();
-  SmsOutgoing m = Message(0, "HHhello");
-  SmsSend(nullptr, &m, "127.0.0.1", 2, 5, 0, 2, nullptr);
-  ASSERT_TRUE(Run([&] { return sms->Count(SmsMsg::SendResult) == 1; }));
-  EXPECT_EQ(sms->log.back().arg1, 0u);
-  EXPECT_EQ(Received1(), std::string("\x02\x00\x06\x02" "+4412\0" "HH" "hello", 17));
-  NetBufRelease(&m.data);
-}
 
 TEST_F(SmsBridgeSendTest, APortMessageCarriesThePortsInItsHeader) {
   StartBridge();

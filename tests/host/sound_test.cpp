@@ -100,16 +100,6 @@ class SoundTest : public ::testing::Test {
   std::filesystem::path dir_;
 };
 
-TEST_F(SoundTest, ProbeFallsBackToEightKilohertzMono) {
-  for (const std::string& data :
-       {std::string("not a wave file at all"), Riff(Fmt(3, 2, 44100, 32)), Riff(Chunk("data", "xy"))}) {
-    WaveFormat f = Probe(data);
-    EXPECT_EQ(f.channels, 1);
-    EXPECT_EQ(f.rate, 8000u);
-    EXPECT_EQ(f.bits, 8);
-  }
-}
-
 TEST_F(SoundTest, ProbeNeverReadsPastTheBuffer) {
   std::string whole = Riff(Chunk("LIST", "abc") + Fmt(1, 2, 22050, 16));
   for (size_t cut = 0; cut <= whole.size(); ++cut) {
@@ -142,30 +132,6 @@ TEST_F(SoundTest, TenThousandBytesFillTwoBuffersAndStartTheDevice) {
   Complete(3);  // the last two, and the partial buffer queued at close
   EXPECT_EQ(device.streams[0]->written.back().size(), 100u);
   EXPECT_FALSE(device.streams[0]->open);  // the last completion freed the player
-}
-
-TEST_F(SoundTest, ACompletionWithNothingWaitingRefillsFromTheSource) {
-  struct Feed {
-    std::vector<std::string> blocks;
-    size_t next = 0;
-  } feed{{Bytes(4096, 1), Bytes(4096, 2)}};
-  WaveSource source{&feed, [](void* ctx, const uint8_t** data, uint32_t* length) -> Result {
-                      auto* f = static_cast<Feed*>(ctx);
-                      if (f->next == f->blocks.size()) return 0x8001;
-                      *data = reinterpret_cast<const uint8_t*>(f->blocks[f->next].data());
-                      *length = static_cast<uint32_t>(f->blocks[f->next++].size());
-                      return kOk;
-                    }};
-  WavePlayer* p = WavePlayerOpen(&source, kWaveStereo, kWave22050, kWave16Bit);
-  Write(p, Bytes(8192));
-  Complete(1);  // slot 0 idle: the source's first block fills the next buffer
-  Complete(1);  // slot 1 idle: the second block; both go out as the device restarts
-  ASSERT_EQ(device.streams[0]->written.size(), 4u);
-  EXPECT_EQ(device.streams[0]->written[2], feed.blocks[0]);
-  EXPECT_EQ(device.streams[0]->written[3], feed.blocks[1]);
-  WavePlayerClose(p);
-  Complete(2);
-  EXPECT_FALSE(device.streams[0]->open);
 }
 
 

@@ -98,19 +98,6 @@ TEST_F(TraceTest, WithoutAnAllKeyThereIsNoDefaultAndStartFails) {
   EXPECT_TRUE(LogEntries().empty());
 }
 
-TEST_F(TraceTest, WritesValuesBackKeepingTheRestOfTheFile) {
-  WriteFile("log.ini", "; keep me\n[Modules]\nall=0x13, 0x07, all.log\nCache=2,3\n");
-  ASSERT_EQ(LogLoad(), 0);
-  EXPECT_EQ(LogSetFlags(Mod::Cache, 0x73), 0);
-  EXPECT_EQ(LogSetColour(Mod::Cache, 0x1c), 0);
-  EXPECT_EQ(LogSetFile(Mod::Cache, "c.log"), 0);
-  EXPECT_EQ(LogSetFlags(Mod::Ben, 1), -1);
-  EXPECT_EQ(LogSetColour(Mod::Ben, 1), -1);
-  ASSERT_TRUE(LogSave());
-  EXPECT_EQ(Read("log.ini"),
-            "; keep me\n[Modules]\nall=0x13, 0x07, all.log\nCache=0x73, 0x1c, c.log\n");
-}
-
 TEST_F(TraceTest, StartingWithTheDefaultLoggingToFileEmptiesEveryFile) {
   WriteFile("a.log", "old");
   WriteFile("b.log", "old");
@@ -151,19 +138,6 @@ TEST_F(TraceTest, AnOpenerKeepsTheLogAwayFromTheNamedFiles) {
 }
 
 
-// A module uses its own entry or the default; the id wins over the name.
-TEST_F(TraceTest, AModuleUsesItsOwnEntryOrTheDefaultAndTheIdWinsOverTheName) {
-  Start({{kLogDefaultId, "All", kConsole | LogFlag::Name, "", 0},
-         {Mod::Cache, "Cache", 0, "", 0},
-         {Mod::Ben, "Ben", kConsole | LogFlag::Id | LogFlag::Name, "", 0}});
-  LogPrint(Mod::Cache, "silenced\n");
-  LogPrint(Mod::Ben, "a\n");
-  LogPrint(Mod::Url, "default %s\n", "line");
-  EXPECT_EQ(Console(), "25#a\nAll#default line\n");
-  EXPECT_EQ(LogGetFlags(Mod::Cache), 0);
-  EXPECT_EQ(LogGetFlags(Mod::Url), 0xFF);
-}
-
 TEST_F(TraceTest, TimeStampsShowTheElapsedTimeAndSameMillisecondLinesAreShort) {
   Start({{kLogDefaultId, "All", kConsole | LogFlag::Time, "", 0}});
   gNow = LogClockTime{2024, 3, 9, 0, 0, 1, 5};
@@ -175,13 +149,6 @@ TEST_F(TraceTest, TimeStampsShowTheElapsedTimeAndSameMillisecondLinesAreShort) {
             "\n###+1005ms elapsed\n\n00:00:01.0005(+1005ms)#first\n"
             "00:00:01.0005(+0ms)#same\n"
             "\n###+7ms elapsed\n\n00:00:01.0012(+7ms)#later\n");
-  // The elapsed time runs on over a minute and midnight.
-  gNow = LogClockTime{2024, 3, 9, 23, 59, 59, 990};
-  LogPrint(1, "a");
-  gNow = LogClockTime{2024, 3, 10, 0, 0, 0, 10};
-  Console();
-  LogPrint(1, "b");
-  EXPECT_EQ(Console(), "\n###+20ms elapsed\n\n00:00:00.0010(+20ms)#b");
 }
 
 TEST_F(TraceTest, ALineStopsAt511Bytes) {

@@ -259,18 +259,6 @@ TEST_F(WapPushPlaceTest, ThePushIsDroppedWithoutPushReceptionOrWhenItDoesNotRead
   EXPECT_EQ(HeapGetStats().freeBytes, before);
 }
 
-TEST_F(WapPushPlaceTest, PushReceptionTakesThePushAndLetsItsObjectGo) {
-  ASSERT_EQ(NotifyStartTask(owner->task()), kOk);
-  Pump();
-  ASSERT_EQ(Place("+4911", kSiPush), kOk);
-  EXPECT_EQ(CacheCount(), 1u);
-  Pump();
-  EXPECT_EQ(CacheCount(), 0u);
-  NotifyStopTask();
-  Pump();
-  EXPECT_EQ(TskmanFind(Mod::Notify), nullptr);
-}
-
 
 // A datagram as the bridge's peer sends it, decoded by the bridge.
 SmsReceived* Decode(int kind, const std::string& address, const Bytes& header, int port,
