@@ -12,6 +12,7 @@
 
 #include "host/ini.h"
 #include "tests/host/font_fixture.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -75,17 +76,7 @@ class FontChooser : public FontFixture {
  protected:
   void SetUp() override {
     FontFixture::SetUp();
-    std::string pattern = (fs::temp_directory_path() / "font_test_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    old_ = fs::current_path();
-    fs::current_path(dir_);
     chooser.toFile = true;
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-    FontFixture::TearDown();
   }
   // What the working folder's qor.ini holds now.
   static std::string Written(const char* key) {
@@ -100,8 +91,7 @@ class FontChooser : public FontFixture {
     return s;
   }
 
-  fs::path dir_;
-  fs::path old_;
+  TempDir dir_{true};
 };
 
 TEST_F(FontChooser, AChoiceWritesTheFacesAndBothLaddersToQorIni) {

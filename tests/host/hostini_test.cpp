@@ -12,6 +12,7 @@
 #include "host/hostsettings.h"
 #include "host/platform/lang.h"
 #include "host/smsbridge.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -19,24 +20,17 @@ namespace {
 
 class QorIni : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "hostini_test_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    ShellSetLanguageIndex(0);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
 
   // Reads a qor.ini holding exactly these lines into a cleared block.
   const HostSettings& ReadIni(const std::string& lines) {
-    std::string path = (dir_ / "qor.ini").string();
+    std::string path = dir_ / "qor.ini";
     std::ofstream(path, std::ios::binary) << lines;
     settings_ = HostSettings{};
     HostReadIniFile(&settings_, path);
     return settings_;
   }
 
-  fs::path dir_;
+  TempDir dir_;
   HostSettings settings_{};
 };
 
@@ -58,7 +52,7 @@ const std::vector<uint16_t> kPresetSymbols = {0x2022, 0x25AA, 0x25E6};
 
 TEST_F(QorIni, MissingFileGivesEveryDefault) {
   HostSettings s{};
-  HostReadIniFile(&s, (dir_ / "absent.ini").string());
+  HostReadIniFile(&s, dir_ / "absent.ini");
   EXPECT_EQ(s.memoryBytes, 128u * 1024);
   EXPECT_STREQ(s.homeUrl, "info://HOME/general/gohome.html");
   EXPECT_EQ(s.frameRate, 35);

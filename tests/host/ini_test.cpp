@@ -1,4 +1,5 @@
 #include "host/ini.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -27,26 +28,15 @@ std::optional<std::string> Value(std::string_view text, std::string_view section
 
 class IniFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "ini_test_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string PathOf(const char* name) const { return (dir_ / name).string(); }
+  std::string PathOf(const char* name) const { return dir_ / name; }
   static void Write(const std::string& path, std::string_view bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
   }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
   int EntriesInDir() const {
-    return static_cast<int>(std::distance(fs::directory_iterator(dir_), {}));
+    return static_cast<int>(std::distance(fs::directory_iterator(dir_.path()), {}));
   }
 
-  fs::path dir_;
+  TempDir dir_;
 };
 
 }  // namespace
@@ -119,12 +109,12 @@ TEST_F(IniFiles, WriteStringRoundTripKeepsTheRestOfTheFile) {
   ASSERT_TRUE(IniWriteString(path, "Fonts", "Body1", "8"));
   ASSERT_TRUE(IniWriteString(path, "Memory", "Size", "256"));
   ASSERT_TRUE(IniWriteString(path, "Operation", "URL", "http://x/"));
-  EXPECT_EQ(Read(path),
+  EXPECT_EQ(ReadWholeFile(path),
             "; keep me\n[Fonts]\nBody = Arial ; not a comment\nBody1=8\n\n[Memory]\nSize=256\n"
             "\n[Operation]\nURL=http://x/\n");
   ASSERT_TRUE(IniWriteString(path, "Memory", "Size", nullptr));
   ASSERT_TRUE(IniWriteString(path, "Fonts", nullptr, nullptr));
-  EXPECT_EQ(Read(path), "; keep me\n[Memory]\n\n[Operation]\nURL=http://x/\n");
+  EXPECT_EQ(ReadWholeFile(path), "; keep me\n[Memory]\n\n[Operation]\nURL=http://x/\n");
   EXPECT_EQ(EntriesInDir(), 1);  // no temporary file left behind
 
 }
@@ -144,7 +134,7 @@ TEST_F(IniFiles, FailedWriteLeavesTheOldFileWhole) {
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previous);
   EXPECT_FALSE(written);
-  EXPECT_EQ(Read(path), "[S]\nk=old\n");
+  EXPECT_EQ(ReadWholeFile(path), "[S]\nk=old\n");
   EXPECT_EQ(EntriesInDir(), 1);
 }
 

@@ -1,7 +1,6 @@
 // The language dialog and the memory-usage window, offscreen.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -13,21 +12,14 @@
 #include "host/platform/lang.h"
 #include "host/qt/langdialog.h"
 #include "host/qt/memwin.h"
+#include "tests/support/qt_app.h"
 
-// Qt never releases fontconfig's cache, so the leak checker of the
-// sanitizer build would blame every test that lays out text.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
 
 namespace {
 
 class LangWinTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "host_langwin_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { EnsureQApplication(); }
   void TearDown() override {
     ShellSetLanguageIndex(0);
     ShellMemWinDestroy();

@@ -14,6 +14,7 @@
 #include "host/sound.h"
 #include "host/soundfile.h"
 #include "tests/support/soundtest.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/fake_platform.h"
 
 namespace {
@@ -62,18 +63,12 @@ WaveFormat Probe(const std::string& s) {
 class SoundTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("qor-sound-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    WaveSetCaptureFolder(dir_.c_str());
+    WaveSetCaptureFolder(dir_.path().c_str());
     platform.now = 0x5f00aa;
   }
   void TearDown() override {
     EXPECT_EQ(WaveDeliverDone(), 0) << "completions left undelivered";
     WaveSetCaptureFolder(nullptr);
-    std::filesystem::remove_all(dir_);
   }
   int Write(WavePlayer* p, const std::string& data, uint32_t* taken = nullptr) {
     int more = -1;
@@ -81,10 +76,6 @@ class SoundTest : public ::testing::Test {
                               static_cast<uint32_t>(data.size()), &more, taken),
               0);
     return more;
-  }
-  static std::string Read(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
   }
   // Completes n buffers one at a time as the device's thread would, each
   // delivered before the next.
@@ -97,7 +88,7 @@ class SoundTest : public ::testing::Test {
 
   FakePlatform platform;
   WaveTestDevice device;
-  std::filesystem::path dir_;
+  TempDir dir_;
 };
 
 TEST_F(SoundTest, ProbeNeverReadsPastTheBuffer) {
@@ -150,7 +141,7 @@ TEST_F(SoundTest, WithoutChannelsTheFirstBufferDecidesTheFormat) {
 
 
 TEST_F(SoundTest, TheFileDeviceWritesNumberedRiffFiles) {
-  WaveFileDevice files(dir_.string(), "out");
+  WaveFileDevice files(dir_.path().string(), "out");
   const WaveOutOps* before = WaveOutInstall(files.Ops());
   WavePlayer* p = WavePlayerOpen(nullptr, kWaveStereo, kWave11025, kWave16Bit);
   std::string data = Bytes(8193);
@@ -164,13 +155,13 @@ TEST_F(SoundTest, TheFileDeviceWritesNumberedRiffFiles) {
   WaveOutInstall(before);
 
   ASSERT_EQ(files.Files().size(), 2u);
-  EXPECT_EQ(files.Files()[1], (dir_ / "out2.wav").string());
-  std::string file = Read(dir_ / "out1.wav");
+  EXPECT_EQ(files.Files()[1], (dir_.path() / "out2.wav").string());
+  std::string file = ReadWholeFile(dir_.path() / "out1.wav");
   std::string expected = Riff(Fmt(1, 2, 11025, 16) + Chunk("data", data));
   EXPECT_EQ(file.size(), 44u + 8194u);  // padded to an even size
   EXPECT_EQ(file, expected);
   EXPECT_EQ(Probe(file).rate, 11025u);
-  EXPECT_EQ(Read(dir_ / "out2.wav").size(), 44u);
+  EXPECT_EQ(ReadWholeFile(dir_.path() / "out2.wav").size(), 44u);
 }
 
 }  // namespace

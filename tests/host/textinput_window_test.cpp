@@ -3,7 +3,6 @@
 // main window, and closing.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -14,19 +13,14 @@
 
 #include "host/platform/textinput.h"
 #include "host/qt/textinput.h"
+#include "tests/support/qt_app.h"
 
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
 
 namespace {
 
 class TextInputWindowTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "textinput_window_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { EnsureQApplication(); }
   void SetUp() override {
     main_ = std::make_unique<QWidget>();
     main_->resize(300, 500);

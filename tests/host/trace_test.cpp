@@ -13,6 +13,7 @@
 
 #include "host/trace.h"
 #include "kernel/modules.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -22,13 +23,6 @@ void FakeClock(LogClockTime* out) { *out = gNow; }
 class TraceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("qor-trace-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
     gNow = LogClockTime{2024, 3, 9, 10, 20, 30, 400};
     LogSetClock(FakeClock);
     console_ = std::tmpfile();
@@ -39,8 +33,6 @@ class TraceTest : public ::testing::Test {
     LogSetClock(nullptr);
     LogSetConsole(nullptr, -1);
     std::fclose(console_);
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
   }
   std::string Console() {
     std::fflush(console_);
@@ -52,10 +44,6 @@ class TraceTest : public ::testing::Test {
     LogSetConsole(console_, colours_);
     return all;
   }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
   static void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
   }
@@ -63,7 +51,7 @@ class TraceTest : public ::testing::Test {
     return LogStart(entries.begin(), static_cast<uint32_t>(entries.size()));
   }
 
-  std::filesystem::path dir_, old_;
+  TempDir dir_{true};
   std::FILE* console_ = nullptr;
   int colours_ = 0;
 };
@@ -104,16 +92,16 @@ TEST_F(TraceTest, StartingWithTheDefaultLoggingToFileEmptiesEveryFile) {
   ASSERT_EQ(Start({{kLogDefaultId, "All", LogFlag::File, "a.log", 0},
                    {Mod::Cache, "Cache", LogFlag::File, "b.log", 0}}),
             0);
-  EXPECT_EQ(Read("a.log"), "");
-  EXPECT_EQ(Read("b.log"), "");
+  EXPECT_EQ(ReadWholeFile("a.log"), "");
+  EXPECT_EQ(ReadWholeFile("b.log"), "");
   LogPrint(Mod::Cache, "to b %d\n", 1);
   LogPrint(Mod::Ben, "to a\n");  // no entry: the default's file
-  EXPECT_EQ(Read("b.log"), "to b 1\n");
-  EXPECT_EQ(Read("a.log"), "to a\n");
+  EXPECT_EQ(ReadWholeFile("b.log"), "to b 1\n");
+  EXPECT_EQ(ReadWholeFile("a.log"), "to a\n");
 
   WriteFile("b.log", "stays");
   ASSERT_EQ(Start({{kLogDefaultId, "All", 0, "a.log", 0}, {Mod::Cache, "Cache", 1, "b.log", 0}}), 0);
-  EXPECT_EQ(Read("b.log"), "stays");
+  EXPECT_EQ(ReadWholeFile("b.log"), "stays");
 }
 
 namespace {
@@ -133,7 +121,7 @@ TEST_F(TraceTest, AnOpenerKeepsTheLogAwayFromTheNamedFiles) {
             0);
   LogPrint(Mod::Cache, "line\n");
   LogSetFileOpener(nullptr);
-  EXPECT_EQ(Read("a.log"), "old");
+  EXPECT_EQ(ReadWholeFile("a.log"), "old");
   EXPECT_EQ(gOpened, (std::vector<std::string>{"w a.log", "w /b.log", "a /b.log"}));
 }
 
@@ -165,7 +153,7 @@ TEST_F(TraceTest, TheConsoleGetsColoursAndBlanksForBells) {
   LogPrint(Mod::Ben, "ring\a\n");
   LogPrint(Mod::Cache, "x");
   EXPECT_EQ(Console(), "\x1b[34mring \n\x1b[0m\x1b[93;41mx\x1b[0m");
-  EXPECT_EQ(Read("f.log"), "ring\a\n");
+  EXPECT_EQ(ReadWholeFile("f.log"), "ring\a\n");
 }
 
 

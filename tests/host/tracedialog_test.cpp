@@ -2,7 +2,6 @@
 // the column buttons flip whole columns, OK applies and Cancel does not.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
 #include <QLineEdit>
@@ -12,21 +11,14 @@
 #include "host/qt/tracedialog.h"
 #include "host/trace.h"
 #include "kernel/modules.h"
+#include "tests/support/qt_app.h"
 
-// Qt never releases fontconfig's cache, so the leak checker of the
-// sanitizer build would blame every test that lays out text.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
 
 namespace {
 
 class TraceDialogTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "trace_qt_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { EnsureQApplication(); }
   void SetUp() override {
     const LogEntry entries[] = {{kLogDefaultId, "All", LogFlag::Console | LogFlag::Time, "all.log", 7},
                                 {Mod::Cache, "Cache", LogFlag::File, "", 12}};
