@@ -82,14 +82,10 @@ TEST(CrashResolveTest, FramesKnowHowFarIntoTheirFunctionAndLineTheyAre) {
   };
   std::vector<CrashFrame> frames = CrashResolve(record, CrashParseMaps(kMaps), symbolize, starts);
   ASSERT_EQ(frames.size(), 3u);
-  EXPECT_EQ(frames[0].lineOffset, 4u);
-  EXPECT_EQ(frames[0].symbolOffset, 0x34u);
-  EXPECT_EQ(frames[1].address, 0x12ffu);
-  EXPECT_EQ(frames[1].lineOffset, 7u);  // the function's start bounds the line
-  EXPECT_EQ(frames[2].symbolOffset, 0xfu);
+  EXPECT_EQ(frames[1].address, 0x12ffu);  // a return address: one byte back
   EXPECT_EQ(CrashFormatStack(record, frames),
             "  0: Crash(int) line 12 + 4 bytes\r\n"
-            "  1: g line 3 + 7 bytes\r\n"
+            "  1: g line 3 + 7 bytes\r\n"  // the function's start bounds the line
             "  2: foo + 15 bytes\r\n");
 }
 

@@ -2,11 +2,9 @@
 // the variants of a style, and the font chooser that fills a family without
 // sizes and writes the choice back to qor.ini.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <climits>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -129,16 +127,6 @@ TEST_F(FontChooser, TheLaddersAroundTheChosenSize) {
     EXPECT_EQ(body, c.body) << c.tenths;
     EXPECT_EQ(heading, c.heading) << c.tenths;
   }
-}
-
-TEST_F(FontChooser, AFaceBeyondLatin1IsWrittenAsQorIniReadsIt) {
-  chooser.face = u"Caf\u00e9 \u4e2d";
-  FontSettings s = ShippedSettings();
-  s.bodySizeCount = 0;
-  Init(s);
-  ASSERT_FALSE(chooser.writes.empty());
-  EXPECT_EQ(chooser.writes[0].first, "Body");
-  EXPECT_EQ(chooser.writes[0].second, "Caf\xe9 ?");
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 #include "host/hostini.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -101,15 +99,6 @@ TEST_F(QorIni, TheBridgePortsAreSettings) {
   EXPECT_EQ(SmsBridgePeerPort(), 12346);
 }
 
-TEST_F(QorIni, FontFaces) {
-  const HostSettings& s = ReadIni(
-      "[Fonts]\nBody=Verdana\nHeadingMono=\"Courier New\"\nHeading=" + std::string(40, 'h') + "\n");
-  EXPECT_EQ(Wide(s.fonts.bodyFace), u"Verdana");
-  EXPECT_EQ(Wide(s.fonts.bodyMonoFace), u"Lucida console");
-  EXPECT_EQ(Wide(s.fonts.headingMonoFace), u"Courier New");
-  EXPECT_EQ(Wide(s.fonts.headingFace), std::u16string(31, u'h'));
-}
-
 TEST_F(QorIni, SymbolLists) {
   const HostSettings& s =
       ReadIni("[Fonts]\nBodySymbols= 0x2023 ,\t9679, 0X25cF\nHeadingSymbols=0, 70000 ,0x25AB\n");
@@ -122,10 +111,14 @@ TEST_F(QorIni, SymbolLists) {
   EXPECT_EQ(Symbols(t.fonts.headingSymbols), (std::vector<uint16_t>{0x2022, 0x25AA, 65535}));
 }
 
-TEST_F(QorIni, FontSizesKeepTheirLevels) {
-  const HostSettings& s = ReadIni(
-      "[Fonts]\nBody1=8\nBody2=0\nBody3=10\nBody7=14\nBody8=20\n"
-      "Heading2=12\nHeading6=7\nHeading7=30\n");
+TEST_F(QorIni, FontFacesAndSizes) {
+  const HostSettings& s = ReadIni("[Fonts]\nBody=Verdana\nHeadingMono=\"Courier New\"\nHeading=" +
+                                  std::string(40, 'h') + "\nBody1=8\nBody2=0\nBody3=10\nBody7=14\n"
+                                  "Body8=20\nHeading2=12\nHeading6=7\nHeading7=30\n");
+  EXPECT_EQ(Wide(s.fonts.bodyFace), u"Verdana");
+  EXPECT_EQ(Wide(s.fonts.headingMonoFace), u"Courier New");
+  EXPECT_EQ(Wide(s.fonts.headingFace), std::u16string(31, u'h'));
+  // Sizes keep their levels; zero and levels past the ladder are left out.
   EXPECT_EQ(Pairs(s.fonts.bodySizes, s.fonts.bodySizeCount),
             (std::vector<std::pair<int32_t, int32_t>>{{1, 8}, {3, 10}, {7, 14}}));
   EXPECT_EQ(Pairs(s.fonts.headingSizes, s.fonts.headingSizeCount),

@@ -62,16 +62,6 @@ class HostInputTest : public EngineFixture {
   std::vector<std::string> log;
 };
 
-TEST_F(HostInputTest, AButtonWithoutRepeatSendsItsCommandOnPress) {
-  HostButtonDown(&settings, 40, 60, false);  // the inclusive corner of "Pad 5"
-  EXPECT_EQ(Sent(), (std::vector<Cmd>{{1, 0}}));
-  EXPECT_EQ(settings.pressedButton, 1);
-  HostButtonUp(&settings, false);
-  EXPECT_EQ(Sent().size(), 1u);
-  EXPECT_EQ(log, (std::vector<std::string>{"down 1", "capture", "up 1", "release"}));
-  EXPECT_EQ(settings.pressedButton, -1);
-}
-
 TEST_F(HostInputTest, AShortPressOfARepeatingButtonSendsItsCommandOnceOnRelease) {
   HostButtonDown(&settings, 105, 205, false);
   EXPECT_TRUE(Sent().empty());
@@ -91,17 +81,6 @@ TEST_F(HostInputTest, AHeldButtonRepeatsThenSendsItsReleaseCommand) {
   EXPECT_EQ(log[2], "timer 220");
   EXPECT_EQ(log[3], "timer 30");
   EXPECT_EQ(log[4], "timer 30");
-}
-
-// Function keys, star and hash send their commands; F2 opens the language
-// dialog instead.
-TEST_F(HostInputTest, FunctionStarAndHashKeysSendTheirCommands) {
-  for (HostKey key : {HostKey::F9, HostKey::F2, HostKey::NumpadMultiply})
-    HostKeyDown(&settings, key, false);
-  HostKeyDown(&settings, HostKey::Digit3, true);
-  HostKeyDown(&settings, HostKey::Digit8, false);
-  EXPECT_EQ(Sent(), (std::vector<Cmd>{{10, 0}, {0, 9}, {0, 11}}));
-  EXPECT_EQ(log, (std::vector<std::string>{"language"}));
 }
 
 TEST_F(HostInputTest, TypedDigitsGoThroughTheSkinMapping) {

@@ -53,13 +53,6 @@ TEST(HostLoopTest, SleepsTenAfterNothingRanFiveAfterIdleAndNotAfterWork) {
   EXPECT_EQ(fake.polls, 6);
 }
 
-TEST(HostLoopTest, WaitingWindowMessagesReplaceTheSleep) {
-  FakeSteps fake;
-  fake.script = {{kTskmanNothingRan, true}, {kTskmanIdleRan, true}, {kTskmanNothingRan, false}};
-  HostRunLoop(fake.Ops());
-  EXPECT_EQ(fake.sleeps, (std::vector<int32_t>{10}));
-}
-
 TEST(HostLoopTest, OnlyTheStartupTasksFinalResultEndsTheLoop) {
   FakeSteps fake;
   // Results ending in 7 from other modules keep the emulator running.

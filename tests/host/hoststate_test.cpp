@@ -26,13 +26,6 @@ TEST_F(HostStateTest, ACloseBeforeTheBrowserWindowExistsWaitsForIt) {
   EXPECT_FALSE(s.closePending);
 }
 
-TEST_F(HostStateTest, ACloseWhileTheBrowserPhaseStartsStopsTheBridge) {
-  s.hostState = HostState::BrowserStarting;
-  HostOnClose(&s);
-  EXPECT_TRUE(s.stopping);
-  EXPECT_FALSE(s.closePending);
-}
-
 TEST_F(HostStateTest, AHeldCloseDuringTheBridgeStartStopsTheBridgeInstead) {
   HostOnClose(&s);
   s.closePending = true;

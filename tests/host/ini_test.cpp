@@ -5,7 +5,6 @@
 #include <sys/resource.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -41,12 +40,9 @@ class IniFiles : public ::testing::Test {
 
 }  // namespace
 
-TEST(IniRead, NamesMatchWithoutAsciiCase) {
+TEST(IniRead, NamesMatchWithoutAsciiCaseAndTheFirstSectionAndKeyWin) {
   EXPECT_EQ(Value("[display]\nSKIN=a.ini\n", "Display", "skin"), "a.ini");
   EXPECT_EQ(Value("[\xC4]\nk=1\n", "\xE4", "k"), std::nullopt);  // only A-Z fold
-}
-
-TEST(IniRead, FirstSectionAndFirstKeyWin) {
   const char* text = "[A]\nk=first\nk=second\n[B]\nk=b\n[a]\nk=third\nonly=later\n";
   EXPECT_EQ(Value(text, "A", "k"), "first");
   EXPECT_EQ(Value(text, "A", "only"), std::nullopt);

@@ -11,7 +11,6 @@
 
 #include "host/platform/lang.h"
 #include "host/qt/langdialog.h"
-#include "host/qt/memwin.h"
 #include "tests/support/qt_app.h"
 
 
@@ -20,10 +19,7 @@ namespace {
 class LangWinTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { EnsureQApplication(); }
-  void TearDown() override {
-    ShellSetLanguageIndex(0);
-    ShellMemWinDestroy();
-  }
+  void TearDown() override { ShellSetLanguageIndex(0); }
 };
 
 constexpr int32_t kKorean = 20, kGerman = 14;
@@ -55,17 +51,5 @@ TEST_F(LangWinTest, OkMakesTheChosenLanguageCurrent) {
   }
 }
 
-
-TEST_F(LangWinTest, MarksOutsideTheBlockAreClipped) {
-  std::vector<uint8_t> block(2048 + 64);
-  uint8_t* start = block.data() + 32;
-  ShellMemWinCreate(start, 2048);
-  ShellMemWinMark(start - 32, 40, 4, 23);          // only the last 8 bytes are inside
-  ShellMemWinMark(start + 2048 - 4, 64, 13, 34);   // only the first 4
-  EXPECT_EQ(ShellMemWinPixel(0, 0, 0), 4);
-  EXPECT_EQ(ShellMemWinPixel(0, 1, 0), 4);
-  EXPECT_EQ(ShellMemWinPixel(0, 2, 0), 255);
-  EXPECT_EQ(ShellMemWinPixel(1, 255, 1), 34);
-}
 
 }  // namespace

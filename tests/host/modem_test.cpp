@@ -151,7 +151,6 @@ TEST_F(ModemTest, OnlyWithTheCableWatchedIsACarrierDropReported) {
   sim.DropCarrier();
   Passes(3);
   EXPECT_TRUE(Events().empty());
-  EXPECT_EQ(ModemCurrentStep(), ModemStep::Connected);
   ModemClose();
   Open("cable=1\n");
   Connect();
@@ -159,21 +158,6 @@ TEST_F(ModemTest, OnlyWithTheCableWatchedIsACarrierDropReported) {
   Passes(1);
   EXPECT_EQ(Events(), (std::vector<Received>{{ModemMsg::Dropped, kModemDropped, 0}}));
   EXPECT_EQ(ModemCurrentStep(), ModemStep::Idle);
-}
-
-TEST_F(ModemTest, DataIsAnnouncedOnceUntilTheEngineAsksForItsCount) {
-  Open();
-  Connect();
-  sim.SendRaw("hello");
-  ASSERT_TRUE(UntilEvent(ModemMsg::Data));
-  sim.SendRaw(" world");
-  ASSERT_TRUE(Until([&] { return ModemAvailable(modem) == 11; }));
-  EXPECT_EQ(engine->Count(ModemMsg::Data), 1u);
-  char buffer[16] = {};
-  EXPECT_EQ(ModemRead(modem, buffer, sizeof buffer), 11u);
-  EXPECT_STREQ(buffer, "hello world");
-  sim.SendRaw("!");
-  ASSERT_TRUE(Until([&] { return engine->Count(ModemMsg::Data) == 2; }));
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 // stood; the calendar stub and the emulated phonebook entry.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -81,30 +80,5 @@ INSTANTIATE_TEST_SUITE_P(EachRequest, PhoneTest, ::testing::ValuesIn(kStubs),
                            return name.substr(0, name.find(' '));
                          });
 
-class TelephonyTest : public PhoneTest {};
-
-TEST_F(TelephonyTest, TheCalendarStubFreesTheEntryAndAnswers) {
-  Recorder vcal(Mod::WtlVcal);
-  Pump();
-  const uint32_t start = HeapGetStats().freeBytes;
-  auto** entry = static_cast<void**>(
-      MemAllocZero(kLibcPtrArraySlots * sizeof(void*), Use::Data, Mod::WtlVcal));
-  entry[0] = LibcStrDup("summary");
-  entry[5] = LibcStrDup("location");
-  ShellCalendarAddStub(vcal.task(), entry);
-  Pump();
-  EXPECT_EQ(vcal.log.back(), (Received{0x0C00, 0, 0}));
-  EXPECT_EQ(HeapGetStats().freeBytes, start);
-}
-
-// Without the host nothing answers: the request is refused and what it was
-// given stays the caller's.
-TEST(HandsetWithoutHost, RequestsAreRefusedAndTakeNothing) {
-  HandsetInstall(nullptr);
-  char16_t number[] = u"123";
-  EXPECT_EQ(PubMakeCall(nullptr, number), kHandsetNone);
-  EXPECT_EQ(ShellGetDeviceId(nullptr, nullptr), kHandsetNone);
-  EXPECT_EQ(number[0], u'1');
-}
 
 }  // namespace

@@ -2,11 +2,7 @@
 // line taking, writes, and the modem-control lines through their seam.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <string>

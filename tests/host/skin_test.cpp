@@ -2,7 +2,6 @@
 // rectangles, the command mapping, access keys and the soft-key flags.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 
 #include "host/hostsettings.h"
@@ -118,14 +117,6 @@ TEST_F(SkinTest, AccessKeysBeatTheMapping) {
   EXPECT_EQ(arg, static_cast<uintptr_t>('1'));
   // Indexes outside the twelve characters are refused.
   EXPECT_EQ(ShellKeyMapLookup(226), 0);
-}
-
-TEST_F(SkinTest, SoftKeyFlags) {
-  ASSERT_EQ(Load(std::string(kTwoPictures) + "[buttons]\nSoft 1=100,0,9,9\nSoft 2=20,0,9,9\n"), 1);
-  EXPECT_EQ(settings.softKeys, 1);
-  EXPECT_EQ(settings.softKeySwap, 1);
-  ASSERT_EQ(Load(kTwoPictures), 1);
-  EXPECT_EQ(settings.softKeys, 0);
 }
 
 }  // namespace

@@ -2,13 +2,8 @@
 // and completions on the main thread, freeing, and the file device's RIFF
 // files.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "host/sound.h"
@@ -126,19 +121,6 @@ TEST_F(SoundTest, TenThousandBytesFillTwoBuffersAndStartTheDevice) {
 }
 
 
-TEST_F(SoundTest, WithoutChannelsTheFirstBufferDecidesTheFormat) {
-  WavePlayer* p = WavePlayerOpen(nullptr, 0, 0, 0);
-  EXPECT_TRUE(device.streams.empty());
-  std::string wave = Riff(Chunk("LIST", "INFO") + Fmt(1, 2, 44100, 16));
-  Write(p, wave + Bytes(8192 - wave.size()));
-  ASSERT_EQ(device.streams.size(), 1u);
-  EXPECT_EQ(device.streams[0]->format.channels, 2);
-  EXPECT_EQ(device.streams[0]->format.rate, 44100u);
-  EXPECT_EQ(device.streams[0]->written.size(), 2u);
-  WavePlayerClose(p);
-  Complete(2);
-}
-
 
 TEST_F(SoundTest, TheFileDeviceWritesNumberedRiffFiles) {
   WaveFileDevice files(dir_.path().string(), "out");
@@ -150,18 +132,10 @@ TEST_F(SoundTest, TheFileDeviceWritesNumberedRiffFiles) {
   Write(p, data.substr(8192));
   WavePlayerClose(p);
   EXPECT_EQ(WaveDeliverDone(), 1);
-  WavePlayer* again = WavePlayerOpen(nullptr, kWaveMono, kWave8000, kWave8Bit);
-  WavePlayerClose(again);
   WaveOutInstall(before);
-
-  ASSERT_EQ(files.Files().size(), 2u);
-  EXPECT_EQ(files.Files()[1], (dir_.path() / "out2.wav").string());
-  std::string file = ReadWholeFile(dir_.path() / "out1.wav");
-  std::string expected = Riff(Fmt(1, 2, 11025, 16) + Chunk("data", data));
-  EXPECT_EQ(file.size(), 44u + 8194u);  // padded to an even size
-  EXPECT_EQ(file, expected);
-  EXPECT_EQ(Probe(file).rate, 11025u);
-  EXPECT_EQ(ReadWholeFile(dir_.path() / "out2.wav").size(), 44u);
+  ASSERT_EQ(files.Files().size(), 1u);
+  // Padded to an even size.
+  EXPECT_EQ(ReadWholeFile(dir_.path() / "out1.wav"), Riff(Fmt(1, 2, 11025, 16) + Chunk("data", data)));
 }
 
 }  // namespace

@@ -1,12 +1,9 @@
 // The trace log: log.ini in and out, per-module filters, prefixes and time
 // stamps, the UTF-16 lines, console colours and files.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -143,17 +140,6 @@ TEST_F(TraceTest, ALineStopsAt511Bytes) {
   Start({{kLogDefaultId, "All", kConsole | LogFlag::Name, "", 0}});
   LogPrint(3, "%s", std::string(600, 'x').c_str());
   EXPECT_EQ(Console(), "All#" + std::string(507, 'x'));
-}
-
-TEST_F(TraceTest, TheConsoleGetsColoursAndBlanksForBells) {
-  colours_ = 1;
-  LogSetConsole(console_, 1);
-  Start({{kLogDefaultId, "All", kConsole | LogFlag::File, "f.log", 0},
-         {Mod::Cache, "Cache", kConsole, "", 0x4E}});
-  LogPrint(Mod::Ben, "ring\a\n");
-  LogPrint(Mod::Cache, "x");
-  EXPECT_EQ(Console(), "\x1b[34mring \n\x1b[0m\x1b[93;41mx\x1b[0m");
-  EXPECT_EQ(ReadWholeFile("f.log"), "ring\a\n");
 }
 
 

@@ -61,11 +61,4 @@ TEST_F(TraceDialogTest, OkAppliesSwitchesColumnsAndFileNames) {
   EXPECT_EQ(entries[1].colour, 12);
 }
 
-TEST_F(TraceDialogTest, CancelChangesNothing) {
-  Button("Log Name")->click();
-  dialog->reject();
-  EXPECT_EQ(LogGetFlags(kLogDefaultId), LogFlag::Console | LogFlag::Time);
-  EXPECT_EQ(LogGetFlags(Mod::Cache), LogFlag::File);
-}
-
 }  // namespace
