@@ -1,6 +1,5 @@
-// The crash report: signals to sentences, the record between the failing
-// process and the report program, resolving and formatting the call stack,
-// and real crashes of a child process reported end to end.
+// The crash report: the record between the failing process and the report
+// program, formatting the call stack, and real crashes reported end to end.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

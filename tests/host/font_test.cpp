@@ -1,6 +1,5 @@
-// Font families and instances: finding a family, the nearest size level,
-// the variants of a style, and the font chooser that fills a family without
-// sizes and writes the choice back to qor.ini.
+// Font families: the nearest size level, the variants of a style, and the
+// font chooser that fills a family without sizes and writes it to qor.ini.
 #include <gtest/gtest.h>
 
 #include <climits>

@@ -1,7 +1,7 @@
 // The real host, offscreen, as a user meets it: one run with the default skin
 // does what a running emulator does (start-up, splash, tick, typing, keys, a
-// WAP push and a text message over loopback UDP, the stop); shorter runs
-// cover no skin, a close while starting, signals and failed starts.
+// WAP push and a text message over loopback UDP, Ctrl+C and the stop);
+// shorter runs cover no skin, a close while starting and failed starts.
 #include <gtest/gtest.h>
 
 #include <QImage>

@@ -1,5 +1,5 @@
-// Skin buttons with their long-press repeat, and the display window's keys,
-// as the handset commands they send.
+// Skin buttons with their long-press repeat, typed digits and taps, as the
+// handset commands they send.
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -1,4 +1,4 @@
-// The language dialog and the memory-usage window, offscreen.
+// The language dialog, offscreen.
 #include <gtest/gtest.h>
 
 #include <QComboBox>

@@ -1,6 +1,6 @@
-// The modem driver against the modem simulator: dialling and its answers,
-// the answer time-out on an injected clock, both ways of hanging up, the
-// carrier, data, and the events the attached task receives.
+// The modem driver against the modem simulator: dialling, the answer
+// time-out on an injected clock, hanging up, the carrier, and the events the
+// attached task receives.
 #include <gtest/gtest.h>
 
 #include <unistd.h>

@@ -1,6 +1,5 @@
-// The emulated telephony: every request posts its one reply text and frees
-// exactly the arguments it was given, so the engine heap returns to where it
-// stood; the calendar stub and the emulated phonebook entry.
+// The emulated telephony: a request posts its one reply text and frees
+// exactly the arguments it was given.
 #include <gtest/gtest.h>
 
 #include <functional>

@@ -1,5 +1,5 @@
-// The serial port over a pseudo-terminal: opening, the receive ring and its
-// line taking, writes, and the modem-control lines through their seam.
+// The serial port over a pseudo-terminal: opening, and the receive ring and
+// its line taking.
 #include <gtest/gtest.h>
 
 #include <sys/ioctl.h>

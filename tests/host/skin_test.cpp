@@ -1,5 +1,5 @@
-// Skin files: loading and refusing them, the button table and its hit
-// rectangles, the command mapping, access keys and the soft-key flags.
+// Skin files: loading and refusing them, the button table, the command
+// mapping and access keys.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,6 +1,6 @@
-// The SMS service's sending side: its answers without the bridge, cancels,
-// and a stop with requests still waiting. The whole host run sends through
-// the real bridge.
+// The SMS service's sending side without the bridge: cancels, a stop with
+// requests waiting, requesters that are gone. The whole host run sends
+// through the real bridge.
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -1,6 +1,5 @@
-// The wave player over the test device: the header probe, buffer queueing
-// and completions on the main thread, freeing, and the file device's RIFF
-// files.
+// The wave player over the test device: the header probe, buffer queueing,
+// and the file device's RIFF files.
 #include <gtest/gtest.h>
 
 #include <string>

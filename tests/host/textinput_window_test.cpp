@@ -1,6 +1,5 @@
-// The text-input window, offscreen: the kind of control each mode opens,
-// the maximum length, how Enter, Escape and the buttons report, blocking the
-// main window, and closing.
+// The text-input window, offscreen: the control each mode opens, the
+// maximum length, how Enter, Escape and the buttons report, and lists.
 #include <gtest/gtest.h>
 
 #include <QLineEdit>

@@ -1,5 +1,4 @@
-// The trace log: log.ini in and out, per-module filters, prefixes and time
-// stamps, the UTF-16 lines, console colours and files.
+// The trace log: log.ini, files, time stamps and the UTF-16 lines.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,5 +1,5 @@
-// The log configuration dialog, offscreen: its rows start from the entries,
-// the column buttons flip whole columns, OK applies and Cancel does not.
+// The log configuration dialog, offscreen: the column buttons flip whole
+// columns and OK applies.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
