@@ -127,6 +127,9 @@ TEST_F(SmsBridgeTest, EveryFormOfTheBodyBecomesItsRecord) {
   const Case cases[] = {
       {"a plain body is the user data", Head(2, 0, "123", 0) + "0123456789", "123", 0, 0, 0,
        "0123456789"},
+      // Outside the port-addressed kind the header length is passed on as it
+      // is, not taken as a length within the body.
+      {"a header length past a plain body", Head(2, 0, "1", 5) + "abc", "1", 0, 5, 0, "abc"},
       // Kind 2, first body byte 0: H - 2 header bytes, the port, the user data.
       {"a port body leaves the port out of the data",
        Head(2, 2, "+4412", 5) + std::string("\x00\x01\x02\x0B\x84", 5) + "payload", "+4412",
