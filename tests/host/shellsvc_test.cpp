@@ -1,71 +1,39 @@
-// The emulated handset's other services: the multimedia list and records,
-// numbered sound files, and the three-second confirmation on the engine's
-// timer.
+// The emulated handset's other services: multimedia records, numbered sound
+// files, and the three-second confirmation on the engine's timer.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "host/handset_host.h"
 #include "host/shellsvc.h"
 #include "kernel/heap.h"
-#include "tests/support/engine_fixture.h"
+#include "tests/kernel/config_fixture.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), {});
-}
 
 std::vector<std::string> gSounds;  // "play:ALIAS" or "stop"
 const ShellServiceOps kRecordingOps{
     nullptr, [](void*, const char* alias) { gSounds.push_back(std::string("play:") + alias); },
     [](void*) { gSounds.push_back("stop"); }, [](void*, const char*) { return 0; }};
 
-// Runs in <temp>/work, so that the multimedia list's "../shared" is ours.
-class ShellTest : public EngineFixture {
+class ShellTest : public WorkDirFixture {
  protected:
   void SetUp() override {
-    EngineFixture::SetUp();
+    WorkDirFixture::SetUp();
     HostHandsetInstall();
-    char pattern[] = "/tmp/qor-shell-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    std::filesystem::create_directories(root_ / "work");
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(root_ / "work");
     ShellServicesInstall(&kRecordingOps);
     ShellPlaySystemSound(0, nullptr, 0);  // the numbering starts at 1
     gSounds.clear();
   }
   void TearDown() override {
     ShellServicesInstall(nullptr);
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(root_);
-    EngineFixture::TearDown();
+    WorkDirFixture::TearDown();
   }
-
-  std::filesystem::path root_, old_;
 };
-
-TEST_F(ShellTest, TheMultimediaListCountsItsWholeRecords) {
-  const auto list = root_ / "shared" / "qor" / "qor_file.lst";
-  EXPECT_EQ(ShellMmFileCount(), -1);
-  std::filesystem::create_directories(list.parent_path());
-  for (size_t size : {0, 79, 200}) {
-    std::ofstream(list, std::ios::binary | std::ios::trunc) << std::string(size, 'r');
-    EXPECT_EQ(ShellMmFileCount(), static_cast<int32_t>(size / 80));
-  }
-}
 
 TEST_F(ShellTest, AMultimediaRecordIsFilledForItsNumber) {
   uint8_t record[kShellMmRecordSize];

@@ -1,17 +1,15 @@
-// The trace log: log.ini in and out, per-module filters, prefixes and time
-// stamps, the UTF-16 lines, console colours and files.
+// The trace log: log.ini, files, time stamps and the UTF-16 lines.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/trace.h"
 #include "kernel/modules.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -21,13 +19,6 @@ void FakeClock(LogClockTime* out) { *out = gNow; }
 class TraceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("qor-trace-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
     gNow = LogClockTime{2024, 3, 9, 10, 20, 30, 400};
     LogSetClock(FakeClock);
     console_ = std::tmpfile();
@@ -38,8 +29,6 @@ class TraceTest : public ::testing::Test {
     LogSetClock(nullptr);
     LogSetConsole(nullptr, -1);
     std::fclose(console_);
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
   }
   std::string Console() {
     std::fflush(console_);
@@ -51,10 +40,6 @@ class TraceTest : public ::testing::Test {
     LogSetConsole(console_, colours_);
     return all;
   }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
   static void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
   }
@@ -62,14 +47,13 @@ class TraceTest : public ::testing::Test {
     return LogStart(entries.begin(), static_cast<uint32_t>(entries.size()));
   }
 
-  std::filesystem::path dir_, old_;
+  TempDir dir_{true};
   std::FILE* console_ = nullptr;
   int colours_ = 0;
 };
 
 constexpr uint8_t kConsole = LogFlag::Console;
 
-// ---- log.ini ------------------------------------------------------------------
 
 TEST_F(TraceTest, LoadsTheModulesSectionInFileOrder) {
   WriteFile("log.ini",
@@ -77,25 +61,14 @@ TEST_F(TraceTest, LoadsTheModulesSectionInFileOrder) {
             "cache = 0x32, 0x0c, cache.log extra\nAll=13,7\nNoSuchModule=0xff, 1, x.log\n"
             "Ben=0x2\nCache=0x01, 1, second.log\n[Modules]\nUrl=0x02, 2\n");
   EXPECT_EQ(LogLoad(), 0);
-  std::vector<LogEntry> e = LogEntries();
-  ASSERT_EQ(e.size(), 4u);  // the second section is not read
-  EXPECT_EQ(e[0].id, static_cast<int32_t>(Mod::Cache));
-  EXPECT_EQ(e[0].name, "Cache");
-  EXPECT_EQ(e[0].flags, 0x32);
-  EXPECT_EQ(e[0].colour, 0x0c);
-  EXPECT_EQ(e[0].file, "cache.log");
-  EXPECT_EQ(e[1].id, kLogDefaultId);
-  EXPECT_EQ(e[1].flags, 0x13);
-  EXPECT_EQ(e[1].colour, 0x07);
-  EXPECT_EQ(e[1].file, "");
-  // A key that names no module becomes the entry of id 0, "Default".
-  EXPECT_EQ(e[2].id, 0);
-  EXPECT_EQ(e[2].name, "Default");
-  EXPECT_EQ(e[2].flags, 0xFF);
-  EXPECT_EQ(e[2].colour, 1);
-  EXPECT_EQ(e[2].file, "x.log");
-  EXPECT_EQ(e[3].name, "Ben");
-  EXPECT_EQ(e[3].flags, 0x02);
+  std::vector<std::tuple<int32_t, std::string, int, int, std::string>> rows;
+  for (const LogEntry& e : LogEntries()) rows.emplace_back(e.id, e.name, e.flags, e.colour, e.file);
+  // The second section is not read; a key that names no module becomes the
+  // entry of id 0, "Default".
+  EXPECT_EQ(rows, (decltype(rows){{Mod::Cache, "Cache", 0x32, 0x0c, "cache.log"},
+                                  {kLogDefaultId, "All", 0x13, 0x07, ""},
+                                  {0, "Default", 0xFF, 1, "x.log"},
+                                  {Mod::Ben, "Ben", 0x02, 0, ""}}));
   EXPECT_EQ(LogGetFlags(Mod::Url), 0xFF);
 }
 
@@ -109,35 +82,22 @@ TEST_F(TraceTest, WithoutAnAllKeyThereIsNoDefaultAndStartFails) {
   EXPECT_TRUE(LogEntries().empty());
 }
 
-TEST_F(TraceTest, WritesValuesBackKeepingTheRestOfTheFile) {
-  WriteFile("log.ini", "; keep me\n[Modules]\nall=0x13, 0x07, all.log\nCache=2,3\n");
-  ASSERT_EQ(LogLoad(), 0);
-  EXPECT_EQ(LogSetFlags(Mod::Cache, 0x73), 0);
-  EXPECT_EQ(LogSetColour(Mod::Cache, 0x1c), 0);
-  EXPECT_EQ(LogSetFile(Mod::Cache, "c.log"), 0);
-  EXPECT_EQ(LogSetFlags(Mod::Ben, 1), -1);
-  EXPECT_EQ(LogSetColour(Mod::Ben, 1), -1);
-  ASSERT_TRUE(LogSave());
-  EXPECT_EQ(Read("log.ini"),
-            "; keep me\n[Modules]\nall=0x13, 0x07, all.log\nCache=0x73, 0x1c, c.log\n");
-}
-
 TEST_F(TraceTest, StartingWithTheDefaultLoggingToFileEmptiesEveryFile) {
   WriteFile("a.log", "old");
   WriteFile("b.log", "old");
   ASSERT_EQ(Start({{kLogDefaultId, "All", LogFlag::File, "a.log", 0},
                    {Mod::Cache, "Cache", LogFlag::File, "b.log", 0}}),
             0);
-  EXPECT_EQ(Read("a.log"), "");
-  EXPECT_EQ(Read("b.log"), "");
+  EXPECT_EQ(ReadWholeFile("a.log"), "");
+  EXPECT_EQ(ReadWholeFile("b.log"), "");
   LogPrint(Mod::Cache, "to b %d\n", 1);
   LogPrint(Mod::Ben, "to a\n");  // no entry: the default's file
-  EXPECT_EQ(Read("b.log"), "to b 1\n");
-  EXPECT_EQ(Read("a.log"), "to a\n");
+  EXPECT_EQ(ReadWholeFile("b.log"), "to b 1\n");
+  EXPECT_EQ(ReadWholeFile("a.log"), "to a\n");
 
   WriteFile("b.log", "stays");
   ASSERT_EQ(Start({{kLogDefaultId, "All", 0, "a.log", 0}, {Mod::Cache, "Cache", 1, "b.log", 0}}), 0);
-  EXPECT_EQ(Read("b.log"), "stays");
+  EXPECT_EQ(ReadWholeFile("b.log"), "stays");
 }
 
 namespace {
@@ -157,24 +117,10 @@ TEST_F(TraceTest, AnOpenerKeepsTheLogAwayFromTheNamedFiles) {
             0);
   LogPrint(Mod::Cache, "line\n");
   LogSetFileOpener(nullptr);
-  EXPECT_EQ(Read("a.log"), "old");
+  EXPECT_EQ(ReadWholeFile("a.log"), "old");
   EXPECT_EQ(gOpened, (std::vector<std::string>{"w a.log", "w /b.log", "a /b.log"}));
 }
 
-// ---- lines --------------------------------------------------------------------
-
-// A module uses its own entry or the default; the id wins over the name.
-TEST_F(TraceTest, AModuleUsesItsOwnEntryOrTheDefaultAndTheIdWinsOverTheName) {
-  Start({{kLogDefaultId, "All", kConsole | LogFlag::Name, "", 0},
-         {Mod::Cache, "Cache", 0, "", 0},
-         {Mod::Ben, "Ben", kConsole | LogFlag::Id | LogFlag::Name, "", 0}});
-  LogPrint(Mod::Cache, "silenced\n");
-  LogPrint(Mod::Ben, "a\n");
-  LogPrint(Mod::Url, "default %s\n", "line");
-  EXPECT_EQ(Console(), "25#a\nAll#default line\n");
-  EXPECT_EQ(LogGetFlags(Mod::Cache), 0);
-  EXPECT_EQ(LogGetFlags(Mod::Url), 0xFF);
-}
 
 TEST_F(TraceTest, TimeStampsShowTheElapsedTimeAndSameMillisecondLinesAreShort) {
   Start({{kLogDefaultId, "All", kConsole | LogFlag::Time, "", 0}});
@@ -187,13 +133,6 @@ TEST_F(TraceTest, TimeStampsShowTheElapsedTimeAndSameMillisecondLinesAreShort) {
             "\n###+1005ms elapsed\n\n00:00:01.0005(+1005ms)#first\n"
             "00:00:01.0005(+0ms)#same\n"
             "\n###+7ms elapsed\n\n00:00:01.0012(+7ms)#later\n");
-  // The elapsed time runs on over a minute and midnight.
-  gNow = LogClockTime{2024, 3, 9, 23, 59, 59, 990};
-  LogPrint(1, "a");
-  gNow = LogClockTime{2024, 3, 10, 0, 0, 0, 10};
-  Console();
-  LogPrint(1, "b");
-  EXPECT_EQ(Console(), "\n###+20ms elapsed\n\n00:00:00.0010(+20ms)#b");
 }
 
 TEST_F(TraceTest, ALineStopsAt511Bytes) {
@@ -202,21 +141,6 @@ TEST_F(TraceTest, ALineStopsAt511Bytes) {
   EXPECT_EQ(Console(), "All#" + std::string(507, 'x'));
 }
 
-TEST_F(TraceTest, TheConsoleGetsColoursAndBlanksForBells) {
-  colours_ = 1;
-  LogSetConsole(console_, 1);
-  Start({{kLogDefaultId, "All", kConsole | LogFlag::File, "f.log", 0},
-         {Mod::Cache, "Cache", kConsole, "", 0x4E}});
-  LogPrint(Mod::Ben, "ring\a\n");
-  LogPrint(Mod::Cache, "x");
-  EXPECT_EQ(Console(), "\x1b[34mring \n\x1b[0m\x1b[93;41mx\x1b[0m");
-  EXPECT_EQ(Read("f.log"), "ring\a\n");
-  EXPECT_EQ(LogAnsiColour(0x0C), "\x1b[91m");
-  EXPECT_EQ(LogAnsiColour(0x07), "\x1b[37m");
-  EXPECT_EQ(LogAnsiColour(0xF0), "\x1b[30;107m");
-}
-
-// ---- UTF-16 lines ---------------------------------------------------------------
 
 TEST_F(TraceTest, WideLinesUseStarsAndTheTimeOfDay) {
   Start({{kLogDefaultId, "All", kConsole | LogFlag::Name | LogFlag::Time, "", 0},
@@ -224,59 +148,6 @@ TEST_F(TraceTest, WideLinesUseStarsAndTheTimeOfDay) {
   LogPrintW(Mod::Url, u"%s=%d, %S\n", u"caf\u00e9 \U0001F600", -5, "narrow");
   LogPrintW(Mod::Ben, u"id\n");
   EXPECT_EQ(Console(), "All*10:20:30*caf\xc3\xa9" " \xf0\x9f\x98\x80=-5, narrow\n25*id\n");
-}
-
-TEST_F(TraceTest, ALongWideFormatTakesTheEightBitPath) {
-  Start({{kLogDefaultId, "All", kConsole | LogFlag::Name, "", 0}});
-  std::u16string longFormat(79, u'w');
-  LogPrintW(1, (longFormat + u"%d\n").c_str(), 7);  // 82 units
-  LogPrintW(1, (std::u16string(75, u'v') + u"\u00e9%d\n").c_str(), 8);  // 79 units
-  EXPECT_EQ(Console(), "All#" + std::string(79, 'w') + "7\nAll*" + std::string(75, 'v') +
-                           "\xc3\xa9" "8\n");
-}
-
-TEST(TraceFormatTest, WideConversions) {
-  auto format = [](const char16_t* f, ...) {
-    char16_t out[64];
-    va_list args;
-    va_start(args, f);
-    size_t n = LogFormatW(out, sizeof out / sizeof out[0], f, args);
-    va_end(args);
-    return LogNarrow(out, n);
-  };
-  EXPECT_EQ(format(u"[%5s|%-4S|%.2s]", u"ab", "cd", u"xyz"), "[   ab|cd  |xy]");
-  EXPECT_EQ(format(u"%03d %x %lu %lld %c%%", 7, 255u, 9ul, -3ll, u'Q'), "007 ff 9 -3 Q%");
-  EXPECT_EQ(format(u"%s %S %q", nullptr, nullptr), "(null) (null) %q");
-  EXPECT_EQ(format(u"%*d|%-*d|", 3, 1, 2, 2), "  1|2 |");
-  EXPECT_EQ(format(u"%s", std::u16string(100, u'z').c_str()), std::string(63, 'z'));
-  EXPECT_EQ(LogNarrow(u"\xd800x", 2), "\xef\xbf\xbdx");
-}
-
-// ---- the rest -----------------------------------------------------------------
-
-TEST_F(TraceTest, TimeStampAndCellId) {
-  gNow = LogClockTime{2024, 3, 9, 7, 8, 9, 12};
-  EXPECT_STREQ(LogTimeStamp(), "2024-03-09 07:08:09.0012");
-
-  char buf[32] = {};
-  int32_t status = -1;
-  uint32_t length = 0;
-  EXPECT_EQ(ShellGetCellId(&status, buf, &length, 18), 2);
-  EXPECT_EQ(buf[0], '\0');
-  EXPECT_EQ(status, -1);
-  EXPECT_EQ(ShellGetCellId(&status, buf, &length, 19), 0);
-  EXPECT_EQ(std::string(buf, length), "234, 10, 0818, 39C3");
-  EXPECT_EQ(status, 0);
-}
-
-TEST_F(TraceTest, ModuleNamesAreFoundInAnyCase) {
-  int32_t id = 0;
-  EXPECT_TRUE(LogFindModule("all", &id));
-  EXPECT_EQ(id, -1);
-  EXPECT_TRUE(LogFindModule("ui/shutdown", &id));
-  EXPECT_EQ(id, static_cast<int32_t>(Mod::Ui));
-  EXPECT_TRUE(LogFindModule("PAL SCARD", &id));
-  EXPECT_FALSE(LogFindModule("Default", &id));
 }
 
 }  // namespace

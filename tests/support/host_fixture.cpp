@@ -1,20 +1,15 @@
 #include "tests/support/host_fixture.h"
 
-#include <QApplication>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <fstream>
 
+#include "tests/support/qt_app.h"
 #include "tests/support/udp_ports.h"
 
-void HostFixture::SetUpTestSuite() {
-  static int argc = 1;
-  static char name[] = "host_tests";
-  static char* argv[] = {name, nullptr};
-  if (!QApplication::instance()) new QApplication(argc, argv);
-}
+void HostFixture::SetUpTestSuite() { EnsureQApplication(); }
 
 void HostFixture::SetUp() {
   dir_ = std::filesystem::temp_directory_path() /
