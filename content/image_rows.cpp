@@ -13,6 +13,25 @@ ContentSource SourceOf(const UrlModuleContext* module, const UrlLoad* load) {
                        module ? module->workBuffer : nullptr, module ? module->workBufferSize : 0};
 }
 
+// PNG and MNG collect the whole body for their library and share one form.
+template <class State, Result (*Step)(State**, ContentFeed*, const ContentSource*),
+          void (*Release)(State**)>
+struct LibraryRow {
+  static Result Process(UrlModuleContext* module, UrlLoad* load) {
+    ContentFeed feed = ContentFeedOf(load);
+    const ContentSource source = SourceOf(module, load);
+    const Result r = Step(reinterpret_cast<State**>(&load->handlerState), &feed, &source);
+    ContentFeedDone(load, feed);
+    return r;
+  }
+  static Result End(UrlModuleContext*, UrlLoad* load) {
+    Release(reinterpret_cast<State**>(&load->handlerState));
+    return kOk;
+  }
+};
+using PngRow = LibraryRow<PngDecoder, PngDecodeStep, PngDecodeRelease>;
+using MngRow = LibraryRow<MngDecoder, MngDecodeStep, MngDecodeRelease>;
+
 }  // namespace
 
 Result JpegContentProcess(UrlModuleContext*, UrlLoad* load) {
@@ -35,27 +54,14 @@ Result JpegContentRelease(UrlModuleContext*, UrlLoad* load) {
 }
 
 Result PngContentProcess(UrlModuleContext* module, UrlLoad* load) {
-  ContentFeed feed = ContentFeedOf(load);
-  const ContentSource source = SourceOf(module, load);
-  const Result r = PngDecodeStep(reinterpret_cast<PngDecoder**>(&load->handlerState), &feed, &source);
-  ContentFeedDone(load, feed);
-  return r;
+  return PngRow::Process(module, load);
 }
-
-Result PngContentRelease(UrlModuleContext*, UrlLoad* load) {
-  PngDecodeRelease(reinterpret_cast<PngDecoder**>(&load->handlerState));
-  return kOk;
+Result PngContentRelease(UrlModuleContext* module, UrlLoad* load) {
+  return PngRow::End(module, load);
 }
-
 Result MngContentProcess(UrlModuleContext* module, UrlLoad* load) {
-  ContentFeed feed = ContentFeedOf(load);
-  const ContentSource source = SourceOf(module, load);
-  const Result r = MngDecodeStep(reinterpret_cast<MngDecoder**>(&load->handlerState), &feed, &source);
-  ContentFeedDone(load, feed);
-  return r;
+  return MngRow::Process(module, load);
 }
-
-Result MngContentRelease(UrlModuleContext*, UrlLoad* load) {
-  MngDecodeRelease(reinterpret_cast<MngDecoder**>(&load->handlerState));
-  return kOk;
+Result MngContentRelease(UrlModuleContext* module, UrlLoad* load) {
+  return MngRow::End(module, load);
 }
