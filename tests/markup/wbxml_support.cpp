@@ -8,8 +8,8 @@
 
 namespace {
 
-// The token tables of the WBXML encoding of SI 1.0, as far as the test
-// document uses them.
+// The token tables of the WBXML encodings of SI 1.0, SL 1.0, WAP provisioning
+// 1.0 and channel 1.2, as far as the test documents use them.
 constexpr WbxmlName kSiTags[] = {{0x05, "si", nullptr}, {0x06, "indication", nullptr},
                                  {0x07, "info", nullptr}, {0x08, "item", nullptr}, {0, nullptr, nullptr}};
 constexpr WbxmlName kSiAttributes[] = {
@@ -20,6 +20,44 @@ constexpr WbxmlName kSiAttributes[] = {
     {0x0F, "href", "https://www."}, {0x10, "si-expires", nullptr}, {0x11, "si-id", nullptr},
     {0x12, "class", nullptr}, {0x85, nullptr, ".com/"}, {0x86, nullptr, ".edu/"},
     {0x87, nullptr, ".net/"}, {0x88, nullptr, ".org/"}, {0, nullptr, nullptr}};
+
+constexpr WbxmlName kSlTags[] = {{0x05, "sl", nullptr}, {0, nullptr, nullptr}};
+constexpr WbxmlName kSlAttributes[] = {
+    {0x05, "action", "execute-low"}, {0x06, "action", "execute-high"}, {0x07, "action", "cache"},
+    {0x08, "href", nullptr}, {0x09, "href", "http://"}, {0x0A, "href", "http://www."},
+    {0x0B, "href", "https://"}, {0x0C, "href", "https://www."}, {0x85, nullptr, ".com/"},
+    {0x86, nullptr, ".edu/"}, {0x87, nullptr, ".net/"}, {0x88, nullptr, ".org/"},
+    {0, nullptr, nullptr}};
+
+constexpr WbxmlName kProvTags[] = {{0x05, "wap-provisioningdoc", nullptr},
+                                   {0x06, "characteristic", nullptr},
+                                   {0x07, "parm", nullptr},
+                                   {0, nullptr, nullptr}};
+constexpr WbxmlName kProvAttributes[] = {
+    {0x05, "name", nullptr}, {0x06, "value", nullptr}, {0x07, "name", "NAME"},
+    {0x08, "name", "NAP-ADDRESS"}, {0x09, "name", "NAP-ADDRTYPE"}, {0x0A, "name", "CALLTYPE"},
+    {0x0C, "name", "AUTHTYPE"}, {0x0D, "name", "AUTHNAME"}, {0x0E, "name", "AUTHSECRET"},
+    {0x10, "name", "BEARER"}, {0x11, "name", "NAPID"}, {0x15, "name", "PROXY-ID"},
+    {0x1C, "name", "STARTPAGE"}, {0x20, "name", "PXADDR"}, {0x21, "name", "PXADDRTYPE"},
+    {0x22, "name", "TO-NAPID"}, {0x23, "name", "PORTNBR"}, {0x24, "name", "SERVICE"},
+    {0x2F, "name", "PHYSICAL-PROXY-ID"}, {0x45, "version", nullptr}, {0x46, "version", "1.0"},
+    {0x50, "type", nullptr}, {0x51, "type", "PXLOGICAL"}, {0x52, "type", "PXPHYSICAL"},
+    {0x53, "type", "PORT"}, {0x55, "type", "NAPDEF"}, {0x5A, "type", "NAPAUTHINFO"},
+    {0x85, nullptr, "IPV4"}, {0x87, nullptr, "E164"}, {0x90, nullptr, "ANALOG_MODEM"},
+    {0x9A, nullptr, "PAP"}, {0xAA, nullptr, "GSM-CSD"}, {0xCB, nullptr, "CO-WSP"},
+    {0, nullptr, nullptr}};
+
+constexpr WbxmlName kChannelTags[] = {{0x05, "channel", nullptr}, {0x06, "title", nullptr},
+                                      {0x07, "abstract", nullptr}, {0x08, "resource", nullptr},
+                                      {0, nullptr, nullptr}};
+constexpr WbxmlName kChannelAttributes[] = {
+    {0x05, "maxspace", nullptr}, {0x06, "base", nullptr}, {0x07, "href", nullptr},
+    {0x08, "href", "http://"}, {0x09, "href", "https://"}, {0x0A, "lastmod", nullptr},
+    {0x0B, "etag", nullptr}, {0x0C, "md5", nullptr}, {0x0D, "success", nullptr},
+    {0x0E, "success", "http://"}, {0x0F, "success", "https://"}, {0x10, "failure", nullptr},
+    {0x11, "failure", "http://"}, {0x12, "failure", "https://"}, {0x13, "eventid", nullptr},
+    {0x14, "eventid", "wtaev-"}, {0x15, "channelid", nullptr}, {0x16, "useraccessible", nullptr},
+    {0, nullptr, nullptr}};
 
 const WbxmlName* Find(const WbxmlName* table, uint32_t token) {
   if (!table) return nullptr;
@@ -123,6 +161,9 @@ uint32_t OnLiteral(WbxmlHandler* h, int, const char16_t* name, uint32_t length) 
 }  // namespace
 
 const WbxmlTables kSiTables{kSiTags, kSiAttributes};
+const WbxmlTables kSlTables{kSlTags, kSlAttributes};
+const WbxmlTables kProvTables{kProvTags, kProvAttributes};
+const WbxmlTables kChannelTables{kChannelTags, kChannelAttributes};
 
 WbxmlRecorder::WbxmlRecorder(const WbxmlTables* t)
     : handler{OnStart, nullptr,     OnText,          OnBegin,         OnEnd,

@@ -20,7 +20,7 @@ struct WbxmlTables {
   const WbxmlName* attributes;  // start tokens and value tokens
 };
 
-extern const WbxmlTables kSiTables;
+extern const WbxmlTables kSiTables, kSlTables, kProvTables, kChannelTables;
 
 // Lines: start "<public id>" <number> | begin <tag> | attr <name> "<value>" |
 // attrs | text "<text>" | end <tag>. Units outside printable ASCII show as

@@ -1,6 +1,7 @@
-// The WBXML decoder over a document made by xml2wbxml (tests/data/wbxml/; the
-// expected sequence follows what wbxml2xml shows for it) and over hand-made
-// byte sequences for the forms the tool never writes.
+// The WBXML decoder over the SI, SL, provisioning and channel documents made
+// by xml2wbxml (tests/data/wbxml/; the expected sequences follow what
+// wbxml2xml shows for them) and over hand-made byte sequences for the forms
+// the tool never writes.
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -47,6 +48,160 @@ text "Morning edition"
 end item
 end info
 end si
+)"},
+    {"sl.wbxml", &kSlTables, R"(start - 6
+begin sl
+attr href "https://www.example.org/app/update.wmlc"
+attr action "execute-high"
+attrs
+end sl
+)"},
+    {"prov.wbxml", &kProvTables, R"(start - 11
+begin wap-provisioningdoc
+attr version "1.0"
+attrs
+begin characteristic
+attr type "PXLOGICAL"
+attrs
+begin parm
+attr name "PROXY-ID"
+attr value "proxy.example.net"
+attrs
+end parm
+begin parm
+attr name "NAME"
+attr value "Example WAP"
+attrs
+end parm
+begin parm
+attr name "STARTPAGE"
+attr value "http://wap.example.net/"
+attrs
+end parm
+begin characteristic
+attr type "PXPHYSICAL"
+attrs
+begin parm
+attr name "PHYSICAL-PROXY-ID"
+attr value "PROXY1"
+attrs
+end parm
+begin parm
+attr name "PXADDR"
+attr value "10.0.0.1"
+attrs
+end parm
+begin parm
+attr name "PXADDRTYPE"
+attr value "IPV4"
+attrs
+end parm
+begin parm
+attr name "TO-NAPID"
+attr value "NAP1"
+attrs
+end parm
+begin characteristic
+attr type "PORT"
+attrs
+begin parm
+attr name "PORTNBR"
+attr value "9201"
+attrs
+end parm
+begin parm
+attr name "SERVICE"
+attr value "CO-WSP"
+attrs
+end parm
+end characteristic
+end characteristic
+end characteristic
+begin characteristic
+attr type "NAPDEF"
+attrs
+begin parm
+attr name "NAPID"
+attr value "NAP1"
+attrs
+end parm
+begin parm
+attr name "BEARER"
+attr value "GSM-CSD"
+attrs
+end parm
+begin parm
+attr name "NAME"
+attr value "Example WAP"
+attrs
+end parm
+begin parm
+attr name "NAP-ADDRESS"
+attr value "+441234567890"
+attrs
+end parm
+begin parm
+attr name "NAP-ADDRTYPE"
+attr value "E164"
+attrs
+end parm
+begin parm
+attr name "CALLTYPE"
+attr value "ANALOG_MODEM"
+attrs
+end parm
+begin characteristic
+attr type "NAPAUTHINFO"
+attrs
+begin parm
+attr name "AUTHTYPE"
+attr value "PAP"
+attrs
+end parm
+begin parm
+attr name "AUTHNAME"
+attr value "wapuser"
+attrs
+end parm
+begin parm
+attr name "AUTHSECRET"
+attr value "wappass"
+attrs
+end parm
+end characteristic
+end characteristic
+end wap-provisioningdoc
+)"},
+    {"channel.wbxml", &kChannelTables, R"(start "-//WAPFORUM//DTD CHANNEL 1.2//EN" 0
+begin channel
+attr maxspace "8192"
+attr base "http://www.example.com/chan/"
+attr channelid "weather-1"
+attr success "http://www.example.com/chan/ok"
+attr failure "http://www.example.com/chan/fail"
+attr useraccessible "true"
+attr eventid "wtaev-cc/ic"
+attrs
+begin title
+attrs
+text "Weather"
+end title
+begin abstract
+attrs
+text "Forecast pages kept on the handset"
+end abstract
+begin resource
+attr href "today.wml"
+attr lastmod "1088000000"
+attr etag "x17"
+attrs
+end resource
+begin resource
+attr href "https://www.example.com/chan/map.wbmp"
+attr md5 "0123456789abcdef"
+attrs
+end resource
+end channel
 )"},
 };
 
