@@ -168,6 +168,10 @@ void UrlSetExtraRows(const UrlSchemeRow* schemes, uint32_t schemeCount,
 void UrlSetHandlerRows(const UrlContentTypeRow* types, uint32_t typeCount,
                        const UrlSchemeRow* schemes, uint32_t schemeCount);
 
+// The services' scheme rows (telephony links and the like), handed down at
+// start-up like the handlers'; looked up after them. Null and 0 remove them.
+void UrlSetServiceSchemes(const UrlSchemeRow* schemes, uint32_t count);
+
 const UrlSchemeRow* UrlFindScheme(const char* scheme);
 // Every scheme row by index, the product's first, then the extra ones; null
 // past the end.

@@ -79,6 +79,8 @@ const UrlContentTypeRow* gHandlerTypes;
 uint32_t gHandlerTypeCount;
 const UrlSchemeRow* gHandlerSchemes;
 uint32_t gHandlerSchemeCount;
+const UrlSchemeRow* gServiceSchemes;
+uint32_t gServiceSchemeCount;
 
 // True when the item (n bytes) is one of the ';'-separated list's entries,
 // ASCII case ignored.
@@ -168,6 +170,11 @@ void UrlSetHandlerRows(const UrlContentTypeRow* types, uint32_t typeCount,
   gHandlerSchemeCount = schemes ? schemeCount : 0;
 }
 
+void UrlSetServiceSchemes(const UrlSchemeRow* schemes, uint32_t count) {
+  gServiceSchemes = schemes;
+  gServiceSchemeCount = schemes ? count : 0;
+}
+
 const UrlSchemeRow* UrlFindScheme(const char* scheme) {
   if (!scheme) return nullptr;
   uint32_t n = LibcStrLen(scheme);
@@ -175,6 +182,8 @@ const UrlSchemeRow* UrlFindScheme(const char* scheme) {
     if (InList(kUrlSchemes[i].schemes, scheme, n)) return &kUrlSchemes[i];
   for (uint32_t i = 0; i < gHandlerSchemeCount; ++i)
     if (InList(gHandlerSchemes[i].schemes, scheme, n)) return &gHandlerSchemes[i];
+  for (uint32_t i = 0; i < gServiceSchemeCount; ++i)
+    if (InList(gServiceSchemes[i].schemes, scheme, n)) return &gServiceSchemes[i];
   for (uint32_t i = 0; i < gExtraSchemeCount; ++i)
     if (InList(gExtraSchemes[i].schemes, scheme, n)) return &gExtraSchemes[i];
   return nullptr;
@@ -186,6 +195,8 @@ const UrlSchemeRow* UrlSchemeRowAt(uint32_t index) {
   index -= kUrlSchemeCount;
   if (index < gHandlerSchemeCount) return &gHandlerSchemes[index];
   index -= gHandlerSchemeCount;
+  if (index < gServiceSchemeCount) return &gServiceSchemes[index];
+  index -= gServiceSchemeCount;
   return index < gExtraSchemeCount ? &gExtraSchemes[index] : nullptr;
 }
 

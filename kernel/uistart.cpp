@@ -13,6 +13,7 @@
 #include "browser/uitask.h"
 #include "browser/userpref.h"
 #include "content/content_rows.h"
+#include "services/service_rows.h"
 #include "host/platform/hoststate.h"
 #include "kernel/config.h"
 #include "kernel/libc.h"
@@ -148,6 +149,7 @@ void BeginServices(UiStartContext* ctx) {
   // The content handlers sit above the fetch layer and the document model:
   // hand them their rows and hooks before anything fetches.
   ContentRowsInstall();
+  ServiceRowsInstall();
   ctx->state = HostState::ServicesStarting;
 }
 void ReportServicesUp(UiStartContext* ctx) {
