@@ -7,10 +7,13 @@
 
 #include "browser/url.h"
 #include "kernel/datachunk.h"
+#include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
 #include "services/wmlscript/wmls.h"
 #include "services/wmlscript/wmls_task.h"
+#include "services/wtai/wtai.h"
+#include "widgets/pwl.h"
 
 struct WmlsScriptTask {
   WmlsTaskContext lib;  // what the libraries read
@@ -140,6 +143,69 @@ int32_t StartFetch(WmlsTaskContext* lib, const char* url, uint32_t typeId) {
   return 0;
 }
 
+// The answer in place of the placeholder the waiting call left, and the run
+// goes on; a run that no longer waits drops it.
+void Resume(WmlsScriptTask* t, WmlsValue answer, bool memory) {
+  WmlsRunContext* run = t->run;
+  if (!run || !run->suspended || run->top < 0) {
+    WmlsValueRelease(&answer);
+    return;
+  }
+  WmlsValueRelease(&run->stack[run->top]);
+  run->stack[run->top] = answer;
+  run->suspended = 0;
+  run->resumeKind = 0;
+  if (memory) run->status = WmlsStatus::NoMemory;
+  Slice(t);
+}
+
+// A telephony answer: -200 resumes with invalid, another failure with its
+// code in decimal, success with the text.
+void Telephony(WmlsScriptTask* t, int32_t code, char16_t* text) {
+  WmlsValue answer = WmlsMakeInvalid();
+  bool memory = false;
+  if (code != 0) {
+    MemFree(&text);
+    if (code != kWtaiRefused) {
+      char digits[12];
+      LibcItoA(code, digits, 10);
+      text = WmlsFromUtf8(digits, static_cast<uint32_t>(std::strlen(digits)));
+      memory = !text;
+    }
+  } else if (t->lib.answerAsNumber) {
+    t->lib.answerAsNumber = 0;
+    TskmanPost(t->owner, BenMsg::WtaCall, static_cast<uint32_t>(text ? LibcWtoI(text) : 0), 0);
+  }
+  if (text) answer = {WmlsType::String, reinterpret_cast<uintptr_t>(text), 0};
+  else if (code == 0) memory = !WmlsValueSetString(&answer, u"", 0);
+  Resume(t, answer, memory);
+}
+
+// A popup's answer, by what the run waits for: a prompt's text (none
+// accepted keeps the default), a confirmation's choice, an alert's "".
+void PopupAnswered(WmlsScriptTask* t, uintptr_t value, uintptr_t flag) {
+  WmlsRunContext* run = t->run;
+  const uint16_t kind = run && run->suspended ? run->resumeKind : 0;
+  auto* text = kind == 1 ? reinterpret_cast<char16_t*>(value) : nullptr;
+  WmlsValue answer = WmlsMakeInvalid();
+  bool memory = false;
+  if (kind == 1 && (!flag || !text)) {
+    MemFree(&text);
+    if (!run->stack || run->top < 0) return;
+    answer = run->stack[run->top];  // the default stays the result
+    run->stack[run->top] = {};
+  } else if (kind == 1) {
+    answer = {WmlsType::String, reinterpret_cast<uintptr_t>(text), 0};
+  } else if (kind == 2) {
+    answer = WmlsMakeBool(value != 0);
+  } else if (kind == 3) {
+    memory = !WmlsValueSetString(&answer, u"", 0);
+  } else {
+    return;
+  }
+  Resume(t, answer, memory);
+}
+
 // The fetched text (or the status as text) in place of the cell the waiting
 // call left; invalid when the load failed.
 void EndFetch(WmlsScriptTask* t, bool complete) {
@@ -178,17 +244,7 @@ void EndFetch(WmlsScriptTask* t, bool complete) {
   if (text) answer = {WmlsType::String, reinterpret_cast<uintptr_t>(text), 0};
   UrlRequestDone(t->session, fetch);
   t->fetch = nullptr;
-  WmlsRunContext* run = t->run;
-  if (!run || !run->suspended || run->top < 0) {
-    WmlsValueRelease(&answer);
-    return;
-  }
-  WmlsValueRelease(&run->stack[run->top]);
-  run->stack[run->top] = answer;
-  run->suspended = 0;
-  run->resumeKind = 0;
-  if (memory) run->status = WmlsStatus::NoMemory;
-  Slice(t);
+  Resume(t, answer, memory);
 }
 
 // The load's blocks joined and parsed; null when they do not form a unit.
@@ -238,6 +294,12 @@ Result Handler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) 
       return kOk;
     case WmlsMsg::Abort:
       Finish(t, WmlsEnd::Ok);
+      return kOk;
+    case WtaiMsg::Answer:
+      Telephony(t, static_cast<int32_t>(arg1), reinterpret_cast<char16_t*>(arg2));
+      return kOk;
+    case PwlEvent::PopupAnswer:
+      PopupAnswered(t, arg1, arg2);
       return kOk;
     case WmlsMsg::Stop:
     case TskMsg::Stop2: {
@@ -289,6 +351,7 @@ Result WmlsScriptTaskCreate(WmlsScriptTask** out, TskmanTask* owner, BenBrowser*
     MemFree(&t);
     return kFailed;
   }
+  t->lib.self = t->self;
   *out = t;
   return kOk;
 }

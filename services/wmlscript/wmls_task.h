@@ -4,7 +4,10 @@
 #pragma once
 #include <cstdint>
 
+#include "kernel/modules.h"
+
 struct BenBrowser;
+struct TskmanTask;
 
 struct WmlsTaskContext {
   BenBrowser* browser;         // whose variables and pending navigation the script uses
@@ -16,6 +19,12 @@ struct WmlsTaskContext {
   // id; 0 when it is under way (the run then waits for its answer). Null
   // outside the task.
   int32_t (*load)(WmlsTaskContext* task, const char* url, uint32_t typeId);
+  // The script task: it receives the answers of telephony requests and
+  // popups. Null outside the task (those functions then answer invalid).
+  TskmanTask* self;
+  // Set by a voice call's set-up: the answer's call id is reported to the
+  // owner so that the call is released when the WTA context ends.
+  uint32_t answerAsNumber;
 };
 
 // Content class of a WTA deck: it lifts the variable-name check of getVar.
@@ -23,6 +32,15 @@ constexpr uint32_t kWmlsWtaDeckClass = 4;
 
 extern const struct WmlsLibFunction kWmlsUrlFunctions[];
 extern const struct WmlsLibFunction kWmlsBrowserFunctions[];
+extern const struct WmlsLibFunction kWmlsDialogsFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaPublicFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaCallFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaTextFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaPhonebookFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaMiscFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaLogFunctions[];
+// What a popup that cannot be asked without the script task answers.
+constexpr Result kWmlsNoPopup = ResultError(Mod::WmlsExec, Err::NotFound);
 
 // Shared by the two libraries. A new UTF-8 copy of count units (module 34),
 // or null without memory.

@@ -355,16 +355,19 @@ void WmlsPopFrame(WmlsRunContext* ctx) {
   if (!ctx->frame) ctx->status = WmlsStatus::Returned;
 }
 
-static const WmlsLibFunction kNone[] = {{nullptr, -1}};
-
 const WmlsLibrary kWmlsLibraries[] = {
     {0, 15, kWmlsLangFunctions},
     {1, 8, kWmlsFloatFunctions},
     {2, 16, kWmlsStringFunctions},
     {3, 14, kWmlsUrlFunctions},
     {4, 7, kWmlsBrowserFunctions},
-    // Dialogs and the WTA libraries join as they are built.
-    {5, 0, kNone},
+    {5, 3, kWmlsDialogsFunctions},
+    {512, 3, kWmlsWtaPublicFunctions},
+    {513, 6, kWmlsWtaCallFunctions},
+    {514, 5, kWmlsWtaTextFunctions},
+    {515, 5, kWmlsWtaPhonebookFunctions},
+    {516, 4, kWmlsWtaMiscFunctions},
+    {519, 4, kWmlsWtaLogFunctions},
     {-1, 0, nullptr},
 };
 
