@@ -26,6 +26,7 @@
 #include "host/hostsettings.h"
 #include "host/platform/shell.h"
 #include "host/qt/qthost.h"
+#include "host/smsservice.h"
 #include "host/qt/textinput.h"
 #include "kernel/datachunk.h"
 #include "kernel/libc.h"
@@ -36,11 +37,15 @@
 #include "kernel/uistring.h"
 #include "net/netbuf.h"
 #include "services/notify.h"
+#include "services/sms/sms.h"
 #include "services/smsmsg.h"
+#include "services/wtai/wtai.h"
+#include "tests/support/golden.h"
 #include "tests/support/command_watch.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/udp_ports.h"
 #include "widgets/input.h"
+#include "widgets/popup.h"
 #include "widgets/pwl.h"
 
 namespace {
@@ -363,6 +368,105 @@ TEST_F(HostTest, ACloseWhileStartingIsHeldUntilTheServicesAreUp) {
   EXPECT_EQ(QtHostRun(hooks), kUiStartFinished);
   // The browser phase never begins; the services stop once they are up.
   EXPECT_EQ(watched_.startup, Join({kServicesUp, kServicesDown}));
+}
+
+// What the telephony test's tasks got: the answers of the requests and the
+// messages routed to the application.
+struct Telephony {
+  std::vector<std::pair<int32_t, std::u16string>> answers;
+  std::vector<std::string> routed;
+};
+Telephony* gTelephony = nullptr;
+
+Result AnswerTask(void*, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  if (message != WtaiMsg::Answer) return kOk;
+  auto* text = reinterpret_cast<char16_t*>(arg2);
+  gTelephony->answers.emplace_back(static_cast<int32_t>(arg1), text ? text : u"");
+  MemFree(&text);
+  return kOk;
+}
+
+Result Application(void*, uint32_t message, uintptr_t arg1, uintptr_t) {
+  if (message != SmsServiceMsg::Delivered) return kOk;
+  auto* m = reinterpret_cast<SmsMessage*>(arg1);
+  std::string data(NetBufLength(m->data), '\0');
+  NetBufRead(m->data, data.data(), 0, static_cast<uint32_t>(data.size()));
+  gTelephony->routed.push_back(data);
+  SmsMessageFree(&m);
+  return kOk;
+}
+
+// A telephony request's consent popup on the handset screen, accepted with
+// the left soft key (F3); a text message leaving as a datagram; a message in
+// three segments arriving out of order, reassembled and routed.
+TEST_F(HostTest, TelephonyWithTheUsersConsentAndShortMessagesBothWays) {
+  // The popup's text needs the body sizes.
+  WriteIniWithDefaultSkin("[Fonts]\nBody1=7\nBody2=8\nBody3=9\nBody4=10\nBody5=12\n");
+  Telephony seen;
+  gTelephony = &seen;
+  const int peer = LoopbackUdpSocket(smsPeerPort_);
+  ASSERT_GE(peer, 0);
+  TskmanTask* answer = nullptr;
+  TskmanTask* app = nullptr;
+  GoldenImage shot;
+  std::string sent;
+  auto ask = [&](const char* lib, const char* fn, const char16_t* args) {
+    WtaiFindFunction(lib, fn, 2)(answer, LibcWStrDup(args), WtaiState::First);
+  };
+  auto popupShown = [] { return TskmanFind(Mod::Popup) && PopupShowingMark; };
+  Result r = RunWhenUp({[&](QWidget*) {
+    TskmanCreateTask(&answer, Mod::TestCode, AnswerTask, nullptr);
+    TskmanCreateTask(&app, Mod::TestHarness, Application, nullptr);
+    SmsRegisterApp(SmsServiceRouting(), app, 2, 0, nullptr, 0);
+    ask("wp", "mc", u"+4930123");
+    return true;
+  }, [&](QWidget*) {
+    if (!popupShown()) return false;
+    const ShellScreen& screen = ShellGetScreen();
+    shot = GoldenFromRgb565(screen.pixels, screen.width, screen.height, screen.pitch);
+    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F3);
+    return true;
+  }, [&](QWidget*) {
+    // The first popup has gone before the second question.
+    if (seen.answers.empty() || TskmanFind(Mod::Popup)) return false;
+    ask("nt", "send", u"+4930123;hello");
+    return true;
+  }, [&](QWidget*) {
+    if (!popupShown()) return false;
+    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F3);
+    return true;
+  }, [&](QWidget*) {
+    if (sent.empty()) sent = ReceiveDatagram(peer);
+    if (sent.empty() || seen.answers.size() < 2) return false;
+    // Segments in the bridge's port form: header {0, count, number - 1}
+    // and the reference as the port.
+    const std::string address = "+491701234567";
+    const int out = LoopbackUdpSocket(0);
+    for (int seq : {3, 1, 2}) {
+      std::string datagram = std::string{2, 2, static_cast<char>(address.size()), 5} + address;
+      datagram += std::string{0, 3, static_cast<char>(seq - 1), 0x12, 0x34};
+      datagram += std::string(seq, static_cast<char>('a' + seq));
+      SendToLoopback(out, smsPort_, datagram);
+    }
+    ::close(out);
+    return true;
+  }, [&](QWidget*) {
+    if (seen.routed.empty()) return false;
+    TskmanDestroyTask(answer);
+    TskmanDestroyTask(app);
+    ::raise(SIGINT);
+    return true;
+  }});
+  ::close(peer);
+  gTelephony = nullptr;
+
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_TRUE(GoldenMatches(std::string(QOR_SOURCE_DIR) + "/tests/host/golden/wtai_consent.png", shot));
+  ASSERT_EQ(seen.answers.size(), 2u);
+  EXPECT_EQ(seen.answers[0], (std::pair<int32_t, std::u16string>{0, u"PubMakeCall Return"}));
+  EXPECT_EQ(seen.answers[1].first, 0);  // sent: the answer is the message's reference
+  EXPECT_EQ(sent, std::string("\x02\x00\x09\x00", 4) + "+4930123" + std::string(1, '\0') + "hello");
+  EXPECT_EQ(seen.routed, std::vector<std::string>{std::string("\0\3\0", 3) + "bccddd"});
 }
 
 
