@@ -12,6 +12,7 @@
 #include "browser/benvar.h"
 #include "browser/url.h"
 #include "content/content_rows.h"
+#include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/uistring.h"
 #include "services/wmlscript/wmls_script_task.h"
@@ -69,6 +70,11 @@ class WmlsWtaTest : public WtaiFixture {
     Pump();
     return r;
   }
+  // "r" as the script left it.
+  std::string R() const {
+    const char16_t* v = BenGetVar(&vars, u"r");
+    return v ? Narrow(v) : "(unset)";
+  }
   // Runs the call to its end; "r" as the script left it.
   std::string Run(const std::string& call, UrlRequestRec* referring) {
     const std::string text = "qortest://h/wta.wmlsc#" + call;
@@ -78,8 +84,7 @@ class WmlsWtaTest : public WtaiFixture {
     TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Run, reinterpret_cast<uintptr_t>(copy),
                reinterpret_cast<uintptr_t>(referring));
     Pump();
-    const char16_t* v = BenGetVar(&vars, u"r");
-    return v ? Narrow(v) : "(unset)";
+    return R();
   }
 
   FetchDriver driver;
@@ -177,6 +182,33 @@ TEST_F(WmlsWtaTest, ATextSentByAScriptWaitsForTheService) {
   MemFree(&request);
   Pump();
   EXPECT_EQ(Narrow(BenGetVar(&vars, u"r")), "-100");
+}
+
+// The popups cannot be drawn here: the answers come as the popup would
+// send them, and the run resumes by what it waits for.
+TEST_F(WmlsWtaTest, DialogsResumeWithThePopupsAnswer) {
+  struct Row {
+    const char* call;
+    uintptr_t value;
+    uintptr_t flag;
+    const char16_t* entered;
+    std::string r;
+  };
+  const Row rows[] = {
+      {"prompt('Name?','Kim')", 0, 1, u"Lee", "Lee"},
+      {"prompt('Name?','Kim')", 0, 0, u"Lee", "Kim"},  // not accepted: the default stays
+      {"confirm('Sure?')", 1, 0, nullptr, "true"},
+      {"confirm('Sure?')", 0, 0, nullptr, "false"},
+      {"alert('Done')", 0, 0, nullptr, "(unset)"},   // resumed with ""
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(Run(row.call, plain), "(unset)") << row.call;  // waiting
+    const uintptr_t value =
+        row.entered ? reinterpret_cast<uintptr_t>(LibcWStrDup(row.entered)) : row.value;
+    TskmanPost(WmlsScriptTaskOf(task), PwlEvent::PopupAnswer, value, row.flag);
+    Pump();
+    EXPECT_EQ(R(), row.r) << row.call;
+  }
 }
 
 }  // namespace
