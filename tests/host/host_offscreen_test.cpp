@@ -17,6 +17,7 @@
 #include <tuple>
 #include <vector>
 
+#include "browser/bentask.h"
 #include "browser/cache.h"
 #include "browser/uitask.h"
 #include "browser/uiwindow.h"
@@ -397,8 +398,9 @@ Result Application(void*, uint32_t message, uintptr_t arg1, uintptr_t) {
 }
 
 // A telephony request's consent popup on the handset screen, accepted with
-// the left soft key (F3); a text message leaving as a datagram; a message in
-// three segments arriving out of order, reassembled and routed.
+// the left soft key (F3) and remembered; another refused with the right
+// (F9); a text message, accepted from memory, leaving as a datagram; a
+// message in three segments arriving out of order, reassembled and routed.
 TEST_F(HostTest, TelephonyWithTheUsersConsentAndShortMessagesBothWays) {
   // The popup's text needs the body sizes.
   WriteIniWithDefaultSkin("[Fonts]\nBody1=7\nBody2=8\nBody3=9\nBody4=10\nBody5=12\n");
@@ -414,10 +416,14 @@ TEST_F(HostTest, TelephonyWithTheUsersConsentAndShortMessagesBothWays) {
     WtaiFindFunction(lib, fn, 2)(answer, LibcWStrDup(args), WtaiState::First);
   };
   auto popupShown = [] { return TskmanFind(Mod::Popup) && PopupShowingMark; };
+  bool popupForText = false;
   Result r = RunWhenUp({[&](QWidget*) {
     TskmanCreateTask(&answer, Mod::TestCode, AnswerTask, nullptr);
     TskmanCreateTask(&app, Mod::TestHarness, Application, nullptr);
     SmsRegisterApp(SmsServiceRouting(), app, 2, 0, nullptr, 0);
+    // A WTA context with the grant: an acceptance is remembered.
+    BenWtaContextOpen(BenGetBrowser());
+    BenWtaGrantPermission(BenGetBrowser(), true);
     ask("wp", "mc", u"+4930123");
     return true;
   }, [&](QWidget*) {
@@ -427,17 +433,23 @@ TEST_F(HostTest, TelephonyWithTheUsersConsentAndShortMessagesBothWays) {
     QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F3);
     return true;
   }, [&](QWidget*) {
-    // The first popup has gone before the second question.
+    // The first popup has gone before the next question.
     if (seen.answers.empty() || TskmanFind(Mod::Popup)) return false;
-    ask("nt", "send", u"+4930123;hello");
+    ask("wp", "sd", u"12#");
     return true;
   }, [&](QWidget*) {
     if (!popupShown()) return false;
-    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F3);
+    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F9);  // the right soft key: no
     return true;
   }, [&](QWidget*) {
+    if (seen.answers.size() < 2 || TskmanFind(Mod::Popup)) return false;
+    // A text message may remember the earlier acceptance: no question.
+    ask("nt", "send", u"+4930123;hello");
+    return true;
+  }, [&](QWidget*) {
+    popupForText = popupForText || TskmanFind(Mod::Popup);
     if (sent.empty()) sent = ReceiveDatagram(peer);
-    if (sent.empty() || seen.answers.size() < 2) return false;
+    if (sent.empty() || seen.answers.size() < 3) return false;
     // Segments in the bridge's port form: header {0, count, number - 1}
     // and the reference as the port.
     const std::string address = "+491701234567";
@@ -462,9 +474,11 @@ TEST_F(HostTest, TelephonyWithTheUsersConsentAndShortMessagesBothWays) {
 
   EXPECT_EQ(r, kUiStartFinished);
   EXPECT_TRUE(GoldenMatches(std::string(QOR_SOURCE_DIR) + "/tests/host/golden/wtai_consent.png", shot));
-  ASSERT_EQ(seen.answers.size(), 2u);
+  ASSERT_EQ(seen.answers.size(), 3u);
   EXPECT_EQ(seen.answers[0], (std::pair<int32_t, std::u16string>{0, u"PubMakeCall Return"}));
-  EXPECT_EQ(seen.answers[1].first, 0);  // sent: the answer is the message's reference
+  EXPECT_EQ(seen.answers[1], (std::pair<int32_t, std::u16string>{-200, u""}));
+  EXPECT_EQ(seen.answers[2].first, 0);  // sent: the answer is the message's reference
+  EXPECT_FALSE(popupForText);
   EXPECT_EQ(sent, std::string("\x02\x00\x09\x00", 4) + "+4930123" + std::string(1, '\0') + "hello");
   EXPECT_EQ(seen.routed, std::vector<std::string>{std::string("\0\3\0", 3) + "bccddd"});
 }
