@@ -169,7 +169,10 @@ TskmanTask* WtaiCreateUrlRequestTask(BenBrowser* browser, const char16_t* variab
     MemFree(&c);
     return nullptr;
   }
-  return Create(Mod::WtlWtai, c);
+  char16_t* name = c->text;
+  TskmanTask* task = Create(Mod::WtlWtai, c);
+  if (!task) MemFree(&name);
+  return task;
 }
 
 TskmanTask* WtaiCreateRequestTask(char16_t* pending) {

@@ -215,6 +215,11 @@ TEST_F(WtaiTest, ALinkRequestStoresItsAnswerInItsVariable) {
     Pump();
     EXPECT_EQ(std::u16string(BenGetVar(&b, u"r")), r.stored);
   }
+  // A task that cannot be made keeps nothing of the name.
+  const uint32_t before = HeapGetStats().freeBytes;
+  TskmanFailNextCreate(Mod::WtlWtai);
+  EXPECT_EQ(WtaiCreateUrlRequestTask(&b, u"r"), nullptr);
+  EXPECT_EQ(HeapGetStats().freeBytes, before);
   // Without a variable the answer is dropped.
   TskmanTask* t = WtaiCreateUrlRequestTask(&b, nullptr);
   TskmanPost(t, BenMsg::Answer, 0, reinterpret_cast<uintptr_t>(LibcWStrDup(u"x")));
