@@ -428,6 +428,7 @@ TEST_F(HostTest, TelephonyWithTheUsersConsentAndShortMessagesBothWays) {
     return true;
   }, [&](QWidget*) {
     if (!popupShown()) return false;
+    Commands();  // the soft-key labels are drawn by the UI task's next events
     const ShellScreen& screen = ShellGetScreen();
     shot = GoldenFromRgb565(screen.pixels, screen.width, screen.height, screen.pitch);
     QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F3);
