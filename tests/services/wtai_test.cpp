@@ -14,6 +14,7 @@
 #include "kernel/mem.h"
 #include "kernel/uistring.h"
 #include "net/netbuf.h"
+#include "services/service_rows.h"
 #include "services/sms/sms.h"
 #include "services/wtai/wtai.h"
 #include "tests/services/wtai_fixture.h"
@@ -393,6 +394,31 @@ TEST_F(WtaiLinkTest, SmsToSendsTheQueryToTheNumber) {
   Pump();
   EXPECT_EQ(TskmanFind(Mod::WtlWtai2), nullptr);
   EXPECT_EQ(TskmanFind(Mod::WtlWtai), nullptr);
+}
+
+// Through the URL task: the scheme row is found, the link's load ends
+// without a page, and the answer lands in the browser's variable.
+TEST_F(WtaiLinkTest, TheUrlTaskHandsALinkToTheRow) {
+  ServiceRowsInstall();
+  Recorder requester(Mod::TestHarness);
+  UrlTaskContext* urlTask = nullptr;
+  UrlSession* session = nullptr;
+  ASSERT_EQ(UrlStartTask(&urlTask, requester.task()), kOk);
+  ASSERT_EQ(UrlSessionCreate(&session, requester.task()), kOk);
+  UrlSetBrowser(&b);
+  UrlRequestRec* r = nullptr;
+  ASSERT_EQ(UrlRequest(session, "wtai://wp/mc;0123!n", 0, nullptr, &r, 0, requester.task(), 0), kOk);
+  Pump();
+  EXPECT_EQ(calls(), std::vector<std::string>{"PubMakeCall(0123)"});
+  EXPECT_EQ(std::u16string(BenGetVar(&b, u"n")), u"PubMakeCall Return");
+  EXPECT_EQ(requester.Count(UrlMsg::Complete), 1u);
+  EXPECT_EQ(UrlLoadStatus(r), kUrlStatusKeptOut);
+  UrlRequestDone(session, r);
+  UrlSetBrowser(nullptr);
+  UrlSessionDestroy(session);
+  UrlStopTask(urlTask);
+  Pump();
+  ServiceRowsRemove();
 }
 
 }  // namespace
