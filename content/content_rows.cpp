@@ -6,6 +6,7 @@
 #include "content/handover_rows.h"
 #include "content/handset_rows.h"
 #include "content/pict_scheme.h"
+#include "content/sound_sink.h"
 #include "content/vcalca.h"
 #include "content/wbmp.h"
 #include "content/wbxml_row.h"
@@ -55,7 +56,7 @@ const UrlContentTypeRow kContentTypeRows[] = {
     {MapContentProcess, CollectedContentRelease, "map-jpeg", 155, "map", "jpeg", 0},
     {MapContentProcess, CollectedContentRelease, "map-gif", 155, "map", "gif", 0},
     {MapContentProcess, CollectedContentRelease, "map-wbmp", 155, "map", "wbmp", 0},
-    {nullptr, nullptr, "tbz", 156, "application", "tbazar", 0},
+    {TbazarContentProcess, CollectedContentRelease, "tbz", 156, "application", "tbazar", 0},
 };
 const uint32_t kContentTypeRowCount = sizeof kContentTypeRows / sizeof kContentTypeRows[0];
 
@@ -76,6 +77,7 @@ void ContentRowsInstall() {
   HtmlSetImageObjectDecode(HtmlImageObjectDecode);
   StatusSetImageRelease(ReleaseKeptImage);
   VarParseInstallSources(kVcSources);
+  RenderInstallRows(kSoundSinkRows, kSoundSinkRowCount);
 }
 
 void ContentRowsRemove() {
@@ -83,6 +85,7 @@ void ContentRowsRemove() {
   HtmlSetImageObjectDecode(nullptr);
   StatusSetImageRelease(nullptr);
   VarParseInstallSources(nullptr);
+  RenderInstallRows(nullptr, 0);
 }
 
 ContentFeed ContentFeedOf(UrlLoad* load) {
