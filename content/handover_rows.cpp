@@ -3,6 +3,7 @@
 
 #include "browser/bentask.h"
 #include "browser/benvar.h"
+#include "browser/uiprogress.h"
 #include "content/body_collect.h"
 #include "host/platform/handover.h"
 #include "host/platform/handset.h"
@@ -259,10 +260,16 @@ Result NdwnContentProcess(UrlModuleContext*, UrlLoad* load) {
   const bool fresh = !load->handlerState;
   ContentBody* body = ContentBodyOfLoad(load, kNdwnModule);
   if (!body) return NdwnCode::NoMemory;
-  if (fresh) NdwnHeldItemFree();  // a new download replaces the one held
+  if (fresh) {
+    NdwnHeldItemFree();  // a new download replaces the one held
+    UiProgressShow();
+  }
+  const bool waiting = load->input.head != nullptr;
   ContentBodyState state = ContentBodyState::Collecting;
   const Result r = ContentBodyCollect(body, load, kNdwnRoom, kNdwnModule, NdwnCode::NoMemory,
                                       NdwnCode::TooLong, &state);
+  if (r == kOk && waiting) UiProgressStep(body->size, load->announcedLength);
+  if (r != kOk || state == ContentBodyState::Complete) UiProgressHide();
   if (r != kOk) return EndLoad(load, r);
   if (state != ContentBodyState::Complete) return kOk;
   if (body->size == 0 || (load->announcedLength && body->size != load->announcedLength))
@@ -275,6 +282,7 @@ Result NdwnContentProcess(UrlModuleContext*, UrlLoad* load) {
 }
 
 Result NdwnContentRelease(UrlModuleContext* module, UrlLoad* load) {
+  if (load->handlerState) UiProgressHide();  // the load went before its end
   return CollectedContentRelease(module, load);
 }
 
