@@ -1249,8 +1249,9 @@ Result RowProcess(UrlLoad* load, uint32_t module, ParseFn parse, const char* pag
   ContentBody* body = ContentBodyOfLoad(load, module);
   if (!body) return noMemory;
   ContentBodyState state = ContentBodyState::Collecting;
-  Result r = ContentBodyCollect(body, load, kBodyRoom, module, noMemory,
-                                ResultError(module, 0x8000), &state);
+  // A body past the row's room is one the row has no memory for; the
+  // structure codes stay for what the text itself gets wrong.
+  Result r = ContentBodyCollect(body, load, kBodyRoom, module, noMemory, noMemory, &state);
   if (r == kOk && state == ContentBodyState::Collecting) return kOk;
   char16_t* text = nullptr;
   uint32_t length = 0;

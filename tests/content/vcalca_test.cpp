@@ -193,6 +193,12 @@ TEST_F(VcalcaRowsTest, BrokenBodiesFailCleanlyEmptyOnesShowAnEmptyPage) {
   Result failure = 0;
   Fetch("text/x-vcard", "END:VCARD\r\n", 0, &failure);
   EXPECT_EQ(failure, kVcardBadStructure);
+  // A body past the row's room is refused as one the row has no memory for.
+  const std::string huge = "BEGIN:VCARD\r\nNOTE:" + std::string(1u << 20, 'x') + "\r\nEND:VCARD\r\n";
+  Fetch("text/x-vcard", huge, 0, &failure);
+  EXPECT_EQ(failure, kVcardNoMemory);
+  Fetch("text/x-vcalendar", "BEGIN:VCALENDAR\r\nX:" + std::string(1u << 20, 'x'), 0, &failure);
+  EXPECT_EQ(failure, kVcalNoMemory);
   const std::string empty = Fetch("text/x-vcard", "", 0, &failure);
   EXPECT_EQ(failure, 0u);
   EXPECT_NE(empty.find("Business card"), std::string::npos);
