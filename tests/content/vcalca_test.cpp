@@ -283,7 +283,9 @@ TEST_F(VcalcaSchemeTest, LinksReachTheHandsetWithExactlyTheirFields) {
        "cal:Café|||||||Bob|0:0|0:0|1:1083283200|0:0|-1"},
       {"calendar://add?dtstart=2004", kVcalBadInput, nullptr},
       {"calendar://add?duration=1h", kVcalBadInput, nullptr},
-      {"calendar://add?dtstart=20500101", kVcalBadInput, nullptr},  // past the converter's range
+      // Times are 64-bit: dates past 2038 and before 1901 keep their seconds.
+      {"calendar://add?dtstart=20500101&dtend=20380119T031408&due=18991231T235959", kOk,
+       "cal:||||||||1:2524608000|2:2147483648|2:-2208988801|0:0|-1"},
       // The page's links name every field; an empty one is not given.
       {"calendar://add?summary=Trip&location=&dtstart=&dtend=&duration=", kOk,
        "cal:|Trip|||||||0:0|0:0|0:0|0:0|-1"},
