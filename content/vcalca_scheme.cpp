@@ -13,8 +13,10 @@ namespace {
 
 constexpr uint32_t kPhoneAnswer = 0x2000, kCalendarAnswer = 0x0C00;
 
+// A field's name names the known word it begins, ASCII case ignored over the
+// name's own length ("NUM" is "number"); an empty name names none.
 bool SameNoCase(const char* a, uint32_t n, const char* word) {
-  return LibcStrLen(word) == n && LibcStrNICmp(a, word, n) == 0;
+  return n > 0 && LibcStrLen(word) >= n && LibcStrNICmp(a, word, n) == 0;
 }
 
 // Common first steps: the load makes no page; the host must be "add".
@@ -209,12 +211,6 @@ Result CalendarSchemeStart(UrlRequestRec*, UrlLoad* load) {
     if (f != 0) {
       r = f == 1 ? kVcalNoMemory : kVcalBadInput;
       break;
-    }
-    // The built-in page's links name every field, empty ones too: an empty
-    // value gives nothing.
-    if (value && !*value) {
-      MemFree(&value);
-      continue;
     }
     bool taken = false;
     for (uint32_t i = 0; i < 8 && !taken; ++i)

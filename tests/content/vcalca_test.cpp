@@ -277,6 +277,12 @@ TEST_F(VcalcaSchemeTest, LinksReachTheHandsetWithExactlyTheirFields) {
       {"addrbook://ADD?NAME=Caf%C3%A9+Bar&email=a%40b.c&address=1+Main", kOk, "pb:Café Bar||a@b.c|1 Main"},
       {"addrbook://add?number=1", kVcardBadInput, nullptr},
       {"addrbook://add?name=A&fax=1", kVcardBadInput, nullptr},
+      // A name names the field it begins; an empty name none. An empty name
+      // value is a name: the phonebook judges it.
+      {"addrbook://add?NA=Ann&nUm=1&e=x&ADDR=", kOk, "pb:Ann|1|x|"},
+      {"addrbook://add?name=&number=1", kOk, "pb:|1||"},
+      {"addrbook://add?name=A&=1", kVcardBadInput, nullptr},
+      {"addrbook://add?name=A&names=1", kVcardBadInput, nullptr},
       {"calendar://add?summary=Lunch&dtstart=20040427T120000&duration=3600", kOk,
        "cal:|Lunch|||||||2:1083067200|0:0|0:0|0:0|3600"},
       {"calendar://ADD?location=Caf%C3%A9&due=20040430&Contact=Bob", kOk,
@@ -286,9 +292,11 @@ TEST_F(VcalcaSchemeTest, LinksReachTheHandsetWithExactlyTheirFields) {
       // Times are 64-bit: dates past 2038 and before 1901 keep their seconds.
       {"calendar://add?dtstart=20500101&dtend=20380119T031408&due=18991231T235959", kOk,
        "cal:||||||||1:2524608000|2:2147483648|2:-2208988801|0:0|-1"},
-      // The page's links name every field; an empty one is not given.
-      {"calendar://add?summary=Trip&location=&dtstart=&dtend=&duration=", kOk,
-       "cal:|Trip|||||||0:0|0:0|0:0|0:0|-1"},
+      {"calendar://add?SUM=Trip&loc=&dtst=20040427&du=20040430&dur=60", kOk,
+       "cal:|Trip|||||||1:1083024000|0:0|1:1083283200|0:0|60"},
+      // A time shorter than a date fails, an empty one too.
+      {"calendar://add?summary=Trip&dtstart=", kVcalBadInput, nullptr},
+      {"calendar://add?summary=Trip&dtend=2004042", kVcalBadInput, nullptr},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.url);
