@@ -101,38 +101,6 @@ char16_t* WDupAscii(const char* s, uint32_t module) {
   return out;
 }
 
-// A new copy safe to place in the page: markup characters become entities,
-// so a field cannot add elements or links to the built-in page.
-char16_t* HtmlEscaped(const char16_t* s, uint32_t module) {
-  uint32_t n = 0;
-  for (const char16_t* p = s; *p; ++p) {
-    switch (*p) {
-      case '&': n += 5; break;
-      case '<': case '>': n += 4; break;
-      case '"': case '\'': n += 5; break;
-      default: n += 1;
-    }
-  }
-  auto* out = static_cast<char16_t*>(MemAlloc((n + 1) * 2, Use::String, module));
-  if (!out) return nullptr;
-  char16_t* o = out;
-  auto put = [&o](const char* t) {
-    while (*t) *o++ = static_cast<char16_t>(*t++);
-  };
-  for (const char16_t* p = s; *p; ++p) {
-    switch (*p) {
-      case '&': put("&amp;"); break;
-      case '<': put("&lt;"); break;
-      case '>': put("&gt;"); break;
-      case '"': put("&#34;"); break;
-      case '\'': put("&#39;"); break;
-      default: *o++ = *p;
-    }
-  }
-  *o = 0;
-  return out;
-}
-
 // --- Tree writing: each value by its full path ---------------------------------
 Result TreeSetW(ConfigHandle* tree, const char* folder, const char* leaf, const char16_t* value,
                 Result noMemory) {
@@ -381,8 +349,7 @@ bool FolderExists(ConfigHandle* tree, const char* path) {
   return true;
 }
 
-// The value of a variable name as a new string (escaped for the page), null
-// when there is none.
+// The value of a variable name as a new string, null when there is none.
 char16_t* Resolve(VcClient* c, const char* name) {
   char path[256];
   const char* rest = name;
@@ -421,14 +388,14 @@ char16_t* Resolve(VcClient* c, const char* name) {
   if (ConfigGetRaw(c->tree, leaf, 0, &data, &size, &kind) == kOk) {
     if (kind == ConfigKind::WString) {
       const char16_t* s = nullptr;
-      if (ConfigGetWString(c->tree, leaf, 0, &s) == kOk && s) out = HtmlEscaped(s, c->module);
+      if (ConfigGetWString(c->tree, leaf, 0, &s) == kOk && s) out = WDupN(s, LibcWStrLen(s), c->module);
     } else if (kind == ConfigKind::Int) {
       out = WDupAscii(leaf, c->module);
     } else if (kind == ConfigKind::Folder) {
       if (ConfigOpenPath(c->tree, leaf, 0, false) == kOk) {
         const char16_t* s = nullptr;
         if (ConfigGetWString(c->tree, "=", 0, &s) == kOk && s)
-          out = HtmlEscaped(s, c->module);
+          out = WDupN(s, LibcWStrLen(s), c->module);
         else
           out = WDupAscii(leaf, c->module);
         ConfigClose(c->tree, false);
@@ -448,7 +415,9 @@ bool ItemExists(VcLoop* l) {
 void* VcOpen(const char* name, void** holder, VarParseJob* job, uint32_t* charset,
              uint32_t*) {
   auto* c = static_cast<VcClient*>(VarParseGetOwner(job));
-  *charset = kUtf16;
+  // The tree holds the texts as they came: the template job escapes them for
+  // the page, or percent-encodes them for a link.
+  *charset = kUtf16 | kVarParsePlainText;
   if (!c) return nullptr;
   if (!holder) return Resolve(c, name);
   char base[256];

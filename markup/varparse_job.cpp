@@ -32,6 +32,10 @@ struct Frame {
 
 enum class Wait : uint32_t { None, Single, Property, LoopOpen, LoopNext };
 
+// How a value goes into the page: as text, or percent-encoded for a link's
+// query (see "field:" in varparse.h).
+enum class Form : uint32_t { Text, Field };
+
 }  // namespace
 
 struct VarParseJob {
@@ -61,6 +65,9 @@ struct VarParseJob {
   uint32_t outLength;
   uint32_t outCapacity;
   char name[kVarParseMaxName + 1];
+  Form form;  // of the value awaited
+  uint32_t keyLength;
+  char key[kVarParseMaxName + 1];  // a field's name in its query
 };
 
 namespace {
@@ -118,17 +125,91 @@ uint32_t EmitText(VarParseJob* job, uint32_t from, uint32_t to, bool last = fals
   return used;
 }
 
+void EmitAscii(VarParseJob* job, const char* text, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    const char16_t unit = static_cast<unsigned char>(text[i]);
+    EmitUnits(job, &unit, 1);
+  }
+}
+
+// Plain text into the page: markup characters become references, so that a
+// value can add no elements, attributes or links of its own.
+void EmitEscaped(VarParseJob* job, const char16_t* w) {
+  for (; *w; ++w) {
+    switch (*w) {
+      case '&': EmitAscii(job, "&amp;", 5); break;
+      case '<': EmitAscii(job, "&lt;", 4); break;
+      case '>': EmitAscii(job, "&gt;", 4); break;
+      case '"': EmitAscii(job, "&#34;", 5); break;
+      case '\'': EmitAscii(job, "&#39;", 5); break;
+      default: EmitUnits(job, w, 1);
+    }
+  }
+}
+
+// The value's UTF-8 bytes with every byte but letters, digits and "-._~" as
+// %XX: the query reader gives back exactly the value, "+", "&", "=", "#" and
+// "%" included, and the result needs no escaping in the page.
+void EmitPercentEncoded(VarParseJob* job, const char16_t* w) {
+  static const char kHex[] = "0123456789ABCDEF";
+  while (*w) {
+    uint32_t cp = *w++;
+    if (cp >= 0xD800 && cp < 0xDC00 && *w >= 0xDC00 && *w < 0xE000)
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (*w++ - 0xDC00);
+    else if (cp >= 0xD800 && cp < 0xE000)
+      cp = 0xFFFD;  // half a pair stands for nothing
+    uint8_t bytes[4];
+    uint32_t n = 0;
+    if (cp < 0x80) {
+      bytes[n++] = static_cast<uint8_t>(cp);
+    } else if (cp < 0x800) {
+      bytes[n++] = static_cast<uint8_t>(0xC0 | cp >> 6);
+    } else if (cp < 0x10000) {
+      bytes[n++] = static_cast<uint8_t>(0xE0 | cp >> 12);
+      bytes[n++] = static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F));
+    } else {
+      bytes[n++] = static_cast<uint8_t>(0xF0 | cp >> 18);
+      bytes[n++] = static_cast<uint8_t>(0x80 | (cp >> 12 & 0x3F));
+      bytes[n++] = static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F));
+    }
+    if (cp >= 0x80) bytes[n++] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint8_t b = bytes[i];
+      const bool keep = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
+                        b == '-' || b == '.' || b == '_' || b == '~';
+      const char escaped[3] = {'%', kHex[b >> 4], kHex[b & 15]};
+      if (keep) EmitAscii(job, reinterpret_cast<const char*>(&b), 1);
+      else EmitAscii(job, escaped, 3);
+    }
+  }
+}
+
 void EmitValue(VarParseJob* job, void* value, uint32_t charset, bool own) {
   if (!value) return;
-  if (charset == kUtf16) {
-    const auto* w = static_cast<const char16_t*>(value);
-    EmitUnits(job, w, LibcWStrLen(w));
-  } else if (job->sink) {
-    char16_t* w = nullptr;
-    if (LngCharsetToWide(&w, static_cast<const char*>(value), charset) == kOk && w)
-      EmitUnits(job, w, LibcWStrLen(w));
-    MemFree(&w);
+  const bool plain = (charset & kVarParsePlainText) != 0;
+  charset &= ~kVarParsePlainText;
+  char16_t* copy = nullptr;
+  const char16_t* w = static_cast<const char16_t*>(value);
+  if (charset != kUtf16 && job->sink) {
+    LngCharsetToWide(&copy, static_cast<const char*>(value), charset);
+    w = copy;
   }
+  if (w && job->sink) {
+    if (job->form == Form::Field) {
+      // An empty value leaves its field out of the query altogether.
+      if (*w) {
+        EmitAscii(job, job->key, job->keyLength);
+        if (job->keyLength) EmitAscii(job, "=", 1);
+        EmitPercentEncoded(job, w);
+        if (job->keyLength) EmitAscii(job, "&amp;", 5);
+      }
+    } else if (plain) {
+      EmitEscaped(job, w);
+    } else {
+      EmitUnits(job, w, LibcWStrLen(w));
+    }
+  }
+  MemFree(&copy);
   if (own) MemFreeRaw(value);
 }
 
@@ -267,8 +348,11 @@ void EndLoop(VarParseJob* job) {
   Settle(job, f->source->next(f->state, &job->pending));
 }
 
-void Substitute(VarParseJob* job, const char* name, uint32_t length) {
+void Substitute(VarParseJob* job, const char* name, uint32_t length, Form form,
+                uint32_t keyLength) {
   if (job->skipDepth > 0) return;
+  job->form = form;
+  job->keyLength = keyLength;
   // Inside a loop over a prefix of the name, the loop answers.
   for (Frame* f = job->frames; f; f = f->outer) {
     if (f->nameLength > length || LibcMemCompare(f->name, name, f->nameLength) != 0) continue;
@@ -323,9 +407,23 @@ void Directive(VarParseJob* job, uint32_t start, uint32_t length) {
     EndLoop(job);
   } else {
     char value[kVarParseMaxName + 1];
+    Form form = Form::Text;
+    uint32_t keyLength = 0;
+    if (length >= 6 && LibcMemCompare(name, "field:", 6) == 0) {
+      form = Form::Field;
+      name += 6;
+      length -= 6;
+      while (keyLength < length && name[keyLength] != '=') ++keyLength;
+      if (keyLength == length) keyLength = 0;
+      LibcMemCopy(job->key, name, keyLength);
+      if (keyLength) {
+        name += keyLength + 1;
+        length -= keyLength + 1;
+      }
+    }
     LibcMemCopy(value, name, length);
     value[length] = 0;
-    Substitute(job, value, length);
+    Substitute(job, value, length, form, keyLength);
   }
 }
 

@@ -296,6 +296,9 @@ TEST_F(TemplateTest, OddMarkersStayTextOrGiveNothing) {
        "<[$for:none.x$]a[$for:t.item$]b[$/for$]c[$/for$]>", "<>"},
       {"a marker cut off by the end", "a[$t.title", "a[$t.title"},
       {"a loop whose end never comes", "<[$for:t.item$]a", "<a"},
+      {"query fields: percent-encoded UTF-8, left out when empty, bare without a key",
+       "?[$field:a=t.title$][$field:b=t.missing$][$field:t.size$]",
+       "?a=Zo%C3%AB%27s%20page&amp;1234"},
       {"a character cut off by a marker", "a\xE2\x82[$t.size$]", "a\xEF\xBF\xBD\xEF\xBF\xBD" "1234"},
   };
   for (const OddCase& c : cases) {
