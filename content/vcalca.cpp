@@ -5,6 +5,7 @@
 
 #include "content/body_collect.h"
 #include "kernel/config.h"
+#include "kernel/datachunk.h"
 #include "kernel/libc.h"
 #include "kernel/lng.h"
 #include "kernel/mem.h"
@@ -1166,17 +1167,42 @@ Result VcalParse(const char16_t* text, uint32_t length, ConfigHandle* tree) {
 
 // --- The rows ---------------------------------------------------------------------
 
+namespace {
+
+// The body's character set from its first bytes: a byte-order mark decides
+// (its length stored in *skip); else the load's own character set; else a
+// zero byte among the first two, which only UTF-16 text has; else UTF-8.
+uint32_t DetectBodyCharset(const uint8_t* bytes, uint32_t size, uint32_t charset, uint32_t* skip,
+                           uint32_t module) {
+  *skip = 0;
+  const uint32_t head = size < 3 ? size : 3;
+  uint32_t found = 0;
+  if (head) {
+    UtilDataChunk* chunk = UtilDataChunkNew(bytes, head, module);
+    if (!chunk) return charset ? charset : Mib::Utf8;
+    Queue queue{};
+    QueueAppend(&queue, &chunk->link);
+    LngChainCursor cursor;
+    LngChainCursorInit(&cursor, &queue);
+    // The whole body is here: a guess still wanting bytes has none to come.
+    if (!LngDetectCharset(&found, &cursor)) found = 0;
+    *skip = head - UtilDataChunkQueueBytes(&queue);
+    UtilDataChunkFreeQueue(&queue);
+  }
+  if (*skip) return found;
+  if (charset) return charset;
+  return found ? found : Mib::Utf8;
+}
+
+}  // namespace
+
 Result VcDecodeBody(const uint8_t* bytes, uint32_t size, uint32_t charset, char16_t** out,
                     uint32_t* length, uint32_t module) {
   *out = nullptr;
   *length = 0;
-  bool le = false, be = false;
   uint32_t skip = 0;
-  if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) le = true, skip = 2;
-  else if (size >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) be = true, skip = 2;
-  else if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) skip = 3, charset = Mib::Utf8;
-  else if (charset == Mib::Utf16Le) le = true;
-  else if (charset == Mib::Utf16Be) be = true;
+  charset = DetectBodyCharset(bytes, size, charset, &skip, module);
+  const bool le = charset == Mib::Utf16Le, be = charset == Mib::Utf16Be;
   if (le || be) {
     const uint32_t n = (size - skip) / 2;
     auto* w = static_cast<char16_t*>(MemAlloc((n + 1) * 2, Use::String, module));
@@ -1195,7 +1221,7 @@ Result VcDecodeBody(const uint8_t* bytes, uint32_t size, uint32_t charset, char1
   LibcMemCopy(text, bytes + skip, size - skip);
   text[size - skip] = 0;
   char16_t* w = nullptr;
-  Result r = LngCharsetToWide(&w, text, charset ? charset : Mib::Utf8);
+  Result r = LngCharsetToWide(&w, text, charset);
   if (r == kLngNoConverter) r = LngCharsetToWide(&w, text, Mib::Latin1);
   MemFree(&text);
   if (r != kOk) {

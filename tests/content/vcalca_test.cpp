@@ -191,6 +191,15 @@ TEST_F(VcalcaRowsTest, BrokenBodiesFailCleanlyEmptyOnesShowAnEmptyPage) {
   std::string utf16;  // big-endian with a byte order mark
   for (char16_t c : text) utf16 += {static_cast<char>(c >> 8), static_cast<char>(c & 0xFF)};
   EXPECT_NE(Fetch("text/x-vcard", utf16, 3).find("<b>Zoë</b>"), std::string::npos);
+  // Without a mark or a charset parameter, UTF-16 shows by its zero bytes.
+  std::string le = utf16.substr(2), be = utf16.substr(2);
+  for (size_t i = 0; i + 1 < le.size(); i += 2) std::swap(le[i], le[i + 1]);
+  EXPECT_NE(Fetch("text/x-vcard", be, 0).find("<b>Zoë</b>"), std::string::npos);
+  std::string calendar;
+  for (char c : std::string("BEGIN:VCALENDAR\nBEGIN:VTODO\nSUMMARY:Tea\nEND:VTODO\n")) calendar += {c, '\0'};
+  const std::string todo = Fetch("text/x-vcalendar", calendar, 5);
+  EXPECT_NE(todo.find("<b>Tea</b>"), std::string::npos) << todo;
+  EXPECT_NE(Fetch("text/x-vcard", le, 1).find("<b>Zoë</b>"), std::string::npos);
   Result failure = 0;
   Fetch("text/x-vcard", "END:VCARD\r\n", 0, &failure);
   EXPECT_EQ(failure, kVcardBadStructure);
