@@ -1237,30 +1237,32 @@ namespace {
 
 using ParseFn = Result (*)(const char16_t*, uint32_t, ConfigHandle*);
 
-// Gathers the body; once it is whole, parses it and fills the page, which
-// the load then carries as HTML.
-Result RowProcess(UrlLoad* load, uint32_t module, ParseFn parse, const char* page) {
-  const Result noMemory = NoMemoryOf(module);
-  ContentBody* body = ContentBodyOfLoad(load, module);
-  if (!body) return noMemory;
-  ContentBodyState state = ContentBodyState::Collecting;
-  // A body past the row's room is one the row has no memory for; the
-  // structure codes stay for what the text itself gets wrong.
-  Result r = ContentBodyCollect(body, load, kBodyRoom, module, noMemory, noMemory, &state);
-  if (r == kOk && state == ContentBodyState::Collecting) return kOk;
-  char16_t* text = nullptr;
-  uint32_t length = 0;
-  ConfigHandle* tree = nullptr;
-  VcClient* client = nullptr;
-  if (r == kOk) r = VcDecodeBody(body->bytes, body->size, load->charset, &text, &length, module);
-  ContentBodyRelease(load);
-  if (r == kOk && ConfigCreate(&tree) != kOk) r = noMemory;
-  if (r == kOk && text) r = parse(text, length, tree);
-  MemFree(&text);
-  if (r == kOk && !(client = VcClientNew(tree, module))) r = noMemory;
-  if (r == kOk) r = UtilLoadTemplatePage(load, client, page);
-  VcClientFree(&client);
-  if (tree) ConfigFreeHandle(&tree);
+// The row's state on its load: the body while it comes, then the tree and
+// its source while the page is filled.
+struct VcRow {
+  ContentBody body;
+  ConfigHandle* tree;
+  VcClient* client;
+  bool filling;
+};
+
+void RowFree(UrlLoad* load) {
+  auto* row = static_cast<VcRow*>(load->handlerState);
+  if (!row) return;
+  // The job goes first: it closes its loops with the source.
+  if (row->filling) UtilTemplatePageCancel(load);
+  VcClientFree(&row->client);
+  if (row->tree) ConfigFreeHandle(&row->tree);
+  ContentBodyFree(&row->body);
+  MemFree(&row);
+  load->handlerState = nullptr;
+}
+
+// The page is whole (or failed): the load carries it on as HTML. A page
+// that lost some of itself fails as the row's out of memory.
+Result RowEnd(UrlLoad* load, Result r, Result noMemory) {
+  RowFree(load);
+  if (r == kUtilNoMemory) return noMemory;
   if (r != kOk) return r;
   load->contentRow = UrlFindContentTypeById(2);
   load->typeId = 2;
@@ -1269,8 +1271,39 @@ Result RowProcess(UrlLoad* load, uint32_t module, ParseFn parse, const char* pag
   return kOk;
 }
 
+// Gathers the body; once it is whole, parses it and fills the page, which
+// the load then carries as HTML.
+Result RowProcess(UrlLoad* load, uint32_t module, ParseFn parse, const char* page) {
+  const Result noMemory = NoMemoryOf(module);
+  if (!load->handlerState) load->handlerState = MemAllocZero(sizeof(VcRow), Use::Data, module);
+  auto* row = static_cast<VcRow*>(load->handlerState);
+  if (!row) return noMemory;
+  Result r = kOk;
+  if (row->filling) return UtilTemplatePagePending(load, &r) ? kOk : RowEnd(load, r, noMemory);
+  ContentBodyState state = ContentBodyState::Collecting;
+  // A body past the row's room is one the row has no memory for; the
+  // structure codes stay for what the text itself gets wrong.
+  r = ContentBodyCollect(&row->body, load, kBodyRoom, module, noMemory, noMemory, &state);
+  if (r == kOk && state == ContentBodyState::Collecting) return kOk;
+  char16_t* text = nullptr;
+  uint32_t length = 0;
+  if (r == kOk)
+    r = VcDecodeBody(row->body.bytes, row->body.size, load->charset, &text, &length, module);
+  ContentBodyFree(&row->body);
+  if (r == kOk && ConfigCreate(&row->tree) != kOk) r = noMemory;
+  if (r == kOk && text) r = parse(text, length, row->tree);
+  MemFree(&text);
+  if (r == kOk && !(row->client = VcClientNew(row->tree, module))) r = noMemory;
+  if (r == kOk) r = UtilLoadTemplatePage(load, row->client, page);
+  if (r == kOk && UtilTemplatePagePending(load, &r)) {
+    row->filling = true;
+    return kOk;
+  }
+  return RowEnd(load, r, noMemory);
+}
+
 Result RowRelease(UrlLoad* load) {
-  ContentBodyRelease(load);
+  RowFree(load);
   return kOk;
 }
 

@@ -97,7 +97,9 @@ bool VarParseIsDrained(VarParseJob* job);
 // Ends the job: what can run runs, text held back is written as it stands,
 // open loops are closed with their sources, and *job is nulled. A value that
 // arrives afterwards finds no job (a single value is then freed).
-void VarParseClose(VarParseJob** job);
+// kVarParseNoMemory when some text or output was lost for want of memory
+// (0 when closed from inside a source's call: the job ends afterwards).
+Result VarParseClose(VarParseJob** job);
 // An answer for a waiting job. With a loop's state as cell: a step of that
 // loop (the value stays the source's), or the value asked of the loop;
 // without a cell: the single value the oldest waiting job asked for, which

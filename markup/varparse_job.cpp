@@ -45,6 +45,7 @@ struct VarParseJob {
   bool running;
   bool scheduled;
   bool closing;  // closed from inside one of its own calls
+  bool lost;     // text or output went missing for want of memory
   void* owner;
   const VarParseSource* sources;
   Queue* sink;
@@ -78,9 +79,10 @@ uint32_t gSerial = 0;
 constexpr uint32_t kUtf16 = Mib::Utf16Native;
 
 void Flush(VarParseJob* job) {
-  if (job->outLength && job->sink)
-    UtilDataChunkAppend(job->sink, reinterpret_cast<const uint8_t*>(job->out),
-                        job->outLength * sizeof(char16_t), Mod::VarParse);
+  if (job->outLength && job->sink &&
+      UtilDataChunkAppend(job->sink, reinterpret_cast<const uint8_t*>(job->out),
+                          job->outLength * sizeof(char16_t), Mod::VarParse) != kOk)
+    job->lost = true;
   job->outLength = 0;
 }
 
@@ -95,13 +97,17 @@ bool Reserve(VarParseJob* job, uint32_t units) {
   while (capacity < job->outLength + units) capacity *= 2;
   void* grown = job->out ? MemRealloc(job->out, capacity * sizeof(char16_t), 0, Mod::VarParse)
                          : MemAlloc(capacity * sizeof(char16_t), Use::Data, Mod::VarParse);
-  if (!grown) return false;
+  if (!grown) {
+    job->lost = true;
+    return false;
+  }
   job->out = static_cast<char16_t*>(grown);
   job->outCapacity = capacity;
   return true;
 }
 
-// Without memory a piece of output is lost; the job itself goes on.
+// Without memory a piece of output is lost (and the job marked); the job
+// itself goes on.
 void EmitUnits(VarParseJob* job, const char16_t* units, uint32_t count) {
   if (count == 0 || !job->sink || !Reserve(job, count)) return;
   LibcMemCopy(job->out + job->outLength, units, count * sizeof(char16_t));
@@ -191,7 +197,8 @@ void EmitValue(VarParseJob* job, void* value, uint32_t charset, bool own) {
   char16_t* copy = nullptr;
   const char16_t* w = static_cast<const char16_t*>(value);
   if (charset != kUtf16 && job->sink) {
-    LngCharsetToWide(&copy, static_cast<const char*>(value), charset);
+    if (LngCharsetToWide(&copy, static_cast<const char*>(value), charset) == kLngNoMemory)
+      job->lost = true;
     w = copy;
   }
   if (w && job->sink) {
@@ -245,6 +252,8 @@ void Pull(VarParseJob* job) {
     if (job->textLength + count <= job->textCapacity) {
       LibcMemCopy(job->text + job->textLength, UtilDataChunkData(chunk) + chunk->offset, count);
       job->textLength += count;
+    } else {
+      job->lost = true;
     }
     MemFree(&chunk);
   }
@@ -312,6 +321,7 @@ void StartLoop(VarParseJob* job, const char* name, uint32_t length) {
   auto* f = static_cast<Frame*>(
       MemAllocZero(sizeof(Frame) + length, Use::Context, Mod::VarParse));
   if (!f) {
+    job->lost = true;
     job->skipDepth = 1;  // a loop that cannot be kept runs zero times
     return;
   }
@@ -465,7 +475,7 @@ void Advance(VarParseJob* job) {
   }
 }
 
-void Finish(VarParseJob* job);
+Result Finish(VarParseJob* job);
 
 void Run(VarParseJob* job) {
   if (job->running) return;
@@ -546,7 +556,7 @@ bool VarParseIsDrained(VarParseJob* job) {
 
 namespace {
 
-void Finish(VarParseJob* job) {
+Result Finish(VarParseJob* job) {
   if (job->wait == Wait::None && job->skipDepth == 0) EmitText(job, job->pos, job->textLength, true);
   while (job->frames) CloseLoop(job);
   Flush(job);
@@ -558,23 +568,25 @@ void Finish(VarParseJob* job) {
   while (QueueNode* node = QueuePopFront(&job->input)) MemFreeRaw(node);
   MemFree(&job->text);
   MemFree(&job->out);
+  const Result r = job->lost ? kVarParseNoMemory : kOk;
   MemFree(&job);
+  return r;
 }
 
 }  // namespace
 
-void VarParseClose(VarParseJob** handle) {
+Result VarParseClose(VarParseJob** handle) {
   VarParseJob* job = *handle;
   *handle = nullptr;
-  if (!job) return;
+  if (!job) return kOk;
   // Closed by a source while the job is inside its call: the job ends when
   // the call returns.
   if (job->running) {
     job->closing = true;
-    return;
+    return kOk;
   }
   Run(job);
-  if (IsLive(job)) Finish(job);
+  return IsLive(job) ? Finish(job) : kOk;
 }
 
 void VarParseValueReady(void* cell, void* value) {
