@@ -1037,9 +1037,14 @@ Result CalBegin(Vcal& s, const char16_t* value) {
   }
   const bool todo = StartsNoCase(value, "vtodo"), event = StartsNoCase(value, "vevent");
   if (s.level != 1 || !(todo || event)) {
-    // Components the page does not show (alarms, time zones) are passed
-    // over with their properties.
-    if (s.level >= 1 && !todo && !event) {
+    // The other components of real calendar files (alarms inside entries,
+    // time zones with their parts, journals, free/busy times) are passed
+    // over with their properties rather than failing the whole file; any
+    // other BEGIN, a nested VCALENDAR too, breaks the structure.
+    static const char* const kPassedOver[] = {"valarm", "vtimezone", "vjournal", "vfreebusy"};
+    bool known = s.skip > 0;
+    for (const char* name : kPassedOver) known = known || StartsNoCase(value, name);
+    if (s.level >= 1 && !todo && !event && known) {
       ++s.skip;
       return kOk;
     }

@@ -137,6 +137,22 @@ TEST_F(VcalcaTest, BodiesFillTheirTrees) {
         {"vcal/1/entity/1/durationsec", "-900"}}},
       {true, "BEGIN:VCALENDAR\nBEGIN:VEVENT\nDTSTART:20041327T000000\nEND:VEVENT\nEND:VCALENDAR\n",
        kVcalBadDate, {}},
+      // Components of real files the page does not show are passed over;
+      // escapes are resolved in values with parameters too; an e-mail
+      // without parameters is an Internet address.
+      {true,
+       "BEGIN:VCALENDAR\nBEGIN:VJOURNAL\nSUMMARY:Diary\nEND:VJOURNAL\nBEGIN:VEVENT\n"
+       "SUMMARY;LANGUAGE=en:Lunch\\, Ann\nBEGIN:VALARM\nDESCRIPTION:Ring\nEND:VALARM\nEND:VEVENT\n"
+       "END:VCALENDAR\n",
+       kOk,
+       {{"vcal/1/entity/1/summary", "Lunch, Ann"}, {"vcal/1/entity/1/description", "<none>"}}},
+      {false, "BEGIN:VCARD\nEMAIL:ann@example.net\nEMAIL;HOME:x@example.net\nEND:VCARD\n", kOk,
+       {{"vcard/1/email/=", "ann@example.net"}, {"vcard/1/email/2/=", "<none>"}}},
+      // Any other component breaks the structure, a nested calendar too.
+      {true, "BEGIN:VCALENDAR\nBEGIN:VCALENDAR\nEND:VCALENDAR\nEND:VCALENDAR\n", kVcardBadStructure, {}},
+      {true, "BEGIN:VCALENDAR\nBEGIN:VEVENT\nBEGIN:VCALENDAR\nEND:VCALENDAR\nEND:VEVENT\nEND:VCALENDAR\n",
+       kVcardBadStructure, {}},
+      {true, "BEGIN:VCALENDAR\nBEGIN:VNOTE\nEND:VNOTE\nEND:VCALENDAR\n", kVcardBadStructure, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body.substr(0, 60));
