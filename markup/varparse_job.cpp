@@ -158,36 +158,17 @@ void EmitEscaped(VarParseJob* job, const char16_t* w) {
 // "%" included, and the result needs no escaping in the page.
 void EmitPercentEncoded(VarParseJob* job, const char16_t* w) {
   static const char kHex[] = "0123456789ABCDEF";
-  while (*w) {
-    uint32_t cp = *w++;
-    if (cp >= 0xD800 && cp < 0xDC00 && *w >= 0xDC00 && *w < 0xE000)
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (*w++ - 0xDC00);
-    else if (cp >= 0xD800 && cp < 0xE000)
-      cp = 0xFFFD;  // half a pair stands for nothing
-    uint8_t bytes[4];
-    uint32_t n = 0;
-    if (cp < 0x80) {
-      bytes[n++] = static_cast<uint8_t>(cp);
-    } else if (cp < 0x800) {
-      bytes[n++] = static_cast<uint8_t>(0xC0 | cp >> 6);
-    } else if (cp < 0x10000) {
-      bytes[n++] = static_cast<uint8_t>(0xE0 | cp >> 12);
-      bytes[n++] = static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F));
-    } else {
-      bytes[n++] = static_cast<uint8_t>(0xF0 | cp >> 18);
-      bytes[n++] = static_cast<uint8_t>(0x80 | (cp >> 12 & 0x3F));
-      bytes[n++] = static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F));
-    }
-    if (cp >= 0x80) bytes[n++] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-    for (uint32_t i = 0; i < n; ++i) {
-      const uint8_t b = bytes[i];
-      const bool keep = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
-                        b == '-' || b == '.' || b == '_' || b == '~';
-      const char escaped[3] = {'%', kHex[b >> 4], kHex[b & 15]};
-      if (keep) EmitAscii(job, reinterpret_cast<const char*>(&b), 1);
-      else EmitAscii(job, escaped, 3);
-    }
+  char* utf8 = nullptr;
+  if (LngWideToCharset(&utf8, w, Mib::Utf8) != kOk) job->lost = true;
+  for (const char* p = utf8; p && *p; ++p) {
+    const auto b = static_cast<uint8_t>(*p);
+    const bool keep = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
+                      b == '-' || b == '.' || b == '_' || b == '~';
+    const char escaped[3] = {'%', kHex[b >> 4], kHex[b & 15]};
+    if (keep) EmitAscii(job, p, 1);
+    else EmitAscii(job, escaped, 3);
   }
+  MemFree(&utf8);
 }
 
 void EmitValue(VarParseJob* job, void* value, uint32_t charset, bool own) {
