@@ -231,6 +231,56 @@ TEST_F(VcalcaRowsTest, BrokenBodiesFailCleanlyEmptyOnesShowAnEmptyPage) {
   EXPECT_EQ(empty.find("addrbook:"), std::string::npos);
 }
 
+// The "vc" source answering every value later, from a task of its own: the
+// row holds the load until its page is whole.
+TskmanTask* gLateTask = nullptr;
+namespace LateMsg {
+constexpr uint32_t Single = 0x7100, Step = 0x7101, Done = 0x7102;
+}
+
+Result LateHandler(void*, uint32_t message, uintptr_t cell, uintptr_t value) {
+  if (message == LateMsg::Single) VarParseValueReady(nullptr, reinterpret_cast<void*>(value));
+  if (message == LateMsg::Step)
+    VarParseValueReady(reinterpret_cast<void*>(cell), reinterpret_cast<void*>(value));
+  if (message == LateMsg::Done) VarParseSourceDone(reinterpret_cast<void*>(cell));
+  return kOk;
+}
+
+void* Later(uint32_t* pending, uint32_t message, void* cell, void* value) {
+  *pending = 1;
+  TskmanPost(gLateTask, message, reinterpret_cast<uintptr_t>(cell), reinterpret_cast<uintptr_t>(value));
+  return nullptr;
+}
+
+void* LateOpen(const char* name, void** holder, VarParseJob* job, uint32_t* charset,
+               uint32_t* pending) {
+  void* value = kVcSourceRow.open(name, holder, job, charset, pending);
+  if (!holder) return Later(pending, LateMsg::Single, nullptr, value);
+  return value ? Later(pending, LateMsg::Step, *holder, value) : nullptr;
+}
+void* LateNext(void* loop, uint32_t* pending) {
+  void* value = kVcSourceRow.next(loop, pending);
+  return Later(pending, value ? LateMsg::Step : LateMsg::Done, loop, value);
+}
+void* LateProperty(void* loop, const char* name, uint32_t* pending) {
+  return Later(pending, LateMsg::Step, loop, kVcSourceRow.getProperty(loop, name, pending));
+}
+const VarParseSource kLateSources[] = {
+    {"vc", LateOpen, LateNext, kVcSourceRow.close, LateProperty},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+TEST_F(VcalcaRowsTest, PagesWaitForSourcesThatAnswerLater) {
+  const std::string file = FromFile("two_cards.vcf");
+  const std::string whole = Fetch("text/x-vcard", file, 0);
+  ASSERT_EQ(TskmanCreateTask(&gLateTask, Mod::TestCode, LateHandler, nullptr), kOk);
+  const VarParseSource* old = VarParseInstallSources(kLateSources);
+  EXPECT_EQ(Fetch("text/x-vcard", file, 0), whole);
+  VarParseInstallSources(old);
+  TskmanDestroyTask(gLateTask);
+  Pump();
+}
+
 }  // namespace
 
 namespace {
