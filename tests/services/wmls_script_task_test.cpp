@@ -150,6 +150,8 @@ TEST_P(WmlsCompletionTest, EndsWithItsCode) {
 const Completion kCompletions[] = {
     {"Back", "task.wmlsc#back()", WmlsEnd::Ok, "2:", "(unset)"},
     {"Abort", "task.wmlsc#bail()", WmlsEnd::Ok, "0:", "(unset)"},
+    {"AbortAfterGo", "task.wmlsc#goThenBail()", WmlsEnd::Ok, "0:", "(unset)"},
+    {"AbortAfterPrev", "task.wmlsc#prevThenBail()", WmlsEnd::Ok, "0:", "(unset)"},
     {"WrongArgumentCount", "task.wmlsc#back(1)", WmlsEnd::ArgCount, "0:", "(unset)"},
     {"MalformedArguments", "task.wmlsc#setAndGo('a)", WmlsEnd::Failed, "0:", "(unset)"},
     {"NotAScript", "text.wmlsc#main()", WmlsEnd::Failed, "0:", "(unset)"},
