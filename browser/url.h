@@ -66,7 +66,7 @@ constexpr uint32_t kUrlStatusKeptOut = 199;    // a built-in page kept out of hi
 
 // Well-known content type ids.
 namespace UrlType {
-constexpr uint32_t Html = 2, Wml = 8, Wmlc = 20, WmlScriptc = 21, Jpeg = 30, Png = 32,
+constexpr uint32_t Html = 2, Text = 3, Wml = 8, Wmlc = 20, WmlScriptc = 21, Jpeg = 30, Png = 32,
                    Wbmp = 33, Wbxml = 41, Sic = 46, Slc = 48, ConnectivityWbxml = 54;
 }
 

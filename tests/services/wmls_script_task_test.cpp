@@ -49,6 +49,10 @@ class WmlsScriptTaskTest : public EngineFixture {
     hello.body = "h\xc3\xa9llo";
     hello.contentType = "text/html";
     driver.Serve("/s/hello.txt", hello);
+    FetchBody plain;
+    plain.body = "plain";
+    plain.contentType = "text/plain; charset=utf-8";
+    driver.Serve("/s/plain.txt", plain);
     hello.failAt = 2;
     hello.blockSize = 2;
     driver.Serve("/s/cut.txt", hello);
@@ -158,6 +162,8 @@ const Completion kCompletions[] = {
     {"LoadFails", "cut.wmlsc#back()", WmlsEnd::Failed, "0:", "(unset)"},
     {"LoadAnyText", "task.wmlsc#load('hello.txt', 'text/*')", WmlsEnd::Ok, "0:", "h\xe9llo"},
     {"LoadOtherType", "task.wmlsc#load('hello.txt', 'text/vnd.wap.wml')", WmlsEnd::Ok, "0:", "414"},
+    {"LoadPlainText", "task.wmlsc#load('plain.txt', 'text/plain')", WmlsEnd::Ok, "0:", "plain"},
+    {"LoadPlainAsHtml", "task.wmlsc#load('plain.txt', 'text/html')", WmlsEnd::Ok, "0:", "414"},
     {"LoadCut", "task.wmlsc#load('cut.txt', 'text/*')", WmlsEnd::Ok, "0:", "invalid"},
     {"LoadNotText", "task.wmlsc#load('hello.txt', 'image/png')", WmlsEnd::Ok, "0:", "invalid"},
 };
