@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "browser/bentask.h"
 #include "browser/url.h"
 #include "kernel/datachunk.h"
 #include "kernel/mem.h"
@@ -30,6 +31,7 @@ struct WmlsScriptTask {
   char* unitUrl;
   WmlsUnit* unit;
   WmlsRunContext* run;
+  uint32_t ownsSession;        // made by the task, destroyed with it
   // Counts runs: a 0x2201 of an ended run carries an older number and is
   // dropped, so it cannot resume a run that is gone.
   uint32_t generation;
@@ -243,6 +245,7 @@ Result Handler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) 
     case TskMsg::Stop2: {
       // Ends silently and deletes the task with its record.
       FreeRun(t);
+      if (t->ownsSession) UrlSessionDestroy(t->session);
       TskmanDestroyTask(t->self);
       MemFree(&t);
       return kOk;
@@ -293,9 +296,23 @@ Result WmlsScriptTaskCreate(WmlsScriptTask** out, TskmanTask* owner, BenBrowser*
   return kOk;
 }
 
+TskmanTask* WmlsScriptTaskStartForBrowser() {
+  TskmanTask* browser = TskmanFind(Mod::Ben);
+  if (!browser || !BenGetBrowser()) return nullptr;
+  WmlsScriptTask* t = nullptr;
+  if (WmlsScriptTaskCreate(&t, browser, BenGetBrowser(), nullptr) != kOk) return nullptr;
+  if (UrlSessionCreate(&t->session, t->self) != kOk) {
+    WmlsScriptTaskDestroy(&t);
+    return nullptr;
+  }
+  t->ownsSession = 1;
+  return t->self;
+}
+
 void WmlsScriptTaskDestroy(WmlsScriptTask** task) {
   if (!*task) return;
   FreeRun(*task);
+  if ((*task)->ownsSession) UrlSessionDestroy((*task)->session);
   TskmanDestroyTask((*task)->self);
   MemFree(task);
 }
