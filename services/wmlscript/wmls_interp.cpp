@@ -8,6 +8,7 @@
 #include "kernel/mem.h"
 #include "services/wmlscript/wmls.h"
 #include "services/wmlscript/wmls_internal.h"
+#include "services/wmlscript/wmls_task.h"
 
 namespace {
 
@@ -303,6 +304,38 @@ int32_t LibCall(WmlsRunContext* ctx, int32_t lib, int32_t fn) {
   return 0;
 }
 
+// Units of an argument in a call text: a string goes in quotes with the
+// characters that could end it or read as an escape written as %XX, so that
+// no text can change the call; other kinds go in their string form.
+constexpr char16_t kHex[] = u"0123456789ABCDEF";
+bool NeedsEscape(char16_t c) { return c == '%' || c == '\'' || c == '"'; }
+
+uint32_t ArgLength(const WmlsValue& v) {
+  if (v.type != WmlsType::String) return WmlsLen(WmlsStr(v));
+  uint32_t n = 2;
+  for (const char16_t* p = WmlsStr(v); p && *p; ++p) n += NeedsEscape(*p) ? 3 : 1;
+  return n;
+}
+
+char16_t* PutArg(char16_t* out, const WmlsValue& v, bool quoted) {
+  const char16_t* p = WmlsStr(v);
+  if (quoted) *out++ = '\'';
+  for (; p && *p; ++p) {
+    if (quoted && NeedsEscape(*p)) {
+      *out++ = '%';
+      *out++ = kHex[*p >> 4];
+      *out++ = kHex[*p & 15];
+    } else {
+      *out++ = *p;
+    }
+  }
+  if (quoted) *out++ = '\'';
+  return out;
+}
+
+// The call of a function of another unit runs as a nested script of the
+// script task: the run waits (resume kind 4) for the nested run's result.
+// Outside the task the call gives invalid.
 int32_t CallUrl(WmlsRunContext* ctx, uint32_t url, uint32_t name, uint32_t argc) {
   const WmlsValue* u = Const(ctx, url);
   const WmlsValue* n = u ? Const(ctx, name) : nullptr;
@@ -311,13 +344,66 @@ int32_t CallUrl(WmlsRunContext* ctx, uint32_t url, uint32_t name, uint32_t argc)
     ctx->status = WmlsStatus::WrongType;
     return 0;
   }
-  for (uint32_t i = 0; i < argc; ++i) {
+  auto* task = static_cast<WmlsTaskContext*>(ctx->scriptTask);
+  WmlsValue args[255];
+  bool quoted[255];
+  uint32_t popped = 0;
+  int32_t result = 0;
+  for (; popped < argc; ++popped) {
     WmlsValue v;
-    if (WmlsStackPop(ctx, &v)) return 0;
-    WmlsValueRelease(&v);
+    if (WmlsStackPop(ctx, &v)) break;
+    const uint32_t at = argc - 1 - popped;
+    quoted[at] = v.type == WmlsType::String;
+    if (v.type == WmlsType::Invalid || v.type == WmlsType::Unset) {
+      WmlsValueRelease(&v);
+      args[at] = {};
+      WmlsValueSetString(&args[at], u"invalid", 7);
+      quoted[at] = false;
+    } else {
+      args[at] = WmlsToString(ctx, &v);
+      if (args[at].borrowed) WmlsValueSetString(&args[at], WmlsStr(v), WmlsLen(WmlsStr(v)));
+      WmlsValueRelease(&v);
+    }
+    if (args[at].type != WmlsType::String) result = WmlsResult::NoMemory;
   }
-  // Calls into another unit run through the script task; without one the
-  // call gives invalid.
+  char* text8 = nullptr;
+  if (popped == argc && !result && task && task->call) {
+    const char16_t* unitUrl = WmlsStr(*u);
+    const char16_t* function = WmlsStr(*n);
+    uint32_t length = WmlsLen(unitUrl) + WmlsLen(function) + 3 + (argc ? argc - 1 : 0);
+    for (uint32_t i = 0; i < argc; ++i) length += ArgLength(args[i]);
+    auto* text = static_cast<char16_t*>(MemAlloc((length + 1) * 2, Use::String, Mod::WmlsExec));
+    if (text) {
+      char16_t* w = text;
+      for (const char16_t* p = unitUrl; p && *p;) *w++ = *p++;
+      *w++ = '#';
+      for (const char16_t* p = function; p && *p;) *w++ = *p++;
+      *w++ = '(';
+      for (uint32_t i = 0; i < argc; ++i) {
+        if (i) *w++ = ',';
+        w = PutArg(w, args[i], quoted[i]);
+      }
+      *w++ = ')';
+      *w = 0;
+      text8 = WmlsToUtf8(text, static_cast<uint32_t>(w - text));
+      MemFree(&text);
+    }
+    if (!text8) result = WmlsResult::NoMemory;
+  }
+  for (uint32_t i = argc - popped; i < argc; ++i) WmlsValueRelease(&args[i]);
+  if (popped < argc) return 0;  // the pop set the status
+  if (result) {
+    ctx->status = WmlsStatus::NoMemory;
+    return result;
+  }
+  if (!text8) return PushInvalid(ctx);
+  if (task->call(task, text8) != 0) {
+    // Calls nested too deep end the run with an error.
+    ctx->status = WmlsStatus::CallDepth;
+    return 0;
+  }
+  ctx->suspended = 1;
+  ctx->resumeKind = 4;
   return PushInvalid(ctx);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 struct BenBrowser;
+struct TskmanTask;
 
 struct WmlsTaskContext {
   BenBrowser* browser;         // whose variables and pending navigation the script uses
@@ -16,6 +17,16 @@ struct WmlsTaskContext {
   // id; 0 when it is under way (the run then waits for its answer). Null
   // outside the task.
   int32_t (*load)(WmlsTaskContext* task, const char* url, uint32_t typeId);
+  // Starts a nested run of the call text "URL#function(arguments)" (UTF-8,
+  // taken); 0 when under way (the run then waits for the nested result, and
+  // a relative URL resolves against the calling unit's). Null outside the task.
+  int32_t (*call)(WmlsTaskContext* task, char* text);
+  // The task itself: dialogs name it as the receiver of their answer.
+  TskmanTask* self;
+  // Called by a library that has opened a popup answering to the task and
+  // suspended the run for it: a popup that goes away without an answer then
+  // resumes the run with none.
+  void (*awaitPopup)(WmlsTaskContext* task);
 };
 
 // Content class of a WTA deck: it lifts the variable-name check of getVar.

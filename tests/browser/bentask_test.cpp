@@ -275,6 +275,21 @@ TEST_F(NavigationTest, AScriptLinksGoLoadsTheAddressResolvedAgainstThePage) {
   EXPECT_EQ(TskmanFind(Mod::WmlsExec), nullptr);
 }
 
+TEST_F(NavigationTest, AFailedScriptShowsItsErrorAndEndsWhenTheUserClosesIt) {
+  Navigate("qortest://h/app/deck.wml");
+  gWatched = Mod::Ben;
+  seen.clear();
+  Navigate("s/task.wmlsc#nothing()");
+  EXPECT_NE(TskmanFind(Mod::Popup), nullptr);
+  EXPECT_TRUE(SeenOf(BenMsg::ScriptEnded).empty());
+  UiCommand(UiCmd::Back, 0);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::Popup), nullptr);
+  ASSERT_EQ(SeenOf(BenMsg::ScriptEnded).size(), 1u);
+  EXPECT_EQ(SeenOf(BenMsg::ScriptEnded)[0].arg1, WmlsEnd::Failed);
+  EXPECT_EQ(PageAddress(), "qortest://h/app/deck.wml");
+}
+
 TEST_F(NavigationTest, AnAddressThatCannotBeLoadedLeavesThePage) {
   Navigate("qortest://h/app/deck.wml");
   Navigate("qortest://h/app/missing.wml");

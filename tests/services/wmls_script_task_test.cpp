@@ -40,6 +40,11 @@ class WmlsScriptTaskTest : public EngineFixture {
     const std::vector<uint8_t> page = WmlsReadUnit("page");
     body.body.assign(page.begin(), page.end());
     driver.Serve("/app/s/page.wmlsc", body);
+    for (const char* name : {"nest", "echo"}) {
+      const std::vector<uint8_t> u = WmlsReadUnit(name);
+      body.body.assign(u.begin(), u.end());
+      driver.Serve(std::string("/s/") + name + ".wmlsc", body);
+    }
     FetchBody deck;
     deck.body = "deck";
     deck.contentType = "text/plain";
@@ -155,6 +160,7 @@ const Completion kCompletions[] = {
     {"Back", "task.wmlsc#back()", WmlsEnd::Ok, "2:", "(unset)"},
     {"Abort", "task.wmlsc#bail()", WmlsEnd::Ok, "0:", "(unset)"},
     {"AbortAfterGo", "task.wmlsc#goThenBail()", WmlsEnd::Ok, "0:", "(unset)"},
+    {"ExitAfterRefresh", "task.wmlsc#quit()", WmlsEnd::Ok, "4:", "(unset)"},
     {"AbortAfterPrev", "task.wmlsc#prevThenBail()", WmlsEnd::Ok, "0:", "(unset)"},
     {"WrongArgumentCount", "task.wmlsc#back(1)", WmlsEnd::ArgCount, "0:", "(unset)"},
     {"MalformedArguments", "task.wmlsc#setAndGo('a)", WmlsEnd::Failed, "0:", "(unset)"},
@@ -169,6 +175,52 @@ const Completion kCompletions[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Ends, WmlsCompletionTest, ::testing::ValuesIn(kCompletions),
                          [](const auto& i) { return std::string(i.param.name); });
+
+// Calls into another unit run nested: the arguments arrive as they were (a
+// quote or a percent sign in a string cannot change the call), the value
+// comes back, and a failure in the nested run ends the whole script.
+struct NestedRow {
+  const char* name;
+  const char* call;
+  uint32_t code;
+  const char* pending;
+  const char16_t* variable;
+  const char* value;
+};
+
+class WmlsNestedTest : public WmlsScriptTaskTest, public ::testing::WithParamInterface<NestedRow> {};
+
+TEST_P(WmlsNestedTest, RunsTheOtherUnit) {
+  const NestedRow& row = GetParam();
+  Post((std::string("qortest://h/s/nest.wmlsc#") + row.call).c_str());
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{row.code});
+  EXPECT_EQ(Pending(), row.pending);
+  EXPECT_EQ(Var(row.variable), row.value);
+}
+
+const NestedRow kNested[] = {
+    {"QuotesAndPercentSigns", "relay('it%27s 100%25, \"ok\")', 7)", WmlsEnd::Ok, "1:done.wml", u"relayed",
+     "it's 100%, \"ok\")|2|7|0|true|false|nest.wmlsc"},
+    {"ThroughThreeUnits", "deep(3)", WmlsEnd::Ok, "0:", u"deep", "bottom<<<"},
+    {"WithoutEnd", "deep(100000)", WmlsEnd::Failed, "0:", u"deep", "(unset)"},
+    {"AbortInside", "bails()", WmlsEnd::Ok, "0:", u"after", "(unset)"},
+    {"NoSuchFunction", "missing()", WmlsEnd::Failed, "0:", u"after", "(unset)"},
+};
+INSTANTIATE_TEST_SUITE_P(Calls, WmlsNestedTest, ::testing::ValuesIn(kNested),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+TEST_F(WmlsScriptTaskTest, AnAbortInTheMiddleOfASliceEndsOnceAndTheTaskGoesOn) {
+  Post("qortest://h/s/task.wmlsc#forever()");
+  RunIntoSlices();
+  TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Abort, 0, 0);
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  Post("qortest://h/s/task.wmlsc#setAndGo('next')");
+  Pump();
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
+  EXPECT_EQ(Var(u"result"), "next");
+}
 
 TEST_F(WmlsScriptTaskTest, ARelativeScriptResolvesAgainstTheReferringDeck) {
   UrlRequestRec* deck = Referring("qortest://h/app/deck.wml");
