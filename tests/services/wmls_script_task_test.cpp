@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "browser/benvar.h"
+#include "browser/cache.h"
 #include "browser/url.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
@@ -33,6 +34,9 @@ class WmlsScriptTaskTest : public EngineFixture {
     text.body = "not a unit";
     text.contentType = "text/plain";
     driver.Serve("/s/text.wmlsc", text);
+    FetchBody gone = body;
+    gone.status = 404;
+    driver.Serve("/s/gone.wmlsc", gone);
     FetchBody cut = body;
     cut.failAt = 10;
     cut.blockSize = 10;
@@ -166,6 +170,9 @@ const Completion kCompletions[] = {
     {"MalformedArguments", "task.wmlsc#setAndGo('a)", WmlsEnd::Failed, "0:", "(unset)"},
     {"NotAScript", "text.wmlsc#main()", WmlsEnd::Failed, "0:", "(unset)"},
     {"LoadFails", "cut.wmlsc#back()", WmlsEnd::Failed, "0:", "(unset)"},
+    {"ServerError", "gone.wmlsc#back()", WmlsEnd::Failed, "0:", "(unset)"},
+    {"NoSuchFunction", "task.wmlsc#nothing()", WmlsEnd::Failed, "0:", "(unset)"},
+    {"CallDepth", "task.wmlsc#deep(0)", WmlsEnd::Failed, "0:", "(unset)"},
     {"LoadAnyText", "task.wmlsc#load('hello.txt', 'text/*')", WmlsEnd::Ok, "0:", "h\xe9llo"},
     {"LoadOtherType", "task.wmlsc#load('hello.txt', 'text/vnd.wap.wml')", WmlsEnd::Ok, "0:", "414"},
     {"LoadPlainText", "task.wmlsc#load('plain.txt', 'text/plain')", WmlsEnd::Ok, "0:", "plain"},
@@ -209,6 +216,18 @@ const NestedRow kNested[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Calls, WmlsNestedTest, ::testing::ValuesIn(kNested),
                          [](const auto& i) { return std::string(i.param.name); });
+
+TEST_F(WmlsScriptTaskTest, AUnitFromTheCacheRunsAsAFetchedOne) {
+  Post("qorcache://h/s/task.wmlsc#setAndGo('first')");
+  Pump();
+  const int starts = driver.starts;
+  Post("qorcache://h/s/task.wmlsc#setAndGo('second')");
+  Pump();
+  EXPECT_EQ(driver.starts, starts);
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
+  EXPECT_EQ(Var(u"result"), "second");
+  CacheClear();
+}
 
 TEST_F(WmlsScriptTaskTest, AnAbortInTheMiddleOfASliceEndsOnceAndTheTaskGoesOn) {
   Post("qortest://h/s/task.wmlsc#forever()");
