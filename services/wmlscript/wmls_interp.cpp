@@ -278,6 +278,13 @@ int32_t Call(WmlsRunContext* ctx, uint32_t f) {
   if (r) return r == WmlsResult::NoMemory ? r : 0;
   WmlsFrame* frame = ctx->frame;
   for (int32_t i = frame->desc->argCount - 1; i >= 0; --i) {
+    // Integers and booleans go straight into the fresh (unset) cell.
+    if (ctx->top >= 0 && (ctx->stack[ctx->top].type == WmlsType::Integer ||
+                          ctx->stack[ctx->top].type == WmlsType::Boolean)) {
+      frame->variables[i] = ctx->stack[ctx->top--];
+      frame->variables[i].borrowed = 0;
+      continue;
+    }
     WmlsValue v;
     // Arguments missing from the stack are an error, not a normal end.
     if (WmlsStackPop(ctx, &v)) return 0;
