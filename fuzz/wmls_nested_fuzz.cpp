@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz/wmls_mbuint.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
 #include "services/wmlscript/wmls.h"
@@ -20,19 +21,9 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-void MbUInt(std::vector<uint8_t>& out, uint32_t v) {
-  uint8_t bytes[5];
-  int n = 0;
-  do {
-    bytes[n++] = v & 0x7F;
-    v >>= 7;
-  } while (v);
-  while (n--) out.push_back(static_cast<uint8_t>(bytes[n] | (n ? 0x80 : 0)));
-}
-
 void Utf8Constant(std::vector<uint8_t>& out, const uint8_t* s, uint32_t n) {
   out.push_back(4);
-  MbUInt(out, n);
+  WmlsFuzzMbUInt(out, n);
   out.insert(out.end(), s, s + n);
 }
 
@@ -40,14 +31,14 @@ void Utf8Constant(std::vector<uint8_t>& out, const uint8_t* s, uint32_t n) {
 std::vector<uint8_t> Unit(const std::vector<uint8_t>& constants, uint32_t count, uint8_t args,
                           const std::vector<uint8_t>& code, char name) {
   std::vector<uint8_t> body;
-  MbUInt(body, count);
-  MbUInt(body, 106);
+  WmlsFuzzMbUInt(body, count);
+  WmlsFuzzMbUInt(body, 106);
   body.insert(body.end(), constants.begin(), constants.end());
   body.insert(body.end(), {0, 1, 1, 0, 1, static_cast<uint8_t>(name), args, 0});
-  MbUInt(body, static_cast<uint32_t>(code.size()));
+  WmlsFuzzMbUInt(body, static_cast<uint32_t>(code.size()));
   body.insert(body.end(), code.begin(), code.end());
   std::vector<uint8_t> unit{1};
-  MbUInt(unit, static_cast<uint32_t>(body.size()));
+  WmlsFuzzMbUInt(unit, static_cast<uint32_t>(body.size()));
   unit.insert(unit.end(), body.begin(), body.end());
   return unit;
 }

@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -239,14 +237,9 @@ class NavigationTest : public BrowserTaskTest {
  protected:
   void SetUp() override {
     BrowserTaskTest::SetUp();
-    std::ifstream in(std::string(QOR_WMLS_DATA) + "/task.wmlsc", std::ios::binary);
-    FetchBody unit;
-    unit.body.assign(std::istreambuf_iterator<char>(in), {});
-    unit.contentType = "application/vnd.wap.wmlscriptc";
-    driver.Serve("/app/s/task.wmlsc", unit);
-    FetchBody deck;
-    deck.body = "<wml/>";
-    deck.contentType = "text/vnd.wap.wml";
+    driver.Serve("/app/s/task.wmlsc",
+                 FetchFile(QOR_WMLS_DATA "/task.wmlsc", "application/vnd.wap.wmlscriptc"));
+    const FetchBody deck = FetchText("<wml/>", "text/vnd.wap.wml");
     driver.Serve("/app/deck.wml", deck);
     driver.Serve("/app/next.wml", deck);
     BenSetScriptStarter(WmlsScriptTaskStartForBrowser);

@@ -12,8 +12,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -236,14 +234,8 @@ struct ScriptRun {
 TEST_F(HostTest, OneSessionWithTheDefaultSkin) {
   WriteIniWithDefaultSkin();
   FetchDriver driver;
-  FetchBody unit;
-  std::ifstream in(std::string(QOR_WMLS_DATA) + "/task.wmlsc", std::ios::binary);
-  unit.body.assign(std::istreambuf_iterator<char>(in), {});
-  unit.contentType = "application/vnd.wap.wmlscriptc";
-  driver.Serve("/s/task.wmlsc", unit);
-  FetchBody deck;
-  deck.body = "<wml/>";
-  deck.contentType = "text/vnd.wap.wml";
+  driver.Serve("/s/task.wmlsc", FetchFile(QOR_WMLS_DATA "/task.wmlsc", "application/vnd.wap.wmlscriptc"));
+  const FetchBody deck = FetchText("<wml/>", "text/vnd.wap.wml");
   driver.Serve("/s/next.wml", deck);
   driver.Serve("/s/deck.wml", deck);
   ScriptRun script;
