@@ -291,6 +291,10 @@ Result UrlRequest(UrlSession* session, const char* url, uint32_t flags, UrlReque
                   UrlRequestRec** out, uintptr_t reserved1, TskmanTask* requester,
                   uintptr_t reserved2);
 void UrlRequestDone(UrlSession* session, UrlRequestRec* request);
+// True while the request stands in a session of a running URL task. A
+// request handed over in a message may be finished before the message is
+// taken; the pointer is only compared, never read.
+bool UrlRequestIsLive(const UrlRequestRec* request);
 UrlLoad* UrlRequestLoad(UrlRequestRec* request);
 void UrlRequestWatch(UrlRequestRec* request, TskmanTask* task, uintptr_t argument);
 // A new text (module 13) of the request's URL; 0 when given.

@@ -256,6 +256,8 @@ Result Run(WmlsScriptTask* t, char* text, UrlRequestRec* referring) {
   }
   // A script still fetching or running ends first, and its owner hears so.
   if (t->cur.request || t->cur.run || t->outer) Finish(t, WmlsEnd::Ok);
+  // The page that linked here may have gone while the message waited.
+  if (!UrlRequestIsLive(referring)) referring = nullptr;
   const Result r = StartRequest(t, text, referring);
   if (r == kFailed) {
     FreeRun(t);

@@ -259,6 +259,15 @@ TEST_F(WmlsScriptTaskTest, ARelativeScriptResolvesAgainstTheReferringDeck) {
   EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Failed, WmlsEnd::Failed}));
 }
 
+TEST_F(WmlsScriptTaskTest, AReferringPageFinishedBeforeTheRunStartsIsLeftAlone) {
+  UrlRequestRec* deck = Referring("qortest://h/app/deck.wml");
+  Post("qortest://h/s/task.wmlsc#setAndGo('alone')", deck);
+  UrlRequestDone(session, deck);
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  EXPECT_EQ(Var(u"result"), "alone");
+}
+
 TEST_F(WmlsScriptTaskTest, TwoScriptsPostedTogetherLeaveTheSecondsWork) {
   Post("qortest://h/s/task.wmlsc#count(5)");
   Post("qortest://h/s/task.wmlsc#setAndGo('second')");
