@@ -24,8 +24,12 @@ struct WmlsTaskContext {
   // The task itself: dialogs name it as the receiver of their answer.
   TskmanTask* self;
   // Called by a library that has opened a popup answering to the task and
-  // suspended the run for it: a popup that goes away without an answer then
-  // resumes the run with none.
+  // suspended the run for it (resume kind 1 prompt, 2 confirm, 3 alert).
+  // The popup's answer {value, flag} resumes the run: a prompt with the
+  // entered UTF-16 text (taken) when flag is 1, a confirm with value != 0,
+  // an alert with an empty string. A cancelled prompt, or a popup that goes
+  // away without an answer, resumes it with none: the cell the library left
+  // stays as the call's result.
   void (*awaitPopup)(WmlsTaskContext* task);
 };
 
