@@ -8,12 +8,12 @@
 #include <cstring>
 #include <vector>
 
-#include "fuzz/wmls_mbuint.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
 #include "services/wmlscript/wmls.h"
 #include "services/wmlscript/wmls_internal.h"
 #include "services/wmlscript/wmls_task.h"
+#include "tests/services/wmls_mbuint.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ void Check(bool ok) {
 
 void Utf8Constant(std::vector<uint8_t>& out, const uint8_t* s, uint32_t n) {
   out.push_back(4);
-  WmlsFuzzMbUInt(out, n);
+  WmlsMbUInt(out, n);
   out.insert(out.end(), s, s + n);
 }
 
@@ -31,14 +31,14 @@ void Utf8Constant(std::vector<uint8_t>& out, const uint8_t* s, uint32_t n) {
 std::vector<uint8_t> Unit(const std::vector<uint8_t>& constants, uint32_t count, uint8_t args,
                           const std::vector<uint8_t>& code, char name) {
   std::vector<uint8_t> body;
-  WmlsFuzzMbUInt(body, count);
-  WmlsFuzzMbUInt(body, 106);
+  WmlsMbUInt(body, count);
+  WmlsMbUInt(body, 106);
   body.insert(body.end(), constants.begin(), constants.end());
   body.insert(body.end(), {0, 1, 1, 0, 1, static_cast<uint8_t>(name), args, 0});
-  WmlsFuzzMbUInt(body, static_cast<uint32_t>(code.size()));
+  WmlsMbUInt(body, static_cast<uint32_t>(code.size()));
   body.insert(body.end(), code.begin(), code.end());
   std::vector<uint8_t> unit{1};
-  WmlsFuzzMbUInt(unit, static_cast<uint32_t>(body.size()));
+  WmlsMbUInt(unit, static_cast<uint32_t>(body.size()));
   unit.insert(unit.end(), body.begin(), body.end());
   return unit;
 }

@@ -1,10 +1,10 @@
-// The unit format's variable-length integers, for the targets that write
-// units of their own.
+// The unit format's variable-length integers, for the tests and fuzz
+// targets that write units of their own.
 #pragma once
 #include <cstdint>
 #include <vector>
 
-inline void WmlsFuzzMbUInt(std::vector<uint8_t>& out, uint32_t v) {
+inline void WmlsMbUInt(std::vector<uint8_t>& out, uint32_t v) {
   uint8_t tmp[5];
   int n = 0;
   do {
