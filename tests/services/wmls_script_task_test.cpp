@@ -217,6 +217,13 @@ const NestedRow kNested[] = {
 INSTANTIATE_TEST_SUITE_P(Calls, WmlsNestedTest, ::testing::ValuesIn(kNested),
                          [](const auto& i) { return std::string(i.param.name); });
 
+TEST_F(WmlsScriptTaskTest, AnErrorWhosePopupCannotOpenEndsWithOne) {
+  TskmanFailNextCreate(Mod::Popup);
+  Post("qortest://h/s/task.wmlsc#nothing()");
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::NoMemory});
+}
+
 TEST_F(WmlsScriptTaskTest, AUnitFromTheCacheRunsAsAFetchedOne) {
   Post("qorcache://h/s/task.wmlsc#setAndGo('first')");
   Pump();
