@@ -283,6 +283,14 @@ TEST_F(NavigationTest, AFailedScriptShowsItsErrorAndEndsWhenTheUserClosesIt) {
   EXPECT_EQ(PageAddress(), "qortest://h/app/deck.wml");
 }
 
+TEST_F(NavigationTest, AWtaEventsBoundAddressIsLoaded) {
+  ASSERT_EQ(BenWtaContextOpen(Browser()), kOk);
+  ASSERT_EQ(BenWtaBindEvent(Browser(), BenWtaEvent::IncomingCall, "qortest://h/app/deck.wml"), kOk);
+  ASSERT_EQ(BenRaiseWtaEvent(BenWtaEvent::IncomingCall, 0, nullptr), kOk);
+  Pump();
+  EXPECT_EQ(PageAddress(), "qortest://h/app/deck.wml");
+}
+
 TEST_F(NavigationTest, AnAddressThatCannotBeLoadedLeavesThePage) {
   Navigate("qortest://h/app/deck.wml");
   Navigate("qortest://h/app/missing.wml");
