@@ -24,6 +24,21 @@ bool IsScriptCall(const char* address) {
   return hash && LibcStrChr(hash, '(');
 }
 
+// The window's current string: the address it was last sent, and then the
+// URL of the page that came of it.
+void SetCurrentString(UiWindow* ui, const char* address) {
+  if (!address) return;
+  const uint32_t n = LibcStrLen(address);
+  auto* wide = static_cast<char16_t*>(MemAlloc((n + 1) * 2, Use::String, Mod::Ui));
+  if (!wide) return;
+  for (uint32_t i = 0; i < n; ++i) wide[i] = static_cast<uint8_t>(address[i]);
+  wide[n] = 0;
+  if (ui->currentString == ui->ownString) ui->currentString = nullptr;
+  MemFree(&ui->ownString);
+  ui->ownString = wide;
+  ui->currentString = wide;
+}
+
 // The page being left goes on the back stack, unless it was a built-in page
 // kept out of history.
 void RememberPage(UrlRequestRec* page) {
@@ -71,10 +86,12 @@ void UiNavigate(UiWindow* window, char* address) {
     MemFree(&address);
     return;
   }
+  // A script runs on behalf of the page shown, which stays current.
   if (IsScriptCall(address)) {
     BenRunScript(address, nav->page);
     return;
   }
+  SetCurrentString(window, address);
   // A newer address wins over a load still under way.
   if (nav->loading) UrlRequestDone(nav->session, nav->loading);
   nav->loading = nullptr;
@@ -95,6 +112,10 @@ bool UiNavEvent(UiWindow* window, uint32_t message, uintptr_t arg1, uintptr_t) {
       if (nav->page) UrlRequestDone(nav->session, nav->page);
       nav->page = request;
       nav->loading = nullptr;
+      if (char* url = nullptr; UrlOfRequest(&url, request) == kOk) {
+        SetCurrentString(window, url);
+        MemFree(&url);
+      }
       return true;
     case UrlMsg::Failed:
       if (request && request == nav->loading) {

@@ -80,20 +80,6 @@ void SetLabel(UiWindow* ui, int which, uintptr_t text) {
   if (ui->labels[which]) LibcWStrCopy(ui->labels[which], source);
 }
 
-// Makes an address the window was sent (8-bit) its current string.
-void TakeAddress(UiWindow* ui, const char* address) {
-  if (!address) return;
-  const uint32_t n = LibcStrLen(address);
-  auto* wide = static_cast<char16_t*>(MemAlloc((n + 1) * 2, Use::String, Mod::Ui));
-  if (!wide) return;
-  for (uint32_t i = 0; i < n; ++i) wide[i] = static_cast<uint8_t>(address[i]);
-  wide[n] = 0;
-  if (ui->currentString == ui->ownString) ui->currentString = nullptr;
-  MemFree(&ui->ownString);
-  ui->ownString = wide;
-  ui->currentString = wide;
-}
-
 // The URL (8-bit, owned by the window) in the title bar, cut to fit.
 void ShowUrl(UiWindow* ui, uintptr_t text) {
   auto* url = reinterpret_cast<char*>(text);
@@ -161,7 +147,6 @@ Result UiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
       }
       return kOk;
     case BenMsg::UiNavigate:
-      TakeAddress(window, reinterpret_cast<const char*>(arg1));
       UiNavigate(window, reinterpret_cast<char*>(arg1));
       return kOk;
     case BenMsg::UiShowUrl:

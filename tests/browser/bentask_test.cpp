@@ -259,6 +259,7 @@ TEST_F(NavigationTest, AScriptLinksGoLoadsTheAddressResolvedAgainstThePage) {
   Navigate("s/task.wmlsc#setAndGo('a%20b')");
   EXPECT_EQ(std::u16string(BenGetVar(Browser(), u"result")), u"a b");
   EXPECT_EQ(PageAddress(), "qortest://h/app/next.wml#c");
+  EXPECT_EQ(Current(), u"qortest://h/app/next.wml#c");
   EXPECT_NE(TskmanFind(Mod::WmlsExec), nullptr);
   // The page left is on the back stack.
   ASSERT_NE(BenHistoryCurrent(), nullptr);
@@ -273,6 +274,7 @@ TEST_F(NavigationTest, AFailedScriptShowsItsErrorAndEndsWhenTheUserClosesIt) {
   gWatched = Mod::Ben;
   seen.clear();
   Navigate("s/task.wmlsc#nothing()");
+  EXPECT_EQ(Current(), u"qortest://h/app/deck.wml");
   EXPECT_NE(TskmanFind(Mod::Popup), nullptr);
   EXPECT_TRUE(SeenOf(BenMsg::ScriptEnded).empty());
   UiCommand(UiCmd::Back, 0);
