@@ -28,6 +28,7 @@
 #include "security/ecapi.h"
 #include "services/lc.h"
 #include "services/notify.h"
+#include "services/wmlscript/wmls_script_task.h"
 #include "widgets/pwl.h"
 
 namespace {
@@ -148,6 +149,8 @@ void BeginServices(UiStartContext* ctx) {
   // The content handlers sit above the fetch layer and the document model:
   // hand them their rows and hooks before anything fetches.
   ContentRowsInstall();
+  // Script links reach a script task the browser starts through this.
+  BenSetScriptStarter(WmlsScriptTaskStartForBrowser);
   ctx->state = HostState::ServicesStarting;
 }
 void ReportServicesUp(UiStartContext* ctx) {
