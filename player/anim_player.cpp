@@ -80,8 +80,9 @@ uint32_t Advance(AnimPlayer* p) {
   const bool atLast = root->frameCount == 0 || frame + 1 >= root->frameCount;
   if (p->frameLimit > 0 && (frame >= static_cast<uint32_t>(p->frameLimit) || atLast)) {
     p->showAllPending = 0;
-    return 7;
+    return kAnimLimitReached;
   }
+  if (atLast && !(root->flagWord & 1) && root->framesClosed >= root->frameCount) return kAnimMovieEnded;
   if (p->redrawPending) {
     AnimHook_Notify(p, kAnimNotifyRedraw, 0, 0, p->frameWidth, p->frameHeight);
     p->redrawPending = 0;

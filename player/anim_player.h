@@ -12,6 +12,12 @@
 
 inline constexpr uint32_t kAnimSoundTypes = 196;  // types 4, 64 and 128
 
+// Advance results besides 0: the frame limit is reached; the movie has ended
+// (its root clip stands halted at its last frame and does not loop), so a
+// host that collects frames has them all.
+inline constexpr uint32_t kAnimLimitReached = 7;
+inline constexpr uint32_t kAnimMovieEnded = 8;
+
 struct AnimPlayer {
   int32_t frameWidth, frameHeight;
   uint16_t* frameBuffer;

@@ -332,4 +332,10 @@ Bytes PushText(const std::string& s) { return Action(150, Writer().U8(0).Str(s).
 Bytes Jump(uint8_t code, int16_t offset) { return Action(code, Writer().U16(static_cast<uint16_t>(offset)).bytes()); }
 Bytes EndActions() { return {0}; }
 
+Bytes BoxShape(uint16_t id, const Solid& color, int32_t x, int32_t y, int32_t w, int32_t h) {
+  Records r(1, 0);
+  r.Change(-1, 1, -1, true, x, y).Box(w, h);
+  return ShapeTag(2, id, {color}, {}, 1, 0, r.End());
+}
+
 }  // namespace movie

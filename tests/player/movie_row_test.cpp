@@ -1,0 +1,163 @@
+// The movie rows through the real URL task: a movie body becomes an
+// animated page image of its frames, a downloaded movie goes to the
+// handset's animation file.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "content/movie_rows.h"
+#include "graphics/image.h"
+#include "graphics/pgl.h"
+#include "host/platform/handset.h"
+#include "movie_writer.h"
+#include "tests/content/rows_fixture.h"
+
+namespace {
+
+using movie::Bytes;
+
+// Moves the object at a depth to (x, y) twips.
+Bytes Move(uint16_t depth, int32_t x, int32_t y) {
+  movie::Place2 p;
+  p.flags = 4 | 1;
+  p.depth = depth;
+  p.tx = x;
+  p.ty = y;
+  return movie::PlaceWithFlags(p);
+}
+
+// A movie of `frames` frames: a red box that moves 10 pixels right a frame
+// over a white background, then stops or loops.
+Bytes MovingBox(uint32_t frames, const Bytes& lastFrameActions = {}) {
+  std::vector<Bytes> tags{movie::Background(255, 255, 255), movie::BoxShape(1, {248, 0, 0}, 0, 0, 400, 400)};
+  for (uint32_t i = 0; i < frames; ++i) {
+    if (i == 0) tags.push_back(movie::Place(1, 1, 0, 0));
+    else tags.push_back(Move(1, static_cast<int32_t>(200 * i), 0));
+    if (i + 1 == frames && !lastFrameActions.empty()) tags.push_back(movie::Actions(lastFrameActions));
+    tags.push_back(movie::ShowFrame());
+  }
+  tags.push_back(movie::End());
+  movie::Header h;
+  h.xmax = h.ymax = 128 * 20;
+  h.frames = static_cast<uint16_t>(frames);
+  return movie::Qvx(h, movie::Concat(tags));
+}
+
+struct Picture {
+  bool complete = false;
+  Result failure = 0;
+  uint32_t width = 0, frames = 0, loops = 0, allFrames = 0;
+  std::vector<uint32_t> delays;
+  std::vector<std::vector<uint16_t>> pixels;  // each frame's, row by row
+};
+
+std::vector<Bytes> gSaved;
+int32_t gSaveAnswer = 0;
+
+class MovieRowTest : public RowsFixture {
+ protected:
+  void SetUp() override {
+    RowsFixture::SetUp();
+    platform->MakeScreen(128, 160);
+    ops.saveMovieFile = [](const uint8_t* data, uint32_t length) {
+      gSaved.emplace_back(data, data + length);
+      return gSaveAnswer;
+    };
+    old = HandsetInstall(&ops);
+    gSaved.clear();
+    gSaveAnswer = 0;
+  }
+  void TearDown() override {
+    HandsetInstall(old);
+    RowsFixture::TearDown();
+  }
+
+  Picture Play(const std::string& type, const Bytes& body, uint32_t block, bool announce = true) {
+    Picture pic;
+    const Ended ended = Serve(type, std::string(body.begin(), body.end()), block, announce, 0,
+                              [&](UrlRequestRec* request) {
+      UrlLoad* load = UrlRequestLoad(request);
+      auto* image = reinterpret_cast<ContentImage*>(load->output.head);
+      if (!image) return;
+      EXPECT_EQ(image->kind, ContentKind::Animation);
+      pic.width = image->width;
+      pic.frames = image->frameCount;
+      pic.loops = image->loopCount;
+      pic.allFrames = image->allFrames;
+      for (ContentImageFrame* f = image->firstFrame; f; f = f->next) {
+        pic.delays.push_back(f->delay);
+        std::vector<uint16_t> px;
+        for (uint32_t b = 0; b < f->bandCount; ++b) {
+          const auto* p = reinterpret_cast<const uint16_t*>(PglPixels(f->bands[b]));
+          px.insert(px.end(), p, p + f->bands[b]->width * f->bands[b]->height);
+        }
+        EXPECT_EQ(px.size(), size_t{f->width} * f->height);
+        pic.pixels.push_back(px);
+      }
+    });
+    pic.complete = ended.complete;
+    pic.failure = ended.failure;
+    return pic;
+  }
+
+  HandsetOps ops{};
+  const HandsetOps* old = nullptr;
+};
+
+constexpr uint16_t kRed565 = 0xF800, kWhite565 = 0xFFFF;
+
+// A movie that stops at its last frame plays once: as many frames as it
+// has, each 100 ms, the same in every delivery.
+TEST_F(MovieRowTest, AMovieBecomesAnAnimationOfItsFrames) {
+  const Bytes body = MovingBox(3);
+  const Picture whole = Play("image/qvx", body, 0);
+  EXPECT_TRUE(whole.complete);
+  EXPECT_EQ(whole.width, 128u);  // the smaller side of a 128 x 160 screen
+  EXPECT_EQ(whole.frames, 3u);
+  EXPECT_EQ(whole.loops, 1u);
+  EXPECT_EQ(whole.allFrames, 1u);
+  EXPECT_EQ(whole.delays, (std::vector<uint32_t>{100, 100, 100}));
+  ASSERT_EQ(whole.pixels.size(), 3u);
+  for (uint32_t block : {1u, 140u})
+    for (bool announce : {true, false}) {
+      const Picture p = Play("image/qvx", body, block, announce);
+      EXPECT_EQ(p.frames, whole.frames);
+      EXPECT_EQ(p.pixels, whole.pixels);
+    }
+}
+
+// A movie the player
+// refuses gives an animation without frames; a cut body no picture.
+TEST_F(MovieRowTest, LoopingRefusedAndCutMovies) {
+  Bytes refused = MovingBox(2);
+  refused[0] = 'X';
+  const Picture none = Play("image/qvx", refused, 0);
+  EXPECT_TRUE(none.complete);
+  EXPECT_EQ(none.frames, 0u);
+  EXPECT_EQ(none.allFrames, 1u);
+
+  Bytes cut = MovingBox(2);
+  cut.resize(cut.size() / 2);
+  const Picture partial = Play("image/qvx", cut, 7, false);
+  EXPECT_TRUE(partial.complete);
+  EXPECT_EQ(partial.frames, 0u);
+}
+
+// A downloaded movie reaches the animation file whole; the handset's answer
+// decides the load's result.
+TEST_F(MovieRowTest, ASavedMovieReachesTheHandset) {
+  const Bytes body = MovingBox(2);
+  for (uint32_t block : {0u, 1u}) {
+    const Picture saved = Play("application/x-mm-qvx", body, block, block == 0);
+    EXPECT_EQ(saved.failure, QvxCode::Saved);
+    ASSERT_EQ(gSaved.size(), 1u);
+    EXPECT_EQ(gSaved[0], body);
+    gSaved.clear();
+  }
+  gSaveAnswer = -1;
+  EXPECT_EQ(Play("application/x-mm-qvx", body, 0).failure, QvxCode::BadData);
+  EXPECT_EQ(Play("application/x-mm-qvx", {}, 0).failure, QvxCode::BadData);
+}
+
+}  // namespace
