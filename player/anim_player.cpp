@@ -9,12 +9,15 @@ namespace {
 constexpr char kDownloadFile[] = "datemp";
 
 void TearDown(AnimPlayer* p) {
-  if (p->movie) {
-    AnimStream_Free(p->movie);
-    AnimPlayer_Free(p, p->movie);
-    p->movie = nullptr;
-  }
+  if (p->movie) AnimMovie_Destroy(p->movie);
+  p->movie = nullptr;
   p->heap.abortFlag = 0;
+}
+
+AnimClip* Root(AnimPlayer* p) { return AnimMovie_Root(p->movie); }
+
+uint32_t Word(const uint8_t* d) {
+  return d[0] | uint32_t{d[1]} << 8 | uint32_t{d[2]} << 16 | uint32_t{d[3]} << 24;
 }
 
 uint32_t Reset(AnimPlayer* p, const AnimSize* size) {
@@ -37,14 +40,21 @@ uint32_t Reset(AnimPlayer* p, const AnimSize* size) {
   p->fetching = p->awaitingData = p->fetchComplete = 0;
   p->fromBuffer = 0;
   p->pendingUrl = nullptr;
+  std::memset(&p->download, 0, sizeof p->download);
+  p->download.contentLength = -1;
+  p->download.targetLevel = kAnimLevelRemoved;
   p->frameLimit = -1;
   p->redrawPending = 1;
   p->showAllPending = 1;
   return 0;
 }
 
-// Loads a raw movie or a package's first member as level 0.
+// Loads a raw movie or a package's first member as level 0 and draws its
+// first frame.
 uint32_t Load(AnimPlayer* p, const uint8_t* data, uint32_t length) {
+  p->redrawPending = 1;
+  const uint32_t start = AnimHook_Clock(p);
+  TearDown(p);
   if (!data || length == 0) return 1;
   if (length >= 3 && data[0] == 'Q' && data[1] == 'V' && data[2] == 'Z') {
     uint32_t size = 0;
@@ -52,46 +62,101 @@ uint32_t Load(AnimPlayer* p, const uint8_t* data, uint32_t length) {
     if (!data) return 1;
     length = size;
   }
-  TearDown(p);
-  auto* stream = static_cast<AnimStream*>(AnimPlayer_Alloc(p, sizeof(AnimStream)));
-  if (!stream) return 1;
-  AnimStream_Init(stream, p, 0);
-  p->movie = stream;
-  const uint32_t flags = AnimMovie_ReadHeader(stream, data, length);
+  if (length < 8 || length < Word(data + 4)) return 2;
+  AnimMovie* m = AnimMovie_Create(p);
+  if (!m) {
+    p->heap.abortFlag = 1;
+    return 1;
+  }
+  p->movie = m;
+  m->startTime = start;
+  m->randomSeed = start;
+  const uint32_t flags = AnimMovie_Feed(m, 0, data, length);
   if (AnimPlayer_Aborted(p)) {
     TearDown(p);
     p->heap.abortFlag = 1;
     return 1;
   }
-  if (flags == 0 || (flags & kAnimSoundRefused) || stream->headerPending || (flags & kAnimTagFailed)) {
+  if (flags == 0 || (flags & (kAnimNeedMore | kAnimSoundRefused | kAnimTagFailed)) || !Root(p)) {
     TearDown(p);
     return 2;
   }
+  const AnimRect& frame = m->levels->frameRect;
+  AnimView_Fit(m, frame.xmax - frame.xmin, frame.ymax - frame.ymin);
+  if (AnimPlayer_Aborted(p)) {
+    TearDown(p);
+    p->heap.abortFlag = 1;
+    return 1;
+  }
+  AnimMovie_Control(m, 1, nullptr);
   return 0;
 }
 
 uint32_t Advance(AnimPlayer* p) {
   if (p->videoRequested || p->videoPlaying) return 0;
-  if (p->pendingUrl) return 0;
-  AnimStream* movie = p->movie;
-  if (!movie || !movie->root) return 0;
-  AnimClip* root = movie->root;
+  if (p->fetchComplete) {
+    AnimNet_Deliver(p);
+    if (AnimPlayer_Aborted(p)) return 1;
+  }
+  if (p->pendingUrl) {
+    // Asked for by an action; it stays asked for until the next reset.
+    AnimHook_RemoveFile(p, kDownloadFile, 0);
+    AnimNet_Reset(p);
+    AnimNet_StartFetch(p, p->pendingUrl);
+    return 0;
+  }
+  AnimClip* root = Root(p);
+  if (!root) return 0;
   const uint32_t frame = root->currentFrame;
-  const bool atLast = root->frameCount == 0 || frame + 1 >= root->frameCount;
+  const uint32_t available = AnimClip_Available(root);
+  const bool atLast = available == 0 || frame + 1 >= available;
   if (p->frameLimit > 0 && (frame >= static_cast<uint32_t>(p->frameLimit) || atLast)) {
     p->showAllPending = 0;
     return kAnimLimitReached;
   }
-  if (atLast && !(root->flagWord & 1) && root->framesClosed >= root->frameCount) return kAnimMovieEnded;
+  if (!p->paused && !root->playing && atLast && available == root->frameCount) return kAnimMovieEnded;
+  AnimMovie* m = p->movie;
   if (p->redrawPending) {
     AnimHook_Notify(p, kAnimNotifyRedraw, 0, 0, p->frameWidth, p->frameHeight);
     p->redrawPending = 0;
+  } else {
+    AnimHook_Notify(p, kAnimNotifyRedraw, m->redrawLeft, m->redrawTop, m->redrawRight, m->redrawBottom);
   }
-  // The frame clock: the root clip moves on over the frames that have arrived.
-  if (!p->paused && !atLast && frame + 1 < root->framesClosed) ++root->currentFrame;
-  else if (!p->paused && atLast && (root->flagWord & 1)) root->currentFrame = 0;
+  AnimMovie_Control(m, 1, nullptr);
   p->showAllPending = 0;
   return 0;
+}
+
+uint32_t DownloadCommand(AnimPlayer* p, uint32_t code, uintptr_t argument) {
+  AnimDownload& d = p->download;
+  switch (code) {
+    case 11:
+      if (!argument) return 0;
+      p->fetching = 1;
+      if (d.received > 0) {
+        if (AnimNet_SendResume(p) < 0) AnimHook_Notify(p, kAnimNotifyProgress, 2, -1, 1, 0);
+      } else {
+        AnimNet_Reset(p);
+        if (AnimNet_SendRequest(p) < 0) AnimHook_Notify(p, kAnimNotifyProgress, 2, -1, 1, 0);
+      }
+      return 0;
+    case 12: {
+      const auto* arg = reinterpret_cast<const AnimDataArg*>(argument);
+      if (!arg) return 0;
+      return AnimNet_Receive(p, arg->data, arg->length) == -3 ? 5 : 0;
+    }
+    case 13: return AnimNet_TransferEnd(p, reinterpret_cast<const void*>(argument));
+    default:
+      if (argument) {
+        if (static_cast<int32_t>(AnimHook_Connect(p, d.host, 80)) == -1) return 4;
+        AnimPlayer_Free(p, d.receiveBuffer);
+        d.receiveBuffer = static_cast<uint8_t*>(AnimPlayer_Alloc(p, kAnimReceiveBuffer));
+      } else {
+        AnimHook_RemoveFile(p, d.fileName, 0);
+        AnimNet_Reset(p);
+      }
+      return 0;
+  }
 }
 
 uint32_t LoadFromBuffer(AnimPlayer* p, uint32_t code, const AnimDataArg* arg) {
@@ -106,15 +171,10 @@ uint32_t LoadFromBuffer(AnimPlayer* p, uint32_t code, const AnimDataArg* arg) {
   }
   p->frameLimit = 0;
   if (code == 17) {
-    p->movie->root->flagWord = 1;
+    Root(p)->flagWord |= kAnimClipLoop;
     return 0;
   }
-  // 18: run the frames at once, bounded by the movie's own frame count.
-  const uint32_t start = AnimHook_Clock(p);
-  for (uint32_t i = 0; i <= p->movie->frameCount; ++i) {
-    if (Advance(p) != 0 || AnimPlayer_Aborted(p)) break;
-    if (AnimHook_Clock(p) - start > 1000u * (p->movie->frameCount / p->movie->frameRate + 1)) break;
-  }
+  // 18 plays a frame count or a play time at once; both are 0 here.
   return 0;
 }
 
@@ -135,9 +195,14 @@ uint32_t Close(AnimPlayer* p, bool packageSteps) {
 }
 
 void Deliver(AnimPlayer* p, uint32_t flags) {
-  AnimStream* movie = p->movie;
-  if (!movie || !movie->root) return;
-  if (flags == 48) movie->root->currentFrame = 0;  // rewind
+  if (p->movie) AnimMovie_Control(p->movie, flags, nullptr);
+}
+
+uint32_t DeliverEvent(AnimPlayer* p, uint32_t kind, uint32_t key, int32_t x, int32_t y) {
+  if (!p->movie) return 0;
+  const AnimEvent event{x, y, kind, key};
+  AnimMovie_Control(p->movie, 2, &event);
+  return 0;
 }
 
 uint32_t UserCommand(AnimPlayer* p, uint32_t code) {
@@ -175,11 +240,18 @@ uint32_t UserCommand(AnimPlayer* p, uint32_t code) {
       return 0;
     default: break;
   }
+  AnimMovie* m = p->movie;
   switch (code) {
-    case 7: case 8: p->highQuality = code == 7; break;
+    case 7: case 8:
+      p->highQuality = code == 7;
+      if (m) {
+        AnimView_SetQuality(m, code == 7);
+        AnimMovie_InvalidateAll(m);
+      }
+      break;
     case 9: case 10:
       p->loop = code == 9;
-      if (p->movie && p->movie->root) p->movie->root->flagWord = p->loop;
+      if (Root(p)) Root(p)->flagWord = (Root(p)->flagWord & ~kAnimClipLoop) | p->loop;
       break;
     case 17: p->zoom = 1; break;
     case 18: if (p->zoom < 3) ++p->zoom; break;
@@ -189,6 +261,11 @@ uint32_t UserCommand(AnimPlayer* p, uint32_t code) {
     case 22: p->panX = 4; p->panY = 0; break;
     case 23: p->panX = -4; p->panY = 0; break;
     default: return 0;
+  }
+  if (m && code >= 17) {
+    if (code <= 19) AnimView_SetZoom(m, p->zoom);
+    else AnimView_Pan(m, p->panX, p->panY);
+    Deliver(p, 33);
   }
   p->redrawPending = 1;
   if (p->paused) return Advance(p);
@@ -212,6 +289,8 @@ void AnimPlayer_Init(AnimPlayer* p) {
   p->redrawPending = 1;
   p->showAllPending = 1;
   p->soundTypes = kAnimSoundTypes;
+  p->download.contentLength = -1;
+  p->download.targetLevel = kAnimLevelRemoved;
   std::memcpy(p->handsetNumber, "8200000000000", 14);
 }
 
@@ -302,7 +381,8 @@ uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
       const uint32_t key = static_cast<uint32_t>(argument);
       if (p->pendingUrl) return 0;
       // Keys 12 to 16 and 24 to 36 belong to the movie's own buttons.
-      if ((key >= 12 && key <= 16) || (key >= 24 && key <= 36)) return 0;
+      if (key >= 12 && key <= 16) return DeliverEvent(p, kAnimEventKey, key, 0, 0);
+      if (key >= 24 && key <= 36) return DeliverEvent(p, kAnimEventKeyCondition, key, 0, 0);
       result = UserCommand(p, key);
       break;
     }
@@ -319,7 +399,7 @@ uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
     case 13:
     case 15:
       if (p->fromBuffer) return 0;
-      result = 0;
+      result = DownloadCommand(p, code, argument);
       break;
     case 16:
     case 17:
@@ -327,7 +407,8 @@ uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
       result = LoadFromBuffer(p, code, reinterpret_cast<const AnimDataArg*>(argument));
       break;
     case 104:
-      return 0;
+      return DeliverEvent(p, kAnimEventMove, 0, static_cast<int32_t>((argument >> 16) & 0xFFFF),
+                          static_cast<int32_t>(argument & 0xFFFF));
     default:
       return 0;
   }
@@ -337,16 +418,42 @@ uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
 
 void AnimHook_Error(AnimPlayer*, uint32_t) {}
 void AnimHook_Notify(AnimPlayer*, uint32_t, int32_t, int32_t, int32_t, int32_t) {}
-void AnimHook_NotifyValue(AnimPlayer*, AnimStream*, uintptr_t, void*) {}
+void AnimHook_NotifyValue(AnimPlayer*, AnimMovie*, uintptr_t, void*) {}
 uint32_t AnimHook_Clock(AnimPlayer*) { return 1; }
 void* AnimHook_ReadFile(AnimPlayer*, const char*, uint32_t*, uint32_t, uint32_t, uint32_t) { return nullptr; }
 uint32_t AnimHook_FileExists(AnimPlayer*, const char*, uint32_t) { return 1; }
 uint32_t AnimHook_RemoveFile(AnimPlayer*, const char*, uint32_t) { return 1; }
-void* AnimHook_Value(AnimPlayer*, AnimStream*) { return nullptr; }
+void* AnimHook_Value(AnimPlayer*, AnimMovie*) { return nullptr; }
 uint32_t AnimHook_Connect(AnimPlayer*, const char*, uint32_t) { return 1; }
-uint32_t AnimHook_Send(AnimPlayer*, const char*, uint32_t) { return 1; }
+uint32_t AnimHook_Send(AnimPlayer* p, const char* request, uint32_t length) {
+  return p->hooks && p->hooks->send ? static_cast<uint32_t>(p->hooks->send(p->hooks->context, request, length)) : 1;
+}
 uint32_t AnimHook_Room(AnimPlayer*, uint32_t) { return 1; }
 uint32_t AnimHook_SaveFile(AnimPlayer*, const char*, const uint8_t*, uint32_t) { return 1; }
 void AnimHook_SoundStart(AnimPlayer*, const AnimSound*, uint32_t, uint32_t) {}
 void AnimHook_SoundStop(AnimPlayer*, int32_t, uint32_t) {}
 void AnimHook_EditText(AnimPlayer*, const AnimEditText*) {}
+void AnimHook_Cursor(AnimPlayer*, uint32_t) {}
+void AnimHook_Volume(AnimPlayer* p, int32_t level) {
+  if (p->hooks && p->hooks->volume) p->hooks->volume(p->hooks->context, level);
+}
+void AnimHook_Vibrate(AnimPlayer* p, int32_t level, int32_t duration) {
+  if (p->hooks && p->hooks->vibrate) p->hooks->vibrate(p->hooks->context, level, duration);
+}
+void AnimHook_VibrateStop(AnimPlayer* p) {
+  if (p->hooks && p->hooks->vibrateStop) p->hooks->vibrateStop(p->hooks->context);
+}
+void AnimHook_Date(AnimPlayer* p, int32_t values[7]) {
+  if (p->hooks && p->hooks->date) p->hooks->date(p->hooks->context, values);
+}
+void* AnimHook_Sms(AnimPlayer* p, int32_t number, const char* recipient, const char* message) {
+  if (p->hooks && p->hooks->sms) p->hooks->sms(p->hooks->context, number, recipient, message);
+  return nullptr;
+}
+void AnimHook_Call(AnimPlayer* p, const char* number) {
+  if (p->hooks && p->hooks->call) p->hooks->call(p->hooks->context, number);
+}
+uint32_t AnimHook_Url(AnimPlayer* p, const char* url, const char* target) {
+  if (p->hooks && p->hooks->url) p->hooks->url(p->hooks->context, url, target);
+  return 1;
+}

@@ -105,7 +105,8 @@ class MovieRowTest : public RowsFixture {
   const HandsetOps* old = nullptr;
 };
 
-constexpr uint16_t kRed565 = 0xF800, kWhite565 = 0xFFFF;
+// The player's white (31, 31, 31) as the page's RGB565.
+constexpr uint16_t kRed565 = 0xF800, kWhite565 = 0xFFDF;
 
 // A movie that stops at its last frame plays once: as many frames as it
 // has, each 100 ms, the same in every delivery.
@@ -119,6 +120,13 @@ TEST_F(MovieRowTest, AMovieBecomesAnAnimationOfItsFrames) {
   EXPECT_EQ(whole.allFrames, 1u);
   EXPECT_EQ(whole.delays, (std::vector<uint32_t>{100, 100, 100}));
   ASSERT_EQ(whole.pixels.size(), 3u);
+  // The box's left column moves 10 pixels a frame over the white ground.
+  for (uint32_t f = 0; f < 3; ++f) {
+    EXPECT_EQ(whole.pixels[f][5 * 128 + 10 * f + 5], kRed565) << f;
+    EXPECT_EQ(whole.pixels[f][5 * 128 + 10 * f + 15], kRed565) << f;
+    EXPECT_EQ(whole.pixels[f][5 * 128 + 10 * f + 25], kWhite565) << f;
+    EXPECT_EQ(whole.pixels[f][100 * 128 + 100], kWhite565) << f;
+  }
   for (uint32_t block : {1u, 140u})
     for (bool announce : {true, false}) {
       const Picture p = Play("image/qvx", body, block, announce);
@@ -127,9 +135,18 @@ TEST_F(MovieRowTest, AMovieBecomesAnAnimationOfItsFrames) {
     }
 }
 
-// A movie the player
+// A looping movie gives its first ten frames and plays on; one the player
 // refuses gives an animation without frames; a cut body no picture.
 TEST_F(MovieRowTest, LoopingRefusedAndCutMovies) {
+  const Picture looping = Play("image/qvx", MovingBox(4, movie::Concat({movie::GotoFrame(0), movie::Action(6)})), 0);
+  EXPECT_EQ(looping.frames, 10u);
+  EXPECT_EQ(looping.loops, 0u);
+  ASSERT_EQ(looping.pixels.size(), 10u);
+  // The jump back runs at once: the last frame shows frame 0 again.
+  EXPECT_EQ(looping.pixels[3], looping.pixels[0]);
+  EXPECT_EQ(looping.pixels[4], looping.pixels[1]);
+  EXPECT_NE(looping.pixels[1], looping.pixels[0]);
+
   Bytes refused = MovingBox(2);
   refused[0] = 'X';
   const Picture none = Play("image/qvx", refused, 0);

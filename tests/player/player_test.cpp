@@ -28,7 +28,7 @@ TEST(AnimHost, OpensAMovieAndSteps) {
   ASSERT_EQ(Open(p, data), 0u);
   ASSERT_NE(p->movie, nullptr);
   EXPECT_EQ(p->fromBuffer, 1u);
-  EXPECT_EQ(p->movie->frameCount, 3u);
+  EXPECT_EQ(p->movie->levels->frameCount, 3u);
   EXPECT_EQ(AnimHost_Step(p.get()), 0u);
   const uint32_t used = p->heap.bytesInUse;
   // Opened again without a close: the heap starts over.
@@ -39,7 +39,7 @@ TEST(AnimHost, OpensAMovieAndSteps) {
   EXPECT_EQ(p->fromBuffer, 0u);
   // A package plays its first member.
   ASSERT_EQ(Open(p, movie::Qvz({{"intro.qvx", FramesMovie(2)}, {"next.qvx", data}})), 0u);
-  EXPECT_EQ(p->movie->frameCount, 2u);
+  EXPECT_EQ(p->movie->levels->frameCount, 2u);
   EXPECT_EQ(p->package.count, 2u);
   EXPECT_EQ(AnimHost_Close(p.get()), 0u);
   EXPECT_EQ(p->package.count, 0u);
@@ -88,7 +88,7 @@ TEST(AnimCommands, KeysCountByTheLow16BitsAndZoomStaysWithinOneToThree) {
   AnimPlayer_Command(p.get(), 4, 2);  // pause
   EXPECT_EQ(p->paused, 1u);
   AnimPlayer_Command(p.get(), 4, 9);  // loop
-  EXPECT_EQ(p->movie->root->flagWord, 1u);
+  EXPECT_EQ(AnimMovie_Root(p->movie)->flagWord, 1u);
   AnimHost_Close(p.get());
 }
 
@@ -99,11 +99,11 @@ TEST(AnimCommands, TheFrameLimitEndsAdvancing) {
   ASSERT_EQ(AnimPlayer_Command(p.get(), 1, reinterpret_cast<uintptr_t>(&size)), 0u);
   const AnimDataArg arg{static_cast<uint32_t>(data.size()), data.data(), -1};
   ASSERT_EQ(AnimPlayer_Command(p.get(), 17, reinterpret_cast<uintptr_t>(&arg)), 0u);
-  EXPECT_EQ(p->movie->root->flagWord, 1u);
+  EXPECT_EQ(AnimMovie_Root(p->movie)->flagWord, 1u);
   p->frameLimit = 2;
   EXPECT_EQ(AnimPlayer_Command(p.get(), 7, 0), 0u);
   EXPECT_EQ(AnimPlayer_Command(p.get(), 7, 0), 0u);
-  EXPECT_EQ(p->movie->root->currentFrame, 2u);
+  EXPECT_EQ(AnimMovie_Root(p->movie)->currentFrame, 2u);
   EXPECT_EQ(AnimPlayer_Command(p.get(), 7, 0), 7u);
   AnimHost_Close(p.get());
 }
