@@ -74,6 +74,7 @@ void CombineCxform(AnimCxform* out, const AnimCxform* parent, const AnimCxform* 
 uint32_t StepFrame(AnimClip* clip) {
   const uint32_t available = AnimClip_Available(clip);
   if (available == 0) return 0;
+  clip->firstFramePending = 0;
   clip->currentFrame = clip->nextFrame;
   ++clip->nextFrame;
   uint32_t changed = 0;

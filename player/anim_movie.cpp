@@ -92,6 +92,7 @@ AnimMovie* AnimMovie_Create(AnimPlayer* p) {
     return nullptr;
   }
   m->view.zoom = 1;
+  m->fullRedraw = 1;  // the first frame covers whatever the frame buffer held
   m->action.levelCounter = 256;
   m->action.loadFrame = -1;
   AnimVar_Clear(p);

@@ -114,8 +114,9 @@ uint32_t Advance(AnimPlayer* p) {
     p->showAllPending = 0;
     return kAnimLimitReached;
   }
-  if (!p->paused && !root->playing && atLast && available == root->frameCount) return kAnimMovieEnded;
   AnimMovie* m = p->movie;
+  if (!p->paused && !root->playing && atLast && available == root->frameCount && !m->input.eventPending)
+    return kAnimMovieEnded;
   if (p->redrawPending) {
     AnimHook_Notify(p, kAnimNotifyRedraw, 0, 0, p->frameWidth, p->frameHeight);
     p->redrawPending = 0;

@@ -335,7 +335,7 @@ Bytes EndActions() { return {0}; }
 Bytes BoxShape(uint16_t id, const Solid& color, int32_t x, int32_t y, int32_t w, int32_t h) {
   Records r(1, 0);
   r.Change(-1, 1, -1, true, x, y).Box(w, h);
-  return ShapeTag(2, id, {color}, {}, 1, 0, r.End());
+  return ShapeTag(2, id, {color}, {}, 1, 0, r.End(), x, x + w, y, y + h);
 }
 
 }  // namespace movie

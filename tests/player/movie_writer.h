@@ -168,10 +168,11 @@ class Records {
 };
 
 inline Bytes ShapeTag(uint32_t code, uint16_t id, const std::vector<Solid>& fills, const std::vector<Line>& lines,
-               uint32_t fillBits, uint32_t lineBits, const Bytes& records) {
+               uint32_t fillBits, uint32_t lineBits, const Bytes& records, int32_t xmin = 0, int32_t xmax = 2000,
+               int32_t ymin = 0, int32_t ymax = 2000) {
   const bool alpha = code == 32;
   Writer w;
-  w.U16(id).Rect(0, 2000, 0, 2000);
+  w.U16(id).Rect(xmin, xmax, ymin, ymax);
   w.U8(static_cast<uint32_t>(fills.size()));
   for (const Solid& f : fills) {
     w.U8(0).U8(f.r).U8(f.g).U8(f.b);
