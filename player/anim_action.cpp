@@ -164,7 +164,7 @@ void FsCommand(Run& r, const char* command, const char* target) {
 }
 
 void Video(Run& r, const char* spec) {
-  AnimActionState& a = r.m->action;
+  AnimPlayer& a = *r.p;
   const char* q = std::strchr(spec, '?');
   const size_t n = q ? static_cast<size_t>(q - spec) : std::strlen(spec);
   const size_t keep = n < sizeof a.videoName - 1 ? n : sizeof a.videoName - 1;
@@ -174,7 +174,6 @@ void Video(Run& r, const char* spec) {
   a.videoY = q ? IntParam(q, "y=") : 0;
   Param(q, "next=", a.videoNext, sizeof a.videoNext);
   a.videoRequested = 1;
-  r.p->videoRequested = 1;
 }
 
 void Sms(Run& r, const char* spec) {

@@ -83,10 +83,6 @@ struct AnimActionState {
   char* loadTarget;
   uint32_t networkPending;
   uint32_t saveFlag;
-  char videoName[20];
-  char videoNext[32];
-  int32_t videoX, videoY;
-  uint32_t videoRequested;
   uint32_t levelCounter;  // numbers of levels loaded into clips, from 256
   uint32_t runningRemoved;
   AnimClip* runningClip;

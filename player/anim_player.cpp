@@ -92,8 +92,60 @@ uint32_t Load(AnimPlayer* p, const uint8_t* data, uint32_t length) {
   return 0;
 }
 
+// Video hand-off: the movie makes way for the video it asked for, and the
+// movie that follows the video (if any) is loaded when it ends.
+void StartVideo(AnimPlayer* p) {
+  if (p->zoom != 1) p->zoom = 1;
+  TearDown(p);
+  AnimVideoArgs args{};
+  args.name = p->videoName;
+  if (p->fromBuffer) {
+    const AnimPackageEntry* member = AnimPackage_Find(&p->package, p->videoName);
+    if (!member || !member->data) {
+      p->videoRequested = 0;
+      return;
+    }
+    args.data = member->data;
+    args.size = member->size;
+  }
+  args.centreX = p->videoX * p->frameWidth;
+  args.centreY = p->videoY * p->frameHeight;
+  if (AnimVideo_Open(p, kAnimVideoOpen, &args) == 0) {
+    p->videoRequested = 0;
+    p->videoPlaying = 1;
+    p->videoThenMovie = p->videoNext[0] != 0;
+  } else {
+    p->videoRequested = 0;
+  }
+}
+
+uint32_t LoadNamed(AnimPlayer* p, const char* name);
+
+uint32_t VideoFrame(AnimPlayer* p) {
+  if (AnimVideo_Open(p, kAnimVideoNext, nullptr) != kAnimVideoEnded) return 0;
+  if (p->videoThenMovie) {
+    AnimVideo_Open(p, kAnimVideoClose, nullptr);
+    p->videoPlaying = 0;
+    p->videoFinished = 1;
+    return LoadNamed(p, p->videoNext);
+  }
+  if (p->loop) {
+    char name[sizeof p->videoName];
+    std::memcpy(name, p->videoName, sizeof name);
+    AnimVideo_Open(p, kAnimVideoClose, nullptr);
+    p->videoPlaying = 0;
+    p->videoRequested = 1;
+    StartVideo(p);
+  }
+  return 0;
+}
+
 uint32_t Advance(AnimPlayer* p) {
-  if (p->videoRequested || p->videoPlaying) return 0;
+  if (p->videoRequested) {
+    StartVideo(p);
+    return 0;
+  }
+  if (p->videoPlaying) return VideoFrame(p);
   if (p->fetchComplete) {
     AnimNet_Deliver(p);
     if (AnimPlayer_Aborted(p)) return 1;
@@ -179,6 +231,22 @@ uint32_t LoadFromBuffer(AnimPlayer* p, uint32_t code, const AnimDataArg* arg) {
   return 0;
 }
 
+// After a video: a fresh heap, then the named package member (or host file).
+uint32_t LoadNamed(AnimPlayer* p, const char* name) {
+  const bool fromBuffer = p->fromBuffer != 0;
+  const AnimPackage package = p->package;
+  const AnimSize size{p->frameWidth, p->frameHeight};
+  p->fromBuffer = 0;
+  Reset(p, &size);
+  p->package = package;
+  const AnimPackageEntry* member = fromBuffer ? AnimPackage_Find(&p->package, name) : nullptr;
+  if (member && member->data) {
+    const AnimDataArg arg{member->size, member->data, -1};
+    return AnimPlayer_Command(p, 16, reinterpret_cast<uintptr_t>(&arg));
+  }
+  return AnimPlayer_Command(p, 101, reinterpret_cast<uintptr_t>(name));
+}
+
 uint32_t Close(AnimPlayer* p, bool packageSteps) {
   if (packageSteps) {
     for (uint32_t i = 0; i < p->package.count; ++i) {
@@ -189,6 +257,7 @@ uint32_t Close(AnimPlayer* p, bool packageSteps) {
     if (AnimHook_FileExists(p, kDownloadFile, 0)) AnimHook_RemoveFile(p, kDownloadFile, 0);
     p->fromBuffer = 0;
   }
+  if (p->videoPlaying) AnimVideo_Open(p, kAnimVideoClose, nullptr);
   p->videoPlaying = p->videoRequested = 0;
   TearDown(p);
   AnimHook_Notify(p, kAnimNotifyClose, 0, 0, 0, 0);
@@ -210,7 +279,8 @@ uint32_t UserCommand(AnimPlayer* p, uint32_t code) {
   switch (code) {
     case 1:
       if (p->videoPlaying) {
-        AnimHook_Notify(p, kAnimNotifyProgress, 1, 0, 1, 0);
+        const uint32_t rate = p->video.framesPerSecond;
+        AnimHook_Notify(p, kAnimNotifyProgress, 1, rate ? static_cast<int32_t>(1000 / rate) : 0, 1, 0);
         return 0;
       }
       Deliver(p, 32);
@@ -348,6 +418,7 @@ uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
     case 2:
     case 101:
       if (p->fromBuffer) return 0;
+      if (!argument) return 1;
       p->zoom = 1;
       p->panX = p->panY = 0;
       p->frameLimit = -1;

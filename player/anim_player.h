@@ -10,6 +10,7 @@
 #include "player/anim_movie.h"
 #include "player/anim_stream.h"
 #include "player/anim_value.h"
+#include "player/anim_video.h"
 
 inline constexpr uint32_t kAnimSoundTypes = 196;  // types 4, 64 and 128
 
@@ -78,6 +79,11 @@ struct AnimPlayer {
   char* pendingUrl;
   const AnimHostHooks* hooks;  // none in this system
   AnimDownload download;
+  AnimVideo video;
+  // The video a movie asked for, kept here because starting it frees the movie.
+  char videoName[20];
+  char videoNext[32];
+  int32_t videoX, videoY;
   AnimHeap heap;  // holds the abort flag
   AnimValue* stack;
   AnimVariable* variables[kAnimVarBuckets];

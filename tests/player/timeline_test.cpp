@@ -378,7 +378,8 @@ TEST(PlayerActions, GetUrlPrefixesReachTheirHooks) {
   EXPECT_STREQ(second, "2006");
   AnimStr_Free(p.get(), year);
   AnimStr_Free(p.get(), second);
-  const AnimActionState& a = p->movie->action;
+  const AnimPlayer& a = *p.get();
+  EXPECT_EQ(a.videoRequested, 1u);
   EXPECT_STREQ(a.videoName, "clip.qyv");
   EXPECT_STREQ(a.videoNext, "after.qvx");
   EXPECT_EQ(a.videoX, 10);
