@@ -47,19 +47,33 @@ void CollectAll(AnimMovie* m, Buttons* out) {
     if (s->level != kAnimLevelRemoved && s->root) Collect(&s->root->list, out, 0);
 }
 
-// The button's area in its own units: its hit-test records, else all.
+void AddRecord(const AnimButtonRecord* r, AnimRect* out) {
+  AnimRect inner, moved;
+  AnimChar_GetBounds(r->character, &inner);
+  if (r->character->type == kAnimMorph) AnimMorph_Bounds(static_cast<const AnimMorph*>(r->character->body), &inner);
+  AnimRect_Transform(&moved, &r->matrix, &inner);
+  AnimRect_Add(out, &moved);
+}
+
+// The button's area in its own units: its records of the hit-test state,
+// else the last record that has a character.
 bool OwnBounds(const AnimButton* b, AnimRect* out) {
   AnimRect_SetEmpty(out);
-  for (uint32_t pass = 0; pass < 2 && AnimRect_IsEmpty(out); ++pass)
-    for (const AnimButtonRecord* r = b->records; r; r = r->next) {
-      if (pass == 0 && !(r->states & kHit)) continue;
-      if (!r->character || r->character->type == kAnimButton || r->character->type == kAnimSprite) continue;
-      AnimRect inner, moved;
-      AnimChar_GetBounds(r->character, &inner);
-      if (r->character->type == kAnimMorph) AnimMorph_Bounds(static_cast<const AnimMorph*>(r->character->body), &inner);
-      AnimRect_Transform(&moved, &r->matrix, &inner);
-      AnimRect_Add(out, &moved);
+  if (b->editText) {
+    *out = b->editText->bounds;
+    return !AnimRect_IsEmpty(out);
+  }
+  const AnimButtonRecord* last = nullptr;
+  bool any = false;
+  for (const AnimButtonRecord* r = b->records; r; r = r->next) {
+    if (!r->character) continue;
+    last = r;
+    if (r->states & kHit) {
+      AddRecord(r, out);
+      any = true;
     }
+  }
+  if (!any && last) AddRecord(last, out);
   return !AnimRect_IsEmpty(out);
 }
 

@@ -94,6 +94,32 @@ uint32_t StepFrame(AnimClip* clip) {
   return changed;
 }
 
+// A movie loaded for a clip's name (a level numbered from 256) becomes the
+// clip's timeline; the level is then marked taken.
+void TakeLoadedMovie(AnimMovie* m, AnimDisplayObject* o) {
+  if (!m || !o->clip || !o->name) return;
+  for (AnimStream* s = m->levels; s; s = s->next) {
+    if (s->level < 256 || s->level > 4094 || !s->root || !s->root->name) continue;
+    if (AnimName_Equal(s->root->name, o->name) != 0) continue;
+    AnimClip* c = o->clip;
+    if (!(c->flagWord & kAnimClipBorrowed) && !c->ownFrames) {
+      c->ownFrames = c->frames;
+      c->ownFrameCount = c->frameCount;
+    }
+    AnimDisplay_RemoveTimeline(&c->list, true);
+    c->frames = s->root->frames;
+    c->frameCount = s->root->frameCount;
+    c->framesClosed = s->root->framesClosed;
+    c->framesLoaded = s->root->framesLoaded;
+    c->flagWord |= kAnimClipBorrowed;
+    c->currentFrame = c->nextFrame = 0;
+    c->playing = 1;
+    c->waiting = 0;
+    s->level = 4095;
+    return;
+  }
+}
+
 bool InList(const AnimDisplayList* list, const AnimDisplayObject* o) {
   for (const AnimDisplayObject* x = list->first; x; x = x->next)
     if (x == o) return true;
@@ -106,6 +132,7 @@ uint32_t UpdateList(AnimDisplayList* list, uint32_t nesting);
 uint32_t StepNested(AnimDisplayList* list, AnimDisplayObject* o, uint32_t nesting) {
   AnimClip* clip = o->clip;
   if (!clip || nesting >= kAnimMaxClipDepth) return 0;
+  TakeLoadedMovie(list->movie, o);
   uint32_t changed = 0;
   clip->firstFramePending = 0;
   if (clip->playing && !clip->waiting) changed |= StepFrame(clip);
@@ -183,6 +210,29 @@ uint32_t DrawChar(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const A
 uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* parent, const AnimCxform* parentCx,
                     uint32_t nesting);
 
+// An edit-text field is the host's to draw: the player binds it to its
+// variable (created with the field's initial text) and hands it over.
+void ShowField(AnimMovie* m, AnimDisplayObject* o, AnimEditText* field) {
+  AnimPlayer* p = m->player;
+  if (!field->variable || !*field->variable) {
+    char name[24];
+    std::snprintf(name, sizeof name, "TextField%u", o->character->id);
+    char* stored = AnimStr_Dup(p, name);
+    if (!stored) return;
+    AnimStr_Free(p, field->variable);
+    field->variable = stored;
+  }
+  char* full = AnimPath_Resolve(p, OwnerPath(o->list), field->variable, kAnimPathVariable);
+  if (!full) return;
+  AnimVariable* v = AnimVar_Find(p, full);
+  if (!v) v = AnimVar_Set(p, full, AnimStr_Dup(p, field->text ? field->text : ""));
+  AnimStr_Free(p, full);
+  if (!v) return;
+  v->boundObject = o;
+  o->boundVariable = v;
+  AnimHook_EditText(p, field);
+}
+
 // A sprite draws at its alpha through its colour transform.
 uint32_t DrawSprite(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, const AnimCxform* cx,
                     uint32_t nesting) {
@@ -213,7 +263,10 @@ uint32_t DrawChar(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const A
                             o ? static_cast<uint32_t>(o->ratio) : 0) == kAnimShapeDrawn;
     case kAnimButton: {
       const auto* b = static_cast<const AnimButton*>(c->body);
-      if (b->editText) return 0;  // the host draws fields
+      if (b->editText) {
+        if (o) ShowField(m, o, b->editText);
+        return 0;
+      }
       return AnimButton_Draw(m, b, o ? o->buttonState : 1, matrix, cx, nesting + 1);
     }
     case kAnimSprite: return o ? DrawSprite(m, o->clip, matrix, cx, nesting + 1) : 0;
@@ -293,6 +346,7 @@ void AnimClip_Init(AnimClip* clip, AnimMovie* movie) {
 
 void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* o) {
   if (!o) return;
+  if (o->boundVariable && o->boundVariable->boundObject == o) o->boundVariable->boundObject = nullptr;
   AnimStr_Free(p, o->name);
   AnimPlayer_Free(p, o->cxform);
   AnimPlayer_Free(p, o);
@@ -364,6 +418,7 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
     AnimClip* chain = static_cast<AnimSprite*>(character->body)->clip;
     if (chain && !chain->movie) chain->movie = chain->list.movie = m;
     o->clip = AnimLevel_Find(chain, o->name);
+    TakeLoadedMovie(m, o);
   }
   if (AnimPlayer_Aborted(p)) {
     AnimDisplay_FreeObject(p, o);

@@ -104,13 +104,14 @@ void AnimMovie_Destroy(AnimMovie* m) {
   if (!m) return;
   AnimPlayer* p = m->player;
   AnimValue_ClearStack(p);
-  AnimVar_Clear(p);
   AnimClip_RestartAfter(m, 0xFFFFFFFFu);
   for (AnimStream* s = m->levels; s;) {
     AnimStream* next = s->next;
     FreeLevel(m, s);
     s = next;
   }
+  // After the levels: their fields let go of the variables they show.
+  AnimVar_Clear(p);
   AnimRaster_Free(&m->raster);
   AnimStr_Free(p, m->action.loadTarget);
   AnimPlayer_Free(p, m);
@@ -225,8 +226,7 @@ uint32_t AnimMovie_Control(AnimMovie* m, uint32_t flags, const AnimEvent* event)
     switch (flags & 0xF0) {
       case 16: AnimClip_Halt(root); break;
       case 32:
-        if (root->currentFrame + 1 >= AnimClip_Available(root) && !root->playing &&
-            root->currentFrame + 1 >= root->frameCount) {
+        if (root->currentFrame >= AnimClip_Available(root)) {
           root->currentFrame = 0;
           root->nextFrame = 1;
         } else {
@@ -268,7 +268,8 @@ uint32_t AnimMovie_AdvanceFrame(AnimMovie* m) {
   uint32_t changed = 0;
   FreeMarkedLevels(m);
   for (AnimStream* s = m->levels; s; s = s->next) {
-    if (s->level == kAnimLevelRemoved || !s->root || AnimClip_Available(s->root) == 0) continue;
+    // Levels above 255 carry movies loaded for clips; the clips play them.
+    if (s->level >= kAnimLevelRemoved || !s->root || AnimClip_Available(s->root) == 0) continue;
     m->currentLevel = s;
     changed |= AnimClip_Advance(s->root);
     if (AnimPlayer_Aborted(m->player)) return 0;
@@ -333,7 +334,7 @@ void AnimMovie_Redraw(AnimMovie* m) {
   AnimMatrix identity;
   AnimMatrix_SetIdentity(&identity);
   for (AnimStream* s = m->levels; s; s = s->next)
-    if (s->level != kAnimLevelRemoved && s->root && s->root->visible)
+    if (s->level < kAnimLevelRemoved && s->root && s->root->visible)
       AnimDisplay_DrawList(m, &s->root->list, &identity, nullptr);
   r.clipLeft = 0;
   r.clipRight = v.frameWidth - 1;

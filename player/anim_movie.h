@@ -45,6 +45,7 @@ struct AnimDisplayObject {
   AnimDisplayList* list;
   AnimClip* clip;  // a sprite's instance clip
   AnimMatrix drawnMatrix;  // the matrix of the last drawing, for buttons
+  AnimVariable* boundVariable;  // the variable an edit-text field shows
 };
 
 // The pointer, the focus and the event saved for the next turn; shared by

@@ -936,6 +936,31 @@ AnimClip* AnimClip_Create(AnimPlayer* p, uint32_t frameCount) {
   return clip;
 }
 
+namespace {
+
+void FreeFrames(AnimPlayer* p, AnimFrame* frames, uint32_t count) {
+  if (!frames) return;
+  for (uint32_t i = 0; i <= count; ++i) {
+    AnimFrame& f = frames[i];
+    AnimStr_Free(p, f.label);
+    for (AnimFrameCommand* c = f.first; c;) {
+      AnimFrameCommand* following = c->next;
+      FreeCommand(p, c);
+      c = following;
+    }
+    for (AnimDepthNode* bucket : f.depths) {
+      while (bucket) {
+        AnimDepthNode* following = bucket->next;
+        AnimPlayer_Free(p, bucket);
+        bucket = following;
+      }
+    }
+  }
+  AnimPlayer_Free(p, frames);
+}
+
+}  // namespace
+
 void AnimClip_Free(AnimPlayer* p, AnimClip* clip) {
   // The clip and the instance clips chained behind it; only the first owns
   // the frame table the others borrow.
@@ -947,25 +972,8 @@ void AnimClip_Free(AnimPlayer* p, AnimClip* clip) {
       o = following;
     }
     AnimStr_Free(p, clip->name);
-    if (!(clip->flagWord & kAnimClipBorrowed)) {
-      for (uint32_t i = 0; i <= clip->frameCount; ++i) {
-        AnimFrame& f = clip->frames[i];
-        AnimStr_Free(p, f.label);
-        for (AnimFrameCommand* c = f.first; c;) {
-          AnimFrameCommand* following = c->next;
-          FreeCommand(p, c);
-          c = following;
-        }
-        for (AnimDepthNode* bucket : f.depths) {
-          while (bucket) {
-            AnimDepthNode* following = bucket->next;
-            AnimPlayer_Free(p, bucket);
-            bucket = following;
-          }
-        }
-      }
-      AnimPlayer_Free(p, clip->frames);
-    }
+    if (!(clip->flagWord & kAnimClipBorrowed)) FreeFrames(p, clip->frames, clip->frameCount);
+    FreeFrames(p, clip->ownFrames, clip->ownFrameCount);
     AnimPlayer_Free(p, clip);
     clip = next;
   }

@@ -149,6 +149,10 @@ struct AnimClip {
   AnimDisplayList list;
   AnimMovie* movie;
   AnimClip* nextLevel;  // the next clip of the same chain
+  // A clip that took over a movie loaded for it keeps its own frame table
+  // here until it is freed.
+  AnimFrame* ownFrames;
+  uint32_t ownFrameCount;
 };
 
 // Frames that have arrived so far, at most the declared count.

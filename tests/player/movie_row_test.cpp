@@ -161,6 +161,36 @@ TEST_F(MovieRowTest, LoopingRefusedAndCutMovies) {
   EXPECT_EQ(partial.frames, 0u);
 }
 
+// Buttons and actions play through the row: the button is drawn in its up
+// state, and a jump in frame 1 to the last frame stops the movie there.
+TEST_F(MovieRowTest, ButtonsAndActionsPlayThroughTheRow) {
+  std::vector<Bytes> tags{movie::Background(255, 255, 255), movie::BoxShape(1, {248, 0, 0}, 0, 0, 400, 400),
+                          movie::BoxShape(2, {0, 0, 248}, 0, 0, 400, 400),
+                          movie::Button(3, 2, movie::Concat({movie::Action(0x07), movie::EndActions()}))};
+  tags.push_back(movie::Place(1, 1, 0, 0));
+  tags.push_back(movie::Place(3, 2, 1000, 1000));
+  tags.push_back(movie::ShowFrame());
+  tags.push_back(movie::Actions(movie::Concat({movie::GotoFrame(3), movie::EndActions()})));
+  tags.push_back(movie::ShowFrame());
+  tags.push_back(Move(1, 200, 0));
+  tags.push_back(movie::ShowFrame());
+  tags.push_back(Move(1, 600, 0));
+  tags.push_back(movie::ShowFrame());
+  tags.push_back(movie::End());
+  movie::Header h;
+  h.xmax = h.ymax = 128 * 20;
+  h.frames = 4;
+  const Picture p = Play("image/qvx", movie::Qvx(h, movie::Concat(tags)), 0);
+  EXPECT_EQ(p.frames, 2u);
+  EXPECT_EQ(p.loops, 1u);
+  ASSERT_EQ(p.pixels.size(), 2u);
+  EXPECT_EQ(p.pixels[0][55 * 128 + 55], 0x001F);  // the button, blue
+  EXPECT_EQ(p.pixels[1][55 * 128 + 55], 0x001F);
+  EXPECT_EQ(p.pixels[0][5 * 128 + 5], kRed565);
+  EXPECT_EQ(p.pixels[1][5 * 128 + 5], kWhite565);  // frame 3 shows: the box moved 30 pixels
+  EXPECT_EQ(p.pixels[1][5 * 128 + 35], kRed565);
+}
+
 // A downloaded movie reaches the animation file whole; the handset's answer
 // decides the load's result.
 TEST_F(MovieRowTest, ASavedMovieReachesTheHandset) {

@@ -239,6 +239,35 @@ TEST(PlayerLevels, AGetUrlToALevelLoadsThePackageMember) {
   EXPECT_EQ(p.At(5, 5), kGreen);
 }
 
+TEST(PlayerLevels, AMovieLoadedForAClipPlaysInIt) {
+  const Bytes inner = MovieOf(Box(1, {0, 248, 0}), {movie::Place(1, 1, 0, 0)});
+  const Bytes holder = movie::Sprite(5, 1, Concat({movie::ShowFrame(), movie::End()}));
+  const Bytes load = Do(Concat({Push("inner.swf"), Push("holder"), movie::Action(0x9A, Bytes{0})}));
+  const Bytes main = MovieOf(holder, {Concat({PlaceNamed(5, 1, "holder", 400, 400), load}), {}});
+  Played p(movie::Qvz({{"main", main}, {"inner.qvx", inner}}));
+  ASSERT_EQ(p.opened, 0u);
+  // Loaded as level 256 and taken by the clip of that name in the same frame.
+  EXPECT_EQ(AnimMovie_Level(p.movie(), 256), nullptr);
+  EXPECT_NE(AnimMovie_Level(p.movie(), 4095), nullptr);
+  EXPECT_EQ(p.At(25, 25), kGreen);  // inside the holder, moved by its place
+  EXPECT_EQ(p.At(5, 5), kWhite);
+}
+
+TEST(PlayerDisplay, FieldsShowTheirVariables) {
+  movie::EditText field;
+  field.id = 7;
+  field.flags = 0x0080;
+  field.text = "hi";
+  Played p(MovieOf(movie::EditTextTag(field), {movie::Place(7, 1, 0, 0), Do(Set("TextField7", Push("yo")))}));
+  ASSERT_EQ(p.opened, 0u);
+  EXPECT_EQ(p.Var("/:TextField7"), "hi");
+  AnimVariable* v = AnimVar_Find(p.get(), "/:TextField7");
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->boundObject, p.root()->list.first);
+  ASSERT_EQ(p.Step(), 0u);
+  EXPECT_EQ(p.Var("/:textfield7"), "yo");
+}
+
 // --- The action interpreter ----------------------------------------------
 
 struct Case {
