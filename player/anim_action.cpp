@@ -521,8 +521,11 @@ void Binary(Run& r, uint8_t code) {
         else if (code == 0x29) PushText(r, std::strcmp(tb, ta) < 0 ? "1" : "0");
         else {
           const size_t nb = std::strlen(tb), na = std::strlen(ta);
-          char* joined = AnimStr_DupN(r.p, tb, static_cast<uint32_t>(nb + na));
-          if (joined) std::memcpy(joined + nb, ta, na + 1);
+          auto* joined = static_cast<char*>(AnimPlayer_Alloc(r.p, static_cast<int32_t>(nb + na + 1)));
+          if (joined) {
+            std::memcpy(joined, tb, nb);
+            std::memcpy(joined + nb, ta, na + 1);
+          }
           PushOwned(r, joined);
         }
       }

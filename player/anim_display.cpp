@@ -34,9 +34,11 @@ char* NameFor(AnimDisplayList* list, AnimChar* character, int32_t depth, const c
   char text[64];
   std::snprintf(text, sizeof text, sprite ? "/!%u.%d" : "/?%u.%d", character->id, depth);
   const char* owner = OwnerPath(list);
-  const size_t ownerLength = std::strlen(owner);
-  char* out = AnimStr_DupN(p, owner, static_cast<uint32_t>(ownerLength + std::strlen(text)));
-  if (out) std::strcpy(out + ownerLength, text);
+  const size_t ownerLength = std::strlen(owner), textLength = std::strlen(text);
+  auto* out = static_cast<char*>(AnimPlayer_Alloc(p, static_cast<int32_t>(ownerLength + textLength + 1)));
+  if (!out) return nullptr;
+  std::memcpy(out, owner, ownerLength);
+  std::memcpy(out + ownerLength, text, textLength + 1);
   return out;
 }
 
