@@ -61,6 +61,7 @@ uint32_t Load(AnimPlayer* p, const uint8_t* data, uint32_t length) {
     data = AnimPackage_Unpack(&p->package, data, length, &size);
     if (!data) return 1;
     length = size;
+    std::memcpy(p->movieName, p->package.entries[0].name, sizeof p->movieName);
   }
   if (length < 8 || length < Word(data + 4)) return 2;
   AnimMovie* m = AnimMovie_Create(p);
@@ -130,8 +131,6 @@ uint32_t VideoFrame(AnimPlayer* p) {
     return LoadNamed(p, p->videoNext);
   }
   if (p->loop) {
-    char name[sizeof p->videoName];
-    std::memcpy(name, p->videoName, sizeof name);
     AnimVideo_Open(p, kAnimVideoClose, nullptr);
     p->videoPlaying = 0;
     p->videoRequested = 1;
@@ -293,6 +292,12 @@ uint32_t UserCommand(AnimPlayer* p, uint32_t code) {
       p->paused = 1;
       return 0;
     case 3:
+      if (p->videoPlaying || (p->videoFinished && p->videoThenMovie)) {
+        // Back to the movie that asked for the video, from its start.
+        if (p->videoPlaying) AnimVideo_Open(p, kAnimVideoClose, nullptr);
+        p->videoPlaying = p->videoFinished = 0;
+        return LoadNamed(p, p->movieName);
+      }
       Deliver(p, 48);
       Deliver(p, 33);
       return p->paused ? Advance(p) : 0;

@@ -81,6 +81,7 @@ struct AnimPlayer {
   AnimDownload download;
   AnimVideo video;
   // The video a movie asked for, kept here because starting it frees the movie.
+  char movieName[kAnimPackageName];  // the package member playing, for a restart
   char videoName[20];
   char videoNext[32];
   int32_t videoX, videoY;

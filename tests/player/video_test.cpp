@@ -218,6 +218,14 @@ TEST(PlayerVideo, AMovieHandsOverToItsVideoAndThenToTheNextMovie) {
   ASSERT_EQ(AnimHost_Step(p.get()), 0u);  // the video starts
   EXPECT_EQ(p->videoPlaying, 1u);
   EXPECT_EQ(p->movie, nullptr);
+  // A restart during the video goes back to the movie that asked for it.
+  AnimPlayer_Command(p.get(), 4, 3);
+  EXPECT_EQ(p->videoPlaying, 0u);
+  ASSERT_NE(p->movie, nullptr);
+  EXPECT_EQ(AnimMovie_Root(p->movie)->currentFrame, 0u);
+  ASSERT_EQ(AnimHost_Step(p.get()), 0u);
+  ASSERT_EQ(AnimHost_Step(p.get()), 0u);
+  EXPECT_EQ(p->videoPlaying, 1u);
   for (int i = 0; i < 2; ++i) ASSERT_EQ(AnimHost_Step(p.get()), 0u);
   EXPECT_EQ(p.frame[0], 0x7FFF);  // white video frames
   ASSERT_EQ(AnimHost_Step(p.get()), 0u);  // the end: the next movie loads
