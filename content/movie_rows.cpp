@@ -89,34 +89,50 @@ Result Render(UrlModuleContext* module, const ContentBody* body, ContentImage* i
   return kOk;
 }
 
+// The whole body: *whole is null while it is still coming.
+Result Collect(UrlLoad* load, ContentBody** whole) {
+  *whole = nullptr;
+  ContentBody* body = ContentBodyOfLoad(load, QvxCode::Module);
+  if (!body) return QvxCode::NoMemory;
+  ContentBodyState state = ContentBodyState::Collecting;
+  const Result r = ContentBodyCollect(body, load, kQvxRoom, QvxCode::Module, QvxCode::NoMemory,
+                                      QvxCode::BadData, &state);
+  if (r == kOk && state == ContentBodyState::Complete) *whole = body;
+  return r;
+}
+
+// A body cut short by the end of the data.
+bool Cut(const UrlLoad* load, const ContentBody* body) {
+  return load->announcedLength && body->size != load->announcedLength;
+}
+
+Result EndLoad(UrlLoad* load, Result r) {
+  ContentBodyRelease(load);
+  load->events |= UrlEvent::Complete;
+  return r;
+}
+
 }  // namespace
 
 Result QvxContentProcess(UrlModuleContext* module, UrlLoad* load) {
   if (!module || module->workBufferSize < kUrlWorkBufferSize) return QvxCode::NoMemory;
-  ContentBody* body = ContentBodyOfLoad(load, QvxCode::Module);
-  if (!body) return QvxCode::NoMemory;
-  ContentBodyState state = ContentBodyState::Collecting;
-  Result r = ContentBodyCollect(body, load, kQvxRoom, QvxCode::Module, QvxCode::NoMemory, QvxCode::BadData,
-                                &state);
-  if (r == kOk && state != ContentBodyState::Complete) return kOk;
+  ContentBody* body;
+  Result r = Collect(load, &body);
+  if (r != kOk) return EndLoad(load, r);
+  if (!body) return kOk;
   // A body cut short ends the load without a picture.
-  if (r == kOk && body->size && (!load->announcedLength || body->size == load->announcedLength)) {
+  if (body->size && !Cut(load, body)) {
     const ShellScreen& screen = ShellGetScreen();
     int32_t side = screen.width < screen.height ? screen.width : screen.height;
     if (side <= 0) side = 1;
     ContentImage* image = ContentAnimationNew(side, side, QvxCode::Module);
-    if (!image) {
-      r = QvxCode::NoMemory;
-    } else {
-      UrlLoadAddOutput(load, reinterpret_cast<QueueNode*>(image));
-      load->outputFree = ContentOutputFree;
-      load->events |= UrlEvent::OutputAdded;
-      r = Render(module, body, image);
-    }
+    if (!image) return EndLoad(load, QvxCode::NoMemory);
+    UrlLoadAddOutput(load, reinterpret_cast<QueueNode*>(image));
+    load->outputFree = ContentOutputFree;
+    load->events |= UrlEvent::OutputAdded;
+    r = Render(module, body, image);
   }
-  ContentBodyRelease(load);
-  load->events |= UrlEvent::Complete;
-  return r;
+  return EndLoad(load, r);
 }
 
 Result QvxContentRelease(UrlModuleContext*, UrlLoad* load) {
@@ -125,20 +141,13 @@ Result QvxContentRelease(UrlModuleContext*, UrlLoad* load) {
 }
 
 Result QvxSaveContentProcess(UrlModuleContext*, UrlLoad* load) {
-  ContentBody* body = ContentBodyOfLoad(load, QvxCode::Module);
-  if (!body) return QvxCode::NoMemory;
-  ContentBodyState state = ContentBodyState::Collecting;
-  Result r = ContentBodyCollect(body, load, kQvxRoom, QvxCode::Module, QvxCode::NoMemory, QvxCode::BadData,
-                                &state);
-  if (r == kOk && state != ContentBodyState::Complete) return kOk;
-  if (r == kOk) {
-    if (body->size == 0) r = QvxCode::BadData;
-    else if (load->announcedLength && body->size != load->announcedLength) r = kOk;  // ended first
-    else r = ShellSaveMovieFile(body->bytes, body->size) == 0 ? QvxCode::Saved : QvxCode::BadData;
-  }
-  ContentBodyRelease(load);
-  load->events |= UrlEvent::Complete;
-  return r;
+  ContentBody* body;
+  const Result r = Collect(load, &body);
+  if (r != kOk) return EndLoad(load, r);
+  if (!body) return kOk;
+  if (body->size == 0) return EndLoad(load, QvxCode::BadData);
+  if (Cut(load, body)) return EndLoad(load, kOk);
+  return EndLoad(load, ShellSaveMovieFile(body->bytes, body->size) == 0 ? QvxCode::Saved : QvxCode::BadData);
 }
 
 Result QvxSaveContentRelease(UrlModuleContext*, UrlLoad* load) {

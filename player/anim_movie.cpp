@@ -17,6 +17,17 @@ AnimStream* NewLevel(AnimMovie* m, uint32_t level) {
   return s;
 }
 
+// A new stream before the first level whose number is not smaller.
+AnimStream* InsertLevel(AnimMovie* m, uint32_t level) {
+  AnimStream* fresh = NewLevel(m, level);
+  if (!fresh) return nullptr;
+  AnimStream** link = &m->levels;
+  while (*link && (*link)->level < level) link = &(*link)->next;
+  fresh->next = *link;
+  *link = fresh;
+  return fresh;
+}
+
 void FreeLevel(AnimMovie* m, AnimStream* s) {
   AnimStream_Free(s);
   AnimPlayer_Free(m->player, s);
@@ -357,13 +368,7 @@ uint32_t AnimMovie_ReplaceLevel(AnimMovie* m, bool removeOnly, uint32_t level, c
                                 uint32_t length) {
   for (AnimStream* s = m->levels; s; s = s->next)
     if (s->level == level) s->level = kAnimLevelRemoved;
-  if (removeOnly) return 0;
-  AnimStream* fresh = NewLevel(m, level);
-  if (!fresh) return 0;
-  AnimStream** link = &m->levels;
-  while (*link && (*link)->level < level) link = &(*link)->next;
-  fresh->next = *link;
-  *link = fresh;
+  if (removeOnly || !InsertLevel(m, level)) return 0;
   const uint32_t flags = AnimMovie_Feed(m, level, data, length);
   if (AnimPlayer_Aborted(m->player)) return 0;
   m->fullRedraw = 1;
@@ -371,12 +376,8 @@ uint32_t AnimMovie_ReplaceLevel(AnimMovie* m, bool removeOnly, uint32_t level, c
 }
 
 uint32_t AnimMovie_AddLevel(AnimMovie* m, uint32_t level, const uint8_t* data, uint32_t length, const char* name) {
-  AnimStream* fresh = NewLevel(m, level);
+  AnimStream* fresh = InsertLevel(m, level);
   if (!fresh) return 0;
-  AnimStream** link = &m->levels;
-  while (*link && (*link)->level < level) link = &(*link)->next;
-  fresh->next = *link;
-  *link = fresh;
   const uint32_t flags = AnimMovie_Feed(m, level, data, length);
   if (AnimPlayer_Aborted(m->player) || flags == 0 || !fresh->root) return 0;
   AnimStr_Free(m->player, fresh->root->name);

@@ -17,15 +17,6 @@ namespace {
 
 using movie::Bytes;
 
-// Moves the object at a depth to (x, y) twips.
-Bytes Move(uint16_t depth, int32_t x, int32_t y) {
-  movie::Place2 p;
-  p.flags = 4 | 1;
-  p.depth = depth;
-  p.tx = x;
-  p.ty = y;
-  return movie::PlaceWithFlags(p);
-}
 
 // A movie of `frames` frames: a red box that moves 10 pixels right a frame
 // over a white background, then stops or loops.
@@ -33,7 +24,7 @@ Bytes MovingBox(uint32_t frames, const Bytes& lastFrameActions = {}) {
   std::vector<Bytes> tags{movie::Background(255, 255, 255), movie::BoxShape(1, {248, 0, 0}, 0, 0, 400, 400)};
   for (uint32_t i = 0; i < frames; ++i) {
     if (i == 0) tags.push_back(movie::Place(1, 1, 0, 0));
-    else tags.push_back(Move(1, static_cast<int32_t>(200 * i), 0));
+    else tags.push_back(movie::MoveTo(1, static_cast<int32_t>(200 * i), 0));
     if (i + 1 == frames && !lastFrameActions.empty()) tags.push_back(movie::Actions(lastFrameActions));
     tags.push_back(movie::ShowFrame());
   }
@@ -172,9 +163,9 @@ TEST_F(MovieRowTest, ButtonsAndActionsPlayThroughTheRow) {
   tags.push_back(movie::ShowFrame());
   tags.push_back(movie::Actions(movie::Concat({movie::GotoFrame(3), movie::EndActions()})));
   tags.push_back(movie::ShowFrame());
-  tags.push_back(Move(1, 200, 0));
+  tags.push_back(movie::MoveTo(1, 200, 0));
   tags.push_back(movie::ShowFrame());
-  tags.push_back(Move(1, 600, 0));
+  tags.push_back(movie::MoveTo(1, 600, 0));
   tags.push_back(movie::ShowFrame());
   tags.push_back(movie::End());
   movie::Header h;

@@ -151,6 +151,15 @@ Bytes PlaceWithFlags(const Place2& p) {
   return Tag(26, w.bytes());
 }
 
+Bytes MoveTo(uint16_t depth, int32_t x, int32_t y) {
+  Place2 p;
+  p.flags = 4 | 1;
+  p.depth = depth;
+  p.tx = x;
+  p.ty = y;
+  return PlaceWithFlags(p);
+}
+
 Bytes Remove(uint16_t id, uint16_t depth) { return Tag(5, Writer().U16(id).U16(depth).bytes()); }
 Bytes RemoveDepth(uint16_t depth) { return Tag(28, Writer().U16(depth).bytes()); }
 Bytes FrameLabel(const std::string& label) { return Tag(43, Writer().Str(label).bytes()); }

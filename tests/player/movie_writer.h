@@ -69,6 +69,8 @@ struct Place2 {
   std::string name;
 };
 Bytes PlaceWithFlags(const Place2& p);
+// Moves the object at a depth to (x, y) twips.
+Bytes MoveTo(uint16_t depth, int32_t x, int32_t y);
 Bytes Remove(uint16_t id, uint16_t depth);
 Bytes RemoveDepth(uint16_t depth);
 Bytes FrameLabel(const std::string& label);

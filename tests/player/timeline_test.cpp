@@ -23,14 +23,6 @@ Bytes Op(uint8_t code) { return movie::Action(code); }
 Bytes Set(const std::string& name, const Bytes& expression) { return Concat({Push(name), expression, Op(0x1D)}); }
 Bytes Do(const Bytes& list) { return movie::Actions(Concat({list, movie::EndActions()})); }
 
-Bytes Move(uint16_t depth, int32_t x, int32_t y) {
-  movie::Place2 p;
-  p.flags = 4 | 1;
-  p.depth = depth;
-  p.tx = x;
-  p.ty = y;
-  return movie::PlaceWithFlags(p);
-}
 
 Bytes PlaceNamed(uint16_t id, uint16_t depth, const std::string& name, int32_t x = 0, int32_t y = 0) {
   movie::Place2 p;
@@ -116,7 +108,7 @@ Bytes Box(uint16_t id, movie::Solid c, int32_t size = 400) { return movie::BoxSh
 TEST(PlayerDisplay, PlacingMovingRemovingAndTheRedrawRectangle) {
   const Bytes defs = Concat({Box(1, {248, 0, 0}), Box(2, {0, 0, 248})});
   Played p(MovieOf(defs, {movie::Place(1, 3, 0, 0),
-                          Concat({Move(3, 400, 0), PlaceNamed(2, 2, "")}),
+                          Concat({movie::MoveTo(3, 400, 0), PlaceNamed(2, 2, "")}),
                           movie::RemoveDepth(3)}));
   ASSERT_EQ(p.opened, 0u);
   EXPECT_EQ(p.At(5, 5), kRed);
