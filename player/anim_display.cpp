@@ -291,8 +291,8 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
       AnimMatrix_Concat(&device, &r.view, &matrix);
       AnimRect px;
       AnimRect_Transform(&px, &device, &bounds);
-      if ((px.xmax + 31) >> 5 < r.clipLeft || px.xmin >> 5 > r.clipRight || (px.ymax + 31) >> 5 < r.clipTop ||
-          px.ymin >> 5 > r.clipBottom)
+      if ((int64_t{px.xmax} + 31) >> 5 < r.clipLeft || px.xmin >> 5 > r.clipRight ||
+          (int64_t{px.ymax} + 31) >> 5 < r.clipTop || px.ymin >> 5 > r.clipBottom)
         continue;
     }
     AnimCxform combined;
