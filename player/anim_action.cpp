@@ -200,6 +200,7 @@ void RememberLoad(Run& r, AnimClip* c, uint32_t level, const char* target) {
 
 void StartFetch(Run& r, const char* url) {
   r.m->action.networkPending = 1;
+  r.p->download.saveMode = r.m->action.saveFlag;
   AnimStr_Free(r.p, r.p->pendingUrl);
   r.p->pendingUrl = AnimStr_Dup(r.p, url);
 }

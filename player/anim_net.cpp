@@ -157,7 +157,11 @@ uint32_t AnimNet_TransferEnd(AnimPlayer* p, const void* block) {
     return done(5);
   if (d.deliverAtOnce) {
     d.deliverAtOnce = 0;
-    AnimNet_Deliver(p);
+    // Zooming in and out again refreshes the view after the delivery.
+    if (AnimNet_Deliver(p)) {
+      AnimPlayer_Command(p, 4, 18);
+      AnimPlayer_Command(p, 4, 19);
+    }
   } else {
     p->fetchComplete = 1;
   }

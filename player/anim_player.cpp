@@ -80,7 +80,7 @@ uint32_t Load(AnimPlayer* p, const uint8_t* data, uint32_t length) {
   }
   if (flags == 0 || (flags & (kAnimNeedMore | kAnimSoundRefused | kAnimTagFailed)) || !Root(p)) {
     TearDown(p);
-    return 2;
+    return (flags & kAnimNeedMore) && p->awaitingData ? 4 : 2;
   }
   const AnimRect& frame = m->levels->frameRect;
   AnimView_Fit(m, frame.xmax - frame.xmin, frame.ymax - frame.ymin);
