@@ -737,14 +737,14 @@ uint32_t AnimAction_Run(AnimClip* clip, const AnimActionRecord* first, uint32_t)
   AnimMovie* m = clip->movie;
   AnimPlayer* p = m->player;
   if (m->action.runDepth >= kAnimMaxRunDepth) return 0;
+  if (m->action.runDepth == 0) m->action.steps = 0;
   ++m->action.runDepth;
   Run r{m, p, clip, AnimStr_Dup(p, clip->name ? clip->name : ""), AnimStr_Dup(p, clip->name ? clip->name : ""),
         nullptr, 0, 0, false};
   AnimClip* savedRunning = m->action.runningClip;
   m->action.runningClip = clip;
-  uint32_t steps = 0;
   for (const AnimActionRecord* a = first; a && r.target && r.initial;) {
-    if (++steps > kAnimMaxActionSteps) break;
+    if (++m->action.steps > kAnimMaxActionSteps) break;
     a = Step(r, a);
     if (r.ended || AnimPlayer_Aborted(p)) break;
   }

@@ -613,6 +613,9 @@ uint32_t AnimClip_Goto(uint32_t oldFrame, AnimClip* clip) {
     }
   }
   for (uint32_t f = start; f < target; ++f) {
+    // Replayed frames count against the run's budget, so jumps back and
+    // forth in a loop cannot hang the player.
+    if (++clip->movie->action.steps > kAnimMaxActionSteps) break;
     if (f == 0 && clip->firstFramePending) {
       clip->firstFramePending = 0;
       changed |= AnimClip_RunFrame(clip, 0, 1);

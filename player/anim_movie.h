@@ -88,6 +88,7 @@ struct AnimActionState {
   uint32_t runningRemoved;
   AnimClip* runningClip;
   uint32_t runDepth;       // nested runs (frame actions run by a jump inside a run)
+  uint32_t steps;          // actions and replayed frames of the outermost run so far
   uint32_t toggleQuality;  // asked for inside a run; applied when the outer run ends
 };
 
@@ -170,7 +171,7 @@ inline constexpr uint32_t kAnimRunChanged = 1;
 inline constexpr uint32_t kAnimRunJump = 2;
 inline constexpr uint32_t kAnimRunUpdate = 4;
 // Caps that keep any movie from hanging or overflowing the engine.
-inline constexpr uint32_t kAnimMaxActionSteps = 100000;  // actions of one run
+inline constexpr uint32_t kAnimMaxActionSteps = 100000;  // actions and replayed frames of one run
 inline constexpr uint32_t kAnimMaxRunDepth = 16;         // runs inside runs
 inline constexpr uint32_t kAnimMaxClipDepth = 16;        // sprites inside sprites
 uint32_t AnimAction_Run(AnimClip* clip, const AnimActionRecord* first, uint32_t argument);

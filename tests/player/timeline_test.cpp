@@ -335,6 +335,12 @@ TEST(PlayerActions, LoopsRecursionAndMissingTargetsEndTheList) {
   Played call(MovieOf({}, {calls}));
   ASSERT_EQ(call.opened, 0u);
   EXPECT_EQ(call.Var("/:n").size(), kAnimMaxRunDepth);
+  // Jumps far forward and back again in a loop: the replayed frames count too.
+  std::vector<Bytes> frames(600);
+  const Bytes settle = Concat({Push("x"), Op(0x17)});  // carries the pending jump out
+  frames[0] = Do(Concat({movie::GotoFrame(599), settle, movie::GotoFrame(0), settle, movie::Jump(0x99, -29)}));
+  Played jumps(MovieOf({}, frames));
+  ASSERT_EQ(jumps.opened, 0u);
   Played missing(MovieOf({}, {Do(Concat({movie::Action(0x8B, Bytes{'z', 0}), Op(0x07), Set("after", Push("1"))}))}));
   ASSERT_EQ(missing.opened, 0u);
   EXPECT_EQ(missing.Var("/:after"), "");
