@@ -123,10 +123,13 @@ AnimClip* FrameReference(Run& r, int32_t* frame) {
   return c;
 }
 
-// The value after `key` up to the next '&' (copied into out, at most size - 1 bytes).
+// The value after `key` up to the next '&' (copied into out, at most size - 1
+// bytes). A key counts only at the start of a parameter, so "r=" is not
+// found inside "dur=".
 void Param(const char* text, const char* key, char* out, size_t size) {
   out[0] = 0;
   const char* at = text ? std::strstr(text, key) : nullptr;
+  while (at && at != text && at[-1] != '&' && at[-1] != '?') at = std::strstr(at + 1, key);
   if (!at) return;
   at += std::strlen(key);
   size_t n = 0;
@@ -146,6 +149,31 @@ void SetRootVariable(Run& r, const char* name, int32_t value) {
   if (text) AnimVar_Set(r.p, name, text);
 }
 
+// "text?dur=n&r=..&g=..&b=..": the caption over the next n root frames;
+// without '?' the caption goes. A span of no frames is refused.
+void Caption(Run& r, const char* target) {
+  AnimActionState& a = r.m->action;
+  const char* q = std::strchr(target, '?');
+  if (!q) {
+    AnimStr_Free(r.p, a.captionText);
+    a.captionText = nullptr;
+    r.p->captionShown = 0;
+    return;
+  }
+  const int32_t span = IntParam(q, "dur=");
+  if (span <= 0) return;
+  char* text = AnimStr_DupN(r.p, target, static_cast<uint32_t>(q - target));
+  if (!text) return;
+  AnimStr_Free(r.p, a.captionText);
+  a.captionText = text;
+  AnimClip* root = AnimMovie_Root(r.m);
+  a.captionFirst = root ? root->currentFrame : 0;
+  a.captionLast = a.captionFirst + static_cast<uint32_t>(span);
+  a.captionColor = static_cast<uint32_t>(IntParam(q, "r=") & 0xFF) << 24 |
+                   static_cast<uint32_t>(IntParam(q, "g=") & 0xFF) << 16 |
+                   static_cast<uint32_t>(IntParam(q, "b=") & 0xFF) << 8;
+}
+
 void FsCommand(Run& r, const char* command, const char* target) {
   auto is = [&](const char* name) { return std::strncmp(command, name, std::strlen(name)) == 0; };
   if (is("setVolume")) {
@@ -154,13 +182,15 @@ void FsCommand(Run& r, const char* command, const char* target) {
     AnimHook_Vibrate(r.p, IntParam(target, "vol="), IntParam(target, "dur="));
   } else if (is("stopVibration")) {
     AnimHook_VibrateStop(r.p);
+  } else if (is("caption")) {
+    Caption(r, target);
   } else if (is("getDate")) {
     int32_t date[7] = {};
     AnimHook_Date(r.p, date);
     static const char* const kNames[7] = {"/:MF_Y", "/:MF_M", "/:MF_D", "/:MF_W", "/:MF_HR", "/:MF_MIN", "/:MF_SEC"};
     for (int i = 0; i < 7; ++i) SetRootVariable(r, kNames[i], date[i]);
   }
-  // "caption" belongs to the caption ticker; anything else is ignored.
+  // Anything else is ignored.
 }
 
 void Video(Run& r, const char* spec) {

@@ -125,6 +125,7 @@ void AnimMovie_Destroy(AnimMovie* m) {
   AnimVar_Clear(p);
   AnimRaster_Free(&m->raster);
   AnimStr_Free(p, m->action.loadTarget);
+  AnimStr_Free(p, m->action.captionText);
   AnimPlayer_Free(p, m);
   p->heap.abortFlag = 0;
 }

@@ -346,6 +346,22 @@ TEST(PlayerActions, LoopsRecursionAndMissingTargetsEndTheList) {
   EXPECT_EQ(missing.Var("/:after"), "");
 }
 
+TEST(PlayerActions, CaptionsKeepTheirSpanAndASpanOfNothingIsRefused) {
+  Played p(MovieOf({}, {Do(movie::GetUrl("FSCommand:caption", "Hello?dur=3&r=255&g=16&b=1")),
+                        Do(movie::GetUrl("FSCommand:caption", "Other?dur=0&r=1")),
+                        Do(movie::GetUrl("FSCommand:caption", "off"))}));
+  ASSERT_EQ(p.opened, 0u);
+  const AnimActionState& a = p.movie()->action;
+  EXPECT_STREQ(a.captionText, "Hello");
+  EXPECT_EQ(a.captionFirst, 0u);
+  EXPECT_EQ(a.captionLast, 3u);
+  EXPECT_EQ(a.captionColor, 0xFF100100u);
+  ASSERT_EQ(p.Step(), 0u);
+  EXPECT_STREQ(a.captionText, "Hello");
+  ASSERT_EQ(p.Step(), 0u);
+  EXPECT_EQ(a.captionText, nullptr);
+}
+
 TEST(PlayerActions, ToggleQualityWaitsForTheEndOfTheRun) {
   Played p(MovieOf({}, {Do(Concat({Op(0x08), Set("q", Push("1"))})), {}}));
   ASSERT_EQ(p.opened, 0u);
