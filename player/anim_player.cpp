@@ -259,6 +259,13 @@ uint32_t Close(AnimPlayer* p, bool packageSteps) {
   if (p->videoPlaying) AnimVideo_Open(p, kAnimVideoClose, nullptr);
   p->videoPlaying = p->videoRequested = 0;
   TearDown(p);
+  // A download asked for by the movie goes with it.
+  AnimStr_Free(p, p->pendingUrl);
+  p->pendingUrl = nullptr;
+  AnimPlayer_Free(p, p->download.receiveBuffer);
+  AnimPlayer_Free(p, p->download.response);
+  p->download.receiveBuffer = p->download.response = nullptr;
+  AnimNet_Reset(p);
   AnimHook_Notify(p, kAnimNotifyClose, 0, 0, 0, 0);
   return 0;
 }

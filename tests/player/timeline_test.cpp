@@ -525,6 +525,20 @@ TEST(PlayerButtons, AReplacedFocusKeepsTheFocusAndDigitsFireConditions) {
   EXPECT_EQ(p.Var("/:k"), "zero");
 }
 
+// Closing gives back every block the movie took, whatever it did.
+TEST(PlayerButtons, ClosingGivesBackTheHeap) {
+  Played p(GridMovie(Do(Concat({Set("x", Push("1")), movie::GetUrl("FSCommand:caption", "c?dur=2"),
+                                Push("http://h/v.txt"), Push(""), movie::Action(0x9A, Bytes{1}),
+                                Push("/a"), Push("b"), Push("4"), Op(0x24)}))));
+  ASSERT_EQ(p.opened, 0u);
+  for (uint32_t key : {kAnimKeyDown, kAnimKeySelect, kAnimKeyRight, 24u}) p.Key(key);
+  AnimPlayer_Command(p.get(), 104, (20u << 16) | 20u);
+  EXPECT_NE(p->pendingUrl, nullptr);
+  p.Step();  // starts the download instead of playing
+  AnimHost_Close(p.get());
+  EXPECT_EQ(p->heap.bytesInUse, 0u);
+}
+
 // Key presses change what the movie draws.
 TEST(PlayerButtons, KeyPressesChangeTheFrames) {
   Played p(GridMovie());
