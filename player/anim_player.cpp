@@ -179,6 +179,40 @@ uint32_t Advance(AnimPlayer* p) {
   return 0;
 }
 
+// Movies from host storage (commands 2, 20 and 101): the read hook's block
+// is the player's to free once parsed. Command 20's data goes through the
+// temporary download file first.
+uint32_t LoadStored(AnimPlayer* p, uint32_t code, uintptr_t argument) {
+  const char* name = reinterpret_cast<const char*>(argument);
+  if (code == 20) {
+    struct Block {
+      const uint8_t* data;
+      uint32_t length;
+      uint32_t freeFlag;
+    };
+    const auto* block = reinterpret_cast<const Block*>(argument);
+    if (!block) return 1;
+    if (AnimHook_FileExists(p, kDownloadFile, 0)) AnimHook_RemoveFile(p, kDownloadFile, 0);
+    if (AnimHook_Room(p, block->length) == 0 || AnimHook_SaveFile(p, kDownloadFile, block->data, block->length) == 0)
+      return 5;
+    name = kDownloadFile;
+  }
+  if (!name) return 1;
+  if (code == 2 && AnimHook_FileExists(p, name, 0) == 0) return 3;
+  const AnimPackageEntry* member = code == 2 ? nullptr : AnimPackage_Find(&p->package, name);
+  uint32_t length = 0;
+  auto* data = static_cast<uint8_t*>(AnimHook_ReadFile(p, member ? p->package.fileName : name, &length,
+                                                       member ? member->offset : 0, member ? member->size : 0, 0));
+  if (!data) return code == 2 ? 1 : 3;
+  const uint32_t result = Load(p, data, length);
+  AnimPlayer_Free(p, data);
+  if (result == 0) {
+    std::strncpy(p->movieName, name, sizeof p->movieName - 1);
+    p->movieName[sizeof p->movieName - 1] = 0;
+  }
+  return result;
+}
+
 uint32_t DownloadCommand(AnimPlayer* p, uint32_t code, uintptr_t argument) {
   AnimDownload& d = p->download;
   switch (code) {
@@ -428,36 +462,15 @@ uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
       allocates = false;
       break;
     case 2:
+    case 20:
     case 101:
       if (p->fromBuffer) return 0;
-      if (!argument) return 1;
       p->zoom = 1;
       p->panX = p->panY = 0;
       p->frameLimit = -1;
       p->fromBuffer = 0;
-      {
-        uint32_t length = 0;
-        auto* data = static_cast<uint8_t*>(
-            AnimHook_ReadFile(p, reinterpret_cast<const char*>(argument), &length, 0, 0, 0));
-        if (!data) return 1;
-        result = Load(p, data, length);
-      }
+      result = LoadStored(p, code, argument);
       break;
-    case 20: {
-      if (p->fromBuffer) return 0;
-      struct Block {
-        const uint8_t* data;
-        uint32_t length;
-        uint32_t freeFlag;
-      };
-      const auto* arg = reinterpret_cast<const Block*>(argument);
-      p->zoom = 1;
-      p->panX = p->panY = 0;
-      p->frameLimit = -1;
-      p->fromBuffer = 0;
-      result = arg ? Load(p, arg->data, arg->length) : 1;
-      break;
-    }
     case 3:
       result = Close(p, true);
       break;

@@ -92,6 +92,22 @@ TEST(AnimCommands, KeysCountByTheLow16BitsAndZoomStaysWithinOneToThree) {
   AnimHost_Close(p.get());
 }
 
+// Host storage gives nothing in this system: the stored loads find no movie.
+TEST(AnimCommands, StoredMoviesAreNotFoundWithoutHostStorage) {
+  TestPlayer p;
+  const AnimSize size{176, 208};
+  ASSERT_EQ(AnimPlayer_Command(p.get(), 1, reinterpret_cast<uintptr_t>(&size)), 0u);
+  const Bytes data = FramesMovie(2);
+  struct {
+    const uint8_t* data;
+    uint32_t length, freeFlag;
+  } block{data.data(), static_cast<uint32_t>(data.size()), 0};
+  EXPECT_EQ(AnimPlayer_Command(p.get(), 2, reinterpret_cast<uintptr_t>("a.qvx")), 1u);
+  EXPECT_EQ(AnimPlayer_Command(p.get(), 101, reinterpret_cast<uintptr_t>("a.qvx")), 3u);
+  EXPECT_EQ(AnimPlayer_Command(p.get(), 20, reinterpret_cast<uintptr_t>(&block)), 3u);
+  EXPECT_EQ(p->movie, nullptr);
+}
+
 TEST(AnimCommands, TheFrameLimitEndsAdvancing) {
   TestPlayer p;
   const Bytes data = FramesMovie(3);
