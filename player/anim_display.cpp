@@ -363,6 +363,30 @@ void AnimDisplay_AddDirty(AnimDisplayList* list, const AnimDisplayObject* o) {
 
 bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out) { return ListBoundsAt(list, out, 0); }
 
+namespace {
+
+void TakeDirtyAt(AnimDisplayList* list, const AnimMatrix* matrix, AnimRect* out, uint32_t nesting) {
+  AnimRect moved;
+  AnimRect_Transform(&moved, matrix, &list->dirty);
+  AnimRect_Add(out, &moved);
+  AnimRect_SetEmpty(&list->dirty);
+  if (nesting >= kAnimMaxClipDepth) return;
+  for (AnimDisplayObject* o = list->first; o; o = o->next) {
+    if (!o->clip || &o->clip->list == list) continue;
+    AnimMatrix inner;
+    AnimMatrix_Concat(&inner, matrix, &o->matrix);
+    TakeDirtyAt(&o->clip->list, &inner, out, nesting + 1);
+  }
+}
+
+}  // namespace
+
+void AnimDisplay_TakeDirty(AnimDisplayList* list, AnimRect* out) {
+  AnimMatrix identity;
+  AnimMatrix_SetIdentity(&identity);
+  TakeDirtyAt(list, &identity, out, 0);
+}
+
 void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth, const AnimMatrix* matrix,
                        const AnimCxform* cxform, const char* name, int32_t ratio) {
   AnimPlayer* p = PlayerOf(list);

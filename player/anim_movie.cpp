@@ -309,7 +309,8 @@ void AnimMovie_Redraw(AnimMovie* m) {
       const AnimRect whole{-kWholePlane, kWholePlane - 1, -kWholePlane, kWholePlane - 1};
       AnimRect_Add(&dirty, &whole);
     } else if (s->root) {
-      AnimRect_Add(&dirty, &s->root->list.dirty);
+      // Nested lists too: a button inside a sprite changes its state there.
+      AnimDisplay_TakeDirty(&s->root->list, &dirty);
       s->root->changed = 0;
     }
   }

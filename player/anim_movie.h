@@ -153,6 +153,9 @@ void AnimDisplay_RemoveTimeline(AnimDisplayList* list, bool all);
 void AnimDisplay_AddDirty(AnimDisplayList* list, const AnimDisplayObject* object);
 AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* name);
 bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out);
+// Adds the changed areas of a list and of every nested list (in the list's
+// units) to out, and empties them.
+void AnimDisplay_TakeDirty(AnimDisplayList* list, AnimRect* out);
 uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* matrix,
                               const AnimCxform* cxform);
 void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* object);

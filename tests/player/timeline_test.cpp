@@ -525,6 +525,17 @@ TEST(PlayerButtons, AReplacedFocusKeepsTheFocusAndDigitsFireConditions) {
   EXPECT_EQ(p.Var("/:k"), "zero");
 }
 
+// A button inside a sprite is redrawn as soon as its state changes.
+TEST(PlayerButtons, ButtonsInsideSpritesRedrawAtOnce) {
+  const Bytes holder = movie::Sprite(20, 1, Concat({movie::Place(10, 1, 0, 0), movie::ShowFrame(), movie::End()}));
+  Played p(MovieOf(Concat({Grid(), holder}), {PlaceNamed(20, 1, "holder", 400, 400)}));
+  ASSERT_EQ(p.opened, 0u);
+  EXPECT_EQ(p.At(25, 25), 0x4210);  // grey: up
+  p.Key(kAnimKeyDown);
+  EXPECT_EQ(p.At(25, 25), kBlue);
+  EXPECT_EQ(Focused(p), "A");
+}
+
 // Closing gives back every block the movie took, whatever it did.
 TEST(PlayerButtons, ClosingGivesBackTheHeap) {
   Played p(GridMovie(Do(Concat({Set("x", Push("1")), movie::GetUrl("FSCommand:caption", "c?dur=2"),
