@@ -183,6 +183,18 @@ TEST(PlayerVideo, PlacementKeepsTheVideoInsideTheFrame) {
   }
 }
 
+// A video wider than the frame starts left of it: only the macroblocks
+// wholly inside the frame are drawn, nothing outside the buffer.
+TEST(PlayerVideo, AVideoWiderThanTheFrameDrawsOnlyWhatFits) {
+  Decoder d(32, 16);
+  ASSERT_EQ(d.Open(Video(48, 16, {Frame({Flat(50), Flat(100), Flat(150)})}), 100 * 32, 0), 0u);
+  EXPECT_EQ(d.player->video.x, -16);
+  ASSERT_EQ(d.Next(), 0u);
+  EXPECT_EQ(d.At(0, 0), Grey(100));
+  EXPECT_EQ(d.At(31, 15), Grey(150));
+  AnimVideo_Open(d.get(), kAnimVideoClose, nullptr);
+}
+
 TEST(PlayerVideo, RefusedAndCutStreamsEndCleanly) {
   Decoder d;
   Bytes v = Video(16, 16, {Frame({Flat(50)}), Frame({Flat(60)})});
