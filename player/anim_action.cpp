@@ -716,7 +716,7 @@ const AnimActionRecord* Step(Run& r, const AnimActionRecord* a) {
       break;
     case 0x8D: {
       const int32_t needed = PopInteger(r);
-      if (AnimClip* c = TargetClip(r); c && static_cast<int32_t>(c->framesLoaded) < needed) {
+      if (AnimClip* c = TargetClip(r); c && static_cast<int32_t>(c->loadedCounter) < needed) {
         const AnimActionRecord* next = a->next;
         for (int32_t i = 0; i < a->number2 && next; ++i) next = next->next;
         return next;

@@ -297,6 +297,17 @@ TEST(PlayerActions, ValuesAndTextFollowTheirRules) {
   }
 }
 
+TEST(PlayerActions, WaitForFrameSkipsWhileTheCounterIsBelow) {
+  for (const char* needed : {"0", "1"}) {
+    SCOPED_TRACE(needed);
+    const Bytes list = Concat({Push(needed), movie::Action(0x8D, Bytes{3}), Set("a", Push("x")), Set("b", Push("y"))});
+    Played p(MovieOf({}, {Do(list)}));
+    ASSERT_EQ(p.opened, 0u);
+    EXPECT_EQ(p.Var("/:a"), needed[0] == '0' ? "x" : "");
+    EXPECT_EQ(p.Var("/:b"), "y");
+  }
+}
+
 TEST(PlayerActions, TargetsPropertiesAndClones) {
   const Bytes sprite = movie::Sprite(5, 2, Concat({movie::ShowFrame(), movie::ShowFrame(), movie::End()}));
   const Bytes list = Concat({
