@@ -233,8 +233,20 @@ bool AnimButton_Bounds(const AnimDisplayObject* o, AnimRect* out) {
   return !AnimRect_IsEmpty(out);
 }
 
+AnimClip* AnimButton_NestedClip(AnimMovie* m, AnimDisplayObject* o) {
+  const AnimButton* b = ButtonOf(o);
+  if (!b || !o->name) return nullptr;
+  for (const AnimButtonRecord* r = b->records; r; r = r->next) {
+    if (!r->character || r->character->type != kAnimSprite) continue;
+    AnimClip* chain = static_cast<AnimSprite*>(r->character->body)->clip;
+    if (chain && !chain->movie) chain->movie = chain->list.movie = m;
+    return AnimLevel_Find(chain, o->name);
+  }
+  return nullptr;
+}
+
 uint32_t AnimButton_Draw(AnimMovie* m, const AnimButton* button, uint32_t state, const AnimMatrix* matrix,
-                         const AnimCxform* cxform, uint32_t nesting) {
+                         const AnimCxform* cxform, AnimClip* nested, uint32_t nesting) {
   if (nesting > kAnimMaxClipDepth) return 0;
   const AnimButtonRecord* chosen[kMaxRecords];
   uint32_t n = 0;
@@ -263,7 +275,9 @@ uint32_t AnimButton_Draw(AnimMovie* m, const AnimButton* button, uint32_t state,
       drew |= AnimMorph_Draw(&m->raster, static_cast<const AnimMorph*>(c->body), &combined, cx, 0) ==
               kAnimShapeDrawn;
     else if (c->type == kAnimButton)
-      drew |= AnimButton_Draw(m, static_cast<const AnimButton*>(c->body), state, &combined, cx, nesting + 1);
+      drew |= AnimButton_Draw(m, static_cast<const AnimButton*>(c->body), state, &combined, cx, nullptr, nesting + 1);
+    else if (c->type == kAnimSprite && nested)
+      drew |= AnimDisplay_DrawClip(m, nested, &combined, cx, nesting + 1);
   }
   return drew;
 }

@@ -130,11 +130,13 @@ bool InList(const AnimDisplayList* list, const AnimDisplayObject* o) {
 
 uint32_t UpdateList(AnimDisplayList* list, uint32_t nesting);
 
-// A sprite's instance clip takes one step below its parent, then its own children.
+// A sprite's instance clip (or the sprite a button holds) takes one step
+// below its parent, then its own children.
 uint32_t StepNested(AnimDisplayList* list, AnimDisplayObject* o, uint32_t nesting) {
-  AnimClip* clip = o->clip;
-  if (!clip || nesting >= kAnimMaxClipDepth) return 0;
-  TakeLoadedMovie(list->movie, o);
+  if (nesting >= kAnimMaxClipDepth) return 0;
+  AnimClip* clip = IsButton(o) ? AnimButton_NestedClip(list->movie, o) : o->clip;
+  if (!clip) return 0;
+  if (!IsButton(o)) TakeLoadedMovie(list->movie, o);
   uint32_t changed = 0;
   clip->firstFramePending = 0;
   if (clip->playing && !clip->waiting) changed |= StepFrame(clip);
@@ -153,7 +155,7 @@ uint32_t UpdateList(AnimDisplayList* list, uint32_t nesting) {
   uint32_t changed = 0;
   for (AnimDisplayObject* o = list->first; o;) {
     AnimDisplayObject* following = o->next;
-    if (IsSprite(o)) changed |= StepNested(list, o, nesting);
+    if (IsSprite(o) || IsButton(o)) changed |= StepNested(list, o, nesting);
     if (AnimPlayer_Aborted(PlayerOf(list))) return changed;
     // The actions of a nested frame may have removed objects of this list.
     o = InList(list, o) ? o->next : InList(list, following) ? following : nullptr;
@@ -269,7 +271,8 @@ uint32_t DrawChar(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const A
         if (o) ShowField(m, o, b->editText);
         return 0;
       }
-      return AnimButton_Draw(m, b, o ? o->buttonState : 1, matrix, cx, nesting + 1);
+      return AnimButton_Draw(m, b, o ? o->buttonState : 1, matrix, cx, o ? AnimButton_NestedClip(m, o) : nullptr,
+                             nesting + 1);
     }
     case kAnimSprite: return o ? DrawSprite(m, o->clip, matrix, cx, nesting + 1) : 0;
     default: return 0;  // texts and bitmaps draw elsewhere
@@ -519,6 +522,11 @@ AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* nam
   for (AnimDisplayObject* o = list->first; o; o = o->next)
     if (o->name && AnimName_Equal(o->name, name) == 0) return o;
   return nullptr;
+}
+
+uint32_t AnimDisplay_DrawClip(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, const AnimCxform* cxform,
+                              uint32_t nesting) {
+  return DrawSprite(m, clip, matrix, cxform, nesting);
 }
 
 uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* matrix,

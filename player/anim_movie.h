@@ -191,5 +191,12 @@ void AnimButton_Release(AnimInputState* input, AnimDisplayObject* object);
 void AnimButton_Refocus(AnimInputState* input, AnimDisplayObject* object);
 // The button's area (its hit-test records, else all) in its list's units.
 bool AnimButton_Bounds(const AnimDisplayObject* object, AnimRect* out);
+// Draws the records of a state; a sprite record shows the button's own
+// instance clip (nested, or nothing without one).
 uint32_t AnimButton_Draw(AnimMovie* m, const AnimButton* button, uint32_t state, const AnimMatrix* matrix,
-                         const AnimCxform* cxform, uint32_t nesting);
+                         const AnimCxform* cxform, AnimClip* nested, uint32_t nesting);
+// The instance clip of the sprite a placed button holds, made on first use; null without one.
+AnimClip* AnimButton_NestedClip(AnimMovie* m, AnimDisplayObject* object);
+// Draws a clip's list at a matrix and colour transform, as a sprite is drawn.
+uint32_t AnimDisplay_DrawClip(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, const AnimCxform* cxform,
+                              uint32_t nesting);

@@ -547,6 +547,18 @@ TEST(PlayerButtons, ButtonsInsideSpritesRedrawAtOnce) {
   EXPECT_EQ(Focused(p), "A");
 }
 
+// A button whose record is a sprite plays that sprite.
+TEST(PlayerButtons, ASpriteInAButtonPlays) {
+  const Bytes sprite = movie::Sprite(30, 2, Concat({movie::Place(3, 1, 0, 0), movie::ShowFrame(), movie::RemoveDepth(1),
+                                                    movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::End()}));
+  const Bytes button = movie::Button(40, 30, movie::EndActions());
+  Played p(MovieOf(Concat({Shapes(), sprite, button}), {movie::Place(40, 1, 400, 400), {}, {}}));
+  ASSERT_EQ(p.opened, 0u);
+  EXPECT_EQ(p.At(25, 25), kRed);
+  ASSERT_EQ(p.Step(), 0u);
+  EXPECT_EQ(p.At(25, 25), kBlue);
+}
+
 // Closing gives back every block the movie took, whatever it did.
 TEST(PlayerButtons, ClosingGivesBackTheHeap) {
   Played p(GridMovie(Do(Concat({Set("x", Push("1")), movie::GetUrl("FSCommand:caption", "c?dur=2"),
