@@ -22,7 +22,6 @@ namespace {
 bool gBackKeyDisabled = false;
 bool gMenuKeyDisabled = false;
 
-constexpr uint32_t kGetContentWindow = 0x1302;
 constexpr uint32_t kBandHeight = 16;
 
 // The content window and the soft-key band under it, made once the toolkit
@@ -145,7 +144,7 @@ Result UiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
     case BenMsg::UiShowUrl:
       TakeAddress(window, arg1);
       return kOk;
-    case kGetContentWindow:
+    case UiMsg::GetContentWindow:
       if (!arg1) return ResultError(Mod::Ui, Err::BadArg);
       EnsureWindows(window);
       *reinterpret_cast<PwlWindow**>(arg1) = window->content;

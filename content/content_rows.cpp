@@ -7,6 +7,7 @@
 #include "content/handset_rows.h"
 #include "content/movie_rows.h"
 #include "content/pict_scheme.h"
+#include "content/sound_sink.h"
 #include "content/vcalca.h"
 #include "content/wbmp.h"
 #include "content/wbxml_row.h"
@@ -56,7 +57,7 @@ const UrlContentTypeRow kContentTypeRows[] = {
     {MapContentProcess, CollectedContentRelease, "map-jpeg", 155, "map", "jpeg", 0},
     {MapContentProcess, CollectedContentRelease, "map-gif", 155, "map", "gif", 0},
     {MapContentProcess, CollectedContentRelease, "map-wbmp", 155, "map", "wbmp", 0},
-    {nullptr, nullptr, "tbz", 156, "application", "tbazar", 0},
+    {TbazarContentProcess, CollectedContentRelease, "tbz", 156, "application", "tbazar", 0},
 };
 const uint32_t kContentTypeRowCount = sizeof kContentTypeRows / sizeof kContentTypeRows[0];
 
@@ -77,6 +78,7 @@ void ContentRowsInstall() {
   HtmlSetImageObjectDecode(HtmlImageObjectDecode);
   StatusSetImageRelease(ReleaseKeptImage);
   VarParseInstallSources(kVcSources);
+  RenderInstallRows(kSoundSinkRows, kSoundSinkRowCount);
 }
 
 void ContentRowsRemove() {
@@ -84,6 +86,7 @@ void ContentRowsRemove() {
   HtmlSetImageObjectDecode(nullptr);
   StatusSetImageRelease(nullptr);
   VarParseInstallSources(nullptr);
+  RenderInstallRows(nullptr, 0);
 }
 
 ContentFeed ContentFeedOf(UrlLoad* load) {

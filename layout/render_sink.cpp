@@ -10,17 +10,29 @@ const RenderSinkRow kRows[] = {
     {RenderClass::Image, Empty, PwlImageSinkWrite, Empty},
 };
 
+const RenderSinkRow* gInstalledRows = nullptr;
+uint32_t gInstalledCount = 0;
 const RenderSinkRow* gExtraRows = nullptr;
 uint32_t gExtraCount = 0;
+
+const RenderSinkRow* Find(const RenderSinkRow* rows, uint32_t count, uint32_t contentClass) {
+  for (uint32_t i = 0; i < count; ++i)
+    if (rows[i].contentClass == contentClass) return &rows[i];
+  return nullptr;
+}
 
 }  // namespace
 
 const RenderSinkRow* RenderFindSink(uint32_t contentClass) {
-  for (const RenderSinkRow& row : kRows)
-    if (row.contentClass == contentClass) return &row;
-  for (uint32_t i = 0; i < gExtraCount; ++i)
-    if (gExtraRows[i].contentClass == contentClass) return &gExtraRows[i];
-  return nullptr;
+  if (const RenderSinkRow* row = Find(kRows, sizeof kRows / sizeof kRows[0], contentClass))
+    return row;
+  if (const RenderSinkRow* row = Find(gInstalledRows, gInstalledCount, contentClass)) return row;
+  return Find(gExtraRows, gExtraCount, contentClass);
+}
+
+void RenderInstallRows(const RenderSinkRow* rows, uint32_t count) {
+  gInstalledRows = rows;
+  gInstalledCount = rows ? count : 0;
 }
 
 void RenderSetExtraRows(const RenderSinkRow* rows, uint32_t count) {

@@ -27,9 +27,12 @@ constexpr Result Again = 0x800e;     // write: not taken; call again without dat
 constexpr Result NotDrawn = 0x800F;  // write: taken, nothing to draw
 }  // namespace RenderSinkAnswer
 
-// The row of a content class, or null: the product's rows first, then the
-// extra ones.
+// The row of a content class, or null: the layout's own rows first, then
+// those installed from above, then the extra ones.
 const RenderSinkRow* RenderFindSink(uint32_t contentClass);
+// The sinks that live on higher floors (the sounds of the content
+// handlers), installed at start-up; null and 0 remove them.
+void RenderInstallRows(const RenderSinkRow* rows, uint32_t count);
 // Extra rows looked up after the product's own (the tests' sinks); null and
 // 0 remove them.
 void RenderSetExtraRows(const RenderSinkRow* rows, uint32_t count);

@@ -169,7 +169,9 @@ FetchDriver::~FetchDriver() {
 
 FetchRequester::FetchRequester(uint32_t id)
     : recorder_(id, [this](Recorder&, const Received& r) {
-        if (r.message == UrlMsg::Watch)
+        if (onMessage)
+          onMessage(r);
+        else if (r.message == UrlMsg::Watch)
           Drain(reinterpret_cast<UrlRequestRec*>(r.arg2));
         else if (r.message == UrlMsg::Complete)
           Drain(reinterpret_cast<UrlRequestRec*>(r.arg1));

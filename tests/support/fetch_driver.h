@@ -8,6 +8,7 @@
 //   qorcache://host/path  completed loads stay in the cache
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -92,6 +93,9 @@ class FetchRequester {
   // Finishes the request and forgets what it received.
   void Done(UrlSession* session, UrlRequestRec* request);
   std::set<UrlRequestRec*> live;
+  // When set, every message goes here instead, and the output is left for
+  // whoever reads it there (a render pump).
+  std::function<void(const Received&)> onMessage;
 
  private:
   Recorder recorder_;
