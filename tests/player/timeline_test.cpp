@@ -134,7 +134,8 @@ TEST(PlayerDisplay, SpritesGetGeneratedNamesAndBackgroundsLeadTheList) {
   const Bytes outer = movie::Sprite(6, 1, Concat({movie::Place(5, 3, 0, 0), movie::ShowFrame(), movie::End()}));
   const Bytes bg = movie::Sprite(7, 1, Concat({movie::ShowFrame(), movie::End()}));
   Played p(MovieOf(Concat({Box(1, {248, 0, 0}), inner, outer, bg}),
-                   {Concat({PlaceNamed(6, 1, "a"), PlaceNamed(7, 20, "Background1"), PlaceNamed(7, 21, "Background2")})}));
+                   {Concat({PlaceNamed(6, 1, "a"), PlaceNamed(7, 20, "Background1"), PlaceNamed(7, 21, "Background2")}),
+                    movie::MoveTo(1, 400, 0)}));
   ASSERT_EQ(p.opened, 0u);
   AnimClip* a = AnimClip_FindByPath(p.root(), "/a");
   ASSERT_NE(a, nullptr);
@@ -145,6 +146,11 @@ TEST(PlayerDisplay, SpritesGetGeneratedNamesAndBackgroundsLeadTheList) {
   EXPECT_STREQ(p.root()->list.first->name, "/Background2");
   EXPECT_STREQ(p.root()->list.first->next->name, "/Background1");
   EXPECT_EQ(p.At(5, 5), kRed);  // drawn through two sprites
+  // Moved with only a matrix: the same object, name and instance clip.
+  ASSERT_EQ(p.Step(), 0u);
+  EXPECT_EQ(AnimClip_FindByPath(p.root(), "/a"), a);
+  EXPECT_EQ(p.At(25, 5), kRed);
+  EXPECT_EQ(p.At(5, 5), kWhite);
 }
 
 // Frame actions leave a trace in a variable so the replay can be seen.
