@@ -1,33 +1,15 @@
 // The QYVP video decoder. The stream's numbers are big-endian. Frames that
 // arrive more than half an interval late are dropped undecoded; the bits of
-// a frame's AC section are read in place.
+// a frame's AC section are read in place, and a section that runs out ends
+// its block.
 #include "player/anim_video.h"
 
 #include <cstring>
 
+#include "player/anim_codebits.h"
 #include "player/anim_player.h"
 
 namespace {
-
-// The JPEG luminance AC code table (ITU-T T.81, Table K.5): code counts by
-// length, then the (run << 4 | size) values in code order.
-constexpr uint8_t kAcCounts[16] = {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7D};
-constexpr uint8_t kAcValues[162] = {
-    0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51, 0x61, 0x07, 0x22, 0x71,
-    0x14, 0x32, 0x81, 0x91, 0xA1, 0x08, 0x23, 0x42, 0xB1, 0xC1, 0x15, 0x52, 0xD1, 0xF0, 0x24, 0x33, 0x62, 0x72,
-    0x82, 0x09, 0x0A, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x25, 0x26, 0x27, 0x28, 0x29, 0x2A, 0x34, 0x35, 0x36, 0x37,
-    0x38, 0x39, 0x3A, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4A, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59,
-    0x5A, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6A, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7A, 0x83,
-    0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8A, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9A, 0xA2, 0xA3,
-    0xA4, 0xA5, 0xA6, 0xA7, 0xA8, 0xA9, 0xAA, 0xB2, 0xB3, 0xB4, 0xB5, 0xB6, 0xB7, 0xB8, 0xB9, 0xBA, 0xC2, 0xC3,
-    0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xCA, 0xD2, 0xD3, 0xD4, 0xD5, 0xD6, 0xD7, 0xD8, 0xD9, 0xDA, 0xE1, 0xE2,
-    0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8, 0xE9, 0xEA, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA};
-
-// Natural (row by row) position of each zigzag index.
-constexpr uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-                                 12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-                                 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-                                 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 // Left shifts of the AC values by natural position.
 constexpr uint8_t kShift[64] = {6, 4, 4, 4, 5, 5, 6, 7, 4, 4, 4, 5, 5, 6, 7, 7, 4, 4, 5, 5, 6, 7,
@@ -45,52 +27,14 @@ constexpr SoundCode kSoundCodes[] = {{0, 0},     {10, 1},    {20, 2},    {21, 4}
 uint32_t Be16(const uint8_t* d) { return uint32_t{d[0]} << 8 | d[1]; }
 uint32_t Be32(const uint8_t* d) { return uint32_t{d[0]} << 24 | uint32_t{d[1]} << 16 | uint32_t{d[2]} << 8 | d[3]; }
 
-struct Bits {
-  const uint8_t* data;
-  uint32_t size;  // bytes
-  uint32_t pos;   // bits read
-  bool Empty() const { return pos >= size * 8; }
-  uint32_t Bit() {
-    if (Empty()) return 0;
-    const uint32_t b = (data[pos >> 3] >> (7 - (pos & 7))) & 1;
-    ++pos;
-    return b;
-  }
-  uint32_t Take(uint32_t n) {
-    uint32_t v = 0;
-    for (uint32_t i = 0; i < n; ++i) v = v << 1 | Bit();
-    return v;
-  }
-};
-
-// One (run, size) value; -1 when the bits hold no code.
-int32_t DecodeAc(Bits* b) {
-  int32_t code = 0, first = 0, index = 0;
-  for (int len = 0; len < 16; ++len) {
-    if (b->Empty()) return -1;
-    code = code << 1 | static_cast<int32_t>(b->Bit());
-    const int32_t count = kAcCounts[len];
-    if (code >= first && code - first < count) return kAcValues[index + code - first];
-    index += count;
-    first = (first + count) << 1;
-  }
-  return -1;
-}
-
-int32_t Extend(uint32_t v, uint32_t size) {
-  if (size == 0) return 0;
-  return v < (1u << (size - 1)) ? static_cast<int32_t>(v) - static_cast<int32_t>((1u << size) - 1)
-                                : static_cast<int32_t>(v);
-}
-
 // One block's coefficients, dequantised in natural order.
-void DecodeBlock(Bits* b, uint8_t dc, int16_t* out) {
+void DecodeBlock(AnimCodeBits* b, uint8_t dc, int16_t* out) {
   std::memset(out, 0, 64 * sizeof(int16_t));
   out[0] = static_cast<int16_t>(dc * 64);
-  for (uint32_t k = 1; k < 64;) {
-    const int32_t rs = DecodeAc(b);
-    if (rs <= 0) break;  // end of block, or no code left
-    const uint32_t run = static_cast<uint32_t>(rs) >> 4, size = static_cast<uint32_t>(rs) & 15;
+  for (uint32_t k = 1; k < 64 && !b->Exhausted();) {
+    const uint32_t rs = AnimCode_AcSymbol(b);
+    if (rs == 0) break;  // end of block
+    const uint32_t run = rs >> 4, size = rs & 15;
     if (size == 0) {
       if (run != 15) break;
       k += 16;
@@ -98,8 +42,8 @@ void DecodeBlock(Bits* b, uint8_t dc, int16_t* out) {
     }
     k += run;
     if (k >= 64) break;
-    const uint32_t at = kZigzag[k];
-    out[at] = static_cast<int16_t>(static_cast<uint32_t>(Extend(b->Take(size), size)) << kShift[at]);
+    const uint32_t at = kAnimZigzag[k];
+    out[at] = static_cast<int16_t>(static_cast<uint32_t>(AnimCode_Extend(b->Bits(size), size)) << kShift[at]);
     ++k;
   }
 }
@@ -285,7 +229,7 @@ bool AnimVideo_DecodeFrame(AnimPlayer* p, const uint8_t* frame, uint32_t size) {
   if (dcBytes + 2 > size) return false;
   const uint32_t acBytes = Be16(frame + dcBytes);
   if (dcBytes + 2 + acBytes > size) return false;
-  Bits bits{frame + dcBytes + 2, acBytes, 0};
+  AnimCodeBits bits{frame + dcBytes + 2, acBytes, 0};
   const uint8_t* dc = frame;
   int16_t blocks[6][64];
   uint32_t index = 0;
