@@ -1,0 +1,69 @@
+// Helpers of the provisioning and repository tests: test documents, and a
+// settings tree written out as one "path=value" line per value.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "kernel/config.h"
+#include "kernel/datachunk.h"
+#include "tests/support/temp_dir.h"
+
+inline std::string ProvDocument(const std::string& name) {
+  return ReadWholeFile(std::string(QOR_PROV_DATA_DIR) + "/" + name);
+}
+
+// Every value below the handle's current level, folders descended into:
+// "a/b=text", "a/n=#12", "a/w=u'text'", raw values as "a/r=<n bytes>".
+inline std::string DumpTree(ConfigHandle* h, const std::string& prefix = "") {
+  std::string out;
+  uintptr_t cursor = 0;
+  const char* name = nullptr;
+  uint32_t nameLength = 0, length = 0;
+  const uint8_t* data = nullptr;
+  ConfigKind kind{};
+  std::string folders[64];
+  int folderCount = 0;
+  while (ConfigEnum(h, &cursor, &name, &nameLength, &data, &length, &kind) == kOk) {
+    const std::string key = prefix + std::string(name, nameLength);
+    switch (kind) {
+      case ConfigKind::Folder:
+        if (folderCount < 64) folders[folderCount++] = std::string(name, nameLength);
+        break;
+      case ConfigKind::Int: {
+        uint32_t v = 0;
+        for (uint32_t i = 0; i < length; ++i) v = v << 8 | data[i];
+        out += key + "=#" + std::to_string(static_cast<int32_t>(v)) + "\n";
+        break;
+      }
+      case ConfigKind::String:
+        out += key + "=" + std::string(reinterpret_cast<const char*>(data), length ? length - 1 : 0) + "\n";
+        break;
+      case ConfigKind::WString: {
+        std::string text;
+        for (uint32_t i = 0; i + 1 < length; i += 2) {
+          const uint32_t unit = static_cast<uint32_t>(data[i]) | static_cast<uint32_t>(data[i + 1]) << 8;
+          if (unit == 0) break;
+          text += static_cast<char>(unit < 0x80 ? unit : '?');
+        }
+        out += key + "=u'" + text + "'\n";
+        break;
+      }
+      default:
+        out += key + "=<" + std::to_string(length) + " bytes>\n";
+        break;
+    }
+  }
+  for (int i = 0; i < folderCount; ++i) {
+    if (ConfigOpenPath(h, folders[i].c_str(), 0, false) != kOk) continue;
+    const std::string inside = DumpTree(h, prefix + folders[i] + "/");
+    out += inside.empty() ? prefix + folders[i] + "/\n" : inside;
+    ConfigClose(h, false);
+  }
+  return out;
+}
+
+// The bytes as one data block queued on `queue` (module: tests).
+inline void QueueBytes(Queue* queue, const std::string& bytes, uint32_t module) {
+  UtilDataChunkAppend(queue, reinterpret_cast<const uint8_t*>(bytes.data()),
+                      static_cast<uint32_t>(bytes.size()), module);
+}
