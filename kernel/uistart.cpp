@@ -13,6 +13,7 @@
 #include "browser/uitask.h"
 #include "browser/userpref.h"
 #include "content/content_rows.h"
+#include "content/handover_rows.h"
 #include "host/platform/hoststate.h"
 #include "kernel/config.h"
 #include "kernel/libc.h"
@@ -28,6 +29,8 @@
 #include "security/ecapi.h"
 #include "services/lc.h"
 #include "services/notify.h"
+#include "services/provisioning/prov.h"
+#include "services/service_rows.h"
 #include "widgets/pwl.h"
 
 namespace {
@@ -144,10 +147,16 @@ constexpr ModuleRow kModules[] = {
 };
 constexpr size_t kModuleCount = std::size(kModules);
 
+// A finished download goes to provisioning, which frees it through the row.
+void HandOverDownload(uint8_t* item, uint32_t length) { ProvHeldItemSetLength(item, length); }
+
 void BeginServices(UiStartContext* ctx) {
-  // The content handlers sit above the fetch layer and the document model:
-  // hand them their rows and hooks before anything fetches.
+  // The content handlers and services sit above the fetch layer and the
+  // document model: hand them their rows and hooks before anything fetches.
   ContentRowsInstall();
+  ServiceRowsInstall();
+  NdwnSetProvisioningHook(HandOverDownload);
+  ProvSetHeldItemRelease(NdwnHeldItemFree);
   ctx->state = HostState::ServicesStarting;
 }
 void ReportServicesUp(UiStartContext* ctx) {

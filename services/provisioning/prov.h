@@ -26,6 +26,7 @@ constexpr Result NoAccessPoint = 0x80378003;
 namespace ProvMsg {
 constexpr uint32_t Ask = Msg(Mod::Provisioning, 0x80);     // show the consent or PIN prompt
 constexpr uint32_t Commit = Msg(Mod::Provisioning, 0x81);  // {status, 0}: write the entry
+constexpr uint32_t PushStep = Msg(Mod::Provisioning, 0x82);  // a pushed document's next step
 }  // namespace ProvMsg
 
 // Where the parser is used: documents of the SIM or a local file, or others.
@@ -115,6 +116,12 @@ Result ProvWriteEntry(ProvParser* parser, ConfigHandle* access);
 Result ProvProcess(UrlModuleContext* module, UrlLoad* load);
 Result ProvRelease(UrlModuleContext* module, UrlLoad* load);
 Result ProvTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);
+
+// The entry point of push reception: the connectivity document pushed under
+// `url` (in the cache; the caller keeps and later releases it) is copied and
+// applied as if a page had loaded it: consent, PIN, MAC, commit. 0 once it
+// runs; ProvCode::Refused when the cache holds no such object.
+Result ProvProvisionPushed(const char* url);
 
 // The one downloaded item held for installation, handed over by the download row.
 int ProvHeldItemSetLength(uint8_t* item, uint32_t length);

@@ -146,4 +146,40 @@ TEST_F(ProvParserTest, ASecondDocumentMergesIntoTheEntry) {
   ConfigFreeHandle(&access);
 }
 
+// The held download's kind by its first byte, and the handset's answers.
+TEST_F(ProvParserTest, HeldItemKinds) {
+  std::string item(200, '\0');
+  const struct {
+    uint8_t first;
+    int mAt;  // where an 'M' stands, -1 for none
+    uint8_t sixteenOn;
+    uint32_t kind;
+  } cases[] = {
+      {0x11, -1, 0, 1}, {0x97, -1, 0, 1}, {0x51, -1, 0, 1}, {0x16, -1, 0, 5}, {0x24, -1, 0, 2},
+      {0x23, 20, 16, 3}, {0x26, 20, 0, 2}, {0x28, -1, 0, 4}, {0x30, -1, 0, 4},
+      {0x27, 190, 0, 4},  // past the first 127 bytes
+  };
+  for (const auto& c : cases) {
+    std::string bytes = item;
+    bytes[0] = static_cast<char>(c.first);
+    if (c.mAt >= 0) {
+      bytes[static_cast<size_t>(c.mAt)] = 'M';
+      bytes[static_cast<size_t>(c.mAt) + 16] = static_cast<char>(c.sixteenOn);
+    }
+    ASSERT_EQ(ProvHeldItemSetLength(reinterpret_cast<uint8_t*>(bytes.data()),
+                                    static_cast<uint32_t>(bytes.size())),
+              1);
+    EXPECT_EQ(ProvHeldItemKind(), c.kind) << int(c.first);
+    EXPECT_EQ(ProvHeldItemCheck(1), 0x8055000Cu);  // the handset stub answers 0
+  }
+  // An 'M' near the end of a short item: the byte 16 on lies past it.
+  std::string shortItem = "\x23" "abcM";
+  ProvHeldItemSetLength(reinterpret_cast<uint8_t*>(shortItem.data()), 5);
+  EXPECT_EQ(ProvHeldItemKind(), 2u);
+  ProvHeldItemFree();
+  EXPECT_EQ(ProvHeldItemKind(), 0u);
+  EXPECT_EQ(ProvHeldItemCheck(1), 0x80550009u);
+  EXPECT_EQ(ProvHeldItemSetLength(nullptr, 4), 0);
+}
+
 }  // namespace
