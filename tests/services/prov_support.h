@@ -8,9 +8,11 @@
 #include "kernel/datachunk.h"
 #include "tests/support/temp_dir.h"
 
+#ifdef QOR_PROV_DATA_DIR
 inline std::string ProvDocument(const std::string& name) {
   return ReadWholeFile(std::string(QOR_PROV_DATA_DIR) + "/" + name);
 }
+#endif
 
 // Every value below the handle's current level, folders descended into:
 // "a/b=text", "a/n=#12", "a/w=u'text'", raw values as "a/r=<n bytes>".
