@@ -148,18 +148,26 @@ class ChanTest : public EngineFixture {
       }
     if (out.empty()) {
       void* chunk = nullptr;
+      lastBlocks = 0;
       while (UrlLoadNextChunk(request, &chunk) == kOk) {
+        ++lastBlocks;
         auto* block = static_cast<UtilDataChunk*>(chunk);
         out.append(reinterpret_cast<const char*>(UtilDataChunkData(block) + block->offset),
                    block->remaining);
       }
       if (typeId) *typeId = UrlLoadTypeId(request);
+      lastUrl.clear();
+      char* text = nullptr;
+      if (UrlToString(&text, &UrlRequestLoad(request)->url, 0) == kOk && text) lastUrl = text;
+      MemFree(&text);
     }
     UrlRequestDone(session, request);
     Pump();
     return out;
   }
 
+  std::string lastUrl;  // of the last load, as it ended
+  int lastBlocks = 0;
   std::unique_ptr<TempDir> dir;
   FetchDriver driver;
   std::unique_ptr<Recorder> starter, ui, browser, requester, reader;
@@ -272,6 +280,8 @@ TEST_F(ChanTest, AChannelIsFetchedIntoTheRepository) {
   // Read back by number and by URL; the stored URL becomes the load's own.
   uint32_t type = 0;
   EXPECT_EQ(Load("rep://0/", &type), "body of a.txt");
+  EXPECT_EQ(lastUrl, "rep://h/c/a.txt");  // relative links resolve against it
+  EXPECT_EQ(type, 0u) << "text/plain has no row of its own";
   EXPECT_EQ(Load("rep://h/c/b.txt"), "body of b.txt");
   EXPECT_EQ(Load("REP://H/c/b.txt"), "body of b.txt");
   EXPECT_EQ(Load("rep://h/c/none.txt"), "failed 0x803f0003");
@@ -302,7 +312,13 @@ TEST_F(ChanTest, ReplacementsAndRemovalKeepTheUsageCounts) {
   std::string stored = Repository();
   EXPECT_NE(stored.find("Channel/numchan=#1\nChannel/freechan=#2\n"), std::string::npos) << stored;
   EXPECT_NE(stored.find("Resource/0/usage=#1\n"), std::string::npos) << stored;
+  FetchBody c;
+  c.body = std::string(241, 'c');
+  c.contentType = "text/plain";
+  driver.Serve("/c/c.txt", c);
   EXPECT_EQ(Fetch("replace.wbxml"), std::vector<std::string>{"info://SHOW/reposit/ChanSucc.html"});
+  EXPECT_EQ(Load("rep://2/").size(), 241u);
+  EXPECT_EQ(lastBlocks, 2);
   stored = Repository();
   EXPECT_NE(stored.find("Channel/2/title=u'Weather 2'\n"), std::string::npos) << stored;
   EXPECT_EQ(stored.find("Channel/1/"), std::string::npos) << stored;
@@ -319,6 +335,32 @@ TEST_F(ChanTest, ReplacementsAndRemovalKeepTheUsageCounts) {
   stored = Repository();
   EXPECT_NE(stored.find("Resource/numres=#0\n"), std::string::npos) << stored;
   EXPECT_EQ(browser->Count(BenMsg::Bindings), 1u);
+}
+
+// The chan: scheme starts a fetch; a channel whose time has passed goes at
+// the next binding request.
+TEST_F(ChanTest, ChanUrlsAndExpiry) {
+  ServeDocument("fetch.wbxml", 1000);
+  EXPECT_EQ(Load("chan://?qortest://h/fetch.wbxml", nullptr, 0), "");
+  EXPECT_EQ(Shown(), std::vector<std::string>{"qortest://h/c/ok.html"});
+  EXPECT_NE(Repository().find("Channel/0/exp=#1000\n"), std::string::npos);
+  platform->now = 999;
+  TskmanPost(ReplibGetTask(), ReplibMsg::Bindings, 0, 0);
+  Pump();
+  EXPECT_NE(Repository().find("Channel/0/exp=#1000\n"), std::string::npos) << "not yet";
+  ASSERT_EQ(browser->Count(BenMsg::Bindings), 1u);
+  const auto* list = reinterpret_cast<const BenEventBinding*>(browser->log.back().arg1);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->event, 1u);
+  EXPECT_STREQ(list->url, "rep://0");
+  EXPECT_STREQ(list->channelId, "weather");
+  EXPECT_EQ(list->next, nullptr);
+  platform->now = 1001;
+  TskmanPost(ReplibGetTask(), ReplibMsg::Bindings, 0, 0);
+  Pump();
+  const std::string stored = Repository();
+  EXPECT_EQ(stored.find("Channel/0/"), std::string::npos) << stored;
+  EXPECT_NE(stored.find("Resource/numres=#0\n"), std::string::npos) << stored;
 }
 
 // The user page lists the user-accessible channels through the "rep"
