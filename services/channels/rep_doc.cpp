@@ -77,7 +77,11 @@ void FreeBuilding(RepChannel** cp) {
 
 Result Utf8(char** slot, const char16_t* value) {
   char* text = nullptr;
-  if (LngWideToCharset(&text, value ? value : u"", 106) != kOk) return RepCode::NoMemory;
+  if (!value || !*value)
+    text = LibcStrDup("");
+  else if (LngWideToCharset(&text, value, 106) != kOk)
+    text = nullptr;
+  if (!text) return RepCode::NoMemory;
   MemFree(slot);
   *slot = text;
   return kOk;

@@ -48,18 +48,25 @@ ProvProxy* ProxyOf(ProvParser* p, uint32_t type) {
   return nullptr;
 }
 
+// A new UTF-8 copy of the value (an empty text for none); null without memory.
+char* Utf8(const char16_t* value) {
+  if (!value || !*value) return LibcStrDup("");
+  char* text = nullptr;
+  return LngWideToCharset(&text, value, 106) == kOk ? text : nullptr;
+}
+
 Result KeepUtf8(char** slot, const char16_t* value, bool firstOnly) {
   if (firstOnly && *slot) return kOk;
-  char* text = nullptr;
-  if (LngWideToCharset(&text, value ? value : u"", 106) != kOk) return ProvCode::NoMemory;
+  char* text = Utf8(value);
+  if (!text) return ProvCode::NoMemory;
   MemFree(slot);
   *slot = text;
   return kOk;
 }
 
 Result SetString(ProvParser* p, const char* key, const char16_t* value, uint32_t maxBytes = 0) {
-  char* text = nullptr;
-  if (LngWideToCharset(&text, value ? value : u"", 106) != kOk) return ProvCode::NoMemory;
+  char* text = Utf8(value);
+  if (!text) return ProvCode::NoMemory;
   if (maxBytes && LibcStrLen(text) > maxBytes) text[maxBytes] = 0;
   const Result r = ConfigSetString(p->tree, key, text);
   MemFree(&text);
@@ -71,8 +78,8 @@ Result SetInt(ProvParser* p, const char* key, int32_t value) {
 }
 
 Result AppendDomain(ProvProxy* proxy, const char16_t* value) {
-  char* text = nullptr;
-  if (LngWideToCharset(&text, value ? value : u"", 106) != kOk) return ProvCode::NoMemory;
+  char* text = Utf8(value);
+  if (!text) return ProvCode::NoMemory;
   const uint32_t old = proxy->domains ? LibcStrLen(proxy->domains) : 0;
   const uint32_t add = LibcStrLen(text);
   auto* joined = static_cast<char*>(MemAlloc(old + add + 2, Use::String, kModule));
@@ -100,8 +107,8 @@ bool IsInternet(const char16_t* value) {
 Result TargetAp(ProvParser* p, const char* key, const char16_t* value) {
   const bool internet = IsInternet(value);
   if (p->type == ProvType::PxPhysical) {
-    char* text = nullptr;
-    if (LngWideToCharset(&text, internet ? u"*" : value, 106) != kOk) return ProvCode::NoMemory;
+    char* text = Utf8(internet ? u"*" : value);
+    if (!text) return ProvCode::NoMemory;
     LibcStrNCopy(p->targetAp, text, 16);
     p->targetAp[16] = 0;
     MemFree(&text);

@@ -120,14 +120,7 @@ class ChanTest : public EngineFixture {
     reader->log.clear();
     ConfigOpen(reader->task(), "repository", false);
     Pump();
-    for (const Received& r : reader->log)
-      if (r.message == ConfigMsg::Opened && r.arg1 == kOk) {
-        auto* h = reinterpret_cast<ConfigHandle*>(r.arg2);
-        const std::string out = DumpTree(h);
-        ConfigRelease(&h);
-        return out;
-      }
-    return "(not opened)";
+    return DumpOpened(*reader);
   }
   // Loads a URL; its data, or the failure code as "failed 0x...".
   std::string Load(const std::string& url, uint32_t* typeId = nullptr,

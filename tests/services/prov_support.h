@@ -6,6 +6,7 @@
 
 #include "kernel/config.h"
 #include "kernel/datachunk.h"
+#include "tests/support/recorder.h"
 #include "tests/support/temp_dir.h"
 
 #ifdef QOR_PROV_DATA_DIR
@@ -68,4 +69,17 @@ inline std::string DumpTree(ConfigHandle* h, const std::string& prefix = "") {
 inline void QueueBytes(Queue* queue, const std::string& bytes, uint32_t module) {
   UtilDataChunkAppend(queue, reinterpret_cast<const uint8_t*>(bytes.data()),
                       static_cast<uint32_t>(bytes.size()), module);
+}
+
+// The section as the reader's open answer gives it, released after reading;
+// "(not opened)" when the reader has no such answer.
+inline std::string DumpOpened(const Recorder& reader) {
+  for (const Received& r : reader.log)
+    if (r.message == ConfigMsg::Opened && r.arg1 == kOk) {
+      auto* h = reinterpret_cast<ConfigHandle*>(r.arg2);
+      const std::string out = DumpTree(h);
+      ConfigRelease(&h);
+      return out;
+    }
+  return "(not opened)";
 }

@@ -175,14 +175,7 @@ class ProvTaskTest : public SelFixture {
     reader->log.clear();
     ConfigOpen(reader->task(), "//access", false);
     Pump();
-    for (const Received& r : reader->log)
-      if (r.message == ConfigMsg::Opened && r.arg1 == kOk) {
-        auto* h = reinterpret_cast<ConfigHandle*>(r.arg2);
-        const std::string out = DumpTree(h);
-        ConfigRelease(&h);
-        return out;
-      }
-    return "(not opened)";
+    return DumpOpened(*reader);
   }
 
   std::unique_ptr<TempDir> dir;
