@@ -178,8 +178,13 @@ Result NoticeHref(const UrlLoad* load, char16_t** out) {
 Result AddNotice(DocState* s, const RepChannel* c) {
   char16_t* href = nullptr;
   if (NoticeHref(s->load, &href) != kOk) return RepCode::NoMemory;
+  // An empty id converts to an empty text, not to none.
   char16_t* id = nullptr;
-  if (LngCharsetToWide(&id, c->identity.channelId, 106) != kOk) {
+  if (*c->identity.channelId)
+    LngCharsetToWide(&id, c->identity.channelId, 106);
+  else
+    id = LibcWStrDup(u"");
+  if (!id) {
     MemFree(&href);
     return RepCode::NoMemory;
   }

@@ -157,7 +157,7 @@ TEST_F(ProvParserTest, HeldItemKinds) {
   } cases[] = {
       {0x11, -1, 0, 1}, {0x97, -1, 0, 1}, {0x51, -1, 0, 1}, {0x16, -1, 0, 5}, {0x24, -1, 0, 2},
       {0x23, 20, 16, 3}, {0x26, 20, 0, 2}, {0x28, -1, 0, 4}, {0x30, -1, 0, 4},
-      {0x27, 190, 0, 4},  // past the first 127 bytes
+      {0x27, 150, 16, 4},  // past the first 127 bytes
   };
   for (const auto& c : cases) {
     std::string bytes = item;
