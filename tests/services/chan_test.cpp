@@ -37,17 +37,11 @@ class ChanTest : public EngineFixture {
   void SetUp() override {
     dir = std::make_unique<TempDir>(true);
     EngineFixture::SetUp();
-    ServiceRowsInstall();
-    starter = std::make_unique<Recorder>(Mod::UiStart);
     ui = std::make_unique<Recorder>(Mod::Ui);
     browser = std::make_unique<Recorder>(Mod::Ben);
-    requester = std::make_unique<Recorder>(Mod::TestHarness);
-    reader = std::make_unique<Recorder>(Mod::TestCode);
-    Pump();
-    ASSERT_EQ(ConfigStart(starter->task()), kOk);
-    ASSERT_EQ(UrlStartTask(&urlTask, starter->task()), kOk);
-    ASSERT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
-    Pump();
+    stage.Start([this] { Pump(); });
+    session = stage.session;
+    requester = stage.requester.get();
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
       FetchBody body;
       body.body = std::string("body of ") + name;
@@ -56,21 +50,13 @@ class ChanTest : public EngineFixture {
     }
   }
   void TearDown() override {
-    UrlSessionDestroy(session);
-    UrlStopTask(urlTask);
-    Pump();
-    ConfigStop();
-    Pump();
-    ServiceRowsRemove();
+    stage.Stop([this] { Pump(); });
     EXPECT_EQ(TskmanFind(Mod::WtlRepository), nullptr);
     EXPECT_EQ(TskmanFind(Mod::WtlReplib), nullptr);
     for (auto* r : {ui.get(), browser.get()})
       for (const Received& m : r->log) FreeMessage(m);
-    starter.reset();
     ui.reset();
     browser.reset();
-    requester.reset();
-    reader.reset();
     EngineFixture::TearDown();
     dir.reset();
   }
@@ -116,12 +102,7 @@ class ChanTest : public EngineFixture {
     Pump();
     return Shown();
   }
-  std::string Repository() {
-    reader->log.clear();
-    ConfigOpen(reader->task(), "repository", false);
-    Pump();
-    return DumpOpened(*reader);
-  }
+  std::string Repository() { return stage.Read("repository", [this] { Pump(); }); }
   // Loads a URL; its data, or the failure code as "failed 0x...".
   std::string Load(const std::string& url, uint32_t* typeId = nullptr,
                    uint32_t flags = UrlFlag::RawData) {
@@ -163,8 +144,9 @@ class ChanTest : public EngineFixture {
   int lastBlocks = 0;
   std::unique_ptr<TempDir> dir;
   FetchDriver driver;
-  std::unique_ptr<Recorder> starter, ui, browser, requester, reader;
-  UrlTaskContext* urlTask = nullptr;
+  ServiceStage stage;
+  std::unique_ptr<Recorder> ui, browser;
+  Recorder* requester = nullptr;
   UrlSession* session = nullptr;
 };
 
@@ -366,7 +348,7 @@ TEST_F(ChanTest, TheUserPageAndARestart) {
   Fetch("fetch.wbxml");
   ConfigStop();
   Pump();
-  ASSERT_EQ(ConfigStart(starter->task()), kOk);
+  ASSERT_EQ(ConfigStart(stage.starter->task()), kOk);
   Pump();
   EXPECT_EQ(Load("rep://1/"), "body of b.txt");
   page = Load("rep:///");

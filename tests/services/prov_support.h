@@ -1,11 +1,17 @@
 // Helpers of the provisioning and repository tests: test documents, and a
 // settings tree written out as one "path=value" line per value.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
+#include "browser/url.h"
 #include "kernel/config.h"
 #include "kernel/datachunk.h"
+#include "services/service_rows.h"
 #include "tests/support/recorder.h"
 #include "tests/support/temp_dir.h"
 
@@ -83,3 +89,42 @@ inline std::string DumpOpened(const Recorder& reader) {
     }
   return "(not opened)";
 }
+
+// What the provisioning and channel tests stand on: the service rows, the
+// settings store, a URL task with a session for the requester, and a task
+// that reads sections back. `pump` runs the engine's ring.
+struct ServiceStage {
+  std::unique_ptr<Recorder> starter, requester, reader;
+  UrlTaskContext* urlTask = nullptr;
+  UrlSession* session = nullptr;
+
+  void Start(const std::function<void()>& pump) {
+    ServiceRowsInstall();
+    starter = std::make_unique<Recorder>(Mod::UiStart);
+    requester = std::make_unique<Recorder>(Mod::TestHarness);
+    reader = std::make_unique<Recorder>(Mod::TestCode);
+    pump();
+    ASSERT_EQ(ConfigStart(starter->task()), kOk);
+    ASSERT_EQ(UrlStartTask(&urlTask, starter->task()), kOk);
+    ASSERT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
+    pump();
+  }
+  void Stop(const std::function<void()>& pump) {
+    UrlSessionDestroy(session);
+    UrlStopTask(urlTask);
+    pump();
+    ConfigStop();
+    pump();
+    ServiceRowsRemove();
+    starter.reset();
+    requester.reset();
+    reader.reset();
+  }
+  // The section as the store has it.
+  std::string Read(const char* section, const std::function<void()>& pump) {
+    reader->log.clear();
+    ConfigOpen(reader->task(), section, false);
+    pump();
+    return DumpOpened(*reader);
+  }
+};

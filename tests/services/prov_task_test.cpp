@@ -56,29 +56,15 @@ class ProvTaskTest : public SelFixture {
     window.Install();
     handset.getDeviceId = DeviceId;
     gPreviousOps = HandsetInstall(&handset);
-    ServiceRowsInstall();
-    starter = std::make_unique<Recorder>(Mod::UiStart);
-    requester = std::make_unique<Recorder>(Mod::TestHarness);
-    reader = std::make_unique<Recorder>(Mod::TestCode);
-    Pump();
-    ASSERT_EQ(ConfigStart(starter->task()), kOk);
-    ASSERT_EQ(UrlStartTask(&urlTask, starter->task()), kOk);
-    ASSERT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
-    Pump();
+    stage.Start([this] { Pump(); });
+    session = stage.session;
+    requester = stage.requester.get();
   }
   void TearDown() override {
-    UrlSessionDestroy(session);
-    UrlStopTask(urlTask);
-    Pump();
-    ConfigStop();
-    Pump();
-    ServiceRowsRemove();
+    stage.Stop([this] { Pump(); });
     HandsetInstall(gPreviousOps);
     window.Remove();
     EXPECT_EQ(TskmanFind(Mod::Provisioning), nullptr);
-    starter.reset();
-    requester.reset();
-    reader.reset();
     SelFixture::TearDown();
     dir.reset();
   }
@@ -171,19 +157,14 @@ class ProvTaskTest : public SelFixture {
   }
 
   // The "//access" section as the store has it.
-  std::string Access() {
-    reader->log.clear();
-    ConfigOpen(reader->task(), "//access", false);
-    Pump();
-    return DumpOpened(*reader);
-  }
+  std::string Access() { return stage.Read("//access", [this] { Pump(); }); }
 
   std::unique_ptr<TempDir> dir;
   FakeTextWindow window;
   HandsetOps handset{};
   FetchDriver driver;
-  std::unique_ptr<Recorder> starter, requester, reader;
-  UrlTaskContext* urlTask = nullptr;
+  ServiceStage stage;
+  Recorder* requester = nullptr;
   UrlSession* session = nullptr;
   std::vector<std::string> asked;
   std::u16string consentText;
