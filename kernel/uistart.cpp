@@ -21,6 +21,7 @@
 #include "kernel/tskman.h"
 #include "kernel/uisplash.h"
 #include "layout/animeng.h"
+#include "layout/render_sink.h"
 #include "markup/varparse.h"
 #include "net/auth.h"
 #include "net/cookies.h"
@@ -28,6 +29,7 @@
 #include "net/netsock.h"
 #include "security/ecapi.h"
 #include "services/lc.h"
+#include "services/channels/rep.h"
 #include "services/notify.h"
 #include "services/provisioning/prov.h"
 #include "services/service_rows.h"
@@ -157,6 +159,7 @@ void BeginServices(UiStartContext* ctx) {
   ServiceRowsInstall();
   NdwnSetProvisioningHook(HandOverDownload);
   ProvSetHeldItemRelease(NdwnHeldItemFree);
+  RenderSetChannelClose(RepStartFetch);
   ctx->state = HostState::ServicesStarting;
 }
 void ReportServicesUp(UiStartContext* ctx) {

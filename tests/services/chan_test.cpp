@@ -11,7 +11,9 @@
 #include "browser/bentask.h"
 #include "kernel/config.h"
 #include "kernel/heap.h"
+#include "browser/benpage.h"
 #include "kernel/mem.h"
+#include "layout/render_sink.h"
 #include "services/channels/rep.h"
 #include "services/service_rows.h"
 #include "tests/services/prov_support.h"
@@ -336,6 +338,24 @@ TEST_F(ChanTest, ChanUrlsAndExpiry) {
   const std::string stored = Repository();
   EXPECT_EQ(stored.find("Channel/0/"), std::string::npos) << stored;
   EXPECT_NE(stored.find("Resource/numres=#0\n"), std::string::npos) << stored;
+}
+
+// A channel document shown as a page draws nothing and starts its fetch when
+// the page closes its sink.
+TEST_F(ChanTest, TheChannelSinkStartsTheFetch) {
+  RenderSetChannelClose(RepStartFetch);
+  ServeDocument("fetch.wbxml");
+  const RenderSinkRow* row = RenderFindSink(kRepChannelClass);
+  ASSERT_NE(row, nullptr);
+  BenPage page{};
+  char url[] = "qortest://h/fetch.wbxml";
+  page.url = url;
+  RenderRequest request{&page, 0};
+  EXPECT_EQ(row->write(&request, 0, nullptr, 0), 0x800Fu);
+  EXPECT_EQ(row->close(&request, 0, nullptr, 0), kOk);
+  Pump();
+  EXPECT_EQ(Shown(), std::vector<std::string>{"qortest://h/c/ok.html"});
+  RenderSetChannelClose(nullptr);
 }
 
 // The user page lists the user-accessible channels through the "rep"
