@@ -37,3 +37,9 @@ void RenderInstallRows(const RenderSinkRow* rows, uint32_t count);
 // Extra rows looked up after the product's own (the tests' sinks); null and
 // 0 remove them.
 void RenderSetExtraRows(const RenderSinkRow* rows, uint32_t count);
+
+// The channel row (class 6) draws nothing; when the page closes its sink it
+// hands the page's URL to this hook (the channel fetch, which lives above
+// rendering). Null removes it.
+using RenderChannelCloseFn = Result (*)(const char* url);
+void RenderSetChannelClose(RenderChannelCloseFn hook);
