@@ -258,7 +258,7 @@ TEST_F(ChanTest, AChannelIsFetchedIntoTheRepository) {
   uint32_t type = 0;
   EXPECT_EQ(Load("rep://0/", &type), "body of a.txt");
   EXPECT_EQ(lastUrl, "rep://h/c/a.txt");  // relative links resolve against it
-  EXPECT_EQ(type, 0u) << "text/plain has no row of its own";
+  EXPECT_EQ(type, UrlType::Text) << "the stored resource keeps its text/plain type";
   EXPECT_EQ(Load("rep://h/c/b.txt"), "body of b.txt");
   EXPECT_EQ(Load("REP://H/c/b.txt"), "body of b.txt");
   EXPECT_EQ(Load("rep://h/c/none.txt"), "failed 0x803f0003");
