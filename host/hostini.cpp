@@ -116,6 +116,11 @@ void HostReadIniFile(HostSettings* settings, const std::string& path) {
   // Another port pair lets a second emulator run beside the first.
   SmsBridgeSetPorts(HostReadPort(ini, "Port", kSmsBridgePort),
                     HostReadPort(ini, "PeerPort", kSmsPeerPort));
+  // Only a user who wants a peer on another machine opens the bridge wider
+  // than loopback.
+  std::optional<std::string> address = ini.Get("SMS", "Address");
+  if (!address || address->empty() || !SmsBridgeSetAddress(address->c_str()))
+    SmsBridgeSetAddress(nullptr);
 
   FontSettings& fonts = settings->fonts;
   FontSettings presets;

@@ -10,7 +10,8 @@ void HostReadIni(HostSettings* settings);
 // Reads the named profile file with qor.ini's defaults and limits; hands the
 // "Storage" quotas to the storage classes, a "Language" to the language
 // selection and the "SMS" ports (1 to 65535; 12345 and 12346 when missing or
-// out of range) to the short-message bridge.
+// out of range) and address (dotted; loopback when missing) to the
+// short-message bridge.
 void HostReadIniFile(HostSettings* settings, const std::string& path);
 
 // Parses up to `count` numbers separated by ",": decimal, or 0x and hex

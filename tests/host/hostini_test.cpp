@@ -97,6 +97,13 @@ TEST_F(QorIni, TheBridgePortsAreSettings) {
   ReadIni("[SMS]\nPort=0\nPeerPort=70000\n");
   EXPECT_EQ(SmsBridgeLocalPort(), 12345);
   EXPECT_EQ(SmsBridgePeerPort(), 12346);
+  // The address: loopback unless a dotted one is given.
+  for (auto [text, address] : {std::pair{"Address=192.168.1.20\n", "192.168.1.20"},
+                               {"Address=example.org\n", "127.0.0.1"},
+                               {"", "127.0.0.1"}}) {
+    ReadIni(std::string("[SMS]\n") + text);
+    EXPECT_STREQ(SmsBridgeAddress(), address) << text;
+  }
 }
 
 TEST_F(QorIni, SymbolLists) {
