@@ -176,6 +176,8 @@ Result HostMain(const HostShellOps& ops) {
   HostReadIni(settings.get());
   if (!ShellLoadSkin(settings->skinFile, settings.get()))
     HostDefaultDisplay(settings.get(), HostPhoneSize());
+  // The box names only the setting; the path tried is what the user needs.
+  if (*ShellSkinFailure()) std::fprintf(stderr, "qor: skin %s\n", ShellSkinFailure());
   ShellSetScreenGeometry(settings->display.width, settings->display.height, nullptr);
 
   std::unique_ptr<void, BlockFree> block(std::aligned_alloc(16, (settings->memoryBytes + 15) & ~15u));
@@ -192,6 +194,7 @@ Result HostMain(const HostShellOps& ops) {
     HostMessageBox("Could not create the main QOR emulation window.");
     result = kHostNoWindow;
   } else if (int modem = ModemOpen(); modem != 0) {
+    std::fprintf(stderr, "qor: modem port %s\n", ModemOpenFailure());
     HostMessageBox(
         "Could not open the specified comport.\nCheck your modem.ini and make sure another app "
         "is not using the com port.");

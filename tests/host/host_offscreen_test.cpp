@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -354,6 +355,44 @@ TEST_F(HostTest, WithoutASkinTheScreenFollowsThePhoneSizeStartsWhiteAndTheQuitFl
   EXPECT_EQ(std::tuple(seen.width, seen.height, seen.pitch), std::tuple(160, 240, 160));
   EXPECT_TRUE(white);
   EXPECT_EQ(QtHostMainWindow(), nullptr);
+}
+
+// A skin or modem that does not open is told in the box as it always was,
+// and standard error adds the path that was tried and why it failed.
+TEST_F(HostTest, TheSkinOrModemPathThatFailedIsNamedOnStandardError) {
+  std::ofstream("nopicture.ini") << "[screen]\nposition=50,104,160,240\n[images]\nhiskin0=gone.png\n";
+  const struct {
+    const char* ini;
+    const char* modem;  // null: the fixture's modem
+    const char* box;
+    const char* said;
+  } cases[] = {
+      {"[Display]\nSkin=nowhere/skin.ini\n", nullptr, "No skin bitmaps found!",
+       "qor: skin nowhere/skin.ini: no such file"},
+      {"[Display]\nSkin=nopicture.ini\n", nullptr, "No skin bitmaps found!",
+       "qor: skin nopicture.ini: its picture gone.png cannot be read"},
+      {"", "/dev/qor-no-modem", "Could not open the specified comport.",
+       "qor: modem port /dev/qor-no-modem (from modem.ini): No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said);
+    WriteIni(c.ini);
+    if (c.modem) std::ofstream("modem.ini") << "[modem]\nport=" << c.modem << "\n";
+    boxes_.clear();
+    QtHostHooks hooks;
+    hooks.messageBox = [this](const std::string&, const std::string& text) {
+      boxes_.push_back(text);
+    };
+    hooks.windowsCreated = [](QWidget* main) {
+      QTimer::singleShot(20, main, [] { QtHostRequestQuit(); });
+    };
+    ::testing::internal::CaptureStderr();
+    QtHostRun(hooks);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    ASSERT_FALSE(boxes_.empty());
+    EXPECT_EQ(boxes_.back().rfind(c.box, 0), 0u) << boxes_.back();
+    EXPECT_NE(err.find(c.said), std::string::npos) << err;
+  }
 }
 
 TEST_F(HostTest, ACloseWhileStartingIsHeldUntilTheServicesAreUp) {
