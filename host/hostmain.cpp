@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -11,10 +12,12 @@
 #include "host/hostloop.h"
 #include "host/hostsettings.h"
 #include "host/modem.h"
+#include "host/platform/files.h"
 #include "host/platform/shell.h"
 #include "host/skin.h"
 #include "host/smsbridge.h"
 #include "host/smsservice.h"
+#include "host/trace.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
@@ -28,6 +31,14 @@ std::vector<uint16_t> gFrameBuffer;
 struct BlockFree {
   void operator()(void* p) const { std::free(p); }
 };
+
+// A file the engine could not save is said on standard error and kept in
+// the trace log.
+void SaveFailed(const char* path, int error) {
+  PlatformFileSayFailed(path, error);
+  LogPrint(kLogDefaultId, "could not save %s: %s\n", path,
+           error ? std::strerror(error) : "write failed");
+}
 
 void Poll(void*) {
   ModemDialPoll();
@@ -169,6 +180,7 @@ void HostFreeFrameBuffer(HostSettings* settings) {
 
 Result HostMain(const HostShellOps& ops) {
   HostInstallCrashHandler();
+  const FileFailureHook previousSaveHook = PlatformFileOnFailure(SaveFailed);
   auto settings = std::make_unique<HostSettings>();
   HostSettingsClear(settings.get());
   settings->hostState = HostState::Starting;
@@ -183,6 +195,7 @@ Result HostMain(const HostShellOps& ops) {
   std::unique_ptr<void, BlockFree> block(std::aligned_alloc(16, (settings->memoryBytes + 15) & ~15u));
   if (!block) {
     HostMessageBox("Could not allocate the emulator's memory.");
+    PlatformFileOnFailure(previousSaveHook);
     gSettings = nullptr;
     return kHostNoEngineBlock;
   }
@@ -223,6 +236,7 @@ Result HostMain(const HostShellOps& ops) {
   ops.destroyWindows(ops.ctx);
   HostFreeFrameBuffer(settings.get());
   MemSetEvictor(nullptr);
+  PlatformFileOnFailure(previousSaveHook);
   gSettings = nullptr;
   return result;
 }

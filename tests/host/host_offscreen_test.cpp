@@ -332,6 +332,24 @@ TEST_F(HostTest, OneSessionWithTheDefaultSkin) {
   EXPECT_TRUE(std::filesystem::exists("IntHist.dat"));
 }
 
+// History files that cannot be written at the stop are named with the
+// reason (here a folder stands where each file goes, which stops even root).
+TEST_F(HostTest, AHistoryFileThatCannotBeSavedAtTheStopIsNamed) {
+  WriteIniWithDefaultSkin();
+  std::filesystem::create_directory("hist.dat");
+  std::filesystem::create_directory("IntHist.dat");
+  ::testing::internal::CaptureStderr();
+  const Result r = RunWhenUp({[](QWidget*) {
+    ::raise(SIGINT);
+    return true;
+  }});
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(r, kUiStartFinished);
+  for (const char* said : {"qor: could not save hist.dat: Is a directory",
+                           "qor: could not save IntHist.dat: Is a directory"})
+    EXPECT_NE(err.find(said), std::string::npos) << err;
+}
+
 TEST_F(HostTest, WithoutASkinTheScreenFollowsThePhoneSizeStartsWhiteAndTheQuitFlagEndsTheLoop) {
   WriteIni("[Display]\nPhoneSize=LARGE\n");
   ShellScreen seen{};
