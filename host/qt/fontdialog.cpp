@@ -4,7 +4,7 @@
 #include <QGuiApplication>
 #include <QString>
 
-#include "host/ini.h"
+#include "host/hostini.h"
 #include "host/fontft.h"
 #include "host/qt/qthost.h"
 
@@ -30,7 +30,7 @@ int Choose(void*, void*, char16_t* face, int32_t faceUnits, int32_t* tenths) {
 }
 
 bool Write(void*, const char* path, const char* section, const char* key, const char* value) {
-  return IniWriteString(path, section, key, value);
+  return HostWriteSetting(path, section, key, value);
 }
 
 const FontChooserOps kChooser = {nullptr, Choose, Write};
