@@ -4,6 +4,7 @@
 // shorter runs cover no skin, a close while starting and failed starts.
 #include <gtest/gtest.h>
 
+#include <QDialog>
 #include <QImage>
 #include <QTest>
 #include <QTimer>
@@ -410,6 +411,44 @@ TEST_F(HostTest, TheSkinOrModemPathThatFailedIsNamedOnStandardError) {
     ASSERT_FALSE(boxes_.empty());
     EXPECT_EQ(boxes_.back().rfind(c.box, 0), 0u) << boxes_.back();
     EXPECT_NE(err.find(c.said), std::string::npos) << err;
+  }
+}
+
+// Ctrl+C while a start-up dialog waits for the user closes the dialog, and
+// the host stops as for a close of its window: the skin's message box
+// without a skin, the font chooser for a qor.ini without font sizes. A
+// dialog still open after three seconds is closed by the test, and one shown
+// after that is answered, so that the test fails rather than hangs.
+TEST_F(HostTest, CtrlCWhileAStartUpDialogWaitsClosesItAndStops) {
+  for (const bool skin : {false, true}) {
+    SCOPED_TRACE(skin ? "font chooser" : "skin message box");
+    if (skin)
+      WriteIniWithDefaultSkin();
+    else
+      WriteIni("");
+    watched_.startup.clear();
+    std::vector<std::string> shown;
+    bool stuck = false;
+    QtHostHooks hooks;
+    hooks.dialogShown = [&](QWidget* dialog) {
+      if (stuck) {
+        QTimer::singleShot(0, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
+        return;
+      }
+      shown.emplace_back(dialog->metaObject()->className());
+      ::raise(SIGINT);
+      QTimer::singleShot(3000, dialog, [&stuck, dialog] {
+        stuck = true;
+        static_cast<QDialog*>(dialog)->reject();
+      });
+    };
+    ::testing::internal::CaptureStderr();
+    const Result r = QtHostRun(hooks);
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(stuck);
+    EXPECT_EQ(shown, std::vector<std::string>{skin ? "QFontDialog" : "QMessageBox"});
+    EXPECT_EQ(r, kUiStartFinished);
+    EXPECT_EQ(watched_.startup, Join({kServicesUp, kServicesDown}));
   }
 }
 
