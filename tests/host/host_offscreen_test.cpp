@@ -4,6 +4,7 @@
 // shorter runs cover no skin, a close while starting and failed starts.
 #include <gtest/gtest.h>
 
+#include <QDialog>
 #include <QImage>
 #include <QTest>
 #include <QTimer>
@@ -12,6 +13,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -396,6 +398,24 @@ TEST_F(HostTest, OneSessionWithTheDefaultSkin) {
   EXPECT_TRUE(std::filesystem::exists("IntHist.dat"));
 }
 
+// History files that cannot be written at the stop are named with the
+// reason (here a folder stands where each file goes, which stops even root).
+TEST_F(HostTest, AHistoryFileThatCannotBeSavedAtTheStopIsNamed) {
+  WriteIniWithDefaultSkin();
+  std::filesystem::create_directory("hist.dat");
+  std::filesystem::create_directory("IntHist.dat");
+  ::testing::internal::CaptureStderr();
+  const Result r = RunWhenUp({[](QWidget*) {
+    ::raise(SIGINT);
+    return true;
+  }});
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(r, kUiStartFinished);
+  for (const char* said : {"qor: could not save hist.dat: Is a directory",
+                           "qor: could not save IntHist.dat: Is a directory"})
+    EXPECT_NE(err.find(said), std::string::npos) << err;
+}
+
 TEST_F(HostTest, WithoutASkinTheScreenFollowsThePhoneSizeStartsWhiteAndTheQuitFlagEndsTheLoop) {
   WriteIni("[Display]\nPhoneSize=LARGE\n");
   ShellScreen seen{};
@@ -419,6 +439,82 @@ TEST_F(HostTest, WithoutASkinTheScreenFollowsThePhoneSizeStartsWhiteAndTheQuitFl
   EXPECT_EQ(std::tuple(seen.width, seen.height, seen.pitch), std::tuple(160, 240, 160));
   EXPECT_TRUE(white);
   EXPECT_EQ(QtHostMainWindow(), nullptr);
+}
+
+// A skin or modem that does not open is told in the box as it always was,
+// and standard error adds the path that was tried and why it failed.
+TEST_F(HostTest, TheSkinOrModemPathThatFailedIsNamedOnStandardError) {
+  std::ofstream("nopicture.ini") << "[screen]\nposition=50,104,160,240\n[images]\nhiskin0=gone.png\n";
+  const struct {
+    const char* ini;
+    const char* modem;  // null: the fixture's modem
+    const char* box;
+    const char* said;
+  } cases[] = {
+      {"[Display]\nSkin=nowhere/skin.ini\n", nullptr, "No skin bitmaps found!",
+       "qor: skin nowhere/skin.ini: no such file"},
+      {"[Display]\nSkin=nopicture.ini\n", nullptr, "No skin bitmaps found!",
+       "qor: skin nopicture.ini: its picture gone.png cannot be read"},
+      {"", "/dev/qor-no-modem", "Could not open the specified comport.",
+       "qor: modem port /dev/qor-no-modem (from modem.ini): No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said);
+    WriteIni(c.ini);
+    if (c.modem) std::ofstream("modem.ini") << "[modem]\nport=" << c.modem << "\n";
+    boxes_.clear();
+    QtHostHooks hooks;
+    hooks.messageBox = [this](const std::string&, const std::string& text) {
+      boxes_.push_back(text);
+    };
+    hooks.windowsCreated = [](QWidget* main) {
+      QTimer::singleShot(20, main, [] { QtHostRequestQuit(); });
+    };
+    ::testing::internal::CaptureStderr();
+    QtHostRun(hooks);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    ASSERT_FALSE(boxes_.empty());
+    EXPECT_EQ(boxes_.back().rfind(c.box, 0), 0u) << boxes_.back();
+    EXPECT_NE(err.find(c.said), std::string::npos) << err;
+  }
+}
+
+// Ctrl+C while a start-up dialog waits for the user closes the dialog, and
+// the host stops as for a close of its window: the skin's message box
+// without a skin, the font chooser for a qor.ini without font sizes. A
+// dialog still open after three seconds is closed by the test, and one shown
+// after that is answered, so that the test fails rather than hangs.
+TEST_F(HostTest, CtrlCWhileAStartUpDialogWaitsClosesItAndStops) {
+  for (const bool skin : {false, true}) {
+    SCOPED_TRACE(skin ? "font chooser" : "skin message box");
+    if (skin)
+      WriteIniWithDefaultSkin();
+    else
+      WriteIni("");
+    watched_.startup.clear();
+    std::vector<std::string> shown;
+    bool stuck = false;
+    QtHostHooks hooks;
+    hooks.dialogShown = [&](QWidget* dialog) {
+      if (stuck) {
+        QTimer::singleShot(0, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
+        return;
+      }
+      shown.emplace_back(dialog->metaObject()->className());
+      ::raise(SIGINT);
+      QTimer::singleShot(3000, dialog, [&stuck, dialog] {
+        stuck = true;
+        static_cast<QDialog*>(dialog)->reject();
+      });
+    };
+    ::testing::internal::CaptureStderr();
+    const Result r = QtHostRun(hooks);
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(stuck);
+    EXPECT_EQ(shown, std::vector<std::string>{skin ? "QFontDialog" : "QMessageBox"});
+    EXPECT_EQ(r, kUiStartFinished);
+    EXPECT_EQ(watched_.startup, Join({kServicesUp, kServicesDown}));
+  }
 }
 
 TEST_F(HostTest, ACloseWhileStartingIsHeldUntilTheServicesAreUp) {
