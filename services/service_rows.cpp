@@ -1,18 +1,27 @@
 #include "services/service_rows.h"
 
-#include "browser/url.h"
+#include "services/channels/rep.h"
+#include "services/provisioning/prov.h"
 #include "services/wtai/wtai.h"
 
-namespace {
+const UrlContentTypeRow kServiceTypeRows[] = {
+    {ProvProcess, ProvRelease, "provc", UrlType::ConnectivityWbxml, "application",
+     "vnd.wap.connectivity-wbxml", 2},
+    {RepContentProcess, RepContentRelease, "chanc;chc", kRepChannelType, "application",
+     "vnd.wap.channelc;x-wap.channelc", kRepChannelClass},
+};
+const uint32_t kServiceTypeRowCount = sizeof kServiceTypeRows / sizeof kServiceTypeRows[0];
 
 const UrlSchemeRow kServiceSchemeRows[] = {
+    {RepSchemeStep, RepSchemeClose, "rep", nullptr, nullptr, RepSchemeStart, 0},
+    {ChanSchemeStep, nullptr, "chan", nullptr, nullptr, ChanSchemeStart, 0},
     {WtaiSchemeStep, nullptr, "wtai;dialto;tel;smsto", nullptr, nullptr, WtaiSchemeStart, 0},
 };
-
-}  // namespace
+const uint32_t kServiceSchemeRowCount = sizeof kServiceSchemeRows / sizeof kServiceSchemeRows[0];
 
 void ServiceRowsInstall() {
-  UrlSetServiceSchemes(kServiceSchemeRows, sizeof kServiceSchemeRows / sizeof kServiceSchemeRows[0]);
+  UrlSetServiceRows(kServiceTypeRows, kServiceTypeRowCount, kServiceSchemeRows,
+                    kServiceSchemeRowCount);
 }
 
-void ServiceRowsRemove() { UrlSetServiceSchemes(nullptr, 0); }
+void ServiceRowsRemove() { UrlSetServiceRows(nullptr, 0, nullptr, 0); }

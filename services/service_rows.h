@@ -1,7 +1,14 @@
-// The services' rows in the fetch layer's tables: the scheme rows of the
-// telephony links. They live above the fetch layer, so the start-up task
-// hands them down (and the tests' fixtures do).
+// The content-type and scheme rows the services serve, handed to the fetch
+// layer at start-up (and by the tests' fixtures).
 #pragma once
+#include <cstdint>
+
+#include "browser/url.h"
+
+extern const UrlContentTypeRow kServiceTypeRows[];
+extern const uint32_t kServiceTypeRowCount;
+extern const UrlSchemeRow kServiceSchemeRows[];
+extern const uint32_t kServiceSchemeRowCount;
 
 void ServiceRowsInstall();
 void ServiceRowsRemove();

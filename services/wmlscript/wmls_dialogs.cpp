@@ -7,7 +7,14 @@
 
 namespace {
 
-// Opened: the run waits; not: the run ends.
+WmlsTaskContext* Task(WmlsRunContext* ctx) { return static_cast<WmlsTaskContext*>(ctx->scriptTask); }
+
+TskmanTask* Self(WmlsRunContext* ctx) {
+  WmlsTaskContext* task = Task(ctx);
+  return task && task->awaitPopup ? task->self : nullptr;
+}
+
+// Opened: the run waits for the popup's answer; not: the run ends.
 void Wait(WmlsRunContext* ctx, Result opened, uint16_t kind) {
   if (opened != kOk) {
     ctx->status = WmlsResult::Aborted;
@@ -15,11 +22,7 @@ void Wait(WmlsRunContext* ctx, Result opened, uint16_t kind) {
   }
   ctx->suspended = 1;
   ctx->resumeKind = kind;
-}
-
-TskmanTask* Self(WmlsRunContext* ctx) {
-  auto* task = static_cast<WmlsTaskContext*>(ctx->scriptTask);
-  return task ? task->self : nullptr;
+  Task(ctx)->awaitPopup(Task(ctx));
 }
 
 void Prompt(WmlsRunContext* ctx, WmlsValue** a) {
