@@ -426,7 +426,7 @@ void Telephony(WmlsScriptTask* t, int32_t code, char16_t* text) {
   if (code != 0) {
     MemFree(&text);
     if (code != kWtaiRefused) {
-      char digits[12];
+      char digits[kWtaiDecimalUnits];
       LibcItoA(code, digits, 10);
       text = WmlsFromUtf8(digits, static_cast<uint32_t>(std::strlen(digits)));
     }

@@ -8,7 +8,6 @@
 #include "services/wmlscript/wmls_internal.h"
 #include "services/wmlscript/wmls_task.h"
 #include "services/wtai/wtai.h"
-#include "services/wtai/wtai_internal.h"
 
 namespace {
 

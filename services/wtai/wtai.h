@@ -26,6 +26,9 @@ constexpr uint32_t Decision = BenMsg::Decision;  // {non-zero accepted}
 constexpr uint32_t SmsOver = Msg(Mod::WtlWtai2, 0x03);
 }  // namespace WtaiMsg
 
+// A signed 32-bit number in decimal and its terminator.
+constexpr uint32_t kWtaiDecimalUnits = 12;
+
 // Answer codes.
 constexpr int32_t kWtaiRefused = -200;
 constexpr int32_t kWtaiNotSent = -100;

@@ -9,7 +9,5 @@ bool WtaiIsNumber(const char16_t* text, bool tail);
 bool WtaiIsTones(const char16_t* text);
 
 struct TskmanTask;
-// A signed 32-bit number in decimal and its terminator.
-constexpr uint32_t kWtaiDecimalUnits = 12;
 // Ends an SMS request task whose message never went to the service.
 void WtaiDropSmsTask(TskmanTask* task);
