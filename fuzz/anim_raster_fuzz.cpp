@@ -1,6 +1,7 @@
 // The rasterizer over random edge lists, and shape and morph drawing over
 // random record bytes. The first byte picks the mode and the frame size; edges are
-// five little-endian 16-bit words (x0, y0, x1, y1, fills) scaled to reach
+// five little-endian 16-bit words (x0, y0, x1, y1, fills: solid, translucent, linear,
+// radial, undrawable, bitmap or none) scaled to reach
 // past every side of the frame. Every write stays inside the frame (guard
 // words around it stay), the heap's invariants hold, and freeing the
 // context gives back every block.
@@ -45,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   AnimRaster r{};
   if (!AnimRaster_Init(&r, p, pixels, side, side, side * 2, smooth)) return 0;
   static uint8_t ramp[256 * 8];
-  AnimPaint paints[5] = {};
+  AnimPaint paints[6] = {};
   paints[0].color16 = 0x7FFF;
   paints[0].alpha = 255;
   paints[1].color16 = 0x001F;
@@ -59,7 +60,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   paints[3].ramp = ramp;
   paints[3].translucent = 1;
   paints[4].kind = 128;
-  auto pick = [&](uint32_t v) -> const AnimPaint* { return v % 6 == 5 ? nullptr : &paints[v % 6]; };
+  // A 4 x 4 bitmap held as pixels, skewed and scaled past the frame's sides.
+  static uint8_t texels[4 * 8], alphaPlane[16];
+  for (int i = 0; i < 16; ++i) alphaPlane[i] = static_cast<uint8_t>(i * 17);
+  AnimBitmap bitmap{};
+  AnimBitmap_Init(&bitmap, 1, 0);
+  bitmap.heldAsPixels = 1;
+  bitmap.data = texels;
+  bitmap.alpha = alphaPlane;
+  bitmap.width = bitmap.height = 4;
+  bitmap.rowBytes = 8;
+  paints[5].kind = 0x41;
+  paints[5].bitmap = &bitmap;
+  paints[5].a = 300.0f;
+  paints[5].b = -70.0f;
+  paints[5].c = 50.0f;
+  paints[5].d = 260.0f;
+  paints[5].tx = -900;
+  paints[5].alpha = 255;
+  auto pick = [&](uint32_t v) -> const AnimPaint* { return v % 7 == 6 ? nullptr : &paints[v % 7]; };
   const uint8_t* q = data + 1;
   size_t left = size - 1;
   for (; left >= 10; q += 10, left -= 10) {

@@ -3,7 +3,9 @@
 // colour transforms and edit-text fields.
 #include <cstring>
 
+#include "player/anim_dct.h"
 #include "player/anim_player.h"
+#include "player/anim_shape.h"
 #include "player/anim_stream.h"
 
 namespace {
@@ -130,8 +132,7 @@ void AnimChar_Free(AnimPlayer* p, AnimChar* h) {
   switch (h->type) {
     case kAnimShape: {
       auto* shape = static_cast<AnimShape*>(h->body);
-      for (uint32_t i = 0; shape->styles.fills && i < shape->styles.fillCount; ++i)
-        AnimPlayer_Free(p, shape->styles.fills[i].ramp);
+      AnimStyles_Free(p, shape->styles.fills, shape->styles.fillCount);
       AnimPlayer_Free(p, shape->styles.fills);
       AnimPlayer_Free(p, shape->styles.lines);
       AnimPlayer_Free(p, shape->records);
@@ -152,9 +153,10 @@ void AnimChar_Free(AnimPlayer* p, AnimChar* h) {
       break;
     }
     case kAnimBitmap: {
-      auto* raw = static_cast<AnimRawChar*>(h->body);
-      AnimPlayer_Free(p, raw->data);
-      AnimPlayer_Free(p, raw);
+      auto* bitmap = static_cast<AnimBitmap*>(h->body);
+      AnimPlayer_Free(p, bitmap->data);
+      AnimPlayer_Free(p, bitmap->alpha);
+      AnimPlayer_Free(p, bitmap);
       break;
     }
     case kAnimFont: {

@@ -4,6 +4,7 @@
 // end; a read past either gives 0 and leaves the cursor at the limit.
 #include <cstring>
 
+#include "player/anim_dct.h"
 #include "player/anim_player.h"
 #include "player/anim_stream.h"
 
@@ -265,6 +266,7 @@ void ReadShape(AnimStream* s, bool alpha) {
   if (!shape) return;
   AnimChar_InitHeader(&shape->header, kAnimShape, AnimParse_ReadU16(s), shape);
   shape->hasAlpha = alpha ? 1 : 0;
+  shape->dictionary = &s->dictionary;
   AnimParse_ReadRect(s, &shape->bounds);
   if (!ReadStyles(s, &shape->styles, alpha)) {
     AnimChar_Free(s->player, &shape->header);
@@ -282,18 +284,20 @@ void ReadShape(AnimStream* s, bool alpha) {
   AnimDict_Add(s, &shape->header);
 }
 
-// Coded bitmaps: the id, then the rest of the tag as the coded image.
+// Coded bitmaps: the id, then the rest of the tag as the coded image,
+// decoded only when a fill draws it.
 void ReadBitmap(AnimStream* s) {
-  auto* raw = static_cast<AnimRawChar*>(Alloc(s, sizeof(AnimRawChar)));
-  if (!raw) return;
-  AnimChar_InitHeader(&raw->header, kAnimBitmap, AnimParse_ReadU16(s), raw);
-  raw->tagCode = 513;
-  raw->data = CopyRest(s, &raw->size);
+  auto* bitmap = static_cast<AnimBitmap*>(Alloc(s, sizeof(AnimBitmap)));
+  if (!bitmap) return;
+  AnimBitmap_Init(bitmap, AnimParse_ReadU16(s), 0);
+  uint32_t size = 0;
+  bitmap->data = CopyRest(s, &size);
   if (AnimPlayer_Aborted(s->player)) {
-    AnimChar_Free(s->player, &raw->header);
+    AnimChar_Free(s->player, &bitmap->header);
     return;
   }
-  AnimDict_Add(s, &raw->header);
+  bitmap->codedLength = static_cast<int32_t>(size);
+  AnimDict_Add(s, &bitmap->header);
 }
 
 void ReadRgba(AnimStream* s, uint8_t* c) {
@@ -305,6 +309,7 @@ void ReadMorph(AnimStream* s) {
   auto* m = static_cast<AnimMorph*>(Alloc(s, sizeof(AnimMorph)));
   if (!m) return;
   AnimChar_InitHeader(&m->header, kAnimMorph, AnimParse_ReadU16(s), m);
+  m->dictionary = &s->dictionary;
   AnimParse_ReadRect(s, &m->bounds);
   AnimParse_ReadRect(s, &m->endBounds);
   const uint32_t offset = AnimParse_ReadU32(s);

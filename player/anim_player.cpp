@@ -14,6 +14,7 @@ void TearDown(AnimPlayer* p) {
     AnimPlayer_Free(p, p->movie);
     p->movie = nullptr;
   }
+  AnimBitmap_FreeAll(&p->bitmaps, &p->heap);
   p->heap.abortFlag = 0;
 }
 
@@ -27,6 +28,7 @@ uint32_t Reset(AnimPlayer* p, const AnimSize* size) {
   // The heap's reset discarded every block: forget what pointed into it.
   p->stack = nullptr;
   for (auto& bucket : p->variables) bucket = nullptr;
+  AnimBitmap_ResetCache(&p->bitmaps);
   p->paused = 0;
   p->soundTypes = kAnimSoundTypes;
   if (size) {
@@ -53,6 +55,7 @@ uint32_t Load(AnimPlayer* p, const uint8_t* data, uint32_t length) {
     length = size;
   }
   TearDown(p);
+  AnimBitmap_ResetCache(&p->bitmaps);
   auto* stream = static_cast<AnimStream*>(AnimPlayer_Alloc(p, sizeof(AnimStream)));
   if (!stream) return 1;
   AnimStream_Init(stream, p, 0);
@@ -206,6 +209,7 @@ void AnimPlayer_Free(AnimPlayer* p, void* block) { AnimHeap_Free(&p->heap, block
 
 void AnimPlayer_Init(AnimPlayer* p) {
   std::memset(p, 0, sizeof *p);
+  AnimBitmap_ResetCache(&p->bitmaps);
   p->zoom = 1;
   p->frameLimit = -1;
   p->redrawPending = 1;

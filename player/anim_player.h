@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "player/anim_dct.h"
 #include "player/anim_heap.h"
 #include "player/anim_stream.h"
 #include "player/anim_value.h"
@@ -36,6 +37,7 @@ struct AnimPlayer {
   AnimHeap heap;  // holds the abort flag
   AnimValue* stack;
   AnimVariable* variables[kAnimVarBuckets];
+  AnimBitmapTable bitmaps;  // decoded images of the movie's coded bitmaps
 };
 
 inline uint32_t AnimPlayer_Aborted(const AnimPlayer* p) { return p->heap.abortFlag; }

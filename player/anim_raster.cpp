@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "player/anim_dct.h"
 #include "player/anim_player.h"
 
 namespace {
@@ -132,6 +133,59 @@ void SpanGradient(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, in
   }
 }
 
+// Texels of a bitmap fill; pixels whose texel lies outside the bitmap keep
+// what they had (neither kind repeats the image). The smooth mode draws each
+// sub-row straight into the frame.
+void SpanBitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+  AnimBitmap* bitmap = s->bitmap;
+  if (!bitmap) return;
+  const uint8_t* pixels;
+  const uint8_t* alphaPlane;
+  uint32_t width, height, rowBytes;
+  if (bitmap->heldAsPixels) {
+    pixels = bitmap->data;
+    alphaPlane = bitmap->alpha;
+    width = bitmap->width;
+    height = bitmap->height;
+    rowBytes = bitmap->rowBytes;
+  } else {
+    AnimBitmapTable* table = &r->player->bitmaps;
+    int32_t slot = s->slot;
+    if (slot < 0 || slot >= static_cast<int32_t>(kAnimDecodedSlots) ||
+        table->slots[slot].key != static_cast<int32_t>(bitmap->header.id)) {
+      slot = AnimBitmap_Decode(table, &r->player->heap, bitmap);
+      if (slot < 0) return;
+    }
+    const AnimDecodedBitmap& d = table->slots[slot];
+    pixels = d.pixels;
+    alphaPlane = d.alpha;
+    width = d.width;
+    height = d.height;
+    rowBytes = d.rowBytes;
+  }
+  if (!pixels) return;
+  const int32_t first = x0 >> 5, last = x1 >> 5;
+  const float fx = static_cast<float>(first), fy = static_cast<float>(row);
+  int32_t u = static_cast<int32_t>(static_cast<uint32_t>(Trunc(s->a * fx + s->b * fy)) + static_cast<uint32_t>(s->tx));
+  int32_t v = static_cast<int32_t>(static_cast<uint32_t>(Trunc(s->c * fx + s->d * fy)) + static_cast<uint32_t>(s->ty));
+  const int32_t du = Trunc(s->a), dv = Trunc(s->c);
+  uint16_t* px = Row(r, row);
+  for (int32_t x = first; x <= last && x < r->width; ++x) {
+    const int32_t tu = u >> 7, tv = v >> 7;
+    u = static_cast<int32_t>(static_cast<uint32_t>(u) + static_cast<uint32_t>(du));
+    v = static_cast<int32_t>(static_cast<uint32_t>(v) + static_cast<uint32_t>(dv));
+    if (x < 0 || tu < 0 || tv < 0 || static_cast<uint32_t>(tu) >= width || static_cast<uint32_t>(tv) >= height) continue;
+    const uint8_t* texel = pixels + static_cast<size_t>(tv) * rowBytes + 2 * static_cast<size_t>(tu);
+    const auto colour = static_cast<uint16_t>(texel[0] << 8 | texel[1]);
+    uint32_t alpha = s->alpha;
+    if (alphaPlane) {
+      alpha = alphaPlane[static_cast<size_t>(tv) * (rowBytes / 2) + static_cast<size_t>(tu)];
+      if (s->alphaTable) alpha = s->alphaTable[alpha];
+    }
+    px[x] = alpha >= 255 ? colour : AnimColor_Blend(px[x], colour, alpha);
+  }
+}
+
 void DrawSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
   if (x1 <= x0) return;
   const int32_t left = r->clipLeft * 32, right = r->clipRight * 32;
@@ -145,7 +199,11 @@ void DrawSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_
     SpanGradient(r, s, row, x0, x1);
     return;
   }
-  if (s->kind != 0) return;  // bitmap fills are not drawn by this renderer yet
+  if (s->kind == 0x40 || s->kind == 0x41) {
+    SpanBitmap(r, s, row, x0, x1);
+    return;
+  }
+  if (s->kind != 0) return;
   if (r->smooth) SpanSolidAA(r, s, x0, x1);
   else SpanSolid(r, s, row, x0, x1);
 }
