@@ -7,6 +7,7 @@
 #include "player/anim_player.h"
 #include "player/anim_shape.h"
 #include "player/anim_stream.h"
+#include "player/anim_text.h"
 
 namespace {
 
@@ -159,23 +160,12 @@ void AnimChar_Free(AnimPlayer* p, AnimChar* h) {
       AnimPlayer_Free(p, bitmap);
       break;
     }
-    case kAnimFont: {
-      auto* font = static_cast<AnimFont*>(h->body);
-      for (uint32_t i = 0; font->glyphs && i < font->glyphCount; ++i) AnimPlayer_Free(p, font->glyphs[i].records);
-      AnimPlayer_Free(p, font->glyphs);
-      AnimPlayer_Free(p, font->codes);
-      AnimStr_Free(p, font->name);
-      AnimPlayer_Free(p, font);
+    case kAnimFont:
+      AnimFont_Free(p, static_cast<AnimFont*>(h->body));
       break;
-    }
     case kAnimText: {
       auto* text = static_cast<AnimText*>(h->body);
-      for (AnimTextRecord* r = text->records; r;) {
-        AnimTextRecord* next = r->next;
-        AnimPlayer_Free(p, r->glyphs);
-        AnimPlayer_Free(p, r);
-        r = next;
-      }
+      AnimText_FreeRecords(p, text);
       AnimPlayer_Free(p, text);
       break;
     }

@@ -7,6 +7,7 @@
 #include "player/anim_dct.h"
 #include "player/anim_player.h"
 #include "player/anim_stream.h"
+#include "player/anim_text.h"
 
 namespace {
 
@@ -411,7 +412,11 @@ uint32_t ReadOffset(AnimStream* s, bool wide) { return wide ? AnimParse_ReadU32(
 AnimFont* NewFont(AnimStream* s, uint32_t id, uint32_t glyphs) {
   auto* font = static_cast<AnimFont*>(Alloc(s, sizeof(AnimFont)));
   if (!font) return nullptr;
-  AnimChar_InitHeader(&font->header, kAnimFont, id, font);
+  AnimFont_Init(font, id);
+  if (!AnimFont_SetName(s->player, font, "Unknown")) {
+    AnimChar_Free(s->player, &font->header);
+    return nullptr;
+  }
   font->glyphCount = glyphs;
   if (glyphs) {
     font->glyphs = static_cast<AnimGlyph*>(Alloc(s, glyphs * sizeof(AnimGlyph)));
@@ -467,9 +472,13 @@ void ReadFontWithLayout(AnimStream* s) {
   AnimFont* font = NewFont(s, id, count);
   if (!font) return;
   font->flags = flags;
-  font->name = AnimStr_DupN(s->player, reinterpret_cast<const char*>(s->data + nameAt), nameEnd - nameAt);
-  if (font->name && count) font->codes = static_cast<uint16_t*>(Alloc(s, count * 2));
-  if (!font->name || (count && !font->codes)) {
+  char* name = AnimStr_DupN(s->player, reinterpret_cast<const char*>(s->data + nameAt), nameEnd - nameAt);
+  if (name) {
+    AnimFont_SetName(s->player, font, name);
+    AnimStr_Free(s->player, name);
+  }
+  if (name && count) font->codes = static_cast<uint16_t*>(Alloc(s, count * 2));
+  if (!name || AnimPlayer_Aborted(s->player) || (count && !font->codes)) {
     AnimChar_Free(s->player, &font->header);
     return;
   }
@@ -532,9 +541,13 @@ void ReadFontInfo(AnimStream* s) {
   }
   for (uint32_t i = 0; i < font->glyphCount; ++i)
     codes[i] = static_cast<uint16_t>((flags & 1) ? AnimParse_ReadU16(s) : AnimParse_ReadU8(s));
-  AnimStr_Free(s->player, font->name);
+  const bool named = AnimFont_SetName(s->player, font, name);
+  AnimStr_Free(s->player, name);
+  if (!named) {
+    AnimPlayer_Free(s->player, codes);
+    return;
+  }
   AnimPlayer_Free(s->player, font->codes);
-  font->name = name;
   font->flags = flags;
   font->codes = codes;
 }
@@ -542,19 +555,16 @@ void ReadFontInfo(AnimStream* s) {
 void ReadText(AnimStream* s, bool alpha) {
   auto* text = static_cast<AnimText*>(Alloc(s, sizeof(AnimText)));
   if (!text) return;
-  AnimChar_InitHeader(&text->header, kAnimText, AnimParse_ReadU16(s), text);
+  AnimText_Init(text, AnimParse_ReadU16(s));
   AnimParse_ReadRect(s, &text->bounds);
   AnimParse_ReadMatrix(s, &text->matrix);
   text->glyphBits = s->glyphBits = AnimParse_ReadU8(s);
   text->advanceBits = s->advanceBits = AnimParse_ReadU8(s);
-  AnimTextRecord** tail = &text->records;
   while (Left(s) > 0) {
     const uint32_t head = AnimParse_ReadU8(s);
     if (head == 0) break;
     auto* r = static_cast<AnimTextRecord*>(Alloc(s, sizeof(AnimTextRecord)));
     if (!r) break;
-    *tail = r;
-    tail = &r->next;
     uint32_t count = head;
     if (head >= 128) {
       r->flags = head;
@@ -571,12 +581,16 @@ void ReadText(AnimStream* s, bool alpha) {
     r->glyphCount = count;
     if (count) {
       r->glyphs = static_cast<AnimTextGlyph*>(Alloc(s, count * sizeof(AnimTextGlyph)));
-      if (!r->glyphs) break;
+      if (!r->glyphs) {
+        AnimPlayer_Free(s->player, r);
+        break;
+      }
     }
     for (uint32_t i = 0; i < count; ++i) {
       r->glyphs[i].index = AnimParse_ReadBits(s, s->glyphBits > 32 ? 32 : s->glyphBits);
       r->glyphs[i].advance = AnimParse_ReadSBits(s, s->advanceBits > 32 ? 32 : s->advanceBits);
     }
+    AnimText_AppendRecord(text, r);
   }
   if (AnimPlayer_Aborted(s->player)) {
     AnimChar_Free(s->player, &text->header);

@@ -15,6 +15,7 @@ void TearDown(AnimPlayer* p) {
     p->movie = nullptr;
   }
   AnimBitmap_FreeAll(&p->bitmaps, &p->heap);
+  AnimCaption_Free(p);
   p->heap.abortFlag = 0;
 }
 
@@ -29,6 +30,7 @@ uint32_t Reset(AnimPlayer* p, const AnimSize* size) {
   p->stack = nullptr;
   for (auto& bucket : p->variables) bucket = nullptr;
   AnimBitmap_ResetCache(&p->bitmaps);
+  p->caption = AnimCaption{};
   p->paused = 0;
   p->soundTypes = kAnimSoundTypes;
   if (size) {

@@ -9,6 +9,7 @@
 #include "player/anim_dct.h"
 #include "player/anim_heap.h"
 #include "player/anim_stream.h"
+#include "player/anim_text.h"
 #include "player/anim_value.h"
 
 inline constexpr uint32_t kAnimSoundTypes = 196;  // types 4, 64 and 128
@@ -38,6 +39,7 @@ struct AnimPlayer {
   AnimValue* stack;
   AnimVariable* variables[kAnimVarBuckets];
   AnimBitmapTable bitmaps;  // decoded images of the movie's coded bitmaps
+  AnimCaption caption;
 };
 
 inline uint32_t AnimPlayer_Aborted(const AnimPlayer* p) { return p->heap.abortFlag; }

@@ -184,6 +184,7 @@ struct AnimFont {
 struct AnimTextGlyph {
   uint32_t index;
   int32_t advance;
+  uint32_t code;  // the character, from the font's code table
 };
 
 struct AnimTextRecord {
