@@ -133,6 +133,27 @@ void SpanGradient(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, in
   }
 }
 
+int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
+
+// Narrows [lo, hi] to the steps k where 0 <= start + k x step < limit.
+void KeepInside(int64_t start, int64_t step, int64_t limit, int64_t* lo, int64_t* hi) {
+  int64_t from, to;
+  if (step == 0) {
+    if (start >= 0 && start < limit) return;
+    from = 1;
+    to = 0;
+  } else if (step > 0) {
+    from = CeilDiv(-start, step);
+    to = FloorDiv(limit - 1 - start, step);
+  } else {
+    from = CeilDiv(start - limit + 1, -step);
+    to = FloorDiv(start, -step);
+  }
+  if (from > *lo) *lo = from;
+  if (to < *hi) *hi = to;
+}
+
 // Texels of a bitmap fill; pixels whose texel lies outside the bitmap keep
 // what they had (neither kind repeats the image). The smooth mode draws each
 // sub-row straight into the frame.
@@ -164,25 +185,45 @@ void SpanBitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int3
     rowBytes = d.rowBytes;
   }
   if (!pixels) return;
-  const int32_t first = x0 >> 5, last = x1 >> 5;
+  const int32_t first = x0 >> 5;
+  const int32_t last = (x1 >> 5) < r->width ? x1 >> 5 : r->width - 1;
   const float fx = static_cast<float>(first), fy = static_cast<float>(row);
-  int32_t u = static_cast<int32_t>(static_cast<uint32_t>(Trunc(s->a * fx + s->b * fy)) + static_cast<uint32_t>(s->tx));
-  int32_t v = static_cast<int32_t>(static_cast<uint32_t>(Trunc(s->c * fx + s->d * fy)) + static_cast<uint32_t>(s->ty));
-  const int32_t du = Trunc(s->a), dv = Trunc(s->c);
-  uint16_t* px = Row(r, row);
-  for (int32_t x = first; x <= last && x < r->width; ++x) {
-    const int32_t tu = u >> 7, tv = v >> 7;
-    u = static_cast<int32_t>(static_cast<uint32_t>(u) + static_cast<uint32_t>(du));
-    v = static_cast<int32_t>(static_cast<uint32_t>(v) + static_cast<uint32_t>(dv));
-    if (x < 0 || tu < 0 || tv < 0 || static_cast<uint32_t>(tu) >= width || static_cast<uint32_t>(tv) >= height) continue;
-    const uint8_t* texel = pixels + static_cast<size_t>(tv) * rowBytes + 2 * static_cast<size_t>(tu);
-    const auto colour = static_cast<uint16_t>(texel[0] << 8 | texel[1]);
+  const int64_t u0 = static_cast<int32_t>(static_cast<uint32_t>(Trunc(s->a * fx + s->b * fy)) + static_cast<uint32_t>(s->tx));
+  const int64_t v0 = static_cast<int32_t>(static_cast<uint32_t>(Trunc(s->c * fx + s->d * fy)) + static_cast<uint32_t>(s->ty));
+  const int64_t du = Trunc(s->a), dv = Trunc(s->c);
+  // The columns whose texel lies inside the bitmap form one run: find it
+  // once instead of testing every pixel.
+  int64_t lo = 0, hi = last - first;
+  KeepInside(u0, du, static_cast<int64_t>(width) << 7, &lo, &hi);
+  KeepInside(v0, dv, static_cast<int64_t>(height) << 7, &lo, &hi);
+  if (first < 0 || lo > hi) return;
+  uint16_t* px = Row(r, row) + first;
+  int64_t u = u0 + lo * du, v = v0 + lo * dv;
+  auto texelAt = [&](int64_t tu, int64_t tv) {
+    uint16_t t;
+    std::memcpy(&t, pixels + static_cast<size_t>(tv) * rowBytes + 2 * static_cast<size_t>(tu), 2);
+    return static_cast<uint16_t>(__builtin_bswap16(t));  // stored high byte first
+  };
+  if (!alphaPlane && s->alpha >= 255) {
+    // Opaque texels are copied; a mapping without rotation stays on one texel row.
+    if (dv == 0) {
+      const int64_t tv = v >> 7;
+      for (int64_t k = lo; k <= hi; ++k, u += du) px[k] = texelAt(u >> 7, tv);
+    } else {
+      for (int64_t k = lo; k <= hi; ++k, u += du, v += dv) px[k] = texelAt(u >> 7, v >> 7);
+    }
+    return;
+  }
+  const size_t alphaPitch = rowBytes / 2;
+  for (int64_t k = lo; k <= hi; ++k, u += du, v += dv) {
+    const int64_t tu = u >> 7, tv = v >> 7;
+    const uint16_t colour = texelAt(tu, tv);
     uint32_t alpha = s->alpha;
     if (alphaPlane) {
-      alpha = alphaPlane[static_cast<size_t>(tv) * (rowBytes / 2) + static_cast<size_t>(tu)];
+      alpha = alphaPlane[static_cast<size_t>(tv) * alphaPitch + static_cast<size_t>(tu)];
       if (s->alphaTable) alpha = s->alphaTable[alpha];
     }
-    px[x] = alpha >= 255 ? colour : AnimColor_Blend(px[x], colour, alpha);
+    px[k] = alpha >= 255 ? colour : AnimColor_Blend(px[k], colour, alpha);
   }
 }
 
@@ -541,10 +582,11 @@ void AnimRaster_SetBackground(AnimRaster* r, uint8_t red, uint8_t green, uint8_t
 }
 
 void AnimRaster_ClearFrame(AnimRaster* r) {
-  if (!r->backgroundSet || !r->pixels) return;
+  if (!r->backgroundSet || !r->pixels || r->clipRight < r->clipLeft) return;
   const uint16_t c = static_cast<uint16_t>(AnimColor_To16(r->background[0], r->background[1], r->background[2]));
-  for (int32_t y = r->clipTop; y <= r->clipBottom; ++y) {
-    uint16_t* px = Row(r, y);
-    for (int32_t x = r->clipLeft; x <= r->clipRight; ++x) px[x] = c;
-  }
+  // One row filled, then copied into the others.
+  uint16_t* first = Row(r, r->clipTop) + r->clipLeft;
+  const size_t n = static_cast<size_t>(r->clipRight - r->clipLeft + 1);
+  for (size_t x = 0; x < n; ++x) first[x] = c;
+  for (int32_t y = r->clipTop + 1; y <= r->clipBottom; ++y) std::memcpy(Row(r, y) + r->clipLeft, first, n * 2);
 }

@@ -68,4 +68,14 @@ void PathToCairo(cairo_t* cr, const Path& path) {
   }
 }
 
+std::vector<Path> GlyphPaths() {
+  Path l, t, o;
+  AddPolygon(l, {{100, -800}, {250, -800}, {250, -150}, {600, -150}, {600, 0}, {100, 0}});
+  AddPolygon(t, {{50, -800}, {650, -800}, {650, -650}, {425, -650}, {425, 0}, {275, 0}, {275, -650}, {50, -650}});
+  AddBlob(o, 350, -400, 380);
+  return {l, t, o};
+}
+
+movie::Bytes GlyphBytes(const Path& glyph) { return movie::Concat({{0x10}, PathRecords(glyph)}); }
+
 }  // namespace anim_test

@@ -104,4 +104,9 @@ movie::Bytes PathRecords(const Path& path);
 // The same path for cairo, in twips (the caller scales).
 void PathToCairo(cairo_t* cr, const Path& path);
 
+// Glyphs in a 1000-unit square above the baseline: an L, a T and a round
+// blob; as a font holds them, each is its index-bits byte and its records.
+std::vector<Path> GlyphPaths();
+movie::Bytes GlyphBytes(const Path& glyph);
+
 }  // namespace anim_test

@@ -15,17 +15,10 @@ using namespace anim_test;
 using movie::Bytes;
 using movie::Writer;
 
-// Glyphs in a 1000-unit square above the baseline: an L, a T and a round
-// blob of four curves.
-Bytes Glyph(Records& r) { return movie::Concat({{0x10}, r.End()}); }
 std::vector<Bytes> Glyphs() {
-  Records l(1, 0), t(1, 0), o(1, 0);
-  l.Change(-1, 1, -1, true, 100, -800).To(150, 0).To(0, 650).To(350, 0).To(0, 150).To(-500, 0).To(0, -800);
-  t.Change(-1, 1, -1, true, 50, -800).To(600, 0).To(0, 150).To(-225, 0).To(0, 650).To(-150, 0).To(0, -650);
-  t.To(-225, 0).To(0, -150);
-  o.Change(-1, 1, -1, true, 350, -800).Curve(300, 0, 0, 400).Curve(0, 400, -300, 0).Curve(-300, 0, 0, -400);
-  o.Curve(0, -400, 300, 0);
-  return {Glyph(l), Glyph(t), Glyph(o)};
+  std::vector<Bytes> glyphs;
+  for (const Path& g : GlyphPaths()) glyphs.push_back(GlyphBytes(g));
+  return glyphs;
 }
 
 struct TextRun {
