@@ -224,6 +224,21 @@ AnimEdgeCache* NewCacheRecord(Path* path) {
   return rec;
 }
 
+// Device pixels to fill space for the span fillers: the inverse of the
+// draw's matrix times the fill's, its terms scaled and its translation
+// multiplied into the fillers' fixed point.
+void SpanMapping(const Path* path, const AnimMatrix& fill, float scale, uint32_t translate, AnimPaint& paint) {
+  AnimMatrix m, inv;
+  AnimMatrix_Concat(&m, &path->m, &fill);
+  AnimMatrix_Invert(&inv, &m);
+  paint.a = inv.a * scale;
+  paint.b = inv.b * scale;
+  paint.c = inv.c * scale;
+  paint.d = inv.d * scale;
+  paint.tx = static_cast<int32_t>(static_cast<uint32_t>(inv.tx) * translate);
+  paint.ty = static_cast<int32_t>(static_cast<uint32_t>(inv.ty) * translate);
+}
+
 // A gradient's span parameters and ramp for this draw's matrix and colour
 // transform; a ramp that cannot be had leaves the fill undrawn.
 void PrepareGradient(Path* path, AnimFillStyle& f, AnimPaint& paint) {
@@ -236,20 +251,15 @@ void PrepareGradient(Path* path, AnimFillStyle& f, AnimPaint& paint) {
     }
     std::memset(f.ramp, 0, 2048);
   }
-  AnimMatrix g, inv;
-  AnimMatrix_Concat(&g, &path->m, &f.matrix);
-  AnimMatrix_Invert(&inv, &g);
   if (f.type == 0x10) {
+    AnimMatrix g, inv;
+    AnimMatrix_Concat(&g, &path->m, &f.matrix);
+    AnimMatrix_Invert(&inv, &g);
     paint.a = inv.a * 32.0f;
     paint.b = inv.b * 32.0f;
     paint.tx = static_cast<int32_t>(static_cast<uint32_t>(inv.tx) + 16384u);
   } else {
-    paint.a = inv.a * 64.0f;
-    paint.b = inv.b * 64.0f;
-    paint.c = inv.c * 64.0f;
-    paint.d = inv.d * 64.0f;
-    paint.tx = static_cast<int32_t>(static_cast<uint32_t>(inv.tx) * 2u);
-    paint.ty = static_cast<int32_t>(static_cast<uint32_t>(inv.ty) * 2u);
+    SpanMapping(path, f.matrix, 64.0f, 2u, paint);
   }
   paint.ramp = f.ramp;
   paint.translucent = 0;
@@ -325,15 +335,7 @@ void PrepareBitmap(Path* path, AnimFillStyle& f, AnimPaint& paint) {
     if (paint.slot < 0) return;
     alphaPlane = path->p->bitmaps.slots[paint.slot].alpha != nullptr;
   }
-  AnimMatrix m, inv;
-  AnimMatrix_Concat(&m, &path->m, &f.matrix);
-  AnimMatrix_Invert(&inv, &m);
-  paint.a = inv.a * 4096.0f;
-  paint.b = inv.b * 4096.0f;
-  paint.c = inv.c * 4096.0f;
-  paint.d = inv.d * 4096.0f;
-  paint.tx = static_cast<int32_t>(static_cast<uint32_t>(inv.tx) * 128u);
-  paint.ty = static_cast<int32_t>(static_cast<uint32_t>(inv.ty) * 128u);
+  SpanMapping(path, f.matrix, 4096.0f, 128u, paint);
   paint.bitmap = bitmap;
   paint.alphaTable = nullptr;
   paint.alpha = 255;
