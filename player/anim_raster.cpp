@@ -206,12 +206,36 @@ void SpanBitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int3
   };
   if (!alphaPlane && s->alpha >= 255) {
     // Opaque texels are copied; a mapping without rotation stays on one texel row.
-    if (dv == 0) {
-      const int64_t tv = v >> 7;
-      for (int64_t k = lo; k <= hi; ++k, u += du) px[k] = texelAt(u >> 7, tv);
-    } else {
-      for (int64_t k = lo; k <= hi; ++k, u += du, v += dv) px[k] = texelAt(u >> 7, v >> 7);
+    auto copy = [&](int64_t from, int64_t to) {
+      int64_t cu = u0 + from * du, cv = v0 + from * dv;
+      if (dv == 0) {
+        const int64_t tv = cv >> 7;
+        for (int64_t k = from; k <= to; ++k, cu += du) px[k] = texelAt(cu >> 7, tv);
+      } else {
+        for (int64_t k = from; k <= to; ++k, cu += du, cv += dv) px[k] = texelAt(cu >> 7, cv >> 7);
+      }
+    };
+    if (!r->smooth) {
+      copy(lo, hi);
+      return;
     }
+    // The smooth mode draws a pixel row's two sub-rows straight into the
+    // frame. An opaque texel depends on the pixel alone, and the spans of one
+    // sub-row never overlap, so the columns this fill already wrote in the
+    // row's other sub-row (during the same render) hold this texel still.
+    AnimRaster::BitmapRun& done = r->bitmapRun;
+    int64_t skipFrom = 1, skipTo = 0;
+    if (done.paint == s && done.row == row && done.bucket != r->bucket) {
+      skipFrom = done.from - first > lo ? done.from - first : lo;
+      skipTo = done.to - first < hi ? done.to - first : hi;
+    }
+    if (skipFrom > skipTo) {
+      copy(lo, hi);
+    } else {
+      copy(lo, skipFrom - 1);
+      copy(skipTo + 1, hi);
+    }
+    done = AnimRaster::BitmapRun{s, row, r->bucket, first + lo, first + hi};
     return;
   }
   const size_t alphaPitch = rowBytes / 2;
@@ -364,6 +388,8 @@ void Composite(AnimRaster* r, int32_t row) {
     uint32_t cover = r->coverageRow[x];
     if (cover > 255) cover = 255;
     px[x] = AnimColor_Blend(px[x], r->colourRow[x], cover);
+    r->coverageRow[x] = 0;
+    r->colourRow[x] = 0;
   }
 }
 
@@ -390,11 +416,9 @@ void RenderBuckets(AnimRaster* r) {
       active = Merge(active, r->buckets[b]);
       const int32_t y = 16 * b;
       if (y < r->dirtyYMin || y > r->dirtyYMax) continue;
-      if (!cleared) {
-        std::memset(r->colourRow, 0, sizeof(uint16_t) * static_cast<size_t>(r->width));
-        std::memset(r->coverageRow, 0, sizeof(uint32_t) * static_cast<size_t>(r->width));
-        cleared = true;
-      }
+      // The rows start empty: compositing empties what the spans filled.
+      cleared = true;
+      r->bucket = b;
       if (row >= r->clipTop && row <= r->clipBottom) DrawRowSpans(r, active, row);
     }
     if (cleared) Composite(r, row);
@@ -568,6 +592,7 @@ void AnimRaster_Render(AnimRaster* r, uint32_t mode, AnimEdgeCache* cache) {
     cache->firstBucket = r->firstBucket;
     cache->lastBucket = r->lastBucket;
   }
+  r->bitmapRun = AnimRaster::BitmapRun{};
   if (r->lastBucket >= 0) RenderBuckets(r);
   for (int32_t b = r->firstBucket; b <= r->lastBucket && b < r->bucketCount; ++b) r->buckets[b] = nullptr;
   r->lastBucket = -1;

@@ -82,6 +82,14 @@ struct AnimRaster {
   uint8_t background[4];
   uint8_t text[4];
   uint32_t text16;
+  // The smooth mode's sub-row being drawn, and the last opaque bitmap span
+  // written straight into the frame in this render.
+  int32_t bucket;
+  struct BitmapRun {
+    const AnimPaint* paint;
+    int32_t row, bucket;
+    int64_t from, to;  // pixel columns
+  } bitmapRun;
 };
 
 uint32_t AnimColor_To16(uint32_t r, uint32_t g, uint32_t b);
