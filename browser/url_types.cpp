@@ -79,6 +79,10 @@ const UrlContentTypeRow* gHandlerTypes;
 uint32_t gHandlerTypeCount;
 const UrlSchemeRow* gHandlerSchemes;
 uint32_t gHandlerSchemeCount;
+const UrlContentTypeRow* gServiceTypes;
+uint32_t gServiceTypeCount;
+const UrlSchemeRow* gServiceSchemes;
+uint32_t gServiceSchemeCount;
 
 // True when the item (n bytes) is one of the ';'-separated list's entries,
 // ASCII case ignored.
@@ -99,6 +103,8 @@ template <class F>
 const UrlContentTypeRow* FindType(F match) {
   for (uint32_t i = 0; i < gHandlerTypeCount; ++i)
     if (match(gHandlerTypes[i])) return &gHandlerTypes[i];
+  for (uint32_t i = 0; i < gServiceTypeCount; ++i)
+    if (match(gServiceTypes[i])) return &gServiceTypes[i];
   for (uint32_t i = 0; i < kUrlContentTypeCount; ++i)
     if (match(kUrlContentTypes[i])) return &kUrlContentTypes[i];
   for (uint32_t i = 0; i < gExtraTypeCount; ++i)
@@ -143,6 +149,20 @@ const UrlContentTypeRow kUrlContentTypes[] = {
     {nullptr, nullptr, "slc", UrlType::Slc, "application", "vnd.wap.slc", 8},
     {nullptr, nullptr, "provc", UrlType::ConnectivityWbxml, "application",
      "vnd.wap.connectivity-wbxml", 2},
+    // The text types a script may load as a string: each must carry its own
+    // id, or URL.loadString would take it for another type.
+    {nullptr, nullptr, "txt", UrlType::Text, "text", "plain", 2},
+    {nullptr, nullptr, "hdml", 4, "text", "x-hdml", 2},
+    {nullptr, nullptr, nullptr, 5, "text", "x-ttml", 2},
+    {nullptr, nullptr, nullptr, 6, "text", "x-vcalendar", 2},
+    {nullptr, nullptr, nullptr, 7, "text", "x-vcard", 2},
+    {nullptr, nullptr, "wmls", 9, "text", "vnd.wap.wmlscript", 0},
+    {nullptr, nullptr, nullptr, 10, "text", "vnd.wap.channel", 0},
+    {nullptr, nullptr, "xml", 40, "text", "xml", 0},
+    {nullptr, nullptr, "si", 45, "text", "vnd.wap.si", 0},
+    {nullptr, nullptr, "sl", 47, "text", "vnd.wap.sl", 0},
+    {nullptr, nullptr, nullptr, 49, "text", "vnd.wap.co", 0},
+    {nullptr, nullptr, nullptr, 53, "text", "vnd.wap.connectivity-wbxml", 0},
 };
 const uint32_t kUrlContentTypeCount = sizeof kUrlContentTypes / sizeof kUrlContentTypes[0];
 
@@ -168,6 +188,14 @@ void UrlSetHandlerRows(const UrlContentTypeRow* types, uint32_t typeCount,
   gHandlerSchemeCount = schemes ? schemeCount : 0;
 }
 
+void UrlSetServiceRows(const UrlContentTypeRow* types, uint32_t typeCount,
+                       const UrlSchemeRow* schemes, uint32_t schemeCount) {
+  gServiceTypes = types;
+  gServiceTypeCount = types ? typeCount : 0;
+  gServiceSchemes = schemes;
+  gServiceSchemeCount = schemes ? schemeCount : 0;
+}
+
 const UrlSchemeRow* UrlFindScheme(const char* scheme) {
   if (!scheme) return nullptr;
   uint32_t n = LibcStrLen(scheme);
@@ -175,6 +203,8 @@ const UrlSchemeRow* UrlFindScheme(const char* scheme) {
     if (InList(kUrlSchemes[i].schemes, scheme, n)) return &kUrlSchemes[i];
   for (uint32_t i = 0; i < gHandlerSchemeCount; ++i)
     if (InList(gHandlerSchemes[i].schemes, scheme, n)) return &gHandlerSchemes[i];
+  for (uint32_t i = 0; i < gServiceSchemeCount; ++i)
+    if (InList(gServiceSchemes[i].schemes, scheme, n)) return &gServiceSchemes[i];
   for (uint32_t i = 0; i < gExtraSchemeCount; ++i)
     if (InList(gExtraSchemes[i].schemes, scheme, n)) return &gExtraSchemes[i];
   return nullptr;
@@ -186,6 +216,8 @@ const UrlSchemeRow* UrlSchemeRowAt(uint32_t index) {
   index -= kUrlSchemeCount;
   if (index < gHandlerSchemeCount) return &gHandlerSchemes[index];
   index -= gHandlerSchemeCount;
+  if (index < gServiceSchemeCount) return &gServiceSchemes[index];
+  index -= gServiceSchemeCount;
   return index < gExtraSchemeCount ? &gExtraSchemes[index] : nullptr;
 }
 

@@ -5,6 +5,7 @@
 #include "content/form_reply.h"
 #include "content/handover_rows.h"
 #include "content/handset_rows.h"
+#include "content/movie_rows.h"
 #include "content/pict_scheme.h"
 #include "content/sound_sink.h"
 #include "content/vcalca.h"
@@ -24,8 +25,8 @@ const UrlContentTypeRow kContentTypeRows[] = {
     {WBmpContentProcess, WBmpContentRelease, "wbmp", 33, "image", "vnd.wap.wbmp;x-wap.wbmp", 5},
     {WbxmlContentProcess, nullptr, "wbxml", 41, "application", "vnd.wap.wbxml", 0},
     {SisContentProcess, SisContentRelease, "sis", 136, "image", "sis", 5},
-    {nullptr, nullptr, "qvx", 158, "image", "qvx", 5},
-    {nullptr, nullptr, "dummy_qvx_extension", 158, "application", "x-mm-qvx", 0},
+    {QvxContentProcess, QvxContentRelease, "qvx", 158, "image", "qvx", 5},
+    {QvxSaveContentProcess, QvxSaveContentRelease, "dummy_qvx_extension", 158, "application", "x-mm-qvx", 0},
     {PngContentProcess, PngContentRelease, "png", 32, "image", "png", 5},
     {MngContentProcess, MngContentRelease, "mng", 182, "image", "mng", 5},
     {UsatContentProcess, UsatContentRelease, "ust", 158, "application", "usat", 0},

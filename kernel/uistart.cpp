@@ -13,6 +13,7 @@
 #include "browser/uitask.h"
 #include "browser/userpref.h"
 #include "content/content_rows.h"
+#include "content/handover_rows.h"
 #include "host/platform/hoststate.h"
 #include "kernel/config.h"
 #include "kernel/libc.h"
@@ -20,6 +21,7 @@
 #include "kernel/tskman.h"
 #include "kernel/uisplash.h"
 #include "layout/animeng.h"
+#include "layout/render_sink.h"
 #include "markup/varparse.h"
 #include "net/auth.h"
 #include "net/cookies.h"
@@ -27,7 +29,11 @@
 #include "net/netsock.h"
 #include "security/ecapi.h"
 #include "services/lc.h"
+#include "services/channels/rep.h"
 #include "services/notify.h"
+#include "services/wmlscript/wmls_script_task.h"
+#include "services/provisioning/prov.h"
+#include "services/service_rows.h"
 #include "widgets/pwl.h"
 
 namespace {
@@ -144,10 +150,19 @@ constexpr ModuleRow kModules[] = {
 };
 constexpr size_t kModuleCount = std::size(kModules);
 
+// A finished download goes to provisioning, which frees it through the row.
+void HandOverDownload(uint8_t* item, uint32_t length) { ProvHeldItemSetLength(item, length); }
+
 void BeginServices(UiStartContext* ctx) {
-  // The content handlers sit above the fetch layer and the document model:
-  // hand them their rows and hooks before anything fetches.
+  // The content handlers and services sit above the fetch layer and the
+  // document model: hand them their rows and hooks before anything fetches.
   ContentRowsInstall();
+  // Script links reach a script task the browser starts through this.
+  BenSetScriptStarter(WmlsScriptTaskStartForBrowser);
+  ServiceRowsInstall();
+  NdwnSetProvisioningHook(HandOverDownload);
+  ProvSetHeldItemRelease(NdwnHeldItemFree);
+  RenderSetChannelClose(RepStartFetch);
   ctx->state = HostState::ServicesStarting;
 }
 void ReportServicesUp(UiStartContext* ctx) {

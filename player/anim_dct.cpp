@@ -3,43 +3,16 @@
 
 #include <cstring>
 
+#include "player/anim_codebits.h"
 #include "player/anim_heap.h"
 
 namespace {
 
 // --- bits --------------------------------------------------------------------
 
-// Most significant bit first; past the end every bit reads 0 and `exhausted`
-// says so, so no input can make a loop run for ever.
-struct BitReader {
-  const uint8_t* data;
-  uint32_t length;
-  uint64_t bit;  // position from the start
-  bool Exhausted() const { return bit >= uint64_t{length} * 8; }
-  uint32_t Bit() {
-    const uint64_t byte = bit >> 3;
-    const uint32_t value = byte < length ? (data[byte] >> (7 - (bit & 7))) & 1 : 0;
-    ++bit;
-    return value;
-  }
-  uint32_t Bits(uint32_t n) {
-    uint32_t value = 0;
-    for (uint32_t i = 0; i < n; ++i) value = value << 1 | Bit();
-    return value;
-  }
-  uint64_t BytesRead() const { return (bit + 7) >> 3; }
-};
-
-// A value of `size` bits, extended to a signed number as JPEG does.
-int32_t Extend(uint32_t value, uint32_t size) {
-  if (size == 0) return 0;
-  if (value < (1u << (size - 1))) return static_cast<int32_t>(value) - ((1 << size) - 1);
-  return static_cast<int32_t>(value);
-}
-
 // The luminance DC size categories of the JPEG standard: 00 for 0, 010 to
 // 110 for 1 to 5, then a run of 1 bits ended by a 0 for 6 to 11.
-uint32_t DcSize(BitReader* in) {
+uint32_t DcSize(AnimCodeBits* in) {
   const uint32_t two = in->Bits(2);
   if (two == 0) return 0;
   const uint32_t three = two << 1 | in->Bit();
@@ -49,43 +22,7 @@ uint32_t DcSize(BitReader* in) {
   return size > 11 ? 11 : size;
 }
 
-// The luminance AC table of the JPEG standard: code counts per length 1 to
-// 16, then the (run << 4 | size) symbols in code order.
-constexpr uint8_t kAcCounts[16] = {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d};
-constexpr uint8_t kAcSymbols[162] = {
-    0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51, 0x61,
-    0x07, 0x22, 0x71, 0x14, 0x32, 0x81, 0x91, 0xa1, 0x08, 0x23, 0x42, 0xb1, 0xc1, 0x15, 0x52,
-    0xd1, 0xf0, 0x24, 0x33, 0x62, 0x72, 0x82, 0x09, 0x0a, 0x16, 0x17, 0x18, 0x19, 0x1a, 0x25,
-    0x26, 0x27, 0x28, 0x29, 0x2a, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x3a, 0x43, 0x44, 0x45,
-    0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59, 0x5a, 0x63, 0x64,
-    0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7a, 0x83,
-    0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99,
-    0x9a, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6,
-    0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3,
-    0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xe1, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8,
-    0xe9, 0xea, 0xf1, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa};
-
-// The next (run << 4 | size) symbol. A bit string that is no code of the
-// table ends the block as an end-of-block would.
-uint32_t AcSymbol(BitReader* in) {
-  uint32_t code = 0, first = 0, index = 0;
-  for (uint32_t length = 0; length < 16; ++length) {
-    code |= in->Bit();
-    const uint32_t count = kAcCounts[length];
-    if (code - first < count) return kAcSymbols[index + code - first];
-    index += count;
-    first = (first + count) << 1;
-    code <<= 1;
-  }
-  return 0;
-}
-
 // --- quantisation ------------------------------------------------------------
-
-constexpr uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-                                 12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-                                 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-                                 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 // Shift amounts per quality, in natural order.
 constexpr uint8_t kLuma[8][64] = {
@@ -230,7 +167,7 @@ void IdctColumn(int32_t* b, const int16_t* clip) {
 enum Component { kY = 0, kI = 1, kQ = 2 };
 
 struct Work {
-  BitReader in;
+  AnimCodeBits in;
   uint32_t quality;
   int16_t* clip;   // 1,024 entries for inputs -512 to 511
   int16_t* luma;   // 16 x 16
@@ -245,14 +182,14 @@ void DecodeBlock(Work* w, int32_t predictor, bool chroma, int32_t* dcOut, int16_
                  uint32_t pitch) {
   int32_t coefficients[64] = {};
   const uint32_t dcSize = DcSize(&w->in);
-  int32_t dc = Extend(w->in.Bits(dcSize), dcSize) + predictor;
+  int32_t dc = AnimCode_Extend(w->in.Bits(dcSize), dcSize) + predictor;
   // Predictors chain across the image: hold them in a range no data needs.
   if (dc > 32767) dc = 32767;
   if (dc < -32768) dc = -32768;
   *dcOut = dc;
   coefficients[0] = dc;
   for (uint32_t k = 1; k < 64;) {
-    const uint32_t symbol = AcSymbol(&w->in);
+    const uint32_t symbol = AnimCode_AcSymbol(&w->in);
     const uint32_t run = symbol >> 4, size = symbol & 15;
     if (size == 0) {
       if (run != 15) break;  // end of block
@@ -261,7 +198,7 @@ void DecodeBlock(Work* w, int32_t predictor, bool chroma, int32_t* dcOut, int16_
     }
     k += run;
     if (k >= 64) break;
-    coefficients[kZigzag[k]] = Extend(w->in.Bits(size), size);
+    coefficients[kAnimZigzag[k]] = AnimCode_Extend(w->in.Bits(size), size);
     ++k;
   }
   int32_t block[64];
@@ -342,7 +279,7 @@ void FreeWork(AnimHeap* heap, Work* w) {
 void ReadAlpha(const uint8_t* data, uint32_t length, uint32_t offset, uint8_t* alpha,
                uint64_t size) {
   std::memset(alpha, 0, size);
-  BitReader in{data, length, uint64_t{offset} * 8};
+  AnimCodeBits in{data, length, uint64_t{offset} * 8};
   uint64_t at = 0;
   while (at < size && !in.Exhausted()) {
     const uint8_t value = static_cast<uint8_t>(in.Bits(8));
@@ -405,7 +342,7 @@ int32_t AnimBitmap_Decode(AnimBitmapTable* table, AnimHeap* heap, AnimBitmap* bi
 int32_t AnimDct_Decode(AnimHeap* heap, const uint8_t* data, uint32_t length,
                        AnimDecodedBitmap* slot) {
   Work w{};
-  w.in = BitReader{data, length, 0};
+  w.in = AnimCodeBits{data, length, 0};
   w.in.Bits(32);
   const uint32_t width = w.in.Bits(16), height = w.in.Bits(16);
   const uint32_t alphaOffset = w.in.Bits(16) << 16 | w.in.Bits(16);

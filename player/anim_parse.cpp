@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "player/anim_dct.h"
+#include "player/anim_movie.h"
 #include "player/anim_player.h"
 #include "player/anim_stream.h"
 #include "player/anim_text.h"
@@ -950,32 +951,54 @@ AnimClip* AnimClip_Create(AnimPlayer* p, uint32_t frameCount) {
     AnimPlayer_Free(p, clip);
     return nullptr;
   }
+  AnimClip_Init(clip, nullptr);
   return clip;
 }
 
-void AnimClip_Free(AnimPlayer* p, AnimClip* clip) {
-  if (!clip) return;
-  for (uint32_t i = 0; i <= clip->frameCount; ++i) {
-    AnimFrame& f = clip->frames[i];
+namespace {
+
+void FreeFrames(AnimPlayer* p, AnimFrame* frames, uint32_t count) {
+  if (!frames) return;
+  for (uint32_t i = 0; i <= count; ++i) {
+    AnimFrame& f = frames[i];
     AnimStr_Free(p, f.label);
     for (AnimFrameCommand* c = f.first; c;) {
-      AnimFrameCommand* next = c->next;
+      AnimFrameCommand* following = c->next;
       FreeCommand(p, c);
-      c = next;
+      c = following;
     }
     for (AnimDepthNode* bucket : f.depths) {
       while (bucket) {
-        AnimDepthNode* next = bucket->next;
+        AnimDepthNode* following = bucket->next;
         AnimPlayer_Free(p, bucket);
-        bucket = next;
+        bucket = following;
       }
     }
   }
-  AnimPlayer_Free(p, clip->frames);
-  AnimPlayer_Free(p, clip);
+  AnimPlayer_Free(p, frames);
 }
 
-void AnimClip_Rewind(AnimClip* clip) { clip->currentFrame = 0; }
+}  // namespace
+
+void AnimClip_Free(AnimPlayer* p, AnimClip* clip) {
+  // The clip and the instance clips chained behind it; only the first owns
+  // the frame table the others borrow.
+  while (clip) {
+    AnimClip* next = clip->nextLevel;
+    for (AnimDisplayObject* o = clip->list.first; o;) {
+      AnimDisplayObject* following = o->next;
+      AnimDisplay_FreeObject(p, o);
+      o = following;
+    }
+    AnimStr_Free(p, clip->name);
+    if (!(clip->flagWord & kAnimClipBorrowed)) FreeFrames(p, clip->frames, clip->frameCount);
+    FreeFrames(p, clip->ownFrames, clip->ownFrameCount);
+    AnimPlayer_Free(p, clip);
+    clip = next;
+  }
+}
+
+void AnimClip_Rewind(AnimClip* clip) { clip->currentFrame = clip->nextFrame = 0; }
 
 uint32_t AnimParse_Tags(AnimStream* s, uint32_t flags) {
   bool ended = false;

@@ -103,10 +103,30 @@ struct AnimFrame {
   AnimDepthNode* depths[16];
 };
 
-// The part of a clip the parser fills: its frame table (frame count + 1
-// records) and how far the frames have arrived.
+struct AnimClip;
+struct AnimDisplayObject;
+struct AnimMovie;
+
+// The objects a clip shows, in depth order, and the area they changed since
+// the last drawing (in the owner clip's movie units).
+struct AnimDisplayList {
+  uint32_t frame;  // the frame whose commands are being applied
+  AnimClip* owner;
+  AnimDisplayObject* first;
+  AnimMovie* movie;
+  AnimRect dirty;
+};
+
+// Clip flag-word bits.
+inline constexpr uint32_t kAnimClipLoop = 1;
+inline constexpr uint32_t kAnimClipBorrowed = 8;   // the frame table is another clip's
+inline constexpr uint32_t kAnimClipStale = 16;     // position properties to be read again
+
+// A clip: the movie root, a sprite instance or a loaded level. The parser
+// fills the frame table (frame count + 1 records) and how far the frames
+// have arrived; the timeline fields belong to the display list.
 struct AnimClip {
-  uint32_t frameCount;
+  uint32_t frameCount;  // declared by the header or the sprite
   uint32_t framesLoaded;
   uint32_t framesAvailable;
   uint32_t framesClosed;
@@ -114,7 +134,31 @@ struct AnimClip {
   uint32_t flagWord;
   uint32_t currentFrame;
   AnimFrame* frames;
+  uint32_t playing;
+  uint32_t firstFramePending;
+  uint32_t nextFrame;
+  uint32_t changed;
+  int32_t x, y;
+  float xscale, yscale;
+  int32_t alpha, visible, width, height, rotation;
+  uint32_t loadedCounter;  // what the _framesloaded property reads
+  AnimRect frameRect;
+  char* name;  // full target path; empty for the movie root
+  uint32_t extraMatrixSet;
+  AnimMatrix extraMatrix;
+  AnimDisplayList list;
+  AnimMovie* movie;
+  AnimClip* nextLevel;  // the next clip of the same chain
+  // A clip that took over a movie loaded for it keeps its own frame table
+  // here until it is freed.
+  AnimFrame* ownFrames;
+  uint32_t ownFrameCount;
 };
+
+// Frames that have arrived so far, at most the declared count.
+inline uint32_t AnimClip_Available(const AnimClip* c) {
+  return c->framesClosed < c->frameCount ? c->framesClosed : c->frameCount;
+}
 
 struct AnimGradientRecord {
   uint8_t ratio, r, g, b, a;

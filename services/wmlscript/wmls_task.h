@@ -5,6 +5,7 @@
 #include <cstdint>
 
 struct BenBrowser;
+struct TskmanTask;
 
 struct WmlsTaskContext {
   BenBrowser* browser;         // whose variables and pending navigation the script uses
@@ -16,6 +17,20 @@ struct WmlsTaskContext {
   // id; 0 when it is under way (the run then waits for its answer). Null
   // outside the task.
   int32_t (*load)(WmlsTaskContext* task, const char* url, uint32_t typeId);
+  // Starts a nested run of the call text "URL#function(arguments)" (UTF-8,
+  // taken); 0 when under way (the run then waits for the nested result, and
+  // a relative URL resolves against the calling unit's). Null outside the task.
+  int32_t (*call)(WmlsTaskContext* task, char* text);
+  // The task itself: dialogs name it as the receiver of their answer.
+  TskmanTask* self;
+  // Called by a library that has opened a popup answering to the task and
+  // suspended the run for it (resume kind 1 prompt, 2 confirm, 3 alert).
+  // The popup's answer {value, flag} resumes the run: a prompt with the
+  // entered UTF-16 text (taken) when flag is 1, a confirm with value != 0,
+  // an alert with an empty string. A cancelled prompt, or a popup that goes
+  // away without an answer, resumes it with none: the cell the library left
+  // stays as the call's result.
+  void (*awaitPopup)(WmlsTaskContext* task);
 };
 
 // Content class of a WTA deck: it lifts the variable-name check of getVar.

@@ -62,6 +62,28 @@ TEST_F(SafTest, BackgroundsMasksAndInversionAtPackedDepths) {
   EXPECT_EQ(SisTestFrame(file, 2).at(0), 0x55);  // inverted twice
 }
 
+// Info that comes after an object would change the depth the object was
+// decoded at: the file is refused rather than drawn from the wrong bytes.
+// Info before any object is taken as it comes.
+TEST_F(SafTest, InfoAfterAnObjectIsRefused) {
+  const auto bits = Ramp(16);  // 16 x 8 pixels of one bit
+  for (bool late : {true, false}) {
+    SafBuilder b;
+    b.depth = 1;
+    if (!late) b.Info(1);
+    b.Object(0, 16, 8, 1, 0, SisZlib(bits, 0));
+    if (late) b.Info(8);
+    b.Frame(0, {Placement(0, 0, 0)});
+    const auto frame = SisTestFrame(b.File(), 0);
+    if (late) {
+      EXPECT_TRUE(frame.empty());
+    } else {
+      ASSERT_GE(frame.size(), bits.size());
+      EXPECT_EQ(std::vector<uint8_t>(frame.begin(), frame.begin() + 16), bits);  // rows of 2 bytes
+    }
+  }
+}
+
 // Three frames over objects of every coding: adaptive, zlib stored, zlib
 // fixed, and a dynamic block whose tables come in a table block first.
 std::vector<uint8_t> Animation(uint32_t depth, uint32_t seed, bool tables = true) {

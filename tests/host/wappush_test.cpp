@@ -82,7 +82,7 @@ TEST_F(WapPushParseTest, ContentTypesParametersAndHeadersBecomeTheLoadsHeaders) 
        {{"Content-Type", "application/vnd.wap.connectivity-wbxml"}, {"sec", "1"}, {"mac", "ABCD"}},
        "doc"},
       {"a text type with a charset",
-       Push(General(T("text/plain") + B({0x81, 0xEA})), "x"), 0,
+       Push(General(T("text/plain") + B({0x81, 0xEA})), "x"), UrlType::Text,
        {{"Content-Type", "text/plain"}, {"charset", "106"}}, "x", 106},
       {"a long application id, a push flag and an application header",
        Push(B({0xB0, 0xAF, 0x02, 0x80, 0x00, 0xB4, 0x83}) + T("X-Own") + T("value"), "slc"),

@@ -151,6 +151,15 @@ Bytes PlaceWithFlags(const Place2& p) {
   return Tag(26, w.bytes());
 }
 
+Bytes MoveTo(uint16_t depth, int32_t x, int32_t y) {
+  Place2 p;
+  p.flags = 4 | 1;
+  p.depth = depth;
+  p.tx = x;
+  p.ty = y;
+  return PlaceWithFlags(p);
+}
+
 Bytes Remove(uint16_t id, uint16_t depth) { return Tag(5, Writer().U16(id).U16(depth).bytes()); }
 Bytes RemoveDepth(uint16_t depth) { return Tag(28, Writer().U16(depth).bytes()); }
 Bytes FrameLabel(const std::string& label) { return Tag(43, Writer().Str(label).bytes()); }
@@ -331,5 +340,11 @@ Bytes PushFloat(float v) { return Action(150, Writer().U8(1).F32(v).bytes()); }
 Bytes PushText(const std::string& s) { return Action(150, Writer().U8(0).Str(s).bytes()); }
 Bytes Jump(uint8_t code, int16_t offset) { return Action(code, Writer().U16(static_cast<uint16_t>(offset)).bytes()); }
 Bytes EndActions() { return {0}; }
+
+Bytes BoxShape(uint16_t id, const Solid& color, int32_t x, int32_t y, int32_t w, int32_t h) {
+  Records r(1, 0);
+  r.Change(-1, 1, -1, true, x, y).Box(w, h);
+  return ShapeTag(2, id, {color}, {}, 1, 0, r.End(), x, x + w, y, y + h);
+}
 
 }  // namespace movie

@@ -3,11 +3,15 @@
 // colour through a transform, and the caption ticker's lines frame by frame.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
+#include "player/anim_movie.h"
 #include "player/anim_text.h"
 #include "raster_scene.h"
+#include "tests/player/dct_encoder.h"
 
 namespace {
 
@@ -150,11 +154,11 @@ class CaptionTest : public ::testing::Test {
   void SetUp() override {
     p->frameWidth = 176;
     p->frameHeight = 208;
-    AnimStream_Init(&movie, p.get(), 0);
-    p->movie = &movie;  // captions turn on only with a movie
+    p->movie = AnimMovie_Create(p.get());  // captions turn on only with a movie
+    ASSERT_NE(p->movie, nullptr);
   }
   void TearDown() override {
-    AnimCaption_Free(p.get());
+    AnimMovie_Destroy(p->movie);  // the caption's text goes with the movie
     p->movie = nullptr;
     EXPECT_EQ(p->heap.bytesInUse, heapBefore);
   }
@@ -174,7 +178,6 @@ class CaptionTest : public ::testing::Test {
     return out;
   }
   TestPlayer p;
-  AnimStream movie{};
   uint32_t heapBefore = p->heap.bytesInUse;
 };
 
@@ -233,6 +236,40 @@ TEST_F(CaptionTest, AnEmptyFrameRangeIsRefusedAndStopTurnsTheCaptionOff) {
   const uint32_t sent = c.sent;
   AnimCaption_Tick(p.get());
   EXPECT_EQ(c.sent, sent);
+}
+
+// Through the host entry points: a placed text and a bitmap-filled shape
+// draw into the host's frame.
+TEST(PlayerTextTest, APlayedMovieDrawsItsTextsAndBitmapFills) {
+  DctTestImage image;  // one flat blue-grey macroblock
+  for (int32_t dc : {40, 40, 40, 40, -30, 20}) {
+    std::array<int32_t, 64> block{};
+    block[0] = dc;
+    image.blocks.push_back(block);
+  }
+  Records box(1, 0);
+  box.Change(-1, 1, -1, true, 0, 0).Box(640, 640);
+  Writer shape;
+  shape.U16(2).Rect(0, 640, 0, 640).U8(1).U8(0x41).U16(9).Matrix(0, 0, 40 << 16, 40 << 16).U8(0);
+  shape.Bits(1, 4).Bits(0, 4).Raw(box.End());
+  movie::Header header;
+  header.xmax = header.ymax = 64 * 20;
+  const Bytes data = movie::Qvx(
+      header, movie::Concat({EmbeddedFont(), TextTag(5, kTwoLines), movie::Bitmap(9, DctTestEncode(image)),
+                             movie::Tag(2, shape.bytes()), movie::Place(5, 1, 0, 0), movie::Place(2, 2, 640, 640),
+                             movie::ShowFrame(), movie::End()}));
+  TestPlayer p;
+  std::vector<uint16_t> frame(64 * 64, 0);
+  int32_t w = 64, h = 64;
+  ASSERT_EQ(AnimHost_Open(p.get(), data.data(), frame.data(), p.work.data(), static_cast<uint32_t>(data.size()), &w, &h),
+            0u);
+  const auto count = [&](uint16_t c) { return std::count(frame.begin(), frame.end(), c); };
+  EXPECT_GT(count(static_cast<uint16_t>(AnimColor_To16(0, 248, 0))), 40);
+  // The bitmap's one colour fills the 32-pixel square at (32, 32).
+  const uint16_t texel = frame[40 * 64 + 40];
+  EXPECT_NE(texel, 0);
+  EXPECT_EQ(count(texel), 32 * 32);
+  AnimHost_Close(p.get());
 }
 
 }  // namespace

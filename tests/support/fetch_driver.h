@@ -31,6 +31,10 @@ struct FetchBody {
   Result failCode = 0x80610002;
 };
 
+// A body of that content type: a file's bytes, or a text.
+FetchBody FetchFile(const std::string& path, const std::string& contentType);
+FetchBody FetchText(const std::string& text, const std::string& contentType);
+
 // Content rows of the tests (type ids the product does not use).
 namespace FetchType {
 // Collects the whole body, then hands it on as one block.
