@@ -7,6 +7,7 @@
 #include "player/anim_movie.h"
 #include "player/anim_player.h"
 #include "player/anim_shape.h"
+#include "player/anim_text.h"
 
 namespace {
 
@@ -275,7 +276,9 @@ uint32_t DrawChar(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const A
                              nesting + 1);
     }
     case kAnimSprite: return o ? DrawSprite(m, o->clip, matrix, cx, nesting + 1) : 0;
-    default: return 0;  // texts and bitmaps draw elsewhere
+    case kAnimText:
+      return AnimText_Draw(&m->raster, static_cast<const AnimText*>(c->body), matrix, cx) == kAnimShapeDrawn;
+    default: return 0;  // bitmaps draw only as the fills of shapes
   }
 }
 

@@ -30,6 +30,8 @@ uint32_t Reset(AnimPlayer* p, const AnimSize* size) {
   // The heap's reset discarded every block: forget what pointed into it.
   p->stack = nullptr;
   for (auto& bucket : p->variables) bucket = nullptr;
+  AnimBitmap_ResetCache(&p->bitmaps);
+  p->caption = AnimCaption{};
   p->paused = 0;
   p->soundTypes = kAnimSoundTypes;
   if (size) {
@@ -401,6 +403,7 @@ void AnimPlayer_Free(AnimPlayer* p, void* block) { AnimHeap_Free(&p->heap, block
 
 void AnimPlayer_Init(AnimPlayer* p) {
   std::memset(p, 0, sizeof *p);
+  AnimBitmap_ResetCache(&p->bitmaps);
   p->zoom = 1;
   p->frameLimit = -1;
   p->redrawPending = 1;
