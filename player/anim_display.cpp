@@ -590,6 +590,16 @@ uint32_t AnimClip_RunFrame(AnimClip* clip, uint32_t frame, uint32_t mode) {
         case kAnimNotice:
           if (mode == 1) AnimHook_Notify(p, kAnimNotifyProgress, static_cast<int32_t>(c->kind), c->depth, 1, 0);
           break;
+        case kAnimShowCaption:
+          // The caption's definition is an edit-text field.
+          if (mode == 1 && c->character && c->character->type == kAnimButton) {
+            const auto* field = static_cast<const AnimButton*>(c->character->body)->editText;
+            if (field) AnimCaption_StartDefinition(p, field);
+          }
+          break;
+        case kAnimHideCaption:
+          if (mode == 1) AnimCaption_Stop(p);
+          break;
         default: break;
       }
       if (AnimPlayer_Aborted(p)) return changed;

@@ -126,7 +126,6 @@ void AnimMovie_Destroy(AnimMovie* m) {
   AnimVar_Clear(p);
   AnimRaster_Free(&m->raster);
   AnimStr_Free(p, m->action.loadTarget);
-  AnimStr_Free(p, m->action.captionText);
   AnimBitmap_FreeAll(&p->bitmaps, &p->heap);
   AnimCaption_Free(p);
   AnimPlayer_Free(p, m);

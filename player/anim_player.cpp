@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "player/anim_text.h"
+
 namespace {
 
 constexpr char kDownloadFile[] = "datemp";
@@ -170,6 +172,18 @@ uint32_t Advance(AnimPlayer* p) {
   AnimMovie* m = p->movie;
   if (!p->paused && !root->playing && atLast && available == root->frameCount && !m->input.eventPending)
     return kAnimMovieEnded;
+  // The caption goes out with every frame of its range; past it, a caption
+  // still on the screen is taken off and the view drawn again.
+  const AnimCaption& caption = p->caption;
+  const auto shown = static_cast<int64_t>(frame);
+  if (p->captionOn && caption.text && shown >= caption.startFrame && shown <= caption.endFrame) {
+    if (caption.flags & kAnimCaptionRedrawsView) p->redrawPending = 1;
+    AnimCaption_Tick(p);
+    p->captionShown = 1;
+  } else if (p->captionShown) {
+    p->captionShown = 0;
+    p->redrawPending = 1;
+  }
   if (p->redrawPending) {
     AnimHook_Notify(p, kAnimNotifyRedraw, 0, 0, p->frameWidth, p->frameHeight);
     p->redrawPending = 0;

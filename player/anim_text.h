@@ -78,6 +78,16 @@ inline constexpr uint32_t kAnimCaptionNoMemory = 2;
 uint32_t AnimCaption_Start(AnimPlayer* p, const char* text, int32_t leftPercent, int32_t topPercent,
                            int32_t rightPercent, int32_t bottomPercent, uint32_t size, int32_t startFrame,
                            int32_t endFrame, uint32_t textColour, uint32_t backgroundColour, uint32_t flags);
+// The same with the rectangle in pixels of the frame buffer (the movie's
+// "caption" request places its line so).
+uint32_t AnimCaption_StartAt(AnimPlayer* p, const char* text, int32_t left, int32_t top, int32_t right,
+                             int32_t bottom, uint32_t size, int32_t startFrame, int32_t endFrame,
+                             uint32_t textColour, uint32_t backgroundColour, uint32_t flags);
+// Starts the ticker from a caption definition: an edit-text field whose
+// bounds give the rectangle in percent, its font height the size, its first
+// and last frame the range, its colour the text colour, its four option bytes
+// (high byte first) the background and its flags the style flags.
+uint32_t AnimCaption_StartDefinition(AnimPlayer* p, const AnimEditText* definition);
 // One shown frame while a caption runs.
 void AnimCaption_Tick(AnimPlayer* p);
 void AnimCaption_Stop(AnimPlayer* p);

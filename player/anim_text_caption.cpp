@@ -3,6 +3,7 @@
 // blinks); a scrolling one reveals a few more bytes each frame, first
 // growing from the left and then running as a window as wide as the frame
 // holds characters. Window ends never split a two-byte character.
+#include <cstdint>
 #include <cstring>
 
 #include "player/anim_player.h"
@@ -52,6 +53,19 @@ void AnimHook_Caption(AnimPlayer*, const AnimCaptionLine*) {}
 uint32_t AnimCaption_Start(AnimPlayer* p, const char* text, int32_t leftPercent, int32_t topPercent,
                            int32_t rightPercent, int32_t bottomPercent, uint32_t size, int32_t startFrame,
                            int32_t endFrame, uint32_t textColour, uint32_t backgroundColour, uint32_t flags) {
+  const int64_t w = p->frameWidth, h = p->frameHeight;
+  auto part = [](int64_t whole, int32_t percent) {
+    const int64_t v = whole * percent / 100;
+    return static_cast<int32_t>(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v);
+  };
+  return AnimCaption_StartAt(p, text, part(w, leftPercent), part(h, topPercent), part(w, rightPercent),
+                             part(h, bottomPercent), size, startFrame, endFrame, textColour,
+                             backgroundColour, flags);
+}
+
+uint32_t AnimCaption_StartAt(AnimPlayer* p, const char* text, int32_t left, int32_t top, int32_t right,
+                             int32_t bottom, uint32_t size, int32_t startFrame, int32_t endFrame,
+                             uint32_t textColour, uint32_t backgroundColour, uint32_t flags) {
   // The step divides the text by the span: a range ending before it starts
   // has no frames to show the text in.
   const int64_t span = static_cast<int64_t>(endFrame) - startFrame + 1;
@@ -74,15 +88,25 @@ uint32_t AnimCaption_Start(AnimPlayer* p, const char* text, int32_t leftPercent,
   c.endFrame = endFrame;
   c.span = static_cast<uint32_t>(span);
   c.step = static_cast<uint32_t>((c.length + span - 1) / span);
-  const int64_t w = p->frameWidth, h = p->frameHeight;
-  c.left = Clamp(w * leftPercent / 100, static_cast<int32_t>(w - 1));
-  c.right = Clamp(w * rightPercent / 100, static_cast<int32_t>(w - 1));
-  c.top = Clamp(h * topPercent / 100, static_cast<int32_t>(h - 1));
-  c.bottom = Clamp(h * bottomPercent / 100, static_cast<int32_t>(h - 1));
+  const int32_t w = p->frameWidth, h = p->frameHeight;
+  c.left = Clamp(left, w - 1);
+  c.right = Clamp(right, w - 1);
+  c.top = Clamp(top, h - 1);
+  c.bottom = Clamp(bottom, h - 1);
   if (c.bottom - c.top < 10) c.top = c.bottom - 10;
   c.tick = c.windowStart = c.windowEnd = 0;
   AnimPlayer_Command(p, 4, 5);
   return kAnimCaptionStarted;
+}
+
+uint32_t AnimCaption_StartDefinition(AnimPlayer* p, const AnimEditText* d) {
+  if (!d) return kAnimCaptionRefused;
+  const uint32_t background = static_cast<uint32_t>(d->options[0]) << 24 |
+                              static_cast<uint32_t>(d->options[1]) << 16 |
+                              static_cast<uint32_t>(d->options[2]) << 8 | d->options[3];
+  return AnimCaption_Start(p, d->text ? d->text : "", d->bounds.xmin, d->bounds.ymin, d->bounds.xmax,
+                           d->bounds.ymax, static_cast<uint32_t>(d->fontHeight), d->firstFrame,
+                           d->lastFrame, d->color, background, d->flags);
 }
 
 void AnimCaption_Tick(AnimPlayer* p) {
