@@ -194,7 +194,7 @@ class HostTest : public HostFixture {
 
 // A script link followed in the running browser from a deck: the script
 // sets a variable and its navigation loads the next page, resolved against
-// the deck. Done twice, the second time loses no memory.
+// the deck. Done three times, the free memory does not fall run after run.
 struct ScriptRun {
   int step = 0;
   std::vector<uint32_t> freeAfter;
@@ -231,7 +231,7 @@ struct ScriptRun {
         // The pages left are on the back stack, which grows by design.
         if (BenHistoryCurrent()) BenBackStackClear(&BenHistoryCurrent()->back);
         freeAfter.push_back(HeapGetStats().freeBytes);
-        if (freeAfter.size() == 2) return true;
+        if (freeAfter.size() == 3) return true;
     }
     ++step;
     return false;
@@ -391,10 +391,12 @@ TEST_F(HostTest, OneSessionWithTheDefaultSkin) {
 
   EXPECT_EQ(script.variable, u"host");
   EXPECT_EQ(script.page, "qortest://h/s/next.wml#c");
-  ASSERT_EQ(script.freeAfter.size(), 2u);
-  // The host runs on between the two, so blocks may fall differently: a
-  // remainder too small to split stays with its block. No block was lost.
-  EXPECT_GT(script.freeAfter[1] + HeapNeed(1), script.freeAfter[0]);
+  ASSERT_EQ(script.freeAfter.size(), 3u);
+  // The host runs on between the runs (a timer record may be in flight at
+  // one sample and not at the next), so one run may end a little lower than
+  // the one before; a run that loses memory ends lower every time.
+  const std::vector<uint32_t>& free = script.freeAfter;
+  EXPECT_FALSE(free[1] < free[0] && free[2] < free[1]) << free[0] << " " << free[1] << " " << free[2];
 
   EXPECT_EQ(keys, (std::vector<SentCommand>{{6, 0}, {21, 0}, {27, '7'}, {13, 0}, {9, 0}}));
   // The whole stop chain ran and the history files were saved.
