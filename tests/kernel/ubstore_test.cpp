@@ -107,13 +107,25 @@ TEST_F(UbstoreReplyTest, OnlyTheFourClassesAreFiles) {
   EXPECT_EQ(buffer, nullptr);
 }
 
-TEST_F(UbstoreReplyTest, AFileThatCannotBeReplacedAnswersTheWriteFailure) {
+TEST_F(UbstoreReplyTest, AFileThatCannotBeReplacedOrReadAnswersTheFailure) {
   std::filesystem::create_directory("access");
   Bytes data(4, 0);
   UbstoreWrite(task->task(), "access", data.data(), 4, 9);
   Pump();
   EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Written, kUbstoreWriteFailed, 9}));
   EXPECT_TRUE(std::filesystem::is_directory("access"));
+  // A link to itself cannot be read: the read answers its failure with no
+  // buffer.
+  std::filesystem::remove("access");
+  std::filesystem::create_symlink("access", "access");
+  uint8_t* buffer = reinterpret_cast<uint8_t*>(1);
+  uint32_t length = 99;
+  uintptr_t user = 0;
+  UbstoreRead(&buffer, &length, &user, task->task(), "access", 10);
+  Pump();
+  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Read, kUbstoreReadFailed, 10}));
+  EXPECT_EQ(buffer, nullptr);
+  EXPECT_EQ(length, 0u);
 }
 
 using UbstoreTest = WorkDirFixture;
