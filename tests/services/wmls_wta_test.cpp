@@ -184,16 +184,16 @@ TEST_F(WmlsWtaTest, ATextSentByAScriptWaitsForTheService) {
   EXPECT_EQ(Narrow(BenGetVar(&vars, u"r")), "-100");
 }
 
-// The popups cannot be drawn here: each goes away without an answer, and
-// the run goes on with what the function left (the prompt's default, the
-// placeholder true of confirm and alert).
+// The popups cannot be drawn here (no fonts): each goes away without an
+// answer, and the run goes on as cancelled (the prompt's default, false for
+// confirm, the empty text of alert, which unsets the variable).
 TEST_F(WmlsWtaTest, DialogsWaitForTheirPopup) {
   struct Row {
     const char* call;
     std::string r;
   };
-  for (const Row& row : {Row{"prompt('Name?','Kim')", "Kim"}, Row{"confirm('Sure?')", "true"},
-                         Row{"alert('Done')", "true"}}) {
+  for (const Row& row : {Row{"prompt('Name?','Kim')", "Kim"}, Row{"confirm('Sure?')", "false"},
+                         Row{"alert('Done')", "(unset)"}}) {
     EXPECT_EQ(Run(row.call, plain), row.r) << row.call;
   }
   for (const Received& r : owner->log) {
