@@ -54,12 +54,9 @@ class WmlsDialogsTest : public SelFixture {
   TskmanTask* Popup() const { return TskmanFind(Mod::Popup); }
   // Starts the call and runs until the script waits on its popup.
   void Start(const std::string& call) {
-    const std::string text = "qortest://h/wta.wmlsc#" + call;
-    char* copy = static_cast<char*>(MemAlloc(static_cast<uint32_t>(text.size() + 1), Use::String, Mod::TestCode));
-    std::memcpy(copy, text.c_str(), text.size() + 1);
     BenClearVars(&browser);
     scriptOwner->log.clear();
-    TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Run, reinterpret_cast<uintptr_t>(copy), 0);
+    WmlsPostRun(task, "qortest://h/wta.wmlsc#" + call);
     Pump();
   }
   // "r" as the script left it.

@@ -77,12 +77,8 @@ class WmlsWtaTest : public WtaiFixture {
   }
   // Runs the call to its end; "r" as the script left it.
   std::string Run(const std::string& call, UrlRequestRec* referring) {
-    const std::string text = "qortest://h/wta.wmlsc#" + call;
-    char* copy = static_cast<char*>(MemAlloc(static_cast<uint32_t>(text.size() + 1), Use::String, Mod::TestCode));
-    std::memcpy(copy, text.c_str(), text.size() + 1);
     BenClearVars(&vars);
-    TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Run, reinterpret_cast<uintptr_t>(copy),
-               reinterpret_cast<uintptr_t>(referring));
+    WmlsPostRun(task, "qortest://h/wta.wmlsc#" + call, referring);
     Pump();
     return R();
   }
