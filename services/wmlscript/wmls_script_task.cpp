@@ -53,7 +53,7 @@ struct WmlsScriptTask {
   // The error whose popup is showing; its end message goes out once the
   // popup is answered or gone.
   int32_t error;
-  TskmanTask* popup;  // the popup waited on: the error's, or a dialog's
+  PopupWatch popup;  // the popup waited on: the error's, or a dialog's
   // Counts runs: a 0x2201 of an ended run carries an older number and is
   // dropped, so it cannot resume a run that is gone.
   uint32_t generation;
@@ -66,8 +66,6 @@ constexpr uint32_t kScriptClass = 7;
 // The popup's texts: table 15, entry 1 for a server error, 2 for memory,
 // 0 for every other failure.
 constexpr uint32_t kErrorTexts = 15;
-// The task's own: look whether the popup it waits on is still there.
-constexpr uint32_t kPopupCheck = Msg(Mod::WmlsExec, 0x04);
 
 uint32_t Completion(int32_t result) {
   switch (result) {
@@ -103,8 +101,8 @@ void SyncLib(WmlsScriptTask* t) {
 }
 
 void ClosePopup(WmlsScriptTask* t) {
-  if (t->popup && TskmanIsAlive(t->popup)) TskmanSend(t->popup, TskMsg::Stop2, 0, 0);
-  t->popup = nullptr;
+  if (t->popup.popup && TskmanIsAlive(t->popup.popup)) TskmanSend(t->popup.popup, TskMsg::Stop2, 0, 0);
+  PopupWatchStop(&t->popup);
 }
 
 // Everything of the current script and the runs that called it.
@@ -130,10 +128,7 @@ void Finish(WmlsScriptTask* t, uint32_t code) {
   TskmanPost(t->owner, WmlsMsg::End, code, 0);
 }
 
-void WatchPopup(WmlsScriptTask* t) {
-  t->popup = TskmanFind(Mod::Popup);
-  TskmanPost(t->self, kPopupCheck, t->generation, 0);
-}
+void WatchPopup(WmlsScriptTask* t) { PopupWatchStart(&t->popup, t->self); }
 
 // A failed script: the user is told, and the owner hears the end once the
 // popup is answered (at once when it cannot be shown).
@@ -152,7 +147,7 @@ void Fail(WmlsScriptTask* t, int32_t result) {
 void ErrorShown(WmlsScriptTask* t) {
   const uint32_t code = Completion(t->error);
   t->error = 0;
-  t->popup = nullptr;
+  PopupWatchStop(&t->popup);
   TskmanPost(t->owner, WmlsMsg::End, code, 0);
 }
 
@@ -390,10 +385,11 @@ void Complete(WmlsScriptTask* t) {
   Slice(t);
 }
 
-// A popup answered (value, flag), or went away without an answer (none).
+// A popup answered (value, flag), or went away without an answer (none),
+// which counts as cancelled.
 void PopupDone(WmlsScriptTask* t, uintptr_t value, uintptr_t flag, bool none) {
   if (t->error) return ErrorShown(t);
-  t->popup = nullptr;
+  PopupWatchStop(&t->popup);
   WmlsRunContext* run = t->cur.run;
   if (!run || !run->suspended) return;
   switch (run->resumeKind) {
@@ -405,15 +401,13 @@ void PopupDone(WmlsScriptTask* t, uintptr_t value, uintptr_t flag, bool none) {
       }
       return ResumeWith(t, {WmlsType::String, reinterpret_cast<uintptr_t>(text), 0});
     }
-    case 2:  // a confirm
-      return ResumeWith(t, WmlsMakeBool(value != 0), none);
-    case 3:  // an alert
-      if (none) return ResumeWith(t, {}, true);
-      {
-        WmlsValue empty{};
-        WmlsValueSetString(&empty, u"", 0);
-        return ResumeWith(t, empty);
-      }
+    case 2:  // a confirm: only the accept button gives true
+      return ResumeWith(t, WmlsMakeBool(!none && value != 0));
+    case 3: {  // an alert, however it closed
+      WmlsValue empty{};
+      if (!WmlsValueSetString(&empty, u"", 0)) run->status = WmlsStatus::NoMemory;
+      return ResumeWith(t, empty);
+    }
     default:
       return;
   }
@@ -474,11 +468,12 @@ Result Handler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) 
       Telephony(t, static_cast<int32_t>(arg1), reinterpret_cast<char16_t*>(arg2));
       return kOk;
     case PwlEvent::PopupAnswer:
-      if (t->popup) PopupDone(t, arg1, arg2, false);
+      if (t->popup.popup) PopupDone(t, arg1, arg2, false);
       return kOk;
-    case kPopupCheck:
-      if (t->popup && !TskmanIsAlive(t->popup) && (t->error || arg1 == t->generation))
-        PopupDone(t, 0, 0, true);
+    case PwlEvent::PopupCheck:
+    case PwlEvent::PopupGone:
+    case TskMsg::Timer:
+      if (PopupWatchGone(&t->popup, message, arg1, arg2)) PopupDone(t, 0, 0, true);
       return kOk;
     case UrlMsg::ClassKnown:
       if (Is(t->cur.request, arg1)) t->cur.contentClass = static_cast<uint32_t>(arg2);

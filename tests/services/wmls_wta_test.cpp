@@ -77,12 +77,8 @@ class WmlsWtaTest : public WtaiFixture {
   }
   // Runs the call to its end; "r" as the script left it.
   std::string Run(const std::string& call, UrlRequestRec* referring) {
-    const std::string text = "qortest://h/wta.wmlsc#" + call;
-    char* copy = static_cast<char*>(MemAlloc(static_cast<uint32_t>(text.size() + 1), Use::String, Mod::TestCode));
-    std::memcpy(copy, text.c_str(), text.size() + 1);
     BenClearVars(&vars);
-    TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Run, reinterpret_cast<uintptr_t>(copy),
-               reinterpret_cast<uintptr_t>(referring));
+    WmlsPostRun(task, "qortest://h/wta.wmlsc#" + call, referring);
     Pump();
     return R();
   }
@@ -184,16 +180,16 @@ TEST_F(WmlsWtaTest, ATextSentByAScriptWaitsForTheService) {
   EXPECT_EQ(Narrow(BenGetVar(&vars, u"r")), "-100");
 }
 
-// The popups cannot be drawn here: each goes away without an answer, and
-// the run goes on with what the function left (the prompt's default, the
-// placeholder true of confirm and alert).
+// The popups cannot be drawn here (no fonts): each goes away without an
+// answer, and the run goes on as cancelled (the prompt's default, false for
+// confirm, the empty text of alert, which unsets the variable).
 TEST_F(WmlsWtaTest, DialogsWaitForTheirPopup) {
   struct Row {
     const char* call;
     std::string r;
   };
-  for (const Row& row : {Row{"prompt('Name?','Kim')", "Kim"}, Row{"confirm('Sure?')", "true"},
-                         Row{"alert('Done')", "true"}}) {
+  for (const Row& row : {Row{"prompt('Name?','Kim')", "Kim"}, Row{"confirm('Sure?')", "false"},
+                         Row{"alert('Done')", "(unset)"}}) {
     EXPECT_EQ(Run(row.call, plain), row.r) << row.call;
   }
   for (const Received& r : owner->log) {
