@@ -168,6 +168,11 @@ void UrlSetExtraRows(const UrlSchemeRow* schemes, uint32_t schemeCount,
 void UrlSetHandlerRows(const UrlContentTypeRow* types, uint32_t typeCount,
                        const UrlSchemeRow* schemes, uint32_t schemeCount);
 
+// The services' rows (push messages and their schemes), installed the same
+// way and looked up after the content handlers' rows.
+void UrlSetServiceRows(const UrlContentTypeRow* types, uint32_t typeCount,
+                       const UrlSchemeRow* schemes, uint32_t schemeCount);
+
 const UrlSchemeRow* UrlFindScheme(const char* scheme);
 // Every scheme row by index, the product's first, then the extra ones; null
 // past the end.

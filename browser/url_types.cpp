@@ -79,6 +79,10 @@ const UrlContentTypeRow* gHandlerTypes;
 uint32_t gHandlerTypeCount;
 const UrlSchemeRow* gHandlerSchemes;
 uint32_t gHandlerSchemeCount;
+const UrlContentTypeRow* gServiceTypes;
+uint32_t gServiceTypeCount;
+const UrlSchemeRow* gServiceSchemes;
+uint32_t gServiceSchemeCount;
 
 // True when the item (n bytes) is one of the ';'-separated list's entries,
 // ASCII case ignored.
@@ -94,11 +98,14 @@ bool InList(const char* list, const char* item, uint32_t n) {
   }
 }
 
-// Every content row: the handlers', the product's, then the extra ones.
+// Every content row: the handlers', the services', the product's, then the
+// extra ones.
 template <class F>
 const UrlContentTypeRow* FindType(F match) {
   for (uint32_t i = 0; i < gHandlerTypeCount; ++i)
     if (match(gHandlerTypes[i])) return &gHandlerTypes[i];
+  for (uint32_t i = 0; i < gServiceTypeCount; ++i)
+    if (match(gServiceTypes[i])) return &gServiceTypes[i];
   for (uint32_t i = 0; i < kUrlContentTypeCount; ++i)
     if (match(kUrlContentTypes[i])) return &kUrlContentTypes[i];
   for (uint32_t i = 0; i < gExtraTypeCount; ++i)
@@ -168,6 +175,14 @@ void UrlSetHandlerRows(const UrlContentTypeRow* types, uint32_t typeCount,
   gHandlerSchemeCount = schemes ? schemeCount : 0;
 }
 
+void UrlSetServiceRows(const UrlContentTypeRow* types, uint32_t typeCount,
+                       const UrlSchemeRow* schemes, uint32_t schemeCount) {
+  gServiceTypes = types;
+  gServiceTypeCount = types ? typeCount : 0;
+  gServiceSchemes = schemes;
+  gServiceSchemeCount = schemes ? schemeCount : 0;
+}
+
 const UrlSchemeRow* UrlFindScheme(const char* scheme) {
   if (!scheme) return nullptr;
   uint32_t n = LibcStrLen(scheme);
@@ -175,6 +190,8 @@ const UrlSchemeRow* UrlFindScheme(const char* scheme) {
     if (InList(kUrlSchemes[i].schemes, scheme, n)) return &kUrlSchemes[i];
   for (uint32_t i = 0; i < gHandlerSchemeCount; ++i)
     if (InList(gHandlerSchemes[i].schemes, scheme, n)) return &gHandlerSchemes[i];
+  for (uint32_t i = 0; i < gServiceSchemeCount; ++i)
+    if (InList(gServiceSchemes[i].schemes, scheme, n)) return &gServiceSchemes[i];
   for (uint32_t i = 0; i < gExtraSchemeCount; ++i)
     if (InList(gExtraSchemes[i].schemes, scheme, n)) return &gExtraSchemes[i];
   return nullptr;
@@ -186,6 +203,8 @@ const UrlSchemeRow* UrlSchemeRowAt(uint32_t index) {
   index -= kUrlSchemeCount;
   if (index < gHandlerSchemeCount) return &gHandlerSchemes[index];
   index -= gHandlerSchemeCount;
+  if (index < gServiceSchemeCount) return &gServiceSchemes[index];
+  index -= gServiceSchemeCount;
   return index < gExtraSchemeCount ? &gExtraSchemes[index] : nullptr;
 }
 

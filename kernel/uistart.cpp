@@ -26,8 +26,9 @@
 #include "net/dns.h"
 #include "net/netsock.h"
 #include "security/ecapi.h"
-#include "services/lc.h"
-#include "services/notify.h"
+#include "services/push/lc.h"
+#include "services/push/notify.h"
+#include "services/push/push_rows.h"
 #include "widgets/pwl.h"
 
 namespace {
@@ -148,6 +149,7 @@ void BeginServices(UiStartContext* ctx) {
   // The content handlers sit above the fetch layer and the document model:
   // hand them their rows and hooks before anything fetches.
   ContentRowsInstall();
+  PushRowsInstall();
   ctx->state = HostState::ServicesStarting;
 }
 void ReportServicesUp(UiStartContext* ctx) {

@@ -35,7 +35,7 @@
 #include "kernel/uistart.h"
 #include "kernel/uistring.h"
 #include "net/netbuf.h"
-#include "services/notify.h"
+#include "services/push/notify.h"
 #include "services/smsmsg.h"
 #include "tests/support/command_watch.h"
 #include "tests/support/host_fixture.h"
