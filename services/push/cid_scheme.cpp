@@ -108,7 +108,7 @@ Result CidSchemeStep(UrlRequestRec*, UrlLoad* load) {
   if (!record->answered) {
     record->answered = 1;
     if (record->request.error)
-      r = record->request.error | ResultError(Mod::LocalContent, 0);
+      r = ResultError(Mod::LocalContent, record->request.error & 0xFFFF);
     else if (record->request.entry)
       r = Deliver(load, record, record->request.entry);
     LcEntryFree(&record->request.entry);

@@ -190,8 +190,11 @@ bool LcEntryAppend(LcEntry* entry, const uint8_t* bytes, uint32_t length) {
 }
 
 uint8_t* LcEntryPack(const LcEntry* entry, uint32_t* length) {
+  // Both blocks are cut to what they hold: a part stored with the room it
+  // had while it was filled would spend the section's quota on zeros.
   const uint32_t headerCapacity = Round4(Get(entry->header + 4));
-  const uint32_t total = headerCapacity + entry->dataCapacity + 36;
+  const uint32_t dataCapacity = Round4(entry->dataUsed + 1);
+  const uint32_t total = headerCapacity + dataCapacity + 36;
   *length = total + 20;
   auto* bytes = static_cast<uint8_t*>(MemAllocZero(*length, Use::Data, kModule));
   if (!bytes) return nullptr;
@@ -201,7 +204,7 @@ uint8_t* LcEntryPack(const LcEntry* entry, uint32_t* length) {
   LibcMemCopy(bytes + 16, entry->header, kLcListHead + Get(entry->header + 4));
   Put(bytes + 16, headerCapacity);
   uint8_t* data = bytes + 16 + dataOffset;
-  Put(data, entry->dataCapacity);
+  Put(data, dataCapacity);
   Put(data + 4, entry->dataUsed);
   LibcMemCopy(data + 8, entry->data, entry->dataUsed);
   return bytes;
