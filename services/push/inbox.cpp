@@ -46,12 +46,22 @@ UrlLoad* FindKept(const UrlLoad* self, F match) {
   return nullptr;
 }
 
+// Kept SIs whose expiry has passed leave the inbox, and with it the cache:
+// one at a time, outside the walk that found it.
+void DropExpired(const UrlLoad* self) {
+  while (UrlLoad* expired = FindKept(self, [](UrlLoad* load) {
+           const SiRecord* si = SiOf(load);
+           return si && SiExpired(si);
+         }))
+    NotifyRemoveMessage(expired);
+}
+
 UrlLoad* FindSiById(const SiRecord* si, const UrlLoad* message) {
+  DropExpired(message);
   const char16_t* id = SiField(si, si->siId);
   return FindKept(message, [id](UrlLoad* load) {
     const SiRecord* other = SiOf(load);
     if (!other) return false;
-    if (NotifyDropExpiredSi(load)) return false;
     if (other->href == kSiAbsent && other->siId == kSiAbsent) return false;
     return SameText(id, SiField(other, other->siId));
   });

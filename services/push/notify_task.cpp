@@ -17,6 +17,7 @@
 namespace {
 
 constexpr uint32_t kModule = Mod::Notify;
+constexpr char kPushScheme[] = "push";
 
 struct UrlNode {
   UrlNode* next;
@@ -487,8 +488,12 @@ void NotifyRemoveMessage(UrlLoad* message) {
       }
   }
   if (!(message->flags & UrlFlag::Kept)) return;
+  // A pushed object is reachable only through the inbox: leaving it, it
+  // leaves the cache too, and goes once nothing holds it.
+  if (message->schemeRow == UrlFindScheme(kPushScheme) && message->inCache) CacheRemove(message);
   if (message->flags & UrlFlag::Viewed) {
     message->flags &= ~UrlFlag::Kept;
+    if (!message->inCache && message->locks == 0 && message->users == 0) UrlLoadFree(message);
     return;
   }
   // The last lock may free the message.

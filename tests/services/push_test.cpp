@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "browser/cache.h"
+#include "browser/userpref.h"
+#include "kernel/config.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
@@ -106,6 +108,35 @@ TEST_F(PushTest, PpgKeysAcceptBySenderOrStar) {
   Push("application/vnd.wap.sic", Data("si_high.wbxml"), {}, "+4917012345");
   Pump();
   EXPECT_EQ(NotifyKeptCount(), 2u);
+}
+
+TEST_F(PushTest, WithTpSetOnlyAcceptedPushFlagsPass) {
+  ConfigHandle* user = OpenSection("user");
+  ASSERT_NE(user, nullptr);
+  ASSERT_EQ(ConfigSetInt(user, "tp", 1), kOk);
+  ASSERT_EQ(ConfigSave(user), kOk);
+  Pump();
+  UserPrefStartTask(starter->task());
+  Pump();
+  ASSERT_EQ(UserPrefGetFlag(UserPrefFlag::Tp), 1u);
+  const struct {
+    const char* flag;  // null: no header
+    bool passes;
+  } rows[] = {{"3", true}, {"11", true}, {"7", true}, {"1", false},
+              {"10", false}, {"2", false}, {nullptr, false}};
+  uint32_t kept = 0;
+  for (const auto& row : rows) {
+    std::vector<PushHeader> headers;
+    if (row.flag) headers.push_back({"push-flag", row.flag});
+    // A different id each time, so that none replaces another.
+    const char* docs[] = {"si_high.wbxml", "si_low.wbxml", "si_hxp.wbxml", "si_medium.wbxml"};
+    Push("application/vnd.wap.sic", Data(docs[kept]), headers);
+    Pump();
+    kept += row.passes;
+    EXPECT_EQ(NotifyKeptCount(), kept) << (row.flag ? row.flag : "none");
+  }
+  UserPrefStopTask(starter->task());
+  Pump();
 }
 
 TEST_F(PushTest, PushesQueuedBackToBackAreEachRouted) {
@@ -249,9 +280,7 @@ TEST_F(PushTest, AnSlOfEqualOrHigherActionReplacesTheKeptOne) {
   Pump();
   const std::string high = PushDoc("sl_high");
   Pump();
-  // Out of the inbox: unlocked, left to the cache.
-  ASSERT_NE(Cached(low), nullptr);
-  EXPECT_FALSE(Cached(low)->flags & UrlFlag::Kept);
+  EXPECT_EQ(Cached(low), nullptr);  // out of the inbox, out of the cache
   ASSERT_NE(Cached(high), nullptr);
   EXPECT_EQ(NotifyKeptCount(), 1u);
 }
@@ -307,6 +336,17 @@ TEST_F(PushTest, PropertiesOfAListedMessage) {
   NotifyInboxClose(&inbox);
 }
 
+TEST_F(PushTest, AKeptSiWhoseExpiryPassesLeavesWhenTheInboxIsWalked) {
+  platform->now = 1090000000;  // July 2004
+  const std::string url = PushDoc("si_expired");  // expires 2005-01-01
+  Pump();
+  EXPECT_EQ(List("filtered").size(), 1u);
+  platform->now = 1765000000;
+  EXPECT_EQ(List("all").size(), 1u);  // "all" lists what is kept as it is
+  EXPECT_TRUE(List("filtered").empty());
+  EXPECT_EQ(Cached(url), nullptr);
+}
+
 TEST_F(PushTest, TheCountOfAnEmptyCollectionIsNull) {
   NotifyInbox* inbox = NotifyInboxOpen("count", "all", 3);
   ASSERT_NE(inbox, nullptr);
@@ -322,9 +362,9 @@ TEST_F(PushTest, AMessageTheCacheFreesUnderAnOpenCursorIsSkipped) {
   NotifyInboxCursor* cursor = nullptr;
   ASSERT_EQ(NotifyOpenInboxCursor(&cursor), kOk);
   UrlLoad* gone = Cached(a);
-  NotifyRemoveMessage(gone);  // unlocked and in no list
+  // As the cache frees what it holds when it is cleared, locks or not.
   CacheRemove(gone);
-  UrlLoadClearFlags(gone, 0);  // nothing holds it: freed
+  UrlLoadFree(gone);
   uint32_t code = 0, level = 0, n = 0;
   while (NotifyNextKept(cursor, &code, &level)) ++n;
   EXPECT_EQ(n, 1u);
