@@ -49,6 +49,14 @@ struct NotifyAppRow {
 // this hook (null: none).
 void NotifySetConnectivityHook(NotifyMessageFn hook);
 
+// A "push-flag" value that passes while "tp" is set: a value beginning
+// with "1" read as base-2 digits, any other by its first character's code;
+// both low bits must be set.
+bool NotifyPushFlagPasses(const char* flag);
+// The application of a pushed object: by its content type, else by its
+// X-Wap-Application-Id (none: the inbox); false when no row takes it.
+bool NotifySelectApp(const UrlLoad* load, uint32_t* appClass, uint32_t* row);
+
 // The kept list.
 // Lists the message (kept flag and cache lock set by the inbox); the cache's
 // free hook takes it off again.

@@ -93,7 +93,7 @@ void StartPass(NotifyTask* ctx) {
 
 // --- Acceptance and the choice of application ---------------------------------
 
-bool PushFlagPasses(const char* flag) {
+bool FlagPasses(const char* flag) {
   uint32_t bits = 0;
   if (flag[0] == '1')
     for (const char* p = flag; *p; ++p) bits = bits << 1 | (*p == '1' ? 1u : 0u);
@@ -105,7 +105,7 @@ bool PushFlagPasses(const char* flag) {
 bool Accept(NotifyTask* ctx, const UrlLoad* load) {
   if (UserPrefGetFlag(UserPrefFlag::Tp)) {
     const char* flag = nullptr;
-    if (UrlGetHeader(load, "push-flag", &flag) != kOk || !PushFlagPasses(flag)) return false;
+    if (UrlGetHeader(load, "push-flag", &flag) != kOk || !FlagPasses(flag)) return false;
   }
   if (!ctx->ppg) return true;
   const char* path = load->url.path;
@@ -125,7 +125,7 @@ bool Accept(NotifyTask* ctx, const UrlLoad* load) {
   return !any;
 }
 
-bool SelectApp(const UrlLoad* load, uint32_t* appClass, uint32_t* row) {
+bool Select(const UrlLoad* load, uint32_t* appClass, uint32_t* row) {
   *appClass = 3;
   *row = 0;
   for (const TypeRoute* t = kTypeRoutes; t->typeId; ++t)
@@ -256,7 +256,7 @@ void RoutePush(NotifyTask* ctx, char* url) {
   load->flags &= ~UrlFlag::Kept;
   uint32_t appClass = 0, row = 0;
   PushEntry* entry = nullptr;
-  if (Accept(ctx, load) && SelectApp(load, &appClass, &row))
+  if (Accept(ctx, load) && Select(load, &appClass, &row))
     entry = static_cast<PushEntry*>(MemAllocZero(sizeof(PushEntry), Use::Data, kModule));
   if (!entry) {
     LetGo(load, false);
@@ -452,6 +452,12 @@ void NotifyStopTask() {
 }
 
 void NotifySetConnectivityHook(NotifyMessageFn hook) { gConnectivityHook = hook; }
+
+bool NotifyPushFlagPasses(const char* flag) { return flag && FlagPasses(flag); }
+
+bool NotifySelectApp(const UrlLoad* load, uint32_t* appClass, uint32_t* row) {
+  return Select(load, appClass, row);
+}
 
 void NotifyKeepMessage(UrlLoad* message) {
   NotifyTask* ctx = Context();
