@@ -8,6 +8,7 @@
 #include "browser/url.h"
 #include "kernel/datachunk.h"
 #include "kernel/heap.h"
+#include "kernel/mem.h"
 #include "services/push/sisl.h"
 
 namespace {
@@ -41,6 +42,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint16_t index : {si->href, si->siId, si->created, si->expires, si->text})
       if (const char16_t* f = SiField(si, index))
         while (*f) ++f;
+  }
+  // The stored form of a record: read back only when whole, and written
+  // again the same.
+  if (PushRecord* back = PushRecordLoad(data, n)) {
+    std::vector<uint8_t> again(PushRecordStore(back, nullptr));
+    PushRecordStore(back, again.data());
+    PushRecord* twice = PushRecordLoad(again.data(), static_cast<uint32_t>(again.size()));
+    Check(twice != nullptr);
+    MemFree(&twice);
+    MemFree(&back);
   }
   // What follows the document's end stays queued, as it does on a load.
   UtilDataChunkFreeQueue(&load->input);

@@ -12,6 +12,7 @@
 #include "kernel/mem.h"
 #include "services/push/inbox.h"
 #include "services/push/lc.h"
+#include "services/push/notify_store.h"
 #include "services/push/sisl.h"
 
 namespace {
@@ -56,7 +57,13 @@ struct NotifyTask {
   UrlTaskContext* urlTask;
   KeptNode* kept;
   uint32_t cursors;
+  uint32_t storeStep;   // StoreStep: the "inbox" section being read or written
+  uint32_t ppgPending;  // the next section answer is the "PPG" one
 };
+
+namespace StoreStep {
+constexpr uint32_t None = 0, Restore = 1, Save = 2;
+}
 
 NotifyMessageFn gConnectivityHook;
 
@@ -318,6 +325,56 @@ void BeginStop(NotifyTask* ctx) {
   UrlStopTask(ctx->urlTask);
 }
 
+// The kept list goes into the "inbox" section before the task stops.
+void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
+  uint32_t n = 0;
+  for (KeptNode* node = ctx->kept; node; node = node->next) n += node->dead ? 0 : 1;
+  auto** messages = static_cast<UrlLoad**>(MemAlloc(n * sizeof(UrlLoad*) + 1, Use::Data, kModule));
+  Result r = kNotifyNoMemory;
+  if (messages) {
+    n = 0;
+    for (KeptNode* node = ctx->kept; node; node = node->next)
+      if (!node->dead) messages[n++] = node->message;
+    r = NotifyStoreWrite(handle, messages, n);
+    MemFree(&messages);
+  }
+  if (r == kOk && ConfigSave(handle) == kOk) return;  // 514 goes on with the stop
+  ConfigRelease(&handle);
+  ctx->storeStep = StoreStep::None;
+  BeginStop(ctx);
+}
+
+void SectionOpened(NotifyTask* ctx, Result status, ConfigHandle* handle) {
+  if (ctx->ppgPending) {
+    ctx->ppgPending = 0;
+    ctx->ppg = status == kOk ? handle : nullptr;
+    if (!ctx->stopping)
+      TskmanPost(ctx->task, NotifyMsg::RouteNext, 0, 0);
+    else
+      ConfigRelease(&ctx->ppg);
+    return;
+  }
+  if (ctx->storeStep == StoreStep::Restore) {
+    if (status == kOk) {
+      NotifyStoreRestore(handle);
+      ConfigRelease(&handle);
+    }
+    ctx->storeStep = StoreStep::None;
+    ctx->busy = 0;
+    TskmanPost(ctx->requester, NotifyMsg::Started, 0, 0);
+    if (ctx->stopping)
+      TskmanPost(ctx->task, NotifyMsg::Stop, 0, 0);
+    else if (ctx->incoming.head)
+      StartPass(ctx);
+    return;
+  }
+  if (ctx->storeStep == StoreStep::Save) {
+    if (status == kOk) return SaveKept(ctx, handle);
+    ctx->storeStep = StoreStep::None;
+    BeginStop(ctx);
+  }
+}
+
 Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* ctx = static_cast<NotifyTask*>(context);
   switch (message) {
@@ -325,7 +382,10 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       ctx->task = reinterpret_cast<TskmanTask*>(arg1);
       if (UrlStartTask(&ctx->urlTask, ctx->task) != kOk) return kNotifyNoMemory;
       if (UrlSessionCreate(&ctx->session, ctx->task) != kOk) return kNotifyNoMemory;
-      TskmanPost(ctx->requester, NotifyMsg::Started, 0, 0);
+      // The messages kept before the last stop come back first; pushes wait.
+      ctx->storeStep = StoreStep::Restore;
+      ctx->busy = 1;
+      ConfigOpen(ctx->task, kNotifyStoreSection, false);
       return kOk;
     case NotifyMsg::Push: {
       char* url = reinterpret_cast<char*>(arg1);
@@ -344,17 +404,19 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       return kOk;
     }
     case NotifyMsg::OpenPpg:
-      if (!ctx->stopping) ConfigOpen(ctx->task, "PPG", false);
+      if (ctx->stopping) return kOk;
+      ctx->ppgPending = 1;
+      ConfigOpen(ctx->task, "PPG", false);
       return kOk;
-    case ConfigMsg::Opened: {
-      auto* handle = reinterpret_cast<ConfigHandle*>(arg2);
-      ctx->ppg = arg1 == 0 ? handle : nullptr;
-      if (!ctx->stopping)
-        TskmanPost(ctx->task, NotifyMsg::RouteNext, 0, 0);
-      else
-        ConfigRelease(&ctx->ppg);
+    case ConfigMsg::Opened:
+      SectionOpened(ctx, static_cast<Result>(arg1), reinterpret_cast<ConfigHandle*>(arg2));
       return kOk;
-    }
+    case ConfigMsg::Saved:
+      if (ctx->storeStep == StoreStep::Save) {
+        ctx->storeStep = StoreStep::None;
+        BeginStop(ctx);
+      }
+      return kOk;
     case NotifyMsg::RouteNext:
       if (ctx->stopping) return kOk;
       if (auto* node = reinterpret_cast<UrlNode*>(QueuePopFront(&ctx->incoming))) {
@@ -377,7 +439,9 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       FreeIncoming(ctx);
       return kOk;
     case NotifyMsg::Stop:
-      if (ctx->stopping && ctx->session) BeginStop(ctx);
+      if (!ctx->stopping || !ctx->session || ctx->storeStep != StoreStep::None) return kOk;
+      ctx->storeStep = StoreStep::Save;
+      ConfigOpen(ctx->task, kNotifyStoreSection, true);
       return kOk;
     case UrlMsg::Complete:
       RequestDone(ctx, arg1, true);

@@ -2,6 +2,9 @@
 // and attribute tables say which values the push record keeps.
 #include "services/push/sisl.h"
 
+#include <cstddef>
+#include <initializer_list>
+
 #include "kernel/datachunk.h"
 #include "kernel/libc.h"
 #include "kernel/lng.h"
@@ -461,6 +464,93 @@ namespace {
 // Marks a load whose output list holds push records.
 void FreeRecord(UrlLoad*, QueueNode* object) { MemFreeRaw(object); }
 }  // namespace
+
+namespace {
+
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+uint32_t Get32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+// The units of an SI's text area that hold something.
+uint32_t SiUnits(const SiRecord* si) {
+  uint32_t units = 1;
+  for (uint16_t index : {si->href, si->siId, si->created, si->expires, si->text})
+    if (index != kSiAbsent) {
+      const uint32_t end = index + LibcWStrLen(si->area + index) + 1;
+      if (end > units) units = end;
+    }
+  return units;
+}
+
+// The text ends within `units` units.
+bool Ends(const char16_t* text, uint32_t units) {
+  for (uint32_t i = 0; i < units; ++i)
+    if (text[i] == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+uint32_t PushRecordStore(const PushRecord* record, uint8_t* out) {
+  const bool si = record->type == PushRecordType::Si;
+  const auto* siRecord = reinterpret_cast<const SiRecord*>(record);
+  const char16_t* area = si ? siRecord->area : reinterpret_cast<const SlRecord*>(record)->href;
+  const uint32_t units = si ? SiUnits(siRecord) : LibcWStrLen(area) + 1;
+  const uint32_t fixed = si ? 8 + 10 + 4 : 8 + 4;
+  if (!out) return fixed + units * 2;
+  Put32(out, record->action);
+  Put32(out + 4, record->type);
+  uint8_t* p = out + 8;
+  if (si)
+    for (uint16_t index : {siRecord->href, siRecord->siId, siRecord->created, siRecord->expires,
+                           siRecord->text}) {
+      p[0] = static_cast<uint8_t>(index);
+      p[1] = static_cast<uint8_t>(index >> 8);
+      p += 2;
+    }
+  Put32(p, units);
+  p += 4;
+  for (uint32_t i = 0; i < units; ++i) {
+    p[2 * i] = static_cast<uint8_t>(area[i]);
+    p[2 * i + 1] = static_cast<uint8_t>(area[i] >> 8);
+  }
+  return fixed + units * 2;
+}
+
+PushRecord* PushRecordLoad(const uint8_t* bytes, uint32_t length) {
+  if (length < 12) return nullptr;
+  const uint32_t type = Get32(bytes + 4);
+  const bool si = type == PushRecordType::Si;
+  if (!si && type != PushRecordType::Sl) return nullptr;
+  const uint32_t fixed = si ? 22 : 12;
+  if (length < fixed) return nullptr;
+  const uint32_t units = Get32(bytes + fixed - 4);
+  if (units == 0 || units > 0xFFFF || units != (length - fixed) / 2 || (length - fixed) % 2) return nullptr;
+  const uint32_t head = si ? offsetof(SiRecord, area) : offsetof(SlRecord, href);
+  auto* record = static_cast<PushRecord*>(
+      MemAllocZero(static_cast<uint32_t>(head + (units + 1) * 2), Use::Data, kModule));
+  if (!record) return nullptr;
+  record->action = Get32(bytes);
+  record->type = type;
+  char16_t* area = si ? reinterpret_cast<SiRecord*>(record)->area
+                      : reinterpret_cast<SlRecord*>(record)->href;
+  for (uint32_t i = 0; i < units; ++i)
+    area[i] = static_cast<char16_t>(bytes[fixed + 2 * i] | bytes[fixed + 2 * i + 1] << 8);
+  bool ok = Ends(area, units);
+  if (si) {
+    auto* r = reinterpret_cast<SiRecord*>(record);
+    uint16_t* indexes[] = {&r->href, &r->siId, &r->created, &r->expires, &r->text};
+    for (int i = 0; i < 5; ++i) {
+      *indexes[i] = static_cast<uint16_t>(bytes[8 + 2 * i] | bytes[9 + 2 * i] << 8);
+      if (*indexes[i] != kSiAbsent) ok = ok && *indexes[i] < units && Ends(area + *indexes[i], units - *indexes[i]);
+    }
+  }
+  if (!ok) MemFree(&record);
+  return record;
+}
 
 const PushRecord* PushRecordOf(const UrlLoad* load) {
   if (!load || load->outputFree != FreeRecord) return nullptr;

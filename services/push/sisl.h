@@ -55,6 +55,14 @@ inline const char16_t* SiField(const SiRecord* record, uint16_t index) {
   return index == kSiAbsent ? nullptr : record->area + index;
 }
 
+// The stored form of a record, field by field (little-endian): action,
+// type, for an SI its five indexes (16-bit), then the count of text units
+// and the units. Written into out when given; its length either way.
+uint32_t PushRecordStore(const PushRecord* record, uint8_t* out);
+// A record read back from its stored form, checked (every index inside,
+// every text ended); null otherwise or without memory.
+PushRecord* PushRecordLoad(const uint8_t* bytes, uint32_t length);
+
 // The first push record on the load's output list, or null.
 const PushRecord* PushRecordOf(const UrlLoad* load);
 

@@ -144,12 +144,12 @@ TEST_F(PushLcTest, StoppingWhileDirtySavesFirst) {
   ASSERT_TRUE(LcEntrySetHeader(entry, LcHeader::ContentId, "loose"));
   ASSERT_TRUE(LcEntryAppend(entry, reinterpret_cast<const uint8_t*>("abc"), 3));
   TskmanPost(TskmanFind(Mod::LocalContent), LcMsg::StoreEntry, reinterpret_cast<uintptr_t>(entry), 0);
-  UrlSessionDestroy(session);
-  session = nullptr;
   Pump();
-  StopServices();
+  LcStopTask(starter->task());
+  Pump();
+  EXPECT_EQ(starter->Count(LcMsg::Stopped), 1u);
   EXPECT_EQ(Keys().count("loose"), 1u);
-  StartServices();
+  starter->log.clear();
 }
 
 // --- Stored forms ---------------------------------------------------------------------

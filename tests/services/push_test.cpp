@@ -372,6 +372,29 @@ TEST_F(PushTest, AMessageTheCacheFreesUnderAnOpenCursorIsSkipped) {
   EXPECT_EQ(NotifyKeptCount(), 1u);
 }
 
+TEST_F(PushTest, TheInboxSurvivesARestart) {
+  const std::string high = PushDoc("si_high");
+  PushDoc("si_low");
+  PushDoc("sl_high");
+  Pump();
+  List("all");  // presented
+  NotifyMarkMessage(Cached(high), UrlFlag::Viewed);
+  const std::vector<std::string> before = List("all", "text");
+  StopServices();
+  EXPECT_EQ(Cached(high), nullptr);
+  StartServices();
+  EXPECT_EQ(List("all", "text"), before);
+  EXPECT_EQ(List("all", "priority"),
+            (std::vector<std::string>{"indication/high", "indication/high", "indication/low"}));
+  ASSERT_NE(Cached(high), nullptr);
+  EXPECT_EQ(Cached(high)->flags & (UrlFlag::Viewed | UrlFlag::Kept), UrlFlag::Viewed | UrlFlag::Kept);
+  // The rules see the restored messages: the same id replaces.
+  PushDoc("si_newer");
+  Pump();
+  EXPECT_EQ(NotifyKeptCount(), 3u);
+  EXPECT_EQ(Cached(high), nullptr);
+}
+
 TEST_F(PushTest, HeapIsWholeAfterManyPushes) {
   for (int i = 0; i < 1000; ++i) {
     PushDoc(i % 2 ? "si_older" : "si_newer");
