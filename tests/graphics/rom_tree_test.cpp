@@ -141,7 +141,7 @@ TEST_F(RomTreeTest, EveryFileOpensAsItsKind) {
       }
     }
   }
-  EXPECT_EQ(files, 333u);
+  EXPECT_EQ(files, 336u);
 }
 
 }  // namespace
