@@ -128,6 +128,13 @@ TEST_F(PushLcTest, AMissingPartFailsTheLoad) {
   EXPECT_EQ(Get("cid:current").failure, ResultError(Mod::LocalContent, 3));
 }
 
+TEST_F(PushLcTest, WithoutTheStoreACidLoadFailsInsteadOfWaiting) {
+  LcStopTask(starter->task());
+  Pump();
+  starter->log.clear();
+  EXPECT_EQ(Get("cid:current").failure, kLcBadArg);
+}
+
 TEST_F(PushLcTest, TheStoreSurvivesARestart) {
   PushLc("lc_first.mime");
   UrlSessionDestroy(session);
