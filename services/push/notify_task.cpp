@@ -194,7 +194,10 @@ void DeliverParts(PushEntry* entry) {
   QueueNode* n = entry->cursor ? entry->cursor->next : entry->message->output.head;
   for (; n; n = n->next) {
     const UtilDataChunk* chunk = UtilDataChunkOf(n);
-    app.data(UtilDataChunkData(chunk) + chunk->offset, chunk->remaining, entry->cookie);
+    // An empty block would read as the end of the push, and the real end
+    // would then reach an application that has let go of it.
+    if (chunk->remaining)
+      app.data(UtilDataChunkData(chunk) + chunk->offset, chunk->remaining, entry->cookie);
     entry->cursor = n;
   }
 }

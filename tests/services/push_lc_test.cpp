@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "kernel/datachunk.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "services/push/lc.h"
@@ -113,6 +114,17 @@ TEST_F(PushLcTest, APlainBodyIsStoredAsTheOnePartOfItsOwnDocument) {
   EXPECT_EQ(keys.count(current.substr(4)), 1u);
   EXPECT_EQ(keys.count(current.substr(4) + ".list"), 1u);
   EXPECT_EQ(Text(Get("cid:current").body), "<html><body>Single</body></html>\r\n");
+}
+
+TEST_F(PushLcTest, AnEmptyDataBlockDoesNotEndThePush) {
+  const std::string url = Push("multipart/related", Data("lc_single.txt"), {{"X-Wap-Application-Id", "32768"}});
+  UrlLoad* load = Cached(url);
+  ASSERT_NE(load, nullptr);
+  UtilDataChunk* empty = UtilDataChunkNew(reinterpret_cast<const uint8_t*>(""), 0, Mod::TestCode);
+  ASSERT_NE(empty, nullptr);
+  QueuePushFront(&load->output, &empty->link);
+  Pump();
+  EXPECT_EQ(Keys().count("current"), 1u);
 }
 
 TEST_F(PushLcTest, AFirstDocumentWithoutRootIsRemovedAgain) {
