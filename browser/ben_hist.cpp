@@ -18,6 +18,20 @@ void BenBackStackClear(BenBackStack* stack) {
   LibcMemSet(stack, 0, sizeof(*stack));
 }
 
+void BenBackStackPush(BenBackStack* stack, const char* address) {
+  char* copy = address ? LibcStrDup(address) : nullptr;
+  if (!copy) return;
+  const uint32_t slot = stack->first ? (stack->last + 1) % kBenBackSlots : 0;
+  BenBackSlot& s = stack->slots[slot];
+  MemFree(&s.text1);
+  MemFree(&s.text2);
+  MemFree(&s.item);
+  s = {};
+  s.text1 = copy;
+  stack->last = slot;
+  if (stack->first < kBenBackSlots) ++stack->first;
+}
+
 // The pointer left by a browser that never ended (an engine torn down under
 // it) belongs to a heap that is gone: it is dropped, not freed.
 BenHistory* BenHistoryOpen() {

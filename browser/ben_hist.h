@@ -38,6 +38,8 @@ struct BenBackStack {
 
 // Frees every slot's texts and item and zeroes the whole stack.
 void BenBackStackClear(BenBackStack* stack);
+// Puts a copy of the address on top; a full stack loses its oldest page.
+void BenBackStackPush(BenBackStack* stack, const char* address);
 
 // The history of the running browser: the block and the back stack, loaded
 // from the files when the browser window is created and saved when it ends.

@@ -38,6 +38,7 @@ void NoEvent(uint32_t, uint32_t, const char16_t*) {}
 void NoRelease(uint32_t) {}
 constexpr BenWtaHostHooks kDefaultHooks{NoEvent, NoRelease};
 const BenWtaHostHooks* gHooks = &kDefaultHooks;
+BenScriptStarter gScriptStarter = nullptr;
 
 // Hands an 8-bit address to the UI task, which owns it from then on.
 void PostAddress(uint32_t message, char* address) {
@@ -330,6 +331,24 @@ Result BenRaiseWtaEvent(uint32_t id, uint32_t count, char16_t* block) {
   params->block = block;
   TskmanPost(task, BenMsg::WtaEvent, id, reinterpret_cast<uintptr_t>(params));
   return kOk;
+}
+
+void BenSetScriptStarter(BenScriptStarter start) { gScriptStarter = start; }
+
+Result BenRunScript(char* callText, UrlRequestRec* referring) {
+  TskmanTask* task = TskmanFind(Mod::WmlsExec);
+  if (!task && gScriptStarter) task = gScriptStarter();
+  if (!task) {
+    MemFree(&callText);
+    return kNotFound;
+  }
+  TskmanPost(task, BenMsg::RunScript, reinterpret_cast<uintptr_t>(callText),
+             reinterpret_cast<uintptr_t>(referring));
+  return kOk;
+}
+
+void BenStopScripts() {
+  if (TskmanTask* task = TskmanFind(Mod::WmlsExec)) TskmanPost(task, BenMsg::StopScripts, 0, 0);
 }
 
 Result BenTaskFirstUrl(BenBrowser*, char** out) {

@@ -24,6 +24,11 @@ constexpr uint32_t WtaGet = Msg(Mod::Ben, 0x1E);       // {answer task}: "true" 
 constexpr uint32_t WtaSet = Msg(Mod::Ben, 0x1F);       // {answer task, value}
 constexpr uint32_t WtaCall = Msg(Mod::Ben, 0x20);      // {call id}: release the call when the context ends
 constexpr uint32_t Consent = Msg(Mod::Ben, 0x21);      // {WtaiConsentRecord*, 0}
+// To the script task (module 34): {8-bit call text owned by it, referring
+// request or 0}; it answers ScriptEnded.
+constexpr uint32_t RunScript = Msg(Mod::WmlsExec, 0x00);
+// To the script task: end any script silently and delete the task.
+constexpr uint32_t StopScripts = Msg(Mod::WmlsExec, 0x03);
 // To the telephony answer tasks: {result code, UTF-16 text owned by the receiver}.
 constexpr uint32_t Answer = Msg(Mod::WtlWtai2, 0x00);
 constexpr uint32_t Decision = Msg(Mod::WtlWtai2, 0x02);  // {1 accepted, 0 refused}
@@ -112,6 +117,19 @@ uint32_t BenWtaCallCount(const BenBrowser* browser);
 // texts; may be null when count is 0). Without a browser task the event
 // goes to the host at once.
 Result BenRaiseWtaEvent(uint32_t id, uint32_t count, char16_t* block);
+
+// The script task runs a floor above the browser: whoever provides it
+// installs how to start it (null uninstalls). It is started when the first
+// script link is followed and stopped with the browser window.
+using BenScriptStarter = TskmanTask* (*)();
+void BenSetScriptStarter(BenScriptStarter start);
+// Hands a script link "URL#function(arguments)" (8-bit, taken) to the script
+// task; NotFound when there is none and none can be started (the text is
+// then freed and nothing waits for the end of a script).
+struct UrlRequestRec;
+Result BenRunScript(char* callText, UrlRequestRec* referring);
+// Ends the script task, if one runs, without its end message.
+void BenStopScripts();
 
 // A copy (8-bit, the caller frees it) of the URL of the first task record of
 // the current page of the browser window; NotFound without one.

@@ -9,6 +9,7 @@
 #include "browser/benpage.h"
 #include "browser/bentitle.h"
 #include "browser/ui.h"
+#include "browser/uinav.h"
 #include "browser/uiwindow.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
@@ -22,7 +23,6 @@ namespace {
 bool gBackKeyDisabled = false;
 bool gMenuKeyDisabled = false;
 
-constexpr uint32_t kGetContentWindow = 0x1302;
 constexpr uint32_t kBandHeight = 16;
 
 // The content window and the soft-key band under it, made once the toolkit
@@ -79,25 +79,28 @@ void SetLabel(UiWindow* ui, int which, uintptr_t text) {
   if (ui->labels[which]) LibcWStrCopy(ui->labels[which], source);
 }
 
-// Takes an address the window was sent (8-bit, owned by it) as its current
-// string. Pages are not loaded yet: the address is all the window keeps.
-void TakeAddress(UiWindow* ui, uintptr_t text) {
-  auto* address = reinterpret_cast<char*>(text);
-  if (!address) return;
-  const uint32_t n = LibcStrLen(address);
-  auto* wide = static_cast<char16_t*>(MemAlloc((n + 1) * 2, Use::String, Mod::Ui));
-  if (wide) {
-    for (uint32_t i = 0; i < n; ++i) wide[i] = static_cast<uint8_t>(address[i]);
-    wide[n] = 0;
-    if (ui->currentString == ui->ownString) ui->currentString = nullptr;
-    MemFree(&ui->ownString);
-    ui->ownString = wide;
-    ui->currentString = wide;
-  }
-  MemFree(&address);
+// The URL (8-bit, owned by the window) in the title bar, cut to fit.
+void ShowUrl(UiWindow* ui, uintptr_t text) {
+  auto* url = reinterpret_cast<char*>(text);
+  if (!url) return;
+  constexpr uint32_t kRoom = sizeof ui->title / sizeof ui->title[0] - 1;
+  uint32_t i = 0;
+  for (; i < kRoom && url[i]; ++i) ui->title[i] = static_cast<uint8_t>(url[i]);
+  ui->title[i] = 0;
+  MemFree(&url);
+  DrawLabels(ui);
+}
+
+void Redraw(UiWindow* ui, uintptr_t window) {
+  EnsureWindows(ui);
+  auto* target = window ? reinterpret_cast<PwlWindow*>(window) : ui->content;
+  if (target) PwlRedrawRange(target);
+  if (ui->page) BenPageClearDirty(ui->page);
+  DrawLabels(ui);
 }
 
 void FreeWindow(UiWindow* ui) {
+  UiNavClose(ui);
   UiSetBottomBandHeight(ui, 0);
   if (ui->currentString == ui->ownString) ui->currentString = nullptr;
   MemFree(&ui->ownString);
@@ -133,6 +136,7 @@ Result UiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
     case UiMsg::Command:
       if (KeysToPopup(static_cast<int32_t>(arg1), arg2)) return kOk;
       if (static_cast<int32_t>(arg1) == UiCmd::End) {
+        BenStopScripts();
         BenEndTask();
         BenHistoryClose();
         if (TskmanTask* start = TskmanFind(Mod::UiStart))
@@ -142,10 +146,15 @@ Result UiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
       }
       return kOk;
     case BenMsg::UiNavigate:
-    case BenMsg::UiShowUrl:
-      TakeAddress(window, arg1);
+      UiNavigate(window, reinterpret_cast<char*>(arg1));
       return kOk;
-    case kGetContentWindow:
+    case BenMsg::UiShowUrl:
+      ShowUrl(window, arg1);
+      return kOk;
+    case PwlEvent::RedrawPage:
+      Redraw(window, arg1);
+      return kOk;
+    case UiMsg::GetContentWindow:
       if (!arg1) return ResultError(Mod::Ui, Err::BadArg);
       EnsureWindows(window);
       *reinterpret_cast<PwlWindow**>(arg1) = window->content;
@@ -165,6 +174,7 @@ Result UiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
       DrawLabels(window);
       return kOk;
     default:
+      UiNavEvent(window, message, arg1, arg2);
       return kOk;
   }
 }
@@ -181,9 +191,11 @@ Result UiCreate(const char*) {
     MemFree(&window);
     return r;
   }
-  // The browser task lives as long as its window.
-  r = BenStartTask();
+  // The browser task lives as long as its window, and so do its loads.
+  r = UiNavOpen(window, task);
+  if (r == kOk) r = BenStartTask();
   if (r != kOk) {
+    UiNavClose(window);
     TskmanDestroyTask(task);
     MemFree(&window);
     return r;

@@ -10,6 +10,7 @@ struct BenPage;
 struct PwlWindow;
 struct PwlControl;
 struct AnimEngPlayer;
+struct UiNavigation;
 
 // One animated image of the current page.
 struct UiPageAnim {
@@ -48,6 +49,7 @@ struct UiWindow {
   // The current string's buffer while the window made it itself (from an
   // address it was sent); null when someone else set the current string.
   char16_t* ownString;
+  UiNavigation* nav;  // the window's URL task, session and page requests
 };
 
 // Sets the window's band and tells the graphics layer, which cuts restored

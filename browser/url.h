@@ -66,7 +66,7 @@ constexpr uint32_t kUrlStatusKeptOut = 199;    // a built-in page kept out of hi
 
 // Well-known content type ids.
 namespace UrlType {
-constexpr uint32_t Html = 2, Wml = 8, Wmlc = 20, WmlScriptc = 21, Jpeg = 30, Png = 32,
+constexpr uint32_t Html = 2, Text = 3, Wml = 8, Wmlc = 20, WmlScriptc = 21, Jpeg = 30, Png = 32,
                    Wbmp = 33, Wbxml = 41, Sic = 46, Slc = 48, ConnectivityWbxml = 54;
 }
 
@@ -168,8 +168,8 @@ void UrlSetExtraRows(const UrlSchemeRow* schemes, uint32_t schemeCount,
 void UrlSetHandlerRows(const UrlContentTypeRow* types, uint32_t typeCount,
                        const UrlSchemeRow* schemes, uint32_t schemeCount);
 
-// The services' rows (push messages and their schemes), installed the same
-// way and looked up after the content handlers' rows.
+// The services' rows (provisioning, channels and the like), looked up after
+// the content handlers' and before the fetch layer's own. Null and 0 remove them.
 void UrlSetServiceRows(const UrlContentTypeRow* types, uint32_t typeCount,
                        const UrlSchemeRow* schemes, uint32_t schemeCount);
 
@@ -194,6 +194,9 @@ struct UrlModuleContext {
 
 // The context while the module runs (a URL task stands), else null.
 UrlModuleContext* UrlGetModule();
+// The engine was stopped without its tasks' own stops (its heap goes): the
+// module's context went with it, and the next URL task starts afresh.
+void UrlModuleForget();
 void UrlSetBrowser(BenBrowser* browser);
 
 // --- The load record -------------------------------------------------------
@@ -296,6 +299,10 @@ Result UrlRequest(UrlSession* session, const char* url, uint32_t flags, UrlReque
                   UrlRequestRec** out, uintptr_t reserved1, TskmanTask* requester,
                   uintptr_t reserved2);
 void UrlRequestDone(UrlSession* session, UrlRequestRec* request);
+// True while the request stands in a session of a running URL task. A
+// request handed over in a message may be finished before the message is
+// taken; the pointer is only compared, never read.
+bool UrlRequestIsLive(const UrlRequestRec* request);
 UrlLoad* UrlRequestLoad(UrlRequestRec* request);
 void UrlRequestWatch(UrlRequestRec* request, TskmanTask* task, uintptr_t argument);
 // A new text (module 13) of the request's URL; 0 when given.

@@ -176,6 +176,8 @@ void EndTask(UrlTaskContext* ctx) {
 
 UrlModuleContext* UrlGetModule() { return gModule; }
 
+void UrlModuleForget() { gModule = nullptr; }
+
 void UrlSetBrowser(BenBrowser* browser) {
   gBrowser = browser;
   if (gModule) gModule->browser = browser;
@@ -318,6 +320,15 @@ Result UrlSessionCreate(UrlSession** out, TskmanTask* requester) {
   ListAppend(&chosen->sessions, &session->link);
   *out = session;
   return kOk;
+}
+
+bool UrlRequestIsLive(const UrlRequestRec* request) {
+  if (!request) return false;
+  for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) {
+    if (t->id != Mod::Url || t->handler != UrlTaskHandler || !t->context) continue;
+    if (OwnsRequest(static_cast<const UrlTaskContext*>(t->context), request)) return true;
+  }
+  return false;
 }
 
 void UrlSessionDestroy(UrlSession* session) {

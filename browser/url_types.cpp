@@ -150,6 +150,20 @@ const UrlContentTypeRow kUrlContentTypes[] = {
     {nullptr, nullptr, "slc", UrlType::Slc, "application", "vnd.wap.slc", 8},
     {nullptr, nullptr, "provc", UrlType::ConnectivityWbxml, "application",
      "vnd.wap.connectivity-wbxml", 2},
+    // The text types a script may load as a string: each must carry its own
+    // id, or URL.loadString would take it for another type.
+    {nullptr, nullptr, "txt", UrlType::Text, "text", "plain", 2},
+    {nullptr, nullptr, "hdml", 4, "text", "x-hdml", 2},
+    {nullptr, nullptr, nullptr, 5, "text", "x-ttml", 2},
+    {nullptr, nullptr, nullptr, 6, "text", "x-vcalendar", 2},
+    {nullptr, nullptr, nullptr, 7, "text", "x-vcard", 2},
+    {nullptr, nullptr, "wmls", 9, "text", "vnd.wap.wmlscript", 0},
+    {nullptr, nullptr, nullptr, 10, "text", "vnd.wap.channel", 0},
+    {nullptr, nullptr, "xml", 40, "text", "xml", 0},
+    {nullptr, nullptr, "si", 45, "text", "vnd.wap.si", 0},
+    {nullptr, nullptr, "sl", 47, "text", "vnd.wap.sl", 0},
+    {nullptr, nullptr, nullptr, 49, "text", "vnd.wap.co", 0},
+    {nullptr, nullptr, nullptr, 53, "text", "vnd.wap.connectivity-wbxml", 0},
 };
 const uint32_t kUrlContentTypeCount = sizeof kUrlContentTypes / sizeof kUrlContentTypes[0];
 

@@ -23,6 +23,11 @@ if(QOR_FUZZ)
     -fno-sanitize-recover=undefined -O1 -g -fno-omit-frame-pointer)
   target_link_options(qor_options INTERFACE -fsanitize=address,undefined)
 endif()
+if(QOR_COVERAGE)
+  # Line and branch counts for scripts/coverage.sh.
+  target_compile_options(qor_options INTERFACE --coverage -O0)
+  target_link_options(qor_options INTERFACE --coverage)
+endif()
 if(QOR_SANITIZE)
   target_compile_options(qor_options INTERFACE
     -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)

@@ -2,9 +2,9 @@
 
 namespace {
 
-// The most a library-decoded body may take: the size of the URL module's
-// shared work buffer, larger than any picture the handset's screen shows.
-constexpr uint32_t kLibraryBodyRoom = 256000;
+// The body is held at its own size, announced or grown as it comes: the
+// work buffer bounds the decoded rows, not the compressed file.
+constexpr uint32_t kNoRoomLimit = 0xFFFFFFFFu;
 
 }  // namespace
 
@@ -12,7 +12,7 @@ Result ContentCollect(ContentBody* body, ContentFeed* feed, const ContentSource*
                       uint32_t module, bool* whole) {
   ContentBodyState state = ContentBodyState::Collecting;
   const Result r = ContentBodyTake(body, feed->input, source->announcedLength, feed->endOfData != 0,
-                                   kLibraryBodyRoom, module, ResultError(module, Err::NoMemory),
+                                   kNoRoomLimit, module, ResultError(module, Err::NoMemory),
                                    ResultError(module, Err::BadArg), &state);
   *whole = r == kOk && state == ContentBodyState::Complete;
   return r;

@@ -17,11 +17,11 @@ struct ContentSource {
   uint32_t workBufferSize;  // 0 when there is none
 };
 
-// Moves the queued chunks into the body through the shared collector (the
-// row's room is the work buffer's size, the most any of these bodies may
-// take). *whole says the body is ready to decode: the announced length is
-// in, or the data has ended. Returns the module's out-of-memory code, or its
-// bad-data code for a body longer than announced or than the room.
+// Moves the queued chunks into the body through the shared collector, sized
+// by the announced length or growing with what is delivered. *whole says the
+// body is ready to decode: the announced length is in, or the data has
+// ended. Returns the module's out-of-memory code, or its bad-data code for a
+// body longer than announced.
 Result ContentCollect(ContentBody* body, ContentFeed* feed, const ContentSource* source,
                       uint32_t module, bool* whole);
 

@@ -5,7 +5,9 @@
 #include "content/form_reply.h"
 #include "content/handover_rows.h"
 #include "content/handset_rows.h"
+#include "content/movie_rows.h"
 #include "content/pict_scheme.h"
+#include "content/sound_sink.h"
 #include "content/vcalca.h"
 #include "content/wbmp.h"
 #include "content/wbxml_row.h"
@@ -23,8 +25,8 @@ const UrlContentTypeRow kContentTypeRows[] = {
     {WBmpContentProcess, WBmpContentRelease, "wbmp", 33, "image", "vnd.wap.wbmp;x-wap.wbmp", 5},
     {WbxmlContentProcess, nullptr, "wbxml", 41, "application", "vnd.wap.wbxml", 0},
     {SisContentProcess, SisContentRelease, "sis", 136, "image", "sis", 5},
-    {nullptr, nullptr, "qvx", 158, "image", "qvx", 5},
-    {nullptr, nullptr, "dummy_qvx_extension", 158, "application", "x-mm-qvx", 0},
+    {QvxContentProcess, QvxContentRelease, "qvx", 158, "image", "qvx", 5},
+    {QvxSaveContentProcess, QvxSaveContentRelease, "dummy_qvx_extension", 158, "application", "x-mm-qvx", 0},
     {PngContentProcess, PngContentRelease, "png", 32, "image", "png", 5},
     {MngContentProcess, MngContentRelease, "mng", 182, "image", "mng", 5},
     {UsatContentProcess, UsatContentRelease, "ust", 158, "application", "usat", 0},
@@ -55,7 +57,7 @@ const UrlContentTypeRow kContentTypeRows[] = {
     {MapContentProcess, CollectedContentRelease, "map-jpeg", 155, "map", "jpeg", 0},
     {MapContentProcess, CollectedContentRelease, "map-gif", 155, "map", "gif", 0},
     {MapContentProcess, CollectedContentRelease, "map-wbmp", 155, "map", "wbmp", 0},
-    {nullptr, nullptr, "tbz", 156, "application", "tbazar", 0},
+    {TbazarContentProcess, CollectedContentRelease, "tbz", 156, "application", "tbazar", 0},
 };
 const uint32_t kContentTypeRowCount = sizeof kContentTypeRows / sizeof kContentTypeRows[0];
 
@@ -76,6 +78,7 @@ void ContentRowsInstall() {
   HtmlSetImageObjectDecode(HtmlImageObjectDecode);
   StatusSetImageRelease(ReleaseKeptImage);
   VarParseInstallSources(kVcSources);
+  RenderInstallRows(kSoundSinkRows, kSoundSinkRowCount);
 }
 
 void ContentRowsRemove() {
@@ -83,6 +86,7 @@ void ContentRowsRemove() {
   HtmlSetImageObjectDecode(nullptr);
   StatusSetImageRelease(nullptr);
   VarParseInstallSources(nullptr);
+  RenderInstallRows(nullptr, 0);
 }
 
 ContentFeed ContentFeedOf(UrlLoad* load) {

@@ -3,9 +3,12 @@
 
 #include "browser/bentask.h"
 #include "browser/benvar.h"
+#include "browser/uiprogress.h"
 #include "content/body_collect.h"
 #include "host/platform/handover.h"
+#include "host/platform/handset.h"
 #include "kernel/datachunk.h"
+#include "kernel/libc.h"
 #include "kernel/mem.h"
 
 namespace {
@@ -87,6 +90,7 @@ struct CollectRow {
   Result noMemory, tooLong;
   // Called with the whole body; answers the load's result.
   Result (*handOver)(UrlLoad* load, const ContentBody* body);
+  Result empty = kOk;  // the load's result when no byte came
 };
 
 Result Collect(UrlLoad* load, const CollectRow& row) {
@@ -97,7 +101,8 @@ Result Collect(UrlLoad* load, const CollectRow& row) {
                                 &state);
   if (r == kOk && state != ContentBodyState::Complete) return kOk;
   // A body cut short is dropped.
-  if (r == kOk && body->size && (!load->announcedLength || body->size == load->announcedLength))
+  if (r == kOk && !body->size) r = row.empty;
+  else if (r == kOk && (!load->announcedLength || body->size == load->announcedLength))
     r = row.handOver(load, body);
   return EndLoad(load, r);
 }
@@ -125,6 +130,92 @@ Result InfoHook(UrlLoad*, const ContentBody* body) {
   return PuiCode::Taken;
 }
 
+// --- tbazar ----------------------------------------------------------------
+
+constexpr uint32_t kTbazarModule = 94;
+constexpr char kTbazarMarker[] = ";CBURL=";
+constexpr uint32_t kTbazarMarkerLength = sizeof kTbazarMarker - 1;
+
+// What waits for the handset's confirmation: the text it was asked about
+// and the address the browser goes to with its answer.
+struct TbazarPending {
+  char* text;
+  char* callback;
+};
+
+void TbazarFree(TbazarPending* pending) {
+  MemFree(&pending->text);
+  MemFree(&pending->callback);
+  MemFree(&pending);
+}
+
+char* CopyText(const uint8_t* from, uint32_t length) {
+  auto* text = static_cast<char*>(MemAlloc(length + 1, Use::Data, kTbazarModule));
+  if (!text) return nullptr;
+  for (uint32_t i = 0; i < length; ++i) text[i] = static_cast<char>(from[i]);
+  text[length] = 0;
+  return text;
+}
+
+// The handset's answer, on the engine's thread: the browser window goes to
+// callback + "?scl_p1=" + status + "&scl_p2=" + result.
+void TbazarConfirmed(const char* result, const char* status, uintptr_t value) {
+  auto* pending = reinterpret_cast<TbazarPending*>(value);
+  if (!pending) return;
+  if (!result) result = "";
+  if (!status) status = "";
+  const uint32_t length = LibcStrLen(pending->callback) + 8 + LibcStrLen(status) + 8 +
+                          LibcStrLen(result) + 1;
+  auto* address = static_cast<char*>(MemAlloc(length, Use::Data, kTbazarModule));
+  if (address) {
+    LibcStrCopy(address, pending->callback);
+    LibcStrCat(address, "?scl_p1=");
+    LibcStrCat(address, status);
+    LibcStrCat(address, "&scl_p2=");
+    LibcStrCat(address, result);
+    if (TskmanTask* ui = TskmanFind(Mod::Ui))
+      TskmanPost(ui, BenMsg::UiNavigate, reinterpret_cast<uintptr_t>(address), 0);
+    else
+      MemFree(&address);
+  }
+  TbazarFree(pending);
+}
+
+Result StartTbazar(UrlLoad*, const ContentBody* body) {
+  const uint8_t* bytes = body->bytes;
+  const uint32_t size = body->size;
+  uint32_t marker = 0;
+  auto at = [&](uint32_t i) {
+    for (uint32_t k = 0; k < kTbazarMarkerLength; ++k)
+      if (bytes[i + k] != static_cast<uint8_t>(kTbazarMarker[k])) return false;
+    return true;
+  };
+  while (marker + kTbazarMarkerLength <= size && !at(marker)) ++marker;
+  if (marker + kTbazarMarkerLength > size) return TbazarCode::Refused;
+  // The address ends at the body's last ";" (the marker's own when no other
+  // follows it: then it runs to the end).
+  const uint32_t from = marker + kTbazarMarkerLength;
+  uint32_t to = size;
+  while (to > from && bytes[to - 1] != ';') --to;
+  to = to > from ? to - 1 : size;
+  auto* pending = static_cast<TbazarPending*>(
+      MemAllocZero(sizeof(TbazarPending), Use::Data, kTbazarModule));
+  if (!pending) return TbazarCode::NoMemory;
+  pending->text = CopyText(bytes, marker);
+  pending->callback = CopyText(bytes + from, to - from);
+  if (!pending->text || !pending->callback) {
+    TbazarFree(pending);
+    return TbazarCode::NoMemory;
+  }
+  // One confirmation at a time: the host refuses while one is running.
+  if (ShellStartConfirmThread(reinterpret_cast<uintptr_t>(pending->text),
+                              reinterpret_cast<uintptr_t>(pending), TbazarConfirmed) != kOk) {
+    TbazarFree(pending);
+    return TbazarCode::Refused;
+  }
+  return TbazarCode::Confirming;
+}
+
 Result Drop(UrlLoad*, const ContentBody*) { return kOk; }
 Result DropGameInfo(UrlLoad*, const ContentBody*) { return GameInfoCode::Taken; }
 
@@ -133,6 +224,8 @@ constexpr CollectRow kMap{93, MapCode::NoMemory, MapCode::TooLong, LaunchMap};
 constexpr CollectRow kThreeD{90, ThreeDCode::NoMemory, ThreeDCode::TooLong, Drop};
 constexpr CollectRow kPui{92, PuiCode::NoMemory, PuiCode::TooLong, InfoHook};
 constexpr CollectRow kGameInfo{88, GameInfoCode::NoMemory, GameInfoCode::TooLong, DropGameInfo};
+constexpr CollectRow kTbazar{kTbazarModule, TbazarCode::NoMemory, TbazarCode::Refused,
+                             StartTbazar, TbazarCode::Refused};
 
 }  // namespace
 
@@ -143,6 +236,8 @@ Result PuiContentProcess(UrlModuleContext*, UrlLoad* load) { return Collect(load
 Result GameInfoContentProcess(UrlModuleContext*, UrlLoad* load) {
   return Collect(load, kGameInfo);
 }
+
+Result TbazarContentProcess(UrlModuleContext*, UrlLoad* load) { return Collect(load, kTbazar); }
 
 Result CollectedContentRelease(UrlModuleContext*, UrlLoad* load) {
   ContentBodyRelease(load);
@@ -165,10 +260,16 @@ Result NdwnContentProcess(UrlModuleContext*, UrlLoad* load) {
   const bool fresh = !load->handlerState;
   ContentBody* body = ContentBodyOfLoad(load, kNdwnModule);
   if (!body) return NdwnCode::NoMemory;
-  if (fresh) NdwnHeldItemFree();  // a new download replaces the one held
+  if (fresh) {
+    NdwnHeldItemFree();  // a new download replaces the one held
+    UiProgressShow();
+  }
+  const bool waiting = load->input.head != nullptr;
   ContentBodyState state = ContentBodyState::Collecting;
   const Result r = ContentBodyCollect(body, load, kNdwnRoom, kNdwnModule, NdwnCode::NoMemory,
                                       NdwnCode::TooLong, &state);
+  if (r == kOk && waiting) UiProgressStep(body->size, load->announcedLength);
+  if (r != kOk || state == ContentBodyState::Complete) UiProgressHide();
   if (r != kOk) return EndLoad(load, r);
   if (state != ContentBodyState::Complete) return kOk;
   if (body->size == 0 || (load->announcedLength && body->size != load->announcedLength))
@@ -181,6 +282,7 @@ Result NdwnContentProcess(UrlModuleContext*, UrlLoad* load) {
 }
 
 Result NdwnContentRelease(UrlModuleContext* module, UrlLoad* load) {
+  if (load->handlerState) UiProgressHide();  // the load went before its end
   return CollectedContentRelease(module, load);
 }
 

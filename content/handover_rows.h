@@ -31,6 +31,10 @@ namespace GameInfoCode {
 constexpr Result NoMemory = 0x80580001, TooLong = 0x80580002, Taken = 0x8058000E;
 }
 
+namespace TbazarCode {
+constexpr Result NoMemory = 0x805E0001, Refused = 0x805E0002, Confirming = 0x805E0011;
+}
+
 namespace PuiCode {
 constexpr Result NoMemory = 0x805C0001, TooLong = 0x805C0002, Taken = 0x80550014;
 }
@@ -59,5 +63,9 @@ Result MapContentProcess(UrlModuleContext* module, UrlLoad* load);
 Result ThreeDContentProcess(UrlModuleContext* module, UrlLoad* load);
 Result GameInfoContentProcess(UrlModuleContext* module, UrlLoad* load);
 Result CollectedContentRelease(UrlModuleContext* module, UrlLoad* load);
+// Commerce-brand (tbazar) bodies: the text before ";CBURL=" goes to the
+// handset's delayed confirmation; when it answers, the browser is sent to
+// the callback address that follows the marker, with the answer attached.
+Result TbazarContentProcess(UrlModuleContext* module, UrlLoad* load);
 // platform/app bodies go as text to the handset's info hook.
 Result PuiContentProcess(UrlModuleContext* module, UrlLoad* load);

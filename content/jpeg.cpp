@@ -651,8 +651,8 @@ Result HeaderStep(JpegDecoder* d, JpegStream* io) {
     if (d->state == St::Scan) return kOk;  // whole planes are being emitted
   }
   if (io->lookAhead < 0 && d->bits.pos >= d->inEnd && DataEnded(io)) {
-    if (!d->image) return JpegErr::BadData;  // no frame: nothing to show
-    if (d->planeMode) {
+    // A body that ends before its frame is whole completes without an image.
+    if (d->image && d->planeMode) {
       // Scans that arrived are shown; missing colour stays neutral.
       d->state = St::Scan;
       d->scanState = JpegScan::Emit;

@@ -7,7 +7,30 @@
 
 namespace {
 constexpr uint32_t kModule = 75;
+
+// The render pump hands open and close the address of the sink's word, and
+// write the word itself with one block of the load's output.
+template <uint32_t kClass>
+Result RowOpen(RenderRequest* request, uintptr_t word, const void*, uint32_t) {
+  return SoundSinkOpen(kClass, request, reinterpret_cast<SoundSink**>(word));
 }
+Result RowWrite(RenderRequest* request, uintptr_t word, const void* data, uint32_t) {
+  return SoundSinkWrite(request, reinterpret_cast<SoundSink*>(word),
+                        static_cast<const UtilDataChunk*>(data));
+}
+Result RowClose(RenderRequest* request, uintptr_t word, const void*, uint32_t) {
+  return SoundSinkClose(request, reinterpret_cast<SoundSink**>(word));
+}
+}  // namespace
+
+const RenderSinkRow kSoundSinkRows[] = {
+    {10, RowOpen<10>, RowWrite, RowClose}, {11, RowOpen<11>, RowWrite, RowClose},
+    {12, RowOpen<12>, RowWrite, RowClose}, {13, RowOpen<13>, RowWrite, RowClose},
+    {14, RowOpen<14>, RowWrite, RowClose}, {15, RowOpen<15>, RowWrite, RowClose},
+    {16, RowOpen<16>, RowWrite, RowClose}, {17, RowOpen<17>, RowWrite, RowClose},
+    {18, RowOpen<18>, RowWrite, RowClose}, {19, RowOpen<19>, RowWrite, RowClose},
+};
+const uint32_t kSoundSinkRowCount = sizeof kSoundSinkRows / sizeof kSoundSinkRows[0];
 
 uint32_t SoundCodeOfClass(uint32_t contentClass) {
   // nsnd, vib, mmf, ma1, ma2, ma3, smaf, pmd, mid, ma5: codes 1 to 10.

@@ -7,6 +7,7 @@
 
 #include "kernel/datachunk.h"
 #include "kernel/modules.h"
+#include "layout/render_sink.h"
 
 namespace SoundSinkCode {
 constexpr uint32_t Opened = 0x801d;  // the sink protocol's deferred answer
@@ -37,3 +38,9 @@ uint32_t SoundSinkWrite(void* loader, SoundSink* sink, const UtilDataChunk* bloc
 // Hands the sound over (a pending page sound goes in its place) and frees
 // the sink: Handed, or NoSound when nothing was written.
 uint32_t SoundSinkClose(void* loader, SoundSink** sink);
+
+// The render sink rows of the ten sound classes, each opening its sink with
+// its own sound code; write and close are shared. Installed into rendering
+// with the content rows.
+extern const RenderSinkRow kSoundSinkRows[];
+extern const uint32_t kSoundSinkRowCount;

@@ -5,6 +5,7 @@
 
 #include "content/body_collect.h"
 #include "kernel/config.h"
+#include "kernel/datachunk.h"
 #include "kernel/libc.h"
 #include "kernel/lng.h"
 #include "kernel/mem.h"
@@ -98,38 +99,6 @@ char16_t* WDupAscii(const char* s, uint32_t module) {
   auto* out = static_cast<char16_t*>(MemAlloc((n + 1) * 2, Use::String, module));
   if (!out) return nullptr;
   for (uint32_t i = 0; i <= n; ++i) out[i] = static_cast<unsigned char>(s[i]);
-  return out;
-}
-
-// A new copy safe to place in the page: markup characters become entities,
-// so a field cannot add elements or links to the built-in page.
-char16_t* HtmlEscaped(const char16_t* s, uint32_t module) {
-  uint32_t n = 0;
-  for (const char16_t* p = s; *p; ++p) {
-    switch (*p) {
-      case '&': n += 5; break;
-      case '<': case '>': n += 4; break;
-      case '"': case '\'': n += 5; break;
-      default: n += 1;
-    }
-  }
-  auto* out = static_cast<char16_t*>(MemAlloc((n + 1) * 2, Use::String, module));
-  if (!out) return nullptr;
-  char16_t* o = out;
-  auto put = [&o](const char* t) {
-    while (*t) *o++ = static_cast<char16_t>(*t++);
-  };
-  for (const char16_t* p = s; *p; ++p) {
-    switch (*p) {
-      case '&': put("&amp;"); break;
-      case '<': put("&lt;"); break;
-      case '>': put("&gt;"); break;
-      case '"': put("&#34;"); break;
-      case '\'': put("&#39;"); break;
-      default: *o++ = *p;
-    }
-  }
-  *o = 0;
   return out;
 }
 
@@ -381,8 +350,7 @@ bool FolderExists(ConfigHandle* tree, const char* path) {
   return true;
 }
 
-// The value of a variable name as a new string (escaped for the page), null
-// when there is none.
+// The value of a variable name as a new string, null when there is none.
 char16_t* Resolve(VcClient* c, const char* name) {
   char path[256];
   const char* rest = name;
@@ -421,14 +389,14 @@ char16_t* Resolve(VcClient* c, const char* name) {
   if (ConfigGetRaw(c->tree, leaf, 0, &data, &size, &kind) == kOk) {
     if (kind == ConfigKind::WString) {
       const char16_t* s = nullptr;
-      if (ConfigGetWString(c->tree, leaf, 0, &s) == kOk && s) out = HtmlEscaped(s, c->module);
+      if (ConfigGetWString(c->tree, leaf, 0, &s) == kOk && s) out = WDupN(s, LibcWStrLen(s), c->module);
     } else if (kind == ConfigKind::Int) {
       out = WDupAscii(leaf, c->module);
     } else if (kind == ConfigKind::Folder) {
       if (ConfigOpenPath(c->tree, leaf, 0, false) == kOk) {
         const char16_t* s = nullptr;
         if (ConfigGetWString(c->tree, "=", 0, &s) == kOk && s)
-          out = HtmlEscaped(s, c->module);
+          out = WDupN(s, LibcWStrLen(s), c->module);
         else
           out = WDupAscii(leaf, c->module);
         ConfigClose(c->tree, false);
@@ -448,7 +416,9 @@ bool ItemExists(VcLoop* l) {
 void* VcOpen(const char* name, void** holder, VarParseJob* job, uint32_t* charset,
              uint32_t*) {
   auto* c = static_cast<VcClient*>(VarParseGetOwner(job));
-  *charset = kUtf16;
+  // The tree holds the texts as they came: the template job escapes them for
+  // the page, or percent-encodes them for a link.
+  *charset = kUtf16 | kVarParsePlainText;
   if (!c) return nullptr;
   if (!holder) return Resolve(c, name);
   char base[256];
@@ -1067,9 +1037,14 @@ Result CalBegin(Vcal& s, const char16_t* value) {
   }
   const bool todo = StartsNoCase(value, "vtodo"), event = StartsNoCase(value, "vevent");
   if (s.level != 1 || !(todo || event)) {
-    // Components the page does not show (alarms, time zones) are passed
-    // over with their properties.
-    if (s.level >= 1 && !todo && !event) {
+    // The other components of real calendar files (alarms inside entries,
+    // time zones with their parts, journals, free/busy times) are passed
+    // over with their properties rather than failing the whole file; any
+    // other BEGIN, a nested VCALENDAR too, breaks the structure.
+    static const char* const kPassedOver[] = {"valarm", "vtimezone", "vjournal", "vfreebusy"};
+    bool known = s.skip > 0;
+    for (const char* name : kPassedOver) known = known || StartsNoCase(value, name);
+    if (s.level >= 1 && !todo && !event && known) {
       ++s.skip;
       return kOk;
     }
@@ -1197,17 +1172,42 @@ Result VcalParse(const char16_t* text, uint32_t length, ConfigHandle* tree) {
 
 // --- The rows ---------------------------------------------------------------------
 
+namespace {
+
+// The body's character set from its first bytes: a byte-order mark decides
+// (its length stored in *skip); else the load's own character set; else a
+// zero byte among the first two, which only UTF-16 text has; else UTF-8.
+uint32_t DetectBodyCharset(const uint8_t* bytes, uint32_t size, uint32_t charset, uint32_t* skip,
+                           uint32_t module) {
+  *skip = 0;
+  const uint32_t head = size < 3 ? size : 3;
+  uint32_t found = 0;
+  if (head) {
+    UtilDataChunk* chunk = UtilDataChunkNew(bytes, head, module);
+    if (!chunk) return charset ? charset : Mib::Utf8;
+    Queue queue{};
+    QueueAppend(&queue, &chunk->link);
+    LngChainCursor cursor;
+    LngChainCursorInit(&cursor, &queue);
+    // The whole body is here: a guess still wanting bytes has none to come.
+    if (!LngDetectCharset(&found, &cursor)) found = 0;
+    *skip = head - UtilDataChunkQueueBytes(&queue);
+    UtilDataChunkFreeQueue(&queue);
+  }
+  if (*skip) return found;
+  if (charset) return charset;
+  return found ? found : Mib::Utf8;
+}
+
+}  // namespace
+
 Result VcDecodeBody(const uint8_t* bytes, uint32_t size, uint32_t charset, char16_t** out,
                     uint32_t* length, uint32_t module) {
   *out = nullptr;
   *length = 0;
-  bool le = false, be = false;
   uint32_t skip = 0;
-  if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) le = true, skip = 2;
-  else if (size >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) be = true, skip = 2;
-  else if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) skip = 3, charset = Mib::Utf8;
-  else if (charset == Mib::Utf16Le) le = true;
-  else if (charset == Mib::Utf16Be) be = true;
+  charset = DetectBodyCharset(bytes, size, charset, &skip, module);
+  const bool le = charset == Mib::Utf16Le, be = charset == Mib::Utf16Be;
   if (le || be) {
     const uint32_t n = (size - skip) / 2;
     auto* w = static_cast<char16_t*>(MemAlloc((n + 1) * 2, Use::String, module));
@@ -1226,7 +1226,7 @@ Result VcDecodeBody(const uint8_t* bytes, uint32_t size, uint32_t charset, char1
   LibcMemCopy(text, bytes + skip, size - skip);
   text[size - skip] = 0;
   char16_t* w = nullptr;
-  Result r = LngCharsetToWide(&w, text, charset ? charset : Mib::Utf8);
+  Result r = LngCharsetToWide(&w, text, charset);
   if (r == kLngNoConverter) r = LngCharsetToWide(&w, text, Mib::Latin1);
   MemFree(&text);
   if (r != kOk) {
@@ -1242,29 +1242,32 @@ namespace {
 
 using ParseFn = Result (*)(const char16_t*, uint32_t, ConfigHandle*);
 
-// Gathers the body; once it is whole, parses it and fills the page, which
-// the load then carries as HTML.
-Result RowProcess(UrlLoad* load, uint32_t module, ParseFn parse, const char* page) {
-  const Result noMemory = NoMemoryOf(module);
-  ContentBody* body = ContentBodyOfLoad(load, module);
-  if (!body) return noMemory;
-  ContentBodyState state = ContentBodyState::Collecting;
-  Result r = ContentBodyCollect(body, load, kBodyRoom, module, noMemory,
-                                ResultError(module, 0x8000), &state);
-  if (r == kOk && state == ContentBodyState::Collecting) return kOk;
-  char16_t* text = nullptr;
-  uint32_t length = 0;
-  ConfigHandle* tree = nullptr;
-  VcClient* client = nullptr;
-  if (r == kOk) r = VcDecodeBody(body->bytes, body->size, load->charset, &text, &length, module);
-  ContentBodyRelease(load);
-  if (r == kOk && ConfigCreate(&tree) != kOk) r = noMemory;
-  if (r == kOk && text) r = parse(text, length, tree);
-  MemFree(&text);
-  if (r == kOk && !(client = VcClientNew(tree, module))) r = noMemory;
-  if (r == kOk) r = UtilLoadTemplatePage(load, client, page);
-  VcClientFree(&client);
-  if (tree) ConfigFreeHandle(&tree);
+// The row's state on its load: the body while it comes, then the tree and
+// its source while the page is filled.
+struct VcRow {
+  ContentBody body;
+  ConfigHandle* tree;
+  VcClient* client;
+  bool filling;
+};
+
+void RowFree(UrlLoad* load) {
+  auto* row = static_cast<VcRow*>(load->handlerState);
+  if (!row) return;
+  // The job goes first: it closes its loops with the source.
+  if (row->filling) UtilTemplatePageCancel(load);
+  VcClientFree(&row->client);
+  if (row->tree) ConfigFreeHandle(&row->tree);
+  ContentBodyFree(&row->body);
+  MemFree(&row);
+  load->handlerState = nullptr;
+}
+
+// The page is whole (or failed): the load carries it on as HTML. A page
+// that lost some of itself fails as the row's out of memory.
+Result RowEnd(UrlLoad* load, Result r, Result noMemory) {
+  RowFree(load);
+  if (r == kUtilNoMemory) return noMemory;
   if (r != kOk) return r;
   load->contentRow = UrlFindContentTypeById(2);
   load->typeId = 2;
@@ -1273,8 +1276,39 @@ Result RowProcess(UrlLoad* load, uint32_t module, ParseFn parse, const char* pag
   return kOk;
 }
 
+// Gathers the body; once it is whole, parses it and fills the page, which
+// the load then carries as HTML.
+Result RowProcess(UrlLoad* load, uint32_t module, ParseFn parse, const char* page) {
+  const Result noMemory = NoMemoryOf(module);
+  if (!load->handlerState) load->handlerState = MemAllocZero(sizeof(VcRow), Use::Data, module);
+  auto* row = static_cast<VcRow*>(load->handlerState);
+  if (!row) return noMemory;
+  Result r = kOk;
+  if (row->filling) return UtilTemplatePagePending(load, &r) ? kOk : RowEnd(load, r, noMemory);
+  ContentBodyState state = ContentBodyState::Collecting;
+  // A body past the row's room is one the row has no memory for; the
+  // structure codes stay for what the text itself gets wrong.
+  r = ContentBodyCollect(&row->body, load, kBodyRoom, module, noMemory, noMemory, &state);
+  if (r == kOk && state == ContentBodyState::Collecting) return kOk;
+  char16_t* text = nullptr;
+  uint32_t length = 0;
+  if (r == kOk)
+    r = VcDecodeBody(row->body.bytes, row->body.size, load->charset, &text, &length, module);
+  ContentBodyFree(&row->body);
+  if (r == kOk && ConfigCreate(&row->tree) != kOk) r = noMemory;
+  if (r == kOk && text) r = parse(text, length, row->tree);
+  MemFree(&text);
+  if (r == kOk && !(row->client = VcClientNew(row->tree, module))) r = noMemory;
+  if (r == kOk) r = UtilLoadTemplatePage(load, row->client, page);
+  if (r == kOk && UtilTemplatePagePending(load, &r)) {
+    row->filling = true;
+    return kOk;
+  }
+  return RowEnd(load, r, noMemory);
+}
+
 Result RowRelease(UrlLoad* load) {
-  ContentBodyRelease(load);
+  RowFree(load);
   return kOk;
 }
 

@@ -64,7 +64,8 @@ extern const VarParseSource kVcSources[];
 Result VcardParse(const char16_t* text, uint32_t length, ConfigHandle* tree);
 Result VcalParse(const char16_t* text, uint32_t length, ConfigHandle* tree);
 // The body's bytes as UTF-16: the byte-order mark, else the load's
-// character set, else UTF-8. A new string of the module (null for none).
+// character set, else UTF-16 when a zero byte shows among the first two,
+// else UTF-8. A new string of the module (null for none).
 Result VcDecodeBody(const uint8_t* bytes, uint32_t size, uint32_t charset, char16_t** out,
                     uint32_t* length, uint32_t module);
 

@@ -13,8 +13,10 @@ namespace {
 
 constexpr uint32_t kPhoneAnswer = 0x2000, kCalendarAnswer = 0x0C00;
 
+// A field's name names the known word it begins, ASCII case ignored over the
+// name's own length ("NUM" is "number"); an empty name names none.
 bool SameNoCase(const char* a, uint32_t n, const char* word) {
-  return LibcStrLen(word) == n && LibcStrNICmp(a, word, n) == 0;
+  return n > 0 && LibcStrLen(word) >= n && LibcStrNICmp(a, word, n) == 0;
 }
 
 // Common first steps: the load makes no page; the host must be "add".
@@ -66,7 +68,18 @@ void FreeRecord(PhonebookRecord** record) {
   MemFree(record);
 }
 
-// "YYYYMMDD" or "YYYYMMDDTHHMMSS" as seconds since 1970 and its type.
+// Days from 1970-01-01 to the date of the proleptic Gregorian calendar, in
+// 64 bits so that no year of four digits falls outside.
+int64_t DaysSince1970(int64_t year, int64_t month, int64_t day) {
+  year -= month <= 2;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t yoe = year - era * 400;
+  const int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+// "YYYYMMDD" or "YYYYMMDDTHHMMSS" (UTC) as seconds since 1970 and its type.
 bool TimeOf(const char16_t* v, int64_t* seconds, uint32_t* type) {
   uint32_t n = LibcWStrLen(v);
   if (n < 8) return false;
@@ -79,22 +92,16 @@ bool TimeOf(const char16_t* v, int64_t* seconds, uint32_t* type) {
     *out = x;
     return true;
   };
-  LibcTm tm{};
-  int32_t year = 0, month = 0;
-  if (!num(0, 4, &year) || !num(4, 2, &month) || !num(6, 2, &tm.mday)) return false;
-  if (month < 1 || month > 12 || tm.mday < 1 || tm.mday > 31) return false;
-  tm.year = year - 1900;
-  tm.mon = month - 1;
+  int32_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (!num(0, 4, &year) || !num(4, 2, &month) || !num(6, 2, &day)) return false;
+  if (month < 1 || month > 12 || day < 1 || day > 31) return false;
   *type = 1;
   if (n >= 15) {
-    if (!num(9, 2, &tm.hour) || !num(11, 2, &tm.min) || !num(13, 2, &tm.sec)) return false;
-    if (tm.hour > 23 || tm.min > 59 || tm.sec > 60) return false;
+    if (!num(9, 2, &hour) || !num(11, 2, &minute) || !num(13, 2, &second)) return false;
+    if (hour > 23 || minute > 59 || second > 60) return false;
     *type = 2;
   }
-  tm.isdst = 0;
-  const int32_t t = LibcMakeTime(&tm);
-  if (t == -1 && !(year == 1969 && month == 12 && tm.mday == 31)) return false;
-  *seconds = t;
+  *seconds = DaysSince1970(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
   return true;
 }
 
@@ -204,12 +211,6 @@ Result CalendarSchemeStart(UrlRequestRec*, UrlLoad* load) {
     if (f != 0) {
       r = f == 1 ? kVcalNoMemory : kVcalBadInput;
       break;
-    }
-    // The built-in page's links name every field, empty ones too: an empty
-    // value gives nothing.
-    if (value && !*value) {
-      MemFree(&value);
-      continue;
     }
     bool taken = false;
     for (uint32_t i = 0; i < 8 && !taken; ++i)

@@ -10,7 +10,7 @@
 #include "browser/url.h"
 #include "kernel/heap.h"
 #include "services/push/notify.h"
-#include "services/push/push_rows.h"
+#include "services/service_rows.h"
 
 namespace {
 void Check(bool ok) {
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::vector<uint64_t> arena(1u << 16);
   HeapArenaInit(arena.data(), static_cast<uint32_t>(arena.size() * sizeof(uint64_t)));
   const uint32_t freeAtStart = HeapGetStats().freeBytes;
-  PushRowsInstall();
+  ServiceRowsInstall();
   std::vector<std::string> lines(1);
   for (size_t i = 0; i < size; ++i) {
     if (data[i] == '\n')
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* flag = nullptr;
   if (UrlGetHeader(load, "push-flag", &flag) == 0) NotifyPushFlagPasses(flag);
   UrlLoadFree(load);
-  PushRowsRemove();
+  ServiceRowsRemove();
   Check(HeapGetStats().freeBytes == freeAtStart);
   return 0;
 }

@@ -25,6 +25,7 @@ struct SafJob {
   SafReadRequest request;
   SafYield yield;
   uint32_t objectIndex, dataStart, dataLength;
+  uint32_t objectSeen;  // an object block was read: no info may follow
   uint32_t skip;
   SisInflateStream inflate;
   SisAdaptiveResult adaptive;

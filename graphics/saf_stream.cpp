@@ -160,6 +160,9 @@ bool Run() {
       const uint32_t b = gSaf.bodyLength;
       switch (gSaf.tag) {
         case 7:
+          // Objects are decoded at the depth the info gave; info that came
+          // after them could change it under them.
+          if (gSaf.objectSeen) return Fail();
           if (b < 2 || b > kSafBlockBytes) return Fail();
           Request(b, kInfoLength);
           return true;
@@ -224,6 +227,7 @@ bool Run() {
       o.flag = h[0] >> 7;
       o.dataPosition = gSaf.offset;
       gSaf.objectIndex = index;
+      gSaf.objectSeen = 1;
       Request(2, kObjectLength);
       return true;
     }

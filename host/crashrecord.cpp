@@ -160,9 +160,11 @@ bool CrashParseRecord(std::string_view input, CrashRecord* out) {
       pid = true;
     } else if (key == "text") {
       if (!CrashUnescape(value, &out->text)) return false;
+      if (out->text.size() > kCrashTextMax) out->text.resize(kCrashTextMax);
       text = true;
     } else if (key == "file") {
       if (!CrashUnescape(value, &out->file)) return false;
+      if (out->file.size() > kCrashTextMax) out->file.resize(kCrashTextMax);
       file = true;
     } else if (key == "line") {
       if (!CrashParseDecimal(value, UINT32_MAX, &number)) return false;

@@ -9,10 +9,12 @@
 
 #include "browser/cache.h"
 #include "browser/status.h"
+#include "browser/url.h"
 #include "browser/ui.h"
 #include "browser/uitask.h"
 #include "browser/userpref.h"
 #include "content/content_rows.h"
+#include "content/handover_rows.h"
 #include "host/platform/hoststate.h"
 #include "kernel/config.h"
 #include "kernel/libc.h"
@@ -20,15 +22,19 @@
 #include "kernel/tskman.h"
 #include "kernel/uisplash.h"
 #include "layout/animeng.h"
+#include "layout/render_sink.h"
 #include "markup/varparse.h"
 #include "net/auth.h"
 #include "net/cookies.h"
 #include "net/dns.h"
 #include "net/netsock.h"
 #include "security/ecapi.h"
+#include "services/channels/rep.h"
 #include "services/push/lc.h"
 #include "services/push/notify.h"
-#include "services/push/push_rows.h"
+#include "services/wmlscript/wmls_script_task.h"
+#include "services/provisioning/prov.h"
+#include "services/service_rows.h"
 #include "widgets/pwl.h"
 
 namespace {
@@ -145,11 +151,23 @@ constexpr ModuleRow kModules[] = {
 };
 constexpr size_t kModuleCount = std::size(kModules);
 
+// A pushed connectivity document goes to provisioning on its way to the inbox.
+Result ProvisionPushed(uintptr_t, UrlLoad* message) { return ProvProvisionPushed(message->name); }
+
+// A finished download goes to provisioning, which frees it through the row.
+void HandOverDownload(uint8_t* item, uint32_t length) { ProvHeldItemSetLength(item, length); }
+
 void BeginServices(UiStartContext* ctx) {
-  // The content handlers sit above the fetch layer and the document model:
-  // hand them their rows and hooks before anything fetches.
+  // The content handlers and services sit above the fetch layer and the
+  // document model: hand them their rows and hooks before anything fetches.
   ContentRowsInstall();
-  PushRowsInstall();
+  // Script links reach a script task the browser starts through this.
+  BenSetScriptStarter(WmlsScriptTaskStartForBrowser);
+  ServiceRowsInstall();
+  NotifySetConnectivityHook(ProvisionPushed);
+  NdwnSetProvisioningHook(HandOverDownload);
+  ProvSetHeldItemRelease(NdwnHeldItemFree);
+  RenderSetChannelClose(RepStartFetch);
   ctx->state = HostState::ServicesStarting;
 }
 void ReportServicesUp(UiStartContext* ctx) {
@@ -379,6 +397,7 @@ Result HostStartEngine(void* host) {
 void HostStopEngine() {
   TskmanShutdown();
   CacheClear();
+  UrlModuleForget();
 }
 
 void UiStopServices() {

@@ -1,5 +1,4 @@
-// A load request as the content sinks of rendering (module 17) see it, and
-// the decoded image's size record they read.
+// A load request as the content sinks of rendering (module 17) see it.
 #pragma once
 #include <cstdint>
 
@@ -14,14 +13,6 @@ struct RenderRequest {
   BenPage* object;
   uintptr_t page;
   uint32_t accessOk = 0;
-};
-
-// The decoded image's record: the sinks read its width and height, the
-// seventh and eighth words.
-struct RenderImageSize {
-  uint32_t head[6];
-  uint32_t width;
-  uint32_t height;
 };
 
 namespace RenderClass {

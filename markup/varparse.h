@@ -25,6 +25,10 @@ void VarParseStopTask(TskmanTask* requester);
 //                             the body once for each step of the source's loop;
 //                             inside it "[$source.name.field$]" (any name that
 //                             starts with the loop's name) asks the loop itself
+//   [$field:key=source.name$] a field of a link's query: "key=<value>&amp;" with
+//                             the value's UTF-8 bytes percent-encoded (all but
+//                             letters, digits and "-._~"), nothing when the value
+//                             is empty; without "key=", the encoded value alone
 //
 // The template is UTF-8; the output is UTF-16 in native byte order (character
 // set 32766), queued as data chunks on the sink. A source is the row of the
@@ -35,6 +39,7 @@ void VarParseStopTask(TskmanTask* requester);
 // times.
 constexpr Result kVarParseNoMemory = 0x804D0001;
 constexpr uint32_t kVarParseMaxName = 255;
+constexpr uint32_t kVarParsePlainText = 0x80000000;  // added to a value's character set
 
 struct VarParseJob;
 
@@ -48,7 +53,10 @@ struct VarParseJob;
 // a loop over the name: the source stores its loop state in *holder and a
 // non-null result (which stays the source's) means the loop has an item. The
 // character-set word comes preset to 106 (UTF-8) and says how the value, and
-// every later value of that loop, is encoded (32766: UTF-16 text).
+// every later value of that loop, is encoded (32766: UTF-16 text); with
+// kVarParsePlainText added the values are plain text, which the job escapes
+// for the page ("&", "<", ">" and quotes as references), else they go into
+// the page as they stand.
 // next(loop, pending): the next step of the innermost loop; null ends it.
 // close(loop): the loop is over; called for every loop whose state is set.
 // getProperty(loop, name, pending): a value named inside the loop; it stays
@@ -89,7 +97,9 @@ bool VarParseIsDrained(VarParseJob* job);
 // Ends the job: what can run runs, text held back is written as it stands,
 // open loops are closed with their sources, and *job is nulled. A value that
 // arrives afterwards finds no job (a single value is then freed).
-void VarParseClose(VarParseJob** job);
+// kVarParseNoMemory when some text or output was lost for want of memory
+// (0 when closed from inside a source's call: the job ends afterwards).
+Result VarParseClose(VarParseJob** job);
 // An answer for a waiting job. With a loop's state as cell: a step of that
 // loop (the value stays the source's), or the value asked of the loop;
 // without a cell: the single value the oldest waiting job asked for, which

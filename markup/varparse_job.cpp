@@ -32,6 +32,10 @@ struct Frame {
 
 enum class Wait : uint32_t { None, Single, Property, LoopOpen, LoopNext };
 
+// How a value goes into the page: as text, or percent-encoded for a link's
+// query (see "field:" in varparse.h).
+enum class Form : uint32_t { Text, Field };
+
 }  // namespace
 
 struct VarParseJob {
@@ -41,6 +45,7 @@ struct VarParseJob {
   bool running;
   bool scheduled;
   bool closing;  // closed from inside one of its own calls
+  bool lost;     // text or output went missing for want of memory
   void* owner;
   const VarParseSource* sources;
   Queue* sink;
@@ -61,6 +66,9 @@ struct VarParseJob {
   uint32_t outLength;
   uint32_t outCapacity;
   char name[kVarParseMaxName + 1];
+  Form form;  // of the value awaited
+  uint32_t keyLength;
+  char key[kVarParseMaxName + 1];  // a field's name in its query
 };
 
 namespace {
@@ -71,9 +79,10 @@ uint32_t gSerial = 0;
 constexpr uint32_t kUtf16 = Mib::Utf16Native;
 
 void Flush(VarParseJob* job) {
-  if (job->outLength && job->sink)
-    UtilDataChunkAppend(job->sink, reinterpret_cast<const uint8_t*>(job->out),
-                        job->outLength * sizeof(char16_t), Mod::VarParse);
+  if (job->outLength && job->sink &&
+      UtilDataChunkAppend(job->sink, reinterpret_cast<const uint8_t*>(job->out),
+                          job->outLength * sizeof(char16_t), Mod::VarParse) != kOk)
+    job->lost = true;
   job->outLength = 0;
 }
 
@@ -88,13 +97,17 @@ bool Reserve(VarParseJob* job, uint32_t units) {
   while (capacity < job->outLength + units) capacity *= 2;
   void* grown = job->out ? MemRealloc(job->out, capacity * sizeof(char16_t), 0, Mod::VarParse)
                          : MemAlloc(capacity * sizeof(char16_t), Use::Data, Mod::VarParse);
-  if (!grown) return false;
+  if (!grown) {
+    job->lost = true;
+    return false;
+  }
   job->out = static_cast<char16_t*>(grown);
   job->outCapacity = capacity;
   return true;
 }
 
-// Without memory a piece of output is lost; the job itself goes on.
+// Without memory a piece of output is lost (and the job marked); the job
+// itself goes on.
 void EmitUnits(VarParseJob* job, const char16_t* units, uint32_t count) {
   if (count == 0 || !job->sink || !Reserve(job, count)) return;
   LibcMemCopy(job->out + job->outLength, units, count * sizeof(char16_t));
@@ -118,17 +131,73 @@ uint32_t EmitText(VarParseJob* job, uint32_t from, uint32_t to, bool last = fals
   return used;
 }
 
+void EmitAscii(VarParseJob* job, const char* text, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    const char16_t unit = static_cast<unsigned char>(text[i]);
+    EmitUnits(job, &unit, 1);
+  }
+}
+
+// Plain text into the page: markup characters become references, so that a
+// value can add no elements, attributes or links of its own.
+void EmitEscaped(VarParseJob* job, const char16_t* w) {
+  for (; *w; ++w) {
+    switch (*w) {
+      case '&': EmitAscii(job, "&amp;", 5); break;
+      case '<': EmitAscii(job, "&lt;", 4); break;
+      case '>': EmitAscii(job, "&gt;", 4); break;
+      case '"': EmitAscii(job, "&#34;", 5); break;
+      case '\'': EmitAscii(job, "&#39;", 5); break;
+      default: EmitUnits(job, w, 1);
+    }
+  }
+}
+
+// The value's UTF-8 bytes with every byte but letters, digits and "-._~" as
+// %XX: the query reader gives back exactly the value, "+", "&", "=", "#" and
+// "%" included, and the result needs no escaping in the page.
+void EmitPercentEncoded(VarParseJob* job, const char16_t* w) {
+  static const char kHex[] = "0123456789ABCDEF";
+  char* utf8 = nullptr;
+  if (LngWideToCharset(&utf8, w, Mib::Utf8) != kOk) job->lost = true;
+  for (const char* p = utf8; p && *p; ++p) {
+    const auto b = static_cast<uint8_t>(*p);
+    const bool keep = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
+                      b == '-' || b == '.' || b == '_' || b == '~';
+    const char escaped[3] = {'%', kHex[b >> 4], kHex[b & 15]};
+    if (keep) EmitAscii(job, p, 1);
+    else EmitAscii(job, escaped, 3);
+  }
+  MemFree(&utf8);
+}
+
 void EmitValue(VarParseJob* job, void* value, uint32_t charset, bool own) {
   if (!value) return;
-  if (charset == kUtf16) {
-    const auto* w = static_cast<const char16_t*>(value);
-    EmitUnits(job, w, LibcWStrLen(w));
-  } else if (job->sink) {
-    char16_t* w = nullptr;
-    if (LngCharsetToWide(&w, static_cast<const char*>(value), charset) == kOk && w)
-      EmitUnits(job, w, LibcWStrLen(w));
-    MemFree(&w);
+  const bool plain = (charset & kVarParsePlainText) != 0;
+  charset &= ~kVarParsePlainText;
+  char16_t* copy = nullptr;
+  const char16_t* w = static_cast<const char16_t*>(value);
+  if (charset != kUtf16 && job->sink) {
+    if (LngCharsetToWide(&copy, static_cast<const char*>(value), charset) == kLngNoMemory)
+      job->lost = true;
+    w = copy;
   }
+  if (w && job->sink) {
+    if (job->form == Form::Field) {
+      // An empty value leaves its field out of the query altogether.
+      if (*w) {
+        EmitAscii(job, job->key, job->keyLength);
+        if (job->keyLength) EmitAscii(job, "=", 1);
+        EmitPercentEncoded(job, w);
+        if (job->keyLength) EmitAscii(job, "&amp;", 5);
+      }
+    } else if (plain) {
+      EmitEscaped(job, w);
+    } else {
+      EmitUnits(job, w, LibcWStrLen(w));
+    }
+  }
+  MemFree(&copy);
   if (own) MemFreeRaw(value);
 }
 
@@ -164,6 +233,8 @@ void Pull(VarParseJob* job) {
     if (job->textLength + count <= job->textCapacity) {
       LibcMemCopy(job->text + job->textLength, UtilDataChunkData(chunk) + chunk->offset, count);
       job->textLength += count;
+    } else {
+      job->lost = true;
     }
     MemFree(&chunk);
   }
@@ -231,6 +302,7 @@ void StartLoop(VarParseJob* job, const char* name, uint32_t length) {
   auto* f = static_cast<Frame*>(
       MemAllocZero(sizeof(Frame) + length, Use::Context, Mod::VarParse));
   if (!f) {
+    job->lost = true;
     job->skipDepth = 1;  // a loop that cannot be kept runs zero times
     return;
   }
@@ -267,8 +339,11 @@ void EndLoop(VarParseJob* job) {
   Settle(job, f->source->next(f->state, &job->pending));
 }
 
-void Substitute(VarParseJob* job, const char* name, uint32_t length) {
+void Substitute(VarParseJob* job, const char* name, uint32_t length, Form form,
+                uint32_t keyLength) {
   if (job->skipDepth > 0) return;
+  job->form = form;
+  job->keyLength = keyLength;
   // Inside a loop over a prefix of the name, the loop answers.
   for (Frame* f = job->frames; f; f = f->outer) {
     if (f->nameLength > length || LibcMemCompare(f->name, name, f->nameLength) != 0) continue;
@@ -323,9 +398,23 @@ void Directive(VarParseJob* job, uint32_t start, uint32_t length) {
     EndLoop(job);
   } else {
     char value[kVarParseMaxName + 1];
+    Form form = Form::Text;
+    uint32_t keyLength = 0;
+    if (length >= 6 && LibcMemCompare(name, "field:", 6) == 0) {
+      form = Form::Field;
+      name += 6;
+      length -= 6;
+      while (keyLength < length && name[keyLength] != '=') ++keyLength;
+      if (keyLength == length) keyLength = 0;
+      LibcMemCopy(job->key, name, keyLength);
+      if (keyLength) {
+        name += keyLength + 1;
+        length -= keyLength + 1;
+      }
+    }
     LibcMemCopy(value, name, length);
     value[length] = 0;
-    Substitute(job, value, length);
+    Substitute(job, value, length, form, keyLength);
   }
 }
 
@@ -367,7 +456,7 @@ void Advance(VarParseJob* job) {
   }
 }
 
-void Finish(VarParseJob* job);
+Result Finish(VarParseJob* job);
 
 void Run(VarParseJob* job) {
   if (job->running) return;
@@ -448,7 +537,7 @@ bool VarParseIsDrained(VarParseJob* job) {
 
 namespace {
 
-void Finish(VarParseJob* job) {
+Result Finish(VarParseJob* job) {
   if (job->wait == Wait::None && job->skipDepth == 0) EmitText(job, job->pos, job->textLength, true);
   while (job->frames) CloseLoop(job);
   Flush(job);
@@ -460,23 +549,25 @@ void Finish(VarParseJob* job) {
   while (QueueNode* node = QueuePopFront(&job->input)) MemFreeRaw(node);
   MemFree(&job->text);
   MemFree(&job->out);
+  const Result r = job->lost ? kVarParseNoMemory : kOk;
   MemFree(&job);
+  return r;
 }
 
 }  // namespace
 
-void VarParseClose(VarParseJob** handle) {
+Result VarParseClose(VarParseJob** handle) {
   VarParseJob* job = *handle;
   *handle = nullptr;
-  if (!job) return;
+  if (!job) return kOk;
   // Closed by a source while the job is inside its call: the job ends when
   // the call returns.
   if (job->running) {
     job->closing = true;
-    return;
+    return kOk;
   }
   Run(job);
-  if (IsLive(job)) Finish(job);
+  return IsLive(job) ? Finish(job) : kOk;
 }
 
 void VarParseValueReady(void* cell, void* value) {

@@ -359,16 +359,13 @@ Result StartBody(WbxmlDecoder* d, WbxmlHandler* h) {
   LngGetDecoder(&d->decode, mib);
   if (!d->decode) d->decode = LngUtf8Decode;  // the byte-pair sets cannot end a string
   d->state = State::Content;
-  if (d->publicId != 0) {
-    if (h->startDocument) h->startDocument(h, nullptr, d->publicId);
-    return kOk;
-  }
+  if (d->publicId != 0) return h->startDocument ? h->startDocument(h, nullptr, d->publicId) : kOk;
   if (Result r = AppendTableString(d, d->publicIdIndex)) return r;
   if (!ReserveWide(d, 0)) return kWbxmlNoMemory;
   d->wide[d->wideCount] = 0;
-  if (h->startDocument) h->startDocument(h, d->wide, 0);
+  const Result r = h->startDocument ? h->startDocument(h, d->wide, 0) : kOk;
   d->wideCount = 0;
-  return kOk;
+  return r;
 }
 
 Result AfterPublicId(WbxmlDecoder* d) {

@@ -79,27 +79,49 @@ void NetBufRelease(NetBufChain** chain) {
 Result NetBufWriteGrow(NetBufChain* chain, const void* src, uint32_t offset, uint32_t count) {
   if (!chain) return ResultError(Mod::Net, Err::BadArg);
   NetBufChain* last = chain;
+  NetBufChain* beforeLast = nullptr;
   uint32_t length = 0;
   for (NetBufChain* b = chain; b; b = b->next) {
     length += b->length;
+    if (b != chain) beforeLast = last;
     last = b;
   }
   const uint64_t end = uint64_t{offset} + count;
   if (end > UINT32_MAX) return ResultError(Mod::Net, Err::BadArg);
   if (end > length) {
     uint32_t grow = static_cast<uint32_t>(end) - length;
-    // A shared last block cannot lengthen: the other chain would see the bytes.
-    uint32_t room = last->refs == 1 ? kNetBufPayload - last->start - last->length : 0;
-    uint32_t inLast = grow < room ? grow : room;
+    // A last block another chain holds must not lengthen or gain successors:
+    // that chain would see the bytes, and would lose the new blocks when this
+    // one is released. This chain grows from its own copy of it instead.
+    NetBufChain* own = last;
+    if (last->refs > 1) {
+      if (!beforeLast) return kNetBufShared;  // the caller's pointer is the shared block
+      own = static_cast<NetBufChain*>(MemAlloc(sizeof(NetBufChain), Use::Data, Mod::Net));
+      if (!own) return kNetBufNoMemory;
+      own->next = nullptr;
+      own->refs = 1;
+      own->start = 0;
+      own->length = last->length;
+      LibcMemCopy(own->data, last->data + last->start, last->length);
+    }
+    const uint32_t room = kNetBufPayload - own->start - own->length;
+    const uint32_t inLast = grow < room ? grow : room;
     NetBufChain* more = nullptr;
     if (grow > inLast) {
       more = NetBufAlloc(grow - inLast);
-      if (!more) return kNetBufNoMemory;
+      if (!more) {
+        if (own != last) MemFree(&own);
+        return kNetBufNoMemory;
+      }
       for (NetBufChain* b = more; b; b = b->next) LibcMemSet(b->data, 0, b->length);
     }
-    LibcMemSet(last->data + last->start + last->length, 0, inLast);
-    last->length += inLast;
-    if (more) last->next = more;
+    LibcMemSet(own->data + own->start + own->length, 0, inLast);
+    own->length += inLast;
+    own->next = more;
+    if (own != last) {
+      beforeLast->next = own;
+      --last->refs;  // still held by the other chain
+    }
   }
   NetBufWrite(chain, src, offset, count);
   return kOk;

@@ -9,6 +9,7 @@
 
 constexpr uint32_t kNetBufPayload = 140;
 constexpr Result kNetBufNoMemory = 0x80170001;
+constexpr Result kNetBufShared = ResultError(Mod::Net, 0x8100);
 
 struct NetBufChain {
   NetBufChain* next;
@@ -29,11 +30,12 @@ uint32_t NetBufRead(const NetBufChain* chain, void* dest, uint32_t offset, uint3
 // the bytes written.
 uint32_t NetBufWrite(NetBufChain* chain, const void* src, uint32_t offset, uint32_t count);
 // Copies bytes into the payload at offset, first lengthening the chain to
-// offset + count: the last block takes what fits when no other chain holds it,
-// new blocks the rest; a gap between the old end and offset reads as zeros.
-// New blocks hang behind the last block, so a chain sharing that block sees
-// them too.
-// 0, or kNetBufNoMemory with the chain as it was.
+// offset + count: the last block takes what fits, new blocks the rest; a gap
+// between the old end and offset reads as zeros. A last block another chain
+// shares is first replaced in this chain by a copy, so the other chain keeps
+// its length and blocks. 0; kNetBufNoMemory with the chain as it was; or
+// kNetBufShared, nothing written, when the chain must grow and is one block
+// that another chain shares (its first block cannot be replaced here).
 Result NetBufWriteGrow(NetBufChain* chain, const void* src, uint32_t offset, uint32_t count);
 // Links tail behind the last block of chain without copying; the chain takes
 // over the caller's references to tail's blocks. Answers the joined chain

@@ -4,17 +4,22 @@
 
 #include <cstring>
 
+#include "player/anim_text.h"
+
 namespace {
 
 constexpr char kDownloadFile[] = "datemp";
 
 void TearDown(AnimPlayer* p) {
-  if (p->movie) {
-    AnimStream_Free(p->movie);
-    AnimPlayer_Free(p, p->movie);
-    p->movie = nullptr;
-  }
+  if (p->movie) AnimMovie_Destroy(p->movie);
+  p->movie = nullptr;
   p->heap.abortFlag = 0;
+}
+
+AnimClip* Root(AnimPlayer* p) { return AnimMovie_Root(p->movie); }
+
+uint32_t Word(const uint8_t* d) {
+  return d[0] | uint32_t{d[1]} << 8 | uint32_t{d[2]} << 16 | uint32_t{d[3]} << 24;
 }
 
 uint32_t Reset(AnimPlayer* p, const AnimSize* size) {
@@ -27,6 +32,8 @@ uint32_t Reset(AnimPlayer* p, const AnimSize* size) {
   // The heap's reset discarded every block: forget what pointed into it.
   p->stack = nullptr;
   for (auto& bucket : p->variables) bucket = nullptr;
+  AnimBitmap_ResetCache(&p->bitmaps);
+  p->caption = AnimCaption{};
   p->paused = 0;
   p->soundTypes = kAnimSoundTypes;
   if (size) {
@@ -37,60 +44,221 @@ uint32_t Reset(AnimPlayer* p, const AnimSize* size) {
   p->fetching = p->awaitingData = p->fetchComplete = 0;
   p->fromBuffer = 0;
   p->pendingUrl = nullptr;
+  std::memset(&p->download, 0, sizeof p->download);
+  p->download.contentLength = -1;
+  p->download.targetLevel = kAnimLevelRemoved;
   p->frameLimit = -1;
   p->redrawPending = 1;
   p->showAllPending = 1;
   return 0;
 }
 
-// Loads a raw movie or a package's first member as level 0.
+// Loads a raw movie or a package's first member as level 0 and draws its
+// first frame.
 uint32_t Load(AnimPlayer* p, const uint8_t* data, uint32_t length) {
+  p->redrawPending = 1;
+  const uint32_t start = AnimHook_Clock(p);
+  TearDown(p);
   if (!data || length == 0) return 1;
   if (length >= 3 && data[0] == 'Q' && data[1] == 'V' && data[2] == 'Z') {
     uint32_t size = 0;
     data = AnimPackage_Unpack(&p->package, data, length, &size);
     if (!data) return 1;
     length = size;
+    std::memcpy(p->movieName, p->package.entries[0].name, sizeof p->movieName);
   }
-  TearDown(p);
-  auto* stream = static_cast<AnimStream*>(AnimPlayer_Alloc(p, sizeof(AnimStream)));
-  if (!stream) return 1;
-  AnimStream_Init(stream, p, 0);
-  p->movie = stream;
-  const uint32_t flags = AnimMovie_ReadHeader(stream, data, length);
+  if (length < 8 || length < Word(data + 4)) return 2;
+  AnimMovie* m = AnimMovie_Create(p);
+  if (!m) {
+    p->heap.abortFlag = 1;
+    return 1;
+  }
+  p->movie = m;
+  m->startTime = start;
+  m->randomSeed = start;
+  const uint32_t flags = AnimMovie_Feed(m, 0, data, length);
   if (AnimPlayer_Aborted(p)) {
     TearDown(p);
     p->heap.abortFlag = 1;
     return 1;
   }
-  if (flags == 0 || (flags & kAnimSoundRefused) || stream->headerPending || (flags & kAnimTagFailed)) {
+  if (flags == 0 || (flags & (kAnimNeedMore | kAnimSoundRefused | kAnimTagFailed)) || !Root(p)) {
     TearDown(p);
-    return 2;
+    return (flags & kAnimNeedMore) && p->awaitingData ? 4 : 2;
+  }
+  const AnimRect& frame = m->levels->frameRect;
+  AnimView_Fit(m, frame.xmax - frame.xmin, frame.ymax - frame.ymin);
+  if (AnimPlayer_Aborted(p)) {
+    TearDown(p);
+    p->heap.abortFlag = 1;
+    return 1;
+  }
+  AnimMovie_Control(m, 1, nullptr);
+  return 0;
+}
+
+// Video hand-off: the movie makes way for the video it asked for, and the
+// movie that follows the video (if any) is loaded when it ends.
+void StartVideo(AnimPlayer* p) {
+  if (p->zoom != 1) p->zoom = 1;
+  TearDown(p);
+  AnimVideoArgs args{};
+  args.name = p->videoName;
+  if (p->fromBuffer) {
+    const AnimPackageEntry* member = AnimPackage_Find(&p->package, p->videoName);
+    if (!member || !member->data) {
+      p->videoRequested = 0;
+      return;
+    }
+    args.data = member->data;
+    args.size = member->size;
+  }
+  args.centreX = p->videoX * p->frameWidth;
+  args.centreY = p->videoY * p->frameHeight;
+  if (AnimVideo_Open(p, kAnimVideoOpen, &args) == 0) {
+    p->videoRequested = 0;
+    p->videoPlaying = 1;
+    p->videoThenMovie = p->videoNext[0] != 0;
+  } else {
+    p->videoRequested = 0;
+  }
+}
+
+uint32_t LoadNamed(AnimPlayer* p, const char* name);
+
+uint32_t VideoFrame(AnimPlayer* p) {
+  if (AnimVideo_Open(p, kAnimVideoNext, nullptr) != kAnimVideoEnded) return 0;
+  if (p->videoThenMovie) {
+    AnimVideo_Open(p, kAnimVideoClose, nullptr);
+    p->videoPlaying = 0;
+    p->videoFinished = 1;
+    return LoadNamed(p, p->videoNext);
+  }
+  if (p->loop) {
+    AnimVideo_Open(p, kAnimVideoClose, nullptr);
+    p->videoPlaying = 0;
+    p->videoRequested = 1;
+    StartVideo(p);
   }
   return 0;
 }
 
 uint32_t Advance(AnimPlayer* p) {
-  if (p->videoRequested || p->videoPlaying) return 0;
-  if (p->pendingUrl) return 0;
-  AnimStream* movie = p->movie;
-  if (!movie || !movie->root) return 0;
-  AnimClip* root = movie->root;
+  if (p->videoRequested) {
+    StartVideo(p);
+    return 0;
+  }
+  if (p->videoPlaying) return VideoFrame(p);
+  if (p->fetchComplete) {
+    AnimNet_Deliver(p);
+    if (AnimPlayer_Aborted(p)) return 1;
+  }
+  if (p->pendingUrl) {
+    // Asked for by an action; it stays asked for until the next reset.
+    AnimHook_RemoveFile(p, kDownloadFile, 0);
+    AnimNet_Reset(p);
+    AnimNet_StartFetch(p, p->pendingUrl);
+    return 0;
+  }
+  AnimClip* root = Root(p);
+  if (!root) return 0;
   const uint32_t frame = root->currentFrame;
-  const bool atLast = root->frameCount == 0 || frame + 1 >= root->frameCount;
+  const uint32_t available = AnimClip_Available(root);
+  const bool atLast = available == 0 || frame + 1 >= available;
   if (p->frameLimit > 0 && (frame >= static_cast<uint32_t>(p->frameLimit) || atLast)) {
     p->showAllPending = 0;
-    return 7;
+    return kAnimLimitReached;
+  }
+  AnimMovie* m = p->movie;
+  if (!p->paused && !root->playing && atLast && available == root->frameCount && !m->input.eventPending)
+    return kAnimMovieEnded;
+  // The caption goes out with every frame of its range; past it, a caption
+  // still on the screen is taken off and the view drawn again.
+  const AnimCaption& caption = p->caption;
+  const auto shown = static_cast<int64_t>(frame);
+  if (p->captionOn && caption.text && shown >= caption.startFrame && shown <= caption.endFrame) {
+    if (caption.flags & kAnimCaptionRedrawsView) p->redrawPending = 1;
+    AnimCaption_Tick(p);
+    p->captionShown = 1;
+  } else if (p->captionShown) {
+    p->captionShown = 0;
+    p->redrawPending = 1;
   }
   if (p->redrawPending) {
     AnimHook_Notify(p, kAnimNotifyRedraw, 0, 0, p->frameWidth, p->frameHeight);
     p->redrawPending = 0;
+  } else {
+    AnimHook_Notify(p, kAnimNotifyRedraw, m->redrawLeft, m->redrawTop, m->redrawRight, m->redrawBottom);
   }
-  // The frame clock: the root clip moves on over the frames that have arrived.
-  if (!p->paused && !atLast && frame + 1 < root->framesClosed) ++root->currentFrame;
-  else if (!p->paused && atLast && (root->flagWord & 1)) root->currentFrame = 0;
+  AnimMovie_Control(m, 1, nullptr);
   p->showAllPending = 0;
   return 0;
+}
+
+// Movies from host storage (commands 2, 20 and 101): the read hook's block
+// is the player's to free once parsed. Command 20's data goes through the
+// temporary download file first.
+uint32_t LoadStored(AnimPlayer* p, uint32_t code, uintptr_t argument) {
+  const char* name = reinterpret_cast<const char*>(argument);
+  if (code == 20) {
+    struct Block {
+      const uint8_t* data;
+      uint32_t length;
+      uint32_t freeFlag;
+    };
+    const auto* block = reinterpret_cast<const Block*>(argument);
+    if (!block) return 1;
+    if (AnimHook_FileExists(p, kDownloadFile, 0)) AnimHook_RemoveFile(p, kDownloadFile, 0);
+    if (AnimHook_Room(p, block->length) == 0 || AnimHook_SaveFile(p, kDownloadFile, block->data, block->length) == 0)
+      return 5;
+    name = kDownloadFile;
+  }
+  if (!name) return 1;
+  if (code == 2 && AnimHook_FileExists(p, name, 0) == 0) return 3;
+  const AnimPackageEntry* member = code == 2 ? nullptr : AnimPackage_Find(&p->package, name);
+  uint32_t length = 0;
+  auto* data = static_cast<uint8_t*>(AnimHook_ReadFile(p, member ? p->package.fileName : name, &length,
+                                                       member ? member->offset : 0, member ? member->size : 0, 0));
+  if (!data) return code == 2 ? 1 : 3;
+  const uint32_t result = Load(p, data, length);
+  AnimPlayer_Free(p, data);
+  if (result == 0) {
+    std::strncpy(p->movieName, name, sizeof p->movieName - 1);
+    p->movieName[sizeof p->movieName - 1] = 0;
+  }
+  return result;
+}
+
+uint32_t DownloadCommand(AnimPlayer* p, uint32_t code, uintptr_t argument) {
+  AnimDownload& d = p->download;
+  switch (code) {
+    case 11:
+      if (!argument) return 0;
+      p->fetching = 1;
+      if (d.received > 0) {
+        if (AnimNet_SendResume(p) < 0) AnimHook_Notify(p, kAnimNotifyProgress, 2, -1, 1, 0);
+      } else {
+        AnimNet_Reset(p);
+        if (AnimNet_SendRequest(p) < 0) AnimHook_Notify(p, kAnimNotifyProgress, 2, -1, 1, 0);
+      }
+      return 0;
+    case 12: {
+      const auto* arg = reinterpret_cast<const AnimDataArg*>(argument);
+      if (!arg) return 0;
+      return AnimNet_Receive(p, arg->data, arg->length) == -3 ? 5 : 0;
+    }
+    case 13: return AnimNet_TransferEnd(p, reinterpret_cast<const void*>(argument));
+    default:
+      if (argument) {
+        if (static_cast<int32_t>(AnimHook_Connect(p, d.host, 80)) == -1) return 4;
+        AnimPlayer_Free(p, d.receiveBuffer);
+        d.receiveBuffer = static_cast<uint8_t*>(AnimPlayer_Alloc(p, kAnimReceiveBuffer));
+      } else {
+        AnimHook_RemoveFile(p, d.fileName, 0);
+        AnimNet_Reset(p);
+      }
+      return 0;
+  }
 }
 
 uint32_t LoadFromBuffer(AnimPlayer* p, uint32_t code, const AnimDataArg* arg) {
@@ -105,16 +273,27 @@ uint32_t LoadFromBuffer(AnimPlayer* p, uint32_t code, const AnimDataArg* arg) {
   }
   p->frameLimit = 0;
   if (code == 17) {
-    p->movie->root->flagWord = 1;
+    Root(p)->flagWord |= kAnimClipLoop;
     return 0;
   }
-  // 18: run the frames at once, bounded by the movie's own frame count.
-  const uint32_t start = AnimHook_Clock(p);
-  for (uint32_t i = 0; i <= p->movie->frameCount; ++i) {
-    if (Advance(p) != 0 || AnimPlayer_Aborted(p)) break;
-    if (AnimHook_Clock(p) - start > 1000u * (p->movie->frameCount / p->movie->frameRate + 1)) break;
-  }
+  // 18 plays a frame count or a play time at once; both are 0 here.
   return 0;
+}
+
+// After a video: a fresh heap, then the named package member (or host file).
+uint32_t LoadNamed(AnimPlayer* p, const char* name) {
+  const bool fromBuffer = p->fromBuffer != 0;
+  const AnimPackage package = p->package;
+  const AnimSize size{p->frameWidth, p->frameHeight};
+  p->fromBuffer = 0;
+  Reset(p, &size);
+  p->package = package;
+  const AnimPackageEntry* member = fromBuffer ? AnimPackage_Find(&p->package, name) : nullptr;
+  if (member && member->data) {
+    const AnimDataArg arg{member->size, member->data, -1};
+    return AnimPlayer_Command(p, 16, reinterpret_cast<uintptr_t>(&arg));
+  }
+  return AnimPlayer_Command(p, 101, reinterpret_cast<uintptr_t>(name));
 }
 
 uint32_t Close(AnimPlayer* p, bool packageSteps) {
@@ -127,23 +306,37 @@ uint32_t Close(AnimPlayer* p, bool packageSteps) {
     if (AnimHook_FileExists(p, kDownloadFile, 0)) AnimHook_RemoveFile(p, kDownloadFile, 0);
     p->fromBuffer = 0;
   }
+  if (p->videoPlaying) AnimVideo_Open(p, kAnimVideoClose, nullptr);
   p->videoPlaying = p->videoRequested = 0;
   TearDown(p);
+  // A download asked for by the movie goes with it.
+  AnimStr_Free(p, p->pendingUrl);
+  p->pendingUrl = nullptr;
+  AnimPlayer_Free(p, p->download.receiveBuffer);
+  AnimPlayer_Free(p, p->download.response);
+  p->download.receiveBuffer = p->download.response = nullptr;
+  AnimNet_Reset(p);
   AnimHook_Notify(p, kAnimNotifyClose, 0, 0, 0, 0);
   return 0;
 }
 
 void Deliver(AnimPlayer* p, uint32_t flags) {
-  AnimStream* movie = p->movie;
-  if (!movie || !movie->root) return;
-  if (flags == 48) movie->root->currentFrame = 0;  // rewind
+  if (p->movie) AnimMovie_Control(p->movie, flags, nullptr);
+}
+
+uint32_t DeliverEvent(AnimPlayer* p, uint32_t kind, uint32_t key, int32_t x, int32_t y) {
+  if (!p->movie) return 0;
+  const AnimEvent event{x, y, kind, key};
+  AnimMovie_Control(p->movie, 2, &event);
+  return 0;
 }
 
 uint32_t UserCommand(AnimPlayer* p, uint32_t code) {
   switch (code) {
     case 1:
       if (p->videoPlaying) {
-        AnimHook_Notify(p, kAnimNotifyProgress, 1, 0, 1, 0);
+        const uint32_t rate = p->video.framesPerSecond;
+        AnimHook_Notify(p, kAnimNotifyProgress, 1, rate ? static_cast<int32_t>(1000 / rate) : 0, 1, 0);
         return 0;
       }
       Deliver(p, 32);
@@ -156,6 +349,12 @@ uint32_t UserCommand(AnimPlayer* p, uint32_t code) {
       p->paused = 1;
       return 0;
     case 3:
+      if (p->videoPlaying || (p->videoFinished && p->videoThenMovie)) {
+        // Back to the movie that asked for the video, from its start.
+        if (p->videoPlaying) AnimVideo_Open(p, kAnimVideoClose, nullptr);
+        p->videoPlaying = p->videoFinished = 0;
+        return LoadNamed(p, p->movieName);
+      }
       Deliver(p, 48);
       Deliver(p, 33);
       return p->paused ? Advance(p) : 0;
@@ -174,11 +373,18 @@ uint32_t UserCommand(AnimPlayer* p, uint32_t code) {
       return 0;
     default: break;
   }
+  AnimMovie* m = p->movie;
   switch (code) {
-    case 7: case 8: p->highQuality = code == 7; break;
+    case 7: case 8:
+      p->highQuality = code == 7;
+      if (m) {
+        AnimView_SetQuality(m, code == 7);
+        AnimMovie_InvalidateAll(m);
+      }
+      break;
     case 9: case 10:
       p->loop = code == 9;
-      if (p->movie && p->movie->root) p->movie->root->flagWord = p->loop;
+      if (Root(p)) Root(p)->flagWord = (Root(p)->flagWord & ~kAnimClipLoop) | p->loop;
       break;
     case 17: p->zoom = 1; break;
     case 18: if (p->zoom < 3) ++p->zoom; break;
@@ -188,6 +394,11 @@ uint32_t UserCommand(AnimPlayer* p, uint32_t code) {
     case 22: p->panX = 4; p->panY = 0; break;
     case 23: p->panX = -4; p->panY = 0; break;
     default: return 0;
+  }
+  if (m && code >= 17) {
+    if (code <= 19) AnimView_SetZoom(m, p->zoom);
+    else AnimView_Pan(m, p->panX, p->panY);
+    Deliver(p, 33);
   }
   p->redrawPending = 1;
   if (p->paused) return Advance(p);
@@ -206,11 +417,14 @@ void AnimPlayer_Free(AnimPlayer* p, void* block) { AnimHeap_Free(&p->heap, block
 
 void AnimPlayer_Init(AnimPlayer* p) {
   std::memset(p, 0, sizeof *p);
+  AnimBitmap_ResetCache(&p->bitmaps);
   p->zoom = 1;
   p->frameLimit = -1;
   p->redrawPending = 1;
   p->showAllPending = 1;
   p->soundTypes = kAnimSoundTypes;
+  p->download.contentLength = -1;
+  p->download.targetLevel = kAnimLevelRemoved;
   std::memcpy(p->handsetNumber, "8200000000000", 14);
 }
 
@@ -265,35 +479,15 @@ uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
       allocates = false;
       break;
     case 2:
+    case 20:
     case 101:
       if (p->fromBuffer) return 0;
       p->zoom = 1;
       p->panX = p->panY = 0;
       p->frameLimit = -1;
       p->fromBuffer = 0;
-      {
-        uint32_t length = 0;
-        auto* data = static_cast<uint8_t*>(
-            AnimHook_ReadFile(p, reinterpret_cast<const char*>(argument), &length, 0, 0, 0));
-        if (!data) return 1;
-        result = Load(p, data, length);
-      }
+      result = LoadStored(p, code, argument);
       break;
-    case 20: {
-      if (p->fromBuffer) return 0;
-      struct Block {
-        const uint8_t* data;
-        uint32_t length;
-        uint32_t freeFlag;
-      };
-      const auto* arg = reinterpret_cast<const Block*>(argument);
-      p->zoom = 1;
-      p->panX = p->panY = 0;
-      p->frameLimit = -1;
-      p->fromBuffer = 0;
-      result = arg ? Load(p, arg->data, arg->length) : 1;
-      break;
-    }
     case 3:
       result = Close(p, true);
       break;
@@ -301,7 +495,8 @@ uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
       const uint32_t key = static_cast<uint32_t>(argument);
       if (p->pendingUrl) return 0;
       // Keys 12 to 16 and 24 to 36 belong to the movie's own buttons.
-      if ((key >= 12 && key <= 16) || (key >= 24 && key <= 36)) return 0;
+      if (key >= 12 && key <= 16) return DeliverEvent(p, kAnimEventKey, key, 0, 0);
+      if (key >= 24 && key <= 36) return DeliverEvent(p, kAnimEventKeyCondition, key, 0, 0);
       result = UserCommand(p, key);
       break;
     }
@@ -318,7 +513,7 @@ uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
     case 13:
     case 15:
       if (p->fromBuffer) return 0;
-      result = 0;
+      result = DownloadCommand(p, code, argument);
       break;
     case 16:
     case 17:
@@ -326,7 +521,8 @@ uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
       result = LoadFromBuffer(p, code, reinterpret_cast<const AnimDataArg*>(argument));
       break;
     case 104:
-      return 0;
+      return DeliverEvent(p, kAnimEventMove, 0, static_cast<int32_t>((argument >> 16) & 0xFFFF),
+                          static_cast<int32_t>(argument & 0xFFFF));
     default:
       return 0;
   }
@@ -336,16 +532,42 @@ uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
 
 void AnimHook_Error(AnimPlayer*, uint32_t) {}
 void AnimHook_Notify(AnimPlayer*, uint32_t, int32_t, int32_t, int32_t, int32_t) {}
-void AnimHook_NotifyValue(AnimPlayer*, AnimStream*, uintptr_t, void*) {}
+void AnimHook_NotifyValue(AnimPlayer*, AnimMovie*, uintptr_t, void*) {}
 uint32_t AnimHook_Clock(AnimPlayer*) { return 1; }
 void* AnimHook_ReadFile(AnimPlayer*, const char*, uint32_t*, uint32_t, uint32_t, uint32_t) { return nullptr; }
 uint32_t AnimHook_FileExists(AnimPlayer*, const char*, uint32_t) { return 1; }
 uint32_t AnimHook_RemoveFile(AnimPlayer*, const char*, uint32_t) { return 1; }
-void* AnimHook_Value(AnimPlayer*, AnimStream*) { return nullptr; }
+void* AnimHook_Value(AnimPlayer*, AnimMovie*) { return nullptr; }
 uint32_t AnimHook_Connect(AnimPlayer*, const char*, uint32_t) { return 1; }
-uint32_t AnimHook_Send(AnimPlayer*, const char*, uint32_t) { return 1; }
+uint32_t AnimHook_Send(AnimPlayer* p, const char* request, uint32_t length) {
+  return p->hooks && p->hooks->send ? static_cast<uint32_t>(p->hooks->send(p->hooks->context, request, length)) : 1;
+}
 uint32_t AnimHook_Room(AnimPlayer*, uint32_t) { return 1; }
 uint32_t AnimHook_SaveFile(AnimPlayer*, const char*, const uint8_t*, uint32_t) { return 1; }
 void AnimHook_SoundStart(AnimPlayer*, const AnimSound*, uint32_t, uint32_t) {}
 void AnimHook_SoundStop(AnimPlayer*, int32_t, uint32_t) {}
 void AnimHook_EditText(AnimPlayer*, const AnimEditText*) {}
+void AnimHook_Cursor(AnimPlayer*, uint32_t) {}
+void AnimHook_Volume(AnimPlayer* p, int32_t level) {
+  if (p->hooks && p->hooks->volume) p->hooks->volume(p->hooks->context, level);
+}
+void AnimHook_Vibrate(AnimPlayer* p, int32_t level, int32_t duration) {
+  if (p->hooks && p->hooks->vibrate) p->hooks->vibrate(p->hooks->context, level, duration);
+}
+void AnimHook_VibrateStop(AnimPlayer* p) {
+  if (p->hooks && p->hooks->vibrateStop) p->hooks->vibrateStop(p->hooks->context);
+}
+void AnimHook_Date(AnimPlayer* p, int32_t values[7]) {
+  if (p->hooks && p->hooks->date) p->hooks->date(p->hooks->context, values);
+}
+void* AnimHook_Sms(AnimPlayer* p, int32_t number, const char* recipient, const char* message) {
+  if (p->hooks && p->hooks->sms) p->hooks->sms(p->hooks->context, number, recipient, message);
+  return nullptr;
+}
+void AnimHook_Call(AnimPlayer* p, const char* number) {
+  if (p->hooks && p->hooks->call) p->hooks->call(p->hooks->context, number);
+}
+uint32_t AnimHook_Url(AnimPlayer* p, const char* url, const char* target) {
+  if (p->hooks && p->hooks->url) p->hooks->url(p->hooks->context, url, target);
+  return 1;
+}

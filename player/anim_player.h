@@ -6,17 +6,63 @@
 
 #include <cstdint>
 
+#include "player/anim_dct.h"
 #include "player/anim_heap.h"
+#include "player/anim_movie.h"
 #include "player/anim_stream.h"
+#include "player/anim_text.h"
 #include "player/anim_value.h"
+#include "player/anim_video.h"
 
 inline constexpr uint32_t kAnimSoundTypes = 196;  // types 4, 64 and 128
+
+// Advance results besides 0: the frame limit is reached; the movie has ended
+// (its root clip stands halted at its last frame and does not loop), so a
+// host that collects frames has them all.
+inline constexpr uint32_t kAnimLimitReached = 7;
+inline constexpr uint32_t kAnimMovieEnded = 8;
+
+// A host's answers to the handset requests of movies. The player asks
+// through the AnimHook_ functions; without a table (as in this system) those
+// do nothing. Tests install one to see what a movie asked for.
+struct AnimHostHooks {
+  void* context;
+  void (*volume)(void* context, int32_t level);
+  void (*vibrate)(void* context, int32_t level, int32_t duration);
+  void (*vibrateStop)(void* context);
+  void (*date)(void* context, int32_t values[7]);
+  void (*sms)(void* context, int32_t number, const char* recipient, const char* message);
+  void (*call)(void* context, const char* number);
+  void (*url)(void* context, const char* url, const char* target);
+  int32_t (*send)(void* context, const char* request, uint32_t length);
+};
+
+// A movie download: the parsed URL, the response as it arrives, and where
+// the body is to go.
+inline constexpr uint32_t kAnimReceiveBuffer = 1024;
+inline constexpr uint32_t kAnimDownloadRoom = 200000;  // the largest body the heap can take
+struct AnimDownload {
+  uint32_t targetLevel;  // 255: none
+  uint32_t deliverAtOnce;
+  char host[64];
+  char path[256];
+  char fileName[64];
+  uint32_t headerSeen;
+  int32_t contentLength;  // -1 until the response gave it
+  uint32_t received;      // body bytes so far
+  uint32_t pendingCount;
+  uint8_t* receiveBuffer;
+  uint32_t receiveFill;
+  uint8_t* response;
+  uint32_t responseFill;
+  uint32_t saveMode;
+};
 
 struct AnimPlayer {
   int32_t frameWidth, frameHeight;
   uint16_t* frameBuffer;
   uint8_t* workBuffer;
-  AnimStream* movie;  // level 0, or none
+  AnimMovie* movie;  // or none
   uint32_t zoom;
   int32_t panX, panY;
   int32_t frameLimit;
@@ -33,9 +79,19 @@ struct AnimPlayer {
   AnimPackage package;
   char handsetNumber[24];
   char* pendingUrl;
+  const AnimHostHooks* hooks;  // none in this system
+  AnimDownload download;
+  AnimVideo video;
+  // The video a movie asked for, kept here because starting it frees the movie.
+  char movieName[kAnimPackageName];  // the package member playing, for a restart
+  char videoName[20];
+  char videoNext[32];
+  int32_t videoX, videoY;
   AnimHeap heap;  // holds the abort flag
   AnimValue* stack;
   AnimVariable* variables[kAnimVarBuckets];
+  AnimBitmapTable bitmaps;  // decoded images of the movie's coded bitmaps
+  AnimCaption caption;
 };
 
 inline uint32_t AnimPlayer_Aborted(const AnimPlayer* p) { return p->heap.abortFlag; }
@@ -67,13 +123,13 @@ struct AnimDataArg {
 void AnimHook_Error(AnimPlayer* p, uint32_t result);
 void AnimHook_Notify(AnimPlayer* p, uint32_t what, int32_t a, int32_t b, int32_t c, int32_t d);
 // Command 5: the movie, the command's argument and what the value hook gave.
-void AnimHook_NotifyValue(AnimPlayer* p, AnimStream* movie, uintptr_t argument, void* value);
+void AnimHook_NotifyValue(AnimPlayer* p, AnimMovie* movie, uintptr_t argument, void* value);
 uint32_t AnimHook_Clock(AnimPlayer* p);
 void* AnimHook_ReadFile(AnimPlayer* p, const char* name, uint32_t* length, uint32_t offset, uint32_t count,
                         uint32_t mode);
 uint32_t AnimHook_FileExists(AnimPlayer* p, const char* name, uint32_t flag);
 uint32_t AnimHook_RemoveFile(AnimPlayer* p, const char* name, uint32_t flag);
-void* AnimHook_Value(AnimPlayer* p, AnimStream* movie);
+void* AnimHook_Value(AnimPlayer* p, AnimMovie* movie);
 uint32_t AnimHook_Connect(AnimPlayer* p, const char* host, uint32_t port);
 uint32_t AnimHook_Send(AnimPlayer* p, const char* request, uint32_t length);
 uint32_t AnimHook_Room(AnimPlayer* p, uint32_t bytes);
@@ -81,6 +137,28 @@ uint32_t AnimHook_SaveFile(AnimPlayer* p, const char* name, const uint8_t* data,
 void AnimHook_SoundStart(AnimPlayer* p, const AnimSound* sound, uint32_t id, uint32_t loopCount);
 void AnimHook_SoundStop(AnimPlayer* p, int32_t id, uint32_t typeByte);
 void AnimHook_EditText(AnimPlayer* p, const AnimEditText* field);
+void AnimHook_Cursor(AnimPlayer* p, uint32_t over);
+// The get-URL requests of movies.
+void AnimHook_Volume(AnimPlayer* p, int32_t level);
+void AnimHook_Vibrate(AnimPlayer* p, int32_t level, int32_t duration);
+void AnimHook_VibrateStop(AnimPlayer* p);
+void AnimHook_Date(AnimPlayer* p, int32_t values[7]);
+void* AnimHook_Sms(AnimPlayer* p, int32_t number, const char* recipient, const char* message);
+void AnimHook_Call(AnimPlayer* p, const char* number);
+uint32_t AnimHook_Url(AnimPlayer* p, const char* url, const char* target);
+
+// Downloads: what the host's transfer answers arrive through.
+int32_t AnimNet_StartFetch(AnimPlayer* p, const char* url);
+int32_t AnimNet_SendRequest(AnimPlayer* p);
+int32_t AnimNet_SendResume(AnimPlayer* p);
+// 0, -2 when the body cannot be taken (no Content-Length, more than it
+// announced, a block over the receive buffer), -3 when it is too large.
+int32_t AnimNet_Receive(AnimPlayer* p, const uint8_t* data, uint32_t length);
+uint32_t AnimNet_TransferEnd(AnimPlayer* p, const void* block);
+uint32_t AnimNet_Deliver(AnimPlayer* p);
+void AnimNet_Reset(AnimPlayer* p);
+// Sets name=value pairs of a variables text (length bytes) as variables of the clip path.
+void AnimNet_SetVariables(AnimPlayer* p, const char* text, uint32_t length, const char* path);
 
 // Notify kinds.
 inline constexpr uint32_t kAnimNotifyInit = 1;

@@ -103,10 +103,30 @@ struct AnimFrame {
   AnimDepthNode* depths[16];
 };
 
-// The part of a clip the parser fills: its frame table (frame count + 1
-// records) and how far the frames have arrived.
+struct AnimClip;
+struct AnimDisplayObject;
+struct AnimMovie;
+
+// The objects a clip shows, in depth order, and the area they changed since
+// the last drawing (in the owner clip's movie units).
+struct AnimDisplayList {
+  uint32_t frame;  // the frame whose commands are being applied
+  AnimClip* owner;
+  AnimDisplayObject* first;
+  AnimMovie* movie;
+  AnimRect dirty;
+};
+
+// Clip flag-word bits.
+inline constexpr uint32_t kAnimClipLoop = 1;
+inline constexpr uint32_t kAnimClipBorrowed = 8;   // the frame table is another clip's
+inline constexpr uint32_t kAnimClipStale = 16;     // position properties to be read again
+
+// A clip: the movie root, a sprite instance or a loaded level. The parser
+// fills the frame table (frame count + 1 records) and how far the frames
+// have arrived; the timeline fields belong to the display list.
 struct AnimClip {
-  uint32_t frameCount;
+  uint32_t frameCount;  // declared by the header or the sprite
   uint32_t framesLoaded;
   uint32_t framesAvailable;
   uint32_t framesClosed;
@@ -114,20 +134,57 @@ struct AnimClip {
   uint32_t flagWord;
   uint32_t currentFrame;
   AnimFrame* frames;
+  uint32_t playing;
+  uint32_t firstFramePending;
+  uint32_t nextFrame;
+  uint32_t changed;
+  int32_t x, y;
+  float xscale, yscale;
+  int32_t alpha, visible, width, height, rotation;
+  uint32_t loadedCounter;  // what the _framesloaded property reads
+  AnimRect frameRect;
+  char* name;  // full target path; empty for the movie root
+  uint32_t extraMatrixSet;
+  AnimMatrix extraMatrix;
+  AnimDisplayList list;
+  AnimMovie* movie;
+  AnimClip* nextLevel;  // the next clip of the same chain
+  // A clip that took over a movie loaded for it keeps its own frame table
+  // here until it is freed.
+  AnimFrame* ownFrames;
+  uint32_t ownFrameCount;
 };
+
+// Frames that have arrived so far, at most the declared count.
+inline uint32_t AnimClip_Available(const AnimClip* c) {
+  return c->framesClosed < c->frameCount ? c->framesClosed : c->frameCount;
+}
 
 struct AnimGradientRecord {
   uint8_t ratio, r, g, b, a;
 };
 
+struct AnimBitmap;
+
+// What a bitmap fill keeps between draws: its bitmap, found by id at the
+// first draw, and the alpha table built when a colour transform meets a
+// bitmap with an alpha plane.
+struct AnimBitmapFill {
+  uint32_t bitmapId;
+  AnimDictNode* const* dictionary;
+  AnimBitmap* bitmap;
+  uint8_t* alphaTable;  // 256 entries
+};
+
 struct AnimFillStyle {
   uint32_t type;  // 0 solid, 0x10 linear, 0x12 radial, 0x40 / 0x41 bitmap, 128 nothing
   uint8_t r, g, b, a;
-  AnimMatrix matrix;
+  AnimMatrix matrix;  // gradient or bitmap space to shape space
   uint32_t bitmapId;
   uint32_t count;
   AnimGradientRecord records[8];
   uint8_t* ramp;
+  AnimBitmapFill* bitmapFill;  // made at the first draw
 };
 
 struct AnimLineStyle {
@@ -150,6 +207,7 @@ struct AnimShape {
   uint8_t* records;  // the shape records as they came
   uint32_t recordSize;
   uint32_t hasAlpha;  // colours in records' new style arrays carry an A byte
+  AnimDictNode* const* dictionary;  // the movie's, for the bitmaps of bitmap fills
 };
 
 struct AnimGlyph {
@@ -170,6 +228,7 @@ struct AnimFont {
 struct AnimTextGlyph {
   uint32_t index;
   int32_t advance;
+  uint32_t code;  // the character, from the font's code table
 };
 
 struct AnimTextRecord {
@@ -225,14 +284,7 @@ struct AnimMorph {
   uint32_t startSize;
   uint8_t* endEdges;
   uint32_t endSize;
-};
-
-// Coded bitmaps: the rest of the tag as it came, decoded when drawn.
-struct AnimRawChar {
-  AnimChar header;
-  uint32_t tagCode;
-  uint8_t* data;
-  uint32_t size;
+  AnimDictNode* const* dictionary;
 };
 
 struct AnimSound {

@@ -7,18 +7,19 @@
 
 #include "kernel/modules.h"
 
+struct ContentImage;
 struct DDriverItem;
 struct DDriverStore;
-struct RenderImageSize;
 struct RenderRequest;
 
 namespace PwlSinkFlag {
 constexpr uint32_t Skip = 0x80;
 }
 
-// The image row's write: size is a RenderImageSize. Always 0.
-Result PwlImageSinkWrite(RenderRequest* request, uintptr_t unused, const void* size,
+// The image row's write: image is the load's decoded image, whose width and
+// height are read. Always 0.
+Result PwlImageSinkWrite(RenderRequest* request, uintptr_t unused, const void* image,
                          uint32_t flags);
 // Places the image in the store while the cursor is held.
 void PwlImageSinkPlace(uintptr_t cursor, DDriverStore* store, DDriverItem* item,
-                       const RenderImageSize* size, RenderRequest* request);
+                       const ContentImage* image, RenderRequest* request);

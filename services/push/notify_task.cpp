@@ -364,7 +364,6 @@ void SectionOpened(NotifyTask* ctx, Result status, ConfigHandle* handle) {
     }
     ctx->storeStep = StoreStep::None;
     ctx->busy = 0;
-    TskmanPost(ctx->requester, NotifyMsg::Started, 0, 0);
     if (ctx->stopping)
       TskmanPost(ctx->task, NotifyMsg::Stop, 0, 0);
     else if (ctx->incoming.head)
@@ -385,6 +384,7 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       ctx->task = reinterpret_cast<TskmanTask*>(arg1);
       if (UrlStartTask(&ctx->urlTask, ctx->task) != kOk) return kNotifyNoMemory;
       if (UrlSessionCreate(&ctx->session, ctx->task) != kOk) return kNotifyNoMemory;
+      TskmanPost(ctx->requester, NotifyMsg::Started, 0, 0);
       // The messages kept before the last stop come back first; pushes wait.
       ctx->storeStep = StoreStep::Restore;
       ctx->busy = 1;

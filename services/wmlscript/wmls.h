@@ -115,6 +115,7 @@ struct WmlsRunContext {
   // loop then allocates nothing); its size in bytes.
   WmlsFrame* spareFrame;
   uint32_t spareBytes;
+  uint32_t depth;  // frames standing, so that a call need not count them
   // The URLs the access check compares; owned by whoever started the run.
   const char* referrer;
   const char* unitUrl;

@@ -2,12 +2,14 @@
 // and the current frame. Every operand is read within the function's code
 // and every index checked against its table, so no unit can make it read
 // outside what it owns.
+#include <array>
 #include <cstring>
 
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "services/wmlscript/wmls.h"
 #include "services/wmlscript/wmls_internal.h"
+#include "services/wmlscript/wmls_task.h"
 
 namespace {
 
@@ -277,6 +279,13 @@ int32_t Call(WmlsRunContext* ctx, uint32_t f) {
   if (r) return r == WmlsResult::NoMemory ? r : 0;
   WmlsFrame* frame = ctx->frame;
   for (int32_t i = frame->desc->argCount - 1; i >= 0; --i) {
+    // Integers and booleans go straight into the fresh (unset) cell.
+    if (ctx->top >= 0 && (ctx->stack[ctx->top].type == WmlsType::Integer ||
+                          ctx->stack[ctx->top].type == WmlsType::Boolean)) {
+      frame->variables[i] = ctx->stack[ctx->top--];
+      frame->variables[i].borrowed = 0;
+      continue;
+    }
     WmlsValue v;
     // Arguments missing from the stack are an error, not a normal end.
     if (WmlsStackPop(ctx, &v)) return 0;
@@ -303,6 +312,38 @@ int32_t LibCall(WmlsRunContext* ctx, int32_t lib, int32_t fn) {
   return 0;
 }
 
+// Units of an argument in a call text: a string goes in quotes with the
+// characters that could end it or read as an escape written as %XX, so that
+// no text can change the call; other kinds go in their string form.
+constexpr char16_t kHex[] = u"0123456789ABCDEF";
+bool NeedsEscape(char16_t c) { return c == '%' || c == '\'' || c == '"'; }
+
+uint32_t ArgLength(const WmlsValue& v) {
+  if (v.type != WmlsType::String) return WmlsLen(WmlsStr(v));
+  uint32_t n = 2;
+  for (const char16_t* p = WmlsStr(v); p && *p; ++p) n += NeedsEscape(*p) ? 3 : 1;
+  return n;
+}
+
+char16_t* PutArg(char16_t* out, const WmlsValue& v, bool quoted) {
+  const char16_t* p = WmlsStr(v);
+  if (quoted) *out++ = '\'';
+  for (; p && *p; ++p) {
+    if (quoted && NeedsEscape(*p)) {
+      *out++ = '%';
+      *out++ = kHex[*p >> 4];
+      *out++ = kHex[*p & 15];
+    } else {
+      *out++ = *p;
+    }
+  }
+  if (quoted) *out++ = '\'';
+  return out;
+}
+
+// The call of a function of another unit runs as a nested script of the
+// script task: the run waits (resume kind 4) for the nested run's result.
+// Outside the task the call gives invalid.
 int32_t CallUrl(WmlsRunContext* ctx, uint32_t url, uint32_t name, uint32_t argc) {
   const WmlsValue* u = Const(ctx, url);
   const WmlsValue* n = u ? Const(ctx, name) : nullptr;
@@ -311,13 +352,66 @@ int32_t CallUrl(WmlsRunContext* ctx, uint32_t url, uint32_t name, uint32_t argc)
     ctx->status = WmlsStatus::WrongType;
     return 0;
   }
-  for (uint32_t i = 0; i < argc; ++i) {
+  auto* task = static_cast<WmlsTaskContext*>(ctx->scriptTask);
+  WmlsValue args[255];
+  bool quoted[255];
+  uint32_t popped = 0;
+  int32_t result = 0;
+  for (; popped < argc; ++popped) {
     WmlsValue v;
-    if (WmlsStackPop(ctx, &v)) return 0;
-    WmlsValueRelease(&v);
+    if (WmlsStackPop(ctx, &v)) break;
+    const uint32_t at = argc - 1 - popped;
+    quoted[at] = v.type == WmlsType::String;
+    if (v.type == WmlsType::Invalid || v.type == WmlsType::Unset) {
+      WmlsValueRelease(&v);
+      args[at] = {};
+      WmlsValueSetString(&args[at], u"invalid", 7);
+      quoted[at] = false;
+    } else {
+      args[at] = WmlsToString(ctx, &v);
+      if (args[at].borrowed) WmlsValueSetString(&args[at], WmlsStr(v), WmlsLen(WmlsStr(v)));
+      WmlsValueRelease(&v);
+    }
+    if (args[at].type != WmlsType::String) result = WmlsResult::NoMemory;
   }
-  // Calls into another unit run through the script task; without one the
-  // call gives invalid.
+  char* text8 = nullptr;
+  if (popped == argc && !result && task && task->call) {
+    const char16_t* unitUrl = WmlsStr(*u);
+    const char16_t* function = WmlsStr(*n);
+    uint32_t length = WmlsLen(unitUrl) + WmlsLen(function) + 3 + (argc ? argc - 1 : 0);
+    for (uint32_t i = 0; i < argc; ++i) length += ArgLength(args[i]);
+    auto* text = static_cast<char16_t*>(MemAlloc((length + 1) * 2, Use::String, Mod::WmlsExec));
+    if (text) {
+      char16_t* w = text;
+      for (const char16_t* p = unitUrl; p && *p;) *w++ = *p++;
+      *w++ = '#';
+      for (const char16_t* p = function; p && *p;) *w++ = *p++;
+      *w++ = '(';
+      for (uint32_t i = 0; i < argc; ++i) {
+        if (i) *w++ = ',';
+        w = PutArg(w, args[i], quoted[i]);
+      }
+      *w++ = ')';
+      *w = 0;
+      text8 = WmlsToUtf8(text, static_cast<uint32_t>(w - text));
+      MemFree(&text);
+    }
+    if (!text8) result = WmlsResult::NoMemory;
+  }
+  for (uint32_t i = argc - popped; i < argc; ++i) WmlsValueRelease(&args[i]);
+  if (popped < argc) return 0;  // the pop set the status
+  if (result) {
+    ctx->status = WmlsStatus::NoMemory;
+    return result;
+  }
+  if (!text8) return PushInvalid(ctx);
+  if (task->call(task, text8) != 0) {
+    // Calls nested too deep end the run with an error.
+    ctx->status = WmlsStatus::CallDepth;
+    return 0;
+  }
+  ctx->suspended = 1;
+  ctx->resumeKind = 4;
   return PushInvalid(ctx);
 }
 
@@ -520,12 +614,46 @@ int32_t WmlsRunStart(WmlsRunContext* ctx, WmlsUnit* unit, int32_t functionIndex,
   return ctx->status ? WmlsResult::NoMemory : 0;
 }
 
+// Where the fast loop goes for each opcode: its own handler for the common
+// integer and boolean cases of the hottest instructions, the general step
+// for everything else. Each handler dispatches the next instruction itself,
+// so that every opcode has its own branch to predict.
+enum FastOp : uint8_t {
+  kSlow, kLoadVarS, kTJumpFwS, kJumpBwS, kConst0, kConst1, kStoreVarS, kIncrVarS, kAddOp, kSubOp,
+  kEqOp, kLeOp, kLtOp, kGeOp, kGtOp, kNeOp, kAddAsg, kPopOp,
+};
+
+constexpr auto kFastOps = [] {
+  std::array<uint8_t, 256> t{};
+  for (int op = 0xE0; op <= 0xFF; ++op) t[op] = kLoadVarS;
+  for (int op = 0xC0; op <= 0xDF; ++op) t[op] = kTJumpFwS;
+  for (int op = 0xA0; op <= 0xBF; ++op) t[op] = kJumpBwS;
+  for (int op = 0x40; op <= 0x4F; ++op) t[op] = kStoreVarS;
+  for (int op = 0x70; op <= 0x77; ++op) t[op] = kIncrVarS;
+  t[0x14] = kConst0;
+  t[0x15] = kConst1;
+  t[0x20] = kAddOp;
+  t[0x21] = kSubOp;
+  t[0x2D] = kEqOp;
+  t[0x2E] = kLeOp;
+  t[0x2F] = kLtOp;
+  t[0x30] = kGeOp;
+  t[0x31] = kGtOp;
+  t[0x32] = kNeOp;
+  t[0x1D] = kAddAsg;
+  t[0x37] = kPopOp;
+  return t;
+}();
+
 int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps) {
+  static const void* const kHandlers[] = {
+      &&slowPath, &&loadVarS, &&tJumpFwS, &&jumpBwS, &&const0, &&const1, &&storeVarS, &&incrVarS,
+      &&addOp, &&subOp, &&eqOp, &&leOp, &&ltOp, &&geOp, &&gtOp, &&neOp, &&addAsg, &&popOp,
+  };
   uint32_t done = 0;
   while (done < steps && ctx->status == 0 && ctx->frame) {
-    // The common integer and boolean cases of the hottest instructions run
-    // here on cached state; anything else goes to WmlsStep, which handles
-    // every case, and the state is fetched again after it.
+    // The handlers work on cached state; the general step takes the state
+    // from the context, and it is fetched again after it.
     WmlsFrame* const f = ctx->frame;
     const uint8_t* const code = f->desc->code;
     const uint32_t size = f->desc->codeSize;
@@ -536,96 +664,166 @@ int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps) {
     int32_t top = ctx->top;
     uint32_t off = f->offset;
     uint8_t op = 0;
+    int32_t x = 0, y = 0;
     bool slow = false;
-    while (done < steps) {
-      if (off > size) {
-        ctx->status = WmlsStatus::CodeOverrun;
-        break;
+
+#define WMLS_NEXT()                           \
+  do {                                        \
+    if (done >= steps) goto sliceDone;        \
+    if (off > size) {                         \
+      ctx->status = WmlsStatus::CodeOverrun;  \
+      goto sliceDone;                         \
+    }                                         \
+    op = code[off++];                         \
+    ++done;                                   \
+    goto* kHandlers[kFastOps[op]];            \
+  } while (0)
+// Both operands integers: x and y; else the general step.
+#define WMLS_INTS()                                                                            \
+  if (top < 1 || st[top].type != WmlsType::Integer || st[top - 1].type != WmlsType::Integer) \
+    goto slowPath;                                                                             \
+  x = WmlsInt(st[top - 1]);                                                                    \
+  y = WmlsInt(st[top])
+#define WMLS_COMPARE(test)             \
+  WMLS_INTS();                         \
+  st[top - 1] = WmlsMakeBool(test);    \
+  --top;                               \
+  WMLS_NEXT()
+
+    WMLS_NEXT();
+  loadVarS : {
+    const uint32_t i = op & 0x1F;
+    if (i >= nvars || top >= cap - 1 || vars[i].type == WmlsType::String) goto slowPath;
+    // A loop's test, "a < b" and its conditional jump, taken at once when
+    // the slice has room for all four instructions and both are integers.
+    if (off + 2 < size && done + 3 <= steps && code[off] >= 0xE0 && code[off + 1] >= 0x2D &&
+        code[off + 1] <= 0x32 && code[off + 2] >= 0xC0 && code[off + 2] < 0xE0) {
+      const uint32_t j = code[off] & 0x1F;
+      if (j < nvars && top < cap - 2 && vars[i].type == WmlsType::Integer &&
+          vars[j].type == WmlsType::Integer) {
+        x = WmlsInt(vars[i]);
+        y = WmlsInt(vars[j]);
+        bool holds;
+        switch (code[off + 1]) {
+          case 0x2D: holds = x == y; break;
+          case 0x2E: holds = x <= y; break;
+          case 0x2F: holds = x < y; break;
+          case 0x30: holds = x >= y; break;
+          case 0x31: holds = x > y; break;
+          default: holds = x != y; break;
+        }
+        const uint32_t skip = code[off + 2] & 0x1F;
+        done += 3;
+        off += 3;
+        if (!holds) off += skip;
+        WMLS_NEXT();
       }
-      op = code[off++];
-      ++done;
-      if (op >= 0xE0) {  // LOAD_VAR_S
-        const uint32_t i = op & 0x1F;
-        if (i < nvars && top < cap - 1 && vars[i].type != WmlsType::String) {
-          st[++top] = vars[i];
-          continue;
-        }
-      } else if (op >= 0xC0) {  // TJUMP_FW_S
-        if (top >= 0 && st[top].type == WmlsType::Boolean) {
-          if (!st[top--].value) off += op & 0x1F;
-          continue;
-        }
-      } else if (op >= 0xA0) {  // JUMP_BW_S
-        off = off - 1 - (op & 0x1F);
-        continue;
-      } else {
-        switch (op) {
-          case 0x14: case 0x15:
-            if (top < cap - 1) {
-              st[++top] = WmlsMakeInt(op - 0x14);
-              continue;
-            }
-            break;
-          case 0x40: case 0x41: case 0x42: case 0x43: case 0x44: case 0x45: case 0x46: case 0x47:
-          case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x4C: case 0x4D: case 0x4E: case 0x4F: {
-            const uint32_t i = op & 0x0F;
-            if (top >= 0 && i < nvars && (st[top].type == WmlsType::Integer || st[top].type == WmlsType::Boolean) &&
-                vars[i].type != WmlsType::String) {
-              vars[i] = st[top--];
-              continue;
-            }
-            break;
-          }
-          case 0x70: case 0x71: case 0x72: case 0x73: case 0x74: case 0x75: case 0x76: case 0x77: {
-            const uint32_t i = op & 7;
-            if (i < nvars && vars[i].type == WmlsType::Integer && WmlsInt(vars[i]) != kMax) {
-              vars[i].value = static_cast<uint32_t>(WmlsInt(vars[i]) + 1);
-              continue;
-            }
-            break;
-          }
-          case 0x20: case 0x21: case 0x2D: case 0x2E: case 0x2F: case 0x30: case 0x31: case 0x32: {
-            if (top < 1 || st[top].type != WmlsType::Integer || st[top - 1].type != WmlsType::Integer) break;
-            const int32_t x = WmlsInt(st[top - 1]), y = WmlsInt(st[top]);
-            int32_t r;
-            switch (op) {
-              case 0x20: if (__builtin_add_overflow(x, y, &r)) goto slowPath; st[top - 1] = WmlsMakeInt(r); break;
-              case 0x21: if (__builtin_sub_overflow(x, y, &r)) goto slowPath; st[top - 1] = WmlsMakeInt(r); break;
-              case 0x2D: st[top - 1] = WmlsMakeBool(x == y); break;
-              case 0x2E: st[top - 1] = WmlsMakeBool(x <= y); break;
-              case 0x2F: st[top - 1] = WmlsMakeBool(x < y); break;
-              case 0x30: st[top - 1] = WmlsMakeBool(x >= y); break;
-              case 0x31: st[top - 1] = WmlsMakeBool(x > y); break;
-              default: st[top - 1] = WmlsMakeBool(x != y); break;
-            }
-            --top;
-            continue;
-          }
-          case 0x1D: {  // ADD_ASG
-            if (off >= size || top < 0 || st[top].type != WmlsType::Integer) break;
-            const uint32_t i = code[off];
-            int32_t r;
-            if (i >= nvars || vars[i].type != WmlsType::Integer ||
-                __builtin_add_overflow(WmlsInt(vars[i]), WmlsInt(st[top]), &r))
-              break;
-            vars[i] = WmlsMakeInt(r);
-            ++off;
-            --top;
-            continue;
-          }
-          case 0x37:
-            if (top >= 0 && st[top].type != WmlsType::String) {
-              --top;
-              continue;
-            }
-            break;
-          default: break;
-        }
-      }
-    slowPath:
-      slow = true;
-      break;
     }
+    if (vars[i].type == WmlsType::Integer && off + 1 < size && done + 1 <= steps) {
+      // "s += i": the load and the assignment at once.
+      if (code[off] == 0x1D) {
+        const uint32_t k = code[off + 1];
+        int32_t r;
+        if (k < nvars && vars[k].type == WmlsType::Integer &&
+            !__builtin_add_overflow(WmlsInt(vars[k]), WmlsInt(vars[i]), &r)) {
+          vars[k] = WmlsMakeInt(r);
+          done += 1;
+          off += 2;
+          WMLS_NEXT();
+        }
+      }
+      // "i++;" as a statement: the load, the increment and the pop at once.
+      if (code[off] >= 0x70 && code[off] <= 0x77 && code[off + 1] == 0x37 && done + 2 <= steps) {
+        const uint32_t k = code[off] & 7;
+        if (k < nvars && vars[k].type == WmlsType::Integer && WmlsInt(vars[k]) != kMax) {
+          vars[k].value = static_cast<uint32_t>(WmlsInt(vars[k]) + 1);
+          done += 2;
+          off += 2;
+          WMLS_NEXT();
+        }
+      }
+    }
+    st[++top] = vars[i];
+    WMLS_NEXT();
+  }
+  tJumpFwS:
+    if (top < 0 || st[top].type != WmlsType::Boolean) goto slowPath;
+    if (!st[top--].value) off += op & 0x1F;
+    WMLS_NEXT();
+  jumpBwS:
+    off = off - 1 - (op & 0x1F);
+    WMLS_NEXT();
+  const0:
+    if (top >= cap - 1) goto slowPath;
+    st[++top] = WmlsMakeInt(0);
+    WMLS_NEXT();
+  const1:
+    if (top >= cap - 1) goto slowPath;
+    st[++top] = WmlsMakeInt(1);
+    WMLS_NEXT();
+  storeVarS : {
+    const uint32_t i = op & 0x0F;
+    if (top < 0 || i >= nvars || (st[top].type != WmlsType::Integer && st[top].type != WmlsType::Boolean) ||
+        vars[i].type == WmlsType::String)
+      goto slowPath;
+    vars[i] = st[top--];
+    WMLS_NEXT();
+  }
+  incrVarS : {
+    const uint32_t i = op & 7;
+    if (i >= nvars || vars[i].type != WmlsType::Integer || WmlsInt(vars[i]) == kMax) goto slowPath;
+    vars[i].value = static_cast<uint32_t>(WmlsInt(vars[i]) + 1);
+    WMLS_NEXT();
+  }
+  addOp : {
+    WMLS_INTS();
+    int32_t r;
+    if (__builtin_add_overflow(x, y, &r)) goto slowPath;
+    st[--top] = WmlsMakeInt(r);
+    WMLS_NEXT();
+  }
+  subOp : {
+    WMLS_INTS();
+    int32_t r;
+    if (__builtin_sub_overflow(x, y, &r)) goto slowPath;
+    st[--top] = WmlsMakeInt(r);
+    WMLS_NEXT();
+  }
+  eqOp:
+    WMLS_COMPARE(x == y);
+  leOp:
+    WMLS_COMPARE(x <= y);
+  ltOp:
+    WMLS_COMPARE(x < y);
+  geOp:
+    WMLS_COMPARE(x >= y);
+  gtOp:
+    WMLS_COMPARE(x > y);
+  neOp:
+    WMLS_COMPARE(x != y);
+  addAsg : {
+    if (off >= size || top < 0 || st[top].type != WmlsType::Integer) goto slowPath;
+    const uint32_t i = code[off];
+    int32_t r;
+    if (i >= nvars || vars[i].type != WmlsType::Integer ||
+        __builtin_add_overflow(WmlsInt(vars[i]), WmlsInt(st[top]), &r))
+      goto slowPath;
+    vars[i] = WmlsMakeInt(r);
+    ++off;
+    --top;
+    WMLS_NEXT();
+  }
+  popOp:
+    if (top < 0 || st[top].type == WmlsType::String) goto slowPath;
+    --top;
+    WMLS_NEXT();
+#undef WMLS_COMPARE
+#undef WMLS_INTS
+#undef WMLS_NEXT
+
+  slowPath:
+    slow = true;
+  sliceDone:
     f->offset = off;
     ctx->top = top;
     if (!slow) break;

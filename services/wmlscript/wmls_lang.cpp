@@ -1,8 +1,10 @@
 // The Lang and Float libraries. Without floating point, every function that
 // would need it answers invalid and Lang.float answers false.
+#include "browser/benvar.h"
 #include "kernel/libc.h"
 #include "services/wmlscript/wmls.h"
 #include "services/wmlscript/wmls_internal.h"
+#include "services/wmlscript/wmls_task.h"
 
 namespace {
 
@@ -80,6 +82,9 @@ void Abort(WmlsRunContext* ctx, WmlsValue** a) {
     WmlsValueSetString(&s, text, WmlsLen(text));
   }
   ctx->result = s;
+  // An aborted script navigates nowhere, whatever it asked for before.
+  if (const auto* task = static_cast<const WmlsTaskContext*>(ctx->scriptTask); task && task->browser)
+    BenSetPendingTask(task->browser, BenPendingKind::Go, nullptr);
   ctx->status = WmlsStatus::Abort;
 }
 

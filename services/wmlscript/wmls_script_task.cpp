@@ -5,24 +5,25 @@
 
 #include <cstring>
 
+#include "browser/bentask.h"
 #include "browser/url.h"
 #include "kernel/datachunk.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
+#include "kernel/uistring.h"
 #include "services/wmlscript/wmls.h"
+#include "services/wmlscript/wmls_internal.h"
 #include "services/wmlscript/wmls_task.h"
+#include "services/wtai/wtai.h"
+#include "widgets/popup.h"
 
-struct WmlsScriptTask {
-  WmlsTaskContext lib;  // what the libraries read
-  TskmanTask* self;
-  TskmanTask* owner;
-  UrlSession* session;
-  UrlRequestRec* request;      // the unit's, kept while the run lasts
-  UrlRequestRec* fetch;        // URL.loadString's, while under way
-  uint32_t fetchType;          // the type id it expects
-  uint32_t fetchStatus;
+// What belongs to one run: the outermost one, or a nested call of another
+// unit while the runs that called it wait.
+struct WmlsRunState {
+  UrlRequestRec* request;  // the unit's, kept while the run lasts
   uint32_t contentClass;
   uint32_t status;
+  uint32_t referringClass;
   char* referrer8;
   char16_t* referrer16;
   char16_t* scriptUrl16;
@@ -30,6 +31,29 @@ struct WmlsScriptTask {
   char* unitUrl;
   WmlsUnit* unit;
   WmlsRunContext* run;
+};
+
+struct WmlsOuterRun {
+  WmlsRunState state;
+  WmlsOuterRun* next;  // the run that called this one
+};
+
+struct WmlsScriptTask {
+  WmlsTaskContext lib;  // what the libraries read
+  TskmanTask* self;
+  TskmanTask* owner;
+  UrlSession* session;
+  uint32_t ownsSession;  // made by the task, destroyed with it
+  WmlsRunState cur;
+  WmlsOuterRun* outer;   // runs waiting for a nested one, the innermost first
+  char* pendingCall;     // a nested call the run asked for, not yet started
+  UrlRequestRec* fetch;  // URL.loadString's, while under way
+  uint32_t fetchType;    // the type id it expects
+  uint32_t fetchStatus;
+  // The error whose popup is showing; its end message goes out once the
+  // popup is answered or gone.
+  int32_t error;
+  TskmanTask* popup;  // the popup waited on: the error's, or a dialog's
   // Counts runs: a 0x2201 of an ended run carries an older number and is
   // dropped, so it cannot resume a run that is gone.
   uint32_t generation;
@@ -39,6 +63,11 @@ namespace {
 
 constexpr Result kFailed = 0x80220001u;
 constexpr uint32_t kScriptClass = 7;
+// The popup's texts: table 15, entry 1 for a server error, 2 for memory,
+// 0 for every other failure.
+constexpr uint32_t kErrorTexts = 15;
+// The task's own: look whether the popup it waits on is still there.
+constexpr uint32_t kPopupCheck = Msg(Mod::WmlsExec, 0x04);
 
 uint32_t Completion(int32_t result) {
   switch (result) {
@@ -50,30 +79,49 @@ uint32_t Completion(int32_t result) {
   }
 }
 
+void FreeState(WmlsScriptTask* t, WmlsRunState* s) {
+  if (s->request) UrlRequestDone(t->session, s->request);
+  if (s->run) {
+    WmlsRunEnd(s->run);
+    MemFree(&s->run);
+  }
+  WmlsUnitFree(&s->unit);
+  MemFree(&s->referrer8);
+  MemFree(&s->referrer16);
+  MemFree(&s->scriptUrl16);
+  MemFree(&s->call16);
+  MemFree(&s->unitUrl);
+  *s = {};
+}
+
+// The libraries' view follows the current run.
+void SyncLib(WmlsScriptTask* t) {
+  t->lib.referrer = t->cur.referrer16;
+  t->lib.scriptUrl = t->cur.scriptUrl16;
+  t->lib.referringClass = t->cur.referringClass;
+  t->lib.outerUnitUrl = t->outer ? t->outer->state.unitUrl : nullptr;
+}
+
+void ClosePopup(WmlsScriptTask* t) {
+  if (t->popup && TskmanIsAlive(t->popup)) TskmanSend(t->popup, TskMsg::Stop2, 0, 0);
+  t->popup = nullptr;
+}
+
+// Everything of the current script and the runs that called it.
 void FreeRun(WmlsScriptTask* t) {
   if (t->fetch) {
     UrlRequestDone(t->session, t->fetch);
     t->fetch = nullptr;
   }
-  if (t->request) {
-    UrlRequestDone(t->session, t->request);
-    t->request = nullptr;
+  FreeState(t, &t->cur);
+  while (WmlsOuterRun* o = t->outer) {
+    t->outer = o->next;
+    FreeState(t, &o->state);
+    MemFree(&o);
   }
-  if (t->run) {
-    WmlsRunEnd(t->run);
-    MemFree(&t->run);
-  }
-  WmlsUnitFree(&t->unit);
-  MemFree(&t->referrer8);
-  MemFree(&t->referrer16);
-  MemFree(&t->scriptUrl16);
-  MemFree(&t->call16);
-  MemFree(&t->unitUrl);
-  t->lib.referrer = nullptr;
-  t->lib.scriptUrl = nullptr;
-  t->lib.referringClass = 0;
-  t->contentClass = 0;
-  t->status = 0;
+  MemFree(&t->pendingCall);
+  if (!t->error) ClosePopup(t);
+  SyncLib(t);
   ++t->generation;
 }
 
@@ -82,62 +130,211 @@ void Finish(WmlsScriptTask* t, uint32_t code) {
   TskmanPost(t->owner, WmlsMsg::End, code, 0);
 }
 
+void WatchPopup(WmlsScriptTask* t) {
+  t->popup = TskmanFind(Mod::Popup);
+  TskmanPost(t->self, kPopupCheck, t->generation, 0);
+}
+
+// A failed script: the user is told, and the owner hears the end once the
+// popup is answered (at once when it cannot be shown).
+void Fail(WmlsScriptTask* t, int32_t result) {
+  FreeRun(t);
+  const uint32_t entry = result == WmlsResult::HttpError ? 1 : result == WmlsResult::NoMemory ? 2 : 0;
+  const char16_t* text = UiGetString(kErrorTexts, entry);
+  if (PopupMessage(text ? text : u"", t->self) != kOk) {
+    TskmanPost(t->owner, WmlsMsg::End, WmlsEnd::NoMemory, 0);
+    return;
+  }
+  t->error = result;
+  WatchPopup(t);
+}
+
+void ErrorShown(WmlsScriptTask* t) {
+  const uint32_t code = Completion(t->error);
+  t->error = 0;
+  t->popup = nullptr;
+  TskmanPost(t->owner, WmlsMsg::End, code, 0);
+}
+
+void Slice(WmlsScriptTask* t);
+void StartNested(WmlsScriptTask* t);
+
+// The waiting run goes on with the answer in place of the cell the waiting
+// call left, or with that cell when there is no answer.
+void ResumeWith(WmlsScriptTask* t, WmlsValue answer, bool none = false) {
+  WmlsRunContext* run = t->cur.run;
+  if (!run || !run->suspended || run->top < 0) {
+    WmlsValueRelease(&answer);
+    return;
+  }
+  if (none) {
+    WmlsValueRelease(&answer);
+  } else {
+    WmlsValueRelease(&run->stack[run->top]);
+    run->stack[run->top] = answer;
+  }
+  run->suspended = 0;
+  run->resumeKind = 0;
+  Slice(t);
+}
+
+// A run has ended with its result. A nested run's value (as a string) goes
+// back to the run that called it; a failure anywhere ends the whole chain.
+void RunEnded(WmlsScriptTask* t, int32_t result) {
+  if (result != 0) return Fail(t, result);
+  if (!t->outer) return Finish(t, WmlsEnd::Ok);
+  WmlsValue value{};
+  WmlsRunContext* run = t->cur.run;
+  if (run->top >= 0) {
+    const WmlsValue& top = run->stack[run->top];
+    WmlsValue s = top.type == WmlsType::Invalid ? WmlsValue{} : WmlsToString(run, &top);
+    const char16_t* text = s.type == WmlsType::String && WmlsStr(s) ? WmlsStr(s) : u"";
+    if (!WmlsValueSetString(&value, text, WmlsLen(text))) {
+      WmlsValueRelease(&s);
+      return Fail(t, WmlsResult::NoMemory);
+    }
+    WmlsValueRelease(&s);
+  } else if (!WmlsValueSetString(&value, u"", 0)) {
+    return Fail(t, WmlsResult::NoMemory);
+  }
+  FreeState(t, &t->cur);
+  WmlsOuterRun* o = t->outer;
+  t->cur = o->state;
+  t->outer = o->next;
+  MemFree(&o);
+  SyncLib(t);
+  ResumeWith(t, value);
+}
+
 void Slice(WmlsScriptTask* t) {
-  const int32_t r = WmlsRunSlice(t->run, kWmlsSliceSteps);
-  if (r == WmlsResult::Suspended) return;  // the answer resumes it
-  if (r == 0 && t->run->status == 0 && t->run->frame) {
+  const int32_t r = WmlsRunSlice(t->cur.run, kWmlsSliceSteps);
+  if (r == WmlsResult::Suspended) {
+    if (t->pendingCall) StartNested(t);
+    return;  // else the answer resumes it
+  }
+  if (r == 0 && t->cur.run->status == 0 && t->cur.run->frame) {
     TskmanPost(t->self, WmlsMsg::Resume, t->generation, 0);
     return;
   }
-  Finish(t, Completion(r));
+  RunEnded(t, r);
 }
 
-Result Run(WmlsScriptTask* t, char* text, UrlRequestRec* referring) {
-  // A script still fetching or running ends first, and its owner hears so.
-  if (t->request || t->run) Finish(t, WmlsEnd::Ok);
+// Starts the fetch of the unit named before "#"; the text is taken. kFailed
+// for a text that is no call; the request's result when it cannot start.
+Result StartRequest(WmlsScriptTask* t, char* text, UrlRequestRec* referring) {
   const char* hash = text ? std::strchr(text, '#') : nullptr;
   if (!hash || !std::strchr(hash, '(')) {
     MemFree(&text);
     return kFailed;
   }
   const uint32_t urlLength = static_cast<uint32_t>(hash - text);
-  t->call16 = WmlsFromUtf8(hash + 1, static_cast<uint32_t>(std::strlen(hash + 1)));
-  t->scriptUrl16 = WmlsFromUtf8(text, urlLength);
+  t->cur.call16 = WmlsFromUtf8(hash + 1, static_cast<uint32_t>(std::strlen(hash + 1)));
+  t->cur.scriptUrl16 = WmlsFromUtf8(text, urlLength);
   text[urlLength] = 0;
-  if (!t->call16 || !t->scriptUrl16) {
-    MemFree(&text);
+  Result r = kFailed;
+  if (t->cur.call16 && t->cur.scriptUrl16)
+    r = UrlRequest(t->session, text, UrlFlag::RawData, referring, &t->cur.request, 0, t->self, 0);
+  MemFree(&text);
+  if (r != kOk) {
+    t->cur.request = nullptr;
+    return r;
+  }
+  if (referring) {
+    UrlOfRequest(&t->cur.referrer8, referring);
+    if (t->cur.referrer8)
+      t->cur.referrer16 = WmlsFromUtf8(t->cur.referrer8, static_cast<uint32_t>(std::strlen(t->cur.referrer8)));
+    t->cur.referringClass = UrlLoadContentClass(referring);
+  }
+  SyncLib(t);
+  return kOk;
+}
+
+Result Run(WmlsScriptTask* t, char* text, UrlRequestRec* referring) {
+  // An error still on the screen is over; its end goes out first.
+  if (t->error) {
+    ClosePopup(t);
+    ErrorShown(t);
+  }
+  // A script still fetching or running ends first, and its owner hears so.
+  if (t->cur.request || t->cur.run || t->outer) Finish(t, WmlsEnd::Ok);
+  // The page that linked here may have gone while the message waited.
+  if (!UrlRequestIsLive(referring)) referring = nullptr;
+  const Result r = StartRequest(t, text, referring);
+  if (r == kFailed) {
     FreeRun(t);
     return kFailed;
   }
-  t->lib.scriptUrl = t->scriptUrl16;
-  const Result r = UrlRequest(t->session, text, UrlFlag::RawData, referring, &t->request, 0, t->self, 0);
-  MemFree(&text);
-  if (r != kOk) {
-    t->request = nullptr;
-    Finish(t, WmlsEnd::Failed);
-    return kOk;
-  }
-  if (referring) {
-    UrlOfRequest(&t->referrer8, referring);
-    if (t->referrer8) {
-      t->referrer16 = WmlsFromUtf8(t->referrer8, static_cast<uint32_t>(std::strlen(t->referrer8)));
-      t->lib.referrer = t->referrer16;
-    }
-    t->lib.referringClass = UrlLoadContentClass(referring);
-  }
+  if (r != kOk) Finish(t, WmlsEnd::Failed);
   return kOk;
 }
+
+// The outer run waits (resume kind 4) while the call runs as the current one.
+void StartNested(WmlsScriptTask* t) {
+  char* text = t->pendingCall;
+  t->pendingCall = nullptr;
+  auto* o = static_cast<WmlsOuterRun*>(MemAllocZero(sizeof(WmlsOuterRun), Use::Context, Mod::WmlsExec));
+  if (!o) {
+    MemFree(&text);
+    return Fail(t, WmlsResult::NoMemory);
+  }
+  o->state = t->cur;
+  o->next = t->outer;
+  t->outer = o;
+  t->cur = {};
+  const Result r = StartRequest(t, text, o->state.request);
+  // A WTA deck's rights go down the chain of calls.
+  t->cur.referringClass = o->state.referringClass;
+  SyncLib(t);
+  if (r != kOk) Fail(t, WmlsResult::Refused);
+}
+
+int32_t NestedCall(WmlsTaskContext* lib, char* text) {
+  auto* t = reinterpret_cast<WmlsScriptTask*>(lib);
+  // Units calling each other without end stop at the depth of calls.
+  uint32_t depth = 0;
+  for (const WmlsOuterRun* o = t->outer; o; o = o->next) ++depth;
+  if (depth + 1 >= kWmlsMaxFrames) {
+    MemFree(&text);
+    return -1;
+  }
+  MemFree(&t->pendingCall);
+  t->pendingCall = text;
+  return 0;
+}
+
+void AwaitPopup(WmlsTaskContext* lib) { WatchPopup(reinterpret_cast<WmlsScriptTask*>(lib)); }
 
 int32_t StartFetch(WmlsTaskContext* lib, const char* url, uint32_t typeId) {
   auto* t = reinterpret_cast<WmlsScriptTask*>(lib);
   if (t->fetch) return -1;
-  if (UrlRequest(t->session, url, UrlFlag::RawData, t->request, &t->fetch, 0, t->self, 0) != kOk) {
+  if (UrlRequest(t->session, url, UrlFlag::RawData, t->cur.request, &t->fetch, 0, t->self, 0) != kOk) {
     t->fetch = nullptr;
     return -1;
   }
   t->fetchType = typeId;
   t->fetchStatus = 0;
   return 0;
+}
+
+// The load's blocks joined into one new buffer (module 34) with a NUL
+// after them; null without memory. *size gets the byte count.
+char* JoinOutput(UrlRequestRec* request, uint32_t* size) {
+  uint32_t total = 0;
+  for (QueueNode* n = UrlRequestLoad(request)->output.head; n; n = n->next)
+    total += UtilDataChunkOf(n)->remaining;
+  char* bytes = static_cast<char*>(MemAlloc(total + 1, Use::Data, Mod::WmlsExec));
+  if (!bytes) return nullptr;
+  uint32_t at = 0;
+  void* object = nullptr;
+  while (UrlLoadNextChunk(request, &object) == kOk) {
+    UtilDataChunk* chunk = static_cast<UtilDataChunk*>(object);
+    const uint32_t n = chunk->remaining <= total - at ? chunk->remaining : total - at;
+    std::memcpy(bytes + at, UtilDataChunkData(chunk) + chunk->offset, n);
+    at += n;
+  }
+  bytes[at] = 0;
+  *size = at;
+  return bytes;
 }
 
 // The fetched text (or the status as text) in place of the cell the waiting
@@ -157,20 +354,9 @@ void EndFetch(WmlsScriptTask* t, bool complete) {
     text = WmlsFromUtf8("414", 3);
     memory = !text;
   } else if (complete) {
-    uint32_t total = 0;
-    for (QueueNode* n = UrlRequestLoad(fetch)->output.head; n; n = n->next)
-      total += UtilDataChunkOf(n)->remaining;
-    char* bytes = static_cast<char*>(MemAlloc(total + 1, Use::Data, Mod::WmlsExec));
-    if (bytes) {
-      uint32_t at = 0;
-      void* object = nullptr;
-      while (UrlLoadNextChunk(fetch, &object) == kOk) {
-        UtilDataChunk* chunk = static_cast<UtilDataChunk*>(object);
-        const uint32_t n = chunk->remaining <= total - at ? chunk->remaining : total - at;
-        std::memcpy(bytes + at, UtilDataChunkData(chunk) + chunk->offset, n);
-        at += n;
-      }
-      text = WmlsFromUtf8(bytes, at);
+    uint32_t size = 0;
+    if (char* bytes = JoinOutput(fetch, &size)) {
+      text = WmlsFromUtf8(bytes, size);
       MemFree(&bytes);
     }
     memory = !text;
@@ -178,54 +364,86 @@ void EndFetch(WmlsScriptTask* t, bool complete) {
   if (text) answer = {WmlsType::String, reinterpret_cast<uintptr_t>(text), 0};
   UrlRequestDone(t->session, fetch);
   t->fetch = nullptr;
-  WmlsRunContext* run = t->run;
-  if (!run || !run->suspended || run->top < 0) {
-    WmlsValueRelease(&answer);
-    return;
-  }
-  WmlsValueRelease(&run->stack[run->top]);
-  run->stack[run->top] = answer;
-  run->suspended = 0;
-  run->resumeKind = 0;
-  if (memory) run->status = WmlsStatus::NoMemory;
-  Slice(t);
+  if (memory && t->cur.run) t->cur.run->status = WmlsStatus::NoMemory;
+  ResumeWith(t, answer);
 }
 
 // The load's blocks joined and parsed; null when they do not form a unit.
 WmlsUnit* CollectUnit(WmlsScriptTask* t) {
-  uint32_t total = 0;
-  void* object = nullptr;
-  UrlRequestRec* request = t->request;
-  for (QueueNode* n = UrlRequestLoad(request)->output.head; n; n = n->next)
-    total += UtilDataChunkOf(n)->remaining;
-  if (!total) return nullptr;
-  uint8_t* bytes = static_cast<uint8_t*>(MemAlloc(total, Use::Data, Mod::WmlsExec));
-  if (!bytes) return nullptr;
-  uint32_t at = 0;
-  while (UrlLoadNextChunk(request, &object) == kOk) {
-    UtilDataChunk* chunk = static_cast<UtilDataChunk*>(object);
-    const uint32_t n = chunk->remaining <= total - at ? chunk->remaining : total - at;
-    std::memcpy(bytes + at, UtilDataChunkData(chunk) + chunk->offset, n);
-    at += n;
-  }
+  uint32_t size = 0;
+  char* bytes = JoinOutput(t->cur.request, &size);
   WmlsUnit* unit = nullptr;
-  WmlsUnitParse(bytes, at, &unit);
+  if (bytes && size) WmlsUnitParse(reinterpret_cast<uint8_t*>(bytes), size, &unit);
   MemFree(&bytes);
   return unit;
 }
 
 void Complete(WmlsScriptTask* t) {
-  if (t->contentClass != kScriptClass || (t->status >= 400 && t->status <= 599)) {
-    return Finish(t, WmlsEnd::Failed);
-  }
-  t->unit = CollectUnit(t);
-  UrlOfRequest(&t->unitUrl, t->request);
-  if (!t->unit) return Finish(t, WmlsEnd::Failed);
-  t->run = static_cast<WmlsRunContext*>(MemAllocZero(sizeof(WmlsRunContext), Use::Context, Mod::WmlsExec));
-  if (!t->run) return Finish(t, WmlsEnd::NoMemory);
-  const int32_t r = WmlsRunCall(t->run, t->unit, t->call16, t->referrer8, t->unitUrl, &t->lib);
-  if (r != 0) return Finish(t, Completion(r));
+  if (t->cur.contentClass != kScriptClass) return Fail(t, WmlsResult::Refused);
+  t->cur.unit = CollectUnit(t);
+  UrlOfRequest(&t->cur.unitUrl, t->cur.request);
+  if (!t->cur.unit) return Fail(t, WmlsResult::Refused);
+  t->cur.run = static_cast<WmlsRunContext*>(MemAllocZero(sizeof(WmlsRunContext), Use::Context, Mod::WmlsExec));
+  if (!t->cur.run) return Finish(t, WmlsEnd::NoMemory);
+  const int32_t r = WmlsRunCall(t->cur.run, t->cur.unit, t->cur.call16, t->cur.referrer8, t->cur.unitUrl, &t->lib);
+  if (r != 0) return Fail(t, r);
   Slice(t);
+}
+
+// A popup answered (value, flag), or went away without an answer (none).
+void PopupDone(WmlsScriptTask* t, uintptr_t value, uintptr_t flag, bool none) {
+  if (t->error) return ErrorShown(t);
+  t->popup = nullptr;
+  WmlsRunContext* run = t->cur.run;
+  if (!run || !run->suspended) return;
+  switch (run->resumeKind) {
+    case 1: {  // a prompt: the entered text, or its default when cancelled
+      auto* text = reinterpret_cast<char16_t*>(value);
+      if (none || !flag || !text) {
+        MemFree(&text);
+        return ResumeWith(t, {}, true);
+      }
+      return ResumeWith(t, {WmlsType::String, reinterpret_cast<uintptr_t>(text), 0});
+    }
+    case 2:  // a confirm
+      return ResumeWith(t, WmlsMakeBool(value != 0), none);
+    case 3:  // an alert
+      if (none) return ResumeWith(t, {}, true);
+      {
+        WmlsValue empty{};
+        WmlsValueSetString(&empty, u"", 0);
+        return ResumeWith(t, empty);
+      }
+    default:
+      return;
+  }
+}
+
+// A telephony answer: -200 resumes the run with invalid, another failure
+// with its code in decimal, success with the text; a voice call's set-up
+// reports the call's id to the owner.
+void Telephony(WmlsScriptTask* t, int32_t code, char16_t* text) {
+  if (code != 0) {
+    MemFree(&text);
+    if (code != kWtaiRefused) {
+      char digits[kWtaiDecimalUnits];
+      LibcItoA(code, digits, 10);
+      text = WmlsFromUtf8(digits, static_cast<uint32_t>(std::strlen(digits)));
+    }
+  } else if (t->lib.answerAsNumber) {
+    t->lib.answerAsNumber = 0;
+    TskmanPost(t->owner, BenMsg::WtaCall, static_cast<uint32_t>(text ? LibcWtoI(text) : 0), 0);
+  }
+  WmlsValue answer = WmlsMakeInvalid();
+  if (text)
+    answer = {WmlsType::String, reinterpret_cast<uintptr_t>(text), 0};
+  else if (code == 0 && !WmlsValueSetString(&answer, u"", 0) && t->cur.run)
+    t->cur.run->status = WmlsStatus::NoMemory;
+  ResumeWith(t, answer);
+}
+
+bool Is(UrlRequestRec* request, uintptr_t arg) {
+  return request && reinterpret_cast<UrlRequestRec*>(arg) == request;
 }
 
 Result Handler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
@@ -234,41 +452,51 @@ Result Handler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) 
     case WmlsMsg::Run:
       return Run(t, reinterpret_cast<char*>(arg1), reinterpret_cast<UrlRequestRec*>(arg2));
     case WmlsMsg::Resume:
-      if (t->run && arg1 == t->generation) Slice(t);
+      if (t->cur.run && arg1 == t->generation && !t->cur.run->suspended) Slice(t);
       return kOk;
     case WmlsMsg::Abort:
+      // Ends the script, or the error popup of one that failed: one end either way.
+      if (t->error) ClosePopup(t);
+      t->error = 0;
       Finish(t, WmlsEnd::Ok);
       return kOk;
     case WmlsMsg::Stop:
     case TskMsg::Stop2: {
       // Ends silently and deletes the task with its record.
+      t->error = 0;
       FreeRun(t);
+      if (t->ownsSession) UrlSessionDestroy(t->session);
       TskmanDestroyTask(t->self);
       MemFree(&t);
       return kOk;
     }
+    case WtaiMsg::Answer:
+      Telephony(t, static_cast<int32_t>(arg1), reinterpret_cast<char16_t*>(arg2));
+      return kOk;
+    case PwlEvent::PopupAnswer:
+      if (t->popup) PopupDone(t, arg1, arg2, false);
+      return kOk;
+    case kPopupCheck:
+      if (t->popup && !TskmanIsAlive(t->popup) && (t->error || arg1 == t->generation))
+        PopupDone(t, 0, 0, true);
+      return kOk;
     case UrlMsg::ClassKnown:
-      if (t->request && reinterpret_cast<UrlRequestRec*>(arg1) == t->request) t->contentClass = static_cast<uint32_t>(arg2);
+      if (Is(t->cur.request, arg1)) t->cur.contentClass = static_cast<uint32_t>(arg2);
       return kOk;
     case UrlMsg::StatusKnown:
-      if (t->fetch && reinterpret_cast<UrlRequestRec*>(arg1) == t->fetch) t->fetchStatus = static_cast<uint32_t>(arg2);
-      if (t->request && reinterpret_cast<UrlRequestRec*>(arg1) == t->request) t->status = static_cast<uint32_t>(arg2);
+      if (Is(t->fetch, arg1)) t->fetchStatus = static_cast<uint32_t>(arg2);
+      if (Is(t->cur.request, arg1) && !t->cur.run) {
+        t->cur.status = static_cast<uint32_t>(arg2);
+        if (t->cur.status >= 400 && t->cur.status <= 599) Fail(t, WmlsResult::HttpError);
+      }
       return kOk;
     case UrlMsg::Complete:
-      if (t->fetch && reinterpret_cast<UrlRequestRec*>(arg1) == t->fetch) {
-        EndFetch(t, true);
-        return kOk;
-      }
-      if (t->run) return kOk;
-      if (t->request && reinterpret_cast<UrlRequestRec*>(arg1) == t->request) Complete(t);
+      if (Is(t->fetch, arg1)) return EndFetch(t, true), kOk;
+      if (Is(t->cur.request, arg1) && !t->cur.run) Complete(t);
       return kOk;
     case UrlMsg::Failed:
-      if (t->fetch && reinterpret_cast<UrlRequestRec*>(arg1) == t->fetch) {
-        EndFetch(t, false);
-        return kOk;
-      }
-      if (t->run) return kOk;
-      if (t->request && reinterpret_cast<UrlRequestRec*>(arg1) == t->request) Finish(t, WmlsEnd::Failed);
+      if (Is(t->fetch, arg1)) return EndFetch(t, false), kOk;
+      if (Is(t->cur.request, arg1) && !t->cur.run) Fail(t, WmlsResult::Refused);
       return kOk;
     default: return kOk;
   }
@@ -285,17 +513,35 @@ Result WmlsScriptTaskCreate(WmlsScriptTask** out, TskmanTask* owner, BenBrowser*
   t->session = session;
   t->lib.browser = browser;
   t->lib.load = StartFetch;
+  t->lib.call = NestedCall;
+  t->lib.awaitPopup = AwaitPopup;
   if (TskmanCreateTask(&t->self, Mod::WmlsExec, Handler, t) != kOk) {
     MemFree(&t);
     return kFailed;
   }
+  t->lib.self = t->self;
   *out = t;
   return kOk;
 }
 
+TskmanTask* WmlsScriptTaskStartForBrowser() {
+  TskmanTask* browser = TskmanFind(Mod::Ben);
+  if (!browser || !BenGetBrowser()) return nullptr;
+  WmlsScriptTask* t = nullptr;
+  if (WmlsScriptTaskCreate(&t, browser, BenGetBrowser(), nullptr) != kOk) return nullptr;
+  if (UrlSessionCreate(&t->session, t->self) != kOk) {
+    WmlsScriptTaskDestroy(&t);
+    return nullptr;
+  }
+  t->ownsSession = 1;
+  return t->self;
+}
+
 void WmlsScriptTaskDestroy(WmlsScriptTask** task) {
   if (!*task) return;
+  (*task)->error = 0;
   FreeRun(*task);
+  if ((*task)->ownsSession) UrlSessionDestroy((*task)->session);
   TskmanDestroyTask((*task)->self);
   MemFree(task);
 }

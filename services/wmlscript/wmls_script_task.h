@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 
+#include "browser/bentask.h"
 #include "kernel/modules.h"
 
 struct TskmanTask;
@@ -16,13 +17,13 @@ struct WmlsScriptTask;
 
 namespace WmlsMsg {
 // {8-bit call text (MemAlloc'd; the task frees it), referring request or 0}
-constexpr uint32_t Run = 0x2200;
+constexpr uint32_t Run = BenMsg::RunScript;
 constexpr uint32_t Resume = 0x2201;  // the next slice, {run generation, 0}
 constexpr uint32_t Abort = 0x2202;
 // Abort without telling the owner, then delete the task and its record
 // (as 262 does).
-constexpr uint32_t Stop = 0x2203;
-constexpr uint32_t End = 0x190D;   // to the owner: {completion code, 0}
+constexpr uint32_t Stop = BenMsg::StopScripts;
+constexpr uint32_t End = BenMsg::ScriptEnded;  // to the owner: {completion code, 0}
 }  // namespace WmlsMsg
 
 namespace WmlsEnd {
@@ -33,6 +34,11 @@ constexpr uint32_t Ok = 0, NoMemory = 1, ArgCount = 0x8001, Failed = 0x8003;
 // navigation to the browser.
 Result WmlsScriptTaskCreate(WmlsScriptTask** out, TskmanTask* owner, BenBrowser* browser,
                             UrlSession* session);
+// The browser's script task, started on its first script link (the browser
+// installs this with BenSetScriptStarter): it answers the browser task and
+// uses the browser's variables, and fetches through a session of its own.
+// Null when there is no browser task or no memory.
+TskmanTask* WmlsScriptTaskStartForBrowser();
 // Ends any script silently, deletes the task and frees the record.
 void WmlsScriptTaskDestroy(WmlsScriptTask** task);
 TskmanTask* WmlsScriptTaskOf(WmlsScriptTask* task);

@@ -4,7 +4,10 @@
 #pragma once
 #include <cstdint>
 
+#include "kernel/modules.h"
+
 struct BenBrowser;
+struct TskmanTask;
 
 struct WmlsTaskContext {
   BenBrowser* browser;         // whose variables and pending navigation the script uses
@@ -16,6 +19,23 @@ struct WmlsTaskContext {
   // id; 0 when it is under way (the run then waits for its answer). Null
   // outside the task.
   int32_t (*load)(WmlsTaskContext* task, const char* url, uint32_t typeId);
+  // Starts a nested run of the call text "URL#function(arguments)" (UTF-8,
+  // taken); 0 when under way (the run then waits for the nested result, and
+  // a relative URL resolves against the calling unit's). Null outside the task.
+  int32_t (*call)(WmlsTaskContext* task, char* text);
+  // The task itself: dialogs name it as the receiver of their answer.
+  TskmanTask* self;
+  // Called by a library that has opened a popup answering to the task and
+  // suspended the run for it (resume kind 1 prompt, 2 confirm, 3 alert).
+  // The popup's answer {value, flag} resumes the run: a prompt with the
+  // entered UTF-16 text (taken) when flag is 1, a confirm with value != 0,
+  // an alert with an empty string. A cancelled prompt, or a popup that goes
+  // away without an answer, resumes it with none: the cell the library left
+  // stays as the call's result.
+  void (*awaitPopup)(WmlsTaskContext* task);
+  // Set by a voice call's set-up: the answer's call id is reported to the
+  // owner so that the call is released when the WTA context ends.
+  uint32_t answerAsNumber;
 };
 
 // Content class of a WTA deck: it lifts the variable-name check of getVar.
@@ -23,6 +43,15 @@ constexpr uint32_t kWmlsWtaDeckClass = 4;
 
 extern const struct WmlsLibFunction kWmlsUrlFunctions[];
 extern const struct WmlsLibFunction kWmlsBrowserFunctions[];
+extern const struct WmlsLibFunction kWmlsDialogsFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaPublicFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaCallFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaTextFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaPhonebookFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaMiscFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaLogFunctions[];
+// What a popup that cannot be asked without the script task answers.
+constexpr Result kWmlsNoPopup = ResultError(Mod::WmlsExec, Err::NotFound);
 
 // Shared by the two libraries. A new UTF-8 copy of count units (module 34),
 // or null without memory.

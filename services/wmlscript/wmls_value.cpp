@@ -1,5 +1,8 @@
 // Value cells, their conversions, the operand stack, call frames and the
 // library-call contract.
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstring>
 
 #include "kernel/libc.h"
@@ -16,12 +19,25 @@ char16_t* WmlsNewString(const char16_t* text, uint32_t count) {
   return s;
 }
 
-// Eight bytes at a time once aligned: an aligned word never crosses a page,
-// so the bytes read past the terminator are harmless; they may lie outside
-// the allocation, which is why the address checker is kept out.
+// A block at a time once aligned: an aligned block never crosses a page, so
+// the bytes read past the terminator are harmless; they may lie outside the
+// allocation, which is why the address checker is kept out. Scripts that
+// build long strings measure them over and over, so this is a hot path.
 __attribute__((no_sanitize("address"))) uint32_t WmlsLen(const char16_t* s) {
   if (!s) return 0;
   const char16_t* p = s;
+#if defined(__SSE2__)
+  while (reinterpret_cast<uintptr_t>(p) & 15) {
+    if (!*p) return static_cast<uint32_t>(p - s);
+    ++p;
+  }
+  const __m128i zero = _mm_setzero_si128();
+  for (;; p += 8) {
+    const __m128i block = _mm_load_si128(reinterpret_cast<const __m128i*>(p));
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(block, zero));
+    if (mask) return static_cast<uint32_t>(p - s) + static_cast<uint32_t>(__builtin_ctz(mask)) / 2;
+  }
+#else
   while (reinterpret_cast<uintptr_t>(p) & 7) {
     if (!*p) return static_cast<uint32_t>(p - s);
     ++p;
@@ -35,6 +51,7 @@ __attribute__((no_sanitize("address"))) uint32_t WmlsLen(const char16_t* s) {
   }
   while (*p) ++p;
   return static_cast<uint32_t>(p - s);
+#endif
 }
 
 bool WmlsIsSpace(char16_t c) { return c == ' ' || (c >= 9 && c <= 13); }
@@ -298,9 +315,7 @@ int32_t WmlsCompare(WmlsRunContext* ctx, const WmlsValue* a0, const WmlsValue* b
 }
 
 int32_t WmlsPushFrame(int32_t functionIndex, WmlsRunContext* ctx) {
-  uint32_t depth = 0;
-  for (WmlsFrame* f = ctx->frame; f; f = f->previous) ++depth;
-  if (depth >= kWmlsMaxFrames) {
+  if (ctx->depth >= kWmlsMaxFrames) {
     ctx->status = WmlsStatus::CallDepth;
     return WmlsResult::Aborted;
   }
@@ -332,6 +347,7 @@ int32_t WmlsPushFrame(int32_t functionIndex, WmlsRunContext* ctx) {
   frame->variableCount = static_cast<int16_t>(count);
   frame->variables = count ? reinterpret_cast<WmlsValue*>(desc + 1) : nullptr;  // all unset
   ctx->frame = frame;
+  ++ctx->depth;
   return 0;
 }
 
@@ -339,10 +355,12 @@ void WmlsPopFrame(WmlsRunContext* ctx) {
   WmlsFrame* frame = ctx->frame;
   if (!frame) return;
   for (int32_t i = 0; i < frame->variableCount; ++i) {
+    if (frame->variables[i].type != WmlsType::String) continue;  // nothing to free or detach
     WmlsDetach(ctx, &frame->variables[i]);
     WmlsValueRelease(&frame->variables[i]);
   }
   ctx->frame = frame->previous;
+  --ctx->depth;
   const uint32_t bytes = sizeof(WmlsFrame) + sizeof(WmlsFunctionDesc) +
                          static_cast<uint32_t>(frame->variableCount) * sizeof(WmlsValue);
   if (!ctx->spareFrame || ctx->spareBytes < bytes) {
@@ -355,16 +373,19 @@ void WmlsPopFrame(WmlsRunContext* ctx) {
   if (!ctx->frame) ctx->status = WmlsStatus::Returned;
 }
 
-static const WmlsLibFunction kNone[] = {{nullptr, -1}};
-
 const WmlsLibrary kWmlsLibraries[] = {
     {0, 15, kWmlsLangFunctions},
     {1, 8, kWmlsFloatFunctions},
     {2, 16, kWmlsStringFunctions},
     {3, 14, kWmlsUrlFunctions},
     {4, 7, kWmlsBrowserFunctions},
-    // Dialogs and the WTA libraries join as they are built.
-    {5, 0, kNone},
+    {5, 3, kWmlsDialogsFunctions},
+    {512, 3, kWmlsWtaPublicFunctions},
+    {513, 6, kWmlsWtaCallFunctions},
+    {514, 5, kWmlsWtaTextFunctions},
+    {515, 5, kWmlsWtaPhonebookFunctions},
+    {516, 4, kWmlsWtaMiscFunctions},
+    {519, 4, kWmlsWtaLogFunctions},
     {-1, 0, nullptr},
 };
 

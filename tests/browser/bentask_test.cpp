@@ -9,13 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "browser/ben_hist.h"
+#include "browser/benpage.h"
 #include "browser/bentask.h"
+#include "browser/uinav.h"
+#include "browser/url.h"
 #include "browser/ui.h"
 #include "browser/uitask.h"
 #include "browser/uiwindow.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "services/wmlscript/wmls_script_task.h"
+#include "tests/support/fetch_driver.h"
 #include "tests/widgets/pwl_fixture.h"
 #include "widgets/popup.h"
 #include "widgets/pwl_imagemap.h"
@@ -123,6 +129,21 @@ class BrowserTaskTest : public PwlFixture {
       if (s.message == message) out.push_back(s);
     return out;
   }
+  // Sends the window an address, as the browser task does.
+  void Navigate(const char* address) {
+    TskmanPost(TskmanFind(Mod::Ui), BenMsg::UiNavigate,
+               reinterpret_cast<uintptr_t>(LibcStrDup(address)), 0);
+    Pump();
+  }
+  // The address of the page the window shows.
+  std::string PageAddress() const {
+    char* text = nullptr;
+    UrlRequestRec* page = UiNavCurrentRequest(UiGetWindow());
+    if (!page || UrlOfRequest(&text, page) != kOk || !text) return "(none)";
+    std::string out = text;
+    MemFree(&text);
+    return out;
+  }
   std::u16string Current() const {
     const UiWindow* ui = UiGetWindow();
     return ui && ui->currentString ? std::u16string(ui->currentString) : std::u16string();
@@ -209,6 +230,89 @@ INSTANTIATE_TEST_SUITE_P(
                    "http://now/deck.wml"},
         PendingRow{"go_nowhere_clears", {{1, "a.wml"}, {1, nullptr}}, 0, nullptr, 0, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---- navigation --------------------------------------------------------------------------
+
+class NavigationTest : public BrowserTaskTest {
+ protected:
+  void SetUp() override {
+    BrowserTaskTest::SetUp();
+    driver.Serve("/app/s/task.wmlsc",
+                 FetchFile(QOR_WMLS_DATA "/task.wmlsc", "application/vnd.wap.wmlscriptc"));
+    const FetchBody deck = FetchText("<wml/>", "text/vnd.wap.wml");
+    driver.Serve("/app/deck.wml", deck);
+    driver.Serve("/app/next.wml", deck);
+    BenSetScriptStarter(WmlsScriptTaskStartForBrowser);
+    OpenWindow();
+  }
+  void TearDown() override {
+    EndWindow();
+    BenSetScriptStarter(nullptr);
+    BrowserTaskTest::TearDown();
+  }
+  FetchDriver driver;
+};
+
+TEST_F(NavigationTest, AScriptLinksGoLoadsTheAddressResolvedAgainstThePage) {
+  Navigate("qortest://h/app/deck.wml");
+  EXPECT_EQ(PageAddress(), "qortest://h/app/deck.wml");
+  Navigate("s/task.wmlsc#setAndGo('a%20b')");
+  EXPECT_EQ(std::u16string(BenGetVar(Browser(), u"result")), u"a b");
+  EXPECT_EQ(PageAddress(), "qortest://h/app/next.wml#c");
+  EXPECT_EQ(Current(), u"qortest://h/app/next.wml#c");
+  EXPECT_NE(TskmanFind(Mod::WmlsExec), nullptr);
+  // The page left is on the back stack.
+  ASSERT_NE(BenHistoryCurrent(), nullptr);
+  EXPECT_STREQ(BenFindHistoryEntry(Browser(), nullptr, 0, 0), "qortest://h/app/deck.wml");
+  // The script task ends with the window.
+  EndWindow();
+  EXPECT_EQ(TskmanFind(Mod::WmlsExec), nullptr);
+}
+
+TEST_F(NavigationTest, AFailedScriptShowsItsErrorAndEndsWhenTheUserClosesIt) {
+  Navigate("qortest://h/app/deck.wml");
+  gWatched = Mod::Ben;
+  seen.clear();
+  Navigate("s/task.wmlsc#nothing()");
+  EXPECT_EQ(Current(), u"qortest://h/app/deck.wml");
+  EXPECT_NE(TskmanFind(Mod::Popup), nullptr);
+  EXPECT_TRUE(SeenOf(BenMsg::ScriptEnded).empty());
+  UiCommand(UiCmd::Back, 0);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::Popup), nullptr);
+  ASSERT_EQ(SeenOf(BenMsg::ScriptEnded).size(), 1u);
+  EXPECT_EQ(SeenOf(BenMsg::ScriptEnded)[0].arg1, WmlsEnd::Failed);
+  EXPECT_EQ(PageAddress(), "qortest://h/app/deck.wml");
+}
+
+TEST_F(NavigationTest, AWtaEventsBoundAddressIsLoaded) {
+  ASSERT_EQ(BenWtaContextOpen(Browser()), kOk);
+  ASSERT_EQ(BenWtaBindEvent(Browser(), BenWtaEvent::IncomingCall, "qortest://h/app/deck.wml"), kOk);
+  ASSERT_EQ(BenRaiseWtaEvent(BenWtaEvent::IncomingCall, 0, nullptr), kOk);
+  Pump();
+  EXPECT_EQ(PageAddress(), "qortest://h/app/deck.wml");
+}
+
+TEST_F(NavigationTest, AnAddressThatCannotBeLoadedLeavesThePage) {
+  Navigate("qortest://h/app/deck.wml");
+  Navigate("qortest://h/app/missing.wml");
+  Navigate("nosuchscheme://x/");
+  EXPECT_EQ(PageAddress(), "qortest://h/app/deck.wml");
+}
+
+TEST_F(NavigationTest, ShowUrlFillsTheTitleAndARedrawCleansThePage) {
+  TskmanPost(TskmanFind(Mod::Ui), BenMsg::UiShowUrl,
+             reinterpret_cast<uintptr_t>(LibcStrDup("http://a.example/a/very/long/path/deck.wml")), 0);
+  Pump();
+  EXPECT_EQ(std::u16string(UiGetWindow()->title), u"http://a.example/a/very/long/pa");
+  BenPage page{};
+  UiGetWindow()->page = &page;
+  BenFormRedrawPage(Browser());
+  EXPECT_TRUE(page.flags & BenPageFlag::Dirty);
+  Pump();
+  EXPECT_FALSE(page.flags & BenPageFlag::Dirty);
+  UiGetWindow()->page = nullptr;
+}
 
 // ---- WTA events --------------------------------------------------------------------------
 

@@ -1,6 +1,7 @@
 // The PNG glue against ImageMagick's decode of files written by ImageMagick
 // (tests/data/png/make.sh) in any blocks; damaged and cut files.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -68,6 +69,47 @@ INSTANTIATE_TEST_SUITE_P(Files, PngFileTest,
                            return FileBlockName(std::get<0>(info.param).name,
                                                 std::get<1>(info.param));
                          });
+
+// The file with a private ancillary chunk of `size` bytes after its header:
+// a larger body, the same picture.
+std::vector<uint8_t> Padded(std::vector<uint8_t> file, uint32_t size) {
+  std::vector<uint8_t> chunk = {uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8),
+                                uint8_t(size), 'q', 'o', 'R', 'p'};
+  chunk.resize(chunk.size() + size, 0x5A);
+  const uLong crc = crc32(0, chunk.data() + 4, static_cast<uInt>(chunk.size() - 4));
+  for (int shift = 24; shift >= 0; shift -= 8) chunk.push_back(uint8_t(crc >> shift));
+  constexpr size_t kAfterHeader = 8 + 25;  // signature, then the IHDR chunk
+  file.insert(file.begin() + kAfterHeader, chunk.begin(), chunk.end());
+  return file;
+}
+
+// The body is held whole whatever its size, announced or not: rows that fit
+// the work buffer are decoded; rows that do not give an empty image of the
+// picture's size, and the load still completes.
+TEST_F(PngTest, BodiesOfAnySizeAreDecodedWhenTheirRowsFit) {
+  const std::vector<Picture> refs = ReadPictures(ReadDataFile("png/rgb8.pam"));
+  ASSERT_EQ(refs.size(), 1u);
+  for (uint32_t padding : {0u, 300000u})
+    for (bool announce : {true, false}) {
+      DecodeRun run = Decode(Padded(Png("rgb8"), padding), 4096, announce);
+      EXPECT_EQ(run.result, kOk) << padding << " " << announce;
+      ASSERT_EQ(ImageCount(run), 1u);
+      const ContentImage* image = FirstImage(run);
+      ExpectBands(image->bands, image->bandCount, refs[0], false, false, "rgb8");
+      FreeOutput(&run.output);
+
+      run = Decode(Padded(Png("wide_rgba"), padding), 4096, announce);
+      EXPECT_EQ(run.result, kOk) << padding << " " << announce;
+      EXPECT_TRUE(run.events & ContentEvent::Done);
+      EXPECT_TRUE(run.stateFreed);
+      ASSERT_EQ(ImageCount(run), 1u);
+      image = FirstImage(run);
+      EXPECT_EQ(image->width, 400);
+      EXPECT_EQ(image->height, 200);
+      EXPECT_EQ(image->bandCount, 0);
+      FreeOutput(&run.output);
+    }
+}
 
 // Not a PNG: refused without an image; damaged image data: refused once
 // the image was announced.

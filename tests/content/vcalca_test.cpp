@@ -137,6 +137,22 @@ TEST_F(VcalcaTest, BodiesFillTheirTrees) {
         {"vcal/1/entity/1/durationsec", "-900"}}},
       {true, "BEGIN:VCALENDAR\nBEGIN:VEVENT\nDTSTART:20041327T000000\nEND:VEVENT\nEND:VCALENDAR\n",
        kVcalBadDate, {}},
+      // Components of real files the page does not show are passed over;
+      // escapes are resolved in values with parameters too; an e-mail
+      // without parameters is an Internet address.
+      {true,
+       "BEGIN:VCALENDAR\nBEGIN:VJOURNAL\nSUMMARY:Diary\nEND:VJOURNAL\nBEGIN:VEVENT\n"
+       "SUMMARY;LANGUAGE=en:Lunch\\, Ann\nBEGIN:VALARM\nDESCRIPTION:Ring\nEND:VALARM\nEND:VEVENT\n"
+       "END:VCALENDAR\n",
+       kOk,
+       {{"vcal/1/entity/1/summary", "Lunch, Ann"}, {"vcal/1/entity/1/description", "<none>"}}},
+      {false, "BEGIN:VCARD\nEMAIL:ann@example.net\nEMAIL;HOME:x@example.net\nEND:VCARD\n", kOk,
+       {{"vcard/1/email/=", "ann@example.net"}, {"vcard/1/email/2/=", "<none>"}}},
+      // Any other component breaks the structure, a nested calendar too.
+      {true, "BEGIN:VCALENDAR\nBEGIN:VCALENDAR\nEND:VCALENDAR\nEND:VCALENDAR\n", kVcardBadStructure, {}},
+      {true, "BEGIN:VCALENDAR\nBEGIN:VEVENT\nBEGIN:VCALENDAR\nEND:VCALENDAR\nEND:VEVENT\nEND:VCALENDAR\n",
+       kVcardBadStructure, {}},
+      {true, "BEGIN:VCALENDAR\nBEGIN:VNOTE\nEND:VNOTE\nEND:VCALENDAR\n", kVcardBadStructure, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body.substr(0, 60));
@@ -171,7 +187,8 @@ TEST_F(VcalcaRowsTest, PagesShowEveryEntryInEveryDelivery) {
   EXPECT_LT(whole.find("Dr. John"), whole.find("Ann Smith"));
   // Markup in a field is shown, not obeyed.
   EXPECT_NE(whole.find("Acme &lt;b&gt;Labs&lt;/b&gt;"), std::string::npos);
-  EXPECT_NE(whole.find("addrbook://add?name=Ann Smith&amp;number=0700 123"), std::string::npos);
+  EXPECT_NE(whole.find("addrbook://add?name=Ann%20Smith&amp;number=0700%20123&amp;"),
+            std::string::npos);
   EXPECT_EQ(whole.find("[$"), std::string::npos);
   for (uint32_t block : {1u, 7u}) EXPECT_EQ(Fetch("text/vcard", file, block), whole) << block;
   // The calendar page keeps its template's links.
@@ -190,13 +207,78 @@ TEST_F(VcalcaRowsTest, BrokenBodiesFailCleanlyEmptyOnesShowAnEmptyPage) {
   std::string utf16;  // big-endian with a byte order mark
   for (char16_t c : text) utf16 += {static_cast<char>(c >> 8), static_cast<char>(c & 0xFF)};
   EXPECT_NE(Fetch("text/x-vcard", utf16, 3).find("<b>Zoë</b>"), std::string::npos);
+  // Without a mark or a charset parameter, UTF-16 shows by its zero bytes.
+  std::string le = utf16.substr(2), be = utf16.substr(2);
+  for (size_t i = 0; i + 1 < le.size(); i += 2) std::swap(le[i], le[i + 1]);
+  EXPECT_NE(Fetch("text/x-vcard", be, 0).find("<b>Zoë</b>"), std::string::npos);
+  std::string calendar;
+  for (char c : std::string("BEGIN:VCALENDAR\nBEGIN:VTODO\nSUMMARY:Tea\nEND:VTODO\n")) calendar += {c, '\0'};
+  const std::string todo = Fetch("text/x-vcalendar", calendar, 5);
+  EXPECT_NE(todo.find("<b>Tea</b>"), std::string::npos) << todo;
+  EXPECT_NE(Fetch("text/x-vcard", le, 1).find("<b>Zoë</b>"), std::string::npos);
   Result failure = 0;
   Fetch("text/x-vcard", "END:VCARD\r\n", 0, &failure);
   EXPECT_EQ(failure, kVcardBadStructure);
+  // A body past the row's room is refused as one the row has no memory for.
+  const std::string huge = "BEGIN:VCARD\r\nNOTE:" + std::string(1u << 20, 'x') + "\r\nEND:VCARD\r\n";
+  Fetch("text/x-vcard", huge, 0, &failure);
+  EXPECT_EQ(failure, kVcardNoMemory);
+  Fetch("text/x-vcalendar", "BEGIN:VCALENDAR\r\nX:" + std::string(1u << 20, 'x'), 0, &failure);
+  EXPECT_EQ(failure, kVcalNoMemory);
   const std::string empty = Fetch("text/x-vcard", "", 0, &failure);
   EXPECT_EQ(failure, 0u);
   EXPECT_NE(empty.find("Business card"), std::string::npos);
   EXPECT_EQ(empty.find("addrbook:"), std::string::npos);
+}
+
+// The "vc" source answering every value later, from a task of its own: the
+// row holds the load until its page is whole.
+TskmanTask* gLateTask = nullptr;
+namespace LateMsg {
+constexpr uint32_t Single = 0x7100, Step = 0x7101, Done = 0x7102;
+}
+
+Result LateHandler(void*, uint32_t message, uintptr_t cell, uintptr_t value) {
+  if (message == LateMsg::Single) VarParseValueReady(nullptr, reinterpret_cast<void*>(value));
+  if (message == LateMsg::Step)
+    VarParseValueReady(reinterpret_cast<void*>(cell), reinterpret_cast<void*>(value));
+  if (message == LateMsg::Done) VarParseSourceDone(reinterpret_cast<void*>(cell));
+  return kOk;
+}
+
+void* Later(uint32_t* pending, uint32_t message, void* cell, void* value) {
+  *pending = 1;
+  TskmanPost(gLateTask, message, reinterpret_cast<uintptr_t>(cell), reinterpret_cast<uintptr_t>(value));
+  return nullptr;
+}
+
+void* LateOpen(const char* name, void** holder, VarParseJob* job, uint32_t* charset,
+               uint32_t* pending) {
+  void* value = kVcSourceRow.open(name, holder, job, charset, pending);
+  if (!holder) return Later(pending, LateMsg::Single, nullptr, value);
+  return value ? Later(pending, LateMsg::Step, *holder, value) : nullptr;
+}
+void* LateNext(void* loop, uint32_t* pending) {
+  void* value = kVcSourceRow.next(loop, pending);
+  return Later(pending, value ? LateMsg::Step : LateMsg::Done, loop, value);
+}
+void* LateProperty(void* loop, const char* name, uint32_t* pending) {
+  return Later(pending, LateMsg::Step, loop, kVcSourceRow.getProperty(loop, name, pending));
+}
+const VarParseSource kLateSources[] = {
+    {"vc", LateOpen, LateNext, kVcSourceRow.close, LateProperty},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+TEST_F(VcalcaRowsTest, PagesWaitForSourcesThatAnswerLater) {
+  const std::string file = FromFile("two_cards.vcf");
+  const std::string whole = Fetch("text/x-vcard", file, 0);
+  ASSERT_EQ(TskmanCreateTask(&gLateTask, Mod::TestCode, LateHandler, nullptr), kOk);
+  const VarParseSource* old = VarParseInstallSources(kLateSources);
+  EXPECT_EQ(Fetch("text/x-vcard", file, 0), whole);
+  VarParseInstallSources(old);
+  TskmanDestroyTask(gLateTask);
+  Pump();
 }
 
 }  // namespace
@@ -271,22 +353,64 @@ TEST_F(VcalcaSchemeTest, LinksReachTheHandsetWithExactlyTheirFields) {
       {"addrbook://ADD?NAME=Caf%C3%A9+Bar&email=a%40b.c&address=1+Main", kOk, "pb:Café Bar||a@b.c|1 Main"},
       {"addrbook://add?number=1", kVcardBadInput, nullptr},
       {"addrbook://add?name=A&fax=1", kVcardBadInput, nullptr},
+      // A name names the field it begins; an empty name none. An empty name
+      // value is a name: the phonebook judges it.
+      {"addrbook://add?NA=Ann&nUm=1&e=x&ADDR=", kOk, "pb:Ann|1|x|"},
+      {"addrbook://add?name=&number=1", kOk, "pb:|1||"},
+      {"addrbook://add?name=A&=1", kVcardBadInput, nullptr},
+      {"addrbook://add?name=A&names=1", kVcardBadInput, nullptr},
       {"calendar://add?summary=Lunch&dtstart=20040427T120000&duration=3600", kOk,
        "cal:|Lunch|||||||2:1083067200|0:0|0:0|0:0|3600"},
       {"calendar://ADD?location=Caf%C3%A9&due=20040430&Contact=Bob", kOk,
        "cal:Café|||||||Bob|0:0|0:0|1:1083283200|0:0|-1"},
       {"calendar://add?dtstart=2004", kVcalBadInput, nullptr},
       {"calendar://add?duration=1h", kVcalBadInput, nullptr},
-      {"calendar://add?dtstart=20500101", kVcalBadInput, nullptr},  // past the converter's range
-      // The page's links name every field; an empty one is not given.
-      {"calendar://add?summary=Trip&location=&dtstart=&dtend=&duration=", kOk,
-       "cal:|Trip|||||||0:0|0:0|0:0|0:0|-1"},
+      // Times are 64-bit: dates past 2038 and before 1901 keep their seconds.
+      {"calendar://add?dtstart=20500101&dtend=20380119T031408&due=18991231T235959", kOk,
+       "cal:||||||||1:2524608000|2:2147483648|2:-2208988801|0:0|-1"},
+      {"calendar://add?SUM=Trip&loc=&dtst=20040427&du=20040430&dur=60", kOk,
+       "cal:|Trip|||||||1:1083024000|0:0|1:1083283200|0:0|60"},
+      // A time shorter than a date fails, an empty one too.
+      {"calendar://add?summary=Trip&dtstart=", kVcalBadInput, nullptr},
+      {"calendar://add?summary=Trip&dtend=2004042", kVcalBadInput, nullptr},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.url);
     stored.clear();
     EXPECT_EQ(Load(row.url), row.result);
     EXPECT_EQ(stored, row.entry ? std::vector<std::string>{row.entry} : std::vector<std::string>{});
+  }
+}
+
+// The pages' links carry every field to the handset exactly as the body gave
+// it, whatever characters it holds; an empty field is left out of the link.
+TEST_F(VcalcaSchemeTest, PageLinksDeliverExactlyTheBodysFields) {
+  struct Case {
+    const char* type;
+    const char* scheme;
+    std::string body;
+    std::string entry;
+  };
+  const Case cases[] = {
+      {"text/x-vcard", "addrbook:",
+       "BEGIN:VCARD\r\nFN:Ann & Bob = \"#1\" 100% +café <i>\r\nTEL;PREF;VOICE:+44 20 7946 0000\r\n"
+       "EMAIL;INTERNET:a+b@example.org\r\nADR:;;#5 Rue = Ñ;Paris;;75001;FR\r\nEND:VCARD\r\n",
+       "pb:Ann & Bob = \"#1\" 100% +café <i>|+44 20 7946 0000|a+b@example.org|;;#5 Rue = Ñ;Paris;;75001;FR"},
+      {"text/x-vcalendar", "calendar:",
+       "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nSUMMARY;ENCODING=QUOTED-PRINTABLE:Tea & cake =3D 50% +tip #2 =C3=A9t=C3=A9\r\n"
+       "DTSTART:20500101T120000\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+       "cal:|Tea & cake = 50% +tip #2 été|||||||2:2524651200|0:0|0:0|0:0|-1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    const std::string page = Fetch(c.type, c.body, 0);
+    const size_t from = page.find(std::string("href=\"") + c.scheme);
+    ASSERT_NE(from, std::string::npos) << page;
+    std::string url = page.substr(from + 6, page.find('"', from + 6) - from - 6);
+    for (size_t at; (at = url.find("&amp;")) != std::string::npos;) url.replace(at, 5, "&");
+    stored.clear();
+    EXPECT_EQ(Load(url), kOk) << url;
+    EXPECT_EQ(stored, std::vector<std::string>{c.entry}) << url;
   }
 }
 

@@ -170,15 +170,27 @@ void SafBuilder::Frame(uint32_t background, const std::vector<std::vector<uint8_
   Block(6, b);
 }
 
-std::vector<uint8_t> SafBuilder::File() const {
+std::vector<uint8_t> SafBuilder::InfoBlock(uint32_t depthGiven) const {
   std::vector<uint8_t> records{1, 6, static_cast<uint8_t>(width), static_cast<uint8_t>(height),
-                               static_cast<uint8_t>(depth), 0, 0, 1,
+                               static_cast<uint8_t>(depthGiven), 0, 0, 1,
                                2, 2, 0, 2 << 5,
                                3, 3, static_cast<uint8_t>(frames), 7, 0,
                                10, 2, static_cast<uint8_t>(delay >> 8), static_cast<uint8_t>(delay)};
-  std::vector<uint8_t> f{'S', 'A', 'F', 0, 1, 0, 0, 7, 0, 2, static_cast<uint8_t>(records.size() >> 8),
+  std::vector<uint8_t> b{7, 0, 2, static_cast<uint8_t>(records.size() >> 8),
                          static_cast<uint8_t>(records.size())};
-  f.insert(f.end(), records.begin(), records.end());
+  b.insert(b.end(), records.begin(), records.end());
+  return b;
+}
+
+void SafBuilder::Info(uint32_t depthGiven) {
+  const std::vector<uint8_t> b = InfoBlock(depthGiven);
+  body.insert(body.end(), b.begin(), b.end());
+}
+
+std::vector<uint8_t> SafBuilder::File() const {
+  std::vector<uint8_t> f{'S', 'A', 'F', 0, 1, 0, 0};
+  const std::vector<uint8_t> info = InfoBlock(depth);
+  f.insert(f.end(), info.begin(), info.end());
   f.insert(f.end(), body.begin(), body.end());
   for (int i = 0; i < 3; ++i) f.push_back(i ? 0 : 8);
   const size_t total = f.size();

@@ -20,6 +20,9 @@ struct SafBuilder {
               const std::vector<uint8_t>& coded);
   void Frame(uint32_t background, const std::vector<std::vector<uint8_t>>& commands);
   void Block(uint32_t tag, const std::vector<uint8_t>& b);
+  // A further info block, as the file's own but of that depth.
+  void Info(uint32_t depthGiven);
+  std::vector<uint8_t> InfoBlock(uint32_t depthGiven) const;
   std::vector<uint8_t> File() const;
 };
 

@@ -43,6 +43,18 @@ TEST(CrashRecordTest, ARecordCutAnywhereIsReadOrRefusedWhole) {
   }
 }
 
+// A record from elsewhere may hold longer texts than the failing side writes;
+// they are cut to the same length.
+TEST(CrashRecordTest, LongTextsAreCutAsTheFailingSideCutsThem) {
+  const std::string tooLong(kCrashTextMax + 900, 'a');
+  const std::string record = "qor-crash 1\npid 1\ntext " + tooLong + "\\n\nfile " + tooLong +
+                             "\nline 2\nend\n";
+  CrashRecord r;
+  ASSERT_TRUE(CrashParseRecord(record, &r));
+  EXPECT_EQ(r.text, tooLong.substr(0, kCrashTextMax));
+  EXPECT_EQ(r.file, tooLong.substr(0, kCrashTextMax));
+}
+
 
 const char kMaps[] =
     "55d000000000-55d000001000 r--p 00000000 08:01 100 /opt/qor/bin/qor\n"

@@ -14,8 +14,11 @@
 #include "kernel/lng.h"
 #include "kernel/mem.h"
 #include "kernel/qorrom.h"
+#include "browser/url.h"
+#include "markup/template_page.h"
 #include "markup/varparse.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/recorder.h"
 
 namespace {
 
@@ -296,6 +299,9 @@ TEST_F(TemplateTest, OddMarkersStayTextOrGiveNothing) {
        "<[$for:none.x$]a[$for:t.item$]b[$/for$]c[$/for$]>", "<>"},
       {"a marker cut off by the end", "a[$t.title", "a[$t.title"},
       {"a loop whose end never comes", "<[$for:t.item$]a", "<a"},
+      {"query fields: percent-encoded UTF-8, left out when empty, bare without a key",
+       "?[$field:a=t.title$][$field:b=t.missing$][$field:t.size$]",
+       "?a=Zo%C3%AB%27s%20page&amp;1234"},
       {"a character cut off by a marker", "a\xE2\x82[$t.size$]", "a\xEF\xBF\xBD\xEF\xBF\xBD" "1234"},
   };
   for (const OddCase& c : cases) {
@@ -337,6 +343,142 @@ TEST_F(TemplateTest, ASourceMayCloseTheJobFromInsideItsCall) {
   EXPECT_EQ(gJobToClose, nullptr);
   EXPECT_EQ(Drain(&sink), "abccd");
   EXPECT_EQ(tree.opened, tree.closed);
+}
+
+// A built-in page whose source answers later is whole only once it has, and
+// is never cut short.
+TEST_F(TemplateTest, TemplatePagesWaitForSourcesThatAnswerLater) {
+  const VarParseSource* old = VarParseInstallSources(kFakeSources);
+  FakeTree whole;
+  FillTree(whole);
+  const std::string expected = Fill(whole, RomText("/eng/vcalca/vcalendar.html"));
+  UrlLoad load{};
+  for (Answer answer : {Answer::AtOnce, Answer::InsideTheCall, Answer::Later}) {
+    FakeTree tree;
+    FillTree(tree);
+    tree.answer = answer;
+    Result r = kOk;
+    ASSERT_EQ(UtilLoadTemplatePage(&load, &tree, "vcalca/vcalendar.html"), kOk);
+    EXPECT_EQ(UtilTemplatePagePending(&load, &r), answer == Answer::Later);
+    tree.DeliverAll();
+    EXPECT_FALSE(UtilTemplatePagePending(&load, &r));
+    EXPECT_EQ(r, kOk);
+    EXPECT_EQ(load.charset, Mib::Utf16Native);
+    EXPECT_EQ(Drain(&load.input), expected) << static_cast<int>(answer);
+    EXPECT_EQ(tree.opened, tree.closed);
+  }
+  // A load that goes away while its page waits leaves nothing behind.
+  FakeTree tree;
+  FillTree(tree);
+  tree.answer = Answer::Later;
+  ASSERT_EQ(UtilLoadTemplatePage(&load, &tree, "vcalca/vcalendar.html"), kOk);
+  UtilTemplatePageCancel(&load);
+  tree.DeliverAll();
+  UtilDataChunkFreeQueue(&load.input);
+  VarParseInstallSources(old);
+}
+
+// With the heap nearly full at every level of spare room, a page either comes
+// whole or fails as out of memory.
+TEST_F(TemplateTest, TemplatePagesThatLoseTextFailAsOutOfMemory) {
+  const std::string page = RomText("/eng/config/advance.html");
+  int lost = 0;
+  for (uint32_t spare = 0; spare < 8192; spare += 16) {
+    std::vector<void*> ballast;
+    for (HeapStats s = HeapGetStats(); s.largestFree > spare + 32; s = HeapGetStats()) {
+      void* b = HeapBlockAlloc(s.largestFree - spare - 32);
+      if (!b) break;
+      ballast.push_back(b);
+    }
+    UrlLoad load{};
+    const Result r = UtilLoadTemplatePage(&load, nullptr, "config/advance.html");
+    for (void* b : ballast) HeapBlockFree(b);
+    const std::string out = Drain(&load.input);
+    if (r == kUtilNoMemory) {
+      ++lost;
+    } else if (r != kUtilNoFile) {  // the file itself wants memory to be opened
+      ASSERT_EQ(r, kOk) << spare;
+      ASSERT_EQ(out, page) << spare;
+    }
+  }
+  EXPECT_GT(lost, 0);
+}
+
+// A file is appended as it is, and a missing one says so.
+TEST_F(TemplateTest, AFileIsAppendedAsItIsAndAMissingOneSaysSo) {
+  UrlLoad load{};
+  ASSERT_EQ(UtilAppendRomFile(&load, "general/gohome.html"), kOk);
+  const std::string page = RomText("/eng/general/gohome.html");
+  EXPECT_EQ(load.delivered, page.size());
+  std::string bytes(UtilDataChunkQueueBytes(&load.input), '\0');
+  UtilDataChunkTake(&load.input, reinterpret_cast<uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()));
+  EXPECT_EQ(bytes, page);
+  EXPECT_EQ(UtilAppendRomFile(&load, "general/none.html"), kUtilNoFile);
+  EXPECT_EQ(UtilAppendRomFile(nullptr, "general/gohome.html"), kUtilBadArg);
+  EXPECT_EQ(UtilLoadTemplatePage(&load, nullptr, "general/none.html"), kUtilNoFile);
+  EXPECT_EQ(load.delivered, page.size());
+}
+
+// A job registered with the task runs there in steps, and after the task
+// has stopped runs inside the calls again.
+class TemplateTaskTest : public EngineFixture {};
+
+TEST_F(TemplateTaskTest, ARegisteredJobRunsOnTheTaskAndWaitsForItsAnswers) {
+  const uint32_t start = HeapGetStats().freeBytes;
+  {
+    Recorder requester(Mod::TestCode);
+    ASSERT_EQ(VarParseStartTask(requester.task()), kOk);
+    Pump();
+    ASSERT_EQ(requester.Count(VarParseMsg::Ready), 1u);
+
+    FakeTree tree;
+    FillTree(tree);
+    tree.answer = Answer::Later;
+    Queue sink{};
+    VarParseJob* job = nullptr;
+    ASSERT_EQ(VarParseCreate(&job, 1, &tree), kOk);
+    VarParseSetSink(job, &sink);
+    VarParseSetSources(job, kFakeSources);
+    const std::string page = RomText("/eng/general/history.html");
+    Feed(job, page, 0, page.size());
+    // Nothing runs inside the feeding call.
+    EXPECT_EQ(sink.head, nullptr);
+    EXPECT_FALSE(VarParseIsDrained(job));
+    for (int rounds = 0; !VarParseIsDrained(job) && rounds < 100; ++rounds) {
+      Pump();
+      tree.DeliverAll();
+    }
+    EXPECT_TRUE(VarParseIsDrained(job));
+    FakeTree whole;
+    FillTree(whole);
+    EXPECT_EQ(Drain(&sink), Fill(whole, page));
+    VarParseClose(&job);
+
+    // A job closed while its run is posted: the message finds no job.
+    ASSERT_EQ(VarParseCreate(&job, 1, &tree), kOk);
+    VarParseSetSink(job, &sink);
+    VarParseSetSources(job, kFakeSources);
+    Feed(job, std::string("x"), 0, 1);
+    VarParseClose(&job);
+    Pump();
+    EXPECT_EQ(Drain(&sink), "x");
+
+    VarParseStopTask(requester.task());
+    Pump();
+    EXPECT_EQ(requester.Count(VarParseMsg::Stopped), 1u);
+
+    // Without the task a registered job runs inside the calls.
+    ASSERT_EQ(VarParseCreate(&job, 1, &tree), kOk);
+    VarParseSetSink(job, &sink);
+    VarParseSetSources(job, kFakeSources);
+    Feed(job, std::string("y"), 0, 1);
+    EXPECT_TRUE(VarParseIsDrained(job));
+    VarParseClose(&job);
+    EXPECT_EQ(Drain(&sink), "y");
+    requester.Destroy();
+  }
+  Pump();
+  EXPECT_EQ(HeapGetStats().freeBytes, start);
 }
 
 }  // namespace

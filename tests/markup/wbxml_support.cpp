@@ -110,7 +110,7 @@ Result OnStart(WbxmlHandler* h, const char16_t* publicId, uint32_t number) {
     log += "-";
   }
   log += " " + std::to_string(number) + "\n";
-  return 0;
+  return Self(h)->failOnStart;
 }
 
 Result OnText(WbxmlHandler* h, const char16_t* text, uint32_t length) {

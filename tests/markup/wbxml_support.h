@@ -31,6 +31,7 @@ struct WbxmlRecorder {
   std::string log;
   std::vector<std::u16string> literals;
   uint32_t failOnBegin = 0;  // answer this from element begin when not 0
+  uint32_t failOnStart = 0;  // answer this from the start of the document when not 0
 
   explicit WbxmlRecorder(const WbxmlTables* t = nullptr);
 };

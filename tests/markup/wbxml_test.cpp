@@ -214,11 +214,11 @@ class WbxmlTest : public HeapFixture {
 
   // Decodes the bytes cut at the offsets; the log, with the answer in front.
   std::string Decode(const std::vector<uint8_t>& bytes, const std::vector<uint32_t>& cuts,
-                     const WbxmlTables* tables, Result* answer, uint32_t failOnBegin = 0) {
+                     const WbxmlTables* tables, Result* answer, uint32_t failOnStart = 0) {
     WbxmlDecoder* decoder = nullptr;
     EXPECT_EQ(WbxmlDecoderCreate(&decoder), kOk);
     WbxmlRecorder recorder(tables);
-    recorder.failOnBegin = failOnBegin;
+    recorder.failOnStart = failOnStart;
     Queue queue{};
     *answer = WbxmlFeed(decoder, &recorder, &queue, bytes, cuts);
     leftOver_ = UtilDataChunkQueueBytes(&queue);
@@ -290,6 +290,7 @@ struct Crafted {
   std::vector<uint8_t> bytes;
   const char* expected;
   Result answer;
+  Result startAnswer = 0;  // what the start of the document answers
 };
 
 void PrintTo(const Crafted& c, std::ostream* os) { *os << c.name; }
@@ -355,6 +356,14 @@ end #0005
   // Open elements beyond the limit.
   bad("TooDeep", Header(), std::vector<uint8_t>(kWbxmlMaxDepth + 1, 0x45), nullptr,
       kWbxmlMalformed);
+
+  // A handler that refuses the document at its start stops the decoding with
+  // its answer, whether the public id is a number or a text.
+  constexpr Result kRefused = 0x80990007;
+  out.push_back({"StartRefusedById", (Header() << 0x45 << 0x01).v, started, kRefused, kRefused});
+  Bytes named;
+  named << 0x03 << 0x00 << 0x00 << 0x6A << 0x03 << 'i' << 'd' << 0x00 << 0x45 << 0x01;
+  out.push_back({"StartRefusedByName", named.v, "start \"id\" 0\n", kRefused, kRefused});
   return out;
 }
 
@@ -363,14 +372,14 @@ class WbxmlCraftedTest : public WbxmlTest, public ::testing::WithParamInterface<
 TEST_P(WbxmlCraftedTest, WholeAndByteByByteAgree) {
   const Crafted& c = GetParam();
   Result whole = 0, single = 0;
-  const std::string log = Decode(c.bytes, {}, nullptr, &whole);
+  const std::string log = Decode(c.bytes, {}, nullptr, &whole, c.startAnswer);
   if (c.expected) {
     EXPECT_EQ(log, c.expected);
   }
   EXPECT_EQ(whole, c.answer);
   std::vector<uint32_t> cuts;
   for (uint32_t i = 1; i < c.bytes.size(); ++i) cuts.push_back(i);
-  EXPECT_EQ(Decode(c.bytes, cuts, nullptr, &single), log);
+  EXPECT_EQ(Decode(c.bytes, cuts, nullptr, &single, c.startAnswer), log);
   EXPECT_EQ(single, c.answer);
 }
 

@@ -100,4 +100,37 @@ TEST_F(NetBufTest, CuttingIntoASharedBlockLeavesTheOtherChainWhole) {
   EXPECT_EQ(HeapGetStats().freeBytes, before);
 }
 
+// Growing a chain whose last block another chain shares: the other chain
+// keeps its bytes and blocks, and outlives this one.
+TEST_F(NetBufTest, GrowingPastASharedLastBlockLeavesTheOtherChainAlone) {
+  const uint32_t before = HeapGetStats().freeBytes;
+  std::string bytes(200, 'x');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>('a' + i % 26);
+  for (uint32_t grow : {1u, 80u, 500u}) {
+    NetBufChain* chain = NetBufAlloc(200);
+    NetBufWrite(chain, bytes.data(), 0, 200);
+    NetBufChain* other = chain->next;  // the last block (60 bytes), also held elsewhere
+    ++other->refs;
+    const std::string more(grow, '+');
+    ASSERT_EQ(NetBufWriteGrow(chain, more.data(), 200, grow), kOk) << grow;
+    EXPECT_EQ(Contents(chain), bytes + more) << grow;
+    EXPECT_EQ(Contents(other), bytes.substr(140)) << grow;
+    NetBufRelease(&chain);
+    EXPECT_EQ(Contents(other), bytes.substr(140)) << grow;
+    NetBufRelease(&other);
+    EXPECT_EQ(HeapGetStats().freeBytes, before) << grow;
+  }
+  // One shared block is the chain itself: it cannot grow, and nothing changes.
+  NetBufChain* chain = NetBufAlloc(10);
+  NetBufWrite(chain, bytes.data(), 0, 10);
+  NetBufChain* other = chain;
+  ++other->refs;
+  EXPECT_EQ(NetBufWriteGrow(chain, "!", 10, 1), kNetBufShared);
+  EXPECT_EQ(Contents(other), bytes.substr(0, 10));
+  NetBufRelease(&chain);
+  NetBufRelease(&other);
+  EXPECT_EQ(HeapGetStats().freeBytes, before);
+  EXPECT_EQ(HeapValidate(), nullptr);
+}
+
 }  // namespace

@@ -151,6 +151,15 @@ Bytes PlaceWithFlags(const Place2& p) {
   return Tag(26, w.bytes());
 }
 
+Bytes MoveTo(uint16_t depth, int32_t x, int32_t y) {
+  Place2 p;
+  p.flags = 4 | 1;
+  p.depth = depth;
+  p.tx = x;
+  p.ty = y;
+  return PlaceWithFlags(p);
+}
+
 Bytes Remove(uint16_t id, uint16_t depth) { return Tag(5, Writer().U16(id).U16(depth).bytes()); }
 Bytes RemoveDepth(uint16_t depth) { return Tag(28, Writer().U16(depth).bytes()); }
 Bytes FrameLabel(const std::string& label) { return Tag(43, Writer().Str(label).bytes()); }
@@ -231,10 +240,11 @@ Bytes ButtonCxform(uint16_t id, const std::vector<int32_t>& mul) {
 
 Bytes EditTextTag(const EditText& e) {
   Writer w;
-  w.U16(e.id).Rect(0, 2000, 0, 400).U16(e.flags);
+  w.U16(e.id).Rect(e.xmin, e.xmax, e.ymin, e.ymax).U16(e.flags);
   if (e.id > 6000) {
     w.U16(e.fontId).U16(e.height).U8(e.a).U8(e.r).U8(e.g).U8(e.b).U8(1).U16(0).U16(0);
-    w.U16(e.first).U16(e.last).U8(1).U8(2).U8(3).U8(4).Str(e.variable).Str(e.text);
+    w.U16(e.first).U16(e.last).U8(e.options[0]).U8(e.options[1]).U8(e.options[2]).U8(e.options[3]);
+    w.Str(e.variable).Str(e.text);
   } else {
     if (e.flags & 0x0001) w.U16(e.fontId).U16(e.height);
     if (e.flags & 0x0004) w.U8(e.r).U8(e.g).U8(e.b).U8(e.a);
@@ -331,5 +341,11 @@ Bytes PushFloat(float v) { return Action(150, Writer().U8(1).F32(v).bytes()); }
 Bytes PushText(const std::string& s) { return Action(150, Writer().U8(0).Str(s).bytes()); }
 Bytes Jump(uint8_t code, int16_t offset) { return Action(code, Writer().U16(static_cast<uint16_t>(offset)).bytes()); }
 Bytes EndActions() { return {0}; }
+
+Bytes BoxShape(uint16_t id, const Solid& color, int32_t x, int32_t y, int32_t w, int32_t h) {
+  Records r(1, 0);
+  r.Change(-1, 1, -1, true, x, y).Box(w, h);
+  return ShapeTag(2, id, {color}, {}, 1, 0, r.End(), x, x + w, y, y + h);
+}
 
 }  // namespace movie

@@ -3,6 +3,7 @@
 // from the parser so a misreading on one side cannot hide in the other.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -68,6 +69,8 @@ struct Place2 {
   std::string name;
 };
 Bytes PlaceWithFlags(const Place2& p);
+// Moves the object at a depth to (x, y) twips.
+Bytes MoveTo(uint16_t depth, int32_t x, int32_t y);
 Bytes Remove(uint16_t id, uint16_t depth);
 Bytes RemoveDepth(uint16_t depth);
 Bytes FrameLabel(const std::string& label);
@@ -87,6 +90,8 @@ struct EditText {
   uint16_t maxLength = 0;
   std::string variable, text;
   uint16_t first = 0, last = 0;
+  int32_t xmin = 0, xmax = 2000, ymin = 0, ymax = 400;  // the bounds
+  uint8_t options[4] = {1, 2, 3, 4};
 };
 Bytes EditTextTag(const EditText& e);
 Bytes Sprite(uint16_t id, uint16_t frames, const Bytes& tags);
@@ -111,5 +116,82 @@ Bytes PushFloat(float v);
 Bytes PushText(const std::string& s);
 Bytes Jump(uint8_t code, int16_t offset);
 Bytes EndActions();
+
+// Shapes: records in the published bit layout, and a shape tag of solid
+// fills and line styles over them (bounds 0 to 2000 twips).
+struct Solid {
+  uint8_t r, g, b, a = 255;
+};
+struct Line {
+  uint16_t width;
+  Solid color;
+};
+
+// Shape records, written field by field in the published bit layout.
+class Records {
+ public:
+  Records(uint32_t fillBits, uint32_t lineBits) : fillBits_(fillBits), lineBits_(lineBits) {}
+  // Style change; -1 leaves a field out.
+  Records& Change(int32_t fill0, int32_t fill1, int32_t line, bool move = false, int32_t x = 0, int32_t y = 0) {
+    const uint32_t flags = (move ? 1 : 0) | (fill0 >= 0 ? 2 : 0) | (fill1 >= 0 ? 4 : 0) | (line >= 0 ? 8 : 0);
+    w_.Bits(0, 1).Bits(flags, 5);
+    if (move) {
+      const uint32_t n = SignedBits({x, y});
+      w_.Bits(n, 5).SBits(x, n).SBits(y, n);
+    }
+    if (fill0 >= 0) w_.Bits(static_cast<uint32_t>(fill0), fillBits_);
+    if (fill1 >= 0) w_.Bits(static_cast<uint32_t>(fill1), fillBits_);
+    if (line >= 0) w_.Bits(static_cast<uint32_t>(line), lineBits_);
+    return *this;
+  }
+  Records& Move(int32_t x, int32_t y) { return Change(-1, -1, -1, true, x, y); }
+  Records& To(int32_t dx, int32_t dy) {
+    const uint32_t n = std::max<uint32_t>(2, SignedBits({dx, dy}));
+    w_.Bits(1, 1).Bits(1, 1).Bits(n - 2, 4);
+    if (dx && dy) w_.Bits(1, 1).SBits(dx, n).SBits(dy, n);
+    else if (dx) w_.Bits(0, 1).Bits(0, 1).SBits(dx, n);
+    else w_.Bits(0, 1).Bits(1, 1).SBits(dy, n);
+    return *this;
+  }
+  Records& Curve(int32_t cdx, int32_t cdy, int32_t adx, int32_t ady) {
+    const uint32_t n = std::max<uint32_t>(2, SignedBits({cdx, cdy, adx, ady}));
+    w_.Bits(1, 1).Bits(0, 1).Bits(n - 2, 4).SBits(cdx, n).SBits(cdy, n).SBits(adx, n).SBits(ady, n);
+    return *this;
+  }
+  // Closed axis-aligned rectangle from the current point.
+  Records& Box(int32_t w, int32_t h) { return To(w, 0).To(0, h).To(-w, 0).To(0, -h); }
+  Bytes End() {
+    w_.Bits(0, 1).Bits(0, 5).Align();
+    return w_.bytes();
+  }
+  Writer& raw() { return w_; }
+
+ private:
+  uint32_t fillBits_, lineBits_;
+  Writer w_;
+};
+
+inline Bytes ShapeTag(uint32_t code, uint16_t id, const std::vector<Solid>& fills, const std::vector<Line>& lines,
+               uint32_t fillBits, uint32_t lineBits, const Bytes& records, int32_t xmin = 0, int32_t xmax = 2000,
+               int32_t ymin = 0, int32_t ymax = 2000) {
+  const bool alpha = code == 32;
+  Writer w;
+  w.U16(id).Rect(xmin, xmax, ymin, ymax);
+  w.U8(static_cast<uint32_t>(fills.size()));
+  for (const Solid& f : fills) {
+    w.U8(0).U8(f.r).U8(f.g).U8(f.b);
+    if (alpha) w.U8(f.a);
+  }
+  w.U8(static_cast<uint32_t>(lines.size()));
+  for (const Line& l : lines) {
+    w.U16(l.width).U8(l.color.r).U8(l.color.g).U8(l.color.b);
+    if (alpha) w.U8(l.color.a);
+  }
+  w.Bits(fillBits, 4).Bits(lineBits, 4).Raw(records);
+  return Tag(code, w.bytes());
+}
+
+// A shape of one solid fill: a box of w x h twips at (x, y).
+Bytes BoxShape(uint16_t id, const Solid& color, int32_t x, int32_t y, int32_t w, int32_t h);
 
 }  // namespace movie

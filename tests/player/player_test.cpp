@@ -28,7 +28,7 @@ TEST(AnimHost, OpensAMovieAndSteps) {
   ASSERT_EQ(Open(p, data), 0u);
   ASSERT_NE(p->movie, nullptr);
   EXPECT_EQ(p->fromBuffer, 1u);
-  EXPECT_EQ(p->movie->frameCount, 3u);
+  EXPECT_EQ(p->movie->levels->frameCount, 3u);
   EXPECT_EQ(AnimHost_Step(p.get()), 0u);
   const uint32_t used = p->heap.bytesInUse;
   // Opened again without a close: the heap starts over.
@@ -39,7 +39,7 @@ TEST(AnimHost, OpensAMovieAndSteps) {
   EXPECT_EQ(p->fromBuffer, 0u);
   // A package plays its first member.
   ASSERT_EQ(Open(p, movie::Qvz({{"intro.qvx", FramesMovie(2)}, {"next.qvx", data}})), 0u);
-  EXPECT_EQ(p->movie->frameCount, 2u);
+  EXPECT_EQ(p->movie->levels->frameCount, 2u);
   EXPECT_EQ(p->package.count, 2u);
   EXPECT_EQ(AnimHost_Close(p.get()), 0u);
   EXPECT_EQ(p->package.count, 0u);
@@ -88,8 +88,24 @@ TEST(AnimCommands, KeysCountByTheLow16BitsAndZoomStaysWithinOneToThree) {
   AnimPlayer_Command(p.get(), 4, 2);  // pause
   EXPECT_EQ(p->paused, 1u);
   AnimPlayer_Command(p.get(), 4, 9);  // loop
-  EXPECT_EQ(p->movie->root->flagWord, 1u);
+  EXPECT_EQ(AnimMovie_Root(p->movie)->flagWord, 1u);
   AnimHost_Close(p.get());
+}
+
+// Host storage gives nothing in this system: the stored loads find no movie.
+TEST(AnimCommands, StoredMoviesAreNotFoundWithoutHostStorage) {
+  TestPlayer p;
+  const AnimSize size{176, 208};
+  ASSERT_EQ(AnimPlayer_Command(p.get(), 1, reinterpret_cast<uintptr_t>(&size)), 0u);
+  const Bytes data = FramesMovie(2);
+  struct {
+    const uint8_t* data;
+    uint32_t length, freeFlag;
+  } block{data.data(), static_cast<uint32_t>(data.size()), 0};
+  EXPECT_EQ(AnimPlayer_Command(p.get(), 2, reinterpret_cast<uintptr_t>("a.qvx")), 1u);
+  EXPECT_EQ(AnimPlayer_Command(p.get(), 101, reinterpret_cast<uintptr_t>("a.qvx")), 3u);
+  EXPECT_EQ(AnimPlayer_Command(p.get(), 20, reinterpret_cast<uintptr_t>(&block)), 3u);
+  EXPECT_EQ(p->movie, nullptr);
 }
 
 TEST(AnimCommands, TheFrameLimitEndsAdvancing) {
@@ -99,11 +115,11 @@ TEST(AnimCommands, TheFrameLimitEndsAdvancing) {
   ASSERT_EQ(AnimPlayer_Command(p.get(), 1, reinterpret_cast<uintptr_t>(&size)), 0u);
   const AnimDataArg arg{static_cast<uint32_t>(data.size()), data.data(), -1};
   ASSERT_EQ(AnimPlayer_Command(p.get(), 17, reinterpret_cast<uintptr_t>(&arg)), 0u);
-  EXPECT_EQ(p->movie->root->flagWord, 1u);
+  EXPECT_EQ(AnimMovie_Root(p->movie)->flagWord, 1u);
   p->frameLimit = 2;
   EXPECT_EQ(AnimPlayer_Command(p.get(), 7, 0), 0u);
   EXPECT_EQ(AnimPlayer_Command(p.get(), 7, 0), 0u);
-  EXPECT_EQ(p->movie->root->currentFrame, 2u);
+  EXPECT_EQ(AnimMovie_Root(p->movie)->currentFrame, 2u);
   EXPECT_EQ(AnimPlayer_Command(p.get(), 7, 0), 7u);
   AnimHost_Close(p.get());
 }

@@ -11,7 +11,7 @@
 #include "kernel/libc.h"
 #include "services/push/lc.h"
 #include "services/push/notify.h"
-#include "services/push/push_rows.h"
+#include "services/service_rows.h"
 
 void PushFixture::SetUp() {
   WorkDirFixture::SetUp();
@@ -22,7 +22,7 @@ void PushFixture::SetUp() {
   Pump();
   ASSERT_EQ(ConfigStart(starter->task()), kOk);
   Pump();
-  PushRowsInstall();
+  ServiceRowsInstall();
   heapAtStart = HeapGetStats().freeBytes;
   StartServices();
 }
@@ -49,7 +49,7 @@ void PushFixture::TearDown() {
   if (TskmanFind(Mod::Notify)) StopServices();
   EXPECT_EQ(UrlGetModule(), nullptr);
   EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
-  PushRowsRemove();
+  ServiceRowsRemove();
   ConfigStop();
   Pump();
   writer.reset();

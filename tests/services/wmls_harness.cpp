@@ -94,16 +94,6 @@ std::string WmlsRunFile(const std::string& file, const std::string& fn, const st
   return value;
 }
 
-void WmlsMbUInt(std::vector<uint8_t>& out, uint32_t v) {
-  uint8_t tmp[5];
-  int n = 0;
-  do {
-    tmp[n++] = v & 0x7F;
-    v >>= 7;
-  } while (v);
-  while (n > 1) out.push_back(tmp[--n] | 0x80);
-  out.push_back(tmp[0]);
-}
 
 WmlsUnitBuilder& WmlsUnitBuilder::Int(int32_t n) {
   constants.push_back(2);

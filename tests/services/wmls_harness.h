@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "services/wmlscript/wmls.h"
+#include "tests/services/wmls_mbuint.h"
 
 std::vector<uint8_t> WmlsReadUnit(const std::string& name);
 std::string WmlsDescribe(const WmlsValue& v);
@@ -47,4 +48,3 @@ struct WmlsUnitBuilder {
   WmlsUnitBuilder& Function(uint8_t args, uint8_t locals, std::vector<uint8_t> code);
   std::vector<uint8_t> Build() const;
 };
-void WmlsMbUInt(std::vector<uint8_t>& out, uint32_t v);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "browser/benvar.h"
+#include "browser/cache.h"
 #include "browser/url.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
@@ -33,6 +34,9 @@ class WmlsScriptTaskTest : public EngineFixture {
     text.body = "not a unit";
     text.contentType = "text/plain";
     driver.Serve("/s/text.wmlsc", text);
+    FetchBody gone = body;
+    gone.status = 404;
+    driver.Serve("/s/gone.wmlsc", gone);
     FetchBody cut = body;
     cut.failAt = 10;
     cut.blockSize = 10;
@@ -40,6 +44,11 @@ class WmlsScriptTaskTest : public EngineFixture {
     const std::vector<uint8_t> page = WmlsReadUnit("page");
     body.body.assign(page.begin(), page.end());
     driver.Serve("/app/s/page.wmlsc", body);
+    for (const char* name : {"nest", "echo"}) {
+      const std::vector<uint8_t> u = WmlsReadUnit(name);
+      body.body.assign(u.begin(), u.end());
+      driver.Serve(std::string("/s/") + name + ".wmlsc", body);
+    }
     FetchBody deck;
     deck.body = "deck";
     deck.contentType = "text/plain";
@@ -49,6 +58,10 @@ class WmlsScriptTaskTest : public EngineFixture {
     hello.body = "h\xc3\xa9llo";
     hello.contentType = "text/html";
     driver.Serve("/s/hello.txt", hello);
+    FetchBody plain;
+    plain.body = "plain";
+    plain.contentType = "text/plain; charset=utf-8";
+    driver.Serve("/s/plain.txt", plain);
     hello.failAt = 2;
     hello.blockSize = 2;
     driver.Serve("/s/cut.txt", hello);
@@ -150,17 +163,90 @@ TEST_P(WmlsCompletionTest, EndsWithItsCode) {
 const Completion kCompletions[] = {
     {"Back", "task.wmlsc#back()", WmlsEnd::Ok, "2:", "(unset)"},
     {"Abort", "task.wmlsc#bail()", WmlsEnd::Ok, "0:", "(unset)"},
+    {"AbortAfterGo", "task.wmlsc#goThenBail()", WmlsEnd::Ok, "0:", "(unset)"},
+    {"ExitAfterRefresh", "task.wmlsc#quit()", WmlsEnd::Ok, "4:", "(unset)"},
+    {"AbortAfterPrev", "task.wmlsc#prevThenBail()", WmlsEnd::Ok, "0:", "(unset)"},
     {"WrongArgumentCount", "task.wmlsc#back(1)", WmlsEnd::ArgCount, "0:", "(unset)"},
     {"MalformedArguments", "task.wmlsc#setAndGo('a)", WmlsEnd::Failed, "0:", "(unset)"},
     {"NotAScript", "text.wmlsc#main()", WmlsEnd::Failed, "0:", "(unset)"},
     {"LoadFails", "cut.wmlsc#back()", WmlsEnd::Failed, "0:", "(unset)"},
+    {"ServerError", "gone.wmlsc#back()", WmlsEnd::Failed, "0:", "(unset)"},
+    {"NoSuchFunction", "task.wmlsc#nothing()", WmlsEnd::Failed, "0:", "(unset)"},
+    {"CallDepth", "task.wmlsc#deep(0)", WmlsEnd::Failed, "0:", "(unset)"},
     {"LoadAnyText", "task.wmlsc#load('hello.txt', 'text/*')", WmlsEnd::Ok, "0:", "h\xe9llo"},
     {"LoadOtherType", "task.wmlsc#load('hello.txt', 'text/vnd.wap.wml')", WmlsEnd::Ok, "0:", "414"},
+    {"LoadPlainText", "task.wmlsc#load('plain.txt', 'text/plain')", WmlsEnd::Ok, "0:", "plain"},
+    {"LoadPlainAsHtml", "task.wmlsc#load('plain.txt', 'text/html')", WmlsEnd::Ok, "0:", "414"},
     {"LoadCut", "task.wmlsc#load('cut.txt', 'text/*')", WmlsEnd::Ok, "0:", "invalid"},
     {"LoadNotText", "task.wmlsc#load('hello.txt', 'image/png')", WmlsEnd::Ok, "0:", "invalid"},
 };
 INSTANTIATE_TEST_SUITE_P(Ends, WmlsCompletionTest, ::testing::ValuesIn(kCompletions),
                          [](const auto& i) { return std::string(i.param.name); });
+
+// Calls into another unit run nested: the arguments arrive as they were (a
+// quote or a percent sign in a string cannot change the call), the value
+// comes back, and a failure in the nested run ends the whole script.
+struct NestedRow {
+  const char* name;
+  const char* call;
+  uint32_t code;
+  const char* pending;
+  const char16_t* variable;
+  const char* value;
+};
+
+class WmlsNestedTest : public WmlsScriptTaskTest, public ::testing::WithParamInterface<NestedRow> {};
+
+TEST_P(WmlsNestedTest, RunsTheOtherUnit) {
+  const NestedRow& row = GetParam();
+  Post((std::string("qortest://h/s/nest.wmlsc#") + row.call).c_str());
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{row.code});
+  EXPECT_EQ(Pending(), row.pending);
+  EXPECT_EQ(Var(row.variable), row.value);
+}
+
+const NestedRow kNested[] = {
+    {"QuotesAndPercentSigns", "relay('it%27s 100%25, \"ok\")', 7)", WmlsEnd::Ok, "1:done.wml", u"relayed",
+     "it's 100%, \"ok\")|2|7|0|true|false|nest.wmlsc"},
+    {"ThroughThreeUnits", "deep(3)", WmlsEnd::Ok, "0:", u"deep", "bottom<<<"},
+    {"WithoutEnd", "deep(100000)", WmlsEnd::Failed, "0:", u"deep", "(unset)"},
+    {"AbortInside", "bails()", WmlsEnd::Ok, "0:", u"after", "(unset)"},
+    {"NoSuchFunction", "missing()", WmlsEnd::Failed, "0:", u"after", "(unset)"},
+};
+INSTANTIATE_TEST_SUITE_P(Calls, WmlsNestedTest, ::testing::ValuesIn(kNested),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+TEST_F(WmlsScriptTaskTest, AnErrorWhosePopupCannotOpenEndsWithOne) {
+  TskmanFailNextCreate(Mod::Popup);
+  Post("qortest://h/s/task.wmlsc#nothing()");
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::NoMemory});
+}
+
+TEST_F(WmlsScriptTaskTest, AUnitFromTheCacheRunsAsAFetchedOne) {
+  Post("qorcache://h/s/task.wmlsc#setAndGo('first')");
+  Pump();
+  const int starts = driver.starts;
+  Post("qorcache://h/s/task.wmlsc#setAndGo('second')");
+  Pump();
+  EXPECT_EQ(driver.starts, starts);
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
+  EXPECT_EQ(Var(u"result"), "second");
+  CacheClear();
+}
+
+TEST_F(WmlsScriptTaskTest, AnAbortInTheMiddleOfASliceEndsOnceAndTheTaskGoesOn) {
+  Post("qortest://h/s/task.wmlsc#forever()");
+  RunIntoSlices();
+  TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Abort, 0, 0);
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  Post("qortest://h/s/task.wmlsc#setAndGo('next')");
+  Pump();
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
+  EXPECT_EQ(Var(u"result"), "next");
+}
 
 TEST_F(WmlsScriptTaskTest, ARelativeScriptResolvesAgainstTheReferringDeck) {
   UrlRequestRec* deck = Referring("qortest://h/app/deck.wml");
@@ -178,6 +264,15 @@ TEST_F(WmlsScriptTaskTest, ARelativeScriptResolvesAgainstTheReferringDeck) {
   Post("qortest://h/app/s/page.wmlsc#where()");
   Pump();
   EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Failed, WmlsEnd::Failed}));
+}
+
+TEST_F(WmlsScriptTaskTest, AReferringPageFinishedBeforeTheRunStartsIsLeftAlone) {
+  UrlRequestRec* deck = Referring("qortest://h/app/deck.wml");
+  Post("qortest://h/s/task.wmlsc#setAndGo('alone')", deck);
+  UrlRequestDone(session, deck);
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  EXPECT_EQ(Var(u"result"), "alone");
 }
 
 TEST_F(WmlsScriptTaskTest, TwoScriptsPostedTogetherLeaveTheSecondsWork) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "kernel/mem.h"
 
 FetchDriver* FetchDriver::current = nullptr;
@@ -169,7 +172,9 @@ FetchDriver::~FetchDriver() {
 
 FetchRequester::FetchRequester(uint32_t id)
     : recorder_(id, [this](Recorder&, const Received& r) {
-        if (r.message == UrlMsg::Watch)
+        if (onMessage)
+          onMessage(r);
+        else if (r.message == UrlMsg::Watch)
           Drain(reinterpret_cast<UrlRequestRec*>(r.arg2));
         else if (r.message == UrlMsg::Complete)
           Drain(reinterpret_cast<UrlRequestRec*>(r.arg1));
@@ -203,4 +208,16 @@ void FetchRequester::Drain(UrlRequestRec* request) {
     out.append(reinterpret_cast<const char*>(UtilDataChunkData(block)) + block->offset,
                block->remaining);
   }
+}
+
+FetchBody FetchFile(const std::string& path, const std::string& contentType) {
+  std::ifstream in(path, std::ios::binary);
+  return FetchText(std::string(std::istreambuf_iterator<char>(in), {}), contentType);
+}
+
+FetchBody FetchText(const std::string& text, const std::string& contentType) {
+  FetchBody body;
+  body.body = text;
+  body.contentType = contentType;
+  return body;
 }

@@ -8,6 +8,7 @@
 //   qorcache://host/path  completed loads stay in the cache
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -29,6 +30,10 @@ struct FetchBody {
   int64_t failAt = -1;  // the step fails once this many bytes were delivered
   Result failCode = 0x80610002;
 };
+
+// A body of that content type: a file's bytes, or a text.
+FetchBody FetchFile(const std::string& path, const std::string& contentType);
+FetchBody FetchText(const std::string& text, const std::string& contentType);
 
 // Content rows of the tests (type ids the product does not use).
 namespace FetchType {
@@ -92,6 +97,9 @@ class FetchRequester {
   // Finishes the request and forgets what it received.
   void Done(UrlSession* session, UrlRequestRec* request);
   std::set<UrlRequestRec*> live;
+  // When set, every message goes here instead, and the output is left for
+  // whoever reads it there (a render pump).
+  std::function<void(const Received&)> onMessage;
 
  private:
   Recorder recorder_;

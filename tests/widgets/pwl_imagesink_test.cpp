@@ -1,5 +1,6 @@
 // The image size sink: stand-alone and inline images, waiting objects.
 #include "browser/benpage.h"
+#include "graphics/image.h"
 #include "layout/ddriver.h"
 #include "layout/render_sink.h"
 #include "tests/support/engine_fixture.h"
@@ -32,10 +33,16 @@ class ImageSinkTest : public HeapFixture {
     image.imageItem = reinterpret_cast<uintptr_t>(item);
     return item;
   }
-  Result Write(RenderRequest* request, const RenderImageSize* size, uint32_t flags = 0) {
-    return RenderFindSink(RenderClass::Image)->write(request, 0, size, flags);
+  Result Write(RenderRequest* request, const ContentImage* image, uint32_t flags = 0) {
+    return RenderFindSink(RenderClass::Image)->write(request, 0, image, flags);
   }
-  static RenderImageSize Size(uint32_t w, uint32_t h) { return {{}, w, h}; }
+  static ContentImage Size(uint16_t w, uint16_t h) {
+    ContentImage image{};
+    image.kind = ContentKind::Banded;
+    image.width = w;
+    image.height = h;
+    return image;
+  }
 
   DDriverStore* store = nullptr;
   BenPage parent{};
@@ -47,7 +54,7 @@ class ImageSinkTest : public HeapFixture {
 
 TEST_F(ImageSinkTest, AStandAloneImageIsThePagesOneItem) {
   RenderRequest request{&page, reinterpret_cast<uintptr_t>(&page)};
-  const RenderImageSize size = Size(100, 80);
+  const ContentImage size = Size(100, 80);
   EXPECT_EQ(Write(&request, &size), kOk);
   ASSERT_EQ(store->count, 1u);
   const DDriverItem& item = store->items[0];
@@ -63,7 +70,7 @@ TEST_F(ImageSinkTest, AnInlineImageNarrowerThanDeclaredShrinksItsItem) {
   page.contentHeight = 400;
   page.flags = BenPageFlag::Dirty;
   parent.pending = 1;
-  const RenderImageSize size = Size(120, 50);
+  const ContentImage size = Size(120, 50);
   EXPECT_EQ(Write(&inlineRequest, &size), kOk);
   EXPECT_EQ(object.shownWidth, 120u);
   EXPECT_EQ(item->width, 120 + 2 * 3);
@@ -75,7 +82,7 @@ TEST_F(ImageSinkTest, AnInlineImageNarrowerThanDeclaredShrinksItsItem) {
 
 TEST_F(ImageSinkTest, HugeSizesSaturateTheItem) {
   DDriverItem* item = Inline(0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0x7FFFFFF0);
-  const RenderImageSize size = Size(0xFFFFFFFF, 0xFFFFFFFF);
+  const ContentImage size = Size(0xFFFF, 0xFFFF);
   Write(&inlineRequest, &size);
   EXPECT_EQ(item->width, 0xFFFF);
   EXPECT_EQ(item->height, 0xFFFFFFFFu);
@@ -86,7 +93,7 @@ TEST_F(ImageSinkTest, AnObjectWaitingForItsSizeGetsItOnce) {
   DDriverImageObject waiting{};
   image.flags = BenPageFlag::WaitingForSize;
   image.imageItem = reinterpret_cast<uintptr_t>(&waiting);
-  const RenderImageSize first = Size(40, 30), second = Size(99, 99);
+  const ContentImage first = Size(40, 30), second = Size(99, 99);
   Write(&inlineRequest, &first);
   EXPECT_EQ(waiting.shownHeight, 30u);
   EXPECT_EQ(store->count, 0u);  // no layout work besides
@@ -98,7 +105,7 @@ TEST_F(ImageSinkTest, AnObjectWaitingForItsSizeGetsItOnce) {
 
 TEST_F(ImageSinkTest, SkippedWritesAndMissingRecordsDoNothing) {
   RenderRequest request{&page, reinterpret_cast<uintptr_t>(&page)};
-  const RenderImageSize size = Size(100, 80);
+  const ContentImage size = Size(100, 80);
   EXPECT_EQ(Write(&request, &size, PwlSinkFlag::Skip), kOk);
   EXPECT_EQ(Write(nullptr, &size), kOk);
   EXPECT_EQ(store->count, 0u);

@@ -27,3 +27,5 @@ len=$(od -An -tu1 -j $((off - 4)) -N4 bad_crc_idat.png | awk '{print $1*16777216
 printf '\000\000\000\000' | dd of=bad_crc_idat.png bs=1 seek=$((off + 4 + len)) conv=notrunc 2>/dev/null
 pngfix bad_crc_idat.png 2>&1 | grep -q . || true
 rm -f src_rgb.png src_rgba.png
+# 400 x 200 RGBA: its rows take more than the work buffer holds.
+python3 wide_rgba.py

@@ -1,0 +1,352 @@
+// Buttons: drawing by state, pointer tracking, focus moved by the arrow keys
+// within a cone of each direction, select and release, digit keys, and the
+// action lists that the state transitions run.
+#include <cstring>
+
+#include "player/anim_movie.h"
+#include "player/anim_player.h"
+#include "player/anim_shape.h"
+
+namespace {
+
+constexpr uint32_t kUp = 1, kOver = 2, kDown = 4, kHit = 8;
+constexpr uint32_t kMaxRecords = 64;
+constexpr uint32_t kMaxButtons = 256;
+
+const AnimButton* ButtonOf(const AnimDisplayObject* o) {
+  return o && o->character && o->character->type == kAnimButton ? static_cast<const AnimButton*>(o->character->body)
+                                                                 : nullptr;
+}
+
+bool SkippedField(const AnimButton* b) { return b->editText && (b->editText->flags & 8); }
+
+// Every button of every level in display order, sprites' buttons among them.
+struct Found {
+  AnimDisplayObject* object;
+  AnimClip* owner;
+};
+struct Buttons {
+  Found items[kMaxButtons];
+  uint32_t count;
+};
+
+void Collect(AnimDisplayList* list, Buttons* out, uint32_t nesting) {
+  if (nesting > kAnimMaxClipDepth) return;
+  for (AnimDisplayObject* o = list->first; o && out->count < kMaxButtons; o = o->next) {
+    if (const AnimButton* b = ButtonOf(o)) {
+      if (!SkippedField(b)) out->items[out->count++] = {o, list->owner};
+    } else if (o->clip && &o->clip->list != list) {
+      Collect(&o->clip->list, out, nesting + 1);
+    }
+  }
+}
+
+void CollectAll(AnimMovie* m, Buttons* out) {
+  out->count = 0;
+  for (AnimStream* s = m->levels; s; s = s->next)
+    if (s->level != kAnimLevelRemoved && s->root) Collect(&s->root->list, out, 0);
+}
+
+void AddRecord(const AnimButtonRecord* r, AnimRect* out) {
+  AnimRect inner, moved;
+  AnimChar_GetBounds(r->character, &inner);
+  if (r->character->type == kAnimMorph) AnimMorph_Bounds(static_cast<const AnimMorph*>(r->character->body), &inner);
+  AnimRect_Transform(&moved, &r->matrix, &inner);
+  AnimRect_Add(out, &moved);
+}
+
+// The button's area in its own units: its records of the hit-test state,
+// else the last record that has a character.
+bool OwnBounds(const AnimButton* b, AnimRect* out) {
+  AnimRect_SetEmpty(out);
+  if (b->editText) {
+    *out = b->editText->bounds;
+    return !AnimRect_IsEmpty(out);
+  }
+  const AnimButtonRecord* last = nullptr;
+  bool any = false;
+  for (const AnimButtonRecord* r = b->records; r; r = r->next) {
+    if (!r->character) continue;
+    last = r;
+    if (r->states & kHit) {
+      AddRecord(r, out);
+      any = true;
+    }
+  }
+  if (!any && last) AddRecord(last, out);
+  return !AnimRect_IsEmpty(out);
+}
+
+// The button's area on the frame buffer, in 1/32 pixel.
+bool DeviceBounds(AnimMovie* m, const AnimDisplayObject* o, AnimRect* out) {
+  AnimRect own;
+  if (!OwnBounds(ButtonOf(o), &own)) return false;
+  AnimMatrix device;
+  AnimMatrix_Concat(&device, &m->view.matrix, &o->drawnMatrix);
+  AnimRect_Transform(out, &device, &own);
+  return !AnimRect_IsEmpty(out);
+}
+
+void MarkDirty(AnimDisplayObject* o) { AnimDisplay_AddDirty(o->list, o); }
+
+void SetState(AnimDisplayObject* o, uint32_t state) {
+  if (o->buttonState == state) return;
+  MarkDirty(o);
+  o->buttonState = state;
+  MarkDirty(o);
+}
+
+uint32_t FocusKindOf(const AnimButton* b) {
+  if (!b->editText) return 1;
+  return (b->editText->flags & 8) ? 2 : 4;
+}
+
+void Focus(AnimMovie* m, AnimDisplayObject* o) {
+  SetState(o, kOver);
+  m->input.focus = o;
+  m->input.focusKind = FocusKindOf(ButtonOf(o));
+}
+
+bool Centre(AnimMovie* m, const AnimDisplayObject* o, int32_t* x, int32_t* y) {
+  AnimRect r;
+  if (!DeviceBounds(m, o, &r)) return false;
+  *x = ((r.xmin >> 5) + (r.xmax >> 5)) >> 1;
+  *y = ((r.ymin >> 5) + (r.ymax >> 5)) >> 1;
+  return true;
+}
+
+AnimDisplayObject* Nearest(AnimMovie* m, const Buttons& all, int32_t dx, int32_t dy, AnimDisplayObject* focus) {
+  int32_t fx, fy;
+  if (!Centre(m, focus, &fx, &fy)) return nullptr;
+  AnimDisplayObject* best = nullptr;
+  int64_t bestDistance = 0x7FFFFFFF;
+  for (uint32_t i = 0; i < all.count; ++i) {
+    AnimDisplayObject* o = all.items[i].object;
+    int32_t x, y;
+    if (o == focus || !Centre(m, o, &x, &y)) continue;
+    const int32_t ddx = x - fx, ddy = y - fy;
+    int32_t along, across;
+    if (dy < 0) along = -ddy, across = ddx;
+    else if (dy > 0) along = ddy, across = -ddx;
+    else if (dx > 0) along = ddx, across = ddy;
+    else along = -ddx, across = ddy;
+    if (along < 0 || across < -2 * along || across > 2 * along) continue;
+    const int64_t distance = int64_t{along} * along + int64_t{across} * across;
+    if (distance < bestDistance) {
+      bestDistance = distance;
+      best = o;
+    }
+  }
+  return best;
+}
+
+// Runs a list for a button's clip: the result carries bit 4 when something
+// needs an update, and a stopped clip is updated at once.
+uint32_t RunFor(AnimMovie* m, AnimClip* clip, const AnimActionRecord* list, bool endStep) {
+  uint32_t bits = list ? AnimAction_Run(clip, list, 0) : 0;
+  if (endStep) bits |= kAnimRunUpdate;
+  if (!(bits & kAnimRunUpdate)) return 0;
+  if (clip && !clip->playing) {
+    AnimClip_Update(&clip->list);
+    if (AnimClip* root = AnimMovie_Root(m)) root->changed = 1;
+  }
+  return 1;
+}
+
+// Runs the transitions of every button whose state changed since it last ran.
+uint32_t RunChanged(AnimMovie* m) {
+  uint32_t result = 0;
+  for (uint32_t round = 0; round < kMaxButtons; ++round) {
+    Buttons all;
+    CollectAll(m, &all);
+    Found changed{nullptr, nullptr};
+    for (uint32_t i = 0; i < all.count && !changed.object; ++i)
+      if (all.items[i].object->previousButtonState != all.items[i].object->buttonState) changed = all.items[i];
+    if (!changed.object) break;
+    AnimDisplayObject* o = changed.object;
+    const AnimButton* b = ButtonOf(o);
+    const AnimActionRecord* list = nullptr;
+    if (b->conditions) list = AnimButton_TransitionActions(b, o->buttonState, o->previousButtonState);
+    else if (o->buttonState == kDown) list = b->actions;
+    o->previousButtonState = o->buttonState;
+    result |= RunFor(m, changed.owner, list, true);
+    if (AnimPlayer_Aborted(m->player)) return 0;
+  }
+  return result;
+}
+
+uint32_t KeyPress(AnimMovie* m, uint32_t key) {
+  AnimInputState& in = m->input;
+  in.pointerMode = 0;
+  Buttons all;
+  CollectAll(m, &all);
+  AnimDisplayObject* focus = in.focus;
+  if (key == kAnimKeySelect) {
+    if (!focus) return 0;
+    SetState(focus, kDown);
+    in.eventPending = 1;
+    in.pendingEvent = AnimEvent{0, 0, kAnimEventKeyRelease, kAnimKeySelect};
+    return RunChanged(m) | 1;
+  }
+  if (!focus) {
+    if (all.count == 0) return 0;
+    Focus(m, all.items[0].object);
+    return RunChanged(m) | 1;
+  }
+  if (key < kAnimKeyUp || key > kAnimKeyRight) return 0;
+  static const int32_t kDirections[4][2] = {{0, -1}, {0, 1}, {-1, 0}, {1, 0}};
+  const int32_t* d = kDirections[key - kAnimKeyUp];
+  AnimDisplayObject* next = Nearest(m, all, d[0], d[1], focus);
+  if (!next) next = focus;
+  SetState(focus, kUp);
+  uint32_t result = RunChanged(m);
+  // The old focus may have gone with its actions; the new one must still be shown.
+  Buttons after;
+  CollectAll(m, &after);
+  bool present = false;
+  for (uint32_t i = 0; i < after.count; ++i) present |= after.items[i].object == next;
+  if (present) Focus(m, next);
+  else in.focus = nullptr;
+  return result | RunChanged(m) | 1;
+}
+
+uint32_t KeyCondition(AnimMovie* m, uint32_t key) {
+  if (key < 24 || key > 33) return 0;
+  const uint32_t word = ('0' + key - 24) << 9;
+  Buttons all;
+  CollectAll(m, &all);
+  for (uint32_t i = 0; i < all.count; ++i) {
+    const AnimButton* b = ButtonOf(all.items[i].object);
+    for (const AnimCondition* c = b->conditions; c; c = c->next)
+      if ((c->bits & 0xFE00) == word) return RunFor(m, all.items[i].owner, c->actions, false);
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool AnimButton_Bounds(const AnimDisplayObject* o, AnimRect* out) {
+  AnimRect own;
+  AnimRect_SetEmpty(out);
+  if (!ButtonOf(o) || !OwnBounds(ButtonOf(o), &own)) return false;
+  AnimRect_Transform(out, &o->matrix, &own);
+  return !AnimRect_IsEmpty(out);
+}
+
+AnimClip* AnimButton_NestedClip(AnimMovie* m, AnimDisplayObject* o) {
+  const AnimButton* b = ButtonOf(o);
+  if (!b || !o->name) return nullptr;
+  for (const AnimButtonRecord* r = b->records; r; r = r->next) {
+    if (!r->character || r->character->type != kAnimSprite) continue;
+    AnimClip* chain = static_cast<AnimSprite*>(r->character->body)->clip;
+    if (chain && !chain->movie) chain->movie = chain->list.movie = m;
+    return AnimLevel_Find(chain, o->name);
+  }
+  return nullptr;
+}
+
+uint32_t AnimButton_Draw(AnimMovie* m, const AnimButton* button, uint32_t state, const AnimMatrix* matrix,
+                         const AnimCxform* cxform, AnimClip* nested, uint32_t nesting) {
+  if (nesting > kAnimMaxClipDepth) return 0;
+  const AnimButtonRecord* chosen[kMaxRecords];
+  uint32_t n = 0;
+  for (const AnimButtonRecord* r = button->records; r && n < kMaxRecords; r = r->next) {
+    if (!r->character || !(r->states & state)) continue;
+    // By depth, equal depths in record order.
+    uint32_t at = n;
+    while (at > 0 && chosen[at - 1]->depth > r->depth) {
+      chosen[at] = chosen[at - 1];
+      --at;
+    }
+    chosen[at] = r;
+    ++n;
+  }
+  uint32_t drew = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const AnimButtonRecord* r = chosen[i];
+    AnimMatrix combined;
+    AnimMatrix_Concat(&combined, matrix, &r->matrix);
+    const AnimCxform* cx = cxform ? cxform : r->cxform;
+    const AnimChar* c = r->character;
+    if (c->type == kAnimShape)
+      drew |= AnimShape_Draw(&m->raster, static_cast<const AnimShape*>(c->body), &combined, cx, nullptr) ==
+              kAnimShapeDrawn;
+    else if (c->type == kAnimMorph)
+      drew |= AnimMorph_Draw(&m->raster, static_cast<const AnimMorph*>(c->body), &combined, cx, 0) ==
+              kAnimShapeDrawn;
+    else if (c->type == kAnimButton)
+      drew |= AnimButton_Draw(m, static_cast<const AnimButton*>(c->body), state, &combined, cx, nullptr, nesting + 1);
+    else if (c->type == kAnimSprite && nested)
+      drew |= AnimDisplay_DrawClip(m, nested, &combined, cx, nesting + 1);
+  }
+  return drew;
+}
+
+void AnimButton_Track(AnimMovie* m) {
+  AnimInputState& in = m->input;
+  if (!in.pointerMode) return;
+  Buttons all;
+  CollectAll(m, &all);
+  AnimDisplayObject* hit = nullptr;
+  for (uint32_t i = 0; i < all.count; ++i) {
+    AnimRect r;
+    if (DeviceBounds(m, all.items[i].object, &r) && in.pointerX >= r.xmin && in.pointerX <= r.xmax &&
+        in.pointerY >= r.ymin && in.pointerY <= r.ymax)
+      hit = all.items[i].object;
+  }
+  for (uint32_t i = 0; i < all.count; ++i) {
+    AnimDisplayObject* o = all.items[i].object;
+    if (o != hit && o->buttonState != kUp) SetState(o, kUp);
+  }
+  if (hit) {
+    SetState(hit, in.pressed ? kDown : kOver);
+    in.focus = hit;
+    in.focusKind = FocusKindOf(ButtonOf(hit));
+  }
+  AnimHook_Cursor(m->player, hit ? 1 : 0);
+}
+
+void AnimButton_Release(AnimInputState* in, AnimDisplayObject* o) {
+  if (!ButtonOf(o)) return;
+  if (!in->pointerMode && o->buttonState == kOver && o->character) in->rememberedChar = o->character->id;
+  if (in->focus == o || (!in->pointerMode && o->buttonState == kOver)) {
+    in->focus = nullptr;
+    in->focusKind = 0;
+  }
+}
+
+void AnimButton_Refocus(AnimInputState* in, AnimDisplayObject* o) {
+  if (in->pointerMode || in->focus || !o->character || o->character->id != in->rememberedChar ||
+      in->rememberedChar == 0)
+    return;
+  o->buttonState = o->previousButtonState = kOver;
+  in->focus = o;
+  in->focusKind = FocusKindOf(ButtonOf(o));
+  in->rememberedChar = 0;
+}
+
+uint32_t AnimClip_HandleEvent(AnimClip* clip, const AnimEvent* e) {
+  AnimMovie* m = clip->movie;
+  AnimInputState& in = m->input;
+  switch (e->kind) {
+    case kAnimEventMove:
+    case kAnimEventPress:
+    case kAnimEventRelease:
+      in.pointerMode = 1;
+      if (e->kind == kAnimEventMove) {
+        in.pointerX = e->x * 32;
+        in.pointerY = e->y * 32;
+      }
+      if (e->kind == kAnimEventPress) in.pressed = 1;
+      if (e->kind == kAnimEventRelease) in.pressed = 0;
+      AnimButton_Track(m);
+      return RunChanged(m);
+    case kAnimEventKey: return KeyPress(m, e->key);
+    case kAnimEventKeyCondition: return KeyCondition(m, e->key);
+    case kAnimEventKeyRelease:
+      if (in.pointerMode || !in.focus) return 0;
+      SetState(in.focus, kOver);
+      return RunChanged(m) | 1;
+    default: return 0;
+  }
+}

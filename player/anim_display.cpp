@@ -1,0 +1,770 @@
+// Display lists: placing, moving and removing objects by depth, the
+// one-frame step of a clip with its nested clips, the replay of frames for a
+// jump, the clip chains of sprites, and the drawing walk.
+#include <cstdio>
+#include <cstring>
+
+#include "player/anim_movie.h"
+#include "player/anim_player.h"
+#include "player/anim_shape.h"
+#include "player/anim_text.h"
+
+namespace {
+
+constexpr int32_t kTimelineDepths = 16385;  // objects at or above stay through a rewind
+constexpr char kBackground[] = "/Background";
+
+bool IsBackground(const char* name) { return name && std::strncmp(name, kBackground, 11) == 0; }
+
+AnimPlayer* PlayerOf(const AnimDisplayList* list) { return list->movie ? list->movie->player : nullptr; }
+
+bool IsButton(const AnimDisplayObject* o) { return o->character && o->character->type == kAnimButton; }
+bool IsSprite(const AnimDisplayObject* o) { return o->character && o->character->type == kAnimSprite; }
+
+const char* OwnerPath(const AnimDisplayList* list) {
+  return list->owner && list->owner->name ? list->owner->name : "";
+}
+
+// The name a placed object goes by: a sprite's full path, or a button's or
+// field's generated name; other characters none.
+char* NameFor(AnimDisplayList* list, AnimChar* character, int32_t depth, const char* given) {
+  AnimPlayer* p = PlayerOf(list);
+  const bool sprite = character->type == kAnimSprite;
+  if (!sprite && character->type != kAnimButton) return nullptr;
+  if (given && *given) return AnimPath_Resolve(p, OwnerPath(list), given, kAnimPathClip);
+  char text[64];
+  std::snprintf(text, sizeof text, sprite ? "/!%u.%d" : "/?%u.%d", character->id, depth);
+  const char* owner = OwnerPath(list);
+  const size_t ownerLength = std::strlen(owner), textLength = std::strlen(text);
+  auto* out = static_cast<char*>(AnimPlayer_Alloc(p, static_cast<int32_t>(ownerLength + textLength + 1)));
+  if (!out) return nullptr;
+  std::memcpy(out, owner, ownerLength);
+  std::memcpy(out + ownerLength, text, textLength + 1);
+  return out;
+}
+
+AnimCxform* CopyCxform(AnimPlayer* p, const AnimCxform* cx) {
+  if (!cx) return nullptr;
+  auto* out = static_cast<AnimCxform*>(AnimPlayer_Alloc(p, sizeof(AnimCxform)));
+  if (out) *out = *cx;
+  return out;
+}
+
+void InsertByDepth(AnimDisplayList* list, AnimDisplayObject* o) {
+  AnimDisplayObject** link = &list->first;
+  if (!(IsSprite(o) && IsBackground(o->name))) {
+    AnimDisplayObject** after = nullptr;
+    for (AnimDisplayObject** l = &list->first; *l; l = &(*l)->next)
+      if ((*l)->depth < o->depth) after = &(*l)->next;
+    if (after) link = after;
+  }
+  o->next = *link;
+  *link = o;
+}
+
+void CombineCxform(AnimCxform* out, const AnimCxform* parent, const AnimCxform* own) {
+  const int32_t* pm = &parent->aMul;
+  const int32_t* om = &own->aMul;
+  int32_t* o = &out->aMul;
+  for (int i = 0; i < 8; i += 2) {
+    o[i] = static_cast<int32_t>((static_cast<int64_t>(om[i]) * pm[i]) >> 8);
+    o[i + 1] = static_cast<int32_t>((static_cast<int64_t>(om[i + 1]) * pm[i] + static_cast<int64_t>(pm[i + 1]) * 256) >> 8);
+  }
+}
+
+// One step of a clip's own timeline (no nested update). Returns 1 when
+// anything it ran changed.
+uint32_t StepFrame(AnimClip* clip) {
+  const uint32_t available = AnimClip_Available(clip);
+  if (available == 0) return 0;
+  clip->firstFramePending = 0;
+  clip->currentFrame = clip->nextFrame;
+  ++clip->nextFrame;
+  uint32_t changed = 0;
+  if (clip->currentFrame >= available) {
+    clip->currentFrame = 0;
+    clip->nextFrame = 1;
+    AnimDisplay_RemoveTimeline(&clip->list, false);
+    AnimClip_RestartAfter(clip->movie, 0);
+    changed = 1;
+  }
+  changed |= AnimClip_RunFrame(clip, clip->currentFrame, 1);
+  if (clip->nextFrame >= available) {
+    if (available != clip->frameCount) clip->waiting = 1;
+    else if (!(clip->flagWord & kAnimClipLoop)) AnimClip_Halt(clip);
+  }
+  if (changed) clip->changed = 1;
+  return changed;
+}
+
+// A movie loaded for a clip's name (a level numbered from 256) becomes the
+// clip's timeline; the level is then marked taken.
+void TakeLoadedMovie(AnimMovie* m, AnimDisplayObject* o) {
+  if (!m || !o->clip || !o->name) return;
+  for (AnimStream* s = m->levels; s; s = s->next) {
+    if (s->level < 256 || s->level > 4094 || !s->root || !s->root->name) continue;
+    if (AnimName_Equal(s->root->name, o->name) != 0) continue;
+    AnimClip* c = o->clip;
+    if (!(c->flagWord & kAnimClipBorrowed) && !c->ownFrames) {
+      c->ownFrames = c->frames;
+      c->ownFrameCount = c->frameCount;
+    }
+    AnimDisplay_RemoveTimeline(&c->list, true);
+    c->frames = s->root->frames;
+    c->frameCount = s->root->frameCount;
+    c->framesClosed = s->root->framesClosed;
+    c->framesLoaded = s->root->framesLoaded;
+    c->flagWord |= kAnimClipBorrowed;
+    c->currentFrame = c->nextFrame = 0;
+    c->playing = 1;
+    c->waiting = 0;
+    s->level = 4095;
+    return;
+  }
+}
+
+bool InList(const AnimDisplayList* list, const AnimDisplayObject* o) {
+  for (const AnimDisplayObject* x = list->first; x; x = x->next)
+    if (x == o) return true;
+  return false;
+}
+
+uint32_t UpdateList(AnimDisplayList* list, uint32_t nesting);
+
+// A sprite's instance clip (or the sprite a button holds) takes one step
+// below its parent, then its own children.
+uint32_t StepNested(AnimDisplayList* list, AnimDisplayObject* o, uint32_t nesting) {
+  if (nesting >= kAnimMaxClipDepth) return 0;
+  AnimClip* clip = IsButton(o) ? AnimButton_NestedClip(list->movie, o) : o->clip;
+  if (!clip) return 0;
+  if (!IsButton(o)) TakeLoadedMovie(list->movie, o);
+  uint32_t changed = 0;
+  clip->firstFramePending = 0;
+  if (clip->playing && !clip->waiting) changed |= StepFrame(clip);
+  if (!InList(list, o)) return changed;
+  changed |= UpdateList(&clip->list, nesting + 1);
+  if (IsBackground(o->name)) AnimRect_SetEmpty(&clip->list.dirty);
+  if (!AnimRect_IsEmpty(&clip->list.dirty)) {
+    AnimRect moved;
+    AnimRect_Transform(&moved, &o->matrix, &clip->list.dirty);
+    AnimRect_Add(&list->dirty, &moved);
+  }
+  return changed;
+}
+
+uint32_t UpdateList(AnimDisplayList* list, uint32_t nesting) {
+  uint32_t changed = 0;
+  for (AnimDisplayObject* o = list->first; o;) {
+    AnimDisplayObject* following = o->next;
+    if (IsSprite(o) || IsButton(o)) changed |= StepNested(list, o, nesting);
+    if (AnimPlayer_Aborted(PlayerOf(list))) return changed;
+    // The actions of a nested frame may have removed objects of this list.
+    o = InList(list, o) ? o->next : InList(list, following) ? following : nullptr;
+  }
+  return changed;
+}
+
+// The character's bounds in its own units.
+bool CharBounds(const AnimChar* c, AnimRect* out, uint32_t nesting) {
+  AnimRect_SetEmpty(out);
+  if (!c || nesting > kAnimMaxClipDepth) return false;
+  if (c->type == kAnimMorph) AnimMorph_Bounds(static_cast<const AnimMorph*>(c->body), out);
+  else if (c->type == kAnimSprite) return false;
+  else if (c->type == kAnimButton && !static_cast<const AnimButton*>(c->body)->editText) {
+    const auto* b = static_cast<const AnimButton*>(c->body);
+    for (const AnimButtonRecord* r = b->records; r; r = r->next) {
+      AnimRect inner, moved;
+      CharBounds(r->character, &inner, nesting + 1);
+      AnimRect_Transform(&moved, &r->matrix, &inner);
+      AnimRect_Add(out, &moved);
+    }
+  } else {
+    AnimChar_GetBounds(c, out);
+  }
+  return !AnimRect_IsEmpty(out);
+}
+
+
+bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting);
+
+bool ObjectBoundsAt(const AnimDisplayObject* o, AnimRect* out, uint32_t nesting) {
+  AnimRect inner;
+  AnimRect_SetEmpty(out);
+  if (IsSprite(o)) {
+    if (!o->clip || !ListBoundsAt(&o->clip->list, &inner, nesting + 1)) return false;
+  } else if (!CharBounds(o->character, &inner, 0)) {
+    return false;
+  }
+  AnimRect_Transform(out, &o->matrix, &inner);
+  return !AnimRect_IsEmpty(out);
+}
+
+bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting) {
+  AnimRect_SetEmpty(out);
+  if (nesting > kAnimMaxClipDepth) return false;
+  for (const AnimDisplayObject* o = list->first; o; o = o->next) {
+    AnimRect r;
+    if (ObjectBoundsAt(o, &r, nesting)) AnimRect_Add(out, &r);
+  }
+  return !AnimRect_IsEmpty(out);
+}
+
+uint32_t DrawChar(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
+                  const AnimCxform* cx, uint32_t nesting);
+
+uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* parent, const AnimCxform* parentCx,
+                    uint32_t nesting);
+
+// An edit-text field is the host's to draw: the player binds it to its
+// variable (created with the field's initial text) and hands it over.
+void ShowField(AnimMovie* m, AnimDisplayObject* o, AnimEditText* field) {
+  AnimPlayer* p = m->player;
+  if (!field->variable || !*field->variable) {
+    char name[24];
+    std::snprintf(name, sizeof name, "TextField%u", o->character->id);
+    char* stored = AnimStr_Dup(p, name);
+    if (!stored) return;
+    AnimStr_Free(p, field->variable);
+    field->variable = stored;
+  }
+  char* full = AnimPath_Resolve(p, OwnerPath(o->list), field->variable, kAnimPathVariable);
+  if (!full) return;
+  AnimVariable* v = AnimVar_Find(p, full);
+  if (!v) v = AnimVar_Set(p, full, AnimStr_Dup(p, field->text ? field->text : ""));
+  AnimStr_Free(p, full);
+  if (!v) return;
+  v->boundObject = o;
+  o->boundVariable = v;
+  AnimHook_EditText(p, field);
+}
+
+// A sprite draws at its alpha through its colour transform.
+uint32_t DrawSprite(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, const AnimCxform* cx,
+                    uint32_t nesting) {
+  if (!clip || !clip->visible || nesting >= kAnimMaxClipDepth) return 0;
+  AnimMatrix own = *matrix;
+  if (clip->extraMatrixSet) {
+    AnimMatrix_Concat(&own, matrix, &clip->extraMatrix);
+  }
+  AnimCxform scaled;
+  const AnimCxform* use = cx;
+  if (clip->alpha != 100) {
+    if (cx) scaled = *cx;
+    else scaled = AnimCxform{256, 0, 256, 0, 256, 0, 256, 0};
+    scaled.aMul = scaled.aMul * clip->alpha / 100;
+    use = &scaled;
+  }
+  return DrawListAt(m, &clip->list, &own, use, nesting);
+}
+
+uint32_t DrawChar(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
+                  const AnimCxform* cx, uint32_t nesting) {
+  switch (c->type) {
+    case kAnimShape:
+      return AnimShape_Draw(&m->raster, static_cast<const AnimShape*>(c->body), matrix, cx, nullptr) ==
+             kAnimShapeDrawn;
+    case kAnimMorph:
+      return AnimMorph_Draw(&m->raster, static_cast<const AnimMorph*>(c->body), matrix, cx,
+                            o ? static_cast<uint32_t>(o->ratio) : 0) == kAnimShapeDrawn;
+    case kAnimButton: {
+      const auto* b = static_cast<const AnimButton*>(c->body);
+      if (b->editText) {
+        if (o) ShowField(m, o, b->editText);
+        return 0;
+      }
+      return AnimButton_Draw(m, b, o ? o->buttonState : 1, matrix, cx, o ? AnimButton_NestedClip(m, o) : nullptr,
+                             nesting + 1);
+    }
+    case kAnimSprite: return o ? DrawSprite(m, o->clip, matrix, cx, nesting + 1) : 0;
+    case kAnimText:
+      return AnimText_Draw(&m->raster, static_cast<const AnimText*>(c->body), matrix, cx) == kAnimShapeDrawn;
+    default: return 0;  // bitmaps draw only as the fills of shapes
+  }
+}
+
+uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* parent, const AnimCxform* parentCx,
+                    uint32_t nesting) {
+  uint32_t drew = 0;
+  AnimRaster& r = m->raster;
+  for (AnimDisplayObject* o = list->first; o; o = o->next) {
+    if (!o->character) continue;
+    AnimMatrix matrix;
+    AnimMatrix_Concat(&matrix, parent, &o->matrix);
+    if (IsButton(o)) o->drawnMatrix = matrix;
+    AnimRect bounds;
+    if (!IsSprite(o) && CharBounds(o->character, &bounds, 0)) {
+      AnimMatrix device;
+      AnimMatrix_Concat(&device, &r.view, &matrix);
+      AnimRect px;
+      AnimRect_Transform(&px, &device, &bounds);
+      if ((int64_t{px.xmax} + 31) >> 5 < r.clipLeft || px.xmin >> 5 > r.clipRight ||
+          (int64_t{px.ymax} + 31) >> 5 < r.clipTop || px.ymin >> 5 > r.clipBottom)
+        continue;
+    }
+    AnimCxform combined;
+    const AnimCxform* cx = o->cxform ? o->cxform : parentCx;
+    if (o->cxform && parentCx) {
+      CombineCxform(&combined, parentCx, o->cxform);
+      cx = &combined;
+    }
+    drew |= DrawChar(m, o, o->character, &matrix, cx, nesting);
+    if (AnimPlayer_Aborted(m->player)) break;
+  }
+  AnimRect_SetEmpty(&list->dirty);
+  return drew;
+}
+
+}  // namespace
+
+bool AnimRect_IsEmpty(const AnimRect* r) { return r->xmin > r->xmax || r->ymin > r->ymax; }
+
+void AnimRect_Add(AnimRect* r, const AnimRect* o) {
+  if (AnimRect_IsEmpty(o)) return;
+  if (o->xmin < r->xmin) r->xmin = o->xmin;
+  if (o->xmax > r->xmax) r->xmax = o->xmax;
+  if (o->ymin < r->ymin) r->ymin = o->ymin;
+  if (o->ymax > r->ymax) r->ymax = o->ymax;
+}
+
+void AnimRect_Transform(AnimRect* out, const AnimMatrix* m, const AnimRect* in) {
+  AnimRect_SetEmpty(out);
+  if (AnimRect_IsEmpty(in)) return;
+  const int32_t xs[2] = {in->xmin, in->xmax}, ys[2] = {in->ymin, in->ymax};
+  for (int32_t x : xs)
+    for (int32_t y : ys) {
+      int32_t ox, oy;
+      AnimMatrix_Apply(m, x, y, &ox, &oy);
+      AnimRect point{ox, ox, oy, oy};
+      AnimRect_Add(out, &point);
+    }
+}
+
+void AnimClip_Init(AnimClip* clip, AnimMovie* movie) {
+  clip->movie = movie;
+  clip->playing = 1;
+  clip->firstFramePending = 1;
+  clip->xscale = clip->yscale = 100.0f;
+  clip->alpha = 100;
+  clip->visible = 1;
+  AnimMatrix_SetIdentity(&clip->extraMatrix);
+  clip->list.owner = clip;
+  clip->list.movie = movie;
+  AnimRect_SetEmpty(&clip->list.dirty);
+}
+
+void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* o) {
+  if (!o) return;
+  if (o->boundVariable && o->boundVariable->boundObject == o) o->boundVariable->boundObject = nullptr;
+  AnimStr_Free(p, o->name);
+  AnimPlayer_Free(p, o->cxform);
+  AnimPlayer_Free(p, o);
+}
+
+bool AnimDisplay_ObjectBounds(const AnimDisplayObject* o, AnimRect* out) { return ObjectBoundsAt(o, out, 0); }
+
+void AnimDisplay_AddDirty(AnimDisplayList* list, const AnimDisplayObject* o) {
+  AnimRect r;
+  if (AnimDisplay_ObjectBounds(o, &r)) AnimRect_Add(&list->dirty, &r);
+}
+
+bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out) { return ListBoundsAt(list, out, 0); }
+
+namespace {
+
+void TakeDirtyAt(AnimDisplayList* list, const AnimMatrix* matrix, AnimRect* out, uint32_t nesting) {
+  AnimRect moved;
+  AnimRect_Transform(&moved, matrix, &list->dirty);
+  AnimRect_Add(out, &moved);
+  AnimRect_SetEmpty(&list->dirty);
+  if (nesting >= kAnimMaxClipDepth) return;
+  for (AnimDisplayObject* o = list->first; o; o = o->next) {
+    if (!o->clip || &o->clip->list == list) continue;
+    AnimMatrix inner;
+    AnimMatrix_Concat(&inner, matrix, &o->matrix);
+    TakeDirtyAt(&o->clip->list, &inner, out, nesting + 1);
+  }
+}
+
+}  // namespace
+
+void AnimDisplay_TakeDirty(AnimDisplayList* list, AnimRect* out) {
+  AnimMatrix identity;
+  AnimMatrix_SetIdentity(&identity);
+  TakeDirtyAt(list, &identity, out, 0);
+}
+
+void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth, const AnimMatrix* matrix,
+                       const AnimCxform* cxform, const char* name, int32_t ratio) {
+  AnimPlayer* p = PlayerOf(list);
+  AnimMovie* m = list->movie;
+  AnimDisplayObject* old = nullptr;
+  for (AnimDisplayObject* o = list->first; o; o = o->next)
+    if (o->depth == depth) {
+      old = o;
+      break;
+    }
+  if (!character && old) character = old->character;
+  if (!character) return;
+  AnimMatrix useMatrix;
+  if (matrix) useMatrix = *matrix;
+  else if (old) useMatrix = old->matrix;
+  else AnimMatrix_SetIdentity(&useMatrix);
+  if (!cxform && old) cxform = old->cxform;
+
+  if (old && old->character == character) {
+    // A move: the object keeps its name and instance clip.
+    if (IsButton(old)) AnimButton_Release(&m->input, old);
+    AnimDisplay_AddDirty(list, old);
+    old->matrix = useMatrix;
+    old->drawnMatrix = useMatrix;
+    old->ratio = ratio;
+    if (cxform != old->cxform) {
+      AnimCxform* copy = CopyCxform(p, cxform);
+      if (AnimPlayer_Aborted(p)) return;
+      AnimPlayer_Free(p, old->cxform);
+      old->cxform = copy;
+    }
+    old->placedFrame = list->frame;
+    if (IsButton(old)) {
+      m->input.needsHitTest = 1;
+      old->buttonState = old->previousButtonState = 1;
+      AnimButton_Refocus(&m->input, old);
+    }
+    AnimDisplay_AddDirty(list, old);
+    return;
+  }
+
+  auto* o = static_cast<AnimDisplayObject*>(AnimPlayer_Alloc(p, sizeof(AnimDisplayObject)));
+  if (!o) return;
+  o->depth = depth;
+  o->ratio = ratio;
+  o->placedFrame = list->frame;
+  o->character = character;
+  o->matrix = useMatrix;
+  o->drawnMatrix = useMatrix;
+  o->list = list;
+  o->buttonState = o->previousButtonState = 1;
+  o->cxform = CopyCxform(p, cxform);
+  if (!AnimPlayer_Aborted(p)) o->name = NameFor(list, character, depth, name);
+  if (!AnimPlayer_Aborted(p) && character->type == kAnimSprite) {
+    AnimClip* chain = static_cast<AnimSprite*>(character->body)->clip;
+    if (chain && !chain->movie) chain->movie = chain->list.movie = m;
+    o->clip = AnimLevel_Find(chain, o->name);
+    TakeLoadedMovie(m, o);
+  }
+  if (AnimPlayer_Aborted(p)) {
+    AnimDisplay_FreeObject(p, o);
+    return;
+  }
+  if (old) {
+    // A replacement: the new character takes the old object's place.
+    if (IsButton(old)) AnimButton_Release(&m->input, old);
+    AnimDisplay_AddDirty(list, old);
+    AnimDisplayObject** link = &list->first;
+    while (*link != old) link = &(*link)->next;
+    *link = old->next;
+    if (!o->name && old->name) {
+      o->name = old->name;
+      old->name = nullptr;
+    }
+    AnimDisplay_FreeObject(p, old);
+  }
+  InsertByDepth(list, o);
+  if (IsButton(o)) {
+    m->input.needsHitTest = 1;
+    AnimButton_Refocus(&m->input, o);
+  }
+  AnimDisplay_AddDirty(list, o);
+}
+
+AnimChar* AnimDisplay_Remove(AnimDisplayList* list, AnimChar* character, int32_t depth) {
+  AnimDisplayObject** link = &list->first;
+  while (*link && (*link)->depth != depth) link = &(*link)->next;
+  AnimDisplayObject* o = *link;
+  if (!o) return nullptr;
+  *link = o->next;
+  AnimMovie* m = list->movie;
+  if (IsButton(o)) AnimButton_Release(&m->input, o);
+  AnimDisplay_AddDirty(list, o);
+  if (IsSprite(o) && o->clip) AnimClip_Restart(o->clip, true);
+  AnimChar* result = character ? character : o->character;
+  AnimDisplay_FreeObject(PlayerOf(list), o);
+  return result;
+}
+
+void AnimDisplay_RemoveTimeline(AnimDisplayList* list, bool all) {
+  AnimPlayer* p = PlayerOf(list);
+  AnimMovie* m = list->movie;
+  AnimDisplayObject** link = &list->first;
+  while (*link) {
+    AnimDisplayObject* o = *link;
+    if (!all && o->depth >= kTimelineDepths) {
+      link = &o->next;
+      continue;
+    }
+    *link = o->next;
+    if (m) {
+      if (IsButton(o)) AnimButton_Release(&m->input, o);
+      AnimDisplay_AddDirty(list, o);
+      if (IsSprite(o) && o->clip && !all) {
+        auto* entry = static_cast<AnimRestart*>(AnimPlayer_Alloc(p, sizeof(AnimRestart)));
+        if (entry) {
+          entry->frame = o->placedFrame;
+          entry->clip = o->clip;
+          AnimRestart** tail = &m->restarts;
+          while (*tail) tail = &(*tail)->next;
+          *tail = entry;
+        }
+      }
+    }
+    AnimDisplay_FreeObject(p, o);
+  }
+}
+
+AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* name) {
+  for (AnimDisplayObject* o = list->first; o; o = o->next)
+    if (o->name && AnimName_Equal(o->name, name) == 0) return o;
+  return nullptr;
+}
+
+uint32_t AnimDisplay_DrawClip(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, const AnimCxform* cxform,
+                              uint32_t nesting) {
+  return DrawSprite(m, clip, matrix, cxform, nesting);
+}
+
+uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* matrix,
+                              const AnimCxform* cxform) {
+  return DrawListAt(m, list, matrix, cxform, 0);
+}
+
+uint32_t AnimClip_Update(AnimDisplayList* list) { return UpdateList(list, 0); }
+
+uint32_t AnimClip_Advance(AnimClip* clip) {
+  uint32_t changed = 0;
+  if (clip->playing && !clip->waiting) changed |= StepFrame(clip);
+  changed |= UpdateList(&clip->list, 0);
+  if (changed) clip->changed = 1;
+  return changed;
+}
+
+uint32_t AnimClip_RunFrame(AnimClip* clip, uint32_t frame, uint32_t mode) {
+  if (frame > clip->frameCount) return 0;
+  AnimMovie* m = clip->movie;
+  AnimPlayer* p = m->player;
+  AnimDisplayList* list = &clip->list;
+  m->input.needsHitTest = 0;
+  list->frame = frame;
+  uint32_t changed = 0;
+  const AnimFrame& f = clip->frames[frame];
+  if (mode != 2) {
+    for (const AnimFrameCommand* c = f.first; c; c = c->next) {
+      switch (c->kind) {
+        case kAnimPlace:
+        case kAnimPlaceFlags:
+          if (c->clipDepth != 0) break;
+          AnimDisplay_Place(list, (c->flags & 2) ? c->character : nullptr, c->depth,
+                            (c->flags & 4) ? &c->matrix : nullptr, (c->flags & 8) ? &c->cxform : nullptr,
+                            (c->flags & 32) ? c->name : nullptr, c->ratio);
+          changed = 1;
+          break;
+        case kAnimRemove:
+          if (c->character) changed |= AnimDisplay_Remove(list, c->character, c->depth) != nullptr;
+          break;
+        case kAnimRemoveDepth: changed |= AnimDisplay_Remove(list, nullptr, c->depth) != nullptr; break;
+        case kAnimStartSound:
+          if (mode == 1 && c->character && c->character->type == kAnimSound) {
+            const auto* sound = static_cast<const AnimSound*>(c->character->body);
+            if (c->soundInfo && (c->soundInfo->syncBits & 2)) AnimHook_SoundStop(p, static_cast<int32_t>(sound->id), sound->typeBit & 0xFF);
+            else AnimHook_SoundStart(p, sound, sound->id, c->soundInfo ? c->soundInfo->loopCount : 0);
+          }
+          break;
+        case kAnimBackground:
+          if (mode == 1) {
+            AnimRaster_SetBackground(&m->raster, c->color[0], c->color[1], c->color[2]);
+            list->dirty = AnimRect{-32768, 32768, -32768, 32768};
+            m->fullRedraw = 1;
+            changed = 1;
+          }
+          break;
+        case kAnimNoticeValue:
+        case kAnimNotice:
+          if (mode == 1) AnimHook_Notify(p, kAnimNotifyProgress, static_cast<int32_t>(c->kind), c->depth, 1, 0);
+          break;
+        case kAnimShowCaption:
+          // The caption's definition is an edit-text field.
+          if (mode == 1 && c->character && c->character->type == kAnimButton) {
+            const auto* field = static_cast<const AnimButton*>(c->character->body)->editText;
+            if (field) AnimCaption_StartDefinition(p, field);
+          }
+          break;
+        case kAnimHideCaption:
+          if (mode == 1) AnimCaption_Stop(p);
+          break;
+        default: break;
+      }
+      if (AnimPlayer_Aborted(p)) return changed;
+    }
+    if (m->input.needsHitTest) AnimButton_Track(m);
+  }
+  if (mode == 0) return changed;
+  for (const AnimFrameCommand* c = f.first; c; c = c->next) {
+    if (c->kind != kAnimActions) continue;
+    const uint32_t bits = AnimAction_Run(clip, c->actions, 0);
+    if (bits & (kAnimRunChanged | kAnimRunUpdate)) changed = 1;
+    if (AnimPlayer_Aborted(p)) break;
+  }
+  return changed;
+}
+
+void AnimClip_Halt(AnimClip* clip) {
+  clip->playing = 0;
+  clip->nextFrame = clip->currentFrame;
+}
+
+void AnimClip_Restart(AnimClip* clip, bool stale) {
+  AnimDisplay_RemoveTimeline(&clip->list, true);
+  clip->currentFrame = clip->nextFrame = 0;
+  clip->playing = 1;
+  clip->waiting = 0;
+  clip->firstFramePending = 1;
+  if (stale) clip->flagWord |= kAnimClipStale;
+}
+
+void AnimClip_RestartAfter(AnimMovie* m, uint32_t frame) {
+  if (!m) return;
+  for (AnimRestart* e = m->restarts; e;) {
+    AnimRestart* next = e->next;
+    if (e->frame > frame) {
+      e->clip->currentFrame = e->clip->nextFrame = 0;
+      e->clip->changed = 1;
+      e->clip->waiting = 0;
+      e->clip->flagWord |= kAnimClipStale;
+    }
+    AnimPlayer_Free(m->player, e);
+    e = next;
+  }
+  m->restarts = nullptr;
+}
+
+uint32_t AnimClip_Goto(uint32_t oldFrame, AnimClip* clip) {
+  const uint32_t target = clip->nextFrame;
+  uint32_t start = oldFrame;
+  uint32_t changed = 0;
+  if (oldFrame > target) {
+    start = 0;
+    if (target > 0) {
+      AnimDisplay_RemoveTimeline(&clip->list, false);
+      AnimClip_RestartAfter(clip->movie, target);
+    }
+  }
+  for (uint32_t f = start; f < target; ++f) {
+    // Replayed frames count against the run's budget, so jumps back and
+    // forth in a loop cannot hang the player.
+    if (++clip->movie->action.steps > kAnimMaxActionSteps) break;
+    if (f == 0 && clip->firstFramePending) {
+      clip->firstFramePending = 0;
+      changed |= AnimClip_RunFrame(clip, 0, 1);
+    } else {
+      changed |= AnimClip_RunFrame(clip, f, 0);
+    }
+    if (AnimPlayer_Aborted(clip->movie->player)) return changed;
+  }
+  auto rewind = [&] {
+    AnimDisplay_RemoveTimeline(&clip->list, false);
+    AnimClip_RestartAfter(clip->movie, 0);
+    clip->currentFrame = clip->nextFrame = 0;
+  };
+  if (target == oldFrame) {
+    changed |= AnimClip_RunFrame(clip, target, 0);
+  } else if (clip->playing) {
+    if (target == 0) {
+      rewind();
+      AnimClip_RunFrame(clip, 0, 1);
+      clip->nextFrame = 1;
+      changed = 1;
+    } else {
+      changed |= AnimClip_RunFrame(clip, target, 0);
+    }
+  } else {
+    if (target == 0) rewind();
+    changed |= AnimClip_RunFrame(clip, target, 1);
+  }
+  if (changed) clip->changed = 1;
+  return changed;
+}
+
+AnimClip* AnimLevel_Find(AnimClip* chain, const char* name) {
+  if (!chain) return nullptr;
+  AnimClip* last = chain;
+  for (AnimClip* c = chain; c; c = c->nextLevel) {
+    last = c;
+    if (!c->name || !*c->name) {
+      AnimPlayer* p = c->movie ? c->movie->player : nullptr;
+      if (!p) return nullptr;
+      char* copy = AnimStr_Dup(p, name ? name : "");
+      if (!copy) return nullptr;
+      AnimStr_Free(p, c->name);
+      c->name = copy;
+      if (!c->list.owner) AnimClip_Init(c, c->movie);
+      c->firstFramePending = 1;
+      c->flagWord |= kAnimClipStale;
+      return c;
+    }
+    if (AnimName_Equal(c->name, name) == 0) return c;
+  }
+  AnimPlayer* p = last->movie ? last->movie->player : nullptr;
+  if (!p) return nullptr;
+  auto* c = static_cast<AnimClip*>(AnimPlayer_Alloc(p, sizeof(AnimClip)));
+  if (!c) return nullptr;
+  AnimClip_Init(c, last->movie);
+  c->frameCount = last->frameCount;
+  c->framesLoaded = last->framesLoaded;
+  c->framesAvailable = last->framesAvailable;
+  c->framesClosed = last->framesClosed;
+  c->frameRect = last->frameRect;
+  c->frames = last->frames;
+  c->flagWord = kAnimClipBorrowed | kAnimClipStale;
+  c->width = chain->width;
+  c->height = chain->height;
+  c->name = AnimStr_Dup(p, name ? name : "");
+  if (!c->name) {
+    AnimPlayer_Free(p, c);
+    return nullptr;
+  }
+  last->nextLevel = c;
+  return c;
+}
+
+AnimClip* AnimClip_FindByPath(AnimClip* root, const char* path) {
+  if (!root || !path) return nullptr;
+  if (!std::strchr(path, '/') || std::strcmp(path, "/") == 0) return root;
+  const uint32_t depth = AnimPath_Depth(path);
+  AnimClip* clip = root;
+  for (uint32_t guard = 0; clip && guard < 64; ++guard) {
+    AnimClip* next = nullptr;
+    for (AnimDisplayObject* o = clip->list.first; o; o = o->next) {
+      if (!IsSprite(o) || !o->name || !o->clip) continue;
+      const uint32_t d = AnimPath_Depth(o->name);
+      if (d == depth && AnimName_Equal(o->name, path) == 0) return o->clip;
+      const size_t n = std::strlen(o->name);
+      if (d < depth && n < std::strlen(path) && path[n] == '/') {
+        char* prefix = AnimStr_DupN(clip->movie->player, path, static_cast<uint32_t>(n));
+        const bool match = prefix && AnimName_Equal(prefix, o->name) == 0;
+        AnimStr_Free(clip->movie->player, prefix);
+        if (match) {
+          next = o->clip;
+          break;
+        }
+      }
+    }
+    clip = next;
+  }
+  return nullptr;
+}
+
+int32_t AnimClip_FindLabel(const AnimClip* clip, const char* label) {
+  const uint32_t available = AnimClip_Available(clip);
+  for (uint32_t f = 0; f < available; ++f)
+    if (clip->frames[f].label && AnimName_Equal(clip->frames[f].label, label) == 0) return static_cast<int32_t>(f);
+  return -1;
+}

@@ -1,0 +1,404 @@
+// The movie object: its levels, the view onto the frame buffer, the control
+// entry the command dispatcher plays through, and the redraw pass that
+// clears and redraws the changed area and tells the host what changed.
+#include "player/anim_movie.h"
+
+#include <cstring>
+
+#include "player/anim_player.h"
+
+namespace {
+
+constexpr int32_t kWholePlane = 32768;
+
+AnimStream* NewLevel(AnimMovie* m, uint32_t level) {
+  auto* s = static_cast<AnimStream*>(AnimPlayer_Alloc(m->player, sizeof(AnimStream)));
+  if (s) AnimStream_Init(s, m->player, level);
+  return s;
+}
+
+// A new stream before the first level whose number is not smaller.
+AnimStream* InsertLevel(AnimMovie* m, uint32_t level) {
+  AnimStream* fresh = NewLevel(m, level);
+  if (!fresh) return nullptr;
+  AnimStream** link = &m->levels;
+  while (*link && (*link)->level < level) link = &(*link)->next;
+  fresh->next = *link;
+  *link = fresh;
+  return fresh;
+}
+
+void FreeLevel(AnimMovie* m, AnimStream* s) {
+  AnimStream_Free(s);
+  AnimPlayer_Free(m->player, s);
+}
+
+// Whether an object is still shown somewhere in the movie.
+bool ListHolds(const AnimDisplayList* list, const AnimDisplayObject* target, uint32_t nesting) {
+  if (nesting > kAnimMaxClipDepth) return false;
+  for (const AnimDisplayObject* o = list->first; o; o = o->next) {
+    if (o == target) return true;
+    if (o->clip && &o->clip->list != list && ListHolds(&o->clip->list, target, nesting + 1)) return true;
+  }
+  return false;
+}
+
+bool ClipInTree(const AnimClip* root, const AnimClip* target, uint32_t nesting) {
+  if (root == target) return true;
+  if (nesting > kAnimMaxClipDepth) return false;
+  for (const AnimDisplayObject* o = root->list.first; o; o = o->next)
+    if (o->clip && o->clip != root && ClipInTree(o->clip, target, nesting + 1)) return true;
+  return false;
+}
+
+// Levels marked for removal go; the focus and the remembered clip that
+// pointed into them go with them.
+void FreeMarkedLevels(AnimMovie* m) {
+  AnimStream** link = &m->levels;
+  bool freed = false;
+  while (*link) {
+    AnimStream* s = *link;
+    if (s->level == kAnimLevelRemoved && s != m->levels) {
+      *link = s->next;
+      if (m->currentLevel == s) m->currentLevel = nullptr;
+      FreeLevel(m, s);
+      freed = true;
+    } else {
+      link = &s->next;
+    }
+  }
+  if (!freed) return;
+  bool focusShown = false, clipShown = false;
+  for (AnimStream* s = m->levels; s; s = s->next) {
+    if (!s->root) continue;
+    if (m->input.focus && ListHolds(&s->root->list, m->input.focus, 0)) focusShown = true;
+    if (m->action.loadClip && ClipInTree(s->root, m->action.loadClip, 0)) clipShown = true;
+  }
+  if (!focusShown) {
+    m->input.focus = nullptr;
+    m->input.focusKind = 0;
+  }
+  if (!clipShown) m->action.loadClip = nullptr;
+}
+
+void VisibleArea(AnimView* v) {
+  v->visLeft = v->matrix.tx;
+  v->visRight = static_cast<int32_t>(static_cast<float>(v->movieWidth) * v->matrix.a + static_cast<float>(v->matrix.tx)) - 1;
+  v->visTop = v->matrix.ty;
+  v->visBottom = static_cast<int32_t>(static_cast<float>(v->movieHeight) * v->matrix.d + static_cast<float>(v->matrix.ty)) - 1;
+}
+
+int32_t Clamp(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi ? hi : v; }
+
+}  // namespace
+
+AnimMovie* AnimMovie_Create(AnimPlayer* p) {
+  p->heap.abortFlag = 0;
+  auto* m = static_cast<AnimMovie*>(AnimPlayer_Alloc(p, sizeof(AnimMovie)));
+  if (!m) return nullptr;
+  m->player = p;
+  m->levels = NewLevel(m, 0);
+  if (!m->levels) {
+    AnimPlayer_Free(p, m);
+    return nullptr;
+  }
+  m->view.zoom = 1;
+  m->fullRedraw = 1;  // the first frame covers whatever the frame buffer held
+  m->action.levelCounter = 256;
+  m->action.loadFrame = -1;
+  AnimVar_Clear(p);
+  AnimValue_ClearStack(p);
+  AnimBitmap_ResetCache(&p->bitmaps);
+  return m;
+}
+
+void AnimMovie_Destroy(AnimMovie* m) {
+  if (!m) return;
+  AnimPlayer* p = m->player;
+  AnimValue_ClearStack(p);
+  AnimClip_RestartAfter(m, 0xFFFFFFFFu);
+  for (AnimStream* s = m->levels; s;) {
+    AnimStream* next = s->next;
+    FreeLevel(m, s);
+    s = next;
+  }
+  // After the levels: their fields let go of the variables they show.
+  AnimVar_Clear(p);
+  AnimRaster_Free(&m->raster);
+  AnimStr_Free(p, m->action.loadTarget);
+  AnimBitmap_FreeAll(&p->bitmaps, &p->heap);
+  AnimCaption_Free(p);
+  AnimPlayer_Free(p, m);
+  p->heap.abortFlag = 0;
+}
+
+AnimStream* AnimMovie_Level(AnimMovie* m, uint32_t level) {
+  for (AnimStream* s = m ? m->levels : nullptr; s; s = s->next)
+    if (s->level == level) return s;
+  return nullptr;
+}
+
+AnimClip* AnimMovie_Root(AnimMovie* m) {
+  AnimStream* s = m ? m->levels : nullptr;
+  return s && s->level == 0 ? s->root : nullptr;
+}
+
+uint32_t AnimMovie_Feed(AnimMovie* m, uint32_t level, const uint8_t* data, uint32_t length) {
+  AnimStream* s = AnimMovie_Level(m, level);
+  if (!s) return 0;
+  const bool pending = s->headerPending != 0;
+  const uint32_t flags = AnimMovie_ReadHeader(s, data, length);
+  if (pending && !s->headerPending && s->root) {
+    m->frameInterval = 1000 / (s->frameRate ? s->frameRate : 1);
+    AnimClip* root = s->root;
+    AnimClip_Init(root, m);
+    root->frameRect = s->frameRect;
+    root->width = (s->frameRect.xmax - s->frameRect.xmin) / 20;
+    root->height = (s->frameRect.ymax - s->frameRect.ymin) / 20;
+    AnimClip_Rewind(root);
+  }
+  return flags;
+}
+
+bool AnimView_Fit(AnimMovie* m, int32_t movieWidth, int32_t movieHeight) {
+  AnimPlayer* p = m->player;
+  AnimView& v = m->view;
+  v.frameWidth = p->frameWidth;
+  v.frameHeight = p->frameHeight;
+  v.movieWidth = movieWidth > 0 ? movieWidth : 1;
+  v.movieHeight = movieHeight > 0 ? movieHeight : 1;
+  const float grow = static_cast<float>(1 << (v.zoom - 1));
+  const float sx = static_cast<float>(v.frameWidth) * 32.0f * grow / static_cast<float>(v.movieWidth);
+  const float sy = static_cast<float>(v.frameHeight) * 32.0f * grow / static_cast<float>(v.movieHeight);
+  AnimMatrix_SetIdentity(&v.matrix);
+  v.matrix.a = v.matrix.d = sx < sy ? sx : sy;
+  v.matrix.tx = (v.frameWidth * 32 - static_cast<int32_t>(static_cast<float>(v.movieWidth) * v.matrix.a)) >> 1;
+  v.matrix.ty = (v.frameHeight * 32 - static_cast<int32_t>(static_cast<float>(v.movieHeight) * v.matrix.d)) >> 1;
+  VisibleArea(&v);
+  if (!m->raster.ready) {
+    if (!p->frameBuffer || v.frameWidth <= 0 || v.frameHeight <= 0) return false;
+    if (!AnimRaster_Init(&m->raster, p, p->frameBuffer, v.frameWidth, v.frameHeight, v.frameWidth * 2,
+                         p->highQuality != 0))
+      return false;
+    AnimRaster_SetBackground(&m->raster, 255, 255, 255);
+  }
+  m->raster.view = v.matrix;
+  return true;
+}
+
+void AnimView_SetZoom(AnimMovie* m, uint32_t zoom) {
+  m->fullRedraw = 1;
+  m->view.zoom = zoom < 1 ? 1 : zoom > 3 ? 3 : zoom;
+  AnimView_Fit(m, m->view.movieWidth, m->view.movieHeight);
+}
+
+void AnimView_Pan(AnimMovie* m, int32_t dx, int32_t dy) {
+  AnimView& v = m->view;
+  if (v.zoom == 1) return;
+  const int32_t unit = 1 << (v.zoom + 6);
+  const int32_t mx = dx * unit, my = dy * unit;
+  const int32_t extent = 1 << (v.zoom + 4);
+  m->fullRedraw = 1;
+  if (dx >= 1 && v.matrix.tx + mx >= 0) v.matrix.tx = 0;
+  else if (dy > 0 && v.matrix.ty + my >= 0) v.matrix.ty = 0;
+  else if (dx < 0 && v.matrix.tx + v.frameWidth * extent + mx <= v.frameWidth * 32)
+    v.matrix.tx = v.frameWidth * 32 - v.frameWidth * extent;
+  else if (dy < 0 && v.matrix.ty + v.frameHeight * extent + my <= v.frameHeight * 32)
+    v.matrix.ty = v.frameHeight * 32 - v.frameHeight * extent;
+  else {
+    v.matrix.tx += mx;
+    v.matrix.ty += my;
+  }
+  VisibleArea(&v);
+  m->raster.view = v.matrix;
+}
+
+void AnimView_SetQuality(AnimMovie* m, bool on) {
+  AnimPlayer* p = m->player;
+  p->highQuality = on ? 1 : 0;
+  if (!m->raster.ready) return;
+  const AnimRaster old = m->raster;
+  AnimRaster_Free(&m->raster);
+  if (AnimRaster_Init(&m->raster, p, p->frameBuffer, m->view.frameWidth, m->view.frameHeight, m->view.frameWidth * 2,
+                      on)) {
+    std::memcpy(m->raster.background, old.background, sizeof old.background);
+    m->raster.backgroundSet = old.backgroundSet;
+    m->raster.view = m->view.matrix;
+  }
+  m->fullRedraw = 1;
+}
+
+uint32_t AnimMovie_Control(AnimMovie* m, uint32_t flags, const AnimEvent* event) {
+  if (m->suppress) {
+    m->suppress = 0;
+    return 1;
+  }
+  AnimClip* root = AnimMovie_Root(m);
+  if (!root || AnimClip_Available(root) == 0 || !m->raster.ready) return 0;
+  uint32_t result = 0;
+  if (!m->input.eventPending) {
+    switch (flags & 0xF0) {
+      case 16: AnimClip_Halt(root); break;
+      case 32:
+        if (root->currentFrame >= AnimClip_Available(root)) {
+          root->currentFrame = 0;
+          root->nextFrame = 1;
+        } else {
+          for (AnimDisplayObject* o = root->list.first; o; o = o->next) AnimDisplay_AddDirty(&root->list, o);
+          root->playing = 1;
+        }
+        result = 1;
+        break;
+      case 48:
+        AnimDisplay_RemoveTimeline(&root->list, false);
+        AnimClip_RestartAfter(m, 0);
+        AnimClip_Rewind(root);
+        break;
+      case 64:
+        if (!root->playing) {
+          root->nextFrame = root->currentFrame + 1 >= AnimClip_Available(root) ? 0 : root->currentFrame + 1;
+          root->playing = 1;
+          AnimClip_Advance(root);
+          AnimClip_Halt(root);
+          AnimMovie_Redraw(m);
+        }
+        break;
+      default: break;
+    }
+  }
+  if (flags & 2) {
+    result |= AnimMovie_DeliverEvent(m, event) | m->input.eventPending;
+  } else if (m->input.eventPending) {
+    m->input.eventPending = 0;
+    const AnimEvent saved = m->input.pendingEvent;
+    result |= AnimMovie_DeliverEvent(m, &saved);
+  } else if (flags & 1) {
+    result |= AnimMovie_AdvanceFrame(m);
+  }
+  return result;
+}
+
+uint32_t AnimMovie_AdvanceFrame(AnimMovie* m) {
+  uint32_t changed = 0;
+  FreeMarkedLevels(m);
+  for (AnimStream* s = m->levels; s; s = s->next) {
+    // Levels above 255 carry movies loaded for clips; the clips play them.
+    if (s->level >= kAnimLevelRemoved || !s->root || AnimClip_Available(s->root) == 0) continue;
+    m->currentLevel = s;
+    changed |= AnimClip_Advance(s->root);
+    if (AnimPlayer_Aborted(m->player)) return 0;
+  }
+  AnimMovie_Redraw(m);
+  return changed;
+}
+
+uint32_t AnimMovie_DeliverEvent(AnimMovie* m, const AnimEvent* event) {
+  AnimClip* root = AnimMovie_Root(m);
+  if (!root || !event) return 0;
+  m->currentLevel = m->levels;
+  const uint32_t result = AnimClip_HandleEvent(root, event);
+  AnimMovie_Redraw(m);
+  return result;
+}
+
+void AnimMovie_Redraw(AnimMovie* m) {
+  AnimRaster& r = m->raster;
+  if (!r.ready || AnimPlayer_Aborted(m->player)) return;
+  AnimRect dirty;
+  AnimRect_SetEmpty(&dirty);
+  for (AnimStream* s = m->levels; s; s = s->next) {
+    if (s->level == kAnimLevelRemoved) {
+      const AnimRect whole{-kWholePlane, kWholePlane - 1, -kWholePlane, kWholePlane - 1};
+      AnimRect_Add(&dirty, &whole);
+    } else if (s->root) {
+      // Nested lists too: a button inside a sprite changes its state there.
+      AnimDisplay_TakeDirty(&s->root->list, &dirty);
+      s->root->changed = 0;
+    }
+  }
+  if (AnimRect_IsEmpty(&dirty) && !m->fullRedraw) return;
+  const AnimView& v = m->view;
+  int32_t left = 0, top = 0, right = v.frameWidth - 1, bottom = v.frameHeight - 1;
+  if (m->fullRedraw) {
+    m->fullRedraw = 0;
+    m->redrawLeft = 0;
+    m->redrawTop = 0;
+    m->redrawRight = v.frameWidth;
+    m->redrawBottom = v.frameHeight;
+  } else {
+    AnimRect device;
+    AnimRect_Transform(&device, &v.matrix, &dirty);
+    left = Clamp((device.xmin >> 5) - 2, 0, v.frameWidth - 1);
+    right = Clamp((device.xmax >> 5) + 2, 0, v.frameWidth - 1);
+    top = Clamp((device.ymin >> 5) - 2, 0, v.frameHeight - 1);
+    bottom = Clamp((device.ymax >> 5) + 2, 0, v.frameHeight - 1);
+    m->redrawLeft = left > (v.visLeft >> 5) ? left : (v.visLeft >> 5);
+    m->redrawTop = top > (v.visTop >> 5) ? top : (v.visTop >> 5);
+    m->redrawRight = right < (v.visRight >> 5) ? right : (v.visRight >> 5);
+    m->redrawBottom = bottom < (v.visBottom >> 5) ? bottom : (v.visBottom >> 5);
+  }
+  r.clipLeft = left;
+  r.clipRight = right;
+  r.clipTop = top;
+  r.clipBottom = bottom;
+  r.dirtyXMin = left * 32;
+  r.dirtyXMax = right * 32 + 31;
+  r.dirtyYMin = top * 32;
+  r.dirtyYMax = bottom * 32 + 31;
+  AnimRaster_ClearFrame(&r);
+  AnimMatrix identity;
+  AnimMatrix_SetIdentity(&identity);
+  for (AnimStream* s = m->levels; s; s = s->next)
+    if (s->level < kAnimLevelRemoved && s->root && s->root->visible)
+      AnimDisplay_DrawList(m, &s->root->list, &identity, nullptr);
+  r.clipLeft = 0;
+  r.clipRight = v.frameWidth - 1;
+  r.clipTop = 0;
+  r.clipBottom = v.frameHeight - 1;
+  r.dirtyXMin = r.dirtyYMin = 0;
+  r.dirtyXMax = 32 * v.frameWidth - 1;
+  r.dirtyYMax = 32 * v.frameHeight - 1;
+  FreeMarkedLevels(m);
+}
+
+void AnimMovie_InvalidateAll(AnimMovie* m) {
+  AnimClip* root = AnimMovie_Root(m);
+  if (root) root->list.dirty = AnimRect{-kWholePlane, kWholePlane, -kWholePlane, kWholePlane};
+  m->fullRedraw = 1;
+  AnimMovie_Redraw(m);
+}
+
+uint32_t AnimMovie_ReplaceLevel(AnimMovie* m, bool removeOnly, uint32_t level, const uint8_t* data,
+                                uint32_t length) {
+  for (AnimStream* s = m->levels; s; s = s->next)
+    if (s->level == level) s->level = kAnimLevelRemoved;
+  if (removeOnly || !InsertLevel(m, level)) return 0;
+  const uint32_t flags = AnimMovie_Feed(m, level, data, length);
+  if (AnimPlayer_Aborted(m->player)) return 0;
+  m->fullRedraw = 1;
+  return flags != 0 && !(flags & (kAnimTagFailed | kAnimSoundRefused)) ? 1 : 0;
+}
+
+uint32_t AnimMovie_AddLevel(AnimMovie* m, uint32_t level, const uint8_t* data, uint32_t length, const char* name) {
+  AnimStream* fresh = InsertLevel(m, level);
+  if (!fresh) return 0;
+  const uint32_t flags = AnimMovie_Feed(m, level, data, length);
+  if (AnimPlayer_Aborted(m->player) || flags == 0 || !fresh->root) return 0;
+  AnimStr_Free(m->player, fresh->root->name);
+  fresh->root->name = AnimStr_Dup(m->player, name ? name : "");
+  fresh->root->flagWord |= kAnimClipStale;
+  return 1;
+}
+
+uint32_t AnimMovie_LoadLevel(AnimMovie* m, const char* name, uint32_t level) {
+  if (!name || !*name) return AnimMovie_ReplaceLevel(m, true, level, nullptr, 0);
+  AnimPlayer* p = m->player;
+  const AnimPackageEntry* member = AnimPackage_Find(&p->package, name);
+  if (member && member->data) return AnimMovie_ReplaceLevel(m, false, level, member->data, member->size);
+  uint32_t length = 0;
+  auto* data = static_cast<uint8_t*>(AnimHook_ReadFile(p, name, &length, member ? member->offset : 0, 0, 0));
+  if (!data) return 0;
+  const uint32_t result = AnimMovie_ReplaceLevel(m, false, level, data, length);
+  AnimPlayer_Free(p, data);
+  return result;
+}

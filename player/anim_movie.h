@@ -1,0 +1,197 @@
+// The player's model of a loaded movie: the movie object with its levels,
+// the view onto the host's frame buffer, the frame clock's control entry and
+// the redraw pass; the display lists of clips with their placed objects, the
+// one-frame step of a clip and the replay of frames for a jump; the action
+// interpreter; and the buttons with their focus and events.
+//
+// Units: movie coordinates in twentieths of a pixel, the view and the
+// rasterizer in 1/32 pixel, the frame buffer and host rectangles in pixels.
+#pragma once
+
+#include <cstdint>
+
+#include "player/anim_raster.h"
+#include "player/anim_stream.h"
+#include "player/anim_value.h"
+
+struct AnimPlayer;
+
+// An event handed to the movie: pixels, a kind and a key.
+struct AnimEvent {
+  int32_t x, y;
+  uint32_t kind, key;
+};
+
+inline constexpr uint32_t kAnimEventMove = 1;
+inline constexpr uint32_t kAnimEventPress = 2;
+inline constexpr uint32_t kAnimEventRelease = 3;
+inline constexpr uint32_t kAnimEventKey = 5;
+inline constexpr uint32_t kAnimEventKeyCondition = 6;
+inline constexpr uint32_t kAnimEventKeyRelease = 7;
+
+inline constexpr uint32_t kAnimKeyUp = 12, kAnimKeyDown = 13, kAnimKeyLeft = 14, kAnimKeyRight = 15,
+                          kAnimKeySelect = 16;
+
+struct AnimDisplayObject {
+  uint32_t placedFrame;
+  int32_t depth;
+  int32_t ratio;
+  uint32_t buttonState, previousButtonState;  // 1 up, 2 over, 4 down
+  char* name;  // full path of a sprite, generated name of a button; else null
+  AnimChar* character;
+  AnimMatrix matrix;
+  AnimCxform* cxform;  // owned, or null
+  AnimDisplayObject* next;
+  AnimDisplayList* list;
+  AnimClip* clip;  // a sprite's instance clip
+  AnimMatrix drawnMatrix;  // the matrix of the last drawing, for buttons
+  AnimVariable* boundVariable;  // the variable an edit-text field shows
+};
+
+// The pointer, the focus and the event saved for the next turn; shared by
+// every display list of the movie.
+struct AnimInputState {
+  uint32_t needsHitTest;
+  uint32_t pressed;
+  uint32_t pointerMode;
+  int32_t pointerX, pointerY;  // 1/32 pixel
+  uint32_t focusKind;
+  AnimDisplayObject* focus;
+  uint32_t rememberedChar;
+  uint32_t eventPending;
+  AnimEvent pendingEvent;
+};
+
+struct AnimView {
+  int32_t frameWidth, frameHeight;  // pixels
+  int32_t movieWidth, movieHeight;  // twentieths
+  uint32_t zoom;
+  AnimMatrix matrix;  // twentieths to 1/32 pixel
+  int32_t visLeft, visRight, visTop, visBottom;  // 1/32 pixel
+};
+
+struct AnimRestart {
+  uint32_t frame;
+  AnimClip* clip;
+  AnimRestart* next;
+};
+
+// What the action interpreter remembers between runs for the host side.
+struct AnimActionState {
+  AnimClip* loadClip;
+  int32_t loadFrame;
+  uint32_t loadLevel;
+  char* loadTarget;
+  uint32_t networkPending;
+  uint32_t saveFlag;
+  uint32_t levelCounter;  // numbers of levels loaded into clips, from 256
+  uint32_t runningRemoved;
+  AnimClip* runningClip;
+  uint32_t runDepth;       // nested runs (frame actions run by a jump inside a run)
+  uint32_t steps;          // actions and replayed frames of the outermost run so far
+  uint32_t toggleQuality;  // asked for inside a run; applied when the outer run ends
+};
+
+struct AnimMovie {
+  AnimPlayer* player;
+  uint32_t fullRedraw;
+  uint32_t frameInterval;  // milliseconds
+  AnimStream* levels;      // ordered by level number; 255 marks one for removal
+  AnimStream* currentLevel;
+  AnimInputState input;
+  AnimView view;
+  AnimRaster raster;
+  uint32_t suppress;  // one-shot: the next control call only clears it
+  uint32_t startTime;
+  uint32_t randomSeed;
+  AnimRestart* restarts;
+  int32_t redrawLeft, redrawTop, redrawRight, redrawBottom;  // host rectangle, pixels
+  AnimActionState action;
+};
+
+inline constexpr uint32_t kAnimLevelRemoved = 255;
+
+// Movie object.
+AnimMovie* AnimMovie_Create(AnimPlayer* p);
+void AnimMovie_Destroy(AnimMovie* m);
+uint32_t AnimMovie_Feed(AnimMovie* m, uint32_t level, const uint8_t* data, uint32_t length);
+AnimStream* AnimMovie_Level(AnimMovie* m, uint32_t level);
+AnimClip* AnimMovie_Root(AnimMovie* m);
+// flags: high nibble a play command (16 stop, 32 play, 48 rewind, 64 step),
+// 2 delivers the event, 1 advances one frame. 1 when something changed.
+uint32_t AnimMovie_Control(AnimMovie* m, uint32_t flags, const AnimEvent* event);
+uint32_t AnimMovie_AdvanceFrame(AnimMovie* m);
+uint32_t AnimMovie_DeliverEvent(AnimMovie* m, const AnimEvent* event);
+void AnimMovie_Redraw(AnimMovie* m);
+void AnimMovie_InvalidateAll(AnimMovie* m);
+uint32_t AnimMovie_ReplaceLevel(AnimMovie* m, bool removeOnly, uint32_t level, const uint8_t* data,
+                                uint32_t length);
+uint32_t AnimMovie_AddLevel(AnimMovie* m, uint32_t level, const uint8_t* data, uint32_t length, const char* name);
+uint32_t AnimMovie_LoadLevel(AnimMovie* m, const char* name, uint32_t level);
+
+// View.
+bool AnimView_Fit(AnimMovie* m, int32_t movieWidth, int32_t movieHeight);
+void AnimView_SetZoom(AnimMovie* m, uint32_t zoom);
+void AnimView_Pan(AnimMovie* m, int32_t dx, int32_t dy);
+void AnimView_SetQuality(AnimMovie* m, bool on);
+
+// Rectangles (empty: xmin = ymin = INT32_MAX, xmax = ymax = INT32_MIN).
+bool AnimRect_IsEmpty(const AnimRect* r);
+void AnimRect_Add(AnimRect* r, const AnimRect* other);
+void AnimRect_Transform(AnimRect* out, const AnimMatrix* m, const AnimRect* in);
+
+// Display lists and clips.
+void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth, const AnimMatrix* matrix,
+                       const AnimCxform* cxform, const char* name, int32_t ratio);
+AnimChar* AnimDisplay_Remove(AnimDisplayList* list, AnimChar* character, int32_t depth);
+void AnimDisplay_RemoveTimeline(AnimDisplayList* list, bool all);
+void AnimDisplay_AddDirty(AnimDisplayList* list, const AnimDisplayObject* object);
+AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* name);
+bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out);
+// Adds the changed areas of a list and of every nested list (in the list's
+// units) to out, and empties them.
+void AnimDisplay_TakeDirty(AnimDisplayList* list, AnimRect* out);
+uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* matrix,
+                              const AnimCxform* cxform);
+void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* object);
+// Bounds of a placed object's character in its list's units.
+bool AnimDisplay_ObjectBounds(const AnimDisplayObject* object, AnimRect* out);
+
+void AnimClip_Init(AnimClip* clip, AnimMovie* movie);
+uint32_t AnimClip_Update(AnimDisplayList* list);
+uint32_t AnimClip_Advance(AnimClip* clip);
+uint32_t AnimClip_RunFrame(AnimClip* clip, uint32_t frame, uint32_t mode);
+uint32_t AnimClip_Goto(uint32_t oldFrame, AnimClip* clip);
+AnimClip* AnimClip_FindByPath(AnimClip* root, const char* path);
+int32_t AnimClip_FindLabel(const AnimClip* clip, const char* label);
+AnimClip* AnimLevel_Find(AnimClip* chain, const char* name);
+void AnimClip_Halt(AnimClip* clip);
+void AnimClip_Restart(AnimClip* clip, bool stale);
+void AnimClip_RestartAfter(AnimMovie* m, uint32_t frame);
+
+// Actions. Result bits: 1 play state or display changed, 4 an update is needed.
+inline constexpr uint32_t kAnimRunChanged = 1;
+inline constexpr uint32_t kAnimRunJump = 2;
+inline constexpr uint32_t kAnimRunUpdate = 4;
+// Caps that keep any movie from hanging or overflowing the engine.
+inline constexpr uint32_t kAnimMaxActionSteps = 100000;  // actions and replayed frames of one run
+inline constexpr uint32_t kAnimMaxRunDepth = 16;         // runs inside runs
+inline constexpr uint32_t kAnimMaxClipDepth = 16;        // sprites inside sprites
+uint32_t AnimAction_Run(AnimClip* clip, const AnimActionRecord* first, uint32_t argument);
+
+// Buttons and events.
+uint32_t AnimClip_HandleEvent(AnimClip* clip, const AnimEvent* event);
+void AnimButton_Track(AnimMovie* m);
+void AnimButton_Release(AnimInputState* input, AnimDisplayObject* object);
+void AnimButton_Refocus(AnimInputState* input, AnimDisplayObject* object);
+// The button's area (its hit-test records, else all) in its list's units.
+bool AnimButton_Bounds(const AnimDisplayObject* object, AnimRect* out);
+// Draws the records of a state; a sprite record shows the button's own
+// instance clip (nested, or nothing without one).
+uint32_t AnimButton_Draw(AnimMovie* m, const AnimButton* button, uint32_t state, const AnimMatrix* matrix,
+                         const AnimCxform* cxform, AnimClip* nested, uint32_t nesting);
+// The instance clip of the sprite a placed button holds, made on first use; null without one.
+AnimClip* AnimButton_NestedClip(AnimMovie* m, AnimDisplayObject* object);
+// Draws a clip's list at a matrix and colour transform, as a sprite is drawn.
+uint32_t AnimDisplay_DrawClip(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, const AnimCxform* cxform,
+                              uint32_t nesting);

@@ -1,0 +1,599 @@
+// The repository task: the one writer of "repository". Created on demand, it
+// opens the section, carries out its queued requests one at a time, saves
+// the section when something changed and ends itself.
+#include "browser/bentask.h"
+#include "kernel/libc.h"
+#include "kernel/lng.h"
+#include "kernel/mem.h"
+#include "kernel/qorrom.h"
+#include "kernel/tskman.h"
+#include "services/channels/replib_internal.h"
+
+namespace {
+
+constexpr uint32_t kModule = Mod::WtlReplib;
+enum class Section : uint32_t { Open = 0, Opening = 1, Closing = 2 };
+
+struct Request {
+  Request* next;
+  uint32_t message;
+  uintptr_t arg1, arg2;
+};
+
+struct Replib {
+  TskmanTask* task;
+  Section state;
+  Queue queue;
+  ConfigHandle* handle;
+  uint32_t dirty, keepOpen;
+  uint32_t runPosted;
+  uint32_t saving;  // the section is being written: requests wait for the answer
+  uint32_t ending;  // closed and idle: the task ends unless a request comes first
+};
+
+// The task's own: end now unless something came in meanwhile.
+constexpr uint32_t kEndCheck = Msg(Mod::WtlReplib, 0x0C);
+
+void Post(TskmanTask* to, uint32_t message, uintptr_t a1, uintptr_t a2) {
+  if (to) TskmanPost(to, message, a1, a2);
+}
+
+void ShowUrl(char* url) {
+  TskmanTask* ui = TskmanFind(Mod::Ui);
+  if (ui && url)
+    TskmanPost(ui, BenMsg::UiShowUrl, reinterpret_cast<uintptr_t>(url), 0);
+  else
+    MemFree(&url);
+}
+
+// The channel's own page joined to its base, else the built-in one.
+void ShowOutcome(const RepChannel* c, const char* own, const char* builtIn) {
+  ShowUrl(own && *own ? RepJoinUrl(c->base, own) : LibcStrDup(builtIn));
+}
+
+BenEventBinding* NewBinding(uint32_t event, char* url, const char* channelId) {
+  auto* b = static_cast<BenEventBinding*>(MemAllocZero(sizeof(BenEventBinding), Use::Data, kModule));
+  if (!b) {
+    MemFree(&url);
+    return nullptr;
+  }
+  b->event = event;
+  b->url = url;
+  b->channelId = channelId ? LibcStrDup(channelId) : nullptr;
+  return b;
+}
+
+void StoreChannel(Replib* ctx, RepChannel* c) {
+  ConfigHandle* h = ctx->handle;
+  ctx->keepOpen = 0;
+  Result r = kOk;
+  c->resourceCount = 0;
+  for (RepResource* res = c->resources; res && r == kOk; res = res->next) {
+    r = ReplibStoreResource(h, res, c->base);
+    if (r == kOk) ++c->resourceCount;
+  }
+  int32_t replaced[2] = {-1, -1};
+  if (r == kOk) {
+    replaced[0] = ReplibFindChannel(h, &c->identity, 0);
+    if (replaced[0] >= 0) replaced[1] = ReplibFindChannel(h, &c->identity, replaced[0] + 1);
+    r = ReplibWriteChannel(h, c);
+  }
+  ctx->dirty = 1;
+  if (r != kOk) {
+    ReplibReleaseStored(h, c);
+    ShowOutcome(c, c->failure, "info://SHOW/reposit/ChanFail.html");
+    RepChannelFree(&c);
+    return;
+  }
+  for (int32_t n : replaced)
+    if (n >= 0) ReplibDeleteChannel(h, n);
+  const int32_t first = c->resources ? c->resources->number : 0;
+  char* url = static_cast<char*>(MemAlloc(20, Use::String, kModule));
+  if (url) {
+    LibcStrCopy(url, "rep://");
+    LibcItoA(first, url + 6, 10);
+  }
+  BenEventBinding* binding = NewBinding(c->identity.event, url, nullptr);
+  char* id = c->identity.channelId ? LibcStrDup(c->identity.channelId) : nullptr;
+  if (TskmanTask* browser = TskmanFind(Mod::Ben)) {
+    TskmanPost(browser, BenMsg::Binding, reinterpret_cast<uintptr_t>(binding),
+               reinterpret_cast<uintptr_t>(id));
+  } else {
+    BenFreeBindings(&binding);
+    MemFree(&id);
+  }
+  ShowOutcome(c, c->success, "info://SHOW/reposit/ChanSucc.html");
+  RepChannelFree(&c);
+}
+
+void RemoveChannels(Replib* ctx, RepChannel* c) {
+  ConfigHandle* h = ctx->handle;
+  int32_t from = 0;
+  for (int i = 0; i < 2; ++i) {
+    const int32_t n = ReplibFindChannel(h, &c->identity, from);
+    if (n < 0) break;
+    from = n + 1;
+    if (ReplibDeleteChannel(h, n) != kOk) continue;
+    ctx->dirty = 1;
+    char* id = c->identity.channelId ? LibcStrDup(c->identity.channelId) : nullptr;
+    if (TskmanTask* browser = TskmanFind(Mod::Ben))
+      TskmanPost(browser, BenMsg::Unbind, c->identity.event, reinterpret_cast<uintptr_t>(id));
+    else
+      MemFree(&id);
+  }
+  ShowOutcome(c, c->success, "info://SHOW/reposit/DelSucc.html");
+  RepChannelFree(&c);
+}
+
+void SendBindings(Replib* ctx) {
+  ConfigHandle* h = ctx->handle;
+  if (ReplibCleanup(h, LibcTime(nullptr))) ctx->dirty = 1;
+  BenEventBinding* list = nullptr;
+  if (ConfigOpenPath(h, "Channel", 0, false) == kOk) {
+    const int32_t freechan = ReplibInt(h, "freechan", 0);
+    ConfigClose(h, false);
+    for (int32_t n = 0; n < freechan; ++n) {
+      if (ReplibOpen(h, "Channel", n, false) != kOk) continue;
+      const int32_t event = ReplibInt(h, "event", 0);
+      const char* chanid = nullptr;
+      char* id = ConfigGetString(h, "chanid", 0, &chanid) == kOk ? LibcStrDup(chanid) : nullptr;
+      ConfigClose(h, false);
+      char* url = event ? ReplibFirstResourceUrl(h, n) : nullptr;
+      if (url)
+        if (BenEventBinding* b = NewBinding(static_cast<uint32_t>(event), url, id)) {
+          b->next = list;
+          list = b;
+        }
+      MemFree(&id);
+    }
+  }
+  if (TskmanTask* browser = TskmanFind(Mod::Ben))
+    TskmanPost(browser, BenMsg::Bindings, reinterpret_cast<uintptr_t>(list), 0);
+  else
+    BenFreeBindings(&list);
+}
+
+// A stored resource is fetched again when nothing tells that it is the same.
+bool Unchanged(ConfigHandle* h, const RepResource* res) {
+  int32_t mod = 0;
+  const bool hasMod = ConfigGetInt(h, "mod", 0, &mod) == kOk;
+  const char* etag = nullptr;
+  const char* md5 = nullptr;
+  const bool hasEtag = ConfigGetString(h, "etag", 0, &etag) == kOk;
+  const bool hasMd5 = ConfigGetString(h, "md5", 0, &md5) == kOk;
+  if (!hasMod && !hasEtag && !hasMd5) return false;
+  if (mod != 0 && res->lastmod != 0 && mod < res->lastmod) return false;
+  if ((mod == 0 || hasEtag) && res->etag && (!hasEtag || LibcStrCmp(etag, res->etag) != 0))
+    return false;
+  if (hasMd5 && res->md5 && LibcStrCmp(md5, res->md5) != 0) return false;
+  return true;
+}
+
+void CheckResource(Replib* ctx, const char* base, RepResource* res) {
+  ConfigHandle* h = ctx->handle;
+  char* url = ReplibRepUrl(base, res->href);
+  if (url && ConfigOpenPath(h, "Resource", 0, false) == kOk) {
+    const int32_t numres = ReplibInt(h, "numres", 0), freeres = ReplibInt(h, "freeres", 0);
+    for (int32_t m = 0; numres >= 1 && m < freeres; ++m) {
+      char name[12];
+      LibcItoA(m, name, 10);
+      if (ConfigOpenPath(h, name, 0, false) != kOk) continue;
+      const char* stored = nullptr;
+      const bool same = ConfigGetString(h, "url", 0, &stored) == kOk && LibcStrCmp(stored, url) == 0;
+      if (same) {
+        res->number = m;
+        if (Unchanged(h, res)) res->state = RepState::Unchanged;
+      }
+      ConfigClose(h, false);
+      if (same) break;
+    }
+    ConfigClose(h, false);
+  }
+  MemFree(&url);
+  Post(TskmanFind(Mod::WtlRepository), RepMsg::Checked, reinterpret_cast<uintptr_t>(res), 0);
+  ctx->keepOpen = 1;
+}
+
+bool AllDigits(const char* t) {
+  if (!t || !*t) return false;
+  for (; *t; ++t)
+    if (*t < '0' || *t > '9') return false;
+  return true;
+}
+
+bool SameText(const char* a, const char* b) {
+  if (!a || !b) return (!a || !*a) && (!b || !*b);
+  return LibcStrICmp(a, b) == 0;
+}
+
+// The entry whose stored URL has the requested scheme, host and path; -1.
+int32_t FindByUrl(ConfigHandle* h, const UrlParsed* wanted) {
+  const int32_t freeres = ReplibInt(h, "freeres", 0);
+  for (int32_t m = 0; m < freeres; ++m) {
+    char name[12];
+    LibcItoA(m, name, 10);
+    if (ConfigOpenPath(h, name, 0, false) != kOk) continue;
+    const char* stored = nullptr;
+    bool same = false;
+    if (ConfigGetString(h, "url", 0, &stored) == kOk) {
+      UrlParsed u{};
+      if (UrlParse(&u, stored, 0) == kOk)
+        same = SameText(u.scheme, wanted->scheme) && SameText(u.host, wanted->host) &&
+               SameText(u.path, wanted->path);
+      UrlFreeParsed(&u);
+    }
+    ConfigClose(h, false);
+    if (same) return m;
+  }
+  return -1;
+}
+
+void FreeResult(ReplibResult** result) {
+  if (!*result) return;
+  MemFree(&(*result)->data);
+  MemFree(&(*result)->url);
+  MemFree(&(*result)->asked);
+  MemFree(result);
+}
+
+void Resolve(Replib* ctx, ReplibResult* result) {
+  if (result->status) {  // the load has given up
+    FreeResult(&result);
+    return;
+  }
+  ConfigHandle* h = ctx->handle;
+  UrlParsed wanted{};
+  if (UrlParse(&wanted, result->asked, 0) != kOk) {
+    result->status = ReplibCode::NoMemory;
+    result->done = 1;
+    return;
+  }
+  Result status = kOk;
+  if (ConfigOpenPath(h, "Resource", 0, false) != kOk) {
+    status = ReplibCode::NoFolder;
+  } else {
+    const bool byNumber = AllDigits(wanted.host);
+    const int32_t m = byNumber ? LibcAtoI(wanted.host) : FindByUrl(h, &wanted);
+    if (m < 0) {
+      status = ReplibCode::NotFound;
+    } else {
+      char name[12];
+      LibcItoA(m, name, 10);
+      if (ConfigOpenPath(h, name, 0, false) != kOk) {
+        status = ReplibCode::NoFolder;
+      } else {
+        const char* stored = nullptr;
+        if (byNumber && ConfigGetString(h, "url", 0, &stored) == kOk) result->url = LibcStrDup(stored);
+        result->typeId = static_cast<uint32_t>(ReplibInt(h, "content", 0));
+        const uint8_t* data = nullptr;
+        uint32_t length = 0;
+        ConfigKind kind{};
+        if (ConfigGetRaw(h, "data", 0, &data, &length, &kind) == kOk &&
+            (result->data = static_cast<uint8_t*>(MemAlloc(length ? length : 1, Use::Data, kModule)))) {
+          LibcMemCopy(result->data, data, length);
+          result->length = length;
+        } else {
+          status = ReplibCode::NoData;
+        }
+        ConfigClose(h, false);
+      }
+    }
+    ConfigClose(h, false);
+  }
+  UrlFreeParsed(&wanted);
+  result->status = status;
+  result->done = 1;
+}
+
+void UserPage(ReplibResult* result) {
+  if (result->status) {
+    FreeResult(&result);
+    return;
+  }
+  uint32_t size = 0;
+  const uint8_t* file = QorRomOpen("reposit/UserAcc.html", &size);
+  if (file && (result->data = static_cast<uint8_t*>(MemAlloc(size ? size : 1, Use::Data, kModule)))) {
+    LibcMemCopy(result->data, file, size);
+    result->length = size;
+    result->typeId = UrlType::Html;
+  } else {
+    result->status = ReplibCode::NoData;
+  }
+  if (file) QorRomRelease(file);
+  result->done = 1;
+}
+
+// --- The "rep" source's side ---------------------------------------------------
+
+void SourceOpen(Replib* ctx, char* name, int32_t* cell) {
+  const bool user = name && LibcStrICmp(name, "user") == 0;
+  if (!cell) {  // a single value: the name itself when there is a channel to list
+    if (!user || ReplibNextUserChannel(ctx->handle, -1) < 0) MemFree(&name);
+    VarParseValueReady(nullptr, name);
+    return;
+  }
+  MemFree(&name);
+  ctx->keepOpen = 1;
+  *cell = user ? ReplibNextUserChannel(ctx->handle, -1) : -1;
+  if (*cell < 0)
+    VarParseSourceDone(cell);
+  else
+    VarParseValueReady(cell, nullptr);
+}
+
+void SourceNext(Replib* ctx, int32_t* cell) {
+  ctx->keepOpen = 1;
+  *cell = ReplibNextUserChannel(ctx->handle, *cell);
+  if (*cell < 0)
+    VarParseSourceDone(cell);
+  else
+    VarParseValueReady(cell, nullptr);
+}
+
+void SourceGet(Replib* ctx, int32_t* cell, char* name) {
+  ctx->keepOpen = 1;
+  char* value = nullptr;
+  ConfigHandle* h = ctx->handle;
+  const bool url = name && LibcStrICmp(name, "user.url") == 0;
+  const bool text = name && LibcStrICmp(name, "user.text") == 0;
+  if (url) {
+    value = ReplibFirstResourceUrl(h, *cell);
+  } else if (text && ReplibOpen(h, "Channel", *cell, false) == kOk) {
+    const char16_t* title = nullptr;
+    if (ConfigGetWString(h, "title", 0, &title) == kOk) LngWideToCharset(&value, title, 106);
+    ConfigClose(h, false);
+  }
+  MemFree(&name);
+  VarParseValueReady(cell, value);
+}
+
+// --- Requests and the section ----------------------------------------------------
+
+
+void Run(Replib* ctx, const Request& q) {
+  switch (q.message) {
+    case ReplibMsg::Store:
+      StoreChannel(ctx, reinterpret_cast<RepChannel*>(q.arg1));
+      break;
+    case ReplibMsg::Remove:
+      RemoveChannels(ctx, reinterpret_cast<RepChannel*>(q.arg1));
+      break;
+    case ReplibMsg::Bindings:
+      SendBindings(ctx);
+      break;
+    case ReplibMsg::UserPage:
+      UserPage(reinterpret_cast<ReplibResult*>(q.arg1));
+      break;
+    case ReplibMsg::Resolve:
+      Resolve(ctx, reinterpret_cast<ReplibResult*>(q.arg2));
+      break;
+    case ReplibMsg::Check:
+      CheckResource(ctx, reinterpret_cast<const char*>(q.arg1), reinterpret_cast<RepResource*>(q.arg2));
+      break;
+    case ReplibMsg::FetchFailed:
+      ctx->keepOpen = 0;
+      break;
+    case ReplibMsg::SourceOpen:
+      SourceOpen(ctx, reinterpret_cast<char*>(q.arg1), reinterpret_cast<int32_t*>(q.arg2));
+      break;
+    case ReplibMsg::SourceNext:
+      SourceNext(ctx, reinterpret_cast<int32_t*>(q.arg1));
+      break;
+    case ReplibMsg::SourceClose: {
+      auto* cell = reinterpret_cast<int32_t*>(q.arg1);
+      MemFree(&cell);
+      ctx->keepOpen = 0;
+      break;
+    }
+    case ReplibMsg::SourceGet:
+      SourceGet(ctx, reinterpret_cast<int32_t*>(q.arg1), reinterpret_cast<char*>(q.arg2));
+      break;
+    default:
+      break;
+  }
+}
+
+// A request that will not run: what it carries is given back.
+void Drop(const Request& q) {
+  switch (q.message) {
+    case ReplibMsg::Store:
+    case ReplibMsg::Remove: {
+      auto* c = reinterpret_cast<RepChannel*>(q.arg1);
+      RepChannelFree(&c);
+      break;
+    }
+    case ReplibMsg::UserPage:
+    case ReplibMsg::Resolve: {
+      auto* result = reinterpret_cast<ReplibResult*>(q.message == ReplibMsg::Resolve ? q.arg2 : q.arg1);
+      if (result->status) {
+        FreeResult(&result);
+      } else {
+        result->status = ReplibCode::NoFolder;
+        result->done = 1;
+      }
+      break;
+    }
+    case ReplibMsg::Check:
+      Post(TskmanFind(Mod::WtlRepository), RepMsg::Checked, q.arg2, 0);
+      break;
+    case ReplibMsg::SourceOpen: {
+      auto* name = reinterpret_cast<char*>(q.arg1);
+      MemFree(&name);
+      if (q.arg2)
+        VarParseSourceDone(reinterpret_cast<void*>(q.arg2));
+      else
+        VarParseValueReady(nullptr, nullptr);
+      break;
+    }
+    case ReplibMsg::SourceNext:
+      VarParseSourceDone(reinterpret_cast<void*>(q.arg1));
+      break;
+    case ReplibMsg::SourceClose: {
+      auto* cell = reinterpret_cast<int32_t*>(q.arg1);
+      MemFree(&cell);
+      break;
+    }
+    case ReplibMsg::SourceGet: {
+      auto* name = reinterpret_cast<char*>(q.arg2);
+      MemFree(&name);
+      VarParseValueReady(reinterpret_cast<void*>(q.arg1), nullptr);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void DropQueue(Replib* ctx) {
+  while (auto* q = reinterpret_cast<Request*>(QueuePopFront(&ctx->queue))) {
+    Drop(*q);
+    MemFree(&q);
+  }
+}
+
+void End(Replib* ctx) {
+  TskmanTask* task = ctx->task;
+  DropQueue(ctx);
+  if (ctx->handle) ConfigRelease(&ctx->handle);
+  MemFree(&ctx);
+  TskmanSetContext(task, nullptr);
+  TskmanDestroyTask(task);
+}
+
+void OpenSection(Replib* ctx) {
+  ctx->ending = 0;
+  ctx->state = Section::Opening;
+  ConfigOpen(ctx->task, "repository", true);
+}
+
+void PostRun(Replib* ctx) {
+  if (ctx->runPosted) return;
+  ctx->runPosted = 1;
+  TskmanPost(ctx->task, ReplibMsg::RunNext, 0, 0);
+}
+
+// The section is closed: open it again for what came meanwhile, or end once
+// the messages already on their way have come in.
+void Closed(Replib* ctx) {
+  if (ctx->queue.head) {
+    OpenSection(ctx);
+    return;
+  }
+  ctx->ending = 1;
+  TskmanPost(ctx->task, kEndCheck, 0, 0);
+}
+
+// Nothing is queued: the section stays open for more, or is saved or let go.
+void Finish(Replib* ctx) {
+  if (ctx->keepOpen) {
+    ctx->state = Section::Open;
+    return;
+  }
+  ctx->state = Section::Closing;
+  if (ctx->handle && ctx->dirty) {
+    ConfigHandle* h = ctx->handle;
+    ctx->handle = nullptr;
+    ctx->dirty = 0;
+    ctx->saving = 1;
+    if (ConfigSave(h) == kOk) return;  // goes on at 0x202
+    ctx->saving = 0;
+  }
+  if (ctx->handle) ConfigRelease(&ctx->handle);
+  Closed(ctx);
+}
+
+void RunNext(Replib* ctx) {
+  ctx->runPosted = 0;
+  if (ctx->state != Section::Open || !ctx->handle) return;
+  auto* q = reinterpret_cast<Request*>(QueuePopFront(&ctx->queue));
+  if (!q) {
+    Finish(ctx);
+    return;
+  }
+  Run(ctx, *q);
+  MemFree(&q);
+  PostRun(ctx);
+}
+
+void Enqueue(Replib* ctx, uint32_t message, uintptr_t a1, uintptr_t a2) {
+  auto* q = static_cast<Request*>(MemAllocZero(sizeof(Request), Use::Data, kModule));
+  if (!q) {
+    Drop(Request{nullptr, message, a1, a2});
+    return;
+  }
+  q->message = message;
+  q->arg1 = a1;
+  q->arg2 = a2;
+  QueueAppend(&ctx->queue, reinterpret_cast<QueueNode*>(q));
+  if (ctx->state == Section::Opening || ctx->saving) return;
+  if (!ctx->handle)
+    OpenSection(ctx);
+  else
+    PostRun(ctx);
+}
+
+}  // namespace
+
+void ReplibFreeResult(ReplibResult** result) { FreeResult(result); }
+
+TskmanTask* ReplibGetTask() {
+  if (TskmanTask* t = TskmanFind(Mod::WtlReplib)) {
+    // A request is on its way: the task stays for it.
+    if (auto* ctx = static_cast<Replib*>(t->context)) ctx->ending = 0;
+    return t;
+  }
+  TskmanTask* task = nullptr;
+  if (TskmanCreateTask(&task, Mod::WtlReplib, ReplibTaskHandler, nullptr) != kOk) return nullptr;
+  return task;
+}
+
+Result ReplibTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  auto* ctx = static_cast<Replib*>(context);
+  TskmanTask* self = TskmanGetCurrentTask();
+  if (!ctx) {
+    ctx = static_cast<Replib*>(MemAllocZero(sizeof(Replib), Use::Context, kModule));
+    if (!ctx) {
+      if (message != TskMsg::Start) Drop(Request{nullptr, message, arg1, arg2});
+      return ResultError(kModule, Err::NoMemory);
+    }
+    ctx->task = self;
+    ctx->state = Section::Open;
+    TskmanSetContext(self, ctx);
+  }
+  switch (message) {
+    case TskMsg::Start:
+      return kOk;
+    case TskMsg::Stop2:
+      DropQueue(ctx);
+      ctx->keepOpen = 0;
+      Finish(ctx);
+      return kOk;
+    case ConfigMsg::Opened:
+      if (arg1 == kOk && arg2) {
+        ctx->handle = reinterpret_cast<ConfigHandle*>(arg2);
+        ctx->state = Section::Open;
+        PostRun(ctx);
+      } else {
+        End(ctx);
+      }
+      return kOk;
+    case ConfigMsg::Saved:
+      ctx->saving = 0;
+      Closed(ctx);
+      return kOk;
+    case kEndCheck:
+      if (!ctx->ending) return kOk;
+      if (ctx->queue.head)
+        OpenSection(ctx);
+      else
+        End(ctx);
+      return kOk;
+    case ReplibMsg::RunNext:
+      RunNext(ctx);
+      return kOk;
+    default:
+      if (message >= ReplibMsg::Store && message <= ReplibMsg::SourceGet)
+        Enqueue(ctx, message, arg1, arg2);
+      return kOk;
+  }
+}

@@ -1,0 +1,15 @@
+// What the parser's callbacks and the settings writer share.
+#pragma once
+#include <cstdint>
+
+#include "services/provisioning/prov.h"
+
+// Closes the tree path in effect (committing it) and opens `path` (null or
+// "" for the root).
+Result ProvOpenTreePath(ProvParser* parser, const char* path);
+// "service"/name/"url" = url; leaves the tree at its root.
+Result ProvWriteService(ProvParser* parser, const char* name, const char* url);
+// The physical proxy that just ended, under "http" or "wap".
+Result ProvWriteProxy(ProvParser* parser);
+// An access point ended: "isp/new" becomes the entry its id names, or goes.
+Result ProvEndAccessPoint(ProvParser* parser);

@@ -1,0 +1,126 @@
+// Connectivity documents that arrive by push: no page requests them, so a
+// task of their own runs the "provc" row over a copy of the pushed object,
+// one step per message, until the document is applied or refused.
+#include <initializer_list>
+
+#include "browser/bentask.h"
+#include "browser/cache.h"
+#include "kernel/datachunk.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "kernel/tskman.h"
+#include "services/provisioning/prov.h"
+
+namespace {
+
+constexpr uint32_t kModule = Mod::Provisioning;
+constexpr char kUpdatedPage[] = "file://prov/updated.html";
+
+struct PushRun {
+  UrlLoad* load;  // the copy the row works on
+};
+
+const UrlContentTypeRow* ProvRow() {
+  static const UrlContentTypeRow row{ProvProcess, ProvRelease, "provc",
+                                     UrlType::ConnectivityWbxml, "application",
+                                     "vnd.wap.connectivity-wbxml", 2};
+  return &row;
+}
+
+// A pushed object's sender ("push:" sender "." serial) as the document's
+// initiator, unless the push named one.
+Result AddSender(UrlLoad* load) {
+  const char* given = nullptr;
+  for (const char* name : {"x-wap-initiator-uri", "x-wap-content-uri", "content-location"})
+    if (UrlGetHeader(load, name, &given) == kOk) return kOk;
+  const char* path = load->url.path;
+  const char* dot = path ? LibcStrRChr(path, '.') : nullptr;
+  if (!path || !dot || dot == path) return kOk;
+  const auto length = static_cast<uint32_t>(dot - path);
+  char* uri = static_cast<char*>(MemAlloc(length + 9, Use::String, kModule));
+  if (!uri) return ProvCode::NoMemory;
+  LibcStrCopy(uri, "push://");
+  LibcMemCopy(uri + 7, path, length);
+  uri[7 + length] = '/';
+  uri[8 + length] = 0;
+  const Result r = UrlAddHeader(load, "x-wap-initiator-uri", uri);
+  MemFree(&uri);
+  return r;
+}
+
+// A fresh load of the pushed object's URL, headers and body.
+UrlLoad* CopyPushed(const UrlLoad* pushed) {
+  UrlLoad* load = UrlLoadCreate(&pushed->url);
+  if (!load) return nullptr;
+  Result r = kOk;
+  for (const UrlHeader* h = pushed->headers; h && r == kOk; h = h->next)
+    r = UrlAddHeader(load, h->name, h->value);
+  for (const QueueNode* n = pushed->output.head; n && r == kOk; n = n->next) {
+    const UtilDataChunk* block = UtilDataChunkOf(const_cast<QueueNode*>(n));
+    r = UrlLoadDeliver(load, UtilDataChunkData(block) + block->offset, block->remaining);
+  }
+  if (r == kOk) r = AddSender(load);
+  if (r != kOk) {
+    UrlLoadFree(load);
+    return nullptr;
+  }
+  load->status = pushed->status;
+  load->typeId = UrlType::ConnectivityWbxml;
+  load->contentClass = 2;
+  load->contentRow = ProvRow();
+  load->endOfData = 1;
+  return load;
+}
+
+void EndRun(TskmanTask* task, PushRun* run) {
+  UrlLoadFree(run->load);
+  MemFree(&run);
+  TskmanDestroyTask(task);
+}
+
+// The document is applied: the browser window shows the page that says so.
+void ShowUpdated() {
+  TskmanTask* ui = TskmanFind(Mod::Ui);
+  if (!ui) return;
+  if (char* address = LibcStrDup(kUpdatedPage)) TskmanPost(ui, BenMsg::UiNavigate,
+                                                           reinterpret_cast<uintptr_t>(address), 0);
+}
+
+Result RunHandler(void* context, uint32_t message, uintptr_t, uintptr_t) {
+  auto* run = static_cast<PushRun*>(context);
+  TskmanTask* self = TskmanGetCurrentTask();
+  if (!run || (message != TskMsg::Start && message != ProvMsg::PushStep)) return kOk;
+  const Result r = ProvProcess(nullptr, run->load);
+  if (r != kOk) {
+    EndRun(self, run);
+    return kOk;
+  }
+  if (!run->load->handlerState) {  // applied: the row has handed the load its page
+    ShowUpdated();
+    EndRun(self, run);
+    return kOk;
+  }
+  TskmanPost(self, ProvMsg::PushStep, 0, 0);
+  return kOk;
+}
+
+}  // namespace
+
+Result ProvProvisionPushed(const char* url) {
+  if (!url) return ProvCode::Refused;
+  UrlParsed parsed{};
+  if (UrlParse(&parsed, url, 0) != kOk) return ProvCode::NoMemory;
+  const UrlLoad* pushed = CacheFindByName(&parsed);
+  UrlFreeParsed(&parsed);
+  if (!pushed) return ProvCode::Refused;
+  auto* run = static_cast<PushRun*>(MemAllocZero(sizeof(PushRun), Use::Context, kModule));
+  if (!run) return ProvCode::NoMemory;
+  run->load = CopyPushed(pushed);
+  TskmanTask* task = nullptr;
+  if (!run->load || TskmanCreateTask(&task, kModule, RunHandler, run) != kOk) {
+    UrlLoadFree(run->load);
+    MemFree(&run);
+    return ProvCode::NoMemory;
+  }
+  return kOk;
+}

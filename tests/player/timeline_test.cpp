@@ -1,0 +1,695 @@
+// Movies played through the host entry points: the view, clips and their
+// display lists, jumps, levels, the redraw pass, the action interpreter and
+// its handset requests, buttons with their focus, and downloads.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "movie_writer.h"
+#include "player_support.h"
+#include "tests/support/golden.h"
+
+namespace {
+
+using movie::Bytes;
+using movie::Concat;
+
+constexpr int32_t kW = 176, kH = 208;
+
+Bytes Push(const std::string& s) { return movie::PushText(s); }
+Bytes Op(uint8_t code) { return movie::Action(code); }
+// name = the value the expression leaves.
+Bytes Set(const std::string& name, const Bytes& expression) { return Concat({Push(name), expression, Op(0x1D)}); }
+Bytes Do(const Bytes& list) { return movie::Actions(Concat({list, movie::EndActions()})); }
+
+
+Bytes PlaceNamed(uint16_t id, uint16_t depth, const std::string& name, int32_t x = 0, int32_t y = 0) {
+  movie::Place2 p;
+  p.flags = 2 | 4 | (name.empty() ? 0 : 32);
+  p.id = id;
+  p.depth = depth;
+  p.tx = x;
+  p.ty = y;
+  p.name = name;
+  return movie::PlaceWithFlags(p);
+}
+
+// A movie of the given frames (each frame's tags, a show-frame added),
+// definitions first. The stage is the frame's size in pixels.
+Bytes MovieOf(const Bytes& definitions, const std::vector<Bytes>& frames, int32_t w = kW, int32_t h = kH) {
+  std::vector<Bytes> tags{definitions};
+  for (const Bytes& f : frames) tags.push_back(Concat({f, movie::ShowFrame()}));
+  tags.push_back(movie::End());
+  movie::Header header;
+  header.xmax = w * 20;
+  header.ymax = h * 20;
+  header.frames = static_cast<uint16_t>(frames.size());
+  return movie::Qvx(header, Concat(tags));
+}
+
+struct Played : TestPlayer {
+  explicit Played(const Bytes& data, int32_t w = kW, int32_t h = kH) : bytes(data) {
+    frame.assign(static_cast<size_t>(w) * h, 0);
+    opened = AnimHost_Open(get(), bytes.data(), frame.data(), work.data(), static_cast<uint32_t>(bytes.size()), &w, &h);
+  }
+  ~Played() { AnimHost_Close(get()); }
+  AnimMovie* movie() { return player->movie; }
+  AnimClip* root() { return AnimMovie_Root(player->movie); }
+  std::string Var(const std::string& name) {
+    char* t = AnimVar_Get(get(), name.c_str());
+    std::string out = t ? t : "";
+    AnimStr_Free(get(), t);
+    return out;
+  }
+  uint32_t Step() { return AnimHost_Step(get()); }
+  void Key(uint32_t key) { AnimPlayer_Command(get(), 4, key); }
+  uint16_t At(int x, int y) const { return frame[static_cast<size_t>(y) * kW + x]; }
+  Bytes bytes;
+  uint32_t opened = 99;
+};
+
+constexpr uint16_t kWhite = 0x7FFF, kRed = 0x7C00, kBlue = 0x001F, kGreen = 0x03E0;
+
+// --- The view ----------------------------------------------------------------
+
+TEST(PlayerView, FitZoomAndPan) {
+  Played p(MovieOf({}, {{}}, 240, 160), 240, 320);
+  ASSERT_EQ(p.opened, 0u);
+  const AnimView& v = p.movie()->view;
+  EXPECT_FLOAT_EQ(v.matrix.a, 1.6f);
+  EXPECT_EQ(v.matrix.tx, 0);
+  EXPECT_EQ(v.matrix.ty, 2560);  // centred vertically
+  p.Key(18);
+  EXPECT_FLOAT_EQ(v.matrix.a, 3.2f);
+  EXPECT_EQ(v.matrix.tx, (240 * 32 - 4800 * 32 * 2 / 20) >> 1);
+  const int32_t centred = v.matrix.tx;
+  p.Key(22);
+  EXPECT_EQ(v.matrix.tx, centred + 1024);  // four steps of 2^8 at zoom 2
+  for (int i = 0; i < 4; ++i) p.Key(22);
+  EXPECT_EQ(v.matrix.tx, 0);  // stops at the movie's left edge
+}
+
+TEST(PlayerView, TheFrameIntervalComesFromTheRate) {
+  movie::Header h;
+  h.rate = 25 << 8;
+  TestPlayer p;
+  const Bytes data = movie::Qvx(h, Concat({movie::ShowFrame(), movie::End()}));
+  int32_t w = kW, hh = kH;
+  ASSERT_EQ(AnimHost_Open(p.get(), data.data(), p.frame.data(), p.work.data(), static_cast<uint32_t>(data.size()), &w, &hh), 0u);
+  EXPECT_EQ(p->movie->frameInterval, 40u);
+  AnimHost_Close(p.get());
+}
+
+// --- Display lists, clips and jumps -----------------------------------------
+
+Bytes Box(uint16_t id, movie::Solid c, int32_t size = 400) { return movie::BoxShape(id, c, 0, 0, size, size); }
+
+TEST(PlayerDisplay, PlacingMovingRemovingAndTheRedrawRectangle) {
+  const Bytes defs = Concat({Box(1, {248, 0, 0}), Box(2, {0, 0, 248})});
+  Played p(MovieOf(defs, {movie::Place(1, 3, 0, 0),
+                          Concat({movie::MoveTo(3, 400, 0), PlaceNamed(2, 2, "")}),
+                          movie::RemoveDepth(3)}));
+  ASSERT_EQ(p.opened, 0u);
+  EXPECT_EQ(p.At(5, 5), kRed);
+  ASSERT_EQ(p.Step(), 0u);
+  // Moved, keeping its character; the blue box under it at depth 2.
+  EXPECT_EQ(p.At(25, 5), kRed);
+  EXPECT_EQ(p.At(5, 5), kBlue);
+  AnimMovie* m = p.movie();
+  // The redraw covered the old and the new place with two pixels of margin.
+  EXPECT_EQ(m->redrawLeft, 0);
+  EXPECT_EQ(m->redrawRight, 42);
+  EXPECT_EQ(m->redrawBottom, 22);
+  ASSERT_EQ(p.Step(), 0u);
+  EXPECT_EQ(p.At(25, 5), kWhite);
+  EXPECT_EQ(p.At(5, 5), kBlue);
+  EXPECT_EQ(m->redrawLeft, 18);
+  EXPECT_EQ(m->redrawRight, 42);
+  EXPECT_EQ(p.Step(), kAnimMovieEnded);
+}
+
+TEST(PlayerDisplay, SpritesGetGeneratedNamesAndBackgroundsLeadTheList) {
+  const Bytes inner = movie::Sprite(5, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}));
+  const Bytes outer = movie::Sprite(6, 1, Concat({movie::Place(5, 3, 0, 0), movie::ShowFrame(), movie::End()}));
+  const Bytes bg = movie::Sprite(7, 1, Concat({movie::ShowFrame(), movie::End()}));
+  Played p(MovieOf(Concat({Box(1, {248, 0, 0}), inner, outer, bg}),
+                   {Concat({PlaceNamed(6, 1, "a"), PlaceNamed(7, 20, "Background1"), PlaceNamed(7, 21, "Background2")}),
+                    movie::MoveTo(1, 400, 0)}));
+  ASSERT_EQ(p.opened, 0u);
+  AnimClip* a = AnimClip_FindByPath(p.root(), "/a");
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(a->list.first, nullptr);
+  EXPECT_STREQ(a->list.first->name, "/a/!5.3");
+  EXPECT_NE(AnimClip_FindByPath(p.root(), "/A/!5.3"), nullptr);
+  EXPECT_EQ(AnimClip_FindByPath(p.root(), "/b"), nullptr);
+  EXPECT_STREQ(p.root()->list.first->name, "/Background2");
+  EXPECT_STREQ(p.root()->list.first->next->name, "/Background1");
+  EXPECT_EQ(p.At(5, 5), kRed);  // drawn through two sprites
+  // Moved with only a matrix: the same object, name and instance clip.
+  ASSERT_EQ(p.Step(), 0u);
+  EXPECT_EQ(AnimClip_FindByPath(p.root(), "/a"), a);
+  EXPECT_EQ(p.At(25, 5), kRed);
+  EXPECT_EQ(p.At(5, 5), kWhite);
+}
+
+// Frame actions leave a trace in a variable so the replay can be seen.
+Bytes Mark(const std::string& mark) {
+  return Do(Set("trace", Concat({Push("trace"), Op(0x1C), Push(mark), Op(0x21)})));
+}
+
+TEST(PlayerDisplay, JumpsReplayFramesWithoutTheirActions) {
+  const Bytes defs = Concat({Box(1, {248, 0, 0}), Box(2, {0, 248, 0})});
+  // Frame 3 jumps back to frame 1 (0-based) and stops there.
+  Played p(MovieOf(defs, {Concat({movie::Place(1, 1, 0, 0), Mark("0")}), Concat({movie::Place(2, 2, 800, 0), Mark("1")}),
+                          Concat({movie::RemoveDepth(2), Mark("2")}),
+                          Concat({Mark("3"), Do(Concat({movie::GotoFrame(1)}))})}));
+  ASSERT_EQ(p.opened, 0u);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(p.Step(), 0u);
+  // The jump back to a stopped frame runs frame 1 at once, with its actions;
+  // frame 0 was replayed for its display commands only.
+  EXPECT_EQ(p.Var("/:trace"), "01231");
+  EXPECT_EQ(p.root()->currentFrame, 1u);
+  EXPECT_EQ(p.root()->playing, 0u);
+  EXPECT_EQ(p.At(45, 5), kGreen);
+  EXPECT_EQ(p.At(5, 5), kRed);
+}
+
+TEST(PlayerDisplay, GotoPastTheLastFrameOnlyAsksForAnUpdate) {
+  Played p(MovieOf({}, {Do(Concat({movie::GotoFrame(2), Set("a", Push("x"))})), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  // Frame 2 (one past the last) is accepted; frame 3 would not be.
+  EXPECT_EQ(p.root()->currentFrame, 2u);
+  EXPECT_EQ(p.Var("/:a"), "x");
+  const AnimActionRecord* list = nullptr;
+  (void)list;
+}
+
+TEST(PlayerDisplay, ARewindKeepsTheUpperDepths) {
+  const Bytes defs = Concat({Box(1, {248, 0, 0}), Box(2, {0, 248, 0})});
+  Played p(MovieOf(defs, {Concat({movie::Place(1, 1, 0, 0), movie::Place(2, 16385, 800, 0)}), movie::RemoveDepth(1)}));
+  ASSERT_EQ(p.opened, 0u);
+  ASSERT_EQ(p.Step(), 0u);
+  AnimPlayer_Command(p.get(), 4, 3);  // restart: rewinds, then plays on
+  uint32_t objects = 0;
+  for (AnimDisplayObject* o = p.root()->list.first; o; o = o->next) ++objects;
+  EXPECT_EQ(objects, 2u);
+  EXPECT_EQ(p.root()->list.first->next->depth, 16385);
+}
+
+// --- Levels ---------------------------------------------------------------
+
+TEST(PlayerLevels, AReplacedLevelGoesAtTheNextRedrawAndTakesItsFocusAlong) {
+  const Bytes second = MovieOf(Box(1, {0, 248, 0}), {movie::Place(1, 1, 0, 0)});
+  const Bytes button = movie::Button(3, 1, Concat({Op(0x07), movie::EndActions()}));
+  const Bytes first = MovieOf(Concat({Box(1, {248, 0, 0}), button}), {movie::Place(3, 1, 0, 0), {}});
+  Played p(movie::Qvz({{"main.qvx", first}, {"two.qvx", second}}));
+  ASSERT_EQ(p.opened, 0u);
+  AnimMovie* m = p.movie();
+  EXPECT_EQ(AnimMovie_ReplaceLevel(m, false, 1, second.data(), static_cast<uint32_t>(second.size())), 1u);
+  AnimStream* older = AnimMovie_Level(m, 1);
+  ASSERT_NE(older, nullptr);
+  p.Key(kAnimKeyDown);  // the first button takes the focus
+  ASSERT_NE(m->input.focus, nullptr);
+  // The same number again: the older one is marked and goes at the next pass.
+  EXPECT_EQ(AnimMovie_LoadLevel(m, "two.qvx", 1), 1u);
+  EXPECT_EQ(older->level, kAnimLevelRemoved);
+  AnimMovie_Redraw(m);
+  uint32_t levels = 0;
+  for (AnimStream* s = m->levels; s; s = s->next) ++levels;
+  EXPECT_EQ(levels, 2u);
+  EXPECT_EQ(m->redrawRight, kW);  // the whole frame
+  // Level 0 replaced: the focused button's level is freed, and the focus with it.
+  EXPECT_EQ(AnimMovie_ReplaceLevel(m, false, 0, second.data(), static_cast<uint32_t>(second.size())), 1u);
+  AnimMovie_Redraw(m);
+  EXPECT_EQ(m->input.focus, nullptr);
+  // The new level 0 shows its first frame at the next step.
+  ASSERT_EQ(p.Step(), 0u);
+  EXPECT_EQ(p.At(5, 5), kGreen);
+}
+
+TEST(PlayerLevels, AGetUrlToALevelLoadsThePackageMember) {
+  const Bytes second = MovieOf(Box(1, {0, 248, 0}), {movie::Place(1, 1, 0, 0)});
+  const Bytes first = MovieOf({}, {Do(movie::GetUrl("movies/two.qvx", "_level0")), {}});
+  Played p(movie::Qvz({{"main.qvx", first}, {"two.qvx", second}}));
+  ASSERT_EQ(p.opened, 0u);
+  ASSERT_EQ(p.Step(), 0u);
+  EXPECT_EQ(p.At(5, 5), kGreen);
+}
+
+TEST(PlayerLevels, AMovieLoadedForAClipPlaysInIt) {
+  const Bytes inner = MovieOf(Box(1, {0, 248, 0}), {movie::Place(1, 1, 0, 0)});
+  const Bytes holder = movie::Sprite(5, 1, Concat({movie::ShowFrame(), movie::End()}));
+  const Bytes load = Do(Concat({Push("inner.swf"), Push("holder"), movie::Action(0x9A, Bytes{0})}));
+  const Bytes main = MovieOf(holder, {Concat({PlaceNamed(5, 1, "holder", 400, 400), load}), {}});
+  Played p(movie::Qvz({{"main", main}, {"inner.qvx", inner}}));
+  ASSERT_EQ(p.opened, 0u);
+  // Loaded as level 256 and taken by the clip of that name in the same frame.
+  EXPECT_EQ(AnimMovie_Level(p.movie(), 256), nullptr);
+  EXPECT_NE(AnimMovie_Level(p.movie(), 4095), nullptr);
+  EXPECT_EQ(p.At(25, 25), kGreen);  // inside the holder, moved by its place
+  EXPECT_EQ(p.At(5, 5), kWhite);
+}
+
+TEST(PlayerDisplay, FieldsShowTheirVariables) {
+  movie::EditText field;
+  field.id = 7;
+  field.flags = 0x0080;
+  field.text = "hi";
+  Played p(MovieOf(movie::EditTextTag(field), {movie::Place(7, 1, 0, 0), Do(Set("TextField7", Push("yo")))}));
+  ASSERT_EQ(p.opened, 0u);
+  EXPECT_EQ(p.Var("/:TextField7"), "hi");
+  AnimVariable* v = AnimVar_Find(p.get(), "/:TextField7");
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->boundObject, p.root()->list.first);
+  ASSERT_EQ(p.Step(), 0u);
+  EXPECT_EQ(p.Var("/:textfield7"), "yo");
+}
+
+// --- The action interpreter ----------------------------------------------
+
+struct Case {
+  const char* name;
+  Bytes list;
+  const char* result;
+};
+
+TEST(PlayerActions, ValuesAndTextFollowTheirRules) {
+  auto two = [](const char* a, const char* b, uint8_t op) { return Concat({Push(a), Push(b), Op(op)}); };
+  const Case cases[] = {
+      {"sub", two("5", "3", 0x0B), "2"},
+      {"div", two("7", "2", 0x0D), "3.50000"},
+      {"divzero", two("7", "0", 0x0D), "0"},
+      {"eq", two("2", "2.0", 0x0E), "1"},
+      {"less", two("10", "9", 0x0F), "0"},
+      {"and", two("1", "0", 0x10), "0"},
+      {"streq", two("2", "2.0", 0x13), "0"},
+      {"strless", two("ab", "b", 0x29), "1"},
+      {"add", two("ab", "cd", 0x21), "abcd"},
+      {"extract", Concat({Push("abc"), Push("2"), Push("2"), Op(0x15)}), "bc"},
+      {"extractpast", Concat({Push("abc"), Push("3"), Push("9"), Op(0x15)}), "c"},
+      {"length", Concat({Push("abcd"), Op(0x14)}), "4"},
+      {"int", Concat({Push("-3.7"), Op(0x18)}), "-3"},
+      {"ord", Concat({Push("A"), Op(0x32)}), "65"},
+      {"chr", Concat({Push("66"), Op(0x33)}), "B"},
+      {"not", Concat({Push("0"), Op(0x12)}), "1"},
+      {"float", movie::PushFloat(2.5f), "16384"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Played p(MovieOf({}, {Do(Set("r", c.list))}));
+    ASSERT_EQ(p.opened, 0u);
+    EXPECT_EQ(p.Var("/:r"), c.result);
+  }
+}
+
+TEST(PlayerActions, WaitForFrameSkipsWhileTheCounterIsBelow) {
+  for (const char* needed : {"0", "1"}) {
+    SCOPED_TRACE(needed);
+    const Bytes list = Concat({Push(needed), movie::Action(0x8D, Bytes{3}), Set("a", Push("x")), Set("b", Push("y"))});
+    Played p(MovieOf({}, {Do(list)}));
+    ASSERT_EQ(p.opened, 0u);
+    EXPECT_EQ(p.Var("/:a"), needed[0] == '0' ? "x" : "");
+    EXPECT_EQ(p.Var("/:b"), "y");
+  }
+}
+
+TEST(PlayerActions, TargetsPropertiesAndClones) {
+  const Bytes sprite = movie::Sprite(5, 2, Concat({movie::ShowFrame(), movie::ShowFrame(), movie::End()}));
+  const Bytes list = Concat({
+      movie::Action(0x8B, Concat({Bytes{'a', 0}})),  // SetTarget "a"
+      Set("x", Push("1")), movie::Action(0x8B, Bytes{0}),
+      Set("fromRoot", Concat({Push("/a:x"), Op(0x1C)})),
+      Set("loaded0", Concat({Push("/a"), Push("12"), Op(0x22)})),
+      Set("loaded1", Concat({Push("/a"), Push("12"), Op(0x22)})),
+      Concat({Push("/a"), Push("0"), Push("7"), Op(0x23)}),  // _x = 7
+      Set("x7", Concat({Push("/a"), Push("0"), Op(0x22)})),
+      Set("frames", Concat({Push("/a"), Push("5"), Op(0x22)})),
+      Concat({Push("/a"), Push("b"), Push("4"), Op(0x24)}),  // clone /a as /b at depth 4
+      Set("cloned", Concat({Push("/b"), Push("5"), Op(0x22)})),
+      Concat({Push("/b"), Op(0x25)}),  // and remove it again
+  });
+  Played p(MovieOf(sprite, {Concat({PlaceNamed(5, 1, "a"), Do(list)})}));
+  ASSERT_EQ(p.opened, 0u);
+  EXPECT_EQ(p.Var("/a:x"), "1");
+  EXPECT_EQ(p.Var("/:fromRoot"), "1");
+  EXPECT_EQ(p.Var("/:loaded0"), "0");
+  EXPECT_EQ(p.Var("/:loaded1"), "1");
+  EXPECT_EQ(p.Var("/:x7"), "7");
+  EXPECT_EQ(AnimDisplay_FindByName(&p.root()->list, "/a")->matrix.tx, 140);
+  EXPECT_EQ(p.Var("/:frames"), "2");
+  EXPECT_EQ(p.Var("/:cloned"), "2");
+  EXPECT_EQ(AnimDisplay_FindByName(&p.root()->list, "/b"), nullptr);
+}
+
+TEST(PlayerActions, LoopsRecursionAndMissingTargetsEndTheList) {
+  // A jump to itself forever, a frame that calls itself, a missing clip.
+  const Bytes forever = Do(Concat({Set("a", Push("1")), movie::Jump(0x99, -5)}));
+  Played loop(MovieOf({}, {forever}));
+  ASSERT_EQ(loop.opened, 0u);
+  EXPECT_EQ(loop.Var("/:a"), "1");
+  const Bytes calls = Do(Concat({Set("n", Concat({Push("n"), Op(0x1C), Push("x"), Op(0x21)})), Push("1"), Op(0x9E)}));
+  Played call(MovieOf({}, {calls}));
+  ASSERT_EQ(call.opened, 0u);
+  EXPECT_EQ(call.Var("/:n").size(), kAnimMaxRunDepth);
+  // Jumps far forward and back again in a loop: the replayed frames count too.
+  std::vector<Bytes> frames(600);
+  const Bytes settle = Concat({Push("x"), Op(0x17)});  // carries the pending jump out
+  frames[0] = Do(Concat({movie::GotoFrame(599), settle, movie::GotoFrame(0), settle, movie::Jump(0x99, -29)}));
+  Played jumps(MovieOf({}, frames));
+  ASSERT_EQ(jumps.opened, 0u);
+  Played missing(MovieOf({}, {Do(Concat({movie::Action(0x8B, Bytes{'z', 0}), Op(0x07), Set("after", Push("1"))}))}));
+  ASSERT_EQ(missing.opened, 0u);
+  EXPECT_EQ(missing.Var("/:after"), "");
+}
+
+// The "caption" request starts the ticker along the frame's foot for the
+// root's next frames, each shown frame hands the host a line, a span of no
+// frames is refused, and a request without '?' stops it; the caption goes
+// off the screen once it stops.
+TEST(PlayerActions, CaptionRequestsRunTheTickerOverTheirFrames) {
+  Played p(MovieOf({}, {Do(movie::GetUrl("FSCommand:caption", "Hello?dur=3&r=255&g=16&b=1")),
+                        Do(movie::GetUrl("FSCommand:caption", "Other?dur=0&r=1")),
+                        Do(movie::GetUrl("FSCommand:caption", "off")), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  const AnimCaption& c = p->caption;
+  ASSERT_STREQ(c.text, "Hello");
+  // Placed from the frame's height less 14 down to its width: on a frame
+  // taller than wide that is less than 10 rows, so the top moves up.
+  EXPECT_EQ(std::vector<int32_t>({c.startFrame, c.endFrame, c.left, c.top, c.right, c.bottom}),
+            std::vector<int32_t>({0, 3, 0, kW - 10, kW - 1, kW}));
+  EXPECT_EQ(std::vector<uint32_t>({c.textColour, c.backgroundColour, c.flags, c.size, p->captionOn}),
+            std::vector<uint32_t>({0xFF100100u, 0xFFFFFF00u, 0xFFFFFFFFu, 12u, 1u}));
+  ASSERT_EQ(p.Step(), 0u);  // frame 0: two bytes of five over four frames, growing
+  EXPECT_EQ(p->captionShown, 1u);
+  EXPECT_EQ(std::string(c.last.text), "He");
+  EXPECT_EQ(std::vector<uint32_t>({c.last.first, c.last.style, c.last.mode, c.last.bytes}),
+            std::vector<uint32_t>({8000u, 0xA6u, 1u, 3u}));
+  ASSERT_EQ(p.Step(), 0u);  // frame 1 blinks off; its refused request changes nothing
+  EXPECT_STREQ(c.text, nullptr);  // frame 2's "off" ran at the end of the step
+  EXPECT_EQ(c.sent, 2u);
+  EXPECT_EQ(c.last.bytes, 0u);
+  EXPECT_EQ(p->captionOn, 0u);
+  ASSERT_EQ(p.Step(), 0u);  // frame 2: no caption; the one shown is taken off
+  EXPECT_EQ(p->captionShown, 0u);
+  EXPECT_EQ(c.sent, 2u);
+}
+
+// A caption definition placed in a frame starts the ticker with its fields
+// (bounds in percent, height, frame range, colour, option bytes as the
+// background, flags); hiding it stops the ticker.
+TEST(PlayerActions, CaptionDefinitionsStartAndStopTheTicker) {
+  movie::EditText field;
+  field.id = 6001;
+  field.text = "News";
+  field.height = 12;
+  field.r = 1, field.g = 2, field.b = 3;
+  field.first = 0, field.last = 1;
+  field.xmin = 0, field.xmax = 100, field.ymin = 80, field.ymax = 100;
+  Played p(MovieOf(movie::EditTextTag(field),
+                   {movie::Caption(560, 6001), {}, movie::Caption(561, 6001), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  const AnimCaption& c = p->caption;
+  ASSERT_STREQ(c.text, "News");
+  EXPECT_EQ(std::vector<int32_t>({c.startFrame, c.endFrame, c.left, c.top, c.right, c.bottom}),
+            std::vector<int32_t>({0, 1, 0, kH * 80 / 100, kW - 1, kH - 1}));
+  EXPECT_EQ(std::vector<uint32_t>({c.textColour, c.backgroundColour, c.flags, c.size}),
+            std::vector<uint32_t>({0xFF010203u, 0x01020304u, 0u, 12u}));
+  for (int frame = 0; frame < 2; ++frame) {
+    ASSERT_EQ(p.Step(), 0u);
+    EXPECT_EQ(c.sent, static_cast<uint32_t>(frame + 1));
+    EXPECT_EQ(c.last.style, 0x286u);
+    EXPECT_EQ(c.last.mode, 2u);
+    EXPECT_EQ(c.last.bytes, 5u);  // "News" whole
+  }
+  EXPECT_STREQ(c.text, nullptr);  // frame 2 hid it
+  ASSERT_EQ(p.Step(), 0u);
+  EXPECT_EQ(p->captionShown, 0u);
+}
+
+TEST(PlayerActions, ToggleQualityWaitsForTheEndOfTheRun) {
+  Played p(MovieOf({}, {Do(Concat({Op(0x08), Set("q", Push("1"))})), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  EXPECT_EQ(p->highQuality, 1u);
+  EXPECT_EQ(p.movie()->raster.smooth, 1u);
+}
+
+// What a movie asked of the handset.
+struct Requests {
+  std::vector<std::string> log;
+  static Requests& Of(void* c) { return *static_cast<Requests*>(c); }
+};
+const AnimHostHooks kRecording{
+    nullptr,
+    [](void* c, int32_t v) { Requests::Of(c).log.push_back("volume " + std::to_string(v)); },
+    [](void* c, int32_t v, int32_t d) {
+      Requests::Of(c).log.push_back("vibrate " + std::to_string(v) + " " + std::to_string(d));
+    },
+    [](void* c) { Requests::Of(c).log.push_back("stop"); },
+    [](void*, int32_t values[7]) {
+      for (int i = 0; i < 7; ++i) values[i] = 2000 + i;
+    },
+    [](void* c, int32_t n, const char* to, const char* text) {
+      Requests::Of(c).log.push_back("sms " + std::to_string(n) + " " + to + " " + text);
+    },
+    [](void* c, const char* number) { Requests::Of(c).log.push_back(std::string("call ") + number); },
+    [](void* c, const char* url, const char* target) {
+      Requests::Of(c).log.push_back(std::string("url ") + url + " " + target);
+    },
+    nullptr};
+
+TEST(PlayerActions, GetUrlPrefixesReachTheirHooks) {
+  const Bytes list = Concat({
+      movie::GetUrl("FSCommand:setVolume", "vol=3"),
+      movie::GetUrl("FSCommand:startVibrationNow", "vol=2&dur=500"),
+      movie::GetUrl("FSCommand:stopVibration", ""),
+      movie::GetUrl("FSCommand:getDate", ""),
+      movie::GetUrl("FSCommand:unknown", "x"),
+      movie::GetUrl("sms://12?to=0101234&data=hello there", ""),
+      movie::GetUrl("tel://0101234", ""),
+      movie::GetUrl("http://example.com/page", "_blank"),
+      movie::GetUrl("video://clip.qyv?x=10&y=20&next=after.qvx", ""),
+  });
+  const Bytes data = MovieOf({}, {Do(list)});
+  TestPlayer p;
+  Requests requests;
+  AnimHostHooks hooks = kRecording;
+  hooks.context = &requests;
+  p->hooks = &hooks;
+  int32_t w = kW, h = kH;
+  ASSERT_EQ(AnimHost_Open(p.get(), data.data(), p.frame.data(), p.work.data(), static_cast<uint32_t>(data.size()), &w, &h), 0u);
+  EXPECT_EQ(requests.log, (std::vector<std::string>{"volume 3", "vibrate 2 500", "stop", "sms 12 0101234 hello there",
+                                                     "call 0101234", "url http://example.com/page _blank"}));
+  char* year = AnimVar_Get(p.get(), "/:MF_Y");
+  char* second = AnimVar_Get(p.get(), "/:mf_sec");
+  EXPECT_STREQ(year, "2000");
+  EXPECT_STREQ(second, "2006");
+  AnimStr_Free(p.get(), year);
+  AnimStr_Free(p.get(), second);
+  const AnimPlayer& a = *p.get();
+  EXPECT_EQ(a.videoRequested, 1u);
+  EXPECT_STREQ(a.videoName, "clip.qyv");
+  EXPECT_STREQ(a.videoNext, "after.qvx");
+  EXPECT_EQ(a.videoX, 10);
+  EXPECT_EQ(a.videoY, 20);
+  AnimHost_Close(p.get());
+}
+
+// --- Buttons ---------------------------------------------------------------
+
+// A button drawn grey when up, blue when over and red when down, whose
+// transitions record themselves in "log".
+Bytes StateButton(uint16_t id, uint16_t upShape, uint16_t overShape, uint16_t downShape, const std::string& tag) {
+  movie::Writer w;
+  w.U16(id).U8(0);
+  movie::Writer records;
+  const std::pair<uint8_t, uint16_t> states[3] = {{1 | 8, upShape}, {2, overShape}, {4, downShape}};
+  for (const auto& [bits, shape] : states) records.U8(bits).U16(shape).U16(1).Matrix(0, 0).Cxform({}, {}, true);
+  records.U8(0);
+  w.U16(static_cast<uint32_t>(2 + records.bytes().size())).Raw(records.bytes());
+  const std::pair<uint16_t, std::string> conditions[4] = {
+      {1, "o"}, {2, "u"}, {4, "d"}, {8, "r"}};  // up to over, over to up, over to down, down to over
+  for (size_t i = 0; i < 4; ++i) {
+    const Bytes list = Concat({Set("/:log", Concat({Push("/:log"), Op(0x1C), Push(tag + conditions[i].second), Op(0x21)})),
+                               movie::EndActions()});
+    w.U16(i + 1 < 4 ? static_cast<uint32_t>(4 + list.size()) : 0).U16(conditions[i].first).Raw(list);
+  }
+  return movie::Tag(34, w.bytes());
+}
+
+Bytes Shapes() {
+  return Concat({Box(1, {128, 128, 128}, 600), Box(2, {0, 0, 248}, 600), Box(3, {248, 0, 0}, 600)});
+}
+
+Bytes Grid() {
+  // A at (10,10), B right of A, C below A, D far up-right (outside up's cone from C).
+  return Concat({Shapes(), StateButton(10, 1, 2, 3, "A"), StateButton(11, 1, 2, 3, "B"), StateButton(12, 1, 2, 3, "C"),
+                 StateButton(13, 1, 2, 3, "D")});
+}
+
+Bytes GridMovie(const Bytes& more = {}) {
+  return MovieOf(Grid(), {Concat({movie::Place(10, 1, 200, 200), movie::Place(11, 2, 1400, 200),
+                                  movie::Place(12, 3, 200, 1400), movie::Place(13, 4, 2600, 1000), more})});
+}
+
+std::string Focused(Played& p) {
+  AnimDisplayObject* f = p.movie()->input.focus;
+  return f ? std::string(1, static_cast<char>('A' + f->character->id - 10)) : "-";
+}
+
+TEST(PlayerButtons, TheFocusMovesWithinTheConeOfEachDirection) {
+  Played p(GridMovie());
+  ASSERT_EQ(p.opened, 0u);
+  std::string path;
+  for (uint32_t key : {kAnimKeyDown, kAnimKeyRight, kAnimKeyRight, kAnimKeyRight, kAnimKeyLeft, kAnimKeyLeft,
+                       kAnimKeyDown, kAnimKeyUp, kAnimKeyRight, kAnimKeyRight, kAnimKeyUp}) {
+    p.Key(key);
+    path += Focused(p);
+  }
+  // The first key focuses A. Right from B finds D, 40 across for 60 along;
+  // right from D finds nothing and keeps it. Up from D passes over A (120
+  // across for 40 along) for B.
+  EXPECT_EQ(path, "ABDDBACABDB");
+}
+
+TEST(PlayerButtons, SelectAndItsReleaseRunTheirTransitions) {
+  Played p(GridMovie());
+  ASSERT_EQ(p.opened, 0u);
+  p.Key(kAnimKeyDown);
+  p.Key(kAnimKeySelect);
+  EXPECT_EQ(p.At(15, 15), kRed);
+  EXPECT_EQ(p.Step(), 0u);  // the queued release comes first
+  EXPECT_EQ(p.At(15, 15), kBlue);
+  p.Key(kAnimKeyRight);
+  EXPECT_EQ(p.Var("/:log"), "AoAdArAuBo");
+  // A pointer over C, pressed and let go.
+  AnimPlayer_Command(p.get(), 104, (20u << 16) | 80u);
+  EXPECT_EQ(Focused(p), "C");
+  const AnimEvent press{20, 80, kAnimEventPress, 0}, release{20, 80, kAnimEventRelease, 0};
+  AnimMovie_Control(p.movie(), 2, &press);
+  AnimMovie_Control(p.movie(), 2, &release);
+  EXPECT_EQ(p.Var("/:log"), "AoAdArAuBoBuCoCdCr");
+}
+
+TEST(PlayerButtons, AReplacedFocusKeepsTheFocusAndDigitsFireConditions) {
+  const Bytes keyButton = movie::ButtonWithConditions(14, false, 1, {{0x6000, Concat({Set("k", Push("zero")), movie::EndActions()})}});
+  movie::Place2 replace;
+  replace.flags = 2 | 1;
+  replace.depth = 1;
+  replace.id = 10;
+  Played p(MovieOf(Concat({Grid(), keyButton}),
+                   {Concat({movie::Place(10, 1, 200, 200), movie::Place(14, 5, 2000, 2000)}), movie::PlaceWithFlags(replace), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  p.Key(kAnimKeyDown);
+  AnimDisplayObject* before = p.movie()->input.focus;
+  ASSERT_NE(before, nullptr);
+  ASSERT_EQ(p.Step(), 0u);
+  EXPECT_EQ(Focused(p), "A");
+  EXPECT_EQ(p.movie()->input.focus->buttonState, 2u);
+  p.Key(24);
+  EXPECT_EQ(p.Var("/:k"), "zero");
+}
+
+// A button inside a sprite is redrawn as soon as its state changes.
+TEST(PlayerButtons, ButtonsInsideSpritesRedrawAtOnce) {
+  const Bytes holder = movie::Sprite(20, 1, Concat({movie::Place(10, 1, 0, 0), movie::ShowFrame(), movie::End()}));
+  Played p(MovieOf(Concat({Grid(), holder}), {PlaceNamed(20, 1, "holder", 400, 400)}));
+  ASSERT_EQ(p.opened, 0u);
+  EXPECT_EQ(p.At(25, 25), 0x4210);  // grey: up
+  p.Key(kAnimKeyDown);
+  EXPECT_EQ(p.At(25, 25), kBlue);
+  EXPECT_EQ(Focused(p), "A");
+}
+
+// A button whose record is a sprite plays that sprite.
+TEST(PlayerButtons, ASpriteInAButtonPlays) {
+  const Bytes sprite = movie::Sprite(30, 2, Concat({movie::Place(3, 1, 0, 0), movie::ShowFrame(), movie::RemoveDepth(1),
+                                                    movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::End()}));
+  const Bytes button = movie::Button(40, 30, movie::EndActions());
+  Played p(MovieOf(Concat({Shapes(), sprite, button}), {movie::Place(40, 1, 400, 400), {}, {}}));
+  ASSERT_EQ(p.opened, 0u);
+  EXPECT_EQ(p.At(25, 25), kRed);
+  ASSERT_EQ(p.Step(), 0u);
+  EXPECT_EQ(p.At(25, 25), kBlue);
+}
+
+// Closing gives back every block the movie took, whatever it did.
+TEST(PlayerButtons, ClosingGivesBackTheHeap) {
+  Played p(GridMovie(Do(Concat({Set("x", Push("1")), movie::GetUrl("FSCommand:caption", "c?dur=2"),
+                                Push("http://h/v.txt"), Push(""), movie::Action(0x9A, Bytes{1}),
+                                Push("/a"), Push("b"), Push("4"), Op(0x24)}))));
+  ASSERT_EQ(p.opened, 0u);
+  for (uint32_t key : {kAnimKeyDown, kAnimKeySelect, kAnimKeyRight, 24u}) p.Key(key);
+  AnimPlayer_Command(p.get(), 104, (20u << 16) | 20u);
+  EXPECT_NE(p->pendingUrl, nullptr);
+  p.Step();  // starts the download instead of playing
+  AnimHost_Close(p.get());
+  EXPECT_EQ(p->heap.bytesInUse, 0u);
+}
+
+// Key presses change what the movie draws.
+TEST(PlayerButtons, KeyPressesChangeTheFrames) {
+  Played p(GridMovie());
+  ASSERT_EQ(p.opened, 0u);
+  auto shot = [&](const char* name) {
+    std::vector<uint16_t> rgb565(p.frame.size());
+    for (size_t i = 0; i < p.frame.size(); ++i) {
+      const uint16_t v = p.frame[i];
+      rgb565[i] = static_cast<uint16_t>((v & 0x7C00) << 1 | (v & 0x3E0) << 1 | (v & 0x1F));
+    }
+    EXPECT_TRUE(GoldenMatches(std::string(QOR_GOLDEN_DIR) + "/" + name + ".png",
+                              GoldenFromRgb565(rgb565.data(), kW, kH, kW)));
+  };
+  shot("buttons_start");
+  p.Key(kAnimKeyDown);
+  shot("buttons_focus_a");
+  p.Key(kAnimKeyRight);
+  p.Key(kAnimKeySelect);
+  shot("buttons_press_b");
+}
+
+// --- Downloads ---------------------------------------------------------------
+
+TEST(PlayerDownloads, RequestsAnswersAndVariables) {
+  TestPlayer p;
+  std::vector<std::string> sent;
+  AnimHostHooks hooks{};
+  hooks.context = &sent;
+  hooks.send = [](void* c, const char* text, uint32_t n) {
+    static_cast<std::vector<std::string>*>(c)->emplace_back(text, n);
+    return 0;
+  };
+  p->hooks = &hooks;
+  ASSERT_EQ(AnimNet_StartFetch(p.get(), "http://example.com/dir/m.bin?x=1"), 1);
+  EXPECT_EQ(AnimNet_SendRequest(p.get()), 0);
+  EXPECT_STREQ(p->download.fileName, "m.bin");
+  const std::string tail = "X-Vorlyx-Info: MIN=8200000000000; SoundType=MA2|MA3|EVRC; Memory=250KB\r\n\r\n";
+  EXPECT_EQ(sent.back(), "GET /dir/m.bin?x=1 HTTP/1.0\r\nHost: example.com\r\n" + tail);
+  const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: 11\r\n\r\n&a=1&b=two";
+  EXPECT_EQ(AnimNet_Receive(p.get(), reinterpret_cast<const uint8_t*>(head.data()), static_cast<uint32_t>(head.size())), 0);
+  EXPECT_EQ(p->download.received, 10u);
+  EXPECT_EQ(AnimNet_SendResume(p.get()), 0);
+  EXPECT_EQ(sent.back(), "GET /dir/m.bin?x=1 HTTP/1.1\r\nHost: example.com\r\nRange: bytes=10-\r\n" + tail);
+  // One byte more than announced is refused; the last byte completes it.
+  EXPECT_EQ(AnimNet_Receive(p.get(), reinterpret_cast<const uint8_t*>("xy"), 2), -2);
+  EXPECT_EQ(AnimNet_Receive(p.get(), reinterpret_cast<const uint8_t*>("&"), 1), 0);
+  int block = 1;
+  EXPECT_EQ(AnimNet_TransferEnd(p.get(), &block), 0u);
+  EXPECT_EQ(AnimNet_Deliver(p.get()), 1u);
+  char* a = AnimVar_Get(p.get(), "/:a");
+  char* b = AnimVar_Get(p.get(), "/:b");
+  EXPECT_STREQ(a, "1");
+  EXPECT_STREQ(b, "two");
+  AnimStr_Free(p.get(), a);
+  AnimStr_Free(p.get(), b);
+  // Answers without a length, or with one past the room, are refused.
+  for (const std::string answer : {"HTTP/1.0 200 OK\r\n\r\nabc", "HTTP/1.0 200 OK\r\nContent-Length: 9999999\r\n\r\n"}) {
+    ASSERT_EQ(AnimNet_StartFetch(p.get(), "http://h/x"), 1);
+    EXPECT_LT(AnimNet_Receive(p.get(), reinterpret_cast<const uint8_t*>(answer.data()), static_cast<uint32_t>(answer.size())), 0);
+  }
+  // Not http: nothing is asked of the host.
+  EXPECT_EQ(AnimNet_StartFetch(p.get(), "ftp://h/x"), 1);
+  EXPECT_STREQ(p->download.host, "");
+}
+
+}  // namespace

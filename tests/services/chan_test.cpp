@@ -1,0 +1,380 @@
+// Channels through the real URL task, settings store and template engine:
+// documents compiled by xml2wbxml (tests/data/chan/) decoded into their
+// records, their resources fetched from the tests' fetch driver into the
+// repository, and read back through rep: URLs and the "rep" source.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "browser/bentask.h"
+#include "kernel/config.h"
+#include "kernel/heap.h"
+#include "browser/benpage.h"
+#include "kernel/mem.h"
+#include "layout/render_sink.h"
+#include "services/channels/rep.h"
+#include "services/service_rows.h"
+#include "tests/services/prov_support.h"
+#include "tests/support/engine_fixture.h"
+#include "tests/support/fetch_driver.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+std::string ChanDocument(const std::string& name) {
+  return ReadWholeFile(std::string(QOR_CHAN_DATA_DIR) + "/" + name);
+}
+
+std::string Narrow(const char16_t* text) {
+  std::string out;
+  for (; text && *text; ++text) out += static_cast<char>(*text);
+  return out;
+}
+
+class ChanTest : public EngineFixture {
+ protected:
+  ChanTest() : EngineFixture(4u << 20) {}
+  void SetUp() override {
+    dir = std::make_unique<TempDir>(true);
+    EngineFixture::SetUp();
+    ui = std::make_unique<Recorder>(Mod::Ui);
+    browser = std::make_unique<Recorder>(Mod::Ben);
+    stage.Start([this] { Pump(); });
+    session = stage.session;
+    requester = stage.requester.get();
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+      FetchBody body;
+      body.body = std::string("body of ") + name;
+      body.contentType = "text/plain";
+      driver.Serve(std::string("/c/") + name, body);
+    }
+  }
+  void TearDown() override {
+    stage.Stop([this] { Pump(); });
+    EXPECT_EQ(TskmanFind(Mod::WtlRepository), nullptr);
+    EXPECT_EQ(TskmanFind(Mod::WtlReplib), nullptr);
+    for (auto* r : {ui.get(), browser.get()})
+      for (const Received& m : r->log) FreeMessage(m);
+    ui.reset();
+    browser.reset();
+    EngineFixture::TearDown();
+    dir.reset();
+  }
+  static void FreeMessage(const Received& m) {
+    if (m.message == BenMsg::UiShowUrl || m.message == BenMsg::UiNavigate) {
+      auto* text = reinterpret_cast<char*>(m.arg1);
+      MemFree(&text);
+    } else if (m.message == BenMsg::Binding) {
+      auto* b = reinterpret_cast<BenEventBinding*>(m.arg1);
+      auto* id = reinterpret_cast<char*>(m.arg2);
+      BenFreeBindings(&b);
+      MemFree(&id);
+    } else if (m.message == BenMsg::Unbind) {
+      auto* id = reinterpret_cast<char*>(m.arg2);
+      MemFree(&id);
+    } else if (m.message == BenMsg::Bindings) {
+      auto* b = reinterpret_cast<BenEventBinding*>(m.arg1);
+      BenFreeBindings(&b);
+    }
+  }
+  // What the browser window was asked to show since the last call.
+  std::vector<std::string> Shown() {
+    std::vector<std::string> out;
+    for (const Received& m : ui->log) {
+      if (m.message == BenMsg::UiShowUrl || m.message == BenMsg::UiNavigate)
+        out.push_back(reinterpret_cast<const char*>(m.arg1));
+      FreeMessage(m);
+    }
+    ui->log.clear();
+    return out;
+  }
+  void ServeDocument(const std::string& name, int32_t expiry = 0) {
+    FetchBody body;
+    body.body = ChanDocument(name);
+    body.contentType = "application/vnd.wap.channelc";
+    body.expiry = expiry;
+    driver.Serve("/" + name, body);
+  }
+  // Runs the fetch task over the document; what the window was shown.
+  std::vector<std::string> Fetch(const std::string& name) {
+    ServeDocument(name);
+    EXPECT_EQ(RepStartFetch(("qortest://h/" + name).c_str()), kOk);
+    Pump();
+    return Shown();
+  }
+  std::string Repository() { return stage.Read("repository", [this] { Pump(); }); }
+  // Loads a URL; its data, or the failure code as "failed 0x...".
+  std::string Load(const std::string& url, uint32_t* typeId = nullptr,
+                   uint32_t flags = UrlFlag::RawData) {
+    UrlRequestRec* request = nullptr;
+    if (Result r = UrlRequest(session, url.c_str(), flags, nullptr, &request, 0,
+                              requester->task(), 0);
+        r != kOk)
+      return "refused";
+    requester->log.clear();
+    Pump();
+    std::string out;
+    for (const Received& m : requester->log)
+      if (m.message == UrlMsg::Failed) {
+        char hex[16];
+        snprintf(hex, sizeof hex, "%08x", static_cast<uint32_t>(m.arg2));
+        out = std::string("failed 0x") + hex;
+      }
+    if (out.empty()) {
+      void* chunk = nullptr;
+      lastBlocks = 0;
+      while (UrlLoadNextChunk(request, &chunk) == kOk) {
+        ++lastBlocks;
+        auto* block = static_cast<UtilDataChunk*>(chunk);
+        out.append(reinterpret_cast<const char*>(UtilDataChunkData(block) + block->offset),
+                   block->remaining);
+      }
+      if (typeId) *typeId = UrlLoadTypeId(request);
+      lastUrl.clear();
+      char* text = nullptr;
+      if (UrlToString(&text, &UrlRequestLoad(request)->url, 0) == kOk && text) lastUrl = text;
+      MemFree(&text);
+    }
+    UrlRequestDone(session, request);
+    Pump();
+    return out;
+  }
+
+  std::string lastUrl;  // of the last load, as it ended
+  int lastBlocks = 0;
+  std::unique_ptr<TempDir> dir;
+  FetchDriver driver;
+  ServiceStage stage;
+  std::unique_ptr<Recorder> ui, browser;
+  Recorder* requester = nullptr;
+  UrlSession* session = nullptr;
+};
+
+// --- Documents -------------------------------------------------------------------
+
+TEST_F(ChanTest, ADocumentDecodesIntoItsNoticeAndChannels) {
+  ServeDocument("two.wbxml", 86400 * 365 + 3661);
+  UrlRequestRec* request = nullptr;
+  ASSERT_EQ(UrlRequest(session, "qortest://h/two.wbxml", 0, nullptr, &request, 0,
+                       requester->task(), 0),
+            kOk);
+  Pump();
+  std::vector<void*> records;
+  void* object = nullptr;
+  while (UrlLoadNextChunk(request, &object) == kOk) records.push_back(object);
+  ASSERT_EQ(records.size(), 3u);
+  const auto* notice = static_cast<const RepNotice*>(records[0]);
+  EXPECT_EQ(notice->action, 2u);
+  EXPECT_EQ(notice->type, 2u);
+  EXPECT_EQ(Narrow(RepNoticeText(notice, notice->href)), "chan://?qortest://h/two.wbxml");
+  EXPECT_EQ(Narrow(RepNoticeText(notice, notice->siId)), "news");
+  EXPECT_EQ(Narrow(RepNoticeText(notice, notice->siExpires)), "1971-01-01T01:01:01Z");
+  EXPECT_EQ(Narrow(RepNoticeText(notice, notice->text)), "News today");
+  EXPECT_EQ(notice->created, kRepAbsent);
+  const auto* news = static_cast<const RepChannel*>(records[1]);
+  EXPECT_EQ(news->maxspace, 3072);
+  EXPECT_STREQ(news->base, "http://h/c/");
+  EXPECT_STREQ(news->success, "http://h/c/ok");
+  EXPECT_EQ(news->failure, nullptr);
+  EXPECT_STREQ(news->identity.channelId, "news");
+  EXPECT_EQ(Narrow(news->identity.title), "News today");
+  EXPECT_EQ(news->identity.event, 7u);
+  EXPECT_EQ(news->identity.userAccessible, 1u);
+  ASSERT_EQ(news->resourceCount, 2u);
+  const RepResource* a = news->resources;
+  EXPECT_STREQ(a->href, "img/a.png");
+  EXPECT_EQ(a->lastmod, 100);
+  EXPECT_STREQ(a->next->href, "https://h/c/b.wml");
+  EXPECT_STREQ(a->next->etag, "e1");
+  EXPECT_EQ(a->next->next, nullptr);
+  const auto* sport = static_cast<const RepChannel*>(records[2]);
+  EXPECT_STREQ(sport->identity.channelId, "sport");
+  EXPECT_EQ(sport->identity.title, nullptr);
+  EXPECT_EQ(sport->identity.event, 0u);  // not a known event
+  EXPECT_EQ(sport->identity.userAccessible, 0u);
+  EXPECT_EQ(sport->resources, nullptr);
+  UrlRequestDone(session, request);
+  Pump();
+}
+
+TEST_F(ChanTest, DocumentsAndTheirFailures) {
+  ServeDocument("noid.wbxml");
+  EXPECT_EQ(Load("qortest://h/noid.wbxml", nullptr, 0), "failed 0x803e0002");
+  FetchBody cut;
+  cut.body = ChanDocument("two.wbxml").substr(0, 60);
+  cut.contentType = "application/vnd.wap.channelc";
+  driver.Serve("/cut.chc", cut);
+  EXPECT_EQ(Load("qortest://h/cut.chc", nullptr, 0), "failed 0x803e0003");  // cut short
+  EXPECT_EQ(RepEventNumber("wtaev-cc/ic"), 1u);
+  EXPECT_EQ(RepEventNumber("wtaev-ms/ns"), 12u);
+  EXPECT_EQ(RepEventNumber("cc/ic"), 0u);
+}
+
+TEST_F(ChanTest, UrlsJoinAndTakeTheRepScheme) {
+  const struct {
+    const char* base;
+    const char* href;
+    const char* joined;
+  } joins[] = {
+      {"http://h/c/", "img/a.png", "http://h/c/img/a.png"},
+      {"http://h/c", "img/a.png", "http://h/c/img/a.png"},
+      {"http://h/c/", "/img/a.png", "http://h/c/img/a.png"},
+      {nullptr, "img/a.png", "img/a.png"},
+      {"http://h/c/", "https://x/y", "https://x/y"},
+  };
+  for (const auto& j : joins) {
+    char* out = RepJoinUrl(j.base, j.href);
+    EXPECT_STREQ(out, j.joined);
+    MemFree(&out);
+  }
+  for (auto [in, want] : {std::pair{"https://h/x", "rep://h/x"}, {"http://h/x", "rep://h/x"},
+                          {"ab:c", "ab:c"}, {"none", "none"}}) {
+    char* out = RepSchemeToRep(in);
+    EXPECT_STREQ(out, want);
+    MemFree(&out);
+  }
+}
+
+// --- Fetching and the repository -----------------------------------------------
+
+TEST_F(ChanTest, AChannelIsFetchedIntoTheRepository) {
+  EXPECT_EQ(Fetch("fetch.wbxml"), std::vector<std::string>{"qortest://h/c/ok.html"});
+  const std::string stored = Repository();
+  EXPECT_NE(stored.find("Resource/0/url=rep://h/c/a.txt\nResource/0/usage=#1\n"), std::string::npos)
+      << stored;
+  EXPECT_NE(stored.find("Resource/1/mod=#5\n"), std::string::npos) << stored;
+  EXPECT_NE(stored.find("Channel/0/chanid=weather\nChannel/0/title=u'Weather'\nChannel/0/user=#1\n"
+                        "Channel/0/event=#1\nChannel/0/numres=#2\nChannel/0/0=#0\nChannel/0/1=#1\n"),
+            std::string::npos)
+      << stored;
+  ASSERT_EQ(browser->Count(BenMsg::Binding), 1u);
+  const auto* binding = reinterpret_cast<const BenEventBinding*>(browser->log.back().arg1);
+  EXPECT_EQ(binding->event, 1u);
+  EXPECT_STREQ(binding->url, "rep://0");
+  EXPECT_STREQ(reinterpret_cast<const char*>(browser->log.back().arg2), "weather");
+  // Read back by number and by URL; the stored URL becomes the load's own.
+  uint32_t type = 0;
+  EXPECT_EQ(Load("rep://0/", &type), "body of a.txt");
+  EXPECT_EQ(lastUrl, "rep://h/c/a.txt");  // relative links resolve against it
+  EXPECT_EQ(type, UrlType::Text) << "the stored resource keeps its text/plain type";
+  EXPECT_EQ(Load("rep://h/c/b.txt"), "body of b.txt");
+  EXPECT_EQ(Load("REP://H/c/b.txt"), "body of b.txt");
+  EXPECT_EQ(Load("rep://h/c/none.txt"), "failed 0x803f0003");
+  EXPECT_EQ(Load("rep://9/"), "failed 0x803f003f");
+}
+
+TEST_F(ChanTest, FailedChannelsShowTheirFailurePageAndStoreNothing) {
+  // http resources go over WSP, which this system cannot fetch.
+  EXPECT_EQ(Fetch("http.wbxml"), std::vector<std::string>{"http://h/c/fail.html"});
+  EXPECT_EQ(Fetch("big.wbxml"), std::vector<std::string>{"info://SHOW/reposit/ChanFail.html"});
+  FetchBody missing;
+  missing.status = 404;
+  missing.contentType = "text/plain";
+  driver.Serve("/c/a.txt", missing);
+  EXPECT_EQ(Fetch("fetch.wbxml"), std::vector<std::string>{"info://SHOW/reposit/ChanFail.html"});
+  EXPECT_EQ(Fetch("nothing.wbxml"), std::vector<std::string>{"info://SHOW/reposit/ChanFail.html"});
+  EXPECT_EQ(Repository().find("Channel/0"), std::string::npos);
+}
+
+// A channel fetched again: what the repository holds unchanged is not
+// requested; a channel of the same id replaces the stored one; a channel
+// without resources removes it.
+TEST_F(ChanTest, ReplacementsAndRemovalKeepTheUsageCounts) {
+  Fetch("fetch.wbxml");
+  const int before = driver.starts;
+  EXPECT_EQ(Fetch("fetch.wbxml"), std::vector<std::string>{"qortest://h/c/ok.html"});
+  EXPECT_EQ(driver.starts - before, 1);  // the document only: same etag, no newer date
+  std::string stored = Repository();
+  EXPECT_NE(stored.find("Channel/numchan=#1\nChannel/freechan=#2\n"), std::string::npos) << stored;
+  EXPECT_NE(stored.find("Resource/0/usage=#1\n"), std::string::npos) << stored;
+  FetchBody c;
+  c.body = std::string(241, 'c');
+  c.contentType = "text/plain";
+  driver.Serve("/c/c.txt", c);
+  EXPECT_EQ(Fetch("replace.wbxml"), std::vector<std::string>{"info://SHOW/reposit/ChanSucc.html"});
+  EXPECT_EQ(Load("rep://2/").size(), 241u);
+  EXPECT_EQ(lastBlocks, 2);
+  stored = Repository();
+  EXPECT_NE(stored.find("Channel/2/title=u'Weather 2'\n"), std::string::npos) << stored;
+  EXPECT_EQ(stored.find("Channel/1/"), std::string::npos) << stored;
+  EXPECT_NE(stored.find("Resource/0/usage=#1\n"), std::string::npos) << stored;
+  EXPECT_NE(stored.find("Resource/1/usage=#0\n"), std::string::npos) << stored;  // b.txt: unused
+  EXPECT_NE(stored.find("Resource/2/url=rep://h/c/c.txt\n"), std::string::npos) << stored;
+  EXPECT_EQ(Fetch("remove.wbxml"), std::vector<std::string>{"info://SHOW/reposit/DelSucc.html"});
+  stored = Repository();
+  EXPECT_EQ(stored.find("Channel/2/"), std::string::npos) << stored;
+  EXPECT_EQ(browser->Count(BenMsg::Unbind), 1u);
+  // The next binding request cleans up the resources nothing lists.
+  TskmanPost(ReplibGetTask(), ReplibMsg::Bindings, 0, 0);
+  Pump();
+  stored = Repository();
+  EXPECT_NE(stored.find("Resource/numres=#0\n"), std::string::npos) << stored;
+  EXPECT_EQ(browser->Count(BenMsg::Bindings), 1u);
+}
+
+// The chan: scheme starts a fetch; a channel whose time has passed goes at
+// the next binding request.
+TEST_F(ChanTest, ChanUrlsAndExpiry) {
+  ServeDocument("fetch.wbxml", 1000);
+  EXPECT_EQ(Load("chan://?qortest://h/fetch.wbxml", nullptr, 0), "");
+  EXPECT_EQ(Shown(), std::vector<std::string>{"qortest://h/c/ok.html"});
+  EXPECT_NE(Repository().find("Channel/0/exp=#1000\n"), std::string::npos);
+  platform->now = 999;
+  TskmanPost(ReplibGetTask(), ReplibMsg::Bindings, 0, 0);
+  Pump();
+  EXPECT_NE(Repository().find("Channel/0/exp=#1000\n"), std::string::npos) << "not yet";
+  ASSERT_EQ(browser->Count(BenMsg::Bindings), 1u);
+  const auto* list = reinterpret_cast<const BenEventBinding*>(browser->log.back().arg1);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->event, 1u);
+  EXPECT_STREQ(list->url, "rep://0");
+  EXPECT_STREQ(list->channelId, "weather");
+  EXPECT_EQ(list->next, nullptr);
+  platform->now = 1001;
+  TskmanPost(ReplibGetTask(), ReplibMsg::Bindings, 0, 0);
+  Pump();
+  const std::string stored = Repository();
+  EXPECT_EQ(stored.find("Channel/0/"), std::string::npos) << stored;
+  EXPECT_NE(stored.find("Resource/numres=#0\n"), std::string::npos) << stored;
+}
+
+// A channel document shown as a page draws nothing and starts its fetch when
+// the page closes its sink.
+TEST_F(ChanTest, TheChannelSinkStartsTheFetch) {
+  RenderSetChannelClose(RepStartFetch);
+  ServeDocument("fetch.wbxml");
+  const RenderSinkRow* row = RenderFindSink(kRepChannelClass);
+  ASSERT_NE(row, nullptr);
+  BenPage page{};
+  char url[] = "qortest://h/fetch.wbxml";
+  page.url = url;
+  RenderRequest request{&page, 0};
+  EXPECT_EQ(row->write(&request, 0, nullptr, 0), 0x800Fu);
+  EXPECT_EQ(row->close(&request, 0, nullptr, 0), kOk);
+  Pump();
+  EXPECT_EQ(Shown(), std::vector<std::string>{"qortest://h/c/ok.html"});
+  RenderSetChannelClose(nullptr);
+}
+
+// The user page lists the user-accessible channels through the "rep"
+// source; the repository outlives a restart of the settings store.
+TEST_F(ChanTest, TheUserPageAndARestart) {
+  uint32_t type = 0;
+  std::string page = Load("rep:///", &type);
+  EXPECT_EQ(type, UrlType::Html);
+  EXPECT_EQ(page.find(std::string("r\0e\0p\0:\0/\0/\0", 12)), std::string::npos);
+  Fetch("fetch.wbxml");
+  ConfigStop();
+  Pump();
+  ASSERT_EQ(ConfigStart(stage.starter->task()), kOk);
+  Pump();
+  EXPECT_EQ(Load("rep://1/"), "body of b.txt");
+  page = Load("rep:///");
+  std::string narrow;
+  for (size_t i = 0; i < page.size(); i += 2) narrow += page[i];
+  EXPECT_NE(narrow.find("<a href=\"rep://0\">Weather</a>"), std::string::npos) << narrow;
+}
+
+}  // namespace

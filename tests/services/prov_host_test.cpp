@@ -1,0 +1,177 @@
+// The whole emulator offscreen: a connectivity document pushed as a short
+// message to the WAP push port is handed to provisioning's entry point (push
+// reception does not route it yet), its confirm popup shows on the handset
+// screen, Enter accepts it, the PIN goes through the host's text-input
+// window, the access settings on disk change, and a second start reads them.
+#include <gtest/gtest.h>
+
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/hostmain.h"
+#include "host/hostsettings.h"
+#include "host/platform/shell.h"
+#include "host/qt/qthost.h"
+#include "host/qt/textinput.h"
+#include "kernel/config.h"
+#include "kernel/tskman.h"
+#include "kernel/uistart.h"
+#include "services/push/notify.h"
+#include "services/provisioning/prov.h"
+#include "tests/services/prov_support.h"
+#include "tests/support/golden.h"
+#include "tests/support/host_fixture.h"
+#include "tests/support/udp_ports.h"
+#include "widgets/popup.h"
+
+namespace {
+
+std::string gAccess;  // "//access" as a reader task last saw it
+
+Result Reader(void*, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  if (message == ConfigMsg::Opened && arg1 == kOk) {
+    auto* h = reinterpret_cast<ConfigHandle*>(arg2);
+    gAccess = DumpTree(h);
+    ConfigRelease(&h);
+  }
+  return kOk;
+}
+
+bool BrowserUp() {
+  HostSettings* s = HostCurrentSettings();
+  return s && s->hostState == HostState::BrowserRunning && s->browserUp && TskmanFind(Mod::Notify);
+}
+
+// The push PDU: content type connectivity-wbxml with the security parameters
+// SEC 1 (user PIN) and the MAC, application id 0, then the document; in the
+// bridge's port form, in segments of 130 bytes (header {0, total, number - 1,
+// port 2948}, then the message's reference as the datagram's port).
+std::vector<std::string> PushDatagrams(const std::string& sender, const std::string& mac,
+                                       const std::string& doc) {
+  std::string type = std::string("\xB6\x91\x81\x92", 4) + mac + std::string(1, '\0');
+  std::string headers = std::string("\x1F", 1) + static_cast<char>(type.size()) + type + "\xAF\x80";
+  std::string pdu = std::string("\x01\x06", 2) + static_cast<char>(headers.size()) + headers + doc;
+  const size_t total = (pdu.size() + 129) / 130;
+  std::vector<std::string> out;
+  for (size_t i = 0; i < total; ++i)
+    out.push_back(std::string{2, 2, static_cast<char>(sender.size()), 7} + sender +
+                  std::string{0, static_cast<char>(total), static_cast<char>(i), 0x0B,
+                              static_cast<char>(0x84), 0x42, 0x42} +
+                  pdu.substr(i * 130, 130));
+  return out;
+}
+
+class ProvHostTest : public HostFixture {
+ protected:
+  using Stage = std::function<bool()>;
+  // Runs the host and, once the browser is up, each stage every 10 ms until
+  // it answers true; the run ends after the last one.
+  Result Run(const std::vector<Stage>& stages) {
+    size_t stage = 0;
+    int polls = 0;
+    QtHostHooks hooks;
+    hooks.messageBox = [](const std::string&, const std::string& text) { ADD_FAILURE() << text; };
+    hooks.windowsCreated = [&](QWidget* main) {
+      auto* poll = new QTimer(main);
+      QObject::connect(poll, &QTimer::timeout, main, [&, main, poll] {
+        if (++polls < 6000 && !BrowserUp()) return;
+        if (polls < 6000 && stage < stages.size()) {
+          stage += stages[stage]();
+          if (stage < stages.size()) return;
+        }
+        poll->stop();
+        EXPECT_EQ(stage, stages.size()) << "a stage never came true";
+        main->close();
+      });
+      poll->start(10);
+    };
+    return QtHostRun(hooks);
+  }
+  void ReadAccess() {
+    gAccess = "(not read)";
+    TskmanTask* reader = nullptr;
+    TskmanCreateTask(&reader, Mod::TestCode, Reader, nullptr);
+    ConfigOpen(reader, "//access", false);
+  }
+};
+
+// The shipped qor.ini's fonts: the popups draw their texts.
+constexpr char kFonts[] =
+    "[Fonts]\nBody=Arial\nHeading=Arial\nBodyMono=Lucida console\nHeadingMono=Lucida console\n"
+    "Body1=7\nBody2=8\nBody3=9\nBody4=10\nBody5=12\nBody6=14\nBody7=18\n"
+    "Heading1=14\nHeading2=12\nHeading3=11\nHeading4=10\nHeading5=9\nHeading6=8\n";
+
+TEST_F(ProvHostTest, APushedDocumentIsConfirmedOnTheScreenAndKept) {
+  WriteIniWithDefaultSkin(kFonts);
+  const std::string macs = ReadWholeFile(std::string(QOR_PROV_DATA_DIR) + "/macs.txt");
+  const size_t at = macs.find("userpin ") + 8;
+  const std::vector<std::string> datagrams =
+      PushDatagrams("5551234", macs.substr(at, 40), ProvDocument("../wbxml/prov.wbxml"));
+  int shownFor = 0;
+  bool popupMatched = false, pinAsked = false;
+  // Push reception hands the pushed document to provisioning.
+  Result r = Run({[&] {
+                    const int out = LoopbackUdpSocket(0);
+                    for (const std::string& datagram : datagrams)
+                      SendToLoopback(out, smsPort_, datagram);
+                    ::close(out);
+                    return true;
+                  },
+                  [&] {
+                    // The popup is up once drawn for a few passes.
+                    if (!PopupShowingMark || ++shownFor < 5) return false;
+                    const ShellScreen& screen = ShellGetScreen();
+                    popupMatched = GoldenMatches(
+                        std::string(QOR_GOLDEN_DIR) + "/prov_confirm.png",
+                        GoldenFromRgb565(screen.pixels, static_cast<int>(screen.width),
+                                         static_cast<int>(screen.height),
+                                         static_cast<int>(screen.pitch)));
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Return);
+                    return true;
+                  },
+                  [&] {
+                    TextInputWindow* window = QtTextInputWindow();
+                    if (!window || !window->isVisible()) return false;
+                    pinAsked = true;
+                    QTest::keyClicks(window->editor(), "1234");
+                    QTest::keyClick(window->editor(), Qt::Key_Return);
+                    return true;
+                  },
+                  [&] {
+                    if (TskmanFind(Mod::Provisioning)) return false;
+                    ReadAccess();
+                    return true;
+                  },
+                  [&] { return gAccess != "(not read)"; }});
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_TRUE(popupMatched);
+  EXPECT_TRUE(pinAsked);
+  const std::string expected =
+      "0/url=5551234\n0/name=5551234\n0/Access=#0\n0/sec=#1\n"
+      "0/wap/isp=NAP1\n0/wap/proxy=10.0.0.1\n0/wap/session_mode=#1\n0/wap/coport=#9201\n"
+      "0/isp/NAP1/bearer=#0\n0/isp/NAP1/name=Example WAP\n0/isp/NAP1/addr=+441234567890\n"
+      "0/isp/NAP1/addrtype=#2\n0/isp/NAP1/calltype=#0\n0/isp/NAP1/user=wapuser\n"
+      "0/isp/NAP1/pass=wappass\n"
+      "0/service/Example WAP/url=wsp://wap.example.net/\n";
+  EXPECT_EQ(gAccess, expected);
+  EXPECT_TRUE(std::filesystem::exists("access"));
+
+  // A second start reads the same settings back from its files.
+  gAccess.clear();
+  r = Run({[&] {
+             ReadAccess();
+             return true;
+           },
+           [&] { return gAccess != "(not read)"; }});
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(gAccess, expected);
+}
+
+}  // namespace

@@ -1,0 +1,318 @@
+// Connectivity documents through the real URL task, settings store, popups
+// and crypto provider: served by the tests' fetch driver with their security
+// headers, answered at the confirm and PIN popups, and read back from
+// "//access" afterwards. MACs from tests/data/prov/mac.sh (openssl).
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "browser/bentask.h"
+#include "browser/cache.h"
+#include "host/platform/handset.h"
+#include "host/platform/textinput.h"
+#include "kernel/config.h"
+#include "kernel/heap.h"
+#include "kernel/mem.h"
+#include "kernel/uistring.h"
+#include "services/provisioning/prov.h"
+#include "services/service_rows.h"
+#include "tests/services/prov_support.h"
+#include "tests/support/fetch_driver.h"
+#include "tests/support/temp_dir.h"
+#include "tests/widgets/fake_text_window.h"
+#include "tests/widgets/sel_fixture.h"
+#include "widgets/input.h"
+#include "widgets/popup.h"
+
+namespace {
+
+const HandsetOps* gPreviousOps = nullptr;
+
+Result DeviceId(TskmanTask* task, char* buffer) {
+  for (int i = 0; i < 8; ++i) buffer[i] = static_cast<char>('1' + i);
+  TskmanPost(task, Msg(71, 0), 0, 8);
+  return kOk;
+}
+
+std::map<std::string, std::string> Macs() {
+  std::map<std::string, std::string> out;
+  std::istringstream in(ProvDocument("macs.txt"));
+  std::string name, mac;
+  while (in >> name >> mac) out[name] = mac;
+  return out;
+}
+
+class ProvTaskTest : public SelFixture {
+ protected:
+  ProvTaskTest() { realClasses = true; }
+  void SetUp() override {
+    dir = std::make_unique<TempDir>(true);
+    SelFixture::SetUp();
+    window.Install();
+    handset.getDeviceId = DeviceId;
+    gPreviousOps = HandsetInstall(&handset);
+    stage.Start([this] { Pump(); });
+    session = stage.session;
+    requester = stage.requester.get();
+  }
+  void TearDown() override {
+    stage.Stop([this] { Pump(); });
+    HandsetInstall(gPreviousOps);
+    window.Remove();
+    EXPECT_EQ(TskmanFind(Mod::Provisioning), nullptr);
+    SelFixture::TearDown();
+    dir.reset();
+  }
+
+  // Serves the sample document with the headers and loads it, answering each
+  // popup with the next of `answers` ("yes", "no", a PIN, "cancel"); what the
+  // popups asked is in `asked` ("consent", "pin", "again").
+  Result Provision(const std::vector<std::pair<std::string, std::string>>& headers,
+                   std::vector<std::string> answers, const char* document = "../wbxml/prov.wbxml") {
+    FetchBody body;
+    body.body = ProvDocument(document);
+    body.contentType = "application/vnd.wap.connectivity-wbxml";
+    body.headers = headers;
+    body.blockSize = 100;
+    driver.Serve("/prov", body);
+    UrlRequestRec* request = nullptr;
+    EXPECT_EQ(UrlRequest(session, "qortest://gw.example.net/prov", 0, nullptr, &request, 0,
+                         requester->task(), 0),
+              kOk);
+    requester->log.clear();
+    asked.clear();
+    page.clear();
+    // The load steps on while it waits for an answer: the ring never drains
+    // until it ends, so the steps are counted here.
+    Result end = 1;
+    for (int i = 0; i < 400000 && end == 1; ++i) {
+      Step();
+      for (const Received& r : requester->log) {
+        if (r.message == UrlMsg::Failed) end = static_cast<Result>(r.arg2);
+        if (r.message == UrlMsg::Complete) end = kOk;
+      }
+      if (TskmanFind(Mod::Popup) && !answers.empty() && PopupShown()) {
+        Answer(answers.front());
+        answers.erase(answers.begin());
+      }
+    }
+    EXPECT_TRUE(answers.empty()) << "answers left over";
+    if (end == kOk) {
+      void* chunk = nullptr;
+      while (UrlLoadNextChunk(request, &chunk) == kOk) {
+        auto* block = static_cast<UtilDataChunk*>(chunk);
+        page.append(reinterpret_cast<const char*>(UtilDataChunkData(block) + block->offset),
+                    block->remaining);
+      }
+      typeId = UrlLoadTypeId(request);
+    }
+    UrlRequestDone(session, request);
+    Pump();
+    EXPECT_EQ(TskmanFind(Mod::Provisioning), nullptr);
+    return end;
+  }
+
+  // A popup is up and waits for the user (its window or text entry is open).
+  bool PopupShown() {
+    void* context = nullptr;
+    TskmanGetContext(&context, TskmanFind(Mod::Popup));
+    auto* popup = static_cast<PopupRequest*>(context);
+    return popup && (popup->kind == PopupKind::Confirm ? popup->window != nullptr
+                                                       : TiwOpenSession() != nullptr);
+  }
+
+  // Answers the popup and steps until it has gone.
+  void Answer(const std::string& answer) {
+    Reply(answer);
+    for (int j = 0; j < 20000 && TskmanFind(Mod::Popup); ++j) Step();
+  }
+
+  void Reply(const std::string& answer) {
+    void* context = nullptr;
+    TskmanGetContext(&context, TskmanFind(Mod::Popup));
+    auto* popup = static_cast<PopupRequest*>(context);
+    if (popup->kind == PopupKind::Confirm) {
+      consentText = static_cast<PopupConfirmBody*>(popup->body)->text;
+      asked.push_back("consent");
+      TskmanPost(TskmanFind(Mod::Popup), PwlEvent::Key,
+                 answer == "yes" ? PwlKey::Soft1 : PwlKey::Soft2, 0);
+      return;
+    }
+    const std::u16string prompt = static_cast<PopupTextBody*>(popup->body)->prompt;
+    asked.push_back(prompt == UiGetString(17, 0) ? "pin" : prompt == UiGetString(17, 1) ? "again" : "?");
+    auto* input = static_cast<InputSession*>(TiwOpenSession());
+    ASSERT_NE(input, nullptr);
+    if (answer == "cancel") {
+      InputSessionCancel(input);
+    } else {
+      const std::u16string pin(answer.begin(), answer.end());
+      ASSERT_EQ(InputSessionSubmitText(input, pin.c_str()), kOk);
+    }
+    InputSessionClose(input);
+  }
+
+  // The "//access" section as the store has it.
+  std::string Access() { return stage.Read("//access", [this] { Pump(); }); }
+
+  std::unique_ptr<TempDir> dir;
+  FakeTextWindow window;
+  HandsetOps handset{};
+  FetchDriver driver;
+  ServiceStage stage;
+  Recorder* requester = nullptr;
+  UrlSession* session = nullptr;
+  std::vector<std::string> asked;
+  std::u16string consentText;
+  std::string page;
+  uint32_t typeId = 0;
+};
+
+const char kEntry[] =
+    "0/url=push.example.net\n0/name=push.example.net\n0/Access=#0\n"
+    "0/wap/isp=NAP1\n0/wap/proxy=10.0.0.1\n0/wap/session_mode=#1\n0/wap/coport=#9201\n"
+    "0/isp/NAP1/bearer=#0\n0/isp/NAP1/name=Example WAP\n0/isp/NAP1/addr=+441234567890\n"
+    "0/isp/NAP1/addrtype=#2\n0/isp/NAP1/calltype=#0\n0/isp/NAP1/user=wapuser\n"
+    "0/isp/NAP1/pass=wappass\n"
+    "0/service/Example WAP/url=wsp://wap.example.net/\n";
+
+const std::pair<std::string, std::string> kInitiator{"X-Wap-Initiator-URI",
+                                                     "http://push.example.net/ppg"};
+
+TEST_F(ProvTaskTest, AnAcceptedDocumentIsCommittedAndTheUpdatedPageShown) {
+  EXPECT_EQ(Provision({kInitiator}, {"yes"}), kOk);
+  EXPECT_EQ(asked, std::vector<std::string>{"consent"});
+  EXPECT_NE(consentText.find(u"push.example.net"), std::u16string::npos);
+  EXPECT_EQ(consentText.find(u"$(HXPProv)"), std::u16string::npos);
+  EXPECT_EQ(Access(), kEntry);
+  EXPECT_EQ(typeId, UrlType::Html);
+  EXPECT_NE(page.find("Settings updated"), std::string::npos);
+}
+
+// Each security method with the MAC (or PIN) its keys give, and the ways a
+// document is refused: nothing is written then.
+TEST_F(ProvTaskTest, SecurityMethods) {
+  const auto macs = Macs();
+  const struct {
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::vector<std::string> answers;
+    Result end;
+    std::vector<std::string> asked;
+    const char* access;  // a fragment the entry holds, or "" for none written
+  } cases[] = {
+      {{{"sec", "0"}, {"mac", macs.at("netwpin")}}, {"yes"}, kOk, {"consent"}, "0/Access=#3\n"},
+      {{{"sec", "0"}, {"mac", macs.at("userpin")}}, {"yes"}, ProvCode::AuthFailed, {"consent"}, ""},
+      {{{"sec", "1"}, {"mac", macs.at("userpin")}}, {"yes", "1234"}, kOk, {"consent", "pin"}, "0/sec=#1\n"},
+      {{{"sec", "1"}, {"mac", macs.at("userpin")}}, {"yes", "1111", "12", "1234"}, kOk,
+       {"consent", "pin", "again", "again"}, "0/Access=#0\n"},
+      {{{"sec", "1"}, {"mac", macs.at("userpin")}}, {"yes", "1111", "123", "4321"},
+       ProvCode::AuthFailed, {"consent", "pin", "again", "again"}, ""},
+      {{{"sec", "1"}, {"mac", macs.at("userpin")}}, {"yes", "cancel"}, ProvCode::Cancelled,
+       {"consent", "pin"}, ""},
+      {{{"sec", "2"}, {"mac", macs.at("usernetwpin")}}, {"yes", "1234"}, kOk, {"consent", "pin"},
+       "0/Access=#3\n"},
+      {{{"sec", "3"}}, {"yes", macs.at("userpinmac")}, kOk, {"consent", "pin"}, "0/sec=#1\n"},
+      {{{"sec", "3"}}, {"yes", "12340000", "1234", "1234567"}, ProvCode::AuthFailed,
+       {"consent", "pin", "again", "again"}, ""},
+      {{{"sec", "1"}}, {}, ProvCode::Refused, {}, ""},  // no MAC
+      {{{"sec", "7"}, {"mac", macs.at("userpin")}}, {}, ProvCode::Refused, {}, ""},
+      {{}, {"no"}, ProvCode::Cancelled, {"consent"}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.headers) + " " + testing::PrintToString(c.answers));
+    auto headers = c.headers;
+    headers.push_back(kInitiator);
+    EXPECT_EQ(Provision(headers, c.answers), c.end);
+    EXPECT_EQ(asked, c.asked);
+    const std::string access = Access();
+    if (*c.access)
+      EXPECT_NE(access.find(c.access), std::string::npos) << access;
+    else
+      EXPECT_EQ(access, "");
+    std::filesystem::remove("access");
+    if (std::filesystem::exists("access")) ADD_FAILURE();
+  }
+}
+
+// An entry provisioned with security takes no unsecured document; a
+// malformed document changes nothing.
+TEST_F(ProvTaskTest, RefusalsLeaveTheSettingsAlone) {
+  ASSERT_EQ(Provision({kInitiator, {"sec", "3"}}, {"yes", Macs().at("userpinmac")}), kOk);
+  EXPECT_TRUE(std::filesystem::exists("access"));
+  const std::string before = Access();
+  const uint32_t heap = HeapGetStats().freeBytes;
+  EXPECT_EQ(Provision({kInitiator}, {}), ProvCode::Refused);
+  EXPECT_EQ(Provision({{"X-Wap-Initiator-URI", "http://other.example.net/"}}, {"yes"},
+                      "deep.wbxml"),
+            ProvCode::Cancelled);
+  EXPECT_EQ(Access(), before);
+  EXPECT_EQ(HeapGetStats().freeBytes, heap);
+}
+
+// The load let go while the consent popup shows: the popup closes, the task
+// goes, nothing is written.
+TEST_F(ProvTaskTest, ALoadClosedAtThePromptTakesItsPopupAlong) {
+  FetchBody body;
+  body.body = ProvDocument("../wbxml/prov.wbxml");
+  body.contentType = "application/vnd.wap.connectivity-wbxml";
+  driver.Serve("/prov", body);
+  UrlRequestRec* request = nullptr;
+  ASSERT_EQ(UrlRequest(session, "qortest://gw.example.net/prov", 0, nullptr, &request, 0,
+                       requester->task(), 0),
+            kOk);
+  for (int i = 0; i < 100000 && !(TskmanFind(Mod::Popup) && PopupShown()); ++i) Step();
+  ASSERT_NE(TskmanFind(Mod::Popup), nullptr);
+  UrlRequestDone(session, request);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::Popup), nullptr);
+  EXPECT_EQ(TskmanFind(Mod::Provisioning), nullptr);
+  EXPECT_EQ(Access(), "");
+}
+
+// A pushed document: placed in the cache as push delivery leaves it, handed
+// to the entry point, applied with the sender as its initiator.
+TEST_F(ProvTaskTest, APushedDocumentIsAppliedThroughTheEntryPoint) {
+  UrlParsed url{};
+  ASSERT_EQ(UrlParse(&url, "push:5551234.7", 0), kOk);
+  UrlLoad* pushed = UrlLoadCreate(&url);
+  UrlFreeParsed(&url);
+  const std::string doc = ProvDocument("../wbxml/prov.wbxml");
+  ASSERT_EQ(UtilDataChunkAppend(&pushed->output, reinterpret_cast<const uint8_t*>(doc.data()),
+                                static_cast<uint32_t>(doc.size()), Mod::Url),
+            kOk);
+  ASSERT_EQ(UrlAddHeader(pushed, "sec", "1"), kOk);
+  ASSERT_EQ(UrlAddHeader(pushed, "mac", Macs().at("userpin").c_str()), kOk);
+  pushed->endOfData = 1;
+  pushed->closed = 1;
+  pushed->events |= UrlEvent::Complete;
+  UrlLoadSetFlags(pushed, UrlFlag::Kept);
+  CacheAdd(pushed);
+  EXPECT_EQ(ProvProvisionPushed("push:5551234.8"), ProvCode::Refused);
+  ASSERT_EQ(ProvProvisionPushed("push:5551234.7"), kOk);
+  std::vector<std::string> answers = {"yes", "1234"};
+  for (int i = 0; i < 200000 && TskmanFind(Mod::Provisioning); ++i) {
+    Step();
+    if (TskmanFind(Mod::Popup) && !answers.empty() && PopupShown()) {
+      Answer(answers.front());
+      answers.erase(answers.begin());
+    }
+  }
+  EXPECT_TRUE(answers.empty());
+  EXPECT_EQ(asked, (std::vector<std::string>{"consent", "pin"}));
+  EXPECT_NE(consentText.find(u"5551234"), std::u16string::npos);
+  const std::string access = Access();
+  EXPECT_NE(access.find("0/url=5551234\n"), std::string::npos) << access;
+  EXPECT_NE(access.find("0/sec=#1\n"), std::string::npos);
+  const auto shown = UiEvents(BenMsg::UiNavigate);
+  ASSERT_EQ(shown.size(), 1u);
+  auto* address = reinterpret_cast<char*>(shown[0].arg1);
+  EXPECT_STREQ(address, "file://prov/updated.html");
+  MemFree(&address);
+  UrlLoadClearFlags(pushed, UrlFlag::Kept);
+}
+
+}  // namespace
