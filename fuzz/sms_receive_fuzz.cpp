@@ -18,7 +18,7 @@
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
 #include "net/netbuf.h"
-#include "services/notify.h"
+#include "services/push/notify.h"
 
 namespace {
 

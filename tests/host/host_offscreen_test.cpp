@@ -43,7 +43,7 @@
 #include "kernel/uistart.h"
 #include "kernel/uistring.h"
 #include "net/netbuf.h"
-#include "services/notify.h"
+#include "services/push/notify.h"
 #include "services/sms/sms.h"
 #include "services/smsmsg.h"
 #include "services/wtai/wtai.h"

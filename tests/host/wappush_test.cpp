@@ -18,7 +18,7 @@
 #include "kernel/heap.h"
 #include "kernel/mem.h"
 #include "net/netbuf.h"
-#include "services/notify.h"
+#include "services/push/notify.h"
 #include "services/sms/sms.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/fetch_driver.h"
