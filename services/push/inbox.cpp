@@ -8,6 +8,7 @@
 #include "kernel/libc.h"
 #include "kernel/lng.h"
 #include "kernel/mem.h"
+#include "services/channels/rep.h"
 #include "services/push/notify.h"
 #include "services/push/sisl.h"
 
@@ -313,24 +314,50 @@ struct Summary {
   char16_t* buffer;
 };
 
-Result Summarize(UrlLoad* message, Summary* out) {
-  *out = Summary{};
-  if (message->contentClass == kPushClass) {
-    if (const SiRecord* si = SiOf(message)) {
-      *out = Summary{si->action, SiField(si, si->text), SiField(si, si->href), SiField(si, si->siId),
-                     nullptr};
-      return kOk;
-    }
-    if (const SlRecord* sl = SlOf(message)) {
-      *out = Summary{sl->action, sl->href, sl->href, nullptr, nullptr};
-      return kOk;
-    }
-    return 2;
+// What the inbox shows of a kept load, by its content class: the push
+// record of an indication or a loading, the notice a channel document puts
+// first on its output, or (every other class) the document's title, else
+// its kind, and its address.
+Result PushSummary(UrlLoad* message, Summary* out) {
+  if (const SiRecord* si = SiOf(message)) {
+    *out = Summary{si->action, SiField(si, si->text), SiField(si, si->href), SiField(si, si->siId),
+                   nullptr};
+    return kOk;
   }
+  if (const SlRecord* sl = SlOf(message)) {
+    *out = Summary{sl->action, sl->href, sl->href, nullptr, nullptr};
+    return kOk;
+  }
+  return 2;
+}
+
+Result ChannelSummary(UrlLoad* message, Summary* out) {
+  const auto* notice = reinterpret_cast<const RepNotice*>(message->output.head);
+  if (!notice) return 2;
+  *out = Summary{notice->action, RepNoticeText(notice, notice->text),
+                 RepNoticeText(notice, notice->href), nullptr, nullptr};
+  return kOk;
+}
+
+Result DocumentSummary(UrlLoad* message, Summary* out) {
   ContentSummary label{};
   if (Result r = WmlcBuildContentLabel(&label, message); r != kOk) return r;
   *out = Summary{label.action, label.text, label.url, nullptr, label.allocation};
   return kOk;
+}
+
+struct SummaryRow {
+  uint32_t contentClass;
+  Result (*extract)(UrlLoad* message, Summary* out);
+};
+constexpr SummaryRow kSummaries[] = {
+    {kPushClass, PushSummary}, {6, ChannelSummary}, {3, DocumentSummary}, {2, DocumentSummary}};
+
+Result Summarize(UrlLoad* message, Summary* out) {
+  *out = Summary{};
+  for (const SummaryRow& row : kSummaries)
+    if (row.contentClass == message->contentClass) return row.extract(message, out);
+  return DocumentSummary(message, out);
 }
 
 char16_t* Copy(const char16_t* text) { return text ? LibcWStrDup(text) : nullptr; }

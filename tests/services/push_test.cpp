@@ -2,6 +2,7 @@
 // tasks and the documents xml2wbxml compiled (tests/data/push/make.sh).
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "services/channels/rep.h"
 #include "services/push/inbox.h"
 #include "services/push/notify.h"
 #include "services/push/sisl.h"
@@ -314,6 +316,42 @@ TEST_F(PushTest, CollectionsSplitHxpFeedsFromTheRest) {
   EXPECT_TRUE(List("siid", "text", "news.text").empty());
   EXPECT_EQ(List("filtered").size(), 2u);
   EXPECT_EQ(List("al").size(), 3u);
+}
+
+// A channel document in the inbox is listed by the notice its row puts
+// first on the output: the notice's title and its "chan://?" address.
+// (Pushed, a channel document is processed before the inbox sees it and so
+// not kept; the load is placed and kept here by hand.)
+TEST_F(PushTest, AChannelDocumentIsListedByItsNotice) {
+  UrlParsed parsed;
+  ASSERT_EQ(UrlParse(&parsed, "push:+4917012345.chan", 0), kOk);
+  UrlLoad* load = UrlLoadCreate(&parsed);
+  UrlFreeParsed(&parsed);
+  ASSERT_NE(load, nullptr);
+  load->contentClass = 6;
+  load->events |= UrlEvent::Complete;
+  const std::u16string area = std::u16string(u"Weather") + u'\0' + u"weather-1" + u'\0' +
+                              u"1970-01-01T00:00:00Z" + u'\0' + u'\0' + u"chan://?http://h/c" +
+                              u'\0';
+  auto* notice = static_cast<RepNotice*>(
+      MemAllocZero(sizeof(RepNotice) + area.size() * 2, Use::Data, Mod::WtlRepository));
+  notice->action = 2;
+  notice->type = 2;
+  notice->text = 0;
+  notice->siId = 8;
+  notice->siExpires = 18;
+  notice->created = kRepAbsent;
+  notice->href = 40;
+  std::memcpy(notice + 1, area.data(), area.size() * 2);
+  QueueAppend(&load->output, &notice->link);
+  load->flags |= UrlFlag::Listed;  // as routing marks the loads it routed
+  UrlLoadSetFlags(load, UrlFlag::Kept);
+  CacheAdd(load);
+  NotifyKeepMessage(load);
+  EXPECT_EQ(List("all"), std::vector<std::string>{"Weather"});
+  EXPECT_EQ(List("all", "priority"), std::vector<std::string>{"channel/medium"});
+  EXPECT_EQ(List("all", "extUrl"), std::vector<std::string>{"chan://?http://h/c"});
+  NotifyRemoveMessage(load);
 }
 
 TEST_F(PushTest, PropertiesOfAListedMessage) {
