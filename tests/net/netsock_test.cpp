@@ -1,5 +1,5 @@
 // The socket layer over loopback: its start and stop, datagrams both ways
-// with the address translation, and refusals.
+// with the address translation, cancelling, closing, and refusals.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "host/platform/sockets.h"
+#include "kernel/heap.h"
 #include "net/netsock.h"
 #include "tests/support/engine_fixture.h"
 
@@ -103,6 +104,46 @@ class NetSockTest : public EngineFixture {
   std::unique_ptr<Recorder> user;
 };
 
+TEST(NetAddrTest, DottedTextBecomesAnIpv4MappedAddressAndKeepsThePort) {
+  NetSockAddr a{};
+  a.port = 0x1234;
+  ASSERT_EQ(NetAddrFromText("192.168.0.255", kNetFamily, &a, kNetSockAddrSize), kOk);
+  const uint8_t mapped[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 192, 168, 0, 255};
+  EXPECT_EQ(std::memcmp(a.address, mapped, 16), 0);
+  EXPECT_EQ(a.family, kNetFamily);
+  EXPECT_EQ(a.port, 0x1234);
+}
+
+TEST(NetAddrTest, RefusesWhatIsNoDottedAddress) {
+  NetSockAddr a{};
+  for (const char* text : {"", "1.2.3", "1.2.3.4.5", "256.0.0.1", "1.2.3.4x", "1..2.3", "0001.2.3.4",
+                           " 1.2.3.4", "a.b.c.d"})
+    EXPECT_EQ(NetAddrFromText(text, kNetFamily, &a, kNetSockAddrSize), kNetBadText) << text;
+  EXPECT_EQ(NetAddrFromText("1.2.3.4", 2, &a, kNetSockAddrSize), kNetBadFamily);
+  EXPECT_EQ(NetAddrFromText("1.2.3.4", kNetFamily, &a, 16), kNetBadArg);
+  EXPECT_EQ(NetAddrFromText(nullptr, kNetFamily, &a, kNetSockAddrSize), kNetBadArg);
+  EXPECT_EQ(NetSwap16(0x1234), 0x3412);
+}
+
+TEST_F(NetSockTest, StartupAndCleanupAnswerTheRequesterAndOwnTheirTask) {
+  ASSERT_EQ(NetStartup(user->task(), 0), kOk);
+  Pump();
+  EXPECT_EQ(user->Messages(), std::vector<uint32_t>{NetMsg::Started});
+  EXPECT_NE(TskmanFind(Mod::Net), nullptr);
+  NetCleanup(user->task(), 0);
+  Pump();
+  EXPECT_EQ(user->Messages(), (std::vector<uint32_t>{NetMsg::Started, NetMsg::Stopped}));
+  EXPECT_EQ(TskmanFind(Mod::Net), nullptr);
+}
+
+TEST_F(NetSockTest, WithoutTheLayerASocketIsRefusedByItsFailureEvent) {
+  EXPECT_EQ(NetSocketCreate(user->task(), kCookie, kNetFamily, kNetDatagram, kNetUdp),
+            kNetNotStarted);
+  Pump();
+  ASSERT_EQ(user->log.size(), 2u);
+  EXPECT_EQ(user->log[1], (Received{NetMsg::Created | kMsgFailed, kCookie, kNetNotStarted}));
+}
+
 TEST_F(NetSockTest, DatagramsGoBothWaysWithTheSenderTranslated) {
   uintptr_t socket = OpenBound();
   Peer peer;
@@ -134,6 +175,61 @@ TEST_F(NetSockTest, DatagramsGoBothWaysWithTheSenderTranslated) {
   EXPECT_EQ(std::memcmp(&from, &expected, kNetSockAddrSize), 0);
   // Nothing waits any more: the poll timer, and with it the tick, stops.
   EXPECT_FALSE(platform->tickRunning);
+}
+
+TEST_F(NetSockTest, CancelFailsEveryQueuedRequestThenAnswers) {
+  uintptr_t socket = OpenBound();
+  NetBufChain* in = nullptr;
+  NetRecvFrom(user->task(), 1, socket, &in, 0, nullptr, nullptr);
+  NetRecvFrom(user->task(), 2, socket, &in, 0, nullptr, nullptr);
+  user->log.clear();
+  ASSERT_EQ(NetCancelSocket(user->task(), 3, socket), kOk);
+  Pump();
+  EXPECT_EQ(user->log, (std::vector<Received>{{NetMsg::Received | kMsgFailed, 1, kNetCancelled},
+                                              {NetMsg::Received | kMsgFailed, 2, kNetCancelled},
+                                              {NetMsg::Cancelled, 3, 0}}));
+  EXPECT_EQ(in, nullptr);
+}
+
+TEST_F(NetSockTest, ACloseFreesThePortAndForgetsTheHandle) {
+  uintptr_t socket = OpenBound();
+  const uint32_t heapWithSocket = HeapGetStats().freeBytes;
+  ASSERT_EQ(NetClose(user->task(), 4, socket), kOk);
+  const Received* closed = WaitFor(NetMsg::Closed);
+  ASSERT_NE(closed, nullptr);
+  EXPECT_EQ(closed->arg1, 4u);
+  EXPECT_GT(HeapGetStats().freeBytes, heapWithSocket);
+  user->log.clear();
+  NetClose(user->task(), 5, socket);
+  NetCancelSocket(user->task(), 6, socket);
+  Pump();
+  EXPECT_EQ(user->log, (std::vector<Received>{{NetMsg::Closed | kMsgFailed, 5, kNetNoSocket},
+                                              {NetMsg::Cancelled | kMsgFailed, 6, kNetNoSocket}}));
+}
+
+TEST_F(NetSockTest, ARefusedSendStillConsumesItsChain) {
+  uintptr_t socket = OpenBound();
+  const uint32_t before = HeapGetStats().freeBytes;
+  NetBufChain* out = NetBufAlloc(10);
+  NetSockAddr to = Loopback(9);
+  to.family = 2;
+  EXPECT_EQ(NetSendTo(user->task(), kCookie, socket, out, &to, kNetSockAddrSize), kNetBadFamily);
+  Pump();
+  EXPECT_EQ(user->log.back(), (Received{NetMsg::Sent | kMsgFailed, kCookie, kNetBadFamily}));
+  EXPECT_EQ(HeapGetStats().freeBytes, before);
+}
+
+TEST_F(NetSockTest, BindingAPortInUseFails) {
+  Peer taken;
+  uintptr_t socket = 0;
+  ASSERT_EQ(NetStartup(user->task(), 0), kOk);
+  NetSocketCreate(user->task(), kCookie, kNetFamily, kNetDatagram, kNetUdp);
+  Pump();
+  socket = user->log.back().arg2;
+  NetSockAddr at = Loopback(taken.port);
+  EXPECT_EQ(NetBind(user->task(), kCookie, socket, &at, kNetSockAddrSize), kNetSystem);
+  Pump();
+  EXPECT_EQ(user->log.back(), (Received{NetMsg::Bound | kMsgFailed, kCookie, kNetSystem}));
 }
 
 // The host's sockets refusing a call: the refusal comes back to the
