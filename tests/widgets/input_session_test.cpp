@@ -131,6 +131,15 @@ TEST_F(InputSessionTest, TheModeChoosesTheKindOfEdit) {
   }
 }
 
+TEST_F(InputSessionTest, NoWindowMeansNoSessionAndNoModalMark) {
+  Recorder ui(Mod::Ui);
+  window_.failOpen = true;
+  EXPECT_EQ(Open(nullptr), nullptr);
+  EXPECT_EQ(context_.modal, 0u);
+  EXPECT_EQ(TiwOpenSession(), nullptr);
+  EXPECT_TRUE(ui.Messages().empty());
+}
+
 TEST_F(InputSessionTest, AMismatchKeepsTheSessionOpenAndAMatchReachesTheControlAsACopy) {
   InputSession* s = Open(u"\\(NNN\\)");
   EXPECT_EQ(InputSessionSubmitText(s, u"(12)"), InputErr::Mismatch);

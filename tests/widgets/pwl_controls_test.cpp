@@ -1,4 +1,5 @@
-// Links, check boxes, radio buttons and push buttons under keys and pointer.
+// Links, check boxes, radio buttons and push buttons driven by the keys and
+// the pointer, with what their owner is told and what the screen shows.
 #include <algorithm>
 #include <array>
 
@@ -14,6 +15,8 @@
 #include "widgets/pwl_text.h"
 
 namespace {
+
+constexpr uint32_t kLinkSelected = 0x2a03, kLinkPointer = 0x2a04;
 
 class LinkTest : public ControlsFixture {
  protected:
@@ -52,6 +55,36 @@ class LinkTest : public ControlsFixture {
   }
 };
 
+TEST_F(LinkTest, ALinkOverThreeLinesOffersItsLabelOnce) {
+  BenAnchorRecord anchor{};
+  anchor.address = "http://a/";
+  std::array<DDriverItem, 3> items{Run(u"one", 0, 0), Run(u"two", 0, 12), Run(u"six", 0, 24)};
+  std::array<PwlControl*, 3> run{};
+  for (int i = 0; i < 3; ++i) run[i] = Link(PwlType::TextLink, &anchor, &items[i], 7);
+  BenAnchorRecord other{};
+  other.address = "http://b/";
+  other.alternate = "http://c/";
+  other.status[1] = u"second";
+  DDriverItem otherItem = Run(u"next", 0, 40);
+  PwlControl* next = Link(PwlType::TextLink, &other, &otherItem, 8);
+
+  PwlSetFocus(context, run[1], 1, 1);
+  Pump();
+  for (PwlControl* c : run) EXPECT_TRUE(c->flags & PwlCtl::Focused);
+  EXPECT_EQ(Labels(), std::vector<std::u16string>{PwlLabelText(2)});
+  EXPECT_TRUE(OwnerEvents(PwlEvent::FocusChanged).empty());  // the link posted its own label
+
+  ClearOwnerLog();
+  PwlSetFocus(context, next, 1, 1);
+  Pump();
+  EXPECT_EQ(OwnerEvents(PwlEvent::ClearLabels).size(), 1u);
+  const auto both = OwnerEvents(PwlEvent::Labels);
+  ASSERT_EQ(both.size(), 1u);
+  EXPECT_EQ(both[0].arg1, 0u);
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(both[0].arg2)), u"second");
+  for (PwlControl* c : run) EXPECT_FALSE(c->flags & PwlCtl::Focused);
+}
+
 TEST_F(LinkTest, SelectReportsTheLinkOnlyWhenItLeadsSomewhere) {
   ASSERT_EQ(UiCreate(""), kOk);
   Pump();
@@ -68,8 +101,9 @@ TEST_F(LinkTest, SelectReportsTheLinkOnlyWhenItLeadsSomewhere) {
   Pump();
   ClearOwnerLog();
   Key(PwlKey::Select);
-  EXPECT_EQ(OwnerEvents(PwlEvent::Activated),
-            (std::vector<Received>{{PwlEvent::Activated, reinterpret_cast<uintptr_t>(c), 5}}));
+  ASSERT_EQ(OwnerEvents(kLinkSelected).size(), 1u);
+  EXPECT_EQ(OwnerEvents(kLinkSelected)[0],
+            (Received{kLinkSelected, reinterpret_cast<uintptr_t>(c), 5}));
   EXPECT_EQ(anchor.useWindowString, 0u);
 
   // The second soft key goes to the window's current string, copied once.
@@ -80,7 +114,7 @@ TEST_F(LinkTest, SelectReportsTheLinkOnlyWhenItLeadsSomewhere) {
   const char16_t* copy = anchor.windowString;
   Key(PwlKey::Soft2);
   EXPECT_EQ(anchor.windowString, copy);
-  EXPECT_EQ(OwnerEvents(PwlEvent::Activated).size(), 3u);
+  EXPECT_EQ(OwnerEvents(kLinkSelected).size(), 3u);
 
   // Nowhere to go and nothing to do: nothing to report.
   BenAnchorRecord empty{};
@@ -89,7 +123,12 @@ TEST_F(LinkTest, SelectReportsTheLinkOnlyWhenItLeadsSomewhere) {
   PwlSetFocus(context, dead, 1, 1);
   ClearOwnerLog();
   Key(PwlKey::Select);
-  EXPECT_TRUE(OwnerEvents(PwlEvent::Activated).empty());
+  EXPECT_TRUE(OwnerEvents(kLinkSelected).empty());
+  // An inactive link ignores the select altogether.
+  PwlSetMark20(c, 0);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select), kOk);
+  Pump();
+  EXPECT_TRUE(OwnerEvents(kLinkSelected).empty());
 
   ui->currentString = nullptr;
   MemFree(&anchor.windowString);
@@ -99,13 +138,22 @@ TEST_F(LinkTest, SelectReportsTheLinkOnlyWhenItLeadsSomewhere) {
 TEST_F(LinkTest, APointerTapOnAnImageLinkReportsThePointAndFramesIt) {
   BenAnchorRecord anchor{};
   anchor.address = "http://img/";
-  DDriverItem image = Picture(100);
+  DDriverItem image{};
+  image.left = 20;
+  image.top = 100;
+  image.width = 40;
+  image.height = 30;
+  image.kind = DDriverKind::Image;
   PwlControl* c = Link(PwlType::ImageLink, &anchor, &image, 9);
   Key(PwlKey::Pointer, 110u << 16 | 30u);
-  const Received point{PwlEvent::Point, reinterpret_cast<uintptr_t>(c), 10u | 10u << 16};
-  EXPECT_EQ(OwnerEvents(PwlEvent::Point), std::vector<Received>{point});
+  const auto events = OwnerEvents(kLinkPointer);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].arg1, reinterpret_cast<uintptr_t>(c));
+  EXPECT_EQ(events[0].arg2, 10u | 10u << 16);
   // The focus frame: two-pixel bands inverted, the inside left alone.
+  EXPECT_EQ(platform->Pixel(20, 100), 0x0000);
   EXPECT_EQ(platform->Pixel(21, 101), 0x0000);
+  EXPECT_EQ(platform->Pixel(59, 129), 0x0000);
   EXPECT_EQ(platform->Pixel(22, 102), 0xFFFF);
   PwlSetFocus(context, nullptr, 1, 1);
   EXPECT_EQ(platform->Pixel(20, 100), 0xFFFF);
@@ -115,7 +163,12 @@ TEST_F(LinkTest, AFocusedTitleShowsInABalloonOnlyWhileBalloonsAreOn) {
   BenAnchorRecord anchor{};
   anchor.address = "http://img/";
   anchor.title = u"Pictures";
-  DDriverItem image = Picture(40);
+  DDriverItem image{};
+  image.left = 20;
+  image.top = 40;
+  image.width = 40;
+  image.height = 30;
+  image.kind = DDriverKind::Image;
   PwlControl* c = Link(PwlType::ImageLink, &anchor, &image, 9);
   // Off: the title is only remembered.
   PwlSetFocus(context, c, 1, 1);
@@ -131,7 +184,11 @@ TEST_F(LinkTest, AFocusedTitleShowsInABalloonOnlyWhileBalloonsAreOn) {
   PwlSetFocus(context, c, 1, 1);
   Pump();
   ASSERT_NE(root->saved[0], nullptr);
-  EXPECT_NE(platform->screen, before);
+  EXPECT_NE(root->timer, nullptr);
+  bool changedBelow = false;
+  for (int y = 71; y < 100 && !changedBelow; ++y)
+    for (int x = 0; x < 160 && !changedBelow; ++x) changedBelow = platform->Pixel(x, y) != before[y * 160 + x];
+  EXPECT_TRUE(changedBelow);
   // Taking it down puts the screen back, and a destroyed control is forgotten.
   PwlRestoreSavedAreas(root);
   EXPECT_EQ(root->saved[0], nullptr);
@@ -139,14 +196,81 @@ TEST_F(LinkTest, AFocusedTitleShowsInABalloonOnlyWhileBalloonsAreOn) {
   EXPECT_EQ(root->balloonControl, nullptr);
 }
 
+TEST_F(LinkTest, FocusedColoursAreTheInverseWhenTheRunGivesNone) {
+  EXPECT_EQ(PwlInverseColour(0xFFFF), 0x0000);
+  EXPECT_EQ(PwlInverseColour(0x0000), 0xFFFF);
+  EXPECT_EQ(PwlInverseColour(0xF800), 0x07FF);
+  BenAnchorRecord anchor{};
+  anchor.address = "x";
+  DDriverItem item = Run(u"i", 10, 10);
+  PwlControl* c = Link(PwlType::TextLink, &anchor, &item, 1);
+  PwlSetFocus(context, c, 1, 1);
+  EXPECT_EQ(platform->Pixel(68, 20), 0x0000);  // background, no ink there
+  item.focusBackground = 0x001F;
+  PwlSend(c, nullptr, nullptr, 0, PwlMsg::Redraw, 0);
+  EXPECT_EQ(platform->Pixel(68, 20), 0x001F);
+  PwlSetFocus(context, nullptr, 1, 1);
+  EXPECT_EQ(platform->Pixel(68, 20), 0xFFFF);
+}
+
+TEST_F(LinkTest, ASavedAreaComesBackOnlyWhileTheWindowHasNotScrolled) {
+  ASSERT_EQ(PglAllocViewport(&root->cache[1]), kOk);
+  BenAnchorRecord anchor{};
+  anchor.address = "x";
+  DDriverItem item = Run(u"i", 10, 50);
+  PwlControl* c = Link(PwlType::TextLink, &anchor, &item, 1);
+  const PglRect under{0, 40, 100, 80};
+  PwlFillRect2(root, &under, 0x1234);
+
+  PwlSetFocus(context, c, 1, 1);
+  EXPECT_EQ(platform->Pixel(68, 60), 0x0000);
+  PwlSetFocus(context, nullptr, 1, 1);
+  EXPECT_EQ(platform->Pixel(68, 60), 0xFFFF);  // the normal look was saved and is back
+  EXPECT_EQ(platform->Pixel(5, 60), 0x1234);
+
+  PwlSetFocus(context, c, 1, 1);
+  root->origin.y = 4;
+  PwlSetFocus(context, nullptr, 1, 1);
+  EXPECT_EQ(platform->Pixel(68, 60), 0x0000);  // scrolled: the old area would be wrong
+  EXPECT_EQ(reinterpret_cast<PwlTextLink*>(c)->saved, nullptr);
+}
+
+TEST_F(LinkTest, SetRectangleRefusesAnUpsideDownOne) {
+  PwlControl* c = Control(PwlType::TextLink, {-1, -1, -1, -1});
+  PglRect bad{10, 10, 5, 20}, good{1, 2, 3, 4}, unset{-1, -1, -1, -1}, out{};
+  EXPECT_EQ(PwlSend(c, nullptr, &bad, 0, PwlMsg::SetRect, 0), PwlErr::BadArg);
+  EXPECT_EQ(PwlSend(c, nullptr, &good, 0, PwlMsg::SetRect, 0), kOk);
+  EXPECT_EQ(PwlSend(c, nullptr, &unset, 0, PwlMsg::SetRect, 0), kOk);
+  EXPECT_EQ(PwlSend(c, nullptr, &out, 0, PwlMsg::GetRect, 0), kOk);
+  EXPECT_EQ(out.left, -1);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::SetRect, 0), PwlErr::NullRect);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, 0, 0), PwlErr::NoOperation);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, 256, 0), PwlErr::NoOperation);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, 0x4), PwlClassErr::BadEvent);
+}
+
+TEST_F(LinkTest, TheFirstFieldMarkFindsItsLink) {
+  BenAnchorRecord plain{}, first{};
+  plain.address = first.address = "x";
+  first.firstField = 1;
+  DDriverItem a = Run(u"a", 0, 0), b = Run(u"b", 0, 20);
+  Link(PwlType::TextLink, &plain, &a, 1);
+  PwlControl* wanted = Link(PwlType::TextLink, &first, &b, 2);
+  EXPECT_EQ(PwlFocusFirstField(root), 1u);
+  EXPECT_EQ(root->focused, wanted);
+}
+
+// --- Check boxes and radio buttons -------------------------------------------
+
 using CheckTest = ControlsFixture;
 
 TEST_F(CheckTest, SelectAndTapToggleTheBoxAndItsRecord) {
   BenFormFieldRecord record{};
   record.kind = BenFieldKind::CheckBox;
   PwlControl* c = Control(PwlType::CheckBox, {-1, -1, -1, -1});
-  int32_t at[2] = {10, 20};
-  ASSERT_EQ(PwlSend(c, nullptr, at, 0, PwlMsg::SetRect, 0), kOk);
+  const int32_t at[2] = {10, 20};
+  ASSERT_EQ(PwlSend(c, nullptr, const_cast<int32_t*>(at), 0, PwlMsg::SetRect, 0), kOk);
+  EXPECT_GT(c->rect.right, 10);
   ASSERT_EQ(PwlSend(c, nullptr, &record, PwlMsgFlag::Bound, PwlMsg::Bind, 0), kOk);
   PwlSetFocus(context, c, 1, 1);
   Pump();
@@ -159,6 +283,9 @@ TEST_F(CheckTest, SelectAndTapToggleTheBoxAndItsRecord) {
   EXPECT_FALSE(c->flags & PwlCtl::Checked);
   EXPECT_EQ(record.state, 0u);
   EXPECT_EQ(Labels(), (std::vector<std::u16string>{PwlLabelText(5), PwlLabelText(4)}));
+  uintptr_t value = 0;
+  EXPECT_EQ(PwlSend(c, nullptr, &value, 0, PwlMsg::GetValue, 0), kOk);
+  EXPECT_EQ(value, reinterpret_cast<uintptr_t>(&record));
   // Re-reading after a re-layout takes the record's state.
   record.state = BenCheckState::Checked;
   PwlRepositionControls(root);
@@ -204,6 +331,52 @@ TEST_F(RadioTest, CheckingAnyMemberUnchecksTheOthersWhateverTheJoinOrder) {
   } while (std::next_permutation(order.begin(), order.end()));
 }
 
+TEST_F(RadioTest, ASecondSelectOnACheckedButtonDoesNothing) {
+  const auto r = Group({2, 0, 1}, u"g");
+  PwlSetFocus(context, r[1], 1, 1);
+  Pump();
+  EXPECT_EQ(Labels(), std::vector<std::u16string>{PwlLabelText(7)});
+  Key(PwlKey::Select);
+  EXPECT_TRUE(r[1]->flags & PwlCtl::Checked);
+  ClearOwnerLog();
+  Key(PwlKey::Select);
+  EXPECT_TRUE(owner->log.empty());
+}
+
+TEST_F(RadioTest, ADestroyedMemberLeavesItsGroupWhole) {
+  const auto r = Group({0, 1, 2}, u"g");
+  PwlDestroy(r[1]);
+  const auto* first = reinterpret_cast<PwlCheckHead*>(r[0]);
+  const auto* last = reinterpret_cast<PwlCheckHead*>(r[2]);
+  EXPECT_TRUE(first->nextInGroup == r[2] || first->previousInGroup == r[2]);
+  EXPECT_TRUE(last->nextInGroup == r[0] || last->previousInGroup == r[0]);
+  PwlSend(r[0], nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select);
+  PwlSend(r[2], nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select);
+  EXPECT_FALSE(r[0]->flags & PwlCtl::Checked);
+}
+
+TEST_F(RadioTest, BoundMembersGroupByTheirRecordsName) {
+  BenFormFieldRecord a{}, b{}, nameless{};
+  a.group = b.group = u"size";
+  a.state = BenCheckState::Checked;
+  PwlControl* ca = Control(PwlType::Radio, {0, 0, 11, 11});
+  PwlControl* cb = Control(PwlType::Radio, {0, 20, 11, 31});
+  PwlSend(ca, nullptr, &a, PwlMsgFlag::Bound, PwlMsg::Bind, 0);
+  PwlSend(cb, nullptr, &b, PwlMsgFlag::Bound, PwlMsg::Bind, 0);
+  EXPECT_TRUE(ca->flags & PwlCtl::Checked);
+  PwlSend(ca, nullptr, nullptr, 0, PwlMsg::JoinGroup, 0);
+  PwlSend(cb, nullptr, nullptr, 0, PwlMsg::JoinGroup, 0);
+  PwlSend(cb, nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select);
+  EXPECT_EQ(a.state, 0u);
+  EXPECT_EQ(b.state, BenCheckState::Checked);
+  PwlControl* cn = Control(PwlType::Radio, {0, 40, 11, 51});
+  PwlSend(cn, nullptr, &nameless, PwlMsgFlag::Bound, PwlMsg::Bind, 0);
+  EXPECT_EQ(PwlSend(cn, nullptr, nullptr, 0, PwlMsg::JoinGroup, 0), PwlErr::BadArg);
+  EXPECT_TRUE(cn->flags & PwlCtl::Grouped);
+}
+
+// --- Push buttons ------------------------------------------------------------
+
 class ButtonTest : public ControlsFixture {
  protected:
   char16_t* Own(const char16_t* text) {
@@ -231,11 +404,19 @@ TEST_F(ButtonTest, ABoundSubmitButtonWithoutALabelShowsTheDefault) {
   const auto* b = reinterpret_cast<PwlButton*>(c);
   ASSERT_NE(b->ownLabel, nullptr);
   EXPECT_EQ(std::u16string(b->ownLabel), std::u16string(PwlLabelText(0)));
-  EXPECT_EQ(c->rect.right - c->rect.left + 1, TextWidth(PwlLabelText(0)) + 6);
+  const int32_t width = c->rect.right - c->rect.left + 1;
+  EXPECT_EQ(width, TextWidth(PwlLabelText(0)) + 6);
+  PwlSize size{};
+  ASSERT_EQ(PwlMeasure(c, &record, PwlMsgFlag::Bound, &size, PwlType::Button), kOk);
+  EXPECT_EQ(static_cast<int32_t>(size.width), width);
+  EXPECT_EQ(static_cast<int32_t>(size.height), c->rect.bottom - c->rect.top + 1);
 
   record.flags = BenButtonFlag::Submit | BenButtonFlag::Previous;
   PwlSend(c, nullptr, &record, PwlMsgFlag::Bound, PwlMsg::Bind, 0);
   EXPECT_EQ(std::u16string(b->ownLabel), std::u16string(PwlLabelText(10)));
+  record.label = "Go";
+  PwlSend(c, nullptr, &record, PwlMsgFlag::Bound, PwlMsg::Bind, 0);
+  EXPECT_EQ(std::u16string(b->ownLabel), u"Go");
 }
 
 TEST_F(ButtonTest, ALabelWiderThanTheWindowIsCutAtABlank) {
@@ -251,7 +432,51 @@ TEST_F(ButtonTest, ALabelWiderThanTheWindowIsCutAtABlank) {
   ASSERT_LT(b->shown, LibcWStrLen(text));
   EXPECT_EQ(text[b->shown], u' ');
   EXPECT_LT(c->rect.right, 160);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Redraw, 0), kOk);
+  // The ellipsis sits after the shown text: ink right of it up to the frame.
+  PwlSize size{};
+  ASSERT_EQ(PwlMeasure(c, text, 0, &size, PwlType::Button), kOk);
+  EXPECT_LE(size.width, 159u);
 }
+
+TEST_F(ButtonTest, FocusInvertsTheInsideOnlyAndSelectReports) {
+  PwlControl* c = Control(PwlType::Button, {-1, -1, -1, -1}, 3);
+  PwlSend(c, nullptr, Own(u"OK"), 0, PwlMsg::Bind, 0);
+  const int32_t at[3] = {20, 20, 80};
+  PwlSend(c, nullptr, const_cast<int32_t*>(at), 0, PwlMsg::SetRect, 0);
+  PwlSend(c, nullptr, nullptr, 0, PwlMsg::Redraw, 0);
+  const PglRect r = c->rect;
+  EXPECT_EQ(platform->Pixel(r.left, r.top), 0xFFFF);  // open corner
+  EXPECT_EQ(platform->Pixel(r.left + 1, r.top), 0x0000);
+  EXPECT_EQ(platform->Pixel(r.right - 2, r.bottom - 2), 0xFFFF);
+  PwlSetFocus(context, c, 1, 1);
+  EXPECT_EQ(platform->Pixel(r.right - 2, r.bottom - 2), 0x0000);
+  EXPECT_EQ(platform->Pixel(r.right - 1, r.bottom - 1), 0xFFFF);  // between frame and inside
+  EXPECT_EQ(platform->Pixel(r.left + 1, r.top), 0x0000);
+  Pump();
+  EXPECT_EQ(Labels(), std::vector<std::u16string>{PwlLabelText(6)});
+  Key(PwlKey::Select);
+  EXPECT_EQ(OwnerEvents(PwlEvent::Activated).size(), 1u);
+  EXPECT_EQ(OwnerEvents(PwlEvent::Activated)[0].arg2, 3u);
+  PwlSetFocus(context, nullptr, 1, 1);
+  EXPECT_EQ(platform->Pixel(r.right - 2, r.bottom - 2), 0xFFFF);
+}
+
+TEST_F(ButtonTest, MissingLabelsAndDataAreRefused) {
+  PwlSize size{};
+  EXPECT_EQ(PwlMeasure(nullptr, nullptr, 0, &size, PwlType::Button), PwlClassErr::NoImage);
+  EXPECT_EQ(PwlMeasure(nullptr, u"x", 0, nullptr, PwlType::Button), PwlErr::NullData);
+  BenFormFieldRecord plain{};
+  EXPECT_EQ(PwlMeasure(nullptr, &plain, PwlMsgFlag::Bound, &size, PwlType::Button),
+            PwlClassErr::NoImage);
+  PwlControl* c = Control(PwlType::Button, {-1, -1, -1, -1});
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Bind, 0), PwlClassErr::NoImage);
+  const int32_t at[2] = {0, 0};
+  PwlSend(c, nullptr, const_cast<int32_t*>(at), kPwlButtonAtPoint, PwlMsg::SetRect, 0);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Redraw, 0), PwlErr::DoesNotFit);
+}
+
+// ---- owner-drawn controls ------------------------------------------------------------------
 
 struct Forwarded {
   PwlControl* source;
@@ -282,12 +507,16 @@ TEST_P(OwnerDrawnTest, EventsGoToTheControlHeldAsTheFirstValue) {
   EXPECT_EQ(PwlSend(c, nullptr, point, 0, PwlMsg::Event, PwlEvt::Select), kOk);
   EXPECT_EQ(PwlSend(c, nullptr, point, 0, PwlMsg::Event, PwlEvt::Pointer), kOk);
   ASSERT_EQ(gForwarded.size(), 2u);
-  for (const Forwarded& f : gForwarded)
-    EXPECT_TRUE(f.source == c && f.data == point && f.flags == 0 && f.message == PwlMsg::Event &&
-                f.argument == PwlClassEvt::Forwarded);
+  for (const Forwarded& f : gForwarded) {
+    EXPECT_EQ(f.source, c);
+    EXPECT_EQ(f.data, point);
+    EXPECT_EQ(f.flags, 0u);
+    EXPECT_EQ(f.message, PwlMsg::Event);
+    EXPECT_EQ(f.argument, PwlClassEvt::Forwarded);
+  }
   Pump();
   EXPECT_TRUE(OwnerEvents(PwlEvent::Activated).empty());
-  EXPECT_TRUE(OwnerEvents(PwlEvent::Point).empty());
+  EXPECT_TRUE(OwnerEvents(kLinkPointer).empty());
   // Without a control to go to, the event goes nowhere.
   c->group = 0;
   EXPECT_EQ(PwlSend(c, nullptr, point, 0, PwlMsg::Event, PwlEvt::Select), kOk);

@@ -1,4 +1,5 @@
-// Focus and keys through the toolkit task.
+// Focus and keys through the toolkit task: keys posted as 0x2a0d to task 42,
+// the events at the owner and at the controls.
 #include <vector>
 
 #include "browser/benpage.h"
@@ -40,6 +41,17 @@ TEST_F(FocusTest, NextWalksTheListAndTellsTheOwner) {
   Key(PwlKey::Previous);
   EXPECT_EQ(view->focused, a);
   EXPECT_EQ(PwlNavDirection, 0u);
+}
+
+TEST_F(FocusTest, TheKeyMarkHoldsBackTheFocusNotice) {
+  PwlControl* a = Make(PwlType::Button, 1, {0, 0, 20, 10}, view);
+  gTestLog.answer = [&](PwlControl*, uint32_t message, uintptr_t, void*) {
+    if (message == PwlMsg::FocusIn) context->keyMark = 1;
+    return kOk;
+  };
+  ASSERT_EQ(PwlFocusControl(a, 0), kOk);
+  Pump();
+  EXPECT_TRUE(OwnerEvents(PwlEvent::FocusChanged).empty());
 }
 
 TEST_F(FocusTest, TheModalMarkPassesOnlySelect) {
@@ -102,6 +114,30 @@ TEST_F(FocusTest, APartlyVisibleTargetIsFocusedAndScrolledAtMostHalfAWindow) {
   EXPECT_EQ(OwnerEvents(PwlEvent::Scroll), (std::vector<Received>{{PwlEvent::Scroll, 1, 50}}));
 }
 
+TEST_F(FocusTest, ATargetOutOfViewKeepsTheFocusAndLetsTheOwnerScroll) {
+  PwlControl* a = Make(PwlType::Button, 1, {0, 0, 20, 10}, view);
+  Make(PwlType::Button, 2, {0, 300, 20, 310}, view);
+  ASSERT_EQ(PwlFocusControl(a, 0), kOk);
+  Pump();
+  owner->log.clear();
+  Key(PwlKey::Next);  // no browser window: the owner scrolls by half a window
+  EXPECT_EQ(view->focused, a);
+  EXPECT_EQ(OwnerEvents(PwlEvent::Scroll), (std::vector<Received>{{PwlEvent::Scroll, 1, 50}}));
+}
+
+TEST_F(FocusTest, DownAndUpGoToTheNearestRowUnderTheFocus) {
+  PwlControl* top = Make(PwlType::Button, 1, {50, 0, 70, 10}, view);
+  PwlControl* left = Make(PwlType::Button, 2, {0, 20, 20, 30}, view);
+  PwlControl* under = Make(PwlType::Button, 3, {55, 20, 80, 30}, view);
+  Make(PwlType::Button, 4, {50, 40, 70, 50}, view);
+  ASSERT_EQ(PwlFocusControl(top, 0), kOk);
+  EXPECT_EQ(PwlFindVerticalNeighbour(view, 1), under);
+  Key(PwlKey::Down);
+  EXPECT_EQ(view->focused, under);
+  view->focused = left;
+  EXPECT_EQ(PwlFindVerticalNeighbour(view, 0), top);
+}
+
 // The page of the browser window that the fallbacks read: a task 19 whose
 // context is a real browser window record.
 class PageFallbackTest : public FocusTest {
@@ -142,6 +178,35 @@ TEST_F(PageFallbackTest, NextAtThePageEndComesBackToItsStart) {
   EXPECT_EQ(BenScrollMark, 0u);
 }
 
+TEST_F(PageFallbackTest, PreviousAtTheTopGoesToTheEnd) {
+  PwlControl* a = Make(PwlType::Button, 1, {0, 0, 20, 10}, view);
+  ASSERT_EQ(PwlFocusControl(a, 0), kOk);
+  Pump();
+  owner->log.clear();
+  Key(PwlKey::Previous);
+  EXPECT_EQ(page.scrollTop, 399u);
+  EXPECT_EQ(view->origin.y, 399u);
+  // Once there, previous scrolls back by half a window.
+  Key(PwlKey::Up);
+  EXPECT_EQ(OwnerEvents(PwlEvent::Scroll), (std::vector<Received>{{PwlEvent::Scroll, 2, 50}}));
+}
+
+TEST_F(PageFallbackTest, InTheMiddleThePageScrollsByHalfAWindow) {
+  page.scrollTop = 100;
+  Key(PwlKey::Next);
+  Key(PwlKey::Previous);
+  EXPECT_EQ(OwnerEvents(PwlEvent::Scroll),
+            (std::vector<Received>{{PwlEvent::Scroll, 1, 50}, {PwlEvent::Scroll, 2, 50}}));
+}
+
+TEST_F(PageFallbackTest, APageThatFitsFocusesItsFirstControlOrNudgesTheOwner) {
+  page.contentHeight = 80;
+  Key(PwlKey::Next);  // nothing on the page
+  EXPECT_EQ(OwnerEvents(PwlEvent::Scroll), (std::vector<Received>{{PwlEvent::Scroll, 1, 0}}));
+  Key(PwlKey::Down);
+  EXPECT_EQ(OwnerEvents(PwlEvent::Scroll).back(), (Received{PwlEvent::Scroll, 1, 50}));
+}
+
 TEST_F(FocusTest, LeavingAChangedFieldTellsTheBrowserOnce) {
   Recorder browser(Mod::Ben);
   PwlControl* field = Make(PwlType::EditBox, 42, {0, 0, 50, 10}, view);
@@ -157,19 +222,30 @@ TEST_F(FocusTest, LeavingAChangedFieldTellsTheBrowserOnce) {
   EXPECT_EQ(browser.log.back(), (Received{kPwlFieldLeftMessage, 42, 0}));
   ASSERT_FALSE(gTestLog.calls.empty());
   EXPECT_EQ(gTestLog.calls[0].argument, PwlEvt::Leave);
-  // Unchanged, or changed in a window that says so, leaving says nothing.
+  // Unchanged, leaving says nothing.
   Key(PwlKey::Previous);
   Key(PwlKey::Next);
-  Key(PwlKey::Previous);
+  EXPECT_EQ(browser.Count(kPwlFieldLeftMessage), 1u);
+}
+
+TEST_F(FocusTest, NoLeaveNoticeWhenTheWindowSaysSo) {
+  Recorder browser(Mod::Ben);
+  PwlControl* field = Make(PwlType::EditBox, 42, {0, 0, 50, 10}, view);
+  Make(PwlType::Button, 2, {0, 20, 20, 30}, view);
+  field->flags |= PwlCtl::LeaveNotice | PwlCtl::MarksChanged;
+  ASSERT_EQ(PwlFocusControl(field, 0), kOk);
   Key(PwlKey::Select);
   view->state |= PwlState::NoLeaveNotice;
   Key(PwlKey::Next);
-  EXPECT_EQ(browser.Count(kPwlFieldLeftMessage), 1u);
+  EXPECT_EQ(browser.Count(kPwlFieldLeftMessage), 0u);
 }
 
 TEST_F(FocusTest, SoftKeysGoToTheFocusedControlWithTheirSlot) {
   int marker = 0;
   PwlSetSlot(2, 0x4000, reinterpret_cast<uintptr_t>(&marker));
+  Key(PwlKey::Soft2);  // nobody focused: skipped
+  EXPECT_TRUE(gTestLog.calls.empty());
+  EXPECT_TRUE(OwnerEvents(PwlEvent::Key).empty());
   PwlControl* a = Make(PwlType::Button, 1, {0, 0, 20, 10}, view);
   ASSERT_EQ(PwlFocusControl(a, 0), kOk);
   void* seen = nullptr;
@@ -206,6 +282,7 @@ TEST_F(FocusTest, APointerPressFocusesAnEnabledControlAndForwardsADisabledOne) {
   EXPECT_EQ(sub->focused, on);
   EXPECT_EQ(seen.x, 5);
   EXPECT_EQ(seen.y, 15);
+  EXPECT_EQ(sub->state, PwlState::Shown);
   // Screen (65, 40) hits the disabled one: forwarded with the frame point.
   Key(PwlKey::Pointer, 40u << 16 | 65u);
   EXPECT_EQ(OwnerEvents(PwlEvent::Key),
@@ -213,6 +290,29 @@ TEST_F(FocusTest, APointerPressFocusesAnEnabledControlAndForwardsADisabledOne) {
   // A press on nothing changes nothing.
   Key(PwlKey::Pointer, 70u << 16 | 5u);
   EXPECT_EQ(sub->focused, nullptr);  // the disabled press cleared it
+}
+
+TEST_F(FocusTest, ScrollingCarriesTheFocusDown) {
+  PwlControl* a = Make(PwlType::Button, 1, {0, 30, 20, 40}, view);
+  PwlControl* b = Make(PwlType::Button, 2, {0, 120, 20, 130}, view);
+  ASSERT_EQ(PwlFocusControl(a, 0), kOk);
+  EXPECT_EQ(PwlScrollBy(view, 20), 0u);  // a still shows in full
+  EXPECT_EQ(view->focused, a);
+  EXPECT_EQ(view->origin.y, 20u);
+  EXPECT_EQ(PwlScrollBy(view, 40), 1u);  // b is now fully in view
+  EXPECT_EQ(view->focused, b);
+  EXPECT_EQ(view->origin.y, 60u);
+  EXPECT_EQ(PwlScrollBy(view, 200), 0u);  // b scrolled out: the focus goes
+  EXPECT_EQ(view->focused, nullptr);
+}
+
+TEST_F(FocusTest, EnsureFocusTakesTheFirstVisibleGroupAndMarksChanged) {
+  Make(PwlType::Button, 1, {0, -30, 20, -20}, view);  // above the view
+  PwlControl* b = Make(PwlType::Button, 2, {0, 10, 20, 20}, view);
+  EXPECT_EQ(PwlEnsureFocus(view), 1u);
+  EXPECT_EQ(view->focused, b);
+  EXPECT_EQ(view->state, PwlState::Shown | PwlState::Changed);
+  EXPECT_EQ(PwlEnsureFocus(view), 0u);
 }
 
 }  // namespace
