@@ -375,6 +375,62 @@ TEST_F(RadioTest, BoundMembersGroupByTheirRecordsName) {
   EXPECT_TRUE(cn->flags & PwlCtl::Grouped);
 }
 
+// Check boxes and radio buttons without a field record: what they refuse,
+// their size from the images, and the value only a check box answers.
+TEST_F(RadioTest, BoxesWithoutARecordRefuseMissingDataAndTakeTheirImagesSize) {
+  PwlControl* box = Control(PwlType::CheckBox, {0, 0, 11, 11});
+  PwlControl* radio = Control(PwlType::Radio, {0, 20, 11, 31});
+  for (PwlControl* c : {box, radio}) {
+    SCOPED_TRACE(c->type);
+    EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::SetRect, 0), PwlErr::NullRect);
+    EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::GetValue, 0), PwlErr::BadArg);
+    EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlClassMsg::SetBackground, 0), PwlErr::NullData);
+    EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, 0x7777, 0), PwlErr::NoOperation);
+    EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, 0x2), PwlClassErr::BadEvent);
+    PwlSize size{};
+    ASSERT_EQ(PwlMeasure(c, nullptr, 0, &size, c->type), kOk);
+    EXPECT_GT(size.width, 0u);
+    EXPECT_EQ(PwlMeasure(c, nullptr, 0, nullptr, c->type), PwlErr::NullData);
+    int32_t at[2] = {30, 40};
+    ASSERT_EQ(PwlSend(c, nullptr, at, 0, PwlMsg::SetRect, 0), kOk);
+    EXPECT_EQ(Edges(c->rect), (Ints{30, 40, 30 + static_cast<int32_t>(size.width) - 1,
+                                    40 + static_cast<int32_t>(size.height) - 1}));
+  }
+  EXPECT_EQ(PwlSend(box, nullptr, nullptr, 0, PwlMsg::JoinGroup, 0), PwlErr::NoOperation);
+  uintptr_t value = 7;
+  ASSERT_EQ(PwlSend(box, nullptr, &value, 0, PwlMsg::GetValue, 0), kOk);
+  EXPECT_EQ(value, 0u);
+  PwlSend(box, nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select);
+  ASSERT_EQ(PwlSend(box, nullptr, &value, 0, PwlMsg::GetValue, 0), kOk);
+  EXPECT_EQ(value, 1u);
+  value = 7;
+  PwlSend(radio, nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select);
+  ASSERT_EQ(PwlSend(radio, nullptr, &value, 0, PwlMsg::GetValue, 0), kOk);
+  EXPECT_EQ(value, 7u);  // a radio's value is its record's
+  EXPECT_TRUE(radio->flags & PwlCtl::Checked);
+  // A disabled box ignores the select key.
+  box->flags &= ~PwlCtl::Enabled;
+  EXPECT_EQ(PwlSend(box, nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Select), kOk);
+  EXPECT_TRUE(box->flags & PwlCtl::Checked);
+}
+
+// An ungrouped radio told to check itself asks for the choose label; told
+// to uncheck, it clears the labels.
+TEST_F(RadioTest, SettingARadioCheckedOrNotChangesTheSoftKeyLabels) {
+  PwlControl* radio = Control(PwlType::Radio, {0, 0, 11, 11});
+  uint32_t word = 1;
+  ClearOwnerLog();
+  ASSERT_EQ(PwlSend(radio, nullptr, &word, 0, PwlMsg::SetChecked, 0), kOk);
+  Pump();
+  EXPECT_FALSE(radio->flags & PwlCtl::Checked);
+  EXPECT_FALSE(Labels().empty());
+  ClearOwnerLog();
+  ASSERT_EQ(PwlSend(radio, nullptr, &word, PwlMsgFlag::Checked, PwlMsg::SetChecked, 0), kOk);
+  Pump();
+  EXPECT_TRUE(radio->flags & PwlCtl::Checked);
+  EXPECT_EQ(OwnerEvents(PwlEvent::ClearLabels).size(), 1u);
+}
+
 // --- Push buttons ------------------------------------------------------------
 
 class ButtonTest : public ControlsFixture {

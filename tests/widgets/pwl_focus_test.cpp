@@ -5,6 +5,7 @@
 #include "browser/benpage.h"
 #include "browser/uiwindow.h"
 #include "tests/widgets/pwl_fixture.h"
+#include "widgets/pwl_internal.h"
 
 namespace {
 
@@ -136,6 +137,115 @@ TEST_F(FocusTest, DownAndUpGoToTheNearestRowUnderTheFocus) {
   EXPECT_EQ(view->focused, under);
   view->focused = left;
   EXPECT_EQ(PwlFindVerticalNeighbour(view, 0), top);
+}
+
+// The calls other modules make: a missing control is refused, a control
+// out of view is focused only when forced, and no control clears the focus.
+TEST_F(FocusTest, DirectFocusCallsForceOnlyWhenAskedAndClearWithoutAControl) {
+  PwlControl* a = Make(PwlType::Button, 1, {0, 0, 20, 10}, view);
+  PwlControl* far = Make(PwlType::Button, 2, {0, 300, 20, 310}, view);
+  EXPECT_EQ(PwlFocusAndActivate(nullptr), PwlErr::NullControl);
+  EXPECT_EQ(PwlActivate(nullptr), PwlErr::NullControl);
+  EXPECT_EQ(PwlFocusControl(far, 0), PwlErr::OutsideView);
+  EXPECT_EQ(view->focused, nullptr);
+  ASSERT_EQ(PwlFocusControl(a, 0), kOk);
+  gTestLog.calls.clear();
+  EXPECT_EQ(PwlFocusControl(a, 0), kOk);  // already there: nothing is sent again
+  EXPECT_TRUE(gTestLog.calls.empty());
+  EXPECT_EQ(PwlFocusControl(far, 1), kOk);
+  EXPECT_EQ(view->focused, far);
+  EXPECT_EQ(PwlFocusControl(nullptr, 0), PwlErr::NullControl);
+  EXPECT_EQ(view->focused, nullptr);
+  EXPECT_EQ(view->state, 0u);
+  EXPECT_EQ(Count(far, PwlMsg::FocusOut), 1u);
+}
+
+TEST_F(FocusTest, ActivatingSelectsOnlyAControlThatMarksTheWindowChanged) {
+  PwlControl* a = Make(PwlType::Button, 1, {0, 0, 20, 10}, view);
+  PwlControl* b = Make(PwlType::Button, 2, {0, 20, 20, 30}, view);
+  ASSERT_EQ(PwlFocusAndActivate(b), kOk);
+  EXPECT_EQ(view->focused, b);
+  ASSERT_FALSE(gTestLog.calls.empty());
+  EXPECT_EQ(gTestLog.calls.back().message, PwlMsg::Event);
+  EXPECT_EQ(gTestLog.calls.back().argument, PwlEvt::Select);
+  gTestLog.calls.clear();
+  view->state = PwlState::Shown;
+  EXPECT_EQ(PwlActivate(a), kOk);
+  EXPECT_TRUE(gTestLog.calls.empty());
+  EXPECT_EQ(view->state, PwlState::Shown);
+  a->flags |= PwlCtl::MarksChanged;
+  EXPECT_EQ(PwlActivate(a), kOk);
+  EXPECT_EQ(gTestLog.Messages(a), std::vector<uint32_t>{PwlMsg::Event});
+  EXPECT_EQ(view->state, PwlState::Shown | PwlState::Changed);
+}
+
+// Clearing forgets the focused control, resetting only hides it; under the
+// modal mark a focused text field closes its input first.
+TEST_F(FocusTest, ClearingAndResettingTheFocusCloseAnOpenTextInput) {
+  struct Row {
+    uint32_t type;
+    bool modal, clear;
+    size_t closes;
+    bool kept;
+  };
+  for (const Row& row : {Row{PwlType::EditBox, true, true, 1, false},
+                         Row{PwlType::TextArea, true, false, 1, true},
+                         Row{PwlType::EditBox, false, true, 0, false},
+                         Row{PwlType::Button, true, false, 0, true}}) {
+    SCOPED_TRACE(row.type);
+    PwlControl* c = Make(row.type, 1, {0, 0, 20, 10}, view);
+    ASSERT_EQ(PwlFocusControl(c, 1), kOk);
+    PwlSetModal(row.modal ? 1 : 0);
+    gTestLog.calls.clear();
+    row.clear ? PwlClearFocus() : PwlResetFocus();
+    PwlSetModal(0);
+    EXPECT_EQ(Count(c, PwlMsg::FocusOut), 1u);
+    EXPECT_EQ(Count(c, PwlMsg::CloseInput), row.closes);
+    EXPECT_EQ(view->focused == c, row.kept);
+    EXPECT_EQ(view->state, 0u);
+    view->focused = nullptr;
+    PwlDestroy(c);
+  }
+}
+
+// A first focus placed in a window that has none.
+TEST_F(FocusTest, AFirstFocusGoesToTheFirstWholeGroupOrElseTheLastVisibleControl) {
+  EXPECT_EQ(PwlEnsureFocus(nullptr), 0u);
+  EXPECT_EQ(PwlFocusFirstVisible(nullptr), 0u);
+  EXPECT_EQ(PwlFocusLastVisible(nullptr), 0u);
+  EXPECT_EQ(PwlEnsureFocus(view), 0u);  // nothing to focus
+  PwlControl* cut = Make(PwlType::Button, 1, {0, 90, 20, 109}, view);
+  PwlControl* whole = Make(PwlType::Button, 2, {0, 50, 20, 60}, view);
+  EXPECT_EQ(PwlEnsureFocus(view), 1u);
+  EXPECT_EQ(view->focused, whole);
+  EXPECT_EQ(view->state, PwlState::Shown | PwlState::Changed);
+  EXPECT_EQ(PwlEnsureFocus(view), 0u);  // one is there already
+  view->focused = nullptr;
+  EXPECT_EQ(PwlFocusFirstVisible(view), 1u);
+  EXPECT_EQ(view->focused, cut);
+  EXPECT_EQ(PwlFocusLastVisible(view), 1u);
+  EXPECT_EQ(view->focused, whole);
+}
+
+bool OnlyGroupSeven(const PwlControl* c) { return c->group == 7; }
+
+TEST_F(FocusTest, TheFirstFieldIsTheFirstLinkTheBrowserNames) {
+  const PwlClassHooks saved = PwlHooks();
+  EXPECT_EQ(PwlFocusFirstField(view), 0u);  // no browser hook
+  PwlClassHooks hooks = saved;
+  hooks.firstField = OnlyGroupSeven;
+  PwlSetClassHooks(&hooks);
+  Make(PwlType::Button, 7, {0, 0, 20, 10}, view);     // not a link
+  Make(PwlType::TextLink, 3, {0, 20, 20, 30}, view);  // not named
+  PwlControl* named = Make(PwlType::TextLink, 7, {0, 40, 20, 50}, view);
+  EXPECT_EQ(PwlFocusFirstField(nullptr), 0u);
+  EXPECT_EQ(PwlFocusFirstField(view), 1u);
+  EXPECT_EQ(view->focused, named);
+  hooks.firstField = [](const PwlControl*) { return false; };
+  PwlSetClassHooks(&hooks);
+  view->focused = nullptr;
+  EXPECT_EQ(PwlFocusFirstField(view), 0u);
+  PwlSetClassHooks(&saved);
 }
 
 // The page of the browser window that the fallbacks read: a task 19 whose
@@ -303,6 +413,62 @@ TEST_F(FocusTest, ScrollingCarriesTheFocusDown) {
   EXPECT_EQ(view->focused, b);
   EXPECT_EQ(view->origin.y, 60u);
   EXPECT_EQ(PwlScrollBy(view, 200), 0u);  // b scrolled out: the focus goes
+  EXPECT_EQ(view->focused, nullptr);
+}
+
+// Without a focus, scrolling and stepping start from the edge they move
+// towards: the first control in view going down, the last going up; one cut
+// by that edge is not taken by a step.
+TEST_F(FocusTest, WithoutAFocusScrollingAndSteppingTakeTheControlAtTheLeadingEdge) {
+  struct Row {
+    const char* name;
+    int32_t scroll;  // 0: a step instead
+    uint32_t direction;
+    int32_t firstTop, lastTop;
+    uint32_t moved;
+    int want;  // -1: none, 0: first, 1: last
+  };
+  for (const Row& row : {Row{"scroll_down", 5, 1, 10, 60, 1, 0},
+                         Row{"scroll_up", -5, 0, 10, 60, 1, 1},
+                         Row{"scroll_past_all", 400, 1, 10, 60, 0, -1},
+                         Row{"step_down", 0, 1, 10, 60, 1, 0},
+                         Row{"step_up", 0, 0, 10, 60, 1, 1},
+                         Row{"step_down_first_cut", 0, 1, -5, 60, 0, -1},
+                         Row{"step_up_last_cut", 0, 0, 10, 95, 0, -1},
+                         Row{"spatial_down", 0, 2, 10, 60, 1, 0}}) {
+    SCOPED_TRACE(row.name);
+    view->origin = {0, 0};
+    PwlControl* first = Make(PwlType::Button, 1, {0, row.firstTop, 20, row.firstTop + 10}, view);
+    PwlControl* last = Make(PwlType::Button, 2, {30, row.lastTop, 50, row.lastTop + 10}, view);
+    uint32_t moved = 0;
+    if (row.scroll)
+      moved = PwlScrollBy(view, row.scroll);
+    else if (row.direction == 2)
+      moved = PwlFocusMoveSpatial(context, view, 1, 1);
+    else
+      moved = PwlFocusStep(view, row.direction, 1);
+    EXPECT_EQ(moved, row.moved);
+    EXPECT_EQ(view->focused, row.want < 0 ? nullptr : row.want ? last : first);
+    view->focused = nullptr;
+    PwlDestroy(first);
+    PwlDestroy(last);
+  }
+  EXPECT_EQ(PwlScrollBy(nullptr, 1), 0u);
+  EXPECT_EQ(PwlFocusStep(nullptr, 1, 1), 0u);
+  EXPECT_EQ(PwlFocusMoveSpatial(context, nullptr, 1, 1), 0u);
+  EXPECT_EQ(PwlFocusMoveSpatial(context, view, 1, 1), 0u);  // nothing left
+}
+
+// Scrolling up past a focused control that stays partly in view keeps it;
+// one scrolled out of view loses the focus.
+TEST_F(FocusTest, ScrollingUpKeepsAPartlyVisibleFocus) {
+  view->origin = {0, 100};
+  PwlControl* a = Make(PwlType::Button, 1, {0, 150, 20, 190}, view);
+  ASSERT_EQ(PwlFocusControl(a, 0), kOk);
+  EXPECT_EQ(PwlScrollBy(view, -30), 0u);  // view 70..169: a cut at the bottom
+  EXPECT_EQ(view->focused, a);
+  EXPECT_EQ(view->state, PwlState::Shown);
+  EXPECT_EQ(PwlScrollBy(view, -70), 0u);  // view 0..99: a out of view
   EXPECT_EQ(view->focused, nullptr);
 }
 
