@@ -191,7 +191,15 @@ TEST_F(EcapiHashTest, CallsOutOfOrderAndWrongParametersAreRefused) {
   ASSERT_EQ(EcapiSetHashParam(hash, EcapiParam::HmacInfo, &kSha1Info), kOk);
   EXPECT_EQ(EcapiSetHashParam(hash, EcapiParam::HmacInfo, &kSha1Info), kEcapiBadOrder);
 
+  // Missing places for the answer and bytes that are not there.
+  EXPECT_EQ(EcapiOpenContext(nullptr), kEcapiBadArgument);
+  EXPECT_EQ(EcapiImportKey(context, Bytes("k"), 1, nullptr), kEcapiBadArgument);
+  EXPECT_EQ(EcapiImportKey(context, nullptr, 1, &out), kEcapiBadArgument);
+  EXPECT_EQ(EcapiCreateHash(context, EcapiAlg::Hmac, k, nullptr), kEcapiBadArgument);
+  EXPECT_EQ(EcapiHashData(hash, nullptr, 1), kEcapiBadArgument);
+  EXPECT_EQ(EcapiHashData(hash, nullptr, 0), kOk);  // nothing to add
   ASSERT_EQ(EcapiHashData(hash, Bytes("data"), 4), kOk);
+  EXPECT_EQ(EcapiHashData(hash, Bytes("x"), 0), kOk);
   EXPECT_EQ(EcapiGetHashParam(hash, EcapiParam::HmacInfo, value, &length), kEcapiBadParameter);
   EXPECT_EQ(EcapiGetHashParam(hash, EcapiParam::HashValue, value, nullptr), kEcapiBadArgument);
   length = 19;

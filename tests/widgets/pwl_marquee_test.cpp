@@ -1,6 +1,7 @@
 // The marquee: where each behaviour starts, how it moves and where its loops
 // end, its ticker entry through enable, focus and destroy, the page kept
 // under it while it moves, and its looks.
+#include <algorithm>
 #include <new>
 #include <string>
 #include <vector>
@@ -115,6 +116,87 @@ TEST_F(MarqueeTest, ContinuousWrapsByTheContentWidthAndNeverHalts) {
   }
   EXPECT_GT(wraps, 2);
   EXPECT_EQ(m->entry->state, PwlTickerState::Running);
+}
+
+// Where the loops of each behaviour end and how often it comes back in or
+// turns, for a text far narrower than its box.
+TEST_F(MarqueeTest, EachBehavioursLoopsEndAtItsEdge) {
+  struct Row {
+    const char* name;
+    uint32_t behaviour, direction, loops;
+    int turns;  // re-entries or changes of direction before the end
+  };
+  for (const Row& row : {Row{"scroll_right_twice", 0, 1, 2, 1}, Row{"slide_left_twice", 1, 0, 2, 1},
+                         Row{"alternate_three_times", 2, 0, 3, 2}}) {
+    SCOPED_TRACE(row.name);
+    PwlMarquee* m = New(u"Go", row.behaviour, row.direction, row.loops);
+    const int32_t content = Content(m);
+    std::vector<int32_t> offsets;
+    int turns = 0;
+    PwlTickerRun(m->entry);
+    for (int limit = 2000; m->entry->state == PwlTickerState::Running && limit > 0; --limit) {
+      const uint32_t direction = m->direction;
+      PwlMarqueeStep(m);
+      offsets.push_back(m->offset);
+      turns += m->direction != direction;
+    }
+    if (row.behaviour == 2) {
+      EXPECT_EQ(turns, row.turns);
+      EXPECT_EQ(m->offset, m->direction ? 100 - content : 0);  // stopped at an edge
+    } else {
+      // A scroll or slide comes back in at the edge it started from.
+      const int32_t entry = row.direction ? 1 - content : kLimit;
+      EXPECT_EQ(std::count(offsets.begin(), offsets.end(), entry), row.turns);
+      if (row.direction) {
+        EXPECT_GT(m->offset, kLimit);
+      } else {
+        EXPECT_EQ(m->offset, 0);
+      }
+    }
+    EXPECT_EQ(m->entry->state, PwlTickerState::Stopped);
+    EXPECT_EQ(m->loopsLeft, 0u);
+    PwlDestroy(&m->control);
+  }
+}
+
+// An endless alternating marquee keeps turning inside its box.
+TEST_F(MarqueeTest, AnEndlessAlternateStaysInsideItsBox) {
+  PwlMarquee* m = New(u"Go", 2, 0, 0);
+  PwlTickerRun(m->entry);
+  int turns = 0;
+  uint32_t direction = m->direction;
+  for (int i = 0; i < 400; ++i) {
+    PwlMarqueeStep(m);
+    EXPECT_GE(m->offset, 0);
+    EXPECT_LE(m->offset + Content(m), 100);
+    turns += m->direction != direction;
+    direction = m->direction;
+  }
+  EXPECT_GT(turns, 4);
+  EXPECT_EQ(m->entry->state, PwlTickerState::Running);
+}
+
+TEST_F(MarqueeTest, SettingsMessagesTakeTheirDataOrRefuseItsAbsence) {
+  PwlMarquee* m = New(u"Go", 2, 0, 0);
+  PwlControl* c = &m->control;
+  EXPECT_EQ(Send(c, nullptr, PwlMsg::GetRect), PwlErr::NullRect);
+  EXPECT_EQ(Send(c, nullptr, PwlMsg::SetRect), PwlErr::NullRect);
+  EXPECT_EQ(Send(c, nullptr, PwlMarqueeMsg::SetFont), static_cast<Result>(0x802a800b));
+  EXPECT_EQ(Send(c, nullptr, PwlMsg::Bind), static_cast<Result>(0x802a800b));
+  EXPECT_EQ(Send(c, nullptr, 0x7777), PwlErr::NoOperation);
+  EXPECT_EQ(Send(c, nullptr, PwlMarqueeMsg::Nothing), kOk);
+  PglRect r{};
+  ASSERT_EQ(Send(c, &r, PwlMsg::GetRect), kOk);
+  EXPECT_EQ(Edges(r), Edges(kRect));
+  // An alternating marquee keeps its own direction.
+  Send(c, reinterpret_cast<void*>(uintptr_t{1}), PwlMarqueeMsg::Direction);
+  EXPECT_EQ(m->direction, 0u);
+  Send(c, c, PwlMarqueeMsg::SetFocusable);
+  EXPECT_TRUE(c->flags & PwlCtl::Focusable);
+  Send(c, nullptr, PwlMarqueeMsg::SetFocusable);
+  EXPECT_FALSE(c->flags & PwlCtl::Focusable);
+  Send(c, reinterpret_cast<void*>(uintptr_t{0x1234}), PwlMarqueeMsg::Background);
+  EXPECT_EQ(m->background, 0x1234);
 }
 
 TEST_F(MarqueeTest, ModeOneWithAShortTextNeverMoves) {
