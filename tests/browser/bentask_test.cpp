@@ -793,6 +793,8 @@ struct HistoryRow {
   const char* prefix;
   uint32_t offset;
   const char* found;  // or null
+  // An address left in the slot older than the stack's oldest entry.
+  const char* stale = nullptr;
 };
 
 class HistoryTest : public BrowserTaskTest, public ::testing::WithParamInterface<HistoryRow> {};
@@ -810,6 +812,7 @@ TEST_P(HistoryTest, TheMostRecentAddressWithoutThePrefix) {
     back.last = slot;
   }
   back.first = static_cast<uint32_t>(row.pages.size());
+  if (row.stale) back.slots[(start + kBenBackSlots - 1) % kBenBackSlots].text1 = Text(row.stale);
   const char* found =
       BenFindHistoryEntry(Browser(), row.prefix, row.prefix ? LibcStrLen(row.prefix) : 0,
                           row.offset);
@@ -830,7 +833,7 @@ INSTANTIATE_TEST_SUITE_P(
         HistoryRow{"only_the_prefix", {"info:a", "info:b"}, "info:", 0, nullptr},
         HistoryRow{"offset_passes_over_recent", {"http://a/", "http://b/", "http://c/"}, "info:",
                    1, "http://b/"},
-        HistoryRow{"offset_past_the_end", {"http://a/"}, "info:", 1, nullptr},
+        HistoryRow{"offset_past_the_end", {"http://a/"}, "info:", 1, nullptr, "http://old/"},
         HistoryRow{"no_prefix", {"info:a"}, nullptr, 0, "info:a"},
         HistoryRow{"slot_without_address", {"http://a/", nullptr}, "info:", 0, "http://a/"}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -248,6 +248,18 @@ TEST_F(FocusTest, TheFirstFieldIsTheFirstLinkTheBrowserNames) {
   PwlSetClassHooks(&saved);
 }
 
+// A control beside the focus that starts within its height is on the same
+// row: down passes it for the next row; up from there comes back.
+TEST_F(FocusTest, DownPassesAControlBesideTheFocus) {
+  PwlControl* focus = Make(PwlType::Button, 1, {0, 0, 20, 20}, view);
+  Make(PwlType::Button, 2, {40, 10, 60, 30}, view);
+  PwlControl* below = Make(PwlType::Button, 3, {0, 40, 20, 50}, view);
+  ASSERT_EQ(PwlFocusControl(focus, 0), kOk);
+  EXPECT_EQ(PwlFindVerticalNeighbour(view, 1), below);
+  ASSERT_EQ(PwlFocusControl(below, 0), kOk);
+  EXPECT_EQ(PwlFindVerticalNeighbour(view, 0), focus);
+}
+
 // The page of the browser window that the fallbacks read: a task 19 whose
 // context is a real browser window record.
 class PageFallbackTest : public FocusTest {

@@ -216,13 +216,23 @@ TEST_F(WindowTest, VisibilityTellsInsideFromPartlyFromOutside) {
   ASSERT_EQ(PwlCreateSubWindow(&w, root, &box, 0), kOk);
   w->origin = {0, 50};  // the view is y 50 to 149
   PwlControl* c = Make(PwlType::Button, 1, {0, 60, 10, 70}, w);
-  EXPECT_EQ(PwlRectVisible(c, 0, 60, 10, 70), kOk);
-  EXPECT_EQ(PwlRectVisible(c, 0, 40, 10, 60), PwlErr::PartlyVisible);    // cut by the top
-  EXPECT_EQ(PwlRectVisible(c, 0, 140, 10, 160), PwlErr::PartlyVisible);  // cut by the bottom
-  EXPECT_EQ(PwlRectVisible(c, 0, 40, 10, 160), kOk);                     // spans it
-  EXPECT_EQ(PwlRectVisible(c, 0, 0, 10, 49), PwlErr::OutsideView);
-  EXPECT_EQ(PwlRectVisible(c, 0, 150, 10, 160), PwlErr::OutsideView);
-  EXPECT_EQ(PwlRectVisible(c, 100, 60, 110, 70), PwlErr::OutsideView);
+  struct Row {
+    const char* name;
+    PglRect r;
+    Result want;
+  };
+  for (const Row& row : {Row{"inside", {0, 60, 10, 70}, kOk},
+                         Row{"edge_to_edge", {0, 50, 10, 149}, kOk},
+                         Row{"cut_by_the_top", {0, 40, 10, 60}, PwlErr::PartlyVisible},
+                         Row{"one_row_above", {0, 49, 10, 60}, PwlErr::PartlyVisible},
+                         Row{"cut_by_the_bottom", {0, 140, 10, 160}, PwlErr::PartlyVisible},
+                         Row{"one_row_below", {0, 140, 10, 150}, PwlErr::PartlyVisible},
+                         Row{"spans_it", {0, 40, 10, 160}, kOk},
+                         Row{"above", {0, 0, 10, 49}, PwlErr::OutsideView},
+                         Row{"below", {0, 150, 10, 160}, PwlErr::OutsideView},
+                         Row{"right", {100, 60, 110, 70}, PwlErr::OutsideView}})
+    EXPECT_EQ(PwlRectVisible(c, row.r.left, row.r.top, row.r.right, row.r.bottom), row.want)
+        << row.name;
 
   PwlControl* out = nullptr;
   c->rect = {0, 140, 10, 160};
