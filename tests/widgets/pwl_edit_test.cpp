@@ -244,6 +244,68 @@ TEST_F(EditTest, AViewerScrollsThroughChunksOfItsLineTableAndBack) {
   EXPECT_EQ(v->chunk, v->firstChunk);
 }
 
+// A focused viewer names on the soft keys only the directions it can still
+// scroll; one whose text fits names none.
+TEST_F(EditTest, AFocusedViewerOffersTheDirectionsItCanScroll) {
+  std::u16string text;
+  for (int i = 0; i < 12; ++i) text += u"line\r\n";
+  PwlTextBox* v = Box(PwlType::TextArea, {0, 0, 150, 60});
+  ASSERT_EQ(BindText(v, text.c_str()), kOk);
+  PwlSend(&v->control, nullptr, nullptr, 0, PwlClassMsg::Viewer, 0);
+  ASSERT_EQ(PwlSend(&v->control, nullptr, nullptr, 0, PwlMsg::Redraw, 0), kOk);
+  const auto labelsOnFocus = [&] {
+    ClearOwnerLog();
+    PwlSend(&v->control, nullptr, nullptr, 0, PwlMsg::FocusOut, 0);
+    PwlSend(&v->control, nullptr, nullptr, 0, PwlMsg::FocusIn, 0);
+    Pump();
+    const std::vector<Received> labels = OwnerEvents(PwlEvent::Label);
+    return labels.empty() ? std::pair<bool, bool>{false, false}
+                          : std::pair<bool, bool>{labels.back().arg1 != 0, labels.back().arg2 != 0};
+  };
+  EXPECT_EQ(labelsOnFocus(), (std::pair<bool, bool>{true, false}));  // down only
+  while (v->scrollState & PwlScrollState::Below) ASSERT_EQ(Event(v, PwlClassEvt::LineDown), kOk);
+  EXPECT_EQ(labelsOnFocus(), (std::pair<bool, bool>{false, true}));  // up only
+  ASSERT_EQ(Event(v, PwlClassEvt::LineUp), kOk);
+  EXPECT_EQ(labelsOnFocus(), (std::pair<bool, bool>{true, true}));
+  EXPECT_EQ(OwnerEvents(PwlEvent::Label).size(), 1u);
+  PwlTextBox* shortOne = Box(PwlType::TextArea, {0, 80, 150, 140});
+  ASSERT_EQ(BindText(shortOne, u"fits"), kOk);
+  PwlSend(&shortOne->control, nullptr, nullptr, 0, PwlClassMsg::Viewer, 0);
+  ClearOwnerLog();
+  PwlSend(&shortOne->control, nullptr, nullptr, 0, PwlMsg::FocusIn, 0);
+  Pump();
+  ASSERT_EQ(OwnerEvents(PwlEvent::Label).size(), 1u);
+  EXPECT_EQ(OwnerEvents(PwlEvent::Label)[0].arg1, 0u);
+}
+
+TEST_F(EditTest, BoxMessagesWithoutTheirDataAreRefused) {
+  PwlTextBox* b = Box(PwlType::EditBox, {0, 0, 100, 20});
+  ASSERT_EQ(BindText(b, u"abc"), kOk);
+  PwlControl* c = &b->control;
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlClassMsg::TextRect, 0), PwlErr::NullRect);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::SetRect, 0), PwlErr::NullRect);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::GetValue, 0), PwlClassErr::NoImage);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::ValueDelivered, 0), PwlClassErr::NoImage);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, 0x7777, 0), PwlErr::NoOperation);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::CloseInput, 0), kOk);  // no session
+  // The text sits left of the box's icon, inside the frame.
+  PglRect text{};
+  ASSERT_EQ(PwlSend(c, nullptr, &text, 0, PwlClassMsg::TextRect, 0), kOk);
+  EXPECT_EQ(text.left, 1);
+  EXPECT_EQ(text.top, 1);
+  EXPECT_EQ(text.bottom, 19);
+  EXPECT_LT(text.right, 99);
+  uintptr_t value = 0;
+  ASSERT_EQ(PwlSend(c, nullptr, &value, 0, PwlMsg::GetValue, 0), kOk);
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(value)), u"abc");
+  // A press let go without leaving the box stores nothing.
+  c->flags |= PwlCtl::Enabled;
+  ASSERT_EQ(Event(b, PwlEvt::Select), kOk);
+  EXPECT_TRUE(c->flags & PwlBoxFlag::Pressed);
+  ASSERT_EQ(Event(b, PwlClassEvt::Release), kOk);
+  EXPECT_FALSE(c->flags & PwlBoxFlag::Pressed);
+}
+
 TEST_F(EditTest, LongLinesWrapAtBlanksAndTrailingBlanksAreNotDrawn) {
   PwlTextBox* v = Box(PwlType::TextArea, {0, 0, 80, 200});
   ASSERT_EQ(BindText(v, u"aaaa bbbb cccc dddd eeee ffff"), kOk);
