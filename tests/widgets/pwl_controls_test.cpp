@@ -10,6 +10,7 @@
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "layout/ddriver.h"
+#include "layout/animeng.h"
 #include "tests/widgets/pwl_controls_fixture.h"
 #include "widgets/pwl_balloon.h"
 #include "widgets/pwl_text.h"
@@ -138,12 +139,7 @@ TEST_F(LinkTest, SelectReportsTheLinkOnlyWhenItLeadsSomewhere) {
 TEST_F(LinkTest, APointerTapOnAnImageLinkReportsThePointAndFramesIt) {
   BenAnchorRecord anchor{};
   anchor.address = "http://img/";
-  DDriverItem image{};
-  image.left = 20;
-  image.top = 100;
-  image.width = 40;
-  image.height = 30;
-  image.kind = DDriverKind::Image;
+  DDriverItem image = Picture(100);
   PwlControl* c = Link(PwlType::ImageLink, &anchor, &image, 9);
   Key(PwlKey::Pointer, 110u << 16 | 30u);
   const auto events = OwnerEvents(kLinkPointer);
@@ -157,6 +153,40 @@ TEST_F(LinkTest, APointerTapOnAnImageLinkReportsThePointAndFramesIt) {
   EXPECT_EQ(platform->Pixel(22, 102), 0xFFFF);
   PwlSetFocus(context, nullptr, 1, 1);
   EXPECT_EQ(platform->Pixel(20, 100), 0xFFFF);
+}
+
+// An animated image link runs its animation while focused: from the first
+// frame, or one step at a time when its anchor says so; leaving it stops the
+// animation on the first frame.
+TEST_F(LinkTest, AnAnimatedImageLinkAnimatesOnlyWhileFocused) {
+  struct Row {
+    uint32_t stepOnce;
+    uint32_t frameIn, pausedIn;
+    uint32_t frameOut, pausedOut;
+  };
+  for (const Row& row : {Row{0, 0, 0, 0, AnimEngPause::Stopped}, Row{1, 3, AnimEngPause::Held, 0,
+                                                                    AnimEngPause::Held}}) {
+    SCOPED_TRACE(row.stepOnce);
+    AnimEngPlayer player{};
+    player.frameCount = 5;
+    player.frame = 2;
+    player.paused = AnimEngPause::Held;
+    BenAnchorRecord anchor{};
+    anchor.address = "http://img/";
+    anchor.stepOnce = row.stepOnce;
+    DDriverItem image = Picture(100);
+    image.player = &player;
+    PwlControl* c = Link(PwlType::ImageLink, &anchor, &image, 9);
+    PwlSetFocus(context, c, 1, 1);
+    EXPECT_EQ(player.frame, row.frameIn);
+    EXPECT_EQ(player.paused, row.pausedIn);
+    EXPECT_EQ(player.shown, 1u);
+    PwlSetFocus(context, nullptr, 1, 1);
+    EXPECT_EQ(player.frame, row.frameOut);
+    EXPECT_EQ(player.paused, row.pausedOut);
+    TskmanCancelTimer(&player.timer);
+    PwlDestroy(c);
+  }
 }
 
 TEST_F(LinkTest, AFocusedTitleShowsInABalloonOnlyWhileBalloonsAreOn) {

@@ -5,6 +5,7 @@
 
 #include "browser/benshow.h"
 #include "kernel/libc.h"
+#include "kernel/mem.h"
 #include "kernel/uistring.h"
 #include "tests/support/golden.h"
 #include "tests/widgets/sel_fixture.h"
@@ -368,6 +369,29 @@ TEST_F(SelectTest, ListMessagesTakeTheirDataOrRefuseItsAbsence) {
   int32_t words[3] = {5, 5, 100};
   PwlSend(waiting, nullptr, words, 0, PwlMsg::SetRect, 0);
   EXPECT_EQ(PwlSend(waiting, nullptr, &narrower, 0, PwlSelMsg::WidthLimit, 0), PwlErr::NullRect);
+}
+
+// Texts the classes show go through the browser's variables; without one
+// to replace the text comes back as a copy.
+TEST_F(SelectTest, TextsTakeTheBrowsersVariables) {
+  ASSERT_EQ(BenSetVar(&browser, u"who", u"Ann"), kOk);
+  struct Row {
+    const char16_t* text;
+    const char16_t* want;
+  };
+  for (const Row& row : {Row{u"Hi $(who)!", u"Hi Ann!"}, Row{u"Hi $who", u"Hi Ann"},
+                         Row{u"plain", u"plain"}, Row{u"", u""}}) {
+    char16_t* out = nullptr;
+    ASSERT_EQ(PwlSubstituteText(row.text, &out), kOk);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(std::u16string(out), row.want);
+    EXPECT_NE(out, row.text);
+    MemFree(&out);
+  }
+  char16_t* out = reinterpret_cast<char16_t*>(&browser);
+  EXPECT_EQ(PwlSubstituteText(nullptr, &out), PwlErr::BadArg);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(PwlSubstituteText(u"x", nullptr), PwlErr::BadArg);
 }
 
 TEST_F(SelectTest, TheSecondSoftKeyNavigatesToTheWindowsStringOnce) {
