@@ -505,6 +505,37 @@ TEST_F(ButtonTest, ABoundSubmitButtonWithoutALabelShowsTheDefault) {
   EXPECT_EQ(std::u16string(b->ownLabel), u"Go");
 }
 
+// The label a bound button without its own shows, by the kind of button;
+// a plain button has none.
+TEST_F(ButtonTest, EachKindOfButtonShowsItsDefaultLabel) {
+  struct Row {
+    uint32_t flags;
+    int label;  // string table entry, or -1 for none
+  };
+  for (const Row& row : {Row{BenButtonFlag::Submit, 0},
+                         Row{BenButtonFlag::Submit | BenButtonFlag::Previous, 10},
+                         Row{BenButtonFlag::Submit | BenButtonFlag::SubmitReset, 1},
+                         Row{BenButtonFlag::Reset, 1}, Row{BenButtonFlag::FormFill, 16},
+                         Row{0, -1}}) {
+    SCOPED_TRACE(row.flags);
+    BenFormFieldRecord record{};
+    record.kind = BenFieldKind::Button;
+    record.flags = row.flags;
+    PwlControl* c = Control(PwlType::Button, {-1, -1, -1, -1});
+    ASSERT_EQ(PwlSend(c, nullptr, &record, PwlMsgFlag::Bound, PwlMsg::Bind, 0), kOk);
+    const int32_t at[2] = {10, 10};
+    PwlSend(c, nullptr, const_cast<int32_t*>(at), kPwlButtonAtPoint, PwlMsg::SetRect, 0);
+    const auto* b = reinterpret_cast<PwlButton*>(c);
+    if (row.label < 0) {
+      EXPECT_EQ(b->ownLabel, nullptr);
+    } else {
+      ASSERT_NE(b->ownLabel, nullptr);
+      EXPECT_EQ(std::u16string(b->ownLabel), std::u16string(PwlLabelText(row.label)));
+    }
+    PwlDestroy(c);
+  }
+}
+
 TEST_F(ButtonTest, ALabelWiderThanTheWindowIsCutAtABlank) {
   PwlControl* c = Control(PwlType::Button, {-1, -1, -1, -1});
   const char16_t* text = u"ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab";
