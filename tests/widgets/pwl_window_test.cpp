@@ -3,6 +3,7 @@
 // visibility tests.
 #include <vector>
 
+#include "kernel/list.h"
 #include "tests/widgets/pwl_fixture.h"
 
 namespace {
@@ -70,6 +71,28 @@ TEST_F(WindowTest, SubWindowFramesAddUpThroughTheTree) {
   EXPECT_EQ(PwlGetSize(nullptr, &size), PwlErr::NullWindow);
   EXPECT_EQ(PwlGetSize(inner, nullptr), PwlErr::EmptySize);
   EXPECT_EQ(PwlMoveInParent(root, 2), PwlErr::NoParent);
+}
+
+// Sub-windows of one parent in their list order; moving one puts it at the
+// end (mode 2) or back at the front.
+TEST_F(WindowTest, MovingASubWindowReordersItsParentsChildren) {
+  const PwlBox box{0, 0, 10, 10};
+  PwlWindow* w[3] = {};
+  for (PwlWindow*& one : w) ASSERT_EQ(PwlCreateSubWindow(&one, root, &box, 0), kOk);
+  const auto order = [&] {
+    std::vector<PwlWindow*> out;
+    for (ListNode* n = ListFirst(&root->children); n; n = ListNext(n))
+      for (PwlWindow* one : w)
+        if (&one->link == n) out.push_back(one);
+    return out;
+  };
+  const std::vector<PwlWindow*> before = order();
+  ASSERT_EQ(before.size(), 3u);
+  ASSERT_EQ(PwlMoveInParent(before[0], 2), kOk);
+  EXPECT_EQ(order(), (std::vector<PwlWindow*>{before[1], before[2], before[0]}));
+  ASSERT_EQ(PwlMoveInParent(before[0], 1), kOk);
+  EXPECT_EQ(order(), before);
+  EXPECT_EQ(PwlMoveInParent(nullptr, 1), PwlErr::NullWindow);
 }
 
 TEST_F(WindowTest, HiddenWindowsDrawNothing) {
