@@ -260,6 +260,32 @@ TEST_F(FocusTest, DownPassesAControlBesideTheFocus) {
   EXPECT_EQ(PwlFindVerticalNeighbour(view, 0), focus);
 }
 
+// The event keys and the soft keys reach the focused control as its events,
+// the soft keys with what their slots hold; without a focus nobody is told.
+TEST_F(FocusTest, EventAndSoftKeysReachTheFocusedControl) {
+  PwlControl* a = Make(PwlType::Button, 1, {0, 0, 20, 10}, view);
+  for (uint32_t key : {PwlKey::Soft1, PwlKey::Soft2, PwlKey::ForwardEvent}) Key(key);
+  EXPECT_TRUE(gTestLog.calls.empty());
+  ASSERT_EQ(PwlFocusControl(a, 0), kOk);
+  Pump();
+  PwlSetSlot(1, 0x44, 0);
+  PwlSetSlot(2, 0x88, 0);
+  struct Row {
+    uint32_t key;
+    uintptr_t bits;
+  };
+  for (const Row& row : {Row{PwlKey::ForwardEvent, PwlEvt::Forward},
+                         Row{PwlKey::BackwardEvent, PwlEvt::Backward}, Row{PwlKey::Soft1, 0x44},
+                         Row{PwlKey::Soft2, 0x88}}) {
+    SCOPED_TRACE(row.key);
+    gTestLog.calls.clear();
+    Key(row.key);
+    ASSERT_EQ(gTestLog.calls.size(), 1u);
+    EXPECT_EQ(gTestLog.calls[0].message, PwlMsg::Event);
+    EXPECT_EQ(gTestLog.calls[0].argument, row.bits);
+  }
+}
+
 // The page of the browser window that the fallbacks read: a task 19 whose
 // context is a real browser window record.
 class PageFallbackTest : public FocusTest {
