@@ -267,6 +267,71 @@ TEST_F(ImageMapTest, TheSelectedAreaIsOutlinedInRedAndTheScreenComesBack) {
   EXPECT_EQ(Screen(), before);
 }
 
+// Every shape is outlined inside its own box only, and the screen comes
+// back whole when the focus leaves, the focus frame included where an area
+// reaches over it; an area reaching past the window is cut to it.
+TEST_F(ImageMapTest, EachShapeIsOutlinedInsideItsBox) {
+  struct Row {
+    const char* name;
+    uint32_t shape;
+    std::vector<BenMapCoord> coords;
+    PglRect box;  // in the image
+  };
+  const Row rows[] = {
+      {"circle", BenMapShape::Circle, {{50, 0}, {40, 0}, {10, 0}}, {40, 30, 60, 50}},
+      {"four_point_polygon",
+       BenMapShape::Polygon,
+       {{10, 0}, {10, 0}, {40, 0}, {10, 0}, {40, 0}, {30, 0}, {10, 0}, {30, 0}},
+       {10, 10, 40, 30}},
+      {"two_point_polygon", BenMapShape::Polygon, {{10, 0}, {20, 0}, {60, 0}, {20, 0}}, {10, 20, 60, 20}},
+      {"past_the_window", BenMapShape::Rect, {{90, 0}, {60, 0}, {400, 0}, {70, 0}}, {90, 60, 139, 70}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    areas.clear();
+    coords.clear();
+    Area(row.shape, row.coords);
+    PwlControl* c = MakeMap();
+    const std::vector<uint16_t> before = Screen();
+    PwlSetFocus(context, c, 1, 1);
+    Pump();
+    ASSERT_EQ(Index(M(c)->selected), 0);
+    int inside = 0, outside = 0;
+    for (int32_t y = 0; y < 240; ++y)
+      for (int32_t x = 0; x < 160; ++x) {
+        if (Px(x, y) != kRed || before[static_cast<size_t>(y) * 160 + static_cast<size_t>(x)] == kRed)
+          continue;
+        const bool in = x >= 20 + row.box.left && x <= 20 + row.box.right && y >= 40 + row.box.top &&
+                        y <= 40 + row.box.bottom;
+        ++(in ? inside : outside);
+      }
+    EXPECT_GT(inside, 0);
+    EXPECT_EQ(outside, 0);
+    PwlSetFocus(context, nullptr, 1, 1);
+    Pump();
+    EXPECT_EQ(Screen(), before);
+    PwlDestroy(c);
+  }
+}
+
+TEST_F(ImageMapTest, APointerIsReportedWithItsPointAndOtherEventsAreRefused) {
+  Area(BenMapShape::Rect, {{0, 0}, {0, 0}, {10, 0}, {10, 0}});
+  PwlControl* c = MakeMap();
+  const PglPoint at{33, 44};
+  owner->log.clear();
+  ASSERT_EQ(PwlSend(c, nullptr, const_cast<PglPoint*>(&at), 0, PwlMsg::Event, PwlEvt::Pointer), kOk);
+  ASSERT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Pointer), kOk);
+  Pump();
+  EXPECT_EQ(OwnerEvents(PwlEvent::Point),
+            (std::vector<Received>{{PwlEvent::Point, reinterpret_cast<uintptr_t>(c), 33u | 44u << 16},
+                                   {PwlEvent::Point, reinterpret_cast<uintptr_t>(c), 0}}));
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, PwlEvt::Leave), kOk);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, 0x4000), PwlMapErr::BadEvent);
+  // A disabled map takes nothing.
+  c->flags &= ~PwlCtl::Enabled;
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Event, 0x4000), kOk);
+}
+
 TEST_F(ImageMapTest, SelectPostsTheTargetToTheUiTask) {
   Area(BenMapShape::Circle, {{50, 0}, {40, 0}, {10, 0}}, u"page2");
   PwlControl* c = MakeMap();
