@@ -165,6 +165,16 @@ TEST_F(ImageMapTest, NextAndPreviousFollowReadingOrderWhateverTheMapsOrder) {
   EXPECT_EQ(Index(M(c)->selected), 3) << "below and not left of the selection";
   ASSERT_EQ(Move(c, PwlKey::Up), kOk);
   EXPECT_EQ(Index(M(c)->selected), 2);
+  // Nothing comes before the first area, above the top row or after the last.
+  for (uint32_t key : {PwlKey::Previous, PwlKey::Up}) {
+    M(c)->exhausted = 0;
+    M(c)->selected = M(c)->first;
+    EXPECT_EQ(Move(c, key), PwlErr::NullRect) << key;
+    EXPECT_EQ(M(c)->exhausted, 1u);
+  }
+  M(c)->exhausted = 0;
+  M(c)->selected = M(c)->last;
+  EXPECT_EQ(Move(c, PwlKey::Next), PwlErr::NullRect);
 }
 
 TEST_F(ImageMapTest, DownOnTheLastRowFailsAndTheFocusLeavesTheMap) {
