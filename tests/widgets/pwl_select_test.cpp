@@ -251,6 +251,38 @@ TEST_F(SelectTest, ATapOnARowCommitsThatRowAndTheArrowsScroll) {
   EXPECT_EQ(s->current, 2u);
 }
 
+// The arrow corners scroll one row at a time and stop at the ends of the
+// options; the highlight keeps its option while it stays in view.
+TEST_F(SelectTest, TheArrowCornersScrollToTheEndsAndNoFurther) {
+  PwlControl* c = Focused(Nine(kDropdown), 10, 10);
+  Event(c, PwlSelEvt::Open);
+  PwlSelect* s = Sel(c);
+  const PglRect l = s->list;
+  const auto up = [&] { Key(PwlKey::Pointer, static_cast<uintptr_t>((l.top + 2) << 16 | (l.right - 2))); };
+  const auto down = [&] {
+    Key(PwlKey::Pointer, static_cast<uintptr_t>((l.bottom - 2) << 16 | (l.right - 2)));
+  };
+  up();  // at the top already
+  EXPECT_EQ(s->firstShown, 0u);
+  EXPECT_EQ(s->highlightOption, 0u);
+  for (int i = 0; i < 8; ++i) down();
+  EXPECT_EQ(s->firstShown, 9u - s->rowsShown);  // the last options in view, no further
+  EXPECT_EQ(s->highlightOption, 5u);
+  EXPECT_EQ(s->highlightRow, 0u);
+  up();
+  EXPECT_EQ(s->firstShown, 4u);
+  EXPECT_EQ(s->highlightOption, 5u);
+  EXPECT_EQ(s->highlightRow, 1u);
+  for (int i = 0; i < 3; ++i) up();
+  EXPECT_EQ(s->firstShown, 1u);
+  EXPECT_EQ(s->highlightRow, 3u);  // held at the bottom row, it went up an option
+  EXPECT_EQ(s->highlightOption, 4u);
+  up();
+  EXPECT_EQ(s->firstShown, 0u);
+  EXPECT_EQ(s->highlightOption, 3u);
+  EXPECT_TRUE(s->open);
+}
+
 // ---- spinners ---------------------------------------------------------------------
 
 TEST_F(SelectTest, ASingleSpinnerStepsAndWrapsStoringEachStep) {
