@@ -139,6 +139,61 @@ TEST_F(BalloonTest, APointerPastTheScreenEdgeIsSavedCutAndPutBack) {
   EXPECT_EQ(platform->screen, before);
 }
 
+// Where the balloon goes for anchors about the window: below, above when
+// there is no room below, nowhere for an anchor out of the window or an
+// empty title; the screen comes back whole every time.
+TEST_F(BalloonTest, TheBoxGoesBelowAboveOrNowhereByTheAnchor) {
+  enum Where { kBelow, kAbove, kNowhere };
+  struct Row {
+    const char* name;
+    std::u16string text;
+    PglRect anchor;
+    Where where;
+  };
+  const Row rows[] = {
+      {"middle", u"Title", {20, 50, 60, 61}, kBelow},
+      {"narrow_anchor", u"A much longer title", {70, 50, 74, 61}, kBelow},
+      {"at_the_left_edge", u"A much longer title", {0, 50, 4, 61}, kBelow},
+      {"near_the_bottom", u"Title", {20, 220, 60, 232}, kAbove},
+      {"cut_by_the_top", u"Title", {20, -5, 60, 6}, kBelow},
+      {"above_the_window", u"Title", {20, -30, 60, -20}, kNowhere},
+      {"below_the_window", u"Title", {20, 250, 60, 260}, kNowhere},
+      {"no_title", u"", {20, 50, 60, 61}, kNowhere},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::vector<uint16_t> before = platform->screen;
+    ASSERT_EQ(Show(row.text, row.anchor), kOk);
+    if (row.where == kNowhere) {
+      EXPECT_EQ(root->saved[0], nullptr);
+      EXPECT_EQ(platform->screen, before);
+      continue;
+    }
+    ASSERT_NE(root->saved[0], nullptr);
+    const PglViewport* box = root->saved[0];
+    if (row.where == kBelow)
+      EXPECT_GT(box->y, row.anchor.bottom);
+    else
+      EXPECT_LE(box->y + static_cast<int32_t>(box->surface->height), row.anchor.top);
+    EXPECT_GE(box->x, 0);
+    EXPECT_LE(box->x + static_cast<int32_t>(box->surface->width), 160);
+    PwlRestoreSavedAreas(root);
+    EXPECT_EQ(platform->screen, before);
+  }
+  EXPECT_EQ(PwlShowBalloon(font, 0, 1, u"x", nullptr, &rows[0].anchor), PwlErr::NullWindow);
+  EXPECT_EQ(PwlShowBalloon(font, 0, 1, u"x", root, nullptr), PwlErr::NullRect);
+}
+
+// A second balloon takes the place of the first: the screen under the first
+// comes back, not the first balloon itself.
+TEST_F(BalloonTest, ASecondBalloonReplacesTheFirst) {
+  const std::vector<uint16_t> before = platform->screen;
+  ASSERT_EQ(Show(u"First", {20, 50, 60, 61}), kOk);
+  ASSERT_EQ(Show(u"Second title", {30, 120, 90, 131}), kOk);
+  PwlRestoreSavedAreas(root);
+  EXPECT_EQ(platform->screen, before);
+}
+
 TEST_F(BalloonTest, AnimationsUnderTheBoxStopAndResumeInPairs) {
   StartUi();
   AnimEngPlayer under{}, away{};
