@@ -294,6 +294,42 @@ TEST_F(PopupTest, ATextEntryCancelledBySessionOrKeyAnswersZero) {
   EXPECT_EQ(PwlIsModal(), 0u);
 }
 
+// What the popup's window reports, by kind: a cancel answers no for any
+// kind; accepting is no answer for a text entry, which waits for its text;
+// an activation not from one of its buttons leaves a confirm open.
+TEST_F(PopupTest, WindowReportsAnswerByTheKindOfPopup) {
+  struct Row {
+    const char* name;
+    int kind;  // 0 confirm, 1 text entry
+    uint32_t message;
+    uintptr_t arg1;
+    bool answers;
+  };
+  for (const Row& row : {Row{"confirm_cancel_event", 0, PwlEvent::Cancel, 0, true},
+                         Row{"confirm_foreign_activation", 0, PwlEvent::Activated, 0x1234, false},
+                         Row{"confirm_foreign_point", 0, PwlEvent::Point, 0x1234, false},
+                         Row{"text_accept", 1, PwlEvent::PopupCommand, PopupCmd::Accept, false},
+                         Row{"text_cancel_command", 1, PwlEvent::PopupCommand, PopupCmd::Cancel, true},
+                         Row{"confirm_unknown_command", 0, PwlEvent::PopupCommand, 0x77, false}}) {
+    SCOPED_TRACE(row.name);
+    reply->log.clear();
+    ASSERT_EQ(row.kind == 0 ? PopupConfirm(u"Go on?", nullptr, nullptr, reply->task())
+                            : PopupInput(u"Name", nullptr, nullptr, 1, reply->task()),
+              kOk);
+    Pump();
+    ASSERT_NE(Popup(), nullptr);
+    TskmanPost(Popup(), row.message, row.arg1, 0);
+    Pump();
+    if (row.answers) {
+      ExpectOneAnswer(0, 0);
+    } else {
+      EXPECT_TRUE(Answers().empty());
+      PopupKey(kPopupCancelKey);
+      ExpectOneAnswer(0, 0);
+    }
+  }
+}
+
 TEST_F(PopupTest, CloseWithoutAPopupDoesNothingAndWithATextEntryClosesTheWindow) {
   PopupClose();
   ASSERT_EQ(PopupInput(u"Name", nullptr, nullptr, 1, reply->task()), kOk);
