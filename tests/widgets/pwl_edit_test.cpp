@@ -268,6 +268,16 @@ TEST_F(EditTest, AFocusedViewerOffersTheDirectionsItCanScroll) {
   ASSERT_EQ(Event(v, PwlClassEvt::LineUp), kOk);
   EXPECT_EQ(labelsOnFocus(), (std::pair<bool, bool>{true, true}));
   EXPECT_EQ(OwnerEvents(PwlEvent::Label).size(), 1u);
+  // Drawn while it holds the focus, it puts both directions on the soft keys.
+  PwlSetFocus(context, &v->control, 0, 0);
+  ASSERT_EQ(PwlSend(&v->control, nullptr, nullptr, 0, PwlMsg::Redraw, 0), kOk);
+  uint32_t code[2] = {};
+  uintptr_t slotData = 0;
+  PwlGetSlot(1, &code[0], &slotData);
+  PwlGetSlot(2, &code[1], &slotData);
+  EXPECT_EQ(code[0], PwlClassEvt::LineDown);
+  EXPECT_EQ(code[1], PwlClassEvt::LineUp);
+  Pump();
   PwlTextBox* shortOne = Box(PwlType::TextArea, {0, 80, 150, 140});
   ASSERT_EQ(BindText(shortOne, u"fits"), kOk);
   PwlSend(&shortOne->control, nullptr, nullptr, 0, PwlClassMsg::Viewer, 0);

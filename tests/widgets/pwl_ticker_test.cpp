@@ -148,9 +148,19 @@ TEST_F(TickerTest, MessagesReachTheSameOperations) {
   TskmanPost(task, PwlTickerMsg::Pause, reinterpret_cast<uintptr_t>(e), 0);
   Pump();
   EXPECT_EQ(e->state, PwlTickerState::Paused);
+  TskmanPost(task, PwlTickerMsg::Run, reinterpret_cast<uintptr_t>(e), 0);
+  TskmanPost(task, PwlTickerMsg::Halt, reinterpret_cast<uintptr_t>(e), 0);
+  Pump();
+  EXPECT_EQ(e->state, PwlTickerState::Stopped);
+  TskmanPost(task, PwlTickerMsg::Run, reinterpret_cast<uintptr_t>(e), 0);
   TskmanPost(task, PwlTickerMsg::PauseAll, 0, 0);
   Pump();
   EXPECT_EQ(ticker->state, PwlTickerState::Paused);
+  TskmanPost(task, PwlTickerMsg::ResumeAll, 0, 0);
+  Pump();
+  EXPECT_EQ(ticker->state, PwlTickerState::Running);
+  TskmanPost(task, PwlTickerMsg::PauseAll, 0, 0);
+  Pump();
   // A message naming an entry removed after it was posted is dropped.
   TskmanPost(task, PwlTickerMsg::Remove, reinterpret_cast<uintptr_t>(e), 0);
   TskmanPost(task, PwlTickerMsg::Run, reinterpret_cast<uintptr_t>(e), 0);
