@@ -444,6 +444,34 @@ TEST_F(RadioTest, BoxesWithoutARecordRefuseMissingDataAndTakeTheirImagesSize) {
   EXPECT_TRUE(box->flags & PwlCtl::Checked);
 }
 
+// The soft-key label a focused box offers: check or uncheck for a check
+// box, choose for a radio not yet chosen and none for a chosen one; leaving
+// clears the labels.
+TEST_F(RadioTest, AFocusedBoxOffersTheLabelOfWhatSelectWouldDo) {
+  struct Row {
+    uint32_t type;
+    bool checked;
+    int label;  // string table entry, or -1 for none
+  };
+  for (const Row& row : {Row{PwlType::CheckBox, false, 4}, Row{PwlType::CheckBox, true, 5},
+                         Row{PwlType::Radio, false, 7}, Row{PwlType::Radio, true, -1}}) {
+    SCOPED_TRACE(row.type * 10 + row.checked);
+    PwlControl* c = Control(row.type, {0, 0, 11, 11});
+    if (row.checked) c->flags |= PwlCtl::Checked;
+    ClearOwnerLog();
+    ASSERT_EQ(PwlSend(c, nullptr, nullptr, PwlMsgFlag::Redraw, PwlMsg::FocusIn, 0), kOk);
+    Pump();
+    EXPECT_EQ(Labels(), row.label < 0 ? std::vector<std::u16string>{}
+                                      : std::vector<std::u16string>{PwlLabelText(row.label)});
+    ClearOwnerLog();
+    ASSERT_EQ(PwlSend(c, nullptr, nullptr, PwlMsgFlag::Redraw, PwlMsg::FocusOut, 0), kOk);
+    ASSERT_EQ(PwlSend(c, nullptr, nullptr, PwlMsgFlag::Redraw, PwlMsg::FocusOut, 0), kOk);
+    Pump();
+    EXPECT_EQ(OwnerEvents(PwlEvent::ClearLabels).size(), 1u);
+    PwlDestroy(c);
+  }
+}
+
 // An ungrouped radio told to check itself asks for the choose label; told
 // to uncheck, it clears the labels.
 TEST_F(RadioTest, SettingARadioCheckedOrNotChangesTheSoftKeyLabels) {
