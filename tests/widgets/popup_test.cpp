@@ -116,6 +116,12 @@ TEST_F(PopupTest, NavigationKeysScrollTheMessageText) {
   EXPECT_GT(text->scroll, 0u) << "down shows the next line";
   PopupKey(PwlKey::Previous);
   EXPECT_EQ(text->scroll, 0u) << "previous goes back up";
+  PopupKey(PwlKey::Next);
+  EXPECT_GT(text->scroll, 0u) << "next shows the next line";
+  PopupKey(PwlKey::Up);
+  EXPECT_EQ(text->scroll, 0u) << "up goes back up";
+  PopupKey(PwlKey::Pointer);  // no control to take it: nothing happens
+  EXPECT_EQ(text->scroll, 0u);
   EXPECT_TRUE(Answers().empty());
   PopupKey(kPopupCancelKey);
   ExpectOneAnswer(0, 0);
