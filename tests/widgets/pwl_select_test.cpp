@@ -340,6 +340,33 @@ TEST_F(SelectTest, AListResultChangesOnlyTheOptionsThatDifferAndReportsTheFirstA
   EXPECT_EQ(actions[0].arg2, 1u);
 }
 
+// What the host's list window hands back to a list: a single list takes the
+// first index it names, or its first option for none or one past its end;
+// a multiple list without indices has nothing chosen.
+TEST_F(SelectTest, AListResultOutOfRangeOrEmptyFallsBackToTheFirstOption) {
+  struct Row {
+    const char* name;
+    uint32_t flags;
+    std::vector<uint32_t> chosen;
+    bool none;  // no index array at all
+    const char16_t* idx;
+  };
+  for (const Row& row : {Row{"single", 0, {4, 1}, false, u"5"},
+                         Row{"single_past_the_end", 0, {9}, false, u"1"},
+                         Row{"single_none", 0, {}, true, u"1"},
+                         Row{"multiple_none", kMultiple, {}, true, u""}}) {
+    SCOPED_TRACE(row.name);
+    data = SelectRecordData{};
+    PwlControl* c = Focused(Nine(row.flags), 10, 10);
+    std::vector<uint32_t> chosen = row.chosen;
+    ASSERT_EQ(PwlSend(c, nullptr, row.none ? nullptr : chosen.data(), 0, PwlMsg::ValueDelivered,
+                      static_cast<uintptr_t>(chosen.size())),
+              kOk);
+    EXPECT_EQ(Var(browser, u"idx"), row.idx);
+    PwlDestroy(c);
+  }
+}
+
 TEST_F(SelectTest, APickReportsTheRecordsActionWhenTheLabelCarriesNone) {
   data.Add(u"a", u"A", false, false);
   data.Add(u"b", u"B", false, false);
