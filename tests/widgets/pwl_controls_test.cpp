@@ -189,6 +189,24 @@ TEST_F(LinkTest, AnAnimatedImageLinkAnimatesOnlyWhileFocused) {
   }
 }
 
+// An anchor that asks for no frame gets none when its image link is
+// focused; the link still reports a select.
+TEST_F(LinkTest, AnImageLinkWithoutAFrameIsFocusedWithoutOne) {
+  BenAnchorRecord anchor{};
+  anchor.address = "http://img/";
+  anchor.noFrame = 1;
+  DDriverItem image = Picture(100);
+  PwlControl* c = Link(PwlType::ImageLink, &anchor, &image, 9);
+  const std::vector<uint16_t> before = platform->screen;
+  PwlSetFocus(context, c, 1, 1);
+  EXPECT_EQ(platform->screen, before);
+  ClearOwnerLog();
+  Key(PwlKey::Select);
+  EXPECT_EQ(OwnerEvents(kLinkSelected).size(), 1u);
+  PwlSetFocus(context, nullptr, 1, 1);
+  EXPECT_EQ(platform->screen, before);
+}
+
 TEST_F(LinkTest, AFocusedTitleShowsInABalloonOnlyWhileBalloonsAreOn) {
   BenAnchorRecord anchor{};
   anchor.address = "http://img/";
