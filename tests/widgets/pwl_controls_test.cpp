@@ -507,6 +507,28 @@ TEST_F(RadioTest, SettingARadioCheckedOrNotChangesTheSoftKeyLabels) {
   EXPECT_EQ(OwnerEvents(PwlEvent::ClearLabels).size(), 1u);
 }
 
+// The messages every standard class answers alike: enable, disable and
+// the rectangle, refused without a place to put it.
+using ClassTest = ControlsFixture;
+
+TEST_F(ClassTest, EveryClassAnswersEnableDisableAndItsRectangle) {
+  for (uint32_t type : {PwlType::TextLink, PwlType::ImageLink, PwlType::CheckBox, PwlType::Button,
+                        PwlType::Radio, PwlType::EditBox, PwlType::TextArea, PwlType::Select}) {
+    SCOPED_TRACE(type);
+    PwlControl* c = Control(type, {3, 4, 50, 20});
+    c->rect = {3, 4, 50, 20};
+    ASSERT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Disable, 0), kOk);
+    EXPECT_FALSE(c->flags & PwlCtl::Enabled);
+    ASSERT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::Enable, 0), kOk);
+    EXPECT_TRUE(c->flags & PwlCtl::Enabled);
+    EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::GetRect, 0), PwlErr::NullRect);
+    PglRect r{};
+    ASSERT_EQ(PwlSend(c, nullptr, &r, 0, PwlMsg::GetRect, 0), kOk);
+    EXPECT_EQ(Edges(r), (Ints{3, 4, 50, 20}));
+    PwlDestroy(c);
+  }
+}
+
 // --- Push buttons ------------------------------------------------------------
 
 class ButtonTest : public ControlsFixture {
