@@ -529,6 +529,23 @@ TEST_F(ClassTest, EveryClassAnswersEnableDisableAndItsRectangle) {
   }
 }
 
+// Installing the standard classes keeps a row someone installed before.
+TEST_F(ClassTest, TheStandardClassesKeepARowAlreadyInstalled) {
+  static const PwlControlClass kOwn{
+      nullptr,
+      [](PwlControl*, PwlControl*, void*, uint32_t, uint32_t, uintptr_t) -> Result { return kOk; },
+      nullptr, sizeof(PwlControl)};
+  for (uint32_t type : {PwlType::Button, PwlType::ImageMap, PwlType::Marquee, PwlType::Select}) {
+    SCOPED_TRACE(type);
+    const PwlControlClass* standard = PwlSetControlClass(type, &kOwn);
+    PwlInstallStandardClasses();
+    EXPECT_EQ(PwlGetControlClass(type), &kOwn);
+    PwlSetControlClass(type, nullptr);
+    PwlInstallStandardClasses();
+    EXPECT_EQ(PwlGetControlClass(type), standard);
+  }
+}
+
 // --- Push buttons ------------------------------------------------------------
 
 class ButtonTest : public ControlsFixture {
