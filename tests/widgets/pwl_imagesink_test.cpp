@@ -96,6 +96,25 @@ TEST_F(ImageSinkTest, AnInlineImageNarrowerThanDeclaredShrinksItsItem) {
   EXPECT_EQ(page.contentHeight, 400u);
 }
 
+// An object of fixed size takes the image's own size, spaces left out, and
+// keeps the size it was shown at; an item without an object is left alone.
+TEST_F(ImageSinkTest, AFixedSizeObjectTakesTheImagesOwnSize) {
+  DDriverItem* item = Inline(200, 50, 3, 1, 10);
+  object.fixedSize = 1;
+  page.contentHeight = 400;
+  const ContentImage size = Size(120, 70);
+  EXPECT_EQ(Write(&inlineRequest, &size), kOk);
+  EXPECT_EQ(item->width, 120);
+  EXPECT_EQ(item->height, 70u);
+  EXPECT_EQ(object.shownWidth, 200u);
+  EXPECT_EQ(object.naturalWidth, 120u);
+  EXPECT_EQ(object.naturalHeight, 70u);
+  item->object = nullptr;
+  item->width = 5;
+  EXPECT_EQ(Write(&inlineRequest, &size), kOk);
+  EXPECT_EQ(item->width, 5);
+}
+
 TEST_F(ImageSinkTest, AnItemBelowTheContentGrowsThePage) {
   DDriverItem* item = Inline(0, 0, 2, 4, 300);
   page.contentHeight = 310;
