@@ -156,23 +156,32 @@ WtaiConsentRecord* PopConsent(BenBrowser* browser) {
   return head;
 }
 
+// The watch over the open consent popup: one that goes away without an
+// answer (it could not be built, or was closed under the question) leaves
+// its question refused. There is one browser task at a time.
+PopupWatch gConsentWatch{};
+
 // Puts the first waiting question to the user; one the popup cannot show
 // is refused.
 void AskNext(BenBrowser* browser) {
-  // A popup that went away without answering leaves its question refused.
-  if (browser->asking && !TskmanFind(Mod::Popup)) {
-    browser->asking = 0;
-    if (WtaiConsentRecord* lost = PopConsent(browser)) Decide(lost, 0);
-  }
   while (browser->consents && !browser->asking) {
     const Result r = PopupConfirm(browser->consents->prompt ? browser->consents->prompt : u"",
                                   UiGetString(kLabelTable, kYesLabel),
                                   UiGetString(kLabelTable, kNoLabel), browser->task);
-    if (r == kOk)
+    if (r == kOk) {
       browser->asking = 1;
-    else
+      PopupWatchStart(&gConsentWatch, browser->task);
+    } else {
       Decide(PopConsent(browser), 0);
+    }
   }
+}
+
+void ConsentGone(BenBrowser* browser) {
+  if (!browser->asking) return;
+  browser->asking = 0;
+  if (WtaiConsentRecord* lost = PopConsent(browser)) Decide(lost, 0);
+  AskNext(browser);
 }
 
 void Consent(BenBrowser* browser, WtaiConsentRecord* record) {
@@ -192,6 +201,7 @@ void Consent(BenBrowser* browser, WtaiConsentRecord* record) {
 void ConsentAnswered(BenBrowser* browser, uintptr_t value) {
   if (!browser->asking) return;
   browser->asking = 0;
+  PopupWatchStop(&gConsentWatch);
   WtaiConsentRecord* record = PopConsent(browser);
   if (record) {
     const uint32_t accepted = value ? 1 : 0;
@@ -386,6 +396,10 @@ const char* BenFindHistoryEntry(BenBrowser*, const char* prefix, uint32_t prefix
 
 Result BenTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* browser = static_cast<BenBrowser*>(context);
+  if (PopupWatchGone(&gConsentWatch, message, arg1, arg2)) {
+    ConsentGone(browser);
+    return kOk;
+  }
   switch (message) {
     case TskMsg::Start:
       browser->task = reinterpret_cast<TskmanTask*>(arg1);
@@ -469,6 +483,7 @@ namespace {
 void EndBrowser(TskmanTask* task, BenBrowser* browser) {
   TskmanDestroyTask(task);
   if (!browser) return;
+  PopupWatchStop(&gConsentWatch);
   if (browser->asking) PopupClose();
   browser->asking = 0;
   while (WtaiConsentRecord* record = PopConsent(browser)) Decide(record, 0);

@@ -42,6 +42,9 @@ struct BenBrowser {
   uint32_t securityState;         // 1 once the WTA security state stands
   WtaiConsentRecord* consents;    // consent questions waiting, the first one asked
   uint32_t asking;                // 1 while a confirm popup for the first is open
+  // Non-zero when the page's WTA access is public only: telephony links
+  // then reach the public functions alone.
+  uint32_t accessOk;
 };
 
 void BenBrowserInit(BenBrowser* browser);

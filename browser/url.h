@@ -194,6 +194,9 @@ struct UrlModuleContext {
 
 // The context while the module runs (a URL task stands), else null.
 UrlModuleContext* UrlGetModule();
+// The engine was stopped without its tasks' own stops (its heap goes): the
+// module's context went with it, and the next URL task starts afresh.
+void UrlModuleForget();
 void UrlSetBrowser(BenBrowser* browser);
 
 // --- The load record -------------------------------------------------------

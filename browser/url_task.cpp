@@ -176,6 +176,8 @@ void EndTask(UrlTaskContext* ctx) {
 
 UrlModuleContext* UrlGetModule() { return gModule; }
 
+void UrlModuleForget() { gModule = nullptr; }
+
 void UrlSetBrowser(BenBrowser* browser) {
   gBrowser = browser;
   if (gModule) gModule->browser = browser;

@@ -98,7 +98,8 @@ bool InList(const char* list, const char* item, uint32_t n) {
   }
 }
 
-// Every content row: the handlers', the product's, then the extra ones.
+// Every content row: the handlers', the services', the product's, then the
+// extra ones.
 template <class F>
 const UrlContentTypeRow* FindType(F match) {
   for (uint32_t i = 0; i < gHandlerTypeCount; ++i)

@@ -88,9 +88,6 @@ void CheckWhole(const PwlTextBox* b) {
   Check(b->visible <= b->length);
 }
 
-uint16_t gScreen[160 * 240];
-std::vector<uint64_t> gArena(1u << 17);
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -114,12 +111,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The typed text may hold a 0 unit: the window's copy ends there.
   std::u16string mask = gTyped.substr(0, data[2] % 6);
 
-  HeapArenaInit(gArena.data(), static_cast<uint32_t>(gArena.size() * sizeof(uint64_t)));
+  static FuzzToolkit toolkit;
+  if (!toolkit.Begin()) return 0;
   const TiwOps* oldWindow = TiwInstall(&kWindow);
   gOpens = 0;
-  ShellSetScreenGeometry(160, 240, gScreen);
-  if (TskmanInit() != kOk) return 0;
-  if (PwlInit() == kOk) {
+  {
     PwlWindow* root = nullptr;
     PwlGetRootWindow(&root);
     const uint32_t type = flags & 1 ? PwlType::TextArea : PwlType::EditBox;
@@ -181,11 +177,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // A viewer is read-only: it is never cleared.
       Check(b->viewer || (b->text == nullptr && record.value == nullptr));
       PwlSend(c, nullptr, nullptr, 0, PwlMsg::Redraw, 0);
+      // The box goes, its session open; the form lets go of what its field
+      // record was given (a viewer keeps its value through the clear).
+      PwlDestroy(c);
+      MemFree(&record.value);
+      MemFree(&record.newValue);
     }
-    PwlShutdown();
   }
   Check(!TiwOpenSession());
   TiwInstall(oldWindow);
-  TskmanShutdown();
+  toolkit.End();
   return 0;
 }

@@ -48,17 +48,8 @@ struct Reader {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool fonts = FuzzStartFonts();
-  if (!fonts || size < 10 || size > 4096) return 0;
-  static std::vector<uint64_t> arena(1u << 17);
-  static uint16_t screen[160 * 240];
-  HeapArenaInit(arena.data(), static_cast<uint32_t>(arena.size() * sizeof(uint64_t)));
-  MemSetEvictor(nullptr);
-  ShellSetScreenGeometry(160, 240, screen);
-  if (TskmanInit() != kOk) return 0;
-  if (PwlInit() != kOk) {
-    TskmanShutdown();
-    return 0;
-  }
+  static FuzzToolkit toolkit;
+  if (!fonts || size < 10 || size > 4096 || !toolkit.Begin()) return 0;
 
   Reader in{data, size, 0};
   DDriverImageObject object{};
@@ -143,11 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     PwlDestroy(c);
   }
-  PwlShutdown();
   TskmanDestroyTask(uiTask);
-  TskmanShutdown();
-  Check(HeapValidate() == nullptr);
-  const HeapStats stats = HeapGetStats();
-  Check(stats.freeBytes == stats.arenaBytes);
+  toolkit.End();
   return 0;
 }

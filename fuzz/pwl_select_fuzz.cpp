@@ -35,8 +35,6 @@ void Check(bool ok) {
 // terminators is caught by the sanitizer.
 std::vector<char16_t*> gLabels;
 
-uint16_t gScreen[160 * 240];
-
 void FreeLabels() {
   for (char16_t* l : gLabels) std::free(l);
   gLabels.clear();
@@ -46,16 +44,8 @@ void FreeLabels() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool fonts = FuzzStartFonts();
-  if (!fonts || size < 1 || size > 4096) return 0;
-  static std::vector<uint64_t> arena(1u << 17);
-  HeapArenaInit(arena.data(), static_cast<uint32_t>(arena.size() * sizeof(uint64_t)));
-  MemSetEvictor(nullptr);
-  ShellSetScreenGeometry(160, 240, gScreen);
-  if (TskmanInit() != kOk) return 0;
-  if (PwlInit() != kOk) {
-    TskmanShutdown();
-    return 0;
-  }
+  static FuzzToolkit toolkit;
+  if (!fonts || size < 1 || size > 4096 || !toolkit.Begin()) return 0;
   UiWindow ui{};
   ListInit(&ui.animations);
   TskmanTask* uiTask = nullptr;
@@ -128,14 +118,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     PwlDestroy(c);
   }
-  PwlShutdown();
   BenClearVars(&browser);
   TskmanDestroyTask(task);
   TskmanDestroyTask(uiTask);
-  TskmanShutdown();
   FreeLabels();
-  Check(HeapValidate() == nullptr);
-  const HeapStats stats = HeapGetStats();
-  Check(stats.freeBytes == stats.arenaBytes);
+  toolkit.End();
   return 0;
 }

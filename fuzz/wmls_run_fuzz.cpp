@@ -3,7 +3,9 @@
 // code of function 0 follows, the rest is the code of function 1 (two
 // arguments). The unit has constants of every kind. Any code ends as a
 // finished run, an error status or a run still going at the limit, and the
-// heap is back where it started once the run and the unit are freed.
+// heap is back where it started once the run and the unit are freed. The
+// same run taken one instruction a slice passes through the same states at
+// every full slice's end.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -16,6 +18,52 @@ namespace {
 
 void Check(bool ok) {
   if (!ok) std::abort();
+}
+
+// A run still going after this many slices is ended: a loop shows all it
+// can within a few thousand steps, and a longer limit only slowed every
+// endless input down.
+constexpr size_t kSlices = 24;
+
+uint64_t Mix(uint64_t h, uint64_t v) { return (h ^ v) * 0x100000001B3ull; }
+
+uint64_t Cell(uint64_t h, const WmlsValue& v) {
+  h = Mix(h, v.type);
+  if (v.type == WmlsType::String) {
+    for (const char16_t* p = WmlsStr(v); p && *p; ++p) h = Mix(h, *p);
+  } else if (v.type != WmlsType::Unset && v.type != WmlsType::Invalid) {
+    h = Mix(h, v.value);
+  }
+  return h;
+}
+
+uint64_t State(const WmlsRunContext& c, int32_t result) {
+  uint64_t h = Mix(0xCBF29CE484222325ull, static_cast<uint32_t>(result));
+  h = Mix(Mix(h, static_cast<uint32_t>(c.status)), static_cast<uint32_t>(c.top));
+  for (int32_t i = 0; i <= c.top; ++i) h = Cell(h, c.stack[i]);
+  for (const WmlsFrame* f = c.frame; f; f = f->previous) {
+    h = Mix(h, f->offset);
+    for (int16_t i = 0; i < f->variableCount; ++i) h = Cell(h, f->variables[i]);
+  }
+  return h;
+}
+
+// The states at the end of each full slice (and at the run's end) of the
+// run taken `steps` instructions a slice.
+std::vector<uint64_t> Trace(WmlsUnit* unit, uint32_t steps) {
+  std::vector<uint64_t> states;
+  WmlsRunContext ctx;
+  int32_t r = WmlsRunStart(&ctx, unit, 0, nullptr, 0);
+  Check(r == 0);
+  for (uint32_t taken = 0; r == 0 && ctx.status == 0 && states.size() < kSlices;) {
+    r = WmlsRunSlice(&ctx, steps);
+    Check(ctx.top >= -1 && ctx.top < ctx.capacity);
+    taken += steps;
+    if (taken % kWmlsSliceSteps == 0 || r != 0 || ctx.status != 0) states.push_back(State(ctx, r));
+  }
+  Check(r == 0 || ctx.status != 0);
+  WmlsRunEnd(&ctx);
+  return states;
 }
 
 }  // namespace
@@ -52,15 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint32_t freeBefore = HeapGetStats().freeBytes;
   WmlsUnit* unit = nullptr;
   Check(WmlsUnitParse(unitBytes.data(), static_cast<uint32_t>(unitBytes.size()), &unit) == WmlsParse::Ok);
-  WmlsRunContext ctx;
-  int32_t r = WmlsRunStart(&ctx, unit, 0, nullptr, 0);
-  Check(r == 0);
-  for (int slice = 0; r == 0 && slice < 200; ++slice) {
-    r = WmlsRunSlice(&ctx, kWmlsSliceSteps);
-    Check(ctx.top >= -1 && ctx.top < ctx.capacity);
-  }
-  Check(r == 0 || ctx.status != 0);
-  WmlsRunEnd(&ctx);
+  Check(Trace(unit, kWmlsSliceSteps) == Trace(unit, 1));
   WmlsUnitFree(&unit);
   Check(HeapGetStats().freeBytes == freeBefore);
   return 0;

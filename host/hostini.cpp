@@ -1,11 +1,14 @@
 #include "host/hostini.h"
 
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
 
 #include "host/hostsettings.h"
 #include "host/ini.h"
+#include "host/platform/files.h"
 #include "host/platform/lang.h"
 #include "host/smsbridge.h"
 #include "kernel/ubstore.h"
@@ -41,6 +44,43 @@ void HostWiden(const char* text, char16_t* out, size_t units) {
   out[i] = u'\0';
 }
 
+// Said once per key read: the user learns the setting did not take and
+// what took its place.
+void HostSayUnusable(const char* section, const char* key, const std::string& value,
+                     const std::string& instead) {
+  std::fprintf(stderr, "qor: qor.ini [%s] %s=%s is not usable; %s is used instead\n", section, key,
+               value.c_str(), instead.c_str());
+}
+
+// A whole decimal number: optional sign, then digits only.
+bool HostIsNumber(const std::string& text) {
+  size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0;
+  if (i == text.size()) return false;
+  for (; i < text.size(); ++i)
+    if (text[i] < '0' || text[i] > '9') return false;
+  return true;
+}
+
+// A number key read as it always was (missing or empty: the preset; the
+// leading number of the text; below `low` becomes `belowValue`, above `high`
+// becomes `high`), and said when the text was no number or out of range.
+int32_t HostReadNumber(const IniFile& ini, const char* section, const char* key, int32_t preset,
+                       int32_t low, int32_t belowValue, int32_t high, int32_t aboveValue) {
+  std::optional<std::string> text = ini.Get(section, key);
+  if (!text || text->empty()) return preset;
+  const int32_t read = ini.GetInt(section, key, preset);
+  const int32_t used = read < low ? belowValue : read > high ? aboveValue : read;
+  if (used != read || !HostIsNumber(*text))
+    HostSayUnusable(section, key, *text, std::to_string(used));
+  return used;
+}
+
+constexpr int32_t kAnyLow = INT32_MIN, kAnyHigh = INT32_MAX;
+
+uint16_t HostReadPort(const IniFile& ini, const char* key, uint16_t preset) {
+  return static_cast<uint16_t>(HostReadNumber(ini, "SMS", key, preset, 1, preset, 65535, preset));
+}
+
 // A key that is there replaces the preset face, even with an empty name.
 void HostReadFace(const IniFile& ini, const char* key, const char16_t* preset, char16_t* face) {
   char text[kFontFaceUnits];  // up to 31 characters
@@ -57,7 +97,7 @@ int32_t HostReadSizes(const IniFile& ini, const char* prefix, int32_t levels, Fo
   int32_t count = 0;
   for (int32_t level = 1; level <= levels; ++level) {
     std::string key = prefix + std::to_string(level);
-    int32_t points = ini.GetInt("Fonts", key, 0);
+    int32_t points = HostReadNumber(ini, "Fonts", key.c_str(), 0, kAnyLow, 0, kAnyHigh, 0);
     if (points != 0) pairs[count++] = {level, points};
   }
   return count;
@@ -70,10 +110,6 @@ void HostReadSymbols(const IniFile& ini, const char* key, const uint16_t* preset
   if (list) HostParseNumberList(list->c_str(), symbols, kFontSymbols, 1, 65535);
 }
 
-uint16_t HostReadPort(const IniFile& ini, const char* key, uint16_t preset) {
-  int32_t port = ini.GetInt("SMS", key, preset);
-  return port >= 1 && port <= 65535 ? static_cast<uint16_t>(port) : preset;
-}
 
 }  // namespace
 
@@ -81,21 +117,23 @@ void HostReadIni(HostSettings* settings) { HostReadIniFile(settings, "qor.ini");
 
 void HostReadIniFile(HostSettings* settings, const std::string& path) {
   IniFile ini;
-  ini.Load(path);  // a missing file gives every default
+  // A missing file gives every default, but the user is told: a file in the
+  // wrong folder looks just like settings that were ignored.
+  if (IniLoad load = ini.Load(path); load != IniLoad::Read)
+    std::fprintf(stderr, "qor: %s %s; the built-in settings are used\n", path.c_str(),
+                 load == IniLoad::Missing ? "was not found in the working folder"
+                                          : "cannot be read");
 
   // A size below 1 KB is taken as unset too, so that no negative size can
   // reach the engine block.
-  int32_t kb = ini.GetInt("Memory", "Size", kHostMemoryKbDefault);
-  if (kb < 1) kb = kHostMemoryKbDefault;
-  if (kb > kHostMemoryKbMax) kb = kHostMemoryKbMax;
+  const int32_t kb = HostReadNumber(ini, "Memory", "Size", kHostMemoryKbDefault, 1,
+                                    kHostMemoryKbDefault, kHostMemoryKbMax, kHostMemoryKbMax);
   settings->memoryBytes = static_cast<uint32_t>(kb) * 1024u;
 
   ini.GetString("Operation", "URL", kHostHomeUrl, settings->homeUrl, sizeof settings->homeUrl);
 
-  int32_t rate = ini.GetInt("Options", "FrameRate", kHostFrameRateDefault);
-  if (rate < 1) rate = kHostFrameRateLow;
-  if (rate > kHostFrameRateMax) rate = kHostFrameRateMax;
-  settings->frameRate = rate;
+  settings->frameRate = HostReadNumber(ini, "Options", "FrameRate", kHostFrameRateDefault, 1,
+                                      kHostFrameRateLow, kHostFrameRateMax, kHostFrameRateMax);
 
   ini.GetString("Display", "Skin", "", settings->skinFile, sizeof settings->skinFile);
   g_hostPhoneSize = ini.Get("Display", "PhoneSize").value_or(kHostPhoneSizeDefault);
@@ -109,13 +147,22 @@ void HostReadIniFile(HostSettings* settings, const std::string& path) {
   }
 
   for (const char* name : kHostStorageClasses) {
-    int32_t bytes = ini.GetInt("Storage", name, -1);
+    // -1 (and any negative number) keeps the built-in quota.
+    int32_t bytes = HostReadNumber(ini, "Storage", name, -1, kAnyLow, 0, kAnyHigh, 0);
     if (bytes >= 0) UbstoreSetQuota(name, bytes);
   }
 
   // Another port pair lets a second emulator run beside the first.
   SmsBridgeSetPorts(HostReadPort(ini, "Port", kSmsBridgePort),
                     HostReadPort(ini, "PeerPort", kSmsPeerPort));
+  // Only a user who wants a peer on another machine opens the bridge wider
+  // than loopback.
+  std::optional<std::string> address = ini.Get("SMS", "Address");
+  if (!address || address->empty() || !SmsBridgeSetAddress(address->c_str())) {
+    if (address && !address->empty())
+      HostSayUnusable("SMS", "Address", *address, kSmsBridgeAddress);
+    SmsBridgeSetAddress(nullptr);
+  }
 
   FontSettings& fonts = settings->fonts;
   FontSettings presets;
@@ -131,6 +178,25 @@ void HostReadIniFile(HostSettings* settings, const std::string& path) {
 }
 
 const char* HostPhoneSize() { return g_hostPhoneSize.c_str(); }
+
+bool HostWriteSetting(const std::string& path, const char* section, const char* key,
+                      const char* value) {
+  uint32_t size = 0;
+  if (PlatformFileSize(path.c_str(), &size) != FileStatus::Missing)
+    return IniWriteString(path, section, key, value);
+  // A file written from nothing would hold only this key and lose every
+  // other setting's explanation: the shipped file is written whole first.
+  if (!section) return false;
+  IniFile ini;
+  ini.LoadText(kHostDefaultIni);
+  if (!key)
+    ini.RemoveSection(section);
+  else if (!value)
+    ini.RemoveKey(section, key);
+  else if (!ini.Set(section, key, value))
+    return false;
+  return ini.Save(path);
+}
 
 void HostDefaultDisplay(HostSettings* settings, const char* phoneSize) {
   bool large = phoneSize != nullptr && std::strncmp(phoneSize, "LARGE", 5) == 0;

@@ -7,11 +7,22 @@ struct HostSettings;
 
 // Reads qor.ini of the current working directory (see HostReadIniFile).
 void HostReadIni(HostSettings* settings);
-// Reads the named profile file with qor.ini's defaults and limits; hands the
+// Reads the named profile file with qor.ini's defaults and limits. A file
+// that is missing or cannot be read, and every number key whose text is no
+// number or out of its range, is said on standard error with what is used
+// instead. Hands the
 // "Storage" quotas to the storage classes, a "Language" to the language
 // selection and the "SMS" ports (1 to 65535; 12345 and 12346 when missing or
-// out of range) to the short-message bridge.
+// out of range) and address (dotted; loopback when missing) to the
+// short-message bridge.
 void HostReadIniFile(HostSettings* settings, const std::string& path);
+
+// The qor.ini the emulator ships (dist/qor.ini), byte for byte.
+extern const char kHostDefaultIni[];
+// Sets a key of a settings file (IniWriteString); a file that is not there
+// is first written whole as the shipped qor.ini, never as the one key.
+bool HostWriteSetting(const std::string& path, const char* section, const char* key,
+                      const char* value);
 
 // Parses up to `count` numbers separated by ",": decimal, or 0x and hex
 // digits. A well-formed entry within [minimum, maximum] replaces the preset

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -11,10 +12,12 @@
 #include "host/hostloop.h"
 #include "host/hostsettings.h"
 #include "host/modem.h"
+#include "host/platform/files.h"
 #include "host/platform/shell.h"
 #include "host/skin.h"
 #include "host/smsbridge.h"
 #include "host/smsservice.h"
+#include "host/trace.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
@@ -28,6 +31,14 @@ std::vector<uint16_t> gFrameBuffer;
 struct BlockFree {
   void operator()(void* p) const { std::free(p); }
 };
+
+// A file the engine could not save is said on standard error and kept in
+// the trace log.
+void SaveFailed(const char* path, int error) {
+  PlatformFileSayFailed(path, error);
+  LogPrint(kLogDefaultId, "could not save %s: %s\n", path,
+           error ? std::strerror(error) : "write failed");
+}
 
 void Poll(void*) {
   ModemDialPoll();
@@ -169,6 +180,7 @@ void HostFreeFrameBuffer(HostSettings* settings) {
 
 Result HostMain(const HostShellOps& ops) {
   HostInstallCrashHandler();
+  const FileFailureHook previousSaveHook = PlatformFileOnFailure(SaveFailed);
   auto settings = std::make_unique<HostSettings>();
   HostSettingsClear(settings.get());
   settings->hostState = HostState::Starting;
@@ -176,11 +188,14 @@ Result HostMain(const HostShellOps& ops) {
   HostReadIni(settings.get());
   if (!ShellLoadSkin(settings->skinFile, settings.get()))
     HostDefaultDisplay(settings.get(), HostPhoneSize());
+  // The box names only the setting; the path tried is what the user needs.
+  if (*ShellSkinFailure()) std::fprintf(stderr, "qor: skin %s\n", ShellSkinFailure());
   ShellSetScreenGeometry(settings->display.width, settings->display.height, nullptr);
 
   std::unique_ptr<void, BlockFree> block(std::aligned_alloc(16, (settings->memoryBytes + 15) & ~15u));
   if (!block) {
     HostMessageBox("Could not allocate the emulator's memory.");
+    PlatformFileOnFailure(previousSaveHook);
     gSettings = nullptr;
     return kHostNoEngineBlock;
   }
@@ -192,6 +207,7 @@ Result HostMain(const HostShellOps& ops) {
     HostMessageBox("Could not create the main QOR emulation window.");
     result = kHostNoWindow;
   } else if (int modem = ModemOpen(); modem != 0) {
+    std::fprintf(stderr, "qor: modem port %s\n", ModemOpenFailure());
     HostMessageBox(
         "Could not open the specified comport.\nCheck your modem.ini and make sure another app "
         "is not using the com port.");
@@ -220,6 +236,7 @@ Result HostMain(const HostShellOps& ops) {
   ops.destroyWindows(ops.ctx);
   HostFreeFrameBuffer(settings.get());
   MemSetEvictor(nullptr);
+  PlatformFileOnFailure(previousSaveHook);
   gSettings = nullptr;
   return result;
 }

@@ -2,6 +2,7 @@
 // dialogue as a state machine stepped by the main loop, and the line events.
 #include "host/modem.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -76,6 +77,7 @@ struct ModemState {
 namespace {
 
 ModemState gModem;
+std::string gOpenFailure;  // of the last open
 
 struct FailureRow {
   const char* word;
@@ -212,9 +214,23 @@ int ModemOpenIni(const std::string& iniPath) {
   ModemClose();
   gModem = ModemState{};
   ReadSettings(iniPath);
+  errno = 0;
   gModem.port = OpenPort();
+  const int error = errno;
+  gOpenFailure.clear();
+  if (!gModem.port) {
+    char path[256];
+    if (!SerialDevicePath(gModem.settings.port, path, sizeof path))
+      gOpenFailure = std::string("\"") + gModem.settings.port + "\" (from " + iniPath +
+                     "): names no serial device";
+    else
+      gOpenFailure = std::string(path) + " (from " + iniPath + "): " +
+                     (error ? std::strerror(error) : "not a serial port");
+  }
   return gModem.port ? 0 : -1;
 }
+
+const char* ModemOpenFailure() { return gOpenFailure.c_str(); }
 
 int ModemOpen() { return ModemOpenIni("modem.ini"); }
 

@@ -31,6 +31,9 @@ constexpr int32_t Idle = 0, Dialling = 100, Connected = 150, HangUpStarted = 200
 int ModemOpen();
 // The same with the settings file named.
 int ModemOpenIni(const std::string& iniPath);
+// Why the last open failed: the device path tried and the system's reason
+// ("" after an open that worked).
+const char* ModemOpenFailure();
 // One step of the dialling state machine.
 void ModemDialPoll();
 // Turns line changes into engine events.

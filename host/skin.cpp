@@ -59,6 +59,8 @@ struct SkinState {
   bool loaded;
 };
 SkinState gSkin;
+std::string gFailure;     // of the last ShellLoadSkin
+std::string gFirstMissing;  // the first picture that did not load
 
 void* NoLoad(void*, const char*) { return nullptr; }
 void NoRelease(void*, void*) {}
@@ -105,7 +107,10 @@ std::string Resolve(const std::string& value, const std::string& folder) {
 }
 
 void* LoadBitmap(const std::string& value, const std::string& folder) {
-  return gImages->load(gImages->ctx, Resolve(value, folder).c_str());
+  const std::string path = Resolve(value, folder);
+  void* image = gImages->load(gImages->ctx, path.c_str());
+  if (!image && gFirstMissing.empty()) gFirstMissing = path;
+  return image;
 }
 
 // Loads "<prefix>0", "<prefix>1", ... until a key is missing; every present
@@ -166,14 +171,27 @@ void ShellUnloadSkin() {
 
 int ShellLoadSkin(const char* fileName, HostSettings* settings) {
   ShellUnloadSkin();
+  gFailure.clear();
+  gFirstMissing.clear();
   std::string path = Slashes(fileName ? fileName : "");
   if (path.empty()) return 0;
   IniFile ini;
-  if (ini.Load(path) != IniLoad::Read) return 0;
+  if (IniLoad load = ini.Load(path); load != IniLoad::Read) {
+    gFailure = path + (load == IniLoad::Missing ? ": no such file" : ": the file cannot be read");
+    return 0;
+  }
   size_t slash = path.rfind('/');
   std::string folder = slash == std::string::npos ? "" : path.substr(0, slash);
-  return ShellLoadSkinFrom(ini, folder, settings);
+  const int loaded = ShellLoadSkinFrom(ini, folder, settings);
+  // A picture that did not load leaves the skin without it, loaded or not.
+  if (!gFirstMissing.empty())
+    gFailure = path + ": its picture " + gFirstMissing + " cannot be read";
+  else if (!loaded)
+    gFailure = path + ": no usable [screen] position or pictures";
+  return loaded;
 }
+
+const char* ShellSkinFailure() { return gFailure.c_str(); }
 
 int ShellLoadSkinFrom(const IniFile& ini, const std::string& folder, HostSettings* s) {
   ShellUnloadSkin();

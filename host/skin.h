@@ -37,6 +37,10 @@ int ShellLoadSkin(const char* fileName, HostSettings* settings);
 int ShellLoadSkinFrom(const IniFile& ini, const std::string& folder, HostSettings* settings);
 void ShellUnloadSkin();
 int ShellSkinLoaded();
+// What the last ShellLoadSkin could not use, with the path it tried: the
+// skin file, or a picture of it ("" when no skin file was named or all of
+// it loaded).
+const char* ShellSkinFailure();
 
 // Bitmap 0 of the current set, and the pressed bitmap of a button (bitmap 0
 // when its index is not below the number of bitmaps); null for an empty slot.

@@ -38,6 +38,7 @@ struct SmsBridge {
 // Host order; set by the host before the start.
 uint16_t gLocalPort = kSmsBridgePort;
 uint16_t gPeerPort = kSmsPeerPort;
+char gAddress[16] = "127.0.0.1";
 
 // A failure answer whose word is 0 still reports a failure.
 Result FailureOf(uintptr_t error) {
@@ -138,7 +139,7 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
         break;
       }
       b->local = NetSockAddr{};
-      b->local.family = kNetFamily;
+      NetAddrFromText(gAddress, kNetFamily, &b->local, kNetSockAddrSize);  // checked when set
       b->local.port = NetSwap16(gLocalPort);
       NetBind(b->task, kSmsBridgeCookie, b->socket, &b->local, kNetSockAddrSize);
       break;
@@ -220,6 +221,18 @@ void SmsBridgeSetPorts(uint16_t local, uint16_t peer) {
   if (local != 0) gLocalPort = local;
   if (peer != 0) gPeerPort = peer;
 }
+
+bool SmsBridgeSetAddress(const char* dotted) {
+  if (!dotted) dotted = kSmsBridgeAddress;
+  NetSockAddr check{};
+  if (LibcStrLen(dotted) >= sizeof gAddress ||
+      NetAddrFromText(dotted, kNetFamily, &check, kNetSockAddrSize) != kOk)
+    return false;
+  LibcStrCopy(gAddress, dotted);
+  return true;
+}
+
+const char* SmsBridgeAddress() { return gAddress; }
 
 uint16_t SmsBridgeLocalPort() { return gLocalPort; }
 uint16_t SmsBridgePeerPort() { return gPeerPort; }

@@ -1,7 +1,9 @@
 // The SMS datagram bridge (module 56): short messages reach the emulator,
 // and leave it, as UDP datagrams exchanged with a peer program. The bridge
-// owns one datagram socket bound to port 12345 and sends to port 12346
-// (other ports when the host sets them).
+// owns one datagram socket bound to port 12345 of the loopback address and
+// sends to port 12346 (other ports and another address when the host sets
+// them). Loopback by default, since whoever reaches the socket can push
+// anything to the handset, provisioning documents included.
 //
 // Its start is a step of the engine's start-up: it reports host state 6 when
 // its socket is bound (the browser phase may start) and 7 when it has
@@ -24,6 +26,11 @@ constexpr uint16_t kSmsPeerPort = 12346;
 void SmsBridgeSetPorts(uint16_t local, uint16_t peer);
 uint16_t SmsBridgeLocalPort();
 uint16_t SmsBridgePeerPort();
+constexpr const char* kSmsBridgeAddress = "127.0.0.1";
+// The dotted address the next start binds; false, and the address kept,
+// for text that is no dotted address. Null restores the loopback address.
+bool SmsBridgeSetAddress(const char* dotted);
+const char* SmsBridgeAddress();
 // The cookies of the bridge's socket requests.
 constexpr uintptr_t kSmsBridgeCookie = 0x3805;
 constexpr uintptr_t kSmsBridgeStopCookie = 0x3806;

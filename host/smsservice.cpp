@@ -8,6 +8,7 @@
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
 #include "net/netbuf.h"
+#include "services/sms/sms.h"
 #include "services/smsmsg.h"
 
 namespace {
@@ -25,11 +26,10 @@ struct SmsService {
   Pending* sending;  // handed to the bridge, its outcome not yet come
   SmsConcat* pushes;
   TskmanTimer* ageing;
+  SmsState routing;  // the engine's routing of the other messages
   bool stopping;
 };
 
-SmsRoutingHook gRoute;
-SmsAgeingHook gAge;
 SmsService* gService;
 
 void FreeRequest(SmsSendRequestRec* request) {
@@ -136,7 +136,9 @@ void OnReceived(SmsService* s, SmsReceived* m) {
   SmsAddressing a;
   SmsReadAddressing(m, &a);
   if (!(a.hasPort && a.port == kWapPushPort)) {
-    if (gRoute) gRoute(m);
+    const SmsInMessage in{static_cast<uint32_t>(m->time), m->kind, m->address, m->dataLength,
+                          m->headerLength, m->data, m->type, m->port};
+    SmsRoute(&s->routing, &in);
     return;
   }
   const uint32_t header = m->headerLength < m->dataLength ? m->headerLength : m->dataLength;
@@ -162,7 +164,7 @@ void OnTimer(SmsService* s, uintptr_t user) {
     if (SmsConcatAge(&s->pushes) == 0) TskmanCancelTimer(&s->ageing);
     return;
   }
-  if (gAge) gAge();
+  SmsAge(&s->routing);
 }
 
 void Stop(SmsService* s) {
@@ -176,6 +178,7 @@ void Stop(SmsService* s) {
     Answer(p, kSmsServiceStopped);
   }
   SmsConcatFreeAll(&s->pushes);
+  SmsStateFree(&s->routing);
   TskmanCancelTimer(&s->ageing);
   TskmanTask* task = s->task;
   if (gService == s) gService = nullptr;
@@ -185,10 +188,7 @@ void Stop(SmsService* s) {
 
 }  // namespace
 
-void SmsSetRoutingHook(SmsRoutingHook route, SmsAgeingHook age) {
-  gRoute = route;
-  gAge = age;
-}
+SmsState* SmsServiceRouting() { return gService ? &gService->routing : nullptr; }
 
 Result SmsServiceHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* s = static_cast<SmsService*>(context);

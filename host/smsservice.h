@@ -11,23 +11,20 @@
 //
 // Received messages (0x3800 from the bridge or the phone) to application
 // port 2948 are WAP pushes for push delivery (wappush.h), segmented ones
-// reassembled first; every other message is handed to the SMS routing
-// hook. The routing's ageing timer (261 with user value 0) is handed to its
-// ageing hook.
+// reassembled first; every other message goes to the engine's SMS routing
+// (services/sms/sms.h), which hands it to the application task that claims
+// it. The routing's ageing timer (261 with user value 0) ages its
+// reassemblies.
 #pragma once
 #include <cstdint>
 
 #include "kernel/modules.h"
 
-struct SmsConcat;
-struct SmsReceived;
+struct SmsState;
 
-// The engine's SMS routing: it reads the message (the service frees it
-// afterwards). Without a hook received messages are dropped.
-using SmsRoutingHook = void (*)(const SmsReceived* message);
-// One pass over the routing's reassembly records, on its ageing timer.
-using SmsAgeingHook = void (*)();
-void SmsSetRoutingHook(SmsRoutingHook route, SmsAgeingHook age);
+// The routing state where applications claim their messages
+// (SmsRegisterApp); null while the service is not running.
+SmsState* SmsServiceRouting();
 
 // Creates the task; kOk, or ResultError(Sms, NoMemory).
 Result SmsServiceStart();

@@ -8,7 +8,7 @@
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
-#include "services/notify.h"
+#include "services/push/notify.h"
 
 namespace {
 

@@ -64,6 +64,7 @@ constexpr ConfigSection kSections[] = {
     {"cookies", "persistent", 0, &kListCookies},
     {"repository", "repository", 0, nullptr},
     {"homepage", "repository", 0, nullptr},
+    {"inbox", "repository", 0, nullptr},
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "browser/cache.h"
 #include "browser/status.h"
+#include "browser/url.h"
 #include "browser/ui.h"
 #include "browser/uitask.h"
 #include "browser/userpref.h"
@@ -28,9 +29,9 @@
 #include "net/dns.h"
 #include "net/netsock.h"
 #include "security/ecapi.h"
-#include "services/lc.h"
 #include "services/channels/rep.h"
-#include "services/notify.h"
+#include "services/push/lc.h"
+#include "services/push/notify.h"
 #include "services/wmlscript/wmls_script_task.h"
 #include "services/provisioning/prov.h"
 #include "services/service_rows.h"
@@ -150,6 +151,9 @@ constexpr ModuleRow kModules[] = {
 };
 constexpr size_t kModuleCount = std::size(kModules);
 
+// A pushed connectivity document goes to provisioning on its way to the inbox.
+Result ProvisionPushed(uintptr_t, UrlLoad* message) { return ProvProvisionPushed(message->name); }
+
 // A finished download goes to provisioning, which frees it through the row.
 void HandOverDownload(uint8_t* item, uint32_t length) { ProvHeldItemSetLength(item, length); }
 
@@ -160,6 +164,7 @@ void BeginServices(UiStartContext* ctx) {
   // Script links reach a script task the browser starts through this.
   BenSetScriptStarter(WmlsScriptTaskStartForBrowser);
   ServiceRowsInstall();
+  NotifySetConnectivityHook(ProvisionPushed);
   NdwnSetProvisioningHook(HandOverDownload);
   ProvSetHeldItemRelease(NdwnHeldItemFree);
   RenderSetChannelClose(RepStartFetch);
@@ -392,6 +397,7 @@ Result HostStartEngine(void* host) {
 void HostStopEngine() {
   TskmanShutdown();
   CacheClear();
+  UrlModuleForget();
 }
 
 void UiStopServices() {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "player/anim_movie.h"
+#include "player/anim_text.h"
 #include "player/anim_player.h"
 
 namespace {
@@ -149,29 +150,28 @@ void SetRootVariable(Run& r, const char* name, int32_t value) {
   if (text) AnimVar_Set(r.p, name, text);
 }
 
-// "text?dur=n&r=..&g=..&b=..": the caption over the next n root frames;
-// without '?' the caption goes. A span of no frames is refused.
+// "text?dur=n&r=..&g=..&b=..": the caption ticker over the root's next n
+// frames, in a line along the frame's foot; without '?' the ticker stops. A
+// span of no frames is refused.
 void Caption(Run& r, const char* target) {
-  AnimActionState& a = r.m->action;
   const char* q = std::strchr(target, '?');
   if (!q) {
-    AnimStr_Free(r.p, a.captionText);
-    a.captionText = nullptr;
-    r.p->captionShown = 0;
+    AnimCaption_Stop(r.p);
     return;
   }
   const int32_t span = IntParam(q, "dur=");
   if (span <= 0) return;
   char* text = AnimStr_DupN(r.p, target, static_cast<uint32_t>(q - target));
   if (!text) return;
-  AnimStr_Free(r.p, a.captionText);
-  a.captionText = text;
   AnimClip* root = AnimMovie_Root(r.m);
-  a.captionFirst = root ? root->currentFrame : 0;
-  a.captionLast = a.captionFirst + static_cast<uint32_t>(span);
-  a.captionColor = static_cast<uint32_t>(IntParam(q, "r=") & 0xFF) << 24 |
-                   static_cast<uint32_t>(IntParam(q, "g=") & 0xFF) << 16 |
-                   static_cast<uint32_t>(IntParam(q, "b=") & 0xFF) << 8;
+  const auto first = static_cast<int32_t>(root ? root->currentFrame : 0);
+  const uint32_t colour = static_cast<uint32_t>(IntParam(q, "r=") & 0xFF) << 24 |
+                          static_cast<uint32_t>(IntParam(q, "g=") & 0xFF) << 16 |
+                          static_cast<uint32_t>(IntParam(q, "b=") & 0xFF) << 8;
+  const int32_t w = r.p->frameWidth, h = r.p->frameHeight;
+  AnimCaption_StartAt(r.p, text, 0, h - 14, w, w, 12, first, first + span, colour, 0xFFFFFF00u,
+                      0xFFFFFFFFu);
+  AnimStr_Free(r.p, text);
 }
 
 void FsCommand(Run& r, const char* command, const char* target) {

@@ -3,8 +3,11 @@
 // colour transforms and edit-text fields.
 #include <cstring>
 
+#include "player/anim_dct.h"
 #include "player/anim_player.h"
+#include "player/anim_shape.h"
 #include "player/anim_stream.h"
+#include "player/anim_text.h"
 
 namespace {
 
@@ -130,8 +133,7 @@ void AnimChar_Free(AnimPlayer* p, AnimChar* h) {
   switch (h->type) {
     case kAnimShape: {
       auto* shape = static_cast<AnimShape*>(h->body);
-      for (uint32_t i = 0; shape->styles.fills && i < shape->styles.fillCount; ++i)
-        AnimPlayer_Free(p, shape->styles.fills[i].ramp);
+      AnimStyles_Free(p, shape->styles.fills, shape->styles.fillCount);
       AnimPlayer_Free(p, shape->styles.fills);
       AnimPlayer_Free(p, shape->styles.lines);
       AnimPlayer_Free(p, shape->records);
@@ -152,28 +154,18 @@ void AnimChar_Free(AnimPlayer* p, AnimChar* h) {
       break;
     }
     case kAnimBitmap: {
-      auto* raw = static_cast<AnimRawChar*>(h->body);
-      AnimPlayer_Free(p, raw->data);
-      AnimPlayer_Free(p, raw);
+      auto* bitmap = static_cast<AnimBitmap*>(h->body);
+      AnimPlayer_Free(p, bitmap->data);
+      AnimPlayer_Free(p, bitmap->alpha);
+      AnimPlayer_Free(p, bitmap);
       break;
     }
-    case kAnimFont: {
-      auto* font = static_cast<AnimFont*>(h->body);
-      for (uint32_t i = 0; font->glyphs && i < font->glyphCount; ++i) AnimPlayer_Free(p, font->glyphs[i].records);
-      AnimPlayer_Free(p, font->glyphs);
-      AnimPlayer_Free(p, font->codes);
-      AnimStr_Free(p, font->name);
-      AnimPlayer_Free(p, font);
+    case kAnimFont:
+      AnimFont_Free(p, static_cast<AnimFont*>(h->body));
       break;
-    }
     case kAnimText: {
       auto* text = static_cast<AnimText*>(h->body);
-      for (AnimTextRecord* r = text->records; r;) {
-        AnimTextRecord* next = r->next;
-        AnimPlayer_Free(p, r->glyphs);
-        AnimPlayer_Free(p, r);
-        r = next;
-      }
+      AnimText_FreeRecords(p, text);
       AnimPlayer_Free(p, text);
       break;
     }

@@ -7,6 +7,7 @@
 #include "player/anim_movie.h"
 #include "player/anim_player.h"
 #include "player/anim_shape.h"
+#include "player/anim_text.h"
 
 namespace {
 
@@ -275,7 +276,9 @@ uint32_t DrawChar(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const A
                              nesting + 1);
     }
     case kAnimSprite: return o ? DrawSprite(m, o->clip, matrix, cx, nesting + 1) : 0;
-    default: return 0;  // texts and bitmaps draw elsewhere
+    case kAnimText:
+      return AnimText_Draw(&m->raster, static_cast<const AnimText*>(c->body), matrix, cx) == kAnimShapeDrawn;
+    default: return 0;  // bitmaps draw only as the fills of shapes
   }
 }
 
@@ -586,6 +589,16 @@ uint32_t AnimClip_RunFrame(AnimClip* clip, uint32_t frame, uint32_t mode) {
         case kAnimNoticeValue:
         case kAnimNotice:
           if (mode == 1) AnimHook_Notify(p, kAnimNotifyProgress, static_cast<int32_t>(c->kind), c->depth, 1, 0);
+          break;
+        case kAnimShowCaption:
+          // The caption's definition is an edit-text field.
+          if (mode == 1 && c->character && c->character->type == kAnimButton) {
+            const auto* field = static_cast<const AnimButton*>(c->character->body)->editText;
+            if (field) AnimCaption_StartDefinition(p, field);
+          }
+          break;
+        case kAnimHideCaption:
+          if (mode == 1) AnimCaption_Stop(p);
           break;
         default: break;
       }

@@ -108,6 +108,7 @@ AnimMovie* AnimMovie_Create(AnimPlayer* p) {
   m->action.loadFrame = -1;
   AnimVar_Clear(p);
   AnimValue_ClearStack(p);
+  AnimBitmap_ResetCache(&p->bitmaps);
   return m;
 }
 
@@ -125,7 +126,8 @@ void AnimMovie_Destroy(AnimMovie* m) {
   AnimVar_Clear(p);
   AnimRaster_Free(&m->raster);
   AnimStr_Free(p, m->action.loadTarget);
-  AnimStr_Free(p, m->action.captionText);
+  AnimBitmap_FreeAll(&p->bitmaps, &p->heap);
+  AnimCaption_Free(p);
   AnimPlayer_Free(p, m);
   p->heap.abortFlag = 0;
 }

@@ -85,11 +85,6 @@ struct AnimActionState {
   uint32_t networkPending;
   uint32_t saveFlag;
   uint32_t levelCounter;  // numbers of levels loaded into clips, from 256
-  // The caption a movie asked for: its text, the root frames it shows over
-  // and its colour (red, green, blue from the high byte down).
-  char* captionText;
-  uint32_t captionFirst, captionLast;
-  uint32_t captionColor;
   uint32_t runningRemoved;
   AnimClip* runningClip;
   uint32_t runDepth;       // nested runs (frame actions run by a jump inside a run)

@@ -4,9 +4,11 @@
 // end; a read past either gives 0 and leaves the cursor at the limit.
 #include <cstring>
 
+#include "player/anim_dct.h"
 #include "player/anim_movie.h"
 #include "player/anim_player.h"
 #include "player/anim_stream.h"
+#include "player/anim_text.h"
 
 namespace {
 
@@ -266,6 +268,7 @@ void ReadShape(AnimStream* s, bool alpha) {
   if (!shape) return;
   AnimChar_InitHeader(&shape->header, kAnimShape, AnimParse_ReadU16(s), shape);
   shape->hasAlpha = alpha ? 1 : 0;
+  shape->dictionary = &s->dictionary;
   AnimParse_ReadRect(s, &shape->bounds);
   if (!ReadStyles(s, &shape->styles, alpha)) {
     AnimChar_Free(s->player, &shape->header);
@@ -283,18 +286,20 @@ void ReadShape(AnimStream* s, bool alpha) {
   AnimDict_Add(s, &shape->header);
 }
 
-// Coded bitmaps: the id, then the rest of the tag as the coded image.
+// Coded bitmaps: the id, then the rest of the tag as the coded image,
+// decoded only when a fill draws it.
 void ReadBitmap(AnimStream* s) {
-  auto* raw = static_cast<AnimRawChar*>(Alloc(s, sizeof(AnimRawChar)));
-  if (!raw) return;
-  AnimChar_InitHeader(&raw->header, kAnimBitmap, AnimParse_ReadU16(s), raw);
-  raw->tagCode = 513;
-  raw->data = CopyRest(s, &raw->size);
+  auto* bitmap = static_cast<AnimBitmap*>(Alloc(s, sizeof(AnimBitmap)));
+  if (!bitmap) return;
+  AnimBitmap_Init(bitmap, AnimParse_ReadU16(s), 0);
+  uint32_t size = 0;
+  bitmap->data = CopyRest(s, &size);
   if (AnimPlayer_Aborted(s->player)) {
-    AnimChar_Free(s->player, &raw->header);
+    AnimChar_Free(s->player, &bitmap->header);
     return;
   }
-  AnimDict_Add(s, &raw->header);
+  bitmap->codedLength = static_cast<int32_t>(size);
+  AnimDict_Add(s, &bitmap->header);
 }
 
 void ReadRgba(AnimStream* s, uint8_t* c) {
@@ -306,6 +311,7 @@ void ReadMorph(AnimStream* s) {
   auto* m = static_cast<AnimMorph*>(Alloc(s, sizeof(AnimMorph)));
   if (!m) return;
   AnimChar_InitHeader(&m->header, kAnimMorph, AnimParse_ReadU16(s), m);
+  m->dictionary = &s->dictionary;
   AnimParse_ReadRect(s, &m->bounds);
   AnimParse_ReadRect(s, &m->endBounds);
   const uint32_t offset = AnimParse_ReadU32(s);
@@ -407,7 +413,11 @@ uint32_t ReadOffset(AnimStream* s, bool wide) { return wide ? AnimParse_ReadU32(
 AnimFont* NewFont(AnimStream* s, uint32_t id, uint32_t glyphs) {
   auto* font = static_cast<AnimFont*>(Alloc(s, sizeof(AnimFont)));
   if (!font) return nullptr;
-  AnimChar_InitHeader(&font->header, kAnimFont, id, font);
+  AnimFont_Init(font, id);
+  if (!AnimFont_SetName(s->player, font, "Unknown")) {
+    AnimChar_Free(s->player, &font->header);
+    return nullptr;
+  }
   font->glyphCount = glyphs;
   if (glyphs) {
     font->glyphs = static_cast<AnimGlyph*>(Alloc(s, glyphs * sizeof(AnimGlyph)));
@@ -463,9 +473,13 @@ void ReadFontWithLayout(AnimStream* s) {
   AnimFont* font = NewFont(s, id, count);
   if (!font) return;
   font->flags = flags;
-  font->name = AnimStr_DupN(s->player, reinterpret_cast<const char*>(s->data + nameAt), nameEnd - nameAt);
-  if (font->name && count) font->codes = static_cast<uint16_t*>(Alloc(s, count * 2));
-  if (!font->name || (count && !font->codes)) {
+  char* name = AnimStr_DupN(s->player, reinterpret_cast<const char*>(s->data + nameAt), nameEnd - nameAt);
+  if (name) {
+    AnimFont_SetName(s->player, font, name);
+    AnimStr_Free(s->player, name);
+  }
+  if (name && count) font->codes = static_cast<uint16_t*>(Alloc(s, count * 2));
+  if (!name || AnimPlayer_Aborted(s->player) || (count && !font->codes)) {
     AnimChar_Free(s->player, &font->header);
     return;
   }
@@ -528,9 +542,13 @@ void ReadFontInfo(AnimStream* s) {
   }
   for (uint32_t i = 0; i < font->glyphCount; ++i)
     codes[i] = static_cast<uint16_t>((flags & 1) ? AnimParse_ReadU16(s) : AnimParse_ReadU8(s));
-  AnimStr_Free(s->player, font->name);
+  const bool named = AnimFont_SetName(s->player, font, name);
+  AnimStr_Free(s->player, name);
+  if (!named) {
+    AnimPlayer_Free(s->player, codes);
+    return;
+  }
   AnimPlayer_Free(s->player, font->codes);
-  font->name = name;
   font->flags = flags;
   font->codes = codes;
 }
@@ -538,19 +556,16 @@ void ReadFontInfo(AnimStream* s) {
 void ReadText(AnimStream* s, bool alpha) {
   auto* text = static_cast<AnimText*>(Alloc(s, sizeof(AnimText)));
   if (!text) return;
-  AnimChar_InitHeader(&text->header, kAnimText, AnimParse_ReadU16(s), text);
+  AnimText_Init(text, AnimParse_ReadU16(s));
   AnimParse_ReadRect(s, &text->bounds);
   AnimParse_ReadMatrix(s, &text->matrix);
   text->glyphBits = s->glyphBits = AnimParse_ReadU8(s);
   text->advanceBits = s->advanceBits = AnimParse_ReadU8(s);
-  AnimTextRecord** tail = &text->records;
   while (Left(s) > 0) {
     const uint32_t head = AnimParse_ReadU8(s);
     if (head == 0) break;
     auto* r = static_cast<AnimTextRecord*>(Alloc(s, sizeof(AnimTextRecord)));
     if (!r) break;
-    *tail = r;
-    tail = &r->next;
     uint32_t count = head;
     if (head >= 128) {
       r->flags = head;
@@ -567,12 +582,16 @@ void ReadText(AnimStream* s, bool alpha) {
     r->glyphCount = count;
     if (count) {
       r->glyphs = static_cast<AnimTextGlyph*>(Alloc(s, count * sizeof(AnimTextGlyph)));
-      if (!r->glyphs) break;
+      if (!r->glyphs) {
+        AnimPlayer_Free(s->player, r);
+        break;
+      }
     }
     for (uint32_t i = 0; i < count; ++i) {
       r->glyphs[i].index = AnimParse_ReadBits(s, s->glyphBits > 32 ? 32 : s->glyphBits);
       r->glyphs[i].advance = AnimParse_ReadSBits(s, s->advanceBits > 32 ? 32 : s->advanceBits);
     }
+    AnimText_AppendRecord(text, r);
   }
   if (AnimPlayer_Aborted(s->player)) {
     AnimChar_Free(s->player, &text->header);

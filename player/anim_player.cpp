@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "player/anim_text.h"
+
 namespace {
 
 constexpr char kDownloadFile[] = "datemp";
@@ -30,6 +32,8 @@ uint32_t Reset(AnimPlayer* p, const AnimSize* size) {
   // The heap's reset discarded every block: forget what pointed into it.
   p->stack = nullptr;
   for (auto& bucket : p->variables) bucket = nullptr;
+  AnimBitmap_ResetCache(&p->bitmaps);
+  p->caption = AnimCaption{};
   p->paused = 0;
   p->soundTypes = kAnimSoundTypes;
   if (size) {
@@ -168,6 +172,18 @@ uint32_t Advance(AnimPlayer* p) {
   AnimMovie* m = p->movie;
   if (!p->paused && !root->playing && atLast && available == root->frameCount && !m->input.eventPending)
     return kAnimMovieEnded;
+  // The caption goes out with every frame of its range; past it, a caption
+  // still on the screen is taken off and the view drawn again.
+  const AnimCaption& caption = p->caption;
+  const auto shown = static_cast<int64_t>(frame);
+  if (p->captionOn && caption.text && shown >= caption.startFrame && shown <= caption.endFrame) {
+    if (caption.flags & kAnimCaptionRedrawsView) p->redrawPending = 1;
+    AnimCaption_Tick(p);
+    p->captionShown = 1;
+  } else if (p->captionShown) {
+    p->captionShown = 0;
+    p->redrawPending = 1;
+  }
   if (p->redrawPending) {
     AnimHook_Notify(p, kAnimNotifyRedraw, 0, 0, p->frameWidth, p->frameHeight);
     p->redrawPending = 0;
@@ -401,6 +417,7 @@ void AnimPlayer_Free(AnimPlayer* p, void* block) { AnimHeap_Free(&p->heap, block
 
 void AnimPlayer_Init(AnimPlayer* p) {
   std::memset(p, 0, sizeof *p);
+  AnimBitmap_ResetCache(&p->bitmaps);
   p->zoom = 1;
   p->frameLimit = -1;
   p->redrawPending = 1;

@@ -6,9 +6,11 @@
 
 #include <cstdint>
 
+#include "player/anim_dct.h"
 #include "player/anim_heap.h"
 #include "player/anim_movie.h"
 #include "player/anim_stream.h"
+#include "player/anim_text.h"
 #include "player/anim_value.h"
 #include "player/anim_video.h"
 
@@ -88,6 +90,8 @@ struct AnimPlayer {
   AnimHeap heap;  // holds the abort flag
   AnimValue* stack;
   AnimVariable* variables[kAnimVarBuckets];
+  AnimBitmapTable bitmaps;  // decoded images of the movie's coded bitmaps
+  AnimCaption caption;
 };
 
 inline uint32_t AnimPlayer_Aborted(const AnimPlayer* p) { return p->heap.abortFlag; }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "player/anim_dct.h"
 #include "player/anim_player.h"
 
 namespace {
@@ -132,6 +133,124 @@ void SpanGradient(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, in
   }
 }
 
+int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
+
+// Narrows [lo, hi] to the steps k where 0 <= start + k x step < limit.
+void KeepInside(int64_t start, int64_t step, int64_t limit, int64_t* lo, int64_t* hi) {
+  int64_t from, to;
+  if (step == 0) {
+    if (start >= 0 && start < limit) return;
+    from = 1;
+    to = 0;
+  } else if (step > 0) {
+    from = CeilDiv(-start, step);
+    to = FloorDiv(limit - 1 - start, step);
+  } else {
+    from = CeilDiv(start - limit + 1, -step);
+    to = FloorDiv(start, -step);
+  }
+  if (from > *lo) *lo = from;
+  if (to < *hi) *hi = to;
+}
+
+// Texels of a bitmap fill; pixels whose texel lies outside the bitmap keep
+// what they had (neither kind repeats the image). The smooth mode draws each
+// sub-row straight into the frame.
+void SpanBitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+  AnimBitmap* bitmap = s->bitmap;
+  if (!bitmap) return;
+  const uint8_t* pixels;
+  const uint8_t* alphaPlane;
+  uint32_t width, height, rowBytes;
+  if (bitmap->heldAsPixels) {
+    pixels = bitmap->data;
+    alphaPlane = bitmap->alpha;
+    width = bitmap->width;
+    height = bitmap->height;
+    rowBytes = bitmap->rowBytes;
+  } else {
+    AnimBitmapTable* table = &r->player->bitmaps;
+    int32_t slot = s->slot;
+    if (slot < 0 || slot >= static_cast<int32_t>(kAnimDecodedSlots) ||
+        table->slots[slot].key != static_cast<int32_t>(bitmap->header.id)) {
+      slot = AnimBitmap_Decode(table, &r->player->heap, bitmap);
+      if (slot < 0) return;
+    }
+    const AnimDecodedBitmap& d = table->slots[slot];
+    pixels = d.pixels;
+    alphaPlane = d.alpha;
+    width = d.width;
+    height = d.height;
+    rowBytes = d.rowBytes;
+  }
+  if (!pixels) return;
+  const int32_t first = x0 >> 5;
+  const int32_t last = (x1 >> 5) < r->width ? x1 >> 5 : r->width - 1;
+  const float fx = static_cast<float>(first), fy = static_cast<float>(row);
+  const int64_t u0 = static_cast<int32_t>(static_cast<uint32_t>(Trunc(s->a * fx + s->b * fy)) + static_cast<uint32_t>(s->tx));
+  const int64_t v0 = static_cast<int32_t>(static_cast<uint32_t>(Trunc(s->c * fx + s->d * fy)) + static_cast<uint32_t>(s->ty));
+  const int64_t du = Trunc(s->a), dv = Trunc(s->c);
+  // The columns whose texel lies inside the bitmap form one run: find it
+  // once instead of testing every pixel.
+  int64_t lo = 0, hi = last - first;
+  KeepInside(u0, du, static_cast<int64_t>(width) << 7, &lo, &hi);
+  KeepInside(v0, dv, static_cast<int64_t>(height) << 7, &lo, &hi);
+  if (first < 0 || lo > hi) return;
+  uint16_t* px = Row(r, row) + first;
+  int64_t u = u0 + lo * du, v = v0 + lo * dv;
+  auto texelAt = [&](int64_t tu, int64_t tv) {
+    uint16_t t;
+    std::memcpy(&t, pixels + static_cast<size_t>(tv) * rowBytes + 2 * static_cast<size_t>(tu), 2);
+    return static_cast<uint16_t>(__builtin_bswap16(t));  // stored high byte first
+  };
+  if (!alphaPlane && s->alpha >= 255) {
+    // Opaque texels are copied; a mapping without rotation stays on one texel row.
+    auto copy = [&](int64_t from, int64_t to) {
+      int64_t cu = u0 + from * du, cv = v0 + from * dv;
+      if (dv == 0) {
+        const int64_t tv = cv >> 7;
+        for (int64_t k = from; k <= to; ++k, cu += du) px[k] = texelAt(cu >> 7, tv);
+      } else {
+        for (int64_t k = from; k <= to; ++k, cu += du, cv += dv) px[k] = texelAt(cu >> 7, cv >> 7);
+      }
+    };
+    if (!r->smooth) {
+      copy(lo, hi);
+      return;
+    }
+    // The smooth mode draws a pixel row's two sub-rows straight into the
+    // frame. An opaque texel depends on the pixel alone, and the spans of one
+    // sub-row never overlap, so the columns this fill already wrote in the
+    // row's other sub-row (during the same render) hold this texel still.
+    AnimRaster::BitmapRun& done = r->bitmapRun;
+    int64_t skipFrom = 1, skipTo = 0;
+    if (done.paint == s && done.row == row && done.bucket != r->bucket) {
+      skipFrom = done.from - first > lo ? done.from - first : lo;
+      skipTo = done.to - first < hi ? done.to - first : hi;
+    }
+    if (skipFrom > skipTo) {
+      copy(lo, hi);
+    } else {
+      copy(lo, skipFrom - 1);
+      copy(skipTo + 1, hi);
+    }
+    done = AnimRaster::BitmapRun{s, row, r->bucket, first + lo, first + hi};
+    return;
+  }
+  const size_t alphaPitch = rowBytes / 2;
+  for (int64_t k = lo; k <= hi; ++k, u += du, v += dv) {
+    const int64_t tu = u >> 7, tv = v >> 7;
+    const uint16_t colour = texelAt(tu, tv);
+    uint32_t alpha = s->alpha;
+    if (alphaPlane) {
+      alpha = alphaPlane[static_cast<size_t>(tv) * alphaPitch + static_cast<size_t>(tu)];
+      if (s->alphaTable) alpha = s->alphaTable[alpha];
+    }
+    px[k] = alpha >= 255 ? colour : AnimColor_Blend(px[k], colour, alpha);
+  }
+}
+
 void DrawSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
   if (x1 <= x0) return;
   const int32_t left = r->clipLeft * 32, right = r->clipRight * 32;
@@ -145,7 +264,11 @@ void DrawSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_
     SpanGradient(r, s, row, x0, x1);
     return;
   }
-  if (s->kind != 0) return;  // bitmap fills are not drawn by this renderer yet
+  if (s->kind == 0x40 || s->kind == 0x41) {
+    SpanBitmap(r, s, row, x0, x1);
+    return;
+  }
+  if (s->kind != 0) return;
   if (r->smooth) SpanSolidAA(r, s, x0, x1);
   else SpanSolid(r, s, row, x0, x1);
 }
@@ -265,6 +388,8 @@ void Composite(AnimRaster* r, int32_t row) {
     uint32_t cover = r->coverageRow[x];
     if (cover > 255) cover = 255;
     px[x] = AnimColor_Blend(px[x], r->colourRow[x], cover);
+    r->coverageRow[x] = 0;
+    r->colourRow[x] = 0;
   }
 }
 
@@ -291,11 +416,9 @@ void RenderBuckets(AnimRaster* r) {
       active = Merge(active, r->buckets[b]);
       const int32_t y = 16 * b;
       if (y < r->dirtyYMin || y > r->dirtyYMax) continue;
-      if (!cleared) {
-        std::memset(r->colourRow, 0, sizeof(uint16_t) * static_cast<size_t>(r->width));
-        std::memset(r->coverageRow, 0, sizeof(uint32_t) * static_cast<size_t>(r->width));
-        cleared = true;
-      }
+      // The rows start empty: compositing empties what the spans filled.
+      cleared = true;
+      r->bucket = b;
       if (row >= r->clipTop && row <= r->clipBottom) DrawRowSpans(r, active, row);
     }
     if (cleared) Composite(r, row);
@@ -469,6 +592,7 @@ void AnimRaster_Render(AnimRaster* r, uint32_t mode, AnimEdgeCache* cache) {
     cache->firstBucket = r->firstBucket;
     cache->lastBucket = r->lastBucket;
   }
+  r->bitmapRun = AnimRaster::BitmapRun{};
   if (r->lastBucket >= 0) RenderBuckets(r);
   for (int32_t b = r->firstBucket; b <= r->lastBucket && b < r->bucketCount; ++b) r->buckets[b] = nullptr;
   r->lastBucket = -1;
@@ -483,10 +607,11 @@ void AnimRaster_SetBackground(AnimRaster* r, uint8_t red, uint8_t green, uint8_t
 }
 
 void AnimRaster_ClearFrame(AnimRaster* r) {
-  if (!r->backgroundSet || !r->pixels) return;
+  if (!r->backgroundSet || !r->pixels || r->clipRight < r->clipLeft) return;
   const uint16_t c = static_cast<uint16_t>(AnimColor_To16(r->background[0], r->background[1], r->background[2]));
-  for (int32_t y = r->clipTop; y <= r->clipBottom; ++y) {
-    uint16_t* px = Row(r, y);
-    for (int32_t x = r->clipLeft; x <= r->clipRight; ++x) px[x] = c;
-  }
+  // One row filled, then copied into the others.
+  uint16_t* first = Row(r, r->clipTop) + r->clipLeft;
+  const size_t n = static_cast<size_t>(r->clipRight - r->clipLeft + 1);
+  for (size_t x = 0; x < n; ++x) first[x] = c;
+  for (int32_t y = r->clipTop + 1; y <= r->clipBottom; ++y) std::memcpy(Row(r, y) + r->clipLeft, first, n * 2);
 }

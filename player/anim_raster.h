@@ -12,8 +12,11 @@ struct AnimPlayer;
 
 inline constexpr int32_t kAnimEdgeCapacity = 1800;
 
+struct AnimBitmap;
+
 // What an edge fills with, prepared for one draw: a solid colour already
-// through the colour transform, or a kind the span fillers skip.
+// through the colour transform, a gradient, a bitmap, or a kind the span
+// fillers skip.
 struct AnimPaint {
   uint32_t kind;     // 0 solid; 0x10 linear; 0x12 radial; 0x40 / 0x41 bitmap; 128 nothing
   uint32_t color16;  // 5-5-5
@@ -21,10 +24,17 @@ struct AnimPaint {
   // Gradients: device pixel to ramp space (u = a x + b y + tx, v = c x + d y + ty),
   // the ramp of 256 entries of R, G, B, A and 4 spare bytes, and whether any
   // stop is translucent.
+  // Bitmaps: device pixel to texel x 128 in the same terms.
   float a, b, c, d;
   int32_t tx, ty;
   const uint8_t* ramp;
   uint32_t translucent;
+  // Bitmaps: the character, the slot of the decoded-bitmap table it was
+  // decoded into (looked up again by id when another bitmap took the slot),
+  // and the alpha table mapping its alpha plane, or none.
+  AnimBitmap* bitmap;
+  int32_t slot;
+  const uint8_t* alphaTable;
 };
 
 struct AnimEdge {
@@ -72,6 +82,14 @@ struct AnimRaster {
   uint8_t background[4];
   uint8_t text[4];
   uint32_t text16;
+  // The smooth mode's sub-row being drawn, and the last opaque bitmap span
+  // written straight into the frame in this render.
+  int32_t bucket;
+  struct BitmapRun {
+    const AnimPaint* paint;
+    int32_t row, bucket;
+    int64_t from, to;  // pixel columns
+  } bitmapRun;
 };
 
 uint32_t AnimColor_To16(uint32_t r, uint32_t g, uint32_t b);

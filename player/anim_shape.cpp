@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "player/anim_dct.h"
 #include "player/anim_player.h"
 
 void AnimBits_Reset(AnimBits* b, const uint8_t* data, uint32_t size) {
@@ -77,6 +78,11 @@ void AnimStyles_Free(AnimPlayer* p, AnimFillStyle* fills, uint32_t count) {
   for (uint32_t i = 0; fills && i < count; ++i) {
     if (fills[i].ramp) AnimPlayer_Free(p, fills[i].ramp);
     fills[i].ramp = nullptr;
+    if (AnimBitmapFill* b = fills[i].bitmapFill) {
+      if (b->alphaTable) AnimPlayer_Free(p, b->alphaTable);
+      AnimPlayer_Free(p, b);
+      fills[i].bitmapFill = nullptr;
+    }
   }
 }
 
@@ -116,6 +122,7 @@ struct Path {
   AnimStroke* strokes;
   AnimStroke** strokeTail;
   AnimShapeCache* cache;  // when this draw fills a cache
+  AnimDictNode* const* dictionary;
   int32_t poolStart;
   bool failed;
 };
@@ -217,6 +224,21 @@ AnimEdgeCache* NewCacheRecord(Path* path) {
   return rec;
 }
 
+// Device pixels to fill space for the span fillers: the inverse of the
+// draw's matrix times the fill's, its terms scaled and its translation
+// multiplied into the fillers' fixed point.
+void SpanMapping(const Path* path, const AnimMatrix& fill, float scale, uint32_t translate, AnimPaint& paint) {
+  AnimMatrix m, inv;
+  AnimMatrix_Concat(&m, &path->m, &fill);
+  AnimMatrix_Invert(&inv, &m);
+  paint.a = inv.a * scale;
+  paint.b = inv.b * scale;
+  paint.c = inv.c * scale;
+  paint.d = inv.d * scale;
+  paint.tx = static_cast<int32_t>(static_cast<uint32_t>(inv.tx) * translate);
+  paint.ty = static_cast<int32_t>(static_cast<uint32_t>(inv.ty) * translate);
+}
+
 // A gradient's span parameters and ramp for this draw's matrix and colour
 // transform; a ramp that cannot be had leaves the fill undrawn.
 void PrepareGradient(Path* path, AnimFillStyle& f, AnimPaint& paint) {
@@ -229,20 +251,15 @@ void PrepareGradient(Path* path, AnimFillStyle& f, AnimPaint& paint) {
     }
     std::memset(f.ramp, 0, 2048);
   }
-  AnimMatrix g, inv;
-  AnimMatrix_Concat(&g, &path->m, &f.matrix);
-  AnimMatrix_Invert(&inv, &g);
   if (f.type == 0x10) {
+    AnimMatrix g, inv;
+    AnimMatrix_Concat(&g, &path->m, &f.matrix);
+    AnimMatrix_Invert(&inv, &g);
     paint.a = inv.a * 32.0f;
     paint.b = inv.b * 32.0f;
     paint.tx = static_cast<int32_t>(static_cast<uint32_t>(inv.tx) + 16384u);
   } else {
-    paint.a = inv.a * 64.0f;
-    paint.b = inv.b * 64.0f;
-    paint.c = inv.c * 64.0f;
-    paint.d = inv.d * 64.0f;
-    paint.tx = static_cast<int32_t>(static_cast<uint32_t>(inv.tx) * 2u);
-    paint.ty = static_cast<int32_t>(static_cast<uint32_t>(inv.ty) * 2u);
+    SpanMapping(path, f.matrix, 64.0f, 2u, paint);
   }
   paint.ramp = f.ramp;
   paint.translucent = 0;
@@ -288,6 +305,56 @@ void PrepareGradient(Path* path, AnimFillStyle& f, AnimPaint& paint) {
   for (uint32_t j = hi + 1; j < 256; ++j) std::memcpy(f.ramp + 8 * j, f.ramp + 8 * hi, 4);
 }
 
+int32_t ClampByte(int32_t v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
+
+// A bitmap fill's texel mapping and alpha for this draw. The bitmap is found
+// by id at the first draw and decoded now, so the span filler normally finds
+// it in its slot; a fill whose bitmap is missing or cannot be decoded is not
+// drawn.
+void PrepareBitmap(Path* path, AnimFillStyle& f, AnimPaint& paint) {
+  paint.kind = 128;
+  if (!f.bitmapFill) {
+    f.bitmapFill = static_cast<AnimBitmapFill*>(AnimPlayer_Alloc(path->p, sizeof(AnimBitmapFill)));
+    if (!f.bitmapFill) return;
+    f.bitmapFill->bitmapId = f.bitmapId;
+    f.bitmapFill->dictionary = path->dictionary;
+  }
+  AnimBitmapFill* fill = f.bitmapFill;
+  if (!fill->bitmap && fill->dictionary) {
+    AnimChar* c = AnimDict_Find(*fill->dictionary, fill->bitmapId);
+    if (c && c->type == kAnimBitmap) fill->bitmap = static_cast<AnimBitmap*>(c->body);
+  }
+  AnimBitmap* bitmap = fill->bitmap;
+  if (!bitmap) return;
+  bool alphaPlane;
+  paint.slot = -1;
+  if (bitmap->heldAsPixels) {
+    alphaPlane = bitmap->alpha != nullptr;
+  } else {
+    paint.slot = AnimBitmap_Decode(&path->p->bitmaps, &path->p->heap, bitmap);
+    if (paint.slot < 0) return;
+    alphaPlane = path->p->bitmaps.slots[paint.slot].alpha != nullptr;
+  }
+  SpanMapping(path, f.matrix, 4096.0f, 128u, paint);
+  paint.bitmap = bitmap;
+  paint.alphaTable = nullptr;
+  paint.alpha = 255;
+  const AnimCxform* cx = path->cx;
+  if (cx && !alphaPlane) {
+    paint.alpha = static_cast<uint32_t>(ClampByte((cx->aMul * 255 + cx->aAdd * 256) >> 8));
+  } else if (cx) {
+    if (!fill->alphaTable) {
+      fill->alphaTable = static_cast<uint8_t*>(AnimPlayer_Alloc(path->p, 256));
+      if (!fill->alphaTable) return;
+    }
+    // Clamped, not wrapped: a doubling transform keeps opaque texels opaque.
+    for (int32_t i = 0; i < 256; ++i)
+      fill->alphaTable[i] = static_cast<uint8_t>(ClampByte((cx->aMul * i + cx->aAdd * 256) >> 8));
+    paint.alphaTable = fill->alphaTable;
+  }
+  paint.kind = f.type;
+}
+
 // Paints for one style set, prepared under the draw's colour transform.
 AnimDrawSet* PushSet(Path* path, AnimDrawSet** sets, const AnimStyleSet& styles, bool owned) {
   auto* set = static_cast<AnimDrawSet*>(AnimPlayer_Alloc(path->p, sizeof(AnimDrawSet)));
@@ -307,6 +374,8 @@ AnimDrawSet* PushSet(Path* path, AnimDrawSet** sets, const AnimStyleSet& styles,
     paint.kind = f.type;
     Transform(path->cx, f.r, f.g, f.b, f.a, &paint);
     if (f.type == 0x10 || f.type == 0x12) PrepareGradient(path, styles.fills[i], paint);
+    else if (f.type == 0x40 || f.type == 0x41) PrepareBitmap(path, styles.fills[i], paint);
+    if (AnimPlayer_Aborted(path->p)) return nullptr;
   }
   for (uint32_t i = 0; i < styles.lineCount; ++i) {
     const AnimLineStyle& l = styles.lines[i];
@@ -437,6 +506,7 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
   path.cx = cxform;
   path.strokeTail = &path.strokes;
   path.poolStart = r->nextFree;
+  path.dictionary = shape->dictionary;
   AnimMatrix_Concat(&path.m, &r->view, matrix);
   path.mirrored = path.m.a * path.m.d < 0;
   AnimDrawSet* sets = nullptr;
@@ -756,6 +826,7 @@ uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix*
   path.cx = cxform;
   path.strokeTail = &path.strokes;
   path.poolStart = r->nextFree;
+  path.dictionary = morph->dictionary;
   AnimMatrix_Concat(&path.m, &r->view, matrix);
   path.mirrored = path.m.a * path.m.d < 0;
   AnimPaint textPaint{};

@@ -164,14 +164,27 @@ struct AnimGradientRecord {
   uint8_t ratio, r, g, b, a;
 };
 
+struct AnimBitmap;
+
+// What a bitmap fill keeps between draws: its bitmap, found by id at the
+// first draw, and the alpha table built when a colour transform meets a
+// bitmap with an alpha plane.
+struct AnimBitmapFill {
+  uint32_t bitmapId;
+  AnimDictNode* const* dictionary;
+  AnimBitmap* bitmap;
+  uint8_t* alphaTable;  // 256 entries
+};
+
 struct AnimFillStyle {
   uint32_t type;  // 0 solid, 0x10 linear, 0x12 radial, 0x40 / 0x41 bitmap, 128 nothing
   uint8_t r, g, b, a;
-  AnimMatrix matrix;
+  AnimMatrix matrix;  // gradient or bitmap space to shape space
   uint32_t bitmapId;
   uint32_t count;
   AnimGradientRecord records[8];
   uint8_t* ramp;
+  AnimBitmapFill* bitmapFill;  // made at the first draw
 };
 
 struct AnimLineStyle {
@@ -194,6 +207,7 @@ struct AnimShape {
   uint8_t* records;  // the shape records as they came
   uint32_t recordSize;
   uint32_t hasAlpha;  // colours in records' new style arrays carry an A byte
+  AnimDictNode* const* dictionary;  // the movie's, for the bitmaps of bitmap fills
 };
 
 struct AnimGlyph {
@@ -214,6 +228,7 @@ struct AnimFont {
 struct AnimTextGlyph {
   uint32_t index;
   int32_t advance;
+  uint32_t code;  // the character, from the font's code table
 };
 
 struct AnimTextRecord {
@@ -269,14 +284,7 @@ struct AnimMorph {
   uint32_t startSize;
   uint8_t* endEdges;
   uint32_t endSize;
-};
-
-// Coded bitmaps: the rest of the tag as it came, decoded when drawn.
-struct AnimRawChar {
-  AnimChar header;
-  uint32_t tagCode;
-  uint8_t* data;
-  uint32_t size;
+  AnimDictNode* const* dictionary;
 };
 
 struct AnimSound {

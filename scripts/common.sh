@@ -8,6 +8,7 @@ QOR_PACKAGES=(
   zlib1g-dev libpng-dev libmng-dev libjpeg62-turbo-dev
   libfreetype-dev libfontconfig-dev fonts-nanum fonts-liberation fonts-dejavu-core
   liblua5.4-dev
+  libcairo2-dev
 )
 
 qor_as_root() {

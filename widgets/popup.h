@@ -98,6 +98,28 @@ Result PopupInput(const char16_t* prompt, const char16_t* initial, const char16_
 // Closes the open popup without an answer; nothing when there is none.
 void PopupClose();
 
+// A requester's watch over the popup it waits on. A popup that goes without
+// an answer (its build failed, or PopupClose took it) tells nobody, so the
+// requester looks for itself: once after the popup's start, then on a timer
+// while it stands.
+struct PopupWatch {
+  TskmanTask* popup;      // the popup waited on; null when none
+  TskmanTask* requester;  // receives the watch's messages
+  TskmanTimer* timer;
+  uint32_t serial;  // tells this watch's messages from an earlier one's
+};
+constexpr uint32_t kPopupWatchMs = 500;
+
+// Watches the popup just opened for `requester`.
+void PopupWatchStart(PopupWatch* watch, TskmanTask* requester);
+// The popup answered or was given up: the watch ends and its messages
+// still queued are dropped.
+void PopupWatchStop(PopupWatch* watch);
+// The requester hands its PopupCheck, PopupGone and timer messages here;
+// true once the popup is known to have gone without an answer (the watch
+// has then ended).
+bool PopupWatchGone(PopupWatch* watch, uint32_t message, uintptr_t arg1, uintptr_t arg2);
+
 Result PopupTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);
 
 // The soft-key callbacks of message and confirm popups.

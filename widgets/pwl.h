@@ -107,6 +107,10 @@ constexpr uint32_t Label = 0x2a00,        // (UTF-16 label, 0): show one soft-ke
     Cancel = 0x2a0c,                      // (0, 0)
     Key = 0x2a0d,                         // (sub-code, argument)
     PopupCommand = 0x2a0e,                // (command, argument)
+    // A requester's own, while it waits on a popup: look whether the popup
+    // still stands; then, once it has gone, that no answer came first.
+    PopupCheck = 0x2a11,                  // (watch serial, 0)
+    PopupGone = 0x2a12,                   // (watch serial, 0)
     InputOpened = 0x2a10;                 // (0, 0)
 }  // namespace PwlEvent
 

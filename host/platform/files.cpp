@@ -20,6 +20,19 @@ struct Fd {
   }
 };
 
+// A save that fails is said at once: a file lost at the stop would
+// otherwise go without a word.
+void SayFailed(const char* path, int error) {
+  std::fprintf(stderr, "qor: could not save %s: %s\n", path,
+               error ? std::strerror(error) : "write failed");
+}
+FileFailureHook gFailureHook = SayFailed;
+
+FileStatus Failed(const char* path, int error) {
+  gFailureHook(path, error);
+  return FileStatus::Failed;
+}
+
 bool WriteAll(int fd, const uint8_t* p, size_t n) {
   while (n > 0) {
     ssize_t w = ::write(fd, p, n);
@@ -68,20 +81,36 @@ FileStatus PlatformFileReplace(const char* path, const void* data, uint32_t size
   const std::string target(path);
   std::string temp = target + ".XXXXXX";
   Fd f{::mkstemp(temp.data())};
-  if (f.fd < 0) return FileStatus::Failed;
+  if (f.fd < 0) return Failed(path, errno);
   bool ok = ::fchmod(f.fd, 0644) == 0 && WriteAll(f.fd, static_cast<const uint8_t*>(data), size) &&
             ::fsync(f.fd) == 0;
-  ok = ::close(f.fd) == 0 && ok;
+  int error = ok ? 0 : errno;
+  if (::close(f.fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
   f.fd = -1;
-  if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
+  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
     ::unlink(temp.c_str());
-    return FileStatus::Failed;
+    return Failed(path, error);
   }
   // The rename itself must reach the disk too.
   Fd dir{::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
   if (dir.fd >= 0) ::fsync(dir.fd);
   return FileStatus::Ok;
 }
+
+FileFailureHook PlatformFileOnFailure(FileFailureHook hook) {
+  FileFailureHook old = gFailureHook;
+  gFailureHook = hook ? hook : SayFailed;
+  return old;
+}
+
+void PlatformFileSayFailed(const char* path, int error) { SayFailed(path, error); }
 
 FileStatus PlatformFileRemove(const char* path) {
   if (::unlink(path) == 0) return FileStatus::Ok;

@@ -14,7 +14,15 @@ FileStatus PlatformFileRead(const char* path, void* dest, uint32_t size);
 // Replaces the file with the bytes, atomically: a temporary file in the same
 // folder is written, flushed to disk and renamed over the old one, so a crash
 // or a full disk leaves the previous content whole.
+// A failure is told to the failure hook.
 FileStatus PlatformFileReplace(const char* path, const void* data, uint32_t size);
+// Told of every replace that failed: the path and the system's error number.
+// The default says "qor: could not save <path>: <reason>" on standard error
+// (PlatformFileSayFailed); a host may add its own record. Null restores the
+// default; the old hook is returned.
+using FileFailureHook = void (*)(const char* path, int error);
+FileFailureHook PlatformFileOnFailure(FileFailureHook hook);
+void PlatformFileSayFailed(const char* path, int error);
 FileStatus PlatformFileRemove(const char* path);
 
 // The platform allocator, for host records and buffers the host hands out.

@@ -4,21 +4,24 @@
 #include <QGuiApplication>
 #include <QString>
 
-#include "host/ini.h"
+#include "host/hostini.h"
 #include "host/fontft.h"
 #include "host/qt/qthost.h"
 
 namespace {
 
 int Choose(void*, void*, char16_t* face, int32_t faceUnits, int32_t* tenths) {
-  // Nobody could answer a dialog on a screen that is not there.
-  if (QGuiApplication::platformName() == "offscreen") return -1;
-  bool ok = false;
+  // Nobody could answer a dialog on a screen that is not there; a user who
+  // asked to stop is not asked again.
+  if (!QtHostCanShowDialogs() || QtHostStopAsked()) return -1;
   // The display window owns the dialog; the handle the font layer passes is
   // the same widget, but typed.
-  QFont font = QFontDialog::getFont(&ok, QFont(), QtHostDisplayWindow(),
-                                    QStringLiteral("Choose the handset's font"));
+  QFontDialog dialog(QFont(), QtHostDisplayWindow());
+  dialog.setWindowTitle(QStringLiteral("Choose the handset's font"));
+  const bool ok = QtHostExecModal(dialog) == QDialog::Accepted;
+  if (QtHostStopAsked()) return -1;
   if (!ok) return 0;
+  const QFont font = dialog.selectedFont();
   QString family = font.family().left(faceUnits - 1);
   int32_t n = 0;
   for (QChar c : family) face[n++] = c.unicode();
@@ -30,7 +33,7 @@ int Choose(void*, void*, char16_t* face, int32_t faceUnits, int32_t* tenths) {
 }
 
 bool Write(void*, const char* path, const char* section, const char* key, const char* value) {
-  return IniWriteString(path, section, key, value);
+  return HostWriteSetting(path, section, key, value);
 }
 
 const FontChooserOps kChooser = {nullptr, Choose, Write};

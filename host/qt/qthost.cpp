@@ -2,10 +2,12 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QDialog>
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -48,6 +50,9 @@ struct QtHost {
 };
 
 QtHost* gHost = nullptr;
+// The modal dialog the host runs, if any, and whether a signal asked to stop.
+QPointer<QDialog> gModal;
+bool gStopAsked = false;
 
 QtHost* Self(void* ctx) { return static_cast<QtHost*>(ctx); }
 
@@ -77,13 +82,14 @@ void MessageBox(void* ctx, const char* title, const char* text) {
     return;
   }
   std::fprintf(stderr, "%s: %s\n", title, text);
-  // Nobody could answer a box on a screen that is not there.
-  if (QGuiApplication::platformName() == "offscreen") return;
+  // Nobody could answer a box on a screen that is not there, and nobody
+  // waits for one once the user asked to stop.
+  if (!QtHostCanShowDialogs() || gStopAsked) return;
   QMessageBox box(QMessageBox::Critical, QString::fromUtf8(title), QString::fromUtf8(text),
                   QMessageBox::Ok, host->main);
   box.setWindowModality(Qt::ApplicationModal);
   box.setWindowFlag(Qt::WindowStaysOnTopHint);
-  box.exec();
+  QtHostExecModal(box);
 }
 
 int64_t Now(void*) { return static_cast<int64_t>(std::time(nullptr)); }
@@ -206,7 +212,9 @@ class SignalWatch {
 
  private:
   // A signal that comes while the stop chain already runs ends the program
-  // as it would have without us: the way out of a stop that hangs.
+  // as it would have without us: the way out of a stop that hangs. One that
+  // comes while a dialog waits for an answer closes the dialog, or the
+  // program would live on until somebody did.
   static void Take() {
     unsigned char number = 0;
     while (::read(gSignalPipe[0], &number, 1) == 1) {
@@ -217,6 +225,8 @@ class SignalWatch {
         std::raise(number);
         continue;
       }
+      gStopAsked = true;
+      if (gModal) gModal->reject();
       HostOnClose(settings);
     }
   }
@@ -262,6 +272,7 @@ Result QtHostRun(const QtHostHooks& hooks) {
 
   const HostShellOps shell{&host, CreateWindows, DestroyWindows, PumpMessages, Sleep,
                            QuitRequested};
+  gStopAsked = false;
   Result result;
   {
     SignalWatch signals;
@@ -290,6 +301,24 @@ int QtHostMain() {
   Result result = QtHostRun();
   return result == kUiStartFinished || result == kOk ? 0 : 1;
 }
+
+int QtHostExecModal(QDialog& dialog) {
+  QPointer<QDialog> outer = gModal;
+  gModal = &dialog;
+  if (gHost && gHost->hooks.dialogShown)
+    QTimer::singleShot(0, &dialog, [&dialog] {
+      if (gHost && gHost->hooks.dialogShown) gHost->hooks.dialogShown(&dialog);
+    });
+  const int result = dialog.exec();
+  gModal = outer;
+  return result;
+}
+
+bool QtHostCanShowDialogs() {
+  return QGuiApplication::platformName() != "offscreen" || (gHost && gHost->hooks.dialogShown);
+}
+
+bool QtHostStopAsked() { return gStopAsked; }
 
 QWidget* QtHostMainWindow() { return gHost ? gHost->main : nullptr; }
 QWidget* QtHostDisplayWindow() { return gHost && gHost->main ? gHost->main->display() : nullptr; }

@@ -6,6 +6,7 @@
 
 #include "kernel/modules.h"
 
+class QDialog;
 class QWidget;
 
 // What a driver of the host (the emulator itself, a test, the screenshot
@@ -15,12 +16,26 @@ struct QtHostHooks {
   std::function<void(QWidget* mainWindow)> windowsCreated;
   // Replaces the message box: called instead of showing one.
   std::function<void(const std::string& title, const std::string& text)> messageBox;
+  // Called once a modal dialog of the host (a message box, the font
+  // chooser) is open. With it set the dialogs open even offscreen, since
+  // whoever set it answers them.
+  std::function<void(QWidget* dialog)> dialogShown;
 };
 
 // Runs the host in the existing QApplication until the engine has stopped.
 Result QtHostRun(const QtHostHooks& hooks = {});
 // Creates the application and runs the host; the process exit status.
 int QtHostMain();
+
+// Runs a modal dialog of the host: its result. Ctrl+C or SIGTERM while it
+// is open closes it (rejected) and asks the host to stop.
+int QtHostExecModal(QDialog& dialog);
+// Whether a modal dialog could be answered: not on the offscreen platform,
+// unless a driver watches the dialogs.
+bool QtHostCanShowDialogs();
+// A terminal signal asked the host to stop: start-up dialogs are not opened
+// again.
+bool QtHostStopAsked();
 
 QWidget* QtHostMainWindow();
 QWidget* QtHostDisplayWindow();

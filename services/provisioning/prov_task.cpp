@@ -43,6 +43,7 @@ struct ProvTaskCtx {
   char deviceId[8];
   uint32_t deviceIdLength;
   uint32_t popupShowing, pinPrompt, retries;
+  PopupWatch watch;  // a popup gone without an answer is a refusal
   char16_t* pin;  // owned
   Queue data;     // the document's blocks in arrival order
   UrlLoad* load;
@@ -51,6 +52,7 @@ struct ProvTaskCtx {
 void FreeCtx(ProvTaskCtx** cp) {
   ProvTaskCtx* c = *cp;
   if (!c) return;
+  PopupWatchStop(&c->watch);
   if (c->task) TskmanDestroyTask(c->task);
   MemFree(&c->initiator);
   MemFree(&c->mac);
@@ -67,6 +69,7 @@ void Continue(ProvTaskCtx* c) { c->state = c->next; }
 void Fail(ProvTaskCtx* c, Result code) {
   c->error = code;
   c->state = c->next;
+  PopupWatchStop(&c->watch);
   if (c->task) {
     TskmanTask* task = c->task;
     c->task = nullptr;
@@ -110,14 +113,17 @@ void ShowPrompt(ProvTaskCtx* c) {
     c->pinPrompt = 1;
     r = PopupInput(UiGetString(17, c->retries ? 1 : 0), nullptr, nullptr, kPinMode, c->task);
   }
-  if (r == kOk)
+  if (r == kOk) {
     c->popupShowing = 1;
-  else
+    PopupWatchStart(&c->watch, c->task);
+  } else {
     Fail(c, r);
+  }
 }
 
 void OnPopupAnswer(ProvTaskCtx* c, uintptr_t value, uintptr_t flag) {
   c->popupShowing = 0;
+  PopupWatchStop(&c->watch);
   if (c->pinPrompt) {
     auto* text = reinterpret_cast<char16_t*>(value);
     if (!flag) {
@@ -440,6 +446,7 @@ Result ProvTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_
       }
       break;
     default:
+      if (PopupWatchGone(&c->watch, message, arg1, arg2) && c->popupShowing) OnPopupAnswer(c, 0, 0);
       break;
   }
   return kOk;

@@ -650,11 +650,11 @@ int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps) {
       &&slowPath, &&loadVarS, &&tJumpFwS, &&jumpBwS, &&const0, &&const1, &&storeVarS, &&incrVarS,
       &&addOp, &&subOp, &&eqOp, &&leOp, &&ltOp, &&geOp, &&gtOp, &&neOp, &&addAsg, &&popOp,
   };
-  uint32_t done = 0;
-  while (done < steps && ctx->status == 0 && ctx->frame) {
+  uint32_t left = steps;  // instructions the slice still has room for
+  while (left && ctx->status == 0 && ctx->frame) {
     // The handlers work on cached state; the general step takes the state
     // from the context, and it is fetched again after it.
-    WmlsFrame* const f = ctx->frame;
+    const WmlsFrame* const f = ctx->frame;
     const uint8_t* const code = f->desc->code;
     const uint32_t size = f->desc->codeSize;
     WmlsValue* const vars = f->variables;
@@ -665,18 +665,31 @@ int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps) {
     uint32_t off = f->offset;
     uint8_t op = 0;
     int32_t x = 0, y = 0;
+    uint32_t vi = 0;
     bool slow = false;
 
 #define WMLS_NEXT()                           \
   do {                                        \
-    if (done >= steps) goto sliceDone;        \
+    if (!left) goto sliceDone;                \
     if (off > size) {                         \
       ctx->status = WmlsStatus::CodeOverrun;  \
       goto sliceDone;                         \
     }                                         \
     op = code[off++];                         \
-    ++done;                                   \
+    --left;                                   \
     goto* kHandlers[kFastOps[op]];            \
+  } while (0)
+// Straight to the load handler when the next instruction is a load, as it
+// mostly is after the instructions taken at once below: a direct jump in
+// place of the table's indirect one.
+#define WMLS_NEXT_LOAD()                               \
+  do {                                                 \
+    if (left && off < size && code[off] >= 0xE0) {     \
+      op = code[off++];                                \
+      --left;                                          \
+      goto loadVarS;                                   \
+    }                                                  \
+    WMLS_NEXT();                                       \
   } while (0)
 // Both operands integers: x and y; else the general step.
 #define WMLS_INTS()                                                                            \
@@ -691,60 +704,70 @@ int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps) {
   WMLS_NEXT()
 
     WMLS_NEXT();
-  loadVarS : {
-    const uint32_t i = op & 0x1F;
-    if (i >= nvars || top >= cap - 1 || vars[i].type == WmlsType::String) goto slowPath;
-    // A loop's test, "a < b" and its conditional jump, taken at once when
-    // the slice has room for all four instructions and both are integers.
-    if (off + 2 < size && done + 3 <= steps && code[off] >= 0xE0 && code[off + 1] >= 0x2D &&
-        code[off + 1] <= 0x32 && code[off + 2] >= 0xC0 && code[off + 2] < 0xE0) {
-      const uint32_t j = code[off] & 0x1F;
-      if (j < nvars && top < cap - 2 && vars[i].type == WmlsType::Integer &&
-          vars[j].type == WmlsType::Integer) {
-        x = WmlsInt(vars[i]);
-        y = WmlsInt(vars[j]);
-        bool holds;
-        switch (code[off + 1]) {
-          case 0x2D: holds = x == y; break;
-          case 0x2E: holds = x <= y; break;
-          case 0x2F: holds = x < y; break;
-          case 0x30: holds = x >= y; break;
-          case 0x31: holds = x > y; break;
-          default: holds = x != y; break;
-        }
-        const uint32_t skip = code[off + 2] & 0x1F;
-        done += 3;
-        off += 3;
-        if (!holds) off += skip;
-        WMLS_NEXT();
-      }
-    }
-    if (vars[i].type == WmlsType::Integer && off + 1 < size && done + 1 <= steps) {
-      // "s += i": the load and the assignment at once.
-      if (code[off] == 0x1D) {
+  loadVarS:
+    vi = op & 0x1F;
+    if (vi >= nvars || top >= cap - 1 || vars[vi].type == WmlsType::String) goto slowPath;
+    // An integer load is often the first of a few instructions taken at
+    // once; the byte after it tells which.
+    if (vars[vi].type == WmlsType::Integer && off + 1 < size) {
+      const uint32_t next = code[off];
+      if (next >= 0xE0) goto intTest;
+      if (next == 0x1D && left >= 1) {
+        // "s += i": the load and the assignment at once.
         const uint32_t k = code[off + 1];
         int32_t r;
         if (k < nvars && vars[k].type == WmlsType::Integer &&
-            !__builtin_add_overflow(WmlsInt(vars[k]), WmlsInt(vars[i]), &r)) {
+            !__builtin_add_overflow(WmlsInt(vars[k]), WmlsInt(vars[vi]), &r)) {
           vars[k] = WmlsMakeInt(r);
-          done += 1;
+          left -= 1;
           off += 2;
-          WMLS_NEXT();
+          WMLS_NEXT_LOAD();
         }
-      }
-      // "i++;" as a statement: the load, the increment and the pop at once.
-      if (code[off] >= 0x70 && code[off] <= 0x77 && code[off + 1] == 0x37 && done + 2 <= steps) {
-        const uint32_t k = code[off] & 7;
+      } else if (next - 0x70 < 8 && code[off + 1] == 0x37 && left >= 2) {
+        // "i++;" as a statement: the load, the increment and the pop at once.
+        const uint32_t k = next & 7;
         if (k < nvars && vars[k].type == WmlsType::Integer && WmlsInt(vars[k]) != kMax) {
           vars[k].value = static_cast<uint32_t>(WmlsInt(vars[k]) + 1);
-          done += 2;
+          left -= 2;
           off += 2;
+          // A loop's step is followed by the jump back to its test: both
+          // taken here too, when the test starts with an integer load.
+          if (off < size && code[off] >= 0xA0 && code[off] < 0xC0 && left >= 1) {
+            off -= code[off] & 0x1F;
+            left -= 1;
+            if (off < size && left >= 1 && code[off] >= 0xE0) {
+              vi = code[off] & 0x1F;
+              if (vi < nvars && top < cap - 1 && vars[vi].type == WmlsType::Integer && off + 2 < size) {
+                off += 1;
+                left -= 1;
+                goto intTest;
+              }
+            }
+          }
           WMLS_NEXT();
         }
       }
     }
-    st[++top] = vars[i];
+  pushVar:
+    st[++top] = vars[vi];
     WMLS_NEXT();
+  intTest : {
+    // A loop's test, "a < b" and its conditional jump, taken at once when
+    // the slice has room for the four instructions and both are integers.
+    if (off + 2 >= size || left < 3) goto pushVar;
+    const uint32_t j = code[off] & 0x1F, cmp = code[off + 1] - 0x2Du, jump = code[off + 2];
+    if (cmp > 5 || jump < 0xC0 || jump >= 0xE0 || j >= nvars || top >= cap - 2 ||
+        vars[j].type != WmlsType::Integer)
+      goto pushVar;
+    x = WmlsInt(vars[vi]);
+    y = WmlsInt(vars[j]);
+    // Which of less, equal and greater satisfy each comparison, from == to !=.
+    static constexpr uint8_t kHolds[] = {2, 3, 1, 6, 4, 5};
+    const uint32_t order = x < y ? 0 : x == y ? 1 : 2;
+    left -= 3;
+    off += 3;
+    if (!(kHolds[cmp] >> order & 1)) off += jump & 0x1F;
+    WMLS_NEXT_LOAD();
   }
   tJumpFwS:
     if (top < 0 || st[top].type != WmlsType::Boolean) goto slowPath;
@@ -819,12 +842,13 @@ int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps) {
     WMLS_NEXT();
 #undef WMLS_COMPARE
 #undef WMLS_INTS
+#undef WMLS_NEXT_LOAD
 #undef WMLS_NEXT
 
   slowPath:
     slow = true;
   sliceDone:
-    f->offset = off;
+    ctx->frame->offset = off;  // the same frame: the handlers never change it
     ctx->top = top;
     if (!slow) break;
     const int32_t r = WmlsStep(op, ctx);

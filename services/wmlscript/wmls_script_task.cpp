@@ -14,6 +14,7 @@
 #include "services/wmlscript/wmls.h"
 #include "services/wmlscript/wmls_internal.h"
 #include "services/wmlscript/wmls_task.h"
+#include "services/wtai/wtai.h"
 #include "widgets/popup.h"
 
 // What belongs to one run: the outermost one, or a nested call of another
@@ -52,7 +53,7 @@ struct WmlsScriptTask {
   // The error whose popup is showing; its end message goes out once the
   // popup is answered or gone.
   int32_t error;
-  TskmanTask* popup;  // the popup waited on: the error's, or a dialog's
+  PopupWatch popup;  // the popup waited on: the error's, or a dialog's
   // Counts runs: a 0x2201 of an ended run carries an older number and is
   // dropped, so it cannot resume a run that is gone.
   uint32_t generation;
@@ -65,8 +66,6 @@ constexpr uint32_t kScriptClass = 7;
 // The popup's texts: table 15, entry 1 for a server error, 2 for memory,
 // 0 for every other failure.
 constexpr uint32_t kErrorTexts = 15;
-// The task's own: look whether the popup it waits on is still there.
-constexpr uint32_t kPopupCheck = Msg(Mod::WmlsExec, 0x04);
 
 uint32_t Completion(int32_t result) {
   switch (result) {
@@ -102,8 +101,8 @@ void SyncLib(WmlsScriptTask* t) {
 }
 
 void ClosePopup(WmlsScriptTask* t) {
-  if (t->popup && TskmanIsAlive(t->popup)) TskmanSend(t->popup, TskMsg::Stop2, 0, 0);
-  t->popup = nullptr;
+  if (t->popup.popup && TskmanIsAlive(t->popup.popup)) TskmanSend(t->popup.popup, TskMsg::Stop2, 0, 0);
+  PopupWatchStop(&t->popup);
 }
 
 // Everything of the current script and the runs that called it.
@@ -129,10 +128,7 @@ void Finish(WmlsScriptTask* t, uint32_t code) {
   TskmanPost(t->owner, WmlsMsg::End, code, 0);
 }
 
-void WatchPopup(WmlsScriptTask* t) {
-  t->popup = TskmanFind(Mod::Popup);
-  TskmanPost(t->self, kPopupCheck, t->generation, 0);
-}
+void WatchPopup(WmlsScriptTask* t) { PopupWatchStart(&t->popup, t->self); }
 
 // A failed script: the user is told, and the owner hears the end once the
 // popup is answered (at once when it cannot be shown).
@@ -151,7 +147,7 @@ void Fail(WmlsScriptTask* t, int32_t result) {
 void ErrorShown(WmlsScriptTask* t) {
   const uint32_t code = Completion(t->error);
   t->error = 0;
-  t->popup = nullptr;
+  PopupWatchStop(&t->popup);
   TskmanPost(t->owner, WmlsMsg::End, code, 0);
 }
 
@@ -389,10 +385,11 @@ void Complete(WmlsScriptTask* t) {
   Slice(t);
 }
 
-// A popup answered (value, flag), or went away without an answer (none).
+// A popup answered (value, flag), or went away without an answer (none),
+// which counts as cancelled.
 void PopupDone(WmlsScriptTask* t, uintptr_t value, uintptr_t flag, bool none) {
   if (t->error) return ErrorShown(t);
-  t->popup = nullptr;
+  PopupWatchStop(&t->popup);
   WmlsRunContext* run = t->cur.run;
   if (!run || !run->suspended) return;
   switch (run->resumeKind) {
@@ -404,18 +401,39 @@ void PopupDone(WmlsScriptTask* t, uintptr_t value, uintptr_t flag, bool none) {
       }
       return ResumeWith(t, {WmlsType::String, reinterpret_cast<uintptr_t>(text), 0});
     }
-    case 2:  // a confirm
-      return ResumeWith(t, WmlsMakeBool(value != 0), none);
-    case 3:  // an alert
-      if (none) return ResumeWith(t, {}, true);
-      {
-        WmlsValue empty{};
-        WmlsValueSetString(&empty, u"", 0);
-        return ResumeWith(t, empty);
-      }
+    case 2:  // a confirm: only the accept button gives true
+      return ResumeWith(t, WmlsMakeBool(!none && value != 0));
+    case 3: {  // an alert, however it closed
+      WmlsValue empty{};
+      if (!WmlsValueSetString(&empty, u"", 0)) run->status = WmlsStatus::NoMemory;
+      return ResumeWith(t, empty);
+    }
     default:
       return;
   }
+}
+
+// A telephony answer: -200 resumes the run with invalid, another failure
+// with its code in decimal, success with the text; a voice call's set-up
+// reports the call's id to the owner.
+void Telephony(WmlsScriptTask* t, int32_t code, char16_t* text) {
+  if (code != 0) {
+    MemFree(&text);
+    if (code != kWtaiRefused) {
+      char digits[kWtaiDecimalUnits];
+      LibcItoA(code, digits, 10);
+      text = WmlsFromUtf8(digits, static_cast<uint32_t>(std::strlen(digits)));
+    }
+  } else if (t->lib.answerAsNumber) {
+    t->lib.answerAsNumber = 0;
+    TskmanPost(t->owner, BenMsg::WtaCall, static_cast<uint32_t>(text ? LibcWtoI(text) : 0), 0);
+  }
+  WmlsValue answer = WmlsMakeInvalid();
+  if (text)
+    answer = {WmlsType::String, reinterpret_cast<uintptr_t>(text), 0};
+  else if (code == 0 && !WmlsValueSetString(&answer, u"", 0) && t->cur.run)
+    t->cur.run->status = WmlsStatus::NoMemory;
+  ResumeWith(t, answer);
 }
 
 bool Is(UrlRequestRec* request, uintptr_t arg) {
@@ -446,12 +464,16 @@ Result Handler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) 
       MemFree(&t);
       return kOk;
     }
-    case PwlEvent::PopupAnswer:
-      if (t->popup) PopupDone(t, arg1, arg2, false);
+    case WtaiMsg::Answer:
+      Telephony(t, static_cast<int32_t>(arg1), reinterpret_cast<char16_t*>(arg2));
       return kOk;
-    case kPopupCheck:
-      if (t->popup && !TskmanIsAlive(t->popup) && (t->error || arg1 == t->generation))
-        PopupDone(t, 0, 0, true);
+    case PwlEvent::PopupAnswer:
+      if (t->popup.popup) PopupDone(t, arg1, arg2, false);
+      return kOk;
+    case PwlEvent::PopupCheck:
+    case PwlEvent::PopupGone:
+    case TskMsg::Timer:
+      if (PopupWatchGone(&t->popup, message, arg1, arg2)) PopupDone(t, 0, 0, true);
       return kOk;
     case UrlMsg::ClassKnown:
       if (Is(t->cur.request, arg1)) t->cur.contentClass = static_cast<uint32_t>(arg2);

@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+#include "kernel/modules.h"
+
 struct BenBrowser;
 struct TskmanTask;
 
@@ -31,6 +33,9 @@ struct WmlsTaskContext {
   // away without an answer, resumes it with none: the cell the library left
   // stays as the call's result.
   void (*awaitPopup)(WmlsTaskContext* task);
+  // Set by a voice call's set-up: the answer's call id is reported to the
+  // owner so that the call is released when the WTA context ends.
+  uint32_t answerAsNumber;
 };
 
 // Content class of a WTA deck: it lifts the variable-name check of getVar.
@@ -38,6 +43,15 @@ constexpr uint32_t kWmlsWtaDeckClass = 4;
 
 extern const struct WmlsLibFunction kWmlsUrlFunctions[];
 extern const struct WmlsLibFunction kWmlsBrowserFunctions[];
+extern const struct WmlsLibFunction kWmlsDialogsFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaPublicFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaCallFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaTextFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaPhonebookFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaMiscFunctions[];
+extern const struct WmlsLibFunction kWmlsWtaLogFunctions[];
+// What a popup that cannot be asked without the script task answers.
+constexpr Result kWmlsNoPopup = ResultError(Mod::WmlsExec, Err::NotFound);
 
 // Shared by the two libraries. A new UTF-8 copy of count units (module 34),
 // or null without memory.

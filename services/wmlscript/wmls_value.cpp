@@ -32,10 +32,25 @@ __attribute__((no_sanitize("address"))) uint32_t WmlsLen(const char16_t* s) {
     ++p;
   }
   const __m128i zero = _mm_setzero_si128();
-  for (;; p += 8) {
-    const __m128i block = _mm_load_si128(reinterpret_cast<const __m128i*>(p));
-    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(block, zero));
-    if (mask) return static_cast<uint32_t>(p - s) + static_cast<uint32_t>(__builtin_ctz(mask)) / 2;
+  const auto* blocks = reinterpret_cast<const __m128i*>(p);
+  // Single blocks up to a 64-byte boundary, then four blocks a step: four
+  // aligned blocks from such a boundary never cross a page either.
+  for (;; ++blocks) {
+    if (!(reinterpret_cast<uintptr_t>(blocks) & 63)) {
+      const __m128i a = _mm_or_si128(_mm_cmpeq_epi16(_mm_load_si128(blocks), zero),
+                                     _mm_cmpeq_epi16(_mm_load_si128(blocks + 1), zero));
+      const __m128i b = _mm_or_si128(_mm_cmpeq_epi16(_mm_load_si128(blocks + 2), zero),
+                                     _mm_cmpeq_epi16(_mm_load_si128(blocks + 3), zero));
+      if (!_mm_movemask_epi8(_mm_or_si128(a, b))) {
+        blocks += 3;
+        continue;
+      }
+    }
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_load_si128(blocks), zero));
+    if (mask) {
+      p = reinterpret_cast<const char16_t*>(blocks);
+      return static_cast<uint32_t>(p - s) + static_cast<uint32_t>(__builtin_ctz(mask)) / 2;
+    }
   }
 #else
   while (reinterpret_cast<uintptr_t>(p) & 7) {
@@ -373,16 +388,19 @@ void WmlsPopFrame(WmlsRunContext* ctx) {
   if (!ctx->frame) ctx->status = WmlsStatus::Returned;
 }
 
-static const WmlsLibFunction kNone[] = {{nullptr, -1}};
-
 const WmlsLibrary kWmlsLibraries[] = {
     {0, 15, kWmlsLangFunctions},
     {1, 8, kWmlsFloatFunctions},
     {2, 16, kWmlsStringFunctions},
     {3, 14, kWmlsUrlFunctions},
     {4, 7, kWmlsBrowserFunctions},
-    // Dialogs and the WTA libraries join as they are built.
-    {5, 0, kNone},
+    {5, 3, kWmlsDialogsFunctions},
+    {512, 3, kWmlsWtaPublicFunctions},
+    {513, 6, kWmlsWtaCallFunctions},
+    {514, 5, kWmlsWtaTextFunctions},
+    {515, 5, kWmlsWtaPhonebookFunctions},
+    {516, 4, kWmlsWtaMiscFunctions},
+    {519, 4, kWmlsWtaLogFunctions},
     {-1, 0, nullptr},
 };
 

@@ -736,6 +736,34 @@ TEST_F(ConsentTest, TheWindowEndingRefusesTheQuestionsStillOpen) {
   EXPECT_EQ(Decisions(&second), std::vector<uintptr_t>{0});
 }
 
+// A consent popup closed under its question, or one that cannot be built,
+// refuses the question once the browser sees it gone, and the next question
+// is asked; an answer queued before the popup went still decides.
+TEST_F(ConsentTest, APopupGoneWithoutAnAnswerRefusesItsQuestion) {
+  Ask(Record(u"first", 0));
+  Ask(Record(u"second", 0));
+  ASSERT_TRUE(PopupOpen());
+  PopupClose();
+  Pump();
+  EXPECT_TRUE(Decisions().empty());
+  Tick(kPopupWatchMs / kTskmanTickMs);
+  Pump();
+  EXPECT_EQ(Decisions(), std::vector<uintptr_t>{0});
+  ASSERT_TRUE(PopupOpen()) << "the second question is asked";
+  // The answer is queued when the popup is already gone: it decides.
+  TskmanTask* popup = TskmanFind(Mod::Popup);
+  TskmanPost(TskmanFind(Mod::Ben), PwlEvent::PopupAnswer, 1, 1);
+  TskmanSend(popup, TskMsg::Stop2, 0, 0);
+  Tick(kPopupWatchMs / kTskmanTickMs);
+  Pump();
+  EXPECT_EQ(Decisions(), (std::vector<uintptr_t>{0, 1}));
+  EXPECT_FALSE(PopupOpen());
+  // A popup that cannot be built refuses at once.
+  TskmanFailNextCreate(Mod::Popup);
+  Ask(Record(u"third", 0));
+  EXPECT_EQ(Decisions(), (std::vector<uintptr_t>{0, 1, 0}));
+}
+
 TEST_F(ConsentTest, WhatIsPostedJustBeforeTheWindowEndsIsStillTakenAndFreed) {
   TskmanTask* browser = TskmanFind(Mod::Ben);
   TskmanPost(browser, BenMsg::Consent, reinterpret_cast<uintptr_t>(Record(u"late", 0)), 0);

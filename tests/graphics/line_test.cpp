@@ -1,5 +1,6 @@
-// Lines and shapes: lines and circles under any clip against the plain
-// walks, outlines and polygons.
+// Lines and shapes: lines in every pixel format against a per-pixel model,
+// lines and circles under any clip against the plain walks, outlines and
+// polygons.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -32,6 +33,33 @@ class LineTest : public EngineFixture {
 };
 
 using Points = std::set<std::pair<int, int>>;
+
+TEST_F(LineTest, LinesMatchTheModelInEveryFormat) {
+  std::mt19937 rng(41);
+  for (int round = 0; round < 2000; ++round) {
+    const uint32_t format = RandomFormat(rng);
+    TestSurface fast(format, 1 + Next(rng) % 30, 1 + Next(rng) % 20, Next(rng) % 3, rng);
+    TestSurface slow(fast);
+    const int32_t w = static_cast<int32_t>(fast.surface.width);
+    const int32_t h = static_cast<int32_t>(fast.surface.height);
+    const PglLine l{RandomIn(rng, 0, w - 1), RandomIn(rng, 0, h - 1), RandomIn(rng, 0, w - 1),
+                    RandomIn(rng, 0, h - 1)};
+    const auto colour = static_cast<uint16_t>(Next(rng));
+    ASSERT_EQ(PglDrawLine(&fast.surface, &l, colour), kOk);
+    // The model: the same pixels that a clip-free walk visits, one by one.
+    const uint32_t mask = format == kPglMono ? 1 : format == kPglGrey ? 3 : format == kPglCube ? 0xFF : 0xFFFF;
+    const bool clear = format == kPglRgb565 && colour == 0xF81F && l.x0 == l.x1;
+    const PglRect all{0, 0, w - 1, h - 1};
+    TestSurface probe(kPglRgb565, fast.surface.width, fast.surface.height, 0, rng);
+    for (size_t i = TestSurface::kGuard; i + TestSurface::kGuard < probe.bytes.size(); ++i)
+      probe.bytes[i] = 0;
+    PglDrawClippedLine(&probe.surface, &all, &l, 1);
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x)
+        if (ModelGet(probe.surface, x, y) && !clear) ModelSet(slow.surface, x, y, colour & mask);
+    ASSERT_EQ(fast.bytes, slow.bytes) << "round " << round;
+  }
+}
 
 // The whole walks, pixel by pixel, kept to the clip only when a pixel is set:
 // what a shape must draw however far it reaches beyond the clip.

@@ -141,7 +141,7 @@ TEST_F(RomTreeTest, EveryFileOpensAsItsKind) {
       }
     }
   }
-  EXPECT_EQ(files, 338u);
+  EXPECT_EQ(files, 341u);
 }
 
 }  // namespace

@@ -26,9 +26,41 @@ std::vector<uint8_t> Ramp(uint32_t n) {
   return v;
 }
 
-std::vector<uint8_t> Placement(uint8_t object, uint8_t x, uint8_t y, uint8_t b3 = 0) {
-  return {0, 5, object, b3, 0, x, y};
+std::vector<uint8_t> Placement(uint8_t object, uint8_t x, uint8_t y, uint8_t b3 = 0, uint8_t b4 = 0,
+                               std::vector<uint8_t> extra = {}) {
+  std::vector<uint8_t> c{0, static_cast<uint8_t>(5 + extra.size()), object, b3, b4, x, y};
+  for (uint8_t e : extra) c.push_back(e);
+  return c;
 }
+
+TEST_F(SafTest, ProbeReportsTheFileAndFramesCarryTheCanvas) {
+  SafBuilder b;
+  b.width = 40;
+  b.height = 30;
+  b.Object(0, 4, 2, 1, 0, SisZlib(Ramp(8), 0));
+  b.Frame(3, {Placement(0, 2, 1)});
+  const auto file = b.File();
+  SisImageInfo info{};
+  ASSERT_EQ(SisProbeHeader(file.data(), static_cast<uint32_t>(file.size()), &info), 1);
+  EXPECT_EQ(info.width, 40u);
+  EXPECT_EQ(info.height, 30u);
+  EXPECT_EQ(info.kind, 8u);
+  EXPECT_EQ(info.delays[0], 4u);
+  EXPECT_EQ(info.frameCount, 1u);
+  uint32_t kind = 9;
+  const uint8_t* palette = SisGetPalette(&kind);
+  EXPECT_EQ(kind, 2u);
+  EXPECT_EQ(palette[3 * 200 + 1], 200);
+  std::vector<uint8_t> out(SisOutputSize(1));
+  ASSERT_EQ(SisDecodeFrame(file.data(), static_cast<uint32_t>(file.size()), out.data(),
+                           static_cast<uint32_t>(out.size()), 0, 0), 1);
+  EXPECT_EQ(out[28], kCanvas);  // the record's width is the canvas
+  EXPECT_EQ(out[36], 2);        // 400 / 200
+  std::vector<uint8_t> two(SisOutputSize(2));
+  EXPECT_EQ(SisDecodeFrame(file.data(), static_cast<uint32_t>(file.size()), two.data(),
+                           static_cast<uint32_t>(two.size()), 0, 2), 0);
+}
+
 
 TEST_F(SafTest, PlacementsComposeExactly) {
   const auto pixels = Ramp(8);
@@ -43,6 +75,24 @@ TEST_F(SafTest, PlacementsComposeExactly) {
     }
     EXPECT_EQ(SisTestFrame(b.File(), 0), want) << coder;
   }
+}
+
+TEST_F(SafTest, RotatedQuarterTurnCoversATurnedBox) {
+  SafBuilder b;
+  const auto pixels = Ramp(32);
+  b.Object(0, 8, 4, 1, 0, SisZlib(pixels, 0));
+  b.Frame(0, {Placement(0, 3, 2, 0x01, 0, {64})});
+  const auto f = SisTestFrame(b.File(), 0);
+  ASSERT_FALSE(f.empty());
+  uint32_t covered = 0;
+  for (uint32_t y = 0; y < kCanvas; ++y)
+    for (uint32_t x = 0; x < kCanvas; ++x)
+      if (f[y * kCanvas + x]) {
+        EXPECT_TRUE(x >= 3 && x < 7 && y >= 2 && y < 10) << x << "," << y;
+        ++covered;
+      }
+  EXPECT_EQ(covered, 32u);
+  EXPECT_EQ(f[2 * kCanvas + 6], pixels[0]);  // source (0, 0) at the top right
 }
 
 TEST_F(SafTest, BackgroundsMasksAndInversionAtPackedDepths) {
@@ -81,6 +131,74 @@ TEST_F(SafTest, InfoAfterAnObjectIsRefused) {
       ASSERT_GE(frame.size(), bits.size());
       EXPECT_EQ(std::vector<uint8_t>(frame.begin(), frame.begin() + 16), bits);  // rows of 2 bytes
     }
+  }
+}
+
+TEST_F(SafTest, ErrorsFailAndTheDecoderRecovers) {
+  SafBuilder good;
+  good.Object(0, 2, 2, 1, 0, SisZlib({1, 2, 3, 4}, 0));
+  good.Frame(7, {Placement(0, 0, 0)});
+  const auto file = good.File();
+  std::vector<std::vector<uint8_t>> bad;
+  auto v3 = file;
+  v3[4] = 3;
+  bad.push_back(v3);
+  bad.emplace_back(file.begin(), file.end() - 10);  // cut short
+  SafBuilder zero;
+  zero.Object(0, 0, 2, 1, 0, {});
+  bad.push_back(zero.File());
+  SafBuilder c16;
+  c16.Object(0, 2, 2, 16, 0, {1});
+  c16.Frame(0, {});
+  bad.push_back(c16.File());
+  SafBuilder badIndex;
+  badIndex.Frame(0, {Placement(200, 0, 0)});
+  bad.push_back(badIndex.File());
+  for (size_t i = 0; i < bad.size(); ++i) {
+    EXPECT_TRUE(SisTestFrame(bad[i], 0).empty()) << i;
+    const auto f = SisTestFrame(file, 0);
+    ASSERT_FALSE(f.empty()) << i;
+    EXPECT_EQ(f[1], 2);
+  }
+}
+
+// At four bits a pixel, key mode 2 leaves the object's key-coloured pixels
+// showing what lies beneath; mode 0 pastes every pixel.
+TEST_F(SafTest, KeyModeTwoKeepsTheBackgroundUnderKeyPixelsAtFourBits) {
+  const std::vector<uint8_t> object{0x12, 0x7F, 0x77, 0x34};  // 4 x 2, key 7
+  std::vector<std::vector<uint8_t>> frames;
+  for (uint8_t mode : {0, 2}) {
+    SafBuilder b;
+    b.depth = 4;
+    b.Object(0, 4, 2, 1, 7, SisZlib(object, 0));
+    b.Frame(3, {Placement(0, 2, 1, 0, mode)});
+    frames.push_back(SisTestFrame(b.File(), 0));
+    ASSERT_GE(frames.back().size(), 128u);
+  }
+  // Rows of 8 bytes, the left pixel in the high nibble; the background is 3.
+  std::vector<uint8_t> pasted(kCanvas * kCanvas / 2, 0x33), keyed = pasted;
+  pasted[9] = keyed[9] = 0x12;
+  pasted[10] = 0x7F;
+  keyed[10] = 0x3F;
+  pasted[17] = 0x77;
+  pasted[18] = keyed[18] = 0x34;
+  EXPECT_EQ(std::vector<uint8_t>(frames[0].begin(), frames[0].begin() + 128), pasted);
+  EXPECT_EQ(std::vector<uint8_t>(frames[1].begin(), frames[1].begin() + 128), keyed);
+}
+
+// Coder 17 is not decoded; its placement, masked or not, draws nothing.
+TEST_F(SafTest, AnObjectPassedOverIsNeverPlaced) {
+  for (uint32_t depth : {1u, 8u}) {
+    SafBuilder b;
+    b.depth = depth;
+    b.Object(0, 16, 16, 17, 0, std::vector<uint8_t>(4, 0xFF));
+    b.Frame(depth == 1 ? 1 : 5, {{0, 5, 0, 0, 1, 0, 0}, {0, 5, 0, 0, 0, 0, 0}});
+    const auto f = SisTestFrame(b.File(), 0);
+    const size_t bytes = kCanvas * kCanvas * depth / 8;
+    ASSERT_GE(f.size(), bytes);
+    EXPECT_EQ(std::vector<uint8_t>(f.begin(), f.begin() + static_cast<std::ptrdiff_t>(bytes)),
+              std::vector<uint8_t>(bytes, depth == 1 ? 0xFF : 5))
+        << depth;
   }
 }
 

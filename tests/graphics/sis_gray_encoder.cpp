@@ -98,8 +98,8 @@ void Put16(std::vector<uint8_t>* b, size_t v) {
   b->push_back(static_cast<uint8_t>(v));
 }
 
-// The coded planes of a w x h region (w a multiple of 4) of pixel values
-// 0..3, one byte a pixel in raster order, padded to a whole byte.
+}  // namespace
+
 std::vector<uint8_t> SisGrayPlanes(uint32_t w, uint32_t h, const std::vector<uint8_t>& pixels) {
   // The planes hold the Gray code of each value: its high bit, then the
   // XOR of its two bits.
@@ -114,14 +114,14 @@ std::vector<uint8_t> SisGrayPlanes(uint32_t w, uint32_t h, const std::vector<uin
   return out.bytes;
 }
 
-}  // namespace
-
 uint32_t SisGrayBuilder::Own(uint32_t widthTiles, uint32_t heightTiles, const std::vector<uint8_t>& pixels,
-                             bool cacheable) {
+                             bool cacheable, uint32_t mode) {
   const auto coded = SisGrayPlanes(widthTiles * 8, heightTiles * 8, pixels);
   const auto n = static_cast<uint32_t>(layers.size() + 1);
-  std::vector<uint8_t> r{static_cast<uint8_t>((cacheable ? 0x80 : 0) | n), 16,  // opaque
-                         static_cast<uint8_t>(widthTiles), static_cast<uint8_t>(heightTiles)};
+  std::vector<uint8_t> r{static_cast<uint8_t>((cacheable ? 0x80 : 0) | n), static_cast<uint8_t>(mode)};
+  if (mode == 32) r.push_back(0);
+  r.push_back(static_cast<uint8_t>(widthTiles));
+  r.push_back(static_cast<uint8_t>(heightTiles));
   Put16(&r, coded.size());
   r.insert(r.end(), coded.begin(), coded.end());
   layers.push_back(r);
@@ -154,14 +154,22 @@ uint32_t SisGrayBuilder::Reference(uint32_t target, const std::vector<SisGrayPat
 std::vector<uint8_t> SisGrayBuilder::File() const {
   std::vector<uint8_t> f{'S', 'I', 'S', 0, 0, 0,
                          static_cast<uint8_t>(width), static_cast<uint8_t>(height),
-                         0, static_cast<uint8_t>(frames.size()), 4, 0, 10, 1, 0x80, 2, 1,
+                         static_cast<uint8_t>(invert), static_cast<uint8_t>(frames.size()), 4, 0,
+                         static_cast<uint8_t>(delay), static_cast<uint8_t>(passes), 0x80, 2, 1,
                          static_cast<uint8_t>(layers.size())};
   for (const auto& l : layers) f.insert(f.end(), l.begin(), l.end());
   for (const auto& fr : frames) {
-    f.push_back(0);
-    f.push_back(static_cast<uint8_t>(fr.size()));
-    for (uint32_t layer : fr)
-      for (uint32_t v : {layer, 0u, 0u, 0u, 0u}) f.push_back(static_cast<uint8_t>(v));  // pass, flags, x, y
+    f.push_back(static_cast<uint8_t>(fr.flags | (fr.background >= 0 ? 0x20 : 0)));
+    if (fr.background >= 0) f.push_back(static_cast<uint8_t>(fr.background));
+    f.push_back(static_cast<uint8_t>(fr.entries.size()));
+    for (const auto& e : fr.entries) {
+      const uint32_t sign = (e.x < 0 ? 0x80u : 0u) | (e.y < 0 ? 0x40u : 0u);
+      f.push_back(static_cast<uint8_t>(e.layer));
+      f.push_back(static_cast<uint8_t>(e.pass));
+      f.push_back(static_cast<uint8_t>(e.flags | sign));
+      f.push_back(static_cast<uint8_t>(e.x < 0 ? -e.x : e.x));
+      f.push_back(static_cast<uint8_t>(e.y < 0 ? -e.y : e.y));
+    }
   }
   return f;
 }

@@ -31,6 +31,20 @@ TEST_F(SurfaceTest, RowBytesAndSizesFollowTheFormatAndTheScreenIsSpared) {
   EXPECT_EQ(platform->Pixel(0, 0), 0xFFFF);
 }
 
+TEST_F(SurfaceTest, ClearSurfaceFillsEveryPixelAndRepaintsTheScreen) {
+  platform->MakeScreen(5, 3);
+  PglSurface screen;
+  PglGetScreenSurface(&screen);
+  ASSERT_EQ(PglClearSurface(&screen, 0x1234), kOk);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 5; ++x) EXPECT_EQ(platform->Pixel(x, y), 0x1234);
+  EXPECT_EQ(platform->screen[5], 0xFFFF);  // the pitch's padding
+  EXPECT_EQ(platform->invalidated, (std::vector<FakeRect>{{0, 0, 4, 2}}));
+  PglSurface none{};
+  PglInitSurface(&none, 2, 2, kPglRgb565, 0, 0);
+  EXPECT_EQ(PglClearSurface(&none, 0), PglErr::NoPixels);
+}
+
 class ScreenSaveTest : public EngineFixture {
  protected:
   void SetUp() override {

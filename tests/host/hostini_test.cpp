@@ -4,10 +4,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "host/hostsettings.h"
+#include "host/ini.h"
 #include "host/platform/lang.h"
 #include "host/smsbridge.h"
 #include "tests/support/temp_dir.h"
@@ -61,6 +63,66 @@ TEST_F(QorIni, MissingFileGivesEveryDefault) {
   EXPECT_EQ(s.fonts.bodySizeCount, 0);
 }
 
+// Settings that cannot be used keep their defaults as before, and the user is
+// told once which key it was and what took its place.
+TEST_F(QorIni, UnusableSettingsAreSaidWithWhatIsUsedInstead) {
+  const struct {
+    const char* lines;
+    const char* said;  // "" when nothing may be said
+  } cases[] = {
+      {"[Memory]\nSize=lots\n", "qor.ini [Memory] Size=lots is not usable; 128 is used instead"},
+      {"[Memory]\nSize=99999\n", "[Memory] Size=99999 is not usable; 16384 is used instead"},
+      {"[Options]\nFrameRate=fast\n", "[Options] FrameRate=fast is not usable; 10 is used instead"},
+      {"[SMS]\nPort=99999\n", "[SMS] Port=99999 is not usable; 12345 is used instead"},
+      {"[SMS]\nPeerPort=12x\n", "[SMS] PeerPort=12x is not usable; 12 is used instead"},
+      {"[SMS]\nAddress=example.org\n",
+       "[SMS] Address=example.org is not usable; 127.0.0.1 is used instead"},
+      {"[Storage]\npage=big\n", "[Storage] page=big is not usable; 0 is used instead"},
+      {"[Fonts]\nBody3=nine\n", "[Fonts] Body3=nine is not usable; 0 is used instead"},
+      {"[Memory]\nSize=2048\n[SMS]\nPort=23456\nAddress=127.0.0.1\n[Storage]\npage=-1\n", ""},
+  };
+  for (const auto& c : cases) {
+    ::testing::internal::CaptureStderr();
+    ReadIni(c.lines);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    if (*c.said)
+      EXPECT_NE(err.find(c.said), std::string::npos) << c.lines << err;
+    else
+      EXPECT_EQ(err, "") << c.lines;
+  }
+  EXPECT_EQ(ReadIni("[Memory]\nSize=lots\n").memoryBytes, 128u * 1024);
+  ReadIni("[SMS]\nPort=99999\n");
+  EXPECT_EQ(SmsBridgeLocalPort(), 12345);
+
+  ::testing::internal::CaptureStderr();
+  HostSettings s{};
+  HostReadIniFile(&s, dir_ / "absent.ini");
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("absent.ini was not found in the working folder; the built-in settings are used"),
+            std::string::npos)
+      << err;
+}
+
+// A setting saved where no qor.ini is (the font chooser's choice) leaves the
+// whole shipped file with that key, never a file of one section.
+TEST_F(QorIni, ASettingSavedWithoutAFileWritesTheShippedFileWhole) {
+  std::ifstream dist(std::string(QOR_SOURCE_DIR) + "/dist/qor.ini", std::ios::binary);
+  IniFile expected;
+  expected.LoadText(std::string(std::istreambuf_iterator<char>(dist), {}));
+  ASSERT_TRUE(expected.Get("Memory", "Size"));
+  ASSERT_TRUE(expected.Set("Fonts", "Body", "DejaVu Sans"));
+  const std::string path = dir_ / "qor.ini";
+  ASSERT_TRUE(HostWriteSetting(path, "Fonts", "Body", "DejaVu Sans"));
+  IniFile written;
+  ASSERT_EQ(written.Load(path), IniLoad::Read);
+  EXPECT_EQ(written.Text(), expected.Text());
+  // A file that is there only has its key changed.
+  ASSERT_TRUE(HostWriteSetting(path, "Fonts", "Body", "Arial"));
+  written.Load(path);
+  EXPECT_EQ(written.Get("Fonts", "Body"), "Arial");
+  EXPECT_EQ(written.Get("Memory", "Size"), expected.Get("Memory", "Size"));
+}
+
 TEST_F(QorIni, MemoryAndFrameRateWithinLimits) {
   EXPECT_EQ(ReadIni("[Memory]\nSize=0\n").memoryBytes, 128u * 1024);
   EXPECT_EQ(ReadIni("[Memory]\nSize=20000\n").memoryBytes, 16384u * 1024);
@@ -97,6 +159,13 @@ TEST_F(QorIni, TheBridgePortsAreSettings) {
   ReadIni("[SMS]\nPort=0\nPeerPort=70000\n");
   EXPECT_EQ(SmsBridgeLocalPort(), 12345);
   EXPECT_EQ(SmsBridgePeerPort(), 12346);
+  // The address: loopback unless a dotted one is given.
+  for (auto [text, address] : {std::pair{"Address=192.168.1.20\n", "192.168.1.20"},
+                               {"Address=example.org\n", "127.0.0.1"},
+                               {"", "127.0.0.1"}}) {
+    ReadIni(std::string("[SMS]\n") + text);
+    EXPECT_STREQ(SmsBridgeAddress(), address) << text;
+  }
 }
 
 TEST_F(QorIni, SymbolLists) {

@@ -2,6 +2,9 @@
 // the forms of the datagram body, malformed datagrams and sending.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -112,6 +115,45 @@ TEST_F(SmsBridgeTest, StartBindsThePortAndStopCancelsClosesAndEndsTheServicesPha
   int fd = LoopbackUdpSocket(bridgePort);
   EXPECT_GE(fd, 0);
   ::close(fd);
+}
+
+// Whether an IPv4 datagram socket can take the port on that address (the
+// whole of 127/8 is this machine's loopback, so no other machine is needed).
+bool CanBind(const char* dotted, uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  ::inet_pton(AF_INET, dotted, &a.sin_addr);
+  const bool ok = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  if (fd >= 0) ::close(fd);
+  return ok;
+}
+
+// The bridge listens on the loopback address alone unless told another, so
+// no other machine can hand the handset messages or pushes.
+TEST_F(SmsBridgeTest, TheSocketIsBoundToLoopbackOrTheAddressSet) {
+  const struct {
+    const char* set;
+    const char* bound;
+    const char* free;
+  } cases[] = {{nullptr, "127.0.0.1", "127.0.0.2"}, {"127.0.0.2", "127.0.0.2", "127.0.0.1"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bound);
+    ASSERT_TRUE(SmsBridgeSetAddress(c.set));
+    platform->states.clear();
+    StartBridge();
+    EXPECT_STREQ(SmsBridgeAddress(), c.bound);
+    EXPECT_FALSE(CanBind(c.bound, bridgePort));
+    EXPECT_TRUE(CanBind(c.free, bridgePort));
+    SmsBridgeStop();
+    ASSERT_TRUE(Run([&] { return !TskmanFind(Mod::SmsBridge); }));
+  }
+  // Text that is no dotted address changes nothing.
+  EXPECT_FALSE(SmsBridgeSetAddress("0.0.0.0.0"));
+  EXPECT_FALSE(SmsBridgeSetAddress("localhost"));
+  EXPECT_STREQ(SmsBridgeAddress(), "127.0.0.2");
+  SmsBridgeSetAddress(nullptr);
 }
 
 TEST_F(SmsBridgeTest, EveryFormOfTheBodyBecomesItsRecord) {

@@ -18,7 +18,8 @@
 #include "kernel/heap.h"
 #include "kernel/mem.h"
 #include "net/netbuf.h"
-#include "services/notify.h"
+#include "services/push/notify.h"
+#include "services/sms/sms.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/fetch_driver.h"
 
@@ -319,7 +320,6 @@ class SmsServicePushTest : public WapPushPlaceTest {
     Pump();
   }
   void TearDown() override {
-    SmsSetRoutingHook(nullptr, nullptr);
     SmsServiceStop();
     Pump();
     EXPECT_EQ(TskmanFind(Mod::Sms), nullptr);
@@ -331,11 +331,6 @@ class SmsServicePushTest : public WapPushPlaceTest {
     Pump();
   }
 };
-
-std::vector<std::string> gRoutedData;
-void Route(const SmsReceived* r) {
-  gRoutedData.emplace_back(reinterpret_cast<char*>(r->data), r->dataLength);
-}
 
 TEST_F(SmsServicePushTest, APushInSegmentsIsPlacedOnceItsLastSegmentComes) {
   const Bytes pdu = Push(B({0xAE, 0xAF, 0x80}), std::string(300, 'p') + "end");
@@ -355,13 +350,25 @@ TEST_F(SmsServicePushTest, APushInSegmentsIsPlacedOnceItsLastSegmentComes) {
 }
 
 TEST_F(SmsServicePushTest, ASinglePushInAStandardHeaderAndOtherMessagesToTheRouting) {
-  gRoutedData.clear();
-  SmsSetRoutingHook(Route, nullptr);
+  // An application that claims every message: text (kind 0) and the rest (kind 1).
+  Recorder app(Mod::TestCode);
+  ASSERT_EQ(SmsRegisterApp(SmsServiceRouting(), app.task(), 0, 0, nullptr, 0), kOk);
+  ASSERT_EQ(SmsRegisterApp(SmsServiceRouting(), app.task(), 1, 0, nullptr, 0), kOk);
   Receive(Decode(0, "+4911", B({6, 5, 4, 0x0B, 0x84, 0x23, 0xF0}), 0, kSiPush));
   Receive(Decode(0, "+4911", Bytes(), 0, "a text"));
   Receive(Decode(2, "+4911", B({0}), 1234, "to another port"));
   ASSERT_EQ(urls.size(), 1u);
-  EXPECT_EQ(gRoutedData, (std::vector<std::string>{"a text", Bytes(1, '\0') + "to another port"}));
+  std::vector<std::string> routed;
+  for (const Received& r : app.log) {
+    if (r.message != SmsServiceMsg::Delivered) continue;
+    auto* m = reinterpret_cast<SmsMessage*>(r.arg1);
+    std::string data(NetBufLength(m->data), '\0');
+    NetBufRead(m->data, data.data(), 0, static_cast<uint32_t>(data.size()));
+    routed.push_back(data);
+    SmsMessageFree(&m);
+  }
+  // The port-form header of the second is kept for the application.
+  EXPECT_EQ(routed, (std::vector<std::string>{"a text", Bytes(1, '\0') + "to another port"}));
   Release(urls[0]);
 }
 

@@ -1,5 +1,5 @@
-// The intrusive list with its head doubling as both end nodes, run through
-// random operations against a model.
+// The intrusive list with its head doubling as both end nodes, and the
+// singly linked queue, each run through random operations against a model.
 #include "kernel/list.h"
 
 #include <gtest/gtest.h>
@@ -24,9 +24,16 @@ TEST(ListTest, RandomOperationsMatchAModel) {
     const int i = static_cast<int>(rng() % kNodes);
     const auto at = std::find(model.begin(), model.end(), i);
     const bool linked = at != model.end();
-    switch (rng() % 6) {
+    switch (rng() % 8) {
       case 0:
         if (!linked) ListAppend(&head, &node[i]), model.push_back(i);
+        break;
+      case 6:
+        // No node to follow puts it in front; the end node, at the end.
+        if (!linked) ListInsert(&head, nullptr, &node[i]), model.push_front(i);
+        break;
+      case 7:
+        if (!linked) ListInsert(&head, ListEnd(&head), &node[i]), model.push_back(i);
         break;
       case 1:
         // The head as a node puts it in front.
@@ -63,6 +70,53 @@ TEST(ListTest, RandomOperationsMatchAModel) {
     ASSERT_EQ(backward, forward) << step;
     ASSERT_EQ(ListIsEmpty(&head), model.empty());
     ASSERT_EQ(head.tail, nullptr);
+  }
+}
+
+TEST(QueueTest, RandomOperationsMatchAModel) {
+  QueueNode node[kNodes] = {};
+  Queue q{nullptr, nullptr};
+  std::deque<int> model;
+  auto id = [&](QueueNode* n) { return n ? static_cast<int>(n - node) : -1; };
+  std::mt19937 rng(9);
+  for (int step = 0; step < 4000; ++step) {
+    const int i = static_cast<int>(rng() % kNodes);
+    const auto at = std::find(model.begin(), model.end(), i);
+    const bool queued = at != model.end();
+    switch (rng() % 5) {
+      case 0:
+        if (!queued) QueueAppend(&q, &node[i]), model.push_back(i);
+        break;
+      case 1:
+        if (!queued) QueuePushFront(&q, &node[i]), model.push_front(i);
+        break;
+      case 2:
+        // A node not queued is left alone.
+        QueueRemove(&q, &node[i]);
+        if (queued) {
+          model.erase(at);
+          EXPECT_EQ(node[i].next, nullptr);
+        }
+        break;
+      case 3:
+        EXPECT_EQ(id(QueuePopFront(&q)), model.empty() ? -1 : model.front());
+        if (!model.empty()) model.pop_front();
+        break;
+      case 4: {
+        // A node not queued takes the place of one that is.
+        const int other = static_cast<int>(rng() % kNodes);
+        const auto old = std::find(model.begin(), model.end(), other);
+        if (queued || other == i) break;
+        QueueReplace(&q, &node[other], &node[i]);
+        if (old != model.end()) *old = i;
+        break;
+      }
+    }
+    std::vector<int> walk;
+    QueueNode* last = nullptr;
+    for (QueueNode* n = q.head; n && walk.size() <= kNodes; last = n, n = n->next) walk.push_back(id(n));
+    ASSERT_EQ(walk, std::vector<int>(model.begin(), model.end())) << step;
+    ASSERT_EQ(q.tail, last) << step;
   }
 }
 

@@ -1,4 +1,5 @@
-// The section store: the serialised block byte for byte and damaged blocks.
+// The section store: the serialised block byte for byte, edits in memory,
+// damaged blocks, nested folders on the stack, and running out of memory.
 #include "kernel/sstore.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "kernel/heap.h"
+#include "kernel/mem.h"
 #include "tests/support/engine_fixture.h"
 
 namespace {
@@ -179,6 +181,175 @@ TEST_F(SStoreTest, UnexpectedBytesOutsideTheEntriesAreNotDamage) {
       StoreFreeSection(&s);
     }
   }
+}
+
+TEST_F(SStoreTest, AValueOrNameTakenFromTheSameSectionSurvivesTheAreaGrowing) {
+  StoreSection* s = Editable();
+  std::string big(600, 'q');
+  StoreWriteValue(s, "src", 0, big.c_str(), 601, StoreKind::String);
+  StoreWriteValue(s, "key", 0, "fresh", 6, StoreKind::String);
+  StoreEntry e;
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_EQ(StoreReadValue(s, "src", 0, &e), kOk);
+    const std::string name = "copy" + std::to_string(i);
+    ASSERT_EQ(StoreWriteValue(s, name.c_str(), 0, e.value, e.valueLength, StoreKind::String), kOk);
+  }
+  ASSERT_EQ(StoreReadValue(s, "key", 0, &e), kOk);
+  ASSERT_EQ(StoreWriteValue(s, reinterpret_cast<const char*>(e.value), 0, big.c_str(), 601,
+                            StoreKind::String),
+            kOk);
+  std::vector<Item> items = Items(s);
+  ASSERT_EQ(items.size(), 9u);
+  EXPECT_EQ(items[8].name, "fresh");
+  for (const Item& item : items) {
+    if (item.name == "key") continue;
+    EXPECT_EQ(item.value, Text(big.c_str())) << item.name;
+  }
+  StoreFreeSection(&s);
+}
+
+TEST_F(SStoreTest, NamesRunFromOneTo255BytesAndValuesTo65535) {
+  StoreSection* s = Editable();
+  const std::string longest(255, 'n');
+  EXPECT_EQ(StoreWriteValue(s, longest.c_str(), 0, "v", 2, StoreKind::String), kOk);
+  EXPECT_EQ(StoreWriteValue(s, std::string(256, 'n').c_str(), 0, "v", 2, 1), kStoreBadArg);
+  EXPECT_EQ(StoreWriteValue(s, "", 0, "v", 2, 1), kStoreBadArg);
+  Bytes big(kStoreMaxValue + 1, 7);
+  EXPECT_EQ(StoreWriteValue(s, "big", 0, big.data(), kStoreMaxValue + 1, 3), kStoreBadArg);
+  EXPECT_EQ(StoreWriteValue(s, "big", 0, big.data(), kStoreMaxValue, 3), kOk);
+  Bytes block = Serialize(s);
+  StoreFreeSection(&s);
+  ASSERT_EQ(StoreParseSection(&s, block.data(), static_cast<uint32_t>(block.size()), nullptr, false),
+            kOk);
+  std::vector<Item> items = Items(s);
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].name, longest);
+  EXPECT_EQ(items[1].value.size(), kStoreMaxValue);
+  StoreFreeSection(&s);
+}
+
+TEST_F(SStoreTest, AReadOnlySectionRefusesChangesAndStillSerialises) {
+  const Bytes block = Sample();
+  StoreSection* s = nullptr;
+  ASSERT_EQ(StoreParseSection(&s, block.data(), static_cast<uint32_t>(block.size()), nullptr, false),
+            kOk);
+  EXPECT_EQ(StoreWriteValue(s, "x", 0, "b", 2, 1), kStoreBadArg);
+  EXPECT_EQ(StoreDeleteKey(s, "x", 0), kStoreBadArg);
+  EXPECT_EQ(StoreDeleteAll(s), kStoreBadArg);
+  EXPECT_FALSE(StoreIsDirty(s));
+  EXPECT_EQ(Serialize(s), block);
+  StoreFreeSection(&s);
+}
+
+class SStoreStackTest : public SStoreTest {
+ protected:
+  void SetUp() override {
+    SStoreTest::SetUp();
+    StoreStackInit(&stack_);
+    root_ = Sample();
+  }
+  void TearDown() override {
+    StoreReleaseAll(&stack_);
+    SStoreTest::TearDown();
+  }
+  StoreSection* Top() { return StoreTop(&stack_)->section; }
+  Result OpenSub(bool editable) {
+    StoreEntry e;
+    EXPECT_EQ(StoreReadValue(Top(), "sub", 0, &e), kOk);
+    return StoreOpenSection(&stack_, "sub", 0, e.value, e.valueLength, editable);
+  }
+
+  ListHead stack_;
+  Bytes root_;
+};
+
+TEST_F(SStoreStackTest, ACommittedLevelBecomesAFolderOfItsParent) {
+  ASSERT_EQ(StoreOpenSection(&stack_, "", 0, root_.data(), static_cast<uint32_t>(root_.size()), true),
+            kOk);
+  ASSERT_EQ(OpenSub(true), kOk);
+  EXPECT_EQ(StoreDepth(&stack_), 2u);
+  StoreWriteValue(Top(), "y", 0, "new", 4, StoreKind::String);
+  ASSERT_EQ(StoreCommitLevel(&stack_, nullptr, 0), kOk);
+  EXPECT_EQ(StoreDepth(&stack_), 1u);
+  StoreEntry e;
+  ASSERT_EQ(StoreReadValue(Top(), "sub", 0, &e), kOk);
+  EXPECT_EQ(e.kind, StoreKind::Folder);
+  StoreSection* sub = nullptr;
+  ASSERT_EQ(StoreParseSection(&sub, e.value, e.valueLength, nullptr, false), kOk);
+  EXPECT_EQ(Items(sub), (std::vector<Item>{{"x", Text("ab"), 1}, {"y", Text("new"), 1}}));
+  StoreFreeSection(&sub);
+  // The folder kept its place among its siblings.
+  EXPECT_EQ(Items(Top())[4].name, "sub");
+}
+
+TEST_F(SStoreStackTest, AReleasedLevelLeavesItsParentAsItWas) {
+  ASSERT_EQ(StoreOpenSection(&stack_, "", 0, root_.data(), static_cast<uint32_t>(root_.size()), true),
+            kOk);
+  ASSERT_EQ(OpenSub(true), kOk);
+  StoreWriteValue(Top(), "x", 0, "zz", 3, StoreKind::String);  // in place, same length
+  StoreReleaseSection(&stack_);
+  EXPECT_EQ(Serialize(Top()), root_);
+  EXPECT_FALSE(StoreIsDirty(Top()));
+}
+
+TEST_F(SStoreStackTest, ADamagedFolderIsPushedAsAnEmptyLevel) {
+  StoreSection* s = Editable();
+  const uint8_t broken[] = {1, 9, 0, 50, 'a'};
+  StoreWriteValue(s, "f", 0, broken, sizeof broken, StoreKind::Folder);
+  Bytes block = Serialize(s);
+  StoreFreeSection(&s);
+  ASSERT_EQ(StoreOpenSection(&stack_, "", 0, block.data(), static_cast<uint32_t>(block.size()), true),
+            kOk);
+  StoreEntry e;
+  ASSERT_EQ(StoreReadValue(Top(), "f", 0, &e), kOk);
+  EXPECT_EQ(StoreOpenSection(&stack_, "f", 0, e.value, e.valueLength, true), kStoreMalformed);
+  EXPECT_EQ(StoreDepth(&stack_), 2u);
+  EXPECT_TRUE(Items(Top()).empty());
+}
+
+// Runs out of memory at every point of building a section: each attempt
+// either succeeds or answers kStoreNoMemory, and leaves nothing behind.
+class SStoreTightHeapTest : public HeapFixture {
+ protected:
+  SStoreTightHeapTest() : HeapFixture(64 * 1024) {}
+};
+
+TEST_F(SStoreTightHeapTest, OutOfMemoryFreesThePartlyBuiltSection) {
+  // A block of 40 small entries, built in host memory.
+  Bytes block;
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "k" + std::to_string(i);
+    block.insert(block.end(), {1, static_cast<uint8_t>(name.size()), 0, 2, 'v', 0});
+    block.insert(block.end(), name.begin(), name.end());
+    block.push_back(0);
+    if (block.size() % 2) block.push_back(0);
+  }
+  block.insert(block.end(), {0, 0, 0, 0});
+  const uint32_t freeAtStart = HeapGetStats().freeBytes;
+  int failures = 0, successes = 0;
+  for (uint32_t spare = 0; spare < 2400; spare += 24) {
+    // A filler leaves about `spare` bytes of the heap free.
+    const uint32_t largest = HeapGetStats().largestFree;
+    void* filler = largest > spare + 64 ? MemAlloc(largest - spare - 64, Use::Data, Mod::TestCode)
+                                        : nullptr;
+    StoreSection* s = nullptr;
+    const Result r =
+        StoreParseSection(&s, block.data(), static_cast<uint32_t>(block.size()), nullptr, true);
+    if (r == kOk) {
+      ++successes;
+      EXPECT_EQ(Items(s).size(), 40u);
+      StoreFreeSection(&s);
+    } else {
+      ++failures;
+      EXPECT_EQ(r, kStoreNoMemory);
+      EXPECT_EQ(s, nullptr);
+    }
+    MemFree(&filler);
+    ASSERT_EQ(HeapGetStats().freeBytes, freeAtStart) << spare;
+  }
+  EXPECT_GT(failures, 0);
+  EXPECT_GT(successes, 0);
+  EXPECT_EQ(HeapValidate(), nullptr);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The storage classes: a save killed at random points never leaves a torn
-// file.
+// The storage classes: whole-file reads and writes with their answers, the
+// quotas, and a save killed at random points that never leaves a torn file.
 #include "kernel/ubstore.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,6 +20,113 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+class UbstoreReplyTest : public WorkDirFixture {
+ protected:
+  void SetUp() override {
+    WorkDirFixture::SetUp();
+    recorder_ = std::make_unique<Recorder>(70);
+    task = recorder_.get();
+    Pump();  // the recorder's start
+  }
+  void TearDown() override {
+    recorder_.reset();
+    WorkDirFixture::TearDown();
+  }
+
+  Recorder* task = nullptr;
+
+ private:
+  std::unique_ptr<Recorder> recorder_;
+};
+
+TEST_F(UbstoreReplyTest, AMissingFileReadsAsNothingWithSuccess) {
+  uint8_t* buffer = reinterpret_cast<uint8_t*>(1);
+  uint32_t length = 99;
+  uintptr_t user = 0;
+  UbstoreRead(&buffer, &length, &user, task->task(), "access", 0xABCD);
+  // The answer is already posted when the call returns.
+  EXPECT_EQ(TskmanPendingCount(), 1u);
+  Pump();
+  EXPECT_EQ(buffer, nullptr);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(user, kUbstoreUserWord);
+  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Read, kOk, 0xABCD}));
+}
+
+TEST_F(UbstoreReplyTest, AWrittenFileReadsBackWhole) {
+  Bytes data(3000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
+  UbstoreWrite(task->task(), "repository", data.data(), 3000, 42);
+  Pump();
+  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Written, kOk, 42}));
+  EXPECT_EQ(ReadFile("repository"), data);
+
+  uint8_t* buffer = nullptr;
+  uint32_t length = 0;
+  uintptr_t user = 0;
+  UbstoreRead(&buffer, &length, &user, task->task(), "repository", 43);
+  Pump();
+  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Read, kOk, 43}));
+  ASSERT_EQ(length, 3000u);
+  EXPECT_EQ(Bytes(buffer, buffer + length), data);
+  UbstoreFreeBuffer(user, &buffer);
+  EXPECT_EQ(buffer, nullptr);
+}
+
+TEST_F(UbstoreReplyTest, AWriteOverTheQuotaFailsAndKeepsTheOldFile) {
+  Bytes old(10, 1);
+  UbstoreWrite(task->task(), "page", old.data(), 10, 1);
+  Bytes big(8001, 2);
+  UbstoreWrite(task->task(), "page", big.data(), 8001, 2);
+  Pump();
+  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Written, kUbstoreOverQuota, 2}));
+  EXPECT_EQ(ReadFile("page"), old);
+  UbstoreWrite(task->task(), "page", big.data(), 8000, 3);
+  Pump();
+  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Written, kOk, 3}));
+  // A raised quota lets the larger block through.
+  UbstoreSetQuota("page", 9000);
+  UbstoreWrite(task->task(), "page", big.data(), 8001, 4);
+  Pump();
+  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Written, kOk, 4}));
+  EXPECT_EQ(ReadFile("page"), big);
+}
+
+TEST_F(UbstoreReplyTest, OnlyTheFourClassesAreFiles) {
+  Bytes data(4, 0);
+  UbstoreWrite(task->task(), "../escape", data.data(), 4, 1);
+  uint8_t* buffer = nullptr;
+  uint32_t length = 0;
+  uintptr_t user = 0;
+  UbstoreRead(&buffer, &length, &user, task->task(), "qor.ini", 2);
+  Pump();
+  EXPECT_EQ(task->log[task->log.size() - 2], (Received{UbstoreMsg::Written, kUbstoreUnknownClass, 1}));
+  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Read, kUbstoreUnknownClass, 2}));
+  EXPECT_FALSE(Exists("../escape"));
+  EXPECT_EQ(buffer, nullptr);
+}
+
+TEST_F(UbstoreReplyTest, AFileThatCannotBeReplacedOrReadAnswersTheFailure) {
+  std::filesystem::create_directory("access");
+  Bytes data(4, 0);
+  UbstoreWrite(task->task(), "access", data.data(), 4, 9);
+  Pump();
+  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Written, kUbstoreWriteFailed, 9}));
+  EXPECT_TRUE(std::filesystem::is_directory("access"));
+  // A link to itself cannot be read: the read answers its failure with no
+  // buffer.
+  std::filesystem::remove("access");
+  std::filesystem::create_symlink("access", "access");
+  uint8_t* buffer = reinterpret_cast<uint8_t*>(1);
+  uint32_t length = 99;
+  uintptr_t user = 0;
+  UbstoreRead(&buffer, &length, &user, task->task(), "access", 10);
+  Pump();
+  EXPECT_EQ(task->log.back(), (Received{UbstoreMsg::Read, kUbstoreReadFailed, 10}));
+  EXPECT_EQ(buffer, nullptr);
+  EXPECT_EQ(length, 0u);
+}
 
 using UbstoreTest = WorkDirFixture;
 

@@ -18,6 +18,7 @@
 #include "markup/template_page.h"
 #include "markup/varparse.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/recorder.h"
 
 namespace {
 
@@ -401,6 +402,83 @@ TEST_F(TemplateTest, TemplatePagesThatLoseTextFailAsOutOfMemory) {
     }
   }
   EXPECT_GT(lost, 0);
+}
+
+// A file is appended as it is, and a missing one says so.
+TEST_F(TemplateTest, AFileIsAppendedAsItIsAndAMissingOneSaysSo) {
+  UrlLoad load{};
+  ASSERT_EQ(UtilAppendRomFile(&load, "general/gohome.html"), kOk);
+  const std::string page = RomText("/eng/general/gohome.html");
+  EXPECT_EQ(load.delivered, page.size());
+  std::string bytes(UtilDataChunkQueueBytes(&load.input), '\0');
+  UtilDataChunkTake(&load.input, reinterpret_cast<uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()));
+  EXPECT_EQ(bytes, page);
+  EXPECT_EQ(UtilAppendRomFile(&load, "general/none.html"), kUtilNoFile);
+  EXPECT_EQ(UtilAppendRomFile(nullptr, "general/gohome.html"), kUtilBadArg);
+  EXPECT_EQ(UtilLoadTemplatePage(&load, nullptr, "general/none.html"), kUtilNoFile);
+  EXPECT_EQ(load.delivered, page.size());
+}
+
+// A job registered with the task runs there in steps, and after the task
+// has stopped runs inside the calls again.
+class TemplateTaskTest : public EngineFixture {};
+
+TEST_F(TemplateTaskTest, ARegisteredJobRunsOnTheTaskAndWaitsForItsAnswers) {
+  const uint32_t start = HeapGetStats().freeBytes;
+  {
+    Recorder requester(Mod::TestCode);
+    ASSERT_EQ(VarParseStartTask(requester.task()), kOk);
+    Pump();
+    ASSERT_EQ(requester.Count(VarParseMsg::Ready), 1u);
+
+    FakeTree tree;
+    FillTree(tree);
+    tree.answer = Answer::Later;
+    Queue sink{};
+    VarParseJob* job = nullptr;
+    ASSERT_EQ(VarParseCreate(&job, 1, &tree), kOk);
+    VarParseSetSink(job, &sink);
+    VarParseSetSources(job, kFakeSources);
+    const std::string page = RomText("/eng/general/history.html");
+    Feed(job, page, 0, page.size());
+    // Nothing runs inside the feeding call.
+    EXPECT_EQ(sink.head, nullptr);
+    EXPECT_FALSE(VarParseIsDrained(job));
+    for (int rounds = 0; !VarParseIsDrained(job) && rounds < 100; ++rounds) {
+      Pump();
+      tree.DeliverAll();
+    }
+    EXPECT_TRUE(VarParseIsDrained(job));
+    FakeTree whole;
+    FillTree(whole);
+    EXPECT_EQ(Drain(&sink), Fill(whole, page));
+    VarParseClose(&job);
+
+    // A job closed while its run is posted: the message finds no job.
+    ASSERT_EQ(VarParseCreate(&job, 1, &tree), kOk);
+    VarParseSetSink(job, &sink);
+    VarParseSetSources(job, kFakeSources);
+    Feed(job, std::string("x"), 0, 1);
+    VarParseClose(&job);
+    Pump();
+    EXPECT_EQ(Drain(&sink), "x");
+
+    VarParseStopTask(requester.task());
+    Pump();
+    EXPECT_EQ(requester.Count(VarParseMsg::Stopped), 1u);
+
+    // Without the task a registered job runs inside the calls.
+    ASSERT_EQ(VarParseCreate(&job, 1, &tree), kOk);
+    VarParseSetSink(job, &sink);
+    VarParseSetSources(job, kFakeSources);
+    Feed(job, std::string("y"), 0, 1);
+    EXPECT_TRUE(VarParseIsDrained(job));
+    VarParseClose(&job);
+    EXPECT_EQ(Drain(&sink), "y");
+    requester.Destroy();
+  }
+  Pump();
+  EXPECT_EQ(HeapGetStats().freeBytes, start);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The compiled-WML deck builder fed decks made by xml2wbxml one byte at a time.
+// The compiled-WML deck builder fed decks made by xml2wbxml one byte at a time;
+// bad decks, and an abort inside a card, end the build with every node freed.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -174,8 +175,27 @@ const BadCase kBad[] = {
     {"version 2.3", {0x13, 0x04, 0x6A, 0x00, 0x7F, 0x01}, WmlcError::BadDeck},
     // A string-table reference past the table's end, inside a card.
     {"bad index", {0x03, 0x04, 0x6A, 0x00, 0x7F, 0x67, 0x83, 0x05}, WmlcError::BadDeck},
+    // An end token with no element open.
+    {"stray end", {0x03, 0x04, 0x6A, 0x00, 0x01}, WmlcError::BadDeck},
 };
 
 INSTANTIATE_TEST_SUITE_P(Decks, WmlcBadTest, ::testing::ValuesIn(kBad));
+
+// Aborting in the middle of a card frees the card's nodes; the cards that
+// ended stay on the load until it is freed.
+TEST_F(WmlcTest, AbortInsideACard) {
+  const std::vector<uint8_t> bytes = ReadWbxmlFile("deck.wbxml");
+  const std::string whole = kDecks[0].expected;
+  // Up to the second card's text.
+  size_t at = 0;
+  while (at < bytes.size() && !(bytes[at] == 'C' && bytes[at + 1] == 'a' && bytes[at + 2] == 'r'))
+    ++at;
+  ASSERT_LT(at, bytes.size());
+  ASSERT_EQ(Feed(bytes, at + 3), kOk);
+  WmlcAbort(builder);
+  EXPECT_EQ(Describe(load), whole.substr(0, whole.find("card \"Two\"")));
+  EXPECT_EQ(load->events & UrlEvent::Complete, UrlEvent::Complete);
+  Finish();
+}
 
 }  // namespace

@@ -240,10 +240,11 @@ Bytes ButtonCxform(uint16_t id, const std::vector<int32_t>& mul) {
 
 Bytes EditTextTag(const EditText& e) {
   Writer w;
-  w.U16(e.id).Rect(0, 2000, 0, 400).U16(e.flags);
+  w.U16(e.id).Rect(e.xmin, e.xmax, e.ymin, e.ymax).U16(e.flags);
   if (e.id > 6000) {
     w.U16(e.fontId).U16(e.height).U8(e.a).U8(e.r).U8(e.g).U8(e.b).U8(1).U16(0).U16(0);
-    w.U16(e.first).U16(e.last).U8(1).U8(2).U8(3).U8(4).Str(e.variable).Str(e.text);
+    w.U16(e.first).U16(e.last).U8(e.options[0]).U8(e.options[1]).U8(e.options[2]).U8(e.options[3]);
+    w.Str(e.variable).Str(e.text);
   } else {
     if (e.flags & 0x0001) w.U16(e.fontId).U16(e.height);
     if (e.flags & 0x0004) w.U8(e.r).U8(e.g).U8(e.b).U8(e.a);

@@ -90,6 +90,8 @@ struct EditText {
   uint16_t maxLength = 0;
   std::string variable, text;
   uint16_t first = 0, last = 0;
+  int32_t xmin = 0, xmax = 2000, ymin = 0, ymax = 400;  // the bounds
+  uint8_t options[4] = {1, 2, 3, 4};
 };
 Bytes EditTextTag(const EditText& e);
 Bytes Sprite(uint16_t id, uint16_t frames, const Bytes& tags);

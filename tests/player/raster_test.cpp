@@ -11,78 +11,14 @@
 #include "player/anim_raster.h"
 #include "player/anim_shape.h"
 #include "player_support.h"
+#include "raster_scene.h"
+#include "tests/player/dct_encoder.h"
 
 namespace {
 
+using namespace anim_test;
 using movie::Bytes;
 using movie::Writer;
-
-using movie::Line;
-using movie::Records;
-using movie::ShapeTag;
-using movie::Solid;
-
-// One parsed movie and a raster over a square frame of its own.
-class Scene {
- public:
-  Scene(const std::vector<Bytes>& shapes, int32_t size, bool smooth) : size_(size), frame_(size * size, 0) {
-    heapBefore_ = p_->heap.bytesInUse;
-    movie_ = movie::Qvx(movie::Header{}, movie::Concat({movie::Concat(shapes), movie::ShowFrame(), movie::End()}));
-    AnimStream_Init(&stream_, p_.get(), 0);
-    AnimMovie_ReadHeader(&stream_, movie_.data(), static_cast<uint32_t>(movie_.size()));
-    EXPECT_TRUE(AnimRaster_Init(&raster_, p_.get(), frame_.data(), size, size, size * 2, smooth));
-    // Twentieths of a pixel to thirty-seconds.
-    raster_.view.a = raster_.view.d = 1.6f;
-  }
-  ~Scene() {
-    AnimRaster_Free(&raster_);
-    AnimStream_Free(&stream_);
-    EXPECT_EQ(p_->heap.bytesInUse, heapBefore_);
-  }
-  const AnimShape* Shape(uint16_t id) {
-    AnimChar* c = AnimDict_Find(stream_.dictionary, id);
-    return c ? static_cast<const AnimShape*>(c->body) : nullptr;
-  }
-  uint32_t Draw(uint16_t id, const AnimMatrix* m = nullptr, const AnimCxform* cx = nullptr,
-                AnimShapeCache* cache = nullptr) {
-    AnimMatrix identity;
-    AnimMatrix_SetIdentity(&identity);
-    const AnimShape* s = Shape(id);
-    EXPECT_NE(s, nullptr);
-    if (!s) return 99;
-    const uint32_t result = AnimShape_Draw(&raster_, s, m ? m : &identity, cx, cache);
-    EXPECT_EQ(AnimHeap_Check(&p_->heap), nullptr);
-    return result;
-  }
-  GoldenImage Image() const {
-    GoldenImage g;
-    g.width = g.height = size_;
-    for (uint16_t v : frame_) {
-      for (int shift : {10, 5, 0}) {
-        const uint32_t c = (v >> shift) & 31;
-        g.rgb.push_back(static_cast<uint8_t>(c << 3 | c >> 2));
-      }
-    }
-    return g;
-  }
-  uint16_t At(int x, int y) const { return frame_[static_cast<size_t>(y) * size_ + x]; }
-  int Count(uint16_t color) const { return static_cast<int>(std::count(frame_.begin(), frame_.end(), color)); }
-  void Fill(uint16_t c) { std::fill(frame_.begin(), frame_.end(), c); }
-  AnimRaster& raster() { return raster_; }
-  AnimDictNode* dictionary() { return stream_.dictionary; }
-  std::vector<uint16_t>& frame() { return frame_; }
-
- private:
-  TestPlayer p_;
-  int32_t size_;
-  std::vector<uint16_t> frame_;
-  uint32_t heapBefore_ = 0;
-  Bytes movie_;
-  AnimStream stream_{};
-  AnimRaster raster_{};
-};
-
-std::string GoldenPath(const std::string& name) { return std::string(QOR_GOLDEN_DIR) + "/" + name + ".png"; }
 
 const Solid kRed{248, 0, 0}, kGreen{0, 248, 0}, kWhite{248, 248, 248};
 
@@ -123,18 +59,69 @@ Bytes ManyEdgesShape() {
   return ShapeTag(2, 1, {kGreen}, {}, 1, 0, r.End());
 }
 
+// A 16 x 16 coded bitmap of four flat quarters over a tinted macroblock;
+// with alpha its lower half fades: 128 on the left, 0 (unchanged) on the right.
+Bytes CodedBitmap(uint16_t id, bool alpha, int32_t tint = 12) {
+  DctTestImage image;
+  for (int32_t y : {-90, -20, 40, 100}) {
+    std::array<int32_t, 64> block{};
+    block[0] = y;
+    image.blocks.push_back(block);
+  }
+  for (int32_t c : {tint, -tint}) {
+    std::array<int32_t, 64> block{};
+    block[0] = c;
+    image.blocks.push_back(block);
+  }
+  if (alpha) {
+    image.withAlpha = true;
+    image.alpha = {{255, 128}};
+    for (int row = 0; row < 8; ++row) image.alpha.insert(image.alpha.end(), {{128, 8}, {0, 8}});
+  }
+  return movie::Bitmap(id, DctTestEncode(image));
+}
+
+// A square from 1 pixel on (to 31 in a 32-pixel frame) filled with a bitmap
+// of the given fill kind under its fill matrix (16.16 scale and skew,
+// translation in twips).
+Bytes BitmapShape(uint8_t kind, uint16_t bitmapId, int32_t scale, int32_t skew, int32_t tx, int32_t ty,
+                  int32_t side = 600) {
+  Records r(1, 0);
+  r.Change(-1, 1, -1, true, 20, 20).Box(side, side);
+  Writer w;
+  w.U16(1).Rect(0, 640, 0, 640);
+  w.U8(1).U8(kind).U16(bitmapId).Matrix(tx, ty, scale, scale, skew, -skew);
+  w.U8(0);
+  w.Bits(1, 4).Bits(0, 4).Raw(r.End());
+  return movie::Tag(2, w.bytes());
+}
+
+// Texels 1.5 pixels wide from (4, 4); the second kind turned by a skew.
+Bytes ClippedBitmap(bool alpha) { return movie::Concat({CodedBitmap(9, alpha), BitmapShape(0x41, 9, 30 << 16, 0, 80, 80)}); }
+Bytes TiledBitmap(bool alpha) {
+  return movie::Concat({CodedBitmap(9, alpha), BitmapShape(0x40, 9, 26 << 16, 9 << 16, 120, 40)});
+}
+
 struct LookCase {
   const char* name;
   Bytes (*shape)();
 };
 const LookCase kLooks[] = {
-    {"star", StarShape}, {"lines", LinesShape}, {"radial_alpha", TranslucentRadialShape}};
+    {"star", StarShape},
+    {"lines", LinesShape},
+    {"radial_alpha", TranslucentRadialShape},
+    {"bitmap_clipped", [] { return ClippedBitmap(false); }},
+    {"bitmap_tiled", [] { return TiledBitmap(false); }},
+    {"bitmap_clipped_alpha", [] { return ClippedBitmap(true); }},
+    {"bitmap_tiled_alpha", [] { return TiledBitmap(true); }},
+};
 
 TEST(PlayerRasterTest, ShapesMatchTheirGoldenImagesInBothModes) {
   for (const LookCase& c : kLooks) {
     for (bool smooth : {false, true}) {
       SCOPED_TRACE(std::string(c.name) + (smooth ? " smooth" : " plain"));
       Scene scene({c.shape()}, 32, smooth);
+      if (std::string(c.name).starts_with("bitmap")) scene.Fill(0x2108);  // a grey clear texels leave alone
       EXPECT_EQ(scene.Draw(1), kAnimShapeDrawn);
       EXPECT_TRUE(GoldenMatches(GoldenPath(std::string("anim_") + c.name + (smooth ? "_smooth" : "_plain")),
                                 scene.Image()));
@@ -156,7 +143,7 @@ TEST(PlayerRasterTest, SpanColumnsFollowTheFractionRule) {
   for (int i = 0; i < 256; ++i) ramp[8 * i] = ramp[8 * i + 1] = ramp[8 * i + 2] = 248, ramp[8 * i + 3] = 255;
   for (int last : {4, 3}) {
     Scene scene({}, 8, false);
-    AnimPaint paint = last == 3 ? AnimPaint{0x10, 0, 255, 0, 0, 0, 0, 0, 0, ramp, 0} : OpaqueWhite();
+    AnimPaint paint = last == 3 ? AnimPaint{0x10, 0, 255, 0, 0, 0, 0, 0, 0, ramp, 0, nullptr, 0, nullptr} : OpaqueWhite();
     AnimRaster_AddEdge(&scene.raster(), 40, 0, 40, 64, nullptr, &paint);   // fill 1 of both edges: the walk
     AnimRaster_AddEdge(&scene.raster(), 100, 64, 100, 0, nullptr, &paint);  // settles which side is inside
     AnimRaster_Render(&scene.raster(), 0, nullptr);
@@ -303,6 +290,11 @@ TEST(PlayerShapeTest, ACachedRedrawMatchesAnUncachedDraw) {
       cached.Fill(0);
       ASSERT_EQ(cached.Draw(1, nullptr, nullptr, &cache), kAnimShapeDrawn);
       EXPECT_EQ(cached.frame(), uncached.frame());
+      // A third bitmap decoded in between takes a slot: the replay finds its own again.
+      cached.Fill(0);
+      AnimBitmap_FreeAll(&cached.player()->bitmaps, &cached.player()->heap);
+      ASSERT_EQ(cached.Draw(1, nullptr, nullptr, &cache), kAnimShapeDrawn);
+      EXPECT_EQ(cached.frame(), uncached.frame());
       AnimShapeCache_Free(&cached.raster(), &cache);
     }
   }
@@ -351,6 +343,93 @@ TEST(PlayerMorphTest, AStraightEdgePairedWithACurveBowsHalfway) {
   // 75 twips more at the middle: nearly four pixels.
   EXPECT_GE(depth[1] - depth[0], 3);
   EXPECT_LE(depth[1] - depth[0], 4);
+}
+
+// The decoded texel at a frame pixel: 2 x 2 pixels a texel from (8, 8).
+uint16_t Texel(AnimPlayer* p, uint32_t x, uint32_t y) {
+  const AnimDecodedBitmap* slot = nullptr;
+  for (const AnimDecodedBitmap& s : p->bitmaps.slots)
+    if (s.key == 9) slot = &s;
+  if (!slot) return 0xFFFF;
+  const uint8_t* t = slot->pixels + y * slot->rowBytes + 2 * x;
+  return static_cast<uint16_t>(t[0] << 8 | t[1]);
+}
+
+TEST(PlayerBitmapTest, EachPixelTakesItsTexelAndPixelsOffTheBitmapStay) {
+  for (uint8_t kind : {0x40, 0x41, 0x42, 0x43}) {
+    for (bool smooth : {false, true}) {
+      SCOPED_TRACE(std::to_string(kind) + (smooth ? " smooth" : " plain"));
+      Scene scene({CodedBitmap(9, false), BitmapShape(kind, 9, 40 << 16, 0, 160, 160, 900)}, 48, smooth);
+      scene.Fill(0x2108);
+      ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
+      for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) ASSERT_EQ(scene.At(8 + x, 8 + y), Texel(scene.player(), x / 2, y / 2)) << x << "," << y;
+      // Inside the square but off the bitmap: as it was, on every side.
+      for (int i = 2; i < 8; ++i) {
+        EXPECT_EQ(scene.At(i, 20), 0x2108);
+        EXPECT_EQ(scene.At(20, i), 0x2108);
+        EXPECT_EQ(scene.At(47 - i, 20), 0x2108);
+        EXPECT_EQ(scene.At(20, 47 - i), 0x2108);
+      }
+    }
+  }
+}
+
+TEST(PlayerBitmapTest, ThreeBitmapsInOneShapeEachFindTheirOwnPixels) {
+  // Three fills side by side, each a bitmap of its own tint: preparing the
+  // third evicts the first from the two decoded slots, so the first's spans
+  // look it up again by its id.
+  Records r(2, 0);
+  for (int i = 0; i < 3; ++i) r.Change(-1, i + 1, -1, true, 20 + 300 * i, 20).Box(280, 600);
+  Writer w;
+  w.U16(1).Rect(0, 960, 0, 640);
+  w.U8(3);
+  for (int i = 0; i < 3; ++i) w.U8(0x41).U16(10 + i).Matrix(20 + 300 * i, 20, 20 << 16, 20 << 16);
+  w.U8(0).Bits(2, 4).Bits(0, 4).Raw(r.End());
+  const Bytes shape = movie::Tag(2, w.bytes());
+  Scene scene({CodedBitmap(10, false, -30), CodedBitmap(11, false, 0), CodedBitmap(12, false, 30), shape}, 48, false);
+  ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
+  for (int i = 0; i < 3; ++i) {
+    // The same bitmap alone, in the same place.
+    Scene alone({CodedBitmap(9, false, -30 + 30 * i), BitmapShape(0x41, 9, 20 << 16, 0, 20 + 300 * i, 20, 900)}, 48, false);
+    ASSERT_EQ(alone.Draw(1), kAnimShapeDrawn);
+    for (int y = 2; y < 30; ++y)
+      for (int x = 2 + 15 * i; x < 15 + 15 * i; ++x) ASSERT_EQ(scene.At(x, y), alone.At(x, y)) << i << ": " << x << "," << y;
+  }
+}
+
+TEST(PlayerBitmapTest, AlphaFollowsThePlaneTheFillAndTheColourTransform) {
+  struct {
+    bool alphaPlane;
+    AnimCxform cx;
+    int at[2];        // a pixel of the alpha-128 quarter (or any, without a plane)
+    uint32_t alpha;   // what that texel is blended with
+  } cases[] = {
+      {false, {128, 0, 256, 0, 256, 0, 256, 0}, {10, 10}, 127},   // the fill's A: (128 x 255) >> 8
+      {false, {256, -300, 256, 0, 256, 0, 256, 0}, {10, 10}, 0},  // clamped below
+      {true, {128, 0, 256, 0, 256, 0, 256, 0}, {10, 30}, 64},     // the table maps the plane's 128
+      {true, {512, 0, 256, 0, 256, 0, 256, 0}, {10, 30}, 255},    // doubled and clamped, never wrapped
+      {true, {512, 0, 256, 0, 256, 0, 256, 0}, {30, 30}, 0},      // the plane's 0 stays clear
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.cx.aMul) + " " + std::to_string(c.cx.aAdd) + (c.alphaPlane ? " plane" : ""));
+    Scene scene({CodedBitmap(9, c.alphaPlane), BitmapShape(0x41, 9, 40 << 16, 0, 160, 160, 900)}, 48, false);
+    scene.Fill(0x2108);
+    ASSERT_EQ(scene.Draw(1, nullptr, &c.cx), kAnimShapeDrawn);
+    const uint16_t texel = Texel(scene.player(), (c.at[0] - 8) / 2, (c.at[1] - 8) / 2);
+    // Full alpha writes the texel itself; a blend at 255 would stop 1/256 short.
+    EXPECT_EQ(scene.At(c.at[0], c.at[1]), c.alpha == 255 ? texel : AnimColor_Blend(0x2108, texel, c.alpha));
+  }
+}
+
+TEST(PlayerBitmapTest, AFillWhoseBitmapIsMissingDrawsNothing) {
+  // No character 9 at all, or character 9 is a shape.
+  for (const Bytes& missing : {Bytes{}, ShapeTag(2, 9, {kRed}, {}, 1, 0, Records(1, 0).End())}) {
+    Scene scene({missing, BitmapShape(0x41, 9, 40 << 16, 0, 160, 160, 900)}, 48, false);
+    scene.Fill(0x2108);
+    ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
+    EXPECT_EQ(scene.Count(0x2108), 48 * 48);
+  }
 }
 
 }  // namespace

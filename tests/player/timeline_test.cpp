@@ -363,20 +363,68 @@ TEST(PlayerActions, LoopsRecursionAndMissingTargetsEndTheList) {
   EXPECT_EQ(missing.Var("/:after"), "");
 }
 
-TEST(PlayerActions, CaptionsKeepTheirSpanAndASpanOfNothingIsRefused) {
+// The "caption" request starts the ticker along the frame's foot for the
+// root's next frames, each shown frame hands the host a line, a span of no
+// frames is refused, and a request without '?' stops it; the caption goes
+// off the screen once it stops.
+TEST(PlayerActions, CaptionRequestsRunTheTickerOverTheirFrames) {
   Played p(MovieOf({}, {Do(movie::GetUrl("FSCommand:caption", "Hello?dur=3&r=255&g=16&b=1")),
                         Do(movie::GetUrl("FSCommand:caption", "Other?dur=0&r=1")),
-                        Do(movie::GetUrl("FSCommand:caption", "off"))}));
+                        Do(movie::GetUrl("FSCommand:caption", "off")), {}}));
   ASSERT_EQ(p.opened, 0u);
-  const AnimActionState& a = p.movie()->action;
-  EXPECT_STREQ(a.captionText, "Hello");
-  EXPECT_EQ(a.captionFirst, 0u);
-  EXPECT_EQ(a.captionLast, 3u);
-  EXPECT_EQ(a.captionColor, 0xFF100100u);
+  const AnimCaption& c = p->caption;
+  ASSERT_STREQ(c.text, "Hello");
+  // Placed from the frame's height less 14 down to its width: on a frame
+  // taller than wide that is less than 10 rows, so the top moves up.
+  EXPECT_EQ(std::vector<int32_t>({c.startFrame, c.endFrame, c.left, c.top, c.right, c.bottom}),
+            std::vector<int32_t>({0, 3, 0, kW - 10, kW - 1, kW}));
+  EXPECT_EQ(std::vector<uint32_t>({c.textColour, c.backgroundColour, c.flags, c.size, p->captionOn}),
+            std::vector<uint32_t>({0xFF100100u, 0xFFFFFF00u, 0xFFFFFFFFu, 12u, 1u}));
+  ASSERT_EQ(p.Step(), 0u);  // frame 0: two bytes of five over four frames, growing
+  EXPECT_EQ(p->captionShown, 1u);
+  EXPECT_EQ(std::string(c.last.text), "He");
+  EXPECT_EQ(std::vector<uint32_t>({c.last.first, c.last.style, c.last.mode, c.last.bytes}),
+            std::vector<uint32_t>({8000u, 0xA6u, 1u, 3u}));
+  ASSERT_EQ(p.Step(), 0u);  // frame 1 blinks off; its refused request changes nothing
+  EXPECT_STREQ(c.text, nullptr);  // frame 2's "off" ran at the end of the step
+  EXPECT_EQ(c.sent, 2u);
+  EXPECT_EQ(c.last.bytes, 0u);
+  EXPECT_EQ(p->captionOn, 0u);
+  ASSERT_EQ(p.Step(), 0u);  // frame 2: no caption; the one shown is taken off
+  EXPECT_EQ(p->captionShown, 0u);
+  EXPECT_EQ(c.sent, 2u);
+}
+
+// A caption definition placed in a frame starts the ticker with its fields
+// (bounds in percent, height, frame range, colour, option bytes as the
+// background, flags); hiding it stops the ticker.
+TEST(PlayerActions, CaptionDefinitionsStartAndStopTheTicker) {
+  movie::EditText field;
+  field.id = 6001;
+  field.text = "News";
+  field.height = 12;
+  field.r = 1, field.g = 2, field.b = 3;
+  field.first = 0, field.last = 1;
+  field.xmin = 0, field.xmax = 100, field.ymin = 80, field.ymax = 100;
+  Played p(MovieOf(movie::EditTextTag(field),
+                   {movie::Caption(560, 6001), {}, movie::Caption(561, 6001), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  const AnimCaption& c = p->caption;
+  ASSERT_STREQ(c.text, "News");
+  EXPECT_EQ(std::vector<int32_t>({c.startFrame, c.endFrame, c.left, c.top, c.right, c.bottom}),
+            std::vector<int32_t>({0, 1, 0, kH * 80 / 100, kW - 1, kH - 1}));
+  EXPECT_EQ(std::vector<uint32_t>({c.textColour, c.backgroundColour, c.flags, c.size}),
+            std::vector<uint32_t>({0xFF010203u, 0x01020304u, 0u, 12u}));
+  for (int frame = 0; frame < 2; ++frame) {
+    ASSERT_EQ(p.Step(), 0u);
+    EXPECT_EQ(c.sent, static_cast<uint32_t>(frame + 1));
+    EXPECT_EQ(c.last.style, 0x286u);
+    EXPECT_EQ(c.last.mode, 2u);
+    EXPECT_EQ(c.last.bytes, 5u);  // "News" whole
+  }
+  EXPECT_STREQ(c.text, nullptr);  // frame 2 hid it
   ASSERT_EQ(p.Step(), 0u);
-  EXPECT_STREQ(a.captionText, "Hello");
-  ASSERT_EQ(p.Step(), 0u);
-  EXPECT_EQ(a.captionText, nullptr);
+  EXPECT_EQ(p->captionShown, 0u);
 }
 
 TEST(PlayerActions, ToggleQualityWaitsForTheEndOfTheRun) {

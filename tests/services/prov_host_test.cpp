@@ -23,7 +23,7 @@
 #include "kernel/config.h"
 #include "kernel/tskman.h"
 #include "kernel/uistart.h"
-#include "services/notify.h"
+#include "services/push/notify.h"
 #include "services/provisioning/prov.h"
 #include "tests/services/prov_support.h"
 #include "tests/support/golden.h"
@@ -34,12 +34,6 @@
 namespace {
 
 std::string gAccess;  // "//access" as a reader task last saw it
-
-// Pushed documents go to provisioning as push reception is told of them.
-void Observe(const TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t) {
-  if (task->id == Mod::Notify && message == NotifyMsg::Push)
-    ProvProvisionPushed(reinterpret_cast<const char*>(arg1));
-}
 
 Result Reader(void*, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   if (message == ConfigMsg::Opened && arg1 == kOk) {
@@ -122,7 +116,7 @@ TEST_F(ProvHostTest, APushedDocumentIsConfirmedOnTheScreenAndKept) {
       PushDatagrams("5551234", macs.substr(at, 40), ProvDocument("../wbxml/prov.wbxml"));
   int shownFor = 0;
   bool popupMatched = false, pinAsked = false;
-  TskmanSetObserver(Observe);
+  // Push reception hands the pushed document to provisioning.
   Result r = Run({[&] {
                     const int out = LoopbackUdpSocket(0);
                     for (const std::string& datagram : datagrams)
@@ -156,7 +150,6 @@ TEST_F(ProvHostTest, APushedDocumentIsConfirmedOnTheScreenAndKept) {
                     return true;
                   },
                   [&] { return gAccess != "(not read)"; }});
-  TskmanSetObserver(nullptr);
   EXPECT_EQ(r, kUiStartFinished);
   EXPECT_TRUE(popupMatched);
   EXPECT_TRUE(pinAsked);

@@ -133,6 +133,13 @@ class ProvTaskTest : public SelFixture {
   }
 
   void Reply(const std::string& answer) {
+    if (answer == "close") {
+      // Taken away under the load, as the browser gives up its question.
+      asked.push_back("closed");
+      PopupClose();
+      Tick(static_cast<int>(kPopupWatchMs / kTskmanTickMs));
+      return;
+    }
     void* context = nullptr;
     TskmanGetContext(&context, TskmanFind(Mod::Popup));
     auto* popup = static_cast<PopupRequest*>(context);
@@ -251,6 +258,28 @@ TEST_F(ProvTaskTest, RefusalsLeaveTheSettingsAlone) {
             ProvCode::Cancelled);
   EXPECT_EQ(Access(), before);
   EXPECT_EQ(HeapGetStats().freeBytes, heap);
+}
+
+// A popup that goes without an answer, because the host's text window
+// cannot open or because it is closed under the load, refuses the document.
+TEST_F(ProvTaskTest, APopupGoneWithoutAnAnswerRefusesTheDocument) {
+  const auto macs = Macs();
+  const struct {
+    bool failOpen;
+    std::vector<std::string> answers, asked;
+  } cases[] = {
+      {true, {"yes"}, {"consent"}},
+      {false, {"close"}, {"closed"}},
+      {false, {"yes", "close"}, {"consent", "closed"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.answers));
+    window.failOpen = c.failOpen;
+    EXPECT_EQ(Provision({kInitiator, {"sec", "1"}, {"mac", macs.at("userpin")}}, c.answers),
+              ProvCode::Cancelled);
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_EQ(Access(), "");
+  }
 }
 
 // The load let go while the consent popup shows: the popup closes, the task

@@ -1,8 +1,12 @@
 #include "tests/services/wmls_harness.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+
+#include "kernel/mem.h"
+#include "services/wmlscript/wmls_script_task.h"
 
 std::vector<uint8_t> WmlsReadUnit(const std::string& name) {
   std::ifstream in(std::string(QOR_WMLS_DIR) + "/" + name + ".wmlsc", std::ios::binary);
@@ -141,4 +145,11 @@ std::vector<uint8_t> WmlsUnitBuilder::Build() const {
   WmlsMbUInt(out, static_cast<uint32_t>(body.size()));
   out.insert(out.end(), body.begin(), body.end());
   return out;
+}
+
+void WmlsPostRun(WmlsScriptTask* task, const std::string& text, UrlRequestRec* referring) {
+  char* copy = static_cast<char*>(MemAlloc(static_cast<uint32_t>(text.size() + 1), Use::String, Mod::TestCode));
+  std::memcpy(copy, text.c_str(), text.size() + 1);
+  TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Run, reinterpret_cast<uintptr_t>(copy),
+             reinterpret_cast<uintptr_t>(referring));
 }

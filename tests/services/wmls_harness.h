@@ -9,7 +9,13 @@
 #include "services/wmlscript/wmls.h"
 #include "tests/services/wmls_mbuint.h"
 
+struct UrlRequestRec;
+struct WmlsScriptTask;
+
 std::vector<uint8_t> WmlsReadUnit(const std::string& name);
+// Posts "URL#call" to the script task as a link would (the task takes the
+// text's copy).
+void WmlsPostRun(WmlsScriptTask* task, const std::string& text, UrlRequestRec* referring = nullptr);
 std::string WmlsDescribe(const WmlsValue& v);
 
 struct WmlsOutcome {

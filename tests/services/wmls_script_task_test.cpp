@@ -92,13 +92,7 @@ class WmlsScriptTaskTest : public EngineFixture {
     Pump();
     return r;
   }
-  void Post(const char* text, UrlRequestRec* referring = nullptr) {
-    const size_t n = std::strlen(text);
-    char* copy = static_cast<char*>(MemAlloc(static_cast<uint32_t>(n + 1), Use::String, Mod::TestCode));
-    std::memcpy(copy, text, n + 1);
-    TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Run, reinterpret_cast<uintptr_t>(copy),
-               reinterpret_cast<uintptr_t>(referring));
-  }
+  void Post(const char* text, UrlRequestRec* referring = nullptr) { WmlsPostRun(task, text, referring); }
   // Steps until the unit has been collected (its load closed) and the run
   // has gone through some slices, the script still running.
   void RunIntoSlices() {

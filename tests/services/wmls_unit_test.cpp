@@ -248,9 +248,9 @@ TEST_F(WmlsUnitTest, PathPragmasResolveAgainstTheUnitsUrl) {
 }
 
 TEST_F(WmlsUnitTest, MeasuresTextAtEveryAlignmentAndLength) {
-  std::vector<char16_t> buffer(64, u'x');
-  for (size_t start = 0; start < 4; ++start)
-    for (size_t length = 0; length < 40; ++length) {
+  std::vector<char16_t> buffer(200, u'x');
+  for (size_t start = 0; start < 36; ++start)
+    for (size_t length = 0; length < 150; ++length) {
       std::fill(buffer.begin(), buffer.end(), u'x');
       buffer[start + length] = 0;
       // Units with a zero high or low byte are not terminators.

@@ -1,0 +1,329 @@
+// The local content task: stores entries and document indexes in the
+// settings section "homepage", reads and deletes entries by name, and saves
+// the section when something changed.
+#include "browser/status.h"
+#include "kernel/config.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "services/push/lc.h"
+#include "services/push/lc_internal.h"
+
+namespace {
+
+constexpr uint32_t kModule = Mod::LocalContent;
+constexpr char kSection[] = "homepage";
+constexpr char kCurrent[] = "current";
+constexpr char kCidPrefix[] = "cid:";
+constexpr char kListSuffix[] = ".list";
+constexpr uint32_t kStoredDocument = 13;
+
+struct LcTask {
+  TskmanTask* task;
+  TskmanTask* requester;
+  ConfigHandle* handle;
+  Result error;
+  uint32_t openPending;
+  uint32_t savePending;
+  uint32_t dirty;
+  uint32_t reportOnSave;  // a stored document is told once the save succeeded
+};
+
+void Post(LcTask* ctx, uint32_t message, uintptr_t a1, uintptr_t a2) {
+  TskmanPost(ctx->task, message, a1, a2);
+}
+
+// The section is opened on the first operation; until the answer the
+// operation comes back to the task.
+bool WaitsForOpen(LcTask* ctx, uint32_t message, uintptr_t a1, uintptr_t a2) {
+  if (ctx->error || ctx->handle) return false;
+  if (!ctx->openPending) {
+    ConfigOpen(ctx->task, kSection, true);
+    ctx->openPending = 1;
+  }
+  Post(ctx, message, a1, a2);
+  return true;
+}
+
+char* Joined(const char* a, const char* b) {
+  const uint32_t n = LibcStrLen(a), m = LibcStrLen(b);
+  auto* s = static_cast<char*>(MemAlloc(n + m + 1, Use::String, kModule));
+  if (!s) return nullptr;
+  LibcMemCopy(s, a, n);
+  LibcMemCopy(s + n, b, m + 1);
+  return s;
+}
+
+Result StoreEntry(LcTask* ctx, const LcEntry* entry) {
+  if (ctx->error) return ctx->error;
+  const char* id = LcEntryHeader(entry, LcHeader::ContentId);
+  if (!id || !*id) return kLcBadArg;
+  uint32_t length = 0;
+  uint8_t* bytes = LcEntryPack(entry, &length);
+  if (!bytes) return kLcNoMemory;
+  const Result r = ConfigSetRaw(ctx->handle, id, 0, bytes, length, ConfigKind::Raw);
+  MemFree(&bytes);
+  ctx->dirty = 1;
+  return r;
+}
+
+Result WriteIndex(LcTask* ctx, const char* root, const uint8_t* index) {
+  char* key = Joined(root, kListSuffix);
+  uint32_t length = 0;
+  uint8_t* packed = LcListPack(index, &length);
+  Result r = key && packed ? ConfigSetRaw(ctx->handle, key, 0, packed, length, ConfigKind::Raw)
+                           : kLcNoMemory;
+  MemFree(&key);
+  MemFree(&packed);
+  return r;
+}
+
+// The index of the document "current" names, or null.
+uint8_t* ReadOldIndex(LcTask* ctx, const char* current) {
+  if (!current || LibcStrNCmp(current, kCidPrefix, 4) != 0) return nullptr;
+  char* key = Joined(current + 4, kListSuffix);
+  if (!key) return nullptr;
+  const uint8_t* data = nullptr;
+  uint32_t length = 0;
+  ConfigKind kind{};
+  uint8_t* copy = nullptr;
+  if (ConfigGetRaw(ctx->handle, key, 0, &data, &length, &kind) == kOk && kind == ConfigKind::Raw &&
+      LcListValid(data, length)) {
+    copy = static_cast<uint8_t*>(MemAlloc(length, Use::Data, kModule));
+    if (copy) LibcMemCopy(copy, data, length);
+  }
+  MemFree(&key);
+  return copy;
+}
+
+// The last item of a push: the new document becomes "current", and what
+// the old one no longer shares with it goes.
+void StoreIndex(LcTask* ctx, uint8_t* index) {
+  if (ctx->error) {
+    Post(ctx, LcMsg::DeleteIndex, reinterpret_cast<uintptr_t>(index), 0);
+    return;
+  }
+  const char* oldValue = nullptr;
+  ConfigGetString(ctx->handle, kCurrent, 0, &oldValue);
+  char* old = oldValue ? LibcStrDup(oldValue) : nullptr;
+  uint8_t* oldIndex = ReadOldIndex(ctx, old);
+  bool failed = false, setCurrent = false;
+  if (const char* root = LcListMarked(index); root && *root) {
+    char* current = Joined(kCidPrefix, root);
+    if (current && ConfigSetString(ctx->handle, kCurrent, current) == kOk) {
+      setCurrent = true;
+      if (WriteIndex(ctx, root, index) != kOk) {
+        failed = true;
+        if (old)
+          ConfigSetString(ctx->handle, kCurrent, old);
+        else
+          ConfigDelete(ctx->handle, kCurrent, 0);
+      }
+    } else {
+      failed = true;
+    }
+    MemFree(&current);
+    ctx->dirty = 1;
+  }
+  if (!old && !setCurrent) failed = true;
+  if (oldIndex) {
+    int32_t at = -1;
+    // Names both documents hold stay; the old index keeps only the rest.
+    while (const char* name = LcListNext(index, &at)) {
+      char* keep = LibcStrDup(name);
+      if (keep && LcListBlank(oldIndex, keep)) LcListBlank(index, keep);
+      MemFree(&keep);
+    }
+  }
+  if (failed) {
+    MemFree(&oldIndex);
+    Post(ctx, LcMsg::DeleteIndex, reinterpret_cast<uintptr_t>(index), 0);
+  } else {
+    MemFree(&index);
+    if (oldIndex)
+      Post(ctx, LcMsg::DeleteIndex, reinterpret_cast<uintptr_t>(oldIndex), 0);
+    else
+      Post(ctx, LcMsg::Commit, 0, 0);
+    ctx->reportOnSave = 1;
+  }
+  MemFree(&old);
+}
+
+void DeleteIndex(LcTask* ctx, uint8_t* index) {
+  if (!ctx->error) {
+    if (const char* root = LcListMarked(index); root && *root) {
+      if (char* key = Joined(root, kListSuffix)) {
+        ConfigDelete(ctx->handle, key, 0);
+        MemFree(&key);
+      }
+    }
+    int32_t at = -1;
+    while (const char* name = LcListNext(index, &at)) ConfigDelete(ctx->handle, name, 0);
+    ctx->dirty = 1;
+  }
+  MemFree(&index);
+  Post(ctx, LcMsg::Commit, 0, 0);
+}
+
+void Answer(LcRequest* request, Result error) {
+  request->error = error;
+  request->done = 1;
+  if (request->notifyTask)
+    TskmanPost(request->notifyTask, request->notifyMessage, reinterpret_cast<uintptr_t>(request), 0);
+}
+
+void Read(LcTask* ctx, LcRequest* request) {
+  if (ctx->error) return Answer(request, ctx->error);
+  const char* name = request->name ? request->name : "";
+  if (LibcStrCmp(name, kCurrent) == 0) {
+    const char* current = nullptr;
+    if (ConfigGetString(ctx->handle, kCurrent, 0, &current) != kOk || LibcStrLen(current) < 4)
+      return Answer(request, kConfigNotFound);
+    name = current + 4;
+  }
+  const uint8_t* data = nullptr;
+  uint32_t length = 0;
+  ConfigKind kind{};
+  if (Result r = ConfigGetRaw(ctx->handle, name, 0, &data, &length, &kind); r != kOk)
+    return Answer(request, r);
+  if (kind != ConfigKind::Raw) return Answer(request, kLcBadArg);
+  Result error = kOk;
+  request->entry = LcEntryUnpack(data, length, &error);
+  Answer(request, error);
+}
+
+void Delete(LcTask* ctx, LcRequest* request) {
+  if (ctx->error) return Answer(request, ctx->error);
+  if (!request->name) return Answer(request, kLcBadArg);
+  const Result r = ConfigDelete(ctx->handle, request->name, 0);
+  ctx->dirty = 1;
+  Answer(request, r);
+}
+
+void Commit(LcTask* ctx, uintptr_t requester, uintptr_t value) {
+  if (ctx->openPending || ctx->savePending) {
+    Post(ctx, LcMsg::Commit, requester, value);
+    return;
+  }
+  if (ctx->dirty && ctx->handle) {
+    ConfigHandle* handle = ctx->handle;
+    ctx->handle = nullptr;
+    if (ConfigSave(handle) == kOk) {
+      ctx->savePending = 1;
+      Post(ctx, LcMsg::Commit, requester, value);
+      return;
+    }
+    ConfigRelease(&handle);
+  }
+  ConfigRelease(&ctx->handle);
+  ctx->dirty = 0;
+  ctx->reportOnSave = 0;
+  if (requester) Post(ctx, TskMsg::Stop2, requester, 0);
+  ctx->error = kOk;
+}
+
+Result LcTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  auto* ctx = static_cast<LcTask*>(context);
+  switch (message) {
+    case TskMsg::Start:
+      ctx->task = reinterpret_cast<TskmanTask*>(arg1);
+      TskmanPost(ctx->requester, LcMsg::Started, 0, 0);
+      return kOk;
+    case LcMsg::StoreEntry:
+    case LcMsg::StoreQueue:
+    case LcMsg::DeleteIndex:
+    case LcMsg::Delete:
+    case LcMsg::Read:
+      if (WaitsForOpen(ctx, message, arg1, arg2)) return kOk;
+      break;
+    case LcMsg::Commit:
+      Commit(ctx, arg1, arg2);
+      return kOk;
+    case ConfigMsg::Opened:
+      ctx->openPending = 0;
+      if (arg1 == 0)
+        ctx->handle = reinterpret_cast<ConfigHandle*>(arg2);
+      else
+        ctx->error = static_cast<Result>(arg1);
+      return kOk;
+    case ConfigMsg::Saved:
+      ctx->savePending = 0;
+      ctx->dirty = 0;
+      if (arg1 != 0)
+        ctx->error = static_cast<Result>(arg1);
+      else if (ctx->reportOnSave)
+        if (TskmanTask* status = TskmanFind(Mod::Stat))
+          TskmanPost(status, StatusMsg::Indicator, StatusKind::Push, kStoredDocument);
+      ctx->reportOnSave = 0;
+      return kOk;
+    case TskMsg::Stop2: {
+      if (ctx->handle || ctx->dirty || ctx->openPending || ctx->savePending) {
+        Post(ctx, LcMsg::Commit, arg1, 0);
+        return kOk;
+      }
+      TskmanTask* task = ctx->task;
+      MemFree(&ctx);
+      TskmanDestroyTask(task);
+      TskmanPost(reinterpret_cast<TskmanTask*>(arg1), LcMsg::Stopped, 0, 0);
+      return kOk;
+    }
+    default:
+      return kOk;
+  }
+  switch (message) {
+    case LcMsg::StoreEntry: {
+      auto* entry = reinterpret_cast<LcEntry*>(arg1);
+      StoreEntry(ctx, entry);
+      LcEntryFree(&entry);
+      if (arg2) Post(ctx, LcMsg::Commit, 0, 0);
+      break;
+    }
+    case LcMsg::StoreQueue: {
+      auto* node = reinterpret_cast<LcQueued*>(arg1);
+      if (!node) break;
+      if (node->next) {
+        StoreEntry(ctx, node->entry);
+        LcEntryFree(&node->entry);
+        Post(ctx, LcMsg::StoreQueue, reinterpret_cast<uintptr_t>(node->next), arg2);
+      } else {
+        StoreIndex(ctx, node->index);
+      }
+      MemFree(&node);
+      break;
+    }
+    case LcMsg::DeleteIndex:
+      DeleteIndex(ctx, reinterpret_cast<uint8_t*>(arg1));
+      break;
+    case LcMsg::Delete:
+      Delete(ctx, reinterpret_cast<LcRequest*>(arg1));
+      Post(ctx, LcMsg::Commit, 0, 0);
+      break;
+    case LcMsg::Read:
+      Read(ctx, reinterpret_cast<LcRequest*>(arg1));
+      Post(ctx, LcMsg::Commit, 0, 0);
+      break;
+    default:
+      break;
+  }
+  return kOk;
+}
+
+}  // namespace
+
+void LcStartTask(TskmanTask* requester) {
+  auto* ctx = static_cast<LcTask*>(MemAllocZero(sizeof(LcTask), Use::Context, kModule));
+  TskmanTask* task = nullptr;
+  if (ctx) {
+    ctx->requester = requester;
+    if (TskmanCreateTask(&task, kModule, LcTaskHandler, ctx) == kOk) return;
+    MemFree(&ctx);
+  }
+  // The store answers whether or not it could start.
+  TskmanPost(requester, LcMsg::Started, 0, 0);
+}
+
+void LcStopTask(TskmanTask* requester) {
+  if (TskmanTask* task = TskmanFind(kModule))
+    TskmanPost(task, TskMsg::Stop2, reinterpret_cast<uintptr_t>(requester), 0);
+  else
+    TskmanPost(requester, LcMsg::Stopped, 0, 0);
+}

@@ -1,0 +1,78 @@
+// Push reception (module 69): takes pushed objects that wait in the object
+// cache, accepts or refuses each (the "tp" preference and the "PPG" keys),
+// chooses the push application by content type and X-Wap-Application-Id,
+// and keeps the list of pushed messages the inbox shows. It owns a URL task
+// and a request session of its own.
+#pragma once
+#include <cstdint>
+
+#include "kernel/modules.h"
+#include "kernel/tskman.h"
+
+struct UrlLoad;
+
+namespace NotifyMsg {
+// {URL text, 0}: a pushed object waits in the cache under that URL, locked
+// there (UrlFlag::Kept) until push reception is done with it. The task owns
+// the text (engine memory).
+constexpr uint32_t Push = Msg(Mod::Notify, 0x00);
+constexpr uint32_t RouteNext = Msg(Mod::Notify, 0x01), OpenPpg = Msg(Mod::Notify, 0x02),
+                   ReleasePpg = Msg(Mod::Notify, 0x03), DropIncoming = Msg(Mod::Notify, 0x04);
+constexpr uint32_t Stop = Msg(Mod::Notify, 0x05), Stopped = Msg(Mod::Notify, 0x06), Started = Msg(Mod::Notify, 0x07);
+}
+constexpr Result kNotifyNoMemory = ResultError(Mod::Notify, Err::NoMemory);
+constexpr Result kNotifyNoIndicator = ResultError(Mod::Notify, Err::BadArg);
+
+// Creates the task, which answers 0x4507 to the requester when its URL task
+// and session stand; 0x80450001 when it cannot be created (no answer then).
+Result NotifyStartTask(TskmanTask* requester);
+// Marks the task as stopping and posts 0x4505 to it; it answers 0x4506 to
+// the task that started it once its session and URL task have closed.
+void NotifyStopTask();
+
+// Push applications. Class 1 receives the pushed data as it comes: start
+// (URL, cookie out) answers 0 to take the push; data (bytes, length, cookie)
+// with no bytes ends it. Classes 2 and 3 receive the whole message.
+using NotifyStartFn = Result (*)(const char* url, uintptr_t* cookie);
+using NotifyDataFn = void (*)(const uint8_t* bytes, uint32_t length, uintptr_t cookie);
+using NotifyMessageFn = Result (*)(uintptr_t reserved, UrlLoad* message);
+
+struct NotifyAppRow {
+  const char* id;  // null ends a table
+  NotifyStartFn start;
+  NotifyDataFn data;
+  NotifyMessageFn handler;
+};
+
+// Connectivity documents reach the inbox as class 2; the provisioning
+// service, which sits beside push reception, sees each one first through
+// this hook (null: none).
+void NotifySetConnectivityHook(NotifyMessageFn hook);
+
+// A "push-flag" value that passes while "tp" is set: a value beginning
+// with "1" read as base-2 digits, any other by its first character's code;
+// both low bits must be set.
+bool NotifyPushFlagPasses(const char* flag);
+// The application of a pushed object: by its content type, else by its
+// X-Wap-Application-Id (none: the inbox); false when no row takes it.
+bool NotifySelectApp(const UrlLoad* load, uint32_t* appClass, uint32_t* row);
+
+// The kept list.
+// Lists the message (kept flag and cache lock set by the inbox); the cache's
+// free hook takes it off again.
+void NotifyKeepMessage(UrlLoad* message);
+// Takes the message off the list and out of the inbox: a viewed message
+// keeps its lock released already, any other one is unlocked now.
+void NotifyRemoveMessage(UrlLoad* message);
+// 0x10000 marks it presented; 0x20000 marks it viewed and releases its lock.
+void NotifyMarkMessage(UrlLoad* message, uint32_t flags);
+
+// Cursors over the kept list, in list order; while any is open, messages
+// the cache frees are only marked dead.
+struct NotifyInboxCursor;
+Result NotifyOpenInboxCursor(NotifyInboxCursor** cursor);
+// The next live, listed message with its code and level; null at the end.
+UrlLoad* NotifyNextKept(NotifyInboxCursor* cursor, uint32_t* code, uint32_t* level);
+void NotifyCloseInboxCursor(NotifyInboxCursor** cursor);
+// Number of messages on the kept list (dead ones not counted).
+uint32_t NotifyKeptCount();

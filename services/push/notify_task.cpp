@@ -1,0 +1,633 @@
+// The push reception task: one routing pass per push (the "PPG" section
+// opened around it), the push applications, and the kept list.
+#include "services/push/notify.h"
+
+#include "browser/cache.h"
+#include "browser/url.h"
+#include "browser/userpref.h"
+#include "kernel/config.h"
+#include "kernel/datachunk.h"
+#include "kernel/libc.h"
+#include "kernel/list.h"
+#include "kernel/mem.h"
+#include "services/push/inbox.h"
+#include "services/push/lc.h"
+#include "services/push/notify_store.h"
+#include "services/push/sisl.h"
+
+namespace {
+
+constexpr uint32_t kModule = Mod::Notify;
+constexpr char kPushScheme[] = "push";
+
+struct UrlNode {
+  UrlNode* next;
+  char* url;
+};
+
+struct PushEntry {
+  PushEntry* next;
+  UrlRequestRec* request;
+  UrlLoad* message;
+  uint32_t appClass;
+  uint32_t row;
+  QueueNode* cursor;  // the last data block handed to a class-1 application
+  uintptr_t cookie;
+};
+
+struct KeptNode {
+  KeptNode* next;
+  uint32_t level;
+  uint32_t code;
+  UrlLoad* message;
+  uint32_t dead;
+};
+
+struct NotifyTask {
+  TskmanTask* task;
+  TskmanTask* requester;
+  Queue routed;
+  ConfigHandle* ppg;
+  uint32_t busy;
+  uint32_t routedCount;
+  uint32_t closesPending;
+  uint32_t stopping;
+  Queue incoming;
+  UrlSession* session;
+  UrlTaskContext* urlTask;
+  KeptNode* kept;
+  uint32_t cursors;
+  uint32_t storeStep;   // StoreStep: the "inbox" section being read or written
+  uint32_t ppgPending;  // the next section answer is the "PPG" one
+};
+
+namespace StoreStep {
+constexpr uint32_t None = 0, Restore = 1, Save = 2;
+}
+
+NotifyMessageFn gConnectivityHook;
+
+Result ConnectivityToInbox(uintptr_t reserved, UrlLoad* message) {
+  if (gConnectivityHook) gConnectivityHook(reserved, message);
+  return NotifyOnInboxPush(reserved, message);
+}
+
+constexpr NotifyAppRow kClass1[] = {
+    {"32768", LcPushOpen, LcPushData, nullptr},
+    {"x-wap-application.localcontent.ua", LcPushOpen, LcPushData, nullptr},
+    {nullptr, nullptr, nullptr, nullptr},
+};
+constexpr NotifyAppRow kClass2[] = {{"0", nullptr, nullptr, ConnectivityToInbox},
+                                    {nullptr, nullptr, nullptr, nullptr}};
+constexpr NotifyAppRow kClass3[] = {{"0", nullptr, nullptr, NotifyOnInboxPush},
+                                    {nullptr, nullptr, nullptr, nullptr}};
+constexpr const NotifyAppRow* kClasses[] = {nullptr, kClass1, kClass2, kClass3};
+
+struct TypeRoute {
+  uint8_t typeId, appClass, row;
+};
+constexpr TypeRoute kTypeRoutes[] = {{UrlType::ConnectivityWbxml, 2, 0}, {0, 0, 0}};
+
+NotifyTask* Context() {
+  TskmanTask* task = TskmanFind(kModule);
+  return task ? static_cast<NotifyTask*>(task->context) : nullptr;
+}
+
+void StartPass(NotifyTask* ctx) {
+  ctx->busy = 1;
+  TskmanPost(ctx->task, NotifyMsg::OpenPpg, 0, 0);
+}
+
+// --- Acceptance and the choice of application ---------------------------------
+
+bool FlagPasses(const char* flag) {
+  uint32_t bits = 0;
+  if (flag[0] == '1')
+    for (const char* p = flag; *p; ++p) bits = bits << 1 | (*p == '1' ? 1u : 0u);
+  else
+    bits = static_cast<uint8_t>(flag[0]);
+  return (bits & 3) == 3;
+}
+
+bool Accept(NotifyTask* ctx, const UrlLoad* load) {
+  if (UserPrefGetFlag(UserPrefFlag::Tp)) {
+    const char* flag = nullptr;
+    if (UrlGetHeader(load, "push-flag", &flag) != kOk || !FlagPasses(flag)) return false;
+  }
+  if (!ctx->ppg) return true;
+  const char* path = load->url.path;
+  const char* dot = path ? LibcStrRChr(path, '.') : nullptr;
+  if (!dot) return false;
+  const auto n = static_cast<uint32_t>(dot - path);
+  uintptr_t cursor = 0;
+  const char* name = nullptr;
+  uint32_t nameLength = 0, valueLength = 0;
+  const uint8_t* value = nullptr;
+  ConfigKind kind{};
+  bool any = false;
+  while (ConfigEnum(ctx->ppg, &cursor, &name, &nameLength, &value, &valueLength, &kind) == kOk) {
+    any = true;
+    if (LibcStrNCmp(name, path, n) == 0 || LibcStrCmp(name, "*") == 0) return true;
+  }
+  return !any;
+}
+
+bool Select(const UrlLoad* load, uint32_t* appClass, uint32_t* row) {
+  *appClass = 3;
+  *row = 0;
+  for (const TypeRoute* t = kTypeRoutes; t->typeId; ++t)
+    if (t->typeId == load->typeId) {
+      *appClass = t->appClass;
+      *row = t->row;
+      return true;
+    }
+  const char* id = nullptr;
+  if (UrlGetHeader(load, "X-Wap-Application-Id", &id) != kOk) return true;
+  // Class 3 first: "0" always reaches the inbox as a whole message.
+  for (uint32_t c = 3; c >= 1; --c)
+    for (uint32_t r = 0; kClasses[c][r].id; ++r)
+      if (LibcStrICmp(id, kClasses[c][r].id) == 0) {
+        *appClass = c;
+        *row = r;
+        return true;
+      }
+  return false;
+}
+
+// --- Ending a push ---------------------------------------------------------------
+
+// Delivery locked the object for push reception; that lock goes now. An
+// object the inbox does not hold leaves the cache with it.
+void LetGo(UrlLoad* message, bool listed) {
+  if (!(message->flags & UrlFlag::Kept) && !listed && message->inCache) CacheRemove(message);
+  UrlLoadClearFlags(message, 0);
+}
+
+// The body of a pushed object waits on its output list as delivery placed
+// it; the content row (the SI and SL rows) makes its records now.
+void ProcessPushed(UrlLoad* load) {
+  const UrlContentTypeRow* row = load->contentRow;
+  if (!row || !row->process || load->outputFree) return;
+  while (QueueNode* block = QueuePopFront(&load->output)) QueueAppend(&load->input, block);
+  load->events &= ~UrlEvent::Complete;
+  load->endOfData = 1;
+  UrlModuleContext* module = UrlGetModule();
+  // Every byte is there: a row finishes within a few calls.
+  for (int i = 0; i < 4 && !(load->events & UrlEvent::Complete); ++i)
+    if (row->process(module, load) != kOk) break;
+  if (row->release) row->release(module, load);
+  UtilDataChunkFreeQueue(&load->input);
+  load->events |= UrlEvent::Complete;
+}
+
+PushEntry* FindEntry(NotifyTask* ctx, uintptr_t request, bool byEntry) {
+  for (QueueNode* n = ctx->routed.head; n; n = n->next) {
+    auto* e = reinterpret_cast<PushEntry*>(n);
+    if ((byEntry ? reinterpret_cast<uintptr_t>(e) : reinterpret_cast<uintptr_t>(e->request)) == request)
+      return e;
+  }
+  return nullptr;
+}
+
+void DeliverParts(PushEntry* entry) {
+  const NotifyAppRow& app = kClass1[entry->row];
+  QueueNode* n = entry->cursor ? entry->cursor->next : entry->message->output.head;
+  for (; n; n = n->next) {
+    const UtilDataChunk* chunk = UtilDataChunkOf(n);
+    // An empty block would read as the end of the push, and the real end
+    // would then reach an application that has let go of it.
+    if (chunk->remaining)
+      app.data(UtilDataChunkData(chunk) + chunk->offset, chunk->remaining, entry->cookie);
+    entry->cursor = n;
+  }
+}
+
+void FreeEntry(NotifyTask* ctx, PushEntry* entry) {
+  QueueRemove(&ctx->routed, reinterpret_cast<QueueNode*>(entry));
+  --ctx->routedCount;
+  MemFree(&entry);
+}
+
+
+void RequestDone(NotifyTask* ctx, uintptr_t request, bool success) {
+  PushEntry* entry = FindEntry(ctx, request, false);
+  if (!entry) return;
+  UrlLoad* message = entry->message;
+  bool kept = false;
+  if (entry->appClass == 1) {
+    if (success) DeliverParts(entry);
+    kClass1[entry->row].data(nullptr, 0, entry->cookie);
+  } else if (success) {
+    ProcessPushed(message);
+    kept = kClasses[entry->appClass][entry->row].handler(0, message) == kOk;
+  }
+  UrlRequestDone(ctx->session, entry->request);
+  if (kept) NotifyKeepMessage(message);
+  FreeEntry(ctx, entry);
+  LetGo(message, kept);
+}
+
+// --- Routing one push --------------------------------------------------------------
+
+Result Start(NotifyTask* ctx, PushEntry* entry, const char* url) {
+  const uint32_t flags = entry->appClass == 1 ? 0 : 3;
+  if (entry->appClass == 1) entry->message->flags |= UrlFlag::RawData;
+  if (Result r = UrlRequest(ctx->session, url, flags, nullptr, &entry->request, 0, ctx->task, 0);
+      r != kOk)
+    return r;
+  if (entry->appClass == 1) {
+    UrlRequestWatch(entry->request, ctx->task, reinterpret_cast<uintptr_t>(entry));
+    // A push the application cannot take is dropped with what it made.
+    if (Result r = kClass1[entry->row].start(url, &entry->cookie); r != kOk) {
+      UrlRequestDone(ctx->session, entry->request);
+      return r;
+    }
+  } else {
+    // The inbox offers only what push reception asked for.
+    entry->message->flags |= UrlFlag::Listed;
+  }
+  QueueAppend(&ctx->routed, reinterpret_cast<QueueNode*>(entry));
+  ++ctx->routedCount;
+  return kOk;
+}
+
+void RoutePush(NotifyTask* ctx, char* url) {
+  UrlParsed parsed;
+  UrlLoad* load = nullptr;
+  if (UrlParse(&parsed, url, 0) == kOk) {
+    load = CacheFindByName(&parsed);
+    UrlFreeParsed(&parsed);
+  }
+  if (!load || !(load->flags & UrlFlag::Kept)) {
+    MemFree(&url);
+    return;
+  }
+  // The delivery's lock is push reception's from here on.
+  load->flags &= ~UrlFlag::Kept;
+  uint32_t appClass = 0, row = 0;
+  PushEntry* entry = nullptr;
+  if (Accept(ctx, load) && Select(load, &appClass, &row))
+    entry = static_cast<PushEntry*>(MemAllocZero(sizeof(PushEntry), Use::Data, kModule));
+  if (!entry) {
+    LetGo(load, false);
+  } else if (appClass == 2) {
+    const Result r = kClasses[2][row].handler(0, load);
+    (void)r;  // listed whatever the application says
+    load->flags |= UrlFlag::Listed;
+    NotifyKeepMessage(load);
+    MemFree(&entry);
+    LetGo(load, true);
+  } else {
+    entry->message = load;
+    entry->appClass = appClass;
+    entry->row = row;
+    if (Start(ctx, entry, url) != kOk) {
+      MemFree(&entry);
+      LetGo(load, false);
+    }
+  }
+  MemFree(&url);
+}
+
+void FreeIncoming(NotifyTask* ctx) {
+  while (auto* node = reinterpret_cast<UrlNode*>(QueuePopFront(&ctx->incoming))) {
+    MemFree(&node->url);
+    MemFree(&node);
+  }
+}
+
+// --- Stopping -----------------------------------------------------------------------
+
+void UnlinkKept(NotifyTask* ctx, KeptNode* node) {
+  for (KeptNode** at = &ctx->kept; *at; at = &(*at)->next)
+    if (*at == node) {
+      *at = node->next;
+      MemFree(&node);
+      return;
+    }
+}
+
+void BeginStop(NotifyTask* ctx) {
+  while (KeptNode* node = ctx->kept) {
+    ctx->kept = node->next;
+    CacheSetFreeHook(node->message, nullptr);
+    MemFree(&node);
+  }
+  TskmanPost(ctx->task, NotifyMsg::DropIncoming, 0, 0);
+  ConfigRelease(&ctx->ppg);
+  while (auto* entry = reinterpret_cast<PushEntry*>(ctx->routed.head)) {
+    if (entry->appClass == 1) kClass1[entry->row].data(nullptr, 0, entry->cookie);
+    UrlLoad* message = entry->message;
+    UrlRequestDone(ctx->session, entry->request);
+    FreeEntry(ctx, entry);
+    LetGo(message, false);
+  }
+  UrlSessionDestroy(ctx->session);
+  ctx->session = nullptr;
+  ctx->closesPending = 1;
+  UrlStopTask(ctx->urlTask);
+}
+
+// The kept list goes into the "inbox" section before the task stops.
+void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
+  uint32_t n = 0;
+  for (KeptNode* node = ctx->kept; node; node = node->next) n += node->dead ? 0 : 1;
+  auto** messages = static_cast<UrlLoad**>(MemAlloc(n * sizeof(UrlLoad*) + 1, Use::Data, kModule));
+  Result r = kNotifyNoMemory;
+  if (messages) {
+    n = 0;
+    for (KeptNode* node = ctx->kept; node; node = node->next)
+      if (!node->dead) messages[n++] = node->message;
+    r = NotifyStoreWrite(handle, messages, n);
+    MemFree(&messages);
+  }
+  if (r == kOk && ConfigSave(handle) == kOk) return;  // 514 goes on with the stop
+  ConfigRelease(&handle);
+  ctx->storeStep = StoreStep::None;
+  BeginStop(ctx);
+}
+
+void SectionOpened(NotifyTask* ctx, Result status, ConfigHandle* handle) {
+  if (ctx->ppgPending) {
+    ctx->ppgPending = 0;
+    ctx->ppg = status == kOk ? handle : nullptr;
+    if (!ctx->stopping)
+      TskmanPost(ctx->task, NotifyMsg::RouteNext, 0, 0);
+    else
+      ConfigRelease(&ctx->ppg);
+    return;
+  }
+  if (ctx->storeStep == StoreStep::Restore) {
+    if (status == kOk) {
+      NotifyStoreRestore(handle);
+      ConfigRelease(&handle);
+    }
+    ctx->storeStep = StoreStep::None;
+    ctx->busy = 0;
+    if (ctx->stopping)
+      TskmanPost(ctx->task, NotifyMsg::Stop, 0, 0);
+    else if (ctx->incoming.head)
+      StartPass(ctx);
+    return;
+  }
+  if (ctx->storeStep == StoreStep::Save) {
+    if (status == kOk) return SaveKept(ctx, handle);
+    ctx->storeStep = StoreStep::None;
+    BeginStop(ctx);
+  }
+}
+
+Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  auto* ctx = static_cast<NotifyTask*>(context);
+  switch (message) {
+    case TskMsg::Start:
+      ctx->task = reinterpret_cast<TskmanTask*>(arg1);
+      if (UrlStartTask(&ctx->urlTask, ctx->task) != kOk) return kNotifyNoMemory;
+      if (UrlSessionCreate(&ctx->session, ctx->task) != kOk) return kNotifyNoMemory;
+      TskmanPost(ctx->requester, NotifyMsg::Started, 0, 0);
+      // The messages kept before the last stop come back first; pushes wait.
+      ctx->storeStep = StoreStep::Restore;
+      ctx->busy = 1;
+      ConfigOpen(ctx->task, kNotifyStoreSection, false);
+      return kOk;
+    case NotifyMsg::Push: {
+      char* url = reinterpret_cast<char*>(arg1);
+      if (ctx->stopping) {
+        MemFree(&url);
+        return kOk;
+      }
+      auto* node = static_cast<UrlNode*>(MemAllocZero(sizeof(UrlNode), Use::Data, kModule));
+      if (!node) {
+        MemFree(&url);
+        return kOk;
+      }
+      node->url = url;
+      QueueAppend(&ctx->incoming, reinterpret_cast<QueueNode*>(node));
+      if (!ctx->busy) StartPass(ctx);
+      return kOk;
+    }
+    case NotifyMsg::OpenPpg:
+      if (ctx->stopping) return kOk;
+      ctx->ppgPending = 1;
+      ConfigOpen(ctx->task, "PPG", false);
+      return kOk;
+    case ConfigMsg::Opened:
+      SectionOpened(ctx, static_cast<Result>(arg1), reinterpret_cast<ConfigHandle*>(arg2));
+      return kOk;
+    case ConfigMsg::Saved:
+      if (ctx->storeStep == StoreStep::Save) {
+        ctx->storeStep = StoreStep::None;
+        BeginStop(ctx);
+      }
+      return kOk;
+    case NotifyMsg::RouteNext:
+      if (ctx->stopping) return kOk;
+      if (auto* node = reinterpret_cast<UrlNode*>(QueuePopFront(&ctx->incoming))) {
+        RoutePush(ctx, node->url);
+        MemFree(&node);
+      }
+      if (ctx->ppg) {
+        TskmanPost(ctx->task, NotifyMsg::ReleasePpg, 0, 0);
+      } else {
+        ctx->busy = 0;
+        if (ctx->incoming.head) StartPass(ctx);
+      }
+      return kOk;
+    case NotifyMsg::ReleasePpg:
+      ConfigRelease(&ctx->ppg);
+      ctx->busy = 0;
+      if (!ctx->stopping && ctx->incoming.head) StartPass(ctx);
+      return kOk;
+    case NotifyMsg::DropIncoming:
+      FreeIncoming(ctx);
+      return kOk;
+    case NotifyMsg::Stop:
+      if (!ctx->stopping || !ctx->session || ctx->storeStep != StoreStep::None) return kOk;
+      ctx->storeStep = StoreStep::Save;
+      ConfigOpen(ctx->task, kNotifyStoreSection, true);
+      return kOk;
+    case UrlMsg::Complete:
+      RequestDone(ctx, arg1, true);
+      return kOk;
+    case UrlMsg::Failed:
+      RequestDone(ctx, arg1, false);
+      return kOk;
+    case UrlMsg::Watch:
+      if (PushEntry* entry = FindEntry(ctx, arg1, true); entry && entry->appClass == 1)
+        DeliverParts(entry);
+      return kOk;
+    case UrlMsg::Closed:
+      if (ctx->closesPending == 0) {
+        TskmanTask* requester = ctx->requester;
+        FreeIncoming(ctx);
+        TskmanDestroyTask(ctx->task);
+        MemFree(&ctx);
+        TskmanPost(requester, NotifyMsg::Stopped, 0, 0);
+      } else {
+        --ctx->closesPending;
+      }
+      return kOk;
+    default:
+      return kOk;
+  }
+}
+
+void OnMessageFreed(UrlLoad* message) {
+  NotifyTask* ctx = Context();
+  if (!ctx) return;
+  for (KeptNode* node = ctx->kept; node; node = node->next)
+    if (node->message == message) {
+      if (ctx->cursors)
+        node->dead = 1;
+      else
+        UnlinkKept(ctx, node);
+      return;
+    }
+}
+
+KeptNode* NodeOf(NotifyTask* ctx, const UrlLoad* message) {
+  for (KeptNode* node = ctx->kept; node; node = node->next)
+    if (node->message == message && !node->dead) return node;
+  return nullptr;
+}
+
+}  // namespace
+
+struct NotifyInboxCursor {
+  NotifyTask* ctx;
+  KeptNode* current;
+  uint32_t atEnd;
+};
+
+Result NotifyStartTask(TskmanTask* requester) {
+  auto* ctx = static_cast<NotifyTask*>(MemAllocZero(sizeof(NotifyTask), Use::Context, kModule));
+  if (!ctx) return kNotifyNoMemory;
+  ctx->requester = requester;
+  TskmanTask* task = nullptr;
+  if (TskmanCreateTask(&task, kModule, NotifyTaskHandler, ctx) != kOk) {
+    MemFree(&ctx);
+    return kNotifyNoMemory;
+  }
+  return kOk;
+}
+
+void NotifyStopTask() {
+  TskmanTask* task = TskmanFind(kModule);
+  if (!task) return;
+  static_cast<NotifyTask*>(task->context)->stopping = 1;
+  TskmanPost(task, NotifyMsg::Stop, 0, 0);
+}
+
+void NotifySetConnectivityHook(NotifyMessageFn hook) { gConnectivityHook = hook; }
+
+bool NotifyPushFlagPasses(const char* flag) { return flag && FlagPasses(flag); }
+
+bool NotifySelectApp(const UrlLoad* load, uint32_t* appClass, uint32_t* row) {
+  return Select(load, appClass, row);
+}
+
+void NotifyKeepMessage(UrlLoad* message) {
+  NotifyTask* ctx = Context();
+  if (!ctx || NodeOf(ctx, message)) return;
+  auto* node = static_cast<KeptNode*>(MemAllocZero(sizeof(KeptNode), Use::Data, kModule));
+  if (!node) return;
+  CacheSetFreeHook(message, OnMessageFreed);
+  node->message = message;
+  NotifyGetIndicator(message, &node->code, &node->level);
+  // Grouped by level: a new message goes before the others of its level,
+  // levels above the first one met go to the front.
+  uint32_t highest = 0;
+  KeptNode** at = &ctx->kept;
+  for (; *at; at = &(*at)->next) {
+    if ((*at)->level == node->level) break;
+    if ((*at)->level > highest) highest = (*at)->level;
+  }
+  if (!*at && ctx->kept && highest < node->level) at = &ctx->kept;
+  node->next = *at;
+  *at = node;
+}
+
+void NotifyRemoveMessage(UrlLoad* message) {
+  if (!message) return;
+  if (NotifyTask* ctx = Context()) {
+    for (KeptNode* node = ctx->kept; node; node = node->next)
+      if (node->message == message) {
+        CacheSetFreeHook(message, nullptr);
+        if (ctx->cursors)
+          node->dead = 1;
+        else
+          UnlinkKept(ctx, node);
+        break;
+      }
+  }
+  if (!(message->flags & UrlFlag::Kept)) return;
+  // A pushed object is reachable only through the inbox: leaving it, it
+  // leaves the cache too, and goes once nothing holds it.
+  if (message->schemeRow == UrlFindScheme(kPushScheme) && message->inCache) CacheRemove(message);
+  if (message->flags & UrlFlag::Viewed) {
+    message->flags &= ~UrlFlag::Kept;
+    if (!message->inCache && message->locks == 0 && message->users == 0) UrlLoadFree(message);
+    return;
+  }
+  // The last lock may free the message.
+  UrlLoadClearFlags(message, UrlFlag::Kept);
+}
+
+void NotifyMarkMessage(UrlLoad* message, uint32_t flags) {
+  if (!message) return;
+  if (flags & UrlFlag::Presented) message->flags |= UrlFlag::Presented;
+  if ((flags & UrlFlag::Viewed) && !(message->flags & UrlFlag::Viewed)) {
+    message->flags |= UrlFlag::Viewed;
+    UrlLoadClearFlags(message, 0);
+  }
+}
+
+Result NotifyOpenInboxCursor(NotifyInboxCursor** cursor) {
+  *cursor = nullptr;
+  NotifyTask* ctx = Context();
+  if (!ctx) return kNotifyNoMemory;
+  auto* c = static_cast<NotifyInboxCursor*>(MemAllocZero(sizeof(NotifyInboxCursor), Use::Data, kModule));
+  if (!c) return kNotifyNoMemory;
+  c->ctx = ctx;
+  ++ctx->cursors;
+  *cursor = c;
+  return kOk;
+}
+
+UrlLoad* NotifyNextKept(NotifyInboxCursor* cursor, uint32_t* code, uint32_t* level) {
+  if (!cursor || cursor->atEnd) return nullptr;
+  KeptNode* node = cursor->current ? cursor->current->next : cursor->ctx->kept;
+  while (node && (node->dead || !(node->message->flags & UrlFlag::Listed))) node = node->next;
+  cursor->current = node;
+  if (!node) {
+    cursor->atEnd = 1;
+    return nullptr;
+  }
+  *code = node->code;
+  *level = node->level;
+  return node->message;
+}
+
+void NotifyCloseInboxCursor(NotifyInboxCursor** cursor) {
+  if (!*cursor) return;
+  NotifyTask* ctx = (*cursor)->ctx;
+  MemFree(cursor);
+  if (--ctx->cursors) return;
+  for (KeptNode** at = &ctx->kept; *at;) {
+    KeptNode* node = *at;
+    if (node->dead) {
+      *at = node->next;
+      MemFree(&node);
+    } else {
+      at = &node->next;
+    }
+  }
+}
+
+uint32_t NotifyKeptCount() {
+  NotifyTask* ctx = Context();
+  uint32_t n = 0;
+  if (ctx)
+    for (KeptNode* node = ctx->kept; node; node = node->next) n += node->dead ? 0 : 1;
+  return n;
+}

@@ -1,0 +1,99 @@
+// The engine's short-message layer (module 3): received messages are routed
+// to the application task that claims them, segmented ones reassembled
+// first; text messages are handed to the SMS service task for sending.
+//
+// The SMS service task (outside the engine) calls SmsRoute for every
+// message it receives, SmsAge on the ageing timer SmsStartTimer starts for
+// it (message 261 with user value 0), and serves the send (0x384) and
+// cancel (0x385) requests of services/smsmsg.h.
+#pragma once
+#include <cstdint>
+
+#include "kernel/list.h"
+#include "services/smsmsg.h"
+
+struct TskmanTask;
+struct TskmanTimer;
+
+// A received message as the SMS service hands it over; the routing reads it
+// and copies what it delivers.
+struct SmsInMessage {
+  uint32_t source;
+  uint32_t kind;  // 0 a text message; 2 the user-data header is kept
+  const char* sender;
+  uint8_t dataLength;
+  uint8_t headerLength;  // the user-data header leads the data
+  const uint8_t* data;
+  uint32_t cls;
+  uint32_t port;  // low 16 bits
+};
+
+// The concatenation header of one segment.
+struct SmsSegmentHeader {
+  uint16_t reference;
+  uint8_t total;     // 0 or 1: a message of its own
+  uint8_t sequence;  // from 1
+};
+
+struct SmsReassembly;
+
+// An application's claim on incoming messages: kind 0 serves text messages
+// (pattern compared without regard to ASCII case), kind 1 every other kind,
+// kind 2 segments and messages whose header is kept.
+constexpr uint32_t kSmsPatternMax = 16;
+struct SmsAppRegistration {
+  SmsAppRegistration* next;
+  TskmanTask* task;
+  uint32_t kind;
+  int8_t offset;  // bytes after the user-data header
+  int8_t length;
+  uint8_t pattern[kSmsPatternMax];
+};
+
+struct SmsState {
+  Queue reassemblies;  // SmsReassembly records
+  SmsAppRegistration* registrations;
+  TskmanTimer* timer;  // the pending ageing timer, or null
+};
+
+// Ageing passes a reassembly waits for its next segment.
+constexpr int32_t kSmsLifetime = 60;
+constexpr uint32_t kSmsAgeingMs = 30;
+
+// Application claims: kOk, ResultError(Sms, NoMemory) or BadArg for a
+// pattern longer than kSmsPatternMax. The last registration comes last.
+Result SmsRegisterApp(SmsState* state, TskmanTask* task, uint32_t kind, int8_t offset,
+                      const uint8_t* pattern, uint8_t length);
+// Drops every claim of the task.
+void SmsUnregisterApp(SmsState* state, TskmanTask* task);
+
+TskmanTask* SmsRoute(SmsState* state, const SmsInMessage* message);
+TskmanTask* SmsFindAppByContent(SmsState* state, const SmsInMessage* message);
+TskmanTask* SmsFindReassemblyApp(SmsState* state, uint16_t reference, const char* sender);
+void SmsOnSegment(SmsState* state, const SmsInMessage* message, const SmsSegmentHeader* header,
+                  TskmanTask* app);
+void SmsReassemble(SmsState* state, const SmsInMessage* message, const SmsSegmentHeader* header,
+                   TskmanTask* app);
+// Starts the ageing timer for the SMS service task when none is pending.
+void SmsStartTimer(SmsState* state);
+// One ageing pass, on the timer: every reassembly loses one from its
+// lifetime and those that reach 0 are freed with what they gathered. The
+// timer is then forgotten (it was one-shot) and started again while
+// reassemblies remain. Answers the number left.
+uint32_t SmsAge(SmsState* state);
+uint32_t SmsReassemblyCount(const SmsState* state);
+// Frees every reassembly and registration and cancels the timer.
+void SmsStateFree(SmsState* state);
+
+// A delivered record with its data chain.
+void SmsMessageFree(SmsMessage** message);
+
+// Hands a text message to the SMS service task (module 3), which takes the
+// request over; without a message or memory the requester is answered 0x383
+// at once. The reference text is taken in every case.
+void SmsSendRequest(TskmanTask* requester, char16_t* reference, uint32_t value,
+                    SmsMessage* message);
+void SmsCancelRequest(TskmanTask* requester, uint32_t value);
+
+// The answer of a send request when no SMS service task stands.
+constexpr Result kSmsNoService = ResultError(Mod::Sms, Err::NotFound);

@@ -1,0 +1,172 @@
+// Reassembly of segmented messages: each record gathers the segments of one
+// reference from one sender as runs of consecutive sequence numbers, so a
+// segment joins its neighbours whatever order they arrive in.
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "kernel/tskman.h"
+#include "net/netbuf.h"
+#include "services/sms/sms.h"
+#include "services/sms/sms_internal.h"
+
+struct SmsSegmentRun {
+  SmsSegmentRun* next;
+  NetBufChain* data;  // the first segment with its header, the others without
+  uint8_t first;
+  uint8_t last;
+};
+
+struct SmsReassembly {
+  SmsReassembly* next;
+  Queue runs;  // SmsSegmentRun, by sequence
+  char sender[kSmsAddressSize];
+  uint8_t total;
+  uint16_t reference;
+  TskmanTask* app;
+  int32_t lifetime;
+  uint8_t firstHeaderLength;  // segment 1's, cut off the whole message
+};
+
+namespace {
+
+void FreeRun(SmsSegmentRun** run) {
+  NetBufRelease(&(*run)->data);
+  MemFree(run);
+}
+
+void FreeRecord(SmsState* state, SmsReassembly* record) {
+  QueueRemove(&state->reassemblies, reinterpret_cast<QueueNode*>(record));
+  while (auto* run = reinterpret_cast<SmsSegmentRun*>(QueuePopFront(&record->runs))) FreeRun(&run);
+  MemFree(&record);
+}
+
+SmsReassembly* Find(SmsState* state, uint16_t reference, const char* sender) {
+  for (auto* n = state->reassemblies.head; n; n = n->next) {
+    auto* r = reinterpret_cast<SmsReassembly*>(n);
+    if (r->reference == reference && LibcStrICmp(r->sender, sender ? sender : "") == 0) return r;
+  }
+  return nullptr;
+}
+
+NetBufChain* ChainOf(const uint8_t* bytes, uint32_t length) {
+  NetBufChain* chain = NetBufAlloc(length);
+  if (chain) NetBufWrite(chain, bytes, 0, length);
+  return chain;
+}
+
+}  // namespace
+
+TskmanTask* SmsFindReassemblyApp(SmsState* state, uint16_t reference, const char* sender) {
+  SmsReassembly* r = Find(state, reference, sender);
+  return r ? r->app : nullptr;
+}
+
+void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeader* header,
+                   TskmanTask* app) {
+  const uint8_t seq = header->sequence;
+  SmsReassembly* record = Find(state, header->reference, m->sender);
+  // A sequence outside the announced count could never complete.
+  if (seq == 0 || seq > header->total || (record && seq > record->total)) return;
+  if (!record) {
+    record = static_cast<SmsReassembly*>(MemAllocZero(sizeof(SmsReassembly), Use::Context, Mod::Sms));
+    if (!record) return;
+    record->total = header->total;
+    record->reference = header->reference;
+    record->app = app;
+    LibcStrNCopy(record->sender, m->sender ? m->sender : "", kSmsAddressSize - 1);
+    QueueAppend(&state->reassemblies, reinterpret_cast<QueueNode*>(record));
+  }
+  record->lifetime = kSmsLifetime;
+  SmsStartTimer(state);
+
+  SmsSegmentRun* before = nullptr;
+  for (auto* n = record->runs.head; n; n = n->next) {
+    auto* run = reinterpret_cast<SmsSegmentRun*>(n);
+    if (run->first < seq) before = run;
+  }
+  SmsSegmentRun* after = before ? before->next : reinterpret_cast<SmsSegmentRun*>(record->runs.head);
+  if ((after && after->first == seq) || (before && before->last >= seq)) return;
+
+  const uint8_t headerLength = m->headerLength < m->dataLength ? m->headerLength : m->dataLength;
+  const uint8_t* payload = seq == 1 ? m->data : m->data + headerLength;
+  const uint32_t length = seq == 1 ? m->dataLength : m->dataLength - headerLength;
+  if (seq == 1) record->firstHeaderLength = headerLength;
+
+  if (before && before->last + 1 == seq) {
+    if (NetBufWriteGrow(before->data, payload, NetBufLength(before->data), length) != kOk) return;
+    before->last = seq;
+    if (after && after->first == seq + 1) {
+      before->data = NetBufConcat(before->data, after->data);
+      before->last = after->last;
+      QueueRemove(&record->runs, reinterpret_cast<QueueNode*>(after));
+      MemFree(&after);
+    }
+  } else if (after && after->first == seq + 1) {
+    NetBufChain* chain = ChainOf(payload, length);
+    if (!chain) return;
+    after->data = NetBufConcat(chain, after->data);
+    after->first = seq;
+  } else {
+    auto* run = static_cast<SmsSegmentRun*>(MemAllocZero(sizeof(SmsSegmentRun), Use::Context, Mod::Sms));
+    if (!run) return;
+    run->data = ChainOf(payload, length);
+    if (!run->data) {
+      MemFree(&run);
+      return;
+    }
+    run->first = run->last = seq;
+    if (!before) {
+      QueuePushFront(&record->runs, reinterpret_cast<QueueNode*>(run));
+    } else {
+      run->next = before->next;
+      before->next = run;
+      if (record->runs.tail == reinterpret_cast<QueueNode*>(before))
+        record->runs.tail = reinterpret_cast<QueueNode*>(run);
+    }
+  }
+
+  auto* only = reinterpret_cast<SmsSegmentRun*>(record->runs.head);
+  if (!only || only->next || only->first != 1 || only->last != record->total) return;
+  NetBufChain* data = only->data;
+  only->data = nullptr;
+  TskmanTask* target = record->app;
+  const uint8_t cut = record->firstHeaderLength;
+  FreeRecord(state, record);
+  SmsDeliver(target, m, data, cut);
+}
+
+void SmsStartTimer(SmsState* state) {
+  if (state->timer) return;
+  TskmanTask* service = TskmanFind(Mod::Sms);
+  if (service) TskmanStartTimer(&state->timer, service, 0, 0, kSmsAgeingMs);
+}
+
+uint32_t SmsAge(SmsState* state) {
+  // The one-shot timer has fired; its record is released before the next.
+  TskmanCancelTimer(&state->timer);
+  uint32_t left = 0;
+  for (auto* n = state->reassemblies.head; n;) {
+    auto* r = reinterpret_cast<SmsReassembly*>(n);
+    n = n->next;
+    if (--r->lifetime <= 0)
+      FreeRecord(state, r);
+    else
+      ++left;
+  }
+  if (left) SmsStartTimer(state);
+  return left;
+}
+
+uint32_t SmsReassemblyCount(const SmsState* state) {
+  uint32_t n = 0;
+  for (auto* q = state->reassemblies.head; q; q = q->next) ++n;
+  return n;
+}
+
+void SmsStateFree(SmsState* state) {
+  while (auto* r = reinterpret_cast<SmsReassembly*>(state->reassemblies.head)) FreeRecord(state, r);
+  while (SmsAppRegistration* r = state->registrations) {
+    state->registrations = r->next;
+    MemFree(&r);
+  }
+  TskmanCancelTimer(&state->timer);
+}

@@ -1,0 +1,234 @@
+// The WTAI request tasks: a link's waits for the answer and stores it in a
+// browser variable; a consent's carries the pending call while the browser
+// asks the user; a text message's waits for the SMS service.
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "kernel/tskman.h"
+#include "kernel/uistring.h"
+#include "services/sms/sms.h"
+#include "services/wtai/wtai.h"
+#include "services/wtai/wtai_internal.h"
+
+namespace {
+
+constexpr uint32_t kPromptTable = 19;
+// The owner tag of consent records, which the browser frees.
+constexpr uint32_t kConsentModule = 33;
+// The event-parameter block belongs to the browser's input side.
+constexpr uint32_t kEventModule = Mod::Input;
+constexpr uint32_t kCodeUnits = kWtaiDecimalUnits;
+
+struct WtaiRequestCtx {
+  TskmanTask* self;
+  BenBrowser* browser;
+  char16_t* text;  // the result variable's name, or a consent's pending arguments
+  WtaiHandler callback;
+  TskmanTask* answer;
+  char16_t* args;
+  uint32_t smsPending;
+};
+
+TskmanTask* Create(uint32_t module, WtaiRequestCtx* ctx) {
+  if (TskmanCreateTask(&ctx->self, module, WtaiRequestTaskHandler, ctx) != kOk) {
+    MemFree(&ctx);
+    return nullptr;
+  }
+  return ctx->self;
+}
+
+WtaiRequestCtx* NewCtx() {
+  return static_cast<WtaiRequestCtx*>(
+      MemAllocZero(sizeof(WtaiRequestCtx), Use::Context, Mod::WtlWtai));
+}
+
+void Post(TskmanTask* task, uint32_t message, uintptr_t a1, uintptr_t a2) {
+  if (TskmanIsAlive(task)) TskmanPost(task, message, a1, a2);
+}
+
+char16_t* Decimal(int32_t value) {
+  auto* text = static_cast<char16_t*>(MemAlloc(kCodeUnits * 2, Use::String, Mod::WtlWtai));
+  if (!text) return nullptr;
+  char digits[kCodeUnits];
+  LibcItoA(value, digits, 10);
+  uint32_t i = 0;
+  for (; digits[i] && i + 1 < kCodeUnits; ++i) text[i] = static_cast<char16_t>(digits[i]);
+  text[i] = 0;
+  return text;
+}
+
+void Finish(WtaiRequestCtx* c) {
+  if (c->smsPending) {
+    // The request stays until the service's next word, so that its answers
+    // never reach a task that is gone.
+    c->smsPending = 0;
+    SmsCancelRequest(c->self, 0);
+    Post(c->answer, WtaiMsg::SmsOver, 0, 0);
+    return;
+  }
+  TskmanTask* self = c->self;
+  MemFree(&c->text);
+  MemFree(&c->args);
+  MemFree(&c);
+  TskmanDestroyTask(self);
+}
+
+void OnAnswer(WtaiRequestCtx* c, int32_t code, char16_t* text) {
+  if (c->browser && c->text) {
+    if (code == 0) {
+      BenSetVar(c->browser, c->text, text);
+    } else if (char16_t* digits = Decimal(code)) {
+      BenSetVar(c->browser, c->text, digits);
+      MemFree(&digits);
+    }
+  }
+  MemFree(&text);
+  TskmanPost(c->self, TskMsg::Stop2, 0, 0);
+}
+
+// outcome 0 sent, 1 not sent for another reason than the network's refusal,
+// -1 refused.
+void OnSmsAnswer(WtaiRequestCtx* c, int32_t outcome, char16_t* text) {
+  if (outcome >= 0) {
+    Post(c->answer, WtaiMsg::Answer, 0, reinterpret_cast<uintptr_t>(LibcWStrDup(text ? text : u"")));
+    const uint32_t length = text ? LibcWStrLen(text) : 0;
+    auto* block = static_cast<char16_t*>(
+        MemAllocZero((length + 10) * 2, Use::String, kEventModule));
+    if (block) {
+      for (uint32_t i = 0; i < length; ++i) block[i] = text[i];
+      block[length + 1] = static_cast<char16_t>('0' + outcome);
+      BenRaiseWtaEvent(BenWtaEvent::TextSent, 2, block);
+    }
+  } else {
+    Post(c->answer, WtaiMsg::Answer, static_cast<uintptr_t>(static_cast<intptr_t>(kWtaiNotSent)), 0);
+  }
+  MemFree(&text);
+  TskmanPost(c->self, TskMsg::Stop2, 0, 0);
+}
+
+}  // namespace
+
+void WtaiPostResult(TskmanTask* answer, int32_t code) {
+  Post(answer, WtaiMsg::Answer, static_cast<uintptr_t>(static_cast<intptr_t>(code)), 0);
+}
+
+Result WtaiRequestTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  auto* c = static_cast<WtaiRequestCtx*>(context);
+  switch (message) {
+    case TskMsg::Start:
+      c->self = reinterpret_cast<TskmanTask*>(arg1);
+      break;
+    case WtaiMsg::Answer:
+      OnAnswer(c, static_cast<int32_t>(arg1), reinterpret_cast<char16_t*>(arg2));
+      break;
+    case WtaiMsg::Confirm:
+      c->args = c->text;
+      c->text = nullptr;
+      c->callback = reinterpret_cast<WtaiHandler>(arg1);
+      c->answer = reinterpret_cast<TskmanTask*>(arg2);
+      break;
+    case WtaiMsg::Decision: {
+      char16_t* args = c->args;
+      c->args = nullptr;
+      if (c->callback)
+        c->callback(c->answer, args, arg1 ? WtaiState::Accepted : WtaiState::Refused);
+      else
+        MemFree(&args);
+      Finish(c);
+      break;
+    }
+    case WtaiMsg::SmsOver:
+    case TskMsg::Stop2:
+    case SmsServiceMsg::RequestOver:
+    case SmsServiceMsg::Send:
+      Finish(c);
+      break;
+    case SmsServiceMsg::Sent:
+      OnSmsAnswer(c, 0, reinterpret_cast<char16_t*>(arg1));
+      break;
+    case SmsServiceMsg::NotSent:
+      OnSmsAnswer(c, (arg2 & 0xFFFF) == 0x8000 ? -1 : 1, reinterpret_cast<char16_t*>(arg1));
+      break;
+    default:
+      break;
+  }
+  return kOk;
+}
+
+void WtaiDropSmsTask(TskmanTask* task) {
+  void* context = nullptr;
+  TskmanGetContext(&context, task);
+  static_cast<WtaiRequestCtx*>(context)->smsPending = 0;
+  TskmanPost(task, TskMsg::Stop2, 0, 0);
+}
+
+TskmanTask* WtaiCreateUrlRequestTask(BenBrowser* browser, const char16_t* variable) {
+  WtaiRequestCtx* c = NewCtx();
+  if (!c) return nullptr;
+  c->browser = browser;
+  if (variable && !(c->text = LibcWStrDup(variable))) {
+    MemFree(&c);
+    return nullptr;
+  }
+  char16_t* name = c->text;
+  TskmanTask* task = Create(Mod::WtlWtai, c);
+  if (!task) MemFree(&name);
+  return task;
+}
+
+TskmanTask* WtaiCreateRequestTask(char16_t* pending) {
+  WtaiRequestCtx* c = NewCtx();
+  if (!c) return nullptr;
+  c->text = pending;
+  return Create(Mod::WtlWtai, c);
+}
+
+TskmanTask* WtaiCreateSmsTask(TskmanTask* answer) {
+  if (TskmanFind(Mod::WtlWtai2)) return nullptr;
+  WtaiRequestCtx* c = NewCtx();
+  if (!c) return nullptr;
+  c->answer = answer;
+  c->smsPending = 1;
+  return Create(Mod::WtlWtai2, c);
+}
+
+int32_t WtaiConfirmRequest(uint32_t prompt, const char16_t* detail, uint32_t remember,
+                           TskmanTask* answer, char16_t* args, WtaiHandler callback) {
+  const char16_t* question = UiGetString(kPromptTable, prompt);
+  char16_t* shown = nullptr;
+  if (detail) {
+    const uint32_t q = LibcWStrLen(question), d = LibcWStrLen(detail);
+    shown = static_cast<char16_t*>(MemAlloc((q + d + 4) * 2, Use::String, Mod::WtlWtai));
+    if (shown) {
+      uint32_t at = 0;
+      for (uint32_t i = 0; i < q; ++i) shown[at++] = question[i];
+      shown[at++] = ' ';
+      shown[at++] = '(';
+      for (uint32_t i = 0; i < d; ++i) shown[at++] = detail[i];
+      shown[at++] = ')';
+      shown[at] = 0;
+    }
+  } else {
+    shown = LibcWStrDup(question);
+  }
+  if (!shown) return 1;
+  auto* record = static_cast<WtaiConsentRecord*>(
+      MemAllocZero(sizeof(WtaiConsentRecord), Use::Context, kConsentModule));
+  if (!record) {
+    MemFree(&shown);
+    return 1;
+  }
+  TskmanTask* browser = TskmanFind(Mod::Ben);
+  TskmanTask* consent = browser ? WtaiCreateRequestTask(args) : nullptr;
+  if (!consent) {
+    MemFree(&shown);
+    MemFree(&record);
+    return 3;
+  }
+  TskmanPost(consent, WtaiMsg::Confirm, reinterpret_cast<uintptr_t>(callback),
+             reinterpret_cast<uintptr_t>(answer));
+  record->task = consent;
+  record->remember = remember;
+  record->prompt = shown;
+  TskmanPost(browser, BenMsg::Consent, reinterpret_cast<uintptr_t>(record), 0);
+  return 0;
+}

@@ -1,0 +1,202 @@
+// Pushes end to end: the real host offscreen receives SI, SL and
+// local-content pushes as short messages to application port 2948 from a
+// loopback peer; they land in the inbox and the local store, the inbox
+// comes back after a restart, and many pushes leave the heap as it was.
+#include <gtest/gtest.h>
+
+#include <QTimer>
+#include <QWidget>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "browser/cache.h"
+#include "browser/url.h"
+#include "host/hostmain.h"
+#include "host/hostsettings.h"
+#include "host/qt/qthost.h"
+#include "kernel/heap.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "kernel/tskman.h"
+#include "services/push/inbox.h"
+#include "services/push/lc.h"
+#include "services/push/notify.h"
+#include "tests/support/host_fixture.h"
+#include "tests/support/udp_ports.h"
+
+namespace {
+
+std::string Data(const std::string& name) {
+  std::ifstream in(std::string(QOR_TEST_DATA) + "/push/" + name, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// A short message to port 2948 in the bridge's port form, carrying a WSP
+// push PDU: transaction id, type 6, the headers' length, the headers.
+std::string Datagram(const std::string& headers, const std::string& body) {
+  const std::string address = "+491701234567";
+  std::string d = std::string{2, 2, static_cast<char>(address.size()), 3} + address;
+  d += std::string("\x00\x0B\x84", 3);
+  d += std::string{1, 6, static_cast<char>(headers.size())} + headers + body;
+  return d;
+}
+const std::string kSiHeaders("\xAE\xAF\x80", 3);  // sic, application id 0
+const std::string kSlHeaders("\xB0\xAF\x80", 3);  // slc, application id 0
+// multipart/related as text, application id 32768 as a long integer.
+const std::string kLcHeaders = std::string("multipart/related") + std::string("\0\xAF\x02\x80\x00", 5);
+
+// Pushes announced to push reception, seen as the engine takes them.
+int gAnnounced = 0;
+void Observe(const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t) {
+  if (task->id == Mod::Notify && message == NotifyMsg::Push) ++gAnnounced;
+}
+
+bool Up() {
+  HostSettings* s = HostCurrentSettings();
+  return s && s->hostState == HostState::BrowserRunning && s->browserUp && TskmanFind(Mod::Notify) &&
+         TskmanFind(Mod::LocalContent) && TskmanFind(Mod::Sms);
+}
+
+std::vector<std::string> Texts() {
+  std::vector<std::string> out;
+  NotifyInbox* inbox = NotifyInboxOpen("text", "all", 3);
+  for (int more = inbox ? 1 : 0; more; more = NotifyInboxNext(inbox)) {
+    std::string s;
+    for (const char16_t* t = NotifyInboxProperty(inbox, 0); t && *t; ++t) s += static_cast<char>(*t);
+    out.push_back(s);
+  }
+  NotifyInboxClose(&inbox);
+  return out;
+}
+
+// Cached pushed objects: what the inbox holds once routing is over.
+uint32_t PushesCached() {
+  void* cursor = nullptr;
+  UrlLoad* load = nullptr;
+  uint32_t n = 0;
+  while (CacheFindNextFresh(&cursor, &load)) n += LibcStrNCmp(load->name, "push:", 5) == 0;
+  return n;
+}
+
+// The bridge takes the datagrams at its own pace (a few a second), so the
+// run keeps to a few hundred; the engine-level tests push a thousand.
+constexpr int kPushes = 1000;
+
+class PushHostTest : public HostFixture {
+ protected:
+  using Stage = std::function<bool()>;
+  // Runs the host; once it is up, each stage every 10 ms until it answers
+  // true; the last one closes the window.
+  void Run(const std::vector<Stage>& stages) {
+    gAnnounced = 0;
+    TskmanSetObserver(Observe);
+    size_t stage = 0;
+    int polls = 0;
+    QtHostHooks hooks;
+    hooks.messageBox = [](const std::string&, const std::string& text) { ADD_FAILURE() << text; };
+    hooks.windowsCreated = [&](QWidget* main) {
+      auto* poll = new QTimer(main);
+      QObject::connect(poll, &QTimer::timeout, main, [&, main, poll] {
+        if (++polls > 15000) {
+          ADD_FAILURE() << "stage " << stage << " never came true";
+          poll->stop();
+          main->close();
+          return;
+        }
+        if (!Up()) return;
+        if (stage < stages.size() && stages[stage]()) ++stage;
+        if (stage < stages.size()) return;
+        poll->stop();
+        main->close();
+      });
+      poll->start(10);
+    };
+    QtHostRun(hooks);
+    TskmanSetObserver(nullptr);
+    EXPECT_EQ(stage, stages.size());
+  }
+  void Send(const std::string& datagram) {
+    const int out = LoopbackUdpSocket(0);
+    SendToLoopback(out, smsPort_, datagram);
+    ::close(out);
+  }
+  // Reads a part of the local store as the cid: scheme does.
+  LcRequest request{};
+};
+
+TEST_F(PushHostTest, PushesLandInTheInboxAndTheStoreAndOutliveARestart) {
+  WriteIniWithDefaultSkin();
+  std::string page;
+  Run({[&] {
+         Send(Datagram(kSiHeaders, Data("si_high.wbxml")));
+         Send(Datagram(kSlHeaders, Data("sl_high.wbxml")));
+         // A page that fits one short message.
+         Send(Datagram(kLcHeaders, Data("lc_single.txt")));
+         return true;
+       },
+       [&] {
+         if (NotifyKeptCount() < 2 || PushesCached() != 2) return false;
+         request = LcRequest{};
+         request.name = LibcStrDup("current");
+         TskmanPost(TskmanFind(Mod::LocalContent), LcMsg::Read, reinterpret_cast<uintptr_t>(&request), 0);
+         return true;
+       },
+       [&] {
+         if (!request.done) return false;
+         if (!request.entry) {
+           // Not stored yet: ask again.
+           request.done = 0;
+           TskmanPost(TskmanFind(Mod::LocalContent), LcMsg::Read, reinterpret_cast<uintptr_t>(&request), 0);
+           return false;
+         }
+         page.assign(reinterpret_cast<char*>(request.entry->data), request.entry->dataUsed);
+         LcEntryFree(&request.entry);
+         MemFree(&request.name);
+         return true;
+       }});
+  EXPECT_EQ(page, "<html><body>Single</body></html>\r\n");
+
+  std::vector<std::string> texts;
+  uint32_t before = 0, after = 0;
+  int sent = 0;
+  Run({[&] {
+         texts = Texts();
+         // The restored SI goes (its id), then the heap is measured with one
+         // message kept.
+         Send(Datagram(kSiHeaders, Data("si_delete.wbxml")));
+         return true;
+       },
+       [&] {
+         if (NotifyKeptCount() != 1 || PushesCached() != 1) return false;
+         before = HeapGetStats().freeBytes;
+         return true;
+       },
+       [&] {
+         // Fifty at a time, each batch taken in before the next.
+         if (sent > 0 && (gAnnounced < sent + 1 || NotifyKeptCount() != 2 || PushesCached() != 2))
+           return false;
+         if (sent == kPushes) return true;
+         for (int i = 0; i < 50; ++i, ++sent)
+           Send(Datagram(kSiHeaders, Data(sent % 2 ? "si_older.wbxml" : "si_newer.wbxml")));
+         return false;
+       },
+       [&] {
+         Send(Datagram(kSiHeaders, Data("si_delete.wbxml")));
+         return true;
+       },
+       [&] {
+         if (NotifyKeptCount() != 1 || PushesCached() != 1) return false;
+         after = HeapGetStats().freeBytes;
+         return true;
+       }});
+  EXPECT_EQ(texts, (std::vector<std::string>{"wsp://www.example.com/app.wmlc", "High news"}));
+  EXPECT_EQ(sent, kPushes);
+  EXPECT_EQ(after, before);
+}
+
+}  // namespace

@@ -1,0 +1,146 @@
+#include "tests/services/push_fixture.h"
+
+#include <fstream>
+#include <iterator>
+
+#include "browser/cache.h"
+#include "browser/status.h"
+#include "kernel/config.h"
+#include "kernel/datachunk.h"
+#include "kernel/heap.h"
+#include "kernel/libc.h"
+#include "services/push/lc.h"
+#include "services/push/notify.h"
+#include "services/service_rows.h"
+
+void PushFixture::SetUp() {
+  WorkDirFixture::SetUp();
+  platform->now = 1765000000;  // December 2025
+  starter = std::make_unique<Recorder>(Mod::UiStart);
+  status = std::make_unique<Recorder>(Mod::Stat);
+  writer = std::make_unique<Recorder>(Mod::TestHarness);
+  Pump();
+  ASSERT_EQ(ConfigStart(starter->task()), kOk);
+  Pump();
+  ServiceRowsInstall();
+  heapAtStart = HeapGetStats().freeBytes;
+  StartServices();
+}
+
+void PushFixture::StartServices() {
+  starter->log.clear();
+  LcStartTask(starter->task());
+  ASSERT_EQ(NotifyStartTask(starter->task()), kOk);
+  Pump();
+  ASSERT_EQ(starter->Count(LcMsg::Started), 1u);
+  ASSERT_EQ(starter->Count(NotifyMsg::Started), 1u);
+}
+
+void PushFixture::StopServices() {
+  NotifyStopTask();
+  Pump();
+  EXPECT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+  LcStopTask(starter->task());
+  Pump();
+  EXPECT_EQ(starter->Count(LcMsg::Stopped), 1u);
+}
+
+void PushFixture::TearDown() {
+  if (TskmanFind(Mod::Notify)) StopServices();
+  EXPECT_EQ(UrlGetModule(), nullptr);
+  EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
+  ServiceRowsRemove();
+  ConfigStop();
+  Pump();
+  writer.reset();
+  status.reset();
+  starter.reset();
+  WorkDirFixture::TearDown();
+}
+
+std::string PushFixture::Data(const std::string& name) {
+  std::ifstream in(std::string(QOR_TEST_DATA) + "/push/" + name, std::ios::binary);
+  EXPECT_TRUE(in.good()) << name;
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+std::string PushFixture::Push(const std::string& mime, const std::string& body,
+                              const std::vector<PushHeader>& headers, const std::string& sender) {
+  const std::string url = "push:" + sender + "." + std::to_string(++serial);
+  UrlParsed parsed;
+  EXPECT_EQ(UrlParse(&parsed, url.c_str(), 0), kOk);
+  UrlLoad* load = UrlLoadCreate(&parsed);
+  UrlFreeParsed(&parsed);
+  UrlSetContentTypeMime(load, mime.c_str());
+  for (const PushHeader& h : headers) UrlAddHeader(load, h.name, h.value.c_str());
+  if (!body.empty())
+    UtilDataChunkAppend(&load->output, reinterpret_cast<const uint8_t*>(body.data()),
+                        static_cast<uint32_t>(body.size()), Mod::Url);
+  // As delivery leaves it: complete, closed, locked for push reception.
+  load->schemeRow = UrlFindScheme("push");
+  load->status = 200;
+  load->endOfData = 1;
+  load->closed = 1;
+  load->events |= UrlEvent::StatusKnown | UrlEvent::Complete;
+  UrlLoadSetFlags(load, UrlFlag::Kept);
+  CacheAdd(load);
+  TskmanPost(TskmanFind(Mod::Notify), NotifyMsg::Push, reinterpret_cast<uintptr_t>(LibcStrDup(url.c_str())),
+             0);
+  return url;
+}
+
+std::string PushFixture::PushDoc(const std::string& name, const std::vector<PushHeader>& headers) {
+  const bool sl = name.rfind("sl", 0) == 0;
+  return Push(sl ? "application/vnd.wap.slc" : "application/vnd.wap.sic", Data(name + ".wbxml"),
+              headers);
+}
+
+UrlLoad* PushFixture::Cached(const std::string& url) {
+  UrlParsed parsed;
+  UrlParse(&parsed, url.c_str(), 0);
+  UrlLoad* load = CacheFindByName(&parsed);
+  UrlFreeParsed(&parsed);
+  return load;
+}
+
+std::vector<uint32_t> PushFixture::Indicators() const {
+  std::vector<uint32_t> values;
+  for (const Received& r : status->log)
+    if (r.message == StatusMsg::Indicator && r.arg1 == StatusKind::Push)
+      values.push_back(static_cast<uint32_t>(r.arg2));
+  return values;
+}
+
+ConfigHandle* PushFixture::OpenSection(const char* name) {
+  writer->log.clear();
+  ConfigOpen(writer->task(), name, true);
+  Pump();
+  for (const Received& r : writer->log)
+    if (r.message == ConfigMsg::Opened && r.arg1 == 0) return reinterpret_cast<ConfigHandle*>(r.arg2);
+  return nullptr;
+}
+
+std::vector<std::pair<std::string, std::string>> PushFixture::Section(const char* name) {
+  std::vector<std::pair<std::string, std::string>> out;
+  ConfigHandle* handle = OpenSection(name);
+  if (!handle) return out;
+  uintptr_t cursor = 0;
+  const char* key = nullptr;
+  const uint8_t* value = nullptr;
+  uint32_t keyLength = 0, valueLength = 0;
+  ConfigKind kind{};
+  while (ConfigEnum(handle, &cursor, &key, &keyLength, &value, &valueLength, &kind) == kOk)
+    out.emplace_back(key, kind == ConfigKind::String
+                              ? std::string(reinterpret_cast<const char*>(value))
+                              : std::string(reinterpret_cast<const char*>(value), valueLength));
+  ConfigRelease(&handle);
+  return out;
+}
+
+void PushFixture::StoreString(const char* section, const char* key, const char* value) {
+  ConfigHandle* handle = OpenSection(section);
+  ASSERT_NE(handle, nullptr);
+  ASSERT_EQ(ConfigSetString(handle, key, value), kOk);
+  ASSERT_EQ(ConfigSave(handle), kOk);
+  Pump();
+}

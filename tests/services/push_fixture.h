@@ -1,0 +1,52 @@
+// Push reception, the inbox and the local content store through their real
+// tasks: the settings store in a fresh folder, a recorder standing in for the
+// status indicator, and pushed objects placed in the cache the way push
+// delivery places them. The heap is whole again after the tasks stop.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "browser/url.h"
+#include "tests/kernel/config_fixture.h"
+#include "tests/support/recorder.h"
+
+struct PushHeader {
+  const char* name;
+  std::string value;
+};
+
+class PushFixture : public WorkDirFixture {
+ protected:
+  PushFixture() : WorkDirFixture(8u << 20) {}
+  void SetUp() override;
+  void TearDown() override;
+
+  // Starts the local content store and push reception (again after Stop).
+  void StartServices();
+  void StopServices();
+
+  // A file of tests/data/push.
+  static std::string Data(const std::string& name);
+  // Places a pushed object from the sender and announces it; its URL.
+  std::string Push(const std::string& mime, const std::string& body,
+                   const std::vector<PushHeader>& headers = {},
+                   const std::string& sender = "+4917012345");
+  // A compiled document of tests/data/push pushed to the inbox.
+  std::string PushDoc(const std::string& name, const std::vector<PushHeader>& headers = {});
+
+  UrlLoad* Cached(const std::string& url);
+  // The values posted to the status indicator for push messages, in order.
+  std::vector<uint32_t> Indicators() const;
+  // Keys and values of a settings section as they stand.
+  std::vector<std::pair<std::string, std::string>> Section(const char* name);
+  struct ConfigHandle* OpenSection(const char* name);
+  // Stores a key of kind 1 into a section.
+  void StoreString(const char* section, const char* key, const char* value);
+
+  std::unique_ptr<Recorder> starter, status, writer;
+  uint32_t heapAtStart = 0;
+  uint32_t serial = 0;
+};

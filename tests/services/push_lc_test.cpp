@@ -1,0 +1,230 @@
+// The local content store: documents pushed to application "32768" (bodies
+// from Python's email.mime, tests/data/push/make_lc.py) stored by Content-ID
+// in "homepage", and served back by the cid: scheme.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "kernel/datachunk.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "services/push/lc.h"
+#include "tests/services/push_fixture.h"
+#include "tests/support/fetch_driver.h"
+
+namespace {
+
+class PushLcTest : public PushFixture {
+ protected:
+  void SetUp() override {
+    PushFixture::SetUp();
+    requester = std::make_unique<FetchRequester>();
+    Pump();
+    OpenSession();
+  }
+  void TearDown() override {
+    UrlSessionDestroy(session);
+    Pump();
+    requester.reset();
+    PushFixture::TearDown();
+  }
+  void OpenSession() { ASSERT_EQ(UrlSessionCreate(&session, requester->task()), kOk); }
+  void PushLc(const std::string& file, const char* id = "32768") {
+    Push("multipart/related", Data(file), {{"X-Wap-Application-Id", id}});
+    Pump();
+  }
+  std::map<std::string, std::string> Keys() {
+    std::map<std::string, std::string> keys;
+    for (auto& [k, v] : Section("homepage")) keys[k] = v;
+    return keys;
+  }
+  struct Got {
+    std::string body;
+    Result failure = 0;
+    uint32_t contentClass = 0;
+  };
+  Got Get(const std::string& url, uint32_t flags = 0) {
+    Got got;
+    UrlRequestRec* request = nullptr;
+    EXPECT_EQ(requester->Request(session, url, flags, &request), kOk);
+    Pump();
+    requester->Drain(request);
+    got.body = requester->received[request];
+    got.contentClass = UrlLoadContentClass(request);
+    for (const Received& r : requester->log())
+      if (r.message == UrlMsg::Failed) got.failure = static_cast<Result>(r.arg2);
+    requester->Done(session, request);
+    requester->ClearLog();
+    return got;
+  }
+  static std::string Text(const std::string& utf16) {
+    std::string s;
+    for (size_t i = 0; i + 1 < utf16.size(); i += 2) {
+      const unsigned unit = static_cast<uint8_t>(utf16[i]) | static_cast<uint8_t>(utf16[i + 1]) << 8;
+      s += unit < 0x80 ? static_cast<char>(unit) : '?';
+    }
+    return s;
+  }
+
+  std::unique_ptr<FetchRequester> requester;
+  UrlSession* session = nullptr;
+};
+
+std::string Bytes200() {
+  std::string s;
+  for (int i = 0; i < 200; ++i) s += static_cast<char>(i);
+  return s;
+}
+
+TEST_F(PushLcTest, APushedDocumentIsStoredByContentIdAndServedByCid) {
+  PushLc("lc_first.mime");
+  auto keys = Keys();
+  EXPECT_EQ(keys["current"].c_str(), std::string("cid:page1"));
+  for (const char* k : {"page1", "logo", "notes", "page1.list"}) EXPECT_EQ(keys.count(k), 1u) << k;
+  EXPECT_EQ(Indicators(), std::vector<uint32_t>{13});  // told once the save succeeded
+  const Got page = Get("cid:current");
+  EXPECT_EQ(page.failure, kOk);
+  EXPECT_EQ(page.contentClass, 2u);
+  // Base64 undone, and the stored page's markers filled (no such source).
+  EXPECT_EQ(Text(page.body), "<html><body><img src=\"cid:logo\"/>First </body></html>");
+  const Got logo = Get("cid:logo");
+  EXPECT_EQ(logo.body, Bytes200());
+  EXPECT_EQ(Text(Get("cid:notes").body), "Old notes");  // text: through the template engine
+}
+
+TEST_F(PushLcTest, ANewDocumentKeepsSharedPartsAndDropsTheRest) {
+  PushLc("lc_first.mime");
+  PushLc("lc_second.mime", "x-wap-application.localcontent.ua");
+  auto keys = Keys();
+  EXPECT_EQ(keys["current"].c_str(), std::string("cid:page2"));
+  for (const char* k : {"page2", "logo", "page2.list"}) EXPECT_EQ(keys.count(k), 1u) << k;
+  for (const char* k : {"page1", "notes", "page1.list"}) EXPECT_EQ(keys.count(k), 0u) << k;
+  // Quoted-printable undone; the page's UTF-8 read by the template engine.
+  // The line before a boundary comes with its line end.
+  EXPECT_EQ(Text(Get("cid:current").body), "<html><body>Second caf?</body></html>\r\n");
+  EXPECT_EQ(Get("cid:logo").body, Bytes200());
+}
+
+TEST_F(PushLcTest, APlainBodyIsStoredAsTheOnePartOfItsOwnDocument) {
+  PushLc("lc_single.txt");
+  auto keys = Keys();
+  const std::string current = keys["current"].c_str();
+  ASSERT_EQ(current.rfind("cid:msg", 0), 0u) << current;
+  EXPECT_EQ(keys.count(current.substr(4)), 1u);
+  EXPECT_EQ(keys.count(current.substr(4) + ".list"), 1u);
+  EXPECT_EQ(Text(Get("cid:current").body), "<html><body>Single</body></html>\r\n");
+}
+
+TEST_F(PushLcTest, AnEmptyDataBlockDoesNotEndThePush) {
+  const std::string url = Push("multipart/related", Data("lc_single.txt"), {{"X-Wap-Application-Id", "32768"}});
+  UrlLoad* load = Cached(url);
+  ASSERT_NE(load, nullptr);
+  UtilDataChunk* empty = UtilDataChunkNew(reinterpret_cast<const uint8_t*>(""), 0, Mod::TestCode);
+  ASSERT_NE(empty, nullptr);
+  QueuePushFront(&load->output, &empty->link);
+  Pump();
+  EXPECT_EQ(Keys().count("current"), 1u);
+}
+
+TEST_F(PushLcTest, AFirstDocumentWithoutRootIsRemovedAgain) {
+  PushLc("lc_noroot.mime");
+  auto keys = Keys();
+  EXPECT_EQ(keys.count("current"), 0u);
+  EXPECT_EQ(keys.count("orphan1"), 0u);
+  EXPECT_TRUE(Indicators().empty());
+}
+
+TEST_F(PushLcTest, AMissingPartFailsTheLoad) {
+  EXPECT_EQ(Get("cid:nothing").failure, ResultError(Mod::LocalContent, 3));
+  EXPECT_EQ(Get("cid:current").failure, ResultError(Mod::LocalContent, 3));
+}
+
+TEST_F(PushLcTest, WithoutTheStoreACidLoadFailsInsteadOfWaiting) {
+  LcStopTask(starter->task());
+  Pump();
+  starter->log.clear();
+  EXPECT_EQ(Get("cid:current").failure, kLcBadArg);
+}
+
+TEST_F(PushLcTest, TheStoreSurvivesARestart) {
+  PushLc("lc_first.mime");
+  UrlSessionDestroy(session);
+  Pump();
+  StopServices();
+  StartServices();
+  OpenSession();
+  EXPECT_EQ(Get("cid:logo").body, Bytes200());
+}
+
+TEST_F(PushLcTest, StoppingWhileDirtySavesFirst) {
+  LcEntry* entry = LcEntryCreate();
+  ASSERT_NE(entry, nullptr);
+  ASSERT_TRUE(LcEntrySetHeader(entry, LcHeader::ContentId, "loose"));
+  ASSERT_TRUE(LcEntryAppend(entry, reinterpret_cast<const uint8_t*>("abc"), 3));
+  TskmanPost(TskmanFind(Mod::LocalContent), LcMsg::StoreEntry, reinterpret_cast<uintptr_t>(entry), 0);
+  Pump();
+  LcStopTask(starter->task());
+  Pump();
+  EXPECT_EQ(starter->Count(LcMsg::Stopped), 1u);
+  EXPECT_EQ(Keys().count("loose"), 1u);
+  starter->log.clear();
+}
+
+// --- Stored forms ---------------------------------------------------------------------
+
+class LcStoredForm : public HeapFixture {};
+
+TEST_F(LcStoredForm, AnEntryReadsBackAsItWasPacked) {
+  LcEntry* entry = LcEntryCreate();
+  ASSERT_TRUE(LcEntrySetHeader(entry, LcHeader::ContentId, "id1"));
+  ASSERT_TRUE(LcEntrySetHeader(entry, LcHeader::ContentType, "text/plain"));
+  ASSERT_TRUE(LcEntrySetHeader(entry, LcHeader::ContentType, "text/html"));  // first stays
+  std::string data(5000, 'x');
+  ASSERT_TRUE(LcEntryAppend(entry, reinterpret_cast<const uint8_t*>(data.data()), 5000));
+  uint32_t length = 0;
+  uint8_t* packed = LcEntryPack(entry, &length);
+  ASSERT_NE(packed, nullptr);
+  EXPECT_EQ(length, packed[0] + (packed[1] << 8) + 20u);
+  Result error = 0;
+  LcEntry* back = LcEntryUnpack(packed, length, &error);
+  ASSERT_NE(back, nullptr);
+  EXPECT_STREQ(LcEntryHeader(back, LcHeader::ContentId), "id1");
+  EXPECT_STREQ(LcEntryHeader(back, LcHeader::ContentType), "text/plain");
+  EXPECT_EQ(LcEntryHeader(back, LcHeader::Encoding), nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(back->data), back->dataUsed), data);
+  // Cut or bent anywhere, it is refused.
+  for (uint32_t cut : {0u, 16u, 40u, length - 1})
+    EXPECT_EQ(LcEntryUnpack(packed, cut, &error), nullptr) << cut;
+  packed[4] = 0xFF;
+  EXPECT_EQ(LcEntryUnpack(packed, length, &error), nullptr);
+  EXPECT_EQ(error, kLcBadArg);
+  MemFree(&packed);
+  LcEntryFree(&entry);
+  LcEntryFree(&back);
+}
+
+TEST_F(LcStoredForm, AListAddsOnceAndBlanksByName) {
+  uint8_t* list = LcListCreate(16);
+  EXPECT_EQ(LcListAdd(list, "root", true), 0u);
+  EXPECT_EQ(LcListAdd(list, "root", false), 0u);  // present already
+  EXPECT_EQ(LcListAdd(list, "a-longer-name", false), 1u);
+  list = LcListGrow(list, 2048);
+  EXPECT_EQ(LcListAdd(list, "a-longer-name", false), 0u);
+  EXPECT_STREQ(LcListMarked(list), "root");
+  EXPECT_TRUE(LcListBlank(list, "root"));
+  int32_t at = -1;
+  EXPECT_STREQ(LcListNext(list, &at), "a-longer-name");
+  EXPECT_EQ(LcListNext(list, &at), nullptr);
+  uint32_t length = 0;
+  uint8_t* packed = LcListPack(list, &length);
+  EXPECT_EQ(length, LcListUsed(list) + 24);
+  EXPECT_TRUE(LcListValid(packed, length));
+  EXPECT_FALSE(LcListValid(packed, 19));
+  packed[20] = 3;  // an item size that is no multiple of 4
+  EXPECT_FALSE(LcListValid(packed, length));
+  MemFree(&packed);
+  MemFree(&list);
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+// The notify: pages and the "notify" source over the real URL task that
+// push reception runs, with the built-in templates.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "browser/benvar.h"
+#include "kernel/datachunk.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "markup/varparse.h"
+#include "services/push/inbox.h"
+#include "services/push/notify.h"
+#include "services/push/notify_scheme.h"
+#include "tests/services/push_fixture.h"
+#include "tests/support/fetch_driver.h"
+
+namespace {
+
+std::string Narrow(const char16_t* w, size_t n = std::string::npos) {
+  std::string s;
+  for (size_t i = 0; w && i < n && w[i]; ++i) s += static_cast<char>(w[i]);
+  return s;
+}
+
+class PushPageTest : public PushFixture {
+ protected:
+  void SetUp() override {
+    PushFixture::SetUp();
+    BenBrowserInit(&browser);
+    UrlSetBrowser(&browser);
+    requester = std::make_unique<FetchRequester>();
+    Pump();
+    ASSERT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
+  }
+  void TearDown() override {
+    UrlSessionDestroy(session);
+    Pump();
+    UrlSetBrowser(nullptr);
+    BenClearVars(&browser);
+    requester.reset();
+    PushFixture::TearDown();
+  }
+  // The page as text (it comes as UTF-16).
+  std::string Get(const std::string& url) {
+    UrlRequestRec* request = nullptr;
+    EXPECT_EQ(requester->Request(session, url, 1, &request), kOk);
+    Pump();
+    EXPECT_EQ(requester->Count(UrlMsg::Complete), 1u);
+    requester->Drain(request);
+    const std::string bytes = requester->received[request];
+    status_ = UrlLoadStatus(request);
+    requester->Done(session, request);
+    requester->ClearLog();
+    return Narrow(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2);
+  }
+  std::string Redirect() { return Narrow(BenGetVar(&browser, u"HXPNotify_Redirect")); }
+  // A template filled with the notify source alone.
+  std::string Fill(const char* text) {
+    Queue out{};
+    VarParseJob* job = nullptr;
+    EXPECT_EQ(VarParseCreate(&job, 0, nullptr), kOk);
+    VarParseSetSources(job, kNotifySources);
+    VarParseSetSink(job, &out);
+    VarParseFeed(job, UtilDataChunkNew(reinterpret_cast<const uint8_t*>(text), LibcStrLen(text), Mod::TestCode));
+    VarParseClose(&job);
+    std::u16string w(UtilDataChunkQueueBytes(&out) / 2, u'\0');
+    UtilDataChunkTake(&out, reinterpret_cast<uint8_t*>(w.data()), static_cast<uint32_t>(w.size() * 2));
+    return Narrow(w.c_str(), w.size());
+  }
+
+  BenBrowser browser{};
+  std::unique_ptr<FetchRequester> requester;
+  UrlSession* session = nullptr;
+  uint32_t status_ = 0;
+};
+
+TEST_F(PushPageTest, TheBrowsePageListsTheInboxAndTellsTheIndicator) {
+  const std::string low = PushDoc("si_low");
+  PushDoc("si_high");
+  PushDoc("si_hxp");
+  Pump();
+  status->log.clear();
+  const std::string page = Get("notify://browse");
+  EXPECT_EQ(status_, kUrlStatusBuiltPage);
+  EXPECT_NE(page.find("<b>Inbox</b> 2"), std::string::npos) << page;
+  EXPECT_LT(page.find("High news"), page.find("Low news"));
+  EXPECT_NE(page.find("indication/low"), std::string::npos);
+  EXPECT_NE(page.find("notify://delete?int=" + low), std::string::npos);
+  EXPECT_NE(page.find("<b>Feeds</b>"), std::string::npos);
+  EXPECT_NE(page.find("Scores"), std::string::npos);
+  EXPECT_EQ(Indicators(), std::vector<uint32_t>{1});
+  EXPECT_EQ(Get("notify://anything").find("<b>Inbox</b> 2") != std::string::npos, true);
+}
+
+TEST_F(PushPageTest, ViewingMarksTheMessageViewedAndSetsWhereToGo) {
+  const std::string url = PushDoc("si_low");
+  Pump();
+  const std::string page = Get("notify://View?int=" + url + "&ext=http://example.com/a");
+  EXPECT_EQ(status_, kUrlStatusKeptOut);
+  EXPECT_NE(page.find("Opening the message"), std::string::npos);
+  EXPECT_EQ(Redirect(), "http://example.com/a");
+  UrlLoad* message = Cached(url);
+  ASSERT_NE(message, nullptr);
+  EXPECT_TRUE(message->flags & UrlFlag::Viewed);
+  EXPECT_TRUE(message->flags & UrlFlag::Kept);
+  EXPECT_EQ(message->locks, 0u);  // unlocked, still in the inbox
+  EXPECT_EQ(NotifyKeptCount(), 1u);
+}
+
+TEST_F(PushPageTest, ViewingAMessageThatIsGoneGoesBackToTheInbox) {
+  Get("notify://view?int=push:nobody.9&ext=http://example.com/a");
+  EXPECT_EQ(Redirect(), "notify://");
+  EXPECT_NE(Get("notify://view?ext=http://example.com/a").find("<b>Inbox</b>"), std::string::npos);
+  EXPECT_NE(Get("notify://view?int=&ext=x").find("<b>Inbox</b>"), std::string::npos);
+}
+
+TEST_F(PushPageTest, DeletingRemovesTheMessage) {
+  const std::string url = PushDoc("si_low");
+  PushDoc("si_high");
+  Pump();
+  const std::string page = Get("notify://DELETE?int=" + url);
+  EXPECT_NE(page.find("(1 left)"), std::string::npos) << page;
+  EXPECT_EQ(Redirect(), "notify://");
+  EXPECT_EQ(NotifyKeptCount(), 1u);
+  EXPECT_EQ(Cached(url), nullptr);  // nothing holds it any more
+}
+
+TEST_F(PushPageTest, TheSourceReadsCollectionsByName) {
+  EXPECT_EQ(Fill("[[$notify.all.text$]]"), "[]");
+  EXPECT_EQ(Fill("[[$notify.all.count$]]"), "[]");
+  PushDoc("si_low");
+  PushDoc("si_high");
+  PushDoc("si_hxp");
+  Pump();
+  EXPECT_EQ(Fill("[$notify.ALL.COUNT$]/[$notify.al.count$]"), "3/3");
+  EXPECT_EQ(Fill("[$notify.siid.sports.count$]/[$notify.siid.news.count$]"), "1/");
+  EXPECT_EQ(Fill("[$for:notify.all.text$]<[$notify.all.text$]:[$notify.all.text.count$]>[$/for$]"),
+            "<High news:3><Low news:3><Scores:3>");
+  EXPECT_EQ(Fill("[$for:notify.nothing.text$]x[$/for$][$notify.all$][$notify.all.nothing$]"), "");
+}
+
+}  // namespace

@@ -1,0 +1,414 @@
+// Push reception, the SI and SL records and the inbox's rules, over the real
+// tasks and the documents xml2wbxml compiled (tests/data/push/make.sh).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "browser/cache.h"
+#include "browser/userpref.h"
+#include "kernel/config.h"
+#include "kernel/heap.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "services/push/inbox.h"
+#include "services/push/notify.h"
+#include "services/push/sisl.h"
+#include "tests/services/push_fixture.h"
+
+namespace {
+
+std::string Narrow(const char16_t* w) {
+  std::string s;
+  for (; w && *w; ++w) s += static_cast<char>(*w);
+  return s;
+}
+
+class PushTest : public PushFixture {
+ protected:
+  // A property of every message a collection yields, in order.
+  std::vector<std::string> List(const char* collection, const char* property = "text",
+                                const char* rest = "text") {
+    std::vector<std::string> out;
+    NotifyInbox* inbox = NotifyInboxOpen(rest, collection, LibcStrLen(collection));
+    if (!inbox) return out;
+    const int index = NotifyInboxPropertyIndex(property);
+    for (int more = 1; more && NotifyInboxProperty(inbox, 3); more = NotifyInboxNext(inbox))
+      out.push_back(Narrow(NotifyInboxProperty(inbox, index)));
+    NotifyInboxClose(&inbox);
+    return out;
+  }
+  const SiRecord* Si(const std::string& url) {
+    const PushRecord* r = PushRecordOf(Cached(url));
+    return r && r->type == PushRecordType::Si ? reinterpret_cast<const SiRecord*>(r) : nullptr;
+  }
+};
+
+// --- Routing ---------------------------------------------------------------------------
+
+struct RouteRow {
+  const char* name;
+  const char* mime;
+  const char* appId;  // null: no header
+  const char* where;  // "inbox", "lc", "dropped", "listed"
+};
+
+class PushRouteTest : public PushTest, public ::testing::WithParamInterface<RouteRow> {};
+
+TEST_P(PushRouteTest, APushGoesWhereItsTypeAndApplicationIdSay) {
+  const RouteRow& row = GetParam();
+  std::vector<PushHeader> headers;
+  if (row.appId) headers.push_back({"X-Wap-Application-Id", row.appId});
+  const std::string body = std::string(row.mime).find("sic") != std::string::npos
+                               ? Data("si_high.wbxml")
+                               : Data("lc_single.txt");
+  const std::string url = Push(row.mime, body, headers);
+  Pump();
+  const std::string where = row.where;
+  EXPECT_EQ(NotifyKeptCount(), where == "inbox" || where == "listed" ? 1u : 0u);
+  EXPECT_EQ(Cached(url) != nullptr, where == "inbox" || where == "listed");
+  bool stored = false;
+  for (const auto& [key, value] : Section("homepage")) stored |= key == "current";
+  EXPECT_EQ(stored, where == "lc");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PushRouteTest,
+    ::testing::Values(
+        RouteRow{"no_id", "application/vnd.wap.sic", nullptr, "inbox"},
+        RouteRow{"id_0", "application/vnd.wap.sic", "0", "inbox"},
+        RouteRow{"id_32768", "multipart/related", "32768", "lc"},
+        RouteRow{"id_localcontent_any_case", "multipart/related",
+                 "X-WAP-Application.LocalContent.UA", "lc"},
+        RouteRow{"other_id", "application/vnd.wap.sic", "4", "dropped"},
+        RouteRow{"other_text_id", "application/vnd.wap.sic", "x-wap-application:wml.ua", "dropped"},
+        RouteRow{"connectivity_any_id", "application/vnd.wap.connectivity-wbxml", "4", "listed"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PushTest, ConnectivityDocumentsPassTheProvisioningHookOnTheirWay) {
+  static int seen;
+  seen = 0;
+  NotifySetConnectivityHook([](uintptr_t, UrlLoad*) -> Result { return ++seen, kOk; });
+  Push("application/vnd.wap.connectivity-wbxml", "\x03\x0B\x6A\x00", {});
+  Pump();
+  NotifySetConnectivityHook(nullptr);
+  EXPECT_EQ(seen, 1);
+  EXPECT_EQ(List("all", "priority"), (std::vector<std::string>{"provisioning/medium"}));
+}
+
+TEST_F(PushTest, PpgKeysAcceptBySenderOrStar) {
+  StoreString("PPG", "+4930", "1");
+  Push("application/vnd.wap.sic", Data("si_high.wbxml"), {}, "+4917012345");
+  Pump();
+  EXPECT_EQ(NotifyKeptCount(), 0u);  // a section with keys, none of them the sender's
+  Push("application/vnd.wap.sic", Data("si_low.wbxml"), {}, "+4930");
+  Pump();
+  EXPECT_EQ(NotifyKeptCount(), 1u);
+  StoreString("PPG", "*", "1");
+  Push("application/vnd.wap.sic", Data("si_high.wbxml"), {}, "+4917012345");
+  Pump();
+  EXPECT_EQ(NotifyKeptCount(), 2u);
+}
+
+TEST_F(PushTest, WithTpSetOnlyAcceptedPushFlagsPass) {
+  ConfigHandle* user = OpenSection("user");
+  ASSERT_NE(user, nullptr);
+  ASSERT_EQ(ConfigSetInt(user, "tp", 1), kOk);
+  ASSERT_EQ(ConfigSave(user), kOk);
+  Pump();
+  UserPrefStartTask(starter->task());
+  Pump();
+  ASSERT_EQ(UserPrefGetFlag(UserPrefFlag::Tp), 1u);
+  const struct {
+    const char* flag;  // null: no header
+    bool passes;
+  } rows[] = {{"3", true}, {"11", true}, {"7", true}, {"1", false},
+              {"10", false}, {"2", false}, {nullptr, false}};
+  uint32_t kept = 0;
+  for (const auto& row : rows) {
+    std::vector<PushHeader> headers;
+    if (row.flag) headers.push_back({"push-flag", row.flag});
+    // A different id each time, so that none replaces another.
+    const char* docs[] = {"si_high.wbxml", "si_low.wbxml", "si_hxp.wbxml", "si_medium.wbxml"};
+    Push("application/vnd.wap.sic", Data(docs[kept]), headers);
+    Pump();
+    kept += row.passes;
+    EXPECT_EQ(NotifyKeptCount(), kept) << (row.flag ? row.flag : "none");
+  }
+  UserPrefStopTask(starter->task());
+  Pump();
+}
+
+TEST_F(PushTest, PushesQueuedBackToBackAreEachRouted) {
+  for (const char* name : {"si_high", "si_low", "sl_high"}) PushDoc(name);
+  Pump();
+  EXPECT_EQ(NotifyKeptCount(), 3u);
+}
+
+// --- SI and SL records ----------------------------------------------------------------------
+
+TEST_F(PushTest, AnSiRecordKeepsItsLinkIdDatesAndText) {
+  const std::string url = PushDoc("si_high");
+  Pump();
+  const SiRecord* si = Si(url);
+  ASSERT_NE(si, nullptr);
+  EXPECT_EQ(si->action, PushAction::SignalHigh);
+  EXPECT_EQ(Narrow(SiField(si, si->href)), "wsp://www.example.com/news/today.wml");
+  EXPECT_EQ(Narrow(SiField(si, si->siId)), "news-42");
+  // Written as opaque bytes by the tool; the seconds byte was left off.
+  EXPECT_EQ(Narrow(SiField(si, si->created)), "2004-05-01T12:30:00Z");
+  EXPECT_EQ(Narrow(SiField(si, si->expires)), "2045-01-01T00:00:00Z");
+  EXPECT_EQ(Narrow(SiField(si, si->text)), "High news");
+}
+
+TEST_F(PushTest, AnSiWithoutActionOrIdTakesMediumAndItsHref) {
+  const std::string a = PushDoc("si_default");
+  const std::string b = PushDoc("si_medium");
+  Pump();
+  ASSERT_NE(Si(a), nullptr);
+  EXPECT_EQ(Si(a)->action, PushAction::SignalMedium);
+  EXPECT_EQ(Narrow(SiField(Si(a), Si(a)->href)), "wsps://www.example.org/a");
+  ASSERT_NE(Si(b), nullptr);
+  EXPECT_EQ(Narrow(SiField(Si(b), Si(b)->siId)), Narrow(SiField(Si(b), Si(b)->href)));
+}
+
+struct ActionRow {
+  const char* doc;
+  uint32_t action;
+  bool kept;
+  uint32_t indicator;
+};
+
+class PushActionTest : public PushTest, public ::testing::WithParamInterface<ActionRow> {};
+
+TEST_P(PushActionTest, EveryActionReadsAndReportsItsIndicator) {
+  const ActionRow& row = GetParam();
+  const std::string url = PushDoc(row.doc);
+  Pump();
+  EXPECT_EQ(NotifyKeptCount(), row.kept ? 1u : 0u);
+  EXPECT_EQ(Indicators(), std::vector<uint32_t>{row.indicator});
+  if (row.kept) {
+    EXPECT_EQ(NotifyGetPushAction(Cached(url)), row.action);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PushActionTest,
+    ::testing::Values(ActionRow{"si_delete", 0, false, 14}, ActionRow{"si_none", 1, false, 14},
+                      ActionRow{"si_low", 3, true, 9}, ActionRow{"si_medium", 5, true, 9 | 64},
+                      ActionRow{"si_high", 7, true, 9 | 128}, ActionRow{"sl_cache", 2, true, 9},
+                      ActionRow{"sl_low", 4, true, 9 | 64}, ActionRow{"sl_high", 6, true, 9 | 128},
+                      ActionRow{"si_expired", 7, false, 14}, ActionRow{"si_notext", 7, false, 14}),
+    [](const auto& info) { return std::string(info.param.doc); });
+
+TEST_F(PushTest, SlHrefsAreRewrittenLikeSiHrefs) {
+  const std::string url = PushDoc("sl_https");
+  Pump();
+  const PushRecord* r = PushRecordOf(Cached(url));
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(Narrow(reinterpret_cast<const SlRecord*>(r)->href), "wsps://www.example.org/x");
+}
+
+TEST_F(PushTest, OpaqueDatesReadAsBcd) {
+  const char16_t full[] = {0x20, 0x04, 0x05, 0x01, 0x12, 0x30, 0x00};
+  char16_t* date = SiSlDateValue(full, 7);
+  EXPECT_EQ(Narrow(date), "2004-05-01T12:30:00Z");
+  MemFree(&date);
+  date = SiSlDateValue(full, 2);
+  EXPECT_EQ(Narrow(date), "2004-00-00T00:00:00Z");
+  MemFree(&date);
+}
+
+struct DateRow {
+  const char* text;
+  bool reads;
+};
+TEST_F(PushTest, PushDatesAreCheckedBeforeUse) {
+  const DateRow rows[] = {
+      {"2004-05-01T12:30:00Z", true},  {"2045-01-01T00:00:00Z", true},
+      {"2004-00-00T00:00:00Z", false}, {"2004-13-01T00:00:00Z", false},
+      {"2004-02-30T00:00:00Z", false}, {"2004-05-01T24:00:00Z", false},
+      {"20x4-05-01T12:30:00Z", false}, {"2004-05-01T12:30:00", false},
+      {"2003-02-29T00:00:00Z", false},
+  };
+  for (const DateRow& row : rows) {
+    std::u16string w(row.text, row.text + LibcStrLen(row.text));
+    int64_t seconds = 0;
+    EXPECT_EQ(NotifyParsePushDate(w.c_str(), &seconds), row.reads) << row.text;
+  }
+  // Past the engine's clock: far ahead, never passed.
+  EXPECT_FALSE(NotifyPushDatePassed(u"2045-01-01T00:00:00Z"));
+  EXPECT_TRUE(NotifyPushDatePassed(u"2004-05-01T12:30:00Z"));
+  EXPECT_FALSE(NotifyPushDatePassed(u"2004-00-00T00:00:00Z"));  // bad: absent
+}
+
+// --- Replacement rules -------------------------------------------------------------------
+
+struct ReplaceRow {
+  const char* name;
+  std::vector<const char*> docs;
+  std::vector<std::string> texts;  // what "all" lists afterwards
+};
+
+class PushReplaceTest : public PushTest, public ::testing::WithParamInterface<ReplaceRow> {};
+
+TEST_P(PushReplaceTest, TheInboxKeepsWhatTheRulesSay) {
+  for (const char* doc : GetParam().docs) {
+    PushDoc(doc);
+    Pump();
+  }
+  EXPECT_EQ(List("all", "text"), GetParam().texts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PushReplaceTest,
+    ::testing::Values(
+        ReplaceRow{"later_created_replaces", {"si_older", "si_newer"}, {"Newer news"}},
+        ReplaceRow{"earlier_created_is_dropped", {"si_newer", "si_older"}, {"Newer news"}},
+        ReplaceRow{"no_created_replaces", {"si_high", "si_none"}, {}},
+        ReplaceRow{"delete_removes_its_id", {"si_high", "si_low", "si_delete"}, {"Low news"}},
+        ReplaceRow{"other_ids_stay", {"si_low", "si_high"}, {"High news", "Low news"}},
+        ReplaceRow{"expired_is_refused", {"si_expired"}, {}},
+        ReplaceRow{"sl_lower_action_dropped",
+                   {"sl_high", "sl_cache"},
+                   {"wsp://www.example.com/app.wmlc"}},
+        ReplaceRow{"sl_equal_replaces", {"sl_low", "sl_low"}, {"wsp://www.example.com/app.wmlc"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PushTest, AnSlOfEqualOrHigherActionReplacesTheKeptOne) {
+  const std::string low = PushDoc("sl_low");
+  Pump();
+  const std::string high = PushDoc("sl_high");
+  Pump();
+  EXPECT_EQ(Cached(low), nullptr);  // out of the inbox, out of the cache
+  ASSERT_NE(Cached(high), nullptr);
+  EXPECT_EQ(NotifyKeptCount(), 1u);
+}
+
+// --- Counting and reporting ----------------------------------------------------------------
+
+TEST_F(PushTest, TheIndicatorHearsNothingNewOnceEveryMessageWasListed) {
+  PushDoc("si_high");
+  Pump();
+  EXPECT_EQ(NotifyCountUnread(), 1u);
+  List("all");
+  EXPECT_EQ(NotifyCountUnread(), 0u);
+  PushDoc("si_notext");  // not kept, and nothing unlisted
+  Pump();
+  PushDoc("si_low");
+  Pump();
+  PushDoc("si_none");  // not kept, one unlisted
+  Pump();
+  EXPECT_EQ(Indicators(), (std::vector<uint32_t>{137, 14, 9, 13}));
+}
+
+TEST_F(PushTest, CollectionsSplitHxpFeedsFromTheRest) {
+  PushDoc("si_hxp");
+  PushDoc("si_low");
+  PushDoc("sl_high");
+  Pump();
+  EXPECT_EQ(List("all").size(), 3u);
+  EXPECT_EQ(List("siid"), std::vector<std::string>{"Scores"});
+  EXPECT_EQ(List("siid", "text", "sports.text"), std::vector<std::string>{"Scores"});
+  EXPECT_EQ(List("siid", "text", "SPORTS.SC.text"), std::vector<std::string>{"Scores"});
+  EXPECT_TRUE(List("siid", "text", "news.text").empty());
+  EXPECT_EQ(List("filtered").size(), 2u);
+  EXPECT_EQ(List("al").size(), 3u);
+}
+
+TEST_F(PushTest, PropertiesOfAListedMessage) {
+  const std::string url = PushDoc("si_low");
+  Pump();
+  NotifyInbox* inbox = NotifyInboxOpen("count", "all", 3);
+  ASSERT_NE(inbox, nullptr);
+  EXPECT_EQ(Narrow(NotifyInboxProperty(inbox, NotifyInboxPropertyIndex("count"))), "1");
+  EXPECT_EQ(Narrow(NotifyInboxProperty(inbox, NotifyInboxPropertyIndex("priority"))),
+            "indication/low");
+  EXPECT_EQ(Narrow(NotifyInboxProperty(inbox, NotifyInboxPropertyIndex("intUrl"))), url);
+  EXPECT_EQ(Narrow(NotifyInboxProperty(inbox, NotifyInboxPropertyIndex("EXTURL"))),
+            "wsp://www.example.com/news/today.wml");
+  EXPECT_EQ(NotifyInboxProperty(inbox, NotifyInboxPropertyIndex("presented")), nullptr);
+  EXPECT_EQ(NotifyInboxProperty(inbox, NotifyInboxPropertyIndex("viewed")), nullptr);
+  EXPECT_EQ(NotifyInboxPropertyIndex("nothing"), -1);
+  NotifyInboxClose(&inbox);
+  inbox = NotifyInboxOpen("presented", "all", 3);
+  EXPECT_EQ(Narrow(NotifyInboxProperty(inbox, NotifyInboxPropertyIndex("presented"))), "1");
+  NotifyInboxClose(&inbox);
+}
+
+TEST_F(PushTest, AKeptSiWhoseExpiryPassesLeavesWhenTheInboxIsWalked) {
+  platform->now = 1090000000;  // July 2004
+  const std::string url = PushDoc("si_expired");  // expires 2005-01-01
+  Pump();
+  EXPECT_EQ(List("filtered").size(), 1u);
+  platform->now = 1765000000;
+  EXPECT_EQ(List("all").size(), 1u);  // "all" lists what is kept as it is
+  EXPECT_TRUE(List("filtered").empty());
+  EXPECT_EQ(Cached(url), nullptr);
+}
+
+TEST_F(PushTest, TheCountOfAnEmptyCollectionIsNull) {
+  NotifyInbox* inbox = NotifyInboxOpen("count", "all", 3);
+  ASSERT_NE(inbox, nullptr);
+  EXPECT_EQ(NotifyInboxProperty(inbox, NotifyInboxPropertyIndex("count")), nullptr);
+  NotifyInboxClose(&inbox);
+  EXPECT_EQ(NotifyInboxOpen("count", "nothing", 7), nullptr);
+}
+
+TEST_F(PushTest, AMessageTheCacheFreesUnderAnOpenCursorIsSkipped) {
+  const std::string a = PushDoc("si_low");
+  PushDoc("si_high");
+  Pump();
+  NotifyInboxCursor* cursor = nullptr;
+  ASSERT_EQ(NotifyOpenInboxCursor(&cursor), kOk);
+  UrlLoad* gone = Cached(a);
+  // As the cache frees what it holds when it is cleared, locks or not.
+  CacheRemove(gone);
+  UrlLoadFree(gone);
+  uint32_t code = 0, level = 0, n = 0;
+  while (NotifyNextKept(cursor, &code, &level)) ++n;
+  EXPECT_EQ(n, 1u);
+  NotifyCloseInboxCursor(&cursor);
+  EXPECT_EQ(NotifyKeptCount(), 1u);
+}
+
+TEST_F(PushTest, TheInboxSurvivesARestart) {
+  const std::string high = PushDoc("si_high");
+  PushDoc("si_low");
+  PushDoc("sl_high");
+  Pump();
+  List("all");  // presented
+  NotifyMarkMessage(Cached(high), UrlFlag::Viewed);
+  const std::vector<std::string> before = List("all", "text");
+  StopServices();
+  EXPECT_EQ(Cached(high), nullptr);
+  StartServices();
+  EXPECT_EQ(List("all", "text"), before);
+  EXPECT_EQ(List("all", "priority"),
+            (std::vector<std::string>{"indication/high", "indication/high", "indication/low"}));
+  ASSERT_NE(Cached(high), nullptr);
+  EXPECT_EQ(Cached(high)->flags & (UrlFlag::Viewed | UrlFlag::Kept), UrlFlag::Viewed | UrlFlag::Kept);
+  // The rules see the restored messages: the same id replaces.
+  PushDoc("si_newer");
+  Pump();
+  EXPECT_EQ(NotifyKeptCount(), 3u);
+  EXPECT_EQ(Cached(high), nullptr);
+}
+
+TEST_F(PushTest, HeapIsWholeAfterManyPushes) {
+  PushDoc("sl_high");  // one message stays throughout
+  Pump();
+  const uint32_t before = HeapGetStats().freeBytes;
+  for (int i = 0; i < 1000; ++i) {
+    PushDoc(i % 2 ? "si_older" : "si_newer");
+    Pump();
+  }
+  EXPECT_EQ(NotifyKeptCount(), 2u);
+  PushDoc("si_delete");
+  Pump();
+  EXPECT_EQ(NotifyKeptCount(), 1u);
+  EXPECT_EQ(CacheCount(), 1u);
+  EXPECT_EQ(HeapGetStats().freeBytes, before);
+}
+
+}  // namespace

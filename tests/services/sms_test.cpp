@@ -1,0 +1,183 @@
+// The engine's SMS routing: claims by content, segments joined in any
+// order, repeats and stray sequences dropped, reassemblies aged out, and
+// send requests answered when they cannot reach the service.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "kernel/heap.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "net/netbuf.h"
+#include "services/sms/sms.h"
+#include "tests/support/engine_fixture.h"
+
+namespace {
+
+class SmsRouteTest : public EngineFixture {
+ protected:
+  void SetUp() override {
+    EngineFixture::SetUp();
+    service = std::make_unique<Recorder>(Mod::Sms);
+    app = std::make_unique<Recorder>(Mod::TestCode);
+    Pump();
+  }
+  void TearDown() override {
+    SmsStateFree(&state);
+    app.reset();
+    service.reset();
+    EngineFixture::TearDown();
+  }
+  // A segment in the port form: header {0, total, sequence - 1}, the
+  // reference in the port.
+  TskmanTask* Segment(const char* sender, uint16_t reference, uint8_t total, uint8_t seq,
+                      const std::string& payload) {
+    std::string data{'\0', static_cast<char>(total), static_cast<char>(seq - 1)};
+    data += payload;
+    return Route(2, sender, data, 3, reference);
+  }
+  TskmanTask* Route(uint32_t kind, const char* sender, const std::string& data, uint8_t header,
+                    uint32_t port = 0) {
+    const SmsInMessage m{7, kind, sender, static_cast<uint8_t>(data.size()), header,
+                         reinterpret_cast<const uint8_t*>(data.data()), 2, port};
+    TskmanTask* t = SmsRoute(&state, &m);
+    Pump();
+    return t;
+  }
+  // The data of every message the application got, its records freed.
+  std::vector<std::string> Delivered() {
+    std::vector<std::string> out;
+    for (const Received& r : app->log) {
+      if (r.message != SmsServiceMsg::Delivered) continue;
+      auto* m = reinterpret_cast<SmsMessage*>(r.arg1);
+      std::string data(NetBufLength(m->data), '\0');
+      NetBufRead(m->data, data.data(), 0, static_cast<uint32_t>(data.size()));
+      out.push_back(data);
+      SmsMessageFree(&m);
+    }
+    app->log.clear();
+    return out;
+  }
+  SmsState state{};
+  std::unique_ptr<Recorder> service, app;
+};
+
+TEST_F(SmsRouteTest, SegmentsJoinInWhateverOrderTheyArrive) {
+  struct Case {
+    uint8_t total;
+    std::vector<uint8_t> order;
+  };
+  const Case cases[] = {{2, {2, 1}}, {2, {1, 2}}, {3, {1, 3, 2}}, {3, {3, 2, 1}},
+                        {4, {2, 4, 1, 3}}, {5, {5, 1, 3, 2, 4}}};
+  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+  for (const Case& c : cases) {
+    std::string whole{'\0', static_cast<char>(c.total), '\0'};
+    for (uint8_t i = 1; i <= c.total; ++i) whole += std::string(i * 40, static_cast<char>('a' + i));
+    for (size_t i = 0; i < c.order.size(); ++i) {
+      const uint8_t seq = c.order[i];
+      EXPECT_TRUE(Delivered().empty());
+      EXPECT_EQ(Segment("+4911", 77, c.total, seq, std::string(seq * 40, static_cast<char>('a' + seq))),
+                app->task());
+    }
+    // The kept header is segment 1's.
+    EXPECT_EQ(Delivered(), std::vector<std::string>{whole}) << int(c.total);
+    EXPECT_EQ(SmsReassemblyCount(&state), 0u);
+  }
+}
+
+TEST_F(SmsRouteTest, RepeatsStraySequencesAndTwoSendersKeepApart) {
+  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+  Segment("+4911", 5, 3, 1, "a");
+  Segment("+4911", 5, 3, 1, "X");  // a repeat
+  Segment("+4911", 5, 3, 4, "X");  // past the count
+  Segment("+4911", 5, 3, 0, "X");  // sequence 0 (byte 255 + 1)
+  Segment("+4922", 5, 3, 2, "other");
+  Segment("+4911", 5, 3, 3, "c");
+  Segment("+4911", 5, 3, 3, "X");
+  EXPECT_TRUE(Delivered().empty());
+  EXPECT_EQ(SmsReassemblyCount(&state), 2u);
+  Segment("+4911", 5, 3, 2, "b");
+  EXPECT_EQ(Delivered(), std::vector<std::string>{std::string("\0\3\0abc", 6)});
+  EXPECT_EQ(SmsReassemblyCount(&state), 1u);
+}
+
+TEST_F(SmsRouteTest, AMessageThatNeverCompletesAgesOutWithEverythingItHeld) {
+  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+  const uint32_t before = HeapGetStats().freeBytes;
+  Segment("+4911", 9, 3, 1, "a");
+  Segment("+4911", 9, 3, 3, "c");
+  ASSERT_NE(state.timer, nullptr);  // started for the service
+  for (int i = 1; i < kSmsLifetime; ++i) ASSERT_EQ(SmsAge(&state), 1u);
+  Segment("+4911", 9, 3, 3, "c");  // a repeat renews the lifetime
+  for (int i = 1; i < kSmsLifetime; ++i) ASSERT_EQ(SmsAge(&state), 1u);
+  EXPECT_EQ(SmsAge(&state), 0u);
+  EXPECT_EQ(state.timer, nullptr);
+  EXPECT_EQ(HeapGetStats().freeBytes, before);
+  // The reference is free again: a late segment starts afresh.
+  Segment("+4911", 9, 3, 2, "b");
+  EXPECT_TRUE(Delivered().empty());
+}
+
+TEST_F(SmsRouteTest, ClaimsByKindAndPattern) {
+  const uint8_t abc[] = {'a', 'b', 'c'};
+  Recorder binary(Mod::TestHarness);
+  Pump();
+  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 0, 0, abc, 3), kOk);
+  ASSERT_EQ(SmsRegisterApp(&state, binary.task(), 1, 1, abc, 3), kOk);
+  EXPECT_EQ(Route(0, "+1", "ABCdef", 0), app->task());
+  EXPECT_EQ(Route(0, "+1", "abd", 0), nullptr);
+  EXPECT_EQ(Route(0, "+1", "ab", 0), nullptr);       // shorter than the pattern
+  EXPECT_EQ(Route(3, "+1", "HHxabc", 2), binary.task());  // after the header, at offset 1
+  EXPECT_EQ(Route(3, "+1", "HHxABC", 2), nullptr);   // binary patterns keep their case
+  EXPECT_EQ(Delivered(), std::vector<std::string>{"ABCdef"});
+  ASSERT_EQ(binary.Count(SmsServiceMsg::Delivered), 1u);
+  auto* m = reinterpret_cast<SmsMessage*>(binary.log.back().arg1);
+  EXPECT_EQ(NetBufLength(m->data), 4u);  // the header cut off
+  EXPECT_EQ(m->headerLength, 0u);
+  EXPECT_STREQ(m->sender, "+1");
+  EXPECT_EQ(m->source, 7u);
+  SmsMessageFree(&m);
+}
+
+TEST_F(SmsRouteTest, AMessageForAnApplicationWithNoTaskIsDroppedAndFreed) {
+  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 0, 0, nullptr, 0), kOk);
+  app->Destroy();
+  const uint32_t before = HeapGetStats().freeBytes;
+  Route(0, "+1", "hello", 0);
+  EXPECT_EQ(HeapGetStats().freeBytes, before);
+}
+
+TEST_F(SmsRouteTest, SendRequestsReachTheServiceOrAreAnsweredAtOnce) {
+  Recorder requester(Mod::TestHarness);
+  Pump();
+  auto message = [] {
+    return static_cast<SmsMessage*>(MemAllocZero(sizeof(SmsMessage), Use::Data, Mod::Sms));
+  };
+  SmsSendRequest(requester.task(), LibcWStrDup(u"1"), 4, message());
+  SmsCancelRequest(requester.task(), 4);
+  Pump();
+  ASSERT_EQ(service->Messages(), (std::vector<uint32_t>{SmsServiceMsg::Send, SmsServiceMsg::Cancel}));
+  auto* request = reinterpret_cast<SmsSendRequestRec*>(service->log[1].arg2);
+  EXPECT_EQ(request->value, 4u);
+  SmsMessageFree(&request->message);
+  MemFree(&request->reference);
+  MemFree(&request);
+
+  SmsSendRequest(requester.task(), LibcWStrDup(u"2"), 0, nullptr);
+  service.reset();
+  // Without the service nothing is broadcast: only the requester hears.
+  SmsSendRequest(requester.task(), LibcWStrDup(u"3"), 0, message());
+  Pump();
+  ASSERT_EQ(requester.Messages(),
+            (std::vector<uint32_t>{SmsServiceMsg::NotSent, SmsServiceMsg::RequestOver,
+                                   SmsServiceMsg::NotSent, SmsServiceMsg::RequestOver}));
+  EXPECT_EQ(requester.log[1].arg2, kSmsRequestNoMessage);
+  EXPECT_EQ(requester.log[3].arg2, kSmsNoService);
+  for (int i : {1, 3}) {
+    auto* text = reinterpret_cast<char16_t*>(requester.log[i].arg1);
+    MemFree(&text);
+  }
+}
+
+}  // namespace

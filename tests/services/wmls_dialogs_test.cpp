@@ -1,0 +1,193 @@
+// The Dialogs library through real popups: the toolkit with its fonts and
+// control classes, the URL task and the script task run wta.wmls (compiled
+// by Kannel's wmlsc); the popups are answered by their soft keys and the
+// host's text entry, or closed under the script.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "browser/benvar.h"
+#include "browser/url.h"
+#include "content/content_rows.h"
+#include "kernel/mem.h"
+#include "services/wmlscript/wmls_script_task.h"
+#include "tests/services/wmls_harness.h"
+#include "tests/support/fetch_driver.h"
+#include "tests/widgets/fake_text_window.h"
+#include "tests/widgets/sel_fixture.h"
+#include "widgets/input.h"
+#include "widgets/popup.h"
+
+namespace {
+
+class WmlsDialogsTest : public SelFixture {
+ protected:
+  WmlsDialogsTest() { realClasses = true; }
+  void SetUp() override {
+    SelFixture::SetUp();
+    window.Install();
+    ContentRowsInstall();
+    const std::vector<uint8_t> unit = WmlsReadUnit("wta");
+    FetchBody body;
+    body.body.assign(unit.begin(), unit.end());
+    body.contentType = "application/vnd.wap.wmlscriptc";
+    driver.Serve("/wta.wmlsc", body);
+    scriptOwner = std::make_unique<Recorder>(Mod::TestHarness);
+    Pump();
+    ASSERT_EQ(UrlStartTask(&urlTask, scriptOwner->task()), kOk);
+    ASSERT_EQ(UrlSessionCreate(&session, scriptOwner->task()), kOk);
+    ASSERT_EQ(WmlsScriptTaskCreate(&task, scriptOwner->task(), &browser, session), kOk);
+    Pump();
+  }
+  void TearDown() override {
+    WmlsScriptTaskDestroy(&task);
+    UrlSessionDestroy(session);
+    UrlStopTask(urlTask);
+    Pump();
+    scriptOwner.reset();
+    ContentRowsRemove();
+    window.Remove();
+    SelFixture::TearDown();
+  }
+  TskmanTask* Popup() const { return TskmanFind(Mod::Popup); }
+  // Starts the call and runs until the script waits on its popup.
+  void Start(const std::string& call) {
+    BenClearVars(&browser);
+    scriptOwner->log.clear();
+    WmlsPostRun(task, "qortest://h/wta.wmlsc#" + call);
+    Pump();
+  }
+  // "r" as the script left it.
+  std::string R() const {
+    const char16_t* v = BenGetVar(&browser, u"r");
+    return v ? std::string(v, v + std::char_traits<char16_t>::length(v)) : "(unset)";
+  }
+  size_t Ends() const { return scriptOwner->Count(WmlsMsg::End); }
+  // The script's end came once and ended well.
+  void ExpectOneEnd() {
+    ASSERT_EQ(Ends(), 1u);
+    for (const Received& r : scriptOwner->log) {
+      if (r.message == WmlsMsg::End) {
+        EXPECT_EQ(r.arg1, WmlsEnd::Ok);
+      }
+    }
+  }
+  // The popup's watch looks again.
+  void WatchTicks() {
+    Tick(static_cast<int>(kPopupWatchMs / kTskmanTickMs));
+    Pump();
+  }
+
+  FakeTextWindow window;
+  FetchDriver driver;
+  std::unique_ptr<Recorder> scriptOwner;
+  UrlTaskContext* urlTask = nullptr;
+  UrlSession* session = nullptr;
+  WmlsScriptTask* task = nullptr;
+};
+
+// Each way out of a confirm or an alert: the key or command the popup gets
+// and what the function returns ("" unsets the variable).
+TEST_F(WmlsDialogsTest, ConfirmAndAlertReturnWhatTheirSoftKeysAnswer) {
+  const struct {
+    const char* call;
+    uint32_t message, key;
+    std::string r;
+  } cases[] = {
+      {"confirm('Sure?')", PwlEvent::Key, PwlKey::Soft1, "true"},
+      {"confirm('Sure?')", PwlEvent::Key, PwlKey::Soft2, "false"},
+      {"confirm('Sure?')", PwlEvent::PopupCommand, PopupCmd::Cancel, "false"},
+      {"alert('Done')", PwlEvent::Key, PwlKey::Soft1, "(unset)"},
+      {"alert('Done')", PwlEvent::PopupCommand, PopupCmd::Accept, "(unset)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.call) + " " + std::to_string(c.key));
+    Start(c.call);
+    ASSERT_NE(Popup(), nullptr);
+    EXPECT_EQ(Ends(), 0u) << "the script waits for the user";
+    TskmanPost(Popup(), c.message, c.key, 0);
+    Pump();
+    EXPECT_EQ(Popup(), nullptr);
+    EXPECT_EQ(R(), c.r);
+    ExpectOneEnd();
+    WatchTicks();
+    EXPECT_EQ(Ends(), 1u);
+  }
+}
+
+// The text typed in the host's window (a field left empty gives the empty
+// text, which unsets the variable), or the default when cancelled.
+TEST_F(WmlsDialogsTest, PromptReturnsTheTypedTextOrItsDefault) {
+  const struct {
+    const char16_t* typed;  // null: cancelled
+    std::string r;
+  } cases[] = {{u"Lee", "Lee"}, {nullptr, "Kim"}, {u"", "(unset)"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed ? "typed" : "cancelled");
+    Start("prompt('Name?','Kim')");
+    EXPECT_EQ(window.title, u"Name?");
+    EXPECT_EQ(window.text, u"Kim");
+    auto* input = static_cast<InputSession*>(TiwOpenSession());
+    ASSERT_NE(input, nullptr);
+    if (c.typed)
+      ASSERT_EQ(InputSessionSubmitText(input, c.typed), kOk);
+    else
+      InputSessionCancel(input);
+    InputSessionClose(input);
+    Pump();
+    EXPECT_EQ(Popup(), nullptr);
+    EXPECT_EQ(R(), c.r);
+    ExpectOneEnd();
+  }
+}
+
+// A popup taken away under the waiting script (as the browser does when it
+// gives up a question): the watch finds it gone and the run goes on as
+// cancelled; nothing touches the freed popup.
+TEST_F(WmlsDialogsTest, APopupClosedUnderTheScriptResumesItWithNoAnswer) {
+  const struct {
+    const char* call;
+    std::string r;
+  } cases[] = {{"confirm('Sure?')", "false"}, {"alert('Done')", "(unset)"},
+               {"prompt('Name?','Kim')", "Kim"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.call);
+    Start(c.call);
+    ASSERT_NE(Popup(), nullptr);
+    PopupClose();
+    Pump();
+    EXPECT_EQ(Popup(), nullptr);
+    EXPECT_EQ(Ends(), 0u);
+    WatchTicks();
+    EXPECT_EQ(R(), c.r);
+    ExpectOneEnd();
+    WatchTicks();
+    EXPECT_EQ(Ends(), 1u);
+  }
+}
+
+// The host cannot open its text window: the prompt's popup goes at its
+// start without an answer and the run goes on with the default at once.
+TEST_F(WmlsDialogsTest, APromptWhosePopupCannotBeBuiltGoesOnWithItsDefault) {
+  window.failOpen = true;
+  Start("prompt('Name?','Kim')");
+  EXPECT_EQ(Popup(), nullptr);
+  EXPECT_EQ(R(), "Kim");
+  ExpectOneEnd();
+}
+
+// An answer already queued when the popup goes is the one taken.
+TEST_F(WmlsDialogsTest, AnAnswerQueuedAheadOfTheWatchWins) {
+  Start("confirm('Sure?')");
+  ASSERT_NE(Popup(), nullptr);
+  // The watch's look is queued behind the key that answers and closes.
+  TskmanPost(Popup(), PwlEvent::Key, PwlKey::Soft1, 0);
+  Tick(static_cast<int>(kPopupWatchMs / kTskmanTickMs));
+  Pump();
+  EXPECT_EQ(R(), "true");
+  ExpectOneEnd();
+}
+
+}  // namespace
