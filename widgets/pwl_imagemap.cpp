@@ -240,8 +240,10 @@ void FocusOut(PwlImageMap* m, uint32_t flags) {
   PwlControl* c = &m->head;
   if (!(c->flags & PwlCtl::Focused)) return;
   c->flags &= ~PwlCtl::Focused;
-  if (flags & PwlMsgFlag::Redraw) DrawFrame(m);
+  // The outline's saved screen holds the focused frame where an area reaches
+  // the control's edge: it goes back first, then the frame is drawn plain.
   RemoveOutline(m);
+  if (flags & PwlMsgFlag::Redraw) DrawFrame(m);
   m->reenter = 1;
   PwlClearSlot(1);
   PwlClearSlot(2);

@@ -1,25 +1,35 @@
-// The browser task beside its window, through the real browser and UI tasks;
-// each test ends the window and finds the heap as it was before it opened.
+// The browser task as it runs beside its window: the navigation a script
+// leaves behind, WTA events against the deck's and the repository's
+// bindings, the WTA context the WTA libraries ask about, consent questions
+// put to the user through the toolkit's confirm popup, form replies, and the
+// page and back-stack look-ups. Every message goes through the real browser
+// and UI tasks; recorder tasks stand in for the tasks that ask and answer.
+// Each test ends the window and finds the heap as it was before it opened.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "browser/ben_hist.h"
+#include "browser/benform.h"
 #include "browser/benpage.h"
 #include "browser/bentask.h"
+#include "browser/status.h"
 #include "browser/uinav.h"
 #include "browser/url.h"
 #include "browser/ui.h"
 #include "browser/uitask.h"
 #include "browser/uiwindow.h"
+#include "kernel/config.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "kernel/uistring.h"
 #include "services/wmlscript/wmls_script_task.h"
 #include "tests/support/fetch_driver.h"
 #include "tests/widgets/pwl_fixture.h"
@@ -34,6 +44,7 @@ struct Seen {
   uint32_t message;
   uintptr_t arg1, arg2;
   std::string text;       // an 8-bit address
+  std::u16string wide1, wide2;
 };
 
 std::vector<Seen>* gSeen = nullptr;
@@ -41,16 +52,46 @@ uint32_t gWatched = 0;
 
 void Observe(const TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   if (!gSeen || !task || task->id != gWatched || message == TskMsg::Start) return;
-  Seen s{message, arg1, arg2, {}};
+  Seen s{message, arg1, arg2, {}, {}, {}};
   if ((message == BenMsg::UiNavigate || message == BenMsg::UiShowUrl) && arg1)
     s.text = reinterpret_cast<const char*>(arg1);
+  if (message == PwlEvent::Labels) {
+    if (arg1) s.wide1 = reinterpret_cast<const char16_t*>(arg1);
+    if (arg2) s.wide2 = reinterpret_cast<const char16_t*>(arg2);
+  }
   gSeen->push_back(s);
 }
 
-// WTA events the browser task leaves to the host.
-int gHostEvents = 0;
-void HostEventHook(uint32_t, uint32_t, const char16_t*) { ++gHostEvents; }
-const BenWtaHostHooks kHooks{HostEventHook, [](uint32_t) {}};
+// The host's side of WTA events and call releases, as the tests see it.
+struct HostEvent {
+  uint32_t id;
+  std::vector<std::u16string> params;
+};
+std::vector<HostEvent> gHostEvents;
+std::vector<uint32_t> gReleased;
+void HostEventHook(uint32_t id, uint32_t count, const char16_t* block) {
+  HostEvent e{id, {}};
+  for (uint32_t i = 0; block && i < count; ++i) {
+    e.params.emplace_back(block);
+    block += e.params.back().size() + 1;
+  }
+  gHostEvents.push_back(e);
+}
+void ReleaseHook(uint32_t call) { gReleased.push_back(call); }
+const BenWtaHostHooks kHooks{HostEventHook, ReleaseHook};
+
+char* Text(const char* s) {
+  const uint32_t n = LibcStrLen(s);
+  auto* t = static_cast<char*>(MemAlloc(n + 1, Use::String, Mod::WtlReplib));
+  LibcMemCopy(t, s, n + 1);
+  return t;
+}
+
+char16_t* WText(const std::u16string& s) {
+  auto* t = static_cast<char16_t*>(MemAlloc((s.size() + 1) * 2, Use::String, Mod::Input));
+  LibcMemCopy(t, s.c_str(), (s.size() + 1) * 2);
+  return t;
+}
 
 // A parameter block: the texts, each with its terminator.
 char16_t* Block(const std::vector<std::u16string>& params) {
@@ -61,11 +102,12 @@ char16_t* Block(const std::vector<std::u16string>& params) {
   return t;
 }
 
-BenEventBinding* Binding(uint32_t event, const char* url) {
+BenEventBinding* Binding(uint32_t event, const char* url, BenEventBinding* next = nullptr) {
   auto* b = static_cast<BenEventBinding*>(
       MemAllocZero(sizeof(BenEventBinding), Use::Data, Mod::WtlReplib));
   b->event = event;
-  b->url = LibcStrDup(url);
+  b->url = Text(url);
+  b->next = next;
   return b;
 }
 
@@ -82,7 +124,8 @@ class BrowserTaskTest : public PwlFixture {
     ASSERT_EQ(FontInit(&settings), kOk);
     // The confirm popup's soft keys are an image map.
     PwlInstallImageMapClass();
-    gHostEvents = 0;
+    gHostEvents.clear();
+    gReleased.clear();
     BenSetWtaHostHooks(&kHooks);
     TskmanSetObserver(Observe);
     gSeen = &seen;
@@ -93,6 +136,8 @@ class BrowserTaskTest : public PwlFixture {
 
   void TearDown() override {
     EndWindow();
+    answers.reset();
+    repository.reset();
     Pump();
     EXPECT_EQ(HeapGetStats().freeBytes, baseline_);
     EXPECT_EQ(HeapValidate(), nullptr);
@@ -115,6 +160,7 @@ class BrowserTaskTest : public PwlFixture {
   }
   void EndWindow() {
     if (!TskmanFind(Mod::Ui)) return;
+    if (UiWindow* ui = UiGetWindow(); ui && ui->page == &page) ui->page = nullptr;
     UiCommand(UiCmd::End, 0);
     Pump();
   }
@@ -148,8 +194,29 @@ class BrowserTaskTest : public PwlFixture {
     const UiWindow* ui = UiGetWindow();
     return ui && ui->currentString ? std::u16string(ui->currentString) : std::u16string();
   }
+  // The answers 0x2000 the answer task received, texts taken and freed.
+  std::vector<std::u16string> TakeAnswers() {
+    std::vector<std::u16string> out;
+    for (Received& r : answers->log) {
+      if (r.message != BenMsg::Answer) continue;
+      EXPECT_EQ(r.arg1, 0u);
+      auto* text = reinterpret_cast<char16_t*>(r.arg2);
+      out.emplace_back(text ? text : u"<none>");
+      MemFree(&text);
+      r.arg2 = 0;
+    }
+    answers->log.clear();
+    return out;
+  }
+  void MakeAnswerTask() {
+    answers = std::make_unique<Recorder>(Mod::WtlWtai);
+    Pump();
+  }
 
   std::vector<Seen> seen;
+  std::unique_ptr<Recorder> answers;
+  std::unique_ptr<Recorder> repository;
+  BenPage page{};
 
  private:
   std::filesystem::path old_, dir_;
@@ -217,6 +284,10 @@ TEST_P(PendingTest, TheLastCallWinsAndTheScriptsEndCarriesItOut) {
       EXPECT_EQ(sent[0].arg1, static_cast<uintptr_t>(UiCmd::Back));
     }
   }
+  // A second end has nothing left to do.
+  seen.clear();
+  ToBrowser(BenMsg::ScriptEnded, 0);
+  EXPECT_TRUE(SeenOf(BenMsg::UiNavigate).empty());
   if (UiGetWindow()->currentString == now) UiGetWindow()->currentString = nullptr;
 }
 
@@ -226,9 +297,13 @@ INSTANTIATE_TEST_SUITE_P(
         PendingRow{"go", {{1, "next.wml"}}, 1, "next.wml", BenMsg::UiNavigate, "next.wml"},
         PendingRow{"go_then_back", {{1, "next.wml"}, {2, nullptr}}, 2, nullptr, UiMsg::Command,
                    nullptr},
+        PendingRow{"back_then_go", {{2, nullptr}, {1, "b.wml"}}, 1, "b.wml", BenMsg::UiNavigate,
+                   "b.wml"},
+        PendingRow{"go_nowhere_clears", {{1, "a.wml"}, {1, nullptr}}, 0, nullptr, 0, nullptr},
+        PendingRow{"go_empty_clears", {{4, nullptr}, {1, ""}}, 0, nullptr, 0, nullptr},
         PendingRow{"refresh", {{4, nullptr}}, 4, nullptr, BenMsg::UiNavigate,
                    "http://now/deck.wml"},
-        PendingRow{"go_nowhere_clears", {{1, "a.wml"}, {1, nullptr}}, 0, nullptr, 0, nullptr}),
+        PendingRow{"nothing", {}, 0, nullptr, 0, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- navigation --------------------------------------------------------------------------
@@ -314,6 +389,63 @@ TEST_F(NavigationTest, ShowUrlFillsTheTitleAndARedrawCleansThePage) {
   UiGetWindow()->page = nullptr;
 }
 
+TEST_F(BrowserTaskTest, AnUnknownKindIsRefusedAndLeavesThePendingNavigation) {
+  OpenWindow();
+  BenBrowser* browser = Browser();
+  ASSERT_EQ(BenSetPendingTask(browser, 1, "a.wml"), kOk);
+  EXPECT_NE(BenSetPendingTask(browser, 3, "b.wml"), kOk);
+  EXPECT_STREQ(browser->pending.url, "a.wml");
+  // A new context drops variables and the pending navigation together.
+  ASSERT_EQ(BenSetVar(browser, u"x", u"1"), kOk);
+  BenFreeVarList(browser);
+  EXPECT_EQ(browser->pending.kind, 0u);
+  EXPECT_EQ(browser->pending.url, nullptr);
+  EXPECT_EQ(BenGetVar(browser, u"x"), nullptr);
+}
+
+// ---- variables ---------------------------------------------------------------------------
+
+TEST_F(BrowserTaskTest, VariablesClearByPrefixAndAnswerWithTheirLength) {
+  OpenWindow();
+  BenBrowser* browser = Browser();
+  for (const char16_t* name : {u"ab", u"abc", u"b", u"a"}) ASSERT_EQ(BenSetVar(browser, name, u"v1"), kOk);
+  const char16_t* value = nullptr;
+  uint32_t length = 9;
+  EXPECT_EQ(BenGetVar(browser, u"abc", &value, &length), kOk);
+  EXPECT_EQ(std::u16string(value), u"v1");
+  EXPECT_EQ(length, 2u);
+  BenClearVars(browser, u"ab");
+  EXPECT_NE(BenGetVar(browser, u"abc", &value, &length), kOk);
+  EXPECT_EQ(value, nullptr);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(BenGetVar(browser, u"ab"), nullptr);
+  EXPECT_NE(BenGetVar(browser, u"a"), nullptr);
+  EXPECT_NE(BenGetVar(browser, u"b"), nullptr);
+  BenClearVars(browser, u"");
+  EXPECT_EQ(BenGetVar(browser, u"a"), nullptr);
+  EXPECT_EQ(BenGetVar(browser, u"b"), nullptr);
+}
+
+// ---- the UI task's addresses -------------------------------------------------------------
+
+TEST_F(BrowserTaskTest, TheWindowKeepsTheAddressItIsSentAndFreesTheText) {
+  OpenWindow();
+  TskmanTask* ui = TskmanFind(Mod::Ui);
+  TskmanPost(ui, BenMsg::UiNavigate, reinterpret_cast<uintptr_t>(Text("info://SHOW/x.html")), 0);
+  Pump();
+  EXPECT_EQ(Current(), u"info://SHOW/x.html");
+  // A current string someone else set is theirs: it is replaced, not freed;
+  // an empty address changes nothing.
+  char16_t foreign[] = u"foreign";
+  UiGetWindow()->currentString = foreign;
+  TskmanPost(ui, BenMsg::UiNavigate, reinterpret_cast<uintptr_t>(Text("rep://7/")), 0);
+  TskmanPost(ui, BenMsg::UiNavigate, 0, 0);
+  TskmanPost(ui, BenMsg::UiNavigate, reinterpret_cast<uintptr_t>(Text("")), 0);
+  Pump();
+  EXPECT_EQ(Current(), u"rep://7/");
+  EXPECT_EQ(std::u16string(foreign), u"foreign");
+}
+
 // ---- WTA events --------------------------------------------------------------------------
 
 TEST_F(BrowserTaskTest, AnEventBoundByTheDeckSetsItsParametersAndGoesToTheBoundAddress) {
@@ -327,7 +459,163 @@ TEST_F(BrowserTaskTest, AnEventBoundByTheDeckSetsItsParametersAndGoesToTheBoundA
   EXPECT_EQ(std::u16string(BenGetVar(browser, u"1")), u"0");
   ASSERT_EQ(SeenOf(BenMsg::UiNavigate).size(), 1u);
   EXPECT_EQ(SeenOf(BenMsg::UiNavigate)[0].text, "wtai://sent.wml");
-  EXPECT_EQ(gHostEvents, 0);
+  EXPECT_TRUE(gHostEvents.empty());
+  // An event nobody binds goes to the host with its parameters.
+  ASSERT_EQ(BenRaiseWtaEvent(BenWtaEvent::IncomingCall, 1, Block({u"0101234"})), kOk);
+  Pump();
+  ASSERT_EQ(gHostEvents.size(), 1u);
+  EXPECT_EQ(gHostEvents[0].id, BenWtaEvent::IncomingCall);
+  EXPECT_EQ(gHostEvents[0].params, std::vector<std::u16string>{u"0101234"});
+  EXPECT_STREQ(BenWtaEventName(BenWtaEvent::TextSent), "wtaev-nt/st");
+  EXPECT_STREQ(BenWtaEventName(BenWtaEvent::NetworkStatus), "wtaev-ms/ns");
+  EXPECT_EQ(BenWtaEventName(9), nullptr);
+}
+
+TEST_F(BrowserTaskTest, WithoutABrowserTaskAnEventGoesToTheHostAtOnce) {
+  ASSERT_EQ(TskmanFind(Mod::Ben), nullptr);
+  ASSERT_EQ(BenRaiseWtaEvent(BenWtaEvent::Dtmf, 1, Block({u"5"})), kOk);
+  ASSERT_EQ(gHostEvents.size(), 1u);
+  EXPECT_EQ(gHostEvents[0].id, BenWtaEvent::Dtmf);
+  EXPECT_EQ(gHostEvents[0].params, std::vector<std::u16string>{u"5"});
+  ASSERT_EQ(BenRaiseWtaEvent(BenWtaEvent::CallCleared, 0, nullptr), kOk);
+  EXPECT_EQ(gHostEvents.size(), 2u);
+}
+
+TEST_F(BrowserTaskTest, TheRepositoryIsAskedForItsBindingsAtTheStartAndTheyAreKept) {
+  repository = std::make_unique<Recorder>(Mod::WtlReplib);
+  Recorder bystander(Mod::TestHarness);
+  Pump();
+  OpenWindow();
+  EXPECT_EQ(repository->Messages(), std::vector<uint32_t>{BenMsg::RepositoryBindings});
+  EXPECT_TRUE(bystander.Messages().empty());  // asked, not broadcast
+  EXPECT_EQ(Browser()->securityState, 1u);
+
+  ToBrowser(BenMsg::Bindings,
+            reinterpret_cast<uintptr_t>(Binding(7, "rep://1", Binding(1, "rep://2"))));
+  ASSERT_EQ(BenRaiseWtaEvent(7, 1, Block({u"msg"})), kOk);
+  Pump();
+  ASSERT_EQ(SeenOf(BenMsg::UiNavigate).size(), 1u);
+  EXPECT_EQ(SeenOf(BenMsg::UiNavigate)[0].text, "rep://1");
+
+  // A new binding of the same event replaces it; the deck's own binding
+  // comes first while its context lasts.
+  ToBrowser(BenMsg::Binding, reinterpret_cast<uintptr_t>(Binding(7, "rep://9")),
+            reinterpret_cast<uintptr_t>(Text("chan-a")));
+  ASSERT_EQ(BenWtaContextOpen(Browser()), kOk);
+  ASSERT_EQ(BenWtaBindEvent(Browser(), 1, "deck.wml"), kOk);
+  seen.clear();
+  BenRaiseWtaEvent(7, 0, nullptr);
+  BenRaiseWtaEvent(1, 0, nullptr);
+  Pump();
+  auto sent = SeenOf(BenMsg::UiNavigate);
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].text, "rep://9");
+  EXPECT_EQ(sent[1].text, "deck.wml");
+
+  // Unbinding leaves the event to the host.
+  ToBrowser(BenMsg::Unbind, 7, reinterpret_cast<uintptr_t>(Text("chan-a")));
+  BenRaiseWtaEvent(7, 0, nullptr);
+  Pump();
+  ASSERT_EQ(gHostEvents.size(), 1u);
+  EXPECT_EQ(gHostEvents[0].id, 7u);
+  // 0x1919 without a binding frees the channel id it carries.
+  ToBrowser(BenMsg::Binding, 0, reinterpret_cast<uintptr_t>(Text("chan-b")));
+  repository.reset();
+}
+
+TEST_F(BrowserTaskTest, WithoutARepositoryTaskNothingIsPosted) {
+  Recorder bystander(Mod::TestHarness);
+  Pump();
+  OpenWindow();
+  EXPECT_TRUE(bystander.Messages().empty());
+}
+
+// ---- the WTA context ---------------------------------------------------------------------
+
+struct WtaRow {
+  const char* name;
+  bool context;
+  std::vector<std::pair<uint32_t, uintptr_t>> messages;  // message, argument 2
+  std::vector<std::u16string> answers;
+  bool contextAfter;
+};
+
+class WtaContextTest : public BrowserTaskTest, public ::testing::WithParamInterface<WtaRow> {};
+
+TEST_P(WtaContextTest, EachMessageAnswersOnceWithItsText) {
+  const WtaRow& row = GetParam();
+  OpenWindow();
+  MakeAnswerTask();
+  if (row.context) {
+    ASSERT_EQ(BenWtaContextOpen(Browser()), kOk);
+  }
+  for (const auto& [message, arg2] : row.messages)
+    ToBrowser(message, reinterpret_cast<uintptr_t>(answers->task()), arg2);
+  EXPECT_EQ(TakeAnswers(), row.answers);
+  EXPECT_EQ(Browser()->wta != nullptr, row.contextAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, WtaContextTest,
+    ::testing::Values(
+        WtaRow{"get_without_context", false, {{BenMsg::WtaGet, 0}}, {u""}, false},
+        WtaRow{"set_without_context", false, {{BenMsg::WtaSet, 1}}, {u""}, false},
+        WtaRow{"end_without_context", false, {{BenMsg::WtaEnd, 0}}, {u""}, false},
+        WtaRow{"get_is_false_at_first", true, {{BenMsg::WtaGet, 0}}, {u"false"}, true},
+        WtaRow{"set_then_get", true, {{BenMsg::WtaSet, 1}, {BenMsg::WtaGet, 0}},
+               {u"", u"true"}, true},
+        WtaRow{"set_clear_then_get", true,
+               {{BenMsg::WtaSet, 5}, {BenMsg::WtaSet, 0}, {BenMsg::WtaGet, 0}},
+               {u"", u"", u"false"}, true},
+        WtaRow{"end_then_get", true, {{BenMsg::WtaSet, 1}, {BenMsg::WtaEnd, 0}, {BenMsg::WtaGet, 0}},
+               {u"", u"", u""}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BrowserTaskTest, EndingTheContextReleasesItsCallsAndDropsItsBindings) {
+  OpenWindow();
+  MakeAnswerTask();
+  BenBrowser* browser = Browser();
+  // Without a context there is nothing to record the call in.
+  ToBrowser(BenMsg::WtaCall, 4);
+  ASSERT_EQ(BenWtaContextOpen(browser), kOk);
+  ToBrowser(BenMsg::WtaCall, 11);
+  ToBrowser(BenMsg::WtaCall, 12);
+  EXPECT_EQ(BenWtaCallCount(browser), 2u);
+  ASSERT_EQ(BenWtaBindEvent(browser, 3, "connected.wml"), kOk);
+  ToBrowser(BenMsg::WtaEnd, reinterpret_cast<uintptr_t>(answers->task()));
+  EXPECT_EQ(TakeAnswers(), std::vector<std::u16string>{u""});
+  std::vector<uint32_t> released = gReleased;
+  std::sort(released.begin(), released.end());
+  EXPECT_EQ(released, (std::vector<uint32_t>{11, 12}));
+  BenRaiseWtaEvent(3, 0, nullptr);
+  Pump();
+  EXPECT_EQ(gHostEvents.size(), 1u);
+  EXPECT_TRUE(SeenOf(BenMsg::UiNavigate).empty());
+}
+
+TEST_F(BrowserTaskTest, AnAnswerToATaskThatHasEndedIsDropped) {
+  OpenWindow();
+  MakeAnswerTask();
+  Recorder bystander(Mod::TestHarness);
+  Pump();
+  TskmanTask* gone = answers->task();
+  answers->Destroy();
+  ToBrowser(BenMsg::WtaGet, reinterpret_cast<uintptr_t>(gone));
+  ToBrowser(BenMsg::WtaEnd, reinterpret_cast<uintptr_t>(gone));
+  EXPECT_TRUE(bystander.Messages().empty());  // nothing broadcast in its place
+}
+
+TEST_F(BrowserTaskTest, SettingsNoticesAndOthersMessagesAreIgnored) {
+  OpenWindow();
+  Recorder bystander(Mod::TestHarness);
+  Pump();
+  seen.clear();
+  ToBrowser(ConfigMsg::Changed, 0, 0);
+  ToBrowser(ConfigMsg::ChangedAll, 0, 0);
+  ToBrowser(StatusMsg::Indicator, StatusKind::Push, 1);
+  ToBrowser(Msg(Mod::Notify, 0x00), 0, 0);  // a pushed object for push reception
+  EXPECT_TRUE(bystander.Messages().empty());
+  EXPECT_TRUE(seen.empty());
 }
 
 // ---- consent -----------------------------------------------------------------------------
@@ -345,25 +633,108 @@ class ConsentTest : public BrowserTaskTest {
     consent.reset();
     BrowserTaskTest::TearDown();
   }
-  WtaiConsentRecord* Record(const std::u16string& prompt, uint32_t remember) {
+  WtaiConsentRecord* Record(const std::u16string& prompt, uint32_t remember,
+                            Recorder* to = nullptr) {
     auto* r = static_cast<WtaiConsentRecord*>(
         MemAllocZero(sizeof(WtaiConsentRecord), Use::Context, 33));
-    r->task = consent->task();
+    r->task = (to ? to : consent.get())->task();
     r->remember = remember;
-    r->prompt = LibcWStrDup(prompt.c_str());
+    r->prompt = WText(prompt);
     return r;
   }
   void Ask(WtaiConsentRecord* r) { ToBrowser(BenMsg::Consent, reinterpret_cast<uintptr_t>(r)); }
-  std::vector<uintptr_t> Decisions() const {
+  std::vector<uintptr_t> Decisions(const Recorder* who = nullptr) const {
     std::vector<uintptr_t> out;
-    for (const Received& r : consent->log)
+    for (const Received& r : (who ? who : consent.get())->log)
       if (r.message == BenMsg::Decision) out.push_back(r.arg1);
     return out;
+  }
+  // The user's key, through the UI task as the host sends it.
+  void Press(int32_t command) {
+    UiCommand(command, 0);
+    Pump();
   }
   bool PopupOpen() const { return TskmanFind(Mod::Popup) != nullptr; }
 
   std::unique_ptr<Recorder> consent;
 };
+
+TEST_F(ConsentTest, TheUserIsAskedWithTheConsentLabelsAndTheDecisionIsAnswered) {
+  Ask(Record(u"전화를 거시겠습니까?", 0));
+  ASSERT_TRUE(PopupOpen());
+  EXPECT_EQ(PopupShowingMark, 1u);
+  auto labels = SeenOf(PwlEvent::Labels);
+  ASSERT_FALSE(labels.empty());
+  EXPECT_EQ(labels.back().wide1, UiGetString(13, 12));
+  EXPECT_EQ(labels.back().wide2, UiGetString(13, 13));
+  EXPECT_TRUE(Decisions().empty());
+  Press(UiCmd::Soft1);
+  EXPECT_EQ(Decisions(), std::vector<uintptr_t>{1});
+  EXPECT_FALSE(PopupOpen());
+
+  Ask(Record(u"메세지를 보낼까요?", 0));
+  ASSERT_TRUE(PopupOpen());
+  Press(UiCmd::Soft2);
+  EXPECT_EQ(Decisions(), (std::vector<uintptr_t>{1, 0}));
+  EXPECT_FALSE(PopupOpen());
+}
+
+TEST_F(ConsentTest, AnAcceptanceUnderTheGrantIsRememberedForQuestionsThatMayBe) {
+  BenBrowser* browser = Browser();
+  ASSERT_EQ(BenWtaContextOpen(browser), kOk);
+  // Without the grant an acceptance is not remembered.
+  Ask(Record(u"a", 1));
+  Press(UiCmd::Soft1);
+  EXPECT_FALSE(BenWtaAccepted(browser));
+  BenWtaGrantPermission(browser, true);
+  Ask(Record(u"b", 1));
+  ASSERT_TRUE(PopupOpen());
+  Press(UiCmd::Soft1);
+  EXPECT_TRUE(BenWtaAccepted(browser));
+  // Now a question that may be remembered is accepted without asking...
+  Ask(Record(u"c", 1));
+  EXPECT_FALSE(PopupOpen());
+  EXPECT_EQ(Decisions(), (std::vector<uintptr_t>{1, 1, 1}));
+  // ...and one that may not is still asked.
+  Ask(Record(u"d", 0));
+  EXPECT_TRUE(PopupOpen());
+  Press(UiCmd::Back);  // cancels the popup: a refusal
+  EXPECT_EQ(Decisions(), (std::vector<uintptr_t>{1, 1, 1, 0}));
+  // A new context has no acceptance.
+  ASSERT_EQ(BenWtaContextOpen(browser), kOk);
+  BenWtaGrantPermission(browser, true);
+  Ask(Record(u"e", 1));
+  EXPECT_TRUE(PopupOpen());
+  Press(UiCmd::Soft2);
+  EXPECT_EQ(Decisions().size(), 5u);
+}
+
+TEST_F(ConsentTest, QuestionsArriveWhileOneIsOpenAreAskedInTurn) {
+  Recorder second(Mod::WtlWtai);
+  Pump();
+  Ask(Record(u"first", 0));
+  Ask(Record(u"second", 0, &second));
+  Press(UiCmd::Soft2);
+  EXPECT_EQ(Decisions(), std::vector<uintptr_t>{0});
+  EXPECT_TRUE(Decisions(&second).empty());
+  ASSERT_TRUE(PopupOpen());
+  Press(UiCmd::Soft1);
+  EXPECT_EQ(Decisions(&second), std::vector<uintptr_t>{1});
+  EXPECT_FALSE(PopupOpen());
+}
+
+TEST_F(ConsentTest, TheWindowEndingRefusesTheQuestionsStillOpen) {
+  Recorder second(Mod::WtlWtai);
+  Pump();
+  Ask(Record(u"first", 0));
+  Ask(Record(u"second", 0, &second));
+  ASSERT_TRUE(PopupOpen());
+  EndWindow();
+  Pump();
+  EXPECT_FALSE(PopupOpen());
+  EXPECT_EQ(Decisions(), std::vector<uintptr_t>{0});
+  EXPECT_EQ(Decisions(&second), std::vector<uintptr_t>{0});
+}
 
 // A consent popup closed under its question, or one that cannot be built,
 // refuses the question once the browser sees it gone, and the next question
@@ -403,7 +774,161 @@ TEST_F(ConsentTest, WhatIsPostedJustBeforeTheWindowEndsIsStillTakenAndFreed) {
   EXPECT_EQ(TskmanFind(Mod::Ben), nullptr);
   EXPECT_FALSE(PopupOpen());
   EXPECT_EQ(Decisions(), std::vector<uintptr_t>{0});
-  EXPECT_EQ(gHostEvents, 1);
+  EXPECT_EQ(gHostEvents.size(), 1u);
+}
+
+TEST_F(ConsentTest, AQuestionForATaskThatHasEndedIsStillFreed) {
+  Recorder gone(Mod::WtlWtai);
+  Pump();
+  WtaiConsentRecord* r = Record(u"x", 0, &gone);
+  gone.Destroy();
+  Ask(r);
+  Press(UiCmd::Soft1);
+  EXPECT_FALSE(PopupOpen());
+  EXPECT_TRUE(Decisions().empty());
+}
+
+// ---- page, back stack and forms ----------------------------------------------------------
+
+TEST_F(BrowserTaskTest, TheCurrentPageGivesItsAddressAndItsFirstTaskAddress) {
+  OpenWindow();
+  char* out = nullptr;
+  EXPECT_NE(BenTaskFirstUrl(Browser(), &out), kOk);  // no page
+  EXPECT_EQ(out, nullptr);
+  char url[] = "http://h/deck.wml#two";
+  char first[] = "http://h/deck.wml#one";
+  char second[] = "http://h/other.wml";
+  BenPageTask t2{nullptr, 0, second};
+  BenPageTask t1{&t2, 0, first};
+  page.url = url;
+  page.tasks = &t1;
+  UiGetWindow()->page = &page;
+  ASSERT_EQ(BenTaskFirstUrl(Browser(), &out), kOk);
+  EXPECT_STREQ(out, first);
+  EXPECT_NE(out, first);
+  MemFree(&out);
+  ASSERT_EQ(BenPageUrlString(&page, &out), kOk);
+  EXPECT_STREQ(out, url);
+  MemFree(&out);
+  BenPage bare{};
+  EXPECT_NE(BenPageUrlString(&bare, &out), kOk);
+  EXPECT_EQ(out, nullptr);
+}
+
+struct HistoryRow {
+  const char* name;
+  std::vector<const char*> pages;  // oldest first
+  const char* prefix;
+  uint32_t offset;
+  const char* found;  // or null
+  // An address left in the slot older than the stack's oldest entry.
+  const char* stale = nullptr;
+};
+
+class HistoryTest : public BrowserTaskTest, public ::testing::WithParamInterface<HistoryRow> {};
+
+TEST_P(HistoryTest, TheMostRecentAddressWithoutThePrefix) {
+  const HistoryRow& row = GetParam();
+  OpenWindow();
+  BenBackStack& back = BenHistoryCurrent()->back;
+  BenBackStackClear(&back);
+  // The ring starts part-way, so that it wraps.
+  const uint32_t start = 14;
+  for (size_t i = 0; i < row.pages.size(); ++i) {
+    const uint32_t slot = static_cast<uint32_t>((start + i) % kBenBackSlots);
+    back.slots[slot].text1 = row.pages[i] ? Text(row.pages[i]) : nullptr;
+    back.last = slot;
+  }
+  back.first = static_cast<uint32_t>(row.pages.size());
+  if (row.stale) back.slots[(start + kBenBackSlots - 1) % kBenBackSlots].text1 = Text(row.stale);
+  const char* found =
+      BenFindHistoryEntry(Browser(), row.prefix, row.prefix ? LibcStrLen(row.prefix) : 0,
+                          row.offset);
+  if (row.found)
+    EXPECT_STREQ(found, row.found);
+  else
+    EXPECT_EQ(found, nullptr);
+  BenBackStackClear(&back);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HistoryTest,
+    ::testing::Values(
+        HistoryRow{"empty", {}, "info:", 0, nullptr},
+        HistoryRow{"most_recent", {"http://a/", "http://b/"}, "info:", 0, "http://b/"},
+        HistoryRow{"skips_the_prefix", {"http://a/", "info://SHOW/x", "info:y"}, "info:", 0,
+                   "http://a/"},
+        HistoryRow{"only_the_prefix", {"info:a", "info:b"}, "info:", 0, nullptr},
+        HistoryRow{"offset_passes_over_recent", {"http://a/", "http://b/", "http://c/"}, "info:",
+                   1, "http://b/"},
+        HistoryRow{"offset_past_the_end", {"http://a/"}, "info:", 1, nullptr, "http://old/"},
+        HistoryRow{"no_prefix", {"info:a"}, nullptr, 0, "info:a"},
+        HistoryRow{"slot_without_address", {"http://a/", nullptr}, "info:", 0, "http://a/"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BrowserTaskTest, AFormReplyFillsTheFieldsOfTheCurrentPageByKind) {
+  OpenWindow();
+  char16_t initial[] = u"old";
+  BenFormFieldRecord input{};
+  input.kind = BenFieldKind::Input;
+  input.name = "user";
+  input.initialValue = initial;
+  BenFormFieldRecord area{};
+  area.kind = BenFieldKind::TextArea;
+  area.name = "note";
+  BenFormFieldRecord check{};
+  check.kind = BenFieldKind::CheckBox;
+  check.name = "keep";
+  check.flags = kBenFieldFromReply | 0x4;
+  BenFormFieldRecord other{};
+  other.kind = BenFieldKind::CheckBox;
+  other.name = "other";
+  other.flags = kBenFieldFromReply;
+  BenFormFieldRecord radioA{};
+  radioA.kind = BenFieldKind::Radio;
+  radioA.group = u"size";
+  radioA.initialValue = u"s";
+  radioA.state = BenCheckState::Checked;
+  BenFormFieldRecord radioB = radioA;
+  radioB.initialValue = u"l";
+  radioB.state = 0;
+  BenFormFieldRecord button{};
+  button.kind = BenFieldKind::Button;
+  button.name = "go";
+  button.flags = kBenFieldFromReply;
+  BenFormFieldRecord* fields[] = {&input, &area, &check, &other, &radioA, &radioB, &button};
+  page.fields = fields;
+  page.fieldCount = 7;
+  UiGetWindow()->page = &page;
+  BenBrowser* b = Browser();
+
+  BenFormClearKind5(b);
+  EXPECT_EQ(check.flags, 0x4u);
+  EXPECT_EQ(other.flags, 0u);
+  EXPECT_EQ(button.flags, kBenFieldFromReply);  // only check boxes
+
+  EXPECT_EQ(BenFormSetField(b, u"user", u"jo"), kOk);
+  EXPECT_EQ(BenFormSetField(b, u"user", u"ann"), kOk);  // the later value wins
+  EXPECT_EQ(std::u16string(input.newValue), u"ann");
+  EXPECT_EQ(BenFormSetField(b, u"note", u""), kOk);
+  EXPECT_EQ(std::u16string(area.newValue), u"");
+  EXPECT_EQ(BenFormSetField(b, u"keep", u"on"), kOk);
+  EXPECT_EQ(check.state & BenCheckState::Checked, BenCheckState::Checked);
+  EXPECT_EQ(check.flags & kBenFieldFromReply, kBenFieldFromReply);
+  EXPECT_EQ(other.state, 0u);
+  EXPECT_EQ(BenFormSetField(b, u"size", u"l"), kOk);
+  EXPECT_EQ(radioA.state, 0u);
+  EXPECT_EQ(radioB.state, BenCheckState::Checked);
+  EXPECT_NE(BenFormSetField(b, u"missing", u"x"), kOk);
+  EXPECT_NE(BenFormSetField(b, u"go", u"x"), kOk);  // a button has no value
+
+  seen.clear();
+  BenFormRedrawPage(b);
+  EXPECT_EQ(page.flags & BenPageFlag::Dirty, BenPageFlag::Dirty);
+  Pump();
+  EXPECT_EQ(SeenOf(PwlEvent::RedrawPage).size(), 1u);
+  MemFree(&input.newValue);
+  MemFree(&area.newValue);
 }
 
 }  // namespace

@@ -1,4 +1,7 @@
-// The history files: exact bytes, and cut, long and odd files.
+// The history files: both round trips, the exact bytes of the back-stack
+// file, files cut at every length loading as empty without a leak, odd
+// fields loading as stored, and the browser window loading them at its
+// creation and saving them at its end.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -11,6 +14,8 @@
 
 #include "browser/ben_hist.h"
 #include "browser/hist.h"
+#include "browser/ui.h"
+#include "browser/uitask.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
@@ -80,6 +85,24 @@ class HistTest : public EngineFixture {
   std::filesystem::path dir_, old_;
 };
 
+TEST_F(HistTest, TheHistoryBlockRoundTripsAndABadFileLeavesTheBufferAlone) {
+  Bytes block(kBenHistoryBlockSize);
+  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i * 7);
+  ASSERT_EQ(HistSave(block.data(), kBenHistoryBlockSize), 1);
+  Bytes back(kBenHistoryBlockSize);
+  EXPECT_EQ(HistLoad(back.data(), kBenHistoryBlockSize), 1);
+  EXPECT_EQ(back, block);
+
+  for (uint32_t size : {1u, kBenHistoryBlockSize - 1}) {
+    WriteFile(kHistFile, Bytes(size, 1));
+    EXPECT_EQ(HistLoad(back.data(), kBenHistoryBlockSize), 0) << size;
+  }
+  std::filesystem::remove(kHistFile);
+  EXPECT_EQ(HistLoad(back.data(), kBenHistoryBlockSize), 0);
+  EXPECT_EQ(back, block);
+  EXPECT_EQ(HeapFree(), baseline_);
+}
+
 TEST_F(HistTest, ALongerHistoryFileGivesItsFirstBytes) {
   Bytes file(kBenHistoryBlockSize + 100);
   for (size_t i = 0; i < file.size(); ++i) file[i] = static_cast<uint8_t>(i * 3);
@@ -133,9 +156,11 @@ TEST_F(HistTest, ALongTextIsSavedAndLoadedWhole) {
   EXPECT_EQ(stack_->slots[15].text2, text);
 }
 
-// One field of the first slot changed (offsets: first text's length 18 and
-// bytes 22-24, the item's length 29; SIZE_MAX appends). Only a length running
-// past the file's end leaves the stack empty.
+// One field of the first slot changed in an otherwise whole file. Offsets:
+// words 0-7, values 8-17, first text's length 18 and bytes 22-24, second
+// text's length 25, the item's length 29 and bytes 33-52; SIZE_MAX appends.
+// The file is read as it is stored; only a length running past the file's
+// end leaves the stack empty.
 struct Damage {
   const char* what;
   size_t offset;
@@ -175,9 +200,43 @@ TEST_P(HistDamageTest, LoadsWhatIsStored) {
 INSTANTIATE_TEST_SUITE_P(
     OneField, HistDamageTest,
     ::testing::Values(Damage{"text_without_its_NUL", 24, {'c'}, true, {'a', 'b', 'c', 0}},
+                      Damage{"text_with_an_inner_NUL", 23, {0}, true, {'a', 0, 0, 0}},
                       Damage{"text_length_past_the_end", 18, {0xFF, 0xFF, 0xFF, 0x7F}, false, {}},
+                      Damage{"item_length_past_the_end", 29, {0xFF, 0xFF, 0, 0}, false, {}},
+                      Damage{"item_of_19_bytes", 29, {19}, true, {'a', 'b', 0, 0}},
                       Damage{"item_of_21_bytes", 29, {21}, false, {}},
                       Damage{"bytes_after_the_last_slot", SIZE_MAX, {0, 1, 2}, true, {'a', 'b', 0, 0}}),
     [](const ::testing::TestParamInfo<Damage>& info) { return std::string(info.param.what); });
+
+TEST_F(HistTest, AFailedSaveSaysSoAndLeavesNothingBehind) {
+  std::filesystem::create_directory(kIntHistFile);  // nothing can replace it
+  Fill(stack_);
+  EXPECT_EQ(IntHistSave(stack_), 0);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);
+}
+
+TEST_F(HistTest, TheBrowserWindowLoadsAtItsCreationAndSavesAtItsEnd) {
+  WriteFile(kHistFile, Bytes(kBenHistoryBlockSize, 0x33));
+  Fill(stack_);
+  ASSERT_EQ(IntHistSave(stack_), 1);
+  BenBackStackClear(stack_);
+
+  ASSERT_EQ(UiCreate(""), kOk);
+  BenHistory* history = BenHistoryCurrent();
+  ASSERT_NE(history, nullptr);
+  EXPECT_EQ(history->list.bytes[kBenHistoryBlockSize - 1], 0x33);
+  EXPECT_STREQ(history->back.slots[0].text1, "http://a/");
+
+  EXPECT_EQ(history->back.slots[1].item, nullptr);
+  EXPECT_EQ(history->back.slots[2].item[19], 0x80 + 19);
+
+  history->list.bytes[0] = 0x44;
+  const Bytes before = ReadFile(kIntHistFile);
+  UiCommand(UiCmd::End, 0);
+  Pump();
+  EXPECT_EQ(BenHistoryCurrent(), nullptr);
+  EXPECT_EQ(ReadFile(kHistFile)[0], 0x44);
+  EXPECT_EQ(ReadFile(kIntHistFile), before);  // loaded and saved, the same bytes
+}
 
 }  // namespace

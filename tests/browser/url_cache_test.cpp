@@ -1,5 +1,5 @@
 // The object cache under the URL task: hits served from it, locks through
-// the load flags, eviction when the heap runs dry.
+// the load flags, eviction when the heap runs dry, expiry, free hooks.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,14 +12,24 @@
 
 namespace {
 
+UrlLoad* gHookedLoad;
+int gHookCalls;
+void CountFree(UrlLoad* load) {
+  gHookedLoad = load;
+  ++gHookCalls;
+}
+
 class UrlCacheTest : public UrlFixture {
  protected:
   UrlCacheTest() : UrlFixture(1u << 20) {}
 
   void SetUp() override {
     UrlFixture::SetUp();
+    platform->now = 1000000;
     requester = std::make_unique<FetchRequester>();
     StartUrl(requester->task());
+    gHookCalls = 0;
+    gHookedLoad = nullptr;
   }
   void TearDown() override {
     EndUrl();
@@ -27,10 +37,11 @@ class UrlCacheTest : public UrlFixture {
     UrlFixture::TearDown();
   }
 
-  void Serve(const std::string& path, size_t size) {
+  void Serve(const std::string& path, size_t size, int32_t expiry = 0) {
     FetchBody body;
     body.body = std::string(size, static_cast<char>('a' + path.size() % 26));
     body.blockSize = 140;
+    body.expiry = expiry;
     body.contentType = "application/x-qor-collect";
     driver.Serve(path, body);
   }
@@ -63,10 +74,62 @@ TEST_F(UrlCacheTest, SecondRequestIsServedFromTheCache) {
   std::string first, second;
   UrlLoad* load = Fetch("qorcache://h/a", &first);
   EXPECT_EQ(CacheCount(), 1u);
+  EXPECT_EQ(Find("qorcache://h/a#elsewhere"), load);
   EXPECT_EQ(Fetch("qorcache://h/a", &second), load);
   EXPECT_EQ(driver.starts, 1);
   EXPECT_EQ(first, std::string(500, 'c'));
   EXPECT_EQ(second, first);
+  // A cache hit answers like a fetch: status, class, complete.
+  std::vector<uint32_t> answers = requester->Messages();
+  std::erase(answers, UrlMsg::Watch);
+  const std::vector<uint32_t> once = {UrlMsg::StatusKnown, UrlMsg::ClassKnown, UrlMsg::Complete};
+  std::vector<uint32_t> twice = once;
+  twice.insert(twice.end(), once.begin(), once.end());
+  EXPECT_EQ(answers, twice);
+  // The fresh scheme keeps nothing.
+  Serve("/b", 10);
+  Fetch("qortest://h/b");
+  EXPECT_EQ(CacheCount(), 1u);
+  EXPECT_EQ(Find("qortest://h/b"), nullptr);
+}
+
+TEST_F(UrlCacheTest, FailedLoadsAreNotCached) {
+  FetchBody body;
+  body.body = "xyz";
+  body.failAt = 1;
+  driver.Serve("/bad", body);
+  Fetch("qorcache://h/bad");
+  EXPECT_EQ(CacheCount(), 0u);
+}
+
+TEST_F(UrlCacheTest, LockedLoadsAreNeverEvicted) {
+  Serve("/a", 100);
+  UrlLoad* load = Fetch("qorcache://h/a");
+  UrlLoadSetFlags(load, UrlFlag::Kept);
+  UrlLoadSetFlags(load, 0);
+  EXPECT_EQ(CacheFreeOne(), 0);
+  UrlLoadClearFlags(load, 0);
+  EXPECT_EQ(CacheFreeOne(), 0);
+  EXPECT_EQ(load->flags & UrlFlag::Kept, UrlFlag::Kept);
+  UrlLoadClearFlags(load, UrlFlag::Kept);
+  EXPECT_EQ(load->flags & UrlFlag::Kept, 0u);
+  CacheSetFreeHook(load, CountFree);
+  EXPECT_EQ(CacheFreeOne(), 1);
+  EXPECT_EQ(gHookCalls, 1);
+  EXPECT_EQ(gHookedLoad, load);
+  EXPECT_EQ(CacheCount(), 0u);
+  EXPECT_EQ(CacheFreeOne(), 0);
+}
+
+TEST_F(UrlCacheTest, LoadsInUseAreNeverEvicted) {
+  Serve("/a", 100);
+  Fetch("qorcache://h/a");
+  UrlRequestRec* request = nullptr;
+  ASSERT_EQ(requester->Request(session, "qorcache://h/a", 0, &request), kOk);
+  EXPECT_EQ(CacheFreeOne(), 0);
+  Pump();
+  requester->Done(session, request);
+  EXPECT_EQ(CacheFreeOne(), 1);
 }
 
 TEST_F(UrlCacheTest, MemoryPressureEvictsLeastRecentlyUsedUnlockedLoads) {
@@ -98,6 +161,61 @@ TEST_F(UrlCacheTest, MemoryPressureEvictsLeastRecentlyUsedUnlockedLoads) {
   MemFree(&block);
   for (void* p : filler) MemFree(&p);
   UrlLoadClearFlags(one, UrlFlag::Kept);
+}
+
+TEST_F(UrlCacheTest, ExpiredLoadsAreFetchedAgain) {
+  Serve("/soon", 20, 1000060);
+  Serve("/never", 20, 0);
+  UrlLoad* soon = Fetch("qorcache://h/soon");
+  UrlLoad* never = Fetch("qorcache://h/never");
+  EXPECT_EQ(Fetch("qorcache://h/soon"), soon);
+  EXPECT_EQ(driver.starts, 2);
+
+  std::vector<UrlLoad*> fresh;
+  void* cursor = nullptr;
+  UrlLoad* load = nullptr;
+  while (CacheFindNextFresh(&cursor, &load)) fresh.push_back(load);
+  EXPECT_EQ(fresh, (std::vector<UrlLoad*>{never, soon}));
+
+  platform->now = 1000060;
+  fresh.clear();
+  while (CacheFindNextFresh(&cursor, &load)) fresh.push_back(load);
+  EXPECT_EQ(fresh, (std::vector<UrlLoad*>{never}));
+  Fetch("qorcache://h/soon");
+  EXPECT_EQ(driver.starts, 3);
+
+  platform->now = 1000200;
+  CachePurgeExpired();
+  EXPECT_EQ(CacheCount(), 1u);
+  EXPECT_NE(Find("qorcache://h/never"), nullptr);
+}
+
+TEST_F(UrlCacheTest, ExpiryOfTheRequestsLoad) {
+  Serve("/e", 5, 1234567);
+  UrlRequestRec* request = nullptr;
+  ASSERT_EQ(requester->Request(session, "qorcache://h/e", 0, &request), kOk);
+  Pump();
+  EXPECT_EQ(UrlLoadExpiry(request), 1234567);
+  EXPECT_EQ(UrlLoadContentClass(request), 2u);
+  EXPECT_EQ(UrlLoadTypeId(request), FetchType::Collect);
+  requester->Done(session, request);
+}
+
+TEST_F(UrlCacheTest, ALockedLoadOutlivesTheCacheEntryItWasIn) {
+  // Fetched anew while the first is locked: the old one leaves the cache
+  // and goes when unlocked.
+  FetchBody body;
+  body.body = "v1";
+  body.expiry = 1000010;
+  driver.Serve("/v", body);
+  UrlLoad* old = Fetch("qorcache://h/v");
+  UrlLoadSetFlags(old, 0);
+  platform->now = 1000020;
+  UrlLoad* renewed = Fetch("qorcache://h/v");
+  EXPECT_NE(renewed, old);
+  EXPECT_EQ(Find("qorcache://h/v"), renewed);
+  EXPECT_EQ(CacheCount(), 1u);
+  UrlLoadClearFlags(old, 0);
 }
 
 }  // namespace

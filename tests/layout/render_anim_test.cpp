@@ -1,5 +1,7 @@
-// The animation reader stepped frame by frame over linked and on-demand frames;
-// the heap is whole after each.
+// The animation reader stepped frame by frame over images built on the
+// engine heap: linked frames, frames decoded on demand (one kept at a time),
+// loop counts of complete and incomplete images, one-frame images and
+// frames that cannot be decoded. The heap is whole after each.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -130,9 +132,15 @@ constexpr uint32_t k17 = ContentKind::Animation;
 
 const AnimCase kCases[] = {
     {"linked, complete, two plays", k17, 3, false, false, 1, 2, 0, true, "12012222", 2, 0},
+    {"linked, endless", k17, 3, false, false, 1, 0, 0, true, "12012012", 2, 0},
+    {"linked, still loading", k17, 3, false, false, 0, 1, 0, true, "12012012", 2, 0},
+    {"linked, one play", k17, 2, false, false, 1, 1, 0, true, "11111111", 1, 0},
     {"one complete frame", k17, 1, false, false, 1, 0, 0, false, "00000000", 0, 0},
+    {"one frame still loading", k17, 1, false, false, 0, 0, 0, true, "00000000", 8, 0},
     {"no frames yet", k17, 0, false, false, 0, 0, 0, false, "--------", 0, 0},
     {"on demand, endless", k17, 4, true, true, 1, 0, 0, true, "12301230", 2, 6},
+    {"on demand, one play", k17, 4, true, true, 1, 1, 0, true, "12333333", 1, 3},
+    {"on demand, three plays", k17, 3, true, true, 1, 3, 0, true, "12012012", 2, 6},
     {"on demand, a frame that fails", k17, 4, true, true, 1, 0, 2, true, "10101010", 4, 8},
     {"decoder without a kept body follows links", k17, 2, true, false, 1, 0, 0, true, "10101010",
      4, 0},

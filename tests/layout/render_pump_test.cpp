@@ -1,5 +1,9 @@
-// The render data pump plays loads of the fetch driver into a sink row of the
-// tests; the heap is back where it started after each.
+// The render data pump plays loads of the tests' fetch driver into a sink
+// row of the tests (plugged in after the product's table): 1-byte, 140-byte
+// and whole blocks, the sink's deferred open, its calls again without data,
+// objects that draw nothing, failures of the sink and of the load, a load
+// with no sink, aborts in the middle and loads served from the cache. The
+// heap is back where it started after each.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -43,6 +47,8 @@ struct Sink {
   size_t dataCalls = 0, emptyCalls = 0;
   int opens = 0, closes = 0;
   std::string bytes;  // of the objects taken
+  std::vector<uint32_t> access;
+  std::vector<uintptr_t> pages;
   bool wordsRight = true;  // every call saw the word open stored
 };
 Sink* gSink = nullptr;
@@ -58,13 +64,20 @@ Result Answer(const std::string& script, size_t* call) {
   }
 }
 
-Result SinkOpen(RenderRequest*, uintptr_t word, const void*, uint32_t) {
+void Seen(RenderRequest* request) {
+  gSink->access.push_back(RenderRequestGetAccessOk(request));
+  gSink->pages.push_back(RenderRequestGetPage(request));
+}
+
+Result SinkOpen(RenderRequest* request, uintptr_t word, const void*, uint32_t) {
   ++gSink->opens;
+  Seen(request);
   *reinterpret_cast<uintptr_t*>(word) = kSinkRecord;
   return gSink->openAnswer;
 }
 
-Result SinkWrite(RenderRequest*, uintptr_t sink, const void* data, uint32_t) {
+Result SinkWrite(RenderRequest* request, uintptr_t sink, const void* data, uint32_t) {
+  Seen(request);
   gSink->wordsRight &= sink == kSinkRecord;
   if (!data) return Answer(gSink->emptyAnswers, &gSink->emptyCalls);
   const Result r = Answer(gSink->dataAnswers, &gSink->dataCalls);
@@ -76,8 +89,9 @@ Result SinkWrite(RenderRequest*, uintptr_t sink, const void* data, uint32_t) {
   return r;
 }
 
-Result SinkClose(RenderRequest*, uintptr_t word, const void*, uint32_t) {
+Result SinkClose(RenderRequest* request, uintptr_t word, const void*, uint32_t) {
   ++gSink->closes;
+  Seen(request);
   gSink->wordsRight &= *reinterpret_cast<uintptr_t*>(word) == kSinkRecord;
   return kOk;
 }
@@ -137,6 +151,11 @@ struct PumpCase {
   const char* emptyAnswers;
 };
 
+void PrintTo(const PumpCase& c, std::ostream* os) {
+  *os << c.size << " bytes in " << c.block << " " << (c.announce ? "announced " : "") << c.type
+      << " answers " << c.dataAnswers << "/" << c.emptyAnswers;
+}
+
 class RenderPumpPlayTest : public RenderPumpTest, public ::testing::WithParamInterface<PumpCase> {};
 
 TEST_P(RenderPumpPlayTest, TheSinkGetsTheBodyOnceInOrder) {
@@ -172,6 +191,8 @@ TEST_P(RenderPumpPlayTest, TheSinkGetsTheBodyOnceInOrder) {
     refused += c.dataAnswers[i < std::string(c.dataAnswers).size() ? i : std::string(c.dataAnswers).size() - 1] == 'A';
   EXPECT_EQ(sink.dataCalls, blocks + refused);
   EXPECT_GE(sink.emptyCalls, refused);
+  for (uint32_t access : sink.access) EXPECT_EQ(access, 7u);
+  for (uintptr_t page : sink.pages) EXPECT_EQ(page, reinterpret_cast<uintptr_t>(&pageObject));
   Finish();
 }
 
@@ -184,12 +205,24 @@ std::vector<PumpCase> PumpCases() {
           out.push_back({size, block, announce, type, "0", "0"});
   // The sink refuses objects and wants calls without data first.
   for (const char* answers : {"A0", "AA0A00N", "NA0"})
-    for (const char* empty : {"0", "AAN0"})
+    for (const char* empty : {"0", "A0", "AAN0"})
       out.push_back({700, 140, true, "text/html", answers, empty});
   return out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, RenderPumpPlayTest, ::testing::ValuesIn(PumpCases()));
+
+TEST_F(RenderPumpTest, ObjectsThatDrawNothingAreCounted) {
+  sink.dataAnswers = "N0N";
+  driver.Serve("/doc", Html(420, 140));
+  Request("qortest://host/doc");
+  Pump();
+  EXPECT_EQ(pump.written, 1u);
+  EXPECT_EQ(pump.notDrawn, 2u);
+  EXPECT_EQ(sink.bytes, Body(420));
+  EXPECT_EQ(sink.closes, 1);
+  Finish();
+}
 
 struct FailCase {
   const char* name;
@@ -229,14 +262,75 @@ TEST_P(RenderPumpFailTest, EndsWithTheFailureAndClosesWhatWasOpened) {
 const FailCase kFailures[] = {
     {"sink fails the third", RenderSinkAnswer::Deferred, "00F", "0", -1, "text/html", kSinkFailed, 1, 1,
      280},
+    {"sink fails a call without data", RenderSinkAnswer::Deferred, "0A", "F", -1, "text/html",
+     kSinkFailed, 1, 1, 140},
     {"open fails", kSinkFailed, "0", "0", -1, "text/html", kSinkFailed, 1, 0, 0},
+    {"open answers 0", kOk, "0", "0", -1, "text/html", kOk, 1, 1, 700},
     {"load fails in the middle", RenderSinkAnswer::Deferred, "0", "0", 300, "text/html",
      0x80610002, 1, 1, 300},
+    {"load fails at once", RenderSinkAnswer::Deferred, "0", "0", 0, "text/html", 0x80610002, 0, 0, 0},
+    {"content row fails", RenderSinkAnswer::Deferred, "0", "0", -1, "application/x-qor-refuse",
+     kFetchRefused, 0, 0, 0},
     // Compiled script (class 7) has no sink.
     {"no sink", RenderSinkAnswer::Deferred, "0", "0", -1, "application/vnd.wap.wmlscriptc",
      kRenderNoSink, 0, 0, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Failures, RenderPumpFailTest, ::testing::ValuesIn(kFailures));
+
+TEST_F(RenderPumpTest, AbortWhileTheSinkWantsCallsWithoutData) {
+  sink.dataAnswers = "0A";
+  sink.emptyAnswers = "A";  // never done
+  driver.Serve("/doc", Html(700, 140));
+  Request("qortest://host/doc");
+  for (int i = 0; i < 200; ++i) Step();
+  EXPECT_FALSE(pump.finished);
+  EXPECT_GT(sink.emptyCalls, 0u);
+  RenderPumpAbort(&pump);
+  EXPECT_TRUE(pump.finished);
+  EXPECT_EQ(sink.closes, 1);
+  const size_t calls = sink.emptyCalls + sink.dataCalls;
+  Pump();
+  EXPECT_EQ(sink.emptyCalls + sink.dataCalls, calls);
+  EXPECT_EQ(sink.closes, 1);
+  EXPECT_EQ(requester->Count(RenderMsg::PumpAgain) > 0, true);
+  Finish();
+}
+
+TEST_F(RenderPumpTest, ALoadFromTheCache) {
+  driver.Serve("/kept", Html(300, 140));
+  Request("qorcache://host/kept");
+  Pump();
+  EXPECT_EQ(sink.bytes, Body(300));
+  UrlRequestDone(session, request);
+  request = nullptr;
+
+  sink = Sink{};
+  const int steps = driver.steps;
+  Request("qorcache://host/kept");
+  Pump();
+  EXPECT_EQ(driver.steps, steps);
+  EXPECT_TRUE(pump.finished);
+  EXPECT_EQ(pump.result, kOk);
+  EXPECT_EQ(sink.bytes, Body(300));
+  EXPECT_EQ(sink.opens, 1);
+  EXPECT_EQ(sink.closes, 1);
+  Finish();
+}
+
+TEST_F(RenderPumpTest, ProductRowsComeFirstAndExtraRowsGo) {
+  const RenderSinkRow image{RenderClass::Image, SinkOpen, SinkWrite, SinkClose};
+  RenderSetExtraRows(&image, 1);
+  EXPECT_NE(RenderFindSink(RenderClass::Image), &image);
+  EXPECT_EQ(RenderFindSink(2), nullptr);
+  RenderSetExtraRows(kTestRows, 1);
+  EXPECT_EQ(RenderFindSink(2), &kTestRows[0]);
+  RenderSetExtraRows(nullptr, 5);
+  EXPECT_EQ(RenderFindSink(2), nullptr);
+  RenderSetExtraRows(kTestRows, 1);
+  EXPECT_EQ(RenderRequestGetAccessOk(nullptr), 0u);
+  EXPECT_EQ(RenderRequestGetAccessOk(&renderRequest), 7u);
+  Finish();
+}
 
 }  // namespace

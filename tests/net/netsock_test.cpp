@@ -1,5 +1,5 @@
 // The socket layer over loopback: its start and stop, datagrams both ways
-// with the address translation, and refusals.
+// with the address translation, cancelling, closing, and refusals.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -9,11 +9,14 @@
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 
 #include "host/platform/sockets.h"
+#include "kernel/heap.h"
 #include "net/netsock.h"
+#include "net/netsockhost.h"
 #include "tests/support/engine_fixture.h"
 
 namespace {
@@ -103,6 +106,99 @@ class NetSockTest : public EngineFixture {
   std::unique_ptr<Recorder> user;
 };
 
+TEST(NetAddrTest, DottedTextBecomesAnIpv4MappedAddressAndKeepsThePort) {
+  NetSockAddr a{};
+  a.port = 0x1234;
+  ASSERT_EQ(NetAddrFromText("192.168.0.255", kNetFamily, &a, kNetSockAddrSize), kOk);
+  const uint8_t mapped[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 192, 168, 0, 255};
+  EXPECT_EQ(std::memcmp(a.address, mapped, 16), 0);
+  EXPECT_EQ(a.family, kNetFamily);
+  EXPECT_EQ(a.port, 0x1234);
+}
+
+TEST(NetAddrTest, RefusesWhatIsNoDottedAddress) {
+  NetSockAddr a{};
+  for (const char* text : {"", "1.2.3", "1.2.3.4.5", "256.0.0.1", "1.2.3.4x", "1..2.3", "0001.2.3.4",
+                           " 1.2.3.4", "a.b.c.d"})
+    EXPECT_EQ(NetAddrFromText(text, kNetFamily, &a, kNetSockAddrSize), kNetBadText) << text;
+  EXPECT_EQ(NetAddrFromText("1.2.3.4", 2, &a, kNetSockAddrSize), kNetBadFamily);
+  EXPECT_EQ(NetAddrFromText("1.2.3.4", kNetFamily, &a, 16), kNetBadArg);
+  EXPECT_EQ(NetAddrFromText(nullptr, kNetFamily, &a, kNetSockAddrSize), kNetBadArg);
+  EXPECT_EQ(NetSwap16(0x1234), 0x3412);
+}
+
+// The engine's one address layout against the host's families: an IPv6
+// host takes every address whole; an IPv4-only host takes mapped addresses
+// and the any address, and refuses true IPv6 ones and other families.
+TEST(NetAddrTest, AddressesCrossToTheHostsFamilyAndBack) {
+  struct Row {
+    const char* name;
+    uint16_t family;
+    int hostFamily;
+    uint8_t address[16];
+    bool crosses;
+  };
+  const Row rows[] = {
+      {"mapped_v6", kNetFamily, AF_INET6, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 10, 1, 2, 3}, true},
+      {"mapped_v4", kNetFamily, AF_INET, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 10, 1, 2, 3}, true},
+      {"any_v4", kNetFamily, AF_INET, {}, true},
+      {"true_v6_on_v4", kNetFamily, AF_INET, {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, false},
+      {"true_v6", kNetFamily, AF_INET6, {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, true},
+      {"other_family", 2, AF_INET6, {}, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    NetSockAddr in{};
+    in.family = row.family;
+    in.port = NetSwap16(8080);
+    std::memcpy(in.address, row.address, 16);
+    if (row.hostFamily == AF_INET6) {
+      in.flowInfo = 7;
+      in.scopeId = 3;
+    }
+    sockaddr_storage host{};
+    socklen_t length = 0;
+    ASSERT_EQ(NetToHost(in, row.hostFamily, &host, &length), row.crosses);
+    if (!row.crosses) continue;
+    EXPECT_EQ(host.ss_family, row.hostFamily);
+    EXPECT_EQ(length, row.hostFamily == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in));
+    NetSockAddr back{};
+    ASSERT_TRUE(NetFromHost(host, &back));
+    EXPECT_EQ(back.family, kNetFamily);
+    EXPECT_EQ(back.port, in.port);
+    EXPECT_EQ(back.flowInfo, in.flowInfo);
+    EXPECT_EQ(back.scopeId, in.scopeId);
+    // The any address comes back from an IPv4 host as the mapped any address.
+    uint8_t want[16];
+    std::memcpy(want, row.address, 16);
+    if (row.hostFamily == AF_INET) want[10] = want[11] = 0xFF;
+    EXPECT_EQ(std::memcmp(back.address, want, 16), 0);
+  }
+  sockaddr_storage local{};
+  local.ss_family = AF_UNIX;
+  NetSockAddr out{};
+  EXPECT_FALSE(NetFromHost(local, &out));
+}
+
+TEST_F(NetSockTest, StartupAndCleanupAnswerTheRequesterAndOwnTheirTask) {
+  ASSERT_EQ(NetStartup(user->task(), 0), kOk);
+  Pump();
+  EXPECT_EQ(user->Messages(), std::vector<uint32_t>{NetMsg::Started});
+  EXPECT_NE(TskmanFind(Mod::Net), nullptr);
+  NetCleanup(user->task(), 0);
+  Pump();
+  EXPECT_EQ(user->Messages(), (std::vector<uint32_t>{NetMsg::Started, NetMsg::Stopped}));
+  EXPECT_EQ(TskmanFind(Mod::Net), nullptr);
+}
+
+TEST_F(NetSockTest, WithoutTheLayerASocketIsRefusedByItsFailureEvent) {
+  EXPECT_EQ(NetSocketCreate(user->task(), kCookie, kNetFamily, kNetDatagram, kNetUdp),
+            kNetNotStarted);
+  Pump();
+  ASSERT_EQ(user->log.size(), 2u);
+  EXPECT_EQ(user->log[1], (Received{NetMsg::Created | kMsgFailed, kCookie, kNetNotStarted}));
+}
+
 TEST_F(NetSockTest, DatagramsGoBothWaysWithTheSenderTranslated) {
   uintptr_t socket = OpenBound();
   Peer peer;
@@ -134,6 +230,144 @@ TEST_F(NetSockTest, DatagramsGoBothWaysWithTheSenderTranslated) {
   EXPECT_EQ(std::memcmp(&from, &expected, kNetSockAddrSize), 0);
   // Nothing waits any more: the poll timer, and with it the tick, stops.
   EXPECT_FALSE(platform->tickRunning);
+}
+
+TEST_F(NetSockTest, CancelFailsEveryQueuedRequestThenAnswers) {
+  uintptr_t socket = OpenBound();
+  NetBufChain* in = nullptr;
+  NetRecvFrom(user->task(), 1, socket, &in, 0, nullptr, nullptr);
+  NetRecvFrom(user->task(), 2, socket, &in, 0, nullptr, nullptr);
+  user->log.clear();
+  ASSERT_EQ(NetCancelSocket(user->task(), 3, socket), kOk);
+  Pump();
+  EXPECT_EQ(user->log, (std::vector<Received>{{NetMsg::Received | kMsgFailed, 1, kNetCancelled},
+                                              {NetMsg::Received | kMsgFailed, 2, kNetCancelled},
+                                              {NetMsg::Cancelled, 3, 0}}));
+  EXPECT_EQ(in, nullptr);
+}
+
+TEST_F(NetSockTest, ACloseFreesThePortAndForgetsTheHandle) {
+  uintptr_t socket = OpenBound();
+  const uint32_t heapWithSocket = HeapGetStats().freeBytes;
+  ASSERT_EQ(NetClose(user->task(), 4, socket), kOk);
+  const Received* closed = WaitFor(NetMsg::Closed);
+  ASSERT_NE(closed, nullptr);
+  EXPECT_EQ(closed->arg1, 4u);
+  EXPECT_GT(HeapGetStats().freeBytes, heapWithSocket);
+  user->log.clear();
+  NetClose(user->task(), 5, socket);
+  NetCancelSocket(user->task(), 6, socket);
+  Pump();
+  EXPECT_EQ(user->log, (std::vector<Received>{{NetMsg::Closed | kMsgFailed, 5, kNetNoSocket},
+                                              {NetMsg::Cancelled | kMsgFailed, 6, kNetNoSocket}}));
+}
+
+TEST_F(NetSockTest, ARefusedSendStillConsumesItsChain) {
+  uintptr_t socket = OpenBound();
+  const uint32_t before = HeapGetStats().freeBytes;
+  NetBufChain* out = NetBufAlloc(10);
+  NetSockAddr to = Loopback(9);
+  to.family = 2;
+  EXPECT_EQ(NetSendTo(user->task(), kCookie, socket, out, &to, kNetSockAddrSize), kNetBadFamily);
+  Pump();
+  EXPECT_EQ(user->log.back(), (Received{NetMsg::Sent | kMsgFailed, kCookie, kNetBadFamily}));
+  EXPECT_EQ(HeapGetStats().freeBytes, before);
+}
+
+TEST_F(NetSockTest, BindingAPortInUseFails) {
+  Peer taken;
+  uintptr_t socket = 0;
+  ASSERT_EQ(NetStartup(user->task(), 0), kOk);
+  NetSocketCreate(user->task(), kCookie, kNetFamily, kNetDatagram, kNetUdp);
+  Pump();
+  socket = user->log.back().arg2;
+  NetSockAddr at = Loopback(taken.port);
+  EXPECT_EQ(NetBind(user->task(), kCookie, socket, &at, kNetSockAddrSize), kNetSystem);
+  Pump();
+  EXPECT_EQ(user->log.back(), (Received{NetMsg::Bound | kMsgFailed, kCookie, kNetSystem}));
+}
+
+// Every call refuses what it cannot serve, synchronously and with the
+// failure form of its answer carrying the same code; nothing stays queued.
+TEST_F(NetSockTest, EachCallRefusesWhatItCannotServeWithItsFailureAnswer) {
+  const uintptr_t socket = OpenBound();
+  ASSERT_NE(socket, 0u);
+  TskmanTask* t = user->task();
+  const NetSockAddr to = Loopback(9);
+  NetSockAddr foreign = to;
+  foreign.family = 2;
+  NetBufChain* out = nullptr;
+  NetSockAddr from{};
+  uint32_t shortLength = 8;
+  constexpr uintptr_t kNone = 0xBAD;
+  const auto chain = [] { return NetBufAlloc(4); };
+  struct Row {
+    const char* name;
+    std::function<Result()> call;
+    uint32_t answer;
+    Result code;
+  };
+  const Row rows[] = {
+      {"create_family", [&] { return NetSocketCreate(t, kCookie, 2, kNetDatagram, kNetUdp); },
+       NetMsg::Created, kNetBadFamily},
+      {"create_udp_stream", [&] { return NetSocketCreate(t, kCookie, kNetFamily, kNetStream, kNetUdp); },
+       NetMsg::Created, kNetBadArg},
+      {"create_tcp_datagram",
+       [&] { return NetSocketCreate(t, kCookie, kNetFamily, kNetDatagram, kNetTcp); },
+       NetMsg::Created, kNetBadArg},
+      {"create_type", [&] { return NetSocketCreate(t, kCookie, kNetFamily, 9, 0); }, NetMsg::Created,
+       kNetBadArg},
+      {"bind_no_socket", [&] { return NetBind(t, kCookie, kNone, &to, kNetSockAddrSize); },
+       NetMsg::Bound, kNetNoSocket},
+      {"bind_no_address", [&] { return NetBind(t, kCookie, socket, nullptr, kNetSockAddrSize); },
+       NetMsg::Bound, kNetBadArg},
+      {"bind_short", [&] { return NetBind(t, kCookie, socket, &to, 8); }, NetMsg::Bound, kNetBadArg},
+      {"bind_family", [&] { return NetBind(t, kCookie, socket, &foreign, kNetSockAddrSize); },
+       NetMsg::Bound, kNetBadFamily},
+      {"recv_no_socket", [&] { return NetRecvFrom(t, kCookie, kNone, &out, 0, nullptr, nullptr); },
+       NetMsg::Received, kNetNoSocket},
+      {"recv_no_chain", [&] { return NetRecvFrom(t, kCookie, socket, nullptr, 0, nullptr, nullptr); },
+       NetMsg::Received, kNetBadArg},
+      {"recv_short_from", [&] { return NetRecvFrom(t, kCookie, socket, &out, 0, &from, &shortLength); },
+       NetMsg::Received, kNetBadArg},
+      {"send_no_socket", [&] { return NetSendTo(t, kCookie, kNone, chain(), &to, kNetSockAddrSize); },
+       NetMsg::Sent, kNetNoSocket},
+      {"send_no_chain", [&] { return NetSendTo(t, kCookie, socket, nullptr, &to, kNetSockAddrSize); },
+       NetMsg::Sent, kNetBadArg},
+      {"send_no_address", [&] { return NetSendTo(t, kCookie, socket, chain(), nullptr, kNetSockAddrSize); },
+       NetMsg::Sent, kNetBadArg},
+      {"send_short", [&] { return NetSendTo(t, kCookie, socket, chain(), &to, 4); }, NetMsg::Sent,
+       kNetBadArg},
+      {"send_family", [&] { return NetSendTo(t, kCookie, socket, chain(), &foreign, kNetSockAddrSize); },
+       NetMsg::Sent, kNetBadFamily},
+      {"cancel_no_socket", [&] { return NetCancelSocket(t, kCookie, kNone); }, NetMsg::Cancelled,
+       kNetNoSocket},
+      {"close_no_socket", [&] { return NetClose(t, kCookie, kNone); }, NetMsg::Closed, kNetNoSocket},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    user->log.clear();
+    EXPECT_EQ(row.call(), row.code);
+    Pump();
+    ASSERT_EQ(user->log.size(), 1u);
+    EXPECT_EQ(user->log[0], (Received{row.answer | kMsgFailed, kCookie, static_cast<uintptr_t>(row.code)}));
+  }
+  EXPECT_EQ(out, nullptr);
+}
+
+// A datagram larger than one datagram can be is refused when its turn comes.
+TEST_F(NetSockTest, ADatagramPastTheLargestSizeFailsWhenItsTurnComes) {
+  const uintptr_t socket = OpenBound();
+  ASSERT_NE(socket, 0u);
+  const std::string big(65537, 'x');
+  NetBufChain* chain = NetBufAlloc(static_cast<uint32_t>(big.size()));
+  ASSERT_NE(chain, nullptr);
+  NetBufWrite(chain, big.data(), 0, static_cast<uint32_t>(big.size()));
+  const NetSockAddr to = Loopback(9);
+  ASSERT_EQ(NetSendTo(user->task(), kCookie, socket, chain, &to, kNetSockAddrSize), kOk);
+  const Received* failed = WaitFor(NetMsg::Sent | kMsgFailed);
+  ASSERT_NE(failed, nullptr);
+  EXPECT_EQ(failed->arg2, static_cast<uintptr_t>(kNetBadArg));
 }
 
 // The host's sockets refusing a call: the refusal comes back to the

@@ -117,6 +117,30 @@ TEST_F(InputSessionTest, OpeningShowsTheWindowOverTheControlAndMakesTheToolkitMo
   InputSessionClose(s);
 }
 
+// A control that is not placed, or has no window, gets the window in the
+// middle of the screen rather than over a box it does not have.
+TEST_F(InputSessionTest, AnUnplacedControlGetsTheWindowInTheMiddle) {
+  struct Row {
+    const char* name;
+    PglRect rect;
+    bool window;
+  };
+  for (const Row& row : {Row{"no_left", {-1, 130, 109, 149}, true},
+                         Row{"no_top", {10, -1, 109, 149}, true},
+                         Row{"upside_down", {10, 149, 109, 130}, true},
+                         Row{"back_to_front", {109, 130, 10, 149}, true},
+                         Row{"no_window", {10, 130, 109, 149}, false}}) {
+    SCOPED_TRACE(row.name);
+    control_.head.rect = row.rect;
+    control_.head.window = row.window ? &pageWindow_ : nullptr;
+    InputSession* s = Open(nullptr);
+    ASSERT_NE(s, nullptr);
+    EXPECT_FALSE(window_.placed);
+    InputSessionClose(s);
+  }
+  control_.head.window = &pageWindow_;
+}
+
 TEST_F(InputSessionTest, TheModeChoosesTheKindOfEdit) {
   const struct {
     uint32_t mode;
@@ -129,6 +153,15 @@ TEST_F(InputSessionTest, TheModeChoosesTheKindOfEdit) {
     EXPECT_EQ(window_.type, c.type) << "mode " << c.mode;
     InputSessionClose(s);
   }
+}
+
+TEST_F(InputSessionTest, NoWindowMeansNoSessionAndNoModalMark) {
+  Recorder ui(Mod::Ui);
+  window_.failOpen = true;
+  EXPECT_EQ(Open(nullptr), nullptr);
+  EXPECT_EQ(context_.modal, 0u);
+  EXPECT_EQ(TiwOpenSession(), nullptr);
+  EXPECT_TRUE(ui.Messages().empty());
 }
 
 TEST_F(InputSessionTest, AMismatchKeepsTheSessionOpenAndAMatchReachesTheControlAsACopy) {

@@ -1,4 +1,6 @@
-// Popup dialogs: each answers its reply task once and leaves no task behind.
+// Popup dialogs: each kind opens over the page, answers its reply task with
+// exactly one 0x2a09 carrying the documented values, and goes away leaving
+// no task behind; list layouts, line breaking and cancelling.
 #include <string>
 
 #include "kernel/heap.h"
@@ -57,43 +59,91 @@ class PopupTest : public SelFixture {
   std::unique_ptr<Recorder> reply;
 };
 
+// ---- message and confirm ----------------------------------------------------------------
+
 TEST_F(PopupTest, AConfirmWithEmptyLabelsOffersOkAndCancelAndSoftKeyOneAnswersYes) {
   ASSERT_EQ(PopupConfirm(u"Delete the page?", u"", nullptr, reply->task()), kOk);
   Pump();
   ASSERT_NE(Popup(), nullptr);
+  EXPECT_EQ(PopupShowingMark, 1u);
   auto labels = UiEvents(PwlEvent::Labels);
   ASSERT_EQ(labels.size(), 1u);
-  EXPECT_EQ(labels[0].text1 + labels[0].text2,
-            std::u16string(UiGetString(13, 12)) + UiGetString(13, 13));
+  EXPECT_EQ(labels[0].text1, UiGetString(13, 12));
+  EXPECT_EQ(labels[0].text2, UiGetString(13, 13));
   EXPECT_EQ(context->active, Request()->window);
-  EXPECT_TRUE(ScreenMatches("popup_confirm.png"));
+  const GoldenImage image = GoldenFromRgb565(platform->screen.data(), 160, 240, 160);
+  EXPECT_TRUE(GoldenMatches(std::string(QOR_GOLDEN_DIR) + "/popup_confirm.png", image));
   PopupKey(PwlKey::Soft1);
   ExpectOneAnswer(1, 1);
+  EXPECT_EQ(PopupShowingMark, 0u);
   EXPECT_EQ(context->active, root);
   EXPECT_EQ(root->hidden, 0u);
   EXPECT_EQ(UiEvents(PwlEvent::RedrawPage).size(), 1u);
 }
 
-// A confirm's second soft key answers no; a message answers no through its
-// button but yes through accept.
-TEST_F(PopupTest, EachWayOutOfAMessageOrConfirmAnswersAsDocumented) {
-  const struct {
-    bool confirm;
-    uint32_t message, key;
-    uintptr_t answer;
-  } cases[] = {{true, PwlEvent::Key, PwlKey::Soft2, 0},
-               {false, PwlEvent::Key, PwlKey::Soft1, 0},
-               {false, PwlEvent::PopupCommand, PopupCmd::Accept, 1}};
-  for (const auto& c : cases) {
-    reply->log.clear();
-    ASSERT_EQ(c.confirm ? PopupConfirm(u"Go on?", u"Yes", u"No", reply->task())
-                        : PopupMessage(u"Saved.", reply->task()),
-              kOk);
-    Pump();
-    TskmanPost(Popup(), c.message, c.key, 0);
-    Pump();
-    ExpectOneAnswer(c.answer, c.answer);
-  }
+TEST_F(PopupTest, SoftKeyTwoOfAConfirmAnswersNo) {
+  ASSERT_EQ(PopupConfirm(u"Go on?", u"Yes", u"No", reply->task()), kOk);
+  Pump();
+  auto labels = UiEvents(PwlEvent::Labels);
+  ASSERT_EQ(labels.size(), 1u);
+  EXPECT_EQ(labels[0].text1, u"Yes");
+  PopupKey(PwlKey::Soft2);
+  ExpectOneAnswer(0, 0);
+}
+
+TEST_F(PopupTest, AMessageAnswersNoThroughItsButtonButYesThroughAccept) {
+  ASSERT_EQ(PopupMessage(u"Saved.", reply->task()), kOk);
+  Pump();
+  PopupKey(PwlKey::Soft1);
+  ExpectOneAnswer(0, 0);
+  reply->log.clear();
+  ASSERT_EQ(PopupMessage(u"Saved.", reply->task()), kOk);
+  Pump();
+  TskmanPost(Popup(), PwlEvent::PopupCommand, PopupCmd::Accept, 0);
+  Pump();
+  ExpectOneAnswer(1, 1);
+}
+
+TEST_F(PopupTest, NavigationKeysScrollTheMessageText) {
+  std::u16string long_text;
+  for (int i = 0; i < 300; ++i) long_text += u"word ";
+  ASSERT_EQ(PopupMessage(long_text.c_str(), reply->task()), kOk);
+  Pump();
+  auto* text = reinterpret_cast<PwlTextBox*>(Request()->text);
+  ASSERT_NE(text, nullptr);
+  ASSERT_EQ(text->scroll, 0u);
+  PopupKey(PwlKey::Down);
+  EXPECT_GT(text->scroll, 0u) << "down shows the next line";
+  PopupKey(PwlKey::Previous);
+  EXPECT_EQ(text->scroll, 0u) << "previous goes back up";
+  PopupKey(PwlKey::Next);
+  EXPECT_GT(text->scroll, 0u) << "next shows the next line";
+  PopupKey(PwlKey::Up);
+  EXPECT_EQ(text->scroll, 0u) << "up goes back up";
+  PopupKey(PwlKey::Pointer);  // no control to take it: nothing happens
+  EXPECT_EQ(text->scroll, 0u);
+  EXPECT_TRUE(Answers().empty());
+  PopupKey(kPopupCancelKey);
+  ExpectOneAnswer(0, 0);
+}
+
+TEST_F(PopupTest, BadArgumentsAndAFailedTaskCreationLeaveNothing) {
+  EXPECT_EQ(PopupMessage(nullptr, reply->task()), PwlErr::BadArg);
+  EXPECT_EQ(PopupConfirm(nullptr, nullptr, nullptr, reply->task()), PwlErr::BadArg);
+  EXPECT_EQ(PopupInput(nullptr, nullptr, nullptr, 0, reply->task()), PwlErr::BadArg);
+  TskmanFailNextCreate(Mod::Popup);
+  EXPECT_EQ(PopupMessage(u"x", reply->task()), kTskmanNoMemory);
+  EXPECT_EQ(Popup(), nullptr);
+}
+
+TEST_F(PopupTest, WithoutAUiTaskTheBuildFailsWithoutAnAnswer) {
+  TskmanDestroyTask(uiTask);
+  uiTask = nullptr;
+  ASSERT_EQ(PopupMessage(u"x", reply->task()), kOk);
+  Pump();
+  EXPECT_EQ(Popup(), nullptr);
+  EXPECT_TRUE(Answers().empty());
+  EXPECT_EQ(context->active, root);
 }
 
 TEST_F(PopupTest, AControlWhoseSelectDestroysItsWindowIsNotTouchedAgain) {
@@ -117,6 +167,8 @@ TEST_F(PopupTest, AControlWhoseSelectDestroysItsWindowIsNotTouchedAgain) {
   EXPECT_EQ(context->active, root);
 }
 
+// ---- list menus --------------------------------------------------------------------------
+
 TEST_F(PopupTest, AClosedListGivesBackEveryBlockOnce) {
   char16_t a[] = u"Red", b[] = u"Green";
   const PopupListItem items[] = {{a, 0}, {b, 0}};
@@ -133,6 +185,20 @@ TEST_F(PopupTest, AClosedListGivesBackEveryBlockOnce) {
   }
 }
 
+TEST_F(PopupTest, AListWithoutAChosenItemAnswersNullOnAccept) {
+  char16_t a[] = u"Red", b[] = u"Green";
+  const PopupListItem items[] = {{a, 0}, {b, 0}};
+  ASSERT_EQ(PopupListMenu(u"Colour", items, BenSelectFlag::Multiple, 2, reply->task()), kOk);
+  Pump();
+  ASSERT_NE(Popup(), nullptr);
+  auto* body = static_cast<PopupListBody*>(Request()->body);
+  EXPECT_EQ(root->focused, nullptr);
+  EXPECT_EQ(Request()->window->focused, body->list) << "the list takes the focus";
+  TskmanPost(Popup(), PwlEvent::PopupCommand, PopupCmd::Accept, 0);
+  Pump();
+  ExpectOneAnswer(0, 0);
+}
+
 TEST_F(PopupTest, AListAnswersTheIndicesOfItsChosenItems) {
   char16_t a[] = u"Red", b[] = u"Green", c[] = u"Blue";
   const PopupListItem items[] = {{a, 1}, {b, 0}, {c, 0}};
@@ -141,7 +207,8 @@ TEST_F(PopupTest, AListAnswersTheIndicesOfItsChosenItems) {
             kOk);
   Pump();
   auto* body = static_cast<PopupListBody*>(Request()->body);
-  EXPECT_EQ(Request()->window->focused, body->list) << "the list takes the focus";
+  EXPECT_EQ(body->flags & kPopupListFlag, kPopupListFlag);
+  EXPECT_NE(body->items[0].text, a) << "the popup keeps its own copies";
   // Open the list, go to Blue, choose it, and press the OK button.
   PwlSend(body->list, nullptr, nullptr, 0, PwlMsg::Event, PwlSelEvt::Open);
   PopupKey(PwlKey::Down);
@@ -153,16 +220,55 @@ TEST_F(PopupTest, AListAnswersTheIndicesOfItsChosenItems) {
   ASSERT_EQ(answers.size(), 1u);
   ASSERT_EQ(answers[0].arg2, 2u);
   auto* chosen = reinterpret_cast<uint32_t*>(answers[0].arg1);
-  EXPECT_EQ(std::vector<uint32_t>(chosen, chosen + 2), (std::vector<uint32_t>{0, 2}));
+  EXPECT_EQ(chosen[0], 0u);
+  EXPECT_EQ(chosen[1], 2u);
   MemFree(&chosen);
   EXPECT_EQ(Popup(), nullptr);
 }
+
+TEST_F(PopupTest, ShortItemsSitBesideTheOkButton) {
+  char16_t a[] = u"A", b[] = u"B";
+  const PopupListItem items[] = {{a, 0}, {b, 0}};
+  ASSERT_EQ(PopupListMenu(u"Pick", items, BenSelectFlag::Dropdown, 2, reply->task()), kOk);
+  Pump();
+  auto* body = static_cast<PopupListBody*>(Request()->body);
+  EXPECT_EQ(body->list->rect.left, 4);
+  EXPECT_LT(body->list->rect.right, body->ok->rect.left);
+  // Both in the bottom row.
+  EXPECT_GT(body->ok->rect.top, 200);
+  EXPECT_GT(body->list->rect.top, 200);
+  const GoldenImage image = GoldenFromRgb565(platform->screen.data(), 160, 240, 160);
+  EXPECT_TRUE(GoldenMatches(std::string(QOR_GOLDEN_DIR) + "/popup_list.png", image));
+  PopupKey(kPopupCancelKey);
+  ExpectOneAnswer(0, 0);
+}
+
+TEST_F(PopupTest, AWideListIsStackedAboveTheOkButtonBothCentred) {
+  char16_t a[] = u"An option far too wide to share a row with the button";
+  const PopupListItem items[] = {{a, 0}};
+  ASSERT_EQ(PopupListMenu(nullptr, items, BenSelectFlag::Dropdown, 1, reply->task()), kOk);
+  Pump();
+  auto* body = static_cast<PopupListBody*>(Request()->body);
+  ASSERT_NE(body->ok, nullptr);
+  EXPECT_GT(body->ok->rect.top, body->list->rect.bottom);
+  const int32_t L = 4, R = 155;
+  const int32_t okW = body->ok->rect.right - body->ok->rect.left + 1;
+  EXPECT_EQ(body->ok->rect.left, L + (R - L - okW) / 2);
+  EXPECT_LE(body->list->rect.right, R);
+  PopupClose();
+  Pump();
+  EXPECT_TRUE(Answers().empty()) << "a popup closed from outside answers nobody";
+  EXPECT_EQ(Popup(), nullptr);
+}
+
+// ---- text entry ----------------------------------------------------------------------------
 
 TEST_F(PopupTest, ATextEntryAnswersTheEnteredTextAndItsSessionClosesTheWindow) {
   ASSERT_EQ(PopupInput(u"Name", u"old", nullptr, 1, reply->task()), kOk);
   Pump();
   auto* session = static_cast<InputSession*>(TiwOpenSession());
   ASSERT_NE(session, nullptr);
+  EXPECT_EQ(PwlIsModal(), 1u);
   EXPECT_EQ(session->mode & kPopupTextMode, kPopupTextMode);
   ASSERT_EQ(InputSessionSubmitText(session, u"new"), kOk);
   InputSessionClose(session);
@@ -185,9 +291,74 @@ TEST_F(PopupTest, ATextEntryCancelledBySessionOrKeyAnswersZero) {
   InputSessionClose(session);
   Pump();
   ExpectOneAnswer(0, 0);
+  reply->log.clear();
+  ASSERT_EQ(PopupInput(u"Name", nullptr, nullptr, 1, reply->task()), kOk);
+  Pump();
+  PopupKey(kPopupCancelKey);
+  ExpectOneAnswer(0, 0);
   EXPECT_EQ(TiwOpenSession(), nullptr) << "the host's window goes with the popup";
   EXPECT_EQ(PwlIsModal(), 0u);
 }
+
+// What the popup's window reports, by kind: a cancel answers no for any
+// kind; accepting is no answer for a text entry, which waits for its text;
+// an activation not from one of its buttons leaves a confirm open.
+TEST_F(PopupTest, WindowReportsAnswerByTheKindOfPopup) {
+  struct Row {
+    const char* name;
+    int kind;  // 0 confirm, 1 text entry
+    uint32_t message;
+    uintptr_t arg1;
+    bool answers;
+  };
+  for (const Row& row : {Row{"confirm_cancel_event", 0, PwlEvent::Cancel, 0, true},
+                         Row{"confirm_foreign_activation", 0, PwlEvent::Activated, 0x1234, false},
+                         Row{"confirm_foreign_point", 0, PwlEvent::Point, 0x1234, false},
+                         Row{"text_accept", 1, PwlEvent::PopupCommand, PopupCmd::Accept, false},
+                         Row{"text_cancel_command", 1, PwlEvent::PopupCommand, PopupCmd::Cancel, true},
+                         Row{"confirm_unknown_command", 0, PwlEvent::PopupCommand, 0x77, false}}) {
+    SCOPED_TRACE(row.name);
+    reply->log.clear();
+    ASSERT_EQ(row.kind == 0 ? PopupConfirm(u"Go on?", nullptr, nullptr, reply->task())
+                            : PopupInput(u"Name", nullptr, nullptr, 1, reply->task()),
+              kOk);
+    Pump();
+    ASSERT_NE(Popup(), nullptr);
+    TskmanPost(Popup(), row.message, row.arg1, 0);
+    Pump();
+    if (row.answers) {
+      ExpectOneAnswer(0, 0);
+    } else {
+      EXPECT_TRUE(Answers().empty());
+      PopupKey(kPopupCancelKey);
+      ExpectOneAnswer(0, 0);
+    }
+  }
+}
+
+TEST_F(PopupTest, CloseWithoutAPopupDoesNothingAndWithATextEntryClosesTheWindow) {
+  PopupClose();
+  ASSERT_EQ(PopupInput(u"Name", nullptr, nullptr, 1, reply->task()), kOk);
+  Pump();
+  ASSERT_NE(TiwOpenSession(), nullptr);
+  PopupClose();
+  Pump();
+  EXPECT_EQ(TiwOpenSession(), nullptr);
+  EXPECT_EQ(Popup(), nullptr);
+  EXPECT_TRUE(Answers().empty());
+}
+
+TEST_F(PopupTest, AnUnknownMessageIsRefusedAndChangesNothing) {
+  ASSERT_EQ(PopupMessage(u"x", reply->task()), kOk);
+  Pump();
+  EXPECT_EQ(PopupTaskHandler(Request(), 0x1234, 0, 0), PwlErr::BadArg);
+  EXPECT_NE(Popup(), nullptr);
+  EXPECT_TRUE(Answers().empty());
+  PopupKey(kPopupCancelKey);
+  ExpectOneAnswer(0, 0);
+}
+
+// ---- line breaking -----------------------------------------------------------------------------
 
 class BreakLineTest : public SelFixture {
  protected:
@@ -203,22 +374,23 @@ class BreakLineTest : public SelFixture {
   int32_t a = 0;
 };
 
-// Each case: the text, the width in widths of "a" plus a pixel count, and
-// the characters drawn and stepped over.
-TEST_F(BreakLineTest, BreaksAtSpacesStepsOverTheirRunAndAlwaysAdvances) {
+TEST_F(BreakLineTest, AWordLongerThanTheLineBreaksOneBeforeTheLastThatFits) {
   ASSERT_GT(a, 0);
-  const struct {
-    const char16_t* text;
-    int32_t as, pixels;
-    uint32_t draw, advance;
-  } cases[] = {
-      {u"aaaaaaaaaa", 4, 1, 3, 3},  // a word longer than the line: one before the last that fits
-      {u"aa aaaa", 4, 1, 2, 3}, {u"aaa   aaaa", 3, 1, 3, 6}, {u"aaa", 10, 0, 3, 3},
-      {u"", 0, 10, 0, 0},       {u"aaaa", 0, -5, 1, 1},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(Break(c.text, a * c.as + c.pixels), std::make_pair(c.draw, c.advance))
-        << std::u16string(c.text).size() << " at " << c.as << "a+" << c.pixels;
+  EXPECT_EQ(Break(u"aaaaaaaaaa", a * 4 + 1), std::make_pair(3u, 3u));
+  EXPECT_EQ(Break(u"aaaaaaaaaa", a * 4), std::make_pair(3u, 3u));
+}
+
+TEST_F(BreakLineTest, BreaksAtSpacesAndStepsOverTheirRun) {
+  EXPECT_EQ(Break(u"aa aaaa", a * 4 + 1), std::make_pair(2u, 3u));
+  EXPECT_EQ(Break(u"aaa   aaaa", a * 3 + 1), std::make_pair(3u, 6u));
+  EXPECT_EQ(Break(u"aaa", a * 10), std::make_pair(3u, 3u));
+  EXPECT_EQ(Break(u"", 10), std::make_pair(0u, 0u));
+}
+
+TEST_F(BreakLineTest, AlwaysAdvancesWhileTextRemains) {
+  EXPECT_EQ(Break(u"aaaa", 0), std::make_pair(1u, 1u));
+  EXPECT_EQ(Break(u"aaaa", a + a / 2), std::make_pair(1u, 1u));
+  EXPECT_EQ(Break(u"aaaa", -5), std::make_pair(1u, 1u));
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
-// The text balloon: placement, cutting, expiry and the marquees under it.
+// The text balloon: where it opens, how a long title is cut, the screen put
+// back bit for bit when it expires, and the page animations and marquees it
+// stops and runs again in pairs.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -6,6 +8,7 @@
 #include "browser/benanchor.h"
 #include "browser/uiwindow.h"
 #include "layout/animeng.h"
+#include "tests/support/golden.h"
 #include "tests/widgets/pwl_fixture.h"
 #include "widgets/pwl_balloon.h"
 #include "widgets/pwl_marquee.h"
@@ -87,24 +90,31 @@ TEST_F(BalloonTest, OpensBelowTheAnchorWithThePointerOpeningTheBox) {
   ASSERT_EQ(Show(text, {20, 50, 60, 61}), kOk);
   // Pointer from row 63 (tip at the anchor's middle), box from row 67.
   EXPECT_EQ(platform->Pixel(40, 63), kBlack);
+  EXPECT_NE(platform->Pixel(39, 63), kBlack);
+  EXPECT_EQ(platform->Pixel(37, 66), kBlack);
   EXPECT_EQ(platform->Pixel(43, 66), kBlack);
-  EXPECT_EQ(platform->Pixel(40, 67), kFill);
+  for (int32_t x = 37; x <= 43; ++x) EXPECT_EQ(platform->Pixel(x, 67), kFill) << x;
   const auto [left, right] = InkSpan(67 + 5);
   EXPECT_EQ(right - left + 1, w + 6);
   EXPECT_NE(root->timer, nullptr);
+  EXPECT_NE(root->saved[0], nullptr);
+  EXPECT_NE(root->saved[1], nullptr);
 }
 
-TEST_F(BalloonTest, ALongTitleIsCutToTheFrameAndOneCharacterGetsTwiceItsWidth) {
+TEST_F(BalloonTest, ALongTitleIsCutToTheFrameAndEndsInDots) {
   const std::u16string text(60, u'W');
   ASSERT_EQ(Show(text, {10, 20, 50, 30}), kOk);
   const auto [left, right] = InkSpan(36 + 5);
   const int32_t w = right - left + 1 - 6;
   EXPECT_LE(w, 159 - 8);
   EXPECT_GT(w + Width(u"W"), 159 - 8);  // not a character short
-  PwlRestoreSavedAreas(root);
+  EXPECT_GE(left, 0);
+}
+
+TEST_F(BalloonTest, OneCharacterGetsABoxTwiceItsWidth) {
   ASSERT_EQ(Show(u"A", {20, 50, 60, 61}), kOk);
-  const auto [left1, right1] = InkSpan(67 + 5);
-  EXPECT_EQ(right1 - left1 + 1, 2 * Width(u"A") + 6);
+  const auto [left, right] = InkSpan(67 + 5);
+  EXPECT_EQ(right - left + 1, 2 * Width(u"A") + 6);
 }
 
 TEST_F(BalloonTest, ExpiryPutsTheScreenBackBitForBit) {
@@ -116,6 +126,95 @@ TEST_F(BalloonTest, ExpiryPutsTheScreenBackBitForBit) {
   Ticks(1);
   EXPECT_EQ(platform->screen, before);
   EXPECT_EQ(root->timer, nullptr);
+  EXPECT_EQ(root->saved[0], nullptr);
+  EXPECT_EQ(root->saved[1], nullptr);
+}
+
+TEST_F(BalloonTest, APointerPastTheScreenEdgeIsSavedCutAndPutBack) {
+  const std::vector<uint16_t> before = platform->screen;
+  ASSERT_EQ(Show(u"Edge", {150, 10, 159, 20}), kOk);
+  ASSERT_NE(root->saved[1], nullptr);
+  EXPECT_EQ(root->saved[1]->surface->width, 4u);  // columns 156 to 159
+  PwlRestoreSavedAreas(root);
+  EXPECT_EQ(platform->screen, before);
+}
+
+// Where the balloon goes for anchors about the window: below, above when
+// there is no room below, nowhere for an anchor out of the window or an
+// empty title; the screen comes back whole every time.
+TEST_F(BalloonTest, TheBoxGoesBelowAboveOrNowhereByTheAnchor) {
+  enum Where { kBelow, kAbove, kNowhere };
+  struct Row {
+    const char* name;
+    std::u16string text;
+    PglRect anchor;
+    Where where;
+  };
+  const Row rows[] = {
+      {"middle", u"Title", {20, 50, 60, 61}, kBelow},
+      {"narrow_anchor", u"A much longer title", {70, 50, 74, 61}, kBelow},
+      {"at_the_left_edge", u"A much longer title", {0, 50, 4, 61}, kBelow},
+      {"near_the_bottom", u"Title", {20, 220, 60, 232}, kAbove},
+      {"cut_by_the_top", u"Title", {20, -5, 60, 6}, kBelow},
+      {"above_the_window", u"Title", {20, -30, 60, -20}, kNowhere},
+      {"below_the_window", u"Title", {20, 250, 60, 260}, kNowhere},
+      {"no_title", u"", {20, 50, 60, 61}, kNowhere},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::vector<uint16_t> before = platform->screen;
+    ASSERT_EQ(Show(row.text, row.anchor), kOk);
+    if (row.where == kNowhere) {
+      EXPECT_EQ(root->saved[0], nullptr);
+      EXPECT_EQ(platform->screen, before);
+      continue;
+    }
+    ASSERT_NE(root->saved[0], nullptr);
+    const PglViewport* box = root->saved[0];
+    if (row.where == kBelow)
+      EXPECT_GT(box->y, row.anchor.bottom);
+    else
+      EXPECT_LE(box->y + static_cast<int32_t>(box->surface->height), row.anchor.top);
+    EXPECT_GE(box->x, 0);
+    EXPECT_LE(box->x + static_cast<int32_t>(box->surface->width), 160);
+    PwlRestoreSavedAreas(root);
+    EXPECT_EQ(platform->screen, before);
+  }
+  EXPECT_EQ(PwlShowBalloon(font, 0, 1, u"x", nullptr, &rows[0].anchor), PwlErr::NullWindow);
+  EXPECT_EQ(PwlShowBalloon(font, 0, 1, u"x", root, nullptr), PwlErr::NullRect);
+}
+
+// A second balloon takes the place of the first: the screen under the first
+// comes back, not the first balloon itself.
+TEST_F(BalloonTest, ASecondBalloonReplacesTheFirst) {
+  const std::vector<uint16_t> before = platform->screen;
+  ASSERT_EQ(Show(u"First", {20, 50, 60, 61}), kOk);
+  ASSERT_EQ(Show(u"Second title", {30, 120, 90, 131}), kOk);
+  PwlRestoreSavedAreas(root);
+  EXPECT_EQ(platform->screen, before);
+}
+
+TEST_F(BalloonTest, AnimationsUnderTheBoxStopAndResumeInPairs) {
+  StartUi();
+  AnimEngPlayer under{}, away{};
+  under.frameCount = away.frameCount = 2;
+  UiPageAnim a{}, b{};
+  a = {{}, 30, 70, 20, 10, root, 0, &under};
+  b = {{}, 0, 0, 10, 10, root, 0, &away};
+  ListAppend(&ui.animations, &a.link);
+  ListAppend(&ui.animations, &b.link);
+
+  ASSERT_EQ(Show(u"Title", {20, 50, 60, 61}), kOk);
+  EXPECT_EQ(a.stopped, 1u);
+  EXPECT_EQ(under.paused & AnimEngPause::Stopped, AnimEngPause::Stopped);
+  EXPECT_EQ(b.stopped, 0u);
+  EXPECT_EQ(away.paused, 0u);
+  const uint32_t shownWhileUp = away.shown;
+
+  Ticks(kExpiryTicks);
+  EXPECT_EQ(a.stopped, 0u);
+  EXPECT_EQ(under.paused, 0u);
+  EXPECT_EQ(away.shown, shownWhileUp);
 }
 
 TEST_F(BalloonTest, MarqueesUnderTheBoxHaltAndRunAgain) {
@@ -128,10 +227,14 @@ TEST_F(BalloonTest, MarqueesUnderTheBoxHaltAndRunAgain) {
 
   ASSERT_EQ(Show(u"Title", {20, 50, 60, 61}), kOk);
   EXPECT_EQ(under->entry->state, PwlTickerState::Stopped);
+  EXPECT_EQ(under->held, 1u);
   EXPECT_EQ(away->entry->state, PwlTickerState::Running);
   EXPECT_EQ(link->entry->state, PwlTickerState::Running);
+  EXPECT_EQ(link->held, 0u);
+
   Ticks(kExpiryTicks);
   EXPECT_EQ(under->entry->state, PwlTickerState::Running);
+  EXPECT_EQ(under->held, 0u);
 }
 
 TEST_F(BalloonTest, LooksAsDrawn) {
@@ -141,7 +244,8 @@ TEST_F(BalloonTest, LooksAsDrawn) {
   const PwlBox box{0, 120, 160, 120};
   ASSERT_EQ(PwlCreateSubWindow(&second, root, &box, 0), kOk);
   ASSERT_EQ(Show(u"x", {60, 100, 90, 112}, second), kOk);
-  EXPECT_TRUE(ScreenMatches("balloon.png"));
+  const GoldenImage image = GoldenFromRgb565(platform->screen.data(), 160, 240, 160);
+  EXPECT_TRUE(GoldenMatches(std::string(QOR_GOLDEN_DIR) + "/balloon.png", image));
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
-// Edit boxes and text areas: values, sessions, the viewer and the form's look.
+// Edit boxes and text areas: binding and cleaning the value, masks and
+// password boxes in the text-input session, the value coming back, the
+// viewer's chunked line table, and how a small form looks.
 #include <string>
 
 #include "browser/benform.h"
@@ -58,8 +60,11 @@ TEST_F(EditTest, BindingDropsOuterLineBreaksFromItsOwnCopy) {
   PwlTextBox* b = Box(PwlType::TextArea, {0, 0, 120, 60});
   ASSERT_EQ(Bind(b, &record), kOk);
   EXPECT_EQ(std::u16string(b->text), u"first\nlast");
+  EXPECT_EQ(b->length, 10u);
+  EXPECT_EQ(b->capacity, 11u);
   EXPECT_EQ(record.value, b->text);  // shared with the record
   EXPECT_EQ(std::u16string(record.initialValue), u"\r\nfirst\nlast\r\n");
+  EXPECT_EQ(b->maxLength, kPwlDefaultMaxLength);
 
   // A pending value wins and becomes the current one.
   record.newValue = Heap(u"\nnew");
@@ -73,7 +78,9 @@ TEST_F(EditTest, BindingDropsOuterLineBreaksFromItsOwnCopy) {
   ASSERT_EQ(BindText(u, u"\r\n\r\n"), kOk);
   EXPECT_EQ(u->length, 0u);
   ASSERT_EQ(BindText(u, nullptr), kOk);
+  EXPECT_EQ(u->capacity, 8u);
   EXPECT_EQ(u->text[0], 0);
+  EXPECT_EQ(PwlSend(&u->control, nullptr, nullptr, 0, PwlMsg::Bind, 0), PwlClassErr::NoImage);
   MemFree(&record.value);
 }
 
@@ -84,12 +91,19 @@ TEST_F(EditTest, APasswordBoxShowsOneHashACharacterAsFarAsItFits) {
   record.initialValue = u"secret123456";
   PwlTextBox* wide = Box(PwlType::EditBox, {0, 0, 150, 20});
   ASSERT_EQ(Bind(wide, &record), kOk);
+  EXPECT_TRUE(wide->control.flags & PwlBoxFlag::Password);
   EXPECT_EQ(wide->visible, 12u);
+  EXPECT_EQ(PwlSend(&wide->control, nullptr, nullptr, 0, PwlMsg::Redraw, 0), kOk);
+
   BenFormFieldRecord other = record;
   other.value = nullptr;
   PwlTextBox* narrow = Box(PwlType::EditBox, {0, 30, 50, 50});
   ASSERT_EQ(Bind(narrow, &other), kOk);
-  EXPECT_GT(narrow->visible, 0u);
+  int32_t hash = 0;
+  PwlCharWidth(narrow->font, 0, u'#', &hash);
+  ASSERT_GT(hash, 0);
+  const int32_t available = 50 - 9 - static_cast<int32_t>(PwlImageOf(PwlImage::EditBox)->width);
+  EXPECT_EQ(narrow->visible, static_cast<uint32_t>(available / hash));
   EXPECT_LT(narrow->visible, 12u);
   MemFree(&record.value);
   MemFree(&other.value);
@@ -116,7 +130,11 @@ TEST_F(EditTest, SelectOpensASessionWithTheFieldsMaskAndTheValueComesBack) {
   Key(PwlKey::Select);
   ASSERT_NE(b->session, nullptr);
   EXPECT_EQ(b->session->mode, 1u + InputMode::RefuseEmpty);
-  EXPECT_EQ(window.title + u"|" + window.text, u"Zip|1");
+  EXPECT_EQ(b->session->mask, record.mask);
+  EXPECT_EQ(b->session->maxLength, 5u);
+  EXPECT_EQ(window.title, u"Zip");
+  EXPECT_EQ(window.text, u"1");
+  EXPECT_EQ(PwlIsModal(), 1u);
 
   EXPECT_EQ(InputSessionSubmitText(b->session, u"12a"), InputErr::Mismatch);
   ASSERT_EQ(InputSessionSubmitText(b->session, u"12345"), kOk);
@@ -150,12 +168,24 @@ TEST_F(EditTest, SelectOpensASessionWithTheFieldsMaskAndTheValueComesBack) {
   TskmanDestroyTask(ben);
 }
 
-TEST_F(EditTest, ATextAreasSessionKeepsItsMaximumLengthAndClosesWithTheBox) {
+TEST_F(EditTest, SessionModesFollowTheKindOfBox) {
+  BenFormFieldRecord record{};
+  record.kind = BenFieldKind::Input;
+  record.flags = BenInputFlag::Password | BenInputFlag::AcceptEmpty;
+  PwlTextBox* pw = Box(PwlType::EditBox, {0, 0, 100, 20});
+  Bind(pw, &record);
+  ASSERT_EQ(Event(pw, PwlEvt::Select), kOk);
+  ASSERT_NE(pw->session, nullptr);
+  EXPECT_EQ(pw->session->mode, 0x204u);
+  InputSessionClose(pw->session);
+
   PwlTextBox* area = Box(PwlType::TextArea, {0, 30, 100, 80});
   BindText(area, u"text", 40);
   ASSERT_EQ(Event(area, PwlEvt::Pointer), kOk);
   ASSERT_NE(area->session, nullptr);
   EXPECT_EQ(area->session->mode, 0x202u);
+  EXPECT_EQ(area->session->maxLength, 0u);
+  // A delivered value keeps the box's own maximum length.
   ASSERT_EQ(InputSessionSubmitText(area->session, u"typed"), kOk);
   EXPECT_EQ(std::u16string(area->text), u"typed");
   EXPECT_EQ(area->maxLength, 40u);
@@ -164,6 +194,15 @@ TEST_F(EditTest, ATextAreasSessionKeepsItsMaximumLengthAndClosesWithTheBox) {
   PwlDestroy(&area->control);
   EXPECT_EQ(PwlIsModal(), 0u);
   Pump();
+
+  // A window that cannot open leaves the box unpressed.
+  TiwInstall(nullptr);
+  PwlTextBox* line = Box(PwlType::EditBox, {0, 90, 100, 110});
+  BindText(line, u"x");
+  EXPECT_EQ(Event(line, PwlEvt::Select), InputErr::CannotOpen);
+  EXPECT_FALSE(line->control.flags & PwlBoxFlag::Pressed);
+  EXPECT_EQ(Event(line, 0x40000), PwlClassErr::BoxBadEvent);
+  MemFree(&record.value);
 }
 
 TEST_F(EditTest, AViewerScrollsThroughChunksOfItsLineTableAndBack) {
@@ -191,13 +230,143 @@ TEST_F(EditTest, AViewerScrollsThroughChunksOfItsLineTableAndBack) {
   EXPECT_EQ(steps, 25 - shown);
   ASSERT_NE(v->firstChunk->next, nullptr);
   EXPECT_NE(v->firstChunk->next->next, nullptr);  // three chunks of ten
+  EXPECT_EQ(v->scrollState, PwlScrollState::Above);
+  EXPECT_EQ(Event(v, PwlClassEvt::LineDown), kOk);
+  EXPECT_EQ(v->scroll, starts[steps]);
 
   while (v->scrollState & PwlScrollState::Above) {
     ASSERT_EQ(Event(v, PwlClassEvt::LineUp), kOk);
     EXPECT_EQ(v->scroll, starts[--steps]);
   }
   EXPECT_EQ(v->scroll, 0u);
+  EXPECT_EQ(Event(v, PwlClassEvt::LineUp), kOk);
+  EXPECT_EQ(v->scroll, 0u);
   EXPECT_EQ(v->chunk, v->firstChunk);
+}
+
+// A focused viewer names on the soft keys only the directions it can still
+// scroll; one whose text fits names none.
+TEST_F(EditTest, AFocusedViewerOffersTheDirectionsItCanScroll) {
+  std::u16string text;
+  for (int i = 0; i < 12; ++i) text += u"line\r\n";
+  PwlTextBox* v = Box(PwlType::TextArea, {0, 0, 150, 60});
+  ASSERT_EQ(BindText(v, text.c_str()), kOk);
+  PwlSend(&v->control, nullptr, nullptr, 0, PwlClassMsg::Viewer, 0);
+  ASSERT_EQ(PwlSend(&v->control, nullptr, nullptr, 0, PwlMsg::Redraw, 0), kOk);
+  const auto labelsOnFocus = [&] {
+    ClearOwnerLog();
+    PwlSend(&v->control, nullptr, nullptr, 0, PwlMsg::FocusOut, 0);
+    PwlSend(&v->control, nullptr, nullptr, 0, PwlMsg::FocusIn, 0);
+    Pump();
+    const std::vector<Received> labels = OwnerEvents(PwlEvent::Label);
+    return labels.empty() ? std::pair<bool, bool>{false, false}
+                          : std::pair<bool, bool>{labels.back().arg1 != 0, labels.back().arg2 != 0};
+  };
+  EXPECT_EQ(labelsOnFocus(), (std::pair<bool, bool>{true, false}));  // down only
+  while (v->scrollState & PwlScrollState::Below) ASSERT_EQ(Event(v, PwlClassEvt::LineDown), kOk);
+  EXPECT_EQ(labelsOnFocus(), (std::pair<bool, bool>{false, true}));  // up only
+  ASSERT_EQ(Event(v, PwlClassEvt::LineUp), kOk);
+  EXPECT_EQ(labelsOnFocus(), (std::pair<bool, bool>{true, true}));
+  EXPECT_EQ(OwnerEvents(PwlEvent::Label).size(), 1u);
+  // Drawn while it holds the focus, it puts both directions on the soft keys.
+  PwlSetFocus(context, &v->control, 0, 0);
+  ASSERT_EQ(PwlSend(&v->control, nullptr, nullptr, 0, PwlMsg::Redraw, 0), kOk);
+  uint32_t code[2] = {};
+  uintptr_t slotData = 0;
+  PwlGetSlot(1, &code[0], &slotData);
+  PwlGetSlot(2, &code[1], &slotData);
+  EXPECT_EQ(code[0], PwlClassEvt::LineDown);
+  EXPECT_EQ(code[1], PwlClassEvt::LineUp);
+  Pump();
+  PwlTextBox* shortOne = Box(PwlType::TextArea, {0, 80, 150, 140});
+  ASSERT_EQ(BindText(shortOne, u"fits"), kOk);
+  PwlSend(&shortOne->control, nullptr, nullptr, 0, PwlClassMsg::Viewer, 0);
+  ClearOwnerLog();
+  PwlSend(&shortOne->control, nullptr, nullptr, 0, PwlMsg::FocusIn, 0);
+  Pump();
+  ASSERT_EQ(OwnerEvents(PwlEvent::Label).size(), 1u);
+  EXPECT_EQ(OwnerEvents(PwlEvent::Label)[0].arg1, 0u);
+}
+
+TEST_F(EditTest, BoxMessagesWithoutTheirDataAreRefused) {
+  PwlTextBox* b = Box(PwlType::EditBox, {0, 0, 100, 20});
+  ASSERT_EQ(BindText(b, u"abc"), kOk);
+  PwlControl* c = &b->control;
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlClassMsg::TextRect, 0), PwlErr::NullRect);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::SetRect, 0), PwlErr::NullRect);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::GetValue, 0), PwlClassErr::NoImage);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::ValueDelivered, 0), PwlClassErr::NoImage);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, 0x7777, 0), PwlErr::NoOperation);
+  EXPECT_EQ(PwlSend(c, nullptr, nullptr, 0, PwlMsg::CloseInput, 0), kOk);  // no session
+  // The text sits left of the box's icon, inside the frame.
+  PglRect text{};
+  ASSERT_EQ(PwlSend(c, nullptr, &text, 0, PwlClassMsg::TextRect, 0), kOk);
+  EXPECT_EQ(text.left, 1);
+  EXPECT_EQ(text.top, 1);
+  EXPECT_EQ(text.bottom, 19);
+  EXPECT_LT(text.right, 99);
+  uintptr_t value = 0;
+  ASSERT_EQ(PwlSend(c, nullptr, &value, 0, PwlMsg::GetValue, 0), kOk);
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(value)), u"abc");
+  // A press let go without leaving the box stores nothing.
+  c->flags |= PwlCtl::Enabled;
+  ASSERT_EQ(Event(b, PwlEvt::Select), kOk);
+  EXPECT_TRUE(c->flags & PwlBoxFlag::Pressed);
+  ASSERT_EQ(Event(b, PwlClassEvt::Release), kOk);
+  EXPECT_FALSE(c->flags & PwlBoxFlag::Pressed);
+}
+
+TEST_F(EditTest, LongLinesWrapAtBlanksAndTrailingBlanksAreNotDrawn) {
+  PwlTextBox* v = Box(PwlType::TextArea, {0, 0, 80, 200});
+  ASSERT_EQ(BindText(v, u"aaaa bbbb cccc dddd eeee ffff"), kOk);
+  PwlSend(&v->control, nullptr, nullptr, 0, PwlClassMsg::Viewer, 0);
+  PwlSend(&v->control, nullptr, nullptr, 0, PwlMsg::Redraw, 0);
+  // Every later line starts just after a blank.
+  for (PwlLineChunk* chunk = v->firstChunk; chunk; chunk = chunk->next) {
+    for (uint32_t s : chunk->starts) {
+      if (s != kPwlNoLine && s > 0) {
+        EXPECT_EQ(v->text[s - 1], u' ');
+      }
+    }
+  }
+  ASSERT_NE(v->firstChunk->starts[1], kPwlNoLine);
+}
+
+TEST_F(EditTest, AFontTallerThanTheBoxIsRefused) {
+  PwlTextBox* b = Box(PwlType::EditBox, {0, 0, 100, 8});
+  PwlFontSpec font{"BodyText", 3, 0, 0};
+  EXPECT_EQ(PwlSend(&b->control, nullptr, &font, 0, PwlClassMsg::SetFont, 0),
+            PwlClassErr::TooTall);
+  EXPECT_EQ(b->font, nullptr);
+  PwlTextBox* fixed = Box(PwlType::EditBox, {0, 20, 100, 40});
+  PwlFontSpec mono{"BodyText", 3, 0, 1};
+  ASSERT_EQ(PwlSend(&fixed->control, nullptr, &mono, 0, PwlClassMsg::SetFont, 0), kOk);
+  EXPECT_EQ(fixed->style, PwlStyle::Fixed);
+  EXPECT_GT(fixed->fixedCapacity, 0u);
+}
+
+TEST_F(EditTest, MeasureFollowsTheFieldsSize) {
+  BenFormFieldRecord record{};
+  record.kind = BenFieldKind::Input;
+  record.size = 5;
+  PwlSize five{}, ten{}, pixels{}, area{};
+  ASSERT_EQ(PwlMeasure(nullptr, &record, 0, &five, PwlType::EditBox), kOk);
+  record.size = 10;
+  ASSERT_EQ(PwlMeasure(nullptr, &record, 0, &ten, PwlType::EditBox), kOk);
+  EXPECT_GT(ten.width, five.width);
+  EXPECT_EQ(ten.height, five.height);
+  record.flags = BenInputFlag::PixelWidth;
+  record.size = 1;
+  ASSERT_EQ(PwlMeasure(nullptr, &record, 0, &pixels, PwlType::EditBox), kOk);
+  EXPECT_EQ(pixels.width, PwlImageOf(PwlImage::EditBox)->width + 12);
+  record.kind = BenFieldKind::TextArea;
+  record.flags = 0;
+  record.size = 500;
+  record.rows = 4;
+  ASSERT_EQ(PwlMeasure(nullptr, &record, 0, &area, PwlType::TextArea), kOk);
+  EXPECT_EQ(area.width, 160u - 3);
+  EXPECT_GT(area.height, 3 * five.height);
+  EXPECT_EQ(PwlMeasure(nullptr, nullptr, 0, &area, PwlType::TextArea), PwlClassErr::NoImage);
 }
 
 TEST_F(EditTest, AFormLooksRight) {

@@ -1,4 +1,6 @@
-// The image size sink: stand-alone and inline images, waiting objects.
+// The image size sink: a stand-alone image as the page's one item, inline
+// images shrinking their items and growing the page, objects waiting for
+// their size, and the sink row that reaches it.
 #include "browser/benpage.h"
 #include "graphics/image.h"
 #include "layout/ddriver.h"
@@ -52,6 +54,15 @@ class ImageSinkTest : public HeapFixture {
   RenderRequest inlineRequest{&image, reinterpret_cast<uintptr_t>(&page)};
 };
 
+TEST_F(ImageSinkTest, TheImageRowHasEmptyOpenAndClose) {
+  const RenderSinkRow* row = RenderFindSink(RenderClass::Image);
+  ASSERT_NE(row, nullptr);
+  EXPECT_EQ(row->write, &PwlImageSinkWrite);
+  EXPECT_EQ(row->open(nullptr, 0, nullptr, 0), kOk);
+  EXPECT_EQ(row->close(nullptr, 0, nullptr, 0), kOk);
+  EXPECT_EQ(RenderFindSink(4), nullptr);
+}
+
 TEST_F(ImageSinkTest, AStandAloneImageIsThePagesOneItem) {
   RenderRequest request{&page, reinterpret_cast<uintptr_t>(&page)};
   const ContentImage size = Size(100, 80);
@@ -61,7 +72,10 @@ TEST_F(ImageSinkTest, AStandAloneImageIsThePagesOneItem) {
   EXPECT_EQ(item.kind, DDriverKind::Image);
   EXPECT_EQ(item.width, 100);
   EXPECT_EQ(item.height, 80u);
+  EXPECT_EQ(item.page, &page);
+  EXPECT_EQ(page.contentWidth, 100u);
   EXPECT_EQ(page.contentHeight, 80u);
+  EXPECT_EQ(page.sizeRecord, reinterpret_cast<uintptr_t>(&size));
   EXPECT_EQ(store->cursor, 0u);  // the writing cursor is given back
 }
 
@@ -77,7 +91,40 @@ TEST_F(ImageSinkTest, AnInlineImageNarrowerThanDeclaredShrinksItsItem) {
   EXPECT_EQ(item->height, 52u);  // the height fits: unchanged
   EXPECT_EQ(page.flags & BenPageFlag::Dirty, BenPageFlag::Dirty);
   EXPECT_EQ(parent.pending, 0u);  // the earlier mark was cleared first
+  EXPECT_EQ(image.sizedObject, reinterpret_cast<uintptr_t>(&object));
+  EXPECT_EQ(image.sizeRecord, reinterpret_cast<uintptr_t>(&size));
   EXPECT_EQ(page.contentHeight, 400u);
+}
+
+// An object of fixed size takes the image's own size, spaces left out, and
+// keeps the size it was shown at; an item without an object is left alone.
+TEST_F(ImageSinkTest, AFixedSizeObjectTakesTheImagesOwnSize) {
+  DDriverItem* item = Inline(200, 50, 3, 1, 10);
+  object.fixedSize = 1;
+  page.contentHeight = 400;
+  const ContentImage size = Size(120, 70);
+  EXPECT_EQ(Write(&inlineRequest, &size), kOk);
+  EXPECT_EQ(item->width, 120);
+  EXPECT_EQ(item->height, 70u);
+  EXPECT_EQ(object.shownWidth, 200u);
+  EXPECT_EQ(object.naturalWidth, 120u);
+  EXPECT_EQ(object.naturalHeight, 70u);
+  item->object = nullptr;
+  item->width = 5;
+  EXPECT_EQ(Write(&inlineRequest, &size), kOk);
+  EXPECT_EQ(item->width, 5);
+}
+
+TEST_F(ImageSinkTest, AnItemBelowTheContentGrowsThePage) {
+  DDriverItem* item = Inline(0, 0, 2, 4, 300);
+  page.contentHeight = 310;
+  const ContentImage size = Size(30, 40);
+  Write(&inlineRequest, &size);
+  // A size of 0 takes the image's.
+  EXPECT_EQ(object.shownWidth, 30u);
+  EXPECT_EQ(object.shownHeight, 40u);
+  EXPECT_EQ(item->height, 48u);
+  EXPECT_EQ(page.contentHeight, 348u);
 }
 
 TEST_F(ImageSinkTest, HugeSizesSaturateTheItem) {
@@ -95,7 +142,10 @@ TEST_F(ImageSinkTest, AnObjectWaitingForItsSizeGetsItOnce) {
   image.imageItem = reinterpret_cast<uintptr_t>(&waiting);
   const ContentImage first = Size(40, 30), second = Size(99, 99);
   Write(&inlineRequest, &first);
+  EXPECT_EQ(waiting.shownWidth, 40u);
   EXPECT_EQ(waiting.shownHeight, 30u);
+  EXPECT_EQ(image.sizedObject, reinterpret_cast<uintptr_t>(&waiting));
+  EXPECT_EQ(image.sizeRecord, reinterpret_cast<uintptr_t>(&first));
   EXPECT_EQ(store->count, 0u);  // no layout work besides
 
   Write(&inlineRequest, &second);
@@ -107,7 +157,10 @@ TEST_F(ImageSinkTest, SkippedWritesAndMissingRecordsDoNothing) {
   RenderRequest request{&page, reinterpret_cast<uintptr_t>(&page)};
   const ContentImage size = Size(100, 80);
   EXPECT_EQ(Write(&request, &size, PwlSinkFlag::Skip), kOk);
+  EXPECT_EQ(Write(&request, nullptr), kOk);
   EXPECT_EQ(Write(nullptr, &size), kOk);
+  RenderRequest noPage{&image, 0};
+  EXPECT_EQ(Write(&noPage, &size), kOk);
   EXPECT_EQ(store->count, 0u);
   // A cursor held elsewhere: the write waits for another turn.
   ASSERT_EQ(DDriverCursorBegin(store, 77), kOk);

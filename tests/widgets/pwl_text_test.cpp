@@ -1,6 +1,9 @@
-// Text measurement and drawing over the real fonts.
+// Text measurement and drawing over the real fonts: soft hyphens, fitting,
+// fixed pitch, synthetic bold, slant, the line effects, clips and characters
+// the font cannot draw.
 #include <string>
 
+#include "tests/support/golden.h"
 #include "tests/widgets/pwl_fixture.h"
 #include "widgets/pwl_text.h"
 
@@ -54,8 +57,10 @@ class TextTest : public PwlFixture {
 TEST_F(TextTest, SoftHyphensMeasureNothingAndDrawNothing) {
   EXPECT_EQ(Width(u"\u00AD\u00AD\u00AD", 0), 0);
   EXPECT_EQ(Width(u"ab\u00ADcd", 0), Width(u"abcd", 0));
+  platform->invalidated.clear();
   EXPECT_EQ(Draw(u"\u00AD\u00AD", 0, 10, 10), kOk);
   EXPECT_EQ(RightmostInk(0, 239), -1);
+  EXPECT_TRUE(platform->invalidated.empty());
 }
 
 TEST_F(TextTest, FittingTakesTheWholeTextWhenCountIsZero) {
@@ -72,6 +77,35 @@ TEST_F(TextTest, FittingTakesTheWholeTextWhenCountIsZero) {
   EXPECT_EQ(width, Width(u"Hell", 0));
 }
 
+TEST_F(TextTest, SlantedFittingLeavesRoomForTheSlant) {
+  int32_t extra = 0;
+  PwlSlantWidth(font, 0, &extra);
+  EXPECT_EQ(extra, Height() / 3 - 1);
+  int32_t width = extra;
+  uint32_t count = 3;
+  ASSERT_EQ(PwlFitText(font, PwlStyle::Slant, &width, u"abc", &count), kOk);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(width, 0);
+  width = 1000;
+  count = 3;
+  ASSERT_EQ(PwlFitText(font, PwlStyle::Slant, &width, u"abc", &count), kOk);
+  EXPECT_EQ(count, 3u);
+  EXPECT_EQ(width, Width(u"abc", PwlStyle::Slant) + extra);
+}
+
+TEST_F(TextTest, FixedPitchMultipliesTheWidestCharacter) {
+  int32_t widest = 0;
+  PwlMaxCharWidth(font, PwlStyle::Fixed, &widest);
+  ASSERT_GT(widest, 0);
+  EXPECT_EQ(Width(u"iiW", PwlStyle::Fixed), 3 * widest);
+  EXPECT_EQ(Width(u"iiW", PwlStyle::Fixed | PwlStyle::Bold), 3 * (widest + 1));
+  int32_t width = 2 * widest + 1;
+  uint32_t count = 0;
+  ASSERT_EQ(PwlFitText(font, PwlStyle::Fixed, &width, u"iiiii", &count), kOk);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(width, 2 * widest);
+}
+
 TEST_F(TextTest, SyntheticBoldIsOnePixelWiderPerCharacterMeasuredAndDrawn) {
   EXPECT_EQ(Width(u"HIH", PwlStyle::Bold), Width(u"HIH", 0) + 3);
   ASSERT_EQ(Draw(u"HIH", 0, 0, 0), kOk);
@@ -83,12 +117,49 @@ TEST_F(TextTest, SyntheticBoldIsOnePixelWiderPerCharacterMeasuredAndDrawn) {
   EXPECT_EQ(bold, plain + 3);
 }
 
+TEST_F(TextTest, UnderlineSitsBelowTheBaselineAcrossTheRun) {
+  int32_t ascent = 0;
+  PwlFontMetric2(font, PwlStyle::Underline, &ascent);
+  const int32_t w = Width(u"ab", 0);
+  ASSERT_EQ(Draw(u"ab", PwlStyle::Underline, 10, 20), kOk);
+  for (int32_t x = 10; x < 10 + w; ++x) EXPECT_EQ(platform->Pixel(x, 20 + ascent + 1), 0) << x;
+  EXPECT_EQ(platform->Pixel(10 + w, 20 + ascent + 1), 0xFFFF);
+  int32_t h = 0;
+  PwlLineHeight(font, PwlStyle::Underline, &h);
+  EXPECT_GE(h, ascent + 2);
+}
+
+TEST_F(TextTest, HighlightInvertsTheRunsBox) {
+  ASSERT_EQ(Draw(u"  ", PwlStyle::Highlight, 0, 0), kOk);
+  const int32_t w = Width(u"  ", 0);
+  EXPECT_EQ(platform->Pixel(0, 0), 0x0000);
+  EXPECT_EQ(platform->Pixel(w - 1, Height() - 1), 0x0000);
+  EXPECT_EQ(platform->Pixel(w, 0), 0xFFFF);
+}
+
 TEST_F(TextTest, ACharacterTheFontCannotDrawIsSkipped) {
   PglSurface glyph{};
   ASSERT_EQ(FontDrawText(font, 0x200B, &glyph, 0), FontErr::NoGlyph);
   ASSERT_EQ(Draw(u"AB", 0, 0, 0), kOk);
   ASSERT_EQ(Draw(u"A\u200BB", 0, 0, 30), kOk);
   EXPECT_EQ(Rows(0, 20), Rows(30, 50));
+}
+
+TEST_F(TextTest, AClipStandsInForTheViewportAndIsGivenBack) {
+  const PglViewport before = page->viewport;
+  const PwlBox clip{20, 20, 10, 40};
+  ASSERT_EQ(Draw(u"WWWWWW", 0, 0, 0, &clip), kOk);
+  EXPECT_EQ(page->viewport.x, before.x);
+  EXPECT_EQ(page->viewport.width, before.width);
+  EXPECT_NE(RightmostInk(20, 59), -1);
+  EXPECT_LE(RightmostInk(0, 239), 29);
+  EXPECT_EQ(RightmostInk(0, 19), -1);
+}
+
+TEST_F(TextTest, HiddenWindowsTakeNoText) {
+  page->hidden = 1;
+  ASSERT_EQ(Draw(u"Hidden", 0, 0, 0), kOk);
+  EXPECT_EQ(RightmostInk(0, 239), -1);
 }
 
 TEST_F(TextTest, StylesLookAsExpected) {
@@ -110,7 +181,8 @@ TEST_F(TextTest, StylesLookAsExpected) {
               kOk);
     y += Height() + 4;
   }
-  EXPECT_TRUE(ScreenMatches("text_styles.png"));
+  const GoldenImage image = GoldenFromRgb565(platform->screen.data(), 160, 240, 160);
+  EXPECT_TRUE(GoldenMatches(std::string(QOR_GOLDEN_DIR) + "/text_styles.png", image));
 }
 
 }  // namespace

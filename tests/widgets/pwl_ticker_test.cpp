@@ -1,4 +1,6 @@
-// The ticker: periods over the 50 ms tick, pause, halt, resume and stop.
+// The ticker: its periods over the 50 ms tick, the shared timer that runs
+// only while an entry runs, pause, halt and resume of entries and of the
+// whole ticker, its messages, and stopping with entries left.
 #include <vector>
 
 #include "tests/widgets/pwl_fixture.h"
@@ -43,6 +45,14 @@ class TickerTest : public PwlFixture {
   PwlControl* b = nullptr;
 };
 
+TEST_F(TickerTest, StartsWithTheToolkitAndStopsWithIt) {
+  EXPECT_EQ(ticker->state, PwlTickerState::Running);
+  EXPECT_EQ(ticker->timer, nullptr);
+  EXPECT_EQ(ticker->running, 0u);
+  PwlShutdown();
+  EXPECT_EQ(TskmanFind(Mod::Ticker), nullptr);
+}
+
 TEST_F(TickerTest, PeriodFortyHearsOnceEveryFourthTick) {
   PwlTickerRun(Add(a, 40));
   Ticks(3);
@@ -51,6 +61,8 @@ TEST_F(TickerTest, PeriodFortyHearsOnceEveryFourthTick) {
   ASSERT_EQ(heard.size(), 1u);
   EXPECT_EQ(heard[0].control, a);
   EXPECT_EQ(heard[0].periods, 1);
+  Ticks(4);
+  EXPECT_EQ(heard.size(), 2u);
   // Period 5: two periods pass in one tick.
   PwlTickerRun(Add(b, 5));
   Ticks(1);
@@ -77,6 +89,7 @@ TEST_F(TickerTest, TheTimerRunsWhileAnyEntryRuns) {
   PwlTickerRemove(x);
   EXPECT_EQ(ticker->timer, nullptr);
   EXPECT_EQ(ticker->entries.head, nullptr);
+  EXPECT_EQ(ticker->entries.tail, nullptr);
 }
 
 TEST_F(TickerTest, PauseKeepsTheCounterAndHaltStartsAgain) {
@@ -105,8 +118,10 @@ TEST_F(TickerTest, PauseAllHoldsEveryEntryAndResumeAllGoesOn) {
   PwlTickerEntry* e = Add(a, 40);
   PwlTickerRun(e);
   PwlTickerPauseAll();
+  EXPECT_EQ(ticker->state, PwlTickerState::Paused);
   EXPECT_EQ(ticker->timer, nullptr);
   EXPECT_EQ(e->state, PwlTickerState::Running);
+  EXPECT_EQ(ticker->running, 1u);
   // Running another entry meanwhile does not bring the timer back early.
   PwlTickerRun(Add(b, 40));
   EXPECT_EQ(ticker->timer, nullptr);
@@ -124,17 +139,50 @@ TEST_F(TickerTest, PauseAllHoldsEveryEntryAndResumeAllGoesOn) {
   EXPECT_EQ(ticker->timer, nullptr);
 }
 
-TEST_F(TickerTest, AMessageNamingAnEntryRemovedAfterItWasPostedIsDropped) {
+TEST_F(TickerTest, MessagesReachTheSameOperations) {
   PwlTickerEntry* e = Add(a, 40);
   TskmanTask* task = TskmanFind(Mod::Ticker);
+  TskmanPost(task, PwlTickerMsg::Run, reinterpret_cast<uintptr_t>(e), 0);
+  Pump();
+  EXPECT_EQ(e->state, PwlTickerState::Running);
   TskmanPost(task, PwlTickerMsg::Pause, reinterpret_cast<uintptr_t>(e), 0);
   Pump();
   EXPECT_EQ(e->state, PwlTickerState::Paused);
+  TskmanPost(task, PwlTickerMsg::Run, reinterpret_cast<uintptr_t>(e), 0);
+  TskmanPost(task, PwlTickerMsg::Halt, reinterpret_cast<uintptr_t>(e), 0);
+  Pump();
+  EXPECT_EQ(e->state, PwlTickerState::Stopped);
+  TskmanPost(task, PwlTickerMsg::Run, reinterpret_cast<uintptr_t>(e), 0);
+  TskmanPost(task, PwlTickerMsg::PauseAll, 0, 0);
+  Pump();
+  EXPECT_EQ(ticker->state, PwlTickerState::Paused);
+  TskmanPost(task, PwlTickerMsg::ResumeAll, 0, 0);
+  Pump();
+  EXPECT_EQ(ticker->state, PwlTickerState::Running);
+  TskmanPost(task, PwlTickerMsg::PauseAll, 0, 0);
+  Pump();
+  // A message naming an entry removed after it was posted is dropped.
   TskmanPost(task, PwlTickerMsg::Remove, reinterpret_cast<uintptr_t>(e), 0);
   TskmanPost(task, PwlTickerMsg::Run, reinterpret_cast<uintptr_t>(e), 0);
   Pump();
   EXPECT_EQ(ticker->entries.head, nullptr);
   EXPECT_EQ(ticker->running, 0u);
+}
+
+TEST_F(TickerTest, StoppingFreesEntriesLeftAndLaterCallsFindNothing) {
+  PwlTickerRun(Add(a, 40));
+  Add(b, 40);
+  PwlTickerStop();
+  EXPECT_EQ(TskmanFind(Mod::Ticker), nullptr);
+  EXPECT_FALSE(platform->tickRunning);
+  PwlTickerEntry* e = reinterpret_cast<PwlTickerEntry*>(1);
+  EXPECT_EQ(PwlTickerAdd(a, 0, 40, &e), kPwlTickerNoMemory);
+  EXPECT_EQ(e, nullptr);
+  PwlTickerPauseAll();  // no ticker: nothing happens
+  // The toolkit starts it again when asked.
+  ASSERT_EQ(PwlTickerStart(), kOk);
+  Pump();
+  EXPECT_NE(PwlTickerGetContext(), nullptr);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The browser window's UI task as the toolkit's owner: the soft-key band.
+// The browser window's UI task as the toolkit's owner: its content window
+// and the soft-key labels it shows in the band below it.
 #include "browser/bentitle.h"
 #include "browser/uitask.h"
 #include "browser/uiwindow.h"
@@ -28,6 +29,35 @@ class UiLabelTest : public PwlFixture {
     return 16 * (right - left + 1) - Count(0xFFFF, left, right);
   }
 };
+
+TEST_F(UiLabelTest, AnswersItsContentWindow) {
+  PwlWindow* content = nullptr;
+  ASSERT_EQ(TskmanSend(TskmanFind(Mod::Ui), 0x1302, reinterpret_cast<uintptr_t>(&content), 0),
+            kOk);
+  ASSERT_NE(content, nullptr);
+  EXPECT_EQ(content->frame.left, 0);
+  EXPECT_EQ(content->width, 160u);
+  EXPECT_EQ(content->height, 224u);
+  EXPECT_EQ(TskmanSend(TskmanFind(Mod::Ui), 0x1302, 0, 0), 0x80130002u);
+}
+
+TEST_F(UiLabelTest, ShowsAndClearsTheSoftKeyLabels) {
+  TskmanPost(TskmanFind(Mod::Ui), PwlEvent::Labels, reinterpret_cast<uintptr_t>(u"Menu"),
+             reinterpret_cast<uintptr_t>(u"Back"));
+  Pump();
+  EXPECT_GT(InkInBand(0, 60), 0);
+  EXPECT_GT(InkInBand(100, 159), 0);
+  UiWindow* ui = UiGetWindow();
+  ASSERT_NE(ui, nullptr);
+  EXPECT_EQ(std::u16string(ui->labels[1]), u"Back");
+  TskmanPost(TskmanFind(Mod::Ui), PwlEvent::ClearLabels, 0, 0);
+  Pump();
+  EXPECT_EQ(InkInBand(0, 159), 0);
+  TskmanPost(TskmanFind(Mod::Ui), PwlEvent::Label, reinterpret_cast<uintptr_t>(u"OK"), 0);
+  Pump();
+  EXPECT_GT(InkInBand(0, 60), 0);
+  EXPECT_EQ(InkInBand(100, 159), 0);
+}
 
 TEST_F(UiLabelTest, TheTitleLineSitsInItsBevelledBoxBetweenTheLabelsAndStays) {
   TskmanTask* task = TskmanFind(Mod::Ui);
