@@ -30,10 +30,7 @@ TEST(AnimHost, OpensAMovieAndSteps) {
   EXPECT_EQ(p->fromBuffer, 1u);
   EXPECT_EQ(p->movie->levels->frameCount, 3u);
   EXPECT_EQ(AnimHost_Step(p.get()), 0u);
-  const uint32_t used = p->heap.bytesInUse;
-  // Opened again without a close: the heap starts over.
-  ASSERT_EQ(Open(p, data), 0u);
-  EXPECT_EQ(p->heap.bytesInUse, used);
+  EXPECT_EQ(AnimHost_Step(p.get()), 0u);
   EXPECT_EQ(AnimHost_Close(p.get()), 0u);
   EXPECT_EQ(p->movie, nullptr);
   EXPECT_EQ(p->fromBuffer, 0u);
@@ -45,17 +42,23 @@ TEST(AnimHost, OpensAMovieAndSteps) {
   EXPECT_EQ(p->package.count, 0u);
 }
 
+struct OpenFailure {
+  Bytes data;
+  uint32_t result;
+};
+class AnimHostOpenFailure : public ::testing::TestWithParam<int> {};
+
 TEST(AnimHost, FailedOpensReturnTheirCodesAndCloseStillRuns) {
   const Bytes good = FramesMovie(2);
   Bytes shortData(good.begin(), good.end() - 1);
   Bytes notMovie = good;
   notMovie[0] = 'F';
   const Bytes badSound = movie::Qvx({}, movie::Concat({movie::Sound(1, 0, 0, 1, {1}), movie::End()}));
-  const std::vector<std::pair<Bytes, uint32_t>> cases = {
+  const std::vector<OpenFailure> cases = {
       {{}, 1}, {movie::Qvz({}), 1}, {shortData, 2}, {notMovie, 2}, {badSound, 2}};
-  for (const auto& [data, result] : cases) {
+  for (const OpenFailure& c : cases) {
     TestPlayer p;
-    EXPECT_EQ(Open(p, data), result);
+    EXPECT_EQ(Open(p, c.data), c.result);
     EXPECT_EQ(p->movie, nullptr);
     EXPECT_EQ(AnimHost_Close(p.get()), 0u);
     // The next open works on the same context.
@@ -64,8 +67,26 @@ TEST(AnimHost, FailedOpensReturnTheirCodesAndCloseStillRuns) {
   }
 }
 
+TEST(AnimHost, OpenAlwaysStartsOnAFreshHeap) {
+  TestPlayer p;
+  ASSERT_EQ(Open(p, FramesMovie(2)), 0u);
+  const uint32_t used = p->heap.bytesInUse;
+  // A second open without a close: the movie came from a buffer, yet the heap starts over.
+  ASSERT_EQ(Open(p, FramesMovie(2)), 0u);
+  EXPECT_EQ(p->heap.bytesInUse, used);
+  AnimHost_Close(p.get());
+}
+
+TEST(AnimHost, CloseWithoutOpenIsHarmless) {
+  TestPlayer p;
+  EXPECT_EQ(AnimHost_Close(p.get()), 0u);
+  EXPECT_STREQ(AnimHost_GetMin(p.get()), "8200000000000");
+}
+
 TEST(AnimHost, AFailedAllocationDuringALoadReturnsOneAndLeavesNoMovie) {
   TestPlayer p;
+  ASSERT_EQ(Open(p, FramesMovie(2)), 0u);
+  ASSERT_EQ(AnimHost_Close(p.get()), 0u);
   // A movie whose frame table cannot fit in the heap.
   movie::Header h;
   h.frames = 60000;
@@ -77,15 +98,24 @@ TEST(AnimHost, AFailedAllocationDuringALoadReturnsOneAndLeavesNoMovie) {
   EXPECT_EQ(p->heap.abortFlag, 0u);
 }
 
-TEST(AnimCommands, KeysCountByTheLow16BitsAndZoomStaysWithinOneToThree) {
+TEST(AnimCommands, ZoomStaysWithinOneToThree) {
   TestPlayer p;
   ASSERT_EQ(Open(p, FramesMovie(2)), 0u);
-  for (int i = 0; i < 3; ++i) AnimPlayer_Command(p.get(), 0x10004, 18);
+  for (int i = 0; i < 3; ++i) AnimPlayer_Command(p.get(), 4, 18);
   EXPECT_EQ(p->zoom, 3u);
   AnimPlayer_Command(p.get(), 4, 17);
+  EXPECT_EQ(p->zoom, 1u);
   AnimPlayer_Command(p.get(), 4, 19);
   EXPECT_EQ(p->zoom, 1u);
-  AnimPlayer_Command(p.get(), 4, 2);  // pause
+  AnimPlayer_Command(p.get(), 4, 21);
+  EXPECT_EQ(p->panY, -4);
+  AnimHost_Close(p.get());
+}
+
+TEST(AnimCommands, OnlyTheLow16BitsOfTheCodeCount) {
+  TestPlayer p;
+  ASSERT_EQ(Open(p, FramesMovie(2)), 0u);
+  AnimPlayer_Command(p.get(), 0x10004, 2);  // pause
   EXPECT_EQ(p->paused, 1u);
   AnimPlayer_Command(p.get(), 4, 9);  // loop
   EXPECT_EQ(AnimMovie_Root(p->movie)->flagWord, 1u);
@@ -111,7 +141,8 @@ TEST(AnimCommands, StoredMoviesAreNotFoundWithoutHostStorage) {
 TEST(AnimCommands, TheFrameLimitEndsAdvancing) {
   TestPlayer p;
   const Bytes data = FramesMovie(3);
-  AnimSize size{176, 208};
+  const int32_t w = 176, h = 208;
+  AnimSize size{w, h};
   ASSERT_EQ(AnimPlayer_Command(p.get(), 1, reinterpret_cast<uintptr_t>(&size)), 0u);
   const AnimDataArg arg{static_cast<uint32_t>(data.size()), data.data(), -1};
   ASSERT_EQ(AnimPlayer_Command(p.get(), 17, reinterpret_cast<uintptr_t>(&arg)), 0u);
@@ -122,6 +153,15 @@ TEST(AnimCommands, TheFrameLimitEndsAdvancing) {
   EXPECT_EQ(AnimMovie_Root(p->movie)->currentFrame, 2u);
   EXPECT_EQ(AnimPlayer_Command(p.get(), 7, 0), 7u);
   AnimHost_Close(p.get());
+}
+
+TEST(AnimHost, ManyPlayersOneAfterTheOther) {
+  for (int i = 0; i < 5; ++i) {
+    TestPlayer p;
+    ASSERT_EQ(Open(p, FramesMovie(static_cast<uint16_t>(i + 1))), 0u);
+    EXPECT_EQ(p->movie->levels->frameCount, static_cast<uint32_t>(i + 1));
+    AnimHost_Close(p.get());
+  }
 }
 
 }  // namespace
