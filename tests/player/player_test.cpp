@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "movie_writer.h"
 #include "player_support.h"
 
@@ -109,6 +111,57 @@ TEST(AnimCommands, ZoomStaysWithinOneToThree) {
   EXPECT_EQ(p->zoom, 1u);
   AnimPlayer_Command(p.get(), 4, 21);
   EXPECT_EQ(p->panY, -4);
+  AnimHost_Close(p.get());
+}
+
+// The handset's keys as user commands: each leaves the player in its state,
+// and a key the player does not know changes nothing.
+TEST(AnimCommands, UserKeysSetThePlayersState) {
+  TestPlayer p;
+  ASSERT_EQ(Open(p, FramesMovie(4)), 0u);
+  auto state = [&] {
+    return std::to_string(p->paused) + " q" + std::to_string(p->highQuality) + " c" +
+           std::to_string(p->captionOn) + " z" + std::to_string(p->zoom) + " " + std::to_string(p->panX) + "," +
+           std::to_string(p->panY);
+  };
+  auto frame = [&] { return AnimMovie_Root(p->movie)->currentFrame; };
+  const struct {
+    uint32_t key;
+    const char* state;  // paused, quality, captions, zoom, pan
+  } rows[] = {
+      {2, "1 q0 c0 z1 0,0"},   // pause
+      {4, "1 q0 c0 z1 0,0"},   // one step while paused
+      {4, "1 q0 c0 z1 0,0"},
+      {1, "0 q0 c0 z1 0,0"},   // play
+      {7, "0 q1 c0 z1 0,0"},   // smooth drawing
+      {8, "0 q0 c0 z1 0,0"},
+      {5, "0 q0 c1 z1 0,0"},   // captions
+      {6, "0 q0 c0 z1 0,0"},
+      {20, "0 q0 c0 z1 0,4"},  // pans
+      {22, "0 q0 c0 z1 4,0"},
+      {23, "0 q0 c0 z1 -4,0"},
+      {18, "0 q0 c0 z2 -4,0"},
+      {13, "0 q0 c0 z2 -4,0"},  // the movie's own button keys
+      {30, "0 q0 c0 z2 -4,0"},
+      {99, "0 q0 c0 z2 -4,0"},  // unknown
+  };
+  for (const auto& row : rows) {
+    const uint32_t before = frame();
+    EXPECT_EQ(AnimPlayer_Command(p.get(), 4, row.key), 0u) << row.key;
+    EXPECT_EQ(state(), row.state) << row.key;
+    // While paused, only a step moves the movie on, by one frame.
+    if (p->paused) {
+      EXPECT_EQ(frame(), before + (row.key == 4 ? 1 : 0)) << row.key;
+    }
+  }
+  // A pointer move goes to the movie; stop closes the movie but keeps the
+  // player for the next one.
+  EXPECT_EQ(AnimPlayer_Command(p.get(), 104, (10u << 16) | 20u), 0u);
+  EXPECT_EQ(AnimPlayer_Command(p.get(), 4, 11), 0u);
+  EXPECT_EQ(p->movie, nullptr);
+  EXPECT_EQ(AnimPlayer_Command(p.get(), 4, 7), 0u);  // without a movie only the setting changes
+  EXPECT_EQ(p->highQuality, 1u);
+  EXPECT_EQ(AnimPlayer_Command(p.get(), 104, 0), 0u);
   AnimHost_Close(p.get());
 }
 
