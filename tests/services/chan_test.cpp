@@ -377,4 +377,27 @@ TEST_F(ChanTest, TheUserPageAndARestart) {
   EXPECT_NE(narrow.find("<a href=\"rep://0\">Weather</a>"), std::string::npos) << narrow;
 }
 
+// Requests still queued when the repository task is told to stop are each
+// given back: a waiting load learns there is no repository, one that gave up
+// is freed with what it held, and the task ends with nothing left behind.
+TEST_F(ChanTest, RequestsQueuedAtStopAreAnsweredOrFreed) {
+  const uint32_t heapAtStart = HeapGetStats().freeBytes;
+  auto* waiting = static_cast<ReplibResult*>(MemAllocZero(sizeof(ReplibResult), Use::Data, Mod::TestCode));
+  auto* gaveUp = static_cast<ReplibResult*>(MemAllocZero(sizeof(ReplibResult), Use::Data, Mod::TestCode));
+  auto* cell = static_cast<int32_t*>(MemAllocZero(sizeof(int32_t), Use::Data, Mod::TestCode));
+  gaveUp->status = ReplibCode::NotFound;
+  TskmanTask* replib = ReplibGetTask();
+  ASSERT_NE(replib, nullptr);
+  TskmanPost(replib, ReplibMsg::Resolve, 0, reinterpret_cast<uintptr_t>(waiting));
+  TskmanPost(replib, ReplibMsg::UserPage, reinterpret_cast<uintptr_t>(gaveUp), 0);
+  TskmanPost(replib, ReplibMsg::SourceClose, reinterpret_cast<uintptr_t>(cell), 0);
+  TskmanPost(replib, TskMsg::Stop2, 0, 0);
+  Pump();
+  EXPECT_EQ(waiting->done, 1u);
+  EXPECT_EQ(waiting->status, ReplibCode::NoFolder);
+  ReplibFreeResult(&waiting);
+  EXPECT_EQ(TskmanFind(Mod::WtlReplib), nullptr);
+  EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
+}
+
 }  // namespace
