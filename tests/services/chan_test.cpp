@@ -265,6 +265,21 @@ TEST_F(ChanTest, AChannelIsFetchedIntoTheRepository) {
   EXPECT_EQ(Load("rep://9/"), "failed 0x803f003f");
 }
 
+// A resource served with a type the handset does not know is stored without
+// one; read back, its type comes from its name's extension.
+TEST_F(ChanTest, AStoredResourceOfUnknownTypeTakesItsTypeFromItsName) {
+  FetchBody body;
+  body.body = "body of a.txt";
+  body.contentType = "application/x-unknown";
+  driver.Serve("/c/a.txt", body);
+  EXPECT_EQ(Fetch("fetch.wbxml"), std::vector<std::string>{"qortest://h/c/ok.html"});
+  for (const char* url : {"rep://0/", "rep://h/c/a.txt"}) {
+    uint32_t type = 0;
+    EXPECT_EQ(Load(url, &type), "body of a.txt") << url;
+    EXPECT_EQ(type, UrlType::Text) << url;
+  }
+}
+
 TEST_F(ChanTest, FailedChannelsShowTheirFailurePageAndStoreNothing) {
   // http resources go over WSP, which this system cannot fetch.
   EXPECT_EQ(Fetch("http.wbxml"), std::vector<std::string>{"http://h/c/fail.html"});
