@@ -566,6 +566,10 @@ Result ReplibTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
     case TskMsg::Stop2:
       DropQueue(ctx);
       ctx->keepOpen = 0;
+      // The settings task answers an open on its way to this task: ending
+      // before it comes would leave it a freed task to answer. The answer
+      // finds nothing queued and closes the section.
+      if (ctx->state == Section::Opening) return kOk;
       Finish(ctx);
       return kOk;
     case ConfigMsg::Opened:

@@ -485,8 +485,11 @@ const char* OnAttributeText(WbxmlHandler*, uint32_t token) { return ProvTokenNam
 }  // namespace
 
 Result ProvOpenTreePath(ProvParser* p, const char* path) {
-  if (p->path && *p->path) ConfigClose(p->tree, true);
+  // A commit that fails (memory running out) loses what the path held: the
+  // document must fail with it.
+  const Result closed = p->path && *p->path ? ConfigClose(p->tree, true) : kOk;
   p->path = nullptr;
+  if (closed != kOk) return closed;
   if (!path || !*path) return kOk;
   const Result r = ConfigOpenPath(p->tree, path, 0, true);
   if (r == kOk) p->path = path;
@@ -515,7 +518,8 @@ Result ProvParserCreate(ProvParser** out, uint32_t mode) {
 
 Result ProvParserFeed(ProvParser* p, Queue* data) {
   const Result r = WbxmlDecode(p->decoder, &p->handler, data);
-  if ((r & 0xFFFF) == kWbxmlFinished && !ResultFailed(r)) ProvOpenTreePath(p, nullptr);
+  if ((r & 0xFFFF) == kWbxmlFinished && !ResultFailed(r))
+    if (const Result closed = ProvOpenTreePath(p, nullptr); closed != kOk) return closed;
   return r;
 }
 

@@ -13,6 +13,13 @@ namespace {
 
 constexpr uint32_t kModule = Mod::Provisioning;
 
+// Leaves the level most recently opened on `h`, storing it when `r` is kOk;
+// a store that fails (memory running out) is the answer then.
+Result Committed(ConfigHandle* h, Result r) {
+  const Result c = ConfigClose(h, r == kOk);
+  return r != kOk ? r : c;
+}
+
 // Copies the value `name` of the current level of `from` to the current level
 // of `to` (a folder with everything in it).
 Result CopyValue(ConfigHandle* from, const char* name, ConfigHandle* to, const char* as) {
@@ -48,7 +55,7 @@ Result MergeFolder(ConfigHandle* from, ConfigHandle* to, const char* folder) {
   Result r = ConfigOpenPath(to, folder, 0, true);
   if (r == kOk) {
     r = CopyChildren(from, to);
-    ConfigClose(to, r == kOk);
+    r = Committed(to, r);
   }
   ConfigClose(from, false);
   return r;
@@ -184,20 +191,18 @@ Result WriteProxyKeys(ProvParser* p, bool http, const char* address) {
 }  // namespace
 
 Result ProvWriteService(ProvParser* p, const char* name, const char* url) {
-  ProvOpenTreePath(p, nullptr);
+  if (Result r = ProvOpenTreePath(p, nullptr); r != kOk) return r;
   Result r = ConfigOpenPath(p->tree, "service", 0, true);
   if (r != kOk) return r;
   r = ConfigOpenPath(p->tree, name, 0, true);
   if (r == kOk) {
-    r = ConfigSetString(p->tree, "url", url);
-    ConfigClose(p->tree, r == kOk);
+    r = Committed(p->tree, ConfigSetString(p->tree, "url", url));
   }
-  const Result c = ConfigClose(p->tree, r == kOk);
-  return r != kOk ? r : c;
+  return Committed(p->tree, r);
 }
 
 Result ProvWriteProxy(ProvParser* p) {
-  ProvOpenTreePath(p, nullptr);
+  if (Result r = ProvOpenTreePath(p, nullptr); r != kOk) return r;
   const char* address = p->proxyAddress;
   bool http = p->proxyIsHttp != 0;
   if (address && LibcStrNICmp(address, "http://", 7) == 0) {
@@ -209,8 +214,8 @@ Result ProvWriteProxy(ProvParser* p) {
     r = ConfigOpenPath(p->tree, "PPG", 0, true);
     if (r == kOk) {
       r = ConfigOpenPath(p->tree, address, 0, true);
-      if (r == kOk) ConfigClose(p->tree, true);
-      ConfigClose(p->tree, true);
+      if (r == kOk) r = Committed(p->tree, r);
+      r = Committed(p->tree, r);
     }
     if (r != kOk) return r;
   }
@@ -225,7 +230,7 @@ Result ProvWriteProxy(ProvParser* p) {
 }
 
 Result ProvEndAccessPoint(ProvParser* p) {
-  ProvOpenTreePath(p, nullptr);
+  if (Result r = ProvOpenTreePath(p, nullptr); r != kOk) return r;
   if (ConfigOpenPath(p->tree, "isp", 0, false) != kOk) return kOk;
   char* id = nullptr;
   Result r = kOk;
@@ -234,7 +239,8 @@ Result ProvEndAccessPoint(ProvParser* p) {
     if (ConfigGetString(p->tree, "id", 0, &text) == kOk && *text && !(id = LibcStrDup(text)))
       r = ProvCode::NoMemory;
     ConfigDelete(p->tree, "id", 0);
-    ConfigClose(p->tree, true);
+    const Result c = ConfigClose(p->tree, true);
+    if (r == kOk) r = c;
   }
   if (r == kOk && id && !p->unsupportedBearer) r = CopyValue(p->tree, "new", p->tree, id);
   ConfigDelete(p->tree, "new", 0);
@@ -245,13 +251,12 @@ Result ProvEndAccessPoint(ProvParser* p) {
 
 Result ProvWriteEntry(ProvParser* p, ConfigHandle* access) {
   ConfigHandle* tree = p->tree;
-  ProvOpenTreePath(p, nullptr);
+  if (Result r = ProvOpenTreePath(p, nullptr); r != kOk) return r;
   Result r = kOk;
   if (ConfigOpenPath(tree, "PPG", 0, false) == kOk) {
     r = ConfigOpenPath(access, "PPG", 0, true);
     if (r == kOk) {
-      r = CopyChildren(tree, access);
-      ConfigClose(access, r == kOk);
+      r = Committed(access, CopyChildren(tree, access));
     }
     ConfigClose(tree, false);
     ConfigDelete(tree, "PPG", 0);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "browser/status.h"
 #include "browser/url.h"
 #include "content/content_label.h"
 #include "content/content_rows.h"
@@ -147,10 +148,11 @@ class ContentRowsTest : public RowsFixture {
   bool nodeOutput = false;  // the output holds document nodes
 };
 
-std::vector<uint8_t> NbmpBody(const NbmpTestImage& image) {
+std::vector<uint8_t> NbmpStream(const NbmpTestImage& image) {
   const size_t canvas = size_t{NbmpTestRowBytes(image.width, image.depthCode)} * image.height;
-  return NbmpTestPackMemory(NbmpTestStream(image, std::vector<uint8_t>(canvas, 0), false));
+  return NbmpTestStream(image, std::vector<uint8_t>(canvas, 0), false);
 }
+std::vector<uint8_t> NbmpBody(const NbmpTestImage& image) { return NbmpTestPackMemory(NbmpStream(image)); }
 
 // Four greys in their shades; a frame wider than its canvas shows as its
 // first pixel; depth one is refused by the row.
@@ -412,6 +414,160 @@ TEST_F(HandoverRowsTest, BodiesGoToTheirHandsetServices) {
   EXPECT_EQ(Fetch("application/pims", Bytes("a\r\nb\r\n"), 0).failure, 0x80990001u);
   gAnswer = 1;
   EXPECT_EQ(Fetch("application/usat", Bytes("x"), 0).failure, UsatCode::Refused);
+}
+
+// --- The adver element's image objects ---------------------------------------
+// The object is decoded from the element's text into the page's work buffer
+// and posted to the status indicator, which keeps it; the heap comes back
+// once the indicator has gone.
+class AdverImageTest : public EngineFixture {
+ protected:
+  AdverImageTest() : EngineFixture(4u << 20) {}
+  void SetUp() override {
+    EngineFixture::SetUp();
+    ContentRowsInstall();
+    work.resize(kUrlWorkBufferSize);
+    owner = std::make_unique<Recorder>(Mod::TestHarness);
+    Pump();
+    heapAtStart = HeapGetStats().freeBytes;
+  }
+  void TearDown() override {
+    if (statusStarted) StatusStopTask(owner->task());
+    Pump();
+    EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
+    owner.reset();
+    ContentRowsRemove();
+    EngineFixture::TearDown();
+  }
+  void StartStatus() {
+    ASSERT_EQ(StatusCreateTask(owner->task()), kOk);
+    statusStarted = true;
+    Pump();
+  }
+  // Decodes `text` as the element hands it over: the record's text is the
+  // decoder's to free, whatever it answers.
+  Result Decode(uint8_t source, const std::string& text, uint32_t workBytes = kUrlWorkBufferSize) {
+    HtmlImageObject record{};
+    record.sourceType = source;
+    record.text = static_cast<char16_t*>(MemAlloc(2 * (text.size() + 1), Use::Data, Mod::WtlHtml));
+    for (size_t i = 0; i <= text.size(); ++i) record.text[i] = i < text.size() ? static_cast<uint8_t>(text[i]) : 0;
+    record.workBuffer = work.data();
+    record.workBufferSize = workBytes;
+    const Result r = HtmlImageObjectDecode(&record);
+    EXPECT_EQ(record.text, nullptr);
+    Pump();
+    return r;
+  }
+  ContentImage* Posted() { return static_cast<ContentImage*>(StatusGetImage()); }
+
+  std::unique_ptr<Recorder> owner;
+  bool statusStarted = false;
+  std::vector<uint8_t> work;
+  uint32_t heapAtStart = 0;
+};
+
+std::string Base64(const std::vector<uint8_t>& bytes) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    const bool two = i + 1 < bytes.size(), three = i + 2 < bytes.size();
+    const uint32_t v = bytes[i] << 16 | (two ? bytes[i + 1] << 8 : 0) | (three ? bytes[i + 2] : 0);
+    text += {kAlphabet[v >> 18], kAlphabet[(v >> 12) & 63], two ? kAlphabet[(v >> 6) & 63] : '=',
+             three ? kAlphabet[v & 63] : '='};
+  }
+  return text;
+}
+
+// Without the status indicator nobody keeps the image: it is built and
+// dropped, and the answer says so.
+TEST_F(AdverImageTest, WithoutStatusTaskTheImageIsBuiltAndDropped) {
+  EXPECT_EQ(Decode(HtmlImageSource::Str, "a|b|c"), 3u);
+}
+
+// A text image shows each message of "|"-separated text as a frame of its own
+// for 20 hundredths.
+TEST_F(AdverImageTest, TextImageHasOneFramePerMessage) {
+  StartStatus();
+  ASSERT_EQ(Decode(HtmlImageSource::Str, "one|two|three"), kOk);
+  ContentImage* image = Posted();
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->textImage, 1u);
+  EXPECT_EQ(image->frameCount, 3);
+  uint32_t frames = 0;
+  for (ContentImageFrame* f = image->firstFrame; f; f = f->next, ++frames) {
+    EXPECT_EQ(f->delay, 20u);
+    EXPECT_EQ(f->complete, 1u);
+  }
+  EXPECT_EQ(frames, 3u);
+}
+
+TEST_F(AdverImageTest, TheDocumentModelHandsItsAdverElementOver) {
+  StartStatus();
+  HtmlNode* node = HtmlAdverCreate(work.data(), static_cast<uint32_t>(work.size()));
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(HtmlAdverAttribute(node, "inline", u"first|second"), kOk);
+  EXPECT_EQ(HtmlAdverAttribute(node, "type", u"STR"), kOk);
+  Pump();
+  ASSERT_NE(Posted(), nullptr);
+  EXPECT_EQ(Posted()->frameCount, 2);
+  HtmlNodeFree(node);
+  // A type that names no image tells the status indicator there is none: the
+  // kept image goes through the image handlers' own release, which the heap
+  // check at the end sees.
+  node = HtmlAdverCreate(work.data(), static_cast<uint32_t>(work.size()));
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(HtmlAdverAttribute(node, "type", u"gif"), kOk);
+  Pump();
+  EXPECT_EQ(Posted(), nullptr);
+  HtmlNodeFree(node);
+}
+
+// Malformed text, and a work buffer too small for the decoder, post nothing.
+TEST_F(AdverImageTest, RefusedObjectsPostNothing) {
+  StartStatus();
+  std::mt19937 rng(3);
+  const std::string nbmp = NbmpTestPackText(NbmpStream(NbmpTestRandomImage(rng)), nullptr);
+  const std::string sis = Base64(SisBody(1, 4));
+  const struct {
+    uint8_t source;
+    std::string text;
+    uint32_t workBytes;
+    Result answer;
+  } rows[] = {
+      {HtmlImageSource::Sis, "bm90IGFuIGltYWdl", kUrlWorkBufferSize, SisRowErr::Malformed},
+      {HtmlImageSource::Sis, "", kUrlWorkBufferSize, SisRowErr::Malformed},
+      {HtmlImageSource::Nbmp, "!!!!", kUrlWorkBufferSize, NbmpRowErr::Malformed},
+      {HtmlImageSource::Sis, sis, 1000, kHtmlObjectNoMemory},
+      {HtmlImageSource::Nbmp, nbmp, 1000, kHtmlObjectNoMemory},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text.substr(0, 16));
+    EXPECT_EQ(Decode(row.source, row.text, row.workBytes), row.answer);
+    EXPECT_EQ(Posted(), nullptr);
+  }
+}
+
+TEST_F(AdverImageTest, NbmpTextPlaysWithoutEnd) {
+  StartStatus();
+  std::mt19937 rng(3);
+  NbmpTestImage image = NbmpTestRandomImage(rng);
+  if (image.depthCode == 1) image.depthCode = 2;
+  image.loopCount = 4;
+  ASSERT_EQ(Decode(HtmlImageSource::Nbmp, NbmpTestPackText(NbmpStream(image), nullptr)), kOk);
+  ASSERT_NE(Posted(), nullptr);
+  EXPECT_EQ(Posted()->loopCount, 0);
+}
+
+TEST_F(AdverImageTest, ThreeFrameSisDecodesEveryFrameAtOnce) {
+  StartStatus();
+  ASSERT_EQ(Decode(HtmlImageSource::Sis, Base64(SisBody(3, 12))), kOk);
+  ContentImage* posted = Posted();
+  ASSERT_NE(posted, nullptr);
+  EXPECT_EQ(posted->frameCount, 3);
+  EXPECT_EQ(posted->allFrames, 1u);
+  uint32_t withBands = 0;
+  for (ContentImageFrame* f = posted->firstFrame; f; f = f->next) withBands += f->bandCount > 0;
+  EXPECT_EQ(withBands, 3u);
 }
 
 }  // namespace

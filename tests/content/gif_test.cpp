@@ -79,6 +79,45 @@ TEST_F(GifTest, BodyCutAtEveryOffsetEndsCleanly) {
 
 class GifScreenTest : public EngineFixture {};
 
+// Fitted to a screen narrower than the image, the image takes the screen's
+// width and its height in proportion; each kept row and column is the last
+// source one of those that shrink onto it, whatever pass of the interlace
+// brings it and however the body arrives.
+TEST_F(GifScreenTest, FittingToTheScreenKeepsTheLastRowAndColumnOfEachStep) {
+  platform->MakeScreen(20, 30);
+  const std::vector<Picture> ref = ReadPictures(ReadDataFile("gif/interlaced.pam"));
+  ASSERT_EQ(ref.size(), 1u);
+  const Picture& picture = ref[0];
+  ASSERT_EQ(picture.width, 37u);
+  ASSERT_EQ(picture.height, 29u);
+  const uint32_t outWidth = 20, outHeight = 29 * 20 / 37;
+  // The source index kept for output index o when n shrinks to m.
+  auto source = [](uint32_t o, uint32_t n, uint32_t m) { return ((o + 1) * n + m - 1) / m - 1; };
+  for (uint32_t block : {0u, 140u, 1u}) {
+    SCOPED_TRACE(block);
+    DecodeRun run = Decode(ReadDataFile("gif/interlaced.gif"), block, ContentRequest::FitToScreen);
+    ASSERT_EQ(run.result, kOk);
+    const ContentImage* image = FirstImage(run);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->width, outWidth);
+    EXPECT_EQ(image->height, outHeight);
+    const ContentImageFrame* frame = image->firstFrame;
+    ASSERT_NE(frame, nullptr);
+    ASSERT_EQ(frame->width, outWidth);
+    ASSERT_EQ(frame->height, outHeight);
+    for (uint32_t y = 0; y < outHeight; ++y)
+      for (uint32_t x = 0; x < outWidth; ++x)
+        ASSERT_EQ(BandPixel(frame->bands, frame->bandCount, x, y),
+                  ReferencePixel(picture, source(y, 29, outHeight) * 37 + source(x, 37, outWidth), false))
+            << x << "," << y;
+    FreeOutput(&run.output);
+  }
+  // Without the request the image keeps its size.
+  DecodeRun plain = Decode(ReadDataFile("gif/interlaced.gif"));
+  EXPECT_EQ(FirstImage(plain)->width, 37u);
+  FreeOutput(&plain.output);
+}
+
 // A logical screen with no rows, wider than the screen: fitted to one row,
 // where no frame can show.
 TEST_F(GifScreenTest, FittedScreenWithoutRowsShowsNoFrame) {

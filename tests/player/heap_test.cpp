@@ -14,18 +14,37 @@ struct Heap {
     const char* fault = AnimHeap_Check(&heap);
     EXPECT_EQ(fault, nullptr) << fault;
   }
+  uint32_t Block(void* p) { return AnimHeap_BlockSize(&heap, p); }
   std::vector<uint8_t> arena;
   AnimHeap heap{};
 };
 
-TEST(AnimHeap, RequestsRoundToAlignedBlocks) {
+struct SizeCase {
+  int32_t request;
+  uint32_t block;
+};
+
+class HeapRequestSize : public ::testing::TestWithParam<SizeCase> {};
+
+TEST_P(HeapRequestSize, RoundsToTheBlockSize) {
   Heap h;
-  for (const auto& [request, block] : {std::pair{-5, 16u}, {8, 16u}, {9, 24u}, {20000, 20008u}}) {
-    void* p = AnimHeap_Alloc(&h.heap, request);
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(AnimHeap_BlockSize(&h.heap, p), block) << request;
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 8, 0u);
-  }
+  void* p = AnimHeap_Alloc(&h.heap, GetParam().request);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(h.Block(p), GetParam().block);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 8, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, HeapRequestSize,
+                         ::testing::Values(SizeCase{0, 16}, SizeCase{-5, 16}, SizeCase{1, 16}, SizeCase{8, 16},
+                                           SizeCase{9, 24}, SizeCase{100, 112}, SizeCase{600, 608},
+                                           SizeCase{20000, 20008}));
+
+TEST(AnimHeap, FreeThenAllocOfTheSameSizeReturnsTheSameBlock) {
+  Heap h;
+  void* a = AnimHeap_Alloc(&h.heap, 40);
+  AnimHeap_Alloc(&h.heap, 40);
+  AnimHeap_Free(&h.heap, a);
+  EXPECT_EQ(AnimHeap_Alloc(&h.heap, 40), a);
 }
 
 uint32_t QuickLength(const AnimHeap& heap) {
@@ -54,11 +73,46 @@ TEST(AnimHeap, FrequentSmallSizesArePreCarvedOntoTheQuickList) {
 
 TEST(AnimHeap, ARequestTooLargeFailsSetsTheAbortFlagAndTheHeapStaysUsable) {
   Heap h;
-  ASSERT_NE(AnimHeap_Alloc(&h.heap, 100000), nullptr);
+  void* a = AnimHeap_Alloc(&h.heap, 100000);
+  ASSERT_NE(a, nullptr);
   EXPECT_EQ(AnimHeap_Alloc(&h.heap, 200000), nullptr);
   EXPECT_EQ(h.heap.abortFlag, 1u);
+  EXPECT_EQ(AnimHeap_Check(&h.heap), nullptr);
   EXPECT_NE(AnimHeap_Alloc(&h.heap, 1000), nullptr);
   EXPECT_EQ(AnimHeap_Alloc(&h.heap, 0x7FFFFFFF), nullptr);
+  EXPECT_EQ(AnimHeap_Malloc(&h.heap, 300000), nullptr);
+}
+
+TEST(AnimHeap, FreeIgnoresPointersOutsideTheArena) {
+  Heap h;
+  void* a = AnimHeap_Alloc(&h.heap, 64);
+  int local = 0;
+  AnimHeap_Free(&h.heap, &local);
+  AnimHeap_Free(&h.heap, nullptr);
+  AnimHeap_Free(&h.heap, h.arena.data() + 200000);  // beyond the break
+  EXPECT_EQ(h.heap.quick, kAnimHeapNone);
+  AnimHeap_Free(&h.heap, a);
+  EXPECT_NE(h.heap.quick, kAnimHeapNone);
+}
+
+TEST(AnimHeap, AnUnalignedArenaStillGivesAlignedBlocks) {
+  std::vector<uint8_t> arena(256008);
+  AnimHeap heap{};
+  AnimHeap_Reset(&heap, arena.data() + 3);
+  for (int n : {1, 17, 600, 9000}) {
+    void* p = AnimHeap_Alloc(&heap, n);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 8, 0u);
+  }
+  EXPECT_EQ(AnimHeap_Check(&heap), nullptr);
+}
+
+TEST(AnimHeap, ResetDiscardsEveryBlock) {
+  Heap h;
+  for (int i = 0; i < 100; ++i) AnimHeap_Alloc(&h.heap, 100 + i);
+  AnimHeap_Reset(&h.heap, h.arena.data());
+  EXPECT_EQ(h.heap.bytesInUse, 0u);
+  EXPECT_NE(AnimHeap_Alloc(&h.heap, 200000), nullptr);
 }
 
 struct Live {
@@ -77,8 +131,11 @@ TEST(AnimHeap, RandomisedRunsKeepEveryInvariant) {
     for (int step = 0; step < 3000; ++step) {
       const uint32_t pick = rng() % 100;
       if (pick < 55 || live.empty()) {
+        int32_t n;
         const uint32_t kind = rng() % 10;
-        const int32_t n = static_cast<int32_t>(rng() % (kind < 6 ? 64 : kind < 9 ? 1200 : 30000));
+        if (kind < 6) n = static_cast<int32_t>(rng() % 64);
+        else if (kind < 9) n = static_cast<int32_t>(rng() % 1200);
+        else n = static_cast<int32_t>(rng() % 30000);
         auto* p = static_cast<uint8_t*>(AnimHeap_Malloc(&h.heap, n));
         if (!p) continue;
         ASSERT_GE(AnimHeap_BlockSize(&h.heap, p), static_cast<uint32_t>(n > 0 ? n : 0) + 8);
@@ -108,10 +165,19 @@ TEST(AnimHeap, RandomisedRunsKeepEveryInvariant) {
   }
 }
 
-TEST(AnimHeap, TextsParseAsNumbersUpToTheFirstStrayCharacter) {
-  const std::pair<const char*, double> cases[] = {{"  42", 42}, {"1.25e2", 125}, {"5d-1", 0.5},
-                                                  {"12abc", 12}, {"1e+2", 1},    {"\t5", 0}};
-  for (const auto& [text, value] : cases) EXPECT_DOUBLE_EQ(AnimStr_ToNumber(text), value) << text;
-}
+struct NumberCase {
+  const char* text;
+  double value;
+};
+
+class AnimNumber : public ::testing::TestWithParam<NumberCase> {};
+
+TEST_P(AnimNumber, ParsesText) { EXPECT_DOUBLE_EQ(AnimStr_ToNumber(GetParam().text), GetParam().value); }
+
+INSTANTIATE_TEST_SUITE_P(Texts, AnimNumber,
+                         ::testing::Values(NumberCase{"", 0}, NumberCase{"  42", 42}, NumberCase{"-3.5", -3.5},
+                                           NumberCase{"+7", 7}, NumberCase{"1.25e2", 125}, NumberCase{"2E3", 2000},
+                                           NumberCase{"5d-1", 0.5}, NumberCase{"12abc", 12},
+                                           NumberCase{"1e+2", 1}, NumberCase{"\t5", 0}, NumberCase{".5", 0.5}));
 
 }  // namespace

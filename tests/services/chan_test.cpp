@@ -265,6 +265,21 @@ TEST_F(ChanTest, AChannelIsFetchedIntoTheRepository) {
   EXPECT_EQ(Load("rep://9/"), "failed 0x803f003f");
 }
 
+// A resource served with a type the handset does not know is stored without
+// one; read back, its type comes from its name's extension.
+TEST_F(ChanTest, AStoredResourceOfUnknownTypeTakesItsTypeFromItsName) {
+  FetchBody body;
+  body.body = "body of a.txt";
+  body.contentType = "application/x-unknown";
+  driver.Serve("/c/a.txt", body);
+  EXPECT_EQ(Fetch("fetch.wbxml"), std::vector<std::string>{"qortest://h/c/ok.html"});
+  for (const char* url : {"rep://0/", "rep://h/c/a.txt"}) {
+    uint32_t type = 0;
+    EXPECT_EQ(Load(url, &type), "body of a.txt") << url;
+    EXPECT_EQ(type, UrlType::Text) << url;
+  }
+}
+
 TEST_F(ChanTest, FailedChannelsShowTheirFailurePageAndStoreNothing) {
   // http resources go over WSP, which this system cannot fetch.
   EXPECT_EQ(Fetch("http.wbxml"), std::vector<std::string>{"http://h/c/fail.html"});
@@ -375,6 +390,29 @@ TEST_F(ChanTest, TheUserPageAndARestart) {
   std::string narrow;
   for (size_t i = 0; i < page.size(); i += 2) narrow += page[i];
   EXPECT_NE(narrow.find("<a href=\"rep://0\">Weather</a>"), std::string::npos) << narrow;
+}
+
+// Requests still queued when the repository task is told to stop are each
+// given back: a waiting load learns there is no repository, one that gave up
+// is freed with what it held, and the task ends with nothing left behind.
+TEST_F(ChanTest, RequestsQueuedAtStopAreAnsweredOrFreed) {
+  const uint32_t heapAtStart = HeapGetStats().freeBytes;
+  auto* waiting = static_cast<ReplibResult*>(MemAllocZero(sizeof(ReplibResult), Use::Data, Mod::TestCode));
+  auto* gaveUp = static_cast<ReplibResult*>(MemAllocZero(sizeof(ReplibResult), Use::Data, Mod::TestCode));
+  auto* cell = static_cast<int32_t*>(MemAllocZero(sizeof(int32_t), Use::Data, Mod::TestCode));
+  gaveUp->status = ReplibCode::NotFound;
+  TskmanTask* replib = ReplibGetTask();
+  ASSERT_NE(replib, nullptr);
+  TskmanPost(replib, ReplibMsg::Resolve, 0, reinterpret_cast<uintptr_t>(waiting));
+  TskmanPost(replib, ReplibMsg::UserPage, reinterpret_cast<uintptr_t>(gaveUp), 0);
+  TskmanPost(replib, ReplibMsg::SourceClose, reinterpret_cast<uintptr_t>(cell), 0);
+  TskmanPost(replib, TskMsg::Stop2, 0, 0);
+  Pump();
+  EXPECT_EQ(waiting->done, 1u);
+  EXPECT_EQ(waiting->status, ReplibCode::NoFolder);
+  ReplibFreeResult(&waiting);
+  EXPECT_EQ(TskmanFind(Mod::WtlReplib), nullptr);
+  EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "kernel/heap.h"
+#include "kernel/mem.h"
 #include "tests/services/prov_support.h"
 #include "tests/support/engine_fixture.h"
 
@@ -180,6 +181,48 @@ TEST_F(ProvParserTest, HeldItemKinds) {
   EXPECT_EQ(ProvHeldItemKind(), 0u);
   EXPECT_EQ(ProvHeldItemCheck(1), 0x80550009u);
   EXPECT_EQ(ProvHeldItemSetLength(nullptr, 4), 0);
+}
+
+// With the heap running out at any point of the parse or of the write, the
+// document is refused or written whole, and nothing is left held.
+TEST_F(ProvParserTest, RunningOutOfMemoryAnywhereRefusesCleanly) {
+  const std::string document = ProvDocument("full.wbxml");
+  ASSERT_EQ(Parse(document, 0), kWbxmlFinished);
+  Result written = 1;
+  const std::string whole = Entry(&written);
+  ASSERT_EQ(written, kOk);
+  ProvParserFree(&parser);
+  bool succeeded = false;
+  uint32_t refusals = 0;
+  for (uint32_t spare = 0; spare < (256u << 10) && !succeeded; spare += 4) {
+    const uint32_t freeAtStart = HeapGetStats().freeBytes;
+    void* filler = MemAlloc(freeAtStart - 64 - spare, Use::Data, Mod::TestCode);
+    if (!filler) continue;
+    ConfigHandle* access = nullptr;
+    if (ProvParserCreate(&parser, ProvMode::Remote) == kOk) {
+      parser->initiator = "prov.example.net";
+      Queue data{};
+      if (UtilDataChunkAppend(&data, reinterpret_cast<const uint8_t*>(document.data()),
+                              static_cast<uint32_t>(document.size()), Mod::TestCode) == kOk &&
+          ProvParserFeed(parser, &data) == kWbxmlFinished && ConfigCreate(&access) == kOk) {
+        succeeded = ProvWriteEntry(parser, access) == kOk;
+      }
+      UtilDataChunkFreeQueue(&data);
+      ProvParserFree(&parser);
+    }
+    MemFree(&filler);
+    // Read back with the heap free again: a refused write may leave part of
+    // an entry, a written one holds all of it.
+    if (succeeded) {
+      EXPECT_EQ(DumpTree(access), whole) << spare;
+    }
+    refusals += !succeeded;
+    ConfigFreeHandle(&access);
+    EXPECT_EQ(HeapGetStats().freeBytes, freeAtStart) << spare;
+    ASSERT_EQ(HeapValidate(), nullptr) << spare;
+  }
+  EXPECT_TRUE(succeeded);
+  EXPECT_GT(refusals, 10u);
 }
 
 }  // namespace

@@ -138,6 +138,13 @@ TEST_F(SmsRouteTest, ClaimsByKindAndPattern) {
   EXPECT_STREQ(m->sender, "+1");
   EXPECT_EQ(m->source, 7u);
   SmsMessageFree(&m);
+  // An application that leaves claims nothing more; the others keep theirs.
+  SmsUnregisterApp(&state, app->task());
+  EXPECT_EQ(Route(0, "+1", "ABCdef", 0), nullptr);
+  EXPECT_EQ(Route(3, "+1", "HHxabc", 2), binary.task());
+  ASSERT_EQ(binary.Count(SmsServiceMsg::Delivered), 2u);
+  m = reinterpret_cast<SmsMessage*>(binary.log.back().arg1);
+  SmsMessageFree(&m);
 }
 
 TEST_F(SmsRouteTest, AMessageForAnApplicationWithNoTaskIsDroppedAndFreed) {
@@ -178,6 +185,12 @@ TEST_F(SmsRouteTest, SendRequestsReachTheServiceOrAreAnsweredAtOnce) {
     auto* text = reinterpret_cast<char16_t*>(requester.log[i].arg1);
     MemFree(&text);
   }
+  // A requester that has gone hears nothing; its reference is freed.
+  requester.Destroy();
+  const uint32_t before = HeapGetStats().freeBytes;
+  SmsSendRequest(requester.task(), LibcWStrDup(u"4"), 0, nullptr);
+  Pump();
+  EXPECT_EQ(HeapGetStats().freeBytes, before);
 }
 
 }  // namespace

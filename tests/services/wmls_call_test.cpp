@@ -1,5 +1,7 @@
-// Runs started from call texts "name(arguments)" on units compiled by Kannel's
-// wmlsc (call.wmls, guarded.wmls); the heap is whole after each.
+// Runs started from call texts "name(arguments)" on units compiled by
+// Kannel's wmlsc (tests/data/wmls/call.wmls, guarded.wmls): argument kinds
+// and escapes, malformed texts, unknown functions, counts, the access
+// pragmas, a run over many slices; the heap is whole after each.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -20,6 +22,7 @@ struct Case {
   const char* referrer;
   const char* expected;  // the value, or "result N" when the start fails
 };
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class WmlsCallTest : public HeapFixture, public ::testing::WithParamInterface<Case> {};
 
@@ -42,54 +45,39 @@ TEST_P(WmlsCallTest, StartsAndRuns) {
 
 const Case kCases[] = {
     {"NoArguments", "call", u"main()", nullptr, "s:main"},
+    {"BlankList", "call", u"main( \t)", nullptr, "s:main"},
+    {"BlanksAroundTheName", "call", u" main ()", nullptr, "s:main"},
+    {"NoParenthesis", "call", u"main", nullptr, "result -1005"},
     {"Kinds", "call", u"three('a%41', 3, true)", nullptr, "s:2:aA|0:3|3:true"},
     {"DoubleQuotesKeepCommas", "call", u"three(\"x,y\" ,-7,false)", nullptr, "s:2:x,y|0:-7|3:false"},
+    {"EscapedQuoteAndPercent", "call", u"one('%27%25%2c')", nullptr, "s:2:'%,"},
+    {"LowerCaseHex", "call", u"one('%c3')", nullptr, "s:2:\\u00C3"},
+    {"PercentNotHex", "call", u"one('%zz%4')", nullptr, "s:2:%zz%4"},
+    {"OtherQuoteInside", "call", u"one(\"it's\")", nullptr, "s:2:it's"},
     {"FloatIsInvalid", "call", u"one(1.5)", nullptr, "invalid"},
+    {"InvalidWord", "call", u"one(invalid)", nullptr, "invalid"},
     {"NotANumberIsZero", "call", u"one(abc)", nullptr, "s:0:0"},
+    {"Overflow", "call", u"one(99999999999)", nullptr, "invalid"},
     {"UnclosedQuote", "call", u"one('a)", nullptr, "result -1005"},
+    {"NoClosingParenthesis", "call", u"one(1", nullptr, "result -1005"},
     {"JunkAfterArgument", "call", u"one('a' 'b')", nullptr, "result -1005"},
     {"TooManyArguments", "call", u"one(1,2)", nullptr, "result -1006"},
+    {"TooFewArguments", "call", u"three(1)", nullptr, "result -1006"},
+    {"EmptyListForOne", "call", u"one()", nullptr, "result -1006"},
     {"UnknownFunction", "call", u"nope()", nullptr, "result -1001"},
     {"LocalFunctionIsNotCallable", "call", u"hidden()", nullptr, "result -1001"},
     {"ManySlices", "call", u"loop(1000)", nullptr, "i:1000"},
     {"AccessAdmitted", "guarded", u"main()", "http://b.com/app/page.wml", "s:in"},
+    {"AccessSubdomain", "guarded", u"main()", "http://www.b.com/app/x/y.wml", "s:in"},
     {"AccessLookalikeHost", "guarded", u"main()", "http://b.com.evil.org/app/x", "result -1002"},
+    {"AccessUrlInQuery", "guarded", u"main()", "http://evil.org/p?u=http://b.com/app", "result -1002"},
+    {"AccessPathPrefixOfSegment", "guarded", u"main()", "http://b.com/application", "result -1002"},
     {"AccessUserPartIsNotTheHost", "guarded", u"main()", "http://b.com@evil.org/app/x", "result -1002"},
+    {"AccessPortIgnored", "guarded", u"main()", "http://b.com:8080/app", "s:in"},
+    {"AccessPathInTheMiddle", "guarded", u"main()", "http://b.com/x/app/y", "result -1002"},
     {"AccessNoReferrer", "guarded", u"main()", nullptr, "result -1002"},
 };
 INSTANTIATE_TEST_SUITE_P(Call, WmlsCallTest, ::testing::ValuesIn(kCases),
                          [](const auto& i) { return std::string(i.param.name); });
-
-}  // namespace
-
-namespace {
-
-using WmlsCallMemoryTest = HeapFixture;
-
-// With the heap nearly full at every level of spare room, an argument list
-// that cannot grow gives up without keeping any of the argument texts.
-TEST_F(WmlsCallMemoryTest, ArgumentListsThatRunOutOfMemoryLeaveNothing) {
-  const std::vector<uint8_t> bytes = WmlsReadUnit("call");
-  WmlsUnit* unit = nullptr;
-  ASSERT_EQ(WmlsUnitParse(bytes.data(), static_cast<uint32_t>(bytes.size()), &unit), WmlsParse::Ok);
-  int outOfMemory = 0;
-  for (uint32_t spare = 0; spare < 1024; spare += 8) {
-    const uint32_t before = HeapGetStats().freeBytes;
-    std::vector<void*> ballast;
-    for (HeapStats s = HeapGetStats(); s.largestFree > spare + 32; s = HeapGetStats()) {
-      void* b = HeapBlockAlloc(s.largestFree - spare - 32);
-      if (!b) break;
-      ballast.push_back(b);
-    }
-    WmlsRunContext ctx;
-    const int32_t r = WmlsRunCall(&ctx, unit, u"nope('a', 'b', 'c', 'd', 'e', 'f')", nullptr, nullptr, nullptr);
-    outOfMemory += r == WmlsResult::NoMemory;
-    EXPECT_TRUE(r == WmlsResult::NoMemory || r == WmlsResult::NoFunction) << r;
-    for (void* b : ballast) HeapBlockFree(b);
-    EXPECT_EQ(HeapGetStats().freeBytes, before) << spare;
-  }
-  EXPECT_GT(outOfMemory, 0);
-  WmlsUnitFree(&unit);
-}
 
 }  // namespace

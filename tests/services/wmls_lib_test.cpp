@@ -20,6 +20,8 @@ struct Case {
   const char* expected;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 class WmlsUrlTest : public HeapFixture, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(WmlsUrlTest, GivesTheValue) {
@@ -38,16 +40,60 @@ const Case kUrl[] = {
     {"Host", "host", {"s:http://h.com:80/a"}, "s:h.com"},
     {"Path", "getPath", {"s:http://h.com/a/b;p?q#f"}, "s:/a/b"},
     {"Query", "query", {"s:http://h.com/a/b;p?q=1#f"}, "s:q=1"},
+    {"QueryNone", "query", {"s:http://h.com/a"}, "s:"},
+    {"ValidRelative", "valid", {"s:../a/b.wml#c"}, "b:true"},
+    {"ValidColonLetter", "valid", {"s:http:x"}, "b:false"},
+    {"ValidColonAtEnd", "valid", {"s:a:"}, "b:false"},
+    {"ValidPercentShort", "valid", {"s:a%2"}, "b:false"},
+    {"ValidEmpty", "valid", {"s:"}, "b:false"},
+    {"ValidNonAscii", "valid", {"s:http://h/\xfc"}, "b:false"},
+    {"ValidInt", "validInt", {}, "b:false"},
+    {"SchemeRelative", "scheme", {"s:a/b"}, "s:"},
+    {"SchemeOfInvalidUrl", "scheme", {"s:a b"}, "invalid"},
+    {"HostInt", "hostInt", {}, "invalid"},
+    {"PortNone", "port", {"s:http://h.com/a"}, "s:"},
+    {"Port", "port", {"s:http://h.com:8080/a"}, "s:8080"},
+    {"Parameters", "parameters", {"s:http://h.com/a/b;p?q#f"}, "s:p"},
+    {"Fragment", "fragment", {"s:http://h.com/a#card"}, "s:card"},
     {"ResolveParent", "resolve", {"s:http://a/b/c/d;p?q", "s:../g"}, "s:http://a/b/g"},
+    {"ResolveQuery", "resolve", {"s:http://a/b/c/d;p?q", "s:g?y#s"}, "s:http://a/b/c/g?y#s"},
+    {"ResolveAbsolute", "resolve", {"s:http://a/b", "s:https://x/y"}, "s:https://x/y"},
+    {"ResolveInvalid", "resolveInvalid", {}, "invalid"},
     {"ResolveInt", "resolveInt", {}, "s:http://a/b/12"},
     {"EscapeBlankSlashAndUmlaut", "escape", {"s:a b/\xfc"}, "s:a%20b%2F%C3%BC"},
+    {"EscapeKept", "escape", {"s:!()*-._~AZaz09"}, "s:!()*-._~AZaz09"},
+    {"EscapeReserved", "escape", {"s:'\"%#?&=+$,;:@"}, "s:%27%22%25%23%3F%26%3D%2B%24%2C%3B%3A%40"},
+    {"EscapeInt", "escapeInt", {}, "s:-12"},
+    {"EscapeInvalid", "escapeInvalid", {}, "invalid"},
     {"Unescape", "unescape", {"s:a%20b%2f%C3%BC"}, "s:a b/\\u00FC"},
+    {"UnescapeLonePercent", "unescape", {"s:100%"}, "s:100%"},
+    {"UnescapeNotHex", "unescape", {"s:%zz%4"}, "s:%zz%4"},
     {"UnescapeBadUtf8", "unescape", {"s:%FF"}, "s:\\uFFFD"},
+    {"UnescapeCutSequence", "unescape", {"s:a%C3"}, "s:a\\uFFFD"},
     {"RoundTrip", "roundTrip", {"s:\xfc &=%"}, "b:true"},
     {"LoadBadType", "load", {"s:x.txt", "s:image/png"}, "invalid"},
+    {"LoadNoSubtype", "load", {"s:x.txt", "s:text/"}, "invalid"},
+    {"LoadInt", "loadInt", {}, "invalid"},
+    {"LoadOutsideTask", "load", {"s:x.txt", "s:TEXT/Plain"}, "invalid"},
 };
 INSTANTIATE_TEST_SUITE_P(Url, WmlsUrlTest, ::testing::ValuesIn(kUrl),
                          [](const auto& i) { return std::string(i.param.name); });
+
+TEST(WmlsLoadType, TextTypesAndTheirIds) {
+  struct T {
+    const char16_t* type;
+    uint32_t id;
+  } const cases[] = {
+      {u"text/*", 1}, {u"text/plain", 3}, {u"Text/HTML", 2}, {u"text/vnd.wap.wml", 8},
+      {u"text/xml", 40}, {u"text/vnd.wap.connectivity-wbxml", 53}, {u"text/", 0},
+      {u"text", 0}, {u"image/png", 0}, {u"text/plainx", 0}, {u"textplain", 0},
+  };
+  for (const T& t : cases) {
+    const std::u16string s(t.type);
+    EXPECT_EQ(WmlsLoadStringType(s.c_str(), static_cast<uint32_t>(s.size())), t.id)
+        << std::string(s.begin(), s.end());
+  }
+}
 
 class WmlsTaskLibTest : public HeapFixture {
  protected:
@@ -61,6 +107,9 @@ class WmlsTaskLibTest : public HeapFixture {
     BenFreeVarList(&browser_);
     EXPECT_EQ(HeapGetStats().freeBytes, before_);
   }
+  std::string Url(const char* fn, const char* unitUrl = nullptr) {
+    return WmlsRunFile("url", fn, {}, &task_, unitUrl);
+  }
   std::string Browser(const char* fn, const std::vector<std::string>& args = {}) {
     return WmlsRunFile("browser", fn, args, &task_, "http://h.com/s/x.wmls");
   }
@@ -72,13 +121,56 @@ class WmlsTaskLibTest : public HeapFixture {
   WmlsTaskContext task_{};
 };
 
+// getBase resolves the script's address against the deck that called it,
+// always over http; a referrer without a host gives nothing.
+TEST_F(WmlsTaskLibTest, BaseResolvesTheScriptAgainstTheReferrer) {
+  const struct {
+    const char16_t *referrer, *script;
+    const char* base;
+  } rows[] = {
+      {u"http://h.com/dir/page.wml", u"s/x.wmls", "s:http://h.com/dir/s/x.wmls"},
+      {u"http://h.com/dir/page.wml", u"/x.wmls", "s:http://h.com/x.wmls"},
+      {u"http://h.com/dir/page.wml", u"../x.wmls", "s:http://h.com/x.wmls"},
+      {u"http://h.com/dir/page.wml", u"http://o.org/y.wmls", "s:http://o.org/y.wmls"},
+      {u"WSP://h.com/d/p", u"x.wmls", "s:http://h.com/d/x.wmls"},
+      {u"nohost", u"x.wmls", "s:"},
+      {nullptr, u"x.wmls", "s:"},
+  };
+  for (const auto& r : rows) {
+    task_.referrer = r.referrer;
+    task_.scriptUrl = r.script;
+    EXPECT_EQ(Url("base"), r.base) << r.base;
+  }
+}
+
+// getReferer is the calling deck relative to the running unit (or to the
+// unit that called it), absolute when scheme or host differ.
+TEST_F(WmlsTaskLibTest, RefererIsRelativeToTheUnit) {
+  EXPECT_EQ(Url("referer", "http://h.com/a/s/x.wmls"), "s:");
+  task_.referrer = u"http://h.com/a/b/page.wml?x=1";
+  const struct {
+    const char *unit, *referer;
+  } rows[] = {
+      {"http://h.com/a/s/x.wmls", "s:../b/page.wml?x=1"},
+      {"http://h.com/a/b/x.wmls", "s:page.wml?x=1"},
+      {"https://h.com/a/b/x.wmls", "s:http://h.com/a/b/page.wml?x=1"},
+      {"http://other.com/a/b/x.wmls", "s:http://h.com/a/b/page.wml?x=1"},
+  };
+  for (const auto& r : rows) EXPECT_EQ(Url("referer", r.unit), r.referer) << r.unit;
+  task_.outerUnitUrl = "http://h.com/a/s/outer.wmls";
+  EXPECT_EQ(Url("referer", "http://h.com/a/s/x.wmls"), "s:outer.wmls");
+}
+
 TEST_F(WmlsTaskLibTest, VariablesFollowTheNameAndValueRules) {
-  EXPECT_EQ(Browser("setVar", {"s:1x", "s:a"}), "invalid");
+  for (const char* name : {"s:1x", "s:a-b", "s:"}) EXPECT_EQ(Browser("setVar", {name, "s:a"}), "invalid") << name;
   EXPECT_EQ(Browser("setVar", {"s:x", "s:a\tb"}), "b:true");
   EXPECT_EQ(Browser("getVar", {"s:x"}), "s:a\tb");
   EXPECT_EQ(Browser("setVar", {"s:x", "s:a\x01"}), "invalid");
   EXPECT_EQ(Browser("getVar", {"s:x"}), "s:a\tb");
+  EXPECT_EQ(Browser("setThenGet"), "s:truea");
   EXPECT_EQ(Browser("setVar", {"s:_v9", "s:\xfc"}), "b:true");
+  EXPECT_EQ(Browser("getVar", {"s:_v9"}), "s:\\u00FC");
+  EXPECT_EQ(Browser("getVar", {"s:unknown"}), "s:");
   EXPECT_EQ(Browser("setNumber"), "b:true");
   EXPECT_EQ(Browser("getVar", {"s:n"}), "s:42");
   EXPECT_EQ(Browser("getVarInvalid"), "invalid");
@@ -99,6 +191,8 @@ TEST_F(WmlsTaskLibTest, TheLastNavigationWins) {
   EXPECT_EQ(Pending(), "2:");
   EXPECT_EQ(Browser("prevThenGo"), "s:");
   EXPECT_EQ(Pending(), "1:next.wml#c");
+  EXPECT_EQ(Browser("refresh"), "s:");
+  EXPECT_EQ(Pending(), "4:");
   EXPECT_EQ(Browser("go", {"s:"}), "s:");
   EXPECT_EQ(Pending(), "0:");
   EXPECT_EQ(Browser("goInvalid"), "invalid");
@@ -113,6 +207,9 @@ TEST_F(WmlsTaskLibTest, NewContextDropsVariablesAndNavigationAndOutsideTheTaskAl
   EXPECT_EQ(Browser("currentCard"), "invalid");  // no card yet
   task_.browser = nullptr;  // outside the task
   EXPECT_EQ(Browser("getVar", {"s:x"}), "invalid");
+  EXPECT_EQ(Browser("setVar", {"s:x", "s:a"}), "invalid");
+  EXPECT_EQ(Browser("go", {"s:a"}), "invalid");
+  EXPECT_EQ(Browser("refresh"), "invalid");
 }
 
 }  // namespace

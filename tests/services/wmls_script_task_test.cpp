@@ -62,6 +62,8 @@ class WmlsScriptTaskTest : public EngineFixture {
     plain.body = "plain";
     plain.contentType = "text/plain; charset=utf-8";
     driver.Serve("/s/plain.txt", plain);
+    plain.status = 404;
+    driver.Serve("/s/gone.txt", plain);
     hello.failAt = 2;
     hello.blockSize = 2;
     driver.Serve("/s/cut.txt", hello);
@@ -172,6 +174,8 @@ const Completion kCompletions[] = {
     {"LoadPlainText", "task.wmlsc#load('plain.txt', 'text/plain')", WmlsEnd::Ok, "0:", "plain"},
     {"LoadPlainAsHtml", "task.wmlsc#load('plain.txt', 'text/html')", WmlsEnd::Ok, "0:", "414"},
     {"LoadCut", "task.wmlsc#load('cut.txt', 'text/*')", WmlsEnd::Ok, "0:", "invalid"},
+    {"LoadHttpStatus", "task.wmlsc#load('gone.txt', 'text/*')", WmlsEnd::Ok, "0:", "404"},
+    {"NoUnitThere", "none.wmlsc#back()", WmlsEnd::Failed, "0:", "(unset)"},
     {"LoadNotText", "task.wmlsc#load('hello.txt', 'image/png')", WmlsEnd::Ok, "0:", "invalid"},
 };
 INSTANTIATE_TEST_SUITE_P(Ends, WmlsCompletionTest, ::testing::ValuesIn(kCompletions),

@@ -1,5 +1,6 @@
-// Units written by hand for what wmlsc never writes, malformed units, and
-// the collector over blocks of any size.
+// Units written by hand for the instructions and constant kinds wmlsc never
+// writes, malformed units refused cleanly, the collector over blocks of any
+// size, the access check, and the cell and conversion rules.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,11 +27,11 @@ class WmlsUnitTest : public HeapFixture {
   int32_t Parse(const std::vector<uint8_t>& bytes, WmlsUnit** unit) {
     return WmlsUnitParse(bytes.data(), static_cast<uint32_t>(bytes.size()), unit);
   }
-  // Runs the first function of a hand-built unit with no arguments.
-  std::string Run(const WmlsUnitBuilder& b) {
+  // Runs function `fn` of a hand-built unit with no arguments.
+  std::string Run(const WmlsUnitBuilder& b, int fn = 0, uint32_t slices = 1000) {
     WmlsUnit* unit = nullptr;
     if (Parse(b.Build(), &unit) != WmlsParse::Ok) return "refused";
-    const WmlsOutcome o = WmlsRunUnit(unit, "#0", {}, 1000);
+    const WmlsOutcome o = WmlsRunUnit(unit, "#" + std::to_string(fn), {}, slices);
     WmlsUnitFree(&unit);
     return o.value;
   }
@@ -62,7 +63,13 @@ TEST_P(WmlsCodeTest, RunsToTheValue) {
 
 const CodeCase kCodes[] = {
     {"LoadConstWide", {0x13, 0x01, 0x2B, 0x3A}, "i:2990"},
+    {"LoadConstByte", {0x12, 0x01, 0x3A}, "s:ab"},
     {"FloatConstantIsInvalid", {0x12, 0x02, 0x3A}, "invalid"},
+    {"ConstMinusOne", {0x16, 0x3A}, "i:-1"},
+    {"ConstEmptyString", {0x17, 0x3A}, "s:"},
+    {"ReturnEmptyString", {0x15, 0x3B}, "s:"},
+    {"Debug", {0x3C, 0x15, 0x3A}, "i:1"},
+    {"JumpForwardWide", {0x02, 0x00, 0x02, 0x14, 0x3A, 0x15, 0x3A}, "i:1"},
     // while (v < 50) v++; the loop closed by JUMP_BW_W back to 2.
     {"JumpBackWide",
      {0x14, 0x40, 0xE0, 0x55, 0x2F, 0xC4, 0x70, 0x04, 0x00, 0x05, 0xE0, 0x3A},
@@ -70,23 +77,73 @@ const CodeCase kCodes[] = {
     // do v++; while (v <= 50): conditional backward jumps count from their
     // own start, back to the INCR_VAR_S at 2.
     {"TJumpBackFromStart", {0x14, 0x40, 0x70, 0xE0, 0x55, 0x31, 0x07, 0x04, 0xE0, 0x3A}, "i:51"},
+    {"TJumpBackWideFromStart",
+     {0x14, 0x40, 0x70, 0xE0, 0x55, 0x31, 0x08, 0x00, 0x04, 0xE0, 0x3A},
+     "i:51"},
+    {"TJumpForwardWide", {0x1A, 0x06, 0x00, 0x02, 0x14, 0x3A, 0x15, 0x3A}, "i:1"},
     {"CallWide", {0x55, 0x15, 0x09, 0x01, 0x3A}, "i:49"},
+    {"CallLibWide", {0x16, 0x0B, 0x00, 0x00, 0x00, 0x3A}, "i:1"},
+    {"StoreAndLoadWide", {0x55, 0x0F, 0x01, 0x0E, 0x01, 0x3A}, "i:50"},
+    {"IncrDecrVarWide", {0x10, 0x00, 0x10, 0x00, 0x11, 0x01, 0xE0, 0xE1, 0x20, 0x3A}, "i:1"},
+    {"IncrDecrOnStack", {0x55, 0x1B, 0x1B, 0x1C, 0x3A}, "i:51"},
+    {"ToBool", {0x55, 0x36, 0x3A}, "b:true"},
+    {"ToBoolInvalid", {0x18, 0x36, 0x3A}, "invalid"},
+    {"FallsOffTheEnd", {0x15}, "s:"},
     // Errors end the run with the status.
+    {"UndefinedOpcode3D", {0x3D}, "err:FF3D"},
+    {"UndefinedOpcode7A", {0x7A}, "err:FF7A"},
     {"JumpPastTheEnd", {0x01, 0x10, 0x15, 0x3A}, "err:1005"},
+    {"JumpBackBeforeStart", {0x15, 0xA5}, "err:1005"},
+    {"OperandCutByTheEnd", {0x13, 0x00}, "err:1005"},
+    {"OperandMissing", {0x0E}, "err:1005"},
+    {"VariableOutOfRange", {0x0E, 0x02, 0x3A}, "err:1006"},
+    {"ShortStoreOutOfRange", {0x15, 0x4F, 0x3B}, "err:1006"},
     {"ConstantOutOfRange", {0x13, 0x01, 0x2C, 0x3A}, "err:1008"},
+    {"FunctionOutOfRange", {0x09, 0x02, 0x3A}, "err:1007"},
     // A call whose arguments are missing ends with an error, not a normal end.
     {"CallWithMissingArguments", {0x15, 0x61, 0x3A}, "err:1003"},
     {"UnknownLibrary", {0x0B, 0x00, 0x01, 0x00, 0x3A}, "err:1002"},
+    {"UnknownLibraryFunction", {0x0A, 0x20, 0x00, 0x3A}, "err:1002"},
+    {"LibraryArgumentsMissing", {0x68, 0x00, 0x3A}, "err:1003"},
+    {"PopEmpty", {0x37, 0x3B}, "err:1003"},
+    {"ReturnEmpty", {0x3A}, "err:1003"},
+    {"AddEmpty", {0x15, 0x20, 0x3A}, "err:1003"},
     {"CallUrlNeedsTextConstants", {0x0C, 0x00, 0x01, 0x00, 0x3A}, "err:1001"},
+    {"CallUrlConstantOutOfRange", {0x0D, 0x7F, 0x00, 0x00, 0x01, 0x00, 0x3A}, "err:1008"},
 };
 INSTANTIATE_TEST_SUITE_P(Code, WmlsCodeTest, ::testing::ValuesIn(kCodes));
 
+TEST_F(WmlsUnitTest, CallsFunction200OfAUnitOf201) {
+  WmlsUnitBuilder b;
+  b.Function(0, 0, {0x09, 200, 0x3A});
+  for (int i = 1; i < 200; ++i) b.Function(0, 0, {0x14, 0x3A});
+  b.Function(0, 0, {0x16, 0x3A});
+  EXPECT_EQ(Run(b), "i:-1");
+}
+
 TEST_F(WmlsUnitTest, CellsLeftBorrowingAReturnedFunctionsVariablesKeepTheirText) {
   WmlsUnitBuilder b;
-  b.Utf8("abc").Function(0, 0, {0x61, 0x37, 0x3A});
+  b.Utf8("abc");
+  b.Function(0, 0, {0x61, 0x37, 0x3A});
   // Stores a copy of the constant, leaves two loads of the variable behind.
   b.Function(0, 1, {0x50, 0x40, 0xE0, 0xE0, 0x3A});
   EXPECT_EQ(Run(b), "s:abc");
+}
+
+TEST_F(WmlsUnitTest, ALoopWithoutEndStaysWithinItsSlicesAndFreesOnEnd) {
+  WmlsUnitBuilder b;
+  // Pushes a string every pass: the stack grows and is freed with the run.
+  b.Utf8("x").Function(0, 0, {0x50, 0xA1});
+  WmlsUnit* unit = nullptr;
+  ASSERT_EQ(Parse(b.Build(), &unit), WmlsParse::Ok);
+  WmlsRunContext ctx;
+  const WmlsOutcome o = WmlsRunUnit(unit, "#0", {}, 50, &ctx);
+  EXPECT_EQ(o.result, 0);
+  EXPECT_EQ(o.slices, 50u);
+  EXPECT_EQ(o.value, "running");
+  EXPECT_EQ(ctx.top, 50 * static_cast<int32_t>(kWmlsSliceSteps) / 2 - 1);
+  WmlsRunEnd(&ctx);
+  WmlsUnitFree(&unit);
 }
 
 TEST_F(WmlsUnitTest, ExitEndsTheRunNormally) {
@@ -97,44 +154,62 @@ TEST_F(WmlsUnitTest, ExitEndsTheRunNormally) {
   const WmlsOutcome o = WmlsRunUnit(unit, "#0", {});
   EXPECT_EQ(o.result, WmlsResult::Ok);
   EXPECT_EQ(o.status, WmlsStatus::Exit);
-  EXPECT_EQ(WmlsRunUnit(unit, "#0", {"i:1"}).result, WmlsResult::ArgCount);
-  EXPECT_EQ(WmlsRunUnit(unit, "#1", {}).result, WmlsResult::BadCall);
+  const WmlsOutcome a = WmlsRunUnit(unit, "#0", {"i:1"});
+  EXPECT_EQ(a.result, WmlsResult::ArgCount);
+  const WmlsOutcome n = WmlsRunUnit(unit, "#1", {});
+  EXPECT_EQ(n.result, WmlsResult::BadCall);
   WmlsUnitFree(&unit);
 }
 
-
-TEST_F(WmlsUnitTest, DecodesTextConstantsByTheUnitsCharacterSet) {
-  // A set with a decoder converts, 17 and 1000 take one unit per byte, any other leaves it unset.
-  const struct {
-    uint32_t mib;
-    std::vector<uint8_t> bytes;
-    const char* expected;
-  } cases[] = {{106, {0xC3, 0xBC, 'a'}, "s:\\u00FCa"}, {1000, {0xFC, 'a'}, "s:\\u00FCa"}, {2, {'a'}, "unset"}};
-  for (const auto& c : cases) {
-    WmlsUnitBuilder b;
-    b.charset = c.mib;
-    std::vector<uint8_t> text{6};
-    WmlsMbUInt(text, static_cast<uint32_t>(c.bytes.size()));
-    text.insert(text.end(), c.bytes.begin(), c.bytes.end());
-    b.Raw(text).Function(0, 0, {0x50, 0x3A});
-    EXPECT_EQ(Run(b), c.expected) << c.mib;
-  }
+TEST_F(WmlsUnitTest, AbortEndsTheRunAsAborted) {
+  WmlsUnitBuilder b;
+  b.Utf8("why").Function(0, 0, {0x50, 0x0A, 11, 0x00, 0x3B});
+  WmlsUnit* unit = nullptr;
+  ASSERT_EQ(Parse(b.Build(), &unit), WmlsParse::Ok);
+  EXPECT_EQ(WmlsRunUnit(unit, "#0", {}).result, WmlsResult::Aborted);
+  WmlsUnitFree(&unit);
 }
 
+struct CharsetCase {
+  uint32_t mib;
+  std::vector<uint8_t> bytes;
+  const char* expected;
+};
+class WmlsCharsetTest : public WmlsUnitTest, public ::testing::WithParamInterface<CharsetCase> {};
+
+TEST_P(WmlsCharsetTest, DecodesTextConstants) {
+  WmlsUnitBuilder b;
+  b.charset = GetParam().mib;
+  std::vector<uint8_t> c{6};
+  WmlsMbUInt(c, static_cast<uint32_t>(GetParam().bytes.size()));
+  c.insert(c.end(), GetParam().bytes.begin(), GetParam().bytes.end());
+  b.Raw(c).Function(0, 0, {0x50, 0x3A});
+  EXPECT_EQ(Run(b), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Charsets, WmlsCharsetTest,
+                         ::testing::Values(CharsetCase{106, {0xC3, 0xBC, 'a'}, "s:\\u00FCa"},
+                                           CharsetCase{4, {0xFC, 'a'}, "s:\\u00FCa"},
+                                           CharsetCase{1000, {0xFC, 'a'}, "s:\\u00FCa"},
+                                           // Any other character set leaves the constant unset.
+                                           CharsetCase{2, {'a'}, "unset"}));
+
 TEST_F(WmlsUnitTest, EveryCutOfACompiledUnitIsRefused) {
-  const std::vector<uint8_t> whole = WmlsReadUnit("flow");
-  ASSERT_FALSE(whole.empty());
-  for (size_t n = 0; n < whole.size(); ++n) {
-    WmlsUnit* unit = nullptr;
-    std::vector<uint8_t> cut(whole.begin(), whole.begin() + static_cast<long>(n));
-    EXPECT_EQ(Parse(cut, &unit), WmlsParse::Refused) << n;
-    EXPECT_EQ(unit, nullptr);
-    // The same cut with a header that claims only what is there.
-    if (n < 3) continue;
-    std::vector<uint8_t> fixed{1};
-    WmlsMbUInt(fixed, static_cast<uint32_t>(n - 3));
-    fixed.insert(fixed.end(), whole.begin() + 3, whole.begin() + static_cast<long>(n));
-    EXPECT_EQ(Parse(fixed, &unit), WmlsParse::Refused) << n;
+  for (const char* name : {"flow", "string"}) {
+    const std::vector<uint8_t> whole = WmlsReadUnit(name);
+    ASSERT_FALSE(whole.empty());
+    for (size_t n = 0; n < whole.size(); ++n) {
+      WmlsUnit* unit = nullptr;
+      std::vector<uint8_t> cut(whole.begin(), whole.begin() + static_cast<long>(n));
+      EXPECT_EQ(Parse(cut, &unit), WmlsParse::Refused) << name << " " << n;
+      EXPECT_EQ(unit, nullptr);
+      // The same cut with a header that claims only what is there.
+      if (n < 3) continue;
+      std::vector<uint8_t> fixed{1};
+      WmlsMbUInt(fixed, static_cast<uint32_t>(n - 3));
+      fixed.insert(fixed.end(), whole.begin() + 3, whole.begin() + static_cast<long>(n));
+      EXPECT_EQ(Parse(fixed, &unit), WmlsParse::Refused) << name << " " << n;
+    }
   }
 }
 
@@ -150,6 +225,9 @@ TEST_F(WmlsUnitTest, RefusesBadHeadersCountsAndIndexes) {
   ASSERT_EQ(Parse(ok, &unit), WmlsParse::Ok);
   WmlsUnitFree(&unit);
 
+  std::vector<uint8_t> v2 = ok;
+  v2[0] = 2;
+  EXPECT_EQ(refused(v2), WmlsParse::Refused);
   EXPECT_EQ(refused({1, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01}), WmlsParse::Refused);  // size too long
 
   WmlsUnitBuilder badType;
@@ -164,11 +242,23 @@ TEST_F(WmlsUnitTest, RefusesBadHeadersCountsAndIndexes) {
   names.Function(0, 0, {0x3A});
   names.names = {{0, "a"}, {0, "b"}};
   EXPECT_EQ(refused(names.Build()), WmlsParse::Refused);
+  names.names = {{1, "a"}};
+  EXPECT_EQ(refused(names.Build()), WmlsParse::Refused);
 
   WmlsUnitBuilder pragma = good;
   pragma.pragmaCount = 1;
   pragma.pragmas = {4, 0};
   EXPECT_EQ(refused(pragma.Build()), WmlsParse::Refused);
+  pragma.pragmas = {0, 1};
+  EXPECT_EQ(refused(pragma.Build()), WmlsParse::Refused);
+  WmlsUnitBuilder intPragma;
+  intPragma.Int(3).Function(0, 0, {0x3A});
+  intPragma.pragmaCount = 1;
+  intPragma.pragmas = {0, 0};
+  EXPECT_EQ(refused(intPragma.Build()), WmlsParse::Refused);
+  WmlsUnitBuilder many = good;
+  many.constantCount = 5000;
+  EXPECT_EQ(refused(many.Build()), WmlsParse::Refused);
 
   std::vector<uint8_t> longFn = ok;
   longFn[longFn.size() - 3] = 3;  // the function's size claims more than remains
@@ -176,42 +266,41 @@ TEST_F(WmlsUnitTest, RefusesBadHeadersCountsAndIndexes) {
 }
 
 TEST_F(WmlsUnitTest, CollectsTheSameUnitFromBlocksOfAnySize) {
-  const std::vector<uint8_t> compiled = WmlsReadUnit("lang");
-  // The same unit with its size written in all five bytes the header allows.
-  size_t sizeEnd = 1;
-  while (compiled[sizeEnd] & 0x80) ++sizeEnd;
-  std::vector<uint8_t> padded{1};
-  padded.insert(padded.end(), 5 - sizeEnd, 0x80);
-  padded.insert(padded.end(), compiled.begin() + 1, compiled.end());
-  for (const std::vector<uint8_t>& whole : {compiled, padded}) {
-    for (uint32_t block : {1u, 7u, 100000u}) {
-      Queue input{};
-      WmlsCollector* state = nullptr;
-      WmlsUnit* unit = nullptr;
-      Result r = kOk;
-      for (size_t at = 0; at < whole.size(); at += block) {
-        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(block, whole.size() - at));
-        ASSERT_EQ(UtilDataChunkAppend(&input, whole.data() + at, n, Mod::TestCode), kOk);
-        r = WmlsCollect(&state, &input, 0, &unit);
-        ASSERT_EQ(r, kOk);
-        ASSERT_EQ(unit, nullptr);
-      }
-      r = WmlsCollect(&state, &input, 1, &unit);
-      ASSERT_EQ(r, kOk) << block;
-      ASSERT_NE(unit, nullptr);
-      EXPECT_EQ(state, nullptr);
-      EXPECT_EQ(WmlsRunUnit(unit, "randomThree", {}).value, "s:45,41,60");
-      WmlsUnitFree(&unit);
+  const std::vector<uint8_t> whole = WmlsReadUnit("lang");
+  for (uint32_t block : {1u, 2u, 7u, 64u, 100000u}) {
+    Queue input{};
+    WmlsCollector* state = nullptr;
+    WmlsUnit* unit = nullptr;
+    Result r = kOk;
+    for (size_t at = 0; at < whole.size(); at += block) {
+      const uint32_t n = static_cast<uint32_t>(std::min<size_t>(block, whole.size() - at));
+      ASSERT_EQ(UtilDataChunkAppend(&input, whole.data() + at, n, Mod::TestCode), kOk);
+      r = WmlsCollect(&state, &input, 0, &unit);
+      ASSERT_EQ(r, kOk);
+      ASSERT_EQ(unit, nullptr);
     }
+    r = WmlsCollect(&state, &input, 1, &unit);
+    ASSERT_EQ(r, kOk) << block;
+    ASSERT_NE(unit, nullptr);
+    EXPECT_EQ(state, nullptr);
+    EXPECT_EQ(WmlsRunUnit(unit, "randomThree", {}).value, "s:45,41,60");
+    WmlsUnitFree(&unit);
   }
 }
 
 TEST_F(WmlsUnitTest, CollectorFailsOnBadOrCutBodies) {
   const std::vector<uint8_t> whole = WmlsReadUnit("lang");
-  for (const size_t n : {size_t{0}, whole.size() - 1}) {  // nothing, or all but the last byte
+  const std::vector<std::vector<uint8_t>> bodies = {
+      {},
+      {1},
+      {1, 0},                          // size 0
+      {1, 0x90, 0x80, 0x80, 0x80, 0x80},  // never ends
+      std::vector<uint8_t>(whole.begin(), whole.end() - 1),
+  };
+  for (const auto& body : bodies) {
     Queue input{};
-    if (n) {
-      ASSERT_EQ(UtilDataChunkAppend(&input, whole.data(), static_cast<uint32_t>(n), Mod::TestCode), kOk);
+    if (!body.empty()) {
+      ASSERT_EQ(UtilDataChunkAppend(&input, body.data(), static_cast<uint32_t>(body.size()), Mod::TestCode), kOk);
     }
     WmlsCollector* state = nullptr;
     WmlsUnit* unit = nullptr;
@@ -230,20 +319,65 @@ TEST_F(WmlsUnitTest, CollectorFailsOnBadOrCutBodies) {
   EXPECT_EQ(state, nullptr);
 }
 
-TEST_F(WmlsUnitTest, PathPragmasResolveAgainstTheUnitsUrl) {
-  for (const auto& [path, expected] : {std::pair{"../lib", 0}, {"./lib", WmlsResult::Refused}}) {
-    WmlsUnitBuilder b;
-    b.Utf8(path).Function(0, 0, {0x3B});
-    b.pragmaCount = 1;
-    b.pragmas = {1, 0};
-    WmlsUnit* unit = nullptr;
-    ASSERT_EQ(Parse(b.Build(), &unit), WmlsParse::Ok);
+struct AccessCase {
+  std::vector<std::pair<uint8_t, std::string>> pragmas;  // type, text
+  const char* referrer;
+  const char* unitUrl;
+  int32_t expected;
+};
+class WmlsAccessTest : public WmlsUnitTest, public ::testing::WithParamInterface<AccessCase> {};
+
+TEST_P(WmlsAccessTest, ChecksTheReferringUrl) {
+  const AccessCase& c = GetParam();
+  WmlsUnitBuilder b;
+  for (size_t i = 0; i < c.pragmas.size(); ++i) {
+    b.Utf8(c.pragmas[i].second);
+    b.pragmas.push_back(c.pragmas[i].first);
+    b.pragmas.push_back(static_cast<uint8_t>(i));
+    if (c.pragmas[i].first == 2) b.pragmas.push_back(static_cast<uint8_t>(i));
+  }
+  b.pragmaCount = static_cast<uint32_t>(c.pragmas.size());
+  b.Function(0, 0, {0x3B});
+  WmlsUnit* unit = nullptr;
+  ASSERT_EQ(Parse(b.Build(), &unit), WmlsParse::Ok);
+  WmlsRunContext ctx{};
+  ctx.unit = unit;
+  ctx.referrer = c.referrer;
+  ctx.unitUrl = c.unitUrl;
+  EXPECT_EQ(WmlsCheckAccess(&ctx), c.expected);
+  WmlsUnitFree(&unit);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pragmas, WmlsAccessTest,
+    ::testing::Values(
+        AccessCase{{{0, "b.c"}}, "http://a.b.c/x", nullptr, 0},
+        AccessCase{{{0, "b.c"}}, "http://ab.c/x", nullptr, WmlsResult::Refused},
+        AccessCase{{{0, "b.c"}}, "http://b.c:8080/x", nullptr, 0},
+        AccessCase{{{0, "b.c"}}, nullptr, nullptr, WmlsResult::Refused},
+        AccessCase{{}, nullptr, nullptr, 0},
+        AccessCase{{{2, "p"}}, nullptr, nullptr, 0},
+        AccessCase{{{1, "/cgi"}}, "http://h/cgi/run?x", nullptr, 0},
+        AccessCase{{{1, "cgi"}}, "http://h/cgix/run", nullptr, WmlsResult::Refused},
+        AccessCase{{{1, "a/b"}}, "http://h/a/b;p", nullptr, 0},
+        AccessCase{{{1, "./lib"}}, "http://h/app/lib/page", "http://h/app/s.wmlsc", 0},
+        AccessCase{{{1, "../lib"}}, "http://h/lib/page", "http://h/app/s.wmlsc", 0},
+        AccessCase{{{1, "./lib"}}, "http://h/lib/page", "http://h/app/s.wmlsc", WmlsResult::Refused},
+        AccessCase{{{0, "b.c"}, {1, "x"}}, "http://a.b.c/y", nullptr, WmlsResult::Refused}));
+
+TEST_F(WmlsUnitTest, ConvertsTextToIntegers) {
+  struct {
+    const char16_t* text;
+    int32_t value;
+    int32_t status;
+  } cases[] = {{u" 42", 42, 0},          {u"42 ", 0, 0x1001},  {u"4a", 0, 0x1001},
+               {u"", 0, 0},              {u"   ", 0, 0},       {u"+7", 7, 0},
+               {u"99999999999", -1, 0x2000}, {u"-2147483647", -2147483647, 0}, {u"12-3", 12, 0}};
+  for (const auto& c : cases) {
     WmlsRunContext ctx{};
-    ctx.unit = unit;
-    ctx.referrer = "http://h/lib/page";
-    ctx.unitUrl = "http://h/app/s.wmlsc";
-    EXPECT_EQ(WmlsCheckAccess(&ctx), expected) << path;
-    WmlsUnitFree(&unit);
+    WmlsValue v{WmlsType::String, reinterpret_cast<uintptr_t>(c.text), 1};
+    EXPECT_EQ(WmlsToInt(&ctx, &v), c.value);
+    EXPECT_EQ(ctx.status, c.status);
   }
 }
 
@@ -261,6 +395,22 @@ TEST_F(WmlsUnitTest, MeasuresTextAtEveryAlignmentAndLength) {
   EXPECT_EQ(WmlsLen(nullptr), 0u);
 }
 
+TEST_F(WmlsUnitTest, AClearedBorrowedCellBecomesUnset) {
+  static const char16_t text[] = u"owned elsewhere";
+  WmlsValue v{WmlsType::String, reinterpret_cast<uintptr_t>(text), 1};
+  WmlsValueClear(&v);
+  EXPECT_EQ(v.type, WmlsType::Unset);
+  EXPECT_EQ(v.value, 0u);
+  EXPECT_EQ(v.borrowed, 0u);
+}
 
+TEST_F(WmlsUnitTest, ComparesByTheKindsOfItsOperands) {
+  WmlsRunContext ctx{};
+  WmlsValue ten{WmlsType::String, reinterpret_cast<uintptr_t>(u"10"), 1};
+  WmlsValue nine = WmlsMakeInt(9), one = WmlsMakeInt(1), yes = WmlsMakeBool(true);
+  EXPECT_LT(WmlsCompare(&ctx, &ten, &nine), 0);
+  EXPECT_EQ(WmlsCompare(&ctx, &yes, &one), 0);
+  EXPECT_EQ(ctx.status, 0);
+}
 
 }  // namespace
