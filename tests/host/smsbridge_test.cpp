@@ -156,6 +156,32 @@ TEST_F(SmsBridgeTest, TheSocketIsBoundToLoopbackOrTheAddressSet) {
   SmsBridgeSetAddress(nullptr);
 }
 
+// A port another program holds fails the start to the services' stop, and
+// the stop says why, so that the host can tell the user.
+TEST_F(SmsBridgeTest, WithThePortTakenTheStartFailsToTheServicesStop) {
+  const int taken = HoldUdpPort(bridgePort);
+  ASSERT_GE(taken, 0);
+  SmsBridgeStart(&host);
+  ASSERT_TRUE(Run([&] { return !platform->states.empty(); }));
+  EXPECT_EQ(platform->states[0].state, 7);
+  EXPECT_TRUE(ResultFailed(platform->states[0].status));
+  ASSERT_TRUE(Run([&] { return !TskmanFind(Mod::SmsBridge); }));
+  EXPECT_EQ(TskmanFind(Mod::Net), nullptr);
+  ::close(taken);
+}
+
+// Further stops change nothing, with the bridge running or gone.
+TEST_F(SmsBridgeTest, RepeatedStopsChangeNothing) {
+  StartBridge();
+  SmsBridgeStop();
+  SmsBridgeStop();
+  ASSERT_TRUE(Run([&] { return platform->states.size() == 2; }));
+  SmsBridgeStop();  // no task: nothing
+  Pump();
+  EXPECT_EQ(platform->states.size(), 2u);
+  EXPECT_EQ(platform->states[1].status, 0u);
+}
+
 TEST_F(SmsBridgeTest, EveryFormOfTheBodyBecomesItsRecord) {
   StartBridge();
   MakeSmsTask();
@@ -179,6 +205,12 @@ TEST_F(SmsBridgeTest, EveryFormOfTheBodyBecomesItsRecord) {
       // The data buffer is the datagram's length less the address, all zero.
       {"an unknown port body", Head(2, 2, "12", 1) + "\x05rest", "12", 2, 1, 0,
        std::string(4 + 5, '\0')},
+      // A first body byte of 1: the header alone, its length kept.
+      {"a header-only body keeps the header", Head(2, 2, "1", 3) + "\x01\x07\x08xy", "1", 2, 3, 0,
+       std::string("\x01\x07\x08\0\0", 5)},
+      {"another kind with a header length and no body", Head(2, 7, "1", 200), "1", 7, 200, 0,
+       ""},
+      {"a plain body with its header", Head(2, 1, "9", 2) + "HHdata", "9", 1, 2, 0, "HHdata"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -203,6 +235,7 @@ TEST_F(SmsBridgeTest, MalformedDatagramsAreDroppedAndTheNextStillArrives) {
   SendToBridge(Head(2, 2, "1", 5) + "\x01" "bc");               // header past the end
   SendToBridge(Head(2, 2, "1", 1) + std::string("\x00" "x", 2)); // no room for the port
   SendToBridge(Head(2, 0, "1", 0) + std::string(300, 'x'));     // more than a message holds
+  SendToBridge(std::string("\x02\x00", 2));                     // no head
   const Seen* r = Deliver(Head(2, 0, "77", 0) + "fine");
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(seen.size(), 1u);
