@@ -14,6 +14,7 @@
 #include "host/sms.h"
 #include "host/smsbridge.h"
 #include "kernel/heap.h"
+#include "host/platform/sockets.h"
 #include "net/netsock.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/poll_until.h"
@@ -276,6 +277,72 @@ TEST_F(SmsBridgeSendTest, APortMessageCarriesThePortsInItsHeader) {
   EXPECT_EQ(Received1(), std::string("\x02\x02\x06\x0B" "+4412\0", 10) +
                              std::string("\x00\x23\xF0\x00\x00\x00\x00\x0B\x84", 9) +
                              std::string("\x0B\x84", 2) + "body");
+  NetBufRelease(&m.data);
+}
+
+// The host's sockets failing: a socket that does not open ends the start
+// with its reason; a failed receive is tried again; a failed send is
+// answered as failed.
+class SmsBridgeSocketFailureTest : public SmsBridgeSendTest {
+ protected:
+  void SetUp() override {
+    real = PlatformSockets();
+    ops = real;
+    ops.ctx = this;
+    PlatformSocketsInstall(&ops);
+    SmsBridgeSendTest::SetUp();
+  }
+  void TearDown() override {
+    SmsBridgeSendTest::TearDown();
+    PlatformSocketsInstall(nullptr);
+  }
+  static SmsBridgeSocketFailureTest* Self(void* ctx) {
+    return static_cast<SmsBridgeSocketFailureTest*>(ctx);
+  }
+
+ public:
+  PlatformSocketOps real{}, ops{};
+  int failures = 0;  // calls of the failing operation still to fail
+};
+
+TEST_F(SmsBridgeSocketFailureTest, ASocketThatDoesNotOpenEndsTheStartWithItsReason) {
+  ops.open = [](void*, bool, int*) { return -1; };
+  SmsBridgeStart(&host);
+  ASSERT_TRUE(Run([&] { return !platform->states.empty(); }));
+  EXPECT_EQ(platform->states[0].state, 7);
+  EXPECT_TRUE(ResultFailed(platform->states[0].status));
+  ASSERT_TRUE(Run([&] { return !TskmanFind(Mod::SmsBridge); }));
+}
+
+TEST_F(SmsBridgeSocketFailureTest, AFailedReceiveIsTriedAgain) {
+  ops.receiveFrom = [](void* ctx, int fd, void* buffer, size_t size, sockaddr* from,
+                       socklen_t* fromLength) -> long {
+    SmsBridgeSocketFailureTest* self = Self(ctx);
+    if (self->failures > 0) {
+      --self->failures;
+      return kSocketFailed;
+    }
+    return self->real.receiveFrom(self->real.ctx, fd, buffer, size, from, fromLength);
+  };
+  StartBridge();
+  MakeSmsTask();
+  failures = 2;
+  const Seen* r = Deliver(Head(2, 0, "5", 0) + "after two failures");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->data, "after two failures");
+  EXPECT_EQ(failures, 0);
+}
+
+TEST_F(SmsBridgeSocketFailureTest, AFailedSendIsAnsweredAsFailed) {
+  ops.sendTo = [](void*, int, const void*, size_t, const sockaddr*, socklen_t) -> long {
+    return kSocketFailed;
+  };
+  StartBridge();
+  MakeSmsTask();
+  SmsOutgoing m = Message(0, "lost");
+  SmsBridgeSend(nullptr, &m, nullptr, 0, 0, 0, 0, nullptr);
+  ASSERT_TRUE(Run([&] { return sms->Count(SmsMsg::SendResult) == 1; }));
+  EXPECT_NE(sms->log.back().arg1, 0u);
   NetBufRelease(&m.data);
 }
 
