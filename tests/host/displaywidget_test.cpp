@@ -1,15 +1,24 @@
 // The display window's desktop keys and clicks, offscreen: each key reaches
 // the input handling as the key it stands for, the shifted digits of "*" and
-// "#" included, and a left click as a tap.
+// "#" included, and a left click as a tap; the main window's size from its
+// skin and its clicks on the skin's buttons.
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QImage>
+#include <QScreen>
 #include <QTest>
+#include <string>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
 #include "host/hostinput.h"
+#include "host/hostmain.h"
+#include "host/ini.h"
 #include "host/hostsettings.h"
 #include "host/qt/displaywidget.h"
+#include "host/qt/mainwindow.h"
 #include "host/skin.h"
 #include "tests/support/command_watch.h"
 #include "tests/support/engine_fixture.h"
@@ -112,6 +121,98 @@ TEST_F(DisplayWidgetTest, ALeftClickReleasedIsATap) {
   QTest::mouseClick(&widget, Qt::LeftButton, {}, QPoint(12, 34));
   EXPECT_EQ(Sent(), tap);
   EXPECT_FALSE(widget.grab().isNull());  // no screen yet: painted white
+}
+
+// Skin pictures are QImages the size their name says ("w x h").
+class MainWindowTest : public DisplayWidgetTest {
+ protected:
+  void SetUp() override {
+    DisplayWidgetTest::SetUp();
+    images = {nullptr,
+              [](void*, const char* path) -> void* {
+                int w = 0, h = 0;
+                std::sscanf(path, "%dx%d", &w, &h);
+                auto* image = new QImage(w, h, QImage::Format_RGB32);
+                image->fill(Qt::gray);
+                return image;
+              },
+              [](void*, void* image) { delete static_cast<QImage*>(image); },
+              [](void*) { return true; }};
+    ShellSkinInstallImageOps(&images);
+  }
+  void TearDown() override {
+    ShellUnloadSkin();
+    ShellSkinInstallImageOps(nullptr);
+    HostFreeFrameBuffer(&settings);
+    DisplayWidgetTest::TearDown();
+  }
+  void LoadSkin(const std::string& text) {
+    IniFile ini;
+    ini.LoadText(text);
+    ASSERT_EQ(ShellLoadSkinFrom(ini, "", &settings), 1);
+  }
+  ShellSkinImageOps images;
+};
+
+// The window takes the picture's size and places the screen where the skin
+// says; a click on a button is that button pressed, a double click too.
+TEST_F(MainWindowTest, TheSkinSizesTheWindowAndItsButtonsTakeClicks) {
+  LoadSkin("[screen]\nposition=20,30,100,80\n[images]\nhiskin0=240x400\nhiskin1=240x400\n"
+           "[buttons]\nPad 5=10,200,40,30\nPad 6=60,200,40,30\n[mapping]\nselect=Pad 5\n");
+  MainWindow window(&settings);
+  EXPECT_EQ(window.size(), QSize(240, 400));
+  ASSERT_NE(window.display(), nullptr);
+  EXPECT_EQ(window.display()->geometry(), QRect(20, 30, 101, 81));
+  for (bool twice : {false, true}) {
+    HostButtonDown(&settings, 20, 210, twice);
+    HostButtonUp(&settings, false);
+    const std::vector<Cmd> expected = Sent();
+    ASSERT_FALSE(expected.empty());
+    if (twice)
+      QTest::mouseDClick(&window, Qt::LeftButton, {}, QPoint(20, 210));
+    else
+      QTest::mouseClick(&window, Qt::LeftButton, {}, QPoint(20, 210));
+    EXPECT_EQ(Sent(), expected) << twice;
+  }
+  QTest::mouseClick(&window, Qt::RightButton, {}, QPoint(20, 210));
+  QTest::mouseClick(&window, Qt::LeftButton, {}, QPoint(200, 20));  // no button there
+  EXPECT_TRUE(Sent().empty());
+  // The pressed look drawn over the picture; outside the table nothing.
+  settings.pressedButton = 4;
+  window.redrawButton(4);
+  window.redrawButton(-1);
+  window.redrawButton(kShellSkinButtonCount);
+  EXPECT_FALSE(window.grab().isNull());
+  window.startRepeat(1000);
+  window.stopRepeat();
+}
+
+// A skin taller than the desktop is shown from a row down in a shorter
+// window, and clicks are placed on the picture.
+TEST_F(MainWindowTest, ASkinTallerThanTheDesktopIsCropped) {
+  const int tall = QGuiApplication::primaryScreen()->availableGeometry().height() + 1;
+  LoadSkin("[screen]\nposition=20,100,100,80\n[images]\nhiskin0=240x" + std::to_string(tall) +
+           "\n[buttons]\nPad 5=10,300,40,30\n[mapping]\nselect=Pad 5\n");
+  MainWindow window(&settings);
+  EXPECT_EQ(window.size(), QSize(240, 500));
+  EXPECT_EQ(settings.skinCropRow, 54);
+  EXPECT_EQ(window.display()->geometry(), QRect(20, 100 - 54, 101, 81));
+  HostButtonDown(&settings, 20, 310, false);
+  HostButtonUp(&settings, false);
+  const std::vector<Cmd> expected = Sent();
+  ASSERT_FALSE(expected.empty());
+  QTest::mouseClick(&window, Qt::LeftButton, {}, QPoint(20, 310 - 54));
+  EXPECT_EQ(Sent(), expected);
+}
+
+// Without a skin the window frames the screen at its place and says why.
+TEST_F(MainWindowTest, WithoutASkinTheWindowFramesTheScreen) {
+  settings.display = {10, 20, 96, 64};
+  MainWindow window(&settings);
+  EXPECT_EQ(window.size(), QSize(10 * 2 + 96 + 1, 20 + 64 + 1 + 10));
+  ASSERT_EQ(platform->messageBoxes.size(), 1u);
+  EXPECT_NE(platform->messageBoxes[0].second.find("No skin bitmaps found!"), std::string::npos);
+  EXPECT_FALSE(window.grab().isNull());
 }
 
 }  // namespace
