@@ -353,6 +353,49 @@ SmsReceived* Decode(int kind, const std::string& address, const Bytes& header, i
   return r;
 }
 
+class SmsAddressingTest : public HeapFixture {};
+
+TEST_F(SmsAddressingTest, PortsAndSegmentsOfBothCodings) {
+  struct Case {
+    const char* what;
+    int kind;
+    Bytes header;
+    int port;
+    SmsAddressing want;
+  };
+  const Case cases[] = {
+      {"the port form, one message", 2, B({0}), 2948, {1, 2948, 2948, 0, 1}},
+      {"the port form, a segment with its port in the header", 2, B({0, 3, 1, 0x0B, 0x84}), 77,
+       {1, 2948, 77, 3, 2}},
+      {"the port form, a segment without a port: its reference", 2, B({0, 2, 0}), 77,
+       {1, 77, 77, 2, 1}},
+      {"the port form, zeros where the port would be", 2, B({0, 1, 0, 0, 0}), 2948,
+       {1, 2948, 2948, 1, 1}},
+      {"a standard header with 16-bit ports", 0, B({6, 5, 4, 0x0B, 0x84, 0x23, 0xF0}), 0,
+       {1, 2948, 0, 0, 1}},
+      {"a standard header with ports and a 8-bit reference", 0,
+       B({11, 5, 4, 0x0B, 0x84, 0x23, 0xF0, 0, 3, 0x2A, 2, 2}), 0, {1, 2948, 0x2A, 2, 2}},
+      {"a standard header with a 16-bit reference and 8-bit ports", 0,
+       B({10, 8, 4, 0x12, 0x34, 3, 3, 4, 2, 0x50, 0x51}), 0, {1, 0x50, 0x1234, 3, 3}},
+      {"an element running past its header is not read", 0, B({4, 5, 4, 0x0B, 0x84}), 0,
+       {0, 0, 0, 0, 1}},
+      {"no header", 0, Bytes(), 0, {0, 0, 0, 0, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SmsReceived* r = Decode(c.kind, "+4911", c.header, c.port, "data");
+    ASSERT_NE(r, nullptr);
+    SmsAddressing a;
+    SmsReadAddressing(r, &a);
+    EXPECT_EQ(a.hasPort, c.want.hasPort);
+    EXPECT_EQ(a.port, c.want.port);
+    EXPECT_EQ(a.reference, c.want.reference);
+    EXPECT_EQ(a.total, c.want.total);
+    EXPECT_EQ(a.sequence, c.want.sequence);
+    SmsRelease(nullptr, r, 0);
+  }
+}
+
 class SmsConcatTest : public HeapFixture {
  protected:
   void SetUp() override {
