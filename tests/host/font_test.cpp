@@ -230,4 +230,25 @@ TEST_F(FontChooser, TheLaddersAroundTheChosenSize) {
   }
 }
 
+TEST_F(FontChooser, AFaceBeyondLatin1IsWrittenAsQorIniReadsIt) {
+  chooser.face = u"Caf\u00e9 \u4e2d";
+  FontSettings s = ShippedSettings();
+  s.bodySizeCount = 0;
+  Init(s);
+  ASSERT_FALSE(chooser.writes.empty());
+  EXPECT_EQ(chooser.writes[0].first, "Body");
+  EXPECT_EQ(chooser.writes[0].second, "Caf\xe9 ?");
+}
+
+TEST(FontChooserDefault, WithoutAChooserNothingIsAskedOrWritten) {
+  FontSettings s{};
+  s.headingSizeCount = 0;
+  EXPECT_EQ(FontInit(&s), kOk);
+  EXPECT_EQ(FontAskUser(kFontBody, nullptr), FontErr::Setup);
+  EXPECT_EQ(FontAskUser(7, nullptr), FontErr::Setup);
+  FontInstance* font = nullptr;
+  EXPECT_EQ(FontCreate(&font, kFontBody, 1), FontErr::Setup);
+  FontTerm();
+}
+
 }  // namespace
