@@ -73,6 +73,26 @@ TEST_F(FontFamilies, FacesResolveToInstalledOnes) {
 }
 
 
+// A face name beyond ASCII, a pair of surrogates and a lone half included,
+// is asked for as it stands; a face the desktop lacks still gives a face.
+TEST_F(FontFamilies, FaceNamesBeyondAsciiAreAskedForAndKept) {
+  const std::u16string names[] = {u"Caf\u00e9 \u4e2d\U0001F600",
+                                  std::u16string(u"x") + char16_t{0xD800} + u"y" + char16_t{0xDC00},
+                                  std::u16string(kFontFaceUnits - 1, u'\u4e2d')};
+  for (const std::u16string& name : names) {
+    FontSettings s = ShippedSettings();
+    name.copy(s.bodyFace, kFontFaceUnits - 1);
+    s.bodyFace[name.size() < kFontFaceUnits ? name.size() : kFontFaceUnits - 1] = u'\0';
+    Init(s);
+    FontInstance* font = Create(kFontBody, 4);
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(std::u16string(Describe(font->normal).face), name);
+    int32_t width = 0;
+    EXPECT_EQ(FontGetCharWidth(font, u'A', &width, 0), kOk);
+    EXPECT_GT(width, 0);
+  }
+}
+
 // Compared byte for byte: no case folding, no prefixes.
 TEST_F(FontFamilies, FamiliesAreFoundByTheirExactName) {
   Init(ShippedSettings());
