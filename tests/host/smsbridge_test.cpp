@@ -105,6 +105,35 @@ TEST_F(SmsBridgeTest, AStopBeforeTheSocketIsBoundStillEndsCleanly) {
   EXPECT_EQ(platform->states.back().state, 7);
 }
 
+// A stop at any step of the start ends the bridge cleanly: the services'
+// stop is told once, the socket layer it started is stopped, and the port
+// is free again.
+TEST_F(SmsBridgeTest, AStopAtAnyStepOfTheStartEndsCleanly) {
+  int bound = 0;  // starts that got as far as the bound socket
+  for (int steps = 0; steps <= 24; ++steps) {
+    SCOPED_TRACE(steps);
+    platform->states.clear();
+    SmsBridgeStart(&host);
+    for (int i = 0; i < steps; ++i) {
+      if (TskmanPendingCount() > 0)
+        TskmanStep();
+      else
+        Tick();
+    }
+    SmsBridgeStop();
+    ASSERT_TRUE(Run([&] { return !TskmanFind(Mod::SmsBridge) && !TskmanFind(Mod::Net); }));
+    ASSERT_FALSE(platform->states.empty());
+    EXPECT_EQ(platform->states.back().state, 7);
+    EXPECT_EQ(platform->states.back().status, 0u);
+    bound += platform->states.size() == 2;
+    const int fd = LoopbackUdpSocket(bridgePort);
+    EXPECT_GE(fd, 0);
+    ::close(fd);
+  }
+  EXPECT_GT(bound, 0);
+  EXPECT_LT(bound, 25);
+}
+
 TEST_F(SmsBridgeTest, StartBindsThePortAndStopCancelsClosesAndEndsTheServicesPhase) {
   StartBridge();
   EXPECT_EQ(platform->states[0].host, &host);
