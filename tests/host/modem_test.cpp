@@ -245,9 +245,21 @@ TEST_F(ModemTest, WritesGoOutOnlyWhileConnectedAndFullOnesReportRoom) {
   EXPECT_EQ(engine->Count(ModemMsg::WriteRoom), 1u);
 }
 
-TEST_F(ModemTest, APortThatCannotBeOpenedFailsTheOpen) {
-  std::ofstream(ini) << "[modem]\nport=/nonexistent/tty\n";
-  EXPECT_EQ(ModemOpenIni(ini), -1);
+// A port that cannot be opened fails the open and says why, naming the
+// setting it came from.
+TEST_F(ModemTest, APortThatCannotBeOpenedFailsTheOpenAndSaysWhy) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"/nonexistent/tty", "/nonexistent/tty (from "},
+      {"COM0", "\"COM0\" (from "},
+      {"/dev/null", "/dev/null (from "},
+  };
+  for (const auto& [port, begins] : rows) {
+    std::ofstream(ini) << "[modem]\nport=" << port << "\n";
+    EXPECT_EQ(ModemOpenIni(ini), -1) << port;
+    const std::string why = ModemOpenFailure();
+    EXPECT_EQ(why.rfind(begins, 0), 0u) << why;
+    EXPECT_NE(why.find(ini), std::string::npos) << why;
+  }
   ModemDialPoll();  // without a port nothing happens
 }
 
@@ -258,7 +270,8 @@ TEST_F(ModemTest, TheDeviceIdIsEightDigitsWithoutTerminator) {
   Pump();
   EXPECT_EQ(std::string(buffer, 9), "12345678!");
   EXPECT_EQ(Events(), (std::vector<Received>{{0x4700, 0, 8}}));
-  EXPECT_EQ(PalScardOpen(), kPalScardNotSupported);
+  for (Result r : {PalScardOpen(), PalScardClose(), PalScardTransmit()})
+    EXPECT_EQ(r, kPalScardNotSupported);
 }
 
 }  // namespace
