@@ -1,9 +1,10 @@
-// Whole-file storage: sizes, exact reads, atomic replacement.
+// Whole-file storage: sizes, exact reads, atomic replacement, removal.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/platform/files.h"
@@ -54,6 +55,17 @@ TEST_F(FilesTest, AFailedReplaceKeepsTheOldFile) {
   EXPECT_EQ(PlatformFileReplace((dir_.path() / "no" / "such" / "f").string().c_str(), "new", 3),
             FileStatus::Failed);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 2);
+}
+
+// A file goes; a missing one is missing; a folder is no file to remove.
+TEST_F(FilesTest, RemovingAFile) {
+  { std::ofstream(Path("a")) << "x"; }
+  std::filesystem::create_directories(Path("folder"));
+  const std::pair<const char*, FileStatus> rows[] = {
+      {"a", FileStatus::Ok}, {"a", FileStatus::Missing}, {"folder", FileStatus::Failed}};
+  for (const auto& [name, status] : rows)
+    EXPECT_EQ(PlatformFileRemove(Path(name).c_str()), status) << name;
+  EXPECT_TRUE(std::filesystem::is_directory(Path("folder")));
 }
 
 }  // namespace

@@ -1,13 +1,17 @@
-// Font families: the nearest size level, the variants of a style, and the
-// font chooser that fills a family without sizes and writes it to qor.ini.
+// Font families: finding a family, the nearest size level, the variants of a
+// style, the symbols, the host's body font, the engine's calls without a
+// renderer, and the font chooser that fills a family without sizes and
+// writes it to qor.ini.
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/ini.h"
+#include "host/platform/font.h"
 #include "tests/host/font_fixture.h"
 #include "tests/support/temp_dir.h"
 
@@ -69,6 +73,124 @@ TEST_F(FontFamilies, FacesResolveToInstalledOnes) {
 }
 
 
+// A face name beyond ASCII, a pair of surrogates and a lone half included,
+// is asked for as it stands; a face the desktop lacks still gives a face.
+TEST_F(FontFamilies, FaceNamesBeyondAsciiAreAskedForAndKept) {
+  const std::u16string names[] = {u"Caf\u00e9 \u4e2d\U0001F600",
+                                  std::u16string(u"x") + char16_t{0xD800} + u"y" + char16_t{0xDC00},
+                                  std::u16string(kFontFaceUnits - 1, u'\u4e2d')};
+  for (const std::u16string& name : names) {
+    FontSettings s = ShippedSettings();
+    name.copy(s.bodyFace, kFontFaceUnits - 1);
+    s.bodyFace[name.size() < kFontFaceUnits ? name.size() : kFontFaceUnits - 1] = u'\0';
+    Init(s);
+    FontInstance* font = Create(kFontBody, 4);
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(std::u16string(Describe(font->normal).face), name);
+    int32_t width = 0;
+    EXPECT_EQ(FontGetCharWidth(font, u'A', &width, 0), kOk);
+    EXPECT_GT(width, 0);
+  }
+}
+
+// Compared byte for byte: no case folding, no prefixes.
+TEST_F(FontFamilies, FamiliesAreFoundByTheirExactName) {
+  Init(ShippedSettings());
+  const std::pair<const char*, Result> rows[] = {
+      {"BodyText", kOk}, {"HeadingText", kOk}, {"bodytext", FontErr::Setup},
+      {"Body", FontErr::Setup}, {"BodyTextX", FontErr::Setup}, {"", FontErr::Setup}};
+  for (const auto& [name, result] : rows) {
+    int32_t index = -1;
+    EXPECT_EQ(FontFindFamily(&index, name), result) << name;
+    const int32_t expected = result != kOk ? 0 : name[0] == 'B' ? kFontBody : kFontHeading;
+    EXPECT_EQ(index, expected) << name;
+  }
+}
+
+TEST_F(FontFamilies, AFamilyWithoutSizesCreatesNothing) {
+  chooser.answers = {-1, -1};  // no chooser on this desktop
+  FontSettings s = ShippedSettings();
+  s.bodySizeCount = 0;
+  Init(s);  // still succeeds: the family just has no sizes
+  Result result = kOk;
+  EXPECT_EQ(Create(kFontBody, 1, &result), nullptr);
+  EXPECT_EQ(result, FontErr::Setup);
+  EXPECT_EQ(FontCreateBodyFont(), nullptr);
+  EXPECT_NE(Create(kFontHeading, 1), nullptr);
+  for (int32_t family : {0, 3, -1}) {
+    EXPECT_EQ(Create(family, 1, &result), nullptr);
+    EXPECT_EQ(result, FontErr::Setup);
+  }
+}
+
+TEST_F(FontFamilies, TheSymbolsComeWithTheInstance) {
+  FontSettings s = ShippedSettings();
+  s.headingSymbols[1] = 0x2013;
+  Init(s);
+  FontInstance* heading = Create(kFontHeading, 1);
+  ASSERT_NE(heading, nullptr);
+  const std::pair<int32_t, uint16_t> rows[] = {{0, 0x2022}, {1, 0x2013}, {2, 0x25E6},
+                                               {3, 0},      {-1, 0},     {kFontSymbols, 0}};
+  for (const auto& [n, symbol] : rows) EXPECT_EQ(FontGetSymbol(heading, n), symbol) << n;
+  EXPECT_EQ(FontGetSymbol(nullptr, 0), 0);
+}
+
+// The host's own body font is the third size, or the last of fewer.
+TEST_F(FontFamilies, TheBodyFontForTheHostTakesTheThirdOrTheLastPair) {
+  FontSettings s = ShippedSettings();
+  for (auto [count, points] : {std::pair{s.bodySizeCount, 9}, {2, 8}}) {
+    s.bodySizeCount = count;
+    Init(s);
+    FontFace* face = FontCreateBodyFont();
+    ASSERT_NE(face, nullptr);
+    EXPECT_EQ(Describe(face).points, points);
+    FontReleaseFace(&face);
+    EXPECT_EQ(face, nullptr);
+  }
+}
+
+TEST_F(FontFamilies, TermForgetsTheSizesAndTheGlyphBuffer) {
+  Init(ShippedSettings());
+  FontInstance* font = Create(kFontBody, 1);
+  ASSERT_NE(font, nullptr);
+  FontTerm();
+  Result result = kOk;
+  EXPECT_EQ(Create(kFontBody, 1, &result), nullptr);
+  EXPECT_EQ(result, FontErr::Setup);
+  PglSurface* none = nullptr;
+  EXPECT_EQ(FontDrawText(font, u'A', none, 0), FontErr::Setup);
+  // The instance made before still measures, one character or a pair.
+  int32_t width = 0, pair = 0;
+  EXPECT_EQ(FontGetCharWidth(font, u'A', &width, 0), kOk);
+  EXPECT_GT(width, 0);
+  EXPECT_EQ(FontTextPairWidth(font, u"AA", &pair, 0), kOk);
+  EXPECT_EQ(pair, 2 * width);
+  EXPECT_EQ(FontTextPairWidth(font, nullptr, &pair, 0), FontErr::NoGlyph);
+  EXPECT_EQ(pair, 0);
+}
+
+// Without a renderer every font call of the engine fails and fills nothing.
+TEST(FontWithoutRenderer, EveryCallFailsAndClearsItsAnswer) {
+  const FontOps* previous = FontInstallOps(nullptr);
+  int32_t index = 7, value = 7, width = 7;
+  FontInstance* instance = reinterpret_cast<FontInstance*>(&index);
+  EXPECT_EQ(FontFindFamily(&index, "BodyText"), FontErr::Setup);
+  EXPECT_EQ(index, 0);
+  EXPECT_EQ(FontFindFamily(nullptr, "BodyText"), FontErr::Setup);
+  EXPECT_EQ(FontCreate(&instance, kFontBody, 1), FontErr::Setup);
+  EXPECT_EQ(instance, nullptr);
+  EXPECT_EQ(FontCreate(nullptr, kFontBody, 1), FontErr::Setup);
+  FontRelease(nullptr);
+  EXPECT_EQ(FontHasBold(nullptr, FontStyle::Bold), 0);
+  EXPECT_EQ(FontGetMetrics(nullptr, FontMetric::Ascent, &value, 0), FontErr::Setup);
+  EXPECT_EQ(FontGetCharWidth(nullptr, u'A', &width, 0), FontErr::Setup);
+  EXPECT_EQ(width, 0);
+  EXPECT_EQ(FontGetCharWidth(nullptr, u'A', nullptr, 0), FontErr::Setup);
+  EXPECT_EQ(FontDrawText(nullptr, u'A', nullptr, 0), FontErr::Setup);
+  FontStubHook(nullptr);
+  EXPECT_EQ(FontInstallOps(previous), nullptr);
+}
+
 class FontChooser : public FontFixture {
  protected:
   void SetUp() override {
@@ -126,6 +248,27 @@ TEST_F(FontChooser, TheLaddersAroundTheChosenSize) {
     EXPECT_EQ(body, c.body) << c.tenths;
     EXPECT_EQ(heading, c.heading) << c.tenths;
   }
+}
+
+TEST_F(FontChooser, AFaceBeyondLatin1IsWrittenAsQorIniReadsIt) {
+  chooser.face = u"Caf\u00e9 \u4e2d";
+  FontSettings s = ShippedSettings();
+  s.bodySizeCount = 0;
+  Init(s);
+  ASSERT_FALSE(chooser.writes.empty());
+  EXPECT_EQ(chooser.writes[0].first, "Body");
+  EXPECT_EQ(chooser.writes[0].second, "Caf\xe9 ?");
+}
+
+TEST(FontChooserDefault, WithoutAChooserNothingIsAskedOrWritten) {
+  FontSettings s{};
+  s.headingSizeCount = 0;
+  EXPECT_EQ(FontInit(&s), kOk);
+  EXPECT_EQ(FontAskUser(kFontBody, nullptr), FontErr::Setup);
+  EXPECT_EQ(FontAskUser(7, nullptr), FontErr::Setup);
+  FontInstance* font = nullptr;
+  EXPECT_EQ(FontCreate(&font, kFontBody, 1), FontErr::Setup);
+  FontTerm();
 }
 
 }  // namespace

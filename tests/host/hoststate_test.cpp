@@ -1,6 +1,8 @@
 // How the host takes a close in each of its states, with no engine running:
-// only the host's own marks are looked at.
+// only the host's own marks are looked at; and the text a failed start shows.
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
@@ -32,6 +34,53 @@ TEST_F(HostStateTest, AHeldCloseDuringTheBridgeStartStopsTheBridgeInstead) {
   HostOnStateChanged(&s, HostState::BrowserStarting, 0);
   EXPECT_EQ(s.hostState, HostState::BrowserStarting);
   EXPECT_TRUE(s.stopping);
+}
+
+TEST_F(HostStateTest, ACloseWhileStartingWaitsForTheServices) {
+  HostOnClose(&s);
+  EXPECT_TRUE(s.closePending);
+  EXPECT_FALSE(s.stopping);
+  HostOnStateChanged(&s, HostState::ServicesUp, 0);
+  EXPECT_FALSE(s.closePending);
+  EXPECT_TRUE(s.stopping);
+  EXPECT_EQ(s.hostState, HostState::ServicesUp);
+}
+
+TEST_F(HostStateTest, FurtherClosesAreIgnoredOnceAStopRuns) {
+  s.hostState = HostState::ServicesUp;
+  HostOnClose(&s);
+  EXPECT_TRUE(s.stopping);
+  s.hostState = HostState::BrowserStarting;
+  HostOnClose(&s);
+  EXPECT_FALSE(s.closePending);
+}
+
+// The failed phase names its likely cause and what to change.
+TEST_F(HostStateTest, AFailedStartSaysWhatToChange) {
+  struct Row {
+    HostState state;
+    const char* begins;
+    const char* advice;
+  };
+  const Row rows[] = {
+      {HostState::BridgeDown, "The short-message bridge could not use UDP port ",
+       "([SMS] Port and PeerPort)"},
+      {HostState::BrowserStarting, "The browser could not start (error 0x80001234)",
+       "raise [Memory] Size"},
+      {HostState::BrowserRunning, "The browser could not start (error 0x80001234)",
+       "raise [Memory] Size"},
+      {HostState::Starting, "The engine could not start (error 0x80001234)",
+       "raise [Memory] Size"},
+  };
+  for (const Row& row : rows) {
+    s.startFailure = 0x80001234;
+    s.startFailureState = row.state;
+    char text[512];
+    HostStartFailureText(&s, text, sizeof text);
+    const std::string shown = text;
+    EXPECT_EQ(shown.rfind(row.begins, 0), 0u) << shown;
+    EXPECT_NE(shown.find(row.advice), std::string::npos) << shown;
+  }
 }
 
 }  // namespace

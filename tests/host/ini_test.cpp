@@ -115,6 +115,41 @@ TEST_F(IniFiles, WriteStringRoundTripKeepsTheRestOfTheFile) {
 
 }
 
+// The profile calls read a file afresh each time; without a section or a
+// key they answer the fallback, as for a missing file or key.
+TEST_F(IniFiles, ProfileCallsReadTheFileOrAnswerTheFallback) {
+  const std::string path = PathOf("p.ini");
+  Write(path, "[Memory]\nSize=64\nName=heap\n");
+  struct Row {
+    const char* section;
+    const char* key;
+    std::string text;
+    int32_t number;
+  };
+  const Row rows[] = {{"Memory", "Size", "64", 64},      {"Memory", "Name", "heap", 0},
+                      {"Memory", "Other", "fb", -7},     {nullptr, "Size", "fb", -7},
+                      {"Memory", nullptr, "fb", -7}};
+  for (const Row& row : rows) {
+    char out[16];
+    const size_t n = IniGetString(path, row.section, row.key, "fb", out, sizeof out);
+    EXPECT_EQ(std::string(out, n), row.text) << row.text;
+    EXPECT_EQ(IniGetInt(path, row.section, row.key, -7), row.number) << row.text;
+  }
+  char out[4];
+  EXPECT_EQ(IniGetString(path, nullptr, nullptr, nullptr, out, sizeof out), 0u);
+  EXPECT_EQ(IniGetInt(PathOf("missing.ini"), "Memory", "Size", 5), 5);
+}
+
+TEST_F(IniFiles, AFileThatCannotBeReadLeavesNothing) {
+  IniFile ini;
+  ini.LoadText("[a]\nb=c\n");
+  EXPECT_EQ(ini.Load(PathOf("missing.ini")), IniLoad::Missing);
+  EXPECT_FALSE(ini.HasSection("a"));
+  ini.LoadText("[a]\nb=c\n");
+  EXPECT_EQ(ini.Load(dir_.path().string()), IniLoad::Unreadable);  // a folder opens but reads not
+  EXPECT_FALSE(ini.HasSection("a"));
+}
+
 TEST_F(IniFiles, FailedWriteLeavesTheOldFileWhole) {
   // Root ignores a read-only folder, but not a file-size limit: the
   // temporary file cannot grow past it and the write must fail.

@@ -1,11 +1,14 @@
-// The serial port over a pseudo-terminal: opening, and the receive ring and
-// its line taking.
+// The serial port over a pseudo-terminal: opening, the receive ring and its
+// line taking, writes, and the modem-control lines through their seam.
 #include <gtest/gtest.h>
 
 #include <sys/ioctl.h>
+#include <termios.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/serial.h"
@@ -39,13 +42,22 @@ class SerialTest : public ::testing::Test {
 };
 
 TEST(SerialNamesTest, PortNamesAndSpeeds) {
-  char path[64];
-  ASSERT_TRUE(SerialDevicePath("COM12", path, sizeof path));
-  EXPECT_STREQ(path, "/dev/ttyS11");
-  for (const char* bad : {"COM0", "COM1x", "ttyS0"})
-    EXPECT_FALSE(SerialDevicePath(bad, path, sizeof path)) << bad;
-  EXPECT_EQ(SerialLineSpeed(57600), 57600u);
-  EXPECT_EQ(SerialLineSpeed(230400), 9600u);
+  const std::pair<const char*, const char*> names[] = {
+      {"COM12", "/dev/ttyS11"}, {"COM1", "/dev/ttyS0"}, {"/dev/pts/7", "/dev/pts/7"},
+      {"COM0", nullptr},        {"COM", nullptr},       {"COM1x", nullptr},
+      {"LPT1", nullptr},        {"ttyS0", nullptr},     {"", nullptr}};
+  for (const auto& [name, device] : names) {
+    char path[64] = {};
+    EXPECT_EQ(SerialDevicePath(name, path, sizeof path), device != nullptr) << name;
+    if (device) {
+      EXPECT_STREQ(path, device);
+    }
+  }
+  const std::pair<uint32_t, uint32_t> speeds[] = {{9600, 9600},     {19200, 19200},
+                                                  {38400, 38400},   {57600, 57600},
+                                                  {115200, 115200}, {4800, 9600},
+                                                  {230400, 9600}};
+  for (const auto& [asked, speed] : speeds) EXPECT_EQ(SerialLineSpeed(asked), speed) << asked;
 }
 
 TEST(SerialOpenTest, RefusesWhatIsNoFreeTerminal) {
@@ -112,6 +124,63 @@ TEST_F(SerialTest, AWrappingPollFillsTheEndThenTheStartInOneStep) {
   char rest[512];
   EXPECT_EQ(SerialRead(port, rest, sizeof rest), 512u);
   EXPECT_EQ(std::string(rest, 12), "aaaaaaaaaayz");
+}
+
+// The line is opened raw at its speed; one it does not know opens at 9600.
+TEST_F(SerialTest, TheLineIsRawAtItsSpeedAndAnOddSpeedOpensAt9600) {
+  for (auto [asked, code] : {std::pair<uint32_t, speed_t>{19200, B19200}, {38400, B38400},
+                             {57600, B57600}, {230400, B9600}}) {
+    SerialClose(port);
+    port = SerialOpen(sim.Path().c_str(), asked);
+    ASSERT_NE(port, nullptr);
+    termios line{};
+    ASSERT_EQ(::tcgetattr(port->fd, &line), 0);
+    EXPECT_EQ(cfgetospeed(&line), code) << asked;
+    EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  }
+}
+
+TEST_F(SerialTest, APartialLineWaitsWholeForItsEnding) {
+  Receive("CONN", 4);
+  EXPECT_EQ(SerialReadLine(port, line), nullptr);
+  EXPECT_EQ(SerialAvailable(port), 4u);
+  Receive("ECT 9600\r", 13);
+  ASSERT_NE(SerialReadLine(port, line), nullptr);
+  EXPECT_STREQ(line, "CONNECT 9600");
+}
+
+// Hex goes out as upper-case pairs, also past the writer's own buffer.
+TEST_F(SerialTest, HexWritesAreUpperCasePairs) {
+  uint8_t bytes[20];
+  for (int i = 0; i < 20; ++i) bytes[i] = static_cast<uint8_t>(i * 13);
+  SerialWriteHex(port, bytes, sizeof bytes);
+  SerialWrite(port, "\r", 1);
+  ASSERT_TRUE(sim.WaitForCommands(1, 30000));
+  std::string expected;
+  char pair[3];
+  for (uint8_t b : bytes) {
+    std::snprintf(pair, sizeof pair, "%02X", b);
+    expected += pair;
+  }
+  EXPECT_EQ(sim.Commands()[0], expected);
+}
+
+// A pseudo-terminal has no carrier line and refuses DTR; the simulator's
+// seam has both. 2 drops DTR, 1 raises it, other modes leave it.
+TEST_F(SerialTest, TheModemLinesGoThroughTheirSeam) {
+  EXPECT_EQ(SerialCarrier(port), 0);
+  SerialSetDtr(port, 1);
+  const SerialLineOps* old = SerialSetLineOps(sim.LineOps());
+  for (auto [value, raised] : {std::pair{2, false}, {3, false}, {1, true}, {3, true}}) {
+    SerialSetDtr(port, value);
+    EXPECT_EQ(sim.Dtr(), raised) << value;
+  }
+  sim.SetDialAnswer("CONNECT");
+  SerialWrite(port, "ATD1\r", 5);
+  ASSERT_TRUE(sim.WaitForCommands(1, 30000));
+  EXPECT_TRUE(PollUntil([&] { return sim.Carrier(); }));
+  EXPECT_EQ(SerialCarrier(port), 1);
+  SerialSetLineOps(old);
 }
 
 }  // namespace

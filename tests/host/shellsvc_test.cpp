@@ -1,9 +1,13 @@
-// The emulated handset's other services: multimedia records, numbered sound
-// files, and the three-second confirmation on the engine's timer.
+// The emulated handset's other services: the multimedia list and records,
+// the player's boxes, numbered sound files, the zone-service flags, and the
+// three-second confirmation on the engine's timer.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/handset_host.h"
@@ -47,6 +51,51 @@ TEST_F(ShellTest, AMultimediaRecordIsFilledForItsNumber) {
   // A number too wide for the class field is cut, not written past it.
   ShellMmFileRecordInit(record, -123456789);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(record + 1)), "class-123");
+}
+
+// The list sits in "../shared" of the working folder: a count of whole
+// records, or -1 without a list.
+TEST_F(ShellTest, TheMultimediaListCountsItsWholeRecords) {
+  std::filesystem::create_directories(dir_ / "work");
+  std::filesystem::current_path(dir_ / "work");
+  const auto list = dir_ / "shared" / "qor" / "qor_file.lst";
+  EXPECT_EQ(ShellMmFileCount(), -1);
+  std::filesystem::create_directories(list.parent_path());
+  for (size_t size : {0, 79, 80, 200}) {
+    std::ofstream(list, std::ios::binary | std::ios::trunc) << std::string(size, 'r');
+    EXPECT_EQ(ShellMmFileCount(), static_cast<int32_t>(size / 80)) << size;
+  }
+  std::filesystem::current_path(dir_);
+  EXPECT_EQ(ShellMmFileExists("any"), 1);
+  EXPECT_EQ(ShellMmClassBase(), 256);
+}
+
+TEST_F(ShellTest, PlayingAndDeletingAMultimediaFileAreShownInBoxes) {
+  ShellMmPlay(0, 0);
+  ShellMmDelete(0, 0);
+  EXPECT_EQ(platform->messageBoxes,
+            (std::vector<std::pair<std::string, std::string>>{
+                {"Emulating player", "Playing Multimedia file."},
+                {"Emulating deleting", "Deleting Multimedia file"}}));
+}
+
+// The zone-service flags are the host's operation values, each 0 or 1;
+// without the host's services all are 0.
+TEST_F(ShellTest, TheZoneServiceFlagsAreTheOperationValues) {
+  static const ShellServiceOps kValues{nullptr, [](void*, const char*) {}, [](void*) {},
+                                       [](void*, const char* key) {
+                                         return std::string(key) == "rcell_avail"       ? 7
+                                                : std::string(key) == "rcell_IsRcellNam" ? -1
+                                                                                          : 0;
+                                       }};
+  ShellServicesInstall(&kValues);
+  EXPECT_EQ(HostRcellAvailable(), 1);
+  EXPECT_EQ(HostRcellNonRcellSession(), 0);
+  EXPECT_EQ(HostIsRcellNam(), 1);
+  ShellServicesInstall(nullptr);
+  EXPECT_EQ(HostRcellAvailable(), 0);
+  EXPECT_EQ(HostIsRcellNam(), 0);
+  ShellPlaySystemSound(7, nullptr, 0);  // nobody plays it
 }
 
 TEST_F(ShellTest, SoundsGoToNumberedFilesAndNoDataStartsAgain) {

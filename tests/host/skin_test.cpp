@@ -1,8 +1,10 @@
 // Skin files: loading and refusing them, the button table, the command
-// mapping and access keys.
+// mapping, access keys, the soft-key flags and the number lists.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "host/hostsettings.h"
 #include "host/ini.h"
@@ -117,6 +119,78 @@ TEST_F(SkinTest, AccessKeysBeatTheMapping) {
   EXPECT_EQ(arg, static_cast<uintptr_t>('1'));
   // Indexes outside the twelve characters are refused.
   EXPECT_EQ(ShellKeyMapLookup(226), 0);
+}
+
+TEST_F(SkinTest, TheOlderPictureKeysAndTheLowColourSet) {
+  ASSERT_EQ(Load("[screen]\nposition=0,0,96,64\n[images]\nforegroundLo=f\nhighlightLo=h\n"), 1);
+  EXPECT_EQ(Name(ShellSkinBitmap()), "f");
+  highColour = false;
+  ASSERT_EQ(Load("[screen]\nposition=0,0,96,64\n[images]\nhiskin0=hi\nloskin0=lo\n"), 1);
+  EXPECT_EQ(Name(ShellSkinBitmap()), "lo");
+}
+
+// A pressed picture outside the set, or a button outside the table, shows
+// picture zero.
+TEST_F(SkinTest, APressedPictureBeyondTheSetFallsBackToPictureZero) {
+  ASSERT_EQ(Load(std::string(kTwoPictures) + "[buttons]\nPad 1=1,1,5,5,7,2,2,3,3\nPad 2=1,1,5,5,1\n"), 1);
+  EXPECT_EQ(ShellSkinButtons()[0].drawX, 2);
+  EXPECT_EQ(Name(ShellSkinButtonBitmap(0)), "a.bmp");
+  EXPECT_EQ(Name(ShellSkinButtonBitmap(1)), "b.bmp");
+  EXPECT_EQ(Name(ShellSkinButtonBitmap(-1)), "a.bmp");
+  EXPECT_EQ(Name(ShellSkinButtonBitmap(kShellSkinButtonCount)), "a.bmp");
+}
+
+TEST_F(SkinTest, SoftKeyFlags) {
+  struct Row {
+    const char* buttons;
+    int softKeys, swap;
+  };
+  for (const Row& row : {Row{"[buttons]\nSoft 1=100,0,9,9\nSoft 2=20,0,9,9\n", 1, 1},
+                         Row{"[buttons]\nSoft 1=10,0,9,9\nSoft 2=20,0,9,9\n", 1, 0},
+                         Row{"[buttons]\nSoft 1=100,0,9,9\n", 1, 0}, Row{"", 0, 0}}) {
+    ASSERT_EQ(Load(std::string(kTwoPictures) + row.buttons), 1) << row.buttons;
+    EXPECT_EQ(settings.softKeys, row.softKeys) << row.buttons;
+    EXPECT_EQ(settings.softKeySwap, row.swap) << row.buttons;
+  }
+}
+
+// Without picture operations every picture key still counts, so the skin
+// loads its table with empty picture slots.
+TEST_F(SkinTest, WithoutPictureOperationsTheSkinHasNoPictures) {
+  ShellSkinInstallImageOps(nullptr);
+  ASSERT_EQ(Load(kTwoPictures), 1);
+  EXPECT_EQ(ShellSkinBitmap(), nullptr);
+  EXPECT_EQ(ShellSkinButtonBitmap(0), nullptr);
+  EXPECT_STREQ(ShellSkinFailure(), "");
+  ShellUnloadSkin();
+}
+
+// Numbers are read as the desktop's scanner reads them: blanks before a
+// number, a sign, digits, then a comma right after; too large saturates.
+TEST_F(SkinTest, NumberListsReadLikeTheDesktopsScanner) {
+  struct Row {
+    const char* text;
+    int max;
+    std::vector<int32_t> values;
+  };
+  const Row rows[] = {
+      {"1,-2, 3,+4", 9, {1, -2, 3, 4}},
+      {"1 ,2", 9, {1}},
+      {"x", 9, {}},
+      {"", 9, {}},
+      {"-", 9, {}},
+      {"7,", 9, {7}},
+      {"99999999999,1", 2, {0x7FFFFFFF, 1}},
+      {"2147483647,2147483648", 2, {0x7FFFFFFF, 0x7FFFFFFF}},
+      {"-2147483648,-99999999999", 2, {INT32_MIN, INT32_MIN}},
+      {"1,2,3", 2, {1, 2}},
+  };
+  for (const Row& row : rows) {
+    int32_t v[9] = {};
+    ASSERT_EQ(ShellSkinParseInts(row.text, v, row.max), static_cast<int>(row.values.size()))
+        << row.text;
+    EXPECT_EQ(std::vector<int32_t>(v, v + row.values.size()), row.values) << row.text;
+  }
 }
 
 }  // namespace

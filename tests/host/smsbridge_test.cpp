@@ -14,6 +14,7 @@
 #include "host/sms.h"
 #include "host/smsbridge.h"
 #include "kernel/heap.h"
+#include "host/platform/sockets.h"
 #include "net/netsock.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/poll_until.h"
@@ -104,6 +105,35 @@ TEST_F(SmsBridgeTest, AStopBeforeTheSocketIsBoundStillEndsCleanly) {
   EXPECT_EQ(platform->states.back().state, 7);
 }
 
+// A stop at any step of the start ends the bridge cleanly: the services'
+// stop is told once, the socket layer it started is stopped, and the port
+// is free again.
+TEST_F(SmsBridgeTest, AStopAtAnyStepOfTheStartEndsCleanly) {
+  int bound = 0;  // starts that got as far as the bound socket
+  for (int steps = 0; steps <= 24; ++steps) {
+    SCOPED_TRACE(steps);
+    platform->states.clear();
+    SmsBridgeStart(&host);
+    for (int i = 0; i < steps; ++i) {
+      if (TskmanPendingCount() > 0)
+        TskmanStep();
+      else
+        Tick();
+    }
+    SmsBridgeStop();
+    ASSERT_TRUE(Run([&] { return !TskmanFind(Mod::SmsBridge) && !TskmanFind(Mod::Net); }));
+    ASSERT_FALSE(platform->states.empty());
+    EXPECT_EQ(platform->states.back().state, 7);
+    EXPECT_EQ(platform->states.back().status, 0u);
+    bound += platform->states.size() == 2;
+    const int fd = LoopbackUdpSocket(bridgePort);
+    EXPECT_GE(fd, 0);
+    ::close(fd);
+  }
+  EXPECT_GT(bound, 0);
+  EXPECT_LT(bound, 25);
+}
+
 TEST_F(SmsBridgeTest, StartBindsThePortAndStopCancelsClosesAndEndsTheServicesPhase) {
   StartBridge();
   EXPECT_EQ(platform->states[0].host, &host);
@@ -156,6 +186,32 @@ TEST_F(SmsBridgeTest, TheSocketIsBoundToLoopbackOrTheAddressSet) {
   SmsBridgeSetAddress(nullptr);
 }
 
+// A port another program holds fails the start to the services' stop, and
+// the stop says why, so that the host can tell the user.
+TEST_F(SmsBridgeTest, WithThePortTakenTheStartFailsToTheServicesStop) {
+  const int taken = HoldUdpPort(bridgePort);
+  ASSERT_GE(taken, 0);
+  SmsBridgeStart(&host);
+  ASSERT_TRUE(Run([&] { return !platform->states.empty(); }));
+  EXPECT_EQ(platform->states[0].state, 7);
+  EXPECT_TRUE(ResultFailed(platform->states[0].status));
+  ASSERT_TRUE(Run([&] { return !TskmanFind(Mod::SmsBridge); }));
+  EXPECT_EQ(TskmanFind(Mod::Net), nullptr);
+  ::close(taken);
+}
+
+// Further stops change nothing, with the bridge running or gone.
+TEST_F(SmsBridgeTest, RepeatedStopsChangeNothing) {
+  StartBridge();
+  SmsBridgeStop();
+  SmsBridgeStop();
+  ASSERT_TRUE(Run([&] { return platform->states.size() == 2; }));
+  SmsBridgeStop();  // no task: nothing
+  Pump();
+  EXPECT_EQ(platform->states.size(), 2u);
+  EXPECT_EQ(platform->states[1].status, 0u);
+}
+
 TEST_F(SmsBridgeTest, EveryFormOfTheBodyBecomesItsRecord) {
   StartBridge();
   MakeSmsTask();
@@ -179,6 +235,12 @@ TEST_F(SmsBridgeTest, EveryFormOfTheBodyBecomesItsRecord) {
       // The data buffer is the datagram's length less the address, all zero.
       {"an unknown port body", Head(2, 2, "12", 1) + "\x05rest", "12", 2, 1, 0,
        std::string(4 + 5, '\0')},
+      // A first body byte of 1: the header alone, its length kept.
+      {"a header-only body keeps the header", Head(2, 2, "1", 3) + "\x01\x07\x08xy", "1", 2, 3, 0,
+       std::string("\x01\x07\x08\0\0", 5)},
+      {"another kind with a header length and no body", Head(2, 7, "1", 200), "1", 7, 200, 0,
+       ""},
+      {"a plain body with its header", Head(2, 1, "9", 2) + "HHdata", "9", 1, 2, 0, "HHdata"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -203,6 +265,7 @@ TEST_F(SmsBridgeTest, MalformedDatagramsAreDroppedAndTheNextStillArrives) {
   SendToBridge(Head(2, 2, "1", 5) + "\x01" "bc");               // header past the end
   SendToBridge(Head(2, 2, "1", 1) + std::string("\x00" "x", 2)); // no room for the port
   SendToBridge(Head(2, 0, "1", 0) + std::string(300, 'x'));     // more than a message holds
+  SendToBridge(std::string("\x02\x00", 2));                     // no head
   const Seen* r = Deliver(Head(2, 0, "77", 0) + "fine");
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(seen.size(), 1u);
@@ -243,6 +306,72 @@ TEST_F(SmsBridgeSendTest, APortMessageCarriesThePortsInItsHeader) {
   EXPECT_EQ(Received1(), std::string("\x02\x02\x06\x0B" "+4412\0", 10) +
                              std::string("\x00\x23\xF0\x00\x00\x00\x00\x0B\x84", 9) +
                              std::string("\x0B\x84", 2) + "body");
+  NetBufRelease(&m.data);
+}
+
+// The host's sockets failing: a socket that does not open ends the start
+// with its reason; a failed receive is tried again; a failed send is
+// answered as failed.
+class SmsBridgeSocketFailureTest : public SmsBridgeSendTest {
+ protected:
+  void SetUp() override {
+    real = PlatformSockets();
+    ops = real;
+    ops.ctx = this;
+    PlatformSocketsInstall(&ops);
+    SmsBridgeSendTest::SetUp();
+  }
+  void TearDown() override {
+    SmsBridgeSendTest::TearDown();
+    PlatformSocketsInstall(nullptr);
+  }
+  static SmsBridgeSocketFailureTest* Self(void* ctx) {
+    return static_cast<SmsBridgeSocketFailureTest*>(ctx);
+  }
+
+ public:
+  PlatformSocketOps real{}, ops{};
+  int failures = 0;  // calls of the failing operation still to fail
+};
+
+TEST_F(SmsBridgeSocketFailureTest, ASocketThatDoesNotOpenEndsTheStartWithItsReason) {
+  ops.open = [](void*, bool, int*) { return -1; };
+  SmsBridgeStart(&host);
+  ASSERT_TRUE(Run([&] { return !platform->states.empty(); }));
+  EXPECT_EQ(platform->states[0].state, 7);
+  EXPECT_TRUE(ResultFailed(platform->states[0].status));
+  ASSERT_TRUE(Run([&] { return !TskmanFind(Mod::SmsBridge); }));
+}
+
+TEST_F(SmsBridgeSocketFailureTest, AFailedReceiveIsTriedAgain) {
+  ops.receiveFrom = [](void* ctx, int fd, void* buffer, size_t size, sockaddr* from,
+                       socklen_t* fromLength) -> long {
+    SmsBridgeSocketFailureTest* self = Self(ctx);
+    if (self->failures > 0) {
+      --self->failures;
+      return kSocketFailed;
+    }
+    return self->real.receiveFrom(self->real.ctx, fd, buffer, size, from, fromLength);
+  };
+  StartBridge();
+  MakeSmsTask();
+  failures = 2;
+  const Seen* r = Deliver(Head(2, 0, "5", 0) + "after two failures");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->data, "after two failures");
+  EXPECT_EQ(failures, 0);
+}
+
+TEST_F(SmsBridgeSocketFailureTest, AFailedSendIsAnsweredAsFailed) {
+  ops.sendTo = [](void*, int, const void*, size_t, const sockaddr*, socklen_t) -> long {
+    return kSocketFailed;
+  };
+  StartBridge();
+  MakeSmsTask();
+  SmsOutgoing m = Message(0, "lost");
+  SmsBridgeSend(nullptr, &m, nullptr, 0, 0, 0, 0, nullptr);
+  ASSERT_TRUE(Run([&] { return sms->Count(SmsMsg::SendResult) == 1; }));
+  EXPECT_NE(sms->log.back().arg1, 0u);
   NetBufRelease(&m.data);
 }
 

@@ -96,6 +96,20 @@ class SmsServiceTest : public EngineFixture {
 
 constexpr Result kNoBridge = ResultError(Mod::SmsBridge, Err::NotFound);
 
+// Without the bridge, or without a message, the requester hears why it was
+// not sent; a request that is no request at all is passed by.
+TEST_F(SmsServiceTest, WithoutTheBridgeOrAMessageTheRequesterHearsWhyItWasNotSent) {
+  Send(*first, Request(u"1", 0));
+  Send(*second, Request(u"2", 0, false));
+  Send(*second, nullptr);
+  Pump();
+  EXPECT_EQ(first->answers, (std::vector<Answer>{{SmsServiceMsg::NotSent, u"1", kNoBridge},
+                                                 {SmsServiceMsg::RequestOver, u"", 0}}));
+  EXPECT_EQ(second->answers,
+            (std::vector<Answer>{{SmsServiceMsg::NotSent, u"2", kSmsRequestNoMessage},
+                                 {SmsServiceMsg::RequestOver, u"", 0}}));
+}
+
 TEST_F(SmsServiceTest, ACancelEndsTheRequestsItNamesWithoutAnAnswer) {
   Send(*first, Request(u"a", 7));   // goes to the bridge at once
   Send(*second, Request(u"b", 7));  // waits

@@ -1,5 +1,6 @@
 // The text-input window, offscreen: the control each mode opens, the
-// maximum length, how Enter, Escape and the buttons report, and lists.
+// maximum length, how Enter, Escape and the buttons report, lists, closing
+// from the frame, and the engine side without the host's window.
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
@@ -115,6 +116,40 @@ TEST_F(TextInputWindowTest, ListsOfSingleAndMultipleChoice) {
 
   ASSERT_NE(TiwOpenList(&session_, u"Colour", items, TiwMode::Single, 3), nullptr);
   EXPECT_EQ(TiwCurrentItem(), 2) << "the last item marked is current";
+}
+
+// Closing the window from its frame is a cancel; the window stays until
+// the session closes it.
+TEST_F(TextInputWindowTest, ClosingFromTheFrameIsACancel) {
+  TextInputWindow* w = Open(0x01);
+  ASSERT_NE(w, nullptr);
+  EXPECT_FALSE(w->close());
+  EXPECT_EQ(cancelled_, std::vector<int>{0});
+  EXPECT_EQ(QtTextInputWindow(), w);
+  EXPECT_EQ(Open(0x01), nullptr) << "one window at a time";
+  TiwClose(nullptr);
+  EXPECT_EQ(QtTextInputWindow(), nullptr);
+  // Without an owner's box the window is placed on its own.
+  EXPECT_NE(TiwOpen(&session_, nullptr, u"T", nullptr, nullptr, 0x01, 0), nullptr);
+  EXPECT_EQ(TiwOpenType(), TiwType::Line);
+}
+
+// Without the host's window nothing opens and the answers are empty.
+TEST_F(TextInputWindowTest, WithoutTheHostsWindowNothingOpens) {
+  QtTextInputUninstall();
+  EXPECT_EQ(Open(0x01, u"text"), nullptr);
+  EXPECT_EQ(TiwOpenSession(), nullptr);
+  char16_t text[4] = {u'x', u'x', 0, 0};
+  uint32_t items[2] = {7, 7};
+  EXPECT_EQ(TiwTextLength(), 0u);
+  EXPECT_EQ(TiwCopyText(text, 4), 0u);
+  EXPECT_EQ(text[0], u'\0');
+  EXPECT_EQ(TiwCopyText(nullptr, 4), 0u);
+  EXPECT_EQ(TiwCurrentItem(), -1);
+  EXPECT_EQ(TiwSelectedCount(), 0u);
+  EXPECT_EQ(TiwSelectedItems(items, 2), 0u);
+  EXPECT_EQ(items[0], 7u);
+  TiwClose(nullptr);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
-// The trace log: log.ini, files, time stamps and the UTF-16 lines.
+// The trace log: log.ini in and out, files, time stamps, the UTF-16 lines
+// and their conversions.
 #include <gtest/gtest.h>
 
+#include <cstdarg>
 #include <cstdio>
+#include <iterator>
 #include <fstream>
 #include <string>
 #include <tuple>
@@ -148,6 +151,99 @@ TEST_F(TraceTest, WideLinesUseStarsAndTheTimeOfDay) {
   LogPrintW(Mod::Url, u"%s=%d, %S\n", u"caf\u00e9 \U0001F600", -5, "narrow");
   LogPrintW(Mod::Ben, u"id\n");
   EXPECT_EQ(Console(), "All*10:20:30*caf\xc3\xa9" " \xf0\x9f\x98\x80=-5, narrow\n25*id\n");
+}
+
+TEST_F(TraceTest, WritesValuesBackKeepingTheRestOfTheFile) {
+  WriteFile("log.ini", "; keep me\n[Modules]\nall=0x13, 0x07, all.log\nCache=2,3\n");
+  ASSERT_EQ(LogLoad(), 0);
+  EXPECT_EQ(LogSetFlags(Mod::Cache, 0x73), 0);
+  EXPECT_EQ(LogSetColour(Mod::Cache, 0x1c), 0);
+  EXPECT_EQ(LogSetFile(Mod::Cache, "c.log"), 0);
+  EXPECT_EQ(LogGetFlags(Mod::Cache), 0x73);
+  EXPECT_EQ(LogSetFlags(Mod::Ben, 1), -1);
+  EXPECT_EQ(LogSetColour(Mod::Ben, 1), -1);
+  EXPECT_EQ(LogSetFile(Mod::Ben, "b.log"), -1);
+  ASSERT_TRUE(LogSave());
+  std::ifstream in("log.ini", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+            "; keep me\n[Modules]\nall=0x13, 0x07, all.log\nCache=0x73, 0x1c, c.log\n");
+}
+
+// A UTF-16 format too long for the line's own path is narrowed and printed
+// as an 8-bit line.
+TEST_F(TraceTest, ALongWideFormatTakesTheEightBitPath) {
+  Start({{kLogDefaultId, "All", kConsole | LogFlag::Name, "", 0}});
+  LogPrintW(1, (std::u16string(79, u'w') + u"%d\n").c_str(), 7);  // 82 units
+  LogPrintW(1, (std::u16string(75, u'v') + u"\u00e9%d\n").c_str(), 8);  // 79 units
+  EXPECT_EQ(Console(), "All#" + std::string(79, 'w') + "7\nAll*" + std::string(75, 'v') +
+                           "\xc3\xa9" "8\n");
+}
+
+TEST_F(TraceTest, TimeStampAndCellId) {
+  gNow = LogClockTime{2024, 3, 9, 7, 8, 9, 12};
+  EXPECT_STREQ(LogTimeStamp(), "2024-03-09 07:08:09.0012");
+  char buf[32] = {};
+  int32_t status = -1;
+  uint32_t length = 0;
+  EXPECT_EQ(ShellGetCellId(&status, buf, &length, 18), 2);
+  EXPECT_EQ(buf[0], '\0');
+  EXPECT_EQ(status, -1);
+  EXPECT_EQ(ShellGetCellId(&status, buf, &length, 19), 0);
+  EXPECT_EQ(std::string(buf, length), "234, 10, 0818, 39C3");
+  EXPECT_EQ(status, 0);
+}
+
+// ---- UTF-16 conversions -----------------------------------------------------
+
+std::string FormatW(size_t room, const char16_t* f, ...) {
+  char16_t out[64];
+  va_list args;
+  va_start(args, f);
+  size_t n = LogFormatW(out, room, f, args);
+  va_end(args);
+  return LogNarrow(out, n);
+}
+
+TEST(TraceFormatTest, WideConversionsReadAsTheirEightBitKin) {
+  const size_t all = 64;
+  const std::tuple<std::string, std::string> rows[] = {
+      {FormatW(all, u"[%5s|%-4S|%.2s]", u"ab", "cd", u"xyz"), "[   ab|cd  |xy]"},
+      {FormatW(all, u"[%hs|%-3hs|%.*s]", "n8", "m", 1, u"pq"), "[n8|m  |p]"},
+      {FormatW(all, u"%03d %x %lu %lld %c%%", 7, 255u, 9ul, -3ll, u'Q'), "007 ff 9 -3 Q%"},
+      {FormatW(all, u"%s %S %q", nullptr, nullptr), "(null) (null) %q"},
+      {FormatW(all, u"%*d|%-*d|%*d|", 3, 1, 2, 2, -3, 4), "  1|2 |4  |"},
+      {FormatW(all, u"%.*d|%.d|", -1, 5, 0), "5||"},
+      {FormatW(all, u"%hhd %hhu %hd %hu", 0x1FF, 0x1FF, 0x18000, 0x18000),
+       "-1 255 -32768 32768"},
+      {FormatW(all, u"%jd %ju %zu %td %li %lX %o", intmax_t{-5}, uintmax_t{6}, size_t{7},
+               ptrdiff_t{-8}, -9l, 0xABul, 8u),
+       "-5 6 7 -8 -9 AB 10"},
+      {FormatW(all, u"%.2f %e %G %a %Lf", 1.005, 1.0, 0.5, 1.0, 2.5L),
+       "1.00 1.000000e+00 0.5 0x1p+0 2.500000"},
+      {FormatW(all, u"%5c|%-3c|", u'x', u'y'), "    x|y  |"},
+      {FormatW(all, u"[%3c]", 0), std::string("[  \0]", 5)},
+      {FormatW(all, u"[%-3c]", 0), std::string("[\0  ]", 5)},
+      {FormatW(all, u"%p", nullptr), "(nil)"},
+      {FormatW(all, u"%99999999d", 1).size() < 64 ? "fits" : "overflow", "fits"},
+      {FormatW(all, u"%\u00e9x"), "%\xc3\xa9x"},
+      {FormatW(all, u"end%"), "end%"},
+      {FormatW(all, u"%s", std::u16string(100, u'z').c_str()), std::string(63, 'z')},
+      {FormatW(4, u"%d", 123456), "123"},
+      {FormatW(0, u"%d", 1), ""},
+  };
+  for (const auto& [got, expected] : rows) EXPECT_EQ(got, expected);
+}
+
+TEST(TraceFormatTest, NarrowingJoinsPairsAndReplacesLoneHalves) {
+  const std::tuple<std::u16string, std::string> rows[] = {
+      {u"a\u00e9\u20ac", "a\xc3\xa9\xe2\x82\xac"},
+      {u"\U0001F600", "\xf0\x9f\x98\x80"},
+      {std::u16string(1, char16_t{0xD800}) + u"x", "\xef\xbf\xbdx"},
+      {std::u16string(1, char16_t{0xDC00}), "\xef\xbf\xbd"},
+      {std::u16string(1, char16_t{0xD83D}), "\xef\xbf\xbd"},
+  };
+  for (const auto& [text, expected] : rows)
+    EXPECT_EQ(LogNarrow(text.data(), text.size()), expected);
 }
 
 }  // namespace

@@ -65,6 +65,41 @@ UrlLoad* NewLoad() {
   return load;
 }
 
+TEST(WspTables, WellKnownCodesHaveTheirNames) {
+  struct Row {
+    const char* (*table)(uint32_t);
+    uint32_t code;
+    const char* name;
+  };
+  const Row rows[] = {
+      {WspContentTypeName, 0x03, "text/plain"},
+      {WspContentTypeName, 0x08, "text/vnd.wap.wml"},
+      {WspContentTypeName, 0x14, "application/vnd.wap.wmlc"},
+      {WspContentTypeName, 0x29, "application/vnd.wap.wbxml"},
+      {WspContentTypeName, 0x2E, "application/vnd.wap.sic"},
+      {WspContentTypeName, 0x30, "application/vnd.wap.slc"},
+      {WspContentTypeName, 0x36, "application/vnd.wap.connectivity-wbxml"},
+      {WspContentTypeName, 0x3E, "application/vnd.wap.mms-message"},
+      {WspHeaderName, 0x11, "Content-Type"},
+      {WspHeaderName, 0x14, "Expires"},
+      {WspHeaderName, 0x2F, "X-Wap-Application-Id"},
+      {WspHeaderName, 0x30, "X-Wap-Content-URI"},
+      {WspHeaderName, 0x31, "X-Wap-Initiator-URI"},
+      {WspHeaderName, 0x34, "Push-Flag"},
+      {WspParameterName, 0x01, "charset"},
+      {WspParameterName, 0x11, "sec"},
+      {WspParameterName, 0x12, "mac"},
+  };
+  for (const Row& r : rows) {
+    ASSERT_NE(r.table(r.code), nullptr) << r.name;
+    EXPECT_STREQ(r.table(r.code), r.name);
+  }
+  EXPECT_EQ(WspParameterName(0x04), nullptr);
+  EXPECT_EQ(WspContentTypeName(0x7F), nullptr);
+  EXPECT_EQ(WspHeaderName(0x7F), nullptr);
+  EXPECT_EQ(WspParameterName(0x7F), nullptr);
+}
+
 class WapPushParseTest : public HeapFixture {};
 
 struct ParseCase {
@@ -78,6 +113,9 @@ struct ParseCase {
 
 TEST_F(WapPushParseTest, ContentTypesParametersAndHeadersBecomeTheLoadsHeaders) {
   const ParseCase cases[] = {
+      {"a well-known type as a short integer, the application id as one",
+       Push(B({0xAE, 0xAF, 0x82}), "SI"), UrlType::Sic,
+       {{"Content-Type", "application/vnd.wap.sic"}, {"X-Wap-Application-Id", "2"}}, "SI"},
       {"SEC and MAC of a provisioning push",
        Push(General(B({0xB6, 0x91, 0x81, 0x92}) + T("ABCD")), "doc"), UrlType::ConnectivityWbxml,
        {{"Content-Type", "application/vnd.wap.connectivity-wbxml"}, {"sec", "1"}, {"mac", "ABCD"}},
@@ -85,6 +123,8 @@ TEST_F(WapPushParseTest, ContentTypesParametersAndHeadersBecomeTheLoadsHeaders) 
       {"a text type with a charset",
        Push(General(T("text/plain") + B({0x81, 0xEA})), "x"), UrlType::Text,
        {{"Content-Type", "text/plain"}, {"charset", "106"}}, "x", 106},
+      {"a text type alone", Push(T("application/x-thing"), ""), 0,
+       {{"Content-Type", "application/x-thing"}}, ""},
       {"a long application id, a push flag and an application header",
        Push(B({0xB0, 0xAF, 0x02, 0x80, 0x00, 0xB4, 0x83}) + T("X-Own") + T("value"), "slc"),
        UrlType::Slc,
@@ -93,6 +133,37 @@ TEST_F(WapPushParseTest, ContentTypesParametersAndHeadersBecomeTheLoadsHeaders) 
         {"Push-Flag", "3"},
         {"X-Own", "value"}},
        "slc"},
+      {"a text application id, an untyped parameter, a quoted value",
+       Push(General(B({0xAE}) + T("lvl") + B({0x83})) + B({0xAF}) +
+                T("x-wap-application:localcontent.ua") + B({0xB1, 0x22}) + T("http://ppg/"),
+            "b"),
+       UrlType::Sic,
+       {{"Content-Type", "application/vnd.wap.sic"},
+        {"lvl", "3"},
+        {"X-Wap-Application-Id", "x-wap-application:localcontent.ua"},
+        {"X-Wap-Initiator-URI", "http://ppg/"}},
+       "b"},
+      {"the typed forms: q, level, secure, any charset",
+       Push(General(B({0x89, 0x80, 0x33, 0x82, 0x92, 0x90, 0x00})), ""), 0x09,
+       {{"Content-Type", "text/vnd.wap.wmlscript"},
+        {"q", "0.50"},
+        {"level", "1.2"},
+        {"secure", ""}},
+       ""},
+      {"three-decimal q, a major-only level, any charset, a level as text",
+       Push(General(B({0x89, 0x80, 0x83, 0x31, 0x82, 0x9F, 0x81, 0x80, 0x82}) + T("2.0")), ""),
+       0x09,
+       {{"Content-Type", "text/vnd.wap.wmlscript"},
+        {"q", "0.333"},
+        {"level", "1"},
+        {"charset", "*"},
+        {"level", "2.0"}},
+       ""},
+      {"a field of another code page and a compound value are passed by",
+       Push(B({0xAE, 0xA0, 0x03, 0x01, 0x02, 0x03, 0xAD, 0x1F, 0x02, 0xAA, 0xBB, 0xAC, 0x09, 1, 2,
+              3, 4, 5, 6, 7, 8, 9, 0x04, 0xA0, 0x85}),
+            "z"), UrlType::Sic,
+       {{"Content-Type", "application/vnd.wap.sic"}, {"Proxy-Authenticate", "66051"}}, "z"},
       {"an unknown well-known type keeps its number",
        Push(B({0xFF, 0x9F, 0x81}), ""), 0x7F,
        {{"Pragma", "1"}}, ""},
@@ -117,9 +188,22 @@ TEST_F(WapPushParseTest, ContentTypesParametersAndHeadersBecomeTheLoadsHeaders) 
 
 TEST_F(WapPushParseTest, MalformedInputAnswersItsCode) {
   const std::pair<const char*, Bytes> malformed[] = {
+      {"nothing", ""},
+      {"no type", B({0x01})},
+      {"no headers length", B({0x01, 0x06})},
+      {"headers past the end", B({0x01, 0x06, 0x05, 0xAE})},
       {"an endless uintvar", B({0x01, 0x06, 0x81, 0x81, 0x81, 0x81, 0x81, 0x01})},
+      {"empty headers: no content type", B({0x01, 0x06, 0x00}) + "body"},
+      {"a content type length past the headers", Push(B({0x05, 0xAE}), "")},
       {"a text type without its end", Push("text/plain", "")},
+      {"a parameter value cut short", Push(B({0x02, 0xAE, 0x92}), "")},
+      {"a q value of 0", Push(B({0x03, 0xAE, 0x80, 0x00}), "")},
+      {"a q value past 1099", Push(B({0x04, 0xAE, 0x80, 0x88, 0x4C}), "")},
+      {"a charset of a zero length", Push(B({0x03, 0xAE, 0x81, 0x00}), "")},
+      {"a field value cut short", Push(B({0xAE, 0xAF}), "")},
+      {"a header whose text runs to the end", Push(B({0xAE}) + "X-Cut", "")},
       {"a zero byte as a field name", Push(B({0xAE, 0x00}), "")},
+      {"a length quote as a parameter name", Push(B({0x03, 0xAE, 0x1F, 0x01}), "")},
       {"a long integer of more than 8 bytes as a parameter name",
        Push(General(B({0xAE, 0x09, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x80})), "")},
   };
@@ -134,6 +218,12 @@ TEST_F(WapPushParseTest, MalformedInputAnswersItsCode) {
     UrlLoadFree(load);
     EXPECT_EQ(HeapGetStats().freeBytes, before);
   }
+  UrlLoad* load = NewLoad();
+  WapPushInfo info;
+  const Bytes confirmed = B({0x01, 0x07, 0x01, 0xAE});
+  EXPECT_EQ(WapPushParse(reinterpret_cast<const uint8_t*>(confirmed.data()), 4, load, &info),
+            kWapPushNotPush);
+  UrlLoadFree(load);
 }
 
 TEST_F(WapPushParseTest, EveryCutOfAPushIsReadOrRefusedWithoutReadingPastIt) {
@@ -261,6 +351,49 @@ SmsReceived* Decode(int kind, const std::string& address, const Bytes& header, i
   SmsReceived* r = SmsBridgeDecode(chain);
   NetBufRelease(&chain);
   return r;
+}
+
+class SmsAddressingTest : public HeapFixture {};
+
+TEST_F(SmsAddressingTest, PortsAndSegmentsOfBothCodings) {
+  struct Case {
+    const char* what;
+    int kind;
+    Bytes header;
+    int port;
+    SmsAddressing want;
+  };
+  const Case cases[] = {
+      {"the port form, one message", 2, B({0}), 2948, {1, 2948, 2948, 0, 1}},
+      {"the port form, a segment with its port in the header", 2, B({0, 3, 1, 0x0B, 0x84}), 77,
+       {1, 2948, 77, 3, 2}},
+      {"the port form, a segment without a port: its reference", 2, B({0, 2, 0}), 77,
+       {1, 77, 77, 2, 1}},
+      {"the port form, zeros where the port would be", 2, B({0, 1, 0, 0, 0}), 2948,
+       {1, 2948, 2948, 1, 1}},
+      {"a standard header with 16-bit ports", 0, B({6, 5, 4, 0x0B, 0x84, 0x23, 0xF0}), 0,
+       {1, 2948, 0, 0, 1}},
+      {"a standard header with ports and a 8-bit reference", 0,
+       B({11, 5, 4, 0x0B, 0x84, 0x23, 0xF0, 0, 3, 0x2A, 2, 2}), 0, {1, 2948, 0x2A, 2, 2}},
+      {"a standard header with a 16-bit reference and 8-bit ports", 0,
+       B({10, 8, 4, 0x12, 0x34, 3, 3, 4, 2, 0x50, 0x51}), 0, {1, 0x50, 0x1234, 3, 3}},
+      {"an element running past its header is not read", 0, B({4, 5, 4, 0x0B, 0x84}), 0,
+       {0, 0, 0, 0, 1}},
+      {"no header", 0, Bytes(), 0, {0, 0, 0, 0, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SmsReceived* r = Decode(c.kind, "+4911", c.header, c.port, "data");
+    ASSERT_NE(r, nullptr);
+    SmsAddressing a;
+    SmsReadAddressing(r, &a);
+    EXPECT_EQ(a.hasPort, c.want.hasPort);
+    EXPECT_EQ(a.port, c.want.port);
+    EXPECT_EQ(a.reference, c.want.reference);
+    EXPECT_EQ(a.total, c.want.total);
+    EXPECT_EQ(a.sequence, c.want.sequence);
+    SmsRelease(nullptr, r, 0);
+  }
 }
 
 class SmsConcatTest : public HeapFixture {
