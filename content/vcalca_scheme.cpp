@@ -68,17 +68,6 @@ void FreeRecord(PhonebookRecord** record) {
   MemFree(record);
 }
 
-// Days from 1970-01-01 to the date of the proleptic Gregorian calendar, in
-// 64 bits so that no year of four digits falls outside.
-int64_t DaysSince1970(int64_t year, int64_t month, int64_t day) {
-  year -= month <= 2;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yoe = year - era * 400;
-  const int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
 // "YYYYMMDD" or "YYYYMMDDTHHMMSS" (UTC) as seconds since 1970 and its type.
 bool TimeOf(const char16_t* v, int64_t* seconds, uint32_t* type) {
   uint32_t n = LibcWStrLen(v);
@@ -101,7 +90,7 @@ bool TimeOf(const char16_t* v, int64_t* seconds, uint32_t* type) {
     if (hour > 23 || minute > 59 || second > 60) return false;
     *type = 2;
   }
-  *seconds = DaysSince1970(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  *seconds = LibcDaysSince1970(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
   return true;
 }
 

@@ -155,6 +155,9 @@ LibcTm* LibcGmTime(LibcTm* tm, const int32_t* time);
 // Years 1969-2039 only; -1 outside them or when the seconds overflow 32 bits.
 // Reads tm (a month outside 0-11 is carried into the year) and leaves it be.
 int32_t LibcMakeTime(LibcTm* tm);
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar (month
+// 1-12), in 64 bits: for dates the 32-bit time cannot hold.
+int64_t LibcDaysSince1970(int64_t year, int64_t month, int64_t day);
 // "+HHMM" / "-HHMM" after blanks, else a zone name; 0 and the offset in
 // seconds east of UTC, or -1 and offset 0.
 int LibcParseZoneOffset(const char* text, int32_t* offset);

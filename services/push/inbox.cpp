@@ -122,15 +122,6 @@ bool Digits(const char16_t* text, uint32_t at, uint32_t count, int32_t* out) {
   return true;
 }
 
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
 }  // namespace
 
 bool NotifyParsePushDate(const char16_t* text, int64_t* seconds) {
@@ -148,7 +139,7 @@ bool NotifyParsePushDate(const char16_t* text, int64_t* seconds) {
     return false;
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   if (month == 2 && day == 29 && !leap) return false;
-  *seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  *seconds = LibcDaysSince1970(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
   return true;
 }
 

@@ -83,6 +83,18 @@ TEST(LibcMakeTimeRange, ThirtyTwoBitOverflowGivesMinusOne) {
 
 // Numeric offsets and zone names (whole, without case); anything else is
 // refused with a zero offset.
+// Dates past the 32-bit time, both ways, counted in 64 bits (the values are
+// Python's date arithmetic).
+TEST(LibcDays, DatesOutsideThe32BitTimeCountIn64Bits) {
+  struct Row {
+    int64_t year, month, day, days;
+  };
+  for (const Row& r : {Row{1970, 1, 1, 0}, Row{2000, 2, 29, 11016}, Row{2038, 1, 20, 24856},
+                       Row{1899, 12, 31, -25568}, Row{2045, 6, 30, 27574},
+                       Row{9999, 12, 31, 2932896}})
+    EXPECT_EQ(LibcDaysSince1970(r.year, r.month, r.day), r.days) << r.year << "-" << r.month;
+}
+
 TEST(LibcZone, OffsetsAndNames) {
   struct Row {
     const char* text;
