@@ -222,6 +222,29 @@ TEST(AnimParser, ShapesKeepTheirStylesAndRecords) {
   AnimStream_Free(&s);
 }
 
+// The rich movie's morph shape and fonts, read among all its other tags.
+TEST(AnimParser, TheRichMoviesCharactersReadAsWritten) {
+  TestPlayer p;
+  AnimStream s;
+  ASSERT_NE(Parse(p, &s, RichMovie()) & kAnimEnd, 0u);
+  AnimChar* morph = AnimDict_Find(s.dictionary, 17);
+  ASSERT_NE(morph, nullptr);
+  auto* m = static_cast<AnimMorph*>(morph->body);
+  ASSERT_EQ(m->fillCount, 3u);
+  EXPECT_EQ(m->fills[0].end[3], 8);
+  EXPECT_EQ(m->fills[1].records[1].endColor[3], 43);
+  EXPECT_EQ(m->fills[2].endMatrix.tx, 7);
+  EXPECT_EQ(m->lines[0].endWidth, 40u);
+  ASSERT_EQ(m->endSize, 3u);
+  EXPECT_EQ(m->endEdges[0], 0x22);
+
+  ASSERT_NE(AnimDict_Find(s.dictionary, 11), nullptr);
+  EXPECT_STREQ(static_cast<AnimFont*>(AnimDict_Find(s.dictionary, 11)->body)->name, "ff");  // from the font info
+  ASSERT_NE(AnimDict_Find(s.dictionary, 14), nullptr);
+  EXPECT_EQ(static_cast<AnimFont*>(AnimDict_Find(s.dictionary, 14)->body)->codes[0], 0x263A);
+  AnimStream_Free(&s);
+}
+
 TEST(AnimParser, AGradientOfMoreThanEightRecordsKeepsTheFirstEight) {
   TestPlayer p;
   AnimStream s;
@@ -453,6 +476,15 @@ TEST(AnimDictionary, ASoundWithoutDataIsATagError) {
   const uint32_t flags =
       Parse(p, &s, movie::Qvx({}, movie::Concat({movie::Sound(1, 5, 0, 0, {}), movie::End()})));
   EXPECT_EQ(flags, kAnimHeaderRead | kAnimTagFailed);
+  EXPECT_EQ(AnimDict_Find(s.dictionary, 1), nullptr);
+  AnimStream_Free(&s);
+}
+
+TEST(AnimDictionary, FontInfoForAnUnknownFontIsATagErrorAndEntersNothing) {
+  TestPlayer p;
+  AnimStream s;
+  EXPECT_EQ(Parse(p, &s, movie::Qvx({}, movie::Concat({movie::FontInfo(1, "x", {}), movie::End()}))),
+            kAnimHeaderRead | kAnimTagFailed);
   EXPECT_EQ(AnimDict_Find(s.dictionary, 1), nullptr);
   AnimStream_Free(&s);
 }

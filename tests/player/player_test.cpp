@@ -114,6 +114,17 @@ TEST(AnimCommands, ZoomStaysWithinOneToThree) {
   AnimHost_Close(p.get());
 }
 
+TEST(AnimCommands, KeysCountByTheLow16BitsAndZoomStaysWithinOneToThree) {
+  TestPlayer p;
+  ASSERT_EQ(Open(p, FramesMovie(2)), 0u);
+  for (int i = 0; i < 3; ++i) AnimPlayer_Command(p.get(), 0x10004, 18);
+  EXPECT_EQ(p->zoom, 3u);
+  AnimPlayer_Command(p.get(), 4, 17);
+  AnimPlayer_Command(p.get(), 4, 19);
+  EXPECT_EQ(p->zoom, 1u);
+  AnimHost_Close(p.get());
+}
+
 // The handset's keys as user commands: each leaves the player in its state,
 // and a key the player does not know changes nothing.
 TEST(AnimCommands, UserKeysSetThePlayersState) {

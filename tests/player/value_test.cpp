@@ -87,6 +87,18 @@ TEST(AnimVariables, ReadingAMissingVariableCreatesItEmpty) {
   EXPECT_EQ(p->heap.bytesInUse, 0u);
 }
 
+TEST(AnimVariables, NamesDifferingInCaseAreOneAndAMissingOneIsCreatedEmpty) {
+  TestPlayer p;
+  AnimVar_Set(p.get(), "/:X", AnimStr_Dup(p.get(), "1"));
+  AnimVar_Set(p.get(), "/:x", AnimStr_Dup(p.get(), "2"));
+  EXPECT_EQ(Take(p, AnimVar_Get(p.get(), "/:X")), "2");
+  EXPECT_EQ(Take(p, AnimVar_Get(p.get(), "/a:missing")), "");
+  ASSERT_NE(AnimVar_Find(p.get(), "/A:MISSING"), nullptr);
+  AnimVar_Clear(p.get());
+  EXPECT_EQ(AnimVar_Find(p.get(), "/a:missing"), nullptr);
+  EXPECT_EQ(p->heap.bytesInUse, 0u);  // the overwritten value went back too
+}
+
 TEST(AnimVariables, BucketIsTheWeightedByteSum) {
   EXPECT_EQ(AnimVar_Bucket(""), 0u);
   EXPECT_EQ(AnimVar_Bucket("ab"), (97u * 1 + 98u * 2) & 31);
@@ -154,6 +166,26 @@ TEST(AnimValues, TheStackIsLastInFirstOut) {
   EXPECT_EQ(empty->kind, kAnimString);
   EXPECT_EQ(Take(p, AnimValue_Text(p.get(), empty)), "");
   AnimValue_Release(p.get(), empty);
+  EXPECT_EQ(p->heap.bytesInUse, 0u);
+}
+
+TEST(AnimValues, ConversionsByKindAndTheStackLastInFirstOut) {
+  TestPlayer p;
+  AnimValue_Push(p.get(), AnimValue_NewFloat(p.get(), -2.75f));
+  AnimValue_Push(p.get(), AnimValue_NewText(p.get(), " 12.5xyz"));
+  AnimValue* t = AnimValue_Pop(p.get());
+  EXPECT_EQ(AnimValue_Integer(t), 12);
+  EXPECT_DOUBLE_EQ(AnimValue_Number(t), 12.5);
+  AnimValue* f = AnimValue_Pop(p.get());
+  EXPECT_EQ(AnimValue_Integer(f), -2);
+  AnimValue_SetText(p.get(), f, AnimStr_Dup(p.get(), "7"));
+  EXPECT_EQ(f->kind, kAnimString);
+  EXPECT_EQ(AnimValue_Integer(f), 7);
+  AnimValue_Push(p.get(), AnimValue_NewInt(p.get(), 3));
+  EXPECT_EQ(AnimValue_ClearStack(p.get()), 1u);
+  AnimValue* empty = AnimValue_Pop(p.get());  // an empty stack gives the empty text
+  EXPECT_EQ(Take(p, AnimValue_Text(p.get(), empty)), "");
+  for (AnimValue* v : {t, f, empty}) AnimValue_Release(p.get(), v);
   EXPECT_EQ(p->heap.bytesInUse, 0u);
 }
 
