@@ -178,6 +178,21 @@ TEST_F(SelectTest, TheBottomBarCountsAsTheScreenEnd) {
   Event(c, PwlSelEvt::Close);
 }
 
+// Both ends at once: the screen's own end and the bottom bar's top, each
+// leaving the full four rows above the box; destroying the open list is safe.
+TEST_F(SelectTest, AListNearTheScreenEndOrTheBottomBarOpensAboveItsBox) {
+  for (const auto& [bar, y] : {std::pair{0u, 210}, std::pair{60u, 120}}) {
+    ui.bottomBarHeight = bar;
+    PwlControl* c = Focused(Nine(kDropdown), 10, y);
+    ASSERT_EQ(Event(c, PwlSelEvt::Open), kOk);
+    const PwlSelect* s = Sel(c);
+    EXPECT_EQ(s->list.bottom, c->rect.top) << "bar " << bar;
+    EXPECT_EQ(s->list.bottom - s->list.top + 1, 4 * 16 + 2) << "bar " << bar;
+    EXPECT_EQ(PwlDestroy(c), kOk);
+    EXPECT_EQ(ui.openList.open, 0u) << "bar " << bar;
+  }
+}
+
 TEST_F(SelectTest, AListWithNoOptionsNeverOpens) {
   PwlControl* c = nullptr;
   ASSERT_EQ(PwlCreate(&c, root, 1, 0, 0, PwlType::Select), kOk);
@@ -497,6 +512,27 @@ TEST_F(SelectTest, DestroyingAnOpenListGivesTheScreenBack) {
   EXPECT_EQ(PwlDestroy(c), kOk);
   EXPECT_EQ(ui.openList.open, 0u);
   EXPECT_EQ(Screen(), box);
+}
+
+// A list closed by losing focus can still be destroyed, and neither way
+// leaves anything but the focused box on the screen.
+TEST_F(SelectTest, FocusOutOrDestroyClosesAnOpenListGivingTheScreenBack) {
+  for (const bool destroy : {false, true}) {
+    PwlControl* c = Focused(Nine(kDropdown), 10, 10);
+    const std::vector<uint16_t> box = Screen();
+    Event(c, PwlSelEvt::Open);
+    if (!destroy) {
+      PwlSend(c, nullptr, nullptr, 0, PwlMsg::FocusOut, 0);
+      EXPECT_FALSE(Sel(c)->open);
+      uint32_t code = 1;
+      PwlGetSlot(1, &code, nullptr);
+      EXPECT_EQ(code, 0u) << "the soft keys are cleared";
+      EXPECT_EQ(Screen(), box);
+    }
+    EXPECT_EQ(PwlDestroy(c), kOk) << destroy;
+    EXPECT_EQ(ui.openList.open, 0u) << destroy;
+    EXPECT_EQ(Screen(), box) << destroy;
+  }
 }
 
 }  // namespace
