@@ -207,6 +207,26 @@ TEST_F(UrlTaskTest, ContentRowFailureFailsTheLoad) {
   Finish();
 }
 
+// A content row that refuses a body in the middle fails the load after the
+// status and class are known; the row is released and the scheme closed once.
+TEST_F(UrlTaskTest, FailuresInTheMiddleFailTheLoad) {
+  FetchBody body;
+  body.body = Body(400);
+  body.contentType = "application/x-qor-refuse";
+  driver.Serve("/broken", body);
+  const int releases = driver.releases, closes = driver.closes;
+  UrlRequestRec* request = nullptr;
+  ASSERT_EQ(requester->Request(session, "qortest://h/broken", 0, &request), kOk);
+  Pump();
+  const std::vector<uint32_t> want = {UrlMsg::StatusKnown, UrlMsg::ClassKnown, UrlMsg::Failed};
+  EXPECT_EQ(AnswersFor(request), want);
+  EXPECT_EQ(requester->log().back().arg2, kFetchRefused);
+  EXPECT_EQ(driver.releases, releases + 1);
+  EXPECT_EQ(driver.closes, closes + 1);
+  requester->Done(session, request);
+  Finish();
+}
+
 TEST_F(UrlTaskTest, MissingDocumentFails) {
   UrlRequestRec* request = nullptr;
   ASSERT_EQ(requester->Request(session, "qortest://h/none", 0, &request), kOk);

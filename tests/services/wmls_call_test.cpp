@@ -1,7 +1,8 @@
 // Runs started from call texts "name(arguments)" on units compiled by
 // Kannel's wmlsc (tests/data/wmls/call.wmls, guarded.wmls): argument kinds
 // and escapes, malformed texts, unknown functions, counts, the access
-// pragmas, a run over many slices; the heap is whole after each.
+// pragmas, a run over many slices, argument lists on a nearly full heap; the
+// heap is whole after each.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -79,5 +80,37 @@ const Case kCases[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Call, WmlsCallTest, ::testing::ValuesIn(kCases),
                          [](const auto& i) { return std::string(i.param.name); });
+
+}  // namespace
+
+namespace {
+
+using WmlsCallMemoryTest = HeapFixture;
+
+// With the heap nearly full at every level of spare room, an argument list
+// that cannot grow gives up without keeping any of the argument texts.
+TEST_F(WmlsCallMemoryTest, ArgumentListsThatRunOutOfMemoryLeaveNothing) {
+  const std::vector<uint8_t> bytes = WmlsReadUnit("call");
+  WmlsUnit* unit = nullptr;
+  ASSERT_EQ(WmlsUnitParse(bytes.data(), static_cast<uint32_t>(bytes.size()), &unit), WmlsParse::Ok);
+  int outOfMemory = 0;
+  for (uint32_t spare = 0; spare < 1024; spare += 8) {
+    const uint32_t before = HeapGetStats().freeBytes;
+    std::vector<void*> ballast;
+    for (HeapStats s = HeapGetStats(); s.largestFree > spare + 32; s = HeapGetStats()) {
+      void* b = HeapBlockAlloc(s.largestFree - spare - 32);
+      if (!b) break;
+      ballast.push_back(b);
+    }
+    WmlsRunContext ctx;
+    const int32_t r = WmlsRunCall(&ctx, unit, u"nope('a', 'b', 'c', 'd', 'e', 'f')", nullptr, nullptr, nullptr);
+    outOfMemory += r == WmlsResult::NoMemory;
+    EXPECT_TRUE(r == WmlsResult::NoMemory || r == WmlsResult::NoFunction) << r;
+    for (void* b : ballast) HeapBlockFree(b);
+    EXPECT_EQ(HeapGetStats().freeBytes, before) << spare;
+  }
+  EXPECT_GT(outOfMemory, 0);
+  WmlsUnitFree(&unit);
+}
 
 }  // namespace
