@@ -167,7 +167,7 @@ void BeginServices(UiStartContext* ctx) {
   NotifySetConnectivityHook(ProvisionPushed);
   NdwnSetProvisioningHook(HandOverDownload);
   ProvSetHeldItemRelease(NdwnHeldItemFree);
-  RenderSetChannelClose(RepStartFetch);
+  RenderSetChannelClose(RepStartFetchTask);
   ctx->state = HostState::ServicesStarting;
 }
 void ReportServicesUp(UiStartContext* ctx) {
