@@ -72,6 +72,9 @@ struct ProvParser {
   uint32_t skip;
   uint32_t attributes;
   uint32_t pendingName;
+  // A value token of the attribute being read that the token-name table has
+  // no name for (the decoder hands its value on as empty); kProvNone for none.
+  uint32_t namelessValue;
   ConfigHandle* tree;  // the parsed settings
   const char* path;    // open in the tree; null: the root
   // Bootstrap data.
