@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "browser/url.h"
+#include "content/handover_rows.h"
 #include "kernel/list.h"
 #include "kernel/modules.h"
 #include "markup/wbxml.h"
@@ -128,6 +129,10 @@ Result ProvProvisionPushed(const char* url);
 
 // The one downloaded item held for installation, handed over by the download row.
 int ProvHeldItemSetLength(uint8_t* item, uint32_t length);
+// The row has freed the item: it is no longer held.
+void ProvHeldItemForget();
+// The row the download row calls (hold and forget above).
+extern const NdwnProvisioningRow kProvDownloadRow;
 uint32_t ProvHeldItemKind();
 Result ProvHeldItemCheck(uint32_t locationDigit);
 void ProvHeldItemFree();
