@@ -22,7 +22,7 @@ struct HeldDownload {
   uint32_t length;
 };
 HeldDownload gHeld{};
-ProvHeldItemSetLengthFn gProvisioning = nullptr;
+const NdwnProvisioningRow* gProvisioning = nullptr;
 
 // Lets go of the load's body and ends the load with `r`.
 Result EndLoad(UrlLoad* load, Result r) {
@@ -244,7 +244,7 @@ Result CollectedContentRelease(UrlModuleContext*, UrlLoad* load) {
   return kOk;
 }
 
-void NdwnSetProvisioningHook(ProvHeldItemSetLengthFn hook) { gProvisioning = hook; }
+void NdwnSetProvisioningHook(const NdwnProvisioningRow* row) { gProvisioning = row; }
 
 uint8_t* NdwnHeldItem(uint32_t* length) {
   if (length) *length = gHeld.length;
@@ -252,8 +252,10 @@ uint8_t* NdwnHeldItem(uint32_t* length) {
 }
 
 void NdwnHeldItemFree() {
+  const bool held = gHeld.bytes != nullptr;
   MemFree(&gHeld.bytes);
   gHeld.length = 0;
+  if (held && gProvisioning && gProvisioning->forget) gProvisioning->forget();
 }
 
 Result NdwnContentProcess(UrlModuleContext*, UrlLoad* load) {
@@ -277,7 +279,7 @@ Result NdwnContentProcess(UrlModuleContext*, UrlLoad* load) {
   gHeld.bytes = body->bytes;
   gHeld.length = body->size;
   body->bytes = nullptr;
-  if (gProvisioning) gProvisioning(gHeld.bytes, gHeld.length);
+  if (gProvisioning && gProvisioning->hold) gProvisioning->hold(gHeld.bytes, gHeld.length);
   return EndLoad(load, NdwnCode::HandedOver);
 }
 

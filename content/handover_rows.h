@@ -39,11 +39,15 @@ namespace PuiCode {
 constexpr Result NoMemory = 0x805C0001, TooLong = 0x805C0002, Taken = 0x80550014;
 }
 
-// The provisioning entry point that takes a complete download: the held
-// buffer and its length. Provisioning installs it; until then a download is
-// held without anyone told.
-using ProvHeldItemSetLengthFn = void (*)(uint8_t* buffer, uint32_t length);
-void NdwnSetProvisioningHook(ProvHeldItemSetLengthFn hook);
+// What provisioning learns of the download held for it, filled by
+// provisioning: `hold` takes a complete download (its buffer stays this
+// row's), `forget` is told when the row has freed it (a new download
+// starts, or provisioning is done with it), so that nothing points at it.
+struct NdwnProvisioningRow {
+  void (*hold)(uint8_t* buffer, uint32_t length);
+  void (*forget)();
+};
+void NdwnSetProvisioningHook(const NdwnProvisioningRow* row);
 // The download held for provisioning (null when none) and its length.
 uint8_t* NdwnHeldItem(uint32_t* length);
 // Frees the held download: provisioning does once it is done with it.

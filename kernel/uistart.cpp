@@ -154,9 +154,6 @@ constexpr size_t kModuleCount = std::size(kModules);
 // A pushed connectivity document goes to provisioning on its way to the inbox.
 Result ProvisionPushed(uintptr_t, UrlLoad* message) { return ProvProvisionPushed(message->name); }
 
-// A finished download goes to provisioning, which frees it through the row.
-void HandOverDownload(uint8_t* item, uint32_t length) { ProvHeldItemSetLength(item, length); }
-
 void BeginServices(UiStartContext* ctx) {
   // The content handlers and services sit above the fetch layer and the
   // document model: hand them their rows and hooks before anything fetches.
@@ -165,9 +162,10 @@ void BeginServices(UiStartContext* ctx) {
   BenSetScriptStarter(WmlsScriptTaskStartForBrowser);
   ServiceRowsInstall();
   NotifySetConnectivityHook(ProvisionPushed);
-  NdwnSetProvisioningHook(HandOverDownload);
+  // A finished download goes to provisioning, which frees it through the row.
+  NdwnSetProvisioningHook(&kProvDownloadRow);
   ProvSetHeldItemRelease(NdwnHeldItemFree);
-  RenderSetChannelClose(RepStartFetch);
+  RenderSetChannelClose(RepStartFetchTask);
   ctx->state = HostState::ServicesStarting;
 }
 void ReportServicesUp(UiStartContext* ctx) {

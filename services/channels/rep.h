@@ -19,7 +19,7 @@ constexpr Result NoMemory = 0x803F0001, NoData = 1, NotFound = 3, NoFolder = 0x8
 }
 
 namespace RepMsg {
-constexpr uint32_t Checked = Msg(Mod::WtlRepository, 0x00);  // {resource}: the repository's answer
+constexpr uint32_t Checked = Msg(Mod::WtlRepository, 0x00);  // {check}: the repository's answer
 }
 namespace ReplibMsg {
 constexpr uint32_t Store = Msg(Mod::WtlReplib, 0x00);       // {channel}
@@ -27,7 +27,7 @@ constexpr uint32_t Remove = Msg(Mod::WtlReplib, 0x01);      // {channel}
 constexpr uint32_t Bindings = Msg(Mod::WtlReplib, 0x02);    // {-}
 constexpr uint32_t UserPage = Msg(Mod::WtlReplib, 0x03);    // {result}
 constexpr uint32_t Resolve = Msg(Mod::WtlReplib, 0x04);     // {parsed URL, result}
-constexpr uint32_t Check = Msg(Mod::WtlReplib, 0x05);       // {base, resource}
+constexpr uint32_t Check = Msg(Mod::WtlReplib, 0x05);       // {base, check}
 constexpr uint32_t FetchFailed = Msg(Mod::WtlReplib, 0x06);
 constexpr uint32_t SourceOpen = Msg(Mod::WtlReplib, 0x07);  // {name, cell or 0}
 constexpr uint32_t SourceNext = Msg(Mod::WtlReplib, 0x08);  // {cell}
@@ -64,7 +64,8 @@ struct RepIdentity {
   uint32_t userAccessible;
 };
 
-// One channel; on a load's output list its first word links it.
+// One channel; on a load's output list its first word links it (a fetch
+// task's own copy is on no list: the task may link it in its own).
 struct RepChannel {
   QueueNode link;
   int32_t maxspace;
@@ -75,6 +76,15 @@ struct RepChannel {
   int32_t expiry;
   uint32_t resourceCount;  // the fetch task also counts the pending ones here
   RepResource* resources;
+};
+
+// One resource a fetch task asks the repository about (0x3F05). The
+// repository answers 0x3E00 {check} to the asker, which owns the record and
+// keeps its channel until the answer is back, whatever became of the fetch.
+struct RepCheck {
+  TskmanTask* asker;
+  RepChannel* channel;
+  RepResource* resource;
 };
 
 // The record a channel document puts first on its load's output, for the
@@ -114,8 +124,8 @@ char* RepSchemeToRep(const char* url);
 
 // --- The fetch task -----------------------------------------------------------
 // Starts the fetch task of the channel document at `url` (copied); kOk or
-// RepCode::NoMemory.
-Result RepStartFetch(const char* url);
+// RepCode::NoMemory. The channel sink's close hands over its page's URL.
+Result RepStartFetchTask(const char* url);
 Result RepFetchTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);
 
 // --- The repository task ------------------------------------------------------

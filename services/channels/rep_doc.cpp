@@ -250,7 +250,7 @@ Result OnBegin(WbxmlHandler* h, uint32_t token) {
   switch (token) {
     case kChannel: {
       if (s->building)
-        if (Result r = FinishChannel(s); r != kOk) return RepCode::BadArg | r;
+        if (Result r = FinishChannel(s); r != kOk) return 0x803E0000u | (r & 0xFFFF);
       s->building = static_cast<RepChannel*>(MemAllocZero(sizeof(RepChannel), Use::Data, kModule));
       if (!s->building) return RepCode::NoMemory;
       s->element = kChannel;

@@ -25,6 +25,16 @@ struct FetchState {
   TskmanTask* ui;
   QueueNode* next;   // the main load's next channel record
   uint32_t stopping;  // the session is closing: answers are no longer read
+  // Checks the repository still holds point into their channels: a failed
+  // channel waits here (linked through its first word) until they are back,
+  // and the task does not end before that.
+  uint32_t checksOut;
+  RepChannel* retired;
+  uint32_t closed;  // the session has closed: the task ends with the last check
+  // Each channel made current gets a new serial; a failure this task posts
+  // itself is for the channel of that serial only.
+  uint32_t serial;
+  uint32_t failPosted;
 };
 
 Result Error(Result code) { return code ? (0x803E0000u | code) : kOk; }
@@ -42,7 +52,17 @@ void Stop(FetchState* s) {
   TskmanPost(s->self, TskMsg::Stop2, 0, 0);
 }
 
-void PostFail(FetchState* s, Result code) { TskmanPost(s->self, UrlMsg::Failed, 0, code); }
+// 0xD04 to itself for the current channel; one is enough.
+void PostFail(FetchState* s, Result code) {
+  if (s->failPosted == s->serial) return;
+  s->failPosted = s->serial;
+  TskmanPost(s->self, UrlMsg::Failed, 0, code);
+}
+
+void MakeCurrent(FetchState* s, RepChannel* c) {
+  s->channel = c;
+  ++s->serial;
+}
 
 // The next channel of the document (copied), or null.
 RepChannel* TakeNextChannel(FetchState* s) {
@@ -52,12 +72,29 @@ RepChannel* TakeNextChannel(FetchState* s) {
   return RepChannelCopy(reinterpret_cast<RepChannel*>(n));
 }
 
-void StoreChannel(FetchState* s);
+void FreeRetired(FetchState* s) {
+  while (RepChannel* c = s->retired) {
+    s->retired = reinterpret_cast<RepChannel*>(c->link.next);
+    RepChannelFree(&c);
+  }
+}
 
-void StartResources(FetchState* s) {
+void End(FetchState* s) {
+  TskmanTask* self = s->self;
+  RepChannelFree(&s->channel);
+  FreeRetired(s);
+  MemFree(&s->url);
+  MemFree(&s);
+  TskmanSetContext(self, nullptr);
+  TskmanDestroyTask(self);
+}
+
+void RepStoreChannel(FetchState* s);
+
+void RepStartResources(FetchState* s) {
   RepChannel* c = s->channel;
   if (!c->resources) {
-    StoreChannel(s);
+    RepStoreChannel(s);
     return;
   }
   if (c->maxspace < 1 || c->maxspace > kRepMaxSpaceLimit) {
@@ -70,24 +107,31 @@ void StartResources(FetchState* s) {
     return;
   }
   c->resourceCount = 0;
+  for (RepResource* r = c->resources; r; r = r->next) ++c->resourceCount;
   for (RepResource* r = c->resources; r; r = r->next) {
     r->number = -1;
-    ++c->resourceCount;
+    auto* check = static_cast<RepCheck*>(MemAlloc(sizeof(RepCheck), Use::Data, kModule));
+    if (!check) {
+      PostFail(s, RepCode::NoMemory);
+      return;
+    }
+    *check = RepCheck{s->self, c, r};
+    ++s->checksOut;
     TskmanPost(replib, ReplibMsg::Check, reinterpret_cast<uintptr_t>(c->base),
-               reinterpret_cast<uintptr_t>(r));
+               reinterpret_cast<uintptr_t>(check));
   }
 }
 
 // Moves on to the document's next channel, or ends.
 void NextChannel(FetchState* s) {
-  s->channel = TakeNextChannel(s);
+  MakeCurrent(s, TakeNextChannel(s));
   if (s->channel)
-    StartResources(s);
+    RepStartResources(s);
   else
     Stop(s);
 }
 
-void StoreChannel(FetchState* s) {
+void RepStoreChannel(FetchState* s) {
   TskmanTask* replib = ReplibGetTask();
   if (!replib) {
     PostFail(s, RepCode::NoMemory);
@@ -131,11 +175,24 @@ char* ResourceUrl(const RepChannel* c, const RepResource* r) {
   return out;
 }
 
-void FetchResource(FetchState* s, RepResource* r) {
-  RepChannel* c = s->channel;
-  if (!c) return;
+void RepFetchFailed(FetchState* s);
+
+// The repository's answer about one resource.
+void RepFetchResource(FetchState* s, RepCheck* check) {
+  RepChannel* c = check->channel;
+  RepResource* r = check->resource;
+  MemFree(&check);
+  --s->checksOut;
+  if (c != s->channel || s->stopping) {
+    // A failed channel's late answer, or the task is on its way out.
+    if (s->checksOut == 0) {
+      FreeRetired(s);
+      if (s->closed) End(s);
+    }
+    return;
+  }
   if (r->state == RepState::Unchanged) {
-    if (--c->resourceCount == 0) StoreChannel(s);
+    if (--c->resourceCount == 0) RepStoreChannel(s);
     return;
   }
   char* url = ResourceUrl(c, r);
@@ -147,10 +204,12 @@ void FetchResource(FetchState* s, RepResource* r) {
   const Result result = UrlRequest(s->session, url, UrlFlag::RawData, nullptr, &r->request, 0,
                                    s->self, 0);
   MemFree(&url);
-  if (result == kOk)
+  if (result == kOk) {
     r->state = RepState::Requested;
-  else
-    PostFail(s, result);
+  } else {
+    r->request = nullptr;
+    RepFetchFailed(s);
+  }
 }
 
 // Every block of the resource's load in one buffer.
@@ -178,15 +237,18 @@ RepResource* ResourceOf(FetchState* s, const UrlRequestRec* request) {
   return nullptr;
 }
 
-// An answer about a request this task still waits for (or its own post).
+// An answer about a request this task still waits for.
 bool Ours(FetchState* s, const UrlRequestRec* request) {
-  return !request || request == s->main || ResourceOf(s, request);
+  return request && (request == s->main || ResourceOf(s, request));
 }
 
 void ResourceDone(FetchState* s, UrlRequestRec* request) {
   RepChannel* c = s->channel;
   RepResource* r = ResourceOf(s, request);
-  if (!r) return;  // a request already finished with a failed channel
+  if (!r) {  // not one of this channel's: nothing to wait for may still be true
+    if (c->resourceCount == 0) RepStoreChannel(s);
+    return;
+  }
   --c->resourceCount;
   r->state = RepState::Fetched;
   r->typeId = UrlLoadTypeId(request);
@@ -198,20 +260,20 @@ void ResourceDone(FetchState* s, UrlRequestRec* request) {
     PostFail(s, read);
     return;
   }
-  if (c->resourceCount == 0) StoreChannel(s);
+  if (c->resourceCount == 0) RepStoreChannel(s);
 }
 
 void MainDone(FetchState* s) {
   UrlLoad* load = UrlRequestLoad(s->main);
   QueueNode* notice = (s->mainClass == kRepChannelClass && load) ? load->output.head : nullptr;
   s->next = notice ? notice->next : nullptr;
-  s->channel = TakeNextChannel(s);
+  MakeCurrent(s, TakeNextChannel(s));
   if (!s->channel) {
     PostFail(s, RepCode::BadArg);
     return;
   }
   s->channel->expiry = UrlLoadExpiry(s->main);
-  StartResources(s);
+  RepStartResources(s);
 }
 
 void FinishRequests(FetchState* s, RepChannel* c) {
@@ -222,7 +284,19 @@ void FinishRequests(FetchState* s, RepChannel* c) {
     }
 }
 
-void Failed(FetchState* s) {
+// The failed channel is set back as it came; it stays until the repository
+// has answered every check about it.
+void Retire(FetchState* s) {
+  RepChannel* c = s->channel;
+  s->channel = nullptr;
+  if (!c) return;
+  RepResetResources(c);
+  c->link.next = reinterpret_cast<QueueNode*>(s->retired);
+  s->retired = c;
+  if (s->checksOut == 0) FreeRetired(s);
+}
+
+void RepFetchFailed(FetchState* s) {
   if (s->stopping) return;
   if (RepChannel* c = s->channel) {
     if (c->resources)
@@ -240,11 +314,11 @@ void Failed(FetchState* s) {
     Stop(s);
     return;
   }
-  RepChannelFree(&s->channel);
+  Retire(s);
   NextChannel(s);
 }
 
-void RequestDone(FetchState* s, UrlRequestRec* request) {
+void RepRequestDone(FetchState* s, UrlRequestRec* request) {
   if (s->stopping) return;
   if (!s->channel && request == s->main) {
     MainDone(s);
@@ -262,6 +336,7 @@ Result Start(TskmanTask* self, char* url) {
   }
   s->url = url;
   s->self = self;
+  s->serial = 1;
   s->ui = TskmanFind(Mod::Ui);
   s->browser = TskmanFind(Mod::Ben);
   TskmanSetContext(self, s);
@@ -272,9 +347,10 @@ Result Start(TskmanTask* self, char* url) {
     TskmanPost(self, UrlMsg::Closed, 0, 0);
     return kOk;
   }
+  // A document that cannot be asked for ends the task without a page.
   if (UrlRequest(s->session, url, 3, nullptr, &s->main, 0, self, 0) != kOk) {
     s->main = nullptr;
-    Failed(s);
+    Stop(s);
   }
   return kOk;
 }
@@ -289,7 +365,10 @@ Result RepFetchTaskHandler(void* context, uint32_t message, uintptr_t arg1, uint
   switch (message) {
     case TskMsg::Stop2:
       s->stopping = 1;
-      if (s->channel) FinishRequests(s, s->channel);
+      if (s->channel) {
+        FinishRequests(s, s->channel);
+        RepResetResources(s->channel);
+      }
       if (s->session) {
         UrlSessionDestroy(s->session);  // answered by 0xD06
         s->session = nullptr;
@@ -298,10 +377,11 @@ Result RepFetchTaskHandler(void* context, uint32_t message, uintptr_t arg1, uint
       }
       return kOk;
     case UrlMsg::Closed:
-      RepChannelFree(&s->channel);
-      MemFree(&s->url);
-      MemFree(&s);
-      TskmanDestroyTask(self);
+      s->closed = 1;
+      if (s->checksOut == 0) End(s);
+      return kOk;
+    case RepMsg::Checked:  // counted even on the way out: the channel waits for it
+      RepFetchResource(s, reinterpret_cast<RepCheck*>(arg1));
       return kOk;
     default:
       break;
@@ -309,19 +389,23 @@ Result RepFetchTaskHandler(void* context, uint32_t message, uintptr_t arg1, uint
   if (s->stopping) return kOk;
   switch (message) {
     case UrlMsg::Complete:
-      RequestDone(s, reinterpret_cast<UrlRequestRec*>(arg1));
+      RepRequestDone(s, reinterpret_cast<UrlRequestRec*>(arg1));
       break;
     case UrlMsg::ClassKnown:
       if (reinterpret_cast<UrlRequestRec*>(arg1) == s->main) s->mainClass = static_cast<uint32_t>(arg2);
       break;
     case UrlMsg::Failed:
-      if (Ours(s, reinterpret_cast<UrlRequestRec*>(arg1))) Failed(s);
+      if (!arg1) {  // its own: for the channel it was posted for only
+        if (s->failPosted != s->serial) break;
+        s->failPosted = 0;
+        RepFetchFailed(s);
+      } else if (Ours(s, reinterpret_cast<UrlRequestRec*>(arg1))) {
+        RepFetchFailed(s);
+      }
       break;
     case UrlMsg::StatusKnown:
-      if (arg2 >= 400 && arg2 <= 599 && Ours(s, reinterpret_cast<UrlRequestRec*>(arg1))) Failed(s);
-      break;
-    case RepMsg::Checked:
-      FetchResource(s, reinterpret_cast<RepResource*>(arg1));
+      if (arg2 >= 400 && arg2 <= 599 && Ours(s, reinterpret_cast<UrlRequestRec*>(arg1)))
+        RepFetchFailed(s);
       break;
     default:
       break;
@@ -329,7 +413,7 @@ Result RepFetchTaskHandler(void* context, uint32_t message, uintptr_t arg1, uint
   return kOk;
 }
 
-Result RepStartFetch(const char* url) {
+Result RepStartFetchTask(const char* url) {
   if (!url) return kOk;
   char* copy = LibcStrDup(url);
   if (!copy) return RepCode::NoMemory;

@@ -205,7 +205,7 @@ Result RepSchemeClose(UrlRequestRec*, UrlLoad* load) {
 
 Result ChanSchemeStart(UrlRequestRec*, UrlLoad* load) {
   const char* document = load->url.query;
-  if (!document || RepStartFetch(document) != kOk) return 0x801F0001;
+  if (!document || RepStartFetchTask(document) != kOk) return 0x801F0001;
   load->status = kUrlStatusKeptOut;
   load->events |= UrlEvent::StatusKnown | UrlEvent::Outside;
   return kOk;

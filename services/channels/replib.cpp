@@ -34,10 +34,6 @@ struct Replib {
 // The task's own: end now unless something came in meanwhile.
 constexpr uint32_t kEndCheck = Msg(Mod::WtlReplib, 0x0C);
 
-void Post(TskmanTask* to, uint32_t message, uintptr_t a1, uintptr_t a2) {
-  if (to) TskmanPost(to, message, a1, a2);
-}
-
 void ShowUrl(char* url) {
   TskmanTask* ui = TskmanFind(Mod::Ui);
   if (ui && url)
@@ -72,6 +68,7 @@ void StoreChannel(Replib* ctx, RepChannel* c) {
     r = ReplibStoreResource(h, res, c->base);
     if (r == kOk) ++c->resourceCount;
   }
+  const bool resourcesStored = r == kOk;
   int32_t replaced[2] = {-1, -1};
   if (r == kOk) {
     replaced[0] = ReplibFindChannel(h, &c->identity, 0);
@@ -81,7 +78,12 @@ void StoreChannel(Replib* ctx, RepChannel* c) {
   ctx->dirty = 1;
   if (r != kOk) {
     ReplibReleaseStored(h, c);
-    ShowOutcome(c, c->failure, "info://SHOW/reposit/ChanFail.html");
+    // A resource that could not be stored shows only the channel's own page.
+    if (!resourcesStored) {
+      if (c->failure && *c->failure) ShowUrl(RepJoinUrl(c->base, c->failure));
+    } else {
+      ShowOutcome(c, c->failure, "info://SHOW/reposit/ChanFail.html");
+    }
     RepChannelFree(&c);
     return;
   }
@@ -169,8 +171,15 @@ bool Unchanged(ConfigHandle* h, const RepResource* res) {
   return true;
 }
 
-void CheckResource(Replib* ctx, const char* base, RepResource* res) {
+// Answers the fetch task that asked; the check is its own.
+void Answer(RepCheck* check) {
+  if (check && check->asker && TskmanIsAlive(check->asker))
+    TskmanPost(check->asker, RepMsg::Checked, reinterpret_cast<uintptr_t>(check), 0);
+}
+
+void CheckResource(Replib* ctx, const char* base, RepCheck* check) {
   ConfigHandle* h = ctx->handle;
+  RepResource* res = check->resource;
   char* url = ReplibRepUrl(base, res->href);
   if (url && ConfigOpenPath(h, "Resource", 0, false) == kOk) {
     const int32_t numres = ReplibInt(h, "numres", 0), freeres = ReplibInt(h, "freeres", 0);
@@ -190,7 +199,7 @@ void CheckResource(Replib* ctx, const char* base, RepResource* res) {
     ConfigClose(h, false);
   }
   MemFree(&url);
-  Post(TskmanFind(Mod::WtlRepository), RepMsg::Checked, reinterpret_cast<uintptr_t>(res), 0);
+  Answer(check);
   ctx->keepOpen = 1;
 }
 
@@ -368,7 +377,7 @@ void Run(Replib* ctx, const Request& q) {
       Resolve(ctx, reinterpret_cast<ReplibResult*>(q.arg2));
       break;
     case ReplibMsg::Check:
-      CheckResource(ctx, reinterpret_cast<const char*>(q.arg1), reinterpret_cast<RepResource*>(q.arg2));
+      CheckResource(ctx, reinterpret_cast<const char*>(q.arg1), reinterpret_cast<RepCheck*>(q.arg2));
       break;
     case ReplibMsg::FetchFailed:
       ctx->keepOpen = 0;
@@ -414,7 +423,7 @@ void Drop(const Request& q) {
       break;
     }
     case ReplibMsg::Check:
-      Post(TskmanFind(Mod::WtlRepository), RepMsg::Checked, q.arg2, 0);
+      Answer(reinterpret_cast<RepCheck*>(q.arg2));
       break;
     case ReplibMsg::SourceOpen: {
       auto* name = reinterpret_cast<char*>(q.arg1);
@@ -491,12 +500,13 @@ void Finish(Replib* ctx) {
   }
   ctx->state = Section::Closing;
   if (ctx->handle && ctx->dirty) {
-    ConfigHandle* h = ctx->handle;
-    ctx->handle = nullptr;
     ctx->dirty = 0;
     ctx->saving = 1;
-    if (ConfigSave(h) == kOk) return;  // goes on at 0x202
-    ctx->saving = 0;
+    if (ConfigSave(ctx->handle) == kOk) {  // goes on at 0x202, which ends the handle
+      ctx->handle = nullptr;
+      return;
+    }
+    ctx->saving = 0;  // refused at once: the handle is still ours to let go
   }
   if (ctx->handle) ConfigRelease(&ctx->handle);
   Closed(ctx);

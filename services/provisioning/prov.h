@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "browser/url.h"
+#include "content/handover_rows.h"
 #include "kernel/list.h"
 #include "kernel/modules.h"
 #include "markup/wbxml.h"
@@ -72,6 +73,9 @@ struct ProvParser {
   uint32_t skip;
   uint32_t attributes;
   uint32_t pendingName;
+  // A value token of the attribute being read that the token-name table has
+  // no name for (the decoder hands its value on as empty); kProvNone for none.
+  uint32_t namelessValue;
   ConfigHandle* tree;  // the parsed settings
   const char* path;    // open in the tree; null: the root
   // Bootstrap data.
@@ -125,6 +129,10 @@ Result ProvProvisionPushed(const char* url);
 
 // The one downloaded item held for installation, handed over by the download row.
 int ProvHeldItemSetLength(uint8_t* item, uint32_t length);
+// The row has freed the item: it is no longer held.
+void ProvHeldItemForget();
+// The row the download row calls (hold and forget above).
+extern const NdwnProvisioningRow kProvDownloadRow;
 uint32_t ProvHeldItemKind();
 Result ProvHeldItemCheck(uint32_t locationDigit);
 void ProvHeldItemFree();

@@ -7,6 +7,8 @@
 // Closes the tree path in effect (committing it) and opens `path` (null or
 // "" for the root).
 Result ProvOpenTreePath(ProvParser* parser, const char* path);
+// Closes the tree path in effect, committing it; the tree is at its root.
+Result ProvFlushPath(ProvParser* parser);
 // "service"/name/"url" = url; leaves the tree at its root.
 Result ProvWriteService(ProvParser* parser, const char* name, const char* url);
 // The physical proxy that just ended, under "http" or "wap".

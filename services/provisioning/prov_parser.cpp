@@ -162,7 +162,10 @@ Result Dispatch(ProvParser* p, uint32_t name, const char16_t* value) {
     case 16: {
       const uint32_t v = ProvTokenOfName(value);
       if (v == 165) return SetInt(p, "bearer", 2);
-      if (v == 170 || v == 166 || (value && LibcWtoI(value) == 168)) return SetInt(p, "bearer", 0);
+      // 168 has no name in the table: it comes as an empty value from its token.
+      const bool token168 = (!value || !*value) && p->namelessValue == 168;
+      if (v == 170 || v == 166 || token168 || (value && LibcWtoI(value) == 168))
+        return SetInt(p, "bearer", 0);
       p->unsupportedBearer = 1;
       return kOk;
     }
@@ -324,8 +327,16 @@ Result OnCharacteristicAttribute(ProvParser* p, uint32_t token, const char16_t* 
   return ProvOpenTreePath(p, path);
 }
 
+Result OnAttributeValue(ProvParser* p, uint32_t token, const char16_t* value);
+
 Result OnAttribute(WbxmlHandler* h, uint32_t token, const char16_t* value, uint32_t) {
   ProvParser* p = Of(h);
+  const Result r = OnAttributeValue(p, token, value);
+  p->namelessValue = kProvNone;
+  return r;
+}
+
+Result OnAttributeValue(ProvParser* p, uint32_t token, const char16_t* value) {
   if (p->skip) return kOk;
   ++p->attributes;
   switch (p->element) {
@@ -356,6 +367,7 @@ Result OnEndAttributes(WbxmlHandler* h) {
   if (p->pendingName != kProvNone && p->element == kElemParm && !p->skip)
     r = DispatchIfAllowed(p, p->pendingName, nullptr);
   p->pendingName = kProvNone;
+  p->namelessValue = kProvNone;
   p->skip = 0;
   p->attributes = 0;
   return r;
@@ -480,9 +492,21 @@ Result OnElementEnd(WbxmlHandler* h, uint32_t token) {
   return ProvOpenTreePath(p, p->depth ? p->pathStack[p->depth - 1] : "");
 }
 
-const char* OnAttributeText(WbxmlHandler*, uint32_t token) { return ProvTokenName(token); }
+// A start token begins a new attribute; a value token without a name is
+// remembered for the parm it belongs to.
+const char* OnAttributeText(WbxmlHandler* h, uint32_t token) {
+  ProvParser* p = Of(h);
+  const char* name = ProvTokenName(token);
+  if ((token & 0xFF) < 0x80)
+    p->namelessValue = kProvNone;
+  else if (!name)
+    p->namelessValue = token;
+  return name;
+}
 
 }  // namespace
+
+Result ProvFlushPath(ProvParser* p) { return ProvOpenTreePath(p, nullptr); }
 
 Result ProvOpenTreePath(ProvParser* p, const char* path) {
   // A commit that fails (memory running out) loses what the path held: the
@@ -503,6 +527,7 @@ Result ProvParserInit(ProvParser* p, uint32_t mode) {
   p->mode = mode;
   p->type = kProvNone;
   p->pendingName = kProvNone;
+  p->namelessValue = kProvNone;
   if (WbxmlDecoderCreate(&p->decoder) != kOk) return ProvCode::NoMemory;
   if (ConfigCreate(&p->tree) != kOk) return ProvCode::NoMemory;
   return kOk;
@@ -519,12 +544,12 @@ Result ProvParserCreate(ProvParser** out, uint32_t mode) {
 Result ProvParserFeed(ProvParser* p, Queue* data) {
   const Result r = WbxmlDecode(p->decoder, &p->handler, data);
   if ((r & 0xFFFF) == kWbxmlFinished && !ResultFailed(r))
-    if (const Result closed = ProvOpenTreePath(p, nullptr); closed != kOk) return closed;
+    if (const Result closed = ProvFlushPath(p); closed != kOk) return closed;
   return r;
 }
 
 ConfigHandle* ProvParserTakeResult(ProvParser* p) {
-  ProvOpenTreePath(p, nullptr);
+  ProvFlushPath(p);
   ConfigHandle* tree = p->tree;
   p->tree = nullptr;
   return tree;
@@ -534,7 +559,7 @@ void ProvParserClear(ProvParser* p) {
   WbxmlDecoderFree(p->decoder);
   p->decoder = nullptr;
   if (p->tree) {
-    ProvOpenTreePath(p, nullptr);
+    ProvFlushPath(p);
     ConfigFreeHandle(&p->tree);
   }
   ClearBootstrap(p);

@@ -271,15 +271,16 @@ Result CheckMac(ProvTaskCtx* c) {
   // LngNarrowInPlace keeps the low bytes at the front of the buffer.
   if (method >= 2 && (pinLength == 0 || pinLength % 2 != 0)) return ProvCode::AuthFailed;
   const uint32_t pinKey = method == 4 ? pinLength / 2 : pinLength;
-  uint8_t key[8 + 64];
-  if (pinKey > 64) return ProvCode::AuthFailed;
-  uint32_t keyLength = 0;
+  // The key is as long as the PIN makes it.
+  const uint32_t keyLength = c->deviceIdLength + pinKey;
+  auto* key = static_cast<uint8_t*>(MemAlloc(keyLength ? keyLength : 1, Use::Data, kModule));
+  if (!key) return ProvCode::NoMemory;
   LibcMemCopy(key, c->deviceId, c->deviceIdLength);
-  keyLength += c->deviceIdLength;
-  if (pinKey) LibcMemCopy(key + keyLength, pin, pinKey);
-  keyLength += pinKey;
+  if (pinKey) LibcMemCopy(key + c->deviceIdLength, pin, pinKey);
   uint8_t value[kEcapiSha1Bytes];
-  if (Result r = Hmac(key, keyLength, &c->data, value); r != kOk) return r;
+  const Result hashed = Hmac(key, keyLength, &c->data, value);
+  MemFree(&key);
+  if (hashed != kOk) return hashed;
   if (method != 4) return MacMatches(c->mac, value) ? kOk : ProvCode::AuthFailed;
   const uint32_t n = pinLength / 2;
   if (n > kEcapiSha1Bytes) return ProvCode::AuthFailed;
@@ -311,8 +312,11 @@ Result ParseDocument(ProvTaskCtx* c, UrlLoad* load) {
     return kOk;
   }
   (void)load;
-  if (r == ProvCode::NoMemory || r == ProvCode::Refused) return r;
-  return ProvCode::Cancelled;  // cut short or malformed
+  // The decoder's refusals and a document cut short are malformed; the
+  // parser's own codes and the settings store's are passed on.
+  if (r == kWbxmlNoMemory) return ProvCode::NoMemory;
+  if (r == kOk || ResultModule(r) == Mod::Wbxml) return ProvCode::Cancelled;
+  return r;
 }
 
 // The document has been applied: the load shows the page that says so.
@@ -493,6 +497,17 @@ int ProvHeldItemSetLength(uint8_t* item, uint32_t length) {
 }
 
 void ProvSetHeldItemRelease(void (*release)()) { gHeld.release = release; }
+
+void ProvHeldItemForget() {
+  gHeld.item = nullptr;
+  gHeld.length = 0;
+}
+
+namespace {
+void HoldDownload(uint8_t* item, uint32_t length) { ProvHeldItemSetLength(item, length); }
+}  // namespace
+
+const NdwnProvisioningRow kProvDownloadRow{HoldDownload, ProvHeldItemForget};
 
 uint32_t ProvHeldItemKind() {
   if (!gHeld.item || !gHeld.length) return 0;

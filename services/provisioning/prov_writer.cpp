@@ -191,7 +191,7 @@ Result WriteProxyKeys(ProvParser* p, bool http, const char* address) {
 }  // namespace
 
 Result ProvWriteService(ProvParser* p, const char* name, const char* url) {
-  if (Result r = ProvOpenTreePath(p, nullptr); r != kOk) return r;
+  if (Result r = ProvFlushPath(p); r != kOk) return r;
   Result r = ConfigOpenPath(p->tree, "service", 0, true);
   if (r != kOk) return r;
   r = ConfigOpenPath(p->tree, name, 0, true);
@@ -202,7 +202,7 @@ Result ProvWriteService(ProvParser* p, const char* name, const char* url) {
 }
 
 Result ProvWriteProxy(ProvParser* p) {
-  if (Result r = ProvOpenTreePath(p, nullptr); r != kOk) return r;
+  if (Result r = ProvFlushPath(p); r != kOk) return r;
   const char* address = p->proxyAddress;
   bool http = p->proxyIsHttp != 0;
   if (address && LibcStrNICmp(address, "http://", 7) == 0) {
@@ -230,7 +230,7 @@ Result ProvWriteProxy(ProvParser* p) {
 }
 
 Result ProvEndAccessPoint(ProvParser* p) {
-  if (Result r = ProvOpenTreePath(p, nullptr); r != kOk) return r;
+  if (Result r = ProvFlushPath(p); r != kOk) return r;
   if (ConfigOpenPath(p->tree, "isp", 0, false) != kOk) return kOk;
   char* id = nullptr;
   Result r = kOk;
@@ -251,7 +251,7 @@ Result ProvEndAccessPoint(ProvParser* p) {
 
 Result ProvWriteEntry(ProvParser* p, ConfigHandle* access) {
   ConfigHandle* tree = p->tree;
-  if (Result r = ProvOpenTreePath(p, nullptr); r != kOk) return r;
+  if (Result r = ProvFlushPath(p); r != kOk) return r;
   Result r = kOk;
   if (ConfigOpenPath(tree, "PPG", 0, false) == kOk) {
     r = ConfigOpenPath(access, "PPG", 0, true);

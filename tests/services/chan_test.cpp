@@ -4,6 +4,7 @@
 // repository, and read back through rep: URLs and the "rep" source.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "browser/benpage.h"
 #include "kernel/mem.h"
 #include "layout/render_sink.h"
+#include "markup/wbxml.h"
 #include "services/channels/rep.h"
 #include "services/service_rows.h"
 #include "tests/services/prov_support.h"
@@ -100,11 +102,38 @@ class ChanTest : public EngineFixture {
   // Runs the fetch task over the document; what the window was shown.
   std::vector<std::string> Fetch(const std::string& name) {
     ServeDocument(name);
-    EXPECT_EQ(RepStartFetch(("qortest://h/" + name).c_str()), kOk);
+    EXPECT_EQ(RepStartFetchTask(("qortest://h/" + name).c_str()), kOk);
     Pump();
     return Shown();
   }
   std::string Repository() { return stage.Read("repository", [this] { Pump(); }); }
+  // Puts an integer key into the stored repository where a folder belongs.
+  void SpoilRepository(const char* key) {
+    stage.reader->log.clear();
+    ConfigOpen(stage.reader->task(), "repository", true);
+    Pump();
+    ConfigHandle* h = nullptr;
+    for (const Received& m : stage.reader->log)
+      if (m.message == ConfigMsg::Opened && m.arg1 == kOk) h = reinterpret_cast<ConfigHandle*>(m.arg2);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(ConfigSetInt(h, key, 1), kOk);
+    EXPECT_EQ(ConfigSave(h), kOk);
+    Pump();
+  }
+  void ServeMany() {
+    FetchBody missing;
+    missing.status = 404;
+    missing.contentType = "text/plain";
+    driver.Serve("/c/a.txt", missing);
+    for (int i = 1; i <= 12; ++i) {
+      char name[16];
+      snprintf(name, sizeof name, "/c/r%02d.txt", i);
+      FetchBody body;
+      body.body = name;
+      body.contentType = "text/plain";
+      driver.Serve(name, body);
+    }
+  }
   // Loads a URL; its data, or the failure code as "failed 0x...".
   std::string Load(const std::string& url, uint32_t* typeId = nullptr,
                    uint32_t flags = UrlFlag::RawData) {
@@ -358,7 +387,7 @@ TEST_F(ChanTest, ChanUrlsAndExpiry) {
 // A channel document shown as a page draws nothing and starts its fetch when
 // the page closes its sink.
 TEST_F(ChanTest, TheChannelSinkStartsTheFetch) {
-  RenderSetChannelClose(RepStartFetch);
+  RenderSetChannelClose(RepStartFetchTask);
   ServeDocument("fetch.wbxml");
   const RenderSinkRow* row = RenderFindSink(kRepChannelClass);
   ASSERT_NE(row, nullptr);
@@ -413,6 +442,173 @@ TEST_F(ChanTest, RequestsQueuedAtStopAreAnsweredOrFreed) {
   ReplibFreeResult(&waiting);
   EXPECT_EQ(TskmanFind(Mod::WtlReplib), nullptr);
   EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
+}
+
+
+// A channel that fails while the repository still holds checks about its
+// resources: the checks come back into the channel as it was reset, never
+// into freed memory, and the next channel of the document goes on.
+TEST_F(ChanTest, AChannelFailingWithChecksOutstanding) {
+  const struct {
+    const char* document;
+    bool many;  // the 13-resource document's resources served, the first missing
+    std::vector<std::string> shown;
+    const char* stored;  // a channel id the repository then holds, or null
+  } cases[] = {
+      // http resources go over WSP, which this system cannot fetch.
+      {"http3.wbxml", false, {"info://SHOW/reposit/ChanFail.html"}, nullptr},
+      {"nested.wbxml", false,
+       {"info://SHOW/reposit/ChanFail.html", "qortest://h/c/second.html"}, "second"},
+      {"many.wbxml", true, {"info://SHOW/reposit/ChanFail.html"}, "second"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.document);
+    if (c.many) ServeMany();
+    EXPECT_EQ(Fetch(c.document), c.shown);
+    EXPECT_EQ(TskmanFind(Mod::WtlRepository), nullptr);
+    EXPECT_EQ(TskmanFind(Mod::WtlReplib), nullptr);
+    const std::string stored = Repository();
+    if (c.stored)
+      EXPECT_NE(stored.find(std::string("Channel/0/chanid=") + c.stored + "\n"), std::string::npos)
+          << stored;
+    else
+      EXPECT_EQ(stored.find("Channel/0"), std::string::npos) << stored;
+  }
+}
+
+// Two documents fetched at once: each fetch task hears the answers about its
+// own resources, both channels are stored and both tasks end.
+TEST_F(ChanTest, TwoDocumentsAtOnceAreBothStored) {
+  ServeDocument("fetch.wbxml");
+  ServeDocument("other.wbxml");
+  ASSERT_EQ(RepStartFetchTask("qortest://h/fetch.wbxml"), kOk);
+  ASSERT_EQ(RepStartFetchTask("qortest://h/other.wbxml"), kOk);
+  Pump();
+  std::vector<std::string> shown = Shown();
+  std::sort(shown.begin(), shown.end());
+  EXPECT_EQ(shown, (std::vector<std::string>{"qortest://h/c/ok.html", "qortest://h/c/other.html"}));
+  EXPECT_EQ(TskmanFind(Mod::WtlRepository), nullptr);
+  const std::string stored = Repository();
+  EXPECT_NE(stored.find("chanid=weather\n"), std::string::npos) << stored;
+  EXPECT_NE(stored.find("chanid=other\n"), std::string::npos) << stored;
+  EXPECT_EQ(Load("rep://h/c/c.txt"), "body of c.txt");
+}
+
+// A channel document that cannot even be asked for ends its task quietly.
+TEST_F(ChanTest, ADocumentThatCannotBeRequestedShowsNothing) {
+  ASSERT_EQ(RepStartFetchTask(""), kOk);
+  Pump();
+  EXPECT_EQ(Shown(), std::vector<std::string>{});
+  EXPECT_EQ(TskmanFind(Mod::WtlRepository), nullptr);
+}
+
+// A store that fails: while storing a resource only the channel's own
+// failure page is shown; while writing the channel, the built-in one
+// stands in for a missing one.
+TEST_F(ChanTest, AFailedStoreShowsTheFailurePageOfItsStep) {
+  const struct {
+    const char* spoiled;  // a key where the repository keeps a folder
+    const char* document;
+    std::vector<std::string> shown;
+  } cases[] = {
+      {"Resource", "fetch.wbxml", {}},
+      {"Channel", "fetch.wbxml", {"info://SHOW/reposit/ChanFail.html"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.spoiled) + " " + c.document);
+    SpoilRepository(c.spoiled);
+    EXPECT_EQ(Fetch(c.document), c.shown);
+    EXPECT_EQ(TskmanFind(Mod::WtlReplib), nullptr);
+    stage.reader->log.clear();
+    ConfigOpen(stage.reader->task(), "repository", true);
+    Pump();
+    for (const Received& m : stage.reader->log)
+      if (m.message == ConfigMsg::Opened && m.arg1 == kOk) {
+        auto* h = reinterpret_cast<ConfigHandle*>(m.arg2);
+        ConfigDelete(h, c.spoiled, 0);
+        ConfigSave(h);
+      }
+    Pump();
+  }
+}
+
+// The settings store goes away while the repository keeps its section open;
+// the save it then tries is refused at once, and the section is let go all
+// the same, leaving nothing behind.
+TEST_F(ChanTest, ASaveRefusedAtOnceLetsTheSectionGo) {
+  ServeDocument("fetch.wbxml", 1000);
+  ASSERT_EQ(RepStartFetchTask("qortest://h/fetch.wbxml"), kOk);
+  Pump();
+  Shown();
+  Recorder asker(Mod::Performance);
+  Pump();
+  for (const Received& m : browser->log) FreeMessage(m);
+  browser->log.clear();
+  const uint32_t heapBefore = HeapGetStats().freeBytes;
+  RepResource resource{};
+  char href[] = "a.txt";
+  resource.href = href;
+  auto* check = static_cast<RepCheck*>(MemAlloc(sizeof(RepCheck), Use::Data, Mod::TestCode));
+  *check = RepCheck{asker.task(), nullptr, &resource};
+  platform->now = 1001;  // the stored channel has expired: the cleanup changes the section
+  TskmanTask* replib = ReplibGetTask();
+  TskmanPost(replib, ReplibMsg::Check, reinterpret_cast<uintptr_t>("qortest://h/c/"),
+             reinterpret_cast<uintptr_t>(check));
+  TskmanPost(replib, ReplibMsg::Bindings, 0, 0);
+  Pump();
+  ASSERT_EQ(asker.Count(RepMsg::Checked), 1u);
+  ASSERT_NE(TskmanFind(Mod::WtlReplib), nullptr) << "a check keeps the section open";
+  ConfigStop();
+  Pump();
+  TskmanPost(replib, ReplibMsg::FetchFailed, 0, 0);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::WtlReplib), nullptr);
+  ASSERT_EQ(ConfigStart(stage.starter->task()), kOk);
+  Pump();
+  MemFree(&check);
+  for (const Received& m : browser->log) FreeMessage(m);
+  browser->log.clear();
+  EXPECT_EQ(HeapGetStats().freeBytes, heapBefore);
+}
+
+// A document decoded with the heap running out anywhere fails as out of
+// memory or decodes whole; a nested channel's start fails the same way.
+TEST_F(ChanTest, RunningOutOfMemoryWhileDecodingFailsAsOutOfMemory) {
+  const std::string document = ChanDocument("two.wbxml");
+  bool whole = false;
+  uint32_t refusals = 0;
+  for (uint32_t spare = 0; spare < (16u << 10) && !whole; spare += 8) {
+    UrlLoad load{};
+    QueueBytes(&load.input, document, Mod::TestCode);
+    load.endOfData = 1;
+    ASSERT_EQ(UrlParse(&load.url, "qortest://h/two.wbxml", 0), kOk);
+    const uint32_t freeAtStart = HeapGetStats().freeBytes;
+    void* filler = MemAlloc(freeAtStart - 64 - spare, Use::Data, Mod::TestCode);
+    if (!filler) {
+      UtilDataChunkFreeQueue(&load.input);
+      UrlFreeParsed(&load.url);
+      continue;
+    }
+    const Result r = RepContentProcess(nullptr, &load);
+    RepContentRelease(nullptr, &load);
+    MemFree(&filler);
+    uint32_t records = 0;
+    while (QueueNode* n = QueuePopFront(&load.output)) {
+      ++records;
+      MemFree(&n);
+    }
+    UtilDataChunkFreeQueue(&load.input);
+    UrlFreeParsed(&load.url);
+    if (r == kOk) {
+      whole = true;
+      EXPECT_EQ(records, 3u);
+    } else {
+      ++refusals;
+      EXPECT_TRUE(r == RepCode::NoMemory || r == kWbxmlNoMemory) << std::hex << r << " " << spare;
+    }
+  }
+  EXPECT_TRUE(whole);
+  EXPECT_GT(refusals, 10u);
 }
 
 }  // namespace

@@ -82,6 +82,11 @@ const EntryCase kEntries[] = {
      "3/email/smtp/dns=10.0.0.53\n3/email/smtp/nonegdns=#1\n"
      "3/isp/NET/bearer=#0\n3/isp/NET/internet=#1\n3/isp/NET/addrtype=#4\n"
      "3/service/Portal/url=http://portal.example.net/\n"},
+    // An access point whose bearer is token 168, which has no name.
+    {"bearer168.wbxml", 0,
+     "0/url=prov.example.net\n0/name=prov.example.net\n0/Access=#0\n"
+     "0/wap/isp=NAP168\n0/wap/proxy=10.0.0.1\n0/wap/session_mode=#0\n"
+     "0/isp/NAP168/bearer=#0\n0/isp/NAP168/addr=+15550168\n"},
     // The tools' own sample: a WAP proxy over a dial-up access point.
     {"../wbxml/prov.wbxml", 1,
      "1/url=SIM\n1/name=SIM\n1/Access=#0\n"

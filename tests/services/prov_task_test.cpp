@@ -13,11 +13,14 @@
 
 #include "browser/bentask.h"
 #include "browser/cache.h"
+#include "content/content_rows.h"
+#include "content/handover_rows.h"
 #include "host/platform/handset.h"
 #include "host/platform/textinput.h"
 #include "kernel/config.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
+#include "kernel/sstore.h"
 #include "kernel/uistring.h"
 #include "services/provisioning/prov.h"
 #include "services/service_rows.h"
@@ -225,6 +228,10 @@ TEST_F(ProvTaskTest, SecurityMethods) {
       {{{"sec", "3"}}, {"yes", macs.at("userpinmac")}, kOk, {"consent", "pin"}, "0/sec=#1\n"},
       {{{"sec", "3"}}, {"yes", "12340000", "1234", "1234567"}, ProvCode::AuthFailed,
        {"consent", "pin", "again", "again"}, ""},
+      // A PIN longer than any fixed key buffer: its whole length makes the key.
+      {{{"sec", "1"}, {"mac", macs.at("longpin")}},
+       {"yes", "12345678901234567890123456789012345678901234567890123456789012345678901234567890"},
+       kOk, {"consent", "pin"}, "0/sec=#1\n"},
       {{{"sec", "1"}}, {}, ProvCode::Refused, {}, ""},  // no MAC
       {{{"sec", "7"}, {"mac", macs.at("userpin")}}, {}, ProvCode::Refused, {}, ""},
       {{}, {"no"}, ProvCode::Cancelled, {"consent"}, ""},
@@ -258,6 +265,51 @@ TEST_F(ProvTaskTest, RefusalsLeaveTheSettingsAlone) {
             ProvCode::Cancelled);
   EXPECT_EQ(Access(), before);
   EXPECT_EQ(HeapGetStats().freeBytes, heap);
+}
+
+// The settings store refusing what the document asks of it while parsing
+// (a push proxy's folder named by an address longer than any key): its own
+// code ends the load, not the user's cancelling.
+TEST_F(ProvTaskTest, AStoreErrorWhileParsingIsPassedOn) {
+  const Result end = Provision({kInitiator}, {"yes"}, "longppg.wbxml");
+  EXPECT_NE(end, ProvCode::Cancelled);
+  EXPECT_EQ(end, kStoreBadArg);
+  EXPECT_EQ(asked, std::vector<std::string>{"consent"});
+  EXPECT_EQ(Access(), "");
+}
+
+// The download row frees the item it holds when the next download starts;
+// provisioning then holds nothing rather than the freed buffer.
+TEST_F(ProvTaskTest, ADownloadFreedByTheRowIsNoLongerHeld) {
+  ContentRowsInstall();
+  NdwnSetProvisioningHook(&kProvDownloadRow);
+  ProvSetHeldItemRelease(NdwnHeldItemFree);
+  const auto download = [this](const std::string& bytes) {
+    FetchBody body;
+    body.body = bytes;
+    body.contentType = "application/ndwn";
+    driver.Serve("/item", body);
+    UrlRequestRec* request = nullptr;
+    ASSERT_EQ(UrlRequest(session, "qortest://h/item", 0, nullptr, &request, 0, requester->task(), 0),
+              kOk);
+    Pump();
+    UrlRequestDone(session, request);
+    Pump();
+  };
+  download(std::string("\x16") + std::string(40, 'x'));
+  EXPECT_EQ(ProvHeldItemKind(), 5u);
+  download("");  // starts, frees the one held, and holds nothing itself
+  EXPECT_EQ(NdwnHeldItem(nullptr), nullptr);
+  EXPECT_EQ(ProvHeldItemKind(), 0u);
+  EXPECT_EQ(ProvHeldItemCheck(1), 0x80550009u);
+  download(std::string("\x11") + std::string(40, 'y'));
+  EXPECT_EQ(ProvHeldItemKind(), 1u);
+  ProvHeldItemFree();
+  EXPECT_EQ(NdwnHeldItem(nullptr), nullptr);
+  EXPECT_EQ(ProvHeldItemKind(), 0u);
+  NdwnSetProvisioningHook(nullptr);
+  ProvSetHeldItemRelease(nullptr);
+  ContentRowsRemove();
 }
 
 // A popup that goes without an answer, because the host's text window
