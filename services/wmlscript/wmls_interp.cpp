@@ -736,6 +736,8 @@ int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps) {
             off -= code[off] & 0x1F;
             left -= 1;
             if (off < size && left >= 1 && code[off] >= 0xE0) {
+              // The test is taken at once only when its second operand is a
+              // variable too; intTest checks that byte.
               vi = code[off] & 0x1F;
               if (vi < nvars && top < cap - 1 && vars[vi].type == WmlsType::Integer && off + 2 < size) {
                 off += 1;
@@ -754,7 +756,9 @@ int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps) {
   intTest : {
     // A loop's test, "a < b" and its conditional jump, taken at once when
     // the slice has room for the four instructions and both are integers.
-    if (off + 2 >= size || left < 3) goto pushVar;
+    // Entered with off on the test's second instruction, which must load a
+    // variable as well: a constant there is pushed by its own handler.
+    if (off + 2 >= size || left < 3 || code[off] < 0xE0) goto pushVar;
     const uint32_t j = code[off] & 0x1F, cmp = code[off + 1] - 0x2Du, jump = code[off + 2];
     if (cmp > 5 || jump < 0xC0 || jump >= 0xE0 || j >= nvars || top >= cap - 2 ||
         vars[j].type != WmlsType::Integer)
