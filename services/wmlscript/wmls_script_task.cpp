@@ -57,12 +57,18 @@ struct WmlsScriptTask {
   // Counts runs: a 0x2201 of an ended run carries an older number and is
   // dropped, so it cannot resume a run that is gone.
   uint32_t generation;
+  // Telephony requests of ended runs still to be answered. Each request is
+  // answered exactly once and consents are asked in order, so the next
+  // answers are theirs and are dropped.
+  uint32_t staleWta;
 };
 
 namespace {
 
 constexpr Result kFailed = 0x80220001u;
 constexpr uint32_t kScriptClass = 7;
+// The resume kind of a run waiting for a telephony answer.
+constexpr uint16_t kWtaResume = 5;
 // The popup's texts: table 15, entry 1 for a server error, 2 for memory,
 // 0 for every other failure.
 constexpr uint32_t kErrorTexts = 15;
@@ -105,8 +111,14 @@ void ClosePopup(WmlsScriptTask* t) {
   PopupWatchStop(&t->popup);
 }
 
+// The run waits for the answer of a telephony request.
+bool AwaitsTelephony(const WmlsRunContext* run) {
+  return run && run->suspended && run->resumeKind == kWtaResume;
+}
+
 // Everything of the current script and the runs that called it.
 void FreeRun(WmlsScriptTask* t) {
+  if (AwaitsTelephony(t->cur.run)) ++t->staleWta;
   if (t->fetch) {
     UrlRequestDone(t->session, t->fetch);
     t->fetch = nullptr;
@@ -155,11 +167,13 @@ void Slice(WmlsScriptTask* t);
 void StartNested(WmlsScriptTask* t);
 
 // The waiting run goes on with the answer in place of the cell the waiting
-// call left, or with that cell when there is no answer.
+// call left, or with that cell when there is no answer. A run that does not
+// wait, or lost that cell, could never go on: it ends as an abort does.
 void ResumeWith(WmlsScriptTask* t, WmlsValue answer, bool none = false) {
   WmlsRunContext* run = t->cur.run;
   if (!run || !run->suspended || run->top < 0) {
     WmlsValueRelease(&answer);
+    if (run) Finish(t, WmlsEnd::Ok);
     return;
   }
   if (none) {
@@ -417,6 +431,19 @@ void PopupDone(WmlsScriptTask* t, uintptr_t value, uintptr_t flag, bool none) {
 // with its code in decimal, success with the text; a voice call's set-up
 // reports the call's id to the owner.
 void Telephony(WmlsScriptTask* t, int32_t code, char16_t* text) {
+  // Only a run waiting for its own telephony request takes an answer; one
+  // that belongs to an ended run's request, or that nothing asked for, would
+  // stand in for whatever else the run waits on.
+  if (t->staleWta || !AwaitsTelephony(t->cur.run)) {
+    if (t->staleWta) --t->staleWta;
+    if (code == 0 && t->lib.answerAsNumber && !AwaitsTelephony(t->cur.run)) {
+      // The ended run's voice call still gets released with its context.
+      t->lib.answerAsNumber = 0;
+      TskmanPost(t->owner, BenMsg::WtaCall, static_cast<uint32_t>(text ? LibcWtoI(text) : 0), 0);
+    }
+    MemFree(&text);
+    return;
+  }
   if (code != 0) {
     MemFree(&text);
     if (code != kWtaiRefused) {

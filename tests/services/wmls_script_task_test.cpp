@@ -11,6 +11,7 @@
 #include "browser/cache.h"
 #include "browser/url.h"
 #include "kernel/heap.h"
+#include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "services/wmlscript/wmls_script_task.h"
 #include "tests/services/wmls_harness.h"
@@ -67,6 +68,9 @@ class WmlsScriptTaskTest : public EngineFixture {
     hello.failAt = 2;
     hello.blockSize = 2;
     driver.Serve("/s/cut.txt", hello);
+    FetchBody slow = FetchText("the real body", "text/plain");
+    slow.blockSize = 1;
+    driver.Serve("/s/slow.txt", slow);
     owner = std::make_unique<Recorder>(Mod::TestHarness);
     Pump();
     heapAtStart = HeapGetStats().freeBytes;
@@ -301,6 +305,20 @@ TEST_F(WmlsScriptTaskTest, ASecondScriptEndsTheFirst) {
   EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
   EXPECT_EQ(Var(u"count"), "(unset)");
   EXPECT_EQ(Var(u"result"), "second");
+}
+
+// A telephony answer nothing asked for (or that an ended run's request left)
+// is dropped: the run waiting on its fetch still gets the fetched text.
+TEST_F(WmlsScriptTaskTest, AStrayTelephonyAnswerLeavesAFetchWaiting) {
+  Post("qortest://h/s/task.wmlsc#load('slow.txt', 'text/plain')");
+  for (int i = 0; i < 10000 && driver.closes == 0; ++i) Step();
+  ASSERT_EQ(driver.closes, 1);
+  Step();
+  ASSERT_EQ(Var(u"loaded"), "(unset)");
+  TskmanPost(WmlsScriptTaskOf(task), BenMsg::Answer, 0, reinterpret_cast<uintptr_t>(LibcWStrDup(u"STALE")));
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  EXPECT_EQ(Var(u"loaded"), "the real body");
 }
 
 }  // namespace
