@@ -1,6 +1,6 @@
-// The script task. The unit arrives as raw data blocks (the wmlscriptc row
-// has no operations) and is parsed here once the load completes, so a unit
-// from the cache is parsed the same way as a fresh one.
+// The script task. The unit comes parsed on its load (the compiled-script
+// content row puts it there); the run borrows it and keeps its request on
+// the load while it lasts, so a unit from the cache runs without parsing.
 #include "services/wmlscript/wmls_script_task.h"
 
 #include <cstring>
@@ -12,6 +12,7 @@
 #include "kernel/tskman.h"
 #include "kernel/uistring.h"
 #include "services/wmlscript/wmls.h"
+#include "services/wmlscript/wmls_content.h"
 #include "services/wmlscript/wmls_internal.h"
 #include "services/wmlscript/wmls_task.h"
 #include "services/wtai/wtai.h"
@@ -29,7 +30,7 @@ struct WmlsRunState {
   char16_t* scriptUrl16;
   char16_t* call16;
   char* unitUrl;
-  WmlsUnit* unit;
+  WmlsUnit* unit;  // the request's load's: valid while the request is held
   WmlsRunContext* run;
 };
 
@@ -84,12 +85,12 @@ uint32_t Completion(int32_t result) {
 }
 
 void FreeState(WmlsScriptTask* t, WmlsRunState* s) {
-  if (s->request) UrlRequestDone(t->session, s->request);
+  // The run first: its cells may borrow the unit's constants.
   if (s->run) {
     WmlsRunEnd(s->run);
     MemFree(&s->run);
   }
-  WmlsUnitFree(&s->unit);
+  if (s->request) UrlRequestDone(t->session, s->request);
   MemFree(&s->referrer8);
   MemFree(&s->referrer16);
   MemFree(&s->scriptUrl16);
@@ -242,7 +243,7 @@ Result StartRequest(WmlsScriptTask* t, char* text, UrlRequestRec* referring) {
   text[urlLength] = 0;
   Result r = kFailed;
   if (t->cur.call16 && t->cur.scriptUrl16)
-    r = UrlRequest(t->session, text, UrlFlag::RawData, referring, &t->cur.request, 0, t->self, 0);
+    r = UrlRequest(t->session, text, 0, referring, &t->cur.request, 0, t->self, 0);
   MemFree(&text);
   if (r != kOk) {
     t->cur.request = nullptr;
@@ -377,19 +378,9 @@ void EndFetch(WmlsScriptTask* t, bool complete) {
   ResumeWith(t, answer);
 }
 
-// The load's blocks joined and parsed; null when they do not form a unit.
-WmlsUnit* CollectUnit(WmlsScriptTask* t) {
-  uint32_t size = 0;
-  char* bytes = JoinOutput(t->cur.request, &size);
-  WmlsUnit* unit = nullptr;
-  if (bytes && size) WmlsUnitParse(reinterpret_cast<uint8_t*>(bytes), size, &unit);
-  MemFree(&bytes);
-  return unit;
-}
-
 void Complete(WmlsScriptTask* t) {
   if (t->cur.contentClass != kScriptClass) return Fail(t, WmlsResult::Refused);
-  t->cur.unit = CollectUnit(t);
+  t->cur.unit = WmlsUnitOfLoad(UrlRequestLoad(t->cur.request));
   UrlOfRequest(&t->cur.unitUrl, t->cur.request);
   if (!t->cur.unit) return Fail(t, WmlsResult::Refused);
   t->cur.run = static_cast<WmlsRunContext*>(MemAllocZero(sizeof(WmlsRunContext), Use::Context, Mod::WmlsExec));

@@ -13,6 +13,8 @@
 #include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "services/service_rows.h"
+#include "services/wmlscript/wmls_content.h"
 #include "services/wmlscript/wmls_script_task.h"
 #include "tests/services/wmls_harness.h"
 #include "tests/support/engine_fixture.h"
@@ -26,6 +28,7 @@ class WmlsScriptTaskTest : public EngineFixture {
   WmlsScriptTaskTest() : EngineFixture(2u << 20) {}
   void SetUp() override {
     EngineFixture::SetUp();
+    ServiceRowsInstall();
     const std::vector<uint8_t> unit = WmlsReadUnit("task");
     FetchBody body;
     body.body.assign(unit.begin(), unit.end());
@@ -68,6 +71,18 @@ class WmlsScriptTaskTest : public EngineFixture {
     hello.failAt = 2;
     hello.blockSize = 2;
     driver.Serve("/s/cut.txt", hello);
+    FetchBody bytewise = body;
+    bytewise.body.assign(unit.begin(), unit.end());
+    bytewise.blockSize = 1;
+    driver.Serve("/s/bytewise.wmlsc", bytewise);
+    FetchBody bad = bytewise;
+    bad.body[0] = 2;  // a version no unit has
+    driver.Serve("/s/v2.wmlsc", bad);
+    bad = bytewise;
+    bad.body.resize(bad.body.size() - 3);
+    driver.Serve("/s/short.wmlsc", bad);
+    bad.body.assign(1, '\x01');
+    driver.Serve("/s/header.wmlsc", bad);
     FetchBody slow = FetchText("the real body", "text/plain");
     slow.blockSize = 1;
     driver.Serve("/s/slow.txt", slow);
@@ -89,6 +104,7 @@ class WmlsScriptTaskTest : public EngineFixture {
     Pump();
     EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
     owner.reset();
+    ServiceRowsRemove();
     EngineFixture::TearDown();
   }
   // A finished request of the owner, as the link's deck would be.
@@ -319,6 +335,69 @@ TEST_F(WmlsScriptTaskTest, AStrayTelephonyAnswerLeavesAFetchWaiting) {
   Pump();
   EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
   EXPECT_EQ(Var(u"loaded"), "the real body");
+}
+
+// The compiled-script row collects a load's blocks and leaves the parsed
+// unit on it as the one parsed object {kind 1, unit}; bytes that form no
+// unit fail the load with the parser's code and leave nothing.
+struct UnitLoadRow {
+  const char* path;
+  bool unit;
+};
+
+class WmlsUnitLoadTest : public WmlsScriptTaskTest, public ::testing::WithParamInterface<UnitLoadRow> {};
+
+TEST_P(WmlsUnitLoadTest, TheLoadCarriesTheParsedUnit) {
+  UrlRequestRec* r = nullptr;
+  ASSERT_EQ(UrlRequest(session, (std::string("qortest://h") + GetParam().path).c_str(), 0, nullptr, &r, 0,
+                       owner->task(), 0),
+            kOk);
+  Pump();
+  UrlLoad* load = UrlRequestLoad(r);
+  EXPECT_NE(load->events & UrlEvent::Complete, 0u);
+  EXPECT_EQ(load->handlerState, nullptr);
+  if (GetParam().unit) {
+    EXPECT_EQ(owner->Count(UrlMsg::Complete), 1u);
+    ASSERT_NE(load->output.head, nullptr);
+    EXPECT_EQ(load->output.head->next, nullptr);
+    const auto* parsed = reinterpret_cast<const WmlsParsedObject*>(load->output.head);
+    EXPECT_EQ(parsed->kind, WmlsObject::Unit);
+    ASSERT_EQ(WmlsUnitOfLoad(load), parsed->unit);
+    EXPECT_GE(WmlsFindFunction(parsed->unit, u"setAndGo"), 0);
+  } else {
+    EXPECT_EQ(owner->Count(UrlMsg::Complete), 0u);
+    ASSERT_EQ(owner->Count(UrlMsg::Failed), 1u);
+    for (const Received& m : owner->log) {
+      if (m.message == UrlMsg::Failed) {
+        EXPECT_EQ(m.arg2, WmlsErr::Failed);
+      }
+    }
+    EXPECT_EQ(load->output.head, nullptr);
+    EXPECT_EQ(WmlsUnitOfLoad(load), nullptr);
+  }
+  UrlRequestDone(session, r);
+}
+
+const UnitLoadRow kUnitLoads[] = {
+    {"/s/task.wmlsc", true},  {"/s/bytewise.wmlsc", true}, {"/s/v2.wmlsc", false},
+    {"/s/short.wmlsc", false}, {"/s/header.wmlsc", false},
+};
+INSTANTIATE_TEST_SUITE_P(Loads, WmlsUnitLoadTest, ::testing::ValuesIn(kUnitLoads),
+                         [](const auto& i) {
+                           std::string name;
+                           for (const char* p = i.param.path + 3; *p && *p != '.'; ++p) name += *p;
+                           return name;
+                         });
+
+// A unit that arrives a byte at a time runs as one that arrives whole.
+TEST_F(WmlsScriptTaskTest, AUnitInManyBlocksRuns) {
+  Post("qortest://h/s/bytewise.wmlsc#setAndGo('blocks')");
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  EXPECT_EQ(Var(u"result"), "blocks");
+  Post("qortest://h/s/v2.wmlsc#setAndGo('v2')");
+  Pump();
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Failed}));
 }
 
 }  // namespace
