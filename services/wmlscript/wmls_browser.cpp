@@ -121,4 +121,5 @@ void GetCurrentCard(WmlsRunContext* ctx, WmlsValue**) {
 
 const WmlsLibFunction kWmlsBrowserFunctions[] = {
     {GetVar, 1}, {SetVar, 2}, {Go, 1}, {Prev, 0}, {NewContext, 0}, {GetCurrentCard, 0}, {Refresh, 0},
+    {nullptr, -1},
 };

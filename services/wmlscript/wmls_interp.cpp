@@ -361,8 +361,10 @@ int32_t CallUrl(WmlsRunContext* ctx, uint32_t url, uint32_t name, uint32_t argc)
     WmlsValue v;
     if (WmlsStackPop(ctx, &v)) break;
     const uint32_t at = argc - 1 - popped;
-    quoted[at] = v.type == WmlsType::String;
-    if (v.type == WmlsType::Invalid || v.type == WmlsType::Unset) {
+    // An unset value is the empty string in every conversion: it goes as
+    // '' so that the other unit gets that string.
+    quoted[at] = v.type == WmlsType::String || v.type == WmlsType::Unset;
+    if (v.type == WmlsType::Invalid) {
       WmlsValueRelease(&v);
       args[at] = {};
       WmlsValueSetString(&args[at], u"invalid", 7);

@@ -274,7 +274,8 @@ Result Run(WmlsScriptTask* t, char* text, UrlRequestRec* referring) {
     FreeRun(t);
     return kFailed;
   }
-  if (r != kOk) Finish(t, WmlsEnd::Failed);
+  // The owner hears why the fetch could not start.
+  if (r != kOk) Finish(t, r);
   return kOk;
 }
 

@@ -184,7 +184,12 @@ void Component(WmlsRunContext* ctx, const WmlsValue* v, Part part) {
   MemFree(&text);
   if (parsed != 0) {
     UrlFreeParsed(&url);
-    return NoMemory(ctx);
+    if (parsed == kUrlNoMemory) return NoMemory(ctx);
+    // Text that looks like a URL and is none (a port past 65535): the
+    // script is at fault, and it stops as an invalid script does.
+    ctx->status = WmlsResult::NoMemory;
+    ctx->result = WmlsMakeInvalid();
+    return;
   }
   char port[8];
   const char* found = nullptr;
@@ -435,4 +440,5 @@ const WmlsLibFunction kWmlsUrlFunctions[] = {
     {IsValid, 1},      {GetScheme, 1},      {GetHost, 1},   {GetPort, 1},         {GetPath, 1},
     {GetParameters, 1}, {GetQuery, 1},      {GetFragment, 1}, {GetBase, 0},       {GetReferer, 0},
     {Resolve, 2},      {EscapeString, 1},   {UnescapeString, 1}, {LoadString, 2},
+    {nullptr, -1},
 };

@@ -58,6 +58,7 @@ const Case kCases[] = {
     {"FloatIsInvalid", "call", u"one(1.5)", nullptr, "invalid"},
     {"InvalidWord", "call", u"one(invalid)", nullptr, "invalid"},
     {"NotANumberIsZero", "call", u"one(abc)", nullptr, "s:0:0"},
+    {"EmptyArgumentsAreZero", "call", u"three(1,, )", nullptr, "s:0:1|0:0|0:0"},
     {"Overflow", "call", u"one(99999999999)", nullptr, "invalid"},
     {"UnclosedQuote", "call", u"one('a)", nullptr, "result -1005"},
     {"NoClosingParenthesis", "call", u"one(1", nullptr, "result -1005"},

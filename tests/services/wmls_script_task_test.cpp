@@ -197,6 +197,8 @@ const Completion kCompletions[] = {
     {"LoadHttpStatus", "task.wmlsc#load('gone.txt', 'text/*')", WmlsEnd::Ok, "0:", "404"},
     {"NoUnitThere", "none.wmlsc#back()", WmlsEnd::Failed, "0:", "(unset)"},
     {"LoadNotText", "task.wmlsc#load('hello.txt', 'image/png')", WmlsEnd::Ok, "0:", "invalid"},
+    // A text that passes for a URL but names port 99999 stops the script as invalid.
+    {"UnparsableUrl", "task.wmlsc#badPort()", WmlsEnd::Failed, "0:", "(unset)"},
 };
 INSTANTIATE_TEST_SUITE_P(Ends, WmlsCompletionTest, ::testing::ValuesIn(kCompletions),
                          [](const auto& i) { return std::string(i.param.name); });
@@ -231,6 +233,8 @@ const NestedRow kNested[] = {
     {"WithoutEnd", "deep(100000)", WmlsEnd::Failed, "0:", u"deep", "(unset)"},
     {"AbortInside", "bails()", WmlsEnd::Ok, "0:", u"after", "(unset)"},
     {"NoSuchFunction", "missing()", WmlsEnd::Failed, "0:", u"after", "(unset)"},
+    // An unset variable arrives as the empty string.
+    {"UnsetArgument", "unsetArg()", WmlsEnd::Ok, "0:", u"relayed", "|2|1|0|true|false|nest.wmlsc"},
 };
 INSTANTIATE_TEST_SUITE_P(Calls, WmlsNestedTest, ::testing::ValuesIn(kNested),
                          [](const auto& i) { return std::string(i.param.name); });
@@ -321,6 +325,16 @@ TEST_F(WmlsScriptTaskTest, ASecondScriptEndsTheFirst) {
   EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
   EXPECT_EQ(Var(u"count"), "(unset)");
   EXPECT_EQ(Var(u"result"), "second");
+}
+
+// A fetch that cannot start: the owner hears the request's own result.
+TEST_F(WmlsScriptTaskTest, AFetchThatCannotStartEndsWithItsResult) {
+  Post("nosuch://h/s/task.wmlsc#back()");
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{kUrlNoScheme});
+  Post("qortest://h/s/task.wmlsc#back()");
+  Pump();
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{kUrlNoScheme, WmlsEnd::Ok}));
 }
 
 // A telephony answer nothing asked for (or that an ended run's request left)
