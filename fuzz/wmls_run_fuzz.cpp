@@ -62,7 +62,7 @@ std::vector<uint64_t> Trace(WmlsUnit* unit, uint32_t steps) {
     if (taken % kWmlsSliceSteps == 0 || r != 0 || ctx.status != 0) states.push_back(State(ctx, r));
   }
   Check(r == 0 || ctx.status != 0);
-  WmlsRunEnd(&ctx);
+  WmlsRunRelease(&ctx);
   return states;
 }
 

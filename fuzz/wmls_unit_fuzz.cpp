@@ -24,7 +24,7 @@ void RunAll(WmlsUnit* unit) {
     WmlsRunContext ctx;
     int32_t r = WmlsRunStart(&ctx, unit, f, args, unit->functions.functions[f].argCount);
     for (int slice = 0; r == 0 && slice < 20; ++slice) r = WmlsRunSlice(&ctx, kWmlsSliceSteps);
-    WmlsRunEnd(&ctx);
+    WmlsRunRelease(&ctx);
   }
 }
 

@@ -76,7 +76,7 @@ void Go(WmlsRunContext* ctx, WmlsValue** a) {
   BenBrowser* browser = Browser(ctx);
   Text url(ctx, a[0]);
   if (!browser || !url.ok) return Invalid(ctx);
-  char* text = WmlsToUtf8(url.s, url.n);
+  char* text = WmlsWideToNarrow(url.s, url.n);
   if (!text) return NoMemory(ctx);
   const Result r = BenSetPendingTask(browser, BenPendingKind::Go, text);
   MemFree(&text);

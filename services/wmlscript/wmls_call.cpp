@@ -150,3 +150,11 @@ int32_t WmlsRunCall(WmlsRunContext* ctx, WmlsUnit* unit, const char16_t* call, c
   ctx->scriptTask = scriptTask;
   return r;
 }
+
+int32_t WmlsRun(WmlsRunContext* ctx, WmlsUnit* unit, const char16_t* call, const char* referrer,
+                const char* unitUrl, void* scriptTask) {
+  if (!ctx->unit) {
+    if (const int32_t r = WmlsRunCall(ctx, unit, call, referrer, unitUrl, scriptTask)) return r;
+  }
+  return WmlsRunSlice(ctx, kWmlsSliceSteps);
+}

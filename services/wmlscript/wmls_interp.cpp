@@ -395,7 +395,7 @@ int32_t CallUrl(WmlsRunContext* ctx, uint32_t url, uint32_t name, uint32_t argc)
       }
       *w++ = ')';
       *w = 0;
-      text8 = WmlsToUtf8(text, static_cast<uint32_t>(w - text));
+      text8 = WmlsWideToNarrow(text, static_cast<uint32_t>(w - text));
       MemFree(&text);
     }
     if (!text8) result = WmlsResult::NoMemory;
@@ -874,7 +874,7 @@ int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps) {
   }
 }
 
-void WmlsRunEnd(WmlsRunContext* ctx) {
+void WmlsRunRelease(WmlsRunContext* ctx) {
   const int32_t status = ctx->status;
   for (int32_t i = 0; i <= ctx->top; ++i) WmlsValueRelease(&ctx->stack[i]);
   ctx->top = -1;

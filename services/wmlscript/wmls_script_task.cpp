@@ -87,7 +87,7 @@ uint32_t Completion(int32_t result) {
 void FreeState(WmlsScriptTask* t, WmlsRunState* s) {
   // The run first: its cells may borrow the unit's constants.
   if (s->run) {
-    WmlsRunEnd(s->run);
+    WmlsRunRelease(s->run);
     MemFree(&s->run);
   }
   if (s->request) UrlRequestDone(t->session, s->request);
@@ -216,8 +216,10 @@ void RunEnded(WmlsScriptTask* t, int32_t result) {
   ResumeWith(t, value);
 }
 
-void Slice(WmlsScriptTask* t) {
-  const int32_t r = WmlsRunSlice(t->cur.run, kWmlsSliceSteps);
+// What follows a slice of the current run: a nested call starts, a waiting
+// run waits for its answer, a run with more to do posts its next slice, and
+// an ended one (or one that could not start) ends.
+void AfterRun(WmlsScriptTask* t, int32_t r) {
   if (r == WmlsResult::Suspended) {
     if (t->pendingCall) StartNested(t);
     return;  // else the answer resumes it
@@ -227,6 +229,10 @@ void Slice(WmlsScriptTask* t) {
     return;
   }
   RunEnded(t, r);
+}
+
+void Slice(WmlsScriptTask* t) {
+  AfterRun(t, WmlsRun(t->cur.run, t->cur.unit, t->cur.call16, t->cur.referrer8, t->cur.unitUrl, &t->lib));
 }
 
 // Starts the fetch of the unit named before "#"; the text is taken. kFailed
@@ -386,8 +392,6 @@ void Complete(WmlsScriptTask* t) {
   if (!t->cur.unit) return Fail(t, WmlsResult::Refused);
   t->cur.run = static_cast<WmlsRunContext*>(MemAllocZero(sizeof(WmlsRunContext), Use::Context, Mod::WmlsExec));
   if (!t->cur.run) return Finish(t, WmlsEnd::NoMemory);
-  const int32_t r = WmlsRunCall(t->cur.run, t->cur.unit, t->cur.call16, t->cur.referrer8, t->cur.unitUrl, &t->lib);
-  if (r != 0) return Fail(t, r);
   Slice(t);
 }
 
@@ -459,7 +463,9 @@ bool Is(UrlRequestRec* request, uintptr_t arg) {
   return request && reinterpret_cast<UrlRequestRec*>(arg) == request;
 }
 
-Result Handler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+}  // namespace
+
+Result WmlsTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* t = static_cast<WmlsScriptTask*>(context);
   switch (message) {
     case WmlsMsg::Run:
@@ -516,8 +522,6 @@ Result Handler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) 
   }
 }
 
-}  // namespace
-
 Result WmlsScriptTaskCreate(WmlsScriptTask** out, TskmanTask* owner, BenBrowser* browser,
                             UrlSession* session) {
   *out = nullptr;
@@ -529,7 +533,7 @@ Result WmlsScriptTaskCreate(WmlsScriptTask** out, TskmanTask* owner, BenBrowser*
   t->lib.load = StartFetch;
   t->lib.call = NestedCall;
   t->lib.awaitPopup = AwaitPopup;
-  if (TskmanCreateTask(&t->self, Mod::WmlsExec, Handler, t) != kOk) {
+  if (TskmanCreateTask(&t->self, Mod::WmlsExec, WmlsTaskHandler, t) != kOk) {
     MemFree(&t);
     return kFailed;
   }

@@ -42,3 +42,5 @@ TskmanTask* WmlsScriptTaskStartForBrowser();
 // Ends any script silently, deletes the task and frees the record.
 void WmlsScriptTaskDestroy(WmlsScriptTask** task);
 TskmanTask* WmlsScriptTaskOf(WmlsScriptTask* task);
+// The task's handler (its context is the task's record).
+Result WmlsTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);

@@ -39,7 +39,7 @@ TEST_P(WmlsCallTest, StartsAndRuns) {
   for (; r == 0 && ctx.status == 0 && slices < 1000; ++slices) r = WmlsRunSlice(&ctx, kWmlsSliceSteps);
   const std::string got = r == 0 && ctx.top >= 0 ? WmlsDescribe(ctx.stack[ctx.top]) : "result " + std::to_string(r);
   EXPECT_EQ(got, c.expected);
-  WmlsRunEnd(&ctx);
+  WmlsRunRelease(&ctx);
   WmlsUnitFree(&unit);
   EXPECT_EQ(HeapGetStats().freeBytes, before);
 }

@@ -40,7 +40,7 @@ std::vector<std::string> PlainStates(WmlsUnit* unit, int32_t fn) {
     }
     states.push_back(State(ctx));
   }
-  WmlsRunEnd(&ctx);
+  WmlsRunRelease(&ctx);
   return states;
 }
 
@@ -58,7 +58,7 @@ void ExpectSameAsPlain(WmlsUnit* unit, int32_t fn, const std::vector<std::string
     ASSERT_EQ(State(ctx), plain[taken]) << "first slice " << first << ", after " << taken;
   }
   EXPECT_EQ(State(ctx), plain.back()) << "first slice " << first;
-  WmlsRunEnd(&ctx);
+  WmlsRunRelease(&ctx);
 }
 
 struct LoopCase {
