@@ -70,16 +70,44 @@ std::vector<std::pair<size_t, uint64_t>> Trace(WmlsUnit* unit, uint32_t first, u
   return states;
 }
 
+// The run taken one instruction at a time: its state after each of the
+// wanted instruction counts, and where and how it ended.
+struct Single {
+  std::vector<uint64_t> at;
+  size_t endedAt = kEnded;
+  uint64_t end = 0;
+};
+
+Single TraceSingle(WmlsUnit* unit, size_t limit, const std::vector<bool>& wanted) {
+  Single s;
+  s.at.assign(limit + 1, 0);
+  WmlsRunContext ctx;
+  int32_t r = WmlsRunStart(&ctx, unit, 0, nullptr, 0);
+  Check(r == 0);
+  for (size_t taken = 0; r == 0 && ctx.status == 0 && taken < limit;) {
+    r = WmlsRunSlice(&ctx, 1);
+    ++taken;
+    if (r != 0 || ctx.status != 0) {
+      s.endedAt = taken;
+      s.end = State(ctx, r);
+    } else if (wanted[taken]) {
+      s.at[taken] = State(ctx, r);
+    }
+  }
+  WmlsRunRelease(&ctx);
+  return s;
+}
+
 // Every state between slices of the sliced run is the state the run taken
 // one instruction at a time has after as many instructions, and both end
 // the same way.
-void CheckAgainst(const std::vector<std::pair<size_t, uint64_t>>& single,
-                  const std::vector<std::pair<size_t, uint64_t>>& sliced) {
+void CheckAgainst(const Single& single, const std::vector<std::pair<size_t, uint64_t>>& sliced) {
   for (const auto& [taken, state] : sliced) {
     if (taken == kEnded) {
-      Check(!single.empty() && single.back().first == kEnded && single.back().second == state);
+      Check(single.endedAt != kEnded && single.end == state);
     } else {
-      Check(taken <= single.size() && single[taken - 1].first == taken && single[taken - 1].second == state);
+      Check(single.endedAt == kEnded || single.endedAt > taken);
+      Check(single.at[taken] == state);
     }
   }
 }
@@ -119,11 +147,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WmlsUnit* unit = nullptr;
   Check(WmlsUnitParse(unitBytes.data(), static_cast<uint32_t>(unitBytes.size()), &unit) == WmlsParse::Ok);
   const size_t limit = kSlices * kWmlsSliceSteps;
-  const auto single = Trace(unit, 1, 1, limit);
-  CheckAgainst(single, Trace(unit, kWmlsSliceSteps, kWmlsSliceSteps, limit));
+  const auto full = Trace(unit, kWmlsSliceSteps, kWmlsSliceSteps, limit);
   // Slices that begin anywhere in the code.
   const uint32_t shift = 1 + data[size - 1] % (kWmlsSliceSteps - 1);
-  CheckAgainst(single, Trace(unit, shift, kWmlsSliceSteps, limit));
+  const auto shifted = Trace(unit, shift, kWmlsSliceSteps, limit);
+  std::vector<bool> wanted(limit + 1, false);
+  for (const auto* trace : {&full, &shifted})
+    for (const auto& [taken, state] : *trace)
+      if (taken != kEnded) wanted[taken] = true;
+  const Single single = TraceSingle(unit, limit, wanted);
+  CheckAgainst(single, full);
+  CheckAgainst(single, shifted);
   WmlsUnitFree(&unit);
   Check(HeapGetStats().freeBytes == freeBefore);
   return 0;
