@@ -36,7 +36,7 @@ uint64_t RunOnce(WmlsUnit* unit, int32_t fn, int32_t n, bool count) {
     ++steps;
   }
   benchmark::DoNotOptimize(ctx.stack[ctx.top].value);
-  WmlsRunEnd(&ctx);
+  WmlsRunRelease(&ctx);
   return steps;
 }
 

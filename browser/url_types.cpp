@@ -140,6 +140,8 @@ const UrlContentTypeRow kUrlContentTypes[] = {
     {nullptr, nullptr, "html;htm", UrlType::Html, "text", "html", 2},
     {nullptr, nullptr, "wml", UrlType::Wml, "text", "vnd.wap.wml;x-wap.wml", 3},
     {nullptr, nullptr, "wmlc", UrlType::Wmlc, "application", "vnd.wap.wmlc;x-wap.wmlc", 3},
+    // Compiled scripts are parsed by the services' row of this type, handed
+    // down at start-up; without it the load carries its bytes unparsed.
     {nullptr, nullptr, "wmlsc", UrlType::WmlScriptc, "application",
      "vnd.wap.wmlscriptc;x-wap.wmlscriptc", 7},
     {nullptr, nullptr, "wbmp", UrlType::Wbmp, "image", "vnd.wap.wbmp;x-wap.wbmp", 5},

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WmlsRunContext ctx;
   int32_t r = WmlsRunCall(&ctx, unit, call.data(), nullptr, nullptr, nullptr);
   for (int slice = 0; r == 0 && ctx.status == 0 && slice < 20; ++slice) r = WmlsRunSlice(&ctx, kWmlsSliceSteps);
-  WmlsRunEnd(&ctx);
+  WmlsRunRelease(&ctx);
   WmlsUnitFree(&unit);
   Check(HeapGetStats().freeBytes == freeBefore);
   return 0;

@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WmlsRunContext run;
   Check(WmlsRunCall(&run, outer, u"g()", nullptr, nullptr, &task) == 0);
   Check(WmlsRunSlice(&run, kWmlsSliceSteps) == WmlsResult::Suspended && gCall);
-  WmlsRunEnd(&run);
+  WmlsRunRelease(&run);
 
   // What the task would run: the text after "#".
   const char* hash = std::strchr(gCall, '#');
@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char16_t* passed = WmlsStr(outer->constants[2]);
   Check(got.type == WmlsType::String && WmlsLen(WmlsStr(got)) == WmlsLen(passed));
   Check(std::memcmp(WmlsStr(got), passed, WmlsLen(passed) * 2) == 0);
-  WmlsRunEnd(&nested);
+  WmlsRunRelease(&nested);
   MemFree(&call);
   MemFree(&gCall);
   WmlsUnitFree(&outer);

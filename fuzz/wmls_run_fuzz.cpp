@@ -5,9 +5,10 @@
 // finished run, an error status or a run still going at the limit, and the
 // heap is back where it started once the run and the unit are freed. The
 // same run taken one instruction a slice passes through the same states at
-// every full slice's end.
+// every slice's end, wherever the first slice ends.
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "kernel/heap.h"
@@ -48,22 +49,67 @@ uint64_t State(const WmlsRunContext& c, int32_t result) {
   return h;
 }
 
-// The states at the end of each full slice (and at the run's end) of the
-// run taken `steps` instructions a slice.
-std::vector<uint64_t> Trace(WmlsUnit* unit, uint32_t steps) {
-  std::vector<uint64_t> states;
+constexpr size_t kEnded = static_cast<size_t>(-1);
+
+// The run taken `first` instructions, then `steps` a slice, until it ends
+// or `limit` instructions have been taken: {instructions taken, state}
+// after each slice, and {kEnded, state} once it has ended.
+std::vector<std::pair<size_t, uint64_t>> Trace(WmlsUnit* unit, uint32_t first, uint32_t steps, size_t limit) {
+  std::vector<std::pair<size_t, uint64_t>> states;
   WmlsRunContext ctx;
   int32_t r = WmlsRunStart(&ctx, unit, 0, nullptr, 0);
   Check(r == 0);
-  for (uint32_t taken = 0; r == 0 && ctx.status == 0 && states.size() < kSlices;) {
-    r = WmlsRunSlice(&ctx, steps);
+  for (size_t taken = 0, slice = first; r == 0 && ctx.status == 0 && taken + slice <= limit; slice = steps) {
+    r = WmlsRunSlice(&ctx, static_cast<uint32_t>(slice));
     Check(ctx.top >= -1 && ctx.top < ctx.capacity);
-    taken += steps;
-    if (taken % kWmlsSliceSteps == 0 || r != 0 || ctx.status != 0) states.push_back(State(ctx, r));
+    taken += slice;
+    states.push_back({r != 0 || ctx.status != 0 ? kEnded : taken, State(ctx, r)});
   }
   Check(r == 0 || ctx.status != 0);
-  WmlsRunEnd(&ctx);
+  WmlsRunRelease(&ctx);
   return states;
+}
+
+// The run taken one instruction at a time: its state after each of the
+// wanted instruction counts, and where and how it ended.
+struct Single {
+  std::vector<uint64_t> at;
+  size_t endedAt = kEnded;
+  uint64_t end = 0;
+};
+
+Single TraceSingle(WmlsUnit* unit, size_t limit, const std::vector<bool>& wanted) {
+  Single s;
+  s.at.assign(limit + 1, 0);
+  WmlsRunContext ctx;
+  int32_t r = WmlsRunStart(&ctx, unit, 0, nullptr, 0);
+  Check(r == 0);
+  for (size_t taken = 0; r == 0 && ctx.status == 0 && taken < limit;) {
+    r = WmlsRunSlice(&ctx, 1);
+    ++taken;
+    if (r != 0 || ctx.status != 0) {
+      s.endedAt = taken;
+      s.end = State(ctx, r);
+    } else if (wanted[taken]) {
+      s.at[taken] = State(ctx, r);
+    }
+  }
+  WmlsRunRelease(&ctx);
+  return s;
+}
+
+// Every state between slices of the sliced run is the state the run taken
+// one instruction at a time has after as many instructions, and both end
+// the same way.
+void CheckAgainst(const Single& single, const std::vector<std::pair<size_t, uint64_t>>& sliced) {
+  for (const auto& [taken, state] : sliced) {
+    if (taken == kEnded) {
+      Check(single.endedAt != kEnded && single.end == state);
+    } else {
+      Check(single.endedAt == kEnded || single.endedAt > taken);
+      Check(single.at[taken] == state);
+    }
+  }
 }
 
 }  // namespace
@@ -100,7 +146,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint32_t freeBefore = HeapGetStats().freeBytes;
   WmlsUnit* unit = nullptr;
   Check(WmlsUnitParse(unitBytes.data(), static_cast<uint32_t>(unitBytes.size()), &unit) == WmlsParse::Ok);
-  Check(Trace(unit, kWmlsSliceSteps) == Trace(unit, 1));
+  const size_t limit = kSlices * kWmlsSliceSteps;
+  const auto full = Trace(unit, kWmlsSliceSteps, kWmlsSliceSteps, limit);
+  // Slices that begin anywhere in the code.
+  const uint32_t shift = 1 + data[size - 1] % (kWmlsSliceSteps - 1);
+  const auto shifted = Trace(unit, shift, kWmlsSliceSteps, limit);
+  std::vector<bool> wanted(limit + 1, false);
+  for (const auto* trace : {&full, &shifted})
+    for (const auto& [taken, state] : *trace)
+      if (taken != kEnded) wanted[taken] = true;
+  const Single single = TraceSingle(unit, limit, wanted);
+  CheckAgainst(single, full);
+  CheckAgainst(single, shifted);
   WmlsUnitFree(&unit);
   Check(HeapGetStats().freeBytes == freeBefore);
   return 0;

@@ -2,13 +2,17 @@
 // byte picks the block size for the collector, the rest is the body. Any
 // bytes end as a unit or a refusal, the same whether collected or parsed
 // whole; a unit's functions then run for a few slices, and the heap is back
-// where it started once all is freed.
+// where it started once all is freed. The compiled-script content row,
+// fed the same blocks on a load, leaves the unit on it exactly when the
+// parser accepts the body, and completes the load either way.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
+#include "browser/url.h"
 #include "kernel/datachunk.h"
 #include "kernel/heap.h"
+#include "services/wmlscript/wmls_content.h"
 #include "services/wmlscript/wmls.h"
 
 namespace {
@@ -24,7 +28,7 @@ void RunAll(WmlsUnit* unit) {
     WmlsRunContext ctx;
     int32_t r = WmlsRunStart(&ctx, unit, f, args, unit->functions.functions[f].argCount);
     for (int slice = 0; r == 0 && slice < 20; ++slice) r = WmlsRunSlice(&ctx, kWmlsSliceSteps);
-    WmlsRunEnd(&ctx);
+    WmlsRunRelease(&ctx);
   }
 }
 
@@ -61,6 +65,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check((r == kOk) == (parsed == WmlsParse::Ok));  // collected or whole, the same verdict
   WmlsUnitFree(&unit);
   UtilDataChunkFreeQueue(&input);
+
+  UrlParsed url{};
+  Check(UrlParse(&url, "http://h/x.wmlsc", 0) == kOk);
+  UrlLoad* load = UrlLoadCreate(&url);
+  UrlFreeParsed(&url);
+  Check(load != nullptr);
+  Result row = kOk;
+  for (size_t at = 1; at < size && row == kOk; at += block) {
+    const size_t n = size - at < block ? size - at : block;
+    Check(UrlLoadDeliver(load, data + at, static_cast<uint32_t>(n)) == kOk);
+    row = WmlsContentProcess(nullptr, load);
+    Check(row != kOk || !(load->events & UrlEvent::Complete));
+  }
+  if (row == kOk) {
+    load->endOfData = 1;
+    row = WmlsContentProcess(nullptr, load);
+  }
+  Check(load->events & UrlEvent::Complete);
+  Check(load->handlerState == nullptr);
+  Check(row == kOk || row == WmlsErr::Failed);
+  Check((row == kOk) == (WmlsUnitOfLoad(load) != nullptr));
+  Check((row == kOk) == (parsed == WmlsParse::Ok));
+  UrlLoadFree(load);
   Check(HeapGetStats().freeBytes == freeBefore);
   return 0;
 }

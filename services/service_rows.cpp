@@ -5,6 +5,7 @@
 #include "services/push/cid_scheme.h"
 #include "services/push/notify_scheme.h"
 #include "services/push/sisl.h"
+#include "services/wmlscript/wmls_content.h"
 #include "services/wtai/wtai.h"
 
 const UrlContentTypeRow kServiceTypeRows[] = {
@@ -14,6 +15,8 @@ const UrlContentTypeRow kServiceTypeRows[] = {
      "vnd.wap.channelc;x-wap.channelc", kRepChannelClass},
     {SiSlContentProcess, SiSlContentRelease, "sic", UrlType::Sic, "application", "vnd.wap.sic", 8},
     {SiSlContentProcess, SiSlContentRelease, "slc", UrlType::Slc, "application", "vnd.wap.slc", 8},
+    {WmlsContentProcess, WmlsContentRelease, "wmlsc", UrlType::WmlScriptc, "application",
+     "vnd.wap.wmlscriptc;x-wap.wmlscriptc", 7},
 };
 const uint32_t kServiceTypeRowCount = sizeof kServiceTypeRows / sizeof kServiceTypeRows[0];
 

@@ -184,7 +184,7 @@ int32_t WmlsRunStart(WmlsRunContext* ctx, WmlsUnit* unit, int32_t functionIndex,
 // status, -1008 while suspended, -1003 out of memory.
 int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps);
 // Frees the stack, frames, argument and result cells.
-void WmlsRunEnd(WmlsRunContext* ctx);
+void WmlsRunRelease(WmlsRunContext* ctx);
 // The index of the extern function of that name, or -1.
 int32_t WmlsFindFunction(const WmlsUnit* unit, const char16_t* name);
 

@@ -76,7 +76,7 @@ void Go(WmlsRunContext* ctx, WmlsValue** a) {
   BenBrowser* browser = Browser(ctx);
   Text url(ctx, a[0]);
   if (!browser || !url.ok) return Invalid(ctx);
-  char* text = WmlsToUtf8(url.s, url.n);
+  char* text = WmlsWideToNarrow(url.s, url.n);
   if (!text) return NoMemory(ctx);
   const Result r = BenSetPendingTask(browser, BenPendingKind::Go, text);
   MemFree(&text);
@@ -121,4 +121,5 @@ void GetCurrentCard(WmlsRunContext* ctx, WmlsValue**) {
 
 const WmlsLibFunction kWmlsBrowserFunctions[] = {
     {GetVar, 1}, {SetVar, 2}, {Go, 1}, {Prev, 0}, {NewContext, 0}, {GetCurrentCard, 0}, {Refresh, 0},
+    {nullptr, -1},
 };

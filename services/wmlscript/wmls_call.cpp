@@ -82,7 +82,8 @@ int32_t ParseArgs(WmlsRunContext* ctx, const char16_t* p, Args* args) {
         v = WmlsMakeBool(true);
       } else if (Same(start, n, "false")) {
         v = WmlsMakeBool(false);
-      } else if (n && !dot && !Same(start, n, "invalid")) {
+      } else if (!dot && !Same(start, n, "invalid")) {
+        // An empty argument ("f(1,)") reads as the parser reads "": 0.
         char16_t* text = WmlsNewString(start, n);
         if (!text) return WmlsResult::NoMemory;
         const int32_t saved = ctx->status;
@@ -148,4 +149,12 @@ int32_t WmlsRunCall(WmlsRunContext* ctx, WmlsUnit* unit, const char16_t* call, c
   ctx->unitUrl = unitUrl;
   ctx->scriptTask = scriptTask;
   return r;
+}
+
+int32_t WmlsRun(WmlsRunContext* ctx, WmlsUnit* unit, const char16_t* call, const char* referrer,
+                const char* unitUrl, void* scriptTask) {
+  if (!ctx->unit) {
+    if (const int32_t r = WmlsRunCall(ctx, unit, call, referrer, unitUrl, scriptTask)) return r;
+  }
+  return WmlsRunSlice(ctx, kWmlsSliceSteps);
 }

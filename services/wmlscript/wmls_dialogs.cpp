@@ -63,4 +63,4 @@ void Alert(WmlsRunContext* ctx, WmlsValue** a) {
 
 }  // namespace
 
-const WmlsLibFunction kWmlsDialogsFunctions[] = {{Prompt, 2}, {Confirm, 3}, {Alert, 1}};
+const WmlsLibFunction kWmlsDialogsFunctions[] = {{Prompt, 2}, {Confirm, 3}, {Alert, 1}, {nullptr, -1}};

@@ -361,8 +361,10 @@ int32_t CallUrl(WmlsRunContext* ctx, uint32_t url, uint32_t name, uint32_t argc)
     WmlsValue v;
     if (WmlsStackPop(ctx, &v)) break;
     const uint32_t at = argc - 1 - popped;
-    quoted[at] = v.type == WmlsType::String;
-    if (v.type == WmlsType::Invalid || v.type == WmlsType::Unset) {
+    // An unset value is the empty string in every conversion: it goes as
+    // '' so that the other unit gets that string.
+    quoted[at] = v.type == WmlsType::String || v.type == WmlsType::Unset;
+    if (v.type == WmlsType::Invalid) {
       WmlsValueRelease(&v);
       args[at] = {};
       WmlsValueSetString(&args[at], u"invalid", 7);
@@ -393,7 +395,7 @@ int32_t CallUrl(WmlsRunContext* ctx, uint32_t url, uint32_t name, uint32_t argc)
       }
       *w++ = ')';
       *w = 0;
-      text8 = WmlsToUtf8(text, static_cast<uint32_t>(w - text));
+      text8 = WmlsWideToNarrow(text, static_cast<uint32_t>(w - text));
       MemFree(&text);
     }
     if (!text8) result = WmlsResult::NoMemory;
@@ -736,6 +738,8 @@ int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps) {
             off -= code[off] & 0x1F;
             left -= 1;
             if (off < size && left >= 1 && code[off] >= 0xE0) {
+              // The test is taken at once only when its second operand is a
+              // variable too; intTest checks that byte.
               vi = code[off] & 0x1F;
               if (vi < nvars && top < cap - 1 && vars[vi].type == WmlsType::Integer && off + 2 < size) {
                 off += 1;
@@ -754,7 +758,9 @@ int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps) {
   intTest : {
     // A loop's test, "a < b" and its conditional jump, taken at once when
     // the slice has room for the four instructions and both are integers.
-    if (off + 2 >= size || left < 3) goto pushVar;
+    // Entered with off on the test's second instruction, which must load a
+    // variable as well: a constant there is pushed by its own handler.
+    if (off + 2 >= size || left < 3 || code[off] < 0xE0) goto pushVar;
     const uint32_t j = code[off] & 0x1F, cmp = code[off + 1] - 0x2Du, jump = code[off + 2];
     if (cmp > 5 || jump < 0xC0 || jump >= 0xE0 || j >= nvars || top >= cap - 2 ||
         vars[j].type != WmlsType::Integer)
@@ -868,7 +874,7 @@ int32_t WmlsRunSlice(WmlsRunContext* ctx, uint32_t steps) {
   }
 }
 
-void WmlsRunEnd(WmlsRunContext* ctx) {
+void WmlsRunRelease(WmlsRunContext* ctx) {
   const int32_t status = ctx->status;
   for (int32_t i = 0; i <= ctx->top; ++i) WmlsValueRelease(&ctx->stack[i]);
   ctx->top = -1;

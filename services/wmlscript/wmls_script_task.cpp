@@ -1,6 +1,6 @@
-// The script task. The unit arrives as raw data blocks (the wmlscriptc row
-// has no operations) and is parsed here once the load completes, so a unit
-// from the cache is parsed the same way as a fresh one.
+// The script task. The unit comes parsed on its load (the compiled-script
+// content row puts it there); the run borrows it and keeps its request on
+// the load while it lasts, so a unit from the cache runs without parsing.
 #include "services/wmlscript/wmls_script_task.h"
 
 #include <cstring>
@@ -12,6 +12,7 @@
 #include "kernel/tskman.h"
 #include "kernel/uistring.h"
 #include "services/wmlscript/wmls.h"
+#include "services/wmlscript/wmls_content.h"
 #include "services/wmlscript/wmls_internal.h"
 #include "services/wmlscript/wmls_task.h"
 #include "services/wtai/wtai.h"
@@ -29,7 +30,7 @@ struct WmlsRunState {
   char16_t* scriptUrl16;
   char16_t* call16;
   char* unitUrl;
-  WmlsUnit* unit;
+  WmlsUnit* unit;  // the request's load's: valid while the request is held
   WmlsRunContext* run;
 };
 
@@ -57,12 +58,18 @@ struct WmlsScriptTask {
   // Counts runs: a 0x2201 of an ended run carries an older number and is
   // dropped, so it cannot resume a run that is gone.
   uint32_t generation;
+  // Telephony requests of ended runs still to be answered. Each request is
+  // answered exactly once and consents are asked in order, so the next
+  // answers are theirs and are dropped.
+  uint32_t staleWta;
 };
 
 namespace {
 
 constexpr Result kFailed = 0x80220001u;
 constexpr uint32_t kScriptClass = 7;
+// The resume kind of a run waiting for a telephony answer.
+constexpr uint16_t kWtaResume = 5;
 // The popup's texts: table 15, entry 1 for a server error, 2 for memory,
 // 0 for every other failure.
 constexpr uint32_t kErrorTexts = 15;
@@ -78,12 +85,12 @@ uint32_t Completion(int32_t result) {
 }
 
 void FreeState(WmlsScriptTask* t, WmlsRunState* s) {
-  if (s->request) UrlRequestDone(t->session, s->request);
+  // The run first: its cells may borrow the unit's constants.
   if (s->run) {
-    WmlsRunEnd(s->run);
+    WmlsRunRelease(s->run);
     MemFree(&s->run);
   }
-  WmlsUnitFree(&s->unit);
+  if (s->request) UrlRequestDone(t->session, s->request);
   MemFree(&s->referrer8);
   MemFree(&s->referrer16);
   MemFree(&s->scriptUrl16);
@@ -105,8 +112,14 @@ void ClosePopup(WmlsScriptTask* t) {
   PopupWatchStop(&t->popup);
 }
 
+// The run waits for the answer of a telephony request.
+bool AwaitsTelephony(const WmlsRunContext* run) {
+  return run && run->suspended && run->resumeKind == kWtaResume;
+}
+
 // Everything of the current script and the runs that called it.
 void FreeRun(WmlsScriptTask* t) {
+  if (AwaitsTelephony(t->cur.run)) ++t->staleWta;
   if (t->fetch) {
     UrlRequestDone(t->session, t->fetch);
     t->fetch = nullptr;
@@ -155,11 +168,13 @@ void Slice(WmlsScriptTask* t);
 void StartNested(WmlsScriptTask* t);
 
 // The waiting run goes on with the answer in place of the cell the waiting
-// call left, or with that cell when there is no answer.
+// call left, or with that cell when there is no answer. A run that does not
+// wait, or lost that cell, could never go on: it ends as an abort does.
 void ResumeWith(WmlsScriptTask* t, WmlsValue answer, bool none = false) {
   WmlsRunContext* run = t->cur.run;
   if (!run || !run->suspended || run->top < 0) {
     WmlsValueRelease(&answer);
+    if (run) Finish(t, WmlsEnd::Ok);
     return;
   }
   if (none) {
@@ -201,8 +216,10 @@ void RunEnded(WmlsScriptTask* t, int32_t result) {
   ResumeWith(t, value);
 }
 
-void Slice(WmlsScriptTask* t) {
-  const int32_t r = WmlsRunSlice(t->cur.run, kWmlsSliceSteps);
+// What follows a slice of the current run: a nested call starts, a waiting
+// run waits for its answer, a run with more to do posts its next slice, and
+// an ended one (or one that could not start) ends.
+void AfterRun(WmlsScriptTask* t, int32_t r) {
   if (r == WmlsResult::Suspended) {
     if (t->pendingCall) StartNested(t);
     return;  // else the answer resumes it
@@ -212,6 +229,10 @@ void Slice(WmlsScriptTask* t) {
     return;
   }
   RunEnded(t, r);
+}
+
+void Slice(WmlsScriptTask* t) {
+  AfterRun(t, WmlsRun(t->cur.run, t->cur.unit, t->cur.call16, t->cur.referrer8, t->cur.unitUrl, &t->lib));
 }
 
 // Starts the fetch of the unit named before "#"; the text is taken. kFailed
@@ -228,7 +249,7 @@ Result StartRequest(WmlsScriptTask* t, char* text, UrlRequestRec* referring) {
   text[urlLength] = 0;
   Result r = kFailed;
   if (t->cur.call16 && t->cur.scriptUrl16)
-    r = UrlRequest(t->session, text, UrlFlag::RawData, referring, &t->cur.request, 0, t->self, 0);
+    r = UrlRequest(t->session, text, 0, referring, &t->cur.request, 0, t->self, 0);
   MemFree(&text);
   if (r != kOk) {
     t->cur.request = nullptr;
@@ -259,7 +280,8 @@ Result Run(WmlsScriptTask* t, char* text, UrlRequestRec* referring) {
     FreeRun(t);
     return kFailed;
   }
-  if (r != kOk) Finish(t, WmlsEnd::Failed);
+  // The owner hears why the fetch could not start.
+  if (r != kOk) Finish(t, r);
   return kOk;
 }
 
@@ -363,25 +385,13 @@ void EndFetch(WmlsScriptTask* t, bool complete) {
   ResumeWith(t, answer);
 }
 
-// The load's blocks joined and parsed; null when they do not form a unit.
-WmlsUnit* CollectUnit(WmlsScriptTask* t) {
-  uint32_t size = 0;
-  char* bytes = JoinOutput(t->cur.request, &size);
-  WmlsUnit* unit = nullptr;
-  if (bytes && size) WmlsUnitParse(reinterpret_cast<uint8_t*>(bytes), size, &unit);
-  MemFree(&bytes);
-  return unit;
-}
-
 void Complete(WmlsScriptTask* t) {
   if (t->cur.contentClass != kScriptClass) return Fail(t, WmlsResult::Refused);
-  t->cur.unit = CollectUnit(t);
+  t->cur.unit = WmlsUnitOfLoad(UrlRequestLoad(t->cur.request));
   UrlOfRequest(&t->cur.unitUrl, t->cur.request);
   if (!t->cur.unit) return Fail(t, WmlsResult::Refused);
   t->cur.run = static_cast<WmlsRunContext*>(MemAllocZero(sizeof(WmlsRunContext), Use::Context, Mod::WmlsExec));
   if (!t->cur.run) return Finish(t, WmlsEnd::NoMemory);
-  const int32_t r = WmlsRunCall(t->cur.run, t->cur.unit, t->cur.call16, t->cur.referrer8, t->cur.unitUrl, &t->lib);
-  if (r != 0) return Fail(t, r);
   Slice(t);
 }
 
@@ -417,6 +427,19 @@ void PopupDone(WmlsScriptTask* t, uintptr_t value, uintptr_t flag, bool none) {
 // with its code in decimal, success with the text; a voice call's set-up
 // reports the call's id to the owner.
 void Telephony(WmlsScriptTask* t, int32_t code, char16_t* text) {
+  // Only a run waiting for its own telephony request takes an answer; one
+  // that belongs to an ended run's request, or that nothing asked for, would
+  // stand in for whatever else the run waits on.
+  if (t->staleWta || !AwaitsTelephony(t->cur.run)) {
+    if (t->staleWta) --t->staleWta;
+    if (code == 0 && t->lib.answerAsNumber && !AwaitsTelephony(t->cur.run)) {
+      // The ended run's voice call still gets released with its context.
+      t->lib.answerAsNumber = 0;
+      TskmanPost(t->owner, BenMsg::WtaCall, static_cast<uint32_t>(text ? LibcWtoI(text) : 0), 0);
+    }
+    MemFree(&text);
+    return;
+  }
   if (code != 0) {
     MemFree(&text);
     if (code != kWtaiRefused) {
@@ -440,7 +463,9 @@ bool Is(UrlRequestRec* request, uintptr_t arg) {
   return request && reinterpret_cast<UrlRequestRec*>(arg) == request;
 }
 
-Result Handler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+}  // namespace
+
+Result WmlsTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* t = static_cast<WmlsScriptTask*>(context);
   switch (message) {
     case WmlsMsg::Run:
@@ -497,8 +522,6 @@ Result Handler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) 
   }
 }
 
-}  // namespace
-
 Result WmlsScriptTaskCreate(WmlsScriptTask** out, TskmanTask* owner, BenBrowser* browser,
                             UrlSession* session) {
   *out = nullptr;
@@ -510,7 +533,7 @@ Result WmlsScriptTaskCreate(WmlsScriptTask** out, TskmanTask* owner, BenBrowser*
   t->lib.load = StartFetch;
   t->lib.call = NestedCall;
   t->lib.awaitPopup = AwaitPopup;
-  if (TskmanCreateTask(&t->self, Mod::WmlsExec, Handler, t) != kOk) {
+  if (TskmanCreateTask(&t->self, Mod::WmlsExec, WmlsTaskHandler, t) != kOk) {
     MemFree(&t);
     return kFailed;
   }

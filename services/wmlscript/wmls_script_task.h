@@ -1,7 +1,8 @@
 // The script task (module 34): runs "URL#function(arguments)" for the
-// browser. It fetches the unit as raw data, parses it itself, runs the
-// function in slices of instructions (posting itself 0x2201 between them so
-// that other tasks run), and tells its owner 6413 with a completion code
+// browser. It fetches the unit, which the compiled-script content row
+// leaves parsed on the load, runs the function in slices of instructions
+// (posting itself 0x2201 between them so that other tasks run), and tells
+// its owner 6413 with a completion code
 // when the script has ended. Navigation the script asks for is recorded in
 // the browser's variable context for the owner to carry out.
 #pragma once
@@ -42,3 +43,5 @@ TskmanTask* WmlsScriptTaskStartForBrowser();
 // Ends any script silently, deletes the task and frees the record.
 void WmlsScriptTaskDestroy(WmlsScriptTask** task);
 TskmanTask* WmlsScriptTaskOf(WmlsScriptTask* task);
+// The task's handler (its context is the task's record).
+Result WmlsTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);

@@ -53,9 +53,10 @@ extern const struct WmlsLibFunction kWmlsWtaLogFunctions[];
 // What a popup that cannot be asked without the script task answers.
 constexpr Result kWmlsNoPopup = ResultError(Mod::WmlsExec, Err::NotFound);
 
-// Shared by the two libraries. A new UTF-8 copy of count units (module 34),
+// Shared by the libraries and the call-URL instruction. The 8-bit (UTF-8)
+// form of count units, a new text (module 34),
 // or null without memory.
-char* WmlsToUtf8(const char16_t* text, uint32_t count);
+char* WmlsWideToNarrow(const char16_t* text, uint32_t count);
 // A new UTF-16 copy of 8-bit UTF-8 text (module 34), or null without memory.
 char16_t* WmlsFromUtf8(const char* text, uint32_t count);
 // A new text of target made relative to base when their schemes, hosts and
@@ -75,6 +76,13 @@ struct WmlsUnit;
 // Arguments: quoted strings with %XX escapes, true, false, invalid,
 // integers; a number with "." is invalid. The referrer, unit URL and task
 // record are kept in the run context. The caller ends the run with
-// WmlsRunEnd whatever the result.
+// WmlsRunRelease whatever the result.
 int32_t WmlsRunCall(WmlsRunContext* ctx, WmlsUnit* unit, const char16_t* call, const char* referrer,
                     const char* unitUrl, void* scriptTask);
+// Starts the run (WmlsRunCall) when the context has not started one, then
+// runs one slice of it; a started run is resumed with its next slice. The
+// result is a start failure, 0 while the run goes on, -1008 while it waits,
+// or how it ended. The caller releases the context (WmlsRunRelease) once
+// the result is neither 0 nor -1008.
+int32_t WmlsRun(WmlsRunContext* ctx, WmlsUnit* unit, const char16_t* call, const char* referrer,
+                const char* unitUrl, void* scriptTask);

@@ -10,7 +10,7 @@
 #include "services/wmlscript/wmls_internal.h"
 #include "services/wmlscript/wmls_task.h"
 
-char* WmlsToUtf8(const char16_t* text, uint32_t count) {
+char* WmlsWideToNarrow(const char16_t* text, uint32_t count) {
   const uint32_t room = count * 3 + 1;
   char* out = static_cast<char*>(MemAlloc(room, Use::String, Mod::WmlsExec));
   if (!out) return nullptr;
@@ -177,14 +177,19 @@ void Component(WmlsRunContext* ctx, const WmlsValue* v, Part part) {
   const char16_t* s = WmlsStr(*v);
   const uint32_t n = WmlsLen(s);
   if (!ValidUrl(s, n)) return Invalid(ctx);
-  char* text = WmlsToUtf8(s, n);
+  char* text = WmlsWideToNarrow(s, n);
   if (!text) return NoMemory(ctx);
   UrlParsed url{};
   const Result parsed = UrlParse(&url, text, 0);
   MemFree(&text);
   if (parsed != 0) {
     UrlFreeParsed(&url);
-    return NoMemory(ctx);
+    if (parsed == kUrlNoMemory) return NoMemory(ctx);
+    // Text that looks like a URL and is none (a port past 65535): the
+    // script is at fault, and it stops as an invalid script does.
+    ctx->status = WmlsResult::NoMemory;
+    ctx->result = WmlsMakeInvalid();
+    return;
   }
   char port[8];
   const char* found = nullptr;
@@ -253,8 +258,8 @@ void GetBase(WmlsRunContext* ctx, WmlsValue**) {
   bool slash = false;
   for (uint32_t i = 0; i < refLength; ++i) slash = slash || ref[i] == '/';
   if (!slash) return SetEmpty(ctx);
-  char* base = WmlsToUtf8(ref, refLength);
-  char* script = WmlsToUtf8(task->scriptUrl, WmlsLen(task->scriptUrl));
+  char* base = WmlsWideToNarrow(ref, refLength);
+  char* script = WmlsWideToNarrow(task->scriptUrl, WmlsLen(task->scriptUrl));
   bool memory = !base || !script;
   char* fixed = nullptr;
   if (!memory && (base[0] | 0x20) == 'w' && (base[1] | 0x20) == 's' && (base[2] | 0x20) == 'p') {
@@ -281,7 +286,7 @@ void GetReferer(WmlsRunContext* ctx, WmlsValue**) {
   if (!task) return SetEmpty(ctx);
   if (task->outerUnitUrl) return TakeUtf8(ctx, WmlsRelativeUrl(task->outerUnitUrl, ctx->unitUrl));
   if (!task->referrer) return SetEmpty(ctx);
-  char* ref = WmlsToUtf8(task->referrer, WmlsLen(task->referrer));
+  char* ref = WmlsWideToNarrow(task->referrer, WmlsLen(task->referrer));
   if (!ref) return NoMemory(ctx);
   char* relative = WmlsRelativeUrl(ref, ctx->unitUrl);
   MemFree(&ref);
@@ -309,8 +314,8 @@ void GetReferer(WmlsRunContext* ctx, WmlsValue**) {
 void Resolve(WmlsRunContext* ctx, WmlsValue** a) {
   Text base(ctx, a[0]), embedded(ctx, a[1]);
   if (!base.ok || !embedded.ok) return Invalid(ctx);
-  char* b = WmlsToUtf8(base.s, base.n);
-  char* e = WmlsToUtf8(embedded.s, embedded.n);
+  char* b = WmlsWideToNarrow(base.s, base.n);
+  char* e = WmlsWideToNarrow(embedded.s, embedded.n);
   bool memory = !b || !e;
   char* resolved = memory ? nullptr : ResolveUtf8(b, e, 0, &memory);
   MemFree(&b);
@@ -330,7 +335,7 @@ void Resolve(WmlsRunContext* ctx, WmlsValue** a) {
 void EscapeString(WmlsRunContext* ctx, WmlsValue** a) {
   Text s(ctx, a[0]);
   if (!s.ok) return Invalid(ctx);
-  char* bytes = WmlsToUtf8(s.s, s.n);
+  char* bytes = WmlsWideToNarrow(s.s, s.n);
   if (!bytes) return NoMemory(ctx);
   const uint32_t n = static_cast<uint32_t>(std::strlen(bytes));
   char16_t* out = static_cast<char16_t*>(MemAlloc((n * 3 + 1) * 2, Use::String, Mod::WmlsExec));
@@ -356,7 +361,7 @@ void EscapeString(WmlsRunContext* ctx, WmlsValue** a) {
 void UnescapeString(WmlsRunContext* ctx, WmlsValue** a) {
   Text s(ctx, a[0]);
   if (!s.ok) return Invalid(ctx);
-  char* bytes = WmlsToUtf8(s.s, s.n);
+  char* bytes = WmlsWideToNarrow(s.s, s.n);
   if (!bytes) return NoMemory(ctx);
   uint32_t w = 0;
   for (uint32_t i = 0; bytes[i]; ++i) {
@@ -420,7 +425,7 @@ void LoadString(WmlsRunContext* ctx, WmlsValue** a) {
   const uint32_t typeId = type ? WmlsLoadStringType(type, WmlsLen(type)) : 0;
   WmlsTaskContext* task = Task(ctx);
   if (!typeId || !task || !task->load || !WmlsStr(*a[0])) return Invalid(ctx);
-  char* url = WmlsToUtf8(WmlsStr(*a[0]), WmlsLen(WmlsStr(*a[0])));
+  char* url = WmlsWideToNarrow(WmlsStr(*a[0]), WmlsLen(WmlsStr(*a[0])));
   if (!url) return NoMemory(ctx);
   const int32_t r = task->load(task, url, typeId);
   MemFree(&url);
@@ -435,4 +440,5 @@ const WmlsLibFunction kWmlsUrlFunctions[] = {
     {IsValid, 1},      {GetScheme, 1},      {GetHost, 1},   {GetPort, 1},         {GetPath, 1},
     {GetParameters, 1}, {GetQuery, 1},      {GetFragment, 1}, {GetBase, 0},       {GetReferer, 0},
     {Resolve, 2},      {EscapeString, 1},   {UnescapeString, 1}, {LoadString, 2},
+    {nullptr, -1},
 };

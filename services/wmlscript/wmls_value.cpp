@@ -428,6 +428,12 @@ void WmlsCallLibrary(int32_t library, int32_t function, WmlsRunContext* ctx) {
   fn.handler(ctx, args);
   for (int32_t i = 0; i < argc; ++i) WmlsValueRelease(&cells[i]);
   if (ctx->result.type == WmlsType::Invalid && ctx->status == WmlsStatus::WrongType) ctx->status = 0;
-  if (WmlsStackPush(&ctx->result, ctx) && ctx->status == 0) ctx->status = WmlsStatus::NoMemory;
+  if (WmlsStackPush(&ctx->result, ctx)) {
+    if (ctx->status == 0) ctx->status = WmlsStatus::NoMemory;
+    // A waiting call without its cell on the stack has nowhere to put the
+    // answer: the run ends for memory now instead of waiting for ever.
+    ctx->suspended = 0;
+    ctx->resumeKind = 0;
+  }
   WmlsValueRelease(&ctx->result);
 }

@@ -141,14 +141,14 @@ void Call(WmlsRunContext* ctx, WmlsValue** args) {
 
 }  // namespace
 
-const WmlsLibFunction kWmlsWtaPublicFunctions[] = {{Call<0>, 1}, {Call<1>, 1}, {Call<2>, 2}};
-const WmlsLibFunction kWmlsWtaCallFunctions[] = {{Call<3>, 2}, {Call<4>, 2}, {Call<5>, 1},
-                                                 {Call<6>, 2}, {Call<7>, 2}, {Call<8>, 1}};
-const WmlsLibFunction kWmlsWtaTextFunctions[] = {{Call<9>, 2}, {Call<10>, 2}, {Call<11>, 1},
-                                                 {Call<12>, 2}, {Call<13>, 1}};
+const WmlsLibFunction kWmlsWtaPublicFunctions[] = {{Call<0>, 1}, {Call<1>, 1}, {Call<2>, 2}, {nullptr, -1}};
+const WmlsLibFunction kWmlsWtaCallFunctions[] = {{Call<3>, 2}, {Call<4>, 2}, {Call<5>, 1}, {Call<6>, 2},
+                                                 {Call<7>, 2}, {Call<8>, 1}, {nullptr, -1}};
+const WmlsLibFunction kWmlsWtaTextFunctions[] = {{Call<9>, 2},  {Call<10>, 2}, {Call<11>, 1},
+                                                 {Call<12>, 2}, {Call<13>, 1}, {nullptr, -1}};
 const WmlsLibFunction kWmlsWtaPhonebookFunctions[] = {{Call<14>, 3}, {Call<15>, 2}, {Call<16>, 1},
-                                                      {Call<17>, 2}, {Call<18>, 3}};
+                                                      {Call<17>, 2}, {Call<18>, 3}, {nullptr, -1}};
 const WmlsLibFunction kWmlsWtaMiscFunctions[] = {{Call<19>, 2}, {Call<20>, 0}, {Call<21>, 0},
-                                                 {Call<22>, 1}};
+                                                 {Call<22>, 1}, {nullptr, -1}};
 const WmlsLibFunction kWmlsWtaLogFunctions[] = {{Call<23>, 1}, {Call<24>, 1}, {Call<25>, 1},
-                                                {Call<26>, 2}};
+                                                {Call<26>, 2}, {nullptr, -1}};

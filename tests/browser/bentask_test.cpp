@@ -30,6 +30,7 @@
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/uistring.h"
+#include "services/service_rows.h"
 #include "services/wmlscript/wmls_script_task.h"
 #include "tests/support/fetch_driver.h"
 #include "tests/widgets/pwl_fixture.h"
@@ -318,10 +319,12 @@ class NavigationTest : public BrowserTaskTest {
     driver.Serve("/app/deck.wml", deck);
     driver.Serve("/app/next.wml", deck);
     BenSetScriptStarter(WmlsScriptTaskStartForBrowser);
+    ServiceRowsInstall();
     OpenWindow();
   }
   void TearDown() override {
     EndWindow();
+    ServiceRowsRemove();
     BenSetScriptStarter(nullptr);
     BrowserTaskTest::TearDown();
   }

@@ -13,6 +13,7 @@
 #include "services/wmlscript/wmls_task.h"
 #include "tests/services/wmls_harness.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/recorder.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ TEST_P(WmlsCallTest, StartsAndRuns) {
   for (; r == 0 && ctx.status == 0 && slices < 1000; ++slices) r = WmlsRunSlice(&ctx, kWmlsSliceSteps);
   const std::string got = r == 0 && ctx.top >= 0 ? WmlsDescribe(ctx.stack[ctx.top]) : "result " + std::to_string(r);
   EXPECT_EQ(got, c.expected);
-  WmlsRunEnd(&ctx);
+  WmlsRunRelease(&ctx);
   WmlsUnitFree(&unit);
   EXPECT_EQ(HeapGetStats().freeBytes, before);
 }
@@ -58,6 +59,7 @@ const Case kCases[] = {
     {"FloatIsInvalid", "call", u"one(1.5)", nullptr, "invalid"},
     {"InvalidWord", "call", u"one(invalid)", nullptr, "invalid"},
     {"NotANumberIsZero", "call", u"one(abc)", nullptr, "s:0:0"},
+    {"EmptyArgumentsAreZero", "call", u"three(1,, )", nullptr, "s:0:1|0:0|0:0"},
     {"Overflow", "call", u"one(99999999999)", nullptr, "invalid"},
     {"UnclosedQuote", "call", u"one('a)", nullptr, "result -1005"},
     {"NoClosingParenthesis", "call", u"one(1", nullptr, "result -1005"},
@@ -110,6 +112,56 @@ TEST_F(WmlsCallMemoryTest, ArgumentListsThatRunOutOfMemoryLeaveNothing) {
     EXPECT_EQ(HeapGetStats().freeBytes, before) << spare;
   }
   EXPECT_GT(outOfMemory, 0);
+  WmlsUnitFree(&unit);
+}
+
+class WmlsWaitMemoryTest : public EngineFixture {};
+
+// A call that waits for an answer leaves its cell on the stack for the
+// answer to replace. With the heap nearly full at every level of spare room,
+// a call whose cell cannot be pushed ends the run for memory rather than
+// leaving it waiting with nothing to put the answer in.
+TEST_F(WmlsWaitMemoryTest, AWaitingCallAlwaysLeavesItsCell) {
+  Recorder answers(Mod::TestHarness);
+  Pump();
+  WmlsTaskContext task{};
+  task.self = answers.task();
+  task.referringClass = kWmlsWtaDeckClass;
+  // WTAMisc.endContext() as the first instruction: the stack is still empty.
+  WmlsUnitBuilder b;
+  b.Function(0, 0, {0x0B, 0x01, 0x02, 0x04, 0x3A});
+  const std::vector<uint8_t> bytes = b.Build();
+  WmlsUnit* unit = nullptr;
+  ASSERT_EQ(WmlsUnitParse(bytes.data(), static_cast<uint32_t>(bytes.size()), &unit), WmlsParse::Ok);
+  int outOfMemory = 0, waiting = 0;
+  for (uint32_t spare = 0; spare < 1024; spare += 8) {
+    const uint32_t before = HeapGetStats().freeBytes;
+    std::vector<void*> ballast;
+    for (HeapStats s = HeapGetStats(); s.largestFree > spare + 32; s = HeapGetStats()) {
+      void* block = HeapBlockAlloc(s.largestFree - spare - 32);
+      if (!block) break;
+      ballast.push_back(block);
+    }
+    WmlsRunContext ctx;
+    int32_t r = WmlsRunStart(&ctx, unit, 0, nullptr, 0);
+    ctx.scriptTask = &task;
+    if (r == 0) r = WmlsRunSlice(&ctx, kWmlsSliceSteps);
+    if (r == WmlsResult::Suspended) {
+      ++waiting;
+      EXPECT_EQ(ctx.resumeKind, 5) << spare;
+      EXPECT_GE(ctx.top, 0) << spare;
+    } else {
+      ++outOfMemory;
+      EXPECT_EQ(r, WmlsResult::NoMemory) << spare;
+      EXPECT_EQ(ctx.suspended, 0) << spare;
+    }
+    WmlsRunRelease(&ctx);
+    for (void* block : ballast) HeapBlockFree(block);
+    Pump();
+    EXPECT_EQ(HeapGetStats().freeBytes, before) << spare;
+  }
+  EXPECT_GT(outOfMemory, 0);
+  EXPECT_GT(waiting, 0);
   WmlsUnitFree(&unit);
 }
 

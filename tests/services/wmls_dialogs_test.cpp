@@ -12,6 +12,7 @@
 #include "browser/url.h"
 #include "content/content_rows.h"
 #include "kernel/mem.h"
+#include "services/service_rows.h"
 #include "services/wmlscript/wmls_script_task.h"
 #include "tests/services/wmls_harness.h"
 #include "tests/support/fetch_driver.h"
@@ -29,6 +30,7 @@ class WmlsDialogsTest : public SelFixture {
     SelFixture::SetUp();
     window.Install();
     ContentRowsInstall();
+    ServiceRowsInstall();
     const std::vector<uint8_t> unit = WmlsReadUnit("wta");
     FetchBody body;
     body.body.assign(unit.begin(), unit.end());
@@ -47,6 +49,7 @@ class WmlsDialogsTest : public SelFixture {
     UrlStopTask(urlTask);
     Pump();
     scriptOwner.reset();
+    ServiceRowsRemove();
     ContentRowsRemove();
     window.Remove();
     SelFixture::TearDown();

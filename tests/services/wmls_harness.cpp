@@ -79,7 +79,7 @@ static WmlsOutcome Run(WmlsUnit* unit, const std::string& fn, const std::vector<
   } else {
     o.value = "running";
   }
-  if (!keep) WmlsRunEnd(ctx);
+  if (!keep) WmlsRunRelease(ctx);
   return o;
 }
 

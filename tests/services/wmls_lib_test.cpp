@@ -79,6 +79,23 @@ const Case kUrl[] = {
 INSTANTIATE_TEST_SUITE_P(Url, WmlsUrlTest, ::testing::ValuesIn(kUrl),
                          [](const auto& i) { return std::string(i.param.name); });
 
+// Every library's function table holds as many rows as the library names,
+// then the row {none, -1} that ends it.
+TEST(WmlsLibraryTable, EveryFunctionTableEndsWithItsEndRow) {
+  int libraries = 0;
+  for (const WmlsLibrary* lib = kWmlsLibraries; lib->id != -1; ++lib, ++libraries) {
+    SCOPED_TRACE(lib->id);
+    ASSERT_NE(lib->functions, nullptr);
+    for (int32_t i = 0; i < lib->functionCount; ++i) {
+      EXPECT_NE(lib->functions[i].handler, nullptr);
+      EXPECT_GE(lib->functions[i].argCount, 0);
+    }
+    EXPECT_EQ(lib->functions[lib->functionCount].handler, nullptr);
+    EXPECT_EQ(lib->functions[lib->functionCount].argCount, -1);
+  }
+  EXPECT_EQ(libraries, 12);
+}
+
 TEST(WmlsLoadType, TextTypesAndTheirIds) {
   struct T {
     const char16_t* type;

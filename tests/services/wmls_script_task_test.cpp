@@ -11,7 +11,10 @@
 #include "browser/cache.h"
 #include "browser/url.h"
 #include "kernel/heap.h"
+#include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "services/service_rows.h"
+#include "services/wmlscript/wmls_content.h"
 #include "services/wmlscript/wmls_script_task.h"
 #include "tests/services/wmls_harness.h"
 #include "tests/support/engine_fixture.h"
@@ -25,6 +28,7 @@ class WmlsScriptTaskTest : public EngineFixture {
   WmlsScriptTaskTest() : EngineFixture(2u << 20) {}
   void SetUp() override {
     EngineFixture::SetUp();
+    ServiceRowsInstall();
     const std::vector<uint8_t> unit = WmlsReadUnit("task");
     FetchBody body;
     body.body.assign(unit.begin(), unit.end());
@@ -67,6 +71,21 @@ class WmlsScriptTaskTest : public EngineFixture {
     hello.failAt = 2;
     hello.blockSize = 2;
     driver.Serve("/s/cut.txt", hello);
+    FetchBody bytewise = body;
+    bytewise.body.assign(unit.begin(), unit.end());
+    bytewise.blockSize = 1;
+    driver.Serve("/s/bytewise.wmlsc", bytewise);
+    FetchBody bad = bytewise;
+    bad.body[0] = 2;  // a version no unit has
+    driver.Serve("/s/v2.wmlsc", bad);
+    bad = bytewise;
+    bad.body.resize(bad.body.size() - 3);
+    driver.Serve("/s/short.wmlsc", bad);
+    bad.body.assign(1, '\x01');
+    driver.Serve("/s/header.wmlsc", bad);
+    FetchBody slow = FetchText("the real body", "text/plain");
+    slow.blockSize = 1;
+    driver.Serve("/s/slow.txt", slow);
     owner = std::make_unique<Recorder>(Mod::TestHarness);
     Pump();
     heapAtStart = HeapGetStats().freeBytes;
@@ -85,6 +104,7 @@ class WmlsScriptTaskTest : public EngineFixture {
     Pump();
     EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
     owner.reset();
+    ServiceRowsRemove();
     EngineFixture::TearDown();
   }
   // A finished request of the owner, as the link's deck would be.
@@ -177,6 +197,8 @@ const Completion kCompletions[] = {
     {"LoadHttpStatus", "task.wmlsc#load('gone.txt', 'text/*')", WmlsEnd::Ok, "0:", "404"},
     {"NoUnitThere", "none.wmlsc#back()", WmlsEnd::Failed, "0:", "(unset)"},
     {"LoadNotText", "task.wmlsc#load('hello.txt', 'image/png')", WmlsEnd::Ok, "0:", "invalid"},
+    // A text that passes for a URL but names port 99999 stops the script as invalid.
+    {"UnparsableUrl", "task.wmlsc#badPort()", WmlsEnd::Failed, "0:", "(unset)"},
 };
 INSTANTIATE_TEST_SUITE_P(Ends, WmlsCompletionTest, ::testing::ValuesIn(kCompletions),
                          [](const auto& i) { return std::string(i.param.name); });
@@ -211,6 +233,8 @@ const NestedRow kNested[] = {
     {"WithoutEnd", "deep(100000)", WmlsEnd::Failed, "0:", u"deep", "(unset)"},
     {"AbortInside", "bails()", WmlsEnd::Ok, "0:", u"after", "(unset)"},
     {"NoSuchFunction", "missing()", WmlsEnd::Failed, "0:", u"after", "(unset)"},
+    // An unset variable arrives as the empty string.
+    {"UnsetArgument", "unsetArg()", WmlsEnd::Ok, "0:", u"relayed", "|2|1|0|true|false|nest.wmlsc"},
 };
 INSTANTIATE_TEST_SUITE_P(Calls, WmlsNestedTest, ::testing::ValuesIn(kNested),
                          [](const auto& i) { return std::string(i.param.name); });
@@ -301,6 +325,93 @@ TEST_F(WmlsScriptTaskTest, ASecondScriptEndsTheFirst) {
   EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
   EXPECT_EQ(Var(u"count"), "(unset)");
   EXPECT_EQ(Var(u"result"), "second");
+}
+
+// A fetch that cannot start: the owner hears the request's own result.
+TEST_F(WmlsScriptTaskTest, AFetchThatCannotStartEndsWithItsResult) {
+  Post("nosuch://h/s/task.wmlsc#back()");
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{kUrlNoScheme});
+  Post("qortest://h/s/task.wmlsc#back()");
+  Pump();
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{kUrlNoScheme, WmlsEnd::Ok}));
+}
+
+// A telephony answer nothing asked for (or that an ended run's request left)
+// is dropped: the run waiting on its fetch still gets the fetched text.
+TEST_F(WmlsScriptTaskTest, AStrayTelephonyAnswerLeavesAFetchWaiting) {
+  Post("qortest://h/s/task.wmlsc#load('slow.txt', 'text/plain')");
+  for (int i = 0; i < 10000 && driver.closes == 0; ++i) Step();
+  ASSERT_EQ(driver.closes, 1);
+  Step();
+  ASSERT_EQ(Var(u"loaded"), "(unset)");
+  TskmanPost(WmlsScriptTaskOf(task), BenMsg::Answer, 0, reinterpret_cast<uintptr_t>(LibcWStrDup(u"STALE")));
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  EXPECT_EQ(Var(u"loaded"), "the real body");
+}
+
+// The compiled-script row collects a load's blocks and leaves the parsed
+// unit on it as the one parsed object {kind 1, unit}; bytes that form no
+// unit fail the load with the parser's code and leave nothing.
+struct UnitLoadRow {
+  const char* path;
+  bool unit;
+};
+
+class WmlsUnitLoadTest : public WmlsScriptTaskTest, public ::testing::WithParamInterface<UnitLoadRow> {};
+
+TEST_P(WmlsUnitLoadTest, TheLoadCarriesTheParsedUnit) {
+  UrlRequestRec* r = nullptr;
+  ASSERT_EQ(UrlRequest(session, (std::string("qortest://h") + GetParam().path).c_str(), 0, nullptr, &r, 0,
+                       owner->task(), 0),
+            kOk);
+  Pump();
+  UrlLoad* load = UrlRequestLoad(r);
+  EXPECT_NE(load->events & UrlEvent::Complete, 0u);
+  EXPECT_EQ(load->handlerState, nullptr);
+  if (GetParam().unit) {
+    EXPECT_EQ(owner->Count(UrlMsg::Complete), 1u);
+    ASSERT_NE(load->output.head, nullptr);
+    EXPECT_EQ(load->output.head->next, nullptr);
+    const auto* parsed = reinterpret_cast<const WmlsParsedObject*>(load->output.head);
+    EXPECT_EQ(parsed->kind, WmlsObject::Unit);
+    ASSERT_EQ(WmlsUnitOfLoad(load), parsed->unit);
+    EXPECT_GE(WmlsFindFunction(parsed->unit, u"setAndGo"), 0);
+  } else {
+    EXPECT_EQ(owner->Count(UrlMsg::Complete), 0u);
+    ASSERT_EQ(owner->Count(UrlMsg::Failed), 1u);
+    for (const Received& m : owner->log) {
+      if (m.message == UrlMsg::Failed) {
+        EXPECT_EQ(m.arg2, WmlsErr::Failed);
+      }
+    }
+    EXPECT_EQ(load->output.head, nullptr);
+    EXPECT_EQ(WmlsUnitOfLoad(load), nullptr);
+  }
+  UrlRequestDone(session, r);
+}
+
+const UnitLoadRow kUnitLoads[] = {
+    {"/s/task.wmlsc", true},  {"/s/bytewise.wmlsc", true}, {"/s/v2.wmlsc", false},
+    {"/s/short.wmlsc", false}, {"/s/header.wmlsc", false},
+};
+INSTANTIATE_TEST_SUITE_P(Loads, WmlsUnitLoadTest, ::testing::ValuesIn(kUnitLoads),
+                         [](const auto& i) {
+                           std::string name;
+                           for (const char* p = i.param.path + 3; *p && *p != '.'; ++p) name += *p;
+                           return name;
+                         });
+
+// A unit that arrives a byte at a time runs as one that arrives whole.
+TEST_F(WmlsScriptTaskTest, AUnitInManyBlocksRuns) {
+  Post("qortest://h/s/bytewise.wmlsc#setAndGo('blocks')");
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  EXPECT_EQ(Var(u"result"), "blocks");
+  Post("qortest://h/s/v2.wmlsc#setAndGo('v2')");
+  Pump();
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Failed}));
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ std::vector<std::string> States(WmlsUnit* unit, int32_t fn, const std::vector<Wm
     taken += steps;
     if (taken % kWmlsSliceSteps == 0 || r != 0 || ctx.status != 0) states.push_back(State(ctx, r));
   }
-  WmlsRunEnd(&ctx);
+  WmlsRunRelease(&ctx);
   return states;
 }
 

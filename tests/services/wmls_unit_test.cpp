@@ -142,7 +142,7 @@ TEST_F(WmlsUnitTest, ALoopWithoutEndStaysWithinItsSlicesAndFreesOnEnd) {
   EXPECT_EQ(o.slices, 50u);
   EXPECT_EQ(o.value, "running");
   EXPECT_EQ(ctx.top, 50 * static_cast<int32_t>(kWmlsSliceSteps) / 2 - 1);
-  WmlsRunEnd(&ctx);
+  WmlsRunRelease(&ctx);
   WmlsUnitFree(&unit);
 }
 

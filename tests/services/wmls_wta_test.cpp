@@ -15,6 +15,7 @@
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/uistring.h"
+#include "services/service_rows.h"
 #include "services/wmlscript/wmls_script_task.h"
 #include "services/sms/sms.h"
 #include "services/wtai/wtai.h"
@@ -31,6 +32,7 @@ class WmlsWtaTest : public WtaiFixture {
   void SetUp() override {
     WtaiFixture::SetUp();
     ContentRowsInstall();
+    ServiceRowsInstall();
     const std::vector<uint8_t> unit = WmlsReadUnit("wta");
     FetchBody body;
     body.body.assign(unit.begin(), unit.end());
@@ -61,6 +63,7 @@ class WmlsWtaTest : public WtaiFixture {
     BenFreeVarList(&vars);
     Pump();
     owner.reset();
+    ServiceRowsRemove();
     ContentRowsRemove();
     WtaiFixture::TearDown();
   }
