@@ -421,7 +421,7 @@ TEST_F(HandoverRowsTest, BodiesGoToTheirHandsetServices) {
 TEST_F(HandoverRowsTest, AFormReplyLeavesNoListedLoad) {
   for (uint32_t block : {0u, 1u}) {
     uint32_t flags = UrlFlag::Listed;
-    const Ended ended = Serve("application/x-www-form-urlencoded", "a=1&b=2", block, true, 1,
+    const Ended ended = Serve("application/x-www-form-urlencoded", "a=1&b=2", block, true, UrlFlag::Listed,
                               [&](UrlRequestRec* request) { flags = UrlRequestLoad(request)->flags; });
     EXPECT_TRUE(ended.complete) << block;
     EXPECT_EQ(flags & UrlFlag::Listed, 0u) << block;
