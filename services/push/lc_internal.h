@@ -10,6 +10,6 @@
 struct LcQueued {
   LcQueued* next;
   LcEntry* entry;
-  uint8_t* index;
+  LcList* index;
   uint32_t lost;
 };

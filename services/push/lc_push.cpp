@@ -22,7 +22,7 @@ enum class Mode : uint32_t { None, Multipart, Single };
 
 struct LcPushCtx {
   Mode mode;
-  uint8_t* index;
+  LcList* index;
   MimeMultipartParser* parser;
   LcEntry* entry;
   LcQueued* head;
@@ -30,7 +30,7 @@ struct LcPushCtx {
   uint32_t lost;  // a part the index names was dropped: the push is not stored
 };
 
-bool Queue(LcPushCtx* push, LcEntry* entry, uint8_t* index) {
+bool Queue(LcPushCtx* push, LcEntry* entry, LcList* index) {
   auto* node = static_cast<LcQueued*>(MemAllocZero(sizeof(LcQueued), Use::Data, kModule));
   if (!node) return false;
   node->entry = entry;

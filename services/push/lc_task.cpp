@@ -66,7 +66,7 @@ Result StoreEntry(LcTaskCtx* ctx, const LcEntry* entry) {
   return r;
 }
 
-Result WriteIndex(LcTaskCtx* ctx, const char* root, const uint8_t* index) {
+Result WriteIndex(LcTaskCtx* ctx, const char* root, const LcList* index) {
   char* key = Joined(root, kListSuffix);
   uint32_t length = 0;
   uint8_t* packed = LcListPack(index, &length);
@@ -78,7 +78,7 @@ Result WriteIndex(LcTaskCtx* ctx, const char* root, const uint8_t* index) {
 }
 
 // The index of the document "current" names, or null.
-uint8_t* ReadOldIndex(LcTaskCtx* ctx, const char* current) {
+LcList* ReadOldIndex(LcTaskCtx* ctx, const char* current) {
   if (!current || LibcStrNCmp(current, kCidPrefix, 4) != 0) return nullptr;
   char* key = Joined(current + 4, kListSuffix);
   if (!key) return nullptr;
@@ -99,7 +99,7 @@ uint8_t* ReadOldIndex(LcTaskCtx* ctx, const char* current) {
 // the old one no longer shares with it goes. A document that lost a part,
 // or that has no root while another one is stored, is removed again
 // instead: nothing the stored document uses may go for it.
-void StoreIndex(LcTaskCtx* ctx, uint8_t* index, bool partLost) {
+void StoreIndex(LcTaskCtx* ctx, LcList* index, bool partLost) {
   if (ctx->error) {
     Post(ctx, LcMsg::DeleteIndex, reinterpret_cast<uintptr_t>(index), 0);
     return;
@@ -107,7 +107,7 @@ void StoreIndex(LcTaskCtx* ctx, uint8_t* index, bool partLost) {
   const char* oldValue = nullptr;
   ConfigGetString(ctx->handle, kCurrent, 0, &oldValue);
   char* old = oldValue ? LibcStrDup(oldValue) : nullptr;
-  uint8_t* oldIndex = ReadOldIndex(ctx, old);
+  LcList* oldIndex = ReadOldIndex(ctx, old);
   bool failed = partLost, setCurrent = false;
   if (const char* root = LcListMarked(index); !failed && root && *root) {
     char* current = Joined(kCidPrefix, root);
@@ -150,7 +150,7 @@ void StoreIndex(LcTaskCtx* ctx, uint8_t* index, bool partLost) {
   MemFree(&old);
 }
 
-void DeleteIndex(LcTaskCtx* ctx, uint8_t* index) {
+void DeleteIndex(LcTaskCtx* ctx, LcList* index) {
   if (!ctx->error) {
     if (const char* root = LcListMarked(index); root && *root) {
       if (char* key = Joined(root, kListSuffix)) {
@@ -293,7 +293,7 @@ Result LcTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
       break;
     }
     case LcMsg::DeleteIndex:
-      DeleteIndex(ctx, reinterpret_cast<uint8_t*>(arg1));
+      DeleteIndex(ctx, reinterpret_cast<LcList*>(arg1));
       break;
     case LcMsg::Delete:
       Delete(ctx, reinterpret_cast<LcRequest*>(arg1));
