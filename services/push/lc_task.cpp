@@ -150,8 +150,24 @@ void StoreIndex(LcTaskCtx* ctx, LcList* index, bool partLost) {
   MemFree(&old);
 }
 
+// The parts the document "current" names stay, whichever index is being
+// removed: a removal asked while the section could not be read (a kept
+// error) may run after that error has gone.
+void KeepCurrentParts(LcTaskCtx* ctx, LcList* index) {
+  const char* value = nullptr;
+  ConfigGetString(ctx->handle, kCurrent, 0, &value);
+  char* current = value ? LibcStrDup(value) : nullptr;
+  if (LcList* kept = ReadOldIndex(ctx, current)) {
+    int32_t at = -1;
+    while (const char* name = LcListNext(kept, &at)) LcListBlank(index, name);
+    MemFree(&kept);
+  }
+  MemFree(&current);
+}
+
 void DeleteIndex(LcTaskCtx* ctx, LcList* index) {
   if (!ctx->error) {
+    KeepCurrentParts(ctx, index);
     if (const char* root = LcListMarked(index); root && *root) {
       if (char* key = Joined(root, kListSuffix)) {
         ConfigDelete(ctx->handle, key, 0);

@@ -220,6 +220,42 @@ TEST_F(PushLcTest, AnErrorClearedBetweenPartsStoresNoHalfDocument) {
   EXPECT_EQ(Text(Get("cid:current").body), "<html><body><img src=\"cid:logo\"/>First </body></html>");
 }
 
+// A document refused while the section could not be read is removed when
+// it can again: the parts it shares with the stored document stay.
+TEST_F(PushLcTest, ARefusedDocumentRemovedLaterKeepsTheStoredParts) {
+  PushLc("lc_first.mime");
+  std::filesystem::path saved = dir_ / "repository.saved";
+  std::filesystem::rename(dir_ / "repository", saved);
+  std::filesystem::path unreadable = dir_ / "repository";
+  std::filesystem::create_symlink("repository", unreadable);
+  gUnreadable = &unreadable;
+  TskmanSetObserver(ReadableAfterFirstFailure);
+  // The document names only parts the stored one has.
+  LcList* index = LcListCreate(2048);
+  LcListAdd(index, "page1", true);
+  LcListAdd(index, "logo", false);
+  LcQueued* last = Queued(nullptr, nullptr, index);
+  LcRequest read{};
+  read.name = LibcStrDup("notes");
+  TskmanTask* lc = TskmanFind(Mod::LocalContent);
+  TskmanPost(lc, LcMsg::Read, reinterpret_cast<uintptr_t>(&read), 0);
+  TskmanPost(lc, LcMsg::StoreQueue, reinterpret_cast<uintptr_t>(last), reinterpret_cast<uintptr_t>(last));
+  const auto restore = [&] {
+    if (!gUnreadable && std::filesystem::exists(saved)) std::filesystem::rename(saved, dir_ / "repository");
+  };
+  for (int i = 0; i < 100000 && Step() == kOk; ++i) restore();
+  Pump();
+  restore();
+  TskmanSetObserver(nullptr);
+  EXPECT_EQ(gUnreadable, nullptr);
+  LcEntryFree(&read.entry);
+  MemFree(&read.name);
+  auto keys = Keys();
+  EXPECT_EQ(keys["current"].c_str(), std::string("cid:page1"));
+  for (const char* k : {"page1", "logo", "notes", "page1.list"}) EXPECT_EQ(keys.count(k), 1u) << k;
+  EXPECT_EQ(Get("cid:logo").body, Bytes200());
+}
+
 TEST_F(PushLcTest, AMissingPartFailsTheLoad) {
   EXPECT_EQ(Get("cid:nothing").failure, ResultError(Mod::LocalContent, 3));
   EXPECT_EQ(Get("cid:current").failure, ResultError(Mod::LocalContent, 3));
