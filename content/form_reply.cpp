@@ -115,6 +115,8 @@ Result FormContentProcess(UrlModuleContext*, UrlLoad* load) {
   if (r == kOk && !load->endOfData) return kOk;
   if (r == kOk) r = FormReplyEnd(p);
   if (r == kOk) BenFormRedrawPage(BenGetBrowser());
+  // The reply only updated the page: it is no page of its own to list.
+  load->flags &= ~UrlFlag::Listed;
   FormReplyFree(p);
   MemFree(&p);
   load->handlerState = nullptr;

@@ -295,9 +295,11 @@ uint32_t Line(MimeMultipartParser* p, const char* line, uint32_t n) {
   switch (p->state) {
     case MimeState::DocumentHeaders:
       // A store that feeds the type line straight before the first
-      // boundary has no empty line to end the document's headers.
+      // boundary has no empty line to end the document's headers. The type
+      // line may still be held for unfolding, and it names the boundary:
+      // any line that does not continue it completes it first.
+      if (!(bare > 0 && IsBlank(line[0])) && !FlushHeader(p)) return MimeParse::NoMemory;
       if (IsBoundary(p, line, bare)) {
-        StringFree(&p->header);
         Boundary(p, line, bare);
         return MimeParse::Ok;
       }

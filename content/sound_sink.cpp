@@ -40,6 +40,13 @@ uint32_t SoundCodeOfClass(uint32_t contentClass) {
 uint32_t SoundSinkOpen(uint32_t contentClass, void*, SoundSink** out) {
   *out = static_cast<SoundSink*>(MemAllocZero(sizeof(SoundSink), Use::Data, kModule));
   if (!*out) return SoundSinkCode::NoMemory;
+  // A new sound starts as one zero byte, so that an empty body still closes
+  // through the host: a pending page sound plays, or the playing one stops.
+  (*out)->bytes = static_cast<uint8_t*>(MemAllocZero(1, Use::Data, kModule));
+  if (!(*out)->bytes) {
+    MemFree(out);
+    return SoundSinkCode::NoMemory;
+  }
   (*out)->open = 1;
   (*out)->soundCode = SoundCodeOfClass(contentClass);
   return SoundSinkCode::Opened;

@@ -22,7 +22,8 @@ struct SoundSink {
   uint32_t unused;
   uint32_t error;  // returned by every write once set
   uint32_t soundCode;
-  // The sink's own buffer, exactly as long as what was written.
+  // The sink's own buffer, exactly as long as what was written (one zero
+  // byte, length 0, before the first write).
   uint8_t* bytes;
   uint32_t length;
 };

@@ -378,38 +378,6 @@ Result ReadHeaders(Reader& r, UrlLoad* load) {
   return kOk;
 }
 
-uint32_t gSerial;
-
-bool KeepsItsPlace(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-         c == '+' || c == '-' || c == '_' || c == '*';
-}
-
-// "push:" sender "." serial, every other character of the sender escaped
-// so the last "." is always the one before the serial number.
-char* NewPushUrl(const char* sender) {
-  static const char kHex[] = "0123456789ABCDEF";
-  const uint32_t senderLength = sender ? LibcStrLen(sender) : 0;
-  const uint32_t size = sizeof kWapPushScheme + 1 + senderLength * 3 + 12;
-  auto* url = static_cast<char*>(MemAlloc(size, Use::String, Mod::Sms));
-  if (!url) return nullptr;
-  char* out = url;
-  for (const char* s = kWapPushScheme; *s;) *out++ = *s++;
-  *out++ = ':';
-  for (uint32_t i = 0; i < senderLength; ++i) {
-    const char c = sender[i];
-    if (KeepsItsPlace(c)) {
-      *out++ = c;
-    } else {
-      *out++ = '%';
-      *out++ = kHex[static_cast<uint8_t>(c) >> 4];
-      *out++ = kHex[static_cast<uint8_t>(c) & 0x0F];
-    }
-  }
-  std::snprintf(out, static_cast<size_t>(url + size - out), ".%u", ++gSerial);
-  return url;
-}
-
 }  // namespace
 
 const char* WspContentTypeName(uint32_t code) {
@@ -443,7 +411,8 @@ Result WapPushParse(const uint8_t* pdu, uint32_t length, UrlLoad* load, WapPushI
 Result WapPushPlace(const char* sender, const uint8_t* pdu, uint32_t length) {
   TskmanTask* reception = TskmanFind(Mod::Notify);
   if (!reception) return kWapPushNoReceiver;
-  char* url = NewPushUrl(sender);
+  // Named by push reception, whose inbox keeps names across runs.
+  char* url = NotifyNewPushUrl(sender, Mod::Sms);
   if (!url) return kWapPushNoMemory;
   UrlParsed parsed;
   if (Result r = UrlParse(&parsed, url, 0); r != kOk) {

@@ -1,5 +1,8 @@
 #include "services/service_rows.h"
 
+#include "content/vcalca.h"
+#include "markup/varparse.h"
+
 #include "services/channels/rep.h"
 #include "services/provisioning/prov.h"
 #include "services/push/cid_scheme.h"
@@ -29,9 +32,28 @@ const UrlSchemeRow kServiceSchemeRows[] = {
 };
 const uint32_t kServiceSchemeRowCount = sizeof kServiceSchemeRows / sizeof kServiceSchemeRows[0];
 
+// Every template job reads these unless it is given its own: the content
+// handlers' "vc" and the inbox's "notify" (the settings pages count the
+// inbox too).
+const VarParseSource kServiceSources[] = {
+    kVcSourceRow,
+    kNotifySourceRow,
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+namespace {
+const VarParseSource* gSourcesBefore;
+}
+
 void ServiceRowsInstall() {
   UrlSetServiceRows(kServiceTypeRows, kServiceTypeRowCount, kServiceSchemeRows,
                     kServiceSchemeRowCount);
+  const VarParseSource* before = VarParseInstallSources(kServiceSources);
+  if (before != kServiceSources) gSourcesBefore = before;
 }
 
-void ServiceRowsRemove() { UrlSetServiceRows(nullptr, 0, nullptr, 0); }
+void ServiceRowsRemove() {
+  UrlSetServiceRows(nullptr, 0, nullptr, 0);
+  VarParseInstallSources(gSourcesBefore);
+  gSourcesBefore = nullptr;
+}

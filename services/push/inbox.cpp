@@ -31,7 +31,7 @@ const SlRecord* SlOf(const UrlLoad* load) {
   return r && r->type == PushRecordType::Sl ? reinterpret_cast<const SlRecord*>(r) : nullptr;
 }
 
-bool SiExpired(const SiRecord* si) { return NotifyPushDatePassed(SiField(si, si->expires)); }
+bool SiExpired(const SiRecord* si) { return NotifyPushDateCheck(SiField(si, si->expires)) != 0; }
 
 bool SameText(const char16_t* a, const char16_t* b) { return a && b && LibcWStrCmp(a, b) == 0; }
 
@@ -57,7 +57,7 @@ void DropExpired(const UrlLoad* self) {
     NotifyRemoveMessage(expired);
 }
 
-UrlLoad* FindSiById(const SiRecord* si, const UrlLoad* message) {
+UrlLoad* NotifyFindSiById(const SiRecord* si, const UrlLoad* message) {
   DropExpired(message);
   const char16_t* id = SiField(si, si->siId);
   return FindKept(message, [id](UrlLoad* load) {
@@ -68,9 +68,9 @@ UrlLoad* FindSiById(const SiRecord* si, const UrlLoad* message) {
   });
 }
 
-uint32_t SiReplace(const SiRecord* si, UrlLoad* message) {
+uint32_t NotifySiReplace(const SiRecord* si, UrlLoad* message) {
   if (SiExpired(si)) return 1;
-  if (UrlLoad* match = FindSiById(si, message)) {
+  if (UrlLoad* match = NotifyFindSiById(si, message)) {
     const SiRecord* old = SiOf(match);
     int64_t created = 0, oldCreated = 0;
     if (NotifyParsePushDate(SiField(si, si->created), &created) &&
@@ -84,30 +84,34 @@ uint32_t SiReplace(const SiRecord* si, UrlLoad* message) {
   return 0;
 }
 
-uint32_t SlReplace(const SlRecord* sl, UrlLoad* message) {
-  if (!sl->href[0]) return 2;
-  UrlLoad* found = FindKept(message, [sl](UrlLoad* load) {
+UrlLoad* NotifyFindSlByHref(const SlRecord* sl, const UrlLoad* message) {
+  return FindKept(message, [sl](UrlLoad* load) {
     const SlRecord* other = SlOf(load);
     return other && LibcWStrCmp(other->href, sl->href) == 0;
   });
+}
+
+uint32_t NotifySlReplace(const SlRecord* sl, UrlLoad* message) {
+  if (!sl->href[0]) return 2;
+  UrlLoad* found = NotifyFindSlByHref(sl, message);
   if (!found) return 0;
   if (SlOf(found)->action > sl->action) return 2;
   NotifyRemoveMessage(found);
   return 0;
 }
 
-uint32_t ApplyRules(UrlLoad* message) {
+uint32_t NotifyApplyPushRules(UrlLoad* message) {
   const PushRecord* record = PushRecordOf(message);
   if (!record && (message->events & UrlEvent::Complete)) return 2;
   if (message->contentClass != kPushClass || !record) return 0;
   if (record->type == PushRecordType::Si)
-    return SiReplace(reinterpret_cast<const SiRecord*>(record), message);
+    return NotifySiReplace(reinterpret_cast<const SiRecord*>(record), message);
   if (record->type == PushRecordType::Sl)
-    return SlReplace(reinterpret_cast<const SlRecord*>(record), message);
+    return NotifySlReplace(reinterpret_cast<const SlRecord*>(record), message);
   return 0;
 }
 
-void PostIndicator(uint32_t value) {
+void NotifyPostIndicator(uint32_t value) {
   if (TskmanTask* status = TskmanFind(Mod::Stat))
     TskmanPost(status, StatusMsg::Indicator, StatusKind::Push, value);
 }
@@ -143,10 +147,10 @@ bool NotifyParsePushDate(const char16_t* text, int64_t* seconds) {
   return true;
 }
 
-bool NotifyPushDatePassed(const char16_t* text) {
+uint32_t NotifyPushDateCheck(const char16_t* text) {
   int64_t when = 0;
-  if (!NotifyParsePushDate(text, &when)) return false;
-  return int64_t{LibcTime(nullptr)} >= when;
+  if (!NotifyParsePushDate(text, &when)) return 0;
+  return int64_t{LibcTime(nullptr)} >= when ? 2 : 0;
 }
 
 uint32_t NotifyGetPushAction(const UrlLoad* message) {
@@ -188,16 +192,19 @@ uint32_t NotifyCountUnread() {
   return n;
 }
 
-int NotifyDropExpiredSi(UrlLoad* message) {
-  const SiRecord* si = SiOf(message);
+namespace {
+int NotifyDropIfExpired(const SiRecord* si, UrlLoad* message) {
   if (!si || !SiExpired(si)) return 0;
   NotifyRemoveMessage(message);
   return -1;
 }
+}  // namespace
+
+int NotifyDropExpiredSi(UrlLoad* message) { return NotifyDropIfExpired(SiOf(message), message); }
 
 Result NotifyOnInboxPush(uintptr_t, UrlLoad* message) {
   UrlLoadSetFlags(message, UrlFlag::Kept);
-  const uint32_t rules = ApplyRules(message);
+  const uint32_t rules = NotifyApplyPushRules(message);
   uint32_t value = 0;
   if (rules == 0) {
     uint32_t code = 0, level = 0;
@@ -213,7 +220,7 @@ Result NotifyOnInboxPush(uintptr_t, UrlLoad* message) {
     value = Indicator::NothingNew;
   else if (value == 0)
     value = Indicator::NotKept;
-  PostIndicator(value);
+  NotifyPostIndicator(value);
   return rules;
 }
 

@@ -29,8 +29,8 @@ int NotifyDropExpiredSi(UrlLoad* message);
 // such a date counts as absent. Years past the engine's clock range read as
 // they are, so they lie in the future.
 bool NotifyParsePushDate(const char16_t* text, int64_t* seconds);
-// True when the date has been reached (never for an absent or bad date).
-bool NotifyPushDatePassed(const char16_t* text);
+// 2 when the date has been reached, else 0 (also for an absent or bad date).
+uint32_t NotifyPushDateCheck(const char16_t* text);
 
 // Collections of kept messages: "siid", "all", "filtered".
 struct NotifyInbox;

@@ -32,32 +32,35 @@ constexpr Result kLcBadArg = ResultError(Mod::LocalContent, Err::BadArg);
 // NUL-terminated text padded with zeros. Item offsets count from byte 20.
 // The three slots of an entry's header block hold the offsets of its
 // Content-ID, Content-Type and Content-Transfer-Encoding items instead.
+// A list is kept as these bytes, in memory as when stored, and read and
+// written word by word.
+using LcList = uint8_t;
 constexpr uint32_t kLcListHead = 20;
-uint8_t* LcListCreate(uint32_t capacity);
-uint32_t LcListCapacity(const uint8_t* list);
-uint32_t LcListUsed(const uint8_t* list);
+LcList* LcListCreate(uint32_t capacity);
+uint32_t LcListCapacity(const LcList* list);
+uint32_t LcListUsed(const LcList* list);
 // 0 added (or present already), 1 no room (grow and add again).
-uint32_t LcListAdd(uint8_t* list, const char* text, bool marked);
+uint32_t LcListAdd(LcList* list, const char* text, bool marked);
 // A new list with room for `more` bytes besides; null without memory.
-uint8_t* LcListGrow(uint8_t* list, uint32_t more);
+LcList* LcListGrow(LcList* list, uint32_t more);
 // The marked item's text, or null.
-const char* LcListMarked(const uint8_t* list);
+const char* LcListMarked(const LcList* list);
 // Walks the non-blank items: *offset -1 starts; the next text, or null.
-const char* LcListNext(const uint8_t* list, int32_t* offset);
+const char* LcListNext(const LcList* list, int32_t* offset);
 // Blanks (empties) the item with that text; true when there was one.
-bool LcListBlank(uint8_t* list, const char* text);
+bool LcListBlank(LcList* list, const char* text);
 // Checks a stored list: its words and every item inside its length.
 bool LcListValid(const uint8_t* bytes, uint32_t length);
 // The stored form: capacity cut to the used size (rounded up to 4), and
 // length capacity + 24.
-uint8_t* LcListPack(const uint8_t* list, uint32_t* length);
+uint8_t* LcListPack(const LcList* list, uint32_t* length);
 
 // --- Entries -----------------------------------------------------------------------
 // One stored part. Stored as: total (header capacity + data capacity + 36),
 // data-block offset (from byte 16), two words kept zero, the header block
 // (a name list), then the data block: capacity, used, the bytes and a NUL.
 struct LcEntry {
-  uint8_t* header;  // name list; slots: Content-ID, Content-Type, encoding
+  LcList* header;  // slots: Content-ID, Content-Type, encoding
   uint8_t* data;    // dataCapacity bytes
   uint32_t dataCapacity;
   uint32_t dataUsed;

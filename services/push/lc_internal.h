@@ -5,8 +5,11 @@
 #include "services/push/lc.h"
 
 // A finished item of a push: an entry, or (last) the document's index.
+// `lost` is set on the items after an entry that could not be stored, so
+// that the index never names a part that is not there.
 struct LcQueued {
   LcQueued* next;
   LcEntry* entry;
-  uint8_t* index;
+  LcList* index;
+  uint32_t lost;
 };

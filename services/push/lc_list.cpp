@@ -49,7 +49,7 @@ uint32_t AddItem(uint8_t* list, const char* text) {
 
 }  // namespace
 
-uint8_t* LcListCreate(uint32_t capacity) {
+LcList* LcListCreate(uint32_t capacity) {
   auto* list = static_cast<uint8_t*>(MemAllocZero(kLcListHead + capacity, Use::Data, kModule));
   if (!list) return nullptr;
   Put(list, capacity);
@@ -58,10 +58,10 @@ uint8_t* LcListCreate(uint32_t capacity) {
   return list;
 }
 
-uint32_t LcListCapacity(const uint8_t* list) { return Get(list); }
-uint32_t LcListUsed(const uint8_t* list) { return Get(list + 4); }
+uint32_t LcListCapacity(const LcList* list) { return Get(list); }
+uint32_t LcListUsed(const LcList* list) { return Get(list + 4); }
 
-uint32_t LcListAdd(uint8_t* list, const char* text, bool marked) {
+uint32_t LcListAdd(LcList* list, const char* text, bool marked) {
   if (*text && FindText(list, text) != kNone) return 0;
   const uint32_t at = AddItem(list, text);
   if (at == kNone) return 1;
@@ -74,19 +74,19 @@ uint32_t LcListAdd(uint8_t* list, const char* text, bool marked) {
   return 0;
 }
 
-uint8_t* LcListGrow(uint8_t* list, uint32_t more) {
+LcList* LcListGrow(LcList* list, uint32_t more) {
   const uint32_t capacity = Get(list) + more;
   auto* bigger = static_cast<uint8_t*>(MemReallocZero(list, kLcListHead + capacity, Use::Data, kModule));
   if (bigger) Put(bigger, capacity);
   return bigger;
 }
 
-const char* LcListMarked(const uint8_t* list) {
+const char* LcListMarked(const LcList* list) {
   const uint32_t at = Get(list + 8);
   return at == kNone ? nullptr : TextAt(list, at);
 }
 
-const char* LcListNext(const uint8_t* list, int32_t* offset) {
+const char* LcListNext(const LcList* list, int32_t* offset) {
   const uint32_t used = Get(list + 4);
   uint32_t at = *offset < 0 ? 0 : static_cast<uint32_t>(*offset) + Get(list + kLcListHead + *offset);
   for (; at < used; at += Get(list + kLcListHead + at))
@@ -97,7 +97,7 @@ const char* LcListNext(const uint8_t* list, int32_t* offset) {
   return nullptr;
 }
 
-bool LcListBlank(uint8_t* list, const char* text) {
+bool LcListBlank(LcList* list, const char* text) {
   const uint32_t at = FindText(list, text);
   if (at == kNone) return false;
   LibcMemSet(list + kLcListHead + at + 4, 0, Get(list + kLcListHead + at) - 4);
@@ -120,7 +120,7 @@ bool LcListValid(const uint8_t* bytes, uint32_t length) {
   return (Get(bytes + 8) == kNone || marked) && (Get(bytes + 12) == kNone || unmarked);
 }
 
-uint8_t* LcListPack(const uint8_t* list, uint32_t* length) {
+uint8_t* LcListPack(const LcList* list, uint32_t* length) {
   const uint32_t capacity = Round4(Get(list + 4));
   *length = capacity + 24;
   auto* packed = static_cast<uint8_t*>(MemAllocZero(*length, Use::Data, kModule));

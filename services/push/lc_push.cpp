@@ -20,16 +20,17 @@ constexpr char kSingleSuffix[] = "\r\n--fake-boundary--\r\n";
 
 enum class Mode : uint32_t { None, Multipart, Single };
 
-struct LcPush {
+struct LcPushCtx {
   Mode mode;
-  uint8_t* index;
+  LcList* index;
   MimeMultipartParser* parser;
   LcEntry* entry;
   LcQueued* head;
   LcQueued* tail;
+  uint32_t lost;  // a part the index names was dropped: the push is not stored
 };
 
-bool Queue(LcPush* push, LcEntry* entry, uint8_t* index) {
+bool Queue(LcPushCtx* push, LcEntry* entry, LcList* index) {
   auto* node = static_cast<LcQueued*>(MemAllocZero(sizeof(LcQueued), Use::Data, kModule));
   if (!node) return false;
   node->entry = entry;
@@ -42,7 +43,14 @@ bool Queue(LcPush* push, LcEntry* entry, uint8_t* index) {
   return true;
 }
 
-bool AddToIndex(LcPush* push, const char* id, bool root) {
+// A part being built goes without being stored; once its name may be in
+// the index, the document can no longer be stored whole.
+void DropEntry(LcPushCtx* push) {
+  if (push->entry) push->lost = 1;
+  LcEntryFree(&push->entry);
+}
+
+bool AddToIndex(LcPushCtx* push, const char* id, bool root) {
   while (LcListAdd(push->index, id, root) == 1) {
     uint8_t* bigger = LcListGrow(push->index, kIndexStep);
     if (!bigger) return false;
@@ -52,8 +60,8 @@ bool AddToIndex(LcPush* push, const char* id, bool root) {
 }
 
 int OnBegin(void* context, const char* location, const char* contentId, int isRoot) {
-  auto* push = static_cast<LcPush*>(context);
-  LcEntryFree(&push->entry);  // one whose part never ended
+  auto* push = static_cast<LcPushCtx*>(context);
+  DropEntry(push);  // one whose part never ended
   char made[16];
   if (!contentId || !*contentId) {
     // A root known only by its location gets a name of its own.
@@ -66,14 +74,14 @@ int OnBegin(void* context, const char* location, const char* contentId, int isRo
   if (!push->entry) return 0;
   if (!LcEntrySetHeader(push->entry, LcHeader::ContentId, contentId) ||
       !AddToIndex(push, contentId, isRoot != 0)) {
-    LcEntryFree(&push->entry);
+    DropEntry(push);
     return 0;
   }
   return 1;
 }
 
 int OnHeader(void* context, uint32_t which, const char* value) {
-  auto* push = static_cast<LcPush*>(context);
+  auto* push = static_cast<LcPushCtx*>(context);
   if (!push->entry) return 0;
   uint32_t kind = 0;
   switch (which) {
@@ -83,24 +91,24 @@ int OnHeader(void* context, uint32_t which, const char* value) {
     default: return 1;
   }
   if (LcEntrySetHeader(push->entry, kind, value)) return 1;
-  LcEntryFree(&push->entry);
+  DropEntry(push);
   return 0;
 }
 
 int OnData(void* context, const uint8_t* bytes, uint32_t length) {
-  auto* push = static_cast<LcPush*>(context);
+  auto* push = static_cast<LcPushCtx*>(context);
   if (!push->entry) return 0;
   if (length == 0) {
-    if (!Queue(push, push->entry, nullptr)) LcEntryFree(&push->entry);
+    if (!Queue(push, push->entry, nullptr)) DropEntry(push);
     push->entry = nullptr;
     return 1;
   }
   if (LcEntryAppend(push->entry, bytes, length)) return 1;
-  LcEntryFree(&push->entry);
+  DropEntry(push);
   return 0;
 }
 
-void Feed(LcPush* push, const uint8_t* bytes, uint32_t length) {
+void Feed(LcPushCtx* push, const uint8_t* bytes, uint32_t length) {
   if (push->parser) MimeMultipartParse(push->parser, bytes, length);
 }
 
@@ -117,7 +125,7 @@ const uint8_t* ContentTypeValue(const uint8_t* bytes, uint32_t length) {
   return nullptr;
 }
 
-void Begin(LcPush* push, const uint8_t* bytes, uint32_t length) {
+void Begin(LcPushCtx* push, const uint8_t* bytes, uint32_t length) {
   if (MimeMultipartCreate(&push->parser, push, OnBegin, OnHeader, OnData) != 0) {
     push->mode = Mode::Single;
     return;
@@ -134,7 +142,7 @@ void Begin(LcPush* push, const uint8_t* bytes, uint32_t length) {
   Feed(push, bytes, length);
 }
 
-void FreeQueued(LcPush* push) {
+void FreeQueued(LcPushCtx* push) {
   while (LcQueued* node = push->head) {
     push->head = node->next;
     LcEntryFree(&node->entry);
@@ -144,16 +152,16 @@ void FreeQueued(LcPush* push) {
   push->tail = nullptr;
 }
 
-void Finish(LcPush* push) {
+void Finish(LcPushCtx* push) {
   if (push->parser) {
     if (push->mode == Mode::Single)
       Feed(push, reinterpret_cast<const uint8_t*>(kSingleSuffix), sizeof kSingleSuffix - 1);
     MimeMultipartEnd(push->parser);
     MimeMultipartFree(&push->parser);
   }
-  LcEntryFree(&push->entry);
+  DropEntry(push);
   TskmanTask* task = TskmanFind(kModule);
-  if (task && LcListUsed(push->index) > 0 && Queue(push, nullptr, push->index)) {
+  if (task && !push->lost && LcListUsed(push->index) > 0 && Queue(push, nullptr, push->index)) {
     push->index = nullptr;
     TskmanPost(task, LcMsg::StoreQueue, reinterpret_cast<uintptr_t>(push->head),
                reinterpret_cast<uintptr_t>(push->tail));
@@ -168,7 +176,7 @@ void Finish(LcPush* push) {
 
 Result LcPushOpen(const char*, uintptr_t* cookie) {
   *cookie = 0;
-  auto* push = static_cast<LcPush*>(MemAllocZero(sizeof(LcPush), Use::Data, kModule));
+  auto* push = static_cast<LcPushCtx*>(MemAllocZero(sizeof(LcPushCtx), Use::Data, kModule));
   if (!push) return 1;
   push->index = LcListCreate(kIndexStep);
   if (!push->index) {
@@ -180,7 +188,7 @@ Result LcPushOpen(const char*, uintptr_t* cookie) {
 }
 
 void LcPushData(const uint8_t* bytes, uint32_t length, uintptr_t cookie) {
-  auto* push = reinterpret_cast<LcPush*>(cookie);
+  auto* push = reinterpret_cast<LcPushCtx*>(cookie);
   if (!push) return;
   if (!bytes || length == 0) {
     Finish(push);

@@ -17,7 +17,7 @@ constexpr char kCidPrefix[] = "cid:";
 constexpr char kListSuffix[] = ".list";
 constexpr uint32_t kStoredDocument = 13;
 
-struct LcTask {
+struct LcTaskCtx {
   TskmanTask* task;
   TskmanTask* requester;
   ConfigHandle* handle;
@@ -28,13 +28,13 @@ struct LcTask {
   uint32_t reportOnSave;  // a stored document is told once the save succeeded
 };
 
-void Post(LcTask* ctx, uint32_t message, uintptr_t a1, uintptr_t a2) {
+void Post(LcTaskCtx* ctx, uint32_t message, uintptr_t a1, uintptr_t a2) {
   TskmanPost(ctx->task, message, a1, a2);
 }
 
 // The section is opened on the first operation; until the answer the
 // operation comes back to the task.
-bool WaitsForOpen(LcTask* ctx, uint32_t message, uintptr_t a1, uintptr_t a2) {
+bool WaitsForOpen(LcTaskCtx* ctx, uint32_t message, uintptr_t a1, uintptr_t a2) {
   if (ctx->error || ctx->handle) return false;
   if (!ctx->openPending) {
     ConfigOpen(ctx->task, kSection, true);
@@ -53,7 +53,7 @@ char* Joined(const char* a, const char* b) {
   return s;
 }
 
-Result StoreEntry(LcTask* ctx, const LcEntry* entry) {
+Result StoreEntry(LcTaskCtx* ctx, const LcEntry* entry) {
   if (ctx->error) return ctx->error;
   const char* id = LcEntryHeader(entry, LcHeader::ContentId);
   if (!id || !*id) return kLcBadArg;
@@ -66,7 +66,7 @@ Result StoreEntry(LcTask* ctx, const LcEntry* entry) {
   return r;
 }
 
-Result WriteIndex(LcTask* ctx, const char* root, const uint8_t* index) {
+Result WriteIndex(LcTaskCtx* ctx, const char* root, const LcList* index) {
   char* key = Joined(root, kListSuffix);
   uint32_t length = 0;
   uint8_t* packed = LcListPack(index, &length);
@@ -78,7 +78,7 @@ Result WriteIndex(LcTask* ctx, const char* root, const uint8_t* index) {
 }
 
 // The index of the document "current" names, or null.
-uint8_t* ReadOldIndex(LcTask* ctx, const char* current) {
+LcList* ReadOldIndex(LcTaskCtx* ctx, const char* current) {
   if (!current || LibcStrNCmp(current, kCidPrefix, 4) != 0) return nullptr;
   char* key = Joined(current + 4, kListSuffix);
   if (!key) return nullptr;
@@ -96,8 +96,10 @@ uint8_t* ReadOldIndex(LcTask* ctx, const char* current) {
 }
 
 // The last item of a push: the new document becomes "current", and what
-// the old one no longer shares with it goes.
-void StoreIndex(LcTask* ctx, uint8_t* index) {
+// the old one no longer shares with it goes. A document that lost a part,
+// or that has no root while another one is stored, is removed again
+// instead: nothing the stored document uses may go for it.
+void StoreIndex(LcTaskCtx* ctx, LcList* index, bool partLost) {
   if (ctx->error) {
     Post(ctx, LcMsg::DeleteIndex, reinterpret_cast<uintptr_t>(index), 0);
     return;
@@ -105,9 +107,9 @@ void StoreIndex(LcTask* ctx, uint8_t* index) {
   const char* oldValue = nullptr;
   ConfigGetString(ctx->handle, kCurrent, 0, &oldValue);
   char* old = oldValue ? LibcStrDup(oldValue) : nullptr;
-  uint8_t* oldIndex = ReadOldIndex(ctx, old);
-  bool failed = false, setCurrent = false;
-  if (const char* root = LcListMarked(index); root && *root) {
+  LcList* oldIndex = ReadOldIndex(ctx, old);
+  bool failed = partLost, setCurrent = false;
+  if (const char* root = LcListMarked(index); !failed && root && *root) {
     char* current = Joined(kCidPrefix, root);
     if (current && ConfigSetString(ctx->handle, kCurrent, current) == kOk) {
       setCurrent = true;
@@ -124,7 +126,7 @@ void StoreIndex(LcTask* ctx, uint8_t* index) {
     MemFree(&current);
     ctx->dirty = 1;
   }
-  if (!old && !setCurrent) failed = true;
+  if (!setCurrent) failed = true;
   if (oldIndex) {
     int32_t at = -1;
     // Names both documents hold stay; the old index keeps only the rest.
@@ -148,8 +150,24 @@ void StoreIndex(LcTask* ctx, uint8_t* index) {
   MemFree(&old);
 }
 
-void DeleteIndex(LcTask* ctx, uint8_t* index) {
+// The parts the document "current" names stay, whichever index is being
+// removed: a removal asked while the section could not be read (a kept
+// error) may run after that error has gone.
+void KeepCurrentParts(LcTaskCtx* ctx, LcList* index) {
+  const char* value = nullptr;
+  ConfigGetString(ctx->handle, kCurrent, 0, &value);
+  char* current = value ? LibcStrDup(value) : nullptr;
+  if (LcList* kept = ReadOldIndex(ctx, current)) {
+    int32_t at = -1;
+    while (const char* name = LcListNext(kept, &at)) LcListBlank(index, name);
+    MemFree(&kept);
+  }
+  MemFree(&current);
+}
+
+void DeleteIndex(LcTaskCtx* ctx, LcList* index) {
   if (!ctx->error) {
+    KeepCurrentParts(ctx, index);
     if (const char* root = LcListMarked(index); root && *root) {
       if (char* key = Joined(root, kListSuffix)) {
         ConfigDelete(ctx->handle, key, 0);
@@ -171,7 +189,7 @@ void Answer(LcRequest* request, Result error) {
     TskmanPost(request->notifyTask, request->notifyMessage, reinterpret_cast<uintptr_t>(request), 0);
 }
 
-void Read(LcTask* ctx, LcRequest* request) {
+void Read(LcTaskCtx* ctx, LcRequest* request) {
   if (ctx->error) return Answer(request, ctx->error);
   const char* name = request->name ? request->name : "";
   if (LibcStrCmp(name, kCurrent) == 0) {
@@ -191,7 +209,7 @@ void Read(LcTask* ctx, LcRequest* request) {
   Answer(request, error);
 }
 
-void Delete(LcTask* ctx, LcRequest* request) {
+void Delete(LcTaskCtx* ctx, LcRequest* request) {
   if (ctx->error) return Answer(request, ctx->error);
   if (!request->name) return Answer(request, kLcBadArg);
   const Result r = ConfigDelete(ctx->handle, request->name, 0);
@@ -199,7 +217,7 @@ void Delete(LcTask* ctx, LcRequest* request) {
   Answer(request, r);
 }
 
-void Commit(LcTask* ctx, uintptr_t requester, uintptr_t value) {
+void Commit(LcTaskCtx* ctx, uintptr_t requester, uintptr_t value) {
   if (ctx->openPending || ctx->savePending) {
     Post(ctx, LcMsg::Commit, requester, value);
     return;
@@ -222,7 +240,7 @@ void Commit(LcTask* ctx, uintptr_t requester, uintptr_t value) {
 }
 
 Result LcTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
-  auto* ctx = static_cast<LcTask*>(context);
+  auto* ctx = static_cast<LcTaskCtx*>(context);
   switch (message) {
     case TskMsg::Start:
       ctx->task = reinterpret_cast<TskmanTask*>(arg1);
@@ -281,17 +299,17 @@ Result LcTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
       auto* node = reinterpret_cast<LcQueued*>(arg1);
       if (!node) break;
       if (node->next) {
-        StoreEntry(ctx, node->entry);
+        if (StoreEntry(ctx, node->entry) != kOk || node->lost) node->next->lost = 1;
         LcEntryFree(&node->entry);
         Post(ctx, LcMsg::StoreQueue, reinterpret_cast<uintptr_t>(node->next), arg2);
       } else {
-        StoreIndex(ctx, node->index);
+        StoreIndex(ctx, node->index, node->lost != 0);
       }
       MemFree(&node);
       break;
     }
     case LcMsg::DeleteIndex:
-      DeleteIndex(ctx, reinterpret_cast<uint8_t*>(arg1));
+      DeleteIndex(ctx, reinterpret_cast<LcList*>(arg1));
       break;
     case LcMsg::Delete:
       Delete(ctx, reinterpret_cast<LcRequest*>(arg1));
@@ -310,7 +328,7 @@ Result LcTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
 }  // namespace
 
 void LcStartTask(TskmanTask* requester) {
-  auto* ctx = static_cast<LcTask*>(MemAllocZero(sizeof(LcTask), Use::Context, kModule));
+  auto* ctx = static_cast<LcTaskCtx*>(MemAllocZero(sizeof(LcTaskCtx), Use::Context, kModule));
   TskmanTask* task = nullptr;
   if (ctx) {
     ctx->requester = requester;

@@ -76,3 +76,21 @@ UrlLoad* NotifyNextKept(NotifyInboxCursor* cursor, uint32_t* code, uint32_t* lev
 void NotifyCloseInboxCursor(NotifyInboxCursor** cursor);
 // Number of messages on the kept list (dead ones not counted).
 uint32_t NotifyKeptCount();
+
+// --- Names of pushed objects ---------------------------------------------------
+// A new name for an object pushed by the sender (engine memory of the module):
+// "push:" sender "." serial, every character of the sender but letters,
+// digits and "+-_*" escaped, so the last "." is the one before the serial.
+// Serials go on after the highest one the inbox kept from earlier runs.
+char* NotifyNewPushUrl(const char* sender, uint32_t module);
+// The serial at the end of a push name; 0 when it has none.
+uint32_t NotifyPushSerialOf(const char* name);
+// The same sender under a new serial (a kept name already taken); null
+// without memory or for a name not of that form.
+char* NotifyRenamePush(const char* name, uint32_t module);
+// Later names take serials above this one.
+void NotifyPushSerialAtLeast(uint32_t serial);
+// The last serial given.
+uint32_t NotifyPushSerial();
+// A new run numbers from 1 until the kept inbox says otherwise.
+void NotifyPushSerialReset();

@@ -34,13 +34,22 @@ struct PageState {
   uint32_t step;
 };
 
-// The value of "name=" in the query, up to the next "&"; null when absent.
+// The value of the field "name=" in the query, up to the next "&", with its
+// %XX escapes decoded; null when absent. The pages write both addresses
+// percent-encoded, so "&", "#", "+" and "=" inside them arrive whole.
 char* QueryValue(const char* query, const char* name) {
-  const char* at = query ? LibcStrStr(query, name) : nullptr;
+  const uint32_t nameLength = LibcStrLen(name);
+  const char* at = query;
+  while (at && LibcStrNCmp(at, name, nameLength) != 0) {
+    at = LibcStrChr(at, '&');
+    if (at) ++at;
+  }
   if (!at) return nullptr;
-  at += LibcStrLen(name);
+  at += nameLength;
   const char* end = LibcStrChr(at, '&');
-  return LibcStrNDup(at, end ? static_cast<uint32_t>(end - at) : LibcStrLen(at));
+  char* value = LibcStrNDup(at, end ? static_cast<uint32_t>(end - at) : LibcStrLen(at));
+  UrlUnescapeInPlace(value);
+  return value;
 }
 
 UrlLoad* FindMessage(const char* url) {
@@ -232,6 +241,8 @@ void* SourceProperty(void* state, const char* name, uint32_t*) {
 
 }  // namespace
 
+const VarParseSource kNotifySourceRow = {"notify", SourceOpen, SourceNext, SourceClose,
+                                         SourceProperty};
 const VarParseSource kNotifySources[] = {
     {"notify", SourceOpen, SourceNext, SourceClose, SourceProperty},
     {nullptr, nullptr, nullptr, nullptr, nullptr},

@@ -1,5 +1,5 @@
 // The notify: scheme: notify://browse, notify://view?int=URL&ext=URL and
-// notify://delete?int=URL show the inbox pages; view marks the message
+// notify://delete?int=URL (both values percent-encoded) show the inbox pages; view marks the message
 // viewed and delete removes it, and both set "HXPNotify_Redirect" to where
 // the page goes next. The pages' templates read the inbox through the
 // "notify" variable source.
@@ -19,5 +19,6 @@ Result NotifySchemeClose(UrlRequestRec* request, UrlLoad* load);
 // missing file).
 Result NotifyRenderPage(UrlLoad* load, const char* path);
 
-// The "notify" source, and a table of it alone.
+// The "notify" source row, and a table of it alone.
+extern const VarParseSource kNotifySourceRow;
 extern const VarParseSource kNotifySources[];

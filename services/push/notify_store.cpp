@@ -11,6 +11,8 @@ namespace {
 
 constexpr uint32_t kModule = Mod::Notify;
 constexpr char kCount[] = "count";
+constexpr char kSerial[] = "serial";  // the last push serial given when the inbox was written
+constexpr uint32_t kPushClass = 8;
 constexpr uint32_t kKeptFlags = UrlFlag::Presented | UrlFlag::Viewed;
 
 void Put(uint8_t* p, uint32_t v) {
@@ -25,11 +27,13 @@ void KeyOf(char* key, uint32_t n) {
   LibcItoA(static_cast<int32_t>(n), key + 1, 10);
 }
 
-// flags, type id, name length, name, record length, record.
+// flags, type id, name length, name, record length, record. A message
+// without a push record (a connectivity document, a pushed page) is kept
+// with a record length of 0: the inbox lists it by its address and kind.
 Result WriteOne(ConfigHandle* handle, uint32_t n, const UrlLoad* message) {
   const PushRecord* record = PushRecordOf(message);
   const uint32_t nameLength = LibcStrLen(message->name);
-  const uint32_t recordLength = PushRecordStore(record, nullptr);
+  const uint32_t recordLength = record ? PushRecordStore(record, nullptr) : 0;
   const uint32_t length = 16 + nameLength + recordLength;
   auto* bytes = static_cast<uint8_t*>(MemAlloc(length, Use::Data, kModule));
   if (!bytes) return kNotifyNoMemory;
@@ -38,7 +42,7 @@ Result WriteOne(ConfigHandle* handle, uint32_t n, const UrlLoad* message) {
   Put(bytes + 8, nameLength);
   LibcMemCopy(bytes + 12, message->name, nameLength);
   Put(bytes + 12 + nameLength, recordLength);
-  PushRecordStore(record, bytes + 16 + nameLength);
+  if (record) PushRecordStore(record, bytes + 16 + nameLength);
   char key[16];
   KeyOf(key, n);
   const Result r = ConfigSetRaw(handle, key, 0, bytes, length, ConfigKind::Raw);
@@ -46,31 +50,61 @@ Result WriteOne(ConfigHandle* handle, uint32_t n, const UrlLoad* message) {
   return r;
 }
 
-void RestoreOne(const uint8_t* bytes, uint32_t length) {
-  if (length < 16) return;
-  const uint32_t flags = Get(bytes), typeId = Get(bytes + 4), nameLength = Get(bytes + 8);
-  if (nameLength == 0 || nameLength > length - 16) return;
-  const uint32_t recordLength = Get(bytes + 12 + nameLength);
-  if (recordLength != length - 16 - nameLength) return;
+// The stored name of the message, checked; null when it does not read.
+char* NameOf(const uint8_t* bytes, uint32_t length) {
+  if (length < 16) return nullptr;
+  const uint32_t nameLength = Get(bytes + 8);
+  if (nameLength == 0 || nameLength > length - 16) return nullptr;
+  if (Get(bytes + 12 + nameLength) != length - 16 - nameLength) return nullptr;
   char* name = LibcStrNDup(reinterpret_cast<const char*>(bytes + 12), nameLength);
+  if (name && LibcStrLen(name) != nameLength) MemFree(&name);
+  return name;
+}
+
+// A push name of this run may have been given before the inbox came back
+// (a push that arrived at start-up): the kept message then takes a new one.
+bool ParseFree(UrlParsed* parsed, char** name) {
+  for (int tries = 0; tries < 2; ++tries) {
+    if (UrlParse(parsed, *name, 0) != kOk) return false;
+    if (!parsed->scheme || LibcStrCmp(parsed->scheme, "push") != 0) {
+      UrlFreeParsed(parsed);
+      return false;
+    }
+    if (!CacheFindByName(parsed)) return true;
+    UrlFreeParsed(parsed);
+    char* renamed = NotifyRenamePush(*name, kModule);
+    MemFree(name);
+    *name = renamed;
+    if (!renamed) return false;
+  }
+  return false;
+}
+
+void RestoreOne(const uint8_t* bytes, uint32_t length) {
+  char* name = NameOf(bytes, length);
+  if (!name) return;
+  const uint32_t flags = Get(bytes), typeId = Get(bytes + 4), nameLength = Get(bytes + 8);
+  const uint32_t recordLength = length - 16 - nameLength;
   UrlParsed parsed{};
-  const bool parsedOk = name && LibcStrLen(name) == nameLength && UrlParse(&parsed, name, 0) == kOk;
+  const bool parsedOk = ParseFree(&parsed, &name);
   MemFree(&name);
   if (!parsedOk) return;
-  UrlLoad* load = nullptr;
-  if (parsed.scheme && LibcStrCmp(parsed.scheme, "push") == 0 && !CacheFindByName(&parsed))
-    load = UrlLoadCreate(&parsed);
+  UrlLoad* load = UrlLoadCreate(&parsed);
   UrlFreeParsed(&parsed);
   if (!load) return;
   UrlSetContentTypeId(load, typeId);
-  PushRecord* record = load->contentClass == 8
-                           ? PushRecordLoad(bytes + 16 + nameLength, recordLength)
-                           : nullptr;
-  if (!record) {
+  // Push messages come back with their record; others have none.
+  if (load->contentClass == kPushClass) {
+    PushRecord* record = PushRecordLoad(bytes + 16 + nameLength, recordLength);
+    if (!record) {
+      UrlLoadFree(load);
+      return;
+    }
+    SiSlAttachRecord(load, record);
+  } else if (load->contentClass == 0 || recordLength != 0) {
     UrlLoadFree(load);
     return;
   }
-  SiSlAttachRecord(load, record);
   load->schemeRow = UrlFindScheme("push");
   load->status = 200;
   load->endOfData = 1;
@@ -86,31 +120,52 @@ void RestoreOne(const uint8_t* bytes, uint32_t length) {
   NotifyKeepMessage(load);
 }
 
+bool Stored(ConfigHandle* handle, uint32_t n, const uint8_t** data, uint32_t* length) {
+  char key[16];
+  KeyOf(key, n);
+  ConfigKind kind{};
+  return ConfigGetRaw(handle, key, 0, data, length, &kind) == kOk && kind == ConfigKind::Raw;
+}
+
 }  // namespace
 
 Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count) {
   ConfigDeleteTree(handle);
   uint32_t n = 0;
   for (uint32_t i = 0; i < count; ++i) {
-    if (!PushRecordOf(messages[i])) continue;
+    // A push message without its record cannot be listed again.
+    if (messages[i]->contentClass == kPushClass && !PushRecordOf(messages[i])) continue;
+    if (messages[i]->contentClass == 0) continue;
     if (Result r = WriteOne(handle, n, messages[i]); r != kOk) return r;
     ++n;
   }
+  if (Result r = ConfigSetInt(handle, kSerial, static_cast<int32_t>(NotifyPushSerial())); r != kOk)
+    return r;
   return ConfigSetInt(handle, kCount, static_cast<int32_t>(n));
 }
 
 void NotifyStoreRestore(ConfigHandle* handle) {
   int32_t count = 0;
   if (ConfigGetInt(handle, kCount, 0, &count) != kOk || count < 0) return;
+  // New names go on after every kept one (an inbox written before the
+  // serial was kept has only its names to say so).
+  int32_t serial = 0;
+  if (ConfigGetInt(handle, kSerial, 0, &serial) == kOk && serial > 0)
+    NotifyPushSerialAtLeast(static_cast<uint32_t>(serial));
+  for (int32_t i = 0; i < count; ++i) {
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+    if (!Stored(handle, static_cast<uint32_t>(i), &data, &length)) continue;
+    if (char* name = NameOf(data, length)) {
+      NotifyPushSerialAtLeast(NotifyPushSerialOf(name));
+      MemFree(&name);
+    }
+  }
   // Last first: each goes before the others of its level, so the list
   // comes back in its order.
   for (int32_t i = count - 1; i >= 0; --i) {
-    char key[16];
-    KeyOf(key, static_cast<uint32_t>(i));
     const uint8_t* data = nullptr;
     uint32_t length = 0;
-    ConfigKind kind{};
-    if (ConfigGetRaw(handle, key, 0, &data, &length, &kind) == kOk && kind == ConfigKind::Raw)
-      RestoreOne(data, length);
+    if (Stored(handle, static_cast<uint32_t>(i), &data, &length)) RestoreOne(data, length);
   }
 }

@@ -10,9 +10,10 @@ struct UrlLoad;
 
 constexpr char kNotifyStoreSection[] = "inbox";
 
-// Clears the open section and writes the messages (those with a push record)
-// in list order.
+// Clears the open section and writes the listed messages in list order
+// (push messages with their record), with the last push serial given.
 Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count);
 // Puts every stored message back (checked as it is read; a damaged one is
-// skipped), each kept and listed again.
+// skipped), each kept and listed again, and moves the push serial past
+// every kept name.
 void NotifyStoreRestore(ConfigHandle* handle);

@@ -25,8 +25,8 @@ struct UrlNode {
   char* url;
 };
 
-struct PushEntry {
-  PushEntry* next;
+struct NotifyPushEntry {
+  NotifyPushEntry* next;
   UrlRequestRec* request;
   UrlLoad* message;
   uint32_t appClass;
@@ -109,7 +109,7 @@ bool FlagPasses(const char* flag) {
   return (bits & 3) == 3;
 }
 
-bool Accept(NotifyTask* ctx, const UrlLoad* load) {
+bool NotifyAcceptPush(NotifyTask* ctx, const UrlLoad* load) {
   if (UserPrefGetFlag(UserPrefFlag::Tp)) {
     const char* flag = nullptr;
     if (UrlGetHeader(load, "push-flag", &flag) != kOk || !FlagPasses(flag)) return false;
@@ -180,16 +180,20 @@ void ProcessPushed(UrlLoad* load) {
   load->events |= UrlEvent::Complete;
 }
 
-PushEntry* FindEntry(NotifyTask* ctx, uintptr_t request, bool byEntry) {
+NotifyPushEntry* FindEntry(NotifyTask* ctx, uintptr_t key, bool byEntry) {
   for (QueueNode* n = ctx->routed.head; n; n = n->next) {
-    auto* e = reinterpret_cast<PushEntry*>(n);
-    if ((byEntry ? reinterpret_cast<uintptr_t>(e) : reinterpret_cast<uintptr_t>(e->request)) == request)
+    auto* e = reinterpret_cast<NotifyPushEntry*>(n);
+    if ((byEntry ? reinterpret_cast<uintptr_t>(e) : reinterpret_cast<uintptr_t>(e->request)) == key)
       return e;
   }
   return nullptr;
 }
 
-void DeliverParts(PushEntry* entry) {
+NotifyPushEntry* NotifyFindEntryByRequest(NotifyTask* ctx, uintptr_t request) {
+  return FindEntry(ctx, request, false);
+}
+
+void NotifyDeliverParts(NotifyPushEntry* entry) {
   const NotifyAppRow& app = kClass1[entry->row];
   QueueNode* n = entry->cursor ? entry->cursor->next : entry->message->output.head;
   for (; n; n = n->next) {
@@ -202,20 +206,20 @@ void DeliverParts(PushEntry* entry) {
   }
 }
 
-void FreeEntry(NotifyTask* ctx, PushEntry* entry) {
+void FreeEntry(NotifyTask* ctx, NotifyPushEntry* entry) {
   QueueRemove(&ctx->routed, reinterpret_cast<QueueNode*>(entry));
   --ctx->routedCount;
   MemFree(&entry);
 }
 
 
-void RequestDone(NotifyTask* ctx, uintptr_t request, bool success) {
-  PushEntry* entry = FindEntry(ctx, request, false);
+void NotifyRequestDone(NotifyTask* ctx, uintptr_t request, bool success) {
+  NotifyPushEntry* entry = NotifyFindEntryByRequest(ctx, request);
   if (!entry) return;
   UrlLoad* message = entry->message;
   bool kept = false;
   if (entry->appClass == 1) {
-    if (success) DeliverParts(entry);
+    if (success) NotifyDeliverParts(entry);
     kClass1[entry->row].data(nullptr, 0, entry->cookie);
   } else if (success) {
     ProcessPushed(message);
@@ -229,7 +233,7 @@ void RequestDone(NotifyTask* ctx, uintptr_t request, bool success) {
 
 // --- Routing one push --------------------------------------------------------------
 
-Result Start(NotifyTask* ctx, PushEntry* entry, const char* url) {
+Result Start(NotifyTask* ctx, NotifyPushEntry* entry, const char* url) {
   const uint32_t flags = entry->appClass == 1 ? 0 : 3;
   if (entry->appClass == 1) entry->message->flags |= UrlFlag::RawData;
   if (Result r = UrlRequest(ctx->session, url, flags, nullptr, &entry->request, 0, ctx->task, 0);
@@ -251,7 +255,7 @@ Result Start(NotifyTask* ctx, PushEntry* entry, const char* url) {
   return kOk;
 }
 
-void RoutePush(NotifyTask* ctx, char* url) {
+void NotifyRoutePush(NotifyTask* ctx, char* url) {
   UrlParsed parsed;
   UrlLoad* load = nullptr;
   if (UrlParse(&parsed, url, 0) == kOk) {
@@ -265,9 +269,9 @@ void RoutePush(NotifyTask* ctx, char* url) {
   // The delivery's lock is push reception's from here on.
   load->flags &= ~UrlFlag::Kept;
   uint32_t appClass = 0, row = 0;
-  PushEntry* entry = nullptr;
-  if (Accept(ctx, load) && Select(load, &appClass, &row))
-    entry = static_cast<PushEntry*>(MemAllocZero(sizeof(PushEntry), Use::Data, kModule));
+  NotifyPushEntry* entry = nullptr;
+  if (NotifyAcceptPush(ctx, load) && Select(load, &appClass, &row))
+    entry = static_cast<NotifyPushEntry*>(MemAllocZero(sizeof(NotifyPushEntry), Use::Data, kModule));
   if (!entry) {
     LetGo(load, false);
   } else if (appClass == 2) {
@@ -298,7 +302,7 @@ void FreeIncoming(NotifyTask* ctx) {
 
 // --- Stopping -----------------------------------------------------------------------
 
-void UnlinkKept(NotifyTask* ctx, KeptNode* node) {
+void NotifyUnlinkMessage(NotifyTask* ctx, KeptNode* node) {
   for (KeptNode** at = &ctx->kept; *at; at = &(*at)->next)
     if (*at == node) {
       *at = node->next;
@@ -315,7 +319,7 @@ void BeginStop(NotifyTask* ctx) {
   }
   TskmanPost(ctx->task, NotifyMsg::DropIncoming, 0, 0);
   ConfigRelease(&ctx->ppg);
-  while (auto* entry = reinterpret_cast<PushEntry*>(ctx->routed.head)) {
+  while (auto* entry = reinterpret_cast<NotifyPushEntry*>(ctx->routed.head)) {
     if (entry->appClass == 1) kClass1[entry->row].data(nullptr, 0, entry->cookie);
     UrlLoad* message = entry->message;
     UrlRequestDone(ctx->session, entry->request);
@@ -421,9 +425,15 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       }
       return kOk;
     case NotifyMsg::RouteNext:
-      if (ctx->stopping) return kOk;
+      if (ctx->stopping) {
+        // The stop waits for the settings store, which serves one section
+        // at a time: the pass ends here and lets "PPG" go.
+        ConfigRelease(&ctx->ppg);
+        ctx->busy = 0;
+        return kOk;
+      }
       if (auto* node = reinterpret_cast<UrlNode*>(QueuePopFront(&ctx->incoming))) {
-        RoutePush(ctx, node->url);
+        NotifyRoutePush(ctx, node->url);
         MemFree(&node);
       }
       if (ctx->ppg) {
@@ -443,18 +453,21 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       return kOk;
     case NotifyMsg::Stop:
       if (!ctx->stopping || !ctx->session || ctx->storeStep != StoreStep::None) return kOk;
+      // A routing pass may hold "PPG"; the "inbox" open below would wait
+      // behind it for ever.
+      ConfigRelease(&ctx->ppg);
       ctx->storeStep = StoreStep::Save;
       ConfigOpen(ctx->task, kNotifyStoreSection, true);
       return kOk;
     case UrlMsg::Complete:
-      RequestDone(ctx, arg1, true);
+      NotifyRequestDone(ctx, arg1, true);
       return kOk;
     case UrlMsg::Failed:
-      RequestDone(ctx, arg1, false);
+      NotifyRequestDone(ctx, arg1, false);
       return kOk;
     case UrlMsg::Watch:
-      if (PushEntry* entry = FindEntry(ctx, arg1, true); entry && entry->appClass == 1)
-        DeliverParts(entry);
+      if (NotifyPushEntry* entry = FindEntry(ctx, arg1, true); entry && entry->appClass == 1)
+        NotifyDeliverParts(entry);
       return kOk;
     case UrlMsg::Closed:
       if (ctx->closesPending == 0) {
@@ -472,7 +485,7 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
   }
 }
 
-void OnMessageFreed(UrlLoad* message) {
+void NotifyOnMessageFreed(UrlLoad* message) {
   NotifyTask* ctx = Context();
   if (!ctx) return;
   for (KeptNode* node = ctx->kept; node; node = node->next)
@@ -480,7 +493,7 @@ void OnMessageFreed(UrlLoad* message) {
       if (ctx->cursors)
         node->dead = 1;
       else
-        UnlinkKept(ctx, node);
+        NotifyUnlinkMessage(ctx, node);
       return;
     }
 }
@@ -500,6 +513,7 @@ struct NotifyInboxCursor {
 };
 
 Result NotifyStartTask(TskmanTask* requester) {
+  NotifyPushSerialReset();
   auto* ctx = static_cast<NotifyTask*>(MemAllocZero(sizeof(NotifyTask), Use::Context, kModule));
   if (!ctx) return kNotifyNoMemory;
   ctx->requester = requester;
@@ -531,7 +545,7 @@ void NotifyKeepMessage(UrlLoad* message) {
   if (!ctx || NodeOf(ctx, message)) return;
   auto* node = static_cast<KeptNode*>(MemAllocZero(sizeof(KeptNode), Use::Data, kModule));
   if (!node) return;
-  CacheSetFreeHook(message, OnMessageFreed);
+  CacheSetFreeHook(message, NotifyOnMessageFreed);
   node->message = message;
   NotifyGetIndicator(message, &node->code, &node->level);
   // Grouped by level: a new message goes before the others of its level,
@@ -556,7 +570,7 @@ void NotifyRemoveMessage(UrlLoad* message) {
         if (ctx->cursors)
           node->dead = 1;
         else
-          UnlinkKept(ctx, node);
+          NotifyUnlinkMessage(ctx, node);
         break;
       }
   }

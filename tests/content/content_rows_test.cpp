@@ -416,6 +416,18 @@ TEST_F(HandoverRowsTest, BodiesGoToTheirHandsetServices) {
   EXPECT_EQ(Fetch("application/usat", Bytes("x"), 0).failure, UsatCode::Refused);
 }
 
+// A form reply only fills the page that asked: its load is not listed as a
+// page of its own, whatever the request asked.
+TEST_F(HandoverRowsTest, AFormReplyLeavesNoListedLoad) {
+  for (uint32_t block : {0u, 1u}) {
+    uint32_t flags = UrlFlag::Listed;
+    const Ended ended = Serve("application/x-www-form-urlencoded", "a=1&b=2", block, true, UrlFlag::Listed,
+                              [&](UrlRequestRec* request) { flags = UrlRequestLoad(request)->flags; });
+    EXPECT_TRUE(ended.complete) << block;
+    EXPECT_EQ(flags & UrlFlag::Listed, 0u) << block;
+  }
+}
+
 // --- The adver element's image objects ---------------------------------------
 // The object is decoded from the element's text into the page's work buffer
 // and posted to the status indicator, which keeps it; the heap comes back

@@ -218,6 +218,12 @@ const HandMade kHandMade[] = {
      "multipart/related; boundary=b\r\n\r\n--b\r\nContent-ID: <1>\r\n\r\nx\r\n--b--\r\n"
      "Content-ID: <2>\r\n\r\nafter\r\n--b\r\n",
      "|1|||010|x\r\n\nwhole"},
+    {"TypeLineStraightBeforeTheFirstBoundary",
+     "multipart/related; boundary=b\r\n--b\r\nContent-ID: <1>\r\n\r\nx\r\n--b--\r\n",
+     "|1|||010|x\r\n\nwhole"},
+    {"FoldedTypeLineStraightBeforeTheFirstBoundary",
+     "multipart/related;\r\n boundary=b\r\n--b\r\nContent-ID: <1>\r\n\r\nx\r\n--b--\r\n",
+     "|1|||010|x\r\n\nwhole"},
     {"ABoundaryPrefixInsideALineIsData",
      "multipart/related; boundary=bb\r\n\r\n--bb\r\nContent-ID: <1>\r\n\r\n--b\r\n x--bb\r\n"
      "--bb--\r\n",

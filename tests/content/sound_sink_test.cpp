@@ -17,6 +17,7 @@
 #include "host/shellsvc.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
+#include "markup/html_node.h"
 #include "tests/support/engine_fixture.h"
 
 namespace {
@@ -89,11 +90,31 @@ TEST_F(SoundSinkTest, EverySoundTypeReachesTheHostWhole) {
       EXPECT_EQ(ReadFile(std::to_string(++number) + ".sound"), body);
     }
   gPlayed.clear();
-  EXPECT_EQ(Play(10, Bytes{}, 1), SoundSinkCode::NoSound);
+  // An empty body still closes through the host: it stops the playing.
+  EXPECT_EQ(Play(10, Bytes{}, 1), SoundSinkCode::Handed);
+  number = 0;  // a stop starts the host's numbering again
   EXPECT_EQ(Play(18, Bytes{0, 0, 'M', 'T', 0}, 2), SoundSinkCode::Handed);
   EXPECT_EQ(ReadFile(std::to_string(++number) + ".sound"), (Bytes{'M', 'T', 0}));
   EXPECT_EQ(Play(18, Bytes{0, 0}, 1), SoundSinkCode::Handed);
-  EXPECT_EQ(gPlayed, (std::vector<std::string>{"play", "stop"}));
+  EXPECT_EQ(gPlayed, (std::vector<std::string>{"stop", "play", "stop"}));
+  EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
+}
+
+// A page sound waiting when a sink closes plays instead of the body, also
+// when the body is empty.
+TEST_F(SoundSinkTest, APendingPageSoundPlaysWhenAnySinkCloses) {
+  const uint32_t heapAtStart = HeapGetStats().freeBytes;
+  const Bytes page{'P', 'G'};
+  for (const Bytes& body : {Bytes{}, Bytes{'M', 'T'}}) {
+    SCOPED_TRACE(body.size());
+    gPlayed.clear();
+    auto* data = static_cast<uint8_t*>(MemAlloc(2, Use::Data, 0));
+    std::copy(page.begin(), page.end(), data);
+    HtmlSetPendingPageSound(data, 2, 3);
+    EXPECT_EQ(Play(18, body, 1), SoundSinkCode::Handed);
+    EXPECT_FALSE(HtmlHasPendingPageSound());
+    EXPECT_EQ(gPlayed, (std::vector<std::string>{"play"}));
+  }
   EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
 }
 

@@ -67,6 +67,12 @@ std::string PushFixture::Data(const std::string& name) {
 std::string PushFixture::Push(const std::string& mime, const std::string& body,
                               const std::vector<PushHeader>& headers, const std::string& sender) {
   const std::string url = "push:" + sender + "." + std::to_string(++serial);
+  PushNamed(url, mime, body, headers);
+  return url;
+}
+
+void PushFixture::PushNamed(const std::string& url, const std::string& mime, const std::string& body,
+                            const std::vector<PushHeader>& headers) {
   UrlParsed parsed;
   EXPECT_EQ(UrlParse(&parsed, url.c_str(), 0), kOk);
   UrlLoad* load = UrlLoadCreate(&parsed);
@@ -86,7 +92,6 @@ std::string PushFixture::Push(const std::string& mime, const std::string& body,
   CacheAdd(load);
   TskmanPost(TskmanFind(Mod::Notify), NotifyMsg::Push, reinterpret_cast<uintptr_t>(LibcStrDup(url.c_str())),
              0);
-  return url;
 }
 
 std::string PushFixture::PushDoc(const std::string& name, const std::vector<PushHeader>& headers) {

@@ -34,6 +34,9 @@ class PushFixture : public WorkDirFixture {
   std::string Push(const std::string& mime, const std::string& body,
                    const std::vector<PushHeader>& headers = {},
                    const std::string& sender = "+4917012345");
+  // The same under a URL of the caller's choice.
+  void PushNamed(const std::string& url, const std::string& mime, const std::string& body,
+                 const std::vector<PushHeader>& headers = {});
   // A compiled document of tests/data/push pushed to the inbox.
   std::string PushDoc(const std::string& name, const std::vector<PushHeader>& headers = {});
 

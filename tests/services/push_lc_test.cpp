@@ -3,13 +3,16 @@
 // in "homepage", and served back by the cid: scheme.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <string>
 
 #include "kernel/datachunk.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "kernel/config.h"
 #include "services/push/lc.h"
+#include "services/push/lc_internal.h"
 #include "tests/services/push_fixture.h"
 #include "tests/support/fetch_driver.h"
 
@@ -133,6 +136,124 @@ TEST_F(PushLcTest, AFirstDocumentWithoutRootIsRemovedAgain) {
   EXPECT_EQ(keys.count("current"), 0u);
   EXPECT_EQ(keys.count("orphan1"), 0u);
   EXPECT_TRUE(Indicators().empty());
+}
+
+// A document without a root cannot become "current": pushed after another
+// one, it is removed again and the stored document stays whole.
+TEST_F(PushLcTest, ADocumentWithoutRootLeavesTheStoredOneWhole) {
+  PushLc("lc_first.mime");
+  status->log.clear();
+  PushLc("lc_noroot.mime");
+  auto keys = Keys();
+  EXPECT_EQ(keys["current"].c_str(), std::string("cid:page1"));
+  for (const char* k : {"page1", "logo", "notes", "page1.list"}) EXPECT_EQ(keys.count(k), 1u) << k;
+  EXPECT_EQ(keys.count("orphan1"), 0u);
+  EXPECT_TRUE(Indicators().empty());
+  const Got page = Get("cid:current");
+  EXPECT_EQ(page.failure, kOk);
+  EXPECT_EQ(Text(page.body), "<html><body><img src=\"cid:logo\"/>First </body></html>");
+}
+
+// A settings error kept while a document's parts are stored, and cleared
+// by a commit between them, never leaves an index naming a part that is
+// not there: the document is removed and the stored one stays.
+LcQueued* Queued(LcQueued* next, LcEntry* entry, uint8_t* index) {
+  auto* node = static_cast<LcQueued*>(MemAllocZero(sizeof(LcQueued), Use::Data, Mod::LocalContent));
+  node->next = next;
+  node->entry = entry;
+  node->index = index;
+  return node;
+}
+LcEntry* Part(const char* id, const char* body) {
+  LcEntry* entry = LcEntryCreate();
+  LcEntrySetHeader(entry, LcHeader::ContentId, id);
+  LcEntrySetHeader(entry, LcHeader::ContentType, "text/plain");
+  LcEntryAppend(entry, reinterpret_cast<const uint8_t*>(body), LibcStrLen(body));
+  return entry;
+}
+
+std::filesystem::path* gUnreadable;
+void ReadableAfterFirstFailure(const TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t) {
+  if (gUnreadable && task->id == Mod::LocalContent && message == ConfigMsg::Opened && arg1 != 0) {
+    std::filesystem::remove_all(*gUnreadable);
+    gUnreadable = nullptr;
+  }
+}
+
+TEST_F(PushLcTest, AnErrorClearedBetweenPartsStoresNoHalfDocument) {
+  PushLc("lc_first.mime");
+  // The class file turns unreadable for one open of the section.
+  std::filesystem::path saved = dir_ / "repository.saved";
+  std::filesystem::rename(dir_ / "repository", saved);
+  std::filesystem::path unreadable = dir_ / "repository";
+  std::filesystem::create_symlink("repository", unreadable);  // a loop: stat fails
+  gUnreadable = &unreadable;
+  TskmanSetObserver(ReadableAfterFirstFailure);
+  // A read (answered with the error, then a commit) races a two-part push.
+  uint8_t* index = LcListCreate(2048);
+  LcListAdd(index, "page3", true);
+  LcListAdd(index, "part3", false);
+  LcQueued* last = Queued(nullptr, nullptr, index);
+  LcQueued* head = Queued(Queued(last, Part("part3", "three"), nullptr), Part("page3", "page"), nullptr);
+  LcRequest read{};
+  read.name = LibcStrDup("notes");
+  TskmanTask* lc = TskmanFind(Mod::LocalContent);
+  TskmanPost(lc, LcMsg::Read, reinterpret_cast<uintptr_t>(&read), 0);
+  TskmanPost(lc, LcMsg::StoreQueue, reinterpret_cast<uintptr_t>(head), reinterpret_cast<uintptr_t>(last));
+  // Once the open has failed the file comes back.
+  const auto restore = [&] {
+    if (!gUnreadable && std::filesystem::exists(saved)) std::filesystem::rename(saved, dir_ / "repository");
+  };
+  for (int i = 0; i < 100000 && Step() == kOk; ++i) restore();
+  Pump();
+  restore();
+  TskmanSetObserver(nullptr);
+  EXPECT_EQ(gUnreadable, nullptr);  // the open did fail once
+  EXPECT_NE(read.error, kOk);
+  LcEntryFree(&read.entry);
+  MemFree(&read.name);
+  auto keys = Keys();
+  EXPECT_EQ(keys["current"].c_str(), std::string("cid:page1"));
+  EXPECT_EQ(keys.count("page3.list"), 0u);
+  EXPECT_EQ(keys.count("page3"), 0u);
+  EXPECT_EQ(keys.count("part3"), 0u);
+  EXPECT_EQ(Text(Get("cid:current").body), "<html><body><img src=\"cid:logo\"/>First </body></html>");
+}
+
+// A document refused while the section could not be read is removed when
+// it can again: the parts it shares with the stored document stay.
+TEST_F(PushLcTest, ARefusedDocumentRemovedLaterKeepsTheStoredParts) {
+  PushLc("lc_first.mime");
+  std::filesystem::path saved = dir_ / "repository.saved";
+  std::filesystem::rename(dir_ / "repository", saved);
+  std::filesystem::path unreadable = dir_ / "repository";
+  std::filesystem::create_symlink("repository", unreadable);
+  gUnreadable = &unreadable;
+  TskmanSetObserver(ReadableAfterFirstFailure);
+  // The document names only parts the stored one has.
+  LcList* index = LcListCreate(2048);
+  LcListAdd(index, "page1", true);
+  LcListAdd(index, "logo", false);
+  LcQueued* last = Queued(nullptr, nullptr, index);
+  LcRequest read{};
+  read.name = LibcStrDup("notes");
+  TskmanTask* lc = TskmanFind(Mod::LocalContent);
+  TskmanPost(lc, LcMsg::Read, reinterpret_cast<uintptr_t>(&read), 0);
+  TskmanPost(lc, LcMsg::StoreQueue, reinterpret_cast<uintptr_t>(last), reinterpret_cast<uintptr_t>(last));
+  const auto restore = [&] {
+    if (!gUnreadable && std::filesystem::exists(saved)) std::filesystem::rename(saved, dir_ / "repository");
+  };
+  for (int i = 0; i < 100000 && Step() == kOk; ++i) restore();
+  Pump();
+  restore();
+  TskmanSetObserver(nullptr);
+  EXPECT_EQ(gUnreadable, nullptr);
+  LcEntryFree(&read.entry);
+  MemFree(&read.name);
+  auto keys = Keys();
+  EXPECT_EQ(keys["current"].c_str(), std::string("cid:page1"));
+  for (const char* k : {"page1", "logo", "notes", "page1.list"}) EXPECT_EQ(keys.count(k), 1u) << k;
+  EXPECT_EQ(Get("cid:logo").body, Bytes200());
 }
 
 TEST_F(PushLcTest, AMissingPartFailsTheLoad) {

@@ -2,12 +2,14 @@
 // push reception runs, with the built-in templates.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 
 #include "browser/benvar.h"
 #include "kernel/datachunk.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "kernel/qorrom.h"
 #include "markup/varparse.h"
 #include "services/push/inbox.h"
 #include "services/push/notify.h"
@@ -21,6 +23,19 @@ std::string Narrow(const char16_t* w, size_t n = std::string::npos) {
   std::string s;
   for (size_t i = 0; w && i < n && w[i]; ++i) s += static_cast<char>(w[i]);
   return s;
+}
+
+// As the pages write a link's field: all but letters, digits and "-._~"
+// percent-encoded.
+std::string Encoded(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text)
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~')
+      out += static_cast<char>(c);
+    else
+      out += {'%', kHex[c >> 4], kHex[c & 15]};
+  return out;
 }
 
 class PushPageTest : public PushFixture {
@@ -86,7 +101,7 @@ TEST_F(PushPageTest, TheBrowsePageListsTheInboxAndTellsTheIndicator) {
   EXPECT_NE(page.find("<b>Inbox</b> 2"), std::string::npos) << page;
   EXPECT_LT(page.find("High news"), page.find("Low news"));
   EXPECT_NE(page.find("indication/low"), std::string::npos);
-  EXPECT_NE(page.find("notify://delete?int=" + low), std::string::npos);
+  EXPECT_NE(page.find("notify://delete?int=" + Encoded(low) + "&amp;"), std::string::npos) << page;
   EXPECT_NE(page.find("<b>Feeds</b>"), std::string::npos);
   EXPECT_NE(page.find("Scores"), std::string::npos);
   EXPECT_EQ(Indicators(), std::vector<uint32_t>{1});
@@ -106,6 +121,55 @@ TEST_F(PushPageTest, ViewingMarksTheMessageViewedAndSetsWhereToGo) {
   EXPECT_TRUE(message->flags & UrlFlag::Kept);
   EXPECT_EQ(message->locks, 0u);  // unlocked, still in the inbox
   EXPECT_EQ(NotifyKeptCount(), 1u);
+}
+
+// The browse page's links carry both addresses whole: a view reaches the
+// message and goes on to its address with "&", "#" and "+" in it.
+TEST_F(PushPageTest, TheViewLinkCarriesAnAddressWithQueryFragmentAndPlus) {
+  const std::string url = PushDoc("si_query");
+  Pump();
+  const std::string page = Get("notify://browse");
+  const size_t at = page.find("notify://view?");
+  ASSERT_NE(at, std::string::npos) << page;
+  std::string link = page.substr(at, page.find('"', at) - at);
+  for (size_t amp; (amp = link.find("&amp;")) != std::string::npos;) link.replace(amp, 5, "&");
+  EXPECT_EQ(link, "notify://view?int=" + Encoded(url) + "&ext=" +
+                      Encoded("wsp://x.org/a?b=1&c=2#top+x") + "&");
+  Get(link);
+  EXPECT_EQ(Redirect(), "wsp://x.org/a?b=1&c=2#top+x");
+  ASSERT_NE(Cached(url), nullptr);
+  EXPECT_TRUE(Cached(url)->flags & UrlFlag::Viewed);
+  // The delete link names the message the same way.
+  const size_t del = page.find("notify://delete?");
+  ASSERT_NE(del, std::string::npos);
+  std::string remove = page.substr(del, page.find('"', del) - del);
+  for (size_t amp; (amp = remove.find("&amp;")) != std::string::npos;) remove.replace(amp, 5, "&");
+  Get(remove);
+  EXPECT_EQ(NotifyKeptCount(), 0u);
+}
+
+// The "notify" source is one of every template job's sources: the
+// settings page counts the inbox.
+TEST_F(PushPageTest, EveryTemplateReadsTheInbox) {
+  PushDoc("si_low");
+  PushDoc("si_high");
+  Pump();
+  uint32_t size = 0;
+  const uint8_t* file = QorRomOpen("config/notify.html", &size);
+  ASSERT_NE(file, nullptr);
+  const std::string text(reinterpret_cast<const char*>(file), size);
+  QorRomRelease(file);
+  Queue out{};
+  VarParseJob* job = nullptr;
+  ASSERT_EQ(VarParseCreate(&job, 0, nullptr), kOk);
+  VarParseSetSink(job, &out);
+  VarParseFeed(job, UtilDataChunkNew(reinterpret_cast<const uint8_t*>(text.data()),
+                                     static_cast<uint32_t>(text.size()), Mod::TestCode));
+  VarParseClose(&job);
+  std::u16string w(UtilDataChunkQueueBytes(&out) / 2, u'\0');
+  UtilDataChunkTake(&out, reinterpret_cast<uint8_t*>(w.data()), static_cast<uint32_t>(w.size() * 2));
+  const std::string filled = Narrow(w.c_str(), w.size());
+  EXPECT_NE(filled.find("In the inbox: 2<br/>"), std::string::npos) << filled;
 }
 
 TEST_F(PushPageTest, ViewingAMessageThatIsGoneGoesBackToTheInbox) {

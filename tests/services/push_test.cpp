@@ -14,6 +14,7 @@
 #include "kernel/mem.h"
 #include "services/channels/rep.h"
 #include "services/push/inbox.h"
+#include "services/push/lc.h"
 #include "services/push/notify.h"
 #include "services/push/sisl.h"
 #include "tests/services/push_fixture.h"
@@ -39,6 +40,12 @@ class PushTest : public PushFixture {
       out.push_back(Narrow(NotifyInboxProperty(inbox, index)));
     NotifyInboxClose(&inbox);
     return out;
+  }
+  // A compiled document placed under a name of the test's choice.
+  void PushAs(const std::string& url, const char* doc) {
+    const bool sl = doc[1] == 'l';
+    PushNamed(url, sl ? "application/vnd.wap.slc" : "application/vnd.wap.sic",
+              Data(std::string(doc) + ".wbxml"));
   }
   const SiRecord* Si(const std::string& url) {
     const PushRecord* r = PushRecordOf(Cached(url));
@@ -239,9 +246,9 @@ TEST_F(PushTest, PushDatesAreCheckedBeforeUse) {
     EXPECT_EQ(NotifyParsePushDate(w.c_str(), &seconds), row.reads) << row.text;
   }
   // Past the engine's clock: far ahead, never passed.
-  EXPECT_FALSE(NotifyPushDatePassed(u"2045-01-01T00:00:00Z"));
-  EXPECT_TRUE(NotifyPushDatePassed(u"2004-05-01T12:30:00Z"));
-  EXPECT_FALSE(NotifyPushDatePassed(u"2004-00-00T00:00:00Z"));  // bad: absent
+  EXPECT_FALSE(NotifyPushDateCheck(u"2045-01-01T00:00:00Z"));
+  EXPECT_TRUE(NotifyPushDateCheck(u"2004-05-01T12:30:00Z"));
+  EXPECT_FALSE(NotifyPushDateCheck(u"2004-00-00T00:00:00Z"));  // bad: absent
 }
 
 // --- Replacement rules -------------------------------------------------------------------
@@ -431,6 +438,100 @@ TEST_F(PushTest, TheInboxSurvivesARestart) {
   Pump();
   EXPECT_EQ(NotifyKeptCount(), 3u);
   EXPECT_EQ(Cached(high), nullptr);
+}
+
+// A stop may come at any point of a push: the task always ends, the kept
+// messages are saved, and the settings store is free for the next opener.
+TEST_F(PushTest, AStopAfterAnyNumberOfStepsOfAPushEnds) {
+  StoreString("PPG", "*", "1");  // routing holds the section while it looks
+  for (int steps = 0; steps <= 40; ++steps) {
+    SCOPED_TRACE(steps);
+    starter->log.clear();
+    PushDoc("si_low");
+    for (int i = 0; i < steps; ++i) Step();
+    NotifyStopTask();
+    Pump();
+    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+    ConfigHandle* handle = OpenSection("PPG");
+    EXPECT_NE(handle, nullptr);
+    ConfigRelease(&handle);
+    LcStopTask(starter->task());
+    Pump();
+    StartServices();
+    // Whatever was kept before the stop came back; nothing else is listed.
+    EXPECT_LE(NotifyKeptCount(), 1u);
+  }
+}
+
+// Names of pushed objects go on across runs: a new run never reuses the
+// name of a kept message, and the rules reach the messages kept before.
+TEST_F(PushTest, PushNamesStayUniqueAcrossRunsAndRulesReachKeptMessages) {
+  const auto pushNamed = [&](const char* doc) {
+    char* name = NotifyNewPushUrl("+821055501234", Mod::TestCode);
+    const std::string url = name;
+    MemFree(&name);
+    PushAs(url, doc);
+    Pump();
+    return url;
+  };
+  const std::string first = pushNamed("si_high");
+  const std::string second = pushNamed("sl_high");
+  EXPECT_EQ(first, "push:+821055501234.1");
+  EXPECT_EQ(List("all").size(), 2u);
+  StopServices();
+  StartServices();  // a new run: its own serials
+  ASSERT_EQ(List("all").size(), 2u);
+  const std::string third = pushNamed("si_low");
+  EXPECT_NE(third, first);
+  EXPECT_NE(third, second);
+  EXPECT_EQ(List("all", "text"),
+            (std::vector<std::string>{"wsp://www.example.com/app.wmlc", "High news", "Low news"}));
+  StopServices();
+  StartServices();
+  // The delete (same si-id, later date) reaches the SI kept two runs ago.
+  const std::string fourth = pushNamed("si_delete");
+  for (const std::string& earlier : {first, second, third}) EXPECT_NE(fourth, earlier);
+  EXPECT_EQ(List("all", "text"),
+            (std::vector<std::string>{"wsp://www.example.com/app.wmlc", "Low news"}));
+  EXPECT_EQ(Cached(first), nullptr);
+}
+
+// A kept name may be taken already when the inbox comes back (a push that
+// arrived at start-up): the kept message takes a new one, both are listed.
+TEST_F(PushTest, AKeptNameTakenAtStartUpMovesAside) {
+  PushAs("push:+821055501234.1", "si_high");
+  Pump();
+  NotifyStopTask();
+  Pump();
+  LcStopTask(starter->task());
+  Pump();
+  starter->log.clear();
+  LcStartTask(starter->task());
+  ASSERT_EQ(NotifyStartTask(starter->task()), kOk);
+  // Before the inbox comes back, a push is placed under the first name.
+  char* name = NotifyNewPushUrl("+821055501234", Mod::TestCode);
+  EXPECT_STREQ(name, "push:+821055501234.1");
+  PushAs(name, "sl_high");
+  MemFree(&name);
+  Pump();
+  EXPECT_EQ(List("all", "text"),
+            (std::vector<std::string>{"wsp://www.example.com/app.wmlc", "High news"}));
+  char* next = NotifyNewPushUrl("+821055501234", Mod::TestCode);
+  EXPECT_STREQ(next, "push:+821055501234.3");
+  MemFree(&next);
+}
+
+// Every listed message outlives a restart, connectivity documents too.
+TEST_F(PushTest, ConnectivityMessagesSurviveARestart) {
+  const std::string prov = Push("application/vnd.wap.connectivity-wbxml", "\x03\x0B\x6A\x00\x45\x01");
+  PushDoc("si_low");
+  Pump();
+  const std::vector<std::string> before = List("all", "priority");
+  ASSERT_EQ(before, (std::vector<std::string>{"provisioning/medium", "indication/low"}));
+  StopServices();
+  StartServices();
+  EXPECT_EQ(List("all", "priority"), before);
+  EXPECT_EQ(List("all", "intUrl").front(), prov);
 }
 
 TEST_F(PushTest, HeapIsWholeAfterManyPushes) {

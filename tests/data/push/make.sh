@@ -40,6 +40,7 @@ si si_newer signal-low news-42 2005-01-01T00:00:00Z "" "Newer news"
 si si_expired signal-high old-1 "" 2005-01-01T00:00:00Z "Expired news"
 si si_notext signal-high empty-1 "" "" ""
 si si_hxp signal-medium hxp/sports.scores "" "" "Scores"
+si si_query signal-low q-1 "" "" "Query news" "http://x.org/a?b=1&amp;c=2#top+x"
 sl sl_cache cache http://www.example.com/app.wmlc
 sl sl_low "" http://www.example.com/app.wmlc
 sl sl_high execute-high http://www.example.com/app.wmlc
