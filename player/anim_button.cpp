@@ -6,6 +6,7 @@
 #include "player/anim_movie.h"
 #include "player/anim_player.h"
 #include "player/anim_shape.h"
+#include "player/anim_text.h"
 
 namespace {
 
@@ -211,14 +212,16 @@ uint32_t KeyPress(AnimMovie* m, uint32_t key) {
 }
 
 uint32_t KeyCondition(AnimMovie* m, uint32_t key) {
-  if (key < 24 || key > 33) return 0;
+  // Keys 24 to 36 stand for '0' and the codes after it; the condition word
+  // names the key in its upper seven bits and nothing else.
+  if (key < 24 || key > 36) return 0;
   const uint32_t word = ('0' + key - 24) << 9;
   Buttons all;
   CollectAll(m, &all);
   for (uint32_t i = 0; i < all.count; ++i) {
     const AnimButton* b = ButtonOf(all.items[i].object);
     for (const AnimCondition* c = b->conditions; c; c = c->next)
-      if ((c->bits & 0xFE00) == word) return RunFor(m, all.items[i].owner, c->actions, false);
+      if (c->bits == word) return RunFor(m, all.items[i].owner, c->actions, false);
   }
   return 0;
 }
@@ -240,7 +243,7 @@ AnimClip* AnimButton_NestedClip(AnimMovie* m, AnimDisplayObject* o) {
     if (!r->character || r->character->type != kAnimSprite) continue;
     AnimClip* chain = static_cast<AnimSprite*>(r->character->body)->clip;
     if (chain && !chain->movie) chain->movie = chain->list.movie = m;
-    return AnimLevel_Find(chain, o->name);
+    return AnimLevel_Find(m, chain, o->name);
   }
   return nullptr;
 }
@@ -274,6 +277,8 @@ uint32_t AnimButton_Draw(AnimMovie* m, const AnimButton* button, uint32_t state,
     else if (c->type == kAnimMorph)
       drew |= AnimMorph_Draw(&m->raster, static_cast<const AnimMorph*>(c->body), &combined, cx, 0) ==
               kAnimShapeDrawn;
+    else if (c->type == kAnimText)
+      drew |= AnimText_Draw(&m->raster, static_cast<const AnimText*>(c->body), &combined, cx) == kAnimShapeDrawn;
     else if (c->type == kAnimButton)
       drew |= AnimButton_Draw(m, static_cast<const AnimButton*>(c->body), state, &combined, cx, nullptr, nesting + 1);
     else if (c->type == kAnimSprite && nested)

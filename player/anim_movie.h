@@ -92,6 +92,12 @@ struct AnimActionState {
   uint32_t toggleQuality;  // asked for inside a run; applied when the outer run ends
 };
 
+// A movie read for a level: its bytes, and the block to free afterwards.
+struct AnimLoaded {
+  const uint8_t* data;
+  void* owned;
+};
+
 struct AnimMovie {
   AnimPlayer* player;
   uint32_t fullRedraw;
@@ -107,6 +113,12 @@ struct AnimMovie {
   AnimRestart* restarts;
   int32_t redrawLeft, redrawTop, redrawRight, redrawBottom;  // host rectangle, pixels
   AnimActionState action;
+  // Installed by a successful load. The loader reads a named movie and
+  // answers its length, or -1 while it is not whole (or not there); the
+  // feeder parses data into a level and answers the parse flags, 0 when
+  // refused, -1 when more data is needed (-2 while a download is awaited).
+  int32_t (*loader)(AnimMovie* m, const char* name, AnimLoaded* out);
+  int32_t (*feeder)(AnimMovie* m, uint32_t level, const uint8_t* data, uint32_t length);
 };
 
 inline constexpr uint32_t kAnimLevelRemoved = 255;
@@ -127,7 +139,11 @@ void AnimMovie_InvalidateAll(AnimMovie* m);
 uint32_t AnimMovie_ReplaceLevel(AnimMovie* m, bool removeOnly, uint32_t level, const uint8_t* data,
                                 uint32_t length);
 uint32_t AnimMovie_AddLevel(AnimMovie* m, uint32_t level, const uint8_t* data, uint32_t length, const char* name);
-uint32_t AnimMovie_LoadLevel(AnimMovie* m, const char* name, uint32_t level);
+// 1 loaded, 0 refused, -1 not available yet (a pending load).
+int32_t AnimMovie_LoadLevel(AnimMovie* m, const char* name, uint32_t level);
+// Levels a movie may be loaded into by number: 255 marks removal, and the
+// numbers above belong to movies loaded for clips.
+inline bool AnimLevel_IsTarget(uint32_t level) { return level < 255; }
 
 // View.
 bool AnimView_Fit(AnimMovie* m, int32_t movieWidth, int32_t movieHeight);
@@ -164,7 +180,9 @@ uint32_t AnimClip_RunFrame(AnimClip* clip, uint32_t frame, uint32_t mode);
 uint32_t AnimClip_Goto(uint32_t oldFrame, AnimClip* clip);
 AnimClip* AnimClip_FindByPath(AnimClip* root, const char* path);
 int32_t AnimClip_FindLabel(const AnimClip* clip, const char* label);
-AnimClip* AnimLevel_Find(AnimClip* chain, const char* name);
+// The clip of a name in a sprite's chain, made when missing; without a
+// chain the movie's root.
+AnimClip* AnimLevel_Find(AnimMovie* m, AnimClip* chain, const char* name);
 void AnimClip_Halt(AnimClip* clip);
 void AnimClip_Restart(AnimClip* clip, bool stale);
 void AnimClip_RestartAfter(AnimMovie* m, uint32_t frame);
