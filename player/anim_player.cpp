@@ -449,7 +449,9 @@ uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
 }
 
 void AnimHook_Error(AnimPlayer*, uint32_t) {}
-void AnimHook_Notify(AnimPlayer*, uint32_t, int32_t, int32_t, int32_t, int32_t) {}
+void AnimHook_Notify(AnimPlayer* p, uint32_t what, int32_t a, int32_t b, int32_t c, int32_t d) {
+  if (p->hooks && p->hooks->notify) p->hooks->notify(p->hooks->context, what, a, b, c, d);
+}
 void AnimHook_NotifyValue(AnimPlayer*, AnimMovie*, uintptr_t, void*) {}
 uint32_t AnimHook_Clock(AnimPlayer*) { return 1; }
 void* AnimHook_ReadFile(AnimPlayer*, const char*, uint32_t*, uint32_t, uint32_t, uint32_t) { return nullptr; }

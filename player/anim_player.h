@@ -33,6 +33,7 @@ struct AnimHostHooks {
   void (*call)(void* context, const char* number);
   void (*url)(void* context, const char* url, const char* target);
   int32_t (*send)(void* context, const char* request, uint32_t length);
+  void (*notify)(void* context, uint32_t what, int32_t a, int32_t b, int32_t c, int32_t d);
 };
 
 // A movie download: the parsed URL, the response as it arrives, and where
