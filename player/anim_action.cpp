@@ -649,7 +649,7 @@ const AnimActionRecord* Step(Run& r, const AnimActionRecord* a) {
       r.m->action.toggleQuality = 1;
       r.bits |= kAnimRunUpdate;
       break;
-    case 0x09: AnimHook_SoundStop(r.p, -1, 0); break;
+    case 0x09: AnimSound_StopAll(r.p); break;
     case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x0E: case 0x0F: case 0x10: case 0x11: case 0x13: case 0x21:
     case 0x29:
       Binary(r, code);

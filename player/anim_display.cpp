@@ -580,11 +580,8 @@ uint32_t AnimClip_RunFrame(AnimClip* clip, uint32_t frame, uint32_t mode) {
           break;
         case kAnimRemoveDepth: changed |= AnimDisplay_Remove(list, nullptr, c->depth) != nullptr; break;
         case kAnimStartSound:
-          if (mode == 1 && c->character && c->character->type == kAnimSound) {
-            const auto* sound = static_cast<const AnimSound*>(c->character->body);
-            if (c->soundInfo && (c->soundInfo->syncBits & 2)) AnimHook_SoundStop(p, static_cast<int32_t>(sound->id), sound->typeBit & 0xFF);
-            else AnimHook_SoundStart(p, sound, sound->id, c->soundInfo ? c->soundInfo->loopCount : 0);
-          }
+          if (mode == 1 && c->character && c->character->type == kAnimSound)
+            AnimSound_Start(p, static_cast<const AnimSound*>(c->character->body), c->soundInfo);
           break;
         case kAnimBackground:
           if (mode == 1) {

@@ -117,6 +117,7 @@ void AnimMovie_Destroy(AnimMovie* m) {
   AnimPlayer* p = m->player;
   AnimValue_ClearStack(p);
   AnimClip_RestartAfter(m, 0xFFFFFFFFu);
+  AnimClip_Reset(m);
   for (AnimStream* s = m->levels; s;) {
     AnimStream* next = s->next;
     FreeLevel(m, s);
@@ -130,6 +131,13 @@ void AnimMovie_Destroy(AnimMovie* m) {
   AnimCaption_Free(p);
   AnimPlayer_Free(p, m);
   p->heap.abortFlag = 0;
+}
+
+void AnimClip_Reset(AnimMovie* m) {
+  AnimStream* s = m ? m->levels : nullptr;
+  if (!s || !s->root) return;
+  AnimClip_Free(m->player, s->root);
+  s->root = nullptr;
 }
 
 AnimStream* AnimMovie_Level(AnimMovie* m, uint32_t level) {

@@ -126,6 +126,8 @@ inline constexpr uint32_t kAnimLevelRemoved = 255;
 // Movie object.
 AnimMovie* AnimMovie_Create(AnimPlayer* p);
 void AnimMovie_Destroy(AnimMovie* m);
+// Frees the root clip the movie owns (level 0's) and forgets it.
+void AnimClip_Reset(AnimMovie* m);
 uint32_t AnimMovie_Feed(AnimMovie* m, uint32_t level, const uint8_t* data, uint32_t length);
 AnimStream* AnimMovie_Level(AnimMovie* m, uint32_t level);
 AnimClip* AnimMovie_Root(AnimMovie* m);
@@ -199,6 +201,19 @@ uint32_t AnimAction_Run(AnimClip* clip, const AnimActionRecord* first, uint32_t 
 
 // Buttons and events.
 uint32_t AnimClip_HandleEvent(AnimClip* clip, const AnimEvent* event);
+// Visits every button of every level in display order, into sprites, past
+// fields of flag 8: a visit answering 2 stops the walk (the walk answers 2),
+// 1 is remembered (the walk answers 1).
+using AnimButtonVisit = uint32_t (*)(void* context, uint32_t key, AnimDisplayObject* object, AnimClip* owner);
+uint32_t AnimButton_Walk(AnimMovie* m, void* context, uint32_t key, AnimButtonVisit visit);
+// The first button whose state moved since its list last ran: its owner
+// clip and the list of that transition (its previous state is brought up).
+AnimDisplayObject* AnimButton_FindChanged(AnimMovie* m, AnimClip** owner, const AnimActionRecord** list);
+// The nearest button in a direction's cone from the focus; none without one.
+AnimDisplayObject* AnimButton_Nearest(AnimMovie* m, int32_t dx, int32_t dy, AnimDisplayObject* focus);
+AnimDisplayObject* AnimButton_First(AnimMovie* m);
+// The first button whose condition names the key (24 to 36), with its list.
+AnimDisplayObject* AnimButton_FindKey(AnimMovie* m, uint32_t key, AnimClip** owner, const AnimActionRecord** list);
 void AnimButton_Track(AnimMovie* m);
 void AnimButton_Release(AnimInputState* input, AnimDisplayObject* object);
 void AnimButton_Refocus(AnimInputState* input, AnimDisplayObject* object);

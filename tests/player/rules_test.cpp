@@ -348,6 +348,51 @@ TEST(PlayerRules, WithoutAChainTheLevelIsTheRoot) {
   EXPECT_EQ(AnimLevel_Find(p.movie(), nullptr, "/x"), p.root());
 }
 
+// The button helpers the events are built from, on a movie of two buttons
+// (one inside a sprite) and a key condition.
+TEST(PlayerRules, ButtonHelpersWalkSelectAndMeasure) {
+  const Bytes plain = movie::Button(3, 1, movie::EndActions());
+  const Bytes keyed = movie::ButtonWithConditions(4, false, 1, {{0x6200, movie::EndActions()}});
+  const Bytes holder = movie::Sprite(5, 1, Concat({movie::Place(4, 1, 0, 0), movie::ShowFrame(), movie::End()}));
+  Played p(MovieOf(Concat({Box(1, {248, 0, 0}), plain, keyed, holder}),
+                   {Concat({movie::Place(3, 1, 0, 0), PlaceNamed(5, 2, "h", 2000, 0)}), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  AnimMovie* m = p.movie();
+  uint32_t visits = 0;
+  const auto count = [](void* c, uint32_t, AnimDisplayObject*, AnimClip*) -> uint32_t {
+    ++*static_cast<uint32_t*>(c);
+    return 0;
+  };
+  EXPECT_EQ(AnimButton_Walk(m, &visits, 0, count), 0u);
+  EXPECT_EQ(visits, 2u);
+  AnimDisplayObject* first = AnimButton_First(m);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->character->id, 3u);
+  AnimClip* owner = nullptr;
+  const AnimActionRecord* list = nullptr;
+  AnimDisplayObject* fired = AnimButton_FindKey(m, 25, &owner, &list);
+  ASSERT_NE(fired, nullptr);
+  EXPECT_EQ(fired->character->id, 4u);
+  EXPECT_EQ(owner, p.clip("/h"));
+  EXPECT_EQ(AnimButton_FindKey(m, 24, &owner, &list), nullptr);
+  EXPECT_EQ(AnimButton_FindChanged(m, &owner, &list), nullptr);
+  // Right of the plain button lies the other.
+  EXPECT_EQ(AnimButton_Nearest(m, 1, 0, first), fired);
+  EXPECT_EQ(AnimButton_Nearest(m, -1, 0, first), nullptr);
+  // Records by state: up and hit-test at (0, 0), over and down moved by 100.
+  const auto* b = static_cast<const AnimButton*>(first->character->body);
+  EXPECT_EQ(AnimButton_SelectRecord(b, 1), b->records);
+  EXPECT_EQ(AnimButton_SelectRecord(b, 4), b->records->next);
+  AnimRect up, down, none;
+  ASSERT_TRUE(AnimButton_GetBounds(b, 1, &up));
+  ASSERT_TRUE(AnimButton_GetBounds(b, 4, &down));
+  EXPECT_EQ(down.xmin - up.xmin, 100);
+  ASSERT_TRUE(AnimButton_GetBounds(b, 16, &none));  // no record: the last one with a character
+  EXPECT_EQ(none.xmin, down.xmin);
+  AnimClip_Reset(m);
+  EXPECT_EQ(AnimMovie_Root(m), nullptr);
+}
+
 // --- The host interface -------------------------------------------------------
 
 TEST(PlayerRules, Command17LoopsTheRoot) {
