@@ -92,8 +92,24 @@ uint32_t LoadStored(AnimPlayer* p, uint32_t code, uintptr_t argument) {
     name = kDownloadFile;
   }
   if (!name) return 1;
-  if (code == 2 && AnimHook_FileExists(p, name, 0) == 0) return 3;
-  const AnimPackageEntry* member = code == 2 ? nullptr : AnimPackage_Find(&p->package, name);
+  const AnimPackageEntry* member = nullptr;
+  if (code == 2) {
+    if (AnimHook_FileExists(p, name, 0) == 0) return 3;
+    // A package is read member by member: its table keeps where each
+    // member lies in the host file, and the first member plays.
+    uint32_t n = 0;
+    auto* head = static_cast<uint8_t*>(AnimHook_ReadFile(p, name, &n, 0, 3, 0));
+    if (!head) return 1;
+    const bool package = n >= 3 && head[0] == 'Q' && head[1] == 'V' && head[2] == 'Z';
+    AnimPlayer_Free(p, head);
+    if (package) {
+      if (AnimPackage_ReadStored(p, name) == 0) return 1;
+      member = &p->package.entries[0];
+      name = member->name;
+    }
+  } else {
+    member = AnimPackage_Find(&p->package, name);
+  }
   uint32_t length = 0;
   auto* data = static_cast<uint8_t*>(AnimHook_ReadFile(p, member ? p->package.fileName : name, &length,
                                                        member ? member->offset : 0, member ? member->size : 0, 0));
@@ -117,6 +133,37 @@ uint32_t AnimPlayer_Load(AnimPlayer* p, uint32_t code, uintptr_t argument) {
   if (code == 17) AnimMovie_Root(p->movie)->flagWord = kAnimClipLoop;
   // 18 plays a frame count or a play time at once; both are 0 here.
   return 0;
+}
+
+uint32_t AnimPackage_ReadStored(AnimPlayer* p, const char* fileName) {
+  AnimPackage& package = p->package;
+  std::memset(&package, 0, sizeof package);
+  if (std::strlen(fileName) >= sizeof package.fileName) return 0;
+  std::strcpy(package.fileName, fileName);
+  uint32_t offset = 3;
+  while (package.count < kAnimPackageEntries) {
+    uint32_t got = 0;
+    auto* lead = static_cast<uint8_t*>(AnimHook_ReadFile(p, fileName, &got, offset, 1, 0));
+    const uint32_t n = lead && got == 1 ? lead[0] : 0;
+    AnimPlayer_Free(p, lead);
+    if (n == 0 || n >= kAnimPackageName) break;
+    auto* field = static_cast<uint8_t*>(AnimHook_ReadFile(p, fileName, &got, offset + 1, n + 4, 0));
+    if (!field || got != n + 4) {
+      AnimPlayer_Free(p, field);
+      break;
+    }
+    AnimPackageEntry& e = package.entries[package.count];
+    std::memcpy(e.name, field, n);
+    e.name[n] = 0;
+    e.size = Word(field + n);
+    AnimPlayer_Free(p, field);
+    e.offset = offset + 1 + n + 4;
+    e.data = nullptr;
+    ++package.count;
+    if (e.size > UINT32_MAX - e.offset) break;
+    offset = e.offset + e.size;
+  }
+  return package.count;
 }
 
 int32_t AnimPackage_LoadMember(AnimMovie* m, const char* name, AnimLoaded* out) {

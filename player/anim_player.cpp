@@ -454,8 +454,13 @@ void AnimHook_Notify(AnimPlayer* p, uint32_t what, int32_t a, int32_t b, int32_t
 }
 void AnimHook_NotifyValue(AnimPlayer*, AnimMovie*, uintptr_t, void*) {}
 uint32_t AnimHook_Clock(AnimPlayer*) { return 1; }
-void* AnimHook_ReadFile(AnimPlayer*, const char*, uint32_t*, uint32_t, uint32_t, uint32_t) { return nullptr; }
-uint32_t AnimHook_FileExists(AnimPlayer*, const char*, uint32_t) { return 1; }
+void* AnimHook_ReadFile(AnimPlayer* p, const char* name, uint32_t* length, uint32_t offset, uint32_t count, uint32_t) {
+  if (p->hooks && p->hooks->readFile) return p->hooks->readFile(p->hooks->context, p, name, length, offset, count);
+  return nullptr;
+}
+uint32_t AnimHook_FileExists(AnimPlayer* p, const char* name, uint32_t) {
+  return p->hooks && p->hooks->fileExists ? p->hooks->fileExists(p->hooks->context, name) : 1;
+}
 uint32_t AnimHook_RemoveFile(AnimPlayer*, const char*, uint32_t) { return 1; }
 void* AnimHook_Value(AnimPlayer*, AnimMovie*) { return nullptr; }
 uint32_t AnimHook_Connect(AnimPlayer*, const char*, uint32_t) { return 1; }

@@ -34,6 +34,11 @@ struct AnimHostHooks {
   void (*url)(void* context, const char* url, const char* target);
   int32_t (*send)(void* context, const char* request, uint32_t length);
   void (*notify)(void* context, uint32_t what, int32_t a, int32_t b, int32_t c, int32_t d);
+  // Host storage: a player-heap block of count bytes (0: all) from offset,
+  // its length in *length, or null; and whether a file is there.
+  void* (*readFile)(void* context, AnimPlayer* p, const char* name, uint32_t* length, uint32_t offset,
+                    uint32_t count);
+  uint32_t (*fileExists)(void* context, const char* name);
 };
 
 // A movie download: the parsed URL, the response as it arrives, and where
@@ -129,6 +134,9 @@ struct AnimStoreArg {
 // command takes it): 0, 1 without data or on abort, 2 refused, 3 not
 // found, 4 while a download is awaited, 5 when storing failed.
 uint32_t AnimPlayer_Load(AnimPlayer* p, uint32_t code, uintptr_t argument);
+// Reads the member table of a package in host storage, one member at a
+// time, keeping each member's offset in the file; the member count.
+uint32_t AnimPackage_ReadStored(AnimPlayer* p, const char* fileName);
 // The package-member operations a loaded movie brings levels in with.
 int32_t AnimPackage_LoadMember(AnimMovie* m, const char* name, AnimLoaded* out);
 int32_t AnimPackage_FeedMember(AnimMovie* m, uint32_t level, const uint8_t* data, uint32_t length);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -415,6 +416,63 @@ TEST(PlayerRules, Command20FreesAHandedOverBlock) {
   const AnimStoreArg given{block, 64, 1};
   EXPECT_EQ(AnimPlayer_Command(p.get(), 20, reinterpret_cast<uintptr_t>(&given)), 3u);
   EXPECT_EQ(p->heap.bytesInUse, before);
+}
+
+// A package in host storage is read member by member: its table keeps
+// offsets, the first member plays, and a level loads another member from
+// the file at its offset.
+TEST(PlayerRules, APackageInHostStorageIsReadMemberByMember) {
+  struct Storage {
+    std::map<std::string, Bytes> files;
+    std::vector<std::string> reads;
+  } storage;
+  const Bytes second = MovieOf(Box(1, {0, 248, 0}), {movie::Place(1, 1, 0, 0)});
+  const Bytes first = MovieOf({}, {Do(movie::GetUrl("two.qvx", "_level1")), {}});
+  storage.files["pkg.qvz"] = movie::Qvz({{"main.qvx", first}, {"two.qvx", second}});
+  AnimHostHooks hooks{};
+  hooks.context = &storage;
+  hooks.readFile = [](void* c, AnimPlayer* p, const char* name, uint32_t* length, uint32_t offset,
+                      uint32_t count) -> void* {
+    auto* st = static_cast<Storage*>(c);
+    st->reads.push_back(std::string(name) + "@" + std::to_string(offset) + "+" + std::to_string(count));
+    const auto f = st->files.find(name);
+    if (f == st->files.end() || offset > f->second.size()) return nullptr;
+    const uint32_t left = static_cast<uint32_t>(f->second.size()) - offset;
+    const uint32_t n = count == 0 || count > left ? left : count;
+    auto* block = static_cast<uint8_t*>(AnimPlayer_Alloc(p, static_cast<int32_t>(n + 1)));
+    if (!block) return nullptr;
+    std::copy(f->second.begin() + offset, f->second.begin() + offset + n, block);
+    *length = n;
+    return block;
+  };
+  hooks.fileExists = [](void* c, const char* name) -> uint32_t {
+    return static_cast<Storage*>(c)->files.count(name) ? 1 : 0;
+  };
+  TestPlayer p;
+  std::vector<uint16_t> frame(static_cast<size_t>(kW) * kH, 0);
+  p->frameBuffer = frame.data();
+  p->workBuffer = p.work.data();
+  p->hooks = &hooks;
+  const AnimSize size{kW, kH};
+  ASSERT_EQ(AnimPlayer_Command(p.get(), 1, reinterpret_cast<uintptr_t>(&size)), 0u);
+  EXPECT_EQ(AnimPlayer_Command(p.get(), 2, reinterpret_cast<uintptr_t>("none.qvz")), 3u);
+  ASSERT_EQ(AnimPlayer_Command(p.get(), 2, reinterpret_cast<uintptr_t>("pkg.qvz")), 0u);
+  const AnimPackage& package = p->package;
+  ASSERT_EQ(package.count, 2u);
+  EXPECT_STREQ(package.fileName, "pkg.qvz");
+  EXPECT_EQ(package.entries[1].data, nullptr);
+  const uint32_t at = 3 + 1 + 8 + 4 + static_cast<uint32_t>(first.size()) + 1 + 7 + 4;
+  EXPECT_EQ(package.entries[1].offset, at);
+  EXPECT_EQ(package.entries[1].size, second.size());
+  EXPECT_STREQ(p->movieName, "main.qvx");
+  // The level came from the file at the member's offset.
+  ASSERT_NE(AnimMovie_Level(p->movie, 1), nullptr);
+  EXPECT_EQ(storage.reads.back(), "pkg.qvz@" + std::to_string(at) + "+" + std::to_string(second.size()));
+  for (const std::string& r : storage.reads) EXPECT_NE(r, "pkg.qvz@0+0");  // never the whole file
+  ASSERT_EQ(AnimHost_Step(p.get()), 0u);
+  EXPECT_EQ(frame[5 * kW + 5], kGreen);
+  AnimHost_Close(p.get());
+  p->hooks = nullptr;
 }
 
 }  // namespace

@@ -460,7 +460,7 @@ const AnimHostHooks kRecording{
     [](void* c, const char* url, const char* target) {
       Requests::Of(c).log.push_back(std::string("url ") + url + " " + target);
     },
-    nullptr, nullptr};
+    nullptr, nullptr, nullptr, nullptr};
 
 TEST(PlayerActions, GetUrlPrefixesReachTheirHooks) {
   const Bytes list = Concat({
