@@ -394,6 +394,26 @@ TEST(PlayerRules, ButtonHelpersWalkSelectAndMeasure) {
   EXPECT_EQ(AnimMovie_Root(m), nullptr);
 }
 
+// Setting a field's variable marks the clip named by the variable's path up
+// to its last '/': for a field in "/a" that is the root.
+TEST(PlayerRules, SettingAFieldsVariableMarksTheClipUpToTheLastSlash) {
+  movie::EditText field;
+  field.id = 7;
+  field.flags = 0x0080;
+  field.text = "hi";
+  const Bytes holder = movie::Sprite(
+      5, 3, Concat({movie::Place(7, 1, 0, 0), movie::ShowFrame(), movie::ShowFrame(), movie::ShowFrame(), movie::End()}));
+  Played p(MovieOf(Concat({movie::EditTextTag(field), holder}),
+                   {PlaceNamed(5, 1, "a", 2000, 0), Do(Set("/a:TextField7", Push("yo"))), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  ASSERT_EQ(p.Step(), 0u);
+  EXPECT_EQ(p.Var("/a:TextField7"), "yo");
+  // The field's area in the root's units: from the left edge, not from the
+  // sprite's place 100 pixels in.
+  EXPECT_EQ(p.movie()->redrawLeft, 0);
+  EXPECT_LT(p.movie()->redrawRight, 110);
+}
+
 // --- The host interface -------------------------------------------------------
 
 TEST(PlayerRules, Command17LoopsTheRoot) {
