@@ -117,8 +117,9 @@ uint32_t LoadStored(AnimPlayer* p, uint32_t code, uintptr_t argument) {
   const uint32_t result = LoadData(p, data, length);
   AnimPlayer_Free(p, data);
   if (result == 0) {
-    std::strncpy(p->movieName, name, sizeof p->movieName - 1);
-    p->movieName[sizeof p->movieName - 1] = 0;
+    const size_t n = strnlen(name, sizeof p->movieName - 1);
+    std::memmove(p->movieName, name, n);
+    p->movieName[n] = 0;
   }
   return result;
 }
