@@ -48,6 +48,17 @@ ContentImageFrame* FrameOf(const uint16_t* pixels, uint32_t width, uint32_t heig
   return frame;
 }
 
+// The image has all its frames once the movie's root clip stands halted at
+// its last frame without looping and no event waits (its children may still
+// move, but nothing will restart the timeline without the user).
+bool Ended(const AnimPlayer* player) {
+  const AnimMovie* m = player->movie;
+  const AnimClip* root = m ? AnimMovie_Root(const_cast<AnimMovie*>(m)) : nullptr;
+  if (!root || root->playing || (root->flagWord & kAnimClipLoop) || m->input.eventPending) return false;
+  const uint32_t available = AnimClip_Available(root);
+  return available == root->frameCount && root->currentFrame + 1 >= available;
+}
+
 // Plays the movie into the image: the first frame at open, then one a step
 // until the player cannot go on, the movie has ended or the frames are all
 // made. The image plays once when the movie ended within them.
@@ -74,12 +85,11 @@ Result Render(UrlModuleContext* module, const ContentBody* body, ContentImage* i
       tail = &frame->next;
       ++image->frameCount;
       if (made + 1 == kQvxMaxFrames) break;
-      const uint32_t step = AnimHost_Step(player);
-      if (step == kAnimMovieEnded) {
+      if (Ended(player)) {
         image->loopCount = 1;
         break;
       }
-      if (step != 0) break;
+      if (AnimHost_Step(player) != 0) break;
     }
   }
   AnimHost_Close(player);

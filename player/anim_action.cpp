@@ -1,6 +1,7 @@
 // The action interpreter: runs a frame's or a button's action list against
 // the value stack, a current target path and the clips it names, and turns
 // get-URL actions into host requests or loads of further movies.
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -228,9 +229,17 @@ void RememberLoad(Run& r, AnimClip* c, uint32_t level, const char* target) {
   a.loadTarget = AnimStr_Dup(r.p, target ? target : "");
 }
 
-void StartFetch(Run& r, const char* url) {
+// An http request goes to the transfer at once; the movie plays on while
+// the host carries it.
+void StartFetch(Run& r, const char* url, uint32_t method) {
   r.m->action.networkPending = 1;
   r.p->download.saveMode = r.m->action.saveFlag;
+  if (method == 0) AnimNet_StartFetch(r.p, url);
+  else AnimNet_Fetch(r.p, url);
+}
+
+// A level's movie that is not there yet: the advance asks for it.
+void PendLoad(Run& r, const char* url) {
   AnimStr_Free(r.p, r.p->pendingUrl);
   r.p->pendingUrl = AnimStr_Dup(r.p, url);
 }
@@ -249,6 +258,7 @@ void GetUrl(Run& r, const char* urlIn, const char* target) {
     return;
   }
   const uint32_t level = static_cast<uint32_t>(std::atoi(target + 6)) & 0xFFFF;
+  if (!AnimLevel_IsTarget(level)) return;  // taken by a clip's movie, or no level at all
   const char* name = url;
   if (char* bar = std::strchr(url, '|')) {
     *bar = 0;
@@ -265,28 +275,18 @@ void GetUrl(Run& r, const char* urlIn, const char* target) {
   if (std::strncmp(url, "http:", 5) == 0 && !AnimPackage_Find(&r.p->package, name) &&
       AnimHook_FileExists(r.p, name, 1) == 0) {
     RememberLoad(r, c, level, target);
-    StartFetch(r, url);
+    StartFetch(r, url, 0);
     return;
   }
-  if (AnimMovie_LoadLevel(r.m, name, level)) {
+  const int32_t loaded = AnimMovie_LoadLevel(r.m, name, level);
+  if (loaded > 0) {
     r.bits |= kAnimRunChanged;
     return;
   }
-  if (AnimPlayer_Aborted(r.p)) return;
+  if (AnimPlayer_Aborted(r.p) || loaded == 0) return;
   RememberLoad(r, c, level, target);
+  PendLoad(r, url);
   r.ended = true;
-}
-
-// A local file or package member's bytes; null when there is none.
-const uint8_t* ReadLocal(Run& r, const char* name, uint32_t* length, void** owned) {
-  *owned = nullptr;
-  const AnimPackageEntry* member = AnimPackage_Find(&r.p->package, name);
-  if (member && member->data) {
-    *length = member->size;
-    return member->data;
-  }
-  *owned = AnimHook_ReadFile(r.p, name, length, member ? member->offset : 0, 0, 0);
-  return static_cast<const uint8_t*>(*owned);
 }
 
 void GetUrl2(Run& r, uint32_t method) {
@@ -297,9 +297,14 @@ void GetUrl2(Run& r, uint32_t method) {
     AnimStr_Free(r.p, url);
     return;
   }
-  const uint32_t level = std::strncmp(target, "_level", 6) == 0
-                             ? static_cast<uint32_t>(std::atoi(target + 6)) & 0xFFFF
-                             : kAnimLevelRemoved;
+  const bool toLevel = std::strncmp(target, "_level", 6) == 0;
+  const uint32_t level = toLevel ? static_cast<uint32_t>(std::atoi(target + 6)) & 0xFFFF : kAnimLevelRemoved;
+  if (toLevel && !AnimLevel_IsTarget(level)) {
+    // Taken by a clip's movie, or no level at all.
+    AnimStr_Free(r.p, target);
+    AnimStr_Free(r.p, url);
+    return;
+  }
   const size_t n = std::strlen(url);
   if (n >= 4 && std::strcmp(url + n - 4, ".swf") == 0) std::memcpy(url + n - 4, ".qvx", 4);
   if (std::strncmp(url, "http://", 7) == 0) {
@@ -310,11 +315,13 @@ void GetUrl2(Run& r, uint32_t method) {
       AnimStr_Free(r.p, AnimVar_Collect(r.p, r.target));
       r.p->download.deliverAtOnce = 1;
     }
-    StartFetch(r, url);
+    StartFetch(r, url, method);
   } else {
-    uint32_t length = 0;
-    void* owned = nullptr;
-    const uint8_t* data = ReadLocal(r, url, &length, &owned);
+    AnimLoaded local{};
+    const int32_t read = AnimNet_ReadLocal(r.p, url, &local);
+    const uint32_t length = read > 0 ? static_cast<uint32_t>(read) : 0;
+    const uint8_t* data = read >= 0 ? local.data : nullptr;
+    void* owned = local.owned;
     if (data && length >= 3 &&
         ((data[0] == 'Q' && data[1] == 'V' && data[2] == 'X') || (data[0] == 'F' && data[1] == 'W' && data[2] == 'S'))) {
       if (level == kAnimLevelRemoved) {
@@ -355,6 +362,12 @@ bool TargetObject(Run& r, const char* text, AnimClip** clip, AnimDisplayObject**
   if (pathOut) *pathOut = path;
   else AnimStr_Free(r.p, path);
   return parent != nullptr;
+}
+
+// Pixels to twentieths, held at the ends of the range.
+int32_t Twips(int32_t pixels) {
+  const int64_t v = int64_t{pixels} * 20;
+  return static_cast<int32_t>(v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : v);
 }
 
 void ReadPosition(AnimClip* c, const AnimDisplayObject* o) {
@@ -414,8 +427,8 @@ void SetProperty(Run& r) {
     if (index <= 3) ReadPosition(c, o);
     if (list) AnimDisplay_AddDirty(list, o);
     switch (index) {
-      case 0: c->x = asInt; if (o) o->matrix.tx = asInt * 20; break;
-      case 1: c->y = asInt; if (o) o->matrix.ty = asInt * 20; break;
+      case 0: c->x = asInt; if (o) o->matrix.tx = Twips(asInt); break;
+      case 1: c->y = asInt; if (o) o->matrix.ty = Twips(asInt); break;
       case 2: c->xscale = asNumber; if (o) o->matrix.a = asNumber * 0.01f; break;
       case 3: c->yscale = asNumber; if (o) o->matrix.d = asNumber * 0.01f; break;
       case 4: c->currentFrame = static_cast<uint32_t>(asInt > 0 ? asInt - 1 : 0); break;
@@ -479,7 +492,7 @@ void CloneSprite(Run& r) {
       }
       o->name = AnimPath_Resolve(r.p, parentPath, name, kAnimPathClip);
       if (o->name && from->character->type == kAnimSprite)
-        o->clip = AnimLevel_Find(static_cast<AnimSprite*>(from->character->body)->clip, o->name);
+        o->clip = AnimLevel_Find(r.m, static_cast<AnimSprite*>(from->character->body)->clip, o->name);
       if (AnimPlayer_Aborted(r.p)) {
         AnimDisplay_FreeObject(r.p, o);
       } else {
@@ -592,7 +605,7 @@ void SetVariable(Run& r) {
     value = nullptr;
     if (v && v->boundObject) {
       char* clipPath = AnimStr_Dup(r.p, full);
-      if (clipPath) AnimPath_Split(clipPath, 0);
+      if (clipPath) AnimPath_Split(clipPath, 1);
       if (AnimClip* c = clipPath ? AnimClip_FindByPath(RootOf(r), *clipPath ? clipPath : "/") : nullptr)
         AnimDisplay_AddDirty(&c->list, static_cast<AnimDisplayObject*>(v->boundObject));
       AnimStr_Free(r.p, clipPath);
@@ -636,7 +649,7 @@ const AnimActionRecord* Step(Run& r, const AnimActionRecord* a) {
       r.m->action.toggleQuality = 1;
       r.bits |= kAnimRunUpdate;
       break;
-    case 0x09: AnimHook_SoundStop(r.p, -1, 0); break;
+    case 0x09: AnimSound_StopAll(r.p); break;
     case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x0E: case 0x0F: case 0x10: case 0x11: case 0x13: case 0x21:
     case 0x29:
       Binary(r, code);

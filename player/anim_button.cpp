@@ -6,6 +6,7 @@
 #include "player/anim_movie.h"
 #include "player/anim_player.h"
 #include "player/anim_shape.h"
+#include "player/anim_text.h"
 
 namespace {
 
@@ -30,52 +31,37 @@ struct Buttons {
   uint32_t count;
 };
 
-void Collect(AnimDisplayList* list, Buttons* out, uint32_t nesting) {
-  if (nesting > kAnimMaxClipDepth) return;
-  for (AnimDisplayObject* o = list->first; o && out->count < kMaxButtons; o = o->next) {
+uint32_t WalkList(AnimDisplayList* list, void* context, uint32_t key, AnimButtonVisit visit, uint32_t nesting) {
+  if (nesting > kAnimMaxClipDepth) return 0;
+  uint32_t result = 0;
+  for (AnimDisplayObject* o = list->first; o; o = o->next) {
+    uint32_t r = 0;
     if (const AnimButton* b = ButtonOf(o)) {
-      if (!SkippedField(b)) out->items[out->count++] = {o, list->owner};
+      if (!SkippedField(b)) r = visit(context, key, o, list->owner);
     } else if (o->clip && &o->clip->list != list) {
-      Collect(&o->clip->list, out, nesting + 1);
+      r = WalkList(&o->clip->list, context, key, visit, nesting + 1);
     }
+    if (r == 2) return 2;
+    result |= r;
   }
+  return result;
+}
+
+uint32_t CollectOne(void* context, uint32_t, AnimDisplayObject* o, AnimClip* owner) {
+  auto* out = static_cast<Buttons*>(context);
+  if (out->count >= kMaxButtons) return 2;
+  out->items[out->count++] = {o, owner};
+  return 1;
 }
 
 void CollectAll(AnimMovie* m, Buttons* out) {
   out->count = 0;
-  for (AnimStream* s = m->levels; s; s = s->next)
-    if (s->level != kAnimLevelRemoved && s->root) Collect(&s->root->list, out, 0);
-}
-
-void AddRecord(const AnimButtonRecord* r, AnimRect* out) {
-  AnimRect inner, moved;
-  AnimChar_GetBounds(r->character, &inner);
-  if (r->character->type == kAnimMorph) AnimMorph_Bounds(static_cast<const AnimMorph*>(r->character->body), &inner);
-  AnimRect_Transform(&moved, &r->matrix, &inner);
-  AnimRect_Add(out, &moved);
+  AnimButton_Walk(m, out, 0, CollectOne);
 }
 
 // The button's area in its own units: its records of the hit-test state,
 // else the last record that has a character.
-bool OwnBounds(const AnimButton* b, AnimRect* out) {
-  AnimRect_SetEmpty(out);
-  if (b->editText) {
-    *out = b->editText->bounds;
-    return !AnimRect_IsEmpty(out);
-  }
-  const AnimButtonRecord* last = nullptr;
-  bool any = false;
-  for (const AnimButtonRecord* r = b->records; r; r = r->next) {
-    if (!r->character) continue;
-    last = r;
-    if (r->states & kHit) {
-      AddRecord(r, out);
-      any = true;
-    }
-  }
-  if (!any && last) AddRecord(last, out);
-  return !AnimRect_IsEmpty(out);
-}
+bool OwnBounds(const AnimButton* b, AnimRect* out) { return AnimButton_GetBounds(b, kHit, out); }
 
 // The button's area on the frame buffer, in 1/32 pixel.
 bool DeviceBounds(AnimMovie* m, const AnimDisplayObject* o, AnimRect* out) {
@@ -115,31 +101,6 @@ bool Centre(AnimMovie* m, const AnimDisplayObject* o, int32_t* x, int32_t* y) {
   return true;
 }
 
-AnimDisplayObject* Nearest(AnimMovie* m, const Buttons& all, int32_t dx, int32_t dy, AnimDisplayObject* focus) {
-  int32_t fx, fy;
-  if (!Centre(m, focus, &fx, &fy)) return nullptr;
-  AnimDisplayObject* best = nullptr;
-  int64_t bestDistance = 0x7FFFFFFF;
-  for (uint32_t i = 0; i < all.count; ++i) {
-    AnimDisplayObject* o = all.items[i].object;
-    int32_t x, y;
-    if (o == focus || !Centre(m, o, &x, &y)) continue;
-    const int32_t ddx = x - fx, ddy = y - fy;
-    int32_t along, across;
-    if (dy < 0) along = -ddy, across = ddx;
-    else if (dy > 0) along = ddy, across = -ddx;
-    else if (dx > 0) along = ddx, across = ddy;
-    else along = -ddx, across = ddy;
-    if (along < 0 || across < -2 * along || across > 2 * along) continue;
-    const int64_t distance = int64_t{along} * along + int64_t{across} * across;
-    if (distance < bestDistance) {
-      bestDistance = distance;
-      best = o;
-    }
-  }
-  return best;
-}
-
 // Runs a list for a button's clip: the result carries bit 4 when something
 // needs an update, and a stopped clip is updated at once.
 uint32_t RunFor(AnimMovie* m, AnimClip* clip, const AnimActionRecord* list, bool endStep) {
@@ -157,29 +118,23 @@ uint32_t RunFor(AnimMovie* m, AnimClip* clip, const AnimActionRecord* list, bool
 uint32_t RunChanged(AnimMovie* m) {
   uint32_t result = 0;
   for (uint32_t round = 0; round < kMaxButtons; ++round) {
-    Buttons all;
-    CollectAll(m, &all);
-    Found changed{nullptr, nullptr};
-    for (uint32_t i = 0; i < all.count && !changed.object; ++i)
-      if (all.items[i].object->previousButtonState != all.items[i].object->buttonState) changed = all.items[i];
-    if (!changed.object) break;
-    AnimDisplayObject* o = changed.object;
-    const AnimButton* b = ButtonOf(o);
+    AnimClip* owner = nullptr;
     const AnimActionRecord* list = nullptr;
-    if (b->conditions) list = AnimButton_TransitionActions(b, o->buttonState, o->previousButtonState);
-    else if (o->buttonState == kDown) list = b->actions;
-    o->previousButtonState = o->buttonState;
-    result |= RunFor(m, changed.owner, list, true);
+    if (!AnimButton_FindChanged(m, &owner, &list)) break;
+    result |= RunFor(m, owner, list, true);
     if (AnimPlayer_Aborted(m->player)) return 0;
   }
   return result;
 }
 
+uint32_t SameOne(void* context, uint32_t, AnimDisplayObject* o, AnimClip*) { return o == context ? 2 : 0; }
+
+// Whether a button is still in some list.
+bool Shown(AnimMovie* m, AnimDisplayObject* o) { return AnimButton_Walk(m, o, 0, SameOne) == 2; }
+
 uint32_t KeyPress(AnimMovie* m, uint32_t key) {
   AnimInputState& in = m->input;
   in.pointerMode = 0;
-  Buttons all;
-  CollectAll(m, &all);
   AnimDisplayObject* focus = in.focus;
   if (key == kAnimKeySelect) {
     if (!focus) return 0;
@@ -189,41 +144,137 @@ uint32_t KeyPress(AnimMovie* m, uint32_t key) {
     return RunChanged(m) | 1;
   }
   if (!focus) {
-    if (all.count == 0) return 0;
-    Focus(m, all.items[0].object);
+    AnimDisplayObject* first = AnimButton_First(m);
+    if (!first) return 0;
+    Focus(m, first);
     return RunChanged(m) | 1;
   }
   if (key < kAnimKeyUp || key > kAnimKeyRight) return 0;
   static const int32_t kDirections[4][2] = {{0, -1}, {0, 1}, {-1, 0}, {1, 0}};
   const int32_t* d = kDirections[key - kAnimKeyUp];
-  AnimDisplayObject* next = Nearest(m, all, d[0], d[1], focus);
+  AnimDisplayObject* next = AnimButton_Nearest(m, d[0], d[1], focus);
   if (!next) next = focus;
   SetState(focus, kUp);
   uint32_t result = RunChanged(m);
   // The old focus may have gone with its actions; the new one must still be shown.
-  Buttons after;
-  CollectAll(m, &after);
-  bool present = false;
-  for (uint32_t i = 0; i < after.count; ++i) present |= after.items[i].object == next;
-  if (present) Focus(m, next);
+  if (Shown(m, next)) Focus(m, next);
   else in.focus = nullptr;
   return result | RunChanged(m) | 1;
 }
 
 uint32_t KeyCondition(AnimMovie* m, uint32_t key) {
-  if (key < 24 || key > 33) return 0;
-  const uint32_t word = ('0' + key - 24) << 9;
-  Buttons all;
-  CollectAll(m, &all);
-  for (uint32_t i = 0; i < all.count; ++i) {
-    const AnimButton* b = ButtonOf(all.items[i].object);
-    for (const AnimCondition* c = b->conditions; c; c = c->next)
-      if ((c->bits & 0xFE00) == word) return RunFor(m, all.items[i].owner, c->actions, false);
+  AnimClip* owner = nullptr;
+  const AnimActionRecord* list = nullptr;
+  if (!AnimButton_FindKey(m, key, &owner, &list)) return 0;
+  return RunFor(m, owner, list, false);
+}
+
+// Walk callbacks of the focus helpers.
+struct NearestSearch {
+  AnimMovie* movie;
+  AnimDisplayObject* focus;
+  int32_t dx, dy, fx, fy;
+  int64_t bestDistance;
+  AnimDisplayObject* best;
+};
+
+uint32_t NearestOne(void* context, uint32_t, AnimDisplayObject* o, AnimClip*) {
+  auto* n = static_cast<NearestSearch*>(context);
+  int32_t x, y;
+  if (o == n->focus || !Centre(n->movie, o, &x, &y)) return 0;
+  const int32_t ddx = x - n->fx, ddy = y - n->fy;
+  int32_t along, across;
+  if (n->dy < 0) along = -ddy, across = ddx;
+  else if (n->dy > 0) along = ddy, across = -ddx;
+  else if (n->dx > 0) along = ddx, across = ddy;
+  else along = -ddx, across = ddy;
+  if (along < 0 || across < -2 * along || across > 2 * along) return 0;
+  const int64_t distance = int64_t{along} * along + int64_t{across} * across;
+  if (distance < n->bestDistance) {
+    n->bestDistance = distance;
+    n->best = o;
+  }
+  return 0;
+}
+
+struct Pick {
+  AnimDisplayObject* object;
+  AnimClip* owner;
+  const AnimActionRecord* list;
+};
+
+uint32_t FirstOne(void* context, uint32_t, AnimDisplayObject* o, AnimClip* owner) {
+  *static_cast<Pick*>(context) = Pick{o, owner, nullptr};
+  return 2;
+}
+
+uint32_t ChangedOne(void* context, uint32_t, AnimDisplayObject* o, AnimClip* owner) {
+  if (o->previousButtonState == o->buttonState) return 0;
+  *static_cast<Pick*>(context) = Pick{o, owner, nullptr};
+  return 2;
+}
+
+uint32_t KeyOne(void* context, uint32_t word, AnimDisplayObject* o, AnimClip* owner) {
+  for (const AnimCondition* c = ButtonOf(o)->conditions; c; c = c->next) {
+    if (c->bits != word) continue;
+    *static_cast<Pick*>(context) = Pick{o, owner, c->actions};
+    return 2;
   }
   return 0;
 }
 
 }  // namespace
+
+uint32_t AnimButton_Walk(AnimMovie* m, void* context, uint32_t key, AnimButtonVisit visit) {
+  uint32_t result = 0;
+  for (AnimStream* s = m->levels; s; s = s->next) {
+    if (s->level == kAnimLevelRemoved || !s->root) continue;
+    const uint32_t r = WalkList(&s->root->list, context, key, visit, 0);
+    if (r == 2) return 2;
+    result |= r;
+  }
+  return result;
+}
+
+AnimDisplayObject* AnimButton_FindChanged(AnimMovie* m, AnimClip** owner, const AnimActionRecord** list) {
+  Pick pick{};
+  AnimButton_Walk(m, &pick, 0, ChangedOne);
+  *owner = pick.owner;
+  *list = nullptr;
+  AnimDisplayObject* o = pick.object;
+  if (!o) return nullptr;
+  const AnimButton* b = ButtonOf(o);
+  if (b->conditions) *list = AnimButton_TransitionActions(b, o->buttonState, o->previousButtonState);
+  else if (o->buttonState == kDown) *list = b->actions;
+  o->previousButtonState = o->buttonState;
+  return o;
+}
+
+AnimDisplayObject* AnimButton_Nearest(AnimMovie* m, int32_t dx, int32_t dy, AnimDisplayObject* focus) {
+  NearestSearch n{m, focus, dx, dy, 0, 0, 0x7FFFFFFF, nullptr};
+  if (!Centre(m, focus, &n.fx, &n.fy)) return nullptr;
+  AnimButton_Walk(m, &n, 0, NearestOne);
+  return n.best;
+}
+
+AnimDisplayObject* AnimButton_First(AnimMovie* m) {
+  Pick pick{};
+  AnimButton_Walk(m, &pick, 0, FirstOne);
+  return pick.object;
+}
+
+AnimDisplayObject* AnimButton_FindKey(AnimMovie* m, uint32_t key, AnimClip** owner, const AnimActionRecord** list) {
+  *owner = nullptr;
+  *list = nullptr;
+  // Keys 24 to 36 stand for '0' and the codes after it; the condition word
+  // names the key in its upper seven bits and nothing else.
+  if (key < 24 || key > 36) return nullptr;
+  Pick pick{};
+  AnimButton_Walk(m, &pick, ('0' + key - 24) << 9, KeyOne);
+  *owner = pick.owner;
+  *list = pick.list;
+  return pick.object;
+}
 
 bool AnimButton_Bounds(const AnimDisplayObject* o, AnimRect* out) {
   AnimRect own;
@@ -236,11 +287,15 @@ bool AnimButton_Bounds(const AnimDisplayObject* o, AnimRect* out) {
 AnimClip* AnimButton_NestedClip(AnimMovie* m, AnimDisplayObject* o) {
   const AnimButton* b = ButtonOf(o);
   if (!b || !o->name) return nullptr;
-  for (const AnimButtonRecord* r = b->records; r; r = r->next) {
+  // The record of the button's state when it is a sprite, else the first
+  // sprite record: one instance clip plays through every state.
+  const AnimButtonRecord* selected = AnimButton_SelectRecord(b, o->buttonState);
+  if (!selected || !selected->character || selected->character->type != kAnimSprite) selected = nullptr;
+  for (const AnimButtonRecord* r = selected ? selected : b->records; r; r = r->next) {
     if (!r->character || r->character->type != kAnimSprite) continue;
     AnimClip* chain = static_cast<AnimSprite*>(r->character->body)->clip;
     if (chain && !chain->movie) chain->movie = chain->list.movie = m;
-    return AnimLevel_Find(chain, o->name);
+    return AnimLevel_Find(m, chain, o->name);
   }
   return nullptr;
 }
@@ -274,6 +329,8 @@ uint32_t AnimButton_Draw(AnimMovie* m, const AnimButton* button, uint32_t state,
     else if (c->type == kAnimMorph)
       drew |= AnimMorph_Draw(&m->raster, static_cast<const AnimMorph*>(c->body), &combined, cx, 0) ==
               kAnimShapeDrawn;
+    else if (c->type == kAnimText)
+      drew |= AnimText_Draw(&m->raster, static_cast<const AnimText*>(c->body), &combined, cx) == kAnimShapeDrawn;
     else if (c->type == kAnimButton)
       drew |= AnimButton_Draw(m, static_cast<const AnimButton*>(c->body), state, &combined, cx, nullptr, nesting + 1);
     else if (c->type == kAnimSprite && nested)

@@ -45,7 +45,6 @@ void SetSoundClass(AnimSound* sound, uint32_t v) {
 
 // Button records up to a flag byte 0; tag 34 follows each with a colour transform.
 bool ReadButtonRecords(AnimStream* s, AnimButton* b, bool withCxform) {
-  AnimButtonRecord** tail = &b->records;
   while (Left(s) > 0) {
     const uint32_t flags = AnimParse_ReadU8(s);
     if (flags == 0) break;
@@ -55,8 +54,7 @@ bool ReadButtonRecords(AnimStream* s, AnimButton* b, bool withCxform) {
     r->character = AnimDict_Find(s->dictionary, AnimParse_ReadU16(s));
     r->depth = static_cast<int32_t>(AnimParse_ReadU16(s));
     AnimParse_ReadMatrix(s, &r->matrix);
-    *tail = r;
-    tail = &r->next;
+    AnimButton_AppendRecord(b, r);
     if (withCxform) {
       r->cxform = static_cast<AnimCxform*>(Alloc(s, sizeof(AnimCxform)));
       if (!r->cxform) return false;
@@ -259,22 +257,13 @@ void AnimButton_ReadTag(AnimStream* s, bool withConditions) {
   }
   bool ok = ReadButtonRecords(s, b, withConditions);
   if (ok && !withConditions) {
-    b->actions = AnimParse_ReadActions(s);
+    AnimButton_AppendAction(b, AnimParse_ReadActions(s));
   } else if (ok && conditionOffset != 0) {
     for (uint32_t next = 1; next != 0 && Left(s) > 0;) {
       next = AnimParse_ReadU16(s);
       const uint32_t bits = AnimParse_ReadU16(s);
       AnimActionRecord* list = AnimParse_ReadActions(s);
-      if (AnimPlayer_Aborted(s->player)) break;
-      auto* c = static_cast<AnimCondition*>(Alloc(s, sizeof(AnimCondition)));
-      if (!c) {
-        AnimActions_Free(s->player, list);
-        break;
-      }
-      c->bits = bits;
-      c->actions = list;
-      c->next = b->conditions;
-      b->conditions = c;
+      if (AnimPlayer_Aborted(s->player) || !AnimButton_AddCondition(s->player, b, bits, list)) break;
     }
   }
   if (!ok || AnimPlayer_Aborted(s->player)) {
@@ -361,6 +350,78 @@ void AnimEditText_ReadTag(AnimStream* s) {
   }
   AnimDict_Add(s, &b->header);
 }
+
+void AnimButton_AppendRecord(AnimButton* b, AnimButtonRecord* record) {
+  record->next = nullptr;
+  AnimButtonRecord** tail = &b->records;
+  while (*tail) tail = &(*tail)->next;
+  *tail = record;
+}
+
+void AnimButton_AppendAction(AnimButton* b, AnimActionRecord* list) {
+  AnimActionRecord** tail = &b->actions;
+  while (*tail) tail = &(*tail)->next;
+  *tail = list;
+}
+
+bool AnimButton_AddCondition(AnimPlayer* p, AnimButton* b, uint32_t bits, AnimActionRecord* list) {
+  auto* c = static_cast<AnimCondition*>(AnimPlayer_Alloc(p, sizeof(AnimCondition)));
+  if (!c) {
+    AnimActions_Free(p, list);
+    return false;
+  }
+  c->bits = bits;
+  c->actions = list;
+  c->next = b->conditions;
+  b->conditions = c;
+  return true;
+}
+
+const AnimButtonRecord* AnimButton_SelectRecord(const AnimButton* b, uint32_t state) {
+  for (const AnimButtonRecord* r = b ? b->records : nullptr; r; r = r->next)
+    if (r->states & state) return r;
+  return nullptr;
+}
+
+namespace {
+
+void AddRecordBounds(const AnimButtonRecord* r, AnimRect* out) {
+  AnimRect inner, moved;
+  AnimChar_GetBounds(r->character, &inner);
+  if (r->character->type == kAnimMorph) AnimMorph_Bounds(static_cast<const AnimMorph*>(r->character->body), &inner);
+  AnimRect_Transform(&moved, &r->matrix, &inner);
+  AnimRect_Add(out, &moved);
+}
+
+}  // namespace
+
+bool AnimButton_GetBounds(const AnimButton* b, uint32_t state, AnimRect* out) {
+  AnimRect_SetEmpty(out);
+  if (!b) return false;
+  if (b->editText) {
+    *out = b->editText->bounds;
+  } else {
+    const AnimButtonRecord* last = nullptr;
+    bool any = false;
+    for (const AnimButtonRecord* r = b->records; r; r = r->next) {
+      if (!r->character) continue;
+      last = r;
+      if (r->states & state) {
+        AddRecordBounds(r, out);
+        any = true;
+      }
+    }
+    if (!any && last) AddRecordBounds(last, out);
+  }
+  return !AnimRect_IsEmpty(out);
+}
+
+void AnimSound_Start(AnimPlayer* p, const AnimSound* sound, const AnimSoundInfo* info) {
+  if (info && (info->syncBits & 2)) AnimHook_SoundStop(p, static_cast<int32_t>(sound->id), sound->typeBit & 0xFF);
+  else AnimHook_SoundStart(p, sound, sound->id, info ? info->loopCount : 0);
+}
+
+void AnimSound_StopAll(AnimPlayer* p) { AnimHook_SoundStop(p, -1, 0); }
 
 uint32_t AnimButton_TransitionBits(const AnimButton* b, uint32_t newState, uint32_t oldState) {
   if (newState == oldState) return 0;

@@ -73,8 +73,9 @@ void CombineCxform(AnimCxform* out, const AnimCxform* parent, const AnimCxform* 
 }
 
 // One step of a clip's own timeline (no nested update). Returns 1 when
-// anything it ran changed.
-uint32_t StepFrame(AnimClip* clip) {
+// anything it ran changed. Only a level's root halts at its last frame; a
+// sprite's clip wraps round to frame 0.
+uint32_t StepFrame(AnimClip* clip, bool root) {
   const uint32_t available = AnimClip_Available(clip);
   if (available == 0) return 0;
   clip->firstFramePending = 0;
@@ -91,7 +92,7 @@ uint32_t StepFrame(AnimClip* clip) {
   changed |= AnimClip_RunFrame(clip, clip->currentFrame, 1);
   if (clip->nextFrame >= available) {
     if (available != clip->frameCount) clip->waiting = 1;
-    else if (!(clip->flagWord & kAnimClipLoop)) AnimClip_Halt(clip);
+    else if (root && !(clip->flagWord & kAnimClipLoop)) AnimClip_Halt(clip);
   }
   if (changed) clip->changed = 1;
   return changed;
@@ -140,7 +141,7 @@ uint32_t StepNested(AnimDisplayList* list, AnimDisplayObject* o, uint32_t nestin
   if (!IsButton(o)) TakeLoadedMovie(list->movie, o);
   uint32_t changed = 0;
   clip->firstFramePending = 0;
-  if (clip->playing && !clip->waiting) changed |= StepFrame(clip);
+  if (clip->playing && !clip->waiting) changed |= StepFrame(clip, false);
   if (!InList(list, o)) return changed;
   changed |= UpdateList(&clip->list, nesting + 1);
   if (IsBackground(o->name)) AnimRect_SetEmpty(&clip->list.dirty);
@@ -242,19 +243,18 @@ void ShowField(AnimMovie* m, AnimDisplayObject* o, AnimEditText* field) {
 uint32_t DrawSprite(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, const AnimCxform* cx,
                     uint32_t nesting) {
   if (!clip || !clip->visible || nesting >= kAnimMaxClipDepth) return 0;
-  AnimMatrix own = *matrix;
-  if (clip->extraMatrixSet) {
-    AnimMatrix_Concat(&own, matrix, &clip->extraMatrix);
-  }
   AnimCxform scaled;
   const AnimCxform* use = cx;
   if (clip->alpha != 100) {
-    if (cx) scaled = *cx;
-    else scaled = AnimCxform{256, 0, 256, 0, 256, 0, 256, 0};
-    scaled.aMul = scaled.aMul * clip->alpha / 100;
+    if (cx) {
+      scaled = *cx;
+      scaled.aMul = static_cast<int32_t>(int64_t{scaled.aMul} * clip->alpha / 100);
+    } else {
+      scaled = AnimCxform{static_cast<int32_t>(int64_t{clip->alpha} * 255 / 100), 0, 255, 0, 255, 0, 255, 0};
+    }
     use = &scaled;
   }
-  return DrawListAt(m, &clip->list, &own, use, nesting);
+  return DrawListAt(m, &clip->list, matrix, use, nesting);
 }
 
 uint32_t DrawChar(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
@@ -288,6 +288,14 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
   AnimRaster& r = m->raster;
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
     if (!o->character) continue;
+    // A rotation set by a script joins the object's matrix once.
+    if (IsSprite(o) && o->name && o->clip && o->clip->extraMatrixSet) {
+      AnimMatrix turned;
+      AnimMatrix_Concat(&turned, &o->matrix, &o->clip->extraMatrix);
+      o->matrix = turned;
+      AnimMatrix_SetIdentity(&o->clip->extraMatrix);
+      o->clip->extraMatrixSet = 0;
+    }
     AnimMatrix matrix;
     AnimMatrix_Concat(&matrix, parent, &o->matrix);
     if (IsButton(o)) o->drawnMatrix = matrix;
@@ -449,7 +457,7 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
   if (!AnimPlayer_Aborted(p) && character->type == kAnimSprite) {
     AnimClip* chain = static_cast<AnimSprite*>(character->body)->clip;
     if (chain && !chain->movie) chain->movie = chain->list.movie = m;
-    o->clip = AnimLevel_Find(chain, o->name);
+    o->clip = AnimLevel_Find(m, chain, o->name);
     TakeLoadedMovie(m, o);
   }
   if (AnimPlayer_Aborted(p)) {
@@ -463,10 +471,10 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
     AnimDisplayObject** link = &list->first;
     while (*link != old) link = &(*link)->next;
     *link = old->next;
-    if (!o->name && old->name) {
-      o->name = old->name;
-      old->name = nullptr;
-    }
+    // The object at that depth keeps the name it goes by.
+    AnimStr_Free(p, o->name);
+    o->name = old->name;
+    old->name = nullptr;
     AnimDisplay_FreeObject(p, old);
   }
   InsertByDepth(list, o);
@@ -541,7 +549,7 @@ uint32_t AnimClip_Update(AnimDisplayList* list) { return UpdateList(list, 0); }
 
 uint32_t AnimClip_Advance(AnimClip* clip) {
   uint32_t changed = 0;
-  if (clip->playing && !clip->waiting) changed |= StepFrame(clip);
+  if (clip->playing && !clip->waiting) changed |= StepFrame(clip, true);
   changed |= UpdateList(&clip->list, 0);
   if (changed) clip->changed = 1;
   return changed;
@@ -572,11 +580,8 @@ uint32_t AnimClip_RunFrame(AnimClip* clip, uint32_t frame, uint32_t mode) {
           break;
         case kAnimRemoveDepth: changed |= AnimDisplay_Remove(list, nullptr, c->depth) != nullptr; break;
         case kAnimStartSound:
-          if (mode == 1 && c->character && c->character->type == kAnimSound) {
-            const auto* sound = static_cast<const AnimSound*>(c->character->body);
-            if (c->soundInfo && (c->soundInfo->syncBits & 2)) AnimHook_SoundStop(p, static_cast<int32_t>(sound->id), sound->typeBit & 0xFF);
-            else AnimHook_SoundStart(p, sound, sound->id, c->soundInfo ? c->soundInfo->loopCount : 0);
-          }
+          if (mode == 1 && c->character && c->character->type == kAnimSound)
+            AnimSound_Start(p, static_cast<const AnimSound*>(c->character->body), c->soundInfo);
           break;
         case kAnimBackground:
           if (mode == 1) {
@@ -693,8 +698,8 @@ uint32_t AnimClip_Goto(uint32_t oldFrame, AnimClip* clip) {
   return changed;
 }
 
-AnimClip* AnimLevel_Find(AnimClip* chain, const char* name) {
-  if (!chain) return nullptr;
+AnimClip* AnimLevel_Find(AnimMovie* m, AnimClip* chain, const char* name) {
+  if (!chain) return m ? AnimMovie_Root(m) : nullptr;
   AnimClip* last = chain;
   for (AnimClip* c = chain; c; c = c->nextLevel) {
     last = c;

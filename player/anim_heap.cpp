@@ -210,6 +210,9 @@ void* Grow(AnimHeap* h, uint32_t r) {
     start += 8 - static_cast<uint32_t>(misalign);
     ext -= 8;
   }
+  // The new block loses 8 bytes to its fences: a request just under a step
+  // takes one more step, so the block always holds it.
+  if (ext < static_cast<uint64_t>(r) + 8) ext += kGrowStep;
   if (start + ext > h->end) return nullptr;
   const uint32_t ext32 = static_cast<uint32_t>(ext);
   uint32_t block;

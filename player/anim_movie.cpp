@@ -117,6 +117,7 @@ void AnimMovie_Destroy(AnimMovie* m) {
   AnimPlayer* p = m->player;
   AnimValue_ClearStack(p);
   AnimClip_RestartAfter(m, 0xFFFFFFFFu);
+  AnimClip_Reset(m);
   for (AnimStream* s = m->levels; s;) {
     AnimStream* next = s->next;
     FreeLevel(m, s);
@@ -130,6 +131,13 @@ void AnimMovie_Destroy(AnimMovie* m) {
   AnimCaption_Free(p);
   AnimPlayer_Free(p, m);
   p->heap.abortFlag = 0;
+}
+
+void AnimClip_Reset(AnimMovie* m) {
+  AnimStream* s = m ? m->levels : nullptr;
+  if (!s || !s->root) return;
+  AnimClip_Free(m->player, s->root);
+  s->root = nullptr;
 }
 
 AnimStream* AnimMovie_Level(AnimMovie* m, uint32_t level) {
@@ -180,7 +188,8 @@ bool AnimView_Fit(AnimMovie* m, int32_t movieWidth, int32_t movieHeight) {
     if (!AnimRaster_Init(&m->raster, p, p->frameBuffer, v.frameWidth, v.frameHeight, v.frameWidth * 2,
                          p->highQuality != 0))
       return false;
-    AnimRaster_SetBackground(&m->raster, 255, 255, 255);
+    // No colour until the movie sets its background: the frame buffer shows
+    // what it held (zeros from a fresh host) and clearing leaves it alone.
   }
   m->raster.view = v.matrix;
   return true;
@@ -249,18 +258,13 @@ uint32_t AnimMovie_Control(AnimMovie* m, uint32_t flags, const AnimEvent* event)
         }
         result = 1;
         break;
-      case 48:
-        AnimDisplay_RemoveTimeline(&root->list, false);
-        AnimClip_RestartAfter(m, 0);
-        AnimClip_Rewind(root);
-        break;
+      case 48: AnimClip_Rewind(root); break;
       case 64:
+        // Takes the next frame without running it: the advance that follows
+        // a step shows it, so its actions run once.
         if (!root->playing) {
-          root->nextFrame = root->currentFrame + 1 >= AnimClip_Available(root) ? 0 : root->currentFrame + 1;
-          root->playing = 1;
-          AnimClip_Advance(root);
-          AnimClip_Halt(root);
-          AnimMovie_Redraw(m);
+          root->currentFrame = root->nextFrame;
+          root->nextFrame = root->nextFrame + 1 >= AnimClip_Available(root) ? 0 : root->nextFrame + 1;
         }
         break;
       default: break;
@@ -368,15 +372,32 @@ void AnimMovie_InvalidateAll(AnimMovie* m) {
   AnimMovie_Redraw(m);
 }
 
-uint32_t AnimMovie_ReplaceLevel(AnimMovie* m, bool removeOnly, uint32_t level, const uint8_t* data,
-                                uint32_t length) {
+namespace {
+
+// Replaces a level and answers what the feeder said.
+int32_t Replace(AnimMovie* m, bool removeOnly, uint32_t level, const uint8_t* data, uint32_t length) {
+  // A clip may be playing a level's frames; only numbered levels are replaced.
+  if (!AnimLevel_IsTarget(level)) return 0;
   for (AnimStream* s = m->levels; s; s = s->next)
     if (s->level == level) s->level = kAnimLevelRemoved;
   if (removeOnly || !InsertLevel(m, level)) return 0;
-  const uint32_t flags = AnimMovie_Feed(m, level, data, length);
+  int32_t fed;
+  if (m->feeder) {
+    fed = m->feeder(m, level, data, length);
+  } else {
+    const uint32_t flags = AnimMovie_Feed(m, level, data, length);
+    fed = flags == 0 || (flags & kAnimSoundRefused) ? 0 : static_cast<int32_t>(flags);
+  }
   if (AnimPlayer_Aborted(m->player)) return 0;
   m->fullRedraw = 1;
-  return flags != 0 && !(flags & (kAnimTagFailed | kAnimSoundRefused)) ? 1 : 0;
+  return fed;
+}
+
+}  // namespace
+
+uint32_t AnimMovie_ReplaceLevel(AnimMovie* m, bool removeOnly, uint32_t level, const uint8_t* data,
+                                uint32_t length) {
+  return Replace(m, removeOnly, level, data, length) > 0 ? 1 : 0;
 }
 
 uint32_t AnimMovie_AddLevel(AnimMovie* m, uint32_t level, const uint8_t* data, uint32_t length, const char* name) {
@@ -390,15 +411,14 @@ uint32_t AnimMovie_AddLevel(AnimMovie* m, uint32_t level, const uint8_t* data, u
   return 1;
 }
 
-uint32_t AnimMovie_LoadLevel(AnimMovie* m, const char* name, uint32_t level) {
-  if (!name || !*name) return AnimMovie_ReplaceLevel(m, true, level, nullptr, 0);
-  AnimPlayer* p = m->player;
-  const AnimPackageEntry* member = AnimPackage_Find(&p->package, name);
-  if (member && member->data) return AnimMovie_ReplaceLevel(m, false, level, member->data, member->size);
-  uint32_t length = 0;
-  auto* data = static_cast<uint8_t*>(AnimHook_ReadFile(p, name, &length, member ? member->offset : 0, 0, 0));
-  if (!data) return 0;
-  const uint32_t result = AnimMovie_ReplaceLevel(m, false, level, data, length);
-  AnimPlayer_Free(p, data);
-  return result;
+int32_t AnimMovie_LoadLevel(AnimMovie* m, const char* name, uint32_t level) {
+  if (!AnimLevel_IsTarget(level)) return 0;
+  if (!name || !*name) return static_cast<int32_t>(AnimMovie_ReplaceLevel(m, true, level, nullptr, 0));
+  if (!m->loader) return -1;
+  AnimLoaded loaded{};
+  const int32_t length = m->loader(m, name, &loaded);
+  if (length < 0) return -1;
+  const int32_t fed = Replace(m, false, level, loaded.data, static_cast<uint32_t>(length));
+  AnimPlayer_Free(m->player, loaded.owned);
+  return fed < 0 ? -1 : fed > 0 ? 1 : 0;
 }

@@ -92,6 +92,12 @@ struct AnimActionState {
   uint32_t toggleQuality;  // asked for inside a run; applied when the outer run ends
 };
 
+// A movie read for a level: its bytes, and the block to free afterwards.
+struct AnimLoaded {
+  const uint8_t* data;
+  void* owned;
+};
+
 struct AnimMovie {
   AnimPlayer* player;
   uint32_t fullRedraw;
@@ -107,6 +113,12 @@ struct AnimMovie {
   AnimRestart* restarts;
   int32_t redrawLeft, redrawTop, redrawRight, redrawBottom;  // host rectangle, pixels
   AnimActionState action;
+  // Installed by a successful load. The loader reads a named movie and
+  // answers its length, or -1 while it is not whole (or not there); the
+  // feeder parses data into a level and answers the parse flags, 0 when
+  // refused, -1 when more data is needed (-2 while a download is awaited).
+  int32_t (*loader)(AnimMovie* m, const char* name, AnimLoaded* out);
+  int32_t (*feeder)(AnimMovie* m, uint32_t level, const uint8_t* data, uint32_t length);
 };
 
 inline constexpr uint32_t kAnimLevelRemoved = 255;
@@ -114,6 +126,8 @@ inline constexpr uint32_t kAnimLevelRemoved = 255;
 // Movie object.
 AnimMovie* AnimMovie_Create(AnimPlayer* p);
 void AnimMovie_Destroy(AnimMovie* m);
+// Frees the root clip the movie owns (level 0's) and forgets it.
+void AnimClip_Reset(AnimMovie* m);
 uint32_t AnimMovie_Feed(AnimMovie* m, uint32_t level, const uint8_t* data, uint32_t length);
 AnimStream* AnimMovie_Level(AnimMovie* m, uint32_t level);
 AnimClip* AnimMovie_Root(AnimMovie* m);
@@ -127,7 +141,11 @@ void AnimMovie_InvalidateAll(AnimMovie* m);
 uint32_t AnimMovie_ReplaceLevel(AnimMovie* m, bool removeOnly, uint32_t level, const uint8_t* data,
                                 uint32_t length);
 uint32_t AnimMovie_AddLevel(AnimMovie* m, uint32_t level, const uint8_t* data, uint32_t length, const char* name);
-uint32_t AnimMovie_LoadLevel(AnimMovie* m, const char* name, uint32_t level);
+// 1 loaded, 0 refused, -1 not available yet (a pending load).
+int32_t AnimMovie_LoadLevel(AnimMovie* m, const char* name, uint32_t level);
+// Levels a movie may be loaded into by number: 255 marks removal, and the
+// numbers above belong to movies loaded for clips.
+inline bool AnimLevel_IsTarget(uint32_t level) { return level < 255; }
 
 // View.
 bool AnimView_Fit(AnimMovie* m, int32_t movieWidth, int32_t movieHeight);
@@ -164,7 +182,9 @@ uint32_t AnimClip_RunFrame(AnimClip* clip, uint32_t frame, uint32_t mode);
 uint32_t AnimClip_Goto(uint32_t oldFrame, AnimClip* clip);
 AnimClip* AnimClip_FindByPath(AnimClip* root, const char* path);
 int32_t AnimClip_FindLabel(const AnimClip* clip, const char* label);
-AnimClip* AnimLevel_Find(AnimClip* chain, const char* name);
+// The clip of a name in a sprite's chain, made when missing; without a
+// chain the movie's root.
+AnimClip* AnimLevel_Find(AnimMovie* m, AnimClip* chain, const char* name);
 void AnimClip_Halt(AnimClip* clip);
 void AnimClip_Restart(AnimClip* clip, bool stale);
 void AnimClip_RestartAfter(AnimMovie* m, uint32_t frame);
@@ -181,6 +201,19 @@ uint32_t AnimAction_Run(AnimClip* clip, const AnimActionRecord* first, uint32_t 
 
 // Buttons and events.
 uint32_t AnimClip_HandleEvent(AnimClip* clip, const AnimEvent* event);
+// Visits every button of every level in display order, into sprites, past
+// fields of flag 8: a visit answering 2 stops the walk (the walk answers 2),
+// 1 is remembered (the walk answers 1).
+using AnimButtonVisit = uint32_t (*)(void* context, uint32_t key, AnimDisplayObject* object, AnimClip* owner);
+uint32_t AnimButton_Walk(AnimMovie* m, void* context, uint32_t key, AnimButtonVisit visit);
+// The first button whose state moved since its list last ran: its owner
+// clip and the list of that transition (its previous state is brought up).
+AnimDisplayObject* AnimButton_FindChanged(AnimMovie* m, AnimClip** owner, const AnimActionRecord** list);
+// The nearest button in a direction's cone from the focus; none without one.
+AnimDisplayObject* AnimButton_Nearest(AnimMovie* m, int32_t dx, int32_t dy, AnimDisplayObject* focus);
+AnimDisplayObject* AnimButton_First(AnimMovie* m);
+// The first button whose condition names the key (24 to 36), with its list.
+AnimDisplayObject* AnimButton_FindKey(AnimMovie* m, uint32_t key, AnimClip** owner, const AnimActionRecord** list);
 void AnimButton_Track(AnimMovie* m);
 void AnimButton_Release(AnimInputState* input, AnimDisplayObject* object);
 void AnimButton_Refocus(AnimInputState* input, AnimDisplayObject* object);

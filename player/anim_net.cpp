@@ -74,6 +74,26 @@ int32_t AnimNet_StartFetch(AnimPlayer* p, const char* url) {
   return 1;
 }
 
+int32_t AnimNet_Fetch(AnimPlayer* p, const char* url) { return AnimNet_StartFetch(p, url); }
+
+int32_t AnimNet_ReadLocal(AnimPlayer* p, const char* name, AnimLoaded* out) {
+  *out = AnimLoaded{};
+  const AnimPackageEntry* member = AnimPackage_Find(&p->package, name);
+  if (member && member->data) {
+    out->data = member->data;
+    return static_cast<int32_t>(member->size);
+  }
+  uint32_t length = 0;
+  out->owned = AnimHook_ReadFile(p, member ? p->package.fileName : name, &length, member ? member->offset : 0,
+                                 member ? member->size : 0, 0);
+  if (!out->owned) return -1;
+  out->data = static_cast<const uint8_t*>(out->owned);
+  if (length <= 0x7FFFFFFFu) return static_cast<int32_t>(length);
+  AnimPlayer_Free(p, out->owned);
+  *out = AnimLoaded{};
+  return -1;
+}
+
 int32_t AnimNet_SendRequest(AnimPlayer* p) {
   AnimDownload& d = p->download;
   const char* path = d.path[0] == '/' ? d.path + 1 : d.path;

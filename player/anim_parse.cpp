@@ -608,9 +608,7 @@ uint32_t ReadSprite(AnimStream* s) {
   if (frames == 0) return 0;
   auto* sprite = static_cast<AnimSprite*>(Alloc(s, sizeof(AnimSprite)));
   if (!sprite) return 0;
-  AnimChar_InitHeader(&sprite->header, kAnimSprite, id, sprite);
-  sprite->clip = AnimClip_Create(s->player, frames);
-  if (!sprite->clip) {
+  if (!AnimSprite_Init(sprite, s->player, id, frames)) {
     AnimChar_Free(s->player, &sprite->header);
     return 0;
   }
@@ -1074,4 +1072,10 @@ const AnimPackageEntry* AnimPackage_Find(const AnimPackage* package, const char*
   for (uint32_t i = 0; i < package->count; ++i)
     if (std::strcmp(package->entries[i].name, name) == 0) return &package->entries[i];
   return nullptr;
+}
+
+bool AnimSprite_Init(AnimSprite* sprite, AnimPlayer* player, uint32_t id, uint32_t frames) {
+  AnimChar_InitHeader(&sprite->header, kAnimSprite, id, sprite);
+  sprite->clip = AnimClip_Create(player, frames);
+  return sprite->clip != nullptr;
 }

@@ -18,10 +18,6 @@ void TearDown(AnimPlayer* p) {
 
 AnimClip* Root(AnimPlayer* p) { return AnimMovie_Root(p->movie); }
 
-uint32_t Word(const uint8_t* d) {
-  return d[0] | uint32_t{d[1]} << 8 | uint32_t{d[2]} << 16 | uint32_t{d[3]} << 24;
-}
-
 uint32_t Reset(AnimPlayer* p, const AnimSize* size) {
   p->zoom = 1;
   p->panX = p->panY = 0;
@@ -50,50 +46,7 @@ uint32_t Reset(AnimPlayer* p, const AnimSize* size) {
   p->frameLimit = -1;
   p->redrawPending = 1;
   p->showAllPending = 1;
-  return 0;
-}
-
-// Loads a raw movie or a package's first member as level 0 and draws its
-// first frame.
-uint32_t Load(AnimPlayer* p, const uint8_t* data, uint32_t length) {
-  p->redrawPending = 1;
-  const uint32_t start = AnimHook_Clock(p);
-  TearDown(p);
-  if (!data || length == 0) return 1;
-  if (length >= 3 && data[0] == 'Q' && data[1] == 'V' && data[2] == 'Z') {
-    uint32_t size = 0;
-    data = AnimPackage_Unpack(&p->package, data, length, &size);
-    if (!data) return 1;
-    length = size;
-    std::memcpy(p->movieName, p->package.entries[0].name, sizeof p->movieName);
-  }
-  if (length < 8 || length < Word(data + 4)) return 2;
-  AnimMovie* m = AnimMovie_Create(p);
-  if (!m) {
-    p->heap.abortFlag = 1;
-    return 1;
-  }
-  p->movie = m;
-  m->startTime = start;
-  m->randomSeed = start;
-  const uint32_t flags = AnimMovie_Feed(m, 0, data, length);
-  if (AnimPlayer_Aborted(p)) {
-    TearDown(p);
-    p->heap.abortFlag = 1;
-    return 1;
-  }
-  if (flags == 0 || (flags & (kAnimNeedMore | kAnimSoundRefused | kAnimTagFailed)) || !Root(p)) {
-    TearDown(p);
-    return (flags & kAnimNeedMore) && p->awaitingData ? 4 : 2;
-  }
-  const AnimRect& frame = m->levels->frameRect;
-  AnimView_Fit(m, frame.xmax - frame.xmin, frame.ymax - frame.ymin);
-  if (AnimPlayer_Aborted(p)) {
-    TearDown(p);
-    p->heap.abortFlag = 1;
-    return 1;
-  }
-  AnimMovie_Control(m, 1, nullptr);
+  p->notifiedFrame = UINT32_MAX;
   return 0;
 }
 
@@ -154,10 +107,13 @@ uint32_t Advance(AnimPlayer* p) {
     if (AnimPlayer_Aborted(p)) return 1;
   }
   if (p->pendingUrl) {
-    // Asked for by an action; it stays asked for until the next reset.
+    // A level's movie that was not there when asked for: its download starts
+    // now. The request is taken, so the movie plays on at the next advance.
     AnimHook_RemoveFile(p, kDownloadFile, 0);
     AnimNet_Reset(p);
     AnimNet_StartFetch(p, p->pendingUrl);
+    AnimStr_Free(p, p->pendingUrl);
+    p->pendingUrl = nullptr;
     return 0;
   }
   AnimClip* root = Root(p);
@@ -170,63 +126,34 @@ uint32_t Advance(AnimPlayer* p) {
     return kAnimLimitReached;
   }
   AnimMovie* m = p->movie;
-  if (!p->paused && !root->playing && atLast && available == root->frameCount && !m->input.eventPending)
-    return kAnimMovieEnded;
   // The caption goes out with every frame of its range; past it, a caption
-  // still on the screen is taken off and the view drawn again.
+  // still on the screen is taken off, caption is turned off and the whole
+  // view drawn again.
   const AnimCaption& caption = p->caption;
   const auto shown = static_cast<int64_t>(frame);
   if (p->captionOn && caption.text && shown >= caption.startFrame && shown <= caption.endFrame) {
-    if (caption.flags & kAnimCaptionRedrawsView) p->redrawPending = 1;
+    if (caption.flags & kAnimCaptionRedrawsView) AnimMovie_InvalidateAll(m);
     AnimCaption_Tick(p);
     p->captionShown = 1;
   } else if (p->captionShown) {
     p->captionShown = 0;
+    p->captionOn = 0;
+    AnimMovie_InvalidateAll(m);
     p->redrawPending = 1;
   }
-  if (p->redrawPending) {
-    AnimHook_Notify(p, kAnimNotifyRedraw, 0, 0, p->frameWidth, p->frameHeight);
-    p->redrawPending = 0;
-  } else {
-    AnimHook_Notify(p, kAnimNotifyRedraw, m->redrawLeft, m->redrawTop, m->redrawRight, m->redrawBottom);
+  // The host hears of the frame when it changed or a caption is up.
+  if (frame != p->notifiedFrame || p->captionShown) {
+    if (p->redrawPending) {
+      AnimHook_Notify(p, kAnimNotifyRedraw, 0, 0, p->frameWidth, p->frameHeight);
+      p->redrawPending = 0;
+    } else {
+      AnimHook_Notify(p, kAnimNotifyRedraw, m->redrawLeft, m->redrawTop, m->redrawRight, m->redrawBottom);
+    }
+    p->notifiedFrame = frame;
   }
   AnimMovie_Control(m, 1, nullptr);
   p->showAllPending = 0;
   return 0;
-}
-
-// Movies from host storage (commands 2, 20 and 101): the read hook's block
-// is the player's to free once parsed. Command 20's data goes through the
-// temporary download file first.
-uint32_t LoadStored(AnimPlayer* p, uint32_t code, uintptr_t argument) {
-  const char* name = reinterpret_cast<const char*>(argument);
-  if (code == 20) {
-    struct Block {
-      const uint8_t* data;
-      uint32_t length;
-      uint32_t freeFlag;
-    };
-    const auto* block = reinterpret_cast<const Block*>(argument);
-    if (!block) return 1;
-    if (AnimHook_FileExists(p, kDownloadFile, 0)) AnimHook_RemoveFile(p, kDownloadFile, 0);
-    if (AnimHook_Room(p, block->length) == 0 || AnimHook_SaveFile(p, kDownloadFile, block->data, block->length) == 0)
-      return 5;
-    name = kDownloadFile;
-  }
-  if (!name) return 1;
-  if (code == 2 && AnimHook_FileExists(p, name, 0) == 0) return 3;
-  const AnimPackageEntry* member = code == 2 ? nullptr : AnimPackage_Find(&p->package, name);
-  uint32_t length = 0;
-  auto* data = static_cast<uint8_t*>(AnimHook_ReadFile(p, member ? p->package.fileName : name, &length,
-                                                       member ? member->offset : 0, member ? member->size : 0, 0));
-  if (!data) return code == 2 ? 1 : 3;
-  const uint32_t result = Load(p, data, length);
-  AnimPlayer_Free(p, data);
-  if (result == 0) {
-    std::strncpy(p->movieName, name, sizeof p->movieName - 1);
-    p->movieName[sizeof p->movieName - 1] = 0;
-  }
-  return result;
 }
 
 uint32_t DownloadCommand(AnimPlayer* p, uint32_t code, uintptr_t argument) {
@@ -265,19 +192,9 @@ uint32_t LoadFromBuffer(AnimPlayer* p, uint32_t code, const AnimDataArg* arg) {
   p->zoom = 1;
   p->panX = p->panY = 0;
   p->fromBuffer = 1;
-  const uint32_t result = arg ? Load(p, arg->data, arg->length) : 1;
-  if (result != 0) return result;
-  if (code == 16) {
-    p->frameLimit = -1;
-    return 0;
-  }
-  p->frameLimit = 0;
-  if (code == 17) {
-    Root(p)->flagWord |= kAnimClipLoop;
-    return 0;
-  }
-  // 18 plays a frame count or a play time at once; both are 0 here.
-  return 0;
+  const uint32_t result = AnimPlayer_Load(p, code, reinterpret_cast<uintptr_t>(arg));
+  if (result == 0) p->frameLimit = code == 16 ? -1 : 0;
+  return result;
 }
 
 // After a video: a fresh heap, then the named package member (or host file).
@@ -486,14 +403,15 @@ uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
       p->panX = p->panY = 0;
       p->frameLimit = -1;
       p->fromBuffer = 0;
-      result = LoadStored(p, code, argument);
+      result = AnimPlayer_Load(p, code, argument);
       break;
     case 3:
       result = Close(p, true);
       break;
     case 4: {
       const uint32_t key = static_cast<uint32_t>(argument);
-      if (p->pendingUrl) return 0;
+      // Keys wait while the host carries a transfer a movie's action asked for.
+      if (p->fetching && p->movie && p->movie->action.networkPending) return 0;
       // Keys 12 to 16 and 24 to 36 belong to the movie's own buttons.
       if (key >= 12 && key <= 16) return DeliverEvent(p, kAnimEventKey, key, 0, 0);
       if (key >= 24 && key <= 36) return DeliverEvent(p, kAnimEventKeyCondition, key, 0, 0);
@@ -531,11 +449,18 @@ uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
 }
 
 void AnimHook_Error(AnimPlayer*, uint32_t) {}
-void AnimHook_Notify(AnimPlayer*, uint32_t, int32_t, int32_t, int32_t, int32_t) {}
+void AnimHook_Notify(AnimPlayer* p, uint32_t what, int32_t a, int32_t b, int32_t c, int32_t d) {
+  if (p->hooks && p->hooks->notify) p->hooks->notify(p->hooks->context, what, a, b, c, d);
+}
 void AnimHook_NotifyValue(AnimPlayer*, AnimMovie*, uintptr_t, void*) {}
 uint32_t AnimHook_Clock(AnimPlayer*) { return 1; }
-void* AnimHook_ReadFile(AnimPlayer*, const char*, uint32_t*, uint32_t, uint32_t, uint32_t) { return nullptr; }
-uint32_t AnimHook_FileExists(AnimPlayer*, const char*, uint32_t) { return 1; }
+void* AnimHook_ReadFile(AnimPlayer* p, const char* name, uint32_t* length, uint32_t offset, uint32_t count, uint32_t) {
+  if (p->hooks && p->hooks->readFile) return p->hooks->readFile(p->hooks->context, p, name, length, offset, count);
+  return nullptr;
+}
+uint32_t AnimHook_FileExists(AnimPlayer* p, const char* name, uint32_t) {
+  return p->hooks && p->hooks->fileExists ? p->hooks->fileExists(p->hooks->context, name) : 1;
+}
 uint32_t AnimHook_RemoveFile(AnimPlayer*, const char*, uint32_t) { return 1; }
 void* AnimHook_Value(AnimPlayer*, AnimMovie*) { return nullptr; }
 uint32_t AnimHook_Connect(AnimPlayer*, const char*, uint32_t) { return 1; }

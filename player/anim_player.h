@@ -16,11 +16,9 @@
 
 inline constexpr uint32_t kAnimSoundTypes = 196;  // types 4, 64 and 128
 
-// Advance results besides 0: the frame limit is reached; the movie has ended
-// (its root clip stands halted at its last frame and does not loop), so a
-// host that collects frames has them all.
+// Advance result besides 0: the frame limit is reached. A root clip halted
+// at its last frame is no end for the player: its children play on.
 inline constexpr uint32_t kAnimLimitReached = 7;
-inline constexpr uint32_t kAnimMovieEnded = 8;
 
 // A host's answers to the handset requests of movies. The player asks
 // through the AnimHook_ functions; without a table (as in this system) those
@@ -35,6 +33,12 @@ struct AnimHostHooks {
   void (*call)(void* context, const char* number);
   void (*url)(void* context, const char* url, const char* target);
   int32_t (*send)(void* context, const char* request, uint32_t length);
+  void (*notify)(void* context, uint32_t what, int32_t a, int32_t b, int32_t c, int32_t d);
+  // Host storage: a player-heap block of count bytes (0: all) from offset,
+  // its length in *length, or null; and whether a file is there.
+  void* (*readFile)(void* context, AnimPlayer* p, const char* name, uint32_t* length, uint32_t offset,
+                    uint32_t count);
+  uint32_t (*fileExists)(void* context, const char* name);
 };
 
 // A movie download: the parsed URL, the response as it arrives, and where
@@ -75,6 +79,7 @@ struct AnimPlayer {
   uint32_t videoRequested, videoPlaying, videoThenMovie, videoFinished;
   uint32_t highQuality;
   uint32_t captionOn, captionShown;
+  uint32_t notifiedFrame;  // the root's frame the host last heard of
   uint32_t soundTypes;
   AnimPackage package;
   char handsetNumber[24];
@@ -117,6 +122,29 @@ struct AnimDataArg {
   const uint8_t* data;
   int32_t flag;
 };
+// Command 20: a movie to store and load; with the free flag set the block
+// is a player-heap block the host hands over.
+struct AnimStoreArg {
+  const uint8_t* data;
+  uint32_t length;
+  uint32_t freeFlag;
+};
+
+// Loads a movie for commands 2, 16, 17, 18, 20 and 101 (argument as the
+// command takes it): 0, 1 without data or on abort, 2 refused, 3 not
+// found, 4 while a download is awaited, 5 when storing failed.
+uint32_t AnimPlayer_Load(AnimPlayer* p, uint32_t code, uintptr_t argument);
+// Reads the member table of a package in host storage, one member at a
+// time, keeping each member's offset in the file; the member count.
+uint32_t AnimPackage_ReadStored(AnimPlayer* p, const char* fileName);
+// The package-member operations a loaded movie brings levels in with.
+int32_t AnimPackage_LoadMember(AnimMovie* m, const char* name, AnimLoaded* out);
+int32_t AnimPackage_FeedMember(AnimMovie* m, uint32_t level, const uint8_t* data, uint32_t length);
+// A package member's bytes, or a host file's through the read hook (a block
+// the caller frees through out->owned); the length, or -1 when nothing was read.
+int32_t AnimNet_ReadLocal(AnimPlayer* p, const char* name, AnimLoaded* out);
+// As AnimNet_StartFetch; for a get-URL with a method.
+int32_t AnimNet_Fetch(AnimPlayer* p, const char* url);
 
 // Host hooks. In this system they do nothing: null hooks answer null, true
 // hooks 1, silent hooks nothing.

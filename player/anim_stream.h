@@ -402,6 +402,9 @@ void AnimParse_ReadCxform(AnimStream* s, AnimCxform* cx, bool alpha);
 AnimActionRecord* AnimParse_ReadActions(AnimStream* s);
 
 AnimClip* AnimClip_Create(AnimPlayer* player, uint32_t frameCount);
+// A sprite character with its clip for that many frames; false when the
+// clip could not be made (the character is then the caller's to free).
+bool AnimSprite_Init(AnimSprite* sprite, AnimPlayer* player, uint32_t id, uint32_t frames);
 void AnimClip_Free(AnimPlayer* player, AnimClip* clip);
 void AnimClip_Rewind(AnimClip* clip);
 void AnimActions_Free(AnimPlayer* player, AnimActionRecord* list);
@@ -416,9 +419,24 @@ void AnimChar_GetBounds(const AnimChar* header, AnimRect* out);
 
 // Tag readers of the characters kept in the dictionary.
 uint32_t AnimSound_ReadTag(AnimStream* s);
+// Starts a sound (or, with sync bit 2, stops it) through the host's hooks;
+// stops every sound.
+void AnimSound_Start(AnimPlayer* player, const AnimSound* sound, const AnimSoundInfo* info);
+void AnimSound_StopAll(AnimPlayer* player);
 void AnimButton_ReadTag(AnimStream* s, bool withConditions);
 void AnimButton_ReadCxformTag(AnimStream* s);
 void AnimEditText_ReadTag(AnimStream* s);
+// Buttons: records kept in tag order, the pending action list of tag 7 and
+// the condition entries of tag 34 (pushed at the front, null list allowed;
+// false when the entry could not be made, the list then freed).
+void AnimButton_AppendRecord(AnimButton* button, AnimButtonRecord* record);
+void AnimButton_AppendAction(AnimButton* button, AnimActionRecord* list);
+bool AnimButton_AddCondition(AnimPlayer* player, AnimButton* button, uint32_t bits, AnimActionRecord* list);
+// The first record whose states share a bit with the state, or none.
+const AnimButtonRecord* AnimButton_SelectRecord(const AnimButton* button, uint32_t state);
+// A field's rectangle; else the records of the state with a character, each
+// under its matrix, or the last record with a character when none matches.
+bool AnimButton_GetBounds(const AnimButton* button, uint32_t state, AnimRect* out);
 uint32_t AnimButton_TransitionBits(const AnimButton* button, uint32_t newState, uint32_t oldState);
 const AnimActionRecord* AnimButton_TransitionActions(const AnimButton* button, uint32_t newState,
                                                      uint32_t oldState);

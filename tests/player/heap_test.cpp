@@ -107,6 +107,27 @@ TEST(AnimHeap, AnUnalignedArenaStillGivesAlignedBlocks) {
   EXPECT_EQ(AnimHeap_Check(&heap), nullptr);
 }
 
+// A request just under a growth step on an arena off its alignment: the
+// piece taken must still hold it, and nothing is written past the arena.
+TEST(AnimHeap, GrowingOnAnUnalignedArenaAlwaysHoldsTheRequest) {
+  for (uint32_t shift = 1; shift < 8; ++shift) {
+    for (int32_t request : {16368, 253936, 8184, 8176}) {
+      std::vector<uint8_t> arena(256008 + 64, 0xEE);
+      AnimHeap heap{};
+      AnimHeap_Reset(&heap, arena.data() + shift);
+      void* p = AnimHeap_Alloc(&heap, request);
+      if (p) {
+        EXPECT_GE(AnimHeap_BlockSize(&heap, p), static_cast<uint32_t>(request) + 8) << shift << " " << request;
+        void* q = AnimHeap_Alloc(&heap, 24);
+        if (q) std::memset(q, 1, 24);
+        const char* fault = AnimHeap_Check(&heap);
+        EXPECT_EQ(fault, nullptr) << shift << " " << request << ": " << fault;
+      }
+      for (size_t i = shift + kAnimHeapArena; i < arena.size(); ++i) ASSERT_EQ(arena[i], 0xEE) << shift << " " << request;
+    }
+  }
+}
+
 TEST(AnimHeap, ResetDiscardsEveryBlock) {
   Heap h;
   for (int i = 0; i < 100; ++i) AnimHeap_Alloc(&h.heap, 100 + i);

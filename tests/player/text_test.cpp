@@ -96,16 +96,22 @@ TEST(PlayerTextTest, TextsMatchTheirGoldenImagesWithEitherFont) {
   }
 }
 
-TEST(PlayerTextTest, ARecordWithoutAFontDrawsInTheLastOneNamedAtItsHeight) {
-  const TextRun both{1, 0, 248, 0, 0, 300, 400, {{0, 280}, {1, 280}}};
+TEST(PlayerTextTest, ARecordWithoutAFontTakesTheLastOneNamedButNotItsHeight) {
+  const TextRun both{1, 0, 248, 0, 0, 300, 400, {{0, 280}}};
   TextRun first = both, second;
-  first.glyphs = {{0, 280}};
   second.glyphs = {{1, 280}};
   Scene one({EmbeddedFont(), TextTag(5, {both})}, 32, false);
   Scene two({EmbeddedFont(), TextTag(5, {first, second})}, 32, false);
   ASSERT_EQ(DrawText(one, 5), kAnimShapeDrawn);
   ASSERT_EQ(DrawText(two, 5), kAnimShapeDrawn);
   EXPECT_GT(one.Count(static_cast<uint16_t>(AnimColor_To16(0, 248, 0))), 40);
+  // The second record names no height: its glyph has no size and adds nothing.
+  const AnimTextRecord* named = TextOf(two, 5)->records;
+  ASSERT_NE(named->next, nullptr);
+  EXPECT_EQ(named->next->font, named->font);
+  EXPECT_EQ(named->next->fontId, named->fontId);
+  EXPECT_EQ(named->height, 400u);
+  EXPECT_EQ(named->next->height, 0u);
   EXPECT_EQ(two.frame(), one.frame());
   // Character codes come from the font's table; an index past it has none.
   TextRun past = first;
@@ -270,6 +276,29 @@ TEST(PlayerTextTest, APlayedMovieDrawsItsTextsAndBitmapFills) {
   EXPECT_NE(texel, 0);
   EXPECT_EQ(count(texel), 32 * 32);
   AnimHost_Close(p.get());
+}
+
+// A text that a button shows in its up state draws as it does when placed
+// on its own.
+TEST(PlayerTextTest, ATextInsideAButtonIsDrawn) {
+  movie::Header header;
+  header.xmax = header.ymax = 64 * 20;
+  const auto play = [&](bool inButton) {
+    const Bytes place = inButton ? movie::Place(6, 1, 0, 0) : movie::Place(5, 1, 0, 0);
+    const Bytes data = movie::Qvx(header, movie::Concat({EmbeddedFont(), TextTag(5, kTwoLines),
+                                                         movie::Button(6, 5, movie::EndActions()), place,
+                                                         movie::ShowFrame(), movie::End()}));
+    TestPlayer p;
+    std::vector<uint16_t> frame(64 * 64, 0);
+    int32_t w = 64, h = 64;
+    EXPECT_EQ(AnimHost_Open(p.get(), data.data(), frame.data(), p.work.data(), static_cast<uint32_t>(data.size()), &w, &h),
+              0u);
+    AnimHost_Close(p.get());
+    return frame;
+  };
+  const std::vector<uint16_t> alone = play(false), button = play(true);
+  EXPECT_GT(std::count(alone.begin(), alone.end(), static_cast<uint16_t>(AnimColor_To16(0, 248, 0))), 40);
+  EXPECT_EQ(button, alone);
 }
 
 }  // namespace
