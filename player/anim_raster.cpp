@@ -1,21 +1,12 @@
 #include "player/anim_raster.h"
 
 #include <cstring>
+#include <utility>
 
 #include "player/anim_dct.h"
 #include "player/anim_player.h"
 
 namespace {
-
-// Keeps device coordinates where x * 256 and the slope products stay inside
-// 32 bits; anything beyond lies far outside every frame.
-constexpr int32_t kCoordLimit = 1 << 21;
-
-int32_t ClampCoord(int32_t v) {
-  if (v > kCoordLimit) return kCoordLimit;
-  if (v < -kCoordLimit) return -kCoordLimit;
-  return v;
-}
 
 int32_t Bound(int64_t v) {
   if (v > INT32_MAX) return INT32_MAX;
@@ -505,13 +496,12 @@ void AnimRaster_Free(AnimRaster* r) {
   std::memset(r, 0, sizeof *r);
 }
 
-void AnimRaster_AddEdge(AnimRaster* r, int32_t x0, int32_t y0, int32_t x1, int32_t y1, const AnimPaint* fill0,
-                        const AnimPaint* fill1) {
+void AnimRaster_AddEdge(AnimRaster* r, int32_t x0In, int32_t y0In, int32_t x1In, int32_t y1In,
+                        const AnimPaint* fill0, const AnimPaint* fill1) {
   if (!r->ready) return;
-  x0 = ClampCoord(x0);
-  y0 = ClampCoord(y0);
-  x1 = ClampCoord(x1);
-  y1 = ClampCoord(y1);
+  // The slope comes from the true end points, however far outside the frame
+  // they lie, and only then is the edge cut to the frame: 64-bit throughout.
+  int64_t x0 = x0In, y0 = y0In, x1 = x1In, y1 = y1In;
   if (r->smooth) {
     y0 *= 2;
     y1 *= 2;
@@ -525,45 +515,42 @@ void AnimRaster_AddEdge(AnimRaster* r, int32_t x0, int32_t y0, int32_t x1, int32
   } else {
     left = fill0;
     right = fill1;
-    int32_t t = x0;
-    x0 = x1;
-    x1 = t;
-    t = y0;
-    y0 = y1;
-    y1 = t;
+    std::swap(x0, x1);
+    std::swap(y0, y1);
   }
-  const int32_t last = 32 * r->height - 32;
-  const int32_t bottomLimit = r->smooth ? 2 * last : last;
+  const int64_t last = 32 * int64_t{r->height} - 32;
+  const int64_t bottomLimit = r->smooth ? 2 * last : last;
   if ((r->smooth ? y0 / 2 : y0) > last || y1 < 0) return;
-  const int32_t slope = static_cast<int32_t>((static_cast<int64_t>(x1 - x0) * 256) / (y1 - y0));
-  int32_t top = y0, bottom = y1, xTop = x0, xBottom = x1;
+  const int64_t slope = (x1 - x0) * 256 / (y1 - y0);
+  int64_t top = y0, bottom = y1, xTop = x0, xBottom = x1;
   if (top < 0) {
-    xTop = static_cast<int32_t>((static_cast<int64_t>(x0) * 256 - static_cast<int64_t>(slope) * top) >> 8);
+    xTop = (x0 * 256 - slope * top) >> 8;
     top = 0;
   }
   if (bottom > bottomLimit) {
-    xBottom = static_cast<int32_t>(
-        (static_cast<int64_t>(x1) * 256 + static_cast<int64_t>(bottomLimit - bottom) * slope) >> 8);
+    xBottom = (x1 * 256 + (bottomLimit - bottom) * slope) >> 8;
     bottom = bottomLimit;
   }
   if (top >= bottom) return;
-  const int32_t s = top <= (r->smooth ? 63 : 31) ? 0 : (top + 31) & ~31;
+  const int64_t s = top <= (r->smooth ? 63 : 31) ? 0 : (top + 31) & ~int64_t{31};
   if (s >= bottom) return;
-  const int32_t bucket = s >> 5;
+  const auto bucket = static_cast<int32_t>(s >> 5);
   if (bucket > BucketLimit(r)) return;
   if (r->nextFree >= r->edgeCapacity) return;
   AnimEdge* e = &r->pool[r->nextFree++];
-  e->xTop = xTop;
-  e->xBottom = xBottom;
-  e->yTop = top;
-  e->yBottom = bottom;
-  e->slope = slope;
-  e->x = e->xFirst = Bound(static_cast<int64_t>(xTop) * 256 + static_cast<int64_t>(s - top) * slope);
-  e->left = left;
-  e->right = right;
+  // Top and bottom now lie inside the frame; an x far outside it only has
+  // to stay outside, so the x values saturate.
+  e->xTop = Bound(xTop);
+  e->xBottom = Bound(xBottom);
+  e->yTop = static_cast<int32_t>(top);
+  e->yBottom = static_cast<int32_t>(bottom);
+  e->slope = Bound(slope);
+  e->x = e->xFirst = Bound(xTop * 256 + (s - top) * slope);
+  e->left = e->leftFirst = left;
+  e->right = e->rightFirst = right;
   e->nextActive = nullptr;
   if (bucket < r->firstBucket) r->firstBucket = bucket;
-  int32_t lastBucket = (bottom + 31) >> 5;
+  int32_t lastBucket = static_cast<int32_t>((bottom + 31) >> 5);
   if (lastBucket > BucketLimit(r)) lastBucket = BucketLimit(r);
   if (lastBucket > r->lastBucket) r->lastBucket = lastBucket;
   AnimEdge** link = &r->buckets[bucket];
@@ -581,8 +568,13 @@ void AnimRaster_Render(AnimRaster* r, uint32_t mode, AnimEdgeCache* cache) {
     r->firstBucket = cache->firstBucket;
     r->lastBucket = cache->lastBucket;
     for (int32_t i = cache->firstEdge; i < cache->endEdge && i < r->edgeCapacity; ++i) {
-      r->pool[i].x = r->pool[i].xFirst;
-      r->pool[i].nextActive = nullptr;
+      // Drawing settles which side of an edge is inside by moving its fills:
+      // a replay starts from the fills the edge was added with.
+      AnimEdge& e = r->pool[i];
+      e.x = e.xFirst;
+      e.left = e.leftFirst;
+      e.right = e.rightFirst;
+      e.nextActive = nullptr;
     }
   } else if (cache && r->lastBucket >= 0) {
     if (cache->savedBuckets) AnimPlayer_Free(r->player, cache->savedBuckets);

@@ -45,6 +45,8 @@ struct AnimEdge {
   int32_t xFirst;  // x at the first sample row x 256, for cache replay
   const AnimPaint* left;
   const AnimPaint* right;
+  const AnimPaint* leftFirst;  // the fills as added, for cache replay
+  const AnimPaint* rightFirst;
   AnimEdge* nextInBucket;
   AnimEdge* nextActive;
 };

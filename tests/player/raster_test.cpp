@@ -433,3 +433,38 @@ TEST(PlayerBitmapTest, AFillWhoseBitmapIsMissingDrawsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A tall thin triangle whose right edge runs from the origin with a quarter
+// pixel of x for every pixel of y, its far corner 2,500 pixels down (edges
+// span at most 2^16 twips).
+Bytes LongTriangle() {
+  const int32_t h = 50000;  // twips
+  return ShapeTag(2, 1, {kRed}, {}, 1, 0,
+                  Records(1, 0).Change(-1, 1, -1, true, 0, 0).To(h / 4, h).To(-h / 4, 0).To(0, -h).End());
+}
+
+}  // namespace
+
+// Scaling the triangle up keeps the edge's slope, however far its end lies
+// outside the frame: row 100 holds the same span at every scale.
+TEST(PlayerShapeTest, LongEdgesKeepTheirSlopeAtAnyScale) {
+  for (bool smooth : {false, true}) {
+    std::vector<int> counts;
+    for (float scale : {1.0f, 10.0f, 100.0f}) {
+      Scene scene({LongTriangle()}, 128, smooth);
+      AnimMatrix m;
+      AnimMatrix_SetIdentity(&m);
+      m.a = m.d = scale;
+      ASSERT_EQ(scene.Draw(1, &m), kAnimShapeDrawn);
+      int n = 0;
+      for (int x = 0; x < 128; ++x) n += scene.At(x, 100) != 0;
+      counts.push_back(n);
+    }
+    EXPECT_GE(counts[0], 24) << smooth;
+    EXPECT_LE(counts[0], 27) << smooth;  // the smooth mode covers one more
+    EXPECT_EQ(counts[1], counts[0]) << smooth;
+    EXPECT_EQ(counts[2], counts[0]) << smooth;
+  }
+}
