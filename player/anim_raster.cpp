@@ -1,5 +1,6 @@
 #include "player/anim_raster.h"
 
+#include <atomic>
 #include <cstring>
 #include <utility>
 
@@ -446,9 +447,16 @@ void AnimColor_Blend24(uint16_t destination, const uint8_t* source, uint32_t alp
   }
 }
 
+namespace {
+// Every context starts a new cache epoch, so an edge cache made over an
+// earlier context (another mode, a freed pool) is never replayed.
+std::atomic<uint32_t> contextEpochs{0};
+}  // namespace
+
 bool AnimRaster_Init(AnimRaster* r, AnimPlayer* player, uint16_t* pixels, int32_t width, int32_t height,
                      int32_t pitch, bool smooth) {
   std::memset(r, 0, sizeof *r);
+  r->cacheEpoch = (contextEpochs.fetch_add(1) + 1) << 16;
   r->player = player;
   r->edgeCapacity = kAnimEdgeCapacity;
   r->width = width;
@@ -493,6 +501,8 @@ void AnimRaster_Free(AnimRaster* r) {
   if (r->pool) AnimPlayer_Free(p, r->pool);
   if (r->colourRow) AnimPlayer_Free(p, r->colourRow);
   if (r->coverageRow) AnimPlayer_Free(p, r->coverageRow);
+  if (r->backgroundImage) AnimPlayer_Free(p, r->backgroundImage);
+  if (r->backgroundName) AnimPlayer_Free(p, r->backgroundName);
   std::memset(r, 0, sizeof *r);
 }
 
@@ -546,8 +556,8 @@ void AnimRaster_AddEdge(AnimRaster* r, int32_t x0In, int32_t y0In, int32_t x1In,
   e->yBottom = static_cast<int32_t>(bottom);
   e->slope = Bound(slope);
   e->x = e->xFirst = Bound(xTop * 256 + (s - top) * slope);
-  e->left = e->leftFirst = left;
-  e->right = e->rightFirst = right;
+  e->left = left;
+  e->right = right;
   e->nextActive = nullptr;
   if (bucket < r->firstBucket) r->firstBucket = bucket;
   int32_t lastBucket = static_cast<int32_t>((bottom + 31) >> 5);
@@ -561,34 +571,58 @@ void AnimRaster_AddEdge(AnimRaster* r, int32_t x0In, int32_t y0In, int32_t x1In,
 
 void AnimRaster_Render(AnimRaster* r, uint32_t mode, AnimEdgeCache* cache) {
   if (!r->ready) return;
-  const size_t bytes = sizeof(AnimEdge*) * static_cast<size_t>(r->bucketCount);
   if (mode == 1) {
-    if (!cache || !cache->savedBuckets) return;
-    std::memcpy(r->buckets, cache->savedBuckets, bytes);
+    if (!cache || !cache->savedBuckets || cache->lastBucket < cache->firstBucket) return;
+    const size_t n = static_cast<size_t>(cache->lastBucket - cache->firstBucket + 1);
+    std::memcpy(r->buckets + cache->firstBucket, cache->savedBuckets, n * sizeof(AnimEdge*));
     r->firstBucket = cache->firstBucket;
     r->lastBucket = cache->lastBucket;
-    for (int32_t i = cache->firstEdge; i < cache->endEdge && i < r->edgeCapacity; ++i) {
-      // Drawing settles which side of an edge is inside by moving its fills:
-      // a replay starts from the fills the edge was added with.
+    // Drawing steps each edge's x and settles which side is inside by
+    // moving its fills: a replay starts from both as they were added.
+    const AnimPaint** fills = cache->savedFills;
+    for (int32_t i = cache->firstEdge; i < cache->endEdge && i < r->edgeCapacity; ++i, fills += 2) {
       AnimEdge& e = r->pool[i];
       e.x = e.xFirst;
-      e.left = e.leftFirst;
-      e.right = e.rightFirst;
+      e.left = fills[0];
+      e.right = fills[1];
       e.nextActive = nullptr;
     }
   } else if (cache && r->lastBucket >= 0) {
-    if (cache->savedBuckets) AnimPlayer_Free(r->player, cache->savedBuckets);
-    cache->savedBuckets = static_cast<AnimEdge**>(AnimPlayer_Alloc(r->player, static_cast<int32_t>(bytes)));
-    if (AnimPlayer_Aborted(r->player)) return;
-    std::memcpy(cache->savedBuckets, r->buckets, bytes);
-    cache->firstBucket = r->firstBucket;
-    cache->lastBucket = r->lastBucket;
+    AnimHeap* heap = &r->player->heap;
+    if (cache->savedBuckets) AnimHeap_Free(heap, cache->savedBuckets);
+    if (cache->savedFills) AnimHeap_Free(heap, cache->savedFills);
+    cache->savedBuckets = nullptr;
+    cache->savedFills = nullptr;
+    const int32_t buckets = r->lastBucket - r->firstBucket + 1;
+    const int32_t edges = r->nextFree - cache->firstEdge;
+    // A cache the heap cannot hold is given up, not the draw.
+    cache->savedBuckets =
+        static_cast<AnimEdge**>(AnimHeap_Malloc(heap, static_cast<int32_t>(sizeof(AnimEdge*)) * buckets));
+    if (edges > 0)
+      cache->savedFills =
+          static_cast<const AnimPaint**>(AnimHeap_Malloc(heap, static_cast<int32_t>(sizeof(AnimPaint*)) * 2 * edges));
+    if (!cache->savedBuckets || (edges > 0 && !cache->savedFills)) {
+      cache->lost = 1;
+    } else {
+      std::memcpy(cache->savedBuckets, r->buckets + r->firstBucket, sizeof(AnimEdge*) * static_cast<size_t>(buckets));
+      for (int32_t i = 0; i < edges; ++i) {
+        cache->savedFills[2 * i] = r->pool[cache->firstEdge + i].left;
+        cache->savedFills[2 * i + 1] = r->pool[cache->firstEdge + i].right;
+      }
+      cache->firstBucket = r->firstBucket;
+      cache->lastBucket = r->lastBucket;
+    }
   }
   r->bitmapRun = AnimRaster::BitmapRun{};
   if (r->lastBucket >= 0) RenderBuckets(r);
   for (int32_t b = r->firstBucket; b <= r->lastBucket && b < r->bucketCount; ++b) r->buckets[b] = nullptr;
   r->lastBucket = -1;
   r->firstBucket = r->bucketCount;
+}
+
+void AnimRaster_ResetPool(AnimRaster* r) {
+  r->nextFree = 0;
+  ++r->cacheEpoch;
 }
 
 void AnimRaster_SetBackground(AnimRaster* r, uint8_t red, uint8_t green, uint8_t blue) {
@@ -600,6 +634,14 @@ void AnimRaster_SetBackground(AnimRaster* r, uint8_t red, uint8_t green, uint8_t
 
 void AnimRaster_ClearFrame(AnimRaster* r) {
   if (!r->backgroundSet || !r->pixels || r->clipRight < r->clipLeft) return;
+  if (r->backgroundName && r->backgroundImage) {
+    const size_t n = static_cast<size_t>(r->clipRight - r->clipLeft + 1) * 2;
+    for (int32_t y = r->clipTop; y <= r->clipBottom; ++y) {
+      const auto* from = reinterpret_cast<const uint8_t*>(r->backgroundImage) + static_cast<intptr_t>(y) * r->rowPitch;
+      std::memcpy(Row(r, y) + r->clipLeft, reinterpret_cast<const uint16_t*>(from) + r->clipLeft, n);
+    }
+    return;
+  }
   const uint16_t c = static_cast<uint16_t>(AnimColor_To16(r->background[0], r->background[1], r->background[2]));
   // One row filled, then copied into the others.
   uint16_t* first = Row(r, r->clipTop) + r->clipLeft;

@@ -214,8 +214,10 @@ void Flush(Path* path) {
 }
 
 AnimEdgeCache* NewCacheRecord(Path* path) {
-  auto* rec = static_cast<AnimEdgeCache*>(AnimPlayer_Alloc(path->p, sizeof(AnimEdgeCache)));
+  // Without room for it the shape is drawn all the same, only not kept.
+  auto* rec = static_cast<AnimEdgeCache*>(AnimHeap_Malloc(&path->p->heap, sizeof(AnimEdgeCache)));
   if (!rec) return nullptr;
+  *rec = AnimEdgeCache{};
   rec->lastBucket = -1;
   rec->firstEdge = rec->endEdge = path->r->nextFree;
   if (path->cache->current) path->cache->current->next = rec;
@@ -355,6 +357,45 @@ void PrepareBitmap(Path* path, AnimFillStyle& f, AnimPaint& paint) {
   paint.kind = f.type;
 }
 
+// A cached draw's paints keep their own ramps and alpha tables: another
+// object's draw of the same shape rebuilds the style's under its own
+// colour transform.
+void KeepTables(Path* path, AnimDrawSet* set) {
+  for (uint32_t i = 0; i < set->styles.fillCount; ++i) {
+    AnimPaint& paint = set->paints[i];
+    const bool gradient = paint.kind == 0x10 || paint.kind == 0x12;
+    if (gradient && paint.ramp) {
+      auto* copy = static_cast<uint8_t*>(AnimHeap_Malloc(&path->p->heap, 2048));
+      if (!copy) {
+        path->cache->lost = 1;
+        return;
+      }
+      std::memcpy(copy, paint.ramp, 2048);
+      paint.ramp = copy;
+      paint.ownsTables |= 1;
+    }
+    if (!gradient && paint.alphaTable) {
+      auto* copy = static_cast<uint8_t*>(AnimHeap_Malloc(&path->p->heap, 256));
+      if (!copy) {
+        path->cache->lost = 1;
+        return;
+      }
+      std::memcpy(copy, paint.alphaTable, 256);
+      paint.alphaTable = copy;
+      paint.ownsTables |= 2;
+    }
+  }
+}
+
+void FreeTables(AnimPlayer* p, AnimDrawSet* set) {
+  for (uint32_t i = 0; set->paints && i < set->styles.fillCount; ++i) {
+    AnimPaint& paint = set->paints[i];
+    if (paint.ownsTables & 1) AnimPlayer_Free(p, const_cast<uint8_t*>(paint.ramp));
+    if (paint.ownsTables & 2) AnimPlayer_Free(p, const_cast<uint8_t*>(paint.alphaTable));
+    paint.ownsTables = 0;
+  }
+}
+
 // Paints for one style set, prepared under the draw's colour transform.
 AnimDrawSet* PushSet(Path* path, AnimDrawSet** sets, const AnimStyleSet& styles, bool owned) {
   auto* set = static_cast<AnimDrawSet*>(AnimPlayer_Alloc(path->p, sizeof(AnimDrawSet)));
@@ -377,6 +418,7 @@ AnimDrawSet* PushSet(Path* path, AnimDrawSet** sets, const AnimStyleSet& styles,
     else if (f.type == 0x40 || f.type == 0x41) PrepareBitmap(path, styles.fills[i], paint);
     if (AnimPlayer_Aborted(path->p)) return nullptr;
   }
+  if (path->cache) KeepTables(path, set);
   for (uint32_t i = 0; i < styles.lineCount; ++i) {
     const AnimLineStyle& l = styles.lines[i];
     AnimPaint& paint = set->paints[styles.fillCount + i];
@@ -389,6 +431,7 @@ AnimDrawSet* PushSet(Path* path, AnimDrawSet** sets, const AnimStyleSet& styles,
 void FreeSets(AnimPlayer* p, AnimDrawSet* set) {
   while (set) {
     AnimDrawSet* next = set->next;
+    FreeTables(p, set);
     if (set->owned) {
       AnimStyles_Free(p, set->styles.fills, set->styles.fillCount);
       AnimPlayer_Free(p, set->styles.fills);
@@ -470,21 +513,22 @@ bool ReadStyles(Path* path, AnimBits* b, bool alpha, AnimStyleSet* out) {
   return !b->overrun;
 }
 
-void Replay(AnimRaster* r, const AnimMatrix* matrix, AnimShapeCache* cache) {
-  const float a = r->view.a * matrix->a + r->view.b * matrix->c;
+}  // namespace
+
+void AnimShape_ReplayCache(AnimRaster* r, const AnimMatrix* matrix, AnimShapeCache* cache) {
+  AnimMatrix device;
+  AnimMatrix_Concat(&device, &r->view, matrix);
   for (AnimEdgeCache* rec = cache->first; rec; rec = rec->next) {
     AnimRaster_Render(r, 1, rec);
-    for (const AnimStroke* s = rec->strokes; s; s = s->next) StrokeOne(r, s, a);
+    for (const AnimStroke* s = rec->strokes; s; s = s->next) StrokeOne(r, s, device.a);
   }
 }
 
-}  // namespace
-
-void AnimShapeCache_Free(AnimRaster* r, AnimShapeCache* cache) {
-  AnimPlayer* p = r->player;
+void AnimShapeCache_Release(AnimPlayer* p, AnimShapeCache* cache) {
   for (AnimEdgeCache* rec = cache->first; rec;) {
     AnimEdgeCache* next = rec->next;
     AnimPlayer_Free(p, rec->savedBuckets);
+    AnimPlayer_Free(p, rec->savedFills);
     FreeStrokes(p, rec->strokes);
     AnimPlayer_Free(p, rec);
     rec = next;
@@ -493,13 +537,27 @@ void AnimShapeCache_Free(AnimRaster* r, AnimShapeCache* cache) {
   *cache = AnimShapeCache{};
 }
 
+void AnimShapeCache_Free(AnimRaster* r, AnimShapeCache* cache) { AnimShapeCache_Release(r->player, cache); }
+
+bool AnimShapeCache_Valid(const AnimRaster* r, const AnimShapeCache* cache, const AnimMatrix* matrix,
+                          const AnimCxform* cxform) {
+  if (!cache->hasCache || cache->epoch != r->cacheEpoch) return false;
+  AnimMatrix device;
+  AnimMatrix_Concat(&device, &r->view, matrix);
+  if (std::memcmp(&device, &cache->device, sizeof device) != 0) return false;
+  if ((cxform != nullptr) != (cache->hasCxform != 0)) return false;
+  return !cxform || std::memcmp(cxform, &cache->cxform, sizeof *cxform) == 0;
+}
+
 uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix* matrix, const AnimCxform* cxform,
                         AnimShapeCache* cache) {
   if (!r->ready) return kAnimShapeBad;
-  if (cache && cache->hasCache) {
-    Replay(r, matrix, cache);
+  if (cache && AnimShapeCache_Valid(r, cache, matrix, cxform)) {
+    AnimShape_ReplayCache(r, matrix, cache);
     return AnimPlayer_Aborted(r->player) ? kAnimShapeAborted : kAnimShapeDrawn;
   }
+  if (cache) AnimShapeCache_Release(r->player, cache);
+  if (cache && r->cacheMode == 1) cache = nullptr;
   Path path{};
   path.r = r;
   path.p = r->player;
@@ -515,10 +573,15 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
   textPaint.color16 = r->text16;
   textPaint.alpha = r->text[3];
   if (cache) {
-    *cache = AnimShapeCache{};
     path.cache = cache;
-    NewCacheRecord(&path);
-    if (AnimPlayer_Aborted(path.p)) return kAnimShapeAborted;
+    if (NewCacheRecord(&path)) {
+      cache->device = path.m;
+      cache->hasCxform = cxform ? 1 : 0;
+      if (cxform) cache->cxform = *cxform;
+      cache->epoch = r->cacheEpoch;
+    } else {
+      path.cache = cache = nullptr;
+    }
   }
   AnimDrawSet* current = PushSet(&path, &sets, shape->styles, false);
   AnimBits bits;
@@ -536,7 +599,11 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
   };
   auto selectFill = [&](uint32_t index, const AnimPaint** out) {
     if (index == 0) *out = nullptr;
-    else if (current->styles.fillCount == 0 && !current->owned) *out = &textPaint;
+    else if (current->styles.fillCount == 0 && !current->owned) {
+      // The text colour of the moment: such a draw is not kept.
+      *out = &textPaint;
+      if (cache) cache->lost = 1;
+    }
     else if (index <= current->styles.fillCount) *out = &current->paints[index - 1];
     else path.failed = true;
   };
@@ -643,7 +710,7 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
         const bool pending = r->lastBucket >= 0 || path.strokes;
         Flush(&path);
         if (AnimPlayer_Aborted(path.p)) break;
-        if (cache && pending && !NewCacheRecord(&path)) break;
+        if (cache && pending && !NewCacheRecord(&path)) cache->lost = 1;
       }
       moveTo(mx, my);
     }
@@ -666,7 +733,15 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
   }
   if (cache) {
     cache->sets = sets;
-    cache->hasCache = 1;
+    bool lost = cache->lost != 0;
+    for (const AnimEdgeCache* rec = cache->first; rec; rec = rec->next) lost = lost || rec->lost;
+    if (lost) {
+      // Drawn, but the heap could not keep it: the edges go back to the pool.
+      AnimShapeCache_Release(path.p, cache);
+      r->nextFree = path.poolStart;
+    } else {
+      cache->hasCache = 1;
+    }
   } else {
     FreeSets(path.p, sets);
   }

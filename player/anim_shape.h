@@ -26,12 +26,19 @@ struct AnimDrawSet {
   AnimDrawSet* next;
 };
 
-// The renderer's cache words of one display object.
+// The renderer's cache words of one display object, and what the cached
+// edges were made under: the device matrix, the colour transform and the
+// pool's epoch. A cache made under anything else is drawn afresh.
 struct AnimShapeCache {
   uint32_t hasCache;
   AnimEdgeCache* first;
   AnimEdgeCache* current;
   AnimDrawSet* sets;
+  AnimMatrix device;
+  AnimCxform cxform;
+  uint32_t hasCxform;
+  uint32_t epoch;
+  uint32_t lost;  // the heap could not hold part of it: given up at the end
 };
 
 // The reader state over a shape's record bytes.
@@ -64,6 +71,14 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
                         AnimShapeCache* cache);
 // Frees what a cache holds and empties it.
 void AnimShapeCache_Free(AnimRaster* r, AnimShapeCache* cache);
+void AnimShapeCache_Release(AnimPlayer* p, AnimShapeCache* cache);
+// True when the cache holds edges made under this matrix, colour transform
+// and pool: only then may it be replayed.
+bool AnimShapeCache_Valid(const AnimRaster* r, const AnimShapeCache* cache, const AnimMatrix* matrix,
+                          const AnimCxform* cxform);
+// Draws a valid cache again: every edge run as it was saved, then its
+// strokes, each alone.
+void AnimShape_ReplayCache(AnimRaster* r, const AnimMatrix* matrix, AnimShapeCache* cache);
 // True when fewer than a quarter of the edge pool's entries are free: the
 // caller then resets the pool and drops every object's cache.
 bool AnimRaster_PoolLow(const AnimRaster* r);

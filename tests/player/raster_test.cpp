@@ -143,7 +143,7 @@ TEST(PlayerRasterTest, SpanColumnsFollowTheFractionRule) {
   for (int i = 0; i < 256; ++i) ramp[8 * i] = ramp[8 * i + 1] = ramp[8 * i + 2] = 248, ramp[8 * i + 3] = 255;
   for (int last : {4, 3}) {
     Scene scene({}, 8, false);
-    AnimPaint paint = last == 3 ? AnimPaint{0x10, 0, 255, 0, 0, 0, 0, 0, 0, ramp, 0, nullptr, 0, nullptr} : OpaqueWhite();
+    AnimPaint paint = last == 3 ? AnimPaint{0x10, 0, 255, 0, 0, 0, 0, 0, 0, ramp, 0, nullptr, 0, nullptr, 0} : OpaqueWhite();
     AnimRaster_AddEdge(&scene.raster(), 40, 0, 40, 64, nullptr, &paint);   // fill 1 of both edges: the walk
     AnimRaster_AddEdge(&scene.raster(), 100, 64, 100, 0, nullptr, &paint);  // settles which side is inside
     AnimRaster_Render(&scene.raster(), 0, nullptr);

@@ -53,7 +53,10 @@ struct Played : TestPlayer {
     frame.assign(static_cast<size_t>(w) * h, 0);
     opened = AnimHost_Open(get(), bytes.data(), frame.data(), work.data(), static_cast<uint32_t>(bytes.size()), &w, &h);
   }
-  ~Played() { AnimHost_Close(get()); }
+  ~Played() {
+    ExpectCachedRedrawsMatch(get());
+    AnimHost_Close(get());
+  }
   AnimMovie* movie() { return player->movie; }
   AnimClip* root() { return AnimMovie_Root(player->movie); }
   std::string Var(const std::string& name) {
@@ -62,8 +65,15 @@ struct Played : TestPlayer {
     AnimStr_Free(get(), t);
     return out;
   }
-  uint32_t Step() { return AnimHost_Step(get()); }
-  void Key(uint32_t key) { AnimPlayer_Command(get(), 4, key); }
+  uint32_t Step() {
+    const uint32_t result = AnimHost_Step(get());
+    ExpectCachedRedrawsMatch(get());
+    return result;
+  }
+  void Key(uint32_t key) {
+    AnimPlayer_Command(get(), 4, key);
+    ExpectCachedRedrawsMatch(get());
+  }
   uint16_t At(int x, int y) const { return frame[static_cast<size_t>(y) * kW + x]; }
   Bytes bytes;
   uint32_t opened = 99;
