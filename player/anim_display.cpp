@@ -306,22 +306,16 @@ bool HeapLow(const AnimPlayer* p) { return p->heap.end - p->heap.bytesInUse < p-
 AnimShapeCache* CacheFor(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* matrix, const AnimCxform* cx) {
   if (!o) return nullptr;
   AnimRaster& r = m->raster;
-  if (r.cacheMode == 1) {
-    AnimShapeCache_Release(m->player, &o->cache);
-    return nullptr;
-  }
-  if (AnimShapeCache_Valid(&r, &o->cache, matrix, cx)) return &o->cache;
+  const bool changes = r.cacheMode == 1 || (r.cacheMode == 0 && ChangesThisFrame(o));
+  o->changesThisFrame = changes ? 1 : 0;
+  if (!changes && AnimShapeCache_Valid(&r, &o->cache, matrix, cx)) return &o->cache;
+  AnimShapeCache_Release(m->player, &o->cache);
   const bool heapLow = HeapLow(m->player);
   if (AnimRaster_PoolLow(&r) || heapLow) {
     AnimRaster_ResetPool(&r);
     InvalidateMovie(m);
   }
-  o->changesThisFrame = ChangesThisFrame(o) ? 1 : 0;
-  if ((o->changesThisFrame && r.cacheMode != 2) || heapLow) {
-    AnimShapeCache_Release(m->player, &o->cache);
-    return nullptr;
-  }
-  return &o->cache;
+  return changes || heapLow ? nullptr : &o->cache;
 }
 
 uint32_t DrawChar(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
