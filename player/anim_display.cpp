@@ -214,11 +214,17 @@ bool CharBounds(const AnimChar* c, AnimRect* out, uint32_t nesting) {
 
 bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting);
 
+// A sprite's bounds are those of what its clip shows now.
+bool AnimSprite_GetBounds(const AnimClip* clip, AnimRect* out, uint32_t nesting) {
+  AnimRect_SetEmpty(out);
+  return clip && ListBoundsAt(&clip->list, out, nesting);
+}
+
 bool ObjectBoundsAt(const AnimDisplayObject* o, AnimRect* out, uint32_t nesting) {
   AnimRect inner;
   AnimRect_SetEmpty(out);
   if (IsSprite(o)) {
-    if (!o->clip || !ListBoundsAt(&o->clip->list, &inner, nesting + 1)) return false;
+    if (!AnimSprite_GetBounds(o->clip, &inner, nesting + 1)) return false;
   } else if (!CharBounds(o->character, &inner, 0)) {
     return false;
   }
@@ -236,7 +242,7 @@ bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting) 
   return !AnimRect_IsEmpty(out);
 }
 
-uint32_t DrawChar(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
+uint32_t AnimChar_Draw(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
                   const AnimCxform* cx, uint32_t nesting);
 
 uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* parent, const AnimCxform* parentCx,
@@ -266,7 +272,7 @@ void ShowField(AnimMovie* m, AnimDisplayObject* o, AnimEditText* field) {
 }
 
 // A sprite draws at its alpha through its colour transform.
-uint32_t DrawSprite(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, const AnimCxform* cx,
+uint32_t AnimSprite_Draw(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, const AnimCxform* cx,
                     uint32_t nesting) {
   if (!clip || !clip->visible || nesting >= kAnimMaxClipDepth) return 0;
   AnimMatrix own = *matrix;
@@ -318,7 +324,7 @@ AnimShapeCache* CacheFor(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* m
   return changes || heapLow ? nullptr : &o->cache;
 }
 
-uint32_t DrawChar(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
+uint32_t AnimChar_Draw(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
                   const AnimCxform* cx, uint32_t nesting) {
   switch (c->type) {
     case kAnimShape:
@@ -336,7 +342,7 @@ uint32_t DrawChar(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const A
       return AnimButton_Draw(m, b, o ? o->buttonState : 1, matrix, cx, o ? AnimButton_NestedClip(m, o) : nullptr,
                              nesting + 1);
     }
-    case kAnimSprite: return o ? DrawSprite(m, o->clip, matrix, cx, nesting + 1) : 0;
+    case kAnimSprite: return o ? AnimSprite_Draw(m, o->clip, matrix, cx, nesting + 1) : 0;
     case kAnimText:
       return AnimText_Draw(&m->raster, static_cast<const AnimText*>(c->body), matrix, cx) == kAnimShapeDrawn;
     default: return 0;  // bitmaps draw only as the fills of shapes
@@ -355,7 +361,7 @@ uint32_t DrawBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* ma
   if (!r.backgroundImage && bytes <= 0x7FFFFFFF)
     r.backgroundImage = static_cast<uint16_t*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(bytes)));
   char* name = r.backgroundImage ? AnimStr_Dup(p, o->name) : nullptr;
-  if (!name) return DrawChar(m, o, o->character, matrix, cx, nesting);  // no room: drawn as any sprite
+  if (!name) return AnimChar_Draw(m, o, o->character, matrix, cx, nesting);  // no room: drawn as any sprite
   DropBackground(m);
   r.clipLeft = r.clipTop = 0;
   r.clipRight = r.width - 1;
@@ -364,7 +370,7 @@ uint32_t DrawBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* ma
   r.dirtyXMax = 32 * r.width - 1;
   r.dirtyYMax = 32 * r.height - 1;
   AnimRaster_ClearFrame(&r);
-  const uint32_t drew = DrawChar(m, o, o->character, matrix, cx, nesting);
+  const uint32_t drew = AnimChar_Draw(m, o, o->character, matrix, cx, nesting);
   std::memcpy(r.backgroundImage, r.pixels, bytes);
   r.backgroundName = name;
   m->redrawLeft = m->redrawTop = 0;
@@ -405,7 +411,7 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
       if (IsCachedBackground(m, o)) continue;
       drew |= DrawBackground(m, o, &matrix, cx, nesting);
     } else {
-      drew |= DrawChar(m, o, o->character, &matrix, cx, nesting);
+      drew |= AnimChar_Draw(m, o, o->character, &matrix, cx, nesting);
     }
     if (AnimPlayer_Aborted(m->player)) break;
   }
@@ -641,7 +647,7 @@ AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* nam
 
 uint32_t AnimDisplay_DrawClip(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, const AnimCxform* cxform,
                               uint32_t nesting) {
-  return DrawSprite(m, clip, matrix, cxform, nesting);
+  return AnimSprite_Draw(m, clip, matrix, cxform, nesting);
 }
 
 uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* matrix,
