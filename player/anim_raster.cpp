@@ -21,7 +21,9 @@ uint16_t* Row(AnimRaster* r, int32_t row) {
 
 int32_t BucketLimit(const AnimRaster* r) { return r->smooth ? 2 * r->height - 2 : r->height - 1; }
 
-void SpanSolid(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+// Plain mode, one colour: opaque spans write their pixels, translucent ones
+// blend them; a fraction at the right end takes one more pixel.
+void AnimSpan_Solid(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
   uint16_t* px = Row(r, row);
   const int32_t first = x0 >> 5, last = x1 >> 5;
   const uint16_t c = static_cast<uint16_t>(s->color16);
@@ -40,7 +42,9 @@ void SpanSolid(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32
   for (int32_t x = first; x <= end; ++x) px[x] = AnimColor_Blend(px[x], c, s->alpha);
 }
 
-void SpanSolidAA(AnimRaster* r, const AnimPaint* s, int32_t x0, int32_t x1) {
+// Smooth mode, one colour: the colour row takes the colour and the
+// coverage row half of each sub-row's coverage.
+void AnimSpan_SolidAA(AnimRaster* r, const AnimPaint* s, int32_t /*row*/, int32_t x0, int32_t x1) {
   const int32_t first = x0 >> 5, last = x1 >> 5;
   const uint16_t c = static_cast<uint16_t>(s->color16);
   const bool opaque = s->alpha >= 255;
@@ -76,8 +80,9 @@ int32_t Trunc(float v) {
 }
 
 // Ramp index of a gradient at (u, v), both already in the span's fixed point.
-uint32_t RampIndex(const AnimPaint* s, int32_t u, int32_t v) {
-  if (s->kind == 0x10) {
+template <bool kRadial>
+uint32_t RampIndex(int32_t u, int32_t v) {
+  if (!kRadial) {
     const int32_t i = u >> 7;
     return static_cast<uint32_t>(i < 0 ? 0 : i > 255 ? 255 : i);
   }
@@ -86,7 +91,10 @@ uint32_t RampIndex(const AnimPaint* s, int32_t u, int32_t v) {
   return sum < 65536 ? AnimISqrt(static_cast<uint32_t>(sum)) : 255;
 }
 
-void SpanGradient(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+// The four gradient fillers share their walk: ramp coordinates at the span's
+// first column, stepped by whole increments per column.
+template <bool kRadial, bool kSmooth>
+void GradientSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
   if (!s->ramp) return;
   const int32_t first = x0 >> 5, last = x1 >> 5;
   const float fx = static_cast<float>(first), fy = static_cast<float>(row);
@@ -94,14 +102,14 @@ void SpanGradient(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, in
   int32_t v = static_cast<int32_t>(static_cast<uint32_t>(Trunc(s->c * fx + s->d * fy)) + static_cast<uint32_t>(s->ty));
   const int32_t du = Trunc(s->a), dv = Trunc(s->c);
   const int32_t lp = 255 - 8 * (x0 & 31), rp = 8 * (x1 & 31);
-  uint16_t* px = r->smooth ? nullptr : Row(r, row);
+  uint16_t* px = kSmooth ? nullptr : Row(r, row);
   for (int32_t x = first; x <= last && x < r->width; ++x) {
-    const uint8_t* c = s->ramp + 8 * RampIndex(s, u, v);
+    const uint8_t* c = s->ramp + 8 * RampIndex<kRadial>(u, v);
     u = static_cast<int32_t>(static_cast<uint32_t>(u) + static_cast<uint32_t>(du));
     v = static_cast<int32_t>(static_cast<uint32_t>(v) + static_cast<uint32_t>(dv));
     if (x < 0) continue;
     const uint16_t c16 = static_cast<uint16_t>(AnimColor_To16(c[0], c[1], c[2]));
-    if (!r->smooth) {
+    if (!kSmooth) {
       if (!s->translucent) {
         px[x] = c16;
       } else {
@@ -119,10 +127,23 @@ void SpanGradient(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, in
     r->colourRow[x] = c16;
     r->coverageRow[x] += add;
   }
-  if (r->smooth) {
+  if (kSmooth) {
     if (r->rowMinX < 0 || x0 < r->rowMinX) r->rowMinX = x0;
     if (x1 > r->rowMaxX) r->rowMaxX = x1;
   }
+}
+
+void AnimSpan_Linear(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+  GradientSpan<false, false>(r, s, row, x0, x1);
+}
+void AnimSpan_Radial(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+  GradientSpan<true, false>(r, s, row, x0, x1);
+}
+void AnimSpan_LinearAA(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+  GradientSpan<false, true>(r, s, row, x0, x1);
+}
+void AnimSpan_RadialAA(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+  GradientSpan<true, true>(r, s, row, x0, x1);
 }
 
 int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
@@ -149,7 +170,7 @@ void KeepInside(int64_t start, int64_t step, int64_t limit, int64_t* lo, int64_t
 // Texels of a bitmap fill; pixels whose texel lies outside the bitmap keep
 // what they had (neither kind repeats the image). The smooth mode draws each
 // sub-row straight into the frame.
-void SpanBitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+void AnimSpan_Bitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
   AnimBitmap* bitmap = s->bitmap;
   if (!bitmap) return;
   const uint8_t* pixels;
@@ -252,17 +273,14 @@ void DrawSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_
   if (x0 < r->dirtyXMin) x0 = r->dirtyXMin;
   if (x1 > r->dirtyXMax) x1 = r->dirtyXMax;
   if (x1 < x0) return;
-  if (s->kind == 0x10 || s->kind == 0x12) {
-    SpanGradient(r, s, row, x0, x1);
-    return;
+  switch (s->kind) {
+    case 0: (r->smooth ? AnimSpan_SolidAA : AnimSpan_Solid)(r, s, row, x0, x1); break;
+    case 0x10: (r->smooth ? AnimSpan_LinearAA : AnimSpan_Linear)(r, s, row, x0, x1); break;
+    case 0x12: (r->smooth ? AnimSpan_RadialAA : AnimSpan_Radial)(r, s, row, x0, x1); break;
+    case 0x40:
+    case 0x41: AnimSpan_Bitmap(r, s, row, x0, x1); break;
+    default: break;  // 128: a fill that cannot be drawn
   }
-  if (s->kind == 0x40 || s->kind == 0x41) {
-    SpanBitmap(r, s, row, x0, x1);
-    return;
-  }
-  if (s->kind != 0) return;
-  if (r->smooth) SpanSolidAA(r, s, x0, x1);
-  else SpanSolid(r, s, row, x0, x1);
 }
 
 bool Connected(const AnimEdge* e, const AnimEdge* n) {
