@@ -74,6 +74,44 @@ void AnimBits_ReadMatrix(AnimBits* b, AnimMatrix* m) {
   m->ty = AnimBits_ReadS(b, n);
 }
 
+uint32_t AnimShape_ReadRecord(AnimBits* b, AnimShapeRecord* out, uint32_t fillBits, uint32_t lineBits) {
+  AnimShapeRecord& r = *out;
+  r = AnimShapeRecord{};
+  if (AnimBits_ReadFlag(b)) {
+    r.kind = AnimShapeRecord::kEdge;
+    r.straight = AnimBits_ReadFlag(b);
+    const uint32_t n = AnimBits_ReadU(b, 4) + 2;
+    if (r.straight) {
+      if (AnimBits_ReadFlag(b)) {
+        r.dx = AnimBits_ReadS(b, n);
+        r.dy = AnimBits_ReadS(b, n);
+      } else if (AnimBits_ReadFlag(b)) {
+        r.dy = AnimBits_ReadS(b, n);
+      } else {
+        r.dx = AnimBits_ReadS(b, n);
+      }
+    } else {
+      r.cdx = AnimBits_ReadS(b, n);
+      r.cdy = AnimBits_ReadS(b, n);
+      r.dx = AnimBits_ReadS(b, n);
+      r.dy = AnimBits_ReadS(b, n);
+    }
+    return b->overrun ? 0 : 1;
+  }
+  r.flags = AnimBits_ReadU(b, 5);
+  if (b->overrun || r.flags == 0) return 0;
+  r.kind = AnimShapeRecord::kChange;
+  if (r.flags & 1) {
+    const uint32_t n = AnimBits_ReadU(b, 5);
+    r.mx = AnimBits_ReadS(b, n);
+    r.my = AnimBits_ReadS(b, n);
+  }
+  if (r.flags & 2) r.fill0 = AnimBits_ReadU(b, fillBits);
+  if (r.flags & 4) r.fill1 = AnimBits_ReadU(b, fillBits);
+  if (r.flags & 8) r.line = AnimBits_ReadU(b, lineBits);
+  return 1;
+}
+
 void AnimStyles_Free(AnimPlayer* p, AnimFillStyle* fills, uint32_t count) {
   for (uint32_t i = 0; fills && i < count; ++i) {
     if (fills[i].ramp) AnimPlayer_Free(p, fills[i].ramp);
@@ -166,6 +204,30 @@ void Subdivide(Path* path, int32_t cx, int32_t cy, int32_t ax, int32_t ay, int d
   Emit(path, ax, ay);
 }
 
+// Path building, in shape units mapped by the draw's matrix; the fills and
+// the line the segments take are the path's current ones.
+void AnimOutline_MoveTo(Path* path, int32_t x, int32_t y) {
+  AnimMatrix_Apply(&path->m, x, y, &path->x, &path->y);
+  path->segments = 0;
+  path->firstSegment = 1;
+}
+
+void AnimOutline_LineTo(Path* path, int32_t x, int32_t y) {
+  int32_t x1, y1;
+  AnimMatrix_Apply(&path->m, x, y, &x1, &y1);
+  ++path->segments;
+  Emit(path, x1, y1);
+}
+
+// A quadratic curve, flattened into at most eight segments.
+void AnimOutline_CurveTo(Path* path, int32_t controlX, int32_t controlY, int32_t anchorX, int32_t anchorY) {
+  int32_t cx, cy, ax, ay;
+  AnimMatrix_Apply(&path->m, controlX, controlY, &cx, &cy);
+  AnimMatrix_Apply(&path->m, anchorX, anchorY, &ax, &ay);
+  ++path->segments;
+  Subdivide(path, cx, cy, ax, ay, 3);
+}
+
 // The edge run of one cache record (or the draw's scratch edges) and its strokes.
 void StrokeOne(AnimRaster* r, const AnimStroke* s, float scaleA) {
   int32_t w = static_cast<int32_t>(std::fabs(static_cast<float>(s->width) * scaleA));
@@ -194,7 +256,10 @@ void FreeStrokes(AnimPlayer* p, AnimStroke* s) {
   }
 }
 
-void Flush(Path* path) {
+// Renders the edges gathered since the last flush (saving them into the
+// current cache record when the draw caches, else giving their pool entries
+// back), then strokes every pending line segment alone.
+void AnimShape_Flush(Path* path) {
   AnimRaster* r = path->r;
   AnimEdgeCache* rec = path->cache ? path->cache->current : nullptr;
   AnimRaster_Render(r, 0, rec);
@@ -396,6 +461,34 @@ void FreeTables(AnimPlayer* p, AnimDrawSet* set) {
   }
 }
 
+// Colours (through the colour transform), ramps, texel mappings and alpha
+// of a set's fills for this draw.
+bool AnimStyles_PrepareFills(Path* path, AnimDrawSet* set) {
+  const AnimStyleSet& styles = set->styles;
+  for (uint32_t i = 0; i < styles.fillCount; ++i) {
+    const AnimFillStyle& f = styles.fills[i];
+    AnimPaint& paint = set->paints[i];
+    paint.kind = f.type;
+    Transform(path->cx, f.r, f.g, f.b, f.a, &paint);
+    if (f.type == 0x10 || f.type == 0x12) PrepareGradient(path, styles.fills[i], paint);
+    else if (f.type == 0x40 || f.type == 0x41) PrepareBitmap(path, styles.fills[i], paint);
+    if (AnimPlayer_Aborted(path->p)) return false;
+  }
+  if (path->cache) KeepTables(path, set);
+  return true;
+}
+
+// Line colours through the colour transform; a stroke fills as a solid.
+void AnimStyles_PrepareLines(Path* path, AnimDrawSet* set) {
+  const AnimStyleSet& styles = set->styles;
+  for (uint32_t i = 0; i < styles.lineCount; ++i) {
+    const AnimLineStyle& l = styles.lines[i];
+    AnimPaint& paint = set->paints[styles.fillCount + i];
+    paint.kind = 0;
+    Transform(path->cx, l.r, l.g, l.b, l.a, &paint);
+  }
+}
+
 // Paints for one style set, prepared under the draw's colour transform.
 AnimDrawSet* PushSet(Path* path, AnimDrawSet** sets, const AnimStyleSet& styles, bool owned) {
   auto* set = static_cast<AnimDrawSet*>(AnimPlayer_Alloc(path->p, sizeof(AnimDrawSet)));
@@ -409,22 +502,8 @@ AnimDrawSet* PushSet(Path* path, AnimDrawSet** sets, const AnimStyleSet& styles,
     set->paints = static_cast<AnimPaint*>(AnimPlayer_Alloc(path->p, static_cast<int32_t>(sizeof(AnimPaint) * n)));
     if (!set->paints) return nullptr;
   }
-  for (uint32_t i = 0; i < styles.fillCount; ++i) {
-    const AnimFillStyle& f = styles.fills[i];
-    AnimPaint& paint = set->paints[i];
-    paint.kind = f.type;
-    Transform(path->cx, f.r, f.g, f.b, f.a, &paint);
-    if (f.type == 0x10 || f.type == 0x12) PrepareGradient(path, styles.fills[i], paint);
-    else if (f.type == 0x40 || f.type == 0x41) PrepareBitmap(path, styles.fills[i], paint);
-    if (AnimPlayer_Aborted(path->p)) return nullptr;
-  }
-  if (path->cache) KeepTables(path, set);
-  for (uint32_t i = 0; i < styles.lineCount; ++i) {
-    const AnimLineStyle& l = styles.lines[i];
-    AnimPaint& paint = set->paints[styles.fillCount + i];
-    paint.kind = 0;
-    Transform(path->cx, l.r, l.g, l.b, l.a, &paint);
-  }
+  if (!AnimStyles_PrepareFills(path, set)) return nullptr;
+  AnimStyles_PrepareLines(path, set);
   return set;
 }
 
@@ -454,9 +533,9 @@ void ReadColor(AnimBits* b, bool alpha, uint8_t* c) {
   c[3] = alpha ? static_cast<uint8_t>(AnimBits_ReadU8(b)) : 255;
 }
 
-// A new-styles record's arrays; false when they run past the records.
-bool ReadStyles(Path* path, AnimBits* b, bool alpha, AnimStyleSet* out) {
-  *out = AnimStyleSet{};
+// A fill style array: a count (255: a 16-bit count follows), then per
+// entry its kind byte and a colour, a gradient or a bitmap id and matrix.
+bool AnimShape_ReadFillStyles(Path* path, AnimBits* b, bool alpha, AnimStyleSet* out) {
   const uint32_t fills = ReadCount(b);
   if (b->overrun || fills > b->size - b->pos) return false;
   if (fills) {
@@ -493,6 +572,11 @@ bool ReadStyles(Path* path, AnimBits* b, bool alpha, AnimStyleSet* out) {
       f.a = c[3];
     }
   }
+  return !b->overrun;
+}
+
+// A line style array: a count, then per entry a width and a colour.
+bool AnimShape_ReadLineStyles(Path* path, AnimBits* b, bool alpha, AnimStyleSet* out) {
   const uint32_t lines = ReadCount(b);
   if (b->overrun || lines > b->size - b->pos) return false;
   if (lines) {
@@ -511,6 +595,12 @@ bool ReadStyles(Path* path, AnimBits* b, bool alpha, AnimStyleSet* out) {
     l.a = c[3];
   }
   return !b->overrun;
+}
+
+// A new-styles record's arrays; false when they run past the records.
+bool ReadStyles(Path* path, AnimBits* b, bool alpha, AnimStyleSet* out) {
+  *out = AnimStyleSet{};
+  return AnimShape_ReadFillStyles(path, b, alpha, out) && AnimShape_ReadLineStyles(path, b, alpha, out);
 }
 
 }  // namespace
@@ -592,9 +682,7 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
   auto moveTo = [&](int32_t x, int32_t y) {
     sx = x;
     sy = y;
-    AnimMatrix_Apply(&path.m, x, y, &path.x, &path.y);
-    path.segments = 0;
-    path.firstSegment = 1;
+    AnimOutline_MoveTo(&path, x, y);
     moved = true;
   };
   auto selectFill = [&](uint32_t index, const AnimPaint** out) {
@@ -607,65 +695,32 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
     else if (index <= current->styles.fillCount) *out = &current->paints[index - 1];
     else path.failed = true;
   };
+  AnimShapeRecord rec;
   while (current && !path.failed && !AnimPlayer_Aborted(path.p)) {
-    if (AnimBits_ReadFlag(&bits)) {
-      const bool straight = AnimBits_ReadFlag(&bits);
-      const uint32_t n = AnimBits_ReadU(&bits, 4) + 2;
-      int32_t dx = 0, dy = 0, cdx = 0, cdy = 0;
-      if (straight) {
-        if (AnimBits_ReadFlag(&bits)) {
-          dx = AnimBits_ReadS(&bits, n);
-          dy = AnimBits_ReadS(&bits, n);
-        } else if (AnimBits_ReadFlag(&bits)) {
-          dy = AnimBits_ReadS(&bits, n);
-        } else {
-          dx = AnimBits_ReadS(&bits, n);
-        }
-      } else {
-        cdx = AnimBits_ReadS(&bits, n);
-        cdy = AnimBits_ReadS(&bits, n);
-        dx = AnimBits_ReadS(&bits, n);
-        dy = AnimBits_ReadS(&bits, n);
-      }
-      if (bits.overrun) {
-        path.failed = true;
-        break;
-      }
-      if (!moved) moveTo(0, 0);
-      ++path.segments;
-      if (straight) {
-        sx = static_cast<int32_t>(static_cast<uint32_t>(sx) + static_cast<uint32_t>(dx));
-        sy = static_cast<int32_t>(static_cast<uint32_t>(sy) + static_cast<uint32_t>(dy));
-        int32_t x1, y1;
-        AnimMatrix_Apply(&path.m, sx, sy, &x1, &y1);
-        Emit(&path, x1, y1);
-      } else {
-        const int32_t csx = static_cast<int32_t>(static_cast<uint32_t>(sx) + static_cast<uint32_t>(cdx));
-        const int32_t csy = static_cast<int32_t>(static_cast<uint32_t>(sy) + static_cast<uint32_t>(cdy));
-        sx = static_cast<int32_t>(static_cast<uint32_t>(csx) + static_cast<uint32_t>(dx));
-        sy = static_cast<int32_t>(static_cast<uint32_t>(csy) + static_cast<uint32_t>(dy));
-        int32_t cx, cy, ax, ay;
-        AnimMatrix_Apply(&path.m, csx, csy, &cx, &cy);
-        AnimMatrix_Apply(&path.m, sx, sy, &ax, &ay);
-        Subdivide(&path, cx, cy, ax, ay, 3);
-      }
-      continue;
-    }
-    const uint32_t flags = AnimBits_ReadU(&bits, 5);
+    const uint32_t more = AnimShape_ReadRecord(&bits, &rec, fillBits, lineBits);
     if (bits.overrun) {
       path.failed = true;
       break;
     }
-    if (flags == 0) break;  // the end record
-    int32_t mx = 0, my = 0;
-    if (flags & 1) {
-      const uint32_t n = AnimBits_ReadU(&bits, 5);
-      mx = AnimBits_ReadS(&bits, n);
-      my = AnimBits_ReadS(&bits, n);
+    if (!more) break;  // the end record
+    if (rec.kind == AnimShapeRecord::kEdge) {
+      if (!moved) moveTo(0, 0);
+      if (rec.straight) {
+        sx = static_cast<int32_t>(static_cast<uint32_t>(sx) + static_cast<uint32_t>(rec.dx));
+        sy = static_cast<int32_t>(static_cast<uint32_t>(sy) + static_cast<uint32_t>(rec.dy));
+        AnimOutline_LineTo(&path, sx, sy);
+      } else {
+        const int32_t csx = static_cast<int32_t>(static_cast<uint32_t>(sx) + static_cast<uint32_t>(rec.cdx));
+        const int32_t csy = static_cast<int32_t>(static_cast<uint32_t>(sy) + static_cast<uint32_t>(rec.cdy));
+        sx = static_cast<int32_t>(static_cast<uint32_t>(csx) + static_cast<uint32_t>(rec.dx));
+        sy = static_cast<int32_t>(static_cast<uint32_t>(csy) + static_cast<uint32_t>(rec.dy));
+        AnimOutline_CurveTo(&path, csx, csy, sx, sy);
+      }
+      continue;
     }
-    const uint32_t f0 = (flags & 2) ? AnimBits_ReadU(&bits, fillBits) : 0;
-    const uint32_t f1 = (flags & 4) ? AnimBits_ReadU(&bits, fillBits) : 0;
-    const uint32_t ln = (flags & 8) ? AnimBits_ReadU(&bits, lineBits) : 0;
+    const uint32_t flags = rec.flags;
+    const int32_t mx = rec.mx, my = rec.my;
+    const uint32_t f0 = rec.fill0, f1 = rec.fill1, ln = rec.line;
     if (flags & 16) {
       AnimStyleSet styles;
       const bool ok = ReadStyles(&path, &bits, shape->hasAlpha != 0, &styles);
@@ -708,14 +763,14 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
     if (flags & 1) {
       if (path.segments == 0) {
         const bool pending = r->lastBucket >= 0 || path.strokes;
-        Flush(&path);
+        AnimShape_Flush(&path);
         if (AnimPlayer_Aborted(path.p)) break;
         if (cache && pending && !NewCacheRecord(&path)) cache->lost = 1;
       }
       moveTo(mx, my);
     }
   }
-  if (!AnimPlayer_Aborted(path.p)) Flush(&path);
+  if (!AnimPlayer_Aborted(path.p)) AnimShape_Flush(&path);
   if (path.failed || AnimPlayer_Aborted(path.p)) {
     // A shape that failed leaves nothing behind: no cache, no edges.
     FreeStrokes(path.p, path.strokes);
@@ -784,43 +839,28 @@ struct MorphRecord {
   bool straight;
 };
 
+// Morph outlines carry no new styles: a record with them, or one that runs
+// past the bytes, is bad. A straight edge is a curve whose control point is
+// its midpoint.
 MorphRecord ReadMorphRecord(AnimBits* b, uint32_t fillBits, uint32_t lineBits) {
+  AnimShapeRecord rec;
+  AnimShape_ReadRecord(b, &rec, fillBits, lineBits);
   MorphRecord r{};
-  if (AnimBits_ReadFlag(b)) {
-    r.kind = MorphRecord::kEdge;
-    r.straight = AnimBits_ReadFlag(b) != 0;
-    const uint32_t n = AnimBits_ReadU(b, 4) + 2;
-    if (r.straight) {
-      if (AnimBits_ReadFlag(b)) {
-        r.dx = AnimBits_ReadS(b, n);
-        r.dy = AnimBits_ReadS(b, n);
-      } else if (AnimBits_ReadFlag(b)) {
-        r.dy = AnimBits_ReadS(b, n);
-      } else {
-        r.dx = AnimBits_ReadS(b, n);
-      }
-      r.cdx = r.dx >> 1;
-      r.cdy = r.dy >> 1;
-    } else {
-      r.cdx = AnimBits_ReadS(b, n);
-      r.cdy = AnimBits_ReadS(b, n);
-      r.dx = AnimBits_ReadS(b, n);
-      r.dy = AnimBits_ReadS(b, n);
-    }
-  } else {
-    r.flags = AnimBits_ReadU(b, 5);
-    r.kind = r.flags ? MorphRecord::kChange : MorphRecord::kEnd;
-    if (r.flags & 1) {
-      const uint32_t n = AnimBits_ReadU(b, 5);
-      r.mx = AnimBits_ReadS(b, n);
-      r.my = AnimBits_ReadS(b, n);
-    }
-    if (r.flags & 2) r.fill0 = AnimBits_ReadU(b, fillBits);
-    if (r.flags & 4) r.fill1 = AnimBits_ReadU(b, fillBits);
-    if (r.flags & 8) r.line = AnimBits_ReadU(b, lineBits);
-    if (r.flags & 16) r.kind = MorphRecord::kBad;  // morph outlines carry no new styles
-  }
-  if (b->overrun) r.kind = MorphRecord::kBad;
+  r.kind = rec.kind == AnimShapeRecord::kEdge     ? MorphRecord::kEdge
+           : rec.kind == AnimShapeRecord::kChange ? MorphRecord::kChange
+                                                  : MorphRecord::kEnd;
+  r.flags = rec.flags;
+  r.mx = rec.mx;
+  r.my = rec.my;
+  r.fill0 = rec.fill0;
+  r.fill1 = rec.fill1;
+  r.line = rec.line;
+  r.straight = rec.straight != 0;
+  r.dx = rec.dx;
+  r.dy = rec.dy;
+  r.cdx = r.straight ? rec.dx >> 1 : rec.cdx;
+  r.cdy = r.straight ? rec.dy >> 1 : rec.cdy;
+  if ((rec.flags & 16) || b->overrun) r.kind = MorphRecord::kBad;
   return r;
 }
 
@@ -838,7 +878,7 @@ void Advance(const MorphRecord& r, int32_t* x, int32_t* y, int32_t* cx, int32_t*
 }
 
 // The morph's styles at one ratio as an ordinary style set.
-bool MorphStyles(AnimPlayer* p, const AnimMorph* m, uint32_t ratio, AnimStyleSet* out) {
+bool AnimMorph_Styles(AnimPlayer* p, const AnimMorph* m, uint32_t ratio, AnimStyleSet* out) {
   *out = AnimStyleSet{};
   if (m->fillCount) {
     out->fills = static_cast<AnimFillStyle*>(AnimPlayer_Alloc(p, static_cast<int32_t>(sizeof(AnimFillStyle) * m->fillCount)));
@@ -909,7 +949,7 @@ uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix*
   textPaint.alpha = r->text[3];
   AnimStyleSet styles;
   AnimDrawSet* sets = nullptr;
-  const bool built = MorphStyles(path.p, morph, ratio, &styles);
+  const bool built = AnimMorph_Styles(path.p, morph, ratio, &styles);
   AnimDrawSet* set = nullptr;
   if (built) set = PushSet(&path, &sets, styles, true);
   if (!set) {
@@ -929,23 +969,17 @@ uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix*
   int32_t sx = 0, sy = 0, ex = 0, ey = 0;
   bool moved = false;
   auto moveTo = [&](int32_t x, int32_t y) {
-    AnimMatrix_Apply(&path.m, x, y, &path.x, &path.y);
-    path.segments = 0;
-    path.firstSegment = 1;
+    AnimOutline_MoveTo(&path, x, y);
     moved = true;
   };
   auto curve = [&](const MorphRecord& a, const MorphRecord& b) {
     int32_t scx, scy, ecx, ecy;
     Advance(a, &sx, &sy, &scx, &scy);
     Advance(b, &ex, &ey, &ecx, &ecy);
-    int32_t cx, cy, ax, ay;
-    AnimMatrix_Apply(&path.m, Lerp(scx, ecx, ratio), Lerp(scy, ecy, ratio), &cx, &cy);
-    AnimMatrix_Apply(&path.m, Lerp(sx, ex, ratio), Lerp(sy, ey, ratio), &ax, &ay);
-    ++path.segments;
-    Subdivide(&path, cx, cy, ax, ay, 3);
+    AnimOutline_CurveTo(&path, Lerp(scx, ecx, ratio), Lerp(scy, ecy, ratio), Lerp(sx, ex, ratio), Lerp(sy, ey, ratio));
   };
   auto flushIfEmpty = [&]() {
-    if (path.segments == 0) Flush(&path);
+    if (path.segments == 0) AnimShape_Flush(&path);
   };
   const uint32_t fillBits = morph->fillBits, lineBits = morph->lineBits;
   while (!path.failed && !AnimPlayer_Aborted(path.p)) {
@@ -1016,7 +1050,7 @@ uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix*
     }
     curve(a, b);
   }
-  if (!AnimPlayer_Aborted(path.p)) Flush(&path);
+  if (!AnimPlayer_Aborted(path.p)) AnimShape_Flush(&path);
   FreeStrokes(path.p, path.strokes);
   for (int32_t b = r->firstBucket; b <= r->lastBucket && b < r->bucketCount; ++b) r->buckets[b] = nullptr;
   r->lastBucket = -1;

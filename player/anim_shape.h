@@ -59,6 +59,23 @@ uint32_t AnimBits_ReadU8(AnimBits* b);
 uint32_t AnimBits_ReadU16(AnimBits* b);
 void AnimBits_ReadMatrix(AnimBits* b, AnimMatrix* m);
 
+// One shape record as read: an edge (straight, or curved with its control
+// deltas), a style change (flags 1 move, 2 fill 0, 4 fill 1, 8 line, 16 new
+// styles, and the fields of those set) or the end record.
+struct AnimShapeRecord {
+  enum Kind : uint32_t { kEnd, kChange, kEdge } kind;
+  uint32_t flags;
+  int32_t mx, my;
+  uint32_t fill0, fill1, line;
+  uint32_t straight;
+  int32_t cdx, cdy, dx, dy;
+};
+
+// Reads one record: 0 at the end record or when the bytes run out (the
+// reader's overrun flag tells which), else 1. A new-styles record's style
+// arrays follow it in the bytes; the caller reads them.
+uint32_t AnimShape_ReadRecord(AnimBits* b, AnimShapeRecord* out, uint32_t fillBits, uint32_t lineBits);
+
 // Results of drawing.
 inline constexpr uint32_t kAnimShapeDrawn = 0;
 inline constexpr uint32_t kAnimShapeBad = 1;      // a record or style index outside its table
