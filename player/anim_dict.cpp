@@ -131,28 +131,8 @@ void AnimDict_FreeAll(AnimPlayer* p, AnimDictNode** head) {
 void AnimChar_Free(AnimPlayer* p, AnimChar* h) {
   if (!h) return;
   switch (h->type) {
-    case kAnimShape: {
-      auto* shape = static_cast<AnimShape*>(h->body);
-      AnimStyles_Free(p, shape->styles.fills, shape->styles.fillCount);
-      AnimPlayer_Free(p, shape->styles.fills);
-      AnimPlayer_Free(p, shape->styles.lines);
-      AnimPlayer_Free(p, shape->records);
-      AnimPlayer_Free(p, shape);
-      break;
-    }
-    case kAnimMorph: {
-      auto* m = static_cast<AnimMorph*>(h->body);
-      for (uint32_t i = 0; m->fills && i < m->fillCount; ++i) {
-        AnimPlayer_Free(p, m->fills[i].startRamp);
-        AnimPlayer_Free(p, m->fills[i].endRamp);
-      }
-      AnimPlayer_Free(p, m->fills);
-      AnimPlayer_Free(p, m->lines);
-      AnimPlayer_Free(p, m->startEdges);
-      AnimPlayer_Free(p, m->endEdges);
-      AnimPlayer_Free(p, m);
-      break;
-    }
+    case kAnimShape: AnimShape_Free(p, static_cast<AnimShape*>(h->body)); break;
+    case kAnimMorph: AnimMorph_Free(p, static_cast<AnimMorph*>(h->body)); break;
     case kAnimBitmap: {
       auto* bitmap = static_cast<AnimBitmap*>(h->body);
       AnimPlayer_Free(p, bitmap->data);

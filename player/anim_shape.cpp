@@ -642,6 +642,15 @@ bool AnimShapeCache_Valid(const AnimRaster* r, const AnimShapeCache* cache, cons
 uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix* matrix, const AnimCxform* cxform,
                         AnimShapeCache* cache) {
   if (!r->ready) return kAnimShapeBad;
+  // Glyphs carry no fill arrays: they fill with the text colour.
+  AnimPaint textPaint{};
+  textPaint.color16 = r->text16;
+  textPaint.alpha = r->text[3];
+  return AnimShape_Render(r, matrix, cxform, shape, cache, &textPaint);
+}
+
+uint32_t AnimShape_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxform* cxform, const AnimShape* shape,
+                          AnimShapeCache* cache, const AnimPaint* textPaint) {
   if (cache && AnimShapeCache_Valid(r, cache, matrix, cxform)) {
     AnimShape_ReplayCache(r, matrix, cache);
     return AnimPlayer_Aborted(r->player) ? kAnimShapeAborted : kAnimShapeDrawn;
@@ -658,10 +667,6 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
   AnimMatrix_Concat(&path.m, &r->view, matrix);
   path.mirrored = path.m.a * path.m.d < 0;
   AnimDrawSet* sets = nullptr;
-  // Glyphs carry no fill arrays: they fill with the text colour.
-  AnimPaint textPaint{};
-  textPaint.color16 = r->text16;
-  textPaint.alpha = r->text[3];
   if (cache) {
     path.cache = cache;
     if (NewCacheRecord(&path)) {
@@ -689,7 +694,7 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
     if (index == 0) *out = nullptr;
     else if (current->styles.fillCount == 0 && !current->owned) {
       // The text colour of the moment: such a draw is not kept.
-      *out = &textPaint;
+      *out = textPaint;
       if (cache) cache->lost = 1;
     }
     else if (index <= current->styles.fillCount) *out = &current->paints[index - 1];
@@ -934,7 +939,14 @@ void AnimMorph_Bounds(const AnimMorph* m, AnimRect* out) {
 uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix* matrix, const AnimCxform* cxform,
                         uint32_t ratio) {
   if (!r->ready) return kAnimShapeBad;
-  if (ratio > 65535) ratio = 65535;
+  AnimPaint textPaint{};
+  textPaint.color16 = r->text16;
+  textPaint.alpha = r->text[3];
+  return AnimMorph_Render(r, matrix, cxform, morph, ratio > 65535 ? 65535 : ratio, &textPaint);
+}
+
+uint32_t AnimMorph_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxform* cxform, const AnimMorph* morph,
+                          uint32_t ratio, const AnimPaint* textPaint) {
   Path path{};
   path.r = r;
   path.p = r->player;
@@ -944,9 +956,6 @@ uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix*
   path.dictionary = morph->dictionary;
   AnimMatrix_Concat(&path.m, &r->view, matrix);
   path.mirrored = path.m.a * path.m.d < 0;
-  AnimPaint textPaint{};
-  textPaint.color16 = r->text16;
-  textPaint.alpha = r->text[3];
   AnimStyleSet styles;
   AnimDrawSet* sets = nullptr;
   const bool built = AnimMorph_Styles(path.p, morph, ratio, &styles);
@@ -992,7 +1001,7 @@ uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix*
     if (a.kind == MorphRecord::kChange) {
       auto select = [&](uint32_t index, const AnimPaint** outPaint) {
         if (index == 0) *outPaint = nullptr;
-        else if (set->styles.fillCount == 0) *outPaint = &textPaint;
+        else if (set->styles.fillCount == 0) *outPaint = textPaint;
         else if (index <= set->styles.fillCount) *outPaint = &set->paints[index - 1];
         else path.failed = true;
       };
@@ -1059,4 +1068,41 @@ uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix*
   FreeSets(path.p, sets);
   if (AnimPlayer_Aborted(path.p)) return kAnimShapeAborted;
   return path.failed ? kAnimShapeBad : kAnimShapeDrawn;
+}
+
+void AnimShape_Init(AnimShape* shape, uint16_t id, uint32_t hasAlpha, AnimDictNode** dictionary) {
+  *shape = AnimShape{};
+  AnimChar_InitHeader(&shape->header, kAnimShape, id, shape);
+  shape->hasAlpha = hasAlpha;
+  shape->dictionary = dictionary;
+}
+
+void AnimShape_Free(AnimPlayer* p, AnimShape* shape) {
+  AnimStyles_Free(p, shape->styles.fills, shape->styles.fillCount);
+  AnimPlayer_Free(p, shape->styles.fills);
+  AnimPlayer_Free(p, shape->styles.lines);
+  AnimPlayer_Free(p, shape->records);
+  AnimPlayer_Free(p, shape);
+}
+
+void AnimMorph_Init(AnimMorph* morph, uint16_t id, AnimDictNode** dictionary) {
+  *morph = AnimMorph{};
+  AnimChar_InitHeader(&morph->header, kAnimMorph, id, morph);
+  morph->dictionary = dictionary;
+}
+
+void AnimMorph_FreeStyles(AnimPlayer* p, AnimMorphFill* fills, uint32_t count) {
+  for (uint32_t i = 0; fills && i < count; ++i) {
+    AnimPlayer_Free(p, fills[i].startRamp);
+    AnimPlayer_Free(p, fills[i].endRamp);
+  }
+  AnimPlayer_Free(p, fills);
+}
+
+void AnimMorph_Free(AnimPlayer* p, AnimMorph* morph) {
+  AnimMorph_FreeStyles(p, morph->fills, morph->fillCount);
+  AnimPlayer_Free(p, morph->lines);
+  AnimPlayer_Free(p, morph->startEdges);
+  AnimPlayer_Free(p, morph->endEdges);
+  AnimPlayer_Free(p, morph);
 }

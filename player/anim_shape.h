@@ -86,6 +86,15 @@ inline constexpr uint32_t kAnimShapeAborted = 2;  // the heap ran out
 // filled by the draw; without, the draw leaves the edge pool as it found it.
 uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix* matrix, const AnimCxform* cxform,
                         AnimShapeCache* cache);
+// The drawing loop under AnimShape_Draw: a valid cache is replayed, else the
+// records are read into edges and strokes; textPaint fills the indexes of a
+// shape without fill arrays.
+uint32_t AnimShape_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxform* cxform, const AnimShape* shape,
+                          AnimShapeCache* cache, const AnimPaint* textPaint);
+// A new shape character's header and fields; its styles and records are
+// the tag's to fill. Free releases the styles, the records and the shape.
+void AnimShape_Init(AnimShape* shape, uint16_t id, uint32_t hasAlpha, AnimDictNode** dictionary);
+void AnimShape_Free(AnimPlayer* p, AnimShape* shape);
 // Frees what a cache holds and empties it.
 void AnimShapeCache_Free(AnimRaster* r, AnimShapeCache* cache);
 void AnimShapeCache_Release(AnimPlayer* p, AnimShapeCache* cache);
@@ -105,5 +114,10 @@ void AnimStyles_Free(AnimPlayer* p, AnimFillStyle* fills, uint32_t count);
 // interpolating every point and style value; morphs are never cached.
 uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix* matrix, const AnimCxform* cxform,
                         uint32_t ratio);
+uint32_t AnimMorph_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxform* cxform, const AnimMorph* morph,
+                          uint32_t ratio, const AnimPaint* textPaint);
+void AnimMorph_Init(AnimMorph* morph, uint16_t id, AnimDictNode** dictionary);
+void AnimMorph_FreeStyles(AnimPlayer* p, AnimMorphFill* fills, uint32_t count);
+void AnimMorph_Free(AnimPlayer* p, AnimMorph* morph);
 // The union of the start and end bounds, whatever the ratio.
 void AnimMorph_Bounds(const AnimMorph* morph, AnimRect* out);
