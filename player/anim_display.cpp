@@ -243,7 +243,7 @@ bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting) 
 }
 
 uint32_t AnimChar_Draw(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
-                  const AnimCxform* cx, uint32_t nesting);
+                       const AnimCxform* cx, uint32_t nesting);
 
 uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* parent, const AnimCxform* parentCx,
                     uint32_t nesting);
@@ -273,7 +273,7 @@ void ShowField(AnimMovie* m, AnimDisplayObject* o, AnimEditText* field) {
 
 // A sprite draws at its alpha through its colour transform.
 uint32_t AnimSprite_Draw(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, const AnimCxform* cx,
-                    uint32_t nesting) {
+                         uint32_t nesting) {
   if (!clip || !clip->visible || nesting >= kAnimMaxClipDepth) return 0;
   AnimMatrix own = *matrix;
   if (clip->extraMatrixSet) {
@@ -325,7 +325,7 @@ AnimShapeCache* CacheFor(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* m
 }
 
 uint32_t AnimChar_Draw(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
-                  const AnimCxform* cx, uint32_t nesting) {
+                       const AnimCxform* cx, uint32_t nesting) {
   switch (c->type) {
     case kAnimShape:
       return AnimShape_Draw(&m->raster, static_cast<const AnimShape*>(c->body), matrix, cx,

@@ -651,7 +651,9 @@ void AnimRaster_SetBackground(AnimRaster* r, uint8_t red, uint8_t green, uint8_t
 }
 
 void AnimRaster_ClearFrame(AnimRaster* r) {
-  if (!r->backgroundSet || !r->pixels || r->clipRight < r->clipLeft) return;
+  if (!r->pixels || r->clipRight < r->clipLeft) return;
+  // A kept background picture is the frame's background whether or not a
+  // colour was ever set.
   if (r->backgroundName && r->backgroundImage) {
     const size_t n = static_cast<size_t>(r->clipRight - r->clipLeft + 1) * 2;
     for (int32_t y = r->clipTop; y <= r->clipBottom; ++y) {
@@ -660,6 +662,7 @@ void AnimRaster_ClearFrame(AnimRaster* r) {
     }
     return;
   }
+  if (!r->backgroundSet) return;
   const uint16_t c = static_cast<uint16_t>(AnimColor_To16(r->background[0], r->background[1], r->background[2]));
   // One row filled, then copied into the others.
   uint16_t* first = Row(r, r->clipTop) + r->clipLeft;
