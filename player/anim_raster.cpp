@@ -499,6 +499,9 @@ bool AnimRaster_Init(AnimRaster* r, AnimPlayer* player, uint16_t* pixels, int32_
   r->buckets = static_cast<AnimEdge**>(
       AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(AnimEdge*)) * r->bucketCount));
   if (AnimPlayer_Aborted(player)) return false;
+  r->bucketTails = static_cast<AnimEdge**>(
+      AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(AnimEdge*)) * r->bucketCount));
+  if (AnimPlayer_Aborted(player)) return false;
   r->pool = static_cast<AnimEdge*>(AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(AnimEdge)) * kAnimEdgeCapacity));
   if (AnimPlayer_Aborted(player)) return false;
   if (smooth) {
@@ -516,6 +519,7 @@ void AnimRaster_Free(AnimRaster* r) {
   AnimPlayer* p = r->player;
   if (!p) return;
   if (r->buckets) AnimPlayer_Free(p, r->buckets);
+  if (r->bucketTails) AnimPlayer_Free(p, r->bucketTails);
   if (r->pool) AnimPlayer_Free(p, r->pool);
   if (r->colourRow) AnimPlayer_Free(p, r->colourRow);
   if (r->coverageRow) AnimPlayer_Free(p, r->coverageRow);
@@ -581,7 +585,22 @@ void AnimRaster_AddEdge(AnimRaster* r, int32_t x0In, int32_t y0In, int32_t x1In,
   int32_t lastBucket = static_cast<int32_t>((bottom + 31) >> 5);
   if (lastBucket > BucketLimit(r)) lastBucket = BucketLimit(r);
   if (lastBucket > r->lastBucket) r->lastBucket = lastBucket;
-  AnimEdge** link = &r->buckets[bucket];
+  // Outlines mostly come in x order: an edge at or right of the bucket's
+  // last one goes after it at once.
+  AnimEdge*& head = r->buckets[bucket];
+  AnimEdge*& tail = r->bucketTails[bucket];
+  if (!head) {
+    e->nextInBucket = nullptr;
+    head = tail = e;
+    return;
+  }
+  if (tail->x <= e->x) {
+    e->nextInBucket = nullptr;
+    tail->nextInBucket = e;
+    tail = e;
+    return;
+  }
+  AnimEdge** link = &head;
   while (*link && (*link)->x <= e->x) link = &(*link)->nextInBucket;
   e->nextInBucket = *link;
   *link = e;

@@ -75,6 +75,7 @@ struct AnimRaster {
   int32_t firstBucket, lastBucket;
   int32_t bucketCount;
   AnimEdge** buckets;
+  AnimEdge** bucketTails;  // the last edge of each non-empty bucket's list
   AnimEdge* pool;
   int32_t nextFree;
   int32_t dirtyXMin, dirtyXMax, dirtyYMin, dirtyYMax;

@@ -1,6 +1,7 @@
 #include "player/anim_shape.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "player/anim_dct.h"
@@ -16,8 +17,10 @@ void AnimBits_Reset(AnimBits* b, const uint8_t* data, uint32_t size) {
 }
 
 uint32_t AnimBits_ReadU(AnimBits* b, uint32_t n) {
+  // Most significant bit first, as many bits of the current byte at a time
+  // as the field still needs.
   uint32_t v = 0;
-  for (uint32_t i = 0; i < n; ++i) {
+  while (n > 0) {
     if (b->bitsLeft == 0) {
       if (b->pos >= b->size) {
         b->overrun = 1;
@@ -26,8 +29,10 @@ uint32_t AnimBits_ReadU(AnimBits* b, uint32_t n) {
       b->bitBuffer = b->data[b->pos++];
       b->bitsLeft = 8;
     }
-    --b->bitsLeft;
-    v = (v << 1) | ((b->bitBuffer >> b->bitsLeft) & 1);
+    const uint32_t take = n < b->bitsLeft ? n : b->bitsLeft;
+    b->bitsLeft -= take;
+    v = (v << take) | ((b->bitBuffer >> b->bitsLeft) & ((1u << take) - 1));
+    n -= take;
   }
   return v;
 }
@@ -233,17 +238,27 @@ void StrokeOne(AnimRaster* r, const AnimStroke* s, float scaleA) {
   int32_t w = static_cast<int32_t>(std::fabs(static_cast<float>(s->width) * scaleA));
   if (w < 49) w = 32;
   const int64_t dx = static_cast<int64_t>(s->x1) - s->x0, dy = static_cast<int64_t>(s->y1) - s->y0;
-  const uint64_t sq = static_cast<uint64_t>(dx * dx + dy * dy);
-  const int64_t len = 2 * static_cast<int64_t>(AnimISqrt(sq > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(sq)));
+  // Squares of segments spanning the whole coordinate range saturate.
+  const uint64_t adx = static_cast<uint64_t>(dx < 0 ? -dx : dx), ady = static_cast<uint64_t>(dy < 0 ? -dy : dy);
+  uint64_t sum = 0, sq = 0xFFFFFFFFull;
+  if (adx <= 0xFFFFFFFFull && ady <= 0xFFFFFFFFull && !__builtin_add_overflow(adx * adx, ady * ady, &sum) &&
+      sum < sq)
+    sq = sum;
+  const int64_t len = 2 * static_cast<int64_t>(AnimISqrt(static_cast<uint32_t>(sq)));
   if (len <= 0) return;
-  const int32_t a = static_cast<int32_t>((static_cast<int64_t>(s->y0) - s->y1) * w / len);
-  const int32_t b = static_cast<int32_t>(dx * w / len);
-  const int32_t x0 = s->x0, y0 = s->y0, x1 = s->x1, y1 = s->y1;
+  const int64_t a = (static_cast<int64_t>(s->y0) - s->y1) * w / len;
+  const int64_t b = dx * w / len;
+  const int64_t x0 = s->x0, y0 = s->y0, x1 = s->x1, y1 = s->y1;
+  // Corners of a segment at the edge of the coordinate range are held
+  // inside it.
+  auto c = [](int64_t v) {
+    return static_cast<int32_t>(v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : v);
+  };
   const int32_t pool = r->nextFree;
-  AnimRaster_AddEdge(r, x0 - b + a, y0 + b + a, x1 + b + a, y1 + b - a, nullptr, s->line);
-  AnimRaster_AddEdge(r, x0 - b - a, y0 - b + a, x1 + b - a, y1 - b - a, s->line, nullptr);
-  AnimRaster_AddEdge(r, x1 + b + a, y1 + b - a, x1 + b - a, y1 - b - a, nullptr, s->line);
-  AnimRaster_AddEdge(r, x0 - b + a, y0 + b + a, x0 - b - a, y0 - b + a, s->line, nullptr);
+  AnimRaster_AddEdge(r, c(x0 - b + a), c(y0 + b + a), c(x1 + b + a), c(y1 + b - a), nullptr, s->line);
+  AnimRaster_AddEdge(r, c(x0 - b - a), c(y0 - b + a), c(x1 + b - a), c(y1 - b - a), s->line, nullptr);
+  AnimRaster_AddEdge(r, c(x1 + b + a), c(y1 + b - a), c(x1 + b - a), c(y1 - b - a), nullptr, s->line);
+  AnimRaster_AddEdge(r, c(x0 - b + a), c(y0 + b + a), c(x0 - b - a), c(y0 - b + a), s->line, nullptr);
   AnimRaster_Render(r, 0, nullptr);
   r->nextFree = pool;
 }
