@@ -468,3 +468,24 @@ TEST(PlayerShapeTest, LongEdgesKeepTheirSlopeAtAnyScale) {
     EXPECT_EQ(counts[2], counts[0]) << smooth;
   }
 }
+
+// A kept draw owns its ramps: another object's draw of the same gradient
+// shape under another colour transform rebuilds the shape's own ramp, and
+// the replay still shows the colours it was made with.
+TEST(PlayerShapeTest, AReplayKeepsItsOwnGradientColours) {
+  for (bool smooth : {false, true}) {
+    SCOPED_TRACE(smooth);
+    Scene cached({TranslucentRadialShape()}, 32, smooth), fresh({TranslucentRadialShape()}, 32, smooth);
+    const AnimCxform reddish{256, 0, 256, 0, 64, 0, 64, 0}, bluish{256, 0, 64, 0, 64, 0, 256, 0};
+    AnimShapeCache cache{};
+    ASSERT_EQ(cached.Draw(1, nullptr, &reddish, &cache), kAnimShapeDrawn);
+    ASSERT_EQ(cache.hasCache, 1u);
+    cached.Fill(0);
+    ASSERT_EQ(cached.Draw(1, nullptr, &bluish), kAnimShapeDrawn);
+    cached.Fill(0);
+    ASSERT_EQ(cached.Draw(1, nullptr, &reddish, &cache), kAnimShapeDrawn);
+    ASSERT_EQ(fresh.Draw(1, nullptr, &reddish), kAnimShapeDrawn);
+    EXPECT_TRUE(cached.frame() == fresh.frame());
+    AnimShapeCache_Free(&cached.raster(), &cache);
+  }
+}
