@@ -3,7 +3,9 @@
 // bitmap, a text and 1,760 edges. Each frame clears the frame and draws
 // every character uncached. Next to it cairo fills the same paths into a
 // 16-bit image, without antialiasing for the plain mode and with it for the
-// smooth one.
+// smooth one. AnimRedraw times a whole redraw of an unchanged frame of the
+// same movies played through the host entry points, with the objects' edge
+// caches (cached 1) and without (cached 0).
 #include <benchmark/benchmark.h>
 
 #include <cairo.h>
@@ -12,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "player/anim_movie.h"
 #include "player/anim_player.h"
 #include "player/anim_raster.h"
 #include "player/anim_shape.h"
@@ -287,6 +290,45 @@ void CairoFrame(benchmark::State& state) {
   if (image) cairo_surface_destroy(image);
 }
 
+// The movie's characters placed in its first frame, a second frame that
+// leaves them alone: stepped there, every shape object keeps its edges.
+void AnimRedraw(benchmark::State& state) {
+  const Scene scene = Build(static_cast<Movie>(state.range(0)));
+  const auto size = static_cast<int32_t>(state.range(1));
+  Bytes places;
+  const size_t count = scene.text ? 1 : scene.items.size();
+  for (uint16_t id = 1; id <= count; ++id) places = movie::Concat({places, movie::Place(id, id, 0, 0)});
+  movie::Header header;
+  header.xmax = header.ymax = kSpace;
+  header.frames = 2;
+  const Bytes data = movie::Qvx(header, movie::Concat({scene.tags, movie::Background(240, 240, 240), places,
+                                                      movie::ShowFrame(), movie::ShowFrame(), movie::End()}));
+  auto player = std::make_unique<AnimPlayer>();
+  std::vector<uint8_t> work(256000);
+  std::vector<uint16_t> frame(size_t(size) * size);
+  AnimPlayer_Init(player.get());
+  int32_t w = size, h = size;
+  if (AnimHost_Open(player.get(), data.data(), frame.data(), work.data(), static_cast<uint32_t>(data.size()), &w, &h) !=
+          0 ||
+      AnimHost_Step(player.get()) != 0) {
+    state.SkipWithError("the movie did not play");
+    return;
+  }
+  AnimPlayer_Command(player.get(), 4, state.range(2) ? 7 : 8);  // the smooth or the plain mode
+  AnimMovie* m = player->movie;
+  m->raster.cacheMode = state.range(3) ? 0 : 1;
+  AnimMovie_InvalidateAll(m);
+  AnimMovie_InvalidateAll(m);
+  int kept = 0;
+  for (const AnimDisplayObject* o = AnimMovie_Root(m)->list.first; o; o = o->next) kept += o->cache.hasCache != 0;
+  state.counters["kept"] = kept;  // objects redrawn from their edges
+  for (auto _ : state) {
+    AnimMovie_InvalidateAll(m);
+    benchmark::DoNotOptimize(frame.data());
+  }
+  AnimHost_Close(player.get());
+}
+
 void Sizes(benchmark::internal::Benchmark* b) {
   b->ArgNames({"movie", "size", "smooth"});
   b->ArgsProduct({{kCurves, kGradients, kBitmap, kText, kEdges}, {128, 176, 240}, {0, 1}});
@@ -295,5 +337,9 @@ void Sizes(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(AnimFrame)->Apply(Sizes);
 BENCHMARK(CairoFrame)->Apply(Sizes);
+BENCHMARK(AnimRedraw)
+    ->ArgNames({"movie", "size", "smooth", "cached"})
+    ->ArgsProduct({{kCurves, kGradients, kBitmap, kText, kEdges}, {128, 176, 240}, {0, 1}, {0, 1}})
+    ->Unit(benchmark::kNanosecond);
 
 }  // namespace

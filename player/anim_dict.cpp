@@ -129,28 +129,8 @@ void AnimDict_FreeAll(AnimPlayer* p, AnimDictNode** head) {
 void AnimChar_Free(AnimPlayer* p, AnimChar* h) {
   if (!h) return;
   switch (h->type) {
-    case kAnimShape: {
-      auto* shape = static_cast<AnimShape*>(h->body);
-      AnimStyles_Free(p, shape->styles.fills, shape->styles.fillCount);
-      AnimPlayer_Free(p, shape->styles.fills);
-      AnimPlayer_Free(p, shape->styles.lines);
-      AnimPlayer_Free(p, shape->records);
-      AnimPlayer_Free(p, shape);
-      break;
-    }
-    case kAnimMorph: {
-      auto* m = static_cast<AnimMorph*>(h->body);
-      for (uint32_t i = 0; m->fills && i < m->fillCount; ++i) {
-        AnimPlayer_Free(p, m->fills[i].startRamp);
-        AnimPlayer_Free(p, m->fills[i].endRamp);
-      }
-      AnimPlayer_Free(p, m->fills);
-      AnimPlayer_Free(p, m->lines);
-      AnimPlayer_Free(p, m->startEdges);
-      AnimPlayer_Free(p, m->endEdges);
-      AnimPlayer_Free(p, m);
-      break;
-    }
+    case kAnimShape: AnimShape_Free(p, static_cast<AnimShape*>(h->body)); break;
+    case kAnimMorph: AnimMorph_Free(p, static_cast<AnimMorph*>(h->body)); break;
     case kAnimBitmap: {
       auto* bitmap = static_cast<AnimBitmap*>(h->body);
       AnimPlayer_Free(p, bitmap->data);
@@ -454,17 +434,31 @@ void AnimMatrix_SetIdentity(AnimMatrix* m) {
   m->tx = m->ty = 0;
 }
 
-void AnimMatrix_Apply(const AnimMatrix* m, int32_t x, int32_t y, int32_t* ox, int32_t* oy) {
+namespace {
+
+// A float coordinate truncated to an integer, saturating (NaN gives 0).
+int32_t TruncateCoord(float v) {
+  if (!(v == v)) return 0;
+  if (v >= 2147483520.0f) return 2147483647;
+  if (v <= -2147483648.0f) return -2147483647 - 1;
+  return static_cast<int32_t>(v);
+}
+
+}  // namespace
+
+int32_t AnimMatrix_ApplyX(const AnimMatrix* m, int32_t x, int32_t y) {
   const float fx = m->a * static_cast<float>(x) + m->b * static_cast<float>(y);
+  return static_cast<int32_t>(static_cast<uint32_t>(TruncateCoord(fx)) + static_cast<uint32_t>(m->tx));
+}
+
+int32_t AnimMatrix_ApplyY(const AnimMatrix* m, int32_t x, int32_t y) {
   const float fy = m->c * static_cast<float>(x) + m->d * static_cast<float>(y);
-  auto clamp = [](float v) -> int32_t {
-    if (!(v == v)) return 0;
-    if (v >= 2147483520.0f) return 2147483647;
-    if (v <= -2147483648.0f) return -2147483647 - 1;
-    return static_cast<int32_t>(v);
-  };
-  *ox = static_cast<int32_t>(static_cast<uint32_t>(clamp(fx)) + static_cast<uint32_t>(m->tx));
-  *oy = static_cast<int32_t>(static_cast<uint32_t>(clamp(fy)) + static_cast<uint32_t>(m->ty));
+  return static_cast<int32_t>(static_cast<uint32_t>(TruncateCoord(fy)) + static_cast<uint32_t>(m->ty));
+}
+
+void AnimMatrix_Apply(const AnimMatrix* m, int32_t x, int32_t y, int32_t* ox, int32_t* oy) {
+  *ox = AnimMatrix_ApplyX(m, x, y);
+  *oy = AnimMatrix_ApplyY(m, x, y);
 }
 
 void AnimMatrix_Concat(AnimMatrix* out, const AnimMatrix* outer, const AnimMatrix* inner) {

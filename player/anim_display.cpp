@@ -72,6 +72,33 @@ void CombineCxform(AnimCxform* out, const AnimCxform* parent, const AnimCxform* 
   }
 }
 
+void InvalidateAt(AnimPlayer* p, AnimDisplayList* list, uint32_t nesting) {
+  for (AnimDisplayObject* o = list->first; o; o = o->next) {
+    AnimShapeCache_Release(p, &o->cache);
+    if (o->clip && &o->clip->list != list && nesting < kAnimMaxClipDepth) InvalidateAt(p, &o->clip->list, nesting + 1);
+  }
+}
+
+// Every object's cache in every level, the clips of each level's chain included.
+void InvalidateMovie(AnimMovie* m) {
+  for (AnimStream* s = m->levels; s; s = s->next)
+    for (AnimClip* c = s->root; c; c = c->nextLevel) InvalidateAt(m->player, &c->list, 0);
+}
+
+// The cached background is let go: the next drawing draws its sprite again.
+void DropBackground(AnimMovie* m) {
+  AnimRaster& r = m->raster;
+  if (!r.backgroundName) return;
+  AnimStr_Free(m->player, r.backgroundName);
+  r.backgroundName = nullptr;
+  m->fullRedraw = 1;
+}
+
+bool IsCachedBackground(const AnimMovie* m, const AnimDisplayObject* o) {
+  const char* cached = m ? m->raster.backgroundName : nullptr;
+  return cached && o->name && o->character && o->character->type == kAnimSprite && std::strcmp(o->name, cached) == 0;
+}
+
 // One step of a clip's own timeline (no nested update). Returns 1 when
 // anything it ran changed. Only a level's root halts at its last frame; a
 // sprite's clip wraps round to frame 0.
@@ -188,11 +215,17 @@ bool CharBounds(const AnimChar* c, AnimRect* out, uint32_t nesting) {
 
 bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting);
 
+// A sprite's bounds are those of what its clip shows now.
+bool AnimSprite_GetBounds(const AnimClip* clip, AnimRect* out, uint32_t nesting) {
+  AnimRect_SetEmpty(out);
+  return clip && ListBoundsAt(&clip->list, out, nesting);
+}
+
 bool ObjectBoundsAt(const AnimDisplayObject* o, AnimRect* out, uint32_t nesting) {
   AnimRect inner;
   AnimRect_SetEmpty(out);
   if (IsSprite(o)) {
-    if (!o->clip || !ListBoundsAt(&o->clip->list, &inner, nesting + 1)) return false;
+    if (!AnimSprite_GetBounds(o->clip, &inner, nesting + 1)) return false;
   } else if (!CharBounds(o->character, &inner, 0)) {
     return false;
   }
@@ -210,8 +243,8 @@ bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting) 
   return !AnimRect_IsEmpty(out);
 }
 
-uint32_t DrawChar(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
-                  const AnimCxform* cx, uint32_t nesting);
+uint32_t AnimChar_Draw(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
+                       const AnimCxform* cx, uint32_t nesting);
 
 uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* parent, const AnimCxform* parentCx,
                     uint32_t nesting);
@@ -240,8 +273,8 @@ void ShowField(AnimMovie* m, AnimDisplayObject* o, AnimEditText* field) {
 }
 
 // A sprite draws at its alpha through its colour transform.
-uint32_t DrawSprite(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, const AnimCxform* cx,
-                    uint32_t nesting) {
+uint32_t AnimSprite_Draw(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, const AnimCxform* cx,
+                         uint32_t nesting) {
   if (!clip || !clip->visible || nesting >= kAnimMaxClipDepth) return 0;
   AnimCxform scaled;
   const AnimCxform* use = cx;
@@ -257,12 +290,46 @@ uint32_t DrawSprite(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, cons
   return DrawListAt(m, &clip->list, matrix, use, nesting);
 }
 
-uint32_t DrawChar(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
-                  const AnimCxform* cx, uint32_t nesting) {
+// Whether the object's clip touches its depth in the frame it shows: such
+// an object is drawn from its records. Objects of unnamed sprite instances
+// (a generated name holds "!") always are.
+bool ChangesThisFrame(const AnimDisplayObject* o) {
+  const AnimClip* clip = o->list ? o->list->owner : nullptr;
+  if (!clip || !clip->frames || clip->currentFrame > clip->frameCount) return true;
+  if (clip->name && std::strchr(clip->name, '!')) return true;
+  for (const AnimDepthNode* n = clip->frames[clip->currentFrame].depths[o->depth & 15]; n; n = n->next)
+    if (n->depth == o->depth) return true;
+  return false;
+}
+
+// Caches take heap the movie's scripts may need: below an eighth of the
+// heap free they are let go and no new ones are made.
+bool HeapLow(const AnimPlayer* p) { return p->heap.end - p->heap.bytesInUse < p->heap.end / 8; }
+
+// The cache words a shape object is drawn with, or none. Before a draw from
+// the records a pool three-quarters full is emptied, and with it every
+// object's cache.
+AnimShapeCache* CacheFor(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* matrix, const AnimCxform* cx) {
+  if (!o) return nullptr;
+  AnimRaster& r = m->raster;
+  const bool changes = r.cacheMode == 1 || (r.cacheMode == 0 && ChangesThisFrame(o));
+  o->changesThisFrame = changes ? 1 : 0;
+  if (!changes && AnimShapeCache_Valid(&r, &o->cache, matrix, cx)) return &o->cache;
+  AnimShapeCache_Release(m->player, &o->cache);
+  const bool heapLow = HeapLow(m->player);
+  if (AnimRaster_PoolLow(&r) || heapLow) {
+    AnimRaster_ResetPool(&r);
+    InvalidateMovie(m);
+  }
+  return changes || heapLow ? nullptr : &o->cache;
+}
+
+uint32_t AnimChar_Draw(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
+                       const AnimCxform* cx, uint32_t nesting) {
   switch (c->type) {
     case kAnimShape:
-      return AnimShape_Draw(&m->raster, static_cast<const AnimShape*>(c->body), matrix, cx, nullptr) ==
-             kAnimShapeDrawn;
+      return AnimShape_Draw(&m->raster, static_cast<const AnimShape*>(c->body), matrix, cx,
+                            CacheFor(m, o, matrix, cx)) == kAnimShapeDrawn;
     case kAnimMorph:
       return AnimMorph_Draw(&m->raster, static_cast<const AnimMorph*>(c->body), matrix, cx,
                             o ? static_cast<uint32_t>(o->ratio) : 0) == kAnimShapeDrawn;
@@ -275,11 +342,44 @@ uint32_t DrawChar(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const A
       return AnimButton_Draw(m, b, o ? o->buttonState : 1, matrix, cx, o ? AnimButton_NestedClip(m, o) : nullptr,
                              nesting + 1);
     }
-    case kAnimSprite: return o ? DrawSprite(m, o->clip, matrix, cx, nesting + 1) : 0;
+    case kAnimSprite: return o ? AnimSprite_Draw(m, o->clip, matrix, cx, nesting + 1) : 0;
     case kAnimText:
       return AnimText_Draw(&m->raster, static_cast<const AnimText*>(c->body), matrix, cx) == kAnimShapeDrawn;
     default: return 0;  // bitmaps draw only as the fills of shapes
   }
+}
+
+// A "/Background" sprite is drawn alone over the whole frame, freshly
+// cleared, and the frame kept as the background image that clearing copies
+// from then on; the sprite itself is not drawn again while it is kept. The
+// rest of this drawing then covers the whole frame.
+uint32_t DrawBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* matrix, const AnimCxform* cx,
+                        uint32_t nesting) {
+  AnimRaster& r = m->raster;
+  AnimPlayer* p = m->player;
+  const size_t bytes = static_cast<size_t>(r.rowPitch) * static_cast<size_t>(r.height);
+  if (!r.backgroundImage && bytes <= 0x7FFFFFFF)
+    r.backgroundImage = static_cast<uint16_t*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(bytes)));
+  char* name = r.backgroundImage ? AnimStr_Dup(p, o->name) : nullptr;
+  if (!name) return AnimChar_Draw(m, o, o->character, matrix, cx, nesting);  // no room: drawn as any sprite
+  DropBackground(m);
+  r.clipLeft = r.clipTop = 0;
+  r.clipRight = r.width - 1;
+  r.clipBottom = r.height - 1;
+  r.dirtyXMin = r.dirtyYMin = 0;
+  r.dirtyXMax = 32 * r.width - 1;
+  r.dirtyYMax = 32 * r.height - 1;
+  AnimRaster_ClearFrame(&r);
+  const uint32_t drew = AnimChar_Draw(m, o, o->character, matrix, cx, nesting);
+  std::memcpy(r.backgroundImage, r.pixels, bytes);
+  r.backgroundName = name;
+  m->redrawLeft = m->redrawTop = 0;
+  m->redrawRight = m->view.frameWidth;
+  m->redrawBottom = m->view.frameHeight;
+  m->fullRedraw = 0;
+  AnimRaster_ResetPool(&r);
+  InvalidateMovie(m);
+  return drew;
 }
 
 uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* parent, const AnimCxform* parentCx,
@@ -315,7 +415,12 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
       CombineCxform(&combined, parentCx, o->cxform);
       cx = &combined;
     }
-    drew |= DrawChar(m, o, o->character, &matrix, cx, nesting);
+    if (IsSprite(o) && IsBackground(o->name)) {
+      if (IsCachedBackground(m, o)) continue;
+      drew |= DrawBackground(m, o, &matrix, cx, nesting);
+    } else {
+      drew |= AnimChar_Draw(m, o, o->character, &matrix, cx, nesting);
+    }
     if (AnimPlayer_Aborted(m->player)) break;
   }
   AnimRect_SetEmpty(&list->dirty);
@@ -362,6 +467,11 @@ void AnimClip_Init(AnimClip* clip, AnimMovie* movie) {
 
 void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* o) {
   if (!o) return;
+  AnimShapeCache_Release(p, &o->cache);
+  // The kept background goes with the sprite that drew it (removed, replaced
+  // or rewound away).
+  AnimMovie* m = o->list ? o->list->movie : nullptr;
+  if (IsCachedBackground(m, o)) DropBackground(m);
   if (o->boundVariable && o->boundVariable->boundObject == o) o->boundVariable->boundObject = nullptr;
   AnimStr_Free(p, o->name);
   AnimPlayer_Free(p, o->cxform);
@@ -422,7 +532,10 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
   if (old && old->character == character) {
     // A move: the object keeps its name and instance clip.
     if (IsButton(old)) AnimButton_Release(&m->input, old);
+    if (IsCachedBackground(m, old)) DropBackground(m);
     AnimDisplay_AddDirty(list, old);
+    AnimShapeCache_Release(p, &old->cache);
+    if (IsSprite(old) && old->clip) AnimDisplay_Invalidate(&old->clip->list);
     old->matrix = useMatrix;
     old->drawnMatrix = useMatrix;
     old->ratio = ratio;
@@ -529,6 +642,11 @@ void AnimDisplay_RemoveTimeline(AnimDisplayList* list, bool all) {
   }
 }
 
+void AnimDisplay_Invalidate(AnimDisplayList* list) {
+  AnimPlayer* p = PlayerOf(list);
+  if (p) InvalidateAt(p, list, 0);
+}
+
 AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* name) {
   for (AnimDisplayObject* o = list->first; o; o = o->next)
     if (o->name && AnimName_Equal(o->name, name) == 0) return o;
@@ -537,7 +655,7 @@ AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* nam
 
 uint32_t AnimDisplay_DrawClip(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, const AnimCxform* cxform,
                               uint32_t nesting) {
-  return DrawSprite(m, clip, matrix, cxform, nesting);
+  return AnimSprite_Draw(m, clip, matrix, cxform, nesting);
 }
 
 uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* matrix,

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "player/anim_raster.h"
+#include "player/anim_shape.h"
 #include "player/anim_stream.h"
 #include "player/anim_value.h"
 
@@ -46,6 +47,8 @@ struct AnimDisplayObject {
   AnimClip* clip;  // a sprite's instance clip
   AnimMatrix drawnMatrix;  // the matrix of the last drawing, for buttons
   AnimVariable* boundVariable;  // the variable an edit-text field shows
+  uint32_t changesThisFrame;    // its depth is touched by its clip's frame: drawn from its records
+  AnimShapeCache cache;         // the renderer's cache words
 };
 
 // The pointer, the focus and the event saved for the next turn; shared by
@@ -165,6 +168,8 @@ AnimChar* AnimDisplay_Remove(AnimDisplayList* list, AnimChar* character, int32_t
 void AnimDisplay_RemoveTimeline(AnimDisplayList* list, bool all);
 void AnimDisplay_AddDirty(AnimDisplayList* list, const AnimDisplayObject* object);
 AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* name);
+// Drops the renderer caches of every object of the list, nested clips included.
+void AnimDisplay_Invalidate(AnimDisplayList* list);
 bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out);
 // Adds the changed areas of a list and of every nested list (in the list's
 // units) to out, and empties them.

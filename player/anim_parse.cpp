@@ -266,9 +266,7 @@ bool ReadStyles(AnimStream* s, AnimStyleSet* set, bool alpha) {
 void ReadShape(AnimStream* s, bool alpha) {
   auto* shape = static_cast<AnimShape*>(Alloc(s, sizeof(AnimShape)));
   if (!shape) return;
-  AnimChar_InitHeader(&shape->header, kAnimShape, AnimParse_ReadU16(s), shape);
-  shape->hasAlpha = alpha ? 1 : 0;
-  shape->dictionary = &s->dictionary;
+  AnimShape_Init(shape, static_cast<uint16_t>(AnimParse_ReadU16(s)), alpha ? 1 : 0, &s->dictionary);
   AnimParse_ReadRect(s, &shape->bounds);
   if (!ReadStyles(s, &shape->styles, alpha)) {
     AnimChar_Free(s->player, &shape->header);
@@ -310,8 +308,7 @@ void ReadRgba(AnimStream* s, uint8_t* c) {
 void ReadMorph(AnimStream* s) {
   auto* m = static_cast<AnimMorph*>(Alloc(s, sizeof(AnimMorph)));
   if (!m) return;
-  AnimChar_InitHeader(&m->header, kAnimMorph, AnimParse_ReadU16(s), m);
-  m->dictionary = &s->dictionary;
+  AnimMorph_Init(m, static_cast<uint16_t>(AnimParse_ReadU16(s)), &s->dictionary);
   AnimParse_ReadRect(s, &m->bounds);
   AnimParse_ReadRect(s, &m->endBounds);
   const uint32_t offset = AnimParse_ReadU32(s);

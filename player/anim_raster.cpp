@@ -1,21 +1,13 @@
 #include "player/anim_raster.h"
 
+#include <atomic>
 #include <cstring>
+#include <utility>
 
 #include "player/anim_dct.h"
 #include "player/anim_player.h"
 
 namespace {
-
-// Keeps device coordinates where x * 256 and the slope products stay inside
-// 32 bits; anything beyond lies far outside every frame.
-constexpr int32_t kCoordLimit = 1 << 21;
-
-int32_t ClampCoord(int32_t v) {
-  if (v > kCoordLimit) return kCoordLimit;
-  if (v < -kCoordLimit) return -kCoordLimit;
-  return v;
-}
 
 int32_t Bound(int64_t v) {
   if (v > INT32_MAX) return INT32_MAX;
@@ -29,7 +21,9 @@ uint16_t* Row(AnimRaster* r, int32_t row) {
 
 int32_t BucketLimit(const AnimRaster* r) { return r->smooth ? 2 * r->height - 2 : r->height - 1; }
 
-void SpanSolid(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+// Plain mode, one colour: opaque spans write their pixels, translucent ones
+// blend them; a fraction at the right end takes one more pixel.
+void AnimSpan_Solid(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
   uint16_t* px = Row(r, row);
   const int32_t first = x0 >> 5, last = x1 >> 5;
   const uint16_t c = static_cast<uint16_t>(s->color16);
@@ -48,7 +42,9 @@ void SpanSolid(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32
   for (int32_t x = first; x <= end; ++x) px[x] = AnimColor_Blend(px[x], c, s->alpha);
 }
 
-void SpanSolidAA(AnimRaster* r, const AnimPaint* s, int32_t x0, int32_t x1) {
+// Smooth mode, one colour: the colour row takes the colour and the
+// coverage row half of each sub-row's coverage.
+void AnimSpan_SolidAA(AnimRaster* r, const AnimPaint* s, int32_t /*row*/, int32_t x0, int32_t x1) {
   const int32_t first = x0 >> 5, last = x1 >> 5;
   const uint16_t c = static_cast<uint16_t>(s->color16);
   const bool opaque = s->alpha >= 255;
@@ -84,8 +80,9 @@ int32_t Trunc(float v) {
 }
 
 // Ramp index of a gradient at (u, v), both already in the span's fixed point.
-uint32_t RampIndex(const AnimPaint* s, int32_t u, int32_t v) {
-  if (s->kind == 0x10) {
+template <bool kRadial>
+uint32_t RampIndex(int32_t u, int32_t v) {
+  if (!kRadial) {
     const int32_t i = u >> 7;
     return static_cast<uint32_t>(i < 0 ? 0 : i > 255 ? 255 : i);
   }
@@ -94,7 +91,10 @@ uint32_t RampIndex(const AnimPaint* s, int32_t u, int32_t v) {
   return sum < 65536 ? AnimISqrt(static_cast<uint32_t>(sum)) : 255;
 }
 
-void SpanGradient(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+// The four gradient fillers share their walk: ramp coordinates at the span's
+// first column, stepped by whole increments per column.
+template <bool kRadial, bool kSmooth>
+void GradientSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
   if (!s->ramp) return;
   const int32_t first = x0 >> 5, last = x1 >> 5;
   const float fx = static_cast<float>(first), fy = static_cast<float>(row);
@@ -102,14 +102,14 @@ void SpanGradient(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, in
   int32_t v = static_cast<int32_t>(static_cast<uint32_t>(Trunc(s->c * fx + s->d * fy)) + static_cast<uint32_t>(s->ty));
   const int32_t du = Trunc(s->a), dv = Trunc(s->c);
   const int32_t lp = 255 - 8 * (x0 & 31), rp = 8 * (x1 & 31);
-  uint16_t* px = r->smooth ? nullptr : Row(r, row);
+  uint16_t* px = kSmooth ? nullptr : Row(r, row);
   for (int32_t x = first; x <= last && x < r->width; ++x) {
-    const uint8_t* c = s->ramp + 8 * RampIndex(s, u, v);
+    const uint8_t* c = s->ramp + 8 * RampIndex<kRadial>(u, v);
     u = static_cast<int32_t>(static_cast<uint32_t>(u) + static_cast<uint32_t>(du));
     v = static_cast<int32_t>(static_cast<uint32_t>(v) + static_cast<uint32_t>(dv));
     if (x < 0) continue;
     const uint16_t c16 = static_cast<uint16_t>(AnimColor_To16(c[0], c[1], c[2]));
-    if (!r->smooth) {
+    if (!kSmooth) {
       if (!s->translucent) {
         px[x] = c16;
       } else {
@@ -127,10 +127,23 @@ void SpanGradient(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, in
     r->colourRow[x] = c16;
     r->coverageRow[x] += add;
   }
-  if (r->smooth) {
+  if (kSmooth) {
     if (r->rowMinX < 0 || x0 < r->rowMinX) r->rowMinX = x0;
     if (x1 > r->rowMaxX) r->rowMaxX = x1;
   }
+}
+
+void AnimSpan_Linear(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+  GradientSpan<false, false>(r, s, row, x0, x1);
+}
+void AnimSpan_Radial(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+  GradientSpan<true, false>(r, s, row, x0, x1);
+}
+void AnimSpan_LinearAA(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+  GradientSpan<false, true>(r, s, row, x0, x1);
+}
+void AnimSpan_RadialAA(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+  GradientSpan<true, true>(r, s, row, x0, x1);
 }
 
 int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
@@ -157,7 +170,7 @@ void KeepInside(int64_t start, int64_t step, int64_t limit, int64_t* lo, int64_t
 // Texels of a bitmap fill; pixels whose texel lies outside the bitmap keep
 // what they had (neither kind repeats the image). The smooth mode draws each
 // sub-row straight into the frame.
-void SpanBitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+void AnimSpan_Bitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
   AnimBitmap* bitmap = s->bitmap;
   if (!bitmap) return;
   const uint8_t* pixels;
@@ -260,17 +273,14 @@ void DrawSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_
   if (x0 < r->dirtyXMin) x0 = r->dirtyXMin;
   if (x1 > r->dirtyXMax) x1 = r->dirtyXMax;
   if (x1 < x0) return;
-  if (s->kind == 0x10 || s->kind == 0x12) {
-    SpanGradient(r, s, row, x0, x1);
-    return;
+  switch (s->kind) {
+    case 0: (r->smooth ? AnimSpan_SolidAA : AnimSpan_Solid)(r, s, row, x0, x1); break;
+    case 0x10: (r->smooth ? AnimSpan_LinearAA : AnimSpan_Linear)(r, s, row, x0, x1); break;
+    case 0x12: (r->smooth ? AnimSpan_RadialAA : AnimSpan_Radial)(r, s, row, x0, x1); break;
+    case 0x40:
+    case 0x41: AnimSpan_Bitmap(r, s, row, x0, x1); break;
+    default: break;  // 128: a fill that cannot be drawn
   }
-  if (s->kind == 0x40 || s->kind == 0x41) {
-    SpanBitmap(r, s, row, x0, x1);
-    return;
-  }
-  if (s->kind != 0) return;
-  if (r->smooth) SpanSolidAA(r, s, x0, x1);
-  else SpanSolid(r, s, row, x0, x1);
 }
 
 bool Connected(const AnimEdge* e, const AnimEdge* n) {
@@ -455,9 +465,16 @@ void AnimColor_Blend24(uint16_t destination, const uint8_t* source, uint32_t alp
   }
 }
 
+namespace {
+// Every context starts a new cache epoch, so an edge cache made over an
+// earlier context (another mode, a freed pool) is never replayed.
+std::atomic<uint32_t> contextEpochs{0};
+}  // namespace
+
 bool AnimRaster_Init(AnimRaster* r, AnimPlayer* player, uint16_t* pixels, int32_t width, int32_t height,
                      int32_t pitch, bool smooth) {
   std::memset(r, 0, sizeof *r);
+  r->cacheEpoch = (contextEpochs.fetch_add(1) + 1) << 16;
   r->player = player;
   r->edgeCapacity = kAnimEdgeCapacity;
   r->width = width;
@@ -482,6 +499,9 @@ bool AnimRaster_Init(AnimRaster* r, AnimPlayer* player, uint16_t* pixels, int32_
   r->buckets = static_cast<AnimEdge**>(
       AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(AnimEdge*)) * r->bucketCount));
   if (AnimPlayer_Aborted(player)) return false;
+  r->bucketTails = static_cast<AnimEdge**>(
+      AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(AnimEdge*)) * r->bucketCount));
+  if (AnimPlayer_Aborted(player)) return false;
   r->pool = static_cast<AnimEdge*>(AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(AnimEdge)) * kAnimEdgeCapacity));
   if (AnimPlayer_Aborted(player)) return false;
   if (smooth) {
@@ -499,19 +519,21 @@ void AnimRaster_Free(AnimRaster* r) {
   AnimPlayer* p = r->player;
   if (!p) return;
   if (r->buckets) AnimPlayer_Free(p, r->buckets);
+  if (r->bucketTails) AnimPlayer_Free(p, r->bucketTails);
   if (r->pool) AnimPlayer_Free(p, r->pool);
   if (r->colourRow) AnimPlayer_Free(p, r->colourRow);
   if (r->coverageRow) AnimPlayer_Free(p, r->coverageRow);
+  if (r->backgroundImage) AnimPlayer_Free(p, r->backgroundImage);
+  if (r->backgroundName) AnimPlayer_Free(p, r->backgroundName);
   std::memset(r, 0, sizeof *r);
 }
 
-void AnimRaster_AddEdge(AnimRaster* r, int32_t x0, int32_t y0, int32_t x1, int32_t y1, const AnimPaint* fill0,
-                        const AnimPaint* fill1) {
+void AnimRaster_AddEdge(AnimRaster* r, int32_t x0In, int32_t y0In, int32_t x1In, int32_t y1In,
+                        const AnimPaint* fill0, const AnimPaint* fill1) {
   if (!r->ready) return;
-  x0 = ClampCoord(x0);
-  y0 = ClampCoord(y0);
-  x1 = ClampCoord(x1);
-  y1 = ClampCoord(y1);
+  // The slope comes from the true end points, however far outside the frame
+  // they lie, and only then is the edge cut to the frame: 64-bit throughout.
+  int64_t x0 = x0In, y0 = y0In, x1 = x1In, y1 = y1In;
   if (r->smooth) {
     y0 *= 2;
     y1 *= 2;
@@ -525,48 +547,60 @@ void AnimRaster_AddEdge(AnimRaster* r, int32_t x0, int32_t y0, int32_t x1, int32
   } else {
     left = fill0;
     right = fill1;
-    int32_t t = x0;
-    x0 = x1;
-    x1 = t;
-    t = y0;
-    y0 = y1;
-    y1 = t;
+    std::swap(x0, x1);
+    std::swap(y0, y1);
   }
-  const int32_t last = 32 * r->height - 32;
-  const int32_t bottomLimit = r->smooth ? 2 * last : last;
+  const int64_t last = 32 * int64_t{r->height} - 32;
+  const int64_t bottomLimit = r->smooth ? 2 * last : last;
   if ((r->smooth ? y0 / 2 : y0) > last || y1 < 0) return;
-  const int32_t slope = static_cast<int32_t>((static_cast<int64_t>(x1 - x0) * 256) / (y1 - y0));
-  int32_t top = y0, bottom = y1, xTop = x0, xBottom = x1;
+  const int64_t slope = (x1 - x0) * 256 / (y1 - y0);
+  int64_t top = y0, bottom = y1, xTop = x0, xBottom = x1;
   if (top < 0) {
-    xTop = static_cast<int32_t>((static_cast<int64_t>(x0) * 256 - static_cast<int64_t>(slope) * top) >> 8);
+    xTop = (x0 * 256 - slope * top) >> 8;
     top = 0;
   }
   if (bottom > bottomLimit) {
-    xBottom = static_cast<int32_t>(
-        (static_cast<int64_t>(x1) * 256 + static_cast<int64_t>(bottomLimit - bottom) * slope) >> 8);
+    xBottom = (x1 * 256 + (bottomLimit - bottom) * slope) >> 8;
     bottom = bottomLimit;
   }
   if (top >= bottom) return;
-  const int32_t s = top <= (r->smooth ? 63 : 31) ? 0 : (top + 31) & ~31;
+  const int64_t s = top <= (r->smooth ? 63 : 31) ? 0 : (top + 31) & ~int64_t{31};
   if (s >= bottom) return;
-  const int32_t bucket = s >> 5;
+  const auto bucket = static_cast<int32_t>(s >> 5);
   if (bucket > BucketLimit(r)) return;
   if (r->nextFree >= r->edgeCapacity) return;
   AnimEdge* e = &r->pool[r->nextFree++];
-  e->xTop = xTop;
-  e->xBottom = xBottom;
-  e->yTop = top;
-  e->yBottom = bottom;
-  e->slope = slope;
-  e->x = e->xFirst = Bound(static_cast<int64_t>(xTop) * 256 + static_cast<int64_t>(s - top) * slope);
+  // Top and bottom now lie inside the frame; an x far outside it only has
+  // to stay outside, so the x values saturate.
+  e->xTop = Bound(xTop);
+  e->xBottom = Bound(xBottom);
+  e->yTop = static_cast<int32_t>(top);
+  e->yBottom = static_cast<int32_t>(bottom);
+  e->slope = Bound(slope);
+  e->x = e->xFirst = Bound(xTop * 256 + (s - top) * slope);
   e->left = left;
   e->right = right;
   e->nextActive = nullptr;
   if (bucket < r->firstBucket) r->firstBucket = bucket;
-  int32_t lastBucket = (bottom + 31) >> 5;
+  int32_t lastBucket = static_cast<int32_t>((bottom + 31) >> 5);
   if (lastBucket > BucketLimit(r)) lastBucket = BucketLimit(r);
   if (lastBucket > r->lastBucket) r->lastBucket = lastBucket;
-  AnimEdge** link = &r->buckets[bucket];
+  // Outlines mostly come in x order: an edge at or right of the bucket's
+  // last one goes after it at once.
+  AnimEdge*& head = r->buckets[bucket];
+  AnimEdge*& tail = r->bucketTails[bucket];
+  if (!head) {
+    e->nextInBucket = nullptr;
+    head = tail = e;
+    return;
+  }
+  if (tail->x <= e->x) {
+    e->nextInBucket = nullptr;
+    tail->nextInBucket = e;
+    tail = e;
+    return;
+  }
+  AnimEdge** link = &head;
   while (*link && (*link)->x <= e->x) link = &(*link)->nextInBucket;
   e->nextInBucket = *link;
   *link = e;
@@ -574,29 +608,58 @@ void AnimRaster_AddEdge(AnimRaster* r, int32_t x0, int32_t y0, int32_t x1, int32
 
 void AnimRaster_Render(AnimRaster* r, uint32_t mode, AnimEdgeCache* cache) {
   if (!r->ready) return;
-  const size_t bytes = sizeof(AnimEdge*) * static_cast<size_t>(r->bucketCount);
   if (mode == 1) {
-    if (!cache || !cache->savedBuckets) return;
-    std::memcpy(r->buckets, cache->savedBuckets, bytes);
+    if (!cache || !cache->savedBuckets || cache->lastBucket < cache->firstBucket) return;
+    const size_t n = static_cast<size_t>(cache->lastBucket - cache->firstBucket + 1);
+    std::memcpy(r->buckets + cache->firstBucket, cache->savedBuckets, n * sizeof(AnimEdge*));
     r->firstBucket = cache->firstBucket;
     r->lastBucket = cache->lastBucket;
-    for (int32_t i = cache->firstEdge; i < cache->endEdge && i < r->edgeCapacity; ++i) {
-      r->pool[i].x = r->pool[i].xFirst;
-      r->pool[i].nextActive = nullptr;
+    // Drawing steps each edge's x and settles which side is inside by
+    // moving its fills: a replay starts from both as they were added.
+    const AnimPaint** fills = cache->savedFills;
+    for (int32_t i = cache->firstEdge; i < cache->endEdge && i < r->edgeCapacity; ++i, fills += 2) {
+      AnimEdge& e = r->pool[i];
+      e.x = e.xFirst;
+      e.left = fills[0];
+      e.right = fills[1];
+      e.nextActive = nullptr;
     }
   } else if (cache && r->lastBucket >= 0) {
-    if (cache->savedBuckets) AnimPlayer_Free(r->player, cache->savedBuckets);
-    cache->savedBuckets = static_cast<AnimEdge**>(AnimPlayer_Alloc(r->player, static_cast<int32_t>(bytes)));
-    if (AnimPlayer_Aborted(r->player)) return;
-    std::memcpy(cache->savedBuckets, r->buckets, bytes);
-    cache->firstBucket = r->firstBucket;
-    cache->lastBucket = r->lastBucket;
+    AnimHeap* heap = &r->player->heap;
+    if (cache->savedBuckets) AnimHeap_Free(heap, cache->savedBuckets);
+    if (cache->savedFills) AnimHeap_Free(heap, cache->savedFills);
+    cache->savedBuckets = nullptr;
+    cache->savedFills = nullptr;
+    const int32_t buckets = r->lastBucket - r->firstBucket + 1;
+    const int32_t edges = r->nextFree - cache->firstEdge;
+    // A cache the heap cannot hold is given up, not the draw.
+    cache->savedBuckets =
+        static_cast<AnimEdge**>(AnimHeap_Malloc(heap, static_cast<int32_t>(sizeof(AnimEdge*)) * buckets));
+    if (edges > 0)
+      cache->savedFills =
+          static_cast<const AnimPaint**>(AnimHeap_Malloc(heap, static_cast<int32_t>(sizeof(AnimPaint*)) * 2 * edges));
+    if (!cache->savedBuckets || (edges > 0 && !cache->savedFills)) {
+      cache->lost = 1;
+    } else {
+      std::memcpy(cache->savedBuckets, r->buckets + r->firstBucket, sizeof(AnimEdge*) * static_cast<size_t>(buckets));
+      for (int32_t i = 0; i < edges; ++i) {
+        cache->savedFills[2 * i] = r->pool[cache->firstEdge + i].left;
+        cache->savedFills[2 * i + 1] = r->pool[cache->firstEdge + i].right;
+      }
+      cache->firstBucket = r->firstBucket;
+      cache->lastBucket = r->lastBucket;
+    }
   }
   r->bitmapRun = AnimRaster::BitmapRun{};
   if (r->lastBucket >= 0) RenderBuckets(r);
   for (int32_t b = r->firstBucket; b <= r->lastBucket && b < r->bucketCount; ++b) r->buckets[b] = nullptr;
   r->lastBucket = -1;
   r->firstBucket = r->bucketCount;
+}
+
+void AnimRaster_ResetPool(AnimRaster* r) {
+  r->nextFree = 0;
+  ++r->cacheEpoch;
 }
 
 void AnimRaster_SetBackground(AnimRaster* r, uint8_t red, uint8_t green, uint8_t blue) {
@@ -607,7 +670,18 @@ void AnimRaster_SetBackground(AnimRaster* r, uint8_t red, uint8_t green, uint8_t
 }
 
 void AnimRaster_ClearFrame(AnimRaster* r) {
-  if (!r->backgroundSet || !r->pixels || r->clipRight < r->clipLeft) return;
+  if (!r->pixels || r->clipRight < r->clipLeft) return;
+  // A kept background picture is the frame's background whether or not a
+  // colour was ever set.
+  if (r->backgroundName && r->backgroundImage) {
+    const size_t n = static_cast<size_t>(r->clipRight - r->clipLeft + 1) * 2;
+    for (int32_t y = r->clipTop; y <= r->clipBottom; ++y) {
+      const auto* from = reinterpret_cast<const uint8_t*>(r->backgroundImage) + static_cast<intptr_t>(y) * r->rowPitch;
+      std::memcpy(Row(r, y) + r->clipLeft, reinterpret_cast<const uint16_t*>(from) + r->clipLeft, n);
+    }
+    return;
+  }
+  if (!r->backgroundSet) return;
   const uint16_t c = static_cast<uint16_t>(AnimColor_To16(r->background[0], r->background[1], r->background[2]));
   // One row filled, then copied into the others.
   uint16_t* first = Row(r, r->clipTop) + r->clipLeft;

@@ -35,6 +35,9 @@ struct AnimPaint {
   AnimBitmap* bitmap;
   int32_t slot;
   const uint8_t* alphaTable;
+  // A cached draw keeps its own copies of the ramp (1) and the alpha table
+  // (2): the style's own are rebuilt by every other draw of the shape.
+  uint32_t ownsTables;
 };
 
 struct AnimEdge {
@@ -49,14 +52,17 @@ struct AnimEdge {
   AnimEdge* nextActive;
 };
 
-// A run of cached edges: the bucket heads as they stood before a render and
-// the pool range their edges occupy, so the run can be drawn again unchanged.
+// A run of cached edges: the bucket heads as they stood before a render (the
+// range firstBucket..lastBucket only), the pool range their edges occupy and
+// the fills each edge was added with, so the run can be drawn again unchanged.
 struct AnimEdgeCache {
   int32_t firstBucket, lastBucket;
   AnimEdge** savedBuckets;
   int32_t firstEdge, endEdge;
   struct AnimStroke* strokes;
   AnimEdgeCache* next;
+  const AnimPaint** savedFills;  // left, right of every edge of the run
+  uint32_t lost;                 // the heap could not hold the saved heads
 };
 
 struct AnimRaster {
@@ -69,6 +75,7 @@ struct AnimRaster {
   int32_t firstBucket, lastBucket;
   int32_t bucketCount;
   AnimEdge** buckets;
+  AnimEdge** bucketTails;  // the last edge of each non-empty bucket's list
   AnimEdge* pool;
   int32_t nextFree;
   int32_t dirtyXMin, dirtyXMax, dirtyYMin, dirtyYMax;
@@ -79,6 +86,17 @@ struct AnimRaster {
   int32_t rowMinX, rowMaxX;
   int32_t rowPitch;  // bytes
   int32_t clipLeft, clipRight, clipTop, clipBottom;
+  // Edge caches made under another pool (before a reset or a new context)
+  // carry another epoch and are never replayed.
+  uint32_t cacheEpoch;
+  // Which shape objects keep their edges: 0 those their clip's frame leaves
+  // alone, 1 none, 2 all (the last two for comparing the ways of drawing).
+  uint32_t cacheMode;
+  // The frame as the background sprite left it (rows of rowPitch bytes,
+  // allocated once) and that sprite's name; while the name is set, clearing
+  // copies the image.
+  uint16_t* backgroundImage;
+  char* backgroundName;
   uint8_t background[4];
   uint8_t text[4];
   uint32_t text16;
@@ -109,3 +127,5 @@ void AnimRaster_AddEdge(AnimRaster* r, int32_t x0, int32_t y0, int32_t x1, int32
 void AnimRaster_Render(AnimRaster* r, uint32_t mode, AnimEdgeCache* cache);
 void AnimRaster_SetBackground(AnimRaster* r, uint8_t red, uint8_t green, uint8_t blue);
 void AnimRaster_ClearFrame(AnimRaster* r);
+// Empties the edge pool; caches made before are no longer replayed.
+void AnimRaster_ResetPool(AnimRaster* r);

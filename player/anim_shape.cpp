@@ -1,6 +1,7 @@
 #include "player/anim_shape.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "player/anim_dct.h"
@@ -16,8 +17,10 @@ void AnimBits_Reset(AnimBits* b, const uint8_t* data, uint32_t size) {
 }
 
 uint32_t AnimBits_ReadU(AnimBits* b, uint32_t n) {
+  // Most significant bit first, as many bits of the current byte at a time
+  // as the field still needs.
   uint32_t v = 0;
-  for (uint32_t i = 0; i < n; ++i) {
+  while (n > 0) {
     if (b->bitsLeft == 0) {
       if (b->pos >= b->size) {
         b->overrun = 1;
@@ -26,8 +29,10 @@ uint32_t AnimBits_ReadU(AnimBits* b, uint32_t n) {
       b->bitBuffer = b->data[b->pos++];
       b->bitsLeft = 8;
     }
-    --b->bitsLeft;
-    v = (v << 1) | ((b->bitBuffer >> b->bitsLeft) & 1);
+    const uint32_t take = n < b->bitsLeft ? n : b->bitsLeft;
+    b->bitsLeft -= take;
+    v = (v << take) | ((b->bitBuffer >> b->bitsLeft) & ((1u << take) - 1));
+    n -= take;
   }
   return v;
 }
@@ -72,6 +77,44 @@ void AnimBits_ReadMatrix(AnimBits* b, AnimMatrix* m) {
   const uint32_t n = AnimBits_ReadU(b, 5);
   m->tx = AnimBits_ReadS(b, n);
   m->ty = AnimBits_ReadS(b, n);
+}
+
+uint32_t AnimShape_ReadRecord(AnimBits* b, AnimShapeRecord* out, uint32_t fillBits, uint32_t lineBits) {
+  AnimShapeRecord& r = *out;
+  r = AnimShapeRecord{};
+  if (AnimBits_ReadFlag(b)) {
+    r.kind = AnimShapeRecord::kEdge;
+    r.straight = AnimBits_ReadFlag(b);
+    const uint32_t n = AnimBits_ReadU(b, 4) + 2;
+    if (r.straight) {
+      if (AnimBits_ReadFlag(b)) {
+        r.dx = AnimBits_ReadS(b, n);
+        r.dy = AnimBits_ReadS(b, n);
+      } else if (AnimBits_ReadFlag(b)) {
+        r.dy = AnimBits_ReadS(b, n);
+      } else {
+        r.dx = AnimBits_ReadS(b, n);
+      }
+    } else {
+      r.cdx = AnimBits_ReadS(b, n);
+      r.cdy = AnimBits_ReadS(b, n);
+      r.dx = AnimBits_ReadS(b, n);
+      r.dy = AnimBits_ReadS(b, n);
+    }
+    return b->overrun ? 0 : 1;
+  }
+  r.flags = AnimBits_ReadU(b, 5);
+  if (b->overrun || r.flags == 0) return 0;
+  r.kind = AnimShapeRecord::kChange;
+  if (r.flags & 1) {
+    const uint32_t n = AnimBits_ReadU(b, 5);
+    r.mx = AnimBits_ReadS(b, n);
+    r.my = AnimBits_ReadS(b, n);
+  }
+  if (r.flags & 2) r.fill0 = AnimBits_ReadU(b, fillBits);
+  if (r.flags & 4) r.fill1 = AnimBits_ReadU(b, fillBits);
+  if (r.flags & 8) r.line = AnimBits_ReadU(b, lineBits);
+  return 1;
 }
 
 void AnimStyles_Free(AnimPlayer* p, AnimFillStyle* fills, uint32_t count) {
@@ -166,22 +209,56 @@ void Subdivide(Path* path, int32_t cx, int32_t cy, int32_t ax, int32_t ay, int d
   Emit(path, ax, ay);
 }
 
+// Path building, in shape units mapped by the draw's matrix; the fills and
+// the line the segments take are the path's current ones.
+void AnimOutline_MoveTo(Path* path, int32_t x, int32_t y) {
+  AnimMatrix_Apply(&path->m, x, y, &path->x, &path->y);
+  path->segments = 0;
+  path->firstSegment = 1;
+}
+
+void AnimOutline_LineTo(Path* path, int32_t x, int32_t y) {
+  int32_t x1, y1;
+  AnimMatrix_Apply(&path->m, x, y, &x1, &y1);
+  ++path->segments;
+  Emit(path, x1, y1);
+}
+
+// A quadratic curve, flattened into at most eight segments.
+void AnimOutline_CurveTo(Path* path, int32_t controlX, int32_t controlY, int32_t anchorX, int32_t anchorY) {
+  int32_t cx, cy, ax, ay;
+  AnimMatrix_Apply(&path->m, controlX, controlY, &cx, &cy);
+  AnimMatrix_Apply(&path->m, anchorX, anchorY, &ax, &ay);
+  ++path->segments;
+  Subdivide(path, cx, cy, ax, ay, 3);
+}
+
 // The edge run of one cache record (or the draw's scratch edges) and its strokes.
 void StrokeOne(AnimRaster* r, const AnimStroke* s, float scaleA) {
   int32_t w = static_cast<int32_t>(std::fabs(static_cast<float>(s->width) * scaleA));
   if (w < 49) w = 32;
   const int64_t dx = static_cast<int64_t>(s->x1) - s->x0, dy = static_cast<int64_t>(s->y1) - s->y0;
-  const uint64_t sq = static_cast<uint64_t>(dx * dx + dy * dy);
-  const int64_t len = 2 * static_cast<int64_t>(AnimISqrt(sq > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(sq)));
+  // Squares of segments spanning the whole coordinate range saturate.
+  const uint64_t adx = static_cast<uint64_t>(dx < 0 ? -dx : dx), ady = static_cast<uint64_t>(dy < 0 ? -dy : dy);
+  uint64_t sum = 0, sq = 0xFFFFFFFFull;
+  if (adx <= 0xFFFFFFFFull && ady <= 0xFFFFFFFFull && !__builtin_add_overflow(adx * adx, ady * ady, &sum) &&
+      sum < sq)
+    sq = sum;
+  const int64_t len = 2 * static_cast<int64_t>(AnimISqrt(static_cast<uint32_t>(sq)));
   if (len <= 0) return;
-  const int32_t a = static_cast<int32_t>((static_cast<int64_t>(s->y0) - s->y1) * w / len);
-  const int32_t b = static_cast<int32_t>(dx * w / len);
-  const int32_t x0 = s->x0, y0 = s->y0, x1 = s->x1, y1 = s->y1;
+  const int64_t a = (static_cast<int64_t>(s->y0) - s->y1) * w / len;
+  const int64_t b = dx * w / len;
+  const int64_t x0 = s->x0, y0 = s->y0, x1 = s->x1, y1 = s->y1;
+  // Corners of a segment at the edge of the coordinate range are held
+  // inside it.
+  auto c = [](int64_t v) {
+    return static_cast<int32_t>(v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : v);
+  };
   const int32_t pool = r->nextFree;
-  AnimRaster_AddEdge(r, x0 - b + a, y0 + b + a, x1 + b + a, y1 + b - a, nullptr, s->line);
-  AnimRaster_AddEdge(r, x0 - b - a, y0 - b + a, x1 + b - a, y1 - b - a, s->line, nullptr);
-  AnimRaster_AddEdge(r, x1 + b + a, y1 + b - a, x1 + b - a, y1 - b - a, nullptr, s->line);
-  AnimRaster_AddEdge(r, x0 - b + a, y0 + b + a, x0 - b - a, y0 - b + a, s->line, nullptr);
+  AnimRaster_AddEdge(r, c(x0 - b + a), c(y0 + b + a), c(x1 + b + a), c(y1 + b - a), nullptr, s->line);
+  AnimRaster_AddEdge(r, c(x0 - b - a), c(y0 - b + a), c(x1 + b - a), c(y1 - b - a), s->line, nullptr);
+  AnimRaster_AddEdge(r, c(x1 + b + a), c(y1 + b - a), c(x1 + b - a), c(y1 - b - a), nullptr, s->line);
+  AnimRaster_AddEdge(r, c(x0 - b + a), c(y0 + b + a), c(x0 - b - a), c(y0 - b + a), s->line, nullptr);
   AnimRaster_Render(r, 0, nullptr);
   r->nextFree = pool;
 }
@@ -194,7 +271,10 @@ void FreeStrokes(AnimPlayer* p, AnimStroke* s) {
   }
 }
 
-void Flush(Path* path) {
+// Renders the edges gathered since the last flush (saving them into the
+// current cache record when the draw caches, else giving their pool entries
+// back), then strokes every pending line segment alone.
+void AnimShape_Flush(Path* path) {
   AnimRaster* r = path->r;
   AnimEdgeCache* rec = path->cache ? path->cache->current : nullptr;
   AnimRaster_Render(r, 0, rec);
@@ -214,8 +294,10 @@ void Flush(Path* path) {
 }
 
 AnimEdgeCache* NewCacheRecord(Path* path) {
-  auto* rec = static_cast<AnimEdgeCache*>(AnimPlayer_Alloc(path->p, sizeof(AnimEdgeCache)));
+  // Without room for it the shape is drawn all the same, only not kept.
+  auto* rec = static_cast<AnimEdgeCache*>(AnimHeap_Malloc(&path->p->heap, sizeof(AnimEdgeCache)));
   if (!rec) return nullptr;
+  *rec = AnimEdgeCache{};
   rec->lastBucket = -1;
   rec->firstEdge = rec->endEdge = path->r->nextFree;
   if (path->cache->current) path->cache->current->next = rec;
@@ -355,6 +437,73 @@ void PrepareBitmap(Path* path, AnimFillStyle& f, AnimPaint& paint) {
   paint.kind = f.type;
 }
 
+// A cached draw's paints keep their own ramps and alpha tables: another
+// object's draw of the same shape rebuilds the style's under its own
+// colour transform.
+void KeepTables(Path* path, AnimDrawSet* set) {
+  for (uint32_t i = 0; i < set->styles.fillCount; ++i) {
+    AnimPaint& paint = set->paints[i];
+    const bool gradient = paint.kind == 0x10 || paint.kind == 0x12;
+    if (gradient && paint.ramp) {
+      auto* copy = static_cast<uint8_t*>(AnimHeap_Malloc(&path->p->heap, 2048));
+      if (!copy) {
+        path->cache->lost = 1;
+        return;
+      }
+      std::memcpy(copy, paint.ramp, 2048);
+      paint.ramp = copy;
+      paint.ownsTables |= 1;
+    }
+    if (!gradient && paint.alphaTable) {
+      auto* copy = static_cast<uint8_t*>(AnimHeap_Malloc(&path->p->heap, 256));
+      if (!copy) {
+        path->cache->lost = 1;
+        return;
+      }
+      std::memcpy(copy, paint.alphaTable, 256);
+      paint.alphaTable = copy;
+      paint.ownsTables |= 2;
+    }
+  }
+}
+
+void FreeTables(AnimPlayer* p, AnimDrawSet* set) {
+  for (uint32_t i = 0; set->paints && i < set->styles.fillCount; ++i) {
+    AnimPaint& paint = set->paints[i];
+    if (paint.ownsTables & 1) AnimPlayer_Free(p, const_cast<uint8_t*>(paint.ramp));
+    if (paint.ownsTables & 2) AnimPlayer_Free(p, const_cast<uint8_t*>(paint.alphaTable));
+    paint.ownsTables = 0;
+  }
+}
+
+// Colours (through the colour transform), ramps, texel mappings and alpha
+// of a set's fills for this draw.
+bool AnimStyles_PrepareFills(Path* path, AnimDrawSet* set) {
+  const AnimStyleSet& styles = set->styles;
+  for (uint32_t i = 0; i < styles.fillCount; ++i) {
+    const AnimFillStyle& f = styles.fills[i];
+    AnimPaint& paint = set->paints[i];
+    paint.kind = f.type;
+    Transform(path->cx, f.r, f.g, f.b, f.a, &paint);
+    if (f.type == 0x10 || f.type == 0x12) PrepareGradient(path, styles.fills[i], paint);
+    else if (f.type == 0x40 || f.type == 0x41) PrepareBitmap(path, styles.fills[i], paint);
+    if (AnimPlayer_Aborted(path->p)) return false;
+  }
+  if (path->cache) KeepTables(path, set);
+  return true;
+}
+
+// Line colours through the colour transform; a stroke fills as a solid.
+void AnimStyles_PrepareLines(Path* path, AnimDrawSet* set) {
+  const AnimStyleSet& styles = set->styles;
+  for (uint32_t i = 0; i < styles.lineCount; ++i) {
+    const AnimLineStyle& l = styles.lines[i];
+    AnimPaint& paint = set->paints[styles.fillCount + i];
+    paint.kind = 0;
+    Transform(path->cx, l.r, l.g, l.b, l.a, &paint);
+  }
+}
+
 // Paints for one style set, prepared under the draw's colour transform.
 AnimDrawSet* PushSet(Path* path, AnimDrawSet** sets, const AnimStyleSet& styles, bool owned) {
   auto* set = static_cast<AnimDrawSet*>(AnimPlayer_Alloc(path->p, sizeof(AnimDrawSet)));
@@ -368,27 +517,15 @@ AnimDrawSet* PushSet(Path* path, AnimDrawSet** sets, const AnimStyleSet& styles,
     set->paints = static_cast<AnimPaint*>(AnimPlayer_Alloc(path->p, static_cast<int32_t>(sizeof(AnimPaint) * n)));
     if (!set->paints) return nullptr;
   }
-  for (uint32_t i = 0; i < styles.fillCount; ++i) {
-    const AnimFillStyle& f = styles.fills[i];
-    AnimPaint& paint = set->paints[i];
-    paint.kind = f.type;
-    Transform(path->cx, f.r, f.g, f.b, f.a, &paint);
-    if (f.type == 0x10 || f.type == 0x12) PrepareGradient(path, styles.fills[i], paint);
-    else if (f.type == 0x40 || f.type == 0x41) PrepareBitmap(path, styles.fills[i], paint);
-    if (AnimPlayer_Aborted(path->p)) return nullptr;
-  }
-  for (uint32_t i = 0; i < styles.lineCount; ++i) {
-    const AnimLineStyle& l = styles.lines[i];
-    AnimPaint& paint = set->paints[styles.fillCount + i];
-    paint.kind = 0;
-    Transform(path->cx, l.r, l.g, l.b, l.a, &paint);
-  }
+  if (!AnimStyles_PrepareFills(path, set)) return nullptr;
+  AnimStyles_PrepareLines(path, set);
   return set;
 }
 
 void FreeSets(AnimPlayer* p, AnimDrawSet* set) {
   while (set) {
     AnimDrawSet* next = set->next;
+    FreeTables(p, set);
     if (set->owned) {
       AnimStyles_Free(p, set->styles.fills, set->styles.fillCount);
       AnimPlayer_Free(p, set->styles.fills);
@@ -411,9 +548,9 @@ void ReadColor(AnimBits* b, bool alpha, uint8_t* c) {
   c[3] = alpha ? static_cast<uint8_t>(AnimBits_ReadU8(b)) : 255;
 }
 
-// A new-styles record's arrays; false when they run past the records.
-bool ReadStyles(Path* path, AnimBits* b, bool alpha, AnimStyleSet* out) {
-  *out = AnimStyleSet{};
+// A fill style array: a count (255: a 16-bit count follows), then per
+// entry its kind byte and a colour, a gradient or a bitmap id and matrix.
+bool AnimShape_ReadFillStyles(Path* path, AnimBits* b, bool alpha, AnimStyleSet* out) {
   const uint32_t fills = ReadCount(b);
   if (b->overrun || fills > b->size - b->pos) return false;
   if (fills) {
@@ -450,6 +587,11 @@ bool ReadStyles(Path* path, AnimBits* b, bool alpha, AnimStyleSet* out) {
       f.a = c[3];
     }
   }
+  return !b->overrun;
+}
+
+// A line style array: a count, then per entry a width and a colour.
+bool AnimShape_ReadLineStyles(Path* path, AnimBits* b, bool alpha, AnimStyleSet* out) {
   const uint32_t lines = ReadCount(b);
   if (b->overrun || lines > b->size - b->pos) return false;
   if (lines) {
@@ -470,21 +612,28 @@ bool ReadStyles(Path* path, AnimBits* b, bool alpha, AnimStyleSet* out) {
   return !b->overrun;
 }
 
-void Replay(AnimRaster* r, const AnimMatrix* matrix, AnimShapeCache* cache) {
-  const float a = r->view.a * matrix->a + r->view.b * matrix->c;
-  for (AnimEdgeCache* rec = cache->first; rec; rec = rec->next) {
-    AnimRaster_Render(r, 1, rec);
-    for (const AnimStroke* s = rec->strokes; s; s = s->next) StrokeOne(r, s, a);
-  }
+// A new-styles record's arrays; false when they run past the records.
+bool ReadStyles(Path* path, AnimBits* b, bool alpha, AnimStyleSet* out) {
+  *out = AnimStyleSet{};
+  return AnimShape_ReadFillStyles(path, b, alpha, out) && AnimShape_ReadLineStyles(path, b, alpha, out);
 }
 
 }  // namespace
 
-void AnimShapeCache_Free(AnimRaster* r, AnimShapeCache* cache) {
-  AnimPlayer* p = r->player;
+void AnimShape_ReplayCache(AnimRaster* r, const AnimMatrix* matrix, AnimShapeCache* cache) {
+  AnimMatrix device;
+  AnimMatrix_Concat(&device, &r->view, matrix);
+  for (AnimEdgeCache* rec = cache->first; rec; rec = rec->next) {
+    AnimRaster_Render(r, 1, rec);
+    for (const AnimStroke* s = rec->strokes; s; s = s->next) StrokeOne(r, s, device.a);
+  }
+}
+
+void AnimShapeCache_Release(AnimPlayer* p, AnimShapeCache* cache) {
   for (AnimEdgeCache* rec = cache->first; rec;) {
     AnimEdgeCache* next = rec->next;
     AnimPlayer_Free(p, rec->savedBuckets);
+    AnimPlayer_Free(p, rec->savedFills);
     FreeStrokes(p, rec->strokes);
     AnimPlayer_Free(p, rec);
     rec = next;
@@ -493,13 +642,36 @@ void AnimShapeCache_Free(AnimRaster* r, AnimShapeCache* cache) {
   *cache = AnimShapeCache{};
 }
 
+void AnimShapeCache_Free(AnimRaster* r, AnimShapeCache* cache) { AnimShapeCache_Release(r->player, cache); }
+
+bool AnimShapeCache_Valid(const AnimRaster* r, const AnimShapeCache* cache, const AnimMatrix* matrix,
+                          const AnimCxform* cxform) {
+  if (!cache->hasCache || cache->epoch != r->cacheEpoch) return false;
+  AnimMatrix device;
+  AnimMatrix_Concat(&device, &r->view, matrix);
+  if (std::memcmp(&device, &cache->device, sizeof device) != 0) return false;
+  if ((cxform != nullptr) != (cache->hasCxform != 0)) return false;
+  return !cxform || std::memcmp(cxform, &cache->cxform, sizeof *cxform) == 0;
+}
+
 uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix* matrix, const AnimCxform* cxform,
                         AnimShapeCache* cache) {
   if (!r->ready) return kAnimShapeBad;
-  if (cache && cache->hasCache) {
-    Replay(r, matrix, cache);
+  // Glyphs carry no fill arrays: they fill with the text colour.
+  AnimPaint textPaint{};
+  textPaint.color16 = r->text16;
+  textPaint.alpha = r->text[3];
+  return AnimShape_Render(r, matrix, cxform, shape, cache, &textPaint);
+}
+
+uint32_t AnimShape_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxform* cxform, const AnimShape* shape,
+                          AnimShapeCache* cache, const AnimPaint* textPaint) {
+  if (cache && AnimShapeCache_Valid(r, cache, matrix, cxform)) {
+    AnimShape_ReplayCache(r, matrix, cache);
     return AnimPlayer_Aborted(r->player) ? kAnimShapeAborted : kAnimShapeDrawn;
   }
+  if (cache) AnimShapeCache_Release(r->player, cache);
+  if (cache && r->cacheMode == 1) cache = nullptr;
   Path path{};
   path.r = r;
   path.p = r->player;
@@ -510,15 +682,16 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
   AnimMatrix_Concat(&path.m, &r->view, matrix);
   path.mirrored = path.m.a * path.m.d < 0;
   AnimDrawSet* sets = nullptr;
-  // Glyphs carry no fill arrays: they fill with the text colour.
-  AnimPaint textPaint{};
-  textPaint.color16 = r->text16;
-  textPaint.alpha = r->text[3];
   if (cache) {
-    *cache = AnimShapeCache{};
     path.cache = cache;
-    NewCacheRecord(&path);
-    if (AnimPlayer_Aborted(path.p)) return kAnimShapeAborted;
+    if (NewCacheRecord(&path)) {
+      cache->device = path.m;
+      cache->hasCxform = cxform ? 1 : 0;
+      if (cxform) cache->cxform = *cxform;
+      cache->epoch = r->cacheEpoch;
+    } else {
+      path.cache = cache = nullptr;
+    }
   }
   AnimDrawSet* current = PushSet(&path, &sets, shape->styles, false);
   AnimBits bits;
@@ -529,76 +702,45 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
   auto moveTo = [&](int32_t x, int32_t y) {
     sx = x;
     sy = y;
-    AnimMatrix_Apply(&path.m, x, y, &path.x, &path.y);
-    path.segments = 0;
-    path.firstSegment = 1;
+    AnimOutline_MoveTo(&path, x, y);
     moved = true;
   };
   auto selectFill = [&](uint32_t index, const AnimPaint** out) {
     if (index == 0) *out = nullptr;
-    else if (current->styles.fillCount == 0 && !current->owned) *out = &textPaint;
+    else if (current->styles.fillCount == 0 && !current->owned) {
+      // The text colour of the moment: such a draw is not kept.
+      *out = textPaint;
+      if (cache) cache->lost = 1;
+    }
     else if (index <= current->styles.fillCount) *out = &current->paints[index - 1];
     else path.failed = true;
   };
+  AnimShapeRecord rec;
   while (current && !path.failed && !AnimPlayer_Aborted(path.p)) {
-    if (AnimBits_ReadFlag(&bits)) {
-      const bool straight = AnimBits_ReadFlag(&bits);
-      const uint32_t n = AnimBits_ReadU(&bits, 4) + 2;
-      int32_t dx = 0, dy = 0, cdx = 0, cdy = 0;
-      if (straight) {
-        if (AnimBits_ReadFlag(&bits)) {
-          dx = AnimBits_ReadS(&bits, n);
-          dy = AnimBits_ReadS(&bits, n);
-        } else if (AnimBits_ReadFlag(&bits)) {
-          dy = AnimBits_ReadS(&bits, n);
-        } else {
-          dx = AnimBits_ReadS(&bits, n);
-        }
-      } else {
-        cdx = AnimBits_ReadS(&bits, n);
-        cdy = AnimBits_ReadS(&bits, n);
-        dx = AnimBits_ReadS(&bits, n);
-        dy = AnimBits_ReadS(&bits, n);
-      }
-      if (bits.overrun) {
-        path.failed = true;
-        break;
-      }
-      if (!moved) moveTo(0, 0);
-      ++path.segments;
-      if (straight) {
-        sx = static_cast<int32_t>(static_cast<uint32_t>(sx) + static_cast<uint32_t>(dx));
-        sy = static_cast<int32_t>(static_cast<uint32_t>(sy) + static_cast<uint32_t>(dy));
-        int32_t x1, y1;
-        AnimMatrix_Apply(&path.m, sx, sy, &x1, &y1);
-        Emit(&path, x1, y1);
-      } else {
-        const int32_t csx = static_cast<int32_t>(static_cast<uint32_t>(sx) + static_cast<uint32_t>(cdx));
-        const int32_t csy = static_cast<int32_t>(static_cast<uint32_t>(sy) + static_cast<uint32_t>(cdy));
-        sx = static_cast<int32_t>(static_cast<uint32_t>(csx) + static_cast<uint32_t>(dx));
-        sy = static_cast<int32_t>(static_cast<uint32_t>(csy) + static_cast<uint32_t>(dy));
-        int32_t cx, cy, ax, ay;
-        AnimMatrix_Apply(&path.m, csx, csy, &cx, &cy);
-        AnimMatrix_Apply(&path.m, sx, sy, &ax, &ay);
-        Subdivide(&path, cx, cy, ax, ay, 3);
-      }
-      continue;
-    }
-    const uint32_t flags = AnimBits_ReadU(&bits, 5);
+    const uint32_t more = AnimShape_ReadRecord(&bits, &rec, fillBits, lineBits);
     if (bits.overrun) {
       path.failed = true;
       break;
     }
-    if (flags == 0) break;  // the end record
-    int32_t mx = 0, my = 0;
-    if (flags & 1) {
-      const uint32_t n = AnimBits_ReadU(&bits, 5);
-      mx = AnimBits_ReadS(&bits, n);
-      my = AnimBits_ReadS(&bits, n);
+    if (!more) break;  // the end record
+    if (rec.kind == AnimShapeRecord::kEdge) {
+      if (!moved) moveTo(0, 0);
+      if (rec.straight) {
+        sx = static_cast<int32_t>(static_cast<uint32_t>(sx) + static_cast<uint32_t>(rec.dx));
+        sy = static_cast<int32_t>(static_cast<uint32_t>(sy) + static_cast<uint32_t>(rec.dy));
+        AnimOutline_LineTo(&path, sx, sy);
+      } else {
+        const int32_t csx = static_cast<int32_t>(static_cast<uint32_t>(sx) + static_cast<uint32_t>(rec.cdx));
+        const int32_t csy = static_cast<int32_t>(static_cast<uint32_t>(sy) + static_cast<uint32_t>(rec.cdy));
+        sx = static_cast<int32_t>(static_cast<uint32_t>(csx) + static_cast<uint32_t>(rec.dx));
+        sy = static_cast<int32_t>(static_cast<uint32_t>(csy) + static_cast<uint32_t>(rec.dy));
+        AnimOutline_CurveTo(&path, csx, csy, sx, sy);
+      }
+      continue;
     }
-    const uint32_t f0 = (flags & 2) ? AnimBits_ReadU(&bits, fillBits) : 0;
-    const uint32_t f1 = (flags & 4) ? AnimBits_ReadU(&bits, fillBits) : 0;
-    const uint32_t ln = (flags & 8) ? AnimBits_ReadU(&bits, lineBits) : 0;
+    const uint32_t flags = rec.flags;
+    const int32_t mx = rec.mx, my = rec.my;
+    const uint32_t f0 = rec.fill0, f1 = rec.fill1, ln = rec.line;
     if (flags & 16) {
       AnimStyleSet styles;
       const bool ok = ReadStyles(&path, &bits, shape->hasAlpha != 0, &styles);
@@ -641,14 +783,14 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
     if (flags & 1) {
       if (path.segments == 0) {
         const bool pending = r->lastBucket >= 0 || path.strokes;
-        Flush(&path);
+        AnimShape_Flush(&path);
         if (AnimPlayer_Aborted(path.p)) break;
-        if (cache && pending && !NewCacheRecord(&path)) break;
+        if (cache && pending && !NewCacheRecord(&path)) cache->lost = 1;
       }
       moveTo(mx, my);
     }
   }
-  if (!AnimPlayer_Aborted(path.p)) Flush(&path);
+  if (!AnimPlayer_Aborted(path.p)) AnimShape_Flush(&path);
   if (path.failed || AnimPlayer_Aborted(path.p)) {
     // A shape that failed leaves nothing behind: no cache, no edges.
     FreeStrokes(path.p, path.strokes);
@@ -666,7 +808,15 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
   }
   if (cache) {
     cache->sets = sets;
-    cache->hasCache = 1;
+    bool lost = cache->lost != 0;
+    for (const AnimEdgeCache* rec = cache->first; rec; rec = rec->next) lost = lost || rec->lost;
+    if (lost) {
+      // Drawn, but the heap could not keep it: the edges go back to the pool.
+      AnimShapeCache_Release(path.p, cache);
+      r->nextFree = path.poolStart;
+    } else {
+      cache->hasCache = 1;
+    }
   } else {
     FreeSets(path.p, sets);
   }
@@ -709,43 +859,28 @@ struct MorphRecord {
   bool straight;
 };
 
+// Morph outlines carry no new styles: a record with them, or one that runs
+// past the bytes, is bad. A straight edge is a curve whose control point is
+// its midpoint.
 MorphRecord ReadMorphRecord(AnimBits* b, uint32_t fillBits, uint32_t lineBits) {
+  AnimShapeRecord rec;
+  AnimShape_ReadRecord(b, &rec, fillBits, lineBits);
   MorphRecord r{};
-  if (AnimBits_ReadFlag(b)) {
-    r.kind = MorphRecord::kEdge;
-    r.straight = AnimBits_ReadFlag(b) != 0;
-    const uint32_t n = AnimBits_ReadU(b, 4) + 2;
-    if (r.straight) {
-      if (AnimBits_ReadFlag(b)) {
-        r.dx = AnimBits_ReadS(b, n);
-        r.dy = AnimBits_ReadS(b, n);
-      } else if (AnimBits_ReadFlag(b)) {
-        r.dy = AnimBits_ReadS(b, n);
-      } else {
-        r.dx = AnimBits_ReadS(b, n);
-      }
-      r.cdx = r.dx >> 1;
-      r.cdy = r.dy >> 1;
-    } else {
-      r.cdx = AnimBits_ReadS(b, n);
-      r.cdy = AnimBits_ReadS(b, n);
-      r.dx = AnimBits_ReadS(b, n);
-      r.dy = AnimBits_ReadS(b, n);
-    }
-  } else {
-    r.flags = AnimBits_ReadU(b, 5);
-    r.kind = r.flags ? MorphRecord::kChange : MorphRecord::kEnd;
-    if (r.flags & 1) {
-      const uint32_t n = AnimBits_ReadU(b, 5);
-      r.mx = AnimBits_ReadS(b, n);
-      r.my = AnimBits_ReadS(b, n);
-    }
-    if (r.flags & 2) r.fill0 = AnimBits_ReadU(b, fillBits);
-    if (r.flags & 4) r.fill1 = AnimBits_ReadU(b, fillBits);
-    if (r.flags & 8) r.line = AnimBits_ReadU(b, lineBits);
-    if (r.flags & 16) r.kind = MorphRecord::kBad;  // morph outlines carry no new styles
-  }
-  if (b->overrun) r.kind = MorphRecord::kBad;
+  r.kind = rec.kind == AnimShapeRecord::kEdge     ? MorphRecord::kEdge
+           : rec.kind == AnimShapeRecord::kChange ? MorphRecord::kChange
+                                                  : MorphRecord::kEnd;
+  r.flags = rec.flags;
+  r.mx = rec.mx;
+  r.my = rec.my;
+  r.fill0 = rec.fill0;
+  r.fill1 = rec.fill1;
+  r.line = rec.line;
+  r.straight = rec.straight != 0;
+  r.dx = rec.dx;
+  r.dy = rec.dy;
+  r.cdx = r.straight ? rec.dx >> 1 : rec.cdx;
+  r.cdy = r.straight ? rec.dy >> 1 : rec.cdy;
+  if ((rec.flags & 16) || b->overrun) r.kind = MorphRecord::kBad;
   return r;
 }
 
@@ -763,7 +898,7 @@ void Advance(const MorphRecord& r, int32_t* x, int32_t* y, int32_t* cx, int32_t*
 }
 
 // The morph's styles at one ratio as an ordinary style set.
-bool MorphStyles(AnimPlayer* p, const AnimMorph* m, uint32_t ratio, AnimStyleSet* out) {
+bool AnimMorph_Styles(AnimPlayer* p, const AnimMorph* m, uint32_t ratio, AnimStyleSet* out) {
   *out = AnimStyleSet{};
   if (m->fillCount) {
     out->fills = static_cast<AnimFillStyle*>(AnimPlayer_Alloc(p, static_cast<int32_t>(sizeof(AnimFillStyle) * m->fillCount)));
@@ -819,7 +954,14 @@ void AnimMorph_Bounds(const AnimMorph* m, AnimRect* out) {
 uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix* matrix, const AnimCxform* cxform,
                         uint32_t ratio) {
   if (!r->ready) return kAnimShapeBad;
-  if (ratio > 65535) ratio = 65535;
+  AnimPaint textPaint{};
+  textPaint.color16 = r->text16;
+  textPaint.alpha = r->text[3];
+  return AnimMorph_Render(r, matrix, cxform, morph, ratio > 65535 ? 65535 : ratio, &textPaint);
+}
+
+uint32_t AnimMorph_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxform* cxform, const AnimMorph* morph,
+                          uint32_t ratio, const AnimPaint* textPaint) {
   Path path{};
   path.r = r;
   path.p = r->player;
@@ -829,12 +971,9 @@ uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix*
   path.dictionary = morph->dictionary;
   AnimMatrix_Concat(&path.m, &r->view, matrix);
   path.mirrored = path.m.a * path.m.d < 0;
-  AnimPaint textPaint{};
-  textPaint.color16 = r->text16;
-  textPaint.alpha = r->text[3];
   AnimStyleSet styles;
   AnimDrawSet* sets = nullptr;
-  const bool built = MorphStyles(path.p, morph, ratio, &styles);
+  const bool built = AnimMorph_Styles(path.p, morph, ratio, &styles);
   AnimDrawSet* set = nullptr;
   if (built) set = PushSet(&path, &sets, styles, true);
   if (!set) {
@@ -854,23 +993,17 @@ uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix*
   int32_t sx = 0, sy = 0, ex = 0, ey = 0;
   bool moved = false;
   auto moveTo = [&](int32_t x, int32_t y) {
-    AnimMatrix_Apply(&path.m, x, y, &path.x, &path.y);
-    path.segments = 0;
-    path.firstSegment = 1;
+    AnimOutline_MoveTo(&path, x, y);
     moved = true;
   };
   auto curve = [&](const MorphRecord& a, const MorphRecord& b) {
     int32_t scx, scy, ecx, ecy;
     Advance(a, &sx, &sy, &scx, &scy);
     Advance(b, &ex, &ey, &ecx, &ecy);
-    int32_t cx, cy, ax, ay;
-    AnimMatrix_Apply(&path.m, Lerp(scx, ecx, ratio), Lerp(scy, ecy, ratio), &cx, &cy);
-    AnimMatrix_Apply(&path.m, Lerp(sx, ex, ratio), Lerp(sy, ey, ratio), &ax, &ay);
-    ++path.segments;
-    Subdivide(&path, cx, cy, ax, ay, 3);
+    AnimOutline_CurveTo(&path, Lerp(scx, ecx, ratio), Lerp(scy, ecy, ratio), Lerp(sx, ex, ratio), Lerp(sy, ey, ratio));
   };
   auto flushIfEmpty = [&]() {
-    if (path.segments == 0) Flush(&path);
+    if (path.segments == 0) AnimShape_Flush(&path);
   };
   const uint32_t fillBits = morph->fillBits, lineBits = morph->lineBits;
   while (!path.failed && !AnimPlayer_Aborted(path.p)) {
@@ -883,7 +1016,7 @@ uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix*
     if (a.kind == MorphRecord::kChange) {
       auto select = [&](uint32_t index, const AnimPaint** outPaint) {
         if (index == 0) *outPaint = nullptr;
-        else if (set->styles.fillCount == 0) *outPaint = &textPaint;
+        else if (set->styles.fillCount == 0) *outPaint = textPaint;
         else if (index <= set->styles.fillCount) *outPaint = &set->paints[index - 1];
         else path.failed = true;
       };
@@ -941,7 +1074,7 @@ uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix*
     }
     curve(a, b);
   }
-  if (!AnimPlayer_Aborted(path.p)) Flush(&path);
+  if (!AnimPlayer_Aborted(path.p)) AnimShape_Flush(&path);
   FreeStrokes(path.p, path.strokes);
   for (int32_t b = r->firstBucket; b <= r->lastBucket && b < r->bucketCount; ++b) r->buckets[b] = nullptr;
   r->lastBucket = -1;
@@ -950,4 +1083,41 @@ uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix*
   FreeSets(path.p, sets);
   if (AnimPlayer_Aborted(path.p)) return kAnimShapeAborted;
   return path.failed ? kAnimShapeBad : kAnimShapeDrawn;
+}
+
+void AnimShape_Init(AnimShape* shape, uint16_t id, uint32_t hasAlpha, AnimDictNode** dictionary) {
+  *shape = AnimShape{};
+  AnimChar_InitHeader(&shape->header, kAnimShape, id, shape);
+  shape->hasAlpha = hasAlpha;
+  shape->dictionary = dictionary;
+}
+
+void AnimShape_Free(AnimPlayer* p, AnimShape* shape) {
+  AnimStyles_Free(p, shape->styles.fills, shape->styles.fillCount);
+  AnimPlayer_Free(p, shape->styles.fills);
+  AnimPlayer_Free(p, shape->styles.lines);
+  AnimPlayer_Free(p, shape->records);
+  AnimPlayer_Free(p, shape);
+}
+
+void AnimMorph_Init(AnimMorph* morph, uint16_t id, AnimDictNode** dictionary) {
+  *morph = AnimMorph{};
+  AnimChar_InitHeader(&morph->header, kAnimMorph, id, morph);
+  morph->dictionary = dictionary;
+}
+
+void AnimMorph_FreeStyles(AnimPlayer* p, AnimMorphFill* fills, uint32_t count) {
+  for (uint32_t i = 0; fills && i < count; ++i) {
+    AnimPlayer_Free(p, fills[i].startRamp);
+    AnimPlayer_Free(p, fills[i].endRamp);
+  }
+  AnimPlayer_Free(p, fills);
+}
+
+void AnimMorph_Free(AnimPlayer* p, AnimMorph* morph) {
+  AnimMorph_FreeStyles(p, morph->fills, morph->fillCount);
+  AnimPlayer_Free(p, morph->lines);
+  AnimPlayer_Free(p, morph->startEdges);
+  AnimPlayer_Free(p, morph->endEdges);
+  AnimPlayer_Free(p, morph);
 }

@@ -446,6 +446,9 @@ void AnimMatrix_SetIdentity(AnimMatrix* m);
 void AnimMatrix_Concat(AnimMatrix* out, const AnimMatrix* outer, const AnimMatrix* inner);
 void AnimMatrix_Invert(AnimMatrix* out, const AnimMatrix* m);
 void AnimMatrix_Apply(const AnimMatrix* m, int32_t x, int32_t y, int32_t* ox, int32_t* oy);
+// One coordinate of the mapped point, truncated to an integer.
+int32_t AnimMatrix_ApplyX(const AnimMatrix* m, int32_t x, int32_t y);
+int32_t AnimMatrix_ApplyY(const AnimMatrix* m, int32_t x, int32_t y);
 uint32_t AnimISqrt(uint32_t v);
 
 // QVZ packages.

@@ -95,8 +95,8 @@ uint32_t AnimText_Draw(AnimRaster* r, const AnimText* text, const AnimMatrix* pa
       if (g.index < font->glyphCount) {
         const AnimGlyph& glyph = font->glyphs[g.index];
         // A glyph is a shape without style arrays: it fills in the text colour.
-        AnimShape shape{};
-        AnimChar_InitHeader(&shape.header, kAnimShape, 0, &shape);
+        AnimShape shape;
+        AnimShape_Init(&shape, 0, 0, nullptr);
         shape.fillBits = glyph.fillBits;
         shape.lineBits = glyph.lineBits;
         shape.records = glyph.records;

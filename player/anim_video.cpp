@@ -77,8 +77,9 @@ bool RestZero(const int16_t* v, int stride) {
 
 uint8_t Clamp8(int32_t v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
-// Six decoded blocks of one macroblock into the frame buffer at (left, top).
-void PutMacroblock(AnimPlayer* p, const int16_t (*blocks)[64], int32_t left, int32_t top) {
+}  // namespace
+
+void AnimVideo_PutMacroblock(AnimPlayer* p, const int16_t (*blocks)[64], int32_t left, int32_t top) {
   for (int32_t row = 0; row < 16; ++row) {
     uint16_t* out = p->frameBuffer + static_cast<size_t>(top + row) * static_cast<size_t>(p->frameWidth) + left;
     for (int32_t col = 0; col < 16; ++col) {
@@ -93,6 +94,8 @@ void PutMacroblock(AnimPlayer* p, const int16_t (*blocks)[64], int32_t left, int
     }
   }
 }
+
+namespace {
 
 void Close(AnimPlayer* p) {
   AnimVideo& v = p->video;
@@ -242,7 +245,7 @@ bool AnimVideo_DecodeFrame(AnimPlayer* p, const uint8_t* frame, uint32_t size) {
       const int32_t left = v.x + col, top = v.y + row;
       // Only macroblocks wholly inside the frame are drawn.
       if (left >= 0 && top >= 0 && left + 16 <= p->frameWidth && top + 16 <= p->frameHeight && p->frameBuffer)
-        PutMacroblock(p, blocks, left, top);
+        AnimVideo_PutMacroblock(p, blocks, left, top);
     }
   }
   return true;

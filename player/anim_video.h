@@ -48,3 +48,6 @@ void AnimVideo_Noop();
 bool AnimVideo_DecodeFrame(AnimPlayer* p, const uint8_t* frame, uint32_t size);
 // The transform of one block of 64 coefficients (row by row), in place.
 void AnimVideo_Idct(int16_t* block);
+// Six decoded blocks of one macroblock (four luma, then the two chroma
+// blocks at half resolution) converted into the frame buffer at (left, top).
+void AnimVideo_PutMacroblock(AnimPlayer* p, const int16_t (*blocks)[64], int32_t left, int32_t top);

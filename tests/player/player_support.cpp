@@ -1,5 +1,6 @@
 #include "player_support.h"
 
+#include <algorithm>
 #include <cstdio>
 
 TestPlayer::TestPlayer() : player(std::make_unique<AnimPlayer>()), work(256000), frame(176 * 208) {
@@ -13,6 +14,33 @@ TestPlayer::~TestPlayer() {
   // Every test leaves a heap whose blocks all check out.
   const char* fault = AnimHeap_Check(&player->heap);
   EXPECT_EQ(fault, nullptr) << fault;
+}
+
+void ExpectCachedRedrawsMatch(AnimPlayer* p) {
+  AnimMovie* m = p->movie;
+  if (!m || !m->raster.ready || !p->frameBuffer || AnimPlayer_Aborted(p)) return;
+  AnimRaster& r = m->raster;
+  const size_t n = static_cast<size_t>(r.rowPitch / 2) * static_cast<size_t>(r.height);
+  const std::vector<uint16_t> saved(p->frameBuffer, p->frameBuffer + n);
+  const int32_t rect[4] = {m->redrawLeft, m->redrawTop, m->redrawRight, m->redrawBottom};
+  auto whole = [&](uint32_t mode) {
+    r.cacheMode = mode;
+    AnimMovie_InvalidateAll(m);
+    return std::vector<uint16_t>(p->frameBuffer, p->frameBuffer + n);
+  };
+  const std::vector<uint16_t> plain = whole(1);
+  for (uint32_t mode : {0u, 2u}) {
+    EXPECT_TRUE(whole(mode) == plain) << "filling the caches, mode " << mode;
+    EXPECT_TRUE(whole(mode) == plain) << "replaying the caches, mode " << mode;
+    AnimRaster_ResetPool(&r);
+    EXPECT_TRUE(whole(mode) == plain) << "after the pool was emptied, mode " << mode;
+  }
+  r.cacheMode = 0;
+  std::copy(saved.begin(), saved.end(), p->frameBuffer);
+  m->redrawLeft = rect[0];
+  m->redrawTop = rect[1];
+  m->redrawRight = rect[2];
+  m->redrawBottom = rect[3];
 }
 
 namespace {

@@ -33,6 +33,7 @@ TEST(AnimHost, OpensAMovieAndSteps) {
   EXPECT_EQ(p->movie->levels->frameCount, 3u);
   EXPECT_EQ(AnimHost_Step(p.get()), 0u);
   EXPECT_EQ(AnimHost_Step(p.get()), 0u);
+  ExpectCachedRedrawsMatch(p.get());
   EXPECT_EQ(AnimHost_Close(p.get()), 0u);
   EXPECT_EQ(p->movie, nullptr);
   EXPECT_EQ(p->fromBuffer, 0u);

@@ -143,7 +143,7 @@ TEST(PlayerRasterTest, SpanColumnsFollowTheFractionRule) {
   for (int i = 0; i < 256; ++i) ramp[8 * i] = ramp[8 * i + 1] = ramp[8 * i + 2] = 248, ramp[8 * i + 3] = 255;
   for (int last : {4, 3}) {
     Scene scene({}, 8, false);
-    AnimPaint paint = last == 3 ? AnimPaint{0x10, 0, 255, 0, 0, 0, 0, 0, 0, ramp, 0, nullptr, 0, nullptr} : OpaqueWhite();
+    AnimPaint paint = last == 3 ? AnimPaint{0x10, 0, 255, 0, 0, 0, 0, 0, 0, ramp, 0, nullptr, 0, nullptr, 0} : OpaqueWhite();
     AnimRaster_AddEdge(&scene.raster(), 40, 0, 40, 64, nullptr, &paint);   // fill 1 of both edges: the walk
     AnimRaster_AddEdge(&scene.raster(), 100, 64, 100, 0, nullptr, &paint);  // settles which side is inside
     AnimRaster_Render(&scene.raster(), 0, nullptr);
@@ -433,3 +433,59 @@ TEST(PlayerBitmapTest, AFillWhoseBitmapIsMissingDrawsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A tall thin triangle whose right edge runs from the origin with a quarter
+// pixel of x for every pixel of y, its far corner 2,500 pixels down (edges
+// span at most 2^16 twips).
+Bytes LongTriangle() {
+  const int32_t h = 50000;  // twips
+  return ShapeTag(2, 1, {kRed}, {}, 1, 0,
+                  Records(1, 0).Change(-1, 1, -1, true, 0, 0).To(h / 4, h).To(-h / 4, 0).To(0, -h).End());
+}
+
+}  // namespace
+
+// Scaling the triangle up keeps the edge's slope, however far its end lies
+// outside the frame: row 100 holds the same span at every scale.
+TEST(PlayerShapeTest, LongEdgesKeepTheirSlopeAtAnyScale) {
+  for (bool smooth : {false, true}) {
+    std::vector<int> counts;
+    for (float scale : {1.0f, 10.0f, 100.0f}) {
+      Scene scene({LongTriangle()}, 128, smooth);
+      AnimMatrix m;
+      AnimMatrix_SetIdentity(&m);
+      m.a = m.d = scale;
+      ASSERT_EQ(scene.Draw(1, &m), kAnimShapeDrawn);
+      int n = 0;
+      for (int x = 0; x < 128; ++x) n += scene.At(x, 100) != 0;
+      counts.push_back(n);
+    }
+    EXPECT_GE(counts[0], 24) << smooth;
+    EXPECT_LE(counts[0], 27) << smooth;  // the smooth mode covers one more
+    EXPECT_EQ(counts[1], counts[0]) << smooth;
+    EXPECT_EQ(counts[2], counts[0]) << smooth;
+  }
+}
+
+// A kept draw owns its ramps: another object's draw of the same gradient
+// shape under another colour transform rebuilds the shape's own ramp, and
+// the replay still shows the colours it was made with.
+TEST(PlayerShapeTest, AReplayKeepsItsOwnGradientColours) {
+  for (bool smooth : {false, true}) {
+    SCOPED_TRACE(smooth);
+    Scene cached({TranslucentRadialShape()}, 32, smooth), fresh({TranslucentRadialShape()}, 32, smooth);
+    const AnimCxform reddish{256, 0, 256, 0, 64, 0, 64, 0}, bluish{256, 0, 64, 0, 64, 0, 256, 0};
+    AnimShapeCache cache{};
+    ASSERT_EQ(cached.Draw(1, nullptr, &reddish, &cache), kAnimShapeDrawn);
+    ASSERT_EQ(cache.hasCache, 1u);
+    cached.Fill(0);
+    ASSERT_EQ(cached.Draw(1, nullptr, &bluish), kAnimShapeDrawn);
+    cached.Fill(0);
+    ASSERT_EQ(cached.Draw(1, nullptr, &reddish, &cache), kAnimShapeDrawn);
+    ASSERT_EQ(fresh.Draw(1, nullptr, &reddish), kAnimShapeDrawn);
+    EXPECT_TRUE(cached.frame() == fresh.frame());
+    AnimShapeCache_Free(&cached.raster(), &cache);
+  }
+}

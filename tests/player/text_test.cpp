@@ -275,6 +275,7 @@ TEST(PlayerTextTest, APlayedMovieDrawsItsTextsAndBitmapFills) {
   const uint16_t texel = frame[40 * 64 + 40];
   EXPECT_NE(texel, 0);
   EXPECT_EQ(count(texel), 32 * 32);
+  ExpectCachedRedrawsMatch(p.get());
   AnimHost_Close(p.get());
 }
 

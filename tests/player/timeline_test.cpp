@@ -53,7 +53,10 @@ struct Played : TestPlayer {
     frame.assign(static_cast<size_t>(w) * h, 0);
     opened = AnimHost_Open(get(), bytes.data(), frame.data(), work.data(), static_cast<uint32_t>(bytes.size()), &w, &h);
   }
-  ~Played() { AnimHost_Close(get()); }
+  ~Played() {
+    ExpectCachedRedrawsMatch(get());
+    AnimHost_Close(get());
+  }
   AnimMovie* movie() { return player->movie; }
   AnimClip* root() { return AnimMovie_Root(player->movie); }
   std::string Var(const std::string& name) {
@@ -62,8 +65,15 @@ struct Played : TestPlayer {
     AnimStr_Free(get(), t);
     return out;
   }
-  uint32_t Step() { return AnimHost_Step(get()); }
-  void Key(uint32_t key) { AnimPlayer_Command(get(), 4, key); }
+  uint32_t Step() {
+    const uint32_t result = AnimHost_Step(get());
+    ExpectCachedRedrawsMatch(get());
+    return result;
+  }
+  void Key(uint32_t key) {
+    AnimPlayer_Command(get(), 4, key);
+    ExpectCachedRedrawsMatch(get());
+  }
   uint16_t At(int x, int y) const { return frame[static_cast<size_t>(y) * kW + x]; }
   Bytes bytes;
   uint32_t opened = 99;
@@ -696,6 +706,105 @@ TEST(PlayerDownloads, RequestsAnswersAndVariables) {
   // Not http: nothing is asked of the host.
   EXPECT_EQ(AnimNet_StartFetch(p.get(), "ftp://h/x"), 1);
   EXPECT_STREQ(p->download.host, "");
+}
+
+// --- Edge caches -----------------------------------------------------------
+
+AnimDisplayObject* AtDepth(AnimDisplayList* list, int32_t depth) {
+  for (AnimDisplayObject* o = list->first; o; o = o->next)
+    if (o->depth == depth) return o;
+  return nullptr;
+}
+
+// Only objects their clip's frame leaves alone keep their edges: not one the
+// frame moves, and nothing inside an unnamed sprite instance.
+TEST(PlayerCaches, ObjectsTheFrameLeavesAloneKeepTheirEdges) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 400, 400), movie::BoxShape(2, {0, 0, 248}, 0, 0, 400, 400),
+                             movie::Sprite(5, 1, Concat({movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  Played p(MovieOf(defs, {Concat({movie::Place(1, 1, 0, 0), movie::Place(1, 2, 1000, 0), movie::Place(5, 3, 0, 1000)}),
+                          movie::MoveTo(2, 1200, 0), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  AnimDisplayList* list = &p.root()->list;
+  AnimMovie_InvalidateAll(p.movie());
+  EXPECT_EQ(AtDepth(list, 1)->cache.hasCache, 0u);  // placed by the frame shown
+  EXPECT_EQ(AtDepth(list, 1)->changesThisFrame, 1u);
+  p.Step();
+  AnimMovie_InvalidateAll(p.movie());
+  EXPECT_EQ(AtDepth(list, 1)->cache.hasCache, 1u);
+  EXPECT_EQ(AtDepth(list, 1)->changesThisFrame, 0u);
+  EXPECT_EQ(AtDepth(list, 2)->cache.hasCache, 0u);  // moved by frame 1
+  AnimDisplayObject* sprite = AtDepth(list, 3);
+  ASSERT_TRUE(sprite && sprite->clip);
+  EXPECT_EQ(AtDepth(&sprite->clip->list, 1)->cache.hasCache, 0u);
+  // The next frame touches nothing: the moved box keeps its edges now.
+  p.Step();
+  AnimMovie_InvalidateAll(p.movie());
+  EXPECT_EQ(AtDepth(list, 2)->cache.hasCache, 1u);
+  // A redraw from the caches leaves the same pixels.
+  const std::vector<uint16_t> cached = p.frame;
+  p.movie()->raster.cacheMode = 1;
+  AnimMovie_InvalidateAll(p.movie());
+  EXPECT_TRUE(p.frame == cached);
+  p.movie()->raster.cacheMode = 0;
+}
+
+// Shapes of 700 edges each: the third finds the pool three-quarters full,
+// empties it and every cache, and keeps its own edges from the start.
+TEST(PlayerCaches, APoolRunningLowIsEmptiedWithEveryCache) {
+  movie::Records r(1, 0);
+  for (int i = 0; i < 175; ++i) r.Change(-1, 1, -1, true, 20 + (i % 15) * 40, 20 + (i / 15) * 40).To(10, 20).To(-10, 20).To(-10, -20).To(10, -20);
+  const Bytes many = movie::ShapeTag(2, 1, {{0, 200, 0}}, {}, 1, 0, r.End());
+  Played p(MovieOf(many, {Concat({movie::Place(1, 1, 0, 0), movie::Place(1, 2, 700, 0), movie::Place(1, 3, 0, 500)}), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  p.Step();
+  AnimMovie* m = p.movie();
+  AnimRaster_ResetPool(&m->raster);  // the caches made so far are stale
+  m->raster.nextFree = 1500;
+  AnimMovie_InvalidateAll(m);
+  AnimDisplayList* list = &p.root()->list;
+  EXPECT_EQ(AtDepth(list, 1)->cache.hasCache, 0u);
+  EXPECT_EQ(AtDepth(list, 2)->cache.hasCache, 0u);
+  EXPECT_EQ(AtDepth(list, 3)->cache.hasCache, 1u);
+  EXPECT_EQ(m->raster.nextFree, 700);
+  const std::vector<uint16_t> cached = p.frame;
+  m->raster.cacheMode = 1;
+  AnimMovie_InvalidateAll(m);
+  EXPECT_TRUE(p.frame == cached);
+  m->raster.cacheMode = 0;
+}
+
+// --- The background picture --------------------------------------------------
+
+// A "/Background" sprite is drawn once into the whole frame and kept: later
+// frames clear to that picture, so a moving box over an animated background
+// always shows the same background, as a whole redraw does; removing the
+// sprite lets the picture go.
+TEST(PlayerBackground, TheFirstDrawingIsKeptUntilTheSpriteGoes) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160), movie::BoxShape(3, {0, 0, 248}, 0, 0, 3520, 4160),
+                             movie::BoxShape(2, {0, 248, 0}, 0, 0, 400, 400),
+                             movie::Sprite(7, 2, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::RemoveDepth(1),
+                                                         movie::Place(3, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  Played p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background"), movie::Place(2, 2, 0, 0)}),
+                          movie::MoveTo(2, 1000, 1000), movie::MoveTo(2, 2000, 1000), movie::MoveTo(2, 2000, 2000),
+                          movie::RemoveDepth(1), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  AnimRaster& r = p.movie()->raster;
+  for (int step = 0; step < 3; ++step) {
+    SCOPED_TRACE(step);
+    const std::vector<uint16_t> shown = p.frame;
+    AnimMovie_InvalidateAll(p.movie());
+    EXPECT_TRUE(p.frame == shown);
+    EXPECT_EQ(p.At(170, 200), kRed);  // the sprite's first frame, kept
+    EXPECT_STREQ(r.backgroundName ? r.backgroundName : "", "/Background");
+    p.Step();
+  }
+  EXPECT_EQ(p.At(100 + 5, 100 + 5), kGreen);
+  p.Step();  // the sprite is removed
+  EXPECT_EQ(r.backgroundName, nullptr);
+  EXPECT_EQ(p.At(170, 200), kWhite);
+  const std::vector<uint16_t> shown = p.frame;
+  AnimMovie_InvalidateAll(p.movie());
+  EXPECT_TRUE(p.frame == shown);
 }
 
 }  // namespace
