@@ -19,7 +19,6 @@ struct BenWtaCall {
 };
 
 struct BenWtaContext {
-  uint32_t flag;      // the WTA flag of 0x191E and 0x191F
   uint32_t granted;   // the deck's "wtapermission"
   uint32_t accepted;  // a consent was accepted while granted
   BenEventBinding* bindings;  // the deck's temporary bindings
@@ -311,9 +310,7 @@ Result BenWtaBindEvent(BenBrowser* browser, uint32_t event, const char* url) {
   return kOk;
 }
 
-uint32_t BenWtaFlag(const BenBrowser* browser) {
-  return browser && browser->wta ? browser->wta->flag : 0;
-}
+uint32_t BenWtaFlag(const BenBrowser* browser) { return browser ? browser->wtaFlag : 0; }
 bool BenWtaAccepted(const BenBrowser* browser) {
   return browser && browser->wta && browser->wta->accepted;
 }
@@ -432,10 +429,10 @@ Result BenTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t
       AnswerText(arg1, u"");
       return kOk;
     case BenMsg::WtaGet:
-      AnswerText(arg1, !browser->wta ? u"" : browser->wta->flag ? u"true" : u"false");
+      AnswerText(arg1, browser->wtaFlag ? u"true" : u"false");
       return kOk;
     case BenMsg::WtaSet:
-      if (browser->wta) browser->wta->flag = arg2 ? 1 : 0;
+      browser->wtaFlag = arg2 ? 1 : 0;
       AnswerText(arg1, u"");
       return kOk;
     case BenMsg::WtaCall:
@@ -480,9 +477,65 @@ Result BenStartTask() {
 
 namespace {
 
+// What was posted to the browser task and not taken before it ends: a
+// question is refused, a WTA request answered -200, and what a message
+// carries is freed (a WTA event goes to the host, as without a browser).
+void TakeLeftover(void*, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  switch (message) {
+    case BenMsg::Consent:
+      if (auto* record = reinterpret_cast<WtaiConsentRecord*>(arg1)) Decide(record, 0);
+      break;
+    case BenMsg::WtaEnd:
+    case BenMsg::WtaGet:
+    case BenMsg::WtaSet:
+      if (auto* to = reinterpret_cast<TskmanTask*>(arg1); TskmanIsAlive(to))
+        TskmanPost(to, BenMsg::Answer, static_cast<uintptr_t>(intptr_t{BenMsg::Refused}), 0);
+      break;
+    case BenMsg::WtaEvent:
+      if (auto* params = reinterpret_cast<BenWtaEventParams*>(arg2)) {
+        gHooks->event(static_cast<uint32_t>(arg1), params->count, params->block);
+        MemFree(&params->block);
+        MemFree(&params);
+      }
+      break;
+    case BenMsg::Binding: {
+      auto* binding = reinterpret_cast<BenEventBinding*>(arg1);
+      auto* channelId = reinterpret_cast<char*>(arg2);
+      BenFreeBindings(&binding);
+      MemFree(&channelId);
+      break;
+    }
+    case BenMsg::Unbind: {
+      auto* channelId = reinterpret_cast<char*>(arg2);
+      MemFree(&channelId);
+      break;
+    }
+    case BenMsg::Bindings: {
+      auto* list = reinterpret_cast<BenEventBinding*>(arg1);
+      BenFreeBindings(&list);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+// The link tasks keep the instance to store their answers in; they are told
+// before it goes, at once, so that an answer already queued finds it gone.
+void ForgetInLinkTasks(BenBrowser* browser) {
+  for (TskmanTask* t = TskmanNextTask(nullptr); t;) {
+    TskmanTask* next = TskmanNextTask(t);
+    if (t->id == Mod::WtlWtai)
+      TskmanSend(t, BenMsg::BrowserGone, reinterpret_cast<uintptr_t>(browser), 0);
+    t = next;
+  }
+}
+
 void EndBrowser(TskmanTask* task, BenBrowser* browser) {
+  TskmanTakeEvents(task, TakeLeftover, nullptr);
   TskmanDestroyTask(task);
   if (!browser) return;
+  ForgetInLinkTasks(browser);
   PopupWatchStop(&gConsentWatch);
   if (browser->asking) PopupClose();
   browser->asking = 0;

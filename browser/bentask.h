@@ -32,6 +32,11 @@ constexpr uint32_t StopScripts = Msg(Mod::WmlsExec, 0x03);
 // To the telephony answer tasks: {result code, UTF-16 text owned by the receiver}.
 constexpr uint32_t Answer = Msg(Mod::WtlWtai2, 0x00);
 constexpr uint32_t Decision = Msg(Mod::WtlWtai2, 0x02);  // {1 accepted, 0 refused}
+// The answer code of a refused request (no text).
+constexpr int32_t Refused = -200;
+// Sent (not posted) to the telephony link tasks (module 31) as the browser
+// instance is freed: {BenBrowser*}; a task holding it stores no answer in it.
+constexpr uint32_t BrowserGone = Msg(Mod::WtlWtai2, 0x04);
 // To the repository task: send the event bindings.
 constexpr uint32_t RepositoryBindings = Msg(Mod::WtlReplib, 0x02);
 }  // namespace BenMsg
@@ -88,7 +93,10 @@ const BenWtaHostHooks* BenSetWtaHostHooks(const BenWtaHostHooks* hooks);
 // repository task.
 Result BenStartTask();
 // Ends the browser task at once: open consent questions are refused, the
-// popup asking one is closed, and everything the instance holds is freed.
+// popup asking one is closed, what is still queued for the task is
+// answered (questions refused, WTA requests answered -200) or freed, the
+// telephony link tasks forget the instance, and everything it holds is
+// freed.
 void BenStopTask();
 // Ends it after the messages already posted to it (262 to the task), so
 // that what they carry is taken and freed as usual.
@@ -105,8 +113,9 @@ Result BenWtaContextOpen(BenBrowser* browser);
 void BenWtaGrantPermission(BenBrowser* browser, bool granted);
 // A temporary binding of the current WTA context (a copy of the URL).
 Result BenWtaBindEvent(BenBrowser* browser, uint32_t event, const char* url);
-// The context's WTA flag (0x191F), its remembered acceptance and the number
-// of calls recorded for release; 0 without a context.
+// The browser's WTA flag (0x191F; it stands with or without a context), the
+// context's remembered acceptance and the number of calls recorded for
+// release (0 without a context).
 uint32_t BenWtaFlag(const BenBrowser* browser);
 bool BenWtaAccepted(const BenBrowser* browser);
 uint32_t BenWtaCallCount(const BenBrowser* browser);

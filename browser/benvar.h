@@ -45,6 +45,7 @@ struct BenBrowser {
   // Non-zero when the page's WTA access is public only: telephony links
   // then reach the public functions alone.
   uint32_t accessOk;
+  uint32_t wtaFlag;  // the WTA flag the WTA libraries read and set
 };
 
 void BenBrowserInit(BenBrowser* browser);

@@ -2,7 +2,7 @@
 
 #include "host/sms.h"
 #include "host/smsbridge.h"
-#include "host/smsconcat.h"
+#include "host/smsaddress.h"
 #include "host/wappush.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
@@ -24,11 +24,18 @@ struct SmsService {
   TskmanTask* task;
   Pending* waiting;  // oldest first
   Pending* sending;  // handed to the bridge, its outcome not yet come
-  SmsConcat* pushes;
-  TskmanTimer* ageing;
-  SmsState routing;  // the engine's routing of the other messages
+  SmsState routing;  // the engine's routing and reassembly of every message
+  uint32_t ageingTicks;  // routing timer fires since the last ageing pass
   bool stopping;
 };
+
+// The routing's class of the messages to the push port: the push placement
+// claims them (kind 2), and only them.
+constexpr uint32_t kPushClass = 2;
+constexpr uint32_t kOtherClass = 0;
+// The routing's timer fires every tick while reassemblies wait; a lifetime
+// unit is one second of them, so that a message waits a minute for its rest.
+constexpr uint32_t kTicksPerAgeingPass = 1000 / kTskmanTickMs;
 
 SmsService* gService;
 
@@ -127,44 +134,66 @@ void OnSendResult(SmsService* s, uintptr_t result) {
   SendNext(s);
 }
 
-void StartAgeing(SmsService* s) {
-  if (!s->ageing && s->pushes)
-    TskmanStartTimer(&s->ageing, s->task, kSmsPushAgeingTimer, 1, kSmsPushAgeingMs);
+// A message to the push port goes to the routing in one form whichever
+// coding it came in: the bridge's port form {0, count, number - 1} for a
+// segment, {0} for a whole message, then the payload; the reference rides
+// in the port field, where the routing reads it.
+void RoutePush(SmsService* s, const SmsReceived* m, const SmsAddressing& a) {
+  const uint32_t header = m->headerLength < m->dataLength ? m->headerLength : m->dataLength;
+  const uint32_t length = m->dataLength - header;
+  const bool segment = a.total >= 2;
+  const uint8_t lead[3] = {0, a.total, static_cast<uint8_t>(a.sequence - 1)};
+  const uint32_t leadLength = segment ? 3 : 1;
+  if (leadLength + length > 0xFF) return;  // more than a message holds
+  uint8_t data[0x100];
+  LibcMemCopy(data, lead, leadLength);
+  LibcMemCopy(data + leadLength, m->data + header, length);
+  const SmsInMessage in{static_cast<uint32_t>(m->time), SmsKind::Port, m->address,
+                        static_cast<uint8_t>(leadLength + length), static_cast<uint8_t>(leadLength),
+                        data, kPushClass, a.reference};
+  SmsRoute(&s->routing, &in);
 }
 
 void OnReceived(SmsService* s, SmsReceived* m) {
   SmsAddressing a;
   SmsReadAddressing(m, &a);
-  if (!(a.hasPort && a.port == kWapPushPort)) {
-    const SmsInMessage in{static_cast<uint32_t>(m->time), m->kind, m->address, m->dataLength,
-                          m->headerLength, m->data, m->type, m->port};
-    SmsRoute(&s->routing, &in);
-    return;
-  }
-  const uint32_t header = m->headerLength < m->dataLength ? m->headerLength : m->dataLength;
-  const uint8_t* payload = m->data + header;
-  const uint32_t length = m->dataLength - header;
-  if (a.total < 2) {
-    WapPushPlace(m->address, payload, length);
-    return;
-  }
-  uint8_t* whole = nullptr;
-  uint32_t wholeLength = 0;
-  SmsConcatAdd(&s->pushes, m->address, a.reference, a.total, a.sequence, payload, length, &whole,
-               &wholeLength);
-  if (whole) {
-    WapPushPlace(m->address, whole, wholeLength);
-    MemFree(&whole);
-  }
-  StartAgeing(s);
+  if (a.hasPort && a.port == kWapPushPort) return RoutePush(s, m, a);
+  const SmsInMessage in{static_cast<uint32_t>(m->time), m->kind, m->address, m->dataLength,
+                        m->headerLength, m->data, kOtherClass, m->port};
+  SmsRoute(&s->routing, &in);
 }
 
-void OnTimer(SmsService* s, uintptr_t user) {
-  if (user == kSmsPushAgeingTimer) {
-    if (SmsConcatAge(&s->pushes) == 0) TskmanCancelTimer(&s->ageing);
+// A whole push, its lead still on the front, goes to push delivery.
+void PlacePush(SmsMessage* message) {
+  const uint32_t length = message->data ? NetBufLength(message->data) : 0;
+  const uint32_t lead = message->headerLength < length ? message->headerLength : length;
+  auto* pdu = static_cast<uint8_t*>(MemAlloc(length ? length : 1, Use::Data, Mod::Sms));
+  if (pdu && NetBufRead(message->data, pdu, 0, length) == length)
+    WapPushPlace(message->sender, pdu + lead, length - lead);
+  MemFree(&pdu);
+  SmsMessageFree(&message);
+}
+
+void OnTimer(SmsService* s) {
+  if (++s->ageingTicks < kTicksPerAgeingPass) {
+    TskmanCancelTimer(&s->routing.timer);
+    SmsStartTimer(&s->routing);
     return;
   }
+  s->ageingTicks = 0;
   SmsAge(&s->routing);
+}
+
+// What is still queued for the service as it ends: a send request is
+// answered as stopped, a received message freed.
+void TakeLeftover(void* user, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  auto* s = static_cast<SmsService*>(user);
+  if (message == SmsServiceMsg::Send)
+    OnSend(s, reinterpret_cast<TskmanTask*>(arg1), reinterpret_cast<SmsSendRequestRec*>(arg2));
+  else if (message == SmsMsg::Received)
+    SmsRelease(nullptr, reinterpret_cast<SmsReceived*>(arg1), 0);
+  else if (message == SmsServiceMsg::Delivered)
+    if (auto* m = reinterpret_cast<SmsMessage*>(arg1)) SmsMessageFree(&m);
 }
 
 void Stop(SmsService* s) {
@@ -177,9 +206,8 @@ void Stop(SmsService* s) {
     s->waiting = p->next;
     Answer(p, kSmsServiceStopped);
   }
-  SmsConcatFreeAll(&s->pushes);
+  TskmanTakeEvents(s->task, TakeLeftover, s);
   SmsStateFree(&s->routing);
-  TskmanCancelTimer(&s->ageing);
   TskmanTask* task = s->task;
   if (gService == s) gService = nullptr;
   MemFree(&s);
@@ -213,8 +241,11 @@ Result SmsServiceHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       SmsRelease(nullptr, m, 0);
       break;
     }
+    case SmsServiceMsg::Delivered:
+      PlacePush(reinterpret_cast<SmsMessage*>(arg1));
+      break;
     case TskMsg::Timer:
-      OnTimer(s, arg2);
+      OnTimer(s);
       break;
     case SmsServiceOwnMsg::Stop:
       Stop(s);
@@ -234,6 +265,13 @@ Result SmsServiceStart() {
     MemFree(&s);
     return ResultError(Mod::Sms, Err::NoMemory);
   }
+  // The push placement is the service's own claim, made before any message
+  // can come: pushes in the routing's push class, whole or in segments.
+  if (SmsRegisterApp(&s->routing, s->task, 2, 0, nullptr, 0) != kOk) {
+    TskmanDestroyTask(s->task);
+    MemFree(&s);
+    return ResultError(Mod::Sms, Err::NoMemory);
+  }
   gService = s;
   return kOk;
 }
@@ -243,4 +281,3 @@ void SmsServiceStop() {
     TskmanPost(gService->task, SmsServiceOwnMsg::Stop, 0, 0);
 }
 
-uint32_t SmsServicePendingPushes() { return gService ? SmsConcatCount(gService->pushes) : 0; }

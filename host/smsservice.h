@@ -9,12 +9,16 @@
 // answered with 0x304 alone, and so is the one under way when its outcome
 // comes. The reference text goes to the requester with the answer.
 //
-// Received messages (0x3800 from the bridge or the phone) to application
-// port 2948 are WAP pushes for push delivery (wappush.h), segmented ones
-// reassembled first; every other message goes to the engine's SMS routing
-// (services/sms/sms.h), which hands it to the application task that claims
-// it. The routing's ageing timer (261 with user value 0) ages its
-// reassemblies.
+// Every received message (0x3800 from the bridge or the phone) goes to the
+// engine's SMS routing (services/sms/sms.h), which reassembles segmented
+// messages and hands each whole one to the application task that claims it
+// (0x307). The service claims the WAP pushes itself at its start: messages
+// to application port 2948 go to the routing in its push class (2), which
+// only that claim (kind 2) takes, and each whole push goes to push delivery
+// (wappush.h). The routing's ageing timer (261 with user value 0) ages its
+// reassemblies, one pass a second: a message waits a minute for its rest.
+// What is still queued for the service when it stops is answered as the
+// stop answers (send requests) or freed.
 #pragma once
 #include <cstdint>
 
@@ -37,9 +41,3 @@ Result SmsServiceHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
 namespace SmsServiceOwnMsg {
 constexpr uint32_t Stop = Msg(Mod::Sms, 0x0F);
 }
-// The user value of the service's own ageing timer for pushes in segments
-// (one pass a second).
-constexpr uintptr_t kSmsPushAgeingTimer = 1;
-constexpr uint32_t kSmsPushAgeingMs = 1000;
-// The pushes in segments waiting for their rest (for the tests).
-uint32_t SmsServicePendingPushes();

@@ -71,6 +71,13 @@ Result TskmanSend(TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t 
 // message 0 matches every event of the task, otherwise message and arg1 both;
 // count -1 purges all matches.
 void TskmanPurgeEvents(TskmanTask* task, uint32_t message, uintptr_t arg1, int32_t count);
+// Takes every event waiting for the task out of the queue, in order, and
+// hands each to `take`: a task about to end answers or frees what was
+// posted to it, so that nobody waits for it and nothing it carries is lost.
+// Events posted while taking are left queued (the null task gets them when
+// the task is destroyed).
+using TskmanTaker = void (*)(void* user, uint32_t message, uintptr_t arg1, uintptr_t arg2);
+void TskmanTakeEvents(TskmanTask* task, TskmanTaker take, void* user);
 void TskmanSetIdle(TskmanTask* task, bool on);
 
 inline Result TskmanStep();

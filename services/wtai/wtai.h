@@ -24,13 +24,14 @@ constexpr uint32_t Answer = BenMsg::Answer;      // {result code, text}
 constexpr uint32_t Confirm = Msg(Mod::WtlWtai2, 0x01);  // {callback, answer task}
 constexpr uint32_t Decision = BenMsg::Decision;  // {non-zero accepted}
 constexpr uint32_t SmsOver = Msg(Mod::WtlWtai2, 0x03);
+constexpr uint32_t BrowserGone = BenMsg::BrowserGone;  // {BenBrowser*}
 }  // namespace WtaiMsg
 
 // A signed 32-bit number in decimal and its terminator.
 constexpr uint32_t kWtaiDecimalUnits = 12;
 
 // Answer codes.
-constexpr int32_t kWtaiRefused = -200;
+constexpr int32_t kWtaiRefused = BenMsg::Refused;
 constexpr int32_t kWtaiNotSent = -100;
 
 // Confirmation states a handler is called with.
@@ -93,3 +94,8 @@ bool WtaiArgIsTrue(const char16_t* text);
 // --- Schemes ---------------------------------------------------------------------
 Result WtaiSchemeStart(UrlRequestRec* request, UrlLoad* load);
 Result WtaiSchemeStep(UrlRequestRec* request, UrlLoad* load);
+// The starts of tel: and dialto: links (wp/mc at level 0; 0 whatever the
+// handler answered) and of smsto: links (nt/send at level 2 with number
+// ";" query; the handler's result with the module's code).
+Result WtaiStartDial(UrlRequestRec* request, UrlLoad* load);
+Result WtaiStartSmsTo(UrlRequestRec* request, UrlLoad* load);

@@ -16,6 +16,7 @@ namespace {
 
 // Owner tag of the records handed to the handset and the SMS service.
 constexpr uint32_t kRecordModule = 33;
+constexpr Result kWtaiTooLong = ResultError(Mod::WtlWtai, Err::BadArg);
 
 enum class Check : uint8_t { None, NotEmpty, NumberTail, Number, Tones, Integer };
 
@@ -46,6 +47,10 @@ using Operation = Result (*)(TskmanTask* answer, Fields& fields);
 
 enum class Detail : uint8_t { None, Field1, Field3, NameAndNumber };
 
+// Rewrites the argument text (taken) before the user is asked, so that the
+// question shows what will be done; null refuses the request.
+using Prepare = char16_t* (*)(char16_t* text);
+
 struct Spec {
   uint8_t count;
   uint8_t prompt;
@@ -54,7 +59,31 @@ struct Spec {
   FieldCheck before[2];
   FieldCheck after[2];
   Operation op;
+  Prepare prepare = nullptr;
 };
+
+// A text message's address goes whole into the message record's address
+// field: blanks and '-' are dropped from field 1, and an address that still
+// does not fit is refused rather than cut, so that the user is asked about
+// exactly the number the message goes to.
+char16_t* CompactAddress(char16_t* text) {
+  const char16_t* from = text;
+  while (*from && *from < 33) ++from;
+  const uint32_t n = LibcWStrLen(from);
+  auto* out = static_cast<char16_t*>(MemAlloc((n + 1) * 2, Use::String, Mod::WtlWtai));
+  uint32_t at = 0, kept = 0;
+  const char16_t* p = from;
+  if (out) {
+    for (; *p && *p != ';'; ++p)
+      if (*p >= 33 && *p != '-') out[at++] = *p;
+    kept = at;
+    for (; *p; ++p) out[at++] = *p;
+    out[at] = 0;
+  }
+  MemFree(&text);
+  if (out && (kept == 0 || kept >= kSmsAddressSize)) MemFree(&out);
+  return out;
+}
 
 bool Passes(const char16_t* text, FieldCheck c) {
   if (c.check == Check::None) return true;
@@ -113,6 +142,10 @@ Result Frame(const Spec& s, WtaiHandler self, TskmanTask* answer, char16_t* text
   if (state == WtaiState::First) {
     if (!PassesAll(text, s.before)) {
       MemFree(&text);
+      WtaiPostResult(answer, kWtaiRefused);
+      return kOk;
+    }
+    if (s.prepare && !(text = s.prepare(text))) {
       WtaiPostResult(answer, kWtaiRefused);
       return kOk;
     }
@@ -256,6 +289,9 @@ NetBufChain* Narrow(const char16_t* text) {
 
 // The SMS request task answers the answer task once the service has.
 Result OpSendText(TskmanTask* t, Fields& f) {
+  const char16_t* number = f.f[1];
+  // Asked about as it stands (CompactAddress): never cut here.
+  if (LibcWStrLen(number) >= kSmsAddressSize) return kWtaiTooLong;
   TskmanTask* sms = WtaiCreateSmsTask(t);
   if (!sms) return kWtaiNoMemory;
   auto* message = static_cast<SmsMessage*>(MemAllocZero(sizeof(SmsMessage), Use::String, kRecordModule));
@@ -274,7 +310,6 @@ Result OpSendText(TskmanTask* t, Fields& f) {
     WtaiDropSmsTask(sms);
     return kWtaiNoMemory;
   }
-  const char16_t* number = f.f[1];
   uint32_t i = 0;
   for (; number[i] && i + 1 < kSmsAddressSize; ++i) message->sender[i] = static_cast<char>(number[i]);
   message->sender[i] = 0;
@@ -288,7 +323,8 @@ const Spec kSpecs[] = {
     /* wp/mc */ {1, 0, Detail::Field1, 0, {{1, Check::NotEmpty}, kNo}, {{1, Check::NumberTail}, kNo}, OpMakeCall},
     /* wp/sd */ {1, 1, Detail::None, 0, {kNo, kNo}, {{1, Check::Tones}, kNo}, OpSendTones},
     /* wp/ap */ {2, 6, Detail::NameAndNumber, 0, {{1, Check::NumberTail}, kNo}, {kNo, kNo}, OpAddEntry},
-    /* nt/send */ {2, 11, Detail::Field1, 2, {{1, Check::NumberTail}, kNo}, {kNo, kNo}, OpSendText},
+    /* nt/send */ {2, 11, Detail::Field1, 2, {{1, Check::NumberTail}, kNo}, {kNo, kNo}, OpSendText,
+                   CompactAddress},
     /* nt/list */ {2, 12, Detail::None, 2, {kNo, kNo}, {{2, Check::Integer}, kNo}, OpList},
     /* nt/rem */ {1, 13, Detail::None, 2, {kNo, kNo}, {kNo, kNo}, OpTextRemove},
     /* nt/field */ {2, 14, Detail::None, 2, {kNo, kNo}, {kNo, kNo}, OpTextField},

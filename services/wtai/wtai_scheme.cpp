@@ -90,44 +90,12 @@ Result StartWtai(UrlRequestRec* request, UrlLoad* load) {
   return Outcome(outcome);
 }
 
-Result StartNumber(UrlRequestRec* request, UrlLoad* load, bool text) {
-  const WtaiHandler handler = text ? WtaiFindFunction("nt", "send", 2) : WtaiFindFunction("wp", "mc", 0);
-  const UrlParsed* url = &load->url;
-  bool refused = false;
-  const char* number = NumberOf(url, &refused);
-  if (!handler || refused || (text && !url->query)) return kWtaiUnknown;
-  char16_t* args = nullptr;
-  if (text) {
-    char* n = nullptr;
-    char* q = nullptr;
-    UrlPercentDecode(number, &n, 0);
-    UrlPercentDecode(url->query, &q, 0);
-    char* joined = n && q ? Join(n, ";", q) : nullptr;
-    MemFree(&n);
-    MemFree(&q);
-    // Already decoded: only the conversion from UTF-8 is left.
-    if (joined) {
-      const uint32_t length = LibcStrLen(joined);
-      args = static_cast<char16_t*>(MemAlloc((length + 1) * 2, Use::String, Mod::WtlWtai));
-      if (args) {
-        uint32_t units = length;
-        LngUtf8Decode(reinterpret_cast<const uint8_t*>(joined), length, args, &units);
-        args[units] = 0;
-      }
-      MemFree(&joined);
-    }
-  } else {
-    args = Decode(number);
-  }
-  if (!args) return kWtaiNoMemory;
+// Asks the handler with a link request task that stores no answer.
+Result AskWithoutVariable(UrlRequestRec* request, WtaiHandler handler, char16_t* args) {
   TskmanTask* task = WtaiCreateUrlRequestTask(request ? request->browser : nullptr, nullptr);
-  Result outcome = kOk;
-  if (task)
-    outcome = handler(task, args, WtaiState::First);
-  else
-    MemFree(&args);
-  MarkFinished(load);
-  return text ? Outcome(outcome) : kOk;
+  if (task) return handler(task, args, WtaiState::First);
+  MemFree(&args);
+  return kOk;
 }
 
 }  // namespace
@@ -142,14 +110,57 @@ WtaiHandler WtaiFindFunction(const char* library, const char* function, int32_t 
   return fn->handler;
 }
 
+Result WtaiStartDial(UrlRequestRec* request, UrlLoad* load) {
+  const WtaiHandler handler = WtaiFindFunction("wp", "mc", 0);
+  bool refused = false;
+  const char* number = NumberOf(&load->url, &refused);
+  if (!handler || refused) return kWtaiUnknown;
+  char16_t* args = Decode(number);
+  if (!args) return kWtaiNoMemory;
+  AskWithoutVariable(request, handler, args);
+  MarkFinished(load);
+  return kOk;
+}
+
+Result WtaiStartSmsTo(UrlRequestRec* request, UrlLoad* load) {
+  const WtaiHandler handler = WtaiFindFunction("nt", "send", 2);
+  const UrlParsed* url = &load->url;
+  bool refused = false;
+  const char* number = NumberOf(url, &refused);
+  if (!handler || refused || !url->query) return kWtaiUnknown;
+  char* n = nullptr;
+  char* q = nullptr;
+  UrlPercentDecode(number, &n, 0);
+  UrlPercentDecode(url->query, &q, 0);
+  char* joined = n && q ? Join(n, ";", q) : nullptr;
+  MemFree(&n);
+  MemFree(&q);
+  // Already decoded: only the conversion from UTF-8 is left.
+  char16_t* args = nullptr;
+  if (joined) {
+    const uint32_t length = LibcStrLen(joined);
+    args = static_cast<char16_t*>(MemAlloc((length + 1) * 2, Use::String, Mod::WtlWtai));
+    if (args) {
+      uint32_t units = length;
+      LngUtf8Decode(reinterpret_cast<const uint8_t*>(joined), length, args, &units);
+      args[units] = 0;
+    }
+    MemFree(&joined);
+  }
+  if (!args) return kWtaiNoMemory;
+  const Result outcome = AskWithoutVariable(request, handler, args);
+  MarkFinished(load);
+  return Outcome(outcome);
+}
+
 Result WtaiSchemeStart(UrlRequestRec* request, UrlLoad* load) {
   load->flags &= ~UrlFlag::Listed;
   load->status = kUrlStatusKeptOut;
   load->events |= UrlEvent::StatusKnown;
   const char* scheme = load->url.scheme ? load->url.scheme : "";
   if (LibcStrICmp(scheme, "wtai") == 0) return StartWtai(request, load);
-  if (LibcStrICmp(scheme, "smsto") == 0) return StartNumber(request, load, true);
-  return StartNumber(request, load, false);
+  if (LibcStrICmp(scheme, "smsto") == 0) return WtaiStartSmsTo(request, load);
+  return WtaiStartDial(request, load);
 }
 
 Result WtaiSchemeStep(UrlRequestRec*, UrlLoad* load) {

@@ -45,6 +45,13 @@ void Post(TskmanTask* task, uint32_t message, uintptr_t a1, uintptr_t a2) {
   if (TskmanIsAlive(task)) TskmanPost(task, message, a1, a2);
 }
 
+// The answer {0, a copy of the text}: the copy is made only for a task that
+// still stands to take it.
+void PostTextAnswer(TskmanTask* task, const char16_t* text) {
+  if (!TskmanIsAlive(task)) return;
+  TskmanPost(task, WtaiMsg::Answer, 0, reinterpret_cast<uintptr_t>(LibcWStrDup(text ? text : u"")));
+}
+
 char16_t* Decimal(int32_t value) {
   auto* text = static_cast<char16_t*>(MemAlloc(kCodeUnits * 2, Use::String, Mod::WtlWtai));
   if (!text) return nullptr;
@@ -89,7 +96,7 @@ void OnAnswer(WtaiRequestCtx* c, int32_t code, char16_t* text) {
 // -1 refused.
 void OnSmsAnswer(WtaiRequestCtx* c, int32_t outcome, char16_t* text) {
   if (outcome >= 0) {
-    Post(c->answer, WtaiMsg::Answer, 0, reinterpret_cast<uintptr_t>(LibcWStrDup(text ? text : u"")));
+    PostTextAnswer(c->answer, text);
     const uint32_t length = text ? LibcWStrLen(text) : 0;
     auto* block = static_cast<char16_t*>(
         MemAllocZero((length + 10) * 2, Use::String, kEventModule));
@@ -136,6 +143,9 @@ Result WtaiRequestTaskHandler(void* context, uint32_t message, uintptr_t arg1, u
       Finish(c);
       break;
     }
+    case WtaiMsg::BrowserGone:
+      if (c->browser == reinterpret_cast<BenBrowser*>(arg1)) c->browser = nullptr;
+      break;
     case WtaiMsg::SmsOver:
     case TskMsg::Stop2:
     case SmsServiceMsg::RequestOver:

@@ -32,6 +32,7 @@
 #include "kernel/uistring.h"
 #include "services/service_rows.h"
 #include "services/wmlscript/wmls_script_task.h"
+#include "services/wtai/wtai.h"
 #include "tests/support/fetch_driver.h"
 #include "tests/widgets/pwl_fixture.h"
 #include "widgets/popup.h"
@@ -561,8 +562,9 @@ TEST_P(WtaContextTest, EachMessageAnswersOnceWithItsText) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, WtaContextTest,
     ::testing::Values(
-        WtaRow{"get_without_context", false, {{BenMsg::WtaGet, 0}}, {u""}, false},
-        WtaRow{"set_without_context", false, {{BenMsg::WtaSet, 1}}, {u""}, false},
+        WtaRow{"get_without_context", false, {{BenMsg::WtaGet, 0}}, {u"false"}, false},
+        WtaRow{"set_without_context", false, {{BenMsg::WtaSet, 1}, {BenMsg::WtaGet, 0}},
+               {u"", u"true"}, false},
         WtaRow{"end_without_context", false, {{BenMsg::WtaEnd, 0}}, {u""}, false},
         WtaRow{"get_is_false_at_first", true, {{BenMsg::WtaGet, 0}}, {u"false"}, true},
         WtaRow{"set_then_get", true, {{BenMsg::WtaSet, 1}, {BenMsg::WtaGet, 0}},
@@ -570,8 +572,9 @@ INSTANTIATE_TEST_SUITE_P(
         WtaRow{"set_clear_then_get", true,
                {{BenMsg::WtaSet, 5}, {BenMsg::WtaSet, 0}, {BenMsg::WtaGet, 0}},
                {u"", u"", u"false"}, true},
+        // The flag is the browser's: it outlives the context.
         WtaRow{"end_then_get", true, {{BenMsg::WtaSet, 1}, {BenMsg::WtaEnd, 0}, {BenMsg::WtaGet, 0}},
-               {u"", u"", u""}, false}),
+               {u"", u"", u"true"}, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BrowserTaskTest, EndingTheContextReleasesItsCallsAndDropsItsBindings) {
@@ -778,6 +781,56 @@ TEST_F(ConsentTest, WhatIsPostedJustBeforeTheWindowEndsIsStillTakenAndFreed) {
   EXPECT_FALSE(PopupOpen());
   EXPECT_EQ(Decisions(), std::vector<uintptr_t>{0});
   EXPECT_EQ(gHostEvents.size(), 1u);
+}
+
+// What is posted to the browser task behind its end finds it gone: the
+// question is refused, a WTA request answered -200, and what the messages
+// carry is freed (the heap check of the teardown).
+TEST_F(ConsentTest, WhatIsQueuedBehindTheEndIsRefusedAndFreed) {
+  MakeAnswerTask();
+  TskmanTask* browser = TskmanFind(Mod::Ben);
+  const auto asker = reinterpret_cast<uintptr_t>(answers->task());
+  BenEndTask();
+  TskmanPost(browser, BenMsg::Consent, reinterpret_cast<uintptr_t>(Record(u"late", 0)), 0);
+  TskmanPost(browser, BenMsg::WtaGet, asker, 0);
+  TskmanPost(browser, BenMsg::WtaSet, asker, 1);
+  TskmanPost(browser, BenMsg::WtaEnd, asker, 0);
+  TskmanPost(browser, BenMsg::Bindings, reinterpret_cast<uintptr_t>(Binding(9, "rep://3")), 0);
+  TskmanPost(browser, BenMsg::Binding, reinterpret_cast<uintptr_t>(Binding(8, "rep://4")),
+             reinterpret_cast<uintptr_t>(Text("channel")));
+  TskmanPost(browser, BenMsg::Unbind, 8, reinterpret_cast<uintptr_t>(Text("channel")));
+  auto* params = static_cast<BenWtaEventParams*>(
+      MemAllocZero(sizeof(BenWtaEventParams), Use::Data, Mod::Ben));
+  params->count = 1;
+  params->block = Block({u"7"});
+  TskmanPost(browser, BenMsg::WtaEvent, BenWtaEvent::CallCleared, reinterpret_cast<uintptr_t>(params));
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::Ben), nullptr);
+  EXPECT_EQ(Decisions(), std::vector<uintptr_t>{0});
+  std::vector<int32_t> codes;
+  for (const Received& r : answers->log)
+    if (r.message == BenMsg::Answer) codes.push_back(static_cast<int32_t>(r.arg1));
+  EXPECT_EQ(codes, (std::vector<int32_t>{-200, -200, -200}));
+  ASSERT_EQ(gHostEvents.size(), 1u);
+  EXPECT_EQ(gHostEvents[0].params, std::vector<std::u16string>{u"7"});
+}
+
+// A telephony link waiting for the user's consent when the window ends: the
+// refusal reaches the link's request task after the browser instance has
+// gone, and nothing is stored in it.
+TEST_F(ConsentTest, ALinkAskingWhenTheWindowEndsStoresNothingInTheGoneBrowser) {
+  TskmanTask* link = WtaiCreateUrlRequestTask(Browser(), u"r");
+  ASSERT_NE(link, nullptr);
+  const WtaiHandler call = WtaiFindFunction("wp", "mc", 0);
+  ASSERT_NE(call, nullptr);
+  ASSERT_EQ(call(link, WText(u"123"), WtaiState::First), kOk);
+  Pump();
+  ASSERT_TRUE(PopupOpen());
+  EndWindow();
+  Pump();
+  EXPECT_FALSE(PopupOpen());
+  for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t))
+    EXPECT_TRUE(t->id != Mod::WtlWtai || t == consent->task()) << "a request task is left";
 }
 
 TEST_F(ConsentTest, AQuestionForATaskThatHasEndedIsStillFreed) {

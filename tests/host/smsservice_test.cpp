@@ -139,6 +139,29 @@ TEST_F(SmsServiceTest, AStopAnswersEveryRequestStillOpenAndFreesIt) {
                                  {SmsServiceMsg::RequestOver, u"", 0}}));
 }
 
+// Requests and messages posted after the stop, before the service has taken
+// it: each request is answered as a stop answers it, each message freed
+// (the heap check of the teardown).
+TEST_F(SmsServiceTest, WhatIsQueuedBehindTheStopIsAnsweredAndFreed) {
+  Send(*first, Request(u"a", 0));
+  SmsServiceStop();
+  Send(*second, Request(u"late", 0));
+  const std::string datagram = std::string{2, 0, 2, 0} + "55" + "a text";
+  NetBufChain* chain = NetBufAlloc(static_cast<uint32_t>(datagram.size()));
+  NetBufWrite(chain, datagram.data(), 0, static_cast<uint32_t>(datagram.size()));
+  SmsReceived* received = SmsBridgeDecode(chain);
+  NetBufRelease(&chain);
+  ASSERT_NE(received, nullptr);
+  SmsDeliver(received);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::Sms), nullptr);
+  EXPECT_EQ(first->answers, (std::vector<Answer>{{SmsServiceMsg::NotSent, u"a", kSmsServiceStopped},
+                                                 {SmsServiceMsg::RequestOver, u"", 0}}));
+  EXPECT_EQ(second->answers,
+            (std::vector<Answer>{{SmsServiceMsg::NotSent, u"late", kSmsServiceStopped},
+                                 {SmsServiceMsg::RequestOver, u"", 0}}));
+}
+
 TEST_F(SmsServiceTest, ARequesterThatIsGoneIsToldNothingAndItsRequestFreed) {
   auto gone = std::make_unique<Requester>(Mod::WtlWtai2);
   Send(*gone, Request(u"a", 0));

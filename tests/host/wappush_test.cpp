@@ -12,7 +12,7 @@
 #include "browser/url.h"
 #include "host/sms.h"
 #include "host/smsbridge.h"
-#include "host/smsconcat.h"
+#include "host/smsaddress.h"
 #include "host/smsservice.h"
 #include "host/wappush.h"
 #include "kernel/heap.h"
@@ -396,54 +396,6 @@ TEST_F(SmsAddressingTest, PortsAndSegmentsOfBothCodings) {
   }
 }
 
-class SmsConcatTest : public HeapFixture {
- protected:
-  void SetUp() override {
-    HeapFixture::SetUp();
-    before = HeapGetStats().freeBytes;
-  }
-  void TearDown() override {
-    SmsConcatFreeAll(&list);
-    MemFree(&whole);
-    EXPECT_EQ(HeapGetStats().freeBytes, before);
-    HeapFixture::TearDown();
-  }
-  Result Add(const char* sender, uint16_t reference, uint8_t total, uint8_t sequence,
-             const Bytes& payload) {
-    MemFree(&whole);
-    return SmsConcatAdd(&list, sender, reference, total, sequence,
-                        reinterpret_cast<const uint8_t*>(payload.data()),
-                        static_cast<uint32_t>(payload.size()), &whole, &wholeLength);
-  }
-  Bytes Whole() const { return whole ? Bytes(reinterpret_cast<char*>(whole), wholeLength) : ""; }
-  SmsConcat* list = nullptr;
-  uint8_t* whole = nullptr;
-  uint32_t wholeLength = 0, before = 0;
-};
-
-TEST_F(SmsConcatTest, RepeatsSendersReferencesAndBadSequences) {
-  ASSERT_EQ(Add("+4911", 5, 2, 1, "a"), kOk);
-  ASSERT_EQ(Add("+4911", 5, 2, 1, "X"), kOk);  // a repeat changes nothing
-  ASSERT_EQ(Add("+4922", 5, 2, 2, "B"), kOk);  // another sender, another message
-  ASSERT_EQ(Add("+4911", 6, 2, 2, "C"), kOk);  // another reference
-  EXPECT_EQ(SmsConcatCount(list), 3u);
-  for (auto [total, sequence] : {std::pair{2, 3}, {2, 0}, {3, 2}, {1, 1}})
-    EXPECT_EQ(Add("+4911", 5, total, sequence, "?"), ResultError(Mod::Sms, Err::BadArg));
-  ASSERT_EQ(Add("+4911", 5, 2, 2, "b"), kOk);
-  EXPECT_EQ(Whole(), "ab");
-  EXPECT_EQ(SmsConcatCount(list), 2u);
-}
-
-TEST_F(SmsConcatTest, AMessageWhoseRestDoesNotComeAgesOut) {
-  ASSERT_EQ(Add("+4911", 5, 2, 1, "a"), kOk);
-  for (int i = 1; i < kSmsConcatLifetime - 1; ++i) ASSERT_EQ(SmsConcatAge(&list), 1u);
-  ASSERT_EQ(Add("+4911", 5, 2, 1, "a"), kOk);  // a repeat renews its lifetime
-  for (int i = 1; i < kSmsConcatLifetime; ++i) ASSERT_EQ(SmsConcatAge(&list), 1u);
-  EXPECT_EQ(SmsConcatAge(&list), 0u);
-  EXPECT_EQ(list, nullptr);
-}
-
-
 class SmsServicePushTest : public WapPushPlaceTest {
  protected:
   void SetUp() override {
@@ -463,6 +415,28 @@ class SmsServicePushTest : public WapPushPlaceTest {
     SmsDeliver(r);
     Pump();
   }
+  // A segment of a push in the bridge's port form, its reference as the port.
+  void Segment(const char* sender, int reference, int total, int sequence, const Bytes& bytes) {
+    Receive(Decode(2, sender, B({0, total, sequence - 1, 0x0B, 0x84}), reference, bytes));
+  }
+  uint32_t Waiting() const { return SmsReassemblyCount(SmsServiceRouting()); }
+  // The body of a placed push, read through the URL task; then let go.
+  Bytes Body(const std::string& url) {
+    UrlRequestRec* request = nullptr;
+    EXPECT_EQ(requester->Request(session, url, 3, &request), kOk);
+    Pump();
+    Bytes body = requester->received[request];
+    requester->Done(session, request);
+    Release(url);
+    return body;
+  }
+  // Seconds of host ticks, each delivered.
+  void Seconds(int n) {
+    for (int i = 0; i < n * 1000 / static_cast<int>(kTskmanTickMs); ++i) {
+      Tick();
+      Pump();
+    }
+  }
 };
 
 TEST_F(SmsServicePushTest, APushInSegmentsIsPlacedOnceItsLastSegmentComes) {
@@ -473,7 +447,7 @@ TEST_F(SmsServicePushTest, APushInSegmentsIsPlacedOnceItsLastSegmentComes) {
     Receive(Decode(2, "+4911", B({0, 3, seq - 1, 0x0B, 0x84}), 0x4242, segments[seq - 1]));
   }
   ASSERT_EQ(urls.size(), 1u);
-  EXPECT_EQ(SmsServicePendingPushes(), 0u);
+  EXPECT_EQ(Waiting(), 0u);
   UrlRequestRec* request = nullptr;
   ASSERT_EQ(requester->Request(session, urls[0], 3, &request), kOk);
   Pump();
@@ -503,6 +477,65 @@ TEST_F(SmsServicePushTest, ASinglePushInAStandardHeaderAndOtherMessagesToTheRout
   // The port-form header of the second is kept for the application.
   EXPECT_EQ(routed, (std::vector<std::string>{"a text", Bytes(1, '\0') + "to another port"}));
   Release(urls[0]);
+}
+
+// The segments of one reference from one sender make one push: a repeat is
+// dropped, another sender or another reference makes another push, and a
+// sequence outside the count is never kept.
+TEST_F(SmsServicePushTest, RepeatsSendersAndReferencesKeepTheirPushesApart) {
+  const Bytes a = Push(B({0xAE, 0xAF, 0x80}), "the first body");
+  const Bytes b = Push(B({0xAE, 0xAF, 0x80}), "the second body");
+  const Bytes c = Push(B({0xAE, 0xAF, 0x80}), "the third body");
+  Segment("+4911", 5, 2, 1, a.substr(0, 8));
+  Segment("+4911", 5, 2, 1, "XXXXXXXX");  // a repeat changes nothing
+  Segment("+4922", 5, 2, 2, b.substr(8));  // another sender, another push
+  Segment("+4911", 6, 2, 2, c.substr(8));  // another reference
+  EXPECT_EQ(Waiting(), 3u);
+  Segment("+4911", 5, 2, 3, "?");  // past the count
+  Segment("+4911", 5, 2, 0, "?");  // no sequence
+  EXPECT_EQ(Waiting(), 3u);
+  EXPECT_TRUE(urls.empty());
+  Segment("+4911", 5, 2, 2, a.substr(8));
+  Segment("+4922", 5, 2, 1, b.substr(0, 8));
+  Segment("+4911", 6, 2, 1, c.substr(0, 8));
+  ASSERT_EQ(urls.size(), 3u);
+  EXPECT_EQ(Waiting(), 0u);
+  EXPECT_EQ(urls[1].rfind("push:+4922.", 0), 0u);
+  EXPECT_EQ((std::vector<Bytes>{Body(urls[0]), Body(urls[1]), Body(urls[2])}),
+            (std::vector<Bytes>{"the first body", "the second body", "the third body"}));
+}
+
+// A push whose rest does not come is dropped after a minute; every segment,
+// a repeat too, gives it its minute again.
+TEST_F(SmsServicePushTest, APushWhoseRestDoesNotComeAgesOut) {
+  const Bytes pdu = Push(B({0xAE, 0xAF, 0x80}), "body");
+  Segment("+4911", 5, 2, 1, pdu.substr(0, 4));
+  Seconds(kSmsLifetime - 2);
+  ASSERT_EQ(Waiting(), 1u);
+  Segment("+4911", 5, 2, 1, pdu.substr(0, 4));
+  Seconds(kSmsLifetime - 1);
+  ASSERT_EQ(Waiting(), 1u);
+  Seconds(2);
+  EXPECT_EQ(Waiting(), 0u);
+  // Its last segment alone is a new message that waits in turn.
+  Segment("+4911", 5, 2, 2, pdu.substr(4));
+  EXPECT_TRUE(urls.empty());
+  EXPECT_EQ(Waiting(), 1u);
+  Seconds(kSmsLifetime + 1);
+  EXPECT_EQ(Waiting(), 0u);
+}
+
+// A push in a standard user-data header, in 8-bit-reference segments,
+// reaches push delivery by the same reassembly.
+TEST_F(SmsServicePushTest, APushInStandardHeaderSegmentsIsPutBackTogether) {
+  const Bytes pdu = Push(B({0xAE, 0xAF, 0x80}), std::string(200, 's'));
+  const Bytes ports = B({5, 4, 0x0B, 0x84, 0x23, 0xF0});
+  for (int seq : {2, 1}) {
+    const Bytes header = B({11}) + ports + B({0, 3, 0x2A, 2, seq});
+    Receive(Decode(0, "+4933", header, 0, seq == 1 ? pdu.substr(0, 120) : pdu.substr(120)));
+  }
+  ASSERT_EQ(urls.size(), 1u);
+  EXPECT_EQ(Body(urls[0]), std::string(200, 's'));
 }
 
 }  // namespace

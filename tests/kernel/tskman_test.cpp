@@ -59,6 +59,39 @@ TEST_F(TskmanTest, DestroyingTheNextTaskOfABroadcastSkipsIt) {
   EXPECT_EQ(c.Count(kMsgA), 1u);
 }
 
+// A task about to end takes what is queued for it, in order, from the ring
+// and from behind it; what the taker posts, to itself too, stays queued and
+// is delivered as usual.
+TEST_F(TskmanTest, TakingATasksEventsHandsThemOverInOrderAndLeavesTheRest) {
+  Recorder ending(70), other(71);
+  Pump();
+  for (uint32_t i = 0; i < kTskmanRingSize + 4; ++i)
+    TskmanPost(i % 2 ? other.task() : ending.task(), kMsgA, i, 0);
+  struct Taken {
+    std::vector<uintptr_t> args;
+    TskmanTask* self;
+    TskmanTask* other;
+  } taken{{}, ending.task(), other.task()};
+  TskmanTakeEvents(
+      ending.task(),
+      [](void* user, uint32_t message, uintptr_t arg1, uintptr_t) {
+        auto* t = static_cast<Taken*>(user);
+        EXPECT_EQ(message, kMsgA);
+        t->args.push_back(arg1);
+        TskmanPost(t->self, kMsgB, arg1, 0);
+        TskmanPost(t->other, kMsgB, arg1, 0);
+      },
+      &taken);
+  std::vector<uintptr_t> even;
+  for (uint32_t i = 0; i < kTskmanRingSize + 4; i += 2) even.push_back(i);
+  EXPECT_EQ(taken.args, even);
+  Pump();
+  EXPECT_EQ(ending.Count(kMsgA), 0u);
+  EXPECT_EQ(ending.Count(kMsgB), even.size());
+  EXPECT_EQ(other.Count(kMsgA), even.size());
+  EXPECT_EQ(other.Count(kMsgB), even.size());
+}
+
 TEST_F(TskmanTest, ABroadcastBehindAFullRingStillReachesEveryone) {
   Recorder a(70), b(71);
   Pump();

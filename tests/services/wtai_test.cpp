@@ -8,6 +8,7 @@
 #include "browser/bentask.h"
 #include "browser/status.h"
 #include "browser/url.h"
+#include "host/smsservice.h"
 #include "host/platform/handset.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
@@ -296,11 +297,104 @@ TEST_F(WtaiSmsTest, ATextGoesToTheServiceAndItsOutcomeComesBack) {
   }
 }
 
+// The copy of the sent text is made for an answer task that still stands:
+// one that has gone leaves nothing behind.
+TEST_F(WtaiSmsTest, AnOutcomeForAnAnswerTaskThatHasGoneLeavesNothing) {
+  Recorder asker(Mod::TestHarness);
+  Pump();
+  const uint32_t before = HeapGetStats().freeBytes;
+  ASSERT_EQ(WtaiFindFunction("nt", "send", 2)(asker.task(), Text(u"0123;hello"), WtaiState::Accepted),
+            kOk);
+  Pump();
+  std::string address, text;
+  SmsSendRequestRec* request = Request(&address, &text);
+  ASSERT_NE(request, nullptr);
+  // The asker's own record goes with it: counted apart.
+  const uint32_t beforeGone = HeapGetStats().freeBytes;
+  asker.Destroy();
+  const uint32_t askerBytes = HeapGetStats().freeBytes - beforeGone;
+  TskmanTask* sms = TskmanFind(Mod::WtlWtai2);
+  TskmanPost(sms, SmsServiceMsg::Sent, reinterpret_cast<uintptr_t>(request->reference), 0);
+  TskmanPost(sms, SmsServiceMsg::RequestOver, 0, 0);
+  request->reference = nullptr;
+  SmsMessageFree(&request->message);
+  MemFree(&request);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::WtlWtai2), nullptr);
+  EXPECT_EQ(HeapGetStats().freeBytes, before + askerBytes);
+}
+
+// The number asked about is the number the text goes to: blanks and '-'
+// are dropped before asking, and a number that would not fit whole is
+// refused without a question.
+TEST_F(WtaiSmsTest, TheUserIsAskedAboutExactlyTheAddressTheTextGoesTo) {
+  struct Row {
+    std::u16string args;
+    std::u16string asked;  // empty: refused without a question
+  };
+  const Row rows[] = {
+      {u"+49 170 123 45 67 89;hi", u"+49170123456789"},
+      {u" 0170-123-4567;hi", u"01701234567"},
+      {u"1234567890123456789;hi", u"1234567890123456789"},
+      {u"12345678901234567890;hi", u""},
+      {u"+49 170 123 45 67 89 12 34 56;hi", u""},
+      {u"- -;hi", u""},
+  };
+  for (const Row& r : rows) {
+    prompts.clear();
+    service->log.clear();
+    Call("nt", "send", r.args);
+    std::string address, text;
+    SmsSendRequestRec* request = Request(&address, &text);
+    if (r.asked.empty()) {
+      EXPECT_TRUE(prompts.empty()) << Narrow(r.args.c_str());
+      EXPECT_EQ(request, nullptr);
+      EXPECT_EQ(Answers(*answer), (std::vector<std::pair<int32_t, std::u16string>>{{-200, u""}}));
+      continue;
+    }
+    EXPECT_EQ(prompts, std::vector<std::u16string>{std::u16string(UiGetString(19, 11)) + u" (" +
+                                                   r.asked + u")"});
+    ASSERT_NE(request, nullptr) << Narrow(r.args.c_str());
+    EXPECT_EQ(address, Narrow(r.asked.c_str()));
+    EXPECT_EQ(text, "hi");
+    TskmanTask* sms = TskmanFind(Mod::WtlWtai2);
+    TskmanPost(sms, SmsServiceMsg::Sent, reinterpret_cast<uintptr_t>(request->reference), 0);
+    TskmanPost(sms, SmsServiceMsg::RequestOver, 0, 0);
+    request->reference = nullptr;
+    SmsMessageFree(&request->message);
+    MemFree(&request);
+    Pump();
+    Answers(*answer);
+  }
+}
+
 TEST_F(WtaiSmsTest, WithoutTheServiceTheTextIsAnsweredAndTheTaskEnds) {
   service.reset();
   Call("nt", "send", u"0123;hello");
   EXPECT_EQ(Answers(*answer).size(), 1u);
   EXPECT_EQ(TskmanFind(Mod::WtlWtai2), nullptr);
+}
+
+// Through the real SMS service: a text whose request is queued behind the
+// service's stop is answered as stopped, and the next text is not refused
+// for a request that never ends.
+TEST_F(WtaiTest, ATextQueuedBehindTheServicesStopDoesNotBlockTheNext) {
+  ASSERT_EQ(SmsServiceStart(), kOk);
+  Pump();
+  const WtaiHandler send = WtaiFindFunction("nt", "send", 2);
+  SmsServiceStop();
+  ASSERT_EQ(send(answer->task(), Text(u"0123;first"), WtaiState::Accepted), kOk);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::Sms), nullptr);
+  EXPECT_EQ(TskmanFind(Mod::WtlWtai2), nullptr);
+  const auto first = Answers(*answer);
+  ASSERT_EQ(first.size(), 1u);
+  // Not sent, for another reason than the network's refusal.
+  EXPECT_EQ(first[0].first, 0);
+  ASSERT_EQ(send(answer->task(), Text(u"0123;second"), WtaiState::Accepted), kOk);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::WtlWtai2), nullptr);
+  EXPECT_EQ(Answers(*answer).size(), 1u);
 }
 
 // ---- links ------------------------------------------------------------------------
@@ -393,6 +487,30 @@ TEST_F(WtaiLinkTest, SmsToSendsTheQueryToTheNumber) {
   MemFree(&request);
   Pump();
   EXPECT_EQ(TskmanFind(Mod::WtlWtai2), nullptr);
+  EXPECT_EQ(TskmanFind(Mod::WtlWtai), nullptr);
+}
+
+// An smsto: link asks about the number as it will be sent, and one too long
+// to send whole is refused without a question.
+TEST_F(WtaiLinkTest, SmsToAsksAboutTheNumberItSendsTo) {
+  Recorder service(Mod::Sms);
+  Pump();
+  EXPECT_EQ(Start("smsto:+49%20170%20123%2045%2067%2089?hello"), kOk);
+  ASSERT_EQ(service.Count(SmsServiceMsg::Send), 1u);
+  auto* request = reinterpret_cast<SmsSendRequestRec*>(service.log.back().arg2);
+  EXPECT_STREQ(request->message->sender, "+49170123456789");
+  EXPECT_EQ(prompts.back(), std::u16string(UiGetString(19, 11)) + u" (+49170123456789)");
+  TskmanTask* sms = TskmanFind(Mod::WtlWtai2);
+  TskmanPost(sms, SmsServiceMsg::Sent, reinterpret_cast<uintptr_t>(request->reference), 0);
+  TskmanPost(sms, SmsServiceMsg::RequestOver, 0, 0);
+  request->reference = nullptr;
+  SmsMessageFree(&request->message);
+  MemFree(&request);
+  Pump();
+  prompts.clear();
+  EXPECT_EQ(Start("smsto:+49%20170%20123%2045%2067%2089%2012%2034%2056?hello"), kOk);
+  EXPECT_TRUE(prompts.empty());
+  EXPECT_EQ(service.Count(SmsServiceMsg::Send), 1u);
   EXPECT_EQ(TskmanFind(Mod::WtlWtai), nullptr);
 }
 
