@@ -51,9 +51,13 @@ function(qor_library name)
 endfunction()
 
 # qor_test(name SOURCES... LIBS ...) one GoogleTest executable registered with CTest.
+# Test programs and fuzz replays land in build/tests-bin.
+set(QOR_TESTS_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests-bin)
 function(qor_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
+  # Not beside the emulator: its working folder holds only what it runs with.
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QOR_TESTS_OUTPUT_DIRECTORY})
   target_link_libraries(${name} PRIVATE ${T_LIBS} qor_testsupport GTest::gtest GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")

@@ -58,7 +58,7 @@ constexpr CodeRow kCodes[] = {
     {14, "heart"}, {14, "spade"}, {14, "diamond"}, {14, "clover"},
     {17, "eye"}, {17, "ear"}, {17, "rock"}, {17, "scissors"}, {17, "paper"},
     {1, "lowerright"}, {1, "upperleft"},
-    {17, "foot"}, {17, "shoe"}, {17, "glasses"}, {17, "wheelchair"},
+    {17, "foot"}, {17, "shoe"}, {17, "spectacles"}, {17, "wheelchair"},
     {18, "moon"}, {18, "waningmoon"}, {18, "halfmoon"}, {18, "crescentmoon"}, {18, "fullmoon"},
     {19, "dog"}, {19, "cat"},
     {12, "hotel"},

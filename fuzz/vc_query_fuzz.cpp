@@ -78,12 +78,19 @@ std::string LinkQuery(const char16_t* name) {
   std::u16string out(UtilDataChunkQueueBytes(&sink) / 2, u'\0');
   UtilDataChunkTake(&sink, reinterpret_cast<uint8_t*>(out.data()),
                     static_cast<uint32_t>(out.size() * 2));
-  std::string query;
+  std::string link;
   for (char16_t c : out) {
     Check(c > 0x20 && c < 0x7F && c != '#' && c != '"' && c != '<');
-    query += static_cast<char>(c);
+    link += static_cast<char>(c);
   }
-  for (size_t at; (at = query.find("&amp;")) != std::string::npos;) query.replace(at, 5, "&");
+  // One pass, left to right: a name holding "&amp;" itself must come back as
+  // written, not be unescaped a second time.
+  std::string query;
+  for (size_t at = 0; at < link.size();) {
+    const bool amp = link.compare(at, 5, "&amp;") == 0;
+    query += link[at];
+    at += amp ? 5 : 1;
+  }
   return query;
 }
 

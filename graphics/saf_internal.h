@@ -26,6 +26,7 @@ struct SafJob {
   SafYield yield;
   uint32_t objectIndex, dataStart, dataLength;
   uint32_t objectSeen;  // an object block was read: no info may follow
+  uint32_t infoSeen;    // the info block was read: a second one is refused
   uint32_t skip;
   SisInflateStream inflate;
   SisAdaptiveResult adaptive;

@@ -161,8 +161,10 @@ bool Run() {
       switch (gSaf.tag) {
         case 7:
           // Objects are decoded at the depth the info gave; info that came
-          // after them could change it under them.
-          if (gSaf.objectSeen) return Fail();
+          // after them could change it under them. A second info block,
+          // wherever it comes, would draw a file other than the one the probe
+          // (which stops at the first) reported: size, frames, delays, loop.
+          if (gSaf.objectSeen || gSaf.infoSeen) return Fail();
           if (b < 2 || b > kSafBlockBytes) return Fail();
           Request(b, kInfoLength);
           return true;
@@ -201,6 +203,7 @@ bool Run() {
     }
     case kInfoRecords:
       if (!InfoRecords(gSaf.lastCount)) return Fail();
+      gSaf.infoSeen = 1;
       Send(SafEvent::Info, &gSaf.info);
       if (gSaf.probe) {
         gSaf.state = kStart;

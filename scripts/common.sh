@@ -29,12 +29,17 @@ qor_install_deps() {
   fi
 }
 
-# qor_build DIR [cmake options...]
-qor_build() {
+# qor_configure DIR [cmake options...]
+qor_configure() {
   local dir="$1"
   shift
   cmake -S . -B "$dir" -G Ninja -DQOR_WERROR=ON "$@" >/dev/null
-  cmake --build "$dir" -- -k 0
+}
+
+# qor_build DIR [cmake options...]: configures and builds every target.
+qor_build() {
+  qor_configure "$@"
+  cmake --build "$1" -- -k 0
 }
 
 qor_jobs() { nproc 2>/dev/null || echo 2; }

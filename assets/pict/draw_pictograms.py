@@ -305,7 +305,7 @@ def draw_all():
     pics[B + "paper"] = lambda c: c.fill(union(rounded(2.5, 5, 10, 11.5, 2), *[stroke(3.3 + 1.8 * i, 6, 3.3 + 1.8 * i, 1.2 + abs(i - 1.5) * 0.8, 1.3) for i in range(4)], stroke(2.5, 8, 0.8, 5.5, 1.3)), ORANGE)
     pics[B + "foot"] = lambda c: c.fill(union(rounded(3, 3, 9, 11.5, 3), *[circle(3.5 + 1.6 * i, 1.6, 0.8) for i in range(4)]), ORANGE)
     pics[B + "shoe"] = lambda c: c.fill(union(polygon([(1, 4), (4, 4), (6, 7), (11, 8), (11, 10.5), (1, 10.5)])), BROWN)
-    pics[B + "glasses"] = lambda c: c.fill(union(ring(3.3, 6.5, 2.6, 1.8), ring(8.7, 6.5, 2.6, 1.8), stroke(5.5, 6, 6.5, 6, 0.8), stroke(0.5, 5.5, 1, 3.5, 0.6), stroke(11.5, 5.5, 11, 3.5, 0.6)), INK)
+    pics[B + "spectacles"] = lambda c: c.fill(union(ring(3.3, 6.5, 2.6, 1.8), ring(8.7, 6.5, 2.6, 1.8), stroke(5.5, 6, 6.5, 6, 0.8), stroke(0.5, 5.5, 1, 3.5, 0.6), stroke(11.5, 5.5, 11, 3.5, 0.6)), INK)
     pics[B + "wheelchair"] = lambda c: (c.fill(union(circle(6, 1.6, 1.3), stroke(5.5, 3.5, 5.5, 7, 1.1), stroke(5.5, 7, 9, 7, 1.1), stroke(9, 7, 10.5, 10.5, 1.1)), BRAND), c.fill(ring(5, 8, 3.4, 2.6), BRAND))
 
     AS = "library/astronomy/"

@@ -80,10 +80,10 @@ TEST_F(PictTest, UrlsByNameAndByCode) {
   EXPECT_EQ(Fetch("pict://IMODE.pict.qor/63647"), std::make_pair(ContentKind::Stored, Result{0}));
   EXPECT_EQ(Fetch("pict://pict.qor/library/emotion/shine"),
             std::make_pair(ContentKind::Animation, Result{0}));
-  EXPECT_EQ(Fetch("pict://pict.qor/library/human/body/glasses"),
+  EXPECT_EQ(Fetch("pict://pict.qor/library/human/body/spectacles"),
             std::make_pair(ContentKind::Stored, Result{0}));
   EXPECT_EQ(Fetch("pict://IMODE.pict.qor/63739"), std::make_pair(ContentKind::Stored, Result{0}));
-  EXPECT_STREQ(PictCodePath("63739"), "library/human/body/glasses");  // 0xF8FB
+  EXPECT_STREQ(PictCodePath("63739"), "library/human/body/spectacles");  // 0xF8FB
   EXPECT_EQ(Fetch("pict://other.host/library/weather/sunny").second, PictCode::NotFound);
   EXPECT_EQ(Fetch("pict://pict.qor/..%2Feng/general/home.html").second, PictCode::NotFound);
 }

@@ -113,24 +113,55 @@ TEST_F(SafTest, BackgroundsMasksAndInversionAtPackedDepths) {
 }
 
 // Info that comes after an object would change the depth the object was
-// decoded at: the file is refused rather than drawn from the wrong bytes.
-// Info before any object is taken as it comes.
-TEST_F(SafTest, InfoAfterAnObjectIsRefused) {
+// decoded at; a second info block before any object would make the drawn
+// file another than the probed one. Either way the file is refused rather
+// than drawn from the wrong bytes; one info block draws.
+TEST_F(SafTest, ASecondInfoBlockIsRefusedWhereverItComes) {
   const auto bits = Ramp(16);  // 16 x 8 pixels of one bit
-  for (bool late : {true, false}) {
+  enum { kNone, kBeforeObject, kAfterObject };
+  for (int second : {kNone, kBeforeObject, kAfterObject}) {
     SafBuilder b;
     b.depth = 1;
-    if (!late) b.Info(1);
+    if (second == kBeforeObject) b.Info(1);
     b.Object(0, 16, 8, 1, 0, SisZlib(bits, 0));
-    if (late) b.Info(8);
+    if (second == kAfterObject) b.Info(8);
     b.Frame(0, {Placement(0, 0, 0)});
     const auto frame = SisTestFrame(b.File(), 0);
-    if (late) {
-      EXPECT_TRUE(frame.empty());
+    if (second != kNone) {
+      EXPECT_TRUE(frame.empty()) << second;
     } else {
       ASSERT_GE(frame.size(), bits.size());
       EXPECT_EQ(std::vector<uint8_t>(frame.begin(), frame.begin() + 16), bits);  // rows of 2 bytes
     }
+  }
+}
+
+// The probe stops at the first info block (one frame of 16 x 16); the second
+// names 42 frames of 48 x 16 at two bits. No frame of such a file is drawn,
+// the one the probe denies least of all.
+TEST_F(SafTest, ProbeAndDrawingNeverDisagreeOnTheInfo) {
+  SafBuilder other;
+  other.width = 48;
+  other.frames = 42;
+  other.delay = 100;
+  SafBuilder b;
+  b.depth = 1;
+  const auto second = other.InfoBlock(2);
+  b.body.insert(b.body.end(), second.begin(), second.end());
+  b.Frame(0, {});
+  b.Frame(0, {});
+  const auto file = b.File();
+  ASSERT_EQ(file.size(), 72u);  // the fuzz seed sis_decode/second_info_before_object
+  SisImageInfo info{};
+  ASSERT_EQ(SisProbeHeader(file.data(), static_cast<uint32_t>(file.size()), &info), 1);
+  EXPECT_EQ(info.frameCount, 1u);
+  EXPECT_EQ(info.width, 16u);
+  for (int32_t index : {0, 1}) {
+    std::vector<uint8_t> out(SisOutputSize(1));
+    EXPECT_EQ(SisDecodeFrame(file.data(), static_cast<uint32_t>(file.size()), out.data(),
+                             static_cast<uint32_t>(out.size()), index, 0),
+              0)
+        << index;
   }
 }
 
