@@ -352,7 +352,13 @@ Result UrlRequest(UrlSession* session, const char* url, uint32_t flags, UrlReque
   }
 
   UrlLoad* load = CacheFindByName(&parsed);
-  if (load && (CacheIsExpired(load) || !(load->events & UrlEvent::Complete))) {
+  // A load a content row processed holds its parsed objects, not the bytes a
+  // raw-data request reads (and the reverse): such a load is not shared.
+  const UrlContentTypeRow* row = load ? load->contentRow : nullptr;
+  const bool otherKind = row && row->process && ((load->flags ^ flags) & UrlFlag::RawData);
+  if (otherKind) {
+    load = nullptr;
+  } else if (load && (CacheIsExpired(load) || !(load->events & UrlEvent::Complete))) {
     CacheRemove(load);
     DropIfUnheld(load);
     load = nullptr;

@@ -2,6 +2,7 @@
 // wmlsc (task.wmls, page.wmls) served by the tests' fetch driver.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -415,3 +416,27 @@ TEST_F(WmlsScriptTaskTest, AUnitInManyBlocksRuns) {
 }
 
 }  // namespace
+
+// A compiled unit kept in the cache carries its parsed unit, not its bytes:
+// fetching its URL as text, or running a unit whose bytes were fetched as
+// text before, each gets a load of its own kind.
+TEST_F(WmlsScriptTaskTest, AUnitsUrlLoadedAsTextWhileItRuns) {
+  Post("qorcache://h/s/task.wmlsc#loadLength('task.wmlsc', 'text/*')");
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  // The unit's bytes, read as text.
+  const std::string length = Var(u"length");
+  EXPECT_GT(std::atoi(length.c_str()), 8) << length;
+  CacheClear();
+}
+
+TEST_F(WmlsScriptTaskTest, AUnitFetchedAsTextBeforeStillRuns) {
+  Post("qortest://h/s/task.wmlsc#load('qorcache://h/s/bytewise.wmlsc', 'text/*')");
+  Pump();
+  ASSERT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  Post("qorcache://h/s/bytewise.wmlsc#setAndGo('after text')");
+  Pump();
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
+  EXPECT_EQ(Var(u"result"), "after text");
+  CacheClear();
+}
