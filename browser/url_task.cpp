@@ -351,6 +351,13 @@ Result UrlRequest(UrlSession* session, const char* url, uint32_t flags, UrlReque
     return missing;
   }
 
+  // The record first: room made for it may free cached loads, so none is
+  // looked up before it stands.
+  auto* request = static_cast<UrlRequestRec*>(MemAllocZero(sizeof(UrlRequestRec), Use::Data, Mod::Url));
+  if (!request) {
+    UrlFreeParsed(&parsed);
+    return kUrlNoMemory;
+  }
   UrlLoad* load = CacheFindByName(&parsed);
   // A load a content row processed holds its parsed objects, not the bytes a
   // raw-data request reads (and the reverse): such a load is not shared.
@@ -368,6 +375,7 @@ Result UrlRequest(UrlSession* session, const char* url, uint32_t flags, UrlReque
     load = UrlLoadCreate(&parsed);
     if (!load) {
       UrlFreeParsed(&parsed);
+      MemFree(&request);
       return kUrlNoMemory;
     }
     load->flags = flags;
@@ -375,11 +383,6 @@ Result UrlRequest(UrlSession* session, const char* url, uint32_t flags, UrlReque
   }
   UrlFreeParsed(&parsed);
 
-  auto* request = static_cast<UrlRequestRec*>(MemAllocZero(sizeof(UrlRequestRec), Use::Data, Mod::Url));
-  if (!request) {
-    if (!fromCache) UrlLoadFree(load);
-    return kUrlNoMemory;
-  }
   request->browser = gModule ? gModule->browser : nullptr;
   request->session = session;
   request->load = load;
