@@ -298,14 +298,18 @@ void UrlStopTask(UrlTaskContext* urlTask) {
 }
 
 Result UrlSessionCreate(UrlSession** out, TskmanTask* requester) {
+  return UrlSessionCreateWith(out, requester, requester);
+}
+
+Result UrlSessionCreateWith(UrlSession** out, TskmanTask* requester, TskmanTask* urlOwner) {
   *out = nullptr;
-  // The requester's own URL task when it has one, else the first that stands.
+  // The URL task of that owner when it has one, else the first that stands.
   UrlTaskContext* chosen = nullptr;
   for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) {
     if (t->id != Mod::Url || t->handler != UrlTaskHandler) continue;
     auto* ctx = static_cast<UrlTaskContext*>(t->context);
     if (!ctx || ctx->closing) continue;
-    if (ctx->owner == requester) {
+    if (ctx->owner == urlOwner) {
       chosen = ctx;
       break;
     }
