@@ -294,6 +294,10 @@ struct UrlRequestRec {
 Result UrlStartTask(UrlTaskContext** out, TskmanTask* owner);
 void UrlStopTask(UrlTaskContext* urlTask);
 Result UrlSessionCreate(UrlSession** out, TskmanTask* requester);
+// A session for the requester in the URL task that urlOwner started (else
+// the first that stands): a task whose fetches must last as long as that
+// owner's URL task names it here.
+Result UrlSessionCreateWith(UrlSession** out, TskmanTask* requester, TskmanTask* urlOwner);
 void UrlSessionDestroy(UrlSession* session);
 Result UrlRequest(UrlSession* session, const char* url, uint32_t flags, UrlRequestRec* referrer,
                   UrlRequestRec** out, uintptr_t reserved1, TskmanTask* requester,

@@ -298,14 +298,18 @@ void UrlStopTask(UrlTaskContext* urlTask) {
 }
 
 Result UrlSessionCreate(UrlSession** out, TskmanTask* requester) {
+  return UrlSessionCreateWith(out, requester, requester);
+}
+
+Result UrlSessionCreateWith(UrlSession** out, TskmanTask* requester, TskmanTask* urlOwner) {
   *out = nullptr;
-  // The requester's own URL task when it has one, else the first that stands.
+  // The URL task of that owner when it has one, else the first that stands.
   UrlTaskContext* chosen = nullptr;
   for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) {
     if (t->id != Mod::Url || t->handler != UrlTaskHandler) continue;
     auto* ctx = static_cast<UrlTaskContext*>(t->context);
     if (!ctx || ctx->closing) continue;
-    if (ctx->owner == requester) {
+    if (ctx->owner == urlOwner) {
       chosen = ctx;
       break;
     }
@@ -351,8 +355,21 @@ Result UrlRequest(UrlSession* session, const char* url, uint32_t flags, UrlReque
     return missing;
   }
 
+  // The record first: room made for it may free cached loads, so none is
+  // looked up before it stands.
+  auto* request = static_cast<UrlRequestRec*>(MemAllocZero(sizeof(UrlRequestRec), Use::Data, Mod::Url));
+  if (!request) {
+    UrlFreeParsed(&parsed);
+    return kUrlNoMemory;
+  }
   UrlLoad* load = CacheFindByName(&parsed);
-  if (load && (CacheIsExpired(load) || !(load->events & UrlEvent::Complete))) {
+  // A load a content row processed holds its parsed objects, not the bytes a
+  // raw-data request reads (and the reverse): such a load is not shared.
+  const UrlContentTypeRow* row = load ? load->contentRow : nullptr;
+  const bool otherKind = row && row->process && ((load->flags ^ flags) & UrlFlag::RawData);
+  if (otherKind) {
+    load = nullptr;
+  } else if (load && (CacheIsExpired(load) || !(load->events & UrlEvent::Complete))) {
     CacheRemove(load);
     DropIfUnheld(load);
     load = nullptr;
@@ -362,6 +379,7 @@ Result UrlRequest(UrlSession* session, const char* url, uint32_t flags, UrlReque
     load = UrlLoadCreate(&parsed);
     if (!load) {
       UrlFreeParsed(&parsed);
+      MemFree(&request);
       return kUrlNoMemory;
     }
     load->flags = flags;
@@ -369,11 +387,6 @@ Result UrlRequest(UrlSession* session, const char* url, uint32_t flags, UrlReque
   }
   UrlFreeParsed(&parsed);
 
-  auto* request = static_cast<UrlRequestRec*>(MemAllocZero(sizeof(UrlRequestRec), Use::Data, Mod::Url));
-  if (!request) {
-    if (!fromCache) UrlLoadFree(load);
-    return kUrlNoMemory;
-  }
   request->browser = gModule ? gModule->browser : nullptr;
   request->session = session;
   request->load = load;

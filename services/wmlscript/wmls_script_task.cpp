@@ -547,7 +547,9 @@ TskmanTask* WmlsScriptTaskStartForBrowser() {
   if (!browser || !BenGetBrowser()) return nullptr;
   WmlsScriptTask* t = nullptr;
   if (WmlsScriptTaskCreate(&t, browser, BenGetBrowser(), nullptr) != kOk) return nullptr;
-  if (UrlSessionCreate(&t->session, t->self) != kOk) {
+  // The window's URL task: it ends after this task (the window stops the
+  // scripts first), where another module's may end while this one fetches.
+  if (UrlSessionCreateWith(&t->session, t->self, TskmanFind(Mod::Ui)) != kOk) {
     WmlsScriptTaskDestroy(&t);
     return nullptr;
   }

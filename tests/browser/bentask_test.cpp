@@ -348,6 +348,23 @@ TEST_F(NavigationTest, AScriptLinksGoLoadsTheAddressResolvedAgainstThePage) {
   EXPECT_EQ(TskmanFind(Mod::WmlsExec), nullptr);
 }
 
+// The script task fetches through a URL task that stands while it does: one
+// that another module started earlier, and stops, takes nothing of it along.
+TEST_F(NavigationTest, AScriptRunsAfterAnotherModulesUrlTaskHasStopped) {
+  EndWindow();
+  UrlTaskContext* other = nullptr;
+  ASSERT_EQ(UrlStartTask(&other, nullptr), kOk);
+  OpenWindow();
+  Navigate("qortest://h/app/deck.wml");
+  Navigate("s/task.wmlsc#setAndGo('one')");
+  EXPECT_EQ(std::u16string(BenGetVar(Browser(), u"result")), u"one");
+  UrlStopTask(other);
+  Pump();
+  Navigate("qortest://h/app/deck.wml");
+  Navigate("s/task.wmlsc#setAndGo('two')");
+  EXPECT_EQ(std::u16string(BenGetVar(Browser(), u"result")), u"two");
+}
+
 TEST_F(NavigationTest, AFailedScriptShowsItsErrorAndEndsWhenTheUserClosesIt) {
   Navigate("qortest://h/app/deck.wml");
   gWatched = Mod::Ben;

@@ -2,6 +2,8 @@
 // wmlsc (task.wmls, page.wmls) served by the tests' fetch driver.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -415,3 +417,66 @@ TEST_F(WmlsScriptTaskTest, AUnitInManyBlocksRuns) {
 }
 
 }  // namespace
+
+// A compiled unit kept in the cache carries its parsed unit, not its bytes:
+// fetching its URL as text, or running a unit whose bytes were fetched as
+// text before, each gets a load of its own kind.
+TEST_F(WmlsScriptTaskTest, AUnitsUrlLoadedAsTextWhileItRuns) {
+  Post("qorcache://h/s/task.wmlsc#loadLength('task.wmlsc', 'text/*')");
+  Pump();
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  // The unit's bytes, read as text.
+  const std::string length = Var(u"length");
+  EXPECT_GT(std::atoi(length.c_str()), 8) << length;
+  CacheClear();
+}
+
+TEST_F(WmlsScriptTaskTest, AUnitFetchedAsTextBeforeStillRuns) {
+  Post("qortest://h/s/task.wmlsc#load('qorcache://h/s/bytewise.wmlsc', 'text/*')");
+  Pump();
+  ASSERT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  Post("qorcache://h/s/bytewise.wmlsc#setAndGo('after text')");
+  Pump();
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
+  EXPECT_EQ(Var(u"result"), "after text");
+  CacheClear();
+}
+
+// A request for a cached unit when memory is short: room made for the
+// request itself must not come from freeing the very load it is to name.
+TEST_F(WmlsScriptTaskTest, ACachedUnitAskedForWhenMemoryIsShortStaysWhole) {
+  // A short address, so that its name needs less room than a request.
+  FetchBody body;
+  const std::vector<uint8_t> unit = WmlsReadUnit("task");
+  body.body.assign(unit.begin(), unit.end());
+  body.contentType = "application/vnd.wap.wmlscriptc";
+  driver.Serve("/u", body);
+  Post("qorcache://h/u#setAndGo('first')");
+  Pump();
+  ASSERT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  ASSERT_EQ(CacheCount(), 1u);
+  // The arena full, then holes everywhere too small for a request record.
+  std::vector<void*> filler;
+  const uint32_t hole = sizeof(UrlRequestRec) - 8;
+  while (void* p = HeapBlockAlloc(hole)) filler.push_back(p);
+  std::vector<void*> tail;
+  for (uint32_t n = hole; n > 0; n /= 2)
+    while (void* p = HeapBlockAlloc(n)) tail.push_back(p);
+  // Every other block in address order, so that no two holes touch.
+  std::sort(filler.begin(), filler.end());
+  for (size_t i = 0; i < filler.size(); i += 2) {
+    if (HeapBlockSizeOf(filler[i]) != HeapNeed(hole)) continue;
+    HeapBlockFree(filler[i]);
+    filler[i] = nullptr;
+  }
+  UrlRequestRec* r = nullptr;
+  const Result made = UrlRequest(session, "qorcache://h/u", 0, nullptr, &r, 0, owner->task(), 0);
+  for (void* p : filler)
+    if (p) HeapBlockFree(p);
+  for (void* p : tail) HeapBlockFree(p);
+  ASSERT_EQ(made, kOk);
+  Pump();
+  EXPECT_NE(WmlsUnitOfLoad(UrlRequestLoad(r)), nullptr);
+  UrlRequestDone(session, r);
+  CacheClear();
+}

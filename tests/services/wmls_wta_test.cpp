@@ -73,6 +73,13 @@ class WmlsWtaTest : public WtaiFixture {
     Pump();
     return r;
   }
+  // The completion codes the owner received, in order.
+  std::vector<uint32_t> Ends() const {
+    std::vector<uint32_t> out;
+    for (const Received& r : owner->log)
+      if (r.message == WmlsMsg::End) out.push_back(static_cast<uint32_t>(r.arg1));
+    return out;
+  }
   // "r" as the script left it.
   std::string R() const {
     const char16_t* v = BenGetVar(&vars, u"r");
@@ -200,6 +207,57 @@ TEST_F(WmlsWtaTest, DialogsWaitForTheirPopup) {
       EXPECT_EQ(r.arg1, WmlsEnd::Ok);
     }
   }
+}
+
+// Answers of ended runs' requests may come after answers of the run that
+// followed (a consent still open, a request answered without asking): the
+// live run gets its own answer, and the late one goes nowhere.
+// Off for now: the task counts answers still owed to ended runs and drops
+// the next ones, but answers do not come in the order the requests were
+// made, so the next run's own answer is dropped (it waits for ever) and the
+// ended run's refusal resumes it instead. An answer needs to name its request.
+TEST_F(WmlsWtaTest, DISABLED_AnEndedRunsLateRefusalLeavesTheNextRunItsOwnAnswer) {
+  holdConsents = true;
+  WmlsPostRun(task, "qortest://h/wta.wmlsc#mc('123')", wta);
+  Pump();
+  ASSERT_EQ(held.size(), 1u);
+  TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Abort, 0, 0);
+  Pump();
+  ASSERT_EQ(Ends(), std::vector<uint32_t>{WmlsEnd::Ok});
+  // Asked of the browser, answered at once.
+  WmlsPostRun(task, "qortest://h/wta.wmlsc#getp()", wta);
+  Pump();
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
+  EXPECT_EQ(R(), "false");
+  Decide(0, 0);
+  Pump();
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
+  EXPECT_EQ(R(), "false");
+}
+
+// A call set up by a run that ended before its answer is still reported for
+// release when that answer comes, whatever the next run waits for.
+// Off for now: while the next run waits for telephony the ended run's answer
+// is dropped without the report, the flag stays set, and the next run's own
+// answer is reported as a call instead.
+TEST_F(WmlsWtaTest, DISABLED_AnEndedRunsCallSetUpIsReportedWhenItsAnswerComes) {
+  holdConsents = true;
+  WmlsPostRun(task, "qortest://h/wta.wmlsc#setup('0123',false)", wta);
+  Pump();
+  ASSERT_EQ(held.size(), 1u);
+  TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Abort, 0, 0);
+  Pump();
+  WmlsPostRun(task, "qortest://h/wta.wmlsc#mc('123')", wta);
+  Pump();
+  ASSERT_EQ(held.size(), 2u);
+  Decide(0, 1);
+  Pump();
+  EXPECT_EQ(owner->Count(BenMsg::WtaCall), 1u);
+  Decide(1, 1);
+  Pump();
+  EXPECT_EQ(R(), "PubMakeCall Return");
+  EXPECT_EQ(owner->Count(BenMsg::WtaCall), 1u);
+  EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
 }
 
 }  // namespace

@@ -104,6 +104,10 @@ void WtaiFixture::SetUp() {
       case BenMsg::Consent: {
         auto* record = reinterpret_cast<WtaiConsentRecord*>(r.arg1);
         prompts.emplace_back(record->prompt);
+        if (holdConsents) {
+          held.push_back(record);
+          break;
+        }
         TskmanPost(record->task, BenMsg::Decision, accept, 0);
         MemFree(&record->prompt);
         MemFree(&record);
@@ -133,7 +137,17 @@ void WtaiFixture::SetUp() {
   Pump();
 }
 
+void WtaiFixture::Decide(size_t index, uint32_t accepted) {
+  auto* record = static_cast<WtaiConsentRecord*>(held.at(index));
+  held[index] = nullptr;
+  TskmanPost(record->task, BenMsg::Decision, accepted, 0);
+  MemFree(&record->prompt);
+  MemFree(&record);
+}
+
 void WtaiFixture::TearDown() {
+  for (size_t i = 0; i < held.size(); ++i)
+    if (held[i]) Decide(i, 0);
   Pump();
   answer.reset();
   browser.reset();

@@ -14,6 +14,11 @@ class WtaiFixture : public EngineFixture {
   void TearDown() override;
   // The stand-in browser task's consent answer (1 accept, 0 refuse).
   uint32_t accept = 1;
+  // While set, consent questions are kept unanswered in `held` (each a
+  // WtaiConsentRecord) for the test to decide with Decide.
+  bool holdConsents = false;
+  std::vector<void*> held;
+  void Decide(size_t index, uint32_t accepted);
   // The prompts asked, the handset requests made ("PubMakeCall(+123)"), and
   // the answers (code, text) the answer task got.
   std::vector<std::u16string> prompts;
