@@ -588,7 +588,11 @@ Result ReplibTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
         ctx->state = Section::Open;
         PostRun(ctx);
       } else {
-        End(ctx);
+        // What is queued is given back; what is still on its way here is
+        // met before the task ends (and tries the section again).
+        ctx->state = Section::Closing;
+        DropQueue(ctx);
+        Closed(ctx);
       }
       return kOk;
     case ConfigMsg::Saved:

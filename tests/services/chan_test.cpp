@@ -612,3 +612,55 @@ TEST_F(ChanTest, RunningOutOfMemoryWhileDecodingFailsAsOutOfMemory) {
 }
 
 }  // namespace
+
+namespace {
+
+// Told to stop after any number of steps of a fetch, the repository task
+// ends only once nothing is on its way to it: a save's answer must not find
+// a task that has ended.
+TEST_F(ChanTest, AStopAtAnyStepOfAFetchLeavesNothingBehind) {
+  ServeDocument("fetch.wbxml");
+  for (int steps = 0; steps < 200; ++steps) {
+    SCOPED_TRACE(steps);
+    ASSERT_EQ(RepStartFetchTask("qortest://h/fetch.wbxml"), kOk);
+    for (int i = 0; i < steps && TskmanPendingCount() > 0; ++i) Step();
+    if (TskmanTask* replib = TskmanFind(Mod::WtlReplib)) TskmanPost(replib, TskMsg::Stop2, 0, 0);
+    Pump();
+    Shown();
+    for (const Received& m : browser->log) FreeMessage(m);
+    browser->log.clear();
+    // A channel stored after the stop brings the task up again; it ends by itself.
+    EXPECT_EQ(TskmanFind(Mod::WtlReplib), nullptr);
+    EXPECT_EQ(TskmanFind(Mod::WtlRepository), nullptr);
+  }
+}
+
+// The section cannot be opened: every check the repository was sent, also
+// one that reached it after the refusal, comes back to its asker.
+TEST_F(ChanTest, EveryCheckIsAnsweredWhenTheSectionCannotOpen) {
+  ConfigStop();
+  Pump();
+  Recorder asker(Mod::Performance);
+  Pump();
+  RepResource resource{};
+  char href[] = "a.txt";
+  resource.href = href;
+  RepCheck checks[2] = {{asker.task(), nullptr, &resource}, {asker.task(), nullptr, &resource}};
+  TskmanTask* replib = ReplibGetTask();
+  ASSERT_NE(replib, nullptr);
+  TskmanPost(replib, ReplibMsg::Check, reinterpret_cast<uintptr_t>("qortest://h/c/"),
+             reinterpret_cast<uintptr_t>(&checks[0]));
+  Step();  // start
+  Step();  // the first check asks for the section; the refusal is on its way
+  // A second asker finds the task still there and sends its check.
+  ASSERT_EQ(ReplibGetTask(), replib);
+  TskmanPost(replib, ReplibMsg::Check, reinterpret_cast<uintptr_t>("qortest://h/c/"),
+             reinterpret_cast<uintptr_t>(&checks[1]));
+  Pump();
+  EXPECT_EQ(asker.Count(RepMsg::Checked), 2u);
+  EXPECT_EQ(TskmanFind(Mod::WtlReplib), nullptr);
+  ASSERT_EQ(ConfigStart(stage.starter->task()), kOk);
+  Pump();
+}
+
+}  // namespace
