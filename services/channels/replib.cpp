@@ -353,7 +353,9 @@ void SourceGet(Replib* ctx, int32_t* cell, char* name) {
     ConfigClose(h, false);
   }
   MemFree(&name);
+  // The page copies the value; it stays ours.
   VarParseValueReady(cell, value);
+  MemFree(&value);
 }
 
 // --- Requests and the section ----------------------------------------------------

@@ -664,3 +664,35 @@ TEST_F(ChanTest, EveryCheckIsAnsweredWhenTheSectionCannotOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+// The user page, read whole or let go after any number of steps: the
+// values the "rep" source answered with are its own to free once the page
+// has taken them, and nothing stays behind.
+TEST_F(ChanTest, TheUserPageLeavesNothingBehind) {
+  Fetch("fetch.wbxml");
+  for (const Received& m : browser->log) FreeMessage(m);
+  browser->log.clear();
+  for (int i = 0; i < 3; ++i) {
+    const uint32_t heapBefore = HeapGetStats().freeBytes;
+    EXPECT_NE(Load("rep:///").size(), 0u);
+    EXPECT_EQ(HeapGetStats().freeBytes, heapBefore);
+  }
+  for (int steps = 0; steps < 120; ++steps) {
+    SCOPED_TRACE(steps);
+    const uint32_t heapBefore = HeapGetStats().freeBytes;
+    UrlRequestRec* request = nullptr;
+    ASSERT_EQ(UrlRequest(session, "rep:///", UrlFlag::RawData, nullptr, &request, 0,
+                         requester->task(), 0),
+              kOk);
+    for (int i = 0; i < steps && TskmanPendingCount() > 0; ++i) Step();
+    UrlRequestDone(session, request);
+    Pump();
+    requester->log.clear();
+    EXPECT_EQ(TskmanFind(Mod::WtlReplib), nullptr);
+    EXPECT_EQ(HeapGetStats().freeBytes, heapBefore);
+  }
+}
+
+}  // namespace
