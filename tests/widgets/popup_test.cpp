@@ -348,6 +348,23 @@ TEST_F(PopupTest, CloseWithoutAPopupDoesNothingAndWithATextEntryClosesTheWindow)
   EXPECT_TRUE(Answers().empty());
 }
 
+// Closed after any number of steps of its opening, from the moment it is
+// asked for: the popup's task goes with it (also before its start message
+// came), and nothing it handed to the UI task is read once it has gone.
+TEST_F(PopupTest, AConfirmClosedAtAnyStepOfItsOpeningLeavesNothing) {
+  for (int steps = 0; steps < 40; ++steps) {
+    SCOPED_TRACE(steps);
+    const uint32_t heapBefore = HeapGetStats().freeBytes;
+    ASSERT_EQ(PopupConfirm(u"Go on?", u"Yes", u"No", reply->task()), kOk);
+    for (int i = 0; i < steps && TskmanPendingCount() > 0; ++i) Step();
+    PopupClose();
+    Pump();
+    EXPECT_EQ(Popup(), nullptr);
+    EXPECT_TRUE(Answers().empty());
+    EXPECT_EQ(HeapGetStats().freeBytes, heapBefore);
+  }
+}
+
 TEST_F(PopupTest, AnUnknownMessageIsRefusedAndChangesNothing) {
   ASSERT_EQ(PopupMessage(u"x", reply->task()), kOk);
   Pump();
