@@ -397,3 +397,55 @@ TEST_F(ProvTaskTest, APushedDocumentIsAppliedThroughTheEntryPoint) {
 }
 
 }  // namespace
+
+namespace {
+
+// The load let go after any number of steps of a secured document (consent,
+// PIN, commit): the task, the popup and every record go with it, and the
+// settings store is free for the next open.
+TEST_F(ProvTaskTest, ALoadLetGoAtAnyStepLeavesNothingBehind) {
+  const auto macs = Macs();
+  FetchBody body;
+  body.body = ProvDocument("../wbxml/prov.wbxml");
+  body.contentType = "application/vnd.wap.connectivity-wbxml";
+  body.headers = {kInitiator, {"sec", "1"}, {"mac", macs.at("userpin")}};
+  body.blockSize = 100;
+  driver.Serve("/prov", body);
+  Access();
+  int total = 0;
+  for (int steps = 0; steps < 100000; steps += 1 + steps / 64) {
+    SCOPED_TRACE(steps);
+    const uint32_t heapBefore = HeapGetStats().freeBytes;
+    UrlRequestRec* request = nullptr;
+    ASSERT_EQ(UrlRequest(session, "qortest://gw.example.net/prov", 0, nullptr, &request, 0,
+                         requester->task(), 0),
+              kOk);
+    requester->log.clear();
+    std::vector<std::string> answers = {"yes", "1234"};
+    bool ended = false;
+    for (int i = 0; i < steps && !ended; ++i) {
+      Step();
+      for (const Received& r : requester->log)
+        if (r.message == UrlMsg::Failed || r.message == UrlMsg::Complete) ended = true;
+      if (TskmanFind(Mod::Popup) && !answers.empty() && PopupShown()) {
+        Reply(answers.front());
+        answers.erase(answers.begin());
+      }
+    }
+    UrlRequestDone(session, request);
+    Pump();
+    Tick(static_cast<int>(kPopupWatchMs / kTskmanTickMs) + 1);
+    Pump();
+    requester->log.clear();
+    EXPECT_EQ(TskmanFind(Mod::Provisioning), nullptr);
+    EXPECT_EQ(TskmanFind(Mod::Popup), nullptr);
+    // Whatever was written is read back: the store answers the next open.
+    Access();
+    EXPECT_EQ(HeapGetStats().freeBytes, heapBefore) << "after " << steps << " steps";
+    ++total;
+    if (ended) break;
+  }
+  EXPECT_GT(total, 10);
+}
+
+}  // namespace
