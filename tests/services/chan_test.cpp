@@ -696,3 +696,29 @@ TEST_F(ChanTest, TheUserPageLeavesNothingBehind) {
 }
 
 }  // namespace
+
+namespace {
+
+// A fetch, whatever becomes of its channels, leaves nothing of itself.
+TEST_F(ChanTest, AFetchLeavesNothingBehind) {
+  const auto twice = [this](const char* document) {
+    SCOPED_TRACE(document);
+    Fetch(document);  // the first time may store
+    for (const Received& m : browser->log) FreeMessage(m);
+    browser->log.clear();
+    const uint32_t heapBefore = HeapGetStats().freeBytes;
+    EXPECT_FALSE(Fetch(document).empty());
+    for (const Received& m : browser->log) FreeMessage(m);
+    browser->log.clear();
+    EXPECT_EQ(HeapGetStats().freeBytes, heapBefore);
+    EXPECT_EQ(TskmanFind(Mod::WtlRepository), nullptr);
+    EXPECT_EQ(TskmanFind(Mod::WtlReplib), nullptr);
+  };
+  for (const char* document : {"fetch.wbxml", "replace.wbxml", "remove.wbxml", "http3.wbxml",
+                               "nested.wbxml", "big.wbxml", "nothing.wbxml", "two.wbxml"})
+    twice(document);
+  ServeMany();
+  twice("many.wbxml");
+}
+
+}  // namespace
