@@ -774,6 +774,41 @@ class ChanOomTest : public ChanTest {
   }
 };
 
+// A fetch with the heap running out at any point: the fetch task ends, the
+// repository task ends (given one more request when a failed allocation
+// left it idle), and nothing of either stays.
+TEST_F(ChanOomTest, AFetchRunningOutOfMemoryLeavesNothingBehind) {
+  for (const char* document : {"fetch.wbxml", "nested.wbxml"}) {
+    ServeDocument(document);
+    Fetch(document);
+    bool stored = false;
+    for (uint32_t spare = 0; spare < (64u << 10) && !stored; spare += 32) {
+      SCOPED_TRACE(std::string(document) + " " + std::to_string(spare));
+      for (const Received& m : browser->log) FreeMessage(m);
+      browser->log.clear();
+      const uint32_t heapBefore = HeapGetStats().freeBytes;
+      void* filler = MemAlloc(HeapGetStats().largestFree - 64 - spare, Use::Data, Mod::TestCode);
+      if (!filler) continue;
+      if (RepStartFetchTask(("qortest://h/" + std::string(document)).c_str()) == kOk) Pump();
+      MemFree(&filler);
+      Pump();
+      for (const std::string& page : Shown())
+        if (page.find("ok.html") != std::string::npos || page.find("second.html") != std::string::npos)
+          stored = true;
+      if (TskmanTask* replib = TskmanFind(Mod::WtlReplib)) {
+        TskmanPost(replib, ReplibMsg::FetchFailed, 0, 0);
+        Pump();
+      }
+      for (const Received& m : browser->log) FreeMessage(m);
+      browser->log.clear();
+      EXPECT_EQ(TskmanFind(Mod::WtlRepository), nullptr);
+      EXPECT_EQ(TskmanFind(Mod::WtlReplib), nullptr);
+      EXPECT_EQ(HeapGetStats().freeBytes, heapBefore);
+    }
+    EXPECT_TRUE(stored) << document;
+  }
+}
+
 TEST_F(ChanOomTest, RepUrlsRunningOutOfMemoryLeaveNothingBehind) { Sweep(true); }
 
 // A repository task whose context or request record could not be allocated
