@@ -809,6 +809,34 @@ TEST_F(ChanOomTest, AFetchRunningOutOfMemoryLeavesNothingBehind) {
   }
 }
 
+// Documents that fail and one that stores, fetched all at once and
+// started one step apart: every fetch task hears its own answers and ends,
+// and nothing stays.
+TEST_F(ChanTest, ManyDocumentsAtOnceAllEnd) {
+  ServeMany();
+  for (const char* name : {"nested.wbxml", "many.wbxml", "http3.wbxml", "other.wbxml", "two.wbxml"})
+    ServeDocument(name);
+  Fetch("other.wbxml");
+  for (const Received& m : browser->log) FreeMessage(m);
+  browser->log.clear();
+  for (int gap = 0; gap < 12; ++gap) {
+    SCOPED_TRACE(gap);
+    const uint32_t heapBefore = HeapGetStats().freeBytes;
+    for (const char* name : {"nested.wbxml", "many.wbxml", "http3.wbxml", "other.wbxml", "two.wbxml"}) {
+      ASSERT_EQ(RepStartFetchTask((std::string("qortest://h/") + name).c_str()), kOk);
+      for (int i = 0; i < gap && TskmanPendingCount() > 0; ++i) Step();
+    }
+    Pump();
+    const std::vector<std::string> shown = Shown();
+    EXPECT_NE(std::find(shown.begin(), shown.end(), "qortest://h/c/other.html"), shown.end());
+    for (const Received& m : browser->log) FreeMessage(m);
+    browser->log.clear();
+    EXPECT_EQ(TskmanFind(Mod::WtlRepository), nullptr);
+    EXPECT_EQ(TskmanFind(Mod::WtlReplib), nullptr);
+    EXPECT_EQ(HeapGetStats().freeBytes, heapBefore);
+  }
+}
+
 TEST_F(ChanOomTest, RepUrlsRunningOutOfMemoryLeaveNothingBehind) { Sweep(true); }
 
 // A repository task whose context or request record could not be allocated
