@@ -393,6 +393,9 @@ Result HostStartEngine(void* host) {
 }
 
 void HostStopEngine() {
+  // The download held for provisioning lives in this engine's memory: the
+  // next engine must not find it.
+  NdwnHeldItemFree();
   TskmanShutdown();
   CacheClear();
   UrlModuleForget();

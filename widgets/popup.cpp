@@ -74,7 +74,10 @@ PopupRequest* NewRequest(uint32_t kind, void* body, TskmanTask* reply) {
 Result Start(PopupRequest* r) {
   TskmanTask* task = nullptr;
   const Result result = TskmanCreateTask(&task, Mod::Popup, PopupTaskHandler, r);
-  if (result != kOk) FreeRequest(r);
+  if (result != kOk)
+    FreeRequest(r);
+  else
+    r->popupTask = task;  // a close before the start message must end the task too
   return result;
 }
 

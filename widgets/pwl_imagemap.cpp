@@ -310,6 +310,13 @@ Result Proc(PwlControl* c, PwlControl*, void* data, uint32_t flags, uint32_t mes
       FreeAreas(m);
       PwlNavDirection = 1;
       BenScrollMark = 0;
+      // Labels still on their way (to the owner, or passed on to the UI
+      // task) would be read after they are freed: they go first.
+      if (const auto label = reinterpret_cast<uintptr_t>(m->actions[0].label)) {
+        if (c->window && c->window->owner)
+          TskmanPurgeEvents(c->window->owner, PwlEvent::Labels, label, -1);
+        if (TskmanTask* ui = TskmanFind(Mod::Ui)) TskmanPurgeEvents(ui, PwlEvent::Labels, label, -1);
+      }
       MemFree(&m->actions[0].label);
       MemFree(&m->actions[1].label);
       return kOk;

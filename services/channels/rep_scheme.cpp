@@ -178,11 +178,17 @@ Result RepSchemeStart(UrlRequestRec*, UrlLoad* load) {
                     u.path && LibcStrCmp(u.path, "/") == 0;
   s->kind = page ? Kind::UserPage : Kind::Resource;
   if (s->kind == Kind::Resource) {
-    if (!(result->asked = LibcStrDup(load->name ? load->name : ""))) return Fail(load, Err::NoMemory);
+    if (!(result->asked = LibcStrDup(load->name ? load->name : ""))) {
+      ReplibFreeResult(&s->result);  // never sent: the repository will not free it
+      return Fail(load, Err::NoMemory);
+    }
     TskmanPost(replib, ReplibMsg::Resolve, 0, reinterpret_cast<uintptr_t>(result));
     return kOk;
   }
-  if (VarParseCreate(&s->job, 1, load) != kOk) return Fail(load, Err::NoMemory);
+  if (VarParseCreate(&s->job, 1, load) != kOk) {
+    ReplibFreeResult(&s->result);
+    return Fail(load, Err::NoMemory);
+  }
   VarParseSetSources(s->job, kRepSources);
   load->charset = kUtf16;
   VarParseSetSink(s->job, &load->input);

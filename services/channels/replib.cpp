@@ -353,7 +353,9 @@ void SourceGet(Replib* ctx, int32_t* cell, char* name) {
     ConfigClose(h, false);
   }
   MemFree(&name);
+  // The page copies the value; it stays ours.
   VarParseValueReady(cell, value);
+  MemFree(&value);
 }
 
 // --- Requests and the section ----------------------------------------------------
@@ -588,7 +590,11 @@ Result ReplibTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
         ctx->state = Section::Open;
         PostRun(ctx);
       } else {
-        End(ctx);
+        // What is queued is given back; what is still on its way here is
+        // met before the task ends (and tries the section again).
+        ctx->state = Section::Closing;
+        DropQueue(ctx);
+        Closed(ctx);
       }
       return kOk;
     case ConfigMsg::Saved:

@@ -484,7 +484,16 @@ Result ProvRelease(UrlModuleContext*, UrlLoad* load) {
     c->load = nullptr;
     return kOk;
   }
-  if (c->popupShowing) PopupClose();
+  if (c->popupShowing && c->task) {
+    // The popup may have answered already, its answer (a PIN text) on its
+    // way to the task: the task frees the context, and what the answer
+    // carries, at the next message, which this post makes sure of.
+    PopupClose();
+    c->closed = 1;
+    c->load = nullptr;
+    TskmanPost(c->task, ProvMsg::Ask, 0, 0);
+    return kOk;
+  }
   FreeCtx(&c);
   return kOk;
 }

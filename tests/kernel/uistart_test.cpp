@@ -7,10 +7,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include "content/handover_rows.h"
+#include "kernel/datachunk.h"
 #include "kernel/heap.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
 #include "kernel/uistart.h"
+#include "services/provisioning/prov.h"
 #include "tests/support/fake_platform.h"
 
 namespace {
@@ -181,5 +184,37 @@ TEST_P(UiStartBrowserFailureTest, TheBrowserPhaseGoesOnWithout) {
 INSTANTIATE_TEST_SUITE_P(EachBrowserModule, UiStartBrowserFailureTest,
                          ::testing::Values(58u, 59u, 77u),
                          [](const auto& info) { return "Module" + std::to_string(info.param); });
+
+}  // namespace
+
+namespace {
+
+// A download held for provisioning belongs to the engine that fetched it:
+// once that engine has ended, a new one holds nothing, rather than a
+// pointer into the memory the old one ran in.
+TEST_F(UiStartTest, AHeldDownloadEndsWithItsEngine) {
+  StartServices();
+  UrlParsed url{};
+  ASSERT_EQ(UrlParse(&url, "http://h/item", 0), kOk);
+  UrlLoad* load = UrlLoadCreate(&url);
+  UrlFreeParsed(&url);
+  ASSERT_NE(load, nullptr);
+  const uint8_t item[] = {0x16, 'x', 'y', 'z'};
+  ASSERT_EQ(UtilDataChunkAppend(&load->input, item, sizeof item, Mod::Url), kOk);
+  load->endOfData = 1;
+  EXPECT_EQ(NdwnContentProcess(nullptr, load), NdwnCode::HandedOver);
+  NdwnContentRelease(nullptr, load);
+  UrlLoadFree(load);
+  ASSERT_NE(NdwnHeldItem(nullptr), nullptr);
+  EXPECT_EQ(ProvHeldItemKind(), 5u);
+  UiStopServices();
+  Run();
+  ASSERT_TRUE(finished_);
+  // The next engine starts on fresh memory.
+  HeapArenaInit(heap_.data(), 1u << 20);
+  EXPECT_EQ(NdwnHeldItem(nullptr), nullptr);
+  EXPECT_EQ(ProvHeldItemKind(), 0u);
+  EXPECT_EQ(ProvHeldItemCheck(1), 0x80550009u);
+}
 
 }  // namespace

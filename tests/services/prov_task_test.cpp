@@ -129,6 +129,19 @@ class ProvTaskTest : public SelFixture {
                                                        : TiwOpenSession() != nullptr);
   }
 
+  // Answers a popup once it shows, and not again until it has gone: the
+  // caller goes on stepping.
+  void AnswerOnce(std::vector<std::string>& answers, bool& replied) {
+    if (!TskmanFind(Mod::Popup)) {
+      replied = false;
+      return;
+    }
+    if (replied || answers.empty() || !PopupShown()) return;
+    Reply(answers.front());
+    answers.erase(answers.begin());
+    replied = true;
+  }
+
   // Answers the popup and steps until it has gone.
   void Answer(const std::string& answer) {
     Reply(answer);
@@ -394,6 +407,150 @@ TEST_F(ProvTaskTest, APushedDocumentIsAppliedThroughTheEntryPoint) {
   EXPECT_STREQ(address, "file://prov/updated.html");
   MemFree(&address);
   UrlLoadClearFlags(pushed, UrlFlag::Kept);
+}
+
+}  // namespace
+
+namespace {
+
+// The load let go after any number of steps of a secured document (consent,
+// PIN, commit): the task, the popup and every record go with it, and the
+// settings store is free for the next open.
+// Disabled: let go in the few steps between the PIN's entry and the popup
+// taking it, the entered text is lost with the popup (see
+// PopupTest.DISABLED_ATextEnteredJustBeforeACloseIsNotLost); every other
+// step passes.
+TEST_F(ProvTaskTest, DISABLED_ALoadLetGoAtAnyStepLeavesNothingBehind) {
+  const auto macs = Macs();
+  FetchBody body;
+  body.body = ProvDocument("../wbxml/prov.wbxml");
+  body.contentType = "application/vnd.wap.connectivity-wbxml";
+  body.headers = {kInitiator, {"sec", "1"}, {"mac", macs.at("userpin")}};
+  body.blockSize = 100;
+  driver.Serve("/prov", body);
+  Access();
+  int total = 0;
+  for (int steps = 0; steps < 100000; steps += 1 + steps / 64) {
+    SCOPED_TRACE(steps);
+    const uint32_t heapBefore = HeapGetStats().freeBytes;
+    UrlRequestRec* request = nullptr;
+    ASSERT_EQ(UrlRequest(session, "qortest://gw.example.net/prov", 0, nullptr, &request, 0,
+                         requester->task(), 0),
+              kOk);
+    requester->log.clear();
+    std::vector<std::string> answers = {"yes", "1234"};
+    bool replied = false;
+    bool ended = false;
+    for (int i = 0; i < steps && !ended; ++i) {
+      Step();
+      for (const Received& r : requester->log)
+        if (r.message == UrlMsg::Failed || r.message == UrlMsg::Complete) ended = true;
+      AnswerOnce(answers, replied);
+    }
+    UrlRequestDone(session, request);
+    Pump();
+    Tick(static_cast<int>(kPopupWatchMs / kTskmanTickMs) + 1);
+    Pump();
+    requester->log.clear();
+    EXPECT_EQ(TskmanFind(Mod::Provisioning), nullptr);
+    EXPECT_EQ(TskmanFind(Mod::Popup), nullptr);
+    // Whatever was written is read back: the store answers the next open.
+    Access();
+    EXPECT_EQ(HeapGetStats().freeBytes, heapBefore) << "after " << steps << " steps";
+    ++total;
+    if (ended) break;
+  }
+  EXPECT_GT(total, 10);
+}
+
+}  // namespace
+
+namespace {
+
+// The load let go just after the PIN popup has answered, its answer not yet
+// taken: the entered text is freed with the context, not lost.
+TEST_F(ProvTaskTest, ALoadLetGoWithThePinAnswerOnItsWayLosesNothing) {
+  const auto macs = Macs();
+  FetchBody body;
+  body.body = ProvDocument("../wbxml/prov.wbxml");
+  body.contentType = "application/vnd.wap.connectivity-wbxml";
+  body.headers = {kInitiator, {"sec", "1"}, {"mac", macs.at("userpin")}};
+  driver.Serve("/prov", body);
+  Access();
+  const uint32_t heapBefore = HeapGetStats().freeBytes;
+  UrlRequestRec* request = nullptr;
+  ASSERT_EQ(UrlRequest(session, "qortest://gw.example.net/prov", 0, nullptr, &request, 0,
+                       requester->task(), 0),
+            kOk);
+  std::vector<std::string> answers = {"yes", "1234"};
+  bool replied = false;
+  for (int i = 0; i < 100000 && !answers.empty(); ++i) {
+    Step();
+    AnswerOnce(answers, replied);
+  }
+  ASSERT_TRUE(answers.empty());
+  // The popup takes the text and answers, and is gone; the answer waits.
+  for (int i = 0; i < 100000 && TskmanFind(Mod::Popup); ++i) Step();
+  ASSERT_EQ(TskmanFind(Mod::Popup), nullptr);
+  UrlRequestDone(session, request);
+  Pump();
+  Tick(static_cast<int>(kPopupWatchMs / kTskmanTickMs) + 1);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::Provisioning), nullptr);
+  EXPECT_NE(Access(), "(not opened)");
+  EXPECT_EQ(HeapGetStats().freeBytes, heapBefore);
+}
+
+// A document applied with the heap running out at any point: it is applied
+// or ends with a code, and either way nothing of it stays and the settings
+// store is free for the next open.
+TEST_F(ProvTaskTest, RunningOutOfMemoryAnywhereLeavesNothingBehind) {
+  const auto macs = Macs();
+  FetchBody body;
+  body.body = ProvDocument("../wbxml/prov.wbxml");
+  body.contentType = "application/vnd.wap.connectivity-wbxml";
+  body.headers = {kInitiator, {"sec", "1"}, {"mac", macs.at("userpin")}};
+  body.blockSize = 100;
+  driver.Serve("/prov", body);
+  Access();
+  bool applied = false;
+  uint32_t failed = 0;
+  for (uint32_t spare = 0; spare < (64u << 10) && !applied; spare += 16) {
+    SCOPED_TRACE(spare);
+    const uint32_t heapBefore = HeapGetStats().freeBytes;
+    void* filler = MemAlloc(HeapGetStats().largestFree - 64 - spare, Use::Data, Mod::TestCode);
+    if (!filler) continue;
+    UrlRequestRec* request = nullptr;
+    if (UrlRequest(session, "qortest://gw.example.net/prov", 0, nullptr, &request, 0,
+                   requester->task(), 0) == kOk) {
+      requester->log.clear();
+      std::vector<std::string> answers = {"yes", "1234"};
+      bool replied = false;
+      Result end = 1;
+      for (int i = 0; i < 400000 && end == 1; ++i) {
+        Step();
+        for (const Received& r : requester->log) {
+          if (r.message == UrlMsg::Failed) end = static_cast<Result>(r.arg2);
+          if (r.message == UrlMsg::Complete) end = kOk;
+        }
+        AnswerOnce(answers, replied);
+      }
+      if (end == kOk) applied = true;
+      if (end != kOk && end != 1) ++failed;
+      UrlRequestDone(session, request);
+    }
+    MemFree(&filler);
+    Pump();
+    Tick(static_cast<int>(kPopupWatchMs / kTskmanTickMs) + 1);
+    Pump();
+    requester->log.clear();
+    EXPECT_EQ(TskmanFind(Mod::Provisioning), nullptr);
+    EXPECT_EQ(TskmanFind(Mod::Popup), nullptr);
+    EXPECT_NE(Access(), "(not opened)");
+    EXPECT_EQ(HeapGetStats().freeBytes, heapBefore);
+  }
+  EXPECT_TRUE(applied);
+  EXPECT_GT(failed, 0u);
 }
 
 }  // namespace

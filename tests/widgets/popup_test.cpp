@@ -348,6 +348,50 @@ TEST_F(PopupTest, CloseWithoutAPopupDoesNothingAndWithATextEntryClosesTheWindow)
   EXPECT_TRUE(Answers().empty());
 }
 
+// Closed after any number of steps of its opening, from the moment it is
+// asked for: the popup's task goes with it (also before its start message
+// came), and nothing it handed to the UI task is read once it has gone.
+TEST_F(PopupTest, AConfirmClosedAtAnyStepOfItsOpeningLeavesNothing) {
+  for (int steps = 0; steps < 40; ++steps) {
+    SCOPED_TRACE(steps);
+    const uint32_t heapBefore = HeapGetStats().freeBytes;
+    ASSERT_EQ(PopupConfirm(u"Go on?", u"Yes", u"No", reply->task()), kOk);
+    for (int i = 0; i < steps && TskmanPendingCount() > 0; ++i) Step();
+    PopupClose();
+    Pump();
+    EXPECT_EQ(Popup(), nullptr);
+    EXPECT_TRUE(Answers().empty());
+    EXPECT_EQ(HeapGetStats().freeBytes, heapBefore);
+  }
+}
+
+// A text entered just before the popup is closed from outside: the text is
+// on its way to the popup's task as the close ends it. Either the answer
+// still goes out, or the text is freed; today it is lost with the task.
+// Disabled: the close ends the task at once, and what is on its way to it
+// cannot be read back from the ring.
+TEST_F(PopupTest, DISABLED_ATextEnteredJustBeforeACloseIsNotLost) {
+  // A first entry answered in full: what the popups leave for good is taken.
+  ASSERT_EQ(PopupInput(u"PIN", nullptr, nullptr, 8, reply->task()), kOk);
+  Pump();
+  PopupClose();
+  Pump();
+  const uint32_t heapBefore = HeapGetStats().freeBytes;
+  ASSERT_EQ(PopupInput(u"PIN", nullptr, nullptr, 8, reply->task()), kOk);
+  Pump();
+  auto* session = static_cast<InputSession*>(TiwOpenSession());
+  ASSERT_NE(session, nullptr);
+  ASSERT_EQ(InputSessionSubmitText(session, u"1234"), kOk);
+  PopupClose();
+  Pump();
+  EXPECT_EQ(Popup(), nullptr);
+  for (const Received& r : Answers()) {
+    auto* text = reinterpret_cast<char16_t*>(r.arg1);
+    MemFree(&text);
+  }
+  EXPECT_EQ(HeapGetStats().freeBytes, heapBefore);
+}
+
 TEST_F(PopupTest, AnUnknownMessageIsRefusedAndChangesNothing) {
   ASSERT_EQ(PopupMessage(u"x", reply->task()), kOk);
   Pump();
