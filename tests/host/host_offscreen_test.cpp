@@ -650,6 +650,53 @@ TEST_F(HostTest, TelephonyWithTheUsersConsentAndShortMessagesBothWays) {
   EXPECT_EQ(seen.routed, std::vector<std::string>{std::string("\0\3\0", 3) + "bccddd"});
 }
 
+// A compiled script as the home page, from the romfiles folder: it runs when
+// the browser starts and puts its question on the screen; answered, the
+// answer is kept; Home runs it again and the question comes back.
+TEST_F(HostTest, AScriptHomePageAsksAtTheStartAndAgainOnHome) {
+  WriteIniWithDefaultSkin(
+      "[Fonts]\nBody1=7\nBody2=8\nBody3=9\nBody4=10\nBody5=12\n"
+      "[Operation]\nURL=file:///test/home.wmlsc#ask()\n");
+  std::filesystem::create_directories("romfiles/test");
+  std::filesystem::copy_file(QOR_WMLS_DATA "/home.wmlsc", "romfiles/test/home.wmlsc");
+  auto popupShown = [] { return TskmanFind(Mod::Popup) && PopupShowingMark; };
+  auto answer = [] {
+    const char16_t* value = BenGetVar(BenGetBrowser(), u"answer");
+    return std::u16string(value ? value : u"");
+  };
+  GoldenImage shot;
+  std::vector<std::u16string> answers;
+  bool askedAgain = false;
+  Result r = RunWhenUp({[&](QWidget*) {
+    if (!popupShown()) return false;
+    Commands();  // the soft-key labels are drawn by the UI task's next events
+    const ShellScreen& screen = ShellGetScreen();
+    shot = GoldenFromRgb565(screen.pixels, screen.width, screen.height, screen.pitch);
+    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F3);  // the left soft key: yes
+    return true;
+  }, [&](QWidget*) {
+    if (TskmanFind(Mod::Popup) || answer().empty()) return false;
+    answers.push_back(answer());
+    BenSetVar(BenGetBrowser(), u"answer", nullptr);
+    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Home);
+    return true;
+  }, [&](QWidget*) {
+    if (!popupShown()) return false;
+    askedAgain = true;
+    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F9);  // the right soft key: no
+    return true;
+  }, [&](QWidget*) {
+    if (TskmanFind(Mod::Popup) || answer().empty()) return false;
+    answers.push_back(answer());
+    ::raise(SIGINT);
+    return true;
+  }});
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_TRUE(GoldenMatches(std::string(QOR_SOURCE_DIR) + "/tests/host/golden/home_script_confirm.png", shot));
+  EXPECT_TRUE(askedAgain);
+  EXPECT_EQ(answers, (std::vector<std::u16string>{u"true", u"false"}));
+}
+
 
 // Starts that fail end with their reason on standard error (the offscreen
 // message box) and a result that is not the normal end: a bridge port that is
