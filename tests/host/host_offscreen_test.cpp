@@ -280,6 +280,8 @@ TEST_F(HostTest, OneSessionWithTheDefaultSkin) {
       QorRomRelease(file);
     }
 
+    // The handset is shown once the bridge is up.
+    EXPECT_TRUE(main->isVisible());
     // The skin around the screen: a dark body, the frame buffer inside.
     QWidget* display = QtHostDisplayWindow();
     size = main->size();
