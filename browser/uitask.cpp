@@ -1,7 +1,8 @@
 // The browser window's UI task. For now it holds the browser window context,
 // answers for its content window, shows the soft-key labels the toolkit and
-// its controls send, and ends the browser phase on the end command; pages
-// come with the browser core.
+// its controls send, goes to the home page when it starts and on the home
+// command, and ends the browser phase on the end command; pages come with the
+// browser core.
 #include "browser/uitask.h"
 
 #include "browser/ben_hist.h"
@@ -99,8 +100,15 @@ void Redraw(UiWindow* ui, uintptr_t window) {
   DrawLabels(ui);
 }
 
+// The home page goes the way of every other address: a page request, with
+// the page shown so far put on the back stack, or a script call.
+void GoHome(UiWindow* ui) {
+  if (ui->homeUrl && ui->homeUrl[0]) UiNavigate(ui, LibcStrDup(ui->homeUrl));
+}
+
 void FreeWindow(UiWindow* ui) {
   UiNavClose(ui);
+  MemFree(&ui->homeUrl);
   UiSetBottomBandHeight(ui, 0);
   if (ui->currentString == ui->ownString) ui->currentString = nullptr;
   MemFree(&ui->ownString);
@@ -133,8 +141,12 @@ bool KeysToPopup(int32_t command, uintptr_t argument) {
 Result UiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* window = static_cast<UiWindow*>(context);
   switch (message) {
+    case TskMsg::Start:
+      GoHome(window);
+      return kOk;
     case UiMsg::Command:
       if (KeysToPopup(static_cast<int32_t>(arg1), arg2)) return kOk;
+      if (static_cast<int32_t>(arg1) == UiCmd::Home) GoHome(window);
       if (static_cast<int32_t>(arg1) == UiCmd::End) {
         BenStopScripts();
         BenEndTask();
@@ -181,13 +193,24 @@ Result UiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
 
 }  // namespace
 
-Result UiCreate(const char*) {
+Result UiCreate(const char* homeUrl) {
   auto* window = static_cast<UiWindow*>(MemAllocZero(sizeof(UiWindow), Use::Context, Mod::Ui));
   if (!window) return ResultError(Mod::Ui, Err::NoMemory);
   ListInit(&window->animations);
+  if (homeUrl && homeUrl[0]) {
+    const uint32_t n = LibcStrLen(homeUrl) + 1;
+    window->homeUrl = static_cast<char*>(MemAlloc(n, Use::String, Mod::Ui));
+    if (!window->homeUrl) {
+      MemFree(&window);
+      return ResultError(Mod::Ui, Err::NoMemory);
+    }
+    LibcMemCopy(window->homeUrl, homeUrl, n);
+  }
+  // The task's start message takes the window to its home page.
   TskmanTask* task = nullptr;
   Result r = TskmanCreateTask(&task, Mod::Ui, UiTaskHandler, window);
   if (r != kOk) {
+    MemFree(&window->homeUrl);
     MemFree(&window);
     return r;
   }
@@ -197,6 +220,7 @@ Result UiCreate(const char*) {
   if (r != kOk) {
     UiNavClose(window);
     TskmanDestroyTask(task);
+    MemFree(&window->homeUrl);
     MemFree(&window);
     return r;
   }

@@ -50,6 +50,7 @@ struct UiWindow {
   // address it was sent); null when someone else set the current string.
   char16_t* ownString;
   UiNavigation* nav;  // the window's URL task, session and page requests
+  char* homeUrl;      // 8-bit, owned; loaded when the window starts and on home
 };
 
 // Sets the window's band and tells the graphics layer, which cuts restored

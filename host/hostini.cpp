@@ -64,21 +64,28 @@ bool HostIsNumber(const std::string& text) {
 // A number key read as it always was (missing or empty: the preset; the
 // leading number of the text; below `low` becomes `belowValue`, above `high`
 // becomes `high`), and said when the text was no number or out of range.
+// `unusable`, when given, takes the text that was said so (empty when none).
 int32_t HostReadNumber(const IniFile& ini, const char* section, const char* key, int32_t preset,
-                       int32_t low, int32_t belowValue, int32_t high, int32_t aboveValue) {
+                       int32_t low, int32_t belowValue, int32_t high, int32_t aboveValue,
+                       std::string* unusable = nullptr) {
+  if (unusable) unusable->clear();
   std::optional<std::string> text = ini.Get(section, key);
   if (!text || text->empty()) return preset;
   const int32_t read = ini.GetInt(section, key, preset);
   const int32_t used = read < low ? belowValue : read > high ? aboveValue : read;
-  if (used != read || !HostIsNumber(*text))
+  if (used != read || !HostIsNumber(*text)) {
     HostSayUnusable(section, key, *text, std::to_string(used));
+    if (unusable) *unusable = *text;
+  }
   return used;
 }
 
 constexpr int32_t kAnyLow = INT32_MIN, kAnyHigh = INT32_MAX;
 
-uint16_t HostReadPort(const IniFile& ini, const char* key, uint16_t preset) {
-  return static_cast<uint16_t>(HostReadNumber(ini, "SMS", key, preset, 1, preset, 65535, preset));
+uint16_t HostReadPort(const IniFile& ini, const char* key, uint16_t preset,
+                      std::string* unusable = nullptr) {
+  return static_cast<uint16_t>(
+      HostReadNumber(ini, "SMS", key, preset, 1, preset, 65535, preset, unusable));
 }
 
 // A key that is there replaces the preset face, even with an empty name.
@@ -152,9 +159,13 @@ void HostReadIniFile(HostSettings* settings, const std::string& path) {
     if (bytes >= 0) UbstoreSetQuota(name, bytes);
   }
 
-  // Another port pair lets a second emulator run beside the first.
-  SmsBridgeSetPorts(HostReadPort(ini, "Port", kSmsBridgePort),
-                    HostReadPort(ini, "PeerPort", kSmsPeerPort));
+  // Another port pair lets a second emulator run beside the first. A port
+  // that was not usable is kept: if the one tried instead is taken too, the
+  // user is told both.
+  std::string askedPort;
+  const uint16_t port = HostReadPort(ini, "Port", kSmsBridgePort, &askedPort);
+  std::snprintf(settings->smsPortAsked, sizeof settings->smsPortAsked, "%s", askedPort.c_str());
+  SmsBridgeSetPorts(port, HostReadPort(ini, "PeerPort", kSmsPeerPort));
   // Only a user who wants a peer on another machine opens the bridge wider
   // than loopback.
   std::optional<std::string> address = ini.Get("SMS", "Address");

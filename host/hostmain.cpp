@@ -8,6 +8,7 @@
 
 #include "browser/cache.h"
 #include "host/crash.h"
+#include "host/hostfolder.h"
 #include "host/hostini.h"
 #include "host/hostloop.h"
 #include "host/hostsettings.h"
@@ -26,7 +27,9 @@
 namespace {
 
 HostSettings* gSettings = nullptr;
+const HostShellOps* gShell = nullptr;
 std::vector<uint16_t> gFrameBuffer;
+bool gSaveFailed = false;  // a file could not be saved during this run
 
 struct BlockFree {
   void operator()(void* p) const { std::free(p); }
@@ -35,6 +38,7 @@ struct BlockFree {
 // A file the engine could not save is said on standard error and kept in
 // the trace log.
 void SaveFailed(const char* path, int error) {
+  gSaveFailed = true;
   PlatformFileSayFailed(path, error);
   LogPrint(kLogDefaultId, "could not save %s: %s\n", path,
            error ? std::strerror(error) : "write failed");
@@ -48,7 +52,16 @@ Result Step(void*) { return TskmanStep(); }
 
 }  // namespace
 
+const char kHostNoSkinText[] =
+    "No skin bitmaps found! Skin setup information should be specified via your qor.ini file by "
+    "including a line \"skin=<skin ini filename>\" in the [Display] section of qor.ini. Check out "
+    "the example skin initialisation files for information about their correct structure.";
+
 HostSettings* HostCurrentSettings() { return gSettings; }
+
+int HostExitStatus(Result result) {
+  return (result == kUiStartFinished || result == kOk) && !gSaveFailed ? 0 : 1;
+}
 
 // A close that came while a chain was still running is acted on once the
 // chain reaches a state that can take it.
@@ -94,6 +107,8 @@ void HostOnStateChanged(void* host, HostState state, uint32_t status) {
       break;
     case HostState::BrowserStarting:
       settings->hostState = HostState::BrowserStarting;
+      // The modem and the bridge are up: the handset may be seen.
+      if (gShell && gShell->showWindows) gShell->showWindows(gShell->ctx);
       if (TakePendingClose(settings))
         SmsBridgeStop();
       else if (UiStartBrowser(settings->homeUrl) == kOk)
@@ -139,6 +154,15 @@ void HostStartFailureText(const HostSettings* settings, char* text, size_t size)
   const Result failure = settings->startFailure;
   switch (settings->startFailureState) {
     case HostState::BridgeDown:
+      if (settings->smsPortAsked[0]) {
+        std::snprintf(text, size,
+                      "The UDP port asked for in qor.ini ([SMS] Port=%s) is not usable, and the "
+                      "short-message bridge could not use port %u, which it tried instead "
+                      "(error 0x%08X). Another emulator may be running: close it, or give this "
+                      "one other ports in qor.ini ([SMS] Port and PeerPort, 1 to 65535).",
+                      settings->smsPortAsked, SmsBridgeLocalPort(), failure);
+        break;
+      }
       std::snprintf(text, size,
                     "The short-message bridge could not use UDP port %u (error 0x%08X). "
                     "Another emulator may be running: close it, or give this one other ports "
@@ -180,16 +204,23 @@ void HostFreeFrameBuffer(HostSettings* settings) {
 
 Result HostMain(const HostShellOps& ops) {
   HostInstallCrashHandler();
+  gSaveFailed = false;
   const FileFailureHook previousSaveHook = PlatformFileOnFailure(SaveFailed);
   auto settings = std::make_unique<HostSettings>();
   HostSettingsClear(settings.get());
   settings->hostState = HostState::Starting;
   gSettings = settings.get();
   HostReadIni(settings.get());
-  if (!ShellLoadSkin(settings->skinFile, settings.get()))
-    HostDefaultDisplay(settings.get(), HostPhoneSize());
-  // The box names only the setting; the path tried is what the user needs.
-  if (*ShellSkinFailure()) std::fprintf(stderr, "qor: skin %s\n", ShellSkinFailure());
+  // The path tried and why it failed go to standard error, then the box,
+  // before any window: the user reads them without a bare screen behind.
+  const bool skin = ShellLoadSkin(settings->skinFile, settings.get());
+  if (!skin) HostDefaultDisplay(settings.get(), HostPhoneSize());
+  if (!settings->skinFile[0])
+    std::fprintf(stderr, "qor: skin: none is named in qor.ini ([Display] Skin)\n");
+  else if (*ShellSkinFailure())
+    std::fprintf(stderr, "qor: skin %s\n", ShellSkinFailure());
+  if (!skin || !ShellSkinBitmap()) HostMessageBox(kHostNoSkinText);
+  HostSayUnkeptFiles();
   ShellSetScreenGeometry(settings->display.width, settings->display.height, nullptr);
 
   std::unique_ptr<void, BlockFree> block(std::aligned_alloc(16, (settings->memoryBytes + 15) & ~15u));
@@ -202,18 +233,23 @@ Result HostMain(const HostShellOps& ops) {
   HeapArenaInit(block.get(), settings->memoryBytes);
   MemSetEvictor(CacheFreeOne);
 
+  // The modem first: a second emulator in the same folder fails on its link,
+  // and no window is left behind its box.
   Result result = kOk;
-  if (!ops.createWindows(ops.ctx, settings.get())) {
-    HostMessageBox("Could not create the main QOR emulation window.");
-    result = kHostNoWindow;
-  } else if (int modem = ModemOpen(); modem != 0) {
+  bool windows = false;
+  if (int modem = ModemOpen(); modem != 0) {
     std::fprintf(stderr, "qor: modem port %s\n", ModemOpenFailure());
     HostMessageBox(
         "Could not open the specified comport.\nCheck your modem.ini and make sure another app "
         "is not using the com port.");
     result = static_cast<Result>(modem);
+  } else if (windows = ops.createWindows(ops.ctx, settings.get()); !windows) {
+    HostMessageBox("Could not create the main QOR emulation window.");
+    result = kHostNoWindow;
+    ModemClose();
   } else {
     // The engine's reports come straight here, whatever the window system.
+    gShell = &ops;
     HostStateCallback previous = HostStateInstall(HostOnStateChanged);
     result = HostStartEngine(settings.get());
     if (result == kOk) {
@@ -225,15 +261,16 @@ Result HostMain(const HostShellOps& ops) {
     }
     // A start that failed ends the program with the reason, not silently.
     if (settings->startFailure != 0) {
-      char text[320];
+      char text[480];
       HostStartFailureText(settings.get(), text, sizeof text);
       HostMessageBox(text);
       result = settings->startFailure;
     }
     HostStateInstall(previous);
+    gShell = nullptr;
     ModemClose();
   }
-  ops.destroyWindows(ops.ctx);
+  if (windows) ops.destroyWindows(ops.ctx);
   HostFreeFrameBuffer(settings.get());
   MemSetEvictor(nullptr);
   PlatformFileOnFailure(previousSaveHook);

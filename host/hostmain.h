@@ -12,9 +12,11 @@ struct HostSettings;
 // What the window system provides to the entry routine.
 struct HostShellOps {
   void* ctx;
-  // Creates the main window (and, with a skin, the display window); false
-  // when it cannot.
+  // Creates the main window (and, with a skin, the display window), not yet
+  // shown; false when it cannot.
   bool (*createWindows)(void* ctx, HostSettings* settings);
+  // Shows them: once the start has passed the modem and the bridge.
+  void (*showWindows)(void* ctx);
   void (*destroyWindows)(void* ctx);
   bool (*pumpMessages)(void* ctx);
   void (*sleep)(void* ctx, int32_t milliseconds);
@@ -28,6 +30,13 @@ constexpr Result kHostNoWindow = 0x80000002;
 // Runs the whole host; returns the last step's result or a failure. A start
 // that failed is told in a message box and returned as its failure.
 Result HostMain(const HostShellOps& ops);
+
+// The process exit status for HostMain's result: 0 for a run that ended as
+// asked and saved every file at its stop, 1 otherwise.
+int HostExitStatus(Result result);
+
+// The text of the box shown when no skin could be loaded.
+extern const char kHostNoSkinText[];
 
 // The settings block of the running host (null outside HostMain).
 HostSettings* HostCurrentSettings();

@@ -28,6 +28,9 @@ struct HostSettings {
   bool closePending;  // a close came while a start chain was running
   bool stopping;      // a stop chain runs: further closes are ignored
   Result startFailure;        // why the start failed (0: it did not)
+  // qor.ini's [SMS] Port as written when it was not usable (another port
+  // was tried in its place); empty otherwise.
+  char smsPortAsked[32];
   HostState startFailureState;  // the report that brought it
   int32_t keyHandled;    // a desktop key was consumed by the key table
   int32_t repeatFired;

@@ -40,12 +40,8 @@ MainWindow::MainWindow(HostSettings* settings) : settings_(settings) {
     ShellSetSoftKeyMode(settings->softKeys, settings->softKeySwap);
     ShellSetScrollStep(settings->scrollStep);
   } else {
-    HostMessageBox(
-        "No skin bitmaps found! Skin setup information should be specified via your qor.ini "
-        "file by including a line \"skin=<skin ini filename>\" in the [Display] section of "
-        "qor.ini. Check out the example skin initialisation files for information about their "
-        "correct structure.");
-    // Without a picture the window frames the screen at its phone-size place.
+    // The host has told the user already. Without a picture the window frames
+    // the screen at its phone-size place.
     setFixedSize(d.x * 2 + d.width + 1, d.y + d.height + 1 + d.x);
   }
   // The engine always gets a screen, and the screen is always shown.

@@ -144,9 +144,15 @@ bool CreateWindows(void* ctx, HostSettings* settings) {
   settings->displayWindow = host->main->display();
   settings->fonts.displayWindow = host->main->display();
   FontInit(&settings->fonts);
-  host->main->show();
   if (host->hooks.windowsCreated) host->hooks.windowsCreated(host->main);
   return true;
+}
+
+void ShowWindows(void* ctx) {
+  QtHost* host = Self(ctx);
+  if (!host->main || host->main->isVisible()) return;
+  host->main->show();
+  if (host->main->display()) host->main->display()->setFocus();
 }
 
 void DestroyWindows(void* ctx) {
@@ -270,8 +276,8 @@ Result QtHostRun(const QtHostHooks& hooks) {
                      },
                      [] { HostTextInputFocused(); }, [] { HostTextInputGone(); });
 
-  const HostShellOps shell{&host, CreateWindows, DestroyWindows, PumpMessages, Sleep,
-                           QuitRequested};
+  const HostShellOps shell{&host,        CreateWindows, ShowWindows, DestroyWindows,
+                           PumpMessages, Sleep,         QuitRequested};
   gStopAsked = false;
   Result result;
   {
@@ -298,8 +304,7 @@ int QtHostMain() {
   char* argv[] = {name, nullptr};
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
-  Result result = QtHostRun();
-  return result == kUiStartFinished || result == kOk ? 0 : 1;
+  return HostExitStatus(QtHostRun());
 }
 
 int QtHostExecModal(QDialog& dialog) {

@@ -12,7 +12,8 @@ class QWidget;
 // What a driver of the host (the emulator itself, a test, the screenshot
 // tool) may hook into.
 struct QtHostHooks {
-  // Called once the main window (and the display window, with a skin) exist.
+  // Called once the main window (and the display window, with a skin) exist;
+  // they are shown once the start has passed the modem and the bridge.
   std::function<void(QWidget* mainWindow)> windowsCreated;
   // Replaces the message box: called instead of showing one.
   std::function<void(const std::string& title, const std::string& text)> messageBox;

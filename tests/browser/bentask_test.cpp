@@ -154,8 +154,8 @@ class BrowserTaskTest : public PwlFixture {
   }
 
   // Opens the browser window, and with it the browser task.
-  void OpenWindow() {
-    ASSERT_EQ(UiCreate(""), kOk);
+  void OpenWindow(const char* home = "") {
+    ASSERT_EQ(UiCreate(home), kOk);
     Pump();
     ASSERT_NE(TskmanFind(Mod::Ben), nullptr);
     seen.clear();
@@ -395,6 +395,53 @@ TEST_F(NavigationTest, AnAddressThatCannotBeLoadedLeavesThePage) {
   Navigate("nosuchscheme://x/");
   EXPECT_EQ(PageAddress(), "qortest://h/app/deck.wml");
 }
+
+// The home page the window is made with: loaded when the window starts and
+// again on the home command, as any address is (the page left goes on the
+// back stack; a script call runs the script on behalf of the page shown).
+struct HomeRow {
+  const char* name;
+  const char* home;
+  const char* pageAtStart;  // "(none)": no page comes of it
+  const char16_t* count;    // what the script set, or null
+};
+
+class HomeTest : public NavigationTest, public ::testing::WithParamInterface<HomeRow> {};
+
+TEST_P(HomeTest, TheWindowStartsAtItsHomePageAndTheHomeKeyGoesThereAgain) {
+  const HomeRow& row = GetParam();
+  auto count = [this] {
+    const char16_t* value = BenGetVar(Browser(), u"count");
+    return std::u16string(value ? value : u"(unset)");
+  };
+  const std::u16string ran = row.count ? row.count : u"(unset)";
+  EndWindow();
+  OpenWindow(row.home);
+  EXPECT_EQ(PageAddress(), row.pageAtStart);
+  EXPECT_EQ(count(), ran);
+
+  Navigate("qortest://h/app/deck.wml");
+  BenSetVar(Browser(), u"count", nullptr);
+  BenBackStackClear(&BenHistoryCurrent()->back);
+  UiCommand(UiCmd::Home, 0);
+  Pump();
+  EXPECT_EQ(count(), ran);
+  const bool loads = std::string(row.pageAtStart) != "(none)";
+  EXPECT_EQ(PageAddress(), loads ? row.pageAtStart : "qortest://h/app/deck.wml");
+  const char* left = BenFindHistoryEntry(Browser(), nullptr, 0, 0);
+  EXPECT_EQ(std::string(left ? left : "(none)"), loads ? "qortest://h/app/deck.wml" : "(none)");
+  BenBackStackClear(&BenHistoryCurrent()->back);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HomeTest,
+    ::testing::Values(
+        HomeRow{"page", "qortest://h/app/next.wml", "qortest://h/app/next.wml", nullptr},
+        HomeRow{"script", "qortest://h/app/s/task.wmlsc#count(3)", "(none)", u"3"},
+        HomeRow{"none", "", "(none)", nullptr},
+        // Built-in pages of info: are not there: nothing loads.
+        HomeRow{"unbuilt_scheme", "info://HOME/general/gohome.html", "(none)", nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(NavigationTest, ShowUrlFillsTheTitleAndARedrawCleansThePage) {
   TskmanPost(TskmanFind(Mod::Ui), BenMsg::UiShowUrl,

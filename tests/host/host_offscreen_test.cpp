@@ -4,7 +4,9 @@
 // shorter runs cover no skin, a close while starting and failed starts.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDialog>
+#include <QMessageBox>
 #include <QImage>
 #include <QTest>
 #include <QTimer>
@@ -12,6 +14,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -277,6 +280,8 @@ TEST_F(HostTest, OneSessionWithTheDefaultSkin) {
       QorRomRelease(file);
     }
 
+    // The handset is shown once the bridge is up.
+    EXPECT_TRUE(main->isVisible());
     // The skin around the screen: a dark body, the frame buffer inside.
     QWidget* display = QtHostDisplayWindow();
     size = main->size();
@@ -364,6 +369,7 @@ TEST_F(HostTest, OneSessionWithTheDefaultSkin) {
   ::close(peer);
 
   EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(HostExitStatus(r), 0);
   ASSERT_TRUE(up);
   EXPECT_TRUE(boxes_.empty());
   EXPECT_EQ(splashShown, splashExpected);
@@ -409,12 +415,14 @@ TEST_F(HostTest, OneSessionWithTheDefaultSkin) {
   EXPECT_TRUE(std::filesystem::exists("IntHist.dat"));
 }
 
-// History files that cannot be written at the stop are named with the
-// reason (here a folder stands where each file goes, which stops even root).
-TEST_F(HostTest, AHistoryFileThatCannotBeSavedAtTheStopIsNamed) {
+// Kept files that cannot be written are said at the start, named again with
+// the reason at the stop, and the run ends with a failing status (here a
+// folder stands where each file goes, which stops even root).
+TEST_F(HostTest, AKeptFileThatCannotBeSavedIsSaidAtTheStartAndAtTheStopAndTheStatusFails) {
   WriteIniWithDefaultSkin();
   std::filesystem::create_directory("hist.dat");
   std::filesystem::create_directory("IntHist.dat");
+  std::filesystem::create_directory("repository");
   ::testing::internal::CaptureStderr();
   const Result r = RunWhenUp({[](QWidget*) {
     ::raise(SIGINT);
@@ -422,6 +430,14 @@ TEST_F(HostTest, AHistoryFileThatCannotBeSavedAtTheStopIsNamed) {
   }});
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(HostExitStatus(r), 1);
+  const size_t stop = err.find("qor: could not save");
+  for (const char* said : {"qor: hist.dat in the working folder is a folder, not a file: the "
+                           "history will not be kept from this run",
+                           "qor: IntHist.dat in the working folder is a folder",
+                           "qor: repository in the working folder is a folder, not a file: the "
+                           "inbox, pushed local content and channels will not be kept"})
+    EXPECT_LT(err.find(said), stop) << err;
   for (const char* said : {"qor: could not save hist.dat: Is a directory",
                            "qor: could not save IntHist.dat: Is a directory"})
     EXPECT_NE(err.find(said), std::string::npos) << err;
@@ -453,8 +469,9 @@ TEST_F(HostTest, WithoutASkinTheScreenFollowsThePhoneSizeStartsWhiteAndTheQuitFl
 }
 
 // A skin or modem that does not open is told in the box as it always was,
-// and standard error adds the path that was tried and why it failed.
-TEST_F(HostTest, TheSkinOrModemPathThatFailedIsNamedOnStandardError) {
+// after standard error has named the path that was tried and why it failed,
+// and before any window exists: the box is not left over a bare screen.
+TEST_F(HostTest, TheSkinOrModemPathThatFailedIsNamedOnStandardErrorAndTheBoxComesBeforeAnyWindow) {
   std::ofstream("nopicture.ini") << "[screen]\nposition=50,104,160,240\n[images]\nhiskin0=gone.png\n";
   const struct {
     const char* ini;
@@ -466,27 +483,49 @@ TEST_F(HostTest, TheSkinOrModemPathThatFailedIsNamedOnStandardError) {
        "qor: skin nowhere/skin.ini: no such file"},
       {"[Display]\nSkin=nopicture.ini\n", nullptr, "No skin bitmaps found!",
        "qor: skin nopicture.ini: its picture gone.png cannot be read"},
+      {"", nullptr, "No skin bitmaps found!",
+       "qor: skin: none is named in qor.ini ([Display] Skin)"},
       {"", "/dev/qor-no-modem", "Could not open the specified comport.",
        "qor: modem port /dev/qor-no-modem (from modem.ini): No such file or directory"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.said);
-    WriteIni(c.ini);
-    if (c.modem) std::ofstream("modem.ini") << "[modem]\nport=" << c.modem << "\n";
-    boxes_.clear();
+    if (c.modem) {
+      WriteIniWithDefaultSkin();
+      std::ofstream("modem.ini") << "[modem]\nport=" << c.modem << "\n";
+    } else {
+      WriteIni(c.ini);
+    }
+    // The real box, offscreen: what it says and which windows stand then.
+    std::vector<std::string> shown;
+    std::vector<std::string> windowsThen;
     QtHostHooks hooks;
-    hooks.messageBox = [this](const std::string&, const std::string& text) {
-      boxes_.push_back(text);
+    hooks.dialogShown = [&](QWidget* dialog) {
+      if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
+        shown.push_back(box->text().toStdString());
+        // The handset's window, even one still being made, or any shown.
+        for (QWidget* w : QApplication::topLevelWidgets())
+          if (w != dialog && (w->isVisible() || w->inherits("MainWindow")))
+            windowsThen.emplace_back(w->metaObject()->className());
+      }
+      QTimer::singleShot(0, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
     };
-    hooks.windowsCreated = [](QWidget* main) {
+    bool windows = false;
+    hooks.windowsCreated = [&](QWidget* main) {
+      windows = true;
       QTimer::singleShot(20, main, [] { QtHostRequestQuit(); });
     };
     ::testing::internal::CaptureStderr();
     QtHostRun(hooks);
     const std::string err = ::testing::internal::GetCapturedStderr();
-    ASSERT_FALSE(boxes_.empty());
-    EXPECT_EQ(boxes_.back().rfind(c.box, 0), 0u) << boxes_.back();
-    EXPECT_NE(err.find(c.said), std::string::npos) << err;
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.front().rfind(c.box, 0), 0u) << shown.front();
+    EXPECT_EQ(windowsThen, std::vector<std::string>{});
+    const size_t said = err.find(c.said);
+    EXPECT_NE(said, std::string::npos) << err;
+    EXPECT_LT(said, err.find(std::string("Emulator Message: ") + c.box)) << err;
+    // A modem that does not open ends the start before any window is made.
+    EXPECT_EQ(windows, c.modem == nullptr);
   }
 }
 
@@ -652,6 +691,53 @@ TEST_F(HostTest, TelephonyWithTheUsersConsentAndShortMessagesBothWays) {
   EXPECT_EQ(seen.routed, std::vector<std::string>{std::string("\0\3\0", 3) + "bccddd"});
 }
 
+// A compiled script as the home page, from the romfiles folder: it runs when
+// the browser starts and puts its question on the screen; answered, the
+// answer is kept; Home runs it again and the question comes back.
+TEST_F(HostTest, AScriptHomePageAsksAtTheStartAndAgainOnHome) {
+  WriteIniWithDefaultSkin(
+      "[Fonts]\nBody1=7\nBody2=8\nBody3=9\nBody4=10\nBody5=12\n"
+      "[Operation]\nURL=file:///test/home.wmlsc#ask()\n");
+  std::filesystem::create_directories("romfiles/test");
+  std::filesystem::copy_file(QOR_WMLS_DATA "/home.wmlsc", "romfiles/test/home.wmlsc");
+  auto popupShown = [] { return TskmanFind(Mod::Popup) && PopupShowingMark; };
+  auto answer = [] {
+    const char16_t* value = BenGetVar(BenGetBrowser(), u"answer");
+    return std::u16string(value ? value : u"");
+  };
+  GoldenImage shot;
+  std::vector<std::u16string> answers;
+  bool askedAgain = false;
+  Result r = RunWhenUp({[&](QWidget*) {
+    if (!popupShown()) return false;
+    Commands();  // the soft-key labels are drawn by the UI task's next events
+    const ShellScreen& screen = ShellGetScreen();
+    shot = GoldenFromRgb565(screen.pixels, screen.width, screen.height, screen.pitch);
+    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F3);  // the left soft key: yes
+    return true;
+  }, [&](QWidget*) {
+    if (TskmanFind(Mod::Popup) || answer().empty()) return false;
+    answers.push_back(answer());
+    BenSetVar(BenGetBrowser(), u"answer", nullptr);
+    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Home);
+    return true;
+  }, [&](QWidget*) {
+    if (!popupShown()) return false;
+    askedAgain = true;
+    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F9);  // the right soft key: no
+    return true;
+  }, [&](QWidget*) {
+    if (TskmanFind(Mod::Popup) || answer().empty()) return false;
+    answers.push_back(answer());
+    ::raise(SIGINT);
+    return true;
+  }});
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_TRUE(GoldenMatches(std::string(QOR_SOURCE_DIR) + "/tests/host/golden/home_script_confirm.png", shot));
+  EXPECT_TRUE(askedAgain);
+  EXPECT_EQ(answers, (std::vector<std::u16string>{u"true", u"false"}));
+}
+
 
 // Starts that fail end with their reason on standard error (the offscreen
 // message box) and a result that is not the normal end: a bridge port that is
@@ -664,18 +750,50 @@ TEST_P(HostStartFailureTest, TheReasonIsToldAndTheStartEnds) {
   WriteIniWithDefaultSkin(kilobytes ? "[Memory]\nSize=" + std::to_string(kilobytes) + "\n" : "");
   const int taken = kilobytes ? -1 : HoldUdpPort(smsPort_);
   ASSERT_TRUE(kilobytes || taken >= 0);
+  // The handset is shown only once the bridge is up.
+  bool windowShownAtTheBox = false;
+  QtHostHooks hooks;
+  hooks.messageBox = [&](const std::string& title, const std::string& text) {
+    std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+    windowShownAtTheBox = QtHostMainWindow() && QtHostMainWindow()->isVisible();
+  };
   ::testing::internal::CaptureStderr();
-  const Result r = QtHostRun();
+  const Result r = QtHostRun(hooks);
   const std::string err = ::testing::internal::GetCapturedStderr();
   if (taken >= 0) ::close(taken);
   EXPECT_TRUE(ResultFailed(r));
   EXPECT_NE(r, kUiStartFinished);
+  EXPECT_EQ(HostExitStatus(r), 1);
   const std::vector<std::string> said =
       kilobytes ? std::vector<std::string>{"could not start", "memory may be too small"}
                 : std::vector<std::string>{"could not use UDP port " + std::to_string(smsPort_)};
   for (const std::string& s : said) EXPECT_NE(err.find(s), std::string::npos) << err;
+  if (!kilobytes) {
+    EXPECT_FALSE(windowShownAtTheBox);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Causes, HostStartFailureTest, ::testing::Values(0, 1, 4));
+
+// A port qor.ini asks for that is not usable falls back to the usual one;
+// when that one is taken too, the box names both. The usual port is held
+// here, or something else holds it already: taken either way.
+TEST_F(HostTest, ABridgePortNotUsableAndItsStandInTakenAreBothNamed) {
+  WriteIniWithDefaultSkin("[SMS]\nPort=99999\nPeerPort=" + std::to_string(smsPeerPort_) + "\n");
+  const int taken = HoldUdpPort(12345);
+  ::testing::internal::CaptureStderr();
+  QtHostHooks hooks;
+  hooks.messageBox = [this](const std::string&, const std::string& text) {
+    boxes_.push_back(text);
+  };
+  const Result r = QtHostRun(hooks);
+  ::testing::internal::GetCapturedStderr();
+  if (taken >= 0) ::close(taken);
+  EXPECT_TRUE(ResultFailed(r));
+  ASSERT_EQ(boxes_.size(), 1u);
+  for (const char* said : {"The UDP port asked for in qor.ini ([SMS] Port=99999) is not usable",
+                           "could not use port 12345, which it tried instead"})
+    EXPECT_NE(boxes_[0].find(said), std::string::npos) << boxes_[0];
+}
 
 }  // namespace

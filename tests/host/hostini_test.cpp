@@ -159,6 +159,12 @@ TEST_F(QorIni, TheBridgePortsAreSettings) {
   ReadIni("[SMS]\nPort=0\nPeerPort=70000\n");
   EXPECT_EQ(SmsBridgeLocalPort(), 12345);
   EXPECT_EQ(SmsBridgePeerPort(), 12346);
+  // The port asked for is kept when it was not usable, to be named if the
+  // one tried instead is taken too.
+  for (auto [text, asked] : {std::pair{"Port=99999\n", "99999"}, {"Port=12x\n", "12x"},
+                             {"Port=23456\n", ""}, {"", ""}}) {
+    EXPECT_STREQ(ReadIni(std::string("[SMS]\n") + text).smsPortAsked, asked) << text;
+  }
   // The address: loopback unless a dotted one is given.
   for (auto [text, address] : {std::pair{"Address=192.168.1.20\n", "192.168.1.20"},
                                {"Address=example.org\n", "127.0.0.1"},

@@ -2,10 +2,12 @@
 // only the host's own marks are looked at; and the text a failed start shows.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
+#include "host/smsbridge.h"
 
 namespace {
 
@@ -81,6 +83,21 @@ TEST_F(HostStateTest, AFailedStartSaysWhatToChange) {
     EXPECT_EQ(shown.rfind(row.begins, 0), 0u) << shown;
     EXPECT_NE(shown.find(row.advice), std::string::npos) << shown;
   }
+}
+
+// A port qor.ini asked for that was not usable is named beside the one the
+// bridge tried instead.
+TEST_F(HostStateTest, ABridgeThatFailedOnTheStandInPortNamesThePortAskedFor) {
+  s.startFailure = 0x80001234;
+  s.startFailureState = HostState::BridgeDown;
+  std::snprintf(s.smsPortAsked, sizeof s.smsPortAsked, "99999");
+  SmsBridgeSetPorts(12345, 12346);
+  char text[512];
+  HostStartFailureText(&s, text, sizeof text);
+  const std::string shown = text;
+  for (const char* said : {"asked for in qor.ini ([SMS] Port=99999) is not usable",
+                           "could not use port 12345, which it tried instead"})
+    EXPECT_NE(shown.find(said), std::string::npos) << shown;
 }
 
 }  // namespace
