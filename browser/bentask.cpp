@@ -479,9 +479,14 @@ namespace {
 
 // What was posted to the browser task and not taken before it ends: a
 // question is refused, a WTA request answered -200, and what a message
-// carries is freed (a WTA event goes to the host, as without a browser).
-void TakeLeftover(void*, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+// carries is freed (a WTA event goes to the host, as without a browser); a
+// call recorded for the open WTA context is released with it.
+void TakeLeftover(void* user, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  const auto* browser = static_cast<const BenBrowser*>(user);
   switch (message) {
+    case BenMsg::WtaCall:
+      if (browser && browser->wta) gHooks->releaseCall(static_cast<uint32_t>(arg1));
+      break;
     case BenMsg::Consent:
       if (auto* record = reinterpret_cast<WtaiConsentRecord*>(arg1)) Decide(record, 0);
       break;
@@ -532,7 +537,7 @@ void ForgetInLinkTasks(BenBrowser* browser) {
 }
 
 void EndBrowser(TskmanTask* task, BenBrowser* browser) {
-  TskmanTakeEvents(task, TakeLeftover, nullptr);
+  TskmanTakeEvents(task, TakeLeftover, browser);
   TskmanDestroyTask(task);
   if (!browser) return;
   ForgetInLinkTasks(browser);

@@ -815,6 +815,21 @@ TEST_F(ConsentTest, WhatIsQueuedBehindTheEndIsRefusedAndFreed) {
   EXPECT_EQ(gHostEvents[0].params, std::vector<std::u16string>{u"7"});
 }
 
+// A call recorded for the WTA context behind the browser's end is released
+// with the context's other calls.
+TEST_F(ConsentTest, ACallRecordedBehindTheEndIsReleasedWithTheContext) {
+  ASSERT_EQ(BenWtaContextOpen(Browser()), kOk);
+  TskmanTask* browser = TskmanFind(Mod::Ben);
+  ToBrowser(BenMsg::WtaCall, 6);
+  BenEndTask();
+  TskmanPost(browser, BenMsg::WtaCall, 7, 0);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::Ben), nullptr);
+  std::vector<uint32_t> released = gReleased;
+  std::sort(released.begin(), released.end());
+  EXPECT_EQ(released, (std::vector<uint32_t>{6, 7}));
+}
+
 // A telephony link waiting for the user's consent when the window ends: the
 // refusal reaches the link's request task after the browser instance has
 // gone, and nothing is stored in it.
