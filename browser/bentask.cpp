@@ -6,6 +6,7 @@
 #include "browser/ui.h"
 #include "browser/uitask.h"
 #include "browser/uiwindow.h"
+#include "browser/url.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/uistring.h"
@@ -472,6 +473,9 @@ Result BenStartTask() {
     return r;
   }
   browser->task = task;
+  // The fetch requests name the instance they are made for: a telephony
+  // link stores its answer in its variables, the inbox pages their redirect.
+  UrlSetBrowser(browser);
   return kOk;
 }
 
@@ -540,6 +544,8 @@ void EndBrowser(TskmanTask* task, BenBrowser* browser) {
   TskmanTakeEvents(task, TakeLeftover, browser);
   TskmanDestroyTask(task);
   if (!browser) return;
+  // Requests made from now on name no instance.
+  UrlSetBrowser(nullptr);
   ForgetInLinkTasks(browser);
   PopupWatchStop(&gConsentWatch);
   if (browser->asking) PopupClose();
