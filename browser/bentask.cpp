@@ -6,6 +6,7 @@
 #include "browser/ui.h"
 #include "browser/uitask.h"
 #include "browser/uiwindow.h"
+#include "browser/url.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/uistring.h"
@@ -472,6 +473,9 @@ Result BenStartTask() {
     return r;
   }
   browser->task = task;
+  // The fetch requests name the instance they are made for: a telephony
+  // link stores its answer in its variables, the inbox pages their redirect.
+  UrlSetBrowser(browser);
   return kOk;
 }
 
@@ -479,9 +483,14 @@ namespace {
 
 // What was posted to the browser task and not taken before it ends: a
 // question is refused, a WTA request answered -200, and what a message
-// carries is freed (a WTA event goes to the host, as without a browser).
-void TakeLeftover(void*, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+// carries is freed (a WTA event goes to the host, as without a browser); a
+// call recorded for the open WTA context is released with it.
+void TakeLeftover(void* user, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  const auto* browser = static_cast<const BenBrowser*>(user);
   switch (message) {
+    case BenMsg::WtaCall:
+      if (browser && browser->wta) gHooks->releaseCall(static_cast<uint32_t>(arg1));
+      break;
     case BenMsg::Consent:
       if (auto* record = reinterpret_cast<WtaiConsentRecord*>(arg1)) Decide(record, 0);
       break;
@@ -532,9 +541,11 @@ void ForgetInLinkTasks(BenBrowser* browser) {
 }
 
 void EndBrowser(TskmanTask* task, BenBrowser* browser) {
-  TskmanTakeEvents(task, TakeLeftover, nullptr);
+  TskmanTakeEvents(task, TakeLeftover, browser);
   TskmanDestroyTask(task);
   if (!browser) return;
+  // Requests made from now on name no instance.
+  UrlSetBrowser(nullptr);
   ForgetInLinkTasks(browser);
   PopupWatchStop(&gConsentWatch);
   if (browser->asking) PopupClose();

@@ -267,7 +267,10 @@ Result SmsServiceStart() {
   }
   // The push placement is the service's own claim, made before any message
   // can come: pushes in the routing's push class, whole or in segments.
-  if (SmsRegisterApp(&s->routing, s->task, 2, 0, nullptr, 0) != kOk) {
+  // Its offset is negative so that no pattern matches: a message of another
+  // kind with a header (a text in segments, a message to another port) is
+  // never taken for a push.
+  if (SmsRegisterApp(&s->routing, s->task, 2, -1, nullptr, 0) != kOk) {
     TskmanDestroyTask(s->task);
     MemFree(&s);
     return ResultError(Mod::Sms, Err::NoMemory);

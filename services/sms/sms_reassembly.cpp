@@ -18,7 +18,9 @@ struct SmsSegmentRun {
 struct SmsReassembly {
   SmsReassembly* next;
   Queue runs;  // SmsSegmentRun, by sequence
-  char sender[kSmsAddressSize];
+  // The whole sender: a sender longer than a delivered record's field
+  // still finds its own record, and only its own.
+  char* sender;
   uint8_t total;
   uint16_t reference;
   TskmanTask* app;
@@ -36,6 +38,7 @@ void FreeRun(SmsSegmentRun** run) {
 void FreeRecord(SmsState* state, SmsReassembly* record) {
   QueueRemove(&state->reassemblies, reinterpret_cast<QueueNode*>(record));
   while (auto* run = reinterpret_cast<SmsSegmentRun*>(QueuePopFront(&record->runs))) FreeRun(&run);
+  MemFree(&record->sender);
   MemFree(&record);
 }
 
@@ -64,15 +67,20 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
                    TskmanTask* app) {
   const uint8_t seq = header->sequence;
   SmsReassembly* record = Find(state, header->reference, m->sender);
-  // A sequence outside the announced count could never complete.
-  if (seq == 0 || seq > header->total || (record && seq > record->total)) return;
+  // A sequence outside the announced count could never complete; a segment
+  // announcing another count belongs to another message.
+  if (seq == 0 || seq > header->total || (record && header->total != record->total)) return;
   if (!record) {
     record = static_cast<SmsReassembly*>(MemAllocZero(sizeof(SmsReassembly), Use::Context, Mod::Sms));
     if (!record) return;
+    record->sender = LibcStrDup(m->sender ? m->sender : "");
+    if (!record->sender) {
+      MemFree(&record);
+      return;
+    }
     record->total = header->total;
     record->reference = header->reference;
     record->app = app;
-    LibcStrNCopy(record->sender, m->sender ? m->sender : "", kSmsAddressSize - 1);
     QueueAppend(&state->reassemblies, reinterpret_cast<QueueNode*>(record));
   }
   record->lifetime = kSmsLifetime;

@@ -879,6 +879,36 @@ TEST_F(ConsentTest, WhatIsQueuedBehindTheEndIsRefusedAndFreed) {
   EXPECT_EQ(gHostEvents[0].params, std::vector<std::u16string>{u"7"});
 }
 
+// A call recorded for the WTA context behind the browser's end is released
+// with the context's other calls.
+TEST_F(ConsentTest, ACallRecordedBehindTheEndIsReleasedWithTheContext) {
+  ASSERT_EQ(BenWtaContextOpen(Browser()), kOk);
+  TskmanTask* browser = TskmanFind(Mod::Ben);
+  ToBrowser(BenMsg::WtaCall, 6);
+  BenEndTask();
+  TskmanPost(browser, BenMsg::WtaCall, 7, 0);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::Ben), nullptr);
+  std::vector<uint32_t> released = gReleased;
+  std::sort(released.begin(), released.end());
+  EXPECT_EQ(released, (std::vector<uint32_t>{6, 7}));
+}
+
+// A telephony link followed in the browser window, as the user follows one:
+// the refusal lands in the window's own variable.
+TEST_F(ConsentTest, ALinkFollowedInTheWindowStoresItsAnswerInTheWindowsVariable) {
+  ServiceRowsInstall();
+  TskmanPost(TskmanFind(Mod::Ui), BenMsg::UiNavigate,
+             reinterpret_cast<uintptr_t>(LibcStrDup("wtai://wp/mc;123!r")), 0);
+  Pump();
+  ASSERT_TRUE(PopupOpen());
+  Press(UiCmd::Soft2);
+  Pump();
+  const char16_t* value = BenGetVar(Browser(), u"r");
+  EXPECT_EQ(std::u16string(value ? value : u"(unset)"), u"-200");
+  ServiceRowsRemove();
+}
+
 // A telephony link waiting for the user's consent when the window ends: the
 // refusal reaches the link's request task after the browser instance has
 // gone, and nothing is stored in it.

@@ -539,3 +539,74 @@ TEST_F(SmsServicePushTest, APushInStandardHeaderSegmentsIsPutBackTogether) {
 }
 
 }  // namespace
+
+namespace {
+
+// Messages with a user-data header that are not to the push port are not
+// pushes: the push claim leaves them to the applications that claim them.
+TEST_F(SmsServicePushTest, AMessageWithAHeaderToAnotherPortIsNoPush) {
+  Recorder app(Mod::TestCode);
+  ASSERT_EQ(SmsRegisterApp(SmsServiceRouting(), app.task(), 0, 0, nullptr, 0), kOk);
+  ASSERT_EQ(SmsRegisterApp(SmsServiceRouting(), app.task(), 1, 0, nullptr, 0), kOk);
+  // A text with a standard header: an 8-bit reference, one segment; then
+  // one to application port 5000.
+  Receive(Decode(0, "+4911", B({5, 0, 3, 0x2A, 1, 1}), 0, "a text"));
+  Receive(Decode(0, "+4911", B({6, 5, 4, 0x13, 0x88, 0x23, 0xF0}), 0, kSiPush));
+  EXPECT_TRUE(urls.empty());
+  EXPECT_EQ(app.Count(SmsServiceMsg::Delivered), 2u);
+  for (const Received& r : app.log)
+    if (r.message == SmsServiceMsg::Delivered) {
+      auto* m = reinterpret_cast<SmsMessage*>(r.arg1);
+      SmsMessageFree(&m);
+    }
+  for (const std::string& url : urls) Release(url);
+}
+
+// A sender longer than the routing's sender field: its segments still make
+// one push, and a sender that is only the field's first characters keeps
+// its own.
+TEST_F(SmsServicePushTest, SendersLongerThanTheSenderFieldKeepTheirPushesApart) {
+  const std::string shorter = "+491701234567890123";  // 19 characters: fits
+  const std::string longer = shorter + "4";
+  const Bytes a = Push(B({0xAE, 0xAF, 0x80}), "the longer sender's");
+  const Bytes b = Push(B({0xAE, 0xAF, 0x80}), "the shorter sender's");
+  Segment(longer.c_str(), 5, 2, 1, a.substr(0, 8));
+  Segment(shorter.c_str(), 5, 2, 2, b.substr(8));
+  EXPECT_TRUE(urls.empty()) << "segments of two senders were joined";
+  Segment(longer.c_str(), 5, 2, 2, a.substr(8));
+  Segment(shorter.c_str(), 5, 2, 1, b.substr(0, 8));
+  ASSERT_EQ(urls.size(), 2u);
+  EXPECT_EQ(Waiting(), 0u);
+  EXPECT_EQ((std::vector<Bytes>{Body(urls[0]), Body(urls[1])}),
+            (std::vector<Bytes>{"the longer sender's", "the shorter sender's"}));
+}
+
+// A segment that announces another count than the message waiting under
+// its reference belongs to another message: it is not joined to it.
+TEST_F(SmsServicePushTest, ASegmentOfAnotherCountIsNotJoined) {
+  const Bytes a = Push(B({0xAE, 0xAF, 0x80}), "the first body");
+  Segment("+4911", 5, 2, 1, a.substr(0, 8));
+  Segment("+4911", 5, 3, 2, "from another message");
+  EXPECT_TRUE(urls.empty());
+  EXPECT_EQ(Waiting(), 1u);
+  Segment("+4911", 5, 2, 2, a.substr(8));
+  ASSERT_EQ(urls.size(), 1u);
+  EXPECT_EQ(Body(urls[0]), "the first body");
+}
+
+// Segments gathered when the service stops are freed with it (the heap
+// check of the teardown), and so is a whole push still queued for it.
+TEST_F(SmsServicePushTest, SegmentsWaitingAtTheStopAreFreed) {
+  const Bytes a = Push(B({0xAE, 0xAF, 0x80}), "a body");
+  Segment("+4911", 5, 3, 1, a.substr(0, 4));
+  Segment("+4911", 5, 3, 3, a.substr(8));
+  ASSERT_EQ(Waiting(), 1u);
+  SmsReceived* last = Decode(2, "+4911", B({0, 3, 1, 0x0B, 0x84}), 5, a.substr(4, 4));
+  ASSERT_NE(last, nullptr);
+  SmsDeliver(last);
+  SmsServiceStop();
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::Sms), nullptr);
+}
+
+}  // namespace
