@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "kernel/datachunk.h"
 #include "kernel/libc.h"
@@ -152,6 +154,44 @@ TEST_F(PushLcTest, ADocumentWithoutRootLeavesTheStoredOneWhole) {
   const Got page = Get("cid:current");
   EXPECT_EQ(page.failure, kOk);
   EXPECT_EQ(Text(page.body), "<html><body><img src=\"cid:logo\"/>First </body></html>");
+}
+
+// A pushed document in one part per (Content-ID, body), with no root.
+std::string Rootless(const std::vector<std::pair<std::string, std::string>>& parts) {
+  std::string body = "Content-Type: multipart/related; boundary=b\r\n\r\n";
+  for (const auto& [id, text] : parts)
+    body += "--b\r\nContent-Type: text/plain\r\nContent-ID: <" + id + ">\r\n\r\n" + text + "\r\n";
+  return body + "--b--\r\n";
+}
+
+// A document the store refuses (no root while another is stored) changes
+// nothing of the stored one, also where it names the same parts.
+TEST_F(PushLcTest, ARefusedDocumentDoesNotOverwriteAStoredPart) {
+  PushLc("lc_first.mime");
+  Push("multipart/related", Rootless({{"logo", "not the logo"}}), {{"X-Wap-Application-Id", "32768"}});
+  Pump();
+  EXPECT_EQ(Keys()["current"].c_str(), std::string("cid:page1"));
+  EXPECT_EQ(Get("cid:logo").body, Bytes200());
+}
+
+// The store's own keys ("current", the ".list" indexes) are no part names:
+// a pushed part named so leaves the stored document reachable.
+TEST_F(PushLcTest, APartNamedLikeTheStoresOwnKeysLeavesThemAlone) {
+  for (const char* id : {"current", "page1.list"}) {
+    SCOPED_TRACE(id);
+    PushLc("lc_first.mime");
+    Push("multipart/related", Rootless({{id, "x"}}), {{"X-Wap-Application-Id", "32768"}});
+    Pump();
+    EXPECT_EQ(Keys()["current"].c_str(), std::string("cid:page1"));
+    const Got page = Get("cid:current");
+    EXPECT_EQ(page.failure, kOk);
+    EXPECT_EQ(Text(page.body), "<html><body><img src=\"cid:logo\"/>First </body></html>");
+    // A later document still replaces the first one whole.
+    PushLc("lc_second.mime");
+    auto keys = Keys();
+    EXPECT_EQ(keys["current"].c_str(), std::string("cid:page2"));
+    for (const char* k : {"page1", "notes", "page1.list"}) EXPECT_EQ(keys.count(k), 0u) << k;
+  }
 }
 
 // A settings error kept while a document's parts are stored, and cleared
