@@ -172,6 +172,36 @@ TEST_F(PushPageTest, EveryTemplateReadsTheInbox) {
   EXPECT_NE(filled.find("In the inbox: 2<br/>"), std::string::npos) << filled;
 }
 
+// Escapes that do not read as one ("%", "%4", "%zz") stay as written, and
+// a long address arrives whole.
+TEST_F(PushPageTest, MalformedEscapesAndLongAddressesArriveAsWritten) {
+  const std::string url = PushDoc("si_low");
+  Pump();
+  const std::string longer = "http://x.org/" + std::string(3000, 'a') + "?q=" + std::string(3000, 'b');
+  const struct {
+    std::string ext, want;
+  } rows[] = {
+      {"http://x.org/a%", "http://x.org/a%"},
+      {"http://x.org/a%4", "http://x.org/a%4"},
+      {"http://x.org/%zz%4", "http://x.org/%zz%4"},
+      {"http://x.org/%2541", "http://x.org/%41"},
+      {"http://x.org/caf%C3%A9", "http://x.org/caf\xE9"},
+      {Encoded(longer), longer},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.ext.substr(0, 40));
+    BenClearVars(&browser);
+    Get("notify://view?int=" + Encoded(url) + "&ext=" + row.ext);
+    EXPECT_EQ(Redirect(), row.want);
+  }
+  // An int= that does not name a message, however it is written.
+  for (const char* bad : {"%", "%4", "%zz", "push%3A"}) {
+    BenClearVars(&browser);
+    Get(std::string("notify://view?int=") + bad + "&ext=http://x.org/");
+    EXPECT_EQ(Redirect(), "notify://") << bad;
+  }
+}
+
 TEST_F(PushPageTest, ViewingAMessageThatIsGoneGoesBackToTheInbox) {
   Get("notify://view?int=push:nobody.9&ext=http://example.com/a");
   EXPECT_EQ(Redirect(), "notify://");

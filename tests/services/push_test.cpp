@@ -463,6 +463,61 @@ TEST_F(PushTest, AStopAfterAnyNumberOfStepsOfAPushEnds) {
   }
 }
 
+// The same for a push to local content and a connectivity document: the
+// local content task still ends, and nothing is left over.
+TEST_F(PushTest, AStopAfterAnyNumberOfStepsOfAnyPushEnds) {
+  StoreString("PPG", "*", "1");
+  for (int steps = 0; steps <= 60; ++steps) {
+    SCOPED_TRACE(steps);
+    starter->log.clear();
+    Push("multipart/related", Data("lc_first.mime"), {{"X-Wap-Application-Id", "32768"}});
+    Push("application/vnd.wap.connectivity-wbxml", "\x03\x0B\x6A\x00\x45\x01");
+    PushDoc("sl_high");
+    for (int i = 0; i < steps; ++i) Step();
+    NotifyStopTask();
+    Pump();
+    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+    LcStopTask(starter->task());
+    Pump();
+    ASSERT_EQ(starter->Count(LcMsg::Stopped), 1u);
+    ConfigHandle* handle = OpenSection("homepage");
+    EXPECT_NE(handle, nullptr);
+    ConfigRelease(&handle);
+    StartServices();
+  }
+}
+
+// An inbox written without the serial (as before it was kept) reads back
+// field by field, and new names go on after its names.
+TEST_F(PushTest, AnInboxWithoutItsSerialReadsBackAndNamesGoOn) {
+  PushAs("push:+821055501234.41", "si_high");
+  Pump();
+  StopServices();
+  ConfigHandle* handle = OpenSection("inbox");
+  ASSERT_NE(handle, nullptr);
+  const uint8_t* data = nullptr;
+  uint32_t length = 0;
+  ConfigKind kind{};
+  ASSERT_EQ(ConfigGetRaw(handle, "m0", 0, &data, &length, &kind), kOk);
+  const auto word = [&](uint32_t at) {
+    return uint32_t{data[at]} | uint32_t{data[at + 1]} << 8 | uint32_t{data[at + 2]} << 16 |
+           uint32_t{data[at + 3]} << 24;
+  };
+  const std::string name = "push:+821055501234.41";
+  ASSERT_GE(length, 16 + name.size());
+  EXPECT_EQ(word(8), name.size());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data + 12), name.size()), name);
+  EXPECT_EQ(word(12 + static_cast<uint32_t>(name.size())), length - 16 - name.size());
+  ASSERT_EQ(ConfigDelete(handle, "serial", 0), kOk);
+  ASSERT_EQ(ConfigSave(handle), kOk);
+  Pump();
+  StartServices();
+  EXPECT_EQ(List("all", "text"), std::vector<std::string>{"High news"});
+  char* next = NotifyNewPushUrl("+821055501234", Mod::TestCode);
+  EXPECT_STREQ(next, "push:+821055501234.42");
+  MemFree(&next);
+}
+
 // Names of pushed objects go on across runs: a new run never reuses the
 // name of a kept message, and the rules reach the messages kept before.
 TEST_F(PushTest, PushNamesStayUniqueAcrossRunsAndRulesReachKeptMessages) {
