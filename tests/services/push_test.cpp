@@ -589,6 +589,23 @@ TEST_F(PushTest, ConnectivityMessagesSurviveARestart) {
   EXPECT_EQ(List("all", "intUrl").front(), prov);
 }
 
+// Left failing: a connectivity message comes back by name only. Its
+// address in the inbox is its own push: name, so opening it after a
+// restart finds an empty object instead of the pushed document. Keeping
+// the body needs a wider inbox record (the body where SI/SL keep their
+// record) and a bound on what the settings store should hold.
+TEST_F(PushTest, DISABLED_AConnectivityMessageKeepsItsDocumentAcrossARestart) {
+  const std::string body = "\x03\x0B\x6A\x00\x45\x01";
+  const std::string prov = Push("application/vnd.wap.connectivity-wbxml", body);
+  Pump();
+  ASSERT_NE(Cached(prov), nullptr);
+  EXPECT_EQ(UtilDataChunkQueueBytes(&Cached(prov)->output), body.size());
+  StopServices();
+  StartServices();
+  ASSERT_NE(Cached(prov), nullptr);
+  EXPECT_EQ(UtilDataChunkQueueBytes(&Cached(prov)->output), body.size());
+}
+
 TEST_F(PushTest, HeapIsWholeAfterManyPushes) {
   PushDoc("sl_high");  // one message stays throughout
   Pump();
