@@ -606,6 +606,59 @@ TEST_F(PushTest, DISABLED_AConnectivityMessageKeepsItsDocumentAcrossARestart) {
   EXPECT_EQ(UtilDataChunkQueueBytes(&Cached(prov)->output), body.size());
 }
 
+// Blocks that leave about `reserve` bytes of the heap free.
+std::vector<void*> EatHeap(uint32_t reserve) {
+  std::vector<void*> eaten;
+  for (uint32_t size = 1u << 20; size >= 16; size /= 2)
+    while (void* p = MemAlloc(size, Use::Data, Mod::TestCode)) eaten.push_back(p);
+  // Give back the smallest first until the reserve is free.
+  while (!eaten.empty() && HeapGetStats().freeBytes < reserve) {
+    MemFreeRaw(eaten.back());
+    eaten.pop_back();
+  }
+  return eaten;
+}
+
+// Every push, routed and kept with little memory left, fails cleanly: the
+// tasks still stop and start, and the heap is whole after.
+TEST_F(PushTest, PushesWithTheHeapNearlyFullFailCleanly) {
+  StoreString("PPG", "*", "1");
+  for (uint32_t reserve = 0; reserve <= 24000; reserve += 48) {
+    SCOPED_TRACE(reserve);
+    PushDoc("si_high");
+    Push("multipart/related", Data("lc_first.mime"), {{"X-Wap-Application-Id", "32768"}});
+    Push("application/vnd.wap.connectivity-wbxml", "\x03\x0B\x6A\x00\x45\x01");
+    std::vector<void*> eaten = EatHeap(reserve);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    List("all");
+    StopServices();
+    StartServices();
+  }
+}
+
+// A stop with little memory left still ends both tasks.
+TEST_F(PushTest, AStopWithTheHeapNearlyFullEnds) {
+  for (uint32_t reserve = 0; reserve <= 12000; reserve += 48) {
+    SCOPED_TRACE(reserve);
+    PushDoc("si_high");
+    Push("application/vnd.wap.connectivity-wbxml", "\x03\x0B\x6A\x00\x45\x01");
+    Push("multipart/related", Data("lc_first.mime"), {{"X-Wap-Application-Id", "32768"}});
+    for (int i = 0; i < 12; ++i) Step();
+    std::vector<void*> eaten = EatHeap(reserve);
+    starter->log.clear();
+    NotifyStopTask();
+    Pump();
+    LcStopTask(starter->task());
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+    ASSERT_EQ(starter->Count(LcMsg::Stopped), 1u);
+    StartServices();
+  }
+}
+
 TEST_F(PushTest, HeapIsWholeAfterManyPushes) {
   PushDoc("sl_high");  // one message stays throughout
   Pump();
