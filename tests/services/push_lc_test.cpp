@@ -296,6 +296,40 @@ TEST_F(PushLcTest, ARefusedDocumentRemovedLaterKeepsTheStoredParts) {
   EXPECT_EQ(Get("cid:logo").body, Bytes200());
 }
 
+// Push reception lets a document go when it stops, and the local content
+// task is stopped right after: a stop at any point of the document's
+// store ends the task with the document stored whole or not at all.
+TEST_F(PushLcTest, AStopAtAnyStepOfAStoreEndsWithTheDocumentWholeOrAbsent) {
+  PushLc("lc_first.mime");
+  for (int steps = 0; steps <= 30; ++steps) {
+    SCOPED_TRACE(steps);
+    LcList* index = LcListCreate(2048);
+    LcListAdd(index, "page3", true);
+    LcListAdd(index, "part3", false);
+    LcQueued* last = Queued(nullptr, nullptr, index);
+    LcQueued* head = Queued(Queued(last, Part("part3", "three"), nullptr), Part("page3", "page"), nullptr);
+    TskmanPost(TskmanFind(Mod::LocalContent), LcMsg::StoreQueue, reinterpret_cast<uintptr_t>(head),
+               reinterpret_cast<uintptr_t>(last));
+    for (int i = 0; i < steps; ++i) Step();
+    starter->log.clear();
+    LcStopTask(starter->task());
+    Pump();
+    ASSERT_EQ(starter->Count(LcMsg::Stopped), 1u);
+    auto keys = Keys();
+    if (keys["current"].c_str() == std::string("cid:page3")) {
+      for (const char* k : {"page3", "part3", "page3.list"}) EXPECT_EQ(keys.count(k), 1u) << k;
+    } else {
+      EXPECT_EQ(keys["current"].c_str(), std::string("cid:page1"));
+      for (const char* k : {"page1", "logo", "notes", "page1.list"}) EXPECT_EQ(keys.count(k), 1u) << k;
+    }
+    // Back to the first document for the next round.
+    LcStartTask(starter->task());
+    Pump();
+    PushLc("lc_first.mime");
+  }
+  starter->log.clear();
+}
+
 TEST_F(PushLcTest, AMissingPartFailsTheLoad) {
   EXPECT_EQ(Get("cid:nothing").failure, ResultError(Mod::LocalContent, 3));
   EXPECT_EQ(Get("cid:current").failure, ResultError(Mod::LocalContent, 3));
