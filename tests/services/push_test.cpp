@@ -551,6 +551,25 @@ TEST_F(PushTest, PushNamesStayUniqueAcrossRunsAndRulesReachKeptMessages) {
   EXPECT_EQ(Cached(first), nullptr);
 }
 
+// A serial that has run out (or a damaged kept one) starts again at 1, but
+// never under the name of a message the inbox still holds.
+TEST_F(PushTest, ANewPushNameIsNeverAKeptOne) {
+  PushAs("push:+821055501234.1", "si_high");
+  Pump();
+  StopServices();
+  ConfigHandle* handle = OpenSection("inbox");
+  ASSERT_NE(handle, nullptr);
+  ASSERT_EQ(ConfigSetInt(handle, "serial", 0x7FFFFFFF), kOk);
+  ASSERT_EQ(ConfigSave(handle), kOk);
+  Pump();
+  StartServices();
+  ASSERT_EQ(List("all", "text"), std::vector<std::string>{"High news"});
+  char* name = NotifyNewPushUrl("+821055501234", Mod::TestCode);
+  ASSERT_NE(name, nullptr);
+  EXPECT_STRNE(name, "push:+821055501234.1");
+  MemFree(&name);
+}
+
 // A kept name may be taken already when the inbox comes back (a push that
 // arrived at start-up): the kept message takes a new one, both are listed.
 TEST_F(PushTest, AKeptNameTakenAtStartUpMovesAside) {
