@@ -2,6 +2,8 @@
 // tasks and the documents xml2wbxml compiled (tests/data/push/make.sh).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -516,6 +518,32 @@ TEST_F(PushTest, AnInboxWithoutItsSerialReadsBackAndNamesGoOn) {
   char* next = NotifyNewPushUrl("+821055501234", Mod::TestCode);
   EXPECT_STREQ(next, "push:+821055501234.42");
   MemFree(&next);
+}
+
+// A stop while the kept inbox is still coming back (a push waiting behind
+// it) ends the task too, and the kept messages stay kept.
+TEST_F(PushTest, AStopAtAnyStepOfAStartEnds) {
+  StoreString("PPG", "*", "1");
+  PushDoc("si_high");
+  Pump();
+  for (int steps = 0; steps <= 20; ++steps) {
+    SCOPED_TRACE(steps);
+    StopServices();
+    starter->log.clear();
+    LcStartTask(starter->task());
+    ASSERT_EQ(NotifyStartTask(starter->task()), kOk);
+    for (int i = 0; i < 2; ++i) Step();
+    PushDoc("sl_high");
+    for (int i = 0; i < steps; ++i) Step();
+    NotifyStopTask();
+    Pump();
+    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+    LcStopTask(starter->task());
+    Pump();
+    StartServices();
+    const std::vector<std::string> texts = List("all", "text");
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "High news"), texts.end());
+  }
 }
 
 // Names of pushed objects go on across runs: a new run never reuses the
