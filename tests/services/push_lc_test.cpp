@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kernel/datachunk.h"
+#include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/config.h"
@@ -328,6 +329,42 @@ TEST_F(PushLcTest, AStopAtAnyStepOfAStoreEndsWithTheDocumentWholeOrAbsent) {
     PushLc("lc_first.mime");
   }
   starter->log.clear();
+}
+
+// Blocks that leave about `reserve` bytes of the heap free.
+std::vector<void*> EatHeap(uint32_t reserve) {
+  std::vector<void*> eaten;
+  for (uint32_t size = 1u << 20; size >= 16; size /= 2)
+    while (void* p = MemAlloc(size, Use::Data, Mod::TestCode)) eaten.push_back(p);
+  while (!eaten.empty() && HeapGetStats().freeBytes < reserve) {
+    MemFreeRaw(eaten.back());
+    eaten.pop_back();
+  }
+  return eaten;
+}
+
+// A document pushed again with little memory left is stored or refused,
+// and either way the stored document stays whole.
+TEST_F(PushLcTest, WithTheHeapNearlyFullTheStoredDocumentStaysWhole) {
+  PushLc("lc_first.mime");
+  for (uint32_t reserve = 0; reserve <= 40000; reserve += 32) {
+    SCOPED_TRACE(reserve);
+    Push("multipart/related", Data("lc_second.mime"), {{"X-Wap-Application-Id", "32768"}});
+    std::vector<void*> eaten = EatHeap(reserve);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    const std::string current = Keys()["current"].c_str();
+    ASSERT_TRUE(current == "cid:page1" || current == "cid:page2") << current;
+    const Got page = Get("cid:current");
+    ASSERT_EQ(page.failure, kOk);
+    ASSERT_EQ(Get("cid:logo").body, Bytes200());
+    if (current == "cid:page1") {
+      ASSERT_EQ(Text(Get("cid:notes").body), "Old notes");
+    } else {
+      PushLc("lc_first.mime");  // back to the first for the next round
+      ASSERT_EQ(Keys()["current"].c_str(), std::string("cid:page1"));
+    }
+  }
 }
 
 TEST_F(PushLcTest, AMissingPartFailsTheLoad) {
