@@ -598,6 +598,21 @@ TEST_F(PushTest, ANewPushNameIsNeverAKeptOne) {
   MemFree(&name);
 }
 
+// A damaged count (far more than the section holds) costs no more than
+// the section's own keys: the start does not stall on it.
+TEST_F(PushTest, ADamagedInboxCountDoesNotStallTheStart) {
+  PushDoc("si_high");
+  Pump();
+  StopServices();
+  ConfigHandle* handle = OpenSection("inbox");
+  ASSERT_NE(handle, nullptr);
+  ASSERT_EQ(ConfigSetInt(handle, "count", 0x7FFFFFFF), kOk);
+  ASSERT_EQ(ConfigSave(handle), kOk);
+  Pump();
+  StartServices();
+  EXPECT_EQ(List("all", "text"), std::vector<std::string>{"High news"});
+}
+
 // A kept name may be taken already when the inbox comes back (a push that
 // arrived at start-up): the kept message takes a new one, both are listed.
 TEST_F(PushTest, AKeptNameTakenAtStartUpMovesAside) {
