@@ -367,6 +367,15 @@ TEST_F(PushLcTest, WithTheHeapNearlyFullTheStoredDocumentStaysWhole) {
   }
 }
 
+// A document's index and "current" are no parts: a cid: load of one
+// fails instead of reading the store's own bytes as a part.
+TEST_F(PushLcTest, TheStoresOwnKeysAreNoParts) {
+  PushLc("lc_first.mime");
+  const Got index = Get("cid:page1.list");
+  EXPECT_NE(index.failure, kOk);
+  EXPECT_EQ(index.body, "");
+}
+
 TEST_F(PushLcTest, AMissingPartFailsTheLoad) {
   EXPECT_EQ(Get("cid:nothing").failure, ResultError(Mod::LocalContent, 3));
   EXPECT_EQ(Get("cid:current").failure, ResultError(Mod::LocalContent, 3));
