@@ -148,6 +148,32 @@ TEST_F(PushPageTest, TheViewLinkCarriesAnAddressWithQueryFragmentAndPlus) {
   EXPECT_EQ(NotifyKeptCount(), 0u);
 }
 
+// A sender whose name is escaped in the pushed object's name: the page's
+// links still reach the message.
+TEST_F(PushPageTest, LinksReachAMessageWhoseNameCarriesEscapes) {
+  char* name = NotifyNewPushUrl("Acme News/#1 & co%", Mod::TestCode);
+  const std::string url = name;
+  MemFree(&name);
+  PushNamed(url, "application/vnd.wap.sic", Data("si_query.wbxml"));
+  Pump();
+  ASSERT_EQ(NotifyKeptCount(), 1u);
+  const std::string page = Get("notify://browse");
+  for (const char* kind : {"notify://view?", "notify://delete?"}) {
+    const size_t at = page.find(kind);
+    ASSERT_NE(at, std::string::npos) << page;
+    std::string link = page.substr(at, page.find('"', at) - at);
+    for (size_t amp; (amp = link.find("&amp;")) != std::string::npos;) link.replace(amp, 5, "&");
+    Get(link);
+    if (std::string(kind) == "notify://view?") {
+      EXPECT_EQ(Redirect(), "wsp://x.org/a?b=1&c=2#top+x");
+    }
+  }
+  EXPECT_EQ(Redirect(), "notify://");
+  EXPECT_EQ(NotifyKeptCount(), 0u);
+  UrlLoad* gone = Cached(url);
+  EXPECT_EQ(gone, nullptr);
+}
+
 // The "notify" source is one of every template job's sources: the
 // settings page counts the inbox.
 TEST_F(PushPageTest, EveryTemplateReadsTheInbox) {
