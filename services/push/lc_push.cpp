@@ -59,10 +59,19 @@ bool AddToIndex(LcPushCtx* push, const char* id, bool root) {
   return true;
 }
 
+// "current" and the documents' ".list" indexes are keys of the store
+// itself: a part named so would overwrite them.
+bool StoreOwnKey(const char* id) {
+  constexpr char kList[] = ".list";
+  const uint32_t n = LibcStrLen(id), m = sizeof kList - 1;
+  return LibcStrCmp(id, "current") == 0 || (n >= m && LibcStrCmp(id + n - m, kList) == 0);
+}
+
 int OnBegin(void* context, const char* location, const char* contentId, int isRoot) {
   auto* push = static_cast<LcPushCtx*>(context);
   DropEntry(push);  // one whose part never ended
   char made[16];
+  if (contentId && *contentId && StoreOwnKey(contentId)) return 0;
   if (!contentId || !*contentId) {
     // A root known only by its location gets a name of its own.
     if (!location || !isRoot) return 0;

@@ -150,6 +150,15 @@ void StoreIndex(LcTaskCtx* ctx, LcList* index, bool partLost) {
   MemFree(&old);
 }
 
+// A document without a root cannot take the place of a stored one (its
+// index is the last item, `tail`).
+bool Refused(LcTaskCtx* ctx, const LcQueued* tail) {
+  const char* root = tail && tail->index ? LcListMarked(tail->index) : nullptr;
+  if (root && *root) return false;
+  const char* current = nullptr;
+  return ctx->handle && ConfigGetString(ctx->handle, kCurrent, 0, &current) == kOk;
+}
+
 // The parts the document "current" names stay, whichever index is being
 // removed: a removal asked while the section could not be read (a kept
 // error) may run after that error has gone.
@@ -299,7 +308,11 @@ Result LcTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
       auto* node = reinterpret_cast<LcQueued*>(arg1);
       if (!node) break;
       if (node->next) {
-        if (StoreEntry(ctx, node->entry) != kOk || node->lost) node->next->lost = 1;
+        // A document that is going to be removed again stores none of its
+        // parts: one of them may carry the name of a part in use.
+        if (node->lost || Refused(ctx, reinterpret_cast<const LcQueued*>(arg2)) ||
+            StoreEntry(ctx, node->entry) != kOk)
+          node->next->lost = 1;
         LcEntryFree(&node->entry);
         Post(ctx, LcMsg::StoreQueue, reinterpret_cast<uintptr_t>(node->next), arg2);
       } else {

@@ -1,6 +1,8 @@
 // Names of pushed objects: "push:" sender "." serial. The inbox keeps
 // messages across runs, so the serial goes on after the highest one it
 // kept instead of starting again at 1.
+#include "browser/cache.h"
+#include "browser/url.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "services/push/notify.h"
@@ -39,13 +41,34 @@ char* Named(const char* scheme, const char* sender, uint32_t senderLength, bool 
   return url;
 }
 
+// An object of the cache goes by that name (a kept message, after the
+// serials ran out and started again).
+bool Taken(const char* url) {
+  UrlParsed parsed;
+  if (UrlParse(&parsed, url, 0) != kOk) return false;
+  const bool taken = CacheFindByName(&parsed) != nullptr;
+  UrlFreeParsed(&parsed);
+  return taken;
+}
+
+uint32_t NextSerial() { return gSerial + 1 > 0x7FFFFFFF ? 1 : gSerial + 1; }
+
+// The sender's name under the next serial no object of the cache holds.
+char* Fresh(const char* sender, uint32_t senderLength, bool escape, uint32_t module) {
+  // Every object in the cache can hold at most one serial.
+  for (uint32_t tries = CacheCount() + 1;; --tries) {
+    char* url = Named("push", sender, senderLength, escape, NextSerial(), module);
+    if (!url) return nullptr;
+    gSerial = NextSerial();
+    if (tries == 0 || !Taken(url)) return url;
+    MemFree(&url);
+  }
+}
+
 }  // namespace
 
 char* NotifyNewPushUrl(const char* sender, uint32_t module) {
-  const uint32_t next = gSerial + 1 > 0x7FFFFFFF ? 1 : gSerial + 1;
-  char* url = Named("push", sender, sender ? LibcStrLen(sender) : 0, true, next, module);
-  if (url) gSerial = next;
-  return url;
+  return Fresh(sender, sender ? LibcStrLen(sender) : 0, true, module);
 }
 
 uint32_t NotifyPushSerialOf(const char* name) {
@@ -63,10 +86,7 @@ char* NotifyRenamePush(const char* name, uint32_t module) {
   const char* colon = name ? LibcStrChr(name, ':') : nullptr;
   const char* dot = name ? LibcStrRChr(name, '.') : nullptr;
   if (!colon || !dot || dot < colon) return nullptr;
-  const uint32_t next = gSerial + 1 > 0x7FFFFFFF ? 1 : gSerial + 1;
-  char* url = Named("push", colon + 1, static_cast<uint32_t>(dot - colon - 1), false, next, module);
-  if (url) gSerial = next;
-  return url;
+  return Fresh(colon + 1, static_cast<uint32_t>(dot - colon - 1), false, module);
 }
 
 void NotifyPushSerialAtLeast(uint32_t serial) {

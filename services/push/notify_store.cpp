@@ -127,6 +127,20 @@ bool Stored(ConfigHandle* handle, uint32_t n, const uint8_t** data, uint32_t* le
   return ConfigGetRaw(handle, key, 0, data, length, &kind) == kOk && kind == ConfigKind::Raw;
 }
 
+// The number of values the open section holds.
+int32_t Held(ConfigHandle* handle) {
+  uintptr_t cursor = 0;
+  const char* name = nullptr;
+  const uint8_t* value = nullptr;
+  uint32_t nameLength = 0, valueLength = 0;
+  ConfigKind kind{};
+  int32_t n = 0;
+  while (n < 0x7FFFFFFF &&
+         ConfigEnum(handle, &cursor, &name, &nameLength, &value, &valueLength, &kind) == kOk)
+    ++n;
+  return n;
+}
+
 }  // namespace
 
 Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count) {
@@ -147,6 +161,8 @@ Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t
 void NotifyStoreRestore(ConfigHandle* handle) {
   int32_t count = 0;
   if (ConfigGetInt(handle, kCount, 0, &count) != kOk || count < 0) return;
+  // A damaged count says more than the section can hold.
+  if (const int32_t held = Held(handle); count > held) count = held;
   // New names go on after every kept one (an inbox written before the
   // serial was kept has only its names to say so).
   int32_t serial = 0;

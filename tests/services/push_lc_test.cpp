@@ -6,8 +6,11 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "kernel/datachunk.h"
+#include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/config.h"
@@ -154,6 +157,44 @@ TEST_F(PushLcTest, ADocumentWithoutRootLeavesTheStoredOneWhole) {
   EXPECT_EQ(Text(page.body), "<html><body><img src=\"cid:logo\"/>First </body></html>");
 }
 
+// A pushed document in one part per (Content-ID, body), with no root.
+std::string Rootless(const std::vector<std::pair<std::string, std::string>>& parts) {
+  std::string body = "Content-Type: multipart/related; boundary=b\r\n\r\n";
+  for (const auto& [id, text] : parts)
+    body += "--b\r\nContent-Type: text/plain\r\nContent-ID: <" + id + ">\r\n\r\n" + text + "\r\n";
+  return body + "--b--\r\n";
+}
+
+// A document the store refuses (no root while another is stored) changes
+// nothing of the stored one, also where it names the same parts.
+TEST_F(PushLcTest, ARefusedDocumentDoesNotOverwriteAStoredPart) {
+  PushLc("lc_first.mime");
+  Push("multipart/related", Rootless({{"logo", "not the logo"}}), {{"X-Wap-Application-Id", "32768"}});
+  Pump();
+  EXPECT_EQ(Keys()["current"].c_str(), std::string("cid:page1"));
+  EXPECT_EQ(Get("cid:logo").body, Bytes200());
+}
+
+// The store's own keys ("current", the ".list" indexes) are no part names:
+// a pushed part named so leaves the stored document reachable.
+TEST_F(PushLcTest, APartNamedLikeTheStoresOwnKeysLeavesThemAlone) {
+  for (const char* id : {"current", "page1.list"}) {
+    SCOPED_TRACE(id);
+    PushLc("lc_first.mime");
+    Push("multipart/related", Rootless({{id, "x"}}), {{"X-Wap-Application-Id", "32768"}});
+    Pump();
+    EXPECT_EQ(Keys()["current"].c_str(), std::string("cid:page1"));
+    const Got page = Get("cid:current");
+    EXPECT_EQ(page.failure, kOk);
+    EXPECT_EQ(Text(page.body), "<html><body><img src=\"cid:logo\"/>First </body></html>");
+    // A later document still replaces the first one whole.
+    PushLc("lc_second.mime");
+    auto keys = Keys();
+    EXPECT_EQ(keys["current"].c_str(), std::string("cid:page2"));
+    for (const char* k : {"page1", "notes", "page1.list"}) EXPECT_EQ(keys.count(k), 0u) << k;
+  }
+}
+
 // A settings error kept while a document's parts are stored, and cleared
 // by a commit between them, never leaves an index naming a part that is
 // not there: the document is removed and the stored one stays.
@@ -254,6 +295,85 @@ TEST_F(PushLcTest, ARefusedDocumentRemovedLaterKeepsTheStoredParts) {
   EXPECT_EQ(keys["current"].c_str(), std::string("cid:page1"));
   for (const char* k : {"page1", "logo", "notes", "page1.list"}) EXPECT_EQ(keys.count(k), 1u) << k;
   EXPECT_EQ(Get("cid:logo").body, Bytes200());
+}
+
+// Push reception lets a document go when it stops, and the local content
+// task is stopped right after: a stop at any point of the document's
+// store ends the task with the document stored whole or not at all.
+TEST_F(PushLcTest, AStopAtAnyStepOfAStoreEndsWithTheDocumentWholeOrAbsent) {
+  PushLc("lc_first.mime");
+  for (int steps = 0; steps <= 30; ++steps) {
+    SCOPED_TRACE(steps);
+    LcList* index = LcListCreate(2048);
+    LcListAdd(index, "page3", true);
+    LcListAdd(index, "part3", false);
+    LcQueued* last = Queued(nullptr, nullptr, index);
+    LcQueued* head = Queued(Queued(last, Part("part3", "three"), nullptr), Part("page3", "page"), nullptr);
+    TskmanPost(TskmanFind(Mod::LocalContent), LcMsg::StoreQueue, reinterpret_cast<uintptr_t>(head),
+               reinterpret_cast<uintptr_t>(last));
+    for (int i = 0; i < steps; ++i) Step();
+    starter->log.clear();
+    LcStopTask(starter->task());
+    Pump();
+    ASSERT_EQ(starter->Count(LcMsg::Stopped), 1u);
+    auto keys = Keys();
+    if (keys["current"].c_str() == std::string("cid:page3")) {
+      for (const char* k : {"page3", "part3", "page3.list"}) EXPECT_EQ(keys.count(k), 1u) << k;
+    } else {
+      EXPECT_EQ(keys["current"].c_str(), std::string("cid:page1"));
+      for (const char* k : {"page1", "logo", "notes", "page1.list"}) EXPECT_EQ(keys.count(k), 1u) << k;
+    }
+    // Back to the first document for the next round.
+    LcStartTask(starter->task());
+    Pump();
+    PushLc("lc_first.mime");
+  }
+  starter->log.clear();
+}
+
+// Blocks that leave about `reserve` bytes of the heap free.
+std::vector<void*> EatHeap(uint32_t reserve) {
+  std::vector<void*> eaten;
+  for (uint32_t size = 1u << 20; size >= 16; size /= 2)
+    while (void* p = MemAlloc(size, Use::Data, Mod::TestCode)) eaten.push_back(p);
+  while (!eaten.empty() && HeapGetStats().freeBytes < reserve) {
+    MemFreeRaw(eaten.back());
+    eaten.pop_back();
+  }
+  return eaten;
+}
+
+// A document pushed again with little memory left is stored or refused,
+// and either way the stored document stays whole.
+TEST_F(PushLcTest, WithTheHeapNearlyFullTheStoredDocumentStaysWhole) {
+  PushLc("lc_first.mime");
+  for (uint32_t reserve = 0; reserve <= 40000; reserve += 32) {
+    SCOPED_TRACE(reserve);
+    Push("multipart/related", Data("lc_second.mime"), {{"X-Wap-Application-Id", "32768"}});
+    std::vector<void*> eaten = EatHeap(reserve);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    const std::string current = Keys()["current"].c_str();
+    ASSERT_TRUE(current == "cid:page1" || current == "cid:page2") << current;
+    const Got page = Get("cid:current");
+    ASSERT_EQ(page.failure, kOk);
+    ASSERT_EQ(Get("cid:logo").body, Bytes200());
+    if (current == "cid:page1") {
+      ASSERT_EQ(Text(Get("cid:notes").body), "Old notes");
+    } else {
+      PushLc("lc_first.mime");  // back to the first for the next round
+      ASSERT_EQ(Keys()["current"].c_str(), std::string("cid:page1"));
+    }
+  }
+}
+
+// A document's index and "current" are no parts: a cid: load of one
+// fails instead of reading the store's own bytes as a part.
+TEST_F(PushLcTest, TheStoresOwnKeysAreNoParts) {
+  PushLc("lc_first.mime");
+  const Got index = Get("cid:page1.list");
+  EXPECT_NE(index.failure, kOk);
+  EXPECT_EQ(index.body, "");
 }
 
 TEST_F(PushLcTest, AMissingPartFailsTheLoad) {

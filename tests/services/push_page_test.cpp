@@ -148,6 +148,32 @@ TEST_F(PushPageTest, TheViewLinkCarriesAnAddressWithQueryFragmentAndPlus) {
   EXPECT_EQ(NotifyKeptCount(), 0u);
 }
 
+// A sender whose name is escaped in the pushed object's name: the page's
+// links still reach the message.
+TEST_F(PushPageTest, LinksReachAMessageWhoseNameCarriesEscapes) {
+  char* name = NotifyNewPushUrl("Acme News/#1 & co%", Mod::TestCode);
+  const std::string url = name;
+  MemFree(&name);
+  PushNamed(url, "application/vnd.wap.sic", Data("si_query.wbxml"));
+  Pump();
+  ASSERT_EQ(NotifyKeptCount(), 1u);
+  const std::string page = Get("notify://browse");
+  for (const char* kind : {"notify://view?", "notify://delete?"}) {
+    const size_t at = page.find(kind);
+    ASSERT_NE(at, std::string::npos) << page;
+    std::string link = page.substr(at, page.find('"', at) - at);
+    for (size_t amp; (amp = link.find("&amp;")) != std::string::npos;) link.replace(amp, 5, "&");
+    Get(link);
+    if (std::string(kind) == "notify://view?") {
+      EXPECT_EQ(Redirect(), "wsp://x.org/a?b=1&c=2#top+x");
+    }
+  }
+  EXPECT_EQ(Redirect(), "notify://");
+  EXPECT_EQ(NotifyKeptCount(), 0u);
+  UrlLoad* gone = Cached(url);
+  EXPECT_EQ(gone, nullptr);
+}
+
 // The "notify" source is one of every template job's sources: the
 // settings page counts the inbox.
 TEST_F(PushPageTest, EveryTemplateReadsTheInbox) {
@@ -170,6 +196,36 @@ TEST_F(PushPageTest, EveryTemplateReadsTheInbox) {
   UtilDataChunkTake(&out, reinterpret_cast<uint8_t*>(w.data()), static_cast<uint32_t>(w.size() * 2));
   const std::string filled = Narrow(w.c_str(), w.size());
   EXPECT_NE(filled.find("In the inbox: 2<br/>"), std::string::npos) << filled;
+}
+
+// Escapes that do not read as one ("%", "%4", "%zz") stay as written, and
+// a long address arrives whole.
+TEST_F(PushPageTest, MalformedEscapesAndLongAddressesArriveAsWritten) {
+  const std::string url = PushDoc("si_low");
+  Pump();
+  const std::string longer = "http://x.org/" + std::string(3000, 'a') + "?q=" + std::string(3000, 'b');
+  const struct {
+    std::string ext, want;
+  } rows[] = {
+      {"http://x.org/a%", "http://x.org/a%"},
+      {"http://x.org/a%4", "http://x.org/a%4"},
+      {"http://x.org/%zz%4", "http://x.org/%zz%4"},
+      {"http://x.org/%2541", "http://x.org/%41"},
+      {"http://x.org/caf%C3%A9", "http://x.org/caf\xE9"},
+      {Encoded(longer), longer},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.ext.substr(0, 40));
+    BenClearVars(&browser);
+    Get("notify://view?int=" + Encoded(url) + "&ext=" + row.ext);
+    EXPECT_EQ(Redirect(), row.want);
+  }
+  // An int= that does not name a message, however it is written.
+  for (const char* bad : {"%", "%4", "%zz", "push%3A"}) {
+    BenClearVars(&browser);
+    Get(std::string("notify://view?int=") + bad + "&ext=http://x.org/");
+    EXPECT_EQ(Redirect(), "notify://") << bad;
+  }
 }
 
 TEST_F(PushPageTest, ViewingAMessageThatIsGoneGoesBackToTheInbox) {

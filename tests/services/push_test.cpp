@@ -2,6 +2,8 @@
 // tasks and the documents xml2wbxml compiled (tests/data/push/make.sh).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -463,6 +465,87 @@ TEST_F(PushTest, AStopAfterAnyNumberOfStepsOfAPushEnds) {
   }
 }
 
+// The same for a push to local content and a connectivity document: the
+// local content task still ends, and nothing is left over.
+TEST_F(PushTest, AStopAfterAnyNumberOfStepsOfAnyPushEnds) {
+  StoreString("PPG", "*", "1");
+  for (int steps = 0; steps <= 60; ++steps) {
+    SCOPED_TRACE(steps);
+    starter->log.clear();
+    Push("multipart/related", Data("lc_first.mime"), {{"X-Wap-Application-Id", "32768"}});
+    Push("application/vnd.wap.connectivity-wbxml", "\x03\x0B\x6A\x00\x45\x01");
+    PushDoc("sl_high");
+    for (int i = 0; i < steps; ++i) Step();
+    NotifyStopTask();
+    Pump();
+    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+    LcStopTask(starter->task());
+    Pump();
+    ASSERT_EQ(starter->Count(LcMsg::Stopped), 1u);
+    ConfigHandle* handle = OpenSection("homepage");
+    EXPECT_NE(handle, nullptr);
+    ConfigRelease(&handle);
+    StartServices();
+  }
+}
+
+// An inbox written without the serial (as before it was kept) reads back
+// field by field, and new names go on after its names.
+TEST_F(PushTest, AnInboxWithoutItsSerialReadsBackAndNamesGoOn) {
+  PushAs("push:+821055501234.41", "si_high");
+  Pump();
+  StopServices();
+  ConfigHandle* handle = OpenSection("inbox");
+  ASSERT_NE(handle, nullptr);
+  const uint8_t* data = nullptr;
+  uint32_t length = 0;
+  ConfigKind kind{};
+  ASSERT_EQ(ConfigGetRaw(handle, "m0", 0, &data, &length, &kind), kOk);
+  const auto word = [&](uint32_t at) {
+    return uint32_t{data[at]} | uint32_t{data[at + 1]} << 8 | uint32_t{data[at + 2]} << 16 |
+           uint32_t{data[at + 3]} << 24;
+  };
+  const std::string name = "push:+821055501234.41";
+  ASSERT_GE(length, 16 + name.size());
+  EXPECT_EQ(word(8), name.size());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data + 12), name.size()), name);
+  EXPECT_EQ(word(12 + static_cast<uint32_t>(name.size())), length - 16 - name.size());
+  ASSERT_EQ(ConfigDelete(handle, "serial", 0), kOk);
+  ASSERT_EQ(ConfigSave(handle), kOk);
+  Pump();
+  StartServices();
+  EXPECT_EQ(List("all", "text"), std::vector<std::string>{"High news"});
+  char* next = NotifyNewPushUrl("+821055501234", Mod::TestCode);
+  EXPECT_STREQ(next, "push:+821055501234.42");
+  MemFree(&next);
+}
+
+// A stop while the kept inbox is still coming back (a push waiting behind
+// it) ends the task too, and the kept messages stay kept.
+TEST_F(PushTest, AStopAtAnyStepOfAStartEnds) {
+  StoreString("PPG", "*", "1");
+  PushDoc("si_high");
+  Pump();
+  for (int steps = 0; steps <= 20; ++steps) {
+    SCOPED_TRACE(steps);
+    StopServices();
+    starter->log.clear();
+    LcStartTask(starter->task());
+    ASSERT_EQ(NotifyStartTask(starter->task()), kOk);
+    for (int i = 0; i < 2; ++i) Step();
+    PushDoc("sl_high");
+    for (int i = 0; i < steps; ++i) Step();
+    NotifyStopTask();
+    Pump();
+    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+    LcStopTask(starter->task());
+    Pump();
+    StartServices();
+    const std::vector<std::string> texts = List("all", "text");
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "High news"), texts.end());
+  }
+}
+
 // Names of pushed objects go on across runs: a new run never reuses the
 // name of a kept message, and the rules reach the messages kept before.
 TEST_F(PushTest, PushNamesStayUniqueAcrossRunsAndRulesReachKeptMessages) {
@@ -494,6 +577,40 @@ TEST_F(PushTest, PushNamesStayUniqueAcrossRunsAndRulesReachKeptMessages) {
   EXPECT_EQ(List("all", "text"),
             (std::vector<std::string>{"wsp://www.example.com/app.wmlc", "Low news"}));
   EXPECT_EQ(Cached(first), nullptr);
+}
+
+// A serial that has run out (or a damaged kept one) starts again at 1, but
+// never under the name of a message the inbox still holds.
+TEST_F(PushTest, ANewPushNameIsNeverAKeptOne) {
+  PushAs("push:+821055501234.1", "si_high");
+  Pump();
+  StopServices();
+  ConfigHandle* handle = OpenSection("inbox");
+  ASSERT_NE(handle, nullptr);
+  ASSERT_EQ(ConfigSetInt(handle, "serial", 0x7FFFFFFF), kOk);
+  ASSERT_EQ(ConfigSave(handle), kOk);
+  Pump();
+  StartServices();
+  ASSERT_EQ(List("all", "text"), std::vector<std::string>{"High news"});
+  char* name = NotifyNewPushUrl("+821055501234", Mod::TestCode);
+  ASSERT_NE(name, nullptr);
+  EXPECT_STRNE(name, "push:+821055501234.1");
+  MemFree(&name);
+}
+
+// A damaged count (far more than the section holds) costs no more than
+// the section's own keys: the start does not stall on it.
+TEST_F(PushTest, ADamagedInboxCountDoesNotStallTheStart) {
+  PushDoc("si_high");
+  Pump();
+  StopServices();
+  ConfigHandle* handle = OpenSection("inbox");
+  ASSERT_NE(handle, nullptr);
+  ASSERT_EQ(ConfigSetInt(handle, "count", 0x7FFFFFFF), kOk);
+  ASSERT_EQ(ConfigSave(handle), kOk);
+  Pump();
+  StartServices();
+  EXPECT_EQ(List("all", "text"), std::vector<std::string>{"High news"});
 }
 
 // A kept name may be taken already when the inbox comes back (a push that
@@ -532,6 +649,76 @@ TEST_F(PushTest, ConnectivityMessagesSurviveARestart) {
   StartServices();
   EXPECT_EQ(List("all", "priority"), before);
   EXPECT_EQ(List("all", "intUrl").front(), prov);
+}
+
+// Left failing: a connectivity message comes back by name only. Its
+// address in the inbox is its own push: name, so opening it after a
+// restart finds an empty object instead of the pushed document. Keeping
+// the body needs a wider inbox record (the body where SI/SL keep their
+// record) and a bound on what the settings store should hold.
+TEST_F(PushTest, DISABLED_AConnectivityMessageKeepsItsDocumentAcrossARestart) {
+  const std::string body = "\x03\x0B\x6A\x00\x45\x01";
+  const std::string prov = Push("application/vnd.wap.connectivity-wbxml", body);
+  Pump();
+  ASSERT_NE(Cached(prov), nullptr);
+  EXPECT_EQ(UtilDataChunkQueueBytes(&Cached(prov)->output), body.size());
+  StopServices();
+  StartServices();
+  ASSERT_NE(Cached(prov), nullptr);
+  EXPECT_EQ(UtilDataChunkQueueBytes(&Cached(prov)->output), body.size());
+}
+
+// Blocks that leave about `reserve` bytes of the heap free.
+std::vector<void*> EatHeap(uint32_t reserve) {
+  std::vector<void*> eaten;
+  for (uint32_t size = 1u << 20; size >= 16; size /= 2)
+    while (void* p = MemAlloc(size, Use::Data, Mod::TestCode)) eaten.push_back(p);
+  // Give back the smallest first until the reserve is free.
+  while (!eaten.empty() && HeapGetStats().freeBytes < reserve) {
+    MemFreeRaw(eaten.back());
+    eaten.pop_back();
+  }
+  return eaten;
+}
+
+// Every push, routed and kept with little memory left, fails cleanly: the
+// tasks still stop and start, and the heap is whole after.
+TEST_F(PushTest, PushesWithTheHeapNearlyFullFailCleanly) {
+  StoreString("PPG", "*", "1");
+  for (uint32_t reserve = 0; reserve <= 24000; reserve += 48) {
+    SCOPED_TRACE(reserve);
+    PushDoc("si_high");
+    Push("multipart/related", Data("lc_first.mime"), {{"X-Wap-Application-Id", "32768"}});
+    Push("application/vnd.wap.connectivity-wbxml", "\x03\x0B\x6A\x00\x45\x01");
+    std::vector<void*> eaten = EatHeap(reserve);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    List("all");
+    StopServices();
+    StartServices();
+  }
+}
+
+// A stop with little memory left still ends both tasks.
+TEST_F(PushTest, AStopWithTheHeapNearlyFullEnds) {
+  for (uint32_t reserve = 0; reserve <= 12000; reserve += 48) {
+    SCOPED_TRACE(reserve);
+    PushDoc("si_high");
+    Push("application/vnd.wap.connectivity-wbxml", "\x03\x0B\x6A\x00\x45\x01");
+    Push("multipart/related", Data("lc_first.mime"), {{"X-Wap-Application-Id", "32768"}});
+    for (int i = 0; i < 12; ++i) Step();
+    std::vector<void*> eaten = EatHeap(reserve);
+    starter->log.clear();
+    NotifyStopTask();
+    Pump();
+    LcStopTask(starter->task());
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+    ASSERT_EQ(starter->Count(LcMsg::Stopped), 1u);
+    StartServices();
+  }
 }
 
 TEST_F(PushTest, HeapIsWholeAfterManyPushes) {
