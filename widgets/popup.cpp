@@ -106,6 +106,16 @@ void AnswerList(PopupRequest* r) {
   AnswerAndClose(r, reinterpret_cast<uintptr_t>(chosen), n);
 }
 
+// What a text entry's session posted and the popup had not read yet when it
+// went: an entered text (or chosen list) is a copy made for the popup, freed
+// here as nobody else will; anything else carries nothing of its own.
+void TakeLeftover(void* user, uint32_t message, uintptr_t arg1, uintptr_t) {
+  if (*static_cast<const uint32_t*>(user) != PopupKind::Text || message != PwlEvent::Activated)
+    return;
+  void* copy = reinterpret_cast<void*>(arg1);
+  MemFree(&copy);
+}
+
 void Destroy(PopupRequest* r) {
   if (r->kind == PopupKind::Text) {
     // A cancel by key leaves the host's window open: it goes with the popup.
@@ -123,7 +133,9 @@ void Destroy(PopupRequest* r) {
   FreeBody(r);
   if (r->kind != PopupKind::Text) PostUi(PwlEvent::ClearLabels, 0, 0);
   TskmanTask* task = r->popupTask;
+  uint32_t kind = r->kind;
   MemFree(&r);
+  TskmanTakeEvents(task, TakeLeftover, &kind);
   TskmanDestroyTask(task);
 }
 

@@ -455,6 +455,20 @@ void Drop(const Request& q) {
   }
 }
 
+struct Requeue {
+  TskmanTask* task;
+  uint32_t count;
+};
+
+// Queued again behind what is on its way now; a second end check is one too
+// many.
+void PostAgain(void* user, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  if (message == kEndCheck) return;
+  auto* requeue = static_cast<Requeue*>(user);
+  ++requeue->count;
+  TskmanPost(requeue->task, message, arg1, arg2);
+}
+
 void DropQueue(Replib* ctx) {
   while (auto* q = reinterpret_cast<Request*>(QueuePopFront(&ctx->queue))) {
     Drop(*q);
@@ -527,10 +541,20 @@ void RunNext(Replib* ctx) {
   PostRun(ctx);
 }
 
+// Nothing asked of a task just made (its asker failed before sending, or
+// the request could not be kept): it ends unless a request comes first, as
+// it does once its queue runs dry.
+void EndIfIdle(Replib* ctx) {
+  if (ctx->state != Section::Open || ctx->handle || ctx->queue.head || ctx->ending) return;
+  ctx->ending = 1;
+  TskmanPost(ctx->task, kEndCheck, 0, 0);
+}
+
 void Enqueue(Replib* ctx, uint32_t message, uintptr_t a1, uintptr_t a2) {
   auto* q = static_cast<Request*>(MemAllocZero(sizeof(Request), Use::Data, kModule));
   if (!q) {
     Drop(Request{nullptr, message, a1, a2});
+    EndIfIdle(ctx);
     return;
   }
   q->message = message;
@@ -562,10 +586,24 @@ TskmanTask* ReplibGetTask() {
 Result ReplibTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* ctx = static_cast<Replib*>(context);
   TskmanTask* self = TskmanGetCurrentTask();
+  if (!ctx && message == kEndCheck) {
+    // Never had a record. What came in after the check is put back before a
+    // new one, to be tried as it would have been; with nothing, the task ends.
+    Requeue later{self, 0};
+    TskmanTakeEvents(self, PostAgain, &later);
+    if (later.count)
+      TskmanPost(self, kEndCheck, 0, 0);
+    else
+      TskmanDestroyTask(self);
+    return kOk;
+  }
   if (!ctx) {
     ctx = static_cast<Replib*>(MemAllocZero(sizeof(Replib), Use::Context, kModule));
     if (!ctx) {
       if (message != TskMsg::Start) Drop(Request{nullptr, message, arg1, arg2});
+      // Ends after the messages already on their way, unless one of them
+      // finds the memory for the record.
+      TskmanPost(self, kEndCheck, 0, 0);
       return ResultError(kModule, Err::NoMemory);
     }
     ctx->task = self;
@@ -574,6 +612,7 @@ Result ReplibTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
   }
   switch (message) {
     case TskMsg::Start:
+      EndIfIdle(ctx);
       return kOk;
     case TskMsg::Stop2:
       DropQueue(ctx);

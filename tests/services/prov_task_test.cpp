@@ -416,11 +416,9 @@ namespace {
 // The load let go after any number of steps of a secured document (consent,
 // PIN, commit): the task, the popup and every record go with it, and the
 // settings store is free for the next open.
-// Disabled: let go in the few steps between the PIN's entry and the popup
-// taking it, the entered text is lost with the popup (see
-// PopupTest.DISABLED_ATextEnteredJustBeforeACloseIsNotLost); every other
-// step passes.
-TEST_F(ProvTaskTest, DISABLED_ALoadLetGoAtAnyStepLeavesNothingBehind) {
+// Let go in the few steps between the PIN's entry and the popup taking it,
+// the entered text goes with the popup.
+TEST_F(ProvTaskTest, ALoadLetGoAtAnyStepLeavesNothingBehind) {
   const auto macs = Macs();
   FetchBody body;
   body.body = ProvDocument("../wbxml/prov.wbxml");
