@@ -507,6 +507,22 @@ TEST_F(HomeEdgeTest, HomeWhileTheScriptsQuestionIsOpenAsksItOnceMore) {
   EXPECT_EQ(std::u16string(answer ? answer : u"(unset)"), u"true");
 }
 
+// Addresses the browser task sends the window after its end command was
+// queued are freed with the window, not left to nobody.
+TEST_F(HomeEdgeTest, AddressesSentAfterTheEndCommandAreFreedWithTheWindow) {
+  const uint32_t before = HeapGetStats().freeBytes;
+  OpenWindow("qortest://h/app/deck.wml");
+  Pump();
+  UiCommand(UiCmd::End, 0);
+  TskmanPost(TskmanFind(Mod::Ui), BenMsg::UiNavigate,
+             reinterpret_cast<uintptr_t>(LibcStrDup("qortest://h/app/next.wml")), 0);
+  TskmanPost(TskmanFind(Mod::Ui), BenMsg::UiShowUrl,
+             reinterpret_cast<uintptr_t>(LibcStrDup("qortest://h/app/next.wml")), 0);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::Ui), nullptr);
+  EXPECT_EQ(HeapGetStats().freeBytes, before);
+}
+
 // The heap filled with blocks of `size` until no more fit, and everything
 // smaller after them: a request of that size (or more) fails. Freed with
 // the object.
