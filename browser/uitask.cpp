@@ -122,6 +122,14 @@ void FreeWindow(UiWindow* ui) {
   MemFree(&ui);
 }
 
+// What was posted to the window and not taken before it ends: the addresses
+// it was sent are its own to free.
+void TakeLeftover(void*, uint32_t message, uintptr_t arg1, uintptr_t) {
+  if (message != BenMsg::UiNavigate && message != BenMsg::UiShowUrl) return;
+  auto* address = reinterpret_cast<char*>(arg1);
+  MemFree(&address);
+}
+
 // While a popup is open its task takes the navigation keys; back (and the
 // key before it) cancel it.
 bool KeysToPopup(int32_t command, uintptr_t argument) {
@@ -153,7 +161,9 @@ Result UiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
         BenHistoryClose();
         if (TskmanTask* start = TskmanFind(Mod::UiStart))
           TskmanPost(start, UiMsg::BrowserEnded, 0, 0);
-        TskmanDestroyTask(TskmanFind(Mod::Ui));
+        TskmanTask* self = TskmanFind(Mod::Ui);
+        TskmanTakeEvents(self, TakeLeftover, nullptr);
+        TskmanDestroyTask(self);
         FreeWindow(window);
       }
       return kOk;

@@ -443,6 +443,157 @@ INSTANTIATE_TEST_SUITE_P(
         HomeRow{"unbuilt_scheme", "info://HOME/general/gohome.html", "(none)", nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The home page at its edges: the window ending at any step of its home
+// page's load, Home pressed again and again while the load or a script's
+// question is pending, and no memory for the home address. Nothing is left
+// behind (the fixture finds the heap as it was).
+class HomeEdgeTest : public NavigationTest {
+ protected:
+  void SetUp() override {
+    NavigationTest::SetUp();
+    FetchBody big = FetchText("<wml>" + std::string(4000, 'x') + "</wml>", "text/vnd.wap.wml");
+    big.blockSize = 64;
+    driver.Serve("/app/big.wml", big);
+    driver.Serve("/app/s/home.wmlsc",
+                 FetchFile(QOR_WMLS_DATA "/home.wmlsc", "application/vnd.wap.wmlscriptc"));
+    EndWindow();
+  }
+  static int Popups() {
+    int n = 0;
+    for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) n += t->id == Mod::Popup;
+    return n;
+  }
+};
+
+TEST_F(HomeEdgeTest, TheWindowEndingAtAnyStepOfItsHomePagesLoadLeavesNothing) {
+  const uint32_t before = HeapGetStats().freeBytes;
+  for (int steps : {0, 1, 2, 3, 5, 8, 13, 21, 34, 55}) {
+    SCOPED_TRACE(steps);
+    ASSERT_EQ(UiCreate("qortest://h/app/big.wml"), kOk);
+    for (int i = 0; i < steps; ++i) TskmanStep();
+    EndWindow();
+    EXPECT_EQ(TskmanFind(Mod::Ui), nullptr);
+    EXPECT_EQ(HeapGetStats().freeBytes, before);
+  }
+}
+
+TEST_F(HomeEdgeTest, HomeAgainAndAgainWhileTheHomePageLoadsEndsOnItOnce) {
+  ASSERT_EQ(UiCreate("qortest://h/app/big.wml"), kOk);
+  for (int i = 0; i < 12; ++i) {
+    UiCommand(UiCmd::Home, 0);
+    TskmanStep();
+    TskmanStep();
+  }
+  Pump();
+  EXPECT_EQ(PageAddress(), "qortest://h/app/big.wml");
+  // No page stood before it: nothing went on the back stack.
+  EXPECT_EQ(BenFindHistoryEntry(Browser(), nullptr, 0, 0), nullptr);
+}
+
+TEST_F(HomeEdgeTest, HomeWhileTheScriptsQuestionIsOpenAsksItOnceMore) {
+  OpenWindow("qortest://h/app/s/home.wmlsc#ask()");
+  Pump();
+  ASSERT_EQ(Popups(), 1);
+  for (int i = 0; i < 5; ++i) {
+    UiCommand(UiCmd::Home, 0);
+    if (i % 2) Pump();
+  }
+  Pump();
+  EXPECT_EQ(Popups(), 1);
+  UiCommand(UiCmd::Soft1, 0);
+  Pump();
+  EXPECT_EQ(Popups(), 0);
+  const char16_t* answer = BenGetVar(Browser(), u"answer");
+  EXPECT_EQ(std::u16string(answer ? answer : u"(unset)"), u"true");
+}
+
+// Addresses the browser task sends the window after its end command was
+// queued are freed with the window, not left to nobody.
+TEST_F(HomeEdgeTest, AddressesSentAfterTheEndCommandAreFreedWithTheWindow) {
+  const uint32_t before = HeapGetStats().freeBytes;
+  OpenWindow("qortest://h/app/deck.wml");
+  Pump();
+  UiCommand(UiCmd::End, 0);
+  TskmanPost(TskmanFind(Mod::Ui), BenMsg::UiNavigate,
+             reinterpret_cast<uintptr_t>(LibcStrDup("qortest://h/app/next.wml")), 0);
+  TskmanPost(TskmanFind(Mod::Ui), BenMsg::UiShowUrl,
+             reinterpret_cast<uintptr_t>(LibcStrDup("qortest://h/app/next.wml")), 0);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::Ui), nullptr);
+  EXPECT_EQ(HeapGetStats().freeBytes, before);
+}
+
+// The heap filled with blocks of `size` until no more fit, and everything
+// smaller after them: a request of that size (or more) fails. Freed with
+// the object.
+class HeapFill {
+ public:
+  explicit HeapFill(uint32_t size) {
+    for (uint32_t n = size; n > 0; n /= 2)
+      while (void* p = HeapBlockAlloc(n)) blocks_.push_back(p);
+  }
+  ~HeapFill() {
+    for (void* p : blocks_) HeapBlockFree(p);
+  }
+  // Frees the first block: one hole of the size given.
+  void FreeOne() {
+    HeapBlockFree(blocks_.front());
+    blocks_.erase(blocks_.begin());
+  }
+
+ private:
+  std::vector<void*> blocks_;
+};
+
+TEST_F(HomeEdgeTest, NoMemoryForTheHomeAddressFailsTheWindowOrSkipsTheHomeKey) {
+  // A home address longer than the window context. The window is made in
+  // one hole of growing size: it fails as a whole (nothing left behind), or
+  // it is made with its home address, never without.
+  const std::string longHome = "qortest://h/app/next.wml?" + std::string(sizeof(UiWindow) * 2, 'q');
+  const uint32_t before = HeapGetStats().freeBytes;
+  int failed = 0, made = 0;
+  for (uint32_t extra = 0; extra < longHome.size() + 1024; extra += 8) {
+    SCOPED_TRACE(extra);
+    Result r;
+    std::string home;
+    {
+      HeapFill fill(sizeof(UiWindow) + extra);
+      fill.FreeOne();
+      r = UiCreate(longHome.c_str());
+      if (r == kOk && UiGetWindow() && UiGetWindow()->homeUrl) home = UiGetWindow()->homeUrl;
+    }
+    if (r == kOk) {
+      ++made;
+      EXPECT_EQ(home, longHome);
+      EndWindow();
+    } else {
+      ++failed;
+      EXPECT_EQ(TskmanFind(Mod::Ui), nullptr);
+      Pump();
+    }
+    EXPECT_EQ(HeapGetStats().freeBytes, before);
+  }
+  EXPECT_GT(failed, 0);
+  EXPECT_GT(made, 0);
+
+  // With the window standing, Home finds no memory for its copy of the
+  // address: nothing happens; the next Home goes there.
+  OpenWindow(longHome.c_str());
+  Pump();
+  Navigate("qortest://h/app/deck.wml");
+  {
+    HeapFill fill(static_cast<uint32_t>(longHome.size()) + 1);
+    UiCommand(UiCmd::Home, 0);
+    TskmanStep();
+  }
+  Pump();
+  EXPECT_EQ(PageAddress(), "qortest://h/app/deck.wml");
+  UiCommand(UiCmd::Home, 0);
+  Pump();
+  EXPECT_EQ(PageAddress(), longHome);
+  BenBackStackClear(&BenHistoryCurrent()->back);
+}
+
 TEST_F(NavigationTest, ShowUrlFillsTheTitleAndARedrawCleansThePage) {
   TskmanPost(TskmanFind(Mod::Ui), BenMsg::UiShowUrl,
              reinterpret_cast<uintptr_t>(LibcStrDup("http://a.example/a/very/long/path/deck.wml")), 0);
