@@ -415,4 +415,32 @@ TEST_F(WmlsWtaTest, AConsentOutlivingItsRunAnswersItselfAndReportsTheCall) {
   TskmanSetObserver(nullptr);
 }
 
+// A text message still with the SMS service when its run ends: the service's
+// answer goes to no one, and the request task still ends.
+TEST_F(WmlsWtaTest, ARunEndedWhileItsTextIsWithTheServiceHearsNoAnswer) {
+  Recorder service(Mod::Sms);
+  Pump();
+  WmlsPostRun(task, "qortest://h/wta.wmlsc#send('0123','hi')", wta);
+  Pump();
+  ASSERT_EQ(service.Count(SmsServiceMsg::Send), 1u);
+  TskmanSetObserver(CountAnswers);
+  gWatched = WmlsScriptTaskOf(task);
+  gAnswersHeard = 0;
+  TskmanSend(gWatched, WmlsMsg::Abort, 0, 0);
+  auto* request = reinterpret_cast<SmsSendRequestRec*>(service.log.back().arg2);
+  TskmanTask* sms = TskmanFind(Mod::WtlWtai2);
+  ASSERT_NE(sms, nullptr);
+  TskmanPost(sms, SmsServiceMsg::Sent, reinterpret_cast<uintptr_t>(request->reference), 0);
+  TskmanPost(sms, SmsServiceMsg::RequestOver, 0, 0);
+  request->reference = nullptr;
+  SmsMessageFree(&request->message);
+  MemFree(&request);
+  Pump();
+  EXPECT_EQ(gAnswersHeard, 0);
+  EXPECT_EQ(TskmanFind(Mod::WtlWtai2), nullptr);
+  gWatched = nullptr;
+  TskmanSetObserver(nullptr);
+  EXPECT_EQ(Run("getp()", wta), "false");
+}
+
 }  // namespace
