@@ -229,6 +229,27 @@ void TskmanTakeEvents(TskmanTask* task, TskmanTaker take, void* user) {
   for (std::size_t i = 0; i < overflowEnd && i < Overflow().size(); ++i) takeOne(Overflow()[i]);
 }
 
+void TskmanSiftEvents(TskmanTask* task, TskmanSifter sift, void* user) {
+  if (!task || !sift) return;
+  const uint32_t ringEnd = gRoot->write;
+  const std::size_t overflowEnd = Overflow().size();
+  // The event is found again by its index after the sifter ran: a post may
+  // move the overflow.
+  auto siftOne = [&](auto slot) {
+    if (slot().target != task) return;
+    TskmanEvent event = slot();
+    const bool take = sift(user, event.message, &event.arg1, &event.arg2);
+    TskmanEvent& at = slot();
+    at.arg1 = event.arg1;
+    at.arg2 = event.arg2;
+    if (take) at.target = gRoot->nullTask;
+  };
+  for (uint32_t i = gRoot->read; i != ringEnd; ++i)
+    siftOne([&]() -> TskmanEvent& { return gRoot->ring[i & kRingMask]; });
+  for (std::size_t i = 0; i < overflowEnd && i < Overflow().size(); ++i)
+    siftOne([&]() -> TskmanEvent& { return Overflow()[i]; });
+}
+
 void TskmanSetIdle(TskmanTask* task, bool on) {
   if (on) {
     if (task->idleListed) return;

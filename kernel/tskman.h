@@ -78,6 +78,13 @@ void TskmanPurgeEvents(TskmanTask* task, uint32_t message, uintptr_t arg1, int32
 // the task is destroyed).
 using TskmanTaker = void (*)(void* user, uint32_t message, uintptr_t arg1, uintptr_t arg2);
 void TskmanTakeEvents(TskmanTask* task, TskmanTaker take, void* user);
+// Shows every event waiting for the task to `sift`, in order: it may change
+// the arguments in place, and answers true to take the event out of the
+// queue (what it carries is then the sifter's). It may post; what it posts is
+// not shown to it. A task that stops waiting for its requests takes its name
+// out of those still queued for others, and their answers queued for itself.
+using TskmanSifter = bool (*)(void* user, uint32_t message, uintptr_t* arg1, uintptr_t* arg2);
+void TskmanSiftEvents(TskmanTask* task, TskmanSifter sift, void* user);
 void TskmanSetIdle(TskmanTask* task, bool on);
 
 inline Result TskmanStep();

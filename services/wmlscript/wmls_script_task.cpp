@@ -58,10 +58,6 @@ struct WmlsScriptTask {
   // Counts runs: a 0x2201 of an ended run carries an older number and is
   // dropped, so it cannot resume a run that is gone.
   uint32_t generation;
-  // Telephony requests of ended runs still to be answered. Each request is
-  // answered exactly once and consents are asked in order, so the next
-  // answers are theirs and are dropped.
-  uint32_t staleWta;
 };
 
 namespace {
@@ -117,9 +113,39 @@ bool AwaitsTelephony(const WmlsRunContext* run) {
   return run && run->suspended && run->resumeKind == kWtaResume;
 }
 
+// A voice call set up for the script: the owner releases it with the WTA
+// context.
+void ReportCall(WmlsScriptTask* t, const char16_t* text) {
+  t->lib.answerAsNumber = 0;
+  TskmanPost(t->owner, BenMsg::WtaCall, static_cast<uint32_t>(text ? LibcWtoI(text) : 0), 0);
+}
+
+// An answer queued for the task when its run ends is the ended request's:
+// it is taken back (a call it set up still reported).
+bool TakeAnswer(void* user, uint32_t message, uintptr_t* code, uintptr_t* text) {
+  if (message != WtaiMsg::Answer) return false;
+  auto* t = static_cast<WmlsScriptTask*>(user);
+  auto* answer = reinterpret_cast<char16_t*>(*text);
+  if (*code == 0 && t->lib.answerAsNumber) ReportCall(t, answer);
+  MemFree(&answer);
+  *text = 0;
+  return true;
+}
+
+// The run no longer waits for its telephony request: the request's source
+// forgets the task, so that no answer of it comes later to stand in for
+// another request's.
+void ForgetTelephony(WmlsScriptTask* t) {
+  if (t->lib.telephonyPending)
+    WtaiForgetAnswerTask(t->self, t->lib.answerAsNumber ? t->owner : nullptr);
+  TskmanSiftEvents(t->self, TakeAnswer, t);
+  t->lib.telephonyPending = 0;
+  t->lib.answerAsNumber = 0;
+}
+
 // Everything of the current script and the runs that called it.
 void FreeRun(WmlsScriptTask* t) {
-  if (AwaitsTelephony(t->cur.run)) ++t->staleWta;
+  ForgetTelephony(t);
   if (t->fetch) {
     UrlRequestDone(t->session, t->fetch);
     t->fetch = nullptr;
@@ -427,20 +453,16 @@ void PopupDone(WmlsScriptTask* t, uintptr_t value, uintptr_t flag, bool none) {
 // with its code in decimal, success with the text; a voice call's set-up
 // reports the call's id to the owner.
 void Telephony(WmlsScriptTask* t, int32_t code, char16_t* text) {
-  // Only a run waiting for its own telephony request takes an answer; one
-  // that belongs to an ended run's request, or that nothing asked for, would
-  // stand in for whatever else the run waits on.
-  if (t->staleWta || !AwaitsTelephony(t->cur.run)) {
-    if (t->staleWta) --t->staleWta;
-    if (code == 0 && t->lib.answerAsNumber && !AwaitsTelephony(t->cur.run)) {
-      // The ended run's voice call still gets released with its context.
-      t->lib.answerAsNumber = 0;
-      TskmanPost(t->owner, BenMsg::WtaCall, static_cast<uint32_t>(text ? LibcWtoI(text) : 0), 0);
-    }
+  // Only a run waiting for its telephony request takes an answer: one that
+  // nothing asked for would stand in for whatever else the run waits on.
+  // (The requests of ended runs are cancelled at their source.)
+  if (!AwaitsTelephony(t->cur.run)) {
     MemFree(&text);
     return;
   }
+  t->lib.telephonyPending = 0;
   if (code != 0) {
+    t->lib.answerAsNumber = 0;
     MemFree(&text);
     if (code != kWtaiRefused) {
       char digits[kWtaiDecimalUnits];
@@ -448,8 +470,7 @@ void Telephony(WmlsScriptTask* t, int32_t code, char16_t* text) {
       text = WmlsFromUtf8(digits, static_cast<uint32_t>(std::strlen(digits)));
     }
   } else if (t->lib.answerAsNumber) {
-    t->lib.answerAsNumber = 0;
-    TskmanPost(t->owner, BenMsg::WtaCall, static_cast<uint32_t>(text ? LibcWtoI(text) : 0), 0);
+    ReportCall(t, text);
   }
   WmlsValue answer = WmlsMakeInvalid();
   if (text)

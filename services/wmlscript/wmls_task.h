@@ -36,6 +36,10 @@ struct WmlsTaskContext {
   // Set by a voice call's set-up: the answer's call id is reported to the
   // owner so that the call is released when the WTA context ends.
   uint32_t answerAsNumber;
+  // Set by a WTA library call whose request was taken: its answer is owed
+  // to the run, and the request is cancelled at its source when the run
+  // ends without it.
+  uint32_t telephonyPending;
 };
 
 // Content class of a WTA deck: it lifts the variable-name check of getVar.

@@ -129,7 +129,8 @@ void Call(WmlsRunContext* ctx, WmlsValue** args) {
   if (!handler) {
     MemFree(&text);
   } else if (handler(task->self, text, WtaiState::First) == kOk) {
-    if (I == kCallSetupRow) task->answerAsNumber = !WmlsToBool(ctx, args[1]);
+    task->telephonyPending = 1;
+    task->answerAsNumber = I == kCallSetupRow && !WmlsToBool(ctx, args[1]);
     ctx->status = 0;
     ctx->result = {};
     ctx->suspended = 1;

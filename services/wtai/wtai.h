@@ -25,6 +25,9 @@ constexpr uint32_t Confirm = Msg(Mod::WtlWtai2, 0x01);  // {callback, answer tas
 constexpr uint32_t Decision = BenMsg::Decision;  // {non-zero accepted}
 constexpr uint32_t SmsOver = Msg(Mod::WtlWtai2, 0x03);
 constexpr uint32_t BrowserGone = BenMsg::BrowserGone;  // {BenBrowser*}
+// Sent (not posted) to the request tasks by WtaiForgetAnswerTask: {answer
+// task that stops waiting, task told a set-up call's id or 0}.
+constexpr uint32_t AnswerGone = Msg(Mod::WtlWtai2, 0x05);
 }  // namespace WtaiMsg
 
 // A signed 32-bit number in decimal and its terminator.
@@ -79,6 +82,14 @@ int32_t WtaiConfirmRequest(uint32_t prompt, const char16_t* detail, uint32_t rem
                            TskmanTask* answer, char16_t* args, WtaiHandler callback);
 // Posts 0x2000 {code, none} to the answer task.
 void WtaiPostResult(TskmanTask* answer, int32_t code);
+// The answer task stops waiting for its request (the run that made it has
+// ended): nothing more is posted to it for that request. A consent still
+// asked takes the request's answer itself, and when `report` is given
+// reports the id of the call it sets up to that task (6432), so that the
+// call is still released with the WTA context; an SMS request answers no
+// one; a WTA-context request still queued for the browser loses its answer
+// task. An answer already queued for the answer task is its own to take back.
+void WtaiForgetAnswerTask(TskmanTask* answer, TskmanTask* report);
 Result WtaiRequestTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);
 
 // --- Argument fields (numbered from 1) -----------------------------------------

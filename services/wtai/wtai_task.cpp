@@ -26,6 +26,8 @@ struct WtaiRequestCtx {
   TskmanTask* answer;
   char16_t* args;
   uint32_t smsPending;
+  // Told the id of the call a consent sets up once its answer task is gone.
+  TskmanTask* report;
 };
 
 TskmanTask* Create(uint32_t module, WtaiRequestCtx* ctx) {
@@ -80,6 +82,8 @@ void Finish(WtaiRequestCtx* c) {
 }
 
 void OnAnswer(WtaiRequestCtx* c, int32_t code, char16_t* text) {
+  if (c->report && code == 0 && TskmanIsAlive(c->report))
+    TskmanPost(c->report, BenMsg::WtaCall, static_cast<uint32_t>(text ? LibcWtoI(text) : 0), 0);
   if (c->browser && c->text) {
     if (code == 0) {
       BenSetVar(c->browser, c->text, text);
@@ -112,7 +116,59 @@ void OnSmsAnswer(WtaiRequestCtx* c, int32_t outcome, char16_t* text) {
   TskmanPost(c->self, TskMsg::Stop2, 0, 0);
 }
 
+// The answer task stops waiting. A consent (its 0x2001 taken, or still
+// queued) becomes the answer task of its request, so that the request is
+// answered exactly once whatever the user decides; an SMS request answers
+// no one.
+void Forget(WtaiRequestCtx* c, TskmanTask* gone, TskmanTask* report) {
+  if (!gone) return;
+  if (c->answer == gone) {
+    c->answer = c->callback ? c->self : nullptr;
+    if (c->callback) c->report = report;
+    return;
+  }
+  struct Look {
+    uintptr_t gone, self;
+    bool found;
+  } look{reinterpret_cast<uintptr_t>(gone), reinterpret_cast<uintptr_t>(c->self), false};
+  TskmanSiftEvents(
+      c->self,
+      [](void* user, uint32_t message, uintptr_t*, uintptr_t* answer) {
+        auto* l = static_cast<Look*>(user);
+        if (message == WtaiMsg::Confirm && *answer == l->gone) {
+          *answer = l->self;
+          l->found = true;
+        }
+        return false;
+      },
+      &look);
+  if (look.found) c->report = report;
+}
+
 }  // namespace
+
+void WtaiForgetAnswerTask(TskmanTask* answer, TskmanTask* report) {
+  if (!answer) return;
+  for (TskmanTask* t = TskmanNextTask(nullptr); t;) {
+    TskmanTask* next = TskmanNextTask(t);
+    if (t->id == Mod::WtlWtai || t->id == Mod::WtlWtai2)
+      TskmanSend(t, WtaiMsg::AnswerGone, reinterpret_cast<uintptr_t>(answer),
+                 reinterpret_cast<uintptr_t>(report));
+    t = next;
+  }
+  // The browser answers these when it takes them: they are still carried
+  // out, answering no one.
+  if (TskmanTask* browser = TskmanFind(Mod::Ben))
+    TskmanSiftEvents(
+        browser,
+        [](void* user, uint32_t message, uintptr_t* to, uintptr_t*) {
+          const bool wta =
+              message == BenMsg::WtaEnd || message == BenMsg::WtaGet || message == BenMsg::WtaSet;
+          if (wta && *to == reinterpret_cast<uintptr_t>(user)) *to = 0;
+          return false;
+        },
+        answer);
+}
 
 void WtaiPostResult(TskmanTask* answer, int32_t code) {
   Post(answer, WtaiMsg::Answer, static_cast<uintptr_t>(static_cast<intptr_t>(code)), 0);
@@ -140,9 +196,13 @@ Result WtaiRequestTaskHandler(void* context, uint32_t message, uintptr_t arg1, u
         c->callback(c->answer, args, arg1 ? WtaiState::Accepted : WtaiState::Refused);
       else
         MemFree(&args);
-      Finish(c);
+      // A consent that answers itself stays for its answer (always exactly one).
+      if (!c->callback || c->answer != c->self) Finish(c);
       break;
     }
+    case WtaiMsg::AnswerGone:
+      Forget(c, reinterpret_cast<TskmanTask*>(arg1), reinterpret_cast<TskmanTask*>(arg2));
+      break;
     case WtaiMsg::BrowserGone:
       if (c->browser == reinterpret_cast<BenBrowser*>(arg1)) c->browser = nullptr;
       break;

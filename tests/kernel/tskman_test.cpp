@@ -92,6 +92,43 @@ TEST_F(TskmanTest, TakingATasksEventsHandsThemOverInOrderAndLeavesTheRest) {
   EXPECT_EQ(other.Count(kMsgB), even.size());
 }
 
+// Sifting a task's queue shows each waiting event in order, from the ring
+// and from behind it: a changed argument is delivered changed, a taken event
+// is not delivered, and what the sifter posts is neither shown nor lost.
+TEST_F(TskmanTest, SiftingATasksEventsChangesOrTakesEachInPlace) {
+  Recorder sifted(70), other(71);
+  Pump();
+  for (uint32_t i = 0; i < kTskmanRingSize + 4; ++i)
+    TskmanPost(i % 2 ? other.task() : sifted.task(), i % 3 ? kMsgA : kMsgB, i, 0);
+  struct Seen {
+    std::vector<uintptr_t> args;
+    TskmanTask* self;
+  } seen{{}, sifted.task()};
+  TskmanSiftEvents(
+      sifted.task(),
+      [](void* user, uint32_t message, uintptr_t* arg1, uintptr_t* arg2) {
+        auto* s = static_cast<Seen*>(user);
+        s->args.push_back(*arg1);
+        TskmanPost(s->self, kMsgB, 1000 + *arg1, 0);
+        if (message == kMsgB) return true;
+        *arg2 = *arg1 + 1;
+        return false;
+      },
+      &seen);
+  std::vector<uintptr_t> even;
+  std::vector<Received> kept;
+  for (uint32_t i = 0; i < kTskmanRingSize + 4; i += 2) {
+    even.push_back(i);
+    if (i % 3) kept.push_back(Received{kMsgA, i, i + 1});
+  }
+  for (uint32_t i = 0; i < kTskmanRingSize + 4; i += 2) kept.push_back(Received{kMsgB, 1000 + i, 0});
+  EXPECT_EQ(seen.args, even);
+  Pump();
+  sifted.log.erase(sifted.log.begin());  // the start message
+  EXPECT_EQ(sifted.log, kept);
+  EXPECT_EQ(other.Count(kMsgA) + other.Count(kMsgB), even.size());
+}
+
 TEST_F(TskmanTest, ABroadcastBehindAFullRingStillReachesEveryone) {
   Recorder a(70), b(71);
   Pump();

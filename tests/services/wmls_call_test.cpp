@@ -11,6 +11,7 @@
 #include "kernel/heap.h"
 #include "services/wmlscript/wmls.h"
 #include "services/wmlscript/wmls_task.h"
+#include "services/wtai/wtai.h"
 #include "tests/services/wmls_harness.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/recorder.h"
@@ -121,6 +122,8 @@ class WmlsWaitMemoryTest : public EngineFixture {};
 // answer to replace. With the heap nearly full at every level of spare room,
 // a call whose cell cannot be pushed ends the run for memory rather than
 // leaving it waiting with nothing to put the answer in.
+// Either way a request that was made stays marked as owed to the run, so
+// that the script task cancels it when the run ends without its answer.
 TEST_F(WmlsWaitMemoryTest, AWaitingCallAlwaysLeavesItsCell) {
   Recorder answers(Mod::TestHarness);
   Pump();
@@ -133,9 +136,11 @@ TEST_F(WmlsWaitMemoryTest, AWaitingCallAlwaysLeavesItsCell) {
   const std::vector<uint8_t> bytes = b.Build();
   WmlsUnit* unit = nullptr;
   ASSERT_EQ(WmlsUnitParse(bytes.data(), static_cast<uint32_t>(bytes.size()), &unit), WmlsParse::Ok);
-  int outOfMemory = 0, waiting = 0;
+  int outOfMemory = 0, waiting = 0, askedThenOut = 0;
   for (uint32_t spare = 0; spare < 1024; spare += 8) {
     const uint32_t before = HeapGetStats().freeBytes;
+    task.telephonyPending = 0;
+    answers.log.clear();
     std::vector<void*> ballast;
     for (HeapStats s = HeapGetStats(); s.largestFree > spare + 32; s = HeapGetStats()) {
       void* block = HeapBlockAlloc(s.largestFree - spare - 32);
@@ -158,10 +163,14 @@ TEST_F(WmlsWaitMemoryTest, AWaitingCallAlwaysLeavesItsCell) {
     WmlsRunRelease(&ctx);
     for (void* block : ballast) HeapBlockFree(block);
     Pump();
+    const bool asked = answers.Count(WtaiMsg::Answer) > 0;
+    EXPECT_EQ(task.telephonyPending, asked ? 1u : 0u) << spare;
+    askedThenOut += asked && r == WmlsResult::NoMemory;
     EXPECT_EQ(HeapGetStats().freeBytes, before) << spare;
   }
   EXPECT_GT(outOfMemory, 0);
   EXPECT_GT(waiting, 0);
+  EXPECT_GT(askedThenOut, 0);
   WmlsUnitFree(&unit);
 }
 

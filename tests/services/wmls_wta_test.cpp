@@ -27,6 +27,29 @@
 
 namespace {
 
+// Telephony answers delivered to the watched script task, or with their
+// text to the null task that inherits what a destroyed task had queued.
+TskmanTask* gWatched = nullptr;
+int gAnswersHeard = 0;
+void CountAnswers(const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t text) {
+  if (message == WtaiMsg::Answer && (task == gWatched || (task == TskmanNullTask() && text)))
+    ++gAnswersHeard;
+}
+
+// Whether a message waits for the task.
+bool Queued(TskmanTask* task, uint32_t message) {
+  std::pair<uint32_t, bool> look{message, false};
+  TskmanSiftEvents(
+      task,
+      [](void* user, uint32_t m, uintptr_t*, uintptr_t*) {
+        auto* l = static_cast<std::pair<uint32_t, bool>*>(user);
+        l->second = l->second || m == l->first;
+        return false;
+      },
+      &look);
+  return look.second;
+}
+
 class WmlsWtaTest : public WtaiFixture {
  protected:
   void SetUp() override {
@@ -212,11 +235,7 @@ TEST_F(WmlsWtaTest, DialogsWaitForTheirPopup) {
 // Answers of ended runs' requests may come after answers of the run that
 // followed (a consent still open, a request answered without asking): the
 // live run gets its own answer, and the late one goes nowhere.
-// Off for now: the task counts answers still owed to ended runs and drops
-// the next ones, but answers do not come in the order the requests were
-// made, so the next run's own answer is dropped (it waits for ever) and the
-// ended run's refusal resumes it instead. An answer needs to name its request.
-TEST_F(WmlsWtaTest, DISABLED_AnEndedRunsLateRefusalLeavesTheNextRunItsOwnAnswer) {
+TEST_F(WmlsWtaTest, AnEndedRunsLateRefusalLeavesTheNextRunItsOwnAnswer) {
   holdConsents = true;
   WmlsPostRun(task, "qortest://h/wta.wmlsc#mc('123')", wta);
   Pump();
@@ -237,10 +256,7 @@ TEST_F(WmlsWtaTest, DISABLED_AnEndedRunsLateRefusalLeavesTheNextRunItsOwnAnswer)
 
 // A call set up by a run that ended before its answer is still reported for
 // release when that answer comes, whatever the next run waits for.
-// Off for now: while the next run waits for telephony the ended run's answer
-// is dropped without the report, the flag stays set, and the next run's own
-// answer is reported as a call instead.
-TEST_F(WmlsWtaTest, DISABLED_AnEndedRunsCallSetUpIsReportedWhenItsAnswerComes) {
+TEST_F(WmlsWtaTest, AnEndedRunsCallSetUpIsReportedWhenItsAnswerComes) {
   holdConsents = true;
   WmlsPostRun(task, "qortest://h/wta.wmlsc#setup('0123',false)", wta);
   Pump();
@@ -258,6 +274,173 @@ TEST_F(WmlsWtaTest, DISABLED_AnEndedRunsCallSetUpIsReportedWhenItsAnswerComes) {
   EXPECT_EQ(R(), "PubMakeCall Return");
   EXPECT_EQ(owner->Count(BenMsg::WtaCall), 1u);
   EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Ok}));
+}
+
+// A run that ends while its request is outstanding (the handset's answer
+// already queued for it, or a WTA-context request the browser has not taken
+// yet) hears nothing of that request afterwards: the answer is taken back or
+// goes to no one, a call it set up is still reported for release, and the
+// next run gets its own answer.
+TEST_F(WmlsWtaTest, ARunEndedWhileItsRequestIsOutstandingHearsNoAnswer) {
+  enum class End { Abort, NewRun, Stop };
+  struct Row {
+    const char* call;
+    uint32_t browserRequest;  // the WTA-context request, or 0 for a handset one
+    End end;
+    size_t reported;  // calls reported for release
+  };
+  const Row rows[] = {
+      {"mc('123')", 0, End::Abort, 0},
+      {"setup('0123',false)", 0, End::Abort, 1},
+      {"setup('0123',true)", 0, End::NewRun, 0},
+      {"setup('0123',false)", 0, End::Stop, 1},
+      {"dial(true)", 0, End::Stop, 0},
+      {"getp()", BenMsg::WtaGet, End::Abort, 0},
+      {"setp('abc')", BenMsg::WtaSet, End::NewRun, 0},
+      {"ec()", BenMsg::WtaEnd, End::Stop, 0},
+  };
+  TskmanSetObserver(CountAnswers);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.call);
+    owner->log.clear();
+    browser->log.clear();
+    held.clear();
+    holdConsents = row.browserRequest == 0;
+    BenClearVars(&vars);
+    TskmanTask* script = WmlsScriptTaskOf(task);
+    WmlsPostRun(task, std::string("qortest://h/wta.wmlsc#") + row.call, wta);
+    if (row.browserRequest) {
+      for (int i = 0; i < 1000 && !Queued(browser->task(), row.browserRequest); ++i) Step();
+      ASSERT_TRUE(Queued(browser->task(), row.browserRequest));
+    } else {
+      Pump();
+      ASSERT_EQ(held.size(), 1u);
+      Decide(0, 1);
+      Step();  // the consent's request goes to the handset, which answers at once
+      ASSERT_TRUE(Queued(script, WtaiMsg::Answer));
+    }
+    gWatched = script;
+    gAnswersHeard = 0;
+    switch (row.end) {
+      case End::Abort:
+        TskmanSend(script, WmlsMsg::Abort, 0, 0);
+        break;
+      case End::NewRun: {
+        const std::string next = "qortest://h/wta.wmlsc#getp()";
+        auto* text = static_cast<char*>(
+            MemAlloc(static_cast<uint32_t>(next.size() + 1), Use::String, Mod::TestCode));
+        std::memcpy(text, next.c_str(), next.size() + 1);
+        TskmanSend(script, WmlsMsg::Run, reinterpret_cast<uintptr_t>(text), reinterpret_cast<uintptr_t>(wta));
+        break;
+      }
+      case End::Stop:
+        WmlsScriptTaskDestroy(&task);
+        ASSERT_EQ(WmlsScriptTaskCreate(&task, owner->task(), &vars, session), kOk);
+        break;
+    }
+    if (row.end == End::NewRun) gWatched = nullptr;  // the next run hears its own
+    Pump();
+    EXPECT_EQ(gAnswersHeard, 0);
+    EXPECT_EQ(owner->Count(BenMsg::WtaCall), row.reported);
+    // A request the browser had not taken is still carried out.
+    if (row.browserRequest) {
+      EXPECT_EQ(browser->Count(row.browserRequest), 1u);
+    }
+    holdConsents = false;
+    if (row.end != End::NewRun) {
+      EXPECT_EQ(Run("getp()", wta), "false");
+    }
+    EXPECT_EQ(R(), "false");
+    EXPECT_EQ(owner->Count(WmlsMsg::End), row.end == End::Stop ? 1u : 2u);
+    for (const Received& r : owner->log) {
+      if (r.message == WmlsMsg::End) {
+        EXPECT_EQ(r.arg1, WmlsEnd::Ok);
+      }
+    }
+  }
+  gWatched = nullptr;
+  TskmanSetObserver(nullptr);
+}
+
+// A consent still to be answered when its run ends (its question with the
+// user, or the request task not yet told whom to answer) keeps its request:
+// accepted later, the call is set up, its answer goes to the request task,
+// which reports the call for release and ends; nothing reaches the script
+// task or a task that is gone.
+TEST_F(WmlsWtaTest, AConsentOutlivingItsRunAnswersItselfAndReportsTheCall) {
+  struct Row {
+    bool confirmQueued;  // the run ends before the request task learns its answer task
+    bool stop;           // ended by the task's stop, else by an abort
+  };
+  TskmanSetObserver(CountAnswers);
+  for (const Row row : {Row{false, false}, Row{false, true}, Row{true, false}, Row{true, true}}) {
+    SCOPED_TRACE(testing::Message() << row.confirmQueued << row.stop);
+    owner->log.clear();
+    held.clear();
+    calls().clear();
+    holdConsents = true;
+    TskmanTask* script = WmlsScriptTaskOf(task);
+    WmlsPostRun(task, "qortest://h/wta.wmlsc#setup('0123',false)", wta);
+    if (row.confirmQueued) {
+      auto confirmQueued = [] {
+        TskmanTask* consent = TskmanFind(Mod::WtlWtai);
+        return consent && Queued(consent, WtaiMsg::Confirm);
+      };
+      for (int i = 0; i < 1000 && !confirmQueued(); ++i) Step();
+      ASSERT_TRUE(confirmQueued());
+    } else {
+      Pump();
+    }
+    gWatched = script;
+    gAnswersHeard = 0;
+    if (row.stop) {
+      WmlsScriptTaskDestroy(&task);
+      ASSERT_EQ(WmlsScriptTaskCreate(&task, owner->task(), &vars, session), kOk);
+    } else {
+      TskmanSend(script, WmlsMsg::Abort, 0, 0);
+    }
+    Pump();
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(owner->Count(BenMsg::WtaCall), 0u);
+    Decide(0, 1);
+    Pump();
+    EXPECT_EQ(calls(), std::vector<std::string>{"VCSetup(0123)"});
+    EXPECT_EQ(owner->Count(BenMsg::WtaCall), 1u);
+    EXPECT_EQ(gAnswersHeard, 0);
+    EXPECT_EQ(TskmanFind(Mod::WtlWtai), nullptr);
+    holdConsents = false;
+    EXPECT_EQ(Run("getp()", wta), "false");
+  }
+  gWatched = nullptr;
+  TskmanSetObserver(nullptr);
+}
+
+// A text message still with the SMS service when its run ends: the service's
+// answer goes to no one, and the request task still ends.
+TEST_F(WmlsWtaTest, ARunEndedWhileItsTextIsWithTheServiceHearsNoAnswer) {
+  Recorder service(Mod::Sms);
+  Pump();
+  WmlsPostRun(task, "qortest://h/wta.wmlsc#send('0123','hi')", wta);
+  Pump();
+  ASSERT_EQ(service.Count(SmsServiceMsg::Send), 1u);
+  TskmanSetObserver(CountAnswers);
+  gWatched = WmlsScriptTaskOf(task);
+  gAnswersHeard = 0;
+  TskmanSend(gWatched, WmlsMsg::Abort, 0, 0);
+  auto* request = reinterpret_cast<SmsSendRequestRec*>(service.log.back().arg2);
+  TskmanTask* sms = TskmanFind(Mod::WtlWtai2);
+  ASSERT_NE(sms, nullptr);
+  TskmanPost(sms, SmsServiceMsg::Sent, reinterpret_cast<uintptr_t>(request->reference), 0);
+  TskmanPost(sms, SmsServiceMsg::RequestOver, 0, 0);
+  request->reference = nullptr;
+  SmsMessageFree(&request->message);
+  MemFree(&request);
+  Pump();
+  EXPECT_EQ(gAnswersHeard, 0);
+  EXPECT_EQ(TskmanFind(Mod::WtlWtai2), nullptr);
+  gWatched = nullptr;
+  TskmanSetObserver(nullptr);
+  EXPECT_EQ(Run("getp()", wta), "false");
 }
 
 }  // namespace

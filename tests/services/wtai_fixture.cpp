@@ -115,12 +115,12 @@ void WtaiFixture::SetUp() {
       }
       case BenMsg::WtaEnd:
       case BenMsg::WtaSet:
-        TskmanPost(reinterpret_cast<TskmanTask*>(r.arg1), BenMsg::Answer, 0,
-                   reinterpret_cast<uintptr_t>(LibcWStrDup(u"")));
-        break;
       case BenMsg::WtaGet:
-        TskmanPost(reinterpret_cast<TskmanTask*>(r.arg1), BenMsg::Answer, 0,
-                   reinterpret_cast<uintptr_t>(LibcWStrDup(u"false")));
+        // As the browser does: a request whose answer task is gone is
+        // carried out and answers no one.
+        if (auto* to = reinterpret_cast<TskmanTask*>(r.arg1); TskmanIsAlive(to))
+          TskmanPost(to, BenMsg::Answer, 0,
+                     reinterpret_cast<uintptr_t>(LibcWStrDup(r.message == BenMsg::WtaGet ? u"false" : u"")));
         break;
       case BenMsg::WtaEvent: {
         auto* params = reinterpret_cast<BenWtaEventParams*>(r.arg2);
