@@ -580,6 +580,10 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
   if (old) {
     // A replacement: the new character takes the old object's place.
     if (IsButton(old)) AnimButton_Release(&m->input, old);
+    // Checked while the old object still has its name: the new one takes it.
+    if (IsCachedBackground(m, old)) DropBackground(m);
+    // The old sprite's clip stays in its chain, but nothing draws its list.
+    if (IsSprite(old) && old->clip && old->clip != o->clip) AnimDisplay_Invalidate(&old->clip->list);
     AnimDisplay_AddDirty(list, old);
     AnimDisplayObject** link = &list->first;
     while (*link != old) link = &(*link)->next;

@@ -748,6 +748,29 @@ TEST(PlayerCaches, ObjectsTheFrameLeavesAloneKeepTheirEdges) {
   p.movie()->raster.cacheMode = 0;
 }
 
+// A sprite replaced by another character lets its clip's edges go: its
+// objects are no longer drawn, and their caches would hold heap until the
+// movie closes.
+TEST(PlayerCaches, AReplacedSpriteLetsItsClipsEdgesGo) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 400, 400), movie::BoxShape(2, {0, 0, 248}, 0, 0, 400, 400),
+                             movie::Sprite(7, 2, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::ShowFrame(), movie::End()}))});
+  movie::Place2 replace;
+  replace.flags = 2 | 1;
+  replace.depth = 1;
+  replace.id = 2;
+  Played p(MovieOf(defs, {PlaceNamed(7, 1, "s"), {}, movie::PlaceWithFlags(replace), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  p.Step();
+  AnimMovie_InvalidateAll(p.movie());
+  AnimClip* clip = AtDepth(&p.root()->list, 1)->clip;
+  ASSERT_NE(clip, nullptr);
+  ASSERT_EQ(AtDepth(&clip->list, 1)->cache.hasCache, 1u);
+  p.Step();
+  EXPECT_EQ(AtDepth(&p.root()->list, 1)->character->id, 2u);
+  ASSERT_NE(AtDepth(&clip->list, 1), nullptr);
+  EXPECT_EQ(AtDepth(&clip->list, 1)->cache.hasCache, 0u);
+}
+
 // Shapes of 700 edges each: the third finds the pool three-quarters full,
 // empties it and every cache, and keeps its own edges from the start.
 TEST(PlayerCaches, APoolRunningLowIsEmptiedWithEveryCache) {
@@ -805,6 +828,39 @@ TEST(PlayerBackground, TheFirstDrawingIsKeptUntilTheSpriteGoes) {
   const std::vector<uint16_t> shown = p.frame;
   AnimMovie_InvalidateAll(p.movie());
   EXPECT_TRUE(p.frame == shown);
+}
+
+// Replacing the kept "/Background" sprite with another character at its
+// depth lets the picture go: the object keeps the name, but what is drawn
+// under it is new (a sprite drawn afresh and kept, a shape drawn as itself).
+TEST(PlayerBackground, AReplacementAtItsDepthLetsThePictureGo) {
+  const Bytes whole = movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160);
+  const Bytes defs = Concat({whole, movie::BoxShape(3, {0, 0, 248}, 0, 0, 3520, 4160),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(8, 1, Concat({movie::Place(3, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  const struct {
+    uint16_t with;
+    bool keepsPicture;
+  } cases[] = {{8, true}, {3, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.with);
+    movie::Place2 replace;
+    replace.flags = 2 | 1;
+    replace.depth = 1;
+    replace.id = c.with;
+    Played p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background")}),
+                            movie::PlaceWithFlags(replace), {}}));
+    ASSERT_EQ(p.opened, 0u);
+    EXPECT_EQ(p.At(170, 200), kRed);
+    p.Step();
+    EXPECT_EQ(p.At(170, 200), kBlue);
+    const AnimRaster& r = p.movie()->raster;
+    EXPECT_EQ(r.backgroundName != nullptr, c.keepsPicture);
+    const std::vector<uint16_t> shown = p.frame;
+    AnimMovie_InvalidateAll(p.movie());
+    EXPECT_TRUE(p.frame == shown);
+    EXPECT_EQ(p.At(170, 200), kBlue);
+  }
 }
 
 }  // namespace
