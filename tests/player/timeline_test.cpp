@@ -771,6 +771,46 @@ TEST(PlayerCaches, AReplacedSpriteLetsItsClipsEdgesGo) {
   EXPECT_EQ(AtDepth(&clip->list, 1)->cache.hasCache, 0u);
 }
 
+// Whatever a frame, a script or a key changes, the objects' kept edges never
+// draw anything else than a redraw from the records does (Played compares
+// the two after every step and key).
+TEST(PlayerCaches, KeptEdgesFollowEveryChange) {
+  const Bytes box = movie::BoxShape(1, {248, 0, 0}, 0, 0, 800, 800);
+  const Bytes inner = movie::Sprite(5, 2, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::ShowFrame(), movie::End()}));
+  const auto prop = [](const char* target, int index, const char* value) {
+    return Do(Concat({Push(target), Push(std::to_string(index)), Push(value), Op(0x23)}));
+  };
+  movie::Place2 tint;
+  tint.flags = 1 | 8;
+  tint.depth = 2;
+  tint.mul = {128, 256, 128, 256};
+  tint.add = {0, 0, 60, 0};
+  const Bytes button = movie::Button(6, 5, movie::EndActions());
+  const struct {
+    const char* what;
+    Bytes defs;
+    std::vector<Bytes> frames;
+    std::vector<uint32_t> keys;  // after each step
+  } cases[] = {
+      {"colour transform", box, {Concat({movie::Place(1, 1, 0, 0), movie::Place(1, 2, 400, 400)}), {}, movie::PlaceWithFlags(tint), {}, {}}, {}},
+      {"alpha, position and turn by script", Concat({box, inner}),
+       {PlaceNamed(5, 1, "s", 200, 200), {}, prop("/s", 6, "40"), prop("/s", 0, "30"), prop("/s", 10, "30"), {}, {}}, {}},
+      {"zoom, pan and quality", Concat({box, inner}),
+       {Concat({movie::Place(1, 1, 0, 0), PlaceNamed(5, 2, "s", 1000, 1000)}), {}, {}, {}, {}, {}}, {18, 22, 23, 7, 19, 6}},
+      {"a sprite inside a button", Concat({box, inner, button}),
+       {movie::Place(6, 1, 600, 600), {}, {}, {}}, {kAnimKeyDown, 0, kAnimKeySelect, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Played p(MovieOf(Concat({movie::Background(255, 255, 255), c.defs}), c.frames));
+    ASSERT_EQ(p.opened, 0u);
+    for (size_t i = 0; i + 1 < c.frames.size(); ++i) {
+      p.Step();
+      if (i < c.keys.size() && c.keys[i]) p.Key(c.keys[i]);
+    }
+  }
+}
+
 // Shapes of 700 edges each: the third finds the pool three-quarters full,
 // empties it and every cache, and keeps its own edges from the start.
 TEST(PlayerCaches, APoolRunningLowIsEmptiedWithEveryCache) {
