@@ -171,7 +171,9 @@ uint32_t StepNested(AnimDisplayList* list, AnimDisplayObject* o, uint32_t nestin
   if (clip->playing && !clip->waiting) changed |= StepFrame(clip, false);
   if (!InList(list, o)) return changed;
   changed |= UpdateList(&clip->list, nesting + 1);
-  if (IsBackground(o->name)) AnimRect_SetEmpty(&clip->list.dirty);
+  // A kept background picture hides the sprite's own changes; until it is
+  // kept (not drawn yet, or no room for it) they show as any sprite's.
+  if (IsBackground(o->name) && IsCachedBackground(list->movie, o)) AnimRect_SetEmpty(&clip->list.dirty);
   if (!AnimRect_IsEmpty(&clip->list.dirty)) {
     AnimRect moved;
     AnimRect_Transform(&moved, &o->matrix, &clip->list.dirty);

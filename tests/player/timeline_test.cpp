@@ -811,6 +811,33 @@ TEST(PlayerCaches, KeptEdgesFollowEveryChange) {
   }
 }
 
+// A heap with room enough but only in small pieces cannot keep a large
+// shape's edges: the shape is drawn all the same and keeps nothing.
+TEST(PlayerCaches, AHeapInSmallPiecesDrawsWithoutKeeping) {
+  movie::Records r(1, 0);
+  for (int i = 0; i < 175; ++i) r.Change(-1, 1, -1, true, 20 + (i % 15) * 40, 20 + (i / 15) * 40).To(10, 20).To(-10, 20).To(-10, -20).To(10, -20);
+  const Bytes many = movie::ShapeTag(2, 1, {{0, 200, 0}}, {}, 1, 0, r.End());
+  Played p(MovieOf(Concat({movie::Background(255, 255, 255), many}), {movie::Place(1, 1, 0, 0), {}, {}}));
+  ASSERT_EQ(p.opened, 0u);
+  AnimHeap& heap = p->heap;
+  std::vector<void*> blocks;
+  while (void* b = AnimHeap_Malloc(&heap, 2000)) blocks.push_back(b);
+  for (size_t i = 0; i < blocks.size() && heap.end - heap.bytesInUse < heap.end / 8 + 8000; i += 2) {
+    AnimHeap_Free(&heap, blocks[i]);
+    blocks[i] = nullptr;
+  }
+  p.Step();
+  const std::vector<uint16_t> shown = p.frame;
+  AnimMovie_InvalidateAll(p.movie());
+  EXPECT_EQ(AnimPlayer_Aborted(p.get()), 0u);
+  EXPECT_EQ(AtDepth(&p.root()->list, 1)->cache.hasCache, 0u);
+  EXPECT_TRUE(p.frame == shown);
+  for (void* b : blocks) AnimHeap_Free(&heap, b);
+  AnimMovie_InvalidateAll(p.movie());
+  EXPECT_EQ(AtDepth(&p.root()->list, 1)->cache.hasCache, 1u);
+  EXPECT_TRUE(p.frame == shown);
+}
+
 // Shapes of 700 edges each: the third finds the pool three-quarters full,
 // empties it and every cache, and keeps its own edges from the start.
 TEST(PlayerCaches, APoolRunningLowIsEmptiedWithEveryCache) {
@@ -901,6 +928,47 @@ TEST(PlayerBackground, AReplacementAtItsDepthLetsThePictureGo) {
     EXPECT_TRUE(p.frame == shown);
     EXPECT_EQ(p.At(170, 200), kBlue);
   }
+}
+
+// Without heap for the picture the "/Background" sprite is drawn as any
+// sprite; once there is room it is kept.
+TEST(PlayerBackground, WithoutRoomForThePictureTheSpriteIsDrawnAsAnyOther) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160), movie::BoxShape(2, {0, 0, 248}, 0, 0, 400, 400),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  Played p(MovieOf(defs, {movie::Background(255, 255, 255), Concat({PlaceNamed(7, 1, "Background"), movie::Place(2, 2, 0, 0)}),
+                          movie::MoveTo(2, 1000, 1000), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  AnimHeap& heap = p->heap;
+  std::vector<void*> blocks;
+  while (void* b = AnimHeap_Malloc(&heap, 20000)) blocks.push_back(b);
+  for (size_t i = 0; i < blocks.size() && heap.end - heap.bytesInUse < 60000; i += 2) {
+    AnimHeap_Free(&heap, blocks[i]);
+    blocks[i] = nullptr;
+  }
+  const AnimRaster& r = p.movie()->raster;
+  p.Step();
+  EXPECT_EQ(AnimPlayer_Aborted(p.get()), 0u);
+  EXPECT_EQ(r.backgroundName, nullptr);
+  EXPECT_EQ(p.At(170, 200), kRed);
+  EXPECT_EQ(p.At(5, 5), kBlue);
+  for (void* b : blocks) AnimHeap_Free(&heap, b);
+  p.Step();
+  EXPECT_STREQ(r.backgroundName ? r.backgroundName : "", "/Background");
+  EXPECT_EQ(p.At(5, 5), kRed);
+  EXPECT_EQ(p.At(55, 55), kBlue);
+}
+
+// A "/Background" sprite placed in a frame that changes nothing else is
+// drawn, and kept.
+TEST(PlayerBackground, PlacedAloneItIsDrawn) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  Played p(MovieOf(defs, {movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background"), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  EXPECT_EQ(p.At(100, 100), kWhite);
+  p.Step();
+  EXPECT_EQ(p.At(100, 100), kRed);
+  EXPECT_STREQ(p.movie()->raster.backgroundName ? p.movie()->raster.backgroundName : "", "/Background");
 }
 
 }  // namespace
