@@ -971,4 +971,24 @@ TEST(PlayerBackground, PlacedAloneItIsDrawn) {
   EXPECT_STREQ(p.movie()->raster.backgroundName ? p.movie()->raster.backgroundName : "", "/Background");
 }
 
+// A level that goes takes its kept background picture with it.
+TEST(PlayerBackground, ARemovedLevelTakesItsPictureAlong) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  const Bytes second = MovieOf(defs, {PlaceNamed(7, 1, "Background"), {}});
+  const Bytes first = MovieOf(Box(2, {0, 0, 248}), {Concat({movie::Background(255, 255, 255), movie::Place(2, 1, 0, 0)}), {}, {}, {}});
+  Played p(first);
+  ASSERT_EQ(p.opened, 0u);
+  AnimMovie* m = p.movie();
+  ASSERT_EQ(AnimMovie_ReplaceLevel(m, false, 1, second.data(), static_cast<uint32_t>(second.size())), 1u);
+  p.Step();
+  EXPECT_EQ(p.At(100, 100), kRed);
+  EXPECT_STREQ(m->raster.backgroundName ? m->raster.backgroundName : "", "/Background");
+  AnimMovie_ReplaceLevel(m, true, 1, nullptr, 0);
+  p.Step();
+  EXPECT_EQ(m->raster.backgroundName, nullptr);
+  EXPECT_EQ(p.At(100, 100), kWhite);
+  EXPECT_EQ(p.At(5, 5), kBlue);
+}
+
 }  // namespace
