@@ -3,6 +3,7 @@
 // its handset requests, buttons with their focus, and downloads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -836,6 +837,34 @@ TEST(PlayerCaches, AHeapInSmallPiecesDrawsWithoutKeeping) {
   AnimMovie_InvalidateAll(p.movie());
   EXPECT_EQ(AtDepth(&p.root()->list, 1)->cache.hasCache, 1u);
   EXPECT_TRUE(p.frame == shown);
+}
+
+// Kept edges fill the pool up to three quarters; a morph, a button's shape
+// or a large shape drawn after them finds room for all of its edges all the
+// same (Played compares with redraws that keep nothing).
+TEST(PlayerCaches, KeptEdgesLeaveRoomForTheNextDraw) {
+  const auto boxes = [](int count) {
+    movie::Records r(1, 0);
+    for (int i = 0; i < count; ++i)
+      r.Change(-1, 1, -1, true, 20 + (i % 15) * 40, 20 + (i / 15) * 40).To(10, 20).To(-10, 20).To(-10, -20).To(10, -20);
+    return r.End();
+  };
+  const Bytes kept = movie::ShapeTag(2, 1, {{0, 200, 0}}, {}, 1, 0, boxes(110));  // 440 edges
+  Bytes morphEdges{0x10};
+  const Bytes records = boxes(130);  // 520 edges
+  morphEdges.insert(morphEdges.end(), records.begin(), records.end());
+  const Bytes large = Concat({movie::SolidMorph(2, {0, 0, 200}, morphEdges, morphEdges),
+                              movie::ShapeTag(2, 3, {{0, 0, 200}}, {}, 1, 0, records), movie::Button(4, 3, movie::EndActions())});
+  for (uint16_t last : {2, 3, 4}) {
+    SCOPED_TRACE(last);
+    Played p(MovieOf(Concat({movie::Background(255, 255, 255), kept, large}),
+                     {Concat({movie::Place(1, 1, 0, 0), movie::Place(1, 2, 700, 0), movie::Place(1, 3, 0, 500),
+                              movie::Place(last, 4, 700, 500)}),
+                      {}, {}}));
+    ASSERT_EQ(p.opened, 0u);
+    p.Step();
+    EXPECT_GT(std::count(p.frame.begin(), p.frame.end(), AnimColor_To16(0, 0, 200)), 100);
+  }
 }
 
 // Shapes of 700 edges each: the third finds the pool three-quarters full,
