@@ -346,28 +346,36 @@ AnimShapeCache* CacheFor(AnimMovie* m, AnimDisplayObject* o, uint32_t need, cons
 uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
                                  const AnimCxform* cx) {
   AnimRaster& r = m->raster;
-  const uint32_t offered = r.edgesOffered;
+  const uint32_t offered = r.edgesOffered, dropped = r.edgesDropped;
+  int32_t held = 0;
   uint32_t result = kAnimShapeBad;
   switch (c->type) {
     case kAnimShape: {
       auto* shape = static_cast<AnimShape*>(c->body);
-      result = AnimShape_Draw(&r, shape, matrix, cx, CacheFor(m, o, shape->edgesNeeded, matrix, cx));
+      AnimShapeCache* cache = CacheFor(m, o, shape->edgesNeeded, matrix, cx);
+      held = r.nextFree;
+      result = AnimShape_Draw(&r, shape, matrix, cx, cache);
       Learn(&shape->edgesNeeded, r, offered);
       break;
     }
     case kAnimMorph: {
       auto* morph = static_cast<AnimMorph*>(c->body);
       MakeRoom(m, morph->edgesNeeded);
+      held = r.nextFree;
       result = AnimMorph_Draw(&r, morph, matrix, cx, o ? static_cast<uint32_t>(o->ratio) : 0);
       Learn(&morph->edgesNeeded, r, offered);
       break;
     }
     case kAnimText:
       MakeRoom(m, 0);
+      held = r.nextFree;
       result = AnimText_Draw(&r, static_cast<const AnimText*>(c->body), matrix, cx);
       break;
     default: break;
   }
+  // Edges lost to others' kept ones (a first draw, its need not yet known):
+  // the next pass draws everything again with room made for it.
+  if (r.edgesDropped != dropped && held > 0) m->fullRedraw = 1;
   return result == kAnimShapeDrawn ? 1 : 0;
 }
 

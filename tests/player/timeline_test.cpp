@@ -865,6 +865,19 @@ TEST(PlayerCaches, KeptEdgesLeaveRoomForTheNextDraw) {
     p.Step();
     EXPECT_GT(std::count(p.frame.begin(), p.frame.end(), AnimColor_To16(0, 0, 200)), 100);
   }
+  // Placed for the first time while the others' edges are kept: the frame
+  // after shows it whole, as a whole redraw does.
+  for (uint16_t last : {2, 3, 4}) {
+    SCOPED_TRACE(last);
+    Played p(MovieOf(Concat({movie::Background(255, 255, 255), kept, large}),
+                     {Concat({movie::Place(1, 1, 0, 0), movie::Place(1, 2, 700, 0), movie::Place(1, 3, 0, 500)}), {},
+                      movie::Place(last, 4, 700, 500), {}, {}}));
+    ASSERT_EQ(p.opened, 0u);
+    for (int i = 0; i < 3; ++i) p.Step();
+    const std::vector<uint16_t> shown = p.frame;
+    AnimMovie_InvalidateAll(p.movie());
+    EXPECT_TRUE(p.frame == shown);
+  }
 }
 
 // Shapes of 700 edges each: the third finds the pool three-quarters full,
