@@ -698,6 +698,8 @@ void AnimDisplay_RemoveTimeline(AnimDisplayList* list, bool all) {
   }
 }
 
+void AnimDisplay_DropBackground(AnimMovie* m) { DropBackground(m); }
+
 void AnimDisplay_Invalidate(AnimDisplayList* list) {
   AnimPlayer* p = PlayerOf(list);
   if (p) InvalidateAt(p, list, 0);

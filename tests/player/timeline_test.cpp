@@ -1033,4 +1033,20 @@ TEST(PlayerBackground, ARemovedLevelTakesItsPictureAlong) {
   EXPECT_EQ(p.At(5, 5), kBlue);
 }
 
+// The kept picture is the view's: zoom and pan draw the sprite again.
+TEST(PlayerBackground, ZoomAndPanDrawThePictureAgain) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 1560, 1880, 400, 400),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  Played p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background")}), {}, {}}));
+  ASSERT_EQ(p.opened, 0u);
+  p.Step();
+  EXPECT_EQ(p.At(70, 86), kWhite);
+  EXPECT_EQ(p.At(88, 104), kRed);
+  p.Key(18);  // zoom 2 about the centre: the box doubles
+  EXPECT_EQ(p.At(70, 86), kRed);
+  p.Key(22);  // pan: the movie moves 32 pixels right
+  EXPECT_EQ(p.At(70, 100), kWhite);
+  EXPECT_EQ(p.At(130, 100), kRed);
+}
+
 }  // namespace
