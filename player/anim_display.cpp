@@ -700,6 +700,8 @@ void AnimDisplay_RemoveTimeline(AnimDisplayList* list, bool all) {
 
 void AnimDisplay_DropBackground(AnimMovie* m) { DropBackground(m); }
 
+bool AnimDisplay_IsKeptBackground(const AnimMovie* m, const AnimDisplayObject* o) { return IsCachedBackground(m, o); }
+
 void AnimDisplay_Invalidate(AnimDisplayList* list) {
   AnimPlayer* p = PlayerOf(list);
   if (p) InvalidateAt(p, list, 0);

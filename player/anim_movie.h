@@ -173,6 +173,8 @@ void AnimDisplay_Invalidate(AnimDisplayList* list);
 // Lets the kept background picture go: the next drawing draws its sprite
 // again (the picture was drawn under the view as it stood).
 void AnimDisplay_DropBackground(AnimMovie* m);
+// True for the sprite object whose drawing is the kept background picture.
+bool AnimDisplay_IsKeptBackground(const AnimMovie* m, const AnimDisplayObject* o);
 // Draws a shape, morph or text from its records (a shape object's through
 // its cache words) after making room for it in the edge pool; 1 when drawn.
 uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,

@@ -1049,4 +1049,27 @@ TEST(PlayerBackground, ZoomAndPanDrawThePictureAgain) {
   EXPECT_EQ(p.At(130, 100), kRed);
 }
 
+// A script that hides or moves the background sprite lets its picture go.
+TEST(PlayerBackground, AScriptChangingTheSpriteLetsThePictureGo) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 1760, 4160),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  const struct {
+    int property;
+    const char* value;
+    uint16_t left, right;  // at (40, 100) and (130, 100) afterwards
+  } cases[] = {{7, "0", kWhite, kWhite}, {0, "88", kWhite, kRed}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.property);
+    const Bytes set = Do(Concat({Push("/Background"), Push(std::to_string(c.property)), Push(c.value), Op(0x23)}));
+    Played p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background")}), {}, set, {}}));
+    ASSERT_EQ(p.opened, 0u);
+    p.Step();
+    EXPECT_EQ(p.At(40, 100), kRed);
+    EXPECT_EQ(p.At(130, 100), kWhite);
+    p.Step();
+    EXPECT_EQ(p.At(40, 100), c.left);
+    EXPECT_EQ(p.At(130, 100), c.right);
+  }
+}
+
 }  // namespace
