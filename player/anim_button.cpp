@@ -323,14 +323,8 @@ uint32_t AnimButton_Draw(AnimMovie* m, const AnimButton* button, uint32_t state,
     AnimMatrix_Concat(&combined, matrix, &r->matrix);
     const AnimCxform* cx = cxform ? cxform : r->cxform;
     const AnimChar* c = r->character;
-    if (c->type == kAnimShape)
-      drew |= AnimShape_Draw(&m->raster, static_cast<const AnimShape*>(c->body), &combined, cx, nullptr) ==
-              kAnimShapeDrawn;
-    else if (c->type == kAnimMorph)
-      drew |= AnimMorph_Draw(&m->raster, static_cast<const AnimMorph*>(c->body), &combined, cx, 0) ==
-              kAnimShapeDrawn;
-    else if (c->type == kAnimText)
-      drew |= AnimText_Draw(&m->raster, static_cast<const AnimText*>(c->body), &combined, cx) == kAnimShapeDrawn;
+    if (c->type == kAnimShape || c->type == kAnimMorph || c->type == kAnimText)
+      drew |= AnimDisplay_DrawRecords(m, nullptr, c, &combined, cx);
     else if (c->type == kAnimButton)
       drew |= AnimButton_Draw(m, static_cast<const AnimButton*>(c->body), state, &combined, cx, nullptr, nesting + 1);
     else if (c->type == kAnimSprite && nested)

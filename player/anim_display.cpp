@@ -171,7 +171,9 @@ uint32_t StepNested(AnimDisplayList* list, AnimDisplayObject* o, uint32_t nestin
   if (clip->playing && !clip->waiting) changed |= StepFrame(clip, false);
   if (!InList(list, o)) return changed;
   changed |= UpdateList(&clip->list, nesting + 1);
-  if (IsBackground(o->name)) AnimRect_SetEmpty(&clip->list.dirty);
+  // A kept background picture hides the sprite's own changes; until it is
+  // kept (not drawn yet, or no room for it) they show as any sprite's.
+  if (IsBackground(o->name) && IsCachedBackground(list->movie, o)) AnimRect_SetEmpty(&clip->list.dirty);
   if (!AnimRect_IsEmpty(&clip->list.dirty)) {
     AnimRect moved;
     AnimRect_Transform(&moved, &o->matrix, &clip->list.dirty);
@@ -306,33 +308,85 @@ bool ChangesThisFrame(const AnimDisplayObject* o) {
 // heap free they are let go and no new ones are made.
 bool HeapLow(const AnimPlayer* p) { return p->heap.end - p->heap.bytesInUse < p->heap.end / 8; }
 
-// The cache words a shape object is drawn with, or none. Before a draw from
-// the records a pool three-quarters full is emptied, and with it every
-// object's cache.
-AnimShapeCache* CacheFor(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* matrix, const AnimCxform* cx) {
-  if (!o) return nullptr;
+// Before a draw from the records: a pool three-quarters full, or with less
+// room than the character took at its last draw, is emptied, and with it
+// every object's cache; kept edges would otherwise crowd out the draw's.
+bool MakeRoom(AnimMovie* m, uint32_t need) {
   AnimRaster& r = m->raster;
-  const bool changes = r.cacheMode == 1 || (r.cacheMode == 0 && ChangesThisFrame(o));
-  o->changesThisFrame = changes ? 1 : 0;
-  if (!changes && AnimShapeCache_Valid(&r, &o->cache, matrix, cx)) return &o->cache;
-  AnimShapeCache_Release(m->player, &o->cache);
   const bool heapLow = HeapLow(m->player);
-  if (AnimRaster_PoolLow(&r) || heapLow) {
+  if (AnimRaster_PoolLow(&r) || heapLow || r.edgeCapacity - r.nextFree < static_cast<int64_t>(need)) {
     AnimRaster_ResetPool(&r);
     InvalidateMovie(m);
   }
-  return changes || heapLow ? nullptr : &o->cache;
+  return !heapLow;
 }
+
+// A character's draw teaches it how many edges it needs.
+void Learn(uint32_t* need, const AnimRaster& r, uint32_t offeredBefore) {
+  const uint32_t used = r.edgesOffered - offeredBefore;
+  if (used > *need) *need = used;
+}
+
+// The cache words a shape object is drawn with, or none. A shape more than
+// the whole pool can hold is never kept.
+AnimShapeCache* CacheFor(AnimMovie* m, AnimDisplayObject* o, uint32_t need, const AnimMatrix* matrix,
+                         const AnimCxform* cx) {
+  AnimRaster& r = m->raster;
+  const bool big = need > static_cast<uint32_t>(r.edgeCapacity);
+  const bool changes = !o || big || r.cacheMode == 1 || (r.cacheMode == 0 && ChangesThisFrame(o));
+  if (o) o->changesThisFrame = changes ? 1 : 0;
+  if (o && !changes && AnimShapeCache_Valid(&r, &o->cache, matrix, cx)) return &o->cache;
+  if (o) AnimShapeCache_Release(m->player, &o->cache);
+  const bool keep = MakeRoom(m, need);
+  return changes || !keep ? nullptr : &o->cache;
+}
+
+}  // namespace
+
+uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
+                                 const AnimCxform* cx) {
+  AnimRaster& r = m->raster;
+  const uint32_t offered = r.edgesOffered, dropped = r.edgesDropped;
+  int32_t held = 0;
+  uint32_t result = kAnimShapeBad;
+  switch (c->type) {
+    case kAnimShape: {
+      auto* shape = static_cast<AnimShape*>(c->body);
+      AnimShapeCache* cache = CacheFor(m, o, shape->edgesNeeded, matrix, cx);
+      held = r.nextFree;
+      result = AnimShape_Draw(&r, shape, matrix, cx, cache);
+      Learn(&shape->edgesNeeded, r, offered);
+      break;
+    }
+    case kAnimMorph: {
+      auto* morph = static_cast<AnimMorph*>(c->body);
+      MakeRoom(m, morph->edgesNeeded);
+      held = r.nextFree;
+      result = AnimMorph_Draw(&r, morph, matrix, cx, o ? static_cast<uint32_t>(o->ratio) : 0);
+      Learn(&morph->edgesNeeded, r, offered);
+      break;
+    }
+    case kAnimText:
+      MakeRoom(m, 0);
+      held = r.nextFree;
+      result = AnimText_Draw(&r, static_cast<const AnimText*>(c->body), matrix, cx);
+      break;
+    default: break;
+  }
+  // Edges lost to others' kept ones (a first draw, its need not yet known):
+  // the next pass draws everything again with room made for it.
+  if (r.edgesDropped != dropped && held > 0) m->fullRedraw = 1;
+  return result == kAnimShapeDrawn ? 1 : 0;
+}
+
+namespace {
 
 uint32_t AnimChar_Draw(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
                        const AnimCxform* cx, uint32_t nesting) {
   switch (c->type) {
     case kAnimShape:
-      return AnimShape_Draw(&m->raster, static_cast<const AnimShape*>(c->body), matrix, cx,
-                            CacheFor(m, o, matrix, cx)) == kAnimShapeDrawn;
     case kAnimMorph:
-      return AnimMorph_Draw(&m->raster, static_cast<const AnimMorph*>(c->body), matrix, cx,
-                            o ? static_cast<uint32_t>(o->ratio) : 0) == kAnimShapeDrawn;
+    case kAnimText: return AnimDisplay_DrawRecords(m, o, c, matrix, cx);
     case kAnimButton: {
       const auto* b = static_cast<const AnimButton*>(c->body);
       if (b->editText) {
@@ -343,8 +397,6 @@ uint32_t AnimChar_Draw(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, co
                              nesting + 1);
     }
     case kAnimSprite: return o ? AnimSprite_Draw(m, o->clip, matrix, cx, nesting + 1) : 0;
-    case kAnimText:
-      return AnimText_Draw(&m->raster, static_cast<const AnimText*>(c->body), matrix, cx) == kAnimShapeDrawn;
     default: return 0;  // bitmaps draw only as the fills of shapes
   }
 }
@@ -580,6 +632,10 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
   if (old) {
     // A replacement: the new character takes the old object's place.
     if (IsButton(old)) AnimButton_Release(&m->input, old);
+    // Checked while the old object still has its name: the new one takes it.
+    if (IsCachedBackground(m, old)) DropBackground(m);
+    // The old sprite's clip stays in its chain, but nothing draws its list.
+    if (IsSprite(old) && old->clip && old->clip != o->clip) AnimDisplay_Invalidate(&old->clip->list);
     AnimDisplay_AddDirty(list, old);
     AnimDisplayObject** link = &list->first;
     while (*link != old) link = &(*link)->next;
@@ -641,6 +697,10 @@ void AnimDisplay_RemoveTimeline(AnimDisplayList* list, bool all) {
     AnimDisplay_FreeObject(p, o);
   }
 }
+
+void AnimDisplay_DropBackground(AnimMovie* m) { DropBackground(m); }
+
+bool AnimDisplay_IsKeptBackground(const AnimMovie* m, const AnimDisplayObject* o) { return IsCachedBackground(m, o); }
 
 void AnimDisplay_Invalidate(AnimDisplayList* list) {
   AnimPlayer* p = PlayerOf(list);

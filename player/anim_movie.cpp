@@ -197,6 +197,7 @@ bool AnimView_Fit(AnimMovie* m, int32_t movieWidth, int32_t movieHeight) {
 
 void AnimView_SetZoom(AnimMovie* m, uint32_t zoom) {
   m->fullRedraw = 1;
+  AnimDisplay_DropBackground(m);
   m->view.zoom = zoom < 1 ? 1 : zoom > 3 ? 3 : zoom;
   AnimView_Fit(m, m->view.movieWidth, m->view.movieHeight);
 }
@@ -208,6 +209,7 @@ void AnimView_Pan(AnimMovie* m, int32_t dx, int32_t dy) {
   const int32_t mx = dx * unit, my = dy * unit;
   const int32_t extent = 1 << (v.zoom + 4);
   m->fullRedraw = 1;
+  AnimDisplay_DropBackground(m);
   if (dx >= 1 && v.matrix.tx + mx >= 0) v.matrix.tx = 0;
   else if (dy > 0 && v.matrix.ty + my >= 0) v.matrix.ty = 0;
   else if (dx < 0 && v.matrix.tx + v.frameWidth * extent + mx <= v.frameWidth * 32)

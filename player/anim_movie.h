@@ -170,6 +170,15 @@ void AnimDisplay_AddDirty(AnimDisplayList* list, const AnimDisplayObject* object
 AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* name);
 // Drops the renderer caches of every object of the list, nested clips included.
 void AnimDisplay_Invalidate(AnimDisplayList* list);
+// Lets the kept background picture go: the next drawing draws its sprite
+// again (the picture was drawn under the view as it stood).
+void AnimDisplay_DropBackground(AnimMovie* m);
+// True for the sprite object whose drawing is the kept background picture.
+bool AnimDisplay_IsKeptBackground(const AnimMovie* m, const AnimDisplayObject* o);
+// Draws a shape, morph or text from its records (a shape object's through
+// its cache words) after making room for it in the edge pool; 1 when drawn.
+uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
+                                 const AnimCxform* cx);
 bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out);
 // Adds the changed areas of a list and of every nested list (in the list's
 // units) to out, and empties them.

@@ -568,7 +568,11 @@ void AnimRaster_AddEdge(AnimRaster* r, int32_t x0In, int32_t y0In, int32_t x1In,
   if (s >= bottom) return;
   const auto bucket = static_cast<int32_t>(s >> 5);
   if (bucket > BucketLimit(r)) return;
-  if (r->nextFree >= r->edgeCapacity) return;
+  ++r->edgesOffered;
+  if (r->nextFree >= r->edgeCapacity) {
+    ++r->edgesDropped;
+    return;
+  }
   AnimEdge* e = &r->pool[r->nextFree++];
   // Top and bottom now lie inside the frame; an x far outside it only has
   // to stay outside, so the x values saturate.

@@ -92,6 +92,9 @@ struct AnimRaster {
   // Which shape objects keep their edges: 0 those their clip's frame leaves
   // alone, 1 none, 2 all (the last two for comparing the ways of drawing).
   uint32_t cacheMode;
+  // Edges that reached the pool, and those of them it had no room for: a
+  // draw's share tells how much room its character needs.
+  uint32_t edgesOffered, edgesDropped;
   // The frame as the background sprite left it (rows of rowPitch bytes,
   // allocated once) and that sprite's name; while the name is set, clearing
   // copies the image.

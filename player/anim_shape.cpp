@@ -672,6 +672,7 @@ uint32_t AnimShape_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxf
   }
   if (cache) AnimShapeCache_Release(r->player, cache);
   if (cache && r->cacheMode == 1) cache = nullptr;
+  const uint32_t droppedBefore = r->edgesDropped;
   Path path{};
   path.r = r;
   path.p = r->player;
@@ -808,7 +809,8 @@ uint32_t AnimShape_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxf
   }
   if (cache) {
     cache->sets = sets;
-    bool lost = cache->lost != 0;
+    // Edges the pool had no room for are missing from the kept ones too.
+    bool lost = cache->lost != 0 || r->edgesDropped != droppedBefore;
     for (const AnimEdgeCache* rec = cache->first; rec; rec = rec->next) lost = lost || rec->lost;
     if (lost) {
       // Drawn, but the heap could not keep it: the edges go back to the pool.

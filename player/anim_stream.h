@@ -208,6 +208,7 @@ struct AnimShape {
   uint32_t recordSize;
   uint32_t hasAlpha;  // colours in records' new style arrays carry an A byte
   AnimDictNode* const* dictionary;  // the movie's, for the bitmaps of bitmap fills
+  uint32_t edgesNeeded;  // the most edges a draw of it has asked of the pool
 };
 
 struct AnimGlyph {
@@ -285,6 +286,7 @@ struct AnimMorph {
   uint8_t* endEdges;
   uint32_t endSize;
   AnimDictNode* const* dictionary;
+  uint32_t edgesNeeded;  // the most edges a draw of it has asked of the pool
 };
 
 struct AnimSound {

@@ -39,11 +39,13 @@ void AnimText_AppendRecord(AnimText* text, AnimTextRecord* record) {
   for (; *tail; tail = &(*tail)->next)
     if ((*tail)->flags & 8) named = *tail;
   *tail = record;
-  // A record without a font keeps drawing in the last one named; its height
-  // stays its own.
+  // A record without a font keeps drawing in the last one named, at its
+  // height: the height comes only with a font, and without it the record's
+  // glyphs would shrink to a point.
   if (!(record->flags & 8) && named) {
     record->font = named->font;
     record->fontId = named->fontId;
+    record->height = named->height;
   }
   const AnimFont* font =
       record->font && record->font->type == kAnimFont ? static_cast<const AnimFont*>(record->font->body) : nullptr;

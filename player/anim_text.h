@@ -22,7 +22,7 @@ void AnimFont_Free(AnimPlayer* p, AnimFont* font);
 
 // Header, empty bounds, identity matrix, no records.
 void AnimText_Init(AnimText* text, uint32_t id);
-// Appends a record: one that names no font takes the font (not its height)
+// Appends a record: one that names no font takes the font and its height
 // of the last earlier record that did; every glyph then gets its character
 // code from the font's code table (0 when the font has none for it).
 void AnimText_AppendRecord(AnimText* text, AnimTextRecord* record);

@@ -348,4 +348,13 @@ Bytes BoxShape(uint16_t id, const Solid& color, int32_t x, int32_t y, int32_t w,
   return ShapeTag(2, id, {color}, {}, 1, 0, r.End(), x, x + w, y, y + h);
 }
 
+Bytes SolidMorph(uint16_t id, const Solid& color, const Bytes& startEdges, const Bytes& endEdges) {
+  Writer styles;
+  styles.U8(1).U8(0).U8(color.r).U8(color.g).U8(color.b).U8(color.a).U8(color.r).U8(color.g).U8(color.b).U8(color.a);
+  styles.U8(0).Raw(startEdges);
+  const uint32_t offset = static_cast<uint32_t>(styles.bytes().size());
+  return Tag(46, Writer().U16(id).Rect(0, 2000, 0, 2000).Rect(0, 2000, 0, 2000).U32(offset).Raw(styles.bytes())
+                     .Raw(endEdges).bytes());
+}
+
 }  // namespace movie

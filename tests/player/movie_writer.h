@@ -193,5 +193,8 @@ inline Bytes ShapeTag(uint32_t code, uint16_t id, const std::vector<Solid>& fill
 
 // A shape of one solid fill: a box of w x h twips at (x, y).
 Bytes BoxShape(uint16_t id, const Solid& color, int32_t x, int32_t y, int32_t w, int32_t h);
+// A morph of one solid colour at both ends; each edge list starts with its
+// index bits byte.
+Bytes SolidMorph(uint16_t id, const Solid& color, const Bytes& startEdges, const Bytes& endEdges);
 
 }  // namespace movie

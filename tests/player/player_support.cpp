@@ -23,8 +23,13 @@ void ExpectCachedRedrawsMatch(AnimPlayer* p) {
   const size_t n = static_cast<size_t>(r.rowPitch / 2) * static_cast<size_t>(r.height);
   const std::vector<uint16_t> saved(p->frameBuffer, p->frameBuffer + n);
   const int32_t rect[4] = {m->redrawLeft, m->redrawTop, m->redrawRight, m->redrawBottom};
+  const uint32_t fullRedraw = m->fullRedraw;
+  // Every redraw starts from the frame as it stood: before a background
+  // colour is set clearing leaves the frame alone, so a translucent object
+  // would otherwise build up over the redraws below.
   auto whole = [&](uint32_t mode) {
     r.cacheMode = mode;
+    std::copy(saved.begin(), saved.end(), p->frameBuffer);
     AnimMovie_InvalidateAll(m);
     return std::vector<uint16_t>(p->frameBuffer, p->frameBuffer + n);
   };
@@ -41,6 +46,7 @@ void ExpectCachedRedrawsMatch(AnimPlayer* p) {
   m->redrawTop = rect[1];
   m->redrawRight = rect[2];
   m->redrawBottom = rect[3];
+  m->fullRedraw = fullRedraw;
 }
 
 namespace {

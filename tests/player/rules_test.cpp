@@ -232,6 +232,22 @@ TEST(PlayerRules, SpritesWrapAtTheirLastFrame) {
   EXPECT_EQ(seen, std::vector<uint32_t>({0, 1, 2, 0, 1, 2}));
 }
 
+// A sprite of one frame wraps at every step: its frame runs again, actions
+// included, and what it places is placed afresh.
+TEST(PlayerRules, AOneFrameSpriteRunsItsFrameAtEveryStep) {
+  const Bytes log = movie::Actions(Concat({Push("/:log"), Push("/:log"), Op(0x1C), Push("x"), Op(0x21), Op(0x1D),
+                                           movie::EndActions()}));
+  const Bytes sprite = movie::Sprite(5, 1, Concat({Box(1, {248, 0, 0}), movie::Place(1, 1, 0, 0), log, movie::ShowFrame(), movie::End()}));
+  Played p(MovieOf(sprite, {PlaceNamed(5, 1, "s"), {}, {}, {}}));
+  ASSERT_EQ(p.opened, 0u);
+  EXPECT_EQ(p.Var("/:log"), "x");
+  ASSERT_EQ(p.Step(), 0u);
+  ASSERT_EQ(p.Step(), 0u);
+  EXPECT_EQ(p.Var("/:log"), "xxx");
+  EXPECT_EQ(p.clip("/s")->currentFrame, 0u);
+  EXPECT_NE(p.clip("/s")->list.first, nullptr);
+}
+
 // The root halts at its last frame; its sprites play on and the player
 // keeps stepping.
 TEST(PlayerRules, TheRootsChildrenPlayOnAfterItHalts) {

@@ -96,22 +96,27 @@ TEST(PlayerTextTest, TextsMatchTheirGoldenImagesWithEitherFont) {
   }
 }
 
-TEST(PlayerTextTest, ARecordWithoutAFontTakesTheLastOneNamedButNotItsHeight) {
-  const TextRun both{1, 0, 248, 0, 0, 300, 400, {{0, 280}}};
+// A record that names no font (a second line, a change of colour) draws in
+// the last one named at its height: the file carries a height only with a
+// font, and a glyph without one would shrink to a point.
+TEST(PlayerTextTest, ARecordWithoutAFontDrawsInTheLastOneNamedAtItsHeight) {
+  const TextRun both{1, 0, 248, 0, 0, 300, 400, {{0, 280}, {1, 280}}};
   TextRun first = both, second;
+  first.glyphs = {{0, 280}};
   second.glyphs = {{1, 280}};
   Scene one({EmbeddedFont(), TextTag(5, {both})}, 32, false);
   Scene two({EmbeddedFont(), TextTag(5, {first, second})}, 32, false);
+  Scene alone({EmbeddedFont(), TextTag(5, {first})}, 32, false);
   ASSERT_EQ(DrawText(one, 5), kAnimShapeDrawn);
   ASSERT_EQ(DrawText(two, 5), kAnimShapeDrawn);
-  EXPECT_GT(one.Count(static_cast<uint16_t>(AnimColor_To16(0, 248, 0))), 40);
-  // The second record names no height: its glyph has no size and adds nothing.
+  ASSERT_EQ(DrawText(alone, 5), kAnimShapeDrawn);
+  const uint16_t green = static_cast<uint16_t>(AnimColor_To16(0, 248, 0));
+  EXPECT_GT(one.Count(green), alone.Count(green) + 40);
   const AnimTextRecord* named = TextOf(two, 5)->records;
   ASSERT_NE(named->next, nullptr);
   EXPECT_EQ(named->next->font, named->font);
   EXPECT_EQ(named->next->fontId, named->fontId);
-  EXPECT_EQ(named->height, 400u);
-  EXPECT_EQ(named->next->height, 0u);
+  EXPECT_EQ(named->next->height, 400u);
   EXPECT_EQ(two.frame(), one.frame());
   // Character codes come from the font's table; an index past it has none.
   TextRun past = first;

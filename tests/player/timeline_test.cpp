@@ -3,6 +3,7 @@
 // its handset requests, buttons with their focus, and downloads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -748,6 +749,137 @@ TEST(PlayerCaches, ObjectsTheFrameLeavesAloneKeepTheirEdges) {
   p.movie()->raster.cacheMode = 0;
 }
 
+// A sprite replaced by another character lets its clip's edges go: its
+// objects are no longer drawn, and their caches would hold heap until the
+// movie closes.
+TEST(PlayerCaches, AReplacedSpriteLetsItsClipsEdgesGo) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 400, 400), movie::BoxShape(2, {0, 0, 248}, 0, 0, 400, 400),
+                             movie::Sprite(7, 2, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::ShowFrame(), movie::End()}))});
+  movie::Place2 replace;
+  replace.flags = 2 | 1;
+  replace.depth = 1;
+  replace.id = 2;
+  Played p(MovieOf(defs, {PlaceNamed(7, 1, "s"), {}, movie::PlaceWithFlags(replace), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  p.Step();
+  AnimMovie_InvalidateAll(p.movie());
+  AnimClip* clip = AtDepth(&p.root()->list, 1)->clip;
+  ASSERT_NE(clip, nullptr);
+  ASSERT_EQ(AtDepth(&clip->list, 1)->cache.hasCache, 1u);
+  p.Step();
+  EXPECT_EQ(AtDepth(&p.root()->list, 1)->character->id, 2u);
+  ASSERT_NE(AtDepth(&clip->list, 1), nullptr);
+  EXPECT_EQ(AtDepth(&clip->list, 1)->cache.hasCache, 0u);
+}
+
+// Whatever a frame, a script or a key changes, the objects' kept edges never
+// draw anything else than a redraw from the records does (Played compares
+// the two after every step and key).
+TEST(PlayerCaches, KeptEdgesFollowEveryChange) {
+  const Bytes box = movie::BoxShape(1, {248, 0, 0}, 0, 0, 800, 800);
+  const Bytes inner = movie::Sprite(5, 2, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::ShowFrame(), movie::End()}));
+  const auto prop = [](const char* target, int index, const char* value) {
+    return Do(Concat({Push(target), Push(std::to_string(index)), Push(value), Op(0x23)}));
+  };
+  movie::Place2 tint;
+  tint.flags = 1 | 8;
+  tint.depth = 2;
+  tint.mul = {128, 256, 128, 256};
+  tint.add = {0, 0, 60, 0};
+  const Bytes button = movie::Button(6, 5, movie::EndActions());
+  const struct {
+    const char* what;
+    Bytes defs;
+    std::vector<Bytes> frames;
+    std::vector<uint32_t> keys;  // after each step
+  } cases[] = {
+      {"colour transform", box, {Concat({movie::Place(1, 1, 0, 0), movie::Place(1, 2, 400, 400)}), {}, movie::PlaceWithFlags(tint), {}, {}}, {}},
+      {"alpha, position and turn by script", Concat({box, inner}),
+       {PlaceNamed(5, 1, "s", 200, 200), {}, prop("/s", 6, "40"), prop("/s", 0, "30"), prop("/s", 10, "30"), {}, {}}, {}},
+      {"zoom, pan and quality", Concat({box, inner}),
+       {Concat({movie::Place(1, 1, 0, 0), PlaceNamed(5, 2, "s", 1000, 1000)}), {}, {}, {}, {}, {}}, {18, 22, 23, 7, 19, 6}},
+      {"a sprite inside a button", Concat({box, inner, button}),
+       {movie::Place(6, 1, 600, 600), {}, {}, {}}, {kAnimKeyDown, 0, kAnimKeySelect, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Played p(MovieOf(Concat({movie::Background(255, 255, 255), c.defs}), c.frames));
+    ASSERT_EQ(p.opened, 0u);
+    for (size_t i = 0; i + 1 < c.frames.size(); ++i) {
+      p.Step();
+      if (i < c.keys.size() && c.keys[i]) p.Key(c.keys[i]);
+    }
+  }
+}
+
+// A heap with room enough but only in small pieces cannot keep a large
+// shape's edges: the shape is drawn all the same and keeps nothing.
+TEST(PlayerCaches, AHeapInSmallPiecesDrawsWithoutKeeping) {
+  movie::Records r(1, 0);
+  for (int i = 0; i < 175; ++i) r.Change(-1, 1, -1, true, 20 + (i % 15) * 40, 20 + (i / 15) * 40).To(10, 20).To(-10, 20).To(-10, -20).To(10, -20);
+  const Bytes many = movie::ShapeTag(2, 1, {{0, 200, 0}}, {}, 1, 0, r.End());
+  Played p(MovieOf(Concat({movie::Background(255, 255, 255), many}), {movie::Place(1, 1, 0, 0), {}, {}}));
+  ASSERT_EQ(p.opened, 0u);
+  AnimHeap& heap = p->heap;
+  std::vector<void*> blocks;
+  while (void* b = AnimHeap_Malloc(&heap, 2000)) blocks.push_back(b);
+  for (size_t i = 0; i < blocks.size() && heap.end - heap.bytesInUse < heap.end / 8 + 8000; i += 2) {
+    AnimHeap_Free(&heap, blocks[i]);
+    blocks[i] = nullptr;
+  }
+  p.Step();
+  const std::vector<uint16_t> shown = p.frame;
+  AnimMovie_InvalidateAll(p.movie());
+  EXPECT_EQ(AnimPlayer_Aborted(p.get()), 0u);
+  EXPECT_EQ(AtDepth(&p.root()->list, 1)->cache.hasCache, 0u);
+  EXPECT_TRUE(p.frame == shown);
+  for (void* b : blocks) AnimHeap_Free(&heap, b);
+  AnimMovie_InvalidateAll(p.movie());
+  EXPECT_EQ(AtDepth(&p.root()->list, 1)->cache.hasCache, 1u);
+  EXPECT_TRUE(p.frame == shown);
+}
+
+// Kept edges fill the pool up to three quarters; a morph, a button's shape
+// or a large shape drawn after them finds room for all of its edges all the
+// same (Played compares with redraws that keep nothing).
+TEST(PlayerCaches, KeptEdgesLeaveRoomForTheNextDraw) {
+  const auto boxes = [](int count) {
+    movie::Records r(1, 0);
+    for (int i = 0; i < count; ++i)
+      r.Change(-1, 1, -1, true, 20 + (i % 15) * 40, 20 + (i / 15) * 40).To(10, 20).To(-10, 20).To(-10, -20).To(10, -20);
+    return r.End();
+  };
+  const Bytes kept = movie::ShapeTag(2, 1, {{0, 200, 0}}, {}, 1, 0, boxes(110));  // 440 edges
+  Bytes morphEdges{0x10};
+  const Bytes records = boxes(130);  // 520 edges
+  morphEdges.insert(morphEdges.end(), records.begin(), records.end());
+  const Bytes large = Concat({movie::SolidMorph(2, {0, 0, 200}, morphEdges, morphEdges),
+                              movie::ShapeTag(2, 3, {{0, 0, 200}}, {}, 1, 0, records), movie::Button(4, 3, movie::EndActions())});
+  for (uint16_t last : {2, 3, 4}) {
+    SCOPED_TRACE(last);
+    Played p(MovieOf(Concat({movie::Background(255, 255, 255), kept, large}),
+                     {Concat({movie::Place(1, 1, 0, 0), movie::Place(1, 2, 700, 0), movie::Place(1, 3, 0, 500),
+                              movie::Place(last, 4, 700, 500)}),
+                      {}, {}}));
+    ASSERT_EQ(p.opened, 0u);
+    p.Step();
+    EXPECT_GT(std::count(p.frame.begin(), p.frame.end(), AnimColor_To16(0, 0, 200)), 100);
+  }
+  // Placed for the first time while the others' edges are kept: the frame
+  // after shows it whole, as a whole redraw does.
+  for (uint16_t last : {2, 3, 4}) {
+    SCOPED_TRACE(last);
+    Played p(MovieOf(Concat({movie::Background(255, 255, 255), kept, large}),
+                     {Concat({movie::Place(1, 1, 0, 0), movie::Place(1, 2, 700, 0), movie::Place(1, 3, 0, 500)}), {},
+                      movie::Place(last, 4, 700, 500), {}, {}}));
+    ASSERT_EQ(p.opened, 0u);
+    for (int i = 0; i < 3; ++i) p.Step();
+    const std::vector<uint16_t> shown = p.frame;
+    AnimMovie_InvalidateAll(p.movie());
+    EXPECT_TRUE(p.frame == shown);
+  }
+}
+
 // Shapes of 700 edges each: the third finds the pool three-quarters full,
 // empties it and every cache, and keeps its own edges from the start.
 TEST(PlayerCaches, APoolRunningLowIsEmptiedWithEveryCache) {
@@ -805,6 +937,139 @@ TEST(PlayerBackground, TheFirstDrawingIsKeptUntilTheSpriteGoes) {
   const std::vector<uint16_t> shown = p.frame;
   AnimMovie_InvalidateAll(p.movie());
   EXPECT_TRUE(p.frame == shown);
+}
+
+// Replacing the kept "/Background" sprite with another character at its
+// depth lets the picture go: the object keeps the name, but what is drawn
+// under it is new (a sprite drawn afresh and kept, a shape drawn as itself).
+TEST(PlayerBackground, AReplacementAtItsDepthLetsThePictureGo) {
+  const Bytes whole = movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160);
+  const Bytes defs = Concat({whole, movie::BoxShape(3, {0, 0, 248}, 0, 0, 3520, 4160),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(8, 1, Concat({movie::Place(3, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  const struct {
+    uint16_t with;
+    bool keepsPicture;
+  } cases[] = {{8, true}, {3, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.with);
+    movie::Place2 replace;
+    replace.flags = 2 | 1;
+    replace.depth = 1;
+    replace.id = c.with;
+    Played p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background")}),
+                            movie::PlaceWithFlags(replace), {}}));
+    ASSERT_EQ(p.opened, 0u);
+    EXPECT_EQ(p.At(170, 200), kRed);
+    p.Step();
+    EXPECT_EQ(p.At(170, 200), kBlue);
+    const AnimRaster& r = p.movie()->raster;
+    EXPECT_EQ(r.backgroundName != nullptr, c.keepsPicture);
+    const std::vector<uint16_t> shown = p.frame;
+    AnimMovie_InvalidateAll(p.movie());
+    EXPECT_TRUE(p.frame == shown);
+    EXPECT_EQ(p.At(170, 200), kBlue);
+  }
+}
+
+// Without heap for the picture the "/Background" sprite is drawn as any
+// sprite; once there is room it is kept.
+TEST(PlayerBackground, WithoutRoomForThePictureTheSpriteIsDrawnAsAnyOther) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160), movie::BoxShape(2, {0, 0, 248}, 0, 0, 400, 400),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  Played p(MovieOf(defs, {movie::Background(255, 255, 255), Concat({PlaceNamed(7, 1, "Background"), movie::Place(2, 2, 0, 0)}),
+                          movie::MoveTo(2, 1000, 1000), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  AnimHeap& heap = p->heap;
+  std::vector<void*> blocks;
+  while (void* b = AnimHeap_Malloc(&heap, 20000)) blocks.push_back(b);
+  for (size_t i = 0; i < blocks.size() && heap.end - heap.bytesInUse < 60000; i += 2) {
+    AnimHeap_Free(&heap, blocks[i]);
+    blocks[i] = nullptr;
+  }
+  const AnimRaster& r = p.movie()->raster;
+  p.Step();
+  EXPECT_EQ(AnimPlayer_Aborted(p.get()), 0u);
+  EXPECT_EQ(r.backgroundName, nullptr);
+  EXPECT_EQ(p.At(170, 200), kRed);
+  EXPECT_EQ(p.At(5, 5), kBlue);
+  for (void* b : blocks) AnimHeap_Free(&heap, b);
+  p.Step();
+  EXPECT_STREQ(r.backgroundName ? r.backgroundName : "", "/Background");
+  EXPECT_EQ(p.At(5, 5), kRed);
+  EXPECT_EQ(p.At(55, 55), kBlue);
+}
+
+// A "/Background" sprite placed in a frame that changes nothing else is
+// drawn, and kept.
+TEST(PlayerBackground, PlacedAloneItIsDrawn) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  Played p(MovieOf(defs, {movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background"), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  EXPECT_EQ(p.At(100, 100), kWhite);
+  p.Step();
+  EXPECT_EQ(p.At(100, 100), kRed);
+  EXPECT_STREQ(p.movie()->raster.backgroundName ? p.movie()->raster.backgroundName : "", "/Background");
+}
+
+// A level that goes takes its kept background picture with it.
+TEST(PlayerBackground, ARemovedLevelTakesItsPictureAlong) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  const Bytes second = MovieOf(defs, {PlaceNamed(7, 1, "Background"), {}});
+  const Bytes first = MovieOf(Box(2, {0, 0, 248}), {Concat({movie::Background(255, 255, 255), movie::Place(2, 1, 0, 0)}), {}, {}, {}});
+  Played p(first);
+  ASSERT_EQ(p.opened, 0u);
+  AnimMovie* m = p.movie();
+  ASSERT_EQ(AnimMovie_ReplaceLevel(m, false, 1, second.data(), static_cast<uint32_t>(second.size())), 1u);
+  p.Step();
+  EXPECT_EQ(p.At(100, 100), kRed);
+  EXPECT_STREQ(m->raster.backgroundName ? m->raster.backgroundName : "", "/Background");
+  AnimMovie_ReplaceLevel(m, true, 1, nullptr, 0);
+  p.Step();
+  EXPECT_EQ(m->raster.backgroundName, nullptr);
+  EXPECT_EQ(p.At(100, 100), kWhite);
+  EXPECT_EQ(p.At(5, 5), kBlue);
+}
+
+// The kept picture is the view's: zoom and pan draw the sprite again.
+TEST(PlayerBackground, ZoomAndPanDrawThePictureAgain) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 1560, 1880, 400, 400),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  Played p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background")}), {}, {}}));
+  ASSERT_EQ(p.opened, 0u);
+  p.Step();
+  EXPECT_EQ(p.At(70, 86), kWhite);
+  EXPECT_EQ(p.At(88, 104), kRed);
+  p.Key(18);  // zoom 2 about the centre: the box doubles
+  EXPECT_EQ(p.At(70, 86), kRed);
+  p.Key(22);  // pan: the movie moves 32 pixels right
+  EXPECT_EQ(p.At(70, 100), kWhite);
+  EXPECT_EQ(p.At(130, 100), kRed);
+}
+
+// A script that hides or moves the background sprite lets its picture go.
+TEST(PlayerBackground, AScriptChangingTheSpriteLetsThePictureGo) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 1760, 4160),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  const struct {
+    int property;
+    const char* value;
+    uint16_t left, right;  // at (40, 100) and (130, 100) afterwards
+  } cases[] = {{7, "0", kWhite, kWhite}, {0, "88", kWhite, kRed}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.property);
+    const Bytes set = Do(Concat({Push("/Background"), Push(std::to_string(c.property)), Push(c.value), Op(0x23)}));
+    Played p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background")}), {}, set, {}}));
+    ASSERT_EQ(p.opened, 0u);
+    p.Step();
+    EXPECT_EQ(p.At(40, 100), kRed);
+    EXPECT_EQ(p.At(130, 100), kWhite);
+    p.Step();
+    EXPECT_EQ(p.At(40, 100), c.left);
+    EXPECT_EQ(p.At(130, 100), c.right);
+  }
 }
 
 }  // namespace
