@@ -5,6 +5,7 @@
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "services/push/notify.h"
+#include "services/push/notify_store_doc.h"
 #include "services/push/sisl.h"
 
 namespace {
@@ -22,14 +23,17 @@ uint32_t Get(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
-void KeyOf(char* key, uint32_t n) {
-  key[0] = 'm';
+// "m<n>" holds a message, "d<n>" the document kept with it. A reader that
+// knows only the messages passes the documents by.
+void KeyOf(char* key, char kind, uint32_t n) {
+  key[0] = kind;
   LibcItoA(static_cast<int32_t>(n), key + 1, 10);
 }
 
 // flags, type id, name length, name, record length, record. A message
 // without a push record (a connectivity document, a pushed page) is kept
-// with a record length of 0: the inbox lists it by its address and kind.
+// with a record length of 0: the inbox lists it by its address and kind,
+// and a connectivity document's bytes go under a key of their own.
 Result WriteOne(ConfigHandle* handle, uint32_t n, const UrlLoad* message) {
   const PushRecord* record = PushRecordOf(message);
   const uint32_t nameLength = LibcStrLen(message->name);
@@ -44,7 +48,7 @@ Result WriteOne(ConfigHandle* handle, uint32_t n, const UrlLoad* message) {
   Put(bytes + 12 + nameLength, recordLength);
   if (record) PushRecordStore(record, bytes + 16 + nameLength);
   char key[16];
-  KeyOf(key, n);
+  KeyOf(key, 'm', n);
   const Result r = ConfigSetRaw(handle, key, 0, bytes, length, ConfigKind::Raw);
   MemFree(&bytes);
   return r;
@@ -80,7 +84,7 @@ bool ParseFree(UrlParsed* parsed, char** name) {
   return false;
 }
 
-void RestoreOne(const uint8_t* bytes, uint32_t length) {
+void RestoreOne(const uint8_t* bytes, uint32_t length, const uint8_t* doc, uint32_t docLength) {
   char* name = NameOf(bytes, length);
   if (!name) return;
   const uint32_t flags = Get(bytes), typeId = Get(bytes + 4), nameLength = Get(bytes + 8);
@@ -101,7 +105,9 @@ void RestoreOne(const uint8_t* bytes, uint32_t length) {
       return;
     }
     SiSlAttachRecord(load, record);
-  } else if (load->contentClass == 0 || recordLength != 0) {
+  } else if (load->contentClass == 0 || recordLength != 0 ||
+             NotifyStoreDocRestore(load, reinterpret_cast<const char*>(bytes + 12), nameLength,
+                                   doc, docLength) == NotifyStoreDocRead::NoMemory) {
     UrlLoadFree(load);
     return;
   }
@@ -120,9 +126,9 @@ void RestoreOne(const uint8_t* bytes, uint32_t length) {
   NotifyKeepMessage(load);
 }
 
-bool Stored(ConfigHandle* handle, uint32_t n, const uint8_t** data, uint32_t* length) {
+bool Stored(ConfigHandle* handle, char prefix, uint32_t n, const uint8_t** data, uint32_t* length) {
   char key[16];
-  KeyOf(key, n);
+  KeyOf(key, prefix, n);
   ConfigKind kind{};
   return ConfigGetRaw(handle, key, 0, data, length, &kind) == kOk && kind == ConfigKind::Raw;
 }
@@ -143,14 +149,24 @@ int32_t Held(ConfigHandle* handle) {
 
 }  // namespace
 
-Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count) {
+Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count,
+                        bool documents, uint32_t* documentBytes) {
   ConfigDeleteTree(handle);
   uint32_t n = 0;
+  *documentBytes = 0;
   for (uint32_t i = 0; i < count; ++i) {
     // A push message without its record cannot be listed again.
     if (messages[i]->contentClass == kPushClass && !PushRecordOf(messages[i])) continue;
     if (messages[i]->contentClass == 0) continue;
     if (Result r = WriteOne(handle, n, messages[i]); r != kOk) return r;
+    // A document over the limits stays out: its message is kept by name.
+    const uint32_t size = documents ? NotifyStoreDocSize(messages[i]) : 0;
+    if (size && size <= kNotifyStoreDocLimit && size <= kNotifyStoreDocBudget - *documentBytes) {
+      char key[16];
+      KeyOf(key, 'd', n);
+      if (Result r = NotifyStoreDocWrite(handle, key, messages[i], size); r != kOk) return r;
+      *documentBytes += size;
+    }
     ++n;
   }
   if (Result r = ConfigSetInt(handle, kSerial, static_cast<int32_t>(NotifyPushSerial())); r != kOk)
@@ -171,7 +187,7 @@ void NotifyStoreRestore(ConfigHandle* handle) {
   for (int32_t i = 0; i < count; ++i) {
     const uint8_t* data = nullptr;
     uint32_t length = 0;
-    if (!Stored(handle, static_cast<uint32_t>(i), &data, &length)) continue;
+    if (!Stored(handle, 'm', static_cast<uint32_t>(i), &data, &length)) continue;
     if (char* name = NameOf(data, length)) {
       NotifyPushSerialAtLeast(NotifyPushSerialOf(name));
       MemFree(&name);
@@ -180,8 +196,10 @@ void NotifyStoreRestore(ConfigHandle* handle) {
   // Last first: each goes before the others of its level, so the list
   // comes back in its order.
   for (int32_t i = count - 1; i >= 0; --i) {
-    const uint8_t* data = nullptr;
-    uint32_t length = 0;
-    if (Stored(handle, static_cast<uint32_t>(i), &data, &length)) RestoreOne(data, length);
+    const uint8_t *data = nullptr, *doc = nullptr;
+    uint32_t length = 0, docLength = 0;
+    if (!Stored(handle, 'm', static_cast<uint32_t>(i), &data, &length)) continue;
+    if (!Stored(handle, 'd', static_cast<uint32_t>(i), &doc, &docLength)) doc = nullptr;
+    RestoreOne(data, length, doc, docLength);
   }
 }

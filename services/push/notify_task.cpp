@@ -10,6 +10,7 @@
 #include "kernel/libc.h"
 #include "kernel/list.h"
 #include "kernel/mem.h"
+#include "kernel/ubstore.h"
 #include "services/push/inbox.h"
 #include "services/push/lc.h"
 #include "services/push/notify_store.h"
@@ -58,11 +59,14 @@ struct NotifyTask {
   KeptNode* kept;
   uint32_t cursors;
   uint32_t storeStep;   // StoreStep: the "inbox" section being read or written
+  uint32_t storeDocs;   // the save under way carries documents
   uint32_t ppgPending;  // the next section answer is the "PPG" one
 };
 
 namespace StoreStep {
-constexpr uint32_t None = 0, Restore = 1, Save = 2;
+// SaveBare: the inbox again without documents, after the storage class
+// could not take them.
+constexpr uint32_t None = 0, Restore = 1, Save = 2, SaveBare = 3;
 }
 
 NotifyMessageFn gConnectivityHook;
@@ -342,7 +346,9 @@ void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
     n = 0;
     for (KeptNode* node = ctx->kept; node; node = node->next)
       if (!node->dead) messages[n++] = node->message;
-    r = NotifyStoreWrite(handle, messages, n);
+    uint32_t documents = 0;
+    r = NotifyStoreWrite(handle, messages, n, ctx->storeStep == StoreStep::Save, &documents);
+    ctx->storeDocs = documents ? 1 : 0;
     MemFree(&messages);
   }
   if (r == kOk && ConfigSave(handle) == kOk) return;  // 514 goes on with the stop
@@ -374,7 +380,7 @@ void SectionOpened(NotifyTask* ctx, Result status, ConfigHandle* handle) {
       StartPass(ctx);
     return;
   }
-  if (ctx->storeStep == StoreStep::Save) {
+  if (ctx->storeStep == StoreStep::Save || ctx->storeStep == StoreStep::SaveBare) {
     if (status == kOk) return SaveKept(ctx, handle);
     ctx->storeStep = StoreStep::None;
     BeginStop(ctx);
@@ -419,7 +425,15 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       SectionOpened(ctx, static_cast<Result>(arg1), reinterpret_cast<ConfigHandle*>(arg2));
       return kOk;
     case ConfigMsg::Saved:
-      if (ctx->storeStep == StoreStep::Save) {
+      if (ctx->storeStep == StoreStep::Save && ctx->storeDocs &&
+          static_cast<Result>(arg1) == kUbstoreOverQuota) {
+        // The documents cost the class file its quota: the messages are
+        // worth more, so they go again without them.
+        ctx->storeStep = StoreStep::SaveBare;
+        ConfigOpen(ctx->task, kNotifyStoreSection, true);
+        return kOk;
+      }
+      if (ctx->storeStep == StoreStep::Save || ctx->storeStep == StoreStep::SaveBare) {
         ctx->storeStep = StoreStep::None;
         BeginStop(ctx);
       }

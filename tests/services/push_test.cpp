@@ -11,13 +11,16 @@
 #include "browser/cache.h"
 #include "browser/userpref.h"
 #include "kernel/config.h"
+#include "kernel/datachunk.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "kernel/ubstore.h"
 #include "services/channels/rep.h"
 #include "services/push/inbox.h"
 #include "services/push/lc.h"
 #include "services/push/notify.h"
+#include "services/push/notify_store.h"
 #include "services/push/sisl.h"
 #include "tests/services/push_fixture.h"
 
@@ -651,21 +654,266 @@ TEST_F(PushTest, ConnectivityMessagesSurviveARestart) {
   EXPECT_EQ(List("all", "intUrl").front(), prov);
 }
 
-// Left failing: a connectivity message comes back by name only. Its
-// address in the inbox is its own push: name, so opening it after a
-// restart finds an empty object instead of the pushed document. Keeping
-// the body needs a wider inbox record (the body where SI/SL keep their
-// record) and a bound on what the settings store should hold.
-TEST_F(PushTest, DISABLED_AConnectivityMessageKeepsItsDocumentAcrossARestart) {
-  const std::string body = "\x03\x0B\x6A\x00\x45\x01";
-  const std::string prov = Push("application/vnd.wap.connectivity-wbxml", body);
+// --- Connectivity documents kept across runs ----------------------------------
+
+constexpr char kConnectivity[] = "application/vnd.wap.connectivity-wbxml";
+
+// The headers a pushed connectivity document carries with it: its content
+// type and the security parameters that come with it.
+std::vector<PushHeader> ProvHeaders() {
+  return {{"Content-Type", kConnectivity},
+          {"SEC", "USERPIN"},
+          {"MAC", "8347ed41acd72a5be79224933677c5234194b5e7"}};
+}
+
+std::string Body(const UrlLoad* load) {
+  std::string body;
+  for (const QueueNode* n = load->output.head; n; n = n->next) {
+    const UtilDataChunk* block = UtilDataChunkOf(const_cast<QueueNode*>(n));
+    body.append(reinterpret_cast<const char*>(UtilDataChunkData(block) + block->offset),
+                block->remaining);
+  }
+  return body;
+}
+
+std::vector<std::pair<std::string, std::string>> Headers(const UrlLoad* load) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const UrlHeader* h = load->headers; h; h = h->next) out.emplace_back(h->name, h->value);
+  return out;
+}
+
+// The object holds the document as pushed, with its content type and headers.
+void ExpectDocument(const UrlLoad* load, const std::string& doc) {
+  ASSERT_NE(load, nullptr);
+  EXPECT_EQ(Body(load), doc);
+  EXPECT_EQ(load->typeId, UrlType::ConnectivityWbxml);
+  const std::vector<std::pair<std::string, std::string>> want = {
+      {"Content-Type", kConnectivity},
+      {"SEC", "USERPIN"},
+      {"MAC", "8347ed41acd72a5be79224933677c5234194b5e7"}};
+  EXPECT_EQ(Headers(load), want);
+}
+
+class PushDocTest : public PushTest {
+ protected:
+  // A document of the given size made from a real one, repeated.
+  static std::string DocOfSize(uint32_t size) {
+    const std::string real = Data("../prov/full.wbxml");
+    std::string doc;
+    while (doc.size() < size) doc += real;
+    doc.resize(size);
+    return doc;
+  }
+  // The raw value of a key of the "inbox" section; empty when absent.
+  std::string Stored(const char* key) {
+    for (const auto& [name, value] : Section("inbox"))
+      if (name == key) return value;
+    return {};
+  }
+  // Replaces (or with no value, deletes) a key of the "inbox" section.
+  void Rewrite(const char* key, const std::string* value) {
+    ConfigHandle* handle = OpenSection("inbox");
+    ASSERT_NE(handle, nullptr);
+    if (value)
+      ASSERT_EQ(ConfigSetRaw(handle, key, 0, value->data(), static_cast<uint32_t>(value->size()),
+                             ConfigKind::Raw),
+                kOk);
+    else
+      ASSERT_EQ(ConfigDelete(handle, key, 0), kOk);
+    ASSERT_EQ(ConfigSave(handle), kOk);
+    Pump();
+  }
+  void ExpectWhole(const std::string& url, const std::string& doc) {
+    ExpectDocument(Cached(url), doc);
+  }
+};
+
+// A connectivity message's address in the inbox is its own push: name:
+// after a restart opening it reaches the document as it was pushed, with
+// its content type and security parameters, and so again after another.
+TEST_F(PushTest, AConnectivityMessageKeepsItsDocumentAcrossARestart) {
+  const std::string body = Data("../prov/full.wbxml");
+  const std::string prov = Push(kConnectivity, body, ProvHeaders());
+  PushDoc("si_low");
   Pump();
-  ASSERT_NE(Cached(prov), nullptr);
-  EXPECT_EQ(UtilDataChunkQueueBytes(&Cached(prov)->output), body.size());
+  ExpectDocument(Cached(prov), body);
+  for (int run = 0; run < 2; ++run) {
+    StopServices();
+    StartServices();
+    ExpectDocument(Cached(prov), body);
+    EXPECT_EQ(List("all", "priority"),
+              (std::vector<std::string>{"provisioning/medium", "indication/low"}));
+    EXPECT_EQ(List("all", "intUrl").front(), prov);
+  }
+  // Its own record is the one an inbox without documents holds (a record
+  // length of 0), so a reader that knows only those still lists it.
   StopServices();
+  std::string record;
+  for (const auto& [key, value] : Section("inbox"))
+    if (key == "m0") record = value;
+  ASSERT_EQ(record.size(), 16 + prov.size());
+  EXPECT_EQ(record.substr(12, prov.size()), prov);
+  EXPECT_EQ(record.substr(12 + prov.size()), std::string(4, '\0'));
+  StartServices();
+}
+
+// An inbox written before documents were kept (or one whose document
+// record is damaged) still loads: the message comes back by its name, the
+// others as they were.
+struct OldInboxRow {
+  const char* name;
+  std::string (*document)(const std::string& stored);  // null: no document record
+};
+
+class PushOldInboxTest : public PushDocTest, public ::testing::WithParamInterface<OldInboxRow> {};
+
+TEST_P(PushOldInboxTest, AnInboxWithoutAReadableDocumentStillLoads) {
+  const std::string body = Data("../prov/full.wbxml");
+  const std::string prov = Push(kConnectivity, body, ProvHeaders());
+  PushDoc("si_high");
+  Pump();
+  StopServices();
+  // The connectivity message is the second listed: the SI is high.
+  const std::string stored = Stored("d1");
+  ASSERT_FALSE(stored.empty());
+  EXPECT_TRUE(Stored("d0").empty());
+  if (GetParam().document) {
+    const std::string damaged = GetParam().document(stored);
+    Rewrite("d1", &damaged);
+  } else {
+    Rewrite("d1", nullptr);
+  }
+  StartServices();
+  EXPECT_EQ(List("all", "priority"),
+            (std::vector<std::string>{"indication/high", "provisioning/medium"}));
+  ASSERT_NE(Cached(prov), nullptr);
+  EXPECT_EQ(Body(Cached(prov)), "");
+  EXPECT_EQ(Cached(prov)->headers, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PushOldInboxTest,
+    ::testing::Values(
+        OldInboxRow{"WrittenBeforeDocuments", nullptr},
+        OldInboxRow{"CutShort", [](const std::string& d) { return d.substr(0, d.size() - 1); }},
+        OldInboxRow{"RunningOn", [](const std::string& d) { return d + "x"; }},
+        OldInboxRow{"OfAnotherMessage",
+                    [](const std::string& d) {
+                      std::string other = d;
+                      other[4 + 5] ^= 1;  // a character of the push: name
+                      return other;
+                    }},
+        OldInboxRow{"HeaderLengthPastTheEnd",
+                    [](const std::string& d) {
+                      std::string other = d;
+                      const size_t at = 4 + (d[0] & 0xFF) + 8;  // the first header's name length
+                      other[at + 3] = '\x7F';
+                      return other;
+                    }},
+        OldInboxRow{"ANulInAHeader",
+                    [](const std::string& d) {
+                      std::string other = d;
+                      other[4 + (d[0] & 0xFF) + 12] = '\0';  // the first header name's first byte
+                      return other;
+                    }},
+        OldInboxRow{"Empty", [](const std::string&) { return std::string(); }}),
+    [](const ::testing::TestParamInfo<OldInboxRow>& info) { return info.param.name; });
+
+// A document is kept while it fits the limit; one over it is kept by name
+// alone, as before documents were kept.
+struct DocSizeRow {
+  const char* name;
+  uint32_t size;
+  bool kept;
+};
+
+class PushDocSizeTest : public PushDocTest, public ::testing::WithParamInterface<DocSizeRow> {};
+
+TEST_P(PushDocSizeTest, ADocumentIsKeptWhileItFitsTheLimit) {
+  const std::string doc = DocOfSize(GetParam().size);
+  const std::string prov = Push(kConnectivity, doc, ProvHeaders());
+  Pump();
+  StopServices();
+  EXPECT_EQ(Stored("d0").empty(), !GetParam().kept);
   StartServices();
   ASSERT_NE(Cached(prov), nullptr);
-  EXPECT_EQ(UtilDataChunkQueueBytes(&Cached(prov)->output), body.size());
+  EXPECT_EQ(List("all", "priority"), std::vector<std::string>{"provisioning/medium"});
+  if (GetParam().kept)
+    ExpectWhole(prov, doc);
+  else
+    EXPECT_EQ(Body(Cached(prov)), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PushDocSizeTest,
+    ::testing::Values(DocSizeRow{"Empty", 0, true}, DocSizeRow{"Small", 721, true},
+                      DocSizeRow{"WellWithin", kNotifyStoreDocLimit - 256, true},
+                      DocSizeRow{"OverTheLimit", kNotifyStoreDocLimit + 1, false},
+                      DocSizeRow{"FarOver", 60000, false}),
+    [](const ::testing::TestParamInfo<DocSizeRow>& info) { return info.param.name; });
+
+// The documents of one inbox share a budget in list order (newest first):
+// the oldest that no longer fits comes back by name alone, and the section
+// still saves.
+TEST_F(PushDocTest, DocumentsPastTheInboxBudgetAreKeptByName) {
+  const uint32_t size = 1500;
+  const uint32_t fitting = kNotifyStoreDocBudget / (size + 200);
+  ASSERT_GE(fitting, 2u);
+  std::vector<std::string> urls, docs;
+  for (uint32_t i = 0; i <= fitting; ++i) {
+    docs.push_back(DocOfSize(size - i));
+    urls.push_back(Push(kConnectivity, docs.back(), ProvHeaders()));
+  }
+  Pump();
+  StopServices();
+  StartServices();
+  ASSERT_EQ(List("all").size(), fitting + 1);
+  ASSERT_NE(Cached(urls[0]), nullptr);
+  EXPECT_EQ(Body(Cached(urls[0])), "");
+  for (uint32_t i = 1; i <= fitting; ++i) ExpectWhole(urls[i], docs[i]);
+}
+
+// A storage class that cannot take the documents as well still takes the
+// messages: they come back, the documents' by name alone.
+TEST_F(PushDocTest, MessagesAreKeptWhenTheirDocumentsOverrunTheQuota) {
+  struct Quota {
+    int32_t was = UbstoreGetQuota(UbstoreClassIndex("repository"));
+    Quota() { UbstoreSetQuota("repository", 1500); }
+    ~Quota() { UbstoreSetQuota("repository", was); }
+  } quota;
+  const std::string doc = DocOfSize(1800);
+  const std::string prov = Push(kConnectivity, doc, ProvHeaders());
+  PushDoc("si_low");
+  Pump();
+  StopServices();
+  StartServices();
+  EXPECT_EQ(List("all", "priority"),
+            (std::vector<std::string>{"provisioning/medium", "indication/low"}));
+  ASSERT_NE(Cached(prov), nullptr);
+  EXPECT_EQ(Body(Cached(prov)), "");
+}
+
+// A stop at any step of a start, while the inbox comes back: the document
+// is whole after every round.
+TEST_F(PushDocTest, AStopAtAnyStepOfTheRestoreKeepsTheDocumentWhole) {
+  const std::string body = Data("../prov/full.wbxml");
+  const std::string prov = Push(kConnectivity, body, ProvHeaders());
+  Pump();
+  for (int steps = 0; steps <= 20; ++steps) {
+    SCOPED_TRACE(steps);
+    StopServices();
+    starter->log.clear();
+    LcStartTask(starter->task());
+    ASSERT_EQ(NotifyStartTask(starter->task()), kOk);
+    for (int i = 0; i < steps; ++i) Step();
+    NotifyStopTask();
+    Pump();
+    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+    LcStopTask(starter->task());
+    Pump();
+    StartServices();
+    ExpectWhole(prov, body);
+  }
 }
 
 // Blocks that leave about `reserve` bytes of the heap free.
@@ -679,6 +927,42 @@ std::vector<void*> EatHeap(uint32_t reserve) {
     eaten.pop_back();
   }
   return eaten;
+}
+
+// With the heap running low while the inbox comes back, a connectivity
+// message comes back with its whole document or not at all, never as an
+// empty object; the heap is whole after.
+TEST_F(PushDocTest, ARestoreWithTheHeapRunningLowKeepsDocumentsWholeOrAbsent) {
+  const std::string body = DocOfSize(1500);
+  std::string prov;
+  uint32_t whole = 0, absent = 0;
+  for (uint32_t reserve = 0; reserve <= 40000; reserve += 64) {
+    SCOPED_TRACE(reserve);
+    if (!Cached(prov)) {
+      prov = Push(kConnectivity, body, ProvHeaders());
+      Pump();
+    }
+    StopServices();
+    starter->log.clear();
+    LcStartTask(starter->task());
+    ASSERT_EQ(NotifyStartTask(starter->task()), kOk);
+    // The push task has asked for the inbox when its start is answered.
+    for (int i = 0; i < 100 && starter->Count(NotifyMsg::Started) == 0; ++i) Step();
+    ASSERT_EQ(starter->Count(NotifyMsg::Started), 1u);
+    std::vector<void*> eaten = EatHeap(reserve);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    if (Cached(prov)) {
+      ExpectWhole(prov, body);
+      ++whole;
+    } else {
+      EXPECT_TRUE(List("all").empty());
+      ++absent;
+    }
+  }
+  EXPECT_GT(whole, 0u);
+  EXPECT_GT(absent, 0u);
 }
 
 // Every push, routed and kept with little memory left, fails cleanly: the
