@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/config_run.h"
 #include "fuzz/private_folder.h"
 #include "kernel/config.h"
 #include "kernel/heap.h"
@@ -24,35 +25,10 @@
 
 namespace {
 
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
+using namespace config_run;
 
 bool EnterPrivateFolder() {
   return !FuzzPrivateFolder("config-fuzz", true).empty();
-}
-
-struct Answer {
-  Result status = 0;
-  ConfigHandle* handle = nullptr;
-  int answers = 0;
-};
-
-Result Client(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
-  auto* a = static_cast<Answer*>(context);
-  if (message == ConfigMsg::Opened) {
-    a->status = static_cast<Result>(arg1);
-    a->handle = reinterpret_cast<ConfigHandle*>(arg2);
-    ++a->answers;
-  }
-  return kOk;
-}
-
-void Pump() {
-  for (int steps = 0; TskmanPendingCount() > 0; ++steps) {
-    Check(steps < 100000);
-    TskmanStep();
-  }
 }
 
 // Every value of the level, and every folder below it down to `depth`.
@@ -102,17 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(f);
   }
 
-  HeapArenaInit(arena.data(), static_cast<uint32_t>(arena.size() * sizeof(uint64_t)));
-  if (TskmanInit() != kOk) return 0;
-  Answer answer;
-  TskmanTask* starter = nullptr;
-  TskmanTask* client = nullptr;
-  TskmanCreateTask(&starter, Mod::UiStart, Client, nullptr);
-  TskmanCreateTask(&client, 70, Client, &answer);
-  Pump();
-  const uint32_t freeBefore = HeapGetStats().freeBytes;
-  Check(ConfigStart(starter) == kOk);
-  Pump();
+  Run run;
+  if (!run.Start(arena)) return 0;
+  const Answer& answer = run.answer;
 
   ConfigSetActiveSlot(slot);
   ConfigSelectFromPath(path.c_str());
@@ -126,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                           "service",  "email/pop3"};
   for (const char* section : kSections) {
     const int before = answer.answers;
-    ConfigOpenEx(client, section, writable, useSlotCode);
+    ConfigOpenEx(run.client, section, writable, useSlotCode);
     Pump();
     Check(answer.answers == before + 1);
     if (answer.status != kOk) {
@@ -154,12 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ConfigGetWapProfile(&s, &n);
     Check(std::strlen(s) <= 2 && std::strlen(n) <= kConfigProfileName);
   }
-  ConfigStop();
-  Pump();
-  Check(HeapGetStats().freeBytes == freeBefore);
-  TskmanDestroyTask(client);
-  TskmanDestroyTask(starter);
-  TskmanShutdown();
-  Check(HeapValidate() == nullptr);
+  run.Stop();
+  run.Finish();
   return 0;
 }

@@ -71,29 +71,23 @@ bool IsBodyText(const char* text) {
   const size_t n = std::strlen(text);
   return n <= gBodySize && std::memcmp(text, gBody, n) == 0 && (n == gBodySize || gBody[n] == 0);
 }
-Result Answer() { return gRefuse ? kHandsetNone : kOk; }
-
-Result SaveUsat(const char* text) {
+// What each handover hook does with what it is given: counts it, checks it
+// is the body, and answers as told.
+Result HandedOver(bool isBody) {
   ++gHandedOver;
-  RowCheck(IsBodyText(text));
-  return Answer();
+  RowCheck(isBody);
+  return gRefuse ? kHandsetNone : kOk;
 }
+
+Result SaveUsat(const char* text) { return HandedOver(IsBodyText(text)); }
 Result SaveMedia(const uint8_t* body, uint32_t length, const char* major, uint32_t) {
-  ++gHandedOver;
-  RowCheck(IsBody(body, length));
   RowCheck(!std::strcmp(major, "video") || !std::strcmp(major, "audio"));
-  return Answer();
+  return HandedOver(IsBody(body, length));
 }
 Result LaunchMap(const uint8_t* body, uint32_t length, uint32_t, uint32_t) {
-  ++gHandedOver;
-  RowCheck(IsBody(body, length));
-  return Answer();
+  return HandedOver(IsBody(body, length));
 }
-Result InfoHook(const char* text, const char*) {
-  ++gHandedOver;
-  RowCheck(IsBodyText(text));
-  return Answer();
-}
+Result InfoHook(const char* text, const char*) { return HandedOver(IsBodyText(text)); }
 
 const HandoverOps kHandover{nullptr, SaveUsat, SaveMedia, LaunchMap, InfoHook};
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "browser/url.h"
+#include "fuzz/config_run.h"
 #include "fuzz/private_folder.h"
 #include "kernel/config.h"
 #include "kernel/datachunk.h"
@@ -25,30 +26,7 @@
 
 namespace {
 
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-
-void Pump() {
-  for (int steps = 0; TskmanPendingCount() > 0; ++steps) {
-    Check(steps < 100000);
-    TskmanStep();
-  }
-}
-
-struct Answer {
-  Result status = 0;
-  ConfigHandle* handle = nullptr;
-};
-
-Result Client(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
-  auto* a = static_cast<Answer*>(context);
-  if (a && message == ConfigMsg::Opened) {
-    a->status = static_cast<Result>(arg1);
-    a->handle = reinterpret_cast<ConfigHandle*>(arg2);
-  }
-  return kOk;
-}
+using namespace config_run;
 
 const char kTextData[] = "resource zero";
 const uint8_t kWbmpData[] = {0, 0, 8, 2, 0xFF, 0x81};
@@ -93,19 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool folder = !FuzzPrivateFolder("rep-query-fuzz", true).empty();
   static bool written = false;
   if (!folder || size < 1 || size > 2048) return 0;
-  HeapArenaInit(arena.data(), static_cast<uint32_t>(arena.size() * sizeof(uint64_t)));
-  if (TskmanInit() != kOk) return 0;
-  Answer answer;
-  TskmanTask* starter = nullptr;
-  TskmanTask* client = nullptr;
-  TskmanCreateTask(&starter, Mod::UiStart, Client, nullptr);
-  TskmanCreateTask(&client, 70, Client, &answer);
-  Pump();
-  const uint32_t freeBefore = HeapGetStats().freeBytes;
-  Check(ConfigStart(starter) == kOk);
-  Pump();
+  Run run;
+  if (!run.Start(arena)) return 0;
   if (!written) {
-    WriteRepository(client, &answer);
+    WriteRepository(run.client, &run.answer);
     written = true;
   }
 
@@ -144,13 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     UrlLoadFree(load);
   }
   Pump();
-  ConfigStop();
-  Pump();
+  run.Stop();
   Check(TskmanFind(Mod::WtlReplib) == nullptr && TskmanFind(Mod::WtlRepository) == nullptr);
-  Check(HeapGetStats().freeBytes == freeBefore);
-  TskmanDestroyTask(client);
-  TskmanDestroyTask(starter);
-  TskmanShutdown();
-  Check(HeapValidate() == nullptr);
+  run.Finish();
   return 0;
 }

@@ -10,52 +10,18 @@
 #include <string>
 #include <vector>
 
-#include "movie_writer.h"
-#include "player_support.h"
+#include "movie_script.h"
 
 namespace {
 
 using movie::Bytes;
 using movie::Concat;
+using namespace movie::script;
 
-constexpr int32_t kW = 176, kH = 208;
-
-Bytes Push(const std::string& s) { return movie::PushText(s); }
-Bytes Op(uint8_t code) { return movie::Action(code); }
-Bytes Set(const std::string& name, const Bytes& expression) { return Concat({Push(name), expression, Op(0x1D)}); }
-Bytes Do(const Bytes& list) { return movie::Actions(Concat({list, movie::EndActions()})); }
-// Appends a mark to the root variable "trace".
-Bytes Mark(const std::string& mark) {
-  return Do(Set("trace", Concat({Push("trace"), Op(0x1C), Push(mark), Op(0x21)})));
-}
 // target.property = value
 Bytes SetProp(const std::string& target, int index, const std::string& value) {
   return Concat({Push(target), Push(std::to_string(index)), Push(value), Op(0x23)});
 }
-Bytes Box(uint16_t id, movie::Solid c, int32_t size = 400) { return movie::BoxShape(id, c, 0, 0, size, size); }
-
-Bytes PlaceNamed(uint16_t id, uint16_t depth, const std::string& name, int32_t x = 0, int32_t y = 0) {
-  movie::Place2 p;
-  p.flags = 2 | 4 | (name.empty() ? 0 : 32);
-  p.id = id;
-  p.depth = depth;
-  p.tx = x;
-  p.ty = y;
-  p.name = name;
-  return movie::PlaceWithFlags(p);
-}
-
-Bytes MovieOf(const Bytes& definitions, const std::vector<Bytes>& frames) {
-  std::vector<Bytes> tags{definitions};
-  for (const Bytes& f : frames) tags.push_back(Concat({f, movie::ShowFrame()}));
-  tags.push_back(movie::End());
-  movie::Header header;
-  header.xmax = kW * 20;
-  header.ymax = kH * 20;
-  header.frames = static_cast<uint16_t>(frames.size());
-  return movie::Qvx(header, Concat(tags));
-}
-
 // A sprite of n frames, each with nothing but a show-frame.
 Bytes Counter(uint16_t id, uint16_t frames) {
   std::vector<Bytes> tags;
@@ -64,8 +30,8 @@ Bytes Counter(uint16_t id, uint16_t frames) {
   return movie::Sprite(id, frames, Concat(tags));
 }
 
-struct Played : TestPlayer {
-  explicit Played(const Bytes& data, uint32_t code = 16) : bytes(data) {
+struct Played : MoviePlayer {
+  explicit Played(const Bytes& data, uint32_t code = 16) : MoviePlayer(data) {
     frame.assign(static_cast<size_t>(kW) * kH, 0);
     int32_t w = kW, h = kH;
     if (code == 16) {
@@ -80,20 +46,9 @@ struct Played : TestPlayer {
     }
   }
   ~Played() { AnimHost_Close(get()); }
-  AnimMovie* movie() { return player->movie; }
-  AnimClip* root() { return AnimMovie_Root(player->movie); }
   AnimClip* clip(const char* path) { return AnimClip_FindByPath(root(), path); }
-  std::string Var(const std::string& name) {
-    char* t = AnimVar_Get(get(), name.c_str());
-    std::string out = t ? t : "";
-    AnimStr_Free(get(), t);
-    return out;
-  }
   uint32_t Step() { return AnimHost_Step(get()); }
   void Key(uint32_t key) { AnimPlayer_Command(get(), 4, key); }
-  uint16_t At(int x, int y) const { return frame[static_cast<size_t>(y) * kW + x]; }
-  Bytes bytes;
-  uint32_t opened = 99;
 };
 
 constexpr uint16_t kGreen = 0x03E0;

@@ -7,64 +7,23 @@
 #include <string>
 #include <vector>
 
-#include "movie_writer.h"
-#include "player_support.h"
+#include "movie_script.h"
 #include "tests/support/golden.h"
 
 namespace {
 
 using movie::Bytes;
 using movie::Concat;
+using namespace movie::script;
 
-constexpr int32_t kW = 176, kH = 208;
-
-Bytes Push(const std::string& s) { return movie::PushText(s); }
-Bytes Op(uint8_t code) { return movie::Action(code); }
-// name = the value the expression leaves.
-Bytes Set(const std::string& name, const Bytes& expression) { return Concat({Push(name), expression, Op(0x1D)}); }
-Bytes Do(const Bytes& list) { return movie::Actions(Concat({list, movie::EndActions()})); }
-
-
-Bytes PlaceNamed(uint16_t id, uint16_t depth, const std::string& name, int32_t x = 0, int32_t y = 0) {
-  movie::Place2 p;
-  p.flags = 2 | 4 | (name.empty() ? 0 : 32);
-  p.id = id;
-  p.depth = depth;
-  p.tx = x;
-  p.ty = y;
-  p.name = name;
-  return movie::PlaceWithFlags(p);
-}
-
-// A movie of the given frames (each frame's tags, a show-frame added),
-// definitions first. The stage is the frame's size in pixels.
-Bytes MovieOf(const Bytes& definitions, const std::vector<Bytes>& frames, int32_t w = kW, int32_t h = kH) {
-  std::vector<Bytes> tags{definitions};
-  for (const Bytes& f : frames) tags.push_back(Concat({f, movie::ShowFrame()}));
-  tags.push_back(movie::End());
-  movie::Header header;
-  header.xmax = w * 20;
-  header.ymax = h * 20;
-  header.frames = static_cast<uint16_t>(frames.size());
-  return movie::Qvx(header, Concat(tags));
-}
-
-struct Played : TestPlayer {
-  explicit Played(const Bytes& data, int32_t w = kW, int32_t h = kH) : bytes(data) {
+struct Played : MoviePlayer {
+  explicit Played(const Bytes& data, int32_t w = kW, int32_t h = kH) : MoviePlayer(data) {
     frame.assign(static_cast<size_t>(w) * h, 0);
     opened = AnimHost_Open(get(), bytes.data(), frame.data(), work.data(), static_cast<uint32_t>(bytes.size()), &w, &h);
   }
   ~Played() {
     ExpectCachedRedrawsMatch(get());
     AnimHost_Close(get());
-  }
-  AnimMovie* movie() { return player->movie; }
-  AnimClip* root() { return AnimMovie_Root(player->movie); }
-  std::string Var(const std::string& name) {
-    char* t = AnimVar_Get(get(), name.c_str());
-    std::string out = t ? t : "";
-    AnimStr_Free(get(), t);
-    return out;
   }
   uint32_t Step() {
     const uint32_t result = AnimHost_Step(get());
@@ -75,9 +34,6 @@ struct Played : TestPlayer {
     AnimPlayer_Command(get(), 4, key);
     ExpectCachedRedrawsMatch(get());
   }
-  uint16_t At(int x, int y) const { return frame[static_cast<size_t>(y) * kW + x]; }
-  Bytes bytes;
-  uint32_t opened = 99;
 };
 
 constexpr uint16_t kWhite = 0x7FFF, kRed = 0x7C00, kBlue = 0x001F, kGreen = 0x03E0;
@@ -113,8 +69,6 @@ TEST(PlayerView, TheFrameIntervalComesFromTheRate) {
 }
 
 // --- Display lists, clips and jumps -----------------------------------------
-
-Bytes Box(uint16_t id, movie::Solid c, int32_t size = 400) { return movie::BoxShape(id, c, 0, 0, size, size); }
 
 TEST(PlayerDisplay, PlacingMovingRemovingAndTheRedrawRectangle) {
   const Bytes defs = Concat({Box(1, {248, 0, 0}), Box(2, {0, 0, 248})});
@@ -166,11 +120,6 @@ TEST(PlayerDisplay, SpritesGetGeneratedNamesAndBackgroundsLeadTheList) {
   EXPECT_EQ(AnimClip_FindByPath(p.root(), "/a"), a);
   EXPECT_EQ(p.At(25, 5), kRed);
   EXPECT_EQ(p.At(5, 5), kWhite);
-}
-
-// Frame actions leave a trace in a variable so the replay can be seen.
-Bytes Mark(const std::string& mark) {
-  return Do(Set("trace", Concat({Push("trace"), Op(0x1C), Push(mark), Op(0x21)})));
 }
 
 TEST(PlayerDisplay, JumpsReplayFramesWithoutTheirActions) {

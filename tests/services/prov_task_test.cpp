@@ -52,6 +52,7 @@ std::map<std::string, std::string> Macs() {
 
 class ProvTaskTest : public SelFixture {
  protected:
+  using Headers = decltype(FetchBody::headers);
   ProvTaskTest() { realClasses = true; }
   void SetUp() override {
     dir = std::make_unique<TempDir>(true);
@@ -75,18 +76,11 @@ class ProvTaskTest : public SelFixture {
   // Serves the sample document with the headers and loads it, answering each
   // popup with the next of `answers` ("yes", "no", a PIN, "cancel"); what the
   // popups asked is in `asked` ("consent", "pin", "again").
-  Result Provision(const std::vector<std::pair<std::string, std::string>>& headers,
-                   std::vector<std::string> answers, const char* document = "../wbxml/prov.wbxml") {
-    FetchBody body;
-    body.body = ProvDocument(document);
-    body.contentType = "application/vnd.wap.connectivity-wbxml";
-    body.headers = headers;
-    body.blockSize = 100;
-    driver.Serve("/prov", body);
+  Result Provision(const Headers& headers, std::vector<std::string> answers,
+                   const char* document = "../wbxml/prov.wbxml") {
+    Serve(headers, 100, document);
     UrlRequestRec* request = nullptr;
-    EXPECT_EQ(UrlRequest(session, "qortest://gw.example.net/prov", 0, nullptr, &request, 0,
-                         requester->task(), 0),
-              kOk);
+    EXPECT_EQ(Load(&request), kOk);
     requester->log.clear();
     asked.clear();
     page.clear();
@@ -95,10 +89,7 @@ class ProvTaskTest : public SelFixture {
     Result end = 1;
     for (int i = 0; i < 400000 && end == 1; ++i) {
       Step();
-      for (const Received& r : requester->log) {
-        if (r.message == UrlMsg::Failed) end = static_cast<Result>(r.arg2);
-        if (r.message == UrlMsg::Complete) end = kOk;
-      }
+      end = End();
       if (TskmanFind(Mod::Popup) && !answers.empty() && PopupShown()) {
         Answer(answers.front());
         answers.erase(answers.begin());
@@ -118,6 +109,41 @@ class ProvTaskTest : public SelFixture {
     Pump();
     EXPECT_EQ(TskmanFind(Mod::Provisioning), nullptr);
     return end;
+  }
+
+  // Serves the sample document under /prov with the headers, in blocks of
+  // `blockSize` bytes (0: all in one).
+  void Serve(const Headers& headers, uint32_t blockSize, const char* document = "../wbxml/prov.wbxml") {
+    FetchBody body;
+    body.body = ProvDocument(document);
+    body.contentType = "application/vnd.wap.connectivity-wbxml";
+    body.headers = headers;
+    body.blockSize = blockSize;
+    driver.Serve("/prov", body);
+  }
+
+  // Starts loading the served document for the requester.
+  Result Load(UrlRequestRec** request) {
+    return UrlRequest(session, "qortest://gw.example.net/prov", 0, nullptr, request, 0, requester->task(), 0);
+  }
+
+  // How the load ended as the requester heard it: 1 while it has not.
+  Result End() {
+    Result end = 1;
+    for (const Received& r : requester->log) {
+      if (r.message == UrlMsg::Failed) end = static_cast<Result>(r.arg2);
+      if (r.message == UrlMsg::Complete) end = kOk;
+    }
+    return end;
+  }
+
+  // Lets the load go and waits out the popup's watch, so that whatever the
+  // load held is freed.
+  void LetGo(UrlRequestRec* request) {
+    UrlRequestDone(session, request);
+    Pump();
+    Tick(static_cast<int>(kPopupWatchMs / kTskmanTickMs) + 1);
+    Pump();
   }
 
   // A popup is up and waits for the user (its window or text entry is open).
@@ -350,14 +376,9 @@ TEST_F(ProvTaskTest, APopupGoneWithoutAnAnswerRefusesTheDocument) {
 // The load let go while the consent popup shows: the popup closes, the task
 // goes, nothing is written.
 TEST_F(ProvTaskTest, ALoadClosedAtThePromptTakesItsPopupAlong) {
-  FetchBody body;
-  body.body = ProvDocument("../wbxml/prov.wbxml");
-  body.contentType = "application/vnd.wap.connectivity-wbxml";
-  driver.Serve("/prov", body);
+  Serve({}, 0);
   UrlRequestRec* request = nullptr;
-  ASSERT_EQ(UrlRequest(session, "qortest://gw.example.net/prov", 0, nullptr, &request, 0,
-                       requester->task(), 0),
-            kOk);
+  ASSERT_EQ(Load(&request), kOk);
   for (int i = 0; i < 100000 && !(TskmanFind(Mod::Popup) && PopupShown()); ++i) Step();
   ASSERT_NE(TskmanFind(Mod::Popup), nullptr);
   UrlRequestDone(session, request);
@@ -419,36 +440,24 @@ namespace {
 // Let go in the few steps between the PIN's entry and the popup taking it,
 // the entered text goes with the popup.
 TEST_F(ProvTaskTest, ALoadLetGoAtAnyStepLeavesNothingBehind) {
-  const auto macs = Macs();
-  FetchBody body;
-  body.body = ProvDocument("../wbxml/prov.wbxml");
-  body.contentType = "application/vnd.wap.connectivity-wbxml";
-  body.headers = {kInitiator, {"sec", "1"}, {"mac", macs.at("userpin")}};
-  body.blockSize = 100;
-  driver.Serve("/prov", body);
+  Serve({kInitiator, {"sec", "1"}, {"mac", Macs().at("userpin")}}, 100);
   Access();
   int total = 0;
   for (int steps = 0; steps < 100000; steps += 1 + steps / 64) {
     SCOPED_TRACE(steps);
     const uint32_t heapBefore = HeapGetStats().freeBytes;
     UrlRequestRec* request = nullptr;
-    ASSERT_EQ(UrlRequest(session, "qortest://gw.example.net/prov", 0, nullptr, &request, 0,
-                         requester->task(), 0),
-              kOk);
+    ASSERT_EQ(Load(&request), kOk);
     requester->log.clear();
     std::vector<std::string> answers = {"yes", "1234"};
     bool replied = false;
     bool ended = false;
     for (int i = 0; i < steps && !ended; ++i) {
       Step();
-      for (const Received& r : requester->log)
-        if (r.message == UrlMsg::Failed || r.message == UrlMsg::Complete) ended = true;
+      ended = End() != 1;
       AnswerOnce(answers, replied);
     }
-    UrlRequestDone(session, request);
-    Pump();
-    Tick(static_cast<int>(kPopupWatchMs / kTskmanTickMs) + 1);
-    Pump();
+    LetGo(request);
     requester->log.clear();
     EXPECT_EQ(TskmanFind(Mod::Provisioning), nullptr);
     EXPECT_EQ(TskmanFind(Mod::Popup), nullptr);
@@ -468,18 +477,11 @@ namespace {
 // The load let go just after the PIN popup has answered, its answer not yet
 // taken: the entered text is freed with the context, not lost.
 TEST_F(ProvTaskTest, ALoadLetGoWithThePinAnswerOnItsWayLosesNothing) {
-  const auto macs = Macs();
-  FetchBody body;
-  body.body = ProvDocument("../wbxml/prov.wbxml");
-  body.contentType = "application/vnd.wap.connectivity-wbxml";
-  body.headers = {kInitiator, {"sec", "1"}, {"mac", macs.at("userpin")}};
-  driver.Serve("/prov", body);
+  Serve({kInitiator, {"sec", "1"}, {"mac", Macs().at("userpin")}}, 0);
   Access();
   const uint32_t heapBefore = HeapGetStats().freeBytes;
   UrlRequestRec* request = nullptr;
-  ASSERT_EQ(UrlRequest(session, "qortest://gw.example.net/prov", 0, nullptr, &request, 0,
-                       requester->task(), 0),
-            kOk);
+  ASSERT_EQ(Load(&request), kOk);
   std::vector<std::string> answers = {"yes", "1234"};
   bool replied = false;
   for (int i = 0; i < 100000 && !answers.empty(); ++i) {
@@ -490,10 +492,7 @@ TEST_F(ProvTaskTest, ALoadLetGoWithThePinAnswerOnItsWayLosesNothing) {
   // The popup takes the text and answers, and is gone; the answer waits.
   for (int i = 0; i < 100000 && TskmanFind(Mod::Popup); ++i) Step();
   ASSERT_EQ(TskmanFind(Mod::Popup), nullptr);
-  UrlRequestDone(session, request);
-  Pump();
-  Tick(static_cast<int>(kPopupWatchMs / kTskmanTickMs) + 1);
-  Pump();
+  LetGo(request);
   EXPECT_EQ(TskmanFind(Mod::Provisioning), nullptr);
   EXPECT_NE(Access(), "(not opened)");
   EXPECT_EQ(HeapGetStats().freeBytes, heapBefore);
@@ -503,13 +502,7 @@ TEST_F(ProvTaskTest, ALoadLetGoWithThePinAnswerOnItsWayLosesNothing) {
 // or ends with a code, and either way nothing of it stays and the settings
 // store is free for the next open.
 TEST_F(ProvTaskTest, RunningOutOfMemoryAnywhereLeavesNothingBehind) {
-  const auto macs = Macs();
-  FetchBody body;
-  body.body = ProvDocument("../wbxml/prov.wbxml");
-  body.contentType = "application/vnd.wap.connectivity-wbxml";
-  body.headers = {kInitiator, {"sec", "1"}, {"mac", macs.at("userpin")}};
-  body.blockSize = 100;
-  driver.Serve("/prov", body);
+  Serve({kInitiator, {"sec", "1"}, {"mac", Macs().at("userpin")}}, 100);
   Access();
   bool applied = false;
   uint32_t failed = 0;
@@ -519,18 +512,14 @@ TEST_F(ProvTaskTest, RunningOutOfMemoryAnywhereLeavesNothingBehind) {
     void* filler = MemAlloc(HeapGetStats().largestFree - 64 - spare, Use::Data, Mod::TestCode);
     if (!filler) continue;
     UrlRequestRec* request = nullptr;
-    if (UrlRequest(session, "qortest://gw.example.net/prov", 0, nullptr, &request, 0,
-                   requester->task(), 0) == kOk) {
+    if (Load(&request) == kOk) {
       requester->log.clear();
       std::vector<std::string> answers = {"yes", "1234"};
       bool replied = false;
       Result end = 1;
       for (int i = 0; i < 400000 && end == 1; ++i) {
         Step();
-        for (const Received& r : requester->log) {
-          if (r.message == UrlMsg::Failed) end = static_cast<Result>(r.arg2);
-          if (r.message == UrlMsg::Complete) end = kOk;
-        }
+        end = End();
         AnswerOnce(answers, replied);
       }
       if (end == kOk) applied = true;

@@ -88,6 +88,18 @@ INSTANTIATE_TEST_SUITE_P(Call, WmlsCallTest, ::testing::ValuesIn(kCases),
 
 namespace {
 
+// Takes the heap's room in blocks until no piece of more than about `spare`
+// bytes is left; the caller gives the blocks back.
+std::vector<void*> FillHeap(uint32_t spare) {
+  std::vector<void*> blocks;
+  for (HeapStats s = HeapGetStats(); s.largestFree > spare + 32; s = HeapGetStats()) {
+    void* block = HeapBlockAlloc(s.largestFree - spare - 32);
+    if (!block) break;
+    blocks.push_back(block);
+  }
+  return blocks;
+}
+
 using WmlsCallMemoryTest = HeapFixture;
 
 // With the heap nearly full at every level of spare room, an argument list
@@ -99,12 +111,7 @@ TEST_F(WmlsCallMemoryTest, ArgumentListsThatRunOutOfMemoryLeaveNothing) {
   int outOfMemory = 0;
   for (uint32_t spare = 0; spare < 1024; spare += 8) {
     const uint32_t before = HeapGetStats().freeBytes;
-    std::vector<void*> ballast;
-    for (HeapStats s = HeapGetStats(); s.largestFree > spare + 32; s = HeapGetStats()) {
-      void* b = HeapBlockAlloc(s.largestFree - spare - 32);
-      if (!b) break;
-      ballast.push_back(b);
-    }
+    const std::vector<void*> ballast = FillHeap(spare);
     WmlsRunContext ctx;
     const int32_t r = WmlsRunCall(&ctx, unit, u"nope('a', 'b', 'c', 'd', 'e', 'f')", nullptr, nullptr, nullptr);
     outOfMemory += r == WmlsResult::NoMemory;
@@ -141,12 +148,7 @@ TEST_F(WmlsWaitMemoryTest, AWaitingCallAlwaysLeavesItsCell) {
     const uint32_t before = HeapGetStats().freeBytes;
     task.telephonyPending = 0;
     answers.log.clear();
-    std::vector<void*> ballast;
-    for (HeapStats s = HeapGetStats(); s.largestFree > spare + 32; s = HeapGetStats()) {
-      void* block = HeapBlockAlloc(s.largestFree - spare - 32);
-      if (!block) break;
-      ballast.push_back(block);
-    }
+    const std::vector<void*> ballast = FillHeap(spare);
     WmlsRunContext ctx;
     int32_t r = WmlsRunStart(&ctx, unit, 0, nullptr, 0);
     ctx.scriptTask = &task;

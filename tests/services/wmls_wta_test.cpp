@@ -203,13 +203,7 @@ TEST_F(WmlsWtaTest, ATextSentByAScriptWaitsForTheService) {
   EXPECT_EQ(Run("send('0123','hi')", wta), "(unset)");
   ASSERT_EQ(service.Count(SmsServiceMsg::Send), 1u);
   auto* request = reinterpret_cast<SmsSendRequestRec*>(service.log.back().arg2);
-  TskmanTask* sms = TskmanFind(Mod::WtlWtai2);
-  TskmanPost(sms, SmsServiceMsg::NotSent, reinterpret_cast<uintptr_t>(request->reference), 0x80038000);
-  TskmanPost(sms, SmsServiceMsg::RequestOver, 0, 0);
-  request->reference = nullptr;
-  SmsMessageFree(&request->message);
-  MemFree(&request);
-  Pump();
+  AnswerSms(request, SmsServiceMsg::NotSent, 0x80038000);
   EXPECT_EQ(Narrow(BenGetVar(&vars, u"r")), "-100");
 }
 
@@ -428,14 +422,8 @@ TEST_F(WmlsWtaTest, ARunEndedWhileItsTextIsWithTheServiceHearsNoAnswer) {
   gAnswersHeard = 0;
   TskmanSend(gWatched, WmlsMsg::Abort, 0, 0);
   auto* request = reinterpret_cast<SmsSendRequestRec*>(service.log.back().arg2);
-  TskmanTask* sms = TskmanFind(Mod::WtlWtai2);
-  ASSERT_NE(sms, nullptr);
-  TskmanPost(sms, SmsServiceMsg::Sent, reinterpret_cast<uintptr_t>(request->reference), 0);
-  TskmanPost(sms, SmsServiceMsg::RequestOver, 0, 0);
-  request->reference = nullptr;
-  SmsMessageFree(&request->message);
-  MemFree(&request);
-  Pump();
+  ASSERT_NE(TskmanFind(Mod::WtlWtai2), nullptr);
+  AnswerSms(request, SmsServiceMsg::Sent);
   EXPECT_EQ(gAnswersHeard, 0);
   EXPECT_EQ(TskmanFind(Mod::WtlWtai2), nullptr);
   gWatched = nullptr;

@@ -5,6 +5,9 @@
 #include "host/platform/handset.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "net/netbuf.h"
+#include "services/sms/sms.h"
+#include "services/smsmsg.h"
 #include "services/wtai/wtai.h"
 
 namespace {
@@ -165,4 +168,20 @@ std::vector<std::pair<int32_t, std::u16string>> WtaiFixture::Answers(Recorder& t
   }
   task.log.clear();
   return out;
+}
+
+void WtaiFixture::AnswerSms(SmsSendRequestRec* request, uint32_t outcome, uintptr_t code) {
+  TskmanTask* sms = TskmanFind(Mod::WtlWtai2);
+  TskmanPost(sms, outcome, reinterpret_cast<uintptr_t>(request->reference), code);
+  TskmanPost(sms, SmsServiceMsg::RequestOver, 0, 0);
+  request->reference = nullptr;
+  SmsMessageFree(&request->message);
+  MemFree(&request);
+  Pump();
+}
+
+std::string SmsText(const SmsSendRequestRec* request) {
+  std::string text(NetBufLength(request->message->data), '\0');
+  NetBufRead(request->message->data, text.data(), 0, static_cast<uint32_t>(text.size()));
+  return text;
 }

@@ -8,6 +8,8 @@
 
 #include "tests/support/engine_fixture.h"
 
+struct SmsSendRequestRec;
+
 class WtaiFixture : public EngineFixture {
  protected:
   void SetUp() override;
@@ -24,7 +26,13 @@ class WtaiFixture : public EngineFixture {
   std::vector<std::u16string> prompts;
   std::vector<std::string>& calls();
   std::vector<std::pair<int32_t, std::u16string>> Answers(Recorder& task);
+  // Answers a text request as the SMS service does (the outcome for its
+  // reference, then the request's end), frees the request and lets the
+  // answer run through.
+  void AnswerSms(SmsSendRequestRec* request, uint32_t outcome, uintptr_t code = 0);
   std::unique_ptr<Recorder> browser, answer;
 };
 
 std::string Narrow(const char16_t* text);
+// The text a request carries, as the service would send it.
+std::string SmsText(const SmsSendRequestRec* request);

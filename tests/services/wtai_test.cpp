@@ -14,7 +14,6 @@
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/uistring.h"
-#include "net/netbuf.h"
 #include "services/service_rows.h"
 #include "services/sms/sms.h"
 #include "services/wtai/wtai.h"
@@ -247,8 +246,7 @@ class WtaiSmsTest : public WtaiTest {
       if (r.message != SmsServiceMsg::Send) continue;
       auto* request = reinterpret_cast<SmsSendRequestRec*>(r.arg2);
       *address = request->message->sender;
-      text->assign(NetBufLength(request->message->data), '\0');
-      NetBufRead(request->message->data, text->data(), 0, static_cast<uint32_t>(text->size()));
+      *text = SmsText(request);
       return request;
     }
     return nullptr;
@@ -278,14 +276,8 @@ TEST_F(WtaiSmsTest, ATextGoesToTheServiceAndItsOutcomeComesBack) {
     // Another text while this one is under way is refused.
     Call("nt", "send", u"0123;again");
     EXPECT_EQ(Answers(*answer), (std::vector<std::pair<int32_t, std::u16string>>{{-200, u""}}));
-    TskmanTask* sms = TskmanFind(Mod::WtlWtai2);
     const std::u16string reference = request->reference;
-    TskmanPost(sms, row.message, reinterpret_cast<uintptr_t>(request->reference), row.code);
-    TskmanPost(sms, SmsServiceMsg::RequestOver, 0, 0);
-    request->reference = nullptr;
-    SmsMessageFree(&request->message);
-    MemFree(&request);
-    Pump();
+    AnswerSms(request, row.message, row.code);
     const auto answers = Answers(*answer);
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_EQ(answers[0].first, row.answer);
@@ -313,13 +305,7 @@ TEST_F(WtaiSmsTest, AnOutcomeForAnAnswerTaskThatHasGoneLeavesNothing) {
   const uint32_t beforeGone = HeapGetStats().freeBytes;
   asker.Destroy();
   const uint32_t askerBytes = HeapGetStats().freeBytes - beforeGone;
-  TskmanTask* sms = TskmanFind(Mod::WtlWtai2);
-  TskmanPost(sms, SmsServiceMsg::Sent, reinterpret_cast<uintptr_t>(request->reference), 0);
-  TskmanPost(sms, SmsServiceMsg::RequestOver, 0, 0);
-  request->reference = nullptr;
-  SmsMessageFree(&request->message);
-  MemFree(&request);
-  Pump();
+  AnswerSms(request, SmsServiceMsg::Sent);
   EXPECT_EQ(TskmanFind(Mod::WtlWtai2), nullptr);
   EXPECT_EQ(HeapGetStats().freeBytes, before + askerBytes);
 }
@@ -357,13 +343,7 @@ TEST_F(WtaiSmsTest, TheUserIsAskedAboutExactlyTheAddressTheTextGoesTo) {
     ASSERT_NE(request, nullptr) << Narrow(r.args.c_str());
     EXPECT_EQ(address, Narrow(r.asked.c_str()));
     EXPECT_EQ(text, "hi");
-    TskmanTask* sms = TskmanFind(Mod::WtlWtai2);
-    TskmanPost(sms, SmsServiceMsg::Sent, reinterpret_cast<uintptr_t>(request->reference), 0);
-    TskmanPost(sms, SmsServiceMsg::RequestOver, 0, 0);
-    request->reference = nullptr;
-    SmsMessageFree(&request->message);
-    MemFree(&request);
-    Pump();
+    AnswerSms(request, SmsServiceMsg::Sent);
     Answers(*answer);
   }
 }
@@ -476,16 +456,8 @@ TEST_F(WtaiLinkTest, SmsToSendsTheQueryToTheNumber) {
   auto* request = reinterpret_cast<SmsSendRequestRec*>(service.log.back().arg2);
   EXPECT_STREQ(request->message->sender, "123");
   EXPECT_EQ(prompts.back(), std::u16string(UiGetString(19, 11)) + u" (123)");
-  std::string text(NetBufLength(request->message->data), '\0');
-  NetBufRead(request->message->data, text.data(), 0, static_cast<uint32_t>(text.size()));
-  EXPECT_EQ(text, "hello there");
-  TskmanTask* sms = TskmanFind(Mod::WtlWtai2);
-  TskmanPost(sms, SmsServiceMsg::Sent, reinterpret_cast<uintptr_t>(request->reference), 0);
-  TskmanPost(sms, SmsServiceMsg::RequestOver, 0, 0);
-  request->reference = nullptr;
-  SmsMessageFree(&request->message);
-  MemFree(&request);
-  Pump();
+  EXPECT_EQ(SmsText(request), "hello there");
+  AnswerSms(request, SmsServiceMsg::Sent);
   EXPECT_EQ(TskmanFind(Mod::WtlWtai2), nullptr);
   EXPECT_EQ(TskmanFind(Mod::WtlWtai), nullptr);
 }
@@ -500,13 +472,7 @@ TEST_F(WtaiLinkTest, SmsToAsksAboutTheNumberItSendsTo) {
   auto* request = reinterpret_cast<SmsSendRequestRec*>(service.log.back().arg2);
   EXPECT_STREQ(request->message->sender, "+49170123456789");
   EXPECT_EQ(prompts.back(), std::u16string(UiGetString(19, 11)) + u" (+49170123456789)");
-  TskmanTask* sms = TskmanFind(Mod::WtlWtai2);
-  TskmanPost(sms, SmsServiceMsg::Sent, reinterpret_cast<uintptr_t>(request->reference), 0);
-  TskmanPost(sms, SmsServiceMsg::RequestOver, 0, 0);
-  request->reference = nullptr;
-  SmsMessageFree(&request->message);
-  MemFree(&request);
-  Pump();
+  AnswerSms(request, SmsServiceMsg::Sent);
   prompts.clear();
   EXPECT_EQ(Start("smsto:+49%20170%20123%2045%2067%2089%2012%2034%2056?hello"), kOk);
   EXPECT_TRUE(prompts.empty());

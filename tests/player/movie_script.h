@@ -1,0 +1,45 @@
+// Short forms the timeline and rules tests build their small movies with
+// (action lists, a trace left in a variable, named placements, whole
+// movies on the handset's stage), and the player such a movie is opened in.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "movie_writer.h"
+#include "player_support.h"
+
+namespace movie::script {
+
+// The stage, in pixels.
+constexpr int32_t kW = 176, kH = 208;
+
+Bytes Push(const std::string& s);
+Bytes Op(uint8_t code);
+// name = the value the expression leaves.
+Bytes Set(const std::string& name, const Bytes& expression);
+Bytes Do(const Bytes& list);
+// Frame actions that append a mark to the root variable "trace", so that
+// which frames' actions ran, and in what order, can be read back.
+Bytes Mark(const std::string& mark);
+Bytes Box(uint16_t id, Solid c, int32_t size = 400);
+Bytes PlaceNamed(uint16_t id, uint16_t depth, const std::string& name, int32_t x = 0, int32_t y = 0);
+// A movie of the given frames (each frame's tags, a show-frame added),
+// definitions first. The stage is the frame's size in pixels.
+Bytes MovieOf(const Bytes& definitions, const std::vector<Bytes>& frames, int32_t w = kW, int32_t h = kH);
+
+// A player holding a movie's bytes, with what the tests read of it; each
+// test file opens and steps it its own way.
+struct MoviePlayer : TestPlayer {
+  explicit MoviePlayer(const Bytes& data) : bytes(data) {}
+  AnimMovie* movie() { return player->movie; }
+  AnimClip* root() { return AnimMovie_Root(player->movie); }
+  // A variable's value as text, "" when it is not set.
+  std::string Var(const std::string& name);
+  uint16_t At(int x, int y) const { return frame[static_cast<size_t>(y) * kW + x]; }
+  Bytes bytes;
+  uint32_t opened = 99;
+};
+
+}  // namespace movie::script
