@@ -45,10 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // The stored form of a record: read back only when whole, and written
   // again the same.
-  if (PushRecord* back = PushRecordLoad(data, n)) {
+  PushRecord* back = nullptr;
+  if (PushRecordLoad(data, n, &back) == kOk) {
     std::vector<uint8_t> again(PushRecordStore(back, nullptr));
     PushRecordStore(back, again.data());
-    PushRecord* twice = PushRecordLoad(again.data(), static_cast<uint32_t>(again.size()));
+    PushRecord* twice = nullptr;
+    Check(PushRecordLoad(again.data(), static_cast<uint32_t>(again.size()), &twice) == kOk);
     Check(twice != nullptr);
     MemFree(&twice);
     MemFree(&back);

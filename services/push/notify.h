@@ -59,8 +59,9 @@ bool NotifySelectApp(const UrlLoad* load, uint32_t* appClass, uint32_t* row);
 
 // The kept list.
 // Lists the message (kept flag and cache lock set by the inbox); the cache's
-// free hook takes it off again.
-void NotifyKeepMessage(UrlLoad* message);
+// free hook takes it off again. False when it could not be listed (no
+// memory, or push reception is not running).
+bool NotifyKeepMessage(UrlLoad* message);
 // Takes the message off the list and out of the inbox: a viewed message
 // keeps its lock released already, any other one is unlocked now.
 void NotifyRemoveMessage(UrlLoad* message);

@@ -54,62 +54,80 @@ Result WriteOne(ConfigHandle* handle, uint32_t n, const UrlLoad* message) {
   return r;
 }
 
-// The stored name of the message, checked; null when it does not read.
-char* NameOf(const uint8_t* bytes, uint32_t length) {
-  if (length < 16) return nullptr;
+// The length of the stored name of the message, checked; 0 when the
+// message does not read.
+uint32_t NameLengthOf(const uint8_t* bytes, uint32_t length) {
+  if (length < 16) return 0;
   const uint32_t nameLength = Get(bytes + 8);
-  if (nameLength == 0 || nameLength > length - 16) return nullptr;
-  if (Get(bytes + 12 + nameLength) != length - 16 - nameLength) return nullptr;
-  char* name = LibcStrNDup(reinterpret_cast<const char*>(bytes + 12), nameLength);
-  if (name && LibcStrLen(name) != nameLength) MemFree(&name);
-  return name;
+  if (nameLength == 0 || nameLength > length - 16) return 0;
+  if (Get(bytes + 12 + nameLength) != length - 16 - nameLength) return 0;
+  for (uint32_t i = 0; i < nameLength; ++i)
+    if (!bytes[12 + i]) return 0;
+  return nameLength;
 }
+
+// The stored name of the message; null when it does not read or without memory.
+char* NameOf(const uint8_t* bytes, uint32_t length) {
+  const uint32_t nameLength = NameLengthOf(bytes, length);
+  return nameLength ? LibcStrNDup(reinterpret_cast<const char*>(bytes + 12), nameLength) : nullptr;
+}
+
+// How a stored message fared: back in the inbox, skipped for good (it does
+// not read), or kept in the section for a later start (no memory for it).
+enum class Back { Restored, Damaged, Missed };
 
 // A push name of this run may have been given before the inbox came back
 // (a push that arrived at start-up): the kept message then takes a new one.
-bool ParseFree(UrlParsed* parsed, char** name) {
+Back ParseFree(UrlParsed* parsed, char** name) {
   for (int tries = 0; tries < 2; ++tries) {
-    if (UrlParse(parsed, *name, 0) != kOk) return false;
+    if (Result r = UrlParse(parsed, *name, 0); r != kOk)
+      return r == kUrlNoMemory ? Back::Missed : Back::Damaged;
     if (!parsed->scheme || LibcStrCmp(parsed->scheme, "push") != 0) {
       UrlFreeParsed(parsed);
-      return false;
+      return Back::Damaged;
     }
-    if (!CacheFindByName(parsed)) return true;
+    if (!CacheFindByName(parsed)) return Back::Restored;
     UrlFreeParsed(parsed);
     char* renamed = NotifyRenamePush(*name, kModule);
     MemFree(name);
     *name = renamed;
-    if (!renamed) return false;
+    if (!renamed) return Back::Missed;
   }
-  return false;
+  return Back::Missed;
 }
 
-void RestoreOne(const uint8_t* bytes, uint32_t length, const uint8_t* doc, uint32_t docLength) {
-  char* name = NameOf(bytes, length);
-  if (!name) return;
-  const uint32_t flags = Get(bytes), typeId = Get(bytes + 4), nameLength = Get(bytes + 8);
+Back RestoreOne(const uint8_t* bytes, uint32_t length, const uint8_t* doc, uint32_t docLength) {
+  const uint32_t nameLength = NameLengthOf(bytes, length);
+  if (!nameLength) return Back::Damaged;
+  char* name = LibcStrNDup(reinterpret_cast<const char*>(bytes + 12), nameLength);
+  if (!name) return Back::Missed;
+  const uint32_t flags = Get(bytes), typeId = Get(bytes + 4);
   const uint32_t recordLength = length - 16 - nameLength;
   UrlParsed parsed{};
-  const bool parsedOk = ParseFree(&parsed, &name);
+  const Back parsedBack = ParseFree(&parsed, &name);
   MemFree(&name);
-  if (!parsedOk) return;
+  if (parsedBack != Back::Restored) return parsedBack;
   UrlLoad* load = UrlLoadCreate(&parsed);
   UrlFreeParsed(&parsed);
-  if (!load) return;
+  if (!load) return Back::Missed;
   UrlSetContentTypeId(load, typeId);
   // Push messages come back with their record; others have none.
+  Back back = Back::Restored;
   if (load->contentClass == kPushClass) {
-    PushRecord* record = PushRecordLoad(bytes + 16 + nameLength, recordLength);
-    if (!record) {
-      UrlLoadFree(load);
-      return;
-    }
-    SiSlAttachRecord(load, record);
-  } else if (load->contentClass == 0 || recordLength != 0 ||
-             NotifyStoreDocRestore(load, reinterpret_cast<const char*>(bytes + 12), nameLength,
+    PushRecord* record = nullptr;
+    if (Result r = PushRecordLoad(bytes + 16 + nameLength, recordLength, &record); r != kOk)
+      back = r == kSiSlNoMemory ? Back::Missed : Back::Damaged;
+    else
+      SiSlAttachRecord(load, record);
+  } else if (load->contentClass == 0 || recordLength != 0) {
+    back = Back::Damaged;
+  } else if (NotifyStoreDocRestore(load, reinterpret_cast<const char*>(bytes + 12), nameLength,
                                    doc, docLength) == NotifyStoreDocRead::NoMemory) {
+    back = Back::Missed;
+  }
+  if (back != Back::Restored) {
     UrlLoadFree(load);
-    return;
+    return back;
   }
   load->schemeRow = UrlFindScheme("push");
   load->status = 200;
@@ -123,7 +141,9 @@ void RestoreOne(const uint8_t* bytes, uint32_t length, const uint8_t* doc, uint3
   else
     UrlLoadSetFlags(load, UrlFlag::Kept);
   CacheAdd(load);
-  NotifyKeepMessage(load);
+  if (NotifyKeepMessage(load)) return Back::Restored;
+  NotifyRemoveMessage(load);
+  return Back::Missed;
 }
 
 bool Stored(ConfigHandle* handle, char prefix, uint32_t n, const uint8_t** data, uint32_t* length) {
@@ -147,59 +167,165 @@ int32_t Held(ConfigHandle* handle) {
   return n;
 }
 
-}  // namespace
+// The number of messages the open section says it holds, checked against
+// the values it does hold (a damaged count says more).
+uint32_t StoredCount(ConfigHandle* handle) {
+  int32_t count = 0;
+  if (ConfigGetInt(handle, kCount, 0, &count) != kOk || count < 0) return 0;
+  const int32_t held = Held(handle);
+  return static_cast<uint32_t>(count < held ? count : held);
+}
 
-Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count,
-                        bool documents, uint32_t* documentBytes) {
-  ConfigDeleteTree(handle);
-  uint32_t n = 0;
-  *documentBytes = 0;
+bool IsMissed(const NotifyStoreMissed* missed, uint32_t i) {
+  if (missed->all) return true;
+  return missed->bits && i < missed->count && (missed->bits[i / 8] >> (i % 8) & 1);
+}
+
+// The stored messages the start missed, copied out before the section is
+// cleared: each as message length, message, document length, document.
+struct Carried {
+  uint8_t* bytes;
+  uint32_t size;
+  int32_t serial;  // the serial the section holds
+};
+
+Result CopyMissed(ConfigHandle* handle, const NotifyStoreMissed* missed, bool documents,
+                  Carried* out) {
+  *out = Carried{};
+  if (!missed->all && !missed->bits) return kOk;
+  const uint32_t count = StoredCount(handle);
+  ConfigGetInt(handle, kSerial, 0, &out->serial);
+  // The first pass measures, the second copies.
+  for (int pass = 0; pass < 2; ++pass) {
+    uint32_t at = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint8_t *data = nullptr, *doc = nullptr;
+      uint32_t length = 0, docLength = 0;
+      if (!IsMissed(missed, i) || !Stored(handle, 'm', i, &data, &length)) continue;
+      if (!documents || !Stored(handle, 'd', i, &doc, &docLength)) docLength = 0;
+      if (pass == 1) {
+        Put(out->bytes + at, length);
+        LibcMemCopy(out->bytes + at + 4, data, length);
+        Put(out->bytes + at + 4 + length, docLength);
+        if (docLength) LibcMemCopy(out->bytes + at + 8 + length, doc, docLength);
+      }
+      at += 8 + length + docLength;
+    }
+    if (pass == 1 || at == 0) break;
+    out->bytes = static_cast<uint8_t*>(MemAlloc(at, Use::Data, kModule));
+    if (!out->bytes) return kNotifyNoMemory;
+    out->size = at;
+  }
+  return kOk;
+}
+
+// The missed messages go back under the numbers after the listed ones; a
+// document past what the budget leaves stays out, its message kept by name.
+Result WriteCarried(ConfigHandle* handle, const Carried* carried, uint32_t* n,
+                    uint32_t* documentBytes) {
+  char key[16];
+  for (uint32_t at = 0; at < carried->size; ++*n) {
+    const uint32_t length = Get(carried->bytes + at);
+    const uint8_t* data = carried->bytes + at + 4;
+    const uint32_t docLength = Get(data + length);
+    KeyOf(key, 'm', *n);
+    if (Result r = ConfigSetRaw(handle, key, 0, data, length, ConfigKind::Raw); r != kOk) return r;
+    if (docLength && docLength <= kNotifyStoreDocBudget - *documentBytes) {
+      KeyOf(key, 'd', *n);
+      if (Result r = ConfigSetRaw(handle, key, 0, data + length + 4, docLength, ConfigKind::Raw);
+          r != kOk)
+        return r;
+      *documentBytes += docLength;
+    }
+    at += 8 + length + docLength;
+  }
+  return kOk;
+}
+
+Result WriteListed(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count,
+                   bool documents, uint32_t* n, uint32_t* documentBytes) {
   for (uint32_t i = 0; i < count; ++i) {
     // A push message without its record cannot be listed again.
     if (messages[i]->contentClass == kPushClass && !PushRecordOf(messages[i])) continue;
     if (messages[i]->contentClass == 0) continue;
-    if (Result r = WriteOne(handle, n, messages[i]); r != kOk) return r;
+    if (Result r = WriteOne(handle, *n, messages[i]); r != kOk) return r;
     // A document over the limits stays out: its message is kept by name.
     const uint32_t size = documents ? NotifyStoreDocSize(messages[i]) : 0;
     if (size && size <= kNotifyStoreDocLimit && size <= kNotifyStoreDocBudget - *documentBytes) {
       char key[16];
-      KeyOf(key, 'd', n);
+      KeyOf(key, 'd', *n);
       if (Result r = NotifyStoreDocWrite(handle, key, messages[i], size); r != kOk) return r;
       *documentBytes += size;
     }
-    ++n;
+    ++*n;
   }
-  if (Result r = ConfigSetInt(handle, kSerial, static_cast<int32_t>(NotifyPushSerial())); r != kOk)
-    return r;
+  return kOk;
+}
+
+}  // namespace
+
+void NotifyStoreMissedClear(NotifyStoreMissed* missed) {
+  MemFree(&missed->bits);
+  *missed = NotifyStoreMissed{};
+}
+
+Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count,
+                        bool documents, const NotifyStoreMissed* missed, uint32_t* documentBytes) {
+  *documentBytes = 0;
+  Carried carried{};
+  if (Result r = CopyMissed(handle, missed, documents, &carried); r != kOk) return r;
+  ConfigDeleteTree(handle);
+  uint32_t n = 0;
+  Result r = WriteListed(handle, messages, count, documents, &n, documentBytes);
+  if (r == kOk) r = WriteCarried(handle, &carried, &n, documentBytes);
+  MemFree(&carried.bytes);
+  if (r != kOk) return r;
+  // Names go on past those of the missed messages too.
+  uint32_t serial = NotifyPushSerial();
+  if (carried.serial > 0 && static_cast<uint32_t>(carried.serial) > serial)
+    serial = static_cast<uint32_t>(carried.serial);
+  r = ConfigSetInt(handle, kSerial, static_cast<int32_t>(serial));
+  if (r != kOk) return r;
   return ConfigSetInt(handle, kCount, static_cast<int32_t>(n));
 }
 
-void NotifyStoreRestore(ConfigHandle* handle) {
-  int32_t count = 0;
-  if (ConfigGetInt(handle, kCount, 0, &count) != kOk || count < 0) return;
-  // A damaged count says more than the section can hold.
-  if (const int32_t held = Held(handle); count > held) count = held;
+void NotifyStoreRestore(ConfigHandle* handle, NotifyStoreMissed* missed) {
+  const uint32_t count = StoredCount(handle);
+  if (count == 0) return;
   // New names go on after every kept one (an inbox written before the
   // serial was kept has only its names to say so).
   int32_t serial = 0;
   if (ConfigGetInt(handle, kSerial, 0, &serial) == kOk && serial > 0)
     NotifyPushSerialAtLeast(static_cast<uint32_t>(serial));
-  for (int32_t i = 0; i < count; ++i) {
+  for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* data = nullptr;
     uint32_t length = 0;
-    if (!Stored(handle, 'm', static_cast<uint32_t>(i), &data, &length)) continue;
+    if (!Stored(handle, 'm', i, &data, &length)) continue;
     if (char* name = NameOf(data, length)) {
       NotifyPushSerialAtLeast(NotifyPushSerialOf(name));
       MemFree(&name);
     }
   }
+  // Without room to mark what is missed, nothing comes back and all of it
+  // stays for the next start.
+  missed->bits = static_cast<uint8_t*>(MemAllocZero((count + 7) / 8, Use::Data, kModule));
+  if (!missed->bits) {
+    missed->all = 1;
+    return;
+  }
+  missed->count = count;
+  bool any = false;
   // Last first: each goes before the others of its level, so the list
   // comes back in its order.
-  for (int32_t i = count - 1; i >= 0; --i) {
+  for (uint32_t i = count; i-- > 0;) {
     const uint8_t *data = nullptr, *doc = nullptr;
     uint32_t length = 0, docLength = 0;
-    if (!Stored(handle, 'm', static_cast<uint32_t>(i), &data, &length)) continue;
-    if (!Stored(handle, 'd', static_cast<uint32_t>(i), &doc, &docLength)) doc = nullptr;
-    RestoreOne(data, length, doc, docLength);
+    if (!Stored(handle, 'm', i, &data, &length)) continue;
+    if (!Stored(handle, 'd', i, &doc, &docLength)) doc = nullptr;
+    if (RestoreOne(data, length, doc, docLength) == Back::Missed) {
+      missed->bits[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+      any = true;
+    }
   }
+  if (!any) NotifyStoreMissedClear(missed);
 }

@@ -21,14 +21,29 @@ constexpr char kNotifyStoreSection[] = "inbox";
 constexpr uint32_t kNotifyStoreDocLimit = 2048;
 constexpr uint32_t kNotifyStoreDocBudget = 4096;
 
+// The stored messages a start did not put back: every one when the section
+// could not be read, else those the heap could not hold then. The next
+// write keeps them after the listed ones, so an inbox that did not come
+// back whole is never written over.
+struct NotifyStoreMissed {
+  uint8_t* bits;   // bit i: stored message i; null when none was missed
+  uint32_t count;  // the stored messages the bits cover
+  uint32_t all;    // every stored message
+};
+void NotifyStoreMissedClear(NotifyStoreMissed* missed);
+
 // Clears the open section and writes the listed messages in list order
 // (push messages with their record; with `documents`, connectivity
-// messages with their document where it fits), with the last push serial
-// given. *documentBytes: what the documents written take.
+// messages with their document where it fits), then the stored ones the
+// start missed as they were stored (their documents too, with `documents`
+// and while they fit), with the last push serial given. Without memory to
+// hold the missed ones meanwhile, kNotifyNoMemory before anything changes.
+// *documentBytes: what the documents written take.
 Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count,
-                        bool documents, uint32_t* documentBytes);
+                        bool documents, const NotifyStoreMissed* missed, uint32_t* documentBytes);
 // Puts every stored message back (checked as it is read; a damaged one is
-// skipped, as is one whose record or document the heap cannot hold), each
-// kept and listed again, and moves the push serial past every kept name.
-// A document that does not read leaves its message as one kept by name.
-void NotifyStoreRestore(ConfigHandle* handle);
+// skipped), each kept and listed again, and moves the push serial past
+// every kept name. One whose record or document the heap cannot hold is
+// marked in *missed (every one when there is no memory to mark them). A
+// document that does not read leaves its message as one kept by name.
+void NotifyStoreRestore(ConfigHandle* handle, NotifyStoreMissed* missed);

@@ -60,6 +60,7 @@ struct NotifyTask {
   uint32_t cursors;
   uint32_t storeStep;   // StoreStep: the "inbox" section being read or written
   uint32_t storeDocs;   // the save under way carries documents
+  NotifyStoreMissed missed;  // what the start could not put back, kept by the save
   uint32_t ppgPending;  // the next section answer is the "PPG" one
 };
 
@@ -347,7 +348,8 @@ void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
     for (KeptNode* node = ctx->kept; node; node = node->next)
       if (!node->dead) messages[n++] = node->message;
     uint32_t documents = 0;
-    r = NotifyStoreWrite(handle, messages, n, ctx->storeStep == StoreStep::Save, &documents);
+    r = NotifyStoreWrite(handle, messages, n, ctx->storeStep == StoreStep::Save, &ctx->missed,
+                         &documents);
     ctx->storeDocs = documents ? 1 : 0;
     MemFree(&messages);
   }
@@ -369,8 +371,11 @@ void SectionOpened(NotifyTask* ctx, Result status, ConfigHandle* handle) {
   }
   if (ctx->storeStep == StoreStep::Restore) {
     if (status == kOk) {
-      NotifyStoreRestore(handle);
+      NotifyStoreRestore(handle, &ctx->missed);
       ConfigRelease(&handle);
+    } else if (status != kConfigNotFound) {
+      // The section is there but could not be read: the save keeps it.
+      ctx->missed.all = 1;
     }
     ctx->storeStep = StoreStep::None;
     ctx->busy = 0;
@@ -487,6 +492,7 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       if (ctx->closesPending == 0) {
         TskmanTask* requester = ctx->requester;
         FreeIncoming(ctx);
+        NotifyStoreMissedClear(&ctx->missed);
         TskmanDestroyTask(ctx->task);
         MemFree(&ctx);
         TskmanPost(requester, NotifyMsg::Stopped, 0, 0);
@@ -554,11 +560,12 @@ bool NotifySelectApp(const UrlLoad* load, uint32_t* appClass, uint32_t* row) {
   return Select(load, appClass, row);
 }
 
-void NotifyKeepMessage(UrlLoad* message) {
+bool NotifyKeepMessage(UrlLoad* message) {
   NotifyTask* ctx = Context();
-  if (!ctx || NodeOf(ctx, message)) return;
+  if (!ctx) return false;
+  if (NodeOf(ctx, message)) return true;
   auto* node = static_cast<KeptNode*>(MemAllocZero(sizeof(KeptNode), Use::Data, kModule));
-  if (!node) return;
+  if (!node) return false;
   CacheSetFreeHook(message, NotifyOnMessageFreed);
   node->message = message;
   NotifyGetIndicator(message, &node->code, &node->level);
@@ -573,6 +580,7 @@ void NotifyKeepMessage(UrlLoad* message) {
   if (!*at && ctx->kept && highest < node->level) at = &ctx->kept;
   node->next = *at;
   *at = node;
+  return true;
 }
 
 void NotifyRemoveMessage(UrlLoad* message) {

@@ -520,19 +520,21 @@ uint32_t PushRecordStore(const PushRecord* record, uint8_t* out) {
   return fixed + units * 2;
 }
 
-PushRecord* PushRecordLoad(const uint8_t* bytes, uint32_t length) {
-  if (length < 12) return nullptr;
+Result PushRecordLoad(const uint8_t* bytes, uint32_t length, PushRecord** out) {
+  *out = nullptr;
+  if (length < 12) return kSiSlBadArg;
   const uint32_t type = Get32(bytes + 4);
   const bool si = type == PushRecordType::Si;
-  if (!si && type != PushRecordType::Sl) return nullptr;
+  if (!si && type != PushRecordType::Sl) return kSiSlBadArg;
   const uint32_t fixed = si ? 22 : 12;
-  if (length < fixed) return nullptr;
+  if (length < fixed) return kSiSlBadArg;
   const uint32_t units = Get32(bytes + fixed - 4);
-  if (units == 0 || units > 0xFFFF || units != (length - fixed) / 2 || (length - fixed) % 2) return nullptr;
+  if (units == 0 || units > 0xFFFF || units != (length - fixed) / 2 || (length - fixed) % 2)
+    return kSiSlBadArg;
   const uint32_t head = si ? offsetof(SiRecord, area) : offsetof(SlRecord, href);
   auto* record = static_cast<PushRecord*>(
       MemAllocZero(static_cast<uint32_t>(head + (units + 1) * 2), Use::Data, kModule));
-  if (!record) return nullptr;
+  if (!record) return kSiSlNoMemory;
   record->action = Get32(bytes);
   record->type = type;
   char16_t* area = si ? reinterpret_cast<SiRecord*>(record)->area
@@ -548,8 +550,12 @@ PushRecord* PushRecordLoad(const uint8_t* bytes, uint32_t length) {
       if (*indexes[i] != kSiAbsent) ok = ok && *indexes[i] < units && Ends(area + *indexes[i], units - *indexes[i]);
     }
   }
-  if (!ok) MemFree(&record);
-  return record;
+  if (!ok) {
+    MemFree(&record);
+    return kSiSlBadArg;
+  }
+  *out = record;
+  return kOk;
 }
 
 const PushRecord* PushRecordOf(const UrlLoad* load) {

@@ -60,8 +60,9 @@ inline const char16_t* SiField(const SiRecord* record, uint16_t index) {
 // and the units. Written into out when given; its length either way.
 uint32_t PushRecordStore(const PushRecord* record, uint8_t* out);
 // A record read back from its stored form, checked (every index inside,
-// every text ended); null otherwise or without memory.
-PushRecord* PushRecordLoad(const uint8_t* bytes, uint32_t length);
+// every text ended): 0 and the record; kSiSlBadArg when the bytes do not
+// read, kSiSlNoMemory without memory (*out null either way).
+Result PushRecordLoad(const uint8_t* bytes, uint32_t length, PushRecord** out);
 
 // The first push record on the load's output list, or null.
 const PushRecord* PushRecordOf(const UrlLoad* load);

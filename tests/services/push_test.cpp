@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -931,17 +932,15 @@ std::vector<void*> EatHeap(uint32_t reserve) {
 
 // With the heap running low while the inbox comes back, a connectivity
 // message comes back with its whole document or not at all, never as an
-// empty object; the heap is whole after.
+// empty object, and one that did not come back is there the next time;
+// the heap is whole after.
 TEST_F(PushDocTest, ARestoreWithTheHeapRunningLowKeepsDocumentsWholeOrAbsent) {
   const std::string body = DocOfSize(1500);
-  std::string prov;
+  const std::string prov = Push(kConnectivity, body, ProvHeaders());
+  Pump();
   uint32_t whole = 0, absent = 0;
   for (uint32_t reserve = 0; reserve <= 40000; reserve += 64) {
     SCOPED_TRACE(reserve);
-    if (!Cached(prov)) {
-      prov = Push(kConnectivity, body, ProvHeaders());
-      Pump();
-    }
     StopServices();
     starter->log.clear();
     LcStartTask(starter->task());
@@ -963,6 +962,173 @@ TEST_F(PushDocTest, ARestoreWithTheHeapRunningLowKeepsDocumentsWholeOrAbsent) {
   }
   EXPECT_GT(whole, 0u);
   EXPECT_GT(absent, 0u);
+  StopServices();
+  StartServices();
+  ExpectWhole(prov, body);
+}
+
+// --- A start that cannot read the inbox ---------------------------------------
+
+// The kept inbox of every kind (SIs, an SL, a connectivity message with its
+// document) and the ways a start may fail to read it back.
+class PushUnreadInboxTest : public PushDocTest {
+ protected:
+  void KeepInbox() {
+    body = Data("../prov/full.wbxml");
+    prov = Push(kConnectivity, body, ProvHeaders());
+    PushDoc("si_high");
+    PushDoc("si_low");
+    PushDoc("sl_high");
+    Pump();
+    kept = Listed();
+    ASSERT_EQ(kept.size(), 4u);
+  }
+  // Every listed message by its priority and name. A start that put back
+  // only part of the inbox may list the messages of one level in another
+  // order afterwards, so the order is not compared.
+  std::vector<std::string> Listed() {
+    const std::vector<std::string> priorities = List("all", "priority");
+    const std::vector<std::string> texts = List("all", "intUrl");
+    std::vector<std::string> out;
+    for (size_t i = 0; i < priorities.size() && i < texts.size(); ++i)
+      out.push_back(priorities[i] + " " + texts[i]);
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  // Starts both tasks and steps until push reception has asked for the inbox.
+  void StartUntilAsked() {
+    starter->log.clear();
+    LcStartTask(starter->task());
+    ASSERT_EQ(NotifyStartTask(starter->task()), kOk);
+    for (int i = 0; i < 100 && starter->Count(NotifyMsg::Started) == 0; ++i) Step();
+    ASSERT_EQ(starter->Count(NotifyMsg::Started), 1u);
+  }
+  // While the class file of the inbox is a link to itself, it cannot be read.
+  static void BreakStore() {
+    std::filesystem::rename("repository", "repository.kept");
+    std::filesystem::create_symlink("repository", "repository");
+  }
+  static void MendStore() {
+    std::filesystem::remove("repository");
+    std::filesystem::rename("repository.kept", "repository");
+  }
+  // A clean start lists every message kept before, the document whole, and
+  // `more` others.
+  void ExpectKept(size_t more = 0) {
+    const std::vector<std::string> listed = Listed();
+    for (const std::string& message : kept)
+      EXPECT_NE(std::find(listed.begin(), listed.end(), message), listed.end()) << message;
+    EXPECT_EQ(listed.size(), kept.size() + more);
+    ExpectWhole(prov, body);
+  }
+
+  std::string body, prov;
+  std::vector<std::string> kept;
+};
+
+enum class ReadFault { StoreUnreadable, HeapExhausted };
+
+struct UnreadRow {
+  const char* name;
+  ReadFault fault;
+};
+
+class PushUnreadRowTest : public PushUnreadInboxTest,
+                          public ::testing::WithParamInterface<UnreadRow> {};
+
+// The inbox could not be read at start-up: the run starts with an empty
+// inbox, and its stop keeps the earlier messages beside the new one.
+TEST_P(PushUnreadRowTest, AStartThatCannotReadTheInboxLosesNothing) {
+  KeepInbox();
+  StopServices();
+  if (GetParam().fault == ReadFault::StoreUnreadable) {
+    BreakStore();
+    StartServices();
+    MendStore();
+  } else {
+    StartUntilAsked();
+    std::vector<void*> eaten = EatHeap(0);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+  }
+  EXPECT_TRUE(List("all").empty());
+  // The run numbers its pushes from 1 again: its message takes the name of
+  // a kept one, and moves aside when both come back.
+  char* name = NotifyNewPushUrl("+4917012345", Mod::TestCode);
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ(name, prov);
+  PushAs(name, "si_medium");
+  MemFree(&name);
+  Pump();
+  for (int run = 0; run < 2; ++run) {
+    StopServices();
+    StartServices();
+    ExpectKept(1);
+    const std::vector<std::string> texts = List("all", "text");
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Medium news"), texts.end());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, PushUnreadRowTest,
+                         ::testing::Values(UnreadRow{"StoreUnreadable", ReadFault::StoreUnreadable},
+                                           UnreadRow{"HeapExhausted", ReadFault::HeapExhausted}),
+                         [](const ::testing::TestParamInfo<UnreadRow>& info) {
+                           return info.param.name;
+                         });
+
+// The heap runs out at any point of the restore: whatever did not come
+// back is kept for the next start, which lists the whole inbox.
+TEST_F(PushUnreadInboxTest, ARestoreCutByTheHeapAnywhereLosesNothing) {
+  KeepInbox();
+  uint32_t none = 0, part = 0, all = 0;
+  for (uint32_t reserve = 0; reserve <= 40000; reserve += 64) {
+    SCOPED_TRACE(reserve);
+    StopServices();
+    StartUntilAsked();
+    std::vector<void*> eaten = EatHeap(reserve);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    const size_t back = NotifyKeptCount();
+    (back == 0 ? none : back < kept.size() ? part : all) += 1;
+    StopServices();
+    StartServices();
+    ExpectKept();
+  }
+  EXPECT_GT(none, 0u);
+  EXPECT_GT(part, 0u);
+  EXPECT_GT(all, 0u);
+}
+
+// A stop at any step of a start that cannot read the inbox (the store
+// mended before the stop's own open) keeps the inbox as it was stored.
+TEST_F(PushUnreadInboxTest, AStopAtAnyStepOfAStartThatCannotReadTheInboxKeepsIt) {
+  KeepInbox();
+  // Once written after a start that read it back, with the serial past its names.
+  StopServices();
+  StartServices();
+  StopServices();
+  const std::vector<std::pair<std::string, std::string>> stored = Section("inbox");
+  StartServices();
+  for (int steps = 0; steps <= 20; ++steps) {
+    SCOPED_TRACE(steps);
+    StopServices();
+    EXPECT_EQ(Section("inbox"), stored);
+    BreakStore();
+    starter->log.clear();
+    LcStartTask(starter->task());
+    ASSERT_EQ(NotifyStartTask(starter->task()), kOk);
+    for (int i = 0; i < steps; ++i) Step();
+    MendStore();
+    NotifyStopTask();
+    Pump();
+    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+    LcStopTask(starter->task());
+    Pump();
+    StartServices();
+    ExpectKept();
+  }
 }
 
 // Every push, routed and kept with little memory left, fails cleanly: the
