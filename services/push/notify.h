@@ -19,15 +19,20 @@ constexpr uint32_t Push = Msg(Mod::Notify, 0x00);
 constexpr uint32_t RouteNext = Msg(Mod::Notify, 0x01), OpenPpg = Msg(Mod::Notify, 0x02),
                    ReleasePpg = Msg(Mod::Notify, 0x03), DropIncoming = Msg(Mod::Notify, 0x04);
 constexpr uint32_t Stop = Msg(Mod::Notify, 0x05), Stopped = Msg(Mod::Notify, 0x06), Started = Msg(Mod::Notify, 0x07);
+// {error, 0}: the task could not start its URL task or session; it has
+// ended, and this stands for both its start's and its stop's answer.
+constexpr uint32_t StartFailed = Msg(Mod::Notify, 0x08);
 }
 constexpr Result kNotifyNoMemory = ResultError(Mod::Notify, Err::NoMemory);
 constexpr Result kNotifyNoIndicator = ResultError(Mod::Notify, Err::BadArg);
 
 // Creates the task, which answers 0x4507 to the requester when its URL task
-// and session stand; 0x80450001 when it cannot be created (no answer then).
+// and session stand, else 0x4508 once it has ended; 0x80450001 when it
+// cannot be created (no answer then).
 Result NotifyStartTask(TskmanTask* requester);
 // Marks the task as stopping and posts 0x4505 to it; it answers 0x4506 to
-// the task that started it once its session and URL task have closed.
+// the task that started it once its session and URL task have closed (0x4508
+// instead when its start failed).
 void NotifyStopTask();
 
 // Push applications. Class 1 receives the pushed data as it comes: start

@@ -62,6 +62,7 @@ struct NotifyTask {
   uint32_t storeDocs;   // the save under way carries documents
   NotifyStoreMissed missed;  // what the start could not put back, kept by the save
   uint32_t ppgPending;  // the next section answer is the "PPG" one
+  Result startError;    // not kOk: the start failed and the task is ending
 };
 
 namespace StoreStep {
@@ -392,13 +393,41 @@ void SectionOpened(NotifyTask* ctx, Result status, ConfigHandle* handle) {
   }
 }
 
+void EndTask(NotifyTask* ctx) {
+  TskmanTask* requester = ctx->requester;
+  const Result startError = ctx->startError;
+  FreeIncoming(ctx);
+  NotifyStoreMissedClear(&ctx->missed);
+  TskmanDestroyTask(ctx->task);
+  MemFree(&ctx);
+  if (startError != kOk)
+    TskmanPost(requester, NotifyMsg::StartFailed, static_cast<uintptr_t>(startError), 0);
+  else
+    TskmanPost(requester, NotifyMsg::Stopped, 0, 0);
+}
+
+// Without its URL task or session the task can do nothing: it ends, after
+// the URL task it did start, and its end answers the start. A stop that
+// arrives meanwhile finds no session and waits for that same answer.
+Result FailStart(NotifyTask* ctx) {
+  ctx->startError = kNotifyNoMemory;
+  ctx->stopping = 1;  // pushes that come now are dropped
+  if (ctx->urlTask) {
+    ctx->closesPending = 0;
+    UrlStopTask(ctx->urlTask);
+  } else {
+    EndTask(ctx);
+  }
+  return kNotifyNoMemory;
+}
+
 Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* ctx = static_cast<NotifyTask*>(context);
   switch (message) {
     case TskMsg::Start:
       ctx->task = reinterpret_cast<TskmanTask*>(arg1);
-      if (UrlStartTask(&ctx->urlTask, ctx->task) != kOk) return kNotifyNoMemory;
-      if (UrlSessionCreate(&ctx->session, ctx->task) != kOk) return kNotifyNoMemory;
+      if (UrlStartTask(&ctx->urlTask, ctx->task) != kOk) return FailStart(ctx);
+      if (UrlSessionCreate(&ctx->session, ctx->task) != kOk) return FailStart(ctx);
       TskmanPost(ctx->requester, NotifyMsg::Started, 0, 0);
       // The messages kept before the last stop come back first; pushes wait.
       ctx->storeStep = StoreStep::Restore;
@@ -489,16 +518,10 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
         NotifyDeliverParts(entry);
       return kOk;
     case UrlMsg::Closed:
-      if (ctx->closesPending == 0) {
-        TskmanTask* requester = ctx->requester;
-        FreeIncoming(ctx);
-        NotifyStoreMissedClear(&ctx->missed);
-        TskmanDestroyTask(ctx->task);
-        MemFree(&ctx);
-        TskmanPost(requester, NotifyMsg::Stopped, 0, 0);
-      } else {
+      if (ctx->closesPending == 0)
+        EndTask(ctx);
+      else
         --ctx->closesPending;
-      }
       return kOk;
     default:
       return kOk;

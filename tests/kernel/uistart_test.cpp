@@ -2,6 +2,7 @@
 // order, and the failure of any module unwinding exactly what runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include "kernel/tskman.h"
 #include "kernel/uistart.h"
 #include "services/provisioning/prov.h"
+#include "services/push/notify.h"
 #include "tests/support/fake_platform.h"
 
 namespace {
@@ -166,8 +168,72 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{24, {256, 0x200, 0x5100, 0x5200, 0x3100, 0x1700, 0x1791, 0x1713, 0x1701, 0x3102,
                       0x5102, 0x203, 0x2D81}},
         FailCase{69, {256, 0x200, 0x5100, 0x5200, 0x3100, 0x1700, 0x1711, 0x4A00, 0x4506, 0x4A09,
-                      0x1713, 0x1701, 0x3102, 0x5102, 0x203, 0x2D81}}),
+                      0x1713, 0x1701, 0x3102, 0x5102, 0x203, 0x2D81}},
+        // Push reception stands but its URL task does not: it answers its
+        // failure, which stands for its stop.
+        FailCase{13, {256, 0x200, 0x5100, 0x5200, 0x3100, 0x1700, 0x1711, 0x4A00, 0x4508, 0x4506,
+                      0x4A09, 0x1713, 0x1701, 0x3102, 0x5102, 0x203, 0x2D81}}),
     [](const auto& info) { return "Module" + std::to_string(info.param.module); });
+
+// Blocks that leave about `reserve` bytes of the heap free.
+std::vector<void*> EatHeap(uint32_t reserve) {
+  std::vector<void*> eaten;
+  for (uint32_t size = 1u << 19; size >= 16; size /= 2)
+    while (void* p = MemAlloc(size, Use::Data, Mod::TestCode)) eaten.push_back(p);
+  while (!eaten.empty() && HeapGetStats().freeBytes < reserve) {
+    MemFreeRaw(eaten.back());
+    eaten.pop_back();
+  }
+  return eaten;
+}
+
+// The heap runs short at any step of the service start: the start either
+// comes up or ends with its failure reported, never waits for ever, and a
+// stop of what came up ends the engine.
+TEST_F(UiStartTest, AStartShortOfMemoryAtAnyStepEndsOrComesUp) {
+  uint32_t failed = 0, up = 0, pushFailed = 0;
+  bool cameUpFirst = false;
+  for (int steps = 0; steps < 400 && !cameUpFirst; ++steps) {
+    for (uint32_t reserve : {0u, 512u, 4096u}) {
+      SCOPED_TRACE(testing::Message() << "step " << steps << ", reserve " << reserve);
+      ASSERT_EQ(HostStartEngine(&host_), kOk);
+      Run(steps);
+      cameUpFirst = !finished_ && !platform_.states.empty();
+      std::vector<void*> eaten;
+      if (!finished_) eaten = EatHeap(reserve);
+      Run();
+      for (void* p : eaten) MemFreeRaw(p);
+      Run();
+      if (finished_) {
+        ++failed;
+        ASSERT_FALSE(platform_.states.empty());
+        EXPECT_EQ(platform_.states.back().state, 1);
+        EXPECT_NE(platform_.states.back().status, kOk);
+        const std::vector<uint32_t> log = StartTaskLog();
+        if (std::find(log.begin(), log.end(), 0x4508u) != log.end()) {
+          ++pushFailed;
+          EXPECT_EQ(platform_.states.back().status, static_cast<uint32_t>(kNotifyNoMemory));
+        }
+      } else {
+        ++up;
+        EXPECT_EQ(States(), std::vector<int32_t>{0})
+            << "the start waits for ever after " << testing::PrintToString(StartTaskLog());
+        UiStopServices();
+        Run();
+        EXPECT_TRUE(finished_) << "the stop waits for ever";
+      }
+      if (!finished_) HostStopEngine();
+      finished_ = false;
+      platform_.states.clear();
+      seen_.clear();
+      HeapArenaInit(heap_.data(), 1u << 20);
+    }
+  }
+  EXPECT_TRUE(cameUpFirst);
+  EXPECT_GT(failed, 0u);
+  EXPECT_GT(up, 0u);
+  EXPECT_GT(pushFailed, 0u);
+}
 
 class UiStartBrowserFailureTest : public UiStartTest,
                                   public ::testing::WithParamInterface<uint32_t> {};

@@ -1171,6 +1171,53 @@ TEST_F(PushTest, AStopWithTheHeapNearlyFullEnds) {
   }
 }
 
+// Push reception short of memory at its start answers the start, or its
+// failure once it has ended with its URL task; a stop sent at once gets one
+// answer all the same, and the heap is whole after.
+TEST_F(PushTest, AStartShortOfMemoryIsAnsweredAndStops) {
+  StopServices();
+  const uint32_t whole = HeapGetStats().freeBytes;
+  uint32_t failed = 0, started = 0;
+  for (const bool stopAtOnce : {false, true}) {
+    for (uint32_t reserve = 0; reserve <= 8000; reserve += 32) {
+      SCOPED_TRACE(testing::Message() << "reserve " << reserve << (stopAtOnce ? ", stop" : ""));
+      starter->log.clear();
+      LcStartTask(starter->task());
+      Pump();
+      std::vector<void*> eaten = EatHeap(reserve);
+      const bool created = NotifyStartTask(starter->task()) == kOk;
+      if (stopAtOnce) NotifyStopTask();
+      Pump();
+      for (void* p : eaten) MemFreeRaw(p);
+      Pump();
+      const size_t up = starter->Count(NotifyMsg::Started);
+      const size_t down = starter->Count(NotifyMsg::StartFailed);
+      if (!created) {
+        EXPECT_EQ(up + down, 0u);
+      } else if (down) {
+        ++failed;
+        EXPECT_EQ(down, 1u);
+        EXPECT_EQ(up + starter->Count(NotifyMsg::Stopped), 0u);
+        EXPECT_EQ(TskmanFind(Mod::Notify), nullptr);
+        EXPECT_EQ(UrlGetModule(), nullptr);
+      } else {
+        ++started;
+        EXPECT_EQ(up, 1u);
+        if (!stopAtOnce) NotifyStopTask();
+        Pump();
+        EXPECT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+      }
+      ASSERT_EQ(TskmanFind(Mod::Notify), nullptr) << "the stop is never answered";
+      LcStopTask(starter->task());
+      Pump();
+      ASSERT_EQ(HeapGetStats().freeBytes, whole);
+    }
+  }
+  EXPECT_GT(failed, 0u);
+  EXPECT_GT(started, 0u);
+  StartServices();
+}
+
 TEST_F(PushTest, HeapIsWholeAfterManyPushes) {
   PushDoc("sl_high");  // one message stays throughout
   Pump();
