@@ -151,6 +151,10 @@ int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
 
 // Narrows [lo, hi] to the steps k where 0 <= start + k x step < limit.
 void KeepInside(int64_t start, int64_t step, int64_t limit, int64_t* lo, int64_t* hi) {
+  // The steps inside form one run: when both ends lie in it, so does all between.
+  if (*lo > *hi) return;
+  const int64_t atLo = start + *lo * step, atHi = start + *hi * step;
+  if (atLo >= 0 && atLo < limit && atHi >= 0 && atHi < limit) return;
   int64_t from, to;
   if (step == 0) {
     if (start >= 0 && start < limit) return;
@@ -165,6 +169,65 @@ void KeepInside(int64_t start, int64_t step, int64_t limit, int64_t* lo, int64_t
   }
   if (from > *lo) *lo = from;
   if (to < *hi) *hi = to;
+}
+
+// The 5-5-5 texel at column tu of a texel row (stored high byte first).
+uint16_t BigEndianTexel(const uint8_t* texels, uint32_t tu) {
+  uint16_t t;
+  std::memcpy(&t, texels + 2 * static_cast<size_t>(tu), 2);
+  return static_cast<uint16_t>(__builtin_bswap16(t));
+}
+
+// n texels of one texel row, u (texel x 128) stepped by du per column; every
+// u met lies inside the row.
+// Kept out of line: inlined into the span filler it loses its registers.
+[[gnu::noinline]] void WalkTexelRow(uint16_t* out, const uint8_t* texels, uint32_t u, uint32_t du, int32_t n) {
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4, u += 4 * du) {
+    out[i] = BigEndianTexel(texels, u >> 7);
+    out[i + 1] = BigEndianTexel(texels, (u + du) >> 7);
+    out[i + 2] = BigEndianTexel(texels, (u + 2 * du) >> 7);
+    out[i + 3] = BigEndianTexel(texels, (u + 3 * du) >> 7);
+  }
+  for (; i < n; ++i, u += du) out[i] = BigEndianTexel(texels, u >> 7);
+}
+
+// Steps texels into frame columns from..to of a row, column x taking texel
+// (origin + x step) >> 7, and copies them into the held row when one is given.
+void StepTexelColumns(uint16_t* row, uint16_t* held, const uint8_t* texels, int64_t origin, int64_t step,
+                      int32_t from, int32_t to) {
+  const auto n = static_cast<size_t>(to - from + 1);
+  WalkTexelRow(row + from, texels, static_cast<uint32_t>(origin + from * step), static_cast<uint32_t>(step),
+               static_cast<int32_t>(n));
+  if (held) std::memcpy(held + from, row + from, n * 2);
+}
+
+// Opaque texels of one texel row into frame columns a..b of a row, where
+// column x takes texel (origin + x step) >> 7. Columns the last such span
+// wrote with the same texel row and mapping are copied from the texel row
+// held; the rest are stepped, and held when the pixel row below falls on the
+// same texel row under the same mapping.
+void CopyTexelRow(AnimRaster* r, const AnimPaint* s, uint16_t* row, const uint8_t* texels, int64_t origin,
+                  int64_t step, int32_t a, int32_t b, bool keepForBelow) {
+  AnimRaster::TexelRun& run = r->texelRun;
+  uint16_t* held = r->texelRow;
+  if (held && run.bitmap == s->bitmap && run.texels == texels && run.origin == origin && run.step == step &&
+      a <= run.to + 1 && b >= run.from - 1) {
+    const int32_t from = a > run.from ? a : run.from, to = b < run.to ? b : run.to;
+    if (from <= to) std::memcpy(row + from, held + from, static_cast<size_t>(to - from + 1) * 2);
+    if (a < run.from) {
+      StepTexelColumns(row, held, texels, origin, step, a, run.from - 1);
+      run.from = a;
+    }
+    if (b > run.to) {
+      StepTexelColumns(row, held, texels, origin, step, run.to + 1, b);
+      run.to = b;
+    }
+    return;
+  }
+  if (!keepForBelow) held = nullptr;
+  StepTexelColumns(row, held, texels, origin, step, a, b);
+  if (held) run = AnimRaster::TexelRun{s->bitmap, texels, origin, step, a, b};
 }
 
 // Texels of a bitmap fill; pixels whose texel lies outside the bitmap keep
@@ -200,8 +263,15 @@ void AnimSpan_Bitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0,
   if (!pixels) return;
   const int32_t first = x0 >> 5;
   const int32_t last = (x1 >> 5) < r->width ? x1 >> 5 : r->width - 1;
+  const bool opaque = !alphaPlane && s->alpha >= 255;
+  AnimRaster::BitmapRun& done = r->bitmapRun;
+  // The row's other sub-row drew this very span already (see below).
+  if (opaque && r->smooth && done.paint == s && done.row == row && done.bucket != r->bucket && done.first == first &&
+      done.last == last)
+    return;
   const float fx = static_cast<float>(first), fy = static_cast<float>(row);
-  const int64_t u0 = static_cast<int32_t>(static_cast<uint32_t>(Trunc(s->a * fx + s->b * fy)) + static_cast<uint32_t>(s->tx));
+  const int32_t tu = Trunc(s->a * fx + s->b * fy);
+  const int64_t u0 = static_cast<int32_t>(static_cast<uint32_t>(tu) + static_cast<uint32_t>(s->tx));
   const int64_t v0 = static_cast<int32_t>(static_cast<uint32_t>(Trunc(s->c * fx + s->d * fy)) + static_cast<uint32_t>(s->ty));
   const int64_t du = Trunc(s->a), dv = Trunc(s->c);
   // The columns whose texel lies inside the bitmap form one run: find it
@@ -213,20 +283,30 @@ void AnimSpan_Bitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0,
   uint16_t* px = Row(r, row) + first;
   int64_t u = u0 + lo * du, v = v0 + lo * dv;
   auto texelAt = [&](int64_t tu, int64_t tv) {
-    uint16_t t;
-    std::memcpy(&t, pixels + static_cast<size_t>(tv) * rowBytes + 2 * static_cast<size_t>(tu), 2);
-    return static_cast<uint16_t>(__builtin_bswap16(t));  // stored high byte first
+    return BigEndianTexel(pixels + static_cast<size_t>(tv) * rowBytes, static_cast<uint32_t>(tu));
   };
-  if (!alphaPlane && s->alpha >= 255) {
-    // Opaque texels are copied; a mapping without rotation stays on one texel row.
+  if (opaque) {
+    // Opaque texels are copied; a mapping without rotation stays on one texel
+    // row, and the pixel row below from the same column may take the same
+    // texels.
+    bool keepForBelow = false;
+    if (dv == 0 && s->d > -128.0f && s->d < 128.0f) {
+      const float below = fy + 1.0f;
+      const auto vBelow =
+          static_cast<int32_t>(static_cast<uint32_t>(Trunc(s->c * fx + s->d * below)) + static_cast<uint32_t>(s->ty));
+      keepForBelow = (vBelow >> 7) == (v0 >> 7) && Trunc(s->a * fx + s->b * below) == tu;
+    }
     auto copy = [&](int64_t from, int64_t to) {
-      int64_t cu = u0 + from * du, cv = v0 + from * dv;
+      if (from > to) return;
       if (dv == 0) {
-        const int64_t tv = cv >> 7;
-        for (int64_t k = from; k <= to; ++k, cu += du) px[k] = texelAt(cu >> 7, tv);
-      } else {
-        for (int64_t k = from; k <= to; ++k, cu += du, cv += dv) px[k] = texelAt(cu >> 7, cv >> 7);
+        CopyTexelRow(r, s, Row(r, row), pixels + static_cast<size_t>(v0 >> 7) * rowBytes, u0 - first * du, du,
+                     static_cast<int32_t>(first + from), static_cast<int32_t>(first + to), keepForBelow);
+        return;
       }
+      // Inside the run u and v stay within the bitmap: 32 bits step them.
+      auto cu = static_cast<uint32_t>(u0 + from * du), cv = static_cast<uint32_t>(v0 + from * dv);
+      const auto su = static_cast<uint32_t>(du), sv = static_cast<uint32_t>(dv);
+      for (int64_t k = from; k <= to; ++k, cu += su, cv += sv) px[k] = texelAt(cu >> 7, cv >> 7);
     };
     if (!r->smooth) {
       copy(lo, hi);
@@ -236,7 +316,6 @@ void AnimSpan_Bitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0,
     // frame. An opaque texel depends on the pixel alone, and the spans of one
     // sub-row never overlap, so the columns this fill already wrote in the
     // row's other sub-row (during the same render) hold this texel still.
-    AnimRaster::BitmapRun& done = r->bitmapRun;
     int64_t skipFrom = 1, skipTo = 0;
     if (done.paint == s && done.row == row && done.bucket != r->bucket) {
       skipFrom = done.from - first > lo ? done.from - first : lo;
@@ -248,7 +327,7 @@ void AnimSpan_Bitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0,
       copy(lo, skipFrom - 1);
       copy(skipTo + 1, hi);
     }
-    done = AnimRaster::BitmapRun{s, row, r->bucket, first + lo, first + hi};
+    done = AnimRaster::BitmapRun{s, row, r->bucket, first, last, first + lo, first + hi};
     return;
   }
   const size_t alphaPitch = rowBytes / 2;
@@ -504,6 +583,8 @@ bool AnimRaster_Init(AnimRaster* r, AnimPlayer* player, uint16_t* pixels, int32_
   if (AnimPlayer_Aborted(player)) return false;
   r->pool = static_cast<AnimEdge*>(AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(AnimEdge)) * kAnimEdgeCapacity));
   if (AnimPlayer_Aborted(player)) return false;
+  r->texelRow = static_cast<uint16_t*>(AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(uint16_t)) * width));
+  if (AnimPlayer_Aborted(player)) return false;
   if (smooth) {
     r->colourRow = static_cast<uint16_t*>(AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(uint16_t)) * width));
     if (AnimPlayer_Aborted(player)) return false;
@@ -521,6 +602,7 @@ void AnimRaster_Free(AnimRaster* r) {
   if (r->buckets) AnimPlayer_Free(p, r->buckets);
   if (r->bucketTails) AnimPlayer_Free(p, r->bucketTails);
   if (r->pool) AnimPlayer_Free(p, r->pool);
+  if (r->texelRow) AnimPlayer_Free(p, r->texelRow);
   if (r->colourRow) AnimPlayer_Free(p, r->colourRow);
   if (r->coverageRow) AnimPlayer_Free(p, r->coverageRow);
   if (r->backgroundImage) AnimPlayer_Free(p, r->backgroundImage);
@@ -655,6 +737,7 @@ void AnimRaster_Render(AnimRaster* r, uint32_t mode, AnimEdgeCache* cache) {
     }
   }
   r->bitmapRun = AnimRaster::BitmapRun{};
+  r->texelRun = AnimRaster::TexelRun{};
   if (r->lastBucket >= 0) RenderBuckets(r);
   for (int32_t b = r->firstBucket; b <= r->lastBucket && b < r->bucketCount; ++b) r->buckets[b] = nullptr;
   r->lastBucket = -1;

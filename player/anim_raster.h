@@ -109,8 +109,20 @@ struct AnimRaster {
   struct BitmapRun {
     const AnimPaint* paint;
     int32_t row, bucket;
-    int64_t from, to;  // pixel columns
+    int32_t first, last;  // the span's pixel columns
+    int64_t from, to;     // the pixel columns written
   } bitmapRun;
+  // The texels the last opaque bitmap span without rotation wrote, by frame
+  // column (width entries), so that the next pixel rows on the same texel row
+  // copy them instead of stepping through the bitmap again. Emptied by every
+  // render.
+  uint16_t* texelRow;
+  struct TexelRun {
+    const AnimBitmap* bitmap;
+    const uint8_t* texels;  // the texel row
+    int64_t origin, step;   // texel x 128 at frame column 0, and per column
+    int32_t from, to;       // the frame columns held
+  } texelRun;
 };
 
 uint32_t AnimColor_To16(uint32_t r, uint32_t g, uint32_t b);

@@ -102,6 +102,53 @@ Bytes TiledBitmap(bool alpha) {
   return movie::Concat({CodedBitmap(9, alpha), BitmapShape(0x40, 9, 26 << 16, 9 << 16, 120, 40)});
 }
 
+// A 32 x 32 coded bitmap whose blocks carry low-frequency waves, so that
+// neighbouring texel rows and columns differ.
+Bytes TexturedBitmap(uint16_t id) {
+  DctTestImage image;
+  image.width = image.height = 32;
+  uint32_t seed = id;
+  for (int k = 0; k < 4 * 6; ++k) {
+    std::array<int32_t, 64> block{};
+    for (int i : {0, 1, 2, 8, 9, 16}) {
+      seed = seed * 1103515245 + 12345;
+      block[i] = static_cast<int32_t>(seed >> 26) - 32;
+    }
+    image.blocks.push_back(block);
+  }
+  return movie::Bitmap(id, DctTestEncode(image));
+}
+
+// Outlines (boxes or diamonds) side by side over a square from 1 pixel on,
+// outline i filled by fill i % fills: a bitmap under its fill matrix. More
+// outlines than fills stand 3 pixels apart, else they touch.
+struct BitmapFill {
+  int32_t tx, ty, scaleX, scaleY, skew0, skew1;
+  uint16_t bitmap = 9;
+};
+Bytes MappedBitmapShape(bool diamond, const std::vector<BitmapFill>& fills, int32_t outlines = 0, int32_t side = 900) {
+  const auto n = outlines ? outlines : static_cast<int32_t>(fills.size());
+  Records r(2, 0);
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t left = 20 + side * i / n, w = side / n - (outlines ? 60 : 0);
+    const int32_t fill = i % static_cast<int32_t>(fills.size()) + 1;
+    if (diamond)
+      r.Change(-1, fill, -1, true, left + w / 2, 20).To(w / 2, side / 2).To(-w / 2, side / 2).To(-w / 2, -side / 2).To(w / 2, -side / 2);
+    else
+      r.Change(-1, fill, -1, true, left, 20).Box(w, side);
+  }
+  Writer w;
+  w.U16(1).Rect(0, side + 60, 0, side + 60).U8(static_cast<uint8_t>(fills.size()));
+  for (const BitmapFill& f : fills) w.U8(0x41).U16(f.bitmap).Matrix(f.tx, f.ty, f.scaleX, f.scaleY, f.skew0, f.skew1);
+  w.U8(0).Bits(2, 4).Bits(0, 4).Raw(r.End());
+  return movie::Tag(2, w.bytes());
+}
+
+// Diamonds whose slanted sides start and end each sub-row's span elsewhere.
+Bytes DiamondBitmaps() {
+  return movie::Concat({TexturedBitmap(9), MappedBitmapShape(true, {{20, 20, 40 << 16, 40 << 16, 0, 0}}, 2, 600)});
+}
+
 struct LookCase {
   const char* name;
   Bytes (*shape)();
@@ -114,6 +161,7 @@ const LookCase kLooks[] = {
     {"bitmap_tiled", [] { return TiledBitmap(false); }},
     {"bitmap_clipped_alpha", [] { return ClippedBitmap(true); }},
     {"bitmap_tiled_alpha", [] { return TiledBitmap(true); }},
+    {"bitmap_diamonds", DiamondBitmaps},
 };
 
 TEST(PlayerRasterTest, ShapesMatchTheirGoldenImagesInBothModes) {
@@ -419,6 +467,56 @@ TEST(PlayerBitmapTest, AlphaFollowsThePlaneTheFillAndTheColourTransform) {
     const uint16_t texel = Texel(scene.player(), (c.at[0] - 8) / 2, (c.at[1] - 8) / 2);
     // Full alpha writes the texel itself; a blend at 255 would stop 1/256 short.
     EXPECT_EQ(scene.At(c.at[0], c.at[1]), c.alpha == 255 ? texel : AnimColor_Blend(0x2108, texel, c.alpha));
+  }
+}
+
+TEST(PlayerBitmapTest, RowsTakenFromTheRowAboveMatchRowsDrawnEachAlone) {
+  // A pixel row on the texel row of the row above copies that row's texels.
+  // Drawn one pixel row per render nothing is carried over: every pixel must
+  // come out the same both ways, whatever the scale, mirror, turn or offset.
+  constexpr int32_t k = 1 << 16;
+  const struct {
+    const char* name;
+    bool diamond;
+    std::vector<BitmapFill> fills;
+    int32_t outlines = 0;
+  } cases[] = {
+      {"two pixels a texel", false, {{160, 160, 40 * k, 40 * k, 0, 0}}},
+      {"a pixel and a half", true, {{80, 80, 30 * k, 30 * k, 0, 0}}},
+      {"whole pixels", true, {{20, 20, 40 * k, 40 * k, 0, 0}}},
+      {"tall texels, odd offsets", false, {{37, 91, 27 * k + 12345, 61 * k + 999, 0, 0}}},
+      {"texels narrower than pixels", false, {{5, 3, 13 * k, 13 * k, 0, 0}}},
+      {"narrow and tall", true, {{7, 11, 13 * k, 90 * k, 0, 0}}},
+      {"mirrored", false, {{700, 700, -40 * k, -40 * k, 0, 0}}},
+      {"mirrored across only", true, {{700, 30, -35 * k, 50 * k, 0, 0}}},
+      {"turned", false, {{120, 40, 26 * k, 26 * k, 9 * k, -9 * k}}},
+      {"sheared one way", false, {{50, 60, 40 * k, 40 * k, 5 * k, 0}}},
+      {"sheared the other", true, {{50, 60, 40 * k, 40 * k, 0, 5 * k}}},
+      {"two fills a row", false, {{20, 20, 45 * k, 45 * k, 0, 0}, {480, 33, 45 * k, 45 * k, 0, 0}}},
+      {"two fills, two mappings", true, {{20, 20, 45 * k, 70 * k, 0, 0}, {470, 10, -33 * k, 52 * k, 0, 0}}},
+      {"two fills, one origin, two scales", false, {{0, 0, 40 * k, 40 * k, 0, 0}, {0, 0, 80 * k, 80 * k, 0, 0}}},
+      {"three bitmaps, two slots", false,
+       {{0, 0, 40 * k, 40 * k, 0, 0, 9}, {0, 0, 40 * k, 40 * k, 0, 0, 10}, {0, 0, 40 * k, 40 * k, 0, 0, 11}}},
+      {"one fill, three boxes", false, {{20, 20, 45 * k, 45 * k, 0, 0}}, 3},
+      {"one fill, three diamonds", true, {{20, 20, 40 * k, 40 * k, 0, 0}}, 3},
+  };
+  for (const auto& c : cases) {
+    for (bool smooth : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (smooth ? " smooth" : " plain"));
+      const std::vector<Bytes> tags = {TexturedBitmap(9), TexturedBitmap(10), TexturedBitmap(11),
+                                       MappedBitmapShape(c.diamond, c.fills, c.outlines)};
+      Scene whole(tags, 48, smooth), rows(tags, 48, smooth);
+      whole.Fill(0x2108);
+      rows.Fill(0x2108);
+      ASSERT_EQ(whole.Draw(1), kAnimShapeDrawn);
+      for (int32_t y = 0; y < 48; ++y) {
+        rows.raster().clipTop = rows.raster().clipBottom = y;
+        ASSERT_EQ(rows.Draw(1), kAnimShapeDrawn);
+      }
+      EXPECT_GT(48 * 48 - whole.Count(0x2108), 300);  // texels drawn
+      for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 48; ++x) ASSERT_EQ(whole.At(x, y), rows.At(x, y)) << x << "," << y;
+    }
   }
 }
 
