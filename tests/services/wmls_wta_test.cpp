@@ -12,6 +12,7 @@
 #include "browser/benvar.h"
 #include "browser/url.h"
 #include "content/content_rows.h"
+#include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/uistring.h"
@@ -429,6 +430,35 @@ TEST_F(WmlsWtaTest, ARunEndedWhileItsTextIsWithTheServiceHearsNoAnswer) {
   gWatched = nullptr;
   TskmanSetObserver(nullptr);
   EXPECT_EQ(Run("getp()", wta), "false");
+}
+
+
+// A consent that outlives its run and is stopped (as the engine's stop does)
+// with its handset answer still queued for it leaves nothing of that answer
+// behind; taken in its turn, the answer is freed as ever.
+TEST_F(WmlsWtaTest, AConsentStoppedWithItsAnswerQueuedLeavesNothingBehind) {
+  for (const bool stop : {false, true}) {
+    SCOPED_TRACE(stop);
+    EXPECT_EQ(Run("getp()", wta), "false");
+    const uint32_t before = HeapGetStats().freeBytes;
+    holdConsents = true;
+    held.clear();
+    WmlsPostRun(task, "qortest://h/wta.wmlsc#setup('0123',false)", wta);
+    Pump();
+    ASSERT_EQ(held.size(), 1u);
+    TskmanSend(WmlsScriptTaskOf(task), WmlsMsg::Abort, 0, 0);
+    Pump();
+    TskmanTask* consent = TskmanFind(Mod::WtlWtai);
+    ASSERT_NE(consent, nullptr);
+    Decide(0, 1);
+    for (int i = 0; i < 1000 && !Queued(consent, WtaiMsg::Answer); ++i) Step();
+    ASSERT_TRUE(Queued(consent, WtaiMsg::Answer));
+    if (stop) TskmanSend(consent, TskMsg::Stop2, 0, 0);
+    Pump();
+    EXPECT_EQ(TskmanFind(Mod::WtlWtai), nullptr);
+    holdConsents = false;
+    EXPECT_EQ(HeapGetStats().freeBytes, before);
+  }
 }
 
 }  // namespace
