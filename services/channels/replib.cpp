@@ -550,6 +550,23 @@ void EndIfIdle(Replib* ctx) {
   TskmanPost(ctx->task, kEndCheck, 0, 0);
 }
 
+bool IsRequest(uint32_t message) {
+  return message >= ReplibMsg::Store && message <= ReplibMsg::SourceGet;
+}
+
+// Whether a request waits for the task in the ring.
+bool RequestOnItsWay(TskmanTask* task) {
+  bool found = false;
+  TskmanSiftEvents(
+      task,
+      [](void* user, uint32_t message, uintptr_t*, uintptr_t*) {
+        *static_cast<bool*>(user) = *static_cast<bool*>(user) || IsRequest(message);
+        return false;
+      },
+      &found);
+  return found;
+}
+
 void Enqueue(Replib* ctx, uint32_t message, uintptr_t a1, uintptr_t a2) {
   auto* q = static_cast<Request*>(MemAllocZero(sizeof(Request), Use::Data, kModule));
   if (!q) {
@@ -573,11 +590,9 @@ void Enqueue(Replib* ctx, uint32_t message, uintptr_t a1, uintptr_t a2) {
 void ReplibFreeResult(ReplibResult** result) { FreeResult(result); }
 
 TskmanTask* ReplibGetTask() {
-  if (TskmanTask* t = TskmanFind(Mod::WtlReplib)) {
-    // A request is on its way: the task stays for it.
-    if (auto* ctx = static_cast<Replib*>(t->context)) ctx->ending = 0;
-    return t;
-  }
+  // A task that has set out to end stays for a request that is on its way
+  // to it when its end check comes (an asker may still give up).
+  if (TskmanTask* t = TskmanFind(Mod::WtlReplib)) return t;
   TskmanTask* task = nullptr;
   if (TskmanCreateTask(&task, Mod::WtlReplib, ReplibTaskHandler, nullptr) != kOk) return nullptr;
   return task;
@@ -644,6 +659,8 @@ Result ReplibTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       if (!ctx->ending) return kOk;
       if (ctx->queue.head)
         OpenSection(ctx);
+      else if (RequestOnItsWay(ctx->task))
+        TskmanPost(ctx->task, kEndCheck, 0, 0);  // the request opens the section again
       else
         End(ctx);
       return kOk;
@@ -651,7 +668,7 @@ Result ReplibTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       RunNext(ctx);
       return kOk;
     default:
-      if (message >= ReplibMsg::Store && message <= ReplibMsg::SourceGet)
+      if (IsRequest(message))
         Enqueue(ctx, message, arg1, arg2);
       return kOk;
   }

@@ -65,6 +65,14 @@ char16_t* Decimal(int32_t value) {
   return text;
 }
 
+// An answer still queued when the task is stopped (a consent that answers
+// itself, a link) goes with it: its text is freed here, as no one else will.
+void DropAnswer(void*, uint32_t message, uintptr_t, uintptr_t text) {
+  if (message != WtaiMsg::Answer) return;
+  auto* owned = reinterpret_cast<char16_t*>(text);
+  MemFree(&owned);
+}
+
 void Finish(WtaiRequestCtx* c) {
   if (c->smsPending) {
     // The request stays until the service's next word, so that its answers
@@ -78,6 +86,7 @@ void Finish(WtaiRequestCtx* c) {
   MemFree(&c->text);
   MemFree(&c->args);
   MemFree(&c);
+  TskmanTakeEvents(self, DropAnswer, nullptr);
   TskmanDestroyTask(self);
 }
 

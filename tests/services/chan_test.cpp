@@ -469,6 +469,20 @@ TEST_F(ChanTest, ARequestAfterAFailedStartIsStillCarriedOut) {
   EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
 }
 
+// A task that has set out to end is found by an asker that then gives up
+// before sending (its own record could not be made): nothing is on its way,
+// and the task still ends by itself.
+TEST_F(ChanTest, ATaskWhoseAskerGaveUpBeforeSendingStillEnds) {
+  Pump();
+  const uint32_t heapAtStart = HeapGetStats().freeBytes;
+  ASSERT_NE(ReplibGetTask(), nullptr);
+  Step();  // its start: nothing asked of it
+  ASSERT_NE(ReplibGetTask(), nullptr);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::WtlReplib), nullptr);
+  EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
+}
+
 // A channel that fails while the repository still holds checks about its
 // resources: the checks come back into the channel as it was reset, never
 // into freed memory, and the next channel of the document goes on.
