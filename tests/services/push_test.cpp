@@ -1235,3 +1235,56 @@ TEST_F(PushTest, HeapIsWholeAfterManyPushes) {
 }
 
 }  // namespace
+
+// --- Review: the kept inbox across rounds -------------------------------------
+
+// A stop that writes back what the start put back writes the same bytes:
+// nothing a message carries grows with each round.
+TEST_F(PushUnreadInboxTest, RoundsWithoutNewsWriteTheSameInbox) {
+  KeepInbox();
+  // The first round sets the serial past the names the pushes were given.
+  StopServices();
+  StartServices();
+  StopServices();
+  const std::vector<std::pair<std::string, std::string>> first = Section("inbox");
+  for (int run = 0; run < 3; ++run) {
+    SCOPED_TRACE(run);
+    StartServices();
+    StopServices();
+    EXPECT_EQ(Section("inbox"), first);
+  }
+  StartServices();
+  ExpectKept();
+}
+
+// A start that could not read the inbox, then a stop whose documents
+// overrun the class file's quota: the save without documents still keeps
+// the messages the start missed beside the new one.
+TEST_F(PushUnreadInboxTest, TheSaveWithoutDocumentsKeepsWhatTheStartMissed) {
+  KeepInbox();
+  StopServices();
+  BreakStore();
+  StartServices();
+  MendStore();
+  EXPECT_TRUE(List("all").empty());
+  const std::string doc = DocOfSize(1800);
+  const std::string url = Push(kConnectivity, doc, ProvHeaders());
+  Pump();
+  const uint32_t was = static_cast<uint32_t>(UbstoreGetQuota(UbstoreClassIndex("repository")));
+  // Room for what the class file holds now and the new message's record,
+  // not for its document.
+  const auto stored = std::filesystem::file_size("repository");
+  UbstoreSetQuota("repository", static_cast<int32_t>(stored + 600));
+  StopServices();
+  UbstoreSetQuota("repository", static_cast<int32_t>(was));
+  StartServices();
+  const std::vector<std::string> listed = Listed();
+  for (const std::string& message : kept)
+    EXPECT_NE(std::find(listed.begin(), listed.end(), message), listed.end()) << message;
+  EXPECT_EQ(listed.size(), kept.size() + 1);
+  // The save that held went without documents.
+  ASSERT_NE(Cached(url), nullptr);
+  EXPECT_EQ(Body(Cached(url)), "");
+  ASSERT_NE(Cached(prov), nullptr);
+  EXPECT_EQ(Body(Cached(prov)), "");
+}
