@@ -1288,3 +1288,51 @@ TEST_F(PushUnreadInboxTest, TheSaveWithoutDocumentsKeepsWhatTheStartMissed) {
   ASSERT_NE(Cached(prov), nullptr);
   EXPECT_EQ(Body(Cached(prov)), "");
 }
+
+// The heap runs out anywhere in the stop's save: the next start lists the
+// inbox as it was before that run or as that run left it, never a mix, and
+// the document whole.
+TEST_F(PushUnreadInboxTest, ASaveCutByTheHeapAnywhereLeavesOneWholeInbox) {
+  KeepInbox();
+  StopServices();
+  std::filesystem::copy_file("repository", "repository.base",
+                             std::filesystem::copy_options::overwrite_existing);
+  uint32_t old = 0, whole = 0;
+  for (uint32_t reserve = 0; reserve <= 16000; reserve += 80) {
+    SCOPED_TRACE(reserve);
+    std::filesystem::copy_file("repository.base", "repository",
+                               std::filesystem::copy_options::overwrite_existing);
+    StartServices();
+    PushDoc("si_medium");
+    Pump();
+    ASSERT_EQ(Listed().size(), kept.size() + 1);
+    std::vector<void*> eaten = EatHeap(reserve);
+    starter->log.clear();
+    NotifyStopTask();
+    Pump();
+    LcStopTask(starter->task());
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+    StartServices();
+    // The new message's name differs in each round: it is known by its text.
+    const std::vector<std::string> listed = Listed();
+    const std::vector<std::string> texts = List("all", "text");
+    const bool keptAll = std::all_of(kept.begin(), kept.end(), [&](const std::string& m) {
+      return std::find(listed.begin(), listed.end(), m) != listed.end();
+    });
+    const bool fresh = std::find(texts.begin(), texts.end(), "Medium news") != texts.end();
+    if (keptAll && listed.size() == kept.size() && !fresh)
+      ++old;
+    else if (keptAll && listed.size() == kept.size() + 1 && fresh)
+      ++whole;
+    else
+      ADD_FAILURE() << "a mixed inbox of " << listed.size();
+    ExpectWhole(prov, body);
+    StopServices();
+  }
+  EXPECT_GT(old, 0u);
+  EXPECT_GT(whole, 0u);
+  std::filesystem::remove("repository.base");
+}
