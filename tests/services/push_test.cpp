@@ -1336,3 +1336,64 @@ TEST_F(PushUnreadInboxTest, ASaveCutByTheHeapAnywhereLeavesOneWholeInbox) {
   EXPECT_GT(whole, 0u);
   std::filesystem::remove("repository.base");
 }
+
+// A damaged message record (lengths near the top of their range included)
+// is skipped at the start; the others come back, and its document with it
+// stays out.
+struct DamagedRecordRow {
+  const char* name;
+  std::string (*record)(const std::string& stored);
+};
+
+class PushDamagedRecordTest : public PushDocTest,
+                              public ::testing::WithParamInterface<DamagedRecordRow> {};
+
+std::string WithWord(std::string s, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
+  return s;
+}
+
+TEST_P(PushDamagedRecordTest, TheOthersComeBack) {
+  const std::string body = Data("../prov/full.wbxml");
+  const std::string prov = Push(kConnectivity, body, ProvHeaders());
+  PushDoc("si_high");
+  Pump();
+  StopServices();
+  const std::string stored = Stored("m1");
+  ASSERT_EQ(stored.size(), 16 + prov.size());
+  const std::string damaged = GetParam().record(stored);
+  Rewrite("m1", &damaged);
+  StartServices();
+  EXPECT_EQ(List("all", "priority"), (std::vector<std::string>{"indication/high"}));
+  EXPECT_EQ(Cached(prov), nullptr);
+  StopServices();
+  EXPECT_TRUE(Stored("d0").empty());
+  EXPECT_TRUE(Stored("m1").empty());
+  StartServices();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PushDamagedRecordTest,
+    ::testing::Values(
+        DamagedRecordRow{"NameLengthAtTheTop",
+                         [](const std::string& s) { return WithWord(s, 8, 0xFFFFFFFFu); }},
+        DamagedRecordRow{"NameLengthWrapsTheRest",
+                         [](const std::string& s) { return WithWord(s, 8, 0xFFFFFFF0u); }},
+        DamagedRecordRow{"NameLengthZero",
+                         [](const std::string& s) { return WithWord(s, 8, 0); }},
+        DamagedRecordRow{"RecordLengthAtTheTop",
+                         [](const std::string& s) {
+                           return WithWord(s, s.size() - 4, 0xFFFFFFFCu);
+                         }},
+        DamagedRecordRow{"ARecordWhereNoneBelongs",
+                         [](const std::string& s) {
+                           return WithWord(s, s.size() - 4, 4) + std::string(4, 'x');
+                         }},
+        DamagedRecordRow{"CutShort", [](const std::string& s) { return s.substr(0, 15); }},
+        DamagedRecordRow{"ANulInTheName",
+                         [](const std::string& s) {
+                           std::string other = s;
+                           other[12 + 3] = '\0';
+                           return other;
+                         }}),
+    [](const ::testing::TestParamInfo<DamagedRecordRow>& info) { return info.param.name; });
