@@ -113,12 +113,21 @@ void StopResolver(TskmanTask* self) {
   DnsStopTask(self);
 }
 
-// Push reception answers its stop only when it runs.
+// Push reception answers its stop only when it runs. One whose start
+// failed has already ended, its failure still on the way: that failure
+// answers the stop too.
+bool IsPushFailure(void* found, uint32_t message, uintptr_t*, uintptr_t*) {
+  if (message == NotifyMsg::StartFailed) *static_cast<bool*>(found) = true;
+  return false;
+}
 void StopPush(TskmanTask* self) {
-  if (TskmanFind(Mod::Notify))
+  if (TskmanFind(Mod::Notify)) {
     NotifyStopTask();
-  else
-    TskmanPost(self, NotifyMsg::Stopped, 0, 0);
+    return;
+  }
+  bool failing = false;
+  TskmanSiftEvents(self, IsPushFailure, &failing);
+  if (!failing) TskmanPost(self, NotifyMsg::Stopped, 0, 0);
 }
 
 // The modules in the order they start; they stop in reverse.

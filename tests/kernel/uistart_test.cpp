@@ -283,4 +283,51 @@ TEST_F(UiStartTest, AHeldDownloadEndsWithItsEngine) {
   EXPECT_EQ(ProvHeldItemCheck(1), 0x80550009u);
 }
 
+
+// The services are stopped while push reception has not yet answered its
+// start, whether it then comes up or fails: the stop ends the engine, and
+// push reception answers once, its start or its failure, never both.
+TEST_F(UiStartTest, AStopBeforePushReceptionAnswersItsStartEnds) {
+  uint32_t tried = 0, pushFailed = 0;
+  for (int steps = 0; steps < 400; ++steps) {
+    for (uint32_t reserve : {0u, 2048u, 1u << 20}) {
+      SCOPED_TRACE(testing::Message() << "step " << steps << ", reserve " << reserve);
+      ASSERT_EQ(HostStartEngine(&host_), kOk);
+      Run(steps);
+      const std::vector<uint32_t> before = StartTaskLog();
+      const bool waiting = !finished_ && TskmanFind(Mod::Notify) &&
+                           std::count(before.begin(), before.end(), 0x4507u) == 0 &&
+                           std::count(before.begin(), before.end(), 0x4508u) == 0;
+      if (waiting) {
+        ++tried;
+        std::vector<void*> eaten = EatHeap(reserve);
+        UiStopServices();
+        Run();
+        for (void* p : eaten) MemFreeRaw(p);
+        Run();
+        EXPECT_TRUE(finished_) << "the stop waits for ever after "
+                               << testing::PrintToString(StartTaskLog());
+        const std::vector<uint32_t> log = StartTaskLog();
+        const auto up = std::count(log.begin(), log.end(), 0x4507u);
+        const auto down = std::count(log.begin(), log.end(), 0x4508u);
+        EXPECT_EQ(up + down, 1) << testing::PrintToString(log);
+        EXPECT_LE(std::count(log.begin(), log.end(), 0x4506u), 1) << testing::PrintToString(log);
+        pushFailed += down ? 1 : 0;
+      } else {
+        // Ended the usual way: an engine cut off mid-run would leave reads in flight.
+        Run();
+        if (!finished_) UiStopServices();
+        Run();
+      }
+      if (!finished_) HostStopEngine();
+      finished_ = false;
+      platform_.states.clear();
+      seen_.clear();
+      HeapArenaInit(heap_.data(), 1u << 20);
+    }
+  }
+  EXPECT_GT(tried, 0u);
+  EXPECT_GT(pushFailed, 0u);
+}
+
 }  // namespace
