@@ -14,6 +14,7 @@
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
 #include "kernel/uistart.h"
+#include "tests/support/engine_fixture.h"
 #include "services/provisioning/prov.h"
 #include "services/push/notify.h"
 #include "tests/support/fake_platform.h"
@@ -174,18 +175,6 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{13, {256, 0x200, 0x5100, 0x5200, 0x3100, 0x1700, 0x1711, 0x4A00, 0x4508, 0x4506,
                       0x4A09, 0x1713, 0x1701, 0x3102, 0x5102, 0x203, 0x2D81}}),
     [](const auto& info) { return "Module" + std::to_string(info.param.module); });
-
-// Blocks that leave about `reserve` bytes of the heap free.
-std::vector<void*> EatHeap(uint32_t reserve) {
-  std::vector<void*> eaten;
-  for (uint32_t size = 1u << 19; size >= 16; size /= 2)
-    while (void* p = MemAlloc(size, Use::Data, Mod::TestCode)) eaten.push_back(p);
-  while (!eaten.empty() && HeapGetStats().freeBytes < reserve) {
-    MemFreeRaw(eaten.back());
-    eaten.pop_back();
-  }
-  return eaten;
-}
 
 // The heap runs short at any step of the service start: the start either
 // comes up or ends with its failure reported, never waits for ever, and a

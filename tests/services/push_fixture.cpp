@@ -27,10 +27,23 @@ void PushFixture::SetUp() {
   StartServices();
 }
 
-void PushFixture::StartServices() {
+void PushFixture::BeginServices() {
   starter->log.clear();
   LcStartTask(starter->task());
   ASSERT_EQ(NotifyStartTask(starter->task()), kOk);
+}
+
+void PushFixture::StopAfter(int steps) {
+  for (int i = 0; i < steps; ++i) Step();
+  NotifyStopTask();
+  Pump();
+  ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+  LcStopTask(starter->task());
+  Pump();
+}
+
+void PushFixture::StartServices() {
+  ASSERT_NO_FATAL_FAILURE(BeginServices());
   Pump();
   ASSERT_EQ(starter->Count(LcMsg::Started), 1u);
   ASSERT_EQ(starter->Count(NotifyMsg::Started), 1u);

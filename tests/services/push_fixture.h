@@ -27,6 +27,11 @@ class PushFixture : public WorkDirFixture {
   // Starts the local content store and push reception (again after Stop).
   void StartServices();
   void StopServices();
+  // Starts both without running the ring: a start still under way.
+  void BeginServices();
+  // Runs `steps` scheduler steps, then stops push reception, which must
+  // answer once, and local content.
+  void StopAfter(int steps);
 
   // A file of tests/data/push.
   static std::string Data(const std::string& name);

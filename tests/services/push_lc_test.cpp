@@ -331,18 +331,6 @@ TEST_F(PushLcTest, AStopAtAnyStepOfAStoreEndsWithTheDocumentWholeOrAbsent) {
   starter->log.clear();
 }
 
-// Blocks that leave about `reserve` bytes of the heap free.
-std::vector<void*> EatHeap(uint32_t reserve) {
-  std::vector<void*> eaten;
-  for (uint32_t size = 1u << 20; size >= 16; size /= 2)
-    while (void* p = MemAlloc(size, Use::Data, Mod::TestCode)) eaten.push_back(p);
-  while (!eaten.empty() && HeapGetStats().freeBytes < reserve) {
-    MemFreeRaw(eaten.back());
-    eaten.pop_back();
-  }
-  return eaten;
-}
-
 // A document pushed again with little memory left is stored or refused,
 // and either way the stored document stays whole.
 TEST_F(PushLcTest, WithTheHeapNearlyFullTheStoredDocumentStaysWhole) {

@@ -479,12 +479,7 @@ TEST_F(PushTest, AStopAfterAnyNumberOfStepsOfAnyPushEnds) {
     Push("multipart/related", Data("lc_first.mime"), {{"X-Wap-Application-Id", "32768"}});
     Push("application/vnd.wap.connectivity-wbxml", "\x03\x0B\x6A\x00\x45\x01");
     PushDoc("sl_high");
-    for (int i = 0; i < steps; ++i) Step();
-    NotifyStopTask();
-    Pump();
-    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
-    LcStopTask(starter->task());
-    Pump();
+    ASSERT_NO_FATAL_FAILURE(StopAfter(steps));
     ASSERT_EQ(starter->Count(LcMsg::Stopped), 1u);
     ConfigHandle* handle = OpenSection("homepage");
     EXPECT_NE(handle, nullptr);
@@ -533,17 +528,10 @@ TEST_F(PushTest, AStopAtAnyStepOfAStartEnds) {
   for (int steps = 0; steps <= 20; ++steps) {
     SCOPED_TRACE(steps);
     StopServices();
-    starter->log.clear();
-    LcStartTask(starter->task());
-    ASSERT_EQ(NotifyStartTask(starter->task()), kOk);
+    ASSERT_NO_FATAL_FAILURE(BeginServices());
     for (int i = 0; i < 2; ++i) Step();
     PushDoc("sl_high");
-    for (int i = 0; i < steps; ++i) Step();
-    NotifyStopTask();
-    Pump();
-    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
-    LcStopTask(starter->task());
-    Pump();
+    ASSERT_NO_FATAL_FAILURE(StopAfter(steps));
     StartServices();
     const std::vector<std::string> texts = List("all", "text");
     EXPECT_NE(std::find(texts.begin(), texts.end(), "High news"), texts.end());
@@ -903,31 +891,11 @@ TEST_F(PushDocTest, AStopAtAnyStepOfTheRestoreKeepsTheDocumentWhole) {
   for (int steps = 0; steps <= 20; ++steps) {
     SCOPED_TRACE(steps);
     StopServices();
-    starter->log.clear();
-    LcStartTask(starter->task());
-    ASSERT_EQ(NotifyStartTask(starter->task()), kOk);
-    for (int i = 0; i < steps; ++i) Step();
-    NotifyStopTask();
-    Pump();
-    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
-    LcStopTask(starter->task());
-    Pump();
+    ASSERT_NO_FATAL_FAILURE(BeginServices());
+    ASSERT_NO_FATAL_FAILURE(StopAfter(steps));
     StartServices();
     ExpectWhole(prov, body);
   }
-}
-
-// Blocks that leave about `reserve` bytes of the heap free.
-std::vector<void*> EatHeap(uint32_t reserve) {
-  std::vector<void*> eaten;
-  for (uint32_t size = 1u << 20; size >= 16; size /= 2)
-    while (void* p = MemAlloc(size, Use::Data, Mod::TestCode)) eaten.push_back(p);
-  // Give back the smallest first until the reserve is free.
-  while (!eaten.empty() && HeapGetStats().freeBytes < reserve) {
-    MemFreeRaw(eaten.back());
-    eaten.pop_back();
-  }
-  return eaten;
 }
 
 // With the heap running low while the inbox comes back, a connectivity
@@ -942,9 +910,7 @@ TEST_F(PushDocTest, ARestoreWithTheHeapRunningLowKeepsDocumentsWholeOrAbsent) {
   for (uint32_t reserve = 0; reserve <= 40000; reserve += 64) {
     SCOPED_TRACE(reserve);
     StopServices();
-    starter->log.clear();
-    LcStartTask(starter->task());
-    ASSERT_EQ(NotifyStartTask(starter->task()), kOk);
+    ASSERT_NO_FATAL_FAILURE(BeginServices());
     // The push task has asked for the inbox when its start is answered.
     for (int i = 0; i < 100 && starter->Count(NotifyMsg::Started) == 0; ++i) Step();
     ASSERT_EQ(starter->Count(NotifyMsg::Started), 1u);
@@ -997,9 +963,7 @@ class PushUnreadInboxTest : public PushDocTest {
   }
   // Starts both tasks and steps until push reception has asked for the inbox.
   void StartUntilAsked() {
-    starter->log.clear();
-    LcStartTask(starter->task());
-    ASSERT_EQ(NotifyStartTask(starter->task()), kOk);
+    ASSERT_NO_FATAL_FAILURE(BeginServices());
     for (int i = 0; i < 100 && starter->Count(NotifyMsg::Started) == 0; ++i) Step();
     ASSERT_EQ(starter->Count(NotifyMsg::Started), 1u);
   }
@@ -1116,16 +1080,10 @@ TEST_F(PushUnreadInboxTest, AStopAtAnyStepOfAStartThatCannotReadTheInboxKeepsIt)
     StopServices();
     EXPECT_EQ(Section("inbox"), stored);
     BreakStore();
-    starter->log.clear();
-    LcStartTask(starter->task());
-    ASSERT_EQ(NotifyStartTask(starter->task()), kOk);
+    ASSERT_NO_FATAL_FAILURE(BeginServices());
     for (int i = 0; i < steps; ++i) Step();
     MendStore();
-    NotifyStopTask();
-    Pump();
-    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
-    LcStopTask(starter->task());
-    Pump();
+    ASSERT_NO_FATAL_FAILURE(StopAfter(0));
     StartServices();
     ExpectKept();
   }

@@ -40,3 +40,15 @@ void EngineFixture::Tick(int n) {
 }
 
 void HeapFixture::SetUp() { FreshHeap(heap_, heapBytes_); }
+
+std::vector<void*> EatHeap(uint32_t reserve) {
+  std::vector<void*> eaten;
+  for (uint32_t size = 1u << 20; size >= 16; size /= 2)
+    while (void* p = MemAlloc(size, Use::Data, Mod::TestCode)) eaten.push_back(p);
+  // Give back the smallest first until the reserve is free.
+  while (!eaten.empty() && HeapGetStats().freeBytes < reserve) {
+    MemFreeRaw(eaten.back());
+    eaten.pop_back();
+  }
+  return eaten;
+}

@@ -43,3 +43,7 @@ class HeapFixture : public ::testing::Test {
   uint32_t heapBytes_;
   std::vector<uint64_t> heap_;
 };
+
+// Takes the heap in blocks until only about `reserve` bytes are free, for
+// tests that run modules short of memory; the caller frees the blocks.
+std::vector<void*> EatHeap(uint32_t reserve);
