@@ -21,6 +21,14 @@
 
 namespace {
 
+std::filesystem::path* gUnreadable;
+void ReadableAfterFirstFailure(const TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t) {
+  if (gUnreadable && task->id == Mod::LocalContent && message == ConfigMsg::Opened && arg1 != 0) {
+    std::filesystem::remove_all(*gUnreadable);
+    gUnreadable = nullptr;
+  }
+}
+
 class PushLcTest : public PushFixture {
  protected:
   void SetUp() override {
@@ -75,6 +83,29 @@ class PushLcTest : public PushFixture {
 
   std::unique_ptr<FetchRequester> requester;
   UrlSession* session = nullptr;
+
+  // Posts a read and a queue to local content while its class file is
+  // unreadable for one open of the section (a symlink loop: stat fails);
+  // the file comes back once that open has failed, and the ring runs out.
+  void RaceAReadAgainstAnUnreadableOpen(LcRequest* read, LcQueued* head, LcQueued* last) {
+    std::filesystem::path saved = dir_ / "repository.saved";
+    std::filesystem::rename(dir_ / "repository", saved);
+    std::filesystem::path unreadable = dir_ / "repository";
+    std::filesystem::create_symlink("repository", unreadable);
+    gUnreadable = &unreadable;
+    TskmanSetObserver(ReadableAfterFirstFailure);
+    TskmanTask* lc = TskmanFind(Mod::LocalContent);
+    TskmanPost(lc, LcMsg::Read, reinterpret_cast<uintptr_t>(read), 0);
+    TskmanPost(lc, LcMsg::StoreQueue, reinterpret_cast<uintptr_t>(head), reinterpret_cast<uintptr_t>(last));
+    const auto restore = [&] {
+      if (!gUnreadable && std::filesystem::exists(saved)) std::filesystem::rename(saved, dir_ / "repository");
+    };
+    for (int i = 0; i < 100000 && Step() == kOk; ++i) restore();
+    Pump();
+    restore();
+    TskmanSetObserver(nullptr);
+    EXPECT_EQ(gUnreadable, nullptr);  // the open did fail once
+  }
 };
 
 std::string Bytes200() {
@@ -213,23 +244,8 @@ LcEntry* Part(const char* id, const char* body) {
   return entry;
 }
 
-std::filesystem::path* gUnreadable;
-void ReadableAfterFirstFailure(const TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t) {
-  if (gUnreadable && task->id == Mod::LocalContent && message == ConfigMsg::Opened && arg1 != 0) {
-    std::filesystem::remove_all(*gUnreadable);
-    gUnreadable = nullptr;
-  }
-}
-
 TEST_F(PushLcTest, AnErrorClearedBetweenPartsStoresNoHalfDocument) {
   PushLc("lc_first.mime");
-  // The class file turns unreadable for one open of the section.
-  std::filesystem::path saved = dir_ / "repository.saved";
-  std::filesystem::rename(dir_ / "repository", saved);
-  std::filesystem::path unreadable = dir_ / "repository";
-  std::filesystem::create_symlink("repository", unreadable);  // a loop: stat fails
-  gUnreadable = &unreadable;
-  TskmanSetObserver(ReadableAfterFirstFailure);
   // A read (answered with the error, then a commit) races a two-part push.
   uint8_t* index = LcListCreate(2048);
   LcListAdd(index, "page3", true);
@@ -238,18 +254,7 @@ TEST_F(PushLcTest, AnErrorClearedBetweenPartsStoresNoHalfDocument) {
   LcQueued* head = Queued(Queued(last, Part("part3", "three"), nullptr), Part("page3", "page"), nullptr);
   LcRequest read{};
   read.name = LibcStrDup("notes");
-  TskmanTask* lc = TskmanFind(Mod::LocalContent);
-  TskmanPost(lc, LcMsg::Read, reinterpret_cast<uintptr_t>(&read), 0);
-  TskmanPost(lc, LcMsg::StoreQueue, reinterpret_cast<uintptr_t>(head), reinterpret_cast<uintptr_t>(last));
-  // Once the open has failed the file comes back.
-  const auto restore = [&] {
-    if (!gUnreadable && std::filesystem::exists(saved)) std::filesystem::rename(saved, dir_ / "repository");
-  };
-  for (int i = 0; i < 100000 && Step() == kOk; ++i) restore();
-  Pump();
-  restore();
-  TskmanSetObserver(nullptr);
-  EXPECT_EQ(gUnreadable, nullptr);  // the open did fail once
+  RaceAReadAgainstAnUnreadableOpen(&read, head, last);
   EXPECT_NE(read.error, kOk);
   LcEntryFree(&read.entry);
   MemFree(&read.name);
@@ -265,12 +270,6 @@ TEST_F(PushLcTest, AnErrorClearedBetweenPartsStoresNoHalfDocument) {
 // it can again: the parts it shares with the stored document stay.
 TEST_F(PushLcTest, ARefusedDocumentRemovedLaterKeepsTheStoredParts) {
   PushLc("lc_first.mime");
-  std::filesystem::path saved = dir_ / "repository.saved";
-  std::filesystem::rename(dir_ / "repository", saved);
-  std::filesystem::path unreadable = dir_ / "repository";
-  std::filesystem::create_symlink("repository", unreadable);
-  gUnreadable = &unreadable;
-  TskmanSetObserver(ReadableAfterFirstFailure);
   // The document names only parts the stored one has.
   LcList* index = LcListCreate(2048);
   LcListAdd(index, "page1", true);
@@ -278,17 +277,7 @@ TEST_F(PushLcTest, ARefusedDocumentRemovedLaterKeepsTheStoredParts) {
   LcQueued* last = Queued(nullptr, nullptr, index);
   LcRequest read{};
   read.name = LibcStrDup("notes");
-  TskmanTask* lc = TskmanFind(Mod::LocalContent);
-  TskmanPost(lc, LcMsg::Read, reinterpret_cast<uintptr_t>(&read), 0);
-  TskmanPost(lc, LcMsg::StoreQueue, reinterpret_cast<uintptr_t>(last), reinterpret_cast<uintptr_t>(last));
-  const auto restore = [&] {
-    if (!gUnreadable && std::filesystem::exists(saved)) std::filesystem::rename(saved, dir_ / "repository");
-  };
-  for (int i = 0; i < 100000 && Step() == kOk; ++i) restore();
-  Pump();
-  restore();
-  TskmanSetObserver(nullptr);
-  EXPECT_EQ(gUnreadable, nullptr);
+  RaceAReadAgainstAnUnreadableOpen(&read, last, last);
   LcEntryFree(&read.entry);
   MemFree(&read.name);
   auto keys = Keys();

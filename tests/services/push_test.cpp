@@ -35,6 +35,17 @@ std::string Narrow(const char16_t* w) {
 
 class PushTest : public PushFixture {
  protected:
+  // Stops the services, writes an integer key of the kept inbox as a
+  // damaged or worn file would hold it, and starts them again.
+  void RestartWithKeptInt(const char* key, int32_t value) {
+    StopServices();
+    ConfigHandle* handle = OpenSection("inbox");
+    ASSERT_NE(handle, nullptr);
+    ASSERT_EQ(ConfigSetInt(handle, key, value), kOk);
+    ASSERT_EQ(ConfigSave(handle), kOk);
+    Pump();
+    StartServices();
+  }
   // A property of every message a collection yields, in order.
   std::vector<std::string> List(const char* collection, const char* property = "text",
                                 const char* rest = "text") {
@@ -576,13 +587,7 @@ TEST_F(PushTest, PushNamesStayUniqueAcrossRunsAndRulesReachKeptMessages) {
 TEST_F(PushTest, ANewPushNameIsNeverAKeptOne) {
   PushAs("push:+821055501234.1", "si_high");
   Pump();
-  StopServices();
-  ConfigHandle* handle = OpenSection("inbox");
-  ASSERT_NE(handle, nullptr);
-  ASSERT_EQ(ConfigSetInt(handle, "serial", 0x7FFFFFFF), kOk);
-  ASSERT_EQ(ConfigSave(handle), kOk);
-  Pump();
-  StartServices();
+  ASSERT_NO_FATAL_FAILURE(RestartWithKeptInt("serial", 0x7FFFFFFF));
   ASSERT_EQ(List("all", "text"), std::vector<std::string>{"High news"});
   char* name = NotifyNewPushUrl("+821055501234", Mod::TestCode);
   ASSERT_NE(name, nullptr);
@@ -595,13 +600,7 @@ TEST_F(PushTest, ANewPushNameIsNeverAKeptOne) {
 TEST_F(PushTest, ADamagedInboxCountDoesNotStallTheStart) {
   PushDoc("si_high");
   Pump();
-  StopServices();
-  ConfigHandle* handle = OpenSection("inbox");
-  ASSERT_NE(handle, nullptr);
-  ASSERT_EQ(ConfigSetInt(handle, "count", 0x7FFFFFFF), kOk);
-  ASSERT_EQ(ConfigSave(handle), kOk);
-  Pump();
-  StartServices();
+  ASSERT_NO_FATAL_FAILURE(RestartWithKeptInt("count", 0x7FFFFFFF));
   EXPECT_EQ(List("all", "text"), std::vector<std::string>{"High news"});
 }
 
