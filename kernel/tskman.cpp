@@ -214,19 +214,20 @@ void TskmanPurgeEvents(TskmanTask* task, uint32_t message, uintptr_t arg1, int32
 }
 
 void TskmanTakeEvents(TskmanTask* task, TskmanTaker take, void* user) {
-  if (!task || !take) return;
-  // By index over what is queued now: the taker may post, which grows the
-  // ring or the overflow behind these bounds.
-  const uint32_t ringEnd = gRoot->write;
-  const std::size_t overflowEnd = Overflow().size();
-  auto takeOne = [&](TskmanEvent& event) {
-    if (event.target != task) return;
-    const TskmanEvent taken = event;
-    event.target = gRoot->nullTask;
-    take(user, taken.message, taken.arg1, taken.arg2);
-  };
-  for (uint32_t i = gRoot->read; i != ringEnd; ++i) takeOne(gRoot->ring[i & kRingMask]);
-  for (std::size_t i = 0; i < overflowEnd && i < Overflow().size(); ++i) takeOne(Overflow()[i]);
+  if (!take) return;
+  // A sifter that takes every event.
+  struct Taking {
+    TskmanTaker take;
+    void* user;
+  } taking{take, user};
+  TskmanSiftEvents(
+      task,
+      [](void* u, uint32_t message, uintptr_t* arg1, uintptr_t* arg2) {
+        const auto* t = static_cast<const Taking*>(u);
+        t->take(t->user, message, *arg1, *arg2);
+        return true;
+      },
+      &taking);
 }
 
 void TskmanSiftEvents(TskmanTask* task, TskmanSifter sift, void* user) {
