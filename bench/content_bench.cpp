@@ -23,13 +23,12 @@ namespace {
 
 constexpr uint32_t kW = 640, kH = 480;
 
-std::vector<uint64_t>& Arena() {
-  static std::vector<uint64_t> arena = [] {
-    std::vector<uint64_t> a(1u << 19);  // 4 MB
-    HeapArenaInit(a.data(), static_cast<uint32_t>(a.size() * 8));
-    return a;
-  }();
-  return arena;
+// Its own heap, set up by every run: another benchmark may have left the
+// engine on a heap of its own or on none.
+void UseArena() {
+  static std::vector<uint64_t> arena(1u << 19);  // 4 MB
+  HeapArenaInit(arena.data(), static_cast<uint32_t>(arena.size() * 8));
+  MemSetEvictor(nullptr);
 }
 
 std::vector<uint8_t> WbmpBody() {
@@ -48,7 +47,7 @@ void FreeOutput(Queue* output) {
 }
 
 void DecodeWbmp(benchmark::State& state, uint32_t block) {
-  Arena();
+  UseArena();
   const std::vector<uint8_t> body = WbmpBody();
   for (auto _ : state) {
     Queue input{}, output{};

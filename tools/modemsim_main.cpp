@@ -13,6 +13,12 @@
 namespace {
 volatile std::sig_atomic_t gStop = 0;
 void OnSignal(int) { gStop = 1; }
+
+bool LinkNames(const std::string& link, const std::string& target) {
+  char buffer[4096];
+  const ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer);
+  return n >= 0 && std::string(buffer, static_cast<size_t>(n)) == target;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -43,7 +49,9 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGHUP, OnSignal);
   while (!gStop) ::pause();
-  if (!link.empty()) ::unlink(link.c_str());
+  // A link another simulator has made since names its terminal, not ours:
+  // it stays.
+  if (!link.empty() && LinkNames(link, sim.Path())) ::unlink(link.c_str());
   sim.Stop();
   return 0;
 }

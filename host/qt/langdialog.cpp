@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "host/platform/lang.h"
+#include "host/qt/qthost.h"
 
 namespace {
 
@@ -46,5 +47,7 @@ void LanguageDialog::accept() {
 
 int ShellLanguageDialog(QWidget* owner) {
   LanguageDialog dialog(owner);
-  return dialog.exec();
+  // Through the host's one modal path, so that Ctrl+C closes it as it
+  // closes every other dialog and the stop saves what it keeps.
+  return QtHostExecModal(dialog);
 }

@@ -116,7 +116,7 @@ void CaptureMouse(void* ctx, bool capture) {
 }
 // A modal dialog on a screen nobody sees would never be answered.
 void OpenLanguageDialog(void* ctx) {
-  if (QGuiApplication::platformName() != "offscreen") ShellLanguageDialog(Self(ctx)->main);
+  if (QtHostCanShowDialogs()) ShellLanguageDialog(Self(ctx)->main);
 }
 
 // ---- skin pictures ---------------------------------------------------------

@@ -14,6 +14,7 @@
 #include <array>
 #include <vector>
 
+#include "host/qt/qthost.h"
 #include "host/trace.h"
 
 namespace {
@@ -110,7 +111,8 @@ QDialog* LogCreateConfigDialog(QWidget* parent) {
 
 int LogConfigDialog(QWidget* parent) {
   QDialog* dialog = LogCreateConfigDialog(parent);
-  int result = dialog->exec();
+  // The host's one modal path: a terminal signal closes it.
+  int result = QtHostExecModal(*dialog);
   delete dialog;
   return result;
 }

@@ -75,4 +75,22 @@ TEST_F(WBmpTest, BodyCutAtEveryOffsetKeepsWhatArrived) {
   }
 }
 
+// A heap that refuses the decoder anywhere (its state, the image, a band)
+// gets the decoder's own failure, never a loop, and nothing stays taken. A
+// block the heap refused to the feeder is lost, so what follows may be
+// malformed.
+TEST_F(WBmpTest, AHeapThatRefusesAnywhereAnswersNoMemory) {
+  const std::vector<uint8_t> file = ReadDataFile("wbmp/netpbm_9x300.wbmp");
+  for (const uint32_t block : {0u, 140u}) {
+    SqueezeHeap(0, 2000, 8, [&](uint32_t spare) {
+      DecodeRun run = Decode(file, block);
+      EXPECT_TRUE(run.result == kOk || run.result == WBmpErr::NoMemory ||
+                  (block && run.result == WBmpErr::Malformed))
+          << spare << " " << std::hex << run.result;
+      EXPECT_TRUE(run.stateFreed) << spare;
+      FreeOutput(&run.output);
+    });
+  }
+}
+
 }  // namespace

@@ -33,6 +33,7 @@
 #include "graphics/pict.h"
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
+#include "host/platform/lang.h"
 #include "host/platform/shell.h"
 #include "host/qt/qthost.h"
 #include "host/smsservice.h"
@@ -163,7 +164,7 @@ class HostTest : public HostFixture {
   // stage ends the run.
   using Stage = std::function<bool(QWidget* main)>;
   Result RunWhenUp(const std::vector<Stage>& stages) {
-    QtHostHooks hooks;
+    QtHostHooks hooks = hooks_;
     hooks.messageBox = [this](const std::string&, const std::string& text) {
       boxes_.push_back(text);
     };
@@ -190,6 +191,7 @@ class HostTest : public HostFixture {
   }
 
   Watched watched_;
+  QtHostHooks hooks_;  // what RunWhenUp adds its own hooks to
   std::vector<std::string> boxes_;
   int polls_ = 0;
   size_t stage_ = 0;
@@ -565,6 +567,43 @@ TEST_F(HostTest, CtrlCWhileAStartUpDialogWaitsClosesItAndStops) {
     EXPECT_EQ(r, kUiStartFinished);
     EXPECT_EQ(watched_.startup, Join({kServicesUp, kServicesDown}));
   }
+}
+
+// The same for the language dialog F2 opens over the running browser: Ctrl+C
+// closes it and the browser stops in order, saving its history files, as
+// for a close of the window. A dialog still open after three seconds is
+// closed by the test, so that it fails rather than hangs.
+TEST_F(HostTest, CtrlCWhileTheLanguageDialogWaitsClosesItAndStopsWithTheSave) {
+  // With font sizes, so that the font chooser does not come first.
+  WriteIniWithDefaultSkin(
+      "[Fonts]\nBody1=7\nBody2=8\nBody3=9\nBody4=10\nBody5=12\nBody6=14\nBody7=18\n"
+      "Heading1=14\nHeading2=12\nHeading3=11\nHeading4=10\nHeading5=9\nHeading6=8\n");
+  std::vector<std::string> shown;
+  bool stuck = false;
+  hooks_.dialogShown = [&](QWidget* dialog) {
+    shown.emplace_back(dialog->metaObject()->className());
+    ::raise(SIGINT);
+  };
+  const int32_t language = ShellGetLanguage()->index;
+  const Result r = RunWhenUp({[&](QWidget*) {
+    QTimer::singleShot(3000, [&stuck] {
+      if (QWidget* open = QApplication::activeModalWidget()) {
+        stuck = true;
+        static_cast<QDialog*>(open)->reject();
+      }
+    });
+    // Returns once the dialog has closed.
+    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F2);
+    return true;
+  }});
+  EXPECT_FALSE(stuck);
+  EXPECT_EQ(shown, std::vector<std::string>{"LanguageDialog"});
+  EXPECT_EQ(ShellGetLanguage()->index, language);
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(HostExitStatus(r), 0);
+  EXPECT_EQ(watched_.startup, Join({kServicesUp, kBrowserUpAndDown, kServicesDown}));
+  EXPECT_TRUE(std::filesystem::exists("hist.dat"));
+  EXPECT_TRUE(std::filesystem::exists("IntHist.dat"));
 }
 
 TEST_F(HostTest, ACloseWhileStartingIsHeldUntilTheServicesAreUp) {
