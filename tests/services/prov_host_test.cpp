@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "host/hostloop.h"
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
 #include "host/platform/shell.h"
@@ -173,5 +174,128 @@ TEST_F(ProvHostTest, APushedDocumentIsConfirmedOnTheScreenAndKept) {
   EXPECT_EQ(r, kUiStartFinished);
   EXPECT_EQ(gAccess, expected);
 }
+
+// While a question waits for the user the engine has nothing to do but what
+// its timers bring: the loop finds no task to run and sleeps. A pushed
+// document (stepped by provisioning's own task) asks and then wants a PIN;
+// one loaded as a page (stepped by the URL task) asks once.
+// Watches the engine for a number of polls while a question waits: what it
+// ran besides the expiries of timers (a timer wakes the engine when its time
+// comes; a task that posts itself again keeps it from ever sleeping), and
+// whether the loop found nothing to run.
+struct QuietWatch {
+  static inline std::vector<std::pair<uint32_t, uint32_t>>* ran = nullptr;
+  std::vector<std::pair<uint32_t, uint32_t>> seen;  // {task id, message}
+  int polls = 0;
+  bool slept = false;
+  static void Observe(const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t) {
+    if (ran && message != TskMsg::Timer && ran->size() < 8) ran->push_back({task->id, message});
+  }
+  int settling = 0;
+  // True once the watch is over. It begins once the engine has taken what
+  // the question's opening posted (or after a while, when it never does).
+  bool Done() {
+    if (polls == 0 && TskmanPendingCount() > 0 && ++settling < 20) return false;
+    if (polls == 0) {
+      ran = &seen;
+      TskmanSetObserver(Observe);
+    }
+    slept = slept || HostLoopQuietPasses() > 0;
+    if (++polls < kQuietPolls) return false;
+    TskmanSetObserver(nullptr);
+    ran = nullptr;
+    return true;
+  }
+  static constexpr int kQuietPolls = 50;
+};
+
+TEST_F(ProvHostTest, WhileThePushedDocumentsQuestionAndPinPromptWaitTheLoopSleeps) {
+  WriteIniWithDefaultSkin(kFonts);
+  const std::string macs = ReadWholeFile(std::string(QOR_PROV_DATA_DIR) + "/macs.txt");
+  const size_t at = macs.find("userpin ") + 8;
+  const std::vector<std::string> datagrams =
+      PushDatagrams("5551234", macs.substr(at, 40), ProvDocument("../wbxml/prov.wbxml"));
+  QuietWatch asked, pin;
+  Result r = Run({[&] {
+                    const int out = LoopbackUdpSocket(0);
+                    for (const std::string& datagram : datagrams)
+                      SendToLoopback(out, smsPort_, datagram);
+                    ::close(out);
+                    return true;
+                  },
+                  [&] {
+                    if (!PopupShowingMark || !asked.Done()) return false;
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Return);
+                    return true;
+                  },
+                  [&] {
+                    TextInputWindow* window = QtTextInputWindow();
+                    if (!window || !window->isVisible() || !pin.Done()) return false;
+                    QTest::keyClicks(window->editor(), "1234");
+                    QTest::keyClick(window->editor(), Qt::Key_Return);
+                    return true;
+                  },
+                  [&] {
+                    if (TskmanFind(Mod::Provisioning)) return false;
+                    ReadAccess();
+                    return true;
+                  },
+                  [&] { return gAccess != "(not read)"; }});
+  EXPECT_EQ(r, kUiStartFinished);
+  using Ran = std::vector<std::pair<uint32_t, uint32_t>>;
+  EXPECT_EQ(asked.seen, Ran{});
+  EXPECT_TRUE(asked.slept);
+  EXPECT_EQ(pin.seen, Ran{});
+  EXPECT_TRUE(pin.slept);
+  EXPECT_NE(gAccess.find("0/wap/proxy=10.0.0.1\n"), std::string::npos) << gAccess;
+}
+
+TEST_F(ProvHostTest, WhileTheQuestionOfADocumentLoadedAsAPageWaitsTheLoopSleeps) {
+  WriteIniWithDefaultSkin(std::string(kFonts) + "[Operation]\nURL=file:///test/doc.provc\n");
+  std::filesystem::create_directories("romfiles/test");
+  std::filesystem::copy_file(std::string(QOR_PROV_DATA_DIR) + "/../wbxml/prov.wbxml",
+                             "romfiles/test/doc.provc");
+  QuietWatch asked;
+  Result r = Run({[&] {
+                    if (!PopupShowingMark || !asked.Done()) return false;
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Return);
+                    return true;
+                  },
+                  [&] {
+                    if (TskmanFind(Mod::Provisioning) || PopupShowingMark) return false;
+                    ReadAccess();
+                    return true;
+                  },
+                  [&] { return gAccess != "(not read)"; }});
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(asked.seen, (std::vector<std::pair<uint32_t, uint32_t>>{}));
+  EXPECT_TRUE(asked.slept);
+  EXPECT_NE(gAccess.find("/wap/proxy=10.0.0.1\n"), std::string::npos) << gAccess;
+}
+
+// The other questions a user meets let the engine sleep too: a script's
+// confirm, alert and prompt, and a call's consent.
+class QuestionHostTest : public ProvHostTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(QuestionHostTest, WhileItWaitsTheLoopSleeps) {
+  WriteIniWithDefaultSkin(std::string(kFonts) + "[Operation]\nURL=" + GetParam() + "\n");
+  std::filesystem::create_directories("romfiles/test");
+  std::filesystem::copy_file(QOR_WMLS_DATA "/wta.wmlsc", "romfiles/test/wta.wmlsc");
+  QuietWatch asked;
+  Result r = Run({[&] {
+    TextInputWindow* window = QtTextInputWindow();
+    const bool shown = PopupShowingMark || (window && window->isVisible());
+    return TskmanFind(Mod::Popup) && shown && asked.Done();
+  }});
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(asked.seen, (std::vector<std::pair<uint32_t, uint32_t>>{}));
+  EXPECT_TRUE(asked.slept);
+}
+
+INSTANTIATE_TEST_SUITE_P(Questions, QuestionHostTest,
+                         ::testing::Values("file:///test/wta.wmlsc#confirm('Go on?')",
+                                           "file:///test/wta.wmlsc#alert('Done')",
+                                           "file:///test/wta.wmlsc#prompt('Name?','x')",
+                                           "wtai://wp/mc;5551234"));
 
 }  // namespace
