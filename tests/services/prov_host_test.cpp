@@ -18,7 +18,11 @@
 #include "host/hostloop.h"
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
+#include "browser/bentask.h"
+#include "browser/uiwindow.h"
 #include "host/platform/shell.h"
+#include "kernel/libc.h"
+#include "kernel/uistring.h"
 #include "host/qt/qthost.h"
 #include "host/qt/textinput.h"
 #include "kernel/config.h"
@@ -271,6 +275,129 @@ TEST_F(ProvHostTest, WhileTheQuestionOfADocumentLoadedAsAPageWaitsTheLoopSleeps)
   EXPECT_EQ(asked.seen, (std::vector<std::pair<uint32_t, uint32_t>>{}));
   EXPECT_TRUE(asked.slept);
   EXPECT_NE(gAccess.find("/wap/proxy=10.0.0.1\n"), std::string::npos) << gAccess;
+}
+
+// What the soft-key band shows: its two labels and the title in its box.
+struct Band {
+  std::u16string left, right, title;
+  bool operator==(const Band&) const = default;
+};
+void PrintTo(const Band& b, std::ostream* out) {
+  auto narrow = [](const std::u16string& t) {
+    std::string s;
+    for (char16_t c : t) s += c < 128 ? std::string(1, static_cast<char>(c)) : "U+" + std::to_string(c);
+    return s;
+  };
+  *out << "{" << narrow(b.left) << "|" << narrow(b.right) << "|" << narrow(b.title) << "}";
+}
+Band BandShown() {
+  UiWindow* ui = UiGetWindow();
+  if (!ui) return {u"(no window)", u"", u""};
+  return {ui->labels[0] ? ui->labels[0] : u"", ui->labels[1] ? ui->labels[1] : u"", ui->title};
+}
+// Whether every pixel of the band is white: nothing is drawn there.
+bool BandBlank() {
+  const ShellScreen& screen = ShellGetScreen();
+  for (int32_t y = screen.height - 16; y < screen.height; ++y)
+    for (int32_t x = 0; x < screen.width; ++x)
+      if (screen.pixels[y * screen.pitch + x] != 0xFFFF) return false;
+  return true;
+}
+// The engine takes what waits (the host loop does not step it while a test acts).
+void Settle() {
+  for (int i = 0; i < 100000 && TskmanPendingCount() > 0; ++i) TskmanStep();
+}
+
+// The band shows the labels of the keys that act on what is on top, and
+// they go with what they belonged to: the provisioning question, covered by
+// a script's confirm that Home opened and uncovered when it is answered,
+// shows its labels again; once its PIN is accepted nothing is left in the
+// band; a script's alert shows its one label alone.
+TEST_F(ProvHostTest, TheSoftKeyBandFollowsWhatIsOnTop) {
+  WriteIniWithDefaultSkin(std::string(kFonts) +
+                          "[Operation]\nURL=file:///test/wta.wmlsc#confirm('Go on?')\n");
+  std::filesystem::create_directories("romfiles/test");
+  std::filesystem::copy_file(QOR_WMLS_DATA "/wta.wmlsc", "romfiles/test/wta.wmlsc");
+  const std::string macs = ReadWholeFile(std::string(QOR_PROV_DATA_DIR) + "/macs.txt");
+  const size_t at = macs.find("userpin ") + 8;
+  const std::vector<std::string> datagrams =
+      PushDatagrams("5551234", macs.substr(at, 40), ProvDocument("../wbxml/prov.wbxml"));
+  auto question = [] { return TskmanFind(Mod::Popup) && PopupShowingMark; };
+  auto scriptAnswer = [] {
+    const char16_t* value = BenGetVar(BenGetBrowser(), u"r");
+    return std::u16string(value ? value : u"");
+  };
+  const Band provQuestion{UiGetString(17, 3), UiGetString(17, 4), u""};
+  std::vector<Band> seen;
+  bool blankAfterPin = false;
+  Result r = Run({[&] {
+                    // The start's confirm answered first: the push comes to an empty screen.
+                    if (!question()) return false;
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F9);
+                    return true;
+                  },
+                  [&] {
+                    if (TskmanFind(Mod::Popup) || scriptAnswer().empty()) return false;
+                    const int out = LoopbackUdpSocket(0);
+                    for (const std::string& datagram : datagrams)
+                      SendToLoopback(out, smsPort_, datagram);
+                    ::close(out);
+                    return true;
+                  },
+                  [&] {
+                    if (!question() || !TskmanFind(Mod::Provisioning)) return false;
+                    Settle();
+                    seen.push_back(BandShown());
+                    BenSetVar(BenGetBrowser(), u"r", nullptr);
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Home);  // the confirm over it
+                    return true;
+                  },
+                  [&] {
+                    Settle();
+                    if (BandShown().left != u"yes") return false;
+                    seen.push_back(BandShown());
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F9);
+                    return true;
+                  },
+                  [&] {
+                    if (scriptAnswer().empty()) return false;
+                    Settle();
+                    seen.push_back(BandShown());  // the question again
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F3);
+                    return true;
+                  },
+                  [&] {
+                    TextInputWindow* window = QtTextInputWindow();
+                    if (!window || !window->isVisible()) return false;
+                    QTest::keyClicks(window->editor(), "1234");
+                    QTest::keyClick(window->editor(), Qt::Key_Return);
+                    return true;
+                  },
+                  [&] {
+                    if (TskmanFind(Mod::Provisioning) || TskmanFind(Mod::Popup)) return false;
+                    Settle();
+                    seen.push_back(BandShown());
+                    blankAfterPin = BandBlank();
+                    TskmanPost(TskmanFind(Mod::Ui), BenMsg::UiNavigate,
+                               reinterpret_cast<uintptr_t>(
+                                   LibcStrDup("file:///test/wta.wmlsc#alert('Done')")),
+                               0);
+                    return true;
+                  },
+                  [&] {
+                    if (!question()) return false;
+                    Settle();
+                    seen.push_back(BandShown());
+                    return true;
+                  }});
+  EXPECT_EQ(r, kUiStartFinished);
+  const std::vector<Band> expected = {provQuestion,
+                                      {u"yes", u"no", u""},
+                                      provQuestion,
+                                      {u"", u"", u""},
+                                      {UiGetString(13, 14), u"", u""}};
+  EXPECT_EQ(seen, expected);
+  EXPECT_TRUE(blankAfterPin);
 }
 
 // The other questions a user meets let the engine sleep too: a script's
