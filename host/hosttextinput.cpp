@@ -6,10 +6,8 @@
 #include "browser/bentitle.h"
 #include "browser/uiwindow.h"
 #include "host/platform/textinput.h"
-#include "kernel/tskman.h"
 #include "kernel/uistring.h"
 #include "widgets/input.h"
-#include "widgets/pwl.h"
 
 Result HostTextInputDone(int32_t flag) {
   auto* session = static_cast<InputSession*>(TiwOpenSession());
@@ -48,21 +46,18 @@ void HostTextInputCancelled(int32_t) {
   InputSessionClose(session);
 }
 
-// The window's title in the band belongs to the window: it goes with it, and
-// the band shows again the labels of what is on top (an edit box under the
-// window offers its own "편집"; a popup's text entry leaves nothing).
-void HostTextInputFocused() {
-  UiWindow* ui = UiGetWindow();
-  // The window system may tell of the focus late, the window already gone.
-  if (!ui || !TiwOpenSession()) return;
-  BenDrawBevel(ui, kBenChromeInset, static_cast<int32_t>(ui->bottomBarHeight));
-  BenDrawTitleBar(ui, UiGetString(13, 2), nullptr, 0);
-}
-
-void HostTextInputGone() {
+namespace {
+void RedrawTitle(uint32_t entry) {
   UiWindow* ui = UiGetWindow();
   if (!ui) return;
-  ui->title[0] = 0;
-  if (TskmanTask* task = TskmanFind(Mod::Ui))
-    TskmanPost(task, PwlEvent::RedrawPage, reinterpret_cast<uintptr_t>(ui->band), 0);
+  BenDrawBevel(ui, kBenChromeInset, static_cast<int32_t>(ui->bottomBarHeight));
+  BenDrawTitleBar(ui, UiGetString(13, entry), nullptr, 0);
 }
+}  // namespace
+
+// The window system may tell of the focus late, the window already gone:
+// its title must not come back.
+void HostTextInputFocused() {
+  if (TiwOpenSession()) RedrawTitle(2);
+}
+void HostTextInputGone() { RedrawTitle(3); }

@@ -105,84 +105,27 @@ class ProvHostTest : public HostFixture {
     TskmanCreateTask(&reader, Mod::TestCode, Reader, nullptr);
     ConfigOpen(reader, "//access", false);
   }
+  // Sends the document that wants the user's PIN, pushed from 5551234.
+  void SendPush() {
+    const std::string macs = ReadWholeFile(std::string(QOR_PROV_DATA_DIR) + "/macs.txt");
+    const size_t at = macs.find("userpin ") + 8;
+    const int out = LoopbackUdpSocket(0);
+    for (const std::string& datagram :
+         PushDatagrams("5551234", macs.substr(at, 40), ProvDocument("../wbxml/prov.wbxml")))
+      SendToLoopback(out, smsPort_, datagram);
+    ::close(out);
+  }
+  // Types the PIN into the host's text-input window once it shows (and
+  // `ready` says so); false until then.
+  static bool EnterPin(const std::function<bool()>& ready = [] { return true; }) {
+    TextInputWindow* window = QtTextInputWindow();
+    if (!window || !window->isVisible() || !ready()) return false;
+    QTest::keyClicks(window->editor(), "1234");
+    QTest::keyClick(window->editor(), Qt::Key_Return);
+    return true;
+  }
 };
 
-// The shipped qor.ini's fonts: the popups draw their texts.
-constexpr char kFonts[] =
-    "[Fonts]\nBody=Arial\nHeading=Arial\nBodyMono=Lucida console\nHeadingMono=Lucida console\n"
-    "Body1=7\nBody2=8\nBody3=9\nBody4=10\nBody5=12\nBody6=14\nBody7=18\n"
-    "Heading1=14\nHeading2=12\nHeading3=11\nHeading4=10\nHeading5=9\nHeading6=8\n";
-
-TEST_F(ProvHostTest, APushedDocumentIsConfirmedOnTheScreenAndKept) {
-  WriteIniWithDefaultSkin(kFonts);
-  const std::string macs = ReadWholeFile(std::string(QOR_PROV_DATA_DIR) + "/macs.txt");
-  const size_t at = macs.find("userpin ") + 8;
-  const std::vector<std::string> datagrams =
-      PushDatagrams("5551234", macs.substr(at, 40), ProvDocument("../wbxml/prov.wbxml"));
-  int shownFor = 0;
-  bool popupMatched = false, pinAsked = false;
-  // Push reception hands the pushed document to provisioning.
-  Result r = Run({[&] {
-                    const int out = LoopbackUdpSocket(0);
-                    for (const std::string& datagram : datagrams)
-                      SendToLoopback(out, smsPort_, datagram);
-                    ::close(out);
-                    return true;
-                  },
-                  [&] {
-                    // The popup is up once drawn for a few passes.
-                    if (!PopupShowingMark || ++shownFor < 5) return false;
-                    const ShellScreen& screen = ShellGetScreen();
-                    popupMatched = GoldenMatches(
-                        std::string(QOR_GOLDEN_DIR) + "/prov_confirm.png",
-                        GoldenFromRgb565(screen.pixels, static_cast<int>(screen.width),
-                                         static_cast<int>(screen.height),
-                                         static_cast<int>(screen.pitch)));
-                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Return);
-                    return true;
-                  },
-                  [&] {
-                    TextInputWindow* window = QtTextInputWindow();
-                    if (!window || !window->isVisible()) return false;
-                    pinAsked = true;
-                    QTest::keyClicks(window->editor(), "1234");
-                    QTest::keyClick(window->editor(), Qt::Key_Return);
-                    return true;
-                  },
-                  [&] {
-                    if (TskmanFind(Mod::Provisioning)) return false;
-                    ReadAccess();
-                    return true;
-                  },
-                  [&] { return gAccess != "(not read)"; }});
-  EXPECT_EQ(r, kUiStartFinished);
-  EXPECT_TRUE(popupMatched);
-  EXPECT_TRUE(pinAsked);
-  const std::string expected =
-      "0/url=5551234\n0/name=5551234\n0/Access=#0\n0/sec=#1\n"
-      "0/wap/isp=NAP1\n0/wap/proxy=10.0.0.1\n0/wap/session_mode=#1\n0/wap/coport=#9201\n"
-      "0/isp/NAP1/bearer=#0\n0/isp/NAP1/name=Example WAP\n0/isp/NAP1/addr=+441234567890\n"
-      "0/isp/NAP1/addrtype=#2\n0/isp/NAP1/calltype=#0\n0/isp/NAP1/user=wapuser\n"
-      "0/isp/NAP1/pass=wappass\n"
-      "0/service/Example WAP/url=wsp://wap.example.net/\n";
-  EXPECT_EQ(gAccess, expected);
-  EXPECT_TRUE(std::filesystem::exists("access"));
-
-  // A second start reads the same settings back from its files.
-  gAccess.clear();
-  r = Run({[&] {
-             ReadAccess();
-             return true;
-           },
-           [&] { return gAccess != "(not read)"; }});
-  EXPECT_EQ(r, kUiStartFinished);
-  EXPECT_EQ(gAccess, expected);
-}
-
-// While a question waits for the user the engine has nothing to do but what
-// its timers bring: the loop finds no task to run and sleeps. A pushed
-// document (stepped by provisioning's own task) asks and then wants a PIN;
-// one loaded as a page (stepped by the URL task) asks once.
 // Watches the engine for a number of polls while a question waits: what it
 // ran besides the expiries of timers (a timer wakes the engine when its time
 // comes; a task that posts itself again keeps it from ever sleeping), and
@@ -213,32 +156,38 @@ struct QuietWatch {
   static constexpr int kQuietPolls = 50;
 };
 
-TEST_F(ProvHostTest, WhileThePushedDocumentsQuestionAndPinPromptWaitTheLoopSleeps) {
+// The shipped qor.ini's fonts: the popups draw their texts.
+constexpr char kFonts[] =
+    "[Fonts]\nBody=Arial\nHeading=Arial\nBodyMono=Lucida console\nHeadingMono=Lucida console\n"
+    "Body1=7\nBody2=8\nBody3=9\nBody4=10\nBody5=12\nBody6=14\nBody7=18\n"
+    "Heading1=14\nHeading2=12\nHeading3=11\nHeading4=10\nHeading5=9\nHeading6=8\n";
+
+// While the question and the PIN prompt wait for the user the engine has
+// nothing to do but what its timers bring: the loop finds no task to run
+// and sleeps.
+TEST_F(ProvHostTest, APushedDocumentIsConfirmedOnTheScreenAndKept) {
   WriteIniWithDefaultSkin(kFonts);
-  const std::string macs = ReadWholeFile(std::string(QOR_PROV_DATA_DIR) + "/macs.txt");
-  const size_t at = macs.find("userpin ") + 8;
-  const std::vector<std::string> datagrams =
-      PushDatagrams("5551234", macs.substr(at, 40), ProvDocument("../wbxml/prov.wbxml"));
+  int shownFor = 0;
+  bool popupMatched = false, pinAsked = false;
   QuietWatch asked, pin;
+  // Push reception hands the pushed document to provisioning.
   Result r = Run({[&] {
-                    const int out = LoopbackUdpSocket(0);
-                    for (const std::string& datagram : datagrams)
-                      SendToLoopback(out, smsPort_, datagram);
-                    ::close(out);
+                    SendPush();
                     return true;
                   },
                   [&] {
-                    if (!PopupShowingMark || !asked.Done()) return false;
+                    // The popup is up once drawn for a few passes.
+                    if (!PopupShowingMark || ++shownFor < 5 || !asked.Done()) return false;
+                    const ShellScreen& screen = ShellGetScreen();
+                    popupMatched = GoldenMatches(
+                        std::string(QOR_GOLDEN_DIR) + "/prov_confirm.png",
+                        GoldenFromRgb565(screen.pixels, static_cast<int>(screen.width),
+                                         static_cast<int>(screen.height),
+                                         static_cast<int>(screen.pitch)));
                     QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Return);
                     return true;
                   },
-                  [&] {
-                    TextInputWindow* window = QtTextInputWindow();
-                    if (!window || !window->isVisible() || !pin.Done()) return false;
-                    QTest::keyClicks(window->editor(), "1234");
-                    QTest::keyClick(window->editor(), Qt::Key_Return);
-                    return true;
-                  },
+                  [&] { return pinAsked = EnterPin([&] { return pin.Done(); }); },
                   [&] {
                     if (TskmanFind(Mod::Provisioning)) return false;
                     ReadAccess();
@@ -246,14 +195,36 @@ TEST_F(ProvHostTest, WhileThePushedDocumentsQuestionAndPinPromptWaitTheLoopSleep
                   },
                   [&] { return gAccess != "(not read)"; }});
   EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_TRUE(popupMatched);
+  EXPECT_TRUE(pinAsked);
   using Ran = std::vector<std::pair<uint32_t, uint32_t>>;
   EXPECT_EQ(asked.seen, Ran{});
   EXPECT_TRUE(asked.slept);
   EXPECT_EQ(pin.seen, Ran{});
   EXPECT_TRUE(pin.slept);
-  EXPECT_NE(gAccess.find("0/wap/proxy=10.0.0.1\n"), std::string::npos) << gAccess;
+  const std::string expected =
+      "0/url=5551234\n0/name=5551234\n0/Access=#0\n0/sec=#1\n"
+      "0/wap/isp=NAP1\n0/wap/proxy=10.0.0.1\n0/wap/session_mode=#1\n0/wap/coport=#9201\n"
+      "0/isp/NAP1/bearer=#0\n0/isp/NAP1/name=Example WAP\n0/isp/NAP1/addr=+441234567890\n"
+      "0/isp/NAP1/addrtype=#2\n0/isp/NAP1/calltype=#0\n0/isp/NAP1/user=wapuser\n"
+      "0/isp/NAP1/pass=wappass\n"
+      "0/service/Example WAP/url=wsp://wap.example.net/\n";
+  EXPECT_EQ(gAccess, expected);
+  EXPECT_TRUE(std::filesystem::exists("access"));
+
+  // A second start reads the same settings back from its files.
+  gAccess.clear();
+  r = Run({[&] {
+             ReadAccess();
+             return true;
+           },
+           [&] { return gAccess != "(not read)"; }});
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(gAccess, expected);
 }
 
+// A document loaded as a page (stepped by the URL task) lets the engine
+// sleep while its question waits, as a pushed one does.
 TEST_F(ProvHostTest, WhileTheQuestionOfADocumentLoadedAsAPageWaitsTheLoopSleeps) {
   WriteIniWithDefaultSkin(std::string(kFonts) + "[Operation]\nURL=file:///test/doc.provc\n");
   std::filesystem::create_directories("romfiles/test");
@@ -318,10 +289,6 @@ TEST_F(ProvHostTest, TheSoftKeyBandFollowsWhatIsOnTop) {
                           "[Operation]\nURL=file:///test/wta.wmlsc#confirm('Go on?')\n");
   std::filesystem::create_directories("romfiles/test");
   std::filesystem::copy_file(QOR_WMLS_DATA "/wta.wmlsc", "romfiles/test/wta.wmlsc");
-  const std::string macs = ReadWholeFile(std::string(QOR_PROV_DATA_DIR) + "/macs.txt");
-  const size_t at = macs.find("userpin ") + 8;
-  const std::vector<std::string> datagrams =
-      PushDatagrams("5551234", macs.substr(at, 40), ProvDocument("../wbxml/prov.wbxml"));
   auto question = [] { return TskmanFind(Mod::Popup) && PopupShowingMark; };
   auto scriptAnswer = [] {
     const char16_t* value = BenGetVar(BenGetBrowser(), u"r");
@@ -338,10 +305,7 @@ TEST_F(ProvHostTest, TheSoftKeyBandFollowsWhatIsOnTop) {
                   },
                   [&] {
                     if (TskmanFind(Mod::Popup) || scriptAnswer().empty()) return false;
-                    const int out = LoopbackUdpSocket(0);
-                    for (const std::string& datagram : datagrams)
-                      SendToLoopback(out, smsPort_, datagram);
-                    ::close(out);
+                    SendPush();
                     return true;
                   },
                   [&] {
@@ -366,13 +330,7 @@ TEST_F(ProvHostTest, TheSoftKeyBandFollowsWhatIsOnTop) {
                     QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F3);
                     return true;
                   },
-                  [&] {
-                    TextInputWindow* window = QtTextInputWindow();
-                    if (!window || !window->isVisible()) return false;
-                    QTest::keyClicks(window->editor(), "1234");
-                    QTest::keyClick(window->editor(), Qt::Key_Return);
-                    return true;
-                  },
+                  [&] { return EnterPin(); },
                   [&] {
                     if (TskmanFind(Mod::Provisioning) || TskmanFind(Mod::Popup)) return false;
                     Settle();
