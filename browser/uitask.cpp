@@ -195,6 +195,12 @@ Result UiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
       SetLabel(window, 1, 0);
       DrawLabels(window);
       return kOk;
+    case PwlEvent::InputClosed:
+      // The text-input window's title goes with it: the band keeps only
+      // the labels of what is on top.
+      window->title[0] = 0;
+      DrawLabels(window);
+      return kOk;
     default:
       UiNavEvent(window, message, arg1, arg2);
       return kOk;

@@ -233,6 +233,9 @@ struct UrlLoad {
   uint32_t users;       // requests naming the load
   uint8_t inCache;
   uint8_t closed;       // scheme close and content release have run
+  // The content handler has all the data and waits for an answer of its own
+  // (the user, a settings file): no step runs until UrlLoadWake.
+  uint8_t waiting;
   CacheFreeHook freeHook;
 };
 
@@ -321,6 +324,9 @@ Result UrlLoadNextChunk(UrlRequestRec* request, void** out);
 // Lock (unlock) the load in the cache while setting (clearing) the bits.
 void UrlLoadSetFlags(UrlLoad* load, uint32_t bits);
 void UrlLoadClearFlags(UrlLoad* load, uint32_t bits);
+// The answer a waiting content handler was waiting for has come: the
+// requests naming the load are stepped again.
+void UrlLoadWake(UrlLoad* load);
 
 // The URL task's handler, for the task manager.
 Result UrlTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);

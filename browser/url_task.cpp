@@ -133,7 +133,9 @@ void RunStep(UrlRequestRec* request) {
   }
   Report(request);
   if (!(load->events & (UrlEvent::Error | UrlEvent::Complete))) {
-    PostStep(request);
+    // A handler that waits with all its data is woken by its answer; a step
+    // on every turn meanwhile would only keep the engine from sleeping.
+    if (!(load->waiting && load->endOfData)) PostStep(request);
     return;
   }
   request->finished = 1;
@@ -250,6 +252,24 @@ void UrlLoadClearFlags(UrlLoad* load, uint32_t bits) {
   load->flags &= ~bits;
   if (load->locks) --load->locks;
   DropIfUnheld(load);
+}
+
+void UrlLoadWake(UrlLoad* load) {
+  if (!load) return;
+  load->waiting = 0;
+  for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) {
+    if (t->id != Mod::Url || t->handler != UrlTaskHandler || !t->context) continue;
+    auto* ctx = static_cast<UrlTaskContext*>(t->context);
+    for (ListNode* s = ListFirst(&ctx->sessions); s; s = ListNext(s)) {
+      auto* session = reinterpret_cast<UrlSession*>(s);
+      for (ListNode* r = ListFirst(&session->requests); r; r = ListNext(r)) {
+        auto* request = reinterpret_cast<UrlRequestRec*>(r);
+        if (request->load == load && !request->fromCache && !request->finished &&
+            !request->stepPending)
+          PostStep(request);
+      }
+    }
+  }
 }
 
 // --- The URL task ------------------------------------------------------------

@@ -21,3 +21,7 @@ Result HostRunLoop(const HostLoopOps& ops);
 // How long the loop sleeps after a step that returned `result` when no window
 // message waited: 10 ms when nothing ran, 5 ms after an idle message.
 int32_t HostLoopSleepMs(Result result);
+
+// How many passes in a row, up to the last, found no task to run: an engine
+// that waits for the user sleeps, and this count keeps growing.
+uint32_t HostLoopQuietPasses();

@@ -55,5 +55,9 @@ void RedrawTitle(uint32_t entry) {
 }
 }  // namespace
 
-void HostTextInputFocused() { RedrawTitle(2); }
+// The window system may tell of the focus late, the window already gone:
+// its title must not come back.
+void HostTextInputFocused() {
+  if (TiwOpenSession()) RedrawTitle(2);
+}
 void HostTextInputGone() { RedrawTitle(3); }

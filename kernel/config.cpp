@@ -132,6 +132,14 @@ void OnRead(ConfigContext* ctx, Result status, ConfigHandle* handle) {
     if (status == kStoreMalformed) {
       handle->damaged = true;
       status = kOk;
+      // Said once a run, at the first section that finds it: the user is
+      // not left wondering where everything went.
+      const int32_t index = UbstoreClassIndex(handle->className);
+      const auto bit = static_cast<uint8_t>(index >= 0 ? 1u << index : 0u);
+      if (bit && !(ctx->saidDamaged & bit)) {
+        ctx->saidDamaged |= bit;
+        UbstoreSayDamaged(handle->className, handle->storageBuffer, handle->storageLength);
+      }
     }
   }
   if (status == kOk) status = ConfigEnterSection(ctx, handle);

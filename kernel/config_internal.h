@@ -42,6 +42,7 @@ struct ConfigContext {
   ConfigProfile access;
   ConfigProfile wap;
   Queue waiting;  // open requests in arrival order, while busy
+  uint8_t saidDamaged;  // bit per storage class whose damage the user was told of
 };
 
 namespace ConfigState {

@@ -100,14 +100,32 @@ void UbstoreWrite(TskmanTask* reply, const char* className, const uint8_t* buffe
   if (reply) TskmanPost(reply, UbstoreMsg::Written, status, user);
 }
 
-Result UbstoreKeepDamaged(const char* className, const uint8_t* bytes, uint32_t length) {
+namespace {
+
+Result KeepDamaged(const char* className, const uint8_t* bytes, uint32_t length, char* kept,
+                   uint32_t keptSize) {
   static constexpr char kSuffix[] = ".damaged";
   if (UbstoreClassIndex(className) < 0) return kUbstoreUnknownClass;
   char path[32];
   uint32_t n = 0;
   for (; className[n] != '\0'; ++n) path[n] = className[n];  // class names are short
   for (uint32_t i = 0; i < sizeof kSuffix; ++i) path[n + i] = kSuffix[i];
-  return PlatformFileReplace(path, bytes, length) == FileStatus::Ok ? kOk : kUbstoreWriteFailed;
+  return PlatformFileKeepCopy(path, bytes, length, kept, keptSize) == FileStatus::Ok
+             ? kOk
+             : kUbstoreWriteFailed;
+}
+
+}  // namespace
+
+Result UbstoreKeepDamaged(const char* className, const uint8_t* bytes, uint32_t length) {
+  return KeepDamaged(className, bytes, length, nullptr, 0);
+}
+
+Result UbstoreSayDamaged(const char* className, const uint8_t* bytes, uint32_t length) {
+  char kept[48];
+  const Result r = KeepDamaged(className, bytes, length, kept, sizeof kept);
+  if (r != kUbstoreUnknownClass) PlatformFileSayDamaged(className, r == kOk ? kept : nullptr);
+  return r;
 }
 
 void UbstoreFreeBuffer(uintptr_t /*userWord*/, uint8_t** buffer) {

@@ -39,9 +39,15 @@ void UbstoreRead(uint8_t** buffer, uint32_t* length, uintptr_t* userWord, Tskman
 void UbstoreWrite(TskmanTask* reply, const char* className, const uint8_t* buffer,
                   uint32_t length, uintptr_t user);
 // Keeps the bytes of a class file that could not be read as settings beside
-// it, as "<class>.damaged", before the class file is replaced; 0, or
-// kUbstoreWriteFailed (then the class file must not be replaced).
+// it, before the class file is replaced: as "<class>.damaged", or
+// "<class>.damaged.1" and on when earlier copies stand (none is written over;
+// bytes kept already are not kept again); 0, or kUbstoreWriteFailed (then the
+// class file must not be replaced).
 Result UbstoreKeepDamaged(const char* className, const uint8_t* bytes, uint32_t length);
+// The class file just read is damaged: its bytes are kept as above at once,
+// and the user is told which file it is, that its sections start empty and
+// where the bytes are.
+Result UbstoreSayDamaged(const char* className, const uint8_t* bytes, uint32_t length);
 // Returns a buffer of UbstoreRead to the process heap and nulls the pointer.
 void UbstoreFreeBuffer(uintptr_t userWord, uint8_t** buffer);
 // Frees an engine buffer meant for a write that will not happen; answers 0.

@@ -108,6 +108,7 @@ Result InputSessionCancel(InputSession* session) {
 
 Result InputSessionClose(InputSession* session) {
   if (!session) return InputErr::NullSession;
+  const bool popupEntry = !session->ownerControl && session->ownerTask;
   Result r = kOk;
   if (session->ownerControl) {
     r = PwlSend(session->ownerControl, nullptr, nullptr, 0, PwlMsg::Redraw, 0);
@@ -121,6 +122,8 @@ Result InputSessionClose(InputSession* session) {
       session->closed = 1;
       session->editor = nullptr;
       TiwClose(nullptr);
+      if (TskmanTask* ui = popupEntry ? TskmanFind(Mod::Ui) : nullptr)
+        TskmanPost(ui, PwlEvent::InputClosed, 0, 0);
     }
   }
   if (session->ownerSlot && *session->ownerSlot == session) *session->ownerSlot = nullptr;

@@ -127,7 +127,12 @@ void Destroy(PopupRequest* r) {
     PwlSetActiveWindow(r->saved);
     if (r->saved) r->saved->hidden = 0;
     PostUi(PwlEvent::RedrawPage, reinterpret_cast<uintptr_t>(r->saved), 0);
-    PopupShowingMark = 0;
+    // A popup this one covered is on top again: its soft keys act, so its
+    // labels come back (after the clear below, which was this one's).
+    TskmanTask* under = r->saved ? r->saved->owner : nullptr;
+    const bool uncovered = under && TskmanIsAlive(under) && under->id == Mod::Popup;
+    if (uncovered) TskmanPost(under, PwlEvent::PopupUncovered, 0, 0);
+    PopupShowingMark = uncovered ? 1 : 0;
     PwlDestroyWindow(&r->window);
   }
   FreeBody(r);
@@ -377,6 +382,11 @@ Result PopupTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
     case PwlEvent::FocusChanged:
     case PwlEvent::Labels:
       PostUi(message, arg1, arg2);
+      return kOk;
+    case PwlEvent::PopupUncovered:
+      // Focused again by force: the focus-in offers the labels and sets the
+      // toolkit's soft-key slots as when the popup was built.
+      if (r->window && r->window->focused) PwlFocusControl(r->window->focused, 1);
       return kOk;
     case PwlEvent::Activated:
     case PwlEvent::Point:

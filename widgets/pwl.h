@@ -111,7 +111,13 @@ constexpr uint32_t Label = 0x2a00,        // (UTF-16 label, 0): show one soft-ke
     // still stands; then, once it has gone, that no answer came first.
     PopupCheck = 0x2a11,                  // (watch serial, 0)
     PopupGone = 0x2a12,                   // (watch serial, 0)
-    InputOpened = 0x2a10;                 // (0, 0)
+    // To a popup whose window is on top again, the one over it gone: its
+    // controls offer their soft-key labels and keys again.
+    PopupUncovered = 0x2a13,              // (0, 0)
+    InputOpened = 0x2a10,                 // (0, 0)
+    // To the UI task: a popup's text entry has closed; no control under it
+    // has the edit key the window's going left in the band.
+    InputClosed = 0x2a14;                 // (0, 0)
 }  // namespace PwlEvent
 
 // The browser task's notice that a changed form field lost the focus:

@@ -117,5 +117,63 @@ FileStatus PlatformFileRemove(const char* path) {
   return errno == ENOENT ? FileStatus::Missing : FileStatus::Failed;
 }
 
+namespace {
+
+bool SameBytes(const std::string& path, const void* data, uint32_t size) {
+  uint32_t have = 0;
+  if (PlatformFileSize(path.c_str(), &have) != FileStatus::Ok || have != size) return false;
+  std::string bytes(size, '\0');
+  return PlatformFileRead(path.c_str(), bytes.data(), size) == FileStatus::Ok &&
+         (size == 0 || std::memcmp(bytes.data(), data, size) == 0);
+}
+
+}  // namespace
+
+FileStatus PlatformFileKeepCopy(const char* path, const void* data, uint32_t size, char* kept,
+                                uint32_t keptSize) {
+  if (kept && keptSize) kept[0] = '\0';
+  for (int n = 0; n < kPlatformMostKeptCopies; ++n) {
+    const std::string name = n ? std::string(path) + "." + std::to_string(n) : std::string(path);
+    // The same bytes kept before (an earlier start found the same damage)
+    // are not kept twice.
+    if (SameBytes(name, data, size)) {
+      if (kept && keptSize) std::snprintf(kept, keptSize, "%s", name.c_str());
+      return FileStatus::Ok;
+    }
+    Fd f{::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)};
+    if (f.fd < 0) {
+      if (errno == EEXIST) continue;
+      return Failed(name.c_str(), errno);
+    }
+    bool ok = WriteAll(f.fd, static_cast<const uint8_t*>(data), size) && ::fsync(f.fd) == 0;
+    int error = ok ? 0 : errno;
+    if (::close(f.fd) != 0 && ok) {
+      ok = false;
+      error = errno;
+    }
+    f.fd = -1;
+    if (!ok) {
+      ::unlink(name.c_str());
+      return Failed(name.c_str(), error);
+    }
+    Fd dir{::open(FolderOf(name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (dir.fd >= 0) ::fsync(dir.fd);
+    if (kept && keptSize) std::snprintf(kept, keptSize, "%s", name.c_str());
+    return FileStatus::Ok;
+  }
+  return Failed(path, EEXIST);
+}
+
+void PlatformFileSayDamaged(const char* path, const char* kept) {
+  if (kept)
+    std::fprintf(stderr, "qor: %s is damaged: its sections start empty; its bytes are kept in %s\n",
+                 path, kept);
+  else
+    std::fprintf(stderr,
+                 "qor: %s is damaged: its sections start empty; its bytes could not be kept, "
+                 "so it is not replaced\n",
+                 path);
+}
+
 void* PlatformAlloc(uint32_t size) { return std::malloc(size ? size : 1); }
 void PlatformFree(void* p) { std::free(p); }

@@ -24,6 +24,17 @@ using FileFailureHook = void (*)(const char* path, int error);
 FileFailureHook PlatformFileOnFailure(FileFailureHook hook);
 void PlatformFileSayFailed(const char* path, int error);
 FileStatus PlatformFileRemove(const char* path);
+// Keeps the bytes in a new file, never over an earlier one: the first of
+// "<path>", "<path>.1", "<path>.2", ... (up to kPlatformMostKeptCopies names)
+// that does not exist yet, unless one of
+// them already holds exactly these bytes. The name used goes to `kept` (cut to
+// keptSize). A failure is told to the failure hook.
+constexpr int kPlatformMostKeptCopies = 1000;
+FileStatus PlatformFileKeepCopy(const char* path, const void* data, uint32_t size, char* kept,
+                                uint32_t keptSize);
+// Says on standard error that a stored file could not be read, that what it
+// held starts empty, and where its bytes were kept (null: nowhere).
+void PlatformFileSayDamaged(const char* path, const char* kept);
 
 // The platform allocator, for host records and buffers the host hands out.
 void* PlatformAlloc(uint32_t size);

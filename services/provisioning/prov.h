@@ -126,6 +126,10 @@ Result ProvTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_
 // applied as if a page had loaded it: consent, PIN, MAC, commit. 0 once it
 // runs; ProvCode::Refused when the cache holds no such object.
 Result ProvProvisionPushed(const char* url);
+// A load the module steps itself rather than through the URL task: while
+// the row waits for an answer the load is not stepped, and once the answer
+// has come `task` receives ProvMsg::PushStep.
+void ProvStepBy(UrlLoad* load, TskmanTask* task);
 
 // The one downloaded item held for installation, handed over by the download row.
 int ProvHeldItemSetLength(uint8_t* item, uint32_t length);

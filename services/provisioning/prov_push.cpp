@@ -1,6 +1,7 @@
 // Connectivity documents that arrive by push: no page requests them, so a
 // task of their own runs the "provc" row over a copy of the pushed object,
-// one step per message, until the document is applied or refused.
+// one step per message, until the document is applied or refused; while the
+// row waits for an answer the task sleeps until the answer wakes it.
 #include <initializer_list>
 
 #include "browser/bentask.h"
@@ -100,7 +101,10 @@ Result RunHandler(void* context, uint32_t message, uintptr_t, uintptr_t) {
     EndRun(self, run);
     return kOk;
   }
-  TskmanPost(self, ProvMsg::PushStep, 0, 0);
+  // While the row waits for the user (or the settings store) nothing is to
+  // be done: its answer sends the next step.
+  ProvStepBy(run->load, self);
+  if (!run->load->waiting) TskmanPost(self, ProvMsg::PushStep, 0, 0);
   return kOk;
 }
 

@@ -47,6 +47,7 @@ struct ProvTaskCtx {
   char16_t* pin;  // owned
   Queue data;     // the document's blocks in arrival order
   UrlLoad* load;
+  TskmanTask* stepper;  // steps the load itself (a pushed document); null: the URL task
 };
 
 void FreeCtx(ProvTaskCtx** cp) {
@@ -63,12 +64,29 @@ void FreeCtx(ProvTaskCtx** cp) {
   MemFree(cp);
 }
 
+// A load that waits is not stepped until its answer has come: whoever steps
+// it is told that it can go on.
+void Wake(ProvTaskCtx* c) {
+  UrlLoad* load = c->load;
+  if (!load || !load->waiting) return;
+  if (c->stepper) {
+    load->waiting = 0;
+    TskmanPost(c->stepper, ProvMsg::PushStep, 0, 0);
+  } else {
+    UrlLoadWake(load);
+  }
+}
+
 // The awaited answer has come: the load moves on at its next step.
-void Continue(ProvTaskCtx* c) { c->state = c->next; }
+void Continue(ProvTaskCtx* c) {
+  c->state = c->next;
+  Wake(c);
+}
 
 void Fail(ProvTaskCtx* c, Result code) {
   c->error = code;
   c->state = c->next;
+  Wake(c);
   PopupWatchStop(&c->watch);
   if (c->task) {
     TskmanTask* task = c->task;
@@ -461,6 +479,7 @@ Result ProvProcess(UrlModuleContext*, UrlLoad* load) {
     if (Result r = Create(load); r != kOk) return r;
   auto* c = static_cast<ProvTaskCtx*>(load->handlerState);
   const Result r = Step(c, load);
+  load->waiting = r == kOk && c->state == Wait ? 1 : 0;
   if (r != kOk) {
     FreeCtx(&c);
     load->handlerState = nullptr;
@@ -482,6 +501,7 @@ Result ProvRelease(UrlModuleContext*, UrlLoad* load) {
   if (c->state == Wait && !c->popupShowing && c->task) {
     c->closed = 1;  // the task frees the context when its answer comes
     c->load = nullptr;
+    c->stepper = nullptr;
     return kOk;
   }
   if (c->popupShowing && c->task) {
@@ -491,11 +511,16 @@ Result ProvRelease(UrlModuleContext*, UrlLoad* load) {
     PopupClose();
     c->closed = 1;
     c->load = nullptr;
+    c->stepper = nullptr;
     TskmanPost(c->task, ProvMsg::Ask, 0, 0);
     return kOk;
   }
   FreeCtx(&c);
   return kOk;
+}
+
+void ProvStepBy(UrlLoad* load, TskmanTask* task) {
+  if (auto* c = load ? static_cast<ProvTaskCtx*>(load->handlerState) : nullptr) c->stepper = task;
 }
 
 int ProvHeldItemSetLength(uint8_t* item, uint32_t length) {

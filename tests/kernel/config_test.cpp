@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/platform/files.h"
 #include "kernel/heap.h"
 #include "kernel/sstore.h"
 #include "tests/kernel/config_fixture.h"
@@ -158,10 +159,46 @@ TEST_F(ConfigTest, ADamagedClassFileIsKeptAsideBeforeItIsRewritten) {
   EXPECT_EQ(ReadFile("page.damaged"), damaged);
 }
 
+// Each damage is said when the file is first read, its bytes kept at once
+// under a name no earlier copy has; the same bytes found again are not kept
+// twice.
+TEST_F(ConfigTest, ADamagedClassFileIsSaidAndKeptWithoutWritingOverAnEarlierCopy) {
+  struct Damage {
+    Bytes bytes;
+    const char* keptAs;
+  };
+  const Bytes first = {1, 5, 0xFF, 0xFF, 'x'}, second = {1, 9, 0xFF};
+  const Damage table[] = {{first, "page.damaged"},
+                          {first, "page.damaged"},  // the same damage, found again
+                          {second, "page.damaged.1"}};
+  for (const Damage& d : table) {
+    SCOPED_TRACE(d.keptAs);
+    WriteFile("page", d.bytes);
+    ConfigStop();
+    Pump();
+    ASSERT_EQ(ConfigStart(Task(Mod::UiStart)->task()), kOk);
+    Pump();
+    ::testing::internal::CaptureStderr();
+    ConfigHandle* h = Open("home", true);
+    ConfigRelease(&h);
+    h = Open("home", true);  // said once a run
+    ConfigRelease(&h);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said, std::string("qor: page is damaged: its sections start empty; its bytes are kept in ") +
+                        d.keptAs + "\n");
+    EXPECT_EQ(ReadFile(d.keptAs), d.bytes);
+  }
+  EXPECT_EQ(ReadFile("page.damaged"), first);
+  EXPECT_FALSE(std::filesystem::exists("page.damaged.2"));
+}
+
 TEST_F(ConfigTest, ADamagedClassFileThatCannotBeKeptAsideIsNotReplaced) {
   const Bytes damaged = {1, 5, 0xFF, 0xFF, 'x'};
   WriteFile("page", damaged);
+  // Every name a copy may take stands already.
   std::filesystem::create_directory("page.damaged");
+  for (int n = 1; n < kPlatformMostKeptCopies; ++n)
+    std::filesystem::create_directory("page.damaged." + std::to_string(n));
   ConfigHandle* h = Open("home", true);
   ConfigSetString(h, "url", "u");
   EXPECT_EQ(Save(h), kUbstoreWriteFailed);

@@ -15,9 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "host/hostloop.h"
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
+#include "browser/bentask.h"
+#include "browser/uiwindow.h"
 #include "host/platform/shell.h"
+#include "kernel/libc.h"
+#include "kernel/uistring.h"
 #include "host/qt/qthost.h"
 #include "host/qt/textinput.h"
 #include "kernel/config.h"
@@ -100,6 +105,55 @@ class ProvHostTest : public HostFixture {
     TskmanCreateTask(&reader, Mod::TestCode, Reader, nullptr);
     ConfigOpen(reader, "//access", false);
   }
+  // Sends the document that wants the user's PIN, pushed from 5551234.
+  void SendPush() {
+    const std::string macs = ReadWholeFile(std::string(QOR_PROV_DATA_DIR) + "/macs.txt");
+    const size_t at = macs.find("userpin ") + 8;
+    const int out = LoopbackUdpSocket(0);
+    for (const std::string& datagram :
+         PushDatagrams("5551234", macs.substr(at, 40), ProvDocument("../wbxml/prov.wbxml")))
+      SendToLoopback(out, smsPort_, datagram);
+    ::close(out);
+  }
+  // Types the PIN into the host's text-input window once it shows (and
+  // `ready` says so); false until then.
+  static bool EnterPin(const std::function<bool()>& ready = [] { return true; }) {
+    TextInputWindow* window = QtTextInputWindow();
+    if (!window || !window->isVisible() || !ready()) return false;
+    QTest::keyClicks(window->editor(), "1234");
+    QTest::keyClick(window->editor(), Qt::Key_Return);
+    return true;
+  }
+};
+
+// Watches the engine for a number of polls while a question waits: what it
+// ran besides the expiries of timers (a timer wakes the engine when its time
+// comes; a task that posts itself again keeps it from ever sleeping), and
+// whether the loop found nothing to run.
+struct QuietWatch {
+  static inline std::vector<std::pair<uint32_t, uint32_t>>* ran = nullptr;
+  std::vector<std::pair<uint32_t, uint32_t>> seen;  // {task id, message}
+  int polls = 0;
+  bool slept = false;
+  static void Observe(const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t) {
+    if (ran && message != TskMsg::Timer && ran->size() < 8) ran->push_back({task->id, message});
+  }
+  int settling = 0;
+  // True once the watch is over. It begins once the engine has taken what
+  // the question's opening posted (or after a while, when it never does).
+  bool Done() {
+    if (polls == 0 && TskmanPendingCount() > 0 && ++settling < 20) return false;
+    if (polls == 0) {
+      ran = &seen;
+      TskmanSetObserver(Observe);
+    }
+    slept = slept || HostLoopQuietPasses() > 0;
+    if (++polls < kQuietPolls) return false;
+    TskmanSetObserver(nullptr);
+    ran = nullptr;
+    return true;
+  }
+  static constexpr int kQuietPolls = 50;
 };
 
 // The shipped qor.ini's fonts: the popups draw their texts.
@@ -108,25 +162,22 @@ constexpr char kFonts[] =
     "Body1=7\nBody2=8\nBody3=9\nBody4=10\nBody5=12\nBody6=14\nBody7=18\n"
     "Heading1=14\nHeading2=12\nHeading3=11\nHeading4=10\nHeading5=9\nHeading6=8\n";
 
+// While the question and the PIN prompt wait for the user the engine has
+// nothing to do but what its timers bring: the loop finds no task to run
+// and sleeps.
 TEST_F(ProvHostTest, APushedDocumentIsConfirmedOnTheScreenAndKept) {
   WriteIniWithDefaultSkin(kFonts);
-  const std::string macs = ReadWholeFile(std::string(QOR_PROV_DATA_DIR) + "/macs.txt");
-  const size_t at = macs.find("userpin ") + 8;
-  const std::vector<std::string> datagrams =
-      PushDatagrams("5551234", macs.substr(at, 40), ProvDocument("../wbxml/prov.wbxml"));
   int shownFor = 0;
   bool popupMatched = false, pinAsked = false;
+  QuietWatch asked, pin;
   // Push reception hands the pushed document to provisioning.
   Result r = Run({[&] {
-                    const int out = LoopbackUdpSocket(0);
-                    for (const std::string& datagram : datagrams)
-                      SendToLoopback(out, smsPort_, datagram);
-                    ::close(out);
+                    SendPush();
                     return true;
                   },
                   [&] {
                     // The popup is up once drawn for a few passes.
-                    if (!PopupShowingMark || ++shownFor < 5) return false;
+                    if (!PopupShowingMark || ++shownFor < 5 || !asked.Done()) return false;
                     const ShellScreen& screen = ShellGetScreen();
                     popupMatched = GoldenMatches(
                         std::string(QOR_GOLDEN_DIR) + "/prov_confirm.png",
@@ -136,14 +187,7 @@ TEST_F(ProvHostTest, APushedDocumentIsConfirmedOnTheScreenAndKept) {
                     QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Return);
                     return true;
                   },
-                  [&] {
-                    TextInputWindow* window = QtTextInputWindow();
-                    if (!window || !window->isVisible()) return false;
-                    pinAsked = true;
-                    QTest::keyClicks(window->editor(), "1234");
-                    QTest::keyClick(window->editor(), Qt::Key_Return);
-                    return true;
-                  },
+                  [&] { return pinAsked = EnterPin([&] { return pin.Done(); }); },
                   [&] {
                     if (TskmanFind(Mod::Provisioning)) return false;
                     ReadAccess();
@@ -153,6 +197,11 @@ TEST_F(ProvHostTest, APushedDocumentIsConfirmedOnTheScreenAndKept) {
   EXPECT_EQ(r, kUiStartFinished);
   EXPECT_TRUE(popupMatched);
   EXPECT_TRUE(pinAsked);
+  using Ran = std::vector<std::pair<uint32_t, uint32_t>>;
+  EXPECT_EQ(asked.seen, Ran{});
+  EXPECT_TRUE(asked.slept);
+  EXPECT_EQ(pin.seen, Ran{});
+  EXPECT_TRUE(pin.slept);
   const std::string expected =
       "0/url=5551234\n0/name=5551234\n0/Access=#0\n0/sec=#1\n"
       "0/wap/isp=NAP1\n0/wap/proxy=10.0.0.1\n0/wap/session_mode=#1\n0/wap/coport=#9201\n"
@@ -173,5 +222,165 @@ TEST_F(ProvHostTest, APushedDocumentIsConfirmedOnTheScreenAndKept) {
   EXPECT_EQ(r, kUiStartFinished);
   EXPECT_EQ(gAccess, expected);
 }
+
+// A document loaded as a page (stepped by the URL task) lets the engine
+// sleep while its question waits, as a pushed one does.
+TEST_F(ProvHostTest, WhileTheQuestionOfADocumentLoadedAsAPageWaitsTheLoopSleeps) {
+  WriteIniWithDefaultSkin(std::string(kFonts) + "[Operation]\nURL=file:///test/doc.provc\n");
+  std::filesystem::create_directories("romfiles/test");
+  std::filesystem::copy_file(std::string(QOR_PROV_DATA_DIR) + "/../wbxml/prov.wbxml",
+                             "romfiles/test/doc.provc");
+  QuietWatch asked;
+  Result r = Run({[&] {
+                    if (!PopupShowingMark || !asked.Done()) return false;
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Return);
+                    return true;
+                  },
+                  [&] {
+                    if (TskmanFind(Mod::Provisioning) || PopupShowingMark) return false;
+                    ReadAccess();
+                    return true;
+                  },
+                  [&] { return gAccess != "(not read)"; }});
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(asked.seen, (std::vector<std::pair<uint32_t, uint32_t>>{}));
+  EXPECT_TRUE(asked.slept);
+  EXPECT_NE(gAccess.find("/wap/proxy=10.0.0.1\n"), std::string::npos) << gAccess;
+}
+
+// What the soft-key band shows: its two labels and the title in its box.
+struct Band {
+  std::u16string left, right, title;
+  bool operator==(const Band&) const = default;
+};
+void PrintTo(const Band& b, std::ostream* out) {
+  auto narrow = [](const std::u16string& t) {
+    std::string s;
+    for (char16_t c : t) s += c < 128 ? std::string(1, static_cast<char>(c)) : "U+" + std::to_string(c);
+    return s;
+  };
+  *out << "{" << narrow(b.left) << "|" << narrow(b.right) << "|" << narrow(b.title) << "}";
+}
+Band BandShown() {
+  UiWindow* ui = UiGetWindow();
+  if (!ui) return {u"(no window)", u"", u""};
+  return {ui->labels[0] ? ui->labels[0] : u"", ui->labels[1] ? ui->labels[1] : u"", ui->title};
+}
+// Whether every pixel of the band is white: nothing is drawn there.
+bool BandBlank() {
+  const ShellScreen& screen = ShellGetScreen();
+  for (int32_t y = screen.height - 16; y < screen.height; ++y)
+    for (int32_t x = 0; x < screen.width; ++x)
+      if (screen.pixels[y * screen.pitch + x] != 0xFFFF) return false;
+  return true;
+}
+// The engine takes what waits (the host loop does not step it while a test acts).
+void Settle() {
+  for (int i = 0; i < 100000 && TskmanPendingCount() > 0; ++i) TskmanStep();
+}
+
+// The band shows the labels of the keys that act on what is on top, and
+// they go with what they belonged to: the provisioning question, covered by
+// a script's confirm that Home opened and uncovered when it is answered,
+// shows its labels again; once its PIN is accepted nothing is left in the
+// band; a script's alert shows its one label alone.
+TEST_F(ProvHostTest, TheSoftKeyBandFollowsWhatIsOnTop) {
+  WriteIniWithDefaultSkin(std::string(kFonts) +
+                          "[Operation]\nURL=file:///test/wta.wmlsc#confirm('Go on?')\n");
+  std::filesystem::create_directories("romfiles/test");
+  std::filesystem::copy_file(QOR_WMLS_DATA "/wta.wmlsc", "romfiles/test/wta.wmlsc");
+  auto question = [] { return TskmanFind(Mod::Popup) && PopupShowingMark; };
+  auto scriptAnswer = [] {
+    const char16_t* value = BenGetVar(BenGetBrowser(), u"r");
+    return std::u16string(value ? value : u"");
+  };
+  const Band provQuestion{UiGetString(17, 3), UiGetString(17, 4), u""};
+  std::vector<Band> seen;
+  bool blankAfterPin = false;
+  Result r = Run({[&] {
+                    // The start's confirm answered first: the push comes to an empty screen.
+                    if (!question()) return false;
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F9);
+                    return true;
+                  },
+                  [&] {
+                    if (TskmanFind(Mod::Popup) || scriptAnswer().empty()) return false;
+                    SendPush();
+                    return true;
+                  },
+                  [&] {
+                    if (!question() || !TskmanFind(Mod::Provisioning)) return false;
+                    Settle();
+                    seen.push_back(BandShown());
+                    BenSetVar(BenGetBrowser(), u"r", nullptr);
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Home);  // the confirm over it
+                    return true;
+                  },
+                  [&] {
+                    Settle();
+                    if (BandShown().left != u"yes") return false;
+                    seen.push_back(BandShown());
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F9);
+                    return true;
+                  },
+                  [&] {
+                    if (scriptAnswer().empty()) return false;
+                    Settle();
+                    seen.push_back(BandShown());  // the question again
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F3);
+                    return true;
+                  },
+                  [&] { return EnterPin(); },
+                  [&] {
+                    if (TskmanFind(Mod::Provisioning) || TskmanFind(Mod::Popup)) return false;
+                    Settle();
+                    seen.push_back(BandShown());
+                    blankAfterPin = BandBlank();
+                    TskmanPost(TskmanFind(Mod::Ui), BenMsg::UiNavigate,
+                               reinterpret_cast<uintptr_t>(
+                                   LibcStrDup("file:///test/wta.wmlsc#alert('Done')")),
+                               0);
+                    return true;
+                  },
+                  [&] {
+                    if (!question()) return false;
+                    Settle();
+                    seen.push_back(BandShown());
+                    return true;
+                  }});
+  EXPECT_EQ(r, kUiStartFinished);
+  const std::vector<Band> expected = {provQuestion,
+                                      {u"yes", u"no", u""},
+                                      provQuestion,
+                                      {u"", u"", u""},
+                                      {UiGetString(13, 14), u"", u""}};
+  EXPECT_EQ(seen, expected);
+  EXPECT_TRUE(blankAfterPin);
+}
+
+// The other questions a user meets let the engine sleep too: a script's
+// confirm, alert and prompt, and a call's consent.
+class QuestionHostTest : public ProvHostTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(QuestionHostTest, WhileItWaitsTheLoopSleeps) {
+  WriteIniWithDefaultSkin(std::string(kFonts) + "[Operation]\nURL=" + GetParam() + "\n");
+  std::filesystem::create_directories("romfiles/test");
+  std::filesystem::copy_file(QOR_WMLS_DATA "/wta.wmlsc", "romfiles/test/wta.wmlsc");
+  QuietWatch asked;
+  Result r = Run({[&] {
+    TextInputWindow* window = QtTextInputWindow();
+    const bool shown = PopupShowingMark || (window && window->isVisible());
+    return TskmanFind(Mod::Popup) && shown && asked.Done();
+  }});
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(asked.seen, (std::vector<std::pair<uint32_t, uint32_t>>{}));
+  EXPECT_TRUE(asked.slept);
+}
+
+INSTANTIATE_TEST_SUITE_P(Questions, QuestionHostTest,
+                         ::testing::Values("file:///test/wta.wmlsc#confirm('Go on?')",
+                                           "file:///test/wta.wmlsc#alert('Done')",
+                                           "file:///test/wta.wmlsc#prompt('Name?','x')",
+                                           "wtai://wp/mc;5551234"));
 
 }  // namespace
