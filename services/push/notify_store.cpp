@@ -119,7 +119,10 @@ Back RestoreOne(const uint8_t* bytes, uint32_t length, const uint8_t* doc, uint3
       back = r == kSiSlNoMemory ? Back::Missed : Back::Damaged;
     else
       SiSlAttachRecord(load, record);
-  } else if (load->contentClass == 0 || recordLength != 0) {
+  } else if (load->typeId != UrlType::ConnectivityWbxml || recordLength != 0) {
+    // The inbox keeps nothing else: a record of another type was not
+    // written by it, and as a message with no summary it would end every
+    // walk over the inbox.
     back = Back::Damaged;
   } else if (NotifyStoreDocRestore(load, reinterpret_cast<const char*>(bytes + 12), nameLength,
                                    doc, docLength) == NotifyStoreDocRead::NoMemory) {
@@ -247,7 +250,10 @@ Result WriteListed(ConfigHandle* handle, UrlLoad* const* messages, uint32_t coun
   for (uint32_t i = 0; i < count; ++i) {
     // A push message without its record cannot be listed again.
     if (messages[i]->contentClass == kPushClass && !PushRecordOf(messages[i])) continue;
-    if (messages[i]->contentClass == 0) continue;
+    // Nor can anything but a push message or a connectivity document.
+    if (messages[i]->contentClass != kPushClass &&
+        messages[i]->typeId != UrlType::ConnectivityWbxml)
+      continue;
     if (Result r = WriteOne(handle, *n, messages[i]); r != kOk) return r;
     // A document over the limits stays out: its message is kept by name.
     const uint32_t size = documents ? NotifyStoreDocSize(messages[i]) : 0;

@@ -1322,6 +1322,7 @@ TEST_P(PushDamagedRecordTest, TheOthersComeBack) {
   Rewrite("m1", &damaged);
   StartServices();
   EXPECT_EQ(List("all", "priority"), (std::vector<std::string>{"indication/high"}));
+  EXPECT_EQ(List("all", "count"), (std::vector<std::string>{"1"}));
   EXPECT_EQ(Cached(prov), nullptr);
   StopServices();
   EXPECT_TRUE(Stored("d0").empty());
@@ -1347,6 +1348,9 @@ INSTANTIATE_TEST_SUITE_P(
                            return WithWord(s, s.size() - 4, 4) + std::string(4, 'x');
                          }},
         DamagedRecordRow{"CutShort", [](const std::string& s) { return s.substr(0, 15); }},
+        // Whole, but of a type the inbox never keeps (a channel document).
+        DamagedRecordRow{"ATypeTheInboxNeverKeeps",
+                         [](const std::string& s) { return WithWord(s, 4, 22); }},
         DamagedRecordRow{"ANulInTheName",
                          [](const std::string& s) {
                            std::string other = s;
