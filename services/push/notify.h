@@ -70,6 +70,10 @@ bool NotifyKeepMessage(UrlLoad* message);
 // Takes the message off the list and out of the inbox: a viewed message
 // keeps its lock released already, any other one is unlocked now.
 void NotifyRemoveMessage(UrlLoad* message);
+// True while the message is on the kept list. A cached push on its way
+// (placed, not yet routed) or being routed is not: its lock is delivery's
+// or push reception's, not the inbox's.
+bool NotifyHoldsMessage(const UrlLoad* message);
 // 0x10000 marks it presented; 0x20000 marks it viewed and releases its lock.
 void NotifyMarkMessage(UrlLoad* message, uint32_t flags);
 

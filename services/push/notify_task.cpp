@@ -632,6 +632,11 @@ void NotifyRemoveMessage(UrlLoad* message) {
   UrlLoadClearFlags(message, UrlFlag::Kept);
 }
 
+bool NotifyHoldsMessage(const UrlLoad* message) {
+  NotifyTask* ctx = Context();
+  return ctx && message && NodeOf(ctx, message);
+}
+
 void NotifyMarkMessage(UrlLoad* message, uint32_t flags) {
   if (!message) return;
   if (flags & UrlFlag::Presented) message->flags |= UrlFlag::Presented;
