@@ -70,6 +70,11 @@ bool NotifyKeepMessage(UrlLoad* message);
 // Takes the message off the list and out of the inbox: a viewed message
 // keeps its lock released already, any other one is unlocked now.
 void NotifyRemoveMessage(UrlLoad* message);
+// The rules met this SI or SL record: while the start has left stored
+// messages out of the inbox, a copy is noted for the save to apply the
+// same rules to them.
+struct PushRecord;
+void NotifyNoteRuled(const PushRecord* record);
 // True while the message is on the kept list. A cached push on its way
 // (placed, not yet routed) or being routed is not: its lock is delivery's
 // or push reception's, not the inbox's.

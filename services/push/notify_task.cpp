@@ -632,6 +632,10 @@ void NotifyRemoveMessage(UrlLoad* message) {
   UrlLoadClearFlags(message, UrlFlag::Kept);
 }
 
+void NotifyNoteRuled(const PushRecord* record) {
+  if (NotifyTask* ctx = Context()) NotifyStoreNoteRuled(&ctx->missed, record);
+}
+
 bool NotifyHoldsMessage(const UrlLoad* message) {
   NotifyTask* ctx = Context();
   return ctx && message && NodeOf(ctx, message);

@@ -1040,6 +1040,76 @@ INSTANTIATE_TEST_SUITE_P(Rows, PushUnreadRowTest,
                            return info.param.name;
                          });
 
+// What a run whose start could not read the inbox receives meets the
+// messages it missed as it would have met them in the inbox: the next
+// run never lists two SIs of one si-id or two SLs of one href, and a
+// delete does not come back.
+struct MissedRuleRow {
+  const char* name;
+  ReadFault fault;
+  const char* doc;
+  const char* gone;   // the kept text the push takes out, or null
+  const char* added;  // the text it adds, or null
+};
+
+class PushMissedRuleTest : public PushUnreadInboxTest,
+                           public ::testing::WithParamInterface<MissedRuleRow> {
+ protected:
+  std::vector<std::string> Texts() {
+    std::vector<std::string> texts = List("all", "text");
+    std::sort(texts.begin(), texts.end());
+    return texts;
+  }
+};
+
+TEST_P(PushMissedRuleTest, TheRulesReachWhatTheStartMissed) {
+  const MissedRuleRow& row = GetParam();
+  KeepInbox();
+  std::vector<std::string> want = Texts();
+  if (row.gone) want.erase(std::find(want.begin(), want.end(), row.gone));
+  if (row.added) want.push_back(row.added);
+  std::sort(want.begin(), want.end());
+  StopServices();
+  if (row.fault == ReadFault::StoreUnreadable) {
+    BreakStore();
+    StartServices();
+    MendStore();
+  } else {
+    StartUntilAsked();
+    std::vector<void*> eaten = EatHeap(0);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+  }
+  ASSERT_TRUE(List("all").empty());
+  PushDoc(row.doc);
+  Pump();
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    StopServices();
+    StartServices();
+    EXPECT_EQ(Texts(), want);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PushMissedRuleTest,
+    ::testing::Values(
+        MissedRuleRow{"UnreadableNewerSi", ReadFault::StoreUnreadable, "si_newer", "High news",
+                      "Newer news"},
+        MissedRuleRow{"UnreadableSiDelete", ReadFault::StoreUnreadable, "si_delete", "High news",
+                      nullptr},
+        MissedRuleRow{"UnreadableOlderSi", ReadFault::StoreUnreadable, "si_older", nullptr, nullptr},
+        MissedRuleRow{"UnreadableSameSl", ReadFault::StoreUnreadable, "sl_high", nullptr, nullptr},
+        MissedRuleRow{"UnreadableLowerSl", ReadFault::StoreUnreadable, "sl_low", nullptr, nullptr},
+        MissedRuleRow{"HeapNewerSi", ReadFault::HeapExhausted, "si_newer", "High news",
+                      "Newer news"},
+        MissedRuleRow{"HeapSiDelete", ReadFault::HeapExhausted, "si_delete", "High news", nullptr},
+        MissedRuleRow{"HeapOlderSi", ReadFault::HeapExhausted, "si_older", nullptr, nullptr},
+        MissedRuleRow{"HeapSameSl", ReadFault::HeapExhausted, "sl_high", nullptr, nullptr},
+        MissedRuleRow{"HeapLowerSl", ReadFault::HeapExhausted, "sl_low", nullptr, nullptr}),
+    [](const ::testing::TestParamInfo<MissedRuleRow>& info) { return info.param.name; });
+
 // The heap runs out at any point of the restore: whatever did not come
 // back is kept for the next start, which lists the whole inbox.
 TEST_F(PushUnreadInboxTest, ARestoreCutByTheHeapAnywhereLosesNothing) {
