@@ -326,6 +326,13 @@ Result WriteListed(ConfigHandle* handle, UrlLoad* const* messages, uint32_t coun
 
 }  // namespace
 
+bool NotifyStoreSpare(const char* key, uint32_t keyLength) {
+  if (keyLength < 2 || key[0] != 'd') return false;
+  for (uint32_t i = 1; i < keyLength; ++i)
+    if (key[i] < '0' || key[i] > '9') return false;
+  return true;
+}
+
 void NotifyStoreMissedClear(NotifyStoreMissed* missed) {
   MemFree(&missed->bits);
   NotifyStoreRuledClear(&missed->ruled);

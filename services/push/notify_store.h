@@ -16,11 +16,17 @@ constexpr char kNotifyStoreSection[] = "inbox";
 // kNotifyStoreDocLimit bytes in the section, and while the documents of the
 // whole inbox stay within kNotifyStoreDocBudget bytes, taken in list order:
 // the section shares its storage class's quota (8000 bytes unless the host
-// sets another) with the repository and local content. A message whose
+// sets another) with the repository and local content (see below). A message whose
 // document does not fit is kept by its name alone, as an inbox written
 // before documents were kept holds it, and comes back with an empty object.
 constexpr uint32_t kNotifyStoreDocLimit = 2048;
 constexpr uint32_t kNotifyStoreDocBudget = 4096;
+
+// The documents are copies of what the running inbox holds, and never cost
+// local content or a channel its store: a save of the class file that would
+// pass the quota drops them first (the settings store's spare values; the
+// services install this with their rows). Their messages come back by name.
+bool NotifyStoreSpare(const char* key, uint32_t keyLength);
 
 // The stored messages a start did not put back: every one when the section
 // could not be read, else those the heap could not hold then. The next

@@ -881,6 +881,85 @@ TEST_F(PushDocTest, MessagesAreKeptWhenTheirDocumentsOverrunTheQuota) {
   EXPECT_EQ(Body(Cached(prov)), "");
 }
 
+// A kept document never costs local content or a channel its store: a
+// home page or a channel that fits the class file without the inbox's
+// documents is stored beside a kept 1,800-byte one, which then comes back
+// by name; with a small document both stay.
+struct SpareRow {
+  const char* name;
+  uint32_t docSize;
+  bool channel;  // else a home page
+  bool docKept;
+};
+
+class PushSpareTest : public PushDocTest, public ::testing::WithParamInterface<SpareRow> {
+ protected:
+  // A pushed home page, one part of its own, of `size` bytes and 90 more.
+  void PushHomePage(uint32_t size) {
+    Push("multipart/related",
+         "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
+         "<html><body>" + std::string(size, 'x') + "</body></html>\r\n",
+         {{"X-Wap-Application-Id", "32768"}});
+    Pump();
+  }
+  // A fetched channel whose one resource holds `size` bytes, handed to the
+  // repository as the channel fetch hands it.
+  void StoreChannel(uint32_t size) {
+    RepResource resource{};
+    resource.href = const_cast<char*>("big.txt");
+    resource.typeId = UrlType::Text;
+    resource.state = RepState::Fetched;
+    resource.number = -1;
+    RepChannel channel{};
+    channel.base = const_cast<char*>("http://example.com/c");
+    channel.identity.channelId = const_cast<char*>("big-1");
+    channel.resourceCount = 1;
+    channel.resources = &resource;
+    RepChannel* copy = RepChannelCopy(&channel);
+    ASSERT_NE(copy, nullptr);
+    copy->resources->data = static_cast<uint8_t*>(MemAlloc(size, Use::Data, Mod::TestCode));
+    LibcMemSet(copy->resources->data, 'x', size);
+    copy->resources->dataLength = size;
+    TskmanPost(ReplibGetTask(), ReplibMsg::Store, reinterpret_cast<uintptr_t>(copy), 0);
+    Pump();
+  }
+  bool Has(const char* section, const char* key) {
+    for (const auto& [name, value] : Section(section))
+      if (name == key) return true;
+    return false;
+  }
+};
+
+TEST_P(PushSpareTest, WhatFitsWithoutTheDocumentsIsStored) {
+  const SpareRow& row = GetParam();
+  const std::string doc = DocOfSize(row.docSize);
+  const std::string prov = Push(kConnectivity, doc, ProvHeaders());
+  Pump();
+  StopServices();
+  StartServices();
+  ASSERT_FALSE(Stored("d0").empty());  // the class file holds the document
+  if (row.channel) {
+    ASSERT_NO_FATAL_FAILURE(StoreChannel(5900));
+    EXPECT_TRUE(Has("repository", "Channel"));
+  } else {
+    PushHomePage(5880);
+    EXPECT_TRUE(Has("homepage", "current"));
+  }
+  StopServices();
+  StartServices();
+  EXPECT_EQ(List("all", "priority"), std::vector<std::string>{"provisioning/medium"});
+  ASSERT_NE(Cached(prov), nullptr);
+  EXPECT_EQ(Body(Cached(prov)), row.docKept ? doc : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PushSpareTest,
+    ::testing::Values(SpareRow{"HomePageBesideASmallDocument", 6, false, true},
+                      SpareRow{"HomePageBesideALargeDocument", 1800, false, false},
+                      SpareRow{"ChannelBesideASmallDocument", 6, true, true},
+                      SpareRow{"ChannelBesideALargeDocument", 1800, true, false}),
+    [](const ::testing::TestParamInfo<SpareRow>& info) { return info.param.name; });
+
 // A stop at any step of a start, while the inbox comes back: the document
 // is whole after every round.
 TEST_F(PushDocTest, AStopAtAnyStepOfTheRestoreKeepsTheDocumentWhole) {
