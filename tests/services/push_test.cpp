@@ -1324,6 +1324,47 @@ TEST_F(PushTest, AStartShortOfMemoryIsAnsweredAndStops) {
   StartServices();
 }
 
+// Pushes that push reception drops because it stops go whole: the objects
+// delivery placed leave the cache with delivery's lock, though the cache
+// lives on (another user of the fetch layer keeps it).
+struct StopDropRow {
+  const char* name;
+  bool queued;  // queued before the stop, else arriving after it
+};
+
+class PushStopDropTest : public PushTest, public ::testing::WithParamInterface<StopDropRow> {};
+
+TEST_P(PushStopDropTest, PushesDroppedAtTheStopLeaveNothingInTheCache) {
+  UrlTaskContext* browserTask = nullptr;
+  ASSERT_EQ(UrlStartTask(&browserTask, writer->task()), kOk);
+  Pump();
+  starter->log.clear();
+  std::vector<std::string> urls;
+  if (GetParam().queued) {
+    ConfigHandle* ppg = OpenSection("PPG");  // routing waits for the section
+    for (const char* doc : {"si_high", "si_low", "sl_high"}) urls.push_back(PushDoc(doc));
+    Pump();
+    NotifyStopTask();
+    ConfigRelease(&ppg);
+  } else {
+    NotifyStopTask();
+    for (const char* doc : {"si_high", "si_low", "sl_high"}) urls.push_back(PushDoc(doc));
+  }
+  Pump();
+  EXPECT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+  for (const std::string& url : urls) EXPECT_EQ(Cached(url), nullptr) << url;
+  LcStopTask(starter->task());
+  UrlStopTask(browserTask);
+  Pump();
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, PushStopDropTest,
+                         ::testing::Values(StopDropRow{"QueuedAtTheStop", true},
+                                           StopDropRow{"ArrivingWhileStopping", false}),
+                         [](const ::testing::TestParamInfo<StopDropRow>& info) {
+                           return info.param.name;
+                         });
+
 TEST_F(PushTest, HeapIsWholeAfterManyPushes) {
   PushDoc("sl_high");  // one message stays throughout
   Pump();
