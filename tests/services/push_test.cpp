@@ -1013,10 +1013,26 @@ TEST_F(PushDocTest, ARestoreWithTheHeapRunningLowKeepsDocumentsWholeOrAbsent) {
 
 // --- A start that cannot read the inbox ---------------------------------------
 
+enum class ReadFault { StoreUnreadable, HeapExhausted };
+
 // The kept inbox of every kind (SIs, an SL, a connectivity message with its
 // document) and the ways a start may fail to read it back.
 class PushUnreadInboxTest : public PushDocTest {
  protected:
+  // Starts the services (stopped) so that the inbox does not come back.
+  void StartMissingTheInbox(ReadFault fault) {
+    if (fault == ReadFault::StoreUnreadable) {
+      BreakStore();
+      ASSERT_NO_FATAL_FAILURE(StartServices());
+      MendStore();
+    } else {
+      ASSERT_NO_FATAL_FAILURE(StartUntilAsked());
+      std::vector<void*> eaten = EatHeap(0);
+      Pump();
+      for (void* p : eaten) MemFreeRaw(p);
+      Pump();
+    }
+  }
   void KeepInbox() {
     body = Data("../prov/full.wbxml");
     prov = Push(kConnectivity, body, ProvHeaders());
@@ -1068,8 +1084,6 @@ class PushUnreadInboxTest : public PushDocTest {
   std::vector<std::string> kept;
 };
 
-enum class ReadFault { StoreUnreadable, HeapExhausted };
-
 struct UnreadRow {
   const char* name;
   ReadFault fault;
@@ -1083,17 +1097,7 @@ class PushUnreadRowTest : public PushUnreadInboxTest,
 TEST_P(PushUnreadRowTest, AStartThatCannotReadTheInboxLosesNothing) {
   KeepInbox();
   StopServices();
-  if (GetParam().fault == ReadFault::StoreUnreadable) {
-    BreakStore();
-    StartServices();
-    MendStore();
-  } else {
-    StartUntilAsked();
-    std::vector<void*> eaten = EatHeap(0);
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
-  }
+  ASSERT_NO_FATAL_FAILURE(StartMissingTheInbox(GetParam().fault));
   EXPECT_TRUE(List("all").empty());
   // The run numbers its pushes from 1 again: its message takes the name of
   // a kept one, and moves aside when both come back.
@@ -1149,17 +1153,7 @@ TEST_P(PushMissedRuleTest, TheRulesReachWhatTheStartMissed) {
   if (row.added) want.push_back(row.added);
   std::sort(want.begin(), want.end());
   StopServices();
-  if (row.fault == ReadFault::StoreUnreadable) {
-    BreakStore();
-    StartServices();
-    MendStore();
-  } else {
-    StartUntilAsked();
-    std::vector<void*> eaten = EatHeap(0);
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
-  }
+  ASSERT_NO_FATAL_FAILURE(StartMissingTheInbox(row.fault));
   ASSERT_TRUE(List("all").empty());
   PushDoc(row.doc);
   Pump();
