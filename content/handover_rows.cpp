@@ -276,6 +276,9 @@ Result NdwnContentProcess(UrlModuleContext*, UrlLoad* load) {
   if (state != ContentBodyState::Complete) return kOk;
   if (body->size == 0 || (load->announcedLength && body->size != load->announcedLength))
     return EndLoad(load, kOk);  // the load ended before the download was whole
+  // Two downloads may collect at once: the one finished last takes the
+  // place of the other's, which goes now.
+  NdwnHeldItemFree();
   gHeld.bytes = body->bytes;
   gHeld.length = body->size;
   body->bytes = nullptr;

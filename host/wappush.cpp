@@ -409,8 +409,9 @@ Result WapPushParse(const uint8_t* pdu, uint32_t length, UrlLoad* load, WapPushI
 }
 
 Result WapPushPlace(const char* sender, const uint8_t* pdu, uint32_t length) {
+  // A reception that stops, or ends after a failed start, would only drop it.
   TskmanTask* reception = TskmanFind(Mod::Notify);
-  if (!reception) return kWapPushNoReceiver;
+  if (!reception || !NotifyTakesPushes()) return kWapPushNoReceiver;
   // Named by push reception, whose inbox keeps names across runs.
   char* url = NotifyNewPushUrl(sender, Mod::Sms);
   if (!url) return kWapPushNoMemory;

@@ -264,6 +264,49 @@ void ConfigOpenEx(TskmanTask* reply, const char* section, bool writable, bool us
   TskmanPost(ctx->task, ConfigMsg::OpenRequest, reinterpret_cast<uintptr_t>(handle), 0);
 }
 
+namespace {
+
+struct Spare {
+  const ConfigSection* row;
+  ConfigSpareFn take;
+} gSpare;
+
+// Drops the spare values from the class root when the root would pass the
+// quota. Anything that stands in the way (no such section, no memory to
+// open it) leaves the root as it is: the write then answers for its size.
+void DropSpare(ConfigHandle* handle) {
+  const Spare spare = gSpare;
+  if (!spare.take || !handle->writable || LibcStrCmp(spare.row->className, handle->className) != 0)
+    return;
+  uint32_t size = 0;
+  if (StoreSerialize(&StoreTop(&handle->stack)->section, nullptr, &size, false) != kOk ||
+      size <= static_cast<uint32_t>(UbstoreGetQuota(UbstoreClassIndex(handle->className))))
+    return;
+  if (ConfigEnterLevel(handle, spare.row->name, 0, false) != kOk) return;
+  StoreSection* section = ConfigTop(handle);
+  // A deletion ends the walk that found the value: each starts again.
+  for (bool dropped = true; dropped;) {
+    dropped = false;
+    uintptr_t cursor = 0;
+    StoreEntry entry;
+    Result r = StoreFirst(section, &cursor, &entry);
+    while (r == kOk && !spare.take(reinterpret_cast<const char*>(entry.name), entry.nameLength))
+      r = StoreNext(section, &cursor, &entry);
+    if (r != kOk) break;
+    char name[kStoreMaxName + 1];
+    LibcMemCopy(name, entry.name, entry.nameLength);
+    dropped = StoreDeleteKey(section, name, entry.nameLength) == kOk;
+  }
+  StoreCommitLevel(&handle->stack, nullptr, 0);
+}
+
+}  // namespace
+
+void ConfigSetSpare(const char* section, ConfigSpareFn spare) {
+  const ConfigSection* row = ConfigFindSection(section);
+  gSpare = row && spare ? Spare{row, spare} : Spare{};
+}
+
 Result ConfigSave(ConfigHandle* handle) {
   if (!handle || !handle->config || handle->state != ConfigState::Open) return kConfigBadArg;
   ConfigContext* ctx = handle->config;
@@ -273,6 +316,7 @@ Result ConfigSave(ConfigHandle* handle) {
     Result r = StoreCommitLevel(&handle->stack, nullptr, 0);
     if (status == kOk) status = r;
   }
+  if (status == kOk) DropSpare(handle);
   uint32_t size = 0;
   if (status == kOk) {
     StoreStackRecord* root = StoreTop(&handle->stack);

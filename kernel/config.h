@@ -63,6 +63,15 @@ void ConfigOpenEx(TskmanTask* reply, const char* section, bool writable, bool us
 // kConfigBadArg, and no answer, for a handle that is not an open section of
 // the store.
 Result ConfigSave(ConfigHandle* handle);
+// Values one section gives up for the others of its storage class: a save
+// of any section of the class that would pass the class's quota first drops
+// the values of `section` whose names `spare` takes, then writes what is
+// left (refused as before when that still does not fit). What the section
+// keeps there must be worth less than what the others keep: copies that its
+// owner writes again, and can do without. One section at a time; a null
+// `spare` ends it.
+using ConfigSpareFn = bool (*)(const char* name, uint32_t nameLength);
+void ConfigSetSpare(const char* section, ConfigSpareFn spare);
 // Closes without writing and nulls the handle; the store is free again.
 void ConfigRelease(ConfigHandle** handle);
 // A free-standing writable handle over an empty section, with no storage.

@@ -1,12 +1,14 @@
 #include "services/service_rows.h"
 
 #include "content/vcalca.h"
+#include "kernel/config.h"
 #include "markup/varparse.h"
 
 #include "services/channels/rep.h"
 #include "services/provisioning/prov.h"
 #include "services/push/cid_scheme.h"
 #include "services/push/notify_scheme.h"
+#include "services/push/notify_store.h"
 #include "services/push/sisl.h"
 #include "services/wmlscript/wmls_content.h"
 #include "services/wtai/wtai.h"
@@ -50,10 +52,12 @@ void ServiceRowsInstall() {
                     kServiceSchemeRowCount);
   const VarParseSource* before = VarParseInstallSources(kServiceSources);
   if (before != kServiceSources) gSourcesBefore = before;
+  ConfigSetSpare(kNotifyStoreSection, NotifyStoreSpare);
 }
 
 void ServiceRowsRemove() {
   UrlSetServiceRows(nullptr, 0, nullptr, 0);
   VarParseInstallSources(gSourcesBefore);
   gSourcesBefore = nullptr;
+  ConfigSetSpare(kNotifyStoreSection, nullptr);
 }

@@ -57,25 +57,34 @@ void DropExpired(const UrlLoad* self) {
     NotifyRemoveMessage(expired);
 }
 
+// A kept SI the new one matches: one with the same si-id (a kept one with
+// neither href nor si-id matches none).
+bool SiSameId(const SiRecord* si, const SiRecord* kept) {
+  if (kept->href == kSiAbsent && kept->siId == kSiAbsent) return false;
+  return SameText(SiField(si, si->siId), SiField(kept, kept->siId));
+}
+
+// False when both carry a created date and the new one's is earlier.
+bool SiNotEarlier(const SiRecord* si, const SiRecord* kept) {
+  int64_t created = 0, keptCreated = 0;
+  return !(NotifyParsePushDate(SiField(si, si->created), &created) &&
+           NotifyParsePushDate(SiField(kept, kept->created), &keptCreated) &&
+           created < keptCreated);
+}
+
 UrlLoad* NotifyFindSiById(const SiRecord* si, const UrlLoad* message) {
   DropExpired(message);
-  const char16_t* id = SiField(si, si->siId);
-  return FindKept(message, [id](UrlLoad* load) {
+  return FindKept(message, [si](UrlLoad* load) {
     const SiRecord* other = SiOf(load);
-    if (!other) return false;
-    if (other->href == kSiAbsent && other->siId == kSiAbsent) return false;
-    return SameText(id, SiField(other, other->siId));
+    return other && SiSameId(si, other);
   });
 }
 
 uint32_t NotifySiReplace(const SiRecord* si, UrlLoad* message) {
   if (SiExpired(si)) return 1;
+  NotifyNoteRuled(reinterpret_cast<const PushRecord*>(si));
   if (UrlLoad* match = NotifyFindSiById(si, message)) {
-    const SiRecord* old = SiOf(match);
-    int64_t created = 0, oldCreated = 0;
-    if (NotifyParsePushDate(SiField(si, si->created), &created) &&
-        NotifyParsePushDate(SiField(old, old->created), &oldCreated) && created < oldCreated)
-      return 2;
+    if (!SiNotEarlier(si, SiOf(match))) return 2;
     NotifyRemoveMessage(match);
   }
   const char16_t* text = SiField(si, si->text);
@@ -93,6 +102,7 @@ UrlLoad* NotifyFindSlByHref(const SlRecord* sl, const UrlLoad* message) {
 
 uint32_t NotifySlReplace(const SlRecord* sl, UrlLoad* message) {
   if (!sl->href[0]) return 2;
+  NotifyNoteRuled(reinterpret_cast<const PushRecord*>(sl));
   UrlLoad* found = NotifyFindSlByHref(sl, message);
   if (!found) return 0;
   if (SlOf(found)->action > sl->action) return 2;
@@ -145,6 +155,26 @@ bool NotifyParsePushDate(const char16_t* text, int64_t* seconds) {
   if (month == 2 && day == 29 && !leap) return false;
   *seconds = LibcDaysSince1970(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
   return true;
+}
+
+bool NotifySameMessage(const PushRecord* newer, const PushRecord* kept) {
+  if (newer->type != kept->type) return false;
+  if (newer->type == PushRecordType::Si)
+    return SiSameId(reinterpret_cast<const SiRecord*>(newer),
+                    reinterpret_cast<const SiRecord*>(kept));
+  if (newer->type == PushRecordType::Sl)
+    return reinterpret_cast<const SlRecord*>(newer)->href[0] &&
+           LibcWStrCmp(reinterpret_cast<const SlRecord*>(newer)->href,
+                       reinterpret_cast<const SlRecord*>(kept)->href) == 0;
+  return false;
+}
+
+bool NotifyRecordReplaces(const PushRecord* newer, const PushRecord* kept) {
+  if (!NotifySameMessage(newer, kept)) return false;
+  if (newer->type == PushRecordType::Si)
+    return SiNotEarlier(reinterpret_cast<const SiRecord*>(newer),
+                        reinterpret_cast<const SiRecord*>(kept));
+  return kept->action <= newer->action;
 }
 
 uint32_t NotifyPushDateCheck(const char16_t* text) {

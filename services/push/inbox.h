@@ -32,6 +32,14 @@ bool NotifyParsePushDate(const char16_t* text, int64_t* seconds);
 // 2 when the date has been reached, else 0 (also for an absent or bad date).
 uint32_t NotifyPushDateCheck(const char16_t* text);
 
+// The replacement rules between two push records, `newer` met after
+// `kept`: whether they are the same message (SIs of one si-id, SLs of one
+// href), and whether the newer takes the kept one's place (an SI not dated
+// earlier, an SL of no lower action).
+struct PushRecord;
+bool NotifySameMessage(const PushRecord* newer, const PushRecord* kept);
+bool NotifyRecordReplaces(const PushRecord* newer, const PushRecord* kept);
+
 // Collections of kept messages: "siid", "all", "filtered".
 struct NotifyInbox;
 // rest: what follows the collection's name and "." ("news.text" gives the

@@ -30,6 +30,9 @@ constexpr Result kNotifyNoIndicator = ResultError(Mod::Notify, Err::BadArg);
 // and session stand, else 0x4508 once it has ended; 0x80450001 when it
 // cannot be created (no answer then).
 Result NotifyStartTask(TskmanTask* requester);
+// True while the task runs and takes pushes: not once it stops, nor while
+// it ends after a failed start. Delivery places nothing otherwise.
+bool NotifyTakesPushes();
 // Marks the task as stopping and posts 0x4505 to it; it answers 0x4506 to
 // the task that started it once its session and URL task have closed (0x4508
 // instead when its start failed).
@@ -70,6 +73,15 @@ bool NotifyKeepMessage(UrlLoad* message);
 // Takes the message off the list and out of the inbox: a viewed message
 // keeps its lock released already, any other one is unlocked now.
 void NotifyRemoveMessage(UrlLoad* message);
+// The rules met this SI or SL record: while the start has left stored
+// messages out of the inbox, a copy is noted for the save to apply the
+// same rules to them.
+struct PushRecord;
+void NotifyNoteRuled(const PushRecord* record);
+// True while the message is on the kept list. A cached push on its way
+// (placed, not yet routed) or being routed is not: its lock is delivery's
+// or push reception's, not the inbox's.
+bool NotifyHoldsMessage(const UrlLoad* message);
 // 0x10000 marks it presented; 0x20000 marks it viewed and releases its lock.
 void NotifyMarkMessage(UrlLoad* message, uint32_t flags);
 

@@ -52,13 +52,16 @@ char* QueryValue(const char* query, const char* name) {
   return value;
 }
 
+// The message of the inbox cached under the URL, or null. Any other cached
+// object (a push not yet routed among them) is no message of the inbox:
+// viewing or deleting it would let go of a lock the page never took.
 UrlLoad* FindMessage(const char* url) {
   if (!url) return nullptr;
   UrlParsed parsed;
   if (UrlParse(&parsed, url, 0) != kOk) return nullptr;
   UrlLoad* load = CacheFindByName(&parsed);
   UrlFreeParsed(&parsed);
-  return load;
+  return NotifyHoldsMessage(load) ? load : nullptr;
 }
 
 void SetRedirect(PageState* state, const char* url) {

@@ -4,6 +4,7 @@
 #include "browser/url.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "services/push/inbox.h"
 #include "services/push/notify.h"
 #include "services/push/notify_store_doc.h"
 #include "services/push/sisl.h"
@@ -119,7 +120,10 @@ Back RestoreOne(const uint8_t* bytes, uint32_t length, const uint8_t* doc, uint3
       back = r == kSiSlNoMemory ? Back::Missed : Back::Damaged;
     else
       SiSlAttachRecord(load, record);
-  } else if (load->contentClass == 0 || recordLength != 0) {
+  } else if (load->typeId != UrlType::ConnectivityWbxml || recordLength != 0) {
+    // The inbox keeps nothing else: a record of another type was not
+    // written by it, and as a message with no summary it would end every
+    // walk over the inbox.
     back = Back::Damaged;
   } else if (NotifyStoreDocRestore(load, reinterpret_cast<const char*>(bytes + 12), nameLength,
                                    doc, docLength) == NotifyStoreDocRead::NoMemory) {
@@ -187,7 +191,15 @@ struct Carried {
   uint8_t* bytes;
   uint32_t size;
   int32_t serial;  // the serial the section holds
+  PushRecord** records;  // the push records of those that stay, for the listed ones
+  uint32_t recordCount;
 };
+
+void FreeCarried(Carried* carried) {
+  for (uint32_t i = 0; i < carried->recordCount; ++i) MemFreeRaw(carried->records[i]);
+  MemFree(&carried->records);
+  MemFree(&carried->bytes);
+}
 
 Result CopyMissed(ConfigHandle* handle, const NotifyStoreMissed* missed, bool documents,
                   Carried* out) {
@@ -219,6 +231,52 @@ Result CopyMissed(ConfigHandle* handle, const NotifyStoreMissed* missed, bool do
   return kOk;
 }
 
+// The rules the run met reach the missed messages: one that a noted record
+// replaces leaves the copy; the push records of the others are kept for the
+// listed messages. A record that does not read is carried as it is (the
+// next start skips it). Without memory to read one, kNotifyNoMemory.
+Result SiftCarried(Carried* carried, const NotifyStoreRuled* ruled) {
+  uint32_t entries = 0;
+  for (uint32_t at = 0; at < carried->size; ++entries)
+    at += 8 + Get(carried->bytes + at) + Get(carried->bytes + at + 4 + Get(carried->bytes + at));
+  if (entries == 0) return kOk;
+  carried->records =
+      static_cast<PushRecord**>(MemAlloc(entries * sizeof(PushRecord*), Use::Data, kModule));
+  if (!carried->records) return kNotifyNoMemory;
+  uint32_t to = 0;
+  for (uint32_t at = 0; at < carried->size;) {
+    const uint8_t* data = carried->bytes + at + 4;
+    const uint32_t length = Get(carried->bytes + at);
+    const uint32_t entry = 8 + length + Get(data + length);
+    const uint32_t nameLength = NameLengthOf(data, length);
+    PushRecord* record = nullptr;
+    if (nameLength && length - 16 - nameLength != 0 &&
+        PushRecordLoad(data + 16 + nameLength, length - 16 - nameLength, &record) == kSiSlNoMemory)
+      return kNotifyNoMemory;
+    if (record && NotifyStoreRuledReplace(ruled, record)) {
+      MemFreeRaw(record);
+    } else {
+      if (record) carried->records[carried->recordCount++] = record;
+      LibcMemMove(carried->bytes + to, carried->bytes + at, entry);
+      to += entry;
+    }
+    at += entry;
+  }
+  carried->size = to;
+  return kOk;
+}
+
+// A listed push message that a carried one would have kept out of the
+// inbox (it is of the same message and the rules met it after that one
+// without replacing it).
+bool KeptOut(const Carried* carried, const UrlLoad* message) {
+  const PushRecord* record = PushRecordOf(message);
+  if (!record) return false;
+  for (uint32_t i = 0; i < carried->recordCount; ++i)
+    if (NotifySameMessage(record, carried->records[i])) return true;
+  return false;
+}
+
 // The missed messages go back under the numbers after the listed ones; a
 // document past what the budget leaves stays out, its message kept by name.
 Result WriteCarried(ConfigHandle* handle, const Carried* carried, uint32_t* n,
@@ -243,11 +301,15 @@ Result WriteCarried(ConfigHandle* handle, const Carried* carried, uint32_t* n,
 }
 
 Result WriteListed(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count,
-                   bool documents, uint32_t* n, uint32_t* documentBytes) {
+                   bool documents, const Carried* carried, uint32_t* n, uint32_t* documentBytes) {
   for (uint32_t i = 0; i < count; ++i) {
+    if (KeptOut(carried, messages[i])) continue;
     // A push message without its record cannot be listed again.
     if (messages[i]->contentClass == kPushClass && !PushRecordOf(messages[i])) continue;
-    if (messages[i]->contentClass == 0) continue;
+    // Nor can anything but a push message or a connectivity document.
+    if (messages[i]->contentClass != kPushClass &&
+        messages[i]->typeId != UrlType::ConnectivityWbxml)
+      continue;
     if (Result r = WriteOne(handle, *n, messages[i]); r != kOk) return r;
     // A document over the limits stays out: its message is kept by name.
     const uint32_t size = documents ? NotifyStoreDocSize(messages[i]) : 0;
@@ -264,8 +326,16 @@ Result WriteListed(ConfigHandle* handle, UrlLoad* const* messages, uint32_t coun
 
 }  // namespace
 
+bool NotifyStoreSpare(const char* key, uint32_t keyLength) {
+  if (keyLength < 2 || key[0] != 'd') return false;
+  for (uint32_t i = 1; i < keyLength; ++i)
+    if (key[i] < '0' || key[i] > '9') return false;
+  return true;
+}
+
 void NotifyStoreMissedClear(NotifyStoreMissed* missed) {
   MemFree(&missed->bits);
+  NotifyStoreRuledClear(&missed->ruled);
   *missed = NotifyStoreMissed{};
 }
 
@@ -273,12 +343,17 @@ Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t
                         bool documents, const NotifyStoreMissed* missed, uint32_t* documentBytes) {
   *documentBytes = 0;
   Carried carried{};
-  if (Result r = CopyMissed(handle, missed, documents, &carried); r != kOk) return r;
+  Result r = CopyMissed(handle, missed, documents, &carried);
+  if (r == kOk) r = SiftCarried(&carried, missed->ruled);
+  if (r != kOk) {
+    FreeCarried(&carried);
+    return r;
+  }
   ConfigDeleteTree(handle);
   uint32_t n = 0;
-  Result r = WriteListed(handle, messages, count, documents, &n, documentBytes);
+  r = WriteListed(handle, messages, count, documents, &carried, &n, documentBytes);
   if (r == kOk) r = WriteCarried(handle, &carried, &n, documentBytes);
-  MemFree(&carried.bytes);
+  FreeCarried(&carried);
   if (r != kOk) return r;
   // Names go on past those of the missed messages too.
   uint32_t serial = NotifyPushSerial();

@@ -7,6 +7,7 @@
 #include "kernel/config.h"
 
 struct UrlLoad;
+struct PushRecord;
 
 constexpr char kNotifyStoreSection[] = "inbox";
 
@@ -15,22 +16,38 @@ constexpr char kNotifyStoreSection[] = "inbox";
 // kNotifyStoreDocLimit bytes in the section, and while the documents of the
 // whole inbox stay within kNotifyStoreDocBudget bytes, taken in list order:
 // the section shares its storage class's quota (8000 bytes unless the host
-// sets another) with the repository and local content. A message whose
+// sets another) with the repository and local content (see below). A message whose
 // document does not fit is kept by its name alone, as an inbox written
 // before documents were kept holds it, and comes back with an empty object.
 constexpr uint32_t kNotifyStoreDocLimit = 2048;
 constexpr uint32_t kNotifyStoreDocBudget = 4096;
 
+// The documents are copies of what the running inbox holds, and never cost
+// local content or a channel its store: a save of the class file that would
+// pass the quota drops them first (the settings store's spare values; the
+// services install this with their rows). Their messages come back by name.
+bool NotifyStoreSpare(const char* key, uint32_t keyLength);
+
 // The stored messages a start did not put back: every one when the section
 // could not be read, else those the heap could not hold then. The next
 // write keeps them after the listed ones, so an inbox that did not come
-// back whole is never written over.
+// back whole is never written over; but first the SI and SL records the
+// rules met meanwhile reach them as they would have reached them in the
+// inbox: a missed message one of those replaces (an SI delete among them)
+// stays out, and a listed one that a missed one would have kept out goes.
+struct NotifyStoreRuled;
 struct NotifyStoreMissed {
   uint8_t* bits;   // bit i: stored message i; null when none was missed
   uint32_t count;  // the stored messages the bits cover
   uint32_t all;    // every stored message
+  NotifyStoreRuled* ruled;  // the records the rules met since the start
 };
 void NotifyStoreMissedClear(NotifyStoreMissed* missed);
+// Notes a copy of a record the rules met, while anything is missed. Of the
+// records of one message only those that may reach further are noted.
+// Without memory it is not noted: a missed message it would have replaced
+// stays then, and keeps out a listed one it would have kept out.
+void NotifyStoreNoteRuled(NotifyStoreMissed* missed, const PushRecord* record);
 
 // Clears the open section and writes the listed messages in list order
 // (push messages with their record; with `documents`, connectivity
@@ -47,3 +64,8 @@ Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t
 // marked in *missed (every one when there is no memory to mark them). A
 // document that does not read leaves its message as one kept by name.
 void NotifyStoreRestore(ConfigHandle* handle, NotifyStoreMissed* missed);
+
+// For the store's save: whether a noted record replaces the stored message
+// whose record is `kept`; and the list freed.
+bool NotifyStoreRuledReplace(const NotifyStoreRuled* ruled, const PushRecord* kept);
+void NotifyStoreRuledClear(NotifyStoreRuled** ruled);

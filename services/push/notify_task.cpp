@@ -261,19 +261,34 @@ Result Start(NotifyTask* ctx, NotifyPushEntry* entry, const char* url) {
   return kOk;
 }
 
-void NotifyRoutePush(NotifyTask* ctx, char* url) {
+// The object delivery placed under the URL and locked for push reception,
+// or null; the lock is push reception's from here on.
+UrlLoad* TakePlaced(const char* url) {
   UrlParsed parsed;
   UrlLoad* load = nullptr;
   if (UrlParse(&parsed, url, 0) == kOk) {
     load = CacheFindByName(&parsed);
     UrlFreeParsed(&parsed);
   }
-  if (!load || !(load->flags & UrlFlag::Kept)) {
+  if (!load || !(load->flags & UrlFlag::Kept)) return nullptr;
+  load->flags &= ~UrlFlag::Kept;
+  return load;
+}
+
+// A push that is not routed goes whole: its text, and its object with the
+// lock delivery put on it (else it would stay in the cache until the cache
+// is cleared).
+void DropPush(char** url) {
+  if (UrlLoad* load = TakePlaced(*url)) LetGo(load, false);
+  MemFree(url);
+}
+
+void NotifyRoutePush(NotifyTask* ctx, char* url) {
+  UrlLoad* load = TakePlaced(url);
+  if (!load) {
     MemFree(&url);
     return;
   }
-  // The delivery's lock is push reception's from here on.
-  load->flags &= ~UrlFlag::Kept;
   uint32_t appClass = 0, row = 0;
   NotifyPushEntry* entry = nullptr;
   if (NotifyAcceptPush(ctx, load) && Select(load, &appClass, &row))
@@ -301,7 +316,7 @@ void NotifyRoutePush(NotifyTask* ctx, char* url) {
 
 void FreeIncoming(NotifyTask* ctx) {
   while (auto* node = reinterpret_cast<UrlNode*>(QueuePopFront(&ctx->incoming))) {
-    MemFree(&node->url);
+    DropPush(&node->url);
     MemFree(&node);
   }
 }
@@ -437,12 +452,12 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
     case NotifyMsg::Push: {
       char* url = reinterpret_cast<char*>(arg1);
       if (ctx->stopping) {
-        MemFree(&url);
+        DropPush(&url);
         return kOk;
       }
       auto* node = static_cast<UrlNode*>(MemAllocZero(sizeof(UrlNode), Use::Data, kModule));
       if (!node) {
-        MemFree(&url);
+        DropPush(&url);
         return kOk;
       }
       node->url = url;
@@ -568,6 +583,13 @@ Result NotifyStartTask(TskmanTask* requester) {
   return kOk;
 }
 
+bool NotifyTakesPushes() {
+  TskmanTask* task = TskmanFind(kModule);
+  if (!task) return false;
+  // A task of another handler under this module's id stands in for it.
+  return task->handler != NotifyTaskHandler || !static_cast<NotifyTask*>(task->context)->stopping;
+}
+
 void NotifyStopTask() {
   TskmanTask* task = TskmanFind(kModule);
   if (!task) return;
@@ -630,6 +652,15 @@ void NotifyRemoveMessage(UrlLoad* message) {
   }
   // The last lock may free the message.
   UrlLoadClearFlags(message, UrlFlag::Kept);
+}
+
+void NotifyNoteRuled(const PushRecord* record) {
+  if (NotifyTask* ctx = Context()) NotifyStoreNoteRuled(&ctx->missed, record);
+}
+
+bool NotifyHoldsMessage(const UrlLoad* message) {
+  NotifyTask* ctx = Context();
+  return ctx && message && NodeOf(ctx, message);
 }
 
 void NotifyMarkMessage(UrlLoad* message, uint32_t flags) {

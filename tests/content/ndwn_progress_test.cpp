@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "browser/uiprogress.h"
 #include "browser/uitask.h"
@@ -81,6 +82,50 @@ TEST_F(NdwnProgressTest, ADownloadFillsTheBarAndIsHeld) {
   EXPECT_EQ(held, 1000u);
   EXPECT_FALSE(UiProgressActive());
   EXPECT_TRUE(Screen("ndwn_progress_100.png"));
+}
+
+// Two downloads collected at once: the one finished last is held, and the
+// other does not stay behind in the heap.
+TEST_F(NdwnProgressTest, TwoDownloadsAtOnceHoldTheLastAndLeaveNothingBehind) {
+  FetchDriver driver;
+  for (const char* name : {"/a", "/b"}) {
+    FetchBody body;
+    body.body = std::string(name[1] == 'a' ? 1000 : 600, name[1]);
+    body.blockSize = 100;
+    body.contentType = "application/ndwn";
+    driver.Serve(name, body);
+  }
+  Recorder urlOwner(Mod::TestHarness);
+  FetchRequester requester(Mod::Performance);
+  // Downloads `names` at once; what the one held holds.
+  const auto download = [&](std::initializer_list<const char*> names) {
+    UrlTaskContext* urlTask = nullptr;
+    UrlSession* session = nullptr;
+    EXPECT_EQ(UrlStartTask(&urlTask, urlOwner.task()), kOk);
+    EXPECT_EQ(UrlSessionCreate(&session, requester.task()), kOk);
+    Pump();
+    std::vector<UrlRequestRec*> requests;
+    for (const char* name : names) {
+      requests.push_back(nullptr);
+      EXPECT_EQ(requester.Request(session, std::string("qortest://h") + name, 0, &requests.back()),
+                kOk);
+    }
+    Pump();
+    for (UrlRequestRec* request : requests) requester.Done(session, request);
+    UrlSessionDestroy(session);
+    UrlStopTask(urlTask);
+    Pump();
+    uint32_t length = 0;
+    const uint8_t* item = NdwnHeldItem(&length);
+    const std::string held = item ? std::string(reinterpret_cast<const char*>(item), length) : "";
+    NdwnHeldItemFree();
+    return held;
+  };
+  EXPECT_EQ(download({"/a"}), std::string(1000, 'a'));  // whatever one download leaves
+  const uint32_t before = HeapGetStats().freeBytes;
+  const std::string held = download({"/a", "/b"});
+  EXPECT_TRUE(held == std::string(1000, 'a') || held == std::string(600, 'b'));
+  EXPECT_EQ(HeapGetStats().freeBytes, before);
 }
 
 }  // namespace

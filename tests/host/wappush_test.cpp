@@ -334,6 +334,52 @@ TEST_F(WapPushPlaceTest, ARequesterOfThePushedUrlGetsTheBodyAndHeadersFromTheCac
   EXPECT_EQ(Cached(urls[0]), nullptr);
 }
 
+bool gStartRun;  // push reception's start has run
+
+// Push reception whose start failed ends after its URL task: until then it
+// is there, but takes no push, and delivery places nothing for it.
+TEST_F(WapPushPlaceTest, NothingIsPlacedForAReceptionEndingAfterAFailedStart) {
+  // Push reception starts the fetch layer itself, as at start-up.
+  UrlSessionDestroy(session);
+  UrlStopTask(urlTask);
+  Pump();
+  ASSERT_EQ(UrlGetModule(), nullptr);
+  uint32_t ending = 0;
+  for (uint32_t reserve = 0; reserve <= 8000; reserve += 16) {
+    SCOPED_TRACE(reserve);
+    owner->log.clear();
+    // The heap runs short once the task is made: its start is what fails.
+    const bool created = NotifyStartTask(owner->task()) == kOk;
+    std::vector<void*> eaten = EatHeap(reserve);
+    gStartRun = false;
+    TskmanSetObserver([](const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t) {
+      gStartRun = gStartRun || (task->id == Mod::Notify && message == TskMsg::Start);
+    });
+    for (int i = 0; i < 100 && created && !gStartRun;) i += Step() == kOk ? 1 : 100;
+    TskmanSetObserver(nullptr);
+    for (void* p : eaten) MemFreeRaw(p);
+    bool answered = false;  // the answer waits in the ring
+    TskmanSiftEvents(
+        owner->task(),
+        [](void* user, uint32_t message, uintptr_t*, uintptr_t*) {
+          *static_cast<bool*>(user) |= message == NotifyMsg::Started;
+          return false;
+        },
+        &answered);
+    if (created && !answered && TskmanFind(Mod::Notify)) {
+      ++ending;
+      const uint32_t cached = CacheCount();
+      EXPECT_EQ(Place("+491701234567", kSiPush), kWapPushNoReceiver);
+      EXPECT_EQ(CacheCount(), cached);
+    }
+    if (answered) NotifyStopTask();
+    Pump();
+    ASSERT_EQ(TskmanFind(Mod::Notify), nullptr);
+  }
+  EXPECT_GT(ending, 0u);
+  ASSERT_EQ(UrlStartTask(&urlTask, owner->task()), kOk);
+  ASSERT_EQ(UrlSessionCreate(&session, requester->task()), kOk);
+}
 
 // A datagram as the bridge's peer sends it, decoded by the bridge.
 SmsReceived* Decode(int kind, const std::string& address, const Bytes& header, int port,

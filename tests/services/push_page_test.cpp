@@ -6,6 +6,8 @@
 #include <string>
 
 #include "browser/benvar.h"
+#include "browser/cache.h"
+#include "kernel/config.h"
 #include "kernel/datachunk.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
@@ -234,6 +236,38 @@ TEST_F(PushPageTest, ViewingAMessageThatIsGoneGoesBackToTheInbox) {
   EXPECT_NE(Get("notify://view?ext=http://example.com/a").find("<b>Inbox</b>"), std::string::npos);
   EXPECT_NE(Get("notify://view?int=&ext=x").find("<b>Inbox</b>"), std::string::npos);
 }
+
+// A push waits in the cache under delivery's lock until push reception
+// routes it; a page that names it before then finds no message of the
+// inbox, and the push is kept all the same once routed.
+class PushPageEarlyTest : public PushPageTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(PushPageEarlyTest, APageBeforeRoutingLeavesThePushAlone) {
+  struct Held {
+    ConfigHandle* handle;
+    ~Held() { ConfigRelease(&handle); }
+  } ppg{OpenSection("PPG")};  // routing waits for the section
+  ASSERT_NE(ppg.handle, nullptr);
+  const std::string url = PushDoc("si_low");
+  Pump();
+  ASSERT_NE(Cached(url), nullptr);
+  ASSERT_EQ(NotifyKeptCount(), 0u);
+  Get(std::string("notify://") + GetParam() + "?int=" + Encoded(url) + "&ext=http://example.com/a");
+  EXPECT_EQ(Redirect(), "notify://");
+  UrlLoad* message = Cached(url);
+  ASSERT_NE(message, nullptr);
+  EXPECT_FALSE(message->flags & UrlFlag::Viewed);
+  EXPECT_EQ(message->locks, 1u);
+  while (CacheFreeOne()) {
+  }  // the heap runs dry: the cache gives up what nothing locks
+  EXPECT_NE(Cached(url), nullptr);
+  ConfigRelease(&ppg.handle);
+  Pump();
+  EXPECT_EQ(NotifyKeptCount(), 1u);
+  EXPECT_EQ(Fill("[[$notify.all.text$]]"), "[Low news]");
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, PushPageEarlyTest, ::testing::Values("view", "delete"));
 
 TEST_F(PushPageTest, DeletingRemovesTheMessage) {
   const std::string url = PushDoc("si_low");

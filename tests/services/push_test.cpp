@@ -881,6 +881,85 @@ TEST_F(PushDocTest, MessagesAreKeptWhenTheirDocumentsOverrunTheQuota) {
   EXPECT_EQ(Body(Cached(prov)), "");
 }
 
+// A kept document never costs local content or a channel its store: a
+// home page or a channel that fits the class file without the inbox's
+// documents is stored beside a kept 1,800-byte one, which then comes back
+// by name; with a small document both stay.
+struct SpareRow {
+  const char* name;
+  uint32_t docSize;
+  bool channel;  // else a home page
+  bool docKept;
+};
+
+class PushSpareTest : public PushDocTest, public ::testing::WithParamInterface<SpareRow> {
+ protected:
+  // A pushed home page, one part of its own, of `size` bytes and 90 more.
+  void PushHomePage(uint32_t size) {
+    Push("multipart/related",
+         "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
+         "<html><body>" + std::string(size, 'x') + "</body></html>\r\n",
+         {{"X-Wap-Application-Id", "32768"}});
+    Pump();
+  }
+  // A fetched channel whose one resource holds `size` bytes, handed to the
+  // repository as the channel fetch hands it.
+  void StoreChannel(uint32_t size) {
+    RepResource resource{};
+    resource.href = const_cast<char*>("big.txt");
+    resource.typeId = UrlType::Text;
+    resource.state = RepState::Fetched;
+    resource.number = -1;
+    RepChannel channel{};
+    channel.base = const_cast<char*>("http://example.com/c");
+    channel.identity.channelId = const_cast<char*>("big-1");
+    channel.resourceCount = 1;
+    channel.resources = &resource;
+    RepChannel* copy = RepChannelCopy(&channel);
+    ASSERT_NE(copy, nullptr);
+    copy->resources->data = static_cast<uint8_t*>(MemAlloc(size, Use::Data, Mod::TestCode));
+    LibcMemSet(copy->resources->data, 'x', size);
+    copy->resources->dataLength = size;
+    TskmanPost(ReplibGetTask(), ReplibMsg::Store, reinterpret_cast<uintptr_t>(copy), 0);
+    Pump();
+  }
+  bool Has(const char* section, const char* key) {
+    for (const auto& [name, value] : Section(section))
+      if (name == key) return true;
+    return false;
+  }
+};
+
+TEST_P(PushSpareTest, WhatFitsWithoutTheDocumentsIsStored) {
+  const SpareRow& row = GetParam();
+  const std::string doc = DocOfSize(row.docSize);
+  const std::string prov = Push(kConnectivity, doc, ProvHeaders());
+  Pump();
+  StopServices();
+  StartServices();
+  ASSERT_FALSE(Stored("d0").empty());  // the class file holds the document
+  if (row.channel) {
+    ASSERT_NO_FATAL_FAILURE(StoreChannel(5900));
+    EXPECT_TRUE(Has("repository", "Channel"));
+  } else {
+    PushHomePage(5880);
+    EXPECT_TRUE(Has("homepage", "current"));
+  }
+  StopServices();
+  StartServices();
+  EXPECT_EQ(List("all", "priority"), std::vector<std::string>{"provisioning/medium"});
+  ASSERT_NE(Cached(prov), nullptr);
+  EXPECT_EQ(Body(Cached(prov)), row.docKept ? doc : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PushSpareTest,
+    ::testing::Values(SpareRow{"HomePageBesideASmallDocument", 6, false, true},
+                      SpareRow{"HomePageBesideALargeDocument", 1800, false, false},
+                      SpareRow{"ChannelBesideASmallDocument", 6, true, true},
+                      SpareRow{"ChannelBesideALargeDocument", 1800, true, false}),
+    [](const ::testing::TestParamInfo<SpareRow>& info) { return info.param.name; });
+
 // A stop at any step of a start, while the inbox comes back: the document
 // is whole after every round.
 TEST_F(PushDocTest, AStopAtAnyStepOfTheRestoreKeepsTheDocumentWhole) {
@@ -934,10 +1013,26 @@ TEST_F(PushDocTest, ARestoreWithTheHeapRunningLowKeepsDocumentsWholeOrAbsent) {
 
 // --- A start that cannot read the inbox ---------------------------------------
 
+enum class ReadFault { StoreUnreadable, HeapExhausted };
+
 // The kept inbox of every kind (SIs, an SL, a connectivity message with its
 // document) and the ways a start may fail to read it back.
 class PushUnreadInboxTest : public PushDocTest {
  protected:
+  // Starts the services (stopped) so that the inbox does not come back.
+  void StartMissingTheInbox(ReadFault fault) {
+    if (fault == ReadFault::StoreUnreadable) {
+      BreakStore();
+      ASSERT_NO_FATAL_FAILURE(StartServices());
+      MendStore();
+    } else {
+      ASSERT_NO_FATAL_FAILURE(StartUntilAsked());
+      std::vector<void*> eaten = EatHeap(0);
+      Pump();
+      for (void* p : eaten) MemFreeRaw(p);
+      Pump();
+    }
+  }
   void KeepInbox() {
     body = Data("../prov/full.wbxml");
     prov = Push(kConnectivity, body, ProvHeaders());
@@ -989,8 +1084,6 @@ class PushUnreadInboxTest : public PushDocTest {
   std::vector<std::string> kept;
 };
 
-enum class ReadFault { StoreUnreadable, HeapExhausted };
-
 struct UnreadRow {
   const char* name;
   ReadFault fault;
@@ -1004,17 +1097,7 @@ class PushUnreadRowTest : public PushUnreadInboxTest,
 TEST_P(PushUnreadRowTest, AStartThatCannotReadTheInboxLosesNothing) {
   KeepInbox();
   StopServices();
-  if (GetParam().fault == ReadFault::StoreUnreadable) {
-    BreakStore();
-    StartServices();
-    MendStore();
-  } else {
-    StartUntilAsked();
-    std::vector<void*> eaten = EatHeap(0);
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
-  }
+  ASSERT_NO_FATAL_FAILURE(StartMissingTheInbox(GetParam().fault));
   EXPECT_TRUE(List("all").empty());
   // The run numbers its pushes from 1 again: its message takes the name of
   // a kept one, and moves aside when both come back.
@@ -1039,6 +1122,66 @@ INSTANTIATE_TEST_SUITE_P(Rows, PushUnreadRowTest,
                          [](const ::testing::TestParamInfo<UnreadRow>& info) {
                            return info.param.name;
                          });
+
+// What a run whose start could not read the inbox receives meets the
+// messages it missed as it would have met them in the inbox: the next
+// run never lists two SIs of one si-id or two SLs of one href, and a
+// delete does not come back.
+struct MissedRuleRow {
+  const char* name;
+  ReadFault fault;
+  const char* doc;
+  const char* gone;   // the kept text the push takes out, or null
+  const char* added;  // the text it adds, or null
+};
+
+class PushMissedRuleTest : public PushUnreadInboxTest,
+                           public ::testing::WithParamInterface<MissedRuleRow> {
+ protected:
+  std::vector<std::string> Texts() {
+    std::vector<std::string> texts = List("all", "text");
+    std::sort(texts.begin(), texts.end());
+    return texts;
+  }
+};
+
+TEST_P(PushMissedRuleTest, TheRulesReachWhatTheStartMissed) {
+  const MissedRuleRow& row = GetParam();
+  KeepInbox();
+  std::vector<std::string> want = Texts();
+  if (row.gone) want.erase(std::find(want.begin(), want.end(), row.gone));
+  if (row.added) want.push_back(row.added);
+  std::sort(want.begin(), want.end());
+  StopServices();
+  ASSERT_NO_FATAL_FAILURE(StartMissingTheInbox(row.fault));
+  ASSERT_TRUE(List("all").empty());
+  PushDoc(row.doc);
+  Pump();
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    StopServices();
+    StartServices();
+    EXPECT_EQ(Texts(), want);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PushMissedRuleTest,
+    ::testing::Values(
+        MissedRuleRow{"UnreadableNewerSi", ReadFault::StoreUnreadable, "si_newer", "High news",
+                      "Newer news"},
+        MissedRuleRow{"UnreadableSiDelete", ReadFault::StoreUnreadable, "si_delete", "High news",
+                      nullptr},
+        MissedRuleRow{"UnreadableOlderSi", ReadFault::StoreUnreadable, "si_older", nullptr, nullptr},
+        MissedRuleRow{"UnreadableSameSl", ReadFault::StoreUnreadable, "sl_high", nullptr, nullptr},
+        MissedRuleRow{"UnreadableLowerSl", ReadFault::StoreUnreadable, "sl_low", nullptr, nullptr},
+        MissedRuleRow{"HeapNewerSi", ReadFault::HeapExhausted, "si_newer", "High news",
+                      "Newer news"},
+        MissedRuleRow{"HeapSiDelete", ReadFault::HeapExhausted, "si_delete", "High news", nullptr},
+        MissedRuleRow{"HeapOlderSi", ReadFault::HeapExhausted, "si_older", nullptr, nullptr},
+        MissedRuleRow{"HeapSameSl", ReadFault::HeapExhausted, "sl_high", nullptr, nullptr},
+        MissedRuleRow{"HeapLowerSl", ReadFault::HeapExhausted, "sl_low", nullptr, nullptr}),
+    [](const ::testing::TestParamInfo<MissedRuleRow>& info) { return info.param.name; });
 
 // The heap runs out at any point of the restore: whatever did not come
 // back is kept for the next start, which lists the whole inbox.
@@ -1174,6 +1317,47 @@ TEST_F(PushTest, AStartShortOfMemoryIsAnsweredAndStops) {
   EXPECT_GT(started, 0u);
   StartServices();
 }
+
+// Pushes that push reception drops because it stops go whole: the objects
+// delivery placed leave the cache with delivery's lock, though the cache
+// lives on (another user of the fetch layer keeps it).
+struct StopDropRow {
+  const char* name;
+  bool queued;  // queued before the stop, else arriving after it
+};
+
+class PushStopDropTest : public PushTest, public ::testing::WithParamInterface<StopDropRow> {};
+
+TEST_P(PushStopDropTest, PushesDroppedAtTheStopLeaveNothingInTheCache) {
+  UrlTaskContext* browserTask = nullptr;
+  ASSERT_EQ(UrlStartTask(&browserTask, writer->task()), kOk);
+  Pump();
+  starter->log.clear();
+  std::vector<std::string> urls;
+  if (GetParam().queued) {
+    ConfigHandle* ppg = OpenSection("PPG");  // routing waits for the section
+    for (const char* doc : {"si_high", "si_low", "sl_high"}) urls.push_back(PushDoc(doc));
+    Pump();
+    NotifyStopTask();
+    ConfigRelease(&ppg);
+  } else {
+    NotifyStopTask();
+    for (const char* doc : {"si_high", "si_low", "sl_high"}) urls.push_back(PushDoc(doc));
+  }
+  Pump();
+  EXPECT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+  for (const std::string& url : urls) EXPECT_EQ(Cached(url), nullptr) << url;
+  LcStopTask(starter->task());
+  UrlStopTask(browserTask);
+  Pump();
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, PushStopDropTest,
+                         ::testing::Values(StopDropRow{"QueuedAtTheStop", true},
+                                           StopDropRow{"ArrivingWhileStopping", false}),
+                         [](const ::testing::TestParamInfo<StopDropRow>& info) {
+                           return info.param.name;
+                         });
 
 TEST_F(PushTest, HeapIsWholeAfterManyPushes) {
   PushDoc("sl_high");  // one message stays throughout
@@ -1322,6 +1506,7 @@ TEST_P(PushDamagedRecordTest, TheOthersComeBack) {
   Rewrite("m1", &damaged);
   StartServices();
   EXPECT_EQ(List("all", "priority"), (std::vector<std::string>{"indication/high"}));
+  EXPECT_EQ(List("all", "count"), (std::vector<std::string>{"1"}));
   EXPECT_EQ(Cached(prov), nullptr);
   StopServices();
   EXPECT_TRUE(Stored("d0").empty());
@@ -1347,6 +1532,9 @@ INSTANTIATE_TEST_SUITE_P(
                            return WithWord(s, s.size() - 4, 4) + std::string(4, 'x');
                          }},
         DamagedRecordRow{"CutShort", [](const std::string& s) { return s.substr(0, 15); }},
+        // Whole, but of a type the inbox never keeps (a channel document).
+        DamagedRecordRow{"ATypeTheInboxNeverKeeps",
+                         [](const std::string& s) { return WithWord(s, 4, 22); }},
         DamagedRecordRow{"ANulInTheName",
                          [](const std::string& s) {
                            std::string other = s;
