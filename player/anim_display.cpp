@@ -404,17 +404,24 @@ uint32_t AnimChar_Draw(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, co
 // A "/Background" sprite is drawn alone over the whole frame, freshly
 // cleared, and the frame kept as the background image that clearing copies
 // from then on; the sprite itself is not drawn again while it is kept. The
-// rest of this drawing then covers the whole frame.
+// walk then stops: the redraw pass draws every level again over the picture,
+// those drawn before the sprite included.
 uint32_t DrawBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* matrix, const AnimCxform* cx,
                         uint32_t nesting) {
   AnimRaster& r = m->raster;
   AnimPlayer* p = m->player;
+  // Sprites inside the picture are part of it; and once a pass has taken as
+  // many pictures as it may, a background sprite is drawn as any other.
+  if (m->drawingPicture || m->noMorePictures) return AnimChar_Draw(m, o, o->character, matrix, cx, nesting);
   const size_t bytes = static_cast<size_t>(r.rowPitch) * static_cast<size_t>(r.height);
   if (!r.backgroundImage && bytes <= 0x7FFFFFFF)
     r.backgroundImage = static_cast<uint16_t*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(bytes)));
   char* name = r.backgroundImage ? AnimStr_Dup(p, o->name) : nullptr;
   if (!name) return AnimChar_Draw(m, o, o->character, matrix, cx, nesting);  // no room: drawn as any sprite
+  // This pass draws the whole frame over the new picture anyway.
+  const uint32_t fullRedraw = m->fullRedraw;
   DropBackground(m);
+  m->fullRedraw = fullRedraw;
   r.clipLeft = r.clipTop = 0;
   r.clipRight = r.width - 1;
   r.clipBottom = r.height - 1;
@@ -422,13 +429,12 @@ uint32_t DrawBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* ma
   r.dirtyXMax = 32 * r.width - 1;
   r.dirtyYMax = 32 * r.height - 1;
   AnimRaster_ClearFrame(&r);
+  m->drawingPicture = 1;
   const uint32_t drew = AnimChar_Draw(m, o, o->character, matrix, cx, nesting);
+  m->drawingPicture = 0;
   std::memcpy(r.backgroundImage, r.pixels, bytes);
   r.backgroundName = name;
-  m->redrawLeft = m->redrawTop = 0;
-  m->redrawRight = m->view.frameWidth;
-  m->redrawBottom = m->view.frameHeight;
-  m->fullRedraw = 0;
+  m->pictureTaken = 1;
   AnimRaster_ResetPool(&r);
   InvalidateMovie(m);
   return drew;
@@ -473,7 +479,7 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
     } else {
       drew |= AnimChar_Draw(m, o, o->character, &matrix, cx, nesting);
     }
-    if (AnimPlayer_Aborted(m->player)) break;
+    if (AnimPlayer_Aborted(m->player) || m->pictureTaken) break;
   }
   AnimRect_SetEmpty(&list->dirty);
   return drew;

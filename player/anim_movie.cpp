@@ -10,6 +10,9 @@
 namespace {
 
 constexpr int32_t kWholePlane = 32768;
+// Two "/Background" sprites shown at once take the picture from each other;
+// a pass takes at most this many pictures, and the last draws them as sprites.
+constexpr uint32_t kPicturesPerPass = 3;
 
 AnimStream* NewLevel(AnimMovie* m, uint32_t level) {
   auto* s = static_cast<AnimStream*>(AnimPlayer_Alloc(m->player, sizeof(AnimStream)));
@@ -188,8 +191,11 @@ bool AnimView_Fit(AnimMovie* m, int32_t movieWidth, int32_t movieHeight) {
     if (!AnimRaster_Init(&m->raster, p, p->frameBuffer, v.frameWidth, v.frameHeight, v.frameWidth * 2,
                          p->highQuality != 0))
       return false;
-    // No colour until the movie sets its background: the frame buffer shows
-    // what it held (zeros from a fresh host) and clearing leaves it alone.
+    // Black until the movie sets its background colour, whatever the host's
+    // buffer held: clearing leaves the frame alone before that colour.
+    for (int32_t y = 0; y < v.frameHeight; ++y)
+      std::memset(p->frameBuffer + static_cast<size_t>(y) * static_cast<size_t>(v.frameWidth), 0,
+                  static_cast<size_t>(v.frameWidth) * 2);
   }
   m->raster.view = v.matrix;
   return true;
@@ -343,20 +349,34 @@ void AnimMovie_Redraw(AnimMovie* m) {
     m->redrawRight = right < (v.visRight >> 5) ? right : (v.visRight >> 5);
     m->redrawBottom = bottom < (v.visBottom >> 5) ? bottom : (v.visBottom >> 5);
   }
-  r.clipLeft = left;
-  r.clipRight = right;
-  r.clipTop = top;
-  r.clipBottom = bottom;
-  r.dirtyXMin = left * 32;
-  r.dirtyXMax = right * 32 + 31;
-  r.dirtyYMin = top * 32;
-  r.dirtyYMax = bottom * 32 + 31;
-  AnimRaster_ClearFrame(&r);
   AnimMatrix identity;
   AnimMatrix_SetIdentity(&identity);
-  for (AnimStream* s = m->levels; s; s = s->next)
-    if (s->level < kAnimLevelRemoved && s->root && s->root->visible)
-      AnimDisplay_DrawList(m, &s->root->list, &identity, nullptr);
+  for (uint32_t pass = 0;; ++pass) {
+    r.clipLeft = left;
+    r.clipRight = right;
+    r.clipTop = top;
+    r.clipBottom = bottom;
+    r.dirtyXMin = left * 32;
+    r.dirtyXMax = right * 32 + 31;
+    r.dirtyYMin = top * 32;
+    r.dirtyYMax = bottom * 32 + 31;
+    AnimRaster_ClearFrame(&r);
+    m->pictureTaken = 0;
+    m->noMorePictures = pass + 1 >= kPicturesPerPass ? 1 : 0;
+    for (AnimStream* s = m->levels; s && !m->pictureTaken; s = s->next)
+      if (s->level < kAnimLevelRemoved && s->root && s->root->visible)
+        AnimDisplay_DrawList(m, &s->root->list, &identity, nullptr);
+    if (!m->pictureTaken || AnimPlayer_Aborted(m->player)) break;
+    // A background picture was just taken: the whole frame is dirty, and
+    // every level, lower ones included, is drawn over it.
+    left = top = 0;
+    right = v.frameWidth - 1;
+    bottom = v.frameHeight - 1;
+    m->redrawLeft = m->redrawTop = 0;
+    m->redrawRight = v.frameWidth;
+    m->redrawBottom = v.frameHeight;
+  }
+  m->pictureTaken = m->noMorePictures = 0;
   r.clipLeft = 0;
   r.clipRight = v.frameWidth - 1;
   r.clipTop = 0;

@@ -115,6 +115,10 @@ struct AnimMovie {
   uint32_t randomSeed;
   AnimRestart* restarts;
   int32_t redrawLeft, redrawTop, redrawRight, redrawBottom;  // host rectangle, pixels
+  // The redraw pass's background picture: taken in this pass (every level
+  // is then drawn again over it), being drawn (a "/Background" sprite inside
+  // it is part of the picture), or not to be taken any more in this pass.
+  uint32_t pictureTaken, drawingPicture, noMorePictures;
   AnimActionState action;
   // Installed by a successful load. The loader reads a named movie and
   // answers its length, or -1 while it is not whole (or not there); the
