@@ -373,9 +373,10 @@ uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimC
       break;
     default: break;
   }
-  // Edges lost to others' kept ones (a first draw, its need not yet known):
-  // the next pass draws everything again with room made for it.
-  if (r.edgesDropped != dropped && held > 0) m->fullRedraw = 1;
+  // Edges lost to others' kept ones (a need not yet known, or learned under
+  // another view or mode): the pass is drawn again, keeping nothing, so the
+  // frame shown is what an uncached draw gives.
+  if (r.edgesDropped != dropped && held > 0) m->edgesLost = 1;
   return result == kAnimShapeDrawn ? 1 : 0;
 }
 
@@ -479,7 +480,7 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
     } else {
       drew |= AnimChar_Draw(m, o, o->character, &matrix, cx, nesting);
     }
-    if (AnimPlayer_Aborted(m->player) || m->pictureTaken) break;
+    if (AnimPlayer_Aborted(m->player) || m->pictureTaken || m->edgesLost) break;
   }
   AnimRect_SetEmpty(&list->dirty);
   return drew;

@@ -70,14 +70,15 @@ std::string Differences(const std::vector<uint16_t>& shown, const std::vector<ui
 
 }  // namespace
 
-void ExpectCachedRedrawsMatch(AnimPlayer* p) {
+namespace {
+
+// Before a background colour or picture clearing leaves the frame as it
+// was, so the frame shown holds every earlier frame's pixels too and only
+// redraws from the same start can be compared. Answers the whole redraw.
+std::vector<uint16_t> CheckShown(AnimPlayer* p) {
   AnimMovie* m = p->movie;
-  if (!m || !m->raster.ready || !p->frameBuffer || !p->workBuffer || AnimPlayer_Aborted(p)) return;
   const int32_t width = m->raster.rowPitch / 2;
   const std::vector<uint16_t> shown(p->frameBuffer, p->frameBuffer + Snapshot::Pixels(p));
-  // Before a background colour or picture clearing leaves the frame as it
-  // was, so the frame shown holds every earlier frame's pixels too and only
-  // redraws from the same start can be compared.
   const bool clears = m->raster.backgroundSet || (m->raster.backgroundName && m->raster.backgroundImage);
   std::vector<uint16_t> plain;
   {
@@ -87,6 +88,25 @@ void ExpectCachedRedrawsMatch(AnimPlayer* p) {
   if (clears) {
     EXPECT_EQ(Differences(shown, plain, width), "") << "the frame shown is not a whole redraw";
   }
+  return plain;
+}
+
+bool Checkable(const AnimPlayer* p) {
+  const AnimMovie* m = p->movie;
+  return m && m->raster.ready && p->frameBuffer && p->workBuffer && !AnimPlayer_Aborted(p);
+}
+
+}  // namespace
+
+void ExpectShownIsWholeRedraw(AnimPlayer* p) {
+  if (Checkable(p)) CheckShown(p);
+}
+
+void ExpectCachedRedrawsMatch(AnimPlayer* p) {
+  if (!Checkable(p)) return;
+  AnimMovie* m = p->movie;
+  const int32_t width = m->raster.rowPitch / 2;
+  const std::vector<uint16_t> plain = CheckShown(p);
   for (uint32_t mode : {0u, 2u}) {
     Snapshot before(p);
     // Every redraw starts from the frame as it stood: a translucent object

@@ -29,6 +29,8 @@ struct TestPlayer {
 // The player is put back byte for byte afterwards, so the checks change
 // nothing the movie carries into its next step.
 void ExpectCachedRedrawsMatch(AnimPlayer* p);
+// The first check alone.
+void ExpectShownIsWholeRedraw(AnimPlayer* p);
 
 std::string DumpStream(const AnimStream* s);
 std::string DumpActions(const AnimActionRecord* list);

@@ -1060,7 +1060,7 @@ TEST(PlayerBackground, ASpriteInsideItIsPartOfThePicture) {
   uint32_t inUse = 0;
   for (int step = 0; step < 300; ++step) {
     ASSERT_EQ(p.Step(), 0u) << step;
-    if (step == 20) inUse = p->heap.bytesInUse;
+    if (step == 100) inUse = p->heap.bytesInUse;
   }
   EXPECT_EQ(p->heap.bytesInUse, inUse);
   EXPECT_EQ(p.At(20, 20), kRed);
@@ -1079,6 +1079,55 @@ TEST(PlayerView, TheFrameIsBlackAtTheStart) {
   EXPECT_EQ(p.At(kW - 1, kH - 1), 0u);
   EXPECT_EQ(p.At(105, 105), kRed);
   AnimHost_Close(p.get());
+}
+
+}  // namespace
+
+namespace {
+
+// Kept edges are replayed only under the mode they were made in: smooth
+// edges run over doubled rows.
+TEST(PlayerCaches, KeptEdgesBelongToTheirQualityMode) {
+  Played p(MovieOf(Concat({movie::Background(255, 255, 255), Box(1, {248, 0, 0})}), {movie::Place(1, 1, 0, 0), {}, {}}));
+  ASSERT_EQ(p.opened, 0u);
+  p.Step();
+  AnimMovie_InvalidateAll(p.movie());
+  AnimDisplayObject* o = AtDepth(&p.root()->list, 1);
+  ASSERT_EQ(o->cache.hasCache, 1u);
+  AnimRaster& r = p.movie()->raster;
+  EXPECT_TRUE(AnimShapeCache_Valid(&r, &o->cache, &o->matrix, nullptr));
+  r.smooth ^= 1;
+  EXPECT_FALSE(AnimShapeCache_Valid(&r, &o->cache, &o->matrix, nullptr));
+  r.smooth ^= 1;
+}
+
+// A quality change the heap has no room for keeps the movie playing in the
+// mode it had; the command reports the failure.
+TEST(PlayerView, AQualityChangeWithoutRoomKeepsTheOldMode) {
+  Played p(MovieOf(Concat({movie::Background(255, 255, 255), Box(1, {248, 0, 0})}),
+                   {movie::Place(1, 1, 0, 0), movie::MoveTo(1, 1000, 0), movie::MoveTo(1, 2000, 0), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  AnimHeap& heap = p->heap;
+  std::vector<void*> blocks;
+  for (int32_t size : {4096, 256, 16})
+    while (void* b = AnimHeap_Malloc(&heap, size)) blocks.push_back(b);
+  // Room for drawing, not for the smooth mode's larger tables.
+  for (int i = 0; i < 8; ++i) {
+    AnimHeap_Free(&heap, blocks.back());
+    blocks.pop_back();
+  }
+  EXPECT_EQ(AnimPlayer_Command(p.get(), 4, 7), 1u);
+  EXPECT_EQ(AnimPlayer_Aborted(p.get()), 0u);
+  EXPECT_EQ(p->highQuality, 0u);
+  ASSERT_EQ(p.movie()->raster.ready, 1u);
+  EXPECT_EQ(p.movie()->raster.smooth, 0u);
+  for (void* b : blocks) AnimHeap_Free(&heap, b);
+  EXPECT_EQ(p.Step(), 0u);
+  EXPECT_EQ(p.At(55, 5), kRed);
+  p.Key(7);
+  EXPECT_EQ(p.movie()->raster.smooth, 1u);
+  EXPECT_EQ(p.Step(), 0u);
+  EXPECT_NE(p.At(105, 5), kWhite);
 }
 
 }  // namespace
