@@ -21,6 +21,28 @@ AnimPlayer* PlayerOf(const AnimDisplayList* list) { return list->movie ? list->m
 bool IsButton(const AnimDisplayObject* o) { return o->character && o->character->type == kAnimButton; }
 bool IsSprite(const AnimDisplayObject* o) { return o->character && o->character->type == kAnimSprite; }
 
+// The instance clip a button's sprite records show, when it has been made.
+AnimClip* ButtonClip(const AnimDisplayObject* o) {
+  if (!IsButton(o) || !o->name) return nullptr;
+  for (const AnimButtonRecord* r = static_cast<const AnimButton*>(o->character->body)->records; r; r = r->next) {
+    if (!r->character || r->character->type != kAnimSprite) continue;
+    for (AnimClip* c = static_cast<AnimSprite*>(r->character->body)->clip; c; c = c->nextLevel)
+      if (c->name && AnimName_Equal(c->name, o->name) == 0) return c;
+  }
+  return nullptr;
+}
+
+// An area of a button's instance clip in the button's units: under every
+// sprite record, whichever state shows it.
+void AddButtonClipArea(const AnimDisplayObject* o, const AnimRect* area, AnimRect* out) {
+  for (const AnimButtonRecord* r = static_cast<const AnimButton*>(o->character->body)->records; r; r = r->next) {
+    if (!r->character || r->character->type != kAnimSprite) continue;
+    AnimRect moved;
+    AnimRect_Transform(&moved, &r->matrix, area);
+    AnimRect_Add(out, &moved);
+  }
+}
+
 const char* OwnerPath(const AnimDisplayList* list) {
   return list->owner && list->owner->name ? list->owner->name : "";
 }
@@ -175,8 +197,12 @@ uint32_t StepNested(AnimDisplayList* list, AnimDisplayObject* o, uint32_t nestin
   // kept (not drawn yet, or no room for it) they show as any sprite's.
   if (IsBackground(o->name) && IsCachedBackground(list->movie, o)) AnimRect_SetEmpty(&clip->list.dirty);
   if (!AnimRect_IsEmpty(&clip->list.dirty)) {
-    AnimRect moved;
-    AnimRect_Transform(&moved, &o->matrix, &clip->list.dirty);
+    AnimRect inner = clip->list.dirty, moved;
+    if (IsButton(o)) {
+      AnimRect_SetEmpty(&inner);
+      AddButtonClipArea(o, &clip->list.dirty, &inner);
+    }
+    AnimRect_Transform(&moved, &o->matrix, &inner);
     AnimRect_Add(&list->dirty, &moved);
   }
   return changed;
@@ -228,8 +254,14 @@ bool ObjectBoundsAt(const AnimDisplayObject* o, AnimRect* out, uint32_t nesting)
   AnimRect_SetEmpty(out);
   if (IsSprite(o)) {
     if (!AnimSprite_GetBounds(o->clip, &inner, nesting + 1)) return false;
-  } else if (!CharBounds(o->character, &inner, 0)) {
-    return false;
+  } else {
+    CharBounds(o->character, &inner, 0);
+    // A button's sprite records show its instance clip.
+    AnimRect shown;
+    const AnimClip* clip = ButtonClip(o);
+    if (clip && nesting < kAnimMaxClipDepth && ListBoundsAt(&clip->list, &shown, nesting + 1))
+      AddButtonClipArea(o, &shown, &inner);
+    if (AnimRect_IsEmpty(&inner)) return false;
   }
   AnimRect_Transform(out, &o->matrix, &inner);
   return !AnimRect_IsEmpty(out);
