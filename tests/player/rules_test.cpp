@@ -47,15 +47,6 @@ struct Played : MoviePlayer {
   }
   ~Played() { AnimHost_Close(get()); }
   AnimClip* clip(const char* path) { return AnimClip_FindByPath(root(), path); }
-  uint32_t Step() {
-    const uint32_t result = AnimHost_Step(get());
-    ExpectCachedRedrawsMatch(get());
-    return result;
-  }
-  void Key(uint32_t key) {
-    AnimPlayer_Command(get(), 4, key);
-    ExpectCachedRedrawsMatch(get());
-  }
 };
 
 constexpr uint16_t kGreen = 0x03E0;

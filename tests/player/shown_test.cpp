@@ -155,10 +155,15 @@ const std::vector<Action> kQuality{S(), S(), K(6), S(), K(7), S(), S(), K(8), S(
 const std::vector<Action> kPans{S(), K(18), S(), K(22), S(), S(), K(21), S(), K(19), S(), K(23), S(), S(),
                                 K(20), S(), K(6), S(), K(7), S(), S(), K(18), S(), K(23), S(), K(8), S(), S()};
 
+// Levels loaded, replaced and loaded again, with a view change between.
+std::vector<Action> Levels(const Movies& m, uint32_t view) {
+  return {S(), {Act::kLevel, 1, &m.level1}, S(), S(), {Act::kLevel, 2, &m.level2}, K(18), S(),
+          K(7), S(), {Act::kLevel, 1, &m.level1}, S(), K(view), S(), K(8), S(), S(), S()};
+}
+
 TEST(PlayerShown, EveryFrameShownIsAWholeRedraw) {
   const Movies m;
-  const std::vector<Action> levels{S(), {Act::kLevel, 1, &m.level1}, S(), S(), {Act::kLevel, 2, &m.level2}, K(18), S(),
-                                   K(7), S(), {Act::kLevel, 1, &m.level1}, S(), K(22), S(), K(8), S(), S(), S()};
+  const std::vector<Action> levels = Levels(m, 22);
   Play({
       {"levels with background sprites", m.base, levels},
       {"a background sprite and its child, smooth and plain", m.level1, kQuality},
@@ -180,8 +185,7 @@ TEST(PlayerShown, CachedFramesAreUncachedFramesAcrossPans) {
 // picture.
 TEST(PlayerShown, DISABLED_OpenCases) {
   const Movies m;
-  const std::vector<Action> levels{S(), {Act::kLevel, 1, &m.level1}, S(), S(), {Act::kLevel, 2, &m.level2}, K(18), S(),
-                                   K(7), S(), {Act::kLevel, 1, &m.level1}, S(), K(19), S(), K(8), S(), S(), S()};
+  const std::vector<Action> levels = Levels(m, 19);
   Play({
       {"edges enough to fill the pool, smooth and plain", m.heavy, kQuality},
       {"steps after pans", m.heavy, kPans},

@@ -25,15 +25,6 @@ struct Played : MoviePlayer {
     ExpectCachedRedrawsMatch(get());
     AnimHost_Close(get());
   }
-  uint32_t Step() {
-    const uint32_t result = AnimHost_Step(get());
-    ExpectCachedRedrawsMatch(get());
-    return result;
-  }
-  void Key(uint32_t key) {
-    AnimPlayer_Command(get(), 4, key);
-    ExpectCachedRedrawsMatch(get());
-  }
 };
 
 constexpr uint16_t kWhite = 0x7FFF, kRed = 0x7C00, kBlue = 0x001F, kGreen = 0x03E0;
