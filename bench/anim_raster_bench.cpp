@@ -10,6 +10,7 @@
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <vector>
@@ -314,11 +315,27 @@ void AnimRedraw(benchmark::State& state) {
     state.SkipWithError("the movie did not play");
     return;
   }
-  AnimPlayer_Command(player.get(), 4, state.range(2) ? 7 : 8);  // the smooth or the plain mode
+  const bool smooth = state.range(2) != 0;
   AnimMovie* m = player->movie;
+  // The smooth or the plain mode; a case that cannot draw in it measures nothing.
+  if (AnimPlayer_Command(player.get(), 4, smooth ? 7 : 8) != 0 || !m || !m->raster.ready ||
+      (m->raster.smooth != 0) != smooth) {
+    state.SkipWithError("the movie cannot draw in this mode");
+    return;
+  }
   m->raster.cacheMode = state.range(3) ? 0 : 1;
   AnimMovie_InvalidateAll(m);
+  // Every pixel comes from the redraw: none keeps the mark, and the
+  // characters cover part of the frame.
+  std::fill(frame.begin(), frame.end(), uint16_t{0x8000});
   AnimMovie_InvalidateAll(m);
+  const uint16_t background = static_cast<uint16_t>(AnimColor_To16(240, 240, 240));
+  const auto covered = std::count_if(frame.begin(), frame.end(), [&](uint16_t v) { return v != background; });
+  if (AnimPlayer_Aborted(player.get()) || std::count(frame.begin(), frame.end(), uint16_t{0x8000}) != 0 ||
+      covered < static_cast<std::ptrdiff_t>(frame.size() / 50)) {
+    state.SkipWithError("the redraw drew nothing");
+    return;
+  }
   int kept = 0;
   for (const AnimDisplayObject* o = AnimMovie_Root(m)->list.first; o; o = o->next) kept += o->cache.hasCache != 0;
   state.counters["kept"] = kept;  // objects redrawn from their edges
@@ -326,6 +343,7 @@ void AnimRedraw(benchmark::State& state) {
     AnimMovie_InvalidateAll(m);
     benchmark::DoNotOptimize(frame.data());
   }
+  if (AnimPlayer_Aborted(player.get()) || !m->raster.ready) state.SkipWithError("the redraws stopped drawing");
   AnimHost_Close(player.get());
 }
 

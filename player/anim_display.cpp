@@ -21,6 +21,28 @@ AnimPlayer* PlayerOf(const AnimDisplayList* list) { return list->movie ? list->m
 bool IsButton(const AnimDisplayObject* o) { return o->character && o->character->type == kAnimButton; }
 bool IsSprite(const AnimDisplayObject* o) { return o->character && o->character->type == kAnimSprite; }
 
+// The instance clip a button's sprite records show, when it has been made.
+AnimClip* ButtonClip(const AnimDisplayObject* o) {
+  if (!IsButton(o) || !o->name) return nullptr;
+  for (const AnimButtonRecord* r = static_cast<const AnimButton*>(o->character->body)->records; r; r = r->next) {
+    if (!r->character || r->character->type != kAnimSprite) continue;
+    for (AnimClip* c = static_cast<AnimSprite*>(r->character->body)->clip; c; c = c->nextLevel)
+      if (c->name && AnimName_Equal(c->name, o->name) == 0) return c;
+  }
+  return nullptr;
+}
+
+// An area of a button's instance clip in the button's units: under every
+// sprite record, whichever state shows it.
+void AddButtonClipArea(const AnimDisplayObject* o, const AnimRect* area, AnimRect* out) {
+  for (const AnimButtonRecord* r = static_cast<const AnimButton*>(o->character->body)->records; r; r = r->next) {
+    if (!r->character || r->character->type != kAnimSprite) continue;
+    AnimRect moved;
+    AnimRect_Transform(&moved, &r->matrix, area);
+    AnimRect_Add(out, &moved);
+  }
+}
+
 const char* OwnerPath(const AnimDisplayList* list) {
   return list->owner && list->owner->name ? list->owner->name : "";
 }
@@ -175,8 +197,12 @@ uint32_t StepNested(AnimDisplayList* list, AnimDisplayObject* o, uint32_t nestin
   // kept (not drawn yet, or no room for it) they show as any sprite's.
   if (IsBackground(o->name) && IsCachedBackground(list->movie, o)) AnimRect_SetEmpty(&clip->list.dirty);
   if (!AnimRect_IsEmpty(&clip->list.dirty)) {
-    AnimRect moved;
-    AnimRect_Transform(&moved, &o->matrix, &clip->list.dirty);
+    AnimRect inner = clip->list.dirty, moved;
+    if (IsButton(o)) {
+      AnimRect_SetEmpty(&inner);
+      AddButtonClipArea(o, &clip->list.dirty, &inner);
+    }
+    AnimRect_Transform(&moved, &o->matrix, &inner);
     AnimRect_Add(&list->dirty, &moved);
   }
   return changed;
@@ -228,8 +254,14 @@ bool ObjectBoundsAt(const AnimDisplayObject* o, AnimRect* out, uint32_t nesting)
   AnimRect_SetEmpty(out);
   if (IsSprite(o)) {
     if (!AnimSprite_GetBounds(o->clip, &inner, nesting + 1)) return false;
-  } else if (!CharBounds(o->character, &inner, 0)) {
-    return false;
+  } else {
+    CharBounds(o->character, &inner, 0);
+    // A button's sprite records show its instance clip.
+    AnimRect shown;
+    const AnimClip* clip = ButtonClip(o);
+    if (clip && nesting < kAnimMaxClipDepth && ListBoundsAt(&clip->list, &shown, nesting + 1))
+      AddButtonClipArea(o, &shown, &inner);
+    if (AnimRect_IsEmpty(&inner)) return false;
   }
   AnimRect_Transform(out, &o->matrix, &inner);
   return !AnimRect_IsEmpty(out);
@@ -373,9 +405,10 @@ uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimC
       break;
     default: break;
   }
-  // Edges lost to others' kept ones (a first draw, its need not yet known):
-  // the next pass draws everything again with room made for it.
-  if (r.edgesDropped != dropped && held > 0) m->fullRedraw = 1;
+  // Edges lost to others' kept ones (a need not yet known, or learned under
+  // another view or mode): the pass is drawn again, keeping nothing, so the
+  // frame shown is what an uncached draw gives.
+  if (r.edgesDropped != dropped && held > 0) m->edgesLost = 1;
   return result == kAnimShapeDrawn ? 1 : 0;
 }
 
@@ -404,17 +437,24 @@ uint32_t AnimChar_Draw(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, co
 // A "/Background" sprite is drawn alone over the whole frame, freshly
 // cleared, and the frame kept as the background image that clearing copies
 // from then on; the sprite itself is not drawn again while it is kept. The
-// rest of this drawing then covers the whole frame.
+// walk then stops: the redraw pass draws every level again over the picture,
+// those drawn before the sprite included.
 uint32_t DrawBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* matrix, const AnimCxform* cx,
                         uint32_t nesting) {
   AnimRaster& r = m->raster;
   AnimPlayer* p = m->player;
+  // Sprites inside the picture are part of it; and once a pass has taken as
+  // many pictures as it may, a background sprite is drawn as any other.
+  if (m->drawingPicture || m->noMorePictures) return AnimChar_Draw(m, o, o->character, matrix, cx, nesting);
   const size_t bytes = static_cast<size_t>(r.rowPitch) * static_cast<size_t>(r.height);
   if (!r.backgroundImage && bytes <= 0x7FFFFFFF)
     r.backgroundImage = static_cast<uint16_t*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(bytes)));
   char* name = r.backgroundImage ? AnimStr_Dup(p, o->name) : nullptr;
   if (!name) return AnimChar_Draw(m, o, o->character, matrix, cx, nesting);  // no room: drawn as any sprite
+  // This pass draws the whole frame over the new picture anyway.
+  const uint32_t fullRedraw = m->fullRedraw;
   DropBackground(m);
+  m->fullRedraw = fullRedraw;
   r.clipLeft = r.clipTop = 0;
   r.clipRight = r.width - 1;
   r.clipBottom = r.height - 1;
@@ -422,13 +462,12 @@ uint32_t DrawBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* ma
   r.dirtyXMax = 32 * r.width - 1;
   r.dirtyYMax = 32 * r.height - 1;
   AnimRaster_ClearFrame(&r);
+  m->drawingPicture = 1;
   const uint32_t drew = AnimChar_Draw(m, o, o->character, matrix, cx, nesting);
+  m->drawingPicture = 0;
   std::memcpy(r.backgroundImage, r.pixels, bytes);
   r.backgroundName = name;
-  m->redrawLeft = m->redrawTop = 0;
-  m->redrawRight = m->view.frameWidth;
-  m->redrawBottom = m->view.frameHeight;
-  m->fullRedraw = 0;
+  m->pictureTaken = 1;
   AnimRaster_ResetPool(&r);
   InvalidateMovie(m);
   return drew;
@@ -473,7 +512,7 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
     } else {
       drew |= AnimChar_Draw(m, o, o->character, &matrix, cx, nesting);
     }
-    if (AnimPlayer_Aborted(m->player)) break;
+    if (AnimPlayer_Aborted(m->player) || m->pictureTaken || m->edgesLost) break;
   }
   AnimRect_SetEmpty(&list->dirty);
   return drew;

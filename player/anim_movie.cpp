@@ -10,6 +10,9 @@
 namespace {
 
 constexpr int32_t kWholePlane = 32768;
+// Two "/Background" sprites shown at once take the picture from each other;
+// a pass takes at most this many pictures, and the last draws them as sprites.
+constexpr uint32_t kPicturesPerPass = 3;
 
 AnimStream* NewLevel(AnimMovie* m, uint32_t level) {
   auto* s = static_cast<AnimStream*>(AnimPlayer_Alloc(m->player, sizeof(AnimStream)));
@@ -188,8 +191,11 @@ bool AnimView_Fit(AnimMovie* m, int32_t movieWidth, int32_t movieHeight) {
     if (!AnimRaster_Init(&m->raster, p, p->frameBuffer, v.frameWidth, v.frameHeight, v.frameWidth * 2,
                          p->highQuality != 0))
       return false;
-    // No colour until the movie sets its background: the frame buffer shows
-    // what it held (zeros from a fresh host) and clearing leaves it alone.
+    // Black until the movie sets its background colour, whatever the host's
+    // buffer held: clearing leaves the frame alone before that colour.
+    for (int32_t y = 0; y < v.frameHeight; ++y)
+      std::memset(p->frameBuffer + static_cast<size_t>(y) * static_cast<size_t>(v.frameWidth), 0,
+                  static_cast<size_t>(v.frameWidth) * 2);
   }
   m->raster.view = v.matrix;
   return true;
@@ -224,19 +230,57 @@ void AnimView_Pan(AnimMovie* m, int32_t dx, int32_t dy) {
   m->raster.view = v.matrix;
 }
 
-void AnimView_SetQuality(AnimMovie* m, bool on) {
+namespace {
+
+// The raster made again in a mode over the view as it stands, keeping the
+// movie's background colour and the way its edges are kept. Every object's
+// kept edges go first: they were made under the old raster, and their heap
+// may be what the new tables need. False, with the heap's abort flag as it
+// was, when the heap cannot hold the new tables (the raster is then not ready).
+bool Remake(AnimMovie* m, bool smooth) {
   AnimPlayer* p = m->player;
-  p->highQuality = on ? 1 : 0;
-  if (!m->raster.ready) return;
-  const AnimRaster old = m->raster;
-  AnimRaster_Free(&m->raster);
-  if (AnimRaster_Init(&m->raster, p, p->frameBuffer, m->view.frameWidth, m->view.frameHeight, m->view.frameWidth * 2,
-                      on)) {
-    std::memcpy(m->raster.background, old.background, sizeof old.background);
-    m->raster.backgroundSet = old.backgroundSet;
-    m->raster.view = m->view.matrix;
+  AnimRaster& r = m->raster;
+  const uint32_t aborted = p->heap.abortFlag;
+  const AnimRaster old = r;
+  auto keep = [&] {
+    std::memcpy(r.background, old.background, sizeof old.background);
+    r.backgroundSet = old.backgroundSet;
+    r.cacheMode = old.cacheMode;
+  };
+  for (AnimStream* s = m->levels; s; s = s->next)
+    for (AnimClip* c = s->root; c; c = c->nextLevel) AnimDisplay_Invalidate(&c->list);
+  AnimRaster_Free(&r);
+  if (!p->frameBuffer ||
+      !AnimRaster_Init(&r, p, p->frameBuffer, m->view.frameWidth, m->view.frameHeight, m->view.frameWidth * 2, smooth)) {
+    AnimRaster_Free(&r);
+    keep();  // for the next try
+    p->heap.abortFlag = aborted;
+    return false;
   }
+  keep();
+  r.view = m->view.matrix;
   m->fullRedraw = 1;
+  return true;
+}
+
+}  // namespace
+
+bool AnimView_SetQuality(AnimMovie* m, bool on) {
+  AnimPlayer* p = m->player;
+  if (!m->raster.ready) {
+    p->highQuality = on ? 1 : 0;
+    return true;
+  }
+  const bool was = m->raster.smooth != 0;
+  if (Remake(m, on)) {
+    p->highQuality = on ? 1 : 0;
+    return true;
+  }
+  // No room for the new mode's tables: the movie plays on in the old mode
+  // (or, failing that too, the next command makes its raster again).
+  p->highQuality = was ? 1 : 0;
+  Remake(m, was);
+  return false;
 }
 
 uint32_t AnimMovie_Control(AnimMovie* m, uint32_t flags, const AnimEvent* event) {
@@ -245,6 +289,8 @@ uint32_t AnimMovie_Control(AnimMovie* m, uint32_t flags, const AnimEvent* event)
     return 1;
   }
   AnimClip* root = AnimMovie_Root(m);
+  // A raster the heap could not hold at a quality change is made again here.
+  if (!m->raster.ready && m->view.frameWidth > 0 && m->view.frameHeight > 0) Remake(m, m->player->highQuality != 0);
   if (!root || AnimClip_Available(root) == 0 || !m->raster.ready) return 0;
   uint32_t result = 0;
   if (!m->input.eventPending) {
@@ -343,20 +389,50 @@ void AnimMovie_Redraw(AnimMovie* m) {
     m->redrawRight = right < (v.visRight >> 5) ? right : (v.visRight >> 5);
     m->redrawBottom = bottom < (v.visBottom >> 5) ? bottom : (v.visBottom >> 5);
   }
-  r.clipLeft = left;
-  r.clipRight = right;
-  r.clipTop = top;
-  r.clipBottom = bottom;
-  r.dirtyXMin = left * 32;
-  r.dirtyXMax = right * 32 + 31;
-  r.dirtyYMin = top * 32;
-  r.dirtyYMax = bottom * 32 + 31;
-  AnimRaster_ClearFrame(&r);
   AnimMatrix identity;
   AnimMatrix_SetIdentity(&identity);
-  for (AnimStream* s = m->levels; s; s = s->next)
-    if (s->level < kAnimLevelRemoved && s->root && s->root->visible)
-      AnimDisplay_DrawList(m, &s->root->list, &identity, nullptr);
+  const uint32_t cacheMode = r.cacheMode;
+  uint32_t pictures = 0;
+  bool keepingNothing = false;
+  for (uint32_t pass = 0;; ++pass) {
+    r.clipLeft = left;
+    r.clipRight = right;
+    r.clipTop = top;
+    r.clipBottom = bottom;
+    r.dirtyXMin = left * 32;
+    r.dirtyXMax = right * 32 + 31;
+    r.dirtyYMin = top * 32;
+    r.dirtyYMax = bottom * 32 + 31;
+    AnimRaster_ClearFrame(&r);
+    m->pictureTaken = m->edgesLost = 0;
+    m->noMorePictures = pictures + 1 >= kPicturesPerPass ? 1 : 0;
+    for (AnimStream* s = m->levels; s && !m->pictureTaken && !m->edgesLost; s = s->next)
+      if (s->level < kAnimLevelRemoved && s->root && s->root->visible)
+        AnimDisplay_DrawList(m, &s->root->list, &identity, nullptr);
+    if (AnimPlayer_Aborted(m->player) || pass >= 2 * kPicturesPerPass) break;
+    if (m->pictureTaken) {
+      // A background picture was just taken: the whole frame is dirty, and
+      // every level, lower ones included, is drawn over it.
+      ++pictures;
+      left = top = 0;
+      right = v.frameWidth - 1;
+      bottom = v.frameHeight - 1;
+      m->redrawLeft = m->redrawTop = 0;
+      m->redrawRight = v.frameWidth;
+      m->redrawBottom = v.frameHeight;
+    } else if (m->edgesLost && !keepingNothing) {
+      // Every draw then starts from an empty pool, as an uncached one does;
+      // the caches are made again at the next pass.
+      AnimRaster_ResetPool(&r);
+      r.cacheMode = kAnimCacheNone;
+      keepingNothing = true;
+    } else {
+      break;
+    }
+  }
+  r.cacheMode = cacheMode;
+  m->edgesLost = 0;
+  m->pictureTaken = m->noMorePictures = 0;
   r.clipLeft = 0;
   r.clipRight = v.frameWidth - 1;
   r.clipTop = 0;
@@ -381,7 +457,12 @@ int32_t Replace(AnimMovie* m, bool removeOnly, uint32_t level, const uint8_t* da
   // A clip may be playing a level's frames; only numbered levels are replaced.
   if (!AnimLevel_IsTarget(level)) return 0;
   for (AnimStream* s = m->levels; s; s = s->next)
-    if (s->level == level) s->level = kAnimLevelRemoved;
+    if (s->level == level) {
+      s->level = kAnimLevelRemoved;
+      // The kept picture may be this level's sprite's, and a sprite of the
+      // new level may go by the same name: it is drawn again.
+      AnimDisplay_DropBackground(m);
+    }
   if (removeOnly || !InsertLevel(m, level)) return 0;
   int32_t fed;
   if (m->feeder) {

@@ -115,6 +115,13 @@ struct AnimMovie {
   uint32_t randomSeed;
   AnimRestart* restarts;
   int32_t redrawLeft, redrawTop, redrawRight, redrawBottom;  // host rectangle, pixels
+  // The redraw pass's background picture: taken in this pass (every level
+  // is then drawn again over it), being drawn (a "/Background" sprite inside
+  // it is part of the picture), or not to be taken any more in this pass.
+  uint32_t pictureTaken, drawingPicture, noMorePictures;
+  // A draw of this pass lost edges for want of pool room that others' kept
+  // edges held: the pass is drawn again.
+  uint32_t edgesLost;
   AnimActionState action;
   // Installed by a successful load. The loader reads a named movie and
   // answers its length, or -1 while it is not whole (or not there); the
@@ -154,7 +161,9 @@ inline bool AnimLevel_IsTarget(uint32_t level) { return level < 255; }
 bool AnimView_Fit(AnimMovie* m, int32_t movieWidth, int32_t movieHeight);
 void AnimView_SetZoom(AnimMovie* m, uint32_t zoom);
 void AnimView_Pan(AnimMovie* m, int32_t dx, int32_t dy);
-void AnimView_SetQuality(AnimMovie* m, bool on);
+// False when the heap could not hold the mode's tables: the movie keeps
+// playing in the mode it had.
+bool AnimView_SetQuality(AnimMovie* m, bool on);
 
 // Rectangles (empty: xmin = ymin = INT32_MAX, xmax = ymax = INT32_MIN).
 bool AnimRect_IsEmpty(const AnimRect* r);

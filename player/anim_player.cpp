@@ -295,8 +295,9 @@ uint32_t UserCommand(AnimPlayer* p, uint32_t code) {
     case 7: case 8:
       p->highQuality = code == 7;
       if (m) {
-        AnimView_SetQuality(m, code == 7);
+        const bool set = AnimView_SetQuality(m, code == 7);
         AnimMovie_InvalidateAll(m);
+        if (!set) return 1;  // out of memory; the movie plays on as it was
       }
       break;
     case 9: case 10:

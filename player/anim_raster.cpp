@@ -575,13 +575,15 @@ bool AnimRaster_Init(AnimRaster* r, AnimPlayer* player, uint16_t* pixels, int32_
   r->dirtyYMax = 32 * height - 1;
   r->background[3] = 255;
   r->text[3] = 255;
+  // The pool, by far the largest table, first: made again for a quality
+  // change it takes the old pool's place before smaller tables split it.
+  r->pool = static_cast<AnimEdge*>(AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(AnimEdge)) * kAnimEdgeCapacity));
+  if (AnimPlayer_Aborted(player)) return false;
   r->buckets = static_cast<AnimEdge**>(
       AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(AnimEdge*)) * r->bucketCount));
   if (AnimPlayer_Aborted(player)) return false;
   r->bucketTails = static_cast<AnimEdge**>(
       AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(AnimEdge*)) * r->bucketCount));
-  if (AnimPlayer_Aborted(player)) return false;
-  r->pool = static_cast<AnimEdge*>(AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(AnimEdge)) * kAnimEdgeCapacity));
   if (AnimPlayer_Aborted(player)) return false;
   r->texelRow = static_cast<uint16_t*>(AnimPlayer_Alloc(player, static_cast<int32_t>(sizeof(uint16_t)) * width));
   if (AnimPlayer_Aborted(player)) return false;

@@ -11,6 +11,9 @@
 struct AnimPlayer;
 
 inline constexpr int32_t kAnimEdgeCapacity = 1800;
+// The raster's cacheMode: shape objects keep their edges as their frames
+// decide, keep none, or all keep theirs.
+inline constexpr uint32_t kAnimCacheByFrame = 0, kAnimCacheNone = 1, kAnimCacheAll = 2;
 
 struct AnimBitmap;
 

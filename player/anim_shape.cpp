@@ -646,7 +646,7 @@ void AnimShapeCache_Free(AnimRaster* r, AnimShapeCache* cache) { AnimShapeCache_
 
 bool AnimShapeCache_Valid(const AnimRaster* r, const AnimShapeCache* cache, const AnimMatrix* matrix,
                           const AnimCxform* cxform) {
-  if (!cache->hasCache || cache->epoch != r->cacheEpoch) return false;
+  if (!cache->hasCache || cache->epoch != r->cacheEpoch || cache->smooth != r->smooth) return false;
   AnimMatrix device;
   AnimMatrix_Concat(&device, &r->view, matrix);
   if (std::memcmp(&device, &cache->device, sizeof device) != 0) return false;
@@ -690,6 +690,7 @@ uint32_t AnimShape_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxf
       cache->hasCxform = cxform ? 1 : 0;
       if (cxform) cache->cxform = *cxform;
       cache->epoch = r->cacheEpoch;
+      cache->smooth = r->smooth;
     } else {
       path.cache = cache = nullptr;
     }

@@ -27,8 +27,9 @@ struct AnimDrawSet {
 };
 
 // The renderer's cache words of one display object, and what the cached
-// edges were made under: the device matrix, the colour transform and the
-// pool's epoch. A cache made under anything else is drawn afresh.
+// edges were made under: the device matrix, the colour transform, the
+// raster's mode (smooth edges run over doubled rows) and the pool's epoch.
+// A cache made under anything else is drawn afresh.
 struct AnimShapeCache {
   uint32_t hasCache;
   AnimEdgeCache* first;
@@ -37,6 +38,7 @@ struct AnimShapeCache {
   AnimMatrix device;
   AnimCxform cxform;
   uint32_t hasCxform;
+  uint32_t smooth;
   uint32_t epoch;
   uint32_t lost;  // the heap could not hold part of it: given up at the end
 };

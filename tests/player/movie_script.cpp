@@ -44,4 +44,15 @@ std::string MoviePlayer::Var(const std::string& name) {
   return out;
 }
 
+uint32_t MoviePlayer::Step() {
+  const uint32_t result = AnimHost_Step(get());
+  ExpectCachedRedrawsMatch(get());
+  return result;
+}
+
+void MoviePlayer::Key(uint32_t key) {
+  AnimPlayer_Command(get(), 4, key);
+  ExpectCachedRedrawsMatch(get());
+}
+
 }  // namespace movie::script

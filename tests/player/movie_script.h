@@ -37,6 +37,9 @@ struct MoviePlayer : TestPlayer {
   AnimClip* root() { return AnimMovie_Root(player->movie); }
   // A variable's value as text, "" when it is not set.
   std::string Var(const std::string& name);
+  // A host step or a user key, then the redraw checks of player_support.
+  uint32_t Step();
+  void Key(uint32_t key);
   uint16_t At(int x, int y) const { return frame[static_cast<size_t>(y) * kW + x]; }
   Bytes bytes;
   uint32_t opened = 99;

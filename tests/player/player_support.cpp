@@ -16,37 +16,110 @@ TestPlayer::~TestPlayer() {
   EXPECT_EQ(fault, nullptr) << fault;
 }
 
-void ExpectCachedRedrawsMatch(AnimPlayer* p) {
-  AnimMovie* m = p->movie;
-  if (!m || !m->raster.ready || !p->frameBuffer || AnimPlayer_Aborted(p)) return;
-  AnimRaster& r = m->raster;
-  const size_t n = static_cast<size_t>(r.rowPitch / 2) * static_cast<size_t>(r.height);
-  const std::vector<uint16_t> saved(p->frameBuffer, p->frameBuffer + n);
-  const int32_t rect[4] = {m->redrawLeft, m->redrawTop, m->redrawRight, m->redrawBottom};
-  const uint32_t fullRedraw = m->fullRedraw;
-  // Every redraw starts from the frame as it stood: before a background
-  // colour is set clearing leaves the frame alone, so a translucent object
-  // would otherwise build up over the redraws below.
-  auto whole = [&](uint32_t mode) {
-    r.cacheMode = mode;
-    std::copy(saved.begin(), saved.end(), p->frameBuffer);
-    AnimMovie_InvalidateAll(m);
-    return std::vector<uint16_t>(p->frameBuffer, p->frameBuffer + n);
-  };
-  const std::vector<uint16_t> plain = whole(1);
-  for (uint32_t mode : {0u, 2u}) {
-    EXPECT_TRUE(whole(mode) == plain) << "filling the caches, mode " << mode;
-    EXPECT_TRUE(whole(mode) == plain) << "replaying the caches, mode " << mode;
-    AnimRaster_ResetPool(&r);
-    EXPECT_TRUE(whole(mode) == plain) << "after the pool was emptied, mode " << mode;
+namespace {
+
+// Everything a player holds lives in its context, its heap over the work
+// buffer and its frame buffer: copied back byte for byte, a redraw made for
+// a check leaves no trace (caches, pool, kept picture, flags) in what the
+// movie carries into its next step.
+class Snapshot {
+ public:
+  explicit Snapshot(AnimPlayer* p)
+      : p_(p), context_(*p), from_(p->workBuffer), heap_(from_, p->heap.base + p->heap.end),
+        frame_(p->frameBuffer, p->frameBuffer + Pixels(p)) {}
+  ~Snapshot() {
+    std::copy(heap_.begin(), heap_.end(), from_);
+    std::copy(frame_.begin(), frame_.end(), p_->frameBuffer);
+    *p_ = context_;
   }
-  r.cacheMode = 0;
-  std::copy(saved.begin(), saved.end(), p->frameBuffer);
-  m->redrawLeft = rect[0];
-  m->redrawTop = rect[1];
-  m->redrawRight = rect[2];
-  m->redrawBottom = rect[3];
-  m->fullRedraw = fullRedraw;
+  const std::vector<uint16_t>& frame() const { return frame_; }
+  static size_t Pixels(const AnimPlayer* p) {
+    const AnimRaster& r = p->movie->raster;
+    return static_cast<size_t>(r.rowPitch / 2) * static_cast<size_t>(r.height);
+  }
+
+ private:
+  AnimPlayer* p_;
+  AnimPlayer context_;
+  uint8_t* from_;
+  std::vector<uint8_t> heap_;
+  std::vector<uint16_t> frame_;
+};
+
+// A whole redraw of the movie as it stands, starting from the frame shown.
+std::vector<uint16_t> WholeRedraw(AnimPlayer* p, uint32_t cacheMode) {
+  AnimMovie* m = p->movie;
+  m->raster.cacheMode = cacheMode;
+  AnimMovie_InvalidateAll(m);
+  return std::vector<uint16_t>(p->frameBuffer, p->frameBuffer + Snapshot::Pixels(p));
+}
+
+std::string Differences(const std::vector<uint16_t>& shown, const std::vector<uint16_t>& whole, int32_t width) {
+  size_t count = 0, first = shown.size();
+  for (size_t i = 0; i < shown.size(); ++i)
+    if (shown[i] != whole[i]) {
+      if (first == shown.size()) first = i;
+      ++count;
+    }
+  if (count == 0) return "";
+  char text[160];
+  std::snprintf(text, sizeof text, "%zu pixels differ, the first at (%zu, %zu): 0x%04X instead of 0x%04X", count,
+                first % static_cast<size_t>(width), first / static_cast<size_t>(width), shown[first], whole[first]);
+  return text;
+}
+
+}  // namespace
+
+namespace {
+
+// Before a background colour or picture clearing leaves the frame as it
+// was, so the frame shown holds every earlier frame's pixels too and only
+// redraws from the same start can be compared. Answers the whole redraw.
+std::vector<uint16_t> CheckShown(AnimPlayer* p) {
+  AnimMovie* m = p->movie;
+  const int32_t width = m->raster.rowPitch / 2;
+  const std::vector<uint16_t> shown(p->frameBuffer, p->frameBuffer + Snapshot::Pixels(p));
+  const bool clears = m->raster.backgroundSet || (m->raster.backgroundName && m->raster.backgroundImage);
+  std::vector<uint16_t> plain;
+  {
+    Snapshot before(p);
+    plain = WholeRedraw(p, 1);
+  }
+  if (clears) {
+    EXPECT_EQ(Differences(shown, plain, width), "") << "the frame shown is not a whole redraw";
+  }
+  return plain;
+}
+
+bool Checkable(const AnimPlayer* p) {
+  const AnimMovie* m = p->movie;
+  return m && m->raster.ready && p->frameBuffer && p->workBuffer && !AnimPlayer_Aborted(p);
+}
+
+}  // namespace
+
+void ExpectShownIsWholeRedraw(AnimPlayer* p) {
+  if (Checkable(p)) CheckShown(p);
+}
+
+void ExpectCachedRedrawsMatch(AnimPlayer* p) {
+  if (!Checkable(p)) return;
+  AnimMovie* m = p->movie;
+  const int32_t width = m->raster.rowPitch / 2;
+  const std::vector<uint16_t> plain = CheckShown(p);
+  for (uint32_t mode : {0u, 2u}) {
+    Snapshot before(p);
+    // Every redraw starts from the frame as it stood: a translucent object
+    // would otherwise build up over the redraws below.
+    auto whole = [&] {
+      std::copy(before.frame().begin(), before.frame().end(), p->frameBuffer);
+      return WholeRedraw(p, mode);
+    };
+    EXPECT_EQ(Differences(whole(), plain, width), "") << "filling the caches, mode " << mode;
+    EXPECT_EQ(Differences(whole(), plain, width), "") << "replaying the caches, mode " << mode;
+    AnimRaster_ResetPool(&m->raster);
+    EXPECT_EQ(Differences(whole(), plain, width), "") << "after the pool was emptied, mode " << mode;
+  }
 }
 
 namespace {

@@ -21,12 +21,16 @@ struct TestPlayer {
   std::vector<uint16_t> frame;
 };
 
-// Draws the player's whole frame from the shapes' records alone, then with
-// the edge caches (filling, then replaying them) as the frame's depth sets
-// decide and with every shape cached, expecting the same pixels each time
-// (also after the edge pool was emptied); the frame buffer and the host's
-// redraw rectangle are put back afterwards.
+// What a user sees must be what the movie's state draws: once the movie
+// clears to a background, the frame shown equals a whole redraw from the
+// records alone. Then whole redraws with the edge caches (filling, then
+// replaying them) as the frame's depth sets decide and with every shape
+// cached must give the same pixels (also after the edge pool was emptied).
+// The player is put back byte for byte afterwards, so the checks change
+// nothing the movie carries into its next step.
 void ExpectCachedRedrawsMatch(AnimPlayer* p);
+// The first check alone.
+void ExpectShownIsWholeRedraw(AnimPlayer* p);
 
 std::string DumpStream(const AnimStream* s);
 std::string DumpActions(const AnimActionRecord* list);

@@ -47,8 +47,6 @@ struct Played : MoviePlayer {
   }
   ~Played() { AnimHost_Close(get()); }
   AnimClip* clip(const char* path) { return AnimClip_FindByPath(root(), path); }
-  uint32_t Step() { return AnimHost_Step(get()); }
-  void Key(uint32_t key) { AnimPlayer_Command(get(), 4, key); }
 };
 
 constexpr uint16_t kGreen = 0x03E0;

@@ -25,15 +25,6 @@ struct Played : MoviePlayer {
     ExpectCachedRedrawsMatch(get());
     AnimHost_Close(get());
   }
-  uint32_t Step() {
-    const uint32_t result = AnimHost_Step(get());
-    ExpectCachedRedrawsMatch(get());
-    return result;
-  }
-  void Key(uint32_t key) {
-    AnimPlayer_Command(get(), 4, key);
-    ExpectCachedRedrawsMatch(get());
-  }
 };
 
 constexpr uint16_t kWhite = 0x7FFF, kRed = 0x7C00, kBlue = 0x001F, kGreen = 0x03E0;
@@ -1019,6 +1010,115 @@ TEST(PlayerBackground, AScriptChangingTheSpriteLetsThePictureGo) {
     EXPECT_EQ(p.At(40, 100), c.left);
     EXPECT_EQ(p.At(130, 100), c.right);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A "/Background" sprite in a level above 0: the picture holds the frame's
+// colour and the sprite, and every level, level 0 included, is drawn over it.
+TEST(PlayerBackground, InAHigherLevelEveryLevelIsDrawnOverThePicture) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 1760, 0, 1760, 4160),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  const Bytes second = MovieOf(defs, {PlaceNamed(7, 1, "Background"), {}, {}});
+  const Bytes first = MovieOf(Box(2, {0, 0, 248}), {Concat({movie::Background(255, 255, 255), movie::Place(2, 1, 0, 0)}), {}, {}, {}});
+  Played p(first);
+  ASSERT_EQ(p.opened, 0u);
+  ASSERT_EQ(AnimMovie_ReplaceLevel(p.movie(), false, 1, second.data(), static_cast<uint32_t>(second.size())), 1u);
+  for (int step = 0; step < 3; ++step) {
+    SCOPED_TRACE(step);
+    p.Step();
+    EXPECT_EQ(p.At(5, 5), kBlue);
+    EXPECT_EQ(p.At(40, 5), kWhite);
+    EXPECT_EQ(p.At(130, 100), kRed);
+  }
+}
+
+// A sprite inside the "/Background" sprite is part of its picture: the
+// picture holds both, and a script that moves the background every frame
+// (drawing the picture again each time) leaks nothing.
+TEST(PlayerBackground, ASpriteInsideItIsPartOfThePicture) {
+  const Bytes inner = movie::Sprite(8, 1, Concat({movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::End()}));
+  const Bytes outer = movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), PlaceNamed(8, 2, "inner", 2000, 0),
+                                                  movie::ShowFrame(), movie::End()}));
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 1000, 1000), movie::BoxShape(2, {0, 0, 248}, 0, 0, 1000, 1000),
+                             inner, outer});
+  const Bytes move = Do(Concat({Push("/Background"), Push("0"), Push("0"), Op(0x23)}));
+  Played p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background")}), move, move}));
+  ASSERT_EQ(p.opened, 0u);
+  p.Key(9);  // loop
+  uint32_t inUse = 0;
+  for (int step = 0; step < 300; ++step) {
+    ASSERT_EQ(p.Step(), 0u) << step;
+    if (step == 100) inUse = p->heap.bytesInUse;
+  }
+  EXPECT_EQ(p->heap.bytesInUse, inUse);
+  EXPECT_EQ(p.At(20, 20), kRed);
+  EXPECT_EQ(p.At(120, 20), kBlue);
+  EXPECT_STREQ(p.movie()->raster.backgroundName ? p.movie()->raster.backgroundName : "", "/Background");
+}
+
+// Opening a movie blacks out whatever the host's buffer held; before the
+// movie's first background colour nothing clears it.
+TEST(PlayerView, TheFrameIsBlackAtTheStart) {
+  MoviePlayer p(MovieOf(Box(1, {248, 0, 0}), {movie::Place(1, 1, 2000, 2000), {}}));
+  p.frame.assign(static_cast<size_t>(kW) * kH, 0x5555);
+  int32_t w = kW, h = kH;
+  ASSERT_EQ(AnimHost_Open(p.get(), p.bytes.data(), p.frame.data(), p.work.data(), static_cast<uint32_t>(p.bytes.size()), &w, &h), 0u);
+  EXPECT_EQ(p.At(0, 0), 0u);
+  EXPECT_EQ(p.At(kW - 1, kH - 1), 0u);
+  EXPECT_EQ(p.At(105, 105), kRed);
+  AnimHost_Close(p.get());
+}
+
+}  // namespace
+
+namespace {
+
+// Kept edges are replayed only under the mode they were made in: smooth
+// edges run over doubled rows.
+TEST(PlayerCaches, KeptEdgesBelongToTheirQualityMode) {
+  Played p(MovieOf(Concat({movie::Background(255, 255, 255), Box(1, {248, 0, 0})}), {movie::Place(1, 1, 0, 0), {}, {}}));
+  ASSERT_EQ(p.opened, 0u);
+  p.Step();
+  AnimMovie_InvalidateAll(p.movie());
+  AnimDisplayObject* o = AtDepth(&p.root()->list, 1);
+  ASSERT_EQ(o->cache.hasCache, 1u);
+  AnimRaster& r = p.movie()->raster;
+  EXPECT_TRUE(AnimShapeCache_Valid(&r, &o->cache, &o->matrix, nullptr));
+  r.smooth ^= 1;
+  EXPECT_FALSE(AnimShapeCache_Valid(&r, &o->cache, &o->matrix, nullptr));
+  r.smooth ^= 1;
+}
+
+// A quality change the heap has no room for keeps the movie playing in the
+// mode it had; the command reports the failure.
+TEST(PlayerView, AQualityChangeWithoutRoomKeepsTheOldMode) {
+  Played p(MovieOf(Concat({movie::Background(255, 255, 255), Box(1, {248, 0, 0})}),
+                   {movie::Place(1, 1, 0, 0), movie::MoveTo(1, 1000, 0), movie::MoveTo(1, 2000, 0), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  AnimHeap& heap = p->heap;
+  std::vector<void*> blocks;
+  for (int32_t size : {4096, 256, 16})
+    while (void* b = AnimHeap_Malloc(&heap, size)) blocks.push_back(b);
+  // Room for drawing, not for the smooth mode's larger tables.
+  for (int i = 0; i < 8; ++i) {
+    AnimHeap_Free(&heap, blocks.back());
+    blocks.pop_back();
+  }
+  EXPECT_EQ(AnimPlayer_Command(p.get(), 4, 7), 1u);
+  EXPECT_EQ(AnimPlayer_Aborted(p.get()), 0u);
+  EXPECT_EQ(p->highQuality, 0u);
+  ASSERT_EQ(p.movie()->raster.ready, 1u);
+  EXPECT_EQ(p.movie()->raster.smooth, 0u);
+  for (void* b : blocks) AnimHeap_Free(&heap, b);
+  EXPECT_EQ(p.Step(), 0u);
+  EXPECT_EQ(p.At(55, 5), kRed);
+  p.Key(7);
+  EXPECT_EQ(p.movie()->raster.smooth, 1u);
+  EXPECT_EQ(p.Step(), 0u);
+  EXPECT_NE(p.At(105, 5), kWhite);
 }
 
 }  // namespace
