@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -383,4 +384,180 @@ INSTANTIATE_TEST_SUITE_P(Questions, QuestionHostTest,
                                            "file:///test/wta.wmlsc#prompt('Name?','x')",
                                            "wtai://wp/mc;5551234"));
 
+
+namespace whole {
+
+std::vector<uint16_t> Screen() {
+  const ShellScreen& screen = ShellGetScreen();
+  std::vector<uint16_t> out;
+  for (int32_t y = 0; y < screen.height; ++y)
+    for (int32_t x = 0; x < screen.width; ++x) out.push_back(screen.pixels[y * screen.pitch + x]);
+  return out;
+}
+// True when what is shown equals a whole redraw of the same state.
+bool SameAsRedraw(std::string* why) {
+  Settle();
+  const std::vector<uint16_t> before = Screen();
+  TskmanPost(TskmanFind(Mod::Ui), PwlEvent::RedrawPage, 0, 0);
+  Settle();
+  const std::vector<uint16_t> after = Screen();
+  if (before == after) return true;
+  size_t diff = 0, first = before.size();
+  for (size_t i = 0; i < before.size(); ++i)
+    if (before[i] != after[i]) { ++diff; if (first == before.size()) first = i; }
+  *why = std::to_string(diff) + " pixels differ, first at " + std::to_string(first) + " of " +
+         std::to_string(before.size());
+  return false;
+}
+
+}  // namespace whole
+
+// A document loaded as a page whose question waits, left for another page:
+// the question goes, the provisioning task ends, the engine sleeps, and the
+// stop ends cleanly.
+TEST_F(ProvHostTest, TheQuestionOfAPageLeftForAnotherPageGoesAndTheLoopSleeps) {
+  WriteIniWithDefaultSkin(std::string(kFonts) + "[Operation]\nURL=file:///test/doc.provc\n");
+  std::filesystem::create_directories("romfiles/test");
+  std::filesystem::copy_file(std::string(QOR_PROV_DATA_DIR) + "/../wbxml/prov.wbxml",
+                             "romfiles/test/doc.provc");
+  {
+    std::ofstream page("romfiles/test/page.wml");
+    page << "<?xml version=\"1.0\"?><wml><card id=\"a\"><p>Another page</p></card></wml>";
+  }
+  QuietWatch after;
+  std::string why;
+  bool same = false;
+  Result r = Run({[&] {
+                    if (!PopupShowingMark) return false;
+                    Settle();
+                    TskmanPost(TskmanFind(Mod::Ui), BenMsg::UiNavigate,
+                               reinterpret_cast<uintptr_t>(LibcStrDup("file:///test/page.wml")), 0);
+                    return true;
+                  },
+                  [&] { return !TskmanFind(Mod::Provisioning) && after.Done(); },
+                  [&] {
+                    same = whole::SameAsRedraw(&why);
+                    return true;
+                  }});
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(after.seen, (std::vector<std::pair<uint32_t, uint32_t>>{}));
+  EXPECT_TRUE(after.slept);
+  EXPECT_TRUE(same) << why;
+}
+
+// The stop while a pushed document's question, or its PIN prompt, waits.
+class StopWhileAskedHostTest : public ProvHostTest, public ::testing::WithParamInterface<int> {};
+TEST_P(StopWhileAskedHostTest, StopWhileItWaits) {
+  WriteIniWithDefaultSkin(kFonts);
+  std::vector<Stage> stages = {[&] {
+                                 SendPush();
+                                 return true;
+                               },
+                               [&] { return PopupShowingMark && TskmanFind(Mod::Provisioning); }};
+  if (GetParam() >= 1)
+    stages.push_back([&] {
+      Settle();
+      QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F3);
+      return true;
+    });
+  if (GetParam() >= 1)
+    stages.push_back([&] {
+      TextInputWindow* window = QtTextInputWindow();
+      return window && window->isVisible();
+    });
+  Result r = Run(stages);
+  EXPECT_EQ(r, kUiStartFinished);
+}
+INSTANTIATE_TEST_SUITE_P(QuestionAndPin, StopWhileAskedHostTest, ::testing::Values(0, 1));
+
+// Soft keys and frames through a question covered by a script's prompt,
+// alert or confirm that Home opens, each answered, then the question
+// answered by its key.
+class CoveredQuestionHostTest : public ProvHostTest, public ::testing::WithParamInterface<const char*> {};
+TEST_P(CoveredQuestionHostTest, ComesBackWithItsLabelsAndEveryFrameIsAWholeRedraw) {
+  WriteIniWithDefaultSkin(std::string(kFonts) + "[Operation]\nURL=file:///test/wta.wmlsc#" +
+                          GetParam() + "\n");
+  std::filesystem::create_directories("romfiles/test");
+  std::filesystem::copy_file(QOR_WMLS_DATA "/wta.wmlsc", "romfiles/test/wta.wmlsc");
+  const bool prompt = std::string(GetParam()).rfind("prompt", 0) == 0;
+  const bool alert = std::string(GetParam()).rfind("alert", 0) == 0;
+  auto anyPopup = [] { return TskmanFind(Mod::Popup) != nullptr; };
+  auto textUp = [] {
+    TextInputWindow* w = QtTextInputWindow();
+    return w && w->isVisible();
+  };
+  auto answerTop = [&] {
+    if (prompt) {
+      if (!textUp()) return false;
+      QTest::keyClick(QtTextInputWindow()->editor(), Qt::Key_Return);
+    } else {
+      QTest::keyClick(QtHostDisplayWindow(), alert ? Qt::Key_F3 : Qt::Key_F9);
+    }
+    return true;
+  };
+  const Band provQuestion{UiGetString(17, 3), UiGetString(17, 4), u""};
+  std::vector<Band> seen;
+  std::vector<std::string> frames;
+  auto frame = [&](const char* step) {
+    std::string why;
+    if (!whole::SameAsRedraw(&why)) frames.push_back(std::string(step) + ": " + why);
+  };
+  int waits = 0;
+  Result r = Run({[&] { return anyPopup() && (PopupShowingMark || textUp()) && ++waits > 5 && answerTop(); },
+                  [&] {
+                    if (anyPopup()) return false;
+                    Settle();
+                    frame("start answered");
+                    SendPush();
+                    return true;
+                  },
+                  [&] {
+                    if (!PopupShowingMark || !TskmanFind(Mod::Provisioning)) return false;
+                    Settle();
+                    frame("question");
+                    seen.push_back(BandShown());
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Home);
+                    waits = 0;
+                    return true;
+                  },
+                  [&] {
+                    Settle();
+                    if (!(prompt ? textUp() : BandShown() != provQuestion) || ++waits < 5) return false;
+                    frame("covered");
+                    seen.push_back(BandShown());
+                    return answerTop();
+                  },
+                  [&] {
+                    Settle();
+                    if (prompt ? textUp() : false) return false;
+                    if (++waits < 10) return false;
+                    frame("uncovered");
+                    seen.push_back(BandShown());
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F3);
+                    return true;
+                  },
+                  [&] { return textUp(); },
+                  [&] {
+                    QTest::keyClick(QtTextInputWindow()->editor(), Qt::Key_Escape);
+                    return true;
+                  },
+                  [&] {
+                    if (TskmanFind(Mod::Provisioning) || TskmanFind(Mod::Popup) || textUp()) return false;
+                    Settle();
+                    frame("pin cancelled");
+                    seen.push_back(BandShown());
+                    return true;
+                  }});
+  EXPECT_EQ(r, kUiStartFinished);
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[0], provQuestion);
+  EXPECT_EQ(seen[2], provQuestion);
+  EXPECT_EQ(seen[3], (Band{u"", u"", u""}));
+  EXPECT_EQ(frames, std::vector<std::string>{});
+}
+INSTANTIATE_TEST_SUITE_P(ScriptPopups, CoveredQuestionHostTest,
+                         ::testing::Values("confirm('Go on?')", "alert('Done')",
+                                           "prompt('Name?','x')"));
+
 }  // namespace
+
