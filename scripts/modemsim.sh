@@ -58,3 +58,12 @@ qor_modemsim_stop() {
     QOR_MODEMSIM_LOCK=
   fi
 }
+
+# qor_modemsim_point DIR: names the link DIR/modem.pty as the modem's port in
+# DIR/modem.ini. Every ./run does it, also one that finds the folder served:
+# its configure has just put the shipped modem.ini (port=COM1) back, and its
+# emulator must find the served modem taken, not open whatever COM1 is here.
+qor_modemsim_point() {
+  local dir=$1
+  sed -i '/^\[modem\]/,/^\[/ s|^port=.*|port='"$dir"'/modem.pty|' "$dir/modem.ini"
+}

@@ -57,6 +57,14 @@ check "and its link in place" names "$first_tty"
   qor_modemsim_stop "$dir"
 )
 check "a second start finds the folder served" grep -qx "second=1" "$dir/second"
+# Its build has just put the shipped modem.ini back (port=COM1): it points it
+# at the served link, so its emulator finds that modem taken rather than
+# opening whatever COM1 is on this machine.
+cp "$source_dir/dist/modem.ini" "$dir/modem.ini"
+( qor_modemsim_point "$dir" )
+check "the second ./run's modem.ini names the served link" \
+  grep -qx "port=$link" "$dir/modem.ini"
+check "and only the modem's port" grep -qx "port=IP" "$dir/modem.ini"
 check "the first simulator runs on" alive "$first"
 check "its link stays" names "$first_tty"
 
