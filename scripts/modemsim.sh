@@ -15,6 +15,7 @@ qor_modemsim_start() {
   exec {QOR_MODEMSIM_LOCK}<"$dir"
   if ! flock -n "$QOR_MODEMSIM_LOCK"; then
     exec {QOR_MODEMSIM_LOCK}>&-
+    QOR_MODEMSIM_LOCK=
     return 1
   fi
   out=$(mktemp)
