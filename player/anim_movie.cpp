@@ -403,9 +403,17 @@ void AnimMovie_Redraw(AnimMovie* m) {
     r.dirtyXMax = right * 32 + 31;
     r.dirtyYMin = top * 32;
     r.dirtyYMax = bottom * 32 + 31;
-    AnimRaster_ClearFrame(&r);
     m->pictureTaken = m->edgesLost = 0;
     m->noMorePictures = pictures + 1 >= kPicturesPerPass ? 1 : 0;
+    // The last pass draws every background sprite as a sprite, in the order
+    // of the walk, over the colour: one sprite's picture under the others
+    // would put a lower level's sprite over a higher one's.
+    if (m->noMorePictures) {
+      const uint32_t fullRedraw = m->fullRedraw;
+      AnimDisplay_DropBackground(m);
+      m->fullRedraw = fullRedraw;
+    }
+    AnimRaster_ClearFrame(&r);
     for (AnimStream* s = m->levels; s && !m->pictureTaken && !m->edgesLost; s = s->next)
       if (s->level < kAnimLevelRemoved && s->root && s->root->visible)
         AnimDisplay_DrawList(m, &s->root->list, &identity, nullptr);
