@@ -35,6 +35,7 @@ struct TskmanTask {
 struct TskmanRef {
   TskmanTask* task;
   uintptr_t serial;  // 0 for no task, or one that had already gone
+  bool operator==(const TskmanRef&) const = default;
 };
 
 struct TskmanEvent {

@@ -103,8 +103,11 @@ void SyncLib(WmlsScriptTask* t) {
   t->lib.outerUnitUrl = t->outer ? t->outer->state.unitUrl : nullptr;
 }
 
+// The popup is closed only if it is still the one watched: another module's
+// PopupClose may have taken it, and a task made since in its record is not
+// ours to stop.
 void ClosePopup(WmlsScriptTask* t) {
-  if (t->popup.popup && TskmanIsAlive(t->popup.popup)) TskmanSend(t->popup.popup, TskMsg::Stop2, 0, 0);
+  if (TskmanTask* popup = TskmanRefTask(t->popup.popup)) TskmanSend(popup, TskMsg::Stop2, 0, 0);
   PopupWatchStop(&t->popup);
 }
 
@@ -514,7 +517,7 @@ Result WmlsTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_
       Telephony(t, static_cast<int32_t>(arg1), reinterpret_cast<char16_t*>(arg2));
       return kOk;
     case PwlEvent::PopupAnswer:
-      if (t->popup.popup) PopupDone(t, arg1, arg2, false);
+      if (t->popup.popup.task) PopupDone(t, arg1, arg2, false);
       return kOk;
     case PwlEvent::PopupCheck:
     case PwlEvent::PopupGone:
