@@ -256,4 +256,52 @@ TEST_F(WmlsDialogsTest, ATaskMadeInAClosedPopupsRecordIsNotTakenForThePopup) {
   }
 }
 
+// A prompt answered while its run is ended another way first (the browser's
+// abort, a new run, the window's stop): the entered text the queued answer
+// carries is freed, and the engine heap is as it was.
+TEST_F(WmlsDialogsTest, APromptsEnteredTextIsFreedWhenItsRunEndsFirst) {
+  const std::string unit = "qortest://h/wta.wmlsc#";
+  // A finished run first: the unit is cached for every case alike.
+  Start("prompt('Name?','Kim')");
+  InputSessionCancel(static_cast<InputSession*>(TiwOpenSession()));
+  Pump();
+  ExpectOneEnd();
+  enum class End { Abort, NewRun, Stop };
+  for (const End end : {End::Abort, End::NewRun, End::Stop}) {
+    SCOPED_TRACE(static_cast<int>(end));
+    BenClearVars(&browser);
+    Pump();
+    const uint32_t before = HeapGetStats().freeBytes;
+    WmlsScriptTask* own = nullptr;
+    ASSERT_EQ(WmlsScriptTaskCreate(&own, scriptOwner->task(), &browser, session), kOk);
+    Pump();
+    WmlsPostRun(own, unit + "prompt('Name?','Kim')");
+    Pump();
+    auto* input = static_cast<InputSession*>(TiwOpenSession());
+    ASSERT_NE(input, nullptr);
+    ASSERT_EQ(InputSessionSubmitText(input, u"Lee"), kOk);
+    InputSessionClose(input);
+    // Queued ahead of the popup's answer.
+    TskmanTask* self = WmlsScriptTaskOf(own);
+    if (end == End::Abort) TskmanPost(self, WmlsMsg::Abort, 0, 0);
+    if (end == End::NewRun) WmlsPostRun(own, unit + "alert('Done')");
+    if (end == End::Stop) {
+      TskmanPost(self, TskMsg::Stop2, 0, 0);
+      own = nullptr;  // the stop frees it
+    }
+    Pump();
+    if (end == End::NewRun) {
+      ASSERT_NE(Popup(), nullptr);
+      TskmanPost(Popup(), PwlEvent::Key, PwlKey::Soft1, 0);
+      Pump();
+    }
+    EXPECT_EQ(Popup(), nullptr);
+    EXPECT_NE(R(), "Lee");
+    WmlsScriptTaskDestroy(&own);
+    Pump();
+    BenClearVars(&browser);
+    EXPECT_EQ(HeapGetStats().freeBytes, before);
+  }
+}
+
 }  // namespace
