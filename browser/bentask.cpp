@@ -49,12 +49,15 @@ void PostAddress(uint32_t message, char* address) {
     MemFree(&address);
 }
 
+// The answer task a WTA request names, taken as the request is received: one
+// that stopped waiting before then took its name out of the request.
+TskmanRef AnswerTaskOf(uintptr_t task) { return TskmanRefOf(reinterpret_cast<TskmanTask*>(task)); }
+
 // The telephony answer {0, text}: the text is a new copy for the receiver.
-void AnswerText(uintptr_t task, const char16_t* text) {
-  auto* to = reinterpret_cast<TskmanTask*>(task);
-  if (!TskmanIsAlive(to)) return;
+void AnswerText(const TskmanRef& to, const char16_t* text) {
+  if (!TskmanRefAlive(to)) return;
   char16_t* copy = LibcWStrDup(text);
-  TskmanPost(to, BenMsg::Answer, 0, reinterpret_cast<uintptr_t>(copy));
+  TskmanPost(to.task, BenMsg::Answer, 0, reinterpret_cast<uintptr_t>(copy));
 }
 
 BenEventBinding* FindBinding(BenEventBinding* list, uint32_t event) {
@@ -145,7 +148,9 @@ void RunWtaEvent(BenBrowser* browser, uint32_t id, BenWtaEventParams* params) {
 }
 
 void Decide(WtaiConsentRecord* record, uint32_t decision) {
-  if (TskmanIsAlive(record->task)) TskmanPost(record->task, BenMsg::Decision, decision, 0);
+  // The consent task may have ended while the question waited, and another
+  // task been made in its record since.
+  if (TskmanRefAlive(record->task)) TskmanPost(record->task.task, BenMsg::Decision, decision, 0);
   MemFree(&record->prompt);
   MemFree(&record);
 }
@@ -427,14 +432,14 @@ Result BenTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t
       return kOk;
     case BenMsg::WtaEnd:
       EndWtaContext(browser);
-      AnswerText(arg1, u"");
+      AnswerText(AnswerTaskOf(arg1), u"");
       return kOk;
     case BenMsg::WtaGet:
-      AnswerText(arg1, browser->wtaFlag ? u"true" : u"false");
+      AnswerText(AnswerTaskOf(arg1), browser->wtaFlag ? u"true" : u"false");
       return kOk;
     case BenMsg::WtaSet:
       browser->wtaFlag = arg2 ? 1 : 0;
-      AnswerText(arg1, u"");
+      AnswerText(AnswerTaskOf(arg1), u"");
       return kOk;
     case BenMsg::WtaCall:
       if (browser->wta) {
@@ -497,8 +502,8 @@ void TakeLeftover(void* user, uint32_t message, uintptr_t arg1, uintptr_t arg2) 
     case BenMsg::WtaEnd:
     case BenMsg::WtaGet:
     case BenMsg::WtaSet:
-      if (auto* to = reinterpret_cast<TskmanTask*>(arg1); TskmanIsAlive(to))
-        TskmanPost(to, BenMsg::Answer, static_cast<uintptr_t>(intptr_t{BenMsg::Refused}), 0);
+      if (const TskmanRef to = AnswerTaskOf(arg1); TskmanRefAlive(to))
+        TskmanPost(to.task, BenMsg::Answer, static_cast<uintptr_t>(intptr_t{BenMsg::Refused}), 0);
       break;
     case BenMsg::WtaEvent:
       if (auto* params = reinterpret_cast<BenWtaEventParams*>(arg2)) {

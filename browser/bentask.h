@@ -73,7 +73,7 @@ struct BenWtaEventParams {
 // A consent question (module 33): the browser answers the consent task with
 // 0x2002 {decision}, and frees the prompt and the record.
 struct WtaiConsentRecord {
-  TskmanTask* task;  // the consent request task
+  TskmanRef task;  // the consent request task, named as it was made
   uint32_t remember;
   char16_t* prompt;  // UTF-16, owned by the record
   WtaiConsentRecord* next;  // the browser's queue of questions

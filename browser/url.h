@@ -264,9 +264,12 @@ Result UrlLoadSetHandlerById(UrlLoad* load, uint32_t typeId);
 Result UtilParseContentParams(UrlLoad* load, const char* params);
 
 // --- URL task, sessions, requests --------------------------------------------
+// The tasks the URL layer answers are named as they are handed over: one
+// that ends without closing its session or request is not answered, nor is a
+// later task made in its record.
 struct UrlTaskContext {
   TskmanTask* task;
-  TskmanTask* owner;
+  TskmanRef owner;
   ListHead sessions;
   uint8_t closing;
 };
@@ -274,7 +277,7 @@ struct UrlTaskContext {
 struct UrlSession {
   ListNode link;  // in the URL task's sessions
   UrlTaskContext* urlTask;
-  TskmanTask* requester;
+  TskmanRef requester;
   ListHead requests;
 };
 
@@ -283,8 +286,8 @@ struct UrlRequestRec {
   BenBrowser* browser;   // the third word: the requesting browser instance
   UrlSession* session;
   UrlLoad* load;
-  TskmanTask* requester;
-  TskmanTask* watcher;
+  TskmanRef requester;
+  TskmanRef watcher;
   uintptr_t watchArg;
   QueueNode* cursor;     // the output object UrlLoadNextChunk gave last
   uint32_t reported;     // event bits already reported to the requester

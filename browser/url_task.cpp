@@ -11,9 +11,9 @@ UrlModuleContext* gModule;
 BenBrowser* gBrowser;
 
 // A post to a task that is gone is dropped: never a broadcast.
-bool PostTo(TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
-  if (!TskmanIsAlive(task)) return false;
-  TskmanPost(task, message, arg1, arg2);
+bool PostTo(const TskmanRef& to, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
+  if (!TskmanRefAlive(to)) return false;
+  TskmanPost(to.task, message, arg1, arg2);
   return true;
 }
 
@@ -109,7 +109,7 @@ void Report(UrlRequestRec* request) {
   }
   request->reported |= load->events & (UrlEvent::StatusKnown | UrlEvent::ClassKnown);
   const bool ended = (load->events & (UrlEvent::Error | UrlEvent::Complete)) != 0;
-  if (request->watcher && (added || ended)) PostTo(request->watcher, UrlMsg::Watch, request->watchArg, arg);
+  if (request->watcher.task && (added || ended)) PostTo(request->watcher, UrlMsg::Watch, request->watchArg, arg);
   if (load->events & UrlEvent::Error)
     PostTo(request->requester, UrlMsg::Failed, arg, load->result);
   else if (load->events & UrlEvent::Complete)
@@ -166,7 +166,7 @@ void FreeSession(UrlSession* session) {
 void EndTask(UrlTaskContext* ctx) {
   while (ListNode* s = ListFirst(&ctx->sessions)) FreeSession(reinterpret_cast<UrlSession*>(s));
   TskmanTask* task = ctx->task;
-  TskmanTask* owner = ctx->owner;
+  const TskmanRef owner = ctx->owner;
   ctx->task = nullptr;
   TskmanDestroyTask(task);
   MemFree(&ctx);
@@ -301,7 +301,7 @@ Result UrlStartTask(UrlTaskContext** out, TskmanTask* owner) {
     return kUrlNoMemory;
   }
   ListInit(&ctx->sessions);
-  ctx->owner = owner;
+  ctx->owner = TskmanRefOf(owner);
   if (TskmanCreateTask(&ctx->task, Mod::Url, UrlTaskHandler, ctx) != kOk) {
     MemFree(&ctx);
     ModuleStop();
@@ -325,11 +325,12 @@ Result UrlSessionCreateWith(UrlSession** out, TskmanTask* requester, TskmanTask*
   *out = nullptr;
   // The URL task of that owner when it has one, else the first that stands.
   UrlTaskContext* chosen = nullptr;
+  const TskmanRef wanted = TskmanRefOf(urlOwner);
   for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) {
     if (t->id != Mod::Url || t->handler != UrlTaskHandler) continue;
     auto* ctx = static_cast<UrlTaskContext*>(t->context);
     if (!ctx || ctx->closing) continue;
-    if (ctx->owner == urlOwner) {
+    if (ctx->owner == wanted) {
       chosen = ctx;
       break;
     }
@@ -339,7 +340,7 @@ Result UrlSessionCreateWith(UrlSession** out, TskmanTask* requester, TskmanTask*
   auto* session = static_cast<UrlSession*>(MemAllocZero(sizeof(UrlSession), Use::Data, Mod::Url));
   if (!session) return kUrlNoMemory;
   session->urlTask = chosen;
-  session->requester = requester;
+  session->requester = TskmanRefOf(requester);
   ListInit(&session->requests);
   ListAppend(&chosen->sessions, &session->link);
   *out = session;
@@ -410,7 +411,7 @@ Result UrlRequest(UrlSession* session, const char* url, uint32_t flags, UrlReque
   request->browser = gModule ? gModule->browser : nullptr;
   request->session = session;
   request->load = load;
-  request->requester = requester ? requester : session->requester;
+  request->requester = requester ? TskmanRefOf(requester) : session->requester;
   request->fromCache = fromCache;
   ++load->users;
   ListAppend(&session->requests, &request->link);
@@ -435,7 +436,7 @@ UrlLoad* UrlRequestLoad(UrlRequestRec* request) { return request ? request->load
 
 void UrlRequestWatch(UrlRequestRec* request, TskmanTask* task, uintptr_t argument) {
   if (!request) return;
-  request->watcher = task;
+  request->watcher = TskmanRefOf(task);
   request->watchArg = argument;
 }
 

@@ -15,7 +15,7 @@ namespace {
 
 struct Pending {
   Pending* next;
-  TskmanTask* requester;
+  TskmanRef requester;  // named as its request was received
   SmsSendRequestRec* request;
   bool cancelled;
 };
@@ -52,16 +52,16 @@ void FreeRequest(SmsSendRequestRec* request) {
 // Answers the requester and frees the request; a requester that is gone is
 // told nothing.
 void Answer(Pending* p, Result outcome) {
-  if (!p->cancelled && TskmanIsAlive(p->requester)) {
+  if (!p->cancelled && TskmanRefAlive(p->requester)) {
     char16_t* reference = p->request ? p->request->reference : nullptr;
     if (p->request) p->request->reference = nullptr;
     if (outcome == kOk)
-      TskmanPost(p->requester, SmsServiceMsg::Sent, reinterpret_cast<uintptr_t>(reference), 0);
+      TskmanPost(p->requester.task, SmsServiceMsg::Sent, reinterpret_cast<uintptr_t>(reference), 0);
     else
-      TskmanPost(p->requester, SmsServiceMsg::NotSent, reinterpret_cast<uintptr_t>(reference),
+      TskmanPost(p->requester.task, SmsServiceMsg::NotSent, reinterpret_cast<uintptr_t>(reference),
                  outcome);
   }
-  if (TskmanIsAlive(p->requester)) TskmanPost(p->requester, SmsServiceMsg::RequestOver, 0, 0);
+  if (TskmanRefAlive(p->requester)) TskmanPost(p->requester.task, SmsServiceMsg::RequestOver, 0, 0);
   FreeRequest(p->request);
   MemFree(&p);
 }
@@ -86,15 +86,18 @@ void SendNext(SmsService* s) {
   SmsBridgeSend(nullptr, &out, nullptr, header, length - header, 0, header, nullptr);
 }
 
-void OnSend(SmsService* s, TskmanTask* requester, SmsSendRequestRec* request) {
+// The requester is named at receipt: one that ended before this came
+// cancelled its request first, and the service's answer to that reaches no
+// one else.
+void OnSend(SmsService* s, const TskmanRef& requester, SmsSendRequestRec* request) {
   if (!request) return;
   auto* p = static_cast<Pending*>(MemAllocZero(sizeof(Pending), Use::Data, Mod::Sms));
   if (!p) {
-    if (TskmanIsAlive(requester)) {
-      TskmanPost(requester, SmsServiceMsg::NotSent, reinterpret_cast<uintptr_t>(request->reference),
-                 kSmsRequestNoMemory);
+    if (TskmanRefAlive(requester)) {
+      TskmanPost(requester.task, SmsServiceMsg::NotSent,
+                 reinterpret_cast<uintptr_t>(request->reference), kSmsRequestNoMemory);
       request->reference = nullptr;
-      TskmanPost(requester, SmsServiceMsg::RequestOver, 0, 0);
+      TskmanPost(requester.task, SmsServiceMsg::RequestOver, 0, 0);
     }
     FreeRequest(request);
     return;
@@ -111,7 +114,7 @@ void OnSend(SmsService* s, TskmanTask* requester, SmsSendRequestRec* request) {
   SendNext(s);
 }
 
-void OnCancel(SmsService* s, TskmanTask* requester, uint32_t value) {
+void OnCancel(SmsService* s, const TskmanRef& requester, uint32_t value) {
   for (Pending** at = &s->waiting; *at;) {
     Pending* p = *at;
     if (p->requester == requester && p->request->value == value) {
@@ -189,7 +192,8 @@ void OnTimer(SmsService* s) {
 void TakeLeftover(void* user, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* s = static_cast<SmsService*>(user);
   if (message == SmsServiceMsg::Send)
-    OnSend(s, reinterpret_cast<TskmanTask*>(arg1), reinterpret_cast<SmsSendRequestRec*>(arg2));
+    OnSend(s, TskmanRefOf(reinterpret_cast<TskmanTask*>(arg1)),
+           reinterpret_cast<SmsSendRequestRec*>(arg2));
   else if (message == SmsMsg::Received)
     SmsRelease(nullptr, reinterpret_cast<SmsReceived*>(arg1), 0);
   else if (message == SmsServiceMsg::Delivered)
@@ -227,10 +231,11 @@ Result SmsServiceHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
   if (!s) return kOk;
   switch (message) {
     case SmsServiceMsg::Send:
-      OnSend(s, reinterpret_cast<TskmanTask*>(arg1), reinterpret_cast<SmsSendRequestRec*>(arg2));
+      OnSend(s, TskmanRefOf(reinterpret_cast<TskmanTask*>(arg1)),
+             reinterpret_cast<SmsSendRequestRec*>(arg2));
       break;
     case SmsServiceMsg::Cancel:
-      OnCancel(s, reinterpret_cast<TskmanTask*>(arg1), static_cast<uint32_t>(arg2));
+      OnCancel(s, TskmanRefOf(reinterpret_cast<TskmanTask*>(arg1)), static_cast<uint32_t>(arg2));
       break;
     case SmsMsg::SendResult:
       OnSendResult(s, arg1);

@@ -26,6 +26,14 @@ TskmanObserver& gObserver = gTskmanHot.observer;
 constexpr uint32_t kNoFailure = 0xFFFFFFFF;
 uint32_t gFailCreateId = kNoFailure;
 TimerRoot* gTimers = nullptr;
+// The last serial given out. Never reset, not even by a new TskmanInit: a
+// name cannot outlive the engine, but a counter that only climbs needs no
+// argument about that. Pointer-sized, so 64 bits on the hosts we build for:
+// a billion tasks a second would take centuries to wrap it (tasks are made
+// per request, a handful a second). On a 32-bit host it wraps after four
+// billion tasks, and then only a name kept across all of them could be
+// mistaken.
+uintptr_t gLastSerial = 0;
 
 // Events posted while the ring is full wait here, in order, and move into the
 // ring as slots free up. This is host memory: the ring itself never grows.
@@ -126,6 +134,7 @@ Result TskmanCreateTaskEx(TskmanTask** out, uint32_t id, TskmanHandler handler, 
   *out = task;
   if (!task) return kTskmanNoMemory;
   task->id = id;
+  task->serial = ++gLastSerial;
   task->handler = handler;
   task->context = context;
   ListAppend(&gRoot->tasks, &task->link);
@@ -181,6 +190,24 @@ bool TskmanIsAlive(const TskmanTask* task) {
   for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t))
     if (t == task) return true;
   return false;
+}
+
+TskmanRef TskmanRefOf(TskmanTask* task) {
+  // The record of a task that has gone is not read: it may be free memory.
+  if (!TskmanIsAlive(task)) return TskmanRef{task, 0};
+  return TskmanRef{task, task->serial};
+}
+
+bool TskmanRefAlive(const TskmanRef& ref) {
+  if (!ref.task || ref.serial == 0) return false;
+  // Compared only once the record is found in the list, where it is a task.
+  for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t))
+    if (t == ref.task) return t->serial == ref.serial;
+  return false;
+}
+
+TskmanTask* TskmanRefTask(const TskmanRef& ref) {
+  return TskmanRefAlive(ref) ? ref.task : nullptr;
 }
 
 void TskmanGetContext(void** out, const TskmanTask* task) { *out = task->context; }

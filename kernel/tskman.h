@@ -18,6 +18,24 @@ struct TskmanTask {
   TskmanHandler handler;
   TskmanTask* idleNext;  // the idle list runs through here
   bool idleListed;
+  // Stamped at creation from a counter that only goes up: a record freed and
+  // made again for another task gets a new serial, so a name kept from the
+  // first task cannot pass for the second (see TskmanRef).
+  uintptr_t serial;
+};
+
+// A task named so that the name outlives the task: whoever keeps a task
+// pointer past the moment it was handed over keeps it as a TskmanRef, taken
+// while the task was known to stand (the current task, one just made, one
+// named by a send or a message at its receipt). The pointer alone cannot
+// tell its task from a later one made in the same freed record; the serial
+// can. A task that stops waiting takes its name out of messages still queued
+// for others (TskmanSiftEvents), so a name read from a message at receipt
+// is its sender's.
+struct TskmanRef {
+  TskmanTask* task;
+  uintptr_t serial;  // 0 for no task, or one that had already gone
+  bool operator==(const TskmanRef&) const = default;
 };
 
 struct TskmanEvent {
@@ -62,6 +80,14 @@ TskmanTask* TskmanNextTask(TskmanTask* task);
 // Whether `task` still stands: tasks are named by pointer in messages, and one
 // that has ended must not be posted to (the post would find freed memory).
 bool TskmanIsAlive(const TskmanTask* task);
+// The name of `task` as it stands now: a task that is not standing (or null)
+// gives a name that never passes TskmanRefAlive.
+TskmanRef TskmanRefOf(TskmanTask* task);
+// Whether the very task the name was taken from still stands; like
+// TskmanIsAlive, one walk of the task list.
+bool TskmanRefAlive(const TskmanRef& ref);
+// The task, while it stands; null once it has gone.
+TskmanTask* TskmanRefTask(const TskmanRef& ref);
 void TskmanGetContext(void** out, const TskmanTask* task);
 void TskmanSetContext(TskmanTask* task, void* context);
 

@@ -103,7 +103,7 @@ void PopupClose();
 // requester looks for itself: once after the popup's start, then on a timer
 // while it stands.
 struct PopupWatch {
-  TskmanTask* popup;      // the popup waited on; null when none
+  TskmanRef popup;        // the popup waited on; its task is null when none
   TskmanTask* requester;  // receives the watch's messages
   TskmanTimer* timer;
   uint32_t serial;  // tells this watch's messages from an earlier one's

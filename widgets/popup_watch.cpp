@@ -3,7 +3,7 @@
 
 void PopupWatchStart(PopupWatch* w, TskmanTask* requester) {
   PopupWatchStop(w);
-  w->popup = TskmanFind(Mod::Popup);
+  w->popup = TskmanRefOf(TskmanFind(Mod::Popup));
   w->requester = requester;
   ++w->serial;
   // Behind the popup's start: a build that failed has already taken it.
@@ -15,21 +15,22 @@ void PopupWatchStart(PopupWatch* w, TskmanTask* requester) {
 
 void PopupWatchStop(PopupWatch* w) {
   TskmanCancelTimer(&w->timer);
-  if (w->popup) {
+  if (w->popup.task) {
     TskmanPurgeEvents(w->requester, PwlEvent::PopupCheck, w->serial, -1);
     TskmanPurgeEvents(w->requester, PwlEvent::PopupGone, w->serial, -1);
   }
-  w->popup = nullptr;
+  w->popup = TskmanRef{};
 }
 
 bool PopupWatchGone(PopupWatch* w, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
-  if (!w->popup) return false;
+  if (!w->popup.task) return false;
   const bool look = (message == PwlEvent::PopupCheck && arg1 == w->serial) ||
                     (message == TskMsg::Timer && w->timer &&
                      arg1 == reinterpret_cast<uintptr_t>(w->timer) && arg2 == w->serial);
   if (look) {
-    // An answer the popup posted before it went is queued ahead of this.
-    if (!TskmanIsAlive(w->popup)) TskmanPost(w->requester, PwlEvent::PopupGone, w->serial, 0);
+    // An answer the popup posted before it went is queued ahead of this. A
+    // task made since in the popup's record is not the popup.
+    if (!TskmanRefAlive(w->popup)) TskmanPost(w->requester, PwlEvent::PopupGone, w->serial, 0);
     return false;
   }
   if (message != PwlEvent::PopupGone || arg1 != w->serial) return false;

@@ -82,7 +82,7 @@ struct RepChannel {
 // repository answers 0x3E00 {check} to the asker, which owns the record and
 // keeps its channel until the answer is back, whatever became of the fetch.
 struct RepCheck {
-  TskmanTask* asker;
+  TskmanRef asker;  // named as it asks
   RepChannel* channel;
   RepResource* resource;
 };

@@ -22,7 +22,7 @@ struct FetchState {
   TskmanTask* browser;
   uint32_t mainClass;
   TskmanTask* self;
-  TskmanTask* ui;
+  TskmanRef ui;  // the UI task as the fetch began; a later one is not told
   QueueNode* next;   // the main load's next channel record
   uint32_t stopping;  // the session is closing: answers are no longer read
   // Checks the repository still holds point into their channels: a failed
@@ -40,8 +40,8 @@ struct FetchState {
 Result Error(Result code) { return code ? (0x803E0000u | code) : kOk; }
 
 void Show(FetchState* s, uint32_t message, char* text) {
-  if (text && s->ui && TskmanIsAlive(s->ui))
-    TskmanPost(s->ui, message, reinterpret_cast<uintptr_t>(text), 0);
+  if (text && TskmanRefAlive(s->ui))
+    TskmanPost(s->ui.task, message, reinterpret_cast<uintptr_t>(text), 0);
   else
     MemFree(&text);
 }
@@ -115,7 +115,7 @@ void RepStartResources(FetchState* s) {
       PostFail(s, RepCode::NoMemory);
       return;
     }
-    *check = RepCheck{s->self, c, r};
+    *check = RepCheck{TskmanRefOf(s->self), c, r};
     ++s->checksOut;
     TskmanPost(replib, ReplibMsg::Check, reinterpret_cast<uintptr_t>(c->base),
                reinterpret_cast<uintptr_t>(check));
@@ -337,7 +337,7 @@ Result Start(TskmanTask* self, char* url) {
   s->url = url;
   s->self = self;
   s->serial = 1;
-  s->ui = TskmanFind(Mod::Ui);
+  s->ui = TskmanRefOf(TskmanFind(Mod::Ui));
   s->browser = TskmanFind(Mod::Ben);
   TskmanSetContext(self, s);
   if (UrlSessionCreate(&s->session, self) != kOk) {

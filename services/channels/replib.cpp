@@ -173,8 +173,8 @@ bool Unchanged(ConfigHandle* h, const RepResource* res) {
 
 // Answers the fetch task that asked; the check is its own.
 void Answer(RepCheck* check) {
-  if (check && check->asker && TskmanIsAlive(check->asker))
-    TskmanPost(check->asker, RepMsg::Checked, reinterpret_cast<uintptr_t>(check), 0);
+  if (check && TskmanRefAlive(check->asker))
+    TskmanPost(check->asker.task, RepMsg::Checked, reinterpret_cast<uintptr_t>(check), 0);
 }
 
 void CheckResource(Replib* ctx, const char* base, RepCheck* check) {

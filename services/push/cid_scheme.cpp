@@ -17,7 +17,7 @@ constexpr uint32_t kUiGo = 6410;
 constexpr char kHomePage[] = "info://SHOW/general/home.html";
 
 struct CidRecord {
-  TskmanTask* lcTask;
+  TskmanRef lcTask;  // the local-content task the read went to
   LcRequest request;
   VarParseJob* job;
   uint32_t answered;
@@ -86,14 +86,14 @@ Result CidSchemeStart(UrlRequestRec*, UrlLoad* load) {
   load->status = kUrlStatusBuiltPage;
   load->events |= UrlEvent::StatusKnown;
   UrlPercentDecode(load->url.path ? load->url.path : "", &record->request.name, 0);
-  record->lcTask = TskmanFind(Mod::LocalContent);
-  if (!record->lcTask || !record->request.name) {
+  record->lcTask = TskmanRefOf(TskmanFind(Mod::LocalContent));
+  if (!record->lcTask.task || !record->request.name) {
     // Nobody would ever answer: the load ends as not found.
     record->request.error = record->request.name ? kLcBadArg : kLcNoMemory;
     record->request.done = 1;
     return kOk;
   }
-  TskmanPost(record->lcTask, LcMsg::Read, reinterpret_cast<uintptr_t>(&record->request), 0);
+  TskmanPost(record->lcTask.task, LcMsg::Read, reinterpret_cast<uintptr_t>(&record->request), 0);
   return kOk;
 }
 
@@ -135,8 +135,10 @@ Result CidSchemeStep(UrlRequestRec*, UrlLoad* load) {
 Result CidSchemeClose(UrlRequestRec*, UrlLoad* load) {
   CidRecord* record = RecordOf(load);
   if (!record) return kOk;
-  if (record->lcTask && TskmanIsAlive(record->lcTask))
-    TskmanPurgeEvents(record->lcTask, LcMsg::Read, reinterpret_cast<uintptr_t>(&record->request), -1);
+  // A local-content task started again since is not asked to forget a read
+  // it never had.
+  if (TskmanRefAlive(record->lcTask))
+    TskmanPurgeEvents(record->lcTask.task, LcMsg::Read, reinterpret_cast<uintptr_t>(&record->request), -1);
   LcEntryFree(&record->request.entry);
   VarParseClose(&record->job);
   MemFree(&record->request.name);

@@ -10,10 +10,8 @@
 #include <cstdint>
 
 #include "kernel/list.h"
+#include "kernel/tskman.h"
 #include "services/smsmsg.h"
-
-struct TskmanTask;
-struct TskmanTimer;
 
 // A received message as the SMS service hands it over; the routing reads it
 // and copies what it delivers.
@@ -43,7 +41,7 @@ struct SmsReassembly;
 constexpr uint32_t kSmsPatternMax = 16;
 struct SmsAppRegistration {
   SmsAppRegistration* next;
-  TskmanTask* task;
+  TskmanRef task;  // named as it claims: a claim can outlive its task
   uint32_t kind;
   int8_t offset;  // bytes after the user-data header
   int8_t length;
@@ -67,13 +65,14 @@ Result SmsRegisterApp(SmsState* state, TskmanTask* task, uint32_t kind, int8_t o
 // Drops every claim of the task.
 void SmsUnregisterApp(SmsState* state, TskmanTask* task);
 
+// The claiming task (whether or not it still stands), or null.
 TskmanTask* SmsRoute(SmsState* state, const SmsInMessage* message);
-TskmanTask* SmsFindAppByContent(SmsState* state, const SmsInMessage* message);
-TskmanTask* SmsFindReassemblyApp(SmsState* state, uint16_t reference, const char* sender);
+TskmanRef SmsFindAppByContent(SmsState* state, const SmsInMessage* message);
+TskmanRef SmsFindReassemblyApp(SmsState* state, uint16_t reference, const char* sender);
 void SmsOnSegment(SmsState* state, const SmsInMessage* message, const SmsSegmentHeader* header,
-                  TskmanTask* app);
+                  const TskmanRef& app);
 void SmsReassemble(SmsState* state, const SmsInMessage* message, const SmsSegmentHeader* header,
-                   TskmanTask* app);
+                   const TskmanRef& app);
 // Starts the ageing timer for the SMS service task when none is pending.
 void SmsStartTimer(SmsState* state);
 // One ageing pass, on the timer: every reassembly loses one from its

@@ -23,7 +23,7 @@ struct SmsReassembly {
   char* sender;
   uint8_t total;
   uint16_t reference;
-  TskmanTask* app;
+  TskmanRef app;
   int32_t lifetime;
   uint8_t firstHeaderLength;  // segment 1's, cut off the whole message
 };
@@ -58,13 +58,13 @@ NetBufChain* ChainOf(const uint8_t* bytes, uint32_t length) {
 
 }  // namespace
 
-TskmanTask* SmsFindReassemblyApp(SmsState* state, uint16_t reference, const char* sender) {
+TskmanRef SmsFindReassemblyApp(SmsState* state, uint16_t reference, const char* sender) {
   SmsReassembly* r = Find(state, reference, sender);
-  return r ? r->app : nullptr;
+  return r ? r->app : TskmanRef{};
 }
 
 void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeader* header,
-                   TskmanTask* app) {
+                   const TskmanRef& app) {
   const uint8_t seq = header->sequence;
   SmsReassembly* record = Find(state, header->reference, m->sender);
   // A sequence outside the announced count could never complete; a segment
@@ -136,7 +136,7 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
   if (!only || only->next || only->first != 1 || only->last != record->total) return;
   NetBufChain* data = only->data;
   only->data = nullptr;
-  TskmanTask* target = record->app;
+  const TskmanRef target = record->app;
   const uint8_t cut = record->firstHeaderLength;
   FreeRecord(state, record);
   SmsDeliver(target, m, data, cut);

@@ -46,7 +46,7 @@ void SmsMessageFree(SmsMessage** message) {
   MemFree(message);
 }
 
-void SmsDeliver(TskmanTask* app, const SmsInMessage* m, NetBufChain* data, uint8_t headerLength) {
+void SmsDeliver(const TskmanRef& app, const SmsInMessage* m, NetBufChain* data, uint8_t headerLength) {
   auto* record = static_cast<SmsMessage*>(MemAllocZero(sizeof(SmsMessage), Use::Data, Mod::Sms));
   if (!record) {
     NetBufRelease(&data);
@@ -65,12 +65,13 @@ void SmsDeliver(TskmanTask* app, const SmsInMessage* m, NetBufChain* data, uint8
     }
     record->headerLength = 0;
   }
-  // A claim may outlive its task: the message then goes nowhere.
-  if (!TskmanIsAlive(app)) {
+  // A claim may outlive its task: the message then goes nowhere, not to a
+  // task made since in its record.
+  if (!TskmanRefAlive(app)) {
     SmsMessageFree(&record);
     return;
   }
-  TskmanPost(app, SmsServiceMsg::Delivered, reinterpret_cast<uintptr_t>(record), 0);
+  TskmanPost(app.task, SmsServiceMsg::Delivered, reinterpret_cast<uintptr_t>(record), 0);
 }
 
 Result SmsRegisterApp(SmsState* state, TskmanTask* task, uint32_t kind, int8_t offset,
@@ -79,7 +80,7 @@ Result SmsRegisterApp(SmsState* state, TskmanTask* task, uint32_t kind, int8_t o
   auto* r = static_cast<SmsAppRegistration*>(
       MemAllocZero(sizeof(SmsAppRegistration), Use::Data, Mod::Sms));
   if (!r) return ResultError(Mod::Sms, Err::NoMemory);
-  r->task = task;
+  r->task = TskmanRefOf(task);
   r->kind = kind;
   r->offset = offset;
   r->length = static_cast<int8_t>(length);
@@ -93,7 +94,8 @@ Result SmsRegisterApp(SmsState* state, TskmanTask* task, uint32_t kind, int8_t o
 void SmsUnregisterApp(SmsState* state, TskmanTask* task) {
   for (SmsAppRegistration** at = &state->registrations; *at;) {
     SmsAppRegistration* r = *at;
-    if (r->task == task) {
+    // By the pointer: a claim left by an earlier task there goes too.
+    if (r->task.task == task) {
       *at = r->next;
       MemFree(&r);
     } else {
@@ -102,29 +104,29 @@ void SmsUnregisterApp(SmsState* state, TskmanTask* task) {
   }
 }
 
-TskmanTask* SmsFindAppByContent(SmsState* state, const SmsInMessage* message) {
+TskmanRef SmsFindAppByContent(SmsState* state, const SmsInMessage* message) {
   for (SmsAppRegistration* r = state->registrations; r; r = r->next)
     if (Matches(r, message)) return r->task;
-  return nullptr;
+  return TskmanRef{};
 }
 
 TskmanTask* SmsRoute(SmsState* state, const SmsInMessage* message) {
   if (!message || (message->dataLength && !message->data)) return nullptr;
-  TskmanTask* app = SmsFindAppByContent(state, message);
+  TskmanRef app = SmsFindAppByContent(state, message);
   SmsSegmentHeader header{};
   // The count and the sequence are read only where the header holds them.
   if (message->kind == 2 && HeaderLength(message) >= 3 && message->data[0] == 0) {
     header.reference = static_cast<uint16_t>(message->port);
     header.total = message->data[1];
     header.sequence = static_cast<uint8_t>(message->data[2] + 1);
-    if (!app) app = SmsFindReassemblyApp(state, header.reference, message->sender);
+    if (!app.task) app = SmsFindReassemblyApp(state, header.reference, message->sender);
   }
-  if (app) SmsOnSegment(state, message, &header, app);
-  return app;
+  if (app.task) SmsOnSegment(state, message, &header, app);
+  return app.task;
 }
 
 void SmsOnSegment(SmsState* state, const SmsInMessage* message, const SmsSegmentHeader* header,
-                  TskmanTask* app) {
+                  const TskmanRef& app) {
   if (header->total >= 2) return SmsReassemble(state, message, header, app);
   NetBufChain* data = NetBufAlloc(message->dataLength);
   if (!data) return;

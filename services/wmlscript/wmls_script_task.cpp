@@ -55,6 +55,10 @@ struct WmlsScriptTask {
   // popup is answered or gone.
   int32_t error;
   PopupWatch popup;  // the popup waited on: the error's, or a dialog's
+  // The resume kind of the dialog last opened for a run (1 prompt, 2
+  // confirm, 3 alert), 0 for the error's popup: a prompt's answer carries
+  // text that is the task's to free, even when its run has ended.
+  uint16_t popupKind;
   // Counts runs: a 0x2201 of an ended run carries an older number and is
   // dropped, so it cannot resume a run that is gone.
   uint32_t generation;
@@ -103,9 +107,35 @@ void SyncLib(WmlsScriptTask* t) {
   t->lib.outerUnitUrl = t->outer ? t->outer->state.unitUrl : nullptr;
 }
 
+// The popup is closed only if it is still the one watched: another module's
+// PopupClose may have taken it, and a task made since in its record is not
+// ours to stop.
 void ClosePopup(WmlsScriptTask* t) {
-  if (t->popup.popup && TskmanIsAlive(t->popup.popup)) TskmanSend(t->popup.popup, TskMsg::Stop2, 0, 0);
+  if (TskmanTask* popup = TskmanRefTask(t->popup.popup)) TskmanSend(popup, TskMsg::Stop2, 0, 0);
   PopupWatchStop(&t->popup);
+}
+
+// A prompt's answer {entered text or null, flag}: the text is the task's.
+void DropPromptAnswer(uintptr_t value, uintptr_t flag) {
+  auto* text = reinterpret_cast<char16_t*>(value);
+  if (flag && text) MemFree(&text);
+}
+
+// An answer queued for the task when the run that opened its dialog ends is
+// that dialog's: it is taken back, and a prompt's entered text freed. Later
+// answers cannot come from it, as the popup is then closed or gone.
+void TakePopupAnswers(WmlsScriptTask* t) {
+  if (!t->popup.popup.task || t->error) return;
+  TskmanSiftEvents(
+      t->self,
+      [](void* user, uint32_t message, uintptr_t* value, uintptr_t* flag) {
+        if (message != PwlEvent::PopupAnswer) return false;
+        auto* task = static_cast<WmlsScriptTask*>(user);
+        if (task->popupKind == 1) DropPromptAnswer(*value, *flag);
+        task->popupKind = 0;
+        return true;
+      },
+      t);
 }
 
 // The run waits for the answer of a telephony request.
@@ -146,6 +176,7 @@ void ForgetTelephony(WmlsScriptTask* t) {
 // Everything of the current script and the runs that called it.
 void FreeRun(WmlsScriptTask* t) {
   ForgetTelephony(t);
+  TakePopupAnswers(t);
   if (t->fetch) {
     UrlRequestDone(t->session, t->fetch);
     t->fetch = nullptr;
@@ -167,7 +198,10 @@ void Finish(WmlsScriptTask* t, uint32_t code) {
   TskmanPost(t->owner, WmlsMsg::End, code, 0);
 }
 
-void WatchPopup(WmlsScriptTask* t) { PopupWatchStart(&t->popup, t->self); }
+void WatchPopup(WmlsScriptTask* t, uint16_t kind) {
+  t->popupKind = kind;
+  PopupWatchStart(&t->popup, t->self);
+}
 
 // A failed script: the user is told, and the owner hears the end once the
 // popup is answered (at once when it cannot be shown).
@@ -180,7 +214,7 @@ void Fail(WmlsScriptTask* t, int32_t result) {
     return;
   }
   t->error = result;
-  WatchPopup(t);
+  WatchPopup(t, 0);
 }
 
 void ErrorShown(WmlsScriptTask* t) {
@@ -345,7 +379,10 @@ int32_t NestedCall(WmlsTaskContext* lib, char* text) {
   return 0;
 }
 
-void AwaitPopup(WmlsTaskContext* lib) { WatchPopup(reinterpret_cast<WmlsScriptTask*>(lib)); }
+void AwaitPopup(WmlsTaskContext* lib) {
+  auto* t = reinterpret_cast<WmlsScriptTask*>(lib);
+  WatchPopup(t, t->cur.run ? t->cur.run->resumeKind : 0);
+}
 
 int32_t StartFetch(WmlsTaskContext* lib, const char* url, uint32_t typeId) {
   auto* t = reinterpret_cast<WmlsScriptTask*>(lib);
@@ -426,8 +463,14 @@ void Complete(WmlsScriptTask* t) {
 void PopupDone(WmlsScriptTask* t, uintptr_t value, uintptr_t flag, bool none) {
   if (t->error) return ErrorShown(t);
   PopupWatchStop(&t->popup);
+  const uint16_t kind = t->popupKind;
+  t->popupKind = 0;
   WmlsRunContext* run = t->cur.run;
-  if (!run || !run->suspended) return;
+  if (!run || !run->suspended) {
+    // Nothing waits for the answer, but a prompt's text is still ours.
+    if (kind == 1 && !none) DropPromptAnswer(value, flag);
+    return;
+  }
   switch (run->resumeKind) {
     case 1: {  // a prompt: the entered text, or its default when cancelled
       auto* text = reinterpret_cast<char16_t*>(value);
@@ -514,7 +557,13 @@ Result WmlsTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_
       Telephony(t, static_cast<int32_t>(arg1), reinterpret_cast<char16_t*>(arg2));
       return kOk;
     case PwlEvent::PopupAnswer:
-      if (t->popup.popup) PopupDone(t, arg1, arg2, false);
+      if (t->popup.popup.task) {
+        PopupDone(t, arg1, arg2, false);
+      } else if (t->popupKind == 1) {
+        // A prompt no longer watched answered after all: its text is freed.
+        t->popupKind = 0;
+        DropPromptAnswer(arg1, arg2);
+      }
       return kOk;
     case PwlEvent::PopupCheck:
     case PwlEvent::PopupGone:

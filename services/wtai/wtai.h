@@ -82,6 +82,8 @@ int32_t WtaiConfirmRequest(uint32_t prompt, const char16_t* detail, uint32_t rem
                            TskmanTask* answer, char16_t* args, WtaiHandler callback);
 // Posts 0x2000 {code, none} to the answer task.
 void WtaiPostResult(TskmanTask* answer, int32_t code);
+// Posts 0x2000 {0, a copy of the text} to the answer task, while it stands.
+void WtaiPostText(TskmanTask* answer, const char16_t* text);
 // The answer task stops waiting for its request (the run that made it has
 // ended): nothing more is posted to it for that request. A consent still
 // asked takes the request's answer itself, and when `report` is given

@@ -384,8 +384,7 @@ Result SetIndicator(TskmanTask* answer, char16_t* args, uint32_t) {
     return kOk;
   }
   TskmanPost(status, StatusMsg::Indicator, StatusKind::Push, IndicatorCode(type) | 0x40);
-  if (TskmanIsAlive(answer))
-    TskmanPost(answer, WtaiMsg::Answer, 0, reinterpret_cast<uintptr_t>(LibcWStrDup(u"")));
+  WtaiPostText(answer, u"");
   return kOk;
 }
 

@@ -23,11 +23,11 @@ struct WtaiRequestCtx {
   BenBrowser* browser;
   char16_t* text;  // the result variable's name, or a consent's pending arguments
   WtaiHandler callback;
-  TskmanTask* answer;
+  TskmanRef answer;
   char16_t* args;
   uint32_t smsPending;
   // Told the id of the call a consent sets up once its answer task is gone.
-  TskmanTask* report;
+  TskmanRef report;
 };
 
 TskmanTask* Create(uint32_t module, WtaiRequestCtx* ctx) {
@@ -43,15 +43,15 @@ WtaiRequestCtx* NewCtx() {
       MemAllocZero(sizeof(WtaiRequestCtx), Use::Context, Mod::WtlWtai));
 }
 
-void Post(TskmanTask* task, uint32_t message, uintptr_t a1, uintptr_t a2) {
-  if (TskmanIsAlive(task)) TskmanPost(task, message, a1, a2);
+void Post(const TskmanRef& to, uint32_t message, uintptr_t a1, uintptr_t a2) {
+  if (TskmanRefAlive(to)) TskmanPost(to.task, message, a1, a2);
 }
 
 // The answer {0, a copy of the text}: the copy is made only for a task that
 // still stands to take it.
-void PostTextAnswer(TskmanTask* task, const char16_t* text) {
-  if (!TskmanIsAlive(task)) return;
-  TskmanPost(task, WtaiMsg::Answer, 0, reinterpret_cast<uintptr_t>(LibcWStrDup(text ? text : u"")));
+void PostTextAnswer(const TskmanRef& to, const char16_t* text) {
+  if (!TskmanRefAlive(to)) return;
+  TskmanPost(to.task, WtaiMsg::Answer, 0, reinterpret_cast<uintptr_t>(LibcWStrDup(text ? text : u"")));
 }
 
 char16_t* Decimal(int32_t value) {
@@ -91,8 +91,8 @@ void Finish(WtaiRequestCtx* c) {
 }
 
 void OnAnswer(WtaiRequestCtx* c, int32_t code, char16_t* text) {
-  if (c->report && code == 0 && TskmanIsAlive(c->report))
-    TskmanPost(c->report, BenMsg::WtaCall, static_cast<uint32_t>(text ? LibcWtoI(text) : 0), 0);
+  if (code == 0 && TskmanRefAlive(c->report))
+    TskmanPost(c->report.task, BenMsg::WtaCall, static_cast<uint32_t>(text ? LibcWtoI(text) : 0), 0);
   if (c->browser && c->text) {
     if (code == 0) {
       BenSetVar(c->browser, c->text, text);
@@ -129,11 +129,13 @@ void OnSmsAnswer(WtaiRequestCtx* c, int32_t outcome, char16_t* text) {
 // queued) becomes the answer task of its request, so that the request is
 // answered exactly once whatever the user decides; an SMS request answers
 // no one.
+// Both tasks are named by a send from the one that stops waiting: they
+// stand now, and their names are taken now.
 void Forget(WtaiRequestCtx* c, TskmanTask* gone, TskmanTask* report) {
   if (!gone) return;
-  if (c->answer == gone) {
-    c->answer = c->callback ? c->self : nullptr;
-    if (c->callback) c->report = report;
+  if (c->answer == TskmanRefOf(gone)) {
+    c->answer = c->callback ? TskmanRefOf(c->self) : TskmanRef{};
+    if (c->callback) c->report = TskmanRefOf(report);
     return;
   }
   struct Look {
@@ -151,7 +153,7 @@ void Forget(WtaiRequestCtx* c, TskmanTask* gone, TskmanTask* report) {
         return false;
       },
       &look);
-  if (look.found) c->report = report;
+  if (look.found) c->report = TskmanRefOf(report);
 }
 
 }  // namespace
@@ -180,7 +182,11 @@ void WtaiForgetAnswerTask(TskmanTask* answer, TskmanTask* report) {
 }
 
 void WtaiPostResult(TskmanTask* answer, int32_t code) {
-  Post(answer, WtaiMsg::Answer, static_cast<uintptr_t>(static_cast<intptr_t>(code)), 0);
+  Post(TskmanRefOf(answer), WtaiMsg::Answer, static_cast<uintptr_t>(static_cast<intptr_t>(code)), 0);
+}
+
+void WtaiPostText(TskmanTask* answer, const char16_t* text) {
+  PostTextAnswer(TskmanRefOf(answer), text);
 }
 
 Result WtaiRequestTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
@@ -196,17 +202,20 @@ Result WtaiRequestTaskHandler(void* context, uint32_t message, uintptr_t arg1, u
       c->args = c->text;
       c->text = nullptr;
       c->callback = reinterpret_cast<WtaiHandler>(arg1);
-      c->answer = reinterpret_cast<TskmanTask*>(arg2);
+      // Named at receipt: an answer task that ended before this came took
+      // its name out of the message (WtaiForgetAnswerTask).
+      c->answer = TskmanRefOf(reinterpret_cast<TskmanTask*>(arg2));
       break;
     case WtaiMsg::Decision: {
       char16_t* args = c->args;
       c->args = nullptr;
+      // The handler answers a task that still stands, or no one.
       if (c->callback)
-        c->callback(c->answer, args, arg1 ? WtaiState::Accepted : WtaiState::Refused);
+        c->callback(TskmanRefTask(c->answer), args, arg1 ? WtaiState::Accepted : WtaiState::Refused);
       else
         MemFree(&args);
       // A consent that answers itself stays for its answer (always exactly one).
-      if (!c->callback || c->answer != c->self) Finish(c);
+      if (!c->callback || c->answer.task != c->self) Finish(c);
       break;
     }
     case WtaiMsg::AnswerGone:
@@ -265,7 +274,7 @@ TskmanTask* WtaiCreateSmsTask(TskmanTask* answer) {
   if (TskmanFind(Mod::WtlWtai2)) return nullptr;
   WtaiRequestCtx* c = NewCtx();
   if (!c) return nullptr;
-  c->answer = answer;
+  c->answer = TskmanRefOf(answer);
   c->smsPending = 1;
   return Create(Mod::WtlWtai2, c);
 }
@@ -305,7 +314,7 @@ int32_t WtaiConfirmRequest(uint32_t prompt, const char16_t* detail, uint32_t rem
   }
   TskmanPost(consent, WtaiMsg::Confirm, reinterpret_cast<uintptr_t>(callback),
              reinterpret_cast<uintptr_t>(answer));
-  record->task = consent;
+  record->task = TskmanRefOf(consent);
   record->remember = remember;
   record->prompt = shown;
   TskmanPost(browser, BenMsg::Consent, reinterpret_cast<uintptr_t>(record), 0);

@@ -858,7 +858,7 @@ class ConsentTest : public BrowserTaskTest {
                             Recorder* to = nullptr) {
     auto* r = static_cast<WtaiConsentRecord*>(
         MemAllocZero(sizeof(WtaiConsentRecord), Use::Context, 33));
-    r->task = (to ? to : consent.get())->task();
+    r->task = TskmanRefOf((to ? to : consent.get())->task());
     r->remember = remember;
     r->prompt = WText(prompt);
     return r;

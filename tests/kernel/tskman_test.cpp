@@ -2,6 +2,7 @@
 // overflow.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "kernel/heap.h"
@@ -127,6 +128,32 @@ TEST_F(TskmanTest, SiftingATasksEventsChangesOrTakesEachInPlace) {
   sifted.log.erase(sifted.log.begin());  // the start message
   EXPECT_EQ(sifted.log, kept);
   EXPECT_EQ(other.Count(kMsgA) + other.Count(kMsgB), even.size());
+}
+
+// A name kept past its task's end must not pass for a task made later in the
+// same freed record, though the pointers are equal.
+TEST_F(TskmanTest, ANameKeptFromAnEndedTaskDoesNotPassForOneMadeInItsRecord) {
+  auto first = std::make_unique<Recorder>(70);
+  const TskmanRef kept = TskmanRefOf(first->task());
+  TskmanTask* record = first->task();
+  EXPECT_TRUE(TskmanRefAlive(kept));
+  EXPECT_EQ(TskmanRefTask(kept), record);
+  first.reset();
+  EXPECT_FALSE(TskmanRefAlive(kept));
+  Recorder next(70);
+  ASSERT_EQ(next.task(), record) << "the heap gave the record elsewhere: the case is not met";
+  EXPECT_TRUE(TskmanIsAlive(record));
+  EXPECT_FALSE(TskmanRefAlive(kept));
+  EXPECT_EQ(TskmanRefTask(kept), nullptr);
+  EXPECT_TRUE(TskmanRefAlive(TskmanRefOf(next.task())));
+  // A name taken of a task already gone never passes, nor does none.
+  EXPECT_FALSE(TskmanRefAlive(TskmanRefOf(nullptr)));
+  Recorder other(71);
+  TskmanTask* gone = other.task();
+  other.Destroy();
+  const TskmanRef late = TskmanRefOf(gone);
+  Recorder again(71);
+  EXPECT_FALSE(TskmanRefAlive(late));
 }
 
 TEST_F(TskmanTest, ABroadcastBehindAFullRingStillReachesEveryone) {

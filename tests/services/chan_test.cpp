@@ -587,7 +587,7 @@ TEST_F(ChanTest, ASaveRefusedAtOnceLetsTheSectionGo) {
   char href[] = "a.txt";
   resource.href = href;
   auto* check = static_cast<RepCheck*>(MemAlloc(sizeof(RepCheck), Use::Data, Mod::TestCode));
-  *check = RepCheck{asker.task(), nullptr, &resource};
+  *check = RepCheck{TskmanRefOf(asker.task()), nullptr, &resource};
   platform->now = 1001;  // the stored channel has expired: the cleanup changes the section
   TskmanTask* replib = ReplibGetTask();
   TskmanPost(replib, ReplibMsg::Check, reinterpret_cast<uintptr_t>("qortest://h/c/"),
@@ -683,7 +683,8 @@ TEST_F(ChanTest, EveryCheckIsAnsweredWhenTheSectionCannotOpen) {
   RepResource resource{};
   char href[] = "a.txt";
   resource.href = href;
-  RepCheck checks[2] = {{asker.task(), nullptr, &resource}, {asker.task(), nullptr, &resource}};
+  RepCheck checks[2] = {{TskmanRefOf(asker.task()), nullptr, &resource},
+                        {TskmanRefOf(asker.task()), nullptr, &resource}};
   TskmanTask* replib = ReplibGetTask();
   ASSERT_NE(replib, nullptr);
   TskmanPost(replib, ReplibMsg::Check, reinterpret_cast<uintptr_t>("qortest://h/c/"),

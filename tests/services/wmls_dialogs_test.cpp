@@ -7,10 +7,12 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "browser/benvar.h"
 #include "browser/url.h"
 #include "content/content_rows.h"
+#include "kernel/heap.h"
 #include "kernel/mem.h"
 #include "services/service_rows.h"
 #include "services/wmlscript/wmls_script_task.h"
@@ -22,6 +24,37 @@
 #include "widgets/popup.h"
 
 namespace {
+
+// A task of another module made in a freed task record. The heap carves
+// free blocks by best fit from their low end, and the record went free with
+// the blocks before it: tasks are made until one lands in the record, a
+// filler block taking the room ahead of it once the free run holding it is
+// the one carved.
+struct TaskInRecord {
+  explicit TaskInRecord(TskmanTask* record) {
+    const auto target = reinterpret_cast<uintptr_t>(record);
+    for (int i = 0; i < 512 && !task; ++i) {
+      auto probe = std::make_unique<Recorder>(Mod::Performance);
+      const auto at = reinterpret_cast<uintptr_t>(probe->task());
+      if (at == target) {
+        task = std::move(probe);
+      } else if (at < target && target - at < 4096) {
+        probe.reset();
+        fillers.push_back(MemAlloc(static_cast<uint32_t>(target - at) - 8, Use::Data, Mod::TestHarness));
+      } else {
+        others.push_back(std::move(probe));
+      }
+    }
+  }
+  ~TaskInRecord() {
+    task.reset();
+    others.clear();
+    for (void* f : fillers) MemFree(&f);
+  }
+  std::unique_ptr<Recorder> task;
+  std::vector<std::unique_ptr<Recorder>> others;
+  std::vector<void*> fillers;
+};
 
 class WmlsDialogsTest : public SelFixture {
  protected:
@@ -191,6 +224,84 @@ TEST_F(WmlsDialogsTest, AnAnswerQueuedAheadOfTheWatchWins) {
   Pump();
   EXPECT_EQ(R(), "true");
   ExpectOneEnd();
+}
+
+// Another module's PopupClose takes the script's popup without an answer,
+// and a task of its own is made in the popup's freed record before the
+// watch looks again. That task is not the popup: the watch's next look finds
+// the popup gone and the run goes on as cancelled; a run ended before that
+// look does not stop the task either.
+TEST_F(WmlsDialogsTest, ATaskMadeInAClosedPopupsRecordIsNotTakenForThePopup) {
+  for (const bool watchLooks : {true, false}) {
+    SCOPED_TRACE(watchLooks ? "the watch looks" : "the run is aborted");
+    Start("confirm('Sure?')");
+    TskmanTask* popup = Popup();
+    ASSERT_NE(popup, nullptr);
+    PopupClose();
+    TaskInRecord made(popup);
+    ASSERT_NE(made.task, nullptr) << "no task was made in the popup's record";
+    Recorder& stranger = *made.task;
+    Pump();
+    if (watchLooks) {
+      WatchTicks();
+      EXPECT_EQ(R(), "false");
+    } else {
+      TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Abort, 0, 0);
+      Pump();
+    }
+    ExpectOneEnd();
+    EXPECT_EQ(stranger.Count(TskMsg::Stop2), 0u);
+    WatchTicks();
+    EXPECT_EQ(Ends(), 1u);
+  }
+}
+
+// A prompt answered while its run is ended another way first (the browser's
+// abort, a new run, the window's stop): the entered text the queued answer
+// carries is freed, and the engine heap is as it was.
+TEST_F(WmlsDialogsTest, APromptsEnteredTextIsFreedWhenItsRunEndsFirst) {
+  const std::string unit = "qortest://h/wta.wmlsc#";
+  // A finished run first: the unit is cached for every case alike.
+  Start("prompt('Name?','Kim')");
+  InputSessionCancel(static_cast<InputSession*>(TiwOpenSession()));
+  Pump();
+  ExpectOneEnd();
+  enum class End { Abort, NewRun, Stop };
+  for (const End end : {End::Abort, End::NewRun, End::Stop}) {
+    SCOPED_TRACE(static_cast<int>(end));
+    BenClearVars(&browser);
+    Pump();
+    const uint32_t before = HeapGetStats().freeBytes;
+    WmlsScriptTask* own = nullptr;
+    ASSERT_EQ(WmlsScriptTaskCreate(&own, scriptOwner->task(), &browser, session), kOk);
+    Pump();
+    WmlsPostRun(own, unit + "prompt('Name?','Kim')");
+    Pump();
+    auto* input = static_cast<InputSession*>(TiwOpenSession());
+    ASSERT_NE(input, nullptr);
+    ASSERT_EQ(InputSessionSubmitText(input, u"Lee"), kOk);
+    InputSessionClose(input);
+    // Queued ahead of the popup's answer.
+    TskmanTask* self = WmlsScriptTaskOf(own);
+    if (end == End::Abort) TskmanPost(self, WmlsMsg::Abort, 0, 0);
+    if (end == End::NewRun) WmlsPostRun(own, unit + "alert('Done')");
+    if (end == End::Stop) {
+      TskmanPost(self, TskMsg::Stop2, 0, 0);
+      own = nullptr;  // the stop frees it
+    }
+    Pump();
+    if (end == End::NewRun) {
+      ASSERT_NE(Popup(), nullptr);
+      TskmanPost(Popup(), PwlEvent::Key, PwlKey::Soft1, 0);
+      Pump();
+    }
+    EXPECT_EQ(Popup(), nullptr);
+    EXPECT_NE(R(), "Lee");
+    WmlsScriptTaskDestroy(&own);
+    Pump();
+    BenClearVars(&browser);
+    EXPECT_EQ(HeapGetStats().freeBytes, before);
+  }
 }
 
 }  // namespace

@@ -461,15 +461,10 @@ TEST_F(WmlsWtaTest, AConsentStoppedWithItsAnswerQueuedLeavesNothingBehind) {
   }
 }
 
-
 // A consent that outlives its run reports the call it sets up to the run's
 // owner; an owner that has ended by then hears nothing, and neither does a
-// task made after it in its place.
-// Off for now: the consent keeps the owner's task pointer and asks only
-// whether a task still stands there; a task made after the owner ended gets
-// the same record and is told of a call it never set up. Tasks need a name
-// that is not reused (a serial) for this to hold.
-TEST_F(WmlsWtaTest, DISABLED_AConsentReportsNoCallToATaskMadeAfterItsOwnerEnded) {
+// task made after it in its place (the same record, as the heap gives it).
+TEST_F(WmlsWtaTest, AConsentReportsNoCallToATaskMadeAfterItsOwnerEnded) {
   auto first = std::make_unique<Recorder>(Mod::TestHarness);
   Pump();
   WmlsScriptTask* other = nullptr;

@@ -111,7 +111,7 @@ void WtaiFixture::SetUp() {
           held.push_back(record);
           break;
         }
-        TskmanPost(record->task, BenMsg::Decision, accept, 0);
+        if (TskmanRefAlive(record->task)) TskmanPost(record->task.task, BenMsg::Decision, accept, 0);
         MemFree(&record->prompt);
         MemFree(&record);
         break;
@@ -143,7 +143,8 @@ void WtaiFixture::SetUp() {
 void WtaiFixture::Decide(size_t index, uint32_t accepted) {
   auto* record = static_cast<WtaiConsentRecord*>(held.at(index));
   held[index] = nullptr;
-  TskmanPost(record->task, BenMsg::Decision, accepted, 0);
+  // As the browser does: a consent task that has gone is not answered.
+  if (TskmanRefAlive(record->task)) TskmanPost(record->task.task, BenMsg::Decision, accepted, 0);
   MemFree(&record->prompt);
   MemFree(&record);
 }
