@@ -187,12 +187,18 @@ uint32_t StepNested(AnimDisplayList* list, AnimDisplayObject* o, uint32_t nestin
   if (nesting >= kAnimMaxClipDepth) return 0;
   AnimClip* clip = IsButton(o) ? AnimButton_NestedClip(list->movie, o) : o->clip;
   if (!clip) return 0;
-  if (!IsButton(o)) TakeLoadedMovie(list->movie, o);
   uint32_t changed = 0;
-  clip->firstFramePending = 0;
-  if (clip->playing && !clip->waiting) changed |= StepFrame(clip, false);
-  if (!InList(list, o)) return changed;
-  changed |= UpdateList(&clip->list, nesting + 1);
+  // Objects of one name share their clip: it steps (and its children with
+  // it) at the first of them; every one of them shows its changes.
+  AnimMovie* m = list->movie;
+  if (!m || clip->stepUpdate != m->updates) {
+    if (m) clip->stepUpdate = m->updates;
+    if (!IsButton(o)) TakeLoadedMovie(m, o);
+    clip->firstFramePending = 0;
+    if (clip->playing && !clip->waiting) changed |= StepFrame(clip, false);
+    if (!InList(list, o)) return changed;
+    changed |= UpdateList(&clip->list, nesting + 1);
+  }
   // A kept background picture hides the sprite's own changes; until it is
   // kept (not drawn yet, or no room for it) they show as any sprite's.
   if (IsBackground(o->name) && IsCachedBackground(list->movie, o)) AnimRect_SetEmpty(&clip->list.dirty);
@@ -241,25 +247,54 @@ bool CharBounds(const AnimChar* c, AnimRect* out, uint32_t nesting) {
 }
 
 
-bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting);
+// One bounds walk: each clip it meets is measured once, however many objects
+// show it, so a walk is linear in the clips and objects of the tree (walked
+// again for every object that shows it, a tree of shared clips took time
+// exponential in its depth).
+struct BoundsWalk {
+  AnimMovie* movie;
+  uint32_t number;
+};
 
-// A sprite's bounds are those of what its clip shows now.
-bool AnimSprite_GetBounds(const AnimClip* clip, AnimRect* out, uint32_t nesting) {
-  AnimRect_SetEmpty(out);
-  return clip && ListBoundsAt(&clip->list, out, nesting);
+BoundsWalk StartBoundsWalk(AnimMovie* m) {
+  if (!m) return {nullptr, 0};
+  if (++m->boundsWalks == 0) ++m->boundsWalks;  // 0 is no walk's
+  return {m, m->boundsWalks};
 }
 
-bool ObjectBoundsAt(const AnimDisplayObject* o, AnimRect* out, uint32_t nesting) {
+bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting, const BoundsWalk& walk);
+
+// A clip's bounds are those of what it shows now. A clip met again inside
+// itself draws copies of itself down to the nesting limit: its area is then
+// taken as the whole plane, so that whatever those copies draw is redrawn.
+bool ClipBoundsAt(AnimClip* clip, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
+  AnimRect_SetEmpty(out);
+  if (!clip) return false;
+  if (!walk.number) return ListBoundsAt(&clip->list, out, nesting, walk);
+  if (clip->boundsWalk == walk.number) {
+    *out = clip->boundsDone ? clip->bounds : AnimRect{-32768, 32767, -32768, 32767};
+    return !AnimRect_IsEmpty(out);
+  }
+  clip->boundsWalk = walk.number;
+  clip->boundsDone = 0;
+  ListBoundsAt(&clip->list, out, nesting, walk);
+  clip->bounds = *out;
+  clip->boundsDone = 1;
+  return !AnimRect_IsEmpty(out);
+}
+
+bool ObjectBoundsAt(const AnimDisplayObject* o, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
   AnimRect inner;
   AnimRect_SetEmpty(out);
+  if (walk.movie) ++walk.movie->boundsVisits;
   if (IsSprite(o)) {
-    if (!AnimSprite_GetBounds(o->clip, &inner, nesting + 1)) return false;
+    if (nesting + 1 > kAnimMaxClipDepth || !ClipBoundsAt(o->clip, &inner, nesting + 1, walk)) return false;
   } else {
     CharBounds(o->character, &inner, 0);
     // A button's sprite records show its instance clip.
     AnimRect shown;
-    const AnimClip* clip = ButtonClip(o);
-    if (clip && nesting < kAnimMaxClipDepth && ListBoundsAt(&clip->list, &shown, nesting + 1))
+    AnimClip* clip = ButtonClip(o);
+    if (clip && nesting < kAnimMaxClipDepth && ClipBoundsAt(clip, &shown, nesting + 1, walk))
       AddButtonClipArea(o, &shown, &inner);
     if (AnimRect_IsEmpty(&inner)) return false;
   }
@@ -267,12 +302,12 @@ bool ObjectBoundsAt(const AnimDisplayObject* o, AnimRect* out, uint32_t nesting)
   return !AnimRect_IsEmpty(out);
 }
 
-bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting) {
+bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
   AnimRect_SetEmpty(out);
   if (nesting > kAnimMaxClipDepth) return false;
   for (const AnimDisplayObject* o = list->first; o; o = o->next) {
     AnimRect r;
-    if (ObjectBoundsAt(o, &r, nesting)) AnimRect_Add(out, &r);
+    if (ObjectBoundsAt(o, &r, nesting, walk)) AnimRect_Add(out, &r);
   }
   return !AnimRect_IsEmpty(out);
 }
@@ -569,14 +604,18 @@ void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* o) {
   AnimPlayer_Free(p, o);
 }
 
-bool AnimDisplay_ObjectBounds(const AnimDisplayObject* o, AnimRect* out) { return ObjectBoundsAt(o, out, 0); }
+bool AnimDisplay_ObjectBounds(const AnimDisplayObject* o, AnimRect* out) {
+  return ObjectBoundsAt(o, out, 0, StartBoundsWalk(o->list ? o->list->movie : nullptr));
+}
 
 void AnimDisplay_AddDirty(AnimDisplayList* list, const AnimDisplayObject* o) {
   AnimRect r;
   if (AnimDisplay_ObjectBounds(o, &r)) AnimRect_Add(&list->dirty, &r);
 }
 
-bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out) { return ListBoundsAt(list, out, 0); }
+bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out) {
+  return ListBoundsAt(list, out, 0, StartBoundsWalk(list->movie));
+}
 
 namespace {
 
@@ -762,10 +801,22 @@ uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMat
   return DrawListAt(m, list, matrix, cxform, 0);
 }
 
-uint32_t AnimClip_Update(AnimDisplayList* list) { return UpdateList(list, 0); }
+namespace {
+
+void StartUpdate(AnimMovie* m) {
+  if (m && ++m->updates == 0) ++m->updates;  // 0 is no update's
+}
+
+}  // namespace
+
+uint32_t AnimClip_Update(AnimDisplayList* list) {
+  StartUpdate(list->movie);
+  return UpdateList(list, 0);
+}
 
 uint32_t AnimClip_Advance(AnimClip* clip) {
   uint32_t changed = 0;
+  StartUpdate(clip->movie);
   if (clip->playing && !clip->waiting) changed |= StepFrame(clip, true);
   changed |= UpdateList(&clip->list, 0);
   if (changed) clip->changed = 1;

@@ -122,6 +122,12 @@ struct AnimMovie {
   // A draw of this pass lost edges for want of pool room that others' kept
   // edges held: the pass is drawn again.
   uint32_t edgesLost;
+  // Bounds walks are numbered so that each measures a clip once; the objects
+  // they measured, all walks together, tell how much work they took.
+  uint32_t boundsWalks;
+  uint32_t boundsVisits;
+  // Updates of the display lists are numbered so that each steps a clip once.
+  uint32_t updates;
   AnimActionState action;
   // Installed by a successful load. The loader reads a named movie and
   // answers its length, or -1 while it is not whole (or not there); the

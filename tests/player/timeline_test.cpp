@@ -130,6 +130,43 @@ TEST(PlayerDisplay, JumpsReplayFramesWithoutTheirActions) {
   EXPECT_EQ(p.At(5, 5), kRed);
 }
 
+// Two objects of one name show one clip. Sprites nested twelve deep, each
+// showing the one below twice under one name, make a tree whose paths double
+// at every level: its bounds are measured one clip at a time, each once,
+// whether a script asks for them or a step marks the areas to redraw, and
+// each clip steps once a frame (the counting sprite at the bottom counts one
+// a frame, not one for each of its 4,096 paths).
+TEST(PlayerDisplay, SharedClipsAreMeasuredAndSteppedOnce) {
+  constexpr int kLevels = 12;
+  const Bytes count = Do(Set("/:n", Concat({Push("/:n"), Op(0x1C), Push("1"), Op(0x0A)})));
+  Bytes defs = Concat({Box(99, {248, 0, 0}, 40),
+                       movie::Sprite(100, 1, Concat({movie::Place(99, 1, 0, 0), count, movie::ShowFrame(), movie::End()}))});
+  for (uint16_t k = 1; k <= kLevels; ++k) {
+    const auto below = static_cast<uint16_t>(100 + k - 1);
+    defs = Concat({defs, movie::Sprite(static_cast<uint16_t>(100 + k), 1,
+                                       Concat({PlaceNamed(below, 1, "s"), PlaceNamed(below, 2, "s", 20, 20),
+                                               movie::ShowFrame(), movie::End()}))});
+  }
+  const Bytes moveTop = Do(Concat({Push("/top"), Push("0"), Push("30"), Op(0x23)}));  // _x = 30
+  Played p(MovieOf(defs, {PlaceNamed(100 + kLevels, 1, "top"), moveTop, {}}));
+  ASSERT_EQ(p.opened, 0u);
+  AnimDisplayObject* top = AnimDisplay_FindByName(&p.root()->list, "/top");
+  ASSERT_NE(top, nullptr);
+  const uint32_t before = p.movie()->boundsVisits;
+  AnimRect bounds;
+  ASSERT_TRUE(AnimDisplay_ObjectBounds(top, &bounds));
+  // An object a level: the top, two per sprite level, the box.
+  EXPECT_LE(p.movie()->boundsVisits - before, 2u * kLevels + 2);
+  // Shifted 20 twips at every level: the box's copies reach 240 twips further.
+  EXPECT_EQ(bounds.xmax - bounds.xmin, 40 + 20 * kLevels);
+  // A step places every sprite's objects again: each measures its own tree.
+  const uint32_t atStep = p.movie()->boundsVisits;
+  const int counted = std::stoi(p.Var("/:n"));
+  p.Step();
+  EXPECT_LE(p.movie()->boundsVisits - atStep, 4u * (kLevels + 1) * (2 * kLevels + 2));
+  EXPECT_EQ(std::stoi(p.Var("/:n")), counted + 1);
+}
+
 TEST(PlayerDisplay, GotoPastTheLastFrameOnlyAsksForAnUpdate) {
   Played p(MovieOf({}, {Do(Concat({movie::GotoFrame(2), Set("a", Push("x"))})), {}}));
   ASSERT_EQ(p.opened, 0u);
