@@ -71,6 +71,9 @@ void FreeMarkedLevels(AnimMovie* m) {
     }
   }
   if (!freed) return;
+  // What the level showed is still in the frame: the next redraw covers it,
+  // even when nothing that stays changes.
+  m->fullRedraw = 1;
   bool focusShown = false, clipShown = false;
   for (AnimStream* s = m->levels; s; s = s->next) {
     if (!s->root) continue;

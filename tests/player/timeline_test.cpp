@@ -990,6 +990,24 @@ TEST(PlayerBackground, PlacedAloneItIsDrawn) {
   EXPECT_STREQ(p.movie()->raster.backgroundName ? p.movie()->raster.backgroundName : "", "/Background");
 }
 
+// A level removed while the movie below stands still: the next step draws
+// the frame without it. (Its level was let go before the redraw looked for
+// removed levels, so nothing was redrawn and its pictures stayed.)
+TEST(PlayerLevels, ARemovedLevelLeavesTheFrameAtTheNextStep) {
+  const Bytes first = MovieOf(Box(2, {0, 0, 248}), {Concat({movie::Background(255, 255, 255), movie::Place(2, 1, 0, 0)})});
+  const Bytes second = MovieOf(Box(1, {248, 0, 0}), {movie::Place(1, 1, 2000, 2000)});
+  Played p(first);
+  ASSERT_EQ(p.opened, 0u);
+  AnimMovie* m = p.movie();
+  ASSERT_EQ(AnimMovie_ReplaceLevel(m, false, 1, second.data(), static_cast<uint32_t>(second.size())), 1u);
+  p.Step();
+  ASSERT_EQ(p.At(105, 105), kRed);
+  AnimMovie_ReplaceLevel(m, true, 1, nullptr, 0);
+  p.Step();
+  EXPECT_EQ(p.At(105, 105), kWhite);
+  EXPECT_EQ(p.At(5, 5), kBlue);
+}
+
 // A level that goes takes its kept background picture with it.
 TEST(PlayerBackground, ARemovedLevelTakesItsPictureAlong) {
   const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160),
