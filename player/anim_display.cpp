@@ -485,7 +485,15 @@ uint32_t DrawBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* ma
   if (!r.backgroundImage && bytes <= 0x7FFFFFFF)
     r.backgroundImage = static_cast<uint16_t*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(bytes)));
   char* name = r.backgroundImage ? AnimStr_Dup(p, o->name) : nullptr;
-  if (!name) return AnimChar_Draw(m, o, o->character, matrix, cx, nesting);  // no room: drawn as any sprite
+  if (!name) {
+    // No room: the sprite is drawn under every level all the same, as the
+    // picture would show it (whether the heap has room for a picture may
+    // differ between two plays of one movie, the frames may not). The pass
+    // is drawn again from the start, the whole frame dirty.
+    m->backgroundsUnder = 1;
+    m->pictureTaken = 1;
+    return 0;
+  }
   // This pass draws the whole frame over the new picture anyway.
   const uint32_t fullRedraw = m->fullRedraw;
   DropBackground(m);
@@ -508,20 +516,24 @@ uint32_t DrawBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* ma
   return drew;
 }
 
+// A rotation set by a script joins the object's matrix once.
+void JoinExtraMatrix(AnimDisplayObject* o) {
+  if (IsSprite(o) && o->name && o->clip && o->clip->extraMatrixSet) {
+    AnimMatrix turned;
+    AnimMatrix_Concat(&turned, &o->matrix, &o->clip->extraMatrix);
+    o->matrix = turned;
+    AnimMatrix_SetIdentity(&o->clip->extraMatrix);
+    o->clip->extraMatrixSet = 0;
+  }
+}
+
 uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* parent, const AnimCxform* parentCx,
                     uint32_t nesting) {
   uint32_t drew = 0;
   AnimRaster& r = m->raster;
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
     if (!o->character) continue;
-    // A rotation set by a script joins the object's matrix once.
-    if (IsSprite(o) && o->name && o->clip && o->clip->extraMatrixSet) {
-      AnimMatrix turned;
-      AnimMatrix_Concat(&turned, &o->matrix, &o->clip->extraMatrix);
-      o->matrix = turned;
-      AnimMatrix_SetIdentity(&o->clip->extraMatrix);
-      o->clip->extraMatrixSet = 0;
-    }
+    JoinExtraMatrix(o);
     AnimMatrix matrix;
     AnimMatrix_Concat(&matrix, parent, &o->matrix);
     if (IsButton(o)) o->drawnMatrix = matrix;
@@ -542,7 +554,7 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
       cx = &combined;
     }
     if (IsSprite(o) && IsBackground(o->name)) {
-      if (IsCachedBackground(m, o)) continue;
+      if (IsCachedBackground(m, o) || (m->backgroundsUnder && !m->drawingPicture)) continue;
       drew |= DrawBackground(m, o, &matrix, cx, nesting);
     } else {
       drew |= AnimChar_Draw(m, o, o->character, &matrix, cx, nesting);
@@ -794,6 +806,20 @@ AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* nam
 uint32_t AnimDisplay_DrawClip(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, const AnimCxform* cxform,
                               uint32_t nesting) {
   return AnimSprite_Draw(m, clip, matrix, cxform, nesting);
+}
+
+void AnimDisplay_DrawBackgroundsUnder(AnimMovie* m) {
+  m->drawingPicture = 1;  // sprites inside are part of the background
+  for (AnimStream* s = m->levels; s; s = s->next) {
+    if (s->level >= kAnimLevelRemoved || !s->root || !s->root->visible) continue;
+    for (AnimDisplayObject* o = s->root->list.first; o; o = o->next) {
+      if (!IsSprite(o) || !IsBackground(o->name) || IsCachedBackground(m, o)) continue;
+      JoinExtraMatrix(o);
+      AnimChar_Draw(m, o, o->character, &o->matrix, o->cxform, 0);
+      if (AnimPlayer_Aborted(m->player) || m->edgesLost) break;
+    }
+  }
+  m->drawingPicture = 0;
 }
 
 uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* matrix,

@@ -119,6 +119,10 @@ struct AnimMovie {
   // is then drawn again over it), being drawn (a "/Background" sprite inside
   // it is part of the picture), or not to be taken any more in this pass.
   uint32_t pictureTaken, drawingPicture, noMorePictures;
+  // A "/Background" sprite found no room for its picture in this redraw: the
+  // passes after draw the background sprites first, under every level, as
+  // their picture would show them, and the walk passes them by.
+  uint32_t backgroundsUnder;
   // A draw of this pass lost edges for want of pool room that others' kept
   // edges held: the pass is drawn again.
   uint32_t edgesLost;
@@ -198,6 +202,9 @@ bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out);
 // Adds the changed areas of a list and of every nested list (in the list's
 // units) to out, and empties them.
 void AnimDisplay_TakeDirty(AnimDisplayList* list, AnimRect* out);
+// The "/Background" sprites of every level's root list, drawn first in a
+// redraw pass that has them under every level.
+void AnimDisplay_DrawBackgroundsUnder(AnimMovie* m);
 uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* matrix,
                               const AnimCxform* cxform);
 void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* object);

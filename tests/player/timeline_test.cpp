@@ -1073,6 +1073,36 @@ namespace {
 
 // A "/Background" sprite in a level above 0: the picture holds the frame's
 // colour and the sprite, and every level, level 0 included, is drawn over it.
+// Without room for the picture the sprite of a higher level is still drawn
+// under every level, as its picture would be: whether the heap has room may
+// differ between two plays of a movie (edges kept or not), what they show
+// may not.
+TEST(PlayerBackground, WithoutRoomInAHigherLevelEveryLevelIsDrawnOverIt) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  const Bytes second = MovieOf(defs, {PlaceNamed(7, 1, "Background"), {}, {}});
+  const Bytes first = MovieOf(Box(2, {0, 0, 248}), {Concat({movie::Background(255, 255, 255), movie::Place(2, 1, 0, 0)}),
+                                                      movie::MoveTo(1, 400, 400), {}, {}});
+  Played p(first);
+  ASSERT_EQ(p.opened, 0u);
+  ASSERT_EQ(AnimMovie_ReplaceLevel(p.movie(), false, 1, second.data(), static_cast<uint32_t>(second.size())), 1u);
+  AnimHeap& heap = p->heap;
+  std::vector<void*> blocks;
+  while (void* b = AnimHeap_Malloc(&heap, 20000)) blocks.push_back(b);
+  for (size_t i = 0; i < blocks.size() && heap.end - heap.bytesInUse < 60000; i += 2) {
+    AnimHeap_Free(&heap, blocks[i]);
+    blocks[i] = nullptr;
+  }
+  for (int step = 0; step < 2; ++step) {
+    SCOPED_TRACE(step);
+    p.Step();
+    EXPECT_EQ(p.movie()->raster.backgroundName, nullptr);
+    EXPECT_EQ(p.At(25, 25), kBlue);
+    EXPECT_EQ(p.At(130, 100), kRed);
+  }
+  for (void* b : blocks) AnimHeap_Free(&heap, b);
+}
+
 TEST(PlayerBackground, InAHigherLevelEveryLevelIsDrawnOverThePicture) {
   const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 1760, 0, 1760, 4160),
                              movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
