@@ -167,6 +167,8 @@ TEST(PlayerShown, EveryFrameShownIsAWholeRedraw) {
   Play({
       {"levels with background sprites", m.base, levels},
       {"a background sprite and its child, smooth and plain", m.level1, kQuality},
+      {"a background sprite and its child after pans", m.level1, kPans},
+      {"a level's movie played alone", m.level2, kPans},
       // A step redraws part of the frame; a span cut at its edge once left
       // the pixels at either end of the many squares' spans undrawn.
       {"edges enough to fill the pool, smooth and plain", m.heavy, kQuality},
