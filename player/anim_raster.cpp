@@ -142,23 +142,6 @@ void GradientSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, in
   }
 }
 
-void AnimSpan_Linear(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX,
-                    int32_t maxX) {
-  GradientSpan<false, false>(r, s, row, x0, x1, minX, maxX);
-}
-void AnimSpan_Radial(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX,
-                    int32_t maxX) {
-  GradientSpan<true, false>(r, s, row, x0, x1, minX, maxX);
-}
-void AnimSpan_LinearAA(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX,
-                    int32_t maxX) {
-  GradientSpan<false, true>(r, s, row, x0, x1, minX, maxX);
-}
-void AnimSpan_RadialAA(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX,
-                    int32_t maxX) {
-  GradientSpan<true, true>(r, s, row, x0, x1, minX, maxX);
-}
-
 int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
 
@@ -377,8 +360,8 @@ void DrawSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_
   if ((x1 >> 5) + 1 < minX || (x0 >> 5) > maxX) return;
   switch (s->kind) {
     case 0: (r->smooth ? AnimSpan_SolidAA : AnimSpan_Solid)(r, s, row, x0, x1, minX, maxX); break;
-    case 0x10: (r->smooth ? AnimSpan_LinearAA : AnimSpan_Linear)(r, s, row, x0, x1, minX, maxX); break;
-    case 0x12: (r->smooth ? AnimSpan_RadialAA : AnimSpan_Radial)(r, s, row, x0, x1, minX, maxX); break;
+    case 0x10: (r->smooth ? GradientSpan<false, true> : GradientSpan<false, false>)(r, s, row, x0, x1, minX, maxX); break;
+    case 0x12: (r->smooth ? GradientSpan<true, true> : GradientSpan<true, false>)(r, s, row, x0, x1, minX, maxX); break;
     case 0x40:
     case 0x41: AnimSpan_Bitmap(r, s, row, x0, x1, minX, maxX); break;
     default: break;  // 128: a fill that cannot be drawn

@@ -951,26 +951,42 @@ TEST(PlayerBackground, AReplacementAtItsDepthLetsThePictureGo) {
 
 // Without heap for the picture the "/Background" sprite is drawn as any
 // sprite; once there is room it is kept.
+// The heap taken in blocks of 20,000 bytes, every other one given back
+// until 60,000 bytes are free: no room for a frame-sized picture.
+class HeapInPieces {
+ public:
+  explicit HeapInPieces(AnimHeap& heap) : heap_(heap) {
+    while (void* b = AnimHeap_Malloc(&heap_, 20000)) blocks_.push_back(b);
+    for (size_t i = 0; i < blocks_.size() && heap_.end - heap_.bytesInUse < 60000; i += 2) {
+      AnimHeap_Free(&heap_, blocks_[i]);
+      blocks_[i] = nullptr;
+    }
+  }
+  ~HeapInPieces() { Release(); }
+  void Release() {
+    for (void* b : blocks_) AnimHeap_Free(&heap_, b);
+    blocks_.clear();
+  }
+
+ private:
+  AnimHeap& heap_;
+  std::vector<void*> blocks_;
+};
+
 TEST(PlayerBackground, WithoutRoomForThePictureTheSpriteIsDrawnAsAnyOther) {
   const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160), movie::BoxShape(2, {0, 0, 248}, 0, 0, 400, 400),
                              movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
   Played p(MovieOf(defs, {movie::Background(255, 255, 255), Concat({PlaceNamed(7, 1, "Background"), movie::Place(2, 2, 0, 0)}),
                           movie::MoveTo(2, 1000, 1000), {}}));
   ASSERT_EQ(p.opened, 0u);
-  AnimHeap& heap = p->heap;
-  std::vector<void*> blocks;
-  while (void* b = AnimHeap_Malloc(&heap, 20000)) blocks.push_back(b);
-  for (size_t i = 0; i < blocks.size() && heap.end - heap.bytesInUse < 60000; i += 2) {
-    AnimHeap_Free(&heap, blocks[i]);
-    blocks[i] = nullptr;
-  }
+  HeapInPieces pieces(p->heap);
   const AnimRaster& r = p.movie()->raster;
   p.Step();
   EXPECT_EQ(AnimPlayer_Aborted(p.get()), 0u);
   EXPECT_EQ(r.backgroundName, nullptr);
   EXPECT_EQ(p.At(170, 200), kRed);
   EXPECT_EQ(p.At(5, 5), kBlue);
-  for (void* b : blocks) AnimHeap_Free(&heap, b);
+  pieces.Release();
   p.Step();
   EXPECT_STREQ(r.backgroundName ? r.backgroundName : "", "/Background");
   EXPECT_EQ(p.At(5, 5), kRed);
@@ -990,42 +1006,38 @@ TEST(PlayerBackground, PlacedAloneItIsDrawn) {
   EXPECT_STREQ(p.movie()->raster.backgroundName ? p.movie()->raster.backgroundName : "", "/Background");
 }
 
-// A level removed while the movie below stands still: the next step draws
-// the frame without it. (Its level was let go before the redraw looked for
-// removed levels, so nothing was redrawn and its pictures stayed.)
-TEST(PlayerLevels, ARemovedLevelLeavesTheFrameAtTheNextStep) {
-  const Bytes first = MovieOf(Box(2, {0, 0, 248}), {Concat({movie::Background(255, 255, 255), movie::Place(2, 1, 0, 0)})});
-  const Bytes second = MovieOf(Box(1, {248, 0, 0}), {movie::Place(1, 1, 2000, 2000)});
-  Played p(first);
-  ASSERT_EQ(p.opened, 0u);
-  AnimMovie* m = p.movie();
-  ASSERT_EQ(AnimMovie_ReplaceLevel(m, false, 1, second.data(), static_cast<uint32_t>(second.size())), 1u);
-  p.Step();
-  ASSERT_EQ(p.At(105, 105), kRed);
-  AnimMovie_ReplaceLevel(m, true, 1, nullptr, 0);
-  p.Step();
-  EXPECT_EQ(p.At(105, 105), kWhite);
-  EXPECT_EQ(p.At(5, 5), kBlue);
-}
-
-// A level that goes takes its kept background picture with it.
+// A level that goes takes its kept background picture with it; without a
+// picture, what it showed goes at the next step as well, though the movie
+// below stands still. (The level was let go before the redraw looked for
+// removed levels, so nothing was redrawn and its pixels stayed.)
 TEST(PlayerBackground, ARemovedLevelTakesItsPictureAlong) {
   const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160),
                              movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
-  const Bytes second = MovieOf(defs, {PlaceNamed(7, 1, "Background"), {}});
   const Bytes first = MovieOf(Box(2, {0, 0, 248}), {Concat({movie::Background(255, 255, 255), movie::Place(2, 1, 0, 0)}), {}, {}, {}});
-  Played p(first);
-  ASSERT_EQ(p.opened, 0u);
-  AnimMovie* m = p.movie();
-  ASSERT_EQ(AnimMovie_ReplaceLevel(m, false, 1, second.data(), static_cast<uint32_t>(second.size())), 1u);
-  p.Step();
-  EXPECT_EQ(p.At(100, 100), kRed);
-  EXPECT_STREQ(m->raster.backgroundName ? m->raster.backgroundName : "", "/Background");
-  AnimMovie_ReplaceLevel(m, true, 1, nullptr, 0);
-  p.Step();
-  EXPECT_EQ(m->raster.backgroundName, nullptr);
-  EXPECT_EQ(p.At(100, 100), kWhite);
-  EXPECT_EQ(p.At(5, 5), kBlue);
+  struct Case {
+    const char* what;
+    Bytes second;
+    const char* picture;
+  };
+  const Case cases[] = {
+      {"a background sprite", MovieOf(defs, {PlaceNamed(7, 1, "Background"), {}}), "/Background"},
+      {"a box over a still movie", MovieOf(Box(1, {248, 0, 0}), {movie::Place(1, 1, 1900, 1900)}), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Played p(first);
+    ASSERT_EQ(p.opened, 0u);
+    AnimMovie* m = p.movie();
+    ASSERT_EQ(AnimMovie_ReplaceLevel(m, false, 1, c.second.data(), static_cast<uint32_t>(c.second.size())), 1u);
+    p.Step();
+    EXPECT_EQ(p.At(100, 100), kRed);
+    EXPECT_STREQ(m->raster.backgroundName ? m->raster.backgroundName : "", c.picture);
+    AnimMovie_ReplaceLevel(m, true, 1, nullptr, 0);
+    p.Step();
+    EXPECT_EQ(m->raster.backgroundName, nullptr);
+    EXPECT_EQ(p.At(100, 100), kWhite);
+    EXPECT_EQ(p.At(5, 5), kBlue);
+  }
 }
 
 // The kept picture is the view's: zoom and pan draw the sprite again.
@@ -1086,13 +1098,7 @@ TEST(PlayerBackground, WithoutRoomInAHigherLevelEveryLevelIsDrawnOverIt) {
   Played p(first);
   ASSERT_EQ(p.opened, 0u);
   ASSERT_EQ(AnimMovie_ReplaceLevel(p.movie(), false, 1, second.data(), static_cast<uint32_t>(second.size())), 1u);
-  AnimHeap& heap = p->heap;
-  std::vector<void*> blocks;
-  while (void* b = AnimHeap_Malloc(&heap, 20000)) blocks.push_back(b);
-  for (size_t i = 0; i < blocks.size() && heap.end - heap.bytesInUse < 60000; i += 2) {
-    AnimHeap_Free(&heap, blocks[i]);
-    blocks[i] = nullptr;
-  }
+  HeapInPieces pieces(p->heap);
   for (int step = 0; step < 2; ++step) {
     SCOPED_TRACE(step);
     p.Step();
@@ -1100,7 +1106,6 @@ TEST(PlayerBackground, WithoutRoomInAHigherLevelEveryLevelIsDrawnOverIt) {
     EXPECT_EQ(p.At(25, 25), kBlue);
     EXPECT_EQ(p.At(130, 100), kRed);
   }
-  for (void* b : blocks) AnimHeap_Free(&heap, b);
 }
 
 TEST(PlayerBackground, InAHigherLevelEveryLevelIsDrawnOverThePicture) {
