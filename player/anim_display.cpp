@@ -187,12 +187,18 @@ uint32_t StepNested(AnimDisplayList* list, AnimDisplayObject* o, uint32_t nestin
   if (nesting >= kAnimMaxClipDepth) return 0;
   AnimClip* clip = IsButton(o) ? AnimButton_NestedClip(list->movie, o) : o->clip;
   if (!clip) return 0;
-  if (!IsButton(o)) TakeLoadedMovie(list->movie, o);
   uint32_t changed = 0;
-  clip->firstFramePending = 0;
-  if (clip->playing && !clip->waiting) changed |= StepFrame(clip, false);
-  if (!InList(list, o)) return changed;
-  changed |= UpdateList(&clip->list, nesting + 1);
+  // Objects of one name share their clip: it steps (and its children with
+  // it) at the first of them; every one of them shows its changes.
+  AnimMovie* m = list->movie;
+  if (!m || clip->stepUpdate != m->updates) {
+    if (m) clip->stepUpdate = m->updates;
+    if (!IsButton(o)) TakeLoadedMovie(m, o);
+    clip->firstFramePending = 0;
+    if (clip->playing && !clip->waiting) changed |= StepFrame(clip, false);
+    if (!InList(list, o)) return changed;
+    changed |= UpdateList(&clip->list, nesting + 1);
+  }
   // A kept background picture hides the sprite's own changes; until it is
   // kept (not drawn yet, or no room for it) they show as any sprite's.
   if (IsBackground(o->name) && IsCachedBackground(list->movie, o)) AnimRect_SetEmpty(&clip->list.dirty);
@@ -241,25 +247,54 @@ bool CharBounds(const AnimChar* c, AnimRect* out, uint32_t nesting) {
 }
 
 
-bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting);
+// One bounds walk: each clip it meets is measured once, however many objects
+// show it, so a walk is linear in the clips and objects of the tree (walked
+// again for every object that shows it, a tree of shared clips took time
+// exponential in its depth).
+struct BoundsWalk {
+  AnimMovie* movie;
+  uint32_t number;
+};
 
-// A sprite's bounds are those of what its clip shows now.
-bool AnimSprite_GetBounds(const AnimClip* clip, AnimRect* out, uint32_t nesting) {
-  AnimRect_SetEmpty(out);
-  return clip && ListBoundsAt(&clip->list, out, nesting);
+BoundsWalk StartBoundsWalk(AnimMovie* m) {
+  if (!m) return {nullptr, 0};
+  if (++m->boundsWalks == 0) ++m->boundsWalks;  // 0 is no walk's
+  return {m, m->boundsWalks};
 }
 
-bool ObjectBoundsAt(const AnimDisplayObject* o, AnimRect* out, uint32_t nesting) {
+bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting, const BoundsWalk& walk);
+
+// A clip's bounds are those of what it shows now. A clip met again inside
+// itself draws copies of itself down to the nesting limit: its area is then
+// taken as the whole plane, so that whatever those copies draw is redrawn.
+bool ClipBoundsAt(AnimClip* clip, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
+  AnimRect_SetEmpty(out);
+  if (!clip) return false;
+  if (!walk.number) return ListBoundsAt(&clip->list, out, nesting, walk);
+  if (clip->boundsWalk == walk.number) {
+    *out = clip->boundsDone ? clip->bounds : AnimRect{-32768, 32767, -32768, 32767};
+    return !AnimRect_IsEmpty(out);
+  }
+  clip->boundsWalk = walk.number;
+  clip->boundsDone = 0;
+  ListBoundsAt(&clip->list, out, nesting, walk);
+  clip->bounds = *out;
+  clip->boundsDone = 1;
+  return !AnimRect_IsEmpty(out);
+}
+
+bool ObjectBoundsAt(const AnimDisplayObject* o, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
   AnimRect inner;
   AnimRect_SetEmpty(out);
+  if (walk.movie) ++walk.movie->boundsVisits;
   if (IsSprite(o)) {
-    if (!AnimSprite_GetBounds(o->clip, &inner, nesting + 1)) return false;
+    if (nesting + 1 > kAnimMaxClipDepth || !ClipBoundsAt(o->clip, &inner, nesting + 1, walk)) return false;
   } else {
     CharBounds(o->character, &inner, 0);
     // A button's sprite records show its instance clip.
     AnimRect shown;
-    const AnimClip* clip = ButtonClip(o);
-    if (clip && nesting < kAnimMaxClipDepth && ListBoundsAt(&clip->list, &shown, nesting + 1))
+    AnimClip* clip = ButtonClip(o);
+    if (clip && nesting < kAnimMaxClipDepth && ClipBoundsAt(clip, &shown, nesting + 1, walk))
       AddButtonClipArea(o, &shown, &inner);
     if (AnimRect_IsEmpty(&inner)) return false;
   }
@@ -267,12 +302,12 @@ bool ObjectBoundsAt(const AnimDisplayObject* o, AnimRect* out, uint32_t nesting)
   return !AnimRect_IsEmpty(out);
 }
 
-bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting) {
+bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
   AnimRect_SetEmpty(out);
   if (nesting > kAnimMaxClipDepth) return false;
   for (const AnimDisplayObject* o = list->first; o; o = o->next) {
     AnimRect r;
-    if (ObjectBoundsAt(o, &r, nesting)) AnimRect_Add(out, &r);
+    if (ObjectBoundsAt(o, &r, nesting, walk)) AnimRect_Add(out, &r);
   }
   return !AnimRect_IsEmpty(out);
 }
@@ -450,7 +485,15 @@ uint32_t DrawBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* ma
   if (!r.backgroundImage && bytes <= 0x7FFFFFFF)
     r.backgroundImage = static_cast<uint16_t*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(bytes)));
   char* name = r.backgroundImage ? AnimStr_Dup(p, o->name) : nullptr;
-  if (!name) return AnimChar_Draw(m, o, o->character, matrix, cx, nesting);  // no room: drawn as any sprite
+  if (!name) {
+    // No room: the sprite is drawn under every level all the same, as the
+    // picture would show it (whether the heap has room for a picture may
+    // differ between two plays of one movie, the frames may not). The pass
+    // is drawn again from the start, the whole frame dirty.
+    m->backgroundsUnder = 1;
+    m->pictureTaken = 1;
+    return 0;
+  }
   // This pass draws the whole frame over the new picture anyway.
   const uint32_t fullRedraw = m->fullRedraw;
   DropBackground(m);
@@ -473,20 +516,24 @@ uint32_t DrawBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* ma
   return drew;
 }
 
+// A rotation set by a script joins the object's matrix once.
+void JoinExtraMatrix(AnimDisplayObject* o) {
+  if (IsSprite(o) && o->name && o->clip && o->clip->extraMatrixSet) {
+    AnimMatrix turned;
+    AnimMatrix_Concat(&turned, &o->matrix, &o->clip->extraMatrix);
+    o->matrix = turned;
+    AnimMatrix_SetIdentity(&o->clip->extraMatrix);
+    o->clip->extraMatrixSet = 0;
+  }
+}
+
 uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* parent, const AnimCxform* parentCx,
                     uint32_t nesting) {
   uint32_t drew = 0;
   AnimRaster& r = m->raster;
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
     if (!o->character) continue;
-    // A rotation set by a script joins the object's matrix once.
-    if (IsSprite(o) && o->name && o->clip && o->clip->extraMatrixSet) {
-      AnimMatrix turned;
-      AnimMatrix_Concat(&turned, &o->matrix, &o->clip->extraMatrix);
-      o->matrix = turned;
-      AnimMatrix_SetIdentity(&o->clip->extraMatrix);
-      o->clip->extraMatrixSet = 0;
-    }
+    JoinExtraMatrix(o);
     AnimMatrix matrix;
     AnimMatrix_Concat(&matrix, parent, &o->matrix);
     if (IsButton(o)) o->drawnMatrix = matrix;
@@ -507,7 +554,7 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
       cx = &combined;
     }
     if (IsSprite(o) && IsBackground(o->name)) {
-      if (IsCachedBackground(m, o)) continue;
+      if (IsCachedBackground(m, o) || (m->backgroundsUnder && !m->drawingPicture)) continue;
       drew |= DrawBackground(m, o, &matrix, cx, nesting);
     } else {
       drew |= AnimChar_Draw(m, o, o->character, &matrix, cx, nesting);
@@ -569,14 +616,18 @@ void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* o) {
   AnimPlayer_Free(p, o);
 }
 
-bool AnimDisplay_ObjectBounds(const AnimDisplayObject* o, AnimRect* out) { return ObjectBoundsAt(o, out, 0); }
+bool AnimDisplay_ObjectBounds(const AnimDisplayObject* o, AnimRect* out) {
+  return ObjectBoundsAt(o, out, 0, StartBoundsWalk(o->list ? o->list->movie : nullptr));
+}
 
 void AnimDisplay_AddDirty(AnimDisplayList* list, const AnimDisplayObject* o) {
   AnimRect r;
   if (AnimDisplay_ObjectBounds(o, &r)) AnimRect_Add(&list->dirty, &r);
 }
 
-bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out) { return ListBoundsAt(list, out, 0); }
+bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out) {
+  return ListBoundsAt(list, out, 0, StartBoundsWalk(list->movie));
+}
 
 namespace {
 
@@ -757,15 +808,41 @@ uint32_t AnimDisplay_DrawClip(AnimMovie* m, AnimClip* clip, const AnimMatrix* ma
   return AnimSprite_Draw(m, clip, matrix, cxform, nesting);
 }
 
+void AnimDisplay_DrawBackgroundsUnder(AnimMovie* m) {
+  m->drawingPicture = 1;  // sprites inside are part of the background
+  for (AnimStream* s = m->levels; s; s = s->next) {
+    if (s->level >= kAnimLevelRemoved || !s->root || !s->root->visible) continue;
+    for (AnimDisplayObject* o = s->root->list.first; o; o = o->next) {
+      if (!IsSprite(o) || !IsBackground(o->name) || IsCachedBackground(m, o)) continue;
+      JoinExtraMatrix(o);
+      AnimChar_Draw(m, o, o->character, &o->matrix, o->cxform, 0);
+      if (AnimPlayer_Aborted(m->player) || m->edgesLost) break;
+    }
+  }
+  m->drawingPicture = 0;
+}
+
 uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* matrix,
                               const AnimCxform* cxform) {
   return DrawListAt(m, list, matrix, cxform, 0);
 }
 
-uint32_t AnimClip_Update(AnimDisplayList* list) { return UpdateList(list, 0); }
+namespace {
+
+void StartUpdate(AnimMovie* m) {
+  if (m && ++m->updates == 0) ++m->updates;  // 0 is no update's
+}
+
+}  // namespace
+
+uint32_t AnimClip_Update(AnimDisplayList* list) {
+  StartUpdate(list->movie);
+  return UpdateList(list, 0);
+}
 
 uint32_t AnimClip_Advance(AnimClip* clip) {
   uint32_t changed = 0;
+  StartUpdate(clip->movie);
   if (clip->playing && !clip->waiting) changed |= StepFrame(clip, true);
   changed |= UpdateList(&clip->list, 0);
   if (changed) clip->changed = 1;

@@ -71,6 +71,9 @@ void FreeMarkedLevels(AnimMovie* m) {
     }
   }
   if (!freed) return;
+  // What the level showed is still in the frame: the next redraw covers it,
+  // even when nothing that stays changes.
+  m->fullRedraw = 1;
   bool focusShown = false, clipShown = false;
   for (AnimStream* s = m->levels; s; s = s->next) {
     if (!s->root) continue;
@@ -409,11 +412,14 @@ void AnimMovie_Redraw(AnimMovie* m) {
     // of the walk, over the colour: one sprite's picture under the others
     // would put a lower level's sprite over a higher one's.
     if (m->noMorePictures) {
+      m->backgroundsUnder = 0;
       const uint32_t fullRedraw = m->fullRedraw;
       AnimDisplay_DropBackground(m);
       m->fullRedraw = fullRedraw;
     }
     AnimRaster_ClearFrame(&r);
+    // A background sprite without room for its picture lies under every level.
+    if (m->backgroundsUnder) AnimDisplay_DrawBackgroundsUnder(m);
     for (AnimStream* s = m->levels; s && !m->pictureTaken && !m->edgesLost; s = s->next)
       if (s->level < kAnimLevelRemoved && s->root && s->root->visible)
         AnimDisplay_DrawList(m, &s->root->list, &identity, nullptr);
@@ -440,7 +446,7 @@ void AnimMovie_Redraw(AnimMovie* m) {
   }
   r.cacheMode = cacheMode;
   m->edgesLost = 0;
-  m->pictureTaken = m->noMorePictures = 0;
+  m->pictureTaken = m->noMorePictures = m->backgroundsUnder = 0;
   r.clipLeft = 0;
   r.clipRight = v.frameWidth - 1;
   r.clipTop = 0;

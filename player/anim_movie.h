@@ -119,9 +119,19 @@ struct AnimMovie {
   // is then drawn again over it), being drawn (a "/Background" sprite inside
   // it is part of the picture), or not to be taken any more in this pass.
   uint32_t pictureTaken, drawingPicture, noMorePictures;
+  // A "/Background" sprite found no room for its picture in this redraw: the
+  // passes after draw the background sprites first, under every level, as
+  // their picture would show them, and the walk passes them by.
+  uint32_t backgroundsUnder;
   // A draw of this pass lost edges for want of pool room that others' kept
   // edges held: the pass is drawn again.
   uint32_t edgesLost;
+  // Bounds walks are numbered so that each measures a clip once; the objects
+  // they measured, all walks together, tell how much work they took.
+  uint32_t boundsWalks;
+  uint32_t boundsVisits;
+  // Updates of the display lists are numbered so that each steps a clip once.
+  uint32_t updates;
   AnimActionState action;
   // Installed by a successful load. The loader reads a named movie and
   // answers its length, or -1 while it is not whole (or not there); the
@@ -192,6 +202,9 @@ bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out);
 // Adds the changed areas of a list and of every nested list (in the list's
 // units) to out, and empties them.
 void AnimDisplay_TakeDirty(AnimDisplayList* list, AnimRect* out);
+// The "/Background" sprites of every level's root list, drawn first in a
+// redraw pass that has them under every level.
+void AnimDisplay_DrawBackgroundsUnder(AnimMovie* m);
 uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* matrix,
                               const AnimCxform* cxform);
 void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* object);

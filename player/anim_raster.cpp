@@ -21,30 +21,38 @@ uint16_t* Row(AnimRaster* r, int32_t row) {
 
 int32_t BucketLimit(const AnimRaster* r) { return r->smooth ? 2 * r->height - 2 : r->height - 1; }
 
+// The span fillers take a span's ends as the whole frame cuts them and write
+// only the pixel columns minX..maxX this render redraws: which pixels a span
+// covers, and how much, never depends on how much of the frame is redrawn.
+
 // Plain mode, one colour: opaque spans write their pixels, translucent ones
 // blend them; a fraction at the right end takes one more pixel.
-void AnimSpan_Solid(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+void AnimSpan_Solid(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX,
+                    int32_t maxX) {
   uint16_t* px = Row(r, row);
   const int32_t first = x0 >> 5, last = x1 >> 5;
   const uint16_t c = static_cast<uint16_t>(s->color16);
   int32_t end = last;
   if (first != last && (x1 & 31) && last + 1 < r->width) end = last + 1;
+  const int32_t from = first > minX ? first : minX, to = end < maxX ? end : maxX;
   if (s->alpha >= 255) {
-    for (int32_t x = first; x <= end; ++x) px[x] = c;
+    for (int32_t x = from; x <= to; ++x) px[x] = c;
     return;
   }
   if (first == last) {
+    if (first < minX || first > maxX) return;
     const int32_t lp = 255 - 8 * (x0 & 31), rp = 8 * (x1 & 31);
     const int32_t cover = rp + lp - 255;
     px[first] = AnimColor_Blend(px[first], c, static_cast<uint32_t>(static_cast<int32_t>(s->alpha) * cover) >> 8);
     return;
   }
-  for (int32_t x = first; x <= end; ++x) px[x] = AnimColor_Blend(px[x], c, s->alpha);
+  for (int32_t x = from; x <= to; ++x) px[x] = AnimColor_Blend(px[x], c, s->alpha);
 }
 
 // Smooth mode, one colour: the colour row takes the colour and the
 // coverage row half of each sub-row's coverage.
-void AnimSpan_SolidAA(AnimRaster* r, const AnimPaint* s, int32_t /*row*/, int32_t x0, int32_t x1) {
+void AnimSpan_SolidAA(AnimRaster* r, const AnimPaint* s, int32_t /*row*/, int32_t x0, int32_t x1, int32_t minX,
+                      int32_t maxX) {
   const int32_t first = x0 >> 5, last = x1 >> 5;
   const uint16_t c = static_cast<uint16_t>(s->color16);
   const bool opaque = s->alpha >= 255;
@@ -53,7 +61,7 @@ void AnimSpan_SolidAA(AnimRaster* r, const AnimPaint* s, int32_t /*row*/, int32_
     return opaque ? static_cast<uint32_t>(cover) >> 1 : (static_cast<uint32_t>(cover) * alpha) >> 9;
   };
   auto add = [&](int32_t x, uint32_t cover) {
-    if (x < 0 || x >= r->width) return;
+    if (x < minX || x > maxX) return;
     r->colourRow[x] = c;
     r->coverageRow[x] += cover;
   };
@@ -94,7 +102,7 @@ uint32_t RampIndex(int32_t u, int32_t v) {
 // The four gradient fillers share their walk: ramp coordinates at the span's
 // first column, stepped by whole increments per column.
 template <bool kRadial, bool kSmooth>
-void GradientSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+void GradientSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX, int32_t maxX) {
   if (!s->ramp) return;
   const int32_t first = x0 >> 5, last = x1 >> 5;
   const float fx = static_cast<float>(first), fy = static_cast<float>(row);
@@ -107,7 +115,8 @@ void GradientSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, in
     const uint8_t* c = s->ramp + 8 * RampIndex<kRadial>(u, v);
     u = static_cast<int32_t>(static_cast<uint32_t>(u) + static_cast<uint32_t>(du));
     v = static_cast<int32_t>(static_cast<uint32_t>(v) + static_cast<uint32_t>(dv));
-    if (x < 0) continue;
+    if (x < minX) continue;
+    if (x > maxX) break;
     const uint16_t c16 = static_cast<uint16_t>(AnimColor_To16(c[0], c[1], c[2]));
     if (!kSmooth) {
       if (!s->translucent) {
@@ -131,19 +140,6 @@ void GradientSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, in
     if (r->rowMinX < 0 || x0 < r->rowMinX) r->rowMinX = x0;
     if (x1 > r->rowMaxX) r->rowMaxX = x1;
   }
-}
-
-void AnimSpan_Linear(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
-  GradientSpan<false, false>(r, s, row, x0, x1);
-}
-void AnimSpan_Radial(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
-  GradientSpan<true, false>(r, s, row, x0, x1);
-}
-void AnimSpan_LinearAA(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
-  GradientSpan<false, true>(r, s, row, x0, x1);
-}
-void AnimSpan_RadialAA(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
-  GradientSpan<true, true>(r, s, row, x0, x1);
 }
 
 int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
@@ -233,7 +229,8 @@ void CopyTexelRow(AnimRaster* r, const AnimPaint* s, uint16_t* row, const uint8_
 // Texels of a bitmap fill; pixels whose texel lies outside the bitmap keep
 // what they had (neither kind repeats the image). The smooth mode draws each
 // sub-row straight into the frame.
-void AnimSpan_Bitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
+void AnimSpan_Bitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX,
+                     int32_t maxX) {
   AnimBitmap* bitmap = s->bitmap;
   if (!bitmap) return;
   const uint8_t* pixels;
@@ -279,6 +276,8 @@ void AnimSpan_Bitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0,
   int64_t lo = 0, hi = last - first;
   KeepInside(u0, du, static_cast<int64_t>(width) << 7, &lo, &hi);
   KeepInside(v0, dv, static_cast<int64_t>(height) << 7, &lo, &hi);
+  if (lo < minX - first) lo = minX - first;
+  if (hi > maxX - first) hi = maxX - first;
   if (first < 0 || lo > hi) return;
   uint16_t* px = Row(r, row) + first;
   int64_t u = u0 + lo * du, v = v0 + lo * dv;
@@ -343,21 +342,28 @@ void AnimSpan_Bitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0,
   }
 }
 
+// A span is cut to the frame, the same whatever part of it is redrawn; the
+// area being redrawn only limits which of its pixels are written. (Cut to
+// that area, a span would start or end at another pixel and so cover its
+// end pixels otherwise than a whole redraw does.)
 void DrawSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1) {
   if (x1 <= x0) return;
-  const int32_t left = r->clipLeft * 32, right = r->clipRight * 32;
-  if (x1 < left || x0 > right) return;
-  if (x0 < left) x0 = left;
+  const int32_t right = (r->width - 1) * 32;
+  if (x1 < 0 || x0 > right) return;
+  if (x0 < 0) x0 = 0;
   if (x1 > right) x1 = right;
-  if (x0 < r->dirtyXMin) x0 = r->dirtyXMin;
-  if (x1 > r->dirtyXMax) x1 = r->dirtyXMax;
   if (x1 < x0) return;
+  const int32_t dirtyLeft = (r->dirtyXMin + 31) >> 5, dirtyRight = r->dirtyXMax >> 5;
+  const int32_t minX = r->clipLeft > dirtyLeft ? r->clipLeft : dirtyLeft;
+  const int32_t maxX = r->clipRight < dirtyRight ? r->clipRight : dirtyRight;
+  // Every filler writes within the span's pixels and the one after.
+  if ((x1 >> 5) + 1 < minX || (x0 >> 5) > maxX) return;
   switch (s->kind) {
-    case 0: (r->smooth ? AnimSpan_SolidAA : AnimSpan_Solid)(r, s, row, x0, x1); break;
-    case 0x10: (r->smooth ? AnimSpan_LinearAA : AnimSpan_Linear)(r, s, row, x0, x1); break;
-    case 0x12: (r->smooth ? AnimSpan_RadialAA : AnimSpan_Radial)(r, s, row, x0, x1); break;
+    case 0: (r->smooth ? AnimSpan_SolidAA : AnimSpan_Solid)(r, s, row, x0, x1, minX, maxX); break;
+    case 0x10: (r->smooth ? GradientSpan<false, true> : GradientSpan<false, false>)(r, s, row, x0, x1, minX, maxX); break;
+    case 0x12: (r->smooth ? GradientSpan<true, true> : GradientSpan<true, false>)(r, s, row, x0, x1, minX, maxX); break;
     case 0x40:
-    case 0x41: AnimSpan_Bitmap(r, s, row, x0, x1); break;
+    case 0x41: AnimSpan_Bitmap(r, s, row, x0, x1, minX, maxX); break;
     default: break;  // 128: a fill that cannot be drawn
   }
 }

@@ -153,6 +153,14 @@ struct AnimClip {
   // here until it is freed.
   AnimFrame* ownFrames;
   uint32_t ownFrameCount;
+  // The bounds walk that last measured the clip, and what it found: a clip
+  // shown by several objects (objects of one name share it) is measured once
+  // per walk. boundsDone is 0 while the clip is being measured.
+  uint32_t boundsWalk, boundsDone;
+  AnimRect bounds;
+  // The update that last stepped the clip: one step a frame, however many
+  // objects show it.
+  uint32_t stepUpdate;
 };
 
 // Frames that have arrived so far, at most the declared count.

@@ -177,6 +177,56 @@ TEST(PlayerRasterTest, ShapesMatchTheirGoldenImagesInBothModes) {
   }
 }
 
+// A redraw of part of the frame writes there what a whole draw writes and
+// nothing elsewhere, whichever pixel the part starts or ends at: a span cut
+// by its edge, or a row above it left undrawn, changes nothing inside.
+TEST(PlayerRasterTest, ADrawOfPartOfTheFrameIsTheWholeDrawThere) {
+  struct Part {
+    int32_t left, top, right, bottom;
+  };
+  const Part parts[] = {{5, 3, 20, 18}, {11, 0, 11, 31}, {0, 9, 31, 10}, {17, 17, 31, 31}, {3, 24, 27, 26}};
+  std::vector<LookCase> looks(std::begin(kLooks), std::end(kLooks));
+  looks.push_back({"many edges", ManyEdgesShape});
+  for (const LookCase& c : looks) {
+    for (bool smooth : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (smooth ? " smooth" : " plain"));
+      constexpr uint16_t kBefore = 0x2108, kUntouched = 0x1234;
+      Scene scene({c.shape()}, 32, smooth);
+      scene.Fill(kBefore);
+      ASSERT_EQ(scene.Draw(1), kAnimShapeDrawn);
+      const std::vector<uint16_t> whole = scene.frame();
+      for (const Part& part : parts) {
+        SCOPED_TRACE(part.left * 1000 + part.top);
+        AnimRaster& r = scene.raster();
+        for (int32_t y = 0; y < 32; ++y)
+          for (int32_t x = 0; x < 32; ++x) {
+            const bool inside = x >= part.left && x <= part.right && y >= part.top && y <= part.bottom;
+            scene.frame()[static_cast<size_t>(y) * 32 + x] = inside ? kBefore : kUntouched;
+          }
+        r.clipLeft = part.left;
+        r.clipTop = part.top;
+        r.clipRight = part.right;
+        r.clipBottom = part.bottom;
+        r.dirtyXMin = part.left * 32;
+        r.dirtyXMax = part.right * 32 + 31;
+        r.dirtyYMin = part.top * 32;
+        r.dirtyYMax = part.bottom * 32 + 31;
+        scene.Draw(1);
+        int wrong = 0;
+        for (int32_t y = 0; y < 32; ++y)
+          for (int32_t x = 0; x < 32; ++x) {
+            const bool inside = x >= part.left && x <= part.right && y >= part.top && y <= part.bottom;
+            const size_t k = static_cast<size_t>(y) * 32 + x;
+            if (scene.frame()[k] != (inside ? whole[k] : kUntouched) && wrong++ == 0)
+              ADD_FAILURE() << "first wrong pixel (" << x << ", " << y << "): 0x" << std::hex << scene.frame()[k]
+                            << " instead of 0x" << (inside ? whole[k] : kUntouched);
+          }
+        EXPECT_EQ(wrong, 0);
+      }
+    }
+  }
+}
+
 AnimPaint OpaqueWhite() {
   AnimPaint paint{};
   paint.color16 = 0x7FFF;

@@ -130,6 +130,43 @@ TEST(PlayerDisplay, JumpsReplayFramesWithoutTheirActions) {
   EXPECT_EQ(p.At(5, 5), kRed);
 }
 
+// Two objects of one name show one clip. Sprites nested twelve deep, each
+// showing the one below twice under one name, make a tree whose paths double
+// at every level: its bounds are measured one clip at a time, each once,
+// whether a script asks for them or a step marks the areas to redraw, and
+// each clip steps once a frame (the counting sprite at the bottom counts one
+// a frame, not one for each of its 4,096 paths).
+TEST(PlayerDisplay, SharedClipsAreMeasuredAndSteppedOnce) {
+  constexpr int kLevels = 12;
+  const Bytes count = Do(Set("/:n", Concat({Push("/:n"), Op(0x1C), Push("1"), Op(0x0A)})));
+  Bytes defs = Concat({Box(99, {248, 0, 0}, 40),
+                       movie::Sprite(100, 1, Concat({movie::Place(99, 1, 0, 0), count, movie::ShowFrame(), movie::End()}))});
+  for (uint16_t k = 1; k <= kLevels; ++k) {
+    const auto below = static_cast<uint16_t>(100 + k - 1);
+    defs = Concat({defs, movie::Sprite(static_cast<uint16_t>(100 + k), 1,
+                                       Concat({PlaceNamed(below, 1, "s"), PlaceNamed(below, 2, "s", 20, 20),
+                                               movie::ShowFrame(), movie::End()}))});
+  }
+  const Bytes moveTop = Do(Concat({Push("/top"), Push("0"), Push("30"), Op(0x23)}));  // _x = 30
+  Played p(MovieOf(defs, {PlaceNamed(100 + kLevels, 1, "top"), moveTop, {}}));
+  ASSERT_EQ(p.opened, 0u);
+  AnimDisplayObject* top = AnimDisplay_FindByName(&p.root()->list, "/top");
+  ASSERT_NE(top, nullptr);
+  const uint32_t before = p.movie()->boundsVisits;
+  AnimRect bounds;
+  ASSERT_TRUE(AnimDisplay_ObjectBounds(top, &bounds));
+  // An object a level: the top, two per sprite level, the box.
+  EXPECT_LE(p.movie()->boundsVisits - before, 2u * kLevels + 2);
+  // Shifted 20 twips at every level: the box's copies reach 240 twips further.
+  EXPECT_EQ(bounds.xmax - bounds.xmin, 40 + 20 * kLevels);
+  // A step places every sprite's objects again: each measures its own tree.
+  const uint32_t atStep = p.movie()->boundsVisits;
+  const int counted = std::stoi(p.Var("/:n"));
+  p.Step();
+  EXPECT_LE(p.movie()->boundsVisits - atStep, 4u * (kLevels + 1) * (2 * kLevels + 2));
+  EXPECT_EQ(std::stoi(p.Var("/:n")), counted + 1);
+}
+
 TEST(PlayerDisplay, GotoPastTheLastFrameOnlyAsksForAnUpdate) {
   Played p(MovieOf({}, {Do(Concat({movie::GotoFrame(2), Set("a", Push("x"))})), {}}));
   ASSERT_EQ(p.opened, 0u);
@@ -914,26 +951,42 @@ TEST(PlayerBackground, AReplacementAtItsDepthLetsThePictureGo) {
 
 // Without heap for the picture the "/Background" sprite is drawn as any
 // sprite; once there is room it is kept.
+// The heap taken in blocks of 20,000 bytes, every other one given back
+// until 60,000 bytes are free: no room for a frame-sized picture.
+class HeapInPieces {
+ public:
+  explicit HeapInPieces(AnimHeap& heap) : heap_(heap) {
+    while (void* b = AnimHeap_Malloc(&heap_, 20000)) blocks_.push_back(b);
+    for (size_t i = 0; i < blocks_.size() && heap_.end - heap_.bytesInUse < 60000; i += 2) {
+      AnimHeap_Free(&heap_, blocks_[i]);
+      blocks_[i] = nullptr;
+    }
+  }
+  ~HeapInPieces() { Release(); }
+  void Release() {
+    for (void* b : blocks_) AnimHeap_Free(&heap_, b);
+    blocks_.clear();
+  }
+
+ private:
+  AnimHeap& heap_;
+  std::vector<void*> blocks_;
+};
+
 TEST(PlayerBackground, WithoutRoomForThePictureTheSpriteIsDrawnAsAnyOther) {
   const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160), movie::BoxShape(2, {0, 0, 248}, 0, 0, 400, 400),
                              movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
   Played p(MovieOf(defs, {movie::Background(255, 255, 255), Concat({PlaceNamed(7, 1, "Background"), movie::Place(2, 2, 0, 0)}),
                           movie::MoveTo(2, 1000, 1000), {}}));
   ASSERT_EQ(p.opened, 0u);
-  AnimHeap& heap = p->heap;
-  std::vector<void*> blocks;
-  while (void* b = AnimHeap_Malloc(&heap, 20000)) blocks.push_back(b);
-  for (size_t i = 0; i < blocks.size() && heap.end - heap.bytesInUse < 60000; i += 2) {
-    AnimHeap_Free(&heap, blocks[i]);
-    blocks[i] = nullptr;
-  }
+  HeapInPieces pieces(p->heap);
   const AnimRaster& r = p.movie()->raster;
   p.Step();
   EXPECT_EQ(AnimPlayer_Aborted(p.get()), 0u);
   EXPECT_EQ(r.backgroundName, nullptr);
   EXPECT_EQ(p.At(170, 200), kRed);
   EXPECT_EQ(p.At(5, 5), kBlue);
-  for (void* b : blocks) AnimHeap_Free(&heap, b);
+  pieces.Release();
   p.Step();
   EXPECT_STREQ(r.backgroundName ? r.backgroundName : "", "/Background");
   EXPECT_EQ(p.At(5, 5), kRed);
@@ -953,24 +1006,38 @@ TEST(PlayerBackground, PlacedAloneItIsDrawn) {
   EXPECT_STREQ(p.movie()->raster.backgroundName ? p.movie()->raster.backgroundName : "", "/Background");
 }
 
-// A level that goes takes its kept background picture with it.
+// A level that goes takes its kept background picture with it; without a
+// picture, what it showed goes at the next step as well, though the movie
+// below stands still. (The level was let go before the redraw looked for
+// removed levels, so nothing was redrawn and its pixels stayed.)
 TEST(PlayerBackground, ARemovedLevelTakesItsPictureAlong) {
   const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160),
                              movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
-  const Bytes second = MovieOf(defs, {PlaceNamed(7, 1, "Background"), {}});
   const Bytes first = MovieOf(Box(2, {0, 0, 248}), {Concat({movie::Background(255, 255, 255), movie::Place(2, 1, 0, 0)}), {}, {}, {}});
-  Played p(first);
-  ASSERT_EQ(p.opened, 0u);
-  AnimMovie* m = p.movie();
-  ASSERT_EQ(AnimMovie_ReplaceLevel(m, false, 1, second.data(), static_cast<uint32_t>(second.size())), 1u);
-  p.Step();
-  EXPECT_EQ(p.At(100, 100), kRed);
-  EXPECT_STREQ(m->raster.backgroundName ? m->raster.backgroundName : "", "/Background");
-  AnimMovie_ReplaceLevel(m, true, 1, nullptr, 0);
-  p.Step();
-  EXPECT_EQ(m->raster.backgroundName, nullptr);
-  EXPECT_EQ(p.At(100, 100), kWhite);
-  EXPECT_EQ(p.At(5, 5), kBlue);
+  struct Case {
+    const char* what;
+    Bytes second;
+    const char* picture;
+  };
+  const Case cases[] = {
+      {"a background sprite", MovieOf(defs, {PlaceNamed(7, 1, "Background"), {}}), "/Background"},
+      {"a box over a still movie", MovieOf(Box(1, {248, 0, 0}), {movie::Place(1, 1, 1900, 1900)}), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Played p(first);
+    ASSERT_EQ(p.opened, 0u);
+    AnimMovie* m = p.movie();
+    ASSERT_EQ(AnimMovie_ReplaceLevel(m, false, 1, c.second.data(), static_cast<uint32_t>(c.second.size())), 1u);
+    p.Step();
+    EXPECT_EQ(p.At(100, 100), kRed);
+    EXPECT_STREQ(m->raster.backgroundName ? m->raster.backgroundName : "", c.picture);
+    AnimMovie_ReplaceLevel(m, true, 1, nullptr, 0);
+    p.Step();
+    EXPECT_EQ(m->raster.backgroundName, nullptr);
+    EXPECT_EQ(p.At(100, 100), kWhite);
+    EXPECT_EQ(p.At(5, 5), kBlue);
+  }
 }
 
 // The kept picture is the view's: zoom and pan draw the sprite again.
@@ -1018,6 +1085,29 @@ namespace {
 
 // A "/Background" sprite in a level above 0: the picture holds the frame's
 // colour and the sprite, and every level, level 0 included, is drawn over it.
+// Without room for the picture the sprite of a higher level is still drawn
+// under every level, as its picture would be: whether the heap has room may
+// differ between two plays of a movie (edges kept or not), what they show
+// may not.
+TEST(PlayerBackground, WithoutRoomInAHigherLevelEveryLevelIsDrawnOverIt) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  const Bytes second = MovieOf(defs, {PlaceNamed(7, 1, "Background"), {}, {}});
+  const Bytes first = MovieOf(Box(2, {0, 0, 248}), {Concat({movie::Background(255, 255, 255), movie::Place(2, 1, 0, 0)}),
+                                                      movie::MoveTo(1, 400, 400), {}, {}});
+  Played p(first);
+  ASSERT_EQ(p.opened, 0u);
+  ASSERT_EQ(AnimMovie_ReplaceLevel(p.movie(), false, 1, second.data(), static_cast<uint32_t>(second.size())), 1u);
+  HeapInPieces pieces(p->heap);
+  for (int step = 0; step < 2; ++step) {
+    SCOPED_TRACE(step);
+    p.Step();
+    EXPECT_EQ(p.movie()->raster.backgroundName, nullptr);
+    EXPECT_EQ(p.At(25, 25), kBlue);
+    EXPECT_EQ(p.At(130, 100), kRed);
+  }
+}
+
 TEST(PlayerBackground, InAHigherLevelEveryLevelIsDrawnOverThePicture) {
   const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 1760, 0, 1760, 4160),
                              movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
