@@ -35,6 +35,20 @@ std::string Narrow(const char16_t* w) {
 
 class PushTest : public PushFixture {
  protected:
+  // Stops push reception and local content with only about `reserve`
+  // bytes of the heap free; both must answer.
+  void StopShortOfMemory(uint32_t reserve) {
+    std::vector<void*> eaten = EatHeap(reserve);
+    starter->log.clear();
+    NotifyStopTask();
+    Pump();
+    LcStopTask(starter->task());
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+    ASSERT_EQ(starter->Count(LcMsg::Stopped), 1u);
+  }
   // Stops the services, writes an integer key of the kept inbox as a
   // damaged or worn file would hold it, and starts them again.
   void RestartWithKeptInt(const char* key, int32_t value) {
@@ -1200,15 +1214,7 @@ TEST_F(PushUnreadInboxTest, AMissedInboxSavedShortOfMemoryIsOldOrNewNeverMixed) 
         ASSERT_NO_FATAL_FAILURE(StartMissingTheInbox(fault));
         PushDoc(doc);
         Pump();
-        std::vector<void*> eaten = EatHeap(reserve);
-        starter->log.clear();
-        NotifyStopTask();
-        Pump();
-        LcStopTask(starter->task());
-        Pump();
-        for (void* p : eaten) MemFreeRaw(p);
-        Pump();
-        ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+        ASSERT_NO_FATAL_FAILURE(StopShortOfMemory(reserve));
         std::vector<std::string> first;
         for (int run = 0; run < 2; ++run) {
           StartServices();
@@ -1308,16 +1314,7 @@ TEST_F(PushTest, AStopWithTheHeapNearlyFullEnds) {
     Push("application/vnd.wap.connectivity-wbxml", "\x03\x0B\x6A\x00\x45\x01");
     Push("multipart/related", Data("lc_first.mime"), {{"X-Wap-Application-Id", "32768"}});
     for (int i = 0; i < 12; ++i) Step();
-    std::vector<void*> eaten = EatHeap(reserve);
-    starter->log.clear();
-    NotifyStopTask();
-    Pump();
-    LcStopTask(starter->task());
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
-    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
-    ASSERT_EQ(starter->Count(LcMsg::Stopped), 1u);
+    ASSERT_NO_FATAL_FAILURE(StopShortOfMemory(reserve));
     StartServices();
   }
 }
@@ -1498,15 +1495,7 @@ TEST_F(PushUnreadInboxTest, ASaveCutByTheHeapAnywhereLeavesOneWholeInbox) {
     PushDoc("si_medium");
     Pump();
     ASSERT_EQ(Listed().size(), kept.size() + 1);
-    std::vector<void*> eaten = EatHeap(reserve);
-    starter->log.clear();
-    NotifyStopTask();
-    Pump();
-    LcStopTask(starter->task());
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
-    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+    ASSERT_NO_FATAL_FAILURE(StopShortOfMemory(reserve));
     StartServices();
     // The new message's name differs in each round: it is known by its text.
     const std::vector<std::string> listed = Listed();
