@@ -29,6 +29,10 @@ class NdwnProgressTest : public PwlFixture {
   void TearDown() override {
     NdwnHeldItemFree();
     TskmanSend(TskmanFind(Mod::Ui), UiMsg::Command, 31, 0);
+    // The browser's end stops its URL task by a post: the task must run
+    // it, or the URL module outlives this engine and the next test's
+    // browser joins a module in a heap that is gone.
+    Pump();
     ContentRowsRemove();
     PwlFixture::TearDown();
   }

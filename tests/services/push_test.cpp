@@ -35,6 +35,20 @@ std::string Narrow(const char16_t* w) {
 
 class PushTest : public PushFixture {
  protected:
+  // Stops push reception and local content with only about `reserve`
+  // bytes of the heap free; both must answer.
+  void StopShortOfMemory(uint32_t reserve) {
+    std::vector<void*> eaten = EatHeap(reserve);
+    starter->log.clear();
+    NotifyStopTask();
+    Pump();
+    LcStopTask(starter->task());
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+    ASSERT_EQ(starter->Count(LcMsg::Stopped), 1u);
+  }
   // Stops the services, writes an integer key of the kept inbox as a
   // damaged or worn file would hold it, and starts them again.
   void RestartWithKeptInt(const char* key, int32_t value) {
@@ -1183,6 +1197,49 @@ INSTANTIATE_TEST_SUITE_P(
         MissedRuleRow{"HeapLowerSl", ReadFault::HeapExhausted, "sl_low", nullptr, nullptr}),
     [](const ::testing::TestParamInfo<MissedRuleRow>& info) { return info.param.name; });
 
+// The stop of a run that missed the inbox, cut by the heap anywhere: the
+// next two runs list either what was stored before that run or what the
+// rules made of it, never two SIs of one si-id, never fewer messages.
+TEST_F(PushUnreadInboxTest, AMissedInboxSavedShortOfMemoryIsOldOrNewNeverMixed) {
+  KeepInbox();
+  StopServices();
+  std::filesystem::copy_file("repository", "repository.base");
+  for (const char* doc : {"si_newer", "si_delete"}) {
+    for (const ReadFault fault : {ReadFault::StoreUnreadable, ReadFault::HeapExhausted}) {
+      uint32_t old = 0, ruled = 0;
+      for (uint32_t reserve = 0; reserve <= 6000; reserve += 48) {
+        SCOPED_TRACE(testing::Message() << doc << " reserve " << reserve);
+        std::filesystem::copy_file("repository.base", "repository",
+                                   std::filesystem::copy_options::overwrite_existing);
+        ASSERT_NO_FATAL_FAILURE(StartMissingTheInbox(fault));
+        PushDoc(doc);
+        Pump();
+        ASSERT_NO_FATAL_FAILURE(StopShortOfMemory(reserve));
+        std::vector<std::string> first;
+        for (int run = 0; run < 2; ++run) {
+          StartServices();
+          std::vector<std::string> texts = List("all", "text");
+          std::sort(texts.begin(), texts.end());
+          if (run == 0) first = texts;
+          EXPECT_EQ(texts, first);
+          const auto has = [&](const char* t) {
+            return std::find(texts.begin(), texts.end(), t) != texts.end();
+          };
+          const bool high = has("High news"), newer = has("Newer news");
+          EXPECT_FALSE(high && newer);
+          EXPECT_TRUE(has("Low news"));
+          EXPECT_EQ(texts.size(), high || newer ? 4u : 3u);
+          if (run == 0) (high ? old : ruled) += 1;
+          StopServices();
+        }
+      }
+      EXPECT_GT(old, 0u);
+      EXPECT_GT(ruled, 0u);
+    }
+  }
+  StartServices();
+}
+
 // The heap runs out at any point of the restore: whatever did not come
 // back is kept for the next start, which lists the whole inbox.
 TEST_F(PushUnreadInboxTest, ARestoreCutByTheHeapAnywhereLosesNothing) {
@@ -1257,16 +1314,7 @@ TEST_F(PushTest, AStopWithTheHeapNearlyFullEnds) {
     Push("application/vnd.wap.connectivity-wbxml", "\x03\x0B\x6A\x00\x45\x01");
     Push("multipart/related", Data("lc_first.mime"), {{"X-Wap-Application-Id", "32768"}});
     for (int i = 0; i < 12; ++i) Step();
-    std::vector<void*> eaten = EatHeap(reserve);
-    starter->log.clear();
-    NotifyStopTask();
-    Pump();
-    LcStopTask(starter->task());
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
-    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
-    ASSERT_EQ(starter->Count(LcMsg::Stopped), 1u);
+    ASSERT_NO_FATAL_FAILURE(StopShortOfMemory(reserve));
     StartServices();
   }
 }
@@ -1447,15 +1495,7 @@ TEST_F(PushUnreadInboxTest, ASaveCutByTheHeapAnywhereLeavesOneWholeInbox) {
     PushDoc("si_medium");
     Pump();
     ASSERT_EQ(Listed().size(), kept.size() + 1);
-    std::vector<void*> eaten = EatHeap(reserve);
-    starter->log.clear();
-    NotifyStopTask();
-    Pump();
-    LcStopTask(starter->task());
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
-    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+    ASSERT_NO_FATAL_FAILURE(StopShortOfMemory(reserve));
     StartServices();
     // The new message's name differs in each round: it is known by its text.
     const std::vector<std::string> listed = Listed();
