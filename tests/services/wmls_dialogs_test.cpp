@@ -305,3 +305,69 @@ TEST_F(WmlsDialogsTest, APromptsEnteredTextIsFreedWhenItsRunEndsFirst) {
 }
 
 }  // namespace
+
+namespace {
+
+// Another module's question (as provisioning or the browser's consent asks)
+// already shows when the script opens its dialog over it.
+class WmlsCoveredPopupTest : public WmlsDialogsTest {
+ protected:
+  void OpenOther() {
+    other = std::make_unique<Recorder>(Mod::Provisioning);
+    Pump();
+    ASSERT_EQ(PopupConfirm(u"Other?", nullptr, nullptr, other->task()), kOk);
+    Pump();
+    otherPopup = TskmanRefOf(Popup());
+    ASSERT_NE(otherPopup.task, nullptr);
+  }
+  // The newest popup: the script's, on top.
+  TskmanTask* Top() const {
+    TskmanTask* top = nullptr;
+    for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t))
+      if (t->id == Mod::Popup) top = t;
+    return top;
+  }
+  std::unique_ptr<Recorder> other;
+  TskmanRef otherPopup{};
+};
+
+// The script's run ends (the browser's abort, or the window's stop taking
+// the task) while its dialog covers another module's question: the script's
+// own dialog goes, and the question stays for its module to have answered.
+TEST_F(WmlsCoveredPopupTest, AScriptsEndClosesItsOwnDialogNotTheOneItCovers) {
+  for (const bool destroy : {false, true}) {
+    for (const char* call : {"confirm('Sure?')", "prompt('Name?','Kim')"}) {
+      SCOPED_TRACE(std::string(call) + (destroy ? " destroyed" : " aborted"));
+      if (!task) {
+        ASSERT_EQ(WmlsScriptTaskCreate(&task, scriptOwner->task(), &browser, session), kOk);
+        Pump();
+      }
+      OpenOther();
+      Start(call);
+      TskmanTask* own = Top();
+      ASSERT_NE(own, otherPopup.task);
+      if (destroy)
+        WmlsScriptTaskDestroy(&task);
+      else
+        TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Abort, 0, 0);
+      Pump();
+      EXPECT_TRUE(TskmanRefAlive(otherPopup)) << "the other module's question was closed";
+      EXPECT_EQ(Top(), otherPopup.task) << "the script's dialog stayed";
+      // The other question is answered as its module expects.
+      if (TskmanRefAlive(otherPopup)) TskmanPost(otherPopup.task, PwlEvent::PopupCommand, PopupCmd::Accept, 0);
+      Pump();
+      EXPECT_EQ(other->Count(PwlEvent::PopupAnswer), 1u);
+      // Whatever still shows is closed, as the window would.
+      while (Popup()) {
+        PopupClose();
+        Pump();
+      }
+      WatchTicks();
+      EXPECT_EQ(Ends(), destroy ? 0u : 1u);
+      other.reset();
+      Pump();
+    }
+  }
+}
+
+}  // namespace
