@@ -370,4 +370,42 @@ TEST_F(WmlsCoveredPopupTest, AScriptsEndClosesItsOwnDialogNotTheOneItCovers) {
   }
 }
 
+// The other module closes its question under the script's dialog: the
+// script still waits for its own, and takes its answer when it comes.
+TEST_F(WmlsCoveredPopupTest, AQuestionClosedUnderTheScriptsDialogDoesNotAnswerIt) {
+  for (const bool prompt : {false, true}) {
+    SCOPED_TRACE(prompt ? "prompt" : "confirm");
+    BenClearVars(&browser);
+    Pump();
+    const uint32_t before = HeapGetStats().freeBytes;
+    OpenOther();
+    Start(prompt ? "prompt('Name?','Kim')" : "confirm('Sure?')");
+    TskmanTask* own = Top();
+    ASSERT_NE(own, otherPopup.task);
+    // The oldest popup, the other module's, is the one it closes.
+    PopupClose();
+    Pump();
+    ASSERT_FALSE(TskmanRefAlive(otherPopup));
+    WatchTicks();
+    EXPECT_EQ(Ends(), 0u) << "the script went on while its dialog showed";
+    ASSERT_EQ(Top(), own);
+    if (prompt) {
+      auto* input = static_cast<InputSession*>(TiwOpenSession());
+      ASSERT_NE(input, nullptr);
+      ASSERT_EQ(InputSessionSubmitText(input, u"Lee"), kOk);
+      InputSessionClose(input);
+    } else {
+      TskmanPost(own, PwlEvent::PopupCommand, PopupCmd::Accept, 0);
+    }
+    Pump();
+    EXPECT_EQ(Popup(), nullptr);
+    EXPECT_EQ(R(), prompt ? "Lee" : "true");
+    ExpectOneEnd();
+    BenClearVars(&browser);
+    other.reset();
+    Pump();
+    EXPECT_EQ(HeapGetStats().freeBytes, before);
+  }
+}
+
 }  // namespace
