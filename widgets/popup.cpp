@@ -67,7 +67,7 @@ PopupRequest* NewRequest(uint32_t kind, void* body, TskmanTask* reply) {
   if (!r) return nullptr;
   r->kind = kind;
   r->body = body;
-  r->replyTask = reply;
+  r->replyTask = TskmanRefOf(reply);
   return r;
 }
 
@@ -86,7 +86,15 @@ void PostUi(uint32_t message, uintptr_t arg1, uintptr_t arg2) {
 }
 
 void Answer(const PopupRequest* r, uintptr_t value, uintptr_t flag) {
-  if (r->replyTask) TskmanPost(r->replyTask, PwlEvent::PopupAnswer, value, flag);
+  if (TskmanRefAlive(r->replyTask)) {
+    TskmanPost(r->replyTask.task, PwlEvent::PopupAnswer, value, flag);
+    return;
+  }
+  // Nobody takes what a text entry or a list answers with: it is freed here.
+  if (r->kind == PopupKind::Text || r->kind == PopupKind::List) {
+    void* owned = reinterpret_cast<void*>(value);
+    MemFree(&owned);
+  }
 }
 
 // The answer is posted first; the request is gone once the send returns.

@@ -5,11 +5,12 @@ namespace {
 
 // The newest popup that answers `requester`: another module's question may
 // already show under it, and is not the requester's to wait on or close.
-TskmanTask* PopupOf(const TskmanTask* requester) {
+TskmanTask* PopupOf(TskmanTask* requester) {
+  const TskmanRef reply = TskmanRefOf(requester);
   TskmanTask* found = nullptr;
   for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) {
     if (t->id != Mod::Popup || t->handler != PopupTaskHandler || !t->context) continue;
-    if (static_cast<const PopupRequest*>(t->context)->replyTask == requester) found = t;
+    if (static_cast<const PopupRequest*>(t->context)->replyTask == reply) found = t;
   }
   return found;
 }
