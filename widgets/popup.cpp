@@ -67,7 +67,7 @@ PopupRequest* NewRequest(uint32_t kind, void* body, TskmanTask* reply) {
   if (!r) return nullptr;
   r->kind = kind;
   r->body = body;
-  r->replyTask = reply;
+  r->replyTask = TskmanRefOf(reply);
   return r;
 }
 
@@ -86,7 +86,15 @@ void PostUi(uint32_t message, uintptr_t arg1, uintptr_t arg2) {
 }
 
 void Answer(const PopupRequest* r, uintptr_t value, uintptr_t flag) {
-  if (r->replyTask) TskmanPost(r->replyTask, PwlEvent::PopupAnswer, value, flag);
+  if (TskmanRefAlive(r->replyTask)) {
+    TskmanPost(r->replyTask.task, PwlEvent::PopupAnswer, value, flag);
+    return;
+  }
+  // Nobody takes what a text entry or a list answers with: it is freed here.
+  if (r->kind == PopupKind::Text || r->kind == PopupKind::List) {
+    void* owned = reinterpret_cast<void*>(value);
+    MemFree(&owned);
+  }
 }
 
 // The answer is posted first; the request is gone once the send returns.
@@ -116,12 +124,30 @@ void TakeLeftover(void* user, uint32_t message, uintptr_t arg1, uintptr_t) {
   MemFree(&copy);
 }
 
+// Whether the popup's window is the one the user sees and keys reach.
+bool OnTop(const PopupRequest* r) {
+  PwlWindow* active = nullptr;
+  PwlGetActiveWindow(&active);
+  return active == r->window;
+}
+
 void Destroy(PopupRequest* r) {
+  const bool onTop = r->kind == PopupKind::Text || !r->window || OnTop(r);
   if (r->kind == PopupKind::Text) {
     // A cancel by key leaves the host's window open: it goes with the popup.
     if (r->session) InputSessionClose(r->session);
     r->session = nullptr;
     PostUi(PwlEvent::RedrawPage, 0, 0);
+  } else if (r->window && !onTop) {
+    // Closed under a later popup (a module giving up its own question while
+    // another shows over it): the screen and the soft keys are that one's,
+    // and its way back leads past this window, which goes now.
+    for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) {
+      if (t->id != Mod::Popup || t->handler != PopupTaskHandler || t->context == r) continue;
+      if (auto* above = static_cast<PopupRequest*>(t->context); above && above->saved == r->window)
+        above->saved = r->saved;
+    }
+    PwlDestroyWindow(&r->window);
   } else if (r->window) {
     PwlClear(r->window);
     PwlSetActiveWindow(r->saved);
@@ -136,7 +162,7 @@ void Destroy(PopupRequest* r) {
     PwlDestroyWindow(&r->window);
   }
   FreeBody(r);
-  if (r->kind != PopupKind::Text) PostUi(PwlEvent::ClearLabels, 0, 0);
+  if (r->kind != PopupKind::Text && onTop) PostUi(PwlEvent::ClearLabels, 0, 0);
   TskmanTask* task = r->popupTask;
   uint32_t kind = r->kind;
   MemFree(&r);

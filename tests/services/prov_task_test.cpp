@@ -388,6 +388,38 @@ TEST_F(ProvTaskTest, ALoadClosedAtThePromptTakesItsPopupAlong) {
   EXPECT_EQ(Access(), "");
 }
 
+// Another module's question already shows when the document's consent
+// opens over it, and the load is let go: whichever popup its close takes,
+// the one left is answered later, and that answer finds no task gone in its
+// place.
+TEST_F(ProvTaskTest, ALoadLetGoWhileItsConsentCoversAnotherPopupLeavesNothingToAGoneTask) {
+  Recorder other(Mod::TestHarness);
+  Pump();
+  ASSERT_EQ(PopupConfirm(u"Other?", nullptr, nullptr, other.task()), kOk);
+  Pump();
+  TskmanTask* first = TskmanFind(Mod::Popup);
+  ASSERT_NE(first, nullptr);
+  const auto consent = [first]() -> PopupRequest* {
+    for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t))
+      if (t->id == Mod::Popup && t != first) return static_cast<PopupRequest*>(t->context);
+    return nullptr;
+  };
+  Serve({}, 0);
+  UrlRequestRec* request = nullptr;
+  ASSERT_EQ(Load(&request), kOk);
+  for (int i = 0; i < 100000 && !(consent() && consent()->window); ++i) Step();
+  ASSERT_NE(consent(), nullptr);
+  LetGo(request);
+  EXPECT_EQ(TskmanFind(Mod::Provisioning), nullptr);
+  // The user answers what still shows.
+  for (int i = 0; i < 4 && TskmanFind(Mod::Popup); ++i) {
+    TskmanPost(TskmanFind(Mod::Popup), PwlEvent::PopupCommand, PopupCmd::Accept, 0);
+    Pump();
+  }
+  EXPECT_EQ(TskmanFind(Mod::Popup), nullptr);
+  EXPECT_EQ(Access(), "");
+}
+
 // A pushed document: placed in the cache as push delivery leaves it, handed
 // to the entry point, applied with the sender as its initiator.
 TEST_F(ProvTaskTest, APushedDocumentIsAppliedThroughTheEntryPoint) {

@@ -305,3 +305,107 @@ TEST_F(WmlsDialogsTest, APromptsEnteredTextIsFreedWhenItsRunEndsFirst) {
 }
 
 }  // namespace
+
+namespace {
+
+// Another module's question (as provisioning or the browser's consent asks)
+// already shows when the script opens its dialog over it.
+class WmlsCoveredPopupTest : public WmlsDialogsTest {
+ protected:
+  void OpenOther() {
+    other = std::make_unique<Recorder>(Mod::Provisioning);
+    Pump();
+    ASSERT_EQ(PopupConfirm(u"Other?", nullptr, nullptr, other->task()), kOk);
+    Pump();
+    otherPopup = TskmanRefOf(Popup());
+    ASSERT_NE(otherPopup.task, nullptr);
+  }
+  // The newest popup: the script's, on top.
+  TskmanTask* Top() const {
+    TskmanTask* top = nullptr;
+    for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t))
+      if (t->id == Mod::Popup) top = t;
+    return top;
+  }
+  std::unique_ptr<Recorder> other;
+  TskmanRef otherPopup{};
+};
+
+// The script's run ends (the browser's abort, or the window's stop taking
+// the task) while its dialog covers another module's question: the script's
+// own dialog goes, and the question stays for its module to have answered.
+TEST_F(WmlsCoveredPopupTest, AScriptsEndClosesItsOwnDialogNotTheOneItCovers) {
+  for (const bool destroy : {false, true}) {
+    for (const char* call : {"confirm('Sure?')", "prompt('Name?','Kim')"}) {
+      SCOPED_TRACE(std::string(call) + (destroy ? " destroyed" : " aborted"));
+      if (!task) {
+        ASSERT_EQ(WmlsScriptTaskCreate(&task, scriptOwner->task(), &browser, session), kOk);
+        Pump();
+      }
+      OpenOther();
+      Start(call);
+      TskmanTask* own = Top();
+      ASSERT_NE(own, otherPopup.task);
+      if (destroy)
+        WmlsScriptTaskDestroy(&task);
+      else
+        TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Abort, 0, 0);
+      Pump();
+      EXPECT_TRUE(TskmanRefAlive(otherPopup)) << "the other module's question was closed";
+      EXPECT_EQ(Top(), otherPopup.task) << "the script's dialog stayed";
+      // The other question is answered as its module expects.
+      if (TskmanRefAlive(otherPopup)) TskmanPost(otherPopup.task, PwlEvent::PopupCommand, PopupCmd::Accept, 0);
+      Pump();
+      EXPECT_EQ(other->Count(PwlEvent::PopupAnswer), 1u);
+      // Whatever still shows is closed, as the window would.
+      while (Popup()) {
+        PopupClose();
+        Pump();
+      }
+      WatchTicks();
+      EXPECT_EQ(Ends(), destroy ? 0u : 1u);
+      other.reset();
+      Pump();
+    }
+  }
+}
+
+// The other module closes its question under the script's dialog: the
+// script still waits for its own, and takes its answer when it comes.
+TEST_F(WmlsCoveredPopupTest, AQuestionClosedUnderTheScriptsDialogDoesNotAnswerIt) {
+  for (const bool prompt : {false, true}) {
+    SCOPED_TRACE(prompt ? "prompt" : "confirm");
+    BenClearVars(&browser);
+    Pump();
+    const uint32_t before = HeapGetStats().freeBytes;
+    OpenOther();
+    Start(prompt ? "prompt('Name?','Kim')" : "confirm('Sure?')");
+    TskmanTask* own = Top();
+    ASSERT_NE(own, otherPopup.task);
+    // The oldest popup, the other module's, is the one it closes.
+    PopupClose();
+    Pump();
+    ASSERT_FALSE(TskmanRefAlive(otherPopup));
+    WatchTicks();
+    EXPECT_EQ(Ends(), 0u) << "the script went on while its dialog showed";
+    ASSERT_EQ(Top(), own);
+    if (prompt) {
+      auto* input = static_cast<InputSession*>(TiwOpenSession());
+      ASSERT_NE(input, nullptr);
+      ASSERT_EQ(InputSessionSubmitText(input, u"Lee"), kOk);
+      InputSessionClose(input);
+    } else {
+      TskmanPost(own, PwlEvent::PopupCommand, PopupCmd::Accept, 0);
+    }
+    Pump();
+    EXPECT_EQ(Popup(), nullptr);
+    EXPECT_EQ(R(), prompt ? "Lee" : "true");
+    ExpectOneEnd();
+    BenClearVars(&browser);
+    other.reset();
+    Pump();
+    EXPECT_EQ(HeapGetStats().freeBytes, before);
+  }
+}
+
+}  // namespace
