@@ -130,6 +130,14 @@ struct AnimMovie {
   // they measured, all walks together, tell how much work they took.
   uint32_t boundsWalks;
   uint32_t boundsVisits;
+  // Objects met by the drawing walks, and by the walks that take the areas
+  // to redraw and drop the edge caches: how much work they took.
+  uint32_t drawVisits, treeVisits;
+  // Objects met by this redraw pass; past kAnimMaxDrawnObjects the pass
+  // draws no more. Walks of the tree are numbered so that each visits a
+  // clip once.
+  uint32_t passObjects;
+  uint32_t treeWalks;
   // Updates of the display lists are numbered so that each steps a clip once.
   uint32_t updates;
   AnimActionState action;
@@ -233,6 +241,9 @@ inline constexpr uint32_t kAnimRunUpdate = 4;
 inline constexpr uint32_t kAnimMaxActionSteps = 100000;  // actions and replayed frames of one run
 inline constexpr uint32_t kAnimMaxRunDepth = 16;         // runs inside runs
 inline constexpr uint32_t kAnimMaxClipDepth = 16;        // sprites inside sprites
+// Objects one redraw pass meets: sprites showing one clip several times
+// under one name, nested, multiply their copies at every level.
+inline constexpr uint32_t kAnimMaxDrawnObjects = 16384;
 uint32_t AnimAction_Run(AnimClip* clip, const AnimActionRecord* first, uint32_t argument);
 
 // Buttons and events.
