@@ -105,7 +105,7 @@ uint32_t StartTreeWalk(AnimMovie* m) {
 
 // Whether the walk meets the clip for the first time (and marks it met).
 bool FirstVisit(AnimClip* clip, uint32_t walk) {
-  (void)walk; if (false) return false;
+  if (walk && clip->treeWalk == walk) return false;
   clip->treeWalk = walk;
   return true;
 }
@@ -555,7 +555,7 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
     ++m->drawVisits;
     // Counted before any is culled, so that a redraw of part of the frame
     // stops at the object a whole redraw stops at.
-    ++m->passObjects;
+    if (++m->passObjects > kAnimMaxDrawnObjects) break;
     if (!o->character) continue;
     JoinExtraMatrix(o);
     AnimMatrix matrix;
