@@ -67,18 +67,22 @@ Bytes OverAndAcross(const Bytes& definitions, uint16_t id) {
   return MovieOf({}, frames);
 }
 
-void PlayChecked(const Bytes& data, const std::vector<uint32_t>& script) {
-  MoviePlayer p(data);
-  p.frame.assign(static_cast<size_t>(kW) * kH, 0);
+OnStage::OnStage(const Bytes& data) : MoviePlayer(data) {
+  frame.assign(static_cast<size_t>(kW) * kH, 0);
   int32_t w = kW, h = kH;
-  ASSERT_EQ(AnimHost_Open(p.get(), p.bytes.data(), p.frame.data(), p.work.data(), static_cast<uint32_t>(p.bytes.size()), &w, &h),
-            0u);
+  opened = AnimHost_Open(get(), bytes.data(), frame.data(), work.data(), static_cast<uint32_t>(bytes.size()), &w, &h);
+}
+
+OnStage::~OnStage() { AnimHost_Close(get()); }
+
+void PlayChecked(const Bytes& data, const std::vector<uint32_t>& script) {
+  OnStage p(data);
+  ASSERT_EQ(p.opened, 0u);
   for (size_t i = 0; i < script.size(); ++i) {
     SCOPED_TRACE("after " + std::to_string(i) + (script[i] ? " a key" : " a step"));
     if (script[i]) p.Key(script[i]);
     else p.Step();
   }
-  AnimHost_Close(p.get());
 }
 
 }  // namespace movie::script

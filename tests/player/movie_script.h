@@ -45,6 +45,13 @@ struct MoviePlayer : TestPlayer {
   uint32_t opened = 99;
 };
 
+// A movie opened on the stage through the host entry point, closed at the
+// end; opened holds what the opening answered.
+struct OnStage : MoviePlayer {
+  explicit OnStage(const Bytes& data);
+  ~OnStage();
+};
+
 // Zoom, pans and quality changes between host steps (0), in the orders the
 // user commands were found to leave pixels wrong in.
 extern const std::vector<uint32_t> kViewChanges;

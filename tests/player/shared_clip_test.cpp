@@ -14,14 +14,7 @@ using movie::Bytes;
 using movie::Concat;
 using namespace movie::script;
 
-struct Played : MoviePlayer {
-  explicit Played(const Bytes& data) : MoviePlayer(data) {
-    frame.assign(static_cast<size_t>(kW) * kH, 0);
-    int32_t w = kW, h = kH;
-    opened = AnimHost_Open(get(), bytes.data(), frame.data(), work.data(), static_cast<uint32_t>(bytes.size()), &w, &h);
-  }
-  ~Played() { AnimHost_Close(get()); }
-};
+using Played = OnStage;
 
 // Sprite 100 holds a box and counts its frames in "/:n"; sprite 100 + k
 // shows sprite 100 + k - 1 `copies` times under one name, each shifted.
