@@ -35,6 +35,7 @@ uint32_t WalkList(AnimDisplayList* list, void* context, uint32_t key, AnimButton
   if (nesting > kAnimMaxClipDepth) return 0;
   uint32_t result = 0;
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
+    if (list->movie) ++list->movie->treeVisits;
     uint32_t r = 0;
     if (const AnimButton* b = ButtonOf(o)) {
       if (!SkippedField(b)) r = visit(context, key, o, list->owner);

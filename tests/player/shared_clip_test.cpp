@@ -74,4 +74,23 @@ TEST(PlayerSharedClips, WalksOverCopiesOfCopiesAreBounded) {
   }
 }
 
+// The walks that look for buttons (a digit key, the arrows, a focus that
+// may have gone with a level) meet each clip once: a tree of copies of
+// copies without a button took them through every copy.
+TEST(PlayerSharedClips, ButtonWalksOverCopiesOfCopiesAreBounded) {
+  for (auto [levels, copies] : {std::pair{8, 4}, {15, 8}}) {
+    SCOPED_TRACE(std::to_string(levels) + " levels of " + std::to_string(copies));
+    Played p(Nested(levels, copies));
+    ASSERT_EQ(p.opened, 0u);
+    AnimMovie* m = p.movie();
+    AnimHost_Step(p.get());
+    for (uint32_t key : {1u, 2u, 3u, 4u, 24u, 25u, 32u}) {
+      SCOPED_TRACE(key);
+      const uint32_t walked = m->treeVisits;
+      AnimPlayer_Command(p.get(), 4, key);
+      EXPECT_LE(m->treeVisits - walked, 50u * (levels * copies + 2));
+    }
+  }
+}
+
 }  // namespace
