@@ -829,6 +829,9 @@ void AnimDisplay_DropBackground(AnimMovie* m) { DropBackground(m); }
 
 bool AnimDisplay_IsKeptBackground(const AnimMovie* m, const AnimDisplayObject* o) { return IsCachedBackground(m, o); }
 
+uint32_t AnimDisplay_StartWalk(AnimMovie* m) { return StartTreeWalk(m); }
+bool AnimDisplay_FirstVisit(AnimClip* clip, uint32_t walk) { return FirstVisit(clip, walk); }
+
 void AnimDisplay_Invalidate(AnimDisplayList* list) {
   AnimPlayer* p = PlayerOf(list);
   if (p) InvalidateAt(p, list, 0, StartTreeWalk(list->movie));

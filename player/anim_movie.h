@@ -210,6 +210,12 @@ bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out);
 // Adds the changed areas of a list and of every nested list (in the list's
 // units) to out, and empties them.
 void AnimDisplay_TakeDirty(AnimDisplayList* list, AnimRect* out);
+// Walks over the tree of clips are numbered: a walk started by
+// AnimDisplay_StartWalk visits a clip only when AnimDisplay_FirstVisit says
+// it meets it for the first time (objects of one name share their clip, and
+// nested, such clips multiply their copies at every level).
+uint32_t AnimDisplay_StartWalk(AnimMovie* m);
+bool AnimDisplay_FirstVisit(AnimClip* clip, uint32_t walk);
 // The "/Background" sprites of every level's root list, drawn first in a
 // redraw pass that has them under every level.
 void AnimDisplay_DrawBackgroundsUnder(AnimMovie* m);
