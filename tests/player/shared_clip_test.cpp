@@ -3,7 +3,6 @@
 // level, and every walk over the tree must still end in bounded work.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "movie_script.h"
