@@ -31,15 +31,19 @@ struct Buttons {
   uint32_t count;
 };
 
-uint32_t WalkList(AnimDisplayList* list, void* context, uint32_t key, AnimButtonVisit visit, uint32_t nesting) {
+// A clip shown by several objects is walked at the first: its buttons are
+// the same objects whichever copy shows them.
+uint32_t WalkList(AnimDisplayList* list, void* context, uint32_t key, AnimButtonVisit visit, uint32_t nesting,
+                  uint32_t walk) {
   if (nesting > kAnimMaxClipDepth) return 0;
   uint32_t result = 0;
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
+    if (list->movie) ++list->movie->treeVisits;
     uint32_t r = 0;
     if (const AnimButton* b = ButtonOf(o)) {
       if (!SkippedField(b)) r = visit(context, key, o, list->owner);
-    } else if (o->clip && &o->clip->list != list) {
-      r = WalkList(&o->clip->list, context, key, visit, nesting + 1);
+    } else if (o->clip && &o->clip->list != list && AnimDisplay_FirstVisit(o->clip, walk)) {
+      r = WalkList(&o->clip->list, context, key, visit, nesting + 1, walk);
     }
     if (r == 2) return 2;
     result |= r;
@@ -227,9 +231,10 @@ uint32_t KeyOne(void* context, uint32_t word, AnimDisplayObject* o, AnimClip* ow
 
 uint32_t AnimButton_Walk(AnimMovie* m, void* context, uint32_t key, AnimButtonVisit visit) {
   uint32_t result = 0;
+  const uint32_t walk = AnimDisplay_StartWalk(m);
   for (AnimStream* s = m->levels; s; s = s->next) {
-    if (s->level == kAnimLevelRemoved || !s->root) continue;
-    const uint32_t r = WalkList(&s->root->list, context, key, visit, 0);
+    if (s->level == kAnimLevelRemoved || !s->root || !AnimDisplay_FirstVisit(s->root, walk)) continue;
+    const uint32_t r = WalkList(&s->root->list, context, key, visit, 0, walk);
     if (r == 2) return 2;
     result |= r;
   }

@@ -94,17 +94,37 @@ void CombineCxform(AnimCxform* out, const AnimCxform* parent, const AnimCxform* 
   }
 }
 
-void InvalidateAt(AnimPlayer* p, AnimDisplayList* list, uint32_t nesting) {
+// A walk over the tree of clips visits each clip once, however many
+// objects show it: objects of one name share their clip, and nested, such
+// clips multiply their copies at every level.
+uint32_t StartTreeWalk(AnimMovie* m) {
+  if (!m) return 0;
+  if (++m->treeWalks == 0) ++m->treeWalks;  // 0 is no walk's
+  return m->treeWalks;
+}
+
+// Whether the walk meets the clip for the first time (and marks it met).
+bool FirstVisit(AnimClip* clip, uint32_t walk) {
+  if (walk && clip->treeWalk == walk) return false;
+  clip->treeWalk = walk;
+  return true;
+}
+
+void InvalidateAt(AnimPlayer* p, AnimDisplayList* list, uint32_t nesting, uint32_t walk) {
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
+    if (list->movie) ++list->movie->treeVisits;
     AnimShapeCache_Release(p, &o->cache);
-    if (o->clip && &o->clip->list != list && nesting < kAnimMaxClipDepth) InvalidateAt(p, &o->clip->list, nesting + 1);
+    if (o->clip && &o->clip->list != list && nesting < kAnimMaxClipDepth && FirstVisit(o->clip, walk))
+      InvalidateAt(p, &o->clip->list, nesting + 1, walk);
   }
 }
 
 // Every object's cache in every level, the clips of each level's chain included.
 void InvalidateMovie(AnimMovie* m) {
+  const uint32_t walk = StartTreeWalk(m);
   for (AnimStream* s = m->levels; s; s = s->next)
-    for (AnimClip* c = s->root; c; c = c->nextLevel) InvalidateAt(m->player, &c->list, 0);
+    for (AnimClip* c = s->root; c; c = c->nextLevel)
+      if (FirstVisit(c, walk)) InvalidateAt(m->player, &c->list, 0, walk);
 }
 
 // The cached background is let go: the next drawing draws its sprite again.
@@ -532,6 +552,10 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
   uint32_t drew = 0;
   AnimRaster& r = m->raster;
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
+    ++m->drawVisits;
+    // Counted before any is culled, so that a redraw of part of the frame
+    // stops at the object a whole redraw stops at.
+    if (++m->passObjects > kAnimMaxDrawnObjects) break;
     if (!o->character) continue;
     JoinExtraMatrix(o);
     AnimMatrix matrix;
@@ -631,26 +655,39 @@ bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out) {
 
 namespace {
 
-void TakeDirtyAt(AnimDisplayList* list, const AnimMatrix* matrix, AnimRect* out, uint32_t nesting) {
-  AnimRect moved;
-  AnimRect_Transform(&moved, matrix, &list->dirty);
-  AnimRect_Add(out, &moved);
+// The areas to redraw of a list and of its nested lists, in the list's
+// units. A clip's areas are taken once a walk and added for every object
+// that shows it; a clip met inside itself counts as the whole plane (its
+// copies draw down to the nesting limit).
+void TakeDirtyAt(AnimDisplayList* list, AnimRect* out, uint32_t nesting, uint32_t walk) {
+  *out = list->dirty;
   AnimRect_SetEmpty(&list->dirty);
   if (nesting >= kAnimMaxClipDepth) return;
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
-    if (!o->clip || &o->clip->list == list) continue;
-    AnimMatrix inner;
-    AnimMatrix_Concat(&inner, matrix, &o->matrix);
-    TakeDirtyAt(&o->clip->list, &inner, out, nesting + 1);
+    if (list->movie) ++list->movie->treeVisits;
+    AnimClip* clip = o->clip;
+    if (!clip || &clip->list == list) continue;
+    AnimRect inner, moved;
+    if (FirstVisit(clip, walk)) {
+      clip->treeDone = 0;
+      TakeDirtyAt(&clip->list, &inner, nesting + 1, walk);
+      clip->treeDirty = inner;
+      clip->treeDone = 1;
+    } else {
+      inner = clip->treeDone ? clip->treeDirty : AnimRect{-32768, 32767, -32768, 32767};
+    }
+    if (AnimRect_IsEmpty(&inner)) continue;
+    AnimRect_Transform(&moved, &o->matrix, &inner);
+    AnimRect_Add(out, &moved);
   }
 }
 
 }  // namespace
 
 void AnimDisplay_TakeDirty(AnimDisplayList* list, AnimRect* out) {
-  AnimMatrix identity;
-  AnimMatrix_SetIdentity(&identity);
-  TakeDirtyAt(list, &identity, out, 0);
+  AnimRect taken;
+  TakeDirtyAt(list, &taken, 0, StartTreeWalk(list->movie));
+  AnimRect_Add(out, &taken);
 }
 
 void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth, const AnimMatrix* matrix,
@@ -792,9 +829,12 @@ void AnimDisplay_DropBackground(AnimMovie* m) { DropBackground(m); }
 
 bool AnimDisplay_IsKeptBackground(const AnimMovie* m, const AnimDisplayObject* o) { return IsCachedBackground(m, o); }
 
+uint32_t AnimDisplay_StartWalk(AnimMovie* m) { return StartTreeWalk(m); }
+bool AnimDisplay_FirstVisit(AnimClip* clip, uint32_t walk) { return FirstVisit(clip, walk); }
+
 void AnimDisplay_Invalidate(AnimDisplayList* list) {
   AnimPlayer* p = PlayerOf(list);
-  if (p) InvalidateAt(p, list, 0);
+  if (p) InvalidateAt(p, list, 0, StartTreeWalk(list->movie));
 }
 
 AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* name) {

@@ -37,20 +37,24 @@ void FreeLevel(AnimMovie* m, AnimStream* s) {
 }
 
 // Whether an object is still shown somewhere in the movie.
-bool ListHolds(const AnimDisplayList* list, const AnimDisplayObject* target, uint32_t nesting) {
+// Each walks a clip shown by several objects once.
+bool ListHolds(const AnimDisplayList* list, const AnimDisplayObject* target, uint32_t nesting, uint32_t walk) {
   if (nesting > kAnimMaxClipDepth) return false;
   for (const AnimDisplayObject* o = list->first; o; o = o->next) {
     if (o == target) return true;
-    if (o->clip && &o->clip->list != list && ListHolds(&o->clip->list, target, nesting + 1)) return true;
+    if (o->clip && &o->clip->list != list && AnimDisplay_FirstVisit(o->clip, walk) &&
+        ListHolds(&o->clip->list, target, nesting + 1, walk))
+      return true;
   }
   return false;
 }
 
-bool ClipInTree(const AnimClip* root, const AnimClip* target, uint32_t nesting) {
+bool ClipInTree(AnimClip* root, const AnimClip* target, uint32_t nesting, uint32_t walk) {
   if (root == target) return true;
   if (nesting > kAnimMaxClipDepth) return false;
   for (const AnimDisplayObject* o = root->list.first; o; o = o->next)
-    if (o->clip && o->clip != root && ClipInTree(o->clip, target, nesting + 1)) return true;
+    if (o->clip && o->clip != root && AnimDisplay_FirstVisit(o->clip, walk) && ClipInTree(o->clip, target, nesting + 1, walk))
+      return true;
   return false;
 }
 
@@ -77,8 +81,8 @@ void FreeMarkedLevels(AnimMovie* m) {
   bool focusShown = false, clipShown = false;
   for (AnimStream* s = m->levels; s; s = s->next) {
     if (!s->root) continue;
-    if (m->input.focus && ListHolds(&s->root->list, m->input.focus, 0)) focusShown = true;
-    if (m->action.loadClip && ClipInTree(s->root, m->action.loadClip, 0)) clipShown = true;
+    if (m->input.focus && ListHolds(&s->root->list, m->input.focus, 0, AnimDisplay_StartWalk(m))) focusShown = true;
+    if (m->action.loadClip && ClipInTree(s->root, m->action.loadClip, 0, AnimDisplay_StartWalk(m))) clipShown = true;
   }
   if (!focusShown) {
     m->input.focus = nullptr;
@@ -407,6 +411,7 @@ void AnimMovie_Redraw(AnimMovie* m) {
     r.dirtyYMin = top * 32;
     r.dirtyYMax = bottom * 32 + 31;
     m->pictureTaken = m->edgesLost = 0;
+    m->passObjects = 0;
     m->noMorePictures = pictures + 1 >= kPicturesPerPass ? 1 : 0;
     // The last pass draws every background sprite as a sprite, in the order
     // of the walk, over the colour: one sprite's picture under the others

@@ -130,6 +130,14 @@ struct AnimMovie {
   // they measured, all walks together, tell how much work they took.
   uint32_t boundsWalks;
   uint32_t boundsVisits;
+  // Objects met by the drawing walks, and by the walks that take the areas
+  // to redraw and drop the edge caches: how much work they took.
+  uint32_t drawVisits, treeVisits;
+  // Objects met by this redraw pass; past kAnimMaxDrawnObjects the pass
+  // draws no more. Walks of the tree are numbered so that each visits a
+  // clip once.
+  uint32_t passObjects;
+  uint32_t treeWalks;
   // Updates of the display lists are numbered so that each steps a clip once.
   uint32_t updates;
   AnimActionState action;
@@ -202,6 +210,12 @@ bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out);
 // Adds the changed areas of a list and of every nested list (in the list's
 // units) to out, and empties them.
 void AnimDisplay_TakeDirty(AnimDisplayList* list, AnimRect* out);
+// Walks over the tree of clips are numbered: a walk started by
+// AnimDisplay_StartWalk visits a clip only when AnimDisplay_FirstVisit says
+// it meets it for the first time (objects of one name share their clip, and
+// nested, such clips multiply their copies at every level).
+uint32_t AnimDisplay_StartWalk(AnimMovie* m);
+bool AnimDisplay_FirstVisit(AnimClip* clip, uint32_t walk);
 // The "/Background" sprites of every level's root list, drawn first in a
 // redraw pass that has them under every level.
 void AnimDisplay_DrawBackgroundsUnder(AnimMovie* m);
@@ -233,6 +247,9 @@ inline constexpr uint32_t kAnimRunUpdate = 4;
 inline constexpr uint32_t kAnimMaxActionSteps = 100000;  // actions and replayed frames of one run
 inline constexpr uint32_t kAnimMaxRunDepth = 16;         // runs inside runs
 inline constexpr uint32_t kAnimMaxClipDepth = 16;        // sprites inside sprites
+// Objects one redraw pass meets: sprites showing one clip several times
+// under one name, nested, multiply their copies at every level.
+inline constexpr uint32_t kAnimMaxDrawnObjects = 16384;
 uint32_t AnimAction_Run(AnimClip* clip, const AnimActionRecord* first, uint32_t argument);
 
 // Buttons and events.

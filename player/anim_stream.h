@@ -161,6 +161,11 @@ struct AnimClip {
   // The update that last stepped the clip: one step a frame, however many
   // objects show it.
   uint32_t stepUpdate;
+  // The walk that last took the areas to redraw or dropped the caches here,
+  // and the areas it took (in the clip's units): a clip shown by several
+  // objects is walked once. treeDone is 0 while the clip is being walked.
+  uint32_t treeWalk, treeDone;
+  AnimRect treeDirty;
 };
 
 // Frames that have arrived so far, at most the declared count.

@@ -55,4 +55,34 @@ void MoviePlayer::Key(uint32_t key) {
   ExpectCachedRedrawsMatch(get());
 }
 
+const std::vector<uint32_t> kViewChanges{0, 0, 18, 0, 22, 0, 0, 21, 0, 19, 0, 23, 0, 0, 20, 0, 6, 0, 7, 0,
+                                          0, 18, 0, 23, 0, 22, 0, 8, 0, 0, 7, 0, 19, 0, 0, 8, 0, 20, 0};
+
+Bytes OverAndAcross(const Bytes& definitions, uint16_t id) {
+  constexpr uint16_t kCrossing = 900;
+  std::vector<Bytes> frames{Concat({Background(255, 255, 255), definitions, BoxShape(kCrossing, {0, 0, 248}, 0, 0, 150, 150),
+                                    Place(id, 1, 700, 700), Place(id, 3, 300, 300), Place(kCrossing, 2, 1500, 600)})};
+  for (int i = 1; i < 30; ++i)
+    frames.push_back(Concat({MoveTo(3, 300 + 67 * i, 300 + 53 * i), MoveTo(2, 1500 - 71 * i, 600 + 37 * i)}));
+  return MovieOf({}, frames);
+}
+
+OnStage::OnStage(const Bytes& data) : MoviePlayer(data) {
+  frame.assign(static_cast<size_t>(kW) * kH, 0);
+  int32_t w = kW, h = kH;
+  opened = AnimHost_Open(get(), bytes.data(), frame.data(), work.data(), static_cast<uint32_t>(bytes.size()), &w, &h);
+}
+
+OnStage::~OnStage() { AnimHost_Close(get()); }
+
+void PlayChecked(const Bytes& data, const std::vector<uint32_t>& script) {
+  OnStage p(data);
+  ASSERT_EQ(p.opened, 0u);
+  for (size_t i = 0; i < script.size(); ++i) {
+    SCOPED_TRACE("after " + std::to_string(i) + (script[i] ? " a key" : " a step"));
+    if (script[i]) p.Key(script[i]);
+    else p.Step();
+  }
+}
+
 }  // namespace movie::script

@@ -45,4 +45,22 @@ struct MoviePlayer : TestPlayer {
   uint32_t opened = 99;
 };
 
+// A movie opened on the stage through the host entry point, closed at the
+// end; opened holds what the opening answered.
+struct OnStage : MoviePlayer {
+  explicit OnStage(const Bytes& data);
+  ~OnStage();
+};
+
+// Zoom, pans and quality changes between host steps (0), in the orders the
+// user commands were found to leave pixels wrong in.
+extern const std::vector<uint32_t> kViewChanges;
+// A shape (character `id`, about 32 pixels wide) standing still and a copy
+// of it moving across it, with a box crossing both the other way: every
+// redraw of part of the frame cuts through the shape somewhere.
+Bytes OverAndAcross(const Bytes& definitions, uint16_t id);
+// Opens the movie on the stage and plays it: 0 a host step, any other value
+// a user key, each followed by the redraw checks of player_support.
+void PlayChecked(const Bytes& data, const std::vector<uint32_t>& script);
+
 }  // namespace movie::script

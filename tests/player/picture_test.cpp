@@ -15,14 +15,7 @@ using namespace movie::script;
 
 constexpr uint16_t kWhite = 0x7FFF, kGreen = 0x03E0, kWideRed = 0x64A5;
 
-struct Played : MoviePlayer {
-  explicit Played(const Bytes& data) : MoviePlayer(data) {
-    frame.assign(static_cast<size_t>(kW) * kH, 0);
-    int32_t w = kW, h = kH;
-    opened = AnimHost_Open(get(), bytes.data(), frame.data(), work.data(), static_cast<uint32_t>(bytes.size()), &w, &h);
-  }
-  ~Played() { AnimHost_Close(get()); }
-};
+using Played = OnStage;
 
 // Level 0 keeps a "/Background" sprite (a box over the right half) and moves
 // a box every frame; level 1 holds a second background sprite, a green box

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/support/golden.h"
+#include "movie_script.h"
 #include "movie_writer.h"
 #include "player/anim_raster.h"
 #include "player/anim_shape.h"
@@ -224,6 +225,15 @@ TEST(PlayerRasterTest, ADrawOfPartOfTheFrameIsTheWholeDrawThere) {
         EXPECT_EQ(wrong, 0);
       }
     }
+  }
+}
+
+// Played, zoomed, panned and switched between the modes, every look shows
+// in each frame what a whole redraw draws, wherever the part redrawn cuts it.
+TEST(PlayerRasterTest, EveryLookCutByARedrawnPartShowsAsAWholeRedraw) {
+  for (const LookCase& c : kLooks) {
+    SCOPED_TRACE(c.name);
+    movie::script::PlayChecked(movie::script::OverAndAcross(c.shape(), 1), movie::script::kViewChanges);
   }
 }
 

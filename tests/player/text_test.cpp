@@ -10,6 +10,7 @@
 
 #include "player/anim_movie.h"
 #include "player/anim_text.h"
+#include "movie_script.h"
 #include "raster_scene.h"
 #include "tests/player/dct_encoder.h"
 
@@ -286,6 +287,16 @@ TEST(PlayerTextTest, APlayedMovieDrawsItsTextsAndBitmapFills) {
 
 // A text that a button shows in its up state draws as it does when placed
 // on its own.
+// Played, zoomed, panned and switched between the modes, a text shows in
+// each frame what a whole redraw draws, wherever the part redrawn cuts it.
+TEST(PlayerTextTest, ATextCutByARedrawnPartShowsAsAWholeRedraw) {
+  for (const Bytes& font : {DeviceFont(), EmbeddedFont()}) {
+    SCOPED_TRACE(font.size());
+    movie::script::PlayChecked(movie::script::OverAndAcross(movie::Concat({font, TextTag(5, kTwoLines)}), 5),
+                               movie::script::kViewChanges);
+  }
+}
+
 TEST(PlayerTextTest, ATextInsideAButtonIsDrawn) {
   movie::Header header;
   header.xmax = header.ymax = 64 * 20;

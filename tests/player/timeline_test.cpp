@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -955,9 +956,9 @@ TEST(PlayerBackground, AReplacementAtItsDepthLetsThePictureGo) {
 // until 60,000 bytes are free: no room for a frame-sized picture.
 class HeapInPieces {
  public:
-  explicit HeapInPieces(AnimHeap& heap) : heap_(heap) {
-    while (void* b = AnimHeap_Malloc(&heap_, 20000)) blocks_.push_back(b);
-    for (size_t i = 0; i < blocks_.size() && heap_.end - heap_.bytesInUse < 60000; i += 2) {
+  explicit HeapInPieces(AnimHeap& heap, uint32_t leave = 60000, int32_t piece = 20000) : heap_(heap) {
+    while (void* b = AnimHeap_Malloc(&heap_, piece)) blocks_.push_back(b);
+    for (size_t i = 0; i < blocks_.size() && heap_.end - heap_.bytesInUse < leave; i += 2) {
       AnimHeap_Free(&heap_, blocks_[i]);
       blocks_[i] = nullptr;
     }
@@ -1105,6 +1106,84 @@ TEST(PlayerBackground, WithoutRoomInAHigherLevelEveryLevelIsDrawnOverIt) {
     EXPECT_EQ(p.movie()->raster.backgroundName, nullptr);
     EXPECT_EQ(p.At(25, 25), kBlue);
     EXPECT_EQ(p.At(130, 100), kRed);
+  }
+}
+
+// However little heap is left, a level with a "/Background" sprite (one
+// holding a sprite of its own) over a moving movie, loaded and let go,
+// shows what a whole redraw draws after every step; once the heap is back
+// the movie plays on, and loading and letting go the level again holds no
+// more heap than the first time.
+TEST(PlayerBackground, WithTheHeapCutAtEveryLevelTheFrameShownIsAWholeRedraw) {
+  const Bytes inner = movie::Sprite(8, 1, Concat({movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::End()}));
+  const Bytes outer = movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), PlaceNamed(8, 2, "inner", 600, 2000),
+                                                  movie::ShowFrame(), movie::End()}));
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 1760, 0, 1760, 4160), Box(2, {0, 248, 0}), inner, outer});
+  const Bytes move = Do(Concat({Push("/Background"), Push("0"), Push("0"), Op(0x23)}));
+  const Bytes second = MovieOf(defs, {PlaceNamed(7, 1, "Background"), move, move, {}});
+  const Bytes first = MovieOf(Box(3, {0, 0, 248}), {Concat({movie::Background(255, 255, 255), movie::Place(3, 1, 0, 0)}),
+                                                      movie::MoveTo(1, 300, 300), movie::MoveTo(1, 600, 500), movie::MoveTo(1, 900, 700)});
+  constexpr uint32_t kAll = ~0u;
+  for (uint32_t leave : {0u, 1000u, 4000u, 12000u, 30000u, 60000u, kAll}) {
+    for (int32_t piece : {20000, 3000}) {
+      SCOPED_TRACE(std::to_string(leave) + " left in pieces of " + std::to_string(piece));
+      Played p(first);
+      ASSERT_EQ(p.opened, 0u);
+      p.Key(9);  // loop
+      p.Step();
+      // The picture's room, once taken, is kept for the next picture.
+      uint32_t held = 0;
+      for (int round = 0; round < 3; ++round) {
+        {
+          // All of it left: the picture is kept.
+          std::optional<HeapInPieces> pieces;
+          if (leave != kAll) pieces.emplace(p->heap, leave, piece);
+          AnimMovie_ReplaceLevel(p.movie(), false, 1, second.data(), static_cast<uint32_t>(second.size()));
+          for (int step = 0; step < 3; ++step) p.Step();
+          if (leave == kAll) {
+            EXPECT_STREQ(p.movie()->raster.backgroundName ? p.movie()->raster.backgroundName : "", "/Background");
+          }
+          AnimMovie_ReplaceLevel(p.movie(), true, 1, nullptr, 0);
+          p.Step();
+          p.Step();
+        }
+        // Too little heap to load the level ends the player, as any failed
+        // allocation does.
+        if (AnimPlayer_Aborted(p.get())) break;
+        for (int step = 0; step < 4; ++step) EXPECT_EQ(p.Step(), 0u);
+        EXPECT_EQ(p.movie()->raster.backgroundName, nullptr);
+        EXPECT_TRUE(round == 0 || p->heap.bytesInUse == held) << "round " << round << ": " << p->heap.bytesInUse;
+        held = p->heap.bytesInUse;
+      }
+    }
+  }
+}
+
+// The heap cut and given back between the steps of a moving "/Background"
+// sprite in level 1: the picture is taken, drawn as a sprite under every
+// level, and taken again, each frame as a whole redraw draws it.
+TEST(PlayerBackground, WithTheHeapCutEveryOtherStepTheFrameShownIsAWholeRedraw) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 1760, 0, 1760, 4160),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  const Bytes move = Do(Concat({Push("/Background"), Push("0"), Push("0"), Op(0x23)}));
+  const Bytes second = MovieOf(defs, {PlaceNamed(7, 1, "Background"), move, movie::MoveTo(1, 200, 0), move});
+  const Bytes first = MovieOf(Box(3, {0, 0, 248}), {Concat({movie::Background(255, 255, 255), movie::Place(3, 1, 0, 0)}),
+                                                      movie::MoveTo(1, 300, 300), movie::MoveTo(1, 600, 500), movie::MoveTo(1, 900, 700)});
+  for (int phase = 0; phase < 2; ++phase) {
+    SCOPED_TRACE(phase);
+    Played p(first);
+    ASSERT_EQ(p.opened, 0u);
+    p.Key(9);  // loop
+    AnimMovie_ReplaceLevel(p.movie(), false, 1, second.data(), static_cast<uint32_t>(second.size()));
+    for (int step = 0; step < 12; ++step) {
+      SCOPED_TRACE(step);
+      std::optional<HeapInPieces> pieces;
+      if ((step + phase) % 2) pieces.emplace(p->heap);
+      p.Step();
+      if (step == 6) p.Key(18);
+      if (step == 9) p.Key(7);
+      ASSERT_EQ(AnimPlayer_Aborted(p.get()), 0u);
+    }
   }
 }
 

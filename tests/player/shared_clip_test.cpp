@@ -1,0 +1,95 @@
+// Objects of one name show one clip. A movie can nest such clips, each
+// showing the one below several times: the copies double (or more) at every
+// level, and every walk over the tree must still end in bounded work.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "movie_script.h"
+
+namespace {
+
+using movie::Bytes;
+using movie::Concat;
+using namespace movie::script;
+
+using Played = OnStage;
+
+// Sprite 100 holds a box and counts its frames in "/:n"; sprite 100 + k
+// shows sprite 100 + k - 1 `copies` times under one name, each shifted.
+Bytes Nested(int levels, int copies) {
+  const Bytes count = Do(Set("/:n", Concat({Push("/:n"), Op(0x1C), Push("1"), Op(0x0A)})));
+  Bytes defs = Concat({movie::Background(255, 255, 255), Box(99, {248, 0, 0}, 40),
+                       movie::Sprite(100, 1, Concat({movie::Place(99, 1, 0, 0), count, movie::ShowFrame(), movie::End()}))});
+  for (int k = 1; k <= levels; ++k) {
+    const auto below = static_cast<uint16_t>(100 + k - 1);
+    Bytes places;
+    for (int c = 0; c < copies; ++c)
+      places = Concat({places, PlaceNamed(below, static_cast<uint16_t>(c + 1), "s", 20 * c, 20 * c)});
+    defs = Concat({defs, movie::Sprite(static_cast<uint16_t>(100 + k), 1, Concat({places, movie::ShowFrame(), movie::End()}))});
+  }
+  const Bytes moveTop = Do(Concat({Push("/top"), Push("0"), Push("30"), Op(0x23)}));  // _x = 30
+  return MovieOf(defs, {PlaceNamed(static_cast<uint16_t>(100 + levels), 1, "top", 200, 200), moveTop, {}});
+}
+
+// Two objects of one name show one clip: it steps once a frame, its frame
+// actions run once, and both copies show it.
+TEST(PlayerSharedClips, OneClipStepsOnceAFrame) {
+  Played p(Nested(1, 2));
+  ASSERT_EQ(p.opened, 0u);
+  AnimHost_Step(p.get());
+  const int counted = std::stoi(p.Var("/:n"));
+  for (int step = 1; step <= 3; ++step) {
+    AnimHost_Step(p.get());
+    EXPECT_EQ(std::stoi(p.Var("/:n")), counted + step);
+  }
+  ExpectShownIsWholeRedraw(p.get());
+}
+
+// Copies of copies: four of them at each of ten levels are a million boxes
+// (four of them at fifteen levels, a billion). A redraw, a step, and
+// dropping every cache each meet a bounded number of objects; what lies past
+// the drawing's bound is left undrawn alike in whole and partial redraws.
+TEST(PlayerSharedClips, WalksOverCopiesOfCopiesAreBounded) {
+  struct Case {
+    int levels, copies;
+  };
+  for (const Case c : {Case{12, 2}, Case{16, 2}, Case{20, 2}, Case{10, 4}, Case{15, 8}}) {
+    SCOPED_TRACE(std::to_string(c.levels) + " levels of " + std::to_string(c.copies));
+    Played p(Nested(c.levels, c.copies));
+    ASSERT_EQ(p.opened, 0u);
+    AnimMovie* m = p.movie();
+    const uint64_t limit = 4ull * (kAnimMaxDrawnObjects + 1000);  // a step's passes, and the walks besides
+    for (int step = 0; step < 2; ++step) {
+      const uint32_t drawn = m->drawVisits, walked = m->treeVisits;
+      AnimHost_Step(p.get());
+      EXPECT_LE(uint64_t{m->drawVisits - drawn} + (m->treeVisits - walked), limit);
+      ExpectShownIsWholeRedraw(p.get());
+    }
+    const uint32_t drawn = m->drawVisits, walked = m->treeVisits;
+    AnimMovie_InvalidateAll(m);
+    EXPECT_LE(uint64_t{m->drawVisits - drawn} + (m->treeVisits - walked), limit);
+    EXPECT_EQ(AnimPlayer_Aborted(p.get()), 0u);
+  }
+}
+
+// The walks that look for buttons (a digit key, the arrows, a focus that
+// may have gone with a level) meet each clip once: a tree of copies of
+// copies without a button took them through every copy.
+TEST(PlayerSharedClips, ButtonWalksOverCopiesOfCopiesAreBounded) {
+  for (auto [levels, copies] : {std::pair{8, 4}, {15, 8}}) {
+    SCOPED_TRACE(std::to_string(levels) + " levels of " + std::to_string(copies));
+    Played p(Nested(levels, copies));
+    ASSERT_EQ(p.opened, 0u);
+    AnimMovie* m = p.movie();
+    AnimHost_Step(p.get());
+    for (uint32_t key : {1u, 2u, 3u, 4u, 24u, 25u, 32u}) {
+      SCOPED_TRACE(key);
+      const uint32_t walked = m->treeVisits;
+      AnimPlayer_Command(p.get(), 4, key);
+      EXPECT_LE(m->treeVisits - walked, 50u * (levels * copies + 2));
+    }
+  }
+}
+
+}  // namespace
