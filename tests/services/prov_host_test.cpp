@@ -561,3 +561,76 @@ INSTANTIATE_TEST_SUITE_P(ScriptPopups, CoveredQuestionHostTest,
 
 }  // namespace
 
+
+namespace {
+
+// The back key while a script's dialog that Home opened covers the
+// provisioning question: it cancels what the user sees, the dialog, and the
+// question comes back with its labels, still waiting for its answer.
+class BackOverQuestionHostTest : public ProvHostTest, public ::testing::WithParamInterface<const char*> {};
+TEST_P(BackOverQuestionHostTest, CancelsTheDialogOnTopNotTheQuestionItCovers) {
+  WriteIniWithDefaultSkin(std::string(kFonts) + "[Operation]\nURL=file:///test/wta.wmlsc#" +
+                          GetParam() + "\n");
+  std::filesystem::create_directories("romfiles/test");
+  std::filesystem::copy_file(QOR_WMLS_DATA "/wta.wmlsc", "romfiles/test/wta.wmlsc");
+  const bool alert = std::string(GetParam()).rfind("alert", 0) == 0;
+  auto popups = [] {
+    size_t n = 0;
+    for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) n += t->id == Mod::Popup;
+    return n;
+  };
+  const Band provQuestion{UiGetString(17, 3), UiGetString(17, 4), u""};
+  std::vector<std::string> frames;
+  auto frame = [&](const char* step) {
+    std::string why;
+    if (!whole::SameAsRedraw(&why)) frames.push_back(std::string(step) + ": " + why);
+  };
+  Band after{};
+  size_t left = 0;
+  bool provAlive = false;
+  int waits = 0;
+  Result r = Run({[&] {
+                    if (!popups() || !PopupShowingMark || ++waits <= 5) return false;
+                    QTest::keyClick(QtHostDisplayWindow(), alert ? Qt::Key_F3 : Qt::Key_F9);
+                    return true;
+                  },
+                  [&] {
+                    if (popups()) return false;
+                    Settle();
+                    SendPush();
+                    return true;
+                  },
+                  [&] {
+                    if (!PopupShowingMark || !TskmanFind(Mod::Provisioning)) return false;
+                    Settle();
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Home);
+                    waits = 0;
+                    return true;
+                  },
+                  [&] {
+                    Settle();
+                    if (popups() < 2 || ++waits < 5) return false;
+                    frame("covered");
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Backspace);
+                    waits = 0;
+                    return true;
+                  },
+                  [&] {
+                    Settle();
+                    if (++waits < 10) return false;
+                    frame("back");
+                    after = BandShown();
+                    left = popups();
+                    provAlive = TskmanFind(Mod::Provisioning) != nullptr;
+                    return true;
+                  }});
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(left, 1u);
+  EXPECT_TRUE(provAlive);
+  EXPECT_EQ(after, provQuestion);
+  EXPECT_EQ(frames, std::vector<std::string>{});
+}
+INSTANTIATE_TEST_SUITE_P(ScriptPopups, BackOverQuestionHostTest,
+                         ::testing::Values("confirm('Go on?')", "alert('Done')"));
+
+}  // namespace
