@@ -633,4 +633,57 @@ TEST_P(BackOverQuestionHostTest, CancelsTheDialogOnTopNotTheQuestionItCovers) {
 INSTANTIATE_TEST_SUITE_P(ScriptPopups, BackOverQuestionHostTest,
                          ::testing::Values("confirm('Go on?')", "alert('Done')"));
 
+// The window closes while a script's dialog covers the provisioning
+// question: both go, with the script and the document, and the engine stops
+// cleanly.
+class StopWithDialogOverQuestionHostTest : public ProvHostTest,
+                                           public ::testing::WithParamInterface<const char*> {};
+TEST_P(StopWithDialogOverQuestionHostTest, BothGoWithTheWindow) {
+  WriteIniWithDefaultSkin(std::string(kFonts) + "[Operation]\nURL=file:///test/wta.wmlsc#" +
+                          GetParam() + "\n");
+  std::filesystem::create_directories("romfiles/test");
+  std::filesystem::copy_file(QOR_WMLS_DATA "/wta.wmlsc", "romfiles/test/wta.wmlsc");
+  const bool prompt = std::string(GetParam()).rfind("prompt", 0) == 0;
+  const bool alert = std::string(GetParam()).rfind("alert", 0) == 0;
+  auto popups = [] {
+    size_t n = 0;
+    for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) n += t->id == Mod::Popup;
+    return n;
+  };
+  auto textUp = [] {
+    TextInputWindow* w = QtTextInputWindow();
+    return w && w->isVisible();
+  };
+  int waits = 0;
+  Result r = Run({[&] {
+                    if (!popups() || !(PopupShowingMark || textUp()) || ++waits <= 5) return false;
+                    if (prompt)
+                      QTest::keyClick(QtTextInputWindow()->editor(), Qt::Key_Return);
+                    else
+                      QTest::keyClick(QtHostDisplayWindow(), alert ? Qt::Key_F3 : Qt::Key_F9);
+                    return true;
+                  },
+                  [&] {
+                    if (popups()) return false;
+                    Settle();
+                    SendPush();
+                    return true;
+                  },
+                  [&] {
+                    if (!PopupShowingMark || !TskmanFind(Mod::Provisioning)) return false;
+                    Settle();
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Home);
+                    waits = 0;
+                    return true;
+                  },
+                  [&] {
+                    Settle();
+                    return popups() == 2 && ++waits >= 5;
+                  }});
+  EXPECT_EQ(r, kUiStartFinished);
+}
+INSTANTIATE_TEST_SUITE_P(ScriptPopups, StopWithDialogOverQuestionHostTest,
+                         ::testing::Values("confirm('Go on?')", "alert('Done')",
+                                           "prompt('Name?','x')"));
+
 }  // namespace
