@@ -561,24 +561,63 @@ INSTANTIATE_TEST_SUITE_P(ScriptPopups, CoveredQuestionHostTest,
 
 }  // namespace
 
-
 namespace {
 
-// The back key while a script's dialog that Home opened covers the
-// provisioning question: it cancels what the user sees, the dialog, and the
-// question comes back with its labels, still waiting for its answer.
-class BackOverQuestionHostTest : public ProvHostTest, public ::testing::WithParamInterface<const char*> {};
-TEST_P(BackOverQuestionHostTest, CancelsTheDialogOnTopNotTheQuestionItCovers) {
-  WriteIniWithDefaultSkin(std::string(kFonts) + "[Operation]\nURL=file:///test/wta.wmlsc#" +
-                          GetParam() + "\n");
-  std::filesystem::create_directories("romfiles/test");
-  std::filesystem::copy_file(QOR_WMLS_DATA "/wta.wmlsc", "romfiles/test/wta.wmlsc");
-  const bool alert = std::string(GetParam()).rfind("alert", 0) == 0;
-  auto popups = [] {
+// A script's dialog (the call in the parameter) that Home opens over the
+// provisioning question: the stages up to both showing, the start's own
+// dialog answered first.
+class DialogOverQuestionHostTest : public ProvHostTest,
+                                   public ::testing::WithParamInterface<const char*> {
+ protected:
+  static size_t Popups() {
     size_t n = 0;
     for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) n += t->id == Mod::Popup;
     return n;
-  };
+  }
+  std::vector<Stage> UpToCovered() {
+    WriteIniWithDefaultSkin(std::string(kFonts) + "[Operation]\nURL=file:///test/wta.wmlsc#" +
+                            GetParam() + "\n");
+    std::filesystem::create_directories("romfiles/test");
+    std::filesystem::copy_file(QOR_WMLS_DATA "/wta.wmlsc", "romfiles/test/wta.wmlsc");
+    const std::string call = GetParam();
+    const bool prompt = call.rfind("prompt", 0) == 0, alert = call.rfind("alert", 0) == 0;
+    auto textUp = [] {
+      TextInputWindow* w = QtTextInputWindow();
+      return w && w->isVisible();
+    };
+    return {[=, this] {
+              if (!Popups() || !(PopupShowingMark || textUp()) || ++waits_ <= 5) return false;
+              if (prompt)
+                QTest::keyClick(QtTextInputWindow()->editor(), Qt::Key_Return);
+              else
+                QTest::keyClick(QtHostDisplayWindow(), alert ? Qt::Key_F3 : Qt::Key_F9);
+              return true;
+            },
+            [this] {
+              if (Popups()) return false;
+              Settle();
+              SendPush();
+              return true;
+            },
+            [this] {
+              if (!PopupShowingMark || !TskmanFind(Mod::Provisioning)) return false;
+              Settle();
+              QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Home);
+              waits_ = 0;
+              return true;
+            },
+            [this] {
+              Settle();
+              return Popups() == 2 && ++waits_ >= 5;
+            }};
+  }
+  int waits_ = 0;
+};
+
+// The back key cancels what the user sees, the dialog, and the question
+// comes back with its labels, still waiting for its answer.
+using BackOverQuestionHostTest = DialogOverQuestionHostTest;
+TEST_P(BackOverQuestionHostTest, CancelsTheDialogOnTopNotTheQuestionItCovers) {
   const Band provQuestion{UiGetString(17, 3), UiGetString(17, 4), u""};
   std::vector<std::string> frames;
   auto frame = [&](const char* step) {
@@ -589,42 +628,22 @@ TEST_P(BackOverQuestionHostTest, CancelsTheDialogOnTopNotTheQuestionItCovers) {
   size_t left = 0;
   bool provAlive = false;
   int waits = 0;
-  Result r = Run({[&] {
-                    if (!popups() || !PopupShowingMark || ++waits <= 5) return false;
-                    QTest::keyClick(QtHostDisplayWindow(), alert ? Qt::Key_F3 : Qt::Key_F9);
-                    return true;
-                  },
-                  [&] {
-                    if (popups()) return false;
-                    Settle();
-                    SendPush();
-                    return true;
-                  },
-                  [&] {
-                    if (!PopupShowingMark || !TskmanFind(Mod::Provisioning)) return false;
-                    Settle();
-                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Home);
-                    waits = 0;
-                    return true;
-                  },
-                  [&] {
-                    Settle();
-                    if (popups() < 2 || ++waits < 5) return false;
-                    frame("covered");
-                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Backspace);
-                    waits = 0;
-                    return true;
-                  },
-                  [&] {
-                    Settle();
-                    if (++waits < 10) return false;
-                    frame("back");
-                    after = BandShown();
-                    left = popups();
-                    provAlive = TskmanFind(Mod::Provisioning) != nullptr;
-                    return true;
-                  }});
-  EXPECT_EQ(r, kUiStartFinished);
+  std::vector<Stage> stages = UpToCovered();
+  stages.push_back([&] {
+    frame("covered");
+    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Backspace);
+    return true;
+  });
+  stages.push_back([&] {
+    Settle();
+    if (++waits < 10) return false;
+    frame("back");
+    after = BandShown();
+    left = Popups();
+    provAlive = TskmanFind(Mod::Provisioning) != nullptr;
+    return true;
+  });
+  EXPECT_EQ(Run(stages), kUiStartFinished);
   EXPECT_EQ(left, 1u);
   EXPECT_TRUE(provAlive);
   EXPECT_EQ(after, provQuestion);
@@ -633,54 +652,11 @@ TEST_P(BackOverQuestionHostTest, CancelsTheDialogOnTopNotTheQuestionItCovers) {
 INSTANTIATE_TEST_SUITE_P(ScriptPopups, BackOverQuestionHostTest,
                          ::testing::Values("confirm('Go on?')", "alert('Done')"));
 
-// The window closes while a script's dialog covers the provisioning
-// question: both go, with the script and the document, and the engine stops
-// cleanly.
-class StopWithDialogOverQuestionHostTest : public ProvHostTest,
-                                           public ::testing::WithParamInterface<const char*> {};
+// The window closes with both showing: both go, with the script and the
+// document, and the engine stops cleanly.
+using StopWithDialogOverQuestionHostTest = DialogOverQuestionHostTest;
 TEST_P(StopWithDialogOverQuestionHostTest, BothGoWithTheWindow) {
-  WriteIniWithDefaultSkin(std::string(kFonts) + "[Operation]\nURL=file:///test/wta.wmlsc#" +
-                          GetParam() + "\n");
-  std::filesystem::create_directories("romfiles/test");
-  std::filesystem::copy_file(QOR_WMLS_DATA "/wta.wmlsc", "romfiles/test/wta.wmlsc");
-  const bool prompt = std::string(GetParam()).rfind("prompt", 0) == 0;
-  const bool alert = std::string(GetParam()).rfind("alert", 0) == 0;
-  auto popups = [] {
-    size_t n = 0;
-    for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) n += t->id == Mod::Popup;
-    return n;
-  };
-  auto textUp = [] {
-    TextInputWindow* w = QtTextInputWindow();
-    return w && w->isVisible();
-  };
-  int waits = 0;
-  Result r = Run({[&] {
-                    if (!popups() || !(PopupShowingMark || textUp()) || ++waits <= 5) return false;
-                    if (prompt)
-                      QTest::keyClick(QtTextInputWindow()->editor(), Qt::Key_Return);
-                    else
-                      QTest::keyClick(QtHostDisplayWindow(), alert ? Qt::Key_F3 : Qt::Key_F9);
-                    return true;
-                  },
-                  [&] {
-                    if (popups()) return false;
-                    Settle();
-                    SendPush();
-                    return true;
-                  },
-                  [&] {
-                    if (!PopupShowingMark || !TskmanFind(Mod::Provisioning)) return false;
-                    Settle();
-                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Home);
-                    waits = 0;
-                    return true;
-                  },
-                  [&] {
-                    Settle();
-                    return popups() == 2 && ++waits >= 5;
-                  }});
-  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(Run(UpToCovered()), kUiStartFinished);
 }
 INSTANTIATE_TEST_SUITE_P(ScriptPopups, StopWithDialogOverQuestionHostTest,
                          ::testing::Values("confirm('Go on?')", "alert('Done')",
