@@ -561,3 +561,105 @@ INSTANTIATE_TEST_SUITE_P(ScriptPopups, CoveredQuestionHostTest,
 
 }  // namespace
 
+namespace {
+
+// A script's dialog (the call in the parameter) that Home opens over the
+// provisioning question: the stages up to both showing, the start's own
+// dialog answered first.
+class DialogOverQuestionHostTest : public ProvHostTest,
+                                   public ::testing::WithParamInterface<const char*> {
+ protected:
+  static size_t Popups() {
+    size_t n = 0;
+    for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) n += t->id == Mod::Popup;
+    return n;
+  }
+  std::vector<Stage> UpToCovered() {
+    WriteIniWithDefaultSkin(std::string(kFonts) + "[Operation]\nURL=file:///test/wta.wmlsc#" +
+                            GetParam() + "\n");
+    std::filesystem::create_directories("romfiles/test");
+    std::filesystem::copy_file(QOR_WMLS_DATA "/wta.wmlsc", "romfiles/test/wta.wmlsc");
+    const std::string call = GetParam();
+    const bool prompt = call.rfind("prompt", 0) == 0, alert = call.rfind("alert", 0) == 0;
+    auto textUp = [] {
+      TextInputWindow* w = QtTextInputWindow();
+      return w && w->isVisible();
+    };
+    return {[=, this] {
+              if (!Popups() || !(PopupShowingMark || textUp()) || ++waits_ <= 5) return false;
+              if (prompt)
+                QTest::keyClick(QtTextInputWindow()->editor(), Qt::Key_Return);
+              else
+                QTest::keyClick(QtHostDisplayWindow(), alert ? Qt::Key_F3 : Qt::Key_F9);
+              return true;
+            },
+            [this] {
+              if (Popups()) return false;
+              Settle();
+              SendPush();
+              return true;
+            },
+            [this] {
+              if (!PopupShowingMark || !TskmanFind(Mod::Provisioning)) return false;
+              Settle();
+              QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Home);
+              waits_ = 0;
+              return true;
+            },
+            [this] {
+              Settle();
+              return Popups() == 2 && ++waits_ >= 5;
+            }};
+  }
+  int waits_ = 0;
+};
+
+// The back key cancels what the user sees, the dialog, and the question
+// comes back with its labels, still waiting for its answer.
+using BackOverQuestionHostTest = DialogOverQuestionHostTest;
+TEST_P(BackOverQuestionHostTest, CancelsTheDialogOnTopNotTheQuestionItCovers) {
+  const Band provQuestion{UiGetString(17, 3), UiGetString(17, 4), u""};
+  std::vector<std::string> frames;
+  auto frame = [&](const char* step) {
+    std::string why;
+    if (!whole::SameAsRedraw(&why)) frames.push_back(std::string(step) + ": " + why);
+  };
+  Band after{};
+  size_t left = 0;
+  bool provAlive = false;
+  int waits = 0;
+  std::vector<Stage> stages = UpToCovered();
+  stages.push_back([&] {
+    frame("covered");
+    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Backspace);
+    return true;
+  });
+  stages.push_back([&] {
+    Settle();
+    if (++waits < 10) return false;
+    frame("back");
+    after = BandShown();
+    left = Popups();
+    provAlive = TskmanFind(Mod::Provisioning) != nullptr;
+    return true;
+  });
+  EXPECT_EQ(Run(stages), kUiStartFinished);
+  EXPECT_EQ(left, 1u);
+  EXPECT_TRUE(provAlive);
+  EXPECT_EQ(after, provQuestion);
+  EXPECT_EQ(frames, std::vector<std::string>{});
+}
+INSTANTIATE_TEST_SUITE_P(ScriptPopups, BackOverQuestionHostTest,
+                         ::testing::Values("confirm('Go on?')", "alert('Done')"));
+
+// The window closes with both showing: both go, with the script and the
+// document, and the engine stops cleanly.
+using StopWithDialogOverQuestionHostTest = DialogOverQuestionHostTest;
+TEST_P(StopWithDialogOverQuestionHostTest, BothGoWithTheWindow) {
+  EXPECT_EQ(Run(UpToCovered()), kUiStartFinished);
+}
+INSTANTIATE_TEST_SUITE_P(ScriptPopups, StopWithDialogOverQuestionHostTest,
+                         ::testing::Values("confirm('Go on?')", "alert('Done')",
+                                           "prompt('Name?','x')"));
+
+}  // namespace

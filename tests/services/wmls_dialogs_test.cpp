@@ -4,9 +4,12 @@
 // host's text entry, or closed under the script.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "browser/benvar.h"
@@ -406,6 +409,233 @@ TEST_F(WmlsCoveredPopupTest, AQuestionClosedUnderTheScriptsDialogDoesNotAnswerIt
     Pump();
     EXPECT_EQ(HeapGetStats().freeBytes, before);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Three popups of three modules open at once: another module's question,
+// the script's dialog and a third module's message or text entry, opened in
+// every order, then taken away one step at a time in every order and every
+// way (answered, the oldest closed by another module, the requester's end).
+// After each step the popup on top holds the screen, its window is the
+// active one, the windows under it lead back to the page's through what each
+// covered, and the band shows its labels; each answer reaches the requester
+// that still stands, and nothing is left on the heap at the end.
+class WmlsPopupStackTest : public WmlsDialogsTest {
+ protected:
+  enum Who { kOther, kScript, kThird };
+  enum Act { kAnswer, kEnd, kCloseOldest };
+  struct Shown {
+    TskmanRef popup{};
+    std::u16string left, right;
+  };
+  struct Case {
+    const char* call;
+    bool thirdText;
+    std::vector<Who> order;
+  };
+
+  static PopupRequest* RequestOf(const TskmanRef& p) {
+    TskmanTask* t = TskmanRefTask(p);
+    return t ? static_cast<PopupRequest*>(t->context) : nullptr;
+  }
+  std::pair<std::u16string, std::u16string> Band() const {
+    std::pair<std::u16string, std::u16string> band;
+    for (const UiLogEntry& e : *gUiLog) {
+      if (e.message == PwlEvent::ClearLabels) band = {};
+      if (e.message == PwlEvent::Label) band.first = e.text1;
+      if (e.message == PwlEvent::Labels) band = {e.text1, e.text2};
+    }
+    return band;
+  }
+  void Open(Who who, const Case& c) {
+    if (who == kScript) {
+      Start(c.call);
+    } else if (who == kOther) {
+      ASSERT_EQ(PopupConfirm(u"Other?", nullptr, nullptr, requester[kOther]->task()), kOk);
+      Pump();
+    } else if (c.thirdText) {
+      ASSERT_EQ(PopupInput(u"PIN?", nullptr, nullptr, 0, requester[kThird]->task()), kOk);
+      Pump();
+    } else {
+      ASSERT_EQ(PopupMessage(u"Third", requester[kThird]->task()), kOk);
+      Pump();
+    }
+    TskmanTask* newest = nullptr;
+    for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t))
+      if (t->id == Mod::Popup) newest = t;
+    ASSERT_NE(newest, nullptr);
+    shown[who].popup = TskmanRefOf(newest);
+    std::tie(shown[who].left, shown[who].right) = Band();
+  }
+  // What the screen, the active window and the band say, against the popups
+  // that stand, oldest first.
+  void ExpectTopHolds(const std::string& step) {
+    SCOPED_TRACE(step);
+    std::vector<PopupRequest*> windowed;
+    std::vector<Who> whose;
+    for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) {
+      if (t->id != Mod::Popup) continue;
+      auto* r = static_cast<PopupRequest*>(t->context);
+      if (r && r->window) {
+        windowed.push_back(r);
+        for (Who w : {kOther, kScript, kThird})
+          if (TskmanRefTask(shown[w].popup) == t) whose.push_back(w);
+      }
+    }
+    PwlWindow* active = nullptr;
+    PwlGetActiveWindow(&active);
+    PwlWindow* below = root;
+    for (size_t i = 0; i < windowed.size(); ++i) {
+      EXPECT_EQ(windowed[i]->saved, below) << "popup " << i << " does not lead back to the one under it";
+      EXPECT_EQ(below->hidden, 1u) << "a covered window shows";
+      below = windowed[i]->window;
+    }
+    EXPECT_EQ(active, below) << "the active window is not the top popup's";
+    EXPECT_EQ(active->hidden, 0u);
+    ASSERT_EQ(whose.size(), windowed.size());
+    const auto band = Band();
+    if (windowed.empty()) {
+      EXPECT_EQ(band, (std::pair<std::u16string, std::u16string>{})) << "labels left behind";
+    } else {
+      const Shown& top = shown[whose.back()];
+      EXPECT_EQ(band, std::make_pair(top.left, top.right)) << "the band is not the top popup's";
+    }
+    EXPECT_EQ(PopupShowingMark, windowed.empty() ? 0u : 1u);
+  }
+  bool Applies(Who who, Act act) const {
+    if (act == kCloseOldest) return TskmanFind(Mod::Popup) != nullptr;
+    if (act == kAnswer) return TskmanRefAlive(shown[who].popup);
+    if (who == kScript) return TskmanRefAlive(shown[kScript].popup) && Ends() == 0;
+    // A requester that ends after its popup went changes nothing here.
+    return requester[who] != nullptr && TskmanRefAlive(shown[who].popup);
+  }
+  void Do(Who who, Act act) {
+    if (act == kCloseOldest) {
+      PopupClose();
+    } else if (act == kEnd && who == kScript) {
+      TskmanPost(WmlsScriptTaskOf(task), WmlsMsg::Abort, 0, 0);
+    } else if (act == kEnd) {
+      requester[who].reset();
+    } else if (PopupRequest* r = RequestOf(shown[who].popup); r && r->kind == PopupKind::Text) {
+      auto* input = static_cast<InputSession*>(TiwOpenSession());
+      ASSERT_NE(input, nullptr);
+      ASSERT_EQ(InputSessionSubmitText(input, u"Lee"), kOk);
+      InputSessionClose(input);
+    } else {
+      TskmanPost(shown[who].popup.task, PwlEvent::PopupCommand, PopupCmd::Accept, 0);
+    }
+    Pump();
+    WatchTicks();
+  }
+  // Runs one opening and one sequence of steps; the sequence is extended in
+  // `next` with every step that applied at its end (empty: all gone).
+  void RunOne(const Case& c, const std::vector<std::pair<Who, Act>>& steps,
+              std::vector<std::pair<Who, Act>>* next) {
+    WmlsScriptTaskDestroy(&task);
+    BenClearVars(&browser);
+    Pump();
+    ASSERT_EQ(WmlsScriptTaskCreate(&task, scriptOwner->task(), &browser, session), kOk);
+    Pump();
+    const uint32_t before = HeapGetStats().freeBytes;
+    // The band starts empty: the runs before left nothing in it.
+    ASSERT_EQ(Band(), (std::pair<std::u16string, std::u16string>{}));
+    gUiLog->clear();
+    // A text entry's answer is the receiver's to free.
+    const auto takeText = [](Recorder&, const Received& m) {
+      if (m.message == PwlEvent::PopupAnswer && m.arg2) {
+        void* text = reinterpret_cast<void*>(m.arg1);
+        MemFree(&text);
+      }
+      return kOk;
+    };
+    requester[kOther] = std::make_unique<Recorder>(Mod::Provisioning);
+    requester[kThird] = std::make_unique<Recorder>(Mod::Performance,
+                                                   c.thirdText ? Recorder::React(takeText) : nullptr);
+    Pump();
+    for (Who w : c.order) {
+      Open(w, c);
+      if (HasFatalFailure()) return;
+    }
+    ExpectTopHolds("opened");
+    std::string trail;
+    bool answered[3] = {};
+    for (const auto& [who, act] : steps) {
+      trail += std::to_string(who) + std::to_string(act) + " ";
+      if (!Applies(who, act)) return;
+      if (act == kAnswer && requester[who]) answered[who] = true;
+      Do(who, act);
+      if (HasFatalFailure()) return;
+      ExpectTopHolds(trail);
+      EXPECT_LE(Ends(), 1u) << trail;
+    }
+    next->clear();
+    for (Who w : {kOther, kScript, kThird})
+      for (Act a : {kAnswer, kEnd})
+        if (Applies(w, a)) next->push_back({w, a});
+    if (Applies(kOther, kCloseOldest)) next->push_back({kOther, kCloseOldest});
+    if (!next->empty()) {
+      // Left for the longer sequences; this one is cleaned up here.
+      while (TskmanFind(Mod::Popup)) {
+        PopupClose();
+        Pump();
+      }
+      WatchTicks();
+    } else {
+      EXPECT_EQ(Ends(), 1u) << trail << ": the script did not end once";
+      for (Who w : {kOther, kThird}) {
+        if (requester[w]) {
+          EXPECT_EQ(requester[w]->Count(PwlEvent::PopupAnswer), answered[w] ? 1u : 0u) << trail;
+        }
+      }
+    }
+    requester[kOther].reset();
+    requester[kThird].reset();
+    BenClearVars(&browser);
+    Pump();
+    EXPECT_EQ(HeapGetStats().freeBytes, before) << trail;
+  }
+
+  std::unique_ptr<Recorder> requester[3];
+  Shown shown[3];
+};
+
+TEST_F(WmlsPopupStackTest, EveryOrderOfOpeningAndClosingLeavesTheTopInCharge) {
+  std::vector<Case> cases;
+  const std::vector<std::vector<Who>> orders = {
+      {kOther, kScript, kThird}, {kOther, kThird, kScript}, {kScript, kOther, kThird},
+      {kScript, kThird, kOther}, {kThird, kOther, kScript}, {kThird, kScript, kOther}};
+  for (const char* call : {"confirm('Sure?')", "alert('Done')", "prompt('Name?','Kim')"})
+    for (bool thirdText : {false, true})
+      if (!(thirdText && std::string(call).rfind("prompt", 0) == 0))
+        for (const auto& order : orders) cases.push_back({call, thirdText, order});
+  size_t runs = 0;
+  const char* only = std::getenv("QOR_STACK_CASE");
+  for (size_t k = 0; k < cases.size(); ++k) {
+    const Case& c = cases[k];
+    if (only && std::to_string(k) != only) continue;
+    std::string name = std::string(c.call) + (c.thirdText ? " text" : " message") + " order";
+    for (Who w : c.order) name += " " + std::to_string(w);
+    SCOPED_TRACE(name);
+    std::vector<std::vector<std::pair<Who, Act>>> todo = {{}};
+    while (!todo.empty()) {
+      std::vector<std::pair<Who, Act>> steps = std::move(todo.back());
+      todo.pop_back();
+      std::vector<std::pair<Who, Act>> next;
+      for (auto& s : shown) s = {};
+      RunOne(c, steps, &next);
+      ++runs;
+      if (HasFailure()) return;
+      for (const auto& n : next) {
+        auto longer = steps;
+        longer.push_back(n);
+        todo.push_back(std::move(longer));
+      }
+    }
+  }
+  std::printf("%zu runs\n", runs);
 }
 
 }  // namespace
