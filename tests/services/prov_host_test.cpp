@@ -586,6 +586,69 @@ INSTANTIATE_TEST_SUITE_P(ScriptPopups, CoveredQuestionHostTest,
                          ::testing::Values("confirm('Go on?')", "alert('Done')",
                                            "prompt('Name?','x')"));
 
+// The question pushed over the start's confirm and accepted: its PIN's
+// window comes up over the confirm, whose labels stay out of the band until
+// the PIN is entered and the confirm's keys act again.
+TEST_F(ProvHostTest, ThePinOverAScriptsConfirmLeavesTheBandToTheConfirm) {
+  WriteIniWithDefaultSkin(std::string(kFonts) +
+                          "[Operation]\nURL=file:///test/wta.wmlsc#confirm('Go on?')\n");
+  std::filesystem::create_directories("romfiles/test");
+  std::filesystem::copy_file(QOR_WMLS_DATA "/wta.wmlsc", "romfiles/test/wta.wmlsc");
+  auto popups = [] {
+    size_t n = 0;
+    for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) n += t->id == Mod::Popup;
+    return n;
+  };
+  auto textUp = [] {
+    TextInputWindow* w = QtTextInputWindow();
+    return w && w->isVisible();
+  };
+  const Band confirm{u"yes", u"no", u""};
+  const std::u16string typing = UiGetString(13, 2);
+  std::vector<std::string> frames;
+  auto frame = [&](const char* step) {
+    std::string why;
+    if (!whole::SameAsRedraw(&why)) frames.push_back(std::string(step) + ": " + why);
+  };
+  Band whilePin{}, after{};
+  bool drawnWhilePin = true, drawnAfter = false;
+  int waits = 0;
+  Result r = Run({[&] {
+                    if (!PopupShowingMark || ++waits < 5) return false;
+                    SendPush();
+                    return true;
+                  },
+                  [&] {
+                    if (popups() != 2 || !TskmanFind(Mod::Provisioning)) return false;
+                    Settle();
+                    frame("question");
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F3);
+                    return true;
+                  },
+                  [&] {
+                    Settle();
+                    if (!textUp() || BandShown().title != typing) return false;
+                    frame("pin");
+                    whilePin = BandShown();
+                    drawnWhilePin = LabelsDrawn();
+                    return EnterPin();
+                  },
+                  [&] {
+                    if (textUp() || TskmanFind(Mod::Provisioning) || popups() != 1) return false;
+                    Settle();
+                    frame("pin entered");
+                    after = BandShown();
+                    drawnAfter = LabelsDrawn();
+                    return true;
+                  }});
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(whilePin.title, typing);
+  EXPECT_FALSE(drawnWhilePin);
+  EXPECT_EQ(after, confirm);
+  EXPECT_TRUE(drawnAfter);
+  EXPECT_EQ(frames, std::vector<std::string>{});
+}
+
 }  // namespace
 
 namespace {
