@@ -51,6 +51,9 @@ void DrawLabels(UiWindow* ui) {
     BenDrawBevel(ui, kBenChromeInset, static_cast<int32_t>(ui->bottomBarHeight));
     BenDrawTitleBar(ui, ui->title, nullptr, 0);
   }
+  // While a text-input window is open the toolkit is modal and no handset
+  // key reaches what lies under it: its labels wait for the window to go.
+  if (PwlIsModal()) return;
   FontInstance* font = nullptr;
   if (PwlOpenBodyFont(&font, 2) != kOk) return;
   PwlSize band{};
@@ -205,10 +208,14 @@ Result UiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
       SetLabel(window, 1, 0);
       DrawLabels(window);
       return kOk;
+    case PwlEvent::InputOpened:
+      DrawLabels(window);
+      return kOk;
     case PwlEvent::InputClosed:
-      // The text-input window's title goes with it: the band keeps only
-      // the labels of what is on top.
-      window->title[0] = 0;
+      // A popup's text entry takes its window's title with it; an edit box
+      // keeps the edit title, its key being under it again. The labels of
+      // what is on top show again.
+      if (arg1) window->title[0] = 0;
       DrawLabels(window);
       return kOk;
     default:

@@ -122,8 +122,8 @@ Result InputSessionClose(InputSession* session) {
       session->closed = 1;
       session->editor = nullptr;
       TiwClose(nullptr);
-      if (TskmanTask* ui = popupEntry ? TskmanFind(Mod::Ui) : nullptr)
-        TskmanPost(ui, PwlEvent::InputClosed, 0, 0);
+      if (TskmanTask* ui = TskmanFind(Mod::Ui))
+        TskmanPost(ui, PwlEvent::InputClosed, popupEntry ? 1 : 0, 0);
     }
   }
   if (session->ownerSlot && *session->ownerSlot == session) *session->ownerSlot = nullptr;

@@ -115,9 +115,10 @@ constexpr uint32_t Label = 0x2a00,        // (UTF-16 label, 0): show one soft-ke
     // controls offer their soft-key labels and keys again.
     PopupUncovered = 0x2a13,              // (0, 0)
     InputOpened = 0x2a10,                 // (0, 0)
-    // To the UI task: a popup's text entry has closed; no control under it
-    // has the edit key the window's going left in the band.
-    InputClosed = 0x2a14;                 // (0, 0)
+    // To the UI task: a text-input window has closed; with 1, it was a
+    // popup's text entry, and no control under it has the edit key the
+    // window's going left in the band.
+    InputClosed = 0x2a14;                 // (1 popup entry / 0 control, 0)
 }  // namespace PwlEvent
 
 // The browser task's notice that a changed form field lost the focus:

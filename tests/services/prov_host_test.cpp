@@ -20,6 +20,7 @@
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
 #include "browser/bentask.h"
+#include "browser/bentitle.h"
 #include "browser/uiwindow.h"
 #include "host/platform/shell.h"
 #include "kernel/libc.h"
@@ -275,6 +276,17 @@ bool BandBlank() {
       if (screen.pixels[y * screen.pitch + x] != 0xFFFF) return false;
   return true;
 }
+// Whether a label is drawn: anything but white beside the title's box, at
+// either end of the band, where the two labels stand.
+bool LabelsDrawn() {
+  const ShellScreen& screen = ShellGetScreen();
+  for (int32_t y = screen.height - 16; y < screen.height; ++y)
+    for (int32_t x = 0; x < screen.width; ++x)
+      if ((x < kBenChromeInset || x >= screen.width - kBenChromeInset) &&
+          screen.pixels[y * screen.pitch + x] != 0xFFFF)
+        return true;
+  return false;
+}
 // The engine takes what waits (the host loop does not step it while a test acts).
 void Settle() {
   for (int i = 0; i < 100000 && TskmanPendingCount() > 0; ++i) TskmanStep();
@@ -472,7 +484,9 @@ INSTANTIATE_TEST_SUITE_P(QuestionAndPin, StopWhileAskedHostTest, ::testing::Valu
 
 // Soft keys and frames through a question covered by a script's prompt,
 // alert or confirm that Home opens, each answered, then the question
-// answered by its key.
+// answered by its key. While the prompt's text-input window is open no
+// handset key reaches what is under it: the band shows the window's title
+// and no label, and the question's come back when it closes.
 class CoveredQuestionHostTest : public ProvHostTest, public ::testing::WithParamInterface<const char*> {};
 TEST_P(CoveredQuestionHostTest, ComesBackWithItsLabelsAndEveryFrameIsAWholeRedraw) {
   WriteIniWithDefaultSkin(std::string(kFonts) + "[Operation]\nURL=file:///test/wta.wmlsc#" +
@@ -496,7 +510,13 @@ TEST_P(CoveredQuestionHostTest, ComesBackWithItsLabelsAndEveryFrameIsAWholeRedra
     return true;
   };
   const Band provQuestion{UiGetString(17, 3), UiGetString(17, 4), u""};
+  const std::u16string typing = UiGetString(13, 2);
   std::vector<Band> seen;
+  std::vector<bool> drawn;
+  auto see = [&] {
+    seen.push_back(BandShown());
+    drawn.push_back(LabelsDrawn());
+  };
   std::vector<std::string> frames;
   auto frame = [&](const char* step) {
     std::string why;
@@ -515,16 +535,19 @@ TEST_P(CoveredQuestionHostTest, ComesBackWithItsLabelsAndEveryFrameIsAWholeRedra
                     if (!PopupShowingMark || !TskmanFind(Mod::Provisioning)) return false;
                     Settle();
                     frame("question");
-                    seen.push_back(BandShown());
+                    see();
                     QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Home);
                     waits = 0;
                     return true;
                   },
                   [&] {
                     Settle();
-                    if (!(prompt ? textUp() : BandShown() != provQuestion) || ++waits < 5) return false;
+                    if (!(prompt ? textUp() && BandShown().title == typing
+                                 : BandShown() != provQuestion) ||
+                        ++waits < 5)
+                      return false;
                     frame("covered");
-                    seen.push_back(BandShown());
+                    see();
                     return answerTop();
                   },
                   [&] {
@@ -532,7 +555,7 @@ TEST_P(CoveredQuestionHostTest, ComesBackWithItsLabelsAndEveryFrameIsAWholeRedra
                     if (prompt ? textUp() : false) return false;
                     if (++waits < 10) return false;
                     frame("uncovered");
-                    seen.push_back(BandShown());
+                    see();
                     QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F3);
                     return true;
                   },
@@ -545,7 +568,7 @@ TEST_P(CoveredQuestionHostTest, ComesBackWithItsLabelsAndEveryFrameIsAWholeRedra
                     if (TskmanFind(Mod::Provisioning) || TskmanFind(Mod::Popup) || textUp()) return false;
                     Settle();
                     frame("pin cancelled");
-                    seen.push_back(BandShown());
+                    see();
                     return true;
                   }});
   EXPECT_EQ(r, kUiStartFinished);
@@ -553,11 +576,78 @@ TEST_P(CoveredQuestionHostTest, ComesBackWithItsLabelsAndEveryFrameIsAWholeRedra
   EXPECT_EQ(seen[0], provQuestion);
   EXPECT_EQ(seen[2], provQuestion);
   EXPECT_EQ(seen[3], (Band{u"", u"", u""}));
+  if (prompt) {
+    EXPECT_EQ(seen[1].title, typing);
+  }
+  EXPECT_EQ(drawn, (std::vector<bool>{true, !prompt, true, false}));
   EXPECT_EQ(frames, std::vector<std::string>{});
 }
 INSTANTIATE_TEST_SUITE_P(ScriptPopups, CoveredQuestionHostTest,
                          ::testing::Values("confirm('Go on?')", "alert('Done')",
                                            "prompt('Name?','x')"));
+
+// The question pushed over the start's confirm and accepted: its PIN's
+// window comes up over the confirm, whose labels stay out of the band until
+// the PIN is entered and the confirm's keys act again.
+TEST_F(ProvHostTest, ThePinOverAScriptsConfirmLeavesTheBandToTheConfirm) {
+  WriteIniWithDefaultSkin(std::string(kFonts) +
+                          "[Operation]\nURL=file:///test/wta.wmlsc#confirm('Go on?')\n");
+  std::filesystem::create_directories("romfiles/test");
+  std::filesystem::copy_file(QOR_WMLS_DATA "/wta.wmlsc", "romfiles/test/wta.wmlsc");
+  auto popups = [] {
+    size_t n = 0;
+    for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) n += t->id == Mod::Popup;
+    return n;
+  };
+  auto textUp = [] {
+    TextInputWindow* w = QtTextInputWindow();
+    return w && w->isVisible();
+  };
+  const Band confirm{u"yes", u"no", u""};
+  const std::u16string typing = UiGetString(13, 2);
+  std::vector<std::string> frames;
+  auto frame = [&](const char* step) {
+    std::string why;
+    if (!whole::SameAsRedraw(&why)) frames.push_back(std::string(step) + ": " + why);
+  };
+  Band whilePin{}, after{};
+  bool drawnWhilePin = true, drawnAfter = false;
+  int waits = 0;
+  Result r = Run({[&] {
+                    if (!PopupShowingMark || ++waits < 5) return false;
+                    SendPush();
+                    return true;
+                  },
+                  [&] {
+                    if (popups() != 2 || !TskmanFind(Mod::Provisioning)) return false;
+                    Settle();
+                    frame("question");
+                    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F3);
+                    return true;
+                  },
+                  [&] {
+                    Settle();
+                    if (!textUp() || BandShown().title != typing) return false;
+                    frame("pin");
+                    whilePin = BandShown();
+                    drawnWhilePin = LabelsDrawn();
+                    return EnterPin();
+                  },
+                  [&] {
+                    if (textUp() || TskmanFind(Mod::Provisioning) || popups() != 1) return false;
+                    Settle();
+                    frame("pin entered");
+                    after = BandShown();
+                    drawnAfter = LabelsDrawn();
+                    return true;
+                  }});
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(whilePin.title, typing);
+  EXPECT_FALSE(drawnWhilePin);
+  EXPECT_EQ(after, confirm);
+  EXPECT_TRUE(drawnAfter);
+  EXPECT_EQ(frames, std::vector<std::string>{});
+}
 
 }  // namespace
 
