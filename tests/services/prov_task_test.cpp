@@ -456,15 +456,6 @@ class ProvOverScriptTest : public ProvTaskTest {
     TskmanTask* popup = PopupFindFor(TskmanRefOf(TskmanFind(Mod::Provisioning)));
     return popup ? static_cast<PopupRequest*>(popup->context) : nullptr;
   }
-  std::pair<std::u16string, std::u16string> Band() const {
-    std::pair<std::u16string, std::u16string> band;
-    for (const UiLogEntry& e : *gUiLog) {
-      if (e.message == PwlEvent::ClearLabels) band = {};
-      if (e.message == PwlEvent::Label) band.first = e.text1;
-      if (e.message == PwlEvent::Labels) band = {e.text1, e.text2};
-    }
-    return band;
-  }
   PwlWindow* Active() const {
     PwlWindow* active = nullptr;
     PwlGetActiveWindow(&active);
