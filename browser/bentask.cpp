@@ -546,6 +546,8 @@ void ForgetInLinkTasks(BenBrowser* browser) {
 }
 
 void EndBrowser(TskmanTask* task, BenBrowser* browser) {
+  // Named while it stands: its consent popup is found by it once it has gone.
+  const TskmanRef self = TskmanRefOf(task);
   TskmanTakeEvents(task, TakeLeftover, browser);
   TskmanDestroyTask(task);
   if (!browser) return;
@@ -553,7 +555,8 @@ void EndBrowser(TskmanTask* task, BenBrowser* browser) {
   UrlSetBrowser(nullptr);
   ForgetInLinkTasks(browser);
   PopupWatchStop(&gConsentWatch);
-  if (browser->asking) PopupClose();
+  // Its own question: another module's may show under it, and stays.
+  if (browser->asking) PopupCloseFor(self);
   browser->asking = 0;
   while (WtaiConsentRecord* record = PopConsent(browser)) Decide(record, 0);
   EndWtaContext(browser);

@@ -255,6 +255,19 @@ void Command(PopupRequest* r, uint32_t command) {
   }
 }
 
+// Takes the popup away without an answer: a text entry's host window
+// first, then the popup itself.
+void Close(TskmanTask* task) {
+  void* context = nullptr;
+  TskmanGetContext(&context, task);
+  auto* r = static_cast<PopupRequest*>(context);
+  if (r && r->session) {
+    InputSessionClose(r->session);
+    r->session = nullptr;
+  }
+  TskmanSend(task, TskMsg::Stop2, 0, 0);
+}
+
 }  // namespace
 
 Result PopupMessage(const char16_t* text, TskmanTask* reply) {
@@ -357,16 +370,23 @@ Result PopupInput(const char16_t* prompt, const char16_t* initial, const char16_
 }
 
 void PopupClose() {
-  TskmanTask* task = TskmanFind(Mod::Popup);
-  if (!task) return;
-  void* context = nullptr;
-  TskmanGetContext(&context, task);
-  auto* r = static_cast<PopupRequest*>(context);
-  if (r && r->session) {
-    InputSessionClose(r->session);
-    r->session = nullptr;
+  if (TskmanTask* task = TskmanFind(Mod::Popup)) Close(task);
+}
+
+void PopupCloseFor(const TskmanRef& requester) {
+  if (TskmanTask* task = PopupFindFor(requester)) Close(task);
+}
+
+TskmanTask* PopupFindFor(const TskmanRef& requester) {
+  // A name that never stood (serial 0) is also what a popup asked for with
+  // no reply task carries: it names no requester.
+  if (!requester.serial) return nullptr;
+  TskmanTask* found = nullptr;
+  for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) {
+    if (t->id != Mod::Popup || t->handler != PopupTaskHandler || !t->context) continue;
+    if (static_cast<const PopupRequest*>(t->context)->replyTask == requester) found = t;
   }
-  TskmanSend(task, TskMsg::Stop2, 0, 0);
+  return found;
 }
 
 void PopupConfirmYes(PwlControl*, uintptr_t request) {

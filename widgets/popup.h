@@ -2,8 +2,8 @@
 // one button, a confirmation with two, a list menu and a text entry; each
 // open popup is a task of its own with one PopupRequest as its context. The
 // caller names a reply task, which receives exactly one answer, 0x2a09
-// (value, flag), unless the popup is closed without one (PopupClose, or a
-// build that failed).
+// (value, flag), unless the popup is closed without one (PopupClose,
+// PopupCloseFor, or a build that failed).
 #pragma once
 #include <cstdint>
 
@@ -99,10 +99,21 @@ Result PopupListMenu(const char16_t* title, const PopupListItem* items, uint32_t
 Result PopupInput(const char16_t* prompt, const char16_t* initial, const char16_t* mask,
                   uint32_t mode, TskmanTask* reply);
 // Closes the open popup without an answer; nothing when there is none.
+// Popups stack (another module's question may show under a requester's
+// own), and this takes the oldest: a requester giving up its own question
+// closes it with PopupCloseFor.
 void PopupClose();
+// Closes, without an answer, the newest popup whose answer goes to the task
+// named by `requester`; nothing when it has none. The name may be kept from
+// a task that has already ended: it matches the popups that task asked for
+// and no task made since in its record.
+void PopupCloseFor(const TskmanRef& requester);
+// The newest popup task whose answer goes to the task named by `requester`;
+// null when there is none.
+TskmanTask* PopupFindFor(const TskmanRef& requester);
 
 // A requester's watch over the popup it waits on. A popup that goes without
-// an answer (its build failed, or PopupClose took it) tells nobody, so the
+// an answer (its build failed, or a close took it) tells nobody, so the
 // requester looks for itself: once after the popup's start, then on a timer
 // while it stands.
 struct PopupWatch {

@@ -1,25 +1,11 @@
 // A requester's watch over the popup it waits on.
 #include "widgets/popup.h"
 
-namespace {
-
-// The newest popup that answers `requester`: another module's question may
-// already show under it, and is not the requester's to wait on or close.
-TskmanTask* PopupOf(TskmanTask* requester) {
-  const TskmanRef reply = TskmanRefOf(requester);
-  TskmanTask* found = nullptr;
-  for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t)) {
-    if (t->id != Mod::Popup || t->handler != PopupTaskHandler || !t->context) continue;
-    if (static_cast<const PopupRequest*>(t->context)->replyTask == reply) found = t;
-  }
-  return found;
-}
-
-}  // namespace
-
 void PopupWatchStart(PopupWatch* w, TskmanTask* requester) {
   PopupWatchStop(w);
-  w->popup = TskmanRefOf(PopupOf(requester));
+  // The newest popup that answers the requester: another module's question
+  // may already show under it, and is not the requester's to wait on.
+  w->popup = TskmanRefOf(PopupFindFor(TskmanRefOf(requester)));
   w->requester = requester;
   ++w->serial;
   // Behind the popup's start: a build that failed has already taken it.

@@ -507,8 +507,9 @@ Result ProvRelease(UrlModuleContext*, UrlLoad* load) {
   if (c->popupShowing && c->task) {
     // The popup may have answered already, its answer (a PIN text) on its
     // way to the task: the task frees the context, and what the answer
-    // carries, at the next message, which this post makes sure of.
-    PopupClose();
+    // carries, at the next message, which this post makes sure of. Only the
+    // task's own question goes: another module's may show under it.
+    PopupCloseFor(TskmanRefOf(c->task));
     c->closed = 1;
     c->load = nullptr;
     c->stepper = nullptr;

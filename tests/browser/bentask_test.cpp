@@ -30,6 +30,7 @@
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/uistring.h"
+#include "services/provisioning/prov.h"
 #include "services/service_rows.h"
 #include "services/wmlscript/wmls_script_task.h"
 #include "services/wtai/wtai.h"
@@ -1087,6 +1088,73 @@ TEST_F(ConsentTest, AQuestionForATaskThatHasEndedIsStillFreed) {
   Press(UiCmd::Soft1);
   EXPECT_FALSE(PopupOpen());
   EXPECT_TRUE(Decisions().empty());
+}
+
+// A pushed document's question, which stands apart from the window, already
+// shows when a consent question opens over it, and the window ends: the
+// consent goes with the browser and is refused, and provisioning's question
+// is on top again, its window the active one, its answer provisioning's.
+TEST_F(ConsentTest, TheWindowEndingOverAnotherModulesQuestionClosesOnlyItsConsent) {
+  ServiceRowsInstall();
+  FetchDriver driver;
+  driver.Serve("/prov", FetchFile(QOR_WMLS_DATA "/../wbxml/prov.wbxml",
+                                  "application/vnd.wap.connectivity-wbxml"));
+  Recorder starter(Mod::TestCode), requester(Mod::TestHarness);
+  Pump();
+  ASSERT_EQ(ConfigStart(starter.task()), kOk);
+  UrlTaskContext* urlTask = nullptr;
+  UrlSession* session = nullptr;
+  ASSERT_EQ(UrlStartTask(&urlTask, starter.task()), kOk);
+  // In its own URL task, as push delivery loads it: the window's ends with the window.
+  ASSERT_EQ(UrlSessionCreateWith(&session, requester.task(), starter.task()), kOk);
+  Pump();
+  const auto question = []() -> PopupRequest* {
+    TskmanTask* popup = PopupFindFor(TskmanRefOf(TskmanFind(Mod::Provisioning)));
+    return popup ? static_cast<PopupRequest*>(popup->context) : nullptr;
+  };
+  const auto active = [] {
+    PwlWindow* window = nullptr;
+    PwlGetActiveWindow(&window);
+    return window;
+  };
+  UrlRequestRec* request = nullptr;
+  ASSERT_EQ(UrlRequest(session, "qortest://h/prov", 0, nullptr, &request, 0, requester.task(), 0), kOk);
+  // The load steps on while it waits: the ring does not drain.
+  for (int i = 0; i < 100000 && !(question() && question()->window); ++i) TskmanStep();
+  ASSERT_NE(question(), nullptr);
+  PopupRequest* asked = question();
+  const TskmanRef provPopup = TskmanRefOf(asked->popupTask);
+  Ask(Record(u"전화를 거시겠습니까?", 0));
+  ASSERT_NE(TskmanFind(Mod::Popup), nullptr);
+  ASSERT_NE(active(), asked->window) << "the consent is not on top";
+  EndWindow();
+  Pump();
+  EXPECT_EQ(Decisions(), std::vector<uintptr_t>{0});
+  ASSERT_TRUE(TskmanRefAlive(provPopup)) << "provisioning's question was closed";
+  EXPECT_EQ(TskmanFind(Mod::Popup), provPopup.task) << "the consent stayed";
+  EXPECT_EQ(active(), asked->window) << "provisioning's question is not the active window";
+  EXPECT_EQ(asked->window->hidden, 0u);
+  EXPECT_EQ(PopupShowingMark, 1u);
+  ASSERT_NE(TskmanFind(Mod::Provisioning), nullptr);
+  // The user refuses the document: the load fails as cancelled.
+  TskmanPost(provPopup.task, PwlEvent::PopupCommand, PopupCmd::Cancel, 0);
+  Result end = 1;
+  for (int i = 0; i < 100000 && end == 1; ++i) {
+    TskmanStep();
+    for (const Received& r : requester.log)
+      if (r.message == UrlMsg::Failed) end = static_cast<Result>(r.arg2);
+  }
+  EXPECT_EQ(end, ProvCode::Cancelled);
+  EXPECT_EQ(TskmanFind(Mod::Popup), nullptr);
+  UrlRequestDone(session, request);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::Provisioning), nullptr);
+  UrlSessionDestroy(session);
+  UrlStopTask(urlTask);
+  Pump();
+  ConfigStop();
+  Pump();
+  ServiceRowsRemove();
 }
 
 // ---- page, back stack and forms ----------------------------------------------------------

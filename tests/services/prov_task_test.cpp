@@ -24,7 +24,9 @@
 #include "kernel/uistring.h"
 #include "services/provisioning/prov.h"
 #include "services/service_rows.h"
+#include "services/wmlscript/wmls_script_task.h"
 #include "tests/services/prov_support.h"
+#include "tests/services/wmls_harness.h"
 #include "tests/support/fetch_driver.h"
 #include "tests/support/temp_dir.h"
 #include "tests/widgets/fake_text_window.h"
@@ -418,6 +420,121 @@ TEST_F(ProvTaskTest, ALoadLetGoWhileItsConsentCoversAnotherPopupLeavesNothingToA
   }
   EXPECT_EQ(TskmanFind(Mod::Popup), nullptr);
   EXPECT_EQ(Access(), "");
+}
+
+// A script's dialog shows when a document's question (its consent, or the
+// PIN asked after it) opens over it, and the load is let go: the question
+// goes with the load, and the script's dialog is on top again, its window
+// the active one over the page's, the band its labels, and its answer the
+// script's.
+class ProvOverScriptTest : public ProvTaskTest {
+ protected:
+  void SetUp() override {
+    ProvTaskTest::SetUp();
+    if (HasFatalFailure()) return;
+    const std::vector<uint8_t> unit = WmlsReadUnit("wta");
+    FetchBody body;
+    body.body.assign(unit.begin(), unit.end());
+    body.contentType = "application/vnd.wap.wmlscriptc";
+    driver.Serve("/wta.wmlsc", body);
+    scriptOwner = std::make_unique<Recorder>(Mod::Performance);
+    Pump();
+    ASSERT_EQ(UrlSessionCreate(&scriptSession, scriptOwner->task()), kOk);
+    ASSERT_EQ(WmlsScriptTaskCreate(&script, scriptOwner->task(), &browser, scriptSession), kOk);
+    Pump();
+  }
+  void TearDown() override {
+    WmlsScriptTaskDestroy(&script);
+    if (scriptSession) UrlSessionDestroy(scriptSession);
+    Pump();
+    scriptOwner.reset();
+    BenClearVars(&browser);
+    ProvTaskTest::TearDown();
+  }
+  // The question the provisioning task has open; null when none.
+  static PopupRequest* Question() {
+    TskmanTask* popup = PopupFindFor(TskmanRefOf(TskmanFind(Mod::Provisioning)));
+    return popup ? static_cast<PopupRequest*>(popup->context) : nullptr;
+  }
+  PwlWindow* Active() const {
+    PwlWindow* active = nullptr;
+    PwlGetActiveWindow(&active);
+    return active;
+  }
+
+  std::unique_ptr<Recorder> scriptOwner;
+  UrlSession* scriptSession = nullptr;
+  WmlsScriptTask* script = nullptr;
+};
+
+TEST_F(ProvOverScriptTest, ALoadLetGoAtItsQuestionLeavesTheScriptsDialogOnTop) {
+  const auto macs = Macs();
+  const struct {
+    const char* name;
+    Headers headers;
+    bool pin;  // the consent is accepted and the PIN entry shows when let go
+  } cases[] = {
+      {"consent", {}, false},
+      {"pin", {{"sec", "1"}, {"mac", macs.at("userpin")}}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    BenClearVars(&browser);
+    scriptOwner->log.clear();
+    WmlsPostRun(script, "qortest://h/wta.wmlsc#confirm('Sure?')");
+    Pump();
+    TskmanTask* dialog = TskmanFind(Mod::Popup);
+    ASSERT_NE(dialog, nullptr);
+    const TskmanRef scriptPopup = TskmanRefOf(dialog);
+    auto* own = static_cast<PopupRequest*>(dialog->context);
+    ASSERT_NE(own->window, nullptr);
+    const auto labels = Band();
+    ASSERT_NE(labels, (std::pair<std::u16string, std::u16string>{}));
+
+    Serve(c.headers, 0);
+    UrlRequestRec* request = nullptr;
+    ASSERT_EQ(Load(&request), kOk);
+    for (int i = 0; i < 100000 && !(Question() && Question()->window); ++i) Step();
+    ASSERT_NE(Question(), nullptr);
+    ASSERT_EQ(Active(), Question()->window) << "the consent is not on top";
+    if (c.pin) {
+      TskmanPost(Question()->popupTask, PwlEvent::PopupCommand, PopupCmd::Accept, 0);
+      for (int i = 0; i < 100000 && !(Question() && Question()->kind == PopupKind::Text &&
+                                      TiwOpenSession());
+           ++i)
+        Step();
+      ASSERT_NE(Question(), nullptr);
+      ASSERT_NE(TiwOpenSession(), nullptr) << "the PIN entry does not show";
+    }
+    LetGo(request);
+    EXPECT_EQ(TskmanFind(Mod::Provisioning), nullptr);
+    EXPECT_EQ(TiwOpenSession(), nullptr) << "the PIN entry stayed";
+    ASSERT_TRUE(TskmanRefAlive(scriptPopup)) << "the script's dialog was closed";
+    EXPECT_EQ(TskmanFind(Mod::Popup), scriptPopup.task) << "another popup stands";
+    EXPECT_EQ(Active(), own->window) << "the script's dialog is not the active window";
+    EXPECT_EQ(own->window->hidden, 0u);
+    EXPECT_EQ(own->saved, root);
+    EXPECT_EQ(root->hidden, 1u);
+    EXPECT_EQ(Band(), labels) << "the band is not the script's dialog's";
+    EXPECT_EQ(PopupShowingMark, 1u);
+    EXPECT_EQ(scriptOwner->Count(WmlsMsg::End), 0u) << "the script went on";
+    // The user answers the script's dialog, and the script has the answer.
+    TskmanPost(scriptPopup.task, PwlEvent::PopupCommand, PopupCmd::Accept, 0);
+    Pump();
+    EXPECT_EQ(TskmanFind(Mod::Popup), nullptr);
+    EXPECT_EQ(scriptOwner->Count(WmlsMsg::End), 1u);
+    const char16_t* r = BenGetVar(&browser, u"r");
+    EXPECT_EQ(std::u16string(r ? r : u"(unset)"), u"true");
+    EXPECT_EQ(Active(), root);
+    EXPECT_EQ(Access(), "");
+    // Whatever a failure left is cleared for the next case.
+    while (TskmanFind(Mod::Popup)) {
+      PopupClose();
+      Pump();
+    }
+    Tick(static_cast<int>(kPopupWatchMs / kTskmanTickMs) + 1);
+    Pump();
+  }
 }
 
 // A pushed document: placed in the cache as push delivery leaves it, handed

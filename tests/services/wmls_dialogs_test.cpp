@@ -441,15 +441,6 @@ class WmlsPopupStackTest : public WmlsDialogsTest {
     TskmanTask* t = TskmanRefTask(p);
     return t ? static_cast<PopupRequest*>(t->context) : nullptr;
   }
-  std::pair<std::u16string, std::u16string> Band() const {
-    std::pair<std::u16string, std::u16string> band;
-    for (const UiLogEntry& e : *gUiLog) {
-      if (e.message == PwlEvent::ClearLabels) band = {};
-      if (e.message == PwlEvent::Label) band.first = e.text1;
-      if (e.message == PwlEvent::Labels) band = {e.text1, e.text2};
-    }
-    return band;
-  }
   void Open(Who who, const Case& c) {
     if (who == kScript) {
       Start(c.call);

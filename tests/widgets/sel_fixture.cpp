@@ -89,6 +89,16 @@ std::vector<UiLogEntry> SelFixture::UiEvents(uint32_t message) const {
   return out;
 }
 
+std::pair<std::u16string, std::u16string> SelFixture::Band() const {
+  std::pair<std::u16string, std::u16string> band;
+  for (const UiLogEntry& e : gUiEntries) {
+    if (e.message == PwlEvent::ClearLabels) band = {};
+    if (e.message == PwlEvent::Label) band.first = e.text1;
+    if (e.message == PwlEvent::Labels) band = {e.text1, e.text2};
+  }
+  return band;
+}
+
 PwlControl* SelFixture::MakeSelect(BenFormSelectRecord* record, int32_t x, int32_t y,
                                    int32_t right) {
   PwlControl* c = nullptr;

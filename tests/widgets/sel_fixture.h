@@ -2,6 +2,7 @@
 // browser task holding the variables.
 #pragma once
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "browser/benform_select.h"
@@ -34,6 +35,8 @@ class SelFixture : public PwlFixture {
   void SetUp() override;
   void TearDown() override;
   std::vector<UiLogEntry> UiEvents(uint32_t message) const;
+  // The labels the band shows, as the UI task was last told them.
+  std::pair<std::u16string, std::u16string> Band() const;
   std::vector<uint16_t> Screen() const { return platform->screen; }
   uint16_t Px(int32_t x, int32_t y) const { return platform->Pixel(x, y); }
   // Creates, binds (bound record) and places a select list.
