@@ -1157,16 +1157,23 @@ class PushMissedRuleTest : public PushUnreadInboxTest,
     std::sort(texts.begin(), texts.end());
     return texts;
   }
+  // Keeps the inbox and stops the services; what the rules make of that
+  // inbox with the row's push.
+  std::vector<std::string> KeepAndStop() {
+    const MissedRuleRow& row = GetParam();
+    KeepInbox();
+    std::vector<std::string> want = Texts();
+    if (row.gone) want.erase(std::find(want.begin(), want.end(), row.gone));
+    if (row.added) want.push_back(row.added);
+    std::sort(want.begin(), want.end());
+    StopServices();
+    return want;
+  }
 };
 
 TEST_P(PushMissedRuleTest, TheRulesReachWhatTheStartMissed) {
   const MissedRuleRow& row = GetParam();
-  KeepInbox();
-  std::vector<std::string> want = Texts();
-  if (row.gone) want.erase(std::find(want.begin(), want.end(), row.gone));
-  if (row.added) want.push_back(row.added);
-  std::sort(want.begin(), want.end());
-  StopServices();
+  const std::vector<std::string> want = KeepAndStop();
   ASSERT_NO_FATAL_FAILURE(StartMissingTheInbox(row.fault));
   ASSERT_TRUE(List("all").empty());
   PushDoc(row.doc);
@@ -1206,12 +1213,7 @@ class PushUnnotedRuleTest : public PushMissedRuleTest {};
 
 TEST_P(PushUnnotedRuleTest, AListedPushStillMeetsWhatTheStartMissed) {
   const MissedRuleRow& row = GetParam();
-  KeepInbox();
-  std::vector<std::string> want = Texts();
-  if (row.gone) want.erase(std::find(want.begin(), want.end(), row.gone));
-  if (row.added) want.push_back(row.added);
-  std::sort(want.begin(), want.end());
-  StopServices();
+  const std::vector<std::string> want = KeepAndStop();
   std::filesystem::copy_file("repository", "repository.base");
   ASSERT_NO_FATAL_FAILURE(StartMissingTheInbox(row.fault));
   UrlLoad* pushed = Cached(PushDoc(row.doc));
