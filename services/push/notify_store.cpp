@@ -231,11 +231,34 @@ Result CopyMissed(ConfigHandle* handle, const NotifyStoreMissed* missed, bool do
   return kOk;
 }
 
+// The listed messages that are written: push messages with their record
+// and connectivity documents.
+bool Writable(const UrlLoad* message) {
+  if (message->contentClass == kPushClass) return PushRecordOf(message) != nullptr;
+  return message->typeId == UrlType::ConnectivityWbxml;
+}
+
+// A listed push message that takes the place of a carried one. A listed
+// one came in this run, after every carried one, or was stored beside them,
+// where the rules let no two of one message stand (one an older inbox holds
+// twice keeps the one the rules prefer). So the rules stand between them as
+// in the inbox, also when the heap could not note the record they met: the
+// newer push is then not lost.
+bool ListedReplaces(UrlLoad* const* messages, uint32_t count, const PushRecord* carried) {
+  for (uint32_t i = 0; i < count; ++i) {
+    const PushRecord* record = PushRecordOf(messages[i]);
+    if (record && Writable(messages[i]) && NotifyRecordReplaces(record, carried)) return true;
+  }
+  return false;
+}
+
 // The rules the run met reach the missed messages: one that a noted record
-// replaces leaves the copy; the push records of the others are kept for the
-// listed messages. A record that does not read is carried as it is (the
-// next start skips it). Without memory to read one, kNotifyNoMemory.
-Result SiftCarried(Carried* carried, const NotifyStoreRuled* ruled) {
+// or a listed message replaces leaves the copy; the push records of the
+// others are kept for the listed messages. A record that does not read is
+// carried as it is (the next start skips it). Without memory to read one,
+// kNotifyNoMemory.
+Result SiftCarried(Carried* carried, const NotifyStoreRuled* ruled, UrlLoad* const* messages,
+                   uint32_t count) {
   uint32_t entries = 0;
   for (uint32_t at = 0; at < carried->size; ++entries)
     at += 8 + Get(carried->bytes + at) + Get(carried->bytes + at + 4 + Get(carried->bytes + at));
@@ -253,7 +276,8 @@ Result SiftCarried(Carried* carried, const NotifyStoreRuled* ruled) {
     if (nameLength && length - 16 - nameLength != 0 &&
         PushRecordLoad(data + 16 + nameLength, length - 16 - nameLength, &record) == kSiSlNoMemory)
       return kNotifyNoMemory;
-    if (record && NotifyStoreRuledReplace(ruled, record)) {
+    if (record &&
+        (NotifyStoreRuledReplace(ruled, record) || ListedReplaces(messages, count, record))) {
       MemFreeRaw(record);
     } else {
       if (record) carried->records[carried->recordCount++] = record;
@@ -267,13 +291,14 @@ Result SiftCarried(Carried* carried, const NotifyStoreRuled* ruled) {
 }
 
 // A listed push message that a carried one would have kept out of the
-// inbox (it is of the same message and the rules met it after that one
-// without replacing it).
+// inbox: of the same message, met after it and not taking its place.
 bool KeptOut(const Carried* carried, const UrlLoad* message) {
   const PushRecord* record = PushRecordOf(message);
   if (!record) return false;
   for (uint32_t i = 0; i < carried->recordCount; ++i)
-    if (NotifySameMessage(record, carried->records[i])) return true;
+    if (NotifySameMessage(record, carried->records[i]) &&
+        !NotifyRecordReplaces(record, carried->records[i]))
+      return true;
   return false;
 }
 
@@ -303,13 +328,9 @@ Result WriteCarried(ConfigHandle* handle, const Carried* carried, uint32_t* n,
 Result WriteListed(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count,
                    bool documents, const Carried* carried, uint32_t* n, uint32_t* documentBytes) {
   for (uint32_t i = 0; i < count; ++i) {
-    if (KeptOut(carried, messages[i])) continue;
-    // A push message without its record cannot be listed again.
-    if (messages[i]->contentClass == kPushClass && !PushRecordOf(messages[i])) continue;
-    // Nor can anything but a push message or a connectivity document.
-    if (messages[i]->contentClass != kPushClass &&
-        messages[i]->typeId != UrlType::ConnectivityWbxml)
-      continue;
+    // A push message without its record cannot be listed again, nor can
+    // anything but a push message or a connectivity document.
+    if (KeptOut(carried, messages[i]) || !Writable(messages[i])) continue;
     if (Result r = WriteOne(handle, *n, messages[i]); r != kOk) return r;
     // A document over the limits stays out: its message is kept by name.
     const uint32_t size = documents ? NotifyStoreDocSize(messages[i]) : 0;
@@ -344,7 +365,7 @@ Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t
   *documentBytes = 0;
   Carried carried{};
   Result r = CopyMissed(handle, missed, documents, &carried);
-  if (r == kOk) r = SiftCarried(&carried, missed->ruled);
+  if (r == kOk) r = SiftCarried(&carried, missed->ruled, messages, count);
   if (r != kOk) {
     FreeCarried(&carried);
     return r;

@@ -33,8 +33,9 @@ bool NotifyStoreSpare(const char* key, uint32_t keyLength);
 // write keeps them after the listed ones, so an inbox that did not come
 // back whole is never written over; but first the SI and SL records the
 // rules met meanwhile reach them as they would have reached them in the
-// inbox: a missed message one of those replaces (an SI delete among them)
-// stays out, and a listed one that a missed one would have kept out goes.
+// inbox: a missed message one of those or a listed message replaces (an SI
+// delete among them) stays out, and a listed one that a missed one would
+// have kept out goes.
 struct NotifyStoreRuled;
 struct NotifyStoreMissed {
   uint8_t* bits;   // bit i: stored message i; null when none was missed
@@ -45,8 +46,10 @@ struct NotifyStoreMissed {
 void NotifyStoreMissedClear(NotifyStoreMissed* missed);
 // Notes a copy of a record the rules met, while anything is missed. Of the
 // records of one message only those that may reach further are noted.
-// Without memory it is not noted: a missed message it would have replaced
-// stays then, and keeps out a listed one it would have kept out.
+// Without memory it is not noted: a message it kept still takes a missed
+// one's place at the save (the listed messages meet the missed ones there
+// too), but a delete, or a record whose message has left the inbox since,
+// does not reach them then.
 void NotifyStoreNoteRuled(NotifyStoreMissed* missed, const PushRecord* record);
 
 // Clears the open section and writes the listed messages in list order

@@ -37,6 +37,8 @@ si si_high signal-high news-42 2004-05-01T12:30:00Z 2045-01-01T00:00:00Z "High n
 si si_default "" news-42 2004-06-01T00:00:00Z "" "Default news" https://www.example.org/a
 si si_older signal-low news-42 2003-01-01T00:00:00Z "" "Older news"
 si si_newer signal-low news-42 2005-01-01T00:00:00Z "" "Newer news"
+si si_same signal-low news-42 2004-05-01T12:30:00Z "" "Same-day news"
+si si_undated signal-low news-42 "" "" "Undated news"
 si si_expired signal-high old-1 "" 2005-01-01T00:00:00Z "Expired news"
 si si_notext signal-high empty-1 "" "" ""
 si si_hxp signal-medium hxp/sports.scores "" "" "Scores"
