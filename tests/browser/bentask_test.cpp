@@ -1157,6 +1157,74 @@ TEST_F(ConsentTest, TheWindowEndingOverAnotherModulesQuestionClosesOnlyItsConsen
   ServiceRowsRemove();
 }
 
+// The consent shows first and another module's question opens over it;
+// the window ends. The consent goes from under the other question,
+// refused once; the other stays on top, and its answer leads back to the
+// screen as it was before either opened.
+TEST_F(ConsentTest, TheWindowEndingUnderAnotherModulesQuestionLeavesItOnTop) {
+  Recorder other(Mod::TestHarness);
+  Pump();
+  PwlWindow* root = nullptr;
+  PwlGetRootWindow(&root);
+  const auto active = [] {
+    PwlWindow* window = nullptr;
+    PwlGetActiveWindow(&window);
+    return window;
+  };
+  Ask(Record(u"전화를 거시겠습니까?", 0));
+  ASSERT_TRUE(PopupOpen());
+  TskmanTask* consentPopup = TskmanFind(Mod::Popup);
+  ASSERT_EQ(PopupConfirm(u"Other?", nullptr, nullptr, other.task()), kOk);
+  Pump();
+  TskmanTask* otherPopup = PopupFindFor(TskmanRefOf(other.task()));
+  ASSERT_NE(otherPopup, nullptr);
+  ASSERT_NE(otherPopup, consentPopup);
+  auto* asked = static_cast<PopupRequest*>(otherPopup->context);
+  ASSERT_EQ(active(), asked->window);
+  const TskmanRef otherRef = TskmanRefOf(otherPopup);
+  EndWindow();
+  Pump();
+  EXPECT_EQ(Decisions(), std::vector<uintptr_t>{0});
+  ASSERT_TRUE(TskmanRefAlive(otherRef));
+  EXPECT_EQ(TskmanFind(Mod::Popup), otherPopup);
+  EXPECT_EQ(asked->saved, root);
+  EXPECT_EQ(active(), asked->window);
+  EXPECT_EQ(PopupShowingMark, 1u);
+  TskmanPost(otherPopup, PwlEvent::PopupCommand, PopupCmd::Accept, 0);
+  Pump();
+  EXPECT_EQ(other.Count(PwlEvent::PopupAnswer), 1u);
+  EXPECT_FALSE(PopupOpen());
+  EXPECT_EQ(active(), root);
+  EXPECT_EQ(root->hidden, 0u);
+  EXPECT_EQ(PopupShowingMark, 0u);
+  EXPECT_EQ(Decisions(), std::vector<uintptr_t>{0});
+}
+
+// Two consents queued, and the window ends while the first shows over
+// another module's question: both are refused once, and the other question
+// stays, past the consent watch's look, and answers its own task.
+TEST_F(ConsentTest, QueuedConsentsOverAnotherQuestionAreRefusedAndItStays) {
+  Recorder other(Mod::TestHarness), second(Mod::WtlWtai);
+  Pump();
+  ASSERT_EQ(PopupConfirm(u"Other?", nullptr, nullptr, other.task()), kOk);
+  Pump();
+  TskmanTask* otherPopup = PopupFindFor(TskmanRefOf(other.task()));
+  ASSERT_NE(otherPopup, nullptr);
+  Ask(Record(u"first", 0));
+  Ask(Record(u"second", 0, &second));
+  EndWindow();
+  Pump();
+  EXPECT_EQ(Decisions(), std::vector<uintptr_t>{0});
+  EXPECT_EQ(Decisions(&second), std::vector<uintptr_t>{0});
+  EXPECT_EQ(TskmanFind(Mod::Popup), otherPopup);
+  Tick(kPopupWatchMs / kTskmanTickMs);
+  Pump();
+  EXPECT_EQ(TskmanFind(Mod::Popup), otherPopup);
+  TskmanPost(otherPopup, PwlEvent::PopupCommand, PopupCmd::Cancel, 0);
+  Pump();
+  EXPECT_EQ(other.Count(PwlEvent::PopupAnswer), 1u);
+  EXPECT_FALSE(PopupOpen());
+}
 // ---- page, back stack and forms ----------------------------------------------------------
 
 TEST_F(BrowserTaskTest, TheCurrentPageGivesItsAddressAndItsFirstTaskAddress) {

@@ -1258,7 +1258,18 @@ INSTANTIATE_TEST_SUITE_P(
                       "Undated news"},
         MissedRuleRow{"OlderSi", ReadFault::StoreUnreadable, "si_older", nullptr, nullptr},
         MissedRuleRow{"SameSl", ReadFault::StoreUnreadable, "sl_high", nullptr, nullptr},
-        MissedRuleRow{"LowerSl", ReadFault::StoreUnreadable, "sl_low", nullptr, nullptr}),
+        MissedRuleRow{"LowerSl", ReadFault::StoreUnreadable, "sl_low", nullptr, nullptr},
+        // Other messages, and pushes that do not take a missed one's place.
+        MissedRuleRow{"OtherSiId", ReadFault::StoreUnreadable, "si_hxp", nullptr, "Scores"},
+        MissedRuleRow{"SiNamedByItsHref", ReadFault::StoreUnreadable, "si_medium", nullptr,
+                      "Medium news"},
+        MissedRuleRow{"SameLowSi", ReadFault::StoreUnreadable, "si_low", "Low news", "Low news"},
+        MissedRuleRow{"CacheSl", ReadFault::StoreUnreadable, "sl_cache", nullptr, nullptr},
+        MissedRuleRow{"OtherSl", ReadFault::StoreUnreadable, "sl_https", nullptr,
+                      "wsps://www.example.org/x"},
+        MissedRuleRow{"HeapNewerSi", ReadFault::HeapExhausted, "si_newer", "High news",
+                      "Newer news"},
+        MissedRuleRow{"HeapOlderSi", ReadFault::HeapExhausted, "si_older", nullptr, nullptr}),
     [](const ::testing::TestParamInfo<MissedRuleRow>& info) { return info.param.name; });
 
 // The stop of a run that missed the inbox, cut by the heap anywhere: the
