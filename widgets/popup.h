@@ -79,9 +79,8 @@ struct PopupRequest {
   uint32_t listMode;
   void* body;
   TskmanTask* popupTask;
-  // Named as the popup opens: its requester may end while it shows (a module
-  // that closed another popup than its own, taken for it), and the answer
-  // then goes to no one.
+  // Named as the popup opens: its requester may end while it shows, and the
+  // answer then goes to no one.
   TskmanRef replyTask;
   InputSession* session;
 };

@@ -107,9 +107,9 @@ void SyncLib(WmlsScriptTask* t) {
   t->lib.outerUnitUrl = t->outer ? t->outer->state.unitUrl : nullptr;
 }
 
-// The popup is closed only if it is still the one watched: another module's
-// PopupClose may have taken it, and a task made since in its record is not
-// ours to stop.
+// The popup is closed only if it is still the one watched: it may have gone
+// already (answered, or closed by the stop), and a task made since in its
+// record is not ours to stop.
 void ClosePopup(WmlsScriptTask* t) {
   if (TskmanTask* popup = TskmanRefTask(t->popup.popup)) TskmanSend(popup, TskMsg::Stop2, 0, 0);
   PopupWatchStop(&t->popup);
