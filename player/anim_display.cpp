@@ -276,11 +276,8 @@ struct BoundsWalk {
   uint32_t number;
 };
 
-BoundsWalk StartBoundsWalk(AnimMovie* m) {
-  if (!m) return {nullptr, 0};
-  if (++m->boundsWalks == 0) ++m->boundsWalks;  // 0 is no walk's
-  return {m, m->boundsWalks};
-}
+// Numbered as the tree walks are: a clip keeps its own stamp for each kind.
+BoundsWalk StartBoundsWalk(AnimMovie* m) { return {m, StartTreeWalk(m)}; }
 
 bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting, const BoundsWalk& walk);
 
@@ -552,10 +549,9 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
   uint32_t drew = 0;
   AnimRaster& r = m->raster;
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
-    ++m->drawVisits;
     // Counted before any is culled, so that a redraw of part of the frame
     // stops at the object a whole redraw stops at.
-    if (++m->passObjects > kAnimMaxDrawnObjects) break;
+    if (++m->drawVisits - m->passStart > kAnimMaxDrawnObjects) break;
     if (!o->character) continue;
     JoinExtraMatrix(o);
     AnimMatrix matrix;

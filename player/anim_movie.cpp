@@ -411,7 +411,7 @@ void AnimMovie_Redraw(AnimMovie* m) {
     r.dirtyYMin = top * 32;
     r.dirtyYMax = bottom * 32 + 31;
     m->pictureTaken = m->edgesLost = 0;
-    m->passObjects = 0;
+    m->passStart = m->drawVisits;
     m->noMorePictures = pictures + 1 >= kPicturesPerPass ? 1 : 0;
     // The last pass draws every background sprite as a sprite, in the order
     // of the walk, over the colour: one sprite's picture under the others

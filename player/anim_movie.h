@@ -126,17 +126,15 @@ struct AnimMovie {
   // A draw of this pass lost edges for want of pool room that others' kept
   // edges held: the pass is drawn again.
   uint32_t edgesLost;
-  // Bounds walks are numbered so that each measures a clip once; the objects
-  // they measured, all walks together, tell how much work they took.
-  uint32_t boundsWalks;
-  uint32_t boundsVisits;
-  // Objects met by the drawing walks, and by the walks that take the areas
-  // to redraw and drop the edge caches: how much work they took.
-  uint32_t drawVisits, treeVisits;
-  // Objects met by this redraw pass; past kAnimMaxDrawnObjects the pass
-  // draws no more. Walks of the tree are numbered so that each visits a
+  // Objects met by the bounds walks, by the drawing walks, and by the walks
+  // that take the areas to redraw and drop the edge caches, all walks
+  // together: how much work they took.
+  uint32_t boundsVisits, drawVisits, treeVisits;
+  // drawVisits when this redraw pass began; past kAnimMaxDrawnObjects more
+  // the pass draws no more.
+  uint32_t passStart;
+  // Walks of the tree (bounds walks too) are numbered so that each visits a
   // clip once.
-  uint32_t passObjects;
   uint32_t treeWalks;
   // Updates of the display lists are numbered so that each steps a clip once.
   uint32_t updates;
