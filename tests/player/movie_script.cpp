@@ -26,6 +26,8 @@ Bytes PlaceNamed(uint16_t id, uint16_t depth, const std::string& name, int32_t x
   return PlaceWithFlags(p);
 }
 
+Bytes MoveBackground() { return Do(Concat({Push("/Background"), Push("0"), Push("0"), Op(0x23)})); }
+
 Bytes MovieOf(const Bytes& definitions, const std::vector<Bytes>& frames, int32_t w, int32_t h) {
   std::vector<Bytes> tags{definitions};
   for (const Bytes& f : frames) tags.push_back(Concat({f, ShowFrame()}));

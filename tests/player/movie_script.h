@@ -25,6 +25,9 @@ Bytes Do(const Bytes& list);
 Bytes Mark(const std::string& mark);
 Bytes Box(uint16_t id, Solid c, int32_t size = 400);
 Bytes PlaceNamed(uint16_t id, uint16_t depth, const std::string& name, int32_t x = 0, int32_t y = 0);
+// Frame actions that set "/Background"'s x to 0: a script moving the
+// background sprite, which lets its kept picture go.
+Bytes MoveBackground();
 // A movie of the given frames (each frame's tags, a show-frame added),
 // definitions first. The stage is the frame's size in pixels.
 Bytes MovieOf(const Bytes& definitions, const std::vector<Bytes>& frames, int32_t w = kW, int32_t h = kH);

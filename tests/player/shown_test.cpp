@@ -137,7 +137,7 @@ Movies::Movies() {
   const Bytes nested = movie::Sprite(31, 1, Concat({movie::Place(kBlueBox, 1, 0, 0), movie::ShowFrame(), movie::End()}));
   const Bytes bgWithChild = movie::Sprite(30, 1, Concat({movie::Place(kWide, 1, 0, 0), PlaceNamed(31, 2, "inner", 400, 2000),
                                                          movie::ShowFrame(), movie::End()}));
-  const Bytes moveBg = Do(Concat({Push("/Background"), Push("0"), Push("0"), Op(0x23)}));
+  const Bytes moveBg = MoveBackground();
   level1 = MovieOf(Concat({Shapes(), nested, bgWithChild}),
                                {Concat({PlaceNamed(30, 1, "Background"), movie::Place(kRedBox, 2, 2400, 600)}), moveBg,
                                 movie::MoveTo(2, 2600, 800), moveBg});

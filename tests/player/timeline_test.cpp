@@ -1084,6 +1084,14 @@ TEST(PlayerBackground, AScriptChangingTheSpriteLetsThePictureGo) {
 
 namespace {
 
+// Sprite 7, to be placed as "/Background": shape 1, and over it sprite 8
+// (shape 2) named "inner" at (x, y) twips.
+Bytes HoldingInner(int32_t x, int32_t y) {
+  const Bytes inner = movie::Sprite(8, 1, Concat({movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::End()}));
+  return Concat({inner, movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), PlaceNamed(8, 2, "inner", x, y),
+                                                    movie::ShowFrame(), movie::End()}))});
+}
+
 // A "/Background" sprite in a level above 0: the picture holds the frame's
 // colour and the sprite, and every level, level 0 included, is drawn over it.
 // Without room for the picture the sprite of a higher level is still drawn
@@ -1115,11 +1123,9 @@ TEST(PlayerBackground, WithoutRoomInAHigherLevelEveryLevelIsDrawnOverIt) {
 // the movie plays on, and loading and letting go the level again holds no
 // more heap than the first time.
 TEST(PlayerBackground, WithTheHeapCutAtEveryLevelTheFrameShownIsAWholeRedraw) {
-  const Bytes inner = movie::Sprite(8, 1, Concat({movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::End()}));
-  const Bytes outer = movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), PlaceNamed(8, 2, "inner", 600, 2000),
-                                                  movie::ShowFrame(), movie::End()}));
-  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 1760, 0, 1760, 4160), Box(2, {0, 248, 0}), inner, outer});
-  const Bytes move = Do(Concat({Push("/Background"), Push("0"), Push("0"), Op(0x23)}));
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 1760, 0, 1760, 4160), Box(2, {0, 248, 0}),
+                             HoldingInner(600, 2000)});
+  const Bytes move = MoveBackground();
   const Bytes second = MovieOf(defs, {PlaceNamed(7, 1, "Background"), move, move, {}});
   const Bytes first = MovieOf(Box(3, {0, 0, 248}), {Concat({movie::Background(255, 255, 255), movie::Place(3, 1, 0, 0)}),
                                                       movie::MoveTo(1, 300, 300), movie::MoveTo(1, 600, 500), movie::MoveTo(1, 900, 700)});
@@ -1165,7 +1171,7 @@ TEST(PlayerBackground, WithTheHeapCutAtEveryLevelTheFrameShownIsAWholeRedraw) {
 TEST(PlayerBackground, WithTheHeapCutEveryOtherStepTheFrameShownIsAWholeRedraw) {
   const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 1760, 0, 1760, 4160),
                              movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
-  const Bytes move = Do(Concat({Push("/Background"), Push("0"), Push("0"), Op(0x23)}));
+  const Bytes move = MoveBackground();
   const Bytes second = MovieOf(defs, {PlaceNamed(7, 1, "Background"), move, movie::MoveTo(1, 200, 0), move});
   const Bytes first = MovieOf(Box(3, {0, 0, 248}), {Concat({movie::Background(255, 255, 255), movie::Place(3, 1, 0, 0)}),
                                                       movie::MoveTo(1, 300, 300), movie::MoveTo(1, 600, 500), movie::MoveTo(1, 900, 700)});
@@ -1208,12 +1214,9 @@ TEST(PlayerBackground, InAHigherLevelEveryLevelIsDrawnOverThePicture) {
 // picture holds both, and a script that moves the background every frame
 // (drawing the picture again each time) leaks nothing.
 TEST(PlayerBackground, ASpriteInsideItIsPartOfThePicture) {
-  const Bytes inner = movie::Sprite(8, 1, Concat({movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::End()}));
-  const Bytes outer = movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), PlaceNamed(8, 2, "inner", 2000, 0),
-                                                  movie::ShowFrame(), movie::End()}));
   const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 1000, 1000), movie::BoxShape(2, {0, 0, 248}, 0, 0, 1000, 1000),
-                             inner, outer});
-  const Bytes move = Do(Concat({Push("/Background"), Push("0"), Push("0"), Op(0x23)}));
+                             HoldingInner(2000, 0)});
+  const Bytes move = MoveBackground();
   Played p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background")}), move, move}));
   ASSERT_EQ(p.opened, 0u);
   p.Key(9);  // loop
