@@ -133,20 +133,10 @@ void TakeLeftover(void*, uint32_t message, uintptr_t arg1, uintptr_t) {
   MemFree(&address);
 }
 
-// The popup the user sees: with questions of several modules open at once
-// (a script's dialog over provisioning's question) the newest is on top, and
-// the first found would be one it covers.
-TskmanTask* TopPopup() {
-  TskmanTask* top = nullptr;
-  for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t))
-    if (t->id == Mod::Popup) top = t;
-  return top;
-}
-
 // While a popup is open its task takes the navigation keys; back (and the
 // key before it) cancel it.
 bool KeysToPopup(int32_t command, uintptr_t argument) {
-  TskmanTask* popup = TopPopup();
+  TskmanTask* popup = PopupTop();
   if (!popup) return false;
   if (command >= UiCmd::Select && command <= UiCmd::Soft2) {
     TskmanPost(popup, PwlEvent::Key, static_cast<uint32_t>(command), argument);

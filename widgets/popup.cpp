@@ -377,6 +377,13 @@ void PopupCloseFor(const TskmanRef& requester) {
   if (TskmanTask* task = PopupFindFor(requester)) Close(task);
 }
 
+TskmanTask* PopupTop() {
+  TskmanTask* top = nullptr;
+  for (TskmanTask* t = TskmanNextTask(nullptr); t; t = TskmanNextTask(t))
+    if (t->id == Mod::Popup) top = t;
+  return top;
+}
+
 TskmanTask* PopupFindFor(const TskmanRef& requester) {
   // A name that never stood (serial 0) is also what a popup asked for with
   // no reply task carries: it names no requester.

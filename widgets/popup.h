@@ -110,6 +110,10 @@ void PopupCloseFor(const TskmanRef& requester);
 // The newest popup task whose answer goes to the task named by `requester`;
 // null when there is none.
 TskmanTask* PopupFindFor(const TskmanRef& requester);
+// The popup the user sees: with questions of several modules open at once
+// (a script's dialog over provisioning's question) the newest is on top, and
+// the first found would be one it covers. Null when none is open.
+TskmanTask* PopupTop();
 
 // A requester's watch over the popup it waits on. A popup that goes without
 // an answer (its build failed, or a close took it) tells nobody, so the
