@@ -29,15 +29,11 @@ TEST(PlayerPictures, AHigherLevelsBackgroundSpriteShowsOverALowerOnes) {
   const Bytes lower = MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(10, 1, "Background"),
                                              movie::Place(2, 2, 0, 0)}),
                                      movie::MoveTo(2, 400, 400), Concat({movie::MoveTo(2, 800, 800), loop})});
-  struct Case {
-    const char* what;
-    std::string name;
-  };
-  for (const Case& c : {Case{"another name", "Background2"}, Case{"a sprite inside it", "Background2"}}) {
-    SCOPED_TRACE(c.what);
-    const bool inside = std::string(c.what) == "a sprite inside it";
+  // Level 1's sprite goes by another name, or holds the background sprite.
+  for (const bool inside : {false, true}) {
+    SCOPED_TRACE(inside ? "a sprite inside it" : "another name");
     const Bytes holder = movie::Sprite(12, 1, Concat({PlaceNamed(11, 1, "inner"), movie::ShowFrame(), movie::End()}));
-    const Bytes upper = MovieOf(Concat({defs, holder}), {PlaceNamed(inside ? 12 : 11, 1, c.name, 1600, 1000), {}, loop});
+    const Bytes upper = MovieOf(Concat({defs, holder}), {PlaceNamed(inside ? 12 : 11, 1, "Background2", 1600, 1000), {}, loop});
     Played p(lower);
     ASSERT_EQ(p.opened, 0u);
     p.Step();
