@@ -432,11 +432,7 @@ class ProvOverScriptTest : public ProvTaskTest {
   void SetUp() override {
     ProvTaskTest::SetUp();
     if (HasFatalFailure()) return;
-    const std::vector<uint8_t> unit = WmlsReadUnit("wta");
-    FetchBody body;
-    body.body.assign(unit.begin(), unit.end());
-    body.contentType = "application/vnd.wap.wmlscriptc";
-    driver.Serve("/wta.wmlsc", body);
+    driver.Serve("/wta.wmlsc", WmlsUnitBody("wta"));
     scriptOwner = std::make_unique<Recorder>(Mod::Performance);
     Pump();
     ASSERT_EQ(UrlSessionCreate(&scriptSession, scriptOwner->task()), kOk);

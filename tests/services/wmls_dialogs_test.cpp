@@ -67,11 +67,7 @@ class WmlsDialogsTest : public SelFixture {
     window.Install();
     ContentRowsInstall();
     ServiceRowsInstall();
-    const std::vector<uint8_t> unit = WmlsReadUnit("wta");
-    FetchBody body;
-    body.body.assign(unit.begin(), unit.end());
-    body.contentType = "application/vnd.wap.wmlscriptc";
-    driver.Serve("/wta.wmlsc", body);
+    driver.Serve("/wta.wmlsc", WmlsUnitBody("wta"));
     scriptOwner = std::make_unique<Recorder>(Mod::TestHarness);
     Pump();
     ASSERT_EQ(UrlStartTask(&urlTask, scriptOwner->task()), kOk);

@@ -13,6 +13,14 @@ std::vector<uint8_t> WmlsReadUnit(const std::string& name) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+FetchBody WmlsUnitBody(const std::string& name) {
+  const std::vector<uint8_t> unit = WmlsReadUnit(name);
+  FetchBody body;
+  body.body.assign(unit.begin(), unit.end());
+  body.contentType = "application/vnd.wap.wmlscriptc";
+  return body;
+}
+
 static std::string Narrow(const char16_t* s) {
   std::string out;
   for (; s && *s; ++s) {

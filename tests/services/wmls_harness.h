@@ -8,11 +8,14 @@
 
 #include "services/wmlscript/wmls.h"
 #include "tests/services/wmls_mbuint.h"
+#include "tests/support/fetch_driver.h"
 
 struct UrlRequestRec;
 struct WmlsScriptTask;
 
 std::vector<uint8_t> WmlsReadUnit(const std::string& name);
+// The compiled unit `name` as a server answers it, for a fetch driver to serve.
+FetchBody WmlsUnitBody(const std::string& name);
 // Posts "URL#call" to the script task as a link would (the task takes the
 // text's copy).
 void WmlsPostRun(WmlsScriptTask* task, const std::string& text, UrlRequestRec* referring = nullptr);

@@ -57,11 +57,7 @@ class WmlsWtaTest : public WtaiFixture {
     WtaiFixture::SetUp();
     ContentRowsInstall();
     ServiceRowsInstall();
-    const std::vector<uint8_t> unit = WmlsReadUnit("wta");
-    FetchBody body;
-    body.body.assign(unit.begin(), unit.end());
-    body.contentType = "application/vnd.wap.wmlscriptc";
-    driver.Serve("/wta.wmlsc", body);
+    driver.Serve("/wta.wmlsc", WmlsUnitBody("wta"));
     FetchBody deck;
     deck.body = "deck";
     deck.contentType = "application/x-wap-wta-wmlc";
