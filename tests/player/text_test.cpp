@@ -285,8 +285,6 @@ TEST(PlayerTextTest, APlayedMovieDrawsItsTextsAndBitmapFills) {
   AnimHost_Close(p.get());
 }
 
-// A text that a button shows in its up state draws as it does when placed
-// on its own.
 // Played, zoomed, panned and switched between the modes, a text shows in
 // each frame what a whole redraw draws, wherever the part redrawn cuts it.
 TEST(PlayerTextTest, ATextCutByARedrawnPartShowsAsAWholeRedraw) {
@@ -297,6 +295,8 @@ TEST(PlayerTextTest, ATextCutByARedrawnPartShowsAsAWholeRedraw) {
   }
 }
 
+// A text that a button shows in its up state draws as it does when placed
+// on its own.
 TEST(PlayerTextTest, ATextInsideAButtonIsDrawn) {
   movie::Header header;
   header.xmax = header.ymax = 64 * 20;

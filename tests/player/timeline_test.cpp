@@ -950,8 +950,6 @@ TEST(PlayerBackground, AReplacementAtItsDepthLetsThePictureGo) {
   }
 }
 
-// Without heap for the picture the "/Background" sprite is drawn as any
-// sprite; once there is room it is kept.
 // The heap taken in blocks of 20,000 bytes, every other one given back
 // until 60,000 bytes are free: no room for a frame-sized picture.
 class HeapInPieces {
@@ -974,6 +972,8 @@ class HeapInPieces {
   std::vector<void*> blocks_;
 };
 
+// Without heap for the picture the "/Background" sprite is drawn as any
+// sprite; once there is room it is kept.
 TEST(PlayerBackground, WithoutRoomForThePictureTheSpriteIsDrawnAsAnyOther) {
   const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160), movie::BoxShape(2, {0, 0, 248}, 0, 0, 400, 400),
                              movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
