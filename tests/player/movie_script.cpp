@@ -28,6 +28,21 @@ Bytes PlaceNamed(uint16_t id, uint16_t depth, const std::string& name, int32_t x
 
 Bytes MoveBackground() { return Do(Concat({Push("/Background"), Push("0"), Push("0"), Op(0x23)})); }
 
+Bytes SharedClipTree(int levels, int copies) {
+  const Bytes count = Do(Set("/:n", Concat({Push("/:n"), Op(0x1C), Push("1"), Op(0x0A)})));
+  Bytes defs = Concat({movie::Background(255, 255, 255), Box(99, {248, 0, 0}, 40),
+                       movie::Sprite(100, 1, Concat({movie::Place(99, 1, 0, 0), count, movie::ShowFrame(), movie::End()}))});
+  for (int k = 1; k <= levels; ++k) {
+    const auto below = static_cast<uint16_t>(100 + k - 1);
+    Bytes places;
+    for (int c = 0; c < copies; ++c)
+      places = Concat({places, PlaceNamed(below, static_cast<uint16_t>(c + 1), "s", 20 * c, 20 * c)});
+    defs = Concat({defs, movie::Sprite(static_cast<uint16_t>(100 + k), 1, Concat({places, movie::ShowFrame(), movie::End()}))});
+  }
+  const Bytes moveTop = Do(Concat({Push("/top"), Push("0"), Push("30"), Op(0x23)}));  // _x = 30
+  return MovieOf(defs, {PlaceNamed(static_cast<uint16_t>(100 + levels), 1, "top", 200, 200), moveTop, {}});
+}
+
 Bytes MovieOf(const Bytes& definitions, const std::vector<Bytes>& frames, int32_t w, int32_t h) {
   std::vector<Bytes> tags{definitions};
   for (const Bytes& f : frames) tags.push_back(Concat({f, ShowFrame()}));

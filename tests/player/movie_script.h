@@ -28,6 +28,13 @@ Bytes PlaceNamed(uint16_t id, uint16_t depth, const std::string& name, int32_t x
 // Frame actions that set "/Background"'s x to 0: a script moving the
 // background sprite, which lets its kept picture go.
 Bytes MoveBackground();
+// A movie whose top sprite "top" (at 200, 200 twips, moved by a script in
+// its second frame) is the last of `levels` sprites, each showing the one
+// below `copies` times under one name (the copies shifted 20 twips each);
+// the bottom one, sprite 100, holds a 40-twip box and counts its frames in
+// "/:n". Objects of one name share their clip: the copies multiply at
+// every level.
+Bytes SharedClipTree(int levels, int copies);
 // A movie of the given frames (each frame's tags, a show-frame added),
 // definitions first. The stage is the frame's size in pixels.
 Bytes MovieOf(const Bytes& definitions, const std::vector<Bytes>& frames, int32_t w = kW, int32_t h = kH);

@@ -15,27 +15,10 @@ using namespace movie::script;
 
 using Played = OnStage;
 
-// Sprite 100 holds a box and counts its frames in "/:n"; sprite 100 + k
-// shows sprite 100 + k - 1 `copies` times under one name, each shifted.
-Bytes Nested(int levels, int copies) {
-  const Bytes count = Do(Set("/:n", Concat({Push("/:n"), Op(0x1C), Push("1"), Op(0x0A)})));
-  Bytes defs = Concat({movie::Background(255, 255, 255), Box(99, {248, 0, 0}, 40),
-                       movie::Sprite(100, 1, Concat({movie::Place(99, 1, 0, 0), count, movie::ShowFrame(), movie::End()}))});
-  for (int k = 1; k <= levels; ++k) {
-    const auto below = static_cast<uint16_t>(100 + k - 1);
-    Bytes places;
-    for (int c = 0; c < copies; ++c)
-      places = Concat({places, PlaceNamed(below, static_cast<uint16_t>(c + 1), "s", 20 * c, 20 * c)});
-    defs = Concat({defs, movie::Sprite(static_cast<uint16_t>(100 + k), 1, Concat({places, movie::ShowFrame(), movie::End()}))});
-  }
-  const Bytes moveTop = Do(Concat({Push("/top"), Push("0"), Push("30"), Op(0x23)}));  // _x = 30
-  return MovieOf(defs, {PlaceNamed(static_cast<uint16_t>(100 + levels), 1, "top", 200, 200), moveTop, {}});
-}
-
 // Two objects of one name show one clip: it steps once a frame, its frame
 // actions run once, and both copies show it.
 TEST(PlayerSharedClips, OneClipStepsOnceAFrame) {
-  Played p(Nested(1, 2));
+  Played p(SharedClipTree(1, 2));
   ASSERT_EQ(p.opened, 0u);
   AnimHost_Step(p.get());
   const int counted = std::stoi(p.Var("/:n"));
@@ -56,7 +39,7 @@ TEST(PlayerSharedClips, WalksOverCopiesOfCopiesAreBounded) {
   };
   for (const Case c : {Case{12, 2}, Case{16, 2}, Case{20, 2}, Case{10, 4}, Case{15, 8}}) {
     SCOPED_TRACE(std::to_string(c.levels) + " levels of " + std::to_string(c.copies));
-    Played p(Nested(c.levels, c.copies));
+    Played p(SharedClipTree(c.levels, c.copies));
     ASSERT_EQ(p.opened, 0u);
     AnimMovie* m = p.movie();
     const uint64_t limit = 4ull * (kAnimMaxDrawnObjects + 1000);  // a step's passes, and the walks besides
@@ -79,7 +62,7 @@ TEST(PlayerSharedClips, WalksOverCopiesOfCopiesAreBounded) {
 TEST(PlayerSharedClips, ButtonWalksOverCopiesOfCopiesAreBounded) {
   for (auto [levels, copies] : {std::pair{8, 4}, {15, 8}}) {
     SCOPED_TRACE(std::to_string(levels) + " levels of " + std::to_string(copies));
-    Played p(Nested(levels, copies));
+    Played p(SharedClipTree(levels, copies));
     ASSERT_EQ(p.opened, 0u);
     AnimMovie* m = p.movie();
     AnimHost_Step(p.get());

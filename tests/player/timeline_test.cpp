@@ -139,17 +139,7 @@ TEST(PlayerDisplay, JumpsReplayFramesWithoutTheirActions) {
 // a frame, not one for each of its 4,096 paths).
 TEST(PlayerDisplay, SharedClipsAreMeasuredAndSteppedOnce) {
   constexpr int kLevels = 12;
-  const Bytes count = Do(Set("/:n", Concat({Push("/:n"), Op(0x1C), Push("1"), Op(0x0A)})));
-  Bytes defs = Concat({Box(99, {248, 0, 0}, 40),
-                       movie::Sprite(100, 1, Concat({movie::Place(99, 1, 0, 0), count, movie::ShowFrame(), movie::End()}))});
-  for (uint16_t k = 1; k <= kLevels; ++k) {
-    const auto below = static_cast<uint16_t>(100 + k - 1);
-    defs = Concat({defs, movie::Sprite(static_cast<uint16_t>(100 + k), 1,
-                                       Concat({PlaceNamed(below, 1, "s"), PlaceNamed(below, 2, "s", 20, 20),
-                                               movie::ShowFrame(), movie::End()}))});
-  }
-  const Bytes moveTop = Do(Concat({Push("/top"), Push("0"), Push("30"), Op(0x23)}));  // _x = 30
-  Played p(MovieOf(defs, {PlaceNamed(100 + kLevels, 1, "top"), moveTop, {}}));
+  Played p(SharedClipTree(kLevels, 2));
   ASSERT_EQ(p.opened, 0u);
   AnimDisplayObject* top = AnimDisplay_FindByName(&p.root()->list, "/top");
   ASSERT_NE(top, nullptr);
