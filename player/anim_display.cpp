@@ -833,6 +833,8 @@ void AnimDisplay_Invalidate(AnimDisplayList* list) {
   if (p) InvalidateAt(p, list, 0, StartTreeWalk(list->movie));
 }
 
+void AnimDisplay_InvalidateMovie(AnimMovie* m) { InvalidateMovie(m); }
+
 AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* name) {
   for (AnimDisplayObject* o = list->first; o; o = o->next)
     if (o->name && AnimName_Equal(o->name, name) == 0) return o;

@@ -254,8 +254,7 @@ bool Remake(AnimMovie* m, bool smooth) {
     r.backgroundSet = old.backgroundSet;
     r.cacheMode = old.cacheMode;
   };
-  for (AnimStream* s = m->levels; s; s = s->next)
-    for (AnimClip* c = s->root; c; c = c->nextLevel) AnimDisplay_Invalidate(&c->list);
+  AnimDisplay_InvalidateMovie(m);
   AnimRaster_Free(&r);
   if (!p->frameBuffer ||
       !AnimRaster_Init(&r, p, p->frameBuffer, m->view.frameWidth, m->view.frameHeight, m->view.frameWidth * 2, smooth)) {

@@ -195,6 +195,8 @@ void AnimDisplay_AddDirty(AnimDisplayList* list, const AnimDisplayObject* object
 AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* name);
 // Drops the renderer caches of every object of the list, nested clips included.
 void AnimDisplay_Invalidate(AnimDisplayList* list);
+// The same for every level, the clips of each level's chain included.
+void AnimDisplay_InvalidateMovie(AnimMovie* m);
 // Lets the kept background picture go: the next drawing draws its sprite
 // again (the picture was drawn under the view as it stood).
 void AnimDisplay_DropBackground(AnimMovie* m);
