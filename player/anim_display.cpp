@@ -868,7 +868,7 @@ uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMat
 namespace {
 
 void StartUpdate(AnimMovie* m) {
-  if (m && ++m->updates == 0) ++m->updates;  // 0 is no update's
+  if (m) m->updates = StartTreeWalk(m);
 }
 
 }  // namespace

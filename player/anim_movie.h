@@ -136,7 +136,8 @@ struct AnimMovie {
   // Walks of the tree (bounds walks too) are numbered so that each visits a
   // clip once.
   uint32_t treeWalks;
-  // Updates of the display lists are numbered so that each steps a clip once.
+  // The update of the display lists under way, numbered as the walks are,
+  // so that each steps a clip once.
   uint32_t updates;
   AnimActionState action;
   // Installed by a successful load. The loader reads a named movie and
