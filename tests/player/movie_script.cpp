@@ -84,9 +84,8 @@ Bytes OverAndAcross(const Bytes& definitions, uint16_t id) {
   return MovieOf({}, frames);
 }
 
-OnStage::OnStage(const Bytes& data) : MoviePlayer(data) {
-  frame.assign(static_cast<size_t>(kW) * kH, 0);
-  int32_t w = kW, h = kH;
+OnStage::OnStage(const Bytes& data, int32_t w, int32_t h) : MoviePlayer(data) {
+  frame.assign(static_cast<size_t>(w) * h, 0);
   opened = AnimHost_Open(get(), bytes.data(), frame.data(), work.data(), static_cast<uint32_t>(bytes.size()), &w, &h);
 }
 

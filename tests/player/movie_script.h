@@ -55,10 +55,10 @@ struct MoviePlayer : TestPlayer {
   uint32_t opened = 99;
 };
 
-// A movie opened on the stage through the host entry point, closed at the
-// end; opened holds what the opening answered.
+// A movie opened on the stage (or a frame of w by h pixels) through the
+// host entry point, closed at the end; opened holds what the opening answered.
 struct OnStage : MoviePlayer {
-  explicit OnStage(const Bytes& data);
+  explicit OnStage(const Bytes& data, int32_t w = kW, int32_t h = kH);
   ~OnStage();
 };
 

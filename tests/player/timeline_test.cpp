@@ -17,15 +17,10 @@ using movie::Bytes;
 using movie::Concat;
 using namespace movie::script;
 
-struct Played : MoviePlayer {
-  explicit Played(const Bytes& data, int32_t w = kW, int32_t h = kH) : MoviePlayer(data) {
-    frame.assign(static_cast<size_t>(w) * h, 0);
-    opened = AnimHost_Open(get(), bytes.data(), frame.data(), work.data(), static_cast<uint32_t>(bytes.size()), &w, &h);
-  }
-  ~Played() {
-    ExpectCachedRedrawsMatch(get());
-    AnimHost_Close(get());
-  }
+// Checked once more at the end, before the player closes.
+struct Played : OnStage {
+  using OnStage::OnStage;
+  ~Played() { ExpectCachedRedrawsMatch(get()); }
 };
 
 constexpr uint16_t kWhite = 0x7FFF, kRed = 0x7C00, kBlue = 0x001F, kGreen = 0x03E0;
