@@ -54,23 +54,6 @@ std::vector<uint16_t> WholeRedraw(AnimPlayer* p, uint32_t cacheMode) {
   return std::vector<uint16_t>(p->frameBuffer, p->frameBuffer + Snapshot::Pixels(p));
 }
 
-std::string Differences(const std::vector<uint16_t>& shown, const std::vector<uint16_t>& whole, int32_t width) {
-  size_t count = 0, first = shown.size();
-  for (size_t i = 0; i < shown.size(); ++i)
-    if (shown[i] != whole[i]) {
-      if (first == shown.size()) first = i;
-      ++count;
-    }
-  if (count == 0) return "";
-  char text[160];
-  std::snprintf(text, sizeof text, "%zu pixels differ, the first at (%zu, %zu): 0x%04X instead of 0x%04X", count,
-                first % static_cast<size_t>(width), first / static_cast<size_t>(width), shown[first], whole[first]);
-  return text;
-}
-
-}  // namespace
-
-namespace {
 
 // Before a background colour or picture clearing leaves the frame as it
 // was, so the frame shown holds every earlier frame's pixels too and only
@@ -86,7 +69,7 @@ std::vector<uint16_t> CheckShown(AnimPlayer* p) {
     plain = WholeRedraw(p, 1);
   }
   if (clears) {
-    EXPECT_EQ(Differences(shown, plain, width), "") << "the frame shown is not a whole redraw";
+    EXPECT_EQ(FrameDifferences(shown, plain, width), "") << "the frame shown is not a whole redraw";
   }
   return plain;
 }
@@ -97,6 +80,20 @@ bool Checkable(const AnimPlayer* p) {
 }
 
 }  // namespace
+
+std::string FrameDifferences(const std::vector<uint16_t>& shown, const std::vector<uint16_t>& whole, int32_t width) {
+  size_t count = 0, first = shown.size();
+  for (size_t i = 0; i < shown.size(); ++i)
+    if (shown[i] != whole[i]) {
+      if (first == shown.size()) first = i;
+      ++count;
+    }
+  if (count == 0) return "";
+  char text[160];
+  std::snprintf(text, sizeof text, "%zu pixels differ, the first at (%zu, %zu): 0x%04X instead of 0x%04X", count,
+                first % static_cast<size_t>(width), first / static_cast<size_t>(width), shown[first], whole[first]);
+  return text;
+}
 
 void ExpectShownIsWholeRedraw(AnimPlayer* p) {
   if (Checkable(p)) CheckShown(p);
@@ -115,10 +112,10 @@ void ExpectCachedRedrawsMatch(AnimPlayer* p) {
       std::copy(before.frame().begin(), before.frame().end(), p->frameBuffer);
       return WholeRedraw(p, mode);
     };
-    EXPECT_EQ(Differences(whole(), plain, width), "") << "filling the caches, mode " << mode;
-    EXPECT_EQ(Differences(whole(), plain, width), "") << "replaying the caches, mode " << mode;
+    EXPECT_EQ(FrameDifferences(whole(), plain, width), "") << "filling the caches, mode " << mode;
+    EXPECT_EQ(FrameDifferences(whole(), plain, width), "") << "replaying the caches, mode " << mode;
     AnimRaster_ResetPool(&m->raster);
-    EXPECT_EQ(Differences(whole(), plain, width), "") << "after the pool was emptied, mode " << mode;
+    EXPECT_EQ(FrameDifferences(whole(), plain, width), "") << "after the pool was emptied, mode " << mode;
   }
 }
 

@@ -31,6 +31,9 @@ struct TestPlayer {
 void ExpectCachedRedrawsMatch(AnimPlayer* p);
 // The first check alone.
 void ExpectShownIsWholeRedraw(AnimPlayer* p);
+// "" when two frames (of `width` pixels a row) hold the same pixels, else
+// how many differ and the first of them.
+std::string FrameDifferences(const std::vector<uint16_t>& shown, const std::vector<uint16_t>& whole, int32_t width);
 
 std::string DumpStream(const AnimStream* s);
 std::string DumpActions(const AnimActionRecord* list);

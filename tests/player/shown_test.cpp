@@ -104,12 +104,8 @@ void Play(const std::vector<Case>& cases, bool whole = true) {
         if (whole && (c.actions[i].op == Act::kStep || c.actions[i].op == Act::kKey))
           ExpectShownIsWholeRedraw(run->player.get());
       }
-      size_t differ = 0, first = 0;
-      for (size_t k = 0; k < cached.player.frame.size(); ++k)
-        if (cached.player.frame[k] != uncached.player.frame[k] && differ++ == 0) first = k;
-      EXPECT_EQ(differ, 0u) << "cached and uncached frames differ, first at (" << first % kW << ", " << first / kW
-                            << "): 0x" << std::hex << cached.player.frame[first] << " instead of 0x"
-                            << uncached.player.frame[first];
+      EXPECT_EQ(FrameDifferences(cached.player.frame, uncached.player.frame, kW), "")
+          << "cached against uncached frames";
     }
   }
 }
