@@ -132,7 +132,9 @@ bool OnTop(const PopupRequest* r) {
 }
 
 void Destroy(PopupRequest* r) {
-  const bool onTop = r->kind == PopupKind::Text || !r->window || OnTop(r);
+  // A popup given up before its window was made never showed: the screen
+  // and the band are still those of what shows, which it leaves alone.
+  const bool onTop = r->kind == PopupKind::Text || (r->window && OnTop(r));
   if (r->kind == PopupKind::Text) {
     // A cancel by key leaves the host's window open: it goes with the popup.
     if (r->session) InputSessionClose(r->session);
