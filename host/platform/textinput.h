@@ -39,7 +39,7 @@ struct TiwWindowSpec {
   const char16_t* text;  // initial text of an edit, selected whole; may be null
   uint32_t maxLength;    // characters an edit takes; 0: no limit
   // Over the owner: its left, top and width; null to centre the window over
-  // the main window.
+  // the handset's screen.
   const TiwPlace* place;
   const TiwItem* items;  // a list's entries
   uint32_t itemCount;

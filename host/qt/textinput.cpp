@@ -143,8 +143,11 @@ TextInputWindow::TextInputWindow(const TiwWindowSpec& spec, QWidget* owner, QWid
 
   if (spec.place && display) {
     move(display->mapToGlobal(QPoint(spec.place->x, spec.place->y)));
-  } else if (owner) {
-    const QPoint centre = owner->mapToGlobal(owner->rect().center());
+  } else if (QWidget* over = display ? display : owner) {
+    // Without an owner's box (a popup's text entry): the middle of the
+    // handset's screen, not of the skin around it, whose middle lies low on
+    // the screen, over the soft-key band and the title the window puts there.
+    const QPoint centre = over->mapToGlobal(over->rect().center());
     move(std::max(0, centre.x() - this->width() / 2), std::max(0, centre.y() - height() / 2));
   }
 }

@@ -19,8 +19,9 @@ class QPushButton;
 class TextInputWindow : public QWidget {
   Q_OBJECT
  public:
-  // Over `display` (the handset screen) when the request has a place, else
-  // centred over `owner` (the main window), which it blocks.
+  // Over `display` (the handset screen): at the request's place, else
+  // centred (over `owner`, the main window, when there is no display). It
+  // blocks `owner`.
   TextInputWindow(const TiwWindowSpec& spec, QWidget* owner, QWidget* display);
 
   int32_t type() const { return type_; }

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -132,6 +133,35 @@ TEST_F(TextInputWindowTest, ClosingFromTheFrameIsACancel) {
   // Without an owner's box the window is placed on its own.
   EXPECT_NE(TiwOpen(&session_, nullptr, u"T", nullptr, nullptr, 0x01, 0), nullptr);
   EXPECT_EQ(TiwOpenType(), TiwType::Line);
+}
+
+// Without an owner's box (a popup's text entry) the window stands in the
+// middle of the handset's screen, whatever the skin around it: the band of
+// soft keys along the screen's bottom, with the title the window puts there,
+// stays in view below it. A window with a box stands over the box.
+TEST_F(TextInputWindowTest, WithoutAnOwnersBoxTheWindowStandsInTheMiddleOfTheScreen) {
+  constexpr int kBand = 16;
+  struct Row {
+    const char* name;
+    uint32_t mode;
+  };
+  for (const Row& row : {Row{"line", 0x01}, Row{"password", 0x04}, Row{"multi-line", 0x02}}) {
+    SCOPED_TRACE(row.name);
+    ASSERT_NE(TiwOpen(&session_, nullptr, u"PIN", nullptr, nullptr, row.mode, 0), nullptr);
+    TextInputWindow* w = QtTextInputWindow();
+    ASSERT_NE(w, nullptr);
+    const QRect screen(display_->mapToGlobal(QPoint(0, 0)), display_->size());
+    // The frame the window system adds may shift it by a pixel or two.
+    const QRect window = w->frameGeometry();
+    EXPECT_LE(std::abs(window.center().x() - screen.center().x()), 3);
+    EXPECT_LE(std::abs(window.center().y() - screen.center().y()), 3);
+    EXPECT_LT(window.bottom(), screen.bottom() - kBand) << "the window hides the band";
+    TiwClose(nullptr);
+  }
+  TextInputWindow* w = Open(0x01);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->frameGeometry().topLeft(), display_->mapToGlobal(QPoint(11, 31)));
+  TiwClose(nullptr);
 }
 
 // Without the host's window nothing opens and the answers are empty.

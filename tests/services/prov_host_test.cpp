@@ -287,6 +287,15 @@ bool LabelsDrawn() {
         return true;
   return false;
 }
+// Whether the open text-input window lies over any of the band on the desktop.
+bool BandCovered() {
+  TextInputWindow* w = QtTextInputWindow();
+  QWidget* display = QtHostDisplayWindow();
+  if (!w || !display) return false;
+  const ShellScreen& screen = ShellGetScreen();
+  const QRect band(display->mapToGlobal(QPoint(0, screen.height - 16)), QSize(screen.width, 16));
+  return w->frameGeometry().intersects(band);
+}
 // The engine takes what waits (the host loop does not step it while a test acts).
 void Settle() {
   for (int i = 0; i < 100000 && TskmanPendingCount() > 0; ++i) TskmanStep();
@@ -486,7 +495,8 @@ INSTANTIATE_TEST_SUITE_P(QuestionAndPin, StopWhileAskedHostTest, ::testing::Valu
 // alert or confirm that Home opens, each answered, then the question
 // answered by its key. While the prompt's text-input window is open no
 // handset key reaches what is under it: the band shows the window's title
-// and no label, and the question's come back when it closes.
+// and no label, in view below the window, and the question's come back when
+// it closes.
 class CoveredQuestionHostTest : public ProvHostTest, public ::testing::WithParamInterface<const char*> {};
 TEST_P(CoveredQuestionHostTest, ComesBackWithItsLabelsAndEveryFrameIsAWholeRedraw) {
   WriteIniWithDefaultSkin(std::string(kFonts) + "[Operation]\nURL=file:///test/wta.wmlsc#" +
@@ -511,6 +521,7 @@ TEST_P(CoveredQuestionHostTest, ComesBackWithItsLabelsAndEveryFrameIsAWholeRedra
   };
   const Band provQuestion{UiGetString(17, 3), UiGetString(17, 4), u""};
   const std::u16string typing = UiGetString(13, 2);
+  bool bandInView = false;
   std::vector<Band> seen;
   std::vector<bool> drawn;
   auto see = [&] {
@@ -548,6 +559,7 @@ TEST_P(CoveredQuestionHostTest, ComesBackWithItsLabelsAndEveryFrameIsAWholeRedra
                       return false;
                     frame("covered");
                     see();
+                    if (prompt) bandInView = !BandCovered();
                     return answerTop();
                   },
                   [&] {
@@ -578,6 +590,7 @@ TEST_P(CoveredQuestionHostTest, ComesBackWithItsLabelsAndEveryFrameIsAWholeRedra
   EXPECT_EQ(seen[3], (Band{u"", u"", u""}));
   if (prompt) {
     EXPECT_EQ(seen[1].title, typing);
+    EXPECT_TRUE(bandInView) << "the prompt's window hides the band and the title in it";
   }
   EXPECT_EQ(drawn, (std::vector<bool>{true, !prompt, true, false}));
   EXPECT_EQ(frames, std::vector<std::string>{});
