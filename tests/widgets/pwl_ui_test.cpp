@@ -17,6 +17,8 @@ class UiLabelTest : public PwlFixture {
   }
   void TearDown() override {
     TskmanSend(TskmanFind(Mod::Ui), UiMsg::Command, 31, 0);
+    // The URL task the window started stops on its own message.
+    Pump();
     PwlFixture::TearDown();
   }
   int Count(uint16_t colour, int32_t left, int32_t right) {
