@@ -65,11 +65,14 @@ void BenDrawTitleBar(UiWindow* ui, const char16_t* title, const char16_t* second
   PwlTextWidth(font, 0, n, ui->title, &width);
   PwlLineHeight(font, 0, &height);
   const int32_t room = face.right - face.left + 1;
-  const int32_t x = face.left + (width < room ? (room - width) / 2 : 0);
-  const int32_t y = face.top + (face.bottom - face.top + 1 - height) / 2;
+  const int32_t rows = face.bottom - face.top + 1;
+  // The clip stands in for the band's viewport while the text is drawn: the
+  // text's place is taken from the face's corner.
+  const int32_t x = width < room ? (room - width) / 2 : 0;
+  const int32_t y = (rows - height) / 2;
   const PglRect frame = ui->band->frame;
   const PwlBox clip{frame.left + face.left, frame.top + face.top, static_cast<uint32_t>(room),
-                    static_cast<uint32_t>(face.bottom - face.top + 1)};
+                    static_cast<uint32_t>(rows)};
   PwlDrawText(font, 0, n, ui->title, ui->band, x, y, &clip, kInk, kFace);
   PwlReleaseFont(font);
 }

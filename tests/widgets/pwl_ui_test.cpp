@@ -3,6 +3,7 @@
 #include "browser/bentitle.h"
 #include "browser/uitask.h"
 #include "browser/uiwindow.h"
+#include "kernel/uistring.h"
 #include "tests/widgets/pwl_fixture.h"
 
 namespace {
@@ -92,6 +93,36 @@ TEST_F(UiLabelTest, TheTitleLineSitsInItsBevelledBoxBetweenTheLabelsAndStays) {
   BenDrawTitleBar(ui, u"A title far too long to fit in the box at all", nullptr, 0);
   EXPECT_EQ(InkInBand(0, 27), 0);
   EXPECT_EQ(InkInBand(132, 159), 0);
+}
+
+// The title stands in the middle of its box's face, whatever its length
+// (a title that fits); the box and the labels beside it are as before.
+TEST_F(UiLabelTest, TheTitleStandsInTheMiddleOfItsBox) {
+  TskmanTask* task = TskmanFind(Mod::Ui);
+  TskmanPost(task, PwlEvent::ClearLabels, 0, 0);
+  Pump();
+  UiWindow* ui = UiGetWindow();
+  ASSERT_NE(ui, nullptr);
+  // The face: inside the bevel, 28 pixels in from each side of the band.
+  const int32_t faceLeft = kBenChromeInset + 1, faceRight = 159 - kBenChromeInset - 1;
+  for (const char16_t* title : {UiGetString(13, 2), UiGetString(13, 3), u"Typing", u"W"}) {
+    SCOPED_TRACE(std::char_traits<char16_t>::length(title));
+    BenDrawBevel(ui, kBenChromeInset, static_cast<int32_t>(ui->bottomBarHeight));
+    BenDrawTitleBar(ui, title, nullptr, 0);
+    int32_t left = 160, right = -1, top = 240, bottom = -1;
+    for (int32_t y = 224; y < 240; ++y)
+      for (int32_t x = faceLeft; x <= faceRight; ++x)
+        if (platform->Pixel(x, y) == 0x0000) {
+          left = std::min(left, x), right = std::max(right, x);
+          top = std::min(top, y), bottom = std::max(bottom, y);
+        }
+    ASSERT_GE(right, left) << "no title drawn";
+    // Glyphs keep a pixel or two of their advance empty on either side.
+    EXPECT_LE(std::abs((left + right) - (faceLeft + faceRight)), 4)
+        << "ink " << left << ".." << right << " in the face " << faceLeft << ".." << faceRight;
+    EXPECT_GT(top, 224) << "the bevel's top line stays";
+    EXPECT_LT(bottom, 239) << "the bevel's bottom line stays";
+  }
 }
 
 }  // namespace
