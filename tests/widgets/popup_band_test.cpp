@@ -131,4 +131,79 @@ TEST_F(PopupBandTest, APopupGivenUpBeforeItShowedLeavesTheBandOfThePopupShowing)
   }
 }
 
+// Popups over one another, shown or given up, closed in every order: the
+// band shows the labels of the popup then on top, the page's when none was
+// ever shown over them, or none once the last shown popup went. Each letter
+// of a row's steps: q, s, m open the question (a confirm), the script's
+// confirm and a message; Q, S, M close them from outside; L offers the
+// page's labels; 1 takes one message of the task ring; p takes all.
+TEST_F(PopupBandTest, StackedPopupsLeaveTheLabelsOfThePopupOnTop) {
+  const std::u16string ok = UiGetString(13, 12), cancel = UiGetString(13, 13);
+  const std::u16string done = PwlLabelText(14);
+  struct Row {
+    const char* steps;
+    std::u16string left, right;
+  };
+  const Row rows[] = {
+      {"qpspSp", ok, cancel},
+      {"qpspQp", u"Yes", u"No"},
+      {"qpspQpSp", u"", u""},
+      {"qpspSpQp", u"", u""},
+      {"qpsQp", u"Yes", u"No"},
+      {"qps1Sp", ok, cancel},
+      {"qpsp1Sp", ok, cancel},
+      {"qpspmpSp", done, u""},
+      {"qpspmpMp", u"Yes", u"No"},
+      {"qpspmpSpMp", ok, cancel},
+      {"qpsmSp", done, u""},
+      {"qpsmMp", u"Yes", u"No"},
+      {"qpsmSMp", ok, cancel},
+      {"LpsSp", u"Menu", u"Back"},
+      {"LpmMp", u"Menu", u"Back"},
+      {"LpspSp", u"", u""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.steps);
+    Recorder question(Mod::TestHarness), script(Mod::TestCode), message(Mod::TestCode);
+    for (const char* c = row.steps; *c; ++c) {
+      switch (*c) {
+        case 'q':
+          ASSERT_EQ(PopupConfirm(u"Take the new settings?", nullptr, nullptr, question.task()), kOk);
+          break;
+        case 's':
+          ASSERT_EQ(PopupConfirm(u"Go on?", u"Yes", u"No", script.task()), kOk);
+          break;
+        case 'm':
+          ASSERT_EQ(PopupMessage(u"Done", message.task()), kOk);
+          break;
+        case 'Q':
+          PopupCloseFor(TskmanRefOf(question.task()));
+          break;
+        case 'S':
+          PopupCloseFor(TskmanRefOf(script.task()));
+          break;
+        case 'M':
+          PopupCloseFor(TskmanRefOf(message.task()));
+          break;
+        case 'L':
+          TskmanPost(TskmanFind(Mod::Ui), PwlEvent::Labels, reinterpret_cast<uintptr_t>(u"Menu"),
+                     reinterpret_cast<uintptr_t>(u"Back"));
+          break;
+        case '1':
+          TskmanStep();
+          break;
+        default:
+          Pump();
+          break;
+      }
+    }
+    EXPECT_EQ(Label(0), row.left);
+    EXPECT_EQ(Label(1), row.right);
+    EXPECT_EQ(PopupShowingMark, TskmanFind(Mod::Popup) ? 1u : 0u);
+    while (TskmanTask* popup = TskmanFind(Mod::Popup)) TskmanSend(popup, TskMsg::Stop2, 0, 0);
+    TskmanPost(TskmanFind(Mod::Ui), PwlEvent::ClearLabels, 0, 0);
+    Pump();
+  }
+}
+
 }  // namespace
