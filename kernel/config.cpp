@@ -281,6 +281,7 @@ namespace {
 struct Spare {
   const ConfigSection* row;
   ConfigSpareFn take;
+  ConfigSpareDropFn dropped;
 } gSpare;
 
 // Drops spare values from the class root while the root would pass the
@@ -318,6 +319,7 @@ void DropSpare(ConfigHandle* handle) {
     if (best == 0) break;
     char name[kStoreMaxName + 1];
     LibcMemCopy(name, chosen.name, chosen.nameLength);
+    if (spare.dropped) spare.dropped(name, chosen.nameLength, chosen.value, chosen.valueLength);
     if (StoreDeleteKey(section, name, chosen.nameLength) != kOk) break;
     uint32_t left = 0;
     StoreSerialize(&section, nullptr, &left, false);
@@ -330,9 +332,9 @@ void DropSpare(ConfigHandle* handle) {
 
 }  // namespace
 
-void ConfigSetSpare(const char* section, ConfigSpareFn spare) {
+void ConfigSetSpare(const char* section, ConfigSpareFn spare, ConfigSpareDropFn dropped) {
   const ConfigSection* row = ConfigFindSection(section);
-  gSpare = row && spare ? Spare{row, spare} : Spare{};
+  gSpare = row && spare ? Spare{row, spare, dropped} : Spare{};
 }
 
 Result ConfigSave(ConfigHandle* handle) {

@@ -75,8 +75,12 @@ Result ConfigSave(ConfigHandle* handle);
 // What the section keeps there must be worth less than what the others
 // keep: copies that its owner writes again, and can do without. One section
 // at a time; a null `spare` ends it.
+// `dropped`, when given, hears of each value just before it goes (its bytes
+// last only the call), so that the section may keep what only the file held.
 using ConfigSpareFn = uint32_t (*)(const char* name, uint32_t nameLength);
-void ConfigSetSpare(const char* section, ConfigSpareFn spare);
+using ConfigSpareDropFn = void (*)(const char* name, uint32_t nameLength, const uint8_t* value,
+                                   uint32_t valueLength);
+void ConfigSetSpare(const char* section, ConfigSpareFn spare, ConfigSpareDropFn dropped = nullptr);
 // Closes without writing and nulls the handle; the store is free again.
 void ConfigRelease(ConfigHandle** handle);
 // A free-standing writable handle over an empty section, with no storage.

@@ -9,6 +9,13 @@
 #include "services/push/notify_store_doc.h"
 #include "services/push/sisl.h"
 
+// A document the file gave up, held for the stop's save.
+struct NotifyStoreHeld {
+  NotifyStoreHeld* next;
+  uint32_t n;
+  uint32_t length;  // the bytes follow
+};
+
 namespace {
 
 constexpr uint32_t kModule = Mod::Notify;
@@ -180,6 +187,17 @@ uint32_t StoredCount(ConfigHandle* handle) {
   return static_cast<uint32_t>(count < held ? count : held);
 }
 
+// A copy of stored document i taken when the file gave it up.
+bool HeldDoc(const NotifyStoreMissed* missed, uint32_t i, const uint8_t** doc, uint32_t* length) {
+  for (const NotifyStoreHeld* held = missed->held; held; held = held->next)
+    if (held->n == i) {
+      *doc = reinterpret_cast<const uint8_t*>(held + 1);
+      *length = held->length;
+      return true;
+    }
+  return false;
+}
+
 bool IsMissed(const NotifyStoreMissed* missed, uint32_t i) {
   if (missed->all) return true;
   return missed->bits && i < missed->count && (missed->bits[i / 8] >> (i % 8) & 1);
@@ -214,7 +232,9 @@ Result CopyMissed(ConfigHandle* handle, const NotifyStoreMissed* missed, bool do
       const uint8_t *data = nullptr, *doc = nullptr;
       uint32_t length = 0, docLength = 0;
       if (!IsMissed(missed, i) || !Stored(handle, 'm', i, &data, &length)) continue;
-      if (!documents || !Stored(handle, 'd', i, &doc, &docLength)) docLength = 0;
+      if (!documents ||
+          (!Stored(handle, 'd', i, &doc, &docLength) && !HeldDoc(missed, i, &doc, &docLength)))
+        docLength = 0;
       if (pass == 1) {
         Put(out->bytes + at, length);
         LibcMemCopy(out->bytes + at + 4, data, length);
@@ -354,17 +374,35 @@ Result WriteListed(ConfigHandle* handle, UrlLoad* const* messages, uint32_t coun
 
 }  // namespace
 
-uint32_t NotifyStoreSpare(const char* key, uint32_t keyLength) {
-  if (keyLength < 2 || key[0] != 'd') return 0;
-  uint32_t n = 0;
+bool NotifyStoreDocNumber(const char* key, uint32_t keyLength, uint32_t* n) {
+  if (keyLength < 2 || key[0] != 'd') return false;
+  *n = 0;
   for (uint32_t i = 1; i < keyLength; ++i) {
-    if (key[i] < '0' || key[i] > '9') return 0;
-    n = n < 100000000 ? n * 10 + static_cast<uint32_t>(key[i] - '0') : 0x3FFFFFFE;
+    if (key[i] < '0' || key[i] > '9') return false;
+    *n = *n < 100000000 ? *n * 10 + static_cast<uint32_t>(key[i] - '0') : 0x3FFFFFFE;
   }
+  return true;
+}
+
+uint32_t NotifyStoreSpare(const char* key, uint32_t keyLength) {
+  uint32_t n = 0;
+  if (!NotifyStoreDocNumber(key, keyLength, &n)) return 0;
   // Later numbers are older messages; a document the start could not put
   // back is held by the file alone, and goes after every other.
   const uint32_t rank = (n < 0x3FFFFFFE ? n : 0x3FFFFFFE) + 1;
   return NotifyStoredMissed(n) ? rank : rank + 0x40000000;
+}
+
+void NotifyStoreHold(NotifyStoreMissed* missed, uint32_t i, const uint8_t* value,
+                     uint32_t length) {
+  auto* held = static_cast<NotifyStoreHeld*>(
+      MemAlloc(sizeof(NotifyStoreHeld) + length, Use::Data, kModule));
+  if (!held) return;
+  held->next = missed->held;
+  held->n = i;
+  held->length = length;
+  if (length) LibcMemCopy(held + 1, value, length);
+  missed->held = held;
 }
 
 bool NotifyStoreIsMissed(const NotifyStoreMissed* missed, uint32_t i) {
@@ -372,6 +410,10 @@ bool NotifyStoreIsMissed(const NotifyStoreMissed* missed, uint32_t i) {
 }
 
 void NotifyStoreMissedClear(NotifyStoreMissed* missed) {
+  while (NotifyStoreHeld* held = missed->held) {
+    missed->held = held->next;
+    MemFree(&held);
+  }
   MemFree(&missed->bits);
   NotifyStoreRuledClear(&missed->ruled);
   *missed = NotifyStoreMissed{};

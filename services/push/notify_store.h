@@ -30,6 +30,10 @@ constexpr uint32_t kNotifyStoreDocBudget = 4096;
 // messages the start could not put back (below) last: the file alone holds
 // them. The rank for the settings store: 0 for a value that is no document.
 uint32_t NotifyStoreSpare(const char* key, uint32_t keyLength);
+// A document dropped so: one of a message the start missed is held in
+// memory for the stop's save (when the heap has room for it).
+void NotifyStoreSpareDropped(const char* key, uint32_t keyLength, const uint8_t* value,
+                             uint32_t valueLength);
 
 // The stored messages a start did not put back: every one when the section
 // could not be read, else those the heap could not hold then. The next
@@ -40,13 +44,20 @@ uint32_t NotifyStoreSpare(const char* key, uint32_t keyLength);
 // delete among them) stays out, and a listed one that a missed one would
 // have kept out goes.
 struct NotifyStoreRuled;
+struct NotifyStoreHeld;
 struct NotifyStoreMissed {
   uint8_t* bits;   // bit i: stored message i; null when none was missed
   uint32_t count;  // the stored messages the bits cover
   uint32_t all;    // every stored message
   NotifyStoreRuled* ruled;  // the records the rules met since the start
+  NotifyStoreHeld* held;    // their documents the file gave up since
 };
 void NotifyStoreMissedClear(NotifyStoreMissed* missed);
+// Holds a copy of stored document i, which the file gives up.
+void NotifyStoreHold(NotifyStoreMissed* missed, uint32_t i, const uint8_t* value,
+                     uint32_t length);
+// The number of a document's key ("d<n>"); false for another key.
+bool NotifyStoreDocNumber(const char* key, uint32_t keyLength, uint32_t* n);
 // Whether stored message i is one the start missed.
 bool NotifyStoreIsMissed(const NotifyStoreMissed* missed, uint32_t i);
 // The same for the running push reception (false when it does not run).

@@ -614,6 +614,13 @@ void NotifyOnMessageFreed(UrlLoad* message) {
     }
 }
 
+// The running task's context; null when none runs, or another stands in.
+NotifyTask* OwnContext() {
+  TskmanTask* task = TskmanFind(kModule);
+  return task && task->handler == NotifyTaskHandler ? static_cast<NotifyTask*>(task->context)
+                                                    : nullptr;
+}
+
 KeptNode* NodeOf(NotifyTask* ctx, const UrlLoad* message) {
   for (KeptNode* node = ctx->kept; node; node = node->next)
     if (node->message == message && !node->dead) return node;
@@ -713,12 +720,23 @@ void NotifyRemoveMessage(UrlLoad* message) {
 }
 
 bool NotifyStoredMissed(uint32_t i) {
-  NotifyTask* ctx = Context();
+  NotifyTask* ctx = OwnContext();
   if (!ctx) return false;
   // The stop's own save numbers the missed ones after the listed ones.
   if (ctx->storeStep == StoreStep::Save || ctx->storeStep == StoreStep::SaveBare)
     return (ctx->missed.all || ctx->missed.bits) && i >= ctx->written.listed;
   return NotifyStoreIsMissed(&ctx->missed, i);
+}
+
+void NotifyStoreSpareDropped(const char* key, uint32_t keyLength, const uint8_t* value,
+                             uint32_t valueLength) {
+  NotifyTask* ctx = OwnContext();
+  uint32_t n = 0;
+  // The stop's own save carries what it keeps already.
+  if (!ctx || ctx->storeStep == StoreStep::Save || ctx->storeStep == StoreStep::SaveBare ||
+      !NotifyStoreDocNumber(key, keyLength, &n) || !NotifyStoreIsMissed(&ctx->missed, n))
+    return;
+  NotifyStoreHold(&ctx->missed, n, value, valueLength);
 }
 
 void NotifyNoteRuled(const PushRecord* record) {

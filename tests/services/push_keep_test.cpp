@@ -223,6 +223,32 @@ TEST_F(PushKeepTest, ASaveOverTheQuotaKeepsTheDocumentsThatFit) {
   EXPECT_TRUE(gSaid.empty());
 }
 
+// A document the start could not put back is held by the class file alone:
+// a save of another section that passes the quota and so drops it does not
+// lose it, and the stop writes it back once there is room again.
+TEST_F(PushKeepTest, ADocumentTheStartMissedOutlivesASaveThatDropsIt) {
+  const std::string doc = DocOfSize(1500);
+  const std::string url = Push(kConnectivity, doc, ProvHeaders());
+  Pump();
+  StopServices();
+  // While the class file is a link to itself, the start cannot read it.
+  std::filesystem::rename("repository", "repository.kept");
+  std::filesystem::create_symlink("repository", "repository");
+  StartServices();
+  std::filesystem::remove("repository");
+  std::filesystem::rename("repository.kept", "repository");
+  ASSERT_EQ(NotifyKeptCount(), 0u);
+  ASSERT_EQ(Documents(), std::vector<std::string>{"d0"});
+  PushHomePage(6000);
+  ASSERT_TRUE(Documents().empty());  // the home page took its room
+  PushHomePage(100);
+  StopServices();
+  StartServices();
+  ASSERT_NE(Cached(url), nullptr);
+  EXPECT_EQ(Body(Cached(url)), doc);
+  EXPECT_TRUE(gSaid.empty());
+}
+
 // --- A class file cut short ------------------------------------------------------------
 
 // A class file holding an inbox and a home page, cut at every offset: each
