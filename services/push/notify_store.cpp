@@ -395,6 +395,11 @@ uint32_t NotifyStoreSpare(const char* key, uint32_t keyLength) {
 
 void NotifyStoreHold(NotifyStoreMissed* missed, uint32_t i, const uint8_t* value,
                      uint32_t length) {
+  // A save that dropped the document and then failed left it in the file,
+  // and the next one drops it again: it is the same document.
+  const uint8_t* doc = nullptr;
+  uint32_t docLength = 0;
+  if (HeldDoc(missed, i, &doc, &docLength)) return;
   auto* held = static_cast<NotifyStoreHeld*>(
       MemAlloc(sizeof(NotifyStoreHeld) + length, Use::Data, kModule));
   if (!held) return;

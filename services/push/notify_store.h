@@ -53,7 +53,8 @@ struct NotifyStoreMissed {
   NotifyStoreHeld* held;    // their documents the file gave up since
 };
 void NotifyStoreMissedClear(NotifyStoreMissed* missed);
-// Holds a copy of stored document i, which the file gives up.
+// Holds a copy of stored document i, which the file gives up (once: a
+// save that gave it up and failed leaves it in the file to give up again).
 void NotifyStoreHold(NotifyStoreMissed* missed, uint32_t i, const uint8_t* value,
                      uint32_t length);
 // The number of a document's key ("d<n>"); false for another key.

@@ -249,6 +249,38 @@ TEST_F(PushKeepTest, ADocumentTheStartMissedOutlivesASaveThatDropsIt) {
   EXPECT_TRUE(gSaid.empty());
 }
 
+// Saves of another section that still pass the quota once the document is
+// dropped are refused, and the file keeps the document: the copy held for
+// the stop is taken once, however many such saves there are.
+TEST_F(PushKeepTest, ADocumentTheStartMissedIsHeldOnceWhateverTheSavesThatFail) {
+  const std::string doc = DocOfSize(1500);
+  const std::string url = Push(kConnectivity, doc, ProvHeaders());
+  Pump();
+  StopServices();
+  std::filesystem::rename("repository", "repository.kept");
+  std::filesystem::create_symlink("repository", "repository");
+  StartServices();
+  std::filesystem::remove("repository");
+  std::filesystem::rename("repository.kept", "repository");
+  ASSERT_EQ(NotifyKeptCount(), 0u);
+  PushHomePage(7950);  // past the quota even without the document
+  ASSERT_EQ(Documents(), std::vector<std::string>{"d0"});
+  const uint32_t free = HeapGetStats().freeBytes;
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    PushHomePage(7950);
+    ASSERT_EQ(Documents(), std::vector<std::string>{"d0"});
+    EXPECT_EQ(HeapGetStats().freeBytes, free);
+  }
+  PushHomePage(6000);
+  ASSERT_TRUE(Documents().empty());
+  PushHomePage(100);
+  StopServices();
+  StartServices();
+  ASSERT_NE(Cached(url), nullptr);
+  EXPECT_EQ(Body(Cached(url)), doc);
+}
+
 // --- A class file cut short ------------------------------------------------------------
 
 // A class file holding an inbox and a home page, cut at every offset: each
