@@ -63,6 +63,7 @@ struct NotifyTask {
   uint8_t stopping;
   uint8_t ppgPending;   // the next section answer is the "PPG" one
   uint8_t storeStep;    // StoreStep: the "inbox" section being read or written
+  uint8_t savingOwn;    // within ConfigSave of the "inbox" section: its keys are new
   Result startError;    // not kOk: the start failed and the task is ending
   NotifyStoreMissed missed;  // what the start could not put back, kept by the save
 };
@@ -397,7 +398,14 @@ void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
     if (ctx->written.wanted > n) n = ctx->written.wanted;
     MemFree(&messages);
   }
-  if (r == kOk && ConfigSave(handle) == kOk) return;  // the answer goes on with the stop
+  if (r == kOk) {
+    // The section's documents the store drops now are numbered as written
+    // here; those of any other section's save, as the file has them.
+    ctx->savingOwn = 1;
+    r = ConfigSave(handle);
+    ctx->savingOwn = 0;
+    if (r == kOk) return;  // the answer goes on with the stop
+  }
   ConfigRelease(&handle);
   SayNotKept(0, n, false);
   EndSave(ctx);
@@ -424,6 +432,8 @@ void KeptSaved(NotifyTask* ctx, Result status) {
     if (written.wanted) SayNotKept(written.wanted, written.wanted, true);
   } else if (status == kOk || status == kStoreMalformed) {
     // kStoreMalformed: written over a damaged file, whose bytes were kept.
+    // What the start missed is in the file again, under new numbers.
+    NotifyStoreMissedClear(&ctx->missed);
     if (written.messages < written.wanted)
       SayNotKept(written.wanted - written.messages, written.wanted, true);
   } else if (status != kUbstoreWriteFailed) {  // that one was said by the file's writer
@@ -723,8 +733,7 @@ bool NotifyStoredMissed(uint32_t i) {
   NotifyTask* ctx = OwnContext();
   if (!ctx) return false;
   // The stop's own save numbers the missed ones after the listed ones.
-  if (ctx->storeStep == StoreStep::Save || ctx->storeStep == StoreStep::SaveBare)
-    return (ctx->missed.all || ctx->missed.bits) && i >= ctx->written.listed;
+  if (ctx->savingOwn) return (ctx->missed.all || ctx->missed.bits) && i >= ctx->written.listed;
   return NotifyStoreIsMissed(&ctx->missed, i);
 }
 
@@ -732,9 +741,10 @@ void NotifyStoreSpareDropped(const char* key, uint32_t keyLength, const uint8_t*
                              uint32_t valueLength) {
   NotifyTask* ctx = OwnContext();
   uint32_t n = 0;
-  // The stop's own save carries what it keeps already.
-  if (!ctx || ctx->storeStep == StoreStep::Save || ctx->storeStep == StoreStep::SaveBare ||
-      !NotifyStoreDocNumber(key, keyLength, &n) || !NotifyStoreIsMissed(&ctx->missed, n))
+  // The stop's own save carries what it keeps already; another section's
+  // save may come before it, while the file still holds the missed ones.
+  if (!ctx || ctx->savingOwn || !NotifyStoreDocNumber(key, keyLength, &n) ||
+      !NotifyStoreIsMissed(&ctx->missed, n))
     return;
   NotifyStoreHold(&ctx->missed, n, value, valueLength);
 }

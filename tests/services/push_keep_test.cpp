@@ -281,6 +281,65 @@ TEST_F(PushKeepTest, ADocumentTheStartMissedIsHeldOnceWhateverTheSavesThatFail) 
   EXPECT_EQ(Body(Cached(url)), doc);
 }
 
+// Another section's save served while the stop's own waits for the store
+// (the stop asked for the section behind it) drops a document only the
+// file holds: it is held for the stop all the same, whose save has room for
+// it once the user deleted a message the start put back.
+TEST_F(PushKeepTest, ADocumentTheStartMissedOutlivesASaveServedBeforeTheStops) {
+  const std::string doc = DocOfSize(1500);
+  PushSi("read", std::string(1000, 'r'));
+  const std::string url = Push(kConnectivity, doc, ProvHeaders());
+  Pump();
+  StopServices();
+  std::filesystem::copy_file("repository", "repository.base");
+  const auto base = static_cast<uint32_t>(std::filesystem::file_size("repository"));
+  // A start short of memory that puts back the older message only.
+  bool part = false;
+  for (uint32_t reserve = 0; reserve <= 8000 && !part; reserve += 16) {
+    std::filesystem::copy_file("repository.base", "repository",
+                               std::filesystem::copy_options::overwrite_existing);
+    ASSERT_NO_FATAL_FAILURE(BeginServices());
+    for (int i = 0; i < 100 && starter->Count(NotifyMsg::Started) == 0; ++i) Step();
+    std::vector<void*> eaten = EatHeapFinely(reserve);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    part = NotifyKeptCount() == 1 && Cached(url) == nullptr;
+    if (!part) StopServices();
+  }
+  ASSERT_TRUE(part);
+  std::filesystem::copy_file("repository.base", "repository",
+                             std::filesystem::copy_options::overwrite_existing);
+  const std::vector<std::string> texts = Texts();
+  ASSERT_EQ(texts, std::vector<std::string>{std::string(1000, 'r')});
+  NotifyInboxCursor* cursor = nullptr;
+  ASSERT_EQ(NotifyOpenInboxCursor(&cursor), kOk);
+  uint32_t code = 0, level = 0;
+  UrlLoad* read = NotifyNextKept(cursor, &code, &level);
+  NotifyCloseInboxCursor(&cursor);
+  ASSERT_NE(read, nullptr);
+  NotifyRemoveMessage(read);
+  // Past the quota with the document, within it once the deleted message
+  // leaves the file too.
+  ConfigHandle* handle = OpenSection("repository");
+  ASSERT_NE(handle, nullptr);
+  starter->log.clear();
+  NotifyStopTask();
+  Pump();  // the stop's open waits behind the handle
+  ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 0u);
+  const std::string big(8000 - base + 500, 'y');
+  ASSERT_EQ(ConfigSetString(handle, "big", big.c_str()), kOk);
+  ASSERT_EQ(ConfigSave(handle), kOk);
+  Pump();
+  ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+  LcStopTask(starter->task());
+  Pump();
+  StartServices();
+  ASSERT_NE(Cached(url), nullptr);
+  EXPECT_EQ(Body(Cached(url)), doc);
+  EXPECT_TRUE(gSaid.empty());
+}
+
 // --- A class file cut short ------------------------------------------------------------
 
 // A class file holding an inbox and a home page, cut at every offset: each

@@ -1394,28 +1394,6 @@ TEST_F(PushTest, AStopWithTheHeapNearlyFullEnds) {
   }
 }
 
-// Leaves about `reserve` bytes of the heap free, to within a small block:
-// the coarse eater frees whole blocks of doubling sizes, so that what lies
-// between two of its steps would depend on the sizes of the structures the
-// start takes; the rest is filled a block at a time.
-std::vector<void*> EatHeapFinely(uint32_t reserve) {
-  std::vector<void*> eaten = EatHeap(reserve);
-  for (uint32_t size = 1u << 14; size >= 8;) {
-    const HeapStats stats = HeapGetStats();
-    if (stats.freeBytes <= reserve || stats.freeBytes - reserve < size) {
-      size /= 2;
-      continue;
-    }
-    void* p = MemAlloc(size, Use::Data, Mod::TestCode);
-    if (!p) {
-      size /= 2;
-      continue;
-    }
-    eaten.push_back(p);
-  }
-  return eaten;
-}
-
 // Push reception short of memory at its start answers the start, or its
 // failure once it has ended with its URL task; a stop sent at once gets one
 // answer all the same, and the heap is whole after.
