@@ -359,12 +359,13 @@ void BeginStop(NotifyTask* ctx) {
 }
 
 // What the stop could not keep is said, as a file that could not be saved
-// is: `lost` of `of` messages over the quota, or, without `lost`, the
-// whole inbox for want of memory.
-void SayNotKept(uint32_t lost, uint32_t of, bool quota) {
+// is: `lost` of `of` messages over the quota, or the whole inbox, for want
+// of memory or of a class file it could read (`why`).
+void SayNotKept(uint32_t lost, uint32_t of, Result why) {
   if (of == 0) return;  // nothing was there to keep
   char what[96] = "";
   char number[12];
+  const bool quota = why == kUbstoreOverQuota;
   if (quota) {
     LibcItoA(static_cast<int32_t>(lost), number, 10);
     LibcStrCat(what, number);
@@ -374,7 +375,12 @@ void SayNotKept(uint32_t lost, uint32_t of, bool quota) {
   }
   LibcItoA(static_cast<int32_t>(of), number, 10);
   LibcStrCat(what, number);
-  LibcStrCat(what, quota ? " messages did not fit its quota" : " messages: not enough memory");
+  if (quota)
+    LibcStrCat(what, " messages did not fit its quota");
+  else if (why == kUbstoreReadFailed)
+    LibcStrCat(what, " messages: its file could not be read");
+  else
+    LibcStrCat(what, " messages: not enough memory");
   UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), what);
 }
 
@@ -407,7 +413,7 @@ void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
     if (r == kOk) return;  // the answer goes on with the stop
   }
   ConfigRelease(&handle);
-  SayNotKept(0, n, false);
+  SayNotKept(0, n, kNotifyNoMemory);
   EndSave(ctx);
 }
 
@@ -429,15 +435,15 @@ void KeptSaved(NotifyTask* ctx, Result status) {
       ConfigOpen(ctx->task, kNotifyStoreSection, true);
       return;
     }
-    if (written.wanted) SayNotKept(written.wanted, written.wanted, true);
+    if (written.wanted) SayNotKept(written.wanted, written.wanted, status);
   } else if (status == kOk || status == kStoreMalformed) {
     // kStoreMalformed: written over a damaged file, whose bytes were kept.
     // What the start missed is in the file again, under new numbers.
     NotifyStoreMissedClear(&ctx->missed);
     if (written.messages < written.wanted)
-      SayNotKept(written.wanted - written.messages, written.wanted, true);
+      SayNotKept(written.wanted - written.messages, written.wanted, kUbstoreOverQuota);
   } else if (status != kUbstoreWriteFailed) {  // that one was said by the file's writer
-    SayNotKept(0, written.wanted, false);
+    SayNotKept(0, written.wanted, status);
   }
   EndSave(ctx);
 }
@@ -471,7 +477,7 @@ void SectionOpened(NotifyTask* ctx, Result status, ConfigHandle* handle) {
   if (ctx->storeStep == StoreStep::Save || ctx->storeStep == StoreStep::SaveBare) {
     if (status == kOk) return SaveKept(ctx, handle);
     SayNotKept(0, ctx->written.wanted > NotifyKeptCount() ? ctx->written.wanted : NotifyKeptCount(),
-               false);
+               status);
     EndSave(ctx);
   }
 }

@@ -199,6 +199,21 @@ TEST_F(PushKeepTest, AnInboxSaveShortOfMemoryIsSaid) {
   EXPECT_GT(saved, 0u);
 }
 
+// A stop that cannot read the class file it writes into keeps nothing of
+// this run: that is said, and not as a want of memory.
+TEST_F(PushKeepTest, AnInboxWhoseFileCannotBeReadAtTheStopIsSaidSo) {
+  PushSi("unread", "Unread news");
+  Pump();
+  // While the class file is a link to itself, the stop cannot read it.
+  std::filesystem::create_symlink("repository", "repository");
+  StopServices();
+  std::filesystem::remove("repository");
+  ASSERT_EQ(gSaid.size(), 1u);
+  EXPECT_EQ(gSaid[0], "repository: the inbox's 1 messages: its file could not be read");
+  StartServices();
+  EXPECT_TRUE(Texts().empty());
+}
+
 // --- Spare documents ---------------------------------------------------------------------
 
 // A save over the quota drops the inbox's documents one at a time, the
