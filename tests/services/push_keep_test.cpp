@@ -164,7 +164,7 @@ TEST_F(PushKeepTest, AnInboxSaveShortOfMemoryIsSaid) {
     const std::string text = "News " + std::to_string(reserve);
     PushSi("id-" + std::to_string(reserve), text);
     Pump();
-    std::vector<void*> eaten = EatHeap(reserve);
+    std::vector<void*> eaten = EatHeapFinely(reserve);
     starter->log.clear();
     NotifyStopTask();
     Pump();
@@ -448,7 +448,7 @@ TEST_F(PushKeepTest, APushRoutedShortOfMemoryIsNeverLeftLocked) {
   for (uint32_t reserve = 0; reserve <= 6000; reserve += 8) {
     SCOPED_TRACE(reserve);
     const std::string url = PushSi("cut", "Cut news");
-    std::vector<void*> eaten = EatHeap(reserve);
+    std::vector<void*> eaten = EatHeapFinely(reserve);
     Pump();
     for (void* p : eaten) MemFreeRaw(p);
     Pump();
