@@ -87,6 +87,8 @@ UrlLoad* CacheFindByName(const UrlParsed* url) {
   return load;
 }
 
+UrlLoad* CacheFindByText(const char* name) { return name ? FindName(name) : nullptr; }
+
 int CacheFindNextFresh(void** cursor, UrlLoad** out) {
   *out = nullptr;
   auto* n = static_cast<ListNode*>(*cursor);

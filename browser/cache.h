@@ -25,6 +25,9 @@ void CacheAdd(UrlLoad* load);
 void CacheRemove(UrlLoad* load);
 // The cached load of that URL (its fragment ignored), or null.
 UrlLoad* CacheFindByName(const UrlParsed* url);
+// The cached load whose name is exactly `name` (a URL as it is written
+// out, without its fragment), or null; takes no memory.
+UrlLoad* CacheFindByText(const char* name);
 // Walks the cached loads that have not expired: *cursor null starts; 1 and
 // the next load, 0 at the end.
 int CacheFindNextFresh(void** cursor, UrlLoad** out);

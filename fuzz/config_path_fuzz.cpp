@@ -3,7 +3,8 @@
 // slot's profile standing in when the named one is missing. The class file
 // is the user's, and so are the profile path and names: any of them must
 // open or refuse every section, every folder found must enumerate, and the
-// store must give back all it took. The harness works in a private folder.
+// store must give back all it took. The harness works in a private folder,
+// emptied before each input.
 //
 // Input: the active slot (1 byte), a flags byte (bit 0: open writable and
 // save, bit 1: through the use-slot code, bit 2: read the stored slot again), the "slot/profile" path and the
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -73,6 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (; at < size && data[at]; ++at) path += static_cast<char>(data[at]);
   for (++at; at < size && data[at]; ++at) wap += static_cast<char>(data[at]);
   ++at;
+  // Each input starts from an empty folder: the copies a damaged file
+  // leaves would otherwise pile up and change how later inputs run.
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(".", ignored))
+    std::filesystem::remove_all(entry.path(), ignored);
   if (std::FILE* f = std::fopen("access", "wb")) {
     if (at < size) std::fwrite(data + at, 1, size - at, f);
     std::fclose(f);

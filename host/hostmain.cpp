@@ -37,11 +37,11 @@ struct BlockFree {
 
 // A file the engine could not save is said on standard error and kept in
 // the trace log.
-void SaveFailed(const char* path, int error) {
+void SaveFailed(const char* path, int error, const char* what) {
   gSaveFailed = true;
-  PlatformFileSayFailed(path, error);
+  PlatformFileSayFailed(path, error, what);
   LogPrint(kLogDefaultId, "could not save %s: %s\n", path,
-           error ? std::strerror(error) : "write failed");
+           what ? what : error ? std::strerror(error) : "write failed");
 }
 
 void Poll(void*) {

@@ -76,6 +76,11 @@ const ConfigSection* ConfigFindSection(const char* name) {
   return nullptr;
 }
 
+const char* ConfigClassOf(const char* section) {
+  const ConfigSection* row = ConfigFindSection(section);
+  return row ? row->className : nullptr;
+}
+
 namespace {
 
 ConfigHandle* HandleOf(uintptr_t arg) { return reinterpret_cast<ConfigHandle*>(arg); }
@@ -127,8 +132,15 @@ void OnRead(ConfigContext* ctx, Result status, ConfigHandle* handle) {
   if (status == kOk) {
     // A damaged class file opens as empty, so its sections can be rebuilt;
     // a save keeps the damaged bytes aside before it replaces them.
-    status = StoreOpenSection(&handle->stack, "", 0, handle->storageBuffer,
-                              handle->storageLength, handle->writable);
+    // A root without its end marker was cut short, maybe where an entry
+    // began: what it still holds is not all there was, so it is damage too.
+    if (StoreBlockEnded(handle->storageBuffer, handle->storageLength)) {
+      status = StoreOpenSection(&handle->stack, "", 0, handle->storageBuffer,
+                                handle->storageLength, handle->writable);
+    } else {
+      status = StoreOpenSection(&handle->stack, "", 0, nullptr, 0, handle->writable);
+      if (status == kOk) status = kStoreMalformed;
+    }
     if (status == kStoreMalformed) {
       handle->damaged = true;
       status = kOk;
@@ -269,42 +281,60 @@ namespace {
 struct Spare {
   const ConfigSection* row;
   ConfigSpareFn take;
+  ConfigSpareDropFn dropped;
 } gSpare;
 
-// Drops the spare values from the class root when the root would pass the
-// quota. Anything that stands in the way (no such section, no memory to
-// open it) leaves the root as it is: the write then answers for its size.
+// Drops spare values from the class root while the root would pass the
+// quota, the highest ranked first, and no more than it takes. Anything that
+// stands in the way (no such section, no memory to open it) leaves the root
+// as it is: the write then answers for its size.
 void DropSpare(ConfigHandle* handle) {
   const Spare spare = gSpare;
   if (!spare.take || !handle->writable || LibcStrCmp(spare.row->className, handle->className) != 0)
     return;
   uint32_t size = 0;
+  const auto quota = static_cast<uint32_t>(UbstoreGetQuota(UbstoreClassIndex(handle->className)));
   if (StoreSerialize(&StoreTop(&handle->stack)->section, nullptr, &size, false) != kOk ||
-      size <= static_cast<uint32_t>(UbstoreGetQuota(UbstoreClassIndex(handle->className))))
+      size <= quota)
     return;
   if (ConfigEnterLevel(handle, spare.row->name, 0, false) != kOk) return;
   StoreSection* section = ConfigTop(handle);
-  // A deletion ends the walk that found the value: each starts again.
-  for (bool dropped = true; dropped;) {
-    dropped = false;
+  // The section's own block shrinks by what a value took in it, and the
+  // root's by the same (both count in even sizes).
+  uint32_t held = 0;
+  StoreSerialize(&section, nullptr, &held, false);
+  for (uint32_t over = size - quota; over > 0;) {
     uintptr_t cursor = 0;
     StoreEntry entry;
-    Result r = StoreFirst(section, &cursor, &entry);
-    while (r == kOk && !spare.take(reinterpret_cast<const char*>(entry.name), entry.nameLength))
-      r = StoreNext(section, &cursor, &entry);
-    if (r != kOk) break;
+    StoreEntry chosen{};
+    uint32_t best = 0;
+    for (Result r = StoreFirst(section, &cursor, &entry); r == kOk;
+         r = StoreNext(section, &cursor, &entry))
+      if (const uint32_t rank = spare.take(reinterpret_cast<const char*>(entry.name),
+                                           entry.nameLength);
+          rank > best) {
+        best = rank;
+        chosen = entry;
+      }
+    if (best == 0) break;
     char name[kStoreMaxName + 1];
-    LibcMemCopy(name, entry.name, entry.nameLength);
-    dropped = StoreDeleteKey(section, name, entry.nameLength) == kOk;
+    LibcMemCopy(name, chosen.name, chosen.nameLength);
+    if (spare.dropped) spare.dropped(name, chosen.nameLength, chosen.value, chosen.valueLength);
+    if (StoreDeleteKey(section, name, chosen.nameLength) != kOk) break;
+    uint32_t left = 0;
+    StoreSerialize(&section, nullptr, &left, false);
+    const uint32_t freed = held - left;
+    held = left;
+    over = freed < over ? over - freed : 0;
   }
   StoreCommitLevel(&handle->stack, nullptr, 0);
 }
 
 }  // namespace
 
-void ConfigSetSpare(const char* section, ConfigSpareFn spare) {
+void ConfigSetSpare(const char* section, ConfigSpareFn spare, ConfigSpareDropFn dropped) {
   const ConfigSection* row = ConfigFindSection(section);
-  gSpare = row && spare ? Spare{row, spare} : Spare{};
+  gSpare = row && spare ? Spare{row, spare, dropped} : Spare{};
 }
 
 Result ConfigSave(ConfigHandle* handle) {

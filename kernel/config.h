@@ -53,6 +53,10 @@ void ConfigStop();
 // The browser phase begins: "UseSlot" is read again on the next slot open.
 void ConfigResetOpen();
 
+// The storage class (the name of its file) that keeps the section; null for
+// a section the store does not know.
+const char* ConfigClassOf(const char* section);
+
 void ConfigOpen(TskmanTask* reply, const char* section, bool writable);
 // With useSlotCode the slot folder is the code of ConfigSetUseSlot.
 void ConfigOpenEx(TskmanTask* reply, const char* section, bool writable, bool useSlotCode);
@@ -65,13 +69,18 @@ void ConfigOpenEx(TskmanTask* reply, const char* section, bool writable, bool us
 Result ConfigSave(ConfigHandle* handle);
 // Values one section gives up for the others of its storage class: a save
 // of any section of the class that would pass the class's quota first drops
-// the values of `section` whose names `spare` takes, then writes what is
-// left (refused as before when that still does not fit). What the section
-// keeps there must be worth less than what the others keep: copies that its
-// owner writes again, and can do without. One section at a time; a null
-// `spare` ends it.
-using ConfigSpareFn = bool (*)(const char* name, uint32_t nameLength);
-void ConfigSetSpare(const char* section, ConfigSpareFn spare);
+// values of `section` that `spare` ranks above 0, one at a time, the highest
+// rank first (of equal ones the first stored), until the rest fits; then
+// writes what is left (refused as before when that still does not fit).
+// What the section keeps there must be worth less than what the others
+// keep: copies that its owner writes again, and can do without. One section
+// at a time; a null `spare` ends it.
+// `dropped`, when given, hears of each value just before it goes (its bytes
+// last only the call), so that the section may keep what only the file held.
+using ConfigSpareFn = uint32_t (*)(const char* name, uint32_t nameLength);
+using ConfigSpareDropFn = void (*)(const char* name, uint32_t nameLength, const uint8_t* value,
+                                   uint32_t valueLength);
+void ConfigSetSpare(const char* section, ConfigSpareFn spare, ConfigSpareDropFn dropped = nullptr);
 // Closes without writing and nulls the handle; the store is free again.
 void ConfigRelease(ConfigHandle** handle);
 // A free-standing writable handle over an empty section, with no storage.

@@ -234,6 +234,19 @@ Result StoreParseSection(StoreSection** out, const uint8_t* block, uint32_t leng
   return kOk;
 }
 
+bool StoreBlockEnded(const uint8_t* block, uint32_t length) {
+  if (length == 0) return true;
+  if (!block) return false;
+  bool terminated = true;
+  const int64_t end = CheckBlock(block, length, &terminated);
+  if (end < 0) return false;
+  const auto entriesLength = static_cast<uint32_t>(end);
+  if (length - entriesLength < kStoreEndBytes) return false;
+  for (uint32_t i = 0; i < kStoreEndBytes; ++i)
+    if (block[entriesLength + i] != 0) return false;
+  return true;
+}
+
 void StoreFreeSection(StoreSection** section) {
   if (!*section) return;
   FreeNodes(*section);

@@ -62,6 +62,11 @@ struct StoreStackRecord {
 // kStoreNoMemory with *out null.
 Result StoreParseSection(StoreSection** out, const uint8_t* block, uint32_t length, uint32_t* used,
                          bool editable);
+// Whether the block is whole as a class file's root: its entries read and
+// are followed by the whole end marker. A root cut where an entry begins
+// reads as fewer entries; only the missing marker tells the cut. An empty
+// block is whole (an empty file).
+bool StoreBlockEnded(const uint8_t* block, uint32_t length);
 void StoreFreeSection(StoreSection** section);
 bool StoreIsEditable(const StoreSection* section);
 bool StoreIsDirty(const StoreSection* section);

@@ -128,6 +128,10 @@ Result UbstoreSayDamaged(const char* className, const uint8_t* bytes, uint32_t l
   return r;
 }
 
+void UbstoreSayNotKept(const char* className, const char* what) {
+  PlatformFileNotKept(className, what);
+}
+
 void UbstoreFreeBuffer(uintptr_t /*userWord*/, uint8_t** buffer) {
   PlatformFree(*buffer);
   *buffer = nullptr;

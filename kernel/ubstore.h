@@ -48,6 +48,10 @@ Result UbstoreKeepDamaged(const char* className, const uint8_t* bytes, uint32_t 
 // and the user is told which file it is, that its sections start empty and
 // where the bytes are.
 Result UbstoreSayDamaged(const char* className, const uint8_t* bytes, uint32_t length);
+// A save of the class's file left out part of what it was given, or could
+// not be made: the user is told what was not kept (`what`), as of a file
+// that could not be written.
+void UbstoreSayNotKept(const char* className, const char* what);
 // Returns a buffer of UbstoreRead to the process heap and nulls the pointer.
 void UbstoreFreeBuffer(uintptr_t userWord, uint8_t** buffer);
 // Frees an engine buffer meant for a write that will not happen; answers 0.

@@ -52,7 +52,7 @@ void ServiceRowsInstall() {
                     kServiceSchemeRowCount);
   const VarParseSource* before = VarParseInstallSources(kServiceSources);
   if (before != kServiceSources) gSourcesBefore = before;
-  ConfigSetSpare(kNotifyStoreSection, NotifyStoreSpare);
+  ConfigSetSpare(kNotifyStoreSection, NotifyStoreSpare, NotifyStoreSpareDropped);
 }
 
 void ServiceRowsRemove() {

@@ -22,14 +22,14 @@ struct Fd {
 
 // A save that fails is said at once: a file lost at the stop would
 // otherwise go without a word.
-void SayFailed(const char* path, int error) {
+void SayFailed(const char* path, int error, const char* what) {
   std::fprintf(stderr, "qor: could not save %s: %s\n", path,
-               error ? std::strerror(error) : "write failed");
+               what ? what : error ? std::strerror(error) : "write failed");
 }
 FileFailureHook gFailureHook = SayFailed;
 
 FileStatus Failed(const char* path, int error) {
-  gFailureHook(path, error);
+  gFailureHook(path, error, nullptr);
   return FileStatus::Failed;
 }
 
@@ -110,7 +110,11 @@ FileFailureHook PlatformFileOnFailure(FileFailureHook hook) {
   return old;
 }
 
-void PlatformFileSayFailed(const char* path, int error) { SayFailed(path, error); }
+void PlatformFileSayFailed(const char* path, int error, const char* what) {
+  SayFailed(path, error, what);
+}
+
+void PlatformFileNotKept(const char* path, const char* what) { gFailureHook(path, 0, what); }
 
 FileStatus PlatformFileRemove(const char* path) {
   if (::unlink(path) == 0) return FileStatus::Ok;

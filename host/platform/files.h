@@ -16,13 +16,18 @@ FileStatus PlatformFileRead(const char* path, void* dest, uint32_t size);
 // or a full disk leaves the previous content whole.
 // A failure is told to the failure hook.
 FileStatus PlatformFileReplace(const char* path, const void* data, uint32_t size);
-// Told of every replace that failed: the path and the system's error number.
-// The default says "qor: could not save <path>: <reason>" on standard error
-// (PlatformFileSayFailed); a host may add its own record. Null restores the
-// default; the old hook is returned.
-using FileFailureHook = void (*)(const char* path, int error);
+// Told of every replace that failed: the path and the system's error number;
+// and of every save the engine could not make whole (PlatformFileNotKept):
+// the path, 0 and what was not kept. The default says "qor: could not save
+// <path>: <reason>" on standard error (PlatformFileSayFailed), the reason
+// being `what` when there is one; a host may add its own record. Null
+// restores the default; the old hook is returned.
+using FileFailureHook = void (*)(const char* path, int error, const char* what);
 FileFailureHook PlatformFileOnFailure(FileFailureHook hook);
-void PlatformFileSayFailed(const char* path, int error);
+void PlatformFileSayFailed(const char* path, int error, const char* what);
+// A save that left out part of what it was given, or did not happen for
+// want of memory: told to the failure hook as above.
+void PlatformFileNotKept(const char* path, const char* what);
 FileStatus PlatformFileRemove(const char* path);
 // Keeps the bytes in a new file, never over an earlier one: the first of
 // "<path>", "<path>.1", "<path>.2", ... (up to kPlatformMostKeptCopies names)

@@ -110,8 +110,9 @@ bool LcListValid(const uint8_t* bytes, uint32_t length) {
   if (capacity > length - kLcListHead || used > capacity) return false;
   bool marked = false, unmarked = false;
   for (uint32_t at = 0; at < used;) {
+    if (used - at < 8) return false;
     const uint32_t size = Get(bytes + kLcListHead + at);
-    if (used - at < 8 || size < 8 || size % 4 || size > used - at) return false;
+    if (size < 8 || size % 4 || size > used - at) return false;
     if (bytes[kLcListHead + at + size - 1] != 0) return false;  // the text ends inside
     marked |= Get(bytes + 8) == at;
     unmarked |= Get(bytes + 12) == at;

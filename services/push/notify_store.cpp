@@ -9,6 +9,13 @@
 #include "services/push/notify_store_doc.h"
 #include "services/push/sisl.h"
 
+// A document the file gave up, held for the stop's save.
+struct NotifyStoreHeld {
+  NotifyStoreHeld* next;
+  uint32_t n;
+  uint32_t length;  // the bytes follow
+};
+
 namespace {
 
 constexpr uint32_t kModule = Mod::Notify;
@@ -180,6 +187,17 @@ uint32_t StoredCount(ConfigHandle* handle) {
   return static_cast<uint32_t>(count < held ? count : held);
 }
 
+// A copy of stored document i taken when the file gave it up.
+bool HeldDoc(const NotifyStoreMissed* missed, uint32_t i, const uint8_t** doc, uint32_t* length) {
+  for (const NotifyStoreHeld* held = missed->held; held; held = held->next)
+    if (held->n == i) {
+      *doc = reinterpret_cast<const uint8_t*>(held + 1);
+      *length = held->length;
+      return true;
+    }
+  return false;
+}
+
 bool IsMissed(const NotifyStoreMissed* missed, uint32_t i) {
   if (missed->all) return true;
   return missed->bits && i < missed->count && (missed->bits[i / 8] >> (i % 8) & 1);
@@ -214,7 +232,9 @@ Result CopyMissed(ConfigHandle* handle, const NotifyStoreMissed* missed, bool do
       const uint8_t *data = nullptr, *doc = nullptr;
       uint32_t length = 0, docLength = 0;
       if (!IsMissed(missed, i) || !Stored(handle, 'm', i, &data, &length)) continue;
-      if (!documents || !Stored(handle, 'd', i, &doc, &docLength)) docLength = 0;
+      if (!documents ||
+          (!Stored(handle, 'd', i, &doc, &docLength) && !HeldDoc(missed, i, &doc, &docLength)))
+        docLength = 0;
       if (pass == 1) {
         Put(out->bytes + at, length);
         LibcMemCopy(out->bytes + at + 4, data, length);
@@ -304,10 +324,14 @@ bool KeptOut(const Carried* carried, const UrlLoad* message) {
 
 // The missed messages go back under the numbers after the listed ones; a
 // document past what the budget leaves stays out, its message kept by name.
-Result WriteCarried(ConfigHandle* handle, const Carried* carried, uint32_t* n,
-                    uint32_t* documentBytes) {
+// Those past `limit` messages in all are only counted in *wanted.
+Result WriteCarried(ConfigHandle* handle, const Carried* carried, uint32_t limit, uint32_t* n,
+                    uint32_t* wanted, uint32_t* documentBytes) {
   char key[16];
-  for (uint32_t at = 0; at < carried->size; ++*n) {
+  for (uint32_t at = 0; at < carried->size; at += 8 + Get(carried->bytes + at) +
+                                              Get(carried->bytes + at + 4 + Get(carried->bytes + at))) {
+    ++*wanted;
+    if (*n >= limit) continue;
     const uint32_t length = Get(carried->bytes + at);
     const uint8_t* data = carried->bytes + at + 4;
     const uint32_t docLength = Get(data + length);
@@ -320,17 +344,20 @@ Result WriteCarried(ConfigHandle* handle, const Carried* carried, uint32_t* n,
         return r;
       *documentBytes += docLength;
     }
-    at += 8 + length + docLength;
+    ++*n;
   }
   return kOk;
 }
 
 Result WriteListed(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count,
-                   bool documents, const Carried* carried, uint32_t* n, uint32_t* documentBytes) {
+                   bool documents, const Carried* carried, uint32_t limit, uint32_t* n,
+                   uint32_t* wanted, uint32_t* documentBytes) {
   for (uint32_t i = 0; i < count; ++i) {
     // A push message without its record cannot be listed again, nor can
     // anything but a push message or a connectivity document.
     if (KeptOut(carried, messages[i]) || !Writable(messages[i])) continue;
+    ++*wanted;
+    if (*n >= limit) continue;
     if (Result r = WriteOne(handle, *n, messages[i]); r != kOk) return r;
     // A document over the limits stays out: its message is kept by name.
     const uint32_t size = documents ? NotifyStoreDocSize(messages[i]) : 0;
@@ -347,22 +374,61 @@ Result WriteListed(ConfigHandle* handle, UrlLoad* const* messages, uint32_t coun
 
 }  // namespace
 
-bool NotifyStoreSpare(const char* key, uint32_t keyLength) {
+bool NotifyStoreDocNumber(const char* key, uint32_t keyLength, uint32_t* n) {
   if (keyLength < 2 || key[0] != 'd') return false;
-  for (uint32_t i = 1; i < keyLength; ++i)
+  *n = 0;
+  for (uint32_t i = 1; i < keyLength; ++i) {
     if (key[i] < '0' || key[i] > '9') return false;
+    *n = *n < 100000000 ? *n * 10 + static_cast<uint32_t>(key[i] - '0') : 0x3FFFFFFE;
+  }
   return true;
 }
 
+uint32_t NotifyStoreSpare(const char* key, uint32_t keyLength) {
+  uint32_t n = 0;
+  if (!NotifyStoreDocNumber(key, keyLength, &n)) return 0;
+  // Later numbers are older messages; a document the start could not put
+  // back is held by the file alone, and goes after every other.
+  const uint32_t rank = (n < 0x3FFFFFFE ? n : 0x3FFFFFFE) + 1;
+  return NotifyStoredMissed(n) ? rank : rank + 0x40000000;
+}
+
+void NotifyStoreHold(NotifyStoreMissed* missed, uint32_t i, const uint8_t* value,
+                     uint32_t length) {
+  // A save that dropped the document and then failed left it in the file,
+  // and the next one drops it again: it is the same document.
+  const uint8_t* doc = nullptr;
+  uint32_t docLength = 0;
+  if (HeldDoc(missed, i, &doc, &docLength)) return;
+  auto* held = static_cast<NotifyStoreHeld*>(
+      MemAlloc(sizeof(NotifyStoreHeld) + length, Use::Data, kModule));
+  if (!held) return;
+  held->next = missed->held;
+  held->n = i;
+  held->length = length;
+  if (length) LibcMemCopy(held + 1, value, length);
+  missed->held = held;
+}
+
+bool NotifyStoreIsMissed(const NotifyStoreMissed* missed, uint32_t i) {
+  return IsMissed(missed, i);
+}
+
 void NotifyStoreMissedClear(NotifyStoreMissed* missed) {
+  while (NotifyStoreHeld* held = missed->held) {
+    missed->held = held->next;
+    MemFree(&held);
+  }
   MemFree(&missed->bits);
   NotifyStoreRuledClear(&missed->ruled);
   *missed = NotifyStoreMissed{};
 }
 
 Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count,
-                        bool documents, const NotifyStoreMissed* missed, uint32_t* documentBytes) {
-  *documentBytes = 0;
+                        bool documents, const NotifyStoreMissed* missed, uint32_t limit,
+                        NotifyStoreWritten* written) {
+  *written = NotifyStoreWritten{};
+  uint32_t* documentBytes = &written->documentBytes;
   Carried carried{};
   Result r = CopyMissed(handle, missed, documents, &carried);
   if (r == kOk) r = SiftCarried(&carried, missed->ruled, messages, count);
@@ -372,9 +438,12 @@ Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t
   }
   ConfigDeleteTree(handle);
   uint32_t n = 0;
-  r = WriteListed(handle, messages, count, documents, &carried, &n, documentBytes);
-  if (r == kOk) r = WriteCarried(handle, &carried, &n, documentBytes);
+  r = WriteListed(handle, messages, count, documents, &carried, limit, &n, &written->wanted,
+                  documentBytes);
+  written->listed = n;
+  if (r == kOk) r = WriteCarried(handle, &carried, limit, &n, &written->wanted, documentBytes);
   FreeCarried(&carried);
+  written->messages = n;
   if (r != kOk) return r;
   // Names go on past those of the missed messages too.
   uint32_t serial = NotifyPushSerial();

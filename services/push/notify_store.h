@@ -26,7 +26,14 @@ constexpr uint32_t kNotifyStoreDocBudget = 4096;
 // local content or a channel its store: a save of the class file that would
 // pass the quota drops them first (the settings store's spare values; the
 // services install this with their rows). Their messages come back by name.
-bool NotifyStoreSpare(const char* key, uint32_t keyLength);
+// They give way one at a time, the oldest message's first, and those of
+// messages the start could not put back (below) last: the file alone holds
+// them. The rank for the settings store: 0 for a value that is no document.
+uint32_t NotifyStoreSpare(const char* key, uint32_t keyLength);
+// A document dropped so: one of a message the start missed is held in
+// memory for the stop's save (when the heap has room for it).
+void NotifyStoreSpareDropped(const char* key, uint32_t keyLength, const uint8_t* value,
+                             uint32_t valueLength);
 
 // The stored messages a start did not put back: every one when the section
 // could not be read, else those the heap could not hold then. The next
@@ -37,13 +44,25 @@ bool NotifyStoreSpare(const char* key, uint32_t keyLength);
 // delete among them) stays out, and a listed one that a missed one would
 // have kept out goes.
 struct NotifyStoreRuled;
+struct NotifyStoreHeld;
 struct NotifyStoreMissed {
   uint8_t* bits;   // bit i: stored message i; null when none was missed
   uint32_t count;  // the stored messages the bits cover
   uint32_t all;    // every stored message
   NotifyStoreRuled* ruled;  // the records the rules met since the start
+  NotifyStoreHeld* held;    // their documents the file gave up since
 };
 void NotifyStoreMissedClear(NotifyStoreMissed* missed);
+// Holds a copy of stored document i, which the file gives up (once: a
+// save that gave it up and failed leaves it in the file to give up again).
+void NotifyStoreHold(NotifyStoreMissed* missed, uint32_t i, const uint8_t* value,
+                     uint32_t length);
+// The number of a document's key ("d<n>"); false for another key.
+bool NotifyStoreDocNumber(const char* key, uint32_t keyLength, uint32_t* n);
+// Whether stored message i is one the start missed.
+bool NotifyStoreIsMissed(const NotifyStoreMissed* missed, uint32_t i);
+// The same for the running push reception (false when it does not run).
+bool NotifyStoredMissed(uint32_t i);
 // Notes a copy of a record the rules met, while anything is missed. Of the
 // records of one message only those that may reach further are noted.
 // Without memory it is not noted: a message it kept still takes a missed
@@ -58,9 +77,18 @@ void NotifyStoreNoteRuled(NotifyStoreMissed* missed, const PushRecord* record);
 // start missed as they were stored (their documents too, with `documents`
 // and while they fit), with the last push serial given. Without memory to
 // hold the missed ones meanwhile, kNotifyNoMemory before anything changes.
-// *documentBytes: what the documents written take.
+// At most `limit` messages are written, the first ones in that order (the
+// newest listed first): a section that does not fit its class file's quota
+// is written again with fewer.
+struct NotifyStoreWritten {
+  uint32_t documentBytes;  // what the documents written take
+  uint32_t messages;       // the messages written
+  uint32_t listed;         // of those the listed ones, first; then the missed ones
+  uint32_t wanted;         // the messages there were to write
+};
 Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count,
-                        bool documents, const NotifyStoreMissed* missed, uint32_t* documentBytes);
+                        bool documents, const NotifyStoreMissed* missed, uint32_t limit,
+                        NotifyStoreWritten* written);
 // Puts every stored message back (checked as it is read; a damaged one is
 // skipped), each kept and listed again, and moves the push serial past
 // every kept name. One whose record or document the heap cannot hold is

@@ -10,6 +10,7 @@
 #include "kernel/libc.h"
 #include "kernel/list.h"
 #include "kernel/mem.h"
+#include "kernel/sstore.h"
 #include "kernel/ubstore.h"
 #include "services/push/inbox.h"
 #include "services/push/lc.h"
@@ -49,26 +50,28 @@ struct NotifyTask {
   TskmanTask* requester;
   Queue routed;
   ConfigHandle* ppg;
-  uint32_t busy;
   uint32_t routedCount;
   uint32_t closesPending;
-  uint32_t stopping;
   Queue incoming;
   UrlSession* session;
   UrlTaskContext* urlTask;
   KeptNode* kept;
   uint32_t cursors;
-  uint32_t storeStep;   // StoreStep: the "inbox" section being read or written
-  uint32_t storeDocs;   // the save under way carries documents
-  NotifyStoreMissed missed;  // what the start could not put back, kept by the save
-  uint32_t ppgPending;  // the next section answer is the "PPG" one
+  uint32_t keepLimit;   // the most messages the save under way writes
+  NotifyStoreWritten written;  // what the save under way wrote
+  uint8_t busy;
+  uint8_t stopping;
+  uint8_t ppgPending;   // the next section answer is the "PPG" one
+  uint8_t storeStep;    // StoreStep: the "inbox" section being read or written
+  uint8_t savingOwn;    // within ConfigSave of the "inbox" section: its keys are new
   Result startError;    // not kOk: the start failed and the task is ending
+  NotifyStoreMissed missed;  // what the start could not put back, kept by the save
 };
 
 namespace StoreStep {
 // SaveBare: the inbox again without documents, after the storage class
 // could not take them.
-constexpr uint32_t None = 0, Restore = 1, Save = 2, SaveBare = 3;
+constexpr uint8_t None = 0, Restore = 1, Save = 2, SaveBare = 3;
 }
 
 NotifyMessageFn gConnectivityHook;
@@ -262,11 +265,13 @@ Result Start(NotifyTask* ctx, NotifyPushEntry* entry, const char* url) {
 }
 
 // The object delivery placed under the URL and locked for push reception,
-// or null; the lock is push reception's from here on.
+// or null; the lock is push reception's from here on. Delivery names its
+// objects as their URLs are written out, so they are found without memory
+// and a push can always be let go; another spelling is parsed.
 UrlLoad* TakePlaced(const char* url) {
+  UrlLoad* load = CacheFindByText(url);
   UrlParsed parsed;
-  UrlLoad* load = nullptr;
-  if (UrlParse(&parsed, url, 0) == kOk) {
+  if (!load && UrlParse(&parsed, url, 0) == kOk) {
     load = CacheFindByName(&parsed);
     UrlFreeParsed(&parsed);
   }
@@ -353,6 +358,37 @@ void BeginStop(NotifyTask* ctx) {
   UrlStopTask(ctx->urlTask);
 }
 
+// What the stop could not keep is said, as a file that could not be saved
+// is: `lost` of `of` messages over the quota, or the whole inbox, for want
+// of memory or of a class file it could read (`why`).
+void SayNotKept(uint32_t lost, uint32_t of, Result why) {
+  if (of == 0) return;  // nothing was there to keep
+  char what[96] = "";
+  char number[12];
+  const bool quota = why == kUbstoreOverQuota;
+  if (quota) {
+    LibcItoA(static_cast<int32_t>(lost), number, 10);
+    LibcStrCat(what, number);
+    LibcStrCat(what, " of the inbox's ");
+  } else {
+    LibcStrCat(what, "the inbox's ");
+  }
+  LibcItoA(static_cast<int32_t>(of), number, 10);
+  LibcStrCat(what, number);
+  if (quota)
+    LibcStrCat(what, " messages did not fit its quota");
+  else if (why == kUbstoreReadFailed)
+    LibcStrCat(what, " messages: its file could not be read");
+  else
+    LibcStrCat(what, " messages: not enough memory");
+  UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), what);
+}
+
+void EndSave(NotifyTask* ctx) {
+  ctx->storeStep = StoreStep::None;
+  BeginStop(ctx);
+}
+
 // The kept list goes into the "inbox" section before the task stops.
 void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
   uint32_t n = 0;
@@ -363,16 +399,53 @@ void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
     n = 0;
     for (KeptNode* node = ctx->kept; node; node = node->next)
       if (!node->dead) messages[n++] = node->message;
-    uint32_t documents = 0;
     r = NotifyStoreWrite(handle, messages, n, ctx->storeStep == StoreStep::Save, &ctx->missed,
-                         &documents);
-    ctx->storeDocs = documents ? 1 : 0;
+                         ctx->keepLimit, &ctx->written);
+    if (ctx->written.wanted > n) n = ctx->written.wanted;
     MemFree(&messages);
   }
-  if (r == kOk && ConfigSave(handle) == kOk) return;  // 514 goes on with the stop
+  if (r == kOk) {
+    // The section's documents the store drops now are numbered as written
+    // here; those of any other section's save, as the file has them.
+    ctx->savingOwn = 1;
+    r = ConfigSave(handle);
+    ctx->savingOwn = 0;
+    if (r == kOk) return;  // the answer goes on with the stop
+  }
   ConfigRelease(&handle);
-  ctx->storeStep = StoreStep::None;
-  BeginStop(ctx);
+  SayNotKept(0, n, kNotifyNoMemory);
+  EndSave(ctx);
+}
+
+// The answer to a save of the inbox: done, or again with fewer messages
+// when the class file's quota could not take them all.
+void KeptSaved(NotifyTask* ctx, Result status) {
+  const NotifyStoreWritten written = ctx->written;
+  if (status == kUbstoreOverQuota) {
+    if (ctx->storeStep == StoreStep::Save && written.documentBytes) {
+      // The documents cost the class file its quota: the messages are
+      // worth more, so they go again without them.
+      ctx->storeStep = StoreStep::SaveBare;
+      ConfigOpen(ctx->task, kNotifyStoreSection, true);
+      return;
+    }
+    if (written.messages > 0) {
+      // The oldest one gives way to the newer ones.
+      ctx->keepLimit = written.messages - 1;
+      ConfigOpen(ctx->task, kNotifyStoreSection, true);
+      return;
+    }
+    if (written.wanted) SayNotKept(written.wanted, written.wanted, status);
+  } else if (status == kOk || status == kStoreMalformed) {
+    // kStoreMalformed: written over a damaged file, whose bytes were kept.
+    // What the start missed is in the file again, under new numbers.
+    NotifyStoreMissedClear(&ctx->missed);
+    if (written.messages < written.wanted)
+      SayNotKept(written.wanted - written.messages, written.wanted, kUbstoreOverQuota);
+  } else if (status != kUbstoreWriteFailed) {  // that one was said by the file's writer
+    SayNotKept(0, written.wanted, status);
+  }
+  EndSave(ctx);
 }
 
 void SectionOpened(NotifyTask* ctx, Result status, ConfigHandle* handle) {
@@ -403,15 +476,24 @@ void SectionOpened(NotifyTask* ctx, Result status, ConfigHandle* handle) {
   }
   if (ctx->storeStep == StoreStep::Save || ctx->storeStep == StoreStep::SaveBare) {
     if (status == kOk) return SaveKept(ctx, handle);
-    ctx->storeStep = StoreStep::None;
-    BeginStop(ctx);
+    SayNotKept(0, ctx->written.wanted > NotifyKeptCount() ? ctx->written.wanted : NotifyKeptCount(),
+               status);
+    EndSave(ctx);
   }
+}
+
+// A push still queued for the ending task goes as one that came too late.
+void DropQueued(void*, uint32_t message, uintptr_t arg1, uintptr_t) {
+  if (message != NotifyMsg::Push) return;
+  char* url = reinterpret_cast<char*>(arg1);
+  DropPush(&url);
 }
 
 void EndTask(NotifyTask* ctx) {
   TskmanTask* requester = ctx->requester;
   const Result startError = ctx->startError;
   FreeIncoming(ctx);
+  TskmanTakeEvents(ctx->task, DropQueued, nullptr);
   NotifyStoreMissedClear(&ctx->missed);
   TskmanDestroyTask(ctx->task);
   MemFree(&ctx);
@@ -474,18 +556,8 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       SectionOpened(ctx, static_cast<Result>(arg1), reinterpret_cast<ConfigHandle*>(arg2));
       return kOk;
     case ConfigMsg::Saved:
-      if (ctx->storeStep == StoreStep::Save && ctx->storeDocs &&
-          static_cast<Result>(arg1) == kUbstoreOverQuota) {
-        // The documents cost the class file its quota: the messages are
-        // worth more, so they go again without them.
-        ctx->storeStep = StoreStep::SaveBare;
-        ConfigOpen(ctx->task, kNotifyStoreSection, true);
-        return kOk;
-      }
-      if (ctx->storeStep == StoreStep::Save || ctx->storeStep == StoreStep::SaveBare) {
-        ctx->storeStep = StoreStep::None;
-        BeginStop(ctx);
-      }
+      if (ctx->storeStep == StoreStep::Save || ctx->storeStep == StoreStep::SaveBare)
+        KeptSaved(ctx, static_cast<Result>(arg1));
       return kOk;
     case NotifyMsg::RouteNext:
       if (ctx->stopping) {
@@ -520,6 +592,8 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       // behind it for ever.
       ConfigRelease(&ctx->ppg);
       ctx->storeStep = StoreStep::Save;
+      ctx->keepLimit = UINT32_MAX;
+      ctx->written = NotifyStoreWritten{};
       ConfigOpen(ctx->task, kNotifyStoreSection, true);
       return kOk;
     case UrlMsg::Complete:
@@ -554,6 +628,13 @@ void NotifyOnMessageFreed(UrlLoad* message) {
         NotifyUnlinkMessage(ctx, node);
       return;
     }
+}
+
+// The running task's context; null when none runs, or another stands in.
+NotifyTask* OwnContext() {
+  TskmanTask* task = TskmanFind(kModule);
+  return task && task->handler == NotifyTaskHandler ? static_cast<NotifyTask*>(task->context)
+                                                    : nullptr;
 }
 
 KeptNode* NodeOf(NotifyTask* ctx, const UrlLoad* message) {
@@ -652,6 +733,26 @@ void NotifyRemoveMessage(UrlLoad* message) {
   }
   // The last lock may free the message.
   UrlLoadClearFlags(message, UrlFlag::Kept);
+}
+
+bool NotifyStoredMissed(uint32_t i) {
+  NotifyTask* ctx = OwnContext();
+  if (!ctx) return false;
+  // The stop's own save numbers the missed ones after the listed ones.
+  if (ctx->savingOwn) return (ctx->missed.all || ctx->missed.bits) && i >= ctx->written.listed;
+  return NotifyStoreIsMissed(&ctx->missed, i);
+}
+
+void NotifyStoreSpareDropped(const char* key, uint32_t keyLength, const uint8_t* value,
+                             uint32_t valueLength) {
+  NotifyTask* ctx = OwnContext();
+  uint32_t n = 0;
+  // The stop's own save carries what it keeps already; another section's
+  // save may come before it, while the file still holds the missed ones.
+  if (!ctx || ctx->savingOwn || !NotifyStoreDocNumber(key, keyLength, &n) ||
+      !NotifyStoreIsMissed(&ctx->missed, n))
+    return;
+  NotifyStoreHold(&ctx->missed, n, value, valueLength);
 }
 
 void NotifyNoteRuled(const PushRecord* record) {

@@ -68,4 +68,27 @@ TEST_F(FilesTest, RemovingAFile) {
   EXPECT_TRUE(std::filesystem::is_directory(Path("folder")));
 }
 
+std::vector<std::string> gHeard;
+void Hear(const char* path, int error, const char* what) {
+  gHeard.push_back(std::string(path) + "|" + std::to_string(error) + "|" + (what ? what : ""));
+}
+
+// A save the engine cut short is told to the host's hook as a failed
+// replace is, and said the same way by default.
+TEST_F(FilesTest, WhatASaveCouldNotKeepReachesTheFailureHook) {
+  gHeard.clear();
+  const FileFailureHook before = PlatformFileOnFailure(Hear);
+  PlatformFileNotKept("repository", "3 of the inbox's 8 messages did not fit its quota");
+  EXPECT_EQ(PlatformFileReplace((dir_.path() / "no" / "f").string().c_str(), "x", 1),
+            FileStatus::Failed);
+  PlatformFileOnFailure(before);
+  ASSERT_EQ(gHeard.size(), 2u);
+  EXPECT_EQ(gHeard[0], "repository|0|3 of the inbox's 8 messages did not fit its quota");
+  EXPECT_NE(gHeard[1].find("|2|"), std::string::npos) << gHeard[1];  // ENOENT, no text
+  ::testing::internal::CaptureStderr();
+  PlatformFileNotKept("repository", "the inbox's 2 messages: not enough memory");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "qor: could not save repository: the inbox's 2 messages: not enough memory\n");
+}
+
 }  // namespace

@@ -130,6 +130,35 @@ TEST_F(SStoreTest, ABlockCutInsideAnEntryIsDamagedAndOneCutAfterItIsWhole) {
   }
 }
 
+// A class file's root is whole only with its end marker: a cut anywhere
+// before the marker's last byte, where an entry begins too, is told apart
+// from the whole block; an empty one is an empty file.
+TEST_F(SStoreTest, ARootIsWholeOnlyWithItsEndMarker) {
+  const Bytes block = Sample();
+  EXPECT_TRUE(StoreBlockEnded(nullptr, 0));
+  EXPECT_TRUE(StoreBlockEnded(block.data(), static_cast<uint32_t>(block.size())));
+  for (uint32_t length = 1; length < block.size(); ++length) {
+    Bytes cut(block.begin(), block.begin() + length);
+    EXPECT_FALSE(StoreBlockEnded(cut.data(), length)) << length;
+  }
+  struct Row {
+    const char* name;
+    Bytes bytes;
+    bool ended;
+  };
+  const Row rows[] = {
+      {"the example", kExample, true},
+      {"only a marker", Bytes(4, 0), true},
+      {"a short marker", Bytes(3, 0), false},
+      {"a marker not all 0", {0, 0, 0, 1}, false},
+      {"a kind before a name length of 0", {1, 0, 0, 0}, false},
+      {"bytes after the marker", {0, 0, 0, 0, 7}, true},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(StoreBlockEnded(row.bytes.data(), static_cast<uint32_t>(row.bytes.size())), row.ended)
+        << row.name;
+}
+
 // Only an entry running past the block is damage: an odd byte after a name
 // or a short end marker loses nothing, in place or edited.
 TEST_F(SStoreTest, UnexpectedBytesOutsideTheEntriesAreNotDamage) {

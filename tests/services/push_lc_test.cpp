@@ -445,4 +445,17 @@ TEST_F(LcStoredForm, AListAddsOnceAndBlanksByName) {
   MemFree(&list);
 }
 
+// A list cut inside an item's size is refused without reading past its end
+// (a buffer of its exact length, so that a sanitizer sees any overread).
+TEST_F(LcStoredForm, AListCutInsideAnItemSizeIsRefusedWithinItsBytes) {
+  for (uint32_t used = 1; used < 8; ++used) {
+    SCOPED_TRACE(used);
+    std::vector<uint8_t> bytes(kLcListHead + used, 0);
+    bytes[0] = static_cast<uint8_t>(used);  // capacity
+    bytes[4] = static_cast<uint8_t>(used);  // used
+    for (uint32_t i = 8; i < 16; ++i) bytes[i] = 0xFF;  // nothing marked
+    EXPECT_FALSE(LcListValid(bytes.data(), static_cast<uint32_t>(bytes.size())));
+  }
+}
+
 }  // namespace

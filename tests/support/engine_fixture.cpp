@@ -52,3 +52,21 @@ std::vector<void*> EatHeap(uint32_t reserve) {
   }
   return eaten;
 }
+
+std::vector<void*> EatHeapFinely(uint32_t reserve) {
+  std::vector<void*> eaten = EatHeap(reserve);
+  for (uint32_t size = 1u << 14; size >= 8;) {
+    const HeapStats stats = HeapGetStats();
+    if (stats.freeBytes <= reserve || stats.freeBytes - reserve < size) {
+      size /= 2;
+      continue;
+    }
+    void* p = MemAlloc(size, Use::Data, Mod::TestCode);
+    if (!p) {
+      size /= 2;
+      continue;
+    }
+    eaten.push_back(p);
+  }
+  return eaten;
+}

@@ -47,3 +47,8 @@ class HeapFixture : public ::testing::Test {
 // Takes the heap in blocks until only about `reserve` bytes are free, for
 // tests that run modules short of memory; the caller frees the blocks.
 std::vector<void*> EatHeap(uint32_t reserve);
+// The same to within a small block: the coarse eater frees whole blocks of
+// doubling sizes, so that what lies between two of its steps would depend on
+// the sizes of the structures a module takes; the rest is filled a block at
+// a time.
+std::vector<void*> EatHeapFinely(uint32_t reserve);

@@ -1,0 +1,468 @@
+// What the kept inbox, the class file that holds it and push reception's
+// locks do when the file's quota, the file's bytes or the heap run short:
+// nothing kept is lost without a word.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "browser/cache.h"
+#include "browser/url.h"
+#include "host/platform/files.h"
+#include "kernel/config.h"
+#include "kernel/datachunk.h"
+#include "kernel/heap.h"
+#include "kernel/libc.h"
+#include "kernel/mem.h"
+#include "kernel/tskman.h"
+#include "kernel/ubstore.h"
+#include "services/push/inbox.h"
+#include "services/push/lc.h"
+#include "services/push/notify.h"
+#include "services/push/notify_store.h"
+#include "tests/services/push_fixture.h"
+
+namespace {
+
+std::vector<std::string> gSaid;
+
+// Stands in for the host's record of failed saves.
+void Heard(const char* path, int error, const char* what) {
+  gSaid.push_back(std::string(path) + ": " + (what ? what : std::to_string(error)));
+}
+
+std::string Narrow(const char16_t* w) {
+  std::string s;
+  for (; w && *w; ++w) s += static_cast<char>(*w);
+  return s;
+}
+
+constexpr char kConnectivity[] = "application/vnd.wap.connectivity-wbxml";
+
+std::vector<PushHeader> ProvHeaders() {
+  return {{"Content-Type", kConnectivity},
+          {"SEC", "USERPIN"},
+          {"MAC", "8347ed41acd72a5be79224933677c5234194b5e7"}};
+}
+
+std::string Body(const UrlLoad* load) {
+  std::string body;
+  for (const QueueNode* n = load->output.head; n; n = n->next) {
+    const UtilDataChunk* block = UtilDataChunkOf(const_cast<QueueNode*>(n));
+    body.append(reinterpret_cast<const char*>(UtilDataChunkData(block) + block->offset),
+                block->remaining);
+  }
+  return body;
+}
+
+// A compiled SI of the given si-id and text (signal-medium, no dates).
+std::string SiOf(const std::string& id, const std::string& text) {
+  std::string si("\x03\x05\x6A\x00\x45\xC6\x0D\x03", 8);
+  si += "example";
+  si += '\0';
+  si += "\x85\x03news/today.wml";
+  si += '\0';
+  si += "\x11\x03" + id;
+  si += '\0';
+  si += "\x07\x01\x03" + text;
+  si += '\0';
+  si += "\x01\x01";
+  return si;
+}
+
+class PushKeepTest : public PushFixture {
+ protected:
+  void SetUp() override {
+    PushFixture::SetUp();
+    gSaid.clear();
+    previous_ = PlatformFileOnFailure(Heard);
+  }
+  void TearDown() override {
+    PushFixture::TearDown();
+    PlatformFileOnFailure(previous_);
+    UbstoreSetQuota("repository", 8000);
+  }
+  std::vector<std::string> Texts() {
+    std::vector<std::string> out;
+    NotifyInbox* inbox = NotifyInboxOpen("text", "all", 3);
+    if (!inbox) return out;
+    const int index = NotifyInboxPropertyIndex("text");
+    for (int more = 1; more && NotifyInboxProperty(inbox, 3); more = NotifyInboxNext(inbox))
+      out.push_back(Narrow(NotifyInboxProperty(inbox, index)));
+    NotifyInboxClose(&inbox);
+    return out;
+  }
+  std::string PushSi(const std::string& id, const std::string& text) {
+    return Push("application/vnd.wap.sic", SiOf(id, text));
+  }
+  // A pushed home page of one part, of `size` bytes and 90 more.
+  void PushHomePage(uint32_t size) {
+    Push("multipart/related",
+         "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
+         "<html><body>" + std::string(size, 'x') + "</body></html>\r\n",
+         {{"X-Wap-Application-Id", "32768"}});
+    Pump();
+  }
+  static std::string DocOfSize(uint32_t size) {
+    const std::string real = Data("../prov/full.wbxml");
+    std::string doc;
+    while (doc.size() < size) doc += real;
+    doc.resize(size);
+    return doc;
+  }
+  std::vector<std::string> Documents() {
+    std::vector<std::string> keys;
+    for (const auto& [name, value] : Section("inbox"))
+      if (name[0] == 'd') keys.push_back(name);
+    return keys;
+  }
+
+  FileFailureHook previous_ = nullptr;
+};
+
+// --- The inbox past the quota ----------------------------------------------------------
+
+// An inbox whose messages alone pass the class file's quota keeps the
+// newest that fit, in their order, and the stop says how many it lost.
+TEST_F(PushKeepTest, AnInboxPastTheQuotaKeepsTheNewestAndSaysTheRest) {
+  UbstoreSetQuota("repository", 1200);
+  PushSi("first", "The first one");
+  Pump();
+  StopServices();
+  StartServices();
+  ASSERT_EQ(Texts(), std::vector<std::string>{"The first one"});
+  std::vector<std::string> newestFirst;
+  for (int i = 1; i <= 7; ++i) {
+    const std::string text = std::to_string(i) + std::string(99, 'a' + i);
+    PushSi("more-" + std::to_string(i), text);
+    newestFirst.insert(newestFirst.begin(), text);
+  }
+  newestFirst.push_back("The first one");
+  Pump();
+  ASSERT_EQ(Texts(), newestFirst);
+  StopServices();
+  StartServices();
+  const std::vector<std::string> back = Texts();
+  ASSERT_GE(back.size(), 1u);
+  ASSERT_LT(back.size(), 8u);
+  EXPECT_EQ(back, std::vector<std::string>(newestFirst.begin(), newestFirst.begin() +
+                                                                     static_cast<long>(back.size())));
+  ASSERT_EQ(gSaid.size(), 1u);
+  EXPECT_EQ(gSaid[0], "repository: " + std::to_string(8 - back.size()) +
+                          " of the inbox's 8 messages did not fit its quota");
+}
+
+// A stop's save that fails for want of memory is said, whatever the heap
+// leaves: a start finds the inbox as saved, or the loss was said.
+TEST_F(PushKeepTest, AnInboxSaveShortOfMemoryIsSaid) {
+  uint32_t said = 0, saved = 0;
+  for (uint32_t reserve = 0; reserve <= 4000; reserve += 40) {
+    SCOPED_TRACE(reserve);
+    gSaid.clear();
+    const std::string text = "News " + std::to_string(reserve);
+    PushSi("id-" + std::to_string(reserve), text);
+    Pump();
+    std::vector<void*> eaten = EatHeapFinely(reserve);
+    starter->log.clear();
+    NotifyStopTask();
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+    LcStopTask(starter->task());
+    Pump();
+    StartServices();
+    const std::vector<std::string> back = Texts();
+    if (!back.empty() && back[0] == text) {
+      ++saved;
+      EXPECT_TRUE(gSaid.empty());
+    } else {
+      ++said;
+      ASSERT_EQ(gSaid.size(), 1u);
+      EXPECT_NE(gSaid[0].find("repository: the inbox's "), std::string::npos) << gSaid[0];
+      EXPECT_NE(gSaid[0].find(" messages: not enough memory"), std::string::npos) << gSaid[0];
+    }
+    // A clean inbox for the next round.
+    while (NotifyKeptCount()) {
+      NotifyInboxCursor* cursor = nullptr;
+      ASSERT_EQ(NotifyOpenInboxCursor(&cursor), kOk);
+      uint32_t code = 0, level = 0;
+      UrlLoad* message = NotifyNextKept(cursor, &code, &level);
+      NotifyCloseInboxCursor(&cursor);
+      ASSERT_NE(message, nullptr);
+      NotifyRemoveMessage(message);
+    }
+  }
+  EXPECT_GT(said, 0u);
+  EXPECT_GT(saved, 0u);
+}
+
+// A stop that cannot read the class file it writes into keeps nothing of
+// this run: that is said, and not as a want of memory.
+TEST_F(PushKeepTest, AnInboxWhoseFileCannotBeReadAtTheStopIsSaidSo) {
+  PushSi("unread", "Unread news");
+  Pump();
+  // While the class file is a link to itself, the stop cannot read it.
+  std::filesystem::create_symlink("repository", "repository");
+  StopServices();
+  std::filesystem::remove("repository");
+  ASSERT_EQ(gSaid.size(), 1u);
+  EXPECT_EQ(gSaid[0], "repository: the inbox's 1 messages: its file could not be read");
+  StartServices();
+  EXPECT_TRUE(Texts().empty());
+}
+
+// --- Spare documents ---------------------------------------------------------------------
+
+// A save over the quota drops the inbox's documents one at a time, the
+// oldest message's first, and keeps one that still fits.
+TEST_F(PushKeepTest, ASaveOverTheQuotaKeepsTheDocumentsThatFit) {
+  const std::string older = DocOfSize(1000), newer = DocOfSize(1001);
+  const std::string olderUrl = Push(kConnectivity, older, ProvHeaders());
+  const std::string newerUrl = Push(kConnectivity, newer, ProvHeaders());
+  Pump();
+  StopServices();
+  StartServices();
+  ASSERT_EQ(Documents().size(), 2u);
+  PushHomePage(5700);
+  ASSERT_EQ(Documents(), std::vector<std::string>{"d0"});  // the newer message's
+  StopServices();
+  StartServices();
+  EXPECT_EQ(Documents(), std::vector<std::string>{"d0"});
+  ASSERT_NE(Cached(newerUrl), nullptr);
+  EXPECT_EQ(Body(Cached(newerUrl)), newer);
+  ASSERT_NE(Cached(olderUrl), nullptr);
+  EXPECT_EQ(Body(Cached(olderUrl)), "");
+  EXPECT_TRUE(gSaid.empty());
+}
+
+// A document the start could not put back is held by the class file alone:
+// a save of another section that passes the quota and so drops it does not
+// lose it, and the stop writes it back once there is room again.
+TEST_F(PushKeepTest, ADocumentTheStartMissedOutlivesASaveThatDropsIt) {
+  const std::string doc = DocOfSize(1500);
+  const std::string url = Push(kConnectivity, doc, ProvHeaders());
+  Pump();
+  StopServices();
+  // While the class file is a link to itself, the start cannot read it.
+  std::filesystem::rename("repository", "repository.kept");
+  std::filesystem::create_symlink("repository", "repository");
+  StartServices();
+  std::filesystem::remove("repository");
+  std::filesystem::rename("repository.kept", "repository");
+  ASSERT_EQ(NotifyKeptCount(), 0u);
+  ASSERT_EQ(Documents(), std::vector<std::string>{"d0"});
+  PushHomePage(6000);
+  ASSERT_TRUE(Documents().empty());  // the home page took its room
+  PushHomePage(100);
+  StopServices();
+  StartServices();
+  ASSERT_NE(Cached(url), nullptr);
+  EXPECT_EQ(Body(Cached(url)), doc);
+  EXPECT_TRUE(gSaid.empty());
+}
+
+// Saves of another section that still pass the quota once the document is
+// dropped are refused, and the file keeps the document: the copy held for
+// the stop is taken once, however many such saves there are.
+TEST_F(PushKeepTest, ADocumentTheStartMissedIsHeldOnceWhateverTheSavesThatFail) {
+  const std::string doc = DocOfSize(1500);
+  const std::string url = Push(kConnectivity, doc, ProvHeaders());
+  Pump();
+  StopServices();
+  std::filesystem::rename("repository", "repository.kept");
+  std::filesystem::create_symlink("repository", "repository");
+  StartServices();
+  std::filesystem::remove("repository");
+  std::filesystem::rename("repository.kept", "repository");
+  ASSERT_EQ(NotifyKeptCount(), 0u);
+  PushHomePage(7950);  // past the quota even without the document
+  ASSERT_EQ(Documents(), std::vector<std::string>{"d0"});
+  const uint32_t free = HeapGetStats().freeBytes;
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    PushHomePage(7950);
+    ASSERT_EQ(Documents(), std::vector<std::string>{"d0"});
+    EXPECT_EQ(HeapGetStats().freeBytes, free);
+  }
+  PushHomePage(6000);
+  ASSERT_TRUE(Documents().empty());
+  PushHomePage(100);
+  StopServices();
+  StartServices();
+  ASSERT_NE(Cached(url), nullptr);
+  EXPECT_EQ(Body(Cached(url)), doc);
+}
+
+// Another section's save served while the stop's own waits for the store
+// (the stop asked for the section behind it) drops a document only the
+// file holds: it is held for the stop all the same, whose save has room for
+// it once the user deleted a message the start put back.
+TEST_F(PushKeepTest, ADocumentTheStartMissedOutlivesASaveServedBeforeTheStops) {
+  const std::string doc = DocOfSize(1500);
+  PushSi("read", std::string(1000, 'r'));
+  const std::string url = Push(kConnectivity, doc, ProvHeaders());
+  Pump();
+  StopServices();
+  std::filesystem::copy_file("repository", "repository.base");
+  const auto base = static_cast<uint32_t>(std::filesystem::file_size("repository"));
+  // A start short of memory that puts back the older message only.
+  bool part = false;
+  for (uint32_t reserve = 0; reserve <= 8000 && !part; reserve += 16) {
+    std::filesystem::copy_file("repository.base", "repository",
+                               std::filesystem::copy_options::overwrite_existing);
+    ASSERT_NO_FATAL_FAILURE(BeginServices());
+    for (int i = 0; i < 100 && starter->Count(NotifyMsg::Started) == 0; ++i) Step();
+    std::vector<void*> eaten = EatHeapFinely(reserve);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    part = NotifyKeptCount() == 1 && Cached(url) == nullptr;
+    if (!part) StopServices();
+  }
+  ASSERT_TRUE(part);
+  std::filesystem::copy_file("repository.base", "repository",
+                             std::filesystem::copy_options::overwrite_existing);
+  const std::vector<std::string> texts = Texts();
+  ASSERT_EQ(texts, std::vector<std::string>{std::string(1000, 'r')});
+  NotifyInboxCursor* cursor = nullptr;
+  ASSERT_EQ(NotifyOpenInboxCursor(&cursor), kOk);
+  uint32_t code = 0, level = 0;
+  UrlLoad* read = NotifyNextKept(cursor, &code, &level);
+  NotifyCloseInboxCursor(&cursor);
+  ASSERT_NE(read, nullptr);
+  NotifyRemoveMessage(read);
+  // Past the quota with the document, within it once the deleted message
+  // leaves the file too.
+  ConfigHandle* handle = OpenSection("repository");
+  ASSERT_NE(handle, nullptr);
+  starter->log.clear();
+  NotifyStopTask();
+  Pump();  // the stop's open waits behind the handle
+  ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 0u);
+  const std::string big(8000 - base + 500, 'y');
+  ASSERT_EQ(ConfigSetString(handle, "big", big.c_str()), kOk);
+  ASSERT_EQ(ConfigSave(handle), kOk);
+  Pump();
+  ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+  LcStopTask(starter->task());
+  Pump();
+  StartServices();
+  ASSERT_NE(Cached(url), nullptr);
+  EXPECT_EQ(Body(Cached(url)), doc);
+  EXPECT_TRUE(gSaid.empty());
+}
+
+// --- A class file cut short ------------------------------------------------------------
+
+// A class file holding an inbox and a home page, cut at every offset: each
+// cut is read whole or said as damaged, its bytes kept aside; an empty file
+// is empty.
+TEST_F(PushKeepTest, AClassFileCutAnywhereIsWholeOrSaidDamaged) {
+  PushSi("kept", "Kept news");
+  PushHomePage(300);
+  StopServices();
+  const std::vector<uint8_t> whole = ReadFile("repository");
+  ASSERT_GT(whole.size(), 400u);
+  ConfigStop();
+  Pump();
+  // Where the root's entries begin: the cuts there once read as whole.
+  std::vector<uint32_t> starts;
+  for (uint32_t at = 0; at + 4 <= whole.size() && whole[at + 1] != 0;)
+    starts.push_back(at), at += (5 + (uint32_t{whole[at + 2]} << 8 | whole[at + 3]) + whole[at + 1] + 1) & ~1u;
+  ASSERT_GE(starts.size(), 2u);
+  for (uint32_t cut = 0; cut <= whole.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    WriteFile("repository", std::vector<uint8_t>(whole.begin(), whole.begin() + cut));
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(ConfigStart(starter->task()), kOk);
+    Pump();
+    const bool read = !Section("inbox").empty();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    if (cut == whole.size()) {
+      EXPECT_TRUE(read);
+      EXPECT_FALSE(Exists("repository.damaged"));
+    } else if (cut == 0) {
+      EXPECT_EQ(err, "");
+      EXPECT_FALSE(Exists("repository.damaged"));
+    } else {
+      EXPECT_FALSE(read);
+      EXPECT_NE(err.find("qor: repository is damaged"), std::string::npos) << err;
+      EXPECT_EQ(ReadFile("repository.damaged"),
+                std::vector<uint8_t>(whole.begin(), whole.begin() + cut));
+    }
+    std::filesystem::remove("repository.damaged");
+    ConfigStop();
+    Pump();
+  }
+  // A start on a file cut just after an entry begins finds it damaged too,
+  // and its save keeps the bytes aside before writing over them.
+  for (const uint32_t start : starts)
+    for (const uint32_t cut : {start, start + 1}) {
+      if (cut == 0) continue;
+      SCOPED_TRACE(cut);
+      WriteFile("repository", std::vector<uint8_t>(whole.begin(), whole.begin() + cut));
+      ::testing::internal::CaptureStderr();
+      ASSERT_EQ(ConfigStart(starter->task()), kOk);
+      Pump();
+      StartServices();
+      const std::string err = ::testing::internal::GetCapturedStderr();
+      EXPECT_NE(err.find("qor: repository is damaged"), std::string::npos) << err;
+      EXPECT_TRUE(Exists("repository.damaged"));
+      StopServices();
+      EXPECT_EQ(ReadFile("repository.damaged"),
+                std::vector<uint8_t>(whole.begin(), whole.begin() + cut));
+      std::filesystem::remove("repository.damaged");
+      ConfigStop();
+      Pump();
+    }
+  ASSERT_EQ(ConfigStart(starter->task()), kOk);
+  Pump();
+  StartServices();
+}
+
+// --- Locks on pushed objects -----------------------------------------------------------
+
+// A push queued behind a start that fails goes with the task: its object
+// leaves the cache unlocked and its text is freed.
+TEST_F(PushKeepTest, APushQueuedForAFailedStartIsLetGo) {
+  StopServices();
+  starter->log.clear();
+  TskmanFailNextCreate(Mod::Url);
+  ASSERT_EQ(NotifyStartTask(starter->task()), kOk);
+  const std::string url = "push:+4917012345.77";
+  PushNamed(url, "application/vnd.wap.sic", SiOf("late", "Late news"));
+  Pump();
+  ASSERT_EQ(starter->Count(NotifyMsg::StartFailed), 1u);
+  EXPECT_EQ(TskmanFind(Mod::Notify), nullptr);
+  EXPECT_EQ(Cached(url), nullptr);
+  StartServices();
+}
+
+// Routing one push with the heap cut anywhere: its object ends in the inbox
+// or leaves the cache, never locked for nobody.
+TEST_F(PushKeepTest, APushRoutedShortOfMemoryIsNeverLeftLocked) {
+  uint32_t kept = 0, dropped = 0;
+  for (uint32_t reserve = 0; reserve <= 6000; reserve += 8) {
+    SCOPED_TRACE(reserve);
+    const std::string url = PushSi("cut", "Cut news");
+    std::vector<void*> eaten = EatHeapFinely(reserve);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    UrlLoad* load = Cached(url);
+    if (!load) {
+      ++dropped;
+      continue;
+    }
+    ASSERT_TRUE(NotifyHoldsMessage(load)) << "locked in the cache for nobody";
+    ++kept;
+    NotifyRemoveMessage(load);
+  }
+  EXPECT_GT(kept, 0u);
+  EXPECT_GT(dropped, 0u);
+}
+
+}  // namespace
