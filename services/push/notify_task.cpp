@@ -375,12 +375,13 @@ void SayNotKept(uint32_t lost, uint32_t of, Result why) {
   }
   LibcItoA(static_cast<int32_t>(of), number, 10);
   LibcStrCat(what, number);
+  LibcStrCat(what, of == 1 ? " message" : " messages");
   if (quota)
-    LibcStrCat(what, " messages did not fit its quota");
+    LibcStrCat(what, " did not fit its quota");
   else if (why == kUbstoreReadFailed)
-    LibcStrCat(what, " messages: its file could not be read");
+    LibcStrCat(what, ": its file could not be read");
   else
-    LibcStrCat(what, " messages: not enough memory");
+    LibcStrCat(what, ": not enough memory");
   UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), what);
 }
 
