@@ -5,6 +5,7 @@
 #include "kernel/config.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "kernel/ubstore.h"
 #include "services/push/lc.h"
 #include "services/push/lc_internal.h"
 
@@ -26,7 +27,28 @@ struct LcTaskCtx {
   uint32_t savePending;
   uint32_t dirty;
   uint32_t reportOnSave;  // a stored document is told once the save succeeded
+  uint32_t storedBytes;   // what the entries stored since the last save take
+  uint32_t shortOfMemory;  // a part or the index could not be stored for want of memory
 };
+
+bool ForWantOfMemory(Result r) { return r != kOk && ResultCodeOf(r) == Err::NoMemory; }
+
+// A pushed document the section could not keep is said, as a file that
+// could not be saved is: over the class file's quota, or short of memory.
+void SayNotKept(Result why, uint32_t bytes) {
+  char what[64] = "the pushed page";
+  if (why == kUbstoreOverQuota) {
+    char number[12];
+    LibcItoA(static_cast<int32_t>(bytes), number, 10);
+    LibcStrCat(what, " of ");
+    LibcStrCat(what, number);
+    LibcStrCat(what, bytes == 1 ? " byte" : " bytes");
+    LibcStrCat(what, " did not fit its quota");
+  } else {
+    LibcStrCat(what, ": not enough memory");
+  }
+  UbstoreSayNotKept(ConfigClassOf(kSection), what);
+}
 
 void Post(LcTaskCtx* ctx, uint32_t message, uintptr_t a1, uintptr_t a2) {
   TskmanPost(ctx->task, message, a1, a2);
@@ -59,10 +81,15 @@ Result StoreEntry(LcTaskCtx* ctx, const LcEntry* entry) {
   if (!id || !*id) return kLcBadArg;
   uint32_t length = 0;
   uint8_t* bytes = LcEntryPack(entry, &length);
-  if (!bytes) return kLcNoMemory;
+  if (!bytes) {
+    ctx->shortOfMemory = 1;
+    return kLcNoMemory;
+  }
   const Result r = ConfigSetRaw(ctx->handle, id, 0, bytes, length, ConfigKind::Raw);
   MemFree(&bytes);
   ctx->dirty = 1;
+  if (r == kOk) ctx->storedBytes += length;
+  if (ForWantOfMemory(r)) ctx->shortOfMemory = 1;
   return r;
 }
 
@@ -100,7 +127,10 @@ LcList* ReadOldIndex(LcTaskCtx* ctx, const char* current) {
 // or that has no root while another one is stored, is removed again
 // instead: nothing the stored document uses may go for it.
 void StoreIndex(LcTaskCtx* ctx, LcList* index, bool partLost) {
+  const bool memoryShort = ctx->shortOfMemory || ForWantOfMemory(ctx->error);
+  ctx->shortOfMemory = 0;
   if (ctx->error) {
+    if (memoryShort) SayNotKept(kLcNoMemory, 0);
     Post(ctx, LcMsg::DeleteIndex, reinterpret_cast<uintptr_t>(index), 0);
     return;
   }
@@ -109,11 +139,14 @@ void StoreIndex(LcTaskCtx* ctx, LcList* index, bool partLost) {
   char* old = oldValue ? LibcStrDup(oldValue) : nullptr;
   LcList* oldIndex = ReadOldIndex(ctx, old);
   bool failed = partLost, setCurrent = false;
+  Result setFailure = kOk;
   if (const char* root = LcListMarked(index); !failed && root && *root) {
     char* current = Joined(kCidPrefix, root);
-    if (current && ConfigSetString(ctx->handle, kCurrent, current) == kOk) {
+    setFailure = current ? ConfigSetString(ctx->handle, kCurrent, current) : kLcNoMemory;
+    if (setFailure == kOk) {
       setCurrent = true;
-      if (WriteIndex(ctx, root, index) != kOk) {
+      setFailure = WriteIndex(ctx, root, index);
+      if (setFailure != kOk) {
         failed = true;
         if (old)
           ConfigSetString(ctx->handle, kCurrent, old);
@@ -137,6 +170,7 @@ void StoreIndex(LcTaskCtx* ctx, LcList* index, bool partLost) {
     }
   }
   if (failed) {
+    if (memoryShort || ForWantOfMemory(setFailure)) SayNotKept(kLcNoMemory, 0);
     MemFree(&oldIndex);
     Post(ctx, LcMsg::DeleteIndex, reinterpret_cast<uintptr_t>(index), 0);
   } else {
@@ -244,6 +278,7 @@ void Commit(LcTaskCtx* ctx, uintptr_t requester, uintptr_t value) {
   ConfigRelease(&ctx->handle);
   ctx->dirty = 0;
   ctx->reportOnSave = 0;
+  ctx->storedBytes = 0;
   if (requester) Post(ctx, TskMsg::Stop2, requester, 0);
   ctx->error = kOk;
 }
@@ -272,16 +307,23 @@ Result LcTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
       else
         ctx->error = static_cast<Result>(arg1);
       return kOk;
-    case ConfigMsg::Saved:
+    case ConfigMsg::Saved: {
       ctx->savePending = 0;
       ctx->dirty = 0;
-      if (arg1 != 0)
-        ctx->error = static_cast<Result>(arg1);
-      else if (ctx->reportOnSave)
-        if (TskmanTask* status = TskmanFind(Mod::Stat))
-          TskmanPost(status, StatusMsg::Indicator, StatusKind::Push, kStoredDocument);
+      const auto status = static_cast<Result>(arg1);
+      if (status != kOk) {
+        ctx->error = status;
+        // A failed write was said by the file's writer.
+        if (ctx->reportOnSave && (status == kUbstoreOverQuota || ForWantOfMemory(status)))
+          SayNotKept(status, ctx->storedBytes);
+      } else if (ctx->reportOnSave) {
+        if (TskmanTask* indicator = TskmanFind(Mod::Stat))
+          TskmanPost(indicator, StatusMsg::Indicator, StatusKind::Push, kStoredDocument);
+      }
       ctx->reportOnSave = 0;
+      ctx->storedBytes = 0;
       return kOk;
+    }
     case TskMsg::Stop2: {
       if (ctx->handle || ctx->dirty || ctx->openPending || ctx->savePending) {
         Post(ctx, LcMsg::Commit, arg1, 0);

@@ -213,6 +213,84 @@ TEST_F(PushKeepTest, AnInboxWhoseFileCannotBeReadAtTheStopIsSaidSo) {
   EXPECT_TRUE(Texts().empty());
 }
 
+// --- A pushed page past the quota ------------------------------------------------------
+
+// A pushed home page the class file's quota cannot take, even once the
+// spare documents are gone, is said with its size; the page stored before
+// stays, and one that fits is stored without a word.
+TEST_F(PushKeepTest, APushedPageThatDoesNotFitItsQuotaIsSaid) {
+  UbstoreSetQuota("repository", 1200);
+  struct Case {
+    uint32_t size;
+    bool fits;
+  };
+  const Case cases[] = {{100, true}, {2000, false}, {300, true}, {1150, false}};
+  std::string current;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    gSaid.clear();
+    PushHomePage(c.size);
+    std::string now, page;
+    for (const auto& [name, value] : Section("homepage")) {
+      if (name == "current") now = value;
+      if (value.find("<html><body>") != std::string::npos) page = value;
+    }
+    if (c.fits) {
+      EXPECT_TRUE(gSaid.empty());
+      EXPECT_NE(page.find(std::string(c.size, 'x') + "</body>"), std::string::npos);
+      current = now;
+      continue;
+    }
+    EXPECT_EQ(now, current);
+    ASSERT_EQ(gSaid.size(), 1u);
+    const std::string prefix = "repository: the pushed page of ";
+    const std::string suffix = " bytes did not fit its quota";
+    ASSERT_EQ(gSaid[0].rfind(prefix, 0), 0u) << gSaid[0];
+    ASSERT_GT(gSaid[0].size(), prefix.size() + suffix.size()) << gSaid[0];
+    ASSERT_EQ(gSaid[0].substr(gSaid[0].size() - suffix.size()), suffix) << gSaid[0];
+    const uint32_t bytes = static_cast<uint32_t>(std::stoul(
+        gSaid[0].substr(prefix.size(), gSaid[0].size() - prefix.size() - suffix.size())));
+    EXPECT_GT(bytes, c.size + 90);
+    EXPECT_LT(bytes, c.size + 400);
+  }
+}
+
+// A pushed home page the store takes short of memory is either stored or
+// said, whatever the heap leaves once push reception has handed it over.
+TEST_F(PushKeepTest, APushedPageStoredShortOfMemoryIsStoredOrSaid) {
+  uint32_t said = 0, stored = 0;
+  for (uint32_t reserve = 0; reserve <= 8000; reserve += 40) {
+    SCOPED_TRACE(reserve);
+    gSaid.clear();
+    const std::string marker = "page " + std::to_string(reserve) + " ";
+    const std::string url = Push(
+        "multipart/related",
+        "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
+        "<html><body>" + marker + std::string(2000, 'x') + "</body></html>\r\n",
+        {{"X-Wap-Application-Id", "32768"}});
+    // Push reception lets the object go once its parts are with the store.
+    for (int steps = 0; Cached(url) && steps < 10000; ++steps) Step();
+    ASSERT_EQ(Cached(url), nullptr);
+    std::vector<void*> eaten = EatHeapFinely(reserve);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    bool found = false;
+    for (const auto& [name, value] : Section("homepage"))
+      found = found || value.find(marker) != std::string::npos;
+    if (found) {
+      ++stored;
+      EXPECT_TRUE(gSaid.empty());
+    } else {
+      ++said;
+      ASSERT_EQ(gSaid.size(), 1u);
+      EXPECT_EQ(gSaid[0], "repository: the pushed page: not enough memory");
+    }
+  }
+  EXPECT_GT(said, 0u);
+  EXPECT_GT(stored, 0u);
+}
+
 // --- Spare documents ---------------------------------------------------------------------
 
 // A save over the quota drops the inbox's documents one at a time, the
