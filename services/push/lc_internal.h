@@ -13,3 +13,7 @@ struct LcQueued {
   LcList* index;
   uint32_t lost;
 };
+
+// Says on standard error that a pushed document was lost for want of
+// memory before it reached the store; a fixed text, so it needs none.
+void LcSayPushLost();

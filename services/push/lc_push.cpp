@@ -28,11 +28,22 @@ struct LcPushCtx {
   LcQueued* head;
   LcQueued* tail;
   uint32_t lost;  // a part the index names was dropped: the push is not stored
+  uint32_t shortOfMemory;  // some of the push could not be held: it is not stored, and said
 };
+
+// Memory ran out for the push: whatever part it hit, the document is not
+// whole, so none of it is stored.
+void OutOfMemory(LcPushCtx* push) {
+  push->shortOfMemory = 1;
+  push->lost = 1;
+}
 
 bool Queue(LcPushCtx* push, LcEntry* entry, LcList* index) {
   auto* node = static_cast<LcQueued*>(MemAllocZero(sizeof(LcQueued), Use::Data, kModule));
-  if (!node) return false;
+  if (!node) {
+    OutOfMemory(push);
+    return false;
+  }
   node->entry = entry;
   node->index = index;
   if (push->tail)
@@ -80,9 +91,13 @@ int OnBegin(void* context, const char* location, const char* contentId, int isRo
     contentId = made;
   }
   push->entry = LcEntryCreate();
-  if (!push->entry) return 0;
+  if (!push->entry) {
+    OutOfMemory(push);
+    return 0;
+  }
   if (!LcEntrySetHeader(push->entry, LcHeader::ContentId, contentId) ||
       !AddToIndex(push, contentId, isRoot != 0)) {
+    OutOfMemory(push);
     DropEntry(push);
     return 0;
   }
@@ -100,6 +115,7 @@ int OnHeader(void* context, uint32_t which, const char* value) {
     default: return 1;
   }
   if (LcEntrySetHeader(push->entry, kind, value)) return 1;
+  OutOfMemory(push);
   DropEntry(push);
   return 0;
 }
@@ -113,12 +129,13 @@ int OnData(void* context, const uint8_t* bytes, uint32_t length) {
     return 1;
   }
   if (LcEntryAppend(push->entry, bytes, length)) return 1;
+  OutOfMemory(push);
   DropEntry(push);
   return 0;
 }
 
 void Feed(LcPushCtx* push, const uint8_t* bytes, uint32_t length) {
-  if (push->parser) MimeMultipartParse(push->parser, bytes, length);
+  if (push->parser && MimeMultipartParse(push->parser, bytes, length) == 1) OutOfMemory(push);
 }
 
 // Where the value of the first "Content-Type:" starts, or null.
@@ -137,6 +154,7 @@ const uint8_t* ContentTypeValue(const uint8_t* bytes, uint32_t length) {
 void Begin(LcPushCtx* push, const uint8_t* bytes, uint32_t length) {
   if (MimeMultipartCreate(&push->parser, push, OnBegin, OnHeader, OnData) != 0) {
     push->mode = Mode::Single;
+    OutOfMemory(push);
     return;
   }
   const uint8_t* value = ContentTypeValue(bytes, length);
@@ -165,7 +183,7 @@ void Finish(LcPushCtx* push) {
   if (push->parser) {
     if (push->mode == Mode::Single)
       Feed(push, reinterpret_cast<const uint8_t*>(kSingleSuffix), sizeof kSingleSuffix - 1);
-    MimeMultipartEnd(push->parser);
+    if (MimeMultipartEnd(push->parser) == 1) OutOfMemory(push);
     MimeMultipartFree(&push->parser);
   }
   DropEntry(push);
@@ -176,6 +194,8 @@ void Finish(LcPushCtx* push) {
                reinterpret_cast<uintptr_t>(push->tail));
     push->head = push->tail = nullptr;
   }
+  // Told once, whatever number of its parts memory failed.
+  if (push->shortOfMemory) LcSayPushLost();
   FreeQueued(push);
   MemFree(&push->index);
   MemFree(&push);
@@ -186,11 +206,11 @@ void Finish(LcPushCtx* push) {
 Result LcPushOpen(const char*, uintptr_t* cookie) {
   *cookie = 0;
   auto* push = static_cast<LcPushCtx*>(MemAllocZero(sizeof(LcPushCtx), Use::Data, kModule));
-  if (!push) return 1;
+  if (!push) return kLcNoMemory;
   push->index = LcListCreate(kIndexStep);
   if (!push->index) {
     MemFree(&push);
-    return 1;
+    return kLcNoMemory;
   }
   *cookie = reinterpret_cast<uintptr_t>(push);
   return kOk;

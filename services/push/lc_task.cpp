@@ -50,6 +50,14 @@ void SayNotKept(Result why, uint32_t bytes) {
   UbstoreSayNotKept(ConfigClassOf(kSection), what);
 }
 
+}  // namespace
+
+void LcSayPushLost() {
+  UbstoreSayNotKept(ConfigClassOf(kSection), "a pushed page: not enough memory");
+}
+
+namespace {
+
 void Post(LcTaskCtx* ctx, uint32_t message, uintptr_t a1, uintptr_t a2) {
   TskmanPost(ctx->task, message, a1, a2);
 }

@@ -14,6 +14,7 @@
 #include "kernel/ubstore.h"
 #include "services/push/inbox.h"
 #include "services/push/lc.h"
+#include "services/push/lc_internal.h"
 #include "services/push/notify_store.h"
 #include "services/push/sisl.h"
 
@@ -165,6 +166,18 @@ bool Select(const UrlLoad* load, uint32_t* appClass, uint32_t* row) {
 
 // --- Ending a push ---------------------------------------------------------------
 
+bool ForWantOfMemory(Result r) { return r != kOk && ResultCodeOf(r) == Err::NoMemory; }
+
+// A push lost for want of memory on its way to the store or the inbox is
+// said, once, as a file that could not be saved is; the texts are fixed, so
+// saying it needs no memory.
+void SayPushLost(uint32_t appClass) {
+  if (appClass == 1)
+    LcSayPushLost();
+  else
+    UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), "a pushed message: not enough memory");
+}
+
 // Delivery locked the object for push reception; that lock goes now. An
 // object the inbox does not hold leaves the cache with it.
 void LetGo(UrlLoad* message, bool listed) {
@@ -174,19 +187,24 @@ void LetGo(UrlLoad* message, bool listed) {
 
 // The body of a pushed object waits on its output list as delivery placed
 // it; the content row (the SI and SL rows) makes its records now.
-void ProcessPushed(UrlLoad* load) {
+bool ProcessPushed(UrlLoad* load) {
   const UrlContentTypeRow* row = load->contentRow;
-  if (!row || !row->process || load->outputFree) return;
+  if (!row || !row->process || load->outputFree) return false;
   while (QueueNode* block = QueuePopFront(&load->output)) QueueAppend(&load->input, block);
   load->events &= ~UrlEvent::Complete;
   load->endOfData = 1;
   UrlModuleContext* module = UrlGetModule();
   // Every byte is there: a row finishes within a few calls.
+  bool shortOfMemory = false;
   for (int i = 0; i < 4 && !(load->events & UrlEvent::Complete); ++i)
-    if (row->process(module, load) != kOk) break;
+    if (const Result r = row->process(module, load); r != kOk) {
+      shortOfMemory = ForWantOfMemory(r);
+      break;
+    }
   if (row->release) row->release(module, load);
   UtilDataChunkFreeQueue(&load->input);
   load->events |= UrlEvent::Complete;
+  return shortOfMemory;
 }
 
 NotifyPushEntry* FindEntry(NotifyTask* ctx, uintptr_t key, bool byEntry) {
@@ -231,11 +249,17 @@ void NotifyRequestDone(NotifyTask* ctx, uintptr_t request, bool success) {
     if (success) NotifyDeliverParts(entry);
     kClass1[entry->row].data(nullptr, 0, entry->cookie);
   } else if (success) {
-    ProcessPushed(message);
+    const bool shortOfMemory = ProcessPushed(message);
     kept = kClasses[entry->appClass][entry->row].handler(0, message) == kOk;
+    if (!kept && shortOfMemory) SayPushLost(entry->appClass);
   }
   UrlRequestDone(ctx->session, entry->request);
-  if (kept) NotifyKeepMessage(message);
+  if (kept && !NotifyKeepMessage(message)) {
+    // The inbox took it but has no room to list it: it goes, with a word.
+    SayPushLost(entry->appClass);
+    NotifyRemoveMessage(message);
+    kept = false;
+  }
   FreeEntry(ctx, entry);
   LetGo(message, kept);
 }
@@ -288,6 +312,17 @@ void DropPush(char** url) {
   MemFree(url);
 }
 
+// A push that could not be queued for want of memory goes as DropPush lets
+// it go, and is said when it would have been routed.
+void DropLostPush(NotifyTask* ctx, char** url) {
+  if (UrlLoad* load = TakePlaced(*url)) {
+    uint32_t appClass = 0, row = 0;
+    if (NotifyAcceptPush(ctx, load) && Select(load, &appClass, &row)) SayPushLost(appClass);
+    LetGo(load, false);
+  }
+  MemFree(url);
+}
+
 void NotifyRoutePush(NotifyTask* ctx, char* url) {
   UrlLoad* load = TakePlaced(url);
   if (!load) {
@@ -296,9 +331,11 @@ void NotifyRoutePush(NotifyTask* ctx, char* url) {
   }
   uint32_t appClass = 0, row = 0;
   NotifyPushEntry* entry = nullptr;
-  if (NotifyAcceptPush(ctx, load) && Select(load, &appClass, &row))
+  const bool accepted = NotifyAcceptPush(ctx, load) && Select(load, &appClass, &row);
+  if (accepted)
     entry = static_cast<NotifyPushEntry*>(MemAllocZero(sizeof(NotifyPushEntry), Use::Data, kModule));
   if (!entry) {
+    if (accepted) SayPushLost(appClass);
     LetGo(load, false);
   } else if (appClass == 2) {
     const Result r = kClasses[2][row].handler(0, load);
@@ -311,7 +348,9 @@ void NotifyRoutePush(NotifyTask* ctx, char* url) {
     entry->message = load;
     entry->appClass = appClass;
     entry->row = row;
-    if (Start(ctx, entry, url) != kOk) {
+    if (const Result r = Start(ctx, entry, url); r != kOk) {
+      // The local content application fails its start only for memory.
+      if (appClass == 1 || ForWantOfMemory(r)) SayPushLost(appClass);
       MemFree(&entry);
       LetGo(load, false);
     }
@@ -540,7 +579,7 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       }
       auto* node = static_cast<UrlNode*>(MemAllocZero(sizeof(UrlNode), Use::Data, kModule));
       if (!node) {
-        DropPush(&url);
+        DropLostPush(ctx, &url);
         return kOk;
       }
       node->url = url;

@@ -542,4 +542,56 @@ TEST_F(PushKeepTest, APushRoutedShortOfMemoryIsNeverLeftLocked) {
   EXPECT_GT(dropped, 0u);
 }
 
+// A home page and an SI routed from their arrival with the heap cut
+// anywhere: each is kept (the store, the inbox) without a word, or said
+// lost exactly once; neither stays locked in the cache.
+TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
+  const std::string pageLost = "repository: a pushed page: not enough memory";
+  const std::string pageNotStored = "repository: the pushed page: not enough memory";
+  const std::string messageLost = "repository: a pushed message: not enough memory";
+  uint32_t pagesKept = 0, pagesSaid = 0, messagesKept = 0, messagesSaid = 0;
+  for (uint32_t reserve = 0; reserve <= 12000; reserve += 24) {
+    SCOPED_TRACE(reserve);
+    gSaid.clear();
+    const std::string marker = "page " + std::to_string(reserve) + " ";
+    const std::string page = Push(
+        "multipart/related",
+        "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
+        "<html><body>" + marker + std::string(600, 'x') + "</body></html>\r\n",
+        {{"X-Wap-Application-Id", "32768"}});
+    const std::string si = PushSi("cut", "Cut news " + std::to_string(reserve));
+    std::vector<void*> eaten = EatHeapFinely(reserve);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+
+    EXPECT_EQ(Cached(page), nullptr) << "the page locked in the cache";
+    bool stored = false;
+    for (const auto& [name, value] : Section("homepage"))
+      stored = stored || value.find(marker) != std::string::npos;
+    const auto count = [](const std::string& text) {
+      uint32_t n = 0;
+      for (const std::string& said : gSaid) n += said == text ? 1 : 0;
+      return n;
+    };
+    const uint32_t pageSaid = count(pageLost) + count(pageNotStored);
+    EXPECT_EQ(pageSaid, stored ? 0u : 1u);
+    (stored ? pagesKept : pagesSaid) += 1;
+
+    UrlLoad* load = Cached(si);
+    const bool kept = load && NotifyHoldsMessage(load);
+    if (load) {
+      ASSERT_TRUE(kept) << "the SI locked in the cache for nobody";
+    }
+    EXPECT_EQ(count(messageLost), kept ? 0u : 1u);
+    (kept ? messagesKept : messagesSaid) += 1;
+    if (kept) NotifyRemoveMessage(load);
+    EXPECT_EQ(gSaid.size(), pageSaid + count(messageLost));
+  }
+  EXPECT_GT(pagesKept, 0u);
+  EXPECT_GT(pagesSaid, 0u);
+  EXPECT_GT(messagesKept, 0u);
+  EXPECT_GT(messagesSaid, 0u);
+}
+
 }  // namespace
