@@ -349,8 +349,7 @@ void NotifyRoutePush(NotifyTask* ctx, char* url) {
     entry->appClass = appClass;
     entry->row = row;
     if (const Result r = Start(ctx, entry, url); r != kOk) {
-      // The local content application fails its start only for memory.
-      if (appClass == 1 || ForWantOfMemory(r)) SayPushLost(appClass);
+      if (ForWantOfMemory(r)) SayPushLost(appClass);
       MemFree(&entry);
       LetGo(load, false);
     }
