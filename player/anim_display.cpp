@@ -127,18 +127,56 @@ void InvalidateMovie(AnimMovie* m) {
       if (FirstVisit(c, walk)) InvalidateAt(m->player, &c->list, 0, walk);
 }
 
-// The cached background is let go: the next drawing draws its sprite again.
-void DropBackground(AnimMovie* m) {
+// The kept "/Background" sprite of a name, or none.
+AnimKeptSprite* FindKept(const AnimMovie* m, const char* name) {
+  if (!m || !name) return nullptr;
+  for (AnimKeptSprite* k = m->kept; k; k = k->next)
+    if (std::strcmp(k->name, name) == 0) return k;
+  return nullptr;
+}
+
+void FreeKept(AnimPlayer* p, AnimKeptSprite* k) {
+  AnimPlayer_Free(p, k->draws);
+  AnimStr_Free(p, k->name);
+  AnimPlayer_Free(p, k);
+}
+
+// The picture no longer shows what is kept; it is made again when the
+// frame is next cleared, and the whole frame is drawn again.
+void DropPicture(AnimMovie* m) {
   AnimRaster& r = m->raster;
-  if (!r.backgroundName) return;
-  AnimStr_Free(m->player, r.backgroundName);
+  if (r.backgroundName) AnimStr_Free(m->player, r.backgroundName);
   r.backgroundName = nullptr;
   m->fullRedraw = 1;
 }
 
+// Every kept sprite is let go: the next drawing draws them again.
+void DropBackground(AnimMovie* m) {
+  if (!m->kept && !m->raster.backgroundName) return;
+  while (AnimKeptSprite* k = m->kept) {
+    m->kept = k->next;
+    FreeKept(m->player, k);
+  }
+  m->keptMet = m->keeping = nullptr;
+  DropPicture(m);
+}
+
+// The kept sprite of an object's name is let go (the object removed,
+// replaced or moved); the others stay.
+void DropKept(AnimMovie* m, const AnimDisplayObject* o) {
+  AnimKeptSprite* k = m ? FindKept(m, o->name) : nullptr;
+  if (!k) return;
+  AnimKeptSprite** link = &m->kept;
+  while (*link != k) link = &(*link)->next;
+  *link = k->next;
+  if (m->keptMet == k) m->keptMet = nullptr;
+  if (m->keeping == k) m->keeping = nullptr;
+  FreeKept(m->player, k);
+  DropPicture(m);
+}
+
 bool IsCachedBackground(const AnimMovie* m, const AnimDisplayObject* o) {
-  const char* cached = m ? m->raster.backgroundName : nullptr;
-  return cached && o->name && o->character && o->character->type == kAnimSprite && std::strcmp(o->name, cached) == 0;
+  return o->name && o->character && o->character->type == kAnimSprite && FindKept(m, o->name);
 }
 
 // One step of a clip's own timeline (no nested update). Returns 1 when
@@ -427,8 +465,32 @@ AnimShapeCache* CacheFor(AnimMovie* m, AnimDisplayObject* o, uint32_t need, cons
 
 }  // namespace
 
-uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
-                                 const AnimCxform* cx) {
+namespace {
+
+// A draw of the "/Background" sprite being kept joins its kept draws.
+void KeepDraw(AnimMovie* m, const AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
+              const AnimCxform* cx) {
+  AnimKeptSprite* k = m->keeping;
+  if (k->count == k->room) {
+    const uint32_t room = k->room ? 2 * k->room : 8;
+    if (room > 0x7FFFFFFFu / sizeof(AnimKeptDraw)) return;
+    auto* grown = static_cast<AnimKeptDraw*>(AnimPlayer_Alloc(m->player, static_cast<int32_t>(room * sizeof(AnimKeptDraw))));
+    if (!grown) return;  // the heap's abort flag is set
+    if (k->count) std::memcpy(grown, k->draws, k->count * sizeof(AnimKeptDraw));
+    AnimPlayer_Free(m->player, k->draws);
+    k->draws = grown;
+    k->room = room;
+  }
+  AnimKeptDraw& d = k->draws[k->count++];
+  d.character = c;
+  d.matrix = *matrix;
+  d.hasCxform = cx ? 1 : 0;
+  if (cx) d.cxform = *cx;
+  d.ratio = o ? o->ratio : 0;
+}
+
+uint32_t DrawFromRecords(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
+                         const AnimCxform* cx, int32_t ratio) {
   AnimRaster& r = m->raster;
   const uint32_t offered = r.edgesOffered, dropped = r.edgesDropped;
   int32_t held = 0;
@@ -446,7 +508,7 @@ uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimC
       auto* morph = static_cast<AnimMorph*>(c->body);
       MakeRoom(m, morph->edgesNeeded);
       held = r.nextFree;
-      result = AnimMorph_Draw(&r, morph, matrix, cx, o ? static_cast<uint32_t>(o->ratio) : 0);
+      result = AnimMorph_Draw(&r, morph, matrix, cx, static_cast<uint32_t>(ratio));
       Learn(&morph->edgesNeeded, r, offered);
       break;
     }
@@ -462,6 +524,112 @@ uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimC
   // frame shown is what an uncached draw gives.
   if (r.edgesDropped != dropped && held > 0) m->edgesLost = 1;
   return result == kAnimShapeDrawn ? 1 : 0;
+}
+
+// Fills the area being redrawn with one colour.
+void FillArea(AnimRaster& r, uint16_t colour) {
+  if (!r.pixels || r.clipRight < r.clipLeft) return;
+  for (int32_t y = r.clipTop; y <= r.clipBottom; ++y) {
+    auto* row = reinterpret_cast<uint16_t*>(reinterpret_cast<uint8_t*>(r.pixels) + static_cast<intptr_t>(y) * r.rowPitch);
+    for (int32_t x = r.clipLeft; x <= r.clipRight; ++x) row[x] = colour;
+  }
+}
+
+// The kept sprites as first drawn, in the walk's order, over their colour,
+// in the area being redrawn.
+void DrawKept(AnimMovie* m) {
+  FillArea(m->raster, m->keptColour);
+  for (const AnimKeptSprite* k = m->kept; k; k = k->next)
+    for (uint32_t i = 0; i < k->count; ++i) {
+      const AnimKeptDraw& d = k->draws[i];
+      DrawFromRecords(m, nullptr, d.character, &d.matrix, d.hasCxform ? &d.cxform : nullptr, d.ratio);
+      if (AnimPlayer_Aborted(m->player) || m->edgesLost) return;
+    }
+}
+
+struct RasterArea {
+  uint16_t* pixels;
+  int32_t clipLeft, clipRight, clipTop, clipBottom;
+  int32_t dirtyXMin, dirtyXMax, dirtyYMin, dirtyYMax;
+};
+
+// The renderer's area widened to the whole frame; answers the area it had.
+RasterArea WholeArea(AnimRaster& r) {
+  const RasterArea saved{r.pixels, r.clipLeft, r.clipRight, r.clipTop, r.clipBottom,
+                         r.dirtyXMin, r.dirtyXMax, r.dirtyYMin, r.dirtyYMax};
+  r.clipLeft = r.clipTop = 0;
+  r.clipRight = r.width - 1;
+  r.clipBottom = r.height - 1;
+  r.dirtyXMin = r.dirtyYMin = 0;
+  r.dirtyXMax = 32 * r.width - 1;
+  r.dirtyYMax = 32 * r.height - 1;
+  return saved;
+}
+
+void RestoreArea(AnimRaster& r, const RasterArea& a) {
+  r.pixels = a.pixels;
+  r.clipLeft = a.clipLeft;
+  r.clipRight = a.clipRight;
+  r.clipTop = a.clipTop;
+  r.clipBottom = a.clipBottom;
+  r.dirtyXMin = a.dirtyXMin;
+  r.dirtyXMax = a.dirtyXMax;
+  r.dirtyYMin = a.dirtyYMin;
+  r.dirtyYMax = a.dirtyYMax;
+}
+
+// The picture: the kept sprites drawn over the whole of a buffer of the
+// frame's size (allocated once), which clearing then copies from. Nothing
+// when the heap has no room for it: the clearing draws them itself.
+bool MakePicture(AnimMovie* m) {
+  AnimRaster& r = m->raster;
+  AnimPlayer* p = m->player;
+  const size_t bytes = static_cast<size_t>(r.rowPitch) * static_cast<size_t>(r.height);
+  if (!r.backgroundImage && bytes <= 0x7FFFFFFF)
+    r.backgroundImage = static_cast<uint16_t*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(bytes)));
+  if (!r.backgroundImage || !m->kept) return false;
+  const size_t length = std::strlen(m->kept->name) + 1;
+  auto* name = static_cast<char*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(length)));
+  if (!name) return false;
+  std::memcpy(name, m->kept->name, length);
+  const uint32_t lost = m->edgesLost;
+  m->edgesLost = 0;
+  const RasterArea saved = WholeArea(r);
+  r.pixels = r.backgroundImage;
+  DrawKept(m);
+  RestoreArea(r, saved);
+  const bool whole = !m->edgesLost && !AnimPlayer_Aborted(p);
+  m->edgesLost = lost;
+  if (!whole) {
+    AnimPlayer_Free(p, name);
+    return false;
+  }
+  r.backgroundName = name;
+  return true;
+}
+
+}  // namespace
+
+uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
+                                 const AnimCxform* cx) {
+  if (m->keeping) {
+    KeepDraw(m, o, c, matrix, cx);
+    return 1;
+  }
+  // A pass that kept a new background sprite is drawn again over it.
+  if (m->keptAdded) return 0;
+  return DrawFromRecords(m, o, c, matrix, cx, o ? o->ratio : 0);
+}
+
+void AnimDisplay_ClearToBackground(AnimMovie* m) {
+  AnimRaster& r = m->raster;
+  if (!m->kept) {
+    AnimRaster_ClearFrame(&r);
+    return;
+  }
+  if (!r.backgroundName) MakePicture(m);
+  if (r.backgroundName && r.backgroundImage) AnimRaster_ClearFrame(&r);
+  else DrawKept(m);
 }
 
 namespace {
@@ -486,51 +654,41 @@ uint32_t AnimChar_Draw(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, co
   }
 }
 
-// A "/Background" sprite is drawn alone over the whole frame, freshly
-// cleared, and the frame kept as the background image that clearing copies
-// from then on; the sprite itself is not drawn again while it is kept. The
-// walk then stops: the redraw pass draws every level again over the picture,
-// those drawn before the sprite included.
-uint32_t DrawBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* matrix, const AnimCxform* cx,
-                        uint32_t nesting) {
-  AnimRaster& r = m->raster;
-  AnimPlayer* p = m->player;
-  // Sprites inside the picture are part of it; and once a pass has taken as
-  // many pictures as it may, a background sprite is drawn as any other.
-  if (m->drawingPicture || m->noMorePictures) return AnimChar_Draw(m, o, o->character, matrix, cx, nesting);
-  const size_t bytes = static_cast<size_t>(r.rowPitch) * static_cast<size_t>(r.height);
-  if (!r.backgroundImage && bytes <= 0x7FFFFFFF)
-    r.backgroundImage = static_cast<uint16_t*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(bytes)));
-  char* name = r.backgroundImage ? AnimStr_Dup(p, o->name) : nullptr;
-  if (!name) {
-    // No room: the sprite is drawn under every level all the same, as the
-    // picture would show it (whether the heap has room for a picture may
-    // differ between two plays of one movie, the frames may not). The pass
-    // is drawn again from the start, the whole frame dirty.
-    m->backgroundsUnder = 1;
-    m->pictureTaken = 1;
-    return 0;
+// A "/Background" sprite met by the drawing walk lies under every level,
+// as its first drawing showed it: one already kept is drawn by the clearing;
+// a new one's drawing is kept now, not drawn, and the pass is drawn again
+// over it. The kept sprites stand in the order the walk meets them.
+void KeepBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* matrix, const AnimCxform* cx,
+                    uint32_t nesting) {
+  if (AnimKeptSprite* known = FindKept(m, o->name)) {
+    m->keptMet = known;
+    return;
   }
-  // This pass draws the whole frame over the new picture anyway.
-  const uint32_t fullRedraw = m->fullRedraw;
-  DropBackground(m);
-  m->fullRedraw = fullRedraw;
-  r.clipLeft = r.clipTop = 0;
-  r.clipRight = r.width - 1;
-  r.clipBottom = r.height - 1;
-  r.dirtyXMin = r.dirtyYMin = 0;
-  r.dirtyXMax = 32 * r.width - 1;
-  r.dirtyYMax = 32 * r.height - 1;
-  AnimRaster_ClearFrame(&r);
-  m->drawingPicture = 1;
-  const uint32_t drew = AnimChar_Draw(m, o, o->character, matrix, cx, nesting);
-  m->drawingPicture = 0;
-  std::memcpy(r.backgroundImage, r.pixels, bytes);
-  r.backgroundName = name;
-  m->pictureTaken = 1;
-  AnimRaster_ResetPool(&r);
-  InvalidateMovie(m);
-  return drew;
+  AnimPlayer* p = m->player;
+  auto* k = static_cast<AnimKeptSprite*>(AnimPlayer_Alloc(p, sizeof(AnimKeptSprite)));
+  if (!k) return;
+  k->name = AnimStr_Dup(p, o->name);
+  if (!k->name) {
+    AnimPlayer_Free(p, k);
+    return;
+  }
+  AnimKeptSprite** link = m->keptMet ? &m->keptMet->next : &m->kept;
+  k->next = *link;
+  *link = k;
+  m->keptMet = k;
+  AnimRaster& r = m->raster;
+  // Drawn over the whole frame, whatever part of it this pass redraws.
+  const RasterArea saved = WholeArea(r);
+  m->keeping = k;
+  AnimChar_Draw(m, o, o->character, matrix, cx, nesting);
+  m->keeping = nullptr;
+  RestoreArea(r, saved);
+  m->keptColour = r.backgroundSet
+                      ? static_cast<uint16_t>(AnimColor_To16(r.background[0], r.background[1], r.background[2]))
+                      : 0;
+  m->keptAdded = 1;
+  if (r.backgroundName) AnimStr_Free(p, r.backgroundName);
+  r.backgroundName = nullptr;
 }
 
 // A rotation set by a script joins the object's matrix once.
@@ -573,13 +731,10 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
       CombineCxform(&combined, parentCx, o->cxform);
       cx = &combined;
     }
-    if (IsSprite(o) && IsBackground(o->name)) {
-      if (IsCachedBackground(m, o) || (m->backgroundsUnder && !m->drawingPicture)) continue;
-      drew |= DrawBackground(m, o, &matrix, cx, nesting);
-    } else {
-      drew |= AnimChar_Draw(m, o, o->character, &matrix, cx, nesting);
-    }
-    if (AnimPlayer_Aborted(m->player) || m->pictureTaken || m->edgesLost) break;
+    // Inside a kept sprite, a "/Background" sprite is part of its drawing.
+    if (IsSprite(o) && IsBackground(o->name) && !m->keeping) KeepBackground(m, o, &matrix, cx, nesting);
+    else drew |= AnimChar_Draw(m, o, o->character, &matrix, cx, nesting);
+    if (AnimPlayer_Aborted(m->player) || m->edgesLost) break;
   }
   AnimRect_SetEmpty(&list->dirty);
   return drew;
@@ -626,10 +781,10 @@ void AnimClip_Init(AnimClip* clip, AnimMovie* movie) {
 void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* o) {
   if (!o) return;
   AnimShapeCache_Release(p, &o->cache);
-  // The kept background goes with the sprite that drew it (removed, replaced
+  // The kept drawing goes with the sprite that drew it (removed, replaced
   // or rewound away).
   AnimMovie* m = o->list ? o->list->movie : nullptr;
-  if (IsCachedBackground(m, o)) DropBackground(m);
+  if (IsCachedBackground(m, o)) DropKept(m, o);
   if (o->boundVariable && o->boundVariable->boundObject == o) o->boundVariable->boundObject = nullptr;
   AnimStr_Free(p, o->name);
   AnimPlayer_Free(p, o->cxform);
@@ -707,7 +862,7 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
   if (old && old->character == character) {
     // A move: the object keeps its name and instance clip.
     if (IsButton(old)) AnimButton_Release(&m->input, old);
-    if (IsCachedBackground(m, old)) DropBackground(m);
+    if (IsCachedBackground(m, old)) DropKept(m, old);
     AnimDisplay_AddDirty(list, old);
     AnimShapeCache_Release(p, &old->cache);
     if (IsSprite(old) && old->clip) AnimDisplay_Invalidate(&old->clip->list);
@@ -756,7 +911,7 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
     // A replacement: the new character takes the old object's place.
     if (IsButton(old)) AnimButton_Release(&m->input, old);
     // Checked while the old object still has its name: the new one takes it.
-    if (IsCachedBackground(m, old)) DropBackground(m);
+    if (IsCachedBackground(m, old)) DropKept(m, old);
     // The old sprite's clip stays in its chain, but nothing draws its list.
     if (IsSprite(old) && old->clip && old->clip != o->clip) AnimDisplay_Invalidate(&old->clip->list);
     AnimDisplay_AddDirty(list, old);
@@ -844,20 +999,6 @@ AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* nam
 uint32_t AnimDisplay_DrawClip(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, const AnimCxform* cxform,
                               uint32_t nesting) {
   return AnimSprite_Draw(m, clip, matrix, cxform, nesting);
-}
-
-void AnimDisplay_DrawBackgroundsUnder(AnimMovie* m) {
-  m->drawingPicture = 1;  // sprites inside are part of the background
-  for (AnimStream* s = m->levels; s; s = s->next) {
-    if (s->level >= kAnimLevelRemoved || !s->root || !s->root->visible) continue;
-    for (AnimDisplayObject* o = s->root->list.first; o; o = o->next) {
-      if (!IsSprite(o) || !IsBackground(o->name) || IsCachedBackground(m, o)) continue;
-      JoinExtraMatrix(o);
-      AnimChar_Draw(m, o, o->character, &o->matrix, o->cxform, 0);
-      if (AnimPlayer_Aborted(m->player) || m->edgesLost) break;
-    }
-  }
-  m->drawingPicture = 0;
 }
 
 uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* matrix,

@@ -10,9 +10,10 @@
 namespace {
 
 constexpr int32_t kWholePlane = 32768;
-// Two "/Background" sprites shown at once take the picture from each other;
-// a pass takes at most this many pictures, and the last draws them as sprites.
-constexpr uint32_t kPicturesPerPass = 3;
+// A redraw is drawn again after a pass that kept a new "/Background"
+// sprite (each such pass keeps every new one it meets) or lost edges; this
+// many passes at most.
+constexpr uint32_t kPassesPerRedraw = 8;
 
 AnimStream* NewLevel(AnimMovie* m, uint32_t level) {
   auto* s = static_cast<AnimStream*>(AnimPlayer_Alloc(m->player, sizeof(AnimStream)));
@@ -76,7 +77,9 @@ void FreeMarkedLevels(AnimMovie* m) {
   }
   if (!freed) return;
   // What the level showed is still in the frame: the next redraw covers it,
-  // even when nothing that stays changes.
+  // even when nothing that stays changes. Kept background sprites may have
+  // drawn its characters.
+  AnimDisplay_DropBackground(m);
   m->fullRedraw = 1;
   bool focusShown = false, clipShown = false;
   for (AnimStream* s = m->levels; s; s = s->next) {
@@ -127,6 +130,7 @@ void AnimMovie_Destroy(AnimMovie* m) {
   AnimPlayer* p = m->player;
   AnimValue_ClearStack(p);
   AnimClip_RestartAfter(m, 0xFFFFFFFFu);
+  AnimDisplay_DropBackground(m);
   AnimClip_Reset(m);
   for (AnimStream* s = m->levels; s;) {
     AnimStream* next = s->next;
@@ -255,6 +259,8 @@ bool Remake(AnimMovie* m, bool smooth) {
     r.cacheMode = old.cacheMode;
   };
   AnimDisplay_InvalidateMovie(m);
+  // The kept background sprites were drawn in the old mode: drawn again.
+  AnimDisplay_DropBackground(m);
   AnimRaster_Free(&r);
   if (!p->frameBuffer ||
       !AnimRaster_Init(&r, p, p->frameBuffer, m->view.frameWidth, m->view.frameHeight, m->view.frameWidth * 2, smooth)) {
@@ -398,7 +404,6 @@ void AnimMovie_Redraw(AnimMovie* m) {
   AnimMatrix identity;
   AnimMatrix_SetIdentity(&identity);
   const uint32_t cacheMode = r.cacheMode;
-  uint32_t pictures = 0;
   bool keepingNothing = false;
   for (uint32_t pass = 0;; ++pass) {
     r.clipLeft = left;
@@ -409,48 +414,38 @@ void AnimMovie_Redraw(AnimMovie* m) {
     r.dirtyXMax = right * 32 + 31;
     r.dirtyYMin = top * 32;
     r.dirtyYMax = bottom * 32 + 31;
-    m->pictureTaken = m->edgesLost = 0;
+    m->keptAdded = m->edgesLost = 0;
+    m->keptMet = nullptr;
     m->passStart = m->drawVisits;
-    m->noMorePictures = pictures + 1 >= kPicturesPerPass ? 1 : 0;
-    // The last pass draws every background sprite as a sprite, in the order
-    // of the walk, over the colour: one sprite's picture under the others
-    // would put a lower level's sprite over a higher one's.
-    if (m->noMorePictures) {
-      m->backgroundsUnder = 0;
-      const uint32_t fullRedraw = m->fullRedraw;
-      AnimDisplay_DropBackground(m);
-      m->fullRedraw = fullRedraw;
-    }
-    AnimRaster_ClearFrame(&r);
-    // A background sprite without room for its picture lies under every level.
-    if (m->backgroundsUnder) AnimDisplay_DrawBackgroundsUnder(m);
-    for (AnimStream* s = m->levels; s && !m->pictureTaken && !m->edgesLost; s = s->next)
+    // Under every level: the kept background sprites, or the colour.
+    AnimDisplay_ClearToBackground(m);
+    for (AnimStream* s = m->levels; s && !m->edgesLost; s = s->next)
       if (s->level < kAnimLevelRemoved && s->root && s->root->visible)
         AnimDisplay_DrawList(m, &s->root->list, &identity, nullptr);
-    if (AnimPlayer_Aborted(m->player) || pass >= 2 * kPicturesPerPass) break;
-    if (m->pictureTaken) {
-      // A background picture was just taken: the whole frame is dirty, and
-      // every level, lower ones included, is drawn over it.
-      ++pictures;
+    if (AnimPlayer_Aborted(m->player) || pass + 1 >= kPassesPerRedraw) break;
+    const bool added = m->keptAdded != 0, lost = m->edgesLost && !keepingNothing;
+    if (!added && !lost) break;
+    if (lost) {
+      // Every draw then starts from an empty pool, as an uncached one does;
+      // the caches are made again at the next pass.
+      AnimRaster_ResetPool(&r);
+      r.cacheMode = kAnimCacheNone;
+      keepingNothing = true;
+    }
+    if (added) {
+      // A background sprite was just kept: it lies under every level, so
+      // the whole frame is drawn again over it.
       left = top = 0;
       right = v.frameWidth - 1;
       bottom = v.frameHeight - 1;
       m->redrawLeft = m->redrawTop = 0;
       m->redrawRight = v.frameWidth;
       m->redrawBottom = v.frameHeight;
-    } else if (m->edgesLost && !keepingNothing) {
-      // Every draw then starts from an empty pool, as an uncached one does;
-      // the caches are made again at the next pass.
-      AnimRaster_ResetPool(&r);
-      r.cacheMode = kAnimCacheNone;
-      keepingNothing = true;
-    } else {
-      break;
     }
   }
   r.cacheMode = cacheMode;
-  m->edgesLost = 0;
-  m->pictureTaken = m->noMorePictures = m->backgroundsUnder = 0;
+  m->edgesLost = m->keptAdded = 0;
+  m->keptMet = nullptr;
   r.clipLeft = 0;
   r.clipRight = v.frameWidth - 1;
   r.clipTop = 0;

@@ -95,6 +95,26 @@ struct AnimActionState {
   uint32_t toggleQuality;  // asked for inside a run; applied when the outer run ends
 };
 
+// One draw of a kept "/Background" sprite: a shape, morph or text at the
+// matrix and colour transform it was drawn with.
+struct AnimKeptDraw {
+  const AnimChar* character;
+  AnimMatrix matrix;
+  AnimCxform cxform;
+  uint32_t hasCxform;
+  int32_t ratio;
+};
+
+// A "/Background" sprite by name, with the draws its first drawing made:
+// it shows so until it is removed, replaced, moved or rewound away, or the
+// view or quality changes.
+struct AnimKeptSprite {
+  AnimKeptSprite* next;
+  char* name;
+  AnimKeptDraw* draws;
+  uint32_t count, room;
+};
+
 // A movie read for a level: its bytes, and the block to free afterwards.
 struct AnimLoaded {
   const uint8_t* data;
@@ -115,14 +135,17 @@ struct AnimMovie {
   uint32_t randomSeed;
   AnimRestart* restarts;
   int32_t redrawLeft, redrawTop, redrawRight, redrawBottom;  // host rectangle, pixels
-  // The redraw pass's background picture: taken in this pass (every level
-  // is then drawn again over it), being drawn (a "/Background" sprite inside
-  // it is part of the picture), or not to be taken any more in this pass.
-  uint32_t pictureTaken, drawingPicture, noMorePictures;
-  // A "/Background" sprite found no room for its picture in this redraw: the
-  // passes after draw the background sprites first, under every level, as
-  // their picture would show them, and the walk passes them by.
-  uint32_t backgroundsUnder;
+  // The "/Background" sprites as first drawn, in the order the drawing walk
+  // meets them, and the colour under them; the background picture (when
+  // the heap has room for it) is these drawn over that colour.
+  AnimKeptSprite* kept;
+  uint16_t keptColour;
+  // The redraw pass: the kept sprite it met last, the one whose drawing it
+  // is keeping now (a "/Background" sprite inside is part of it), and
+  // whether it kept a new one (every level is then drawn again over it).
+  AnimKeptSprite* keptMet;
+  AnimKeptSprite* keeping;
+  uint32_t keptAdded;
   // A draw of this pass lost edges for want of pool room that others' kept
   // edges held: the pass is drawn again.
   uint32_t edgesLost;
@@ -198,11 +221,16 @@ AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* nam
 void AnimDisplay_Invalidate(AnimDisplayList* list);
 // The same for every level, the clips of each level's chain included.
 void AnimDisplay_InvalidateMovie(AnimMovie* m);
-// Lets the kept background picture go: the next drawing draws its sprite
-// again (the picture was drawn under the view as it stood).
+// Lets every kept "/Background" sprite and the picture go: the next
+// drawing draws the sprites again (they were drawn under the view as it
+// stood).
 void AnimDisplay_DropBackground(AnimMovie* m);
-// True for the sprite object whose drawing is the kept background picture.
+// True for a sprite object shown as its kept first drawing.
 bool AnimDisplay_IsKeptBackground(const AnimMovie* m, const AnimDisplayObject* o);
+// Clears the area being redrawn to what lies under every level: the kept
+// "/Background" sprites over their colour (copied from the picture, which
+// is made when the heap has room), else the background colour.
+void AnimDisplay_ClearToBackground(AnimMovie* m);
 // Draws a shape, morph or text from its records (a shape object's through
 // its cache words) after making room for it in the edge pool; 1 when drawn.
 uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
@@ -217,9 +245,6 @@ void AnimDisplay_TakeDirty(AnimDisplayList* list, AnimRect* out);
 // nested, such clips multiply their copies at every level).
 uint32_t AnimDisplay_StartWalk(AnimMovie* m);
 bool AnimDisplay_FirstVisit(AnimClip* clip, uint32_t walk);
-// The "/Background" sprites of every level's root list, drawn first in a
-// redraw pass that has them under every level.
-void AnimDisplay_DrawBackgroundsUnder(AnimMovie* m);
 uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* matrix,
                               const AnimCxform* cxform);
 void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* object);

@@ -2,6 +2,7 @@
 // levels in their order whatever picture was kept before.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,87 @@ TEST(PlayerPictures, AHigherLevelsBackgroundSpriteShowsOverALowerOnes) {
       EXPECT_EQ(p.At(100, 60), kGreen) << "level 1 lies over level 0";
       EXPECT_EQ(p.At(130, 120), kWideRed);
       EXPECT_EQ(p.At(60, 150), kWhite);
+    }
+  }
+}
+
+// Two plays of one movie, one of them without heap for a background
+// picture from the given point on: the frames they show are the same.
+struct TwoPlays {
+  explicit TwoPlays(const Bytes& data) : kept(data), refused(data) {}
+  void Squeeze(uint32_t leave) { squeeze.emplace(refused->heap, leave); }
+  template <typename F>
+  void Both(F f) {
+    f(kept);
+    f(refused);
+    EXPECT_EQ(FrameDifferences(refused.frame, kept.frame, kW), "") << "without room for the picture";
+  }
+  Played kept, refused;
+  std::optional<HeapSqueeze> squeeze;
+};
+
+// A "/Background" sprite holding "inner", a sprite of two frames (red, then
+// blue): the picture shows inner as it was first drawn as long as the
+// sprite stays; without room for the picture the frame is the same.
+TEST(PlayerPictures, WithoutRoomTheBackgroundSpriteStaysAsFirstDrawn) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160), movie::BoxShape(2, {0, 0, 248}, 0, 0, 3520, 4160),
+                             movie::Sprite(8, 2, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::RemoveDepth(1),
+                                                         movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(7, 1, Concat({PlaceNamed(8, 1, "inner"), movie::ShowFrame(), movie::End()}))});
+  TwoPlays p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background")}), {}, {}, {}, {},
+                            {}, {}, {}}));
+  ASSERT_EQ(p.kept.opened, 0u);
+  ASSERT_EQ(p.refused.opened, 0u);
+  p.Both([](Played& x) { ASSERT_TRUE(AnimView_SetQuality(x.movie(), false)); });
+  p.Squeeze(40000);
+  uint16_t first = 0;
+  for (int step = 0; step < 6; ++step) {
+    SCOPED_TRACE(step);
+    p.Both([](Played& x) { x.Step(); });
+    EXPECT_EQ(p.refused.movie()->raster.backgroundName, nullptr);
+    if (step == 0) first = p.kept.At(100, 100);
+    EXPECT_TRUE(first == 0x7C00 || first == 0x001F) << first;
+    EXPECT_EQ(p.kept.At(100, 100), first) << "inner as first drawn";
+    EXPECT_EQ(p.refused.At(100, 100), first) << "inner as first drawn";
+  }
+}
+
+// Level 0 holds a "/Background" sprite and a box; level 2, loaded twice, a
+// "/Background1" sprite, a wide box under level 0's box. Background sprites
+// lie under every level, in level order, whether or not the heap has room
+// for their picture.
+TEST(PlayerPictures, BackgroundSpritesStackTheSameWithOrWithoutRoom) {
+  const Bytes defs = Concat({movie::BoxShape(1, {200, 40, 40}, 1760, 0, 1760, 4160), Box(2, {0, 0, 248}),
+                             movie::BoxShape(3, {0, 248, 0}, 0, 0, 800, 800),
+                             movie::Sprite(10, 1, Concat({movie::Place(3, 1, 0, 0), movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(11, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  const Bytes lower = MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(10, 1, "Background"),
+                                             movie::Place(2, 2, 2000, 1000)}),
+                                     movie::MoveTo(2, 2100, 1100), movie::MoveTo(2, 2000, 1000)});
+  const Bytes upper = MovieOf(defs, {PlaceNamed(11, 1, "Background1"), {}});
+  TwoPlays p(lower);
+  ASSERT_EQ(p.kept.opened, 0u);
+  ASSERT_EQ(p.refused.opened, 0u);
+  p.Both([](Played& x) { x.Key(9); });  // loop
+  p.Both([](Played& x) { x.Key(8); });
+  p.Squeeze(40000);
+  auto load = [&](Played& x) {
+    ASSERT_EQ(AnimMovie_ReplaceLevel(x.movie(), false, 2, upper.data(), static_cast<uint32_t>(upper.size())), 1u);
+  };
+  p.Both(load);
+  p.Both([](Played& x) { x.Step(); });
+  p.Both(load);
+  for (uint32_t key : {0u, 7u, 0u, 0u, 8u, 0u, 0u}) {
+    SCOPED_TRACE(key);
+    p.Both([key](Played& x) {
+      if (key) x.Key(key);
+      else x.Step();
+    });
+    if (p.kept->highQuality) continue;  // smooth edges blend
+    for (Played* x : {&p.kept, &p.refused}) {
+      EXPECT_EQ(x->At(20, 20), kGreen);
+      EXPECT_EQ(x->At(130, 150), kWideRed);
+      EXPECT_EQ(x->At(111, 61), 0x001F) << "level 0's box over level 2's background";
     }
   }
 }

@@ -62,7 +62,7 @@ std::vector<uint16_t> CheckShown(AnimPlayer* p) {
   AnimMovie* m = p->movie;
   const int32_t width = m->raster.rowPitch / 2;
   const std::vector<uint16_t> shown(p->frameBuffer, p->frameBuffer + Snapshot::Pixels(p));
-  const bool clears = m->raster.backgroundSet || (m->raster.backgroundName && m->raster.backgroundImage);
+  const bool clears = m->raster.backgroundSet || m->kept;
   std::vector<uint16_t> plain;
   {
     Snapshot before(p);
@@ -223,4 +223,17 @@ std::string DumpStream(const AnimStream* s) {
   for (const AnimDictNode* n = s->dictionary; n; n = n->next) out += Char(n->character) + "\n";
   if (s->root) out += Clip(s->root);
   return out;
+}
+
+HeapSqueeze::HeapSqueeze(AnimHeap& heap, uint32_t leave) : heap_(heap) {
+  while (heap_.end - heap_.bytesInUse > leave + 1024) {
+    void* b = AnimHeap_Malloc(&heap_, 1024);
+    if (!b) break;
+    blocks_.push_back(b);
+  }
+}
+
+void HeapSqueeze::Release() {
+  for (void* b : blocks_) AnimHeap_Free(&heap_, b);
+  blocks_.clear();
 }

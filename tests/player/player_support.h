@@ -37,3 +37,16 @@ std::string FrameDifferences(const std::vector<uint16_t>& shown, const std::vect
 
 std::string DumpStream(const AnimStream* s);
 std::string DumpActions(const AnimActionRecord* list);
+
+// The heap taken, but for about `leave` bytes, in blocks of 1 KB until
+// released: no room for a frame-sized background picture.
+class HeapSqueeze {
+ public:
+  HeapSqueeze(AnimHeap& heap, uint32_t leave);
+  ~HeapSqueeze() { Release(); }
+  void Release();
+
+ private:
+  AnimHeap& heap_;
+  std::vector<void*> blocks_;
+};
