@@ -338,12 +338,18 @@ bool ClipBoundsAt(AnimClip* clip, AnimRect* out, uint32_t nesting, const BoundsW
   return !AnimRect_IsEmpty(out);
 }
 
+// A sprite's bounds, in its own units, as a walk at that nesting measures them.
+bool AnimSprite_GetBounds(AnimClip* clip, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
+  AnimRect_SetEmpty(out);
+  return nesting <= kAnimMaxClipDepth && ClipBoundsAt(clip, out, nesting, walk);
+}
+
 bool ObjectBoundsAt(const AnimDisplayObject* o, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
   AnimRect inner;
   AnimRect_SetEmpty(out);
   if (walk.movie) ++walk.movie->boundsVisits;
   if (IsSprite(o)) {
-    if (nesting + 1 > kAnimMaxClipDepth || !ClipBoundsAt(o->clip, &inner, nesting + 1, walk)) return false;
+    if (!AnimSprite_GetBounds(o->clip, &inner, nesting + 1, walk)) return false;
   } else {
     CharBounds(o->character, &inner, 0);
     // A button's sprite records show its instance clip.
@@ -798,6 +804,10 @@ bool AnimDisplay_ObjectBounds(const AnimDisplayObject* o, AnimRect* out) {
 void AnimDisplay_AddDirty(AnimDisplayList* list, const AnimDisplayObject* o) {
   AnimRect r;
   if (AnimDisplay_ObjectBounds(o, &r)) AnimRect_Add(&list->dirty, &r);
+}
+
+bool AnimSprite_GetBounds(AnimClip* clip, AnimRect* out) {
+  return AnimSprite_GetBounds(clip, out, 1, StartBoundsWalk(clip ? clip->movie : nullptr));
 }
 
 bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out) {

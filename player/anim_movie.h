@@ -248,6 +248,9 @@ bool AnimDisplay_FirstVisit(AnimClip* clip, uint32_t walk);
 uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* matrix,
                               const AnimCxform* cxform);
 void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* object);
+// A sprite's bounds: those of what its clip shows now, in the sprite's own
+// units; false when it shows nothing.
+bool AnimSprite_GetBounds(AnimClip* clip, AnimRect* out);
 // Bounds of a placed object's character in its list's units.
 bool AnimDisplay_ObjectBounds(const AnimDisplayObject* object, AnimRect* out);
 

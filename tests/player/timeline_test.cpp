@@ -1216,6 +1216,26 @@ TEST(PlayerBackground, ASpriteInsideItIsPartOfThePicture) {
   EXPECT_STREQ(p.movie()->raster.backgroundName ? p.movie()->raster.backgroundName : "", "/Background");
 }
 
+// A sprite's bounds are those of what its clip shows, in the sprite's own
+// units (its own placement does not move them); a clip showing nothing
+// has none.
+TEST(PlayerDisplay, ASpritesBoundsAreWhatItsClipShows) {
+  const Bytes defs = Concat({Box(1, {248, 0, 0}),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 400, 600), movie::Place(1, 2, 1000, 1000),
+                                                         movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(8, 1, Concat({movie::ShowFrame(), movie::End()}))});
+  Played p(MovieOf(defs, {Concat({PlaceNamed(7, 1, "s", 2000, 2000), PlaceNamed(8, 2, "e")}), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  AnimRect r;
+  ASSERT_TRUE(AnimSprite_GetBounds(AnimDisplay_FindByName(&p.root()->list, "/s")->clip, &r));
+  EXPECT_EQ(r.xmin, 400);
+  EXPECT_EQ(r.xmax, 1400);
+  EXPECT_EQ(r.ymin, 600);
+  EXPECT_EQ(r.ymax, 1400);
+  EXPECT_FALSE(AnimSprite_GetBounds(AnimDisplay_FindByName(&p.root()->list, "/e")->clip, &r));
+  EXPECT_TRUE(AnimRect_IsEmpty(&r));
+}
+
 // Opening a movie blacks out whatever the host's buffer held; before the
 // movie's first background colour nothing clears it.
 TEST(PlayerView, TheFrameIsBlackAtTheStart) {
