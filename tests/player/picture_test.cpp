@@ -57,7 +57,7 @@ TEST(PlayerPictures, AHigherLevelsBackgroundSpriteShowsOverALowerOnes) {
 // picture from the given point on: the frames they show are the same.
 struct TwoPlays {
   explicit TwoPlays(const Bytes& data) : kept(data), refused(data) {}
-  void Squeeze(uint32_t leave) { squeeze.emplace(refused->heap, leave); }
+  void Squeeze() { squeeze.emplace(refused->heap); }
   template <typename F>
   void Both(F f) {
     f(kept);
@@ -81,7 +81,7 @@ TEST(PlayerPictures, WithoutRoomTheBackgroundSpriteStaysAsFirstDrawn) {
   ASSERT_EQ(p.kept.opened, 0u);
   ASSERT_EQ(p.refused.opened, 0u);
   p.Both([](Played& x) { ASSERT_TRUE(AnimView_SetQuality(x.movie(), false)); });
-  p.Squeeze(40000);
+  p.Squeeze();
   uint16_t first = 0;
   for (int step = 0; step < 6; ++step) {
     SCOPED_TRACE(step);
@@ -112,7 +112,7 @@ TEST(PlayerPictures, BackgroundSpritesStackTheSameWithOrWithoutRoom) {
   ASSERT_EQ(p.refused.opened, 0u);
   p.Both([](Played& x) { x.Key(9); });  // loop
   p.Both([](Played& x) { x.Key(8); });
-  p.Squeeze(40000);
+  p.Squeeze();
   auto load = [&](Played& x) {
     ASSERT_EQ(AnimMovie_ReplaceLevel(x.movie(), false, 2, upper.data(), static_cast<uint32_t>(upper.size())), 1u);
   };

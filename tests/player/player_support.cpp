@@ -1,6 +1,7 @@
 #include "player_support.h"
 
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 
 TestPlayer::TestPlayer() : player(std::make_unique<AnimPlayer>()), work(256000), frame(176 * 208) {
@@ -225,12 +226,17 @@ std::string DumpStream(const AnimStream* s) {
   return out;
 }
 
-HeapSqueeze::HeapSqueeze(AnimHeap& heap, uint32_t leave) : heap_(heap) {
-  while (heap_.end - heap_.bytesInUse > leave + 1024) {
-    void* b = AnimHeap_Malloc(&heap_, 1024);
-    if (!b) break;
-    blocks_.push_back(b);
-  }
+HeapSqueeze::HeapSqueeze(AnimHeap& heap, uint32_t hole) : heap_(heap) {
+  constexpr int32_t kPiece = 4096;
+  while (void* b = AnimHeap_Malloc(&heap_, kPiece)) blocks_.push_back(b);
+  // In the order they lie: a run of pieces given back, one kept after it.
+  std::sort(blocks_.begin(), blocks_.end(), std::less<void*>());
+  const size_t run = hole / kPiece > 1 ? hole / kPiece - 1 : 1;
+  for (size_t i = 0; i < blocks_.size(); ++i)
+    if (i % (run + 1) != run) {
+      AnimHeap_Free(&heap_, blocks_[i]);
+      blocks_[i] = nullptr;
+    }
 }
 
 void HeapSqueeze::Release() {

@@ -38,11 +38,13 @@ std::string FrameDifferences(const std::vector<uint16_t>& shown, const std::vect
 std::string DumpStream(const AnimStream* s);
 std::string DumpActions(const AnimActionRecord* list);
 
-// The heap taken, but for about `leave` bytes, in blocks of 1 KB until
-// released: no room for a frame-sized background picture.
+// The heap taken in pieces, then given back but for one piece after every
+// run of pieces shorter than `hole` bytes, until released: nearly all of
+// it is free, but no block larger than a hole fits, such as a background
+// picture (a frame's pixels).
 class HeapSqueeze {
  public:
-  HeapSqueeze(AnimHeap& heap, uint32_t leave);
+  explicit HeapSqueeze(AnimHeap& heap, uint32_t hole = 65536);
   ~HeapSqueeze() { Release(); }
   void Release();
 
