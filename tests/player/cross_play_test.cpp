@@ -50,7 +50,9 @@ enum : uint16_t {
   kHolder = 17,     // holds kBackB named "/Background3" (absolute)
 };
 
-Bytes Definitions(Rng& r) {
+// A level's movie defines fewer: the heap holds the root's movie, two
+// levels' and a background picture at once.
+Bytes Definitions(Rng& r, bool root) {
   Bytes defs;
   for (uint16_t id = kBoxes; id < kBoxes + 5; ++id) {
     const int32_t w = id == 4 ? r.Between(1500, 3500) : id == 5 ? r.Between(2000, 3500) : r.Between(200, 1600);
@@ -62,14 +64,15 @@ Bytes Definitions(Rng& r) {
   movie::Records box(1, 0);
   box.Change(-1, 1, -1, true, 0, 0).Box(900, 700);
   const Bytes end = Concat({movie::ShowFrame(), movie::End()});
-  return Concat({defs, movie::ShapeTag(32, kTranslucent, {see}, {}, 1, 0, box.End(), 0, 900, 0, 700),
+  defs = Concat({defs, movie::ShapeTag(32, kTranslucent, {see}, {}, 1, 0, box.End(), 0, 900, 0, 700),
                  movie::Sprite(kInner, 2, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::RemoveDepth(1),
                                                   movie::Place(2, 1, 0, 0), end})),
                  movie::Sprite(kMoving, 3, Concat({movie::Place(3, 1, 0, 0), movie::ShowFrame(), movie::MoveTo(1, 200, 100),
                                                    movie::ShowFrame(), movie::MoveTo(1, 400, 0), end})),
                  movie::Sprite(kBackA, 1, Concat({movie::Place(4, 1, 0, 0), PlaceNamed(kInner, 2, "inner", 300, 300), end})),
-                 movie::Sprite(kBackB, 1, Concat({movie::Place(5, 1, 0, 0), end})),
-                 movie::Sprite(kShared, 2, Concat({PlaceNamed(kMoving, 1, "s", 0, 0), PlaceNamed(kMoving, 2, "s", 600, 300),
+                 movie::Sprite(kBackB, 1, Concat({movie::Place(5, 1, 0, 0), end}))});
+  if (!root) return defs;
+  return Concat({defs, movie::Sprite(kShared, 2, Concat({PlaceNamed(kMoving, 1, "s", 0, 0), PlaceNamed(kMoving, 2, "s", 600, 300),
                                                    movie::Place(kTranslucent, 3, 100, 100), movie::ShowFrame(),
                                                    movie::MoveTo(2, 700, 500), end})),
                  movie::Button(kButton, 1, Concat({movie::GotoFrame(1), movie::Action(0x06), movie::EndActions()})),
@@ -81,11 +84,12 @@ Bytes Definitions(Rng& r) {
 // depths 3 to 12, and background sprites of the given names at depths 1
 // and 2.
 Bytes RandomMovie(Rng& r, const std::vector<std::string>& backgrounds, bool root) {
-  const Bytes defs = Definitions(r);
+  const Bytes defs = Definitions(r, root);
   const uint16_t placeable[] = {1, 2, 3, kTranslucent, kMoving, kShared, kButton, kButtonClip, kHolder};
+  const uint32_t kinds = root ? sizeof placeable / sizeof placeable[0] : 5;
   const char* names[] = {"a", "b", "s", "s"};
   std::vector<Bytes> frames;
-  const uint32_t count = 4 + r.Below(7);
+  const uint32_t count = root ? 4 + r.Below(7) : 2 + r.Below(4);
   for (uint32_t f = 0; f < count; ++f) {
     Bytes tags;
     if (f == 0 && root) tags = movie::Background(255, 255, 255);
@@ -96,7 +100,7 @@ Bytes RandomMovie(Rng& r, const std::vector<std::string>& backgrounds, bool root
         case 0:
         case 1:
         case 2: {
-          const uint16_t id = placeable[r.Below(sizeof placeable / sizeof placeable[0])];
+          const uint16_t id = placeable[r.Below(kinds)];
           if ((id == kMoving || id == kShared) && r.Below(2)) tags = Concat({tags, PlaceNamed(id, depth, names[r.Below(4)], x, y)});
           else tags = Concat({tags, movie::Place(id, depth, x, y)});
           break;
@@ -228,6 +232,7 @@ const char* KindName(Kind k) {
 // background sprites without one.
 struct Seen {
   uint32_t picture = 0, without = 0;
+  uint32_t aborted = 0;  // plays that ran out of heap with all of it
 };
 
 // Plays one seed; "" when the three plays agree after every input, else
@@ -244,7 +249,11 @@ std::string PlaySeed(uint32_t seed, uint32_t inputs, Seen& seen) {
   for (size_t i = 0; i < script.size(); ++i) {
     for (Play* play : {&cached, &uncached, &squeezed}) play->Do(script[i]);
     const bool aborted = AnimPlayer_Aborted(cached.p.get()) || AnimPlayer_Aborted(uncached.p.get());
-    if (aborted || AnimPlayer_Aborted(squeezed.p.get())) return aborted ? "" : "the squeezed play ran out of heap";
+    if (aborted) {
+      ++seen.aborted;
+      return "";
+    }
+    if (AnimPlayer_Aborted(squeezed.p.get())) return "the squeezed play ran out of heap";
     const std::string where = "input " + std::to_string(i) + " (" + KindName(script[i].kind) + " " +
                               std::to_string(script[i].value) + "): ";
     if (cached.p.movie()->raster.backgroundName) ++seen.picture;
@@ -266,17 +275,10 @@ std::string PlaySeed(uint32_t seed, uint32_t inputs, Seen& seen) {
 
 constexpr uint32_t kInputs = 300, kSeeds = 40;
 
-// Seeds whose plays show a difference that waits for other work, each with
-// what it waits for. None: every seed below is played.
-const std::vector<std::pair<uint32_t, const char*>> kWaiting{};
-
 TEST(PlayerCrossPlay, ThreePlaysShowTheSameFrames) {
   std::string failed;
   Seen seen;
   for (uint32_t seed = 1; seed <= kSeeds; ++seed) {
-    bool waits = false;
-    for (const auto& w : kWaiting) waits |= w.first == seed;
-    if (waits) continue;
     SCOPED_TRACE(seed);
     const std::string d = PlaySeed(seed, kInputs, seen);
     if (!d.empty()) failed += "seed " + std::to_string(seed) + ": " + d + "\n";
@@ -285,7 +287,10 @@ TEST(PlayerCrossPlay, ThreePlaysShowTheSameFrames) {
   // Both ways of showing a kept background sprite were played.
   EXPECT_GT(seen.picture, kSeeds * kInputs / 20);
   EXPECT_GT(seen.without, kSeeds * kInputs / 20);
-  std::printf("inputs with a picture shown %u, with kept sprites and no picture %u\n", seen.picture, seen.without);
+  // Few random plays outgrow the heap.
+  EXPECT_LE(seen.aborted, kSeeds / 10);
+  std::printf("inputs with a picture shown %u, with kept sprites and no picture %u, plays out of heap %u\n", seen.picture,
+              seen.without, seen.aborted);
 }
 
 }  // namespace
