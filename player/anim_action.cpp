@@ -426,8 +426,8 @@ void SetProperty(Run& r) {
     const float asNumber = static_cast<float>(AnimValue_Number(value));
     if (index <= 3) ReadPosition(c, o);
     if (list) AnimDisplay_AddDirty(list, o);
-    // The kept background picture shows the sprite as it was.
-    if (o && AnimDisplay_IsKeptBackground(r.m, o)) AnimDisplay_DropBackground(r.m);
+    // A kept background sprite shows as it was: it is drawn again.
+    if (o) AnimDisplay_DropKept(r.m, o);
     switch (index) {
       case 0: c->x = asInt; if (o) o->matrix.tx = Twips(asInt); break;
       case 1: c->y = asInt; if (o) o->matrix.ty = Twips(asInt); break;

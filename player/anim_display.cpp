@@ -990,6 +990,10 @@ void AnimDisplay_DropBackground(AnimMovie* m) { DropBackground(m); }
 
 bool AnimDisplay_IsKeptBackground(const AnimMovie* m, const AnimDisplayObject* o) { return IsCachedBackground(m, o); }
 
+void AnimDisplay_DropKept(AnimMovie* m, const AnimDisplayObject* o) {
+  if (IsCachedBackground(m, o)) DropKept(m, o);
+}
+
 uint32_t AnimDisplay_StartWalk(AnimMovie* m) { return StartTreeWalk(m); }
 bool AnimDisplay_FirstVisit(AnimClip* clip, uint32_t walk) { return FirstVisit(clip, walk); }
 

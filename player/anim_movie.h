@@ -227,6 +227,9 @@ void AnimDisplay_InvalidateMovie(AnimMovie* m);
 void AnimDisplay_DropBackground(AnimMovie* m);
 // True for a sprite object shown as its kept first drawing.
 bool AnimDisplay_IsKeptBackground(const AnimMovie* m, const AnimDisplayObject* o);
+// Lets the kept drawing of that sprite object go, when it has one; the
+// other kept sprites stay.
+void AnimDisplay_DropKept(AnimMovie* m, const AnimDisplayObject* o);
 // Clears the area being redrawn to what lies under every level: the kept
 // "/Background" sprites over their colour (copied from the picture, which
 // is made when the heap has room), else the background colour.

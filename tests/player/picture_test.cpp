@@ -134,4 +134,37 @@ TEST(PlayerPictures, BackgroundSpritesStackTheSameWithOrWithoutRoom) {
   }
 }
 
+// Two "/Background" sprites, each holding a sprite of three frames (red,
+// blue, green); a script moves the second at the third frame. Its kept
+// drawing goes, and it is drawn again as it stands; the first stays as it
+// was first drawn.
+TEST(PlayerPictures, AScriptMovingOneBackgroundSpriteLeavesTheOthersKept) {
+  const Bytes end = Concat({movie::ShowFrame(), movie::End()});
+  const Bytes defs = Concat({Box(1, {248, 0, 0}), Box(2, {0, 0, 248}), Box(3, {0, 248, 0}),
+                             movie::Sprite(8, 3, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::RemoveDepth(1),
+                                                         movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::RemoveDepth(1),
+                                                         movie::Place(3, 1, 0, 0), end})),
+                             movie::Sprite(7, 1, Concat({PlaceNamed(8, 1, "inner"), end}))});
+  const Bytes move = Do(Concat({Push("/Background1"), Push("0"), Push("100"), Op(0x23)}));  // _x = 100
+  for (const bool room : {true, false}) {
+    SCOPED_TRACE(room ? "with a picture" : "without room for one");
+    Played p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background"),
+                                    PlaceNamed(7, 2, "Background1", 0, 1000)}),
+                            {}, move, {}}));
+    ASSERT_EQ(p.opened, 0u);
+    std::optional<HeapSqueeze> squeeze;
+    if (!room) {
+      ASSERT_TRUE(AnimView_SetQuality(p.movie(), false));
+      squeeze.emplace(p->heap);
+    }
+    p.Step();
+    const uint16_t first = p.At(5, 5), second = p.At(5, 55);
+    EXPECT_EQ(first, second);
+    p.Step();  // the script
+    EXPECT_EQ(p.At(5, 5), first) << "the first is kept";
+    EXPECT_EQ(p.At(5, 55), kWhite) << "the second moved";
+    EXPECT_EQ(p.At(105, 55), 0x03E0) << "the second drawn as it stands";
+  }
+}
+
 }  // namespace
