@@ -167,4 +167,30 @@ TEST(PlayerPictures, AScriptMovingOneBackgroundSpriteLeavesTheOthersKept) {
   }
 }
 
+// A "/Background" sprite inside another sprite (named by its full path) lies
+// under every level too, under the objects of its own level drawn before
+// it, with or without room for the picture.
+TEST(PlayerPictures, ABackgroundSpriteInsideAnotherLiesUnderEveryLevel) {
+  const Bytes end = Concat({movie::ShowFrame(), movie::End()});
+  const Bytes defs = Concat({movie::BoxShape(1, {200, 40, 40}, 1760, 0, 1760, 4160), Box(2, {0, 0, 248}),
+                             movie::Sprite(10, 1, Concat({movie::Place(1, 1, 0, 0), end})),
+                             movie::Sprite(11, 1, Concat({PlaceNamed(10, 1, "/Background3"), end}))});
+  TwoPlays p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), movie::Place(2, 2, 2000, 1000),
+                                    PlaceNamed(11, 3, "holder")}),
+                            movie::MoveTo(2, 2100, 1100), movie::MoveTo(2, 2000, 1000)}));
+  ASSERT_EQ(p.kept.opened, 0u);
+  ASSERT_EQ(p.refused.opened, 0u);
+  p.Both([](Played& x) { x.Key(9); });  // loop
+  p.Both([](Played& x) { ASSERT_TRUE(AnimView_SetQuality(x.movie(), false)); });
+  p.Squeeze();
+  for (int step = 0; step < 4; ++step) {
+    SCOPED_TRACE(step);
+    p.Both([](Played& x) { x.Step(); });
+    for (Played* x : {&p.kept, &p.refused}) {
+      EXPECT_EQ(x->At(130, 150), kWideRed);
+      EXPECT_EQ(x->At(111, 61), 0x001F) << "the box over the background sprite";
+    }
+  }
+}
+
 }  // namespace
