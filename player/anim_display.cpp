@@ -988,8 +988,6 @@ void AnimDisplay_RemoveTimeline(AnimDisplayList* list, bool all) {
 
 void AnimDisplay_DropBackground(AnimMovie* m) { DropBackground(m); }
 
-bool AnimDisplay_IsKeptBackground(const AnimMovie* m, const AnimDisplayObject* o) { return IsCachedBackground(m, o); }
-
 void AnimDisplay_DropKept(AnimMovie* m, const AnimDisplayObject* o) {
   if (IsCachedBackground(m, o)) DropKept(m, o);
 }

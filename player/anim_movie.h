@@ -225,8 +225,6 @@ void AnimDisplay_InvalidateMovie(AnimMovie* m);
 // drawing draws the sprites again (they were drawn under the view as it
 // stood).
 void AnimDisplay_DropBackground(AnimMovie* m);
-// True for a sprite object shown as its kept first drawing.
-bool AnimDisplay_IsKeptBackground(const AnimMovie* m, const AnimDisplayObject* o);
 // Lets the kept drawing of that sprite object go, when it has one; the
 // other kept sprites stay.
 void AnimDisplay_DropKept(AnimMovie* m, const AnimDisplayObject* o);
