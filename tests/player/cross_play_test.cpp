@@ -80,6 +80,17 @@ Bytes Definitions(Rng& r, bool root) {
                  movie::Sprite(kHolder, 1, Concat({PlaceNamed(kBackB, 1, "/Background3", 0, 0), end}))});
 }
 
+// A placement scaled and turned (16.16 factors), with a colour transform
+// (multipliers of 256ths: red, green, blue, alpha) or none.
+Bytes TurnedPlace(Rng& r, uint16_t id, uint16_t depth, int32_t x, int32_t y) {
+  const int32_t scale = r.Between(40000, 110000), skew = r.Below(3) ? 0 : r.Between(-30000, 30000);
+  movie::Writer w;
+  const bool cx = r.Below(3) == 0;
+  w.U8(2 | 4 | (cx ? 8 : 0)).U16(depth).U16(id).Matrix(x, y, scale, scale, skew, -skew);
+  if (cx) w.Cxform({256, r.Between(64, 256), 256, r.Between(96, 256)}, {}, true);
+  return movie::Tag(26, w.bytes());
+}
+
 // A movie of some frames placing, moving and removing those characters at
 // depths 3 to 12, and background sprites of the given names at depths 1
 // and 2.
@@ -102,6 +113,7 @@ Bytes RandomMovie(Rng& r, const std::vector<std::string>& backgrounds, bool root
         case 2: {
           const uint16_t id = placeable[r.Below(kinds)];
           if ((id == kMoving || id == kShared) && r.Below(2)) tags = Concat({tags, PlaceNamed(id, depth, names[r.Below(4)], x, y)});
+          else if (r.Below(3) == 0) tags = Concat({tags, TurnedPlace(r, id, depth, x, y)});
           else tags = Concat({tags, movie::Place(id, depth, x, y)});
           break;
         }
