@@ -21,46 +21,28 @@ const AnimButton* ButtonOf(const AnimDisplayObject* o) {
 
 bool SkippedField(const AnimButton* b) { return b->editText && (b->editText->flags & 8); }
 
-// Every button of every level in display order, sprites' buttons among them.
-struct Found {
-  AnimDisplayObject* object;
-  AnimClip* owner;
-};
-struct Buttons {
-  Found items[kMaxButtons];
-  uint32_t count;
-};
-
-// A clip shown by several objects is walked at the first: its buttons are
-// the same objects whichever copy shows them.
-uint32_t WalkList(AnimDisplayList* list, void* context, uint32_t key, AnimButtonVisit visit, uint32_t nesting,
-                  uint32_t walk) {
+// Every button of every level in display order, into sprites: a clip shown
+// by several objects is walked for each of them, as each shows its buttons
+// where it stands (the one drawn last on top). Each object met is work of
+// the step; once that is spent the walk ends where it stands.
+uint32_t WalkList(AnimDisplayList* list, void* context, uint32_t key, AnimButtonVisit visit, uint32_t nesting) {
   if (nesting > kAnimMaxClipDepth) return 0;
   uint32_t result = 0;
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
-    if (list->movie) ++list->movie->treeVisits;
+    if (list->movie) {
+      ++list->movie->treeVisits;
+      if (!AnimWork_Take(list->movie->player)) break;
+    }
     uint32_t r = 0;
     if (const AnimButton* b = ButtonOf(o)) {
       if (!SkippedField(b)) r = visit(context, key, o, list->owner);
-    } else if (o->clip && &o->clip->list != list && AnimDisplay_FirstVisit(o->clip, walk)) {
-      r = WalkList(&o->clip->list, context, key, visit, nesting + 1, walk);
+    } else if (o->clip && &o->clip->list != list) {
+      r = WalkList(&o->clip->list, context, key, visit, nesting + 1);
     }
     if (r == 2) return 2;
     result |= r;
   }
   return result;
-}
-
-uint32_t CollectOne(void* context, uint32_t, AnimDisplayObject* o, AnimClip* owner) {
-  auto* out = static_cast<Buttons*>(context);
-  if (out->count >= kMaxButtons) return 2;
-  out->items[out->count++] = {o, owner};
-  return 1;
-}
-
-void CollectAll(AnimMovie* m, Buttons* out) {
-  out->count = 0;
-  AnimButton_Walk(m, out, 0, CollectOne);
 }
 
 // The button's area in its own units: its records of the hit-test state,
@@ -218,6 +200,28 @@ uint32_t ChangedOne(void* context, uint32_t, AnimDisplayObject* o, AnimClip* own
   return 2;
 }
 
+// The last button under the pointer in walk order is the one drawn on top.
+struct HitSearch {
+  AnimMovie* movie;
+  AnimDisplayObject* hit;
+};
+
+uint32_t HitOne(void* context, uint32_t, AnimDisplayObject* o, AnimClip*) {
+  auto* search = static_cast<HitSearch*>(context);
+  const AnimInputState& in = search->movie->input;
+  AnimRect r;
+  if (DeviceBounds(search->movie, o, &r) && in.pointerX >= r.xmin && in.pointerX <= r.xmax && in.pointerY >= r.ymin &&
+      in.pointerY <= r.ymax)
+    search->hit = o;
+  return 0;
+}
+
+// Every other button goes up.
+uint32_t UpOne(void* context, uint32_t, AnimDisplayObject* o, AnimClip*) {
+  if (o != context && o->buttonState != kUp) SetState(o, kUp);
+  return 0;
+}
+
 uint32_t KeyOne(void* context, uint32_t word, AnimDisplayObject* o, AnimClip* owner) {
   for (const AnimCondition* c = ButtonOf(o)->conditions; c; c = c->next) {
     if (c->bits != word) continue;
@@ -231,10 +235,10 @@ uint32_t KeyOne(void* context, uint32_t word, AnimDisplayObject* o, AnimClip* ow
 
 uint32_t AnimButton_Walk(AnimMovie* m, void* context, uint32_t key, AnimButtonVisit visit) {
   uint32_t result = 0;
-  const uint32_t walk = AnimDisplay_StartWalk(m);
+  const uint64_t walk = AnimDisplay_StartWalk(m);
   for (AnimStream* s = m->levels; s; s = s->next) {
     if (s->level == kAnimLevelRemoved || !s->root || !AnimDisplay_FirstVisit(s->root, walk)) continue;
-    const uint32_t r = WalkList(&s->root->list, context, key, visit, 0, walk);
+    const uint32_t r = WalkList(&s->root->list, context, key, visit, 0);
     if (r == 2) return 2;
     result |= r;
   }
@@ -341,19 +345,10 @@ uint32_t AnimButton_Draw(AnimMovie* m, const AnimButton* button, uint32_t state,
 void AnimButton_Track(AnimMovie* m) {
   AnimInputState& in = m->input;
   if (!in.pointerMode) return;
-  Buttons all;
-  CollectAll(m, &all);
-  AnimDisplayObject* hit = nullptr;
-  for (uint32_t i = 0; i < all.count; ++i) {
-    AnimRect r;
-    if (DeviceBounds(m, all.items[i].object, &r) && in.pointerX >= r.xmin && in.pointerX <= r.xmax &&
-        in.pointerY >= r.ymin && in.pointerY <= r.ymax)
-      hit = all.items[i].object;
-  }
-  for (uint32_t i = 0; i < all.count; ++i) {
-    AnimDisplayObject* o = all.items[i].object;
-    if (o != hit && o->buttonState != kUp) SetState(o, kUp);
-  }
+  HitSearch search{m, nullptr};
+  AnimButton_Walk(m, &search, 0, HitOne);
+  AnimDisplayObject* hit = search.hit;
+  AnimButton_Walk(m, hit, 0, UpOne);
   if (hit) {
     SetState(hit, in.pressed ? kDown : kOver);
     in.focus = hit;

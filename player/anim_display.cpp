@@ -94,37 +94,53 @@ void CombineCxform(AnimCxform* out, const AnimCxform* parent, const AnimCxform* 
   }
 }
 
-// A walk over the tree of clips visits each clip once, however many
-// objects show it: objects of one name share their clip, and nested, such
-// clips multiply their copies at every level.
-uint32_t StartTreeWalk(AnimMovie* m) {
+// A walk over the tree of clips that needs each clip once (objects of one
+// name share their clip, and nested, such clips multiply their copies at
+// every level) is numbered; 0 is no walk's.
+uint64_t StartTreeWalk(AnimMovie* m) {
   if (!m) return 0;
-  if (++m->treeWalks == 0) ++m->treeWalks;  // 0 is no walk's
-  return m->treeWalks;
+  return ++m->treeWalks;
 }
 
+// A unit of the step's work for an object a walk meets; false once spent.
+bool Meet(AnimMovie* m) { return !m || AnimWork_Take(m->player); }
+
 // Whether the walk meets the clip for the first time (and marks it met).
-bool FirstVisit(AnimClip* clip, uint32_t walk) {
+bool FirstVisit(AnimClip* clip, uint64_t walk) {
   if (walk && clip->treeWalk == walk) return false;
   clip->treeWalk = walk;
   return true;
 }
 
-void InvalidateAt(AnimPlayer* p, AnimDisplayList* list, uint32_t nesting, uint32_t walk) {
+// Every object's cache goes, each object once (again below a clip met
+// nearer the root than at first, where the nesting limit cut less); not cut
+// short when the step's work is spent, as a cache is heap held.
+void InvalidateAt(AnimPlayer* p, AnimDisplayList* list, uint32_t nesting, uint64_t walk) {
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
     if (list->movie) ++list->movie->treeVisits;
+    Meet(list->movie);
     AnimShapeCache_Release(p, &o->cache);
-    if (o->clip && &o->clip->list != list && nesting < kAnimMaxClipDepth && FirstVisit(o->clip, walk))
-      InvalidateAt(p, &o->clip->list, nesting + 1, walk);
+    AnimClip* clip = o->clip;
+    if (!clip || &clip->list == list || nesting >= kAnimMaxClipDepth) continue;
+    if (FirstVisit(clip, walk) || nesting + 1 < clip->treeNesting) {
+      clip->treeNesting = nesting + 1;
+      InvalidateAt(p, &clip->list, nesting + 1, walk);
+    }
   }
 }
 
-// Every object's cache in every level, the clips of each level's chain included.
+// Every object's cache in every level, the clips of each level's chain
+// included; nothing to do when no cache was begun since the last time.
 void InvalidateMovie(AnimMovie* m) {
-  const uint32_t walk = StartTreeWalk(m);
+  if (m->raster.cachesBegun == m->cachesLetGo) return;
+  m->cachesLetGo = m->raster.cachesBegun;
+  const uint64_t walk = StartTreeWalk(m);
   for (AnimStream* s = m->levels; s; s = s->next)
     for (AnimClip* c = s->root; c; c = c->nextLevel)
-      if (FirstVisit(c, walk)) InvalidateAt(m->player, &c->list, 0, walk);
+      if (FirstVisit(c, walk)) {
+        c->treeNesting = 0;
+        InvalidateAt(m->player, &c->list, 0, walk);
+      }
 }
 
 // The cached background is let go: the next drawing draws its sprite again.
@@ -209,14 +225,20 @@ uint32_t StepNested(AnimDisplayList* list, AnimDisplayObject* o, uint32_t nestin
   if (!clip) return 0;
   uint32_t changed = 0;
   // Objects of one name share their clip: it steps (and its children with
-  // it) at the first of them; every one of them shows its changes.
+  // it) at the first of them; every one of them shows its changes. Where
+  // one shows it nearer the root than the one it stepped at, the part of its
+  // tree the nesting limit cut off there is updated now.
   AnimMovie* m = list->movie;
   if (!m || clip->stepUpdate != m->updates) {
     if (m) clip->stepUpdate = m->updates;
+    clip->stepNesting = nesting + 1;
     if (!IsButton(o)) TakeLoadedMovie(m, o);
     clip->firstFramePending = 0;
     if (clip->playing && !clip->waiting) changed |= StepFrame(clip, false);
     if (!InList(list, o)) return changed;
+    changed |= UpdateList(&clip->list, nesting + 1);
+  } else if (nesting + 1 < clip->stepNesting) {
+    clip->stepNesting = nesting + 1;
     changed |= UpdateList(&clip->list, nesting + 1);
   }
   // A kept background picture hides the sprite's own changes; until it is
@@ -238,6 +260,7 @@ uint32_t UpdateList(AnimDisplayList* list, uint32_t nesting) {
   uint32_t changed = 0;
   for (AnimDisplayObject* o = list->first; o;) {
     AnimDisplayObject* following = o->next;
+    if (!Meet(list->movie)) break;
     if (IsSprite(o) || IsButton(o)) changed |= StepNested(list, o, nesting);
     if (AnimPlayer_Aborted(PlayerOf(list))) return changed;
     // The actions of a nested frame may have removed objects of this list.
@@ -273,7 +296,7 @@ bool CharBounds(const AnimChar* c, AnimRect* out, uint32_t nesting) {
 // exponential in its depth).
 struct BoundsWalk {
   AnimMovie* movie;
-  uint32_t number;
+  uint64_t number;
 };
 
 // Numbered as the tree walks are: a clip keeps its own stamp for each kind.
@@ -281,18 +304,22 @@ BoundsWalk StartBoundsWalk(AnimMovie* m) { return {m, StartTreeWalk(m)}; }
 
 bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting, const BoundsWalk& walk);
 
-// A clip's bounds are those of what it shows now. A clip met again inside
-// itself draws copies of itself down to the nesting limit: its area is then
-// taken as the whole plane, so that whatever those copies draw is redrawn.
+// A clip's bounds are those of what it shows now, down to the nesting
+// limit. A clip met again inside itself draws copies of itself down to the
+// limit: its area is then taken as the whole plane, so that whatever those
+// copies draw is redrawn. Met again nearer the root than it was measured
+// at, it is measured again from there (the limit cut more of it below);
+// met deeper, what was measured covers what its copy there shows.
 bool ClipBoundsAt(AnimClip* clip, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
   AnimRect_SetEmpty(out);
   if (!clip) return false;
   if (!walk.number) return ListBoundsAt(&clip->list, out, nesting, walk);
-  if (clip->boundsWalk == walk.number) {
+  if (clip->boundsWalk == walk.number && !(clip->boundsDone && nesting < clip->boundsNesting)) {
     *out = clip->boundsDone ? clip->bounds : AnimRect{-32768, 32767, -32768, 32767};
     return !AnimRect_IsEmpty(out);
   }
   clip->boundsWalk = walk.number;
+  clip->boundsNesting = nesting;
   clip->boundsDone = 0;
   ListBoundsAt(&clip->list, out, nesting, walk);
   clip->bounds = *out;
@@ -304,6 +331,7 @@ bool ObjectBoundsAt(const AnimDisplayObject* o, AnimRect* out, uint32_t nesting,
   AnimRect inner;
   AnimRect_SetEmpty(out);
   if (walk.movie) ++walk.movie->boundsVisits;
+  Meet(walk.movie);
   if (IsSprite(o)) {
     if (nesting + 1 > kAnimMaxClipDepth || !ClipBoundsAt(o->clip, &inner, nesting + 1, walk)) return false;
   } else {
@@ -549,9 +577,10 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
   uint32_t drew = 0;
   AnimRaster& r = m->raster;
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
-    // Counted before any is culled, so that a redraw of part of the frame
-    // stops at the object a whole redraw stops at.
-    if (++m->drawVisits - m->passStart > kAnimMaxDrawnObjects) break;
+    // Every copy is drawn: what one clip shows under several objects is
+    // drawn for each. Counted before any is culled.
+    ++m->drawVisits;
+    if (!Meet(m)) break;
     if (!o->character) continue;
     JoinExtraMatrix(o);
     AnimMatrix matrix;
@@ -654,19 +683,30 @@ namespace {
 // The areas to redraw of a list and of its nested lists, in the list's
 // units. A clip's areas are taken once a walk and added for every object
 // that shows it; a clip met inside itself counts as the whole plane (its
-// copies draw down to the nesting limit).
-void TakeDirtyAt(AnimDisplayList* list, AnimRect* out, uint32_t nesting, uint32_t walk) {
+// copies draw down to the nesting limit). A clip met again nearer the root
+// than it was first met at gives up what the nesting limit left below it
+// there as well.
+void TakeDirtyAt(AnimDisplayList* list, AnimRect* out, uint32_t nesting, uint64_t walk) {
   *out = list->dirty;
   AnimRect_SetEmpty(&list->dirty);
   if (nesting >= kAnimMaxClipDepth) return;
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
     if (list->movie) ++list->movie->treeVisits;
+    Meet(list->movie);
     AnimClip* clip = o->clip;
     if (!clip || &clip->list == list) continue;
     AnimRect inner, moved;
     if (FirstVisit(clip, walk)) {
       clip->treeDone = 0;
+      clip->treeNesting = nesting + 1;
       TakeDirtyAt(&clip->list, &inner, nesting + 1, walk);
+      clip->treeDirty = inner;
+      clip->treeDone = 1;
+    } else if (clip->treeDone && nesting + 1 < clip->treeNesting) {
+      clip->treeDone = 0;
+      clip->treeNesting = nesting + 1;
+      TakeDirtyAt(&clip->list, &inner, nesting + 1, walk);
+      AnimRect_Add(&inner, &clip->treeDirty);
       clip->treeDirty = inner;
       clip->treeDone = 1;
     } else {
@@ -825,8 +865,8 @@ void AnimDisplay_DropBackground(AnimMovie* m) { DropBackground(m); }
 
 bool AnimDisplay_IsKeptBackground(const AnimMovie* m, const AnimDisplayObject* o) { return IsCachedBackground(m, o); }
 
-uint32_t AnimDisplay_StartWalk(AnimMovie* m) { return StartTreeWalk(m); }
-bool AnimDisplay_FirstVisit(AnimClip* clip, uint32_t walk) { return FirstVisit(clip, walk); }
+uint64_t AnimDisplay_StartWalk(AnimMovie* m) { return StartTreeWalk(m); }
+bool AnimDisplay_FirstVisit(AnimClip* clip, uint64_t walk) { return FirstVisit(clip, walk); }
 
 void AnimDisplay_Invalidate(AnimDisplayList* list) {
   AnimPlayer* p = PlayerOf(list);
@@ -898,6 +938,8 @@ uint32_t AnimClip_RunFrame(AnimClip* clip, uint32_t frame, uint32_t mode) {
   const AnimFrame& f = clip->frames[frame];
   if (mode != 2) {
     for (const AnimFrameCommand* c = f.first; c; c = c->next) {
+      // Each display command applied is work of the step.
+      if (!AnimWork_Take(p)) break;
       switch (c->kind) {
         case kAnimPlace:
         case kAnimPlaceFlags:
@@ -995,9 +1037,9 @@ uint32_t AnimClip_Goto(uint32_t oldFrame, AnimClip* clip) {
     }
   }
   for (uint32_t f = start; f < target; ++f) {
-    // Replayed frames count against the run's budget, so jumps back and
-    // forth in a loop cannot hang the player.
-    if (++clip->movie->action.steps > kAnimMaxActionSteps) break;
+    // A replayed frame is work of the step besides the commands it applies,
+    // so jumps back and forth in a loop cannot hang the player.
+    if (!AnimWork_Take(clip->movie->player)) break;
     if (f == 0 && clip->firstFramePending) {
       clip->firstFramePending = 0;
       changed |= AnimClip_RunFrame(clip, 0, 1);

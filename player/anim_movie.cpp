@@ -38,7 +38,7 @@ void FreeLevel(AnimMovie* m, AnimStream* s) {
 
 // Whether an object is still shown somewhere in the movie.
 // Each walks a clip shown by several objects once.
-bool ListHolds(const AnimDisplayList* list, const AnimDisplayObject* target, uint32_t nesting, uint32_t walk) {
+bool ListHolds(const AnimDisplayList* list, const AnimDisplayObject* target, uint32_t nesting, uint64_t walk) {
   if (nesting > kAnimMaxClipDepth) return false;
   for (const AnimDisplayObject* o = list->first; o; o = o->next) {
     if (o == target) return true;
@@ -49,7 +49,7 @@ bool ListHolds(const AnimDisplayList* list, const AnimDisplayObject* target, uin
   return false;
 }
 
-bool ClipInTree(AnimClip* root, const AnimClip* target, uint32_t nesting, uint32_t walk) {
+bool ClipInTree(AnimClip* root, const AnimClip* target, uint32_t nesting, uint64_t walk) {
   if (root == target) return true;
   if (nesting > kAnimMaxClipDepth) return false;
   for (const AnimDisplayObject* o = root->list.first; o; o = o->next)
@@ -253,6 +253,7 @@ bool Remake(AnimMovie* m, bool smooth) {
     std::memcpy(r.background, old.background, sizeof old.background);
     r.backgroundSet = old.backgroundSet;
     r.cacheMode = old.cacheMode;
+    r.cachesBegun = old.cachesBegun;
   };
   AnimDisplay_InvalidateMovie(m);
   AnimRaster_Free(&r);
@@ -290,6 +291,8 @@ bool AnimView_SetQuality(AnimMovie* m, bool on) {
 }
 
 uint32_t AnimMovie_Control(AnimMovie* m, uint32_t flags, const AnimEvent* event) {
+  // An event handed straight to the movie is a step of its own.
+  if (m->player->commandDepth == 0) AnimWork_Start(m->player);
   if (m->suppress) {
     m->suppress = 0;
     return 1;
@@ -410,7 +413,6 @@ void AnimMovie_Redraw(AnimMovie* m) {
     r.dirtyYMin = top * 32;
     r.dirtyYMax = bottom * 32 + 31;
     m->pictureTaken = m->edgesLost = 0;
-    m->passStart = m->drawVisits;
     m->noMorePictures = pictures + 1 >= kPicturesPerPass ? 1 : 0;
     // The last pass draws every background sprite as a sprite, in the order
     // of the walk, over the colour: one sprite's picture under the others

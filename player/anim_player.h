@@ -97,9 +97,39 @@ struct AnimPlayer {
   AnimVariable* variables[kAnimVarBuckets];
   AnimBitmapTable bitmaps;  // decoded images of the movie's coded bitmaps
   AnimCaption caption;
+  // The work a host step, a key or a pointer event may do, shared by all it
+  // runs: actions, display commands a replay applies, objects the walks
+  // meet. Spent, the step ends where it stands (the same place each time
+  // the same state is stepped); workOut says this step ran out, workRanOut
+  // counts the steps that did. commandDepth tells a command inside a
+  // command from one the host gave.
+  uint32_t workLeft;
+  uint32_t workOut;
+  uint32_t workRanOut;
+  uint32_t commandDepth;
 };
 
 inline uint32_t AnimPlayer_Aborted(const AnimPlayer* p) { return p->heap.abortFlag; }
+
+// Units of work a host step, key or pointer event may take.
+inline constexpr uint32_t kAnimStepWork = 1000000;
+// A fresh budget for a step; after a step that ran out, the next draws the
+// whole frame (the one cut short may have left areas undrawn).
+void AnimWork_Start(AnimPlayer* p);
+// Takes units of work: false once the step's budget is spent.
+inline bool AnimWork_Take(AnimPlayer* p, uint32_t units = 1) {
+  if (p->workLeft >= units) {
+    p->workLeft -= units;
+    return true;
+  }
+  p->workLeft = 0;
+  if (!p->workOut) {
+    p->workOut = 1;
+    ++p->workRanOut;
+  }
+  return false;
+}
+inline bool AnimWork_Spent(const AnimPlayer* p) { return p->workOut != 0; }
 void* AnimPlayer_Alloc(AnimPlayer* p, int32_t n);  // zeroed; null sets the abort flag
 void AnimPlayer_Free(AnimPlayer* p, void* block);
 

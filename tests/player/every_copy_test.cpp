@@ -1,0 +1,133 @@
+// A clip shown by several objects of one name is one clip, but every object
+// shows it: each copy is drawn, measured and hit-tested where it stands,
+// and the clip plays whole wherever it shows, however deep another copy of
+// it lies.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "movie_script.h"
+
+namespace {
+
+using movie::Bytes;
+using movie::Concat;
+using namespace movie::script;
+
+using Played = OnStage;
+
+constexpr uint16_t kRed = 0x7C00, kBlue = 0x001F;
+
+// Frame actions appending a letter to the root's "hit".
+Bytes Append(const std::string& letter) {
+  return Concat({Set("/:hit", Concat({Push("/:hit"), Op(0x1C), Push(letter), Op(0x21)})), movie::EndActions()});
+}
+
+// A pointer moved to a pixel and pressed there.
+void PressAt(Played& p, int32_t x, int32_t y) {
+  AnimPlayer_Command(p.get(), 104, (static_cast<uint32_t>(x) << 16) | static_cast<uint32_t>(y));
+  const AnimEvent press{x, y, kAnimEventPress, 0};
+  AnimMovie_Control(p.movie(), 2, &press);
+}
+
+// Sprite 30 holds a red button; it is shown twice under one name, a blue
+// button between the copies. The upper copy is drawn over the blue button,
+// and a press there presses the red one.
+TEST(PlayerEveryCopy, APressOnTheUpperCopyPressesItsButton) {
+  const Bytes defs = Concat({movie::Background(255, 255, 255), Box(1, {248, 0, 0}), Box(2, {0, 0, 248}),
+                             movie::Button(20, 1, Append("S")), movie::Button(21, 2, Append("X")),
+                             movie::Sprite(30, 1, Concat({movie::Place(20, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  Played p(MovieOf(defs, {Concat({PlaceNamed(30, 1, "s", 0, 0), movie::Place(21, 2, 2000, 2000),
+                                  PlaceNamed(30, 3, "s", 2000, 2000)})}));
+  ASSERT_EQ(p.opened, 0u);
+  EXPECT_EQ(p.At(105, 105), kRed);
+  PressAt(p, 105, 105);
+  EXPECT_EQ(p.Var("/:hit"), "S");
+}
+
+// Sprite 80 shows a red box, then a blue one. Sprite 86 holds it at the end
+// of a chain of sprites, each named "c" in the one above.
+Bytes Chain(const Bytes& bottom) {
+  Bytes defs = Concat({movie::Background(255, 255, 255), Box(1, {248, 0, 0}), Box(2, {0, 0, 248}), bottom});
+  for (uint16_t id = 81; id <= 86; ++id)
+    defs = Concat({defs, movie::Sprite(id, 1, Concat({PlaceNamed(static_cast<uint16_t>(id - 1), 1, "c"), movie::ShowFrame(),
+                                                       movie::End()}))});
+  return defs;
+}
+
+// Ten sprites inside each other, the innermost showing sprite 86 as "/d".
+Bytes Wrappers(const Bytes& defs) {
+  Bytes out = Concat({defs, movie::Sprite(60, 1, Concat({PlaceNamed(86, 1, "/d"), movie::ShowFrame(), movie::End()}))});
+  for (uint16_t id = 61; id <= 69; ++id)
+    out = Concat({out, movie::Sprite(id, 1, Concat({movie::Place(static_cast<uint16_t>(id - 1), 1, 0, 0), movie::ShowFrame(),
+                                                    movie::End()}))});
+  return out;
+}
+
+Bytes TwoColours() {
+  return movie::Sprite(80, 2, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::RemoveDepth(1),
+                                      movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::End()}));
+}
+
+// Shown as "d" at the root and deep below wrappers, the clip plays at the
+// root as it does when the root's copy is the only one.
+TEST(PlayerEveryCopy, AClipMetFirstDeepPlaysWhereItShowsNearTheRoot) {
+  const Bytes alone = MovieOf(Wrappers(Chain(TwoColours())), {PlaceNamed(86, 2, "d", 2000, 2000)});
+  const Bytes deepToo =
+      MovieOf(Wrappers(Chain(TwoColours())), {Concat({movie::Place(69, 1, 0, 0), PlaceNamed(86, 2, "d", 2000, 2000)})});
+  Played a(alone), b(deepToo);
+  ASSERT_EQ(a.opened, 0u);
+  ASSERT_EQ(b.opened, 0u);
+  std::string shownAlone, shownBoth;
+  auto colour = [](uint16_t v) { return v == kRed ? 'r' : v == kBlue ? 'b' : '-'; };
+  for (int step = 0; step < 4; ++step) {
+    a.Step();
+    b.Step();
+    shownAlone += colour(a.At(105, 105));
+    shownBoth += colour(b.At(105, 105));
+  }
+  EXPECT_EQ(shownAlone.size(), 4u);
+  EXPECT_TRUE(shownAlone == "rbrb" || shownAlone == "brbr") << shownAlone;
+  EXPECT_EQ(shownBoth, shownAlone);
+}
+
+// The same chain ending in a sprite that holds a red box as "e", moved by a
+// digit key's button: the root's copy is redrawn where the box went,
+// though the deep copy, met first, lies past the nesting limit there. The
+// root still plays, so the key's actions bring no update of the lists.
+TEST(PlayerEveryCopy, AShallowCopyIsRedrawnWhereItsDeepPartsChange) {
+  const Bytes bottom = Concat({movie::Sprite(79, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()})),
+                               movie::Sprite(80, 1, Concat({PlaceNamed(79, 1, "e"), movie::ShowFrame(), movie::End()}))});
+  const Bytes move = Concat({Push("/d/c/c/c/c/c/c/e"), Push("0"), Push("40"), Op(0x23), movie::EndActions()});
+  const Bytes key = movie::ButtonWithConditions(50, false, 1, {{0x6000, move}});
+  Played p(MovieOf(Concat({Wrappers(Chain(bottom)), key}),
+                   {Concat({movie::Place(69, 1, 0, 0), PlaceNamed(86, 2, "d", 2000, 2000), movie::Place(50, 3, 3000, 3800)}),
+                    {}, {}, {}}));
+  ASSERT_EQ(p.opened, 0u);
+  p.Step();
+  EXPECT_EQ(p.At(105, 105), kRed);
+  p.Key(24);
+  EXPECT_NE(p.At(105, 105), kRed);
+  EXPECT_EQ(p.At(145, 105), kRed);
+}
+
+// A clip of 130 boxes shown 130 times under one name: 17,030 objects to
+// draw, every one of them drawn.
+TEST(PlayerEveryCopy, EveryCopyOfALargeClipIsDrawn) {
+  Bytes boxes, copies;
+  for (uint16_t i = 1; i <= 130; ++i) boxes = Concat({boxes, movie::Place(1, i, 0, 0)});
+  for (uint16_t i = 0; i < 130; ++i)
+    copies = Concat({copies, PlaceNamed(40, static_cast<uint16_t>(i + 1), "s", (i % 13) * 260, (i / 13) * 260)});
+  const Bytes defs = Concat({movie::Background(255, 255, 255), Box(1, {248, 0, 0}, 200),
+                             movie::Sprite(40, 1, Concat({boxes, movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(50, 1, Concat({copies, movie::ShowFrame(), movie::End()}))});
+  Played p(MovieOf(defs, {PlaceNamed(50, 1, "field", 0, 0), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  p.Step();
+  for (int i = 0; i < 130; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(p.At((i % 13) * 13 + 5, (i / 13) * 13 + 5), kRed);
+  }
+}
+
+}  // namespace
