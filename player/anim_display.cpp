@@ -12,6 +12,8 @@
 namespace {
 
 constexpr int32_t kTimelineDepths = 16385;  // objects at or above stay through a rewind
+// Pixels filled that cost the step's work as much as an object met.
+constexpr uint32_t kPixelsPerWork = 512;
 constexpr char kBackground[] = "/Background";
 
 bool IsBackground(const char* name) { return name && std::strncmp(name, kBackground, 11) == 0; }
@@ -606,7 +608,10 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
       if (IsCachedBackground(m, o) || (m->backgroundsUnder && !m->drawingPicture)) continue;
       drew |= DrawBackground(m, o, &matrix, cx, nesting);
     } else {
+      const uint32_t spanned = r.pixelsSpanned;
       drew |= AnimChar_Draw(m, o, o->character, &matrix, cx, nesting);
+      // A large fill is work of the step as many small objects are.
+      if (!IsSprite(o)) AnimWork_Take(m->player, (r.pixelsSpanned - spanned) / kPixelsPerWork);
     }
     if (AnimPlayer_Aborted(m->player) || m->pictureTaken || m->edgesLost) break;
   }

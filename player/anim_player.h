@@ -112,7 +112,7 @@ struct AnimPlayer {
 inline uint32_t AnimPlayer_Aborted(const AnimPlayer* p) { return p->heap.abortFlag; }
 
 // Units of work a host step, key or pointer event may take.
-inline constexpr uint32_t kAnimStepWork = 1000000;
+inline constexpr uint32_t kAnimStepWork = 400000;
 // A fresh budget for a step; after a step that ran out, the next draws the
 // whole frame (the one cut short may have left areas undrawn).
 void AnimWork_Start(AnimPlayer* p);

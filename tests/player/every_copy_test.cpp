@@ -7,6 +7,7 @@
 #include <string>
 
 #include "movie_script.h"
+#include "step_movies.h"
 
 namespace {
 
@@ -114,14 +115,7 @@ TEST(PlayerEveryCopy, AShallowCopyIsRedrawnWhereItsDeepPartsChange) {
 // A clip of 130 boxes shown 130 times under one name: 17,030 objects to
 // draw, every one of them drawn.
 TEST(PlayerEveryCopy, EveryCopyOfALargeClipIsDrawn) {
-  Bytes boxes, copies;
-  for (uint16_t i = 1; i <= 130; ++i) boxes = Concat({boxes, movie::Place(1, i, 0, 0)});
-  for (uint16_t i = 0; i < 130; ++i)
-    copies = Concat({copies, PlaceNamed(40, static_cast<uint16_t>(i + 1), "s", (i % 13) * 260, (i / 13) * 260)});
-  const Bytes defs = Concat({movie::Background(255, 255, 255), Box(1, {248, 0, 0}, 200),
-                             movie::Sprite(40, 1, Concat({boxes, movie::ShowFrame(), movie::End()})),
-                             movie::Sprite(50, 1, Concat({copies, movie::ShowFrame(), movie::End()}))});
-  Played p(MovieOf(defs, {PlaceNamed(50, 1, "field", 0, 0), {}}));
+  Played p(movie::CopyField(130, 130));
   ASSERT_EQ(p.opened, 0u);
   p.Step();
   for (int i = 0; i < 130; ++i) {

@@ -1,0 +1,99 @@
+// The work of a host step, a key or a pointer event is bounded: a movie
+// that would take it without end ends its step where the work runs out,
+// the same way each time, and an ordinary movie never comes near.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "movie_script.h"
+#include "step_movies.h"
+
+namespace {
+
+using movie::Bytes;
+using movie::Concat;
+using namespace movie::script;
+
+// Two players of one movie, stepped alike.
+struct Twins {
+  explicit Twins(const Bytes& data) : a(data), b(data) {}
+  OnStage a, b;
+};
+
+// What a step left: the frame, each clip's frame on the way down the
+// root's list, and the trace.
+std::string State(OnStage& p) {
+  std::string out = p.Var("/:n") + "|";
+  for (AnimDisplayObject* o = p.root()->list.first; o; o = o->next)
+    if (o->clip) out += std::to_string(o->clip->currentFrame) + ",";
+  return out;
+}
+
+// The switching copies without runners loop only in the root's one frame,
+// at the opening; with runners, at every step. Two players of one movie
+// end each step with the same work left, the same frame and state.
+TEST(PlayerStepWork, MoviesWithoutEndEndEachStepTheSameWay) {
+  struct Case {
+    const char* name;
+    Bytes movie;
+    bool everyStep;
+  };
+  const Case cases[] = {{"switching copies, no runner", movie::SwitchingCopies(40, 40, 0), false},
+                        {"switching copies, 4 runners", movie::SwitchingCopies(40, 40, 4), true},
+                        {"switching copies, 16 runners", movie::SwitchingCopies(40, 40, 16), true},
+                        {"copies of copies, 15 deep", movie::CopiesOfCopies(15, 8), true},
+                        {"copies of boxes, 12 deep", movie::CopiesOfCopies(12, 4, 1000), true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Twins t(c.movie);
+    ASSERT_EQ(t.a.opened, 0u);
+    ASSERT_EQ(t.b.opened, 0u);
+    EXPECT_EQ(t.a->workRanOut, 1u);  // the opening too
+    for (int step = 0; step < 2; ++step) {
+      SCOPED_TRACE(step);
+      const uint32_t before = t.a->workRanOut;
+      EXPECT_EQ(AnimHost_Step(t.a.get()), 0u);
+      EXPECT_EQ(AnimHost_Step(t.b.get()), 0u);
+      EXPECT_EQ(t.a->workRanOut, before + (c.everyStep ? 1 : 0));
+      EXPECT_EQ(t.a->workRanOut, t.b->workRanOut);
+      EXPECT_EQ(t.a->workLeft, t.b->workLeft);
+      EXPECT_EQ(FrameDifferences(t.a.frame, t.b.frame, kW), "");
+      EXPECT_EQ(State(t.a), State(t.b));
+    }
+  }
+}
+
+// Runs of several clips in one step share its work: sprites each looping
+// for ever in their frame actions, counting in "/:n", count no further
+// together than the step's work allows one of them.
+TEST(PlayerStepWork, RunsOfOneStepShareItsWork) {
+  const Bytes count = Set("/:n", Concat({Push("/:n"), Op(0x1C), Push("1"), Op(0x0A)}));
+  constexpr int kActionsPerRound = 7;  // push, push, get, push, add, set, jump
+  const Bytes loop = movie::Actions(
+      Concat({count, movie::Jump(0x99, static_cast<int16_t>(-(static_cast<int>(count.size()) + 5))), movie::EndActions()}));
+  Bytes defs = movie::Sprite(60, 1, Concat({loop, movie::ShowFrame(), movie::End()}));
+  Bytes places;
+  for (uint16_t i = 0; i < 8; ++i) places = Concat({places, PlaceNamed(60, static_cast<uint16_t>(i + 1), "r" + std::to_string(i))});
+  OnStage p(MovieOf(defs, {places, {}}));
+  ASSERT_EQ(p.opened, 0u);
+  p->workRanOut = 0;
+  const int before = std::stoi("0" + p.Var("/:n"));
+  EXPECT_EQ(AnimHost_Step(p.get()), 0u);
+  EXPECT_EQ(p->workRanOut, 1u);
+  EXPECT_LE(std::stoi(p.Var("/:n")) - before, static_cast<int>(kAnimStepWork / kActionsPerRound) + 1);
+  EXPECT_GT(std::stoi(p.Var("/:n")) - before, 0);
+}
+
+// A clip of 130 boxes shown 130 times, its first box moving at every step,
+// is an ordinary movie: every step draws all of it and leaves work over.
+TEST(PlayerStepWork, ALargeFieldOfCopiesNeverRunsOut) {
+  OnStage p(movie::CopyField(130, 130));
+  ASSERT_EQ(p.opened, 0u);
+  for (int step = 0; step < 4; ++step) {
+    p.Step();
+    EXPECT_GT(p->workLeft, kAnimStepWork / 2);
+  }
+  EXPECT_EQ(p->workRanOut, 0u);
+}
+
+}  // namespace
