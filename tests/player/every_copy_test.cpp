@@ -112,6 +112,29 @@ TEST(PlayerEveryCopy, AShallowCopyIsRedrawnWhereItsDeepPartsChange) {
   EXPECT_EQ(p.At(145, 105), kRed);
 }
 
+// Sprite "w" holds the wrappers, the innermost showing the chain as "/w/d",
+// and the chain again as "d" at (100, 100). A key's button moves "w": its
+// area is measured from the shallow copy too, though the walk meets the
+// deep one first, past the nesting limit.
+TEST(PlayerEveryCopy, AShallowCopyIsMeasuredWhereItShows) {
+  const Bytes bottom = movie::Sprite(80, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}));
+  Bytes defs = Concat({Chain(bottom), movie::Sprite(60, 1, Concat({PlaceNamed(86, 1, "/w/d"), movie::ShowFrame(), movie::End()}))});
+  for (uint16_t id = 61; id <= 69; ++id)
+    defs = Concat({defs, movie::Sprite(id, 1, Concat({movie::Place(static_cast<uint16_t>(id - 1), 1, 0, 0), movie::ShowFrame(),
+                                                      movie::End()}))});
+  defs = Concat({defs, movie::Sprite(90, 1, Concat({movie::Place(69, 1, 0, 0), PlaceNamed(86, 2, "d", 2000, 2000),
+                                                    movie::ShowFrame(), movie::End()}))});
+  const Bytes move = Concat({Push("/w"), Push("0"), Push("20"), Op(0x23), movie::EndActions()});
+  const Bytes key = movie::ButtonWithConditions(50, false, 2, {{0x6000, move}});
+  Played p(MovieOf(Concat({defs, key}), {Concat({PlaceNamed(90, 1, "w"), movie::Place(50, 3, 3000, 3800)}), {}, {}, {}}));
+  ASSERT_EQ(p.opened, 0u);
+  p.Step();
+  EXPECT_EQ(p.At(105, 105), kRed);
+  p.Key(24);
+  EXPECT_NE(p.At(105, 105), kRed);
+  EXPECT_EQ(p.At(125, 105), kRed);
+}
+
 // A clip of 130 boxes shown 130 times under one name: 17,030 objects to
 // draw, every one of them drawn.
 TEST(PlayerEveryCopy, EveryCopyOfALargeClipIsDrawn) {
