@@ -46,6 +46,22 @@ TEST(PlayerEveryCopy, APressOnTheUpperCopyPressesItsButton) {
   EXPECT_EQ(p.Var("/:hit"), "S");
 }
 
+// Walks are numbered past 32 bits: a walk numbered 2^32 past the one that
+// last met the root (where a 32-bit number would come round to it again)
+// still enters it.
+TEST(PlayerEveryCopy, WalkNumbersGoOnPast32Bits) {
+  const Bytes defs = Concat({movie::Background(255, 255, 255), Box(1, {248, 0, 0}), movie::Button(20, 1, Append("S"))});
+  Played p(MovieOf(defs, {movie::Place(20, 1, 2000, 2000)}));
+  ASSERT_EQ(p.opened, 0u);
+  AnimPlayer_Command(p.get(), 104, (105u << 16) | 105u);
+  const uint64_t met = p.root()->treeWalk;
+  p.movie()->treeWalks = met - 1 + (uint64_t{1} << 32);
+  const AnimEvent press{105, 105, kAnimEventPress, 0};
+  AnimMovie_Control(p.movie(), 2, &press);
+  EXPECT_EQ(p.Var("/:hit"), "S");
+  EXPECT_GT(p.movie()->treeWalks, uint64_t{0xFFFFFFFF});
+}
+
 // Sprite 80 shows a red box, then a blue one. Sprite 86 holds it at the end
 // of a chain of sprites, each named "c" in the one above.
 Bytes Chain(const Bytes& bottom) {
