@@ -57,7 +57,16 @@ void Steps(benchmark::State& state, const Bytes& movie) {
     return;
   }
   AnimHost_Step(s.player.get());
-  for (auto _ : state) AnimHost_Step(s.player.get());
+  const AnimMovie* m = s.player->movie;
+  uint32_t bounds = 0, drawn = 0, walked = 0;
+  for (auto _ : state) {
+    bounds = m->boundsVisits, drawn = m->drawVisits, walked = m->treeVisits;
+    AnimHost_Step(s.player.get());
+  }
+  // Objects the last step's bounds, drawing and other walks met.
+  state.counters["bounds"] = m->boundsVisits - bounds;
+  state.counters["drawn"] = m->drawVisits - drawn;
+  state.counters["walked"] = m->treeVisits - walked;
   state.counters["ran_out"] = RanOut(s.player.get());
   state.counters["left"] = WorkLeft(s.player.get());
 }

@@ -329,24 +329,34 @@ bool ClipBoundsAt(AnimClip* clip, AnimRect* out, uint32_t nesting, const BoundsW
   return !AnimRect_IsEmpty(out);
 }
 
+// What an object shows, in its own units (before its matrix).
+bool InnerBoundsAt(const AnimDisplayObject* o, AnimRect* inner, uint32_t nesting, const BoundsWalk& walk) {
+  AnimRect_SetEmpty(inner);
+  if (walk.movie) ++walk.movie->boundsVisits;
+  Meet(walk.movie);
+  if (IsSprite(o)) return nesting + 1 <= kAnimMaxClipDepth && ClipBoundsAt(o->clip, inner, nesting + 1, walk);
+  CharBounds(o->character, inner, 0);
+  // A button's sprite records show its instance clip.
+  AnimRect shown;
+  AnimClip* clip = ButtonClip(o);
+  if (clip && nesting < kAnimMaxClipDepth && ClipBoundsAt(clip, &shown, nesting + 1, walk))
+    AddButtonClipArea(o, &shown, inner);
+  return !AnimRect_IsEmpty(inner);
+}
+
 bool ObjectBoundsAt(const AnimDisplayObject* o, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
   AnimRect inner;
   AnimRect_SetEmpty(out);
-  if (walk.movie) ++walk.movie->boundsVisits;
-  Meet(walk.movie);
-  if (IsSprite(o)) {
-    if (nesting + 1 > kAnimMaxClipDepth || !ClipBoundsAt(o->clip, &inner, nesting + 1, walk)) return false;
-  } else {
-    CharBounds(o->character, &inner, 0);
-    // A button's sprite records show its instance clip.
-    AnimRect shown;
-    AnimClip* clip = ButtonClip(o);
-    if (clip && nesting < kAnimMaxClipDepth && ClipBoundsAt(clip, &shown, nesting + 1, walk))
-      AddButtonClipArea(o, &shown, &inner);
-    if (AnimRect_IsEmpty(&inner)) return false;
-  }
+  if (!InnerBoundsAt(o, &inner, nesting, walk)) return false;
   AnimRect_Transform(out, &o->matrix, &inner);
   return !AnimRect_IsEmpty(out);
+}
+
+// The list's changed area grows by what an object shows under a matrix.
+void AddShown(AnimDisplayList* list, const AnimMatrix* matrix, const AnimRect* inner) {
+  AnimRect r;
+  AnimRect_Transform(&r, matrix, inner);
+  AnimRect_Add(&list->dirty, &r);
 }
 
 bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
@@ -750,10 +760,13 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
   if (!cxform && old) cxform = old->cxform;
 
   if (old && old->character == character) {
-    // A move: the object keeps its name and instance clip.
+    // A move: the object keeps its name and instance clip, and shows what it
+    // showed, measured once for where it was and where it goes.
     if (IsButton(old)) AnimButton_Release(&m->input, old);
     if (IsCachedBackground(m, old)) DropBackground(m);
-    AnimDisplay_AddDirty(list, old);
+    AnimRect shown;
+    const bool showsAny = InnerBoundsAt(old, &shown, 0, StartBoundsWalk(m));
+    if (showsAny) AddShown(list, &old->matrix, &shown);
     AnimShapeCache_Release(p, &old->cache);
     if (IsSprite(old) && old->clip) AnimDisplay_Invalidate(&old->clip->list);
     old->matrix = useMatrix;
@@ -771,7 +784,7 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
       old->buttonState = old->previousButtonState = 1;
       AnimButton_Refocus(&m->input, old);
     }
-    AnimDisplay_AddDirty(list, old);
+    if (showsAny) AddShown(list, &old->matrix, &shown);
     return;
   }
 
@@ -875,6 +888,8 @@ bool AnimDisplay_FirstVisit(AnimClip* clip, uint64_t walk) { return FirstVisit(c
 
 void AnimDisplay_Invalidate(AnimDisplayList* list) {
   AnimPlayer* p = PlayerOf(list);
+  // No cache was begun since every cache was let go: none to let go here.
+  if (list->movie && list->movie->raster.cachesBegun == list->movie->cachesLetGo) return;
   if (p) InvalidateAt(p, list, 0, StartTreeWalk(list->movie));
 }
 
