@@ -195,9 +195,12 @@ bool AnimView_Fit(AnimMovie* m, int32_t movieWidth, int32_t movieHeight) {
   VisibleArea(&v);
   if (!m->raster.ready) {
     if (!p->frameBuffer || v.frameWidth <= 0 || v.frameHeight <= 0) return false;
-    if (!AnimRaster_Init(&m->raster, p, p->frameBuffer, v.frameWidth, v.frameHeight, v.frameWidth * 2,
-                         p->highQuality != 0))
-      return false;
+    // The count of caches begun goes on across rasters.
+    const uint32_t begun = m->raster.cachesBegun;
+    const bool made = AnimRaster_Init(&m->raster, p, p->frameBuffer, v.frameWidth, v.frameHeight, v.frameWidth * 2,
+                                      p->highQuality != 0);
+    m->raster.cachesBegun = begun;
+    if (!made) return false;
     // Black until the movie sets its background colour, whatever the host's
     // buffer held: clearing leaves the frame alone before that colour.
     for (int32_t y = 0; y < v.frameHeight; ++y)
