@@ -111,7 +111,10 @@ struct AnimPlayer {
 
 inline uint32_t AnimPlayer_Aborted(const AnimPlayer* p) { return p->heap.abortFlag; }
 
-// Units of work a host step, key or pointer event may take.
+// Units of work a host step, key or pointer event may take: an action, a
+// display command applied, an object a walk meets, 512 pixels filled. A
+// clip of 130 boxes shown 130 times takes about 52,000 a step; spent, the
+// step has taken well under half a second (bench/anim_step_bench.cpp).
 inline constexpr uint32_t kAnimStepWork = 400000;
 // A fresh budget for a step; after a step that ran out, the next draws the
 // whole frame (the one cut short may have left areas undrawn).
