@@ -19,7 +19,7 @@ using Played = OnStage;
 
 constexpr uint16_t kRed = 0x7C00, kBlue = 0x001F;
 
-// Frame actions appending a letter to the root's "hit".
+// Button actions appending a letter to the root's "hit".
 Bytes Append(const std::string& letter) {
   return Concat({Set("/:hit", Concat({Push("/:hit"), Op(0x1C), Push(letter), Op(0x21)})), movie::EndActions()});
 }
@@ -62,8 +62,8 @@ TEST(PlayerEveryCopy, WalkNumbersGoOnPast32Bits) {
   EXPECT_GT(p.movie()->treeWalks, uint64_t{0xFFFFFFFF});
 }
 
-// Sprite 80 shows a red box, then a blue one. Sprite 86 holds it at the end
-// of a chain of sprites, each named "c" in the one above.
+// Sprite 86 holds sprite 80 (given with the definitions it needs) at the
+// end of a chain of six sprites, each named "c" in the one above.
 Bytes Chain(const Bytes& bottom) {
   Bytes defs = Concat({movie::Background(255, 255, 255), Box(1, {248, 0, 0}), Box(2, {0, 0, 248}), bottom});
   for (uint16_t id = 81; id <= 86; ++id)
@@ -81,6 +81,7 @@ Bytes Wrappers(const Bytes& defs) {
   return out;
 }
 
+// Sprite 80 showing a red box, then a blue one.
 Bytes TwoColours() {
   return movie::Sprite(80, 2, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::RemoveDepth(1),
                                       movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::End()}));
