@@ -789,7 +789,7 @@ uint32_t AnimAction_Run(AnimClip* clip, const AnimActionRecord* first, uint32_t)
   m->action.runningClip = clip;
   for (const AnimActionRecord* a = first; a && r.target && r.initial;) {
     // Every action is work of the step, whichever run it belongs to.
-    if (!AnimWork_Take(p)) break;
+    if (!AnimWork_TakeBeforeDrawing(p)) break;
     a = Step(r, a);
     if (r.ended || AnimPlayer_Aborted(p)) break;
   }

@@ -31,7 +31,7 @@ uint32_t WalkList(AnimDisplayList* list, void* context, uint32_t key, AnimButton
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
     if (list->movie) {
       ++list->movie->treeVisits;
-      if (!AnimWork_Take(list->movie->player)) break;
+      if (!AnimWork_TakeBeforeDrawing(list->movie->player)) break;
     }
     uint32_t r = 0;
     if (const AnimButton* b = ButtonOf(o)) {

@@ -262,7 +262,7 @@ uint32_t UpdateList(AnimDisplayList* list, uint32_t nesting) {
   uint32_t changed = 0;
   for (AnimDisplayObject* o = list->first; o;) {
     AnimDisplayObject* following = o->next;
-    if (!Meet(list->movie)) break;
+    if (list->movie && !AnimWork_TakeBeforeDrawing(list->movie->player)) break;
     if (IsSprite(o) || IsButton(o)) changed |= StepNested(list, o, nesting);
     if (AnimPlayer_Aborted(PlayerOf(list))) return changed;
     // The actions of a nested frame may have removed objects of this list.
@@ -959,7 +959,7 @@ uint32_t AnimClip_RunFrame(AnimClip* clip, uint32_t frame, uint32_t mode) {
   if (mode != 2) {
     for (const AnimFrameCommand* c = f.first; c; c = c->next) {
       // Each display command applied is work of the step.
-      if (!AnimWork_Take(p)) break;
+      if (!AnimWork_TakeBeforeDrawing(p)) break;
       switch (c->kind) {
         case kAnimPlace:
         case kAnimPlaceFlags:
@@ -1059,7 +1059,7 @@ uint32_t AnimClip_Goto(uint32_t oldFrame, AnimClip* clip) {
   for (uint32_t f = start; f < target; ++f) {
     // A replayed frame is work of the step besides the commands it applies,
     // so jumps back and forth in a loop cannot hang the player.
-    if (!AnimWork_Take(clip->movie->player)) break;
+    if (!AnimWork_TakeBeforeDrawing(clip->movie->player)) break;
     if (f == 0 && clip->firstFramePending) {
       clip->firstFramePending = 0;
       changed |= AnimClip_RunFrame(clip, 0, 1);

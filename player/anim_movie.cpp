@@ -368,8 +368,9 @@ uint32_t AnimMovie_DeliverEvent(AnimMovie* m, const AnimEvent* event) {
 void AnimMovie_Redraw(AnimMovie* m) {
   AnimRaster& r = m->raster;
   if (!r.ready || AnimPlayer_Aborted(m->player)) return;
-  // A step that spent its work ends before drawing: the frame stays as it
-  // was, the areas to redraw wait (the next step draws the whole frame).
+  // A step that spent all its work, the part kept for drawing too, ends
+  // before drawing: the frame stays as it was, the areas to redraw wait
+  // (the next step draws the whole frame).
   if (AnimWork_Spent(m->player)) return;
   AnimRect dirty;
   AnimRect_SetEmpty(&dirty);

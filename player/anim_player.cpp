@@ -381,7 +381,7 @@ uint32_t AnimHost_Close(AnimPlayer* p) { return AnimPlayer_Command(p, 3, 0); }
 const char* AnimHost_GetMin(const AnimPlayer* p) { return p->handsetNumber; }
 
 void AnimWork_Start(AnimPlayer* p) {
-  if (p->workOut && p->movie) p->movie->fullRedraw = 1;
+  if (p->workOut && p->workLeft == 0 && p->movie) p->movie->fullRedraw = 1;
   p->workLeft = kAnimStepWork;
   p->workOut = 0;
 }

@@ -14,6 +14,8 @@ using movie::Bytes;
 using movie::Concat;
 using namespace movie::script;
 
+constexpr uint16_t kRed = 0x7C00, kWhite = 0x7FFF;
+
 // Two players of one movie, stepped alike.
 struct Twins {
   explicit Twins(const Bytes& data) : a(data), b(data) {}
@@ -94,6 +96,49 @@ TEST(PlayerStepWork, ALargeFieldOfCopiesNeverRunsOut) {
     EXPECT_GT(p->workLeft, kAnimStepWork / 2);
   }
   EXPECT_EQ(p->workRanOut, 0u);
+}
+
+// A sprite whose one frame's actions loop for ever, counting in "/:n",
+// and a red box beside it in the root.
+Bytes RunawayOverABox() {
+  const Bytes count = Set("/:n", Concat({Push("/:n"), Op(0x1C), Push("1"), Op(0x0A)}));
+  const Bytes loop = movie::Actions(
+      Concat({count, movie::Jump(0x99, static_cast<int16_t>(-(static_cast<int>(count.size()) + 5))), movie::EndActions()}));
+  const Bytes defs = Concat({movie::Background(255, 255, 255), Box(1, {248, 0, 0}),
+                             movie::Sprite(60, 1, Concat({loop, movie::ShowFrame(), movie::End()}))});
+  return MovieOf(defs, {Concat({movie::Place(1, 1, 2000, 2000), PlaceNamed(60, 2, "r")})});
+}
+
+// A movie opened on the stage, its shapes drawn with the edge caches as
+// the frame decides (0) or with none (1).
+struct Drawn : OnStage {
+  Drawn(const Bytes& data, uint32_t cacheMode) : OnStage(data), mode(cacheMode) { Keep(); }
+  void Keep() {
+    if (movie()) movie()->raster.cacheMode = mode;
+  }
+  uint32_t mode;
+};
+
+// The script takes what the step may spend on actions; what is left draws
+// the frame, whichever way the shapes are drawn.
+TEST(PlayerStepWork, ARunawayScriptStillShowsItsFrame) {
+  Drawn cached(RunawayOverABox(), 0), uncached(RunawayOverABox(), 1);
+  ASSERT_EQ(cached.opened, 0u);
+  ASSERT_EQ(uncached.opened, 0u);
+  EXPECT_EQ(cached.At(105, 105), kRed) << "the opening";
+  for (int step = 0; step < 3; ++step) {
+    SCOPED_TRACE(step);
+    const uint32_t before = cached->workRanOut;
+    for (Drawn* d : {&cached, &uncached}) {
+      EXPECT_EQ(AnimHost_Step(d->get()), 0u);
+      ExpectShownIsWholeRedraw(d->get());
+    }
+    EXPECT_EQ(cached->workRanOut, before + 1);
+    EXPECT_EQ(cached.At(105, 105), kRed);
+    EXPECT_EQ(cached.At(5, 5), kWhite);
+    EXPECT_EQ(FrameDifferences(cached.frame, uncached.frame, kW), "");
+    EXPECT_EQ(cached.Var("/:n"), uncached.Var("/:n"));
+  }
 }
 
 }  // namespace
