@@ -116,32 +116,39 @@ bool FirstVisit(AnimClip* clip, uint64_t walk) {
 
 // Every object's cache goes, each object once (again below a clip met
 // nearer the root than at first, where the nesting limit cut less); not cut
-// short when the step's work is spent, as a cache is heap held.
-void InvalidateAt(AnimPlayer* p, AnimDisplayList* list, uint32_t nesting, uint64_t walk) {
+// short when the step's work is spent, as a cache is heap held. Counted as
+// the step's work when the movie asked for it (a move, a new view), not
+// when the drawing had to make room: that depends on the caches kept and
+// the heap free, and the step must end at the same place either way.
+void InvalidateAt(AnimPlayer* p, AnimDisplayList* list, uint32_t nesting, uint64_t walk, bool counted) {
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
     if (list->movie) ++list->movie->treeVisits;
-    Meet(list->movie);
+    if (counted) Meet(list->movie);
     AnimShapeCache_Release(p, &o->cache);
     AnimClip* clip = o->clip;
     if (!clip || &clip->list == list || nesting >= kAnimMaxClipDepth) continue;
     if (FirstVisit(clip, walk) || nesting + 1 < clip->treeNesting) {
       clip->treeNesting = nesting + 1;
-      InvalidateAt(p, &clip->list, nesting + 1, walk);
+      InvalidateAt(p, &clip->list, nesting + 1, walk, counted);
     }
   }
 }
 
 // Every object's cache in every level, the clips of each level's chain
-// included; nothing to do when no cache was begun since the last time.
-void InvalidateMovie(AnimMovie* m) {
-  if (m->raster.cachesBegun == m->cachesLetGo) return;
+// included; nothing to do when no cache was begun since the last time. The
+// walk the movie asks for (counted) is skipped only when nothing was drawn
+// from the records since the last such walk, which does not hang on
+// whether the draws kept their edges.
+void InvalidateMovie(AnimMovie* m, bool counted) {
+  if (counted ? m->shapesDrawn == m->drawsLetGo : m->raster.cachesBegun == m->cachesLetGo) return;
   m->cachesLetGo = m->raster.cachesBegun;
+  if (counted) m->drawsLetGo = m->shapesDrawn;
   const uint64_t walk = StartTreeWalk(m);
   for (AnimStream* s = m->levels; s; s = s->next)
     for (AnimClip* c = s->root; c; c = c->nextLevel)
       if (FirstVisit(c, walk)) {
         c->treeNesting = 0;
-        InvalidateAt(m->player, &c->list, 0, walk);
+        InvalidateAt(m->player, &c->list, 0, walk, counted);
       }
 }
 
@@ -440,7 +447,7 @@ bool MakeRoom(AnimMovie* m, uint32_t need) {
   const bool heapLow = HeapLow(m->player);
   if (AnimRaster_PoolLow(&r) || heapLow || r.edgeCapacity - r.nextFree < static_cast<int64_t>(need)) {
     AnimRaster_ResetPool(&r);
-    InvalidateMovie(m);
+    InvalidateMovie(m, false);
   }
   return !heapLow;
 }
@@ -470,6 +477,7 @@ AnimShapeCache* CacheFor(AnimMovie* m, AnimDisplayObject* o, uint32_t need, cons
 uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
                                  const AnimCxform* cx) {
   AnimRaster& r = m->raster;
+  ++m->shapesDrawn;
   const uint32_t offered = r.edgesOffered, dropped = r.edgesDropped;
   int32_t held = 0;
   uint32_t result = kAnimShapeBad;
@@ -569,7 +577,7 @@ uint32_t DrawBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* ma
   r.backgroundName = name;
   m->pictureTaken = 1;
   AnimRaster_ResetPool(&r);
-  InvalidateMovie(m);
+  InvalidateMovie(m, false);
   return drew;
 }
 
@@ -888,12 +896,13 @@ bool AnimDisplay_FirstVisit(AnimClip* clip, uint64_t walk) { return FirstVisit(c
 
 void AnimDisplay_Invalidate(AnimDisplayList* list) {
   AnimPlayer* p = PlayerOf(list);
-  // No cache was begun since every cache was let go: none to let go here.
-  if (list->movie && list->movie->raster.cachesBegun == list->movie->cachesLetGo) return;
-  if (p) InvalidateAt(p, list, 0, StartTreeWalk(list->movie));
+  // Nothing was drawn since every cache was let go: none to let go here
+  // (whether the draws kept their edges or not, as the walk is work).
+  if (list->movie && list->movie->shapesDrawn == list->movie->drawsLetGo) return;
+  if (p) InvalidateAt(p, list, 0, StartTreeWalk(list->movie), true);
 }
 
-void AnimDisplay_InvalidateMovie(AnimMovie* m) { InvalidateMovie(m); }
+void AnimDisplay_InvalidateMovie(AnimMovie* m) { InvalidateMovie(m, true); }
 
 AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* name) {
   for (AnimDisplayObject* o = list->first; o; o = o->next)

@@ -141,4 +141,50 @@ TEST(PlayerStepWork, ARunawayScriptStillShowsItsFrame) {
   }
 }
 
+// A red box standing still in the root (which stops in its second frame),
+// and sprite "m" showing sprite 40
+// (forty boxes) as "c", moved in its second frame. A one-frame sprite's
+// actions switch "m" between its frames for ever, counting in "/:n": each
+// switch moves "c", which lets the caches of what it shows go.
+Bytes RunawayMoves() {
+  Bytes inner;
+  for (int i = 0; i < 40; ++i) inner = Concat({inner, movie::Place(2, static_cast<uint16_t>(i + 1), 20 * (i % 8), 20 * (i / 8))});
+  const Bytes body = Concat({Set("/:n", Concat({Push("/:n"), Op(0x1C), Push("1"), Op(0x0A)})), movie::Action(0x8B, Bytes{'/', 'm', 0}),
+                             movie::GotoFrame(1), movie::GotoFrame(0), movie::Action(0x8B, Bytes{0})});
+  const Bytes loop =
+      movie::Actions(Concat({body, movie::Jump(0x99, static_cast<int16_t>(-(static_cast<int>(body.size()) + 5))), movie::EndActions()}));
+  const Bytes defs = Concat({movie::Background(255, 255, 255), Box(1, {248, 0, 0}), movie::BoxShape(2, {0, 0, 248}, 0, 0, 200, 200),
+                             movie::Sprite(40, 1, Concat({inner, movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(50, 2, Concat({PlaceNamed(40, 1, "c"), movie::ShowFrame(), movie::MoveTo(1, 400, 400),
+                                                          movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(60, 1, Concat({loop, movie::ShowFrame(), movie::End()}))});
+  return MovieOf(defs, {Concat({movie::Place(1, 1, 2000, 2000), PlaceNamed(50, 2, "m", 0, 2400), PlaceNamed(60, 3, "r")}),
+                        Do(Op(0x07))});
+}
+
+// Played with the edge caches and without, each step of a script moving a
+// sprite for ever ends at the same place and shows the same frame, also
+// after a change of quality has let every cache go.
+TEST(PlayerStepWork, CachesOnOrOffRunOutAlike) {
+  const Bytes data = RunawayMoves();
+  Drawn cached(data, 0), uncached(data, 1);
+  ASSERT_EQ(cached.opened, 0u);
+  ASSERT_EQ(uncached.opened, 0u);
+  for (int step = 0; step < 6; ++step) {
+    SCOPED_TRACE(step);
+    for (Drawn* d : {&cached, &uncached}) {
+      if (step == 2) {
+        AnimView_SetQuality(d->movie(), false);
+        AnimView_SetQuality(d->movie(), true);
+        d->Keep();
+      }
+      EXPECT_EQ(AnimHost_Step(d->get()), 0u);
+    }
+    EXPECT_EQ(cached->workRanOut, uncached->workRanOut);
+    EXPECT_EQ(State(cached), State(uncached));
+    EXPECT_EQ(cached->workLeft, uncached->workLeft);
+    EXPECT_EQ(FrameDifferences(cached.frame, uncached.frame, kW), "");
+  }
+}
+
 }  // namespace
