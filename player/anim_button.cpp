@@ -49,14 +49,19 @@ uint32_t WalkList(AnimDisplayList* list, void* context, uint32_t key, AnimButton
 // else the last record that has a character.
 bool OwnBounds(const AnimButton* b, AnimRect* out) { return AnimButton_GetBounds(b, kHit, out); }
 
-// The button's area on the frame buffer, in 1/32 pixel.
-bool DeviceBounds(AnimMovie* m, const AnimDisplayObject* o, AnimRect* out) {
+// The button's area on the frame buffer, in 1/32 pixel, under a matrix.
+bool DeviceBoundsAt(AnimMovie* m, const AnimDisplayObject* o, const AnimMatrix* matrix, AnimRect* out) {
   AnimRect own;
   if (!OwnBounds(ButtonOf(o), &own)) return false;
   AnimMatrix device;
-  AnimMatrix_Concat(&device, &m->view.matrix, &o->drawnMatrix);
+  AnimMatrix_Concat(&device, &m->view.matrix, matrix);
   AnimRect_Transform(out, &device, &own);
   return !AnimRect_IsEmpty(out);
+}
+
+// Where its last drawing put it.
+bool DeviceBounds(AnimMovie* m, const AnimDisplayObject* o, AnimRect* out) {
+  return DeviceBoundsAt(m, o, &o->drawnMatrix, out);
 }
 
 void MarkDirty(AnimDisplayObject* o) { AnimDisplay_AddDirty(o->list, o); }
@@ -206,14 +211,46 @@ struct HitSearch {
   AnimDisplayObject* hit;
 };
 
-uint32_t HitOne(void* context, uint32_t, AnimDisplayObject* o, AnimClip*) {
-  auto* search = static_cast<HitSearch*>(context);
+void HitOne(HitSearch* search, AnimDisplayObject* o, const AnimMatrix* matrix) {
   const AnimInputState& in = search->movie->input;
   AnimRect r;
-  if (DeviceBounds(search->movie, o, &r) && in.pointerX >= r.xmin && in.pointerX <= r.xmax && in.pointerY >= r.ymin &&
-      in.pointerY <= r.ymax)
+  if (DeviceBoundsAt(search->movie, o, matrix, &r) && in.pointerX >= r.xmin && in.pointerX <= r.xmax &&
+      in.pointerY >= r.ymin && in.pointerY <= r.ymax)
     search->hit = o;
-  return 0;
+}
+
+bool SameMatrix(const AnimMatrix& a, const AnimMatrix& b) {
+  return a.a == b.a && a.b == b.b && a.c == b.c && a.d == b.d && a.tx == b.tx && a.ty == b.ty;
+}
+
+// The buttons in walk order, each copy of a shared clip hit-tested where it
+// stands. Through the copies drawn last a button is where its drawn matrix
+// says; through another copy (at: that copy's place), where the copy puts
+// it. Each object met is work of the step, as in WalkList.
+void TrackList(HitSearch* search, AnimDisplayList* list, const AnimMatrix* at, uint32_t nesting) {
+  if (nesting > kAnimMaxClipDepth) return;
+  for (AnimDisplayObject* o = list->first; o; o = o->next) {
+    if (list->movie) {
+      ++list->movie->treeVisits;
+      if (!AnimWork_TakeBeforeDrawing(list->movie->player)) break;
+    }
+    AnimMatrix own;
+    if (at) AnimMatrix_Concat(&own, at, &o->matrix);
+    if (const AnimButton* b = ButtonOf(o)) {
+      if (!SkippedField(b)) HitOne(search, o, at ? &own : &o->drawnMatrix);
+    } else if (o->clip && &o->clip->list != list) {
+      if (!at && !SameMatrix(o->drawnMatrix, o->clip->drawnAt)) {
+        // Not the copy drawn last: placed where its list was drawn.
+        AnimMatrix base;
+        AnimMatrix_SetIdentity(&base);
+        if (nesting > 0 && list->owner) base = list->owner->drawnAt;
+        AnimMatrix_Concat(&own, &base, &o->matrix);
+        TrackList(search, &o->clip->list, &own, nesting + 1);
+      } else {
+        TrackList(search, &o->clip->list, at ? &own : nullptr, nesting + 1);
+      }
+    }
+  }
 }
 
 // Every other button goes up.
@@ -346,7 +383,10 @@ void AnimButton_Track(AnimMovie* m) {
   AnimInputState& in = m->input;
   if (!in.pointerMode) return;
   HitSearch search{m, nullptr};
-  AnimButton_Walk(m, &search, 0, HitOne);
+  const uint64_t walk = AnimDisplay_StartWalk(m);
+  for (AnimStream* s = m->levels; s; s = s->next)
+    if (s->level != kAnimLevelRemoved && s->root && AnimDisplay_FirstVisit(s->root, walk))
+      TrackList(&search, &s->root->list, nullptr, 0);
   AnimDisplayObject* hit = search.hit;
   AnimButton_Walk(m, hit, 0, UpOne);
   if (hit) {

@@ -605,7 +605,10 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
     JoinExtraMatrix(o);
     AnimMatrix matrix;
     AnimMatrix_Concat(&matrix, parent, &o->matrix);
-    if (IsButton(o)) o->drawnMatrix = matrix;
+    // Where each copy of a shared clip was drawn, and the copy drawn last
+    // (whose place its buttons' matrices hold), for the hit test.
+    o->drawnMatrix = matrix;
+    if (IsSprite(o) && o->clip) o->clip->drawnAt = matrix;
     AnimRect bounds;
     if (!IsSprite(o) && CharBounds(o->character, &bounds, 0)) {
       AnimMatrix device;
@@ -778,7 +781,9 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
     AnimShapeCache_Release(p, &old->cache);
     if (IsSprite(old) && old->clip) AnimDisplay_Invalidate(&old->clip->list);
     old->matrix = useMatrix;
-    old->drawnMatrix = useMatrix;
+    // A sprite's is where its drawing put it: whether it is the copy of its
+    // clip drawn last is told by it.
+    if (!IsSprite(old)) old->drawnMatrix = useMatrix;
     old->ratio = ratio;
     if (cxform != old->cxform) {
       AnimCxform* copy = CopyCxform(p, cxform);
@@ -803,7 +808,7 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
   o->placedFrame = list->frame;
   o->character = character;
   o->matrix = useMatrix;
-  o->drawnMatrix = useMatrix;
+  if (!IsSprite(o)) o->drawnMatrix = useMatrix;
   o->list = list;
   o->buttonState = o->previousButtonState = 1;
   o->cxform = CopyCxform(p, cxform);

@@ -45,7 +45,7 @@ struct AnimDisplayObject {
   AnimDisplayObject* next;
   AnimDisplayList* list;
   AnimClip* clip;  // a sprite's instance clip
-  AnimMatrix drawnMatrix;  // the matrix of the last drawing, for buttons
+  AnimMatrix drawnMatrix;  // the matrix of the last drawing, for buttons (and sprites' copies)
   AnimVariable* boundVariable;  // the variable an edit-text field shows
   uint32_t changesThisFrame;    // its depth is touched by its clip's frame: drawn from its records
   AnimShapeCache cache;         // the renderer's cache words

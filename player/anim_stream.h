@@ -174,6 +174,9 @@ struct AnimClip {
   uint64_t treeWalk;
   uint32_t treeDone, treeNesting;
   AnimRect treeDirty;
+  // The matrix of the object that drew the clip last: of several objects
+  // showing it, that one's buttons hold its place in their drawn matrices.
+  AnimMatrix drawnAt;
 };
 
 // Frames that have arrived so far, at most the declared count.

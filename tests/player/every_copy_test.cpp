@@ -46,6 +46,33 @@ TEST(PlayerEveryCopy, APressOnTheUpperCopyPressesItsButton) {
   EXPECT_EQ(p.Var("/:hit"), "S");
 }
 
+// The same movie, its copies also shown inside sprite 31 named "w" at
+// (0, 150): a press on any copy's own box presses the button it shows
+// there, the lower copy's as well as the upper one's, and a press beside
+// them none.
+TEST(PlayerEveryCopy, APressOnEitherCopyPressesItsButton) {
+  const Bytes defs = Concat({movie::Background(255, 255, 255), Box(1, {248, 0, 0}), Box(2, {0, 0, 248}),
+                             movie::Button(20, 1, Append("S")), movie::Button(21, 2, Append("X")),
+                             movie::Sprite(30, 1, Concat({movie::Place(20, 1, 0, 0), movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(31, 1, Concat({PlaceNamed(30, 1, "s", 0, 0), PlaceNamed(30, 2, "s", 1000, 0),
+                                                          movie::ShowFrame(), movie::End()}))});
+  const Bytes movie = MovieOf(defs, {Concat({PlaceNamed(30, 1, "s", 0, 0), movie::Place(21, 2, 2000, 2000),
+                                             PlaceNamed(30, 3, "s", 2000, 2000), PlaceNamed(31, 4, "w", 0, 3000)})});
+  struct Case {
+    int32_t x, y;
+    const char* hit;
+  };
+  for (const Case c : {Case{5, 5, "S"}, Case{105, 105, "S"}, Case{115, 115, "S"}, Case{5, 155, "S"}, Case{55, 155, "S"},
+                       Case{50, 50, ""}, Case{35, 155, ""}}) {
+    SCOPED_TRACE(std::to_string(c.x) + ", " + std::to_string(c.y));
+    Played p(movie);
+    ASSERT_EQ(p.opened, 0u);
+    EXPECT_EQ(p.At(c.x, c.y), *c.hit ? kRed : uint16_t{0x7FFF});
+    PressAt(p, c.x, c.y);
+    EXPECT_EQ(p.Var("/:hit"), c.hit);
+  }
+}
+
 // Walks are numbered past 32 bits: a walk numbered 2^32 past the one that
 // last met the root (where a 32-bit number would come round to it again)
 // still enters it.
