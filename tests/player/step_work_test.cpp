@@ -162,17 +162,21 @@ Bytes RunawayMoves() {
                         Do(Op(0x07))});
 }
 
-// Played with the edge caches and without, each step of a script moving a
-// sprite for ever ends at the same place and shows the same frame, also
-// after a change of quality has let every cache go.
+// Played with the edge caches, without, and short of heap, each step of a
+// script moving a sprite for ever ends at the same place and shows the same
+// frame, also after a change of quality has let every cache go.
 TEST(PlayerStepWork, CachesOnOrOffRunOutAlike) {
   const Bytes data = RunawayMoves();
-  Drawn cached(data, 0), uncached(data, 1);
+  Drawn cached(data, 0), uncached(data, 1), short_(data, 0);
   ASSERT_EQ(cached.opened, 0u);
   ASSERT_EQ(uncached.opened, 0u);
+  ASSERT_EQ(short_.opened, 0u);
+  // Short of heap: no cache is kept, and every draw lets all caches go.
+  AnimHeap& heap = short_->heap;
+  while (heap.end - heap.bytesInUse > 24000) ASSERT_NE(AnimHeap_Alloc(&heap, 512), nullptr);
   for (int step = 0; step < 6; ++step) {
     SCOPED_TRACE(step);
-    for (Drawn* d : {&cached, &uncached}) {
+    for (Drawn* d : {&cached, &uncached, &short_}) {
       if (step == 2) {
         AnimView_SetQuality(d->movie(), false);
         AnimView_SetQuality(d->movie(), true);
@@ -180,10 +184,14 @@ TEST(PlayerStepWork, CachesOnOrOffRunOutAlike) {
       }
       EXPECT_EQ(AnimHost_Step(d->get()), 0u);
     }
-    EXPECT_EQ(cached->workRanOut, uncached->workRanOut);
-    EXPECT_EQ(State(cached), State(uncached));
-    EXPECT_EQ(cached->workLeft, uncached->workLeft);
-    EXPECT_EQ(FrameDifferences(cached.frame, uncached.frame, kW), "");
+    for (Drawn* d : {&uncached, &short_}) {
+      SCOPED_TRACE(d == &short_ ? "short of heap" : "without caches");
+      EXPECT_EQ(cached->workRanOut, (*d)->workRanOut);
+      EXPECT_EQ(State(cached), State(*d));
+      EXPECT_EQ(cached->workLeft, (*d)->workLeft);
+      EXPECT_EQ(FrameDifferences(cached.frame, d->frame, kW), "");
+    }
+    EXPECT_EQ(AnimPlayer_Aborted(short_.get()), 0u);
   }
 }
 
