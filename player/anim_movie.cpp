@@ -410,7 +410,11 @@ void AnimMovie_Redraw(AnimMovie* m) {
   const uint32_t cacheMode = r.cacheMode;
   uint32_t pictures = 0;
   bool keepingNothing = false;
+  // A pass drawn again keeping no edges may spend what the pass that lost
+  // them began with: it ends where a drawing without the caches ends.
+  AnimPlayer* p = m->player;
   for (uint32_t pass = 0;; ++pass) {
+    const uint32_t workLeft = p->workLeft, workOut = p->workOut, workRanOut = p->workRanOut;
     r.clipLeft = left;
     r.clipRight = right;
     r.clipTop = top;
@@ -453,6 +457,9 @@ void AnimMovie_Redraw(AnimMovie* m) {
       AnimRaster_ResetPool(&r);
       r.cacheMode = kAnimCacheNone;
       keepingNothing = true;
+      p->workLeft = workLeft;
+      p->workOut = workOut;
+      p->workRanOut = workRanOut;
     } else {
       break;
     }

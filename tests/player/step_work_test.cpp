@@ -195,4 +195,64 @@ TEST(PlayerStepWork, CachesOnOrOffRunOutAlike) {
   }
 }
 
+// Closed 1-by-2-pixel boxes in rows of 15, `count` of them: a shape of
+// four edges a box.
+Bytes ManyBoxes(uint16_t id, int count, movie::Solid colour) {
+  movie::Records r(1, 0);
+  for (int i = 0; i < count; ++i)
+    r.Change(-1, 1, -1, true, 20 + (i % 15) * 40, 20 + (i / 15) * 40).To(10, 20).To(-10, 20).To(-10, -20).To(10, -20);
+  return movie::ShapeTag(2, id, {colour}, {}, 1, 0, r.End());
+}
+
+// Three shapes of 440 edges, kept from the second frame on, and in the
+// third a shape of 520 edges placed for the first time: drawn with the
+// caches, its edges do not fit beside the kept ones and the frame is drawn
+// again keeping none. Above them eleven sprites whose copies of copies meet
+// 8,421 objects each off the stage, a grid of 1-pixel boxes, and a one-frame
+// sprite whose actions loop for ever.
+Bytes RunawayOverLostEdges() {
+  const Bytes count = Set("/:n", Concat({Push("/:n"), Op(0x1C), Push("1"), Op(0x0A)}));
+  const Bytes loop = movie::Actions(
+      Concat({count, movie::Jump(0x99, static_cast<int16_t>(-(static_cast<int>(count.size()) + 5))), movie::EndActions()}));
+  Bytes offStage, copies, copies2, row, rows, burners;
+  for (int i = 0; i < 20; ++i) {
+    const auto d = static_cast<uint16_t>(i + 1);
+    offStage = Concat({offStage, movie::Place(5, d, -20000, 0)});
+    copies = Concat({copies, PlaceNamed(40, d, "b")});
+    copies2 = Concat({copies2, PlaceNamed(41, d, "c")});
+  }
+  for (int i = 0; i < 16; ++i) row = Concat({row, movie::Place(5, static_cast<uint16_t>(i + 1), 20 * i, 0)});
+  for (int i = 0; i < 64; ++i) rows = Concat({rows, PlaceNamed(43, static_cast<uint16_t>(i + 1), "row", 0, 20 * i)});
+  for (int i = 0; i < 11; ++i) burners = Concat({burners, PlaceNamed(44, static_cast<uint16_t>(10 + i), "burn")});
+  const Bytes defs = Concat({movie::Background(255, 255, 255), ManyBoxes(1, 110, {0, 200, 0}), ManyBoxes(3, 130, {0, 0, 200}),
+                             movie::BoxShape(5, {248, 0, 0}, 0, 0, 20, 20),
+                             movie::Sprite(40, 1, Concat({offStage, movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(41, 1, Concat({copies, movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(44, 1, Concat({copies2, movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(43, 1, Concat({row, movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(42, 1, Concat({rows, movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(60, 1, Concat({loop, movie::ShowFrame(), movie::End()}))});
+  return MovieOf(defs, {Concat({movie::Place(1, 1, 0, 0), movie::Place(1, 2, 700, 0), movie::Place(1, 3, 0, 500), burners,
+                                movie::Place(42, 100, 200, 2000), PlaceNamed(60, 101, "r")}),
+                        {}, movie::Place(3, 4, 700, 500), Do(Op(0x07))});
+}
+
+// A frame drawn again keeping no edges costs the step no more than one
+// drawn without the caches: both steps leave the same work, and show the
+// same frame.
+TEST(PlayerStepWork, AFrameDrawnAgainCostsItsDrawingOnce) {
+  const Bytes data = RunawayOverLostEdges();
+  Drawn cached(data, 0), uncached(data, 1);
+  ASSERT_EQ(cached.opened, 0u);
+  ASSERT_EQ(uncached.opened, 0u);
+  for (int step = 0; step < 4; ++step) {
+    SCOPED_TRACE(step);
+    for (Drawn* d : {&cached, &uncached}) EXPECT_EQ(AnimHost_Step(d->get()), 0u);
+    EXPECT_EQ(cached->workRanOut, uncached->workRanOut);
+    EXPECT_EQ(cached->workLeft, uncached->workLeft);
+    EXPECT_EQ(State(cached), State(uncached));
+    EXPECT_EQ(FrameDifferences(cached.frame, uncached.frame, kW), "");
+  }
+}
+
 }  // namespace
