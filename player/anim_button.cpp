@@ -24,7 +24,8 @@ bool SkippedField(const AnimButton* b) { return b->editText && (b->editText->fla
 // Every button of every level in display order, into sprites: a clip shown
 // by several objects is walked for each of them, as each shows its buttons
 // where it stands (the one drawn last on top). Each object met is work of
-// the step; once that is spent the walk ends where it stands.
+// the step; once all but the drawing's part is spent the walk ends where
+// it stands.
 uint32_t WalkList(AnimDisplayList* list, void* context, uint32_t key, AnimButtonVisit visit, uint32_t nesting) {
   if (nesting > kAnimMaxClipDepth) return 0;
   uint32_t result = 0;
