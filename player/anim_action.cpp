@@ -782,14 +782,14 @@ uint32_t AnimAction_Run(AnimClip* clip, const AnimActionRecord* first, uint32_t)
   AnimMovie* m = clip->movie;
   AnimPlayer* p = m->player;
   if (m->action.runDepth >= kAnimMaxRunDepth) return 0;
-  if (m->action.runDepth == 0) m->action.steps = 0;
   ++m->action.runDepth;
   Run r{m, p, clip, AnimStr_Dup(p, clip->name ? clip->name : ""), AnimStr_Dup(p, clip->name ? clip->name : ""),
         nullptr, 0, 0, false};
   AnimClip* savedRunning = m->action.runningClip;
   m->action.runningClip = clip;
   for (const AnimActionRecord* a = first; a && r.target && r.initial;) {
-    if (++m->action.steps > kAnimMaxActionSteps) break;
+    // Every action is work of the step, whichever run it belongs to.
+    if (!AnimWork_TakeBeforeDrawing(p)) break;
     a = Step(r, a);
     if (r.ended || AnimPlayer_Aborted(p)) break;
   }

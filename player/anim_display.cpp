@@ -12,6 +12,8 @@
 namespace {
 
 constexpr int32_t kTimelineDepths = 16385;  // objects at or above stay through a rewind
+// Pixels filled that cost the step's work as much as an object met.
+constexpr uint32_t kPixelsPerWork = 512;
 constexpr char kBackground[] = "/Background";
 
 bool IsBackground(const char* name) { return name && std::strncmp(name, kBackground, 11) == 0; }
@@ -94,37 +96,60 @@ void CombineCxform(AnimCxform* out, const AnimCxform* parent, const AnimCxform* 
   }
 }
 
-// A walk over the tree of clips visits each clip once, however many
-// objects show it: objects of one name share their clip, and nested, such
-// clips multiply their copies at every level.
-uint32_t StartTreeWalk(AnimMovie* m) {
+// A walk over the tree of clips that needs each clip once (objects of one
+// name share their clip, and nested, such clips multiply their copies at
+// every level) is numbered; 0 is no walk's.
+uint64_t StartTreeWalk(AnimMovie* m) {
   if (!m) return 0;
-  if (++m->treeWalks == 0) ++m->treeWalks;  // 0 is no walk's
-  return m->treeWalks;
+  return ++m->treeWalks;
 }
 
+// A unit of the step's work for an object a walk meets; false once spent.
+bool Meet(AnimMovie* m) { return !m || AnimWork_Take(m->player); }
+
 // Whether the walk meets the clip for the first time (and marks it met).
-bool FirstVisit(AnimClip* clip, uint32_t walk) {
+bool FirstVisit(AnimClip* clip, uint64_t walk) {
   if (walk && clip->treeWalk == walk) return false;
   clip->treeWalk = walk;
   return true;
 }
 
-void InvalidateAt(AnimPlayer* p, AnimDisplayList* list, uint32_t nesting, uint32_t walk) {
+// Every object's cache goes, each object once (again below a clip met
+// nearer the root than at first, where the nesting limit cut less); not cut
+// short when the step's work is spent, as a cache is heap held. Counted as
+// the step's work when the movie asked for it (a move, a new view), not
+// when the drawing had to make room: that depends on the caches kept and
+// the heap free, and the step must end at the same place either way.
+void InvalidateAt(AnimPlayer* p, AnimDisplayList* list, uint32_t nesting, uint64_t walk, bool counted) {
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
     if (list->movie) ++list->movie->treeVisits;
+    if (counted) Meet(list->movie);
     AnimShapeCache_Release(p, &o->cache);
-    if (o->clip && &o->clip->list != list && nesting < kAnimMaxClipDepth && FirstVisit(o->clip, walk))
-      InvalidateAt(p, &o->clip->list, nesting + 1, walk);
+    AnimClip* clip = o->clip;
+    if (!clip || &clip->list == list || nesting >= kAnimMaxClipDepth) continue;
+    if (FirstVisit(clip, walk) || nesting + 1 < clip->treeNesting) {
+      clip->treeNesting = nesting + 1;
+      InvalidateAt(p, &clip->list, nesting + 1, walk, counted);
+    }
   }
 }
 
-// Every object's cache in every level, the clips of each level's chain included.
-void InvalidateMovie(AnimMovie* m) {
-  const uint32_t walk = StartTreeWalk(m);
+// Every object's cache in every level, the clips of each level's chain
+// included; nothing to do when no cache was begun since the last time. The
+// walk the movie asks for (counted) is skipped only when nothing was drawn
+// from the records since the last such walk, which does not hang on
+// whether the draws kept their edges.
+void InvalidateMovie(AnimMovie* m, bool counted) {
+  if (counted ? m->shapesDrawn == m->drawsLetGo : m->raster.cachesBegun == m->cachesLetGo) return;
+  m->cachesLetGo = m->raster.cachesBegun;
+  if (counted) m->drawsLetGo = m->shapesDrawn;
+  const uint64_t walk = StartTreeWalk(m);
   for (AnimStream* s = m->levels; s; s = s->next)
     for (AnimClip* c = s->root; c; c = c->nextLevel)
-      if (FirstVisit(c, walk)) InvalidateAt(m->player, &c->list, 0, walk);
+      if (FirstVisit(c, walk)) {
+        c->treeNesting = 0;
+        InvalidateAt(m->player, &c->list, 0, walk, counted);
+      }
 }
 
 // The kept "/Background" sprite of a name, or none.
@@ -247,14 +272,20 @@ uint32_t StepNested(AnimDisplayList* list, AnimDisplayObject* o, uint32_t nestin
   if (!clip) return 0;
   uint32_t changed = 0;
   // Objects of one name share their clip: it steps (and its children with
-  // it) at the first of them; every one of them shows its changes.
+  // it) at the first of them; every one of them shows its changes. Where
+  // one shows it nearer the root than the one it stepped at, the part of its
+  // tree the nesting limit cut off there is updated now.
   AnimMovie* m = list->movie;
   if (!m || clip->stepUpdate != m->updates) {
     if (m) clip->stepUpdate = m->updates;
+    clip->stepNesting = nesting + 1;
     if (!IsButton(o)) TakeLoadedMovie(m, o);
     clip->firstFramePending = 0;
     if (clip->playing && !clip->waiting) changed |= StepFrame(clip, false);
     if (!InList(list, o)) return changed;
+    changed |= UpdateList(&clip->list, nesting + 1);
+  } else if (nesting + 1 < clip->stepNesting) {
+    clip->stepNesting = nesting + 1;
     changed |= UpdateList(&clip->list, nesting + 1);
   }
   // A kept background picture hides the sprite's own changes; until it is
@@ -276,6 +307,7 @@ uint32_t UpdateList(AnimDisplayList* list, uint32_t nesting) {
   uint32_t changed = 0;
   for (AnimDisplayObject* o = list->first; o;) {
     AnimDisplayObject* following = o->next;
+    if (list->movie && !AnimWork_TakeBeforeDrawing(list->movie->player)) break;
     if (IsSprite(o) || IsButton(o)) changed |= StepNested(list, o, nesting);
     if (AnimPlayer_Aborted(PlayerOf(list))) return changed;
     // The actions of a nested frame may have removed objects of this list.
@@ -311,7 +343,7 @@ bool CharBounds(const AnimChar* c, AnimRect* out, uint32_t nesting) {
 // exponential in its depth).
 struct BoundsWalk {
   AnimMovie* movie;
-  uint32_t number;
+  uint64_t number;
 };
 
 // Numbered as the tree walks are: a clip keeps its own stamp for each kind.
@@ -319,18 +351,22 @@ BoundsWalk StartBoundsWalk(AnimMovie* m) { return {m, StartTreeWalk(m)}; }
 
 bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting, const BoundsWalk& walk);
 
-// A clip's bounds are those of what it shows now. A clip met again inside
-// itself draws copies of itself down to the nesting limit: its area is then
-// taken as the whole plane, so that whatever those copies draw is redrawn.
+// A clip's bounds are those of what it shows now, down to the nesting
+// limit. A clip met again inside itself draws copies of itself down to the
+// limit: its area is then taken as the whole plane, so that whatever those
+// copies draw is redrawn. Met again nearer the root than it was measured
+// at, it is measured again from there (the limit cut more of it below);
+// met deeper, what was measured covers what its copy there shows.
 bool ClipBoundsAt(AnimClip* clip, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
   AnimRect_SetEmpty(out);
   if (!clip) return false;
   if (!walk.number) return ListBoundsAt(&clip->list, out, nesting, walk);
-  if (clip->boundsWalk == walk.number) {
+  if (clip->boundsWalk == walk.number && !(clip->boundsDone && nesting < clip->boundsNesting)) {
     *out = clip->boundsDone ? clip->bounds : AnimRect{-32768, 32767, -32768, 32767};
     return !AnimRect_IsEmpty(out);
   }
   clip->boundsWalk = walk.number;
+  clip->boundsNesting = nesting;
   clip->boundsDone = 0;
   ListBoundsAt(&clip->list, out, nesting, walk);
   clip->bounds = *out;
@@ -344,23 +380,34 @@ bool AnimSprite_GetBounds(AnimClip* clip, AnimRect* out, uint32_t nesting, const
   return nesting <= kAnimMaxClipDepth && ClipBoundsAt(clip, out, nesting, walk);
 }
 
+// What an object shows, in its own units (before its matrix).
+bool InnerBoundsAt(const AnimDisplayObject* o, AnimRect* inner, uint32_t nesting, const BoundsWalk& walk) {
+  AnimRect_SetEmpty(inner);
+  if (walk.movie) ++walk.movie->boundsVisits;
+  Meet(walk.movie);
+  if (IsSprite(o)) return AnimSprite_GetBounds(o->clip, inner, nesting + 1, walk);
+  CharBounds(o->character, inner, 0);
+  // A button's sprite records show its instance clip.
+  AnimRect shown;
+  AnimClip* clip = ButtonClip(o);
+  if (clip && nesting < kAnimMaxClipDepth && ClipBoundsAt(clip, &shown, nesting + 1, walk))
+    AddButtonClipArea(o, &shown, inner);
+  return !AnimRect_IsEmpty(inner);
+}
+
 bool ObjectBoundsAt(const AnimDisplayObject* o, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
   AnimRect inner;
   AnimRect_SetEmpty(out);
-  if (walk.movie) ++walk.movie->boundsVisits;
-  if (IsSprite(o)) {
-    if (!AnimSprite_GetBounds(o->clip, &inner, nesting + 1, walk)) return false;
-  } else {
-    CharBounds(o->character, &inner, 0);
-    // A button's sprite records show its instance clip.
-    AnimRect shown;
-    AnimClip* clip = ButtonClip(o);
-    if (clip && nesting < kAnimMaxClipDepth && ClipBoundsAt(clip, &shown, nesting + 1, walk))
-      AddButtonClipArea(o, &shown, &inner);
-    if (AnimRect_IsEmpty(&inner)) return false;
-  }
+  if (!InnerBoundsAt(o, &inner, nesting, walk)) return false;
   AnimRect_Transform(out, &o->matrix, &inner);
   return !AnimRect_IsEmpty(out);
+}
+
+// The list's changed area grows by what an object shows under a matrix.
+void AddShown(AnimDisplayList* list, const AnimMatrix* matrix, const AnimRect* inner) {
+  AnimRect r;
+  AnimRect_Transform(&r, matrix, inner);
+  AnimRect_Add(&list->dirty, &r);
 }
 
 bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
@@ -444,7 +491,7 @@ bool MakeRoom(AnimMovie* m, uint32_t need) {
   const bool heapLow = HeapLow(m->player);
   if (AnimRaster_PoolLow(&r) || heapLow || r.edgeCapacity - r.nextFree < static_cast<int64_t>(need)) {
     AnimRaster_ResetPool(&r);
-    InvalidateMovie(m);
+    InvalidateMovie(m, false);
   }
   return !heapLow;
 }
@@ -624,6 +671,9 @@ uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimC
   }
   // A pass that kept a new background sprite is drawn again over it.
   if (m->keptAdded) return 0;
+  // Only the walk's own draws count: the clearing's draws of kept sprites
+  // begin no caches, and whether they are drawn hangs on the heap.
+  ++m->shapesDrawn;
   return DrawFromRecords(m, o, c, matrix, cx, o ? o->ratio : 0);
 }
 
@@ -713,14 +763,18 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
   uint32_t drew = 0;
   AnimRaster& r = m->raster;
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
-    // Counted before any is culled, so that a redraw of part of the frame
-    // stops at the object a whole redraw stops at.
-    if (++m->drawVisits - m->passStart > kAnimMaxDrawnObjects) break;
+    // Every copy is drawn: what one clip shows under several objects is
+    // drawn for each. Counted before any is culled.
+    ++m->drawVisits;
+    if (!Meet(m)) break;
     if (!o->character) continue;
     JoinExtraMatrix(o);
     AnimMatrix matrix;
     AnimMatrix_Concat(&matrix, parent, &o->matrix);
-    if (IsButton(o)) o->drawnMatrix = matrix;
+    // Where each copy of a shared clip was drawn, and the copy drawn last
+    // (whose place its buttons' matrices hold), for the hit test.
+    o->drawnMatrix = matrix;
+    if (IsSprite(o) && o->clip) o->clip->drawnAt = matrix;
     AnimRect bounds;
     if (!IsSprite(o) && CharBounds(o->character, &bounds, 0)) {
       AnimMatrix device;
@@ -738,8 +792,14 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
       cx = &combined;
     }
     // Inside a kept sprite, a "/Background" sprite is part of its drawing.
-    if (IsSprite(o) && IsBackground(o->name) && !m->keeping) KeepBackground(m, o, &matrix, cx, nesting);
-    else drew |= AnimChar_Draw(m, o, o->character, &matrix, cx, nesting);
+    if (IsSprite(o) && IsBackground(o->name) && !m->keeping) {
+      KeepBackground(m, o, &matrix, cx, nesting);
+    } else {
+      const uint32_t spanned = r.pixelsSpanned;
+      drew |= AnimChar_Draw(m, o, o->character, &matrix, cx, nesting);
+      // A large fill is work of the step as many small objects are.
+      if (!IsSprite(o)) AnimWork_Take(m->player, (r.pixelsSpanned - spanned) / kPixelsPerWork);
+    }
     if (AnimPlayer_Aborted(m->player) || m->edgesLost) break;
   }
   AnimRect_SetEmpty(&list->dirty);
@@ -819,19 +879,30 @@ namespace {
 // The areas to redraw of a list and of its nested lists, in the list's
 // units. A clip's areas are taken once a walk and added for every object
 // that shows it; a clip met inside itself counts as the whole plane (its
-// copies draw down to the nesting limit).
-void TakeDirtyAt(AnimDisplayList* list, AnimRect* out, uint32_t nesting, uint32_t walk) {
+// copies draw down to the nesting limit). A clip met again nearer the root
+// than it was first met at gives up what the nesting limit left below it
+// there as well.
+void TakeDirtyAt(AnimDisplayList* list, AnimRect* out, uint32_t nesting, uint64_t walk) {
   *out = list->dirty;
   AnimRect_SetEmpty(&list->dirty);
   if (nesting >= kAnimMaxClipDepth) return;
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
     if (list->movie) ++list->movie->treeVisits;
+    Meet(list->movie);
     AnimClip* clip = o->clip;
     if (!clip || &clip->list == list) continue;
     AnimRect inner, moved;
     if (FirstVisit(clip, walk)) {
       clip->treeDone = 0;
+      clip->treeNesting = nesting + 1;
       TakeDirtyAt(&clip->list, &inner, nesting + 1, walk);
+      clip->treeDirty = inner;
+      clip->treeDone = 1;
+    } else if (clip->treeDone && nesting + 1 < clip->treeNesting) {
+      clip->treeDone = 0;
+      clip->treeNesting = nesting + 1;
+      TakeDirtyAt(&clip->list, &inner, nesting + 1, walk);
+      AnimRect_Add(&inner, &clip->treeDirty);
       clip->treeDirty = inner;
       clip->treeDone = 1;
     } else {
@@ -870,14 +941,19 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
   if (!cxform && old) cxform = old->cxform;
 
   if (old && old->character == character) {
-    // A move: the object keeps its name and instance clip.
+    // A move: the object keeps its name and instance clip, and shows what it
+    // showed, measured once for where it was and where it goes.
     if (IsButton(old)) AnimButton_Release(&m->input, old);
     if (IsCachedBackground(m, old)) DropKept(m, old);
-    AnimDisplay_AddDirty(list, old);
+    AnimRect shown;
+    const bool showsAny = InnerBoundsAt(old, &shown, 0, StartBoundsWalk(m));
+    if (showsAny) AddShown(list, &old->matrix, &shown);
     AnimShapeCache_Release(p, &old->cache);
     if (IsSprite(old) && old->clip) AnimDisplay_Invalidate(&old->clip->list);
     old->matrix = useMatrix;
-    old->drawnMatrix = useMatrix;
+    // A sprite's is where its drawing put it: whether it is the copy of its
+    // clip drawn last is told by it.
+    if (!IsSprite(old)) old->drawnMatrix = useMatrix;
     old->ratio = ratio;
     if (cxform != old->cxform) {
       AnimCxform* copy = CopyCxform(p, cxform);
@@ -891,7 +967,7 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
       old->buttonState = old->previousButtonState = 1;
       AnimButton_Refocus(&m->input, old);
     }
-    AnimDisplay_AddDirty(list, old);
+    if (showsAny) AddShown(list, &old->matrix, &shown);
     return;
   }
 
@@ -902,7 +978,7 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
   o->placedFrame = list->frame;
   o->character = character;
   o->matrix = useMatrix;
-  o->drawnMatrix = useMatrix;
+  if (!IsSprite(o)) o->drawnMatrix = useMatrix;
   o->list = list;
   o->buttonState = o->previousButtonState = 1;
   o->cxform = CopyCxform(p, cxform);
@@ -992,15 +1068,18 @@ void AnimDisplay_DropKept(AnimMovie* m, const AnimDisplayObject* o) {
   if (IsCachedBackground(m, o)) DropKept(m, o);
 }
 
-uint32_t AnimDisplay_StartWalk(AnimMovie* m) { return StartTreeWalk(m); }
-bool AnimDisplay_FirstVisit(AnimClip* clip, uint32_t walk) { return FirstVisit(clip, walk); }
+uint64_t AnimDisplay_StartWalk(AnimMovie* m) { return StartTreeWalk(m); }
+bool AnimDisplay_FirstVisit(AnimClip* clip, uint64_t walk) { return FirstVisit(clip, walk); }
 
 void AnimDisplay_Invalidate(AnimDisplayList* list) {
   AnimPlayer* p = PlayerOf(list);
-  if (p) InvalidateAt(p, list, 0, StartTreeWalk(list->movie));
+  // Nothing was drawn since every cache was let go: none to let go here
+  // (whether the draws kept their edges or not, as the walk is work).
+  if (list->movie && list->movie->shapesDrawn == list->movie->drawsLetGo) return;
+  if (p) InvalidateAt(p, list, 0, StartTreeWalk(list->movie), true);
 }
 
-void AnimDisplay_InvalidateMovie(AnimMovie* m) { InvalidateMovie(m); }
+void AnimDisplay_InvalidateMovie(AnimMovie* m) { InvalidateMovie(m, true); }
 
 AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* name) {
   for (AnimDisplayObject* o = list->first; o; o = o->next)
@@ -1051,6 +1130,8 @@ uint32_t AnimClip_RunFrame(AnimClip* clip, uint32_t frame, uint32_t mode) {
   const AnimFrame& f = clip->frames[frame];
   if (mode != 2) {
     for (const AnimFrameCommand* c = f.first; c; c = c->next) {
+      // Each display command applied is work of the step.
+      if (!AnimWork_TakeBeforeDrawing(p)) break;
       switch (c->kind) {
         case kAnimPlace:
         case kAnimPlaceFlags:
@@ -1148,9 +1229,9 @@ uint32_t AnimClip_Goto(uint32_t oldFrame, AnimClip* clip) {
     }
   }
   for (uint32_t f = start; f < target; ++f) {
-    // Replayed frames count against the run's budget, so jumps back and
-    // forth in a loop cannot hang the player.
-    if (++clip->movie->action.steps > kAnimMaxActionSteps) break;
+    // A replayed frame is work of the step besides the commands it applies,
+    // so jumps back and forth in a loop cannot hang the player.
+    if (!AnimWork_TakeBeforeDrawing(clip->movie->player)) break;
     if (f == 0 && clip->firstFramePending) {
       clip->firstFramePending = 0;
       changed |= AnimClip_RunFrame(clip, 0, 1);

@@ -39,7 +39,7 @@ void FreeLevel(AnimMovie* m, AnimStream* s) {
 
 // Whether an object is still shown somewhere in the movie.
 // Each walks a clip shown by several objects once.
-bool ListHolds(const AnimDisplayList* list, const AnimDisplayObject* target, uint32_t nesting, uint32_t walk) {
+bool ListHolds(const AnimDisplayList* list, const AnimDisplayObject* target, uint32_t nesting, uint64_t walk) {
   if (nesting > kAnimMaxClipDepth) return false;
   for (const AnimDisplayObject* o = list->first; o; o = o->next) {
     if (o == target) return true;
@@ -50,7 +50,7 @@ bool ListHolds(const AnimDisplayList* list, const AnimDisplayObject* target, uin
   return false;
 }
 
-bool ClipInTree(AnimClip* root, const AnimClip* target, uint32_t nesting, uint32_t walk) {
+bool ClipInTree(AnimClip* root, const AnimClip* target, uint32_t nesting, uint64_t walk) {
   if (root == target) return true;
   if (nesting > kAnimMaxClipDepth) return false;
   for (const AnimDisplayObject* o = root->list.first; o; o = o->next)
@@ -199,9 +199,12 @@ bool AnimView_Fit(AnimMovie* m, int32_t movieWidth, int32_t movieHeight) {
   VisibleArea(&v);
   if (!m->raster.ready) {
     if (!p->frameBuffer || v.frameWidth <= 0 || v.frameHeight <= 0) return false;
-    if (!AnimRaster_Init(&m->raster, p, p->frameBuffer, v.frameWidth, v.frameHeight, v.frameWidth * 2,
-                         p->highQuality != 0))
-      return false;
+    // The count of caches begun goes on across rasters.
+    const uint32_t begun = m->raster.cachesBegun;
+    const bool made = AnimRaster_Init(&m->raster, p, p->frameBuffer, v.frameWidth, v.frameHeight, v.frameWidth * 2,
+                                      p->highQuality != 0);
+    m->raster.cachesBegun = begun;
+    if (!made) return false;
     // Black until the movie sets its background colour, whatever the host's
     // buffer held: clearing leaves the frame alone before that colour.
     for (int32_t y = 0; y < v.frameHeight; ++y)
@@ -257,6 +260,7 @@ bool Remake(AnimMovie* m, bool smooth) {
     std::memcpy(r.background, old.background, sizeof old.background);
     r.backgroundSet = old.backgroundSet;
     r.cacheMode = old.cacheMode;
+    r.cachesBegun = old.cachesBegun;
   };
   AnimDisplay_InvalidateMovie(m);
   // The kept background sprites were drawn in the old mode: drawn again.
@@ -296,6 +300,8 @@ bool AnimView_SetQuality(AnimMovie* m, bool on) {
 }
 
 uint32_t AnimMovie_Control(AnimMovie* m, uint32_t flags, const AnimEvent* event) {
+  // An event handed straight to the movie is a step of its own.
+  if (m->player->commandDepth == 0) AnimWork_Start(m->player);
   if (m->suppress) {
     m->suppress = 0;
     return 1;
@@ -368,6 +374,10 @@ uint32_t AnimMovie_DeliverEvent(AnimMovie* m, const AnimEvent* event) {
 void AnimMovie_Redraw(AnimMovie* m) {
   AnimRaster& r = m->raster;
   if (!r.ready || AnimPlayer_Aborted(m->player)) return;
+  // A step that spent all its work, the part kept for drawing too, ends
+  // before drawing: the frame stays as it was, the areas to redraw wait
+  // (the next step draws the whole frame).
+  if (AnimWork_Spent(m->player)) return;
   AnimRect dirty;
   AnimRect_SetEmpty(&dirty);
   for (AnimStream* s = m->levels; s; s = s->next) {
@@ -405,7 +415,11 @@ void AnimMovie_Redraw(AnimMovie* m) {
   AnimMatrix_SetIdentity(&identity);
   const uint32_t cacheMode = r.cacheMode;
   bool keepingNothing = false;
+  // A pass drawn again keeping no edges may spend what the pass that lost
+  // them began with: it ends where a drawing without the caches ends.
+  AnimPlayer* p = m->player;
   for (uint32_t pass = 0;; ++pass) {
+    const uint32_t workLeft = p->workLeft, workOut = p->workOut, workRanOut = p->workRanOut;
     r.clipLeft = left;
     r.clipRight = right;
     r.clipTop = top;
@@ -416,7 +430,6 @@ void AnimMovie_Redraw(AnimMovie* m) {
     r.dirtyYMax = bottom * 32 + 31;
     m->keptAdded = m->edgesLost = 0;
     m->keptMet = nullptr;
-    m->passStart = m->drawVisits;
     // Under every level: the kept background sprites, or the colour.
     AnimDisplay_ClearToBackground(m);
     for (AnimStream* s = m->levels; s && !m->edgesLost; s = s->next)
@@ -431,6 +444,11 @@ void AnimMovie_Redraw(AnimMovie* m) {
       AnimRaster_ResetPool(&r);
       r.cacheMode = kAnimCacheNone;
       keepingNothing = true;
+      if (!added) {
+        p->workLeft = workLeft;
+        p->workOut = workOut;
+        p->workRanOut = workRanOut;
+      }
     }
     if (added) {
       // A background sprite was just kept: it lies under every level, so

@@ -45,7 +45,7 @@ struct AnimDisplayObject {
   AnimDisplayObject* next;
   AnimDisplayList* list;
   AnimClip* clip;  // a sprite's instance clip
-  AnimMatrix drawnMatrix;  // the matrix of the last drawing, for buttons
+  AnimMatrix drawnMatrix;  // the matrix of the last drawing, for buttons (and sprites' copies)
   AnimVariable* boundVariable;  // the variable an edit-text field shows
   uint32_t changesThisFrame;    // its depth is touched by its clip's frame: drawn from its records
   AnimShapeCache cache;         // the renderer's cache words
@@ -91,7 +91,6 @@ struct AnimActionState {
   uint32_t runningRemoved;
   AnimClip* runningClip;
   uint32_t runDepth;       // nested runs (frame actions run by a jump inside a run)
-  uint32_t steps;          // actions and replayed frames of the outermost run so far
   uint32_t toggleQuality;  // asked for inside a run; applied when the outer run ends
 };
 
@@ -153,15 +152,17 @@ struct AnimMovie {
   // that take the areas to redraw and drop the edge caches, all walks
   // together: how much work they took.
   uint32_t boundsVisits, drawVisits, treeVisits;
-  // drawVisits when this redraw pass began; past kAnimMaxDrawnObjects more
-  // the pass draws no more.
-  uint32_t passStart;
+  // The raster's cachesBegun when every cache was last let go. Draws from
+  // the records (each may begin a cache, whether or not it does) so far, and
+  // their count when the movie last had every cache let go.
+  uint32_t cachesLetGo;
+  uint32_t shapesDrawn, drawsLetGo;
   // Walks of the tree (bounds walks too) are numbered so that each visits a
-  // clip once.
-  uint32_t treeWalks;
+  // clip once where that is all it needs.
+  uint64_t treeWalks;
   // The update of the display lists under way, numbered as the walks are,
   // so that each steps a clip once.
-  uint32_t updates;
+  uint64_t updates;
   AnimActionState action;
   // Installed by a successful load. The loader reads a named movie and
   // answers its length, or -1 while it is not whole (or not there); the
@@ -241,11 +242,12 @@ bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out);
 // units) to out, and empties them.
 void AnimDisplay_TakeDirty(AnimDisplayList* list, AnimRect* out);
 // Walks over the tree of clips are numbered: a walk started by
-// AnimDisplay_StartWalk visits a clip only when AnimDisplay_FirstVisit says
-// it meets it for the first time (objects of one name share their clip, and
-// nested, such clips multiply their copies at every level).
-uint32_t AnimDisplay_StartWalk(AnimMovie* m);
-bool AnimDisplay_FirstVisit(AnimClip* clip, uint32_t walk);
+// AnimDisplay_StartWalk that needs to see each clip only once (objects of
+// one name share their clip, and nested, such clips multiply their copies
+// at every level) enters one when AnimDisplay_FirstVisit says it meets it
+// for the first time.
+uint64_t AnimDisplay_StartWalk(AnimMovie* m);
+bool AnimDisplay_FirstVisit(AnimClip* clip, uint64_t walk);
 uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* matrix,
                               const AnimCxform* cxform);
 void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* object);
@@ -273,13 +275,10 @@ void AnimClip_RestartAfter(AnimMovie* m, uint32_t frame);
 inline constexpr uint32_t kAnimRunChanged = 1;
 inline constexpr uint32_t kAnimRunJump = 2;
 inline constexpr uint32_t kAnimRunUpdate = 4;
-// Caps that keep any movie from hanging or overflowing the engine.
-inline constexpr uint32_t kAnimMaxActionSteps = 100000;  // actions and replayed frames of one run
+// Caps that keep any movie from overflowing the engine; the work of a step
+// is bounded by the player's budget (kAnimStepWork).
 inline constexpr uint32_t kAnimMaxRunDepth = 16;         // runs inside runs
 inline constexpr uint32_t kAnimMaxClipDepth = 16;        // sprites inside sprites
-// Objects one redraw pass meets: sprites showing one clip several times
-// under one name, nested, multiply their copies at every level.
-inline constexpr uint32_t kAnimMaxDrawnObjects = 16384;
 uint32_t AnimAction_Run(AnimClip* clip, const AnimActionRecord* first, uint32_t argument);
 
 // Buttons and events.

@@ -387,6 +387,7 @@ void DrawSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_
   const int32_t maxX = r->clipRight < dirtyRight ? r->clipRight : dirtyRight;
   // Every filler writes within the span's pixels and the one after.
   if ((x1 >> 5) + 1 < minX || (x0 >> 5) > maxX) return;
+  r->pixelsSpanned += static_cast<uint32_t>((x1 - x0) >> 5) + 1;
   switch (s->kind) {
     case 0: (r->smooth ? AnimSpan_SolidAA : AnimSpan_Solid)(r, s, row, x0, x1, minX, maxX); break;
     case 0x10: (r->smooth ? AnimSpan_LinearAA : AnimSpan_Linear)(r, s, row, x0, x1, minX, maxX); break;

@@ -92,6 +92,12 @@ struct AnimRaster {
   // Edge caches made under another pool (before a reset or a new context)
   // carry another epoch and are never replayed.
   uint32_t cacheEpoch;
+  // Shape caches begun so far: the walk that lets every cache go has nothing
+  // to do while none was begun since it last ran.
+  uint32_t cachesBegun;
+  // Pixels of the spans filled so far (sub-rows counted apart): what a
+  // draw cost, for the step's work.
+  uint32_t pixelsSpanned;
   // Which shape objects keep their edges: 0 those their clip's frame leaves
   // alone, 1 none, 2 all (the last two for comparing the ways of drawing).
   uint32_t cacheMode;

@@ -27,7 +27,8 @@ struct TestPlayer {
 // replaying them) as the frame's depth sets decide and with every shape
 // cached must give the same pixels (also after the edge pool was emptied).
 // The player is put back byte for byte afterwards, so the checks change
-// nothing the movie carries into its next step.
+// nothing the movie carries into its next step. No step so far may have run
+// out of work.
 void ExpectCachedRedrawsMatch(AnimPlayer* p);
 // The first check alone.
 void ExpectShownIsWholeRedraw(AnimPlayer* p);
