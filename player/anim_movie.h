@@ -113,6 +113,15 @@ struct AnimKeptSprite {
   char* name;
   AnimKeptDraw* draws;
   uint32_t count, room;
+  // Its draws were more than the heap could hold (unlisted): it is drawn
+  // from the object itself, at the place and colour transform it was first
+  // drawn with, whenever the picture is made, or, without room for one,
+  // whenever the frame is cleared.
+  uint32_t unlisted;
+  AnimDisplayObject* object;
+  AnimMatrix matrix;
+  AnimCxform cxform;
+  uint32_t hasCxform, nesting;
 };
 
 // A movie read for a level: its bytes, and the block to free afterwards.
@@ -146,6 +155,8 @@ struct AnimMovie {
   AnimKeptSprite* keptMet;
   AnimKeptSprite* keeping;
   uint32_t keptAdded;
+  // The picture is being drawn from a sprite's first drawing directly.
+  uint32_t drawingPicture;
   // A draw of this pass lost edges for want of pool room that others' kept
   // edges held: the pass is drawn again.
   uint32_t edgesLost;

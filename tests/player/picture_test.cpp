@@ -2,6 +2,7 @@
 // levels in their order whatever picture was kept before.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -190,6 +191,96 @@ TEST(PlayerPictures, ABackgroundSpriteInsideAnotherLiesUnderEveryLevel) {
       EXPECT_EQ(x->At(130, 150), kWideRed);
       EXPECT_EQ(x->At(111, 61), 0x001F) << "the box over the background sprite";
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A field of n by n boxes (shape `box`, 2 pixels wide, 2.5 pixels apart):
+// sprite `id` shows a row sprite (id - 1) of n boxes n times under one name.
+Bytes Field(uint16_t id, uint16_t box, int n) {
+  Bytes row, field;
+  for (int i = 0; i < n; ++i) {
+    row = Concat({row, movie::Place(box, static_cast<uint16_t>(i + 1), 50 * i, 0)});
+    field = Concat({field, PlaceNamed(static_cast<uint16_t>(id - 1), static_cast<uint16_t>(i + 1), "r", 0, 50 * i)});
+  }
+  const Bytes end = Concat({movie::ShowFrame(), movie::End()});
+  return Concat({movie::Sprite(static_cast<uint16_t>(id - 1), 1, Concat({row, end})),
+                 movie::Sprite(id, 1, Concat({field, end}))});
+}
+
+constexpr int32_t kShort = 120;  // a stage short enough for a picture to fit the heap
+
+// Two plays of a movie on the short stage, the second with the heap
+// squeezed after opening so that no picture fits.
+struct ShortPlays {
+  explicit ShortPlays(const Bytes& data, int32_t h = kShort) : whole(data, kW, h), squeezed(data, kW, h) {
+    EXPECT_EQ(whole.opened, 0u);
+    EXPECT_EQ(squeezed.opened, 0u);
+    for (Played* x : {&whole, &squeezed}) EXPECT_TRUE(AnimView_SetQuality(x->movie(), false));
+    squeeze.emplace(squeezed->heap, 8192);
+  }
+  Played whole, squeezed;
+  std::optional<HeapSqueeze> squeeze;
+};
+
+// A "/Background" sprite holding a field of n by n small red boxes, with a
+// blue box moving over it: a field of thousands of shapes plays in the
+// player's heap, shows and stays, and the two plays show the same frame.
+TEST(PlayerPictures, ABackgroundSpriteOfThousandsOfShapesPlaysInTheHeap) {
+  for (const int n : {20, 60}) {
+    SCOPED_TRACE(n);
+    const Bytes defs = Concat({Box(1, {248, 0, 0}, 40), Box(2, {0, 0, 248}), Field(21, 1, n)});
+    ShortPlays p(MovieOf(defs,
+                         {Concat({movie::Background(255, 255, 255), PlaceNamed(21, 1, "Background"),
+                                  movie::Place(2, 2, 2000, 1000)}),
+                          movie::MoveTo(2, 2100, 1100), movie::MoveTo(2, 2000, 1000)},
+                         kW, kShort));
+    const int last = (50 * (n - 1)) / 20 + 1;  // a pixel inside the last box of a row
+    for (int step = 0; step < 4; ++step) {
+      SCOPED_TRACE(step);
+      for (Played* x : {&p.whole, &p.squeezed}) {
+        x->Step();
+        ASSERT_FALSE(AnimPlayer_Aborted(x->get())) << (x == &p.whole ? "whole heap" : "squeezed heap");
+        EXPECT_EQ(x->At(1, 1), 0x7C00);
+        EXPECT_EQ(x->At(last, 1), 0x7C00);
+        EXPECT_EQ(x->At(1, std::min(last, 51)), 0x7C00);
+        EXPECT_EQ(x->At(170, 115), kWhite);
+        EXPECT_EQ(x->At(105, 55), 0x001F);
+      }
+      EXPECT_NE(p.whole.movie()->raster.backgroundName, nullptr) << "the picture fits the whole heap";
+      EXPECT_EQ(p.squeezed.movie()->raster.backgroundName, nullptr);
+      EXPECT_EQ(FrameDifferences(p.squeezed.frame, p.whole.frame, kW), "");
+    }
+  }
+}
+
+// Two such fields, each a "/Background" sprite too large for its draws to
+// be kept, and a blue box over both. The one placed later goes to the head
+// of the list, under the other, whose top half lies over its lower half: both fields and the box show, the same with or without room for
+// a picture, step after step.
+TEST(PlayerPictures, TwoBackgroundSpritesOfThousandsOfShapesBothShow) {
+  constexpr int32_t kShorter = 60;
+  const Bytes defs = Concat({Box(1, {248, 0, 0}, 40), Box(3, {0, 248, 0}, 40), Box(2, {0, 0, 248}), Field(21, 1, 32),
+                             Field(31, 3, 32)});
+  ShortPlays p(MovieOf(defs,
+                       {Concat({movie::Background(255, 255, 255), PlaceNamed(31, 1, "Background1", 0, 400),
+                                PlaceNamed(21, 2, "Background"), movie::Place(2, 3, 2000, 400)}),
+                        movie::MoveTo(3, 2100, 500), movie::MoveTo(3, 2000, 400)},
+                       kW, kShorter),
+               kShorter);
+  for (int step = 0; step < 4; ++step) {
+    SCOPED_TRACE(step);
+    for (Played* x : {&p.whole, &p.squeezed}) {
+      x->Step();
+      ASSERT_FALSE(AnimPlayer_Aborted(x->get())) << (x == &p.whole ? "whole heap" : "squeezed heap");
+      EXPECT_EQ(x->At(1, 1), 0x7C00) << "the first field";
+      EXPECT_EQ(x->At(1, 21), 0x03E0) << "the second field";
+      EXPECT_EQ(x->At(105, 25), 0x001F) << "the box over both";
+    }
+    EXPECT_EQ(FrameDifferences(p.squeezed.frame, p.whole.frame, kW), "");
   }
 }
 
