@@ -284,4 +284,40 @@ TEST(PlayerPictures, TwoBackgroundSpritesOfThousandsOfShapesBothShow) {
   }
 }
 
+// Kept sprites (draws kept, or too many to keep), in the root and in a
+// level loaded and then freed, with or without room: closing the movie
+// gives back every block.
+TEST(PlayerPictures, ClosingGivesBackTheKeptSprites) {
+  for (const int n : {4, 60}) {
+    for (const bool room : {true, false}) {
+      SCOPED_TRACE(std::to_string(n) + (room ? " with room" : " squeezed"));
+      const Bytes defs = Concat({Box(1, {248, 0, 0}, 40), Box(2, {0, 0, 248}), Field(21, 1, n)});
+      const Bytes data = MovieOf(defs,
+                                 {Concat({movie::Background(255, 255, 255), PlaceNamed(21, 1, "Background"),
+                                          movie::Place(2, 2, 2000, 1000)}),
+                                  movie::MoveTo(2, 2100, 1100), movie::MoveTo(2, 2000, 1000)},
+                                 kW, kShort);
+      const Bytes level = MovieOf(Concat({Box(1, {0, 248, 0}, 40), Field(21, 1, 4)}),
+                                  {PlaceNamed(21, 1, "Background1", 0, 600), {}}, kW, kShort);
+      Played p(data, kW, kShort);
+      ASSERT_EQ(p.opened, 0u);
+      std::optional<HeapSqueeze> squeeze;
+      if (!room) squeeze.emplace(p->heap, 8192);
+      p.Step();
+      ASSERT_FALSE(AnimPlayer_Aborted(p.get()));
+      ASSERT_EQ(AnimMovie_ReplaceLevel(p.movie(), false, 1, level.data(), static_cast<uint32_t>(level.size())), 1u);
+      p.Step();
+      p.Step();
+      EXPECT_NE(p.movie()->kept, nullptr);
+      AnimMovie_ReplaceLevel(p.movie(), true, 1, nullptr, 0);
+      p.Step();
+      ASSERT_FALSE(AnimPlayer_Aborted(p.get()));
+      squeeze.reset();
+      AnimHost_Close(p.get());
+      EXPECT_EQ(p->heap.bytesInUse, 0u);
+      EXPECT_EQ(AnimHeap_Check(&p->heap), nullptr);
+    }
+  }
+}
+
 }  // namespace
