@@ -1067,6 +1067,8 @@ void AnimDisplay_RemoveTimeline(AnimDisplayList* list, bool all) {
 
 void AnimDisplay_DropBackground(AnimMovie* m) { DropBackground(m); }
 
+void AnimDisplay_DropPicture(AnimMovie* m) { DropPicture(m); }
+
 void AnimDisplay_DropKept(AnimMovie* m, const AnimDisplayObject* o) {
   if (IsCachedBackground(m, o)) DropKept(m, o);
 }

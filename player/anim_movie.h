@@ -236,6 +236,9 @@ void AnimDisplay_InvalidateMovie(AnimMovie* m);
 // drawing draws the sprites again (they were drawn under the view as it
 // stood).
 void AnimDisplay_DropBackground(AnimMovie* m);
+// Lets the picture go, not the kept sprites: it is made again from them
+// (under the view as it then stands) when the frame is next cleared.
+void AnimDisplay_DropPicture(AnimMovie* m);
 // Lets the kept drawing of that sprite object go, when it has one; the
 // other kept sprites stay.
 void AnimDisplay_DropKept(AnimMovie* m, const AnimDisplayObject* o);

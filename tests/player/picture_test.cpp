@@ -320,4 +320,36 @@ TEST(PlayerPictures, ClosingGivesBackTheKeptSprites) {
   }
 }
 
+// A "/Background" sprite holding "inner", a sprite of two frames (red, then
+// blue) over the whole stage: zooming in and out, panning and changing the
+// quality redraw it under the new view as it was first drawn, with or
+// without room for the picture; only its removal lets it show as it stands.
+TEST(PlayerPictures, ZoomPanAndQualityKeepTheBackgroundSpriteAsFirstDrawn) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160), movie::BoxShape(2, {0, 0, 248}, 0, 0, 3520, 4160),
+                             movie::Sprite(8, 2, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::RemoveDepth(1),
+                                                         movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(7, 1, Concat({PlaceNamed(8, 1, "inner"), movie::ShowFrame(), movie::End()}))});
+  std::vector<Bytes> frames(20);
+  frames[0] = Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background")});
+  const Bytes data = MovieOf(defs, frames);
+  for (const bool room : {true, false}) {
+    SCOPED_TRACE(room ? "with room" : "squeezed");
+    Played p(data);
+    ASSERT_EQ(p.opened, 0u);
+    std::optional<HeapSqueeze> squeeze;
+    if (!room) squeeze.emplace(p->heap);
+    p.Step();
+    const uint16_t first = p.At(88, 104);
+    ASSERT_TRUE(first == 0x7C00 || first == 0x001F) << first;
+    // Zoom in, pan, zoom out, quality on and off, each followed by a step.
+    for (const uint32_t key : {18u, 0u, 21u, 0u, 23u, 19u, 0u, 7u, 0u, 8u, 0u, 18u, 18u, 17u, 0u}) {
+      SCOPED_TRACE(key);
+      if (key) p.Key(key);
+      else p.Step();
+      ASSERT_FALSE(AnimPlayer_Aborted(p.get()));
+      EXPECT_EQ(p.At(88, 104), first) << "inner as first drawn";
+    }
+  }
+}
+
 }  // namespace
