@@ -166,6 +166,21 @@ void FreeKept(AnimPlayer* p, AnimKeptSprite* k) {
   AnimPlayer_Free(p, k);
 }
 
+// A kept sprite unlinked and freed; the walk's place among the kept ones
+// stays where it was.
+void Unkeep(AnimMovie* m, AnimKeptSprite* k) {
+  AnimKeptSprite* before = nullptr;
+  AnimKeptSprite** link = &m->kept;
+  while (*link != k) {
+    before = *link;
+    link = &before->next;
+  }
+  *link = k->next;
+  if (m->keptMet == k) m->keptMet = before;
+  if (m->keeping == k) m->keeping = nullptr;
+  FreeKept(m->player, k);
+}
+
 // The picture no longer shows what is kept; it is made again when the
 // frame is next cleared, and the whole frame is drawn again.
 void DropPicture(AnimMovie* m) {
@@ -191,12 +206,7 @@ void DropBackground(AnimMovie* m) {
 void DropKept(AnimMovie* m, const AnimDisplayObject* o) {
   AnimKeptSprite* k = m ? FindKept(m, o->name) : nullptr;
   if (!k) return;
-  AnimKeptSprite** link = &m->kept;
-  while (*link != k) link = &(*link)->next;
-  *link = k->next;
-  if (m->keptMet == k) m->keptMet = nullptr;
-  if (m->keeping == k) m->keeping = nullptr;
-  FreeKept(m->player, k);
+  Unkeep(m, k);
   DropPicture(m);
 }
 
@@ -524,11 +534,21 @@ namespace {
 void KeepDraw(AnimMovie* m, const AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
               const AnimCxform* cx) {
   AnimKeptSprite* k = m->keeping;
+  if (k->unlisted) return;
   if (k->count == k->room) {
     const uint32_t room = k->room ? 2 * k->room : 8;
-    if (room > 0x7FFFFFFFu / sizeof(AnimKeptDraw)) return;
-    auto* grown = static_cast<AnimKeptDraw*>(AnimPlayer_Alloc(m->player, static_cast<int32_t>(room * sizeof(AnimKeptDraw))));
-    if (!grown) return;  // the heap's abort flag is set
+    auto* grown = room <= 0x7FFFFFFFu / sizeof(AnimKeptDraw)
+                      ? static_cast<AnimKeptDraw*>(AnimHeap_Malloc(&m->player->heap, static_cast<int32_t>(room * sizeof(AnimKeptDraw))))
+                      : nullptr;
+    if (!grown) {
+      // More draws than the heap holds: the sprite is drawn from its
+      // object instead (the player goes on either way).
+      AnimPlayer_Free(m->player, k->draws);
+      k->draws = nullptr;
+      k->count = k->room = 0;
+      k->unlisted = 1;
+      return;
+    }
     if (k->count) std::memcpy(grown, k->draws, k->count * sizeof(AnimKeptDraw));
     AnimPlayer_Free(m->player, k->draws);
     k->draws = grown;
@@ -588,16 +608,34 @@ void FillArea(AnimRaster& r, uint16_t colour) {
   }
 }
 
+void DrawKeptDraws(AnimMovie* m, const AnimKeptSprite* k) {
+  for (uint32_t i = 0; i < k->count; ++i) {
+    const AnimKeptDraw& d = k->draws[i];
+    DrawFromRecords(m, nullptr, d.character, &d.matrix, d.hasCxform ? &d.cxform : nullptr, d.ratio);
+    if (AnimPlayer_Aborted(m->player) || m->edgesLost) return;
+  }
+}
+
+// A kept sprite whose draws the heap could not hold is drawn from its
+// object (a "/Background" sprite inside it is part of it).
+void DrawUnlisted(AnimMovie* m, AnimKeptSprite* k) {
+  AnimKeptSprite* const keeping = m->keeping;
+  const uint32_t drawing = m->drawingPicture;
+  m->keeping = k;
+  m->drawingPicture = 1;
+  AnimChar_Draw(m, k->object, k->object->character, &k->matrix, k->hasCxform ? &k->cxform : nullptr, k->nesting);
+  m->drawingPicture = drawing;
+  m->keeping = keeping;
+}
+
 // The kept sprites as first drawn, in the walk's order, over their colour,
 // in the area being redrawn.
 void DrawKept(AnimMovie* m) {
   FillArea(m->raster, m->keptColour);
-  for (const AnimKeptSprite* k = m->kept; k; k = k->next)
-    for (uint32_t i = 0; i < k->count; ++i) {
-      const AnimKeptDraw& d = k->draws[i];
-      DrawFromRecords(m, nullptr, d.character, &d.matrix, d.hasCxform ? &d.cxform : nullptr, d.ratio);
-      if (AnimPlayer_Aborted(m->player) || m->edgesLost) return;
-    }
+  for (AnimKeptSprite* k = m->kept; k && !AnimPlayer_Aborted(m->player) && !m->edgesLost; k = k->next) {
+    if (k->unlisted) DrawUnlisted(m, k);
+    else DrawKeptDraws(m, k);
+  }
 }
 
 struct RasterArea {
@@ -631,15 +669,22 @@ void RestoreArea(AnimRaster& r, const RasterArea& a) {
   r.dirtyYMax = a.dirtyYMax;
 }
 
+// The buffer of the frame's size the picture is drawn in, allocated once,
+// when the heap has room for it.
+void PictureBuffer(AnimMovie* m) {
+  AnimRaster& r = m->raster;
+  const size_t bytes = static_cast<size_t>(r.rowPitch) * static_cast<size_t>(r.height);
+  if (!r.backgroundImage && bytes <= 0x7FFFFFFF)
+    r.backgroundImage = static_cast<uint16_t*>(AnimHeap_Malloc(&m->player->heap, static_cast<int32_t>(bytes)));
+}
+
 // The picture: the kept sprites drawn over the whole of a buffer of the
 // frame's size (allocated once), which clearing then copies from. Nothing
 // when the heap has no room for it: the clearing draws them itself.
 bool MakePicture(AnimMovie* m) {
   AnimRaster& r = m->raster;
   AnimPlayer* p = m->player;
-  const size_t bytes = static_cast<size_t>(r.rowPitch) * static_cast<size_t>(r.height);
-  if (!r.backgroundImage && bytes <= 0x7FFFFFFF)
-    r.backgroundImage = static_cast<uint16_t*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(bytes)));
+  PictureBuffer(m);
   if (!r.backgroundImage || !m->kept) return false;
   const size_t length = std::strlen(m->kept->name) + 1;
   auto* name = static_cast<char*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(length)));
@@ -665,6 +710,7 @@ bool MakePicture(AnimMovie* m) {
 
 uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
                                  const AnimCxform* cx) {
+  if (m->drawingPicture) return DrawFromRecords(m, o, c, matrix, cx, o ? o->ratio : 0);
   if (m->keeping) {
     KeepDraw(m, o, c, matrix, cx);
     return 1;
@@ -714,37 +760,61 @@ uint32_t AnimChar_Draw(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, co
 // as its first drawing showed it: one already kept is drawn by the clearing;
 // a new one's drawing is kept now, not drawn, and the pass is drawn again
 // over it. The kept sprites stand in the order the walk meets them.
-void KeepBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* matrix, const AnimCxform* cx,
-                    uint32_t nesting) {
+uint32_t KeepBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* matrix, const AnimCxform* cx,
+                        uint32_t nesting) {
   if (AnimKeptSprite* known = FindKept(m, o->name)) {
     m->keptMet = known;
-    return;
+    return 0;
   }
   AnimPlayer* p = m->player;
-  auto* k = static_cast<AnimKeptSprite*>(AnimPlayer_Alloc(p, sizeof(AnimKeptSprite)));
-  if (!k) return;
-  k->name = AnimStr_Dup(p, o->name);
-  if (!k->name) {
+  const size_t length = std::strlen(o->name) + 1;
+  auto* k = static_cast<AnimKeptSprite*>(AnimHeap_Malloc(&p->heap, sizeof(AnimKeptSprite)));
+  char* name = k && length < 0x7FFFFFFF ? static_cast<char*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(length)))
+                                        : nullptr;
+  if (!name) {
+    // Not even room to remember it: drawn as it stands, where it is met.
     AnimPlayer_Free(p, k);
-    return;
+    AnimKeptSprite unkept{};
+    unkept.unlisted = 1;
+    unkept.object = o;
+    unkept.matrix = *matrix;
+    unkept.hasCxform = cx ? 1 : 0;
+    if (cx) unkept.cxform = *cx;
+    unkept.nesting = nesting;
+    DrawUnlisted(m, &unkept);
+    return 1;
   }
+  std::memset(k, 0, sizeof(AnimKeptSprite));
+  std::memcpy(name, o->name, length);
+  k->name = name;
   AnimKeptSprite** link = m->keptMet ? &m->keptMet->next : &m->kept;
   k->next = *link;
   *link = k;
   m->keptMet = k;
   AnimRaster& r = m->raster;
+  m->keptColour = r.backgroundSet
+                      ? static_cast<uint16_t>(AnimColor_To16(r.background[0], r.background[1], r.background[2]))
+                      : 0;
+  // The picture's buffer is taken before the draws, as the first drawing
+  // of a sprite always took it: they must not leave it without room.
+  PictureBuffer(m);
   // Drawn over the whole frame, whatever part of it this pass redraws.
   const RasterArea saved = WholeArea(r);
   m->keeping = k;
   AnimChar_Draw(m, o, o->character, matrix, cx, nesting);
   m->keeping = nullptr;
   RestoreArea(r, saved);
-  m->keptColour = r.backgroundSet
-                      ? static_cast<uint16_t>(AnimColor_To16(r.background[0], r.background[1], r.background[2]))
-                      : 0;
+  if (k->unlisted) {
+    k->object = o;
+    k->matrix = *matrix;
+    k->hasCxform = cx ? 1 : 0;
+    if (cx) k->cxform = *cx;
+    k->nesting = nesting;
+  }
   m->keptAdded = 1;
   if (r.backgroundName) AnimStr_Free(p, r.backgroundName);
   r.backgroundName = nullptr;
+  return 0;
 }
 
 // A rotation set by a script joins the object's matrix once.
@@ -793,7 +863,7 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
     }
     // Inside a kept sprite, a "/Background" sprite is part of its drawing.
     if (IsSprite(o) && IsBackground(o->name) && !m->keeping) {
-      KeepBackground(m, o, &matrix, cx, nesting);
+      drew |= KeepBackground(m, o, &matrix, cx, nesting);
     } else {
       const uint32_t spanned = r.pixelsSpanned;
       drew |= AnimChar_Draw(m, o, o->character, &matrix, cx, nesting);
@@ -851,6 +921,15 @@ void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* o) {
   // or rewound away).
   AnimMovie* m = o->list ? o->list->movie : nullptr;
   if (IsCachedBackground(m, o)) DropKept(m, o);
+  // Nor is a kept sprite drawn from a freed object.
+  if (AnimMovie* shown = p->movie) {
+    for (AnimKeptSprite* k = shown->kept; k; k = k->next)
+      if (k->object == o) {
+        Unkeep(shown, k);
+        DropPicture(shown);
+        break;
+      }
+  }
   if (o->boundVariable && o->boundVariable->boundObject == o) o->boundVariable->boundObject = nullptr;
   AnimStr_Free(p, o->name);
   AnimPlayer_Free(p, o->cxform);
@@ -1063,6 +1142,8 @@ void AnimDisplay_RemoveTimeline(AnimDisplayList* list, bool all) {
 }
 
 void AnimDisplay_DropBackground(AnimMovie* m) { DropBackground(m); }
+
+void AnimDisplay_DropPicture(AnimMovie* m) { DropPicture(m); }
 
 void AnimDisplay_DropKept(AnimMovie* m, const AnimDisplayObject* o) {
   if (IsCachedBackground(m, o)) DropKept(m, o);

@@ -217,7 +217,9 @@ bool AnimView_Fit(AnimMovie* m, int32_t movieWidth, int32_t movieHeight) {
 
 void AnimView_SetZoom(AnimMovie* m, uint32_t zoom) {
   m->fullRedraw = 1;
-  AnimDisplay_DropBackground(m);
+  // The kept background sprites are drawn again as first drawn, under the
+  // new view.
+  AnimDisplay_DropPicture(m);
   m->view.zoom = zoom < 1 ? 1 : zoom > 3 ? 3 : zoom;
   AnimView_Fit(m, m->view.movieWidth, m->view.movieHeight);
 }
@@ -229,7 +231,7 @@ void AnimView_Pan(AnimMovie* m, int32_t dx, int32_t dy) {
   const int32_t mx = dx * unit, my = dy * unit;
   const int32_t extent = 1 << (v.zoom + 4);
   m->fullRedraw = 1;
-  AnimDisplay_DropBackground(m);
+  AnimDisplay_DropPicture(m);
   if (dx >= 1 && v.matrix.tx + mx >= 0) v.matrix.tx = 0;
   else if (dy > 0 && v.matrix.ty + my >= 0) v.matrix.ty = 0;
   else if (dx < 0 && v.matrix.tx + v.frameWidth * extent + mx <= v.frameWidth * 32)
@@ -263,11 +265,24 @@ bool Remake(AnimMovie* m, bool smooth) {
     r.cachesBegun = old.cachesBegun;
   };
   AnimDisplay_InvalidateMovie(m);
-  // The kept background sprites were drawn in the old mode: drawn again.
-  AnimDisplay_DropBackground(m);
+  // The picture was drawn in the old mode: it is made again from the kept
+  // background sprites.
+  AnimDisplay_DropPicture(m);
   AnimRaster_Free(&r);
-  if (!p->frameBuffer ||
-      !AnimRaster_Init(&r, p, p->frameBuffer, m->view.frameWidth, m->view.frameHeight, m->view.frameWidth * 2, smooth)) {
+  auto init = [&] {
+    return p->frameBuffer &&
+           AnimRaster_Init(&r, p, p->frameBuffer, m->view.frameWidth, m->view.frameHeight, m->view.frameWidth * 2, smooth);
+  };
+  bool ready = init();
+  if (!ready && m->kept) {
+    // Their draws may hold the heap the new tables need: they go, and are
+    // kept again as they stand.
+    AnimRaster_Free(&r);
+    p->heap.abortFlag = aborted;
+    AnimDisplay_DropBackground(m);
+    ready = init();
+  }
+  if (!ready) {
     AnimRaster_Free(&r);
     keep();  // for the next try
     p->heap.abortFlag = aborted;

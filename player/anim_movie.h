@@ -112,6 +112,15 @@ struct AnimKeptSprite {
   char* name;
   AnimKeptDraw* draws;
   uint32_t count, room;
+  // Its draws were more than the heap could hold (unlisted): it is drawn
+  // from the object itself, at the place and colour transform it was first
+  // drawn with, whenever the picture is made, or, without room for one,
+  // whenever the frame is cleared.
+  uint32_t unlisted;
+  AnimDisplayObject* object;
+  AnimMatrix matrix;
+  AnimCxform cxform;
+  uint32_t hasCxform, nesting;
 };
 
 // A movie read for a level: its bytes, and the block to free afterwards.
@@ -145,6 +154,8 @@ struct AnimMovie {
   AnimKeptSprite* keptMet;
   AnimKeptSprite* keeping;
   uint32_t keptAdded;
+  // The picture is being drawn from a sprite's first drawing directly.
+  uint32_t drawingPicture;
   // A draw of this pass lost edges for want of pool room that others' kept
   // edges held: the pass is drawn again.
   uint32_t edgesLost;
@@ -226,6 +237,9 @@ void AnimDisplay_InvalidateMovie(AnimMovie* m);
 // drawing draws the sprites again (they were drawn under the view as it
 // stood).
 void AnimDisplay_DropBackground(AnimMovie* m);
+// Lets the picture go, not the kept sprites: it is made again from them
+// (under the view as it then stands) when the frame is next cleared.
+void AnimDisplay_DropPicture(AnimMovie* m);
 // Lets the kept drawing of that sprite object go, when it has one; the
 // other kept sprites stay.
 void AnimDisplay_DropKept(AnimMovie* m, const AnimDisplayObject* o);
