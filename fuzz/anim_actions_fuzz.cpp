@@ -46,10 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t w = 176, h = 208;
   const uint32_t opened =
       AnimHost_Open(p, body.data(), frame.data(), work.data(), static_cast<uint32_t>(body.size()), &w, &h);
-  // One run (a frame, a key press, a pointer move) may take the whole cap
-  // of action steps with heap work in each, so an input gets few of them:
-  // two frames with the four keys and the pointer between them, seven runs
-  // in all. The keys keep their order: it decides which states are reached.
+  // One step (a frame, a key press, a pointer move) may take the whole of
+  // a step's work with heap work in each action, so an input gets few of
+  // them: two frames with the four keys and the pointer between them,
+  // seven steps in all. The keys keep their order: it decides which states are reached.
   static constexpr uint32_t kKeys[] = {13, 16, 15, 24};
   if (opened == 0) {
     AnimHost_Step(p);

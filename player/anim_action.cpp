@@ -426,8 +426,8 @@ void SetProperty(Run& r) {
     const float asNumber = static_cast<float>(AnimValue_Number(value));
     if (index <= 3) ReadPosition(c, o);
     if (list) AnimDisplay_AddDirty(list, o);
-    // The kept background picture shows the sprite as it was.
-    if (o && AnimDisplay_IsKeptBackground(r.m, o)) AnimDisplay_DropBackground(r.m);
+    // A kept background sprite shows as it was: it is drawn again.
+    if (o) AnimDisplay_DropKept(r.m, o);
     switch (index) {
       case 0: c->x = asInt; if (o) o->matrix.tx = Twips(asInt); break;
       case 1: c->y = asInt; if (o) o->matrix.ty = Twips(asInt); break;
@@ -782,14 +782,14 @@ uint32_t AnimAction_Run(AnimClip* clip, const AnimActionRecord* first, uint32_t)
   AnimMovie* m = clip->movie;
   AnimPlayer* p = m->player;
   if (m->action.runDepth >= kAnimMaxRunDepth) return 0;
-  if (m->action.runDepth == 0) m->action.steps = 0;
   ++m->action.runDepth;
   Run r{m, p, clip, AnimStr_Dup(p, clip->name ? clip->name : ""), AnimStr_Dup(p, clip->name ? clip->name : ""),
         nullptr, 0, 0, false};
   AnimClip* savedRunning = m->action.runningClip;
   m->action.runningClip = clip;
   for (const AnimActionRecord* a = first; a && r.target && r.initial;) {
-    if (++m->action.steps > kAnimMaxActionSteps) break;
+    // Every action is work of the step, whichever run it belongs to.
+    if (!AnimWork_TakeBeforeDrawing(p)) break;
     a = Step(r, a);
     if (r.ended || AnimPlayer_Aborted(p)) break;
   }

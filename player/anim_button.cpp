@@ -21,29 +21,24 @@ const AnimButton* ButtonOf(const AnimDisplayObject* o) {
 
 bool SkippedField(const AnimButton* b) { return b->editText && (b->editText->flags & 8); }
 
-// Every button of every level in display order, sprites' buttons among them.
-struct Found {
-  AnimDisplayObject* object;
-  AnimClip* owner;
-};
-struct Buttons {
-  Found items[kMaxButtons];
-  uint32_t count;
-};
-
-// A clip shown by several objects is walked at the first: its buttons are
-// the same objects whichever copy shows them.
-uint32_t WalkList(AnimDisplayList* list, void* context, uint32_t key, AnimButtonVisit visit, uint32_t nesting,
-                  uint32_t walk) {
+// Every button of every level in display order, into sprites: a clip shown
+// by several objects is walked for each of them, as each shows its buttons
+// where it stands (the one drawn last on top). Each object met is work of
+// the step; once all but the drawing's part is spent the walk ends where
+// it stands.
+uint32_t WalkList(AnimDisplayList* list, void* context, uint32_t key, AnimButtonVisit visit, uint32_t nesting) {
   if (nesting > kAnimMaxClipDepth) return 0;
   uint32_t result = 0;
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
-    if (list->movie) ++list->movie->treeVisits;
+    if (list->movie) {
+      ++list->movie->treeVisits;
+      if (!AnimWork_TakeBeforeDrawing(list->movie->player)) break;
+    }
     uint32_t r = 0;
     if (const AnimButton* b = ButtonOf(o)) {
       if (!SkippedField(b)) r = visit(context, key, o, list->owner);
-    } else if (o->clip && &o->clip->list != list && AnimDisplay_FirstVisit(o->clip, walk)) {
-      r = WalkList(&o->clip->list, context, key, visit, nesting + 1, walk);
+    } else if (o->clip && &o->clip->list != list) {
+      r = WalkList(&o->clip->list, context, key, visit, nesting + 1);
     }
     if (r == 2) return 2;
     result |= r;
@@ -51,30 +46,23 @@ uint32_t WalkList(AnimDisplayList* list, void* context, uint32_t key, AnimButton
   return result;
 }
 
-uint32_t CollectOne(void* context, uint32_t, AnimDisplayObject* o, AnimClip* owner) {
-  auto* out = static_cast<Buttons*>(context);
-  if (out->count >= kMaxButtons) return 2;
-  out->items[out->count++] = {o, owner};
-  return 1;
-}
-
-void CollectAll(AnimMovie* m, Buttons* out) {
-  out->count = 0;
-  AnimButton_Walk(m, out, 0, CollectOne);
-}
-
 // The button's area in its own units: its records of the hit-test state,
 // else the last record that has a character.
 bool OwnBounds(const AnimButton* b, AnimRect* out) { return AnimButton_GetBounds(b, kHit, out); }
 
-// The button's area on the frame buffer, in 1/32 pixel.
-bool DeviceBounds(AnimMovie* m, const AnimDisplayObject* o, AnimRect* out) {
+// The button's area on the frame buffer, in 1/32 pixel, under a matrix.
+bool DeviceBoundsAt(AnimMovie* m, const AnimDisplayObject* o, const AnimMatrix* matrix, AnimRect* out) {
   AnimRect own;
   if (!OwnBounds(ButtonOf(o), &own)) return false;
   AnimMatrix device;
-  AnimMatrix_Concat(&device, &m->view.matrix, &o->drawnMatrix);
+  AnimMatrix_Concat(&device, &m->view.matrix, matrix);
   AnimRect_Transform(out, &device, &own);
   return !AnimRect_IsEmpty(out);
+}
+
+// Where its last drawing put it.
+bool DeviceBounds(AnimMovie* m, const AnimDisplayObject* o, AnimRect* out) {
+  return DeviceBoundsAt(m, o, &o->drawnMatrix, out);
 }
 
 void MarkDirty(AnimDisplayObject* o) { AnimDisplay_AddDirty(o->list, o); }
@@ -218,6 +206,60 @@ uint32_t ChangedOne(void* context, uint32_t, AnimDisplayObject* o, AnimClip* own
   return 2;
 }
 
+// The last button under the pointer in walk order is the one drawn on top.
+struct HitSearch {
+  AnimMovie* movie;
+  AnimDisplayObject* hit;
+};
+
+void HitOne(HitSearch* search, AnimDisplayObject* o, const AnimMatrix* matrix) {
+  const AnimInputState& in = search->movie->input;
+  AnimRect r;
+  if (DeviceBoundsAt(search->movie, o, matrix, &r) && in.pointerX >= r.xmin && in.pointerX <= r.xmax &&
+      in.pointerY >= r.ymin && in.pointerY <= r.ymax)
+    search->hit = o;
+}
+
+bool SameMatrix(const AnimMatrix& a, const AnimMatrix& b) {
+  return a.a == b.a && a.b == b.b && a.c == b.c && a.d == b.d && a.tx == b.tx && a.ty == b.ty;
+}
+
+// The buttons in walk order, each copy of a shared clip hit-tested where it
+// stands. Through the copies drawn last a button is where its drawn matrix
+// says; through another copy (at: that copy's place), where the copy puts
+// it. Each object met is work of the step, as in WalkList.
+void TrackList(HitSearch* search, AnimDisplayList* list, const AnimMatrix* at, uint32_t nesting) {
+  if (nesting > kAnimMaxClipDepth) return;
+  for (AnimDisplayObject* o = list->first; o; o = o->next) {
+    if (list->movie) {
+      ++list->movie->treeVisits;
+      if (!AnimWork_TakeBeforeDrawing(list->movie->player)) break;
+    }
+    AnimMatrix own;
+    if (at) AnimMatrix_Concat(&own, at, &o->matrix);
+    if (const AnimButton* b = ButtonOf(o)) {
+      if (!SkippedField(b)) HitOne(search, o, at ? &own : &o->drawnMatrix);
+    } else if (o->clip && &o->clip->list != list) {
+      if (!at && !SameMatrix(o->drawnMatrix, o->clip->drawnAt)) {
+        // Not the copy drawn last: placed where its list was drawn.
+        AnimMatrix base;
+        AnimMatrix_SetIdentity(&base);
+        if (nesting > 0 && list->owner) base = list->owner->drawnAt;
+        AnimMatrix_Concat(&own, &base, &o->matrix);
+        TrackList(search, &o->clip->list, &own, nesting + 1);
+      } else {
+        TrackList(search, &o->clip->list, at ? &own : nullptr, nesting + 1);
+      }
+    }
+  }
+}
+
+// Every other button goes up.
+uint32_t UpOne(void* context, uint32_t, AnimDisplayObject* o, AnimClip*) {
+  if (o != context && o->buttonState != kUp) SetState(o, kUp);
+  return 0;
+}
+
 uint32_t KeyOne(void* context, uint32_t word, AnimDisplayObject* o, AnimClip* owner) {
   for (const AnimCondition* c = ButtonOf(o)->conditions; c; c = c->next) {
     if (c->bits != word) continue;
@@ -231,10 +273,10 @@ uint32_t KeyOne(void* context, uint32_t word, AnimDisplayObject* o, AnimClip* ow
 
 uint32_t AnimButton_Walk(AnimMovie* m, void* context, uint32_t key, AnimButtonVisit visit) {
   uint32_t result = 0;
-  const uint32_t walk = AnimDisplay_StartWalk(m);
+  const uint64_t walk = AnimDisplay_StartWalk(m);
   for (AnimStream* s = m->levels; s; s = s->next) {
     if (s->level == kAnimLevelRemoved || !s->root || !AnimDisplay_FirstVisit(s->root, walk)) continue;
-    const uint32_t r = WalkList(&s->root->list, context, key, visit, 0, walk);
+    const uint32_t r = WalkList(&s->root->list, context, key, visit, 0);
     if (r == 2) return 2;
     result |= r;
   }
@@ -341,19 +383,13 @@ uint32_t AnimButton_Draw(AnimMovie* m, const AnimButton* button, uint32_t state,
 void AnimButton_Track(AnimMovie* m) {
   AnimInputState& in = m->input;
   if (!in.pointerMode) return;
-  Buttons all;
-  CollectAll(m, &all);
-  AnimDisplayObject* hit = nullptr;
-  for (uint32_t i = 0; i < all.count; ++i) {
-    AnimRect r;
-    if (DeviceBounds(m, all.items[i].object, &r) && in.pointerX >= r.xmin && in.pointerX <= r.xmax &&
-        in.pointerY >= r.ymin && in.pointerY <= r.ymax)
-      hit = all.items[i].object;
-  }
-  for (uint32_t i = 0; i < all.count; ++i) {
-    AnimDisplayObject* o = all.items[i].object;
-    if (o != hit && o->buttonState != kUp) SetState(o, kUp);
-  }
+  HitSearch search{m, nullptr};
+  const uint64_t walk = AnimDisplay_StartWalk(m);
+  for (AnimStream* s = m->levels; s; s = s->next)
+    if (s->level != kAnimLevelRemoved && s->root && AnimDisplay_FirstVisit(s->root, walk))
+      TrackList(&search, &s->root->list, nullptr, 0);
+  AnimDisplayObject* hit = search.hit;
+  AnimButton_Walk(m, hit, 0, UpOne);
   if (hit) {
     SetState(hit, in.pressed ? kDown : kOver);
     in.focus = hit;

@@ -12,6 +12,8 @@
 namespace {
 
 constexpr int32_t kTimelineDepths = 16385;  // objects at or above stay through a rewind
+// Pixels filled that cost the step's work as much as an object met.
+constexpr uint32_t kPixelsPerWork = 512;
 constexpr char kBackground[] = "/Background";
 
 bool IsBackground(const char* name) { return name && std::strncmp(name, kBackground, 11) == 0; }
@@ -94,51 +96,122 @@ void CombineCxform(AnimCxform* out, const AnimCxform* parent, const AnimCxform* 
   }
 }
 
-// A walk over the tree of clips visits each clip once, however many
-// objects show it: objects of one name share their clip, and nested, such
-// clips multiply their copies at every level.
-uint32_t StartTreeWalk(AnimMovie* m) {
+// A walk over the tree of clips that needs each clip once (objects of one
+// name share their clip, and nested, such clips multiply their copies at
+// every level) is numbered; 0 is no walk's.
+uint64_t StartTreeWalk(AnimMovie* m) {
   if (!m) return 0;
-  if (++m->treeWalks == 0) ++m->treeWalks;  // 0 is no walk's
-  return m->treeWalks;
+  return ++m->treeWalks;
 }
 
+// A unit of the step's work for an object a walk meets; false once spent.
+bool Meet(AnimMovie* m) { return !m || AnimWork_Take(m->player); }
+
 // Whether the walk meets the clip for the first time (and marks it met).
-bool FirstVisit(AnimClip* clip, uint32_t walk) {
+bool FirstVisit(AnimClip* clip, uint64_t walk) {
   if (walk && clip->treeWalk == walk) return false;
   clip->treeWalk = walk;
   return true;
 }
 
-void InvalidateAt(AnimPlayer* p, AnimDisplayList* list, uint32_t nesting, uint32_t walk) {
+// Every object's cache goes, each object once (again below a clip met
+// nearer the root than at first, where the nesting limit cut less); not cut
+// short when the step's work is spent, as a cache is heap held. Counted as
+// the step's work when the movie asked for it (a move, a new view), not
+// when the drawing had to make room: that depends on the caches kept and
+// the heap free, and the step must end at the same place either way.
+void InvalidateAt(AnimPlayer* p, AnimDisplayList* list, uint32_t nesting, uint64_t walk, bool counted) {
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
     if (list->movie) ++list->movie->treeVisits;
+    if (counted) Meet(list->movie);
     AnimShapeCache_Release(p, &o->cache);
-    if (o->clip && &o->clip->list != list && nesting < kAnimMaxClipDepth && FirstVisit(o->clip, walk))
-      InvalidateAt(p, &o->clip->list, nesting + 1, walk);
+    AnimClip* clip = o->clip;
+    if (!clip || &clip->list == list || nesting >= kAnimMaxClipDepth) continue;
+    if (FirstVisit(clip, walk) || nesting + 1 < clip->treeNesting) {
+      clip->treeNesting = nesting + 1;
+      InvalidateAt(p, &clip->list, nesting + 1, walk, counted);
+    }
   }
 }
 
-// Every object's cache in every level, the clips of each level's chain included.
-void InvalidateMovie(AnimMovie* m) {
-  const uint32_t walk = StartTreeWalk(m);
+// Every object's cache in every level, the clips of each level's chain
+// included; nothing to do when no cache was begun since the last time. The
+// walk the movie asks for (counted) is skipped only when nothing was drawn
+// from the records since the last such walk, which does not hang on
+// whether the draws kept their edges.
+void InvalidateMovie(AnimMovie* m, bool counted) {
+  if (counted ? m->shapesDrawn == m->drawsLetGo : m->raster.cachesBegun == m->cachesLetGo) return;
+  m->cachesLetGo = m->raster.cachesBegun;
+  if (counted) m->drawsLetGo = m->shapesDrawn;
+  const uint64_t walk = StartTreeWalk(m);
   for (AnimStream* s = m->levels; s; s = s->next)
     for (AnimClip* c = s->root; c; c = c->nextLevel)
-      if (FirstVisit(c, walk)) InvalidateAt(m->player, &c->list, 0, walk);
+      if (FirstVisit(c, walk)) {
+        c->treeNesting = 0;
+        InvalidateAt(m->player, &c->list, 0, walk, counted);
+      }
 }
 
-// The cached background is let go: the next drawing draws its sprite again.
-void DropBackground(AnimMovie* m) {
+// The kept "/Background" sprite of a name, or none.
+AnimKeptSprite* FindKept(const AnimMovie* m, const char* name) {
+  if (!m || !name) return nullptr;
+  for (AnimKeptSprite* k = m->kept; k; k = k->next)
+    if (std::strcmp(k->name, name) == 0) return k;
+  return nullptr;
+}
+
+void FreeKept(AnimPlayer* p, AnimKeptSprite* k) {
+  AnimPlayer_Free(p, k->draws);
+  AnimStr_Free(p, k->name);
+  AnimPlayer_Free(p, k);
+}
+
+// A kept sprite unlinked and freed; the walk's place among the kept ones
+// stays where it was.
+void Unkeep(AnimMovie* m, AnimKeptSprite* k) {
+  AnimKeptSprite* before = nullptr;
+  AnimKeptSprite** link = &m->kept;
+  while (*link != k) {
+    before = *link;
+    link = &before->next;
+  }
+  *link = k->next;
+  if (m->keptMet == k) m->keptMet = before;
+  if (m->keeping == k) m->keeping = nullptr;
+  FreeKept(m->player, k);
+}
+
+// The picture no longer shows what is kept; it is made again when the
+// frame is next cleared, and the whole frame is drawn again.
+void DropPicture(AnimMovie* m) {
   AnimRaster& r = m->raster;
-  if (!r.backgroundName) return;
-  AnimStr_Free(m->player, r.backgroundName);
+  if (r.backgroundName) AnimStr_Free(m->player, r.backgroundName);
   r.backgroundName = nullptr;
   m->fullRedraw = 1;
 }
 
+// Every kept sprite is let go: the next drawing draws them again.
+void DropBackground(AnimMovie* m) {
+  if (!m->kept && !m->raster.backgroundName) return;
+  while (AnimKeptSprite* k = m->kept) {
+    m->kept = k->next;
+    FreeKept(m->player, k);
+  }
+  m->keptMet = m->keeping = nullptr;
+  DropPicture(m);
+}
+
+// The kept sprite of an object's name is let go (the object removed,
+// replaced or moved); the others stay.
+void DropKept(AnimMovie* m, const AnimDisplayObject* o) {
+  AnimKeptSprite* k = m ? FindKept(m, o->name) : nullptr;
+  if (!k) return;
+  Unkeep(m, k);
+  DropPicture(m);
+}
+
 bool IsCachedBackground(const AnimMovie* m, const AnimDisplayObject* o) {
-  const char* cached = m ? m->raster.backgroundName : nullptr;
-  return cached && o->name && o->character && o->character->type == kAnimSprite && std::strcmp(o->name, cached) == 0;
+  return o->name && o->character && o->character->type == kAnimSprite && FindKept(m, o->name);
 }
 
 // One step of a clip's own timeline (no nested update). Returns 1 when
@@ -209,14 +282,20 @@ uint32_t StepNested(AnimDisplayList* list, AnimDisplayObject* o, uint32_t nestin
   if (!clip) return 0;
   uint32_t changed = 0;
   // Objects of one name share their clip: it steps (and its children with
-  // it) at the first of them; every one of them shows its changes.
+  // it) at the first of them; every one of them shows its changes. Where
+  // one shows it nearer the root than the one it stepped at, the part of its
+  // tree the nesting limit cut off there is updated now.
   AnimMovie* m = list->movie;
   if (!m || clip->stepUpdate != m->updates) {
     if (m) clip->stepUpdate = m->updates;
+    clip->stepNesting = nesting + 1;
     if (!IsButton(o)) TakeLoadedMovie(m, o);
     clip->firstFramePending = 0;
     if (clip->playing && !clip->waiting) changed |= StepFrame(clip, false);
     if (!InList(list, o)) return changed;
+    changed |= UpdateList(&clip->list, nesting + 1);
+  } else if (nesting + 1 < clip->stepNesting) {
+    clip->stepNesting = nesting + 1;
     changed |= UpdateList(&clip->list, nesting + 1);
   }
   // A kept background picture hides the sprite's own changes; until it is
@@ -238,6 +317,7 @@ uint32_t UpdateList(AnimDisplayList* list, uint32_t nesting) {
   uint32_t changed = 0;
   for (AnimDisplayObject* o = list->first; o;) {
     AnimDisplayObject* following = o->next;
+    if (list->movie && !AnimWork_TakeBeforeDrawing(list->movie->player)) break;
     if (IsSprite(o) || IsButton(o)) changed |= StepNested(list, o, nesting);
     if (AnimPlayer_Aborted(PlayerOf(list))) return changed;
     // The actions of a nested frame may have removed objects of this list.
@@ -273,7 +353,7 @@ bool CharBounds(const AnimChar* c, AnimRect* out, uint32_t nesting) {
 // exponential in its depth).
 struct BoundsWalk {
   AnimMovie* movie;
-  uint32_t number;
+  uint64_t number;
 };
 
 // Numbered as the tree walks are: a clip keeps its own stamp for each kind.
@@ -281,18 +361,22 @@ BoundsWalk StartBoundsWalk(AnimMovie* m) { return {m, StartTreeWalk(m)}; }
 
 bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting, const BoundsWalk& walk);
 
-// A clip's bounds are those of what it shows now. A clip met again inside
-// itself draws copies of itself down to the nesting limit: its area is then
-// taken as the whole plane, so that whatever those copies draw is redrawn.
+// A clip's bounds are those of what it shows now, down to the nesting
+// limit. A clip met again inside itself draws copies of itself down to the
+// limit: its area is then taken as the whole plane, so that whatever those
+// copies draw is redrawn. Met again nearer the root than it was measured
+// at, it is measured again from there (the limit cut more of it below);
+// met deeper, what was measured covers what its copy there shows.
 bool ClipBoundsAt(AnimClip* clip, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
   AnimRect_SetEmpty(out);
   if (!clip) return false;
   if (!walk.number) return ListBoundsAt(&clip->list, out, nesting, walk);
-  if (clip->boundsWalk == walk.number) {
+  if (clip->boundsWalk == walk.number && !(clip->boundsDone && nesting < clip->boundsNesting)) {
     *out = clip->boundsDone ? clip->bounds : AnimRect{-32768, 32767, -32768, 32767};
     return !AnimRect_IsEmpty(out);
   }
   clip->boundsWalk = walk.number;
+  clip->boundsNesting = nesting;
   clip->boundsDone = 0;
   ListBoundsAt(&clip->list, out, nesting, walk);
   clip->bounds = *out;
@@ -300,23 +384,40 @@ bool ClipBoundsAt(AnimClip* clip, AnimRect* out, uint32_t nesting, const BoundsW
   return !AnimRect_IsEmpty(out);
 }
 
+// A sprite's bounds, in its own units, as a walk at that nesting measures them.
+bool AnimSprite_GetBounds(AnimClip* clip, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
+  AnimRect_SetEmpty(out);
+  return nesting <= kAnimMaxClipDepth && ClipBoundsAt(clip, out, nesting, walk);
+}
+
+// What an object shows, in its own units (before its matrix).
+bool InnerBoundsAt(const AnimDisplayObject* o, AnimRect* inner, uint32_t nesting, const BoundsWalk& walk) {
+  AnimRect_SetEmpty(inner);
+  if (walk.movie) ++walk.movie->boundsVisits;
+  Meet(walk.movie);
+  if (IsSprite(o)) return AnimSprite_GetBounds(o->clip, inner, nesting + 1, walk);
+  CharBounds(o->character, inner, 0);
+  // A button's sprite records show its instance clip.
+  AnimRect shown;
+  AnimClip* clip = ButtonClip(o);
+  if (clip && nesting < kAnimMaxClipDepth && ClipBoundsAt(clip, &shown, nesting + 1, walk))
+    AddButtonClipArea(o, &shown, inner);
+  return !AnimRect_IsEmpty(inner);
+}
+
 bool ObjectBoundsAt(const AnimDisplayObject* o, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
   AnimRect inner;
   AnimRect_SetEmpty(out);
-  if (walk.movie) ++walk.movie->boundsVisits;
-  if (IsSprite(o)) {
-    if (nesting + 1 > kAnimMaxClipDepth || !ClipBoundsAt(o->clip, &inner, nesting + 1, walk)) return false;
-  } else {
-    CharBounds(o->character, &inner, 0);
-    // A button's sprite records show its instance clip.
-    AnimRect shown;
-    AnimClip* clip = ButtonClip(o);
-    if (clip && nesting < kAnimMaxClipDepth && ClipBoundsAt(clip, &shown, nesting + 1, walk))
-      AddButtonClipArea(o, &shown, &inner);
-    if (AnimRect_IsEmpty(&inner)) return false;
-  }
+  if (!InnerBoundsAt(o, &inner, nesting, walk)) return false;
   AnimRect_Transform(out, &o->matrix, &inner);
   return !AnimRect_IsEmpty(out);
+}
+
+// The list's changed area grows by what an object shows under a matrix.
+void AddShown(AnimDisplayList* list, const AnimMatrix* matrix, const AnimRect* inner) {
+  AnimRect r;
+  AnimRect_Transform(&r, matrix, inner);
+  AnimRect_Add(&list->dirty, &r);
 }
 
 bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
@@ -400,7 +501,7 @@ bool MakeRoom(AnimMovie* m, uint32_t need) {
   const bool heapLow = HeapLow(m->player);
   if (AnimRaster_PoolLow(&r) || heapLow || r.edgeCapacity - r.nextFree < static_cast<int64_t>(need)) {
     AnimRaster_ResetPool(&r);
-    InvalidateMovie(m);
+    InvalidateMovie(m, false);
   }
   return !heapLow;
 }
@@ -427,8 +528,42 @@ AnimShapeCache* CacheFor(AnimMovie* m, AnimDisplayObject* o, uint32_t need, cons
 
 }  // namespace
 
-uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
-                                 const AnimCxform* cx) {
+namespace {
+
+// A draw of the "/Background" sprite being kept joins its kept draws.
+void KeepDraw(AnimMovie* m, const AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
+              const AnimCxform* cx) {
+  AnimKeptSprite* k = m->keeping;
+  if (k->unlisted) return;
+  if (k->count == k->room) {
+    const uint32_t room = k->room ? 2 * k->room : 8;
+    auto* grown = room <= 0x7FFFFFFFu / sizeof(AnimKeptDraw)
+                      ? static_cast<AnimKeptDraw*>(AnimHeap_Malloc(&m->player->heap, static_cast<int32_t>(room * sizeof(AnimKeptDraw))))
+                      : nullptr;
+    if (!grown) {
+      // More draws than the heap holds: the sprite is drawn from its
+      // object instead (the player goes on either way).
+      AnimPlayer_Free(m->player, k->draws);
+      k->draws = nullptr;
+      k->count = k->room = 0;
+      k->unlisted = 1;
+      return;
+    }
+    if (k->count) std::memcpy(grown, k->draws, k->count * sizeof(AnimKeptDraw));
+    AnimPlayer_Free(m->player, k->draws);
+    k->draws = grown;
+    k->room = room;
+  }
+  AnimKeptDraw& d = k->draws[k->count++];
+  d.character = c;
+  d.matrix = *matrix;
+  d.hasCxform = cx ? 1 : 0;
+  if (cx) d.cxform = *cx;
+  d.ratio = o ? o->ratio : 0;
+}
+
+uint32_t DrawFromRecords(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
+                         const AnimCxform* cx, int32_t ratio) {
   AnimRaster& r = m->raster;
   const uint32_t offered = r.edgesOffered, dropped = r.edgesDropped;
   int32_t held = 0;
@@ -446,7 +581,7 @@ uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimC
       auto* morph = static_cast<AnimMorph*>(c->body);
       MakeRoom(m, morph->edgesNeeded);
       held = r.nextFree;
-      result = AnimMorph_Draw(&r, morph, matrix, cx, o ? static_cast<uint32_t>(o->ratio) : 0);
+      result = AnimMorph_Draw(&r, morph, matrix, cx, static_cast<uint32_t>(ratio));
       Learn(&morph->edgesNeeded, r, offered);
       break;
     }
@@ -462,6 +597,141 @@ uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimC
   // frame shown is what an uncached draw gives.
   if (r.edgesDropped != dropped && held > 0) m->edgesLost = 1;
   return result == kAnimShapeDrawn ? 1 : 0;
+}
+
+// Fills the area being redrawn with one colour.
+void FillArea(AnimRaster& r, uint16_t colour) {
+  if (!r.pixels || r.clipRight < r.clipLeft) return;
+  for (int32_t y = r.clipTop; y <= r.clipBottom; ++y) {
+    auto* row = reinterpret_cast<uint16_t*>(reinterpret_cast<uint8_t*>(r.pixels) + static_cast<intptr_t>(y) * r.rowPitch);
+    for (int32_t x = r.clipLeft; x <= r.clipRight; ++x) row[x] = colour;
+  }
+}
+
+void DrawKeptDraws(AnimMovie* m, const AnimKeptSprite* k) {
+  for (uint32_t i = 0; i < k->count; ++i) {
+    const AnimKeptDraw& d = k->draws[i];
+    DrawFromRecords(m, nullptr, d.character, &d.matrix, d.hasCxform ? &d.cxform : nullptr, d.ratio);
+    if (AnimPlayer_Aborted(m->player) || m->edgesLost) return;
+  }
+}
+
+// A kept sprite whose draws the heap could not hold is drawn from its
+// object (a "/Background" sprite inside it is part of it).
+void DrawUnlisted(AnimMovie* m, AnimKeptSprite* k) {
+  AnimKeptSprite* const keeping = m->keeping;
+  const uint32_t drawing = m->drawingPicture;
+  m->keeping = k;
+  m->drawingPicture = 1;
+  AnimChar_Draw(m, k->object, k->object->character, &k->matrix, k->hasCxform ? &k->cxform : nullptr, k->nesting);
+  m->drawingPicture = drawing;
+  m->keeping = keeping;
+}
+
+// The kept sprites as first drawn, in the walk's order, over their colour,
+// in the area being redrawn.
+void DrawKept(AnimMovie* m) {
+  FillArea(m->raster, m->keptColour);
+  for (AnimKeptSprite* k = m->kept; k && !AnimPlayer_Aborted(m->player) && !m->edgesLost; k = k->next) {
+    if (k->unlisted) DrawUnlisted(m, k);
+    else DrawKeptDraws(m, k);
+  }
+}
+
+struct RasterArea {
+  uint16_t* pixels;
+  int32_t clipLeft, clipRight, clipTop, clipBottom;
+  int32_t dirtyXMin, dirtyXMax, dirtyYMin, dirtyYMax;
+};
+
+// The renderer's area widened to the whole frame; answers the area it had.
+RasterArea WholeArea(AnimRaster& r) {
+  const RasterArea saved{r.pixels, r.clipLeft, r.clipRight, r.clipTop, r.clipBottom,
+                         r.dirtyXMin, r.dirtyXMax, r.dirtyYMin, r.dirtyYMax};
+  r.clipLeft = r.clipTop = 0;
+  r.clipRight = r.width - 1;
+  r.clipBottom = r.height - 1;
+  r.dirtyXMin = r.dirtyYMin = 0;
+  r.dirtyXMax = 32 * r.width - 1;
+  r.dirtyYMax = 32 * r.height - 1;
+  return saved;
+}
+
+void RestoreArea(AnimRaster& r, const RasterArea& a) {
+  r.pixels = a.pixels;
+  r.clipLeft = a.clipLeft;
+  r.clipRight = a.clipRight;
+  r.clipTop = a.clipTop;
+  r.clipBottom = a.clipBottom;
+  r.dirtyXMin = a.dirtyXMin;
+  r.dirtyXMax = a.dirtyXMax;
+  r.dirtyYMin = a.dirtyYMin;
+  r.dirtyYMax = a.dirtyYMax;
+}
+
+// The buffer of the frame's size the picture is drawn in, allocated once,
+// when the heap has room for it.
+void PictureBuffer(AnimMovie* m) {
+  AnimRaster& r = m->raster;
+  const size_t bytes = static_cast<size_t>(r.rowPitch) * static_cast<size_t>(r.height);
+  if (!r.backgroundImage && bytes <= 0x7FFFFFFF)
+    r.backgroundImage = static_cast<uint16_t*>(AnimHeap_Malloc(&m->player->heap, static_cast<int32_t>(bytes)));
+}
+
+// The picture: the kept sprites drawn over the whole of a buffer of the
+// frame's size (allocated once), which clearing then copies from. Nothing
+// when the heap has no room for it: the clearing draws them itself.
+bool MakePicture(AnimMovie* m) {
+  AnimRaster& r = m->raster;
+  AnimPlayer* p = m->player;
+  PictureBuffer(m);
+  if (!r.backgroundImage || !m->kept) return false;
+  const size_t length = std::strlen(m->kept->name) + 1;
+  auto* name = static_cast<char*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(length)));
+  if (!name) return false;
+  std::memcpy(name, m->kept->name, length);
+  const uint32_t lost = m->edgesLost;
+  m->edgesLost = 0;
+  const RasterArea saved = WholeArea(r);
+  r.pixels = r.backgroundImage;
+  DrawKept(m);
+  RestoreArea(r, saved);
+  const bool whole = !m->edgesLost && !AnimPlayer_Aborted(p);
+  m->edgesLost = lost;
+  if (!whole) {
+    AnimPlayer_Free(p, name);
+    return false;
+  }
+  r.backgroundName = name;
+  return true;
+}
+
+}  // namespace
+
+uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
+                                 const AnimCxform* cx) {
+  if (m->drawingPicture) return DrawFromRecords(m, o, c, matrix, cx, o ? o->ratio : 0);
+  if (m->keeping) {
+    KeepDraw(m, o, c, matrix, cx);
+    return 1;
+  }
+  // A pass that kept a new background sprite is drawn again over it.
+  if (m->keptAdded) return 0;
+  // Only the walk's own draws count: the clearing's draws of kept sprites
+  // begin no caches, and whether they are drawn hangs on the heap.
+  ++m->shapesDrawn;
+  return DrawFromRecords(m, o, c, matrix, cx, o ? o->ratio : 0);
+}
+
+void AnimDisplay_ClearToBackground(AnimMovie* m) {
+  AnimRaster& r = m->raster;
+  if (!m->kept) {
+    AnimRaster_ClearFrame(&r);
+    return;
+  }
+  if (!r.backgroundName) MakePicture(m);
+  if (r.backgroundName && r.backgroundImage) AnimRaster_ClearFrame(&r);
+  else DrawKept(m);
 }
 
 namespace {
@@ -486,51 +756,65 @@ uint32_t AnimChar_Draw(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, co
   }
 }
 
-// A "/Background" sprite is drawn alone over the whole frame, freshly
-// cleared, and the frame kept as the background image that clearing copies
-// from then on; the sprite itself is not drawn again while it is kept. The
-// walk then stops: the redraw pass draws every level again over the picture,
-// those drawn before the sprite included.
-uint32_t DrawBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* matrix, const AnimCxform* cx,
+// A "/Background" sprite met by the drawing walk lies under every level,
+// as its first drawing showed it: one already kept is drawn by the clearing;
+// a new one's drawing is kept now, not drawn, and the pass is drawn again
+// over it. The kept sprites stand in the order the walk meets them.
+uint32_t KeepBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* matrix, const AnimCxform* cx,
                         uint32_t nesting) {
-  AnimRaster& r = m->raster;
-  AnimPlayer* p = m->player;
-  // Sprites inside the picture are part of it; and once a pass has taken as
-  // many pictures as it may, a background sprite is drawn as any other.
-  if (m->drawingPicture || m->noMorePictures) return AnimChar_Draw(m, o, o->character, matrix, cx, nesting);
-  const size_t bytes = static_cast<size_t>(r.rowPitch) * static_cast<size_t>(r.height);
-  if (!r.backgroundImage && bytes <= 0x7FFFFFFF)
-    r.backgroundImage = static_cast<uint16_t*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(bytes)));
-  char* name = r.backgroundImage ? AnimStr_Dup(p, o->name) : nullptr;
-  if (!name) {
-    // No room: the sprite is drawn under every level all the same, as the
-    // picture would show it (whether the heap has room for a picture may
-    // differ between two plays of one movie, the frames may not). The pass
-    // is drawn again from the start, the whole frame dirty.
-    m->backgroundsUnder = 1;
-    m->pictureTaken = 1;
+  if (AnimKeptSprite* known = FindKept(m, o->name)) {
+    m->keptMet = known;
     return 0;
   }
-  // This pass draws the whole frame over the new picture anyway.
-  const uint32_t fullRedraw = m->fullRedraw;
-  DropBackground(m);
-  m->fullRedraw = fullRedraw;
-  r.clipLeft = r.clipTop = 0;
-  r.clipRight = r.width - 1;
-  r.clipBottom = r.height - 1;
-  r.dirtyXMin = r.dirtyYMin = 0;
-  r.dirtyXMax = 32 * r.width - 1;
-  r.dirtyYMax = 32 * r.height - 1;
-  AnimRaster_ClearFrame(&r);
-  m->drawingPicture = 1;
-  const uint32_t drew = AnimChar_Draw(m, o, o->character, matrix, cx, nesting);
-  m->drawingPicture = 0;
-  std::memcpy(r.backgroundImage, r.pixels, bytes);
-  r.backgroundName = name;
-  m->pictureTaken = 1;
-  AnimRaster_ResetPool(&r);
-  InvalidateMovie(m);
-  return drew;
+  AnimPlayer* p = m->player;
+  const size_t length = std::strlen(o->name) + 1;
+  auto* k = static_cast<AnimKeptSprite*>(AnimHeap_Malloc(&p->heap, sizeof(AnimKeptSprite)));
+  char* name = k && length < 0x7FFFFFFF ? static_cast<char*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(length)))
+                                        : nullptr;
+  if (!name) {
+    // Not even room to remember it: drawn as it stands, where it is met.
+    AnimPlayer_Free(p, k);
+    AnimKeptSprite unkept{};
+    unkept.unlisted = 1;
+    unkept.object = o;
+    unkept.matrix = *matrix;
+    unkept.hasCxform = cx ? 1 : 0;
+    if (cx) unkept.cxform = *cx;
+    unkept.nesting = nesting;
+    DrawUnlisted(m, &unkept);
+    return 1;
+  }
+  std::memset(k, 0, sizeof(AnimKeptSprite));
+  std::memcpy(name, o->name, length);
+  k->name = name;
+  AnimKeptSprite** link = m->keptMet ? &m->keptMet->next : &m->kept;
+  k->next = *link;
+  *link = k;
+  m->keptMet = k;
+  AnimRaster& r = m->raster;
+  m->keptColour = r.backgroundSet
+                      ? static_cast<uint16_t>(AnimColor_To16(r.background[0], r.background[1], r.background[2]))
+                      : 0;
+  // The picture's buffer is taken before the draws, as the first drawing
+  // of a sprite always took it: they must not leave it without room.
+  PictureBuffer(m);
+  // Drawn over the whole frame, whatever part of it this pass redraws.
+  const RasterArea saved = WholeArea(r);
+  m->keeping = k;
+  AnimChar_Draw(m, o, o->character, matrix, cx, nesting);
+  m->keeping = nullptr;
+  RestoreArea(r, saved);
+  if (k->unlisted) {
+    k->object = o;
+    k->matrix = *matrix;
+    k->hasCxform = cx ? 1 : 0;
+    if (cx) k->cxform = *cx;
+    k->nesting = nesting;
+  }
+  m->keptAdded = 1;
+  if (r.backgroundName) AnimStr_Free(p, r.backgroundName);
+  r.backgroundName = nullptr;
+  return 0;
 }
 
 // A rotation set by a script joins the object's matrix once.
@@ -549,14 +833,18 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
   uint32_t drew = 0;
   AnimRaster& r = m->raster;
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
-    // Counted before any is culled, so that a redraw of part of the frame
-    // stops at the object a whole redraw stops at.
-    if (++m->drawVisits - m->passStart > kAnimMaxDrawnObjects) break;
+    // Every copy is drawn: what one clip shows under several objects is
+    // drawn for each. Counted before any is culled.
+    ++m->drawVisits;
+    if (!Meet(m)) break;
     if (!o->character) continue;
     JoinExtraMatrix(o);
     AnimMatrix matrix;
     AnimMatrix_Concat(&matrix, parent, &o->matrix);
-    if (IsButton(o)) o->drawnMatrix = matrix;
+    // Where each copy of a shared clip was drawn, and the copy drawn last
+    // (whose place its buttons' matrices hold), for the hit test.
+    o->drawnMatrix = matrix;
+    if (IsSprite(o) && o->clip) o->clip->drawnAt = matrix;
     AnimRect bounds;
     if (!IsSprite(o) && CharBounds(o->character, &bounds, 0)) {
       AnimMatrix device;
@@ -573,13 +861,16 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
       CombineCxform(&combined, parentCx, o->cxform);
       cx = &combined;
     }
-    if (IsSprite(o) && IsBackground(o->name)) {
-      if (IsCachedBackground(m, o) || (m->backgroundsUnder && !m->drawingPicture)) continue;
-      drew |= DrawBackground(m, o, &matrix, cx, nesting);
+    // Inside a kept sprite, a "/Background" sprite is part of its drawing.
+    if (IsSprite(o) && IsBackground(o->name) && !m->keeping) {
+      drew |= KeepBackground(m, o, &matrix, cx, nesting);
     } else {
+      const uint32_t spanned = r.pixelsSpanned;
       drew |= AnimChar_Draw(m, o, o->character, &matrix, cx, nesting);
+      // A large fill is work of the step as many small objects are.
+      if (!IsSprite(o)) AnimWork_Take(m->player, (r.pixelsSpanned - spanned) / kPixelsPerWork);
     }
-    if (AnimPlayer_Aborted(m->player) || m->pictureTaken || m->edgesLost) break;
+    if (AnimPlayer_Aborted(m->player) || m->edgesLost) break;
   }
   AnimRect_SetEmpty(&list->dirty);
   return drew;
@@ -626,10 +917,19 @@ void AnimClip_Init(AnimClip* clip, AnimMovie* movie) {
 void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* o) {
   if (!o) return;
   AnimShapeCache_Release(p, &o->cache);
-  // The kept background goes with the sprite that drew it (removed, replaced
+  // The kept drawing goes with the sprite that drew it (removed, replaced
   // or rewound away).
   AnimMovie* m = o->list ? o->list->movie : nullptr;
-  if (IsCachedBackground(m, o)) DropBackground(m);
+  if (IsCachedBackground(m, o)) DropKept(m, o);
+  // Nor is a kept sprite drawn from a freed object.
+  if (AnimMovie* shown = p->movie) {
+    for (AnimKeptSprite* k = shown->kept; k; k = k->next)
+      if (k->object == o) {
+        Unkeep(shown, k);
+        DropPicture(shown);
+        break;
+      }
+  }
   if (o->boundVariable && o->boundVariable->boundObject == o) o->boundVariable->boundObject = nullptr;
   AnimStr_Free(p, o->name);
   AnimPlayer_Free(p, o->cxform);
@@ -645,6 +945,10 @@ void AnimDisplay_AddDirty(AnimDisplayList* list, const AnimDisplayObject* o) {
   if (AnimDisplay_ObjectBounds(o, &r)) AnimRect_Add(&list->dirty, &r);
 }
 
+bool AnimSprite_GetBounds(AnimClip* clip, AnimRect* out) {
+  return AnimSprite_GetBounds(clip, out, 1, StartBoundsWalk(clip ? clip->movie : nullptr));
+}
+
 bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out) {
   return ListBoundsAt(list, out, 0, StartBoundsWalk(list->movie));
 }
@@ -654,19 +958,30 @@ namespace {
 // The areas to redraw of a list and of its nested lists, in the list's
 // units. A clip's areas are taken once a walk and added for every object
 // that shows it; a clip met inside itself counts as the whole plane (its
-// copies draw down to the nesting limit).
-void TakeDirtyAt(AnimDisplayList* list, AnimRect* out, uint32_t nesting, uint32_t walk) {
+// copies draw down to the nesting limit). A clip met again nearer the root
+// than it was first met at gives up what the nesting limit left below it
+// there as well.
+void TakeDirtyAt(AnimDisplayList* list, AnimRect* out, uint32_t nesting, uint64_t walk) {
   *out = list->dirty;
   AnimRect_SetEmpty(&list->dirty);
   if (nesting >= kAnimMaxClipDepth) return;
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
     if (list->movie) ++list->movie->treeVisits;
+    Meet(list->movie);
     AnimClip* clip = o->clip;
     if (!clip || &clip->list == list) continue;
     AnimRect inner, moved;
     if (FirstVisit(clip, walk)) {
       clip->treeDone = 0;
+      clip->treeNesting = nesting + 1;
       TakeDirtyAt(&clip->list, &inner, nesting + 1, walk);
+      clip->treeDirty = inner;
+      clip->treeDone = 1;
+    } else if (clip->treeDone && nesting + 1 < clip->treeNesting) {
+      clip->treeDone = 0;
+      clip->treeNesting = nesting + 1;
+      TakeDirtyAt(&clip->list, &inner, nesting + 1, walk);
+      AnimRect_Add(&inner, &clip->treeDirty);
       clip->treeDirty = inner;
       clip->treeDone = 1;
     } else {
@@ -705,14 +1020,19 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
   if (!cxform && old) cxform = old->cxform;
 
   if (old && old->character == character) {
-    // A move: the object keeps its name and instance clip.
+    // A move: the object keeps its name and instance clip, and shows what it
+    // showed, measured once for where it was and where it goes.
     if (IsButton(old)) AnimButton_Release(&m->input, old);
-    if (IsCachedBackground(m, old)) DropBackground(m);
-    AnimDisplay_AddDirty(list, old);
+    if (IsCachedBackground(m, old)) DropKept(m, old);
+    AnimRect shown;
+    const bool showsAny = InnerBoundsAt(old, &shown, 0, StartBoundsWalk(m));
+    if (showsAny) AddShown(list, &old->matrix, &shown);
     AnimShapeCache_Release(p, &old->cache);
     if (IsSprite(old) && old->clip) AnimDisplay_Invalidate(&old->clip->list);
     old->matrix = useMatrix;
-    old->drawnMatrix = useMatrix;
+    // A sprite's is where its drawing put it: whether it is the copy of its
+    // clip drawn last is told by it.
+    if (!IsSprite(old)) old->drawnMatrix = useMatrix;
     old->ratio = ratio;
     if (cxform != old->cxform) {
       AnimCxform* copy = CopyCxform(p, cxform);
@@ -726,7 +1046,7 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
       old->buttonState = old->previousButtonState = 1;
       AnimButton_Refocus(&m->input, old);
     }
-    AnimDisplay_AddDirty(list, old);
+    if (showsAny) AddShown(list, &old->matrix, &shown);
     return;
   }
 
@@ -737,7 +1057,7 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
   o->placedFrame = list->frame;
   o->character = character;
   o->matrix = useMatrix;
-  o->drawnMatrix = useMatrix;
+  if (!IsSprite(o)) o->drawnMatrix = useMatrix;
   o->list = list;
   o->buttonState = o->previousButtonState = 1;
   o->cxform = CopyCxform(p, cxform);
@@ -756,7 +1076,7 @@ void AnimDisplay_Place(AnimDisplayList* list, AnimChar* character, int32_t depth
     // A replacement: the new character takes the old object's place.
     if (IsButton(old)) AnimButton_Release(&m->input, old);
     // Checked while the old object still has its name: the new one takes it.
-    if (IsCachedBackground(m, old)) DropBackground(m);
+    if (IsCachedBackground(m, old)) DropKept(m, old);
     // The old sprite's clip stays in its chain, but nothing draws its list.
     if (IsSprite(old) && old->clip && old->clip != o->clip) AnimDisplay_Invalidate(&old->clip->list);
     AnimDisplay_AddDirty(list, old);
@@ -823,17 +1143,24 @@ void AnimDisplay_RemoveTimeline(AnimDisplayList* list, bool all) {
 
 void AnimDisplay_DropBackground(AnimMovie* m) { DropBackground(m); }
 
-bool AnimDisplay_IsKeptBackground(const AnimMovie* m, const AnimDisplayObject* o) { return IsCachedBackground(m, o); }
+void AnimDisplay_DropPicture(AnimMovie* m) { DropPicture(m); }
 
-uint32_t AnimDisplay_StartWalk(AnimMovie* m) { return StartTreeWalk(m); }
-bool AnimDisplay_FirstVisit(AnimClip* clip, uint32_t walk) { return FirstVisit(clip, walk); }
+void AnimDisplay_DropKept(AnimMovie* m, const AnimDisplayObject* o) {
+  if (IsCachedBackground(m, o)) DropKept(m, o);
+}
+
+uint64_t AnimDisplay_StartWalk(AnimMovie* m) { return StartTreeWalk(m); }
+bool AnimDisplay_FirstVisit(AnimClip* clip, uint64_t walk) { return FirstVisit(clip, walk); }
 
 void AnimDisplay_Invalidate(AnimDisplayList* list) {
   AnimPlayer* p = PlayerOf(list);
-  if (p) InvalidateAt(p, list, 0, StartTreeWalk(list->movie));
+  // Nothing was drawn since every cache was let go: none to let go here
+  // (whether the draws kept their edges or not, as the walk is work).
+  if (list->movie && list->movie->shapesDrawn == list->movie->drawsLetGo) return;
+  if (p) InvalidateAt(p, list, 0, StartTreeWalk(list->movie), true);
 }
 
-void AnimDisplay_InvalidateMovie(AnimMovie* m) { InvalidateMovie(m); }
+void AnimDisplay_InvalidateMovie(AnimMovie* m) { InvalidateMovie(m, true); }
 
 AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* name) {
   for (AnimDisplayObject* o = list->first; o; o = o->next)
@@ -844,20 +1171,6 @@ AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* nam
 uint32_t AnimDisplay_DrawClip(AnimMovie* m, AnimClip* clip, const AnimMatrix* matrix, const AnimCxform* cxform,
                               uint32_t nesting) {
   return AnimSprite_Draw(m, clip, matrix, cxform, nesting);
-}
-
-void AnimDisplay_DrawBackgroundsUnder(AnimMovie* m) {
-  m->drawingPicture = 1;  // sprites inside are part of the background
-  for (AnimStream* s = m->levels; s; s = s->next) {
-    if (s->level >= kAnimLevelRemoved || !s->root || !s->root->visible) continue;
-    for (AnimDisplayObject* o = s->root->list.first; o; o = o->next) {
-      if (!IsSprite(o) || !IsBackground(o->name) || IsCachedBackground(m, o)) continue;
-      JoinExtraMatrix(o);
-      AnimChar_Draw(m, o, o->character, &o->matrix, o->cxform, 0);
-      if (AnimPlayer_Aborted(m->player) || m->edgesLost) break;
-    }
-  }
-  m->drawingPicture = 0;
 }
 
 uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* matrix,
@@ -898,6 +1211,8 @@ uint32_t AnimClip_RunFrame(AnimClip* clip, uint32_t frame, uint32_t mode) {
   const AnimFrame& f = clip->frames[frame];
   if (mode != 2) {
     for (const AnimFrameCommand* c = f.first; c; c = c->next) {
+      // Each display command applied is work of the step.
+      if (!AnimWork_TakeBeforeDrawing(p)) break;
       switch (c->kind) {
         case kAnimPlace:
         case kAnimPlaceFlags:
@@ -995,9 +1310,9 @@ uint32_t AnimClip_Goto(uint32_t oldFrame, AnimClip* clip) {
     }
   }
   for (uint32_t f = start; f < target; ++f) {
-    // Replayed frames count against the run's budget, so jumps back and
-    // forth in a loop cannot hang the player.
-    if (++clip->movie->action.steps > kAnimMaxActionSteps) break;
+    // A replayed frame is work of the step besides the commands it applies,
+    // so jumps back and forth in a loop cannot hang the player.
+    if (!AnimWork_TakeBeforeDrawing(clip->movie->player)) break;
     if (f == 0 && clip->firstFramePending) {
       clip->firstFramePending = 0;
       changed |= AnimClip_RunFrame(clip, 0, 1);

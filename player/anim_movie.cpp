@@ -10,9 +10,10 @@
 namespace {
 
 constexpr int32_t kWholePlane = 32768;
-// Two "/Background" sprites shown at once take the picture from each other;
-// a pass takes at most this many pictures, and the last draws them as sprites.
-constexpr uint32_t kPicturesPerPass = 3;
+// A redraw is drawn again after a pass that kept a new "/Background"
+// sprite (each such pass keeps every new one it meets) or lost edges; this
+// many passes at most.
+constexpr uint32_t kPassesPerRedraw = 8;
 
 AnimStream* NewLevel(AnimMovie* m, uint32_t level) {
   auto* s = static_cast<AnimStream*>(AnimPlayer_Alloc(m->player, sizeof(AnimStream)));
@@ -38,7 +39,7 @@ void FreeLevel(AnimMovie* m, AnimStream* s) {
 
 // Whether an object is still shown somewhere in the movie.
 // Each walks a clip shown by several objects once.
-bool ListHolds(const AnimDisplayList* list, const AnimDisplayObject* target, uint32_t nesting, uint32_t walk) {
+bool ListHolds(const AnimDisplayList* list, const AnimDisplayObject* target, uint32_t nesting, uint64_t walk) {
   if (nesting > kAnimMaxClipDepth) return false;
   for (const AnimDisplayObject* o = list->first; o; o = o->next) {
     if (o == target) return true;
@@ -49,7 +50,7 @@ bool ListHolds(const AnimDisplayList* list, const AnimDisplayObject* target, uin
   return false;
 }
 
-bool ClipInTree(AnimClip* root, const AnimClip* target, uint32_t nesting, uint32_t walk) {
+bool ClipInTree(AnimClip* root, const AnimClip* target, uint32_t nesting, uint64_t walk) {
   if (root == target) return true;
   if (nesting > kAnimMaxClipDepth) return false;
   for (const AnimDisplayObject* o = root->list.first; o; o = o->next)
@@ -76,7 +77,9 @@ void FreeMarkedLevels(AnimMovie* m) {
   }
   if (!freed) return;
   // What the level showed is still in the frame: the next redraw covers it,
-  // even when nothing that stays changes.
+  // even when nothing that stays changes. Kept background sprites may have
+  // drawn its characters.
+  AnimDisplay_DropBackground(m);
   m->fullRedraw = 1;
   bool focusShown = false, clipShown = false;
   for (AnimStream* s = m->levels; s; s = s->next) {
@@ -127,6 +130,7 @@ void AnimMovie_Destroy(AnimMovie* m) {
   AnimPlayer* p = m->player;
   AnimValue_ClearStack(p);
   AnimClip_RestartAfter(m, 0xFFFFFFFFu);
+  AnimDisplay_DropBackground(m);
   AnimClip_Reset(m);
   for (AnimStream* s = m->levels; s;) {
     AnimStream* next = s->next;
@@ -195,9 +199,12 @@ bool AnimView_Fit(AnimMovie* m, int32_t movieWidth, int32_t movieHeight) {
   VisibleArea(&v);
   if (!m->raster.ready) {
     if (!p->frameBuffer || v.frameWidth <= 0 || v.frameHeight <= 0) return false;
-    if (!AnimRaster_Init(&m->raster, p, p->frameBuffer, v.frameWidth, v.frameHeight, v.frameWidth * 2,
-                         p->highQuality != 0))
-      return false;
+    // The count of caches begun goes on across rasters.
+    const uint32_t begun = m->raster.cachesBegun;
+    const bool made = AnimRaster_Init(&m->raster, p, p->frameBuffer, v.frameWidth, v.frameHeight, v.frameWidth * 2,
+                                      p->highQuality != 0);
+    m->raster.cachesBegun = begun;
+    if (!made) return false;
     // Black until the movie sets its background colour, whatever the host's
     // buffer held: clearing leaves the frame alone before that colour.
     for (int32_t y = 0; y < v.frameHeight; ++y)
@@ -210,7 +217,9 @@ bool AnimView_Fit(AnimMovie* m, int32_t movieWidth, int32_t movieHeight) {
 
 void AnimView_SetZoom(AnimMovie* m, uint32_t zoom) {
   m->fullRedraw = 1;
-  AnimDisplay_DropBackground(m);
+  // The kept background sprites are drawn again as first drawn, under the
+  // new view.
+  AnimDisplay_DropPicture(m);
   m->view.zoom = zoom < 1 ? 1 : zoom > 3 ? 3 : zoom;
   AnimView_Fit(m, m->view.movieWidth, m->view.movieHeight);
 }
@@ -222,7 +231,7 @@ void AnimView_Pan(AnimMovie* m, int32_t dx, int32_t dy) {
   const int32_t mx = dx * unit, my = dy * unit;
   const int32_t extent = 1 << (v.zoom + 4);
   m->fullRedraw = 1;
-  AnimDisplay_DropBackground(m);
+  AnimDisplay_DropPicture(m);
   if (dx >= 1 && v.matrix.tx + mx >= 0) v.matrix.tx = 0;
   else if (dy > 0 && v.matrix.ty + my >= 0) v.matrix.ty = 0;
   else if (dx < 0 && v.matrix.tx + v.frameWidth * extent + mx <= v.frameWidth * 32)
@@ -253,11 +262,27 @@ bool Remake(AnimMovie* m, bool smooth) {
     std::memcpy(r.background, old.background, sizeof old.background);
     r.backgroundSet = old.backgroundSet;
     r.cacheMode = old.cacheMode;
+    r.cachesBegun = old.cachesBegun;
   };
   AnimDisplay_InvalidateMovie(m);
+  // The picture was drawn in the old mode: it is made again from the kept
+  // background sprites.
+  AnimDisplay_DropPicture(m);
   AnimRaster_Free(&r);
-  if (!p->frameBuffer ||
-      !AnimRaster_Init(&r, p, p->frameBuffer, m->view.frameWidth, m->view.frameHeight, m->view.frameWidth * 2, smooth)) {
+  auto init = [&] {
+    return p->frameBuffer &&
+           AnimRaster_Init(&r, p, p->frameBuffer, m->view.frameWidth, m->view.frameHeight, m->view.frameWidth * 2, smooth);
+  };
+  bool ready = init();
+  if (!ready && m->kept) {
+    // Their draws may hold the heap the new tables need: they go, and are
+    // kept again as they stand.
+    AnimRaster_Free(&r);
+    p->heap.abortFlag = aborted;
+    AnimDisplay_DropBackground(m);
+    ready = init();
+  }
+  if (!ready) {
     AnimRaster_Free(&r);
     keep();  // for the next try
     p->heap.abortFlag = aborted;
@@ -290,6 +315,8 @@ bool AnimView_SetQuality(AnimMovie* m, bool on) {
 }
 
 uint32_t AnimMovie_Control(AnimMovie* m, uint32_t flags, const AnimEvent* event) {
+  // An event handed straight to the movie is a step of its own.
+  if (m->player->commandDepth == 0) AnimWork_Start(m->player);
   if (m->suppress) {
     m->suppress = 0;
     return 1;
@@ -362,6 +389,10 @@ uint32_t AnimMovie_DeliverEvent(AnimMovie* m, const AnimEvent* event) {
 void AnimMovie_Redraw(AnimMovie* m) {
   AnimRaster& r = m->raster;
   if (!r.ready || AnimPlayer_Aborted(m->player)) return;
+  // A step that spent all its work, the part kept for drawing too, ends
+  // before drawing: the frame stays as it was, the areas to redraw wait
+  // (the next step draws the whole frame).
+  if (AnimWork_Spent(m->player)) return;
   AnimRect dirty;
   AnimRect_SetEmpty(&dirty);
   for (AnimStream* s = m->levels; s; s = s->next) {
@@ -398,9 +429,12 @@ void AnimMovie_Redraw(AnimMovie* m) {
   AnimMatrix identity;
   AnimMatrix_SetIdentity(&identity);
   const uint32_t cacheMode = r.cacheMode;
-  uint32_t pictures = 0;
   bool keepingNothing = false;
+  // A pass drawn again keeping no edges may spend what the pass that lost
+  // them began with: it ends where a drawing without the caches ends.
+  AnimPlayer* p = m->player;
   for (uint32_t pass = 0;; ++pass) {
+    const uint32_t workLeft = p->workLeft, workOut = p->workOut, workRanOut = p->workRanOut;
     r.clipLeft = left;
     r.clipRight = right;
     r.clipTop = top;
@@ -409,48 +443,42 @@ void AnimMovie_Redraw(AnimMovie* m) {
     r.dirtyXMax = right * 32 + 31;
     r.dirtyYMin = top * 32;
     r.dirtyYMax = bottom * 32 + 31;
-    m->pictureTaken = m->edgesLost = 0;
-    m->passStart = m->drawVisits;
-    m->noMorePictures = pictures + 1 >= kPicturesPerPass ? 1 : 0;
-    // The last pass draws every background sprite as a sprite, in the order
-    // of the walk, over the colour: one sprite's picture under the others
-    // would put a lower level's sprite over a higher one's.
-    if (m->noMorePictures) {
-      m->backgroundsUnder = 0;
-      const uint32_t fullRedraw = m->fullRedraw;
-      AnimDisplay_DropBackground(m);
-      m->fullRedraw = fullRedraw;
-    }
-    AnimRaster_ClearFrame(&r);
-    // A background sprite without room for its picture lies under every level.
-    if (m->backgroundsUnder) AnimDisplay_DrawBackgroundsUnder(m);
-    for (AnimStream* s = m->levels; s && !m->pictureTaken && !m->edgesLost; s = s->next)
+    m->keptAdded = m->edgesLost = 0;
+    m->keptMet = nullptr;
+    // Under every level: the kept background sprites, or the colour.
+    AnimDisplay_ClearToBackground(m);
+    for (AnimStream* s = m->levels; s && !m->edgesLost; s = s->next)
       if (s->level < kAnimLevelRemoved && s->root && s->root->visible)
         AnimDisplay_DrawList(m, &s->root->list, &identity, nullptr);
-    if (AnimPlayer_Aborted(m->player) || pass >= 2 * kPicturesPerPass) break;
-    if (m->pictureTaken) {
-      // A background picture was just taken: the whole frame is dirty, and
-      // every level, lower ones included, is drawn over it.
-      ++pictures;
+    if (AnimPlayer_Aborted(m->player) || pass + 1 >= kPassesPerRedraw) break;
+    const bool added = m->keptAdded != 0, lost = m->edgesLost && !keepingNothing;
+    if (!added && !lost) break;
+    if (lost) {
+      // Every draw then starts from an empty pool, as an uncached one does;
+      // the caches are made again at the next pass.
+      AnimRaster_ResetPool(&r);
+      r.cacheMode = kAnimCacheNone;
+      keepingNothing = true;
+      if (!added) {
+        p->workLeft = workLeft;
+        p->workOut = workOut;
+        p->workRanOut = workRanOut;
+      }
+    }
+    if (added) {
+      // A background sprite was just kept: it lies under every level, so
+      // the whole frame is drawn again over it.
       left = top = 0;
       right = v.frameWidth - 1;
       bottom = v.frameHeight - 1;
       m->redrawLeft = m->redrawTop = 0;
       m->redrawRight = v.frameWidth;
       m->redrawBottom = v.frameHeight;
-    } else if (m->edgesLost && !keepingNothing) {
-      // Every draw then starts from an empty pool, as an uncached one does;
-      // the caches are made again at the next pass.
-      AnimRaster_ResetPool(&r);
-      r.cacheMode = kAnimCacheNone;
-      keepingNothing = true;
-    } else {
-      break;
     }
   }
   r.cacheMode = cacheMode;
-  m->edgesLost = 0;
-  m->pictureTaken = m->noMorePictures = m->backgroundsUnder = 0;
+  m->edgesLost = m->keptAdded = 0;
+  m->keptMet = nullptr;
   r.clipLeft = 0;
   r.clipRight = v.frameWidth - 1;
   r.clipTop = 0;

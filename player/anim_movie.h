@@ -45,7 +45,7 @@ struct AnimDisplayObject {
   AnimDisplayObject* next;
   AnimDisplayList* list;
   AnimClip* clip;  // a sprite's instance clip
-  AnimMatrix drawnMatrix;  // the matrix of the last drawing, for buttons
+  AnimMatrix drawnMatrix;  // the matrix of the last drawing, for buttons (and sprites' copies)
   AnimVariable* boundVariable;  // the variable an edit-text field shows
   uint32_t changesThisFrame;    // its depth is touched by its clip's frame: drawn from its records
   AnimShapeCache cache;         // the renderer's cache words
@@ -91,8 +91,36 @@ struct AnimActionState {
   uint32_t runningRemoved;
   AnimClip* runningClip;
   uint32_t runDepth;       // nested runs (frame actions run by a jump inside a run)
-  uint32_t steps;          // actions and replayed frames of the outermost run so far
   uint32_t toggleQuality;  // asked for inside a run; applied when the outer run ends
+};
+
+// One draw of a kept "/Background" sprite: a shape, morph or text at the
+// matrix and colour transform it was drawn with.
+struct AnimKeptDraw {
+  const AnimChar* character;
+  AnimMatrix matrix;
+  AnimCxform cxform;
+  uint32_t hasCxform;
+  int32_t ratio;
+};
+
+// A "/Background" sprite by name, with the draws its first drawing made:
+// it shows so until it is removed, replaced, moved or rewound away, or the
+// view or quality changes.
+struct AnimKeptSprite {
+  AnimKeptSprite* next;
+  char* name;
+  AnimKeptDraw* draws;
+  uint32_t count, room;
+  // Its draws were more than the heap could hold (unlisted): it is drawn
+  // from the object itself, at the place and colour transform it was first
+  // drawn with, whenever the picture is made, or, without room for one,
+  // whenever the frame is cleared.
+  uint32_t unlisted;
+  AnimDisplayObject* object;
+  AnimMatrix matrix;
+  AnimCxform cxform;
+  uint32_t hasCxform, nesting;
 };
 
 // A movie read for a level: its bytes, and the block to free afterwards.
@@ -115,14 +143,19 @@ struct AnimMovie {
   uint32_t randomSeed;
   AnimRestart* restarts;
   int32_t redrawLeft, redrawTop, redrawRight, redrawBottom;  // host rectangle, pixels
-  // The redraw pass's background picture: taken in this pass (every level
-  // is then drawn again over it), being drawn (a "/Background" sprite inside
-  // it is part of the picture), or not to be taken any more in this pass.
-  uint32_t pictureTaken, drawingPicture, noMorePictures;
-  // A "/Background" sprite found no room for its picture in this redraw: the
-  // passes after draw the background sprites first, under every level, as
-  // their picture would show them, and the walk passes them by.
-  uint32_t backgroundsUnder;
+  // The "/Background" sprites as first drawn, in the order the drawing walk
+  // meets them, and the colour under them; the background picture (when
+  // the heap has room for it) is these drawn over that colour.
+  AnimKeptSprite* kept;
+  uint16_t keptColour;
+  // The redraw pass: the kept sprite it met last, the one whose drawing it
+  // is keeping now (a "/Background" sprite inside is part of it), and
+  // whether it kept a new one (every level is then drawn again over it).
+  AnimKeptSprite* keptMet;
+  AnimKeptSprite* keeping;
+  uint32_t keptAdded;
+  // The picture is being drawn from a sprite's first drawing directly.
+  uint32_t drawingPicture;
   // A draw of this pass lost edges for want of pool room that others' kept
   // edges held: the pass is drawn again.
   uint32_t edgesLost;
@@ -130,15 +163,17 @@ struct AnimMovie {
   // that take the areas to redraw and drop the edge caches, all walks
   // together: how much work they took.
   uint32_t boundsVisits, drawVisits, treeVisits;
-  // drawVisits when this redraw pass began; past kAnimMaxDrawnObjects more
-  // the pass draws no more.
-  uint32_t passStart;
+  // The raster's cachesBegun when every cache was last let go. Draws from
+  // the records (each may begin a cache, whether or not it does) so far, and
+  // their count when the movie last had every cache let go.
+  uint32_t cachesLetGo;
+  uint32_t shapesDrawn, drawsLetGo;
   // Walks of the tree (bounds walks too) are numbered so that each visits a
-  // clip once.
-  uint32_t treeWalks;
+  // clip once where that is all it needs.
+  uint64_t treeWalks;
   // The update of the display lists under way, numbered as the walks are,
   // so that each steps a clip once.
-  uint32_t updates;
+  uint64_t updates;
   AnimActionState action;
   // Installed by a successful load. The loader reads a named movie and
   // answers its length, or -1 while it is not whole (or not there); the
@@ -198,11 +233,20 @@ AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* nam
 void AnimDisplay_Invalidate(AnimDisplayList* list);
 // The same for every level, the clips of each level's chain included.
 void AnimDisplay_InvalidateMovie(AnimMovie* m);
-// Lets the kept background picture go: the next drawing draws its sprite
-// again (the picture was drawn under the view as it stood).
+// Lets every kept "/Background" sprite and the picture go: the next
+// drawing draws the sprites again (they were drawn under the view as it
+// stood).
 void AnimDisplay_DropBackground(AnimMovie* m);
-// True for the sprite object whose drawing is the kept background picture.
-bool AnimDisplay_IsKeptBackground(const AnimMovie* m, const AnimDisplayObject* o);
+// Lets the picture go, not the kept sprites: it is made again from them
+// (under the view as it then stands) when the frame is next cleared.
+void AnimDisplay_DropPicture(AnimMovie* m);
+// Lets the kept drawing of that sprite object go, when it has one; the
+// other kept sprites stay.
+void AnimDisplay_DropKept(AnimMovie* m, const AnimDisplayObject* o);
+// Clears the area being redrawn to what lies under every level: the kept
+// "/Background" sprites over their colour (copied from the picture, which
+// is made when the heap has room), else the background colour.
+void AnimDisplay_ClearToBackground(AnimMovie* m);
 // Draws a shape, morph or text from its records (a shape object's through
 // its cache words) after making room for it in the edge pool; 1 when drawn.
 uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
@@ -212,17 +256,18 @@ bool AnimDisplay_Bounds(const AnimDisplayList* list, AnimRect* out);
 // units) to out, and empties them.
 void AnimDisplay_TakeDirty(AnimDisplayList* list, AnimRect* out);
 // Walks over the tree of clips are numbered: a walk started by
-// AnimDisplay_StartWalk visits a clip only when AnimDisplay_FirstVisit says
-// it meets it for the first time (objects of one name share their clip, and
-// nested, such clips multiply their copies at every level).
-uint32_t AnimDisplay_StartWalk(AnimMovie* m);
-bool AnimDisplay_FirstVisit(AnimClip* clip, uint32_t walk);
-// The "/Background" sprites of every level's root list, drawn first in a
-// redraw pass that has them under every level.
-void AnimDisplay_DrawBackgroundsUnder(AnimMovie* m);
+// AnimDisplay_StartWalk that needs to see each clip only once (objects of
+// one name share their clip, and nested, such clips multiply their copies
+// at every level) enters one when AnimDisplay_FirstVisit says it meets it
+// for the first time.
+uint64_t AnimDisplay_StartWalk(AnimMovie* m);
+bool AnimDisplay_FirstVisit(AnimClip* clip, uint64_t walk);
 uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* matrix,
                               const AnimCxform* cxform);
 void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* object);
+// A sprite's bounds: those of what its clip shows now, in the sprite's own
+// units; false when it shows nothing.
+bool AnimSprite_GetBounds(AnimClip* clip, AnimRect* out);
 // Bounds of a placed object's character in its list's units.
 bool AnimDisplay_ObjectBounds(const AnimDisplayObject* object, AnimRect* out);
 
@@ -244,13 +289,10 @@ void AnimClip_RestartAfter(AnimMovie* m, uint32_t frame);
 inline constexpr uint32_t kAnimRunChanged = 1;
 inline constexpr uint32_t kAnimRunJump = 2;
 inline constexpr uint32_t kAnimRunUpdate = 4;
-// Caps that keep any movie from hanging or overflowing the engine.
-inline constexpr uint32_t kAnimMaxActionSteps = 100000;  // actions and replayed frames of one run
+// Caps that keep any movie from overflowing the engine; the work of a step
+// is bounded by the player's budget (kAnimStepWork).
 inline constexpr uint32_t kAnimMaxRunDepth = 16;         // runs inside runs
 inline constexpr uint32_t kAnimMaxClipDepth = 16;        // sprites inside sprites
-// Objects one redraw pass meets: sprites showing one clip several times
-// under one name, nested, multiply their copies at every level.
-inline constexpr uint32_t kAnimMaxDrawnObjects = 16384;
 uint32_t AnimAction_Run(AnimClip* clip, const AnimActionRecord* first, uint32_t argument);
 
 // Buttons and events.

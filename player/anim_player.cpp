@@ -337,6 +337,7 @@ void AnimPlayer_Init(AnimPlayer* p) {
   std::memset(p, 0, sizeof *p);
   AnimBitmap_ResetCache(&p->bitmaps);
   p->zoom = 1;
+  p->workLeft = kAnimStepWork;
   p->frameLimit = -1;
   p->redrawPending = 1;
   p->showAllPending = 1;
@@ -379,7 +380,31 @@ uint32_t AnimHost_Close(AnimPlayer* p) { return AnimPlayer_Command(p, 3, 0); }
 
 const char* AnimHost_GetMin(const AnimPlayer* p) { return p->handsetNumber; }
 
+void AnimWork_Start(AnimPlayer* p) {
+  if (p->workOut && p->workLeft == 0 && p->movie) p->movie->fullRedraw = 1;
+  p->workLeft = kAnimStepWork;
+  p->workOut = 0;
+}
+
+namespace {
+
+uint32_t Command(AnimPlayer* p, uint32_t code, uintptr_t argument);
+
+}  // namespace
+
+// Each command the host gives is one step of work; a command it runs
+// inside shares its budget.
 uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
+  if (p->commandDepth == 0) AnimWork_Start(p);
+  ++p->commandDepth;
+  const uint32_t result = Command(p, code, argument);
+  --p->commandDepth;
+  return result;
+}
+
+namespace {
+
+uint32_t Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
   code &= 0xFFFF;
   uint32_t result = 0;
   bool allocates = true;
@@ -448,6 +473,8 @@ uint32_t AnimPlayer_Command(AnimPlayer* p, uint32_t code, uintptr_t argument) {
   if (allocates && AnimPlayer_Aborted(p)) return 1;
   return result;
 }
+
+}  // namespace
 
 void AnimHook_Error(AnimPlayer*, uint32_t) {}
 void AnimHook_Notify(AnimPlayer* p, uint32_t what, int32_t a, int32_t b, int32_t c, int32_t d) {

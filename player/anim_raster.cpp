@@ -25,6 +25,8 @@ int32_t BucketLimit(const AnimRaster* r) { return r->smooth ? 2 * r->height - 2 
 // only the pixel columns minX..maxX this render redraws: which pixels a span
 // covers, and how much, never depends on how much of the frame is redrawn.
 
+}  // namespace
+
 // Plain mode, one colour: opaque spans write their pixels, translucent ones
 // blend them; a fraction at the right end takes one more pixel.
 void AnimSpan_Solid(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX,
@@ -79,6 +81,8 @@ void AnimSpan_SolidAA(AnimRaster* r, const AnimPaint* s, int32_t /*row*/, int32_
   const int32_t right = (x1 & 31) ? x1 + 32 : x1;
   if (right > r->rowMaxX) r->rowMaxX = right;
 }
+
+namespace {
 
 int32_t Trunc(float v) {
   if (!(v == v)) return 0;
@@ -141,6 +145,27 @@ void GradientSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, in
     if (x1 > r->rowMaxX) r->rowMaxX = x1;
   }
 }
+
+}  // namespace
+
+void AnimSpan_Linear(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX,
+                     int32_t maxX) {
+  GradientSpan<false, false>(r, s, row, x0, x1, minX, maxX);
+}
+void AnimSpan_Radial(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX,
+                     int32_t maxX) {
+  GradientSpan<true, false>(r, s, row, x0, x1, minX, maxX);
+}
+void AnimSpan_LinearAA(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX,
+                       int32_t maxX) {
+  GradientSpan<false, true>(r, s, row, x0, x1, minX, maxX);
+}
+void AnimSpan_RadialAA(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX,
+                       int32_t maxX) {
+  GradientSpan<true, true>(r, s, row, x0, x1, minX, maxX);
+}
+
+namespace {
 
 int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
@@ -225,6 +250,8 @@ void CopyTexelRow(AnimRaster* r, const AnimPaint* s, uint16_t* row, const uint8_
   StepTexelColumns(row, held, texels, origin, step, a, b);
   if (held) run = AnimRaster::TexelRun{s->bitmap, texels, origin, step, a, b};
 }
+
+}  // namespace
 
 // Texels of a bitmap fill; pixels whose texel lies outside the bitmap keep
 // what they had (neither kind repeats the image). The smooth mode draws each
@@ -342,6 +369,8 @@ void AnimSpan_Bitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0,
   }
 }
 
+namespace {
+
 // A span is cut to the frame, the same whatever part of it is redrawn; the
 // area being redrawn only limits which of its pixels are written. (Cut to
 // that area, a span would start or end at another pixel and so cover its
@@ -358,10 +387,11 @@ void DrawSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_
   const int32_t maxX = r->clipRight < dirtyRight ? r->clipRight : dirtyRight;
   // Every filler writes within the span's pixels and the one after.
   if ((x1 >> 5) + 1 < minX || (x0 >> 5) > maxX) return;
+  r->pixelsSpanned += static_cast<uint32_t>((x1 - x0) >> 5) + 1;
   switch (s->kind) {
     case 0: (r->smooth ? AnimSpan_SolidAA : AnimSpan_Solid)(r, s, row, x0, x1, minX, maxX); break;
-    case 0x10: (r->smooth ? GradientSpan<false, true> : GradientSpan<false, false>)(r, s, row, x0, x1, minX, maxX); break;
-    case 0x12: (r->smooth ? GradientSpan<true, true> : GradientSpan<true, false>)(r, s, row, x0, x1, minX, maxX); break;
+    case 0x10: (r->smooth ? AnimSpan_LinearAA : AnimSpan_Linear)(r, s, row, x0, x1, minX, maxX); break;
+    case 0x12: (r->smooth ? AnimSpan_RadialAA : AnimSpan_Radial)(r, s, row, x0, x1, minX, maxX); break;
     case 0x40:
     case 0x41: AnimSpan_Bitmap(r, s, row, x0, x1, minX, maxX); break;
     default: break;  // 128: a fill that cannot be drawn

@@ -92,6 +92,12 @@ struct AnimRaster {
   // Edge caches made under another pool (before a reset or a new context)
   // carry another epoch and are never replayed.
   uint32_t cacheEpoch;
+  // Shape caches begun so far: the walk that lets every cache go has nothing
+  // to do while none was begun since it last ran.
+  uint32_t cachesBegun;
+  // Pixels of the spans filled so far (sub-rows counted apart): what a
+  // draw cost, for the step's work.
+  uint32_t pixelsSpanned;
   // Which shape objects keep their edges: 0 those their clip's frame leaves
   // alone, 1 none, 2 all (the last two for comparing the ways of drawing).
   uint32_t cacheMode;
@@ -143,6 +149,21 @@ void AnimRaster_AddEdge(AnimRaster* r, int32_t x0, int32_t y0, int32_t x1, int32
 // Mode 0 draws the buckets filled since the last render, saving them into
 // cache when one is given; mode 1 replays cache. Both leave the buckets empty.
 void AnimRaster_Render(AnimRaster* r, uint32_t mode, AnimEdgeCache* cache);
+// The span fillers the render draws each span of a fill with, by its kind
+// and the mode: the span's ends x0 and x1 (1/32 pixel) as the frame cuts
+// them, writing only the pixel columns minX to maxX of the area redrawn.
+// The plain ones write the frame's row; the smooth ones (AA) the colour and
+// coverage rows, except the bitmap filler, which writes the frame's row in
+// both modes.
+void AnimSpan_Solid(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX, int32_t maxX);
+void AnimSpan_SolidAA(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX, int32_t maxX);
+void AnimSpan_Linear(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX, int32_t maxX);
+void AnimSpan_Radial(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX, int32_t maxX);
+void AnimSpan_LinearAA(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX,
+                       int32_t maxX);
+void AnimSpan_RadialAA(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX,
+                       int32_t maxX);
+void AnimSpan_Bitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX, int32_t maxX);
 void AnimRaster_SetBackground(AnimRaster* r, uint8_t red, uint8_t green, uint8_t blue);
 void AnimRaster_ClearFrame(AnimRaster* r);
 // Empties the edge pool; caches made before are no longer replayed.

@@ -685,6 +685,7 @@ uint32_t AnimShape_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxf
   AnimDrawSet* sets = nullptr;
   if (cache) {
     path.cache = cache;
+    ++r->cachesBegun;
     if (NewCacheRecord(&path)) {
       cache->device = path.m;
       cache->hasCxform = cxform ? 1 : 0;

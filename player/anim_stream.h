@@ -153,19 +153,30 @@ struct AnimClip {
   // here until it is freed.
   AnimFrame* ownFrames;
   uint32_t ownFrameCount;
-  // The bounds walk that last measured the clip, and what it found: a clip
-  // shown by several objects (objects of one name share it) is measured once
-  // per walk. boundsDone is 0 while the clip is being measured.
-  uint32_t boundsWalk, boundsDone;
+  // The bounds walk that last measured the clip, the nesting it was
+  // measured at, and what it found: a clip shown by several objects (objects
+  // of one name share it) is measured once per walk, again only where it
+  // shows nearer the root (where the nesting limit cuts less of it).
+  // boundsDone is 0 while the clip is being measured.
+  uint64_t boundsWalk;
+  uint32_t boundsDone, boundsNesting;
   AnimRect bounds;
-  // The update that last stepped the clip: one step a frame, however many
-  // objects show it.
-  uint32_t stepUpdate;
+  // The update that last stepped the clip and the nesting its list was
+  // updated at: one step a frame, however many objects show it, and its
+  // tree updated from the copy nearest the root.
+  uint64_t stepUpdate;
+  uint32_t stepNesting;
   // The walk that last took the areas to redraw or dropped the caches here,
-  // and the areas it took (in the clip's units): a clip shown by several
-  // objects is walked once. treeDone is 0 while the clip is being walked.
-  uint32_t treeWalk, treeDone;
+  // the nesting it took them at, and the areas it took (in the clip's
+  // units): a clip shown by several objects is walked once, again only
+  // where it shows nearer the root. treeDone is 0 while the clip is being
+  // walked.
+  uint64_t treeWalk;
+  uint32_t treeDone, treeNesting;
   AnimRect treeDirty;
+  // The matrix of the object that drew the clip last: of several objects
+  // showing it, that one's buttons hold its place in their drawn matrices.
+  AnimMatrix drawnAt;
 };
 
 // Frames that have arrived so far, at most the declared count.

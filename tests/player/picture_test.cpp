@@ -2,6 +2,8 @@
 // levels in their order whatever picture was kept before.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,304 @@ TEST(PlayerPictures, AHigherLevelsBackgroundSpriteShowsOverALowerOnes) {
       EXPECT_EQ(p.At(100, 60), kGreen) << "level 1 lies over level 0";
       EXPECT_EQ(p.At(130, 120), kWideRed);
       EXPECT_EQ(p.At(60, 150), kWhite);
+    }
+  }
+}
+
+// Two plays of one movie, one of them without heap for a background
+// picture from the given point on: the frames they show are the same.
+struct TwoPlays {
+  explicit TwoPlays(const Bytes& data) : kept(data), refused(data) {}
+  void Squeeze() { squeeze.emplace(refused->heap); }
+  template <typename F>
+  void Both(F f) {
+    f(kept);
+    f(refused);
+    EXPECT_EQ(FrameDifferences(refused.frame, kept.frame, kW), "") << "without room for the picture";
+  }
+  Played kept, refused;
+  std::optional<HeapSqueeze> squeeze;
+};
+
+// A "/Background" sprite holding "inner", a sprite of two frames (red, then
+// blue): the picture shows inner as it was first drawn as long as the
+// sprite stays; without room for the picture the frame is the same.
+TEST(PlayerPictures, WithoutRoomTheBackgroundSpriteStaysAsFirstDrawn) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160), movie::BoxShape(2, {0, 0, 248}, 0, 0, 3520, 4160),
+                             movie::Sprite(8, 2, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::RemoveDepth(1),
+                                                         movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(7, 1, Concat({PlaceNamed(8, 1, "inner"), movie::ShowFrame(), movie::End()}))});
+  TwoPlays p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background")}), {}, {}, {}, {},
+                            {}, {}, {}}));
+  ASSERT_EQ(p.kept.opened, 0u);
+  ASSERT_EQ(p.refused.opened, 0u);
+  p.Both([](Played& x) { ASSERT_TRUE(AnimView_SetQuality(x.movie(), false)); });
+  p.Squeeze();
+  uint16_t first = 0;
+  for (int step = 0; step < 6; ++step) {
+    SCOPED_TRACE(step);
+    p.Both([](Played& x) { x.Step(); });
+    EXPECT_EQ(p.refused.movie()->raster.backgroundName, nullptr);
+    if (step == 0) first = p.kept.At(100, 100);
+    EXPECT_TRUE(first == 0x7C00 || first == 0x001F) << first;
+    EXPECT_EQ(p.kept.At(100, 100), first) << "inner as first drawn";
+    EXPECT_EQ(p.refused.At(100, 100), first) << "inner as first drawn";
+  }
+}
+
+// Level 0 holds a "/Background" sprite and a box; level 2, loaded twice, a
+// "/Background1" sprite, a wide box under level 0's box. Background sprites
+// lie under every level, in level order, whether or not the heap has room
+// for their picture.
+TEST(PlayerPictures, BackgroundSpritesStackTheSameWithOrWithoutRoom) {
+  const Bytes defs = Concat({movie::BoxShape(1, {200, 40, 40}, 1760, 0, 1760, 4160), Box(2, {0, 0, 248}),
+                             movie::BoxShape(3, {0, 248, 0}, 0, 0, 800, 800),
+                             movie::Sprite(10, 1, Concat({movie::Place(3, 1, 0, 0), movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(11, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()}))});
+  const Bytes lower = MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(10, 1, "Background"),
+                                             movie::Place(2, 2, 2000, 1000)}),
+                                     movie::MoveTo(2, 2100, 1100), movie::MoveTo(2, 2000, 1000)});
+  const Bytes upper = MovieOf(defs, {PlaceNamed(11, 1, "Background1"), {}});
+  TwoPlays p(lower);
+  ASSERT_EQ(p.kept.opened, 0u);
+  ASSERT_EQ(p.refused.opened, 0u);
+  p.Both([](Played& x) { x.Key(9); });  // loop
+  p.Both([](Played& x) { x.Key(8); });
+  p.Squeeze();
+  auto load = [&](Played& x) {
+    ASSERT_EQ(AnimMovie_ReplaceLevel(x.movie(), false, 2, upper.data(), static_cast<uint32_t>(upper.size())), 1u);
+  };
+  p.Both(load);
+  p.Both([](Played& x) { x.Step(); });
+  p.Both(load);
+  for (uint32_t key : {0u, 7u, 0u, 0u, 8u, 0u, 0u}) {
+    SCOPED_TRACE(key);
+    p.Both([key](Played& x) {
+      if (key) x.Key(key);
+      else x.Step();
+    });
+    if (p.kept->highQuality) continue;  // smooth edges blend
+    for (Played* x : {&p.kept, &p.refused}) {
+      EXPECT_EQ(x->At(20, 20), kGreen);
+      EXPECT_EQ(x->At(130, 150), kWideRed);
+      EXPECT_EQ(x->At(111, 61), 0x001F) << "level 0's box over level 2's background";
+    }
+  }
+}
+
+// Two "/Background" sprites, each holding a sprite of three frames (red,
+// blue, green); a script moves the second at the third frame. Its kept
+// drawing goes, and it is drawn again as it stands; the first stays as it
+// was first drawn.
+TEST(PlayerPictures, AScriptMovingOneBackgroundSpriteLeavesTheOthersKept) {
+  const Bytes end = Concat({movie::ShowFrame(), movie::End()});
+  const Bytes defs = Concat({Box(1, {248, 0, 0}), Box(2, {0, 0, 248}), Box(3, {0, 248, 0}),
+                             movie::Sprite(8, 3, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::RemoveDepth(1),
+                                                         movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::RemoveDepth(1),
+                                                         movie::Place(3, 1, 0, 0), end})),
+                             movie::Sprite(7, 1, Concat({PlaceNamed(8, 1, "inner"), end}))});
+  const Bytes move = Do(Concat({Push("/Background1"), Push("0"), Push("100"), Op(0x23)}));  // _x = 100
+  for (const bool room : {true, false}) {
+    SCOPED_TRACE(room ? "with a picture" : "without room for one");
+    Played p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background"),
+                                    PlaceNamed(7, 2, "Background1", 0, 1000)}),
+                            {}, move, {}}));
+    ASSERT_EQ(p.opened, 0u);
+    std::optional<HeapSqueeze> squeeze;
+    if (!room) {
+      ASSERT_TRUE(AnimView_SetQuality(p.movie(), false));
+      squeeze.emplace(p->heap);
+    }
+    p.Step();
+    const uint16_t first = p.At(5, 5), second = p.At(5, 55);
+    EXPECT_EQ(first, second);
+    p.Step();  // the script
+    EXPECT_EQ(p.At(5, 5), first) << "the first is kept";
+    EXPECT_EQ(p.At(5, 55), kWhite) << "the second moved";
+    EXPECT_EQ(p.At(105, 55), 0x03E0) << "the second drawn as it stands";
+  }
+}
+
+// A "/Background" sprite inside another sprite (named by its full path) lies
+// under every level too, under the objects of its own level drawn before
+// it, with or without room for the picture.
+TEST(PlayerPictures, ABackgroundSpriteInsideAnotherLiesUnderEveryLevel) {
+  const Bytes end = Concat({movie::ShowFrame(), movie::End()});
+  const Bytes defs = Concat({movie::BoxShape(1, {200, 40, 40}, 1760, 0, 1760, 4160), Box(2, {0, 0, 248}),
+                             movie::Sprite(10, 1, Concat({movie::Place(1, 1, 0, 0), end})),
+                             movie::Sprite(11, 1, Concat({PlaceNamed(10, 1, "/Background3"), end}))});
+  TwoPlays p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), movie::Place(2, 2, 2000, 1000),
+                                    PlaceNamed(11, 3, "holder")}),
+                            movie::MoveTo(2, 2100, 1100), movie::MoveTo(2, 2000, 1000)}));
+  ASSERT_EQ(p.kept.opened, 0u);
+  ASSERT_EQ(p.refused.opened, 0u);
+  p.Both([](Played& x) { x.Key(9); });  // loop
+  p.Both([](Played& x) { ASSERT_TRUE(AnimView_SetQuality(x.movie(), false)); });
+  p.Squeeze();
+  for (int step = 0; step < 4; ++step) {
+    SCOPED_TRACE(step);
+    p.Both([](Played& x) { x.Step(); });
+    for (Played* x : {&p.kept, &p.refused}) {
+      EXPECT_EQ(x->At(130, 150), kWideRed);
+      EXPECT_EQ(x->At(111, 61), 0x001F) << "the box over the background sprite";
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A field of n by n boxes (shape `box`, 2 pixels wide, 2.5 pixels apart):
+// sprite `id` shows a row sprite (id - 1) of n boxes n times under one name.
+Bytes Field(uint16_t id, uint16_t box, int n) {
+  Bytes row, field;
+  for (int i = 0; i < n; ++i) {
+    row = Concat({row, movie::Place(box, static_cast<uint16_t>(i + 1), 50 * i, 0)});
+    field = Concat({field, PlaceNamed(static_cast<uint16_t>(id - 1), static_cast<uint16_t>(i + 1), "r", 0, 50 * i)});
+  }
+  const Bytes end = Concat({movie::ShowFrame(), movie::End()});
+  return Concat({movie::Sprite(static_cast<uint16_t>(id - 1), 1, Concat({row, end})),
+                 movie::Sprite(id, 1, Concat({field, end}))});
+}
+
+constexpr int32_t kShort = 120;  // a stage short enough for a picture to fit the heap
+
+// Two plays of a movie on the short stage, the second with the heap
+// squeezed after opening so that no picture fits.
+struct ShortPlays {
+  explicit ShortPlays(const Bytes& data, int32_t h = kShort) : whole(data, kW, h), squeezed(data, kW, h) {
+    EXPECT_EQ(whole.opened, 0u);
+    EXPECT_EQ(squeezed.opened, 0u);
+    for (Played* x : {&whole, &squeezed}) EXPECT_TRUE(AnimView_SetQuality(x->movie(), false));
+    squeeze.emplace(squeezed->heap, 8192);
+  }
+  Played whole, squeezed;
+  std::optional<HeapSqueeze> squeeze;
+};
+
+// A "/Background" sprite holding a field of n by n small red boxes, with a
+// blue box moving over it: a field of thousands of shapes plays in the
+// player's heap, shows and stays, and the two plays show the same frame.
+TEST(PlayerPictures, ABackgroundSpriteOfThousandsOfShapesPlaysInTheHeap) {
+  for (const int n : {20, 60}) {
+    SCOPED_TRACE(n);
+    const Bytes defs = Concat({Box(1, {248, 0, 0}, 40), Box(2, {0, 0, 248}), Field(21, 1, n)});
+    ShortPlays p(MovieOf(defs,
+                         {Concat({movie::Background(255, 255, 255), PlaceNamed(21, 1, "Background"),
+                                  movie::Place(2, 2, 2000, 1000)}),
+                          movie::MoveTo(2, 2100, 1100), movie::MoveTo(2, 2000, 1000)},
+                         kW, kShort));
+    const int last = (50 * (n - 1)) / 20 + 1;  // a pixel inside the last box of a row
+    for (int step = 0; step < 4; ++step) {
+      SCOPED_TRACE(step);
+      for (Played* x : {&p.whole, &p.squeezed}) {
+        x->Step();
+        ASSERT_FALSE(AnimPlayer_Aborted(x->get())) << (x == &p.whole ? "whole heap" : "squeezed heap");
+        EXPECT_EQ(x->At(1, 1), 0x7C00);
+        EXPECT_EQ(x->At(last, 1), 0x7C00);
+        EXPECT_EQ(x->At(1, std::min(last, 51)), 0x7C00);
+        EXPECT_EQ(x->At(170, 115), kWhite);
+        EXPECT_EQ(x->At(105, 55), 0x001F);
+      }
+      EXPECT_NE(p.whole.movie()->raster.backgroundName, nullptr) << "the picture fits the whole heap";
+      EXPECT_EQ(p.squeezed.movie()->raster.backgroundName, nullptr);
+      EXPECT_EQ(FrameDifferences(p.squeezed.frame, p.whole.frame, kW), "");
+    }
+  }
+}
+
+// Two such fields, each a "/Background" sprite too large for its draws to
+// be kept, and a blue box over both. The one placed later goes to the head
+// of the list, under the other, whose top half lies over its lower half: both fields and the box show, the same with or without room for
+// a picture, step after step.
+TEST(PlayerPictures, TwoBackgroundSpritesOfThousandsOfShapesBothShow) {
+  constexpr int32_t kShorter = 60;
+  const Bytes defs = Concat({Box(1, {248, 0, 0}, 40), Box(3, {0, 248, 0}, 40), Box(2, {0, 0, 248}), Field(21, 1, 32),
+                             Field(31, 3, 32)});
+  ShortPlays p(MovieOf(defs,
+                       {Concat({movie::Background(255, 255, 255), PlaceNamed(31, 1, "Background1", 0, 400),
+                                PlaceNamed(21, 2, "Background"), movie::Place(2, 3, 2000, 400)}),
+                        movie::MoveTo(3, 2100, 500), movie::MoveTo(3, 2000, 400)},
+                       kW, kShorter),
+               kShorter);
+  for (int step = 0; step < 4; ++step) {
+    SCOPED_TRACE(step);
+    for (Played* x : {&p.whole, &p.squeezed}) {
+      x->Step();
+      ASSERT_FALSE(AnimPlayer_Aborted(x->get())) << (x == &p.whole ? "whole heap" : "squeezed heap");
+      EXPECT_EQ(x->At(1, 1), 0x7C00) << "the first field";
+      EXPECT_EQ(x->At(1, 21), 0x03E0) << "the second field";
+      EXPECT_EQ(x->At(105, 25), 0x001F) << "the box over both";
+    }
+    EXPECT_EQ(FrameDifferences(p.squeezed.frame, p.whole.frame, kW), "");
+  }
+}
+
+// Kept sprites (draws kept, or too many to keep), in the root and in a
+// level loaded and then freed, with or without room: closing the movie
+// gives back every block.
+TEST(PlayerPictures, ClosingGivesBackTheKeptSprites) {
+  for (const int n : {4, 60}) {
+    for (const bool room : {true, false}) {
+      SCOPED_TRACE(std::to_string(n) + (room ? " with room" : " squeezed"));
+      const Bytes defs = Concat({Box(1, {248, 0, 0}, 40), Box(2, {0, 0, 248}), Field(21, 1, n)});
+      const Bytes data = MovieOf(defs,
+                                 {Concat({movie::Background(255, 255, 255), PlaceNamed(21, 1, "Background"),
+                                          movie::Place(2, 2, 2000, 1000)}),
+                                  movie::MoveTo(2, 2100, 1100), movie::MoveTo(2, 2000, 1000)},
+                                 kW, kShort);
+      const Bytes level = MovieOf(Concat({Box(1, {0, 248, 0}, 40), Field(21, 1, 4)}),
+                                  {PlaceNamed(21, 1, "Background1", 0, 600), {}}, kW, kShort);
+      Played p(data, kW, kShort);
+      ASSERT_EQ(p.opened, 0u);
+      std::optional<HeapSqueeze> squeeze;
+      if (!room) squeeze.emplace(p->heap, 8192);
+      p.Step();
+      ASSERT_FALSE(AnimPlayer_Aborted(p.get()));
+      ASSERT_EQ(AnimMovie_ReplaceLevel(p.movie(), false, 1, level.data(), static_cast<uint32_t>(level.size())), 1u);
+      p.Step();
+      p.Step();
+      EXPECT_NE(p.movie()->kept, nullptr);
+      AnimMovie_ReplaceLevel(p.movie(), true, 1, nullptr, 0);
+      p.Step();
+      ASSERT_FALSE(AnimPlayer_Aborted(p.get()));
+      squeeze.reset();
+      AnimHost_Close(p.get());
+      EXPECT_EQ(p->heap.bytesInUse, 0u);
+      EXPECT_EQ(AnimHeap_Check(&p->heap), nullptr);
+    }
+  }
+}
+
+// A "/Background" sprite holding "inner", a sprite of two frames (red, then
+// blue) over the whole stage: zooming in and out, panning and changing the
+// quality redraw it under the new view as it was first drawn, with or
+// without room for the picture; only its removal lets it show as it stands.
+TEST(PlayerPictures, ZoomPanAndQualityKeepTheBackgroundSpriteAsFirstDrawn) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 4160), movie::BoxShape(2, {0, 0, 248}, 0, 0, 3520, 4160),
+                             movie::Sprite(8, 2, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::RemoveDepth(1),
+                                                         movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(7, 1, Concat({PlaceNamed(8, 1, "inner"), movie::ShowFrame(), movie::End()}))});
+  std::vector<Bytes> frames(20);
+  frames[0] = Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background")});
+  const Bytes data = MovieOf(defs, frames);
+  for (const bool room : {true, false}) {
+    SCOPED_TRACE(room ? "with room" : "squeezed");
+    Played p(data);
+    ASSERT_EQ(p.opened, 0u);
+    std::optional<HeapSqueeze> squeeze;
+    if (!room) squeeze.emplace(p->heap);
+    p.Step();
+    const uint16_t first = p.At(88, 104);
+    ASSERT_TRUE(first == 0x7C00 || first == 0x001F) << first;
+    // Zoom in, pan, zoom out, quality on and off, each followed by a step.
+    for (const uint32_t key : {18u, 0u, 21u, 0u, 23u, 19u, 0u, 7u, 0u, 8u, 0u, 18u, 18u, 17u, 0u}) {
+      SCOPED_TRACE(key);
+      if (key) p.Key(key);
+      else p.Step();
+      ASSERT_FALSE(AnimPlayer_Aborted(p.get()));
+      EXPECT_EQ(p.At(88, 104), first) << "inner as first drawn";
     }
   }
 }

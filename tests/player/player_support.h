@@ -27,7 +27,8 @@ struct TestPlayer {
 // replaying them) as the frame's depth sets decide and with every shape
 // cached must give the same pixels (also after the edge pool was emptied).
 // The player is put back byte for byte afterwards, so the checks change
-// nothing the movie carries into its next step.
+// nothing the movie carries into its next step. No step so far may have run
+// out of work.
 void ExpectCachedRedrawsMatch(AnimPlayer* p);
 // The first check alone.
 void ExpectShownIsWholeRedraw(AnimPlayer* p);
@@ -37,3 +38,18 @@ std::string FrameDifferences(const std::vector<uint16_t>& shown, const std::vect
 
 std::string DumpStream(const AnimStream* s);
 std::string DumpActions(const AnimActionRecord* list);
+
+// The heap taken in pieces, then given back but for one piece after every
+// run of pieces shorter than `hole` bytes, until released: nearly all of
+// it is free, but no block larger than a hole fits, such as a background
+// picture (a frame's pixels).
+class HeapSqueeze {
+ public:
+  explicit HeapSqueeze(AnimHeap& heap, uint32_t hole = 65536);
+  ~HeapSqueeze() { Release(); }
+  void Release();
+
+ private:
+  AnimHeap& heap_;
+  std::vector<void*> blocks_;
+};

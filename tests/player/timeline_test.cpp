@@ -323,9 +323,11 @@ TEST(PlayerActions, TargetsPropertiesAndClones) {
 TEST(PlayerActions, LoopsRecursionAndMissingTargetsEndTheList) {
   // A jump to itself forever, a frame that calls itself, a missing clip.
   const Bytes forever = Do(Concat({Set("a", Push("1")), movie::Jump(0x99, -5)}));
-  Played loop(MovieOf({}, {forever}));
+  // Loops without end take the opening's whole work and end it there.
+  OnStage loop(MovieOf({}, {forever}));
   ASSERT_EQ(loop.opened, 0u);
   EXPECT_EQ(loop.Var("/:a"), "1");
+  EXPECT_EQ(loop->workRanOut, 1u);
   const Bytes calls = Do(Concat({Set("n", Concat({Push("n"), Op(0x1C), Push("x"), Op(0x21)})), Push("1"), Op(0x9E)}));
   Played call(MovieOf({}, {calls}));
   ASSERT_EQ(call.opened, 0u);
@@ -334,8 +336,9 @@ TEST(PlayerActions, LoopsRecursionAndMissingTargetsEndTheList) {
   std::vector<Bytes> frames(600);
   const Bytes settle = Concat({Push("x"), Op(0x17)});  // carries the pending jump out
   frames[0] = Do(Concat({movie::GotoFrame(599), settle, movie::GotoFrame(0), settle, movie::Jump(0x99, -29)}));
-  Played jumps(MovieOf({}, frames));
+  OnStage jumps(MovieOf({}, frames));
   ASSERT_EQ(jumps.opened, 0u);
+  EXPECT_EQ(jumps->workRanOut, 1u);
   Played missing(MovieOf({}, {Do(Concat({movie::Action(0x8B, Bytes{'z', 0}), Op(0x07), Set("after", Push("1"))}))}));
   ASSERT_EQ(missing.opened, 0u);
   EXPECT_EQ(missing.Var("/:after"), "");
@@ -1214,6 +1217,26 @@ TEST(PlayerBackground, ASpriteInsideItIsPartOfThePicture) {
   EXPECT_EQ(p.At(20, 20), kRed);
   EXPECT_EQ(p.At(120, 20), kBlue);
   EXPECT_STREQ(p.movie()->raster.backgroundName ? p.movie()->raster.backgroundName : "", "/Background");
+}
+
+// A sprite's bounds are those of what its clip shows, in the sprite's own
+// units (its own placement does not move them); a clip showing nothing
+// has none.
+TEST(PlayerDisplay, ASpritesBoundsAreWhatItsClipShows) {
+  const Bytes defs = Concat({Box(1, {248, 0, 0}),
+                             movie::Sprite(7, 1, Concat({movie::Place(1, 1, 400, 600), movie::Place(1, 2, 1000, 1000),
+                                                         movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(8, 1, Concat({movie::ShowFrame(), movie::End()}))});
+  Played p(MovieOf(defs, {Concat({PlaceNamed(7, 1, "s", 2000, 2000), PlaceNamed(8, 2, "e")}), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  AnimRect r;
+  ASSERT_TRUE(AnimSprite_GetBounds(AnimDisplay_FindByName(&p.root()->list, "/s")->clip, &r));
+  EXPECT_EQ(r.xmin, 400);
+  EXPECT_EQ(r.xmax, 1400);
+  EXPECT_EQ(r.ymin, 600);
+  EXPECT_EQ(r.ymax, 1400);
+  EXPECT_FALSE(AnimSprite_GetBounds(AnimDisplay_FindByName(&p.root()->list, "/e")->clip, &r));
+  EXPECT_TRUE(AnimRect_IsEmpty(&r));
 }
 
 // Opening a movie blacks out whatever the host's buffer held; before the

@@ -1,0 +1,118 @@
+// The player's host step on movies that take it a great deal of work: two
+// sprites whose copies of a shared clip are switched between frames for
+// ever by the root and by R runner sprites (K copies of T boxes), and
+// sprites showing the one below under one name, copies of copies 15 deep.
+// Beside them, as the yardstick, ordinary steps: a clip of 130 boxes shown
+// 130 times, and a small movie's step. Each iteration is one step, after
+// the opening and a first step; the first step after opening is timed on
+// its own with the opening (the Open cases). The counters say how many
+// steps ran out of work and what work the last one left.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <vector>
+
+#include "player/anim_movie.h"
+#include "player/anim_player.h"
+#include "tests/player/movie_writer.h"
+#include "tests/player/step_movies.h"
+
+namespace {
+
+using movie::Bytes;
+
+struct Stage {
+  explicit Stage(const Bytes& movie) : data(movie), work(256000), frame(176 * 208) {
+    AnimPlayer_Init(player.get());
+    int32_t w = 176, h = 208;
+    opened = AnimHost_Open(player.get(), data.data(), frame.data(), work.data(), static_cast<uint32_t>(data.size()), &w,
+                           &h) == 0;
+  }
+  ~Stage() { AnimHost_Close(player.get()); }
+  Bytes data;
+  std::unique_ptr<AnimPlayer> player = std::make_unique<AnimPlayer>();
+  std::vector<uint8_t> work;
+  std::vector<uint16_t> frame;
+  bool opened = false;
+};
+
+// Steps that ran out of work, where the player counts them.
+template <typename P>
+double RanOut(const P* p) {
+  if constexpr (requires { p->workRanOut; }) return static_cast<double>(p->workRanOut);
+  else return -1;
+}
+
+// The work the last step left over.
+template <typename P>
+double WorkLeft(const P* p) {
+  if constexpr (requires { p->workLeft; }) return static_cast<double>(p->workLeft);
+  else return -1;
+}
+
+void Steps(benchmark::State& state, const Bytes& movie) {
+  Stage s(movie);
+  if (!s.opened) {
+    state.SkipWithError("the movie did not open");
+    return;
+  }
+  AnimHost_Step(s.player.get());
+  const AnimMovie* m = s.player->movie;
+  uint32_t bounds = 0, drawn = 0, walked = 0;
+  for (auto _ : state) {
+    bounds = m->boundsVisits, drawn = m->drawVisits, walked = m->treeVisits;
+    AnimHost_Step(s.player.get());
+  }
+  // Objects the last step's bounds, drawing and other walks met.
+  state.counters["bounds"] = m->boundsVisits - bounds;
+  state.counters["drawn"] = m->drawVisits - drawn;
+  state.counters["walked"] = m->treeVisits - walked;
+  state.counters["ran_out"] = RanOut(s.player.get());
+  state.counters["left"] = WorkLeft(s.player.get());
+}
+
+// The opening (which runs the first frame) and the first step after it.
+void OpenStep(benchmark::State& state, const Bytes& movie) {
+  for (auto _ : state) {
+    auto s = std::make_unique<Stage>(movie);
+    if (s->opened) AnimHost_Step(s->player.get());
+    state.PauseTiming();
+    state.counters["ran_out"] = RanOut(s->player.get());
+    state.counters["left"] = WorkLeft(s->player.get());
+    s.reset();
+    state.ResumeTiming();
+  }
+}
+
+void AnimSwitchingCopies(benchmark::State& state) {
+  Steps(state, movie::SwitchingCopies(40, 40, static_cast<int>(state.range(0))));
+}
+void AnimSwitchingCopiesOpen(benchmark::State& state) {
+  OpenStep(state, movie::SwitchingCopies(40, 40, static_cast<int>(state.range(0))));
+}
+void AnimCopiesOfCopies(benchmark::State& state) {
+  Steps(state, movie::CopiesOfCopies(15, static_cast<int>(state.range(0))));
+}
+// Shallower, so that the boxes are drawn: 2-pixel ones and ones over most
+// of the stage (levels, copies, side in twips).
+void AnimCopiesOfBoxes(benchmark::State& state) {
+  Steps(state, movie::CopiesOfCopies(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                                     static_cast<int>(state.range(2))));
+}
+void AnimCopyField(benchmark::State& state) { Steps(state, movie::CopyField(130, 130)); }
+void AnimCopyFieldOpen(benchmark::State& state) { OpenStep(state, movie::CopyField(130, 130)); }
+void AnimSmallStep(benchmark::State& state) { Steps(state, movie::CopyField(4, 4)); }
+
+}  // namespace
+
+BENCHMARK(AnimSwitchingCopies)->Arg(0)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimSwitchingCopiesOpen)->Arg(0)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimCopiesOfCopies)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimCopiesOfBoxes)
+    ->Args({12, 4, 40})
+    ->Args({12, 4, 3000})
+    ->Args({8, 4, 3000})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimCopyField)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimCopyFieldOpen)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimSmallStep)->Unit(benchmark::kMicrosecond);

@@ -1,0 +1,77 @@
+#include "step_movies.h"
+
+namespace movie {
+
+namespace {
+
+Bytes Named(uint16_t id, uint16_t depth, const std::string& name, int32_t x, int32_t y) {
+  Place2 p;
+  p.flags = 2 | 4 | 32;
+  p.id = id;
+  p.depth = depth;
+  p.tx = x;
+  p.ty = y;
+  p.name = name;
+  return PlaceWithFlags(p);
+}
+
+Bytes SetTarget(const std::string& target) {
+  Bytes name(target.begin(), target.end());
+  name.push_back(0);
+  return Action(0x8B, name);
+}
+
+Bytes MovieOf(const Bytes& tags, uint16_t frames) {
+  Header header;
+  header.frames = frames;
+  return Qvx(header, Concat({tags, End()}));
+}
+
+}  // namespace
+
+Bytes SwitchingCopies(int copies, int boxes, int runners) {
+  Bytes inner, first, second;
+  for (int i = 0; i < boxes; ++i) inner = Concat({inner, Place(1, static_cast<uint16_t>(i + 1), 20 * (i % 8), 20 * (i / 8))});
+  for (int i = 0; i < copies; ++i) {
+    const auto depth = static_cast<uint16_t>(i + 1);
+    first = Concat({first, Named(40, depth, "s", 100 * (i % 6), 100 * (i / 6))});
+    second = Concat({second, MoveTo(depth, 100 * (i % 6) + 40, 100 * (i / 6) + 40)});
+  }
+  Bytes body;
+  for (const auto& [target, frame] : {std::pair{"/a", 1}, {"/b", 1}, {"/a", 0}, {"/b", 0}})
+    body = Concat({body, SetTarget(target), GotoFrame(static_cast<uint16_t>(frame))});
+  const Bytes loop = Actions(Concat({body, Jump(0x99, static_cast<int16_t>(-(static_cast<int>(body.size()) + 5))), EndActions()}));
+  Bytes tags = Concat({Background(255, 255, 255), BoxShape(1, {248, 0, 0}, 0, 0, 200, 200),
+                       Sprite(40, 1, Concat({inner, ShowFrame(), End()})),
+                       Sprite(50, 2, Concat({first, ShowFrame(), second, ShowFrame(), End()})),
+                       Sprite(60, 1, Concat({loop, ShowFrame(), End()})), Named(50, 1, "a", 0, 0),
+                       Named(50, 2, "b", 1600, 0)});
+  for (int i = 0; i < runners; ++i)
+    tags = Concat({tags, Named(60, static_cast<uint16_t>(10 + i), "r" + std::to_string(i), 0, 0)});
+  return MovieOf(Concat({tags, loop, ShowFrame()}), 1);
+}
+
+Bytes CopiesOfCopies(int levels, int copies, int side) {
+  Bytes tags = Concat({Background(255, 255, 255), BoxShape(99, {248, 0, 0}, 0, 0, side, side),
+                       Sprite(100, 2, Concat({Place(99, 1, 0, 0), ShowFrame(), MoveTo(1, 20, 20), ShowFrame(), End()}))});
+  for (int k = 1; k <= levels; ++k) {
+    Bytes places;
+    for (int c = 0; c < copies; ++c)
+      places = Concat({places, Named(static_cast<uint16_t>(100 + k - 1), static_cast<uint16_t>(c + 1), "s", 20 * c, 20 * c)});
+    tags = Concat({tags, Sprite(static_cast<uint16_t>(100 + k), 1, Concat({places, ShowFrame(), End()}))});
+  }
+  return MovieOf(Concat({tags, Named(static_cast<uint16_t>(100 + levels), 1, "top", 200, 200), ShowFrame(), ShowFrame()}), 2);
+}
+
+Bytes CopyField(int boxes, int copies) {
+  Bytes inner, places;
+  for (int i = 1; i <= boxes; ++i) inner = Concat({inner, Place(1, static_cast<uint16_t>(i), 0, 0)});
+  for (int i = 0; i < copies; ++i)
+    places = Concat({places, Named(40, static_cast<uint16_t>(i + 1), "s", (i % 13) * 260, (i / 13) * 260)});
+  const Bytes tags = Concat({Background(255, 255, 255), BoxShape(1, {248, 0, 0}, 0, 0, 200, 200),
+                             Sprite(40, 2, Concat({inner, ShowFrame(), MoveTo(1, 20, 20), ShowFrame(), End()})),
+                             Sprite(50, 1, Concat({places, ShowFrame(), End()})), Named(50, 1, "field", 0, 0)});
+  return MovieOf(Concat({tags, ShowFrame(), ShowFrame()}), 2);
+}
+
+}  // namespace movie

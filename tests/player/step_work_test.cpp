@@ -1,0 +1,264 @@
+// The work of a host step, a key or a pointer event is bounded: a movie
+// that would take it without end ends its step where the work runs out,
+// the same way each time, and an ordinary movie never comes near.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "movie_script.h"
+#include "step_movies.h"
+
+namespace {
+
+using movie::Bytes;
+using movie::Concat;
+using namespace movie::script;
+
+constexpr uint16_t kRed = 0x7C00, kWhite = 0x7FFF;
+
+// Two players of one movie, stepped alike.
+struct Twins {
+  explicit Twins(const Bytes& data) : a(data), b(data) {}
+  OnStage a, b;
+};
+
+// What a step left: the frame, each clip's frame on the way down the
+// root's list, and the trace.
+std::string State(OnStage& p) {
+  std::string out = p.Var("/:n") + "|";
+  for (AnimDisplayObject* o = p.root()->list.first; o; o = o->next)
+    if (o->clip) out += std::to_string(o->clip->currentFrame) + ",";
+  return out;
+}
+
+// The switching copies without runners loop only in the root's one frame,
+// at the opening; with runners, at every step. Two players of one movie
+// end each step with the same work left, the same frame and state.
+TEST(PlayerStepWork, MoviesWithoutEndEndEachStepTheSameWay) {
+  struct Case {
+    const char* name;
+    Bytes movie;
+    bool everyStep;
+  };
+  const Case cases[] = {{"switching copies, no runner", movie::SwitchingCopies(40, 40, 0), false},
+                        {"switching copies, 4 runners", movie::SwitchingCopies(40, 40, 4), true},
+                        {"switching copies, 16 runners", movie::SwitchingCopies(40, 40, 16), true},
+                        {"copies of copies, 15 deep", movie::CopiesOfCopies(15, 8), true},
+                        {"copies of boxes, 12 deep", movie::CopiesOfCopies(12, 4, 1000), true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Twins t(c.movie);
+    ASSERT_EQ(t.a.opened, 0u);
+    ASSERT_EQ(t.b.opened, 0u);
+    EXPECT_EQ(t.a->workRanOut, 1u);  // the opening too
+    for (int step = 0; step < 2; ++step) {
+      SCOPED_TRACE(step);
+      const uint32_t before = t.a->workRanOut;
+      EXPECT_EQ(AnimHost_Step(t.a.get()), 0u);
+      EXPECT_EQ(AnimHost_Step(t.b.get()), 0u);
+      EXPECT_EQ(t.a->workRanOut, before + (c.everyStep ? 1 : 0));
+      EXPECT_EQ(t.a->workRanOut, t.b->workRanOut);
+      EXPECT_EQ(t.a->workLeft, t.b->workLeft);
+      EXPECT_EQ(FrameDifferences(t.a.frame, t.b.frame, kW), "");
+      EXPECT_EQ(State(t.a), State(t.b));
+    }
+  }
+}
+
+// Runs of several clips in one step share its work: sprites each looping
+// for ever in their frame actions, counting in "/:n", count no further
+// together than the step's work allows one of them.
+TEST(PlayerStepWork, RunsOfOneStepShareItsWork) {
+  const Bytes count = Set("/:n", Concat({Push("/:n"), Op(0x1C), Push("1"), Op(0x0A)}));
+  constexpr int kActionsPerRound = 7;  // push, push, get, push, add, set, jump
+  const Bytes loop = movie::Actions(
+      Concat({count, movie::Jump(0x99, static_cast<int16_t>(-(static_cast<int>(count.size()) + 5))), movie::EndActions()}));
+  Bytes defs = movie::Sprite(60, 1, Concat({loop, movie::ShowFrame(), movie::End()}));
+  Bytes places;
+  for (uint16_t i = 0; i < 8; ++i) places = Concat({places, PlaceNamed(60, static_cast<uint16_t>(i + 1), "r" + std::to_string(i))});
+  OnStage p(MovieOf(defs, {places, {}}));
+  ASSERT_EQ(p.opened, 0u);
+  p->workRanOut = 0;
+  const int before = std::stoi("0" + p.Var("/:n"));
+  EXPECT_EQ(AnimHost_Step(p.get()), 0u);
+  EXPECT_EQ(p->workRanOut, 1u);
+  EXPECT_LE(std::stoi(p.Var("/:n")) - before, static_cast<int>(kAnimStepWork / kActionsPerRound) + 1);
+  EXPECT_GT(std::stoi(p.Var("/:n")) - before, 0);
+}
+
+// A clip of 130 boxes shown 130 times, its first box moving at every step,
+// is an ordinary movie: every step draws all of it and leaves work over.
+TEST(PlayerStepWork, ALargeFieldOfCopiesNeverRunsOut) {
+  OnStage p(movie::CopyField(130, 130));
+  ASSERT_EQ(p.opened, 0u);
+  for (int step = 0; step < 4; ++step) {
+    p.Step();
+    EXPECT_GT(p->workLeft, kAnimStepWork / 2);
+  }
+  EXPECT_EQ(p->workRanOut, 0u);
+}
+
+// A sprite whose one frame's actions loop for ever, counting in "/:n",
+// and a red box beside it in the root.
+Bytes RunawayOverABox() {
+  const Bytes count = Set("/:n", Concat({Push("/:n"), Op(0x1C), Push("1"), Op(0x0A)}));
+  const Bytes loop = movie::Actions(
+      Concat({count, movie::Jump(0x99, static_cast<int16_t>(-(static_cast<int>(count.size()) + 5))), movie::EndActions()}));
+  const Bytes defs = Concat({movie::Background(255, 255, 255), Box(1, {248, 0, 0}),
+                             movie::Sprite(60, 1, Concat({loop, movie::ShowFrame(), movie::End()}))});
+  return MovieOf(defs, {Concat({movie::Place(1, 1, 2000, 2000), PlaceNamed(60, 2, "r")})});
+}
+
+// A movie opened on the stage, its shapes drawn with the edge caches as
+// the frame decides (0) or with none (1).
+struct Drawn : OnStage {
+  Drawn(const Bytes& data, uint32_t cacheMode) : OnStage(data), mode(cacheMode) { Keep(); }
+  void Keep() {
+    if (movie()) movie()->raster.cacheMode = mode;
+  }
+  uint32_t mode;
+};
+
+// The script takes what the step may spend on actions; what is left draws
+// the frame, whichever way the shapes are drawn.
+TEST(PlayerStepWork, ARunawayScriptStillShowsItsFrame) {
+  Drawn cached(RunawayOverABox(), 0), uncached(RunawayOverABox(), 1);
+  ASSERT_EQ(cached.opened, 0u);
+  ASSERT_EQ(uncached.opened, 0u);
+  EXPECT_EQ(cached.At(105, 105), kRed) << "the opening";
+  for (int step = 0; step < 3; ++step) {
+    SCOPED_TRACE(step);
+    const uint32_t before = cached->workRanOut;
+    for (Drawn* d : {&cached, &uncached}) {
+      EXPECT_EQ(AnimHost_Step(d->get()), 0u);
+      ExpectShownIsWholeRedraw(d->get());
+    }
+    EXPECT_EQ(cached->workRanOut, before + 1);
+    EXPECT_EQ(cached.At(105, 105), kRed);
+    EXPECT_EQ(cached.At(5, 5), kWhite);
+    EXPECT_EQ(FrameDifferences(cached.frame, uncached.frame, kW), "");
+    EXPECT_EQ(cached.Var("/:n"), uncached.Var("/:n"));
+  }
+}
+
+// A red box standing still in the root (which stops in its second frame),
+// and sprite "m" showing sprite 40
+// (forty boxes) as "c", moved in its second frame. A one-frame sprite's
+// actions switch "m" between its frames for ever, counting in "/:n": each
+// switch moves "c", which lets the caches of what it shows go.
+Bytes RunawayMoves() {
+  Bytes inner;
+  for (int i = 0; i < 40; ++i) inner = Concat({inner, movie::Place(2, static_cast<uint16_t>(i + 1), 20 * (i % 8), 20 * (i / 8))});
+  const Bytes body = Concat({Set("/:n", Concat({Push("/:n"), Op(0x1C), Push("1"), Op(0x0A)})), movie::Action(0x8B, Bytes{'/', 'm', 0}),
+                             movie::GotoFrame(1), movie::GotoFrame(0), movie::Action(0x8B, Bytes{0})});
+  const Bytes loop =
+      movie::Actions(Concat({body, movie::Jump(0x99, static_cast<int16_t>(-(static_cast<int>(body.size()) + 5))), movie::EndActions()}));
+  const Bytes defs = Concat({movie::Background(255, 255, 255), Box(1, {248, 0, 0}), movie::BoxShape(2, {0, 0, 248}, 0, 0, 200, 200),
+                             movie::Sprite(40, 1, Concat({inner, movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(50, 2, Concat({PlaceNamed(40, 1, "c"), movie::ShowFrame(), movie::MoveTo(1, 400, 400),
+                                                          movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(60, 1, Concat({loop, movie::ShowFrame(), movie::End()}))});
+  return MovieOf(defs, {Concat({movie::Place(1, 1, 2000, 2000), PlaceNamed(50, 2, "m", 0, 2400), PlaceNamed(60, 3, "r")}),
+                        Do(Op(0x07))});
+}
+
+// Played with the edge caches, without, and short of heap, each step of a
+// script moving a sprite for ever ends at the same place and shows the same
+// frame, also after a change of quality has let every cache go.
+TEST(PlayerStepWork, CachesOnOrOffRunOutAlike) {
+  const Bytes data = RunawayMoves();
+  Drawn cached(data, 0), uncached(data, 1), short_(data, 0);
+  ASSERT_EQ(cached.opened, 0u);
+  ASSERT_EQ(uncached.opened, 0u);
+  ASSERT_EQ(short_.opened, 0u);
+  // Short of heap: no cache is kept, and every draw lets all caches go.
+  AnimHeap& heap = short_->heap;
+  while (heap.end - heap.bytesInUse > 24000) ASSERT_NE(AnimHeap_Alloc(&heap, 512), nullptr);
+  for (int step = 0; step < 6; ++step) {
+    SCOPED_TRACE(step);
+    for (Drawn* d : {&cached, &uncached, &short_}) {
+      if (step == 2) {
+        AnimView_SetQuality(d->movie(), false);
+        AnimView_SetQuality(d->movie(), true);
+        d->Keep();
+      }
+      EXPECT_EQ(AnimHost_Step(d->get()), 0u);
+    }
+    for (Drawn* d : {&uncached, &short_}) {
+      SCOPED_TRACE(d == &short_ ? "short of heap" : "without caches");
+      EXPECT_EQ(cached->workRanOut, (*d)->workRanOut);
+      EXPECT_EQ(State(cached), State(*d));
+      EXPECT_EQ(cached->workLeft, (*d)->workLeft);
+      EXPECT_EQ(FrameDifferences(cached.frame, d->frame, kW), "");
+    }
+    EXPECT_EQ(AnimPlayer_Aborted(short_.get()), 0u);
+  }
+}
+
+// Closed 1-by-2-pixel boxes in rows of 15, `count` of them: a shape of
+// four edges a box.
+Bytes ManyBoxes(uint16_t id, int count, movie::Solid colour) {
+  movie::Records r(1, 0);
+  for (int i = 0; i < count; ++i)
+    r.Change(-1, 1, -1, true, 20 + (i % 15) * 40, 20 + (i / 15) * 40).To(10, 20).To(-10, 20).To(-10, -20).To(10, -20);
+  return movie::ShapeTag(2, id, {colour}, {}, 1, 0, r.End());
+}
+
+// Three shapes of 440 edges, kept from the second frame on, and in the
+// third a shape of 520 edges placed for the first time: drawn with the
+// caches, its edges do not fit beside the kept ones and the frame is drawn
+// again keeping none. Above them eleven sprites whose copies of copies meet
+// 8,421 objects each off the stage, a grid of 1-pixel boxes, and a one-frame
+// sprite whose actions loop for ever.
+Bytes RunawayOverLostEdges() {
+  const Bytes count = Set("/:n", Concat({Push("/:n"), Op(0x1C), Push("1"), Op(0x0A)}));
+  const Bytes loop = movie::Actions(
+      Concat({count, movie::Jump(0x99, static_cast<int16_t>(-(static_cast<int>(count.size()) + 5))), movie::EndActions()}));
+  Bytes offStage, copies, copies2, row, rows, burners;
+  for (int i = 0; i < 20; ++i) {
+    const auto d = static_cast<uint16_t>(i + 1);
+    offStage = Concat({offStage, movie::Place(5, d, -20000, 0)});
+    copies = Concat({copies, PlaceNamed(40, d, "b")});
+    copies2 = Concat({copies2, PlaceNamed(41, d, "c")});
+  }
+  for (int i = 0; i < 16; ++i) row = Concat({row, movie::Place(5, static_cast<uint16_t>(i + 1), 20 * i, 0)});
+  for (int i = 0; i < 64; ++i) rows = Concat({rows, PlaceNamed(43, static_cast<uint16_t>(i + 1), "row", 0, 20 * i)});
+  for (int i = 0; i < 11; ++i) burners = Concat({burners, PlaceNamed(44, static_cast<uint16_t>(10 + i), "burn")});
+  const Bytes defs = Concat({movie::Background(255, 255, 255), ManyBoxes(1, 110, {0, 200, 0}), ManyBoxes(3, 130, {0, 0, 200}),
+                             movie::BoxShape(5, {248, 0, 0}, 0, 0, 20, 20),
+                             movie::Sprite(40, 1, Concat({offStage, movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(41, 1, Concat({copies, movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(44, 1, Concat({copies2, movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(43, 1, Concat({row, movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(42, 1, Concat({rows, movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(60, 1, Concat({loop, movie::ShowFrame(), movie::End()}))});
+  return MovieOf(defs, {Concat({movie::Place(1, 1, 0, 0), movie::Place(1, 2, 700, 0), movie::Place(1, 3, 0, 500), burners,
+                                movie::Place(42, 100, 200, 2000), PlaceNamed(60, 101, "r")}),
+                        {}, movie::Place(3, 4, 700, 500), Do(Op(0x07))});
+}
+
+// A frame drawn again keeping no edges costs the step no more than one
+// drawn without the caches: both steps leave the same work, and show the
+// same frame.
+TEST(PlayerStepWork, AFrameDrawnAgainCostsItsDrawingOnce) {
+  const Bytes data = RunawayOverLostEdges();
+  Drawn cached(data, 0), uncached(data, 1);
+  ASSERT_EQ(cached.opened, 0u);
+  ASSERT_EQ(uncached.opened, 0u);
+  for (int step = 0; step < 4; ++step) {
+    SCOPED_TRACE(step);
+    const uint32_t cachedMet = cached.movie()->drawVisits, uncachedMet = uncached.movie()->drawVisits;
+    for (Drawn* d : {&cached, &uncached}) EXPECT_EQ(AnimHost_Step(d->get()), 0u);
+    // The step that places the large shape draws the frame twice with the
+    // caches (the objects before the shape a second time), once without.
+    if (step == 1) {
+      EXPECT_GT(cached.movie()->drawVisits - cachedMet, uncached.movie()->drawVisits - uncachedMet);
+    }
+    EXPECT_EQ(cached->workRanOut, uncached->workRanOut);
+    EXPECT_EQ(cached->workLeft, uncached->workLeft);
+    EXPECT_EQ(State(cached), State(uncached));
+    EXPECT_EQ(FrameDifferences(cached.frame, uncached.frame, kW), "");
+  }
+}
+
+}  // namespace
