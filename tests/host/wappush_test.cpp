@@ -350,7 +350,7 @@ TEST_F(WapPushPlaceTest, NothingIsPlacedForAReceptionEndingAfterAFailedStart) {
     owner->log.clear();
     // The heap runs short once the task is made: its start is what fails.
     const bool created = NotifyStartTask(owner->task()) == kOk;
-    std::vector<void*> eaten = EatHeap(reserve);
+    std::vector<void*> eaten = EatHeapFinely(reserve);
     gStartRun = false;
     TskmanSetObserver([](const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t) {
       gStartRun = gStartRun || (task->id == Mod::Notify && message == TskMsg::Start);
