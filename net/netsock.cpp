@@ -9,6 +9,9 @@
 namespace {
 
 constexpr uint32_t kPollMs = 50;
+// Posted to the layer's own task: a receive was armed on a socket that may
+// hold more datagrams, so it is served now rather than at the next poll.
+constexpr uint32_t kServeNow = Msg(Mod::Net, 0x40);
 // The host's descriptors, kept outside the engine heap: an engine shut down
 // without NetCleanup leaves its heap behind, but its sockets must still be
 // closed when the layer starts again.
@@ -41,12 +44,16 @@ struct NetSocket {
   int fd;
   int hostFamily;
   ListHead requests;
+  // The last receive took a datagram: more may wait behind it. The socket's
+  // buffer holds only so many, so a burst must not wait a poll for each.
+  bool mayHoldMore;
 };
 
 struct NetLayer {
   TskmanTask* task;
   TskmanTimer* timer;
   ListHead sockets;
+  bool servePosted;  // a kServeNow is on its way
 };
 
 NetLayer* gNet = nullptr;
@@ -158,7 +165,12 @@ bool ServeReceive(NetSocket* socket, NetRequest* request) {
   const PlatformSocketOps& host = PlatformSockets();
   const long n = host.receiveFrom(host.ctx, socket->fd, gDatagram, sizeof gDatagram,
                                   reinterpret_cast<sockaddr*>(&sender), &senderLength);
-  if (n == kSocketWouldBlock) return false;
+  if (n == kSocketWouldBlock) {
+    socket->mayHoldMore = false;
+    return false;
+  }
+  // A failing socket waits for the poll: it must not spin.
+  socket->mayHoldMore = n >= 0;
   if (n < 0) {
     FailRequest(request, kNetSystem);
     return true;
@@ -239,6 +251,7 @@ void Poll(NetLayer* net) {
     if (entry && entry->writable)
       while (NetRequest* send = FirstOf(socket, Op::Send))
         if (!ServeSend(socket, send)) break;
+    if (entry && !entry->readable) socket->mayHoldMore = false;
     if (entry && entry->readable)
       if (NetRequest* receive = FirstOf(socket, Op::Recv)) ServeReceive(socket, receive);
     if (NetRequest* close = FirstOf(socket, Op::Close)) ServeClose(socket, close);
@@ -248,8 +261,17 @@ void Poll(NetLayer* net) {
 
 Result NetTaskHandler(void* context, uint32_t message, uintptr_t, uintptr_t) {
   auto* net = static_cast<NetLayer*>(context);
-  if (message == TskMsg::Timer && net == Layer()) Poll(net);
+  if (message == kServeNow) net->servePosted = false;
+  if ((message == TskMsg::Timer || message == kServeNow) && net == Layer()) Poll(net);
   return kOk;
+}
+
+// A receive armed on a socket that may hold datagrams is served at once;
+// otherwise the timer's poll finds the next one.
+void ServeSoon(NetLayer* net, NetSocket* socket) {
+  if (!socket->mayHoldMore || net->servePosted) return;
+  net->servePosted = true;
+  TskmanPost(net->task, kServeNow, 0, 0);
 }
 
 int OpenHostSocket(uint32_t type, int* hostFamily) {
@@ -370,6 +392,7 @@ Result NetRecvFrom(TskmanTask* caller, uintptr_t cookie, uintptr_t handle, NetBu
     request->from = from;
     request->fromLength = fromLength;
     error = Enqueue(net, socket, request);
+    if (error == kOk) ServeSoon(net, socket);
   }
   if (error != kOk) AnswerNow(caller, kFailed, cookie, error);
   return error;
