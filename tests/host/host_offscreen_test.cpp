@@ -417,6 +417,32 @@ TEST_F(HostTest, OneSessionWithTheDefaultSkin) {
   EXPECT_TRUE(std::filesystem::exists("IntHist.dat"));
 }
 
+// Each signal a terminal or a `kill` sends to stop a program is a close of
+// the window: the stop chain runs, the history is saved and the status is 0.
+class HostSignalTest : public HostTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(HostSignalTest, AStopSignalIsACloseThatSaves) {
+  WriteIniWithDefaultSkin();
+  static int signal;
+  signal = GetParam();
+  const Result r = RunWhenUp({[](QWidget*) {
+    ::raise(signal);
+    return true;
+  }});
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(HostExitStatus(r), 0);
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_TRUE(std::filesystem::exists("hist.dat"));
+  EXPECT_TRUE(std::filesystem::exists("IntHist.dat"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, HostSignalTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(info.param == SIGINT    ? "Interrupt"
+                                              : info.param == SIGTERM ? "Terminate"
+                                                                      : "HangUp");
+                         });
+
 // Kept files that cannot be written are said at the start, named again with
 // the reason at the stop, and the run ends with a failing status (here a
 // folder stands where each file goes, which stops even root).
