@@ -90,7 +90,7 @@ launch() {
 }
 
 # The emulator runs once ./run has become it and its short-message port is
-# open (the port opens after the modem).
+# open (the port opens after the modem and the services).
 running() { is_emulator "$1" && port_taken "$2"; }
 
 for signal in TERM HUP; do
@@ -102,7 +102,10 @@ for signal in TERM HUP; do
   wait "$pid"
   status=$?
   check "$signal: the emulator stops with status 0 (it was $status)" [ "$status" -eq 0 ]
-  check "$signal: it saved its history" [ -s "$dir/hist.dat" ]
+  # The services' saves (the inbox, the security seed) come with every
+  # stop once they run, as they do before the port opens; the history's
+  # only once the browser is up, which cannot be seen from here.
+  check "$signal: it saved its inbox and its seed" [ -s "$dir/repository" -a -s "$dir/persistent" ]
   check "$signal: the simulator ends" within no_simulator "$dir"
   check "$signal: and its link goes" within test ! -L "$dir/modem.pty"
   cat "$dir/err"
