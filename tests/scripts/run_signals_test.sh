@@ -62,8 +62,8 @@ PY
 port_taken() {
   local hex
   hex=$(printf '%04X' "$1")
-  awk -v port=":$hex" 'NR > 1 && substr($2, length($2) - 4) == port { found = 1 } END { exit !found }' \
-    /proc/net/udp /proc/net/udp6
+  { cat /proc/net/udp /proc/net/udp6 2>/dev/null || true; } |
+    awk -v port=":$hex" 'substr($2, length($2) - 4) == port { found = 1 } END { exit !found }'
 }
 
 # A working folder as the build makes it, with the built programs.
