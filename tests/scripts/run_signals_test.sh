@@ -50,10 +50,14 @@ while len(ports) < 2:
     held.append(four)
     try:
         six = socket.socket(socket.AF_INET6, socket.SOCK_DGRAM)
-        six.bind(("::1", port))
-        held.append(six)
     except OSError:
-        continue
+        six = None  # no IPv6 here
+    if six:
+        try:
+            six.bind(("::1", port))
+            held.append(six)
+        except OSError:
+            continue
     ports.append(port)
 print(*ports)
 PY
