@@ -9,9 +9,6 @@
 namespace {
 
 constexpr uint32_t kPollMs = 50;
-// Posted to the layer's own task: a receive was armed on a socket that may
-// hold more datagrams, so it is served now rather than at the next poll.
-constexpr uint32_t kServeNow = Msg(Mod::Net, 0x40);
 // The host's descriptors, kept outside the engine heap: an engine shut down
 // without NetCleanup leaves its heap behind, but its sockets must still be
 // closed when the layer starts again.
@@ -53,7 +50,6 @@ struct NetLayer {
   TskmanTask* task;
   TskmanTimer* timer;
   ListHead sockets;
-  bool servePosted;  // a kServeNow is on its way
 };
 
 NetLayer* gNet = nullptr;
@@ -259,19 +255,27 @@ void Poll(NetLayer* net) {
   if (!AnyRequest(net)) TskmanCancelTimer(&net->timer);
 }
 
-Result NetTaskHandler(void* context, uint32_t message, uintptr_t, uintptr_t) {
-  auto* net = static_cast<NetLayer*>(context);
-  if (message == kServeNow) net->servePosted = false;
-  if ((message == TskMsg::Timer || message == kServeNow) && net == Layer()) Poll(net);
-  return kOk;
+// A receive armed on a socket that may hold datagrams is served as soon as
+// the engine has nothing else to do: at once when it keeps up, and never
+// before what the last datagram set going is done, so a burst waits in the
+// socket rather than in the engine's memory. Otherwise the timer's poll
+// finds the next one.
+void ServeWhenIdle(NetLayer* net) {
+  bool any = false;
+  for (ListNode* n = ListFirst(&net->sockets); n && !any; n = ListNext(n)) {
+    auto* socket = reinterpret_cast<NetSocket*>(n);
+    any = socket->mayHoldMore && FirstOf(socket, Op::Recv);
+  }
+  TskmanSetIdle(net->task, any);
 }
 
-// A receive armed on a socket that may hold datagrams is served at once;
-// otherwise the timer's poll finds the next one.
-void ServeSoon(NetLayer* net, NetSocket* socket) {
-  if (!socket->mayHoldMore || net->servePosted) return;
-  net->servePosted = true;
-  TskmanPost(net->task, kServeNow, 0, 0);
+Result NetTaskHandler(void* context, uint32_t message, uintptr_t, uintptr_t) {
+  auto* net = static_cast<NetLayer*>(context);
+  if ((message == TskMsg::Timer || message == TskMsg::Idle) && net == Layer()) {
+    Poll(net);
+    ServeWhenIdle(net);
+  }
+  return kOk;
 }
 
 int OpenHostSocket(uint32_t type, int* hostFamily) {
@@ -392,7 +396,7 @@ Result NetRecvFrom(TskmanTask* caller, uintptr_t cookie, uintptr_t handle, NetBu
     request->from = from;
     request->fromLength = fromLength;
     error = Enqueue(net, socket, request);
-    if (error == kOk) ServeSoon(net, socket);
+    if (error == kOk && socket->mayHoldMore) ServeWhenIdle(net);
   }
   if (error != kOk) AnswerNow(caller, kFailed, cookie, error);
   return error;

@@ -367,9 +367,9 @@ TEST_F(SmsBridgeSocketFailureTest, AFailedReceiveIsTriedAgain) {
 // A burst that waits in the socket all arrives at once: each receive the
 // bridge arms after a datagram is served without waiting for the next poll,
 // so the socket's buffer is emptied as fast as the engine takes messages.
-// The datagrams are sent before the engine looks; each tick is given only
-// once the socket has something to read, so a slow machine takes longer
-// but never more ticks.
+// The datagrams are sent before the engine looks; the engine is stepped as
+// the host's loop steps it, and each tick is given only once the socket has
+// something to read, so a slow machine takes longer but never more ticks.
 TEST_F(SmsBridgeSocketFailureTest, ABurstWaitingInTheSocketArrivesWithoutAPollForEach) {
   ops.open = [](void* ctx, bool stream, int* family) {
     SmsBridgeSocketFailureTest* self = Self(ctx);
@@ -385,7 +385,7 @@ TEST_F(SmsBridgeSocketFailureTest, ABurstWaitingInTheSocketArrivesWithoutAPollFo
     SendToBridge(Head(2, 0, "5", 0) + "burst " + std::to_string(i));
   int ticks = 0;
   const bool all = PollUntil([&] { return seen.size() >= kBurst; }, [&] {
-    Pump();
+    Settle();
     if (seen.size() >= kBurst) return;
     pollfd readable{opened, POLLIN, 0};
     if (::poll(&readable, 1, 0) == 1) {
