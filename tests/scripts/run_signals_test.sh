@@ -11,31 +11,64 @@ emulator=$(readlink -f "$2")
 simulator=$(readlink -f "$3")
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+pid=
+# Whatever this test started and a failure left running goes with it: the
+# last ./run (by its pid) and any simulator serving one of its folders.
+cleanup() {
+  local p
+  trap - EXIT
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  fi
+  for p in $(simulators "$work/"); do kill -KILL "$p" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+# The pids of the simulators whose link starts with $1 (read without a
+# program of its own, which would name $1 too).
+simulators() {
+  local cmdline args
+  for cmdline in /proc/[0-9]*/cmdline; do
+    mapfile -d '' -t args <"$cmdline" 2>/dev/null || continue
+    [[ " ${args[*]} " == *" --link $1"* ]] && echo "${cmdline//[!0-9]/}"
+  done
+  return 0
+}
 failures=0
 check() {  # check WHAT COMMAND...: the command must succeed
   local what=$1
   shift
   if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
 }
-# Waits up to a minute for the command to succeed: a loaded machine only
-# takes longer.
+# Waits for the command to succeed until the case's minute is out: a loaded
+# machine only takes longer, and a failing case ends within its minute, so
+# that the whole test ends within its own time and cleans up after itself.
+deadline=0
+case_starts() { deadline=$((SECONDS + 60)); }
 within() {
-  for _ in $(seq 600); do
+  while :; do
     "$@" && return 0
+    [ "$SECONDS" -lt "$deadline" ] || return 1
     sleep 0.1
   done
-  return 1
 }
 gone() { ! kill -0 "$1" 2>/dev/null; }
-# Whether a simulator serving the folder runs: one whose link names it.
-simulator_runs() {
-  local cmdline
-  for cmdline in /proc/[0-9]*/cmdline; do
-    { tr '\0' ' ' <"$cmdline"; } 2>/dev/null | grep -qF -- "--link $1/modem.pty " && return 0
-  done
-  return 1
+# Whether the child has ended (a child not yet waited for stays a zombie).
+ended() { [ "$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null || echo Z)" = Z ]; }
+# Waits for the child within the bound of `within`, ending it when it has
+# not ended by then; its status goes to $status.
+reap() {
+  if ! within ended "$1"; then
+    echo "FAILED: $1 did not end"
+    failures=$((failures + 1))
+    kill -KILL "$1" 2>/dev/null
+  fi
+  wait "$1"
+  status=$?
 }
+# Whether a simulator serving the folder runs: one whose link names it.
+simulator_runs() { [ -n "$(simulators "$1/modem.pty")" ]; }
 no_simulator() { ! simulator_runs "$1"; }
 is_emulator() { [ "$(readlink "/proc/$1/exe" 2>/dev/null)" = "$emulator" ]; }
 # Two UDP ports the system has free, as the short-message bridge binds them.
@@ -98,13 +131,13 @@ launch() {
 running() { is_emulator "$1" && port_taken "$2"; }
 
 for signal in TERM HUP; do
+  case_starts
   dir=$(folder "$signal")
   launch "$dir"
   check "$signal: ./run becomes the emulator, which starts" within running "$pid" "$(sms_port "$dir")"
   check "$signal: its simulator runs" simulator_runs "$dir"
   kill -s "$signal" "$pid"
-  wait "$pid"
-  status=$?
+  reap "$pid"
   check "$signal: the emulator stops with status 0 (it was $status)" [ "$status" -eq 0 ]
   # The services' saves (the inbox, the security seed) come with every
   # stop once they run, as they do before the port opens; the history's
@@ -116,11 +149,12 @@ for signal in TERM HUP; do
 done
 
 # kill -9 of ./run, once it is the emulator.
+case_starts
 dir=$(folder kill)
 launch "$dir"
 check "kill -9: the emulator starts" within running "$pid" "$(sms_port "$dir")"
 kill -KILL "$pid"
-wait "$pid"
+reap "$pid"
 check "kill -9: the simulator ends" within no_simulator "$dir"
 check "kill -9: and its link goes" within test ! -L "$dir/modem.pty"
 check "kill -9: no emulator is left" gone "$pid"
@@ -130,13 +164,14 @@ check "kill -9: the next ./run may serve the folder" bash -c \
 
 # kill -9 of ./run before it has become the emulator: its simulator runs,
 # the script waits (stopped here, where it would build or start).
+case_starts
 dir=$(folder early)
 bash -c '. "$1/scripts/modemsim.sh"; qor_modemsim_start "$2" || exit 1; kill -STOP $BASHPID' _ \
   "$source_dir" "$dir" &
 pid=$!
 check "kill -9 early: the simulator runs" within simulator_runs "$dir"
 kill -KILL "$pid"
-wait "$pid"
+reap "$pid"
 check "kill -9 early: the simulator ends" within no_simulator "$dir"
 check "kill -9 early: and its link goes" within test ! -L "$dir/modem.pty"
 
