@@ -154,6 +154,11 @@ void OnRead(ConfigContext* ctx, Result status, ConfigHandle* handle) {
       }
     }
   }
+  if (handle->look) {
+    ConfigHandleFree(&handle);
+    ServeWaiting(ctx);
+    return;
+  }
   if (status == kOk) status = ConfigEnterSection(ctx, handle);
   if (status != kOk) {
     FailOpen(handle, status);
@@ -195,11 +200,39 @@ void OnStop(ConfigContext* ctx) {
   MemFree(&ctx);
 }
 
+// A new request to open the section, posted to the store's task; null when
+// there is no memory for it.
+ConfigHandle* PostOpen(ConfigContext* ctx, TskmanTask* reply, const char* section, bool writable,
+                       bool useSlotCode, bool look) {
+  auto* handle = static_cast<ConfigHandle*>(
+      MemAllocZero(sizeof(ConfigHandle), ConfigUse::Handle, Mod::Config));
+  if (!handle) return nullptr;
+  StoreStackInit(&handle->stack);
+  handle->config = ctx;
+  handle->reply = reply;
+  handle->writable = writable;
+  handle->useSlotCode = useSlotCode;
+  handle->look = look;
+  handle->state = ConfigState::Requested;
+  handle->row = ConfigFindSection(section);
+  if (handle->row) handle->className = handle->row->className;
+  TskmanPost(ctx->task, ConfigMsg::OpenRequest, reinterpret_cast<uintptr_t>(handle), 0);
+  return handle;
+}
+
+// Every class file but "access" is read at the start by a module that opens
+// one of its sections; "access" waits for the first provisioning push. It is
+// read here too, so that its damage is said at the start like the others'
+// (once a run, as any open would). The read answers nobody and changes
+// nothing: only a save writes.
+void LookAtStart(ConfigContext* ctx) { PostOpen(ctx, nullptr, "//access", false, false, true); }
+
 Result ConfigHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* ctx = static_cast<ConfigContext*>(context);
   switch (message) {
     case TskMsg::Start:
       Answer(ctx->reply, ConfigMsg::Started, 0, 0);
+      LookAtStart(ctx);
       break;
     case ConfigMsg::OpenRequest:
       if (ctx->busy)
@@ -259,21 +292,8 @@ void ConfigOpenEx(TskmanTask* reply, const char* section, bool writable, bool us
     Answer(reply, ConfigMsg::Opened, kConfigNotFound, 0);
     return;
   }
-  auto* handle = static_cast<ConfigHandle*>(
-      MemAllocZero(sizeof(ConfigHandle), ConfigUse::Handle, Mod::Config));
-  if (!handle) {
+  if (!PostOpen(ctx, reply, section, writable, useSlotCode, false))
     Answer(reply, ConfigMsg::Opened, kConfigNoMemory, 0);
-    return;
-  }
-  StoreStackInit(&handle->stack);
-  handle->config = ctx;
-  handle->reply = reply;
-  handle->writable = writable;
-  handle->useSlotCode = useSlotCode;
-  handle->state = ConfigState::Requested;
-  handle->row = ConfigFindSection(section);
-  if (handle->row) handle->className = handle->row->className;
-  TskmanPost(ctx->task, ConfigMsg::OpenRequest, reinterpret_cast<uintptr_t>(handle), 0);
 }
 
 namespace {

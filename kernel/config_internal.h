@@ -62,6 +62,7 @@ struct ConfigHandle {
   bool writable;
   bool useSlotCode;
   bool damaged;  // the class file held no readable section: opened empty
+  bool look;     // the start's own read of a class file: nobody is answered
   uint8_t state;
   const ConfigSection* row;  // null when the name is not in the table
   uint32_t levels;           // levels of the section's own path below the root

@@ -41,6 +41,9 @@ struct NetSocket {
   int fd;
   int hostFamily;
   ListHead requests;
+  // The last receive took a datagram: more may wait behind it. The socket's
+  // buffer holds only so many, so a burst must not wait a poll for each.
+  bool mayHoldMore;
 };
 
 struct NetLayer {
@@ -158,7 +161,12 @@ bool ServeReceive(NetSocket* socket, NetRequest* request) {
   const PlatformSocketOps& host = PlatformSockets();
   const long n = host.receiveFrom(host.ctx, socket->fd, gDatagram, sizeof gDatagram,
                                   reinterpret_cast<sockaddr*>(&sender), &senderLength);
-  if (n == kSocketWouldBlock) return false;
+  if (n == kSocketWouldBlock) {
+    socket->mayHoldMore = false;
+    return false;
+  }
+  // A failing socket waits for the poll: it must not spin.
+  socket->mayHoldMore = n >= 0;
   if (n < 0) {
     FailRequest(request, kNetSystem);
     return true;
@@ -239,6 +247,7 @@ void Poll(NetLayer* net) {
     if (entry && entry->writable)
       while (NetRequest* send = FirstOf(socket, Op::Send))
         if (!ServeSend(socket, send)) break;
+    if (entry && !entry->readable) socket->mayHoldMore = false;
     if (entry && entry->readable)
       if (NetRequest* receive = FirstOf(socket, Op::Recv)) ServeReceive(socket, receive);
     if (NetRequest* close = FirstOf(socket, Op::Close)) ServeClose(socket, close);
@@ -246,9 +255,26 @@ void Poll(NetLayer* net) {
   if (!AnyRequest(net)) TskmanCancelTimer(&net->timer);
 }
 
+// A receive armed on a socket that may hold datagrams is served as soon as
+// the engine has nothing else to do: at once when it keeps up, and never
+// before what the last datagram set going is done, so a burst waits in the
+// socket rather than in the engine's memory. Otherwise the timer's poll
+// finds the next one.
+void ServeWhenIdle(NetLayer* net) {
+  bool any = false;
+  for (ListNode* n = ListFirst(&net->sockets); n && !any; n = ListNext(n)) {
+    auto* socket = reinterpret_cast<NetSocket*>(n);
+    any = socket->mayHoldMore && FirstOf(socket, Op::Recv);
+  }
+  TskmanSetIdle(net->task, any);
+}
+
 Result NetTaskHandler(void* context, uint32_t message, uintptr_t, uintptr_t) {
   auto* net = static_cast<NetLayer*>(context);
-  if (message == TskMsg::Timer && net == Layer()) Poll(net);
+  if ((message == TskMsg::Timer || message == TskMsg::Idle) && net == Layer()) {
+    Poll(net);
+    ServeWhenIdle(net);
+  }
   return kOk;
 }
 
@@ -370,6 +396,7 @@ Result NetRecvFrom(TskmanTask* caller, uintptr_t cookie, uintptr_t handle, NetBu
     request->from = from;
     request->fromLength = fromLength;
     error = Enqueue(net, socket, request);
+    if (error == kOk && socket->mayHoldMore) ServeWhenIdle(net);
   }
   if (error != kOk) AnswerNow(caller, kFailed, cookie, error);
   return error;

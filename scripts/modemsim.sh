@@ -4,7 +4,8 @@
 # qor_modemsim_start DIR: starts DIR/qor_modemsim with its link DIR/modem.pty
 # and waits until the link names its terminal. The simulator gets a session
 # of its own, so that Ctrl+C in the terminal reaches only the emulator; the
-# caller stops it with qor_modemsim_stop once the emulator has ended. Only
+# caller stops it with qor_modemsim_stop, or it stops by itself when the
+# calling shell (or the program that shell execs) ends. Only
 # one ./run serves a folder: the one holding a lock on DIR itself. Answers
 # 0 when started (QOR_MODEMSIM_PID is set), 1 when another ./run's simulator
 # serves DIR (its link is left alone), 2 when the simulator did not come up.
@@ -19,11 +20,15 @@ qor_modemsim_start() {
     return 1
   fi
   out=$(mktemp)
+  # The simulator's parent is this shell (taken here: a background child's
+  # own expansions see the child), or what it becomes by exec: the
+  # simulator ends with it, however it ends.
+  local parent=$BASHPID
   # Not in job-control mode, a background child leads no process group, so
   # setsid makes the session in place and $! is the simulator itself. It
-  # does not inherit the lock: a simulator left behind by a killed ./run
-  # does not keep the folder from the next one.
-  setsid "$dir/qor_modemsim" --link "$dir/modem.pty" >"$out" {QOR_MODEMSIM_LOCK}>&- &
+  # does not inherit the lock: the folder is served for as long as this
+  # shell, or what it execs, holds it.
+  setsid "$dir/qor_modemsim" --link "$dir/modem.pty" --parent "$parent" >"$out" {QOR_MODEMSIM_LOCK}>&- &
   QOR_MODEMSIM_PID=$!
   for _ in $(seq 100); do
     # It prints its terminal once the link is made.

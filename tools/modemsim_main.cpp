@@ -1,8 +1,12 @@
 // The modem simulator as a program: answers on a pseudo-terminal until it is
 // told to stop. With --link PATH it makes PATH a symbolic link to the
 // terminal, so a settings file can name a fixed path; it prints the
-// terminal's path either way.
+// terminal's path either way. With --parent PID it also stops when that
+// process, its parent, ends, however it ends.
+#include <sys/prctl.h>
+
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -23,11 +27,15 @@ bool LinkNames(const std::string& link, const std::string& target) {
 
 int main(int argc, char** argv) {
   std::string link;
+  long parent = 0;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--link") == 0 && i + 1 < argc) {
       link = argv[++i];
+    } else if (std::strcmp(argv[i], "--parent") == 0 && i + 1 < argc &&
+               (parent = std::strtol(argv[i + 1], nullptr, 10)) > 0) {
+      ++i;
     } else {
-      std::fprintf(stderr, "usage: %s [--link PATH]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--link PATH] [--parent PID]\n", argv[0]);
       return 2;
     }
   }
@@ -45,10 +53,23 @@ int main(int argc, char** argv) {
   }
   std::printf("%s\n", sim.Path().c_str());
   std::fflush(stdout);
+  // Blocked until the wait, so that a stop that comes before it is not
+  // missed.
+  sigset_t stops, old;
+  sigemptyset(&stops);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, s);
+  ::sigprocmask(SIG_BLOCK, &stops, &old);
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGHUP, OnSignal);
-  while (!gStop) ::pause();
+  // The parent's end is a stop too; one that has ended already (this
+  // process was handed to another) is found at once.
+  if (parent > 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != static_cast<pid_t>(parent)) gStop = 1;
+  }
+  while (!gStop) ::sigsuspend(&old);
+  ::sigprocmask(SIG_SETMASK, &old, nullptr);
   // A link another simulator has made since names its terminal, not ours:
   // it stays.
   if (!link.empty() && LinkNames(link, sim.Path())) ::unlink(link.c_str());

@@ -176,9 +176,9 @@ bool QuitRequested(void* ctx) { return Self(ctx)->quit; }
 
 // ---- terminal signals ------------------------------------------------------
 
-// Ctrl+C and SIGTERM are a close of the window, so that the stop chain runs
-// and nothing is lost. The handler only writes the signal's number into a
-// pipe that the loop watches.
+// Ctrl+C, SIGTERM and SIGHUP (the terminal closed) are a close of the
+// window, so that the stop chain runs and nothing is lost. The handler only
+// writes the signal's number into a pipe that the loop watches.
 int gSignalPipe[2] = {-1, -1};
 
 void OnSignal(int number) {
@@ -203,11 +203,13 @@ class SignalWatch {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, &oldInt_);
     ::sigaction(SIGTERM, &action, &oldTerm_);
+    ::sigaction(SIGHUP, &action, &oldHup_);
   }
   ~SignalWatch() {
     if (gSignalPipe[0] < 0) return;
     ::sigaction(SIGINT, &oldInt_, nullptr);
     ::sigaction(SIGTERM, &oldTerm_, nullptr);
+    ::sigaction(SIGHUP, &oldHup_, nullptr);
     notifier_.reset();
     ::close(gSignalPipe[0]);
     ::close(gSignalPipe[1]);
@@ -238,7 +240,7 @@ class SignalWatch {
   }
 
   std::unique_ptr<QSocketNotifier> notifier_;
-  struct sigaction oldInt_{}, oldTerm_{};
+  struct sigaction oldInt_{}, oldTerm_{}, oldHup_{};
 };
 
 }  // namespace

@@ -417,6 +417,55 @@ TEST_F(HostTest, OneSessionWithTheDefaultSkin) {
   EXPECT_TRUE(std::filesystem::exists("IntHist.dat"));
 }
 
+// A damaged "access" file (provisioning settings) is said at the start, as
+// every other class file is, though nothing opens it until a provisioning
+// push comes: by the time the browser is up, the word is out.
+TEST_F(HostTest, ADamagedAccessFileIsSaidAtTheStart) {
+  WriteIniWithDefaultSkin();
+  const std::string damaged("\x01\x05\xFF\xFFx", 5);
+  std::ofstream("access", std::ios::binary) << damaged;
+  std::string saidWhenUp;
+  ::testing::internal::CaptureStderr();
+  const Result r = RunWhenUp({[&](QWidget*) {
+    saidWhenUp = ::testing::internal::GetCapturedStderr();
+    ::raise(SIGINT);
+    return true;
+  }});
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_NE(saidWhenUp.find("qor: access is damaged: its sections start empty; its bytes are kept "
+                            "in access.damaged\n"),
+            std::string::npos)
+      << saidWhenUp;
+  std::ifstream kept("access.damaged", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), damaged);
+}
+
+// Each signal a terminal or a `kill` sends to stop a program is a close of
+// the window: the stop chain runs, the history is saved and the status is 0.
+class HostSignalTest : public HostTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(HostSignalTest, AStopSignalIsACloseThatSaves) {
+  WriteIniWithDefaultSkin();
+  static int signal;
+  signal = GetParam();
+  const Result r = RunWhenUp({[](QWidget*) {
+    ::raise(signal);
+    return true;
+  }});
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(HostExitStatus(r), 0);
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_TRUE(std::filesystem::exists("hist.dat"));
+  EXPECT_TRUE(std::filesystem::exists("IntHist.dat"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, HostSignalTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(info.param == SIGINT    ? "Interrupt"
+                                              : info.param == SIGTERM ? "Terminate"
+                                                                      : "HangUp");
+                         });
+
 // Kept files that cannot be written are said at the start, named again with
 // the reason at the stop, and the run ends with a failing status (here a
 // folder stands where each file goes, which stops even root).

@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -332,6 +333,7 @@ class SmsBridgeSocketFailureTest : public SmsBridgeSendTest {
  public:
   PlatformSocketOps real{}, ops{};
   int failures = 0;  // calls of the failing operation still to fail
+  int opened = -1;   // the descriptor of the last socket opened
 };
 
 TEST_F(SmsBridgeSocketFailureTest, ASocketThatDoesNotOpenEndsTheStartWithItsReason) {
@@ -360,6 +362,40 @@ TEST_F(SmsBridgeSocketFailureTest, AFailedReceiveIsTriedAgain) {
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->data, "after two failures");
   EXPECT_EQ(failures, 0);
+}
+
+// A burst that waits in the socket all arrives at once: each receive the
+// bridge arms after a datagram is served without waiting for the next poll,
+// so the socket's buffer is emptied as fast as the engine takes messages.
+// The datagrams are sent before the engine looks; the engine is stepped as
+// the host's loop steps it, and each tick is given only once the socket has
+// something to read, so a slow machine takes longer but never more ticks.
+TEST_F(SmsBridgeSocketFailureTest, ABurstWaitingInTheSocketArrivesWithoutAPollForEach) {
+  ops.open = [](void* ctx, bool stream, int* family) {
+    SmsBridgeSocketFailureTest* self = Self(ctx);
+    self->opened = self->real.open(self->real.ctx, stream, family);
+    return self->opened;
+  };
+  StartBridge();
+  MakeSmsTask();
+  ASSERT_GE(opened, 0);
+  Pump();
+  constexpr size_t kBurst = 100;
+  for (size_t i = 0; i < kBurst; ++i)
+    SendToBridge(Head(2, 0, "5", 0) + "burst " + std::to_string(i));
+  int ticks = 0;
+  const bool all = PollUntil([&] { return seen.size() >= kBurst; }, [&] {
+    Settle();
+    if (seen.size() >= kBurst) return;
+    pollfd readable{opened, POLLIN, 0};
+    if (::poll(&readable, 1, 0) == 1) {
+      Tick();
+      ++ticks;
+    }
+  });
+  ASSERT_TRUE(all) << seen.size() << " of " << kBurst << " arrived";
+  EXPECT_LE(ticks, 10);
+  for (size_t i = 0; i < kBurst; ++i) EXPECT_EQ(seen[i].data, "burst " + std::to_string(i));
 }
 
 TEST_F(SmsBridgeSocketFailureTest, AFailedSendIsAnsweredAsFailed) {

@@ -192,6 +192,58 @@ TEST_F(ConfigTest, ADamagedClassFileIsSaidAndKeptWithoutWritingOverAnEarlierCopy
   EXPECT_FALSE(std::filesystem::exists("page.damaged.2"));
 }
 
+// The "access" class, which no module opens until the first provisioning
+// push, is read at the store's start: its damage is said then, once, its
+// bytes kept aside and the file left as it is; nobody is answered and the
+// store goes on serving.
+TEST_F(ConfigTest, ADamagedAccessFileIsSaidAtTheStart) {
+  const Bytes damaged = {1, 5, 0xFF, 0xFF, 'x'};
+  WriteFile("access", damaged);
+  ConfigStop();
+  Pump();
+  Recorder* starter = Task(Mod::UiStart);
+  ::testing::internal::CaptureStderr();
+  ASSERT_EQ(ConfigStart(starter->task()), kOk);
+  Pump();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "qor: access is damaged: its sections start empty; its bytes are kept in "
+            "access.damaged\n");
+  EXPECT_EQ(starter->Messages(), std::vector<uint32_t>{ConfigMsg::Started});
+  EXPECT_EQ(ReadFile("access.damaged"), damaged);
+  EXPECT_EQ(ReadFile("access"), damaged);
+  // Said once a run: the first open of a section of it says nothing more.
+  ::testing::internal::CaptureStderr();
+  ConfigHandle* h = Open("//access", false);
+  ConfigRelease(&h);
+  h = Open("home", true);  // the store is free again
+  ConfigRelease(&h);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_FALSE(Exists("access.damaged.1"));
+}
+
+// A whole or missing "access" file is read at the start without a word, and
+// is not written.
+TEST_F(ConfigTest, AWholeOrMissingAccessFileIsReadAtTheStartWithoutAWord) {
+  for (bool present : {false, true}) {
+    SCOPED_TRACE(present);
+    if (present) {
+      ConfigHandle* h = Open("PPG", true);
+      ConfigSetString(h, "name", "p");
+      ASSERT_EQ(Save(h), kOk);
+    }
+    const Bytes before = ReadFile("access");
+    ConfigStop();
+    Pump();
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(ConfigStart(Task(Mod::UiStart)->task()), kOk);
+    Pump();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(Exists("access"), present);
+    EXPECT_EQ(ReadFile("access"), before);
+    EXPECT_FALSE(Exists("access.damaged"));
+  }
+}
+
 TEST_F(ConfigTest, ADamagedClassFileThatCannotBeKeptAsideIsNotReplaced) {
   const Bytes damaged = {1, 5, 0xFF, 0xFF, 'x'};
   WriteFile("page", damaged);

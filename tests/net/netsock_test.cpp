@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -419,6 +420,90 @@ TEST_F(NetSockTest, RefusalsOfTheHostsSocketsComeBackAsFailureAnswers) {
   ASSERT_NE(failed, nullptr);
   EXPECT_EQ(failed->arg2, static_cast<uintptr_t>(kNetSystem));
   PlatformSocketsInstall(nullptr);
+}
+
+// The host's sockets as they are, with the descriptor of the last one the
+// layer opened kept, so that a test can see what waits in it.
+struct WatchedSockets {
+  const PlatformSocketOps* posix = &PlatformSockets();
+  int opened = -1;
+  PlatformSocketOps ops{};
+  WatchedSockets() {
+    ops = *posix;
+    ops.ctx = this;
+    ops.open = [](void* ctx, bool stream, int* family) {
+      auto* self = static_cast<WatchedSockets*>(ctx);
+      self->opened = self->posix->open(self->posix->ctx, stream, family);
+      return self->opened;
+    };
+    PlatformSocketsInstall(&ops);
+  }
+  ~WatchedSockets() { PlatformSocketsInstall(nullptr); }
+  // Whether a datagram waits, after up to 5 s for one to come.
+  bool Readable() const {
+    pollfd entry{opened, POLLIN, 0};
+    return ::poll(&entry, 1, 5000) == 1;
+  }
+};
+
+// A receive armed after one that took a datagram is served without waiting
+// for the poll, for more may wait behind it, but only once the engine has
+// done everything else queued: a burst waits in the socket, not in the
+// engine's memory. One armed when the socket was found empty waits for the
+// poll, and the layer does not spin meanwhile.
+TEST_F(NetSockTest, AReceiveIsServedAtOnceOnlyWhileDatagramsMayWait) {
+  WatchedSockets sockets;
+  const uintptr_t socket = OpenBound();
+  ASSERT_GE(sockets.opened, 0);
+  Peer peer;
+  NetBufChain* out = NetBufAlloc(2);
+  NetBufWrite(out, "hi", 0, 2);
+  const NetSockAddr to = Loopback(peer.port);
+  ASSERT_EQ(NetSendTo(user->task(), kCookie, socket, out, &to, kNetSockAddrSize), kOk);
+  ASSERT_NE(WaitFor(NetMsg::Sent), nullptr);
+  uint16_t enginePort = 0;
+  ASSERT_EQ(peer.Receive(&enginePort), "hi");
+
+  peer.SendTo(enginePort, "one");
+  peer.SendTo(enginePort, "two");
+  NetBufChain* in[4] = {};
+  auto received = [&](uintptr_t cookie) {
+    for (const Received& r : user->log)
+      if (r.message == NetMsg::Received && r.arg1 == cookie) return true;
+    return false;
+  };
+  ASSERT_EQ(NetRecvFrom(user->task(), 1, socket, &in[1], 0, nullptr, nullptr), kOk);
+  ASSERT_NE(WaitFor(NetMsg::Received), nullptr);
+  ASSERT_TRUE(sockets.Readable());
+  // Work the first datagram set going comes first: a chain of events, as
+  // a routed message makes.
+  constexpr uint32_t kWork = 0x7001;
+  TskmanPost(user->task(), kWork, 3, 0);
+  ASSERT_EQ(NetRecvFrom(user->task(), 2, socket, &in[2], 0, nullptr, nullptr), kOk);
+  for (int link = 2; link >= 0; --link) {
+    Pump();
+    EXPECT_FALSE(received(2)) << "served while the engine had work queued";
+    if (link) TskmanPost(user->task(), kWork, static_cast<uintptr_t>(link), 0);
+  }
+  Settle();
+  ASSERT_TRUE(received(2)) << "the second datagram waited for a poll";
+  std::string two(3, 0);
+  NetBufRead(in[2], two.data(), 0, 3);
+  EXPECT_EQ(two, "two");
+
+  // Nothing waits: the third receive is looked at once, then left to the
+  // poll, and the engine falls quiet.
+  ASSERT_EQ(NetRecvFrom(user->task(), 3, socket, &in[3], 0, nullptr, nullptr), kOk);
+  EXPECT_LT(Settle(), 10);
+  EXPECT_EQ(Settle(), 0);
+  peer.SendTo(enginePort, "three");
+  ASSERT_TRUE(sockets.Readable());
+  Settle();
+  EXPECT_FALSE(received(3));
+  Tick();
+  Settle();
+  EXPECT_TRUE(received(3));
+  for (NetBufChain*& chain : in) NetBufRelease(&chain);
 }
 
 }  // namespace

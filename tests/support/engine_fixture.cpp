@@ -34,6 +34,17 @@ int EngineFixture::Pump(int maxSteps) {
   return steps;
 }
 
+int EngineFixture::Settle(int maxSteps) {
+  int steps = 0;
+  while (TskmanStep() != kTskmanNothingRan) {
+    if (++steps > maxSteps) {
+      ADD_FAILURE() << "the engine did not fall quiet in " << maxSteps << " steps";
+      break;
+    }
+  }
+  return steps;
+}
+
 void EngineFixture::Tick(int n) {
   for (int i = 0; i < n; ++i)
     if (platform->tickRunning) TskmanTimerTick();

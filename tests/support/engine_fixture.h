@@ -21,6 +21,10 @@ class EngineFixture : public ::testing::Test {
   // Steps the scheduler until no event is pending (idle tasks are not run);
   // returns the number of steps. Fails the test past maxSteps.
   int Pump(int maxSteps = 100000);
+  // Steps the scheduler as the host's loop does, idle tasks too, until a
+  // step finds nothing to run; returns the number of steps. Fails the test
+  // past maxSteps.
+  int Settle(int maxSteps = 100000);
   // One scheduler step.
   Result Step() { return TskmanStep(); }
   // Delivers n host ticks, as the host does: only while the tick runs.

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "tests/support/qt_app.h"
@@ -12,9 +13,12 @@
 void HostFixture::SetUpTestSuite() { EnsureQApplication(); }
 
 void HostFixture::SetUp() {
+  // One folder of its own directly in the temporary folder: a
+  // parameterised test's name ("Name/0") must not make two.
+  std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  std::replace(name.begin(), name.end(), '/', '_');
   dir_ = std::filesystem::temp_directory_path() /
-         ("qor-host-" + std::to_string(::getpid()) + "-" +
-          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+         ("qor-host-" + std::to_string(::getpid()) + "-" + name);
   std::filesystem::create_directories(dir_);
   old_ = std::filesystem::current_path();
   std::filesystem::current_path(dir_);
