@@ -5,7 +5,9 @@
 
 int32_t HostLoopSleepMs(Result result) {
   if (result == kTskmanNothingRan) return 10;
-  if (result == kTskmanIdleRan) return 5;
+  // An idle step that set work going (a datagram taken while more may wait
+  // in the socket) is followed at once, or a burst would wait a nap for each.
+  if (result == kTskmanIdleRan) return TskmanPendingCount() ? 0 : 5;
   return 0;
 }
 

@@ -8,6 +8,8 @@
 #include "host/hostloop.h"
 #include "kernel/tskman.h"
 #include "kernel/uistart.h"
+#include "tests/support/engine_fixture.h"
+#include "tests/support/recorder.h"
 
 namespace {
 
@@ -43,7 +45,11 @@ struct FakeSteps {
   }
 };
 
-TEST(HostLoopTest, SleepsTenAfterNothingRanFiveAfterIdleAndNotAfterWork) {
+// The loop runs over the real task manager, whose queue decides the nap
+// after an idle step.
+class HostLoopTest : public EngineFixture {};
+
+TEST_F(HostLoopTest, SleepsTenAfterNothingRanFiveAfterIdleAndNotAfterWork) {
   FakeSteps fake;
   // A module's own code 0x8000 is work done, not an empty scheduler.
   fake.script = {{kTskmanNothingRan, false}, {kTskmanIdleRan, false}, {kOk, false},
@@ -53,7 +59,36 @@ TEST(HostLoopTest, SleepsTenAfterNothingRanFiveAfterIdleAndNotAfterWork) {
   EXPECT_EQ(fake.polls, 6);
 }
 
-TEST(HostLoopTest, OnlyTheStartupTasksFinalResultEndsTheLoop) {
+// An idle step that queued work is followed at once; one that left nothing
+// queued is followed by the nap.
+TEST_F(HostLoopTest, AnIdleStepThatQueuedWorkIsFollowedAtOnce) {
+  Recorder target(97);
+  struct Passes {
+    TskmanTask* target;
+    int pass;
+    std::vector<int32_t> sleeps;
+  } passes{target.task(), 0, {}};
+  HostLoopOps ops{&passes, [](void*) {},
+                  [](void* c) -> Result {
+                    auto* self = static_cast<Passes*>(c);
+                    switch (self->pass++) {
+                      case 0: TskmanPost(self->target, 0x6101, 0, 0); return kTskmanIdleRan;
+                      case 1:
+                        while (TskmanPendingCount()) TskmanStep();
+                        return kTskmanIdleRan;
+                      default: return kUiStartFinished;
+                    }
+                  },
+                  [](void*) { return false; },
+                  [](void* c, int32_t ms) { static_cast<Passes*>(c)->sleeps.push_back(ms); },
+                  [](void*) { return false; }};
+  EXPECT_EQ(HostRunLoop(ops), kUiStartFinished);
+  EXPECT_EQ(passes.sleeps, (std::vector<int32_t>{5}));
+  ASSERT_FALSE(target.log.empty());
+  EXPECT_EQ(target.log.back().message, 0x6101u);
+}
+
+TEST_F(HostLoopTest, OnlyTheStartupTasksFinalResultEndsTheLoop) {
   FakeSteps fake;
   // Results ending in 7 from other modules keep the emulator running.
   fake.script = {{0x80190007, false}, {0x00000007, false}, {0x80188007, false},
