@@ -594,4 +594,33 @@ TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
   EXPECT_GT(messagesSaid, 0u);
 }
 
+// An SI routed with the heap cut to within a few bytes, so that the
+// message is read whole but its record cannot be made: it is kept, or said
+// lost exactly once.
+TEST_F(PushKeepTest, AnSiWhoseRecordTheHeapCannotTakeIsSaid) {
+  const std::string messageLost = "repository: a pushed message: not enough memory";
+  uint32_t kept = 0, said = 0;
+  for (uint32_t reserve = 0; reserve <= 3000; reserve += 2) {
+    SCOPED_TRACE(reserve);
+    gSaid.clear();
+    const std::string si = PushSi("cut", "Cut news " + std::to_string(reserve));
+    std::vector<void*> eaten = EatHeapFinely(reserve);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    UrlLoad* load = Cached(si);
+    const bool inInbox = load && NotifyHoldsMessage(load);
+    if (inInbox) {
+      ++kept;
+      EXPECT_TRUE(gSaid.empty());
+      NotifyRemoveMessage(load);
+    } else {
+      ++said;
+      EXPECT_EQ(gSaid, std::vector<std::string>{messageLost});
+    }
+  }
+  EXPECT_GT(kept, 0u);
+  EXPECT_GT(said, 0u);
+}
+
 }  // namespace
