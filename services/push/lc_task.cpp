@@ -320,8 +320,9 @@ Result LcTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
       ctx->dirty = 0;
       const auto status = static_cast<Result>(arg1);
       if (status != kOk) {
-        ctx->error = status;
-        // A failed write was said by the file's writer.
+        // What the save held is gone with it; what comes after opens the
+        // file afresh and stands on its own. A failed write was said by
+        // the file's writer.
         if (ctx->reportOnSave && (status == kUbstoreOverQuota || ForWantOfMemory(status)))
           SayNotKept(status, ctx->storedBytes);
       } else if (ctx->reportOnSave) {

@@ -3,6 +3,7 @@
 // nothing kept is lost without a word.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -621,6 +622,46 @@ TEST_F(PushKeepTest, AnSiWhoseRecordTheHeapCannotTakeIsSaid) {
   }
   EXPECT_GT(kept, 0u);
   EXPECT_GT(said, 0u);
+}
+
+// Pages pushed one after another, the first past the quota and the second
+// small, arriving at every point of the first one's store and save: the
+// second is stored, or its loss is said on its own (a first page it
+// replaced before any save is no loss).
+TEST_F(PushKeepTest, APageAfterOneThatDidNotFitIsStoredOrSaid) {
+  UbstoreSetQuota("repository", 1200);
+  const auto page = [](const std::string& marker, uint32_t size) {
+    return "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
+           "<html><body>" + marker + std::string(size, 'x') + "</body></html>\r\n";
+  };
+  // What the first page alone is said as.
+  Push("multipart/related", page("big ", 2000), {{"X-Wap-Application-Id", "32768"}});
+  Pump();
+  ASSERT_EQ(gSaid.size(), 1u);
+  const std::string bigAlone = gSaid[0];
+  uint32_t stores = 0;
+  for (int steps = 0; steps <= 60; ++steps) {
+    SCOPED_TRACE(steps);
+    gSaid.clear();
+    Push("multipart/related", page("big ", 2000), {{"X-Wap-Application-Id", "32768"}});
+    for (int i = 0; i < steps; ++i) Step();
+    const std::string marker = "small " + std::to_string(steps) + " ";
+    Push("multipart/related", page(marker, 100), {{"X-Wap-Application-Id", "32768"}});
+    Pump();
+    bool stored = false;
+    for (const auto& [name, value] : Section("homepage"))
+      stored = stored || value.find(marker) != std::string::npos;
+    for (const std::string& said : gSaid)
+      EXPECT_EQ(said.rfind("repository: the pushed page of ", 0), 0u) << said;
+    if (stored)
+      EXPECT_LE(gSaid.size(), 1u);
+    else
+      EXPECT_TRUE(std::any_of(gSaid.begin(), gSaid.end(),
+                              [&](const std::string& said) { return said != bigAlone; }))
+          << "the page that fits is lost without a word";
+    stores += stored ? 1 : 0;
+  }
+  EXPECT_GT(stores, 0u);
 }
 
 }  // namespace
