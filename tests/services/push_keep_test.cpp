@@ -664,4 +664,34 @@ TEST_F(PushKeepTest, APageAfterOneThatDidNotFitIsStoredOrSaid) {
   EXPECT_GT(stores, 0u);
 }
 
+// A provisioning document routed with the heap cut to within a few bytes:
+// it is listed in the inbox without a word, or it leaves the cache and is
+// said lost exactly once; never left in the cache, kept for nobody.
+TEST_F(PushKeepTest, AProvisioningPushTheInboxCannotListIsSaid) {
+  const std::string messageLost = "repository: a pushed message: not enough memory";
+  const std::string doc = DocOfSize(300);
+  uint32_t listed = 0, said = 0;
+  for (uint32_t reserve = 0; reserve <= 2000; reserve += 2) {
+    SCOPED_TRACE(reserve);
+    gSaid.clear();
+    const std::string url = Push(kConnectivity, doc, ProvHeaders());
+    std::vector<void*> eaten = EatHeapFinely(reserve);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    UrlLoad* load = Cached(url);
+    if (load) {
+      ASSERT_TRUE(NotifyHoldsMessage(load)) << "in the cache for nobody";
+      ++listed;
+      EXPECT_TRUE(gSaid.empty());
+      NotifyRemoveMessage(load);
+    } else {
+      ++said;
+      EXPECT_EQ(gSaid, std::vector<std::string>{messageLost});
+    }
+  }
+  EXPECT_GT(listed, 0u);
+  EXPECT_GT(said, 0u);
+}
+
 }  // namespace
