@@ -694,4 +694,22 @@ TEST_F(PushKeepTest, AProvisioningPushTheInboxCannotListIsSaid) {
   EXPECT_GT(said, 0u);
 }
 
+// A pushed page whose class file cannot be read when it comes is not
+// stored, and is said so; the next one, once the file reads again, is stored.
+TEST_F(PushKeepTest, APushedPageWhoseFileCannotBeReadIsSaid) {
+  std::filesystem::remove("repository");
+  // While the class file is a link to itself, it cannot be read.
+  std::filesystem::create_symlink("repository", "repository");
+  PushHomePage(100);
+  std::filesystem::remove("repository");
+  EXPECT_EQ(gSaid, std::vector<std::string>{"repository: the pushed page: its file could not be read"});
+  gSaid.clear();
+  PushHomePage(120);
+  EXPECT_TRUE(gSaid.empty());
+  bool stored = false;
+  for (const auto& [name, value] : Section("homepage"))
+    stored = stored || value.find(std::string(120, 'x') + "</body>") != std::string::npos;
+  EXPECT_TRUE(stored);
+}
+
 }  // namespace
