@@ -34,7 +34,8 @@ struct LcTaskCtx {
 bool ForWantOfMemory(Result r) { return r != kOk && ResultCodeOf(r) == Err::NoMemory; }
 
 // A pushed document the section could not keep is said, as a file that
-// could not be saved is: over the class file's quota, or short of memory.
+// could not be saved is: over the class file's quota, its file unreadable,
+// or short of memory.
 void SayNotKept(Result why, uint32_t bytes) {
   char what[64] = "the pushed page";
   if (why == kUbstoreOverQuota) {
@@ -44,6 +45,8 @@ void SayNotKept(Result why, uint32_t bytes) {
     LibcStrCat(what, number);
     LibcStrCat(what, bytes == 1 ? " byte" : " bytes");
     LibcStrCat(what, " did not fit its quota");
+  } else if (why == kUbstoreReadFailed) {
+    LibcStrCat(what, ": its file could not be read");
   } else {
     LibcStrCat(what, ": not enough memory");
   }
@@ -138,7 +141,10 @@ void StoreIndex(LcTaskCtx* ctx, LcList* index, bool partLost) {
   const bool memoryShort = ctx->shortOfMemory || ForWantOfMemory(ctx->error);
   ctx->shortOfMemory = 0;
   if (ctx->error) {
-    if (memoryShort) SayNotKept(kLcNoMemory, 0);
+    if (memoryShort)
+      SayNotKept(kLcNoMemory, 0);
+    else if (ctx->error == kUbstoreReadFailed)
+      SayNotKept(kUbstoreReadFailed, 0);
     Post(ctx, LcMsg::DeleteIndex, reinterpret_cast<uintptr_t>(index), 0);
     return;
   }
@@ -320,8 +326,9 @@ Result LcTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
       ctx->dirty = 0;
       const auto status = static_cast<Result>(arg1);
       if (status != kOk) {
-        ctx->error = status;
-        // A failed write was said by the file's writer.
+        // What the save held is gone with it; what comes after opens the
+        // file afresh and stands on its own. A failed write was said by
+        // the file's writer.
         if (ctx->reportOnSave && (status == kUbstoreOverQuota || ForWantOfMemory(status)))
           SayNotKept(status, ctx->storedBytes);
       } else if (ctx->reportOnSave) {

@@ -341,9 +341,14 @@ void NotifyRoutePush(NotifyTask* ctx, char* url) {
     const Result r = kClasses[2][row].handler(0, load);
     (void)r;  // listed whatever the application says
     load->flags |= UrlFlag::Listed;
-    NotifyKeepMessage(load);
+    const bool listed = NotifyKeepMessage(load);
+    if (!listed) {
+      // No room to list it: it goes, with a word.
+      SayPushLost(appClass);
+      NotifyRemoveMessage(load);
+    }
     MemFree(&entry);
-    LetGo(load, true);
+    LetGo(load, listed);
   } else {
     entry->message = load;
     entry->appClass = appClass;

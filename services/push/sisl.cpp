@@ -78,6 +78,7 @@ struct SiSlState {
   uint32_t* stack;
   uint32_t depth;
   uint32_t capacity;
+  uint32_t recordLost;  // the record could not be made for want of memory
 };
 
 SiSlState* StateOf(WbxmlHandler* handler) { return reinterpret_cast<SiSlState*>(handler); }
@@ -294,6 +295,8 @@ void BuildSi(SiSlState* state) {
       record->text = kSiAbsent;
     }
     SiSlAttachRecord(state->load, record);
+  } else {
+    state->recordLost = 1;
   }
   FreeChunks(si);
   FreeSiStrings(si);
@@ -315,6 +318,8 @@ void BuildSl(SiSlState* state) {
     record->type = PushRecordType::Sl;
     if (sl->href) LibcWStrCopy(record->href, sl->href);
     SiSlAttachRecord(state->load, record);
+  } else {
+    state->recordLost = 1;
   }
   MemFree(&sl->href);
 }
@@ -380,7 +385,9 @@ void EndTop(SiSlState* state) {
 Result ElementEnd(WbxmlHandler* handler, uint32_t) {
   SiSlState* state = StateOf(handler);
   if (state->depth) EndTop(state);
-  return kOk;
+  // A message read whole but not recorded is lost for want of memory, and
+  // the decoder stops saying so.
+  return state->recordLost ? kSiSlNoMemory : kOk;
 }
 
 Result Attribute(WbxmlHandler* handler, uint32_t token, const char16_t* value, uint32_t length) {

@@ -3,6 +3,7 @@
 // nothing kept is lost without a word.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -592,6 +593,123 @@ TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
   EXPECT_GT(pagesSaid, 0u);
   EXPECT_GT(messagesKept, 0u);
   EXPECT_GT(messagesSaid, 0u);
+}
+
+// An SI routed with the heap cut to within a few bytes, so that the
+// message is read whole but its record cannot be made: it is kept, or said
+// lost exactly once.
+TEST_F(PushKeepTest, AnSiWhoseRecordTheHeapCannotTakeIsSaid) {
+  const std::string messageLost = "repository: a pushed message: not enough memory";
+  uint32_t kept = 0, said = 0;
+  for (uint32_t reserve = 0; reserve <= 3000; reserve += 2) {
+    SCOPED_TRACE(reserve);
+    gSaid.clear();
+    const std::string si = PushSi("cut", "Cut news " + std::to_string(reserve));
+    std::vector<void*> eaten = EatHeapFinely(reserve);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    UrlLoad* load = Cached(si);
+    const bool inInbox = load && NotifyHoldsMessage(load);
+    if (inInbox) {
+      ++kept;
+      EXPECT_TRUE(gSaid.empty());
+      NotifyRemoveMessage(load);
+    } else {
+      ++said;
+      EXPECT_EQ(gSaid, std::vector<std::string>{messageLost});
+    }
+  }
+  EXPECT_GT(kept, 0u);
+  EXPECT_GT(said, 0u);
+}
+
+// Pages pushed one after another, the first past the quota and the second
+// small, arriving at every point of the first one's store and save: the
+// second is stored, or its loss is said on its own (a first page it
+// replaced before any save is no loss).
+TEST_F(PushKeepTest, APageAfterOneThatDidNotFitIsStoredOrSaid) {
+  UbstoreSetQuota("repository", 1200);
+  const auto page = [](const std::string& marker, uint32_t size) {
+    return "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
+           "<html><body>" + marker + std::string(size, 'x') + "</body></html>\r\n";
+  };
+  // What the first page alone is said as.
+  Push("multipart/related", page("big ", 2000), {{"X-Wap-Application-Id", "32768"}});
+  Pump();
+  ASSERT_EQ(gSaid.size(), 1u);
+  const std::string bigAlone = gSaid[0];
+  uint32_t stores = 0;
+  for (int steps = 0; steps <= 60; ++steps) {
+    SCOPED_TRACE(steps);
+    gSaid.clear();
+    Push("multipart/related", page("big ", 2000), {{"X-Wap-Application-Id", "32768"}});
+    for (int i = 0; i < steps; ++i) Step();
+    const std::string marker = "small " + std::to_string(steps) + " ";
+    Push("multipart/related", page(marker, 100), {{"X-Wap-Application-Id", "32768"}});
+    Pump();
+    bool stored = false;
+    for (const auto& [name, value] : Section("homepage"))
+      stored = stored || value.find(marker) != std::string::npos;
+    for (const std::string& said : gSaid)
+      EXPECT_EQ(said.rfind("repository: the pushed page of ", 0), 0u) << said;
+    if (stored)
+      EXPECT_LE(gSaid.size(), 1u);
+    else
+      EXPECT_TRUE(std::any_of(gSaid.begin(), gSaid.end(),
+                              [&](const std::string& said) { return said != bigAlone; }))
+          << "the page that fits is lost without a word";
+    stores += stored ? 1 : 0;
+  }
+  EXPECT_GT(stores, 0u);
+}
+
+// A provisioning document routed with the heap cut to within a few bytes:
+// it is listed in the inbox without a word, or it leaves the cache and is
+// said lost exactly once; never left in the cache, kept for nobody.
+TEST_F(PushKeepTest, AProvisioningPushTheInboxCannotListIsSaid) {
+  const std::string messageLost = "repository: a pushed message: not enough memory";
+  const std::string doc = DocOfSize(300);
+  uint32_t listed = 0, said = 0;
+  for (uint32_t reserve = 0; reserve <= 2000; reserve += 2) {
+    SCOPED_TRACE(reserve);
+    gSaid.clear();
+    const std::string url = Push(kConnectivity, doc, ProvHeaders());
+    std::vector<void*> eaten = EatHeapFinely(reserve);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    UrlLoad* load = Cached(url);
+    if (load) {
+      ASSERT_TRUE(NotifyHoldsMessage(load)) << "in the cache for nobody";
+      ++listed;
+      EXPECT_TRUE(gSaid.empty());
+      NotifyRemoveMessage(load);
+    } else {
+      ++said;
+      EXPECT_EQ(gSaid, std::vector<std::string>{messageLost});
+    }
+  }
+  EXPECT_GT(listed, 0u);
+  EXPECT_GT(said, 0u);
+}
+
+// A pushed page whose class file cannot be read when it comes is not
+// stored, and is said so; the next one, once the file reads again, is stored.
+TEST_F(PushKeepTest, APushedPageWhoseFileCannotBeReadIsSaid) {
+  std::filesystem::remove("repository");
+  // While the class file is a link to itself, it cannot be read.
+  std::filesystem::create_symlink("repository", "repository");
+  PushHomePage(100);
+  std::filesystem::remove("repository");
+  EXPECT_EQ(gSaid, std::vector<std::string>{"repository: the pushed page: its file could not be read"});
+  gSaid.clear();
+  PushHomePage(120);
+  EXPECT_TRUE(gSaid.empty());
+  bool stored = false;
+  for (const auto& [name, value] : Section("homepage"))
+    stored = stored || value.find(std::string(120, 'x') + "</body>") != std::string::npos;
+  EXPECT_TRUE(stored);
 }
 
 }  // namespace
