@@ -59,6 +59,7 @@ struct NotifyTask {
   KeptNode* kept;
   uint32_t cursors;
   uint32_t keepLimit;   // the most messages the save under way writes
+  Result cutBy;         // what made the save under way write fewer: the quota or the section's size
   NotifyStoreWritten written;  // what the save under way wrote
   uint8_t busy;
   uint8_t stopping;
@@ -402,13 +403,14 @@ void BeginStop(NotifyTask* ctx) {
 }
 
 // What the stop could not keep is said, as a file that could not be saved
-// is: `lost` of `of` messages over the quota, or the whole inbox, for want
-// of memory or of a class file it could read (`why`).
+// is: `lost` of `of` messages over the quota or past what one section of
+// the file holds, or the whole inbox, for want of memory or of a class file
+// it could read (`why`).
 void SayNotKept(uint32_t lost, uint32_t of, Result why) {
   if (of == 0) return;  // nothing was there to keep
   char what[96] = "";
   char number[12];
-  const bool quota = why == kUbstoreOverQuota;
+  const bool quota = why == kUbstoreOverQuota || why == kStoreBadArg;
   if (quota) {
     LibcItoA(static_cast<int32_t>(lost), number, 10);
     LibcStrCat(what, number);
@@ -419,7 +421,9 @@ void SayNotKept(uint32_t lost, uint32_t of, Result why) {
   LibcItoA(static_cast<int32_t>(of), number, 10);
   LibcStrCat(what, number);
   LibcStrCat(what, of == 1 ? " message" : " messages");
-  if (quota)
+  if (why == kStoreBadArg)
+    LibcStrCat(what, " did not fit its file");
+  else if (quota)
     LibcStrCat(what, " did not fit its quota");
   else if (why == kUbstoreReadFailed)
     LibcStrCat(what, ": its file could not be read");
@@ -462,10 +466,13 @@ void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
 }
 
 // The answer to a save of the inbox: done, or again with fewer messages
-// when the class file's quota could not take them all.
+// when the class file's quota, or the one section of the file that holds
+// the inbox (kStoreBadArg: a value the format cannot carry), could not take
+// them all.
 void KeptSaved(NotifyTask* ctx, Result status) {
   const NotifyStoreWritten written = ctx->written;
-  if (status == kUbstoreOverQuota) {
+  if (status == kUbstoreOverQuota || status == kStoreBadArg) {
+    ctx->cutBy = status;
     if (ctx->storeStep == StoreStep::Save && written.documentBytes) {
       // The documents cost the class file its quota: the messages are
       // worth more, so they go again without them.
@@ -485,7 +492,7 @@ void KeptSaved(NotifyTask* ctx, Result status) {
     // What the start missed is in the file again, under new numbers.
     NotifyStoreMissedClear(&ctx->missed);
     if (written.messages < written.wanted)
-      SayNotKept(written.wanted - written.messages, written.wanted, kUbstoreOverQuota);
+      SayNotKept(written.wanted - written.messages, written.wanted, ctx->cutBy);
   } else if (status != kUbstoreWriteFailed) {  // that one was said by the file's writer
     SayNotKept(0, written.wanted, status);
   }
@@ -637,6 +644,7 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       ConfigRelease(&ctx->ppg);
       ctx->storeStep = StoreStep::Save;
       ctx->keepLimit = UINT32_MAX;
+      ctx->cutBy = kUbstoreOverQuota;
       ctx->written = NotifyStoreWritten{};
       ConfigOpen(ctx->task, kNotifyStoreSection, true);
       return kOk;

@@ -155,6 +155,32 @@ TEST_F(PushKeepTest, AnInboxPastTheQuotaKeepsTheNewestAndSaysTheRest) {
                           " of the inbox's 8 messages did not fit its quota");
 }
 
+// An inbox too big for one section of its file (64 KiB), though within the
+// quota, keeps the newest that fit, as a quota does, and the stop says how
+// many did not fit the file; no message is said lost for want of memory.
+TEST_F(PushKeepTest, AnInboxPastWhatItsSectionHoldsKeepsTheNewestAndSaysTheRest) {
+  UbstoreSetQuota("repository", 1 << 22);
+  constexpr int kMessages = 120;
+  std::vector<std::string> newestFirst;
+  for (int i = 0; i < kMessages; ++i) {
+    const std::string text = std::to_string(i) + std::string(600, static_cast<char>('a' + i % 26));
+    PushSi("big-" + std::to_string(i), text);
+    newestFirst.insert(newestFirst.begin(), text);
+    Pump();
+  }
+  ASSERT_EQ(Texts(), newestFirst);
+  StopServices();
+  StartServices();
+  const std::vector<std::string> back = Texts();
+  ASSERT_GE(back.size(), 1u);
+  ASSERT_LT(back.size(), newestFirst.size());
+  EXPECT_EQ(back, std::vector<std::string>(newestFirst.begin(), newestFirst.begin() +
+                                                                     static_cast<long>(back.size())));
+  ASSERT_EQ(gSaid.size(), 1u);
+  EXPECT_EQ(gSaid[0], "repository: " + std::to_string(kMessages - back.size()) + " of the inbox's " +
+                          std::to_string(kMessages) + " messages did not fit its file");
+}
+
 // A stop's save that fails for want of memory is said, whatever the heap
 // leaves: a start finds the inbox as saved, or the loss was said.
 TEST_F(PushKeepTest, AnInboxSaveShortOfMemoryIsSaid) {
