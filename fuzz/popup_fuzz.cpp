@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "browser/benform_select.h"
+#include "fuzz/exact_texts.h"
 #include "fuzz/pwl_fonts.h"
 #include "host/platform/textinput.h"
 #include "kernel/heap.h"
@@ -26,18 +27,8 @@
 
 namespace {
 
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-
-// Each text in its own exact-size block, so that a read past its terminator
-// is caught by the sanitizer.
-std::vector<char16_t*> gTexts;
-
-void FreeTexts() {
-  for (char16_t* t : gTexts) std::free(t);
-  gTexts.clear();
-}
+FuzzTexts gInput;
+std::vector<char16_t*>& gTexts = gInput.blocks;
 
 const char16_t* Text(size_t i) { return gTexts.empty() ? u"" : gTexts[i % gTexts.size()]; }
 
@@ -138,11 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       continue;
     }
     if (current.empty()) break;
-    auto* text = static_cast<char16_t*>(std::malloc((current.size() + 1) * 2));
-    size_t n = 0;
-    for (char16_t u : current) text[n++] = u;
-    text[n] = 0;
-    gTexts.push_back(text);
+    gInput.Add(current, current.size() + 1)[current.size()] = 0;
     current.clear();
   }
 
@@ -200,7 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TskmanDestroyTask(ui);
   PopupShowingMark = 0;
   TiwInstall(previousWindow);
-  FreeTexts();
+  gInput.Free();
   toolkit.End();
   return 0;
 }

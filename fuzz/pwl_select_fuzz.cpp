@@ -16,6 +16,7 @@
 #include "browser/benform_select.h"
 #include "browser/benvar.h"
 #include "browser/uiwindow.h"
+#include "fuzz/exact_texts.h"
 #include "fuzz/pwl_fonts.h"
 #include "host/platform/shell.h"
 #include "kernel/heap.h"
@@ -27,18 +28,9 @@
 
 namespace {
 
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-
-// Each label in its own exact-size block, so that a read past its two
-// terminators is caught by the sanitizer.
-std::vector<char16_t*> gLabels;
-
-void FreeLabels() {
-  for (char16_t* l : gLabels) std::free(l);
-  gLabels.clear();
-}
+// Each label ends with two terminators, the second after its action.
+FuzzTexts gInput;
+std::vector<char16_t*>& gLabels = gInput.blocks;
 
 }  // namespace
 
@@ -72,13 +64,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (current.empty()) break;
     // An action follows when the label's first unit is odd.
     const bool action = current[0] & 1;
-    auto* label = static_cast<char16_t*>(std::malloc((current.size() + 4) * 2));
-    size_t n = 0;
-    for (char16_t u : current) label[n++] = u;
+    char16_t* label = gInput.Add(current, current.size() + 4);
+    size_t n = current.size();
     label[n++] = 0;
     if (action) label[n++] = u'a';
     label[n++] = 0;
-    gLabels.push_back(label);
     current.clear();
   }
 
@@ -121,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   BenClearVars(&browser);
   TskmanDestroyTask(task);
   TskmanDestroyTask(uiTask);
-  FreeLabels();
+  gInput.Free();
   toolkit.End();
   return 0;
 }
