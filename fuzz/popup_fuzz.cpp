@@ -119,19 +119,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (Requester& r : requesters)
     TskmanCreateTask(&r.task, Mod::TestHarness, RequesterHandler, &r);
 
-  size_t i = 1;
-  std::vector<char16_t> current;
-  while (i + 1 < size && gTexts.size() < 12) {
-    const char16_t unit = static_cast<char16_t>(data[i] | data[i + 1] << 8);
-    i += 2;
-    if (unit) {
-      current.push_back(unit);
-      continue;
-    }
-    if (current.empty()) break;
-    gInput.Add(current, current.size() + 1)[current.size()] = 0;
-    current.clear();
-  }
+  size_t i = gInput.Read(data, size, 1, 12, [](const std::vector<char16_t>& text) {
+    gInput.Add(text, text.size() + 1)[text.size()] = 0;
+  });
 
   Open(data[0], 0, &requesters[0], data[0] & 4);
   uint32_t opened = 1;

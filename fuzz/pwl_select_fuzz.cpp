@@ -52,25 +52,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const uint32_t flags = (data[0] & 1 ? BenSelectFlag::Multiple : 0) |
                          (data[0] & 2 ? BenSelectFlag::Dropdown : 0);
-  size_t i = 1;
-  std::vector<char16_t> current;
-  while (i + 1 < size && gLabels.size() < 64) {
-    const char16_t unit = static_cast<char16_t>(data[i] | data[i + 1] << 8);
-    i += 2;
-    if (unit) {
-      current.push_back(unit);
-      continue;
-    }
-    if (current.empty()) break;
+  size_t i = gInput.Read(data, size, 1, 64, [](const std::vector<char16_t>& text) {
     // An action follows when the label's first unit is odd.
-    const bool action = current[0] & 1;
-    char16_t* label = gInput.Add(current, current.size() + 4);
-    size_t n = current.size();
+    const bool action = text[0] & 1;
+    char16_t* label = gInput.Add(text, text.size() + 4);
+    size_t n = text.size();
     label[n++] = 0;
     if (action) label[n++] = u'a';
     label[n++] = 0;
-    current.clear();
-  }
+  });
 
   BenFormSelectRecord record{flags, gLabels.data(), nullptr,
                              static_cast<uint32_t>(gLabels.size()), u"i", u"v", nullptr};

@@ -77,6 +77,14 @@ std::string PushFixture::Data(const std::string& name) {
   return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
+void PushFixture::PushHomePage(uint32_t size) {
+  Push("multipart/related",
+       "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
+       "<html><body>" + std::string(size, 'x') + "</body></html>\r\n",
+       {{"X-Wap-Application-Id", "32768"}});
+  Pump();
+}
+
 std::string PushFixture::DocOfSize(uint32_t size) {
   const std::string real = Data("../prov/full.wbxml");
   std::string doc;

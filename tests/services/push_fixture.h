@@ -54,6 +54,8 @@ class PushFixture : public WorkDirFixture {
                  const std::vector<PushHeader>& headers = {});
   // A compiled document of tests/data/push pushed to the inbox.
   std::string PushDoc(const std::string& name, const std::vector<PushHeader>& headers = {});
+  // A pushed home page, one part of its own, of `size` bytes and 90 more.
+  void PushHomePage(uint32_t size);
 
   UrlLoad* Cached(const std::string& url);
   // The values posted to the status indicator for push messages, in order.

@@ -80,14 +80,6 @@ class PushKeepTest : public PushFixture {
   std::string PushSi(const std::string& id, const std::string& text) {
     return Push("application/vnd.wap.sic", SiOf(id, text));
   }
-  // A pushed home page of one part, of `size` bytes and 90 more.
-  void PushHomePage(uint32_t size) {
-    Push("multipart/related",
-         "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
-         "<html><body>" + std::string(size, 'x') + "</body></html>\r\n",
-         {{"X-Wap-Application-Id", "32768"}});
-    Pump();
-  }
   std::vector<std::string> Documents() {
     std::vector<std::string> keys;
     for (const auto& [name, value] : Section("inbox"))

@@ -880,14 +880,6 @@ struct SpareRow {
 
 class PushSpareTest : public PushDocTest, public ::testing::WithParamInterface<SpareRow> {
  protected:
-  // A pushed home page, one part of its own, of `size` bytes and 90 more.
-  void PushHomePage(uint32_t size) {
-    Push("multipart/related",
-         "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
-         "<html><body>" + std::string(size, 'x') + "</body></html>\r\n",
-         {{"X-Wap-Application-Id", "32768"}});
-    Pump();
-  }
   // A fetched channel whose one resource holds `size` bytes, handed to the
   // repository as the channel fetch hands it.
   void StoreChannel(uint32_t size) {
