@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "browser/benform_select.h"
+#include "fuzz/exact_texts.h"
 #include "fuzz/pwl_fonts.h"
 #include "host/platform/textinput.h"
 #include "kernel/heap.h"
@@ -26,18 +27,8 @@
 
 namespace {
 
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-
-// Each text in its own exact-size block, so that a read past its terminator
-// is caught by the sanitizer.
-std::vector<char16_t*> gTexts;
-
-void FreeTexts() {
-  for (char16_t* t : gTexts) std::free(t);
-  gTexts.clear();
-}
+FuzzTexts gInput;
+std::vector<char16_t*>& gTexts = gInput.blocks;
 
 const char16_t* Text(size_t i) { return gTexts.empty() ? u"" : gTexts[i % gTexts.size()]; }
 
@@ -128,23 +119,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (Requester& r : requesters)
     TskmanCreateTask(&r.task, Mod::TestHarness, RequesterHandler, &r);
 
-  size_t i = 1;
-  std::vector<char16_t> current;
-  while (i + 1 < size && gTexts.size() < 12) {
-    const char16_t unit = static_cast<char16_t>(data[i] | data[i + 1] << 8);
-    i += 2;
-    if (unit) {
-      current.push_back(unit);
-      continue;
-    }
-    if (current.empty()) break;
-    auto* text = static_cast<char16_t*>(std::malloc((current.size() + 1) * 2));
-    size_t n = 0;
-    for (char16_t u : current) text[n++] = u;
-    text[n] = 0;
-    gTexts.push_back(text);
-    current.clear();
-  }
+  size_t i = gInput.Read(data, size, 1, 12, [](const std::vector<char16_t>& text) {
+    gInput.Add(text, text.size() + 1)[text.size()] = 0;
+  });
 
   Open(data[0], 0, &requesters[0], data[0] & 4);
   uint32_t opened = 1;
@@ -200,7 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TskmanDestroyTask(ui);
   PopupShowingMark = 0;
   TiwInstall(previousWindow);
-  FreeTexts();
+  gInput.Free();
   toolkit.End();
   return 0;
 }

@@ -16,6 +16,7 @@
 #include "browser/benform_select.h"
 #include "browser/benvar.h"
 #include "browser/uiwindow.h"
+#include "fuzz/exact_texts.h"
 #include "fuzz/pwl_fonts.h"
 #include "host/platform/shell.h"
 #include "kernel/heap.h"
@@ -27,18 +28,9 @@
 
 namespace {
 
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-
-// Each label in its own exact-size block, so that a read past its two
-// terminators is caught by the sanitizer.
-std::vector<char16_t*> gLabels;
-
-void FreeLabels() {
-  for (char16_t* l : gLabels) std::free(l);
-  gLabels.clear();
-}
+// Each label ends with two terminators, the second after its action.
+FuzzTexts gInput;
+std::vector<char16_t*>& gLabels = gInput.blocks;
 
 }  // namespace
 
@@ -60,27 +52,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const uint32_t flags = (data[0] & 1 ? BenSelectFlag::Multiple : 0) |
                          (data[0] & 2 ? BenSelectFlag::Dropdown : 0);
-  size_t i = 1;
-  std::vector<char16_t> current;
-  while (i + 1 < size && gLabels.size() < 64) {
-    const char16_t unit = static_cast<char16_t>(data[i] | data[i + 1] << 8);
-    i += 2;
-    if (unit) {
-      current.push_back(unit);
-      continue;
-    }
-    if (current.empty()) break;
+  size_t i = gInput.Read(data, size, 1, 64, [](const std::vector<char16_t>& text) {
     // An action follows when the label's first unit is odd.
-    const bool action = current[0] & 1;
-    auto* label = static_cast<char16_t*>(std::malloc((current.size() + 4) * 2));
-    size_t n = 0;
-    for (char16_t u : current) label[n++] = u;
+    const bool action = text[0] & 1;
+    char16_t* label = gInput.Add(text, text.size() + 4);
+    size_t n = text.size();
     label[n++] = 0;
     if (action) label[n++] = u'a';
     label[n++] = 0;
-    gLabels.push_back(label);
-    current.clear();
-  }
+  });
 
   BenFormSelectRecord record{flags, gLabels.data(), nullptr,
                              static_cast<uint32_t>(gLabels.size()), u"i", u"v", nullptr};
@@ -121,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   BenClearVars(&browser);
   TskmanDestroyTask(task);
   TskmanDestroyTask(uiTask);
-  FreeLabels();
+  gInput.Free();
   toolkit.End();
   return 0;
 }

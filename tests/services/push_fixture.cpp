@@ -77,6 +77,38 @@ std::string PushFixture::Data(const std::string& name) {
   return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
+void PushFixture::PushHomePage(uint32_t size) {
+  Push("multipart/related",
+       "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
+       "<html><body>" + std::string(size, 'x') + "</body></html>\r\n",
+       {{"X-Wap-Application-Id", "32768"}});
+  Pump();
+}
+
+std::string PushFixture::DocOfSize(uint32_t size) {
+  const std::string real = Data("../prov/full.wbxml");
+  std::string doc;
+  while (doc.size() < size) doc += real;
+  doc.resize(size);
+  return doc;
+}
+
+std::vector<PushHeader> ProvHeaders() {
+  return {{"Content-Type", kConnectivity},
+          {"SEC", "USERPIN"},
+          {"MAC", "8347ed41acd72a5be79224933677c5234194b5e7"}};
+}
+
+std::string Body(const UrlLoad* load) {
+  std::string body;
+  for (const QueueNode* n = load->output.head; n; n = n->next) {
+    const UtilDataChunk* block = UtilDataChunkOf(const_cast<QueueNode*>(n));
+    body.append(reinterpret_cast<const char*>(UtilDataChunkData(block) + block->offset),
+                block->remaining);
+  }
+  return body;
+}
+
 std::string PushFixture::Push(const std::string& mime, const std::string& body,
                               const std::vector<PushHeader>& headers, const std::string& sender) {
   const std::string url = "push:" + sender + "." + std::to_string(++serial);

@@ -18,6 +18,14 @@ struct PushHeader {
   std::string value;
 };
 
+inline constexpr char kConnectivity[] = "application/vnd.wap.connectivity-wbxml";
+
+// The headers a pushed connectivity document carries with it: its content
+// type and the security parameters that come with it.
+std::vector<PushHeader> ProvHeaders();
+// The bytes a cached object holds.
+std::string Body(const UrlLoad* load);
+
 class PushFixture : public WorkDirFixture {
  protected:
   PushFixture() : WorkDirFixture(8u << 20) {}
@@ -35,6 +43,8 @@ class PushFixture : public WorkDirFixture {
 
   // A file of tests/data/push.
   static std::string Data(const std::string& name);
+  // A connectivity document of the given size made from a real one, repeated.
+  static std::string DocOfSize(uint32_t size);
   // Places a pushed object from the sender and announces it; its URL.
   std::string Push(const std::string& mime, const std::string& body,
                    const std::vector<PushHeader>& headers = {},
@@ -44,6 +54,8 @@ class PushFixture : public WorkDirFixture {
                  const std::vector<PushHeader>& headers = {});
   // A compiled document of tests/data/push pushed to the inbox.
   std::string PushDoc(const std::string& name, const std::vector<PushHeader>& headers = {});
+  // A pushed home page, one part of its own, of `size` bytes and 90 more.
+  void PushHomePage(uint32_t size);
 
   UrlLoad* Cached(const std::string& url);
   // The values posted to the status indicator for push messages, in order.

@@ -40,24 +40,6 @@ std::string Narrow(const char16_t* w) {
   return s;
 }
 
-constexpr char kConnectivity[] = "application/vnd.wap.connectivity-wbxml";
-
-std::vector<PushHeader> ProvHeaders() {
-  return {{"Content-Type", kConnectivity},
-          {"SEC", "USERPIN"},
-          {"MAC", "8347ed41acd72a5be79224933677c5234194b5e7"}};
-}
-
-std::string Body(const UrlLoad* load) {
-  std::string body;
-  for (const QueueNode* n = load->output.head; n; n = n->next) {
-    const UtilDataChunk* block = UtilDataChunkOf(const_cast<QueueNode*>(n));
-    body.append(reinterpret_cast<const char*>(UtilDataChunkData(block) + block->offset),
-                block->remaining);
-  }
-  return body;
-}
-
 // A compiled SI of the given si-id and text (signal-medium, no dates).
 std::string SiOf(const std::string& id, const std::string& text) {
   std::string si("\x03\x05\x6A\x00\x45\xC6\x0D\x03", 8);
@@ -98,26 +80,25 @@ class PushKeepTest : public PushFixture {
   std::string PushSi(const std::string& id, const std::string& text) {
     return Push("application/vnd.wap.sic", SiOf(id, text));
   }
-  // A pushed home page of one part, of `size` bytes and 90 more.
-  void PushHomePage(uint32_t size) {
-    Push("multipart/related",
-         "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
-         "<html><body>" + std::string(size, 'x') + "</body></html>\r\n",
-         {{"X-Wap-Application-Id", "32768"}});
-    Pump();
-  }
-  static std::string DocOfSize(uint32_t size) {
-    const std::string real = Data("../prov/full.wbxml");
-    std::string doc;
-    while (doc.size() < size) doc += real;
-    doc.resize(size);
-    return doc;
-  }
   std::vector<std::string> Documents() {
     std::vector<std::string> keys;
     for (const auto& [name, value] : Section("inbox"))
       if (name[0] == 'd') keys.push_back(name);
     return keys;
+  }
+  // Pushes `doc` and stops; the next start runs while the class file is a
+  // link to itself, so it cannot read it, and the file is put back after.
+  // The document's URL.
+  std::string PushThenStartUnread(const std::string& doc) {
+    const std::string url = Push(kConnectivity, doc, ProvHeaders());
+    Pump();
+    StopServices();
+    std::filesystem::rename("repository", "repository.kept");
+    std::filesystem::create_symlink("repository", "repository");
+    StartServices();
+    std::filesystem::remove("repository");
+    std::filesystem::rename("repository.kept", "repository");
+    return url;
   }
 
   FileFailureHook previous_ = nullptr;
@@ -347,15 +328,7 @@ TEST_F(PushKeepTest, ASaveOverTheQuotaKeepsTheDocumentsThatFit) {
 // lose it, and the stop writes it back once there is room again.
 TEST_F(PushKeepTest, ADocumentTheStartMissedOutlivesASaveThatDropsIt) {
   const std::string doc = DocOfSize(1500);
-  const std::string url = Push(kConnectivity, doc, ProvHeaders());
-  Pump();
-  StopServices();
-  // While the class file is a link to itself, the start cannot read it.
-  std::filesystem::rename("repository", "repository.kept");
-  std::filesystem::create_symlink("repository", "repository");
-  StartServices();
-  std::filesystem::remove("repository");
-  std::filesystem::rename("repository.kept", "repository");
+  const std::string url = PushThenStartUnread(doc);
   ASSERT_EQ(NotifyKeptCount(), 0u);
   ASSERT_EQ(Documents(), std::vector<std::string>{"d0"});
   PushHomePage(6000);
@@ -373,14 +346,7 @@ TEST_F(PushKeepTest, ADocumentTheStartMissedOutlivesASaveThatDropsIt) {
 // the stop is taken once, however many such saves there are.
 TEST_F(PushKeepTest, ADocumentTheStartMissedIsHeldOnceWhateverTheSavesThatFail) {
   const std::string doc = DocOfSize(1500);
-  const std::string url = Push(kConnectivity, doc, ProvHeaders());
-  Pump();
-  StopServices();
-  std::filesystem::rename("repository", "repository.kept");
-  std::filesystem::create_symlink("repository", "repository");
-  StartServices();
-  std::filesystem::remove("repository");
-  std::filesystem::rename("repository.kept", "repository");
+  const std::string url = PushThenStartUnread(doc);
   ASSERT_EQ(NotifyKeptCount(), 0u);
   PushHomePage(7950);  // past the quota even without the document
   ASSERT_EQ(Documents(), std::vector<std::string>{"d0"});

@@ -658,26 +658,6 @@ TEST_F(PushTest, ConnectivityMessagesSurviveARestart) {
 
 // --- Connectivity documents kept across runs ----------------------------------
 
-constexpr char kConnectivity[] = "application/vnd.wap.connectivity-wbxml";
-
-// The headers a pushed connectivity document carries with it: its content
-// type and the security parameters that come with it.
-std::vector<PushHeader> ProvHeaders() {
-  return {{"Content-Type", kConnectivity},
-          {"SEC", "USERPIN"},
-          {"MAC", "8347ed41acd72a5be79224933677c5234194b5e7"}};
-}
-
-std::string Body(const UrlLoad* load) {
-  std::string body;
-  for (const QueueNode* n = load->output.head; n; n = n->next) {
-    const UtilDataChunk* block = UtilDataChunkOf(const_cast<QueueNode*>(n));
-    body.append(reinterpret_cast<const char*>(UtilDataChunkData(block) + block->offset),
-                block->remaining);
-  }
-  return body;
-}
-
 std::vector<std::pair<std::string, std::string>> Headers(const UrlLoad* load) {
   std::vector<std::pair<std::string, std::string>> out;
   for (const UrlHeader* h = load->headers; h; h = h->next) out.emplace_back(h->name, h->value);
@@ -698,14 +678,6 @@ void ExpectDocument(const UrlLoad* load, const std::string& doc) {
 
 class PushDocTest : public PushTest {
  protected:
-  // A document of the given size made from a real one, repeated.
-  static std::string DocOfSize(uint32_t size) {
-    const std::string real = Data("../prov/full.wbxml");
-    std::string doc;
-    while (doc.size() < size) doc += real;
-    doc.resize(size);
-    return doc;
-  }
   // The raw value of a key of the "inbox" section; empty when absent.
   std::string Stored(const char* key) {
     for (const auto& [name, value] : Section("inbox"))
@@ -908,14 +880,6 @@ struct SpareRow {
 
 class PushSpareTest : public PushDocTest, public ::testing::WithParamInterface<SpareRow> {
  protected:
-  // A pushed home page, one part of its own, of `size` bytes and 90 more.
-  void PushHomePage(uint32_t size) {
-    Push("multipart/related",
-         "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
-         "<html><body>" + std::string(size, 'x') + "</body></html>\r\n",
-         {{"X-Wap-Application-Id", "32768"}});
-    Pump();
-  }
   // A fetched channel whose one resource holds `size` bytes, handed to the
   // repository as the channel fetch hands it.
   void StoreChannel(uint32_t size) {
