@@ -3,6 +3,7 @@
 // the same way each time, and an ordinary movie never comes near.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "movie_script.h"
@@ -258,6 +259,85 @@ TEST(PlayerStepWork, AFrameDrawnAgainCostsItsDrawingOnce) {
     EXPECT_EQ(cached->workLeft, uncached->workLeft);
     EXPECT_EQ(State(cached), State(uncached));
     EXPECT_EQ(FrameDifferences(cached.frame, uncached.frame, kW), "");
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A movie opened on a stage of kSide pixels square (the heap then holds its
+// background picture beside the movies below), drawn with the edge caches
+// as the frame decides (0) or with none (1), or with the caches but with the heap
+// squeezed once it is open, so that no background picture fits. A picture
+// the opening made goes first (with every kept drawing), in every play
+// alike.
+constexpr int32_t kSide = 120;
+
+struct ThreeWay : OnStage {
+  ThreeWay(const Bytes& data, uint32_t cacheMode, bool squeezed) : OnStage(data, kSide, kSide), mode(cacheMode) {
+    if (opened) return;
+    AnimView_SetQuality(movie(), player->highQuality != 0);
+    Keep();
+    if (squeezed) squeeze.emplace(player->heap, 16384);
+  }
+  ~ThreeWay() { squeeze.reset(); }
+  void Keep() {
+    if (movie()) movie()->raster.cacheMode = mode;
+  }
+  uint32_t mode;
+  std::optional<HeapSqueeze> squeeze;
+};
+
+// Movies that run out of work every step, with a "/Background" sprite
+// under them: with the caches, without, and without room for the
+// background picture (the kept sprite's draws listed, drawn at every
+// clearing), each step ends at the same place, with the same work left,
+// and shows the same frame.
+TEST(PlayerStepWork, KeptBackgroundSpritesRunOutAlike) {
+  struct Case {
+    const char* name;
+    Bytes movie;
+  };
+  const Case cases[] = {{"switching copies, 4 runners", movie::SwitchingCopies(40, 40, 4, true)},
+                        {"copies of copies, 15 deep", movie::CopiesOfCopies(15, 8, 40, true)},
+                        {"copies of boxes, 12 deep", movie::CopiesOfCopies(12, 4, 1000, true)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ThreeWay cached(c.movie, 0, false), uncached(c.movie, 1, false), squeezed(c.movie, 0, true);
+    ASSERT_EQ(cached.opened, 0u);
+    ASSERT_EQ(uncached.opened, 0u);
+    ASSERT_EQ(squeezed.opened, 0u);
+    for (int step = 0; step < 5; ++step) {
+      SCOPED_TRACE(step);
+      for (ThreeWay* t : {&cached, &uncached, &squeezed}) {
+        if (step == 3) {
+          AnimView_SetQuality(t->movie(), false);
+          AnimView_SetQuality(t->movie(), true);
+          t->Keep();
+        }
+        EXPECT_EQ(AnimHost_Step(t->get()), 0u);
+        t->Keep();
+      }
+      ASSERT_EQ(AnimPlayer_Aborted(squeezed.get()), 0u);
+      EXPECT_NE(cached.movie()->kept, nullptr);
+      EXPECT_NE(squeezed.movie()->kept, nullptr);
+      if (step < 3) {
+        EXPECT_NE(cached.movie()->raster.backgroundName, nullptr);
+      }
+      EXPECT_EQ(squeezed.movie()->raster.backgroundName, nullptr);
+      if (squeezed.movie()->kept) {
+        EXPECT_EQ(squeezed.movie()->kept->unlisted, 0u);
+      }
+      EXPECT_GT(cached->workRanOut, 0u);
+      for (ThreeWay* t : {&uncached, &squeezed}) {
+        SCOPED_TRACE(t == &squeezed ? "without room for the picture" : "without caches");
+        EXPECT_EQ(cached->workRanOut, (*t)->workRanOut);
+        EXPECT_EQ(cached->workLeft, (*t)->workLeft);
+        EXPECT_EQ(State(cached), State(*t));
+        EXPECT_EQ(FrameDifferences(cached.frame, t->frame, kSide), "");
+      }
+    }
   }
 }
 
