@@ -71,8 +71,9 @@ Bytes LoopForEver(const Bytes& more) {
 }
 
 // A level's movie defines fewer: the heap holds the root's movie, two
-// levels' and a background picture at once.
-Bytes Definitions(Rng& r, bool root) {
+// levels' and a background picture at once. A root's runaway sprite (or
+// none) is defined only in the movie that shows it.
+Bytes Definitions(Rng& r, bool root, uint16_t runaway) {
   Bytes defs;
   for (uint16_t id = kBoxes; id < kBoxes + 5; ++id) {
     const int32_t w = id == 4 ? r.Between(1500, 3500) : id == 5 ? r.Between(2000, 3500) : r.Between(200, 1600);
@@ -98,10 +99,10 @@ Bytes Definitions(Rng& r, bool root) {
                  movie::Button(kButton, 1, Concat({movie::GotoFrame(1), movie::Action(0x06), movie::EndActions()})),
                  movie::Button(kButtonClip, kShared, Concat({movie::Action(0x07), movie::EndActions()})),
                  movie::Sprite(kHolder, 1, Concat({PlaceNamed(kBackB, 1, "/Background3", 0, 0), end})),
-                 movie::Sprite(kRunaway, kRunawayFrames, Concat({LoopForEver({}), Idle(), end})),
-                 movie::Sprite(kRunawayMover, kRunawayFrames,
+                 runaway == kRunaway ? movie::Sprite(kRunaway, kRunawayFrames, Concat({LoopForEver({}), Idle(), end})) : Bytes{},
+                 runaway == kRunawayMover ? movie::Sprite(kRunawayMover, kRunawayFrames,
                                Concat({LoopForEver(Concat({Push("/Background"), Push("0"), Push("/:n"), Op(0x1C), Op(0x23)})),
-                                       Idle(), end}))});
+                                       Idle(), end})) : Bytes{}});
 }
 
 // A placement scaled and turned (16.16 factors), with a colour transform
@@ -118,9 +119,9 @@ Bytes TurnedPlace(Rng& r, uint16_t id, uint16_t depth, int32_t x, int32_t y) {
 // A movie of some frames placing, moving and removing those characters at
 // depths 3 to 12, and background sprites of the given names at depths 1
 // and 2; `runaway` (a root's sprite looping for ever, or none) shows at
-// depth 13 from the first frame on, so that every step runs out of work.
+// depth 13 from the first frame on, so that steps run out of work.
 Bytes RandomMovie(Rng& r, const std::vector<std::string>& backgrounds, bool root, uint16_t runaway = 0) {
-  const Bytes defs = Definitions(r, root);
+  const Bytes defs = Definitions(r, root, runaway);
   const uint16_t placeable[] = {1, 2, 3, kTranslucent, kMoving, kShared, kButton, kButtonClip, kHolder};
   const uint32_t kinds = root ? sizeof placeable / sizeof placeable[0] : 5;
   const char* names[] = {"a", "b", "s", "s"};
