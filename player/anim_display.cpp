@@ -628,12 +628,30 @@ void DrawUnlisted(AnimMovie* m, AnimKeptSprite* k) {
   m->keeping = keeping;
 }
 
+// A kept sprite drawn from its object by the clearing: the walk takes its
+// units from the clearing's own share, not from the step's work, which is
+// left as it was.
+void DrawUnlistedApart(AnimMovie* m, AnimKeptSprite* k) {
+  AnimPlayer* p = m->player;
+  const uint32_t workLeft = p->workLeft, workOut = p->workOut, workRanOut = p->workRanOut;
+  const uint32_t share = m->keptWorkSpent < kAnimDrawWork ? kAnimDrawWork - m->keptWorkSpent : 0;
+  if (share == 0) return;
+  p->workLeft = share;
+  p->workOut = 0;
+  DrawUnlisted(m, k);
+  m->keptWorkSpent += share - p->workLeft;
+  p->workLeft = workLeft;
+  p->workOut = workOut;
+  p->workRanOut = workRanOut;
+}
+
 // The kept sprites as first drawn, in the walk's order, over their colour,
-// in the area being redrawn.
+// in the area being redrawn. Listed draws are not the step's work, nor are
+// those drawn from an object.
 void DrawKept(AnimMovie* m) {
   FillArea(m->raster, m->keptColour);
   for (AnimKeptSprite* k = m->kept; k && !AnimPlayer_Aborted(m->player) && !m->edgesLost; k = k->next) {
-    if (k->unlisted) DrawUnlisted(m, k);
+    if (k->unlisted) DrawUnlistedApart(m, k);
     else DrawKeptDraws(m, k);
   }
 }

@@ -159,6 +159,12 @@ struct AnimMovie {
   // A draw of this pass lost edges for want of pool room that others' kept
   // edges held: the pass is drawn again.
   uint32_t edgesLost;
+  // Work the clearing has spent this step drawing kept sprites from their
+  // objects (their draws more than the heap held). It has a share of its
+  // own, kAnimDrawWork a step, apart from the step's work: how often the
+  // clearing draws them (at every clearing, or once for the picture) and
+  // whether their draws could be listed at all hang on the heap.
+  uint32_t keptWorkSpent;
   // Objects met by the bounds walks, by the drawing walks, and by the walks
   // that take the areas to redraw and drop the edge caches, all walks
   // together: how much work they took.

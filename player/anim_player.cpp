@@ -382,6 +382,7 @@ const char* AnimHost_GetMin(const AnimPlayer* p) { return p->handsetNumber; }
 
 void AnimWork_Start(AnimPlayer* p) {
   if (p->workOut && p->workLeft == 0 && p->movie) p->movie->fullRedraw = 1;
+  if (p->movie) p->movie->keptWorkSpent = 0;
   p->workLeft = kAnimStepWork;
   p->workOut = 0;
 }

@@ -48,11 +48,32 @@ enum : uint16_t {
   kButton = 15,     // box 1: a press jumps to frame 1 and plays
   kButtonClip = 16, // shows kShared: a press stops the movie
   kHolder = 17,     // holds kBackB named "/Background3" (absolute)
+  kRunaway = 18,    // ten frames, the first's actions counting in "/:n" for ever
+  kRunawayMover = 19,  // the same, also setting "/Background"'s x to the count
 };
 
+// The runaway sprites loop in one frame of ten: a step that runs out of
+// work takes far longer than another.
+constexpr uint16_t kRunawayFrames = 10;
+
+// Frames but the last of a runaway sprite after its first: nothing.
+Bytes Idle() {
+  Bytes frames;
+  for (uint16_t f = 1; f < kRunawayFrames; ++f) frames = Concat({frames, movie::ShowFrame()});
+  return frames;
+}
+
+// Frame actions counting in "/:n" for ever, after `more` at every round.
+Bytes LoopForEver(const Bytes& more) {
+  const Bytes body = Concat({Set("/:n", Concat({Push("/:n"), Op(0x1C), Push("1"), Op(0x0A)})), more});
+  return movie::Actions(
+      Concat({body, movie::Jump(0x99, static_cast<int16_t>(-(static_cast<int>(body.size()) + 5))), movie::EndActions()}));
+}
+
 // A level's movie defines fewer: the heap holds the root's movie, two
-// levels' and a background picture at once.
-Bytes Definitions(Rng& r, bool root) {
+// levels' and a background picture at once. A root's runaway sprite (or
+// none) is defined only in the movie that shows it.
+Bytes Definitions(Rng& r, bool root, uint16_t runaway) {
   Bytes defs;
   for (uint16_t id = kBoxes; id < kBoxes + 5; ++id) {
     const int32_t w = id == 4 ? r.Between(1500, 3500) : id == 5 ? r.Between(2000, 3500) : r.Between(200, 1600);
@@ -77,7 +98,11 @@ Bytes Definitions(Rng& r, bool root) {
                                                    movie::MoveTo(2, 700, 500), end})),
                  movie::Button(kButton, 1, Concat({movie::GotoFrame(1), movie::Action(0x06), movie::EndActions()})),
                  movie::Button(kButtonClip, kShared, Concat({movie::Action(0x07), movie::EndActions()})),
-                 movie::Sprite(kHolder, 1, Concat({PlaceNamed(kBackB, 1, "/Background3", 0, 0), end}))});
+                 movie::Sprite(kHolder, 1, Concat({PlaceNamed(kBackB, 1, "/Background3", 0, 0), end})),
+                 runaway == kRunaway ? movie::Sprite(kRunaway, kRunawayFrames, Concat({LoopForEver({}), Idle(), end})) : Bytes{},
+                 runaway == kRunawayMover ? movie::Sprite(kRunawayMover, kRunawayFrames,
+                               Concat({LoopForEver(Concat({Push("/Background"), Push("0"), Push("/:n"), Op(0x1C), Op(0x23)})),
+                                       Idle(), end})) : Bytes{}});
 }
 
 // A placement scaled and turned (16.16 factors), with a colour transform
@@ -93,9 +118,10 @@ Bytes TurnedPlace(Rng& r, uint16_t id, uint16_t depth, int32_t x, int32_t y) {
 
 // A movie of some frames placing, moving and removing those characters at
 // depths 3 to 12, and background sprites of the given names at depths 1
-// and 2.
-Bytes RandomMovie(Rng& r, const std::vector<std::string>& backgrounds, bool root) {
-  const Bytes defs = Definitions(r, root);
+// and 2; `runaway` (a root's sprite looping for ever, or none) shows at
+// depth 13 from the first frame on, so that steps run out of work.
+Bytes RandomMovie(Rng& r, const std::vector<std::string>& backgrounds, bool root, uint16_t runaway = 0) {
+  const Bytes defs = Definitions(r, root, runaway);
   const uint16_t placeable[] = {1, 2, 3, kTranslucent, kMoving, kShared, kButton, kButtonClip, kHolder};
   const uint32_t kinds = root ? sizeof placeable / sizeof placeable[0] : 5;
   const char* names[] = {"a", "b", "s", "s"};
@@ -104,6 +130,7 @@ Bytes RandomMovie(Rng& r, const std::vector<std::string>& backgrounds, bool root
   for (uint32_t f = 0; f < count; ++f) {
     Bytes tags;
     if (f == 0 && root) tags = movie::Background(255, 255, 255);
+    if (f == 0 && runaway) tags = Concat({tags, PlaceNamed(runaway, 13, "runaway", 0, 0)});
     for (uint32_t op = 0, ops = 1 + r.Below(3); op < ops; ++op) {
       const auto depth = static_cast<uint16_t>(3 + r.Below(10));
       const int32_t x = r.Between(-400, 3400), y = r.Between(-400, 4000);
@@ -245,14 +272,19 @@ const char* KindName(Kind k) {
 struct Seen {
   uint32_t picture = 0, without = 0;
   uint32_t aborted = 0;  // plays that ran out of heap with all of it
+  uint32_t ranOut = 0;   // inputs whose work ran out
 };
+
+// Every eighth seed from the first shows a sprite counting for ever, every
+// eighth from the fifth one also moving a background sprite as it counts.
+uint16_t RunawayOf(uint32_t seed) { return seed % 8 == 1 ? kRunaway : seed % 8 == 5 ? kRunawayMover : 0; }
 
 // Plays one seed; "" when the three plays agree after every input, else
 // where and how they first differ. Every so often each frame is also
 // checked against a whole redraw of its own play.
 std::string PlaySeed(uint32_t seed, uint32_t inputs, Seen& seen) {
   Rng r(seed);
-  const Bytes movie = RandomMovie(r, {"Background", "Background1"}, true);
+  const Bytes movie = RandomMovie(r, {"Background", "Background1"}, true, RunawayOf(seed));
   const std::vector<Bytes> levels{RandomMovie(r, {"Background1", "Background2"}, false),
                                   RandomMovie(r, {"Background2"}, false), RandomMovie(r, {}, false)};
   const std::vector<Input> script = RandomInputs(r, levels, inputs);
@@ -277,6 +309,16 @@ std::string PlaySeed(uint32_t seed, uint32_t inputs, Seen& seen) {
       SCOPED_TRACE(where);
       for (Play* play : {&cached, &uncached, &squeezed}) ExpectShownIsWholeRedraw(play->p.get());
     }
+    // The step's work runs out at the same place in each play.
+    if (cached.p->workOut) ++seen.ranOut;
+    for (Play* play : {&uncached, &squeezed}) {
+      const char* which = play == &uncached ? "uncached against cached: " : "without room for a picture against with: ";
+      if (play->p->workLeft != cached.p->workLeft || play->p->workOut != cached.p->workOut)
+        return where + which + "work left " + std::to_string(play->p->workLeft) + " against " +
+               std::to_string(cached.p->workLeft);
+      if (play->p.Var("/:n") != cached.p.Var("/:n"))
+        return where + which + "count " + play->p.Var("/:n") + " against " + cached.p.Var("/:n");
+    }
     std::string d = FrameDifferences(uncached.p.frame, cached.p.frame, kW);
     if (!d.empty()) return where + "uncached against cached: " + d;
     d = FrameDifferences(squeezed.p.frame, cached.p.frame, kW);
@@ -299,10 +341,12 @@ TEST(PlayerCrossPlay, ThreePlaysShowTheSameFrames) {
   // Both ways of showing a kept background sprite were played.
   EXPECT_GT(seen.picture, kSeeds * kInputs / 20);
   EXPECT_GT(seen.without, kSeeds * kInputs / 20);
+  // Scripts looping for ever ran the steps' work out.
+  EXPECT_GT(seen.ranOut, 40u);
   // Few random plays outgrow the heap.
   EXPECT_LE(seen.aborted, kSeeds / 5);
-  std::printf("inputs with a picture shown %u, with kept sprites and no picture %u, plays out of heap %u\n", seen.picture,
-              seen.without, seen.aborted);
+  std::printf("inputs with a picture shown %u, with kept sprites and no picture %u, plays out of heap %u, inputs out of work %u\n",
+              seen.picture, seen.without, seen.aborted, seen.ranOut);
 }
 
 }  // namespace

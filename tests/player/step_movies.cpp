@@ -29,7 +29,17 @@ Bytes MovieOf(const Bytes& tags, uint16_t frames) {
 
 }  // namespace
 
-Bytes SwitchingCopies(int copies, int boxes, int runners) {
+Bytes BackgroundSprite(uint16_t depth) {
+  Bytes boxes;
+  for (int i = 0; i < 6; ++i) boxes = Concat({boxes, Place(203, static_cast<uint16_t>(i + 3), 300 + 400 * i, 2600)});
+  return Concat({BoxShape(200, {0, 160, 0}, 0, 0, 3520, 4160), BoxShape(201, {0, 0, 248}, 0, 0, 300, 300),
+                 BoxShape(203, {200, 200, 0}, 0, 0, 200, 200), BoxShape(205, {248, 0, 0}, 0, 0, 300, 300),
+                 Sprite(204, 2, Concat({Place(205, 1, 0, 0), ShowFrame(), RemoveDepth(1), Place(201, 1, 0, 0), ShowFrame(), End()})),
+                 Sprite(202, 1, Concat({Place(200, 1, 0, 0), Named(204, 2, "inner", 600, 600), boxes, ShowFrame(), End()})),
+                 Named(202, depth, "Background", 0, 0)});
+}
+
+Bytes SwitchingCopies(int copies, int boxes, int runners, bool background) {
   Bytes inner, first, second;
   for (int i = 0; i < boxes; ++i) inner = Concat({inner, Place(1, static_cast<uint16_t>(i + 1), 20 * (i % 8), 20 * (i / 8))});
   for (int i = 0; i < copies; ++i) {
@@ -48,10 +58,11 @@ Bytes SwitchingCopies(int copies, int boxes, int runners) {
                        Named(50, 2, "b", 1600, 0)});
   for (int i = 0; i < runners; ++i)
     tags = Concat({tags, Named(60, static_cast<uint16_t>(10 + i), "r" + std::to_string(i), 0, 0)});
+  if (background) tags = Concat({tags, BackgroundSprite(3)});
   return MovieOf(Concat({tags, loop, ShowFrame()}), 1);
 }
 
-Bytes CopiesOfCopies(int levels, int copies, int side) {
+Bytes CopiesOfCopies(int levels, int copies, int side, bool background) {
   Bytes tags = Concat({Background(255, 255, 255), BoxShape(99, {248, 0, 0}, 0, 0, side, side),
                        Sprite(100, 2, Concat({Place(99, 1, 0, 0), ShowFrame(), MoveTo(1, 20, 20), ShowFrame(), End()}))});
   for (int k = 1; k <= levels; ++k) {
@@ -60,7 +71,8 @@ Bytes CopiesOfCopies(int levels, int copies, int side) {
       places = Concat({places, Named(static_cast<uint16_t>(100 + k - 1), static_cast<uint16_t>(c + 1), "s", 20 * c, 20 * c)});
     tags = Concat({tags, Sprite(static_cast<uint16_t>(100 + k), 1, Concat({places, ShowFrame(), End()}))});
   }
-  return MovieOf(Concat({tags, Named(static_cast<uint16_t>(100 + levels), 1, "top", 200, 200), ShowFrame(), ShowFrame()}), 2);
+  if (background) tags = Concat({tags, BackgroundSprite(1)});
+  return MovieOf(Concat({tags, Named(static_cast<uint16_t>(100 + levels), background ? 2 : 1, "top", 200, 200), ShowFrame(), ShowFrame()}), 2);
 }
 
 Bytes CopyField(int boxes, int copies) {

@@ -3,6 +3,7 @@
 // the same way each time, and an ordinary movie never comes near.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "movie_script.h"
@@ -258,6 +259,133 @@ TEST(PlayerStepWork, AFrameDrawnAgainCostsItsDrawingOnce) {
     EXPECT_EQ(cached->workLeft, uncached->workLeft);
     EXPECT_EQ(State(cached), State(uncached));
     EXPECT_EQ(FrameDifferences(cached.frame, uncached.frame, kW), "");
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A movie opened on a stage of kSide pixels square (the heap then holds its
+// background picture beside the movies below), drawn with the edge caches
+// as the frame decides (0) or with none (1), or with the caches but with the heap
+// squeezed once it is open, so that no background picture fits. A picture
+// the opening made goes first (with every kept drawing), in every play
+// alike.
+constexpr int32_t kSide = 120;
+
+struct ThreeWay : OnStage {
+  ThreeWay(const Bytes& data, uint32_t cacheMode, bool squeezed) : OnStage(data, kSide, kSide), mode(cacheMode) {
+    if (opened) return;
+    AnimView_SetQuality(movie(), player->highQuality != 0);
+    Keep();
+    if (squeezed) squeeze.emplace(player->heap, 16384);
+  }
+  ~ThreeWay() { squeeze.reset(); }
+  void Keep() {
+    if (movie()) movie()->raster.cacheMode = mode;
+  }
+  uint32_t mode;
+  std::optional<HeapSqueeze> squeeze;
+};
+
+// Movies that run out of work every step, with a "/Background" sprite
+// under them: with the caches, without, and without room for the
+// background picture (the kept sprite's draws listed, drawn at every
+// clearing), each step ends at the same place, with the same work left,
+// and shows the same frame.
+TEST(PlayerStepWork, KeptBackgroundSpritesRunOutAlike) {
+  struct Case {
+    const char* name;
+    Bytes movie;
+  };
+  const Case cases[] = {{"switching copies, 4 runners", movie::SwitchingCopies(40, 40, 4, true)},
+                        {"copies of copies, 15 deep", movie::CopiesOfCopies(15, 8, 40, true)},
+                        {"copies of boxes, 12 deep", movie::CopiesOfCopies(12, 4, 1000, true)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ThreeWay cached(c.movie, 0, false), uncached(c.movie, 1, false), squeezed(c.movie, 0, true);
+    ASSERT_EQ(cached.opened, 0u);
+    ASSERT_EQ(uncached.opened, 0u);
+    ASSERT_EQ(squeezed.opened, 0u);
+    for (int step = 0; step < 4; ++step) {
+      SCOPED_TRACE(step);
+      for (ThreeWay* t : {&cached, &uncached, &squeezed}) {
+        if (step == 2) {
+          AnimView_SetQuality(t->movie(), false);
+          AnimView_SetQuality(t->movie(), true);
+          t->Keep();
+        }
+        EXPECT_EQ(AnimHost_Step(t->get()), 0u);
+        t->Keep();
+      }
+      ASSERT_EQ(AnimPlayer_Aborted(squeezed.get()), 0u);
+      EXPECT_NE(cached.movie()->kept, nullptr);
+      EXPECT_NE(squeezed.movie()->kept, nullptr);
+      if (step < 2) {
+        EXPECT_NE(cached.movie()->raster.backgroundName, nullptr);
+      }
+      EXPECT_EQ(squeezed.movie()->raster.backgroundName, nullptr);
+      if (squeezed.movie()->kept) {
+        EXPECT_EQ(squeezed.movie()->kept->unlisted, 0u);
+      }
+      EXPECT_GT(cached->workRanOut, 0u);
+      for (ThreeWay* t : {&uncached, &squeezed}) {
+        SCOPED_TRACE(t == &squeezed ? "without room for the picture" : "without caches");
+        EXPECT_EQ(cached->workRanOut, (*t)->workRanOut);
+        EXPECT_EQ(cached->workLeft, (*t)->workLeft);
+        EXPECT_EQ(State(cached), State(*t));
+        EXPECT_EQ(FrameDifferences(cached.frame, t->frame, kSide), "");
+      }
+    }
+  }
+}
+
+// A "/Background" sprite of 1,600 draws, more than the heap can list (40
+// copies under one name of a sprite of 40 boxes), and above it a box
+// moving to and fro at every step.
+Bytes UnlistedBackground() {
+  Bytes boxes, copies;
+  for (int i = 0; i < 40; ++i) {
+    boxes = Concat({boxes, movie::Place(2, static_cast<uint16_t>(i + 1), 100 * (i % 8), 100 * (i / 8))});
+    copies = Concat({copies, PlaceNamed(41, static_cast<uint16_t>(i + 1), "s", 40 * (i % 5), 600 * (i / 5))});
+  }
+  const Bytes defs = Concat({movie::Background(255, 255, 255), Box(1, {248, 0, 0}), movie::BoxShape(2, {0, 0, 248}, 0, 0, 60, 60),
+                             movie::Sprite(41, 1, Concat({boxes, movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(42, 1, Concat({copies, movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(43, 2, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::MoveTo(1, 1000, 1000),
+                                                          movie::ShowFrame(), movie::End()}))});
+  return MovieOf(defs, {Concat({PlaceNamed(42, 1, "Background"), PlaceNamed(43, 2, "m", 400, 400)}), {}});
+}
+
+// A kept sprite whose draws the heap could not list is drawn from its
+// object whenever the picture is made, or, without room for a picture, at
+// every clearing: either way the step's work is left as it was, and each
+// step leaves the same work whether or not the picture fits.
+TEST(PlayerStepWork, KeptSpritesDrawnFromTheirObjectsLeaveTheWorkAlike) {
+  const Bytes data = UnlistedBackground();
+  ThreeWay cached(data, 0, false), uncached(data, 1, false), squeezed(data, 0, true);
+  ASSERT_EQ(cached.opened, 0u);
+  ASSERT_EQ(uncached.opened, 0u);
+  ASSERT_EQ(squeezed.opened, 0u);
+  for (int step = 0; step < 6; ++step) {
+    SCOPED_TRACE(step);
+    for (ThreeWay* t : {&cached, &uncached, &squeezed}) {
+      EXPECT_EQ(AnimHost_Step(t->get()), 0u);
+      t->Keep();
+    }
+    ASSERT_EQ(AnimPlayer_Aborted(squeezed.get()), 0u);
+    ASSERT_NE(squeezed.movie()->kept, nullptr);
+    EXPECT_EQ(squeezed.movie()->kept->unlisted, 1u);
+    EXPECT_EQ(squeezed.movie()->raster.backgroundName, nullptr);
+    EXPECT_NE(cached.movie()->raster.backgroundName, nullptr);
+    EXPECT_EQ(cached->workRanOut, 0u);
+    for (ThreeWay* t : {&uncached, &squeezed}) {
+      SCOPED_TRACE(t == &squeezed ? "without room for the picture" : "without caches");
+      EXPECT_EQ(cached->workRanOut, (*t)->workRanOut);
+      EXPECT_EQ(cached->workLeft, (*t)->workLeft);
+      EXPECT_EQ(FrameDifferences(cached.frame, t->frame, kSide), "");
+    }
   }
 }
 
