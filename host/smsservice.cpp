@@ -7,7 +7,9 @@
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
+#include "kernel/ubstore.h"
 #include "net/netbuf.h"
+#include "services/push/notify_store.h"
 #include "services/sms/sms.h"
 #include "services/smsmsg.h"
 
@@ -166,13 +168,18 @@ void OnReceived(SmsService* s, SmsReceived* m) {
   SmsRoute(&s->routing, &in);
 }
 
-// A whole push, its lead still on the front, goes to push delivery.
+// A whole push, its lead still on the front, goes to push delivery. One
+// lost for want of memory is said, as push reception says one it could not
+// keep; a push that is no push, or that nobody takes, goes without a word.
 void PlacePush(SmsMessage* message) {
   const uint32_t length = message->data ? NetBufLength(message->data) : 0;
   const uint32_t lead = message->headerLength < length ? message->headerLength : length;
   auto* pdu = static_cast<uint8_t*>(MemAlloc(length ? length : 1, Use::Data, Mod::Sms));
+  Result r = pdu ? kOk : kWapPushNoMemory;
   if (pdu && NetBufRead(message->data, pdu, 0, length) == length)
-    WapPushPlace(message->sender, pdu + lead, length - lead);
+    r = WapPushPlace(message->sender, pdu + lead, length - lead);
+  if (r == kWapPushNoMemory)
+    UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), "a pushed message: not enough memory");
   MemFree(&pdu);
   SmsMessageFree(&message);
 }

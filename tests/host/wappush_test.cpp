@@ -14,8 +14,10 @@
 #include "host/smsbridge.h"
 #include "host/smsaddress.h"
 #include "host/smsservice.h"
+#include "host/platform/files.h"
 #include "host/wappush.h"
 #include "kernel/heap.h"
+#include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "net/netbuf.h"
 #include "services/push/notify.h"
@@ -523,6 +525,53 @@ TEST_F(SmsServicePushTest, ASinglePushInAStandardHeaderAndOtherMessagesToTheRout
   // The port-form header of the second is kept for the application.
   EXPECT_EQ(routed, (std::vector<std::string>{"a text", Bytes(1, '\0') + "to another port"}));
   Release(urls[0]);
+}
+
+std::vector<std::string> gSaid;
+
+// Stands in for the host's record of what could not be kept.
+void Heard(const char* path, int error, const char* what) {
+  gSaid.push_back(std::string(path ? path : "") + ": " + (what ? what : std::to_string(error)));
+}
+
+// Whatever the heap leaves while the service places a whole push the routing
+// gave it, the push reaches push reception or its loss for want of memory is
+// said, once.
+TEST_F(SmsServicePushTest, APushTheHeapCannotTakeIsSaidOnce) {
+  const FileFailureHook previous = PlatformFileOnFailure(Heard);
+  uint32_t placed = 0, said = 0;
+  for (uint32_t reserve = 0; reserve <= 4096; reserve += 16) {
+    gSaid.clear();
+    urls.clear();
+    // As the routing hands on a whole push: its port-form lead, then the PDU.
+    auto* m = static_cast<SmsMessage*>(MemAllocZero(sizeof(SmsMessage), Use::Data, Mod::Sms));
+    ASSERT_NE(m, nullptr);
+    LibcStrCopy(m->sender, "+4911");
+    m->kind = SmsKind::Port;
+    m->headerLength = 1;
+    const Bytes data = Bytes(1, '\0') + kSiPush;
+    m->data = NetBufAlloc(static_cast<uint32_t>(data.size()));
+    ASSERT_NE(m->data, nullptr);
+    NetBufWrite(m->data, data.data(), 0, static_cast<uint32_t>(data.size()));
+    std::vector<void*> eaten = EatHeapFinely(reserve);
+    TskmanPost(TskmanFind(Mod::Sms), SmsServiceMsg::Delivered, reinterpret_cast<uintptr_t>(m), 0);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    if (urls.size() == 1) {
+      ++placed;
+      EXPECT_TRUE(gSaid.empty()) << reserve;
+      Release(urls[0]);
+    } else {
+      ++said;
+      EXPECT_TRUE(urls.empty()) << reserve;
+      EXPECT_EQ(gSaid, std::vector<std::string>{"repository: a pushed message: not enough memory"})
+          << reserve;
+    }
+  }
+  PlatformFileOnFailure(previous);
+  EXPECT_GT(placed, 0u);
+  EXPECT_GT(said, 0u);
 }
 
 // The segments of one reference from one sender make one push: a repeat is
