@@ -8,7 +8,9 @@
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
+#include "kernel/ubstore.h"
 #include "net/netsock.h"
+#include "services/push/notify_store.h"
 
 namespace {
 
@@ -54,6 +56,13 @@ SmsBridge* Bridge() {
   gBridge = nullptr;
   gBridgeTask = nullptr;
   return nullptr;
+}
+
+// A received message lost for want of memory is said, as a pushed message
+// lost so is; what it was cannot be known. The text is fixed, so saying it
+// needs no memory.
+void SayReceivedLost() {
+  UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), "a received message: not enough memory");
 }
 
 void ArmReceive(SmsBridge* b) {
@@ -153,13 +162,20 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       HostStateChanged(b->host, HostState::BrowserStarting, 0);
       break;
     case NetMsg::Received: {
-      if (SmsReceived* record = SmsBridgeDecode(b->received)) SmsDeliver(record);
+      bool noMemory = false;
+      if (SmsReceived* record = SmsBridgeDecode(b->received, &noMemory))
+        SmsDeliver(record);
+      else if (noMemory)
+        SayReceivedLost();
       NetBufRelease(&b->received);
       if (!b->stopping) ArmReceive(b);
       break;
     }
     case NetMsg::Received | kMsgFailed:
       if (b->stopping || arg2 == kNetCancelled) break;
+      // A receive that was queued and then failed short of memory read a
+      // datagram it could not keep.
+      if (!b->armFailed && arg2 == kNetNoMemory) SayReceivedLost();
       if (b->armFailed) {
         // The receive could not even be queued: try again a little later
         // rather than spin on the failure.
@@ -241,7 +257,8 @@ void SmsBridgeStop() {
   if (TskmanTask* task = TskmanFind(Mod::SmsBridge)) TskmanPost(task, SmsMsg::BridgeStop, 0, 0);
 }
 
-SmsReceived* SmsBridgeDecode(const NetBufChain* datagram) {
+SmsReceived* SmsBridgeDecode(const NetBufChain* datagram, bool* noMemory) {
+  if (noMemory) *noMemory = false;
   const uint32_t length = NetBufLength(datagram);
   uint8_t head[kSmsDatagramHead];
   if (NetBufRead(datagram, head, 0, kSmsDatagramHead) != kSmsDatagramHead) return nullptr;
@@ -270,13 +287,17 @@ SmsReceived* SmsBridgeDecode(const NetBufChain* datagram) {
 
   auto* record = static_cast<SmsReceived*>(
       MemAllocZero(sizeof(SmsReceived), kUseRecord, Mod::SmsBridge));
-  if (!record) return nullptr;
+  if (!record) {
+    if (noMemory) *noMemory = true;
+    return nullptr;
+  }
   record->origin = SmsOrigin::Bridge;
   record->address = static_cast<char*>(MemAllocZero(a + 1, Use::String, Mod::SmsBridge));
   record->data = static_cast<uint8_t*>(
       MemAllocZero(dataLength > 0 ? dataLength : 1, Use::Data, Mod::SmsBridge));
   if (!record->address || !record->data) {
     SmsRelease(nullptr, record, 0);
+    if (noMemory) *noMemory = true;
     return nullptr;
   }
   NetBufRead(datagram, record->address, kSmsDatagramHead, a);

@@ -57,5 +57,6 @@ void SmsBridgeSend(SmsPort* handle, const SmsOutgoing* message, const char* peer
 
 // A received datagram as a record of the bridge's kind (engine memory,
 // module 56), or null when it is no short message or does not hold what
-// its head announces.
-SmsReceived* SmsBridgeDecode(const NetBufChain* datagram);
+// its head announces; `noMemory`, when given, is set when the heap could not
+// take the record of a datagram that is a short message.
+SmsReceived* SmsBridgeDecode(const NetBufChain* datagram, bool* noMemory = nullptr);

@@ -11,11 +11,14 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "host/sms.h"
 #include "host/smsbridge.h"
 #include "kernel/heap.h"
+#include "host/platform/files.h"
 #include "host/platform/sockets.h"
+#include "kernel/mem.h"
 #include "net/netsock.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/poll_until.h"
@@ -334,6 +337,8 @@ class SmsBridgeSocketFailureTest : public SmsBridgeSendTest {
   PlatformSocketOps real{}, ops{};
   int failures = 0;  // calls of the failing operation still to fail
   int opened = -1;   // the descriptor of the last socket opened
+  int64_t cut = -1;  // the heap left once the next datagram is read, or none
+  std::vector<void*> eaten;
 };
 
 TEST_F(SmsBridgeSocketFailureTest, ASocketThatDoesNotOpenEndsTheStartWithItsReason) {
@@ -409,6 +414,58 @@ TEST_F(SmsBridgeSocketFailureTest, AFailedSendIsAnsweredAsFailed) {
   ASSERT_TRUE(Run([&] { return sms->Count(SmsMsg::SendResult) == 1; }));
   EXPECT_NE(sms->log.back().arg1, 0u);
   NetBufRelease(&m.data);
+}
+
+std::vector<std::string> gSaid;
+
+// Stands in for the host's record of what could not be kept.
+void Heard(const char* path, int error, const char* what) {
+  gSaid.push_back(std::string(path ? path : "") + ": " + (what ? what : std::to_string(error)));
+}
+
+// Whatever the heap leaves once a datagram is read from the socket, its
+// message reaches the Sms task or its loss for want of memory is said, once;
+// the bridge goes on receiving.
+TEST_F(SmsBridgeSocketFailureTest, AMessageTheHeapCannotTakeIsSaidAndTheNextStillArrives) {
+  ops.receiveFrom = [](void* ctx, int fd, void* buffer, size_t size, sockaddr* from,
+                       socklen_t* fromLength) -> long {
+    SmsBridgeSocketFailureTest* self = Self(ctx);
+    const long n = self->real.receiveFrom(self->real.ctx, fd, buffer, size, from, fromLength);
+    if (n > 0 && self->cut >= 0) {
+      self->eaten = EatHeapFinely(static_cast<uint32_t>(self->cut));
+      self->cut = -1;
+    }
+    return n;
+  };
+  const FileFailureHook previous = PlatformFileOnFailure(Heard);
+  StartBridge();
+  MakeSmsTask();
+  uint32_t arrived = 0, said = 0;
+  for (int64_t reserve = 0; reserve <= 1024; reserve += 8) {
+    gSaid.clear();
+    seen.clear();
+    cut = reserve;
+    SendToBridge(Head(2, 0, "5", 0) + "kept or said");
+    ASSERT_TRUE(Run([&] { return cut < 0; })) << reserve;
+    for (int i = 0; i < 8; ++i) Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    eaten.clear();
+    if (seen.size() == 1) {
+      ++arrived;
+      EXPECT_TRUE(gSaid.empty()) << reserve;
+    } else {
+      ++said;
+      EXPECT_TRUE(seen.empty()) << reserve;
+      EXPECT_EQ(gSaid, std::vector<std::string>{"repository: a received message: not enough memory"})
+          << reserve;
+    }
+  }
+  const Seen* r = Deliver(Head(2, 0, "5", 0) + "after");
+  PlatformFileOnFailure(previous);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->data, "after");
+  EXPECT_GT(arrived, 0u);
+  EXPECT_GT(said, 0u);
 }
 
 }  // namespace
