@@ -21,6 +21,7 @@
 #include "kernel/mem.h"
 #include "net/netsock.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/failure_record.h"
 #include "tests/support/poll_until.h"
 #include "tests/support/udp_ports.h"
 
@@ -416,13 +417,6 @@ TEST_F(SmsBridgeSocketFailureTest, AFailedSendIsAnsweredAsFailed) {
   NetBufRelease(&m.data);
 }
 
-std::vector<std::string> gSaid;
-
-// Stands in for the host's record of what could not be kept.
-void Heard(const char* path, int error, const char* what) {
-  gSaid.push_back(std::string(path ? path : "") + ": " + (what ? what : std::to_string(error)));
-}
-
 // Whatever the heap leaves once a datagram is read from the socket, its
 // message reaches the Sms task or its loss for want of memory is said, once;
 // the bridge goes on receiving.
@@ -437,12 +431,12 @@ TEST_F(SmsBridgeSocketFailureTest, AMessageTheHeapCannotTakeIsSaidAndTheNextStil
     }
     return n;
   };
-  const FileFailureHook previous = PlatformFileOnFailure(Heard);
+  FailureRecord record;
   StartBridge();
   MakeSmsTask();
   uint32_t arrived = 0, said = 0;
   for (int64_t reserve = 0; reserve <= 1024; reserve += 8) {
-    gSaid.clear();
+    record.said.clear();
     seen.clear();
     cut = reserve;
     SendToBridge(Head(2, 0, "5", 0) + "kept or said");
@@ -452,16 +446,15 @@ TEST_F(SmsBridgeSocketFailureTest, AMessageTheHeapCannotTakeIsSaidAndTheNextStil
     eaten.clear();
     if (seen.size() == 1) {
       ++arrived;
-      EXPECT_TRUE(gSaid.empty()) << reserve;
+      EXPECT_TRUE(record.said.empty()) << reserve;
     } else {
       ++said;
       EXPECT_TRUE(seen.empty()) << reserve;
-      EXPECT_EQ(gSaid, std::vector<std::string>{"repository: a received message: not enough memory"})
+      EXPECT_EQ(record.said, std::vector<std::string>{"repository: a received message: not enough memory"})
           << reserve;
     }
   }
   const Seen* r = Deliver(Head(2, 0, "5", 0) + "after");
-  PlatformFileOnFailure(previous);
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->data, "after");
   EXPECT_GT(arrived, 0u);

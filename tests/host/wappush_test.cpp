@@ -23,6 +23,7 @@
 #include "services/push/notify.h"
 #include "services/sms/sms.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/failure_record.h"
 #include "tests/support/fetch_driver.h"
 
 namespace {
@@ -527,21 +528,14 @@ TEST_F(SmsServicePushTest, ASinglePushInAStandardHeaderAndOtherMessagesToTheRout
   Release(urls[0]);
 }
 
-std::vector<std::string> gSaid;
-
-// Stands in for the host's record of what could not be kept.
-void Heard(const char* path, int error, const char* what) {
-  gSaid.push_back(std::string(path ? path : "") + ": " + (what ? what : std::to_string(error)));
-}
-
 // Whatever the heap leaves while the service places a whole push the routing
 // gave it, the push reaches push reception or its loss for want of memory is
 // said, once.
 TEST_F(SmsServicePushTest, APushTheHeapCannotTakeIsSaidOnce) {
-  const FileFailureHook previous = PlatformFileOnFailure(Heard);
+  FailureRecord record;
   uint32_t placed = 0, said = 0;
   for (uint32_t reserve = 0; reserve <= 4096; reserve += 16) {
-    gSaid.clear();
+    record.said.clear();
     urls.clear();
     // As the routing hands on a whole push: its port-form lead, then the PDU.
     auto* m = static_cast<SmsMessage*>(MemAllocZero(sizeof(SmsMessage), Use::Data, Mod::Sms));
@@ -560,16 +554,15 @@ TEST_F(SmsServicePushTest, APushTheHeapCannotTakeIsSaidOnce) {
     Pump();
     if (urls.size() == 1) {
       ++placed;
-      EXPECT_TRUE(gSaid.empty()) << reserve;
+      EXPECT_TRUE(record.said.empty()) << reserve;
       Release(urls[0]);
     } else {
       ++said;
       EXPECT_TRUE(urls.empty()) << reserve;
-      EXPECT_EQ(gSaid, std::vector<std::string>{"repository: a pushed message: not enough memory"})
+      EXPECT_EQ(record.said, std::vector<std::string>{"repository: a pushed message: not enough memory"})
           << reserve;
     }
   }
-  PlatformFileOnFailure(previous);
   EXPECT_GT(placed, 0u);
   EXPECT_GT(said, 0u);
 }
