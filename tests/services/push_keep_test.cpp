@@ -101,6 +101,31 @@ class PushKeepTest : public PushFixture {
     return url;
   }
 
+  // Runs the modules until they rest with the heap cut to about `reserve`
+  // bytes, then again once it is given back.
+  void PumpShortOf(uint32_t reserve) {
+    std::vector<void*> eaten = EatHeapFinely(reserve);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+  }
+  // A push routed short of memory: it is held by the inbox without a word,
+  // or it left the cache and its loss was said exactly once; never left in
+  // the cache for nobody. The inbox is emptied of it for the next round.
+  void ExpectHeldOrSaidOnce(const std::string& url, uint32_t* held, uint32_t* said) {
+    UrlLoad* load = Cached(url);
+    if (load) {
+      ASSERT_TRUE(NotifyHoldsMessage(load)) << "in the cache for nobody";
+      ++*held;
+      EXPECT_TRUE(gSaid.empty());
+      NotifyRemoveMessage(load);
+    } else {
+      ++*said;
+      EXPECT_EQ(gSaid, std::vector<std::string>{kMessageLost});
+    }
+  }
+
+  static constexpr const char* kMessageLost = "repository: a pushed message: not enough memory";
   FileFailureHook previous_ = nullptr;
 };
 
@@ -279,10 +304,7 @@ TEST_F(PushKeepTest, APushedPageStoredShortOfMemoryIsStoredOrSaid) {
     // Push reception lets the object go once its parts are with the store.
     for (int steps = 0; Cached(url) && steps < 10000; ++steps) Step();
     ASSERT_EQ(Cached(url), nullptr);
-    std::vector<void*> eaten = EatHeapFinely(reserve);
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
+    PumpShortOf(reserve);
     bool found = false;
     for (const auto& [name, value] : Section("homepage"))
       found = found || value.find(marker) != std::string::npos;
@@ -385,10 +407,7 @@ TEST_F(PushKeepTest, ADocumentTheStartMissedOutlivesASaveServedBeforeTheStops) {
                                std::filesystem::copy_options::overwrite_existing);
     ASSERT_NO_FATAL_FAILURE(BeginServices());
     for (int i = 0; i < 100 && starter->Count(NotifyMsg::Started) == 0; ++i) Step();
-    std::vector<void*> eaten = EatHeapFinely(reserve);
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
+    PumpShortOf(reserve);
     part = NotifyKeptCount() == 1 && Cached(url) == nullptr;
     if (!part) StopServices();
   }
@@ -518,10 +537,7 @@ TEST_F(PushKeepTest, APushRoutedShortOfMemoryIsNeverLeftLocked) {
   for (uint32_t reserve = 0; reserve <= 6000; reserve += 8) {
     SCOPED_TRACE(reserve);
     const std::string url = PushSi("cut", "Cut news");
-    std::vector<void*> eaten = EatHeapFinely(reserve);
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
+    PumpShortOf(reserve);
     UrlLoad* load = Cached(url);
     if (!load) {
       ++dropped;
@@ -541,7 +557,6 @@ TEST_F(PushKeepTest, APushRoutedShortOfMemoryIsNeverLeftLocked) {
 TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
   const std::string pageLost = "repository: a pushed page: not enough memory";
   const std::string pageNotStored = "repository: the pushed page: not enough memory";
-  const std::string messageLost = "repository: a pushed message: not enough memory";
   uint32_t pagesKept = 0, pagesSaid = 0, messagesKept = 0, messagesSaid = 0;
   for (uint32_t reserve = 0; reserve <= 12000; reserve += 24) {
     SCOPED_TRACE(reserve);
@@ -553,10 +568,7 @@ TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
         "<html><body>" + marker + std::string(600, 'x') + "</body></html>\r\n",
         {{"X-Wap-Application-Id", "32768"}});
     const std::string si = PushSi("cut", "Cut news " + std::to_string(reserve));
-    std::vector<void*> eaten = EatHeapFinely(reserve);
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
+    PumpShortOf(reserve);
 
     EXPECT_EQ(Cached(page), nullptr) << "the page locked in the cache";
     bool stored = false;
@@ -576,10 +588,10 @@ TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
     if (load) {
       ASSERT_TRUE(kept) << "the SI locked in the cache for nobody";
     }
-    EXPECT_EQ(count(messageLost), kept ? 0u : 1u);
+    EXPECT_EQ(count(kMessageLost), kept ? 0u : 1u);
     (kept ? messagesKept : messagesSaid) += 1;
     if (kept) NotifyRemoveMessage(load);
-    EXPECT_EQ(gSaid.size(), pageSaid + count(messageLost));
+    EXPECT_EQ(gSaid.size(), pageSaid + count(kMessageLost));
   }
   EXPECT_GT(pagesKept, 0u);
   EXPECT_GT(pagesSaid, 0u);
@@ -591,26 +603,13 @@ TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
 // message is read whole but its record cannot be made: it is kept, or said
 // lost exactly once.
 TEST_F(PushKeepTest, AnSiWhoseRecordTheHeapCannotTakeIsSaid) {
-  const std::string messageLost = "repository: a pushed message: not enough memory";
   uint32_t kept = 0, said = 0;
   for (uint32_t reserve = 0; reserve <= 3000; reserve += 2) {
     SCOPED_TRACE(reserve);
     gSaid.clear();
     const std::string si = PushSi("cut", "Cut news " + std::to_string(reserve));
-    std::vector<void*> eaten = EatHeapFinely(reserve);
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
-    UrlLoad* load = Cached(si);
-    const bool inInbox = load && NotifyHoldsMessage(load);
-    if (inInbox) {
-      ++kept;
-      EXPECT_TRUE(gSaid.empty());
-      NotifyRemoveMessage(load);
-    } else {
-      ++said;
-      EXPECT_EQ(gSaid, std::vector<std::string>{messageLost});
-    }
+    PumpShortOf(reserve);
+    ExpectHeldOrSaidOnce(si, &kept, &said);
   }
   EXPECT_GT(kept, 0u);
   EXPECT_GT(said, 0u);
@@ -660,27 +659,14 @@ TEST_F(PushKeepTest, APageAfterOneThatDidNotFitIsStoredOrSaid) {
 // it is listed in the inbox without a word, or it leaves the cache and is
 // said lost exactly once; never left in the cache, kept for nobody.
 TEST_F(PushKeepTest, AProvisioningPushTheInboxCannotListIsSaid) {
-  const std::string messageLost = "repository: a pushed message: not enough memory";
   const std::string doc = DocOfSize(300);
   uint32_t listed = 0, said = 0;
   for (uint32_t reserve = 0; reserve <= 2000; reserve += 2) {
     SCOPED_TRACE(reserve);
     gSaid.clear();
     const std::string url = Push(kConnectivity, doc, ProvHeaders());
-    std::vector<void*> eaten = EatHeapFinely(reserve);
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
-    UrlLoad* load = Cached(url);
-    if (load) {
-      ASSERT_TRUE(NotifyHoldsMessage(load)) << "in the cache for nobody";
-      ++listed;
-      EXPECT_TRUE(gSaid.empty());
-      NotifyRemoveMessage(load);
-    } else {
-      ++said;
-      EXPECT_EQ(gSaid, std::vector<std::string>{messageLost});
-    }
+    PumpShortOf(reserve);
+    ExpectHeldOrSaidOnce(url, &listed, &said);
   }
   EXPECT_GT(listed, 0u);
   EXPECT_GT(said, 0u);
