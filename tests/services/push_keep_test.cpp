@@ -101,6 +101,20 @@ class PushKeepTest : public PushFixture {
     return url;
   }
 
+  // A pushed home page whose text begins with `marker`, followed by `size`
+  // bytes; its URL.
+  std::string PushPage(const std::string& marker, uint32_t size) {
+    return Push("multipart/related",
+                "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
+                "<html><body>" + marker + std::string(size, 'x') + "</body></html>\r\n",
+                {{"X-Wap-Application-Id", "32768"}});
+  }
+  // Whether the store holds a pushed page with `text` in it.
+  bool HomePageHolds(const std::string& text) {
+    for (const auto& [name, value] : Section("homepage"))
+      if (value.find(text) != std::string::npos) return true;
+    return false;
+  }
   // Runs the modules until they rest with the heap cut to about `reserve`
   // bytes, then again once it is given back.
   void PumpShortOf(uint32_t reserve) {
@@ -296,18 +310,12 @@ TEST_F(PushKeepTest, APushedPageStoredShortOfMemoryIsStoredOrSaid) {
     SCOPED_TRACE(reserve);
     gSaid.clear();
     const std::string marker = "page " + std::to_string(reserve) + " ";
-    const std::string url = Push(
-        "multipart/related",
-        "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
-        "<html><body>" + marker + std::string(2000, 'x') + "</body></html>\r\n",
-        {{"X-Wap-Application-Id", "32768"}});
+    const std::string url = PushPage(marker, 2000);
     // Push reception lets the object go once its parts are with the store.
     for (int steps = 0; Cached(url) && steps < 10000; ++steps) Step();
     ASSERT_EQ(Cached(url), nullptr);
     PumpShortOf(reserve);
-    bool found = false;
-    for (const auto& [name, value] : Section("homepage"))
-      found = found || value.find(marker) != std::string::npos;
+    const bool found = HomePageHolds(marker);
     if (found) {
       ++stored;
       EXPECT_TRUE(gSaid.empty());
@@ -562,18 +570,12 @@ TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
     SCOPED_TRACE(reserve);
     gSaid.clear();
     const std::string marker = "page " + std::to_string(reserve) + " ";
-    const std::string page = Push(
-        "multipart/related",
-        "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
-        "<html><body>" + marker + std::string(600, 'x') + "</body></html>\r\n",
-        {{"X-Wap-Application-Id", "32768"}});
+    const std::string page = PushPage(marker, 600);
     const std::string si = PushSi("cut", "Cut news " + std::to_string(reserve));
     PumpShortOf(reserve);
 
     EXPECT_EQ(Cached(page), nullptr) << "the page locked in the cache";
-    bool stored = false;
-    for (const auto& [name, value] : Section("homepage"))
-      stored = stored || value.find(marker) != std::string::npos;
+    const bool stored = HomePageHolds(marker);
     const auto count = [](const std::string& text) {
       uint32_t n = 0;
       for (const std::string& said : gSaid) n += said == text ? 1 : 0;
@@ -621,12 +623,8 @@ TEST_F(PushKeepTest, AnSiWhoseRecordTheHeapCannotTakeIsSaid) {
 // replaced before any save is no loss).
 TEST_F(PushKeepTest, APageAfterOneThatDidNotFitIsStoredOrSaid) {
   UbstoreSetQuota("repository", 1200);
-  const auto page = [](const std::string& marker, uint32_t size) {
-    return "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
-           "<html><body>" + marker + std::string(size, 'x') + "</body></html>\r\n";
-  };
   // What the first page alone is said as.
-  Push("multipart/related", page("big ", 2000), {{"X-Wap-Application-Id", "32768"}});
+  PushPage("big ", 2000);
   Pump();
   ASSERT_EQ(gSaid.size(), 1u);
   const std::string bigAlone = gSaid[0];
@@ -634,14 +632,12 @@ TEST_F(PushKeepTest, APageAfterOneThatDidNotFitIsStoredOrSaid) {
   for (int steps = 0; steps <= 60; ++steps) {
     SCOPED_TRACE(steps);
     gSaid.clear();
-    Push("multipart/related", page("big ", 2000), {{"X-Wap-Application-Id", "32768"}});
+    PushPage("big ", 2000);
     for (int i = 0; i < steps; ++i) Step();
     const std::string marker = "small " + std::to_string(steps) + " ";
-    Push("multipart/related", page(marker, 100), {{"X-Wap-Application-Id", "32768"}});
+    PushPage(marker, 100);
     Pump();
-    bool stored = false;
-    for (const auto& [name, value] : Section("homepage"))
-      stored = stored || value.find(marker) != std::string::npos;
+    const bool stored = HomePageHolds(marker);
     for (const std::string& said : gSaid)
       EXPECT_EQ(said.rfind("repository: the pushed page of ", 0), 0u) << said;
     if (stored)
@@ -684,10 +680,7 @@ TEST_F(PushKeepTest, APushedPageWhoseFileCannotBeReadIsSaid) {
   gSaid.clear();
   PushHomePage(120);
   EXPECT_TRUE(gSaid.empty());
-  bool stored = false;
-  for (const auto& [name, value] : Section("homepage"))
-    stored = stored || value.find(std::string(120, 'x') + "</body>") != std::string::npos;
-  EXPECT_TRUE(stored);
+  EXPECT_TRUE(HomePageHolds(std::string(120, 'x') + "</body>"));
 }
 
 }  // namespace
