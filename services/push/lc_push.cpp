@@ -135,7 +135,7 @@ int OnData(void* context, const uint8_t* bytes, uint32_t length) {
 }
 
 void Feed(LcPushCtx* push, const uint8_t* bytes, uint32_t length) {
-  if (push->parser && MimeMultipartParse(push->parser, bytes, length) == 1) OutOfMemory(push);
+  if (push->parser && MimeMultipartParse(push->parser, bytes, length) == MimeParse::NoMemory) OutOfMemory(push);
 }
 
 // Where the value of the first "Content-Type:" starts, or null.
@@ -152,7 +152,7 @@ const uint8_t* ContentTypeValue(const uint8_t* bytes, uint32_t length) {
 }
 
 void Begin(LcPushCtx* push, const uint8_t* bytes, uint32_t length) {
-  if (MimeMultipartCreate(&push->parser, push, OnBegin, OnHeader, OnData) != 0) {
+  if (MimeMultipartCreate(&push->parser, push, OnBegin, OnHeader, OnData) != MimeParse::Ok) {
     push->mode = Mode::Single;
     OutOfMemory(push);
     return;
@@ -183,7 +183,7 @@ void Finish(LcPushCtx* push) {
   if (push->parser) {
     if (push->mode == Mode::Single)
       Feed(push, reinterpret_cast<const uint8_t*>(kSingleSuffix), sizeof kSingleSuffix - 1);
-    if (MimeMultipartEnd(push->parser) == 1) OutOfMemory(push);
+    if (MimeMultipartEnd(push->parser) == MimeParse::NoMemory) OutOfMemory(push);
     MimeMultipartFree(&push->parser);
   }
   DropEntry(push);

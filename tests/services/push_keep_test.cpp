@@ -101,6 +101,45 @@ class PushKeepTest : public PushFixture {
     return url;
   }
 
+  // A pushed home page whose text begins with `marker`, followed by `size`
+  // bytes; its URL.
+  std::string PushPage(const std::string& marker, uint32_t size) {
+    return Push("multipart/related",
+                "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
+                "<html><body>" + marker + std::string(size, 'x') + "</body></html>\r\n",
+                {{"X-Wap-Application-Id", "32768"}});
+  }
+  // Whether the store holds a pushed page with `text` in it.
+  bool HomePageHolds(const std::string& text) {
+    for (const auto& [name, value] : Section("homepage"))
+      if (value.find(text) != std::string::npos) return true;
+    return false;
+  }
+  // Runs the modules until they rest with the heap cut to about `reserve`
+  // bytes, then again once it is given back.
+  void PumpShortOf(uint32_t reserve) {
+    std::vector<void*> eaten = EatHeapFinely(reserve);
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+  }
+  // A push routed short of memory: it is held by the inbox without a word,
+  // or it left the cache and its loss was said exactly once; never left in
+  // the cache for nobody. The inbox is emptied of it for the next round.
+  void ExpectHeldOrSaidOnce(const std::string& url, uint32_t* held, uint32_t* said) {
+    UrlLoad* load = Cached(url);
+    if (load) {
+      ASSERT_TRUE(NotifyHoldsMessage(load)) << "in the cache for nobody";
+      ++*held;
+      EXPECT_TRUE(gSaid.empty());
+      NotifyRemoveMessage(load);
+    } else {
+      ++*said;
+      EXPECT_EQ(gSaid, std::vector<std::string>{kMessageLost});
+    }
+  }
+
+  static constexpr const char* kMessageLost = "repository: a pushed message: not enough memory";
   FileFailureHook previous_ = nullptr;
 };
 
@@ -271,21 +310,12 @@ TEST_F(PushKeepTest, APushedPageStoredShortOfMemoryIsStoredOrSaid) {
     SCOPED_TRACE(reserve);
     gSaid.clear();
     const std::string marker = "page " + std::to_string(reserve) + " ";
-    const std::string url = Push(
-        "multipart/related",
-        "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
-        "<html><body>" + marker + std::string(2000, 'x') + "</body></html>\r\n",
-        {{"X-Wap-Application-Id", "32768"}});
+    const std::string url = PushPage(marker, 2000);
     // Push reception lets the object go once its parts are with the store.
     for (int steps = 0; Cached(url) && steps < 10000; ++steps) Step();
     ASSERT_EQ(Cached(url), nullptr);
-    std::vector<void*> eaten = EatHeapFinely(reserve);
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
-    bool found = false;
-    for (const auto& [name, value] : Section("homepage"))
-      found = found || value.find(marker) != std::string::npos;
+    PumpShortOf(reserve);
+    const bool found = HomePageHolds(marker);
     if (found) {
       ++stored;
       EXPECT_TRUE(gSaid.empty());
@@ -385,10 +415,7 @@ TEST_F(PushKeepTest, ADocumentTheStartMissedOutlivesASaveServedBeforeTheStops) {
                                std::filesystem::copy_options::overwrite_existing);
     ASSERT_NO_FATAL_FAILURE(BeginServices());
     for (int i = 0; i < 100 && starter->Count(NotifyMsg::Started) == 0; ++i) Step();
-    std::vector<void*> eaten = EatHeapFinely(reserve);
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
+    PumpShortOf(reserve);
     part = NotifyKeptCount() == 1 && Cached(url) == nullptr;
     if (!part) StopServices();
   }
@@ -518,10 +545,7 @@ TEST_F(PushKeepTest, APushRoutedShortOfMemoryIsNeverLeftLocked) {
   for (uint32_t reserve = 0; reserve <= 6000; reserve += 8) {
     SCOPED_TRACE(reserve);
     const std::string url = PushSi("cut", "Cut news");
-    std::vector<void*> eaten = EatHeapFinely(reserve);
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
+    PumpShortOf(reserve);
     UrlLoad* load = Cached(url);
     if (!load) {
       ++dropped;
@@ -541,27 +565,17 @@ TEST_F(PushKeepTest, APushRoutedShortOfMemoryIsNeverLeftLocked) {
 TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
   const std::string pageLost = "repository: a pushed page: not enough memory";
   const std::string pageNotStored = "repository: the pushed page: not enough memory";
-  const std::string messageLost = "repository: a pushed message: not enough memory";
   uint32_t pagesKept = 0, pagesSaid = 0, messagesKept = 0, messagesSaid = 0;
   for (uint32_t reserve = 0; reserve <= 12000; reserve += 24) {
     SCOPED_TRACE(reserve);
     gSaid.clear();
     const std::string marker = "page " + std::to_string(reserve) + " ";
-    const std::string page = Push(
-        "multipart/related",
-        "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
-        "<html><body>" + marker + std::string(600, 'x') + "</body></html>\r\n",
-        {{"X-Wap-Application-Id", "32768"}});
+    const std::string page = PushPage(marker, 600);
     const std::string si = PushSi("cut", "Cut news " + std::to_string(reserve));
-    std::vector<void*> eaten = EatHeapFinely(reserve);
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
+    PumpShortOf(reserve);
 
     EXPECT_EQ(Cached(page), nullptr) << "the page locked in the cache";
-    bool stored = false;
-    for (const auto& [name, value] : Section("homepage"))
-      stored = stored || value.find(marker) != std::string::npos;
+    const bool stored = HomePageHolds(marker);
     const auto count = [](const std::string& text) {
       uint32_t n = 0;
       for (const std::string& said : gSaid) n += said == text ? 1 : 0;
@@ -576,10 +590,10 @@ TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
     if (load) {
       ASSERT_TRUE(kept) << "the SI locked in the cache for nobody";
     }
-    EXPECT_EQ(count(messageLost), kept ? 0u : 1u);
+    EXPECT_EQ(count(kMessageLost), kept ? 0u : 1u);
     (kept ? messagesKept : messagesSaid) += 1;
     if (kept) NotifyRemoveMessage(load);
-    EXPECT_EQ(gSaid.size(), pageSaid + count(messageLost));
+    EXPECT_EQ(gSaid.size(), pageSaid + count(kMessageLost));
   }
   EXPECT_GT(pagesKept, 0u);
   EXPECT_GT(pagesSaid, 0u);
@@ -591,26 +605,13 @@ TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
 // message is read whole but its record cannot be made: it is kept, or said
 // lost exactly once.
 TEST_F(PushKeepTest, AnSiWhoseRecordTheHeapCannotTakeIsSaid) {
-  const std::string messageLost = "repository: a pushed message: not enough memory";
   uint32_t kept = 0, said = 0;
   for (uint32_t reserve = 0; reserve <= 3000; reserve += 2) {
     SCOPED_TRACE(reserve);
     gSaid.clear();
     const std::string si = PushSi("cut", "Cut news " + std::to_string(reserve));
-    std::vector<void*> eaten = EatHeapFinely(reserve);
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
-    UrlLoad* load = Cached(si);
-    const bool inInbox = load && NotifyHoldsMessage(load);
-    if (inInbox) {
-      ++kept;
-      EXPECT_TRUE(gSaid.empty());
-      NotifyRemoveMessage(load);
-    } else {
-      ++said;
-      EXPECT_EQ(gSaid, std::vector<std::string>{messageLost});
-    }
+    PumpShortOf(reserve);
+    ExpectHeldOrSaidOnce(si, &kept, &said);
   }
   EXPECT_GT(kept, 0u);
   EXPECT_GT(said, 0u);
@@ -622,12 +623,8 @@ TEST_F(PushKeepTest, AnSiWhoseRecordTheHeapCannotTakeIsSaid) {
 // replaced before any save is no loss).
 TEST_F(PushKeepTest, APageAfterOneThatDidNotFitIsStoredOrSaid) {
   UbstoreSetQuota("repository", 1200);
-  const auto page = [](const std::string& marker, uint32_t size) {
-    return "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
-           "<html><body>" + marker + std::string(size, 'x') + "</body></html>\r\n";
-  };
   // What the first page alone is said as.
-  Push("multipart/related", page("big ", 2000), {{"X-Wap-Application-Id", "32768"}});
+  PushPage("big ", 2000);
   Pump();
   ASSERT_EQ(gSaid.size(), 1u);
   const std::string bigAlone = gSaid[0];
@@ -635,14 +632,12 @@ TEST_F(PushKeepTest, APageAfterOneThatDidNotFitIsStoredOrSaid) {
   for (int steps = 0; steps <= 60; ++steps) {
     SCOPED_TRACE(steps);
     gSaid.clear();
-    Push("multipart/related", page("big ", 2000), {{"X-Wap-Application-Id", "32768"}});
+    PushPage("big ", 2000);
     for (int i = 0; i < steps; ++i) Step();
     const std::string marker = "small " + std::to_string(steps) + " ";
-    Push("multipart/related", page(marker, 100), {{"X-Wap-Application-Id", "32768"}});
+    PushPage(marker, 100);
     Pump();
-    bool stored = false;
-    for (const auto& [name, value] : Section("homepage"))
-      stored = stored || value.find(marker) != std::string::npos;
+    const bool stored = HomePageHolds(marker);
     for (const std::string& said : gSaid)
       EXPECT_EQ(said.rfind("repository: the pushed page of ", 0), 0u) << said;
     if (stored)
@@ -660,27 +655,14 @@ TEST_F(PushKeepTest, APageAfterOneThatDidNotFitIsStoredOrSaid) {
 // it is listed in the inbox without a word, or it leaves the cache and is
 // said lost exactly once; never left in the cache, kept for nobody.
 TEST_F(PushKeepTest, AProvisioningPushTheInboxCannotListIsSaid) {
-  const std::string messageLost = "repository: a pushed message: not enough memory";
   const std::string doc = DocOfSize(300);
   uint32_t listed = 0, said = 0;
   for (uint32_t reserve = 0; reserve <= 2000; reserve += 2) {
     SCOPED_TRACE(reserve);
     gSaid.clear();
     const std::string url = Push(kConnectivity, doc, ProvHeaders());
-    std::vector<void*> eaten = EatHeapFinely(reserve);
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
-    UrlLoad* load = Cached(url);
-    if (load) {
-      ASSERT_TRUE(NotifyHoldsMessage(load)) << "in the cache for nobody";
-      ++listed;
-      EXPECT_TRUE(gSaid.empty());
-      NotifyRemoveMessage(load);
-    } else {
-      ++said;
-      EXPECT_EQ(gSaid, std::vector<std::string>{messageLost});
-    }
+    PumpShortOf(reserve);
+    ExpectHeldOrSaidOnce(url, &listed, &said);
   }
   EXPECT_GT(listed, 0u);
   EXPECT_GT(said, 0u);
@@ -698,10 +680,7 @@ TEST_F(PushKeepTest, APushedPageWhoseFileCannotBeReadIsSaid) {
   gSaid.clear();
   PushHomePage(120);
   EXPECT_TRUE(gSaid.empty());
-  bool stored = false;
-  for (const auto& [name, value] : Section("homepage"))
-    stored = stored || value.find(std::string(120, 'x') + "</body>") != std::string::npos;
-  EXPECT_TRUE(stored);
+  EXPECT_TRUE(HomePageHolds(std::string(120, 'x') + "</body>"));
 }
 
 }  // namespace
