@@ -24,6 +24,24 @@ Bytes Append(const std::string& letter) {
   return Concat({Set("/:hit", Concat({Push("/:hit"), Op(0x1C), Push(letter), Op(0x21)})), movie::EndActions()});
 }
 
+// Button 50 showing shape `shape`, whose key-press actions set `target`'s
+// x to `x`.
+Bytes KeyMovingX(const std::string& target, const std::string& x, uint16_t shape) {
+  const Bytes move = Concat({Push(target), Push("0"), Push(x), Op(0x23), movie::EndActions()});
+  return movie::ButtonWithConditions(50, false, shape, {{0x6000, move}});
+}
+
+// The movie opens and its first step shows red at (105, 105); after key
+// 24, red has left there and shows at (x, 105).
+void ExpectKeyMovesRedTo(Played& p, int32_t x) {
+  ASSERT_EQ(p.opened, 0u);
+  p.Step();
+  EXPECT_EQ(p.At(105, 105), kRed);
+  p.Key(24);
+  EXPECT_NE(p.At(105, 105), kRed);
+  EXPECT_EQ(p.At(x, 105), kRed);
+}
+
 // A pointer moved to a pixel and pressed there.
 void PressAt(Played& p, int32_t x, int32_t y) {
   AnimPlayer_Command(p.get(), 104, (static_cast<uint32_t>(x) << 16) | static_cast<uint32_t>(y));
@@ -143,17 +161,11 @@ TEST(PlayerEveryCopy, AClipMetFirstDeepPlaysWhereItShowsNearTheRoot) {
 TEST(PlayerEveryCopy, AShallowCopyIsRedrawnWhereItsDeepPartsChange) {
   const Bytes bottom = Concat({movie::Sprite(79, 1, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::End()})),
                                movie::Sprite(80, 1, Concat({PlaceNamed(79, 1, "e"), movie::ShowFrame(), movie::End()}))});
-  const Bytes move = Concat({Push("/d/c/c/c/c/c/c/e"), Push("0"), Push("40"), Op(0x23), movie::EndActions()});
-  const Bytes key = movie::ButtonWithConditions(50, false, 1, {{0x6000, move}});
+  const Bytes key = KeyMovingX("/d/c/c/c/c/c/c/e", "40", 1);
   Played p(MovieOf(Concat({Wrappers(Chain(bottom)), key}),
                    {Concat({movie::Place(69, 1, 0, 0), PlaceNamed(86, 2, "d", 2000, 2000), movie::Place(50, 3, 3000, 3800)}),
                     {}, {}, {}}));
-  ASSERT_EQ(p.opened, 0u);
-  p.Step();
-  EXPECT_EQ(p.At(105, 105), kRed);
-  p.Key(24);
-  EXPECT_NE(p.At(105, 105), kRed);
-  EXPECT_EQ(p.At(145, 105), kRed);
+  ExpectKeyMovesRedTo(p, 145);
 }
 
 // Sprite "w" holds the wrappers, the innermost showing the chain as "/w/d",
@@ -168,15 +180,9 @@ TEST(PlayerEveryCopy, AShallowCopyIsMeasuredWhereItShows) {
                                                       movie::End()}))});
   defs = Concat({defs, movie::Sprite(90, 1, Concat({movie::Place(69, 1, 0, 0), PlaceNamed(86, 2, "d", 2000, 2000),
                                                     movie::ShowFrame(), movie::End()}))});
-  const Bytes move = Concat({Push("/w"), Push("0"), Push("20"), Op(0x23), movie::EndActions()});
-  const Bytes key = movie::ButtonWithConditions(50, false, 2, {{0x6000, move}});
+  const Bytes key = KeyMovingX("/w", "20", 2);
   Played p(MovieOf(Concat({defs, key}), {Concat({PlaceNamed(90, 1, "w"), movie::Place(50, 3, 3000, 3800)}), {}, {}, {}}));
-  ASSERT_EQ(p.opened, 0u);
-  p.Step();
-  EXPECT_EQ(p.At(105, 105), kRed);
-  p.Key(24);
-  EXPECT_NE(p.At(105, 105), kRed);
-  EXPECT_EQ(p.At(125, 105), kRed);
+  ExpectKeyMovesRedTo(p, 125);
 }
 
 // A clip of 130 boxes shown 130 times under one name: 17,030 objects to

@@ -15,17 +15,6 @@ Bytes Mark(const std::string& mark) {
 
 Bytes Box(uint16_t id, Solid c, int32_t size) { return BoxShape(id, c, 0, 0, size, size); }
 
-Bytes PlaceNamed(uint16_t id, uint16_t depth, const std::string& name, int32_t x, int32_t y) {
-  Place2 p;
-  p.flags = 2 | 4 | (name.empty() ? 0 : 32);
-  p.id = id;
-  p.depth = depth;
-  p.tx = x;
-  p.ty = y;
-  p.name = name;
-  return PlaceWithFlags(p);
-}
-
 Bytes MoveBackground() { return Do(Concat({Push("/Background"), Push("0"), Push("0"), Op(0x23)})); }
 
 Bytes SharedClipTree(int levels, int copies) {

@@ -24,7 +24,7 @@ Bytes Do(const Bytes& list);
 // which frames' actions ran, and in what order, can be read back.
 Bytes Mark(const std::string& mark);
 Bytes Box(uint16_t id, Solid c, int32_t size = 400);
-Bytes PlaceNamed(uint16_t id, uint16_t depth, const std::string& name, int32_t x = 0, int32_t y = 0);
+using movie::PlaceNamed;
 // Frame actions that set "/Background"'s x to 0: a script moving the
 // background sprite, which lets its kept picture go.
 Bytes MoveBackground();

@@ -151,6 +151,17 @@ Bytes PlaceWithFlags(const Place2& p) {
   return Tag(26, w.bytes());
 }
 
+Bytes PlaceNamed(uint16_t id, uint16_t depth, const std::string& name, int32_t x, int32_t y) {
+  Place2 p;
+  p.flags = 2 | 4 | (name.empty() ? 0 : 32);
+  p.id = id;
+  p.depth = depth;
+  p.tx = x;
+  p.ty = y;
+  p.name = name;
+  return PlaceWithFlags(p);
+}
+
 Bytes MoveTo(uint16_t depth, int32_t x, int32_t y) {
   Place2 p;
   p.flags = 4 | 1;

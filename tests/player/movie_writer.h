@@ -69,6 +69,8 @@ struct Place2 {
   std::string name;
 };
 Bytes PlaceWithFlags(const Place2& p);
+// Places object `id` at (x, y) twips under `name` (no name when empty).
+Bytes PlaceNamed(uint16_t id, uint16_t depth, const std::string& name, int32_t x = 0, int32_t y = 0);
 // Moves the object at a depth to (x, y) twips.
 Bytes MoveTo(uint16_t depth, int32_t x, int32_t y);
 Bytes Remove(uint16_t id, uint16_t depth);

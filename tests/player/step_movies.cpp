@@ -4,17 +4,6 @@ namespace movie {
 
 namespace {
 
-Bytes Named(uint16_t id, uint16_t depth, const std::string& name, int32_t x, int32_t y) {
-  Place2 p;
-  p.flags = 2 | 4 | 32;
-  p.id = id;
-  p.depth = depth;
-  p.tx = x;
-  p.ty = y;
-  p.name = name;
-  return PlaceWithFlags(p);
-}
-
 Bytes SetTarget(const std::string& target) {
   Bytes name(target.begin(), target.end());
   name.push_back(0);
@@ -35,8 +24,8 @@ Bytes BackgroundSprite(uint16_t depth) {
   return Concat({BoxShape(200, {0, 160, 0}, 0, 0, 3520, 4160), BoxShape(201, {0, 0, 248}, 0, 0, 300, 300),
                  BoxShape(203, {200, 200, 0}, 0, 0, 200, 200), BoxShape(205, {248, 0, 0}, 0, 0, 300, 300),
                  Sprite(204, 2, Concat({Place(205, 1, 0, 0), ShowFrame(), RemoveDepth(1), Place(201, 1, 0, 0), ShowFrame(), End()})),
-                 Sprite(202, 1, Concat({Place(200, 1, 0, 0), Named(204, 2, "inner", 600, 600), boxes, ShowFrame(), End()})),
-                 Named(202, depth, "Background", 0, 0)});
+                 Sprite(202, 1, Concat({Place(200, 1, 0, 0), PlaceNamed(204, 2, "inner", 600, 600), boxes, ShowFrame(), End()})),
+                 PlaceNamed(202, depth, "Background", 0, 0)});
 }
 
 Bytes SwitchingCopies(int copies, int boxes, int runners, bool background) {
@@ -44,7 +33,7 @@ Bytes SwitchingCopies(int copies, int boxes, int runners, bool background) {
   for (int i = 0; i < boxes; ++i) inner = Concat({inner, Place(1, static_cast<uint16_t>(i + 1), 20 * (i % 8), 20 * (i / 8))});
   for (int i = 0; i < copies; ++i) {
     const auto depth = static_cast<uint16_t>(i + 1);
-    first = Concat({first, Named(40, depth, "s", 100 * (i % 6), 100 * (i / 6))});
+    first = Concat({first, PlaceNamed(40, depth, "s", 100 * (i % 6), 100 * (i / 6))});
     second = Concat({second, MoveTo(depth, 100 * (i % 6) + 40, 100 * (i / 6) + 40)});
   }
   Bytes body;
@@ -54,10 +43,10 @@ Bytes SwitchingCopies(int copies, int boxes, int runners, bool background) {
   Bytes tags = Concat({Background(255, 255, 255), BoxShape(1, {248, 0, 0}, 0, 0, 200, 200),
                        Sprite(40, 1, Concat({inner, ShowFrame(), End()})),
                        Sprite(50, 2, Concat({first, ShowFrame(), second, ShowFrame(), End()})),
-                       Sprite(60, 1, Concat({loop, ShowFrame(), End()})), Named(50, 1, "a", 0, 0),
-                       Named(50, 2, "b", 1600, 0)});
+                       Sprite(60, 1, Concat({loop, ShowFrame(), End()})), PlaceNamed(50, 1, "a", 0, 0),
+                       PlaceNamed(50, 2, "b", 1600, 0)});
   for (int i = 0; i < runners; ++i)
-    tags = Concat({tags, Named(60, static_cast<uint16_t>(10 + i), "r" + std::to_string(i), 0, 0)});
+    tags = Concat({tags, PlaceNamed(60, static_cast<uint16_t>(10 + i), "r" + std::to_string(i), 0, 0)});
   if (background) tags = Concat({tags, BackgroundSprite(3)});
   return MovieOf(Concat({tags, loop, ShowFrame()}), 1);
 }
@@ -68,21 +57,21 @@ Bytes CopiesOfCopies(int levels, int copies, int side, bool background) {
   for (int k = 1; k <= levels; ++k) {
     Bytes places;
     for (int c = 0; c < copies; ++c)
-      places = Concat({places, Named(static_cast<uint16_t>(100 + k - 1), static_cast<uint16_t>(c + 1), "s", 20 * c, 20 * c)});
+      places = Concat({places, PlaceNamed(static_cast<uint16_t>(100 + k - 1), static_cast<uint16_t>(c + 1), "s", 20 * c, 20 * c)});
     tags = Concat({tags, Sprite(static_cast<uint16_t>(100 + k), 1, Concat({places, ShowFrame(), End()}))});
   }
   if (background) tags = Concat({tags, BackgroundSprite(1)});
-  return MovieOf(Concat({tags, Named(static_cast<uint16_t>(100 + levels), background ? 2 : 1, "top", 200, 200), ShowFrame(), ShowFrame()}), 2);
+  return MovieOf(Concat({tags, PlaceNamed(static_cast<uint16_t>(100 + levels), background ? 2 : 1, "top", 200, 200), ShowFrame(), ShowFrame()}), 2);
 }
 
 Bytes CopyField(int boxes, int copies) {
   Bytes inner, places;
   for (int i = 1; i <= boxes; ++i) inner = Concat({inner, Place(1, static_cast<uint16_t>(i), 0, 0)});
   for (int i = 0; i < copies; ++i)
-    places = Concat({places, Named(40, static_cast<uint16_t>(i + 1), "s", (i % 13) * 260, (i / 13) * 260)});
+    places = Concat({places, PlaceNamed(40, static_cast<uint16_t>(i + 1), "s", (i % 13) * 260, (i / 13) * 260)});
   const Bytes tags = Concat({Background(255, 255, 255), BoxShape(1, {248, 0, 0}, 0, 0, 200, 200),
                              Sprite(40, 2, Concat({inner, ShowFrame(), MoveTo(1, 20, 20), ShowFrame(), End()})),
-                             Sprite(50, 1, Concat({places, ShowFrame(), End()})), Named(50, 1, "field", 0, 0)});
+                             Sprite(50, 1, Concat({places, ShowFrame(), End()})), PlaceNamed(50, 1, "field", 0, 0)});
   return MovieOf(Concat({tags, ShowFrame(), ShowFrame()}), 2);
 }
 

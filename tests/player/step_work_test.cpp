@@ -120,6 +120,15 @@ struct Drawn : OnStage {
   uint32_t mode;
 };
 
+// A change of quality there and back, which lets every cache go; the
+// stage's cache mode is set again after it.
+template <typename Stage>
+void RequalifyKeepingMode(Stage& stage) {
+  AnimView_SetQuality(stage.movie(), false);
+  AnimView_SetQuality(stage.movie(), true);
+  stage.Keep();
+}
+
 // The script takes what the step may spend on actions; what is left draws
 // the frame, whichever way the shapes are drawn.
 TEST(PlayerStepWork, ARunawayScriptStillShowsItsFrame) {
@@ -178,11 +187,7 @@ TEST(PlayerStepWork, CachesOnOrOffRunOutAlike) {
   for (int step = 0; step < 6; ++step) {
     SCOPED_TRACE(step);
     for (Drawn* d : {&cached, &uncached, &short_}) {
-      if (step == 2) {
-        AnimView_SetQuality(d->movie(), false);
-        AnimView_SetQuality(d->movie(), true);
-        d->Keep();
-      }
+      if (step == 2) RequalifyKeepingMode(*d);
       EXPECT_EQ(AnimHost_Step(d->get()), 0u);
     }
     for (Drawn* d : {&uncached, &short_}) {
@@ -311,11 +316,7 @@ TEST(PlayerStepWork, KeptBackgroundSpritesRunOutAlike) {
     for (int step = 0; step < 4; ++step) {
       SCOPED_TRACE(step);
       for (ThreeWay* t : {&cached, &uncached, &squeezed}) {
-        if (step == 2) {
-          AnimView_SetQuality(t->movie(), false);
-          AnimView_SetQuality(t->movie(), true);
-          t->Keep();
-        }
+        if (step == 2) RequalifyKeepingMode(*t);
         EXPECT_EQ(AnimHost_Step(t->get()), 0u);
         t->Keep();
       }
