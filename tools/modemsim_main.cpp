@@ -3,6 +3,7 @@
 // terminal, so a settings file can name a fixed path; it prints the
 // terminal's path either way. With --parent PID it also stops when that
 // process, its parent, ends, however it ends.
+#include <pthread.h>
 #include <sys/prctl.h>
 
 #include <csignal>
@@ -15,9 +16,6 @@
 #include "tools/modemsim.h"
 
 namespace {
-volatile std::sig_atomic_t gStop = 0;
-void OnSignal(int) { gStop = 1; }
-
 bool LinkNames(const std::string& link, const std::string& target) {
   char buffer[4096];
   const ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer);
@@ -26,6 +24,15 @@ bool LinkNames(const std::string& link, const std::string& target) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The stops are blocked from the first instruction, so the answering
+  // thread inherits the mask and only the wait below takes them: a stop
+  // handled on that thread would set a flag the main thread, already
+  // waiting, never looks at again. One that comes before the wait stays
+  // pending until it.
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, s);
+  ::pthread_sigmask(SIG_BLOCK, &stops, nullptr);
   std::string link;
   long parent = 0;
   for (int i = 1; i < argc; ++i) {
@@ -38,6 +45,13 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "usage: %s [--link PATH] [--parent PID]\n", argv[0]);
       return 2;
     }
+  }
+  // The parent's end is a stop too; one that has ended already (this
+  // process was handed to another) is found at once.
+  bool orphaned = false;
+  if (parent > 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    orphaned = ::getppid() != static_cast<pid_t>(parent);
   }
   ModemSim sim;
   if (!sim.Start()) {
@@ -53,23 +67,10 @@ int main(int argc, char** argv) {
   }
   std::printf("%s\n", sim.Path().c_str());
   std::fflush(stdout);
-  // Blocked until the wait, so that a stop that comes before it is not
-  // missed.
-  sigset_t stops, old;
-  sigemptyset(&stops);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, s);
-  ::sigprocmask(SIG_BLOCK, &stops, &old);
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-  std::signal(SIGHUP, OnSignal);
-  // The parent's end is a stop too; one that has ended already (this
-  // process was handed to another) is found at once.
-  if (parent > 0) {
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() != static_cast<pid_t>(parent)) gStop = 1;
+  if (!orphaned) {
+    int taken = 0;
+    ::sigwait(&stops, &taken);
   }
-  while (!gStop) ::sigsuspend(&old);
-  ::sigprocmask(SIG_SETMASK, &old, nullptr);
   // A link another simulator has made since names its terminal, not ours:
   // it stays.
   if (!link.empty() && LinkNames(link, sim.Path())) ::unlink(link.c_str());

@@ -102,4 +102,20 @@ check "and the link names the new terminal" names "$QOR_MODEMSIM_TTY"
 qor_modemsim_stop "$dir"
 check "which its stop removes" no_link
 
+# A stop sent as soon as the simulator has printed its terminal ends it,
+# every time: the answering thread runs by then, and the stop must not be
+# taken there while the main thread waits on.
+stuck=0
+for _ in $(seq 100); do
+  : >"$dir/quick"
+  "$simulator" >"$dir/quick" &
+  quick=$!
+  until [ -s "$dir/quick" ] || gone "$quick"; do :; done
+  kill -TERM "$quick" 2>/dev/null
+  for _ in $(seq 250); do gone "$quick" && break; sleep 0.02; done
+  if alive "$quick"; then stuck=$((stuck + 1)); kill -KILL "$quick"; fi
+  wait "$quick" 2>/dev/null
+done
+check "a stop sent as soon as it starts ends it every time" [ "$stuck" -eq 0 ]
+
 [ "$failures" -eq 0 ]
