@@ -48,10 +48,24 @@ struct SmsAppRegistration {
   uint8_t pattern[kSmsPatternMax];
 };
 
+// A segmented message whose reassembly record could not be made: its
+// other segments are the same loss for as long as a record would have
+// waited for them. A sender longer than the field is not remembered.
+struct SmsUnrecorded {
+  char sender[kSmsAddressSize];
+  uint16_t reference;
+  uint8_t total;
+  int32_t lifetime;  // 0: none
+};
+
 struct SmsState {
   Queue reassemblies;  // SmsReassembly records
   SmsAppRegistration* registrations;
   TskmanTimer* timer;  // the pending ageing timer, or null
+  // Received messages dropped for want of memory, each counted once, as
+  // its first segment is lost: the service says each loss.
+  uint32_t lostShortOfMemory;
+  SmsUnrecorded unrecorded;
 };
 
 // Ageing passes a reassembly waits for its next segment.
@@ -65,7 +79,9 @@ Result SmsRegisterApp(SmsState* state, TskmanTask* task, uint32_t kind, int8_t o
 // Drops every claim of the task.
 void SmsUnregisterApp(SmsState* state, TskmanTask* task);
 
-// The claiming task (whether or not it still stands), or null.
+// The claiming task (whether or not it still stands), or null. A message
+// dropped for want of memory raises state->lostShortOfMemory, once for all
+// its segments.
 TskmanTask* SmsRoute(SmsState* state, const SmsInMessage* message);
 TskmanRef SmsFindAppByContent(SmsState* state, const SmsInMessage* message);
 TskmanRef SmsFindReassemblyApp(SmsState* state, uint16_t reference, const char* sender);
@@ -76,9 +92,10 @@ void SmsReassemble(SmsState* state, const SmsInMessage* message, const SmsSegmen
 // Starts the ageing timer for the SMS service task when none is pending.
 void SmsStartTimer(SmsState* state);
 // One ageing pass, on the timer: every reassembly loses one from its
-// lifetime and those that reach 0 are freed with what they gathered. The
-// timer is then forgotten (it was one-shot) and started again while
-// reassemblies remain. Answers the number left.
+// lifetime and those that reach 0 are freed with what they gathered; so
+// does the message remembered as lost without a record. The timer is then
+// forgotten (it was one-shot) and started again while either remains.
+// Answers the number of reassemblies left.
 uint32_t SmsAge(SmsState* state);
 uint32_t SmsReassemblyCount(const SmsState* state);
 // Frees every reassembly and registration and cancels the timer.

@@ -8,6 +8,7 @@ struct TskmanRef;
 
 // Makes the delivered record of a whole message with its data (taken in
 // every case): the header is cut off unless the kind is 2. A record for a
-// task that is gone, or without memory, is dropped and freed.
-void SmsDeliver(const TskmanRef& app, const SmsInMessage* message, NetBufChain* data,
+// task that is gone, or without memory, is dropped and freed. Answers false
+// when memory ran short.
+bool SmsDeliver(const TskmanRef& app, const SmsInMessage* message, NetBufChain* data,
                 uint8_t headerLength);

@@ -26,6 +26,7 @@ struct SmsReassembly {
   TskmanRef app;
   int32_t lifetime;
   uint8_t firstHeaderLength;  // segment 1's, cut off the whole message
+  bool lost;  // a segment was dropped for want of memory, and counted
 };
 
 namespace {
@@ -50,6 +51,36 @@ SmsReassembly* Find(SmsState* state, uint16_t reference, const char* sender) {
   return nullptr;
 }
 
+// A segment dropped for want of memory: its message cannot complete now.
+// The loss is counted once, however many of its segments follow it.
+void Lost(SmsState* state, SmsReassembly* record) {
+  if (record->lost) return;
+  record->lost = true;
+  ++state->lostShortOfMemory;
+}
+
+bool IsUnrecorded(const SmsState* state, const SmsSegmentHeader* header, const char* sender) {
+  const SmsUnrecorded& u = state->unrecorded;
+  return u.lifetime > 0 && u.reference == header->reference && u.total == header->total &&
+         LibcStrICmp(u.sender, sender) == 0;
+}
+
+// A segment dropped before its message had a record: remembered without
+// memory, so that its other segments are not counted again.
+void LostUnrecorded(SmsState* state, const SmsSegmentHeader* header, const char* sender) {
+  SmsUnrecorded& u = state->unrecorded;
+  if (!IsUnrecorded(state, header, sender)) {
+    ++state->lostShortOfMemory;
+    u.lifetime = 0;
+    if (LibcStrLen(sender) >= kSmsAddressSize) return;
+    LibcStrCopy(u.sender, sender);
+    u.reference = header->reference;
+    u.total = header->total;
+  }
+  u.lifetime = kSmsLifetime;
+  SmsStartTimer(state);
+}
+
 NetBufChain* ChainOf(const uint8_t* bytes, uint32_t length) {
   NetBufChain* chain = NetBufAlloc(length);
   if (chain) NetBufWrite(chain, bytes, 0, length);
@@ -71,16 +102,21 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
   // announcing another count belongs to another message.
   if (seq == 0 || seq > header->total || (record && header->total != record->total)) return;
   if (!record) {
+    const char* sender = m->sender ? m->sender : "";
     record = static_cast<SmsReassembly*>(MemAllocZero(sizeof(SmsReassembly), Use::Context, Mod::Sms));
-    if (!record) return;
-    record->sender = LibcStrDup(m->sender ? m->sender : "");
-    if (!record->sender) {
+    if (record) record->sender = LibcStrDup(sender);
+    if (!record || !record->sender) {
       MemFree(&record);
-      return;
+      return LostUnrecorded(state, header, sender);
     }
     record->total = header->total;
     record->reference = header->reference;
     record->app = app;
+    // The message lost a segment before: it is already counted.
+    if (IsUnrecorded(state, header, sender)) {
+      record->lost = true;
+      state->unrecorded.lifetime = 0;
+    }
     QueueAppend(&state->reassemblies, reinterpret_cast<QueueNode*>(record));
   }
   record->lifetime = kSmsLifetime;
@@ -100,7 +136,8 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
   if (seq == 1) record->firstHeaderLength = headerLength;
 
   if (before && before->last + 1 == seq) {
-    if (NetBufWriteGrow(before->data, payload, NetBufLength(before->data), length) != kOk) return;
+    if (NetBufWriteGrow(before->data, payload, NetBufLength(before->data), length) != kOk)
+      return Lost(state, record);
     before->last = seq;
     if (after && after->first == seq + 1) {
       before->data = NetBufConcat(before->data, after->data);
@@ -110,16 +147,15 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
     }
   } else if (after && after->first == seq + 1) {
     NetBufChain* chain = ChainOf(payload, length);
-    if (!chain) return;
+    if (!chain) return Lost(state, record);
     after->data = NetBufConcat(chain, after->data);
     after->first = seq;
   } else {
     auto* run = static_cast<SmsSegmentRun*>(MemAllocZero(sizeof(SmsSegmentRun), Use::Context, Mod::Sms));
-    if (!run) return;
-    run->data = ChainOf(payload, length);
-    if (!run->data) {
+    if (run) run->data = ChainOf(payload, length);
+    if (!run || !run->data) {
       MemFree(&run);
-      return;
+      return Lost(state, record);
     }
     run->first = run->last = seq;
     if (!before) {
@@ -138,8 +174,9 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
   only->data = nullptr;
   const TskmanRef target = record->app;
   const uint8_t cut = record->firstHeaderLength;
+  const bool lost = record->lost;
   FreeRecord(state, record);
-  SmsDeliver(target, m, data, cut);
+  if (!SmsDeliver(target, m, data, cut) && !lost) ++state->lostShortOfMemory;
 }
 
 void SmsStartTimer(SmsState* state) {
@@ -160,7 +197,8 @@ uint32_t SmsAge(SmsState* state) {
     else
       ++left;
   }
-  if (left) SmsStartTimer(state);
+  if (state->unrecorded.lifetime > 0) --state->unrecorded.lifetime;
+  if (left || state->unrecorded.lifetime > 0) SmsStartTimer(state);
   return left;
 }
 

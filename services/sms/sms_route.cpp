@@ -46,11 +46,11 @@ void SmsMessageFree(SmsMessage** message) {
   MemFree(message);
 }
 
-void SmsDeliver(const TskmanRef& app, const SmsInMessage* m, NetBufChain* data, uint8_t headerLength) {
+bool SmsDeliver(const TskmanRef& app, const SmsInMessage* m, NetBufChain* data, uint8_t headerLength) {
   auto* record = static_cast<SmsMessage*>(MemAllocZero(sizeof(SmsMessage), Use::Data, Mod::Sms));
   if (!record) {
     NetBufRelease(&data);
-    return;
+    return false;
   }
   LibcStrNCopy(record->sender, m->sender ? m->sender : "", kSmsAddressSize - 1);
   record->kind = m->kind;
@@ -61,7 +61,7 @@ void SmsDeliver(const TskmanRef& app, const SmsInMessage* m, NetBufChain* data, 
   if (m->kind != 2) {
     if (NetBufTrim(&record->data, headerLength) != kOk) {
       SmsMessageFree(&record);
-      return;
+      return false;
     }
     record->headerLength = 0;
   }
@@ -69,9 +69,10 @@ void SmsDeliver(const TskmanRef& app, const SmsInMessage* m, NetBufChain* data, 
   // task made since in its record.
   if (!TskmanRefAlive(app)) {
     SmsMessageFree(&record);
-    return;
+    return true;
   }
   TskmanPost(app.task, SmsServiceMsg::Delivered, reinterpret_cast<uintptr_t>(record), 0);
+  return true;
 }
 
 Result SmsRegisterApp(SmsState* state, TskmanTask* task, uint32_t kind, int8_t offset,
@@ -129,7 +130,6 @@ void SmsOnSegment(SmsState* state, const SmsInMessage* message, const SmsSegment
                   const TskmanRef& app) {
   if (header->total >= 2) return SmsReassemble(state, message, header, app);
   NetBufChain* data = NetBufAlloc(message->dataLength);
-  if (!data) return;
-  NetBufWrite(data, message->data, 0, message->dataLength);
-  SmsDeliver(app, message, data, HeaderLength(message));
+  if (data) NetBufWrite(data, message->data, 0, message->dataLength);
+  if (!data || !SmsDeliver(app, message, data, HeaderLength(message))) ++state->lostShortOfMemory;
 }

@@ -119,6 +119,47 @@ TEST_F(SmsRouteTest, AMessageThatNeverCompletesAgesOutWithEverythingItHeld) {
   EXPECT_TRUE(Delivered().empty());
 }
 
+// Whichever of its segments the heap cannot take, a message is delivered
+// whole or counted lost once: segments lost before its record could be made
+// and after are one loss.
+TEST_F(SmsRouteTest, AMessageLostForWantOfMemoryIsCountedOnce) {
+  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+  uint32_t delivered = 0, lost = 0;
+  uint16_t reference = 0;
+  // Segments 1, 3, 2; bit k: the heap is cut while the k-th of them is routed.
+  const uint8_t order[] = {1, 3, 2};
+  for (int cuts = 1; cuts < 8; ++cuts) {
+    for (uint32_t reserve = 0; reserve <= 640; reserve += 8) {
+      SCOPED_TRACE(testing::Message() << "cuts " << cuts << " reserve " << reserve);
+      const uint32_t before = state.lostShortOfMemory;
+      ++reference;
+      for (int k = 0; k < 3; ++k) {
+        std::vector<void*> eaten;
+        if (cuts & 1 << k) eaten = EatHeapFinely(reserve);
+        Segment("+4911", reference, 3, order[k], std::string(60, static_cast<char>('a' + k)));
+        for (void* p : eaten) MemFreeRaw(p);
+      }
+      const size_t got = Delivered().size();
+      EXPECT_EQ(got + state.lostShortOfMemory - before, 1u);
+      (got ? delivered : lost) += 1;
+      for (int i = 0; i < kSmsLifetime; ++i) SmsAge(&state);
+    }
+  }
+  EXPECT_GT(delivered, 0u);
+  EXPECT_GT(lost, 0u);
+  // A loss without a record is remembered as long as a record would wait:
+  // then the reference is free again, and a new loss under it counts.
+  const uint32_t before = state.lostShortOfMemory;
+  std::vector<void*> eaten = EatHeapFinely(0);
+  Segment("+4922", 1, 2, 1, "a");
+  Segment("+4922", 1, 2, 2, "b");
+  EXPECT_EQ(state.lostShortOfMemory, before + 1);
+  for (int i = 0; i < kSmsLifetime; ++i) SmsAge(&state);
+  Segment("+4922", 1, 2, 2, "b");
+  EXPECT_EQ(state.lostShortOfMemory, before + 2);
+  for (void* p : eaten) MemFreeRaw(p);
+}
+
 TEST_F(SmsRouteTest, ClaimsByKindAndPattern) {
   const uint8_t abc[] = {'a', 'b', 'c'};
   Recorder binary(Mod::TestHarness);
