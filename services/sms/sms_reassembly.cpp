@@ -56,7 +56,7 @@ SmsReassembly* Find(SmsState* state, uint16_t reference, const char* sender) {
 void Lost(SmsState* state, SmsReassembly* record) {
   if (record->lost) return;
   record->lost = true;
-  ++state->lostShortOfMemory;
+  SmsCountLost(state, record->app);
 }
 
 bool IsUnrecorded(const SmsState* state, const SmsSegmentHeader* header, const char* sender) {
@@ -67,7 +67,9 @@ bool IsUnrecorded(const SmsState* state, const SmsSegmentHeader* header, const c
 
 // A segment dropped before its message had a record: remembered without
 // memory, so that its other segments are not counted again.
-void LostUnrecorded(SmsState* state, const SmsSegmentHeader* header, const char* sender) {
+void LostUnrecorded(SmsState* state, const SmsSegmentHeader* header, const char* sender,
+                    const TskmanRef& app) {
+  if (!TskmanRefAlive(app)) return;
   SmsUnrecorded& u = state->unrecorded;
   if (!IsUnrecorded(state, header, sender)) {
     ++state->lostShortOfMemory;
@@ -107,7 +109,7 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
     if (record) record->sender = LibcStrDup(sender);
     if (!record || !record->sender) {
       MemFree(&record);
-      return LostUnrecorded(state, header, sender);
+      return LostUnrecorded(state, header, sender, app);
     }
     record->total = header->total;
     record->reference = header->reference;

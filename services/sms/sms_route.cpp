@@ -40,6 +40,10 @@ bool Matches(const SmsAppRegistration* r, const SmsInMessage* m) {
 
 }  // namespace
 
+void SmsCountLost(SmsState* state, const TskmanRef& app) {
+  if (TskmanRefAlive(app)) ++state->lostShortOfMemory;
+}
+
 void SmsMessageFree(SmsMessage** message) {
   if (!*message) return;
   NetBufRelease(&(*message)->data);
@@ -47,6 +51,12 @@ void SmsMessageFree(SmsMessage** message) {
 }
 
 bool SmsDeliver(const TskmanRef& app, const SmsInMessage* m, NetBufChain* data, uint8_t headerLength) {
+  // A claim may outlive its task: the message then goes nowhere, not to a
+  // task made since in its record, and no memory it lacks is a loss.
+  if (!TskmanRefAlive(app)) {
+    NetBufRelease(&data);
+    return true;
+  }
   auto* record = static_cast<SmsMessage*>(MemAllocZero(sizeof(SmsMessage), Use::Data, Mod::Sms));
   if (!record) {
     NetBufRelease(&data);
@@ -64,12 +74,6 @@ bool SmsDeliver(const TskmanRef& app, const SmsInMessage* m, NetBufChain* data, 
       return false;
     }
     record->headerLength = 0;
-  }
-  // A claim may outlive its task: the message then goes nowhere, not to a
-  // task made since in its record.
-  if (!TskmanRefAlive(app)) {
-    SmsMessageFree(&record);
-    return true;
   }
   TskmanPost(app.task, SmsServiceMsg::Delivered, reinterpret_cast<uintptr_t>(record), 0);
   return true;
@@ -131,5 +135,5 @@ void SmsOnSegment(SmsState* state, const SmsInMessage* message, const SmsSegment
   if (header->total >= 2) return SmsReassemble(state, message, header, app);
   NetBufChain* data = NetBufAlloc(message->dataLength);
   if (data) NetBufWrite(data, message->data, 0, message->dataLength);
-  if (!data || !SmsDeliver(app, message, data, HeaderLength(message))) ++state->lostShortOfMemory;
+  if (!data || !SmsDeliver(app, message, data, HeaderLength(message))) SmsCountLost(state, app);
 }

@@ -160,6 +160,45 @@ TEST_F(SmsRouteTest, AMessageLostForWantOfMemoryIsCountedOnce) {
   for (void* p : eaten) MemFreeRaw(p);
 }
 
+// A claim may outlive its task: its message goes nowhere, so memory it
+// lacks on the way loses nothing and counts nothing. The same message for a
+// task that stands is counted lost.
+TEST_F(SmsRouteTest, AClaimWhoseTaskIsGoneCountsNoLoss) {
+  struct Case {
+    const char* what;
+    bool recordFirst;  // segment 1 is taken before the heap is cut
+    uint8_t total;     // 0: a single message
+  };
+  const Case cases[] = {{"a single message", false, 0},
+                        {"a segment its record cannot be made for", false, 3},
+                        {"a segment after its record", true, 3}};
+  uint16_t reference = 40;
+  for (bool standing : {true, false}) {
+    auto gone = std::make_unique<Recorder>(Mod::TestHarness);
+    TskmanTask* claimant = standing ? app->task() : gone->task();
+    ASSERT_EQ(SmsRegisterApp(&state, claimant, 1, 0, nullptr, 0), kOk);
+    if (!standing) {
+      gone.reset();
+      Pump();
+    }
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.what << (standing ? ", task standing" : ", task gone"));
+      ++reference;
+      if (c.recordFirst) Segment("+4911", reference, c.total, 1, "a");
+      const uint32_t before = state.lostShortOfMemory;
+      std::vector<void*> eaten = EatHeapFinely(0);
+      if (c.total)
+        Segment("+4911", reference, c.total, 3, "c");
+      else
+        Route(1, "+4911", "hello", 0);
+      for (void* p : eaten) MemFreeRaw(p);
+      EXPECT_EQ(state.lostShortOfMemory - before, standing ? 1u : 0u);
+      EXPECT_TRUE(Delivered().empty());
+    }
+    SmsUnregisterApp(&state, claimant);
+  }
+}
+
 TEST_F(SmsRouteTest, ClaimsByKindAndPattern) {
   const uint8_t abc[] = {'a', 'b', 'c'};
   Recorder binary(Mod::TestHarness);
