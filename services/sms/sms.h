@@ -50,13 +50,17 @@ struct SmsAppRegistration {
 
 // A segmented message whose reassembly record could not be made: its
 // other segments are the same loss for as long as a record would have
-// waited for them. A sender longer than the field is not remembered.
+// waited for them. The field holds every sender the phone or the bridge
+// gives (an address length is one byte); a longer one is not remembered.
+constexpr uint32_t kSmsUnrecordedSender = 256;
 struct SmsUnrecorded {
-  char sender[kSmsAddressSize];
+  char sender[kSmsUnrecordedSender];
   uint16_t reference;
   uint8_t total;
   int32_t lifetime;  // 0: none
 };
+// Messages remembered so at once: more, interleaved, may be counted again.
+constexpr uint32_t kSmsUnrecordedMax = 4;
 
 struct SmsState {
   Queue reassemblies;  // SmsReassembly records
@@ -65,7 +69,7 @@ struct SmsState {
   // Received messages dropped for want of memory, each counted once, as
   // its first segment is lost: the service says each loss.
   uint32_t lostShortOfMemory;
-  SmsUnrecorded unrecorded;
+  SmsUnrecorded unrecorded[kSmsUnrecordedMax];
 };
 
 // Ageing passes a reassembly waits for its next segment.
@@ -89,16 +93,19 @@ void SmsOnSegment(SmsState* state, const SmsInMessage* message, const SmsSegment
                   const TskmanRef& app);
 void SmsReassemble(SmsState* state, const SmsInMessage* message, const SmsSegmentHeader* header,
                    const TskmanRef& app);
-// Starts the ageing timer for the SMS service task when none is pending.
+// Starts the ageing timer for the SMS service task when none is pending;
+// when none can start, the messages remembered as lost without a record
+// are forgotten.
 void SmsStartTimer(SmsState* state);
 // One ageing pass, on the timer: every reassembly loses one from its
 // lifetime and those that reach 0 are freed with what they gathered; so
-// does the message remembered as lost without a record. The timer is then
+// do the messages remembered as lost without a record. The timer is then
 // forgotten (it was one-shot) and started again while either remains.
 // Answers the number of reassemblies left.
 uint32_t SmsAge(SmsState* state);
 uint32_t SmsReassemblyCount(const SmsState* state);
-// Frees every reassembly and registration and cancels the timer.
+// Frees every reassembly and registration, forgets the messages lost
+// without a record and cancels the timer.
 void SmsStateFree(SmsState* state);
 
 // A delivered record with its data chain.

@@ -59,27 +59,33 @@ void Lost(SmsState* state, SmsReassembly* record) {
   SmsCountLost(state, record->app);
 }
 
-bool IsUnrecorded(const SmsState* state, const SmsSegmentHeader* header, const char* sender) {
-  const SmsUnrecorded& u = state->unrecorded;
-  return u.lifetime > 0 && u.reference == header->reference && u.total == header->total &&
-         LibcStrICmp(u.sender, sender) == 0;
+SmsUnrecorded* FindUnrecorded(SmsState* state, const SmsSegmentHeader* header,
+                              const char* sender) {
+  for (SmsUnrecorded& u : state->unrecorded)
+    if (u.lifetime > 0 && u.reference == header->reference && u.total == header->total &&
+        LibcStrICmp(u.sender, sender) == 0)
+      return &u;
+  return nullptr;
 }
 
 // A segment dropped before its message had a record: remembered without
-// memory, so that its other segments are not counted again.
+// memory, so that its other segments are not counted again. A new message
+// takes a free place, or else the one nearest its end.
 void LostUnrecorded(SmsState* state, const SmsSegmentHeader* header, const char* sender,
                     const TskmanRef& app) {
   if (!TskmanRefAlive(app)) return;
-  SmsUnrecorded& u = state->unrecorded;
-  if (!IsUnrecorded(state, header, sender)) {
+  SmsUnrecorded* u = FindUnrecorded(state, header, sender);
+  if (!u) {
     ++state->lostShortOfMemory;
-    u.lifetime = 0;
-    if (LibcStrLen(sender) >= kSmsAddressSize) return;
-    LibcStrCopy(u.sender, sender);
-    u.reference = header->reference;
-    u.total = header->total;
+    if (LibcStrLen(sender) >= kSmsUnrecordedSender) return;
+    u = &state->unrecorded[0];
+    for (SmsUnrecorded& v : state->unrecorded)
+      if (v.lifetime < u->lifetime) u = &v;
+    LibcStrCopy(u->sender, sender);
+    u->reference = header->reference;
+    u->total = header->total;
   }
-  u.lifetime = kSmsLifetime;
+  u->lifetime = kSmsLifetime;
   SmsStartTimer(state);
 }
 
@@ -115,9 +121,9 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
     record->reference = header->reference;
     record->app = app;
     // The message lost a segment before: it is already counted.
-    if (IsUnrecorded(state, header, sender)) {
+    if (SmsUnrecorded* u = FindUnrecorded(state, header, sender)) {
       record->lost = true;
-      state->unrecorded.lifetime = 0;
+      u->lifetime = 0;
     }
     QueueAppend(&state->reassemblies, reinterpret_cast<QueueNode*>(record));
   }
@@ -185,6 +191,12 @@ void SmsStartTimer(SmsState* state) {
   if (state->timer) return;
   TskmanTask* service = TskmanFind(Mod::Sms);
   if (service) TskmanStartTimer(&state->timer, service, 0, 0, kSmsAgeingMs);
+  // Only the timer ends a message remembered as lost without a record:
+  // without one it would stand for ever, and a later message under its
+  // reference be taken for it, its loss uncounted. Forgotten, it is at
+  // worst counted again.
+  if (!state->timer)
+    for (SmsUnrecorded& u : state->unrecorded) u.lifetime = 0;
 }
 
 uint32_t SmsAge(SmsState* state) {
@@ -199,8 +211,10 @@ uint32_t SmsAge(SmsState* state) {
     else
       ++left;
   }
-  if (state->unrecorded.lifetime > 0) --state->unrecorded.lifetime;
-  if (left || state->unrecorded.lifetime > 0) SmsStartTimer(state);
+  bool remembered = false;
+  for (SmsUnrecorded& u : state->unrecorded)
+    if (u.lifetime > 0 && --u.lifetime > 0) remembered = true;
+  if (left || remembered) SmsStartTimer(state);
   return left;
 }
 
@@ -217,4 +231,5 @@ void SmsStateFree(SmsState* state) {
     MemFree(&r);
   }
   TskmanCancelTimer(&state->timer);
+  for (SmsUnrecorded& u : state->unrecorded) u.lifetime = 0;
 }

@@ -199,6 +199,82 @@ TEST_F(SmsRouteTest, AClaimWhoseTaskIsGoneCountsNoLoss) {
   }
 }
 
+// A message whose record cannot be made is remembered without memory for
+// as long as its record would have waited, so that its other segments are
+// not counted again: whatever its sender's length or letter case, and
+// interleaved with others so lost.
+TEST_F(SmsRouteTest, MessagesLostWithoutARecordAreEachCountedOnce) {
+  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+  const std::string digits = "+12345678901234567890123456789";
+  const std::string s19 = digits.substr(0, 19), s20 = digits.substr(0, 20),
+                    s21 = digits.substr(0, 21), s31 = digits.substr(0, 31);
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, uint8_t>> segments;  // sender, sequence
+    uint32_t messages;
+  };
+  const Case cases[] = {
+      {"a sender of 19 characters", {{s19, 1}, {s19, 3}, {s19, 2}}, 1},
+      {"a sender of 20 characters", {{s20, 1}, {s20, 3}, {s20, 2}}, 1},
+      {"a sender of 21 characters", {{s21, 1}, {s21, 3}, {s21, 2}}, 1},
+      {"a sender of 31 characters", {{s31, 2}, {s31, 1}}, 1},
+      {"a sender in other letters", {{"Alice", 1}, {"ALICE", 2}, {"alice", 3}}, 1},
+      {"two messages interleaved", {{"+4911", 1}, {"+4922", 1}, {"+4911", 2}, {"+4922", 2}}, 2},
+      {"four messages interleaved",
+       {{"+4911", 1}, {"+4922", 1}, {"+4933", 1}, {"+4944", 1},
+        {"+4944", 2}, {"+4933", 2}, {"+4922", 2}, {"+4911", 2}},
+       4},
+  };
+  uint16_t reference = 60;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ++reference;
+    const uint32_t before = state.lostShortOfMemory;
+    std::vector<void*> eaten = EatHeapFinely(0);
+    for (const auto& [sender, seq] : c.segments)
+      Segment(sender.c_str(), reference, 3, seq, std::string(20, 'x'));
+    for (void* p : eaten) MemFreeRaw(p);
+    EXPECT_EQ(state.lostShortOfMemory - before, c.messages);
+    EXPECT_EQ(SmsReassemblyCount(&state), 0u);
+    for (int i = 0; i < kSmsLifetime; ++i) SmsAge(&state);
+  }
+}
+
+// Only the ageing timer ends a message remembered as lost without a record:
+// when none could start, or the state was freed, it is forgotten, so that a
+// later message under the same reference is taken for its own and its loss
+// counted.
+TEST_F(SmsRouteTest, ALossRememberedWithNoTimerToEndItIsForgotten) {
+  for (bool freed : {false, true}) {
+    SCOPED_TRACE(freed ? "the state freed" : "no timer could start");
+    ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+    const uint32_t before = state.lostShortOfMemory;
+    std::vector<void*> eaten = EatHeapFinely(0);
+    // Every timer the task manager holds or could make is taken.
+    std::vector<TskmanTimer*> held;
+    if (!freed)
+      for (TskmanTimer* t; TskmanStartTimer(&t, app->task(), 0, 0, 1000000) == kOk;) held.push_back(t);
+    Segment("+4911", 90, 3, 1, "a");
+    for (TskmanTimer*& t : held) TskmanCancelTimer(&t);
+    for (void* p : eaten) MemFreeRaw(p);
+    ASSERT_EQ(state.lostShortOfMemory, before + 1);
+    if (freed) {
+      SmsStateFree(&state);
+      ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+    } else {
+      EXPECT_EQ(state.timer, nullptr);
+    }
+    // The later message under reference 90 loses its third segment.
+    Segment("+4911", 90, 3, 1, "a");
+    eaten = EatHeapFinely(0);
+    Segment("+4911", 90, 3, 3, "c");
+    for (void* p : eaten) MemFreeRaw(p);
+    EXPECT_EQ(state.lostShortOfMemory, before + 2);
+    EXPECT_TRUE(Delivered().empty());
+    SmsStateFree(&state);
+  }
+}
+
 TEST_F(SmsRouteTest, ClaimsByKindAndPattern) {
   const uint8_t abc[] = {'a', 'b', 'c'};
   Recorder binary(Mod::TestHarness);
