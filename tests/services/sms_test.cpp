@@ -253,7 +253,8 @@ TEST_F(SmsRouteTest, ALossRememberedWithNoTimerToEndItIsForgotten) {
     // Every timer the task manager holds or could make is taken.
     std::vector<TskmanTimer*> held;
     if (!freed)
-      for (TskmanTimer* t; TskmanStartTimer(&t, app->task(), 0, 0, 1000000) == kOk;) held.push_back(t);
+      for (TskmanTimer* t; TskmanStartTimer(&t, app->task(), 0, 0, 1000000) == kOk;)
+        held.push_back(t);
     Segment("+4911", 90, 3, 1, "a");
     for (TskmanTimer*& t : held) TskmanCancelTimer(&t);
     for (void* p : eaten) MemFreeRaw(p);
