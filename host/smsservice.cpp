@@ -41,6 +41,18 @@ constexpr uint32_t kTicksPerAgeingPass = 1000 / kTskmanTickMs;
 
 SmsService* gService;
 
+// Routes one received message; one the routing dropped for want of memory
+// is said, once for all its segments, as the bridge and push delivery say
+// theirs.
+void Route(SmsService* s, const SmsInMessage* in, bool push) {
+  const uint32_t lost = s->routing.lostShortOfMemory;
+  SmsRoute(&s->routing, in);
+  if (s->routing.lostShortOfMemory == lost) return;
+  const char* what = push ? "a pushed message: not enough memory"
+                         : "a received message: not enough memory";
+  UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), what);
+}
+
 void FreeRequest(SmsSendRequestRec* request) {
   if (!request) return;
   MemFree(&request->reference);
@@ -156,7 +168,7 @@ void RoutePush(SmsService* s, const SmsReceived* m, const SmsAddressing& a) {
   const SmsInMessage in{static_cast<uint32_t>(m->time), SmsKind::Port, m->address,
                         static_cast<uint8_t>(leadLength + length), static_cast<uint8_t>(leadLength),
                         data, kPushClass, a.reference};
-  SmsRoute(&s->routing, &in);
+  Route(s, &in, true);
 }
 
 void OnReceived(SmsService* s, SmsReceived* m) {
@@ -165,7 +177,7 @@ void OnReceived(SmsService* s, SmsReceived* m) {
   if (a.hasPort && a.port == kWapPushPort) return RoutePush(s, m, a);
   const SmsInMessage in{static_cast<uint32_t>(m->time), m->kind, m->address, m->dataLength,
                         m->headerLength, m->data, kOtherClass, m->port};
-  SmsRoute(&s->routing, &in);
+  Route(s, &in, false);
 }
 
 // A whole push, its lead still on the front, goes to push delivery. One

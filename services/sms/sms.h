@@ -48,10 +48,28 @@ struct SmsAppRegistration {
   uint8_t pattern[kSmsPatternMax];
 };
 
+// A segmented message whose reassembly record could not be made: its
+// other segments are the same loss for as long as a record would have
+// waited for them. The field holds every sender the phone or the bridge
+// gives (an address length is one byte); a longer one is not remembered.
+constexpr uint32_t kSmsUnrecordedSender = 256;
+struct SmsUnrecorded {
+  char sender[kSmsUnrecordedSender];
+  uint16_t reference;
+  uint8_t total;
+  int32_t lifetime;  // 0: none
+};
+// Messages remembered so at once: more, interleaved, may be counted again.
+constexpr uint32_t kSmsUnrecordedMax = 4;
+
 struct SmsState {
   Queue reassemblies;  // SmsReassembly records
   SmsAppRegistration* registrations;
   TskmanTimer* timer;  // the pending ageing timer, or null
+  // Received messages dropped for want of memory, each counted once, as
+  // its first segment is lost: the service says each loss.
+  uint32_t lostShortOfMemory;
+  SmsUnrecorded unrecorded[kSmsUnrecordedMax];
 };
 
 // Ageing passes a reassembly waits for its next segment.
@@ -65,7 +83,9 @@ Result SmsRegisterApp(SmsState* state, TskmanTask* task, uint32_t kind, int8_t o
 // Drops every claim of the task.
 void SmsUnregisterApp(SmsState* state, TskmanTask* task);
 
-// The claiming task (whether or not it still stands), or null.
+// The claiming task (whether or not it still stands), or null. A message
+// dropped for want of memory raises state->lostShortOfMemory, once for all
+// its segments.
 TskmanTask* SmsRoute(SmsState* state, const SmsInMessage* message);
 TskmanRef SmsFindAppByContent(SmsState* state, const SmsInMessage* message);
 TskmanRef SmsFindReassemblyApp(SmsState* state, uint16_t reference, const char* sender);
@@ -73,15 +93,19 @@ void SmsOnSegment(SmsState* state, const SmsInMessage* message, const SmsSegment
                   const TskmanRef& app);
 void SmsReassemble(SmsState* state, const SmsInMessage* message, const SmsSegmentHeader* header,
                    const TskmanRef& app);
-// Starts the ageing timer for the SMS service task when none is pending.
+// Starts the ageing timer for the SMS service task when none is pending;
+// when none can start, the messages remembered as lost without a record
+// are forgotten.
 void SmsStartTimer(SmsState* state);
 // One ageing pass, on the timer: every reassembly loses one from its
-// lifetime and those that reach 0 are freed with what they gathered. The
-// timer is then forgotten (it was one-shot) and started again while
-// reassemblies remain. Answers the number left.
+// lifetime and those that reach 0 are freed with what they gathered; so
+// do the messages remembered as lost without a record. The timer is then
+// forgotten (it was one-shot) and started again while either remains.
+// Answers the number of reassemblies left.
 uint32_t SmsAge(SmsState* state);
 uint32_t SmsReassemblyCount(const SmsState* state);
-// Frees every reassembly and registration and cancels the timer.
+// Frees every reassembly and registration, forgets the messages lost
+// without a record and cancels the timer.
 void SmsStateFree(SmsState* state);
 
 // A delivered record with its data chain.

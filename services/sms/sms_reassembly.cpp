@@ -26,6 +26,7 @@ struct SmsReassembly {
   TskmanRef app;
   int32_t lifetime;
   uint8_t firstHeaderLength;  // segment 1's, cut off the whole message
+  bool lost;  // a segment was dropped for want of memory, and counted
 };
 
 namespace {
@@ -50,6 +51,44 @@ SmsReassembly* Find(SmsState* state, uint16_t reference, const char* sender) {
   return nullptr;
 }
 
+// A segment dropped for want of memory: its message cannot complete now.
+// The loss is counted once, however many of its segments follow it.
+void Lost(SmsState* state, SmsReassembly* record) {
+  if (record->lost) return;
+  record->lost = true;
+  SmsCountLost(state, record->app);
+}
+
+SmsUnrecorded* FindUnrecorded(SmsState* state, const SmsSegmentHeader* header,
+                              const char* sender) {
+  for (SmsUnrecorded& u : state->unrecorded)
+    if (u.lifetime > 0 && u.reference == header->reference && u.total == header->total &&
+        LibcStrICmp(u.sender, sender) == 0)
+      return &u;
+  return nullptr;
+}
+
+// A segment dropped before its message had a record: remembered without
+// memory, so that its other segments are not counted again. A new message
+// takes a free place, or else the one nearest its end.
+void LostUnrecorded(SmsState* state, const SmsSegmentHeader* header, const char* sender,
+                    const TskmanRef& app) {
+  if (!TskmanRefAlive(app)) return;
+  SmsUnrecorded* u = FindUnrecorded(state, header, sender);
+  if (!u) {
+    ++state->lostShortOfMemory;
+    if (LibcStrLen(sender) >= kSmsUnrecordedSender) return;
+    u = &state->unrecorded[0];
+    for (SmsUnrecorded& v : state->unrecorded)
+      if (v.lifetime < u->lifetime) u = &v;
+    LibcStrCopy(u->sender, sender);
+    u->reference = header->reference;
+    u->total = header->total;
+  }
+  u->lifetime = kSmsLifetime;
+  SmsStartTimer(state);
+}
+
 NetBufChain* ChainOf(const uint8_t* bytes, uint32_t length) {
   NetBufChain* chain = NetBufAlloc(length);
   if (chain) NetBufWrite(chain, bytes, 0, length);
@@ -71,16 +110,21 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
   // announcing another count belongs to another message.
   if (seq == 0 || seq > header->total || (record && header->total != record->total)) return;
   if (!record) {
+    const char* sender = m->sender ? m->sender : "";
     record = static_cast<SmsReassembly*>(MemAllocZero(sizeof(SmsReassembly), Use::Context, Mod::Sms));
-    if (!record) return;
-    record->sender = LibcStrDup(m->sender ? m->sender : "");
-    if (!record->sender) {
+    if (record) record->sender = LibcStrDup(sender);
+    if (!record || !record->sender) {
       MemFree(&record);
-      return;
+      return LostUnrecorded(state, header, sender, app);
     }
     record->total = header->total;
     record->reference = header->reference;
     record->app = app;
+    // The message lost a segment before: it is already counted.
+    if (SmsUnrecorded* u = FindUnrecorded(state, header, sender)) {
+      record->lost = true;
+      u->lifetime = 0;
+    }
     QueueAppend(&state->reassemblies, reinterpret_cast<QueueNode*>(record));
   }
   record->lifetime = kSmsLifetime;
@@ -100,7 +144,8 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
   if (seq == 1) record->firstHeaderLength = headerLength;
 
   if (before && before->last + 1 == seq) {
-    if (NetBufWriteGrow(before->data, payload, NetBufLength(before->data), length) != kOk) return;
+    if (NetBufWriteGrow(before->data, payload, NetBufLength(before->data), length) != kOk)
+      return Lost(state, record);
     before->last = seq;
     if (after && after->first == seq + 1) {
       before->data = NetBufConcat(before->data, after->data);
@@ -110,16 +155,15 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
     }
   } else if (after && after->first == seq + 1) {
     NetBufChain* chain = ChainOf(payload, length);
-    if (!chain) return;
+    if (!chain) return Lost(state, record);
     after->data = NetBufConcat(chain, after->data);
     after->first = seq;
   } else {
     auto* run = static_cast<SmsSegmentRun*>(MemAllocZero(sizeof(SmsSegmentRun), Use::Context, Mod::Sms));
-    if (!run) return;
-    run->data = ChainOf(payload, length);
-    if (!run->data) {
+    if (run) run->data = ChainOf(payload, length);
+    if (!run || !run->data) {
       MemFree(&run);
-      return;
+      return Lost(state, record);
     }
     run->first = run->last = seq;
     if (!before) {
@@ -138,14 +182,21 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
   only->data = nullptr;
   const TskmanRef target = record->app;
   const uint8_t cut = record->firstHeaderLength;
+  const bool lost = record->lost;
   FreeRecord(state, record);
-  SmsDeliver(target, m, data, cut);
+  if (!SmsDeliver(target, m, data, cut) && !lost) ++state->lostShortOfMemory;
 }
 
 void SmsStartTimer(SmsState* state) {
   if (state->timer) return;
   TskmanTask* service = TskmanFind(Mod::Sms);
   if (service) TskmanStartTimer(&state->timer, service, 0, 0, kSmsAgeingMs);
+  // Only the timer ends a message remembered as lost without a record:
+  // without one it would stand for ever, and a later message under its
+  // reference be taken for it, its loss uncounted. Forgotten, it is at
+  // worst counted again.
+  if (!state->timer)
+    for (SmsUnrecorded& u : state->unrecorded) u.lifetime = 0;
 }
 
 uint32_t SmsAge(SmsState* state) {
@@ -160,7 +211,10 @@ uint32_t SmsAge(SmsState* state) {
     else
       ++left;
   }
-  if (left) SmsStartTimer(state);
+  bool remembered = false;
+  for (SmsUnrecorded& u : state->unrecorded)
+    if (u.lifetime > 0 && --u.lifetime > 0) remembered = true;
+  if (left || remembered) SmsStartTimer(state);
   return left;
 }
 
@@ -177,4 +231,5 @@ void SmsStateFree(SmsState* state) {
     MemFree(&r);
   }
   TskmanCancelTimer(&state->timer);
+  for (SmsUnrecorded& u : state->unrecorded) u.lifetime = 0;
 }

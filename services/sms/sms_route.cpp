@@ -40,17 +40,27 @@ bool Matches(const SmsAppRegistration* r, const SmsInMessage* m) {
 
 }  // namespace
 
+void SmsCountLost(SmsState* state, const TskmanRef& app) {
+  if (TskmanRefAlive(app)) ++state->lostShortOfMemory;
+}
+
 void SmsMessageFree(SmsMessage** message) {
   if (!*message) return;
   NetBufRelease(&(*message)->data);
   MemFree(message);
 }
 
-void SmsDeliver(const TskmanRef& app, const SmsInMessage* m, NetBufChain* data, uint8_t headerLength) {
+bool SmsDeliver(const TskmanRef& app, const SmsInMessage* m, NetBufChain* data, uint8_t headerLength) {
+  // A claim may outlive its task: the message then goes nowhere, not to a
+  // task made since in its record, and no memory it lacks is a loss.
+  if (!TskmanRefAlive(app)) {
+    NetBufRelease(&data);
+    return true;
+  }
   auto* record = static_cast<SmsMessage*>(MemAllocZero(sizeof(SmsMessage), Use::Data, Mod::Sms));
   if (!record) {
     NetBufRelease(&data);
-    return;
+    return false;
   }
   LibcStrNCopy(record->sender, m->sender ? m->sender : "", kSmsAddressSize - 1);
   record->kind = m->kind;
@@ -61,17 +71,12 @@ void SmsDeliver(const TskmanRef& app, const SmsInMessage* m, NetBufChain* data, 
   if (m->kind != 2) {
     if (NetBufTrim(&record->data, headerLength) != kOk) {
       SmsMessageFree(&record);
-      return;
+      return false;
     }
     record->headerLength = 0;
   }
-  // A claim may outlive its task: the message then goes nowhere, not to a
-  // task made since in its record.
-  if (!TskmanRefAlive(app)) {
-    SmsMessageFree(&record);
-    return;
-  }
   TskmanPost(app.task, SmsServiceMsg::Delivered, reinterpret_cast<uintptr_t>(record), 0);
+  return true;
 }
 
 Result SmsRegisterApp(SmsState* state, TskmanTask* task, uint32_t kind, int8_t offset,
@@ -129,7 +134,6 @@ void SmsOnSegment(SmsState* state, const SmsInMessage* message, const SmsSegment
                   const TskmanRef& app) {
   if (header->total >= 2) return SmsReassemble(state, message, header, app);
   NetBufChain* data = NetBufAlloc(message->dataLength);
-  if (!data) return;
-  NetBufWrite(data, message->data, 0, message->dataLength);
-  SmsDeliver(app, message, data, HeaderLength(message));
+  if (data) NetBufWrite(data, message->data, 0, message->dataLength);
+  if (!data || !SmsDeliver(app, message, data, HeaderLength(message))) SmsCountLost(state, app);
 }

@@ -567,6 +567,85 @@ TEST_F(SmsServicePushTest, APushTheHeapCannotTakeIsSaidOnce) {
   EXPECT_GT(said, 0u);
 }
 
+// Whatever the heap leaves while the routing takes a received message in,
+// whole or in segments, the message arrives or its loss for want of memory
+// is said, once: a segment lost is the whole message lost, however many of
+// its segments the heap cannot take.
+TEST_F(SmsServicePushTest, AMessageTheRoutingCannotTakeIsSaidOnce) {
+  const std::string pushLost = "repository: a pushed message: not enough memory";
+  const std::string messageLost = "repository: a received message: not enough memory";
+  const Bytes pdu = Push(B({0xAE, 0xAF, 0x80}), std::string(200, 'p'));
+  struct Case {
+    const char* what;
+    bool push;
+    // The message as the bridge hands it over, under the given reference.
+    std::vector<SmsReceived*> (*make)(const Bytes& pdu, int reference);
+  };
+  const Case cases[] = {
+      {"a push of its own", true,
+       [](const Bytes& p, int) { return std::vector{Decode(2, "+4911", B({0}), 2948, p)}; }},
+      {"a push in three segments", true,
+       [](const Bytes& p, int reference) {
+         std::vector<SmsReceived*> out;
+         for (int seq : {2, 1, 3})
+           out.push_back(Decode(2, "+4911", B({0, 3, seq - 1, 0x0B, 0x84}), reference,
+                                p.substr((seq - 1) * 80, 80)));
+         return out;
+       }},
+      {"a text", false,
+       [](const Bytes& p, int) { return std::vector{Decode(0, "+4911", Bytes(), 0, p)}; }},
+      {"a message to another port in two segments", false,
+       [](const Bytes& p, int reference) {
+         std::vector<SmsReceived*> out;
+         for (int seq : {1, 2})
+           out.push_back(Decode(2, "+4911", B({0, 2, seq - 1, 0x13, 0x88}), reference,
+                                p.substr((seq - 1) * 100, 100)));
+         return out;
+       }},
+  };
+  // An application that claims every message but the pushes.
+  Recorder app(Mod::TestCode);
+  ASSERT_EQ(SmsRegisterApp(SmsServiceRouting(), app.task(), 0, 0, nullptr, 0), kOk);
+  ASSERT_EQ(SmsRegisterApp(SmsServiceRouting(), app.task(), 1, 0, nullptr, 0), kOk);
+  FailureRecord record;
+  int reference = 0x100;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    uint32_t arrived = 0, said = 0;
+    for (uint32_t reserve = 0; reserve <= 3072; reserve += 8) {
+      SCOPED_TRACE(reserve);
+      record.said.clear();
+      urls.clear();
+      app.log.clear();
+      // Each cut its own reference: what a lost message gathered waits on.
+      const std::vector<SmsReceived*> parts = c.make(pdu, ++reference);
+      std::vector<void*> eaten = EatHeapFinely(reserve);
+      for (SmsReceived* part : parts) Receive(part);
+      for (void* p : eaten) MemFreeRaw(p);
+      Pump();
+      uint32_t delivered = 0;
+      for (const Received& r : app.log)
+        if (r.message == SmsServiceMsg::Delivered) {
+          auto* m = reinterpret_cast<SmsMessage*>(r.arg1);
+          SmsMessageFree(&m);
+          ++delivered;
+        }
+      const uint32_t got = c.push ? static_cast<uint32_t>(urls.size()) : delivered;
+      for (const std::string& url : urls) Release(url);
+      if (got == 1) {
+        ++arrived;
+        EXPECT_TRUE(record.said.empty());
+      } else {
+        ++said;
+        EXPECT_EQ(got, 0u);
+        EXPECT_EQ(record.said, std::vector<std::string>{c.push ? pushLost : messageLost});
+      }
+    }
+    EXPECT_GT(arrived, 0u);
+    EXPECT_GT(said, 0u);
+  }
+}
+
 // The segments of one reference from one sender make one push: a repeat is
 // dropped, another sender or another reference makes another push, and a
 // sequence outside the count is never kept.

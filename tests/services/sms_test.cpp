@@ -119,6 +119,163 @@ TEST_F(SmsRouteTest, AMessageThatNeverCompletesAgesOutWithEverythingItHeld) {
   EXPECT_TRUE(Delivered().empty());
 }
 
+// Whichever of its segments the heap cannot take, a message is delivered
+// whole or counted lost once: segments lost before its record could be made
+// and after are one loss.
+TEST_F(SmsRouteTest, AMessageLostForWantOfMemoryIsCountedOnce) {
+  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+  uint32_t delivered = 0, lost = 0;
+  uint16_t reference = 0;
+  // Segments 1, 3, 2; bit k: the heap is cut while the k-th of them is routed.
+  const uint8_t order[] = {1, 3, 2};
+  for (int cuts = 1; cuts < 8; ++cuts) {
+    for (uint32_t reserve = 0; reserve <= 640; reserve += 8) {
+      SCOPED_TRACE(testing::Message() << "cuts " << cuts << " reserve " << reserve);
+      const uint32_t before = state.lostShortOfMemory;
+      ++reference;
+      for (int k = 0; k < 3; ++k) {
+        std::vector<void*> eaten;
+        if (cuts & 1 << k) eaten = EatHeapFinely(reserve);
+        Segment("+4911", reference, 3, order[k], std::string(60, static_cast<char>('a' + k)));
+        for (void* p : eaten) MemFreeRaw(p);
+      }
+      const size_t got = Delivered().size();
+      EXPECT_EQ(got + state.lostShortOfMemory - before, 1u);
+      (got ? delivered : lost) += 1;
+      for (int i = 0; i < kSmsLifetime; ++i) SmsAge(&state);
+    }
+  }
+  EXPECT_GT(delivered, 0u);
+  EXPECT_GT(lost, 0u);
+  // A loss without a record is remembered as long as a record would wait:
+  // then the reference is free again, and a new loss under it counts.
+  const uint32_t before = state.lostShortOfMemory;
+  std::vector<void*> eaten = EatHeapFinely(0);
+  Segment("+4922", 1, 2, 1, "a");
+  Segment("+4922", 1, 2, 2, "b");
+  EXPECT_EQ(state.lostShortOfMemory, before + 1);
+  for (int i = 0; i < kSmsLifetime; ++i) SmsAge(&state);
+  Segment("+4922", 1, 2, 2, "b");
+  EXPECT_EQ(state.lostShortOfMemory, before + 2);
+  for (void* p : eaten) MemFreeRaw(p);
+}
+
+// A claim may outlive its task: its message goes nowhere, so memory it
+// lacks on the way loses nothing and counts nothing. The same message for a
+// task that stands is counted lost.
+TEST_F(SmsRouteTest, AClaimWhoseTaskIsGoneCountsNoLoss) {
+  struct Case {
+    const char* what;
+    bool recordFirst;  // segment 1 is taken before the heap is cut
+    uint8_t total;     // 0: a single message
+  };
+  const Case cases[] = {{"a single message", false, 0},
+                        {"a segment its record cannot be made for", false, 3},
+                        {"a segment after its record", true, 3}};
+  uint16_t reference = 40;
+  for (bool standing : {true, false}) {
+    auto gone = std::make_unique<Recorder>(Mod::TestHarness);
+    TskmanTask* claimant = standing ? app->task() : gone->task();
+    ASSERT_EQ(SmsRegisterApp(&state, claimant, 1, 0, nullptr, 0), kOk);
+    if (!standing) {
+      gone.reset();
+      Pump();
+    }
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.what << (standing ? ", task standing" : ", task gone"));
+      ++reference;
+      if (c.recordFirst) Segment("+4911", reference, c.total, 1, "a");
+      const uint32_t before = state.lostShortOfMemory;
+      std::vector<void*> eaten = EatHeapFinely(0);
+      if (c.total)
+        Segment("+4911", reference, c.total, 3, "c");
+      else
+        Route(1, "+4911", "hello", 0);
+      for (void* p : eaten) MemFreeRaw(p);
+      EXPECT_EQ(state.lostShortOfMemory - before, standing ? 1u : 0u);
+      EXPECT_TRUE(Delivered().empty());
+    }
+    SmsUnregisterApp(&state, claimant);
+  }
+}
+
+// A message whose record cannot be made is remembered without memory for
+// as long as its record would have waited, so that its other segments are
+// not counted again: whatever its sender's length or letter case, and
+// interleaved with others so lost.
+TEST_F(SmsRouteTest, MessagesLostWithoutARecordAreEachCountedOnce) {
+  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+  const std::string digits = "+12345678901234567890123456789";
+  const std::string s19 = digits.substr(0, 19), s20 = digits.substr(0, 20),
+                    s21 = digits.substr(0, 21), s31 = digits.substr(0, 31);
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, uint8_t>> segments;  // sender, sequence
+    uint32_t messages;
+  };
+  const Case cases[] = {
+      {"a sender of 19 characters", {{s19, 1}, {s19, 3}, {s19, 2}}, 1},
+      {"a sender of 20 characters", {{s20, 1}, {s20, 3}, {s20, 2}}, 1},
+      {"a sender of 21 characters", {{s21, 1}, {s21, 3}, {s21, 2}}, 1},
+      {"a sender of 31 characters", {{s31, 2}, {s31, 1}}, 1},
+      {"a sender in other letters", {{"Alice", 1}, {"ALICE", 2}, {"alice", 3}}, 1},
+      {"two messages interleaved", {{"+4911", 1}, {"+4922", 1}, {"+4911", 2}, {"+4922", 2}}, 2},
+      {"four messages interleaved",
+       {{"+4911", 1}, {"+4922", 1}, {"+4933", 1}, {"+4944", 1},
+        {"+4944", 2}, {"+4933", 2}, {"+4922", 2}, {"+4911", 2}},
+       4},
+  };
+  uint16_t reference = 60;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ++reference;
+    const uint32_t before = state.lostShortOfMemory;
+    std::vector<void*> eaten = EatHeapFinely(0);
+    for (const auto& [sender, seq] : c.segments)
+      Segment(sender.c_str(), reference, 3, seq, std::string(20, 'x'));
+    for (void* p : eaten) MemFreeRaw(p);
+    EXPECT_EQ(state.lostShortOfMemory - before, c.messages);
+    EXPECT_EQ(SmsReassemblyCount(&state), 0u);
+    for (int i = 0; i < kSmsLifetime; ++i) SmsAge(&state);
+  }
+}
+
+// Only the ageing timer ends a message remembered as lost without a record:
+// when none could start, or the state was freed, it is forgotten, so that a
+// later message under the same reference is taken for its own and its loss
+// counted.
+TEST_F(SmsRouteTest, ALossRememberedWithNoTimerToEndItIsForgotten) {
+  for (bool freed : {false, true}) {
+    SCOPED_TRACE(freed ? "the state freed" : "no timer could start");
+    ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+    const uint32_t before = state.lostShortOfMemory;
+    std::vector<void*> eaten = EatHeapFinely(0);
+    // Every timer the task manager holds or could make is taken.
+    std::vector<TskmanTimer*> held;
+    if (!freed)
+      for (TskmanTimer* t; TskmanStartTimer(&t, app->task(), 0, 0, 1000000) == kOk;)
+        held.push_back(t);
+    Segment("+4911", 90, 3, 1, "a");
+    for (TskmanTimer*& t : held) TskmanCancelTimer(&t);
+    for (void* p : eaten) MemFreeRaw(p);
+    ASSERT_EQ(state.lostShortOfMemory, before + 1);
+    if (freed) {
+      SmsStateFree(&state);
+      ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+    } else {
+      EXPECT_EQ(state.timer, nullptr);
+    }
+    // The later message under reference 90 loses its third segment.
+    Segment("+4911", 90, 3, 1, "a");
+    eaten = EatHeapFinely(0);
+    Segment("+4911", 90, 3, 3, "c");
+    for (void* p : eaten) MemFreeRaw(p);
+    EXPECT_EQ(state.lostShortOfMemory, before + 2);
+    EXPECT_TRUE(Delivered().empty());
+    SmsStateFree(&state);
+  }
+}
+
 TEST_F(SmsRouteTest, ClaimsByKindAndPattern) {
   const uint8_t abc[] = {'a', 'b', 'c'};
   Recorder binary(Mod::TestHarness);
