@@ -8,7 +8,6 @@
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
-#include "kernel/ubstore.h"
 #include "net/netsock.h"
 #include "services/push/notify_store.h"
 
@@ -56,13 +55,6 @@ SmsBridge* Bridge() {
   gBridge = nullptr;
   gBridgeTask = nullptr;
   return nullptr;
-}
-
-// A received message lost for want of memory is said, as a pushed message
-// lost so is; what it was cannot be known. The text is fixed, so saying it
-// needs no memory.
-void SayReceivedLost() {
-  UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), "a received message: not enough memory");
 }
 
 void ArmReceive(SmsBridge* b) {
@@ -166,7 +158,7 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       if (SmsReceived* record = SmsBridgeDecode(b->received, &noMemory))
         SmsDeliver(record);
       else if (noMemory)
-        SayReceivedLost();
+        NotifySayLost(false);  // what it was cannot be known: said as a received one
       NetBufRelease(&b->received);
       if (!b->stopping) ArmReceive(b);
       break;
@@ -175,7 +167,7 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       if (b->stopping || arg2 == kNetCancelled) break;
       // A receive that was queued and then failed short of memory read a
       // datagram it could not keep.
-      if (!b->armFailed && arg2 == kNetNoMemory) SayReceivedLost();
+      if (!b->armFailed && arg2 == kNetNoMemory) NotifySayLost(false);
       if (b->armFailed) {
         // The receive could not even be queued: try again a little later
         // rather than spin on the failure.

@@ -7,7 +7,6 @@
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
-#include "kernel/ubstore.h"
 #include "net/netbuf.h"
 #include "services/push/notify_store.h"
 #include "services/sms/sms.h"
@@ -47,10 +46,7 @@ SmsService* gService;
 void Route(SmsService* s, const SmsInMessage* in, bool push) {
   const uint32_t lost = s->routing.lostShortOfMemory;
   SmsRoute(&s->routing, in);
-  if (s->routing.lostShortOfMemory == lost) return;
-  const char* what = push ? "a pushed message: not enough memory"
-                         : "a received message: not enough memory";
-  UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), what);
+  if (s->routing.lostShortOfMemory != lost) NotifySayLost(push);
 }
 
 void FreeRequest(SmsSendRequestRec* request) {
@@ -190,8 +186,7 @@ void PlacePush(SmsMessage* message) {
   Result r = pdu ? kOk : kWapPushNoMemory;
   if (pdu && NetBufRead(message->data, pdu, 0, length) == length)
     r = WapPushPlace(message->sender, pdu + lead, length - lead);
-  if (r == kWapPushNoMemory)
-    UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), "a pushed message: not enough memory");
+  if (r == kWapPushNoMemory) NotifySayLost(true);
   MemFree(&pdu);
   SmsMessageFree(&message);
 }

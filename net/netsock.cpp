@@ -247,7 +247,8 @@ void Poll(NetLayer* net) {
     if (entry && entry->writable)
       while (NetRequest* send = FirstOf(socket, Op::Send))
         if (!ServeSend(socket, send)) break;
-    if (entry && !entry->readable) socket->mayHoldMore = false;
+    // Only a poll that looked for datagrams learns that none waits.
+    if (entry && entry->wantRead && !entry->readable) socket->mayHoldMore = false;
     if (entry && entry->readable)
       if (NetRequest* receive = FirstOf(socket, Op::Recv)) ServeReceive(socket, receive);
     if (NetRequest* close = FirstOf(socket, Op::Close)) ServeClose(socket, close);

@@ -1,12 +1,15 @@
 // Runs the emulator without a display: starts the real host offscreen, saves
 // what the main window shows to a PNG after a few seconds, and closes it.
-// Used by ./run on a machine without a display.
+// Used by ./run on a machine without a display. It ends as the emulator
+// does (status 1 when a file could not be saved), and with 1 also when no
+// screenshot was kept.
 #include <QApplication>
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
 #include <string>
 
+#include "host/hostmain.h"
 #include "host/qt/qthost.h"
 #include "kernel/uistart.h"
 
@@ -27,5 +30,5 @@ int main(int argc, char** argv) {
   };
   Result result = QtHostRun(hooks);
   if (saved) std::printf("screenshot: %s\n", out.c_str());
-  return saved && result == kUiStartFinished ? 0 : 1;
+  return saved ? HostExitStatus(result) : 1;
 }

@@ -4,6 +4,7 @@
 #include "browser/url.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "kernel/ubstore.h"
 #include "services/push/inbox.h"
 #include "services/push/notify.h"
 #include "services/push/notify_store_doc.h"
@@ -15,6 +16,12 @@ struct NotifyStoreHeld {
   uint32_t n;
   uint32_t length;  // the bytes follow
 };
+
+void NotifySayLost(bool pushed) {
+  UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection),
+                    pushed ? "a pushed message: not enough memory"
+                           : "a received message: not enough memory");
+}
 
 namespace {
 

@@ -11,6 +11,12 @@ struct PushRecord;
 
 constexpr char kNotifyStoreSection[] = "inbox";
 
+// A message lost for want of memory on its way to the inbox is said as a
+// file of the inbox's class that could not be saved: "a pushed message" for
+// a push, "a received message" for any other short message. The texts are
+// fixed, so saying it needs no memory.
+void NotifySayLost(bool pushed);
+
 // A connectivity message keeps its document (content type, headers and
 // body) beside its record while that document takes at most
 // kNotifyStoreDocLimit bytes in the section, and while the documents of the

@@ -176,7 +176,7 @@ void SayPushLost(uint32_t appClass) {
   if (appClass == 1)
     LcSayPushLost();
   else
-    UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), "a pushed message: not enough memory");
+    NotifySayLost(true);
 }
 
 // Delivery locked the object for push reception; that lock goes now. An

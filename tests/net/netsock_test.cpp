@@ -506,4 +506,45 @@ TEST_F(NetSockTest, AReceiveIsServedAtOnceOnlyWhileDatagramsMayWait) {
   for (NetBufChain*& chain : in) NetBufRelease(&chain);
 }
 
+// A poll that comes while no receive is armed learns nothing of what waits
+// in the socket: the receive armed after it, behind one that took a
+// datagram, is still served as soon as the engine is idle, not a poll later.
+// (The poll runs here because another socket's receive keeps it going.)
+TEST_F(NetSockTest, AReceiveArmedAfterAPollThatWantedNothingIsStillServedAtOnce) {
+  WatchedSockets sockets;
+  const uintptr_t other = OpenBound();
+  NetBufChain* idle = nullptr;
+  ASSERT_EQ(NetRecvFrom(user->task(), 9, other, &idle, 0, nullptr, nullptr), kOk);
+  user->log.clear();
+  const uintptr_t socket = OpenBound();
+  Peer peer;
+  NetBufChain* out = NetBufAlloc(2);
+  NetBufWrite(out, "hi", 0, 2);
+  const NetSockAddr to = Loopback(peer.port);
+  ASSERT_EQ(NetSendTo(user->task(), kCookie, socket, out, &to, kNetSockAddrSize), kOk);
+  ASSERT_NE(WaitFor(NetMsg::Sent), nullptr);
+  uint16_t enginePort = 0;
+  ASSERT_EQ(peer.Receive(&enginePort), "hi");
+
+  peer.SendTo(enginePort, "one");
+  peer.SendTo(enginePort, "two");
+  NetBufChain* in[3] = {};
+  auto received = [&](uintptr_t cookie) {
+    for (const Received& r : user->log)
+      if (r.message == NetMsg::Received && r.arg1 == cookie) return true;
+    return false;
+  };
+  ASSERT_EQ(NetRecvFrom(user->task(), 1, socket, &in[1], 0, nullptr, nullptr), kOk);
+  ASSERT_NE(WaitFor(NetMsg::Received), nullptr);
+  ASSERT_TRUE(sockets.Readable());
+  // The poll runs before the next receive is armed.
+  Tick();
+  Settle();
+  ASSERT_EQ(NetRecvFrom(user->task(), 2, socket, &in[2], 0, nullptr, nullptr), kOk);
+  Settle();
+  EXPECT_TRUE(received(2)) << "the second datagram waited for a poll";
+  for (NetBufChain*& chain : in) NetBufRelease(&chain);
+  NetBufRelease(&idle);
+}
+
 }  // namespace

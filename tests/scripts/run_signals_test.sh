@@ -3,12 +3,15 @@
 # emulator offscreen and the real modem simulator: TERM or HUP sent to
 # ./run stops the emulator with its save, and the simulator ends with it;
 # after a kill -9 of ./run, before or after it has become the emulator,
-# no simulator is left and the folder is free for the next ./run.
-# Usage: run_signals_test.sh SOURCE_DIR EMULATOR SIMULATOR
+# no simulator is left and the folder is free for the next ./run. Without
+# a display, ./run's few seconds offscreen end as the emulator ends: with
+# status 1 when a file could not be saved.
+# Usage: run_signals_test.sh SOURCE_DIR EMULATOR SIMULATOR SNAPSHOT
 set -uo pipefail
 source_dir=$(readlink -f "$1")
 emulator=$(readlink -f "$2")
 simulator=$(readlink -f "$3")
+snapshot=$(readlink -f "$4")
 
 work=$(mktemp -d)
 pid=
@@ -109,6 +112,7 @@ folder() {
   mkdir -p "$dir"
   ln -s "$emulator" "$dir/qor"
   ln -s "$simulator" "$dir/qor_modemsim"
+  ln -s "$snapshot" "$dir/qor_snapshot"
   cp "$source_dir/dist/modem.ini" "$dir/modem.ini"
   read -r -a ports < <(free_ports)
   sed -e 's|^Skin=.*|Skin='"$source_dir"'/dist/skins/default/default.ini|' \
@@ -174,5 +178,28 @@ kill -KILL "$pid"
 reap "$pid"
 check "kill -9 early: the simulator ends" within no_simulator "$dir"
 check "kill -9 early: and its link goes" within test ! -L "$dir/modem.pty"
+
+# Without a display: a few seconds offscreen and a screenshot. A file the
+# emulator could not save (a folder stands where its repository goes) is
+# said, and ./run's status says it.
+for broken in no yes; do
+  case_starts
+  dir=$(folder "offscreen-$broken")
+  [ "$broken" = yes ] && mkdir "$dir/repository"
+  env -u DISPLAY -u WAYLAND_DISPLAY \
+    bash -c 'set -euo pipefail; . "$1/scripts/launch.sh"; qor_launch "$2"' _ \
+    "$source_dir" "$dir" >"$dir/out" 2>"$dir/err" &
+  pid=$!
+  reap "$pid"
+  check "offscreen: a screenshot is kept" [ -s "$dir/qor-screenshot.png" ]
+  if [ "$broken" = yes ]; then
+    check "offscreen, repository unsaved: status 1 (it was $status)" [ "$status" -eq 1 ]
+    check "offscreen, repository unsaved: it is said" grep -q "could not save repository" "$dir/err"
+  else
+    check "offscreen: status 0 (it was $status)" [ "$status" -eq 0 ]
+  fi
+  check "offscreen: the simulator ends" within no_simulator "$dir"
+  cat "$dir/err"
+done
 
 [ "$failures" -eq 0 ]
