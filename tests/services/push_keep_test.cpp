@@ -115,6 +115,21 @@ class PushKeepTest : public PushFixture {
       if (value.find(text) != std::string::npos) return true;
     return false;
   }
+  // The size of the pushed page that one thing said, the only one, lost:
+  // "the pushed page of <bytes>" and `suffix`.
+  uint32_t PageBytesSaid(const std::string& suffix) {
+    const std::string prefix = "repository: the pushed page of ";
+    EXPECT_EQ(gSaid.size(), 1u);
+    if (gSaid.size() != 1) return 0;
+    const std::string& said = gSaid[0];
+    if (said.rfind(prefix, 0) != 0 || said.size() <= prefix.size() + suffix.size() ||
+        said.substr(said.size() - suffix.size()) != suffix) {
+      ADD_FAILURE() << said;
+      return 0;
+    }
+    return static_cast<uint32_t>(
+        std::stoul(said.substr(prefix.size(), said.size() - prefix.size() - suffix.size())));
+  }
   // Runs the modules until they rest with the heap cut to about `reserve`
   // bytes, then again once it is given back.
   void PumpShortOf(uint32_t reserve) {
@@ -289,16 +304,51 @@ TEST_F(PushKeepTest, APushedPageThatDoesNotFitItsQuotaIsSaid) {
       continue;
     }
     EXPECT_EQ(now, current);
-    ASSERT_EQ(gSaid.size(), 1u);
-    const std::string prefix = "repository: the pushed page of ";
-    const std::string suffix = " bytes did not fit its quota";
-    ASSERT_EQ(gSaid[0].rfind(prefix, 0), 0u) << gSaid[0];
-    ASSERT_GT(gSaid[0].size(), prefix.size() + suffix.size()) << gSaid[0];
-    ASSERT_EQ(gSaid[0].substr(gSaid[0].size() - suffix.size()), suffix) << gSaid[0];
-    const uint32_t bytes = static_cast<uint32_t>(std::stoul(
-        gSaid[0].substr(prefix.size(), gSaid[0].size() - prefix.size() - suffix.size())));
+    const uint32_t bytes = PageBytesSaid(" bytes did not fit its quota");
     EXPECT_GT(bytes, c.size + 90);
     EXPECT_LT(bytes, c.size + 400);
+  }
+}
+
+// A pushed page the one section of its file that holds the store's pages
+// cannot carry, within the quota or not, is said as one that did not fit
+// its file: one part past what a value holds (64 KiB), two parts that fit
+// one by one but not together, or a part named past what a name holds (255
+// bytes). A page that fits is stored after it.
+TEST_F(PushKeepTest, APushedPagePastWhatItsSectionHoldsIsSaid) {
+  struct Case {
+    int32_t quota;
+    uint32_t page, logo;  // the sizes of the parts; no logo part when 0
+    uint32_t logoName;    // the length of the logo's Content-ID
+  };
+  const Case cases[] = {{8000, 70000, 0, 4},
+                        {1 << 22, 70000, 0, 4},
+                        {1 << 22, 40000, 40000, 4},
+                        {8000, 100, 100, 300}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.quota) + " " + std::to_string(c.page) + " " +
+                 std::to_string(c.logo) + " " + std::to_string(c.logoName));
+    UbstoreSetQuota("repository", c.quota);
+    gSaid.clear();
+    const std::string marker = "big " + std::to_string(c.quota) + " " + std::to_string(c.page) + " ";
+    // The logo goes first: a part refused after the page would leave the
+    // page's bytes in the stored page of the same name (the time names it).
+    std::string body = "Content-Type: multipart/related; boundary=b; type=\"text/html\"\r\n\r\n";
+    if (c.logo)
+      body += "--b\r\nContent-Type: image/gif\r\nContent-ID: <" + std::string(c.logoName, 'l') +
+              ">\r\n\r\n" + std::string(c.logo, 'y') + "\r\n";
+    body += "--b\r\nContent-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
+            "<html><body>" + marker + std::string(c.page, 'x') + "</body></html>\r\n--b--\r\n";
+    Push("multipart/related", body, {{"X-Wap-Application-Id", "32768"}});
+    Pump();
+    EXPECT_FALSE(HomePageHolds(marker));
+    const uint32_t bytes = PageBytesSaid(" bytes did not fit its file");
+    EXPECT_GT(bytes, std::min(c.page, c.logo));
+    EXPECT_LT(bytes, c.page + c.logo + c.logoName + 600);
+    gSaid.clear();
+    PushHomePage(100);
+    EXPECT_TRUE(gSaid.empty());
+    EXPECT_TRUE(HomePageHolds(std::string(100, 'x') + "</body>"));
   }
 }
 
