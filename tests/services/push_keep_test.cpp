@@ -11,7 +11,6 @@
 
 #include "browser/cache.h"
 #include "browser/url.h"
-#include "host/platform/files.h"
 #include "kernel/config.h"
 #include "kernel/datachunk.h"
 #include "kernel/heap.h"
@@ -24,15 +23,9 @@
 #include "services/push/notify.h"
 #include "services/push/notify_store.h"
 #include "tests/services/push_fixture.h"
+#include "tests/support/failure_record.h"
 
 namespace {
-
-std::vector<std::string> gSaid;
-
-// Stands in for the host's record of failed saves.
-void Heard(const char* path, int error, const char* what) {
-  gSaid.push_back(std::string(path) + ": " + (what ? what : std::to_string(error)));
-}
 
 std::string Narrow(const char16_t* w) {
   std::string s;
@@ -57,16 +50,6 @@ std::string SiOf(const std::string& id, const std::string& text) {
 
 class PushKeepTest : public PushFixture {
  protected:
-  void SetUp() override {
-    PushFixture::SetUp();
-    gSaid.clear();
-    previous_ = PlatformFileOnFailure(Heard);
-  }
-  void TearDown() override {
-    PushFixture::TearDown();
-    PlatformFileOnFailure(previous_);
-    UbstoreSetQuota("repository", 8000);
-  }
   std::vector<std::string> Texts() {
     std::vector<std::string> out;
     NotifyInbox* inbox = NotifyInboxOpen("text", "all", 3);
@@ -119,9 +102,9 @@ class PushKeepTest : public PushFixture {
   // "the pushed page of <bytes>" and `suffix`.
   uint32_t PageBytesSaid(const std::string& suffix) {
     const std::string prefix = "repository: the pushed page of ";
-    EXPECT_EQ(gSaid.size(), 1u);
-    if (gSaid.size() != 1) return 0;
-    const std::string& said = gSaid[0];
+    EXPECT_EQ(failures.said.size(), 1u);
+    if (failures.said.size() != 1) return 0;
+    const std::string& said = failures.said[0];
     if (said.rfind(prefix, 0) != 0 || said.size() <= prefix.size() + suffix.size() ||
         said.substr(said.size() - suffix.size()) != suffix) {
       ADD_FAILURE() << said;
@@ -146,16 +129,17 @@ class PushKeepTest : public PushFixture {
     if (load) {
       ASSERT_TRUE(NotifyHoldsMessage(load)) << "in the cache for nobody";
       ++*held;
-      EXPECT_TRUE(gSaid.empty());
+      EXPECT_TRUE(failures.said.empty());
       NotifyRemoveMessage(load);
     } else {
       ++*said;
-      EXPECT_EQ(gSaid, std::vector<std::string>{kMessageLost});
+      EXPECT_EQ(failures.said, std::vector<std::string>{kMessageLost});
     }
   }
 
   static constexpr const char* kMessageLost = "repository: a pushed message: not enough memory";
-  FileFailureHook previous_ = nullptr;
+  // What the host would have said of failed saves.
+  FailureRecord failures;
 };
 
 // --- The inbox past the quota ----------------------------------------------------------
@@ -185,8 +169,8 @@ TEST_F(PushKeepTest, AnInboxPastTheQuotaKeepsTheNewestAndSaysTheRest) {
   ASSERT_LT(back.size(), 8u);
   EXPECT_EQ(back, std::vector<std::string>(newestFirst.begin(), newestFirst.begin() +
                                                                      static_cast<long>(back.size())));
-  ASSERT_EQ(gSaid.size(), 1u);
-  EXPECT_EQ(gSaid[0], "repository: " + std::to_string(8 - back.size()) +
+  ASSERT_EQ(failures.said.size(), 1u);
+  EXPECT_EQ(failures.said[0], "repository: " + std::to_string(8 - back.size()) +
                           " of the inbox's 8 messages did not fit its quota");
 }
 
@@ -211,8 +195,8 @@ TEST_F(PushKeepTest, AnInboxPastWhatItsSectionHoldsKeepsTheNewestAndSaysTheRest)
   ASSERT_LT(back.size(), newestFirst.size());
   EXPECT_EQ(back, std::vector<std::string>(newestFirst.begin(), newestFirst.begin() +
                                                                      static_cast<long>(back.size())));
-  ASSERT_EQ(gSaid.size(), 1u);
-  EXPECT_EQ(gSaid[0], "repository: " + std::to_string(kMessages - back.size()) + " of the inbox's " +
+  ASSERT_EQ(failures.said.size(), 1u);
+  EXPECT_EQ(failures.said[0], "repository: " + std::to_string(kMessages - back.size()) + " of the inbox's " +
                           std::to_string(kMessages) + " messages did not fit its file");
 }
 
@@ -222,7 +206,7 @@ TEST_F(PushKeepTest, AnInboxSaveShortOfMemoryIsSaid) {
   uint32_t said = 0, saved = 0;
   for (uint32_t reserve = 0; reserve <= 4000; reserve += 40) {
     SCOPED_TRACE(reserve);
-    gSaid.clear();
+    failures.said.clear();
     const std::string text = "News " + std::to_string(reserve);
     PushSi("id-" + std::to_string(reserve), text);
     Pump();
@@ -239,11 +223,11 @@ TEST_F(PushKeepTest, AnInboxSaveShortOfMemoryIsSaid) {
     const std::vector<std::string> back = Texts();
     if (!back.empty() && back[0] == text) {
       ++saved;
-      EXPECT_TRUE(gSaid.empty());
+      EXPECT_TRUE(failures.said.empty());
     } else {
       ++said;
-      ASSERT_EQ(gSaid.size(), 1u);
-      EXPECT_EQ(gSaid[0], "repository: the inbox's 1 message: not enough memory");
+      ASSERT_EQ(failures.said.size(), 1u);
+      EXPECT_EQ(failures.said[0], "repository: the inbox's 1 message: not enough memory");
     }
     // A clean inbox for the next round.
     while (NotifyKeptCount()) {
@@ -269,8 +253,8 @@ TEST_F(PushKeepTest, AnInboxWhoseFileCannotBeReadAtTheStopIsSaidSo) {
   std::filesystem::create_symlink("repository", "repository");
   StopServices();
   std::filesystem::remove("repository");
-  ASSERT_EQ(gSaid.size(), 1u);
-  EXPECT_EQ(gSaid[0], "repository: the inbox's 1 message: its file could not be read");
+  ASSERT_EQ(failures.said.size(), 1u);
+  EXPECT_EQ(failures.said[0], "repository: the inbox's 1 message: its file could not be read");
   StartServices();
   EXPECT_TRUE(Texts().empty());
 }
@@ -290,7 +274,7 @@ TEST_F(PushKeepTest, APushedPageThatDoesNotFitItsQuotaIsSaid) {
   std::string current;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.size);
-    gSaid.clear();
+    failures.said.clear();
     PushHomePage(c.size);
     std::string now, page;
     for (const auto& [name, value] : Section("homepage")) {
@@ -298,7 +282,7 @@ TEST_F(PushKeepTest, APushedPageThatDoesNotFitItsQuotaIsSaid) {
       if (value.find("<html><body>") != std::string::npos) page = value;
     }
     if (c.fits) {
-      EXPECT_TRUE(gSaid.empty());
+      EXPECT_TRUE(failures.said.empty());
       EXPECT_NE(page.find(std::string(c.size, 'x') + "</body>"), std::string::npos);
       current = now;
       continue;
@@ -329,7 +313,7 @@ TEST_F(PushKeepTest, APushedPagePastWhatItsSectionHoldsIsSaid) {
     SCOPED_TRACE(std::to_string(c.quota) + " " + std::to_string(c.page) + " " +
                  std::to_string(c.logo) + " " + std::to_string(c.logoName));
     UbstoreSetQuota("repository", c.quota);
-    gSaid.clear();
+    failures.said.clear();
     const std::string marker = "big " + std::to_string(c.quota) + " " + std::to_string(c.page) + " ";
     // The logo goes first: a part refused after the page would leave the
     // page's bytes in the stored page of the same name (the time names it).
@@ -345,9 +329,9 @@ TEST_F(PushKeepTest, APushedPagePastWhatItsSectionHoldsIsSaid) {
     const uint32_t bytes = PageBytesSaid(" bytes did not fit its file");
     EXPECT_GT(bytes, std::min(c.page, c.logo));
     EXPECT_LT(bytes, c.page + c.logo + c.logoName + 600);
-    gSaid.clear();
+    failures.said.clear();
     PushHomePage(100);
-    EXPECT_TRUE(gSaid.empty());
+    EXPECT_TRUE(failures.said.empty());
     EXPECT_TRUE(HomePageHolds(std::string(100, 'x') + "</body>"));
   }
 }
@@ -358,7 +342,7 @@ TEST_F(PushKeepTest, APushedPageStoredShortOfMemoryIsStoredOrSaid) {
   uint32_t said = 0, stored = 0;
   for (uint32_t reserve = 0; reserve <= 8000; reserve += 40) {
     SCOPED_TRACE(reserve);
-    gSaid.clear();
+    failures.said.clear();
     const std::string marker = "page " + std::to_string(reserve) + " ";
     const std::string url = PushPage(marker, 2000);
     // Push reception lets the object go once its parts are with the store.
@@ -368,11 +352,11 @@ TEST_F(PushKeepTest, APushedPageStoredShortOfMemoryIsStoredOrSaid) {
     const bool found = HomePageHolds(marker);
     if (found) {
       ++stored;
-      EXPECT_TRUE(gSaid.empty());
+      EXPECT_TRUE(failures.said.empty());
     } else {
       ++said;
-      ASSERT_EQ(gSaid.size(), 1u);
-      EXPECT_EQ(gSaid[0], "repository: the pushed page: not enough memory");
+      ASSERT_EQ(failures.said.size(), 1u);
+      EXPECT_EQ(failures.said[0], "repository: the pushed page: not enough memory");
     }
   }
   EXPECT_GT(said, 0u);
@@ -400,7 +384,7 @@ TEST_F(PushKeepTest, ASaveOverTheQuotaKeepsTheDocumentsThatFit) {
   EXPECT_EQ(Body(Cached(newerUrl)), newer);
   ASSERT_NE(Cached(olderUrl), nullptr);
   EXPECT_EQ(Body(Cached(olderUrl)), "");
-  EXPECT_TRUE(gSaid.empty());
+  EXPECT_TRUE(failures.said.empty());
 }
 
 // A document the start could not put back is held by the class file alone:
@@ -418,7 +402,7 @@ TEST_F(PushKeepTest, ADocumentTheStartMissedOutlivesASaveThatDropsIt) {
   StartServices();
   ASSERT_NE(Cached(url), nullptr);
   EXPECT_EQ(Body(Cached(url)), doc);
-  EXPECT_TRUE(gSaid.empty());
+  EXPECT_TRUE(failures.said.empty());
 }
 
 // Saves of another section that still pass the quota once the document is
@@ -499,7 +483,7 @@ TEST_F(PushKeepTest, ADocumentTheStartMissedOutlivesASaveServedBeforeTheStops) {
   StartServices();
   ASSERT_NE(Cached(url), nullptr);
   EXPECT_EQ(Body(Cached(url)), doc);
-  EXPECT_TRUE(gSaid.empty());
+  EXPECT_TRUE(failures.said.empty());
 }
 
 // --- A class file cut short ------------------------------------------------------------
@@ -618,7 +602,7 @@ TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
   uint32_t pagesKept = 0, pagesSaid = 0, messagesKept = 0, messagesSaid = 0;
   for (uint32_t reserve = 0; reserve <= 12000; reserve += 24) {
     SCOPED_TRACE(reserve);
-    gSaid.clear();
+    failures.said.clear();
     const std::string marker = "page " + std::to_string(reserve) + " ";
     const std::string page = PushPage(marker, 600);
     const std::string si = PushSi("cut", "Cut news " + std::to_string(reserve));
@@ -626,9 +610,9 @@ TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
 
     EXPECT_EQ(Cached(page), nullptr) << "the page locked in the cache";
     const bool stored = HomePageHolds(marker);
-    const auto count = [](const std::string& text) {
+    const auto count = [this](const std::string& text) {
       uint32_t n = 0;
-      for (const std::string& said : gSaid) n += said == text ? 1 : 0;
+      for (const std::string& said : failures.said) n += said == text ? 1 : 0;
       return n;
     };
     const uint32_t pageSaid = count(pageLost) + count(pageNotStored);
@@ -643,7 +627,7 @@ TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
     EXPECT_EQ(count(kMessageLost), kept ? 0u : 1u);
     (kept ? messagesKept : messagesSaid) += 1;
     if (kept) NotifyRemoveMessage(load);
-    EXPECT_EQ(gSaid.size(), pageSaid + count(kMessageLost));
+    EXPECT_EQ(failures.said.size(), pageSaid + count(kMessageLost));
   }
   EXPECT_GT(pagesKept, 0u);
   EXPECT_GT(pagesSaid, 0u);
@@ -658,7 +642,7 @@ TEST_F(PushKeepTest, AnSiWhoseRecordTheHeapCannotTakeIsSaid) {
   uint32_t kept = 0, said = 0;
   for (uint32_t reserve = 0; reserve <= 3000; reserve += 2) {
     SCOPED_TRACE(reserve);
-    gSaid.clear();
+    failures.said.clear();
     const std::string si = PushSi("cut", "Cut news " + std::to_string(reserve));
     PumpShortOf(reserve);
     ExpectHeldOrSaidOnce(si, &kept, &said);
@@ -676,24 +660,24 @@ TEST_F(PushKeepTest, APageAfterOneThatDidNotFitIsStoredOrSaid) {
   // What the first page alone is said as.
   PushPage("big ", 2000);
   Pump();
-  ASSERT_EQ(gSaid.size(), 1u);
-  const std::string bigAlone = gSaid[0];
+  ASSERT_EQ(failures.said.size(), 1u);
+  const std::string bigAlone = failures.said[0];
   uint32_t stores = 0;
   for (int steps = 0; steps <= 60; ++steps) {
     SCOPED_TRACE(steps);
-    gSaid.clear();
+    failures.said.clear();
     PushPage("big ", 2000);
     for (int i = 0; i < steps; ++i) Step();
     const std::string marker = "small " + std::to_string(steps) + " ";
     PushPage(marker, 100);
     Pump();
     const bool stored = HomePageHolds(marker);
-    for (const std::string& said : gSaid)
+    for (const std::string& said : failures.said)
       EXPECT_EQ(said.rfind("repository: the pushed page of ", 0), 0u) << said;
     if (stored)
-      EXPECT_LE(gSaid.size(), 1u);
+      EXPECT_LE(failures.said.size(), 1u);
     else
-      EXPECT_TRUE(std::any_of(gSaid.begin(), gSaid.end(),
+      EXPECT_TRUE(std::any_of(failures.said.begin(), failures.said.end(),
                               [&](const std::string& said) { return said != bigAlone; }))
           << "the page that fits is lost without a word";
     stores += stored ? 1 : 0;
@@ -709,7 +693,7 @@ TEST_F(PushKeepTest, AProvisioningPushTheInboxCannotListIsSaid) {
   uint32_t listed = 0, said = 0;
   for (uint32_t reserve = 0; reserve <= 2000; reserve += 2) {
     SCOPED_TRACE(reserve);
-    gSaid.clear();
+    failures.said.clear();
     const std::string url = Push(kConnectivity, doc, ProvHeaders());
     PumpShortOf(reserve);
     ExpectHeldOrSaidOnce(url, &listed, &said);
@@ -726,10 +710,10 @@ TEST_F(PushKeepTest, APushedPageWhoseFileCannotBeReadIsSaid) {
   std::filesystem::create_symlink("repository", "repository");
   PushHomePage(100);
   std::filesystem::remove("repository");
-  EXPECT_EQ(gSaid, std::vector<std::string>{"repository: the pushed page: its file could not be read"});
-  gSaid.clear();
+  EXPECT_EQ(failures.said, std::vector<std::string>{"repository: the pushed page: its file could not be read"});
+  failures.said.clear();
   PushHomePage(120);
-  EXPECT_TRUE(gSaid.empty());
+  EXPECT_TRUE(failures.said.empty());
   EXPECT_TRUE(HomePageHolds(std::string(120, 'x') + "</body>"));
 }
 
