@@ -137,6 +137,22 @@ class PushKeepTest : public PushFixture {
     }
   }
 
+  // Routes what `push` pushes (its URL) with the heap cut every 2 bytes up
+  // to `upTo`: each is held or said once, and both happen.
+  template <typename PushFn>
+  void ExpectEachCutHeldOrSaidOnce(uint32_t upTo, PushFn push) {
+    uint32_t held = 0, said = 0;
+    for (uint32_t reserve = 0; reserve <= upTo; reserve += 2) {
+      SCOPED_TRACE(reserve);
+      failures.said.clear();
+      const std::string url = push(reserve);
+      PumpShortOf(reserve);
+      ExpectHeldOrSaidOnce(url, &held, &said);
+    }
+    EXPECT_GT(held, 0u);
+    EXPECT_GT(said, 0u);
+  }
+
   static constexpr const char* kMessageLost = "repository: a pushed message: not enough memory";
   // What the host would have said of failed saves.
   FailureRecord failures;
@@ -639,16 +655,9 @@ TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
 // message is read whole but its record cannot be made: it is kept, or said
 // lost exactly once.
 TEST_F(PushKeepTest, AnSiWhoseRecordTheHeapCannotTakeIsSaid) {
-  uint32_t kept = 0, said = 0;
-  for (uint32_t reserve = 0; reserve <= 3000; reserve += 2) {
-    SCOPED_TRACE(reserve);
-    failures.said.clear();
-    const std::string si = PushSi("cut", "Cut news " + std::to_string(reserve));
-    PumpShortOf(reserve);
-    ExpectHeldOrSaidOnce(si, &kept, &said);
-  }
-  EXPECT_GT(kept, 0u);
-  EXPECT_GT(said, 0u);
+  ExpectEachCutHeldOrSaidOnce(3000, [this](uint32_t reserve) {
+    return PushSi("cut", "Cut news " + std::to_string(reserve));
+  });
 }
 
 // Pages pushed one after another, the first past the quota and the second
@@ -690,16 +699,8 @@ TEST_F(PushKeepTest, APageAfterOneThatDidNotFitIsStoredOrSaid) {
 // said lost exactly once; never left in the cache, kept for nobody.
 TEST_F(PushKeepTest, AProvisioningPushTheInboxCannotListIsSaid) {
   const std::string doc = DocOfSize(300);
-  uint32_t listed = 0, said = 0;
-  for (uint32_t reserve = 0; reserve <= 2000; reserve += 2) {
-    SCOPED_TRACE(reserve);
-    failures.said.clear();
-    const std::string url = Push(kConnectivity, doc, ProvHeaders());
-    PumpShortOf(reserve);
-    ExpectHeldOrSaidOnce(url, &listed, &said);
-  }
-  EXPECT_GT(listed, 0u);
-  EXPECT_GT(said, 0u);
+  ExpectEachCutHeldOrSaidOnce(
+      2000, [&](uint32_t) { return Push(kConnectivity, doc, ProvHeaders()); });
 }
 
 // A pushed page whose class file cannot be read when it comes is not
