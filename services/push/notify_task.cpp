@@ -51,8 +51,10 @@ struct NotifyTask {
   TskmanTask* requester;
   Queue routed;
   ConfigHandle* ppg;
+  uint32_t busy;
   uint32_t routedCount;
   uint32_t closesPending;
+  uint32_t stopping;
   Queue incoming;
   UrlSession* session;
   UrlTaskContext* urlTask;
@@ -61,8 +63,6 @@ struct NotifyTask {
   uint32_t keepLimit;   // the most messages the save under way writes
   Result cutBy;         // what made the save under way write fewer: the quota or the section's size
   NotifyStoreWritten written;  // what the save under way wrote
-  uint8_t busy;
-  uint8_t stopping;
   uint8_t ppgPending;   // the next section answer is the "PPG" one
   uint8_t storeStep;    // StoreStep: the "inbox" section being read or written
   uint8_t savingOwn;    // within ConfigSave of the "inbox" section: its keys are new
