@@ -84,14 +84,6 @@ class PushKeepTest : public PushFixture {
     return url;
   }
 
-  // A pushed home page whose text begins with `marker`, followed by `size`
-  // bytes; its URL.
-  std::string PushPage(const std::string& marker, uint32_t size) {
-    return Push("multipart/related",
-                "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
-                "<html><body>" + marker + std::string(size, 'x') + "</body></html>\r\n",
-                {{"X-Wap-Application-Id", "32768"}});
-  }
   // Whether the store holds a pushed page with `text` in it.
   bool HomePageHolds(const std::string& text) {
     for (const auto& [name, value] : Section("homepage"))
