@@ -5,6 +5,7 @@
 #include "kernel/config.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "kernel/sstore.h"
 #include "kernel/ubstore.h"
 #include "services/push/lc.h"
 #include "services/push/lc_internal.h"
@@ -29,22 +30,24 @@ struct LcTaskCtx {
   uint32_t reportOnSave;  // a stored document is told once the save succeeded
   uint32_t storedBytes;   // what the entries stored since the last save take
   uint32_t shortOfMemory;  // a part or the index could not be stored for want of memory
+  uint32_t refusedBytes;   // what the parts the section could not carry take
 };
 
 bool ForWantOfMemory(Result r) { return r != kOk && ResultCodeOf(r) == Err::NoMemory; }
 
 // A pushed document the section could not keep is said, as a file that
-// could not be saved is: over the class file's quota, its file unreadable,
-// or short of memory.
+// could not be saved is: over the class file's quota, past what the one
+// section of the file holds (kStoreBadArg: a value the format cannot
+// carry), its file unreadable, or short of memory.
 void SayNotKept(Result why, uint32_t bytes) {
   char what[64] = "the pushed page";
-  if (why == kUbstoreOverQuota) {
+  if (why == kUbstoreOverQuota || why == kStoreBadArg) {
     char number[12];
     LibcItoA(static_cast<int32_t>(bytes), number, 10);
     LibcStrCat(what, " of ");
     LibcStrCat(what, number);
     LibcStrCat(what, bytes == 1 ? " byte" : " bytes");
-    LibcStrCat(what, " did not fit its quota");
+    LibcStrCat(what, why == kStoreBadArg ? " did not fit its file" : " did not fit its quota");
   } else if (why == kUbstoreReadFailed) {
     LibcStrCat(what, ": its file could not be read");
   } else {
@@ -100,6 +103,7 @@ Result StoreEntry(LcTaskCtx* ctx, const LcEntry* entry) {
   MemFree(&bytes);
   ctx->dirty = 1;
   if (r == kOk) ctx->storedBytes += length;
+  if (r == kStoreBadArg) ctx->refusedBytes += length;
   if (ForWantOfMemory(r)) ctx->shortOfMemory = 1;
   return r;
 }
@@ -139,7 +143,9 @@ LcList* ReadOldIndex(LcTaskCtx* ctx, const char* current) {
 // instead: nothing the stored document uses may go for it.
 void StoreIndex(LcTaskCtx* ctx, LcList* index, bool partLost) {
   const bool memoryShort = ctx->shortOfMemory || ForWantOfMemory(ctx->error);
+  const uint32_t refused = ctx->refusedBytes;
   ctx->shortOfMemory = 0;
+  ctx->refusedBytes = 0;
   if (ctx->error) {
     if (memoryShort)
       SayNotKept(kLcNoMemory, 0);
@@ -184,7 +190,10 @@ void StoreIndex(LcTaskCtx* ctx, LcList* index, bool partLost) {
     }
   }
   if (failed) {
-    if (memoryShort || ForWantOfMemory(setFailure)) SayNotKept(kLcNoMemory, 0);
+    if (memoryShort || ForWantOfMemory(setFailure))
+      SayNotKept(kLcNoMemory, 0);
+    else if (refused)
+      SayNotKept(kStoreBadArg, refused);
     MemFree(&oldIndex);
     Post(ctx, LcMsg::DeleteIndex, reinterpret_cast<uintptr_t>(index), 0);
   } else {
@@ -329,7 +338,8 @@ Result LcTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
         // What the save held is gone with it; what comes after opens the
         // file afresh and stands on its own. A failed write was said by
         // the file's writer.
-        if (ctx->reportOnSave && (status == kUbstoreOverQuota || ForWantOfMemory(status)))
+        if (ctx->reportOnSave && (status == kUbstoreOverQuota || status == kStoreBadArg ||
+                                  ForWantOfMemory(status)))
           SayNotKept(status, ctx->storedBytes);
       } else if (ctx->reportOnSave) {
         if (TskmanTask* indicator = TskmanFind(Mod::Stat))

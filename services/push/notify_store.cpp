@@ -220,6 +220,12 @@ struct Carried {
   uint32_t recordCount;
 };
 
+// The bytes of the copied message at `at`: both lengths and what they count.
+uint32_t CarriedEntrySize(const Carried* carried, uint32_t at) {
+  const uint32_t length = Get(carried->bytes + at);
+  return 8 + length + Get(carried->bytes + at + 4 + length);
+}
+
 void FreeCarried(Carried* carried) {
   for (uint32_t i = 0; i < carried->recordCount; ++i) MemFreeRaw(carried->records[i]);
   MemFree(&carried->records);
@@ -287,8 +293,7 @@ bool ListedReplaces(UrlLoad* const* messages, uint32_t count, const PushRecord* 
 Result SiftCarried(Carried* carried, const NotifyStoreRuled* ruled, UrlLoad* const* messages,
                    uint32_t count) {
   uint32_t entries = 0;
-  for (uint32_t at = 0; at < carried->size; ++entries)
-    at += 8 + Get(carried->bytes + at) + Get(carried->bytes + at + 4 + Get(carried->bytes + at));
+  for (uint32_t at = 0; at < carried->size; ++entries) at += CarriedEntrySize(carried, at);
   if (entries == 0) return kOk;
   carried->records =
       static_cast<PushRecord**>(MemAlloc(entries * sizeof(PushRecord*), Use::Data, kModule));
@@ -297,7 +302,7 @@ Result SiftCarried(Carried* carried, const NotifyStoreRuled* ruled, UrlLoad* con
   for (uint32_t at = 0; at < carried->size;) {
     const uint8_t* data = carried->bytes + at + 4;
     const uint32_t length = Get(carried->bytes + at);
-    const uint32_t entry = 8 + length + Get(data + length);
+    const uint32_t entry = CarriedEntrySize(carried, at);
     const uint32_t nameLength = NameLengthOf(data, length);
     PushRecord* record = nullptr;
     if (nameLength && length - 16 - nameLength != 0 &&
@@ -335,8 +340,7 @@ bool KeptOut(const Carried* carried, const UrlLoad* message) {
 Result WriteCarried(ConfigHandle* handle, const Carried* carried, uint32_t limit, uint32_t* n,
                     uint32_t* wanted, uint32_t* documentBytes) {
   char key[16];
-  for (uint32_t at = 0; at < carried->size; at += 8 + Get(carried->bytes + at) +
-                                              Get(carried->bytes + at + 4 + Get(carried->bytes + at))) {
+  for (uint32_t at = 0; at < carried->size; at += CarriedEntrySize(carried, at)) {
     ++*wanted;
     if (*n >= limit) continue;
     const uint32_t length = Get(carried->bytes + at);

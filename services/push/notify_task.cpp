@@ -51,8 +51,10 @@ struct NotifyTask {
   TskmanTask* requester;
   Queue routed;
   ConfigHandle* ppg;
+  uint32_t busy;
   uint32_t routedCount;
   uint32_t closesPending;
+  uint32_t stopping;
   Queue incoming;
   UrlSession* session;
   UrlTaskContext* urlTask;
@@ -61,8 +63,6 @@ struct NotifyTask {
   uint32_t keepLimit;   // the most messages the save under way writes
   Result cutBy;         // what made the save under way write fewer: the quota or the section's size
   NotifyStoreWritten written;  // what the save under way wrote
-  uint8_t busy;
-  uint8_t stopping;
   uint8_t ppgPending;   // the next section answer is the "PPG" one
   uint8_t storeStep;    // StoreStep: the "inbox" section being read or written
   uint8_t savingOwn;    // within ConfigSave of the "inbox" section: its keys are new
@@ -99,9 +99,13 @@ struct TypeRoute {
 };
 constexpr TypeRoute kTypeRoutes[] = {{UrlType::ConnectivityWbxml, 2, 0}, {0, 0, 0}};
 
+Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);
+
+// The running task's context; null when none runs, or another stands in.
 NotifyTask* Context() {
   TskmanTask* task = TskmanFind(kModule);
-  return task ? static_cast<NotifyTask*>(task->context) : nullptr;
+  return task && task->handler == NotifyTaskHandler ? static_cast<NotifyTask*>(task->context)
+                                                    : nullptr;
 }
 
 void StartPass(NotifyTask* ctx) {
@@ -682,13 +686,6 @@ void NotifyOnMessageFreed(UrlLoad* message) {
     }
 }
 
-// The running task's context; null when none runs, or another stands in.
-NotifyTask* OwnContext() {
-  TskmanTask* task = TskmanFind(kModule);
-  return task && task->handler == NotifyTaskHandler ? static_cast<NotifyTask*>(task->context)
-                                                    : nullptr;
-}
-
 KeptNode* NodeOf(NotifyTask* ctx, const UrlLoad* message) {
   for (KeptNode* node = ctx->kept; node; node = node->next)
     if (node->message == message && !node->dead) return node;
@@ -788,7 +785,7 @@ void NotifyRemoveMessage(UrlLoad* message) {
 }
 
 bool NotifyStoredMissed(uint32_t i) {
-  NotifyTask* ctx = OwnContext();
+  NotifyTask* ctx = Context();
   if (!ctx) return false;
   // The stop's own save numbers the missed ones after the listed ones.
   if (ctx->savingOwn) return (ctx->missed.all || ctx->missed.bits) && i >= ctx->written.listed;
@@ -797,7 +794,7 @@ bool NotifyStoredMissed(uint32_t i) {
 
 void NotifyStoreSpareDropped(const char* key, uint32_t keyLength, const uint8_t* value,
                              uint32_t valueLength) {
-  NotifyTask* ctx = OwnContext();
+  NotifyTask* ctx = Context();
   uint32_t n = 0;
   // The stop's own save carries what it keeps already; another section's
   // save may come before it, while the file still holds the missed ones.

@@ -77,11 +77,15 @@ std::string PushFixture::Data(const std::string& name) {
   return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
+std::string PushFixture::PushPage(const std::string& marker, uint32_t size) {
+  return Push("multipart/related",
+              "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
+              "<html><body>" + marker + std::string(size, 'x') + "</body></html>\r\n",
+              {{"X-Wap-Application-Id", "32768"}});
+}
+
 void PushFixture::PushHomePage(uint32_t size) {
-  Push("multipart/related",
-       "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
-       "<html><body>" + std::string(size, 'x') + "</body></html>\r\n",
-       {{"X-Wap-Application-Id", "32768"}});
+  PushPage("", size);
   Pump();
 }
 

@@ -54,7 +54,11 @@ class PushFixture : public WorkDirFixture {
                  const std::vector<PushHeader>& headers = {});
   // A compiled document of tests/data/push pushed to the inbox.
   std::string PushDoc(const std::string& name, const std::vector<PushHeader>& headers = {});
-  // A pushed home page, one part of its own, of `size` bytes and 90 more.
+  // A pushed home page, one part of its own, whose text begins with
+  // `marker`, followed by `size` bytes; its URL.
+  std::string PushPage(const std::string& marker, uint32_t size);
+  // The same without a marker, run until the modules rest: `size` bytes and
+  // 90 more.
   void PushHomePage(uint32_t size);
 
   UrlLoad* Cached(const std::string& url);

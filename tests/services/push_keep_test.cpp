@@ -11,7 +11,6 @@
 
 #include "browser/cache.h"
 #include "browser/url.h"
-#include "host/platform/files.h"
 #include "kernel/config.h"
 #include "kernel/datachunk.h"
 #include "kernel/heap.h"
@@ -24,15 +23,9 @@
 #include "services/push/notify.h"
 #include "services/push/notify_store.h"
 #include "tests/services/push_fixture.h"
+#include "tests/support/failure_record.h"
 
 namespace {
-
-std::vector<std::string> gSaid;
-
-// Stands in for the host's record of failed saves.
-void Heard(const char* path, int error, const char* what) {
-  gSaid.push_back(std::string(path) + ": " + (what ? what : std::to_string(error)));
-}
 
 std::string Narrow(const char16_t* w) {
   std::string s;
@@ -57,16 +50,6 @@ std::string SiOf(const std::string& id, const std::string& text) {
 
 class PushKeepTest : public PushFixture {
  protected:
-  void SetUp() override {
-    PushFixture::SetUp();
-    gSaid.clear();
-    previous_ = PlatformFileOnFailure(Heard);
-  }
-  void TearDown() override {
-    PushFixture::TearDown();
-    PlatformFileOnFailure(previous_);
-    UbstoreSetQuota("repository", 8000);
-  }
   std::vector<std::string> Texts() {
     std::vector<std::string> out;
     NotifyInbox* inbox = NotifyInboxOpen("text", "all", 3);
@@ -101,19 +84,26 @@ class PushKeepTest : public PushFixture {
     return url;
   }
 
-  // A pushed home page whose text begins with `marker`, followed by `size`
-  // bytes; its URL.
-  std::string PushPage(const std::string& marker, uint32_t size) {
-    return Push("multipart/related",
-                "Content-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
-                "<html><body>" + marker + std::string(size, 'x') + "</body></html>\r\n",
-                {{"X-Wap-Application-Id", "32768"}});
-  }
   // Whether the store holds a pushed page with `text` in it.
   bool HomePageHolds(const std::string& text) {
     for (const auto& [name, value] : Section("homepage"))
       if (value.find(text) != std::string::npos) return true;
     return false;
+  }
+  // The size of the pushed page that one thing said, the only one, lost:
+  // "the pushed page of <bytes>" and `suffix`.
+  uint32_t PageBytesSaid(const std::string& suffix) {
+    const std::string prefix = "repository: the pushed page of ";
+    EXPECT_EQ(failures.said.size(), 1u);
+    if (failures.said.size() != 1) return 0;
+    const std::string& said = failures.said[0];
+    if (said.rfind(prefix, 0) != 0 || said.size() <= prefix.size() + suffix.size() ||
+        said.substr(said.size() - suffix.size()) != suffix) {
+      ADD_FAILURE() << said;
+      return 0;
+    }
+    return static_cast<uint32_t>(
+        std::stoul(said.substr(prefix.size(), said.size() - prefix.size() - suffix.size())));
   }
   // Runs the modules until they rest with the heap cut to about `reserve`
   // bytes, then again once it is given back.
@@ -131,16 +121,33 @@ class PushKeepTest : public PushFixture {
     if (load) {
       ASSERT_TRUE(NotifyHoldsMessage(load)) << "in the cache for nobody";
       ++*held;
-      EXPECT_TRUE(gSaid.empty());
+      EXPECT_TRUE(failures.said.empty());
       NotifyRemoveMessage(load);
     } else {
       ++*said;
-      EXPECT_EQ(gSaid, std::vector<std::string>{kMessageLost});
+      EXPECT_EQ(failures.said, std::vector<std::string>{kMessageLost});
     }
   }
 
+  // Routes what `push` pushes (its URL) with the heap cut every 2 bytes up
+  // to `upTo`: each is held or said once, and both happen.
+  template <typename PushFn>
+  void ExpectEachCutHeldOrSaidOnce(uint32_t upTo, PushFn push) {
+    uint32_t held = 0, said = 0;
+    for (uint32_t reserve = 0; reserve <= upTo; reserve += 2) {
+      SCOPED_TRACE(reserve);
+      failures.said.clear();
+      const std::string url = push(reserve);
+      PumpShortOf(reserve);
+      ExpectHeldOrSaidOnce(url, &held, &said);
+    }
+    EXPECT_GT(held, 0u);
+    EXPECT_GT(said, 0u);
+  }
+
   static constexpr const char* kMessageLost = "repository: a pushed message: not enough memory";
-  FileFailureHook previous_ = nullptr;
+  // What the host would have said of failed saves.
+  FailureRecord failures;
 };
 
 // --- The inbox past the quota ----------------------------------------------------------
@@ -170,8 +177,8 @@ TEST_F(PushKeepTest, AnInboxPastTheQuotaKeepsTheNewestAndSaysTheRest) {
   ASSERT_LT(back.size(), 8u);
   EXPECT_EQ(back, std::vector<std::string>(newestFirst.begin(), newestFirst.begin() +
                                                                      static_cast<long>(back.size())));
-  ASSERT_EQ(gSaid.size(), 1u);
-  EXPECT_EQ(gSaid[0], "repository: " + std::to_string(8 - back.size()) +
+  ASSERT_EQ(failures.said.size(), 1u);
+  EXPECT_EQ(failures.said[0], "repository: " + std::to_string(8 - back.size()) +
                           " of the inbox's 8 messages did not fit its quota");
 }
 
@@ -196,8 +203,8 @@ TEST_F(PushKeepTest, AnInboxPastWhatItsSectionHoldsKeepsTheNewestAndSaysTheRest)
   ASSERT_LT(back.size(), newestFirst.size());
   EXPECT_EQ(back, std::vector<std::string>(newestFirst.begin(), newestFirst.begin() +
                                                                      static_cast<long>(back.size())));
-  ASSERT_EQ(gSaid.size(), 1u);
-  EXPECT_EQ(gSaid[0], "repository: " + std::to_string(kMessages - back.size()) + " of the inbox's " +
+  ASSERT_EQ(failures.said.size(), 1u);
+  EXPECT_EQ(failures.said[0], "repository: " + std::to_string(kMessages - back.size()) + " of the inbox's " +
                           std::to_string(kMessages) + " messages did not fit its file");
 }
 
@@ -207,7 +214,7 @@ TEST_F(PushKeepTest, AnInboxSaveShortOfMemoryIsSaid) {
   uint32_t said = 0, saved = 0;
   for (uint32_t reserve = 0; reserve <= 4000; reserve += 40) {
     SCOPED_TRACE(reserve);
-    gSaid.clear();
+    failures.said.clear();
     const std::string text = "News " + std::to_string(reserve);
     PushSi("id-" + std::to_string(reserve), text);
     Pump();
@@ -224,11 +231,11 @@ TEST_F(PushKeepTest, AnInboxSaveShortOfMemoryIsSaid) {
     const std::vector<std::string> back = Texts();
     if (!back.empty() && back[0] == text) {
       ++saved;
-      EXPECT_TRUE(gSaid.empty());
+      EXPECT_TRUE(failures.said.empty());
     } else {
       ++said;
-      ASSERT_EQ(gSaid.size(), 1u);
-      EXPECT_EQ(gSaid[0], "repository: the inbox's 1 message: not enough memory");
+      ASSERT_EQ(failures.said.size(), 1u);
+      EXPECT_EQ(failures.said[0], "repository: the inbox's 1 message: not enough memory");
     }
     // A clean inbox for the next round.
     while (NotifyKeptCount()) {
@@ -254,8 +261,8 @@ TEST_F(PushKeepTest, AnInboxWhoseFileCannotBeReadAtTheStopIsSaidSo) {
   std::filesystem::create_symlink("repository", "repository");
   StopServices();
   std::filesystem::remove("repository");
-  ASSERT_EQ(gSaid.size(), 1u);
-  EXPECT_EQ(gSaid[0], "repository: the inbox's 1 message: its file could not be read");
+  ASSERT_EQ(failures.said.size(), 1u);
+  EXPECT_EQ(failures.said[0], "repository: the inbox's 1 message: its file could not be read");
   StartServices();
   EXPECT_TRUE(Texts().empty());
 }
@@ -275,7 +282,7 @@ TEST_F(PushKeepTest, APushedPageThatDoesNotFitItsQuotaIsSaid) {
   std::string current;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.size);
-    gSaid.clear();
+    failures.said.clear();
     PushHomePage(c.size);
     std::string now, page;
     for (const auto& [name, value] : Section("homepage")) {
@@ -283,22 +290,57 @@ TEST_F(PushKeepTest, APushedPageThatDoesNotFitItsQuotaIsSaid) {
       if (value.find("<html><body>") != std::string::npos) page = value;
     }
     if (c.fits) {
-      EXPECT_TRUE(gSaid.empty());
+      EXPECT_TRUE(failures.said.empty());
       EXPECT_NE(page.find(std::string(c.size, 'x') + "</body>"), std::string::npos);
       current = now;
       continue;
     }
     EXPECT_EQ(now, current);
-    ASSERT_EQ(gSaid.size(), 1u);
-    const std::string prefix = "repository: the pushed page of ";
-    const std::string suffix = " bytes did not fit its quota";
-    ASSERT_EQ(gSaid[0].rfind(prefix, 0), 0u) << gSaid[0];
-    ASSERT_GT(gSaid[0].size(), prefix.size() + suffix.size()) << gSaid[0];
-    ASSERT_EQ(gSaid[0].substr(gSaid[0].size() - suffix.size()), suffix) << gSaid[0];
-    const uint32_t bytes = static_cast<uint32_t>(std::stoul(
-        gSaid[0].substr(prefix.size(), gSaid[0].size() - prefix.size() - suffix.size())));
+    const uint32_t bytes = PageBytesSaid(" bytes did not fit its quota");
     EXPECT_GT(bytes, c.size + 90);
     EXPECT_LT(bytes, c.size + 400);
+  }
+}
+
+// A pushed page the one section of its file that holds the store's pages
+// cannot carry, within the quota or not, is said as one that did not fit
+// its file: one part past what a value holds (64 KiB), two parts that fit
+// one by one but not together, or a part named past what a name holds (255
+// bytes). A page that fits is stored after it.
+TEST_F(PushKeepTest, APushedPagePastWhatItsSectionHoldsIsSaid) {
+  struct Case {
+    int32_t quota;
+    uint32_t page, logo;  // the sizes of the parts; no logo part when 0
+    uint32_t logoName;    // the length of the logo's Content-ID
+  };
+  const Case cases[] = {{8000, 70000, 0, 4},
+                        {1 << 22, 70000, 0, 4},
+                        {1 << 22, 40000, 40000, 4},
+                        {8000, 100, 100, 300}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.quota) + " " + std::to_string(c.page) + " " +
+                 std::to_string(c.logo) + " " + std::to_string(c.logoName));
+    UbstoreSetQuota("repository", c.quota);
+    failures.said.clear();
+    const std::string marker = "big " + std::to_string(c.quota) + " " + std::to_string(c.page) + " ";
+    // The logo goes first: a part refused after the page would leave the
+    // page's bytes in the stored page of the same name (the time names it).
+    std::string body = "Content-Type: multipart/related; boundary=b; type=\"text/html\"\r\n\r\n";
+    if (c.logo)
+      body += "--b\r\nContent-Type: image/gif\r\nContent-ID: <" + std::string(c.logoName, 'l') +
+              ">\r\n\r\n" + std::string(c.logo, 'y') + "\r\n";
+    body += "--b\r\nContent-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
+            "<html><body>" + marker + std::string(c.page, 'x') + "</body></html>\r\n--b--\r\n";
+    Push("multipart/related", body, {{"X-Wap-Application-Id", "32768"}});
+    Pump();
+    EXPECT_FALSE(HomePageHolds(marker));
+    const uint32_t bytes = PageBytesSaid(" bytes did not fit its file");
+    EXPECT_GT(bytes, std::min(c.page, c.logo));
+    EXPECT_LT(bytes, c.page + c.logo + c.logoName + 600);
+    failures.said.clear();
+    PushHomePage(100);
+    EXPECT_TRUE(failures.said.empty());
+    EXPECT_TRUE(HomePageHolds(std::string(100, 'x') + "</body>"));
   }
 }
 
@@ -308,7 +350,7 @@ TEST_F(PushKeepTest, APushedPageStoredShortOfMemoryIsStoredOrSaid) {
   uint32_t said = 0, stored = 0;
   for (uint32_t reserve = 0; reserve <= 8000; reserve += 40) {
     SCOPED_TRACE(reserve);
-    gSaid.clear();
+    failures.said.clear();
     const std::string marker = "page " + std::to_string(reserve) + " ";
     const std::string url = PushPage(marker, 2000);
     // Push reception lets the object go once its parts are with the store.
@@ -318,11 +360,11 @@ TEST_F(PushKeepTest, APushedPageStoredShortOfMemoryIsStoredOrSaid) {
     const bool found = HomePageHolds(marker);
     if (found) {
       ++stored;
-      EXPECT_TRUE(gSaid.empty());
+      EXPECT_TRUE(failures.said.empty());
     } else {
       ++said;
-      ASSERT_EQ(gSaid.size(), 1u);
-      EXPECT_EQ(gSaid[0], "repository: the pushed page: not enough memory");
+      ASSERT_EQ(failures.said.size(), 1u);
+      EXPECT_EQ(failures.said[0], "repository: the pushed page: not enough memory");
     }
   }
   EXPECT_GT(said, 0u);
@@ -350,7 +392,7 @@ TEST_F(PushKeepTest, ASaveOverTheQuotaKeepsTheDocumentsThatFit) {
   EXPECT_EQ(Body(Cached(newerUrl)), newer);
   ASSERT_NE(Cached(olderUrl), nullptr);
   EXPECT_EQ(Body(Cached(olderUrl)), "");
-  EXPECT_TRUE(gSaid.empty());
+  EXPECT_TRUE(failures.said.empty());
 }
 
 // A document the start could not put back is held by the class file alone:
@@ -368,7 +410,7 @@ TEST_F(PushKeepTest, ADocumentTheStartMissedOutlivesASaveThatDropsIt) {
   StartServices();
   ASSERT_NE(Cached(url), nullptr);
   EXPECT_EQ(Body(Cached(url)), doc);
-  EXPECT_TRUE(gSaid.empty());
+  EXPECT_TRUE(failures.said.empty());
 }
 
 // Saves of another section that still pass the quota once the document is
@@ -449,7 +491,7 @@ TEST_F(PushKeepTest, ADocumentTheStartMissedOutlivesASaveServedBeforeTheStops) {
   StartServices();
   ASSERT_NE(Cached(url), nullptr);
   EXPECT_EQ(Body(Cached(url)), doc);
-  EXPECT_TRUE(gSaid.empty());
+  EXPECT_TRUE(failures.said.empty());
 }
 
 // --- A class file cut short ------------------------------------------------------------
@@ -568,7 +610,7 @@ TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
   uint32_t pagesKept = 0, pagesSaid = 0, messagesKept = 0, messagesSaid = 0;
   for (uint32_t reserve = 0; reserve <= 12000; reserve += 24) {
     SCOPED_TRACE(reserve);
-    gSaid.clear();
+    failures.said.clear();
     const std::string marker = "page " + std::to_string(reserve) + " ";
     const std::string page = PushPage(marker, 600);
     const std::string si = PushSi("cut", "Cut news " + std::to_string(reserve));
@@ -576,9 +618,9 @@ TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
 
     EXPECT_EQ(Cached(page), nullptr) << "the page locked in the cache";
     const bool stored = HomePageHolds(marker);
-    const auto count = [](const std::string& text) {
+    const auto count = [this](const std::string& text) {
       uint32_t n = 0;
-      for (const std::string& said : gSaid) n += said == text ? 1 : 0;
+      for (const std::string& said : failures.said) n += said == text ? 1 : 0;
       return n;
     };
     const uint32_t pageSaid = count(pageLost) + count(pageNotStored);
@@ -593,7 +635,7 @@ TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
     EXPECT_EQ(count(kMessageLost), kept ? 0u : 1u);
     (kept ? messagesKept : messagesSaid) += 1;
     if (kept) NotifyRemoveMessage(load);
-    EXPECT_EQ(gSaid.size(), pageSaid + count(kMessageLost));
+    EXPECT_EQ(failures.said.size(), pageSaid + count(kMessageLost));
   }
   EXPECT_GT(pagesKept, 0u);
   EXPECT_GT(pagesSaid, 0u);
@@ -605,16 +647,9 @@ TEST_F(PushKeepTest, APushLostShortOfMemoryOnItsWayIsSaidOnce) {
 // message is read whole but its record cannot be made: it is kept, or said
 // lost exactly once.
 TEST_F(PushKeepTest, AnSiWhoseRecordTheHeapCannotTakeIsSaid) {
-  uint32_t kept = 0, said = 0;
-  for (uint32_t reserve = 0; reserve <= 3000; reserve += 2) {
-    SCOPED_TRACE(reserve);
-    gSaid.clear();
-    const std::string si = PushSi("cut", "Cut news " + std::to_string(reserve));
-    PumpShortOf(reserve);
-    ExpectHeldOrSaidOnce(si, &kept, &said);
-  }
-  EXPECT_GT(kept, 0u);
-  EXPECT_GT(said, 0u);
+  ExpectEachCutHeldOrSaidOnce(3000, [this](uint32_t reserve) {
+    return PushSi("cut", "Cut news " + std::to_string(reserve));
+  });
 }
 
 // Pages pushed one after another, the first past the quota and the second
@@ -626,24 +661,24 @@ TEST_F(PushKeepTest, APageAfterOneThatDidNotFitIsStoredOrSaid) {
   // What the first page alone is said as.
   PushPage("big ", 2000);
   Pump();
-  ASSERT_EQ(gSaid.size(), 1u);
-  const std::string bigAlone = gSaid[0];
+  ASSERT_EQ(failures.said.size(), 1u);
+  const std::string bigAlone = failures.said[0];
   uint32_t stores = 0;
   for (int steps = 0; steps <= 60; ++steps) {
     SCOPED_TRACE(steps);
-    gSaid.clear();
+    failures.said.clear();
     PushPage("big ", 2000);
     for (int i = 0; i < steps; ++i) Step();
     const std::string marker = "small " + std::to_string(steps) + " ";
     PushPage(marker, 100);
     Pump();
     const bool stored = HomePageHolds(marker);
-    for (const std::string& said : gSaid)
+    for (const std::string& said : failures.said)
       EXPECT_EQ(said.rfind("repository: the pushed page of ", 0), 0u) << said;
     if (stored)
-      EXPECT_LE(gSaid.size(), 1u);
+      EXPECT_LE(failures.said.size(), 1u);
     else
-      EXPECT_TRUE(std::any_of(gSaid.begin(), gSaid.end(),
+      EXPECT_TRUE(std::any_of(failures.said.begin(), failures.said.end(),
                               [&](const std::string& said) { return said != bigAlone; }))
           << "the page that fits is lost without a word";
     stores += stored ? 1 : 0;
@@ -656,16 +691,8 @@ TEST_F(PushKeepTest, APageAfterOneThatDidNotFitIsStoredOrSaid) {
 // said lost exactly once; never left in the cache, kept for nobody.
 TEST_F(PushKeepTest, AProvisioningPushTheInboxCannotListIsSaid) {
   const std::string doc = DocOfSize(300);
-  uint32_t listed = 0, said = 0;
-  for (uint32_t reserve = 0; reserve <= 2000; reserve += 2) {
-    SCOPED_TRACE(reserve);
-    gSaid.clear();
-    const std::string url = Push(kConnectivity, doc, ProvHeaders());
-    PumpShortOf(reserve);
-    ExpectHeldOrSaidOnce(url, &listed, &said);
-  }
-  EXPECT_GT(listed, 0u);
-  EXPECT_GT(said, 0u);
+  ExpectEachCutHeldOrSaidOnce(
+      2000, [&](uint32_t) { return Push(kConnectivity, doc, ProvHeaders()); });
 }
 
 // A pushed page whose class file cannot be read when it comes is not
@@ -676,10 +703,10 @@ TEST_F(PushKeepTest, APushedPageWhoseFileCannotBeReadIsSaid) {
   std::filesystem::create_symlink("repository", "repository");
   PushHomePage(100);
   std::filesystem::remove("repository");
-  EXPECT_EQ(gSaid, std::vector<std::string>{"repository: the pushed page: its file could not be read"});
-  gSaid.clear();
+  EXPECT_EQ(failures.said, std::vector<std::string>{"repository: the pushed page: its file could not be read"});
+  failures.said.clear();
   PushHomePage(120);
-  EXPECT_TRUE(gSaid.empty());
+  EXPECT_TRUE(failures.said.empty());
   EXPECT_TRUE(HomePageHolds(std::string(120, 'x') + "</body>"));
 }
 
