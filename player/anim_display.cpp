@@ -698,12 +698,16 @@ void PictureBuffer(AnimMovie* m) {
 
 // The picture: the kept sprites drawn over the whole of a buffer of the
 // frame's size (allocated once), which clearing then copies from. Nothing
-// when the heap has no room for it: the clearing draws them itself.
+// when the heap has no room for it, or when a kept sprite is drawn from its
+// object (as its clips stand at each clearing, with or without a picture):
+// the clearing draws them itself.
 bool MakePicture(AnimMovie* m) {
   AnimRaster& r = m->raster;
   AnimPlayer* p = m->player;
   PictureBuffer(m);
   if (!r.backgroundImage || !m->kept) return false;
+  for (const AnimKeptSprite* k = m->kept; k; k = k->next)
+    if (k->unlisted) return false;
   const size_t length = std::strlen(m->kept->name) + 1;
   auto* name = static_cast<char*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(length)));
   if (!name) return false;

@@ -114,8 +114,8 @@ struct AnimKeptSprite {
   uint32_t count, room;
   // Its draws were more than the heap could hold (unlisted): it is drawn
   // from the object itself, at the place and colour transform it was first
-  // drawn with, whenever the picture is made, or, without room for one,
-  // whenever the frame is cleared.
+  // drawn with, whenever the frame is cleared (never into the picture,
+  // which would show its clips as they stood when it was made).
   uint32_t unlisted;
   AnimDisplayObject* object;
   AnimMatrix matrix;
@@ -161,9 +161,8 @@ struct AnimMovie {
   uint32_t edgesLost;
   // Work the clearing has spent this step drawing kept sprites from their
   // objects (their draws more than the heap held). It has a share of its
-  // own, kAnimDrawWork a step, apart from the step's work: how often the
-  // clearing draws them (at every clearing, or once for the picture) and
-  // whether their draws could be listed at all hang on the heap.
+  // own, kAnimDrawWork a step, apart from the step's work: whether their
+  // draws could be listed at all hangs on the heap.
   uint32_t keptWorkSpent;
   // Objects met by the bounds walks, by the drawing walks, and by the walks
   // that take the areas to redraw and drop the edge caches, all walks

@@ -300,6 +300,8 @@ std::string PlaySeed(uint32_t seed, uint32_t inputs, Seen& seen) {
     if (AnimPlayer_Aborted(squeezed.p.get())) return "the squeezed play ran out of heap";
     const std::string where = "input " + std::to_string(i) + " (" + KindName(script[i].kind) + " " +
                               std::to_string(script[i].value) + "): ";
+    // Else the squeezed play would compare the picture with itself.
+    if (squeezed.p.movie()->raster.backgroundName) return where + "the squeezed play made a picture";
     if (cached.p.movie()->raster.backgroundName) ++seen.picture;
     if (squeezed.p.movie()->kept) ++seen.without;
     // A level changes what the next step draws; until then the frame

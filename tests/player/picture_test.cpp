@@ -250,7 +250,9 @@ TEST(PlayerPictures, ABackgroundSpriteOfThousandsOfShapesPlaysInTheHeap) {
         EXPECT_EQ(x->At(170, 115), kWhite);
         EXPECT_EQ(x->At(105, 55), 0x001F);
       }
-      EXPECT_NE(p.whole.movie()->raster.backgroundName, nullptr) << "the picture fits the whole heap";
+      // The picture fits the whole heap, but a sprite drawn from its object
+      // (its draws more than the heap lists) is never put in one.
+      EXPECT_EQ(p.whole.movie()->raster.backgroundName != nullptr, p.whole.movie()->kept->unlisted == 0);
       EXPECT_EQ(p.squeezed.movie()->raster.backgroundName, nullptr);
       EXPECT_EQ(FrameDifferences(p.squeezed.frame, p.whole.frame, kW), "");
     }
@@ -281,6 +283,39 @@ TEST(PlayerPictures, TwoBackgroundSpritesOfThousandsOfShapesBothShow) {
       EXPECT_EQ(x->At(105, 25), 0x001F) << "the box over both";
     }
     EXPECT_EQ(FrameDifferences(p.squeezed.frame, p.whole.frame, kW), "");
+  }
+}
+
+// A "/Background" sprite holding a field of 60 by 60 boxes, 3,600 draws,
+// more than the heap lists, and over it "inner", a sprite of two frames
+// (red, then blue). Drawn from its object, it shows inner as it stands at
+// every clearing, whether or not the heap has room for a picture: the
+// frames with and without room are the same.
+TEST(PlayerPictures, ABackgroundSpriteDrawnFromItsObjectShowsTheSameWithOrWithoutRoom) {
+  const Bytes end = Concat({movie::ShowFrame(), movie::End()});
+  const Bytes defs = Concat({Box(1, {0, 248, 0}, 40), movie::BoxShape(2, {248, 0, 0}, 0, 0, 800, 800),
+                             movie::BoxShape(3, {0, 0, 248}, 0, 0, 800, 800), Field(21, 1, 60),
+                             movie::Sprite(8, 2, Concat({movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::RemoveDepth(1),
+                                                         movie::Place(3, 1, 0, 0), end})),
+                             movie::Sprite(22, 1, Concat({PlaceNamed(8, 2, "inner", 2000, 400), PlaceNamed(21, 1, "f"), end}))});
+  ShortPlays p(MovieOf(defs, {movie::Background(255, 255, 255), PlaceNamed(22, 1, "Background"), {}}, kW, kShort));
+  uint16_t before = 0;
+  for (int step = 0; step < 4; ++step) {
+    SCOPED_TRACE(step);
+    for (Played* x : {&p.whole, &p.squeezed}) {
+      x->Step();
+      ASSERT_FALSE(AnimPlayer_Aborted(x->get())) << (x == &p.whole ? "whole heap" : "squeezed heap");
+      ASSERT_NE(x->movie()->kept, nullptr);
+      EXPECT_EQ(x->movie()->kept->unlisted, 1u);
+      EXPECT_EQ(x->movie()->raster.backgroundName, nullptr);
+    }
+    EXPECT_EQ(FrameDifferences(p.squeezed.frame, p.whole.frame, kW), "");
+    const uint16_t inner = p.whole.At(120, 40);
+    EXPECT_TRUE(inner == 0x7C00 || inner == 0x001F) << inner;
+    if (step > 0) {
+      EXPECT_NE(inner, before) << "inner as it stands";
+    }
+    before = inner;
   }
 }
 

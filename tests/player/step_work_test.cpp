@@ -360,9 +360,9 @@ Bytes UnlistedBackground() {
 }
 
 // A kept sprite whose draws the heap could not list is drawn from its
-// object whenever the picture is made, or, without room for a picture, at
-// every clearing: either way the step's work is left as it was, and each
-// step leaves the same work whether or not the picture fits.
+// object at every clearing (never into a picture, whether or not one would
+// fit): the step's work is left as it was, and each step leaves the same
+// work with the caches, without them and with the heap squeezed.
 TEST(PlayerStepWork, KeptSpritesDrawnFromTheirObjectsLeaveTheWorkAlike) {
   const Bytes data = UnlistedBackground();
   ThreeWay cached(data, 0, false), uncached(data, 1, false), squeezed(data, 0, true);
@@ -376,10 +376,11 @@ TEST(PlayerStepWork, KeptSpritesDrawnFromTheirObjectsLeaveTheWorkAlike) {
       t->Keep();
     }
     ASSERT_EQ(AnimPlayer_Aborted(squeezed.get()), 0u);
-    ASSERT_NE(squeezed.movie()->kept, nullptr);
-    EXPECT_EQ(squeezed.movie()->kept->unlisted, 1u);
-    EXPECT_EQ(squeezed.movie()->raster.backgroundName, nullptr);
-    EXPECT_NE(cached.movie()->raster.backgroundName, nullptr);
+    for (ThreeWay* t : {&cached, &uncached, &squeezed}) {
+      ASSERT_NE(t->movie()->kept, nullptr);
+      EXPECT_EQ(t->movie()->kept->unlisted, 1u);
+      EXPECT_EQ(t->movie()->raster.backgroundName, nullptr);
+    }
     EXPECT_EQ(cached->workRanOut, 0u);
     for (ThreeWay* t : {&uncached, &squeezed}) {
       SCOPED_TRACE(t == &squeezed ? "without room for the picture" : "without caches");
