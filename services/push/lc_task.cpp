@@ -31,6 +31,7 @@ struct LcTaskCtx {
   uint32_t storedBytes;   // what the entries stored since the last save take
   uint32_t shortOfMemory;  // a part or the index could not be stored for want of memory
   uint32_t refusedBytes;   // what the parts the section could not carry take
+  uint32_t pageBytes;      // what the parts of the page being stored take
 };
 
 bool ForWantOfMemory(Result r) { return r != kOk && ResultCodeOf(r) == Err::NoMemory; }
@@ -102,6 +103,7 @@ Result StoreEntry(LcTaskCtx* ctx, const LcEntry* entry) {
   const Result r = ConfigSetRaw(ctx->handle, id, 0, bytes, length, ConfigKind::Raw);
   MemFree(&bytes);
   ctx->dirty = 1;
+  ctx->pageBytes += length;
   if (r == kOk) ctx->storedBytes += length;
   if (r == kStoreBadArg) ctx->refusedBytes += length;
   if (ForWantOfMemory(r)) ctx->shortOfMemory = 1;
@@ -143,9 +145,10 @@ LcList* ReadOldIndex(LcTaskCtx* ctx, const char* current) {
 // instead: nothing the stored document uses may go for it.
 void StoreIndex(LcTaskCtx* ctx, LcList* index, bool partLost) {
   const bool memoryShort = ctx->shortOfMemory || ForWantOfMemory(ctx->error);
-  const uint32_t refused = ctx->refusedBytes;
+  const uint32_t refused = ctx->refusedBytes, pageBytes = ctx->pageBytes;
   ctx->shortOfMemory = 0;
   ctx->refusedBytes = 0;
+  ctx->pageBytes = 0;
   if (ctx->error) {
     if (memoryShort)
       SayNotKept(kLcNoMemory, 0);
@@ -194,6 +197,8 @@ void StoreIndex(LcTaskCtx* ctx, LcList* index, bool partLost) {
       SayNotKept(kLcNoMemory, 0);
     else if (refused)
       SayNotKept(kStoreBadArg, refused);
+    else if (setFailure == kStoreBadArg)  // its index, named past what a name holds
+      SayNotKept(kStoreBadArg, pageBytes);
     MemFree(&oldIndex);
     Post(ctx, LcMsg::DeleteIndex, reinterpret_cast<uintptr_t>(index), 0);
   } else {

@@ -305,21 +305,25 @@ TEST_F(PushKeepTest, APushedPageThatDoesNotFitItsQuotaIsSaid) {
 // A pushed page the one section of its file that holds the store's pages
 // cannot carry, within the quota or not, is said as one that did not fit
 // its file: one part past what a value holds (64 KiB), two parts that fit
-// one by one but not together, or a part named past what a name holds (255
-// bytes). A page that fits is stored after it.
+// one by one but not together, a part named past what a name holds (255
+// bytes), or a page named so that its index's name is past it. A page that
+// fits is stored after it.
 TEST_F(PushKeepTest, APushedPagePastWhatItsSectionHoldsIsSaid) {
   struct Case {
     int32_t quota;
     uint32_t page, logo;  // the sizes of the parts; no logo part when 0
     uint32_t logoName;    // the length of the logo's Content-ID
+    uint32_t pageName = 0;  // the length of the page's Content-ID; none when 0
   };
   const Case cases[] = {{8000, 70000, 0, 4},
                         {1 << 22, 70000, 0, 4},
                         {1 << 22, 40000, 40000, 4},
-                        {8000, 100, 100, 300}};
+                        {8000, 100, 100, 300},
+                        {8000, 100, 0, 4, 252}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.quota) + " " + std::to_string(c.page) + " " +
-                 std::to_string(c.logo) + " " + std::to_string(c.logoName));
+                 std::to_string(c.logo) + " " + std::to_string(c.logoName) + " " +
+                 std::to_string(c.pageName));
     UbstoreSetQuota("repository", c.quota);
     failures.said.clear();
     const std::string marker = "big " + std::to_string(c.quota) + " " + std::to_string(c.page) + " ";
@@ -329,7 +333,9 @@ TEST_F(PushKeepTest, APushedPagePastWhatItsSectionHoldsIsSaid) {
     if (c.logo)
       body += "--b\r\nContent-Type: image/gif\r\nContent-ID: <" + std::string(c.logoName, 'l') +
               ">\r\n\r\n" + std::string(c.logo, 'y') + "\r\n";
-    body += "--b\r\nContent-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
+    body += "--b\r\nContent-Type: text/html\r\n";
+    if (c.pageName) body += "Content-ID: <" + std::string(c.pageName, 'p') + ">\r\n";
+    body += "Content-Location: http://example.com/index.html\r\n\r\n"
             "<html><body>" + marker + std::string(c.page, 'x') + "</body></html>\r\n--b--\r\n";
     Push("multipart/related", body, {{"X-Wap-Application-Id", "32768"}});
     Pump();
