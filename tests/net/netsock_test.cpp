@@ -104,6 +104,26 @@ class NetSockTest : public EngineFixture {
     return a;
   }
 
+  // The engine's socket greets the peer, so the peer learns its port, and
+  // the peer answers with "one" and "two", which wait in the socket.
+  void TwoWaiting(uintptr_t socket, Peer& peer, uint16_t* enginePort) {
+    NetBufChain* out = NetBufAlloc(2);
+    NetBufWrite(out, "hi", 0, 2);
+    const NetSockAddr to = Loopback(peer.port);
+    ASSERT_EQ(NetSendTo(user->task(), kCookie, socket, out, &to, kNetSockAddrSize), kOk);
+    ASSERT_NE(WaitFor(NetMsg::Sent), nullptr);
+    ASSERT_EQ(peer.Receive(enginePort), "hi");
+    peer.SendTo(*enginePort, "one");
+    peer.SendTo(*enginePort, "two");
+  }
+
+  // Whether the receive of this cookie has been answered with a datagram.
+  bool ReceivedFor(uintptr_t cookie) const {
+    for (const Received& r : user->log)
+      if (r.message == NetMsg::Received && r.arg1 == cookie) return true;
+    return false;
+  }
+
   std::unique_ptr<Recorder> user;
 };
 
@@ -456,22 +476,9 @@ TEST_F(NetSockTest, AReceiveIsServedAtOnceOnlyWhileDatagramsMayWait) {
   const uintptr_t socket = OpenBound();
   ASSERT_GE(sockets.opened, 0);
   Peer peer;
-  NetBufChain* out = NetBufAlloc(2);
-  NetBufWrite(out, "hi", 0, 2);
-  const NetSockAddr to = Loopback(peer.port);
-  ASSERT_EQ(NetSendTo(user->task(), kCookie, socket, out, &to, kNetSockAddrSize), kOk);
-  ASSERT_NE(WaitFor(NetMsg::Sent), nullptr);
   uint16_t enginePort = 0;
-  ASSERT_EQ(peer.Receive(&enginePort), "hi");
-
-  peer.SendTo(enginePort, "one");
-  peer.SendTo(enginePort, "two");
+  ASSERT_NO_FATAL_FAILURE(TwoWaiting(socket, peer, &enginePort));
   NetBufChain* in[4] = {};
-  auto received = [&](uintptr_t cookie) {
-    for (const Received& r : user->log)
-      if (r.message == NetMsg::Received && r.arg1 == cookie) return true;
-    return false;
-  };
   ASSERT_EQ(NetRecvFrom(user->task(), 1, socket, &in[1], 0, nullptr, nullptr), kOk);
   ASSERT_NE(WaitFor(NetMsg::Received), nullptr);
   ASSERT_TRUE(sockets.Readable());
@@ -482,11 +489,11 @@ TEST_F(NetSockTest, AReceiveIsServedAtOnceOnlyWhileDatagramsMayWait) {
   ASSERT_EQ(NetRecvFrom(user->task(), 2, socket, &in[2], 0, nullptr, nullptr), kOk);
   for (int link = 2; link >= 0; --link) {
     Pump();
-    EXPECT_FALSE(received(2)) << "served while the engine had work queued";
+    EXPECT_FALSE(ReceivedFor(2)) << "served while the engine had work queued";
     if (link) TskmanPost(user->task(), kWork, static_cast<uintptr_t>(link), 0);
   }
   Settle();
-  ASSERT_TRUE(received(2)) << "the second datagram waited for a poll";
+  ASSERT_TRUE(ReceivedFor(2)) << "the second datagram waited for a poll";
   std::string two(3, 0);
   NetBufRead(in[2], two.data(), 0, 3);
   EXPECT_EQ(two, "two");
@@ -499,10 +506,10 @@ TEST_F(NetSockTest, AReceiveIsServedAtOnceOnlyWhileDatagramsMayWait) {
   peer.SendTo(enginePort, "three");
   ASSERT_TRUE(sockets.Readable());
   Settle();
-  EXPECT_FALSE(received(3));
+  EXPECT_FALSE(ReceivedFor(3));
   Tick();
   Settle();
-  EXPECT_TRUE(received(3));
+  EXPECT_TRUE(ReceivedFor(3));
   for (NetBufChain*& chain : in) NetBufRelease(&chain);
 }
 
@@ -518,22 +525,9 @@ TEST_F(NetSockTest, AReceiveArmedAfterAPollThatWantedNothingIsStillServedAtOnce)
   user->log.clear();
   const uintptr_t socket = OpenBound();
   Peer peer;
-  NetBufChain* out = NetBufAlloc(2);
-  NetBufWrite(out, "hi", 0, 2);
-  const NetSockAddr to = Loopback(peer.port);
-  ASSERT_EQ(NetSendTo(user->task(), kCookie, socket, out, &to, kNetSockAddrSize), kOk);
-  ASSERT_NE(WaitFor(NetMsg::Sent), nullptr);
   uint16_t enginePort = 0;
-  ASSERT_EQ(peer.Receive(&enginePort), "hi");
-
-  peer.SendTo(enginePort, "one");
-  peer.SendTo(enginePort, "two");
+  ASSERT_NO_FATAL_FAILURE(TwoWaiting(socket, peer, &enginePort));
   NetBufChain* in[3] = {};
-  auto received = [&](uintptr_t cookie) {
-    for (const Received& r : user->log)
-      if (r.message == NetMsg::Received && r.arg1 == cookie) return true;
-    return false;
-  };
   ASSERT_EQ(NetRecvFrom(user->task(), 1, socket, &in[1], 0, nullptr, nullptr), kOk);
   ASSERT_NE(WaitFor(NetMsg::Received), nullptr);
   ASSERT_TRUE(sockets.Readable());
@@ -542,7 +536,7 @@ TEST_F(NetSockTest, AReceiveArmedAfterAPollThatWantedNothingIsStillServedAtOnce)
   Settle();
   ASSERT_EQ(NetRecvFrom(user->task(), 2, socket, &in[2], 0, nullptr, nullptr), kOk);
   Settle();
-  EXPECT_TRUE(received(2)) << "the second datagram waited for a poll";
+  EXPECT_TRUE(ReceivedFor(2)) << "the second datagram waited for a poll";
   for (NetBufChain*& chain : in) NetBufRelease(&chain);
   NetBufRelease(&idle);
 }
