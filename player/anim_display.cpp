@@ -14,6 +14,9 @@ namespace {
 constexpr int32_t kTimelineDepths = 16385;  // objects at or above stay through a rewind
 // Pixels filled that cost the step's work as much as an object met.
 constexpr uint32_t kPixelsPerWork = 512;
+// Edge work (edges offered, steps placing them in their buckets, active
+// edges walked per row) that costs as much.
+constexpr uint32_t kEdgeStepsPerWork = 32;
 constexpr char kBackground[] = "/Background";
 
 bool IsBackground(const char* name) { return name && std::strncmp(name, kBackground, 11) == 0; }
@@ -117,38 +120,34 @@ bool FirstVisit(AnimClip* clip, uint64_t walk) {
 // Every object's cache goes, each object once (again below a clip met
 // nearer the root than at first, where the nesting limit cut less); not cut
 // short when the step's work is spent, as a cache is heap held. Counted as
-// the step's work when the movie asked for it (a move, a new view), not
-// when the drawing had to make room: that depends on the caches kept and
-// the heap free, and the step must end at the same place either way.
-void InvalidateAt(AnimPlayer* p, AnimDisplayList* list, uint32_t nesting, uint64_t walk, bool counted) {
+// the step's work: the movie asked for it (a move, a new view). The drawing
+// making room lets only the listed caches go.
+void InvalidateAt(AnimPlayer* p, AnimDisplayList* list, uint32_t nesting, uint64_t walk) {
   for (AnimDisplayObject* o = list->first; o; o = o->next) {
     if (list->movie) ++list->movie->treeVisits;
-    if (counted) Meet(list->movie);
+    Meet(list->movie);
     AnimShapeCache_Release(p, &o->cache);
     AnimClip* clip = o->clip;
     if (!clip || &clip->list == list || nesting >= kAnimMaxClipDepth) continue;
     if (FirstVisit(clip, walk) || nesting + 1 < clip->treeNesting) {
       clip->treeNesting = nesting + 1;
-      InvalidateAt(p, &clip->list, nesting + 1, walk, counted);
+      InvalidateAt(p, &clip->list, nesting + 1, walk);
     }
   }
 }
 
 // Every object's cache in every level, the clips of each level's chain
-// included; nothing to do when no cache was begun since the last time. The
-// walk the movie asks for (counted) is skipped only when nothing was drawn
-// from the records since the last such walk, which does not hang on
-// whether the draws kept their edges.
-void InvalidateMovie(AnimMovie* m, bool counted) {
-  if (counted ? m->shapesDrawn == m->drawsLetGo : m->raster.cachesBegun == m->cachesLetGo) return;
-  m->cachesLetGo = m->raster.cachesBegun;
-  if (counted) m->drawsLetGo = m->shapesDrawn;
+// included. Skipped when nothing was drawn from the records since the last
+// time, which does not hang on whether the draws kept their edges.
+void InvalidateMovie(AnimMovie* m) {
+  if (m->shapesDrawn == m->drawsLetGo) return;
+  m->drawsLetGo = m->shapesDrawn;
   const uint64_t walk = StartTreeWalk(m);
   for (AnimStream* s = m->levels; s; s = s->next)
     for (AnimClip* c = s->root; c; c = c->nextLevel)
       if (FirstVisit(c, walk)) {
         c->treeNesting = 0;
-        InvalidateAt(m->player, &c->list, 0, walk, counted);
+        InvalidateAt(m->player, &c->list, 0, walk);
       }
 }
 
@@ -496,12 +495,14 @@ bool HeapLow(const AnimPlayer* p) { return p->heap.end - p->heap.bytesInUse < p-
 // Before a draw from the records: a pool three-quarters full, or with less
 // room than the character took at its last draw, is emptied, and with it
 // every object's cache; kept edges would otherwise crowd out the draw's.
+// The caches kept are listed: letting them go costs no more than the draws
+// that made them, however many objects the movie holds.
 bool MakeRoom(AnimMovie* m, uint32_t need) {
   AnimRaster& r = m->raster;
   const bool heapLow = HeapLow(m->player);
   if (AnimRaster_PoolLow(&r) || heapLow || r.edgeCapacity - r.nextFree < static_cast<int64_t>(need)) {
     AnimRaster_ResetPool(&r);
-    InvalidateMovie(m, false);
+    while (r.keptCaches) AnimShapeCache_Release(m->player, r.keptCaches);
   }
   return !heapLow;
 }
@@ -574,6 +575,7 @@ uint32_t DrawFromRecords(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, 
       AnimShapeCache* cache = CacheFor(m, o, shape->edgesNeeded, matrix, cx);
       held = r.nextFree;
       result = AnimShape_Draw(&r, shape, matrix, cx, cache);
+      if (cache && cache->hasCache) AnimShapeCache_List(&r.keptCaches, cache);
       Learn(&shape->edgesNeeded, r, offered);
       break;
     }
@@ -887,10 +889,12 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
     if (IsSprite(o) && IsBackground(o->name) && !m->keeping) {
       drew |= KeepBackground(m, o, &matrix, cx, nesting);
     } else {
-      const uint32_t spanned = r.pixelsSpanned;
+      const uint32_t spanned = r.pixelsSpanned, steps = r.edgeSteps;
       drew |= AnimChar_Draw(m, o, o->character, &matrix, cx, nesting);
-      // A large fill is work of the step as many small objects are.
-      if (!IsSprite(o)) AnimWork_Take(m->player, (r.pixelsSpanned - spanned) / kPixelsPerWork);
+      // A large fill, or a shape of many edges, is work of the step as many
+      // small objects are.
+      if (!IsSprite(o))
+        AnimWork_Take(m->player, (r.pixelsSpanned - spanned) / kPixelsPerWork + (r.edgeSteps - steps) / kEdgeStepsPerWork);
     }
     if (AnimPlayer_Aborted(m->player) || m->edgesLost) break;
   }
@@ -1179,10 +1183,10 @@ void AnimDisplay_Invalidate(AnimDisplayList* list) {
   // Nothing was drawn since every cache was let go: none to let go here
   // (whether the draws kept their edges or not, as the walk is work).
   if (list->movie && list->movie->shapesDrawn == list->movie->drawsLetGo) return;
-  if (p) InvalidateAt(p, list, 0, StartTreeWalk(list->movie), true);
+  if (p) InvalidateAt(p, list, 0, StartTreeWalk(list->movie));
 }
 
-void AnimDisplay_InvalidateMovie(AnimMovie* m) { InvalidateMovie(m, true); }
+void AnimDisplay_InvalidateMovie(AnimMovie* m) { InvalidateMovie(m); }
 
 AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* name) {
   for (AnimDisplayObject* o = list->first; o; o = o->next)

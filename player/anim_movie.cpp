@@ -199,11 +199,8 @@ bool AnimView_Fit(AnimMovie* m, int32_t movieWidth, int32_t movieHeight) {
   VisibleArea(&v);
   if (!m->raster.ready) {
     if (!p->frameBuffer || v.frameWidth <= 0 || v.frameHeight <= 0) return false;
-    // The count of caches begun goes on across rasters.
-    const uint32_t begun = m->raster.cachesBegun;
     const bool made = AnimRaster_Init(&m->raster, p, p->frameBuffer, v.frameWidth, v.frameHeight, v.frameWidth * 2,
                                       p->highQuality != 0);
-    m->raster.cachesBegun = begun;
     if (!made) return false;
     // Black until the movie sets its background colour, whatever the host's
     // buffer held: clearing leaves the frame alone before that colour.
@@ -262,7 +259,6 @@ bool Remake(AnimMovie* m, bool smooth) {
     std::memcpy(r.background, old.background, sizeof old.background);
     r.backgroundSet = old.backgroundSet;
     r.cacheMode = old.cacheMode;
-    r.cachesBegun = old.cachesBegun;
   };
   AnimDisplay_InvalidateMovie(m);
   // The picture was drawn in the old mode: it is made again from the kept

@@ -168,10 +168,9 @@ struct AnimMovie {
   // that take the areas to redraw and drop the edge caches, all walks
   // together: how much work they took.
   uint32_t boundsVisits, drawVisits, treeVisits;
-  // The raster's cachesBegun when every cache was last let go. Draws from
-  // the records (each may begin a cache, whether or not it does) so far, and
-  // their count when the movie last had every cache let go.
-  uint32_t cachesLetGo;
+  // Draws from the records (each may begin a cache, whether or not it
+  // does) so far, and their count when the movie last had every cache let
+  // go.
   uint32_t shapesDrawn, drawsLetGo;
   // Walks of the tree (bounds walks too) are numbered so that each visits a
   // clip once where that is all it needs.

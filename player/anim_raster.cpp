@@ -21,6 +21,12 @@ uint16_t* Row(AnimRaster* r, int32_t row) {
 
 int32_t BucketLimit(const AnimRaster* r) { return r->smooth ? 2 * r->height - 2 : r->height - 1; }
 
+// The first sample row at or below an edge's top, and its bucket.
+int64_t FirstSample(const AnimRaster* r, int64_t top) {
+  return top <= (r->smooth ? 63 : 31) ? 0 : (top + 31) & ~int64_t{31};
+}
+int32_t SampleBucket(const AnimRaster* r, int32_t top) { return static_cast<int32_t>(FirstSample(r, top) >> 5); }
+
 // The span fillers take a span's ends as the whole frame cuts them and write
 // only the pixel columns minX..maxX this render redraws: which pixels a span
 // covers, and how much, never depends on how much of the frame is redrawn.
@@ -448,9 +454,11 @@ void DrawRowSpans(AnimRaster* r, AnimEdge* active, int32_t row) {
 // Drops edges that end above this sample row, steps the rest one row on.
 AnimEdge* StepActive(AnimRaster* r, AnimEdge* active, int32_t b) {
   const int32_t extra = r->smooth ? 64 : 1;
+  uint32_t steps = 0;
   AnimEdge** link = &active;
   while (*link) {
     AnimEdge* e = *link;
+    ++steps;
     const int32_t e2 = (e->yBottom >> 5) == r->lastBucket ? extra : 0;
     if (32 * b < e->yBottom + e2) {
       e->x = Bound(static_cast<int64_t>(e->x) + static_cast<int64_t>(e->slope) * 32);
@@ -474,10 +482,14 @@ AnimEdge* StepActive(AnimRaster* r, AnimEdge* active, int32_t b) {
       continue;
     }
     AnimEdge** at = &sorted;
-    while ((*at)->x <= e->x) at = &(*at)->nextActive;
+    while ((*at)->x <= e->x) {
+      at = &(*at)->nextActive;
+      ++steps;
+    }
     e->nextActive = *at;
     *at = e;
   }
+  r->edgeSteps += steps;
   return sorted;
 }
 
@@ -492,15 +504,24 @@ bool GoesBefore(const AnimEdge* fresh, const AnimEdge* old) {
 // same bucket included, so ties between them follow the slope rule too. The
 // bucket is in x order, so the search for each starts at the first entry
 // whose x reaches the previous one's: everything before lies strictly left.
-AnimEdge* Merge(AnimEdge* active, AnimEdge* bucket) {
+AnimEdge* Merge(AnimRaster* r, AnimEdge* active, AnimEdge* bucket) {
+  uint32_t steps = 0;
   AnimEdge** from = &active;
   for (AnimEdge* e = bucket; e; e = e->nextInBucket) {
-    while (*from && (*from)->x < e->x) from = &(*from)->nextActive;
+    ++steps;
+    while (*from && (*from)->x < e->x) {
+      from = &(*from)->nextActive;
+      ++steps;
+    }
     AnimEdge** link = from;
-    while (*link && !GoesBefore(e, *link)) link = &(*link)->nextActive;
+    while (*link && !GoesBefore(e, *link)) {
+      link = &(*link)->nextActive;
+      ++steps;
+    }
     e->nextActive = *link;
     *link = e;
   }
+  r->edgeSteps += steps;
   return active;
 }
 
@@ -523,7 +544,7 @@ void RenderBuckets(AnimRaster* r) {
   if (!r->smooth) {
     for (int32_t b = r->firstBucket; b <= r->lastBucket; ++b) {
       active = StepActive(r, active, b);
-      active = Merge(active, r->buckets[b]);
+      active = Merge(r, active, r->buckets[b]);
       const int32_t y = 32 * b;
       if (y >= r->dirtyYMin && y <= r->dirtyYMax && b >= r->clipTop && b <= r->clipBottom)
         DrawRowSpans(r, active, b);
@@ -538,7 +559,7 @@ void RenderBuckets(AnimRaster* r) {
     bool cleared = false;
     for (; b <= rowEnd && b <= r->lastBucket; ++b) {
       active = StepActive(r, active, b);
-      active = Merge(active, r->buckets[b]);
+      active = Merge(r, active, r->buckets[b]);
       const int32_t y = 16 * b;
       if (y < r->dirtyYMin || y > r->dirtyYMax) continue;
       // The rows start empty: compositing empties what the spans filled.
@@ -588,7 +609,9 @@ std::atomic<uint32_t> contextEpochs{0};
 
 bool AnimRaster_Init(AnimRaster* r, AnimPlayer* player, uint16_t* pixels, int32_t width, int32_t height,
                      int32_t pitch, bool smooth) {
+  AnimShapeCache* const kept = r->keptCaches;
   std::memset(r, 0, sizeof *r);
+  r->keptCaches = kept;
   r->cacheEpoch = (contextEpochs.fetch_add(1) + 1) << 16;
   r->player = player;
   r->edgeCapacity = kAnimEdgeCapacity;
@@ -645,12 +668,16 @@ void AnimRaster_Free(AnimRaster* r) {
   if (r->coverageRow) AnimPlayer_Free(p, r->coverageRow);
   if (r->backgroundImage) AnimPlayer_Free(p, r->backgroundImage);
   if (r->backgroundName) AnimPlayer_Free(p, r->backgroundName);
+  AnimShapeCache* const kept = r->keptCaches;
   std::memset(r, 0, sizeof *r);
+  r->keptCaches = kept;
 }
 
 void AnimRaster_AddEdge(AnimRaster* r, int32_t x0In, int32_t y0In, int32_t x1In, int32_t y1In,
                         const AnimPaint* fill0, const AnimPaint* fill1) {
   if (!r->ready) return;
+  ++r->edgeSteps;
+  ++r->bucketSteps;
   // The slope comes from the true end points, however far outside the frame
   // they lie, and only then is the edge cut to the frame: 64-bit throughout.
   int64_t x0 = x0In, y0 = y0In, x1 = x1In, y1 = y1In;
@@ -684,7 +711,7 @@ void AnimRaster_AddEdge(AnimRaster* r, int32_t x0In, int32_t y0In, int32_t x1In,
     bottom = bottomLimit;
   }
   if (top >= bottom) return;
-  const int64_t s = top <= (r->smooth ? 63 : 31) ? 0 : (top + 31) & ~int64_t{31};
+  const int64_t s = FirstSample(r, top);
   if (s >= bottom) return;
   const auto bucket = static_cast<int32_t>(s >> 5);
   if (bucket > BucketLimit(r)) return;
@@ -693,6 +720,7 @@ void AnimRaster_AddEdge(AnimRaster* r, int32_t x0In, int32_t y0In, int32_t x1In,
     ++r->edgesDropped;
     return;
   }
+  AnimEdge* const placedBefore = r->nextFree > 0 ? &r->pool[r->nextFree - 1] : nullptr;
   AnimEdge* e = &r->pool[r->nextFree++];
   // Top and bottom now lie inside the frame; an x far outside it only has
   // to stay outside, so the x values saturate.
@@ -710,22 +738,30 @@ void AnimRaster_AddEdge(AnimRaster* r, int32_t x0In, int32_t y0In, int32_t x1In,
   if (lastBucket > BucketLimit(r)) lastBucket = BucketLimit(r);
   if (lastBucket > r->lastBucket) r->lastBucket = lastBucket;
   // Outlines mostly come in x order: an edge at or right of the bucket's
-  // last one goes after it at once.
+  // last one goes after it at once. Else the search starts at the edge
+  // placed before this one (the pool's entry before it: the buckets hold no
+  // older one once it is placed) when that lies in the same bucket at or
+  // left of it (so do all before it), else at the head; each step is the
+  // draw's work.
   AnimEdge*& head = r->buckets[bucket];
   AnimEdge*& tail = r->bucketTails[bucket];
-  if (!head) {
+  if (!head || tail->x <= e->x) {
     e->nextInBucket = nullptr;
-    head = tail = e;
-    return;
-  }
-  if (tail->x <= e->x) {
-    e->nextInBucket = nullptr;
-    tail->nextInBucket = e;
+    if (head) tail->nextInBucket = e;
+    else head = e;
     tail = e;
     return;
   }
   AnimEdge** link = &head;
-  while (*link && (*link)->x <= e->x) link = &(*link)->nextInBucket;
+  if (placedBefore && SampleBucket(r, placedBefore->yTop) == bucket && placedBefore->x <= e->x)
+    link = &placedBefore->nextInBucket;
+  uint32_t steps = 0;
+  while ((*link)->x <= e->x) {
+    link = &(*link)->nextInBucket;
+    ++steps;
+  }
+  r->edgeSteps += steps;
+  r->bucketSteps += steps;
   e->nextInBucket = *link;
   *link = e;
 }
@@ -733,6 +769,7 @@ void AnimRaster_AddEdge(AnimRaster* r, int32_t x0In, int32_t y0In, int32_t x1In,
 void AnimRaster_Render(AnimRaster* r, uint32_t mode, AnimEdgeCache* cache) {
   if (!r->ready) return;
   if (mode == 1) {
+    if (cache) r->edgeSteps += cache->steps;
     if (!cache || !cache->savedBuckets || cache->lastBucket < cache->firstBucket) return;
     const size_t n = static_cast<size_t>(cache->lastBucket - cache->firstBucket + 1);
     std::memcpy(r->buckets + cache->firstBucket, cache->savedBuckets, n * sizeof(AnimEdge*));
@@ -748,7 +785,10 @@ void AnimRaster_Render(AnimRaster* r, uint32_t mode, AnimEdgeCache* cache) {
       e.right = fills[1];
       e.nextActive = nullptr;
     }
-  } else if (cache && r->lastBucket >= 0) {
+  } else if (cache) {
+    cache->steps += r->bucketSteps;
+  }
+  if (mode != 1 && cache && r->lastBucket >= 0) {
     AnimHeap* heap = &r->player->heap;
     if (cache->savedBuckets) AnimHeap_Free(heap, cache->savedBuckets);
     if (cache->savedFills) AnimHeap_Free(heap, cache->savedFills);
@@ -777,14 +817,19 @@ void AnimRaster_Render(AnimRaster* r, uint32_t mode, AnimEdgeCache* cache) {
   r->bitmapRun = AnimRaster::BitmapRun{};
   r->texelRun = AnimRaster::TexelRun{};
   if (r->lastBucket >= 0) RenderBuckets(r);
-  for (int32_t b = r->firstBucket; b <= r->lastBucket && b < r->bucketCount; ++b) r->buckets[b] = nullptr;
-  r->lastBucket = -1;
-  r->firstBucket = r->bucketCount;
+  AnimRaster_EmptyBuckets(r);
 }
 
 void AnimRaster_ResetPool(AnimRaster* r) {
   r->nextFree = 0;
   ++r->cacheEpoch;
+}
+
+void AnimRaster_EmptyBuckets(AnimRaster* r) {
+  for (int32_t b = r->firstBucket; b <= r->lastBucket && b < r->bucketCount; ++b) r->buckets[b] = nullptr;
+  r->lastBucket = -1;
+  r->firstBucket = r->bucketCount;
+  r->bucketSteps = 0;
 }
 
 void AnimRaster_SetBackground(AnimRaster* r, uint8_t red, uint8_t green, uint8_t blue) {

@@ -9,6 +9,7 @@
 #include "player/anim_stream.h"
 
 struct AnimPlayer;
+struct AnimShapeCache;
 
 inline constexpr int32_t kAnimEdgeCapacity = 1800;
 // The raster's cacheMode: shape objects keep their edges as their frames
@@ -66,6 +67,7 @@ struct AnimEdgeCache {
   AnimEdgeCache* next;
   const AnimPaint** savedFills;  // left, right of every edge of the run
   uint32_t lost;                 // the heap could not hold the saved heads
+  uint32_t steps;                // the edge work of adding the run's edges
 };
 
 struct AnimRaster {
@@ -77,12 +79,20 @@ struct AnimRaster {
   uint32_t backgroundSet;
   int32_t firstBucket, lastBucket;
   int32_t bucketCount;
+  // The edge work that brought the buckets' edges in since they were last
+  // emptied: a cached run keeps it, and its every replay costs it again, as
+  // a draw from the records would.
+  uint32_t bucketSteps;
   AnimEdge** buckets;
   AnimEdge** bucketTails;  // the last edge of each non-empty bucket's list
   AnimEdge* pool;
   int32_t nextFree;
   int32_t dirtyXMin, dirtyXMax, dirtyYMin, dirtyYMax;
   AnimMatrix view;
+  // Edge work so far, for the step's work: every edge offered, every step
+  // taken finding an edge's place in its bucket, and every active edge
+  // walked at each sample row, with the steps that keep that list in order.
+  uint32_t edgeSteps;
   uint16_t* pixels;
   uint16_t* colourRow;
   uint32_t* coverageRow;
@@ -92,9 +102,9 @@ struct AnimRaster {
   // Edge caches made under another pool (before a reset or a new context)
   // carry another epoch and are never replayed.
   uint32_t cacheEpoch;
-  // Shape caches begun so far: the walk that lets every cache go has nothing
-  // to do while none was begun since it last ran.
-  uint32_t cachesBegun;
+  // The objects' caches that keep edges of this pool, listed (the list
+  // outlives a remade context: its caches go with their objects).
+  AnimShapeCache* keptCaches;
   // Pixels of the spans filled so far (sub-rows counted apart): what a
   // draw cost, for the step's work.
   uint32_t pixelsSpanned;
@@ -168,3 +178,5 @@ void AnimRaster_SetBackground(AnimRaster* r, uint8_t red, uint8_t green, uint8_t
 void AnimRaster_ClearFrame(AnimRaster* r);
 // Empties the edge pool; caches made before are no longer replayed.
 void AnimRaster_ResetPool(AnimRaster* r);
+// Empties the buckets without drawing them.
+void AnimRaster_EmptyBuckets(AnimRaster* r);

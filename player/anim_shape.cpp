@@ -639,7 +639,19 @@ void AnimShapeCache_Release(AnimPlayer* p, AnimShapeCache* cache) {
     rec = next;
   }
   FreeSets(p, cache->sets);
+  if (cache->keptLink) {
+    *cache->keptLink = cache->nextKept;
+    if (cache->nextKept) cache->nextKept->keptLink = cache->keptLink;
+  }
   *cache = AnimShapeCache{};
+}
+
+void AnimShapeCache_List(AnimShapeCache** kept, AnimShapeCache* cache) {
+  if (cache->keptLink) return;
+  cache->nextKept = *kept;
+  if (*kept) (*kept)->keptLink = &cache->nextKept;
+  cache->keptLink = kept;
+  *kept = cache;
 }
 
 void AnimShapeCache_Free(AnimRaster* r, AnimShapeCache* cache) { AnimShapeCache_Release(r->player, cache); }
@@ -685,7 +697,6 @@ uint32_t AnimShape_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxf
   AnimDrawSet* sets = nullptr;
   if (cache) {
     path.cache = cache;
-    ++r->cachesBegun;
     if (NewCacheRecord(&path)) {
       cache->device = path.m;
       cache->hasCxform = cxform ? 1 : 0;
@@ -797,9 +808,7 @@ uint32_t AnimShape_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxf
   if (path.failed || AnimPlayer_Aborted(path.p)) {
     // A shape that failed leaves nothing behind: no cache, no edges.
     FreeStrokes(path.p, path.strokes);
-    for (int32_t b = r->firstBucket; b <= r->lastBucket && b < r->bucketCount; ++b) r->buckets[b] = nullptr;
-    r->lastBucket = -1;
-    r->firstBucket = r->bucketCount;
+    AnimRaster_EmptyBuckets(r);
     r->nextFree = path.poolStart;
     if (cache) {
       cache->sets = sets;
@@ -1080,9 +1089,7 @@ uint32_t AnimMorph_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxf
   }
   if (!AnimPlayer_Aborted(path.p)) AnimShape_Flush(&path);
   FreeStrokes(path.p, path.strokes);
-  for (int32_t b = r->firstBucket; b <= r->lastBucket && b < r->bucketCount; ++b) r->buckets[b] = nullptr;
-  r->lastBucket = -1;
-  r->firstBucket = r->bucketCount;
+  AnimRaster_EmptyBuckets(r);
   r->nextFree = path.poolStart;
   FreeSets(path.p, sets);
   if (AnimPlayer_Aborted(path.p)) return kAnimShapeAborted;

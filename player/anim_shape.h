@@ -31,16 +31,21 @@ struct AnimDrawSet {
 // raster's mode (smooth edges run over doubled rows) and the pool's epoch.
 // A cache made under anything else is drawn afresh.
 struct AnimShapeCache {
-  uint32_t hasCache;
+  uint8_t hasCache;
+  uint8_t hasCxform;
+  uint8_t smooth;
+  uint8_t lost;  // the heap could not hold part of it: given up at the end
+  uint32_t epoch;
   AnimEdgeCache* first;
   AnimEdgeCache* current;
   AnimDrawSet* sets;
   AnimMatrix device;
   AnimCxform cxform;
-  uint32_t hasCxform;
-  uint32_t smooth;
-  uint32_t epoch;
-  uint32_t lost;  // the heap could not hold part of it: given up at the end
+  // Kept caches stand in one list, so that emptying the pool lets each go
+  // without a walk over every object: the next one, and the link that
+  // points at this one (none while it is not listed).
+  AnimShapeCache* nextKept;
+  AnimShapeCache** keptLink;
 };
 
 // The reader state over a shape's record bytes.
@@ -100,6 +105,8 @@ void AnimShape_Free(AnimPlayer* p, AnimShape* shape);
 // Frees what a cache holds and empties it.
 void AnimShapeCache_Free(AnimRaster* r, AnimShapeCache* cache);
 void AnimShapeCache_Release(AnimPlayer* p, AnimShapeCache* cache);
+// Lists a kept cache at the head of `kept` (once).
+void AnimShapeCache_List(AnimShapeCache** kept, AnimShapeCache* cache);
 // True when the cache holds edges made under this matrix, colour transform
 // and pool: only then may it be replayed.
 bool AnimShapeCache_Valid(const AnimRaster* r, const AnimShapeCache* cache, const AnimMatrix* matrix,
