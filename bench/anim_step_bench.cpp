@@ -2,8 +2,9 @@
 // sprites whose copies of a shared clip are switched between frames for
 // ever by the root and by R runner sprites (K copies of T boxes), and
 // sprites showing the one below under one name, copies of copies 15 deep.
-// Beside them, as the yardstick, ordinary steps: a clip of 130 boxes shown
-// 130 times, and a small movie's step. Each iteration is one step, after
+// Fields of grass whose every blade is a shape of 1,800 edges. Beside them,
+// as the yardstick, ordinary steps: a clip of 130 boxes shown 130 times, a
+// field of 40 x 40 x 40 stars, and a small movie's step. Each iteration is one step, after
 // the opening and a first step; the first step after opening is timed on
 // its own with the opening (the Open cases). The counters say how many
 // steps ran out of work and what work the last one left.
@@ -102,6 +103,14 @@ void AnimCopiesOfBoxes(benchmark::State& state) {
 void AnimCopyField(benchmark::State& state) { Steps(state, movie::CopyField(130, 130)); }
 void AnimCopyFieldOpen(benchmark::State& state) { OpenStep(state, movie::CopyField(130, 130)); }
 void AnimSmallStep(benchmark::State& state) { Steps(state, movie::CopyField(4, 4)); }
+// A field of grass, 100 x 100 copies of a sawtooth of 1,800 edges, its
+// outline left to right (0) or its right side first (1), its blades moving
+// at every step or (second argument 1) standing still, keeping their edges
+// every other step: each then needs the whole pool.
+void AnimGrassField(benchmark::State& state) {
+  Steps(state, movie::GrassField(899, 100, 100, state.range(0) != 0, state.range(1) != 0));
+}
+void AnimStarField(benchmark::State& state) { Steps(state, movie::StarField(40, 40, 40)); }
 
 }  // namespace
 
@@ -116,3 +125,5 @@ BENCHMARK(AnimCopiesOfBoxes)
 BENCHMARK(AnimCopyField)->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimCopyFieldOpen)->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimSmallStep)->Unit(benchmark::kMicrosecond);
+BENCHMARK(AnimGrassField)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Iterations(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimStarField)->Unit(benchmark::kMillisecond);

@@ -285,6 +285,38 @@ TEST(PlayerRasterTest, EdgesThatCrossNoSampleRowAddNothingAndThePoolHasItsCapaci
   AnimRaster_Render(&r, 0, nullptr);
 }
 
+// A bucket holds its edges by x, each after those of an equal x: the order
+// they were added in decides only among equals. Each placing is the draw's
+// edge work, an edge placed after the one before at least one step.
+TEST(PlayerRasterTest, ABucketHoldsItsEdgesByXAfterEqualOnes) {
+  struct Case {
+    const char* name;
+    std::vector<int32_t> xs;  // in the order added
+  };
+  const Case cases[] = {{"left to right", {0, 3, 6, 9, 12, 15, 18, 21}},
+                        {"right side first", {21, 0, 3, 6, 9, 12, 15, 18}},
+                        {"right to left", {21, 18, 15, 12, 9, 6, 3, 0}},
+                        {"equal x", {9, 3, 9, 3, 21, 9, 0, 3}},
+                        {"ends in turn", {0, 21, 3, 18, 6, 15, 9, 12}},
+                        {"back after the right side", {3, 21, 6, 0, 9, 9, 1, 21}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Scene scene({}, 16, false);
+    AnimRaster& r = scene.raster();
+    AnimPaint paint = OpaqueWhite();
+    const uint32_t before = r.edgeSteps;
+    for (int32_t x : c.xs) AnimRaster_AddEdge(&r, 32 * x, 0, 32 * x, 64, &paint, nullptr);
+    std::vector<int32_t> expected(c.xs.size());
+    for (size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<int32_t>(i);
+    std::stable_sort(expected.begin(), expected.end(), [&](int32_t a, int32_t b) { return c.xs[a] < c.xs[b]; });
+    std::vector<int32_t> held;
+    for (const AnimEdge* e = r.buckets[0]; e; e = e->nextInBucket) held.push_back(static_cast<int32_t>(e - r.pool));
+    EXPECT_EQ(held, expected);
+    EXPECT_GE(r.edgeSteps - before, c.xs.size());
+    AnimRaster_Render(&r, 0, nullptr);
+  }
+}
+
 TEST(PlayerShapeTest, CachedEdgesStayInThePoolUntilItRunsLow) {
   Scene scene({ManyEdgesShape()}, 32, false);
   AnimShapeCache cache{};

@@ -36,7 +36,7 @@ TEST(RasterSpans, TheGradientFillersWriteTheRampAlongTheSpan) {
     SCOPED_TRACE(c.what);
     TestPlayer p;
     std::vector<uint16_t> frame(kWidth * kHeight, 0x1234);
-    AnimRaster r;
+    AnimRaster r{};
     ASSERT_TRUE(AnimRaster_Init(&r, p.get(), frame.data(), kWidth, kHeight, kWidth * 2, c.smooth));
     AnimPaint s{};
     s.kind = c.kind;

@@ -75,4 +75,52 @@ Bytes CopyField(int boxes, int copies) {
   return MovieOf(Concat({tags, ShowFrame(), ShowFrame()}), 2);
 }
 
+Bytes GrassField(int teeth, int rows, int columns, bool rightFirst, bool still, bool background) {
+  Records r(1, 0);
+  const int32_t width = 3 * teeth, height = 100;
+  auto teethOf = [&](Records& out) {
+    for (int i = 0; i < teeth; ++i) out.To(1, height).To(2, -height);
+  };
+  if (rightFirst) {
+    r.Change(-1, 1, -1, true, width, 0).To(0, height).To(-width, 0).To(0, -height);
+    teethOf(r);
+  } else {
+    r.Change(-1, 1, -1, true, 0, 0);
+    teethOf(r);
+    r.To(0, height).To(-width, 0).To(0, -height);
+  }
+  Bytes grass = ShapeTag(2, 1, {{0, 160, 0}}, {}, 1, 0, r.End(), 0, width, 0, height);
+  Bytes lines, field;
+  for (int i = 0; i < rows; ++i) lines = Concat({lines, PlaceNamed(40, static_cast<uint16_t>(i + 1), "g", 0, 30 * i)});
+  for (int i = 0; i < columns; ++i)
+    field = Concat({field, PlaceNamed(50, static_cast<uint16_t>(i + 1), "f", 13 * i, 0)});
+  const Bytes blade = still ? Concat({Place(1, 1, 0, 0), Place(2, 2, 0, 200), ShowFrame(), MoveTo(2, 20, 200), ShowFrame()})
+                            : Concat({Place(1, 1, 0, 0), ShowFrame(), MoveTo(1, 20, 0), ShowFrame()});
+  Bytes tags = Concat({Background(255, 255, 255), grass, BoxShape(2, {0, 0, 248}, 0, 0, 20, 20),
+                       Sprite(40, 2, Concat({blade, End()})), Sprite(50, 1, Concat({lines, ShowFrame(), End()})), field});
+  if (background) tags = Concat({tags, BackgroundSprite(static_cast<uint16_t>(columns + 1))});
+  return MovieOf(Concat({tags, ShowFrame(), ShowFrame()}), 2);
+}
+
+Bytes StarField(int stars, int copies, int fields) {
+  // Five points 100 twips from the middle and five inner corners 40 from it.
+  static constexpr int32_t kPoints[10][2] = {{100, 0},   {124, 68},  {195, 69},  {138, 112}, {159, 181},
+                                             {100, 140}, {41, 181},  {62, 112},  {5, 69},    {76, 68}};
+  Records r(1, 0);
+  r.Change(-1, 1, -1, true, kPoints[0][0], kPoints[0][1]);
+  for (int i = 1; i <= 10; ++i)
+    r.To(kPoints[i % 10][0] - kPoints[i - 1][0], kPoints[i % 10][1] - kPoints[i - 1][1]);
+  Bytes inner, places, field;
+  for (int i = 0; i < stars; ++i)
+    inner = Concat({inner, Place(1, static_cast<uint16_t>(i + 1), 400 * (i % 8), 400 * (i / 8))});
+  for (int i = 0; i < copies; ++i)
+    places = Concat({places, PlaceNamed(40, static_cast<uint16_t>(i + 1), "s", 20 * (i % 8), 20 * (i / 8))});
+  for (int i = 0; i < fields; ++i)
+    field = Concat({field, PlaceNamed(50, static_cast<uint16_t>(i + 1), "f", 7 * (i % 8), 11 * (i / 8))});
+  const Bytes tags = Concat({Background(0, 0, 40), ShapeTag(2, 1, {{248, 248, 200}}, {}, 1, 0, r.End(), 0, 200, 0, 200),
+                             Sprite(40, 2, Concat({inner, ShowFrame(), MoveTo(1, 20, 20), ShowFrame(), End()})),
+                             Sprite(50, 1, Concat({places, ShowFrame(), End()})), field});
+  return MovieOf(Concat({tags, ShowFrame(), ShowFrame()}), 2);
+}
+
 }  // namespace movie

@@ -28,5 +28,19 @@ Bytes BackgroundSprite(uint16_t depth);
 // pixel at every step) shown `copies` times under one name, in rows of 13
 // copies 13 pixels apart.
 Bytes CopyField(int boxes, int copies);
+// A field of grass: shape 1 a sawtooth of `teeth` teeth (two edges each, and
+// its sides), 3 twips a tooth and 5 pixels tall, its outline drawn left to
+// right or with its right side first; sprite 40 shows it and moves it a
+// pixel at every step (or, `still`, a dot beside it, so that every other
+// step its blades keep their edges); sprite 50 shows 40 `rows` times under
+// one name, rows 1.5 pixels apart; the root shows 50 `columns` times under
+// one name, 13 twips apart. With `background`, a "/Background" sprite lies
+// under it (see BackgroundSprite).
+Bytes GrassField(int teeth, int rows, int columns, bool rightFirst, bool still = false, bool background = false);
+// Stars (ten edges, 10 pixels across): sprite 40 holds `stars` of them, the
+// first moving to and fro a pixel at every step; sprite 50 shows 40
+// `copies` times under one name; the root shows 50 `fields` times under one
+// name.
+Bytes StarField(int stars, int copies, int fields);
 
 }  // namespace movie

@@ -45,7 +45,10 @@ TEST(PlayerStepWork, MoviesWithoutEndEndEachStepTheSameWay) {
                         {"switching copies, 4 runners", movie::SwitchingCopies(40, 40, 4), true},
                         {"switching copies, 16 runners", movie::SwitchingCopies(40, 40, 16), true},
                         {"copies of copies, 15 deep", movie::CopiesOfCopies(15, 8), true},
-                        {"copies of boxes, 12 deep", movie::CopiesOfCopies(12, 4, 1000), true}};
+                        {"copies of boxes, 12 deep", movie::CopiesOfCopies(12, 4, 1000), true},
+                        // Their edges are the work: offered, placed in order, walked row by row.
+                        {"grass, outlines left to right", movie::GrassField(899, 40, 40, false), true},
+                        {"grass, outlines right side first", movie::GrassField(899, 40, 40, true), true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Twins t(c.movie);
@@ -306,7 +309,8 @@ TEST(PlayerStepWork, KeptBackgroundSpritesRunOutAlike) {
   };
   const Case cases[] = {{"switching copies, 4 runners", movie::SwitchingCopies(40, 40, 4, true)},
                         {"copies of copies, 15 deep", movie::CopiesOfCopies(15, 8, 40, true)},
-                        {"copies of boxes, 12 deep", movie::CopiesOfCopies(12, 4, 1000, true)}};
+                        {"copies of boxes, 12 deep", movie::CopiesOfCopies(12, 4, 1000, true)},
+                        {"grass standing still", movie::GrassField(899, 40, 40, true, true, true)}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ThreeWay cached(c.movie, 0, false), uncached(c.movie, 1, false), squeezed(c.movie, 0, true);
