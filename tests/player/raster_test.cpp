@@ -300,20 +300,22 @@ TEST(PlayerRasterTest, ABucketHoldsItsEdgesByXAfterEqualOnes) {
                         {"ends in turn", {0, 21, 3, 18, 6, 15, 9, 12}},
                         {"back after the right side", {3, 21, 6, 0, 9, 9, 1, 21}}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Scene scene({}, 16, false);
-    AnimRaster& r = scene.raster();
-    AnimPaint paint = OpaqueWhite();
-    const uint32_t before = r.edgeSteps;
-    for (int32_t x : c.xs) AnimRaster_AddEdge(&r, 32 * x, 0, 32 * x, 64, &paint, nullptr);
-    std::vector<int32_t> expected(c.xs.size());
-    for (size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<int32_t>(i);
-    std::stable_sort(expected.begin(), expected.end(), [&](int32_t a, int32_t b) { return c.xs[a] < c.xs[b]; });
-    std::vector<int32_t> held;
-    for (const AnimEdge* e = r.buckets[0]; e; e = e->nextInBucket) held.push_back(static_cast<int32_t>(e - r.pool));
-    EXPECT_EQ(held, expected);
-    EXPECT_GE(r.edgeSteps - before, c.xs.size());
-    AnimRaster_Render(&r, 0, nullptr);
+    for (bool smooth : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (smooth ? ", smooth" : ", plain"));
+      Scene scene({}, 16, smooth);
+      AnimRaster& r = scene.raster();
+      AnimPaint paint = OpaqueWhite();
+      const uint32_t before = r.edgeSteps;
+      for (int32_t x : c.xs) AnimRaster_AddEdge(&r, 32 * x, 0, 32 * x, 64, &paint, nullptr);
+      std::vector<int32_t> expected(c.xs.size());
+      for (size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<int32_t>(i);
+      std::stable_sort(expected.begin(), expected.end(), [&](int32_t a, int32_t b) { return c.xs[a] < c.xs[b]; });
+      std::vector<int32_t> held;
+      for (const AnimEdge* e = r.buckets[0]; e; e = e->nextInBucket) held.push_back(static_cast<int32_t>(e - r.pool));
+      EXPECT_EQ(held, expected);
+      EXPECT_GE(r.edgeSteps - before, c.xs.size());
+      AnimRaster_Render(&r, 0, nullptr);
+    }
   }
 }
 

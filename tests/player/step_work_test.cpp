@@ -102,6 +102,21 @@ TEST(PlayerStepWork, ALargeFieldOfCopiesNeverRunsOut) {
   EXPECT_EQ(p->workRanOut, 0u);
 }
 
+// Blades of grass standing still keep their edges every other step, each
+// needing the whole pool: each draw empties it, and lets go only the caches
+// kept since, not walking the movie's objects. Steps are walked as they
+// would be without the caches: once, for the blade's dot moved in each.
+TEST(PlayerStepWork, EmptyingThePoolWalksNoObject) {
+  OnStage p(movie::GrassField(899, 10, 10, false, true));
+  ASSERT_EQ(p.opened, 0u);
+  for (int step = 0; step < 4; ++step) {
+    const uint64_t walked = p.movie()->treeVisits, drawn = p.movie()->drawVisits;
+    p.Step();
+    EXPECT_EQ(p->workRanOut, 0u);
+    EXPECT_LE(p.movie()->treeVisits - walked, (p.movie()->drawVisits - drawn) / 2) << step;
+  }
+}
+
 // A sprite whose one frame's actions loop for ever, counting in "/:n",
 // and a red box beside it in the root.
 Bytes RunawayOverABox() {
