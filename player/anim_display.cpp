@@ -365,6 +365,20 @@ BoundsWalk StartBoundsWalk(AnimMovie* m) { return {m, StartTreeWalk(m)}; }
 
 bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting, const BoundsWalk& walk);
 
+int32_t Pixels(int32_t from, int32_t to) {
+  const int64_t span = (int64_t{to} - from) / 20;
+  return static_cast<int32_t>(span > INT32_MAX ? INT32_MAX : span);
+}
+
+// A clip's _width and _height follow what it shows, whenever that is
+// measured; showing nothing, it keeps the size it last had (at first the
+// movie's frame size).
+void KeepSize(AnimClip* clip, const AnimRect& shown) {
+  if (AnimRect_IsEmpty(&shown)) return;
+  clip->width = Pixels(shown.xmin, shown.xmax);
+  clip->height = Pixels(shown.ymin, shown.ymax);
+}
+
 // A clip's bounds are those of what it shows now, down to the nesting
 // limit. A clip met again inside itself draws copies of itself down to the
 // limit: its area is then taken as the whole plane, so that whatever those
@@ -374,7 +388,11 @@ bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting, 
 bool ClipBoundsAt(AnimClip* clip, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
   AnimRect_SetEmpty(out);
   if (!clip) return false;
-  if (!walk.number) return ListBoundsAt(&clip->list, out, nesting, walk);
+  if (!walk.number) {
+    ListBoundsAt(&clip->list, out, nesting, walk);
+    KeepSize(clip, *out);
+    return !AnimRect_IsEmpty(out);
+  }
   if (clip->boundsWalk == walk.number && !(clip->boundsDone && nesting < clip->boundsNesting)) {
     *out = clip->boundsDone ? clip->bounds : AnimRect{-32768, 32767, -32768, 32767};
     return !AnimRect_IsEmpty(out);
@@ -385,6 +403,7 @@ bool ClipBoundsAt(AnimClip* clip, AnimRect* out, uint32_t nesting, const BoundsW
   ListBoundsAt(&clip->list, out, nesting, walk);
   clip->bounds = *out;
   clip->boundsDone = 1;
+  KeepSize(clip, *out);
   return !AnimRect_IsEmpty(out);
 }
 
