@@ -433,4 +433,45 @@ TEST(PlayerPictures, ATiledBackgroundSpriteShowsAsFirstDrawnInEveryHeap) {
   }
 }
 
+
+// The heap taken, block by block, while it lives: room left for drawing,
+// not for the smooth mode's larger tables.
+struct HeapTaken {
+  explicit HeapTaken(AnimHeap& h) : heap(h) {
+    for (int32_t size : {4096, 256, 16})
+      while (void* b = AnimHeap_Malloc(&heap, size)) blocks.push_back(b);
+    for (int i = 0; i < 8; ++i) {
+      AnimHeap_Free(&heap, blocks.back());
+      blocks.pop_back();
+    }
+  }
+  ~HeapTaken() {
+    for (void* b : blocks) AnimHeap_Free(&heap, b);
+  }
+  AnimHeap& heap;
+  std::vector<void*> blocks;
+};
+
+// A quality change finding no heap for the new mode's tables reports it and
+// keeps the old mode; the tiled background stays as first drawn (its draws
+// are not given up to make room).
+TEST(PlayerPictures, AQualityChangeWithoutRoomKeepsTheBackgroundAsFirstDrawn) {
+  Played p(TiledBackground(12));
+  ASSERT_EQ(p.opened, 0u);
+  ASSERT_TRUE(AnimView_SetQuality(p.movie(), false));
+  HeapSqueeze squeeze(p->heap, 32768);
+  for (int step = 0; step < 2; ++step) ASSERT_EQ(AnimHost_Step(p.get()), 0u);
+  ASSERT_NE(p.movie()->kept, nullptr);
+  {
+    HeapTaken taken(p->heap);
+    EXPECT_NE(AnimPlayer_Command(p.get(), 4, 7), 0u) << "no room for the smooth tables";
+  }
+  EXPECT_EQ(p->highQuality, 0u);
+  EXPECT_EQ(AnimPlayer_Aborted(p.get()), 0u);
+  for (int step = 0; step < 3; ++step) {
+    ASSERT_EQ(AnimHost_Step(p.get()), 0u);
+    EXPECT_EQ(p.At(110, 30), 0x7C00) << "inner as first drawn, step " << step;
+  }
+}
+
 }  // namespace
