@@ -269,7 +269,8 @@ uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMat
                               const AnimCxform* cxform);
 void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* object);
 // A sprite's bounds: those of what its clip shows now, in the sprite's own
-// units; false when it shows nothing.
+// units; false when it shows nothing. The clip's _width and _height follow
+// them whenever it shows anything.
 bool AnimSprite_GetBounds(AnimClip* clip, AnimRect* out);
 // Bounds of a placed object's character in its list's units.
 bool AnimDisplay_ObjectBounds(const AnimDisplayObject* object, AnimRect* out);
