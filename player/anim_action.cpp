@@ -379,6 +379,12 @@ void ReadPosition(AnimClip* c, const AnimDisplayObject* o) {
   c->flagWord &= ~kAnimClipStale;
 }
 
+// A sprite's _width and _height are measured from what it shows now.
+void MeasureSize(AnimClip* c, const AnimDisplayObject* o, int32_t index) {
+  AnimRect shown;
+  if ((index == 8 || index == 9) && o && o->clip == c) AnimSprite_GetBounds(c, &shown);
+}
+
 void GetProperty(Run& r) {
   const int32_t index = PopInteger(r);
   char* text = PopText(r);
@@ -390,6 +396,7 @@ void GetProperty(Run& r) {
     return;
   }
   if (index <= 3) ReadPosition(c, o);
+  MeasureSize(c, o, index);
   switch (index) {
     case 0: PushInt(r, c->x); break;
     case 1: PushInt(r, c->y); break;
@@ -425,6 +432,7 @@ void SetProperty(Run& r) {
     const int32_t asInt = AnimValue_Integer(value);
     const float asNumber = static_cast<float>(AnimValue_Number(value));
     if (index <= 3) ReadPosition(c, o);
+    MeasureSize(c, o, index);
     if (list) AnimDisplay_AddDirty(list, o);
     // A kept background sprite shows as it was: it is drawn again.
     if (o) AnimDisplay_DropKept(r.m, o);

@@ -160,7 +160,11 @@ AnimKeptSprite* FindKept(const AnimMovie* m, const char* name) {
 }
 
 void FreeKept(AnimPlayer* p, AnimKeptSprite* k) {
-  AnimPlayer_Free(p, k->draws);
+  for (AnimKeptChunk* c = k->first; c;) {
+    AnimKeptChunk* following = c->next;
+    AnimPlayer_Free(p, c);
+    c = following;
+  }
   AnimStr_Free(p, k->name);
   AnimPlayer_Free(p, k);
 }
@@ -360,6 +364,20 @@ BoundsWalk StartBoundsWalk(AnimMovie* m) { return {m, StartTreeWalk(m)}; }
 
 bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting, const BoundsWalk& walk);
 
+int32_t Pixels(int32_t from, int32_t to) {
+  const int64_t span = (int64_t{to} - from) / 20;
+  return static_cast<int32_t>(span > INT32_MAX ? INT32_MAX : span);
+}
+
+// A clip's _width and _height follow what it shows, whenever that is
+// measured; showing nothing, it keeps the size it last had (at first the
+// movie's frame size).
+void KeepSize(AnimClip* clip, const AnimRect& shown) {
+  if (AnimRect_IsEmpty(&shown)) return;
+  clip->width = Pixels(shown.xmin, shown.xmax);
+  clip->height = Pixels(shown.ymin, shown.ymax);
+}
+
 // A clip's bounds are those of what it shows now, down to the nesting
 // limit. A clip met again inside itself draws copies of itself down to the
 // limit: its area is then taken as the whole plane, so that whatever those
@@ -369,7 +387,11 @@ bool ListBoundsAt(const AnimDisplayList* list, AnimRect* out, uint32_t nesting, 
 bool ClipBoundsAt(AnimClip* clip, AnimRect* out, uint32_t nesting, const BoundsWalk& walk) {
   AnimRect_SetEmpty(out);
   if (!clip) return false;
-  if (!walk.number) return ListBoundsAt(&clip->list, out, nesting, walk);
+  if (!walk.number) {
+    ListBoundsAt(&clip->list, out, nesting, walk);
+    KeepSize(clip, *out);
+    return !AnimRect_IsEmpty(out);
+  }
   if (clip->boundsWalk == walk.number && !(clip->boundsDone && nesting < clip->boundsNesting)) {
     *out = clip->boundsDone ? clip->bounds : AnimRect{-32768, 32767, -32768, 32767};
     return !AnimRect_IsEmpty(out);
@@ -380,6 +402,7 @@ bool ClipBoundsAt(AnimClip* clip, AnimRect* out, uint32_t nesting, const BoundsW
   ListBoundsAt(&clip->list, out, nesting, walk);
   clip->bounds = *out;
   clip->boundsDone = 1;
+  KeepSize(clip, *out);
   return !AnimRect_IsEmpty(out);
 }
 
@@ -535,27 +558,16 @@ namespace {
 void KeepDraw(AnimMovie* m, const AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
               const AnimCxform* cx) {
   AnimKeptSprite* k = m->keeping;
-  if (k->unlisted) return;
-  if (k->count == k->room) {
-    const uint32_t room = k->room ? 2 * k->room : 8;
-    auto* grown = room <= 0x7FFFFFFFu / sizeof(AnimKeptDraw)
-                      ? static_cast<AnimKeptDraw*>(AnimHeap_Malloc(&m->player->heap, static_cast<int32_t>(room * sizeof(AnimKeptDraw))))
-                      : nullptr;
-    if (!grown) {
-      // More draws than the heap holds: the sprite is drawn from its
-      // object instead (the player goes on either way).
-      AnimPlayer_Free(m->player, k->draws);
-      k->draws = nullptr;
-      k->count = k->room = 0;
-      k->unlisted = 1;
-      return;
-    }
-    if (k->count) std::memcpy(grown, k->draws, k->count * sizeof(AnimKeptDraw));
-    AnimPlayer_Free(m->player, k->draws);
-    k->draws = grown;
-    k->room = room;
+  AnimKeptChunk* chunk = k->last;
+  if (!chunk || chunk->count == kAnimKeptChunkDraws) {
+    // Without room the abort flag is set: the sprite cannot be shown as
+    // first drawn, and the command reports the failure.
+    chunk = static_cast<AnimKeptChunk*>(AnimPlayer_Alloc(m->player, sizeof(AnimKeptChunk)));
+    if (!chunk) return;
+    (k->last ? k->last->next : k->first) = chunk;
+    k->last = chunk;
   }
-  AnimKeptDraw& d = k->draws[k->count++];
+  AnimKeptDraw& d = chunk->draws[chunk->count++];
   d.character = c;
   d.matrix = *matrix;
   d.hasCxform = cx ? 1 : 0;
@@ -611,51 +623,20 @@ void FillArea(AnimRaster& r, uint16_t colour) {
 }
 
 void DrawKeptDraws(AnimMovie* m, const AnimKeptSprite* k) {
-  for (uint32_t i = 0; i < k->count; ++i) {
-    const AnimKeptDraw& d = k->draws[i];
-    DrawFromRecords(m, nullptr, d.character, &d.matrix, d.hasCxform ? &d.cxform : nullptr, d.ratio);
-    if (AnimPlayer_Aborted(m->player) || m->edgesLost) return;
-  }
-}
-
-// A kept sprite whose draws the heap could not hold is drawn from its
-// object (a "/Background" sprite inside it is part of it).
-void DrawUnlisted(AnimMovie* m, AnimKeptSprite* k) {
-  AnimKeptSprite* const keeping = m->keeping;
-  const uint32_t drawing = m->drawingPicture;
-  m->keeping = k;
-  m->drawingPicture = 1;
-  AnimChar_Draw(m, k->object, k->object->character, &k->matrix, k->hasCxform ? &k->cxform : nullptr, k->nesting);
-  m->drawingPicture = drawing;
-  m->keeping = keeping;
-}
-
-// A kept sprite drawn from its object by the clearing: the walk takes its
-// units from the clearing's own share, not from the step's work, which is
-// left as it was.
-void DrawUnlistedApart(AnimMovie* m, AnimKeptSprite* k) {
-  AnimPlayer* p = m->player;
-  const uint32_t workLeft = p->workLeft, workOut = p->workOut, workRanOut = p->workRanOut;
-  const uint32_t share = m->keptWorkSpent < kAnimDrawWork ? kAnimDrawWork - m->keptWorkSpent : 0;
-  if (share == 0) return;
-  p->workLeft = share;
-  p->workOut = 0;
-  DrawUnlisted(m, k);
-  m->keptWorkSpent += share - p->workLeft;
-  p->workLeft = workLeft;
-  p->workOut = workOut;
-  p->workRanOut = workRanOut;
+  for (const AnimKeptChunk* c = k->first; c; c = c->next)
+    for (uint32_t i = 0; i < c->count; ++i) {
+      const AnimKeptDraw& d = c->draws[i];
+      DrawFromRecords(m, nullptr, d.character, &d.matrix, d.hasCxform ? &d.cxform : nullptr, d.ratio);
+      if (AnimPlayer_Aborted(m->player) || m->edgesLost) return;
+    }
 }
 
 // The kept sprites as first drawn, in the walk's order, over their colour,
-// in the area being redrawn. Listed draws are not the step's work, nor are
-// those drawn from an object.
+// in the area being redrawn. Kept draws are not the step's work.
 void DrawKept(AnimMovie* m) {
   FillArea(m->raster, m->keptColour);
-  for (AnimKeptSprite* k = m->kept; k && !AnimPlayer_Aborted(m->player) && !m->edgesLost; k = k->next) {
-    if (k->unlisted) DrawUnlistedApart(m, k);
-    else DrawKeptDraws(m, k);
-  }
+  for (AnimKeptSprite* k = m->kept; k && !AnimPlayer_Aborted(m->player) && !m->edgesLost; k = k->next)
+    DrawKeptDraws(m, k);
 }
 
 struct RasterArea {
@@ -700,16 +681,12 @@ void PictureBuffer(AnimMovie* m) {
 
 // The picture: the kept sprites drawn over the whole of a buffer of the
 // frame's size (allocated once), which clearing then copies from. Nothing
-// when the heap has no room for it, or when a kept sprite is drawn from its
-// object (as its clips stand at each clearing, with or without a picture):
-// the clearing draws them itself.
+// when the heap has no room left for it: the clearing draws them itself.
 bool MakePicture(AnimMovie* m) {
   AnimRaster& r = m->raster;
   AnimPlayer* p = m->player;
   PictureBuffer(m);
   if (!r.backgroundImage || !m->kept) return false;
-  for (const AnimKeptSprite* k = m->kept; k; k = k->next)
-    if (k->unlisted) return false;
   const size_t length = std::strlen(m->kept->name) + 1;
   auto* name = static_cast<char*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(length)));
   if (!name) return false;
@@ -734,7 +711,6 @@ bool MakePicture(AnimMovie* m) {
 
 uint32_t AnimDisplay_DrawRecords(AnimMovie* m, AnimDisplayObject* o, const AnimChar* c, const AnimMatrix* matrix,
                                  const AnimCxform* cx) {
-  if (m->drawingPicture) return DrawFromRecords(m, o, c, matrix, cx, o ? o->ratio : 0);
   if (m->keeping) {
     KeepDraw(m, o, c, matrix, cx);
     return 1;
@@ -792,23 +768,12 @@ uint32_t KeepBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* ma
   }
   AnimPlayer* p = m->player;
   const size_t length = std::strlen(o->name) + 1;
-  auto* k = static_cast<AnimKeptSprite*>(AnimHeap_Malloc(&p->heap, sizeof(AnimKeptSprite)));
-  char* name = k && length < 0x7FFFFFFF ? static_cast<char*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(length)))
-                                        : nullptr;
+  auto* k = static_cast<AnimKeptSprite*>(AnimPlayer_Alloc(p, sizeof(AnimKeptSprite)));
+  char* name = k && length < 0x7FFFFFFF ? static_cast<char*>(AnimPlayer_Alloc(p, static_cast<int32_t>(length))) : nullptr;
   if (!name) {
-    // Not even room to remember it: drawn as it stands, where it is met.
     AnimPlayer_Free(p, k);
-    AnimKeptSprite unkept{};
-    unkept.unlisted = 1;
-    unkept.object = o;
-    unkept.matrix = *matrix;
-    unkept.hasCxform = cx ? 1 : 0;
-    if (cx) unkept.cxform = *cx;
-    unkept.nesting = nesting;
-    DrawUnlisted(m, &unkept);
-    return 1;
+    return 0;
   }
-  std::memset(k, 0, sizeof(AnimKeptSprite));
   std::memcpy(name, o->name, length);
   k->name = name;
   AnimKeptSprite** link = m->keptMet ? &m->keptMet->next : &m->kept;
@@ -819,22 +784,12 @@ uint32_t KeepBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* ma
   m->keptColour = r.backgroundSet
                       ? static_cast<uint16_t>(AnimColor_To16(r.background[0], r.background[1], r.background[2]))
                       : 0;
-  // The picture's buffer is taken before the draws, as the first drawing
-  // of a sprite always took it: they must not leave it without room.
-  PictureBuffer(m);
   // Drawn over the whole frame, whatever part of it this pass redraws.
   const RasterArea saved = WholeArea(r);
   m->keeping = k;
   AnimChar_Draw(m, o, o->character, matrix, cx, nesting);
   m->keeping = nullptr;
   RestoreArea(r, saved);
-  if (k->unlisted) {
-    k->object = o;
-    k->matrix = *matrix;
-    k->hasCxform = cx ? 1 : 0;
-    if (cx) k->cxform = *cx;
-    k->nesting = nesting;
-  }
   m->keptAdded = 1;
   if (r.backgroundName) AnimStr_Free(p, r.backgroundName);
   r.backgroundName = nullptr;
@@ -947,15 +902,6 @@ void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* o) {
   // or rewound away).
   AnimMovie* m = o->list ? o->list->movie : nullptr;
   if (IsCachedBackground(m, o)) DropKept(m, o);
-  // Nor is a kept sprite drawn from a freed object.
-  if (AnimMovie* shown = p->movie) {
-    for (AnimKeptSprite* k = shown->kept; k; k = k->next)
-      if (k->object == o) {
-        Unkeep(shown, k);
-        DropPicture(shown);
-        break;
-      }
-  }
   if (o->boundVariable && o->boundVariable->boundObject == o) o->boundVariable->boundObject = nullptr;
   AnimStr_Free(p, o->name);
   AnimPlayer_Free(p, o->cxform);
@@ -1170,6 +1116,16 @@ void AnimDisplay_RemoveTimeline(AnimDisplayList* list, bool all) {
 void AnimDisplay_DropBackground(AnimMovie* m) { DropBackground(m); }
 
 void AnimDisplay_DropPicture(AnimMovie* m) { DropPicture(m); }
+
+bool AnimDisplay_FreePicture(AnimMovie* m) {
+  AnimRaster& r = m->raster;
+  if (!r.backgroundImage || r.pixels == r.backgroundImage) return false;
+  AnimPlayer_Free(m->player, r.backgroundImage);
+  r.backgroundImage = nullptr;
+  if (r.backgroundName) AnimStr_Free(m->player, r.backgroundName);
+  r.backgroundName = nullptr;
+  return true;
+}
 
 void AnimDisplay_DropKept(AnimMovie* m, const AnimDisplayObject* o) {
   if (IsCachedBackground(m, o)) DropKept(m, o);

@@ -269,15 +269,9 @@ bool Remake(AnimMovie* m, bool smooth) {
     return p->frameBuffer &&
            AnimRaster_Init(&r, p, p->frameBuffer, m->view.frameWidth, m->view.frameHeight, m->view.frameWidth * 2, smooth);
   };
-  bool ready = init();
-  if (!ready && m->kept) {
-    // Their draws may hold the heap the new tables need: they go, and are
-    // kept again as they stand.
-    AnimRaster_Free(&r);
-    p->heap.abortFlag = aborted;
-    AnimDisplay_DropBackground(m);
-    ready = init();
-  }
+  // The kept background sprites stay as first drawn whatever the heap
+  // holds: without room for the new tables the old mode stays.
+  const bool ready = init();
   if (!ready) {
     AnimRaster_Free(&r);
     keep();  // for the next try

@@ -104,23 +104,24 @@ struct AnimKeptDraw {
   int32_t ratio;
 };
 
+// The draws a "/Background" sprite is kept by come in chunks of a fixed
+// size (under a kilobyte), linked in the order drawn: keeping many takes no
+// block larger than a chunk, whatever holes the heap has.
+inline constexpr uint32_t kAnimKeptChunkDraws = 12;
+struct AnimKeptChunk {
+  AnimKeptChunk* next;
+  uint32_t count;
+  AnimKeptDraw draws[kAnimKeptChunkDraws];
+};
+
 // A "/Background" sprite by name, with the draws its first drawing made:
 // it shows so until it is removed, replaced, moved or rewound away, or the
 // view or quality changes.
 struct AnimKeptSprite {
   AnimKeptSprite* next;
   char* name;
-  AnimKeptDraw* draws;
-  uint32_t count, room;
-  // Its draws were more than the heap could hold (unlisted): it is drawn
-  // from the object itself, at the place and colour transform it was first
-  // drawn with, whenever the frame is cleared (never into the picture,
-  // which would show its clips as they stood when it was made).
-  uint32_t unlisted;
-  AnimDisplayObject* object;
-  AnimMatrix matrix;
-  AnimCxform cxform;
-  uint32_t hasCxform, nesting;
+  AnimKeptChunk* first;
+  AnimKeptChunk* last;
 };
 
 // A movie read for a level: its bytes, and the block to free afterwards.
@@ -154,16 +155,9 @@ struct AnimMovie {
   AnimKeptSprite* keptMet;
   AnimKeptSprite* keeping;
   uint32_t keptAdded;
-  // The picture is being drawn from a sprite's first drawing directly.
-  uint32_t drawingPicture;
   // A draw of this pass lost edges for want of pool room that others' kept
   // edges held: the pass is drawn again.
   uint32_t edgesLost;
-  // Work the clearing has spent this step drawing kept sprites from their
-  // objects (their draws more than the heap held). It has a share of its
-  // own, kAnimDrawWork a step, apart from the step's work: whether their
-  // draws could be listed at all hangs on the heap.
-  uint32_t keptWorkSpent;
   // Objects met by the bounds walks, by the drawing walks, and by the walks
   // that take the areas to redraw and drop the edge caches, all walks
   // together: how much work they took.
@@ -244,6 +238,10 @@ void AnimDisplay_DropBackground(AnimMovie* m);
 // Lets the picture go, not the kept sprites: it is made again from them
 // (under the view as it then stands) when the frame is next cleared.
 void AnimDisplay_DropPicture(AnimMovie* m);
+// Gives the picture's buffer back to the heap (unless the picture is being
+// drawn); it is taken again when the frame is next cleared with room left.
+// True when there was one to give.
+bool AnimDisplay_FreePicture(AnimMovie* m);
 // Lets the kept drawing of that sprite object go, when it has one; the
 // other kept sprites stay.
 void AnimDisplay_DropKept(AnimMovie* m, const AnimDisplayObject* o);
@@ -270,7 +268,8 @@ uint32_t AnimDisplay_DrawList(AnimMovie* m, AnimDisplayList* list, const AnimMat
                               const AnimCxform* cxform);
 void AnimDisplay_FreeObject(AnimPlayer* p, AnimDisplayObject* object);
 // A sprite's bounds: those of what its clip shows now, in the sprite's own
-// units; false when it shows nothing.
+// units; false when it shows nothing. The clip's _width and _height follow
+// them whenever it shows anything.
 bool AnimSprite_GetBounds(AnimClip* clip, AnimRect* out);
 // Bounds of a placed object's character in its list's units.
 bool AnimDisplay_ObjectBounds(const AnimDisplayObject* object, AnimRect* out);

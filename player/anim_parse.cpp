@@ -609,6 +609,10 @@ uint32_t ReadSprite(AnimStream* s) {
     AnimChar_Free(s->player, &sprite->header);
     return 0;
   }
+  // Until what it shows is measured, the sprite has the movie's frame size.
+  sprite->clip->frameRect = s->frameRect;
+  sprite->clip->width = (s->frameRect.xmax - s->frameRect.xmin) / 20;
+  sprite->clip->height = (s->frameRect.ymax - s->frameRect.ymin) / 20;
   AnimClip* outer = s->currentClip;
   const uint32_t tagEnd = s->limit;
   s->currentClip = sprite->clip;

@@ -326,7 +326,12 @@ uint32_t UserCommand(AnimPlayer* p, uint32_t code) {
 }  // namespace
 
 void* AnimPlayer_Alloc(AnimPlayer* p, int32_t n) {
-  void* block = AnimHeap_Alloc(&p->heap, n);
+  void* block = AnimHeap_Malloc(&p->heap, n);
+  // The background picture is only a copy of the kept sprites: it gives way
+  // to any block the player needs, so that a heap holding one fails no
+  // sooner than a heap without room for it.
+  if (!block && p->movie && AnimDisplay_FreePicture(p->movie)) block = AnimHeap_Malloc(&p->heap, n);
+  if (!block) p->heap.abortFlag = 1;
   if (block) std::memset(block, 0, n > 0 ? static_cast<size_t>(n) : 1u);
   return block;
 }
@@ -382,7 +387,6 @@ const char* AnimHost_GetMin(const AnimPlayer* p) { return p->handsetNumber; }
 
 void AnimWork_Start(AnimPlayer* p) {
   if (p->workOut && p->workLeft == 0 && p->movie) p->movie->fullRedraw = 1;
-  if (p->movie) p->movie->keptWorkSpent = 0;
   p->workLeft = kAnimStepWork;
   p->workOut = 0;
 }

@@ -113,6 +113,42 @@ TEST(PlayerRules, ATranslucentSpriteUsesTheFullColourScale) {
   EXPECT_EQ(p.At(5, 5), 0x3DEF);
 }
 
+// name = target's property
+Bytes GetProp(const std::string& name, const std::string& target, int index) {
+  return Set(name, Concat({Push(target), Push(std::to_string(index)), Op(0x22)}));
+}
+
+// A sprite's _width and _height are the pixel size of what it shows once
+// measured; until then the movie's frame size; a sprite showing nothing
+// keeps the size it last had. "s" holds a 40-pixel box, "g" the same box
+// in its first frame only, "e" nothing. Setting them scales the sprite.
+TEST(PlayerRules, ASpritesWidthAndHeightAreWhatItShows) {
+  const Bytes end = Concat({movie::ShowFrame(), movie::End()});
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 800, 800),
+                             movie::Sprite(40, 1, Concat({movie::Place(1, 1, 0, 0), end})),
+                             movie::Sprite(41, 2, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::RemoveDepth(1), end})),
+                             movie::Sprite(42, 1, end)});
+  const Bytes read = Concat({GetProp("sw", "/s", 8), GetProp("sh", "/s", 9), GetProp("gw", "/g", 8), GetProp("gh", "/g", 9),
+                             GetProp("ew", "/e", 8), GetProp("eh", "/e", 9)});
+  Played p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(40, 1, "s"), PlaceNamed(41, 2, "g", 0, 2000),
+                                  PlaceNamed(42, 3, "e")}),
+                          Do(read),
+                          Do(Concat({GetProp("gEmptied", "/g", 8), SetProp("/s", 8, "80"), SetProp("/s", 9, "20")})), {}}));
+  ASSERT_EQ(p.opened, 0u);
+  ASSERT_EQ(p.Step(), 0u);
+  const std::map<std::string, std::string> read1 = {{"sw", "40"}, {"sh", "40"}, {"gw", "40"},
+                                                    {"gh", "40"}, {"ew", "176"}, {"eh", "208"}};
+  for (const auto& [name, value] : read1) EXPECT_EQ(p.Var("/:" + name), value) << name;
+  ASSERT_EQ(p.Step(), 0u);
+  EXPECT_EQ(p.Var("/:gEmptied"), "40") << "the size it last had";
+  const AnimDisplayObject* s = AnimDisplay_FindByName(&p.root()->list, "/s");
+  ASSERT_NE(s, nullptr);
+  EXPECT_FLOAT_EQ(s->matrix.a, 2.0f);
+  EXPECT_FLOAT_EQ(s->matrix.d, 0.5f);
+  EXPECT_EQ(p.At(70, 15), 0x7C00) << "80 pixels wide";
+  EXPECT_EQ(p.At(20, 30), 0x7FFF) << "20 pixels tall";
+}
+
 // Variables over http: the request goes to the transfer and the movie plays
 // on, keys and all.
 TEST(PlayerRules, AnHttpLoadLetsTheMoviePlayOn) {
