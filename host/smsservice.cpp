@@ -249,6 +249,7 @@ void Stop(SmsService* s) {
   }
   TskmanTakeEvents(s->task, TakeLeftover, s);
   SmsStateFree(&s->routing);
+  SmsOnUnfinished(nullptr);
   TskmanTask* task = s->task;
   if (gService == s) gService = nullptr;
   MemFree(&s);
