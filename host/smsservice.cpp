@@ -6,7 +6,9 @@
 #include "host/wappush.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "kernel/config.h"
 #include "kernel/tskman.h"
+#include "kernel/ubstore.h"
 #include "net/netbuf.h"
 #include "services/push/notify_store.h"
 #include "services/sms/sms.h"
@@ -47,6 +49,27 @@ void Route(SmsService* s, const SmsInMessage* in, bool push) {
   const uint32_t lost = s->routing.lostShortOfMemory;
   SmsRoute(&s->routing, in);
   if (s->routing.lostShortOfMemory != lost) NotifySayLost(push);
+}
+
+// A message whose rest never came is said as one lost: who sent it and how
+// many of its segments came.
+void SayUnfinished(const char* sender, uint32_t came, uint32_t total, const TskmanRef& app) {
+  const bool push = gService && app == TskmanRefOf(gService->task);
+  char what[360];
+  char number[12];
+  LibcStrCopy(what, push ? "a pushed message from " : "a received message from ");
+  const char* who = sender && *sender ? sender : "an unknown sender";
+  const uint32_t at = LibcStrLen(what), n = LibcStrLen(who) < 255 ? LibcStrLen(who) : 255;
+  LibcMemCopy(what + at, who, n);
+  what[at + n] = 0;
+  LibcStrCat(what, ": ");
+  LibcItoA(static_cast<int32_t>(came), number, 10);
+  LibcStrCat(what, number);
+  LibcStrCat(what, " of its ");
+  LibcItoA(static_cast<int32_t>(total), number, 10);
+  LibcStrCat(what, number);
+  LibcStrCat(what, " segments came, the rest never did");
+  UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), what);
 }
 
 void FreeRequest(SmsSendRequestRec* request) {
@@ -226,6 +249,7 @@ void Stop(SmsService* s) {
   }
   TskmanTakeEvents(s->task, TakeLeftover, s);
   SmsStateFree(&s->routing);
+  SmsOnUnfinished(nullptr);
   TskmanTask* task = s->task;
   if (gService == s) gService = nullptr;
   MemFree(&s);
@@ -295,6 +319,7 @@ Result SmsServiceStart() {
     return ResultError(Mod::Sms, Err::NoMemory);
   }
   gService = s;
+  SmsOnUnfinished(SayUnfinished);
   return kOk;
 }
 

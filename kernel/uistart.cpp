@@ -209,6 +209,9 @@ void CreateBrowserWindow(UiStartContext* ctx) {
 }
 
 void EndBrowser(UiStartContext* ctx) {
+  // A pushed document's question goes with the popups: the document is let
+  // go, and said.
+  ProvEndUnanswered();
   AnimEngTaskDelete();
   PwlShutdown();
   CachePurgeExpired();

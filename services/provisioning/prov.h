@@ -126,6 +126,13 @@ Result ProvTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_
 // applied as if a page had loaded it: consent, PIN, MAC, commit. 0 once it
 // runs; ProvCode::Refused when the cache holds no such object.
 Result ProvProvisionPushed(const char* url);
+// The stop: a pushed document whose question (consent or PIN) still waits
+// for the user is let go, not applied, and said on standard error with its
+// sender; it is not asked again.
+void ProvEndUnanswered();
+// The sender of the document a load applies while its question waits for
+// the user; null while it does not.
+const char* ProvAskingFor(const UrlLoad* load);
 // A load the module steps itself rather than through the URL task: while
 // the row waits for an answer the load is not stepped, and once the answer
 // has come `task` receives ProvMsg::PushStep.

@@ -6,10 +6,12 @@
 
 #include "browser/bentask.h"
 #include "browser/cache.h"
+#include "kernel/config.h"
 #include "kernel/datachunk.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
+#include "kernel/ubstore.h"
 #include "services/provisioning/prov.h"
 
 namespace {
@@ -109,6 +111,28 @@ Result RunHandler(void* context, uint32_t message, uintptr_t, uintptr_t) {
 }
 
 }  // namespace
+
+void ProvEndUnanswered() {
+  // Letting one go closes its popup, a task of its own: the walk starts
+  // again after each.
+  for (TskmanTask* t = TskmanNextTask(nullptr); t;) {
+    TskmanTask* next = TskmanNextTask(t);
+    auto* run = t->id == kModule && t->handler == RunHandler ? static_cast<PushRun*>(t->context)
+                                                              : nullptr;
+    if (const char* sender = run ? ProvAskingFor(run->load) : nullptr) {
+      char what[200] = "a provisioning document from ";
+      const uint32_t at = LibcStrLen(what);
+      const uint32_t n = *sender ? LibcStrLen(sender) < 100 ? LibcStrLen(sender) : 100 : 0;
+      LibcMemCopy(what + at, *sender ? sender : "", n);
+      what[at + n] = 0;
+      LibcStrCat(what, ": its question was left unanswered at the stop; it was not applied");
+      UbstoreSayNotKept(ConfigClassOf("//access"), what);
+      EndRun(t, run);
+      next = TskmanNextTask(nullptr);
+    }
+    t = next;
+  }
+}
 
 Result ProvProvisionPushed(const char* url) {
   if (!url) return ProvCode::Refused;

@@ -520,6 +520,12 @@ Result ProvRelease(UrlModuleContext*, UrlLoad* load) {
   return kOk;
 }
 
+const char* ProvAskingFor(const UrlLoad* load) {
+  const auto* c = load ? static_cast<const ProvTaskCtx*>(load->handlerState) : nullptr;
+  if (!c || !c->popupShowing) return nullptr;
+  return c->initiator ? c->initiator : "";
+}
+
 void ProvStepBy(UrlLoad* load, TskmanTask* task) {
   if (auto* c = load ? static_cast<ProvTaskCtx*>(load->handlerState) : nullptr) c->stepper = task;
 }

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 
+#include "kernel/config.h"
 #include "services/push/lc.h"
 
 // A finished item of a push: an entry, or (last) the document's index.
@@ -12,6 +13,15 @@ struct LcQueued {
   LcEntry* entry;
   LcList* index;
   uint32_t lost;
+};
+
+// A stored value a part of the document being stored took the place of.
+struct LcReplaced {
+  LcReplaced* next;
+  char* name;
+  uint8_t* value;
+  uint32_t length;
+  ConfigKind kind;
 };
 
 // Says on standard error that a pushed document was lost for want of

@@ -76,7 +76,7 @@ uint32_t LcListAdd(LcList* list, const char* text, bool marked) {
 
 LcList* LcListGrow(LcList* list, uint32_t more) {
   const uint32_t capacity = Get(list) + more;
-  auto* bigger = static_cast<uint8_t*>(MemReallocZero(list, kLcListHead + capacity, Use::Data, kModule));
+  auto* bigger = static_cast<uint8_t*>(MemReallocZero(list, kLcListHead + capacity, 0, kModule));
   if (bigger) Put(bigger, capacity);
   return bigger;
 }
@@ -179,7 +179,7 @@ bool LcEntryAppend(LcEntry* entry, const uint8_t* bytes, uint32_t length) {
   // One byte stays for the NUL that ends the data.
   while (entry->dataCapacity - entry->dataUsed <= length) {
     if (entry->dataCapacity > UINT32_MAX - kDataStep) return false;
-    void* bigger = MemRealloc(entry->data, entry->dataCapacity + kDataStep, Use::Data, kModule);
+    void* bigger = MemRealloc(entry->data, entry->dataCapacity + kDataStep, 0, kModule);
     if (!bigger) return false;
     entry->data = static_cast<uint8_t*>(bigger);
     entry->dataCapacity += kDataStep;

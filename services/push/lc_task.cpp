@@ -32,6 +32,12 @@ struct LcTaskCtx {
   uint32_t shortOfMemory;  // a part or the index could not be stored for want of memory
   uint32_t refusedBytes;   // what the parts the section could not carry take
   uint32_t pageBytes;      // what the parts of the page being stored take
+  // One document is stored at a time: the last item of the one whose parts
+  // are being written, and whether its end (the removal of what it refused
+  // or replaced) is still to run. Another document waits until then.
+  const LcQueued* storing;
+  uint32_t ending;
+  LcReplaced* replaced;  // what its parts took the place of, newest first
 };
 
 bool ForWantOfMemory(Result r) { return r != kOk && ResultCodeOf(r) == Err::NoMemory; }
@@ -139,12 +145,75 @@ LcList* ReadOldIndex(LcTaskCtx* ctx, const char* current) {
   return copy;
 }
 
+void FreeReplaced(LcTaskCtx* ctx) {
+  while (LcReplaced* r = ctx->replaced) {
+    ctx->replaced = r->next;
+    MemFree(&r->name);
+    MemFree(&r->value);
+    MemFree(&r);
+  }
+}
+
+// Before a part takes the place of a stored value, that value is copied:
+// a document refused in the end puts it back. Without memory for the copy
+// the part is not written (false).
+bool KeepReplaced(LcTaskCtx* ctx, const LcEntry* entry) {
+  const char* id = LcEntryHeader(entry, LcHeader::ContentId);
+  const uint8_t* data = nullptr;
+  uint32_t length = 0;
+  ConfigKind kind{};
+  if (ctx->error || !id || ConfigGetRaw(ctx->handle, id, 0, &data, &length, &kind) != kOk)
+    return true;
+  auto* r = static_cast<LcReplaced*>(MemAllocZero(sizeof(LcReplaced), Use::Data, kModule));
+  if (r) {
+    r->name = LibcStrDup(id);
+    r->value = static_cast<uint8_t*>(MemAlloc(length ? length : 1, Use::Data, kModule));
+  }
+  if (!r || !r->name || !r->value) {
+    if (r) {
+      MemFree(&r->name);
+      MemFree(&r);
+    }
+    ctx->shortOfMemory = 1;
+    return false;
+  }
+  LibcMemCopy(r->value, data, length);
+  r->length = length;
+  r->kind = kind;
+  r->next = ctx->replaced;
+  ctx->replaced = r;
+  return true;
+}
+
+// A refused document gives back what its parts replaced, the oldest value
+// last, and its index no longer names them, so that its removal spares
+// them. False when one could not be put back (the section ran short).
+bool PutBack(LcTaskCtx* ctx, LcList* index) {
+  bool whole = !ctx->replaced || !ctx->error;
+  for (LcReplaced* r = ctx->replaced; r && !ctx->error; r = r->next) {
+    if (ConfigSetRaw(ctx->handle, r->name, 0, r->value, r->length, r->kind) == kOk)
+      LcListBlank(index, r->name);
+    else
+      whole = false;
+    ctx->dirty = 1;
+  }
+  FreeReplaced(ctx);
+  return whole;
+}
+
+// The document's last step: the next document may start once it has run.
+void EndWith(LcTaskCtx* ctx, uint32_t message, LcList* index) {
+  ctx->storing = nullptr;
+  ctx->ending = message == LcMsg::DeleteIndex;
+  Post(ctx, message, reinterpret_cast<uintptr_t>(index), ctx->ending);
+}
+
 // The last item of a push: the new document becomes "current", and what
 // the old one no longer shares with it goes. A document that lost a part,
 // or that has no root while another one is stored, is removed again
 // instead: nothing the stored document uses may go for it.
 void StoreIndex(LcTaskCtx* ctx, LcList* index, bool partLost) {
-  const bool memoryShort = ctx->shortOfMemory || ForWantOfMemory(ctx->error);
+  bool memoryShort = ctx->shortOfMemory || ForWantOfMemory(ctx->error);
   const uint32_t refused = ctx->refusedBytes, pageBytes = ctx->pageBytes;
   ctx->shortOfMemory = 0;
   ctx->refusedBytes = 0;
@@ -154,7 +223,7 @@ void StoreIndex(LcTaskCtx* ctx, LcList* index, bool partLost) {
       SayNotKept(kLcNoMemory, 0);
     else if (ctx->error == kUbstoreReadFailed)
       SayNotKept(kUbstoreReadFailed, 0);
-    Post(ctx, LcMsg::DeleteIndex, reinterpret_cast<uintptr_t>(index), 0);
+    EndWith(ctx, LcMsg::DeleteIndex, index);
     return;
   }
   const char* oldValue = nullptr;
@@ -193,6 +262,7 @@ void StoreIndex(LcTaskCtx* ctx, LcList* index, bool partLost) {
     }
   }
   if (failed) {
+    if (!PutBack(ctx, index)) memoryShort = true;
     if (memoryShort || ForWantOfMemory(setFailure))
       SayNotKept(kLcNoMemory, 0);
     else if (refused)
@@ -200,13 +270,14 @@ void StoreIndex(LcTaskCtx* ctx, LcList* index, bool partLost) {
     else if (setFailure == kStoreBadArg)  // its index, named past what a name holds
       SayNotKept(kStoreBadArg, pageBytes);
     MemFree(&oldIndex);
-    Post(ctx, LcMsg::DeleteIndex, reinterpret_cast<uintptr_t>(index), 0);
+    EndWith(ctx, LcMsg::DeleteIndex, index);
   } else {
+    FreeReplaced(ctx);
     MemFree(&index);
     if (oldIndex)
-      Post(ctx, LcMsg::DeleteIndex, reinterpret_cast<uintptr_t>(oldIndex), 0);
+      EndWith(ctx, LcMsg::DeleteIndex, oldIndex);
     else
-      Post(ctx, LcMsg::Commit, 0, 0);
+      EndWith(ctx, LcMsg::Commit, nullptr);
     ctx->reportOnSave = 1;
   }
   MemFree(&old);
@@ -236,7 +307,13 @@ void KeepCurrentParts(LcTaskCtx* ctx, LcList* index) {
   MemFree(&current);
 }
 
-void DeleteIndex(LcTaskCtx* ctx, LcList* index) {
+// `ends`: the removal ends the storing of a document; one refused while the
+// section could not be read puts back here what its parts replaced.
+void DeleteIndex(LcTaskCtx* ctx, LcList* index, bool ends) {
+  if (ends) {
+    if (!PutBack(ctx, index)) SayNotKept(ctx->error == kUbstoreReadFailed ? ctx->error : kLcNoMemory, 0);
+    ctx->ending = 0;
+  }
   if (!ctx->error) {
     KeepCurrentParts(ctx, index);
     if (const char* root = LcListMarked(index); root && *root) {
@@ -360,6 +437,7 @@ Result LcTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
         return kOk;
       }
       TskmanTask* task = ctx->task;
+      FreeReplaced(ctx);
       MemFree(&ctx);
       TskmanDestroyTask(task);
       TskmanPost(reinterpret_cast<TskmanTask*>(arg1), LcMsg::Stopped, 0, 0);
@@ -379,10 +457,16 @@ Result LcTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
     case LcMsg::StoreQueue: {
       auto* node = reinterpret_cast<LcQueued*>(arg1);
       if (!node) break;
+      const auto* tail = reinterpret_cast<const LcQueued*>(arg2);
+      if (ctx->ending || (ctx->storing && ctx->storing != tail)) {
+        Post(ctx, LcMsg::StoreQueue, arg1, arg2);  // after the document being stored
+        break;
+      }
+      ctx->storing = tail;
       if (node->next) {
         // A document that is going to be removed again stores none of its
         // parts: one of them may carry the name of a part in use.
-        if (node->lost || Refused(ctx, reinterpret_cast<const LcQueued*>(arg2)) ||
+        if (node->lost || Refused(ctx, tail) || !KeepReplaced(ctx, node->entry) ||
             StoreEntry(ctx, node->entry) != kOk)
           node->next->lost = 1;
         LcEntryFree(&node->entry);
@@ -394,7 +478,7 @@ Result LcTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
       break;
     }
     case LcMsg::DeleteIndex:
-      DeleteIndex(ctx, reinterpret_cast<LcList*>(arg1));
+      DeleteIndex(ctx, reinterpret_cast<LcList*>(arg1), arg2 != 0);
       break;
     case LcMsg::Delete:
       Delete(ctx, reinterpret_cast<LcRequest*>(arg1));

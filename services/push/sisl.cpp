@@ -367,7 +367,7 @@ Result ElementBegin(WbxmlHandler* handler, uint32_t token) {
   if (state->depth == state->capacity) {
     const uint32_t grown = state->capacity ? state->capacity * 2 : 8;
     void* bigger = state->stack
-                       ? MemRealloc(state->stack, grown * sizeof(uint32_t), Use::Data, kModule)
+                       ? MemRealloc(state->stack, grown * sizeof(uint32_t), 0, kModule)
                        : MemAlloc(grown * sizeof(uint32_t), Use::Data, kModule);
     if (!bigger) return kOk;  // the element stays unpushed
     state->stack = static_cast<uint32_t*>(bigger);

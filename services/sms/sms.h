@@ -62,6 +62,13 @@ struct SmsUnrecorded {
 // Messages remembered so at once: more, interleaved, may be counted again.
 constexpr uint32_t kSmsUnrecordedMax = 4;
 
+// Told of a message whose rest never came, as its wait ends or as the
+// routing is freed: its sender, how many of its segments came and of how
+// many, and the task that claimed it. A message already counted lost for
+// want of memory, or whose task is gone, is not told.
+using SmsUnfinishedFn = void (*)(const char* sender, uint32_t came, uint32_t total,
+                                 const TskmanRef& app);
+
 struct SmsState {
   Queue reassemblies;  // SmsReassembly records
   SmsAppRegistration* registrations;
@@ -71,6 +78,9 @@ struct SmsState {
   uint32_t lostShortOfMemory;
   SmsUnrecorded unrecorded[kSmsUnrecordedMax];
 };
+
+// The SMS service names who is told of messages given up (null: nobody).
+void SmsOnUnfinished(SmsUnfinishedFn told);
 
 // Ageing passes a reassembly waits for its next segment.
 constexpr int32_t kSmsLifetime = 60;
@@ -98,13 +108,15 @@ void SmsReassemble(SmsState* state, const SmsInMessage* message, const SmsSegmen
 // are forgotten.
 void SmsStartTimer(SmsState* state);
 // One ageing pass, on the timer: every reassembly loses one from its
-// lifetime and those that reach 0 are freed with what they gathered; so
+// lifetime and those that reach 0 are told (SmsOnUnfinished) and freed with what
+// they gathered; so
 // do the messages remembered as lost without a record. The timer is then
 // forgotten (it was one-shot) and started again while either remains.
 // Answers the number of reassemblies left.
 uint32_t SmsAge(SmsState* state);
 uint32_t SmsReassemblyCount(const SmsState* state);
-// Frees every reassembly and registration, forgets the messages lost
+// Tells each reassembly still waiting (SmsOnUnfinished) and frees it, frees
+// every registration, forgets the messages lost
 // without a record and cancels the timer.
 void SmsStateFree(SmsState* state);
 

@@ -43,6 +43,22 @@ void FreeRecord(SmsState* state, SmsReassembly* record) {
   MemFree(&record);
 }
 
+SmsUnfinishedFn gUnfinished;
+
+// A message given up with only some of its segments: told once, unless its
+// loss was counted already or nobody waits for it.
+void GiveUp(SmsState* state, SmsReassembly* record) {
+  if (gUnfinished && !record->lost && TskmanRefAlive(record->app)) {
+    uint32_t came = 0;
+    for (auto* n = record->runs.head; n; n = n->next) {
+      const auto* run = reinterpret_cast<const SmsSegmentRun*>(n);
+      came += run->last - run->first + 1u;
+    }
+    gUnfinished(record->sender, came, record->total, record->app);
+  }
+  FreeRecord(state, record);
+}
+
 SmsReassembly* Find(SmsState* state, uint16_t reference, const char* sender) {
   for (auto* n = state->reassemblies.head; n; n = n->next) {
     auto* r = reinterpret_cast<SmsReassembly*>(n);
@@ -207,7 +223,7 @@ uint32_t SmsAge(SmsState* state) {
     auto* r = reinterpret_cast<SmsReassembly*>(n);
     n = n->next;
     if (--r->lifetime <= 0)
-      FreeRecord(state, r);
+      GiveUp(state, r);
     else
       ++left;
   }
@@ -218,6 +234,8 @@ uint32_t SmsAge(SmsState* state) {
   return left;
 }
 
+void SmsOnUnfinished(SmsUnfinishedFn told) { gUnfinished = told; }
+
 uint32_t SmsReassemblyCount(const SmsState* state) {
   uint32_t n = 0;
   for (auto* q = state->reassemblies.head; q; q = q->next) ++n;
@@ -225,7 +243,7 @@ uint32_t SmsReassemblyCount(const SmsState* state) {
 }
 
 void SmsStateFree(SmsState* state) {
-  while (auto* r = reinterpret_cast<SmsReassembly*>(state->reassemblies.head)) FreeRecord(state, r);
+  while (auto* r = reinterpret_cast<SmsReassembly*>(state->reassemblies.head)) GiveUp(state, r);
   while (SmsAppRegistration* r = state->registrations) {
     state->registrations = r->next;
     MemFree(&r);

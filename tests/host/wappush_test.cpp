@@ -692,6 +692,65 @@ TEST_F(SmsServicePushTest, APushWhoseRestDoesNotComeAgesOut) {
   EXPECT_EQ(Waiting(), 0u);
 }
 
+// A message whose rest never came is said, when its minute of waiting ends
+// or at the stop: who sent it and how many of its segments came; a message
+// that completes is said nowhere.
+TEST_F(SmsServicePushTest, AMessageWhoseRestNeverCameIsSaid) {
+  struct Case {
+    const char* what;
+    bool push;
+    std::vector<int> sequences;  // those that come, of `total`
+    int total;
+    bool stop;  // said at the stop after 1.5 s, else as its wait ends
+    const char* said;
+  };
+  const Case cases[] = {
+      {"half a push, then the stop", true, {1}, 2, true,
+       "repository: a pushed message from +4911: 1 of its 2 segments came, the rest never did"},
+      {"half a push, then its minute", true, {2}, 2, false,
+       "repository: a pushed message from +4911: 1 of its 2 segments came, the rest never did"},
+      {"a message to another port, then the stop", false, {1, 3}, 3, true,
+       "repository: a received message from +4922: 2 of its 3 segments came, the rest never did"},
+      {"a message to another port, then its minute", false, {3, 1}, 3, false,
+       "repository: a received message from +4922: 2 of its 3 segments came, the rest never did"},
+      {"a whole message, then the stop", false, {2, 1}, 2, true, nullptr},
+  };
+  Recorder app(Mod::TestCode);
+  const Bytes pdu = Push(B({0xAE, 0xAF, 0x80}), std::string(200, 'p'));
+  FailureRecord record;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(SmsRegisterApp(SmsServiceRouting(), app.task(), 1, 0, nullptr, 0), kOk);
+    record.said.clear();
+    for (int seq : c.sequences)
+      Receive(Decode(2, c.push ? "+4911" : "+4922",
+                     B({0, c.total, seq - 1, c.push ? 0x0B : 0x13, c.push ? 0x84 : 0x88}), 7,
+                     pdu.substr((seq - 1) * 50, 50)));
+    EXPECT_TRUE(record.said.empty());
+    if (c.stop) {
+      Seconds(1);
+      SmsServiceStop();
+      Pump();
+      ASSERT_EQ(TskmanFind(Mod::Sms), nullptr);
+      ASSERT_EQ(SmsServiceStart(), kOk);
+      Pump();
+    } else {
+      Seconds(kSmsLifetime - 1);
+      EXPECT_TRUE(record.said.empty());
+      Seconds(2);
+      EXPECT_EQ(Waiting(), 0u);
+    }
+    EXPECT_EQ(record.said, c.said ? std::vector<std::string>{c.said} : std::vector<std::string>{});
+    for (const Received& r : app.log)
+      if (r.message == SmsServiceMsg::Delivered) {
+        auto* m = reinterpret_cast<SmsMessage*>(r.arg1);
+        SmsMessageFree(&m);
+      }
+    app.log.clear();
+    SmsUnregisterApp(SmsServiceRouting(), app.task());
+  }
+}
+
 // A push in a standard user-data header, in 8-bit-reference segments,
 // reaches push delivery by the same reassembly.
 TEST_F(SmsServicePushTest, APushInStandardHeaderSegmentsIsPutBackTogether) {

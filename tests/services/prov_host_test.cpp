@@ -486,8 +486,27 @@ TEST_P(StopWhileAskedHostTest, StopWhileItWaits) {
       TextInputWindow* window = QtTextInputWindow();
       return window && window->isVisible();
     });
+  // The document left unanswered is not applied, and the stop says so.
+  ::testing::internal::CaptureStderr();
   Result r = Run(stages);
+  std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(HostExitStatus(r), 1);
+  EXPECT_NE(err.find("qor: could not save access: a provisioning document from 5551234: its "
+                     "question was left unanswered at the stop; it was not applied\n"),
+            std::string::npos)
+      << err;
+  // The next run has nothing more to say of it.
+  ::testing::internal::CaptureStderr();
+  r = Run({[&] {
+             ReadAccess();
+             return true;
+           },
+           [&] { return gAccess != "(not read)"; }});
+  err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(HostExitStatus(r), 0) << err;
+  EXPECT_EQ(err.find("provisioning document"), std::string::npos) << err;
+  EXPECT_EQ(gAccess, "");
 }
 INSTANTIATE_TEST_SUITE_P(QuestionAndPin, StopWhileAskedHostTest, ::testing::Values(0, 1));
 

@@ -350,6 +350,73 @@ TEST_F(PushKeepTest, APushedPagePastWhatItsSectionHoldsIsSaid) {
   }
 }
 
+// A page refused after its root was written leaves the stored page whole:
+// page A, one part named by the time, then within the same second page B,
+// its root named so too and a part the file cannot carry (a name past what
+// a name holds, a part past what a value holds) or the heap cannot take.
+// B is said not kept, and A's text is what the store serves, also after a
+// stop and a start; a B that is kept is kept whole.
+TEST_F(PushKeepTest, ARefusedPageLeavesTheStoredPageOfItsNameAsItWas) {
+  struct Case {
+    const char* why;
+    uint32_t idLength, partSize, cutFrom, cutTo;  // a heap cut when cutTo > 0
+  };
+  const Case cases[] = {{"a name past what a name holds", 300, 100, 0, 0},
+                        {"a part past what a value holds", 4, 70000, 0, 0},
+                        {"the heap cut", 4, 20000, 0, 40000}};
+  const auto rootText = [this] {
+    std::string current, text;
+    for (const auto& [name, value] : Section("homepage"))
+      if (name == "current") current = value;
+    for (const auto& [name, value] : Section("homepage"))
+      if (current.size() > 4 && name == current.substr(4)) text = value;
+    return text;
+  };
+  const std::string pageA = "page A " + std::string(300, 'a');
+  const std::string pageB = "page B";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    uint32_t refused = 0;
+    for (uint32_t reserve = c.cutFrom; reserve <= c.cutTo; reserve += 40) {
+      SCOPED_TRACE(reserve);
+      if (rootText().find(pageA) == std::string::npos) {
+        PushPage(pageA, 10);
+        Pump();
+        ASSERT_NE(rootText().find(pageA), std::string::npos);
+      }
+      failures.said.clear();
+      const std::string partId(c.idLength, 'q');
+      Push("multipart/related",
+           "Content-Type: multipart/related; boundary=b; type=\"text/html\"\r\n\r\n"
+           "--b\r\nContent-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
+           "<html><body>" + pageB + "</body></html>\r\n"
+           "--b\r\nContent-Type: text/plain\r\nContent-ID: <" + partId + ">\r\n\r\n" +
+               std::string(c.partSize, 'z') + "\r\n--b--\r\n",
+           {{"X-Wap-Application-Id", "32768"}});
+      if (c.cutTo)
+        PumpShortOf(reserve);
+      else
+        Pump();
+      const bool kept = failures.said.empty();
+      if (kept) {
+        ASSERT_GT(c.cutTo, 0u);
+        EXPECT_NE(rootText().find(pageB), std::string::npos);
+        EXPECT_EQ(Section("homepage").size(), 4u);  // current, the two parts, the index
+        continue;
+      }
+      ++refused;
+      EXPECT_EQ(failures.said.size(), 1u);
+      EXPECT_NE(rootText().find(pageA), std::string::npos);
+      StopServices();
+      StartServices();
+      EXPECT_NE(rootText().find(pageA), std::string::npos);
+      EXPECT_EQ(rootText().find(pageB), std::string::npos);
+      EXPECT_EQ(Section("homepage").size(), 3u);  // current, A's part and index
+    }
+    EXPECT_GT(refused, 0u);
+  }
+}
+
 // A pushed home page the store takes short of memory is either stored or
 // said, whatever the heap leaves once push reception has handed it over.
 TEST_F(PushKeepTest, APushedPageStoredShortOfMemoryIsStoredOrSaid) {

@@ -119,6 +119,36 @@ TEST_F(SmsRouteTest, AMessageThatNeverCompletesAgesOutWithEverythingItHeld) {
   EXPECT_TRUE(Delivered().empty());
 }
 
+// A message given up, as its lifetime runs out or as the routing is freed,
+// is told with its sender and how many of its segments came; a completed
+// one is not.
+std::vector<std::string>* gUnfinished;
+void HearUnfinished(const char* sender, uint32_t came, uint32_t total, const TskmanRef&) {
+  gUnfinished->push_back(std::string(sender) + " " + std::to_string(came) + "/" + std::to_string(total));
+}
+
+TEST_F(SmsRouteTest, AMessageGivenUpIsToldWithWhatCame) {
+  std::vector<std::string> told;
+  gUnfinished = &told;
+  SmsOnUnfinished(HearUnfinished);
+  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+  Segment("+4911", 9, 4, 1, "a");
+  Segment("+4911", 9, 4, 3, "c");
+  Segment("+4911", 9, 4, 4, "d");
+  Segment("+4922", 9, 2, 2, "b");
+  Segment("+4922", 9, 2, 1, "a");  // whole
+  EXPECT_EQ(Delivered().size(), 1u);
+  for (int i = 1; i < kSmsLifetime; ++i) SmsAge(&state);
+  EXPECT_TRUE(told.empty());
+  Segment("+4933", 8, 3, 2, "b");
+  EXPECT_EQ(SmsAge(&state), 1u);
+  EXPECT_EQ(told, std::vector<std::string>{"+4911 3/4"});
+  SmsStateFree(&state);
+  EXPECT_EQ(told, (std::vector<std::string>{"+4911 3/4", "+4933 1/3"}));
+  SmsOnUnfinished(nullptr);
+  gUnfinished = nullptr;
+}
+
 // Whichever of its segments the heap cannot take, a message is delivered
 // whole or counted lost once: segments lost before its record could be made
 // and after are one loss.
