@@ -154,6 +154,18 @@ void OnRead(ConfigContext* ctx, Result status, ConfigHandle* handle) {
       }
     }
   }
+  // A file over its quota (the quota was lowered since it was written)
+  // reads as it is, but no save leaves it over: said once a run too, at the
+  // start, before a stop finds its saves refused.
+  if (status == kOk && !handle->damaged) {
+    const int32_t index = UbstoreClassIndex(handle->className);
+    const auto bit = static_cast<uint8_t>(index >= 0 ? 1u << index : 0u);
+    if (bit && !(ctx->saidOverQuota & bit) &&
+        handle->storageLength > static_cast<uint32_t>(UbstoreGetQuota(index))) {
+      ctx->saidOverQuota |= bit;
+      UbstoreSayOverQuota(handle->className, handle->storageLength);
+    }
+  }
   if (handle->look) {
     ConfigHandleFree(&handle);
     ServeWaiting(ctx);

@@ -43,6 +43,7 @@ struct ConfigContext {
   ConfigProfile wap;
   Queue waiting;  // open requests in arrival order, while busy
   uint8_t saidDamaged;  // bit per storage class whose damage the user was told of
+  uint8_t saidOverQuota;  // the same for a class file found over its quota
 };
 
 namespace ConfigState {

@@ -128,6 +128,12 @@ Result UbstoreSayDamaged(const char* className, const uint8_t* bytes, uint32_t l
   return r;
 }
 
+void UbstoreSayOverQuota(const char* className, uint32_t length) {
+  const int32_t index = UbstoreClassIndex(className);
+  if (index >= 0)
+    PlatformFileSayOverQuota(className, length, static_cast<uint32_t>(UbstoreGetQuota(index)));
+}
+
 void UbstoreSayNotKept(const char* className, const char* what) {
   PlatformFileNotKept(className, what);
 }

@@ -48,6 +48,9 @@ Result UbstoreKeepDamaged(const char* className, const uint8_t* bytes, uint32_t 
 // and the user is told which file it is, that its sections start empty and
 // where the bytes are.
 Result UbstoreSayDamaged(const char* className, const uint8_t* bytes, uint32_t length);
+// The class file just read is over its class's quota: the user is told
+// that it reads as it is but that no save leaving it over the quota is made.
+void UbstoreSayOverQuota(const char* className, uint32_t length);
 // A save of the class's file left out part of what it was given, or could
 // not be made: the user is told what was not kept (`what`), as of a file
 // that could not be written.

@@ -179,5 +179,12 @@ void PlatformFileSayDamaged(const char* path, const char* kept) {
                  path);
 }
 
+void PlatformFileSayOverQuota(const char* path, uint32_t size, uint32_t quota) {
+  std::fprintf(stderr,
+               "qor: %s is over its quota (%u bytes of %u): it reads as it is, but no save "
+               "that leaves it over the quota is made\n",
+               path, static_cast<unsigned>(size), static_cast<unsigned>(quota));
+}
+
 void* PlatformAlloc(uint32_t size) { return std::malloc(size ? size : 1); }
 void PlatformFree(void* p) { std::free(p); }

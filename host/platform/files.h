@@ -40,6 +40,9 @@ FileStatus PlatformFileKeepCopy(const char* path, const void* data, uint32_t siz
 // Says on standard error that a stored file could not be read, that what it
 // held starts empty, and where its bytes were kept (null: nowhere).
 void PlatformFileSayDamaged(const char* path, const char* kept);
+// Says on standard error that a stored file of `size` bytes is over its
+// quota: it reads as it is, but a save that leaves it over is not made.
+void PlatformFileSayOverQuota(const char* path, uint32_t size, uint32_t quota);
 
 // The platform allocator, for host records and buffers the host hands out.
 void* PlatformAlloc(uint32_t size);

@@ -425,6 +425,19 @@ bool NotifyStoreIsMissed(const NotifyStoreMissed* missed, uint32_t i) {
   return IsMissed(missed, i);
 }
 
+uint32_t NotifyStoreHeldCount(const NotifyStoreMissed* missed) {
+  uint32_t n = 0;
+  for (const NotifyStoreHeld* held = missed->held; held; held = held->next) ++n;
+  return n;
+}
+
+uint32_t NotifyStoreMissedCount(const NotifyStoreMissed* missed) {
+  if (missed->all) return NotifyStoreHeldCount(missed);
+  uint32_t n = 0;
+  for (uint32_t i = 0; i < missed->count; ++i) n += IsMissed(missed, i) ? 1 : 0;
+  return n;
+}
+
 void NotifyStoreMissedClear(NotifyStoreMissed* missed) {
   while (NotifyStoreHeld* held = missed->held) {
     missed->held = held->next;

@@ -69,6 +69,11 @@ bool NotifyStoreDocNumber(const char* key, uint32_t keyLength, uint32_t* n);
 bool NotifyStoreIsMissed(const NotifyStoreMissed* missed, uint32_t i);
 // The same for the running push reception (false when it does not run).
 bool NotifyStoredMissed(uint32_t i);
+// The missed messages the file holds (when all were missed, their number is
+// not known: those whose documents are held); and of those, the ones whose
+// documents only memory holds now.
+uint32_t NotifyStoreMissedCount(const NotifyStoreMissed* missed);
+uint32_t NotifyStoreHeldCount(const NotifyStoreMissed* missed);
 // Notes a copy of a record the rules met, while anything is missed. Of the
 // records of one message only those that may reach further are noted.
 // Without memory it is not noted: a message it kept still takes a missed

@@ -44,6 +44,7 @@ struct KeptNode {
   uint32_t code;
   UrlLoad* message;
   uint32_t dead;
+  uint32_t stored;  // the class file held it when the run began
 };
 
 struct NotifyTask {
@@ -66,6 +67,7 @@ struct NotifyTask {
   uint8_t ppgPending;   // the next section answer is the "PPG" one
   uint8_t storeStep;    // StoreStep: the "inbox" section being read or written
   uint8_t savingOwn;    // within ConfigSave of the "inbox" section: its keys are new
+  uint8_t restoring;    // the messages kept now come back from the file
   Result startError;    // not kOk: the start failed and the task is ending
   NotifyStoreMissed missed;  // what the start could not put back, kept by the save
 };
@@ -406,25 +408,32 @@ void BeginStop(NotifyTask* ctx) {
   UrlStopTask(ctx->urlTask);
 }
 
-// What the stop could not keep is said, as a file that could not be saved
-// is: `lost` of `of` messages over the quota or past what one section of
-// the file holds, or the whole inbox, for want of memory or of a class file
-// it could read (`why`).
-void SayNotKept(uint32_t lost, uint32_t of, Result why) {
-  if (of == 0) return;  // nothing was there to keep
-  char what[96] = "";
+// "<lost> of the inbox's <of> messages", or "the inbox's <of> messages"
+// when every one is lost and `counted` is false.
+void CountText(char* what, uint32_t lost, uint32_t of, bool counted) {
   char number[12];
-  const bool quota = why == kUbstoreOverQuota || why == kStoreBadArg;
-  if (quota) {
+  if (counted || lost < of) {
     LibcItoA(static_cast<int32_t>(lost), number, 10);
     LibcStrCat(what, number);
-    LibcStrCat(what, " of the inbox's ");
-  } else {
-    LibcStrCat(what, "the inbox's ");
+    LibcStrCat(what, " of ");
   }
+  LibcStrCat(what, "the inbox's ");
   LibcItoA(static_cast<int32_t>(of), number, 10);
   LibcStrCat(what, number);
   LibcStrCat(what, of == 1 ? " message" : " messages");
+}
+
+// What the stop could not keep is said, as a file that could not be saved
+// is: `lost` of `of` messages over the quota or past what one section of
+// the file holds (`why`), or, when the save could not be made for want of
+// memory or of a class file it could read, those that only memory held.
+// Nothing lost, nothing said.
+void SayNotKept(uint32_t lost, uint32_t of, Result why) {
+  if (lost == 0) return;
+  if (of < lost) of = lost;
+  char what[96] = "";
+  const bool quota = why == kUbstoreOverQuota || why == kStoreBadArg;
+  CountText(what, lost, of, quota);
   if (why == kStoreBadArg)
     LibcStrCat(what, " did not fit its file");
   else if (quota)
@@ -433,6 +442,40 @@ void SayNotKept(uint32_t lost, uint32_t of, Result why) {
     LibcStrCat(what, ": its file could not be read");
   else
     LibcStrCat(what, ": not enough memory");
+  UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), what);
+}
+
+// The messages only memory holds, which a stop that writes nothing loses:
+// those that came in this run, and those the start missed whose documents
+// the file gave up since. The file keeps every other one.
+uint32_t MemoryOnly(const NotifyTask* ctx) {
+  uint32_t n = NotifyStoreHeldCount(&ctx->missed);
+  for (const KeptNode* node = ctx->kept; node; node = node->next)
+    n += !node->dead && !node->stored ? 1 : 0;
+  return n;
+}
+
+// The messages of the inbox: the listed ones and those the start missed.
+uint32_t InboxCount(const NotifyTask* ctx) {
+  return NotifyKeptCount() + NotifyStoreMissedCount(&ctx->missed);
+}
+
+// The save could not be made: what only memory held is said.
+void SayUnsaved(const NotifyTask* ctx, Result why) {
+  SayNotKept(MemoryOnly(ctx), InboxCount(ctx), why);
+}
+
+// Not even an inbox without messages fits what the file leaves it (the
+// rest of the file passes the quota): the file keeps the inbox of its last
+// save, and what this run changed (new messages, deletes) is lost.
+void SayRefused(const NotifyTask* ctx, Result why) {
+  char what[160] = "";
+  if (const uint32_t lost = MemoryOnly(ctx))
+    CountText(what, lost, InboxCount(ctx), true);
+  else
+    LibcStrCat(what, "the inbox");
+  LibcStrCat(what, why == kStoreBadArg ? " did not fit its file" : " did not fit its quota");
+  LibcStrCat(what, ": the file keeps the inbox of its last save, without this run's changes");
   UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), what);
 }
 
@@ -453,7 +496,6 @@ void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
       if (!node->dead) messages[n++] = node->message;
     r = NotifyStoreWrite(handle, messages, n, ctx->storeStep == StoreStep::Save, &ctx->missed,
                          ctx->keepLimit, &ctx->written);
-    if (ctx->written.wanted > n) n = ctx->written.wanted;
     MemFree(&messages);
   }
   if (r == kOk) {
@@ -465,7 +507,7 @@ void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
     if (r == kOk) return;  // the answer goes on with the stop
   }
   ConfigRelease(&handle);
-  SayNotKept(0, n, kNotifyNoMemory);
+  SayUnsaved(ctx, kNotifyNoMemory);
   EndSave(ctx);
 }
 
@@ -490,7 +532,7 @@ void KeptSaved(NotifyTask* ctx, Result status) {
       ConfigOpen(ctx->task, kNotifyStoreSection, true);
       return;
     }
-    if (written.wanted) SayNotKept(written.wanted, written.wanted, status);
+    SayRefused(ctx, status);
   } else if (status == kOk || status == kStoreMalformed) {
     // kStoreMalformed: written over a damaged file, whose bytes were kept.
     // What the start missed is in the file again, under new numbers.
@@ -498,7 +540,7 @@ void KeptSaved(NotifyTask* ctx, Result status) {
     if (written.messages < written.wanted)
       SayNotKept(written.wanted - written.messages, written.wanted, ctx->cutBy);
   } else if (status != kUbstoreWriteFailed) {  // that one was said by the file's writer
-    SayNotKept(0, written.wanted, status);
+    SayUnsaved(ctx, status);
   }
   EndSave(ctx);
 }
@@ -515,7 +557,9 @@ void SectionOpened(NotifyTask* ctx, Result status, ConfigHandle* handle) {
   }
   if (ctx->storeStep == StoreStep::Restore) {
     if (status == kOk) {
+      ctx->restoring = 1;
       NotifyStoreRestore(handle, &ctx->missed);
+      ctx->restoring = 0;
       ConfigRelease(&handle);
     } else if (status != kConfigNotFound) {
       // The section is there but could not be read: the save keeps it.
@@ -531,8 +575,7 @@ void SectionOpened(NotifyTask* ctx, Result status, ConfigHandle* handle) {
   }
   if (ctx->storeStep == StoreStep::Save || ctx->storeStep == StoreStep::SaveBare) {
     if (status == kOk) return SaveKept(ctx, handle);
-    SayNotKept(0, ctx->written.wanted > NotifyKeptCount() ? ctx->written.wanted : NotifyKeptCount(),
-               status);
+    SayUnsaved(ctx, status);
     EndSave(ctx);
   }
 }
@@ -743,6 +786,7 @@ bool NotifyKeepMessage(UrlLoad* message) {
   if (!node) return false;
   CacheSetFreeHook(message, NotifyOnMessageFreed);
   node->message = message;
+  node->stored = ctx->restoring;
   NotifyGetIndicator(message, &node->code, &node->level);
   // Grouped by level: a new message goes before the others of its level,
   // levels above the first one met go to the front.

@@ -145,6 +145,29 @@ class PushKeepTest : public PushFixture {
     EXPECT_GT(said, 0u);
   }
 
+  // Push reception and the settings store again from nothing: no class
+  // file, the quotas as they come.
+  void Afresh() {
+    StopServices();
+    ConfigStop();
+    Pump();
+    std::filesystem::remove("repository");
+    UbstoreSetQuota("repository", 8000);
+    ASSERT_EQ(ConfigStart(starter->task()), kOk);
+    Pump();
+    StartServices();
+    failures.said.clear();
+  }
+  // Stops while the class file is a link to itself, so that the stop
+  // cannot read it; the file is put back after.
+  void StopUnread() {
+    std::filesystem::rename("repository", "repository.kept");
+    std::filesystem::create_symlink("repository", "repository");
+    StopServices();
+    std::filesystem::remove("repository");
+    std::filesystem::rename("repository.kept", "repository");
+  }
+
   static constexpr const char* kMessageLost = "repository: a pushed message: not enough memory";
   // What the host would have said of failed saves.
   FailureRecord failures;
@@ -265,6 +288,178 @@ TEST_F(PushKeepTest, AnInboxWhoseFileCannotBeReadAtTheStopIsSaidSo) {
   EXPECT_EQ(failures.said[0], "repository: the inbox's 1 message: its file could not be read");
   StartServices();
   EXPECT_TRUE(Texts().empty());
+}
+
+// A class file over its quota before the run (the quota was lowered since)
+// is said at the start. The stop's save, which the quota refuses whatever
+// the inbox holds, is said as such: the file keeps the inbox of its last
+// save, so a deleted message comes back and a new one is lost.
+TEST_F(PushKeepTest, AnInboxSaveTheQuotaRefusesKeepsTheLastSaveAndSaysSo) {
+  struct Case {
+    int stored;  // "Old news", then "More news"
+    bool deleteOld, pushNew;
+    std::string said;
+  };
+  const Case cases[] = {
+      {1, true, false, "the inbox did not fit its quota"},
+      {2, true, false, "the inbox did not fit its quota"},
+      {2, false, true, "1 of the inbox's 3 messages did not fit its quota"},
+      {1, false, false, "the inbox did not fit its quota"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.stored) + " " + std::to_string(c.deleteOld) + " " +
+                 std::to_string(c.pushNew));
+    ASSERT_NO_FATAL_FAILURE(Afresh());
+    const std::string old = PushSi("old", "Old news");
+    if (c.stored == 2) PushSi("more", "More news");
+    PushHomePage(3000);
+    StopServices();
+    const std::vector<std::string> stored =
+        c.stored == 2 ? std::vector<std::string>{"More news", "Old news"}
+                      : std::vector<std::string>{"Old news"};
+    const std::vector<uint8_t> before = ReadFile("repository");
+    UbstoreSetQuota("repository", 2000);
+    ::testing::internal::CaptureStderr();
+    StartServices();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("qor: repository is over its quota (" + std::to_string(before.size()) +
+                       " bytes of 2000)"),
+              std::string::npos)
+        << err;
+    ASSERT_EQ(Texts(), stored);
+    if (c.deleteOld) NotifyRemoveMessage(Cached(old));
+    if (c.pushNew) PushSi("new", "New news");
+    Pump();
+    StopServices();
+    EXPECT_EQ(failures.said,
+              std::vector<std::string>{"repository: " + c.said +
+                                       ": the file keeps the inbox of its last save, without "
+                                       "this run's changes"});
+    EXPECT_EQ(ReadFile("repository"), before);
+    StartServices();
+    EXPECT_EQ(Texts(), stored);
+  }
+}
+
+// A stop that cannot read its class file writes nothing: it says the
+// messages only memory held (those that came in this run, and one the
+// start missed whose document the file gave up since), and none the file
+// still holds.
+TEST_F(PushKeepTest, AStopThatCannotReadItsFileSaysWhatOnlyMemoryHeld) {
+  struct Case {
+    bool held;  // else an SI the start put back
+    bool pushNew;
+    std::string said;  // nothing said when empty
+  };
+  const Case cases[] = {
+      {true, false, "the inbox's 1 message"},
+      {true, true, "the inbox's 2 messages"},
+      {false, false, ""},
+      {false, true, "1 of the inbox's 2 messages"},
+  };
+  const std::string doc = DocOfSize(1500);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.held) + " " + std::to_string(c.pushNew));
+    ASSERT_NO_FATAL_FAILURE(Afresh());
+    std::string url;
+    if (c.held) {
+      url = PushThenStartUnread(doc);
+      PushHomePage(6000);
+      ASSERT_TRUE(Documents().empty());  // the home page took its room
+    } else {
+      url = PushSi("stored", "Stored news");
+      Pump();
+      StopServices();
+      StartServices();
+      ASSERT_EQ(Texts(), std::vector<std::string>{"Stored news"});
+    }
+    if (c.pushNew) PushSi("new", "New news");
+    Pump();
+    failures.said.clear();
+    StopUnread();
+    if (c.said.empty())
+      EXPECT_TRUE(failures.said.empty());
+    else
+      EXPECT_EQ(failures.said, std::vector<std::string>{"repository: " + c.said +
+                                                        ": its file could not be read"});
+    StartServices();
+    // The file still holds the message the start put back or missed.
+    ASSERT_NE(Cached(url), nullptr);
+    if (c.held)
+      EXPECT_EQ(Body(Cached(url)), "");  // its document was the loss said
+    else
+      EXPECT_EQ(Texts(), std::vector<std::string>{"Stored news"});
+  }
+}
+
+// A stop short of memory whose save cannot be made leaves the file as it
+// was: it says only the messages that came in this run, which the file does
+// not hold, and nothing when there are none.
+TEST_F(PushKeepTest, AnInboxSaveShortOfMemorySaysOnlyWhatTheFileDoesNotHold) {
+  constexpr int kStored = 39;
+  struct Case {
+    bool pushNew;
+  };
+  const Case cases[] = {{false}, {true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pushNew);
+    ASSERT_NO_FATAL_FAILURE(Afresh());
+    std::vector<std::string> stored;
+    for (int i = 0; i < kStored; ++i) {
+      const std::string text = "News " + std::to_string(i);
+      PushSi("id-" + std::to_string(i), text);
+      stored.insert(stored.begin(), text);
+      Pump();
+    }
+    StopServices();
+    const std::vector<uint8_t> base = ReadFile("repository");
+    uint32_t unsaved = 0, saved = 0;
+    for (uint32_t reserve = 0; reserve <= 40000; reserve += 100) {
+      SCOPED_TRACE(reserve);
+      WriteFile("repository", base);
+      StartServices();
+      ASSERT_EQ(Texts(), stored);
+      if (c.pushNew) PushSi("new", "New news");
+      Pump();
+      failures.said.clear();
+      std::vector<void*> eaten = EatHeapFinely(reserve);
+      starter->log.clear();
+      NotifyStopTask();
+      Pump();
+      for (void* p : eaten) MemFreeRaw(p);
+      Pump();
+      ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+      LcStopTask(starter->task());
+      Pump();
+      const std::vector<uint8_t> after = ReadFile("repository");
+      if (after == base) {
+        ++unsaved;
+        if (c.pushNew)
+          EXPECT_EQ(failures.said,
+                    std::vector<std::string>{"repository: 1 of the inbox's 40 messages: not "
+                                             "enough memory"});
+        else
+          EXPECT_TRUE(failures.said.empty());
+      } else {
+        ++saved;
+        EXPECT_TRUE(failures.said.empty());
+      }
+      StartServices();
+      std::vector<std::string> back = Texts();
+      if (c.pushNew && after != base) {
+        ASSERT_FALSE(back.empty());
+        EXPECT_EQ(back[0], "New news");
+        back.erase(back.begin());
+      }
+      EXPECT_EQ(back, stored);
+      StopServices();
+    }
+    EXPECT_GT(unsaved, 0u);
+    if (c.pushNew) {
+      EXPECT_GT(saved, 0u);
+    }
+    StartServices();
+  }
 }
 
 // --- A pushed page past the quota ------------------------------------------------------
