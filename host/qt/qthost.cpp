@@ -219,16 +219,20 @@ class SignalWatch {
   SignalWatch& operator=(const SignalWatch&) = delete;
 
  private:
-  // A signal that comes while the stop chain already runs ends the program
-  // as it would have without us: the way out of a stop that hangs. One that
-  // comes while a dialog waits for an answer closes the dialog, or the
-  // program would live on until somebody did.
+  // A second Ctrl+C while the stop chain already runs ends the program as
+  // it would have without us: the user's way out of a stop that hangs. A
+  // second HUP or TERM joins the stop under way, for it is no user's "now":
+  // a terminal that closes sends two hang-ups (the shell passes one on and
+  // the terminal sends its own). A signal that comes while a dialog waits
+  // for an answer closes the dialog, or the program would live on until
+  // somebody did.
   static void Take() {
     unsigned char number = 0;
     while (::read(gSignalPipe[0], &number, 1) == 1) {
       HostSettings* settings = HostCurrentSettings();
       if (!settings) continue;
       if (settings->stopping) {
+        if (number != SIGINT) continue;
         std::signal(number, SIG_DFL);
         std::raise(number);
         continue;

@@ -15,6 +15,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -442,14 +443,17 @@ TEST_F(HostTest, ADamagedAccessFileIsSaidAtTheStart) {
 
 // Each signal a terminal or a `kill` sends to stop a program is a close of
 // the window: the stop chain runs, the history is saved and the status is 0.
-class HostSignalTest : public HostTest, public ::testing::WithParamInterface<int> {};
+// A second HUP or TERM joins the stop under way: a terminal that closes
+// sends two hang-ups (the shell passes one on, the terminal sends its own).
+// Each signal is raised in turn, so the host takes each one by itself.
+class HostSignalTest : public HostTest, public ::testing::WithParamInterface<std::vector<int>> {};
 
-TEST_P(HostSignalTest, AStopSignalIsACloseThatSaves) {
+TEST_P(HostSignalTest, StopSignalsAreACloseThatSaves) {
   WriteIniWithDefaultSkin();
-  static int signal;
-  signal = GetParam();
+  static std::vector<int> signals;
+  signals = GetParam();
   const Result r = RunWhenUp({[](QWidget*) {
-    ::raise(signal);
+    for (int signal : signals) ::raise(signal);
     return true;
   }});
   EXPECT_EQ(r, kUiStartFinished);
@@ -459,12 +463,36 @@ TEST_P(HostSignalTest, AStopSignalIsACloseThatSaves) {
   EXPECT_TRUE(std::filesystem::exists("IntHist.dat"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Each, HostSignalTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return std::string(info.param == SIGINT    ? "Interrupt"
-                                              : info.param == SIGTERM ? "Terminate"
-                                                                      : "HangUp");
+INSTANTIATE_TEST_SUITE_P(Each, HostSignalTest,
+                         ::testing::Values(std::vector<int>{SIGINT}, std::vector<int>{SIGTERM},
+                                           std::vector<int>{SIGHUP},
+                                           std::vector<int>{SIGHUP, SIGHUP},
+                                           std::vector<int>{SIGHUP, SIGTERM},
+                                           std::vector<int>{SIGTERM, SIGTERM}),
+                         [](const ::testing::TestParamInfo<std::vector<int>>& info) {
+                           std::string name;
+                           for (int signal : info.param)
+                             name += signal == SIGINT    ? "Interrupt"
+                                     : signal == SIGTERM ? "Terminate"
+                                                         : "HangUp";
+                           return name;
                          });
+
+// Only a second Ctrl+C is the user's "now": it ends the program at once,
+// with the signal's own status, whatever the stop under way would save. The
+// run's folder goes before (what the stop would write then has nowhere to
+// go), since nothing is left to tidy it afterwards.
+TEST_F(HostTest, ASecondCtrlCDuringTheStopEndsAtOnce) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  WriteIniWithDefaultSkin();
+  EXPECT_EXIT(RunWhenUp({[this](QWidget*) {
+                std::filesystem::remove_all(dir_);
+                ::raise(SIGINT);
+                ::raise(SIGINT);
+                return true;
+              }});
+              std::exit(0), ::testing::KilledBySignal(SIGINT), "");
+}
 
 // Kept files that cannot be written are said at the start, named again with
 // the reason at the stop, and the run ends with a failing status (here a
