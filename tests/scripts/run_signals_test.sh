@@ -5,7 +5,8 @@
 # after a kill -9 of ./run, before or after it has become the emulator,
 # no simulator is left and the folder is free for the next ./run. Without
 # a display, ./run's few seconds offscreen end as the emulator ends: with
-# status 1 when a file could not be saved.
+# status 1 when a file could not be saved, or when it was stopped before its
+# screenshot, which is said.
 # Usage: run_signals_test.sh SOURCE_DIR EMULATOR SIMULATOR SNAPSHOT
 set -uo pipefail
 source_dir=$(readlink -f "$1")
@@ -73,7 +74,7 @@ reap() {
 # Whether a simulator serving the folder runs: one whose link names it.
 simulator_runs() { [ -n "$(simulators "$1/modem.pty")" ]; }
 no_simulator() { ! simulator_runs "$1"; }
-is_emulator() { [ "$(readlink "/proc/$1/exe" 2>/dev/null)" = "$emulator" ]; }
+is_emulator() { [ "$(readlink "/proc/$1/exe" 2>/dev/null)" = "${2:-$emulator}" ]; }
 # Two UDP ports the system has free, as the short-message bridge binds them.
 free_ports() {
   python3 - <<'PY'
@@ -132,7 +133,8 @@ launch() {
 
 # The emulator runs once ./run has become it and its short-message port is
 # open (the port opens after the modem and the services).
-running() { is_emulator "$1" && port_taken "$2"; }
+# (./run without a display becomes the screenshot driver, given third).
+running() { is_emulator "$1" "${3:-}" && port_taken "$2"; }
 
 for signal in TERM HUP; do
   case_starts
@@ -201,5 +203,25 @@ for broken in no yes; do
   check "offscreen: the simulator ends" within no_simulator "$dir"
   cat "$dir/err"
 done
+
+# Without a display, stopped before its screenshot (its seconds are made
+# longer than any case runs, so the stop comes first however slow the
+# machine): what it kept it saved, and that no screenshot was kept is said
+# with status 1.
+case_starts
+dir=$(folder offscreen-stopped)
+env -u DISPLAY -u WAYLAND_DISPLAY \
+  bash -c 'set -euo pipefail; . "$1/scripts/launch.sh"; qor_launch "$2" 600' _ \
+  "$source_dir" "$dir" >"$dir/out" 2>"$dir/err" &
+pid=$!
+check "offscreen, stopped early: the emulator starts" within running "$pid" "$(sms_port "$dir")" "$snapshot"
+kill -TERM "$pid"
+reap "$pid"
+check "offscreen, stopped early: status 1 (it was $status)" [ "$status" -eq 1 ]
+check "offscreen, stopped early: no screenshot" [ ! -e "$dir/qor-screenshot.png" ]
+check "offscreen, stopped early: it is said" grep -q "no screenshot was kept: the emulator stopped before it was taken" "$dir/err"
+check "offscreen, stopped early: it saved its inbox and its seed" [ -s "$dir/repository" -a -s "$dir/persistent" ]
+check "offscreen, stopped early: the simulator ends" within no_simulator "$dir"
+cat "$dir/err"
 
 [ "$failures" -eq 0 ]
