@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "host/hostinput.h"
+#include "host/hostloop.h"
 #include "host/hosttextinput.h"
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
@@ -320,6 +321,21 @@ int QtHostExecModal(QDialog& dialog) {
     QTimer::singleShot(0, &dialog, [&dialog] {
       if (gHost && gHost->hooks.dialogShown) gHost->hooks.dialogShown(&dialog);
     });
+  // The engine runs on while the dialog waits, as it does when none is:
+  // pushes arrive and timers run. The dialog's own loop takes the main
+  // loop's passes, when the dialog came from a window event of the main
+  // loop's pump; one opened from inside an engine step does not re-enter
+  // it. A loop that ends (its engine stopped) closes the dialog.
+  QTimer passes;
+  passes.setSingleShot(true);
+  QObject::connect(&passes, &QTimer::timeout, &dialog, [&dialog, &passes] {
+    const int32_t next = HostLoopPassInPump();
+    if (HostLoopEnding())
+      dialog.reject();
+    else
+      passes.start(next < 0 ? 10 : next);
+  });
+  if (HostLoopInPump()) passes.start(0);
   const int result = dialog.exec();
   gModal = outer;
   return result;
