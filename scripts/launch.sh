@@ -5,10 +5,9 @@
 # qor_launch DIR [SECONDS]: starts the modem simulator for the working folder
 # DIR, points DIR/modem.ini at it, and replaces this shell by the emulator
 # (with a display) or by SECONDS (3 unless given) of it offscreen (without
-# one). The shell
-# becomes the emulator, so whatever is sent to it (Ctrl+C, TERM, HUP) reaches
-# the emulator, which stops in order and saves; the simulator ends when the
-# emulator has ended, however it ends.
+# one). The shell becomes the emulator, so whatever is sent to it (Ctrl+C,
+# TERM, HUP) reaches the emulator, which stops in order and saves; the
+# simulator ends when the emulator has ended, however it ends.
 qor_launch() {
   local dir=$1 seconds=${2:-3} modemsim=0
   cd "$dir" || return 1

@@ -58,6 +58,7 @@ within() {
   done
 }
 gone() { ! kill -0 "$1" 2>/dev/null; }
+not() { ! "$@"; }
 # Whether the child has ended (a child not yet waited for stays a zombie).
 ended() { [ "$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null || echo Z)" = Z ]; }
 # Waits for the child within the bound of `within`, ending it when it has
@@ -183,23 +184,35 @@ check "kill -9 early: and its link goes" within test ! -L "$dir/modem.pty"
 
 # Without a display: a few seconds offscreen and a screenshot. A file the
 # emulator could not save (a folder stands where its repository goes) is
-# said, and ./run's status says it.
-for broken in no yes; do
+# said, and ./run's status says it; so is a screenshot that could not be
+# written (a folder stands where it goes).
+for broken in no repository shot; do
   case_starts
   dir=$(folder "offscreen-$broken")
-  [ "$broken" = yes ] && mkdir "$dir/repository"
+  [ "$broken" = repository ] && mkdir "$dir/repository"
+  [ "$broken" = shot ] && mkdir "$dir/qor-screenshot.png"
   env -u DISPLAY -u WAYLAND_DISPLAY \
     bash -c 'set -euo pipefail; . "$1/scripts/launch.sh"; qor_launch "$2"' _ \
     "$source_dir" "$dir" >"$dir/out" 2>"$dir/err" &
   pid=$!
   reap "$pid"
-  check "offscreen: a screenshot is kept" [ -s "$dir/qor-screenshot.png" ]
-  if [ "$broken" = yes ]; then
-    check "offscreen, repository unsaved: status 1 (it was $status)" [ "$status" -eq 1 ]
-    check "offscreen, repository unsaved: it is said" grep -q "could not save repository" "$dir/err"
-  else
-    check "offscreen: status 0 (it was $status)" [ "$status" -eq 0 ]
-  fi
+  case $broken in
+    repository)
+      check "offscreen: a screenshot is kept" [ -s "$dir/qor-screenshot.png" ]
+      check "offscreen, repository unsaved: status 1 (it was $status)" [ "$status" -eq 1 ]
+      check "offscreen, repository unsaved: it is said" grep -q "could not save repository" "$dir/err"
+      ;;
+    shot)
+      check "offscreen, screenshot unwritable: status 1 (it was $status)" [ "$status" -eq 1 ]
+      check "offscreen, screenshot unwritable: it is said" \
+        grep -q "no screenshot was kept: it could not be written to $dir/qor-screenshot.png" "$dir/err"
+      ;;
+    *)
+      check "offscreen: a screenshot is kept" [ -s "$dir/qor-screenshot.png" ]
+      check "offscreen: status 0 (it was $status)" [ "$status" -eq 0 ]
+      check "offscreen: nothing is said lost" not grep -q "no screenshot" "$dir/err"
+      ;;
+  esac
   check "offscreen: the simulator ends" within no_simulator "$dir"
   cat "$dir/err"
 done
