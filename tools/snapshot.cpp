@@ -2,7 +2,7 @@
 // what the main window shows to a PNG after a few seconds, and closes it.
 // Used by ./run on a machine without a display. It ends as the emulator
 // does (status 1 when a file could not be saved), and with 1 also when no
-// screenshot was kept.
+// screenshot was kept, which it says with the reason.
 #include <QApplication>
 #include <QTimer>
 #include <QWidget>
@@ -20,15 +20,24 @@ int main(int argc, char** argv) {
   char* qtArgv[] = {argv[0], nullptr};
   QApplication app(qtArgc, qtArgv);
   app.setQuitOnLastWindowClosed(false);
-  bool saved = false;
+  bool taken = false, saved = false;
   QtHostHooks hooks;
   hooks.windowsCreated = [&](QWidget* main) {
     QTimer::singleShot(seconds * 1000, main, [&, main] {
+      taken = true;
       saved = main->grab().save(QString::fromStdString(out));
       main->close();
     });
   };
   Result result = QtHostRun(hooks);
-  if (saved) std::printf("screenshot: %s\n", out.c_str());
+  if (saved)
+    std::printf("screenshot: %s\n", out.c_str());
+  else if (taken)
+    std::fprintf(stderr, "qor_snapshot: no screenshot was kept: it could not be written to %s\n",
+                 out.c_str());
+  else
+    std::fprintf(stderr,
+                 "qor_snapshot: no screenshot was kept: the emulator stopped before it was "
+                 "taken\n");
   return saved ? HostExitStatus(result) : 1;
 }

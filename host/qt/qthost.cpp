@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "host/hostinput.h"
+#include "host/hostloop.h"
 #include "host/hosttextinput.h"
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
@@ -219,16 +220,20 @@ class SignalWatch {
   SignalWatch& operator=(const SignalWatch&) = delete;
 
  private:
-  // A signal that comes while the stop chain already runs ends the program
-  // as it would have without us: the way out of a stop that hangs. One that
-  // comes while a dialog waits for an answer closes the dialog, or the
-  // program would live on until somebody did.
+  // A second Ctrl+C while the stop chain already runs ends the program as
+  // it would have without us: the user's way out of a stop that hangs. A
+  // second HUP or TERM joins the stop under way, for it is no user's "now":
+  // a terminal that closes sends two hang-ups (the shell passes one on and
+  // the terminal sends its own). A signal that comes while a dialog waits
+  // for an answer closes the dialog, or the program would live on until
+  // somebody did.
   static void Take() {
     unsigned char number = 0;
     while (::read(gSignalPipe[0], &number, 1) == 1) {
       HostSettings* settings = HostCurrentSettings();
       if (!settings) continue;
       if (settings->stopping) {
+        if (number != SIGINT) continue;
         std::signal(number, SIG_DFL);
         std::raise(number);
         continue;
@@ -316,6 +321,21 @@ int QtHostExecModal(QDialog& dialog) {
     QTimer::singleShot(0, &dialog, [&dialog] {
       if (gHost && gHost->hooks.dialogShown) gHost->hooks.dialogShown(&dialog);
     });
+  // The engine runs on while the dialog waits, as it does when none is:
+  // pushes arrive and timers run. The dialog's own loop takes the main
+  // loop's passes, when the dialog came from a window event of the main
+  // loop's pump; one opened from inside an engine step does not re-enter
+  // it. A loop that ends (its engine stopped) closes the dialog.
+  QTimer passes;
+  passes.setSingleShot(true);
+  QObject::connect(&passes, &QTimer::timeout, &dialog, [&dialog, &passes] {
+    const int32_t next = HostLoopPassInPump();
+    if (HostLoopEnding())
+      dialog.reject();
+    else
+      passes.start(next < 0 ? 10 : next);
+  });
+  if (HostLoopInPump()) passes.start(0);
   const int result = dialog.exec();
   gModal = outer;
   return result;

@@ -18,8 +18,8 @@ struct QtHostHooks {
   // Replaces the message box: called instead of showing one.
   std::function<void(const std::string& title, const std::string& text)> messageBox;
   // Called once a modal dialog of the host (a message box, the font
-  // chooser) is open. With it set the dialogs open even offscreen, since
-  // whoever set it answers them.
+  // chooser, the language dialog) is open. With it set the dialogs open
+  // even offscreen, since whoever set it answers them.
   std::function<void(QWidget* dialog)> dialogShown;
 };
 
@@ -29,7 +29,9 @@ Result QtHostRun(const QtHostHooks& hooks = {});
 int QtHostMain();
 
 // Runs a modal dialog of the host: its result. Ctrl+C or SIGTERM while it
-// is open closes it (rejected) and asks the host to stop.
+// is open closes it (rejected) and asks the host to stop. One opened from a
+// window event keeps the engine running while it waits, and closes when the
+// engine has stopped.
 int QtHostExecModal(QDialog& dialog);
 // Whether a modal dialog could be answered: not on the offscreen platform,
 // unless a driver watches the dialogs.

@@ -15,9 +15,11 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -31,8 +33,10 @@
 #include "browser/uiwindow.h"
 #include "browser/url.h"
 #include "graphics/pict.h"
+#include "host/fontft.h"
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
+#include "host/platform/font.h"
 #include "host/platform/lang.h"
 #include "host/platform/shell.h"
 #include "host/qt/qthost.h"
@@ -165,9 +169,10 @@ class HostTest : public HostFixture {
   using Stage = std::function<bool(QWidget* main)>;
   Result RunWhenUp(const std::vector<Stage>& stages) {
     QtHostHooks hooks = hooks_;
-    hooks.messageBox = [this](const std::string&, const std::string& text) {
-      boxes_.push_back(text);
-    };
+    if (!realBoxes_)
+      hooks.messageBox = [this](const std::string&, const std::string& text) {
+        boxes_.push_back(text);
+      };
     hooks.windowsCreated = [&](QWidget* main) {
       auto* poll = new QTimer(main);
       QObject::connect(poll, &QTimer::timeout, main, [&, main, poll] {
@@ -192,6 +197,7 @@ class HostTest : public HostFixture {
 
   Watched watched_;
   QtHostHooks hooks_;  // what RunWhenUp adds its own hooks to
+  bool realBoxes_ = false;  // message boxes are shown, not only recorded
   std::vector<std::string> boxes_;
   int polls_ = 0;
   size_t stage_ = 0;
@@ -442,14 +448,17 @@ TEST_F(HostTest, ADamagedAccessFileIsSaidAtTheStart) {
 
 // Each signal a terminal or a `kill` sends to stop a program is a close of
 // the window: the stop chain runs, the history is saved and the status is 0.
-class HostSignalTest : public HostTest, public ::testing::WithParamInterface<int> {};
+// A second HUP or TERM joins the stop under way: a terminal that closes
+// sends two hang-ups (the shell passes one on, the terminal sends its own).
+// Each signal is raised in turn, so the host takes each one by itself.
+class HostSignalTest : public HostTest, public ::testing::WithParamInterface<std::vector<int>> {};
 
-TEST_P(HostSignalTest, AStopSignalIsACloseThatSaves) {
+TEST_P(HostSignalTest, StopSignalsAreACloseThatSaves) {
   WriteIniWithDefaultSkin();
-  static int signal;
-  signal = GetParam();
+  static std::vector<int> signals;
+  signals = GetParam();
   const Result r = RunWhenUp({[](QWidget*) {
-    ::raise(signal);
+    for (int signal : signals) ::raise(signal);
     return true;
   }});
   EXPECT_EQ(r, kUiStartFinished);
@@ -459,12 +468,36 @@ TEST_P(HostSignalTest, AStopSignalIsACloseThatSaves) {
   EXPECT_TRUE(std::filesystem::exists("IntHist.dat"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Each, HostSignalTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return std::string(info.param == SIGINT    ? "Interrupt"
-                                              : info.param == SIGTERM ? "Terminate"
-                                                                      : "HangUp");
+INSTANTIATE_TEST_SUITE_P(Each, HostSignalTest,
+                         ::testing::Values(std::vector<int>{SIGINT}, std::vector<int>{SIGTERM},
+                                           std::vector<int>{SIGHUP},
+                                           std::vector<int>{SIGHUP, SIGHUP},
+                                           std::vector<int>{SIGHUP, SIGTERM},
+                                           std::vector<int>{SIGTERM, SIGTERM}),
+                         [](const ::testing::TestParamInfo<std::vector<int>>& info) {
+                           std::string name;
+                           for (int signal : info.param)
+                             name += signal == SIGINT    ? "Interrupt"
+                                     : signal == SIGTERM ? "Terminate"
+                                                         : "HangUp";
+                           return name;
                          });
+
+// Only a second Ctrl+C is the user's "now": it ends the program at once,
+// with the signal's own status, whatever the stop under way would save. The
+// run's folder goes before (what the stop would write then has nowhere to
+// go), since nothing is left to tidy it afterwards.
+TEST_F(HostTest, ASecondCtrlCDuringTheStopEndsAtOnce) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  WriteIniWithDefaultSkin();
+  EXPECT_EXIT(RunWhenUp({[this](QWidget*) {
+                std::filesystem::remove_all(dir_);
+                ::raise(SIGINT);
+                ::raise(SIGINT);
+                return true;
+              }});
+              std::exit(0), ::testing::KilledBySignal(SIGINT), "");
+}
 
 // Kept files that cannot be written are said at the start, named again with
 // the reason at the stop, and the run ends with a failing status (here a
@@ -653,6 +686,99 @@ TEST_F(HostTest, CtrlCWhileTheLanguageDialogWaitsClosesItAndStopsWithTheSave) {
   EXPECT_EQ(watched_.startup, Join({kServicesUp, kBrowserUpAndDown, kServicesDown}));
   EXPECT_TRUE(std::filesystem::exists("hist.dat"));
   EXPECT_TRUE(std::filesystem::exists("IntHist.dat"));
+}
+
+// The engine runs on while a host dialog waits for the user, as it does
+// when none is: an engine timer runs and SI pushes sent while the dialog is
+// open reach the inbox; a stop with it open closes it and keeps them for
+// the next run. Each dialog is opened over the running browser from a
+// window event, as F2 opens the language dialog; one that never sees the
+// pushes is closed by the stop after the test's minute, so that the test
+// fails rather than hangs.
+TEST_F(HostTest, TheEngineRunsOnWhileAHostDialogWaits) {
+  const struct {
+    const char* dialog;
+    void (*open)();
+  } cases[] = {
+      {"LanguageDialog", [] { QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F2); }},
+      {"QMessageBox", [] { HostMessageBox(kHostNoSkinText); }},
+      {"QFontDialog", [] { FontAskUser(kFontBody, QtHostDisplayWindow()); }},
+  };
+  std::ifstream file(QOR_SOURCE_DIR "/tests/data/push/si_high.wbxml", std::ios::binary);
+  const std::string si((std::istreambuf_iterator<char>(file)), {});
+  const size_t id = si.find("news-42");
+  ASSERT_NE(id, std::string::npos);
+  constexpr uint32_t kPushes = 5;
+  realBoxes_ = true;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dialog);
+    // With font sizes, so that the font chooser does not come at the start.
+    WriteIniWithDefaultSkin(
+        "[Fonts]\nBody1=7\nBody2=8\nBody3=9\nBody4=10\nBody5=12\nBody6=14\nBody7=18\n"
+        "Heading1=14\nHeading2=12\nHeading3=11\nHeading4=10\nHeading5=9\nHeading6=8\n");
+    std::filesystem::remove("repository");
+    std::vector<std::string> shown;
+    uint32_t inboxWhileOpen = 0;
+    bool timerRan = false, openAtTheStop = false;
+    int dialogPolls = 0;
+    hooks_.dialogShown = [&](QWidget* dialog) {
+      shown.emplace_back(dialog->metaObject()->className());
+      TskmanTask* task = nullptr;
+      TskmanTimer* timer = nullptr;
+      TskmanCreateTask(&task, 97, [](void* ran, uint32_t message, uintptr_t, uintptr_t) {
+        if (message == TskMsg::Timer) *static_cast<bool*>(ran) = true;
+        return kOk;
+      }, &timerRan);
+      TskmanStartTimer(&timer, task, 0, 0, 50);
+      const int out = LoopbackUdpSocket(0);
+      for (uint32_t i = 0; i < kPushes; ++i) {
+        const std::string seven = "dialog" + std::to_string(i);
+        const std::string address = "+491701234567";
+        SendToLoopback(out, smsPort_,
+                       std::string{2, 2, static_cast<char>(address.size()), 3} + address +
+                           std::string("\x00\x0B\x84\x01\x06\x03\xAE\xAF\x80", 9) +
+                           std::string(si).replace(id, 7, seven));
+      }
+      ::close(out);
+      auto* poll = new QTimer(dialog);
+      QObject::connect(poll, &QTimer::timeout, dialog, [&, dialog, poll, task]() {
+        if (++dialogPolls < 6000 && (!timerRan || NotifyKeptCount() < kPushes)) return;
+        poll->stop();
+        TskmanDestroyTask(task);
+        inboxWhileOpen = NotifyKeptCount();
+        openAtTheStop = dialog->isVisible();
+        ::raise(SIGTERM);
+      });
+      poll->start(10);
+    };
+    stage_ = 0;
+    polls_ = 0;
+    ::testing::internal::CaptureStderr();  // the message box's text
+    const Result r = RunWhenUp({[&](QWidget*) {
+      c.open();
+      return true;
+    }});
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(shown, std::vector<std::string>{c.dialog});
+    EXPECT_TRUE(timerRan);
+    EXPECT_EQ(inboxWhileOpen, kPushes);
+    EXPECT_TRUE(openAtTheStop);
+    EXPECT_EQ(r, kUiStartFinished);
+    EXPECT_EQ(HostExitStatus(r), 0);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    // The next run starts with what arrived.
+    hooks_.dialogShown = nullptr;
+    stage_ = 0;
+    polls_ = 0;
+    uint32_t kept = 0;
+    RunWhenUp({[&](QWidget*) {
+      kept = NotifyKeptCount();
+      ::raise(SIGINT);
+      return true;
+    }});
+    EXPECT_EQ(kept, kPushes);
+  }
 }
 
 TEST_F(HostTest, ACloseWhileStartingIsHeldUntilTheServicesAreUp) {

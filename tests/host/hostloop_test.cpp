@@ -98,4 +98,48 @@ TEST_F(HostLoopTest, OnlyTheStartupTasksFinalResultEndsTheLoop) {
   EXPECT_EQ(fake.script.size(), 1u);
 }
 
+// A wait the pump runs (a host dialog) takes the loop's passes, and the
+// loop goes on with their result: the last one it takes ends the loop. A
+// wait opened from inside a step takes none, as does one outside the loop.
+TEST_F(HostLoopTest, AWaitInThePumpTakesPassesButNeverFromInsideAStep) {
+  struct Waits {
+    FakeSteps fake;
+    HostLoopOps steps;  // the fake's
+    std::vector<int32_t> inStep, inPump;
+    bool ending = false;
+  } waits;
+  waits.steps = waits.fake.Ops();
+  EXPECT_EQ(HostLoopPassInPump(), -1);
+  EXPECT_FALSE(HostLoopInPump());
+  waits.fake.script = {{kTskmanNothingRan, false}, {kTskmanNothingRan, false},
+                       {kOk, false}, {kUiStartFinished, false}, {kOk, false}};
+  HostLoopOps ops = waits.steps;
+  ops.ctx = &waits;
+  ops.poll = [](void* c) { static_cast<Waits*>(c)->steps.poll(&static_cast<Waits*>(c)->fake); };
+  ops.step = [](void* c) {
+    auto* self = static_cast<Waits*>(c);
+    self->inStep.push_back(HostLoopPassInPump());
+    return self->steps.step(&self->fake);
+  };
+  ops.pumpMessages = [](void* c) {
+    auto* self = static_cast<Waits*>(c);
+    // The first pump waits, taking passes until the loop ends.
+    if (self->inPump.empty())
+      while (!HostLoopEnding()) self->inPump.push_back(HostLoopPassInPump());
+    self->ending = HostLoopEnding();
+    return true;
+  };
+  ops.sleep = [](void* c, int32_t ms) { static_cast<Waits*>(c)->fake.sleeps.push_back(ms); };
+  ops.quitRequested = [](void* c) { return static_cast<Waits*>(c)->fake.quit; };
+  EXPECT_EQ(HostRunLoop(ops), kUiStartFinished);
+  // The loop's own step, then three in the wait, the last of them final.
+  EXPECT_EQ(waits.fake.steps, 4);
+  EXPECT_EQ(waits.fake.polls, 4);
+  EXPECT_EQ(waits.inStep, (std::vector<int32_t>{-1, -1, -1, -1}));
+  EXPECT_EQ(waits.inPump, (std::vector<int32_t>{10, 0, -1}));
+  EXPECT_TRUE(waits.ending);
+  EXPECT_TRUE(waits.fake.sleeps.empty());
+  EXPECT_FALSE(HostLoopEnding());
+}
+
 }  // namespace

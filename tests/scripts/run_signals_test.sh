@@ -5,7 +5,8 @@
 # after a kill -9 of ./run, before or after it has become the emulator,
 # no simulator is left and the folder is free for the next ./run. Without
 # a display, ./run's few seconds offscreen end as the emulator ends: with
-# status 1 when a file could not be saved.
+# status 1 when a file could not be saved, or when it was stopped before its
+# screenshot, which is said.
 # Usage: run_signals_test.sh SOURCE_DIR EMULATOR SIMULATOR SNAPSHOT
 set -uo pipefail
 source_dir=$(readlink -f "$1")
@@ -57,6 +58,7 @@ within() {
   done
 }
 gone() { ! kill -0 "$1" 2>/dev/null; }
+not() { ! "$@"; }
 # Whether the child has ended (a child not yet waited for stays a zombie).
 ended() { [ "$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null || echo Z)" = Z ]; }
 # Waits for the child within the bound of `within`, ending it when it has
@@ -73,7 +75,7 @@ reap() {
 # Whether a simulator serving the folder runs: one whose link names it.
 simulator_runs() { [ -n "$(simulators "$1/modem.pty")" ]; }
 no_simulator() { ! simulator_runs "$1"; }
-is_emulator() { [ "$(readlink "/proc/$1/exe" 2>/dev/null)" = "$emulator" ]; }
+is_emulator() { [ "$(readlink "/proc/$1/exe" 2>/dev/null)" = "${2:-$emulator}" ]; }
 # Two UDP ports the system has free, as the short-message bridge binds them.
 free_ports() {
   python3 - <<'PY'
@@ -132,7 +134,8 @@ launch() {
 
 # The emulator runs once ./run has become it and its short-message port is
 # open (the port opens after the modem and the services).
-running() { is_emulator "$1" && port_taken "$2"; }
+# (./run without a display becomes the screenshot driver, given third).
+running() { is_emulator "$1" "${3:-}" && port_taken "$2"; }
 
 for signal in TERM HUP; do
   case_starts
@@ -181,25 +184,57 @@ check "kill -9 early: and its link goes" within test ! -L "$dir/modem.pty"
 
 # Without a display: a few seconds offscreen and a screenshot. A file the
 # emulator could not save (a folder stands where its repository goes) is
-# said, and ./run's status says it.
-for broken in no yes; do
+# said, and ./run's status says it; so is a screenshot that could not be
+# written (a folder stands where it goes).
+for broken in no repository shot; do
   case_starts
   dir=$(folder "offscreen-$broken")
-  [ "$broken" = yes ] && mkdir "$dir/repository"
+  [ "$broken" = repository ] && mkdir "$dir/repository"
+  [ "$broken" = shot ] && mkdir "$dir/qor-screenshot.png"
   env -u DISPLAY -u WAYLAND_DISPLAY \
     bash -c 'set -euo pipefail; . "$1/scripts/launch.sh"; qor_launch "$2"' _ \
     "$source_dir" "$dir" >"$dir/out" 2>"$dir/err" &
   pid=$!
   reap "$pid"
-  check "offscreen: a screenshot is kept" [ -s "$dir/qor-screenshot.png" ]
-  if [ "$broken" = yes ]; then
-    check "offscreen, repository unsaved: status 1 (it was $status)" [ "$status" -eq 1 ]
-    check "offscreen, repository unsaved: it is said" grep -q "could not save repository" "$dir/err"
-  else
-    check "offscreen: status 0 (it was $status)" [ "$status" -eq 0 ]
-  fi
+  case $broken in
+    repository)
+      check "offscreen: a screenshot is kept" [ -s "$dir/qor-screenshot.png" ]
+      check "offscreen, repository unsaved: status 1 (it was $status)" [ "$status" -eq 1 ]
+      check "offscreen, repository unsaved: it is said" grep -q "could not save repository" "$dir/err"
+      ;;
+    shot)
+      check "offscreen, screenshot unwritable: status 1 (it was $status)" [ "$status" -eq 1 ]
+      check "offscreen, screenshot unwritable: it is said" \
+        grep -q "no screenshot was kept: it could not be written to $dir/qor-screenshot.png" "$dir/err"
+      ;;
+    *)
+      check "offscreen: a screenshot is kept" [ -s "$dir/qor-screenshot.png" ]
+      check "offscreen: status 0 (it was $status)" [ "$status" -eq 0 ]
+      check "offscreen: nothing is said lost" not grep -q "no screenshot" "$dir/err"
+      ;;
+  esac
   check "offscreen: the simulator ends" within no_simulator "$dir"
   cat "$dir/err"
 done
+
+# Without a display, stopped before its screenshot (its seconds are made
+# longer than any case runs, so the stop comes first however slow the
+# machine): what it kept it saved, and that no screenshot was kept is said
+# with status 1.
+case_starts
+dir=$(folder offscreen-stopped)
+env -u DISPLAY -u WAYLAND_DISPLAY \
+  bash -c 'set -euo pipefail; . "$1/scripts/launch.sh"; qor_launch "$2" 600' _ \
+  "$source_dir" "$dir" >"$dir/out" 2>"$dir/err" &
+pid=$!
+check "offscreen, stopped early: the emulator starts" within running "$pid" "$(sms_port "$dir")" "$snapshot"
+kill -TERM "$pid"
+reap "$pid"
+check "offscreen, stopped early: status 1 (it was $status)" [ "$status" -eq 1 ]
+check "offscreen, stopped early: no screenshot" [ ! -e "$dir/qor-screenshot.png" ]
+check "offscreen, stopped early: it is said" grep -q "no screenshot was kept: the emulator stopped before it was taken" "$dir/err"
+check "offscreen, stopped early: it saved its inbox and its seed" [ -s "$dir/repository" -a -s "$dir/persistent" ]
+check "offscreen, stopped early: the simulator ends" within no_simulator "$dir"
+cat "$dir/err"
 
 [ "$failures" -eq 0 ]
