@@ -8,6 +8,7 @@
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
+#include "kernel/ubstore.h"
 #include "net/netsock.h"
 #include "services/push/notify_store.h"
 
@@ -40,6 +41,17 @@ struct SmsBridge {
 uint16_t gLocalPort = kSmsBridgePort;
 uint16_t gPeerPort = kSmsPeerPort;
 char gAddress[16] = "127.0.0.1";
+
+// Datagrams the system dropped before the bridge could read them are said
+// as received messages that could not be kept: what they were is unknown.
+void SayDropped(uint32_t count) {
+  if (count == 0) return;
+  char what[96];
+  LibcItoA(static_cast<int32_t>(count), what, 10);
+  LibcStrCat(what, count == 1 ? " received message: dropped by the system before it could be read"
+                              : " received messages: dropped by the system before they could be read");
+  UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), what);
+}
 
 // A failure answer whose word is 0 still reports a failure.
 Result FailureOf(uintptr_t error) {
@@ -163,6 +175,9 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       if (!b->stopping) ArmReceive(b);
       break;
     }
+    case NetMsg::Dropped:
+      SayDropped(static_cast<uint32_t>(arg2));
+      break;
     case NetMsg::Received | kMsgFailed:
       if (b->stopping || arg2 == kNetCancelled) break;
       // A receive that was queued and then failed short of memory read a

@@ -34,6 +34,10 @@ static_assert(sizeof(NetSockAddr) == kNetSockAddrSize);
 namespace NetMsg {
 constexpr uint32_t Started = Msg(Mod::Net, 0x00), StartFailed = Msg(Mod::Net, 0x80), Stopped = Msg(Mod::Net, 0x01), Cancelled = Msg(Mod::Net, 0x02), Created = Msg(Mod::Net, 0x03),
                    Closed = Msg(Mod::Net, 0x04), Bound = Msg(Mod::Net, 0x05), Sent = Msg(Mod::Net, 0x0A), Received = Msg(Mod::Net, 0x0C);
+// (cookie, count): the system dropped that many more datagrams at the
+// socket, its receive buffer full; posted to the receive being served,
+// before its own answer.
+constexpr uint32_t Dropped = Msg(Mod::Net, 0x0D);
 }
 
 constexpr Result kNetNoMemory = ResultError(Mod::Net, Err::NoMemory);

@@ -405,8 +405,9 @@ struct FailingSockets {
       [](void* ctx, int fd, const sockaddr* a, socklen_t n) {
         return Self(ctx)->posix->bind(nullptr, fd, a, n);
       },
-      [](void* ctx, int fd, void* b, size_t n, sockaddr* from, socklen_t* fromLength) {
-        return Self(ctx)->posix->receiveFrom(nullptr, fd, b, n, from, fromLength);
+      [](void* ctx, int fd, void* b, size_t n, sockaddr* from, socklen_t* fromLength,
+         uint32_t* dropped) {
+        return Self(ctx)->posix->receiveFrom(nullptr, fd, b, n, from, fromLength, dropped);
       },
       [](void* ctx, int fd, const void* b, size_t n, const sockaddr* to, socklen_t toLength) {
         return Self(ctx)->failing == Send ? kSocketFailed
