@@ -33,6 +33,8 @@ struct SmsBridge {
   bool bound;
   bool stopping;
   bool armFailed;
+  bool draining;     // the stop takes what waits in the socket before it closes
+  uint32_t drained;  // datagrams the stop took so
   TskmanTimer* retry;
   Result failure;  // why the start failed, reported with the stop
 };
@@ -74,6 +76,17 @@ void ArmReceive(SmsBridge* b) {
   if (NetRecvFrom(b->task, kSmsBridgeCookie, b->socket, &b->received, 0, &b->sender,
                   &b->senderLength) != kOk)
     b->armFailed = true;  // its failure answer is on the way
+}
+
+// What waited in the socket when the stop came was sent before the stop:
+// it is taken, one datagram after the other, before the socket closes. A
+// peer that keeps sending is cut off after this many.
+constexpr uint32_t kDrainMost = 16384;
+
+void DrainNext(SmsBridge* b) {
+  b->senderLength = kNetSockAddrSize;
+  NetRecvFrom(b->task, kSmsBridgeStopCookie, b->socket, &b->received, kNetRecvNoWait, &b->sender,
+              &b->senderLength);  // answers at once, a failure too
 }
 
 void Finish(SmsBridge* b) {
@@ -172,13 +185,24 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       else if (noMemory)
         NotifySayLost(false);  // what it was cannot be known: said as a received one
       NetBufRelease(&b->received);
-      if (!b->stopping) ArmReceive(b);
+      if (!b->stopping)
+        ArmReceive(b);
+      else if (b->draining && ++b->drained < kDrainMost)
+        DrainNext(b);
+      else if (b->draining)
+        NetClose(b->task, kSmsBridgeStopCookie, b->socket);
       break;
     }
     case NetMsg::Dropped:
       SayDropped(static_cast<uint32_t>(arg2));
       break;
     case NetMsg::Received | kMsgFailed:
+      if (b->draining) {
+        // The socket is empty (or failing): nothing more to take.
+        b->draining = false;
+        NetClose(b->task, kSmsBridgeStopCookie, b->socket);
+        break;
+      }
       if (b->stopping || arg2 == kNetCancelled) break;
       // A receive that was queued and then failed short of memory read a
       // datagram it could not keep.
@@ -214,6 +238,10 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       NetClose(b->task, arg1, b->socket);
       break;
     case NetMsg::Cancelled:
+      // The receive that waited is gone: what the socket holds is taken now.
+      b->draining = true;
+      DrainNext(b);
+      break;
     case NetMsg::Cancelled | kMsgFailed:
       NetClose(b->task, arg1, b->socket);
       break;

@@ -393,7 +393,7 @@ Result NetBind(TskmanTask* caller, uintptr_t cookie, uintptr_t handle, const Net
 }
 
 Result NetRecvFrom(TskmanTask* caller, uintptr_t cookie, uintptr_t handle, NetBufChain** chain,
-                   uint32_t, NetSockAddr* from, uint32_t* fromLength) {
+                   uint32_t flags, NetSockAddr* from, uint32_t* fromLength) {
   constexpr uint32_t kFailed = NetMsg::Received | kMsgFailed;
   NetLayer* net = Layer();
   NetSocket* socket = net ? FindSocket(net, handle) : nullptr;
@@ -407,6 +407,11 @@ Result NetRecvFrom(TskmanTask* caller, uintptr_t cookie, uintptr_t handle, NetBu
     request->chainOut = chain;
     request->from = from;
     request->fromLength = fromLength;
+    if (flags & kNetRecvNoWait) {
+      ListAppend(&socket->requests, &request->link);
+      if (!ServeReceive(socket, request)) FailRequest(request, kNetEmpty);
+      return kOk;
+    }
     error = Enqueue(net, socket, request);
     if (error == kOk && socket->mayHoldMore) ServeWhenIdle(net);
   }
