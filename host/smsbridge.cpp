@@ -85,8 +85,9 @@ constexpr uint32_t kDrainMost = 16384;
 
 void DrainNext(SmsBridge* b) {
   b->senderLength = kNetSockAddrSize;
-  NetRecvFrom(b->task, kSmsBridgeStopCookie, b->socket, &b->received, kNetRecvNoWait, &b->sender,
-              &b->senderLength);  // answers at once, a failure too
+  if (NetRecvFrom(b->task, kSmsBridgeStopCookie, b->socket, &b->received, kNetRecvNoWait,
+                  &b->sender, &b->senderLength) != kOk)
+    b->armFailed = true;  // answered at once, a failure too
 }
 
 void Finish(SmsBridge* b) {
@@ -198,7 +199,15 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       break;
     case NetMsg::Received | kMsgFailed:
       if (b->draining) {
-        // The socket is empty (or failing): nothing more to take.
+        // A datagram read but not kept is said, and the next one taken; an
+        // empty or failing socket has nothing more to give.
+        const bool lostOne = !b->armFailed && arg2 == kNetNoMemory;
+        b->armFailed = false;
+        if (lostOne) NotifySayLost(false);
+        if (lostOne && ++b->drained < kDrainMost) {
+          DrainNext(b);
+          break;
+        }
         b->draining = false;
         NetClose(b->task, kSmsBridgeStopCookie, b->socket);
         break;

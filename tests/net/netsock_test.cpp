@@ -542,4 +542,33 @@ TEST_F(NetSockTest, AReceiveArmedAfterAPollThatWantedNothingIsStillServedAtOnce)
   NetBufRelease(&idle);
 }
 
+// A receive that does not wait is answered at once: with each datagram
+// that waits, in order, then with kNetEmpty; the poll plays no part.
+TEST_F(NetSockTest, AReceiveThatDoesNotWaitTakesWhatWaitsThenAnswersEmpty) {
+  WatchedSockets sockets;
+  const uintptr_t socket = OpenBound();
+  Peer peer;
+  uint16_t enginePort = 0;
+  ASSERT_NO_FATAL_FAILURE(TwoWaiting(socket, peer, &enginePort));
+  ASSERT_TRUE(sockets.Readable());
+  user->log.clear();
+  NetBufChain* in[3] = {};
+  for (uintptr_t cookie : {0, 1, 2})
+    ASSERT_EQ(NetRecvFrom(user->task(), cookie, socket, &in[cookie], kNetRecvNoWait, nullptr,
+                          nullptr),
+              kOk);
+  Pump();
+  ASSERT_EQ(user->log.size(), 3u);
+  for (uintptr_t cookie : {0, 1}) {
+    EXPECT_EQ(user->log[cookie].message, NetMsg::Received);
+    std::string text(3, 0);
+    NetBufRead(in[cookie], text.data(), 0, 3);
+    EXPECT_EQ(text, cookie ? "two" : "one");
+  }
+  EXPECT_EQ(user->log[2].message, NetMsg::Received | kMsgFailed);
+  EXPECT_EQ(user->log[2].arg2, static_cast<uintptr_t>(kNetEmpty));
+  EXPECT_EQ(in[2], nullptr);
+  for (NetBufChain*& chain : in) NetBufRelease(&chain);
+}
+
 }  // namespace
