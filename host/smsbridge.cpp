@@ -34,7 +34,7 @@ struct SmsBridge {
   bool stopping;
   bool armFailed;
   bool draining;     // the stop takes what waits in the socket before it closes
-  uint32_t drained;  // datagrams the stop took so
+  uint32_t drained;  // datagrams the stop has taken so far
   TskmanTimer* retry;
   Result failure;  // why the start failed, reported with the stop
 };
