@@ -182,6 +182,11 @@ const UrlContentTypeRow* UrlFindContentTypeById(uint32_t typeId);
 
 // --- The URL module context ------------------------------------------------
 constexpr uint32_t kUrlWorkBufferSize = 256000;
+// The work buffer is had only while the heap keeps this much beside it: in
+// a heap a little larger than the buffer it would leave the rest of the
+// browser too little to start, so there the module runs without it, as in
+// a heap too small to hold it at all.
+constexpr uint32_t kUrlWorkBufferReserve = 32 * 1024;
 
 // Lent to one process call at a time; nothing is kept in the work buffer
 // between calls.

@@ -16,7 +16,6 @@
 namespace {
 
 constexpr int32_t kHostMemoryKbDefault = 128;
-constexpr int32_t kHostMemoryKbMax = 16384;
 constexpr int32_t kHostFrameRateDefault = 35;
 constexpr int32_t kHostFrameRateLow = 10;  // what a rate below 1 becomes
 constexpr int32_t kHostFrameRateMax = 84;

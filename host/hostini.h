@@ -5,6 +5,12 @@
 
 struct HostSettings;
 
+// [Memory] Size in KB: the largest taken, and the smallest the engine and
+// the browser start with in the shipped settings (with a little to spare),
+// which a start that failed short of memory names.
+constexpr int32_t kHostMemoryKbMax = 16384;
+constexpr int32_t kHostMemoryKbStarts = 16;
+
 // Reads qor.ini of the current working directory (see HostReadIniFile).
 void HostReadIni(HostSettings* settings);
 // Reads the named profile file with qor.ini's defaults and limits. A file

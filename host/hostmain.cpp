@@ -150,6 +150,19 @@ void HostOnClose(HostSettings* settings) {
   }
 }
 
+// Names a size that starts: the smallest one with the shipped settings, or,
+// for a start that failed with more (other settings), twice as much.
+static void MemoryAdvice(uint32_t kb, char* text, size_t size) {
+  constexpr uint32_t kStarts = kHostMemoryKbStarts, kMax = kHostMemoryKbMax;
+  if (kb >= kMax) {
+    std::snprintf(text, size, "[Memory] Size in qor.ini is already the largest, %u.", kMax);
+    return;
+  }
+  const uint32_t more = kb < kStarts ? kStarts : kb * 2 < kMax ? kb * 2 : kMax;
+  std::snprintf(text, size, "raise [Memory] Size in qor.ini from %u to %u%s.", kb, more,
+                kb < kStarts ? " or more" : "");
+}
+
 void HostStartFailureText(const HostSettings* settings, char* text, size_t size) {
   const Result failure = settings->startFailure;
   switch (settings->startFailureState) {
@@ -169,19 +182,17 @@ void HostStartFailureText(const HostSettings* settings, char* text, size_t size)
                     "in qor.ini ([SMS] Port and PeerPort).",
                     SmsBridgeLocalPort(), failure);
       break;
-    case HostState::BrowserStarting:
-    case HostState::BrowserRunning:
-      std::snprintf(text, size,
-                    "The browser could not start (error 0x%08X). The emulator's memory may be "
-                    "too small: raise [Memory] Size in qor.ini.",
-                    failure);
+    default: {
+      const bool browser = settings->startFailureState == HostState::BrowserStarting ||
+                           settings->startFailureState == HostState::BrowserRunning;
+      const int n = std::snprintf(text, size,
+                                  "The %s could not start (error 0x%08X). The emulator's memory "
+                                  "may be too small: ",
+                                  browser ? "browser" : "engine", failure);
+      if (n < 0 || static_cast<size_t>(n) >= size) break;
+      MemoryAdvice(settings->memoryBytes / 1024, text + n, size - n);
       break;
-    default:
-      std::snprintf(text, size,
-                    "The engine could not start (error 0x%08X). The emulator's memory may be "
-                    "too small: raise [Memory] Size in qor.ini.",
-                    failure);
-      break;
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
+#include "kernel/ubstore.h"
 #include "net/netsock.h"
 #include "services/push/notify_store.h"
 
@@ -32,6 +33,8 @@ struct SmsBridge {
   bool bound;
   bool stopping;
   bool armFailed;
+  bool draining;     // the stop takes what waits in the socket before it closes
+  uint32_t drained;  // datagrams the stop has taken so far
   TskmanTimer* retry;
   Result failure;  // why the start failed, reported with the stop
 };
@@ -40,6 +43,17 @@ struct SmsBridge {
 uint16_t gLocalPort = kSmsBridgePort;
 uint16_t gPeerPort = kSmsPeerPort;
 char gAddress[16] = "127.0.0.1";
+
+// Datagrams the system dropped before the bridge could read them are said
+// as received messages that could not be kept: what they were is unknown.
+void SayDropped(uint32_t count) {
+  if (count == 0) return;
+  char what[96];
+  LibcItoA(static_cast<int32_t>(count), what, 10);
+  LibcStrCat(what, count == 1 ? " received message: dropped by the system before it could be read"
+                              : " received messages: dropped by the system before they could be read");
+  UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), what);
+}
 
 // A failure answer whose word is 0 still reports a failure.
 Result FailureOf(uintptr_t error) {
@@ -62,6 +76,18 @@ void ArmReceive(SmsBridge* b) {
   if (NetRecvFrom(b->task, kSmsBridgeCookie, b->socket, &b->received, 0, &b->sender,
                   &b->senderLength) != kOk)
     b->armFailed = true;  // its failure answer is on the way
+}
+
+// What waited in the socket when the stop came was sent before the stop:
+// it is taken, one datagram after the other, before the socket closes. A
+// peer that keeps sending is cut off after this many.
+constexpr uint32_t kDrainMost = 16384;
+
+void DrainNext(SmsBridge* b) {
+  b->senderLength = kNetSockAddrSize;
+  if (NetRecvFrom(b->task, kSmsBridgeStopCookie, b->socket, &b->received, kNetRecvNoWait,
+                  &b->sender, &b->senderLength) != kOk)
+    b->armFailed = true;  // answered at once, a failure too
 }
 
 void Finish(SmsBridge* b) {
@@ -160,10 +186,32 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       else if (noMemory)
         NotifySayLost(false);  // what it was cannot be known: said as a received one
       NetBufRelease(&b->received);
-      if (!b->stopping) ArmReceive(b);
+      if (!b->stopping)
+        ArmReceive(b);
+      else if (b->draining && ++b->drained < kDrainMost)
+        DrainNext(b);
+      else if (b->draining)
+        NetClose(b->task, kSmsBridgeStopCookie, b->socket);
       break;
     }
+    case NetMsg::Dropped:
+      SayDropped(static_cast<uint32_t>(arg2));
+      break;
     case NetMsg::Received | kMsgFailed:
+      if (b->draining) {
+        // A datagram read but not kept is said, and the next one taken; an
+        // empty or failing socket has nothing more to give.
+        const bool lostOne = !b->armFailed && arg2 == kNetNoMemory;
+        b->armFailed = false;
+        if (lostOne) NotifySayLost(false);
+        if (lostOne && ++b->drained < kDrainMost) {
+          DrainNext(b);
+          break;
+        }
+        b->draining = false;
+        NetClose(b->task, kSmsBridgeStopCookie, b->socket);
+        break;
+      }
       if (b->stopping || arg2 == kNetCancelled) break;
       // A receive that was queued and then failed short of memory read a
       // datagram it could not keep.
@@ -199,6 +247,10 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       NetClose(b->task, arg1, b->socket);
       break;
     case NetMsg::Cancelled:
+      // The receive that waited is gone: what the socket holds is taken now.
+      b->draining = true;
+      DrainNext(b);
+      break;
     case NetMsg::Cancelled | kMsgFailed:
       NetClose(b->task, arg1, b->socket);
       break;

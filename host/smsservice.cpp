@@ -224,17 +224,30 @@ void OnTimer(SmsService* s) {
   SmsAge(&s->routing);
 }
 
+// A received message the service ends before taking is said, as one that
+// could not be kept.
+void SayStoppedFirst(bool push) {
+  UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection),
+                    push ? "a pushed message: the emulator stopped before it was taken"
+                         : "a received message: the emulator stopped before it was taken");
+}
+
 // What is still queued for the service as it ends: a send request is
-// answered as stopped, a received message freed.
+// answered as stopped, a received message freed and said.
 void TakeLeftover(void* user, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* s = static_cast<SmsService*>(user);
-  if (message == SmsServiceMsg::Send)
+  if (message == SmsServiceMsg::Send) {
     OnSend(s, TskmanRefOf(reinterpret_cast<TskmanTask*>(arg1)),
            reinterpret_cast<SmsSendRequestRec*>(arg2));
-  else if (message == SmsMsg::Received)
+  } else if (message == SmsMsg::Received) {
+    if (arg1) SayStoppedFirst(false);
     SmsRelease(nullptr, reinterpret_cast<SmsReceived*>(arg1), 0);
-  else if (message == SmsServiceMsg::Delivered)
-    if (auto* m = reinterpret_cast<SmsMessage*>(arg1)) SmsMessageFree(&m);
+  } else if (message == SmsServiceMsg::Delivered) {
+    if (auto* m = reinterpret_cast<SmsMessage*>(arg1)) {
+      SayStoppedFirst(true);
+      SmsMessageFree(&m);
+    }
+  }
 }
 
 void Stop(SmsService* s) {

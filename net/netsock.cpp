@@ -44,6 +44,7 @@ struct NetSocket {
   // The last receive took a datagram: more may wait behind it. The socket's
   // buffer holds only so many, so a burst must not wait a poll for each.
   bool mayHoldMore;
+  uint32_t dropped;  // the system's count of datagrams it dropped here, as told
 };
 
 struct NetLayer {
@@ -159,8 +160,15 @@ bool ServeReceive(NetSocket* socket, NetRequest* request) {
   sockaddr_storage sender{};
   socklen_t senderLength = sizeof sender;
   const PlatformSocketOps& host = PlatformSockets();
+  uint32_t dropped = socket->dropped;
   const long n = host.receiveFrom(host.ctx, socket->fd, gDatagram, sizeof gDatagram,
-                                  reinterpret_cast<sockaddr*>(&sender), &senderLength);
+                                  reinterpret_cast<sockaddr*>(&sender), &senderLength, &dropped);
+  // The count only grows (and wraps): one that went back is no news.
+  const uint32_t more = dropped - socket->dropped;
+  if (more != 0 && more < 0x80000000u) {
+    socket->dropped = dropped;
+    Answer(request->caller, request->callerId, NetMsg::Dropped, request->cookie, more);
+  }
   if (n == kSocketWouldBlock) {
     socket->mayHoldMore = false;
     return false;
@@ -247,9 +255,12 @@ void Poll(NetLayer* net) {
     if (entry && entry->writable)
       while (NetRequest* send = FirstOf(socket, Op::Send))
         if (!ServeSend(socket, send)) break;
-    // Only a poll that looked for datagrams learns that none waits.
+    // Only a poll that looked for datagrams learns that none waits. After a
+    // run of datagrams a receive still asks: finding none, it learns what the
+    // system dropped behind the last one.
+    const bool runEnded = entry && entry->wantRead && !entry->readable && socket->mayHoldMore;
     if (entry && entry->wantRead && !entry->readable) socket->mayHoldMore = false;
-    if (entry && entry->readable)
+    if ((entry && entry->readable) || runEnded)
       if (NetRequest* receive = FirstOf(socket, Op::Recv)) ServeReceive(socket, receive);
     if (NetRequest* close = FirstOf(socket, Op::Close)) ServeClose(socket, close);
   }
@@ -382,7 +393,7 @@ Result NetBind(TskmanTask* caller, uintptr_t cookie, uintptr_t handle, const Net
 }
 
 Result NetRecvFrom(TskmanTask* caller, uintptr_t cookie, uintptr_t handle, NetBufChain** chain,
-                   uint32_t, NetSockAddr* from, uint32_t* fromLength) {
+                   uint32_t flags, NetSockAddr* from, uint32_t* fromLength) {
   constexpr uint32_t kFailed = NetMsg::Received | kMsgFailed;
   NetLayer* net = Layer();
   NetSocket* socket = net ? FindSocket(net, handle) : nullptr;
@@ -396,6 +407,11 @@ Result NetRecvFrom(TskmanTask* caller, uintptr_t cookie, uintptr_t handle, NetBu
     request->chainOut = chain;
     request->from = from;
     request->fromLength = fromLength;
+    if (flags & kNetRecvNoWait) {
+      ListAppend(&socket->requests, &request->link);
+      if (!ServeReceive(socket, request)) FailRequest(request, kNetEmpty);
+      return kOk;
+    }
     error = Enqueue(net, socket, request);
     if (error == kOk && socket->mayHoldMore) ServeWhenIdle(net);
   }

@@ -34,6 +34,10 @@ static_assert(sizeof(NetSockAddr) == kNetSockAddrSize);
 namespace NetMsg {
 constexpr uint32_t Started = Msg(Mod::Net, 0x00), StartFailed = Msg(Mod::Net, 0x80), Stopped = Msg(Mod::Net, 0x01), Cancelled = Msg(Mod::Net, 0x02), Created = Msg(Mod::Net, 0x03),
                    Closed = Msg(Mod::Net, 0x04), Bound = Msg(Mod::Net, 0x05), Sent = Msg(Mod::Net, 0x0A), Received = Msg(Mod::Net, 0x0C);
+// (cookie, count): the system dropped that many more datagrams at the
+// socket, its receive buffer full; posted to the receive being served,
+// before its own answer.
+constexpr uint32_t Dropped = Msg(Mod::Net, 0x0D);
 }
 
 constexpr Result kNetNoMemory = ResultError(Mod::Net, Err::NoMemory);
@@ -45,6 +49,7 @@ constexpr Result kNetSystem = ResultError(Mod::Net, 0x8003);     // the host's s
 constexpr Result kNetNotStarted = ResultError(Mod::Net, 0x8004);
 constexpr Result kNetBadText = ResultError(Mod::Net, 0x8005);
 constexpr Result kNetTooMany = ResultError(Mod::Net, 0x8006);    // every socket slot is in use
+constexpr Result kNetEmpty = ResultError(Mod::Net, 0x8007);      // no datagram waits (kNetRecvNoWait)
 
 // Starts the layer (its task, module 23) and posts Started to the requester;
 // when it already runs, only posts. A non-zero result means no answer comes.
@@ -62,8 +67,12 @@ Result NetBind(TskmanTask* caller, uintptr_t cookie, uintptr_t socket, const Net
 // Queues one datagram receive. On arrival the datagram becomes a new chain
 // stored through *chain, the sender is written to *from (at least 28 bytes,
 // *fromLength set to 28) and Received (cookie, byte count) is posted.
+// With kNetRecvNoWait in flags the receive is served at once, ahead of any
+// queued one: with the datagram that waits, or with its failure kNetEmpty
+// when none does.
 Result NetRecvFrom(TskmanTask* caller, uintptr_t cookie, uintptr_t socket, NetBufChain** chain,
                    uint32_t flags, NetSockAddr* from, uint32_t* fromLength);
+constexpr uint32_t kNetRecvNoWait = 1;
 // Queues one datagram to the address; the chain is consumed whatever happens.
 // Posts Sent (cookie) or its failure (cookie, error); 0 when queued.
 Result NetSendTo(TskmanTask* caller, uintptr_t cookie, uintptr_t socket, NetBufChain* chain,

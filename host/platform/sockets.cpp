@@ -1,11 +1,27 @@
 #include "host/platform/sockets.h"
 
 #include <errno.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 namespace {
+
+// Either is only asked for: a system that refuses keeps its default buffer,
+// and one that does not count leaves the count at 0. The system caps the
+// buffer at what it allows (net.core.rmem_max on Linux).
+void AskForDatagramRoom(int fd) {
+  int bytes = kSocketReceiveBuffer;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+  int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+}
 
 int Open(void*, bool stream, int* family) {
   const int kind = (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC;
@@ -15,10 +31,12 @@ int Open(void*, bool stream, int* family) {
     int off = 0;
     ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
     *family = AF_INET6;
-    return fd;
+  } else {
+    *family = AF_INET;
+    fd = ::socket(AF_INET, kind, 0);
   }
-  *family = AF_INET;
-  return ::socket(AF_INET, kind, 0);
+  if (fd >= 0 && !stream) AskForDatagramRoom(fd);
+  return fd;
 }
 
 int Bind(void*, int fd, const sockaddr* address, socklen_t length) {
@@ -31,8 +49,72 @@ long Answer(ssize_t n) {
                                                                    : kSocketFailed;
 }
 
-long ReceiveFrom(void*, int fd, void* buffer, size_t size, sockaddr* from, socklen_t* fromLength) {
-  return Answer(::recvfrom(fd, buffer, size, 0, from, fromLength));
+// The socket's line in the system's tables of UDP sockets, found by its
+// inode: its last column is the count of datagrams dropped.
+bool DroppedInTable(const char* table, unsigned long inode, uint32_t* dropped) {
+  FILE* f = std::fopen(table, "re");
+  if (!f) return false;
+  char line[512];
+  bool found = false;
+  while (!found && std::fgets(line, sizeof line, f)) {
+    unsigned long fields[13] = {};
+    int n = 0;
+    for (char* at = line; *at && n < 13;) {
+      while (*at == ' ') ++at;
+      if (!*at || *at == '\n') break;
+      char* end = at;
+      fields[n++] = std::strtoul(at, &end, 10);
+      while (*end && *end != ' ' && *end != '\n') ++end;
+      at = end;
+    }
+    if (n == 13 && fields[9] == inode) {
+      *dropped = static_cast<uint32_t>(fields[12]);
+      found = true;
+    }
+  }
+  std::fclose(f);
+  return found;
+}
+
+// The count the system keeps for the socket now. A datagram carries the
+// count as it was when the datagram was queued, so the drops after the last
+// one queued are learnt here, once the socket is found empty: from the
+// system's table (the socket option that also tells it reads 0 on some
+// kernels), or else from that option.
+void DroppedNow(int fd, uint32_t* dropped) {
+  struct stat self {};
+  if (::fstat(fd, &self) == 0 && (DroppedInTable("/proc/net/udp6", self.st_ino, dropped) ||
+                                  DroppedInTable("/proc/net/udp", self.st_ino, dropped)))
+    return;
+  uint32_t memory[SK_MEMINFO_VARS] = {};
+  socklen_t length = sizeof memory;
+  if (::getsockopt(fd, SOL_SOCKET, SO_MEMINFO, memory, &length) == 0 &&
+      length > SK_MEMINFO_DROPS * sizeof(uint32_t))
+    *dropped = memory[SK_MEMINFO_DROPS];
+}
+
+long ReceiveFrom(void*, int fd, void* buffer, size_t size, sockaddr* from, socklen_t* fromLength,
+                 uint32_t* dropped) {
+  iovec part{buffer, size};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(uint32_t))];
+  msghdr message{};
+  message.msg_name = from;
+  message.msg_namelen = fromLength ? *fromLength : 0;
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  const ssize_t n = ::recvmsg(fd, &message, 0);
+  const long answer = Answer(n);
+  if (n >= 0) {
+    if (fromLength) *fromLength = message.msg_namelen;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c && dropped; c = CMSG_NXTHDR(&message, c))
+      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL)
+        std::memcpy(dropped, CMSG_DATA(c), sizeof(uint32_t));
+  } else if (answer == kSocketWouldBlock && dropped) {
+    DroppedNow(fd, dropped);
+  }
+  return answer;
 }
 
 long SendTo(void*, int fd, const void* data, size_t size, const sockaddr* to, socklen_t toLength) {

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+constexpr int kSocketReceiveBuffer = 4 << 20;
+
 // Answers of receive and send besides a byte count.
 constexpr long kSocketWouldBlock = -1;  // nothing to read, or no room to write
 constexpr long kSocketFailed = -2;
@@ -22,11 +24,17 @@ struct PlatformSocketOps {
   void* ctx;
   // A non-blocking stream or datagram socket, dual-stack IPv6 where the host
   // has it (then *family is AF_INET6), IPv4 otherwise; -1 when none opens.
+  // A datagram socket asks for a receive buffer of kSocketReceiveBuffer
+  // bytes (a burst waits there while the engine is busy) and takes what the
+  // system grants, and has the system count the datagrams it drops.
   int (*open)(void* ctx, bool stream, int* family);
   // 0, or -1 when the address cannot be bound.
   int (*bind)(void* ctx, int fd, const sockaddr* address, socklen_t length);
+  // One datagram; *dropped, when given, is set to the count of datagrams the
+  // system has dropped at this socket so far (its receive buffer full), as
+  // far as this answer tells, and left as it was when it tells nothing.
   long (*receiveFrom)(void* ctx, int fd, void* buffer, size_t size, sockaddr* from,
-                      socklen_t* fromLength);
+                      socklen_t* fromLength, uint32_t* dropped);
   long (*sendTo)(void* ctx, int fd, const void* data, size_t size, const sockaddr* to,
                  socklen_t toLength);
   void (*close)(void* ctx, int fd);

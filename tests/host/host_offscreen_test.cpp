@@ -34,6 +34,7 @@
 #include "browser/url.h"
 #include "graphics/pict.h"
 #include "host/fontft.h"
+#include "host/hostini.h"
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
 #include "host/platform/font.h"
@@ -979,7 +980,10 @@ TEST_P(HostStartFailureTest, TheReasonIsToldAndTheStartEnds) {
   EXPECT_NE(r, kUiStartFinished);
   EXPECT_EQ(HostExitStatus(r), 1);
   const std::vector<std::string> said =
-      kilobytes ? std::vector<std::string>{"could not start", "memory may be too small"}
+      kilobytes ? std::vector<std::string>{"could not start", "memory may be too small",
+                                           "raise [Memory] Size in qor.ini from " +
+                                               std::to_string(kilobytes) + " to " +
+                                               std::to_string(kHostMemoryKbStarts) + " or more."}
                 : std::vector<std::string>{"could not use UDP port " + std::to_string(smsPort_)};
   for (const std::string& s : said) EXPECT_NE(err.find(s), std::string::npos) << err;
   if (!kilobytes) {
@@ -988,6 +992,40 @@ TEST_P(HostStartFailureTest, TheReasonIsToldAndTheStartEnds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Causes, HostStartFailureTest, ::testing::Values(0, 1, 4));
+
+// Every [Memory] Size from the smallest the advice above names up to the
+// largest starts the engine and the browser: each kilobyte around the URL
+// module's work buffer (which nearly fills a heap a little larger than it),
+// and sizes spread over the rest.
+using HostMemoryTest = HostFixture;
+TEST_F(HostMemoryTest, EveryMemorySizeFromTheOneAdvisedStarts) {
+  std::vector<int> sizes;
+  for (int kb = 248; kb <= 300; kb += kb < 272 ? 1 : 4) sizes.push_back(kb);
+  for (int kb = kHostMemoryKbStarts; kb < 248; kb += 13) sizes.push_back(kb);
+  for (int kb = 512; kb <= kHostMemoryKbMax; kb *= 2) sizes.push_back(kb - 1);
+  sizes.push_back(kHostMemoryKbMax);
+  std::vector<int> failed;
+  for (int kb : sizes) {
+    WriteIniWithDefaultSkin("[Memory]\nSize=" + std::to_string(kb) + "\n");
+    QtHostHooks hooks;
+    hooks.messageBox = [](const std::string&, const std::string&) {};
+    hooks.windowsCreated = [](QWidget* main) {
+      auto* poll = new QTimer(main);
+      QObject::connect(poll, &QTimer::timeout, main, [main, poll] {
+        const HostSettings* s = HostCurrentSettings();
+        if (!s || s->hostState != HostState::BrowserRunning || !s->browserUp) return;
+        poll->stop();
+        main->close();
+      });
+      poll->start(1);
+    };
+    ::testing::internal::CaptureStderr();
+    const Result r = QtHostRun(hooks);
+    ::testing::internal::GetCapturedStderr();
+    if (r != kUiStartFinished) failed.push_back(kb);
+  }
+  EXPECT_EQ(failed, std::vector<int>{});
+}
 
 // A port qor.ini asks for that is not usable falls back to the usual one;
 // when that one is taken too, the box names both. The usual port is held

@@ -6,6 +6,8 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <linux/sock_diag.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include "browser/url.h"
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
+#include "host/platform/sockets.h"
 #include "host/qt/qthost.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
@@ -29,6 +32,7 @@
 #include "services/push/lc.h"
 #include "services/push/notify.h"
 #include "tests/support/host_fixture.h"
+#include "tests/support/poll_until.h"
 #include "tests/support/udp_ports.h"
 
 namespace {
@@ -94,7 +98,7 @@ class PushHostTest : public HostFixture {
   using Stage = std::function<bool()>;
   // Runs the host; once it is up, each stage every 10 ms until it answers
   // true; the last one closes the window.
-  void Run(const std::vector<Stage>& stages) {
+  Result Run(const std::vector<Stage>& stages) {
     gAnnounced = 0;
     TskmanSetObserver(Observe);
     size_t stage = 0;
@@ -118,9 +122,10 @@ class PushHostTest : public HostFixture {
       });
       poll->start(10);
     };
-    QtHostRun(hooks);
+    const Result r = QtHostRun(hooks);
     TskmanSetObserver(nullptr);
     EXPECT_EQ(stage, stages.size());
+    return r;
   }
   void Send(const std::string& datagram) {
     const int out = LoopbackUdpSocket(0);
@@ -247,6 +252,72 @@ TEST_F(PushHostTest, ABurstWaitingInTheSocketAllReachesPushReception) {
        [&] { return dropped > 0 || gAnnounced >= kBurst; }});
   if (dropped > 0) GTEST_SKIP() << "this machine's socket buffer holds fewer than " << kBurst;
   EXPECT_EQ(gAnnounced, kBurst);
+}
+
+// The bridge's socket, as the host's sockets open it, and the bytes that
+// wait in it.
+struct WatchedSockets {
+  const PlatformSocketOps posix = PlatformSockets();
+  PlatformSocketOps ops = posix;
+  int opened = -1;
+  WatchedSockets() {
+    ops.ctx = this;
+    ops.open = [](void* ctx, bool stream, int* family) {
+      auto* self = static_cast<WatchedSockets*>(ctx);
+      self->opened = self->posix.open(self->posix.ctx, stream, family);
+      return self->opened;
+    };
+    PlatformSocketsInstall(&ops);
+  }
+  ~WatchedSockets() { PlatformSocketsInstall(nullptr); }
+  uint32_t Waiting() const {
+    uint32_t memory[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof memory;
+    ::getsockopt(opened, SOL_SOCKET, SO_MEMINFO, memory, &length);
+    return memory[SK_MEMINFO_RMEM_ALLOC];
+  }
+};
+
+// A stop that comes while pushes wait in the socket keeps them all: they
+// were sent before it. They are sent while the engine does not step, seen
+// waiting in the socket, and the window is closed before the engine steps
+// again; the next run finds every one in the inbox, and nothing was said.
+TEST_F(PushHostTest, PushesWaitingInTheSocketWhenTheStopComesAreKept) {
+  WriteIniWithDefaultSkin();
+  constexpr int kWaiting = 30;  // within the inbox's quota
+  const std::string si = Data("si_high.wbxml");
+  const size_t id = si.find("news-42");
+  ASSERT_NE(id, std::string::npos);
+  WatchedSockets sockets;
+  bool allWaiting = false;
+  ::testing::internal::CaptureStderr();
+  const Result r = Run({[&] {
+    const int out = LoopbackUdpSocket(0);
+    const auto send = [&](int i) {
+      char seven[16];
+      std::snprintf(seven, sizeof seven, "s%06d", i);
+      SendToLoopback(out, smsPort_, Datagram(kSiHeaders, std::string(si).replace(id, 7, seven)));
+    };
+    // Each datagram takes the same room in the socket: once the first one
+    // is seen there, the room of all of them tells that all have come.
+    send(0);
+    uint32_t one = 0;
+    PollUntil([&] { return (one = sockets.Waiting()) > 0; });
+    for (int i = 1; i < kWaiting; ++i) send(i);
+    allWaiting = PollUntil([&] { return sockets.Waiting() >= one * kWaiting; });
+    ::close(out);
+    return true;  // the window closes now
+  }});
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(allWaiting);
+  EXPECT_EQ(HostExitStatus(r), 0) << said;
+  EXPECT_EQ(said.find("could not save"), std::string::npos) << said;
+  uint32_t kept = 0;
+  Run({[&] {
+    kept = NotifyKeptCount();
+    return true;
+  }});
+  EXPECT_EQ(kept, static_cast<uint32_t>(kWaiting));
 }
 
 }  // namespace

@@ -353,13 +353,13 @@ TEST_F(SmsBridgeSocketFailureTest, ASocketThatDoesNotOpenEndsTheStartWithItsReas
 
 TEST_F(SmsBridgeSocketFailureTest, AFailedReceiveIsTriedAgain) {
   ops.receiveFrom = [](void* ctx, int fd, void* buffer, size_t size, sockaddr* from,
-                       socklen_t* fromLength) -> long {
+                       socklen_t* fromLength, uint32_t* dropped) -> long {
     SmsBridgeSocketFailureTest* self = Self(ctx);
     if (self->failures > 0) {
       --self->failures;
       return kSocketFailed;
     }
-    return self->real.receiveFrom(self->real.ctx, fd, buffer, size, from, fromLength);
+    return self->real.receiveFrom(self->real.ctx, fd, buffer, size, from, fromLength, dropped);
   };
   StartBridge();
   MakeSmsTask();
@@ -404,6 +404,50 @@ TEST_F(SmsBridgeSocketFailureTest, ABurstWaitingInTheSocketArrivesWithoutAPollFo
   for (size_t i = 0; i < kBurst; ++i) EXPECT_EQ(seen[i].data, "burst " + std::to_string(i));
 }
 
+// Datagrams sent with no pause while the engine does not look: each one
+// arrives or is counted in what is said, once, whatever the socket's buffer
+// holds: what the system grants the bridge, or a buffer the test shrinks
+// so that it surely overflows.
+class SmsBridgeBurstTest : public SmsBridgeSocketFailureTest,
+                           public ::testing::WithParamInterface<int> {};
+
+TEST_P(SmsBridgeBurstTest, EachDatagramArrivesOrItsDropIsSaid) {
+  ops.open = [](void* ctx, bool stream, int* family) {
+    SmsBridgeSocketFailureTest* self = Self(ctx);
+    const int fd = self->real.open(self->real.ctx, stream, family);
+    const int shrunk = GetParam();
+    if (fd >= 0 && shrunk) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &shrunk, sizeof shrunk);
+    return fd;
+  };
+  FailureRecord record;
+  StartBridge();
+  MakeSmsTask();
+  Pump();
+  constexpr size_t kBurst = 2000;
+  for (size_t i = 0; i < kBurst; ++i) SendToBridge(Head(2, 0, "5", 0) + "burst " + std::to_string(i));
+  const std::string kDropped = "repository: ";
+  const auto said = [&] {
+    size_t n = 0;
+    for (const std::string& line : record.said) {
+      EXPECT_EQ(line.rfind(kDropped, 0), 0u) << line;
+      EXPECT_NE(line.find(" dropped by the system before th"), std::string::npos) << line;
+      n += std::stoul(line.substr(kDropped.size()));
+    }
+    return n;
+  };
+  EXPECT_TRUE(Run([&] { return seen.size() + said() >= kBurst; }))
+      << seen.size() << " arrived, " << said() << " said";
+  Settle();
+  EXPECT_EQ(seen.size() + said(), kBurst) << seen.size() << " arrived";
+  for (size_t i = 1; i < seen.size(); ++i) EXPECT_NE(seen[i].data, seen[i - 1].data);
+  if (GetParam()) {
+    EXPECT_GT(said(), 0u);
+  }
+}
+
+// 0: the buffer as the bridge asks for it.
+INSTANTIATE_TEST_SUITE_P(Buffers, SmsBridgeBurstTest, ::testing::Values(0, 4096));
+
 TEST_F(SmsBridgeSocketFailureTest, AFailedSendIsAnsweredAsFailed) {
   ops.sendTo = [](void*, int, const void*, size_t, const sockaddr*, socklen_t) -> long {
     return kSocketFailed;
@@ -422,9 +466,9 @@ TEST_F(SmsBridgeSocketFailureTest, AFailedSendIsAnsweredAsFailed) {
 // the bridge goes on receiving.
 TEST_F(SmsBridgeSocketFailureTest, AMessageTheHeapCannotTakeIsSaidAndTheNextStillArrives) {
   ops.receiveFrom = [](void* ctx, int fd, void* buffer, size_t size, sockaddr* from,
-                       socklen_t* fromLength) -> long {
+                       socklen_t* fromLength, uint32_t* dropped) -> long {
     SmsBridgeSocketFailureTest* self = Self(ctx);
-    const long n = self->real.receiveFrom(self->real.ctx, fd, buffer, size, from, fromLength);
+    const long n = self->real.receiveFrom(self->real.ctx, fd, buffer, size, from, fromLength, dropped);
     if (n > 0 && self->cut >= 0) {
       self->eaten = EatHeapFinely(static_cast<uint32_t>(self->cut));
       self->cut = -1;

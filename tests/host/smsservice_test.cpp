@@ -15,6 +15,7 @@
 #include "net/netbuf.h"
 #include "services/smsmsg.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/failure_record.h"
 
 namespace {
 
@@ -141,8 +142,9 @@ TEST_F(SmsServiceTest, AStopAnswersEveryRequestStillOpenAndFreesIt) {
 
 // Requests and messages posted after the stop, before the service has taken
 // it: each request is answered as a stop answers it, each message freed
-// (the heap check of the teardown).
+// (the heap check of the teardown) and said.
 TEST_F(SmsServiceTest, WhatIsQueuedBehindTheStopIsAnsweredAndFreed) {
+  FailureRecord record;
   Send(*first, Request(u"a", 0));
   SmsServiceStop();
   Send(*second, Request(u"late", 0));
@@ -160,6 +162,8 @@ TEST_F(SmsServiceTest, WhatIsQueuedBehindTheStopIsAnsweredAndFreed) {
   EXPECT_EQ(second->answers,
             (std::vector<Answer>{{SmsServiceMsg::NotSent, u"late", kSmsServiceStopped},
                                  {SmsServiceMsg::RequestOver, u"", 0}}));
+  EXPECT_EQ(record.said, std::vector<std::string>{
+                             "repository: a received message: the emulator stopped before it was taken"});
 }
 
 TEST_F(SmsServiceTest, ARequesterThatIsGoneIsToldNothingAndItsRequestFreed) {

@@ -405,8 +405,9 @@ struct FailingSockets {
       [](void* ctx, int fd, const sockaddr* a, socklen_t n) {
         return Self(ctx)->posix->bind(nullptr, fd, a, n);
       },
-      [](void* ctx, int fd, void* b, size_t n, sockaddr* from, socklen_t* fromLength) {
-        return Self(ctx)->posix->receiveFrom(nullptr, fd, b, n, from, fromLength);
+      [](void* ctx, int fd, void* b, size_t n, sockaddr* from, socklen_t* fromLength,
+         uint32_t* dropped) {
+        return Self(ctx)->posix->receiveFrom(nullptr, fd, b, n, from, fromLength, dropped);
       },
       [](void* ctx, int fd, const void* b, size_t n, const sockaddr* to, socklen_t toLength) {
         return Self(ctx)->failing == Send ? kSocketFailed
@@ -539,6 +540,35 @@ TEST_F(NetSockTest, AReceiveArmedAfterAPollThatWantedNothingIsStillServedAtOnce)
   EXPECT_TRUE(ReceivedFor(2)) << "the second datagram waited for a poll";
   for (NetBufChain*& chain : in) NetBufRelease(&chain);
   NetBufRelease(&idle);
+}
+
+// A receive that does not wait is answered at once: with each datagram
+// that waits, in order, then with kNetEmpty; the poll plays no part.
+TEST_F(NetSockTest, AReceiveThatDoesNotWaitTakesWhatWaitsThenAnswersEmpty) {
+  WatchedSockets sockets;
+  const uintptr_t socket = OpenBound();
+  Peer peer;
+  uint16_t enginePort = 0;
+  ASSERT_NO_FATAL_FAILURE(TwoWaiting(socket, peer, &enginePort));
+  ASSERT_TRUE(sockets.Readable());
+  user->log.clear();
+  NetBufChain* in[3] = {};
+  for (uintptr_t cookie : {0, 1, 2})
+    ASSERT_EQ(NetRecvFrom(user->task(), cookie, socket, &in[cookie], kNetRecvNoWait, nullptr,
+                          nullptr),
+              kOk);
+  Pump();
+  ASSERT_EQ(user->log.size(), 3u);
+  for (uintptr_t cookie : {0, 1}) {
+    EXPECT_EQ(user->log[cookie].message, NetMsg::Received);
+    std::string text(3, 0);
+    NetBufRead(in[cookie], text.data(), 0, 3);
+    EXPECT_EQ(text, cookie ? "two" : "one");
+  }
+  EXPECT_EQ(user->log[2].message, NetMsg::Received | kMsgFailed);
+  EXPECT_EQ(user->log[2].arg2, static_cast<uintptr_t>(kNetEmpty));
+  EXPECT_EQ(in[2], nullptr);
+  for (NetBufChain*& chain : in) NetBufRelease(&chain);
 }
 
 }  // namespace
