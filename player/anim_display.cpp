@@ -692,6 +692,7 @@ bool MakePicture(AnimMovie* m) {
   if (!name) return false;
   std::memcpy(name, m->kept->name, length);
   const uint32_t lost = m->edgesLost;
+  const uint32_t aborted = AnimPlayer_Aborted(p);
   m->edgesLost = 0;
   const RasterArea saved = WholeArea(r);
   r.pixels = r.backgroundImage;
@@ -701,6 +702,14 @@ bool MakePicture(AnimMovie* m) {
   m->edgesLost = lost;
   if (!whole) {
     AnimPlayer_Free(p, name);
+    // The room the drawing lacked may be what the buffer holds: the buffer
+    // gives way and the clearing draws the kept sprites itself, failing
+    // only where a heap without the buffer fails too.
+    if (!aborted && AnimPlayer_Aborted(p)) {
+      AnimPlayer_Free(p, r.backgroundImage);
+      r.backgroundImage = nullptr;
+      p->heap.abortFlag = 0;
+    }
     return false;
   }
   r.backgroundName = name;

@@ -475,3 +475,66 @@ TEST(PlayerPictures, AQualityChangeWithoutRoomKeepsTheBackgroundAsFirstDrawn) {
 }
 
 }  // namespace
+
+namespace {
+
+// All of the heap's free room taken but `keep` bytes of its largest hole.
+struct HeapLeft {
+  HeapLeft(AnimHeap& h, int32_t keep) : heap(h) {
+    for (;;) {
+      int32_t lo = 0, hi = static_cast<int32_t>(kAnimHeapArena);
+      while (lo < hi) {
+        const int32_t mid = lo + (hi - lo + 1) / 2;
+        if (void* b = AnimHeap_Malloc(&heap, mid)) {
+          AnimHeap_Free(&heap, b);
+          lo = mid;
+        } else {
+          hi = mid - 1;
+        }
+      }
+      if (lo < 8) break;
+      if (blocks.empty()) largest = lo;
+      blocks.push_back(AnimHeap_Malloc(&heap, lo));
+    }
+    AnimHeap_Free(&heap, blocks.front());
+    blocks.front() = largest > keep ? AnimHeap_Malloc(&heap, largest - keep) : nullptr;
+  }
+  ~HeapLeft() {
+    for (void* b : blocks) AnimHeap_Free(&heap, b);
+  }
+  AnimHeap& heap;
+  int32_t largest = 0;
+  std::vector<void*> blocks;
+};
+
+}  // namespace
+
+// A heap with room for the background picture plays the movie whenever a
+// heap with less room does: the picture is only a copy.
+TEST(PlayerPictures, MoreRoomNeverFailsWhereLessPlays) {
+  const Bytes defs = Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 2000), movie::BoxShape(2, {0, 0, 248}, 0, 0, 3520, 2000),
+                             movie::Sprite(8, 2, Concat({movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::RemoveDepth(1),
+                                                         movie::Place(2, 1, 0, 0), movie::ShowFrame(), movie::End()})),
+                             movie::Sprite(7, 1, Concat({PlaceNamed(8, 1, "inner"), movie::ShowFrame(), movie::End()}))});
+  const Bytes data = MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background")}), {}, {}, {}},
+                             kW, kShort);
+  const int32_t picture = kW * 2 * kShort;
+  int32_t played = -1;
+  for (int32_t keep = picture - 2048; keep < picture + 4096; keep += 16) {
+    Played x(data, kW, kShort);
+    ASSERT_EQ(x.opened, 0u);
+    ASSERT_TRUE(AnimView_SetQuality(x.movie(), false));
+    HeapLeft left(x->heap, keep);
+    bool ok = true;
+    bool pictured = false;
+    for (int step = 0; step < 3 && ok; ++step) {
+      ok = AnimHost_Step(x.get()) == 0;
+      pictured |= x.movie()->raster.backgroundName != nullptr;
+    }
+    if (ok && played < 0) played = keep;
+    if (played >= 0) {
+      EXPECT_TRUE(ok) << keep << " bytes left fail where " << played << " played" << (pictured ? " (picture)" : "");
+    }
+  }
+  EXPECT_GE(played, 0);
+}
