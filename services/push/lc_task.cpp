@@ -374,6 +374,10 @@ void Delete(LcTaskCtx* ctx, LcRequest* request) {
 }
 
 void Commit(LcTaskCtx* ctx, uintptr_t requester, uintptr_t value) {
+  // A read or a removal between a document's parts saves nothing: half a
+  // document saved, or refused by the quota and so gone from the section,
+  // is not what its end finds. That end commits.
+  if (!requester && (ctx->storing || ctx->ending)) return;
   if (ctx->openPending || ctx->savePending) {
     Post(ctx, LcMsg::Commit, requester, value);
     return;
