@@ -187,15 +187,19 @@ bool KeepReplaced(LcTaskCtx* ctx, const LcEntry* entry) {
 
 // A refused document gives back what its parts replaced, the oldest value
 // last, and its index no longer names them, so that its removal spares
-// them. False when one could not be put back (the section ran short).
+// them. False when one could not be put back (the section ran short): the
+// section is then let go unsaved, so that the file keeps every value as it
+// was before the document, and its removal runs on the file afresh.
 bool PutBack(LcTaskCtx* ctx, LcList* index) {
   bool whole = !ctx->replaced || !ctx->error;
-  for (LcReplaced* r = ctx->replaced; r && !ctx->error; r = r->next) {
-    if (ConfigSetRaw(ctx->handle, r->name, 0, r->value, r->length, r->kind) == kOk)
-      LcListBlank(index, r->name);
-    else
-      whole = false;
+  for (LcReplaced* r = ctx->replaced; r && !ctx->error && whole; r = r->next) {
+    whole = ConfigSetRaw(ctx->handle, r->name, 0, r->value, r->length, r->kind) == kOk;
     ctx->dirty = 1;
+  }
+  for (LcReplaced* r = ctx->replaced; r; r = r->next) LcListBlank(index, r->name);
+  if (!whole && !ctx->error) {
+    ConfigRelease(&ctx->handle);
+    ctx->dirty = 0;
   }
   FreeReplaced(ctx);
   return whole;
@@ -312,6 +316,10 @@ void KeepCurrentParts(LcTaskCtx* ctx, LcList* index) {
 void DeleteIndex(LcTaskCtx* ctx, LcList* index, bool ends) {
   if (ends) {
     if (!PutBack(ctx, index)) SayNotKept(ctx->error == kUbstoreReadFailed ? ctx->error : kLcNoMemory, 0);
+    if (!ctx->error && !ctx->handle) {  // let go unsaved: the removal waits for the file
+      Post(ctx, LcMsg::DeleteIndex, reinterpret_cast<uintptr_t>(index), 1);
+      return;
+    }
     ctx->ending = 0;
   }
   if (!ctx->error) {
@@ -366,6 +374,10 @@ void Delete(LcTaskCtx* ctx, LcRequest* request) {
 }
 
 void Commit(LcTaskCtx* ctx, uintptr_t requester, uintptr_t value) {
+  // A read or a removal between a document's parts saves nothing: half a
+  // document saved, or refused by the quota and so gone from the section,
+  // is not what its end finds. That end commits.
+  if (!requester && (ctx->storing || ctx->ending)) return;
   if (ctx->openPending || ctx->savePending) {
     Post(ctx, LcMsg::Commit, requester, value);
     return;

@@ -48,9 +48,9 @@ struct SmsAppRegistration {
   uint8_t pattern[kSmsPatternMax];
 };
 
-// A segmented message whose reassembly record could not be made: its
-// other segments are the same loss for as long as a record would have
-// waited for them. The field holds every sender the phone or the bridge
+// A segmented message whose reassembly record could not be made, or that
+// was given up as its wait ended: its other segments are the same loss for
+// as long as a record would have waited for them. The field holds every sender the phone or the bridge
 // gives (an address length is one byte); a longer one is not remembered.
 constexpr uint32_t kSmsUnrecordedSender = 256;
 struct SmsUnrecorded {

@@ -45,9 +45,23 @@ void FreeRecord(SmsState* state, SmsReassembly* record) {
 
 SmsUnfinishedFn gUnfinished;
 
+// A message given up as its wait ends is remembered as a lost one is, for
+// a wait more: segments of it that come late are the same loss, not
+// another message to tell of.
+void RememberGivenUp(SmsState* state, const SmsReassembly* record) {
+  if (LibcStrLen(record->sender) >= kSmsUnrecordedSender) return;
+  SmsUnrecorded* u = &state->unrecorded[0];
+  for (SmsUnrecorded& v : state->unrecorded)
+    if (v.lifetime < u->lifetime) u = &v;
+  LibcStrCopy(u->sender, record->sender);
+  u->reference = record->reference;
+  u->total = record->total;
+  u->lifetime = kSmsLifetime;
+}
+
 // A message given up with only some of its segments: told once, unless its
 // loss was counted already or nobody waits for it.
-void GiveUp(SmsState* state, SmsReassembly* record) {
+void GiveUp(SmsState* state, SmsReassembly* record, bool remember) {
   if (gUnfinished && !record->lost && TskmanRefAlive(record->app)) {
     uint32_t came = 0;
     for (auto* n = record->runs.head; n; n = n->next) {
@@ -56,6 +70,7 @@ void GiveUp(SmsState* state, SmsReassembly* record) {
     }
     gUnfinished(record->sender, came, record->total, record->app);
   }
+  if (remember) RememberGivenUp(state, record);
   FreeRecord(state, record);
 }
 
@@ -223,7 +238,7 @@ uint32_t SmsAge(SmsState* state) {
     auto* r = reinterpret_cast<SmsReassembly*>(n);
     n = n->next;
     if (--r->lifetime <= 0)
-      GiveUp(state, r);
+      GiveUp(state, r, true);
     else
       ++left;
   }
@@ -243,7 +258,8 @@ uint32_t SmsReassemblyCount(const SmsState* state) {
 }
 
 void SmsStateFree(SmsState* state) {
-  while (auto* r = reinterpret_cast<SmsReassembly*>(state->reassemblies.head)) GiveUp(state, r);
+  while (auto* r = reinterpret_cast<SmsReassembly*>(state->reassemblies.head))
+    GiveUp(state, r, false);
   while (SmsAppRegistration* r = state->registrations) {
     state->registrations = r->next;
     MemFree(&r);

@@ -703,6 +703,7 @@ TEST_F(SmsServicePushTest, AMessageWhoseRestNeverCameIsSaid) {
     int total;
     bool stop;  // said at the stop after 1.5 s, else as its wait ends
     const char* said;
+    std::vector<int> late = {};  // those that come once it was said
   };
   const Case cases[] = {
       {"half a push, then the stop", true, {1}, 2, true,
@@ -714,6 +715,9 @@ TEST_F(SmsServicePushTest, AMessageWhoseRestNeverCameIsSaid) {
       {"a message to another port, then its minute", false, {3, 1}, 3, false,
        "repository: a received message from +4922: 2 of its 3 segments came, the rest never did"},
       {"a whole message, then the stop", false, {2, 1}, 2, true, nullptr},
+      {"a message to another port, its minute, then its rest", false, {1}, 3, false,
+       "repository: a received message from +4922: 1 of its 3 segments came, the rest never did",
+       {2, 3}},
   };
   Recorder app(Mod::TestCode);
   const Bytes pdu = Push(B({0xAE, 0xAF, 0x80}), std::string(200, 'p'));
@@ -740,6 +744,11 @@ TEST_F(SmsServicePushTest, AMessageWhoseRestNeverCameIsSaid) {
       Seconds(2);
       EXPECT_EQ(Waiting(), 0u);
     }
+    // What comes late is the same loss: it is not said again.
+    for (int seq : c.late)
+      Receive(Decode(2, "+4922", B({0, c.total, seq - 1, 0x13, 0x88}), 7,
+                     pdu.substr((seq - 1) * 50, 50)));
+    if (!c.late.empty()) Seconds(kSmsLifetime + 1);
     EXPECT_EQ(record.said, c.said ? std::vector<std::string>{c.said} : std::vector<std::string>{});
     for (const Received& r : app.log)
       if (r.message == SmsServiceMsg::Delivered) {

@@ -555,10 +555,13 @@ TEST_F(PushKeepTest, ARefusedPageLeavesTheStoredPageOfItsNameAsItWas) {
   struct Case {
     const char* why;
     uint32_t idLength, partSize, cutFrom, cutTo;  // a heap cut when cutTo > 0
+    uint32_t pageSize = 300, step = 40;  // A's root text; the cut's step
   };
   const Case cases[] = {{"a name past what a name holds", 300, 100, 0, 0},
                         {"a part past what a value holds", 4, 70000, 0, 0},
-                        {"the heap cut", 4, 20000, 0, 40000}};
+                        {"the heap cut", 4, 20000, 0, 40000},
+                        // A's larger root going back needs room the heap lacks.
+                        {"the heap cut as A's root goes back", 300, 1, 30000, 33000, 6000, 16}};
   const auto rootText = [this] {
     std::string current, text;
     for (const auto& [name, value] : Section("homepage"))
@@ -567,12 +570,12 @@ TEST_F(PushKeepTest, ARefusedPageLeavesTheStoredPageOfItsNameAsItWas) {
       if (current.size() > 4 && name == current.substr(4)) text = value;
     return text;
   };
-  const std::string pageA = "page A " + std::string(300, 'a');
   const std::string pageB = "page B";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
+    const std::string pageA = "page A " + std::string(c.pageSize, 'a');
     uint32_t refused = 0;
-    for (uint32_t reserve = c.cutFrom; reserve <= c.cutTo; reserve += 40) {
+    for (uint32_t reserve = c.cutFrom; reserve <= c.cutTo; reserve += c.step) {
       SCOPED_TRACE(reserve);
       if (rootText().find(pageA) == std::string::npos) {
         PushPage(pageA, 10);

@@ -14,9 +14,11 @@
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/config.h"
+#include "kernel/ubstore.h"
 #include "services/push/lc.h"
 #include "services/push/lc_internal.h"
 #include "tests/services/push_fixture.h"
+#include "tests/support/failure_record.h"
 #include "tests/support/fetch_driver.h"
 
 namespace {
@@ -459,3 +461,34 @@ TEST_F(LcStoredForm, AListCutInsideAnItemSizeIsRefusedWithinItsBytes) {
 }
 
 }  // namespace
+
+// A read that comes between a document's parts saves nothing of it: with
+// a quota the stored document and the new one's first part pass together,
+// but the new one alone does not, the new one is stored whole and served,
+// and nothing is said.
+TEST_F(PushLcTest, AReadBetweenPartsLeavesTheDocumentToBeSavedWhole) {
+  FailureRecord failures;
+  PushLc("lc_first.mime");
+  const std::string big(3000, 'b');
+  UbstoreSetQuota("repository", 3500);
+  uint8_t* index = LcListCreate(2048);
+  LcListAdd(index, "page3", true);
+  LcListAdd(index, "part3", false);
+  LcQueued* last = Queued(nullptr, nullptr, index);
+  LcQueued* head =
+      Queued(Queued(last, Part("part3", "three"), nullptr), Part("page3", big.c_str()), nullptr);
+  LcRequest read{};
+  read.name = LibcStrDup("notes");
+  TskmanTask* lc = TskmanFind(Mod::LocalContent);
+  TskmanPost(lc, LcMsg::StoreQueue, reinterpret_cast<uintptr_t>(head), reinterpret_cast<uintptr_t>(last));
+  TskmanPost(lc, LcMsg::Read, reinterpret_cast<uintptr_t>(&read), 0);
+  Pump();
+  EXPECT_EQ(read.error, kOk);
+  LcEntryFree(&read.entry);
+  MemFree(&read.name);
+  auto keys = Keys();
+  EXPECT_EQ(keys["current"].c_str(), std::string("cid:page3"));
+  for (const char* k : {"page3", "part3", "page3.list"}) EXPECT_EQ(keys.count(k), 1u) << k;
+  EXPECT_EQ(Get("cid:current").failure, kOk);
+  EXPECT_TRUE(failures.said.empty());
+}
