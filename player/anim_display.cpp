@@ -1136,6 +1136,10 @@ bool AnimDisplay_FreePicture(AnimMovie* m) {
   return true;
 }
 
+bool AnimDisplay_DrawingPicture(const AnimMovie* m) {
+  return m->raster.backgroundImage && m->raster.pixels == m->raster.backgroundImage;
+}
+
 void AnimDisplay_DropKept(AnimMovie* m, const AnimDisplayObject* o) {
   if (IsCachedBackground(m, o)) DropKept(m, o);
 }

@@ -242,6 +242,8 @@ void AnimDisplay_DropPicture(AnimMovie* m);
 // drawn); it is taken again when the frame is next cleared with room left.
 // True when there was one to give.
 bool AnimDisplay_FreePicture(AnimMovie* m);
+// True while the kept sprites are drawn into the picture's buffer.
+bool AnimDisplay_DrawingPicture(const AnimMovie* m);
 // Lets the kept drawing of that sprite object go, when it has one; the
 // other kept sprites stay.
 void AnimDisplay_DropKept(AnimMovie* m, const AnimDisplayObject* o);

@@ -336,6 +336,19 @@ void* AnimPlayer_Alloc(AnimPlayer* p, int32_t n) {
   return block;
 }
 
+void* AnimPlayer_TryAlloc(AnimPlayer* p, int32_t n) {
+  void* block = AnimHeap_Malloc(&p->heap, n);
+  // The picture gives way here too: what a heap without it draws, a heap
+  // holding it draws the same. While the picture itself is drawn it cannot:
+  // the picture fails instead, and the clearing draws the kept sprites with
+  // the buffer's room.
+  if (!block && p->movie) {
+    if (AnimDisplay_FreePicture(p->movie)) block = AnimHeap_Malloc(&p->heap, n);
+    else if (AnimDisplay_DrawingPicture(p->movie)) p->heap.abortFlag = 1;
+  }
+  return block;
+}
+
 void AnimPlayer_Free(AnimPlayer* p, void* block) { AnimHeap_Free(&p->heap, block); }
 
 void AnimPlayer_Init(AnimPlayer* p) {

@@ -153,6 +153,9 @@ inline bool AnimWork_TakeBeforeDrawing(AnimPlayer* p, uint32_t units = 1) {
 // Nothing at all is left: not even the frame can be drawn.
 inline bool AnimWork_Spent(const AnimPlayer* p) { return p->workOut != 0 && p->workLeft == 0; }
 void* AnimPlayer_Alloc(AnimPlayer* p, int32_t n);  // zeroed; null sets the abort flag
+// A block the draw can do without (a gradient's ramp): not zeroed; null
+// leaves the abort flag alone, but fails a background picture being drawn.
+void* AnimPlayer_TryAlloc(AnimPlayer* p, int32_t n);
 void AnimPlayer_Free(AnimPlayer* p, void* block);
 
 // Puts a fresh context in its initial state (no heap yet).

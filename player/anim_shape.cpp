@@ -325,7 +325,7 @@ void SpanMapping(const Path* path, const AnimMatrix& fill, float scale, uint32_t
 // transform; a ramp that cannot be had leaves the fill undrawn.
 void PrepareGradient(Path* path, AnimFillStyle& f, AnimPaint& paint) {
   if (!f.ramp) {
-    f.ramp = static_cast<uint8_t*>(AnimHeap_Malloc(&path->p->heap, 2048));
+    f.ramp = static_cast<uint8_t*>(AnimPlayer_TryAlloc(path->p, 2048));
     if (!f.ramp) {
       f.type = 128;
       paint.kind = 128;

@@ -538,3 +538,67 @@ TEST(PlayerPictures, MoreRoomNeverFailsWhereLessPlays) {
   }
   EXPECT_GE(played, 0);
 }
+
+namespace {
+
+// A shape whose records bring their own styles: a small red box, then new
+// styles (one linear gradient, yellow to blue) filling a box of 3000 by
+// 2000 twips.
+Bytes NewStylesGradientShape(uint16_t id) {
+  movie::Records r(1, 0);
+  r.Change(-1, 1, -1, true, 0, 0).Box(200, 200);
+  r.raw().Bits(0, 1).Bits(16 | 4 | 1, 5).Bits(9, 5).SBits(200, 9).SBits(200, 9).Bits(1, 1).Align();
+  r.raw().U8(1).U8(0x10).Matrix(1500, 1000, 6000, 6000).U8(2).U8(0).U8(248).U8(248).U8(0).U8(255).U8(0).U8(0).U8(248);
+  r.raw().U8(0).Bits(1, 4).Bits(0, 4);
+  r.Change(-1, 1, -1).Box(3000, 2000);
+  return movie::ShapeTag(22, id, {{248, 0, 0}}, {}, 1, 0, r.End(), 0, 3400, 0, 2400);
+}
+
+}  // namespace
+
+// Such a gradient, over a "/Background" sprite or inside it, takes its ramp
+// as it is drawn: a heap that had room for the picture shows it as a heap
+// without that room does.
+TEST(PlayerPictures, ANewStylesGradientShowsTheSameWithOrWithoutRoomForThePicture) {
+  for (const bool inside : {false, true}) {
+    SCOPED_TRACE(inside ? "inside the background sprite" : "over the background sprite");
+    const Bytes end = Concat({movie::ShowFrame(), movie::End()});
+    const Bytes defs =
+        Concat({movie::BoxShape(1, {248, 0, 0}, 0, 0, 3520, 2000), NewStylesGradientShape(2),
+                movie::Sprite(7, 1, Concat({movie::Place(1, 1, 0, 0), inside ? movie::Place(2, 2, 200, 200) : Bytes{}, end}))});
+    const Bytes data = MovieOf(defs,
+                               {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background"),
+                                        inside ? Bytes{} : movie::Place(2, 2, 200, 200)}),
+                                {}, {}, {}},
+                               kW, kShort);
+    const int32_t picture = kW * 2 * kShort;
+    std::vector<std::vector<uint16_t>> first;
+    int32_t played = -1;
+    std::string differing;
+    for (int32_t keep = picture - 2048; keep < picture + 4096; keep += 16) {
+      Played x(data, kW, kShort);
+      ASSERT_EQ(x.opened, 0u);
+      ASSERT_TRUE(AnimView_SetQuality(x.movie(), false));
+      HeapLeft left(x->heap, keep);
+      std::vector<std::vector<uint16_t>> frames;
+      for (int step = 0; step < 3; ++step) {
+        if (AnimHost_Step(x.get()) != 0) break;
+        frames.push_back(x.frame);
+      }
+      if (frames.size() < 3) continue;
+      if (played < 0) {
+        played = keep;
+        first = frames;
+        EXPECT_NE(x.At(100, 50), kWhite) << "the gradient drawn";
+        EXPECT_NE(x.At(100, 50), 0x7C00) << "the gradient drawn";
+        continue;
+      }
+      for (size_t step = 0; step < frames.size() && differing.empty(); ++step)
+        if (frames[step] != first[step])
+          differing = std::to_string(keep) + " bytes left, step " + std::to_string(step) + ": " +
+                      FrameDifferences(frames[step], first[step], kW);
+    }
+    EXPECT_GE(played, 0);
+    EXPECT_EQ(differing, "") << "against " << played << " bytes left";
+  }
+}
