@@ -168,6 +168,20 @@ class PushKeepTest : public PushFixture {
     std::filesystem::rename("repository.kept", "repository");
   }
 
+  // Stops the inbox with the heap cut to about `reserve` bytes, gives the
+  // heap back, then stops local content, so the next start reads the file.
+  void StopInboxShortOf(uint32_t reserve) {
+    std::vector<void*> eaten = EatHeapFinely(reserve);
+    starter->log.clear();
+    NotifyStopTask();
+    Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    Pump();
+    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
+    LcStopTask(starter->task());
+    Pump();
+  }
+
   static constexpr const char* kMessageLost = "repository: a pushed message: not enough memory";
   // What the host would have said of failed saves.
   FailureRecord failures;
@@ -241,15 +255,7 @@ TEST_F(PushKeepTest, AnInboxSaveShortOfMemoryIsSaid) {
     const std::string text = "News " + std::to_string(reserve);
     PushSi("id-" + std::to_string(reserve), text);
     Pump();
-    std::vector<void*> eaten = EatHeapFinely(reserve);
-    starter->log.clear();
-    NotifyStopTask();
-    Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    Pump();
-    ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
-    LcStopTask(starter->task());
-    Pump();
+    ASSERT_NO_FATAL_FAILURE(StopInboxShortOf(reserve));
     StartServices();
     const std::vector<std::string> back = Texts();
     if (!back.empty() && back[0] == text) {
@@ -422,15 +428,7 @@ TEST_F(PushKeepTest, AnInboxSaveShortOfMemorySaysOnlyWhatTheFileDoesNotHold) {
       if (c.pushNew) PushSi("new", "New news");
       Pump();
       failures.said.clear();
-      std::vector<void*> eaten = EatHeapFinely(reserve);
-      starter->log.clear();
-      NotifyStopTask();
-      Pump();
-      for (void* p : eaten) MemFreeRaw(p);
-      Pump();
-      ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
-      LcStopTask(starter->task());
-      Pump();
+      ASSERT_NO_FATAL_FAILURE(StopInboxShortOf(reserve));
       const std::vector<uint8_t> after = ReadFile("repository");
       if (after == base) {
         ++unsaved;
