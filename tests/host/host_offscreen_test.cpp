@@ -1049,3 +1049,73 @@ TEST_F(HostTest, ABridgePortNotUsableAndItsStandInTakenAreBothNamed) {
 }
 
 }  // namespace
+
+// Two host dialogs, one inside the other: over the language dialog (opened
+// from a window event, so the engine runs on) an engine step opens a message
+// box. While the box waits the engine is not stepped again (its timer task
+// counts nothing), and TERM then closes the box; the step ends, the engine
+// runs its stop, the language dialog closes with it, and the history is
+// saved with status 0.
+TEST_F(HostTest, ABoxOpenedByAStepOverTheLanguageDialogStepsNothingAndAStopClosesBoth) {
+  WriteIniWithDefaultSkin(
+      "[Fonts]\nBody1=7\nBody2=8\nBody3=9\nBody4=10\nBody5=12\nBody6=14\nBody7=18\n"
+      "Heading1=14\nHeading2=12\nHeading3=11\nHeading4=10\nHeading5=9\nHeading6=8\n");
+  realBoxes_ = true;
+  static constexpr uint32_t kOpenBox = 0x1234;
+  static int ticks, boxSteps, ticksAtBox, ticksLater;
+  ticks = boxSteps = 0;
+  ticksAtBox = ticksLater = -1;
+  std::vector<std::string> shown;
+  TskmanTask* counter = nullptr;
+  TskmanTask* boxer = nullptr;
+  TskmanTimer* timer = nullptr;
+  hooks_.dialogShown = [&](QWidget* dialog) {
+    shown.emplace_back(dialog->metaObject()->className());
+    if (shown.size() == 1) {
+      TskmanCreateTask(&counter, 97, [](void*, uint32_t message, uintptr_t, uintptr_t) {
+        if (message == TskMsg::Timer) ++ticks;
+        return kOk;
+      }, nullptr);
+      TskmanStartTimer(&timer, counter, 0, 1, 20);
+      TskmanCreateTask(&boxer, 98, [](void*, uint32_t message, uintptr_t, uintptr_t) {
+        if (message == kOpenBox) {
+          ++boxSteps;
+          HostMessageBox("inner");
+        }
+        return kOk;
+      }, nullptr);
+      auto* poll = new QTimer(dialog);
+      QObject::connect(poll, &QTimer::timeout, dialog, [poll, &boxer] {
+        if (ticks < 3) return;  // the engine runs while the dialog waits
+        poll->stop();
+        TskmanPost(boxer, kOpenBox, 0, 0);
+      });
+      poll->start(10);
+    } else {
+      ticksAtBox = ticks;
+      auto* poll = new QTimer(dialog);
+      static int polls;
+      polls = 0;
+      QObject::connect(poll, &QTimer::timeout, dialog, [poll] {
+        if (++polls < 30) return;
+        poll->stop();
+        ticksLater = ticks;
+        ::raise(SIGTERM);
+      });
+      poll->start(10);
+    }
+  };
+  ::testing::internal::CaptureStderr();
+  const Result r = RunWhenUp({[&](QWidget*) {
+    QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F2);
+    return true;
+  }});
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(shown, (std::vector<std::string>{"LanguageDialog", "QMessageBox"}));
+  EXPECT_EQ(boxSteps, 1);
+  EXPECT_EQ(ticksAtBox, ticksLater);
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(HostExitStatus(r), 0);
+  EXPECT_TRUE(std::filesystem::exists("hist.dat"));
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
