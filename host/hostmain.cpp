@@ -115,6 +115,8 @@ void HostOnStateChanged(void* host, HostState state, uint32_t status) {
         settings->hostState = HostState::BrowserRunning;
       break;
     case HostState::BridgeDown:
+      // The service's stop comes first, so that the pushes it still hands
+      // on reach push reception before that one's stop does.
       SmsServiceStop();
       UiStopServices();
       break;

@@ -200,8 +200,9 @@ void OnReceived(SmsService* s, SmsReceived* m) {
 }
 
 // A whole push, its lead still on the front, goes to push delivery. One
-// lost for want of memory is said, as push reception says one it could not
-// keep; a push that is no push, or that nobody takes, goes without a word.
+// lost for want of memory, or because push reception has stopped taking
+// pushes, is said, as push reception says one it could not keep; a push
+// that is no push goes without a word.
 void PlacePush(SmsMessage* message) {
   const uint32_t length = message->data ? NetBufLength(message->data) : 0;
   const uint32_t lead = message->headerLength < length ? message->headerLength : length;
@@ -209,7 +210,10 @@ void PlacePush(SmsMessage* message) {
   Result r = pdu ? kOk : kWapPushNoMemory;
   if (pdu && NetBufRead(message->data, pdu, 0, length) == length)
     r = WapPushPlace(message->sender, pdu + lead, length - lead);
-  if (r == kWapPushNoMemory) NotifySayLost(true);
+  if (r == kWapPushNoMemory)
+    NotifySayLost(true);
+  else if (r == kWapPushNoReceiver)
+    NotifySayStoppedFirst(true);  // push reception has stopped, or is saving
   MemFree(&pdu);
   SmsMessageFree(&message);
 }
@@ -224,29 +228,19 @@ void OnTimer(SmsService* s) {
   SmsAge(&s->routing);
 }
 
-// A received message the service ends before taking is said, as one that
-// could not be kept.
-void SayStoppedFirst(bool push) {
-  UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection),
-                    push ? "a pushed message: the emulator stopped before it was taken"
-                         : "a received message: the emulator stopped before it was taken");
-}
-
 // What is still queued for the service as it ends: a send request is
-// answered as stopped, a received message freed and said.
+// answered as stopped, a received message freed and said, and a whole push
+// goes on to push reception, which takes pushes until its own stop saves.
 void TakeLeftover(void* user, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* s = static_cast<SmsService*>(user);
   if (message == SmsServiceMsg::Send) {
     OnSend(s, TskmanRefOf(reinterpret_cast<TskmanTask*>(arg1)),
            reinterpret_cast<SmsSendRequestRec*>(arg2));
   } else if (message == SmsMsg::Received) {
-    if (arg1) SayStoppedFirst(false);
+    if (arg1) NotifySayStoppedFirst(false);
     SmsRelease(nullptr, reinterpret_cast<SmsReceived*>(arg1), 0);
   } else if (message == SmsServiceMsg::Delivered) {
-    if (auto* m = reinterpret_cast<SmsMessage*>(arg1)) {
-      SayStoppedFirst(true);
-      SmsMessageFree(&m);
-    }
+    if (auto* m = reinterpret_cast<SmsMessage*>(arg1)) PlacePush(m);
   }
 }
 

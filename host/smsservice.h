@@ -18,7 +18,8 @@
 // (wappush.h). The routing's ageing timer (261 with user value 0) ages its
 // reassemblies, one pass a second: a message waits a minute for its rest.
 // What is still queued for the service when it stops is answered as the
-// stop answers (send requests) or freed.
+// stop answers (send requests), handed on to push delivery (whole pushes),
+// or freed and said (received messages).
 #pragma once
 #include <cstdint>
 

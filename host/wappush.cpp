@@ -409,7 +409,8 @@ Result WapPushParse(const uint8_t* pdu, uint32_t length, UrlLoad* load, WapPushI
 }
 
 Result WapPushPlace(const char* sender, const uint8_t* pdu, uint32_t length) {
-  // A reception that stops, or ends after a failed start, would only drop it.
+  // A reception that saves at its stop, or ends after a failed start, would
+  // only drop it.
   TskmanTask* reception = TskmanFind(Mod::Notify);
   if (!reception || !NotifyTakesPushes()) return kWapPushNoReceiver;
   // Named by push reception, whose inbox keeps names across runs.

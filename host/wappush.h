@@ -46,6 +46,6 @@ const char* WspParameterName(uint32_t code);
 
 // Places a whole push PDU from the sender and posts its URL to push
 // reception. Dropped, with everything freed, when push reception does not
-// take pushes (kWapPushNoReceiver: not running, stopping, or ending after a
-// failed start) or the PDU does not read.
+// take pushes (kWapPushNoReceiver: not running, saving at its stop, or ending
+// after a failed start) or the PDU does not read.
 Result WapPushPlace(const char* sender, const uint8_t* pdu, uint32_t length);

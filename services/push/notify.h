@@ -30,8 +30,10 @@ constexpr Result kNotifyNoIndicator = ResultError(Mod::Notify, Err::BadArg);
 // and session stand, else 0x4508 once it has ended; 0x80450001 when it
 // cannot be created (no answer then).
 Result NotifyStartTask(TskmanTask* requester);
-// True while the task runs and takes pushes: not once it stops, nor while
-// it ends after a failed start. Delivery places nothing otherwise.
+// True while the task runs and takes pushes: also while it stops, until
+// its stop saves the inbox (the stop routes what came before it first);
+// not once that save has begun, nor while it ends after a failed start.
+// Delivery places nothing otherwise.
 bool NotifyTakesPushes();
 // Marks the task as stopping and posts 0x4505 to it; it answers 0x4506 to
 // the task that started it once its session and URL task have closed (0x4508

@@ -23,6 +23,12 @@ void NotifySayLost(bool pushed) {
                            : "a received message: not enough memory");
 }
 
+void NotifySayStoppedFirst(bool pushed) {
+  UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection),
+                    pushed ? "a pushed message: the emulator stopped before it was taken"
+                           : "a received message: the emulator stopped before it was taken");
+}
+
 namespace {
 
 constexpr uint32_t kModule = Mod::Notify;

@@ -16,6 +16,8 @@ constexpr char kNotifyStoreSection[] = "inbox";
 // a push, "a received message" for any other short message. The texts are
 // fixed, so saying it needs no memory.
 void NotifySayLost(bool pushed);
+// A message the emulator stopped before taking, said the same way.
+void NotifySayStoppedFirst(bool pushed = true);
 
 // A connectivity message keeps its document (content type, headers and
 // body) beside its record while that document takes at most

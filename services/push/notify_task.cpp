@@ -269,6 +269,7 @@ void NotifyRequestDone(NotifyTask* ctx, uintptr_t request, bool success) {
   }
   FreeEntry(ctx, entry);
   LetGo(message, kept);
+  if (ctx->stopping && ctx->routedCount == 0) TskmanPost(ctx->task, NotifyMsg::Stop, 0, 0);
 }
 
 // --- Routing one push --------------------------------------------------------------
@@ -311,16 +312,10 @@ UrlLoad* TakePlaced(const char* url) {
   return load;
 }
 
-// A push that is not routed goes whole: its text, and its object with the
-// lock delivery put on it (else it would stay in the cache until the cache
-// is cleared).
-void DropPush(char** url) {
-  if (UrlLoad* load = TakePlaced(*url)) LetGo(load, false);
-  MemFree(url);
-}
-
-// A push that could not be queued for want of memory goes as DropPush lets
-// it go, and is said when it would have been routed.
+// A push that could not be queued for want of memory goes whole: its text,
+// and its object with the lock delivery put on it (else it would stay in
+// the cache until the cache is cleared); it is said when it would have been
+// routed.
 void DropLostPush(NotifyTask* ctx, char** url) {
   if (UrlLoad* load = TakePlaced(*url)) {
     uint32_t appClass = 0, row = 0;
@@ -369,11 +364,39 @@ void NotifyRoutePush(NotifyTask* ctx, char* url) {
   MemFree(&url);
 }
 
+// A push that comes once the stop's save has begun is not in it: it goes as
+// a push that could not be queued does, and one that would have been
+// routed is said, as one the emulator stopped before taking.
+void DropLatePush(NotifyTask* ctx, char** url) {
+  if (UrlLoad* load = TakePlaced(*url)) {
+    uint32_t appClass = 0, row = 0;
+    if (NotifyAcceptPush(ctx, load) && Select(load, &appClass, &row)) NotifySayStoppedFirst();
+    LetGo(load, false);
+  }
+  MemFree(url);
+}
+
 void FreeIncoming(NotifyTask* ctx) {
   while (auto* node = reinterpret_cast<UrlNode*>(QueuePopFront(&ctx->incoming))) {
-    DropPush(&node->url);
+    DropLatePush(ctx, &node->url);
     MemFree(&node);
   }
+}
+
+// Pushes are taken until the stop's save begins: a stop routes every one
+// that came before it, and those that come while it waits.
+bool TakesPushes(const NotifyTask* ctx) {
+  return ctx->session && ctx->storeStep != StoreStep::Save &&
+         ctx->storeStep != StoreStep::SaveBare;
+}
+
+// A routing pass has ended: the next push, or the stop that waited for it.
+void PassEnded(NotifyTask* ctx) {
+  ctx->busy = 0;
+  if (ctx->incoming.head)
+    StartPass(ctx);
+  else if (ctx->stopping)
+    TskmanPost(ctx->task, NotifyMsg::Stop, 0, 0);
 }
 
 // --- Stopping -----------------------------------------------------------------------
@@ -549,10 +572,7 @@ void SectionOpened(NotifyTask* ctx, Result status, ConfigHandle* handle) {
   if (ctx->ppgPending) {
     ctx->ppgPending = 0;
     ctx->ppg = status == kOk ? handle : nullptr;
-    if (!ctx->stopping)
-      TskmanPost(ctx->task, NotifyMsg::RouteNext, 0, 0);
-    else
-      ConfigRelease(&ctx->ppg);
+    TskmanPost(ctx->task, NotifyMsg::RouteNext, 0, 0);
     return;
   }
   if (ctx->storeStep == StoreStep::Restore) {
@@ -566,11 +586,7 @@ void SectionOpened(NotifyTask* ctx, Result status, ConfigHandle* handle) {
       ctx->missed.all = 1;
     }
     ctx->storeStep = StoreStep::None;
-    ctx->busy = 0;
-    if (ctx->stopping)
-      TskmanPost(ctx->task, NotifyMsg::Stop, 0, 0);
-    else if (ctx->incoming.head)
-      StartPass(ctx);
+    PassEnded(ctx);
     return;
   }
   if (ctx->storeStep == StoreStep::Save || ctx->storeStep == StoreStep::SaveBare) {
@@ -581,17 +597,17 @@ void SectionOpened(NotifyTask* ctx, Result status, ConfigHandle* handle) {
 }
 
 // A push still queued for the ending task goes as one that came too late.
-void DropQueued(void*, uint32_t message, uintptr_t arg1, uintptr_t) {
+void DropQueued(void* ctx, uint32_t message, uintptr_t arg1, uintptr_t) {
   if (message != NotifyMsg::Push) return;
   char* url = reinterpret_cast<char*>(arg1);
-  DropPush(&url);
+  DropLatePush(static_cast<NotifyTask*>(ctx), &url);
 }
 
 void EndTask(NotifyTask* ctx) {
   TskmanTask* requester = ctx->requester;
   const Result startError = ctx->startError;
   FreeIncoming(ctx);
-  TskmanTakeEvents(ctx->task, DropQueued, nullptr);
+  TskmanTakeEvents(ctx->task, DropQueued, ctx);
   NotifyStoreMissedClear(&ctx->missed);
   TskmanDestroyTask(ctx->task);
   MemFree(&ctx);
@@ -631,8 +647,8 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       return kOk;
     case NotifyMsg::Push: {
       char* url = reinterpret_cast<char*>(arg1);
-      if (ctx->stopping) {
-        DropPush(&url);
+      if (!TakesPushes(ctx)) {
+        DropLatePush(ctx, &url);
         return kOk;
       }
       auto* node = static_cast<UrlNode*>(MemAllocZero(sizeof(UrlNode), Use::Data, kModule));
@@ -646,7 +662,7 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       return kOk;
     }
     case NotifyMsg::OpenPpg:
-      if (ctx->stopping) return kOk;
+      if (!TakesPushes(ctx)) return kOk;
       ctx->ppgPending = 1;
       ConfigOpen(ctx->task, "PPG", false);
       return kOk;
@@ -658,36 +674,30 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
         KeptSaved(ctx, static_cast<Result>(arg1));
       return kOk;
     case NotifyMsg::RouteNext:
-      if (ctx->stopping) {
-        // The stop waits for the settings store, which serves one section
-        // at a time: the pass ends here and lets "PPG" go.
-        ConfigRelease(&ctx->ppg);
-        ctx->busy = 0;
-        return kOk;
-      }
       if (auto* node = reinterpret_cast<UrlNode*>(QueuePopFront(&ctx->incoming))) {
         NotifyRoutePush(ctx, node->url);
         MemFree(&node);
       }
-      if (ctx->ppg) {
+      if (ctx->ppg)
         TskmanPost(ctx->task, NotifyMsg::ReleasePpg, 0, 0);
-      } else {
-        ctx->busy = 0;
-        if (ctx->incoming.head) StartPass(ctx);
-      }
+      else
+        PassEnded(ctx);
       return kOk;
     case NotifyMsg::ReleasePpg:
       ConfigRelease(&ctx->ppg);
-      ctx->busy = 0;
-      if (!ctx->stopping && ctx->incoming.head) StartPass(ctx);
+      PassEnded(ctx);
       return kOk;
     case NotifyMsg::DropIncoming:
       FreeIncoming(ctx);
       return kOk;
     case NotifyMsg::Stop:
       if (!ctx->stopping || !ctx->session || ctx->storeStep != StoreStep::None) return kOk;
-      // A routing pass may hold "PPG"; the "inbox" open below would wait
-      // behind it for ever.
+      // What came before the stop is routed and in the inbox before it is
+      // saved: the stop waits for the routing pass under way (which holds
+      // "PPG", which the "inbox" open below would wait behind), for the
+      // pushes still queued and for the requests of those routed; each of
+      // them asks for the stop again when it is done.
+      if (ctx->busy || ctx->incoming.head || ctx->routedCount) return kOk;
       ConfigRelease(&ctx->ppg);
       ctx->storeStep = StoreStep::Save;
       ctx->keepLimit = UINT32_MAX;
@@ -760,7 +770,8 @@ bool NotifyTakesPushes() {
   TskmanTask* task = TskmanFind(kModule);
   if (!task) return false;
   // A task of another handler under this module's id stands in for it.
-  return task->handler != NotifyTaskHandler || !static_cast<NotifyTask*>(task->context)->stopping;
+  return task->handler != NotifyTaskHandler ||
+         TakesPushes(static_cast<NotifyTask*>(task->context));
 }
 
 void NotifyStopTask() {

@@ -24,13 +24,16 @@
 #include "host/hostsettings.h"
 #include "host/platform/sockets.h"
 #include "host/qt/qthost.h"
+#include "kernel/config.h"
 #include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "net/netsock.h"
 #include "kernel/tskman.h"
 #include "services/push/inbox.h"
 #include "services/push/lc.h"
 #include "services/push/notify.h"
+#include "services/push/notify_store.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/poll_until.h"
 #include "tests/support/udp_ports.h"
@@ -56,10 +59,39 @@ const std::string kSlHeaders("\xB0\xAF\x80", 3);  // slc, application id 0
 // multipart/related as text, application id 32768 as a long integer.
 const std::string kLcHeaders = std::string("multipart/related") + std::string("\0\xAF\x02\x80\x00", 5);
 
+// The settings store held by a task of the test from the start of the
+// stop's drain of the socket until push reception's stop: push reception,
+// whose routing passes wait for the store, is mid-burst when its stop comes.
+struct StoreHold {
+  bool armed = false;
+  bool releaseAsked = false;
+  TskmanTask* task = nullptr;
+  ConfigHandle* handle = nullptr;
+  void Release() {
+    releaseAsked = true;
+    if (handle) ConfigRelease(&handle);
+  }
+};
+StoreHold gHold;
+
+Result Holder(void*, uint32_t message, uintptr_t, uintptr_t arg2) {
+  if (message != ConfigMsg::Opened) return kOk;
+  gHold.handle = reinterpret_cast<ConfigHandle*>(arg2);
+  if (gHold.releaseAsked) gHold.Release();
+  return kOk;
+}
+
 // Pushes announced to push reception, seen as the engine takes them.
 int gAnnounced = 0;
 void Observe(const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t) {
   if (task->id == Mod::Notify && message == NotifyMsg::Push) ++gAnnounced;
+  if (!gHold.armed) return;
+  if (task->id == Mod::SmsBridge && message == NetMsg::Cancelled) {
+    ConfigOpen(gHold.task, kNotifyStoreSection, true);
+  } else if (task->id == Mod::Notify && message == NotifyMsg::Stop) {
+    gHold.armed = false;
+    gHold.Release();
+  }
 }
 
 bool Up() {
@@ -282,42 +314,79 @@ struct WatchedSockets {
 // were sent before it. They are sent while the engine does not step, seen
 // waiting in the socket, and the window is closed before the engine steps
 // again; the next run finds every one in the inbox, and nothing was said.
+// Pushes that wait in the socket when the stop comes: each is taken, routed
+// and kept, or said as one the inbox could not keep (the newest are kept
+// when they pass its quota); none is lost without a word.
+struct WaitingRow {
+  int waiting;
+  bool passesQuota;
+  const char* ini;
+  bool midBurst;  // push reception's routing held up until its stop comes
+};
+
 TEST_F(PushHostTest, PushesWaitingInTheSocketWhenTheStopComesAreKept) {
-  WriteIniWithDefaultSkin();
-  constexpr int kWaiting = 30;  // within the inbox's quota
+  const WaitingRow rows[] = {
+      {30, false, "", false},  // within the inbox's quota
+      {30, false, "", true},
+      // More than the inbox's quota, in a heap that holds them all.
+      {240, true, "[Memory]\nSize=2048\n", false},
+      {240, true, "[Memory]\nSize=2048\n", true},
+  };
   const std::string si = Data("si_high.wbxml");
   const size_t id = si.find("news-42");
   ASSERT_NE(id, std::string::npos);
-  WatchedSockets sockets;
-  bool allWaiting = false;
-  ::testing::internal::CaptureStderr();
-  const Result r = Run({[&] {
-    const int out = LoopbackUdpSocket(0);
-    const auto send = [&](int i) {
-      char seven[16];
-      std::snprintf(seven, sizeof seven, "s%06d", i);
-      SendToLoopback(out, smsPort_, Datagram(kSiHeaders, std::string(si).replace(id, 7, seven)));
-    };
-    // Each datagram takes the same room in the socket: once the first one
-    // is seen there, the room of all of them tells that all have come.
-    send(0);
-    uint32_t one = 0;
-    PollUntil([&] { return (one = sockets.Waiting()) > 0; });
-    for (int i = 1; i < kWaiting; ++i) send(i);
-    allWaiting = PollUntil([&] { return sockets.Waiting() >= one * kWaiting; });
-    ::close(out);
-    return true;  // the window closes now
-  }});
-  const std::string said = ::testing::internal::GetCapturedStderr();
-  ASSERT_TRUE(allWaiting);
-  EXPECT_EQ(HostExitStatus(r), 0) << said;
-  EXPECT_EQ(said.find("could not save"), std::string::npos) << said;
-  uint32_t kept = 0;
-  Run({[&] {
-    kept = NotifyKeptCount();
-    return true;
-  }});
-  EXPECT_EQ(kept, static_cast<uint32_t>(kWaiting));
+  for (const WaitingRow& row : rows) {
+    SCOPED_TRACE(::testing::Message() << row.waiting << (row.midBurst ? " mid-burst" : ""));
+    std::remove("repository");
+    WriteIniWithDefaultSkin(row.ini);
+    WatchedSockets sockets;
+    bool allWaiting = false;
+    ::testing::internal::CaptureStderr();
+    const Result r = Run({[&] {
+      const int out = LoopbackUdpSocket(0);
+      const auto send = [&](int i) {
+        char seven[16];
+        std::snprintf(seven, sizeof seven, "s%06d", i);
+        SendToLoopback(out, smsPort_, Datagram(kSiHeaders, std::string(si).replace(id, 7, seven)));
+      };
+      // Each datagram takes the same room in the socket: once the first one
+      // is seen there, the room of all of them tells that all have come.
+      send(0);
+      uint32_t one = 0;
+      PollUntil([&] { return (one = sockets.Waiting()) > 0; });
+      for (int i = 1; i < row.waiting; ++i) send(i);
+      allWaiting = PollUntil([&] { return sockets.Waiting() >= one * row.waiting; });
+      ::close(out);
+      if (row.midBurst) {
+        gHold = StoreHold{};
+        gHold.armed = TskmanCreateTask(&gHold.task, Mod::TestCode, Holder, nullptr) == kOk;
+      }
+      return true;  // the window closes now
+    }});
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(allWaiting);
+    if (row.midBurst) {
+      EXPECT_TRUE(gHold.releaseAsked);
+    }
+    EXPECT_EQ(said.find("stopped before"), std::string::npos) << said;
+    // "<lost> of the inbox's <all> messages did not fit its quota"
+    uint32_t lost = 0, all = 0;
+    if (const size_t at = said.find(" of the inbox's "); at != std::string::npos) {
+      const size_t from = said.rfind(' ', at - 1) + 1;
+      lost = static_cast<uint32_t>(std::stoul(said.substr(from, at - from)));
+      all = static_cast<uint32_t>(std::stoul(said.substr(at + 16)));
+    }
+    EXPECT_EQ(HostExitStatus(r), row.passesQuota ? 1 : 0) << said;
+    uint32_t kept = 0;
+    Run({[&] {
+      kept = NotifyKeptCount();
+      return true;
+    }});
+    EXPECT_EQ(kept + lost, static_cast<uint32_t>(row.waiting)) << said;
+    if (row.passesQuota) {
+      EXPECT_EQ(all, static_cast<uint32_t>(row.waiting)) << said;
+    }
+  }
 }
 
 }  // namespace
