@@ -145,6 +145,18 @@ std::vector<uint32_t> Join(std::initializer_list<std::vector<uint32_t>> parts) {
   return all;
 }
 
+// An engine task whose 50 ms timer sets *ran when it fires.
+TskmanTask* TimerSetting(bool* ran) {
+  TskmanTask* task = nullptr;
+  TskmanTimer* timer = nullptr;
+  TskmanCreateTask(&task, 97, [](void* flag, uint32_t message, uintptr_t, uintptr_t) {
+    if (message == TskMsg::Timer) *static_cast<bool*>(flag) = true;
+    return kOk;
+  }, ran);
+  TskmanStartTimer(&timer, task, 0, 0, 50);
+  return task;
+}
+
 bool BrowserUp() {
   HostSettings* s = HostCurrentSettings();
   return s && s->hostState == HostState::BrowserRunning && s->browserUp &&
@@ -305,12 +317,7 @@ TEST_F(HostTest, OneSessionWithTheDefaultSkin) {
     }
 
     // The 50 ms tick reaches an engine task's timer.
-    TskmanTimer* timer = nullptr;
-    TskmanCreateTask(&task, 97, [](void* ok, uint32_t message, uintptr_t, uintptr_t) {
-      if (message == TskMsg::Timer) *static_cast<bool*>(ok) = true;
-      return kOk;
-    }, &tickWorked);
-    TskmanStartTimer(&timer, task, 0, 0, 50);
+    task = TimerSetting(&tickWorked);
     return true;
   }, [&](QWidget*) {
     if (!tickWorked) return false;
@@ -724,13 +731,7 @@ TEST_F(HostTest, TheEngineRunsOnWhileAHostDialogWaits) {
     int dialogPolls = 0;
     hooks_.dialogShown = [&](QWidget* dialog) {
       shown.emplace_back(dialog->metaObject()->className());
-      TskmanTask* task = nullptr;
-      TskmanTimer* timer = nullptr;
-      TskmanCreateTask(&task, 97, [](void* ran, uint32_t message, uintptr_t, uintptr_t) {
-        if (message == TskMsg::Timer) *static_cast<bool*>(ran) = true;
-        return kOk;
-      }, &timerRan);
-      TskmanStartTimer(&timer, task, 0, 0, 50);
+      TskmanTask* task = TimerSetting(&timerRan);
       const int out = LoopbackUdpSocket(0);
       for (uint32_t i = 0; i < kPushes; ++i) {
         const std::string seven = "dialog" + std::to_string(i);
