@@ -706,8 +706,7 @@ bool MakePicture(AnimMovie* m) {
     // gives way and the clearing draws the kept sprites itself, failing
     // only where a heap without the buffer fails too.
     if (!aborted && AnimPlayer_Aborted(p)) {
-      AnimPlayer_Free(p, r.backgroundImage);
-      r.backgroundImage = nullptr;
+      AnimDisplay_FreePicture(m);
       p->heap.abortFlag = 0;
     }
     return false;
@@ -1128,7 +1127,7 @@ void AnimDisplay_DropPicture(AnimMovie* m) { DropPicture(m); }
 
 bool AnimDisplay_FreePicture(AnimMovie* m) {
   AnimRaster& r = m->raster;
-  if (!r.backgroundImage || r.pixels == r.backgroundImage) return false;
+  if (!r.backgroundImage || AnimDisplay_DrawingPicture(m)) return false;
   AnimPlayer_Free(m->player, r.backgroundImage);
   r.backgroundImage = nullptr;
   if (r.backgroundName) AnimStr_Free(m->player, r.backgroundName);

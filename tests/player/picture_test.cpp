@@ -291,7 +291,7 @@ TEST(PlayerPictures, TwoBackgroundSpritesOfThousandsOfShapesBothShow) {
 // (red, then blue). It cannot be shown as first drawn in any heap: the
 // step that meets it reports the failure, with or without room for a
 // picture, rather than showing it live in one heap and frozen in another.
-TEST(PlayerPictures, ABackgroundSpriteDrawnFromItsObjectShowsTheSameWithOrWithoutRoom) {
+TEST(PlayerPictures, ABackgroundSpriteTooLargeToKeepFailsTheStepWithOrWithoutRoom) {
   const Bytes end = Concat({movie::ShowFrame(), movie::End()});
   const Bytes defs = Concat({Box(1, {0, 248, 0}, 40), movie::BoxShape(2, {248, 0, 0}, 0, 0, 800, 800),
                              movie::BoxShape(3, {0, 0, 248}, 0, 0, 800, 800), Field(21, 1, 60),

@@ -360,7 +360,7 @@ TEST(PlayerStepWork, KeptBackgroundSpritesRunOutAlike) {
 
 // A "/Background" sprite of 400 draws (40 copies under one name of a
 // sprite of 10 boxes), and above it a box moving to and fro at every step.
-Bytes UnlistedBackground() {
+Bytes ManyDrawsBackground() {
   Bytes boxes, copies;
   for (int i = 0; i < 40; ++i) {
     if (i < 10) boxes = Concat({boxes, movie::Place(2, static_cast<uint16_t>(i + 1), 100 * (i % 8), 100 * (i / 8))});
@@ -378,8 +378,8 @@ Bytes UnlistedBackground() {
 // where no picture fits: the step's work is left as it was, and each step
 // leaves the same work with the caches, without them and with the heap
 // squeezed.
-TEST(PlayerStepWork, KeptSpritesDrawnFromTheirObjectsLeaveTheWorkAlike) {
-  const Bytes data = UnlistedBackground();
+TEST(PlayerStepWork, KeptSpritesOfManyDrawsLeaveTheWorkAlike) {
+  const Bytes data = ManyDrawsBackground();
   ThreeWay cached(data, 0, false), uncached(data, 1, false), squeezed(data, 0, true);
   ASSERT_EQ(cached.opened, 0u);
   ASSERT_EQ(uncached.opened, 0u);
