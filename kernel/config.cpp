@@ -127,6 +127,9 @@ void ServeWaiting(ConfigContext* ctx) {
   }
 }
 
+// A storage class's bit in the notices said once a run; 0 for no class.
+uint8_t ClassBit(int32_t index) { return static_cast<uint8_t>(index >= 0 ? 1u << index : 0u); }
+
 void OnRead(ConfigContext* ctx, Result status, ConfigHandle* handle) {
   if (handle != ctx->current || handle->state != ConfigState::Reading) return;
   if (status == kOk) {
@@ -146,8 +149,7 @@ void OnRead(ConfigContext* ctx, Result status, ConfigHandle* handle) {
       status = kOk;
       // Said once a run, at the first section that finds it: the user is
       // not left wondering where everything went.
-      const int32_t index = UbstoreClassIndex(handle->className);
-      const auto bit = static_cast<uint8_t>(index >= 0 ? 1u << index : 0u);
+      const uint8_t bit = ClassBit(UbstoreClassIndex(handle->className));
       if (bit && !(ctx->saidDamaged & bit)) {
         ctx->saidDamaged |= bit;
         UbstoreSayDamaged(handle->className, handle->storageBuffer, handle->storageLength);
@@ -159,7 +161,7 @@ void OnRead(ConfigContext* ctx, Result status, ConfigHandle* handle) {
   // start, before a stop finds its saves refused.
   if (status == kOk && !handle->damaged) {
     const int32_t index = UbstoreClassIndex(handle->className);
-    const auto bit = static_cast<uint8_t>(index >= 0 ? 1u << index : 0u);
+    const uint8_t bit = ClassBit(index);
     if (bit && !(ctx->saidOverQuota & bit) &&
         handle->storageLength > static_cast<uint32_t>(UbstoreGetQuota(index))) {
       ctx->saidOverQuota |= bit;

@@ -122,8 +122,9 @@ void ProvEndUnanswered() {
     if (const char* sender = run ? ProvAskingFor(run->load) : nullptr) {
       char what[200] = "a provisioning document from ";
       const uint32_t at = LibcStrLen(what);
-      const uint32_t n = *sender ? LibcStrLen(sender) < 100 ? LibcStrLen(sender) : 100 : 0;
-      LibcMemCopy(what + at, *sender ? sender : "", n);
+      const uint32_t length = LibcStrLen(sender);
+      const uint32_t n = length < 100 ? length : 100;
+      LibcMemCopy(what + at, sender, n);
       what[at + n] = 0;
       LibcStrCat(what, ": its question was left unanswered at the stop; it was not applied");
       UbstoreSayNotKept(ConfigClassOf("//access"), what);

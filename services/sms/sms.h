@@ -50,8 +50,9 @@ struct SmsAppRegistration {
 
 // A segmented message whose reassembly record could not be made, or that
 // was given up as its wait ended: its other segments are the same loss for
-// as long as a record would have waited for them. The field holds every sender the phone or the bridge
-// gives (an address length is one byte); a longer one is not remembered.
+// as long as a record would have waited for them. The field holds every
+// sender the phone or the bridge gives (an address length is one byte); a
+// longer one is not remembered.
 constexpr uint32_t kSmsUnrecordedSender = 256;
 struct SmsUnrecorded {
   char sender[kSmsUnrecordedSender];
@@ -108,16 +109,16 @@ void SmsReassemble(SmsState* state, const SmsInMessage* message, const SmsSegmen
 // are forgotten.
 void SmsStartTimer(SmsState* state);
 // One ageing pass, on the timer: every reassembly loses one from its
-// lifetime and those that reach 0 are told (SmsOnUnfinished) and freed with what
-// they gathered; so
-// do the messages remembered as lost without a record. The timer is then
-// forgotten (it was one-shot) and started again while either remains.
+// lifetime and those that reach 0 are told (SmsOnUnfinished) and freed
+// with what they gathered; so do the messages remembered as lost without a
+// record. The timer is then forgotten (it was one-shot) and started again
+// while either remains.
 // Answers the number of reassemblies left.
 uint32_t SmsAge(SmsState* state);
 uint32_t SmsReassemblyCount(const SmsState* state);
 // Tells each reassembly still waiting (SmsOnUnfinished) and frees it, frees
-// every registration, forgets the messages lost
-// without a record and cancels the timer.
+// every registration, forgets the messages lost without a record and
+// cancels the timer.
 void SmsStateFree(SmsState* state);
 
 // A delivered record with its data chain.

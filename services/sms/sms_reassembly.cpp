@@ -45,18 +45,19 @@ void FreeRecord(SmsState* state, SmsReassembly* record) {
 
 SmsUnfinishedFn gUnfinished;
 
-// A message given up as its wait ends is remembered as a lost one is, for
-// a wait more: segments of it that come late are the same loss, not
-// another message to tell of.
-void RememberGivenUp(SmsState* state, const SmsReassembly* record) {
-  if (LibcStrLen(record->sender) >= kSmsUnrecordedSender) return;
+// A message remembered without a record, for a wait: a free place, or else
+// the one nearest its end. A sender too long to hold is not remembered
+// (false).
+bool Remember(SmsState* state, const char* sender, uint16_t reference, uint8_t total) {
+  if (LibcStrLen(sender) >= kSmsUnrecordedSender) return false;
   SmsUnrecorded* u = &state->unrecorded[0];
   for (SmsUnrecorded& v : state->unrecorded)
     if (v.lifetime < u->lifetime) u = &v;
-  LibcStrCopy(u->sender, record->sender);
-  u->reference = record->reference;
-  u->total = record->total;
+  LibcStrCopy(u->sender, sender);
+  u->reference = reference;
+  u->total = total;
   u->lifetime = kSmsLifetime;
+  return true;
 }
 
 // A message given up with only some of its segments: told once, unless its
@@ -70,7 +71,9 @@ void GiveUp(SmsState* state, SmsReassembly* record, bool remember) {
     }
     gUnfinished(record->sender, came, record->total, record->app);
   }
-  if (remember) RememberGivenUp(state, record);
+  // Remembered as a lost one is: segments of it that come late are the
+  // same loss, not another message to tell of.
+  if (remember) Remember(state, record->sender, record->reference, record->total);
   FreeRecord(state, record);
 }
 
@@ -105,18 +108,12 @@ SmsUnrecorded* FindUnrecorded(SmsState* state, const SmsSegmentHeader* header,
 void LostUnrecorded(SmsState* state, const SmsSegmentHeader* header, const char* sender,
                     const TskmanRef& app) {
   if (!TskmanRefAlive(app)) return;
-  SmsUnrecorded* u = FindUnrecorded(state, header, sender);
-  if (!u) {
+  if (SmsUnrecorded* u = FindUnrecorded(state, header, sender)) {
+    u->lifetime = kSmsLifetime;
+  } else {
     ++state->lostShortOfMemory;
-    if (LibcStrLen(sender) >= kSmsUnrecordedSender) return;
-    u = &state->unrecorded[0];
-    for (SmsUnrecorded& v : state->unrecorded)
-      if (v.lifetime < u->lifetime) u = &v;
-    LibcStrCopy(u->sender, sender);
-    u->reference = header->reference;
-    u->total = header->total;
+    if (!Remember(state, sender, header->reference, header->total)) return;
   }
-  u->lifetime = kSmsLifetime;
   SmsStartTimer(state);
 }
 
