@@ -109,7 +109,8 @@ long ReceiveFrom(void*, int fd, void* buffer, size_t size, sockaddr* from, sockl
   if (n >= 0) {
     if (fromLength) *fromLength = message.msg_namelen;
     for (cmsghdr* c = CMSG_FIRSTHDR(&message); c && dropped; c = CMSG_NXTHDR(&message, c))
-      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL)
+      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL &&
+          c->cmsg_len >= CMSG_LEN(sizeof(uint32_t)))  // a cut-short one tells nothing
         std::memcpy(dropped, CMSG_DATA(c), sizeof(uint32_t));
   } else if (answer == kSocketWouldBlock && dropped) {
     DroppedNow(fd, dropped);

@@ -28,8 +28,8 @@
 #include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
-#include "net/netsock.h"
 #include "kernel/tskman.h"
+#include "net/netsock.h"
 #include "services/push/inbox.h"
 #include "services/push/lc.h"
 #include "services/push/notify.h"
@@ -310,13 +310,11 @@ struct WatchedSockets {
   }
 };
 
-// A stop that comes while pushes wait in the socket keeps them all: they
-// were sent before it. They are sent while the engine does not step, seen
-// waiting in the socket, and the window is closed before the engine steps
-// again; the next run finds every one in the inbox, and nothing was said.
 // Pushes that wait in the socket when the stop comes: each is taken, routed
 // and kept, or said as one the inbox could not keep (the newest are kept
-// when they pass its quota); none is lost without a word.
+// when they pass its quota); none is lost without a word. They are sent
+// while the engine does not step, seen waiting in the socket, and the window
+// is closed before the engine steps again; the next run counts the inbox.
 struct WaitingRow {
   int waiting;
   bool passesQuota;
