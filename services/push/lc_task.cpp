@@ -34,11 +34,15 @@ struct LcTaskCtx {
   uint32_t pageBytes;      // what the parts of the page being stored take
   // One document is stored at a time: the last item of the one whose parts
   // are being written, and whether its end (the removal of what it refused
-  // or replaced) is still to run. Another document waits until then.
+  // or replaced, and the commit that saves it) is still to run. Another
+  // document waits until then.
   const LcQueued* storing;
-  uint32_t ending;
+  uint32_t ending;  // until the commit that ends it has run
   LcReplaced* replaced;  // what its parts took the place of, newest first
 };
+
+// The second word of the commit that ends a document.
+constexpr uintptr_t kEndsDocument = 1;
 
 bool ForWantOfMemory(Result r) { return r != kOk && ResultCodeOf(r) == Err::NoMemory; }
 
@@ -205,11 +209,15 @@ bool PutBack(LcTaskCtx* ctx, LcList* index) {
   return whole;
 }
 
-// The document's last step: the next document may start once it has run.
+// The document's last step: the next document may start once the commit
+// that follows it has run, so that it saves this document alone.
 void EndWith(LcTaskCtx* ctx, uint32_t message, LcList* index) {
   ctx->storing = nullptr;
-  ctx->ending = message == LcMsg::DeleteIndex;
-  Post(ctx, message, reinterpret_cast<uintptr_t>(index), ctx->ending);
+  ctx->ending = 1;
+  if (message == LcMsg::DeleteIndex)
+    Post(ctx, message, reinterpret_cast<uintptr_t>(index), 1);
+  else
+    Post(ctx, LcMsg::Commit, 0, kEndsDocument);
 }
 
 // The last item of a push: the new document becomes "current", and what
@@ -320,7 +328,6 @@ void DeleteIndex(LcTaskCtx* ctx, LcList* index, bool ends) {
       Post(ctx, LcMsg::DeleteIndex, reinterpret_cast<uintptr_t>(index), 1);
       return;
     }
-    ctx->ending = 0;
   }
   if (!ctx->error) {
     KeepCurrentParts(ctx, index);
@@ -335,7 +342,7 @@ void DeleteIndex(LcTaskCtx* ctx, LcList* index, bool ends) {
     ctx->dirty = 1;
   }
   MemFree(&index);
-  Post(ctx, LcMsg::Commit, 0, 0);
+  Post(ctx, LcMsg::Commit, 0, ends ? kEndsDocument : 0);
 }
 
 void Answer(LcRequest* request, Result error) {
@@ -377,7 +384,8 @@ void Commit(LcTaskCtx* ctx, uintptr_t requester, uintptr_t value) {
   // A read or a removal between a document's parts saves nothing: half a
   // document saved, or refused by the quota and so gone from the section,
   // is not what its end finds. That end commits.
-  if (!requester && (ctx->storing || ctx->ending)) return;
+  const bool ends = value == kEndsDocument;
+  if (!requester && !ends && (ctx->storing || ctx->ending)) return;
   if (ctx->openPending || ctx->savePending) {
     Post(ctx, LcMsg::Commit, requester, value);
     return;
@@ -398,6 +406,7 @@ void Commit(LcTaskCtx* ctx, uintptr_t requester, uintptr_t value) {
   ctx->storedBytes = 0;
   if (requester) Post(ctx, TskMsg::Stop2, requester, 0);
   ctx->error = kOk;
+  if (ends) ctx->ending = 0;
 }
 
 Result LcTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
