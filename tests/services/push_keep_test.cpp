@@ -182,6 +182,27 @@ class PushKeepTest : public PushFixture {
     Pump();
   }
 
+  // The text of the part `current` names.
+  std::string RootText() {
+    std::string current, text;
+    for (const auto& [name, value] : Section("homepage"))
+      if (name == "current") current = value;
+    for (const auto& [name, value] : Section("homepage"))
+      if (current.size() > 4 && name == current.substr(4)) text = value;
+    return text;
+  }
+  // A pushed page whose root, without a Content-ID, holds `text`, with a
+  // second part of `partSize` bytes named `partId`.
+  void PushPageB(const std::string& text, const std::string& partId, uint32_t partSize) {
+    Push("multipart/related",
+         "Content-Type: multipart/related; boundary=b; type=\"text/html\"\r\n\r\n"
+         "--b\r\nContent-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
+         "<html><body>" + text + "</body></html>\r\n"
+         "--b\r\nContent-Type: text/plain\r\nContent-ID: <" + partId + ">\r\n\r\n" +
+             std::string(partSize, 'z') + "\r\n--b--\r\n",
+         {{"X-Wap-Application-Id", "32768"}});
+  }
+
   static constexpr const char* kMessageLost = "repository: a pushed message: not enough memory";
   // What the host would have said of failed saves.
   FailureRecord failures;
@@ -560,14 +581,6 @@ TEST_F(PushKeepTest, ARefusedPageLeavesTheStoredPageOfItsNameAsItWas) {
                         {"the heap cut", 4, 20000, 0, 40000},
                         // A's larger root going back needs room the heap lacks.
                         {"the heap cut as A's root goes back", 300, 1, 30000, 33000, 6000, 16}};
-  const auto rootText = [this] {
-    std::string current, text;
-    for (const auto& [name, value] : Section("homepage"))
-      if (name == "current") current = value;
-    for (const auto& [name, value] : Section("homepage"))
-      if (current.size() > 4 && name == current.substr(4)) text = value;
-    return text;
-  };
   const std::string pageB = "page B";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
@@ -575,20 +588,13 @@ TEST_F(PushKeepTest, ARefusedPageLeavesTheStoredPageOfItsNameAsItWas) {
     uint32_t refused = 0;
     for (uint32_t reserve = c.cutFrom; reserve <= c.cutTo; reserve += c.step) {
       SCOPED_TRACE(reserve);
-      if (rootText().find(pageA) == std::string::npos) {
+      if (RootText().find(pageA) == std::string::npos) {
         PushPage(pageA, 10);
         Pump();
-        ASSERT_NE(rootText().find(pageA), std::string::npos);
+        ASSERT_NE(RootText().find(pageA), std::string::npos);
       }
       failures.said.clear();
-      const std::string partId(c.idLength, 'q');
-      Push("multipart/related",
-           "Content-Type: multipart/related; boundary=b; type=\"text/html\"\r\n\r\n"
-           "--b\r\nContent-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
-           "<html><body>" + pageB + "</body></html>\r\n"
-           "--b\r\nContent-Type: text/plain\r\nContent-ID: <" + partId + ">\r\n\r\n" +
-               std::string(c.partSize, 'z') + "\r\n--b--\r\n",
-           {{"X-Wap-Application-Id", "32768"}});
+      PushPageB(pageB, std::string(c.idLength, 'q'), c.partSize);
       if (c.cutTo)
         PumpShortOf(reserve);
       else
@@ -596,17 +602,17 @@ TEST_F(PushKeepTest, ARefusedPageLeavesTheStoredPageOfItsNameAsItWas) {
       const bool kept = failures.said.empty();
       if (kept) {
         ASSERT_GT(c.cutTo, 0u);
-        EXPECT_NE(rootText().find(pageB), std::string::npos);
+        EXPECT_NE(RootText().find(pageB), std::string::npos);
         EXPECT_EQ(Section("homepage").size(), 4u);  // current, the two parts, the index
         continue;
       }
       ++refused;
       EXPECT_EQ(failures.said.size(), 1u);
-      EXPECT_NE(rootText().find(pageA), std::string::npos);
+      EXPECT_NE(RootText().find(pageA), std::string::npos);
       StopServices();
       StartServices();
-      EXPECT_NE(rootText().find(pageA), std::string::npos);
-      EXPECT_EQ(rootText().find(pageB), std::string::npos);
+      EXPECT_NE(RootText().find(pageA), std::string::npos);
+      EXPECT_EQ(RootText().find(pageB), std::string::npos);
       EXPECT_EQ(Section("homepage").size(), 3u);  // current, A's part and index
     }
     EXPECT_GT(refused, 0u);
@@ -618,14 +624,6 @@ TEST_F(PushKeepTest, ARefusedPageLeavesTheStoredPageOfItsNameAsItWas) {
 // stop and a start A is kept, or its loss is said; "stored" never goes for a
 // page the file lost.
 TEST_F(PushKeepTest, APageEndedAsTheNextBeginsIsSavedBeforeIt) {
-  const auto rootText = [this] {
-    std::string current, text;
-    for (const auto& [name, value] : Section("homepage"))
-      if (name == "current") current = value;
-    for (const auto& [name, value] : Section("homepage"))
-      if (current.size() > 4 && name == current.substr(4)) text = value;
-    return text;
-  };
   uint32_t kept = 0;
   for (uint32_t reserve = 30000; reserve <= 40000; reserve += 128) {
     SCOPED_TRACE(reserve);
@@ -633,17 +631,12 @@ TEST_F(PushKeepTest, APageEndedAsTheNextBeginsIsSavedBeforeIt) {
     status->log.clear();
     const std::string pageA = "page A " + std::to_string(reserve) + " " + std::string(6000, 'a');
     PushPage(pageA, 10);
-    Push("multipart/related",
-         "Content-Type: multipart/related; boundary=b; type=\"text/html\"\r\n\r\n"
-         "--b\r\nContent-Type: text/html\r\nContent-Location: http://example.com/index.html\r\n\r\n"
-         "<html><body>page B</body></html>\r\n"
-         "--b\r\nContent-Type: text/plain\r\nContent-ID: <" + std::string(300, 'q') + ">\r\n\r\nz\r\n--b--\r\n",
-         {{"X-Wap-Application-Id", "32768"}});
+    PushPageB("page B", std::string(300, 'q'), 1);
     PumpShortOf(reserve);
     const std::vector<uint32_t> indicators = Indicators();
     StopServices();
     StartServices();
-    const bool aKept = rootText().find(pageA) != std::string::npos;
+    const bool aKept = RootText().find(pageA) != std::string::npos;
     kept += aKept ? 1 : 0;
     EXPECT_EQ(failures.said.size(), aKept ? 1u : 2u) << "B said, and A when it is gone";
     if (!aKept) {
