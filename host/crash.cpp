@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "host/crashrecord.h"
+#include "host/platform/say.h"
 
 extern char** environ;
 
@@ -105,7 +106,7 @@ int CrashReport(char* record, char* fallback, const CrashRecordFields& fields) {
   int answer = CrashRunReporter(record, n);
   if (answer < 0) {
     size_t m = CrashFormatFallback(fallback, kCrashRecordMax, fields);
-    CrashWriteAll(2, fallback, m);
+    PlatformSayBytes(fallback, m);
   }
   return answer;
 }

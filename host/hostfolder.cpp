@@ -4,12 +4,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "browser/hist.h"
+#include "host/platform/say.h"
 
 namespace {
 
@@ -43,11 +43,11 @@ bool HostSayUnkeptFiles() {
   const int fd = ::mkstemp(probe);
   if (fd < 0) {
     const int error = errno;
-    std::fprintf(stderr,
-                 "qor: the working folder %s cannot be written (%s): nothing this run changes "
-                 "will be kept: not the history (%s, %s), the inbox (repository), provisioning "
-                 "(access) or other settings (page, persistent)\n",
-                 WorkingFolder().c_str(), std::strerror(error), kHistFile, kIntHistFile);
+    PlatformSay(
+        "qor: the working folder %s cannot be written (%s): nothing this run changes will be "
+        "kept: not the history (%s, %s), the inbox (repository), provisioning (access) or other "
+        "settings (page, persistent)\n",
+        WorkingFolder().c_str(), std::strerror(error), kHistFile, kIntHistFile);
     return true;
   }
   ::close(fd);
@@ -57,10 +57,10 @@ bool HostSayUnkeptFiles() {
     struct stat st {};
     // A new file is renamed over anything but a folder.
     if (::lstat(file.name, &st) != 0 || !S_ISDIR(st.st_mode)) continue;
-    std::fprintf(stderr,
-                 "qor: %s in the working folder is a folder, not a file: %s will not be kept "
-                 "from this run\n",
-                 file.name, file.holds);
+    PlatformSay(
+        "qor: %s in the working folder is a folder, not a file: %s will not be kept from this "
+        "run\n",
+        file.name, file.holds);
     said = true;
   }
   return said;

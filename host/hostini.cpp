@@ -10,6 +10,7 @@
 #include "host/ini.h"
 #include "host/platform/files.h"
 #include "host/platform/lang.h"
+#include "host/platform/say.h"
 #include "host/smsbridge.h"
 #include "kernel/ubstore.h"
 
@@ -47,8 +48,8 @@ void HostWiden(const char* text, char16_t* out, size_t units) {
 // what took its place.
 void HostSayUnusable(const char* section, const char* key, const std::string& value,
                      const std::string& instead) {
-  std::fprintf(stderr, "qor: qor.ini [%s] %s=%s is not usable; %s is used instead\n", section, key,
-               value.c_str(), instead.c_str());
+  PlatformSay("qor: qor.ini [%s] %s=%s is not usable; %s is used instead\n", section, key,
+              value.c_str(), instead.c_str());
 }
 
 // A whole decimal number: optional sign, then digits only.
@@ -126,9 +127,9 @@ void HostReadIniFile(HostSettings* settings, const std::string& path) {
   // A missing file gives every default, but the user is told: a file in the
   // wrong folder looks just like settings that were ignored.
   if (IniLoad load = ini.Load(path); load != IniLoad::Read)
-    std::fprintf(stderr, "qor: %s %s; the built-in settings are used\n", path.c_str(),
-                 load == IniLoad::Missing ? "was not found in the working folder"
-                                          : "cannot be read");
+    PlatformSay("qor: %s %s; the built-in settings are used\n", path.c_str(),
+                load == IniLoad::Missing ? "was not found in the working folder"
+                                         : "cannot be read");
 
   // A size below 1 KB is taken as unset too, so that no negative size can
   // reach the engine block.

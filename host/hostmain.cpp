@@ -14,6 +14,7 @@
 #include "host/hostsettings.h"
 #include "host/modem.h"
 #include "host/platform/files.h"
+#include "host/platform/say.h"
 #include "host/platform/shell.h"
 #include "host/skin.h"
 #include "host/smsbridge.h"
@@ -216,6 +217,7 @@ void HostFreeFrameBuffer(HostSettings* settings) {
 }
 
 Result HostMain(const HostShellOps& ops) {
+  PlatformSayStart();
   HostInstallCrashHandler();
   gSaveFailed = false;
   const FileFailureHook previousSaveHook = PlatformFileOnFailure(SaveFailed);
@@ -229,9 +231,9 @@ Result HostMain(const HostShellOps& ops) {
   const bool skin = ShellLoadSkin(settings->skinFile, settings.get());
   if (!skin) HostDefaultDisplay(settings.get(), HostPhoneSize());
   if (!settings->skinFile[0])
-    std::fprintf(stderr, "qor: skin: none is named in qor.ini ([Display] Skin)\n");
+    PlatformSay("qor: skin: none is named in qor.ini ([Display] Skin)\n");
   else if (*ShellSkinFailure())
-    std::fprintf(stderr, "qor: skin %s\n", ShellSkinFailure());
+    PlatformSay("qor: skin %s\n", ShellSkinFailure());
   if (!skin || !ShellSkinBitmap()) HostMessageBox(kHostNoSkinText);
   HostSayUnkeptFiles();
   ShellSetScreenGeometry(settings->display.width, settings->display.height, nullptr);
@@ -251,7 +253,7 @@ Result HostMain(const HostShellOps& ops) {
   Result result = kOk;
   bool windows = false;
   if (int modem = ModemOpen(); modem != 0) {
-    std::fprintf(stderr, "qor: modem port %s\n", ModemOpenFailure());
+    PlatformSay("qor: modem port %s\n", ModemOpenFailure());
     HostMessageBox(
         "Could not open the specified comport.\nCheck your modem.ini and make sure another app "
         "is not using the com port.");

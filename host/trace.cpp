@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "host/ini.h"
+#include "host/platform/say.h"
 #include "kernel/modules.h"
 
 namespace {
@@ -129,11 +130,15 @@ void LogOut(const LogLine& line, const std::string& text, bool replaceBell) {
     int colours;
     {
       std::lock_guard<std::mutex> hold(LogLock());
-      out = Log().console ? Log().console : stderr;
+      out = Log().console;
       colours = Log().colours;
     }
-    if (colours < 0) colours = ::isatty(::fileno(out)) ? 1 : 0;
+    if (colours < 0) colours = ::isatty(out ? ::fileno(out) : STDERR_FILENO) ? 1 : 0;
     if (colours) shown = LogAnsiColour(line.colour) + shown + "\x1b[0m";
+    if (!out) {
+      PlatformSayBytes(shown.data(), shown.size());
+      return;
+    }
     std::fputs(shown.c_str(), out);
     std::fflush(out);
   }

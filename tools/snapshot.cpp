@@ -10,10 +10,12 @@
 #include <string>
 
 #include "host/hostmain.h"
+#include "host/platform/say.h"
 #include "host/qt/qthost.h"
 #include "kernel/uistart.h"
 
 int main(int argc, char** argv) {
+  QtHostSayStart();
   const std::string out = argc > 1 ? argv[1] : "qor-screenshot.png";
   const int seconds = argc > 2 ? std::stoi(argv[2]) : 3;
   int qtArgc = 1;
@@ -33,11 +35,9 @@ int main(int argc, char** argv) {
   if (saved)
     std::printf("screenshot: %s\n", out.c_str());
   else if (taken)
-    std::fprintf(stderr, "qor_snapshot: no screenshot was kept: it could not be written to %s\n",
-                 out.c_str());
+    PlatformSay("qor_snapshot: no screenshot was kept: it could not be written to %s\n",
+                out.c_str());
   else
-    std::fprintf(stderr,
-                 "qor_snapshot: no screenshot was kept: the emulator stopped before it was "
-                 "taken\n");
+    PlatformSay("qor_snapshot: no screenshot was kept: the emulator stopped before it was taken\n");
   return saved ? HostExitStatus(result) : 1;
 }

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "host/platform/say.h"
+
 namespace {
 
 // Closes the descriptor when the scope ends.
@@ -23,8 +25,8 @@ struct Fd {
 // A save that fails is said at once: a file lost at the stop would
 // otherwise go without a word.
 void SayFailed(const char* path, int error, const char* what) {
-  std::fprintf(stderr, "qor: could not save %s: %s\n", path,
-               what ? what : error ? std::strerror(error) : "write failed");
+  PlatformSay("qor: could not save %s: %s\n", path,
+              what ? what : error ? std::strerror(error) : "write failed");
 }
 FileFailureHook gFailureHook = SayFailed;
 
@@ -170,20 +172,20 @@ FileStatus PlatformFileKeepCopy(const char* path, const void* data, uint32_t siz
 
 void PlatformFileSayDamaged(const char* path, const char* kept) {
   if (kept)
-    std::fprintf(stderr, "qor: %s is damaged: its sections start empty; its bytes are kept in %s\n",
-                 path, kept);
+    PlatformSay("qor: %s is damaged: its sections start empty; its bytes are kept in %s\n", path,
+                kept);
   else
-    std::fprintf(stderr,
-                 "qor: %s is damaged: its sections start empty; its bytes could not be kept, "
-                 "so it is not replaced\n",
-                 path);
+    PlatformSay(
+        "qor: %s is damaged: its sections start empty; its bytes could not be kept, so it is "
+        "not replaced\n",
+        path);
 }
 
 void PlatformFileSayOverQuota(const char* path, uint32_t size, uint32_t quota) {
-  std::fprintf(stderr,
-               "qor: %s is over its quota (%u bytes of %u): it reads as it is, but no save "
-               "that leaves it over the quota is made\n",
-               path, static_cast<unsigned>(size), static_cast<unsigned>(quota));
+  PlatformSay(
+      "qor: %s is over its quota (%u bytes of %u): it reads as it is, but no save that leaves it "
+      "over the quota is made\n",
+      path, static_cast<unsigned>(size), static_cast<unsigned>(quota));
 }
 
 void* PlatformAlloc(uint32_t size) { return std::malloc(size ? size : 1); }

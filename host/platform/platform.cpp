@@ -1,14 +1,15 @@
 #include "host/platform/platform.h"
 
-#include <cstdio>
 #include <ctime>
+
+#include "host/platform/say.h"
 
 namespace {
 void DefaultInvalidate(void*, int32_t, int32_t, int32_t, int32_t) {}
 int DefaultStartTick(void*) { return 0; }
 void DefaultStopTick(void*) {}
 void DefaultMessageBox(void*, const char* title, const char* text) {
-  std::fprintf(stderr, "%s: %s\n", title, text);
+  PlatformSay("%s: %s\n", title, text);
 }
 int64_t DefaultNow(void*) { return static_cast<int64_t>(std::time(nullptr)); }
 int32_t DefaultZoneMinutes(void*) {

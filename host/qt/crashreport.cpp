@@ -22,6 +22,7 @@
 
 #include "host/crash.h"
 #include "host/crashreport.h"
+#include "host/platform/say.h"
 
 namespace {
 
@@ -100,9 +101,10 @@ int ShowDialog(const CrashRecord& record, const std::string& stack, const std::s
 }  // namespace
 
 int main(int argc, char** argv) {
+  PlatformSayStart();
   CrashRecord record;
   if (!CrashParseRecord(ReadInput(), &record)) {
-    std::fputs("qor_crashreport: no crash record on standard input\n", stderr);
+    PlatformSay("qor_crashreport: no crash record on standard input\n");
     return 1;
   }
   std::string maps;
@@ -111,13 +113,12 @@ int main(int argc, char** argv) {
   std::string stack = CrashFormatStack(record, CrashResolve(record, mappings, CrashAddr2Line));
   std::string report = CrashFormatReport(record, stack);
 
-  std::fwrite(report.data(), 1, report.size(), stderr);
-  std::fflush(stderr);
+  PlatformSayBytes(report.data(), report.size());
   std::string fileName = CrashReportFileName(record.pid);
   if (!(std::ofstream(fileName, std::ios::binary) << report))
-    std::fprintf(stderr, "qor_crashreport: could not write %s\n", fileName.c_str());
+    PlatformSay("qor_crashreport: could not write %s\n", fileName.c_str());
   else
-    std::fprintf(stderr, "The report is in %s.\n", fileName.c_str());
+    PlatformSay("The report is in %s.\n", fileName.c_str());
 
   if (Headless()) return kCrashIgnore;
   QApplication app(argc, argv);

@@ -29,6 +29,7 @@
 #include "host/hostsettings.h"
 #include "host/fontft.h"
 #include "host/platform/platform.h"
+#include "host/platform/say.h"
 #include "host/platform/shell.h"
 #include "host/qt/displaywidget.h"
 #include "host/qt/fontdialog.h"
@@ -82,7 +83,7 @@ void MessageBox(void* ctx, const char* title, const char* text) {
     host->hooks.messageBox(title, text);
     return;
   }
-  std::fprintf(stderr, "%s: %s\n", title, text);
+  PlatformSay("%s: %s\n", title, text);
   // Nobody could answer a box on a screen that is not there, and nobody
   // waits for one once the user asked to stop.
   if (!QtHostCanShowDialogs() || gStopAsked) return;
@@ -91,6 +92,12 @@ void MessageBox(void* ctx, const char* title, const char* text) {
   box.setWindowModality(Qt::ApplicationModal);
   box.setWindowFlag(Qt::WindowStaysOnTopHint);
   QtHostExecModal(box);
+}
+
+// Qt's own words go to standard error as the host's do.
+void SayQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  const QByteArray line = (qFormatLogMessage(type, context, text) + u'\n').toLocal8Bit();
+  PlatformSayBytes(line.constData(), static_cast<size_t>(line.size()));
 }
 
 int64_t Now(void*) { return static_cast<int64_t>(std::time(nullptr)); }
@@ -250,7 +257,13 @@ class SignalWatch {
 
 }  // namespace
 
+void QtHostSayStart() {
+  PlatformSayStart();
+  qInstallMessageHandler(SayQtMessage);
+}
+
 Result QtHostRun(const QtHostHooks& hooks) {
+  QtHostSayStart();
   QtHost host;
   host.hooks = hooks;
   QTimer tick;
@@ -306,6 +319,7 @@ Result QtHostRun(const QtHostHooks& hooks) {
 }
 
 int QtHostMain() {
+  QtHostSayStart();
   int argc = 1;
   char name[] = "qor";
   char* argv[] = {name, nullptr};

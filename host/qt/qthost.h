@@ -23,6 +23,11 @@ struct QtHostHooks {
   std::function<void(QWidget* dialog)> dialogShown;
 };
 
+// Sends Qt's messages to standard error through the host's one writer, which
+// no reader that went or stopped can end or hold (SIGPIPE is ignored from
+// here on). The host's programs call it before their QApplication, so that
+// Qt's words at start are taken so too; running the host calls it again.
+void QtHostSayStart();
 // Runs the host in the existing QApplication until the engine has stopped.
 Result QtHostRun(const QtHostHooks& hooks = {});
 // Creates the application and runs the host; the process exit status.

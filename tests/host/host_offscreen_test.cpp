@@ -491,6 +491,37 @@ INSTANTIATE_TEST_SUITE_P(Each, HostSignalTest,
                            return name;
                          });
 
+// Standard error read through a pipe whose reader ended with the same
+// signal (`./run 2>&1 | tee run.log`, then Ctrl+C or the terminal closing):
+// the stop's lines have nowhere to go, but it saves all the same and ends
+// with the status it would have had, 1 here (a folder stands where the
+// repository goes, which the stop would say).
+TEST_P(HostSignalTest, AStopWhoseStandardErrorHasLostItsReaderStillSavesAndEndsWithItsStatus) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  WriteIniWithDefaultSkin();
+  std::filesystem::create_directory("repository");
+  static std::vector<int> signals;
+  signals = GetParam();
+  EXPECT_EXIT(
+      {
+        const Result r = RunWhenUp({[](QWidget*) {
+          int gone[2];
+          if (::pipe(gone) == 0) {
+            ::close(gone[0]);
+            ::dup2(gone[1], STDERR_FILENO);
+            ::close(gone[1]);
+          }
+          for (int signal : signals) ::raise(signal);
+          return true;
+        }});
+        const bool saved = std::filesystem::exists("hist.dat") &&
+                           std::filesystem::exists("IntHist.dat") &&
+                           std::filesystem::exists("persistent");
+        std::exit(saved ? HostExitStatus(r) : 3);
+      },
+      ::testing::ExitedWithCode(1), "");
+}
+
 // Only a second Ctrl+C is the user's "now": it ends the program at once,
 // with the signal's own status, whatever the stop under way would save. The
 // run's folder goes before (what the stop would write then has nowhere to
