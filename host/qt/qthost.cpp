@@ -186,7 +186,8 @@ bool QuitRequested(void* ctx) { return Self(ctx)->quit; }
 
 // Ctrl+C, SIGTERM and SIGHUP (the terminal closed) are a close of the
 // window, so that the stop chain runs and nothing is lost. The handler only
-// writes the signal's number into a pipe that the loop watches.
+// writes the signal's number into a pipe that the loop watches. A HUP that
+// was ignored when the host started (nohup, a daemon) stays ignored.
 int gSignalPipe[2] = {-1, -1};
 
 void OnSignal(int number) {
@@ -211,7 +212,8 @@ class SignalWatch {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, &oldInt_);
     ::sigaction(SIGTERM, &action, &oldTerm_);
-    ::sigaction(SIGHUP, &action, &oldHup_);
+    ::sigaction(SIGHUP, nullptr, &oldHup_);
+    if (oldHup_.sa_handler != SIG_IGN) ::sigaction(SIGHUP, &action, nullptr);
   }
   ~SignalWatch() {
     if (gSignalPipe[0] < 0) return;

@@ -522,6 +522,39 @@ TEST_P(HostSignalTest, AStopWhoseStandardErrorHasLostItsReaderStillSavesAndEndsW
       ::testing::ExitedWithCode(1), "");
 }
 
+// A HUP ignored when the host starts stays ignored, so that `nohup ./qor &`
+// outlives its terminal; INT and TERM stop it all the same, even ignored at
+// the start too (a script's background job ignores INT).
+class HostIgnoredHangUpTest : public HostTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(HostIgnoredHangUpTest, StaysIgnoredWhileTheOtherStopSignalsAreTaken) {
+  WriteIniWithDefaultSkin();
+  struct sigaction ignore{}, before[3]{};
+  ignore.sa_handler = SIG_IGN;
+  const int kStops[] = {SIGHUP, SIGINT, SIGTERM};
+  for (int i = 0; i < 3; ++i) ::sigaction(kStops[i], &ignore, &before[i]);
+  static int stop;
+  stop = GetParam();
+  bool hangUpIgnored = false;
+  const Result r = RunWhenUp({[&](QWidget*) {
+    struct sigaction now{};
+    ::sigaction(SIGHUP, nullptr, &now);
+    hangUpIgnored = now.sa_handler == SIG_IGN;
+    ::raise(stop);
+    return true;
+  }});
+  for (int i = 0; i < 3; ++i) ::sigaction(kStops[i], &before[i], nullptr);
+  EXPECT_TRUE(hangUpIgnored);
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(HostExitStatus(r), 0);
+  EXPECT_TRUE(std::filesystem::exists("hist.dat"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, HostIgnoredHangUpTest, ::testing::Values(SIGINT, SIGTERM),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return info.param == SIGINT ? "Interrupt" : "Terminate";
+                         });
+
 // Only a second Ctrl+C is the user's "now": it ends the program at once,
 // with the signal's own status, whatever the stop under way would save. The
 // run's folder goes before (what the stop would write then has nowhere to
