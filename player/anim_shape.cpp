@@ -172,9 +172,11 @@ struct Path {
 
 bool Aborted(const Path* path) { return AnimPlayer_Aborted(path->p) != 0; }
 
-// Reading a record (its bits, its points through the matrix) takes about
-// as long as two steps of edge work.
+// Reading a record (its bits, its points through the matrix), or preparing
+// a style for a draw, takes about as long as two steps of edge work; a
+// gradient's ramp or an alpha table made for a draw, one step an entry.
 constexpr uint32_t kRecordSteps = 2;
+constexpr uint32_t kTableSteps = 256;
 
 // Every segment offered is the draw's work, whatever it fills or strokes.
 void Emit(Path* path, int32_t x1, int32_t y1) {
@@ -349,6 +351,7 @@ void PrepareGradient(Path* path, AnimFillStyle& f, AnimPaint& paint) {
   } else {
     SpanMapping(path, f.matrix, 64.0f, 2u, paint);
   }
+  AnimRaster_CountSteps(path->r, kTableSteps);
   paint.ramp = f.ramp;
   paint.translucent = 0;
   const uint32_t count = f.count < 8 ? f.count : 8;
@@ -435,6 +438,7 @@ void PrepareBitmap(Path* path, AnimFillStyle& f, AnimPaint& paint) {
       fill->alphaTable = static_cast<uint8_t*>(AnimPlayer_Alloc(path->p, 256));
       if (!fill->alphaTable) return;
     }
+    AnimRaster_CountSteps(path->r, kTableSteps);
     // Clamped, not wrapped: a doubling transform keeps opaque texels opaque.
     for (int32_t i = 0; i < 256; ++i)
       fill->alphaTable[i] = static_cast<uint8_t>(ClampByte((cx->aMul * i + cx->aAdd * 256) >> 8));
@@ -489,6 +493,7 @@ bool AnimStyles_PrepareFills(Path* path, AnimDrawSet* set) {
   for (uint32_t i = 0; i < styles.fillCount; ++i) {
     const AnimFillStyle& f = styles.fills[i];
     AnimPaint& paint = set->paints[i];
+    AnimRaster_CountSteps(path->r, kRecordSteps);
     paint.kind = f.type;
     Transform(path->cx, f.r, f.g, f.b, f.a, &paint);
     if (f.type == 0x10 || f.type == 0x12) PrepareGradient(path, styles.fills[i], paint);
@@ -505,6 +510,7 @@ void AnimStyles_PrepareLines(Path* path, AnimDrawSet* set) {
   for (uint32_t i = 0; i < styles.lineCount; ++i) {
     const AnimLineStyle& l = styles.lines[i];
     AnimPaint& paint = set->paints[styles.fillCount + i];
+    AnimRaster_CountSteps(path->r, kRecordSteps);
     paint.kind = 0;
     Transform(path->cx, l.r, l.g, l.b, l.a, &paint);
   }

@@ -152,6 +152,16 @@ Bytes UnfilledOutlineField(int edges, int rows, int columns, bool still) {
                               still ? 0 : 30, still ? 0 : 13, still);
 }
 
+Bytes GradientFillsField(int fills, int rows, int columns) {
+  Writer w;
+  w.U16(1).Rect(0, 3520, 0, 4160).U8(static_cast<uint32_t>(fills));
+  for (int i = 0; i < fills; ++i) w.U8(0x10).Matrix(0, 0).U8(2).U8(0).U8(i).U8(0).U8(0).U8(255).U8(0).U8(0).U8(i);
+  Records r(8, 0);
+  r.Change(-1, 1, -1, true, 1000, 1000).Box(40, 40);
+  w.U8(0).Bits(8, 4).Bits(0, 4).Raw(r.End());
+  return CopiesOfAMovingShape(Tag(2, w.bytes()), rows, columns, 30, 13);
+}
+
 Bytes KeptHatching(int copies) {
   Records r(1, 0);
   for (int i = 0; i < 200; ++i) r.Change(-1, 1, -1, true, i * 3520 / 200, 0).Box(8, 4160);

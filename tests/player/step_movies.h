@@ -49,6 +49,10 @@ Bytes StarField(int stars, int copies, int fields);
 // name. `Still`, it stands still beside a dot moving at every step (every
 // other step it keeps its edges), every copy in one place.
 Bytes UnfilledOutlineField(int edges, int rows, int columns, bool still = false);
+// Styles prepared for nothing: shape 1 is a 2-pixel box among `fills`
+// linear gradient fills (each prepared at every draw), shown and moved as
+// in UnfilledOutlineField.
+Bytes GradientFillsField(int fills, int rows, int columns);
 // A "/Background" sprite of `copies` x `copies` draws of a full-stage
 // hatching (shape 1: 200 vertical stripes) through two shared clips, and a
 // small box moving over it at every step.

@@ -407,8 +407,9 @@ TEST(PlayerStepWork, KeptSpritesOfManyDrawsLeaveTheWorkAlike) {
   }
 }
 
-// Drawing that reads the records of an outline with no fill, draws kept
-// sprites at every clearing, or composites rows in high quality is the
+// Drawing that reads the records of an outline with no fill, prepares
+// styles it never uses, draws kept sprites at every clearing, or
+// composites rows in high quality is the
 // step's work wherever it is done: movies of far more of it than a handset
 // shows run out of work at the opening (or the change to high quality) and
 // at the next step, with the edge caches, without them (where shapes keep
@@ -424,6 +425,7 @@ TEST(PlayerStepWork, DrawingWorkRunsOutAlikeInEveryPlay) {
   const Case cases[] = {
       {"an outline of 20,000 unfilled edges moving, 400 copies", movie::UnfilledOutlineField(20000, 20, 20), 1, false},
       {"the same standing still, its edges kept", movie::UnfilledOutlineField(20000, 20, 20, true), 2, false},
+      {"a box among 40 gradient fills, 2,025 copies", movie::GradientFillsField(40, 45, 45), 1, false},
       {"a kept sprite of 400 full-stage hatchings", movie::KeptHatching(20), 3, false},
       {"two lines at the sides, 8,100 copies, high quality", movie::SideLines(90, 90), 1, true}};
   for (const Case& c : cases) {
