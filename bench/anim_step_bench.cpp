@@ -4,8 +4,9 @@
 // sprites showing the one below under one name, copies of copies 15 deep.
 // Fields of grass whose every blade is a shape of 1,800 edges. Copies of an
 // outline of 20,000 edges with no fill, a "/Background" sprite of 900
-// full-stage hatchings with no room for its picture, and copies of two
-// lines at the stage's sides in high quality. Beside them,
+// full-stage hatchings with no room for its picture, copies of two lines
+// at the stage's sides in high quality, and copies of a box among 12
+// gradient fills. Beside them,
 // as the yardstick, ordinary steps: a clip of 130 boxes shown 130 times, a
 // field of 40 x 40 x 40 stars, and a small movie's step. Each iteration is one step, after
 // the opening and a first step; the first step after opening is timed on
@@ -149,6 +150,8 @@ void AnimKeptHatching(benchmark::State& state) { Steps(state, movie::KeptHatchin
 void AnimKeptHatchingOpen(benchmark::State& state) { OpenStep(state, movie::KeptHatching(30)); }
 // Two lines at the stage's sides, 100 x 100 copies, in high quality.
 void AnimSideLines(benchmark::State& state) { Steps(state, movie::SideLines(100, 100), true); }
+// A 2-pixel box among 12 gradient fills, 100 x 100 copies.
+void AnimGradientFills(benchmark::State& state) { Steps(state, movie::GradientFillsField(12, 100, 100)); }
 
 }  // namespace
 
@@ -170,3 +173,4 @@ BENCHMARK(AnimUnfilledOutlineOpen)->Arg(10)->Arg(30)->Arg(100)->Iterations(2)->U
 BENCHMARK(AnimKeptHatching)->Arg(0)->Arg(1)->Iterations(4)->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimKeptHatchingOpen)->Iterations(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimSideLines)->Iterations(6)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimGradientFills)->Iterations(4)->Unit(benchmark::kMillisecond);
