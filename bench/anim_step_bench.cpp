@@ -2,14 +2,20 @@
 // sprites whose copies of a shared clip are switched between frames for
 // ever by the root and by R runner sprites (K copies of T boxes), and
 // sprites showing the one below under one name, copies of copies 15 deep.
-// Fields of grass whose every blade is a shape of 1,800 edges. Beside them,
+// Fields of grass whose every blade is a shape of 1,800 edges. Copies of an
+// outline of 20,000 edges with no fill, a "/Background" sprite of 900
+// full-stage hatchings with no room for its picture, copies of two lines
+// at the stage's sides in high quality, and copies of a box among 12
+// gradient fills. Beside them,
 // as the yardstick, ordinary steps: a clip of 130 boxes shown 130 times, a
 // field of 40 x 40 x 40 stars, and a small movie's step. Each iteration is one step, after
 // the opening and a first step; the first step after opening is timed on
 // its own with the opening (the Open cases). The counters say how many
-// steps ran out of work and what work the last one left.
+// steps ran out of work, what work the last one left, and the processor
+// time of the longest step.
 #include <benchmark/benchmark.h>
 
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -23,11 +29,13 @@ namespace {
 using movie::Bytes;
 
 struct Stage {
-  explicit Stage(const Bytes& movie) : data(movie), work(256000), frame(176 * 208) {
+  // With `highQuality` the user command for it follows the opening.
+  explicit Stage(const Bytes& movie, bool highQuality = false) : data(movie), work(256000), frame(176 * 208) {
     AnimPlayer_Init(player.get());
     int32_t w = 176, h = 208;
     opened = AnimHost_Open(player.get(), data.data(), frame.data(), work.data(), static_cast<uint32_t>(data.size()), &w,
                            &h) == 0;
+    if (opened && highQuality) opened = AnimPlayer_Command(player.get(), 4, 7) == 0;
   }
   ~Stage() { AnimHost_Close(player.get()); }
   Bytes data;
@@ -51,8 +59,14 @@ double WorkLeft(const P* p) {
   else return -1;
 }
 
-void Steps(benchmark::State& state, const Bytes& movie) {
-  Stage s(movie);
+double ProcessorMs() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+void Steps(benchmark::State& state, const Bytes& movie, bool highQuality = false) {
+  Stage s(movie, highQuality);
   if (!s.opened) {
     state.SkipWithError("the movie did not open");
     return;
@@ -60,10 +74,15 @@ void Steps(benchmark::State& state, const Bytes& movie) {
   AnimHost_Step(s.player.get());
   const AnimMovie* m = s.player->movie;
   uint32_t bounds = 0, drawn = 0, walked = 0;
+  double longest = 0;
   for (auto _ : state) {
     bounds = m->boundsVisits, drawn = m->drawVisits, walked = m->treeVisits;
+    const double start = ProcessorMs();
     AnimHost_Step(s.player.get());
+    const double took = ProcessorMs() - start;
+    if (took > longest) longest = took;
   }
+  state.counters["max_ms"] = longest;
   // Objects the last step's bounds, drawing and other walks met.
   state.counters["bounds"] = m->boundsVisits - bounds;
   state.counters["drawn"] = m->drawVisits - drawn;
@@ -74,10 +93,15 @@ void Steps(benchmark::State& state, const Bytes& movie) {
 
 // The opening (which runs the first frame) and the first step after it.
 void OpenStep(benchmark::State& state, const Bytes& movie) {
+  double longest = 0;
   for (auto _ : state) {
+    const double start = ProcessorMs();
     auto s = std::make_unique<Stage>(movie);
     if (s->opened) AnimHost_Step(s->player.get());
+    const double took = ProcessorMs() - start;
     state.PauseTiming();
+    if (took > longest) longest = took;
+    state.counters["max_ms"] = longest;
     state.counters["ran_out"] = RanOut(s->player.get());
     state.counters["left"] = WorkLeft(s->player.get());
     s.reset();
@@ -111,6 +135,23 @@ void AnimGrassField(benchmark::State& state) {
   Steps(state, movie::GrassField(899, 100, 100, state.range(0) != 0, state.range(1) != 0));
 }
 void AnimStarField(benchmark::State& state) { Steps(state, movie::StarField(40, 40, 40)); }
+// An outline of 20,000 edges with no fill beside a 2-pixel box, N x N copies.
+void AnimUnfilledOutline(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  Steps(state, movie::UnfilledOutlineField(20000, n, n));
+}
+void AnimUnfilledOutlineOpen(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  OpenStep(state, movie::UnfilledOutlineField(20000, n, n));
+}
+// 900 kept draws of a full-stage hatching, in the plain mode (0) or high
+// quality (1).
+void AnimKeptHatching(benchmark::State& state) { Steps(state, movie::KeptHatching(30), state.range(0) != 0); }
+void AnimKeptHatchingOpen(benchmark::State& state) { OpenStep(state, movie::KeptHatching(30)); }
+// Two lines at the stage's sides, 100 x 100 copies, in high quality.
+void AnimSideLines(benchmark::State& state) { Steps(state, movie::SideLines(100, 100), true); }
+// A 2-pixel box among 12 gradient fills, 100 x 100 copies.
+void AnimGradientFills(benchmark::State& state) { Steps(state, movie::GradientFillsField(12, 100, 100)); }
 
 }  // namespace
 
@@ -127,3 +168,9 @@ BENCHMARK(AnimCopyFieldOpen)->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimSmallStep)->Unit(benchmark::kMicrosecond);
 BENCHMARK(AnimGrassField)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Iterations(4)->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimStarField)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimUnfilledOutline)->Arg(10)->Arg(30)->Arg(100)->Iterations(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimUnfilledOutlineOpen)->Arg(10)->Arg(30)->Arg(100)->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimKeptHatching)->Arg(0)->Arg(1)->Iterations(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimKeptHatchingOpen)->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimSideLines)->Iterations(6)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimGradientFills)->Iterations(4)->Unit(benchmark::kMillisecond);

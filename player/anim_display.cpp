@@ -12,11 +12,6 @@
 namespace {
 
 constexpr int32_t kTimelineDepths = 16385;  // objects at or above stay through a rewind
-// Pixels filled that cost the step's work as much as an object met.
-constexpr uint32_t kPixelsPerWork = 512;
-// Edge work (edges offered, steps placing them in their buckets, active
-// edges walked per row) that costs as much.
-constexpr uint32_t kEdgeStepsPerWork = 32;
 constexpr char kBackground[] = "/Background";
 
 bool IsBackground(const char* name) { return name && std::strncmp(name, kBackground, 11) == 0; }
@@ -191,6 +186,7 @@ void DropPicture(AnimMovie* m) {
   if (r.backgroundName) AnimStr_Free(m->player, r.backgroundName);
   r.backgroundName = nullptr;
   m->fullRedraw = 1;
+  m->keptWorkKnown = 0;
 }
 
 // Every kept sprite is let go: the next drawing draws them again.
@@ -622,21 +618,48 @@ void FillArea(AnimRaster& r, uint16_t colour) {
   }
 }
 
-void DrawKeptDraws(AnimMovie* m, const AnimKeptSprite* k) {
+// Each kept draw is met as a walk meets an object when the drawing is
+// charged to the step as it goes, and the drawing stops where the step's
+// work runs out. False when it stopped so.
+bool DrawKeptDraws(AnimMovie* m, const AnimKeptSprite* k, bool charged) {
   for (const AnimKeptChunk* c = k->first; c; c = c->next)
     for (uint32_t i = 0; i < c->count; ++i) {
+      if (charged && !Meet(m)) return false;
       const AnimKeptDraw& d = c->draws[i];
       DrawFromRecords(m, nullptr, d.character, &d.matrix, d.hasCxform ? &d.cxform : nullptr, d.ratio);
-      if (AnimPlayer_Aborted(m->player) || m->edgesLost) return;
+      if (AnimPlayer_Aborted(m->player) || m->edgesLost) return true;
     }
+  return true;
 }
 
 // The kept sprites as first drawn, in the walk's order, over their colour,
-// in the area being redrawn. Kept draws are not the step's work.
-void DrawKept(AnimMovie* m) {
+// in the area being redrawn. False when the step's work ran out first.
+bool DrawKept(AnimMovie* m, bool charged) {
   FillArea(m->raster, m->keptColour);
   for (AnimKeptSprite* k = m->kept; k && !AnimPlayer_Aborted(m->player) && !m->edgesLost; k = k->next)
-    DrawKeptDraws(m, k);
+    if (!DrawKeptDraws(m, k, charged)) return false;
+  return true;
+}
+
+// Where the step's work stood, with the drawing work counted and not yet
+// taken: a drawing already paid for goes back to it.
+struct WorkMark {
+  uint32_t left, out, ranOut;
+  uint32_t pixels, steps;
+};
+
+WorkMark MarkWork(const AnimMovie* m) {
+  const AnimPlayer* p = m->player;
+  return {p->workLeft, p->workOut, p->workRanOut, m->raster.pixelsSpanned, m->raster.edgeSteps};
+}
+
+void BackToMark(AnimMovie* m, const WorkMark& mark) {
+  AnimPlayer* p = m->player;
+  p->workLeft = mark.left;
+  p->workOut = mark.out;
+  p->workRanOut = mark.ranOut;
+  m->raster.pixelsSpanned = mark.pixels;
+  m->raster.edgeSteps = mark.steps;
 }
 
 struct RasterArea {
@@ -679,29 +702,37 @@ void PictureBuffer(AnimMovie* m) {
     r.backgroundImage = static_cast<uint16_t*>(AnimHeap_Malloc(&m->player->heap, static_cast<int32_t>(bytes)));
 }
 
+enum class Picture { kNone, kMade, kCut };
+
 // The picture: the kept sprites drawn over the whole of a buffer of the
-// frame's size (allocated once), which clearing then copies from. Nothing
-// when the heap has no room left for it: the clearing draws them itself.
-bool MakePicture(AnimMovie* m) {
+// frame's size (allocated once), which clearing then copies from. None
+// when the heap has no room left for it, or the drawing lacked room: the
+// clearing draws them itself, and a drawing charged to the step is charged
+// only there. Cut when the step's work ran out (a drawing charged to it
+// is measured only when it leaves work over): the buffer holds what was
+// drawn, and is no picture.
+Picture MakePicture(AnimMovie* m, bool charged) {
   AnimRaster& r = m->raster;
   AnimPlayer* p = m->player;
   PictureBuffer(m);
-  if (!r.backgroundImage || !m->kept) return false;
+  if (!r.backgroundImage || !m->kept) return Picture::kNone;
   const size_t length = std::strlen(m->kept->name) + 1;
   auto* name = static_cast<char*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(length)));
-  if (!name) return false;
+  if (!name) return Picture::kNone;
   std::memcpy(name, m->kept->name, length);
   const uint32_t lost = m->edgesLost;
   const uint32_t aborted = AnimPlayer_Aborted(p);
+  const WorkMark mark = MarkWork(m);
   m->edgesLost = 0;
   const RasterArea saved = WholeArea(r);
   r.pixels = r.backgroundImage;
-  DrawKept(m);
+  const bool drawn = DrawKept(m, charged) && !(charged && AnimWork_Spent(p));
   RestoreArea(r, saved);
   const bool whole = !m->edgesLost && !AnimPlayer_Aborted(p);
   m->edgesLost = lost;
+  if (!whole || !drawn) AnimPlayer_Free(p, name);
   if (!whole) {
-    AnimPlayer_Free(p, name);
+    BackToMark(m, mark);
     // The room the drawing lacked may be what the buffer holds: the buffer
     // gives way and the clearing draws the kept sprites itself, failing
     // only where a heap without the buffer fails too.
@@ -709,9 +740,26 @@ bool MakePicture(AnimMovie* m) {
       AnimDisplay_FreePicture(m);
       p->heap.abortFlag = 0;
     }
-    return false;
+    return Picture::kNone;
   }
+  if (!drawn) return Picture::kCut;
   r.backgroundName = name;
+  return Picture::kMade;
+}
+
+// The kept sprites in the area being redrawn: copied from the picture
+// (made first when there is none), else drawn there. False when the step's
+// work ran out before all were drawn.
+bool ShowKept(AnimMovie* m, bool charged) {
+  AnimRaster& r = m->raster;
+  if (!r.backgroundName) {
+    switch (MakePicture(m, charged)) {
+      case Picture::kNone: return DrawKept(m, charged);
+      case Picture::kCut: AnimRaster_CopyImage(&r); return false;
+      case Picture::kMade: break;
+    }
+  }
+  AnimRaster_ClearFrame(&r);
   return true;
 }
 
@@ -737,9 +785,32 @@ void AnimDisplay_ClearToBackground(AnimMovie* m) {
     AnimRaster_ClearFrame(&r);
     return;
   }
-  if (!r.backgroundName) MakePicture(m);
-  if (r.backgroundName && r.backgroundImage) AnimRaster_ClearFrame(&r);
-  else DrawKept(m);
+  AnimPlayer* p = m->player;
+  if (m->keptWorkKnown) {
+    // Every clearing costs the step what the kept sprites' first whole
+    // drawing cost, whether they are copied from the picture or drawn
+    // again, and in whatever area: a heap with room for the picture and one
+    // without spend the same. Without that much left they are not shown.
+    if (!AnimWork_Take(p, m->keptWork)) {
+      FillArea(r, m->keptColour);
+      return;
+    }
+    const WorkMark mark = MarkWork(m);
+    ShowKept(m, false);
+    BackToMark(m, mark);
+    return;
+  }
+  // Their first drawing (the whole frame is redrawn until it is done) is
+  // charged as it goes, and what it cost is kept. What it counted short of
+  // a whole unit is dropped, as a clearing that pays the cost kept drops it.
+  const WorkMark mark = MarkWork(m);
+  const bool drawn = ShowKept(m, true);
+  r.pixelsSpanned = mark.pixels;
+  r.edgeSteps = mark.steps;
+  if (drawn && !AnimWork_Spent(p) && !AnimPlayer_Aborted(p) && !m->edgesLost) {
+    m->keptWork = mark.left - p->workLeft;
+    m->keptWorkKnown = 1;
+  }
 }
 
 namespace {
@@ -789,6 +860,7 @@ uint32_t KeepBackground(AnimMovie* m, AnimDisplayObject* o, const AnimMatrix* ma
   *link = k;
   m->keptMet = k;
   AnimRaster& r = m->raster;
+  m->keptWorkKnown = 0;
   m->keptColour = r.backgroundSet
                       ? static_cast<uint16_t>(AnimColor_To16(r.background[0], r.background[1], r.background[2]))
                       : 0;
@@ -852,12 +924,9 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
     if (IsSprite(o) && IsBackground(o->name) && !m->keeping) {
       drew |= KeepBackground(m, o, &matrix, cx, nesting);
     } else {
-      const uint32_t spanned = r.pixelsSpanned, steps = r.edgeSteps;
+      // What the drawing does (records read, edges, pixels) the renderer
+      // takes from the step's work itself.
       drew |= AnimChar_Draw(m, o, o->character, &matrix, cx, nesting);
-      // A large fill, or a shape of many edges, is work of the step as many
-      // small objects are.
-      if (!IsSprite(o))
-        AnimWork_Take(m->player, (r.pixelsSpanned - spanned) / kPixelsPerWork + (r.edgeSteps - steps) / kEdgeStepsPerWork);
     }
     if (AnimPlayer_Aborted(m->player) || m->edgesLost) break;
   }

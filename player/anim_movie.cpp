@@ -398,7 +398,9 @@ void AnimMovie_Redraw(AnimMovie* m) {
   if (AnimRect_IsEmpty(&dirty) && !m->fullRedraw) return;
   const AnimView& v = m->view;
   int32_t left = 0, top = 0, right = v.frameWidth - 1, bottom = v.frameHeight - 1;
-  if (m->fullRedraw) {
+  // Until the kept sprites have been drawn whole once, what they cost is
+  // measured over the whole frame, with or without a picture.
+  if (m->fullRedraw || (m->kept && !m->keptWorkKnown)) {
     m->fullRedraw = 0;
     m->redrawLeft = 0;
     m->redrawTop = 0;
@@ -425,6 +427,7 @@ void AnimMovie_Redraw(AnimMovie* m) {
   AnimPlayer* p = m->player;
   for (uint32_t pass = 0;; ++pass) {
     const uint32_t workLeft = p->workLeft, workOut = p->workOut, workRanOut = p->workRanOut;
+    const uint32_t pixelsCounted = r.pixelsSpanned, stepsCounted = r.edgeSteps;
     r.clipLeft = left;
     r.clipRight = right;
     r.clipTop = top;
@@ -453,6 +456,8 @@ void AnimMovie_Redraw(AnimMovie* m) {
         p->workLeft = workLeft;
         p->workOut = workOut;
         p->workRanOut = workRanOut;
+        r.pixelsSpanned = pixelsCounted;
+        r.edgeSteps = stepsCounted;
       }
     }
     if (added) {

@@ -149,6 +149,10 @@ struct AnimMovie {
   // the heap has room for it) is these drawn over that colour.
   AnimKeptSprite* kept;
   uint16_t keptColour;
+  // What the kept sprites' first whole drawing took of the step's work,
+  // once it is known: every clearing costs that much.
+  uint16_t keptWorkKnown;
+  uint32_t keptWork;
   // The redraw pass: the kept sprite it met last, the one whose drawing it
   // is keeping now (a "/Background" sprite inside is part of it), and
   // whether it kept a new one (every level is then drawn again over it).

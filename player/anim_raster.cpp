@@ -525,12 +525,16 @@ AnimEdge* Merge(AnimRaster* r, AnimEdge* active, AnimEdge* bucket) {
   return active;
 }
 
+// Every pixel from the row's leftmost span to its rightmost is blended,
+// however few the spans filled: a draw's compositing is work of its own.
 void Composite(AnimRaster* r, int32_t row) {
   if (r->rowMinX <= -1) return;
   uint16_t* px = Row(r, row);
   int32_t last = r->rowMaxX >> 5;
   if (last >= r->width) last = r->width - 1;
-  for (int32_t x = r->rowMinX >> 5; x <= last; ++x) {
+  const int32_t first = r->rowMinX >> 5;
+  if (last >= first) r->pixelsSpanned += static_cast<uint32_t>(last - first + 1);
+  for (int32_t x = first; x <= last; ++x) {
     uint32_t cover = r->coverageRow[x];
     if (cover > 255) cover = 255;
     px[x] = AnimColor_Blend(px[x], r->colourRow[x], cover);
@@ -818,6 +822,14 @@ void AnimRaster_Render(AnimRaster* r, uint32_t mode, AnimEdgeCache* cache) {
   r->texelRun = AnimRaster::TexelRun{};
   if (r->lastBucket >= 0) RenderBuckets(r);
   AnimRaster_EmptyBuckets(r);
+  AnimRaster_TakeWork(r);
+}
+
+void AnimRaster_TakeWork(AnimRaster* r) {
+  const uint32_t units = r->pixelsSpanned / kAnimPixelsPerWork + r->edgeSteps / kAnimEdgeStepsPerWork;
+  r->pixelsSpanned %= kAnimPixelsPerWork;
+  r->edgeSteps %= kAnimEdgeStepsPerWork;
+  if (units && r->player) AnimWork_Take(r->player, units);
 }
 
 void AnimRaster_ResetPool(AnimRaster* r) {
@@ -844,11 +856,7 @@ void AnimRaster_ClearFrame(AnimRaster* r) {
   // A kept background picture is the frame's background whether or not a
   // colour was ever set.
   if (r->backgroundName && r->backgroundImage) {
-    const size_t n = static_cast<size_t>(r->clipRight - r->clipLeft + 1) * 2;
-    for (int32_t y = r->clipTop; y <= r->clipBottom; ++y) {
-      const auto* from = reinterpret_cast<const uint8_t*>(r->backgroundImage) + static_cast<intptr_t>(y) * r->rowPitch;
-      std::memcpy(Row(r, y) + r->clipLeft, reinterpret_cast<const uint16_t*>(from) + r->clipLeft, n);
-    }
+    AnimRaster_CopyImage(r);
     return;
   }
   if (!r->backgroundSet) return;
@@ -858,4 +866,13 @@ void AnimRaster_ClearFrame(AnimRaster* r) {
   const size_t n = static_cast<size_t>(r->clipRight - r->clipLeft + 1);
   for (size_t x = 0; x < n; ++x) first[x] = c;
   for (int32_t y = r->clipTop + 1; y <= r->clipBottom; ++y) std::memcpy(Row(r, y) + r->clipLeft, first, n * 2);
+}
+
+void AnimRaster_CopyImage(AnimRaster* r) {
+  if (!r->pixels || !r->backgroundImage || r->clipRight < r->clipLeft) return;
+  const size_t n = static_cast<size_t>(r->clipRight - r->clipLeft + 1) * 2;
+  for (int32_t y = r->clipTop; y <= r->clipBottom; ++y) {
+    const auto* from = reinterpret_cast<const uint8_t*>(r->backgroundImage) + static_cast<intptr_t>(y) * r->rowPitch;
+    std::memcpy(Row(r, y) + r->clipLeft, reinterpret_cast<const uint16_t*>(from) + r->clipLeft, n);
+  }
 }

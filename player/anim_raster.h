@@ -12,6 +12,11 @@ struct AnimPlayer;
 struct AnimShapeCache;
 
 inline constexpr int32_t kAnimEdgeCapacity = 1800;
+// Drawing work that costs a host step's budget as much as one object a walk
+// meets: pixels filled or composited, and edge work (records read, segments
+// offered, edges placed in their buckets, active edges walked per row).
+inline constexpr uint32_t kAnimPixelsPerWork = 512;
+inline constexpr uint32_t kAnimEdgeStepsPerWork = 32;
 // The raster's cacheMode: shape objects keep their edges as their frames
 // decide, keep none, or all keep theirs.
 inline constexpr uint32_t kAnimCacheByFrame = 0, kAnimCacheNone = 1, kAnimCacheAll = 2;
@@ -80,8 +85,9 @@ struct AnimRaster {
   int32_t firstBucket, lastBucket;
   int32_t bucketCount;
   // The edge work that brought the buckets' edges in since they were last
-  // emptied: a cached run keeps it, and its every replay costs it again, as
-  // a draw from the records would.
+  // emptied (the records read and segments offered with them too): a cached
+  // run keeps it, and its every replay costs it again, as a draw from the
+  // records would.
   uint32_t bucketSteps;
   AnimEdge** buckets;
   AnimEdge** bucketTails;  // the last edge of each non-empty bucket's list
@@ -89,9 +95,10 @@ struct AnimRaster {
   int32_t nextFree;
   int32_t dirtyXMin, dirtyXMax, dirtyYMin, dirtyYMax;
   AnimMatrix view;
-  // Edge work so far, for the step's work: every edge offered, every step
-  // taken finding an edge's place in its bucket, and every active edge
-  // walked at each sample row, with the steps that keep that list in order.
+  // Edge work not yet taken from the step's work: every record read, every
+  // segment offered, every edge added, every step taken finding an edge's
+  // place in its bucket, and every active edge walked at each sample row,
+  // with the steps that keep that list in order.
   uint32_t edgeSteps;
   uint16_t* pixels;
   uint16_t* colourRow;
@@ -105,8 +112,8 @@ struct AnimRaster {
   // The objects' caches that keep edges of this pool, listed (the list
   // outlives a remade context: its caches go with their objects).
   AnimShapeCache* keptCaches;
-  // Pixels of the spans filled so far (sub-rows counted apart): what a
-  // draw cost, for the step's work.
+  // Pixels not yet taken from the step's work: those of the spans filled
+  // (sub-rows counted apart) and those the smooth mode composites.
   uint32_t pixelsSpanned;
   // Which shape objects keep their edges: 0 those their clip's frame leaves
   // alone, 1 none, 2 all (the last two for comparing the ways of drawing).
@@ -156,6 +163,16 @@ bool AnimRaster_Init(AnimRaster* r, AnimPlayer* player, uint16_t* pixels, int32_
 void AnimRaster_Free(AnimRaster* r);
 void AnimRaster_AddEdge(AnimRaster* r, int32_t x0, int32_t y0, int32_t x1, int32_t y1, const AnimPaint* fill0,
                         const AnimPaint* fill1);
+// Edge work done for the edges being gathered (records read, segments
+// offered): it joins the run a cache keeps.
+inline void AnimRaster_CountSteps(AnimRaster* r, uint32_t steps) {
+  r->edgeSteps += steps;
+  r->bucketSteps += steps;
+}
+// The drawing work counted so far, taken from the host step's work (what
+// falls short of a whole unit waits for the next): every render and every
+// read of records ends with it, whoever asked for the drawing.
+void AnimRaster_TakeWork(AnimRaster* r);
 // Mode 0 draws the buckets filled since the last render, saving them into
 // cache when one is given; mode 1 replays cache. Both leave the buckets empty.
 void AnimRaster_Render(AnimRaster* r, uint32_t mode, AnimEdgeCache* cache);
@@ -176,6 +193,8 @@ void AnimSpan_RadialAA(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x
 void AnimSpan_Bitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_t x1, int32_t minX, int32_t maxX);
 void AnimRaster_SetBackground(AnimRaster* r, uint8_t red, uint8_t green, uint8_t blue);
 void AnimRaster_ClearFrame(AnimRaster* r);
+// Copies the area being redrawn from the background image buffer.
+void AnimRaster_CopyImage(AnimRaster* r);
 // Empties the edge pool; caches made before are no longer replayed.
 void AnimRaster_ResetPool(AnimRaster* r);
 // Empties the buckets without drawing them.

@@ -172,7 +172,15 @@ struct Path {
 
 bool Aborted(const Path* path) { return AnimPlayer_Aborted(path->p) != 0; }
 
+// Reading a record (its bits, its points through the matrix), or preparing
+// a style for a draw, takes about as long as two steps of edge work; a
+// gradient's ramp or an alpha table made for a draw, one step an entry.
+constexpr uint32_t kRecordSteps = 2;
+constexpr uint32_t kTableSteps = 256;
+
+// Every segment offered is the draw's work, whatever it fills or strokes.
 void Emit(Path* path, int32_t x1, int32_t y1) {
+  AnimRaster_CountSteps(path->r, 1);
   if (path->line) {
     auto* s = static_cast<AnimStroke*>(AnimPlayer_Alloc(path->p, sizeof(AnimStroke)));
     if (!s) return;
@@ -343,6 +351,7 @@ void PrepareGradient(Path* path, AnimFillStyle& f, AnimPaint& paint) {
   } else {
     SpanMapping(path, f.matrix, 64.0f, 2u, paint);
   }
+  AnimRaster_CountSteps(path->r, kTableSteps);
   paint.ramp = f.ramp;
   paint.translucent = 0;
   const uint32_t count = f.count < 8 ? f.count : 8;
@@ -429,6 +438,7 @@ void PrepareBitmap(Path* path, AnimFillStyle& f, AnimPaint& paint) {
       fill->alphaTable = static_cast<uint8_t*>(AnimPlayer_Alloc(path->p, 256));
       if (!fill->alphaTable) return;
     }
+    AnimRaster_CountSteps(path->r, kTableSteps);
     // Clamped, not wrapped: a doubling transform keeps opaque texels opaque.
     for (int32_t i = 0; i < 256; ++i)
       fill->alphaTable[i] = static_cast<uint8_t>(ClampByte((cx->aMul * i + cx->aAdd * 256) >> 8));
@@ -483,6 +493,7 @@ bool AnimStyles_PrepareFills(Path* path, AnimDrawSet* set) {
   for (uint32_t i = 0; i < styles.fillCount; ++i) {
     const AnimFillStyle& f = styles.fills[i];
     AnimPaint& paint = set->paints[i];
+    AnimRaster_CountSteps(path->r, kRecordSteps);
     paint.kind = f.type;
     Transform(path->cx, f.r, f.g, f.b, f.a, &paint);
     if (f.type == 0x10 || f.type == 0x12) PrepareGradient(path, styles.fills[i], paint);
@@ -499,6 +510,7 @@ void AnimStyles_PrepareLines(Path* path, AnimDrawSet* set) {
   for (uint32_t i = 0; i < styles.lineCount; ++i) {
     const AnimLineStyle& l = styles.lines[i];
     AnimPaint& paint = set->paints[styles.fillCount + i];
+    AnimRaster_CountSteps(path->r, kRecordSteps);
     paint.kind = 0;
     Transform(path->cx, l.r, l.g, l.b, l.a, &paint);
   }
@@ -676,8 +688,10 @@ uint32_t AnimShape_Draw(AnimRaster* r, const AnimShape* shape, const AnimMatrix*
   return AnimShape_Render(r, matrix, cxform, shape, cache, &textPaint);
 }
 
-uint32_t AnimShape_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxform* cxform, const AnimShape* shape,
-                          AnimShapeCache* cache, const AnimPaint* textPaint) {
+namespace {
+
+uint32_t RenderShape(AnimRaster* r, const AnimMatrix* matrix, const AnimCxform* cxform, const AnimShape* shape,
+                     AnimShapeCache* cache, const AnimPaint* textPaint) {
   if (cache && AnimShapeCache_Valid(r, cache, matrix, cxform)) {
     AnimShape_ReplayCache(r, matrix, cache);
     return AnimPlayer_Aborted(r->player) ? kAnimShapeAborted : kAnimShapeDrawn;
@@ -732,6 +746,8 @@ uint32_t AnimShape_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxf
   AnimShapeRecord rec;
   while (current && !path.failed && !AnimPlayer_Aborted(path.p)) {
     const uint32_t more = AnimShape_ReadRecord(&bits, &rec, fillBits, lineBits);
+    // Every record read is the draw's work, with a fill or without.
+    AnimRaster_CountSteps(r, kRecordSteps);
     if (bits.overrun) {
       path.failed = true;
       break;
@@ -758,6 +774,7 @@ uint32_t AnimShape_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxf
     if (flags & 16) {
       AnimStyleSet styles;
       const bool ok = ReadStyles(&path, &bits, shape->hasAlpha != 0, &styles);
+      AnimRaster_CountSteps(r, kRecordSteps * (styles.fillCount + styles.lineCount));
       AnimDrawSet* pushed = nullptr;
       if (!AnimPlayer_Aborted(path.p)) pushed = PushSet(&path, &sets, styles, true);
       if (!pushed) {
@@ -836,6 +853,15 @@ uint32_t AnimShape_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxf
   return kAnimShapeDrawn;
 }
 
+}  // namespace
+
+uint32_t AnimShape_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxform* cxform, const AnimShape* shape,
+                          AnimShapeCache* cache, const AnimPaint* textPaint) {
+  const uint32_t result = RenderShape(r, matrix, cxform, shape, cache, textPaint);
+  AnimRaster_TakeWork(r);
+  return result;
+}
+
 namespace {
 
 int32_t Add(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
@@ -875,9 +901,10 @@ struct MorphRecord {
 // Morph outlines carry no new styles: a record with them, or one that runs
 // past the bytes, is bad. A straight edge is a curve whose control point is
 // its midpoint.
-MorphRecord ReadMorphRecord(AnimBits* b, uint32_t fillBits, uint32_t lineBits) {
+MorphRecord ReadMorphRecord(AnimRaster* raster, AnimBits* b, uint32_t fillBits, uint32_t lineBits) {
   AnimShapeRecord rec;
   AnimShape_ReadRecord(b, &rec, fillBits, lineBits);
+  AnimRaster_CountSteps(raster, kRecordSteps);
   MorphRecord r{};
   r.kind = rec.kind == AnimShapeRecord::kEdge     ? MorphRecord::kEdge
            : rec.kind == AnimShapeRecord::kChange ? MorphRecord::kChange
@@ -973,8 +1000,10 @@ uint32_t AnimMorph_Draw(AnimRaster* r, const AnimMorph* morph, const AnimMatrix*
   return AnimMorph_Render(r, matrix, cxform, morph, ratio > 65535 ? 65535 : ratio, &textPaint);
 }
 
-uint32_t AnimMorph_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxform* cxform, const AnimMorph* morph,
-                          uint32_t ratio, const AnimPaint* textPaint) {
+namespace {
+
+uint32_t RenderMorph(AnimRaster* r, const AnimMatrix* matrix, const AnimCxform* cxform, const AnimMorph* morph,
+                     uint32_t ratio, const AnimPaint* textPaint) {
   Path path{};
   path.r = r;
   path.p = r->player;
@@ -1020,7 +1049,7 @@ uint32_t AnimMorph_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxf
   };
   const uint32_t fillBits = morph->fillBits, lineBits = morph->lineBits;
   while (!path.failed && !AnimPlayer_Aborted(path.p)) {
-    const MorphRecord a = ReadMorphRecord(&start, fillBits, lineBits);
+    const MorphRecord a = ReadMorphRecord(r, &start, fillBits, lineBits);
     if (a.kind == MorphRecord::kEnd) break;
     if (a.kind == MorphRecord::kBad) {
       path.failed = true;
@@ -1049,7 +1078,7 @@ uint32_t AnimMorph_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxf
       flushIfEmpty();
       sx = a.mx;
       sy = a.my;
-      const MorphRecord b = ReadMorphRecord(&end, 0, 0);
+      const MorphRecord b = ReadMorphRecord(r, &end, 0, 0);
       if (b.kind == MorphRecord::kChange) {
         if (b.flags & 1) {
           ex = b.mx;
@@ -1059,7 +1088,7 @@ uint32_t AnimMorph_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxf
       } else if (b.kind == MorphRecord::kEdge) {
         if (!moved) moveTo(0, 0);
         moveTo(Lerp(sx, ex, ratio), Lerp(sy, ey, ratio));
-        const MorphRecord next = ReadMorphRecord(&start, fillBits, lineBits);
+        const MorphRecord next = ReadMorphRecord(r, &start, fillBits, lineBits);
         if (next.kind != MorphRecord::kEdge) {
           path.failed = true;
           break;
@@ -1071,7 +1100,7 @@ uint32_t AnimMorph_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxf
       continue;
     }
     if (!moved) moveTo(0, 0);
-    MorphRecord b = ReadMorphRecord(&end, 0, 0);
+    MorphRecord b = ReadMorphRecord(r, &end, 0, 0);
     if (b.kind == MorphRecord::kChange) {
       flushIfEmpty();
       if (b.flags & 1) {
@@ -1079,7 +1108,7 @@ uint32_t AnimMorph_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxf
         ey = b.my;
       }
       moveTo(Lerp(sx, ex, ratio), Lerp(sy, ey, ratio));
-      b = ReadMorphRecord(&end, 0, 0);
+      b = ReadMorphRecord(r, &end, 0, 0);
     }
     if (b.kind != MorphRecord::kEdge) {
       path.failed = true;
@@ -1094,6 +1123,15 @@ uint32_t AnimMorph_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxf
   FreeSets(path.p, sets);
   if (AnimPlayer_Aborted(path.p)) return kAnimShapeAborted;
   return path.failed ? kAnimShapeBad : kAnimShapeDrawn;
+}
+
+}  // namespace
+
+uint32_t AnimMorph_Render(AnimRaster* r, const AnimMatrix* matrix, const AnimCxform* cxform, const AnimMorph* morph,
+                          uint32_t ratio, const AnimPaint* textPaint) {
+  const uint32_t result = RenderMorph(r, matrix, cxform, morph, ratio, textPaint);
+  AnimRaster_TakeWork(r);
+  return result;
 }
 
 void AnimShape_Init(AnimShape* shape, uint16_t id, uint32_t hasAlpha, AnimDictNode** dictionary) {

@@ -123,4 +123,68 @@ Bytes StarField(int stars, int copies, int fields) {
   return MovieOf(Concat({tags, ShowFrame(), ShowFrame()}), 2);
 }
 
+namespace {
+
+// Sprite 40 shows shape 1 and moves it a pixel at every step (`still`: a
+// dot beside it); sprite 50 shows 40 `rows` times under one name, `rowStep`
+// twips apart; the root shows 50 `columns` times under one name,
+// `columnStep` twips apart.
+Bytes CopiesOfAMovingShape(const Bytes& shape, int rows, int columns, int rowStep, int columnStep, bool still = false) {
+  Bytes lines, field;
+  for (int i = 0; i < rows; ++i) lines = Concat({lines, PlaceNamed(40, static_cast<uint16_t>(i + 1), "g", 0, rowStep * i)});
+  for (int i = 0; i < columns; ++i)
+    field = Concat({field, PlaceNamed(50, static_cast<uint16_t>(i + 1), "f", columnStep * i, 0)});
+  const Bytes moving = still ? Concat({Place(1, 1, 0, 0), Place(2, 2, 0, 200), ShowFrame(), MoveTo(2, 20, 200), ShowFrame()})
+                             : Concat({Place(1, 1, 0, 0), ShowFrame(), MoveTo(1, 20, 0), ShowFrame()});
+  const Bytes tags = Concat({Background(255, 255, 255), shape, BoxShape(2, {0, 0, 248}, 0, 0, 20, 20),
+                             Sprite(40, 2, Concat({moving, End()})), Sprite(50, 1, Concat({lines, ShowFrame(), End()})),
+                             field});
+  return MovieOf(Concat({tags, ShowFrame(), ShowFrame()}), 2);
+}
+
+}  // namespace
+
+Bytes UnfilledOutlineField(int edges, int rows, int columns, bool still) {
+  Records r(1, 0);
+  r.Change(-1, 1, -1, true, 1000, 1000).Box(40, 40).Change(-1, 0, -1, true, 0, 2000);
+  for (int i = 0; i < edges; ++i) r.To(1, (i & 1) ? -1 : 1);
+  return CopiesOfAMovingShape(ShapeTag(2, 1, {{0, 160, 0}}, {}, 1, 0, r.End(), 0, 3520, 0, 4160), rows, columns,
+                              still ? 0 : 30, still ? 0 : 13, still);
+}
+
+Bytes GradientFillsField(int fills, int rows, int columns) {
+  Writer w;
+  w.U16(1).Rect(0, 3520, 0, 4160).U8(static_cast<uint32_t>(fills));
+  for (int i = 0; i < fills; ++i) w.U8(0x10).Matrix(0, 0).U8(2).U8(0).U8(i).U8(0).U8(0).U8(255).U8(0).U8(0).U8(i);
+  Records r(8, 0);
+  r.Change(-1, 1, -1, true, 1000, 1000).Box(40, 40);
+  w.U8(0).Bits(8, 4).Bits(0, 4).Raw(r.End());
+  return CopiesOfAMovingShape(Tag(2, w.bytes()), rows, columns, 30, 13);
+}
+
+Bytes KeptHatching(int copies) {
+  Records r(1, 0);
+  for (int i = 0; i < 200; ++i) r.Change(-1, 1, -1, true, i * 3520 / 200, 0).Box(8, 4160);
+  Bytes inner, outer;
+  for (int i = 0; i < copies; ++i) {
+    inner = Concat({inner, PlaceNamed(41, static_cast<uint16_t>(i + 1), "h", i, 0)});
+    outer = Concat({outer, PlaceNamed(42, static_cast<uint16_t>(i + 1), "g", 0, i)});
+  }
+  const Bytes tags = Concat({Background(255, 255, 255), ShapeTag(2, 1, {{0, 0, 160}}, {}, 1, 0, r.End(), 0, 3520, 0, 4160),
+                             BoxShape(2, {248, 0, 0}, 0, 0, 200, 200),
+                             Sprite(41, 1, Concat({Place(1, 1, 0, 0), ShowFrame(), End()})),
+                             Sprite(42, 1, Concat({inner, ShowFrame(), End()})),
+                             Sprite(43, 1, Concat({outer, ShowFrame(), End()})),
+                             Sprite(44, 2, Concat({Place(2, 1, 0, 0), ShowFrame(), MoveTo(1, 20, 20), ShowFrame(), End()})),
+                             PlaceNamed(43, 1, "Background"), PlaceNamed(44, 2, "m", 1600, 2000)});
+  return MovieOf(Concat({tags, ShowFrame(), ShowFrame()}), 2);
+}
+
+Bytes SideLines(int rows, int columns) {
+  Records r(1, 0);
+  r.Change(-1, 1, -1, true, 0, 0).Box(20, 4160).Move(3480, 0).Box(20, 4160);
+  // Every copy in one place: each keeps both lines on the stage.
+  return CopiesOfAMovingShape(ShapeTag(2, 1, {{0, 0, 0}}, {}, 1, 0, r.End(), 0, 3500, 0, 4160), rows, columns, 0, 0);
+}
+
 }  // namespace movie

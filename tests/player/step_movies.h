@@ -42,5 +42,24 @@ Bytes GrassField(int teeth, int rows, int columns, bool rightFirst, bool still =
 // `copies` times under one name; the root shows 50 `fields` times under one
 // name.
 Bytes StarField(int stars, int copies, int fields);
+// An outline drawn for nothing: shape 1 is `edges` short edges with no fill
+// and no line beside a 2-pixel filled box, its bounds over the stage;
+// sprite 40 shows it and moves it a pixel at every step; sprite 50 shows 40
+// `rows` times under one name; the root shows 50 `columns` times under one
+// name. `Still`, it stands still beside a dot moving at every step (every
+// other step it keeps its edges), every copy in one place.
+Bytes UnfilledOutlineField(int edges, int rows, int columns, bool still = false);
+// Styles prepared for nothing: shape 1 is a 2-pixel box among `fills`
+// linear gradient fills (each prepared at every draw), shown and moved as
+// in UnfilledOutlineField.
+Bytes GradientFillsField(int fills, int rows, int columns);
+// A "/Background" sprite of `copies` x `copies` draws of a full-stage
+// hatching (shape 1: 200 vertical stripes) through two shared clips, and a
+// small box moving over it at every step.
+Bytes KeptHatching(int copies);
+// Two 1-pixel lines at the stage's sides (one shape, one fill), moving a
+// pixel at every step: sprite 40 shows them; sprite 50 shows 40 `rows`
+// times under one name; the root shows 50 `columns` times under one name.
+Bytes SideLines(int rows, int columns);
 
 }  // namespace movie

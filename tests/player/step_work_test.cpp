@@ -3,8 +3,10 @@
 // the same way each time, and an ordinary movie never comes near.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "movie_script.h"
 #include "step_movies.h"
@@ -375,9 +377,8 @@ Bytes ManyDrawsBackground() {
 }
 
 // A kept sprite of many draws, drawn from its kept draws at every clearing
-// where no picture fits: the step's work is left as it was, and each step
-// leaves the same work with the caches, without them and with the heap
-// squeezed.
+// where no picture fits: each step leaves the same work with the caches,
+// without them and with the heap squeezed.
 TEST(PlayerStepWork, KeptSpritesOfManyDrawsLeaveTheWorkAlike) {
   const Bytes data = ManyDrawsBackground();
   ThreeWay cached(data, 0, false), uncached(data, 1, false), squeezed(data, 0, true);
@@ -397,6 +398,86 @@ TEST(PlayerStepWork, KeptSpritesOfManyDrawsLeaveTheWorkAlike) {
     }
     EXPECT_EQ(squeezed.movie()->raster.backgroundName, nullptr);
     EXPECT_EQ(cached->workRanOut, 0u);
+    for (ThreeWay* t : {&uncached, &squeezed}) {
+      SCOPED_TRACE(t == &squeezed ? "without room for the picture" : "without caches");
+      EXPECT_EQ(cached->workRanOut, (*t)->workRanOut);
+      EXPECT_EQ(cached->workLeft, (*t)->workLeft);
+      EXPECT_EQ(FrameDifferences(cached.frame, t->frame, kSide), "");
+    }
+  }
+}
+
+// Drawing that reads the records of an outline with no fill, prepares
+// styles it never uses, draws kept sprites at every clearing, or
+// composites rows in high quality is the
+// step's work wherever it is done: movies of far more of it than a handset
+// shows run out of work at the opening (or the change to high quality) and
+// at the next step, with the edge caches, without them (where shapes keep
+// their edges) and without room for the picture (where a sprite is kept),
+// each play leaving the same work and showing the same frame.
+TEST(PlayerStepWork, DrawingWorkRunsOutAlikeInEveryPlay) {
+  struct Case {
+    const char* name;
+    Bytes movie;
+    size_t plays;  // as the frames decide; then without caches; then squeezed
+    bool highQuality;
+  };
+  const Case cases[] = {
+      {"an outline of 20,000 unfilled edges moving, 400 copies", movie::UnfilledOutlineField(20000, 20, 20), 1, false},
+      {"the same standing still, its edges kept", movie::UnfilledOutlineField(20000, 20, 20, true), 2, false},
+      {"a box among 40 gradient fills, 2,025 copies", movie::GradientFillsField(40, 45, 45), 1, false},
+      {"a kept sprite of 400 full-stage hatchings", movie::KeptHatching(20), 3, false},
+      {"two lines at the sides, 8,100 copies, high quality", movie::SideLines(90, 90), 1, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::unique_ptr<ThreeWay>> plays;
+    for (size_t i = 0; i < c.plays; ++i) plays.push_back(std::make_unique<ThreeWay>(c.movie, i == 1 ? 1 : 0, i == 2));
+    for (auto& t : plays) {
+      ASSERT_EQ(t->opened, 0u);
+      if (c.highQuality) {
+        const uint32_t before = (*t)->workRanOut;
+        EXPECT_EQ(AnimPlayer_Command(t->get(), 4, 7), 0u);
+        t->Keep();
+        EXPECT_EQ((*t)->workRanOut, before + 1) << "the change to high quality";
+      } else {
+        EXPECT_EQ((*t)->workRanOut, 1u) << "the opening";
+      }
+      const uint32_t before = (*t)->workRanOut;
+      EXPECT_EQ(AnimHost_Step(t->get()), 0u);
+      t->Keep();
+      EXPECT_EQ((*t)->workRanOut, before + 1) << "the step";
+    }
+    ThreeWay& first = *plays.front();
+    for (size_t i = 1; i < plays.size(); ++i) {
+      ThreeWay& t = *plays[i];
+      SCOPED_TRACE(t.squeeze ? "without room for the picture" : "without caches");
+      EXPECT_EQ(first->workLeft, t->workLeft);
+      EXPECT_EQ(FrameDifferences(first.frame, t.frame, kSide), "");
+    }
+  }
+}
+
+// A kept sprite of 100 full-stage hatchings under a moving box: whether the
+// clearing copies the picture, makes it again (its buffer given back to the
+// heap meanwhile) or draws the kept draws again, each step pays for them
+// (more than a quarter of its work) and leaves the same work.
+TEST(PlayerStepWork, KeptSpritesCostEveryClearingAlike) {
+  const Bytes data = movie::KeptHatching(10);
+  ThreeWay cached(data, 0, false), uncached(data, 1, false), squeezed(data, 0, true);
+  for (ThreeWay* t : {&cached, &uncached, &squeezed}) ASSERT_EQ(t->opened, 0u);
+  for (int step = 0; step < 3; ++step) {
+    SCOPED_TRACE(step);
+    if (step == 1) {
+      EXPECT_TRUE(AnimDisplay_FreePicture(cached.movie()));
+    }
+    for (ThreeWay* t : {&cached, &uncached, &squeezed}) {
+      EXPECT_EQ(AnimHost_Step(t->get()), 0u);
+      t->Keep();
+    }
+    EXPECT_NE(cached.movie()->raster.backgroundName, nullptr) << "the picture is copied";
+    EXPECT_EQ(squeezed.movie()->raster.backgroundName, nullptr) << "the kept draws are drawn";
+    EXPECT_EQ(cached->workRanOut, 0u);
+    EXPECT_LT(cached->workLeft, kAnimStepWork - kAnimStepWork / 4);
     for (ThreeWay* t : {&uncached, &squeezed}) {
       SCOPED_TRACE(t == &squeezed ? "without room for the picture" : "without caches");
       EXPECT_EQ(cached->workRanOut, (*t)->workRanOut);
