@@ -423,9 +423,13 @@ Result ConfigRoom(ConfigHandle* handle, uint32_t* bytes) {
     const char* name = reinterpret_cast<const char*>(level->name);
     if (StoreReadValue(below->section, name, level->nameLength, &old) == kOk)
       size -= StoreEntryBytes(level->nameLength, old.valueLength);
-    const uint64_t taken = uint64_t{size} + StoreEntryBytes(level->nameLength, 0) + 1;
-    room = room > taken ? room - taken : 0;
-    if (room > kStoreMaxValue) room = kStoreMaxValue;
+    // The longest value whose padded entry fits what is left.
+    const uint64_t left = room > size ? room - size : 0;
+    room = left > 5u + level->nameLength ? left - 5 - level->nameLength : 0;
+    if (room > kStoreMaxValue)
+      room = kStoreMaxValue;
+    else if (room && StoreEntryBytes(level->nameLength, static_cast<uint32_t>(room)) > left)
+      --room;
   }
   *bytes = static_cast<uint32_t>(room < UINT32_MAX ? room : UINT32_MAX);
   return kOk;
