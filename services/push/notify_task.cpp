@@ -598,11 +598,18 @@ void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
   Result r = kNotifyNoMemory;
   ctx->written.planned = 0;
   if (messages) {
+    // The cache may free a message the inbox lists without holding it
+    // (one viewed, or one its rules did not keep) when the write wants
+    // memory: each is held until the write is done.
     n = 0;
     for (KeptNode* node = ctx->kept; node; node = node->next)
-      if (!node->dead) messages[n++] = node->message;
+      if (!node->dead) {
+        messages[n++] = node->message;
+        UrlLoadSetFlags(node->message, 0);
+      }
     r = NotifyStoreWrite(handle, messages, n, ctx->storeStep == StoreStep::Save, &ctx->missed,
                          ctx->keepLimit, &ctx->written);
+    for (uint32_t i = 0; i < n; ++i) UrlLoadClearFlags(messages[i], 0);
     MemFree(&messages);
   }
   if (r == kOk) {
