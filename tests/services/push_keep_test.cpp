@@ -452,7 +452,7 @@ TEST_F(PushKeepTest, AnInboxSaveShortOfMemorySaysOnlyWhatTheFileDoesNotHold) {
   const Case cases[] = {
       {false, false, ""},
       {true, false, "1 of the inbox's 40 messages: not enough memory"},
-      {false, true, "the inbox: not enough memory; 1 message deleted in this run comes back", 300},
+      {false, true, "the inbox: not enough memory; 1 message deleted in this run comes back", 1000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.pushNew) + " " + std::to_string(c.deleteOldest));
