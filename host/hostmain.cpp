@@ -41,8 +41,11 @@ struct BlockFree {
 void SaveFailed(const char* path, int error, const char* what) {
   gSaveFailed = true;
   PlatformFileSayFailed(path, error, what);
-  LogPrint(kLogDefaultId, "could not save %s: %s\n", path,
-           what ? what : error ? std::strerror(error) : "write failed");
+  if (!path)
+    LogPrint(kLogDefaultId, "%s\n", what ? what : "lost");
+  else
+    LogPrint(kLogDefaultId, "could not save %s: %s\n", path,
+             what ? what : error ? std::strerror(error) : "write failed");
 }
 
 void Poll(void*) {

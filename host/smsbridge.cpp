@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "host/platform/files.h"
 #include "host/platform/hoststate.h"
 #include "host/platform/shell.h"
 #include "host/sms.h"
@@ -52,7 +53,7 @@ void SayDropped(uint32_t count) {
   LibcItoA(static_cast<int32_t>(count), what, 10);
   LibcStrCat(what, count == 1 ? " received message: dropped by the system before it could be read"
                               : " received messages: dropped by the system before they could be read");
-  UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), what);
+  PlatformSayLost(what);
 }
 
 // A failure answer whose word is 0 still reports a failure.
@@ -100,6 +101,7 @@ void Finish(SmsBridge* b) {
   gBridge = nullptr;
   gBridgeTask = nullptr;
   TskmanDestroyTask(task);
+  NotifySayLostCount();
   HostStateChanged(host, HostState::BridgeDown, failure);
 }
 

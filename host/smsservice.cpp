@@ -4,6 +4,7 @@
 #include "host/smsbridge.h"
 #include "host/smsaddress.h"
 #include "host/wappush.h"
+#include "host/platform/files.h"
 #include "kernel/config.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
@@ -69,7 +70,7 @@ void SayUnfinished(const char* sender, uint32_t came, uint32_t total, const Tskm
   LibcItoA(static_cast<int32_t>(total), number, 10);
   LibcStrCat(what, number);
   LibcStrCat(what, " segments came, the rest never did");
-  UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), what);
+  PlatformSayLost(what);
 }
 
 void FreeRequest(SmsSendRequestRec* request) {
@@ -257,6 +258,7 @@ void Stop(SmsService* s) {
   TskmanTakeEvents(s->task, TakeLeftover, s);
   SmsStateFree(&s->routing);
   SmsOnUnfinished(nullptr);
+  NotifySayLostCount();
   TskmanTask* task = s->task;
   if (gService == s) gService = nullptr;
   MemFree(&s);

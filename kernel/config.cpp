@@ -403,6 +403,38 @@ Result ConfigSave(ConfigHandle* handle) {
   return kOk;
 }
 
+Result ConfigRoom(ConfigHandle* handle, uint32_t* bytes) {
+  *bytes = 0;
+  if (!handle || handle->state != ConfigState::Open) return kConfigBadArg;
+  ListNode* node = ListFirst(&handle->stack);
+  if (!node) return kConfigBadArg;
+  const int32_t quota = UbstoreGetQuota(UbstoreClassIndex(handle->className));
+  uint64_t room = quota >= 0 ? static_cast<uint64_t>(quota) : UINT32_MAX;
+  // Each level above the root is a folder value of the level below: what
+  // the level below leaves it, with its name and entry head, and no more
+  // than a value holds.
+  for (ListNode* up = ListNext(node); up; node = up, up = ListNext(up)) {
+    const auto* below = reinterpret_cast<StoreStackRecord*>(node);
+    const auto* level = reinterpret_cast<StoreStackRecord*>(up);
+    StoreSection* section = below->section;
+    uint32_t size = 0;
+    if (StoreSerialize(&section, nullptr, &size, false) != kOk) return kConfigBadArg;
+    StoreEntry old{};
+    const char* name = reinterpret_cast<const char*>(level->name);
+    if (StoreReadValue(below->section, name, level->nameLength, &old) == kOk)
+      size -= StoreEntryBytes(level->nameLength, old.valueLength);
+    // The longest value whose padded entry fits what is left.
+    const uint64_t left = room > size ? room - size : 0;
+    room = left > 5u + level->nameLength ? left - 5 - level->nameLength : 0;
+    if (room > kStoreMaxValue)
+      room = kStoreMaxValue;
+    else if (room && StoreEntryBytes(level->nameLength, static_cast<uint32_t>(room)) > left)
+      --room;
+  }
+  *bytes = static_cast<uint32_t>(room < UINT32_MAX ? room : UINT32_MAX);
+  return kOk;
+}
+
 void ConfigRelease(ConfigHandle** handle) {
   ConfigHandle* h = *handle;
   // A handle being saved is ended by the save's answer.

@@ -81,6 +81,12 @@ using ConfigSpareFn = uint32_t (*)(const char* name, uint32_t nameLength);
 using ConfigSpareDropFn = void (*)(const char* name, uint32_t nameLength, const uint8_t* value,
                                    uint32_t valueLength);
 void ConfigSetSpare(const char* section, ConfigSpareFn spare, ConfigSpareDropFn dropped = nullptr);
+// The most bytes the open level's block (as the section store serialises
+// it) may take for a save to be written: within what a folder holds, and,
+// with everything else of the class file as it stands, within the class's
+// quota (0 when that leaves nothing). kConfigBadArg for a handle that is
+// not open.
+Result ConfigRoom(ConfigHandle* handle, uint32_t* bytes);
 // Closes without writing and nulls the handle; the store is free again.
 void ConfigRelease(ConfigHandle** handle);
 // A free-standing writable handle over an empty section, with no storage.

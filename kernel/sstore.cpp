@@ -392,6 +392,10 @@ Result StoreSerialize(StoreSection** section, uint8_t* buffer, uint32_t* size, b
   return result;
 }
 
+uint32_t StoreEntryBytes(uint32_t nameLength, uint32_t valueLength) {
+  return PaddedEntrySize(nameLength, valueLength);
+}
+
 void StoreStackInit(ListHead* stack) { ListInit(stack); }
 
 StoreStackRecord* StoreTop(ListHead* stack) {

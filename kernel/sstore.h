@@ -25,6 +25,9 @@ constexpr uint32_t kStoreMaxName = 255;
 constexpr uint32_t kStoreMaxValue = 0xFFFF;
 constexpr uint32_t kStoreEndBytes = 4;
 
+// The bytes one entry takes in a serialised section, its pad included.
+uint32_t StoreEntryBytes(uint32_t nameLength, uint32_t valueLength);
+
 // The kinds of stored values; any other kind byte is kept as given.
 namespace StoreKind {
 constexpr uint32_t Int = 0, String = 1, WString = 2, Raw = 3, Folder = 4;

@@ -25,6 +25,10 @@ struct Fd {
 // A save that fails is said at once: a file lost at the stop would
 // otherwise go without a word.
 void SayFailed(const char* path, int error, const char* what) {
+  if (!path) {
+    PlatformSay("qor: %s\n", what ? what : "lost");
+    return;
+  }
   PlatformSay("qor: could not save %s: %s\n", path,
               what ? what : error ? std::strerror(error) : "write failed");
 }
@@ -117,6 +121,8 @@ void PlatformFileSayFailed(const char* path, int error, const char* what) {
 }
 
 void PlatformFileNotKept(const char* path, const char* what) { gFailureHook(path, 0, what); }
+
+void PlatformSayLost(const char* what) { gFailureHook(nullptr, 0, what); }
 
 FileStatus PlatformFileRemove(const char* path) {
   if (::unlink(path) == 0) return FileStatus::Ok;

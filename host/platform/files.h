@@ -28,6 +28,10 @@ void PlatformFileSayFailed(const char* path, int error, const char* what);
 // A save that left out part of what it was given, or did not happen for
 // want of memory: told to the failure hook as above.
 void PlatformFileNotKept(const char* path, const char* what);
+// Something kept data was to hold was lost, though no save failed (a
+// message that could not be taken, half a segmented one): told to the
+// failure hook with a null path; the default says "qor: <what>".
+void PlatformSayLost(const char* what);
 FileStatus PlatformFileRemove(const char* path);
 // Keeps the bytes in a new file, never over an earlier one: the first of
 // "<path>", "<path>.1", "<path>.2", ... (up to kPlatformMostKeptCopies names)

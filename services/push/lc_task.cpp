@@ -2,6 +2,7 @@
 // settings section "homepage", reads and deletes entries by name, and saves
 // the section when something changed.
 #include "browser/status.h"
+#include "host/platform/files.h"
 #include "kernel/config.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
@@ -70,7 +71,7 @@ void SayNotKept(Result why, uint32_t bytes) {
 }  // namespace
 
 void LcSayPushLost() {
-  UbstoreSayNotKept(ConfigClassOf(kSection), "a pushed page: not enough memory");
+  PlatformSayLost("a pushed page: not enough memory");
 }
 
 namespace {

@@ -2,8 +2,10 @@
 
 #include "browser/cache.h"
 #include "browser/url.h"
+#include "host/platform/files.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
+#include "kernel/sstore.h"
 #include "kernel/ubstore.h"
 #include "services/push/inbox.h"
 #include "services/push/notify.h"
@@ -17,16 +19,51 @@ struct NotifyStoreHeld {
   uint32_t length;  // the bytes follow
 };
 
+namespace {
+
+// The messages lost for want of memory and not said yet, and the second
+// the last ones were said in.
+struct LostCount {
+  uint32_t pushed, received;
+  int32_t second;
+  bool said;
+};
+LostCount gLost;
+
+void SayCount(uint32_t n, const char* kind) {
+  if (n == 0) return;
+  char what[80];
+  if (n == 1) {
+    LibcStrCopy(what, "a ");
+  } else {
+    LibcItoA(static_cast<int32_t>(n), what, 10);
+    LibcStrCat(what, " ");
+  }
+  LibcStrCat(what, kind);
+  LibcStrCat(what, n == 1 ? " message: not enough memory" : " messages: not enough memory");
+  PlatformSayLost(what);
+}
+
+}  // namespace
+
+void NotifySayLostCount() {
+  SayCount(gLost.pushed, "pushed");
+  SayCount(gLost.received, "received");
+  gLost.pushed = gLost.received = 0;
+}
+
 void NotifySayLost(bool pushed) {
-  UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection),
-                    pushed ? "a pushed message: not enough memory"
-                           : "a received message: not enough memory");
+  ++(pushed ? gLost.pushed : gLost.received);
+  const int32_t now = LibcTime(nullptr);
+  if (gLost.said && now == gLost.second) return;
+  NotifySayLostCount();
+  gLost.said = true;
+  gLost.second = now;
 }
 
 void NotifySayStoppedFirst(bool pushed) {
-  UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection),
-                    pushed ? "a pushed message: the emulator stopped before it was taken"
-                           : "a received message: the emulator stopped before it was taken");
+  PlatformSayLost(pushed ? "a pushed message: the emulator stopped before it was taken"
+                         : "a received message: the emulator stopped before it was taken");
 }
 
 namespace {
@@ -51,6 +88,18 @@ void KeyOf(char* key, char kind, uint32_t n) {
   LibcItoA(static_cast<int32_t>(n), key + 1, 10);
 }
 
+uint32_t KeyLength(uint32_t n) {
+  uint32_t length = 2;
+  for (; n >= 10; n /= 10) ++length;
+  return length;
+}
+
+// The length of a message's value (below).
+uint32_t ValueLength(const UrlLoad* message) {
+  const PushRecord* record = PushRecordOf(message);
+  return 16 + LibcStrLen(message->name) + (record ? PushRecordStore(record, nullptr) : 0);
+}
+
 // flags, type id, name length, name, record length, record. A message
 // without a push record (a connectivity document, a pushed page) is kept
 // with a record length of 0: the inbox lists it by its address and kind,
@@ -58,8 +107,8 @@ void KeyOf(char* key, char kind, uint32_t n) {
 Result WriteOne(ConfigHandle* handle, uint32_t n, const UrlLoad* message) {
   const PushRecord* record = PushRecordOf(message);
   const uint32_t nameLength = LibcStrLen(message->name);
-  const uint32_t recordLength = record ? PushRecordStore(record, nullptr) : 0;
-  const uint32_t length = 16 + nameLength + recordLength;
+  const uint32_t length = ValueLength(message);
+  const uint32_t recordLength = length - 16 - nameLength;
   auto* bytes = static_cast<uint8_t*>(MemAlloc(length, Use::Data, kModule));
   if (!bytes) return kNotifyNoMemory;
   Put(bytes, message->flags & kKeptFlags);
@@ -340,53 +389,99 @@ bool KeptOut(const Carried* carried, const UrlLoad* message) {
   return false;
 }
 
+// What one write may fill: at most `limit` messages, and no more bytes of
+// the section than `room` (the messages first, newest first; documents only
+// in what those leave), documents besides within their budget.
+struct Fill {
+  uint32_t limit;
+  uint32_t room;
+  uint32_t used;     // the section's bytes so far
+  uint32_t n;        // messages so far
+  uint32_t planned;  // messages to write
+  uint32_t docRoom;  // section bytes left for documents
+  uint32_t wanted;
+  uint32_t documentBytes;
+  bool limited;  // the limit, not the room, left messages out
+};
+
+bool TakesDocument(Fill* fill, uint32_t n, uint32_t size) {
+  const uint32_t bytes = StoreEntryBytes(KeyLength(n), size);
+  if (size > kNotifyStoreDocBudget - fill->documentBytes || bytes > fill->docRoom) return false;
+  fill->docRoom -= bytes;
+  fill->documentBytes += size;
+  return true;
+}
+
+// Counts a message there is to write and whether it is planned: the first
+// ones, while the limit and the room take them.
+bool Plan(Fill* fill, uint32_t valueLength) {
+  ++fill->wanted;
+  if (fill->planned < fill->wanted - 1) return false;
+  if (fill->planned >= fill->limit) {
+    fill->limited = true;
+    return false;
+  }
+  const uint32_t bytes = StoreEntryBytes(KeyLength(fill->planned), valueLength);
+  if (bytes > fill->room - fill->used) return false;
+  fill->used += bytes;
+  ++fill->planned;
+  return true;
+}
+
+// The listed messages that are written: not kept out by a carried one.
+bool ListedWritable(const Carried* carried, const UrlLoad* message) {
+  return Writable(message) && !KeptOut(carried, message);
+}
+
 // The missed messages go back under the numbers after the listed ones; a
 // document past what the budget leaves stays out, its message kept by name.
-// Those past `limit` messages in all are only counted in *wanted.
-Result WriteCarried(ConfigHandle* handle, const Carried* carried, uint32_t limit, uint32_t* n,
-                    uint32_t* wanted, uint32_t* documentBytes) {
+Result WriteCarried(ConfigHandle* handle, const Carried* carried, Fill* fill) {
   char key[16];
-  for (uint32_t at = 0; at < carried->size; at += CarriedEntrySize(carried, at)) {
-    ++*wanted;
-    if (*n >= limit) continue;
+  for (uint32_t at = 0; at < carried->size && fill->n < fill->planned;
+       at += CarriedEntrySize(carried, at)) {
     const uint32_t length = Get(carried->bytes + at);
     const uint8_t* data = carried->bytes + at + 4;
     const uint32_t docLength = Get(data + length);
-    KeyOf(key, 'm', *n);
+    KeyOf(key, 'm', fill->n);
     if (Result r = ConfigSetRaw(handle, key, 0, data, length, ConfigKind::Raw); r != kOk) return r;
-    if (docLength && docLength <= kNotifyStoreDocBudget - *documentBytes) {
-      KeyOf(key, 'd', *n);
+    if (docLength && TakesDocument(fill, fill->n, docLength)) {
+      KeyOf(key, 'd', fill->n);
       if (Result r = ConfigSetRaw(handle, key, 0, data + length + 4, docLength, ConfigKind::Raw);
           r != kOk)
         return r;
-      *documentBytes += docLength;
     }
-    ++*n;
+    ++fill->n;
   }
   return kOk;
 }
 
 Result WriteListed(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count,
-                   bool documents, const Carried* carried, uint32_t limit, uint32_t* n,
-                   uint32_t* wanted, uint32_t* documentBytes) {
-  for (uint32_t i = 0; i < count; ++i) {
+                   bool documents, const Carried* carried, Fill* fill) {
+  for (uint32_t i = 0; i < count && fill->n < fill->planned; ++i) {
     // A push message without its record cannot be listed again, nor can
     // anything but a push message or a connectivity document.
-    if (KeptOut(carried, messages[i]) || !Writable(messages[i])) continue;
-    ++*wanted;
-    if (*n >= limit) continue;
-    if (Result r = WriteOne(handle, *n, messages[i]); r != kOk) return r;
+    if (!ListedWritable(carried, messages[i])) continue;
+    if (Result r = WriteOne(handle, fill->n, messages[i]); r != kOk) return r;
     // A document over the limits stays out: its message is kept by name.
     const uint32_t size = documents ? NotifyStoreDocSize(messages[i]) : 0;
-    if (size && size <= kNotifyStoreDocLimit && size <= kNotifyStoreDocBudget - *documentBytes) {
+    if (size && size <= kNotifyStoreDocLimit && TakesDocument(fill, fill->n, size)) {
       char key[16];
-      KeyOf(key, 'd', *n);
+      KeyOf(key, 'd', fill->n);
       if (Result r = NotifyStoreDocWrite(handle, key, messages[i], size); r != kOk) return r;
-      *documentBytes += size;
     }
-    ++*n;
+    ++fill->n;
   }
   return kOk;
+}
+
+// The messages to write, newest first: the listed ones, then the carried
+// ones, as many as the limit and the section's room take.
+void PlanAll(Fill* fill, UrlLoad* const* messages, uint32_t count, const Carried* carried) {
+  for (uint32_t i = 0; i < count; ++i)
+    if (ListedWritable(carried, messages[i])) Plan(fill, ValueLength(messages[i]));
+  for (uint32_t at = 0; at < carried->size; at += CarriedEntrySize(carried, at))
+    Plan(fill, Get(carried->bytes + at));
+  fill->docRoom = fill->room - fill->used;
 }
 
 }  // namespace
@@ -454,11 +549,19 @@ void NotifyStoreMissedClear(NotifyStoreMissed* missed) {
   *missed = NotifyStoreMissed{};
 }
 
+uint32_t NotifyStoreFixedBytes() {
+  return kStoreEndBytes + StoreEntryBytes(sizeof kSerial - 1, 4) +
+         StoreEntryBytes(sizeof kCount - 1, 4);
+}
+
+uint32_t NotifyStoreMessageBytes(const UrlLoad* message, uint32_t n) {
+  return Writable(message) ? StoreEntryBytes(KeyLength(n), ValueLength(message)) : 0;
+}
+
 Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count,
                         bool documents, const NotifyStoreMissed* missed, uint32_t limit,
                         NotifyStoreWritten* written) {
   *written = NotifyStoreWritten{};
-  uint32_t* documentBytes = &written->documentBytes;
   Carried carried{};
   Result r = CopyMissed(handle, missed, documents, &carried);
   if (r == kOk) r = SiftCarried(&carried, missed->ruled, messages, count);
@@ -466,15 +569,30 @@ Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t
     FreeCarried(&carried);
     return r;
   }
+  // What fits is chosen by the sizes before anything is written, so that
+  // the save is made once.
+  Fill fill{};
+  fill.limit = limit;
+  if (ConfigRoom(handle, &fill.room) != kOk) fill.room = kStoreMaxValue;
+  fill.used = NotifyStoreFixedBytes();
+  if (fill.used > fill.room) fill.used = fill.room;
+  PlanAll(&fill, messages, count, &carried);
+  written->wanted = fill.wanted;
+  written->planned = fill.planned;
+  // The room is the section's own unless the quota leaves less.
+  written->cutBy = fill.planned == fill.wanted ? kOk
+                   : fill.limited              ? kNotifyNoMemory
+                   : fill.room >= kStoreMaxValue ? kStoreBadArg
+                                                 : kUbstoreOverQuota;
   ConfigDeleteTree(handle);
-  uint32_t n = 0;
-  r = WriteListed(handle, messages, count, documents, &carried, limit, &n, &written->wanted,
-                  documentBytes);
-  written->listed = n;
-  if (r == kOk) r = WriteCarried(handle, &carried, limit, &n, &written->wanted, documentBytes);
+  r = WriteListed(handle, messages, count, documents, &carried, &fill);
+  written->listed = fill.n;
+  if (r == kOk) r = WriteCarried(handle, &carried, &fill);
   FreeCarried(&carried);
-  written->messages = n;
+  written->messages = fill.n;
+  written->documentBytes = fill.documentBytes;
   if (r != kOk) return r;
+  const uint32_t n = fill.n;
   // Names go on past those of the missed messages too.
   uint32_t serial = NotifyPushSerial();
   if (carried.serial > 0 && static_cast<uint32_t>(carried.serial) > serial)

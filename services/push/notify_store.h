@@ -11,11 +11,16 @@ struct PushRecord;
 
 constexpr char kNotifyStoreSection[] = "inbox";
 
-// A message lost for want of memory on its way to the inbox is said as a
-// file of the inbox's class that could not be saved: "a pushed message" for
-// a push, "a received message" for any other short message. The texts are
-// fixed, so saying it needs no memory.
+// A message lost for want of memory on its way to the inbox is said as
+// what happened, no save's failure: "a pushed message: not enough memory"
+// for a push, "a received message: ..." for any other short message. A
+// burst is counted, not said a line each: a loss in a second with no loss
+// said yet is said at once with those counted before it ("576 pushed
+// messages: ..."); the others wait for the next such loss or for
+// NotifySayLostCount, which the stops of push reception and of the
+// short-message services call. Saying needs no memory.
 void NotifySayLost(bool pushed);
+void NotifySayLostCount();
 // A message the emulator stopped before taking, said the same way.
 void NotifySayStoppedFirst(bool pushed = true);
 
@@ -90,18 +95,29 @@ void NotifyStoreNoteRuled(NotifyStoreMissed* missed, const PushRecord* record);
 // start missed as they were stored (their documents too, with `documents`
 // and while they fit), with the last push serial given. Without memory to
 // hold the missed ones meanwhile, kNotifyNoMemory before anything changes.
-// At most `limit` messages are written, the first ones in that order (the
-// newest listed first): a section that does not fit its class file's quota
-// is written again with fewer.
+// The first ones in that order (the newest listed first) are written: at
+// most `limit`, and no more than the section takes within what a section
+// holds and the class file's quota leaves it (ConfigRoom), counted from
+// their sizes before anything is written; documents only in the room the
+// messages leave.
 struct NotifyStoreWritten {
   uint32_t documentBytes;  // what the documents written take
   uint32_t messages;       // the messages written
   uint32_t listed;         // of those the listed ones, first; then the missed ones
   uint32_t wanted;         // the messages there were to write
+  uint32_t planned;        // those chosen to be written (all of them unless it failed)
+  // What left messages out: kOk none, kStoreBadArg the section's size,
+  // kUbstoreOverQuota the quota, kNotifyNoMemory the limit.
+  Result cutBy;
 };
 Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count,
                         bool documents, const NotifyStoreMissed* missed, uint32_t limit,
                         NotifyStoreWritten* written);
+// The bytes the section takes whatever messages it holds, and those that
+// message n (counted from 0 in the order above) takes; 0 for a message the
+// inbox does not write.
+uint32_t NotifyStoreFixedBytes();
+uint32_t NotifyStoreMessageBytes(const UrlLoad* message, uint32_t n);
 // Puts every stored message back (checked as it is read; a damaged one is
 // skipped), each kept and listed again, and moves the push serial past
 // every kept name. One whose record or document the heap cannot hold is

@@ -70,6 +70,10 @@ struct NotifyTask {
   uint8_t restoring;    // the messages kept now come back from the file
   Result startError;    // not kOk: the start failed and the task is ending
   NotifyStoreMissed missed;  // what the start could not put back, kept by the save
+  uint8_t changed;      // the inbox is no longer what the file holds
+  uint32_t deletes;     // messages the file holds that left the inbox in this run
+  uint32_t shed;        // messages the stop let go before its save, past what the section holds
+  uint32_t shedNew;     // of those, the ones the file does not hold
 };
 
 namespace StoreStep {
@@ -401,6 +405,14 @@ void PassEnded(NotifyTask* ctx) {
 
 // --- Stopping -----------------------------------------------------------------------
 
+// A message leaves the inbox: one the file holds is a delete the save
+// carries, unless the stop's own save lets it go.
+void NoteLeft(NotifyTask* ctx, const KeptNode* node) {
+  if (node->dead) return;
+  ctx->changed = 1;
+  if (node->stored && ctx->storeStep == StoreStep::None) ++ctx->deletes;
+}
+
 void NotifyUnlinkMessage(NotifyTask* ctx, KeptNode* node) {
   for (KeptNode** at = &ctx->kept; *at; at = &(*at)->next)
     if (*at == node) {
@@ -446,17 +458,32 @@ void CountText(char* what, uint32_t lost, uint32_t of, bool counted) {
   LibcStrCat(what, of == 1 ? " message" : " messages");
 }
 
+// The deletes of this run that a save which was not made leaves in the
+// file: "; <n> messages deleted in this run come back".
+void DeletesText(char* what, uint32_t deletes) {
+  if (deletes == 0) return;
+  char number[12];
+  LibcItoA(static_cast<int32_t>(deletes), number, 10);
+  LibcStrCat(what, "; ");
+  LibcStrCat(what, number);
+  LibcStrCat(what, deletes == 1 ? " message deleted in this run comes back"
+                                : " messages deleted in this run come back");
+}
+
 // What the stop could not keep is said, as a file that could not be saved
 // is: `lost` of `of` messages over the quota or past what one section of
 // the file holds (`why`), or, when the save could not be made for want of
-// memory or of a class file it could read, those that only memory held.
-// Nothing lost, nothing said.
-void SayNotKept(uint32_t lost, uint32_t of, Result why) {
-  if (lost == 0) return;
+// memory or of a class file it could read, those that only memory held and
+// the deletes the file still holds. Nothing lost, nothing said.
+void SayNotKept(uint32_t lost, uint32_t of, Result why, uint32_t deletes = 0) {
+  if (lost == 0 && deletes == 0) return;
   if (of < lost) of = lost;
-  char what[96] = "";
+  char what[160] = "";
   const bool quota = why == kUbstoreOverQuota || why == kStoreBadArg;
-  CountText(what, lost, of, quota);
+  if (lost)
+    CountText(what, lost, of, quota);
+  else
+    LibcStrCat(what, "the inbox");
   if (why == kStoreBadArg)
     LibcStrCat(what, " did not fit its file");
   else if (quota)
@@ -465,46 +492,102 @@ void SayNotKept(uint32_t lost, uint32_t of, Result why) {
     LibcStrCat(what, ": its file could not be read");
   else
     LibcStrCat(what, ": not enough memory");
+  DeletesText(what, deletes);
   UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), what);
 }
 
 // The messages only memory holds, which a stop that writes nothing loses:
-// those that came in this run, and those the start missed whose documents
-// the file gave up since. The file keeps every other one.
+// those that came in this run (those the stop let go too), and those the
+// start missed whose documents the file gave up since. The file keeps every
+// other one.
 uint32_t MemoryOnly(const NotifyTask* ctx) {
-  uint32_t n = NotifyStoreHeldCount(&ctx->missed);
+  uint32_t n = NotifyStoreHeldCount(&ctx->missed) + ctx->shedNew;
   for (const KeptNode* node = ctx->kept; node; node = node->next)
     n += !node->dead && !node->stored ? 1 : 0;
   return n;
 }
 
-// The messages of the inbox: the listed ones and those the start missed.
+// The messages of the inbox: the listed ones, those the stop let go and
+// those the start missed.
 uint32_t InboxCount(const NotifyTask* ctx) {
-  return NotifyKeptCount() + NotifyStoreMissedCount(&ctx->missed);
+  return NotifyKeptCount() + ctx->shed + NotifyStoreMissedCount(&ctx->missed);
 }
 
-// The save could not be made: what only memory held is said.
+// The save could not be made: what only memory held is said, and the
+// deletes that come back.
 void SayUnsaved(const NotifyTask* ctx, Result why) {
-  SayNotKept(MemoryOnly(ctx), InboxCount(ctx), why);
+  SayNotKept(MemoryOnly(ctx), InboxCount(ctx), why, ctx->deletes);
 }
 
 // Not even an inbox without messages fits what the file leaves it (the
 // rest of the file passes the quota): the file keeps the inbox of its last
 // save, and what this run changed (new messages, deletes) is lost.
 void SayRefused(const NotifyTask* ctx, Result why) {
-  char what[160] = "";
+  char what[224] = "";
   if (const uint32_t lost = MemoryOnly(ctx))
     CountText(what, lost, InboxCount(ctx), true);
   else
     LibcStrCat(what, "the inbox");
   LibcStrCat(what, why == kStoreBadArg ? " did not fit its file" : " did not fit its quota");
   LibcStrCat(what, ": the file keeps the inbox of its last save, without this run's changes");
+  DeletesText(what, ctx->deletes);
   UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), what);
+}
+
+// Whether anything of the inbox is not in the file as it stands: a new
+// message, a delete, a mark, a document only memory holds, or a record the
+// rules met that may reach a message the start missed.
+bool Changed(const NotifyTask* ctx) {
+  return ctx->changed || NotifyStoreHeldCount(&ctx->missed) || ctx->missed.ruled;
+}
+
+// An inbox bigger than its section can ever hold loses its oldest messages
+// whatever the save finds: they go before it, newest kept first, so that
+// their memory serves the save rather than fails it. Not while the start
+// missed messages, which may keep listed ones out and so leave room.
+void ShedPastSection(NotifyTask* ctx) {
+  if (ctx->missed.all || ctx->missed.bits) return;
+  uint32_t used = NotifyStoreFixedBytes(), n = 0;
+  bool full = false;
+  for (KeptNode *node = ctx->kept, *next = nullptr; node; node = next) {
+    next = node->next;
+    if (node->dead) continue;
+    const uint32_t bytes = NotifyStoreMessageBytes(node->message, n);
+    if (bytes == 0) continue;
+    if (!full && bytes <= kStoreMaxValue - used) {
+      used += bytes;
+      ++n;
+      continue;
+    }
+    full = true;
+    ++ctx->shed;
+    if (!node->stored) ++ctx->shedNew;
+    NotifyRemoveMessage(node->message);
+  }
 }
 
 void EndSave(NotifyTask* ctx) {
   ctx->storeStep = StoreStep::None;
   BeginStop(ctx);
+}
+
+// Opens the "inbox" section again for the next try of the stop's save.
+void SaveAgain(NotifyTask* ctx) { ConfigOpen(ctx->task, kNotifyStoreSection, true); }
+
+// A save short of memory goes again with fewer messages, while that loses
+// less than no save would (the file keeping its last save loses what only
+// memory holds, and brings the run's deletes back): with half of them, or
+// as many as still lose less.
+bool SaveFewer(NotifyTask* ctx) {
+  const NotifyStoreWritten& w = ctx->written;
+  const uint32_t unsaved = MemoryOnly(ctx) - ctx->shedNew + ctx->deletes;
+  const uint32_t least = unsaved > w.wanted ? 0 : w.wanted - unsaved + 1;
+  const uint32_t fewer = w.planned / 2 > least ? w.planned / 2 : least;
+  if (fewer >= w.planned) return false;
+  ctx->keepLimit = fewer;
+  ctx->cutBy = kNotifyNoMemory;
+  SaveAgain(ctx);
+  return true;
 }
 
 // The kept list goes into the "inbox" section before the task stops.
@@ -513,12 +596,20 @@ void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
   for (KeptNode* node = ctx->kept; node; node = node->next) n += node->dead ? 0 : 1;
   auto** messages = static_cast<UrlLoad**>(MemAlloc(n * sizeof(UrlLoad*) + 1, Use::Data, kModule));
   Result r = kNotifyNoMemory;
+  ctx->written.planned = 0;
   if (messages) {
+    // The cache may free a message the inbox lists without holding it
+    // (one viewed, or one its rules did not keep) when the write wants
+    // memory: each is held until the write is done.
     n = 0;
     for (KeptNode* node = ctx->kept; node; node = node->next)
-      if (!node->dead) messages[n++] = node->message;
+      if (!node->dead) {
+        messages[n++] = node->message;
+        UrlLoadSetFlags(node->message, 0);
+      }
     r = NotifyStoreWrite(handle, messages, n, ctx->storeStep == StoreStep::Save, &ctx->missed,
                          ctx->keepLimit, &ctx->written);
+    for (uint32_t i = 0; i < n; ++i) UrlLoadClearFlags(messages[i], 0);
     MemFree(&messages);
   }
   if (r == kOk) {
@@ -530,14 +621,16 @@ void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
     if (r == kOk) return;  // the answer goes on with the stop
   }
   ConfigRelease(&handle);
+  if (ForWantOfMemory(r) && SaveFewer(ctx)) return;
   SayUnsaved(ctx, kNotifyNoMemory);
   EndSave(ctx);
 }
 
-// The answer to a save of the inbox: done, or again with fewer messages
-// when the class file's quota, or the one section of the file that holds
-// the inbox (kStoreBadArg: a value the format cannot carry), could not take
-// them all.
+// The answer to a save of the inbox: done, or again lighter when the class
+// file's quota, or the one section of the file that holds the inbox
+// (kStoreBadArg: a value the format cannot carry), could not take it, or
+// memory ran short. The messages were chosen by their sizes to fit, so a
+// refusal is rare: the next try halves them.
 void KeptSaved(NotifyTask* ctx, Result status) {
   const NotifyStoreWritten written = ctx->written;
   if (status == kUbstoreOverQuota || status == kStoreBadArg) {
@@ -546,13 +639,13 @@ void KeptSaved(NotifyTask* ctx, Result status) {
       // The documents cost the class file its quota: the messages are
       // worth more, so they go again without them.
       ctx->storeStep = StoreStep::SaveBare;
-      ConfigOpen(ctx->task, kNotifyStoreSection, true);
+      SaveAgain(ctx);
       return;
     }
     if (written.messages > 0) {
-      // The oldest one gives way to the newer ones.
-      ctx->keepLimit = written.messages - 1;
-      ConfigOpen(ctx->task, kNotifyStoreSection, true);
+      // The oldest give way to the newer ones.
+      ctx->keepLimit = written.messages / 2;
+      SaveAgain(ctx);
       return;
     }
     SayRefused(ctx, status);
@@ -560,8 +653,14 @@ void KeptSaved(NotifyTask* ctx, Result status) {
     // kStoreMalformed: written over a damaged file, whose bytes were kept.
     // What the start missed is in the file again, under new numbers.
     NotifyStoreMissedClear(&ctx->missed);
-    if (written.messages < written.wanted)
-      SayNotKept(written.wanted - written.messages, written.wanted, ctx->cutBy);
+    // Those the stop let go did not fit the section.
+    const Result why = written.cutBy == kNotifyNoMemory ? ctx->cutBy
+                       : written.cutBy != kOk            ? written.cutBy
+                       : ctx->shed                       ? kStoreBadArg
+                                                         : ctx->cutBy;
+    SayNotKept(written.wanted - written.messages + ctx->shed, written.wanted + ctx->shed, why);
+  } else if (ForWantOfMemory(status) && SaveFewer(ctx)) {
+    return;
   } else if (status != kUbstoreWriteFailed) {  // that one was said by the file's writer
     SayUnsaved(ctx, status);
   }
@@ -608,6 +707,7 @@ void EndTask(NotifyTask* ctx) {
   const Result startError = ctx->startError;
   FreeIncoming(ctx);
   TskmanTakeEvents(ctx->task, DropQueued, ctx);
+  NotifySayLostCount();
   NotifyStoreMissedClear(&ctx->missed);
   TskmanDestroyTask(ctx->task);
   MemFree(&ctx);
@@ -699,11 +799,17 @@ Result NotifyTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       // them asks for the stop again when it is done.
       if (ctx->busy || ctx->incoming.head || ctx->routedCount) return kOk;
       ConfigRelease(&ctx->ppg);
+      // An inbox the file holds as it is needs no save, and nothing is said.
+      if (!Changed(ctx)) {
+        BeginStop(ctx);
+        return kOk;
+      }
       ctx->storeStep = StoreStep::Save;
       ctx->keepLimit = UINT32_MAX;
       ctx->cutBy = kUbstoreOverQuota;
       ctx->written = NotifyStoreWritten{};
-      ConfigOpen(ctx->task, kNotifyStoreSection, true);
+      ShedPastSection(ctx);
+      SaveAgain(ctx);
       return kOk;
     case UrlMsg::Complete:
       NotifyRequestDone(ctx, arg1, true);
@@ -731,6 +837,7 @@ void NotifyOnMessageFreed(UrlLoad* message) {
   if (!ctx) return;
   for (KeptNode* node = ctx->kept; node; node = node->next)
     if (node->message == message) {
+      NoteLeft(ctx, node);
       if (ctx->cursors)
         node->dead = 1;
       else
@@ -798,6 +905,7 @@ bool NotifyKeepMessage(UrlLoad* message) {
   CacheSetFreeHook(message, NotifyOnMessageFreed);
   node->message = message;
   node->stored = ctx->restoring;
+  if (!ctx->restoring) ctx->changed = 1;
   NotifyGetIndicator(message, &node->code, &node->level);
   // Grouped by level: a new message goes before the others of its level,
   // levels above the first one met go to the front.
@@ -819,6 +927,7 @@ void NotifyRemoveMessage(UrlLoad* message) {
     for (KeptNode* node = ctx->kept; node; node = node->next)
       if (node->message == message) {
         CacheSetFreeHook(message, nullptr);
+        NoteLeft(ctx, node);
         if (ctx->cursors)
           node->dead = 1;
         else
@@ -870,11 +979,15 @@ bool NotifyHoldsMessage(const UrlLoad* message) {
 
 void NotifyMarkMessage(UrlLoad* message, uint32_t flags) {
   if (!message) return;
+  const uint32_t before = message->flags;
   if (flags & UrlFlag::Presented) message->flags |= UrlFlag::Presented;
   if ((flags & UrlFlag::Viewed) && !(message->flags & UrlFlag::Viewed)) {
     message->flags |= UrlFlag::Viewed;
     UrlLoadClearFlags(message, 0);
   }
+  // The inbox keeps the marks of its messages.
+  if ((before & UrlFlag::Kept) && (before ^ message->flags) & (UrlFlag::Presented | UrlFlag::Viewed))
+    if (NotifyTask* ctx = Context()) ctx->changed = 1;
 }
 
 Result NotifyOpenInboxCursor(NotifyInboxCursor** cursor) {

@@ -77,10 +77,16 @@ void GiveUp(SmsState* state, SmsReassembly* record, bool remember) {
   FreeRecord(state, record);
 }
 
-SmsReassembly* Find(SmsState* state, uint16_t reference, const char* sender) {
+// The record of one message: its reference, its sender and its count, so
+// that two messages one sender numbers alike (a tool that takes its port as
+// the reference) each gather their own segments. A count of 0 takes the
+// first record of the reference and sender, whatever its count.
+SmsReassembly* Find(SmsState* state, uint16_t reference, const char* sender, uint8_t total) {
   for (auto* n = state->reassemblies.head; n; n = n->next) {
     auto* r = reinterpret_cast<SmsReassembly*>(n);
-    if (r->reference == reference && LibcStrICmp(r->sender, sender ? sender : "") == 0) return r;
+    if (r->reference == reference && (total == 0 || r->total == total) &&
+        LibcStrICmp(r->sender, sender ? sender : "") == 0)
+      return r;
   }
   return nullptr;
 }
@@ -126,17 +132,16 @@ NetBufChain* ChainOf(const uint8_t* bytes, uint32_t length) {
 }  // namespace
 
 TskmanRef SmsFindReassemblyApp(SmsState* state, uint16_t reference, const char* sender) {
-  SmsReassembly* r = Find(state, reference, sender);
+  SmsReassembly* r = Find(state, reference, sender, 0);
   return r ? r->app : TskmanRef{};
 }
 
 void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeader* header,
                    const TskmanRef& app) {
   const uint8_t seq = header->sequence;
-  SmsReassembly* record = Find(state, header->reference, m->sender);
-  // A sequence outside the announced count could never complete; a segment
-  // announcing another count belongs to another message.
-  if (seq == 0 || seq > header->total || (record && header->total != record->total)) return;
+  // A sequence outside the announced count could never complete.
+  if (seq == 0 || seq > header->total) return;
+  SmsReassembly* record = Find(state, header->reference, m->sender, header->total);
   if (!record) {
     const char* sender = m->sender ? m->sender : "";
     record = static_cast<SmsReassembly*>(MemAllocZero(sizeof(SmsReassembly), Use::Context, Mod::Sms));

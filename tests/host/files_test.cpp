@@ -86,8 +86,11 @@ TEST_F(FilesTest, WhatASaveCouldNotKeepReachesTheFailureHook) {
   }
   ::testing::internal::CaptureStderr();
   PlatformFileNotKept("repository", "the inbox's 2 messages: not enough memory");
+  // A loss that is no save's is said as what happened.
+  PlatformSayLost("2 pushed messages: not enough memory");
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            "qor: could not save repository: the inbox's 2 messages: not enough memory\n");
+            "qor: could not save repository: the inbox's 2 messages: not enough memory\n"
+            "qor: 2 pushed messages: not enough memory\n");
 }
 
 }  // namespace

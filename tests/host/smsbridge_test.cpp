@@ -425,13 +425,11 @@ TEST_P(SmsBridgeBurstTest, EachDatagramArrivesOrItsDropIsSaid) {
   Pump();
   constexpr size_t kBurst = 2000;
   for (size_t i = 0; i < kBurst; ++i) SendToBridge(Head(2, 0, "5", 0) + "burst " + std::to_string(i));
-  const std::string kDropped = "repository: ";
   const auto said = [&] {
     size_t n = 0;
     for (const std::string& line : record.said) {
-      EXPECT_EQ(line.rfind(kDropped, 0), 0u) << line;
       EXPECT_NE(line.find(" dropped by the system before th"), std::string::npos) << line;
-      n += std::stoul(line.substr(kDropped.size()));
+      n += std::stoul(line);
     }
     return n;
   };
@@ -480,6 +478,7 @@ TEST_F(SmsBridgeSocketFailureTest, AMessageTheHeapCannotTakeIsSaidAndTheNextStil
   MakeSmsTask();
   uint32_t arrived = 0, said = 0;
   for (int64_t reserve = 0; reserve <= 1024; reserve += 8) {
+    ++platform->now;  // a loss in a second of its own is said at once
     record.said.clear();
     seen.clear();
     cut = reserve;
@@ -494,7 +493,7 @@ TEST_F(SmsBridgeSocketFailureTest, AMessageTheHeapCannotTakeIsSaidAndTheNextStil
     } else {
       ++said;
       EXPECT_TRUE(seen.empty()) << reserve;
-      EXPECT_EQ(record.said, std::vector<std::string>{"repository: a received message: not enough memory"})
+      EXPECT_EQ(record.said, std::vector<std::string>{"a received message: not enough memory"})
           << reserve;
     }
   }

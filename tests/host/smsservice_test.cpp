@@ -163,7 +163,7 @@ TEST_F(SmsServiceTest, WhatIsQueuedBehindTheStopIsAnsweredAndFreed) {
             (std::vector<Answer>{{SmsServiceMsg::NotSent, u"late", kSmsServiceStopped},
                                  {SmsServiceMsg::RequestOver, u"", 0}}));
   EXPECT_EQ(record.said, std::vector<std::string>{
-                             "repository: a received message: the emulator stopped before it was taken"});
+                             "a received message: the emulator stopped before it was taken"});
 }
 
 TEST_F(SmsServiceTest, ARequesterThatIsGoneIsToldNothingAndItsRequestFreed) {

@@ -12,6 +12,7 @@
 #include "host/platform/files.h"
 #include "kernel/heap.h"
 #include "kernel/sstore.h"
+#include "kernel/ubstore.h"
 #include "tests/kernel/config_fixture.h"
 
 namespace {
@@ -110,6 +111,50 @@ TEST_F(ConfigTest, WaitingOpenersAreAnsweredInRequestOrderAfterASave) {
   EXPECT_EQ(third->Count(ConfigMsg::Opened), 1u);
   ConfigHandle* last = Answer(third).second;
   ConfigRelease(&last);
+}
+
+// The room an open section has is what a save of it takes: a block of that
+// size is written, one a little bigger is refused, by what a folder holds
+// or by the quota the rest of the class file leaves; a quota the rest
+// passes leaves none.
+TEST_F(ConfigTest, TheRoomOfASectionIsWhatItsSaveTakes) {
+  struct Case {
+    int32_t quota;
+    uint32_t other;  // the bytes of a value of another section of the class
+    Result over;     // the answer to a save past the room
+  };
+  const Case cases[] = {
+      {1 << 20, 100, kStoreBadArg},
+      {3000, 1000, kUbstoreOverQuota},
+      {1000, 1200, kUbstoreOverQuota},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.quota);
+    std::filesystem::remove("repository");
+    UbstoreSetQuota("repository", 1 << 20);
+    ConfigHandle* h = Open("homepage", true);
+    const std::string other(c.other, 'o');
+    ASSERT_EQ(ConfigSetRaw(h, "x", 0, other.data(), c.other, ConfigKind::Raw), kOk);
+    ASSERT_EQ(Save(h), kOk);
+    UbstoreSetQuota("repository", c.quota);
+    for (uint32_t past : {0u, 2u}) {
+      h = Open("inbox", true);
+      uint32_t room = 1;
+      ASSERT_EQ(ConfigRoom(h, &room), kOk);
+      if (static_cast<uint32_t>(c.quota) < c.other) {
+        EXPECT_EQ(room, 0u);
+        ConfigRelease(&h);
+        break;
+      }
+      // One value "v" of `length` bytes: a block of its entry and the end.
+      const uint32_t block = (room & ~1u) + past;
+      const uint32_t length = block - kStoreEndBytes - StoreEntryBytes(1, 0);
+      ASSERT_EQ(StoreEntryBytes(1, length) + kStoreEndBytes, block);
+      const std::string value(length, 'v');
+      ASSERT_EQ(ConfigSetRaw(h, "v", 0, value.data(), length, ConfigKind::Raw), kOk);
+      EXPECT_EQ(Save(h), past ? c.over : kOk) << room;
+    }
+  }
 }
 
 TEST_F(ConfigTest, TypedValuesRoundTripAndAKindMismatchIsNotFound) {

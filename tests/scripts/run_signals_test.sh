@@ -146,10 +146,10 @@ for signal in TERM HUP; do
   kill -s "$signal" "$pid"
   reap "$pid"
   check "$signal: the emulator stops with status 0 (it was $status)" [ "$status" -eq 0 ]
-  # The services' saves (the inbox, the security seed) come with every
-  # stop once they run, as they do before the port opens; the history's
-  # only once the browser is up, which cannot be seen from here.
-  check "$signal: it saved its inbox and its seed" [ -s "$dir/repository" -a -s "$dir/persistent" ]
+  # The security seed's save comes with every stop once the services run,
+  # as they do before the port opens (the inbox's only when it changed);
+  # the history's only once the browser is up, which cannot be seen from here.
+  check "$signal: it saved its seed" [ -s "$dir/persistent" ]
   check "$signal: the simulator ends" within no_simulator "$dir"
   check "$signal: and its link goes" within test ! -L "$dir/modem.pty"
   cat "$dir/err"
@@ -183,13 +183,13 @@ check "kill -9 early: the simulator ends" within no_simulator "$dir"
 check "kill -9 early: and its link goes" within test ! -L "$dir/modem.pty"
 
 # Without a display: a few seconds offscreen and a screenshot. A file the
-# emulator could not save (a folder stands where its repository goes) is
-# said, and ./run's status says it; so is a screenshot that could not be
-# written (a folder stands where it goes).
-for broken in no repository shot; do
+# emulator could not save (a folder stands where its persistent settings
+# go) is said, and ./run's status says it; so is a screenshot that could
+# not be written (a folder stands where it goes).
+for broken in no persistent shot; do
   case_starts
   dir=$(folder "offscreen-$broken")
-  [ "$broken" = repository ] && mkdir "$dir/repository"
+  [ "$broken" = persistent ] && mkdir "$dir/persistent"
   [ "$broken" = shot ] && mkdir "$dir/qor-screenshot.png"
   env -u DISPLAY -u WAYLAND_DISPLAY \
     bash -c 'set -euo pipefail; . "$1/scripts/launch.sh"; qor_launch "$2"' _ \
@@ -197,10 +197,10 @@ for broken in no repository shot; do
   pid=$!
   reap "$pid"
   case $broken in
-    repository)
+    persistent)
       check "offscreen: a screenshot is kept" [ -s "$dir/qor-screenshot.png" ]
-      check "offscreen, repository unsaved: status 1 (it was $status)" [ "$status" -eq 1 ]
-      check "offscreen, repository unsaved: it is said" grep -q "could not save repository" "$dir/err"
+      check "offscreen, persistent unsaved: status 1 (it was $status)" [ "$status" -eq 1 ]
+      check "offscreen, persistent unsaved: it is said" grep -q "could not save persistent" "$dir/err"
       ;;
     shot)
       check "offscreen, screenshot unwritable: status 1 (it was $status)" [ "$status" -eq 1 ]
@@ -233,7 +233,7 @@ reap "$pid"
 check "offscreen, stopped early: status 1 (it was $status)" [ "$status" -eq 1 ]
 check "offscreen, stopped early: no screenshot" [ ! -e "$dir/qor-screenshot.png" ]
 check "offscreen, stopped early: it is said" grep -q "no screenshot was kept: the emulator stopped before it was taken" "$dir/err"
-check "offscreen, stopped early: it saved its inbox and its seed" [ -s "$dir/repository" -a -s "$dir/persistent" ]
+check "offscreen, stopped early: it saved its seed" [ -s "$dir/persistent" ]
 check "offscreen, stopped early: the simulator ends" within no_simulator "$dir"
 cat "$dir/err"
 

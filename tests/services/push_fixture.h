@@ -28,7 +28,7 @@ std::string Body(const UrlLoad* load);
 
 class PushFixture : public WorkDirFixture {
  protected:
-  PushFixture() : WorkDirFixture(8u << 20) {}
+  explicit PushFixture(uint32_t heapBytes = 8u << 20) : WorkDirFixture(heapBytes) {}
   void SetUp() override;
   void TearDown() override;
 

@@ -102,6 +102,28 @@ TEST_F(SmsRouteTest, RepeatsStraySequencesAndTwoSendersKeepApart) {
   EXPECT_EQ(SmsReassemblyCount(&state), 1u);
 }
 
+// Two messages one sender numbers alike but that announce other counts
+// (a tool that takes its port as the reference) each gather their own
+// segments: the whole one is delivered, the other waits for its rest.
+TEST_F(SmsRouteTest, OneReferenceWithTwoCountsKeepsTwoMessagesApart) {
+  struct Segments {
+    uint8_t total, seq;
+    const char* payload;
+  };
+  const std::vector<Segments> cases[] = {
+      {{2, 1, "a"}, {3, 1, "x"}, {3, 2, "y"}, {3, 3, "z"}},
+      {{3, 2, "y"}, {2, 1, "a"}, {3, 3, "z"}, {3, 1, "x"}},
+  };
+  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+  for (const std::vector<Segments>& c : cases) {
+    for (const Segments& s : c) Segment("+4911", 5, s.total, s.seq, s.payload);
+    EXPECT_EQ(Delivered(), std::vector<std::string>{std::string("\0\3\0xyz", 6)});
+    EXPECT_EQ(SmsReassemblyCount(&state), 1u);
+    Segment("+4911", 5, 2, 2, "b");
+    EXPECT_EQ(Delivered(), std::vector<std::string>{std::string("\0\2\0ab", 5)});
+  }
+}
+
 TEST_F(SmsRouteTest, AMessageThatNeverCompletesAgesOutWithEverythingItHeld) {
   ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
   const uint32_t before = HeapGetStats().freeBytes;

@@ -1,7 +1,8 @@
 // Stands in for the host's record of what could not be saved or kept: while
 // one lives, what the file failure hook is told is kept in `said` as
-// "<path>: <what>" (the error number when there is no text), not said on
-// standard error. The hook it replaced comes back when it ends.
+// "<path>: <what>" (the error number when there is no text), or `what`
+// alone for a loss that is no save's, not said on standard error. The hook
+// it replaced comes back when it ends.
 #pragma once
 #include <string>
 #include <vector>
@@ -27,8 +28,8 @@ class FailureRecord {
   }
   static void Hear(const char* path, int error, const char* what) {
     if (FailureRecord* r = Current())
-      r->said.push_back(std::string(path ? path : "") + ": " +
-                        (what ? what : std::to_string(error)));
+      r->said.push_back(path ? std::string(path) + ": " + (what ? what : std::to_string(error))
+                             : std::string(what ? what : ""));
   }
 
   FileFailureHook previous_;
