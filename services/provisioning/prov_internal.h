@@ -1,4 +1,5 @@
-// What the parser's callbacks and the settings writer share.
+// What the module's files share: the parser's callbacks and the settings
+// writer, and the lines that say a document was not applied.
 #pragma once
 #include <cstdint>
 
@@ -15,3 +16,7 @@ Result ProvWriteService(ProvParser* parser, const char* name, const char* url);
 Result ProvWriteProxy(ProvParser* parser);
 // An access point ended: "isp/new" becomes the entry its id names, or goes.
 Result ProvEndAccessPoint(ProvParser* parser);
+
+// "a provisioning document from <sender>: <why>; it was not applied", said
+// on standard error as a save not kept.
+void ProvSayNotApplied(const char* sender, const char* why);

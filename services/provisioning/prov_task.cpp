@@ -17,6 +17,7 @@
 #include "markup/template_page.h"
 #include "security/ecapi_hash.h"
 #include "services/provisioning/prov.h"
+#include "services/provisioning/prov_internal.h"
 #include "widgets/popup.h"
 
 namespace {
@@ -48,6 +49,8 @@ struct ProvTaskCtx {
   Queue data;     // the document's blocks in arrival order
   UrlLoad* load;
   TskmanTask* stepper;  // steps the load itself (a pushed document); null: the URL task
+  uint32_t consented;   // the user accepted it (and has not cancelled its PIN since)
+  uint32_t said;        // its loss is said already
 };
 
 void FreeCtx(ProvTaskCtx** cp) {
@@ -146,6 +149,7 @@ void OnPopupAnswer(ProvTaskCtx* c, uintptr_t value, uintptr_t flag) {
     auto* text = reinterpret_cast<char16_t*>(value);
     if (!flag) {
       MemFree(&text);
+      c->consented = 0;  // the user let it go
       Fail(c, ProvCode::Cancelled);
       return;
     }
@@ -158,12 +162,22 @@ void OnPopupAnswer(ProvTaskCtx* c, uintptr_t value, uintptr_t flag) {
     Fail(c, ProvCode::Cancelled);
     return;
   }
+  c->consented = 1;
   if (c->parser.method >= 2) {
     c->pinPrompt = 1;
     ShowPrompt(c);
     return;
   }
   Continue(c);
+}
+
+// The store's answer to the commit's save, when it was not kept: the
+// document is not applied, and said with its sender.
+void DocumentNotKept(TskmanTask* task, Result status) {
+  auto* c = static_cast<ProvTaskCtx*>(task->context);
+  if (!c) return;
+  ProvSayNotApplied(c->initiator, ConfigWhyText(status));
+  c->said = 1;
 }
 
 void OnCommit(ProvTaskCtx* c, Result status) {
@@ -173,7 +187,7 @@ void OnCommit(ProvTaskCtx* c, Result status) {
   if (r == kOk) {
     ConfigHandle* access = c->access;
     c->access = nullptr;
-    r = ConfigSave(access);  // answered by 0x202
+    r = ConfigSave(access, DocumentNotKept);  // answered by 0x202
     if (r == kOk) return;
   }
   if (c->access) ConfigRelease(&c->access);
@@ -420,6 +434,22 @@ Result Create(UrlLoad* load) {
   return kOk;
 }
 
+// Why a document the user accepted was not applied, as its line says it.
+const char* WhyNotApplied(Result r) {
+  switch (r) {
+    case ProvCode::AuthFailed:
+      return "its PIN or MAC did not match";
+    case ProvCode::Cancelled:
+      return "it is malformed";
+    case ProvCode::NoAccessPoint:
+      return "it names an access point it does not define";
+    case ProvCode::Refused:
+      return "it was refused";
+    default:
+      return ConfigWhyText(r);
+  }
+}
+
 // --- The held download -------------------------------------------------------
 
 struct HeldItem {
@@ -481,6 +511,9 @@ Result ProvProcess(UrlModuleContext*, UrlLoad* load) {
   const Result r = Step(c, load);
   load->waiting = r == kOk && c->state == Wait ? 1 : 0;
   if (r != kOk) {
+    // A pushed document has no page to show its failure: one the user
+    // accepted is said.
+    if (c->stepper && c->consented && !c->said) ProvSayNotApplied(c->initiator, WhyNotApplied(r));
     FreeCtx(&c);
     load->handlerState = nullptr;
     return r;
@@ -524,6 +557,17 @@ const char* ProvAskingFor(const UrlLoad* load) {
   const auto* c = load ? static_cast<const ProvTaskCtx*>(load->handlerState) : nullptr;
   if (!c || !c->popupShowing) return nullptr;
   return c->initiator ? c->initiator : "";
+}
+
+void ProvSayNotApplied(const char* sender, const char* why) {
+  char what[240] = "a provisioning document from ";
+  const uint32_t at = LibcStrLen(what);
+  const uint32_t length = sender ? LibcStrLen(sender) : 0;
+  const uint32_t n = length < 100 ? length : 100;
+  if (n) LibcMemCopy(what + at, sender, n);
+  what[at + n] = 0;
+  LibcStrCat(LibcStrCat(LibcStrCat(what, ": "), why), "; it was not applied");
+  ConfigSayNotKept("//access", what);
 }
 
 void ProvStepBy(UrlLoad* load, TskmanTask* task) {

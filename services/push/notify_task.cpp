@@ -461,10 +461,8 @@ void SayNotKept(uint32_t lost, uint32_t of, Result why) {
     LibcStrCat(what, " did not fit its file");
   else if (quota)
     LibcStrCat(what, " did not fit its quota");
-  else if (why == kUbstoreReadFailed)
-    LibcStrCat(what, ": its file could not be read");
   else
-    LibcStrCat(what, ": not enough memory");
+    LibcStrCat(LibcStrCat(what, ": "), ConfigWhyText(why));
   UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), what);
 }
 
@@ -507,6 +505,26 @@ void EndSave(NotifyTask* ctx) {
   BeginStop(ctx);
 }
 
+// Whether a save of the inbox that the class file's quota, or the one
+// section of the file that holds the inbox (kStoreBadArg: a value the
+// format cannot carry), could not take is made again, with fewer.
+bool SavesAgain(const NotifyTask* ctx, Result status) {
+  if (status != kUbstoreOverQuota && status != kStoreBadArg) return false;
+  return (ctx->storeStep == StoreStep::Save && ctx->written.documentBytes) ||
+         ctx->written.messages > 0;
+}
+
+// The store's answer to a save of the inbox that was not kept, in the
+// inbox's words: a save made again with fewer says nothing yet.
+void InboxNotKept(TskmanTask* task, Result status) {
+  const auto* ctx = static_cast<const NotifyTask*>(task->context);
+  if (!ctx || SavesAgain(ctx, status)) return;
+  if (status == kUbstoreOverQuota || status == kStoreBadArg)
+    SayRefused(ctx, status);
+  else
+    SayUnsaved(ctx, status);
+}
+
 // The kept list goes into the "inbox" section before the task stops.
 void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
   uint32_t n = 0;
@@ -521,26 +539,28 @@ void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
                          ctx->keepLimit, &ctx->written);
     MemFree(&messages);
   }
+  bool refused = false;
   if (r == kOk) {
     // The section's documents the store drops now are numbered as written
     // here; those of any other section's save, as the file has them.
     ctx->savingOwn = 1;
-    r = ConfigSave(handle);
+    r = ConfigSave(handle, InboxNotKept);
     ctx->savingOwn = 0;
     if (r == kOk) return;  // the answer goes on with the stop
+    refused = true;        // and said, in the inbox's words
   }
   ConfigRelease(&handle);
-  SayUnsaved(ctx, kNotifyNoMemory);
+  if (!refused) SayUnsaved(ctx, kNotifyNoMemory);
   EndSave(ctx);
 }
 
 // The answer to a save of the inbox: done, or again with fewer messages
 // when the class file's quota, or the one section of the file that holds
-// the inbox (kStoreBadArg: a value the format cannot carry), could not take
-// them all.
+// the inbox, could not take them all. What a save not kept lost was said
+// at the answer (InboxNotKept).
 void KeptSaved(NotifyTask* ctx, Result status) {
   const NotifyStoreWritten written = ctx->written;
-  if (status == kUbstoreOverQuota || status == kStoreBadArg) {
+  if (SavesAgain(ctx, status)) {
     ctx->cutBy = status;
     if (ctx->storeStep == StoreStep::Save && written.documentBytes) {
       // The documents cost the class file its quota: the messages are
@@ -549,21 +569,17 @@ void KeptSaved(NotifyTask* ctx, Result status) {
       ConfigOpen(ctx->task, kNotifyStoreSection, true);
       return;
     }
-    if (written.messages > 0) {
-      // The oldest one gives way to the newer ones.
-      ctx->keepLimit = written.messages - 1;
-      ConfigOpen(ctx->task, kNotifyStoreSection, true);
-      return;
-    }
-    SayRefused(ctx, status);
-  } else if (status == kOk || status == kStoreMalformed) {
+    // The oldest one gives way to the newer ones.
+    ctx->keepLimit = written.messages - 1;
+    ConfigOpen(ctx->task, kNotifyStoreSection, true);
+    return;
+  }
+  if (status == kOk || status == kStoreMalformed) {
     // kStoreMalformed: written over a damaged file, whose bytes were kept.
     // What the start missed is in the file again, under new numbers.
     NotifyStoreMissedClear(&ctx->missed);
     if (written.messages < written.wanted)
       SayNotKept(written.wanted - written.messages, written.wanted, ctx->cutBy);
-  } else if (status != kUbstoreWriteFailed) {  // that one was said by the file's writer
-    SayUnsaved(ctx, status);
   }
   EndSave(ctx);
 }
