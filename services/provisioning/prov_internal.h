@@ -17,6 +17,13 @@ Result ProvWriteProxy(ProvParser* parser);
 // An access point ended: "isp/new" becomes the entry its id names, or goes.
 Result ProvEndAccessPoint(ProvParser* parser);
 
+// Whether the browser phase has ended (ProvEndUnanswered): no question can
+// be put any longer.
+bool ProvAskingEnded();
+// Why a document is not applied once no question can be put: it was never
+// asked, or its question (consent or PIN) still waited for the user.
+inline constexpr char kProvStoppedFirst[] = "the emulator stopped before it was asked";
+inline constexpr char kProvLeftUnanswered[] = "its question was left unanswered at the stop";
 // "a provisioning document from <sender>: <why>; it was not applied", said
 // on standard error as a save not kept.
 void ProvSayNotApplied(const char* sender, const char* why);

@@ -124,6 +124,13 @@ char16_t* ConsentText(const char* initiator) {
 }
 
 void ShowPrompt(ProvTaskCtx* c) {
+  if (ProvAskingEnded()) {
+    // The browser and its popups are gone: the question can no longer be put.
+    ProvSayNotApplied(c->initiator, c->consented || c->retries ? kProvLeftUnanswered : kProvStoppedFirst);
+    c->said = 1;
+    Fail(c, ProvCode::Cancelled);
+    return;
+  }
   Result r;
   if (c->retries == 0 && !c->pinPrompt) {
     char16_t* text = ConsentText(c->initiator);
@@ -208,27 +215,38 @@ Result Orphaned(ProvTaskCtx* c, uint32_t message, uintptr_t arg1, uintptr_t arg2
 
 // --- The load's side -------------------------------------------------------
 
+bool IsLocal(const UrlLoad* load) {
+  const char* scheme = load->url.scheme;
+  return scheme && (LibcStrICmp(scheme, "wsc") == 0 || LibcStrICmp(scheme, "file") == 0);
+}
+
 // The sender: "SIM" for local documents, else the host of the first
 // initiator header, or the load's own host.
-Result FindInitiator(ProvTaskCtx* c, UrlLoad* load) {
+Result SenderOf(const UrlLoad* load, char** out) {
+  *out = nullptr;
   const char* text = nullptr;
-  if (c->parser.mode == ProvMode::Local) {
+  if (IsLocal(load)) {
     text = "SIM";
   } else {
     const char* header = nullptr;
     for (const char* name : {"x-wap-initiator-uri", "x-wap-content-uri", "content-location"})
-      if (UrlGetHeader(load, name, &header) == kOk) break;
+      if (UrlGetHeader(const_cast<UrlLoad*>(load), name, &header) == kOk) break;
     if (header) {
       UrlParsed url{};
       if (UrlParse(&url, header, 0) != kOk) return ProvCode::Refused;
-      c->initiator = url.host ? LibcStrDup(url.host) : LibcStrDup("");
+      *out = url.host ? LibcStrDup(url.host) : LibcStrDup("");
       UrlFreeParsed(&url);
-      if (!c->initiator) return ProvCode::NoMemory;
-    } else {
-      text = load->url.host ? load->url.host : "";
+      if (!*out) return ProvCode::NoMemory;
+      return kOk;
     }
+    text = load->url.host ? load->url.host : "";
   }
-  if (text && !(c->initiator = LibcStrDup(text))) return ProvCode::NoMemory;
+  return (*out = LibcStrDup(text)) ? kOk : ProvCode::NoMemory;
+}
+
+Result FindInitiator(ProvTaskCtx* c, UrlLoad* load) {
+  if (!c->initiator)
+    if (Result r = SenderOf(load, &c->initiator); r != kOk) return r;
   c->parser.initiator = c->initiator;
   return *c->initiator ? kOk : ProvCode::Refused;
 }
@@ -420,9 +438,7 @@ Result Create(UrlLoad* load) {
   load->flags &= ~UrlFlag::Listed;
   auto* c = static_cast<ProvTaskCtx*>(MemAllocZero(sizeof(ProvTaskCtx), Use::Context, kModule));
   if (!c) return ProvCode::NoMemory;
-  const char* scheme = load->url.scheme;
-  const bool local = scheme && (LibcStrICmp(scheme, "wsc") == 0 || LibcStrICmp(scheme, "file") == 0);
-  Result r = ProvParserInit(&c->parser, local ? ProvMode::Local : ProvMode::Remote);
+  Result r = ProvParserInit(&c->parser, IsLocal(load) ? ProvMode::Local : ProvMode::Remote);
   if (r == kOk) r = TskmanCreateTask(&c->task, kModule, ProvTaskHandler, c);
   if (r != kOk) {
     FreeCtx(&c);
@@ -553,10 +569,20 @@ Result ProvRelease(UrlModuleContext*, UrlLoad* load) {
   return kOk;
 }
 
-const char* ProvAskingFor(const UrlLoad* load) {
+ProvUser ProvUserStanding(const UrlLoad* load) {
   const auto* c = load ? static_cast<const ProvTaskCtx*>(load->handlerState) : nullptr;
-  if (!c || !c->popupShowing) return nullptr;
-  return c->initiator ? c->initiator : "";
+  if (!c) return ProvUser::NotAsked;
+  if (c->error) return ProvUser::Done;
+  if (c->popupShowing) return ProvUser::Asked;
+  // From Asked on every answer is in (a wrong PIN goes back to Ask).
+  if ((c->state == Wait ? c->next : c->state) >= Asked) return ProvUser::Done;
+  return c->consented || c->retries ? ProvUser::Asked : ProvUser::NotAsked;
+}
+
+char* ProvSender(const UrlLoad* load) {
+  char* sender = nullptr;
+  SenderOf(load, &sender);
+  return sender;
 }
 
 void ProvSayNotApplied(const char* sender, const char* why) {
