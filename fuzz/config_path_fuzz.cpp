@@ -117,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (writable) {
       ConfigSetInt(h, "n", 1);
-      ConfigSave(h);
+      ConfigSave(h, nullptr);
     } else {
       ConfigRelease(&h);
     }

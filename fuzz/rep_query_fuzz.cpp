@@ -53,7 +53,7 @@ void WriteRepository(TskmanTask* client, Answer* answer) {
   Resource(h, "0", "http://h/a.txt", 0, kTextData, sizeof kTextData - 1);
   Resource(h, "1", "http://h/b/c.wbmp?x=1", 33, kWbmpData, sizeof kWbmpData);
   Check(ConfigClose(h, true) == kOk);
-  Check(ConfigSave(h) == kOk);
+  Check(ConfigSave(h, nullptr) == kOk);
   Pump();
 }
 

@@ -184,12 +184,28 @@ void OnRead(ConfigContext* ctx, Result status, ConfigHandle* handle) {
   Answer(handle->reply, ConfigMsg::Opened, kOk, reinterpret_cast<uintptr_t>(handle));
 }
 
+// A save not kept is said: in its owner's words while the owner stands,
+// else under the section's name.
+void SayNotKept(const ConfigHandle* handle, Result status) {
+  TskmanTask* owner = handle->notKept ? TskmanRefTask(handle->owner) : nullptr;
+  if (owner) {
+    handle->notKept(owner, status);
+    return;
+  }
+  char what[96] = "the \"";
+  LibcStrCat(what, handle->row->name);  // the table's names are short
+  LibcStrCat(what, "\" section: ");
+  LibcStrCat(what, ConfigWhyText(status));
+  UbstoreSayNotKept(handle->className, what);
+}
+
 void OnWritten(ConfigContext* ctx, Result status, ConfigHandle* handle) {
   if (handle != ctx->current || handle->state != ConfigState::Saving) return;
   TskmanTask* reply = handle->reply;
   // The file was replaced, but what it held before was not read: the writer
   // hears of it (the old bytes are in "<class>.damaged").
   if (status == kOk && handle->damaged) status = kStoreMalformed;
+  if (status != kOk && status != kStoreMalformed) SayNotKept(handle, status);
   ConfigNotifyChange(reply, handle->row->notify);
   ConfigHandleFree(&handle);
   Answer(reply, ConfigMsg::Saved, status, 0);
@@ -230,6 +246,7 @@ ConfigHandle* PostOpen(ConfigContext* ctx, TskmanTask* reply, const char* sectio
   handle->state = ConfigState::Requested;
   handle->row = ConfigFindSection(section);
   if (handle->row) handle->className = handle->row->className;
+  handle->owner = TskmanRefOf(reply);
   TskmanPost(ctx->task, ConfigMsg::OpenRequest, reinterpret_cast<uintptr_t>(handle), 0);
   return handle;
 }
@@ -371,8 +388,17 @@ void ConfigSetSpare(const char* section, ConfigSpareFn spare, ConfigSpareDropFn 
   gSpare = row && spare ? Spare{row, spare, dropped} : Spare{};
 }
 
-Result ConfigSave(ConfigHandle* handle) {
-  if (!handle || !handle->config || handle->state != ConfigState::Open) return kConfigBadArg;
+Result ConfigSave(ConfigHandle* handle, ConfigNotKeptFn notKept) {
+  if (!handle || !handle->config || handle->state != ConfigState::Open) {
+    // A section of the store that can no longer be saved (the store has
+    // stopped) loses what it holds all the same.
+    if (handle && handle->row && handle->state == ConfigState::Open) {
+      handle->notKept = notKept;
+      SayNotKept(handle, kConfigBadArg);
+    }
+    return kConfigBadArg;
+  }
+  handle->notKept = notKept;
   ConfigContext* ctx = handle->config;
   handle->state = ConfigState::Saving;
   Result status = kOk;
@@ -433,6 +459,30 @@ Result ConfigRoom(ConfigHandle* handle, uint32_t* bytes) {
   }
   *bytes = static_cast<uint32_t>(room < UINT32_MAX ? room : UINT32_MAX);
   return kOk;
+}
+
+void ConfigSayNotKept(const char* section, const char* what) {
+  const char* className = ConfigClassOf(section);
+  UbstoreSayNotKept(className ? className : section, what);
+}
+
+const char* ConfigWhyText(Result status) {
+  switch (status) {
+    case kUbstoreOverQuota:
+      return "did not fit its quota";
+    case kStoreBadArg:
+      return "did not fit its file";
+    case kUbstoreReadFailed:
+      return "its file could not be read";
+    case kUbstoreWriteFailed:
+      return "its file could not be written";
+    case kConfigBadArg:
+      return "the settings store had stopped";
+    case kConfigNotFound:
+      return "its section is unknown";
+    default:
+      return ResultCodeOf(status) == Err::NoMemory ? "not enough memory" : "the settings store failed";
+  }
 }
 
 void ConfigRelease(ConfigHandle** handle) {

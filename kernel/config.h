@@ -60,13 +60,30 @@ const char* ConfigClassOf(const char* section);
 void ConfigOpen(TskmanTask* reply, const char* section, bool writable);
 // With useSlotCode the slot folder is the code of ConfigSetUseSlot.
 void ConfigOpenEx(TskmanTask* reply, const char* section, bool writable, bool useSlotCode);
+// What a save that is not kept loses is said by the section's owner, in its
+// own words: every save names them, and the store asks for them once, when
+// the save's answer comes (before 0x202 reaches the owner), or at once for a
+// save refused at once, while the owner's task (the open's reply task)
+// stands, with that task and the status. The owner says on standard error
+// what the save lost (ConfigSayNotKept); only a save it makes again at once,
+// or one that loses nothing the file does not already hold, may go unsaid.
+// A save without words, or whose owner has gone, is said by the store under
+// the section's name. A save the file took over a damaged one (0x80368000)
+// is kept.
+using ConfigNotKeptFn = void (*)(TskmanTask* owner, Result status);
 // Commits every open level and writes the class file; 0x202 {status} follows.
 // A class file that was damaged when the section was opened is kept as
 // "<class>.damaged" first; the answer is then 0x80368000 once the new file is
 // written, or the storage error that stopped the keeping (nothing written).
 // kConfigBadArg, and no answer, for a handle that is not an open section of
-// the store.
-Result ConfigSave(ConfigHandle* handle);
+// the store; its words are asked for all the same.
+Result ConfigSave(ConfigHandle* handle, ConfigNotKeptFn notKept);
+// "could not save <class of the section>: <what>" on standard error; the
+// run's exit status becomes 1.
+void ConfigSayNotKept(const char* section, const char* what);
+// Why a save or an open did not keep what it was given, as the line says it:
+// "did not fit its quota", "its file could not be written", ...
+const char* ConfigWhyText(Result status);
 // Values one section gives up for the others of its storage class: a save
 // of any section of the class that would pass the class's quota first drops
 // values of `section` that `spare` ranks above 0, one at a time, the highest

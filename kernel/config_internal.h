@@ -5,6 +5,7 @@
 #include "kernel/config.h"
 #include "kernel/list.h"
 #include "kernel/sstore.h"
+#include "kernel/tskman.h"
 
 // A row of the section table.
 struct ConfigSection {
@@ -67,6 +68,8 @@ struct ConfigHandle {
   uint8_t state;
   const ConfigSection* row;  // null when the name is not in the table
   uint32_t levels;           // levels of the section's own path below the root
+  TskmanRef owner;           // the reply task, as it stood at the open
+  ConfigNotKeptFn notKept;   // the owner's words for a save not kept
 };
 
 // The running store's context, or null.

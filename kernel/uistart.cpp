@@ -209,8 +209,8 @@ void CreateBrowserWindow(UiStartContext* ctx) {
 }
 
 void EndBrowser(UiStartContext* ctx) {
-  // A pushed document's question goes with the popups: the document is let
-  // go, and said.
+  // A pushed document's question goes with the popups, and one still to be
+  // asked, or pushed from now on, can no longer be: each is let go, and said.
   ProvEndUnanswered();
   AnimEngTaskDelete();
   PwlShutdown();
@@ -384,6 +384,7 @@ Result UiStartTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintp
 
 Result HostStartEngine(void* host) {
   CacheInit();
+  ProvBeginAsking();
   if (Result r = TskmanInit(); r != kOk) {
     CacheClear();
     return r;
@@ -432,6 +433,7 @@ Result UiStartBrowser(const char* homeUrl) {
   if (r == kOk) {
     ConfigResetOpen();
     r = PwlInit();
+    if (r == kOk) ProvBeginAsking();
     if (r == kOk) {
       r = AnimEngTaskCreate();
       if (r != kOk) PwlShutdown();

@@ -36,6 +36,15 @@ void ReadSeed(EcapiContext* ctx, ConfigHandle* handle) {
 
 Result EcapiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);
 
+// The seed of this run that the stop could not keep: the next start
+// begins from the one kept before.
+void SaySeedNotKept(Result why) {
+  char what[96] = "the random seed: ";
+  LibcStrCat(LibcStrCat(what, ConfigWhyText(why)), "; it is not kept");
+  ConfigSayNotKept("security", what);
+}
+void SeedNotKept(TskmanTask*, Result status) { SaySeedNotKept(status); }
+
 constexpr TskService kEcapi{.module = Mod::Ecapi,
                             .handler = EcapiTaskHandler,
                             .contextBytes = sizeof(EcapiContext),
@@ -61,12 +70,14 @@ Result EcapiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       }
       if (!handle) {
         // The seed could not be kept; the stop goes on regardless.
+        SaySeedNotKept(arg1 ? static_cast<Result>(arg1) : kConfigNoMemory);
         TskmanPost(ctx->task, ConfigMsg::Saved, arg1, 0);
         return kOk;
       }
-      ConfigSetRaw(handle, kSeedName, 0, ctx->seed, kEcapiSeedBytes, ConfigKind::Raw);
       // A save refused outright sends no answer: go on with the stop anyway.
-      if (Result r = ConfigSave(handle); r != kOk) {
+      Result r = ConfigSetRaw(handle, kSeedName, 0, ctx->seed, kEcapiSeedBytes, ConfigKind::Raw);
+      if (r != kOk) SaySeedNotKept(r);
+      if (r != kOk || (r = ConfigSave(handle, SeedNotKept)) != kOk) {
         ConfigRelease(&handle);
         TskmanPost(ctx->task, ConfigMsg::Saved, r, 0);
       }

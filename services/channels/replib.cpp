@@ -1,11 +1,14 @@
 // The repository task: the one writer of "repository". Created on demand, it
 // opens the section, carries out its queued requests one at a time, saves
 // the section when something changed and ends itself.
+#include <initializer_list>
+
 #include "browser/bentask.h"
 #include "kernel/libc.h"
 #include "kernel/lng.h"
 #include "kernel/mem.h"
 #include "kernel/qorrom.h"
+#include "kernel/sstore.h"
 #include "kernel/tskman.h"
 #include "services/channels/replib_internal.h"
 
@@ -20,6 +23,14 @@ struct Request {
   uintptr_t arg1, arg2;
 };
 
+// A channel stored or removed since the section was last saved, named as
+// the line that says its save was not kept names it.
+struct Change {
+  Change* next;
+  bool removed;
+  char name[1];  // the title (UTF-8), or else the channel id
+};
+
 struct Replib {
   TskmanTask* task;
   Section state;
@@ -29,7 +40,16 @@ struct Replib {
   uint32_t runPosted;
   uint32_t saving;  // the section is being written: requests wait for the answer
   uint32_t ending;  // closed and idle: the task ends unless a request comes first
+  Change* changes;  // of the next save, newest first
+  Change* saved;    // of the save under way
+  // Changes whose names found no memory, stored and removed; then those of
+  // the save under way.
+  uint32_t unnamed[2], unnamedSaved[2];
 };
+
+constexpr Result kReplibNoMemory = ResultError(Mod::WtlReplib, Err::NoMemory);
+// Why a request the task's stop finds queued is not carried out.
+constexpr char kStoppedFirst[] = "the repository stopped before it was carried out";
 
 // The task's own: end now unless something came in meanwhile.
 constexpr uint32_t kEndCheck = Msg(Mod::WtlReplib, 0x0C);
@@ -45,6 +65,54 @@ void ShowUrl(char* url) {
 // The channel's own page joined to its base, else the built-in one.
 void ShowOutcome(const RepChannel* c, const char* own, const char* builtIn) {
   ShowUrl(own && *own ? RepJoinUrl(c->base, own) : LibcStrDup(builtIn));
+}
+
+// "channel <name>: <why>; it is not kept" (or "its removal is not kept").
+void SayChannelNotKept(const char* name, bool removed, const char* why) {
+  if (!name || !*name) name = "(its name found no memory)";
+  char what[200] = "channel ";
+  const uint32_t at = LibcStrLen(what);
+  const uint32_t length = LibcStrLen(name);
+  const uint32_t n = length < 100 ? length : 100;
+  LibcMemCopy(what + at, name, n);
+  what[at + n] = 0;
+  LibcStrCat(LibcStrCat(what, ": "), why);
+  LibcStrCat(what, removed ? "; its removal is not kept" : "; it is not kept");
+  ConfigSayNotKept("repository", what);
+}
+
+// The channel's name in the lines: its title, or its id when it has none.
+char* ChannelName(const RepChannel* c) {
+  char* title = nullptr;
+  if (c->identity.title && *c->identity.title &&
+      LngWideToCharset(&title, c->identity.title, 106) == kOk && title && *title)
+    return title;
+  MemFree(&title);
+  return LibcStrDup(c->identity.channelId ? c->identity.channelId : "");
+}
+
+// The channel goes into the section with the next save.
+void NoteChange(Replib* ctx, const RepChannel* c, bool removed) {
+  char* name = ChannelName(c);
+  const uint32_t length = name ? LibcStrLen(name) : 0;
+  auto* change = name ? static_cast<Change*>(MemAlloc(sizeof(Change) + length, Use::Data, kModule))
+                      : nullptr;
+  if (!change) {
+    ++ctx->unnamed[removed];
+  } else {
+    change->removed = removed;
+    LibcMemCopy(change->name, name, length + 1);
+    change->next = ctx->changes;
+    ctx->changes = change;
+  }
+  MemFree(&name);
+}
+
+void FreeChanges(Change** list) {
+  while (Change* c = *list) {
+    *list = c->next;
+    MemFree(&c);
+  }
 }
 
 BenEventBinding* NewBinding(uint32_t event, char* url, const char* channelId) {
@@ -104,18 +172,24 @@ void StoreChannel(Replib* ctx, RepChannel* c) {
     BenFreeBindings(&binding);
     MemFree(&id);
   }
+  // The page comes now, as the channel is stored; the section is saved
+  // once nothing holds it open any longer, and a save not kept is said then.
   ShowOutcome(c, c->success, "info://SHOW/reposit/ChanSucc.html");
+  NoteChange(ctx, c, false);
   RepChannelFree(&c);
 }
 
 void RemoveChannels(Replib* ctx, RepChannel* c) {
   ConfigHandle* h = ctx->handle;
   int32_t from = 0;
+  bool noted = false;
   for (int i = 0; i < 2; ++i) {
     const int32_t n = ReplibFindChannel(h, &c->identity, from);
     if (n < 0) break;
     from = n + 1;
     if (ReplibDeleteChannel(h, n) != kOk) continue;
+    if (!noted) NoteChange(ctx, c, true);
+    noted = true;
     ctx->dirty = 1;
     char* id = c->identity.channelId ? LibcStrDup(c->identity.channelId) : nullptr;
     if (TskmanTask* browser = TskmanFind(Mod::Ben))
@@ -404,12 +478,16 @@ void Run(Replib* ctx, const Request& q) {
   }
 }
 
-// A request that will not run: what it carries is given back.
-void Drop(const Request& q) {
+// A request that will not run (`why`): what it carries is given back, and
+// a channel that will not be stored, or not removed, is said.
+void Drop(const Request& q, const char* why) {
   switch (q.message) {
     case ReplibMsg::Store:
     case ReplibMsg::Remove: {
       auto* c = reinterpret_cast<RepChannel*>(q.arg1);
+      char* name = ChannelName(c);
+      SayChannelNotKept(name, q.message == ReplibMsg::Remove, why);
+      MemFree(&name);
       RepChannelFree(&c);
       break;
     }
@@ -469,17 +547,19 @@ void PostAgain(void* user, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   TskmanPost(requeue->task, message, arg1, arg2);
 }
 
-void DropQueue(Replib* ctx) {
+void DropQueue(Replib* ctx, const char* why) {
   while (auto* q = reinterpret_cast<Request*>(QueuePopFront(&ctx->queue))) {
-    Drop(*q);
+    Drop(*q, why);
     MemFree(&q);
   }
 }
 
 void End(Replib* ctx) {
   TskmanTask* task = ctx->task;
-  DropQueue(ctx);
+  DropQueue(ctx, kStoppedFirst);
   if (ctx->handle) ConfigRelease(&ctx->handle);
+  FreeChanges(&ctx->changes);
+  FreeChanges(&ctx->saved);
   MemFree(&ctx);
   TskmanSetContext(task, nullptr);
   TskmanDestroyTask(task);
@@ -495,6 +575,18 @@ void PostRun(Replib* ctx) {
   if (ctx->runPosted) return;
   ctx->runPosted = 1;
   TskmanPost(ctx->task, ReplibMsg::RunNext, 0, 0);
+}
+
+// The store's answer to a save of the section that was not kept: each
+// channel stored or removed since the last save is said.
+void ChannelsNotKept(TskmanTask* task, Result status) {
+  const auto* ctx = static_cast<const Replib*>(task->context);
+  if (!ctx) return;
+  for (const Change* c = ctx->saved; c; c = c->next)
+    SayChannelNotKept(c->name, c->removed, ConfigWhyText(status));
+  for (const bool removed : {false, true})
+    for (uint32_t i = 0; i < ctx->unnamedSaved[removed]; ++i)
+      SayChannelNotKept(nullptr, removed, ConfigWhyText(status));
 }
 
 // The section is closed: open it again for what came meanwhile, or end once
@@ -518,11 +610,19 @@ void Finish(Replib* ctx) {
   if (ctx->handle && ctx->dirty) {
     ctx->dirty = 0;
     ctx->saving = 1;
-    if (ConfigSave(ctx->handle) == kOk) {  // goes on at 0x202, which ends the handle
+    FreeChanges(&ctx->saved);
+    ctx->saved = ctx->changes;
+    ctx->changes = nullptr;
+    for (const bool removed : {false, true}) {
+      ctx->unnamedSaved[removed] = ctx->unnamed[removed];
+      ctx->unnamed[removed] = 0;
+    }
+    if (ConfigSave(ctx->handle, ChannelsNotKept) == kOk) {  // goes on at 0x202, which ends the handle
       ctx->handle = nullptr;
       return;
     }
-    ctx->saving = 0;  // refused at once: the handle is still ours to let go
+    ctx->saving = 0;  // refused at once (and said): the handle is still ours to let go
+    FreeChanges(&ctx->saved);
   }
   if (ctx->handle) ConfigRelease(&ctx->handle);
   Closed(ctx);
@@ -567,17 +667,25 @@ bool RequestOnItsWay(TskmanTask* task) {
   return found;
 }
 
-void Enqueue(Replib* ctx, uint32_t message, uintptr_t a1, uintptr_t a2) {
+// Queues the request; false (and it is dropped) without the memory.
+bool Append(Replib* ctx, uint32_t message, uintptr_t a1, uintptr_t a2) {
   auto* q = static_cast<Request*>(MemAllocZero(sizeof(Request), Use::Data, kModule));
   if (!q) {
-    Drop(Request{nullptr, message, a1, a2});
-    EndIfIdle(ctx);
-    return;
+    Drop(Request{nullptr, message, a1, a2}, ConfigWhyText(kReplibNoMemory));
+    return false;
   }
   q->message = message;
   q->arg1 = a1;
   q->arg2 = a2;
   QueueAppend(&ctx->queue, reinterpret_cast<QueueNode*>(q));
+  return true;
+}
+
+void Enqueue(Replib* ctx, uint32_t message, uintptr_t a1, uintptr_t a2) {
+  if (!Append(ctx, message, a1, a2)) {
+    EndIfIdle(ctx);
+    return;
+  }
   if (ctx->state == Section::Opening || ctx->saving) return;
   if (!ctx->handle)
     OpenSection(ctx);
@@ -615,7 +723,7 @@ Result ReplibTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
   if (!ctx) {
     ctx = static_cast<Replib*>(MemAllocZero(sizeof(Replib), Use::Context, kModule));
     if (!ctx) {
-      if (message != TskMsg::Start) Drop(Request{nullptr, message, arg1, arg2});
+      if (message != TskMsg::Start) Drop(Request{nullptr, message, arg1, arg2}, ConfigWhyText(kReplibNoMemory));
       // Ends after the messages already on their way, unless one of them
       // finds the memory for the record.
       TskmanPost(self, kEndCheck, 0, 0);
@@ -630,7 +738,7 @@ Result ReplibTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       EndIfIdle(ctx);
       return kOk;
     case TskMsg::Stop2:
-      DropQueue(ctx);
+      DropQueue(ctx, kStoppedFirst);
       ctx->keepOpen = 0;
       // The settings task answers an open on its way to this task: ending
       // before it comes would leave it a freed task to answer. The answer
@@ -647,14 +755,22 @@ Result ReplibTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
         // What is queued is given back; what is still on its way here is
         // met before the task ends (and tries the section again).
         ctx->state = Section::Closing;
-        DropQueue(ctx);
+        DropQueue(ctx, ConfigWhyText(arg1 ? static_cast<Result>(arg1) : kReplibNoMemory));
         Closed(ctx);
       }
       return kOk;
-    case ConfigMsg::Saved:
+    case ConfigMsg::Saved: {
       ctx->saving = 0;
+      // A save not kept (said at its answer) leaves the file as it was: the
+      // browser's event bindings are made again from it.
+      const bool rebind = arg1 != kOk && arg1 != kStoreMalformed &&
+                          (ctx->saved || ctx->unnamedSaved[0] || ctx->unnamedSaved[1]);
+      FreeChanges(&ctx->saved);
+      ctx->unnamedSaved[0] = ctx->unnamedSaved[1] = 0;
+      if (rebind) Append(ctx, ReplibMsg::Bindings, 0, 0);
       Closed(ctx);
       return kOk;
+    }
     case kEndCheck:
       if (!ctx->ending) return kOk;
       if (ctx->queue.head)

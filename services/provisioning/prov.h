@@ -126,13 +126,21 @@ Result ProvTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_
 // applied as if a page had loaded it: consent, PIN, MAC, commit. 0 once it
 // runs; ProvCode::Refused when the cache holds no such object.
 Result ProvProvisionPushed(const char* url);
-// The stop: a pushed document whose question (consent or PIN) still waits
-// for the user is let go, not applied, and said on standard error with its
-// sender; it is not asked again.
+// The browser phase ends, and its popups with it: a pushed document still
+// to be asked (consent or PIN), or whose question waits for the user, is let
+// go, not applied, and said on standard error with its sender; so is every
+// one pushed from now on until ProvBeginAsking. It is not asked again.
 void ProvEndUnanswered();
-// The sender of the document a load applies while its question waits for
-// the user; null while it does not.
-const char* ProvAskingFor(const UrlLoad* load);
+// Popups can be shown again (the browser phase begins, or a new engine).
+void ProvBeginAsking();
+// How the document a load applies stands with its user: still to be asked
+// (also before its first step), its question put and not all answered, or
+// past the user (all answered, or ended).
+enum class ProvUser : uint8_t { NotAsked, Asked, Done };
+ProvUser ProvUserStanding(const UrlLoad* load);
+// The sender of the document a load carries, as its question names it; a
+// new text, null without memory.
+char* ProvSender(const UrlLoad* load);
 // A load the module steps itself rather than through the URL task: while
 // the row waits for an answer the load is not stepped, and once the answer
 // has come `task` receives ProvMsg::PushStep.

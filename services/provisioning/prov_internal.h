@@ -1,4 +1,5 @@
-// What the parser's callbacks and the settings writer share.
+// What the module's files share: the parser's callbacks and the settings
+// writer, and the lines that say a document was not applied.
 #pragma once
 #include <cstdint>
 
@@ -15,3 +16,14 @@ Result ProvWriteService(ProvParser* parser, const char* name, const char* url);
 Result ProvWriteProxy(ProvParser* parser);
 // An access point ended: "isp/new" becomes the entry its id names, or goes.
 Result ProvEndAccessPoint(ProvParser* parser);
+
+// Whether the browser phase has ended (ProvEndUnanswered): no question can
+// be put any longer.
+bool ProvAskingEnded();
+// Why a document is not applied once no question can be put: it was never
+// asked, or its question (consent or PIN) still waited for the user.
+inline constexpr char kProvStoppedFirst[] = "the emulator stopped before it was asked";
+inline constexpr char kProvLeftUnanswered[] = "its question was left unanswered at the stop";
+// "a provisioning document from <sender>: <why>; it was not applied", said
+// on standard error as a save not kept.
+void ProvSayNotApplied(const char* sender, const char* why);

@@ -13,6 +13,7 @@
 #include "kernel/tskman.h"
 #include "kernel/ubstore.h"
 #include "services/provisioning/prov.h"
+#include "services/provisioning/prov_internal.h"
 
 namespace {
 
@@ -110,24 +111,33 @@ Result RunHandler(void* context, uint32_t message, uintptr_t, uintptr_t) {
   return kOk;
 }
 
+// The browser phase has ended: no question can be put any longer.
+bool gAskingEnded = false;
+
+void SayNotAsked(const UrlLoad* load, const char* why) {
+  char* sender = ProvSender(load);
+  ProvSayNotApplied(sender ? sender : "an unknown sender", why);
+  MemFree(&sender);
+}
+
 }  // namespace
 
+bool ProvAskingEnded() { return gAskingEnded; }
+
+void ProvBeginAsking() { gAskingEnded = false; }
+
 void ProvEndUnanswered() {
+  gAskingEnded = true;
   // Letting one go closes its popup, a task of its own: the walk starts
-  // again after each.
+  // again after each. A document all of whose answers are in goes on to be
+  // applied: the settings store stops last.
   for (TskmanTask* t = TskmanNextTask(nullptr); t;) {
     TskmanTask* next = TskmanNextTask(t);
     auto* run = t->id == kModule && t->handler == RunHandler ? static_cast<PushRun*>(t->context)
                                                               : nullptr;
-    if (const char* sender = run ? ProvAskingFor(run->load) : nullptr) {
-      char what[200] = "a provisioning document from ";
-      const uint32_t at = LibcStrLen(what);
-      const uint32_t length = LibcStrLen(sender);
-      const uint32_t n = length < 100 ? length : 100;
-      LibcMemCopy(what + at, sender, n);
-      what[at + n] = 0;
-      LibcStrCat(what, ": its question was left unanswered at the stop; it was not applied");
-      UbstoreSayNotKept(ConfigClassOf("//access"), what);
+    const ProvUser standing = run ? ProvUserStanding(run->load) : ProvUser::Done;
+    if (standing != ProvUser::Done) {
+      SayNotAsked(run->load, standing == ProvUser::Asked ? kProvLeftUnanswered : kProvStoppedFirst);
       EndRun(t, run);
       next = TskmanNextTask(nullptr);
     }
@@ -145,6 +155,13 @@ Result ProvProvisionPushed(const char* url) {
   auto* run = static_cast<PushRun*>(MemAllocZero(sizeof(PushRun), Use::Context, kModule));
   if (!run) return ProvCode::NoMemory;
   run->load = CopyPushed(pushed);
+  if (run->load && gAskingEnded) {
+    // Too late to be asked: the push stays in the inbox, unapplied.
+    SayNotAsked(run->load, kProvStoppedFirst);
+    UrlLoadFree(run->load);
+    MemFree(&run);
+    return kOk;
+  }
   TskmanTask* task = nullptr;
   if (!run->load || TskmanCreateTask(&task, kModule, RunHandler, run) != kOk) {
     UrlLoadFree(run->load);

@@ -17,6 +17,7 @@
 #include "markup/template_page.h"
 #include "security/ecapi_hash.h"
 #include "services/provisioning/prov.h"
+#include "services/provisioning/prov_internal.h"
 #include "widgets/popup.h"
 
 namespace {
@@ -48,6 +49,8 @@ struct ProvTaskCtx {
   Queue data;     // the document's blocks in arrival order
   UrlLoad* load;
   TskmanTask* stepper;  // steps the load itself (a pushed document); null: the URL task
+  uint32_t consented;   // the user accepted it (and has not cancelled its PIN since)
+  uint32_t said;        // its loss is said already
 };
 
 void FreeCtx(ProvTaskCtx** cp) {
@@ -121,6 +124,13 @@ char16_t* ConsentText(const char* initiator) {
 }
 
 void ShowPrompt(ProvTaskCtx* c) {
+  if (ProvAskingEnded()) {
+    // The browser and its popups are gone: the question can no longer be put.
+    ProvSayNotApplied(c->initiator, c->consented || c->retries ? kProvLeftUnanswered : kProvStoppedFirst);
+    c->said = 1;
+    Fail(c, ProvCode::Cancelled);
+    return;
+  }
   Result r;
   if (c->retries == 0 && !c->pinPrompt) {
     char16_t* text = ConsentText(c->initiator);
@@ -146,6 +156,7 @@ void OnPopupAnswer(ProvTaskCtx* c, uintptr_t value, uintptr_t flag) {
     auto* text = reinterpret_cast<char16_t*>(value);
     if (!flag) {
       MemFree(&text);
+      c->consented = 0;  // the user let it go
       Fail(c, ProvCode::Cancelled);
       return;
     }
@@ -158,12 +169,22 @@ void OnPopupAnswer(ProvTaskCtx* c, uintptr_t value, uintptr_t flag) {
     Fail(c, ProvCode::Cancelled);
     return;
   }
+  c->consented = 1;
   if (c->parser.method >= 2) {
     c->pinPrompt = 1;
     ShowPrompt(c);
     return;
   }
   Continue(c);
+}
+
+// The store's answer to the commit's save, when it was not kept: the
+// document is not applied, and said with its sender.
+void DocumentNotKept(TskmanTask* task, Result status) {
+  auto* c = static_cast<ProvTaskCtx*>(task->context);
+  if (!c) return;
+  ProvSayNotApplied(c->initiator, ConfigWhyText(status));
+  c->said = 1;
 }
 
 void OnCommit(ProvTaskCtx* c, Result status) {
@@ -173,7 +194,7 @@ void OnCommit(ProvTaskCtx* c, Result status) {
   if (r == kOk) {
     ConfigHandle* access = c->access;
     c->access = nullptr;
-    r = ConfigSave(access);  // answered by 0x202
+    r = ConfigSave(access, DocumentNotKept);  // answered by 0x202
     if (r == kOk) return;
   }
   if (c->access) ConfigRelease(&c->access);
@@ -194,27 +215,38 @@ Result Orphaned(ProvTaskCtx* c, uint32_t message, uintptr_t arg1, uintptr_t arg2
 
 // --- The load's side -------------------------------------------------------
 
+bool IsLocal(const UrlLoad* load) {
+  const char* scheme = load->url.scheme;
+  return scheme && (LibcStrICmp(scheme, "wsc") == 0 || LibcStrICmp(scheme, "file") == 0);
+}
+
 // The sender: "SIM" for local documents, else the host of the first
 // initiator header, or the load's own host.
-Result FindInitiator(ProvTaskCtx* c, UrlLoad* load) {
+Result SenderOf(const UrlLoad* load, char** out) {
+  *out = nullptr;
   const char* text = nullptr;
-  if (c->parser.mode == ProvMode::Local) {
+  if (IsLocal(load)) {
     text = "SIM";
   } else {
     const char* header = nullptr;
     for (const char* name : {"x-wap-initiator-uri", "x-wap-content-uri", "content-location"})
-      if (UrlGetHeader(load, name, &header) == kOk) break;
+      if (UrlGetHeader(const_cast<UrlLoad*>(load), name, &header) == kOk) break;
     if (header) {
       UrlParsed url{};
       if (UrlParse(&url, header, 0) != kOk) return ProvCode::Refused;
-      c->initiator = url.host ? LibcStrDup(url.host) : LibcStrDup("");
+      *out = url.host ? LibcStrDup(url.host) : LibcStrDup("");
       UrlFreeParsed(&url);
-      if (!c->initiator) return ProvCode::NoMemory;
-    } else {
-      text = load->url.host ? load->url.host : "";
+      if (!*out) return ProvCode::NoMemory;
+      return kOk;
     }
+    text = load->url.host ? load->url.host : "";
   }
-  if (text && !(c->initiator = LibcStrDup(text))) return ProvCode::NoMemory;
+  return (*out = LibcStrDup(text)) ? kOk : ProvCode::NoMemory;
+}
+
+Result FindInitiator(ProvTaskCtx* c, UrlLoad* load) {
+  if (!c->initiator)
+    if (Result r = SenderOf(load, &c->initiator); r != kOk) return r;
   c->parser.initiator = c->initiator;
   return *c->initiator ? kOk : ProvCode::Refused;
 }
@@ -406,9 +438,7 @@ Result Create(UrlLoad* load) {
   load->flags &= ~UrlFlag::Listed;
   auto* c = static_cast<ProvTaskCtx*>(MemAllocZero(sizeof(ProvTaskCtx), Use::Context, kModule));
   if (!c) return ProvCode::NoMemory;
-  const char* scheme = load->url.scheme;
-  const bool local = scheme && (LibcStrICmp(scheme, "wsc") == 0 || LibcStrICmp(scheme, "file") == 0);
-  Result r = ProvParserInit(&c->parser, local ? ProvMode::Local : ProvMode::Remote);
+  Result r = ProvParserInit(&c->parser, IsLocal(load) ? ProvMode::Local : ProvMode::Remote);
   if (r == kOk) r = TskmanCreateTask(&c->task, kModule, ProvTaskHandler, c);
   if (r != kOk) {
     FreeCtx(&c);
@@ -418,6 +448,22 @@ Result Create(UrlLoad* load) {
   c->state = Collect;
   load->handlerState = c;
   return kOk;
+}
+
+// Why a document the user accepted was not applied, as its line says it.
+const char* WhyNotApplied(Result r) {
+  switch (r) {
+    case ProvCode::AuthFailed:
+      return "its PIN or MAC did not match";
+    case ProvCode::Cancelled:
+      return "it is malformed";
+    case ProvCode::NoAccessPoint:
+      return "it names an access point it does not define";
+    case ProvCode::Refused:
+      return "it was refused";
+    default:
+      return ConfigWhyText(r);
+  }
 }
 
 // --- The held download -------------------------------------------------------
@@ -481,6 +527,9 @@ Result ProvProcess(UrlModuleContext*, UrlLoad* load) {
   const Result r = Step(c, load);
   load->waiting = r == kOk && c->state == Wait ? 1 : 0;
   if (r != kOk) {
+    // A pushed document has no page to show its failure: one the user
+    // accepted is said.
+    if (c->stepper && c->consented && !c->said) ProvSayNotApplied(c->initiator, WhyNotApplied(r));
     FreeCtx(&c);
     load->handlerState = nullptr;
     return r;
@@ -520,10 +569,31 @@ Result ProvRelease(UrlModuleContext*, UrlLoad* load) {
   return kOk;
 }
 
-const char* ProvAskingFor(const UrlLoad* load) {
+ProvUser ProvUserStanding(const UrlLoad* load) {
   const auto* c = load ? static_cast<const ProvTaskCtx*>(load->handlerState) : nullptr;
-  if (!c || !c->popupShowing) return nullptr;
-  return c->initiator ? c->initiator : "";
+  if (!c) return ProvUser::NotAsked;
+  if (c->error) return ProvUser::Done;
+  if (c->popupShowing) return ProvUser::Asked;
+  // From Asked on every answer is in (a wrong PIN goes back to Ask).
+  if ((c->state == Wait ? c->next : c->state) >= Asked) return ProvUser::Done;
+  return c->consented || c->retries ? ProvUser::Asked : ProvUser::NotAsked;
+}
+
+char* ProvSender(const UrlLoad* load) {
+  char* sender = nullptr;
+  SenderOf(load, &sender);
+  return sender;
+}
+
+void ProvSayNotApplied(const char* sender, const char* why) {
+  char what[240] = "a provisioning document from ";
+  const uint32_t at = LibcStrLen(what);
+  const uint32_t length = sender ? LibcStrLen(sender) : 0;
+  const uint32_t n = length < 100 ? length : 100;
+  if (n) LibcMemCopy(what + at, sender, n);
+  what[at + n] = 0;
+  LibcStrCat(LibcStrCat(LibcStrCat(what, ": "), why), "; it was not applied");
+  ConfigSayNotKept("//access", what);
 }
 
 void ProvStepBy(UrlLoad* load, TskmanTask* task) {

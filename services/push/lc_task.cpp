@@ -60,10 +60,8 @@ void SayNotKept(Result why, uint32_t bytes) {
     LibcStrCat(what, number);
     LibcStrCat(what, bytes == 1 ? " byte" : " bytes");
     LibcStrCat(what, why == kStoreBadArg ? " did not fit its file" : " did not fit its quota");
-  } else if (why == kUbstoreReadFailed) {
-    LibcStrCat(what, ": its file could not be read");
   } else {
-    LibcStrCat(what, ": not enough memory");
+    LibcStrCat(LibcStrCat(what, ": "), ConfigWhyText(why));
   }
   UbstoreSayNotKept(ConfigClassOf(kSection), what);
 }
@@ -381,6 +379,14 @@ void Delete(LcTaskCtx* ctx, LcRequest* request) {
   Answer(request, r);
 }
 
+// The store's answer to a save of the section that was not kept: the
+// pushed page it stored is said lost. A save of removals only loses nothing
+// of a page: what they would have removed stays in the file.
+void PageNotKept(TskmanTask* task, Result status) {
+  const auto* ctx = static_cast<const LcTaskCtx*>(task->context);
+  if (ctx && ctx->reportOnSave) SayNotKept(status, ctx->storedBytes);
+}
+
 void Commit(LcTaskCtx* ctx, uintptr_t requester, uintptr_t value) {
   // A read or a removal between a document's parts saves nothing: half a
   // document saved, or refused by the quota and so gone from the section,
@@ -394,7 +400,7 @@ void Commit(LcTaskCtx* ctx, uintptr_t requester, uintptr_t value) {
   if (ctx->dirty && ctx->handle) {
     ConfigHandle* handle = ctx->handle;
     ctx->handle = nullptr;
-    if (ConfigSave(handle) == kOk) {
+    if (ConfigSave(handle, PageNotKept) == kOk) {
       ctx->savePending = 1;
       Post(ctx, LcMsg::Commit, requester, value);
       return;
@@ -437,15 +443,9 @@ Result LcTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t 
     case ConfigMsg::Saved: {
       ctx->savePending = 0;
       ctx->dirty = 0;
-      const auto status = static_cast<Result>(arg1);
-      if (status != kOk) {
-        // What the save held is gone with it; what comes after opens the
-        // file afresh and stands on its own. A failed write was said by
-        // the file's writer.
-        if (ctx->reportOnSave && (status == kUbstoreOverQuota || status == kStoreBadArg ||
-                                  ForWantOfMemory(status)))
-          SayNotKept(status, ctx->storedBytes);
-      } else if (ctx->reportOnSave) {
+      // What a save not kept held is gone with it (and was said at the
+      // answer); what comes after opens the file afresh and stands on its own.
+      if (arg1 == kOk && ctx->reportOnSave) {
         if (TskmanTask* indicator = TskmanFind(Mod::Stat))
           TskmanPost(indicator, StatusMsg::Indicator, StatusKind::Push, kStoredDocument);
       }

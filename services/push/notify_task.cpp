@@ -488,10 +488,8 @@ void SayNotKept(uint32_t lost, uint32_t of, Result why, uint32_t deletes = 0) {
     LibcStrCat(what, " did not fit its file");
   else if (quota)
     LibcStrCat(what, " did not fit its quota");
-  else if (why == kUbstoreReadFailed)
-    LibcStrCat(what, ": its file could not be read");
   else
-    LibcStrCat(what, ": not enough memory");
+    LibcStrCat(LibcStrCat(what, ": "), ConfigWhyText(why));
   DeletesText(what, deletes);
   UbstoreSayNotKept(ConfigClassOf(kNotifyStoreSection), what);
 }
@@ -574,20 +572,48 @@ void EndSave(NotifyTask* ctx) {
 // Opens the "inbox" section again for the next try of the stop's save.
 void SaveAgain(NotifyTask* ctx) { ConfigOpen(ctx->task, kNotifyStoreSection, true); }
 
-// A save short of memory goes again with fewer messages, while that loses
-// less than no save would (the file keeping its last save loses what only
-// memory holds, and brings the run's deletes back): with half of them, or
-// as many as still lose less.
-bool SaveFewer(NotifyTask* ctx) {
+// How many messages a save short of memory goes again with, while that
+// loses less than no save would (the file keeping its last save loses what
+// only memory holds, and brings the run's deletes back): half of them, or
+// as many as still lose less. False when no such save is left.
+bool FewerToSave(const NotifyTask* ctx, uint32_t* fewer) {
   const NotifyStoreWritten& w = ctx->written;
   const uint32_t unsaved = MemoryOnly(ctx) - ctx->shedNew + ctx->deletes;
   const uint32_t least = unsaved > w.wanted ? 0 : w.wanted - unsaved + 1;
-  const uint32_t fewer = w.planned / 2 > least ? w.planned / 2 : least;
-  if (fewer >= w.planned) return false;
+  *fewer = w.planned / 2 > least ? w.planned / 2 : least;
+  return *fewer < w.planned;
+}
+
+bool SaveFewer(NotifyTask* ctx) {
+  uint32_t fewer = 0;
+  if (!FewerToSave(ctx, &fewer)) return false;
   ctx->keepLimit = fewer;
   ctx->cutBy = kNotifyNoMemory;
   SaveAgain(ctx);
   return true;
+}
+
+// Whether a save of the inbox that was not kept is made again: lighter
+// when the class file's quota, or the one section of the file that holds
+// the inbox (kStoreBadArg: a value the format cannot carry), could not take
+// it, or with fewer messages when memory ran short.
+bool SavesAgain(const NotifyTask* ctx, Result status) {
+  uint32_t fewer = 0;
+  if (ForWantOfMemory(status)) return FewerToSave(ctx, &fewer);
+  if (status != kUbstoreOverQuota && status != kStoreBadArg) return false;
+  return (ctx->storeStep == StoreStep::Save && ctx->written.documentBytes) ||
+         ctx->written.messages > 0;
+}
+
+// The store's answer to a save of the inbox that was not kept, in the
+// inbox's words: a save made again says nothing yet.
+void InboxNotKept(TskmanTask* task, Result status) {
+  const auto* ctx = static_cast<const NotifyTask*>(task->context);
+  if (!ctx || SavesAgain(ctx, status)) return;
+  if (status == kUbstoreOverQuota || status == kStoreBadArg)
+    SayRefused(ctx, status);
+  else
+    SayUnsaved(ctx, status);
 }
 
 // The kept list goes into the "inbox" section before the task stops.
@@ -612,43 +638,43 @@ void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
     for (uint32_t i = 0; i < n; ++i) UrlLoadClearFlags(messages[i], 0);
     MemFree(&messages);
   }
+  bool refused = false;
   if (r == kOk) {
     // The section's documents the store drops now are numbered as written
     // here; those of any other section's save, as the file has them.
     ctx->savingOwn = 1;
-    r = ConfigSave(handle);
+    r = ConfigSave(handle, InboxNotKept);
     ctx->savingOwn = 0;
     if (r == kOk) return;  // the answer goes on with the stop
+    refused = true;        // and said, in the inbox's words
   }
   ConfigRelease(&handle);
   if (ForWantOfMemory(r) && SaveFewer(ctx)) return;
-  SayUnsaved(ctx, kNotifyNoMemory);
+  if (!refused) SayUnsaved(ctx, kNotifyNoMemory);
   EndSave(ctx);
 }
 
 // The answer to a save of the inbox: done, or again lighter when the class
-// file's quota, or the one section of the file that holds the inbox
-// (kStoreBadArg: a value the format cannot carry), could not take it, or
-// memory ran short. The messages were chosen by their sizes to fit, so a
-// refusal is rare: the next try halves them.
+// file's quota, or the one section of the file that holds the inbox, could
+// not take it, or memory ran short. The messages were chosen by their sizes
+// to fit, so a refusal is rare: the next try halves them. What a save not
+// made again lost was said at the answer (InboxNotKept).
 void KeptSaved(NotifyTask* ctx, Result status) {
   const NotifyStoreWritten written = ctx->written;
-  if (status == kUbstoreOverQuota || status == kStoreBadArg) {
+  if (ForWantOfMemory(status)) {
+    if (SaveFewer(ctx)) return;
+  } else if (SavesAgain(ctx, status)) {
     ctx->cutBy = status;
     if (ctx->storeStep == StoreStep::Save && written.documentBytes) {
       // The documents cost the class file its quota: the messages are
       // worth more, so they go again without them.
       ctx->storeStep = StoreStep::SaveBare;
-      SaveAgain(ctx);
-      return;
-    }
-    if (written.messages > 0) {
+    } else {
       // The oldest give way to the newer ones.
       ctx->keepLimit = written.messages / 2;
-      SaveAgain(ctx);
-      return;
     }
-    SayRefused(ctx, status);
+    SaveAgain(ctx);
+    return;
   } else if (status == kOk || status == kStoreMalformed) {
     // kStoreMalformed: written over a damaged file, whose bytes were kept.
     // What the start missed is in the file again, under new numbers.
@@ -659,10 +685,6 @@ void KeptSaved(NotifyTask* ctx, Result status) {
                        : ctx->shed                       ? kStoreBadArg
                                                          : ctx->cutBy;
     SayNotKept(written.wanted - written.messages + ctx->shed, written.wanted + ctx->shed, why);
-  } else if (ForWantOfMemory(status) && SaveFewer(ctx)) {
-    return;
-  } else if (status != kUbstoreWriteFailed) {  // that one was said by the file's writer
-    SayUnsaved(ctx, status);
   }
   EndSave(ctx);
 }

@@ -146,7 +146,7 @@ class UserPrefTest : public WorkDirFixture, public ::testing::WithParamInterface
       if (r.message == ConfigMsg::Opened) handle = reinterpret_cast<ConfigHandle*>(r.arg2);
     ASSERT_NE(handle, nullptr);
     ASSERT_EQ(ConfigSetInt(handle, "tp", tp), kOk);
-    ASSERT_EQ(ConfigSave(handle), kOk);
+    ASSERT_EQ(ConfigSave(handle, nullptr), kOk);
     Pump();
   }
 

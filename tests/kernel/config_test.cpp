@@ -69,7 +69,7 @@ class ConfigTest : public WorkDirFixture {
 
   Result Save(ConfigHandle* handle, Recorder* who = nullptr) {
     who = who ? who : client;
-    EXPECT_EQ(ConfigSave(handle), kOk);
+    EXPECT_EQ(ConfigSave(handle, nullptr), kOk);
     Pump();
     for (auto it = who->log.rbegin(); it != who->log.rend(); ++it)
       if (it->message == ConfigMsg::Saved) return static_cast<Result>(it->arg1);

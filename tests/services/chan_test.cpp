@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,12 +15,14 @@
 #include "kernel/heap.h"
 #include "browser/benpage.h"
 #include "kernel/mem.h"
+#include "kernel/ubstore.h"
 #include "layout/render_sink.h"
 #include "markup/wbxml.h"
 #include "services/channels/rep.h"
 #include "services/service_rows.h"
 #include "tests/services/prov_support.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/failure_record.h"
 #include "tests/support/fetch_driver.h"
 #include "tests/support/temp_dir.h"
 
@@ -117,7 +120,7 @@ class ChanTest : public EngineFixture {
       if (m.message == ConfigMsg::Opened && m.arg1 == kOk) h = reinterpret_cast<ConfigHandle*>(m.arg2);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(ConfigSetInt(h, key, 1), kOk);
-    EXPECT_EQ(ConfigSave(h), kOk);
+    EXPECT_EQ(ConfigSave(h, nullptr), kOk);
     Pump();
   }
   void ServeMany() {
@@ -292,6 +295,51 @@ TEST_F(ChanTest, AChannelIsFetchedIntoTheRepository) {
   EXPECT_EQ(Load("REP://H/c/b.txt"), "body of b.txt");
   EXPECT_EQ(Load("rep://h/c/none.txt"), "failed 0x803f0003");
   EXPECT_EQ(Load("rep://9/"), "failed 0x803f003f");
+}
+
+// A channel stored or removed whose save the settings store does not keep
+// (the shipped quota and one resource of 9,000 bytes; a quota cut below
+// the file) has shown its page as it was stored, before the save, which
+// waits for the repository's queue to run dry; the save's answer says what
+// was not kept, and the browser's event bindings are made again from the
+// file, which holds what it held before.
+TEST_F(ChanTest, AChannelWhoseSaveIsNotKeptIsSaid) {
+  const struct {
+    const char* document;
+    uint32_t resourceBytes;  // of a.txt
+    int32_t quota;           // of the repository while the document is fetched
+    std::string shown;
+    std::string said;
+    const char* stays;  // what the file still holds, or "" for no channel
+  } cases[] = {
+      {"fetch.wbxml", 9000, 8000, "qortest://h/c/ok.html",
+       "repository: channel Weather: did not fit its quota; it is not kept", ""},
+      {"remove.wbxml", 10, 10, "info://SHOW/reposit/DelSucc.html",
+       "repository: channel weather: did not fit its quota; its removal is not kept",
+       "Channel/0/chanid=weather\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.document);
+    std::remove("repository");
+    FetchBody a;
+    a.body = std::string(c.resourceBytes, 'a');
+    a.contentType = "text/plain";
+    driver.Serve("/c/a.txt", a);
+    if (std::string(c.document) == "remove.wbxml") Fetch("fetch.wbxml");
+    for (const Received& m : browser->log) FreeMessage(m);
+    browser->log.clear();
+    UbstoreSetQuota("repository", c.quota);
+    FailureRecord failures;
+    EXPECT_EQ(Fetch(c.document), std::vector<std::string>{c.shown});
+    UbstoreSetQuota("repository", 8000);
+    EXPECT_EQ(failures.said, std::vector<std::string>{c.said});
+    const std::string stored = Repository();
+    if (*c.stays)
+      EXPECT_NE(stored.find(c.stays), std::string::npos) << stored;
+    else
+      EXPECT_EQ(stored.find("Channel/0/"), std::string::npos) << stored;
+    EXPECT_EQ(browser->Count(BenMsg::Bindings), 1u);
+  }
 }
 
 // A resource served with a type the handset does not know is stored without
@@ -564,7 +612,7 @@ TEST_F(ChanTest, AFailedStoreShowsTheFailurePageOfItsStep) {
       if (m.message == ConfigMsg::Opened && m.arg1 == kOk) {
         auto* h = reinterpret_cast<ConfigHandle*>(m.arg2);
         ConfigDelete(h, c.spoiled, 0);
-        ConfigSave(h);
+        ConfigSave(h, nullptr);
       }
     Pump();
   }

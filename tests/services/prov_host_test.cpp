@@ -8,11 +8,14 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <linux/sock_diag.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +26,8 @@
 #include "browser/bentitle.h"
 #include "browser/uiwindow.h"
 #include "host/platform/shell.h"
+#include "host/platform/sockets.h"
+#include "host/sms.h"
 #include "kernel/libc.h"
 #include "kernel/uistring.h"
 #include "host/qt/qthost.h"
@@ -35,6 +40,7 @@
 #include "tests/services/prov_support.h"
 #include "tests/support/golden.h"
 #include "tests/support/host_fixture.h"
+#include "tests/support/poll_until.h"
 #include "tests/support/udp_ports.h"
 #include "widgets/popup.h"
 
@@ -509,6 +515,129 @@ TEST_P(StopWhileAskedHostTest, StopWhileItWaits) {
   EXPECT_EQ(gAccess, "");
 }
 INSTANTIATE_TEST_SUITE_P(QuestionAndPin, StopWhileAskedHostTest, ::testing::Values(0, 1));
+
+// The bridge's socket as the host opens it, never found readable by a poll:
+// what waits in it is taken only by the stop's drain, which comes once the
+// browser phase has ended.
+struct DrainOnlySockets {
+  const PlatformSocketOps posix = PlatformSockets();
+  PlatformSocketOps ops = posix;
+  int opened = -1;
+  DrainOnlySockets() {
+    ops.ctx = this;
+    ops.open = [](void* ctx, bool stream, int* family) {
+      auto* self = static_cast<DrainOnlySockets*>(ctx);
+      return self->opened = self->posix.open(self->posix.ctx, stream, family);
+    };
+    ops.poll = [](void* ctx, SocketPollEntry* entries, uint32_t count) {
+      auto* self = static_cast<DrainOnlySockets*>(ctx);
+      self->posix.poll(self->posix.ctx, entries, count);
+      for (uint32_t i = 0; i < count; ++i)
+        if (entries[i].fd == self->opened) entries[i].readable = false;
+    };
+    PlatformSocketsInstall(&ops);
+  }
+  ~DrainOnlySockets() { PlatformSocketsInstall(nullptr); }
+  // The bytes that wait in the socket.
+  uint32_t Waiting() const {
+    uint32_t memory[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof memory;
+    ::getsockopt(opened, SOL_SOCKET, SO_MEMINFO, memory, &length);
+    return memory[SK_MEMINFO_RMEM_ALLOC];
+  }
+};
+
+// The settings store held by a task of the test from the moment a pushed
+// document's run starts (before the run asks for "//access") until the
+// bridge is told to stop, which comes once the browser phase has ended.
+struct RunHold {
+  bool armed = false;
+  TskmanTask* task = nullptr;
+  ConfigHandle* handle = nullptr;
+  bool released = false;
+};
+RunHold gRunHold;
+
+Result RunHolder(void*, uint32_t message, uintptr_t, uintptr_t arg2) {
+  if (message != ConfigMsg::Opened) return kOk;
+  gRunHold.handle = reinterpret_cast<ConfigHandle*>(arg2);
+  if (gRunHold.released) ConfigRelease(&gRunHold.handle);
+  return kOk;
+}
+
+void ObserveRun(const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t) {
+  if (!gRunHold.armed) return;
+  if (task->id == Mod::Provisioning && message == TskMsg::Start && !gRunHold.task) {
+    TskmanCreateTask(&gRunHold.task, Mod::TestCode, RunHolder, nullptr);
+    ConfigOpen(gRunHold.task, "//access", false);
+  } else if (task->id == Mod::SmsBridge && message == SmsMsg::BridgeStop) {
+    gRunHold.armed = false;
+    gRunHold.released = true;
+    if (gRunHold.handle) ConfigRelease(&gRunHold.handle);
+  }
+}
+
+// A pushed document that reaches provisioning once the browser phase has
+// ended (its datagrams wait in the socket until the stop's drain), or that
+// waits for the settings store when the stop comes, can no longer be asked:
+// the stop says so with its sender, as of a question left open, and ends
+// with status 1; nothing is applied, and the next start asks nothing.
+TEST_F(ProvHostTest, APushTheStopCameBeforeAskingIsSaid) {
+  const struct {
+    const char* name;
+    bool drainOnly;  // else: the store held while the run would ask for it
+  } cases[] = {{"taken by the stop's drain", true}, {"waiting for the settings store", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove("access");
+    std::filesystem::remove("repository");
+    WriteIniWithDefaultSkin(kFonts);
+    std::unique_ptr<DrainOnlySockets> sockets;
+    if (c.drainOnly) sockets = std::make_unique<DrainOnlySockets>();
+    gRunHold = RunHold{};
+    std::vector<Stage> stages;
+    if (c.drainOnly) {
+      stages.push_back([&] {
+        const uint32_t before = sockets->Waiting();
+        SendPush();  // its two datagrams, with no pause; loopback queues each as it is sent
+        EXPECT_TRUE(PollUntil([&] { return sockets->Waiting() > before; }));
+        return true;
+      });
+    } else {
+      stages.push_back([&] {
+        gRunHold.armed = true;
+        TskmanSetObserver(ObserveRun);
+        SendPush();
+        return true;
+      });
+      stages.push_back([&] { return gRunHold.handle && TskmanFind(Mod::Provisioning); });
+    }
+    ::testing::internal::CaptureStderr();
+    Result r = Run(stages);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    TskmanSetObserver(nullptr);
+    if (gRunHold.task) {
+      EXPECT_TRUE(gRunHold.released);
+    }
+    EXPECT_EQ(r, kUiStartFinished);
+    EXPECT_EQ(HostExitStatus(r), 1) << err;
+    EXPECT_NE(err.find("qor: could not save access: a provisioning document from 5551234: the "
+                       "emulator stopped before it was asked; it was not applied\n"),
+              std::string::npos)
+        << err;
+    EXPECT_FALSE(std::filesystem::exists("access"));
+    sockets.reset();
+    ::testing::internal::CaptureStderr();
+    r = Run({[&] {
+               ReadAccess();
+               return true;
+             },
+             [&] { return gAccess != "(not read)"; }});
+    err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(HostExitStatus(r), 0) << err;
+    EXPECT_EQ(gAccess, "");
+  }
+}
 
 // Soft keys and frames through a question covered by a script's prompt,
 // alert or confirm that Home opens, each answered, then the question

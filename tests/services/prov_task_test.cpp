@@ -21,12 +21,14 @@
 #include "kernel/heap.h"
 #include "kernel/mem.h"
 #include "kernel/sstore.h"
+#include "kernel/ubstore.h"
 #include "kernel/uistring.h"
 #include "services/provisioning/prov.h"
 #include "services/service_rows.h"
 #include "services/wmlscript/wmls_script_task.h"
 #include "tests/services/prov_support.h"
 #include "tests/services/wmls_harness.h"
+#include "tests/support/failure_record.h"
 #include "tests/support/fetch_driver.h"
 #include "tests/support/temp_dir.h"
 #include "tests/widgets/fake_text_window.h"
@@ -209,6 +211,43 @@ class ProvTaskTest : public SelFixture {
 
   // The "//access" section as the store has it.
   std::string Access() { return stage.Read("//access", [this] { Pump(); }); }
+
+  // Places the document in the cache as push delivery leaves it, under
+  // push:5551234.<n> with the headers, hands it to the entry point, and
+  // answers each popup with the next of `answers` until the document is
+  // applied or let go. The cached object stays until `pushed` is let go.
+  void ProvisionPushed(const std::vector<std::pair<const char*, std::string>>& headers,
+                       std::vector<std::string> answers,
+                       const char* document = "../wbxml/prov.wbxml") {
+    const std::string name = "push:5551234." + std::to_string(++serial);
+    UrlParsed url{};
+    ASSERT_EQ(UrlParse(&url, name.c_str(), 0), kOk);
+    pushed = UrlLoadCreate(&url);
+    UrlFreeParsed(&url);
+    const std::string doc = ProvDocument(document);
+    ASSERT_EQ(UtilDataChunkAppend(&pushed->output, reinterpret_cast<const uint8_t*>(doc.data()),
+                                  static_cast<uint32_t>(doc.size()), Mod::Url),
+              kOk);
+    for (const auto& [name, value] : headers) ASSERT_EQ(UrlAddHeader(pushed, name, value.c_str()), kOk);
+    pushed->endOfData = 1;
+    pushed->closed = 1;
+    pushed->events |= UrlEvent::Complete;
+    UrlLoadSetFlags(pushed, UrlFlag::Kept);
+    CacheAdd(pushed);
+    EXPECT_EQ(ProvProvisionPushed("push:5551234.0"), ProvCode::Refused);
+    ASSERT_EQ(ProvProvisionPushed(name.c_str()), kOk);
+    asked.clear();
+    for (int i = 0; i < 200000 && TskmanFind(Mod::Provisioning); ++i) {
+      Step();
+      if (TskmanFind(Mod::Popup) && !answers.empty() && PopupShown()) {
+        Answer(answers.front());
+        answers.erase(answers.begin());
+      }
+    }
+    EXPECT_TRUE(answers.empty());
+  }
+  UrlLoad* pushed = nullptr;
+  int serial = 0;
 
   std::unique_ptr<TempDir> dir;
   FakeTextWindow window;
@@ -536,32 +575,7 @@ TEST_F(ProvOverScriptTest, ALoadLetGoAtItsQuestionLeavesTheScriptsDialogOnTop) {
 // A pushed document: placed in the cache as push delivery leaves it, handed
 // to the entry point, applied with the sender as its initiator.
 TEST_F(ProvTaskTest, APushedDocumentIsAppliedThroughTheEntryPoint) {
-  UrlParsed url{};
-  ASSERT_EQ(UrlParse(&url, "push:5551234.7", 0), kOk);
-  UrlLoad* pushed = UrlLoadCreate(&url);
-  UrlFreeParsed(&url);
-  const std::string doc = ProvDocument("../wbxml/prov.wbxml");
-  ASSERT_EQ(UtilDataChunkAppend(&pushed->output, reinterpret_cast<const uint8_t*>(doc.data()),
-                                static_cast<uint32_t>(doc.size()), Mod::Url),
-            kOk);
-  ASSERT_EQ(UrlAddHeader(pushed, "sec", "1"), kOk);
-  ASSERT_EQ(UrlAddHeader(pushed, "mac", Macs().at("userpin").c_str()), kOk);
-  pushed->endOfData = 1;
-  pushed->closed = 1;
-  pushed->events |= UrlEvent::Complete;
-  UrlLoadSetFlags(pushed, UrlFlag::Kept);
-  CacheAdd(pushed);
-  EXPECT_EQ(ProvProvisionPushed("push:5551234.8"), ProvCode::Refused);
-  ASSERT_EQ(ProvProvisionPushed("push:5551234.7"), kOk);
-  std::vector<std::string> answers = {"yes", "1234"};
-  for (int i = 0; i < 200000 && TskmanFind(Mod::Provisioning); ++i) {
-    Step();
-    if (TskmanFind(Mod::Popup) && !answers.empty() && PopupShown()) {
-      Answer(answers.front());
-      answers.erase(answers.begin());
-    }
-  }
-  EXPECT_TRUE(answers.empty());
+  ProvisionPushed({{"sec", "1"}, {"mac", Macs().at("userpin")}}, {"yes", "1234"});
   EXPECT_EQ(asked, (std::vector<std::string>{"consent", "pin"}));
   EXPECT_NE(consentText.find(u"5551234"), std::u16string::npos);
   const std::string access = Access();
@@ -573,6 +587,54 @@ TEST_F(ProvTaskTest, APushedDocumentIsAppliedThroughTheEntryPoint) {
   EXPECT_STREQ(address, "file://prov/updated.html");
   MemFree(&address);
   UrlLoadClearFlags(pushed, UrlFlag::Kept);
+}
+
+// A document the user accepted that is not applied is said on standard
+// error with its sender, whatever stopped it: the settings store's answer
+// to its save (the "access" quota cut), as for a page; for a pushed one,
+// which has no page to show its failure, anything after the consent. What
+// the user let go is not said, and nothing is written.
+TEST_F(ProvTaskTest, ADocumentAcceptedButNotAppliedIsSaidWithItsSender) {
+  const auto macs = Macs();
+  const std::pair<const char*, std::string> sec{"sec", "1"}, mac{"mac", macs.at("userpin")};
+  const std::string notApplied = "access: a provisioning document from ";
+  const struct {
+    bool pushed;
+    int32_t quota;  // of "access"
+    const char* document;  // secured by the user's PIN 1234 when it is the sample one
+    std::vector<std::string> answers;
+    std::vector<std::string> said;
+  } cases[] = {
+      {true, 10, "../wbxml/prov.wbxml", {"yes", "1234"},
+       {notApplied + "5551234: did not fit its quota; it was not applied"}},
+      {false, 10, "../wbxml/prov.wbxml", {"yes", "1234"},
+       {notApplied + "push.example.net: did not fit its quota; it was not applied"}},
+      {true, 8000, "noap.wbxml", {"yes"},
+       {notApplied + "5551234: it names an access point it does not define; it was not applied"}},
+      {true, 8000, "../wbxml/prov.wbxml", {"yes", "1111", "12", "4321"},
+       {notApplied + "5551234: its PIN or MAC did not match; it was not applied"}},
+      {true, 8000, "../wbxml/prov.wbxml", {"yes", "cancel"}, {}},
+      {true, 8000, "../wbxml/prov.wbxml", {"no"}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.pushed ? "pushed " : "page ") + c.document + " " +
+                 testing::PrintToString(c.answers));
+    const bool secured = std::string(c.document) == "../wbxml/prov.wbxml";
+    std::vector<std::pair<const char*, std::string>> headers;
+    if (secured) headers = {sec, mac};
+    UbstoreSetQuota("access", c.quota);
+    FailureRecord failures;
+    if (c.pushed) {
+      ProvisionPushed(headers, c.answers, c.document);
+      UrlLoadClearFlags(pushed, UrlFlag::Kept);
+    } else {
+      EXPECT_EQ(Provision({kInitiator, sec, mac}, c.answers, c.document), kUbstoreOverQuota);
+    }
+    EXPECT_EQ(failures.said, c.said);
+    EXPECT_EQ(Access(), "");
+    EXPECT_TRUE(UiEvents(BenMsg::UiNavigate).empty());
+  }
+  UbstoreSetQuota("access", 8000);
 }
 
 }  // namespace

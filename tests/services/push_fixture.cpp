@@ -195,6 +195,6 @@ void PushFixture::StoreString(const char* section, const char* key, const char* 
   ConfigHandle* handle = OpenSection(section);
   ASSERT_NE(handle, nullptr);
   ASSERT_EQ(ConfigSetString(handle, key, value), kOk);
-  ASSERT_EQ(ConfigSave(handle), kOk);
+  ASSERT_EQ(ConfigSave(handle, nullptr), kOk);
   Pump();
 }

@@ -895,7 +895,7 @@ TEST_F(PushKeepTest, ADocumentTheStartMissedOutlivesASaveServedBeforeTheStops) {
   ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 0u);
   const std::string big(8000 - base + 500, 'y');
   ASSERT_EQ(ConfigSetString(handle, "big", big.c_str()), kOk);
-  ASSERT_EQ(ConfigSave(handle), kOk);
+  ASSERT_EQ(ConfigSave(handle, nullptr), kOk);
   Pump();
   ASSERT_EQ(starter->Count(NotifyMsg::Stopped), 1u);
   LcStopTask(starter->task());

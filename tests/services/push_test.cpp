@@ -56,7 +56,7 @@ class PushTest : public PushFixture {
     ConfigHandle* handle = OpenSection("inbox");
     ASSERT_NE(handle, nullptr);
     ASSERT_EQ(ConfigSetInt(handle, key, value), kOk);
-    ASSERT_EQ(ConfigSave(handle), kOk);
+    ASSERT_EQ(ConfigSave(handle, nullptr), kOk);
     Pump();
     StartServices();
   }
@@ -154,7 +154,7 @@ TEST_F(PushTest, WithTpSetOnlyAcceptedPushFlagsPass) {
   ConfigHandle* user = OpenSection("user");
   ASSERT_NE(user, nullptr);
   ASSERT_EQ(ConfigSetInt(user, "tp", 1), kOk);
-  ASSERT_EQ(ConfigSave(user), kOk);
+  ASSERT_EQ(ConfigSave(user, nullptr), kOk);
   Pump();
   UserPrefStartTask(starter->task());
   Pump();
@@ -535,7 +535,7 @@ TEST_F(PushTest, AnInboxWithoutItsSerialReadsBackAndNamesGoOn) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(data + 12), name.size()), name);
   EXPECT_EQ(word(12 + static_cast<uint32_t>(name.size())), length - 16 - name.size());
   ASSERT_EQ(ConfigDelete(handle, "serial", 0), kOk);
-  ASSERT_EQ(ConfigSave(handle), kOk);
+  ASSERT_EQ(ConfigSave(handle, nullptr), kOk);
   Pump();
   StartServices();
   EXPECT_EQ(List("all", "text"), std::vector<std::string>{"High news"});
@@ -694,7 +694,7 @@ class PushDocTest : public PushTest {
                 kOk);
     else
       ASSERT_EQ(ConfigDelete(handle, key, 0), kOk);
-    ASSERT_EQ(ConfigSave(handle), kOk);
+    ASSERT_EQ(ConfigSave(handle, nullptr), kOk);
     Pump();
   }
   void ExpectWhole(const std::string& url, const std::string& doc) {
@@ -1194,7 +1194,7 @@ TEST_P(PushUnnotedRuleTest, AListedPushStillMeetsWhatTheStartMissed) {
   missed.all = 1;
   NotifyStoreWritten written{};
   ASSERT_EQ(NotifyStoreWrite(handle, &pushed, 1, true, &missed, UINT32_MAX, &written), kOk);
-  ASSERT_EQ(ConfigSave(handle), kOk);
+  ASSERT_EQ(ConfigSave(handle, nullptr), kOk);
   Pump();
   std::filesystem::copy_file("repository", "repository.saved");
   StopServices();
