@@ -350,10 +350,11 @@ void BenSetScriptStarter(BenScriptStarter start) { gScriptStarter = start; }
 
 Result BenRunScript(char* callText, UrlRequestRec* referring) {
   TskmanTask* task = TskmanFind(Mod::WmlsExec);
-  if (!task && gScriptStarter) task = gScriptStarter();
+  Result r = task ? kOk : kNotFound;
+  if (!task && gScriptStarter) r = gScriptStarter(&task);
   if (!task) {
     MemFree(&callText);
-    return kNotFound;
+    return r == kOk ? kNotFound : r;
   }
   TskmanPost(task, BenMsg::RunScript, reinterpret_cast<uintptr_t>(callText),
              reinterpret_cast<uintptr_t>(referring));

@@ -128,13 +128,15 @@ uint32_t BenWtaCallCount(const BenBrowser* browser);
 Result BenRaiseWtaEvent(uint32_t id, uint32_t count, char16_t* block);
 
 // The script task runs a floor above the browser: whoever provides it
-// installs how to start it (null uninstalls). It is started when the first
-// script link is followed and stopped with the browser window.
-using BenScriptStarter = TskmanTask* (*)();
+// installs how to start it (null uninstalls); the starter gives the task, or
+// the reason it could not start one. It is started when the first script
+// link is followed and stopped with the browser window.
+using BenScriptStarter = Result (*)(TskmanTask** out);
 void BenSetScriptStarter(BenScriptStarter start);
 // Hands a script link "URL#function(arguments)" (8-bit, taken) to the script
-// task; NotFound when there is none and none can be started (the text is
-// then freed and nothing waits for the end of a script).
+// task; when there is none and none can be started, NotFound or the
+// starter's reason (the text is then freed and nothing waits for the end of
+// a script).
 struct UrlRequestRec;
 Result BenRunScript(char* callText, UrlRequestRec* referring);
 // Ends the script task, if one runs, without its end message.

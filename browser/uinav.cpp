@@ -2,6 +2,7 @@
 
 #include "browser/ben_hist.h"
 #include "browser/bentask.h"
+#include "browser/uitask.h"
 #include "browser/url.h"
 #include "browser/uiwindow.h"
 #include "kernel/libc.h"
@@ -14,6 +15,7 @@ struct UiNavigation {
   UrlSession* session;
   UrlRequestRec* page;     // the page shown
   UrlRequestRec* loading;  // the page on its way; replaces it when complete
+  bool loadingHome;        // that page is the home page
 };
 
 namespace {
@@ -86,9 +88,12 @@ void UiNavigate(UiWindow* window, char* address) {
     MemFree(&address);
     return;
   }
+  // What keeps the home page from running for want of memory is said,
+  // wherever it fails: here, in its load, or in its script.
+  const bool home = UiIsHomeAddress(address);
   // A script runs on behalf of the page shown, which stays current.
   if (IsScriptCall(address)) {
-    BenRunScript(address, nav->page);
+    if (ResultNoMemory(BenRunScript(address, nav->page)) && home) UiHomePageNoMemory();
     return;
   }
   SetCurrentString(window, address);
@@ -96,12 +101,17 @@ void UiNavigate(UiWindow* window, char* address) {
   if (nav->loading) UrlRequestDone(nav->session, nav->loading);
   nav->loading = nullptr;
   UrlRequestRec* request = nullptr;
-  if (UrlRequest(nav->session, address, 0, nav->page, &request, 0, nav->self, 0) == kOk)
+  const Result r = UrlRequest(nav->session, address, 0, nav->page, &request, 0, nav->self, 0);
+  if (r == kOk) {
     nav->loading = request;
+    nav->loadingHome = home;
+  } else if (ResultNoMemory(r) && home) {
+    UiHomePageNoMemory();
+  }
   MemFree(&address);
 }
 
-bool UiNavEvent(UiWindow* window, uint32_t message, uintptr_t arg1, uintptr_t) {
+bool UiNavEvent(UiWindow* window, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   UiNavigation* nav = window->nav;
   if (!nav) return false;
   auto* request = reinterpret_cast<UrlRequestRec*>(arg1);
@@ -119,6 +129,7 @@ bool UiNavEvent(UiWindow* window, uint32_t message, uintptr_t arg1, uintptr_t) {
       return true;
     case UrlMsg::Failed:
       if (request && request == nav->loading) {
+        if (nav->loadingHome && ResultNoMemory(static_cast<Result>(arg2))) UiHomePageNoMemory();
         UrlRequestDone(nav->session, request);
         nav->loading = nullptr;
       }

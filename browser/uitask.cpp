@@ -106,7 +106,11 @@ void Redraw(UiWindow* ui, uintptr_t window) {
 // The home page goes the way of every other address: a page request, with
 // the page shown so far put on the back stack, or a script call.
 void GoHome(UiWindow* ui) {
-  if (ui->homeUrl && ui->homeUrl[0]) UiNavigate(ui, LibcStrDup(ui->homeUrl));
+  if (!ui->homeUrl || !ui->homeUrl[0]) return;
+  if (char* address = LibcStrDup(ui->homeUrl))
+    UiNavigate(ui, address);
+  else
+    UiHomePageNoMemory();
 }
 
 void FreeWindow(UiWindow* ui) {
@@ -260,3 +264,13 @@ void UiResetKeyLocks() {
 }
 bool UiBackKeyDisabled() { return gBackKeyDisabled; }
 bool UiMenuKeyDisabled() { return gMenuKeyDisabled; }
+
+bool UiIsHomeAddress(const char* address) {
+  const UiWindow* ui = UiGetWindow();
+  return ui && ui->homeUrl && address && LibcStrCmp(ui->homeUrl, address) == 0;
+}
+
+void UiHomePageNoMemory() {
+  if (TskmanTask* start = TskmanFind(Mod::UiStart))
+    TskmanPost(start, UiMsg::HomePageNoMemory, 0, 0);
+}

@@ -7,6 +7,8 @@
 namespace UiMsg {
 constexpr uint32_t Command = 0x1301;       // {command, argument}, to the UI task
 constexpr uint32_t BrowserEnded = 0x1304;  // to the start-up task
+// To the start-up task: the home page could not run for want of memory.
+constexpr uint32_t HomePageNoMemory = 0x1305;
 // {PwlWindow** out}, sent: the content window, made first if need be.
 constexpr uint32_t GetContentWindow = 0x1302;
 }
@@ -18,3 +20,9 @@ Result UiCreate(const char* homeUrl);
 void UiResetKeyLocks();
 bool UiBackKeyDisabled();
 bool UiMenuKeyDisabled();
+// Whether the address is the browser window's home page (the address it
+// was created with); false without a window.
+bool UiIsHomeAddress(const char* address);
+// Tells the start-up task that a load or run of the home page failed for
+// want of memory; the host says so.
+void UiHomePageNoMemory();

@@ -33,8 +33,13 @@ Result RomStart(UrlRequestRec*, UrlLoad* load) {
     MemFree(&local);
     return kUrlNoMemory;
   }
-  state->bytes = QorRomOpen(local, &state->size);
+  Result why = kOk;
+  state->bytes = QorRomOpen(local, &state->size, &why);
   load->schemeRecord = reinterpret_cast<uintptr_t>(state);
+  if (why == kQorRomNoMemory) {
+    MemFree(&local);
+    return kUrlNoMemory;
+  }
   if (!state->bytes) {
     MemFree(&local);
     load->status = 404;

@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   Check(load->events & UrlEvent::Complete);
   Check(load->handlerState == nullptr);
-  Check(row == kOk || row == WmlsErr::Failed);
+  Check(row == kOk || row == WmlsErr::Failed || row == WmlsErr::NoMemory);
   Check((row == kOk) == (WmlsUnitOfLoad(load) != nullptr));
   Check((row == kOk) == (parsed == WmlsParse::Ok));
   UrlLoadFree(load);

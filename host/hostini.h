@@ -5,11 +5,12 @@
 
 struct HostSettings;
 
-// [Memory] Size in KB: the largest taken, and the smallest the engine and
-// the browser start with in the shipped settings (with a little to spare),
-// which a start that failed short of memory names.
+// [Memory] Size in KB: the largest taken, and the size named to a start or
+// a home page that failed short of memory: the shipped settings start at
+// it, and both their home page and a small script as the home page run,
+// with room to spare.
 constexpr int32_t kHostMemoryKbMax = 16384;
-constexpr int32_t kHostMemoryKbStarts = 16;
+constexpr int32_t kHostMemoryKbAdvised = 32;
 
 // Reads qor.ini of the current working directory (see HostReadIniFile).
 void HostReadIni(HostSettings* settings);

@@ -31,6 +31,7 @@ HostSettings* gSettings = nullptr;
 const HostShellOps* gShell = nullptr;
 std::vector<uint16_t> gFrameBuffer;
 bool gSaveFailed = false;  // a file could not be saved during this run
+bool gHomePageFailed = false;  // the home page could not run for want of memory
 
 struct BlockFree {
   void operator()(void* p) const { std::free(p); }
@@ -64,7 +65,32 @@ const char kHostNoSkinText[] =
 HostSettings* HostCurrentSettings() { return gSettings; }
 
 int HostExitStatus(Result result) {
-  return (result == kUiStartFinished || result == kOk) && !gSaveFailed ? 0 : 1;
+  return (result == kUiStartFinished || result == kOk) && !gSaveFailed && !gHomePageFailed ? 0
+                                                                                           : 1;
+}
+
+// Names a size that runs: the advised one, or, for a run that failed with
+// more (other settings, a larger home page), twice as much.
+static void MemoryAdvice(uint32_t kb, char* text, size_t size) {
+  constexpr uint32_t kStarts = kHostMemoryKbAdvised, kMax = kHostMemoryKbMax;
+  if (kb >= kMax) {
+    std::snprintf(text, size, "[Memory] Size in qor.ini is already the largest, %u.", kMax);
+    return;
+  }
+  const uint32_t more = kb < kStarts ? kStarts : kb * 2 < kMax ? kb * 2 : kMax;
+  std::snprintf(text, size, "raise [Memory] Size in qor.ini from %u to %u%s.", kb, more,
+                kb < kStarts ? " or more" : "");
+}
+
+// Once a run, however often the home page fails: on the start and on each
+// Home key alike.
+static void SayHomePageNoMemory(const HostSettings* settings) {
+  if (gHomePageFailed) return;
+  gHomePageFailed = true;
+  char advice[160];
+  MemoryAdvice(settings->memoryBytes / 1024, advice, sizeof advice);
+  PlatformSay("qor: the home page could not run: not enough memory; %s\n", advice);
+  LogPrint(kLogDefaultId, "the home page could not run: not enough memory\n");
 }
 
 // A close that came while a chain was still running is acted on once the
@@ -86,6 +112,10 @@ static void NoteFailure(HostSettings* settings, HostState state, uint32_t status
 
 void HostOnStateChanged(void* host, HostState state, uint32_t status) {
   auto* settings = static_cast<HostSettings*>(host);
+  if (state == HostState::HomePageNoMemory) {
+    SayHomePageNoMemory(settings);
+    return;
+  }
   NoteFailure(settings, state, status);
   switch (state) {
     case HostState::ServicesUp:
@@ -156,19 +186,6 @@ void HostOnClose(HostSettings* settings) {
   }
 }
 
-// Names a size that starts: the smallest one with the shipped settings, or,
-// for a start that failed with more (other settings), twice as much.
-static void MemoryAdvice(uint32_t kb, char* text, size_t size) {
-  constexpr uint32_t kStarts = kHostMemoryKbStarts, kMax = kHostMemoryKbMax;
-  if (kb >= kMax) {
-    std::snprintf(text, size, "[Memory] Size in qor.ini is already the largest, %u.", kMax);
-    return;
-  }
-  const uint32_t more = kb < kStarts ? kStarts : kb * 2 < kMax ? kb * 2 : kMax;
-  std::snprintf(text, size, "raise [Memory] Size in qor.ini from %u to %u%s.", kb, more,
-                kb < kStarts ? " or more" : "");
-}
-
 void HostStartFailureText(const HostSettings* settings, char* text, size_t size) {
   const Result failure = settings->startFailure;
   switch (settings->startFailureState) {
@@ -223,6 +240,7 @@ Result HostMain(const HostShellOps& ops) {
   PlatformSayStart();
   HostInstallCrashHandler();
   gSaveFailed = false;
+  gHomePageFailed = false;
   const FileFailureHook previousSaveHook = PlatformFileOnFailure(SaveFailed);
   auto settings = std::make_unique<HostSettings>();
   HostSettingsClear(settings.get());

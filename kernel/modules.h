@@ -40,6 +40,10 @@ constexpr Result ResultError(uint32_t module, uint32_t code) {
 constexpr bool ResultFailed(Result r) { return (r & 0x80000000u) != 0; }
 constexpr uint32_t ResultModule(Result r) { return (r >> 16) & 0xFF; }
 constexpr uint32_t ResultCodeOf(Result r) { return r & 0xFFFF; }
+// A failure of any module for want of memory.
+constexpr bool ResultNoMemory(Result r) {
+  return ResultFailed(r) && ResultCodeOf(r) == Err::NoMemory;
+}
 
 // Message numbers carry the module id in their high byte; the failure form of
 // an answer adds 0x80.

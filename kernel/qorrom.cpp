@@ -61,11 +61,18 @@ bool QorRomAppend(char* out, uint32_t* n, uint32_t room, const char* text) {
   return true;
 }
 
-const uint8_t* QorRomReadFile(const char* hostPath, uint32_t* size) {
+void Say(Result* why, Result what) {
+  if (why) *why = what;
+}
+
+const uint8_t* QorRomReadFile(const char* hostPath, uint32_t* size, Result* why) {
   uint32_t length = 0;
   if (PlatformFileSize(hostPath, &length) != FileStatus::Ok) return nullptr;
   uint8_t* file = QorRomNewImage(length);
-  if (!file) return nullptr;
+  if (!file) {
+    Say(why, kQorRomNoMemory);
+    return nullptr;
+  }
   if (PlatformFileRead(hostPath, file, length) != FileStatus::Ok) {
     QorRomFreeImage(file);
     return nullptr;
@@ -122,13 +129,17 @@ const uint8_t* QorRomFind(const char* path, uint32_t* storedSize, uint32_t* expa
   return nullptr;
 }
 
-const uint8_t* QorRomReadHostFile(const char* path, uint32_t* size) {
+const uint8_t* QorRomReadHostFile(const char* path, uint32_t* size, Result* why) {
+  Say(why, kQorRomNotFound);
   if (!path || QorRomPathRefused(path)) return nullptr;
   if (LibcStrChr(path, ':')) {
     // A host path in URL form.
     char* local = nullptr;
-    if (ResultFailed(UrlToLocalPath(path, &local, 0))) return nullptr;
-    const uint8_t* file = QorRomPathRefused(local) ? nullptr : QorRomReadFile(local, size);
+    if (const Result r = UrlToLocalPath(path, &local, 0); ResultFailed(r)) {
+      if (ResultNoMemory(r)) Say(why, kQorRomNoMemory);
+      return nullptr;
+    }
+    const uint8_t* file = QorRomPathRefused(local) ? nullptr : QorRomReadFile(local, size, why);
     MemFree(&local);
     return file;
   }
@@ -142,7 +153,7 @@ const uint8_t* QorRomReadHostFile(const char* path, uint32_t* size) {
     return nullptr;
   if (!QorRomHostPath(tail, path) || !QorRomAppend(hostPath, &n, sizeof hostPath, tail))
     return nullptr;
-  return QorRomReadFile(hostPath, size);
+  return QorRomReadFile(hostPath, size, why);
 }
 
 const uint8_t* QorRomInflate(const uint8_t* stored, uint32_t* size, uint32_t expandedSize) {
@@ -158,19 +169,30 @@ const uint8_t* QorRomInflate(const uint8_t* stored, uint32_t* size, uint32_t exp
   return file;
 }
 
-const uint8_t* QorRomOpen(const char* path, uint32_t* size) {
+const uint8_t* QorRomOpen(const char* path, uint32_t* size, Result* why) {
+  Say(why, kQorRomNotFound);
   if (!path || QorRomPathRefused(path) || LibcStrLen(path) >= kQorRomMaxPath) return nullptr;
-  if (const uint8_t* file = QorRomReadHostFile(path, size)) return file;
+  if (const uint8_t* file = QorRomReadHostFile(path, size, why)) {
+    Say(why, kOk);
+    return file;
+  }
+  // A file of the folder that memory could not hold is not passed over for
+  // the built-in one of the same path.
+  if (why && *why == kQorRomNoMemory) return nullptr;
   uint32_t stored = 0;
   uint32_t expanded = 0;
   const uint8_t* entry = QorRomFind(path, &stored, &expanded);
   if (!entry) return nullptr;
   if (QorRomReadBE32(entry) & kQorRomCompressed) {
+    // Only memory keeps a packed entry from expanding; the packer checked
+    // every one.
     const uint8_t* file = QorRomInflate(entry + 4, &stored, expanded);
     if (file && size) *size = stored;
+    Say(why, file ? kOk : kQorRomNoMemory);
     return file;
   }
   if (size) *size = stored;
+  Say(why, kOk);
   return entry + 4;
 }
 

@@ -4,9 +4,17 @@
 #pragma once
 #include <cstdint>
 
+#include "kernel/modules.h"
+
+// Why a file could not be opened: there is no such file, or it is there but
+// memory could not hold it.
+constexpr Result kQorRomNotFound = ResultError(Mod::QorRom, Err::NotFound);
+constexpr Result kQorRomNoMemory = ResultError(Mod::QorRom, Err::NoMemory);
+
 // The bytes of the file at `path` and their count, or null when there is no
-// such file. Give the bytes back with QorRomRelease.
-const uint8_t* QorRomOpen(const char* path, uint32_t* size);
+// such file or memory could not hold it; `why` (when given) takes kOk or the
+// reason. Give the bytes back with QorRomRelease.
+const uint8_t* QorRomOpen(const char* path, uint32_t* size, Result* why = nullptr);
 void QorRomRelease(const uint8_t* file);
 
 // The packed tree. A stored entry is a 4-byte header word, read big-endian,
@@ -50,8 +58,8 @@ const uint8_t* QorRomFind(const char* path, uint32_t* storedSize, uint32_t* expa
 // row in full, the name a file of that directory.
 const uint8_t* QorRomLookupDir(const char* path, uint32_t* storedSize, uint32_t* expandedSize);
 // The file from the romfiles folder (or, for a path holding ":", from the
-// host path it names) as a heap-owned image, or null.
-const uint8_t* QorRomReadHostFile(const char* path, uint32_t* size);
+// host path it names) as a heap-owned image, or null; `why` as QorRomOpen's.
+const uint8_t* QorRomReadHostFile(const char* path, uint32_t* size, Result* why = nullptr);
 // Expands a compressed entry's stored bytes into a heap-owned image of
 // `expandedSize` bytes; *size takes the stored size and gives the expanded
 // one. Null when the decoder fails or memory runs out.

@@ -241,7 +241,7 @@ constexpr bool LastOfPhase(size_t i) {
 // Every message the task acts on means one thing, and each phase's modules
 // stand together.
 consteval bool TableIsWhole() {
-  uint32_t seen[3 * kModuleCount + 3 * std::size(kPhases) + 3] = {};
+  uint32_t seen[3 * kModuleCount + 3 * std::size(kPhases) + 4] = {};
   size_t n = 0;
   for (const ModuleRow& m : kModules) {
     seen[n++] = m.started;
@@ -257,6 +257,7 @@ consteval bool TableIsWhole() {
   seen[n++] = TskMsg::Timer;
   seen[n++] = UiStartMsg::ShowSplash;
   seen[n++] = UiStartMsg::ServicesStopped;
+  seen[n++] = UiMsg::HomePageNoMemory;
   for (size_t i = 0; i < n; ++i)
     for (size_t j = i + 1; j < n; ++j)
       if (seen[i] == seen[j]) return false;
@@ -375,6 +376,10 @@ Result UiStartTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintp
     return kOk;
   }
   if (message == UiStartMsg::ServicesStopped) return Finish(ctx);
+  if (message == UiMsg::HomePageNoMemory) {
+    HostStateChanged(ctx->host, HostState::HomePageNoMemory, 0);
+    return kOk;
+  }
   // Messages meant for others (settings notices, broadcasts) pass.
   if (!OnPhaseMessage(ctx, message)) OnModuleAnswer(ctx, message, arg1, arg2);
   return kOk;

@@ -40,8 +40,9 @@ Result Close(UrlLoad* load, VarParseJob** job, uint32_t before, Result r) {
 Result UtilLoadTemplatePage(UrlLoad* load, void* client, const char* path) {
   if (!load || !path) return kUtilBadArg;
   uint32_t size = 0;
-  const uint8_t* file = QorRomOpen(path, &size);
-  if (!file) return kUtilNoFile;
+  Result why = kOk;
+  const uint8_t* file = QorRomOpen(path, &size, &why);
+  if (!file) return why == kQorRomNoMemory ? kUtilNoMemory : kUtilNoFile;
   VarParseJob* job = nullptr;
   Result r = VarParseCreate(&job, 0, client);
   if (r != kOk) {
@@ -95,8 +96,9 @@ void UtilTemplatePageCancel(UrlLoad* load) {
 Result UtilAppendRomFile(UrlLoad* load, const char* path) {
   if (!load || !path) return kUtilBadArg;
   uint32_t size = 0;
-  const uint8_t* file = QorRomOpen(path, &size);
-  if (!file) return kUtilNoFile;
+  Result why = kOk;
+  const uint8_t* file = QorRomOpen(path, &size, &why);
+  if (!file) return why == kQorRomNoMemory ? kUtilNoMemory : kUtilNoFile;
   const Result r = UrlLoadDeliver(load, file, size);
   QorRomRelease(file);
   return r;

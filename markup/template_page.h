@@ -14,8 +14,8 @@ constexpr Result kUtilNoFile = ResultError(Mod::WtlUtil, Err::NotFound);
 // Reads the built-in template at `path`, sets the load's character set to
 // 32766 (the engine's UTF-16) and fills the template into the load's data
 // with `client` as the job's owner, which the variable sources reach through
-// VarParseGetOwner. 0, kUtilNoFile, or kUtilNoMemory when the job could not
-// be had or some of the page was lost for want of memory.
+// VarParseGetOwner. 0, kUtilNoFile, or kUtilNoMemory when the template or
+// the job could not be had or some of the page was lost for want of memory.
 //
 // When a source answers later, the call returns 0 with the page still being
 // filled: UtilTemplatePagePending tells when it is whole, and the client
@@ -28,5 +28,5 @@ bool UtilTemplatePagePending(UrlLoad* load, Result* result);
 // Ends the load's waiting page where it stands (the load is going away).
 void UtilTemplatePageCancel(UrlLoad* load);
 // Appends the built-in file's bytes to the load's data; kUtilNoFile when
-// there is none.
+// there is none, kUtilNoMemory when memory could not hold it.
 Result UtilAppendRomFile(UrlLoad* load, const char* path);

@@ -35,9 +35,13 @@ char16_t* CopyText(const char16_t* text) { return CopyOf(text, LibcWStrLen(text)
 }  // namespace
 
 InputSession* InputSessionOpen(PwlControl* owner, const char16_t* title, const char16_t* text,
-                               const char16_t* mask, uint32_t mode, uint32_t maxLength) {
+                               const char16_t* mask, uint32_t mode, uint32_t maxLength,
+                               Result* why) {
+  Result unused = kOk;
+  if (!why) why = &unused;
   auto* session = static_cast<InputSession*>(
       MemAllocZero(sizeof(InputSession), kInputSessionUse, Mod::Input));
+  *why = session ? InputErr::NoWindow : InputErr::CannotOpen;
   if (!session) return nullptr;
   session->ownerControl = owner;
   session->mask = mask;
@@ -49,6 +53,7 @@ InputSession* InputSessionOpen(PwlControl* owner, const char16_t* title, const c
     MemFree(&session);
     return nullptr;
   }
+  *why = kOk;
   session->mode = mode;
   PwlSetModal(1);
   if (TskmanTask* ui = TskmanFind(Mod::Ui)) TskmanSend(ui, PwlEvent::InputOpened, 0, 0);

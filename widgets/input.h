@@ -20,8 +20,10 @@ namespace InputErr {
 constexpr Result NullSession = 0x80308000;
 constexpr Result NoOwner = 0x80308002;
 constexpr Result TooLong = 0x80308004;
-// The edit box's answer when no session could be opened; also a copy of the
-// text that could not be made.
+// The host's text-input window did not open.
+constexpr Result NoWindow = 0x80308005;
+// The edit box's answer when no session could be opened; also a session or a
+// copy of the text that memory could not hold.
 constexpr Result CannotOpen = 0x80300001;
 // The mask's own results are the toolkit's: a text that does not match,
 // a position past the end of the mask, a mask that does not parse.
@@ -59,9 +61,10 @@ struct InputSession {
 // Opens the host's window over the control with the title (the window's
 // argument), the initial text, the mask, the mode and the maximum length, in
 // the order the edit box and the window take them. Null when there is no
-// memory or no window.
+// memory (`why`, when given, takes CannotOpen) or no window (NoWindow).
 InputSession* InputSessionOpen(PwlControl* owner, const char16_t* title, const char16_t* text,
-                               const char16_t* mask, uint32_t mode, uint32_t maxLength);
+                               const char16_t* mask, uint32_t mode, uint32_t maxLength,
+                               Result* why = nullptr);
 // Registers the owner's pointer to the session (see ownerSlot).
 void InputSessionSetOwnerSlot(InputSession* session, InputSession** slot);
 // Checks the confirmed text and delivers a copy: to the owner task as 0x2a03,

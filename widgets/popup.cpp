@@ -418,6 +418,8 @@ Result PopupTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       r->popupTask = reinterpret_cast<TskmanTask*>(arg1);
       const Result result = Build(r);
       if (result != kOk) {
+        if (TskmanRefAlive(r->replyTask))
+          TskmanPost(r->replyTask.task, PwlEvent::PopupFailed, r->popupTask->serial, result);
         TskmanSend(r->popupTask, TskMsg::Stop2, 0, 0);
         return result;
       }

@@ -116,14 +116,17 @@ TskmanTask* PopupFindFor(const TskmanRef& requester);
 TskmanTask* PopupTop();
 
 // A requester's watch over the popup it waits on. A popup that goes without
-// an answer (its build failed, or a close took it) tells nobody, so the
-// requester looks for itself: once after the popup's start, then on a timer
-// while it stands.
+// an answer because a close took it tells nobody, so the requester looks for
+// itself: once after the popup's start, then on a timer while it stands. One
+// whose build failed tells its requester why (PopupFailed).
 struct PopupWatch {
   TskmanRef popup;        // the popup waited on; its task is null when none
   TskmanTask* requester;  // receives the watch's messages
   TskmanTimer* timer;
   uint32_t serial;  // tells this watch's messages from an earlier one's
+  // Once gone: the failed build's result (for one that could not be built
+  // for want of memory a no-memory result), 0 when a close took it.
+  Result failure;
 };
 constexpr uint32_t kPopupWatchMs = 500;
 
@@ -132,9 +135,9 @@ void PopupWatchStart(PopupWatch* watch, TskmanTask* requester);
 // The popup answered or was given up: the watch ends and its messages
 // still queued are dropped.
 void PopupWatchStop(PopupWatch* watch);
-// The requester hands its PopupCheck, PopupGone and timer messages here;
-// true once the popup is known to have gone without an answer (the watch
-// has then ended).
+// The requester hands its PopupCheck, PopupGone, PopupFailed and timer
+// messages here; true once the popup is known to have gone without an
+// answer (the watch has then ended, its failure said).
 bool PopupWatchGone(PopupWatch* watch, uint32_t message, uintptr_t arg1, uintptr_t arg2);
 
 Result PopupTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2);

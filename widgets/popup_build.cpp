@@ -209,8 +209,10 @@ Result PopupBuildList(PopupRequest* r) {
 Result PopupOpenEditor(PopupRequest* r) {
   auto* b = static_cast<PopupTextBody*>(r->body);
   if (!b) return PwlErr::NoMemory;
-  InputSession* session = InputSessionOpen(nullptr, b->prompt, b->initial, b->mask, b->mode, 0);
-  if (!session) return PwlErr::NoMemory;
+  Result why = kOk;
+  InputSession* session =
+      InputSessionOpen(nullptr, b->prompt, b->initial, b->mask, b->mode, 0, &why);
+  if (!session) return why;
   session->ownerTask = r->popupTask;
   r->session = session;
   InputSessionSetOwnerSlot(session, &r->session);

@@ -7,6 +7,7 @@ void PopupWatchStart(PopupWatch* w, TskmanTask* requester) {
   // may already show under it, and is not the requester's to wait on.
   w->popup = TskmanRefOf(PopupFindFor(TskmanRefOf(requester)));
   w->requester = requester;
+  w->failure = kOk;
   ++w->serial;
   // Behind the popup's start: a build that failed has already taken it.
   TskmanPost(requester, PwlEvent::PopupCheck, w->serial, 0);
@@ -26,6 +27,12 @@ void PopupWatchStop(PopupWatch* w) {
 
 bool PopupWatchGone(PopupWatch* w, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   if (!w->popup.task) return false;
+  // Posted just before the popup ended itself: it answered nothing.
+  if (message == PwlEvent::PopupFailed && arg1 == w->popup.serial) {
+    PopupWatchStop(w);
+    w->failure = static_cast<Result>(arg2);
+    return true;
+  }
   const bool look = (message == PwlEvent::PopupCheck && arg1 == w->serial) ||
                     (message == TskMsg::Timer && w->timer &&
                      arg1 == reinterpret_cast<uintptr_t>(w->timer) && arg2 == w->serial);

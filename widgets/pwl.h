@@ -111,6 +111,9 @@ constexpr uint32_t Label = 0x2a00,        // (UTF-16 label, 0): show one soft-ke
     // still stands; then, once it has gone, that no answer came first.
     PopupCheck = 0x2a11,                  // (watch serial, 0)
     PopupGone = 0x2a12,                   // (watch serial, 0)
+    // To the requester from a popup that could not be built: it is gone,
+    // and this says why.
+    PopupFailed = 0x2a15,                 // (the popup task's serial, result)
     // To a popup whose window is on top again, the one over it gone: its
     // controls offer their soft-key labels and keys again.
     PopupUncovered = 0x2a13,              // (0, 0)

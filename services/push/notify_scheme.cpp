@@ -88,7 +88,9 @@ void FreeState(UrlLoad* load) {
 
 Result NotifyRenderPage(UrlLoad* load, const char* path) {
   uint32_t size = 0;
-  const uint8_t* file = QorRomOpen(path, &size);
+  Result why = kOk;
+  const uint8_t* file = QorRomOpen(path, &size, &why);
+  if (why == kQorRomNoMemory) return kNotifyPageNoMemory;
   if (!file) return kOk;  // a missing page renders nothing
   UtilDataChunk* block = UtilDataChunkNew(file, size, kModule);
   VarParseJob* job = nullptr;

@@ -16,7 +16,7 @@ Result NotifySchemeStep(UrlRequestRec* request, UrlLoad* load);
 Result NotifySchemeClose(UrlRequestRec* request, UrlLoad* load);
 
 // Fills the built-in template at `path` into the load's data (nothing for a
-// missing file).
+// missing file); kNotifyPageNoMemory when memory could not hold it.
 Result NotifyRenderPage(UrlLoad* load, const char* path);
 
 // The "notify" source row, and a table of it alone.

@@ -207,11 +207,12 @@ struct WmlsCollector {
   uint32_t size;
   uint32_t firstBlock;
 };
+// Why the bytes gave no unit: they form none, or memory ran out.
 namespace WmlsErr {
-constexpr Result Failed = 0x80230001u;
+constexpr Result Failed = 0x80238000u, NoMemory = 0x80230001u;
 }
 // Consumes the queued chunks. With endOfData set (no more data will come),
 // parses what was collected: *unit gets the unit, the collector is freed and
-// the result is kOk, or WmlsErr::Failed without a unit.
+// the result is kOk, or a WmlsErr without a unit.
 Result WmlsCollect(WmlsCollector** state, Queue* input, int endOfData, WmlsUnit** unit);
 void WmlsCollectorRelease(WmlsCollector** state);

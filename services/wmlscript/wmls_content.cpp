@@ -34,13 +34,13 @@ Result WmlsContentProcess(UrlModuleContext*, UrlLoad* load) {
       UrlLoadAddOutput(load, &parsed->link);
     } else {
       WmlsUnitFree(&unit);
-      r = WmlsErr::Failed;
+      r = WmlsErr::NoMemory;
     }
   }
   WmlsCollectorRelease(&state);
   load->handlerState = nullptr;
   load->events |= UrlEvent::Complete;
-  return r == kOk ? kOk : WmlsErr::Failed;
+  return r;
 }
 
 Result WmlsContentRelease(UrlModuleContext*, UrlLoad* load) {

@@ -18,8 +18,8 @@ struct WmlsParsedObject {
 };
 
 // Called for each delivery of data and once more when none is queued; 0, or
-// 0x80230001 when the bytes form no unit. The load is complete once the
-// unit is parsed or refused.
+// a WmlsErr when the bytes give no unit (WmlsErr::NoMemory when memory ran
+// out). The load is complete once the unit is parsed or refused.
 Result WmlsContentProcess(UrlModuleContext* module, UrlLoad* load);
 // Frees the collector state and its buffer.
 Result WmlsContentRelease(UrlModuleContext* module, UrlLoad* load);

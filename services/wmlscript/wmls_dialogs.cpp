@@ -14,10 +14,11 @@ TskmanTask* Self(WmlsRunContext* ctx) {
   return task && task->awaitPopup ? task->self : nullptr;
 }
 
-// Opened: the run waits for the popup's answer; not: the run ends.
+// Opened: the run waits for the popup's answer; not: the run ends, for want
+// of memory when that is why.
 void Wait(WmlsRunContext* ctx, Result opened, uint16_t kind) {
   if (opened != kOk) {
-    ctx->status = WmlsResult::Aborted;
+    ctx->status = ResultNoMemory(opened) ? WmlsStatus::NoMemory : WmlsResult::Aborted;
     return;
   }
   ctx->suspended = 1;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "browser/bentask.h"
+#include "browser/uitask.h"
 #include "browser/url.h"
 #include "kernel/datachunk.h"
 #include "kernel/mem.h"
@@ -62,11 +63,17 @@ struct WmlsScriptTask {
   // Counts runs: a 0x2201 of an ended run carries an older number and is
   // dropped, so it cannot resume a run that is gone.
   uint32_t generation;
+  // The script under way is the browser window's home page: if it cannot
+  // run for want of memory, that is said.
+  bool home;
 };
 
 namespace {
 
+// The handler's result for a task that cannot be made and for a text that
+// is no call.
 constexpr Result kFailed = 0x80220001u;
+constexpr Result kNotACall = ResultError(Mod::WmlsExec, Err::BadArg);
 constexpr uint32_t kScriptClass = 7;
 // The resume kind of a run waiting for a telephony answer.
 constexpr uint16_t kWtaResume = 5;
@@ -193,7 +200,16 @@ void FreeRun(WmlsScriptTask* t) {
   ++t->generation;
 }
 
+// Every script its owner hears the end of comes here once, as it ends.
+void Ended(WmlsScriptTask* t, bool noMemory) {
+  if (t->home && noMemory) UiHomePageNoMemory();
+  t->home = false;
+}
+
+// The code is a completion code, or the result of a fetch that could not
+// start.
 void Finish(WmlsScriptTask* t, uint32_t code) {
+  Ended(t, code == WmlsEnd::NoMemory || ResultNoMemory(code));
   FreeRun(t);
   TskmanPost(t->owner, WmlsMsg::End, code, 0);
 }
@@ -206,6 +222,7 @@ void WatchPopup(WmlsScriptTask* t, uint16_t kind) {
 // A failed script: the user is told, and the owner hears the end once the
 // popup is answered (at once when it cannot be shown).
 void Fail(WmlsScriptTask* t, int32_t result) {
+  Ended(t, result == WmlsResult::NoMemory);
   FreeRun(t);
   const uint32_t entry = result == WmlsResult::HttpError ? 1 : result == WmlsResult::NoMemory ? 2 : 0;
   const char16_t* text = UiGetString(kErrorTexts, entry);
@@ -295,19 +312,20 @@ void Slice(WmlsScriptTask* t) {
   AfterRun(t, WmlsRun(t->cur.run, t->cur.unit, t->cur.call16, t->cur.referrer8, t->cur.unitUrl, &t->lib));
 }
 
-// Starts the fetch of the unit named before "#"; the text is taken. kFailed
-// for a text that is no call; the request's result when it cannot start.
+// Starts the fetch of the unit named before "#"; the text is taken.
+// kNotACall for a text that is no call; a no-memory result when its texts
+// cannot be kept; the request's result when it cannot start.
 Result StartRequest(WmlsScriptTask* t, char* text, UrlRequestRec* referring) {
   const char* hash = text ? std::strchr(text, '#') : nullptr;
   if (!hash || !std::strchr(hash, '(')) {
     MemFree(&text);
-    return kFailed;
+    return kNotACall;
   }
   const uint32_t urlLength = static_cast<uint32_t>(hash - text);
   t->cur.call16 = WmlsFromUtf8(hash + 1, static_cast<uint32_t>(std::strlen(hash + 1)));
   t->cur.scriptUrl16 = WmlsFromUtf8(text, urlLength);
   text[urlLength] = 0;
-  Result r = kFailed;
+  Result r = ResultError(Mod::WmlsExec, Err::NoMemory);
   if (t->cur.call16 && t->cur.scriptUrl16)
     r = UrlRequest(t->session, text, 0, referring, &t->cur.request, 0, t->self, 0);
   MemFree(&text);
@@ -335,8 +353,10 @@ Result Run(WmlsScriptTask* t, char* text, UrlRequestRec* referring) {
   if (t->cur.request || t->cur.run || t->outer) Finish(t, WmlsEnd::Ok);
   // The page that linked here may have gone while the message waited.
   if (!UrlRequestIsLive(referring)) referring = nullptr;
+  t->home = UiIsHomeAddress(text);
   const Result r = StartRequest(t, text, referring);
-  if (r == kFailed) {
+  if (r == kNotACall) {
+    t->home = false;
     FreeRun(t);
     return kFailed;
   }
@@ -362,7 +382,7 @@ void StartNested(WmlsScriptTask* t) {
   // A WTA deck's rights go down the chain of calls.
   t->cur.referringClass = o->state.referringClass;
   SyncLib(t);
-  if (r != kOk) Fail(t, WmlsResult::Refused);
+  if (r != kOk) Fail(t, ResultNoMemory(r) ? WmlsResult::NoMemory : WmlsResult::Refused);
 }
 
 int32_t NestedCall(WmlsTaskContext* lib, char* text) {
@@ -451,8 +471,9 @@ void EndFetch(WmlsScriptTask* t, bool complete) {
 void Complete(WmlsScriptTask* t) {
   if (t->cur.contentClass != kScriptClass) return Fail(t, WmlsResult::Refused);
   t->cur.unit = WmlsUnitOfLoad(UrlRequestLoad(t->cur.request));
-  UrlOfRequest(&t->cur.unitUrl, t->cur.request);
   if (!t->cur.unit) return Fail(t, WmlsResult::Refused);
+  if (ResultNoMemory(UrlOfRequest(&t->cur.unitUrl, t->cur.request)))
+    return Fail(t, WmlsResult::NoMemory);
   t->cur.run = static_cast<WmlsRunContext*>(MemAllocZero(sizeof(WmlsRunContext), Use::Context, Mod::WmlsExec));
   if (!t->cur.run) return Finish(t, WmlsEnd::NoMemory);
   Slice(t);
@@ -470,6 +491,12 @@ void PopupDone(WmlsScriptTask* t, uintptr_t value, uintptr_t flag, bool none) {
     // Nothing waits for the answer, but a prompt's text is still ours.
     if (kind == 1 && !none) DropPromptAnswer(value, flag);
     return;
+  }
+  // A dialog that memory could not build was never put to the user: the
+  // run ends for want of memory rather than take it for cancelled.
+  if (none && ResultNoMemory(t->popup.failure)) {
+    run->status = WmlsStatus::NoMemory;
+    return ResumeWith(t, {}, true);
   }
   switch (run->resumeKind) {
     case 1: {  // a prompt: the entered text, or its default when cancelled
@@ -567,6 +594,7 @@ Result WmlsTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_
       return kOk;
     case PwlEvent::PopupCheck:
     case PwlEvent::PopupGone:
+    case PwlEvent::PopupFailed:
     case TskMsg::Timer:
       if (PopupWatchGone(&t->popup, message, arg1, arg2)) PopupDone(t, 0, 0, true);
       return kOk;
@@ -586,7 +614,9 @@ Result WmlsTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_
       return kOk;
     case UrlMsg::Failed:
       if (Is(t->fetch, arg1)) return EndFetch(t, false), kOk;
-      if (Is(t->cur.request, arg1) && !t->cur.run) Fail(t, WmlsResult::Refused);
+      if (Is(t->cur.request, arg1) && !t->cur.run)
+        Fail(t, ResultNoMemory(static_cast<Result>(arg2)) ? WmlsResult::NoMemory
+                                                          : WmlsResult::Refused);
       return kOk;
     default: return kOk;
   }
@@ -612,19 +642,21 @@ Result WmlsScriptTaskCreate(WmlsScriptTask** out, TskmanTask* owner, BenBrowser*
   return kOk;
 }
 
-TskmanTask* WmlsScriptTaskStartForBrowser() {
+Result WmlsScriptTaskStartForBrowser(TskmanTask** out) {
+  *out = nullptr;
   TskmanTask* browser = TskmanFind(Mod::Ben);
-  if (!browser || !BenGetBrowser()) return nullptr;
+  if (!browser || !BenGetBrowser()) return ResultError(Mod::WmlsExec, Err::NotFound);
   WmlsScriptTask* t = nullptr;
-  if (WmlsScriptTaskCreate(&t, browser, BenGetBrowser(), nullptr) != kOk) return nullptr;
+  if (Result r = WmlsScriptTaskCreate(&t, browser, BenGetBrowser(), nullptr); r != kOk) return r;
   // The window's URL task: it ends after this task (the window stops the
   // scripts first), where another module's may end while this one fetches.
-  if (UrlSessionCreateWith(&t->session, t->self, TskmanFind(Mod::Ui)) != kOk) {
+  if (Result r = UrlSessionCreateWith(&t->session, t->self, TskmanFind(Mod::Ui)); r != kOk) {
     WmlsScriptTaskDestroy(&t);
-    return nullptr;
+    return r;
   }
   t->ownsSession = 1;
-  return t->self;
+  *out = t->self;
+  return kOk;
 }
 
 void WmlsScriptTaskDestroy(WmlsScriptTask** task) {

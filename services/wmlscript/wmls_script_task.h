@@ -38,8 +38,9 @@ Result WmlsScriptTaskCreate(WmlsScriptTask** out, TskmanTask* owner, BenBrowser*
 // The browser's script task, started on its first script link (the browser
 // installs this with BenSetScriptStarter): it answers the browser task and
 // uses the browser's variables, and fetches through a session of its own.
-// Null when there is no browser task or no memory.
-TskmanTask* WmlsScriptTaskStartForBrowser();
+// A not-found result when there is no browser task, a no-memory one when
+// memory could not hold the task.
+Result WmlsScriptTaskStartForBrowser(TskmanTask** out);
 // Ends any script silently, deletes the task and frees the record.
 void WmlsScriptTaskDestroy(WmlsScriptTask** task);
 TskmanTask* WmlsScriptTaskOf(WmlsScriptTask* task);

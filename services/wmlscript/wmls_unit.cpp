@@ -268,11 +268,11 @@ Result WmlsCollect(WmlsCollector** state, Queue* input, int endOfData, WmlsUnit*
   *unit = nullptr;
   if (!*state) {
     *state = static_cast<WmlsCollector*>(MemAllocZero(sizeof(WmlsCollector), Use::Data, kMod));
-    if (!*state) return WmlsErr::Failed;
+    if (!*state) return WmlsErr::NoMemory;
     (*state)->firstBlock = 1;
   }
   WmlsCollector* c = *state;
-  bool failed = false;
+  bool failed = false, memory = false;
   if (c->firstBlock && input && input->head) {
     // The body's size comes from the header: the version byte, then the
     // size of the rest in at most five bytes, read across blocks.
@@ -296,7 +296,7 @@ Result WmlsCollect(WmlsCollector** state, Queue* input, int endOfData, WmlsUnit*
     } else {
       c->size = static_cast<uint32_t>(size) + headSize;
       c->buffer = static_cast<uint8_t*>(MemAlloc(c->size, Use::Data, kMod));
-      failed = c->buffer == nullptr;
+      failed = memory = c->buffer == nullptr;
       c->firstBlock = 0;
     }
   }
@@ -311,9 +311,10 @@ Result WmlsCollect(WmlsCollector** state, Queue* input, int endOfData, WmlsUnit*
   }
   if (!failed && !endOfData) return kOk;
   WmlsUnit* u = nullptr;
-  if (!failed && c->buffer) WmlsUnitParse(c->buffer, c->collected, &u);
+  if (!failed && c->buffer)
+    memory = WmlsUnitParse(c->buffer, c->collected, &u) == WmlsParse::NoMemory;
   WmlsCollectorRelease(state);
-  if (!u) return WmlsErr::Failed;
+  if (!u) return memory ? WmlsErr::NoMemory : WmlsErr::Failed;
   *unit = u;
   return kOk;
 }

@@ -13,6 +13,7 @@
 #include <QWidget>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -1019,6 +1020,163 @@ TEST_F(HostTest, AScriptHomePageAsksAtTheStartAndAgainOnHome) {
 }
 
 
+// Home pages at a [Memory] Size, as a user meets them: each row's home page
+// runs to its end (the question asked, the page loaded, or the shipped
+// address tried and found unbuilt, which is no memory fault), or what memory
+// kept from it is said once on standard error with the advice, and the run
+// ends with status 1. Size 0 is the advised one.
+enum class HomeKind { Script, BuiltInPage, LargeFilePage, Shipped };
+// SaidOnceOnHome: once its failure is said, Home tries it again, which fails
+// too and is not said a second time.
+enum class HomeEnd { Ran, Said, SaidOnceOnHome };
+struct HomeRow {
+  const char* name;
+  HomeKind kind;
+  int kilobytes;
+  HomeEnd end;
+};
+
+class HostHomePageTest : public HostTest, public ::testing::WithParamInterface<HomeRow> {
+ protected:
+  static const char* Url(HomeKind kind) {
+    switch (kind) {
+      case HomeKind::Script: return "file:///test/home.wmlsc#ask()";
+      case HomeKind::BuiltInPage: return "file:///eng/general/home.html";
+      case HomeKind::LargeFilePage: return "file:///test/large.html";
+      default: return nullptr;  // qor.ini names none: the shipped one
+    }
+  }
+  // The home page's files in the romfiles folder, and a qor.ini naming it.
+  void WriteHome(HomeKind kind, int kilobytes) {
+    std::filesystem::create_directories("romfiles/test");
+    std::filesystem::copy_file(QOR_WMLS_DATA "/home.wmlsc", "romfiles/test/home.wmlsc",
+                               std::filesystem::copy_options::overwrite_existing);
+    // Larger than the advised heap, whole.
+    std::ofstream("romfiles/test/large.html")
+        << "<html><body>" << std::string(kHostMemoryKbAdvised * 2048, 'x') << "</body></html>";
+    std::string ini = "[Memory]\nSize=" + std::to_string(kilobytes) + "\n";
+    if (const char* url = Url(kind)) ini += std::string("[Operation]\nURL=") + url + "\n";
+    WriteIniWithDefaultSkin(ini + "[Fonts]\nBody1=7\nBody2=8\nBody3=9\nBody4=10\nBody5=12\n");
+  }
+  // Whether the home page has run to its end: its question built with its
+  // soft keys; the page loaded; the shipped address tried, which the window
+  // does as it takes its start (every event since taken too).
+  static bool Ran(HomeKind kind) {
+    const UiWindow* ui = UiGetWindow();
+    const TskmanTask* top = PopupTop();
+    const auto* popup = top ? static_cast<const PopupRequest*>(top->context) : nullptr;
+    switch (kind) {
+      case HomeKind::Script: return popup && popup->kind == PopupKind::Confirm && popup->softKeys;
+      case HomeKind::Shipped: return ui && TskmanPendingCount() == 0;
+      default: return UiNavCurrentRequest(ui) != nullptr;
+    }
+  }
+  size_t Said() const {
+    return std::count(watched_.startup.begin(), watched_.startup.end(), UiMsg::HomePageNoMemory);
+  }
+};
+
+TEST_P(HostHomePageTest, RunsOrSaysWhyAtItsSize) {
+  const HomeRow& row = GetParam();
+  const int kilobytes = row.kilobytes ? row.kilobytes : kHostMemoryKbAdvised;
+  const bool said = row.end != HomeEnd::Ran;
+  WriteHome(row.kind, kilobytes);
+  std::vector<Stage> stages = {[&](QWidget* main) {
+    if (said ? Said() == 0 : !Ran(row.kind)) return false;
+    if (row.end == HomeEnd::SaidOnceOnHome)
+      QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Home);
+    else
+      main->close();
+    return true;
+  }};
+  if (row.end == HomeEnd::SaidOnceOnHome)
+    stages.push_back([&](QWidget* main) {
+      if (Said() < 2) return false;
+      main->close();
+      return true;
+    });
+  ::testing::internal::CaptureStderr();
+  const Result r = RunWhenUp(stages);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(r, kUiStartFinished);
+  EXPECT_EQ(stage_, stages.size()) << err;
+  const std::string advice =
+      kilobytes < kHostMemoryKbAdvised
+          ? std::to_string(kHostMemoryKbAdvised) + " or more."
+          : std::to_string(kilobytes * 2) + ".";
+  const std::string line =
+      "qor: the home page could not run: not enough memory; raise [Memory] Size in qor.ini "
+      "from " + std::to_string(kilobytes) + " to " + advice + "\n";
+  size_t lines = 0;
+  for (size_t at = err.find("home page"); at != std::string::npos;
+       at = err.find("home page", at + 1))
+    ++lines;
+  EXPECT_EQ(lines, said ? 1u : 0u) << err;
+  if (said) {
+    EXPECT_NE(err.find(line), std::string::npos) << err;
+  }
+  EXPECT_EQ(HostExitStatus(r), said ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HostHomePageTest,
+    ::testing::Values(
+        HomeRow{"ScriptAtTheAdvisedSize", HomeKind::Script, 0, HomeEnd::Ran},
+        HomeRow{"ShippedHomePageAtTheAdvisedSize", HomeKind::Shipped, 0, HomeEnd::Ran},
+        HomeRow{"BuiltInPageAtTheAdvisedSize", HomeKind::BuiltInPage, 0, HomeEnd::Ran},
+        HomeRow{"LargeFilePageWithRoom", HomeKind::LargeFilePage, 1024, HomeEnd::Ran},
+        HomeRow{"LargeFilePageAtTheAdvisedSize", HomeKind::LargeFilePage, 0,
+                HomeEnd::SaidOnceOnHome},
+        // The size advised before: the question could not be built.
+        HomeRow{"ScriptWithoutRoomForItsQuestion", HomeKind::Script, 16, HomeEnd::Said},
+        HomeRow{"ScriptWithoutRoomForItsUnit", HomeKind::Script, 14, HomeEnd::Said},
+        HomeRow{"ScriptWithoutRoomForItsCall", HomeKind::Script, 13, HomeEnd::Said},
+        HomeRow{"BuiltInPageWithoutRoom", HomeKind::BuiltInPage, 13, HomeEnd::Said}),
+    [](const ::testing::TestParamInfo<HomeRow>& info) { return std::string(info.param.name); });
+
+// Long: not run by default (--gtest_also_run_disabled_tests). Every size
+// from one too small to start up to twice the advised one, for each home
+// page of the table but the large file, each a first run (nothing kept in
+// the folder yet): the start fails, or the home page runs, or its failure
+// is said; never none of these. Prints the smallest size each runs at, which
+// the advised size clears by half again, and the larger sizes it did not
+// run at (where the history's block fits, it leaves the home page too
+// little).
+TEST_F(HostHomePageTest, DISABLED_EverySizeRunsOrSaysWhy) {
+  for (HomeKind kind : {HomeKind::Script, HomeKind::BuiltInPage, HomeKind::Shipped}) {
+    int smallest = 0;
+    std::vector<int> silent;
+    std::string after;
+    for (int kb = 12; kb <= 2 * kHostMemoryKbAdvised; ++kb) {
+      for (const auto& entry : std::filesystem::directory_iterator("."))
+        if (entry.path().filename() != "modem.ini") std::filesystem::remove_all(entry.path());
+      WriteHome(kind, kb);
+      watched_ = {};
+      stage_ = 0;
+      polls_ = 0;
+      int waited = 0;
+      bool ran = false;
+      ::testing::internal::CaptureStderr();
+      const Result r = RunWhenUp({[&](QWidget* main) {
+        ran = Ran(kind) && Said() == 0;
+        if (!ran && Said() == 0 && ++waited < 300) return false;
+        main->close();
+        return true;
+      }});
+      ::testing::internal::GetCapturedStderr();
+      if (r != kUiStartFinished) continue;  // a start that failed, said as such
+      if (!ran && Said() == 0) silent.push_back(kb);
+      if (ran && !smallest) smallest = kb;
+      if (!ran && smallest) after += " " + std::to_string(kb);
+    }
+    std::printf("home page %s runs from %d KB; not at:%s\n", Url(kind) ? Url(kind) : "(shipped)",
+                smallest, after.c_str());
+    EXPECT_EQ(silent, std::vector<int>{});
+    EXPECT_NE(smallest, 0);
+    EXPECT_LE(smallest * 3 / 2, kHostMemoryKbAdvised);
+  }
+}
+
 // Starts that fail end with their reason on standard error (the offscreen
 // message box) and a result that is not the normal end: a bridge port that is
 // taken (0 below), one kilobyte too little for the task manager, four for the
@@ -1048,7 +1206,7 @@ TEST_P(HostStartFailureTest, TheReasonIsToldAndTheStartEnds) {
       kilobytes ? std::vector<std::string>{"could not start", "memory may be too small",
                                            "raise [Memory] Size in qor.ini from " +
                                                std::to_string(kilobytes) + " to " +
-                                               std::to_string(kHostMemoryKbStarts) + " or more."}
+                                               std::to_string(kHostMemoryKbAdvised) + " or more."}
                 : std::vector<std::string>{"could not use UDP port " + std::to_string(smsPort_)};
   for (const std::string& s : said) EXPECT_NE(err.find(s), std::string::npos) << err;
   if (!kilobytes) {
@@ -1066,7 +1224,7 @@ using HostMemoryTest = HostFixture;
 TEST_F(HostMemoryTest, EveryMemorySizeFromTheOneAdvisedStarts) {
   std::vector<int> sizes;
   for (int kb = 248; kb <= 300; kb += kb < 272 ? 1 : 4) sizes.push_back(kb);
-  for (int kb = kHostMemoryKbStarts; kb < 248; kb += 13) sizes.push_back(kb);
+  for (int kb = kHostMemoryKbAdvised; kb < 248; kb += 13) sizes.push_back(kb);
   for (int kb = 512; kb <= kHostMemoryKbMax; kb *= 2) sizes.push_back(kb - 1);
   sizes.push_back(kHostMemoryKbMax);
   std::vector<int> failed;

@@ -8,9 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "host/platform/lang.h"
 #include "kernel/heap.h"
+#include "kernel/mem.h"
 #include "tests/support/engine_fixture.h"
 
 namespace fs = std::filesystem;
@@ -90,6 +92,41 @@ TEST_F(QorRomTest, PathsThatCouldLeaveTheFolderAreRefused) {
   // Dots inside a name are no ".." segment.
   Put("romfiles/eng/general/a..b", "dots");
   EXPECT_EQ(Open("/eng/general/a..b"), "dots");
+}
+
+// What keeps a file from opening is told: none there, or memory that could
+// not hold it. A file of the folder that memory could not hold is not passed
+// over for the built-in one of its path.
+TEST_F(QorRomTest, WhyAFileDidNotOpenIsTold) {
+  std::string packed;  // a compressed built-in entry: it expands into memory
+  for (uint32_t d = 0; d < kQorRomDirCount && packed.empty(); ++d)
+    for (uint32_t f = kQorRomDirs[d].first;
+         f < (d + 1 < kQorRomDirCount ? kQorRomDirs[d + 1].first : kQorRomFileCount); ++f)
+      if (kQorRomFiles[f].storedSize != kQorRomFiles[f].expandedSize) {
+        packed = std::string(kQorRomDirs[d].path) + "/" + kQorRomFiles[f].name;
+        break;
+      }
+  ASSERT_FALSE(packed.empty());
+  Put("romfiles/eng/general/gohome.html", std::string(2 << 20, 'x'));  // more than the heap
+  const struct {
+    std::string path;
+    bool heapFull;
+    Result why;
+  } rows[] = {
+      {packed, false, kOk},
+      {"/eng/general/none.html", false, kQorRomNotFound},
+      {"/eng/general/gohome.html", false, kQorRomNoMemory},
+      {packed, true, kQorRomNoMemory},
+  };
+  for (const auto& row : rows) {
+    std::vector<void*> eaten = row.heapFull ? EatHeap(64) : std::vector<void*>{};
+    Result why = 0x12345678;
+    const uint8_t* file = QorRomOpen(row.path.c_str(), nullptr, &why);
+    EXPECT_EQ(why, row.why) << row.path;
+    EXPECT_EQ(file != nullptr, row.why == kOk) << row.path;
+    QorRomRelease(file);
+    for (void* p : eaten) MemFree(&p);
+  }
 }
 
 }  // namespace
