@@ -166,7 +166,7 @@ class PlayerFrame {
     AnimMatrix_SetIdentity(&identity_);
   }
   ~PlayerFrame() {
-    AnimBitmap_FreeAll(&p_.bitmaps, &p_.heap);
+    AnimBitmap_FreeAll(&p_);
     AnimRaster_Free(&raster_);
     AnimStream_Free(&stream_);
   }

@@ -1,8 +1,11 @@
 // Movie and package bodies as a host hands them to the player. The first
-// byte picks how many bytes arrive per call; the rest is the body, raw QVX
-// or a QVZ package. Any bytes end as a stream or a refusal; every read stays
-// inside the body, the heap's invariants hold, and tearing the stream down
-// gives back every block.
+// byte picks how many bytes arrive per call (and how small the small heap
+// is); the rest is the body, raw QVX or a QVZ package. The movie is played
+// in a whole heap, then in a small one (all but 8 to 64 KB of it taken once
+// it is open), where its copies (the background picture, the edge caches,
+// the decoded bitmaps) give way. Any bytes end as a stream or a refusal;
+// every read stays inside the body, the heap's invariants hold, and
+// tearing the stream down gives back every block.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -36,6 +39,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(opened != 0 || p->movie != nullptr);
   for (int i = 0; i < 4 && opened == 0; ++i) AnimHost_Step(p);
   Check(AnimHeap_Check(&p->heap) == nullptr);
+  AnimHost_Close(p);
+  Check(p->movie == nullptr);
+
+  // Again in a small heap: once open, the heap is taken in 4 KB pieces and
+  // as many given back as leave 8 to 64 KB; the high-quality tables and the
+  // frames then find what room they can.
+  AnimPlayer_Init(p);
+  if (AnimHost_Open(p, length ? body : nullptr, frame.data(), work.data(), length, &w, &h) == 0) {
+    std::vector<void*> taken;
+    while (void* b = AnimHeap_Malloc(&p->heap, 4096)) taken.push_back(b);
+    for (size_t keep = 2 + data[0] % 8 * 2; keep > 0 && !taken.empty(); --keep) {
+      AnimHeap_Free(&p->heap, taken.back());
+      taken.pop_back();
+    }
+    AnimHost_Step(p);
+    AnimPlayer_Command(p, 4, 7);
+    AnimHost_Step(p);
+    AnimPlayer_Command(p, 4, 8);
+    AnimHost_Step(p);
+    Check(AnimHeap_Check(&p->heap) == nullptr);
+    for (void* b : taken) AnimHeap_Free(&p->heap, b);
+    AnimHost_Step(p);
+    Check(AnimHeap_Check(&p->heap) == nullptr);
+  }
   AnimHost_Close(p);
   Check(p->movie == nullptr);
 

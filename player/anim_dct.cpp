@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "player/anim_codebits.h"
-#include "player/anim_heap.h"
+#include "player/anim_player.h"
 
 namespace {
 
@@ -255,25 +255,26 @@ void DecodeMacroblock(Work* w, Predictors* p, bool imageFirst, bool rowFirst) {
     }
 }
 
-void* Take(AnimHeap* heap, uint64_t bytes) {
+// The decoder's blocks are the player's needs: the copies give way first.
+void* Take(AnimPlayer* player, uint64_t bytes) {
   if (bytes > 0x7FFFFFFF) {
-    heap->abortFlag = 1;
+    player->heap.abortFlag = 1;
     return nullptr;
   }
-  return AnimHeap_Alloc(heap, static_cast<int32_t>(bytes ? bytes : 1));
+  return AnimPlayer_Alloc(player, static_cast<int32_t>(bytes ? bytes : 1));
 }
 
-void Give(AnimHeap* heap, void* p) {
-  if (p) AnimHeap_Free(heap, p);
+void Give(AnimPlayer* player, void* p) {
+  if (p) AnimPlayer_Free(player, p);
 }
 
-void FreeWork(AnimHeap* heap, Work* w) {
-  Give(heap, w->clip);
-  Give(heap, w->luma);
-  Give(heap, w->chroma[0]);
-  Give(heap, w->chroma[1]);
-  for (uint8_t* b : w->mb) Give(heap, b);
-  for (uint8_t* b : w->plane) Give(heap, b);
+void FreeWork(AnimPlayer* player, Work* w) {
+  Give(player, w->clip);
+  Give(player, w->luma);
+  Give(player, w->chroma[0]);
+  Give(player, w->chroma[1]);
+  for (uint8_t* b : w->mb) Give(player, b);
+  for (uint8_t* b : w->plane) Give(player, b);
 }
 
 void ReadAlpha(const uint8_t* data, uint32_t length, uint32_t offset, uint8_t* alpha,
@@ -293,6 +294,9 @@ void ReadAlpha(const uint8_t* data, uint32_t length, uint32_t offset, uint8_t* a
 
 }  // namespace
 
+// A free slot.
+constexpr AnimDecodedBitmap kFreeSlot{-1, 0, 0, 0, nullptr, nullptr, nullptr};
+
 void AnimBitmap_Init(AnimBitmap* bitmap, uint32_t id, uint32_t value) {
   bitmap->header.id = id;
   bitmap->header.type = kAnimBitmap;
@@ -306,32 +310,44 @@ void AnimBitmap_Init(AnimBitmap* bitmap, uint32_t id, uint32_t value) {
 }
 
 void AnimBitmap_ResetCache(AnimBitmapTable* table) {
-  for (AnimDecodedBitmap& slot : table->slots) slot = AnimDecodedBitmap{-1, 0, 0, 0, nullptr, nullptr};
+  for (AnimDecodedBitmap& slot : table->slots) slot = kFreeSlot;
   table->counter = 0;
 }
 
-void AnimBitmap_FreeAll(AnimBitmapTable* table, AnimHeap* heap) {
+void AnimBitmap_FreeAll(AnimPlayer* player) {
+  AnimBitmapTable* table = &player->bitmaps;
   for (AnimDecodedBitmap& slot : table->slots) {
-    Give(heap, slot.pixels);
-    Give(heap, slot.alpha);
-    slot = AnimDecodedBitmap{-1, 0, 0, 0, nullptr, nullptr};
+    Give(player, slot.pixels);
+    Give(player, slot.alpha);
+    slot = kFreeSlot;
   }
   table->counter = 0;
 }
 
-int32_t AnimBitmap_Decode(AnimBitmapTable* table, AnimHeap* heap, AnimBitmap* bitmap) {
+void AnimBitmap_Forget(AnimPlayer* player, const AnimBitmap* bitmap) {
+  for (AnimDecodedBitmap& slot : player->bitmaps.slots) {
+    if (slot.owner != bitmap) continue;
+    Give(player, slot.pixels);
+    Give(player, slot.alpha);
+    slot = kFreeSlot;
+  }
+}
+
+int32_t AnimBitmap_Decode(AnimPlayer* player, AnimBitmap* bitmap) {
+  AnimBitmapTable* table = &player->bitmaps;
   const auto id = static_cast<int32_t>(bitmap->header.id);
   for (uint32_t i = 0; i < kAnimDecodedSlots; ++i)
-    if (table->slots[i].key == id) return static_cast<int32_t>(i);
+    if (AnimBitmap_Holds(table->slots[i], bitmap)) return static_cast<int32_t>(i);
   if (bitmap->heldAsPixels || !bitmap->data || bitmap->codedLength < 0) return -1;
   const uint32_t index = table->counter % kAnimDecodedSlots;
   AnimDecodedBitmap* slot = &table->slots[index];
-  Give(heap, slot->pixels);
-  Give(heap, slot->alpha);
-  *slot = AnimDecodedBitmap{-1, 0, 0, 0, nullptr, nullptr};
-  AnimDct_Decode(heap, bitmap->data, static_cast<uint32_t>(bitmap->codedLength), slot);
-  if (heap->abortFlag) return -1;
+  Give(player, slot->pixels);
+  Give(player, slot->alpha);
+  *slot = kFreeSlot;
+  AnimDct_Decode(player, bitmap->data, static_cast<uint32_t>(bitmap->codedLength), slot);
+  if (AnimPlayer_Aborted(player)) return -1;
   slot->key = id;
+  slot->owner = bitmap;
   bitmap->width = slot->width;
   bitmap->height = slot->height;
   bitmap->rowBytes = slot->rowBytes;
@@ -339,7 +355,7 @@ int32_t AnimBitmap_Decode(AnimBitmapTable* table, AnimHeap* heap, AnimBitmap* bi
   return static_cast<int32_t>(index);
 }
 
-int32_t AnimDct_Decode(AnimHeap* heap, const uint8_t* data, uint32_t length,
+int32_t AnimDct_Decode(AnimPlayer* player, const uint8_t* data, uint32_t length,
                        AnimDecodedBitmap* slot) {
   Work w{};
   w.in = AnimCodeBits{data, length, 0};
@@ -355,15 +371,15 @@ int32_t AnimDct_Decode(AnimHeap* heap, const uint8_t* data, uint32_t length,
   const uint32_t padWidth = (width + 15) & ~15u, padHeight = (height + 15) & ~15u;
 
   for (uint8_t*& plane : w.plane)
-    if (!(plane = static_cast<uint8_t*>(Take(heap, area)))) return FreeWork(heap, &w), 0;
-  if (!(w.luma = static_cast<int16_t*>(Take(heap, 256 * 2))) ||
-      !(w.chroma[0] = static_cast<int16_t*>(Take(heap, 64 * 2))) ||
-      !(w.chroma[1] = static_cast<int16_t*>(Take(heap, 64 * 2))))
-    return FreeWork(heap, &w), 0;
+    if (!(plane = static_cast<uint8_t*>(Take(player, area)))) return FreeWork(player, &w), 0;
+  if (!(w.luma = static_cast<int16_t*>(Take(player, 256 * 2))) ||
+      !(w.chroma[0] = static_cast<int16_t*>(Take(player, 64 * 2))) ||
+      !(w.chroma[1] = static_cast<int16_t*>(Take(player, 64 * 2))))
+    return FreeWork(player, &w), 0;
   for (uint8_t*& b : w.mb)
-    if (!(b = static_cast<uint8_t*>(Take(heap, 256)))) return FreeWork(heap, &w), 0;
-  if (!(slot->pixels = static_cast<uint8_t*>(Take(heap, area * 2)))) return FreeWork(heap, &w), 0;
-  if (!(w.clip = static_cast<int16_t*>(Take(heap, 1024 * 2)))) return FreeWork(heap, &w), 0;
+    if (!(b = static_cast<uint8_t*>(Take(player, 256)))) return FreeWork(player, &w), 0;
+  if (!(slot->pixels = static_cast<uint8_t*>(Take(player, area * 2)))) return FreeWork(player, &w), 0;
+  if (!(w.clip = static_cast<int16_t*>(Take(player, 1024 * 2)))) return FreeWork(player, &w), 0;
   for (int32_t i = -512; i < 512; ++i)
     w.clip[i + 512] = static_cast<int16_t>(i < -256 ? -256 : i > 255 ? 255 : i);
 
@@ -384,10 +400,10 @@ int32_t AnimDct_Decode(AnimHeap* heap, const uint8_t* data, uint32_t length,
     slot->pixels[2 * i + 1] = static_cast<uint8_t>(pixel);
   }
   slot->rowBytes = static_cast<uint16_t>(2 * width);
-  FreeWork(heap, &w);
+  FreeWork(player, &w);
 
   if (colourBytes < length) {
-    slot->alpha = static_cast<uint8_t*>(Take(heap, area));
+    slot->alpha = static_cast<uint8_t*>(Take(player, area));
     if (!slot->alpha) return 0;
     ReadAlpha(data, length, alphaOffset, slot->alpha, area);
   }

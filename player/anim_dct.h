@@ -9,7 +9,7 @@
 
 #include "player/anim_stream.h"
 
-struct AnimHeap;
+struct AnimPlayer;
 
 // The body of a bitmap character (type 5).
 struct AnimBitmap {
@@ -34,7 +34,15 @@ struct AnimDecodedBitmap {
   uint16_t width, height, rowBytes;
   uint8_t* pixels;
   uint8_t* alpha;
+  // The character decoded: levels are movies of their own, whose bitmaps
+  // may share an id.
+  const AnimBitmap* owner;
 };
+
+// Whether a slot holds that bitmap character's pixels.
+inline bool AnimBitmap_Holds(const AnimDecodedBitmap& slot, const AnimBitmap* bitmap) {
+  return slot.key == static_cast<int32_t>(bitmap->header.id) && slot.owner == bitmap;
+}
 
 constexpr uint32_t kAnimDecodedSlots = 2;
 struct AnimBitmapTable {
@@ -44,15 +52,21 @@ struct AnimBitmapTable {
 
 // Two free slots, counter 0 (at movie start; nothing is freed).
 void AnimBitmap_ResetCache(AnimBitmapTable* table);
+
+// The functions below work on the player's table (p->bitmaps) and take
+// their blocks through the player's allocator (AnimPlayer_Alloc): the
+// copies of what can be drawn again give way for what the decoder needs.
 // Frees every slot's pixels and alpha plane and empties the table.
-void AnimBitmap_FreeAll(AnimBitmapTable* table, AnimHeap* heap);
+void AnimBitmap_FreeAll(AnimPlayer* p);
+// Frees the slot holding that character's pixels (the character goes).
+void AnimBitmap_Forget(AnimPlayer* p, const AnimBitmap* bitmap);
 // The slot that holds the bitmap's pixels, decoding it into the slot reused
 // next when no slot holds it. -1 when it cannot be decoded (no coded data,
 // or the heap ran out: the abort flag is set then).
-int32_t AnimBitmap_Decode(AnimBitmapTable* table, AnimHeap* heap, AnimBitmap* bitmap);
+int32_t AnimBitmap_Decode(AnimPlayer* p, AnimBitmap* bitmap);
 
 // Decodes one coded image into a free slot; 0. Data that ends early reads as
-// zero bits; sizes the heap cannot hold raise its abort flag and leave the
+// zero bits; sizes the heap cannot hold raise the abort flag and leave the
 // slot with what was allocated.
-int32_t AnimDct_Decode(AnimHeap* heap, const uint8_t* data, uint32_t length,
+int32_t AnimDct_Decode(AnimPlayer* p, const uint8_t* data, uint32_t length,
                        AnimDecodedBitmap* slot);

@@ -133,6 +133,7 @@ void AnimChar_Free(AnimPlayer* p, AnimChar* h) {
     case kAnimMorph: AnimMorph_Free(p, static_cast<AnimMorph*>(h->body)); break;
     case kAnimBitmap: {
       auto* bitmap = static_cast<AnimBitmap*>(h->body);
+      AnimBitmap_Forget(p, bitmap);
       AnimPlayer_Free(p, bitmap->data);
       AnimPlayer_Free(p, bitmap->alpha);
       AnimPlayer_Free(p, bitmap);

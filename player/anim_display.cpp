@@ -1,6 +1,7 @@
 // Display lists: placing, moving and removing objects by depth, the
 // one-frame step of a clip with its nested clips, the replay of frames for a
 // jump, the clip chains of sprites, and the drawing walk.
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -555,10 +556,22 @@ void KeepDraw(AnimMovie* m, const AnimDisplayObject* o, const AnimChar* c, const
               const AnimCxform* cx) {
   AnimKeptSprite* k = m->keeping;
   AnimKeptChunk* chunk = k->last;
-  if (!chunk || chunk->count == kAnimKeptChunkDraws) {
-    // Without room the abort flag is set: the sprite cannot be shown as
-    // first drawn, and the command reports the failure.
-    chunk = static_cast<AnimKeptChunk*>(AnimPlayer_Alloc(m->player, sizeof(AnimKeptChunk)));
+  if (!chunk || chunk->count == chunk->capacity) {
+    // A whole chunk, the copies giving way for it; else a shorter one in a
+    // hole the heap has (a heap laid out otherwise, by what it held before,
+    // keeps the draws all the same). Without room even for one draw the
+    // abort flag is set: the sprite cannot be shown as first drawn, and the
+    // command reports the failure.
+    chunk = nullptr;
+    for (uint32_t capacity = kAnimKeptChunkDraws; !chunk && capacity > 0; capacity /= 2) {
+      const auto bytes = static_cast<int32_t>(offsetof(AnimKeptChunk, draws) + capacity * sizeof(AnimKeptDraw));
+      chunk = static_cast<AnimKeptChunk*>(AnimPlayer_Take(m->player, bytes, capacity == 1 ? kAnimTakeNeed : kAnimTakeDraw));
+      if (chunk) {
+        chunk->next = nullptr;
+        chunk->count = 0;
+        chunk->capacity = capacity;
+      }
+    }
     if (!chunk) return;
     (k->last ? k->last->next : k->first) = chunk;
     k->last = chunk;
@@ -699,7 +712,7 @@ void PictureBuffer(AnimMovie* m) {
   AnimRaster& r = m->raster;
   const size_t bytes = static_cast<size_t>(r.rowPitch) * static_cast<size_t>(r.height);
   if (!r.backgroundImage && bytes <= 0x7FFFFFFF)
-    r.backgroundImage = static_cast<uint16_t*>(AnimHeap_Malloc(&m->player->heap, static_cast<int32_t>(bytes)));
+    r.backgroundImage = static_cast<uint16_t*>(AnimPlayer_AllocCopy(m->player, static_cast<int32_t>(bytes)));
 }
 
 enum class Picture { kNone, kMade, kCut };
@@ -717,7 +730,7 @@ Picture MakePicture(AnimMovie* m, bool charged) {
   PictureBuffer(m);
   if (!r.backgroundImage || !m->kept) return Picture::kNone;
   const size_t length = std::strlen(m->kept->name) + 1;
-  auto* name = static_cast<char*>(AnimHeap_Malloc(&p->heap, static_cast<int32_t>(length)));
+  auto* name = static_cast<char*>(AnimPlayer_AllocCopy(p, static_cast<int32_t>(length)));
   if (!name) return Picture::kNone;
   std::memcpy(name, m->kept->name, length);
   const uint32_t lost = m->edgesLost;

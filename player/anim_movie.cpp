@@ -141,7 +141,7 @@ void AnimMovie_Destroy(AnimMovie* m) {
   AnimVar_Clear(p);
   AnimRaster_Free(&m->raster);
   AnimStr_Free(p, m->action.loadTarget);
-  AnimBitmap_FreeAll(&p->bitmaps, &p->heap);
+  AnimBitmap_FreeAll(p);
   AnimCaption_Free(p);
   AnimPlayer_Free(p, m);
   p->heap.abortFlag = 0;

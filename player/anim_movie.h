@@ -106,11 +106,14 @@ struct AnimKeptDraw {
 
 // The draws a "/Background" sprite is kept by come in chunks of a fixed
 // size (under a kilobyte), linked in the order drawn: keeping many takes no
-// block larger than a chunk, whatever holes the heap has.
+// block larger than a chunk, whatever holes the heap has. Where the heap
+// has no hole for a whole chunk, a chunk holds fewer draws (down to one):
+// keeping fails only where the heap has no hole even for one draw.
 inline constexpr uint32_t kAnimKeptChunkDraws = 12;
 struct AnimKeptChunk {
   AnimKeptChunk* next;
   uint32_t count;
+  uint32_t capacity;  // kAnimKeptChunkDraws, or fewer for a chunk cut short
   AnimKeptDraw draws[kAnimKeptChunkDraws];
 };
 

@@ -207,9 +207,10 @@ uint32_t ReadCount(AnimStream* s) {
   return n;
 }
 
-// A gradient's colour ramp, cleared; null when the heap has no room.
+// A gradient's colour ramp, cleared; null when the heap has no room (the
+// first draw takes one then).
 uint8_t* OptionalRamp(AnimStream* s) {
-  auto* ramp = static_cast<uint8_t*>(AnimHeap_Malloc(&s->player->heap, 2048));
+  auto* ramp = static_cast<uint8_t*>(AnimPlayer_TryAlloc(s->player, 2048));
   if (ramp) std::memset(ramp, 0, 2048);
   return ramp;
 }

@@ -29,6 +29,7 @@ uint32_t Reset(AnimPlayer* p, const AnimSize* size) {
   p->stack = nullptr;
   for (auto& bucket : p->variables) bucket = nullptr;
   AnimBitmap_ResetCache(&p->bitmaps);
+  p->cacheInUse = nullptr;
   p->caption = AnimCaption{};
   p->paused = 0;
   p->soundTypes = kAnimSoundTypes;
@@ -324,32 +325,6 @@ uint32_t UserCommand(AnimPlayer* p, uint32_t code) {
 }
 
 }  // namespace
-
-void* AnimPlayer_Alloc(AnimPlayer* p, int32_t n) {
-  void* block = AnimHeap_Malloc(&p->heap, n);
-  // The background picture is only a copy of the kept sprites: it gives way
-  // to any block the player needs, so that a heap holding one fails no
-  // sooner than a heap without room for it.
-  if (!block && p->movie && AnimDisplay_FreePicture(p->movie)) block = AnimHeap_Malloc(&p->heap, n);
-  if (!block) p->heap.abortFlag = 1;
-  if (block) std::memset(block, 0, n > 0 ? static_cast<size_t>(n) : 1u);
-  return block;
-}
-
-void* AnimPlayer_TryAlloc(AnimPlayer* p, int32_t n) {
-  void* block = AnimHeap_Malloc(&p->heap, n);
-  // The picture gives way here too: what a heap without it draws, a heap
-  // holding it draws the same. While the picture itself is drawn it cannot:
-  // the picture fails instead, and the clearing draws the kept sprites with
-  // the buffer's room.
-  if (!block && p->movie) {
-    if (AnimDisplay_FreePicture(p->movie)) block = AnimHeap_Malloc(&p->heap, n);
-    else if (AnimDisplay_DrawingPicture(p->movie)) p->heap.abortFlag = 1;
-  }
-  return block;
-}
-
-void AnimPlayer_Free(AnimPlayer* p, void* block) { AnimHeap_Free(&p->heap, block); }
 
 void AnimPlayer_Init(AnimPlayer* p) {
   std::memset(p, 0, sizeof *p);

@@ -93,6 +93,15 @@ struct AnimPlayer {
   char videoNext[32];
   int32_t videoX, videoY;
   AnimHeap heap;  // holds the abort flag
+  // The edge cache a shape draw is replaying or filling, and how: the
+  // allocator lets every other cache go at once, this one only as the draw
+  // can do without it (kAnimCacheUse below).
+  AnimShapeCache* cacheInUse;
+  uint32_t cacheUse;
+  // The last block the allocator refused (every copy let go first), and
+  // the heap's free bytes then: more free bytes than the block asked for
+  // tell a heap that had the room but no hole for it.
+  uint32_t refusedBytes, refusedFree;
   AnimValue* stack;
   AnimVariable* variables[kAnimVarBuckets];
   AnimBitmapTable bitmaps;  // decoded images of the movie's coded bitmaps
@@ -152,11 +161,44 @@ inline bool AnimWork_TakeBeforeDrawing(AnimPlayer* p, uint32_t units = 1) {
 }
 // Nothing at all is left: not even the frame can be drawn.
 inline bool AnimWork_Spent(const AnimPlayer* p) { return p->workOut != 0 && p->workLeft == 0; }
-void* AnimPlayer_Alloc(AnimPlayer* p, int32_t n);  // zeroed; null sets the abort flag
-// A block the draw can do without (a gradient's ramp): not zeroed; null
-// leaves the abort flag alone, but fails a background picture being drawn.
-void* AnimPlayer_TryAlloc(AnimPlayer* p, int32_t n);
+// One way to take a block (player/anim_alloc.cpp): every block the player
+// takes comes from the player's allocator; no other player code calls the
+// heap's own allocation functions (a test greps the sources for them). The
+// background picture and the edge caches with their saved bucket arrays are
+// only copies of what can be drawn again: before a block the player needs
+// is refused, all of them are let go and the request is tried again. What
+// is only a copy takes its block without making others give way, and goes
+// without when there is none. So no block is refused for the bytes a copy
+// holds: a heap holding copies has, for what the player needs, every byte a
+// heap without them has (though the heap, never moving a block, may lay
+// its blocks out otherwise, and one may find a hole the other lacks).
+enum AnimTake : uint32_t {
+  kAnimTakeNeed,  // needed: zeroed; refused, the abort flag is set
+  kAnimTakeDraw,  // a draw can do without it (a gradient's ramp): not zeroed;
+                  // refused, the abort flag stays clear, but a picture being
+                  // drawn fails (the clearing then draws with its room)
+  kAnimTakeCopy,  // a copy's own (picture, edge cache): not zeroed; nothing
+                  // gives way for it and its refusal sets no flag
+};
+void* AnimPlayer_Take(AnimPlayer* p, int32_t n, AnimTake kind);
+void* AnimPlayer_Alloc(AnimPlayer* p, int32_t n);     // kAnimTakeNeed
+void* AnimPlayer_TryAlloc(AnimPlayer* p, int32_t n);  // kAnimTakeDraw
+void* AnimPlayer_AllocCopy(AnimPlayer* p, int32_t n);  // kAnimTakeCopy
 void AnimPlayer_Free(AnimPlayer* p, void* block);
+// Lets go every copy of what can be drawn again (as a refused block would):
+// the picture (unless it is being drawn) and every edge cache (the one a
+// draw uses as that draw allows). True when any went.
+bool AnimPlayer_LetGoCopies(AnimPlayer* p);
+// How the draw uses cacheInUse: about to replay it (it may go: the draw is
+// then made from the records), replaying it (it goes when the replay ends),
+// or filling it (it is given up at once: the draw goes on keeping nothing).
+// A replay told to let its cache go ends in kAnimCacheReplayingLetGo.
+enum AnimCacheUse : uint32_t {
+  kAnimCacheToReplay = 1,
+  kAnimCacheReplaying,
+  kAnimCacheReplayingLetGo,
+  kAnimCacheFilling,
+};
 
 // Puts a fresh context in its initial state (no heap yet).
 void AnimPlayer_Init(AnimPlayer* p);

@@ -278,9 +278,8 @@ void AnimSpan_Bitmap(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0,
   } else {
     AnimBitmapTable* table = &r->player->bitmaps;
     int32_t slot = s->slot;
-    if (slot < 0 || slot >= static_cast<int32_t>(kAnimDecodedSlots) ||
-        table->slots[slot].key != static_cast<int32_t>(bitmap->header.id)) {
-      slot = AnimBitmap_Decode(table, &r->player->heap, bitmap);
+    if (slot < 0 || slot >= static_cast<int32_t>(kAnimDecodedSlots) || !AnimBitmap_Holds(table->slots[slot], bitmap)) {
+      slot = AnimBitmap_Decode(r->player, bitmap);
       if (slot < 0) return;
     }
     const AnimDecodedBitmap& d = table->slots[slot];
@@ -793,19 +792,19 @@ void AnimRaster_Render(AnimRaster* r, uint32_t mode, AnimEdgeCache* cache) {
     cache->steps += r->bucketSteps;
   }
   if (mode != 1 && cache && r->lastBucket >= 0) {
-    AnimHeap* heap = &r->player->heap;
-    if (cache->savedBuckets) AnimHeap_Free(heap, cache->savedBuckets);
-    if (cache->savedFills) AnimHeap_Free(heap, cache->savedFills);
+    AnimPlayer* p = r->player;
+    if (cache->savedBuckets) AnimPlayer_Free(p, cache->savedBuckets);
+    if (cache->savedFills) AnimPlayer_Free(p, cache->savedFills);
     cache->savedBuckets = nullptr;
     cache->savedFills = nullptr;
     const int32_t buckets = r->lastBucket - r->firstBucket + 1;
     const int32_t edges = r->nextFree - cache->firstEdge;
     // A cache the heap cannot hold is given up, not the draw.
     cache->savedBuckets =
-        static_cast<AnimEdge**>(AnimHeap_Malloc(heap, static_cast<int32_t>(sizeof(AnimEdge*)) * buckets));
+        static_cast<AnimEdge**>(AnimPlayer_AllocCopy(p, static_cast<int32_t>(sizeof(AnimEdge*)) * buckets));
     if (edges > 0)
       cache->savedFills =
-          static_cast<const AnimPaint**>(AnimHeap_Malloc(heap, static_cast<int32_t>(sizeof(AnimPaint*)) * 2 * edges));
+          static_cast<const AnimPaint**>(AnimPlayer_AllocCopy(p, static_cast<int32_t>(sizeof(AnimPaint*)) * 2 * edges));
     if (!cache->savedBuckets || (edges > 0 && !cache->savedFills)) {
       cache->lost = 1;
     } else {

@@ -178,6 +178,10 @@ bool Aborted(const Path* path) { return AnimPlayer_Aborted(path->p) != 0; }
 constexpr uint32_t kRecordSteps = 2;
 constexpr uint32_t kTableSteps = 256;
 
+// Whether the draw still fills its cache: the allocator gives a cache being
+// filled up when a block the player needs is refused (AnimShapeCache_LetGoAll).
+bool Caching(const Path* path) { return path->cache && path->p->cacheInUse == path->cache; }
+
 // Every segment offered is the draw's work, whatever it fills or strokes.
 void Emit(Path* path, int32_t x1, int32_t y1) {
   AnimRaster_CountSteps(path->r, 1);
@@ -284,9 +288,12 @@ void FreeStrokes(AnimPlayer* p, AnimStroke* s) {
 // back), then strokes every pending line segment alone.
 void AnimShape_Flush(Path* path) {
   AnimRaster* r = path->r;
-  AnimEdgeCache* rec = path->cache ? path->cache->current : nullptr;
+  AnimEdgeCache* rec = Caching(path) ? path->cache->current : nullptr;
   AnimRaster_Render(r, 0, rec);
   if (Aborted(path)) return;
+  // A bitmap decoded while the spans were drawn may have had the cache
+  // given up: the draw keeps nothing from here on.
+  rec = Caching(path) ? path->cache->current : nullptr;
   if (rec) rec->endEdge = r->nextFree;
   else r->nextFree = path->poolStart;
   for (AnimStroke* s = path->strokes; s; s = s->next) StrokeOne(r, s, path->m.a);
@@ -303,7 +310,7 @@ void AnimShape_Flush(Path* path) {
 
 AnimEdgeCache* NewCacheRecord(Path* path) {
   // Without room for it the shape is drawn all the same, only not kept.
-  auto* rec = static_cast<AnimEdgeCache*>(AnimHeap_Malloc(&path->p->heap, sizeof(AnimEdgeCache)));
+  auto* rec = static_cast<AnimEdgeCache*>(AnimPlayer_AllocCopy(path->p, sizeof(AnimEdgeCache)));
   if (!rec) return nullptr;
   *rec = AnimEdgeCache{};
   rec->lastBucket = -1;
@@ -422,7 +429,7 @@ void PrepareBitmap(Path* path, AnimFillStyle& f, AnimPaint& paint) {
   if (bitmap->heldAsPixels) {
     alphaPlane = bitmap->alpha != nullptr;
   } else {
-    paint.slot = AnimBitmap_Decode(&path->p->bitmaps, &path->p->heap, bitmap);
+    paint.slot = AnimBitmap_Decode(path->p, bitmap);
     if (paint.slot < 0) return;
     alphaPlane = path->p->bitmaps.slots[paint.slot].alpha != nullptr;
   }
@@ -455,7 +462,7 @@ void KeepTables(Path* path, AnimDrawSet* set) {
     AnimPaint& paint = set->paints[i];
     const bool gradient = paint.kind == 0x10 || paint.kind == 0x12;
     if (gradient && paint.ramp) {
-      auto* copy = static_cast<uint8_t*>(AnimHeap_Malloc(&path->p->heap, 2048));
+      auto* copy = static_cast<uint8_t*>(AnimPlayer_AllocCopy(path->p, 2048));
       if (!copy) {
         path->cache->lost = 1;
         return;
@@ -465,7 +472,7 @@ void KeepTables(Path* path, AnimDrawSet* set) {
       paint.ownsTables |= 1;
     }
     if (!gradient && paint.alphaTable) {
-      auto* copy = static_cast<uint8_t*>(AnimHeap_Malloc(&path->p->heap, 256));
+      auto* copy = static_cast<uint8_t*>(AnimPlayer_AllocCopy(path->p, 256));
       if (!copy) {
         path->cache->lost = 1;
         return;
@@ -500,7 +507,7 @@ bool AnimStyles_PrepareFills(Path* path, AnimDrawSet* set) {
     else if (f.type == 0x40 || f.type == 0x41) PrepareBitmap(path, styles.fills[i], paint);
     if (AnimPlayer_Aborted(path->p)) return false;
   }
-  if (path->cache) KeepTables(path, set);
+  if (Caching(path)) KeepTables(path, set);
   return true;
 }
 
@@ -658,6 +665,85 @@ void AnimShapeCache_Release(AnimPlayer* p, AnimShapeCache* cache) {
   *cache = AnimShapeCache{};
 }
 
+namespace {
+
+// A cache being filled given up: its runs (saved heads, strokes already
+// drawn) and its copies of ramps and alpha tables go at once, the paints
+// taking the style's own again (they hold the same for this draw); the draw
+// goes on keeping nothing and lets the cache go at its end.
+bool Abandon(AnimPlayer* p, AnimShapeCache* cache) {
+  bool any = false;
+  for (AnimEdgeCache* rec = cache->first; rec;) {
+    AnimEdgeCache* next = rec->next;
+    AnimPlayer_Free(p, rec->savedBuckets);
+    AnimPlayer_Free(p, rec->savedFills);
+    FreeStrokes(p, rec->strokes);
+    AnimPlayer_Free(p, rec);
+    rec = next;
+    any = true;
+  }
+  cache->first = cache->current = nullptr;
+  for (AnimDrawSet* set = cache->sets; set; set = set->next)
+    for (uint32_t i = 0; set->paints && i < set->styles.fillCount; ++i) {
+      AnimPaint& paint = set->paints[i];
+      const AnimFillStyle& f = set->styles.fills[i];
+      if (paint.ownsTables & 1) {
+        AnimPlayer_Free(p, const_cast<uint8_t*>(paint.ramp));
+        paint.ramp = f.ramp;
+        any = true;
+      }
+      if (paint.ownsTables & 2) {
+        AnimPlayer_Free(p, const_cast<uint8_t*>(paint.alphaTable));
+        paint.alphaTable = f.bitmapFill ? f.bitmapFill->alphaTable : nullptr;
+        any = true;
+      }
+      paint.ownsTables = 0;
+    }
+  cache->lost = 1;
+  return any;
+}
+
+// The coded bitmaps a cache's paints show, decoded before the replay, as a
+// draw from the records decodes them when it prepares its fills: letting
+// the cache go for them then leaves the draw to the records.
+void DecodeCachedBitmaps(AnimPlayer* p, AnimShapeCache* cache) {
+  for (AnimDrawSet* set = cache->sets; set; set = set->next)
+    for (uint32_t i = 0; set->paints && i < set->styles.fillCount; ++i) {
+      AnimPaint& paint = set->paints[i];
+      if ((paint.kind != 0x40 && paint.kind != 0x41) || !paint.bitmap || paint.bitmap->heldAsPixels) continue;
+      const int32_t slot = AnimBitmap_Decode(p, paint.bitmap);
+      if (AnimPlayer_Aborted(p) || p->cacheInUse != cache) return;
+      if (slot >= 0) paint.slot = slot;
+    }
+}
+
+}  // namespace
+
+bool AnimShapeCache_LetGoAll(AnimPlayer* p, AnimRaster* r) {
+  bool any = false;
+  AnimShapeCache* inUse = p->cacheInUse;
+  if (inUse && p->cacheUse == kAnimCacheFilling) {
+    any = Abandon(p, inUse);
+    p->cacheInUse = nullptr;
+  } else if (inUse && p->cacheUse == kAnimCacheToReplay) {
+    any = inUse->first != nullptr;
+    AnimShapeCache_Release(p, inUse);
+    p->cacheInUse = nullptr;
+  } else if (inUse && p->cacheUse == kAnimCacheReplaying) {
+    // Its runs are being drawn: it goes when the replay ends.
+    p->cacheUse = kAnimCacheReplayingLetGo;
+  }
+  for (AnimShapeCache** link = &r->keptCaches; *link;) {
+    if (*link == p->cacheInUse) {
+      link = &(*link)->nextKept;
+      continue;
+    }
+    any = true;
+    AnimShapeCache_Release(p, *link);
+  }
+  return any;
+}
+
 void AnimShapeCache_List(AnimShapeCache** kept, AnimShapeCache* cache) {
   if (cache->keptLink) return;
   cache->nextKept = *kept;
@@ -692,11 +778,27 @@ namespace {
 
 uint32_t RenderShape(AnimRaster* r, const AnimMatrix* matrix, const AnimCxform* cxform, const AnimShape* shape,
                      AnimShapeCache* cache, const AnimPaint* textPaint) {
+  AnimPlayer* const player = r->player;
   if (cache && AnimShapeCache_Valid(r, cache, matrix, cxform)) {
-    AnimShape_ReplayCache(r, matrix, cache);
-    return AnimPlayer_Aborted(r->player) ? kAnimShapeAborted : kAnimShapeDrawn;
+    player->cacheInUse = cache;
+    player->cacheUse = kAnimCacheToReplay;
+    DecodeCachedBitmaps(player, cache);
+    if (AnimPlayer_Aborted(player)) {
+      if (player->cacheInUse == cache) player->cacheInUse = nullptr;
+      return kAnimShapeAborted;
+    }
+    if (player->cacheInUse == cache) {
+      player->cacheUse = kAnimCacheReplaying;
+      AnimShape_ReplayCache(r, matrix, cache);
+      const bool letGo = player->cacheUse == kAnimCacheReplayingLetGo;
+      player->cacheInUse = nullptr;
+      if (letGo) AnimShapeCache_Release(player, cache);
+      return AnimPlayer_Aborted(player) ? kAnimShapeAborted : kAnimShapeDrawn;
+    }
+    // Let go for a bitmap it shows: drawn from the records, keeping nothing.
+    cache = nullptr;
   }
-  if (cache) AnimShapeCache_Release(r->player, cache);
+  if (cache) AnimShapeCache_Release(player, cache);
   if (cache && r->cacheMode == 1) cache = nullptr;
   const uint32_t droppedBefore = r->edgesDropped;
   Path path{};
@@ -711,6 +813,8 @@ uint32_t RenderShape(AnimRaster* r, const AnimMatrix* matrix, const AnimCxform* 
   AnimDrawSet* sets = nullptr;
   if (cache) {
     path.cache = cache;
+    player->cacheInUse = cache;
+    player->cacheUse = kAnimCacheFilling;
     if (NewCacheRecord(&path)) {
       cache->device = path.m;
       cache->hasCxform = cxform ? 1 : 0;
@@ -719,9 +823,13 @@ uint32_t RenderShape(AnimRaster* r, const AnimMatrix* matrix, const AnimCxform* 
       cache->smooth = r->smooth;
     } else {
       path.cache = cache = nullptr;
+      player->cacheInUse = nullptr;
     }
   }
   AnimDrawSet* current = PushSet(&path, &sets, shape->styles, false);
+  // The cache holds the draw's sets as they are pushed: giving it up lets
+  // their copies of tables go.
+  if (cache) cache->sets = sets;
   AnimBits bits;
   AnimBits_Reset(&bits, shape->records, shape->recordSize);
   uint32_t fillBits = shape->fillBits, lineBits = shape->lineBits;
@@ -777,6 +885,7 @@ uint32_t RenderShape(AnimRaster* r, const AnimMatrix* matrix, const AnimCxform* 
       AnimRaster_CountSteps(r, kRecordSteps * (styles.fillCount + styles.lineCount));
       AnimDrawSet* pushed = nullptr;
       if (!AnimPlayer_Aborted(path.p)) pushed = PushSet(&path, &sets, styles, true);
+      if (cache) cache->sets = sets;
       if (!pushed) {
         if (!sets || sets->styles.fills != styles.fills) {
           AnimStyles_Free(path.p, styles.fills, styles.fillCount);
@@ -816,12 +925,13 @@ uint32_t RenderShape(AnimRaster* r, const AnimMatrix* matrix, const AnimCxform* 
         const bool pending = r->lastBucket >= 0 || path.strokes;
         AnimShape_Flush(&path);
         if (AnimPlayer_Aborted(path.p)) break;
-        if (cache && pending && !NewCacheRecord(&path)) cache->lost = 1;
+        if (Caching(&path) && pending && !NewCacheRecord(&path)) cache->lost = 1;
       }
       moveTo(mx, my);
     }
   }
   if (!AnimPlayer_Aborted(path.p)) AnimShape_Flush(&path);
+  if (cache && player->cacheInUse == cache) player->cacheInUse = nullptr;
   if (path.failed || AnimPlayer_Aborted(path.p)) {
     // A shape that failed leaves nothing behind: no cache, no edges.
     FreeStrokes(path.p, path.strokes);

@@ -105,6 +105,9 @@ void AnimShape_Free(AnimPlayer* p, AnimShape* shape);
 // Frees what a cache holds and empties it.
 void AnimShapeCache_Free(AnimRaster* r, AnimShapeCache* cache);
 void AnimShapeCache_Release(AnimPlayer* p, AnimShapeCache* cache);
+// Lets every listed cache go, and the one a draw uses as the draw allows
+// (AnimPlayer::cacheInUse); true when any block went. For the allocator.
+bool AnimShapeCache_LetGoAll(AnimPlayer* p, AnimRaster* r);
 // Lists a kept cache at the head of `kept` (once).
 void AnimShapeCache_List(AnimShapeCache** kept, AnimShapeCache* cache);
 // True when the cache holds edges made under this matrix, colour transform

@@ -114,6 +114,9 @@ uint32_t Open(AnimPlayer* p, const AnimVideoArgs* args) {
   p->movie = nullptr;
   p->stack = nullptr;
   for (auto& bucket : p->variables) bucket = nullptr;
+  // Nor may the allocator let go of decoded bitmaps or a cache in the old heap.
+  AnimBitmap_ResetCache(&p->bitmaps);
+  p->cacheInUse = nullptr;
   AnimVideo& v = p->video;
   v = AnimVideo{};
   v.startTime = AnimHook_Clock(p);

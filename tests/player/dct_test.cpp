@@ -10,6 +10,7 @@
 
 #include "player/anim_dct.h"
 #include "player/anim_heap.h"
+#include "player/anim_player.h"
 #include "tests/player/dct_encoder.h"
 
 namespace {
@@ -40,12 +41,15 @@ uint16_t Pixel(const AnimDecodedBitmap& slot, uint32_t x, uint32_t y) {
 
 class DctTest : public ::testing::Test {
  protected:
+  // The decoder takes its blocks through the player's allocator: a player
+  // without a movie over its own heap.
   void SetUp() override {
+    AnimPlayer_Init(&player);
     AnimHeap_Reset(&heap, arena.data());
     AnimBitmap_ResetCache(&table);
   }
   void TearDown() override {
-    AnimBitmap_FreeAll(&table, &heap);
+    AnimBitmap_FreeAll(&player);
     EXPECT_EQ(AnimHeap_Check(&heap), nullptr);
     EXPECT_EQ(heap.bytesInUse, 0u);
   }
@@ -57,8 +61,9 @@ class DctTest : public ::testing::Test {
     return bitmap;
   }
   std::vector<uint8_t> arena = std::vector<uint8_t>(kAnimHeapArena + 1);
-  AnimHeap heap{};
-  AnimBitmapTable table{};
+  AnimPlayer player{};
+  AnimHeap& heap = player.heap;
+  AnimBitmapTable& table = player.bitmaps;
 };
 
 // Flat macroblocks of chosen Y, I and Q at every quality: each pixel is the
@@ -84,7 +89,7 @@ TEST_F(DctTest, FlatMacroblocksGiveTheirColoursExactly) {
     }
     std::vector<uint8_t> coded = DctTestEncode(image);
     AnimBitmap bitmap = Bitmap(7, coded);
-    ASSERT_EQ(AnimBitmap_Decode(&table, &heap, &bitmap), 0);
+    ASSERT_EQ(AnimBitmap_Decode(&player, &bitmap), 0);
     const AnimDecodedBitmap& slot = table.slots[0];
     EXPECT_EQ(bitmap.width, 40u);
     EXPECT_EQ(bitmap.height, 20u);
@@ -99,7 +104,7 @@ TEST_F(DctTest, FlatMacroblocksGiveTheirColoursExactly) {
                       b = Clamp(Y + ((5 * (11 * Q - 7 * I)) >> 5));
         ASSERT_EQ(Pixel(slot, x, y), (r >> 3) << 10 | (g >> 3) << 5 | b >> 3) << x << "," << y;
       }
-    AnimBitmap_FreeAll(&table, &heap);
+    AnimBitmap_FreeAll(&player);
   }
 }
 
@@ -122,7 +127,7 @@ TEST_F(DctTest, TexturedBlocksFollowTheExactTransform) {
   image.blocks.push_back(Flat(0));
   std::vector<uint8_t> coded = DctTestEncode(image);
   AnimBitmap bitmap = Bitmap(1, coded);
-  ASSERT_EQ(AnimBitmap_Decode(&table, &heap, &bitmap), 0);
+  ASSERT_EQ(AnimBitmap_Decode(&player, &bitmap), 0);
   for (int k = 0; k < 4; ++k)
     for (int y = 0; y < 8; ++y)
       for (int x = 0; x < 8; ++x) {
@@ -152,7 +157,7 @@ TEST_F(DctTest, AlphaRunsFillThePlane) {
   image.alpha = {{255, 4}, {0, 0}, {128, 6}, {7, 1}};
   std::vector<uint8_t> coded = DctTestEncode(image);
   AnimBitmap bitmap = Bitmap(2, coded);
-  ASSERT_EQ(AnimBitmap_Decode(&table, &heap, &bitmap), 0);
+  ASSERT_EQ(AnimBitmap_Decode(&player, &bitmap), 0);
   const uint8_t* alpha = table.slots[0].alpha;
   ASSERT_NE(alpha, nullptr);
   EXPECT_EQ(std::vector<uint8_t>(alpha, alpha + 15),
@@ -173,14 +178,14 @@ TEST_F(DctTest, TwoSlotsServeThreeBitmapsInTurn) {
   const int32_t expectSlot[] = {0, 1, 0, 1, 0, 1};
   for (int turn = 0; turn < 6; ++turn) {
     AnimBitmap& bitmap = bitmaps[turn % 3];
-    ASSERT_EQ(AnimBitmap_Decode(&table, &heap, &bitmap), expectSlot[turn]) << turn;
+    ASSERT_EQ(AnimBitmap_Decode(&player, &bitmap), expectSlot[turn]) << turn;
     EXPECT_EQ(table.slots[expectSlot[turn]].key, static_cast<int32_t>(bitmap.header.id));
     EXPECT_EQ(Pixel(table.slots[expectSlot[turn]], 3, 3),
               Pixel(table.slots[expectSlot[turn]], 3, 3));
   }
   // The last decoded (bitmap 102 in slot 1) is found without a decode.
   const uint32_t counter = table.counter;
-  EXPECT_EQ(AnimBitmap_Decode(&table, &heap, &bitmaps[2]), 1);
+  EXPECT_EQ(AnimBitmap_Decode(&player, &bitmaps[2]), 1);
   EXPECT_EQ(table.counter, counter);
 }
 
@@ -200,8 +205,8 @@ TEST_F(DctTest, DamagedDataStaysInsideItsBytes) {
   const std::vector<uint8_t> whole = DctTestEncode(image);
   for (size_t cut = 0; cut <= whole.size(); ++cut) {
     std::vector<uint8_t> coded(whole.begin(), whole.begin() + static_cast<long>(cut));
-    AnimDecodedBitmap slot{-1, 0, 0, 0, nullptr, nullptr};
-    AnimDct_Decode(&heap, coded.data(), static_cast<uint32_t>(coded.size()), &slot);
+    AnimDecodedBitmap slot{-1, 0, 0, 0, nullptr, nullptr, nullptr};
+    AnimDct_Decode(&player, coded.data(), static_cast<uint32_t>(coded.size()), &slot);
     EXPECT_EQ(heap.abortFlag, 0u) << cut;
     AnimHeap_Free(&heap, slot.pixels);
     if (slot.alpha) AnimHeap_Free(&heap, slot.alpha);
@@ -209,7 +214,7 @@ TEST_F(DctTest, DamagedDataStaysInsideItsBytes) {
   std::vector<uint8_t> huge = whole;
   huge[4] = huge[5] = huge[6] = huge[7] = 0xFF;  // 65,535 x 65,535
   AnimBitmap bitmap = Bitmap(9, huge);
-  EXPECT_EQ(AnimBitmap_Decode(&table, &heap, &bitmap), -1);
+  EXPECT_EQ(AnimBitmap_Decode(&player, &bitmap), -1);
   EXPECT_EQ(heap.abortFlag, 1u);
   EXPECT_EQ(table.slots[0].key, -1);
 }

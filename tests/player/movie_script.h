@@ -35,6 +35,16 @@ Bytes MoveBackground();
 // "/:n". Objects of one name share their clip: the copies multiply at
 // every level.
 Bytes SharedClipTree(int levels, int copies);
+// A coded (DCT) bitmap character of w x h pixels, its blocks carrying
+// low-frequency waves drawn from the seed.
+Bytes CodedBitmap(uint16_t id, uint16_t w, uint16_t h, uint32_t seed = 1);
+// A shape character of one box of w x h pixels at (x, y) pixels, filled
+// with bitmap character `bitmap` (clipped, one texel a pixel) from its corner.
+Bytes BitmapBox(uint16_t id, uint16_t bitmap, int32_t x, int32_t y, int32_t w, int32_t h);
+// A shape character of `edges` short edges with no fill and no line (read
+// at every draw, drawing nothing), and a small filled box at its corner;
+// its bounds span w x h pixels.
+Bytes FillLessOutline(uint16_t id, uint32_t edges, Solid c, int32_t w = kW, int32_t h = kH);
 // A movie of the given frames (each frame's tags, a show-frame added),
 // definitions first. The stage is the frame's size in pixels.
 Bytes MovieOf(const Bytes& definitions, const std::vector<Bytes>& frames, int32_t w = kW, int32_t h = kH);

@@ -65,11 +65,16 @@ std::vector<uint16_t> CheckShown(AnimPlayer* p) {
   const std::vector<uint16_t> shown(p->frameBuffer, p->frameBuffer + Snapshot::Pixels(p));
   const bool clears = m->raster.backgroundSet || m->kept;
   std::vector<uint16_t> plain;
+  bool whole;
   {
     Snapshot before(p);
     plain = WholeRedraw(p, 1);
+    // A heap squeezed by a test may have had room for what the step drew
+    // (the objects in the area it redrew, a bitmap already decoded) but not
+    // for a whole redraw: there is nothing to compare then.
+    whole = !AnimPlayer_Aborted(p);
   }
-  if (clears) {
+  if (clears && whole) {
     EXPECT_EQ(FrameDifferences(shown, plain, width), "") << "the frame shown is not a whole redraw";
   }
   return plain;

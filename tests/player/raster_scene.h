@@ -30,7 +30,7 @@ class Scene {
     raster_.view.a = raster_.view.d = 1.6f;
   }
   ~Scene() {
-    AnimBitmap_FreeAll(&p_->bitmaps, &p_->heap);
+    AnimBitmap_FreeAll(p_.get());
     AnimRaster_Free(&raster_);
     AnimStream_Free(&stream_);
     EXPECT_EQ(p_->heap.bytesInUse, heapBefore_);

@@ -434,7 +434,7 @@ TEST(PlayerShapeTest, ACachedRedrawMatchesAnUncachedDraw) {
       EXPECT_EQ(cached.frame(), uncached.frame());
       // A third bitmap decoded in between takes a slot: the replay finds its own again.
       cached.Fill(0);
-      AnimBitmap_FreeAll(&cached.player()->bitmaps, &cached.player()->heap);
+      AnimBitmap_FreeAll(cached.player());
       ASSERT_EQ(cached.Draw(1, nullptr, nullptr, &cache), kAnimShapeDrawn);
       EXPECT_EQ(cached.frame(), uncached.frame());
       AnimShapeCache_Free(&cached.raster(), &cache);
