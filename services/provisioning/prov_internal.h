@@ -25,5 +25,5 @@ bool ProvAskingEnded();
 inline constexpr char kProvStoppedFirst[] = "the emulator stopped before it was asked";
 inline constexpr char kProvLeftUnanswered[] = "its question was left unanswered at the stop";
 // "a provisioning document from <sender>: <why>; it was not applied", said
-// on standard error as a save not kept.
+// on standard error as a save not kept; a null sender is "an unknown sender".
 void ProvSayNotApplied(const char* sender, const char* why);

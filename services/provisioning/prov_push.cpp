@@ -116,7 +116,7 @@ bool gAskingEnded = false;
 
 void SayNotAsked(const UrlLoad* load, const char* why) {
   char* sender = ProvSender(load);
-  ProvSayNotApplied(sender ? sender : "an unknown sender", why);
+  ProvSayNotApplied(sender, why);
   MemFree(&sender);
 }
 
