@@ -27,6 +27,7 @@
 #include "services/push/notify.h"
 #include "tests/services/prov_support.h"
 #include "tests/support/failure_record.h"
+#include "tests/support/pushed_object.h"
 #include "tests/support/fetch_driver.h"
 #include "tests/support/temp_dir.h"
 #include "tests/widgets/sel_fixture.h"
@@ -35,24 +36,6 @@
 namespace {
 
 std::string Data(const std::string& path) { return ReadWholeFile(std::string(QOR_TEST_DATA) + "/" + path); }
-
-// Places a pushed object in the cache as push delivery leaves it.
-void CachePushed(const std::string& url, const char* mime, const std::string& body) {
-  UrlParsed parsed{};
-  ASSERT_EQ(UrlParse(&parsed, url.c_str(), 0), kOk);
-  UrlLoad* load = UrlLoadCreate(&parsed);
-  UrlFreeParsed(&parsed);
-  UrlSetContentTypeMime(load, mime);
-  UtilDataChunkAppend(&load->output, reinterpret_cast<const uint8_t*>(body.data()),
-                      static_cast<uint32_t>(body.size()), Mod::Url);
-  load->schemeRow = UrlFindScheme("push");
-  load->status = 200;
-  load->endOfData = 1;
-  load->closed = 1;
-  load->events |= UrlEvent::StatusKnown | UrlEvent::Complete;
-  UrlLoadSetFlags(load, UrlFlag::Kept);  // for push reception, which lets it go
-  CacheAdd(load);
-}
 
 class SaveOwnersTest : public SelFixture {
  protected:
@@ -99,7 +82,7 @@ class SaveOwnersTest : public SelFixture {
     ASSERT_EQ(NotifyStartTask(stage.starter->task()), kOk);
     Pump();
     const std::string url = "push:+4917012345." + std::to_string(++serial);
-    CachePushed(url, "application/vnd.wap.sic", Data("push/si_high.wbxml"));
+    ASSERT_NE(CachePushedObject(url, "application/vnd.wap.sic", Data("push/si_high.wbxml")), nullptr);
     TskmanPost(TskmanFind(Mod::Notify), NotifyMsg::Push, reinterpret_cast<uintptr_t>(LibcStrDup(url.c_str())), 0);
     Pump();
     NotifyStopTask();
@@ -123,7 +106,8 @@ class SaveOwnersTest : public SelFixture {
   }
   void Document() {
     const std::string url = "push:5551234." + std::to_string(++serial);
-    CachePushed(url, "application/vnd.wap.connectivity-wbxml", Data("wbxml/prov.wbxml"));
+    ASSERT_NE(CachePushedObject(url, "application/vnd.wap.connectivity-wbxml", Data("wbxml/prov.wbxml")),
+              nullptr);
     ASSERT_EQ(ProvProvisionPushed(url.c_str()), kOk);
     bool answered = false;
     for (int i = 0; i < 200000 && TskmanFind(Mod::Provisioning); ++i) {
