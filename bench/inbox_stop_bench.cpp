@@ -25,6 +25,7 @@
 #include "services/service_rows.h"
 #include "tests/support/failure_record.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/pushed_object.h"
 #include "tests/support/recorder.h"
 
 namespace {
@@ -110,22 +111,7 @@ class InboxRig {
  private:
   void Push(int i) {
     const std::string url = "push:+4917012345." + std::to_string(i + 1);
-    UrlParsed parsed;
-    if (UrlParse(&parsed, url.c_str(), 0) != kOk) return;
-    UrlLoad* load = UrlLoadCreate(&parsed);
-    UrlFreeParsed(&parsed);
-    if (!load) return;
-    UrlSetContentTypeMime(load, "application/vnd.wap.sic");
-    const std::string body = SiOf(i);
-    UtilDataChunkAppend(&load->output, reinterpret_cast<const uint8_t*>(body.data()),
-                        static_cast<uint32_t>(body.size()), Mod::Url);
-    load->schemeRow = UrlFindScheme("push");
-    load->status = 200;
-    load->endOfData = 1;
-    load->closed = 1;
-    load->events |= UrlEvent::StatusKnown | UrlEvent::Complete;
-    UrlLoadSetFlags(load, UrlFlag::Kept);
-    CacheAdd(load);
+    if (!CachePushedObject(url, "application/vnd.wap.sic", SiOf(i))) return;
     TskmanPost(TskmanFind(Mod::Notify), NotifyMsg::Push,
                reinterpret_cast<uintptr_t>(LibcStrDup(url.c_str())), 0);
     // Routed as they come, as the handset's pushes are.

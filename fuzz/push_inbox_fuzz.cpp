@@ -30,6 +30,7 @@
 #include "services/push/lc.h"
 #include "services/push/notify.h"
 #include "services/service_rows.h"
+#include "tests/support/pushed_object.h"
 
 namespace {
 
@@ -73,23 +74,9 @@ class Services {
   void Push(const char* mime, const std::string& body, const char* application) {
     if (!TskmanFind(Mod::Notify)) return;
     const std::string url = "push:+4911." + std::to_string(++serial_);
-    UrlParsed parsed;
-    if (UrlParse(&parsed, url.c_str(), 0) != kOk) return;
-    UrlLoad* load = UrlLoadCreate(&parsed);
-    UrlFreeParsed(&parsed);
+    UrlLoad* load = CachePushedObject(url, mime, body);
     if (!load) return;
-    UrlSetContentTypeMime(load, mime);
     if (application) UrlAddHeader(load, "X-Wap-Application-Id", application);
-    if (!body.empty())
-      UtilDataChunkAppend(&load->output, reinterpret_cast<const uint8_t*>(body.data()),
-                          static_cast<uint32_t>(body.size()), Mod::Url);
-    load->schemeRow = UrlFindScheme("push");
-    load->status = 200;
-    load->endOfData = 1;
-    load->closed = 1;
-    load->events |= UrlEvent::StatusKnown | UrlEvent::Complete;
-    UrlLoadSetFlags(load, UrlFlag::Kept);
-    CacheAdd(load);
     char* copy = LibcStrDup(url.c_str());
     if (!copy) {
       // As push reception lets a push go: out of the cache, then its lock.

@@ -24,11 +24,15 @@ struct Request {
 };
 
 // A channel stored or removed since the section was last saved, named as
-// the line that says its save was not kept names it.
+// the line that says its save was not kept names it. A channel changed
+// again before the save is one change, its last, with what the file held
+// before the first.
 struct Change {
   Change* next;
   bool removed;
-  char name[1];  // the title (UTF-8), or else the channel id
+  bool held;      // the section held the channel before its first change
+  uint32_t name;  // where the name begins in `text`
+  char text[1];   // the channel id, then the title (UTF-8) or else the id again
 };
 
 struct Replib {
@@ -91,17 +95,32 @@ char* ChannelName(const RepChannel* c) {
   return LibcStrDup(c->identity.channelId ? c->identity.channelId : "");
 }
 
-// The channel goes into the section with the next save.
-void NoteChange(Replib* ctx, const RepChannel* c, bool removed) {
+// The channel goes into the section with the next save; `held`: the
+// section held it before this change.
+void NoteChange(Replib* ctx, const RepChannel* c, bool removed, bool held) {
+  const char* id = c->identity.channelId ? c->identity.channelId : "";
+  if (*id)
+    for (Change** at = &ctx->changes; *at; at = &(*at)->next)
+      if (LibcStrCmp((*at)->text, id) == 0) {
+        Change* earlier = *at;
+        held = earlier->held;
+        *at = earlier->next;
+        MemFree(&earlier);
+        break;
+      }
   char* name = ChannelName(c);
-  const uint32_t length = name ? LibcStrLen(name) : 0;
-  auto* change = name ? static_cast<Change*>(MemAlloc(sizeof(Change) + length, Use::Data, kModule))
+  const uint32_t idLength = LibcStrLen(id), length = name ? LibcStrLen(name) : 0;
+  auto* change = name ? static_cast<Change*>(MemAlloc(sizeof(Change) + idLength + 1 + length,
+                                                      Use::Data, kModule))
                       : nullptr;
   if (!change) {
     ++ctx->unnamed[removed];
   } else {
     change->removed = removed;
-    LibcMemCopy(change->name, name, length + 1);
+    change->held = held;
+    change->name = idLength + 1;
+    LibcMemCopy(change->text, id, idLength + 1);
+    LibcMemCopy(change->text + change->name, name, length + 1);
     change->next = ctx->changes;
     ctx->changes = change;
   }
@@ -175,7 +194,7 @@ void StoreChannel(Replib* ctx, RepChannel* c) {
   // The page comes now, as the channel is stored; the section is saved
   // once nothing holds it open any longer, and a save not kept is said then.
   ShowOutcome(c, c->success, "info://SHOW/reposit/ChanSucc.html");
-  NoteChange(ctx, c, false);
+  NoteChange(ctx, c, false, replaced[0] >= 0);
   RepChannelFree(&c);
 }
 
@@ -188,7 +207,7 @@ void RemoveChannels(Replib* ctx, RepChannel* c) {
     if (n < 0) break;
     from = n + 1;
     if (ReplibDeleteChannel(h, n) != kOk) continue;
-    if (!noted) NoteChange(ctx, c, true);
+    if (!noted) NoteChange(ctx, c, true, true);
     noted = true;
     ctx->dirty = 1;
     char* id = c->identity.channelId ? LibcStrDup(c->identity.channelId) : nullptr;
@@ -582,8 +601,9 @@ void PostRun(Replib* ctx) {
 void ChannelsNotKept(TskmanTask* task, Result status) {
   const auto* ctx = static_cast<const Replib*>(task->context);
   if (!ctx) return;
+  // A channel stored and removed again leaves the file as it was.
   for (const Change* c = ctx->saved; c; c = c->next)
-    SayChannelNotKept(c->name, c->removed, ConfigWhyText(status));
+    if (!c->removed || c->held) SayChannelNotKept(c->text + c->name, c->removed, ConfigWhyText(status));
   for (const bool removed : {false, true})
     for (uint32_t i = 0; i < ctx->unnamedSaved[removed]; ++i)
       SayChannelNotKept(nullptr, removed, ConfigWhyText(status));

@@ -21,9 +21,11 @@ Result ProvEndAccessPoint(ProvParser* parser);
 // be put any longer.
 bool ProvAskingEnded();
 // Why a document is not applied once no question can be put: it was never
-// asked, or its question (consent or PIN) still waited for the user.
+// asked, or its question (consent or PIN) still waited for the user; or why
+// a pushed one could not even be taken.
 inline constexpr char kProvStoppedFirst[] = "the emulator stopped before it was asked";
 inline constexpr char kProvLeftUnanswered[] = "its question was left unanswered at the stop";
+inline constexpr char kProvNoMemory[] = "not enough memory";
 // "a provisioning document from <sender>: <why>; it was not applied", said
-// on standard error as a save not kept.
+// on standard error as a save not kept; a null sender is "an unknown sender".
 void ProvSayNotApplied(const char* sender, const char* why);

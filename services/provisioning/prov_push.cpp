@@ -90,12 +90,23 @@ void ShowUpdated() {
                                                            reinterpret_cast<uintptr_t>(address), 0);
 }
 
+// A pushed document not applied, said with its sender as the load names it.
+void SayNotAsked(const UrlLoad* load, const char* why) {
+  char* sender = load ? ProvSender(load) : nullptr;
+  ProvSayNotApplied(sender && *sender ? sender : nullptr, why);
+  MemFree(&sender);
+}
+
 Result RunHandler(void* context, uint32_t message, uintptr_t, uintptr_t) {
   auto* run = static_cast<PushRun*>(context);
   TskmanTask* self = TskmanGetCurrentTask();
   if (!run || (message != TskMsg::Start && message != ProvMsg::PushStep)) return kOk;
+  const bool begun = run->load->handlerState != nullptr;
   const Result r = ProvProcess(nullptr, run->load);
   if (r != kOk) {
+    // The row says what fails a document it steps for a push; before its
+    // first step it could not know the load was pushed.
+    if (!begun && ResultCodeOf(r) == Err::NoMemory) SayNotAsked(run->load, kProvNoMemory);
     EndRun(self, run);
     return kOk;
   }
@@ -113,12 +124,6 @@ Result RunHandler(void* context, uint32_t message, uintptr_t, uintptr_t) {
 
 // The browser phase has ended: no question can be put any longer.
 bool gAskingEnded = false;
-
-void SayNotAsked(const UrlLoad* load, const char* why) {
-  char* sender = ProvSender(load);
-  ProvSayNotApplied(sender ? sender : "an unknown sender", why);
-  MemFree(&sender);
-}
 
 }  // namespace
 
@@ -145,15 +150,16 @@ void ProvEndUnanswered() {
   }
 }
 
+// What the heap cannot take is said: the push stays in the inbox, unapplied.
 Result ProvProvisionPushed(const char* url) {
-  if (!url) return ProvCode::Refused;
-  UrlParsed parsed{};
-  if (UrlParse(&parsed, url, 0) != kOk) return ProvCode::NoMemory;
-  const UrlLoad* pushed = CacheFindByName(&parsed);
-  UrlFreeParsed(&parsed);
+  // By the name push reception gave it, which takes no memory to find.
+  const UrlLoad* pushed = url ? CacheFindByText(url) : nullptr;
   if (!pushed) return ProvCode::Refused;
   auto* run = static_cast<PushRun*>(MemAllocZero(sizeof(PushRun), Use::Context, kModule));
-  if (!run) return ProvCode::NoMemory;
+  if (!run) {
+    SayNotAsked(nullptr, kProvNoMemory);
+    return ProvCode::NoMemory;
+  }
   run->load = CopyPushed(pushed);
   if (run->load && gAskingEnded) {
     // Too late to be asked: the push stays in the inbox, unapplied.
@@ -164,6 +170,7 @@ Result ProvProvisionPushed(const char* url) {
   }
   TskmanTask* task = nullptr;
   if (!run->load || TskmanCreateTask(&task, kModule, RunHandler, run) != kOk) {
+    SayNotAsked(run->load, kProvNoMemory);
     UrlLoadFree(run->load);
     MemFree(&run);
     return ProvCode::NoMemory;

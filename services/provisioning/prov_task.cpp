@@ -466,6 +466,15 @@ const char* WhyNotApplied(Result r) {
   }
 }
 
+// The document's own failings (and the user's no) end a pushed one the
+// user did not accept without a word; the settings store or the heap
+// failing it is said whether or not the user was asked yet.
+bool SaysFailure(const ProvTaskCtx* c, Result r) {
+  if (!c->stepper || c->said) return false;
+  return c->consented || (r != ProvCode::AuthFailed && r != ProvCode::Cancelled &&
+                          r != ProvCode::NoAccessPoint && r != ProvCode::Refused);
+}
+
 // --- The held download -------------------------------------------------------
 
 struct HeldItem {
@@ -528,8 +537,12 @@ Result ProvProcess(UrlModuleContext*, UrlLoad* load) {
   load->waiting = r == kOk && c->state == Wait ? 1 : 0;
   if (r != kOk) {
     // A pushed document has no page to show its failure: one the user
-    // accepted is said.
-    if (c->stepper && c->consented && !c->said) ProvSayNotApplied(c->initiator, WhyNotApplied(r));
+    // accepted, or one the store or the heap failed, is said.
+    if (SaysFailure(c, r)) {
+      char* sender = c->initiator ? nullptr : ProvSender(load);
+      ProvSayNotApplied(c->initiator ? c->initiator : sender, WhyNotApplied(r));
+      MemFree(&sender);
+    }
     FreeCtx(&c);
     load->handlerState = nullptr;
     return r;
@@ -586,6 +599,7 @@ char* ProvSender(const UrlLoad* load) {
 }
 
 void ProvSayNotApplied(const char* sender, const char* why) {
+  if (!sender) sender = "an unknown sender";
   char what[240] = "a provisioning document from ";
   const uint32_t at = LibcStrLen(what);
   const uint32_t length = sender ? LibcStrLen(sender) : 0;

@@ -533,8 +533,9 @@ void SayRefused(const NotifyTask* ctx, Result why) {
 }
 
 // Whether anything of the inbox is not in the file as it stands: a new
-// message, a delete, a mark, a document only memory holds, or a record the
-// rules met that may reach a message the start missed.
+// message, a delete, a mark, a document only memory holds or that another
+// section's save dropped, or a record the rules met that may reach a message
+// the start missed.
 bool Changed(const NotifyTask* ctx) {
   return ctx->changed || NotifyStoreHeldCount(&ctx->missed) || ctx->missed.ruled;
 }
@@ -984,9 +985,13 @@ void NotifyStoreSpareDropped(const char* key, uint32_t keyLength, const uint8_t*
   uint32_t n = 0;
   // The stop's own save carries what it keeps already; another section's
   // save may come before it, while the file still holds the missed ones.
-  if (!ctx || ctx->savingOwn || !NotifyStoreDocNumber(key, keyLength, &n) ||
-      !NotifyStoreIsMissed(&ctx->missed, n))
+  if (!ctx || ctx->savingOwn || !NotifyStoreDocNumber(key, keyLength, &n)) return;
+  if (!NotifyStoreIsMissed(&ctx->missed, n)) {
+    // A listed message's, which memory holds: the file no longer does, and
+    // the stop's save writes it back where there is room.
+    ctx->changed = 1;
     return;
+  }
   NotifyStoreHold(&ctx->missed, n, value, valueLength);
 }
 

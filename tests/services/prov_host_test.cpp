@@ -113,6 +113,20 @@ class ProvHostTest : public HostFixture {
     TskmanCreateTask(&reader, Mod::TestCode, Reader, nullptr);
     ConfigOpen(reader, "//access", false);
   }
+  // A run after a document said not applied: it has nothing to say of it,
+  // and the access file holds no entry.
+  void ExpectNextRunQuietAndAccessEmpty() {
+    ::testing::internal::CaptureStderr();
+    const Result r = Run({[&] {
+                            ReadAccess();
+                            return true;
+                          },
+                          [&] { return gAccess != "(not read)"; }});
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(HostExitStatus(r), 0) << err;
+    EXPECT_EQ(err.find("provisioning document"), std::string::npos) << err;
+    EXPECT_EQ(gAccess, "");
+  }
   // Sends the document that wants the user's PIN, pushed from 5551234.
   void SendPush() {
     const std::string macs = ReadWholeFile(std::string(QOR_PROV_DATA_DIR) + "/macs.txt");
@@ -502,17 +516,7 @@ TEST_P(StopWhileAskedHostTest, StopWhileItWaits) {
                      "question was left unanswered at the stop; it was not applied\n"),
             std::string::npos)
       << err;
-  // The next run has nothing more to say of it.
-  ::testing::internal::CaptureStderr();
-  r = Run({[&] {
-             ReadAccess();
-             return true;
-           },
-           [&] { return gAccess != "(not read)"; }});
-  err = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(HostExitStatus(r), 0) << err;
-  EXPECT_EQ(err.find("provisioning document"), std::string::npos) << err;
-  EXPECT_EQ(gAccess, "");
+  ExpectNextRunQuietAndAccessEmpty();
 }
 INSTANTIATE_TEST_SUITE_P(QuestionAndPin, StopWhileAskedHostTest, ::testing::Values(0, 1));
 
@@ -627,15 +631,7 @@ TEST_F(ProvHostTest, APushTheStopCameBeforeAskingIsSaid) {
         << err;
     EXPECT_FALSE(std::filesystem::exists("access"));
     sockets.reset();
-    ::testing::internal::CaptureStderr();
-    r = Run({[&] {
-               ReadAccess();
-               return true;
-             },
-             [&] { return gAccess != "(not read)"; }});
-    err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(HostExitStatus(r), 0) << err;
-    EXPECT_EQ(gAccess, "");
+    ExpectNextRunQuietAndAccessEmpty();
   }
 }
 

@@ -4,6 +4,7 @@
 // "//access" afterwards. MACs from tests/data/prov/mac.sh (openssl).
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -212,16 +213,14 @@ class ProvTaskTest : public SelFixture {
   // The "//access" section as the store has it.
   std::string Access() { return stage.Read("//access", [this] { Pump(); }); }
 
-  // Places the document in the cache as push delivery leaves it, under
-  // push:5551234.<n> with the headers, hands it to the entry point, and
-  // answers each popup with the next of `answers` until the document is
-  // applied or let go. The cached object stays until `pushed` is let go.
-  void ProvisionPushed(const std::vector<std::pair<const char*, std::string>>& headers,
-                       std::vector<std::string> answers,
-                       const char* document = "../wbxml/prov.wbxml") {
-    const std::string name = "push:5551234." + std::to_string(++serial);
+  // Places the document in the cache as push delivery leaves it (`pushed`),
+  // under push:5551234.<n> (`name`) with the headers. The cached object
+  // stays until `pushed` is let go.
+  void PlacePushed(const std::vector<std::pair<const char*, std::string>>& headers,
+                   const char* document, std::string* name) {
+    *name = "push:5551234." + std::to_string(++serial);
     UrlParsed url{};
-    ASSERT_EQ(UrlParse(&url, name.c_str(), 0), kOk);
+    ASSERT_EQ(UrlParse(&url, name->c_str(), 0), kOk);
     pushed = UrlLoadCreate(&url);
     UrlFreeParsed(&url);
     const std::string doc = ProvDocument(document);
@@ -234,6 +233,14 @@ class ProvTaskTest : public SelFixture {
     pushed->events |= UrlEvent::Complete;
     UrlLoadSetFlags(pushed, UrlFlag::Kept);
     CacheAdd(pushed);
+  }
+  // Places it, hands it to the entry point, and answers each popup with the
+  // next of `answers` until the document is applied or let go.
+  void ProvisionPushed(const std::vector<std::pair<const char*, std::string>>& headers,
+                       std::vector<std::string> answers,
+                       const char* document = "../wbxml/prov.wbxml") {
+    std::string name;
+    ASSERT_NO_FATAL_FAILURE(PlacePushed(headers, document, &name));
     EXPECT_EQ(ProvProvisionPushed("push:5551234.0"), ProvCode::Refused);
     ASSERT_EQ(ProvProvisionPushed(name.c_str()), kOk);
     asked.clear();
@@ -703,6 +710,58 @@ TEST_F(ProvTaskTest, ALoadLetGoWithThePinAnswerOnItsWayLosesNothing) {
   EXPECT_EQ(TskmanFind(Mod::Provisioning), nullptr);
   EXPECT_NE(Access(), "(not opened)");
   EXPECT_EQ(HeapGetStats().freeBytes, heapBefore);
+}
+
+// A pushed document with the heap running out at any point is applied, or
+// its question put (a question the popups cannot show refuses it, as the
+// user would), or it is said once with its sender: a push has no page to
+// show its failure.
+TEST_F(ProvTaskTest, APushedDocumentShortOfMemoryIsAppliedAskedOrSaid) {
+  const std::vector<std::pair<const char*, std::string>> headers = {{"sec", "1"},
+                                                                    {"mac", Macs().at("userpin")}};
+  uint32_t applied = 0, said = 0;
+  for (uint32_t spare = 0; spare < (32u << 10); spare += 32) {
+    SCOPED_TRACE(spare);
+    std::string name;
+    ASSERT_NO_FATAL_FAILURE(PlacePushed(headers, "../wbxml/prov.wbxml", &name));
+    FailureRecord failures;
+    // The cache keeps the push, as the inbox that hands it on does.
+    MemSetEvictor(nullptr);
+    void* filler = MemAlloc(HeapGetStats().largestFree - 64 - spare, Use::Data, Mod::TestCode);
+    MemSetEvictor(CacheFreeOne);
+    if (!filler) {  // the heap has no more to give
+      UrlLoadClearFlags(pushed, UrlFlag::Kept);
+      break;
+    }
+    EXPECT_NE(ProvProvisionPushed(name.c_str()), ProvCode::Refused);
+    std::vector<std::string> answers = {"yes", "1234"};
+    bool popup = false;
+    for (int i = 0; i < 400000 && TskmanFind(Mod::Provisioning); ++i) {
+      Step();
+      popup = popup || TskmanFind(Mod::Popup);
+      if (TskmanFind(Mod::Popup) && !answers.empty() && PopupShown()) {
+        Answer(answers.front());
+        answers.erase(answers.begin());
+      }
+    }
+    MemFree(&filler);
+    Pump();
+    Tick(static_cast<int>(kPopupWatchMs / kTskmanTickMs) + 1);
+    Pump();
+    UrlLoadClearFlags(pushed, UrlFlag::Kept);
+    if (Access().find("0/url=5551234\n") != std::string::npos) {
+      ++applied;
+      EXPECT_TRUE(failures.said.empty());
+      std::remove("access");
+    } else if (!popup || !failures.said.empty()) {
+      ++said;
+      ASSERT_EQ(failures.said.size(), 1u) << (popup ? "asked" : "not asked");
+      EXPECT_EQ(failures.said[0].rfind("access: a provisioning document from ", 0), 0u)
+          << failures.said[0];
+    }
+  }
+  EXPECT_GT(applied, 0u);
+  EXPECT_GT(said, 0u);
 }
 
 // A document applied with the heap running out at any point: it is applied

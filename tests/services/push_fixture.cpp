@@ -12,6 +12,7 @@
 #include "services/push/lc.h"
 #include "services/push/notify.h"
 #include "services/service_rows.h"
+#include "tests/support/pushed_object.h"
 
 void PushFixture::SetUp() {
   WorkDirFixture::SetUp();
@@ -122,23 +123,9 @@ std::string PushFixture::Push(const std::string& mime, const std::string& body,
 
 void PushFixture::PushNamed(const std::string& url, const std::string& mime, const std::string& body,
                             const std::vector<PushHeader>& headers) {
-  UrlParsed parsed;
-  EXPECT_EQ(UrlParse(&parsed, url.c_str(), 0), kOk);
-  UrlLoad* load = UrlLoadCreate(&parsed);
-  UrlFreeParsed(&parsed);
-  UrlSetContentTypeMime(load, mime.c_str());
+  UrlLoad* load = CachePushedObject(url, mime.c_str(), body);
+  ASSERT_NE(load, nullptr);
   for (const PushHeader& h : headers) UrlAddHeader(load, h.name, h.value.c_str());
-  if (!body.empty())
-    UtilDataChunkAppend(&load->output, reinterpret_cast<const uint8_t*>(body.data()),
-                        static_cast<uint32_t>(body.size()), Mod::Url);
-  // As delivery leaves it: complete, closed, locked for push reception.
-  load->schemeRow = UrlFindScheme("push");
-  load->status = 200;
-  load->endOfData = 1;
-  load->closed = 1;
-  load->events |= UrlEvent::StatusKnown | UrlEvent::Complete;
-  UrlLoadSetFlags(load, UrlFlag::Kept);
-  CacheAdd(load);
   TskmanPost(TskmanFind(Mod::Notify), NotifyMsg::Push, reinterpret_cast<uintptr_t>(LibcStrDup(url.c_str())),
              0);
 }
