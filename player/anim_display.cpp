@@ -808,7 +808,10 @@ void AnimDisplay_ClearToBackground(AnimMovie* m) {
       FillArea(r, m->keptColour);
       return;
     }
+    // Paid for, they are shown whole, whatever work the step has left.
     const WorkMark mark = MarkWork(m);
+    p->workLeft = kAnimStepWork;
+    p->workOut = 0;
     ShowKept(m, false);
     BackToMark(m, mark);
     return;

@@ -430,7 +430,12 @@ void PrepareBitmap(Path* path, AnimFillStyle& f, AnimPaint& paint) {
     alphaPlane = bitmap->alpha != nullptr;
   } else {
     paint.slot = AnimBitmap_Decode(path->p, bitmap);
-    if (paint.slot < 0) return;
+    if (paint.slot < 0) {
+      // Not decoded for want of the step's work: the next step draws it,
+      // so this draw is not kept.
+      //PROBE if (path->cache && AnimWork_Spent(path->p)) path->cache->lost = 1;
+      return;
+    }
     alphaPlane = path->p->bitmaps.slots[paint.slot].alpha != nullptr;
   }
   SpanMapping(path, f.matrix, 4096.0f, 128u, paint);
