@@ -642,6 +642,20 @@ bool ReadStyles(Path* path, AnimBits* b, bool alpha, AnimStyleSet* out) {
   return AnimShape_ReadFillStyles(path, b, alpha, out) && AnimShape_ReadLineStyles(path, b, alpha, out);
 }
 
+// A cache's runs with their saved heads and strokes; true when any went.
+bool FreeRuns(AnimPlayer* p, AnimEdgeCache* rec) {
+  const bool any = rec != nullptr;
+  while (rec) {
+    AnimEdgeCache* next = rec->next;
+    AnimPlayer_Free(p, rec->savedBuckets);
+    AnimPlayer_Free(p, rec->savedFills);
+    FreeStrokes(p, rec->strokes);
+    AnimPlayer_Free(p, rec);
+    rec = next;
+  }
+  return any;
+}
+
 }  // namespace
 
 void AnimShape_ReplayCache(AnimRaster* r, const AnimMatrix* matrix, AnimShapeCache* cache) {
@@ -654,14 +668,7 @@ void AnimShape_ReplayCache(AnimRaster* r, const AnimMatrix* matrix, AnimShapeCac
 }
 
 void AnimShapeCache_Release(AnimPlayer* p, AnimShapeCache* cache) {
-  for (AnimEdgeCache* rec = cache->first; rec;) {
-    AnimEdgeCache* next = rec->next;
-    AnimPlayer_Free(p, rec->savedBuckets);
-    AnimPlayer_Free(p, rec->savedFills);
-    FreeStrokes(p, rec->strokes);
-    AnimPlayer_Free(p, rec);
-    rec = next;
-  }
+  FreeRuns(p, cache->first);
   FreeSets(p, cache->sets);
   if (cache->keptLink) {
     *cache->keptLink = cache->nextKept;
@@ -677,16 +684,7 @@ namespace {
 // taking the style's own again (they hold the same for this draw); the draw
 // goes on keeping nothing and lets the cache go at its end.
 bool Abandon(AnimPlayer* p, AnimShapeCache* cache) {
-  bool any = false;
-  for (AnimEdgeCache* rec = cache->first; rec;) {
-    AnimEdgeCache* next = rec->next;
-    AnimPlayer_Free(p, rec->savedBuckets);
-    AnimPlayer_Free(p, rec->savedFills);
-    FreeStrokes(p, rec->strokes);
-    AnimPlayer_Free(p, rec);
-    rec = next;
-    any = true;
-  }
+  bool any = FreeRuns(p, cache->first);
   cache->first = cache->current = nullptr;
   for (AnimDrawSet* set = cache->sets; set; set = set->next)
     for (uint32_t i = 0; set->paints && i < set->styles.fillCount; ++i) {
