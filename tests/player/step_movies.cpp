@@ -206,6 +206,21 @@ Bytes PhotoStrips(int side, int strips, int rows, int columns, bool still) {
   return CopiesOfAMovingShape(Concat({photos, Tag(2, w.bytes())}), rows, columns, still ? 0 : 30, still ? 0 : 13, still);
 }
 
+Bytes NestedButtons(int depth, int records, bool drawn) {
+  Bytes defs = BoxShape(3, {200, 0, 0}, 0, 0, 40, 40);
+  uint16_t inner = 3;
+  for (int d = 0; d < depth; ++d) {
+    const auto id = static_cast<uint16_t>(d + 1 == depth ? 1 : 10 + d);
+    Writer w;
+    w.U16(id);
+    const uint32_t states = d == 0 && !drawn ? 2 : 1;
+    for (int i = 0; i < records; ++i) w.U8(states).U16(inner).U16(static_cast<uint32_t>(i + 1)).Matrix(i, 0);
+    defs = Concat({defs, Tag(7, w.U8(0).U8(0).bytes())});
+    inner = id;
+  }
+  return CopiesOfAMovingShape(defs, 1, 1, 0, 0, true);
+}
+
 Bytes KeptHatching(int copies, int photoSide) {
   Records r(1, 0);
   for (int i = 0; i < 200; ++i) r.Change(-1, 1, -1, true, i * 3520 / 200, 0).Box(8, 4160);

@@ -67,6 +67,12 @@ Bytes GradientFillsField(int fills, int rows, int columns);
 // pixels (the table of two decoded bitmaps holds none of the next strip's),
 // shown and moved (or `still`) as in UnfilledOutlineField.
 Bytes PhotoStrips(int side, int strips, int rows, int columns, bool still = false);
+// Buttons inside buttons: the innermost shows a box in `records` records,
+// the next shows it in as many, and so on `depth` deep (the records
+// multiply: 64 five deep are 64^5 boxes); the outermost, character 1, is
+// shown as shape 1 is in UnfilledOutlineField, standing still. Unless
+// `drawn`, the innermost shows its box only when the pointer is over it.
+Bytes NestedButtons(int depth, int records, bool drawn);
 // A "/Background" sprite of `copies` x `copies` draws of a full-stage
 // hatching (shape 1: 200 vertical stripes) through two shared clips, and a
 // small box moving over it at every step. With `photoSide`, a coded photo

@@ -408,8 +408,9 @@ TEST(PlayerStepWork, KeptSpritesOfManyDrawsLeaveTheWorkAlike) {
 }
 
 // Drawing that reads the records of an outline with no fill, prepares
-// styles it never uses, decodes coded bitmaps again and again, draws kept
-// sprites at every clearing, or composites rows in high quality is the
+// styles it never uses, decodes coded bitmaps again and again, measures and
+// draws buttons inside buttons, draws kept sprites at every clearing, or
+// composites rows in high quality is the
 // step's work wherever it is done: movies of far more of it than a handset
 // shows run out of work at the opening (or the change to high quality) and
 // at the next step, with the edge caches, without them (where shapes keep
@@ -428,6 +429,7 @@ TEST(PlayerStepWork, DrawingWorkRunsOutAlikeInEveryPlay) {
       {"a box among 40 gradient fills, 2,025 copies", movie::GradientFillsField(40, 45, 45), 1, false},
       {"three coded photos in strips, decoded again span by span, 16 copies", movie::PhotoStrips(48, 6, 4, 4), 1, false},
       {"the same standing still, its edges kept", movie::PhotoStrips(48, 6, 4, 4, true), 2, false},
+      {"buttons inside buttons, 64 records 4 deep, drawing nothing", movie::NestedButtons(4, 64, false), 1, false},
       {"a kept sprite of 400 full-stage hatchings", movie::KeptHatching(20), 3, false},
       {"two lines at the sides, 8,100 copies, high quality", movie::SideLines(90, 90), 1, true}};
   for (const Case& c : cases) {
