@@ -5,8 +5,11 @@
 // Fields of grass whose every blade is a shape of 1,800 edges. Copies of an
 // outline of 20,000 edges with no fill, a "/Background" sprite of 900
 // full-stage hatchings with no room for its picture, copies of two lines
-// at the stage's sides in high quality, and copies of a box among 12
-// gradient fills. Beside them,
+// at the stage's sides in high quality, copies of a box among 12
+// gradient fills, three coded photos in strips, decoded again span by
+// span (copies of a shape of 6 strips, and one shape of 60), and buttons
+// inside buttons (64 records 4 deep drawing boxes, 5 deep drawing
+// nothing). Beside them,
 // as the yardstick, ordinary steps: a clip of 130 boxes shown 130 times, a
 // field of 40 x 40 x 40 stars, and a small movie's step. Each iteration is one step, after
 // the opening and a first step; the first step after opening is timed on
@@ -152,6 +155,17 @@ void AnimKeptHatchingOpen(benchmark::State& state) { OpenStep(state, movie::Kept
 void AnimSideLines(benchmark::State& state) { Steps(state, movie::SideLines(100, 100), true); }
 // A 2-pixel box among 12 gradient fills, 100 x 100 copies.
 void AnimGradientFills(benchmark::State& state) { Steps(state, movie::GradientFillsField(12, 100, 100)); }
+// Three 96-pixel coded photos filling strips in turn: (strips, N) gives N x N
+// copies of a shape of that many strips.
+void AnimPhotoStrips(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(1));
+  Steps(state, movie::PhotoStrips(96, static_cast<int>(state.range(0)), n, n));
+}
+
+// Buttons inside buttons: (depth, drawn), 64 records a button.
+void AnimNestedButtons(benchmark::State& state) {
+  Steps(state, movie::NestedButtons(static_cast<int>(state.range(0)), 64, state.range(1) != 0));
+}
 
 }  // namespace
 
@@ -174,3 +188,5 @@ BENCHMARK(AnimKeptHatching)->Arg(0)->Arg(1)->Iterations(4)->Unit(benchmark::kMil
 BENCHMARK(AnimKeptHatchingOpen)->Iterations(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimSideLines)->Iterations(6)->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimGradientFills)->Iterations(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimNestedButtons)->Args({4, 1})->Args({5, 0})->Iterations(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimPhotoStrips)->Args({6, 4})->Args({6, 10})->Args({60, 1})->Iterations(4)->Unit(benchmark::kMillisecond);

@@ -364,7 +364,9 @@ uint32_t AnimButton_Draw(AnimMovie* m, const AnimButton* button, uint32_t state,
     ++n;
   }
   uint32_t drew = 0;
-  for (uint32_t i = 0; i < n; ++i) {
+  // Each record drawn is met as an object of a list is: buttons inside
+  // buttons multiply their records.
+  for (uint32_t i = 0; i < n && AnimWork_Take(m->player); ++i) {
     const AnimButtonRecord* r = chosen[i];
     AnimMatrix combined;
     AnimMatrix_Concat(&combined, matrix, &r->matrix);

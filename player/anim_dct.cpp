@@ -339,12 +339,18 @@ int32_t AnimBitmap_Decode(AnimPlayer* player, AnimBitmap* bitmap) {
   for (uint32_t i = 0; i < kAnimDecodedSlots; ++i)
     if (AnimBitmap_Holds(table->slots[i], bitmap)) return static_cast<int32_t>(i);
   if (bitmap->heldAsPixels || !bitmap->data || bitmap->codedLength < 0) return -1;
+  // A decode is the step's work wherever a draw asks for it (a render
+  // showing three coded bitmaps asks again span by span): once the step's
+  // work is spent nothing more is decoded, and the fill is not drawn.
+  if (AnimWork_Spent(player)) return -1;
   const uint32_t index = table->counter % kAnimDecodedSlots;
   AnimDecodedBitmap* slot = &table->slots[index];
   Give(player, slot->pixels);
   Give(player, slot->alpha);
   *slot = kFreeSlot;
   AnimDct_Decode(player, bitmap->data, static_cast<uint32_t>(bitmap->codedLength), slot);
+  const uint32_t padded = ((slot->width + 15u) & ~15u) * ((slot->height + 15u) & ~15u);
+  AnimWork_Take(player, padded / kAnimDecodedPixelsPerWork + 1);
   if (AnimPlayer_Aborted(player)) return -1;
   slot->key = id;
   slot->owner = bitmap;

@@ -326,17 +326,19 @@ uint32_t UpdateList(AnimDisplayList* list, uint32_t nesting) {
   return changed;
 }
 
-// The character's bounds in its own units.
-bool CharBounds(const AnimChar* c, AnimRect* out, uint32_t nesting) {
+// The character's bounds in its own units. Each record of a button is
+// met as an object is: buttons inside buttons multiply their records, and
+// once the step's work is spent the bounds stand as far as they were taken.
+bool CharBounds(AnimMovie* m, const AnimChar* c, AnimRect* out, uint32_t nesting) {
   AnimRect_SetEmpty(out);
   if (!c || nesting > kAnimMaxClipDepth) return false;
   if (c->type == kAnimMorph) AnimMorph_Bounds(static_cast<const AnimMorph*>(c->body), out);
   else if (c->type == kAnimSprite) return false;
   else if (c->type == kAnimButton && !static_cast<const AnimButton*>(c->body)->editText) {
     const auto* b = static_cast<const AnimButton*>(c->body);
-    for (const AnimButtonRecord* r = b->records; r; r = r->next) {
+    for (const AnimButtonRecord* r = b->records; r && Meet(m); r = r->next) {
       AnimRect inner, moved;
-      CharBounds(r->character, &inner, nesting + 1);
+      CharBounds(m, r->character, &inner, nesting + 1);
       AnimRect_Transform(&moved, &r->matrix, &inner);
       AnimRect_Add(out, &moved);
     }
@@ -415,7 +417,7 @@ bool InnerBoundsAt(const AnimDisplayObject* o, AnimRect* inner, uint32_t nesting
   if (walk.movie) ++walk.movie->boundsVisits;
   Meet(walk.movie);
   if (IsSprite(o)) return AnimSprite_GetBounds(o->clip, inner, nesting + 1, walk);
-  CharBounds(o->character, inner, 0);
+  CharBounds(walk.movie, o->character, inner, 0);
   // A button's sprite records show its instance clip.
   AnimRect shown;
   AnimClip* clip = ButtonClip(o);
@@ -808,7 +810,10 @@ void AnimDisplay_ClearToBackground(AnimMovie* m) {
       FillArea(r, m->keptColour);
       return;
     }
+    // Paid for, they are shown whole, whatever work the step has left.
     const WorkMark mark = MarkWork(m);
+    p->workLeft = kAnimStepWork;
+    p->workOut = 0;
     ShowKept(m, false);
     BackToMark(m, mark);
     return;
@@ -918,7 +923,7 @@ uint32_t DrawListAt(AnimMovie* m, AnimDisplayList* list, const AnimMatrix* paren
     o->drawnMatrix = matrix;
     if (IsSprite(o) && o->clip) o->clip->drawnAt = matrix;
     AnimRect bounds;
-    if (!IsSprite(o) && CharBounds(o->character, &bounds, 0)) {
+    if (!IsSprite(o) && CharBounds(m, o->character, &bounds, 0)) {
       AnimMatrix device;
       AnimMatrix_Concat(&device, &r.view, &matrix);
       AnimRect px;

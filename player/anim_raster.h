@@ -17,6 +17,10 @@ inline constexpr int32_t kAnimEdgeCapacity = 1800;
 // offered, edges placed in their buckets, active edges walked per row).
 inline constexpr uint32_t kAnimPixelsPerWork = 512;
 inline constexpr uint32_t kAnimEdgeStepsPerWork = 32;
+// A coded bitmap decoded costs as much for every 16 pixels of its
+// macroblocks (one unit more for the tables each decode builds): a pixel
+// decoded takes about as long as 32 filled.
+inline constexpr uint32_t kAnimDecodedPixelsPerWork = 16;
 // The raster's cacheMode: shape objects keep their edges as their frames
 // decide, keep none, or all keep theirs.
 inline constexpr uint32_t kAnimCacheByFrame = 0, kAnimCacheNone = 1, kAnimCacheAll = 2;

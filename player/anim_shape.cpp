@@ -430,7 +430,12 @@ void PrepareBitmap(Path* path, AnimFillStyle& f, AnimPaint& paint) {
     alphaPlane = bitmap->alpha != nullptr;
   } else {
     paint.slot = AnimBitmap_Decode(path->p, bitmap);
-    if (paint.slot < 0) return;
+    if (paint.slot < 0) {
+      // Not decoded for want of the step's work: the next step draws it,
+      // so this draw is not kept.
+      //PROBE if (path->cache && AnimWork_Spent(path->p)) path->cache->lost = 1;
+      return;
+    }
     alphaPlane = path->p->bitmaps.slots[paint.slot].alpha != nullptr;
   }
   SpanMapping(path, f.matrix, 4096.0f, 128u, paint);
@@ -637,6 +642,20 @@ bool ReadStyles(Path* path, AnimBits* b, bool alpha, AnimStyleSet* out) {
   return AnimShape_ReadFillStyles(path, b, alpha, out) && AnimShape_ReadLineStyles(path, b, alpha, out);
 }
 
+// A cache's runs with their saved heads and strokes; true when any went.
+bool FreeRuns(AnimPlayer* p, AnimEdgeCache* rec) {
+  const bool any = rec != nullptr;
+  while (rec) {
+    AnimEdgeCache* next = rec->next;
+    AnimPlayer_Free(p, rec->savedBuckets);
+    AnimPlayer_Free(p, rec->savedFills);
+    FreeStrokes(p, rec->strokes);
+    AnimPlayer_Free(p, rec);
+    rec = next;
+  }
+  return any;
+}
+
 }  // namespace
 
 void AnimShape_ReplayCache(AnimRaster* r, const AnimMatrix* matrix, AnimShapeCache* cache) {
@@ -649,14 +668,7 @@ void AnimShape_ReplayCache(AnimRaster* r, const AnimMatrix* matrix, AnimShapeCac
 }
 
 void AnimShapeCache_Release(AnimPlayer* p, AnimShapeCache* cache) {
-  for (AnimEdgeCache* rec = cache->first; rec;) {
-    AnimEdgeCache* next = rec->next;
-    AnimPlayer_Free(p, rec->savedBuckets);
-    AnimPlayer_Free(p, rec->savedFills);
-    FreeStrokes(p, rec->strokes);
-    AnimPlayer_Free(p, rec);
-    rec = next;
-  }
+  FreeRuns(p, cache->first);
   FreeSets(p, cache->sets);
   if (cache->keptLink) {
     *cache->keptLink = cache->nextKept;
@@ -672,16 +684,7 @@ namespace {
 // taking the style's own again (they hold the same for this draw); the draw
 // goes on keeping nothing and lets the cache go at its end.
 bool Abandon(AnimPlayer* p, AnimShapeCache* cache) {
-  bool any = false;
-  for (AnimEdgeCache* rec = cache->first; rec;) {
-    AnimEdgeCache* next = rec->next;
-    AnimPlayer_Free(p, rec->savedBuckets);
-    AnimPlayer_Free(p, rec->savedFills);
-    FreeStrokes(p, rec->strokes);
-    AnimPlayer_Free(p, rec);
-    rec = next;
-    any = true;
-  }
+  bool any = FreeRuns(p, cache->first);
   cache->first = cache->current = nullptr;
   for (AnimDrawSet* set = cache->sets; set; set = set->next)
     for (uint32_t i = 0; set->paints && i < set->styles.fillCount; ++i) {

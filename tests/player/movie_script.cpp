@@ -1,7 +1,6 @@
 #include "movie_script.h"
 
 #include "player/anim_value.h"
-#include "tests/player/dct_encoder.h"
 
 namespace movie::script {
 
@@ -31,33 +30,6 @@ Bytes SharedClipTree(int levels, int copies) {
   }
   const Bytes moveTop = Do(Concat({Push("/top"), Push("0"), Push("30"), Op(0x23)}));  // _x = 30
   return MovieOf(defs, {PlaceNamed(static_cast<uint16_t>(100 + levels), 1, "top", 200, 200), moveTop, {}});
-}
-
-Bytes CodedBitmap(uint16_t id, uint16_t w, uint16_t h, uint32_t seed) {
-  DctTestImage image;
-  image.width = w;
-  image.height = h;
-  const uint32_t macroblocks = ((w + 15u) / 16u) * ((h + 15u) / 16u);
-  for (uint32_t k = 0; k < macroblocks * 6; ++k) {
-    std::array<int32_t, 64> block{};
-    for (int i : {0, 1, 2, 8, 9, 16}) {
-      seed = seed * 1103515245 + 12345;
-      block[i] = static_cast<int32_t>(seed >> 26) - 32;
-    }
-    image.blocks.push_back(block);
-  }
-  return movie::Bitmap(id, DctTestEncode(image));
-}
-
-Bytes BitmapBox(uint16_t id, uint16_t bitmap, int32_t x, int32_t y, int32_t w, int32_t h) {
-  Records r(1, 0);
-  r.Change(-1, 1, -1, true, 20 * x, 20 * y).Box(20 * w, 20 * h);
-  Writer out;
-  out.U16(id).Rect(20 * x, 20 * (x + w), 20 * y, 20 * (y + h));
-  out.U8(1).U8(0x41).U16(bitmap).Matrix(20 * x, 20 * y, 20 << 16, 20 << 16);
-  out.U8(0);
-  out.Bits(1, 4).Bits(0, 4).Raw(r.End());
-  return movie::Tag(2, out.bytes());
 }
 
 Bytes FillLessOutline(uint16_t id, uint32_t edges, Solid c, int32_t w, int32_t h) {

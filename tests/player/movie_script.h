@@ -9,6 +9,7 @@
 
 #include "movie_writer.h"
 #include "player_support.h"
+#include "step_movies.h"
 
 namespace movie::script {
 
@@ -35,12 +36,8 @@ Bytes MoveBackground();
 // "/:n". Objects of one name share their clip: the copies multiply at
 // every level.
 Bytes SharedClipTree(int levels, int copies);
-// A coded (DCT) bitmap character of w x h pixels, its blocks carrying
-// low-frequency waves drawn from the seed.
-Bytes CodedBitmap(uint16_t id, uint16_t w, uint16_t h, uint32_t seed = 1);
-// A shape character of one box of w x h pixels at (x, y) pixels, filled
-// with bitmap character `bitmap` (clipped, one texel a pixel) from its corner.
-Bytes BitmapBox(uint16_t id, uint16_t bitmap, int32_t x, int32_t y, int32_t w, int32_t h);
+using movie::CodedBitmap;
+using movie::BitmapBox;
 // A shape character of `edges` short edges with no fill and no line (read
 // at every draw, drawing nothing), and a small filled box at its corner;
 // its bounds span w x h pixels.

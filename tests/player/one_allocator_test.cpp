@@ -53,35 +53,6 @@ TEST(PlayerOneAllocator, ACodedBitmapOverABackgroundSpritePlaysInAWholeHeap) {
   }
 }
 
-// All of the heap's free room taken but `keep` bytes of its largest hole.
-struct HeapLeft {
-  HeapLeft(AnimHeap& h, int32_t keep) : heap(h) {
-    for (;;) {
-      int32_t lo = 0, hi = static_cast<int32_t>(kAnimHeapArena);
-      while (lo < hi) {
-        const int32_t mid = lo + (hi - lo + 1) / 2;
-        if (void* b = AnimHeap_Malloc(&heap, mid)) {
-          AnimHeap_Free(&heap, b);
-          lo = mid;
-        } else {
-          hi = mid - 1;
-        }
-      }
-      if (lo < 8) break;
-      if (blocks.empty()) largest = lo;
-      blocks.push_back(AnimHeap_Malloc(&heap, lo));
-    }
-    AnimHeap_Free(&heap, blocks.front());
-    blocks.front() = largest > keep ? AnimHeap_Malloc(&heap, largest - keep) : nullptr;
-  }
-  ~HeapLeft() {
-    for (void* b : blocks) AnimHeap_Free(&heap, b);
-  }
-  AnimHeap& heap;
-  int32_t largest = 0;
-  std::vector<void*> blocks;
-};
-
 // The same at 64 pixels on a stage of 176 x 120 pixels, the background
 // sprite coming in the second frame, with the heap's room cut to `keep`
 // bytes once the movie is open: a heap with more room never fails where
@@ -189,17 +160,23 @@ TEST(PlayerOneAllocator, CachesOnAndOffFailAtTheSameInputInAWholeHeap) {
   EXPECT_GT(lengths, failedAlike + 3);
 }
 
+// A shape of 30 boxes keeping its edges beside a "/Background" sprite of
+// one box, and a box moving over both.
+Bytes BoxesOverABackground() {
+  const Bytes end = Concat({movie::ShowFrame(), movie::End()});
+  const Bytes defs = Concat({ManyBoxes(1, 30, {200, 0, 0}), Box(2, {0, 0, 200}, 600),
+                             movie::Sprite(7, 1, Concat({movie::Place(2, 1, 0, 0), end}))});
+  return MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background"), movie::Place(1, 2, 0, 0),
+                                movie::Place(2, 3, 0, 0)}),
+                        movie::MoveTo(3, 400, 400), movie::MoveTo(3, 800, 800), movie::MoveTo(3, 1200, 1200)});
+}
+
 // The allocator's three kinds of block in a heap with no room left: a copy
 // makes nothing give way and goes without; a block the player needs has
 // the picture and every edge cache let go first, and is refused (the abort
 // flag set) only when that is not enough.
 TEST(PlayerOneAllocator, CopiesGiveWayOnlyForWhatThePlayerNeeds) {
-  const Bytes end = Concat({movie::ShowFrame(), movie::End()});
-  const Bytes defs = Concat({ManyBoxes(1, 30, {200, 0, 0}), Box(2, {0, 0, 200}, 600),
-                             movie::Sprite(7, 1, Concat({movie::Place(2, 1, 0, 0), end}))});
-  OnStage p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background"), movie::Place(1, 2, 0, 0),
-                                   movie::Place(2, 3, 0, 0)}),
-                           movie::MoveTo(3, 400, 400), movie::MoveTo(3, 800, 800), movie::MoveTo(3, 1200, 1200)}));
+  OnStage p(BoxesOverABackground());
   ASSERT_EQ(p.opened, 0u);
   for (int step = 0; step < 2; ++step) ASSERT_EQ(AnimHost_Step(p.get()), 0u);
   AnimRaster& r = p.movie()->raster;
@@ -231,12 +208,7 @@ TEST(PlayerOneAllocator, CopiesGiveWayOnlyForWhatThePlayerNeeds) {
 // A copy in a heap that has room for it is taken; the needed block that
 // only the copies' room can hold is had by letting them go.
 TEST(PlayerOneAllocator, ANeededBlockTakesTheRoomOfTheCopies) {
-  const Bytes end = Concat({movie::ShowFrame(), movie::End()});
-  const Bytes defs = Concat({ManyBoxes(1, 30, {200, 0, 0}), Box(2, {0, 0, 200}, 600),
-                             movie::Sprite(7, 1, Concat({movie::Place(2, 1, 0, 0), end}))});
-  OnStage p(MovieOf(defs, {Concat({movie::Background(255, 255, 255), PlaceNamed(7, 1, "Background"), movie::Place(1, 2, 0, 0),
-                                   movie::Place(2, 3, 0, 0)}),
-                           movie::MoveTo(3, 400, 400), movie::MoveTo(3, 800, 800), movie::MoveTo(3, 1200, 1200)}));
+  OnStage p(BoxesOverABackground());
   ASSERT_EQ(p.opened, 0u);
   for (int step = 0; step < 2; ++step) ASSERT_EQ(AnimHost_Step(p.get()), 0u);
   AnimRaster& r = p.movie()->raster;

@@ -476,39 +476,6 @@ TEST(PlayerPictures, AQualityChangeWithoutRoomKeepsTheBackgroundAsFirstDrawn) {
 
 }  // namespace
 
-namespace {
-
-// All of the heap's free room taken but `keep` bytes of its largest hole.
-struct HeapLeft {
-  HeapLeft(AnimHeap& h, int32_t keep) : heap(h) {
-    for (;;) {
-      int32_t lo = 0, hi = static_cast<int32_t>(kAnimHeapArena);
-      while (lo < hi) {
-        const int32_t mid = lo + (hi - lo + 1) / 2;
-        if (void* b = AnimHeap_Malloc(&heap, mid)) {
-          AnimHeap_Free(&heap, b);
-          lo = mid;
-        } else {
-          hi = mid - 1;
-        }
-      }
-      if (lo < 8) break;
-      if (blocks.empty()) largest = lo;
-      blocks.push_back(AnimHeap_Malloc(&heap, lo));
-    }
-    AnimHeap_Free(&heap, blocks.front());
-    blocks.front() = largest > keep ? AnimHeap_Malloc(&heap, largest - keep) : nullptr;
-  }
-  ~HeapLeft() {
-    for (void* b : blocks) AnimHeap_Free(&heap, b);
-  }
-  AnimHeap& heap;
-  int32_t largest = 0;
-  std::vector<void*> blocks;
-};
-
-}  // namespace
-
 // A heap with room for the background picture plays the movie whenever a
 // heap with less room does: the picture is only a copy.
 TEST(PlayerPictures, MoreRoomNeverFailsWhereLessPlays) {

@@ -250,3 +250,29 @@ void HeapSqueeze::Release() {
   for (void* b : blocks_) AnimHeap_Free(&heap_, b);
   blocks_.clear();
 }
+
+HeapLeft::HeapLeft(AnimHeap& heap, int32_t keep) : heap_(heap) {
+  int32_t largest = 0;
+  for (;;) {
+    int32_t lo = 0, hi = static_cast<int32_t>(kAnimHeapArena);
+    while (lo < hi) {
+      const int32_t mid = lo + (hi - lo + 1) / 2;
+      if (void* b = AnimHeap_Malloc(&heap_, mid)) {
+        AnimHeap_Free(&heap_, b);
+        lo = mid;
+      } else {
+        hi = mid - 1;
+      }
+    }
+    if (lo < 8) break;
+    if (blocks_.empty()) largest = lo;
+    blocks_.push_back(AnimHeap_Malloc(&heap_, lo));
+  }
+  if (blocks_.empty()) return;
+  AnimHeap_Free(&heap_, blocks_.front());
+  blocks_.front() = largest > keep ? AnimHeap_Malloc(&heap_, largest - keep) : nullptr;
+}
+
+HeapLeft::~HeapLeft() {
+  for (void* b : blocks_) AnimHeap_Free(&heap_, b);
+}

@@ -53,3 +53,15 @@ class HeapSqueeze {
   AnimHeap& heap_;
   std::vector<void*> blocks_;
 };
+
+// All of the heap's free room taken but `keep` bytes of its largest hole,
+// until it goes.
+class HeapLeft {
+ public:
+  HeapLeft(AnimHeap& heap, int32_t keep);
+  ~HeapLeft();
+
+ private:
+  AnimHeap& heap_;
+  std::vector<void*> blocks_;
+};

@@ -1,5 +1,9 @@
 #include "step_movies.h"
 
+#include <array>
+
+#include "dct_encoder.h"
+
 namespace movie {
 
 namespace {
@@ -17,6 +21,33 @@ Bytes MovieOf(const Bytes& tags, uint16_t frames) {
 }
 
 }  // namespace
+
+Bytes CodedBitmap(uint16_t id, uint16_t w, uint16_t h, uint32_t seed) {
+  DctTestImage image;
+  image.width = w;
+  image.height = h;
+  const uint32_t macroblocks = ((w + 15u) / 16u) * ((h + 15u) / 16u);
+  for (uint32_t k = 0; k < macroblocks * 6; ++k) {
+    std::array<int32_t, 64> block{};
+    for (int i : {0, 1, 2, 8, 9, 16}) {
+      seed = seed * 1103515245 + 12345;
+      block[i] = static_cast<int32_t>(seed >> 26) - 32;
+    }
+    image.blocks.push_back(block);
+  }
+  return Bitmap(id, DctTestEncode(image));
+}
+
+Bytes BitmapBox(uint16_t id, uint16_t bitmap, int32_t x, int32_t y, int32_t w, int32_t h) {
+  Records r(1, 0);
+  r.Change(-1, 1, -1, true, 20 * x, 20 * y).Box(20 * w, 20 * h);
+  Writer out;
+  out.U16(id).Rect(20 * x, 20 * (x + w), 20 * y, 20 * (y + h));
+  out.U8(1).U8(0x41).U16(bitmap).Matrix(20 * x, 20 * y, 20 << 16, 20 << 16);
+  out.U8(0);
+  out.Bits(1, 4).Bits(0, 4).Raw(r.End());
+  return movie::Tag(2, out.bytes());
+}
 
 Bytes BackgroundSprite(uint16_t depth) {
   Bytes boxes;
@@ -162,21 +193,57 @@ Bytes GradientFillsField(int fills, int rows, int columns) {
   return CopiesOfAMovingShape(Tag(2, w.bytes()), rows, columns, 30, 13);
 }
 
-Bytes KeptHatching(int copies) {
+Bytes PhotoStrips(int side, int strips, int rows, int columns, bool still) {
+  Records r(2, 0);
+  Writer w;
+  w.U16(1).Rect(0, 3520, 0, 4160).U8(3);
+  for (int i = 0; i < 3; ++i) w.U8(0x41).U16(static_cast<uint32_t>(9 + i)).Matrix(0, 0, 20 << 16, 20 << 16);
+  for (int i = 0; i < strips; ++i) r.Change(-1, i % 3 + 1, -1, true, i * 3520 / strips, 0).Box(3520 / strips, 4160);
+  w.U8(0).Bits(2, 4).Bits(0, 4).Raw(r.End());
+  Bytes photos;
+  for (uint16_t i = 0; i < 3; ++i) photos = Concat({photos, CodedBitmap(static_cast<uint16_t>(9 + i), static_cast<uint16_t>(side),
+                                                                          static_cast<uint16_t>(side), 7u + i)});
+  return CopiesOfAMovingShape(Concat({photos, Tag(2, w.bytes())}), rows, columns, still ? 0 : 30, still ? 0 : 13, still);
+}
+
+Bytes NestedButtons(int depth, int records, bool drawn) {
+  Bytes defs = BoxShape(3, {200, 0, 0}, 0, 0, 40, 40);
+  uint16_t inner = 3;
+  for (int d = 0; d < depth; ++d) {
+    const auto id = static_cast<uint16_t>(d + 1 == depth ? 1 : 10 + d);
+    Writer w;
+    w.U16(id);
+    const uint32_t states = d == 0 && !drawn ? 2 : 1;
+    for (int i = 0; i < records; ++i) w.U8(states).U16(inner).U16(static_cast<uint32_t>(i + 1)).Matrix(i, 0);
+    defs = Concat({defs, Tag(7, w.U8(0).U8(0).bytes())});
+    inner = id;
+  }
+  return CopiesOfAMovingShape(defs, 1, 1, 0, 0, true);
+}
+
+Bytes KeptHatching(int copies, int photoSide) {
   Records r(1, 0);
   for (int i = 0; i < 200; ++i) r.Change(-1, 1, -1, true, i * 3520 / 200, 0).Box(8, 4160);
-  Bytes inner, outer;
+  Bytes inner, outer, photos, shown;
   for (int i = 0; i < copies; ++i) {
     inner = Concat({inner, PlaceNamed(41, static_cast<uint16_t>(i + 1), "h", i, 0)});
     outer = Concat({outer, PlaceNamed(42, static_cast<uint16_t>(i + 1), "g", 0, i)});
   }
+  if (photoSide > 0) {
+    const auto side = static_cast<uint16_t>(photoSide);
+    photos = Concat({CodedBitmap(9, side, side, 7), CodedBitmap(10, side, side, 8), CodedBitmap(11, side, side, 9),
+                     BitmapBox(30, 9, 10, 10, side, side), BitmapBox(31, 10, 40, 40, side, side),
+                     BitmapBox(32, 11, 70, 10, side, side)});
+    outer = Concat({outer, Place(30, static_cast<uint16_t>(copies + 1), 0, 0)});
+    shown = Concat({Place(31, 3, 0, 0), Place(32, 4, 0, 0)});
+  }
   const Bytes tags = Concat({Background(255, 255, 255), ShapeTag(2, 1, {{0, 0, 160}}, {}, 1, 0, r.End(), 0, 3520, 0, 4160),
-                             BoxShape(2, {248, 0, 0}, 0, 0, 200, 200),
+                             BoxShape(2, {248, 0, 0}, 0, 0, 200, 200), photos,
                              Sprite(41, 1, Concat({Place(1, 1, 0, 0), ShowFrame(), End()})),
                              Sprite(42, 1, Concat({inner, ShowFrame(), End()})),
                              Sprite(43, 1, Concat({outer, ShowFrame(), End()})),
                              Sprite(44, 2, Concat({Place(2, 1, 0, 0), ShowFrame(), MoveTo(1, 20, 20), ShowFrame(), End()})),
-                             PlaceNamed(43, 1, "Background"), PlaceNamed(44, 2, "m", 1600, 2000)});
+                             PlaceNamed(43, 1, "Background"), PlaceNamed(44, 2, "m", 1600, 2000), shown});
   return MovieOf(Concat({tags, ShowFrame(), ShowFrame()}), 2);
 }
 

@@ -3,9 +3,18 @@
 // time, and the benchmark chooses the work a step may do from them.
 #pragma once
 
+#include <cstdint>
+
 #include "movie_writer.h"
 
 namespace movie {
+
+// A coded (DCT) bitmap character of w x h pixels, its blocks carrying
+// low-frequency waves drawn from the seed.
+Bytes CodedBitmap(uint16_t id, uint16_t w, uint16_t h, uint32_t seed = 1);
+// A shape character of one box of w x h pixels at (x, y) pixels, filled
+// with bitmap character `bitmap` (clipped, one texel a pixel) from its corner.
+Bytes BitmapBox(uint16_t id, uint16_t bitmap, int32_t x, int32_t y, int32_t w, int32_t h);
 
 // Sprite 40 holds `boxes` boxes; sprite 50 places `copies` copies of it
 // under one name in its first frame and moves them in its second; the root
@@ -53,10 +62,23 @@ Bytes UnfilledOutlineField(int edges, int rows, int columns, bool still = false)
 // linear gradient fills (each prepared at every draw), shown and moved as
 // in UnfilledOutlineField.
 Bytes GradientFillsField(int fills, int rows, int columns);
+// Photos decoded again span by span: shape 1 is `strips` strips side by
+// side over the stage, filled in turn with three coded bitmaps of `side`
+// pixels (the table of two decoded bitmaps holds none of the next strip's),
+// shown and moved (or `still`) as in UnfilledOutlineField.
+Bytes PhotoStrips(int side, int strips, int rows, int columns, bool still = false);
+// Buttons inside buttons: the innermost shows a box in `records` records,
+// the next shows it in as many, and so on `depth` deep (the records
+// multiply: 64 five deep are 64^5 boxes); the outermost, character 1, is
+// shown as shape 1 is in UnfilledOutlineField, standing still. Unless
+// `drawn`, the innermost shows its box only when the pointer is over it.
+Bytes NestedButtons(int depth, int records, bool drawn);
 // A "/Background" sprite of `copies` x `copies` draws of a full-stage
 // hatching (shape 1: 200 vertical stripes) through two shared clips, and a
-// small box moving over it at every step.
-Bytes KeptHatching(int copies);
+// small box moving over it at every step. With `photoSide`, a coded photo
+// of that many pixels lies over the hatchings in the sprite, and two more
+// beside it in the root: three photos to the table's two decoded ones.
+Bytes KeptHatching(int copies, int photoSide = 0);
 // Two 1-pixel lines at the stage's sides (one shape, one fill), moving a
 // pixel at every step: sprite 40 shows them; sprite 50 shows 40 `rows`
 // times under one name; the root shows 50 `columns` times under one name.

@@ -408,7 +408,8 @@ TEST(PlayerStepWork, KeptSpritesOfManyDrawsLeaveTheWorkAlike) {
 }
 
 // Drawing that reads the records of an outline with no fill, prepares
-// styles it never uses, draws kept sprites at every clearing, or
+// styles it never uses, decodes coded bitmaps again and again, measures and
+// draws buttons inside buttons, draws kept sprites at every clearing, or
 // composites rows in high quality is the
 // step's work wherever it is done: movies of far more of it than a handset
 // shows run out of work at the opening (or the change to high quality) and
@@ -426,6 +427,9 @@ TEST(PlayerStepWork, DrawingWorkRunsOutAlikeInEveryPlay) {
       {"an outline of 20,000 unfilled edges moving, 400 copies", movie::UnfilledOutlineField(20000, 20, 20), 1, false},
       {"the same standing still, its edges kept", movie::UnfilledOutlineField(20000, 20, 20, true), 2, false},
       {"a box among 40 gradient fills, 2,025 copies", movie::GradientFillsField(40, 45, 45), 1, false},
+      {"three coded photos in strips, decoded again span by span, 16 copies", movie::PhotoStrips(48, 6, 4, 4), 1, false},
+      {"the same standing still, its edges kept", movie::PhotoStrips(48, 6, 4, 4, true), 2, false},
+      {"buttons inside buttons, 64 records 4 deep, drawing nothing", movie::NestedButtons(4, 64, false), 1, false},
       {"a kept sprite of 400 full-stage hatchings", movie::KeptHatching(20), 3, false},
       {"two lines at the sides, 8,100 copies, high quality", movie::SideLines(90, 90), 1, true}};
   for (const Case& c : cases) {
@@ -484,6 +488,28 @@ TEST(PlayerStepWork, KeptSpritesCostEveryClearingAlike) {
       EXPECT_EQ(cached->workLeft, (*t)->workLeft);
       EXPECT_EQ(FrameDifferences(cached.frame, t->frame, kSide), "");
     }
+  }
+}
+
+// A kept photo over kept hatchings, and two more photos in the root: the
+// table of two decoded bitmaps cannot hold the three, so where no picture
+// fits every clearing decodes the kept one again, late in a step whose
+// work is mostly spent. A clearing is paid for before it draws, and draws
+// whole: the photo shows as the picture shows it. (Decoding the root's
+// photos again after it costs that play more: the work is not compared.)
+TEST(PlayerStepWork, AKeptPhotoShowsAtEveryClearing) {
+  const Bytes data = movie::KeptHatching(10, 32);
+  ThreeWay pictured(data, 0, false), squeezed(data, 0, true);
+  for (ThreeWay* t : {&pictured, &squeezed}) ASSERT_EQ(t->opened, 0u);
+  for (int step = 0; step < 3; ++step) {
+    SCOPED_TRACE(step);
+    for (ThreeWay* t : {&pictured, &squeezed}) {
+      EXPECT_EQ(AnimHost_Step(t->get()), 0u);
+      t->Keep();
+    }
+    EXPECT_NE(pictured.movie()->raster.backgroundName, nullptr);
+    EXPECT_EQ(squeezed.movie()->raster.backgroundName, nullptr);
+    EXPECT_EQ(FrameDifferences(pictured.frame, squeezed.frame, kSide), "");
   }
 }
 
