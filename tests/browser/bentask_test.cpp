@@ -34,6 +34,8 @@
 #include "services/service_rows.h"
 #include "services/wmlscript/wmls_script_task.h"
 #include "services/wtai/wtai.h"
+#include "tests/support/engine_fixture.h"
+#include "tests/support/failure_record.h"
 #include "tests/support/fetch_driver.h"
 #include "tests/widgets/pwl_fixture.h"
 #include "widgets/popup.h"
@@ -958,9 +960,9 @@ TEST_F(ConsentTest, TheWindowEndingRefusesTheQuestionsStillOpen) {
   EXPECT_EQ(Decisions(&second), std::vector<uintptr_t>{0});
 }
 
-// A consent popup closed under its question, or one that cannot be built,
-// refuses the question once the browser sees it gone, and the next question
-// is asked; an answer queued before the popup went still decides.
+// A consent popup closed under its question refuses the question once the
+// browser sees it gone, and the next question is asked; an answer queued
+// before the popup went still decides.
 TEST_F(ConsentTest, APopupGoneWithoutAnAnswerRefusesItsQuestion) {
   Ask(Record(u"first", 0));
   Ask(Record(u"second", 0));
@@ -980,10 +982,34 @@ TEST_F(ConsentTest, APopupGoneWithoutAnAnswerRefusesItsQuestion) {
   Pump();
   EXPECT_EQ(Decisions(), (std::vector<uintptr_t>{0, 1}));
   EXPECT_FALSE(PopupOpen());
-  // A popup that cannot be built refuses at once.
-  TskmanFailNextCreate(Mod::Popup);
-  Ask(Record(u"third", 0));
-  EXPECT_EQ(Decisions(), (std::vector<uintptr_t>{0, 1, 0}));
+}
+
+// A question memory could not show, its popup's task or its build, is
+// refused, and said with its text: the user never saw it.
+TEST_F(ConsentTest, AQuestionMemoryCouldNotShowIsRefusedAndSaid) {
+  for (const bool build : {false, true}) {
+    SCOPED_TRACE(build ? "build" : "task");
+    consent->log.clear();
+    FailureRecord failures;
+    if (!build) {
+      TskmanFailNextCreate(Mod::Popup);
+      Ask(Record(u"Call 5551234?", 0));
+    } else {
+      TskmanPost(TskmanFind(Mod::Ben), BenMsg::Consent,
+                 reinterpret_cast<uintptr_t>(Record(u"Call 5551234?", 0)), 0);
+      for (int i = 0; i < 1000 && !PopupOpen(); ++i) Step();
+      ASSERT_TRUE(PopupOpen());
+      std::vector<void*> eaten = EatHeap(0);
+      for (int i = 0; i < 1000 && PopupOpen(); ++i) Step();
+      for (void* p : eaten) MemFree(&p);
+      Pump();
+    }
+    EXPECT_FALSE(PopupOpen());
+    EXPECT_EQ(Decisions(), std::vector<uintptr_t>{0});
+    EXPECT_EQ(failures.said, std::vector<std::string>{"a popup could not be shown for want of "
+                                                      "memory and went unanswered: \"Call "
+                                                      "5551234?\""});
+  }
 }
 
 TEST_F(ConsentTest, WhatIsPostedJustBeforeTheWindowEndsIsStillTakenAndFreed) {
