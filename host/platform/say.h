@@ -1,4 +1,5 @@
-// Standard error: the one way every line of the program reaches it.
+// Standard error: the one way every line of the program reaches it; and
+// standard output, for the few lines a program gives there, the same way.
 //
 // A line is never worth the run. A reader that has gone (a pipe's reader
 // ended, a terminal closed) loses the line, not the program: SIGPIPE is
@@ -21,3 +22,6 @@ void PlatformSayStart();
 bool PlatformSayBytes(const char* bytes, size_t size);
 // Formats (printf) and writes as above; the caller gives the line's end.
 bool PlatformSay(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The same to standard output, which is often the same pipe
+// (`./run 2>&1 | tee run.log`).
+bool PlatformSayOut(const char* format, ...) __attribute__((format(printf, 1, 2)));
