@@ -111,6 +111,18 @@ __attribute__((format(printf, 2, 0))) bool FormatTo(int stream, const char* form
 }  // namespace
 
 void PlatformSayStart() {
+  // A standard stream closed when the program started would hand its number
+  // to the next file or socket opened (the display's connection, a file
+  // being saved), and the lines said after would go into it: it is opened
+  // on /dev/null instead, where they go nowhere.
+  for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) {
+    if (::fcntl(stream, F_GETFD) >= 0 || errno != EBADF) continue;
+    const int null = ::open("/dev/null", stream == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != stream) {
+      ::dup2(null, stream);
+      ::close(null);
+    }
+  }
   struct sigaction ignore{};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);

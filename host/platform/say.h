@@ -14,7 +14,8 @@
 
 constexpr int kPlatformSayPatienceMs = 1000;
 
-// Ignores SIGPIPE for the process. Every program of the emulator calls it
+// Ignores SIGPIPE for the process, and opens a standard stream that was
+// closed at the start on /dev/null. Every program of the emulator calls it
 // first thing; calling it again does no harm.
 void PlatformSayStart();
 // Writes the bytes to standard error as above: true when all of them went.

@@ -107,4 +107,44 @@ INSTANTIATE_TEST_SUITE_P(Each, SayTest,
                            return info.param.name;
                          });
 
+// A standard stream closed when the program starts (`./qor 2>&-`) would
+// hand its number to the next file or socket the program opens (the
+// display's connection, a file being saved), and the lines said after would
+// go into it: they go nowhere instead. The row: the stream and its writer.
+struct ClosedRow {
+  const char* name;
+  int stream;
+  bool (*say)(const char* format, ...);
+};
+
+class SayClosedStreamTest : public ::testing::TestWithParam<ClosedRow> {};
+
+TEST_P(SayClosedStreamTest, TakesNothingTheProgramOpensLater) {
+  const ClosedRow& row = GetParam();
+  char folder[] = "/tmp/qor_say_XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string kept = std::string(folder) + "/kept";
+  const int saved = ::dup(row.stream);
+  ::close(row.stream);
+  PlatformSayStart();
+  const int file = ::open(kept.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  row.say("qor: %s\n", "a line");
+  ::close(file);
+  ::dup2(saved, row.stream);
+  ::close(saved);
+  const int in = ::open(kept.c_str(), O_RDONLY);
+  const std::string held = Drain(in);
+  ::close(in);
+  ::unlink(kept.c_str());
+  ::rmdir(folder);
+  EXPECT_EQ(held, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, SayClosedStreamTest,
+                         ::testing::Values(ClosedRow{"Output", STDOUT_FILENO, PlatformSayOut},
+                                           ClosedRow{"Error", STDERR_FILENO, PlatformSay}),
+                         [](const ::testing::TestParamInfo<ClosedRow>& info) {
+                           return info.param.name;
+                         });
+
 }  // namespace
