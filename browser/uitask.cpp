@@ -103,6 +103,12 @@ void Redraw(UiWindow* ui, uintptr_t window) {
   DrawLabels(ui);
 }
 
+// What memory kept from running goes to the start-up task, which has the
+// host say it.
+void TellStartUp(uint32_t message) {
+  if (TskmanTask* start = TskmanFind(Mod::UiStart)) TskmanPost(start, message, 0, 0);
+}
+
 // The home page goes the way of every other address: a page request, with
 // the page shown so far put on the back stack, or a script call.
 void GoHome(UiWindow* ui) {
@@ -253,8 +259,8 @@ Result UiCreate(const char* homeUrl) {
   }
   BenPageInstallScroller();
   // The history is the browser's to keep from here on; without memory for it
-  // the browser runs without one.
-  BenHistoryOpen();
+  // the browser runs without one, which the host says.
+  if (!BenHistoryOpen()) TellStartUp(UiMsg::HistoryNoMemory);
   return kOk;
 }
 
@@ -270,7 +276,4 @@ bool UiIsHomeAddress(const char* address) {
   return ui && ui->homeUrl && address && LibcStrCmp(ui->homeUrl, address) == 0;
 }
 
-void UiHomePageNoMemory() {
-  if (TskmanTask* start = TskmanFind(Mod::UiStart))
-    TskmanPost(start, UiMsg::HomePageNoMemory, 0, 0);
-}
+void UiHomePageNoMemory() { TellStartUp(UiMsg::HomePageNoMemory); }

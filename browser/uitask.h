@@ -9,6 +9,9 @@ constexpr uint32_t Command = 0x1301;       // {command, argument}, to the UI tas
 constexpr uint32_t BrowserEnded = 0x1304;  // to the start-up task
 // To the start-up task: the home page could not run for want of memory.
 constexpr uint32_t HomePageNoMemory = 0x1305;
+// To the start-up task: memory could not hold the history; the browser runs
+// without it, and what it would have kept this run is not kept.
+constexpr uint32_t HistoryNoMemory = 0x1306;
 // {PwlWindow** out}, sent: the content window, made first if need be.
 constexpr uint32_t GetContentWindow = 0x1302;
 }

@@ -5,12 +5,13 @@
 
 struct HostSettings;
 
-// [Memory] Size in KB: the largest taken, and the size named to a start or
-// a home page that failed short of memory: the shipped settings start at
-// it, and both their home page and a small script as the home page run,
-// with room to spare.
+// [Memory] Size in KB: the largest taken, and the size named to a start, a
+// home page or a history that failed short of memory: the shipped settings
+// start at it and hold their history, and both their home page and a small
+// script as the home page run, with room to spare (the history's block
+// alone takes some 31 KB).
 constexpr int32_t kHostMemoryKbMax = 16384;
-constexpr int32_t kHostMemoryKbAdvised = 32;
+constexpr int32_t kHostMemoryKbAdvised = 80;
 
 // Reads qor.ini of the current working directory (see HostReadIniFile).
 void HostReadIni(HostSettings* settings);

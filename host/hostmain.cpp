@@ -32,6 +32,7 @@ const HostShellOps* gShell = nullptr;
 std::vector<uint16_t> gFrameBuffer;
 bool gSaveFailed = false;  // a file could not be saved during this run
 bool gHomePageFailed = false;  // the home page could not run for want of memory
+bool gHistoryLost = false;     // memory could not hold the history
 
 struct BlockFree {
   void operator()(void* p) const { std::free(p); }
@@ -65,8 +66,10 @@ const char kHostNoSkinText[] =
 HostSettings* HostCurrentSettings() { return gSettings; }
 
 int HostExitStatus(Result result) {
-  return (result == kUiStartFinished || result == kOk) && !gSaveFailed && !gHomePageFailed ? 0
-                                                                                           : 1;
+  return (result == kUiStartFinished || result == kOk) && !gSaveFailed && !gHomePageFailed &&
+                 !gHistoryLost
+             ? 0
+             : 1;
 }
 
 // Names a size that runs: the advised one, or, for a run that failed with
@@ -82,15 +85,16 @@ static void MemoryAdvice(uint32_t kb, char* text, size_t size) {
                 kb < kStarts ? " or more" : "");
 }
 
-// Once a run, however often the home page fails: on the start and on each
-// Home key alike.
-static void SayHomePageNoMemory(const HostSettings* settings) {
-  if (gHomePageFailed) return;
-  gHomePageFailed = true;
+// What memory kept from running, once a run however often it fails (the
+// home page on the start and on each Home key alike), with a size to raise
+// [Memory] Size to.
+static void SayNoMemory(const HostSettings* settings, bool* said, const char* what) {
+  if (*said) return;
+  *said = true;
   char advice[160];
   MemoryAdvice(settings->memoryBytes / 1024, advice, sizeof advice);
-  PlatformSay("qor: the home page could not run: not enough memory; %s\n", advice);
-  LogPrint(kLogDefaultId, "the home page could not run: not enough memory\n");
+  PlatformSay("qor: %s: not enough memory; %s\n", what, advice);
+  LogPrint(kLogDefaultId, "%s: not enough memory\n", what);
 }
 
 // A close that came while a chain was still running is acted on once the
@@ -113,7 +117,11 @@ static void NoteFailure(HostSettings* settings, HostState state, uint32_t status
 void HostOnStateChanged(void* host, HostState state, uint32_t status) {
   auto* settings = static_cast<HostSettings*>(host);
   if (state == HostState::HomePageNoMemory) {
-    SayHomePageNoMemory(settings);
+    SayNoMemory(settings, &gHomePageFailed, "the home page could not run");
+    return;
+  }
+  if (state == HostState::HistoryNoMemory) {
+    SayNoMemory(settings, &gHistoryLost, "the history is not kept in this run");
     return;
   }
   NoteFailure(settings, state, status);
@@ -241,6 +249,7 @@ Result HostMain(const HostShellOps& ops) {
   HostInstallCrashHandler();
   gSaveFailed = false;
   gHomePageFailed = false;
+  gHistoryLost = false;
   const FileFailureHook previousSaveHook = PlatformFileOnFailure(SaveFailed);
   auto settings = std::make_unique<HostSettings>();
   HostSettingsClear(settings.get());

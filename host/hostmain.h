@@ -32,8 +32,8 @@ constexpr Result kHostNoWindow = 0x80000002;
 Result HostMain(const HostShellOps& ops);
 
 // The process exit status for HostMain's result: 0 for a run that ended as
-// asked, saved every file at its stop and ran its home page whenever memory
-// was what it lacked, 1 otherwise.
+// asked, saved every file at its stop, and had the memory for its history and
+// for its home page whenever it ran it, 1 otherwise.
 int HostExitStatus(Result result);
 
 // The text of the box shown when no skin could be loaded.
@@ -45,8 +45,9 @@ HostSettings* HostCurrentSettings();
 // The main window was asked to close: what happens depends on the host state.
 void HostOnClose(HostSettings* settings);
 // The engine's report of a phase change, or that the home page could not
-// run for want of memory (said once a run on standard error, with a size
-// to raise [Memory] Size to); HostMain installs it for its run.
+// run or the history could not be held for want of memory (each said once a
+// run on standard error, with a size to raise [Memory] Size to); HostMain
+// installs it for its run.
 void HostOnStateChanged(void* host, HostState state, uint32_t status);
 
 // What the user is told when the start failed (settings->startFailure): the

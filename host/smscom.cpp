@@ -6,6 +6,7 @@
 
 #include "host/ini.h"
 #include "host/platform/files.h"
+#include "host/platform/say.h"
 #include "host/serial.h"
 #include "host/sms.h"
 #include "host/smsbridge.h"
@@ -27,10 +28,6 @@ namespace {
 SmsPort gSms;
 bool gConsole = true;
 
-void Console(const char* format, const char* text) {
-  if (gConsole) std::printf(format, text);
-}
-
 void Write(const char* text) {
   SerialWrite(gSms.port, text, static_cast<uint32_t>(std::strlen(text)));
 }
@@ -45,7 +42,7 @@ void OnLine(const char* line) {
   if (LibcStrNICmp(line, "+CMT:", 5) == 0) {
     const char* comma = std::strchr(line, ',');
     gSms.pendingLength = comma ? static_cast<uint32_t>(LibcAtoI(comma + 1)) : 0;
-    if (gConsole) std::printf("Got SMS Len %d\n", static_cast<int>(gSms.pendingLength));
+    if (gConsole) PlatformSayOut("Got SMS Len %d\n", static_cast<int>(gSms.pendingLength));
     char next[kSerialLineSize];
     if (gSms.pendingLength && SerialReadLine(gSms.port, next)) DeliverPdu(next);
     return;
@@ -156,10 +153,9 @@ void SmsComPoll() {
   SerialPoll(gSms.port);
   char line[kSerialLineSize];
   if (!SerialReadLine(gSms.port, line)) return;
-  Console("Com: <%s>\n", line);
   if (gConsole)
-    std::printf(" %d...%d \n", static_cast<int>(gSms.port->readCount),
-                static_cast<int>(gSms.port->writeCount));
+    PlatformSayOut("Com: <%s>\n %d...%d \n", line, static_cast<int>(gSms.port->readCount),
+                   static_cast<int>(gSms.port->writeCount));
   OnLine(line);
 }
 

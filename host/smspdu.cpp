@@ -1,9 +1,9 @@
 // The PDU coding of short messages (GSM 03.40): SMS-DELIVER in, SMS-SUBMIT
 // out, as the phone's AT interface carries them in PDU mode.
-#include <cstdio>
 #include <cstring>
 
 #include "host/platform/files.h"
+#include "host/platform/say.h"
 #include "host/sms.h"
 #include "kernel/libc.h"
 #include "net/netbuf.h"
@@ -87,7 +87,7 @@ SmsReceived* SmsDecodePdu(const char* hex, uint32_t announced) {
   } else {
     centre[0] = 0;
   }
-  if (SmsConsoleTraceOn()) std::printf("SC: %s\n", centre);
+  if (SmsConsoleTraceOn()) PlatformSayOut("SC: %s\n", centre);
 
   auto* block = static_cast<SmsSerialBlock*>(PlatformAlloc(sizeof(SmsSerialBlock)));
   if (!block) return nullptr;

@@ -241,7 +241,7 @@ constexpr bool LastOfPhase(size_t i) {
 // Every message the task acts on means one thing, and each phase's modules
 // stand together.
 consteval bool TableIsWhole() {
-  uint32_t seen[3 * kModuleCount + 3 * std::size(kPhases) + 4] = {};
+  uint32_t seen[3 * kModuleCount + 3 * std::size(kPhases) + 5] = {};
   size_t n = 0;
   for (const ModuleRow& m : kModules) {
     seen[n++] = m.started;
@@ -258,6 +258,7 @@ consteval bool TableIsWhole() {
   seen[n++] = UiStartMsg::ShowSplash;
   seen[n++] = UiStartMsg::ServicesStopped;
   seen[n++] = UiMsg::HomePageNoMemory;
+  seen[n++] = UiMsg::HistoryNoMemory;
   for (size_t i = 0; i < n; ++i)
     for (size_t j = i + 1; j < n; ++j)
       if (seen[i] == seen[j]) return false;
@@ -376,8 +377,11 @@ Result UiStartTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintp
     return kOk;
   }
   if (message == UiStartMsg::ServicesStopped) return Finish(ctx);
-  if (message == UiMsg::HomePageNoMemory) {
-    HostStateChanged(ctx->host, HostState::HomePageNoMemory, 0);
+  if (message == UiMsg::HomePageNoMemory || message == UiMsg::HistoryNoMemory) {
+    HostStateChanged(ctx->host,
+                     message == UiMsg::HomePageNoMemory ? HostState::HomePageNoMemory
+                                                        : HostState::HistoryNoMemory,
+                     0);
     return kOk;
   }
   // Messages meant for others (settings notices, broadcasts) pass.

@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QTimer>
 #include <QWidget>
-#include <cstdio>
 #include <string>
 
 #include "host/hostmain.h"
@@ -33,7 +32,7 @@ int main(int argc, char** argv) {
   };
   Result result = QtHostRun(hooks);
   if (saved)
-    std::printf("screenshot: %s\n", out.c_str());
+    PlatformSayOut("screenshot: %s\n", out.c_str());
   else if (taken)
     PlatformSay("qor_snapshot: no screenshot was kept: it could not be written to %s\n",
                 out.c_str());

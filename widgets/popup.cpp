@@ -2,7 +2,9 @@
 // answer and the destruction.
 #include "widgets/popup.h"
 
+#include "host/platform/files.h"
 #include "kernel/libc.h"
+#include "kernel/lng.h"
 #include "kernel/mem.h"
 #include "widgets/input.h"
 
@@ -69,6 +71,33 @@ PopupRequest* NewRequest(uint32_t kind, void* body, TskmanTask* reply) {
   r->body = body;
   r->replyTask = TskmanRefOf(reply);
   return r;
+}
+
+// The text a popup puts to the user: its message, prompt or title.
+const char16_t* TextOf(const PopupRequest* r) {
+  if (!r->body) return nullptr;
+  switch (r->kind) {
+    case PopupKind::Text: return static_cast<const PopupTextBody*>(r->body)->prompt;
+    case PopupKind::Confirm: return static_cast<const PopupConfirmBody*>(r->body)->text;
+    case PopupKind::Message: return static_cast<const PopupMessageBody*>(r->body)->text;
+    case PopupKind::List: return static_cast<const PopupListBody*>(r->body)->title;
+    default: return nullptr;
+  }
+}
+
+// Whoever asked takes a popup that never showed as not answered: a question
+// memory could not show is said with its text, or the user would never know
+// what went unasked. Nothing here needs memory.
+void SayNotShown(Result why, const char16_t* text) {
+  if (!ResultNoMemory(why)) return;
+  char what[400] = "a popup could not be shown for want of memory and went unanswered: \"";
+  const uint32_t at = LibcStrLen(what);
+  uint32_t room = sizeof what - at - 2;  // the closing quote and the end
+  const char16_t* shown = text ? text : u"";
+  LngUtf8Encode(shown, LibcWStrLen(shown), reinterpret_cast<uint8_t*>(what) + at, &room);
+  what[at + room] = '"';
+  what[at + room + 1] = 0;
+  PlatformSayLost(what);
 }
 
 Result Start(PopupRequest* r) {
@@ -270,9 +299,7 @@ void Close(TskmanTask* task) {
   TskmanSend(task, TskMsg::Stop2, 0, 0);
 }
 
-}  // namespace
-
-Result PopupMessage(const char16_t* text, TskmanTask* reply) {
+Result OpenMessage(const char16_t* text, TskmanTask* reply) {
   if (!text) return PwlErr::BadArg;
   auto* body = New<PopupMessageBody>();
   PopupRequest* r = NewRequest(PopupKind::Message, body, reply);
@@ -292,8 +319,8 @@ Result PopupMessage(const char16_t* text, TskmanTask* reply) {
   return Start(r);
 }
 
-Result PopupConfirm(const char16_t* text, const char16_t* first, const char16_t* second,
-                    TskmanTask* reply) {
+Result OpenConfirm(const char16_t* text, const char16_t* first, const char16_t* second,
+                   TskmanTask* reply) {
   if (!text) return PwlErr::BadArg;
   auto* body = New<PopupConfirmBody>();
   PopupRequest* r = NewRequest(PopupKind::Confirm, body, reply);
@@ -315,8 +342,8 @@ Result PopupConfirm(const char16_t* text, const char16_t* first, const char16_t*
   return Start(r);
 }
 
-Result PopupListMenu(const char16_t* title, const PopupListItem* items, uint32_t flags,
-                     uint32_t count, TskmanTask* reply) {
+Result OpenListMenu(const char16_t* title, const PopupListItem* items, uint32_t flags,
+                    uint32_t count, TskmanTask* reply) {
   if (count && !items) return PwlErr::BadArg;
   auto* body = New<PopupListBody>();
   PopupRequest* r = NewRequest(PopupKind::List, body, reply);
@@ -348,8 +375,8 @@ Result PopupListMenu(const char16_t* title, const PopupListItem* items, uint32_t
   return Start(r);
 }
 
-Result PopupInput(const char16_t* prompt, const char16_t* initial, const char16_t* mask,
-                  uint32_t mode, TskmanTask* reply) {
+Result OpenInput(const char16_t* prompt, const char16_t* initial, const char16_t* mask,
+                 uint32_t mode, TskmanTask* reply) {
   if (!prompt) return PwlErr::BadArg;
   auto* body = New<PopupTextBody>();
   PopupRequest* r = NewRequest(PopupKind::Text, body, reply);
@@ -369,6 +396,35 @@ Result PopupInput(const char16_t* prompt, const char16_t* initial, const char16_
     return PwlErr::NoMemory;
   }
   return Start(r);
+}
+
+}  // namespace
+
+Result PopupMessage(const char16_t* text, TskmanTask* reply) {
+  const Result r = OpenMessage(text, reply);
+  SayNotShown(r, text);
+  return r;
+}
+
+Result PopupConfirm(const char16_t* text, const char16_t* first, const char16_t* second,
+                    TskmanTask* reply) {
+  const Result r = OpenConfirm(text, first, second, reply);
+  SayNotShown(r, text);
+  return r;
+}
+
+Result PopupListMenu(const char16_t* title, const PopupListItem* items, uint32_t flags,
+                     uint32_t count, TskmanTask* reply) {
+  const Result r = OpenListMenu(title, items, flags, count, reply);
+  SayNotShown(r, title);
+  return r;
+}
+
+Result PopupInput(const char16_t* prompt, const char16_t* initial, const char16_t* mask,
+                  uint32_t mode, TskmanTask* reply) {
+  const Result r = OpenInput(prompt, initial, mask, mode, reply);
+  SayNotShown(r, prompt);
+  return r;
 }
 
 void PopupClose() {
@@ -418,6 +474,7 @@ Result PopupTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       r->popupTask = reinterpret_cast<TskmanTask*>(arg1);
       const Result result = Build(r);
       if (result != kOk) {
+        SayNotShown(result, TextOf(r));
         if (TskmanRefAlive(r->replyTask))
           TskmanPost(r->replyTask.task, PwlEvent::PopupFailed, r->popupTask->serial, result);
         TskmanSend(r->popupTask, TskMsg::Stop2, 0, 0);

@@ -7,7 +7,7 @@
 // One code space for the reports and for the host's own state. The start-up
 // task reports the phase it was in when a phase ends (1, 2, 4, 5), and 0 and
 // 3 when a phase is up; the bridge reports 6 and 7. The start-up task also
-// passes on 8, which changes no state.
+// passes on 8 and 9, which change no state.
 enum class HostState : int32_t {
   Starting = -1,               // the host, before the engine's first report
   ServicesUp = 0,              // every service runs: the SMS bridge starts next
@@ -19,6 +19,7 @@ enum class HostState : int32_t {
   BrowserStarting = 6,         // the bridge is up: the browser phase starts
   BridgeDown = 7,              // the bridge stopped or failed: the services stop next
   HomePageNoMemory = 8,        // the home page could not run for want of memory
+  HistoryNoMemory = 9,         // the browser runs without its history, for want of memory
 };
 
 using HostStateCallback = void (*)(void* host, HostState state, uint32_t status);

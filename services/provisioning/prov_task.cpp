@@ -123,6 +123,16 @@ char16_t* ConsentText(const char* initiator) {
   return out;
 }
 
+// A question that could not be shown went unanswered: a pushed document,
+// which has no page to show its failure, is said with its sender.
+void SayNotShown(ProvTaskCtx* c, Result why) {
+  if (!c->stepper || c->said) return;
+  ProvSayNotApplied(c->initiator, ResultNoMemory(why)
+                                      ? "its question could not be shown: not enough memory"
+                                      : "its question could not be shown");
+  c->said = 1;
+}
+
 void ShowPrompt(ProvTaskCtx* c) {
   if (ProvAskingEnded()) {
     // The browser and its popups are gone: the question can no longer be put.
@@ -145,6 +155,7 @@ void ShowPrompt(ProvTaskCtx* c) {
     c->popupShowing = 1;
     PopupWatchStart(&c->watch, c->task);
   } else {
+    SayNotShown(c, r);
     Fail(c, r);
   }
 }
@@ -523,7 +534,10 @@ Result ProvTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_
       }
       break;
     default:
-      if (PopupWatchGone(&c->watch, message, arg1, arg2) && c->popupShowing) OnPopupAnswer(c, 0, 0);
+      if (PopupWatchGone(&c->watch, message, arg1, arg2) && c->popupShowing) {
+        if (c->watch.failure) SayNotShown(c, c->watch.failure);
+        OnPopupAnswer(c, 0, 0);
+      }
       break;
   }
   return kOk;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -34,7 +35,10 @@
 #include "services/service_rows.h"
 #include "services/wmlscript/wmls_script_task.h"
 #include "services/wtai/wtai.h"
+#include "tests/support/engine_fixture.h"
+#include "tests/support/failure_record.h"
 #include "tests/support/fetch_driver.h"
+#include "tests/support/recorder.h"
 #include "tests/widgets/pwl_fixture.h"
 #include "widgets/popup.h"
 #include "widgets/pwl_imagemap.h"
@@ -508,6 +512,70 @@ TEST_F(HomeEdgeTest, HomeWhileTheScriptsQuestionIsOpenAsksItOnceMore) {
   EXPECT_EQ(std::u16string(answer ? answer : u"(unset)"), u"true");
 }
 
+// Home with the heap cut at every size from nothing up to room for the
+// whole load, so that each step of it (the address's copy, the request, the
+// script's task, unit, texts and run, its question, a page's files, a built
+// page's template) is the one that finds no memory: the home page runs (its
+// question shows, its page loads), or the start-up task hears once that
+// memory kept it from running; never both, never neither.
+struct CutRow {
+  const char* name;
+  const char* home;
+};
+
+class HomeCutTest : public HomeEdgeTest, public ::testing::WithParamInterface<CutRow> {
+ protected:
+  bool Ran() const {
+    if (!std::strchr(GetParam().home, '#')) return PageAddress() == GetParam().home;
+    const TskmanTask* top = PopupTop();
+    const auto* popup = top ? static_cast<const PopupRequest*>(top->context) : nullptr;
+    return popup && popup->kind == PopupKind::Confirm && popup->window;
+  }
+  // Answers what the run left open and leaves another page shown.
+  void Settle() {
+    for (int i = 0; i < 8 && TskmanFind(Mod::Popup); ++i) {
+      UiCommand(UiCmd::Soft2, 0);
+      Pump();
+    }
+    Tick(static_cast<int>(kPopupWatchMs / kTskmanTickMs) + 1);
+    Pump();
+    Navigate("qortest://h/app/deck.wml");
+    BenBackStackClear(&BenHistoryCurrent()->back);
+  }
+};
+
+TEST_P(HomeCutTest, HomeAtEveryHeapCutRunsOrIsSaidOnce) {
+  Recorder start(Mod::UiStart);
+  OpenWindow(GetParam().home);
+  Settle();
+  int said = 0, ranInARow = 0;
+  for (uint32_t spare = 0; spare < (96u << 10) && ranInARow < 8; spare += 16) {
+    SCOPED_TRACE(spare);
+    start.log.clear();
+    std::vector<void*> eaten = EatHeapFinely(spare);
+    UiCommand(UiCmd::Home, 0);
+    Pump();
+    for (void* p : eaten) MemFree(&p);
+    Pump();
+    const bool ran = Ran();
+    const size_t told = start.Count(UiMsg::HomePageNoMemory);
+    EXPECT_EQ(told, ran ? 0u : 1u) << (ran ? "ran" : "did not run");
+    said += told > 0;
+    ranInARow = ran ? ranInARow + 1 : 0;
+    Settle();
+  }
+  EXPECT_GT(said, 0);
+  EXPECT_EQ(ranInARow, 8);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HomeCutTest,
+    ::testing::Values(CutRow{"script", "qortest://h/app/s/home.wmlsc#ask()"},
+                      CutRow{"page", "qortest://h/app/big.wml"},
+                      CutRow{"built_in_file", "file:///eng/general/home.html"},
+                      CutRow{"notify_page", "notify://browse"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // Addresses the browser task sends the window after its end command was
 // queued are freed with the window, not left to nobody.
 TEST_F(HomeEdgeTest, AddressesSentAfterTheEndCommandAreFreedWithTheWindow) {
@@ -958,9 +1026,9 @@ TEST_F(ConsentTest, TheWindowEndingRefusesTheQuestionsStillOpen) {
   EXPECT_EQ(Decisions(&second), std::vector<uintptr_t>{0});
 }
 
-// A consent popup closed under its question, or one that cannot be built,
-// refuses the question once the browser sees it gone, and the next question
-// is asked; an answer queued before the popup went still decides.
+// A consent popup closed under its question refuses the question once the
+// browser sees it gone, and the next question is asked; an answer queued
+// before the popup went still decides.
 TEST_F(ConsentTest, APopupGoneWithoutAnAnswerRefusesItsQuestion) {
   Ask(Record(u"first", 0));
   Ask(Record(u"second", 0));
@@ -980,10 +1048,34 @@ TEST_F(ConsentTest, APopupGoneWithoutAnAnswerRefusesItsQuestion) {
   Pump();
   EXPECT_EQ(Decisions(), (std::vector<uintptr_t>{0, 1}));
   EXPECT_FALSE(PopupOpen());
-  // A popup that cannot be built refuses at once.
-  TskmanFailNextCreate(Mod::Popup);
-  Ask(Record(u"third", 0));
-  EXPECT_EQ(Decisions(), (std::vector<uintptr_t>{0, 1, 0}));
+}
+
+// A question memory could not show, its popup's task or its build, is
+// refused, and said with its text: the user never saw it.
+TEST_F(ConsentTest, AQuestionMemoryCouldNotShowIsRefusedAndSaid) {
+  for (const bool build : {false, true}) {
+    SCOPED_TRACE(build ? "build" : "task");
+    consent->log.clear();
+    FailureRecord failures;
+    if (!build) {
+      TskmanFailNextCreate(Mod::Popup);
+      Ask(Record(u"Call 5551234?", 0));
+    } else {
+      TskmanPost(TskmanFind(Mod::Ben), BenMsg::Consent,
+                 reinterpret_cast<uintptr_t>(Record(u"Call 5551234?", 0)), 0);
+      for (int i = 0; i < 1000 && !PopupOpen(); ++i) Step();
+      ASSERT_TRUE(PopupOpen());
+      std::vector<void*> eaten = EatHeap(0);
+      for (int i = 0; i < 1000 && PopupOpen(); ++i) Step();
+      for (void* p : eaten) MemFree(&p);
+      Pump();
+    }
+    EXPECT_FALSE(PopupOpen());
+    EXPECT_EQ(Decisions(), std::vector<uintptr_t>{0});
+    EXPECT_EQ(failures.said, std::vector<std::string>{"a popup could not be shown for want of "
+                                                      "memory and went unanswered: \"Call "
+                                                      "5551234?\""});
+  }
 }
 
 TEST_F(ConsentTest, WhatIsPostedJustBeforeTheWindowEndsIsStillTakenAndFreed) {

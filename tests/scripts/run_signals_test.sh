@@ -217,6 +217,38 @@ for broken in no persistent shot; do
   cat "$dir/err"
 done
 
+# Without a display, its output read through a pipe whose reader has
+# stopped with the pipe full (`./run 2>&1 | less`, left unread): the lines
+# that do not fit are lost, never the run, which keeps its screenshot and
+# ends as it would have. ./run's own start, but for its line before the
+# emulator (which waits for room as any shell's would).
+case_starts
+dir=$(folder offscreen-unread)
+mkfifo "$dir/output"
+exec {unread}<>"$dir/output"
+python3 - "$dir/output" <<'PY'
+import os, sys
+out = os.open(sys.argv[1], os.O_WRONLY | os.O_NONBLOCK)
+for size in (4096, 1):
+    try:
+        while True:
+            os.write(out, b"x" * size)
+    except BlockingIOError:
+        pass
+PY
+(
+  cd "$dir" && . "$source_dir/scripts/modemsim.sh" && qor_modemsim_start "$PWD" &&
+    qor_modemsim_point "$PWD" &&
+    exec env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen \
+      ./qor_snapshot "$PWD/qor-screenshot.png" 1
+) >"$dir/output" 2>&1 &
+pid=$!
+reap "$pid"
+exec {unread}<&-
+check "offscreen, output unread: a screenshot is kept" [ -s "$dir/qor-screenshot.png" ]
+check "offscreen, output unread: status 0 (it was $status)" [ "$status" -eq 0 ]
+check "offscreen, output unread: the simulator ends" within no_simulator "$dir"
+
 # Without a display, stopped before its screenshot (its seconds are made
 # longer than any case runs, so the stop comes first however slow the
 # machine): what it kept it saved, and that no screenshot was kept is said

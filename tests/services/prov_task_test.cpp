@@ -20,6 +20,7 @@
 #include "host/platform/textinput.h"
 #include "kernel/config.h"
 #include "kernel/heap.h"
+#include "kernel/lng.h"
 #include "kernel/mem.h"
 #include "kernel/sstore.h"
 #include "kernel/ubstore.h"
@@ -29,6 +30,7 @@
 #include "services/wmlscript/wmls_script_task.h"
 #include "tests/services/prov_support.h"
 #include "tests/services/wmls_harness.h"
+#include "tests/support/engine_fixture.h"
 #include "tests/support/failure_record.h"
 #include "tests/support/fetch_driver.h"
 #include "tests/support/temp_dir.h"
@@ -173,6 +175,14 @@ class ProvTaskTest : public SelFixture {
     replied = true;
   }
 
+  // The popup's build finds the heap spent: it goes without being shown.
+  void Unbuilt() {
+    asked.push_back("unbuilt");
+    std::vector<void*> eaten = EatHeap(0);
+    for (int j = 0; j < 20000 && TskmanFind(Mod::Popup); ++j) Step();
+    for (void* p : eaten) MemFree(&p);
+  }
+
   // Answers the popup and steps until it has gone.
   void Answer(const std::string& answer) {
     Reply(answer);
@@ -246,6 +256,11 @@ class ProvTaskTest : public SelFixture {
     asked.clear();
     for (int i = 0; i < 200000 && TskmanFind(Mod::Provisioning); ++i) {
       Step();
+      if (!answers.empty() && answers.front() == "unbuilt" && TskmanFind(Mod::Popup) &&
+          !PopupShown()) {
+        Unbuilt();
+        answers.erase(answers.begin());
+      }
       if (TskmanFind(Mod::Popup) && !answers.empty() && PopupShown()) {
         Answer(answers.front());
         answers.erase(answers.begin());
@@ -276,6 +291,23 @@ const char kEntry[] =
     "0/isp/NAP1/addrtype=#2\n0/isp/NAP1/calltype=#0\n0/isp/NAP1/user=wapuser\n"
     "0/isp/NAP1/pass=wappass\n"
     "0/service/Example WAP/url=wsp://wap.example.net/\n";
+
+// What is said of a popup memory could not show: its text.
+std::string NotShown(const std::u16string& text) {
+  std::string utf8(text.size() * 3, '\0');
+  uint32_t size = static_cast<uint32_t>(utf8.size());
+  LngUtf8Encode(text.data(), static_cast<uint32_t>(text.size()),
+                reinterpret_cast<uint8_t*>(utf8.data()), &size);
+  utf8.resize(size);
+  return "a popup could not be shown for want of memory and went unanswered: \"" + utf8 + "\"";
+}
+
+// The consent question as a push from the sender asks it.
+std::u16string Consent(const std::u16string& sender) {
+  std::u16string text = UiGetString(17, 2);
+  const std::u16string mark = u"$(HXPProv)";
+  return text.replace(text.find(mark), mark.size(), sender);
+}
 
 const std::pair<std::string, std::string> kInitiator{"X-Wap-Initiator-URI",
                                                      "http://push.example.net/ppg"};
@@ -599,12 +631,15 @@ TEST_F(ProvTaskTest, APushedDocumentIsAppliedThroughTheEntryPoint) {
 // A document the user accepted that is not applied is said on standard
 // error with its sender, whatever stopped it: the settings store's answer
 // to its save (the "access" quota cut), as for a page; for a pushed one,
-// which has no page to show its failure, anything after the consent. What
-// the user let go is not said, and nothing is written.
+// which has no page to show its failure, anything after the consent, and a
+// question memory could not show (which the popup says too). What the user
+// let go is not said, and nothing is written.
 TEST_F(ProvTaskTest, ADocumentAcceptedButNotAppliedIsSaidWithItsSender) {
   const auto macs = Macs();
   const std::pair<const char*, std::string> sec{"sec", "1"}, mac{"mac", macs.at("userpin")};
   const std::string notApplied = "access: a provisioning document from ";
+  const std::string kUnshown =
+      "its question could not be shown: not enough memory; it was not applied";
   const struct {
     bool pushed;
     int32_t quota;  // of "access"
@@ -622,6 +657,11 @@ TEST_F(ProvTaskTest, ADocumentAcceptedButNotAppliedIsSaidWithItsSender) {
        {notApplied + "5551234: its PIN or MAC did not match; it was not applied"}},
       {true, 8000, "../wbxml/prov.wbxml", {"yes", "cancel"}, {}},
       {true, 8000, "../wbxml/prov.wbxml", {"no"}, {}},
+      // A question memory could not show was never put to the user.
+      {true, 8000, "../wbxml/prov.wbxml", {"unbuilt"},
+       {NotShown(Consent(u"5551234")), notApplied + "5551234: " + kUnshown}},
+      {true, 8000, "../wbxml/prov.wbxml", {"yes", "unbuilt"},
+       {NotShown(UiGetString(17, 0)), notApplied + "5551234: " + kUnshown}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.pushed ? "pushed " : "page ") + c.document + " " +
