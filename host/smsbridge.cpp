@@ -80,7 +80,9 @@ void ArmReceive(SmsBridge* b) {
 }
 
 // What waited in the socket when the stop came was sent before the stop:
-// it is taken, one datagram after the other, before the socket closes. A
+// it is taken, one datagram after the other, before the socket closes;
+// each once the engine has done what the one before set going, as the run
+// takes them, so that a burst waits in the socket rather than in memory. A
 // peer that keeps sending is cut off after this many.
 constexpr uint32_t kDrainMost = 16384;
 
@@ -89,6 +91,20 @@ void DrainNext(SmsBridge* b) {
   if (NetRecvFrom(b->task, kSmsBridgeStopCookie, b->socket, &b->received, kNetRecvNoWait,
                   &b->sender, &b->senderLength) != kOk)
     b->armFailed = true;  // answered at once, a failure too
+}
+
+void DrainWhenIdle(SmsBridge* b) { TskmanSetIdle(b->task, true); }
+
+// The drain is over: whatever the socket still holds (a peer cut off, a
+// socket that failed) is counted and said before it closes.
+void EndDrain(SmsBridge* b) {
+  b->draining = false;
+  TskmanSetIdle(b->task, false);
+  uint32_t dropped = 0;
+  const uint32_t left = NetRecvDiscard(b->socket, kDrainMost, &dropped);
+  SayDropped(dropped);
+  NotifySayStoppedFirst(false, left);
+  NetClose(b->task, kSmsBridgeStopCookie, b->socket);
 }
 
 void Finish(SmsBridge* b) {
@@ -191,27 +207,30 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       if (!b->stopping)
         ArmReceive(b);
       else if (b->draining && ++b->drained < kDrainMost)
-        DrainNext(b);
+        DrainWhenIdle(b);
       else if (b->draining)
-        NetClose(b->task, kSmsBridgeStopCookie, b->socket);
+        EndDrain(b);
       break;
     }
+    case TskMsg::Idle:
+      TskmanSetIdle(b->task, false);
+      if (b->draining) DrainNext(b);
+      break;
     case NetMsg::Dropped:
       SayDropped(static_cast<uint32_t>(arg2));
       break;
     case NetMsg::Received | kMsgFailed:
       if (b->draining) {
-        // A datagram read but not kept is said, and the next one taken; an
-        // empty or failing socket has nothing more to give.
-        const bool lostOne = !b->armFailed && arg2 == kNetNoMemory;
+        // A datagram the heap could not take is said, and the next one
+        // taken; an empty or failing socket has nothing more to give.
+        const bool lostOne = arg2 == kNetNoMemory;
         b->armFailed = false;
         if (lostOne) NotifySayLost(false);
         if (lostOne && ++b->drained < kDrainMost) {
-          DrainNext(b);
+          DrainWhenIdle(b);
           break;
         }
-        b->draining = false;
-        NetClose(b->task, kSmsBridgeStopCookie, b->socket);
+        EndDrain(b);
         break;
       }
       if (b->stopping || arg2 == kNetCancelled) break;

@@ -155,8 +155,17 @@ void DestroySocket(NetSocket* socket) {
   MemFree(&socket);
 }
 
+// A receive served at once was never queued: it is answered where it stands.
+void EndReceive(NetRequest* request, bool queued) {
+  if (queued) FreeRequest(request);
+}
+void FailReceive(NetRequest* request, Result error, bool queued) {
+  Answer(request->caller, request->callerId, NetMsg::Received | kMsgFailed, request->cookie, error);
+  EndReceive(request, queued);
+}
+
 // One datagram for the first waiting receive; false when none was ready.
-bool ServeReceive(NetSocket* socket, NetRequest* request) {
+bool ServeReceive(NetSocket* socket, NetRequest* request, bool queued = true) {
   sockaddr_storage sender{};
   socklen_t senderLength = sizeof sender;
   const PlatformSocketOps& host = PlatformSockets();
@@ -176,12 +185,12 @@ bool ServeReceive(NetSocket* socket, NetRequest* request) {
   // A failing socket waits for the poll: it must not spin.
   socket->mayHoldMore = n >= 0;
   if (n < 0) {
-    FailRequest(request, kNetSystem);
+    FailReceive(request, kNetSystem, queued);
     return true;
   }
   NetBufChain* chain = NetBufAlloc(static_cast<uint32_t>(n));
   if (!chain) {
-    FailRequest(request, kNetNoMemory);  // the datagram is lost
+    FailReceive(request, kNetNoMemory, queued);  // the datagram is lost
     return true;
   }
   NetBufWrite(chain, gDatagram, 0, static_cast<uint32_t>(n));
@@ -190,7 +199,7 @@ bool ServeReceive(NetSocket* socket, NetRequest* request) {
   if (request->fromLength) *request->fromLength = kNetSockAddrSize;
   Answer(request->caller, request->callerId, NetMsg::Received, request->cookie,
          static_cast<uintptr_t>(n));
-  FreeRequest(request);
+  EndReceive(request, queued);
   return true;
 }
 
@@ -401,22 +410,54 @@ Result NetRecvFrom(TskmanTask* caller, uintptr_t cookie, uintptr_t handle, NetBu
   if (!net) error = kNetNotStarted;
   else if (!socket) error = kNetNoSocket;
   else if (!chain || (fromLength && from && *fromLength < kNetSockAddrSize)) error = kNetBadArg;
+  if (error == kOk && (flags & kNetRecvNoWait)) {
+    // Served at once, so asked without the heap: each datagram that waits
+    // is read, and one the heap cannot take is answered as lost, however
+    // full memory is.
+    NetRequest now{};
+    now.op = Op::Recv;
+    now.caller = caller;
+    now.callerId = caller ? caller->id : 0;
+    now.cookie = cookie;
+    now.chainOut = chain;
+    now.from = from;
+    now.fromLength = fromLength;
+    if (!ServeReceive(socket, &now, false)) FailReceive(&now, kNetEmpty, false);
+    return kOk;
+  }
   NetRequest* request = error == kOk ? NewRequest(Op::Recv, caller, cookie) : nullptr;
   if (error == kOk && !request) error = kNetNoMemory;
   if (error == kOk) {
     request->chainOut = chain;
     request->from = from;
     request->fromLength = fromLength;
-    if (flags & kNetRecvNoWait) {
-      ListAppend(&socket->requests, &request->link);
-      if (!ServeReceive(socket, request)) FailRequest(request, kNetEmpty);
-      return kOk;
-    }
     error = Enqueue(net, socket, request);
     if (error == kOk && socket->mayHoldMore) ServeWhenIdle(net);
   }
   if (error != kOk) AnswerNow(caller, kFailed, cookie, error);
   return error;
+}
+
+uint32_t NetRecvDiscard(uintptr_t handle, uint32_t most, uint32_t* dropped) {
+  *dropped = 0;
+  NetLayer* net = Layer();
+  NetSocket* socket = net ? FindSocket(net, handle) : nullptr;
+  if (!socket) return 0;
+  const PlatformSocketOps& host = PlatformSockets();
+  uint32_t gone = 0, count = socket->dropped;
+  for (; gone < most; ++gone) {
+    sockaddr_storage sender{};
+    socklen_t senderLength = sizeof sender;
+    if (host.receiveFrom(host.ctx, socket->fd, gDatagram, sizeof gDatagram,
+                         reinterpret_cast<sockaddr*>(&sender), &senderLength, &count) < 0)
+      break;
+  }
+  // The count only grows (and wraps): one that went back is no news.
+  if (const uint32_t more = count - socket->dropped; more != 0 && more < 0x80000000u) {
+    socket->dropped = count;
+    *dropped = more;
+  }
+  return gone;
 }
 
 Result NetSendTo(TskmanTask* caller, uintptr_t cookie, uintptr_t handle, NetBufChain* chain,

@@ -68,11 +68,17 @@ Result NetBind(TskmanTask* caller, uintptr_t cookie, uintptr_t socket, const Net
 // stored through *chain, the sender is written to *from (at least 28 bytes,
 // *fromLength set to 28) and Received (cookie, byte count) is posted.
 // With kNetRecvNoWait in flags the receive is served at once, ahead of any
-// queued one: with the datagram that waits, or with its failure kNetEmpty
-// when none does.
+// queued one, and asks nothing of the heap: with the datagram that waits,
+// its failure kNetNoMemory when the heap cannot hold it (the datagram is
+// gone), or kNetEmpty when none waits.
 Result NetRecvFrom(TskmanTask* caller, uintptr_t cookie, uintptr_t socket, NetBufChain** chain,
                    uint32_t flags, NetSockAddr* from, uint32_t* fromLength);
 constexpr uint32_t kNetRecvNoWait = 1;
+// Reads and drops up to `most` datagrams that wait in the socket, without
+// the heap, and answers how many went: the owner that closes a socket
+// counts what it leaves unread. *dropped is set to the datagrams the system
+// dropped there since the last receive told of them.
+uint32_t NetRecvDiscard(uintptr_t socket, uint32_t most, uint32_t* dropped);
 // Queues one datagram to the address; the chain is consumed whatever happens.
 // Posts Sent (cookie) or its failure (cookie, error); 0 when queued.
 Result NetSendTo(TskmanTask* caller, uintptr_t cookie, uintptr_t socket, NetBufChain* chain,

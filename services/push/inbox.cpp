@@ -35,16 +35,51 @@ bool SiExpired(const SiRecord* si) { return NotifyPushDateCheck(SiField(si, si->
 
 bool SameText(const char16_t* a, const char16_t* b) { return a && b && LibcWStrCmp(a, b) == 0; }
 
-// Walks the kept push messages other than `self` (the cache's records).
+bool IsKeptPush(const UrlLoad* load, const UrlLoad* self) {
+  return load != self && load->contentClass == kPushClass && (load->flags & UrlFlag::Kept);
+}
+
+// The first kept push message other than `self` that `match` takes, in the
+// cache's order. Those the rules can match carry a record, and all of them
+// are on the kept list while push reception runs: the list is walked, not
+// the whole cache (a burst of pushes on their way fills it). When two
+// match, the cache's order decides, as ever.
 template <class F>
 UrlLoad* FindKept(const UrlLoad* self, F match) {
+  struct Walk {
+    const UrlLoad* self;
+    F* match;
+    UrlLoad* found;
+    uint32_t count;
+  } walk{self, &match, nullptr, 0};
+  const bool listed = NotifyWalkKept(
+      [](UrlLoad* load, void* user) {
+        auto* w = static_cast<Walk*>(user);
+        if (!load->inCache || CacheIsExpired(load) || !IsKeptPush(load, w->self) ||
+            !(*w->match)(load))
+          return false;
+        w->found = load;
+        return ++w->count > 1;
+      },
+      &walk);
+  if (listed && walk.count <= 1) return walk.found;
   void* cursor = nullptr;
   UrlLoad* load = nullptr;
   while (CacheFindNextFresh(&cursor, &load)) {
-    if (load == self || load->contentClass != kPushClass || !(load->flags & UrlFlag::Kept)) continue;
+    if (!IsKeptPush(load, self)) continue;
     if (match(load)) return load;
   }
   return nullptr;
+}
+
+// Whether any kept message is not yet presented: NotifyCountUnread above 0,
+// without counting them all.
+bool AnyUnread() {
+  void* cursor = nullptr;
+  UrlLoad* load = nullptr;
+  while (CacheFindNextFresh(&cursor, &load))
+    if ((load->flags & UrlFlag::Kept) && !(load->flags & UrlFlag::Presented)) return true;
+  return false;
 }
 
 // Kept SIs whose expiry has passed leave the inbox, and with it the cache:
@@ -246,7 +281,7 @@ Result NotifyOnInboxPush(uintptr_t, UrlLoad* message) {
   } else {
     UrlLoadClearFlags(message, UrlFlag::Kept);
   }
-  if (NotifyCountUnread() == 0)
+  if (!AnyUnread())
     value = Indicator::NothingNew;
   else if (value == 0)
     value = Indicator::NotKept;

@@ -70,8 +70,16 @@ bool NotifySelectApp(const UrlLoad* load, uint32_t* appClass, uint32_t* row);
 // The kept list.
 // Lists the message (kept flag and cache lock set by the inbox); the cache's
 // free hook takes it off again. False when it could not be listed (no
-// memory, or push reception is not running).
+// memory, or push reception is not running). A new message that takes the
+// list past what the file's section can hold lets the oldest go at once
+// (it may be one of them): they are counted, and the stop says them.
 bool NotifyKeepMessage(UrlLoad* message);
+// Shows `visit` each message of the kept list in list order (not those a
+// cursor holds as dead) until it answers true; it must not change the list.
+// False when push reception does not run. While it runs, every kept push
+// message with a record in the cache is on the list: the cache's others
+// are pushes on their way, not yet made into messages.
+bool NotifyWalkKept(bool (*visit)(UrlLoad* message, void* user), void* user);
 // Takes the message off the list and out of the inbox: a viewed message
 // keeps its lock released already, any other one is unlocked now.
 void NotifyRemoveMessage(UrlLoad* message);

@@ -61,9 +61,18 @@ void NotifySayLost(bool pushed) {
   gLost.second = now;
 }
 
-void NotifySayStoppedFirst(bool pushed) {
-  PlatformSayLost(pushed ? "a pushed message: the emulator stopped before it was taken"
-                         : "a received message: the emulator stopped before it was taken");
+void NotifySayStoppedFirst(bool pushed, uint32_t count) {
+  if (count == 0) return;
+  if (count == 1) {
+    PlatformSayLost(pushed ? "a pushed message: the emulator stopped before it was taken"
+                           : "a received message: the emulator stopped before it was taken");
+    return;
+  }
+  char what[96];
+  LibcItoA(static_cast<int32_t>(count), what, 10);
+  LibcStrCat(what, pushed ? " pushed messages: the emulator stopped before they were taken"
+                          : " received messages: the emulator stopped before they were taken");
+  PlatformSayLost(what);
 }
 
 namespace {

@@ -21,8 +21,10 @@ constexpr char kNotifyStoreSection[] = "inbox";
 // short-message services call. Saying needs no memory.
 void NotifySayLost(bool pushed);
 void NotifySayLostCount();
-// A message the emulator stopped before taking, said the same way.
-void NotifySayStoppedFirst(bool pushed = true);
+// Messages the emulator stopped before taking, said the same way: "a
+// pushed message: the emulator stopped before it was taken", or "<count>
+// received messages: ... before they were taken". A count of 0 says nothing.
+void NotifySayStoppedFirst(bool pushed = true, uint32_t count = 1);
 
 // A connectivity message keeps its document (content type, headers and
 // body) beside its record while that document takes at most

@@ -72,8 +72,9 @@ struct NotifyTask {
   NotifyStoreMissed missed;  // what the start could not put back, kept by the save
   uint8_t changed;      // the inbox is no longer what the file holds
   uint32_t deletes;     // messages the file holds that left the inbox in this run
-  uint32_t shed;        // messages the stop let go before its save, past what the section holds
+  uint32_t shed;        // messages let go in this run past what the section holds
   uint32_t shedNew;     // of those, the ones the file does not hold
+  uint8_t shedding;     // those leave now: none of them is a delete
 };
 
 namespace StoreStep {
@@ -410,7 +411,7 @@ void PassEnded(NotifyTask* ctx) {
 void NoteLeft(NotifyTask* ctx, const KeptNode* node) {
   if (node->dead) return;
   ctx->changed = 1;
-  if (node->stored && ctx->storeStep == StoreStep::None) ++ctx->deletes;
+  if (node->stored && ctx->storeStep == StoreStep::None && !ctx->shedding) ++ctx->deletes;
 }
 
 void NotifyUnlinkMessage(NotifyTask* ctx, KeptNode* node) {
@@ -541,11 +542,15 @@ bool Changed(const NotifyTask* ctx) {
 }
 
 // An inbox bigger than its section can ever hold loses its oldest messages
-// whatever the save finds: they go before it, newest kept first, so that
-// their memory serves the save rather than fails it. Not while the start
-// missed messages, which may keep listed ones out and so leave room.
+// whatever the save finds: they go as soon as a new message passes the
+// section, in the list's order (newest first within a level), so that the
+// inbox never holds, walks or spends memory on what no save could keep.
+// They are counted, and the stop says them with what its save could not
+// keep. Not while the start missed messages, which may keep listed ones out
+// and so leave room.
 void ShedPastSection(NotifyTask* ctx) {
   if (ctx->missed.all || ctx->missed.bits) return;
+  ctx->shedding = 1;
   uint32_t used = NotifyStoreFixedBytes(), n = 0;
   bool full = false;
   for (KeptNode *node = ctx->kept, *next = nullptr; node; node = next) {
@@ -563,6 +568,7 @@ void ShedPastSection(NotifyTask* ctx) {
     if (!node->stored) ++ctx->shedNew;
     NotifyRemoveMessage(node->message);
   }
+  ctx->shedding = 0;
 }
 
 void EndSave(NotifyTask* ctx) {
@@ -941,6 +947,17 @@ bool NotifyKeepMessage(UrlLoad* message) {
   if (!*at && ctx->kept && highest < node->level) at = &ctx->kept;
   node->next = *at;
   *at = node;
+  // What the file held comes back as it was; a new message may push the
+  // oldest past what the section holds (itself, when it is the oldest).
+  if (!ctx->restoring) ShedPastSection(ctx);
+  return true;
+}
+
+bool NotifyWalkKept(bool (*visit)(UrlLoad* message, void* user), void* user) {
+  NotifyTask* ctx = Context();
+  if (!ctx) return false;
+  for (KeptNode* node = ctx->kept; node; node = node->next)
+    if (!node->dead && visit(node->message, user)) break;
   return true;
 }
 

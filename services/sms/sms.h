@@ -99,7 +99,10 @@ void SmsUnregisterApp(SmsState* state, TskmanTask* task);
 // its segments.
 TskmanTask* SmsRoute(SmsState* state, const SmsInMessage* message);
 TskmanRef SmsFindAppByContent(SmsState* state, const SmsInMessage* message);
-TskmanRef SmsFindReassemblyApp(SmsState* state, uint16_t reference, const char* sender);
+// A count of 0 takes the first record of the reference and sender, whatever its
+// count.
+TskmanRef SmsFindReassemblyApp(SmsState* state, uint16_t reference, const char* sender,
+                               uint8_t total = 0);
 void SmsOnSegment(SmsState* state, const SmsInMessage* message, const SmsSegmentHeader* header,
                   const TskmanRef& app);
 void SmsReassemble(SmsState* state, const SmsInMessage* message, const SmsSegmentHeader* header,

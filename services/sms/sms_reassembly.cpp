@@ -27,7 +27,15 @@ struct SmsReassembly {
   int32_t lifetime;
   uint8_t firstHeaderLength;  // segment 1's, cut off the whole message
   bool lost;  // a segment was dropped for want of memory, and counted
+  // Followed by `total` bytes: what each segment put into its run (segment
+  // 1 with its header), by sequence - 1, so that a sequence that comes
+  // again is found there and compared.
 };
+
+uint8_t* LengthsOf(SmsReassembly* record) { return reinterpret_cast<uint8_t*>(record + 1); }
+const uint8_t* LengthsOf(const SmsReassembly* record) {
+  return reinterpret_cast<const uint8_t*>(record + 1);
+}
 
 namespace {
 
@@ -131,10 +139,52 @@ NetBufChain* ChainOf(const uint8_t* bytes, uint32_t length) {
 
 }  // namespace
 
-TskmanRef SmsFindReassemblyApp(SmsState* state, uint16_t reference, const char* sender) {
-  SmsReassembly* r = Find(state, reference, sender, 0);
+TskmanRef SmsFindReassemblyApp(SmsState* state, uint16_t reference, const char* sender,
+                               uint8_t total) {
+  SmsReassembly* r = Find(state, reference, sender, total);
   return r ? r->app : TskmanRef{};
 }
+
+namespace {
+
+// A new record for the segment's message, or null when the heap has no room
+// for one (the loss counted).
+SmsReassembly* NewRecord(SmsState* state, const SmsInMessage* m, const SmsSegmentHeader* header,
+                         const TskmanRef& app) {
+  const char* sender = m->sender ? m->sender : "";
+  auto* record = static_cast<SmsReassembly*>(
+      MemAllocZero(sizeof(SmsReassembly) + header->total, Use::Context, Mod::Sms));
+  if (record) record->sender = LibcStrDup(sender);
+  if (!record || !record->sender) {
+    MemFree(&record);
+    LostUnrecorded(state, header, sender, app);
+    return nullptr;
+  }
+  record->total = header->total;
+  record->reference = header->reference;
+  record->app = app;
+  // The message lost a segment before: it is already counted.
+  if (SmsUnrecorded* u = FindUnrecorded(state, header, sender)) {
+    record->lost = true;
+    u->lifetime = 0;
+  }
+  QueueAppend(&state->reassemblies, reinterpret_cast<QueueNode*>(record));
+  return record;
+}
+
+// Whether the segment is the one the run holds under its sequence, byte for
+// byte: sent again, not another message.
+bool SameSegment(const SmsReassembly* record, const SmsSegmentRun* run, uint8_t seq,
+                 const uint8_t* payload, uint32_t length) {
+  const uint8_t* lengths = LengthsOf(record);
+  if (lengths[seq - 1] != length) return false;
+  uint32_t at = 0;
+  for (uint32_t s = run->first; s < seq; ++s) at += lengths[s - 1];
+  uint8_t held[0xFF];
+  return NetBufRead(run->data, held, at, length) == length && LibcMemCompare(held, payload, length) == 0;
+}
+
+}  // namespace
 
 void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeader* header,
                    const TskmanRef& app) {
@@ -142,26 +192,13 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
   // A sequence outside the announced count could never complete.
   if (seq == 0 || seq > header->total) return;
   SmsReassembly* record = Find(state, header->reference, m->sender, header->total);
-  if (!record) {
-    const char* sender = m->sender ? m->sender : "";
-    record = static_cast<SmsReassembly*>(MemAllocZero(sizeof(SmsReassembly), Use::Context, Mod::Sms));
-    if (record) record->sender = LibcStrDup(sender);
-    if (!record || !record->sender) {
-      MemFree(&record);
-      return LostUnrecorded(state, header, sender, app);
-    }
-    record->total = header->total;
-    record->reference = header->reference;
-    record->app = app;
-    // The message lost a segment before: it is already counted.
-    if (SmsUnrecorded* u = FindUnrecorded(state, header, sender)) {
-      record->lost = true;
-      u->lifetime = 0;
-    }
-    QueueAppend(&state->reassemblies, reinterpret_cast<QueueNode*>(record));
-  }
+  if (!record && !(record = NewRecord(state, m, header, app))) return;
   record->lifetime = kSmsLifetime;
   SmsStartTimer(state);
+
+  const uint8_t headerLength = m->headerLength < m->dataLength ? m->headerLength : m->dataLength;
+  const uint8_t* payload = seq == 1 ? m->data : m->data + headerLength;
+  const uint32_t length = seq == 1 ? m->dataLength : m->dataLength - headerLength;
 
   SmsSegmentRun* before = nullptr;
   for (auto* n = record->runs.head; n; n = n->next) {
@@ -169,12 +206,22 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
     if (run->first < seq) before = run;
   }
   SmsSegmentRun* after = before ? before->next : reinterpret_cast<SmsSegmentRun*>(record->runs.head);
-  if ((after && after->first == seq) || (before && before->last >= seq)) return;
+  SmsSegmentRun* holder = after && after->first == seq      ? after
+                          : before && before->last >= seq ? before
+                                                          : nullptr;
+  if (holder) {
+    if (SameSegment(record, holder, seq, payload, length)) return;
+    // Other bytes under a sequence that came already: a new message under
+    // the same reference. The unfinished one is given up, and said; the
+    // new one gathers its own segments.
+    GiveUp(state, record, false);
+    if (!(record = NewRecord(state, m, header, app))) return;
+    record->lifetime = kSmsLifetime;
+    before = after = nullptr;
+  }
 
-  const uint8_t headerLength = m->headerLength < m->dataLength ? m->headerLength : m->dataLength;
-  const uint8_t* payload = seq == 1 ? m->data : m->data + headerLength;
-  const uint32_t length = seq == 1 ? m->dataLength : m->dataLength - headerLength;
   if (seq == 1) record->firstHeaderLength = headerLength;
+  LengthsOf(record)[seq - 1] = static_cast<uint8_t>(length);
 
   if (before && before->last + 1 == seq) {
     if (NetBufWriteGrow(before->data, payload, NetBufLength(before->data), length) != kOk)

@@ -124,7 +124,8 @@ TskmanTask* SmsRoute(SmsState* state, const SmsInMessage* message) {
     header.reference = static_cast<uint16_t>(message->port);
     header.total = message->data[1];
     header.sequence = static_cast<uint8_t>(message->data[2] + 1);
-    if (!app.task) app = SmsFindReassemblyApp(state, header.reference, message->sender);
+    if (!app.task)
+      app = SmsFindReassemblyApp(state, header.reference, message->sender, header.total);
   }
   if (app.task) SmsOnSegment(state, message, &header, app);
   return app.task;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -445,6 +446,90 @@ TEST_P(SmsBridgeBurstTest, EachDatagramArrivesOrItsDropIsSaid) {
 
 // 0: the buffer as the bridge asks for it.
 INSTANTIATE_TEST_SUITE_P(Buffers, SmsBridgeBurstTest, ::testing::Values(0, 4096));
+
+// While the stop takes what waits in the socket, the rest of the engine
+// takes the heap down to what this leaves before each of the bridge's steps
+// (-1: it takes nothing).
+int64_t gHeapLeft = -1;
+std::vector<void*> gEaten;
+void TakeTheHeap(const TskmanTask* task, uint32_t, uintptr_t, uintptr_t) {
+  if (gHeapLeft < 0 || task->id != Mod::SmsBridge) return;
+  for (void* p : EatHeapFinely(static_cast<uint32_t>(gHeapLeft))) gEaten.push_back(p);
+}
+
+// Datagrams that wait in the socket when the stop comes are each taken or
+// counted in what is said, however little the heap leaves and whether or
+// not the socket fails on the way: none goes with the socket unsaid.
+TEST_F(SmsBridgeSocketFailureTest, DatagramsWaitingAtTheStopAreTakenOrSaid) {
+  struct Row {
+    const char* what;
+    int64_t heapLeft;
+    bool socketFails;  // the stop's first read fails
+    bool someTaken;
+  };
+  const Row rows[] = {{"a heap with room", -1, false, true},
+                      {"a full heap", 0, false, false},
+                      {"a heap with room for a few", 2048, false, true},
+                      {"a socket that fails", -1, true, false}};
+  ops.open = [](void* ctx, bool stream, int* family) {
+    SmsBridgeSocketFailureTest* self = Self(ctx);
+    return self->opened = self->real.open(self->real.ctx, stream, family);
+  };
+  ops.receiveFrom = [](void* ctx, int fd, void* buffer, size_t size, sockaddr* from,
+                       socklen_t* fromLength, uint32_t* dropped) -> long {
+    SmsBridgeSocketFailureTest* self = Self(ctx);
+    if (self->failures > 0) {
+      --self->failures;
+      return kSocketFailed;
+    }
+    return self->real.receiveFrom(self->real.ctx, fd, buffer, size, from, fromLength, dropped);
+  };
+  constexpr uint32_t kWaiting = 40;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FailureRecord record;
+    platform->states.clear();
+    seen.clear();
+    StartBridge();
+    MakeSmsTask();
+    Settle();
+    // Each datagram takes the same room in the socket: once the first is
+    // seen there, the room of all of them tells that all have come.
+    const auto waiting = [&] {
+      uint32_t memory[SK_MEMINFO_VARS] = {};
+      socklen_t length = sizeof memory;
+      ::getsockopt(opened, SOL_SOCKET, SO_MEMINFO, memory, &length);
+      return memory[SK_MEMINFO_RMEM_ALLOC];
+    };
+    SendToBridge(Head(2, 0, "5", 0) + "w00");
+    uint32_t one = 0;
+    ASSERT_TRUE(PollUntil([&] { return (one = waiting()) > 0; }));
+    for (uint32_t i = 1; i < kWaiting; ++i) SendToBridge(Head(2, 0, "5", 0) + "w" + std::to_string(10 + i));
+    ASSERT_TRUE(PollUntil([&] { return waiting() >= one * kWaiting; }));
+    gHeapLeft = row.heapLeft;
+    TskmanSetObserver(TakeTheHeap);
+    failures = row.socketFails ? 1 : 0;
+    SmsBridgeStop();
+    EXPECT_TRUE(PollUntil([&] { return !TskmanFind(Mod::SmsBridge); }, [&] {
+      Tick();
+      Settle();
+    }));
+    TskmanSetObserver(nullptr);
+    for (void* p : gEaten) MemFreeRaw(p);
+    gEaten.clear();
+    Settle();
+    uint32_t said = 0;
+    for (const std::string& line : record.said) {
+      EXPECT_TRUE(line.find(" not enough memory") != std::string::npos ||
+                  line.find(" the emulator stopped before th") != std::string::npos)
+          << line;
+      said += line[0] == 'a' ? 1 : static_cast<uint32_t>(std::stoul(line));
+    }
+    EXPECT_EQ(seen.size() + said, kWaiting) << seen.size() << " taken";
+    EXPECT_LE(record.said.size(), 2u);  // as a count
+    EXPECT_EQ(!seen.empty(), row.someTaken) << seen.size() << " taken";
+  }
+}
 
 TEST_F(SmsBridgeSocketFailureTest, AFailedSendIsAnsweredAsFailed) {
   ops.sendTo = [](void*, int, const void*, size_t, const sockaddr*, socklen_t) -> long {

@@ -656,7 +656,7 @@ TEST_F(SmsServicePushTest, RepeatsSendersAndReferencesKeepTheirPushesApart) {
   const Bytes b = Push(B({0xAE, 0xAF, 0x80}), "the second body");
   const Bytes c = Push(B({0xAE, 0xAF, 0x80}), "the third body");
   Segment("+4911", 5, 2, 1, a.substr(0, 8));
-  Segment("+4911", 5, 2, 1, "XXXXXXXX");  // a repeat changes nothing
+  Segment("+4911", 5, 2, 1, a.substr(0, 8));  // sent again, it changes nothing
   Segment("+4922", 5, 2, 2, b.substr(8));  // another sender, another push
   Segment("+4911", 6, 2, 2, c.substr(8));  // another reference
   EXPECT_EQ(Waiting(), 3u);

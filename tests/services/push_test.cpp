@@ -392,6 +392,38 @@ TEST_F(PushTest, AChannelDocumentIsListedByItsNotice) {
   NotifyRemoveMessage(load);
 }
 
+// Two kept SIs of one si-id (a file written elsewhere may hold them): a new
+// one replaces the first of them in the cache's order, whatever the order
+// of the inbox's list, which holds the newer first.
+TEST_F(PushTest, OfTwoKeptSisOfOneIdTheCachesFirstIsReplaced) {
+  const std::string first = PushDoc("si_high");
+  Pump();
+  const PushRecord* record = PushRecordOf(Cached(first));
+  ASSERT_NE(record, nullptr);
+  std::vector<uint8_t> bytes(PushRecordStore(record, nullptr));
+  PushRecordStore(record, bytes.data());
+  PushRecord* copy = nullptr;
+  ASSERT_EQ(PushRecordLoad(bytes.data(), static_cast<uint32_t>(bytes.size()), &copy), kOk);
+  UrlParsed parsed;
+  ASSERT_EQ(UrlParse(&parsed, "push:+4917012345.twin", 0), kOk);
+  UrlLoad* twin = UrlLoadCreate(&parsed);
+  UrlFreeParsed(&parsed);
+  ASSERT_NE(twin, nullptr);
+  UrlSetContentTypeMime(twin, "application/vnd.wap.sic");
+  SiSlAttachRecord(twin, copy);
+  twin->events |= UrlEvent::Complete;
+  twin->flags |= UrlFlag::Listed;
+  UrlLoadSetFlags(twin, UrlFlag::Kept);
+  CacheAdd(twin);
+  ASSERT_TRUE(NotifyKeepMessage(twin));
+  const std::string third = PushDoc("si_high");
+  Pump();
+  EXPECT_EQ(Cached(first), nullptr);
+  EXPECT_TRUE(NotifyHoldsMessage(twin));
+  EXPECT_TRUE(NotifyHoldsMessage(Cached(third)));
+  NotifyRemoveMessage(twin);
+}
+
 TEST_F(PushTest, PropertiesOfAListedMessage) {
   const std::string url = PushDoc("si_low");
   Pump();

@@ -89,12 +89,12 @@ TEST_F(SmsRouteTest, SegmentsJoinInWhateverOrderTheyArrive) {
 TEST_F(SmsRouteTest, RepeatsStraySequencesAndTwoSendersKeepApart) {
   ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
   Segment("+4911", 5, 3, 1, "a");
-  Segment("+4911", 5, 3, 1, "X");  // a repeat
+  Segment("+4911", 5, 3, 1, "a");  // a repeat
   Segment("+4911", 5, 3, 4, "X");  // past the count
   Segment("+4911", 5, 3, 0, "X");  // sequence 0 (byte 255 + 1)
   Segment("+4922", 5, 3, 2, "other");
   Segment("+4911", 5, 3, 3, "c");
-  Segment("+4911", 5, 3, 3, "X");
+  Segment("+4911", 5, 3, 3, "c");
   EXPECT_TRUE(Delivered().empty());
   EXPECT_EQ(SmsReassemblyCount(&state), 2u);
   Segment("+4911", 5, 3, 2, "b");
@@ -124,6 +124,72 @@ TEST_F(SmsRouteTest, OneReferenceWithTwoCountsKeepsTwoMessagesApart) {
   }
 }
 
+// A sequence that came already: with the same bytes it was sent twice and
+// is dropped; with others it begins a new message under the reference, and
+// the unfinished one is given up and told.
+std::vector<std::string>* gUnfinished;
+void HearUnfinished(const char* sender, uint32_t came, uint32_t total, const TskmanRef&) {
+  gUnfinished->push_back(std::string(sender) + " " + std::to_string(came) + "/" + std::to_string(total));
+}
+
+TEST_F(SmsRouteTest, ASequenceThatComesAgainIsARepeatOrANewMessage) {
+  struct Sent {
+    uint8_t seq;
+    const char* payload;
+  };
+  struct Case {
+    const char* what;
+    uint8_t total;
+    std::vector<Sent> segments;
+    std::string delivered;  // after the header {0, total, 0}
+    std::vector<std::string> told;
+  };
+  const Case cases[] = {
+      {"segment 1 again", 2, {{1, "aa"}, {1, "aa"}, {2, "b"}}, "aab", {}},
+      {"a run's first again", 3, {{1, "a"}, {2, "b"}, {1, "a"}, {3, "c"}}, "abc", {}},
+      {"a run's middle again", 4, {{1, "a"}, {2, "bb"}, {3, "c"}, {2, "bb"}, {4, "d"}}, "abbcd", {}},
+      {"segment 1 with other bytes", 2, {{1, "aa"}, {1, "AA"}, {2, "b"}}, "AAb", {"+4911 1/2"}},
+      {"a run's middle with other bytes", 3, {{1, "a"}, {2, "b"}, {2, "B"}, {1, "x"}, {3, "z"}},
+       "xBz", {"+4911 2/3"}},
+      {"the same number, another length", 3, {{2, "bb"}, {3, "c"}, {2, "b"}, {1, "a"}, {3, "c"}},
+       "abc", {"+4911 2/3"}},
+  };
+  std::vector<std::string> told;
+  gUnfinished = &told;
+  SmsOnUnfinished(HearUnfinished);
+  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    told.clear();
+    for (const Sent& s : c.segments) Segment("+4911", 7, c.total, s.seq, s.payload);
+    const std::string whole = std::string{'\0', static_cast<char>(c.total), '\0'} + c.delivered;
+    EXPECT_EQ(Delivered(), std::vector<std::string>{whole});
+    EXPECT_EQ(told, c.told);
+    EXPECT_EQ(SmsReassemblyCount(&state), 0u);
+  }
+  SmsOnUnfinished(nullptr);
+  gUnfinished = nullptr;
+}
+
+// A later segment that no claim matches goes to the claimant of its own
+// message, not of another one its sender numbered alike with another
+// count: message 1 is segments 1-2 of "A...", message 2 segments 1-3 of
+// "B...", its segment 2 first.
+TEST_F(SmsRouteTest, ASegmentNoClaimMatchesGoesOnlyToItsOwnMessagesClaimant) {
+  Recorder other(Mod::TestHarness);
+  Pump();
+  const uint8_t a[] = {'A'}, b[] = {'B'};
+  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 1, 0, a, 1), kOk);
+  ASSERT_EQ(SmsRegisterApp(&state, other.task(), 1, 0, b, 1), kOk);
+  Segment("+4911", 5, 2, 1, "A1");
+  Segment("+4911", 5, 3, 2, "-2");
+  Segment("+4911", 5, 3, 1, "B1");
+  Segment("+4911", 5, 3, 3, "-3");
+  EXPECT_TRUE(Delivered().empty());
+  Segment("+4911", 5, 2, 2, "-2");
+  EXPECT_EQ(Delivered(), std::vector<std::string>{std::string("\0\2\0A1-2", 7)});
+}
+
 TEST_F(SmsRouteTest, AMessageThatNeverCompletesAgesOutWithEverythingItHeld) {
   ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
   const uint32_t before = HeapGetStats().freeBytes;
@@ -148,10 +214,6 @@ TEST_F(SmsRouteTest, AMessageThatNeverCompletesAgesOutWithEverythingItHeld) {
 // A message given up, as its lifetime runs out or as the routing is freed,
 // is told with its sender and how many of its segments came; a completed
 // one is not.
-std::vector<std::string>* gUnfinished;
-void HearUnfinished(const char* sender, uint32_t came, uint32_t total, const TskmanRef&) {
-  gUnfinished->push_back(std::string(sender) + " " + std::to_string(came) + "/" + std::to_string(total));
-}
 
 TEST_F(SmsRouteTest, AMessageGivenUpIsToldWithWhatCame) {
   std::vector<std::string> told;
