@@ -5,12 +5,18 @@
 
 struct HostSettings;
 
-// [Memory] Size in KB: the largest taken, and the size named to a start or
-// a home page that failed short of memory: the shipped settings start at
-// it, and both their home page and a small script as the home page run,
-// with room to spare.
+// [Memory] Size in KB: the largest taken, and the size a start or a home
+// page that failed short of memory is told to raise it to while the storage
+// quotas are the built-in ones: the shipped settings start at it with every
+// class file as full as its quota lets it be (the inbox holding the most
+// messages that fit), and both their home page and a small script as the
+// home page run, with room to spare.
 constexpr int32_t kHostMemoryKbMax = 16384;
-constexpr int32_t kHostMemoryKbAdvised = 32;
+constexpr int32_t kHostMemoryKbAdvised = 160;
+// The same for the quotas qor.ini set: the advised size and what the
+// messages a raised `repository` quota lets the inbox hold take in memory
+// at a start.
+int32_t HostMemoryKbNeeded();
 
 // Reads qor.ini of the current working directory (see HostReadIniFile).
 void HostReadIni(HostSettings* settings);
