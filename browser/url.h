@@ -182,10 +182,9 @@ const UrlContentTypeRow* UrlFindContentTypeById(uint32_t typeId);
 
 // --- The URL module context ------------------------------------------------
 constexpr uint32_t kUrlWorkBufferSize = 256000;
-// The work buffer is had only while the heap keeps this much beside it: in
-// a heap a little larger than the buffer it would leave the rest of the
-// browser too little to start, so there the module runs without it, as in
-// a heap too small to hold it at all.
+// The work buffer is taken only while the heap keeps this much beside it: a
+// heap a little larger than the buffer runs without it, as one too small to
+// hold it at all, rather than take it only to give it up at once.
 constexpr uint32_t kUrlWorkBufferReserve = 32 * 1024;
 
 // Lent to one process call at a time; nothing is kept in the work buffer
@@ -195,6 +194,35 @@ struct UrlModuleContext {
   uint32_t workBufferSize;  // kUrlWorkBufferSize, or 0 when it could not be had
   BenBrowser* browser;
   uint32_t users;  // URL tasks standing; the module stops with the last
+  uint32_t workHolds;  // users of the work buffer within their call
+  uint8_t workGaveWay;  // it was had, and gave way: the next user takes it again
+};
+
+// The work buffer never costs the rest of the engine memory it needs: when
+// the heap cannot meet a request and the object cache has nothing left to
+// free, the buffer is freed, unless a user holds it. A user (a content row
+// that decodes into it, a frame decoded on demand) holds it for its call
+// and reads the context's buffer and size after the hold; a buffer that
+// gave way is taken again by the hold when the heap keeps the reserve
+// beside it. Taking it never frees anything else.
+uint8_t* UrlWorkBufferHold(UrlModuleContext* module);
+void UrlWorkBufferLetGo(UrlModuleContext* module);
+// The module's start takes the buffer (when the heap has room for it and
+// the reserve) and lets it give way from then on.
+void UrlWorkBufferTake(UrlModuleContext* module);
+
+// A hold for the scope of one call.
+class UrlWorkBufferUse {
+ public:
+  explicit UrlWorkBufferUse(UrlModuleContext* module) : module_(module) {
+    UrlWorkBufferHold(module);
+  }
+  ~UrlWorkBufferUse() { UrlWorkBufferLetGo(module_); }
+  UrlWorkBufferUse(const UrlWorkBufferUse&) = delete;
+  UrlWorkBufferUse& operator=(const UrlWorkBufferUse&) = delete;
+
+ private:
+  UrlModuleContext* module_;
 };
 
 // The context while the module runs (a URL task stands), else null.

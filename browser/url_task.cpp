@@ -2,7 +2,6 @@
 // with their sessions and requests, the load records and the load step.
 #include "browser/cache.h"
 #include "browser/url.h"
-#include "kernel/heap.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 
@@ -28,12 +27,8 @@ Result ModuleStart() {
   if (!gModule) return kUrlNoMemory;
   gModule->users = 1;
   gModule->browser = gBrowser;
-  gModule->workBuffer =
-      static_cast<uint8_t*>(MemAlloc(kUrlWorkBufferSize, Use::Data, Mod::Url));
-  if (gModule->workBuffer && HeapGetStats().freeBytes < kUrlWorkBufferReserve)
-    MemFree(&gModule->workBuffer);
-  gModule->workBufferSize = gModule->workBuffer ? kUrlWorkBufferSize : 0;
   CacheInit();
+  UrlWorkBufferTake(gModule);
   for (uint32_t i = 0; const UrlSchemeRow* row = UrlSchemeRowAt(i); ++i)
     if (row->moduleInit) row->moduleInit(gModule);
   return kOk;

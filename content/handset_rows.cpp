@@ -220,6 +220,7 @@ ContentImageFrame* SisFrame(uint8_t* work, const uint8_t* body, uint32_t length,
 // The renderer's on-demand decode of a later frame of an animated image.
 ContentImageFrame* SisDecodeOnDemand(ContentImage* image, uint32_t index) {
   UrlModuleContext* module = UrlGetModule();
+  const UrlWorkBufferUse held(module);
   auto* kept = static_cast<SisKept*>(image->decoderState);
   if (!module || module->workBufferSize < WorkArea::SisNeeds || !kept || !image->keptBody)
     return nullptr;
@@ -233,6 +234,7 @@ ContentImageFrame* SisDecodeOnDemand(ContentImage* image, uint32_t index) {
 }  // namespace
 
 Result NbmpContentProcess(UrlModuleContext* module, UrlLoad* load) {
+  const UrlWorkBufferUse held(module);
   ContentBody* state;
   if (Result r = Collect(module, load, WorkArea::NbmpNeeds, kNbmpBodyRoom, ContentMod::Nbmp,
                          NbmpRowErr::NoMemory, NbmpRowErr::Malformed, &state);
@@ -261,6 +263,7 @@ Result NbmpContentRelease(UrlModuleContext*, UrlLoad* load) {
 }
 
 Result SisContentProcess(UrlModuleContext* module, UrlLoad* load) {
+  const UrlWorkBufferUse held(module);
   ContentBody* state;
   if (Result r = Collect(module, load, WorkArea::SisNeeds, kSisBodyRoom, ContentMod::Sis,
                          SisRowErr::NoMemory, SisRowErr::Malformed, &state);

@@ -18,6 +18,7 @@ template <class State, Result (*Step)(State**, ContentFeed*, const ContentSource
           void (*Release)(State**)>
 struct LibraryRow {
   static Result Process(UrlModuleContext* module, UrlLoad* load) {
+    const UrlWorkBufferUse held(module);
     ContentFeed feed = ContentFeedOf(load);
     const ContentSource source = SourceOf(module, load);
     const Result r = Step(reinterpret_cast<State**>(&load->handlerState), &feed, &source);

@@ -125,6 +125,7 @@ Result EndLoad(UrlLoad* load, Result r) {
 }  // namespace
 
 Result QvxContentProcess(UrlModuleContext* module, UrlLoad* load) {
+  const UrlWorkBufferUse held(module);
   if (!module || module->workBufferSize < kUrlWorkBufferSize) return QvxCode::NoMemory;
   ContentBody* body;
   Result r = Collect(load, &body);

@@ -12,6 +12,7 @@
 #include "host/platform/lang.h"
 #include "host/platform/say.h"
 #include "host/smsbridge.h"
+#include "kernel/sstore.h"
 #include "kernel/ubstore.h"
 
 namespace {
@@ -23,6 +24,16 @@ constexpr int32_t kHostFrameRateMax = 84;
 constexpr char kHostHomeUrl[] = "info://HOME/general/gohome.html";
 constexpr char kHostPhoneSizeDefault[] = "LARGE";
 constexpr const char* kHostStorageClasses[] = {"access", "page", "persistent", "repository"};
+
+// What a start needs of the heap for each byte the inbox's class file may
+// hold beyond its built-in quota, up to what the inbox's section holds: the
+// inbox's messages come back into memory, and the smallest that are kept
+// (Service Loading pushes of some 56 bytes in the file) take some 450 bytes
+// each, 8 for each of their bytes; 10 leaves room to spare. The class files
+// themselves are read outside the engine's heap, and the start reads them
+// where they lie: the other quotas cost it nothing.
+constexpr int64_t kHostHeapPerInboxByte = 10;
+constexpr char kHostInboxClass[] = "repository";
 
 // Kept until the skin is known: it matters only when no skin loads.
 std::string g_hostPhoneSize = kHostPhoneSizeDefault;
@@ -156,7 +167,7 @@ void HostReadIniFile(HostSettings* settings, const std::string& path) {
   for (const char* name : kHostStorageClasses) {
     // -1 (and any negative number) keeps the built-in quota.
     int32_t bytes = HostReadNumber(ini, "Storage", name, -1, kAnyLow, 0, kAnyHigh, 0);
-    if (bytes >= 0) UbstoreSetQuota(name, bytes);
+    UbstoreSetQuota(name, bytes >= 0 ? bytes : UbstoreBuiltInQuota(UbstoreClassIndex(name)));
   }
 
   // Another port pair lets a second emulator run beside the first. A port
@@ -239,4 +250,15 @@ void HostParseNumberList(const char* text, uint16_t* values, int count, uint32_t
     if (*p == '\0') break;
     ++p;
   }
+}
+
+int32_t HostMemoryKbNeeded() {
+  const int32_t index = UbstoreClassIndex(kHostInboxClass);
+  const int64_t most = kStoreMaxValue;
+  const int64_t quota = UbstoreGetQuota(index), builtIn = UbstoreBuiltInQuota(index);
+  const int64_t more = (quota < most ? quota : most) - (builtIn < most ? builtIn : most);
+  const int64_t bytes = more > 0 ? kHostHeapPerInboxByte * more : 0;
+  // In steps of 16 KB, the figure a user would choose.
+  const int64_t kb = kHostMemoryKbAdvised + (bytes + 16383) / 16384 * 16;
+  return static_cast<int32_t>(kb < kHostMemoryKbMax ? kb : kHostMemoryKbMax);
 }

@@ -5,13 +5,19 @@
 
 struct HostSettings;
 
-// [Memory] Size in KB: the largest taken, and the size named to a start, a
-// home page or a history that failed short of memory: the shipped settings
-// start at it and hold their history, and both their home page and a small
-// script as the home page run, with room to spare (the history's block
-// alone takes some 31 KB).
+// [Memory] Size in KB: the largest taken, and the size a start, a home page
+// or a history that failed short of memory is told to raise it to while the
+// storage quotas are the built-in ones: the shipped settings start at it with
+// their history (its block alone takes some 31 KB) and every class file as
+// full as its quota lets it be (the inbox holding the most messages that
+// fit), and both their home page and a small script as the home page run,
+// with room to spare.
 constexpr int32_t kHostMemoryKbMax = 16384;
-constexpr int32_t kHostMemoryKbAdvised = 80;
+constexpr int32_t kHostMemoryKbAdvised = 160;
+// The same for the quotas qor.ini set: the advised size and what the
+// messages a raised `repository` quota lets the inbox hold take in memory
+// at a start.
+int32_t HostMemoryKbNeeded();
 
 // Reads qor.ini of the current working directory (see HostReadIniFile).
 void HostReadIni(HostSettings* settings);

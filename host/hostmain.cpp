@@ -72,10 +72,10 @@ int HostExitStatus(Result result) {
              : 1;
 }
 
-// Names a size that runs: the advised one, or, for a run that failed with
-// more (other settings, a larger home page), twice as much.
+// Names a size that runs: the one the storage quotas need, or, for a run
+// that failed with as much (a larger home page), twice as much.
 static void MemoryAdvice(uint32_t kb, char* text, size_t size) {
-  constexpr uint32_t kStarts = kHostMemoryKbAdvised, kMax = kHostMemoryKbMax;
+  const uint32_t kStarts = HostMemoryKbNeeded(), kMax = kHostMemoryKbMax;
   if (kb >= kMax) {
     std::snprintf(text, size, "[Memory] Size in qor.ini is already the largest, %u.", kMax);
     return;

@@ -1,6 +1,7 @@
 #include "host/smsaddress.h"
 
 #include "host/sms.h"
+#include "host/wappush.h"
 
 namespace {
 
@@ -48,3 +49,5 @@ void SmsReadAddressing(const SmsReceived* m, SmsAddressing* out) {
   }
   if (d[0] + 1u == h) ReadElements(d, h, out);
 }
+
+bool SmsAddressingIsPush(const SmsAddressing& a) { return a.hasPort && a.port == kWapPushPort; }

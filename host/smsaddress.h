@@ -28,3 +28,5 @@ struct SmsAddressing {
 };
 
 void SmsReadAddressing(const SmsReceived* message, SmsAddressing* out);
+// Whether a message so addressed is a push: to the WAP push port.
+bool SmsAddressingIsPush(const SmsAddressing& addressing);

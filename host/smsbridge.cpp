@@ -6,6 +6,7 @@
 #include "host/platform/hoststate.h"
 #include "host/platform/shell.h"
 #include "host/sms.h"
+#include "host/smsaddress.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
@@ -198,11 +199,11 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       HostStateChanged(b->host, HostState::BrowserStarting, 0);
       break;
     case NetMsg::Received: {
-      bool noMemory = false;
-      if (SmsReceived* record = SmsBridgeDecode(b->received, &noMemory))
+      bool noMemory = false, push = false;
+      if (SmsReceived* record = SmsBridgeDecode(b->received, &noMemory, &push))
         SmsDeliver(record);
       else if (noMemory)
-        NotifySayLost(false);  // what it was cannot be known: said as a received one
+        NotifySayLost(push);
       NetBufRelease(&b->received);
       if (!b->stopping)
         ArmReceive(b);
@@ -322,14 +323,25 @@ void SmsBridgeStop() {
   if (TskmanTask* task = TskmanFind(Mod::SmsBridge)) TskmanPost(task, SmsMsg::BridgeStop, 0, 0);
 }
 
-SmsReceived* SmsBridgeDecode(const NetBufChain* datagram, bool* noMemory) {
-  if (noMemory) *noMemory = false;
+namespace {
+
+// A datagram's message as the bridge's record holds it, read into room of
+// the caller's (no engine memory): the address's bytes and the data.
+struct Parsed {
+  SmsReceived record;
+  char address[0x100];
+  uint8_t data[0x100];
+};
+
+// False when the datagram is no short message or does not hold what its
+// head announces.
+bool Parse(const NetBufChain* datagram, Parsed* out) {
   const uint32_t length = NetBufLength(datagram);
   uint8_t head[kSmsDatagramHead];
-  if (NetBufRead(datagram, head, 0, kSmsDatagramHead) != kSmsDatagramHead) return nullptr;
-  if (head[0] != SmsType::Message) return nullptr;
+  if (NetBufRead(datagram, head, 0, kSmsDatagramHead) != kSmsDatagramHead) return false;
+  if (head[0] != SmsType::Message) return false;
   const uint32_t a = head[2], h = head[3];
-  if (kSmsDatagramHead + a > length) return nullptr;
+  if (kSmsDatagramHead + a > length) return false;
   const uint32_t bodyAt = kSmsDatagramHead + a;
   const uint32_t body = length - bodyAt;
   uint8_t first = 0;
@@ -345,26 +357,18 @@ SmsReceived* SmsBridgeDecode(const NetBufChain* datagram, bool* noMemory) {
   }
   // A port-addressed datagram's header (with the port, in the port form) lies
   // in its body; other kinds only pass the header length on.
-  if (form != Form::Plain && h > body) return nullptr;
-  if (form == Form::Port && h < 2) return nullptr;  // no room for the port
+  if (form != Form::Plain && h > body) return false;
+  if (form == Form::Port && h < 2) return false;  // no room for the port
   uint32_t dataLength = form == Form::Port ? body - 2 : form == Form::Unknown ? length - a : body;
-  if (dataLength > 0xFF) return nullptr;  // more than a short message holds
+  if (dataLength > 0xFF) return false;  // more than a short message holds
 
-  auto* record = static_cast<SmsReceived*>(
-      MemAllocZero(sizeof(SmsReceived), kUseRecord, Mod::SmsBridge));
-  if (!record) {
-    if (noMemory) *noMemory = true;
-    return nullptr;
-  }
+  SmsReceived* record = &out->record;
+  *record = SmsReceived{};
   record->origin = SmsOrigin::Bridge;
-  record->address = static_cast<char*>(MemAllocZero(a + 1, Use::String, Mod::SmsBridge));
-  record->data = static_cast<uint8_t*>(
-      MemAllocZero(dataLength > 0 ? dataLength : 1, Use::Data, Mod::SmsBridge));
-  if (!record->address || !record->data) {
-    SmsRelease(nullptr, record, 0);
-    if (noMemory) *noMemory = true;
-    return nullptr;
-  }
+  record->address = out->address;
+  record->data = out->data;
+  LibcMemSet(out->address, 0, sizeof out->address);
+  LibcMemSet(out->data, 0, sizeof out->data);
   NetBufRead(datagram, record->address, kSmsDatagramHead, a);
   record->addressLength = static_cast<uint8_t>(a);
   record->dataLength = static_cast<uint8_t>(dataLength);
@@ -393,6 +397,38 @@ SmsReceived* SmsBridgeDecode(const NetBufChain* datagram, bool* noMemory) {
   record->time = LibcTime(nullptr);
   record->type = SmsType::Message;
   record->kind = head[1];
+  return true;
+}
+
+}  // namespace
+
+SmsReceived* SmsBridgeDecode(const NetBufChain* datagram, bool* noMemory, bool* push) {
+  if (noMemory) *noMemory = false;
+  if (push) *push = false;
+  Parsed parsed;
+  if (!Parse(datagram, &parsed)) return nullptr;
+  const SmsReceived& from = parsed.record;
+  auto* record = static_cast<SmsReceived*>(
+      MemAllocZero(sizeof(SmsReceived), kUseRecord, Mod::SmsBridge));
+  if (record) {
+    *record = from;
+    record->address = static_cast<char*>(MemAllocZero(from.addressLength + 1u, Use::String, Mod::SmsBridge));
+    record->data = static_cast<uint8_t*>(
+        MemAllocZero(from.dataLength > 0 ? from.dataLength : 1u, Use::Data, Mod::SmsBridge));
+  }
+  if (!record || !record->address || !record->data) {
+    if (record) SmsRelease(nullptr, record, 0);
+    if (noMemory) *noMemory = true;
+    // What it was is known from its bytes, which the heap need not hold.
+    if (push) {
+      SmsAddressing addressing;
+      SmsReadAddressing(&from, &addressing);
+      *push = SmsAddressingIsPush(addressing);
+    }
+    return nullptr;
+  }
+  LibcMemCopy(record->address, from.address, from.addressLength);
+  LibcMemCopy(record->data, from.data, from.dataLength);
   return record;
 }
 

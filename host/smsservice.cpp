@@ -194,7 +194,7 @@ void RoutePush(SmsService* s, const SmsReceived* m, const SmsAddressing& a) {
 void OnReceived(SmsService* s, SmsReceived* m) {
   SmsAddressing a;
   SmsReadAddressing(m, &a);
-  if (a.hasPort && a.port == kWapPushPort) return RoutePush(s, m, a);
+  if (SmsAddressingIsPush(a)) return RoutePush(s, m, a);
   const SmsInMessage in{static_cast<uint32_t>(m->time), m->kind, m->address, m->dataLength,
                         m->headerLength, m->data, kOtherClass, m->port};
   Route(s, &in, false);

@@ -28,6 +28,7 @@ inline void MemFree(T** pp) {
 
 // The eviction the allocators call after a failed heap request: answers 1
 // when it freed something (the request is then tried again), 0 when nothing
-// is left to evict. While the URL module runs, the object cache's is installed; none by default.
+// is left to evict. While the URL module runs, the module's is installed (the
+// object cache's objects, then the module's work buffer); none by default.
 using MemEvictFn = int (*)();
 void MemSetEvictor(MemEvictFn evict);

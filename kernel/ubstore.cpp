@@ -10,13 +10,14 @@ namespace {
 struct UbstoreClass {
   const char* name;
   int32_t quota;  // bytes a write may carry
+  int32_t builtIn;  // the quota when none is set
 };
 
 UbstoreClass g_ubstoreClasses[] = {
-    {"access", 8000},
-    {"page", 8000},
-    {"persistent", 12500},
-    {"repository", 8000},
+    {"access", 8000, 8000},
+    {"page", 8000, 8000},
+    {"persistent", 12500, 12500},
+    {"repository", 8000, 8000},
 };
 
 constexpr int32_t kUbstoreClassCount =
@@ -48,6 +49,11 @@ int32_t UbstoreSetQuota(const char* name, int32_t bytes) {
 int32_t UbstoreGetQuota(int32_t index) {
   if (index < 0 || index >= kUbstoreClassCount) return -1;
   return g_ubstoreClasses[index].quota;
+}
+
+int32_t UbstoreBuiltInQuota(int32_t index) {
+  if (index < 0 || index >= kUbstoreClassCount) return -1;
+  return g_ubstoreClasses[index].builtIn;
 }
 
 void UbstoreRead(uint8_t** buffer, uint32_t* length, uintptr_t* userWord, TskmanTask* reply,

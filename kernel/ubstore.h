@@ -28,6 +28,8 @@ int32_t UbstoreClassIndex(const char* name);
 // Replaces the byte quota of a known class when bytes >= 0; returns its index.
 int32_t UbstoreSetQuota(const char* name, int32_t bytes);
 int32_t UbstoreGetQuota(int32_t index);
+// The quota a class has until one is set; -1 for no class.
+int32_t UbstoreBuiltInQuota(int32_t index);
 
 // Reads the class's whole file into a buffer from the process heap. A missing
 // or empty file gives no buffer, length 0 and status 0. Posts

@@ -418,6 +418,42 @@ TEST_F(UrlSmallHeapTest, ModuleRunsWithoutItsWorkBuffer) {
   EXPECT_EQ(HeapGetStats().freeBytes, start);
 }
 
+// A heap with room for the work buffer and a little more: the buffer gives
+// way to a request the rest of the heap cannot meet, unless a user holds it;
+// the next user takes it again once the heap has room for it beside the rest.
+class UrlWorkBufferTest : public EngineFixture {
+ protected:
+  UrlWorkBufferTest() : EngineFixture(320u << 10) {}
+};
+
+TEST_F(UrlWorkBufferTest, GivesWayUnlessHeldAndIsTakenAgainByTheNextUser) {
+  Recorder owner(Mod::TestHarness);
+  Pump();
+  UrlTaskContext* urlTask = nullptr;
+  ASSERT_EQ(UrlStartTask(&urlTask, owner.task()), kOk);
+  UrlModuleContext* module = UrlGetModule();
+  for (const bool held : {true, false}) {
+    SCOPED_TRACE(held ? "held" : "not held");
+    ASSERT_EQ(module->workBufferSize, kUrlWorkBufferSize);
+    if (held) UrlWorkBufferHold(module);
+    // More than the heap has beside the buffer.
+    void* big = MemAlloc(HeapGetStats().largestFree + 1024, Use::Data, Mod::TestCode);
+    EXPECT_EQ(big != nullptr, !held);
+    EXPECT_EQ(module->workBufferSize, held ? kUrlWorkBufferSize : 0u);
+    // While the heap is short, a user has none.
+    EXPECT_EQ(UrlWorkBufferHold(module) != nullptr, held);
+    EXPECT_EQ(module->workBufferSize, held ? kUrlWorkBufferSize : 0u);
+    UrlWorkBufferLetGo(module);
+    if (held) UrlWorkBufferLetGo(module);
+    MemFree(&big);
+  }
+  ASSERT_NE(UrlWorkBufferHold(module), nullptr);
+  EXPECT_EQ(module->workBufferSize, kUrlWorkBufferSize);
+  UrlWorkBufferLetGo(module);
+  UrlStopTask(urlTask);
+  Pump();
+}
+
 TEST_F(UrlSmallHeapTest, TaskThatCannotBeCreatedLeavesNothing) {
   Recorder owner(Mod::TestHarness);
   Pump();

@@ -28,6 +28,10 @@
 
 namespace {
 
+// A push as the bridge's port form carries it: {0}, then the destination
+// port 2948.
+const std::string kPush = std::string{2, 2, 1, 3} + "5" + std::string("\0\x0B\x84", 3) + "pushed";
+
 // What the Sms task kept of a record before freeing it.
 struct Seen {
   std::string address;
@@ -546,7 +550,8 @@ TEST_F(SmsBridgeSocketFailureTest, AFailedSendIsAnsweredAsFailed) {
 
 // Whatever the heap leaves once a datagram is read from the socket, its
 // message reaches the Sms task or its loss for want of memory is said, once;
-// the bridge goes on receiving.
+// the bridge goes on receiving. The socket layer loses a datagram before
+// anyone has looked at its bytes, so a push is said as a received message.
 TEST_F(SmsBridgeSocketFailureTest, AMessageTheHeapCannotTakeIsSaidAndTheNextStillArrives) {
   ops.receiveFrom = [](void* ctx, int fd, void* buffer, size_t size, sockaddr* from,
                        socklen_t* fromLength, uint32_t* dropped) -> long {
@@ -561,32 +566,82 @@ TEST_F(SmsBridgeSocketFailureTest, AMessageTheHeapCannotTakeIsSaidAndTheNextStil
   FailureRecord record;
   StartBridge();
   MakeSmsTask();
-  uint32_t arrived = 0, said = 0;
-  for (int64_t reserve = 0; reserve <= 1024; reserve += 8) {
-    ++platform->now;  // a loss in a second of its own is said at once
-    record.said.clear();
-    seen.clear();
-    cut = reserve;
-    SendToBridge(Head(2, 0, "5", 0) + "kept or said");
-    ASSERT_TRUE(Run([&] { return cut < 0; })) << reserve;
-    for (int i = 0; i < 8; ++i) Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    eaten.clear();
-    if (seen.size() == 1) {
-      ++arrived;
-      EXPECT_TRUE(record.said.empty()) << reserve;
-    } else {
-      ++said;
-      EXPECT_TRUE(seen.empty()) << reserve;
-      EXPECT_EQ(record.said, std::vector<std::string>{"a received message: not enough memory"})
-          << reserve;
+  for (const std::string& datagram : {Head(2, 0, "5", 0) + "kept or said", kPush}) {
+    uint32_t arrived = 0, said = 0;
+    for (int64_t reserve = 0; reserve <= 1024; reserve += 8) {
+      ++platform->now;  // a loss in a second of its own is said at once
+      record.said.clear();
+      seen.clear();
+      cut = reserve;
+      SendToBridge(datagram);
+      ASSERT_TRUE(Run([&] { return cut < 0; })) << reserve;
+      for (int i = 0; i < 8; ++i) Pump();
+      for (void* p : eaten) MemFreeRaw(p);
+      eaten.clear();
+      if (seen.size() == 1) {
+        ++arrived;
+        EXPECT_TRUE(record.said.empty()) << reserve;
+      } else {
+        ++said;
+        EXPECT_TRUE(seen.empty()) << reserve;
+        EXPECT_EQ(record.said, std::vector<std::string>{"a received message: not enough memory"})
+            << reserve;
+      }
     }
+    EXPECT_GT(arrived, 0u);
+    EXPECT_GT(said, 0u);
   }
   const Seen* r = Deliver(Head(2, 0, "5", 0) + "after");
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->data, "after");
-  EXPECT_GT(arrived, 0u);
-  EXPECT_GT(said, 0u);
+}
+
+// The heap taken whole as the bridge gets a datagram the socket layer read.
+std::vector<void*>* gEatenAtRead = nullptr;
+void EatAtRead(const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t) {
+  if (gEatenAtRead && task->id == Mod::SmsBridge && message == NetMsg::Received)
+    *gEatenAtRead = EatHeapFinely(0);
+}
+
+// A message whose bytes the bridge holds but the heap cannot take is said as
+// what its addressing makes it: a push as a pushed message, in the bridge's
+// port form or with a user-data header; any other as a received one.
+TEST_F(SmsBridgeTest, AMessageTheHeapCannotTakeOnceReadIsSaidAsWhatItIs) {
+  const std::string pushed = "a pushed message: not enough memory";
+  const std::string received = "a received message: not enough memory";
+  const struct {
+    const char* what;
+    std::string datagram;
+    const std::string& said;
+  } rows[] = {
+      {"a text", Head(2, 0, "5", 0) + "lost", received},
+      {"a push in the port form", kPush, pushed},
+      // Element 5: 16-bit ports, the destination first.
+      {"a push with a user-data header",
+       Head(2, 0, "5", 7) + std::string("\x06\x05\x04\x0B\x84\x23\xF0", 7) + "lost", pushed},
+      {"a message to another port", Head(2, 2, "5", 3) + std::string("\0\x13\x88", 3) + "lost",
+       received},
+  };
+  FailureRecord record;
+  StartBridge();
+  MakeSmsTask();
+  std::vector<void*> eaten;
+  TskmanSetObserver(EatAtRead);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    ++platform->now;  // a loss in a second of its own is said at once
+    record.said.clear();
+    gEatenAtRead = &eaten;
+    SendToBridge(row.datagram);
+    EXPECT_TRUE(Run([&] { return !eaten.empty(); }));
+    gEatenAtRead = nullptr;
+    for (int i = 0; i < 8; ++i) Pump();
+    for (void* p : eaten) MemFreeRaw(p);
+    eaten.clear();
+    EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(record.said, std::vector<std::string>{row.said});
+  }
+  TskmanSetObserver(nullptr);
 }
 
 }  // namespace
