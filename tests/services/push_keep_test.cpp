@@ -86,12 +86,17 @@ class PushKeepTest : public PushFixture {
   }
 
   // Takes the heap down to about `reserve` bytes without making the cache
-  // give anything up: what runs short of memory then does.
+  // give anything up: what runs short of memory then does. Straight from
+  // the heap, which never evicts; a size that no longer fits (the free
+  // bytes may lie in pieces too small for it) passes to the next smaller.
   static std::vector<void*> EatLeavingTheCache(uint32_t reserve) {
     std::vector<void*> eaten;
     for (uint32_t size = 1u << 18; size >= 8; size /= 2)
-      while (HeapGetStats().freeBytes > reserve + 2 * size)
-        eaten.push_back(MemAlloc(size, Use::Data, Mod::TestCode));
+      while (HeapGetStats().freeBytes > reserve + 2 * size) {
+        void* p = HeapBlockAlloc(size);
+        if (!p) break;
+        eaten.push_back(p);
+      }
     return eaten;
   }
   // Whether the store holds a pushed page with `text` in it.
