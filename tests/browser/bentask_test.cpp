@@ -38,6 +38,7 @@
 #include "tests/support/engine_fixture.h"
 #include "tests/support/failure_record.h"
 #include "tests/support/fetch_driver.h"
+#include "tests/support/pinned_work_buffer.h"
 #include "tests/support/recorder.h"
 #include "tests/widgets/pwl_fixture.h"
 #include "widgets/popup.h"
@@ -593,8 +594,8 @@ TEST_F(HomeEdgeTest, AddressesSentAfterTheEndCommandAreFreedWithTheWindow) {
 }
 
 // The heap filled with blocks of `size` until no more fit, and everything
-// smaller after them: a request of that size (or more) fails. Freed with
-// the object.
+// smaller after them, the work buffer held: a request of that size (or
+// more) fails. Freed with the object.
 class HeapFill {
  public:
   explicit HeapFill(uint32_t size) {
@@ -611,6 +612,7 @@ class HeapFill {
   }
 
  private:
+  PinnedWorkBuffer pinned_;
   std::vector<void*> blocks_;
 };
 

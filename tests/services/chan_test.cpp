@@ -24,6 +24,7 @@
 #include "tests/support/engine_fixture.h"
 #include "tests/support/failure_record.h"
 #include "tests/support/fetch_driver.h"
+#include "tests/support/pinned_work_buffer.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -507,6 +508,7 @@ TEST_F(ChanTest, RequestsQueuedAtStopAreAnsweredOrFreed) {
 // request that reaches it after it has set out to end: the request is still
 // carried out, and the task ends after it.
 TEST_F(ChanTest, ARequestAfterAFailedStartIsStillCarriedOut) {
+  const PinnedWorkBuffer pinned;
   const uint32_t heapAtStart = HeapGetStats().freeBytes;
   TskmanTask* replib = ReplibGetTask();
   ASSERT_NE(replib, nullptr);
@@ -671,6 +673,7 @@ TEST_F(ChanTest, ASaveRefusedAtOnceLetsTheSectionGo) {
 // memory or decodes whole; a nested channel's start fails the same way.
 TEST_F(ChanTest, RunningOutOfMemoryWhileDecodingFailsAsOutOfMemory) {
   const std::string document = ChanDocument("two.wbxml");
+  const PinnedWorkBuffer pinned;
   bool whole = false;
   uint32_t refusals = 0;
   for (uint32_t spare = 0; spare < (16u << 10) && !whole; spare += 8) {
@@ -830,6 +833,7 @@ class ChanOomTest : public ChanTest {
   // With `nudge`, a repository task a failed allocation left behind is sent
   // one more request (which ends it) before the heap is compared.
   void Sweep(bool nudge) {
+    const PinnedWorkBuffer pinned;
     Fetch("fetch.wbxml");
     for (const Received& m : browser->log) FreeMessage(m);
     browser->log.clear();
@@ -875,6 +879,7 @@ class ChanOomTest : public ChanTest {
 // repository task ends (given one more request when a failed allocation
 // left it idle), and nothing of either stays.
 TEST_F(ChanOomTest, AFetchRunningOutOfMemoryLeavesNothingBehind) {
+  const PinnedWorkBuffer pinned;
   for (const char* document : {"fetch.wbxml", "nested.wbxml"}) {
     ServeDocument(document);
     Fetch(document);

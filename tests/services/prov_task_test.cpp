@@ -33,6 +33,7 @@
 #include "tests/support/engine_fixture.h"
 #include "tests/support/failure_record.h"
 #include "tests/support/fetch_driver.h"
+#include "tests/support/pinned_work_buffer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/widgets/fake_text_window.h"
 #include "tests/widgets/sel_fixture.h"
@@ -759,16 +760,16 @@ TEST_F(ProvTaskTest, ALoadLetGoWithThePinAnswerOnItsWayLosesNothing) {
 TEST_F(ProvTaskTest, APushedDocumentShortOfMemoryIsAppliedAskedOrSaid) {
   const std::vector<std::pair<const char*, std::string>> headers = {{"sec", "1"},
                                                                     {"mac", Macs().at("userpin")}};
+  const PinnedWorkBuffer pinned;
   uint32_t applied = 0, said = 0;
   for (uint32_t spare = 0; spare < (32u << 10); spare += 32) {
     SCOPED_TRACE(spare);
     std::string name;
     ASSERT_NO_FATAL_FAILURE(PlacePushed(headers, "../wbxml/prov.wbxml", &name));
     FailureRecord failures;
-    // The cache keeps the push, as the inbox that hands it on does.
-    MemSetEvictor(nullptr);
-    void* filler = MemAlloc(HeapGetStats().largestFree - 64 - spare, Use::Data, Mod::TestCode);
-    MemSetEvictor(CacheFreeOne);
+    // Straight from the heap, which evicts nothing: the cache keeps the
+    // push, as the inbox that hands it on does.
+    void* filler = HeapBlockAlloc(HeapGetStats().largestFree - 64 - spare);
     if (!filler) {  // the heap has no more to give
       UrlLoadClearFlags(pushed, UrlFlag::Kept);
       break;
@@ -816,6 +817,7 @@ TEST_F(ProvTaskTest, APushedDocumentShortOfMemoryIsAppliedAskedOrSaid) {
 TEST_F(ProvTaskTest, RunningOutOfMemoryAnywhereLeavesNothingBehind) {
   Serve({kInitiator, {"sec", "1"}, {"mac", Macs().at("userpin")}}, 100);
   Access();
+  const PinnedWorkBuffer pinned;
   bool applied = false;
   uint32_t failed = 0;
   for (uint32_t spare = 0; spare < (64u << 10) && !applied; spare += 16) {
