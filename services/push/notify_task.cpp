@@ -581,12 +581,15 @@ void SaveAgain(NotifyTask* ctx) { ConfigOpen(ctx->task, kNotifyStoreSection, tru
 
 // How many messages a save short of memory goes again with, while that
 // loses less than no save would (the file keeping its last save loses what
-// only memory holds, and brings the run's deletes back): half of them, or
-// as many as still lose less. False when no such save is left.
+// only memory holds, and brings the run's deletes back; any save loses
+// those left out and those the inbox let go past its section, stored ones
+// too): half of them, or as many as still lose less. False when no such
+// save is left.
 bool FewerToSave(const NotifyTask* ctx, uint32_t* fewer) {
   const NotifyStoreWritten& w = ctx->written;
-  const uint32_t unsaved = MemoryOnly(ctx) - ctx->shedNew + ctx->deletes;
-  const uint32_t least = unsaved > w.wanted ? 0 : w.wanted - unsaved + 1;
+  const uint32_t unsaved = MemoryOnly(ctx) + ctx->deletes;
+  const uint32_t saving = w.wanted + ctx->shed;
+  const uint32_t least = unsaved > saving ? 0 : saving - unsaved + 1;
   *fewer = w.planned / 2 > least ? w.planned / 2 : least;
   return *fewer < w.planned;
 }

@@ -514,6 +514,60 @@ TEST_F(PushKeepTest, AnInboxSaveShortOfMemorySaysOnlyWhatTheFileDoesNotHold) {
   }
 }
 
+// A save short of memory goes again with fewer messages only while that
+// loses fewer than no save, which loses the messages that came in this run:
+// the stored messages that newer ones took past what the section holds are
+// lost by any save, while the file left as it was keeps them. Such a save
+// is said as it left the file.
+TEST_F(PushKeepTest, ASaveWithFewerNeverLosesMoreThanNoSave) {
+  UbstoreSetQuota("repository", 1 << 22);
+  constexpr uint32_t kStored = 5, kFresh = 3;
+  for (uint32_t i = 0; i < kStored; ++i) {
+    PushSi("stored-" + std::to_string(i), std::to_string(i) + std::string(5000, 's'));
+    Pump();
+  }
+  StopServices();
+  const std::vector<uint8_t> base = ReadFile("repository");
+  uint32_t unsaved = 0, saved = 0;
+  for (uint32_t reserve = 180000; reserve <= 300000; reserve += 10000) {
+    SCOPED_TRACE(reserve);
+    WriteFile("repository", base);
+    StartServices();
+    ASSERT_EQ(Texts().size(), kStored);
+    for (uint32_t i = 0; i < kFresh; ++i) {
+      PushSi("fresh-" + std::to_string(i), std::to_string(i) + std::string(5000, 'f'));
+      Pump();
+    }
+    const uint32_t shown = static_cast<uint32_t>(Texts().size());
+    ASSERT_LT(shown, kStored + kFresh);  // stored messages taken past the section
+    failures.said.clear();
+    ASSERT_NO_FATAL_FAILURE(StopInboxShortOf(reserve));
+    const std::vector<uint8_t> after = ReadFile("repository");
+    StartServices();
+    const uint32_t back = static_cast<uint32_t>(Texts().size());
+    const std::string of = " of the inbox's " + std::to_string(kStored + kFresh) + " messages";
+    if (after == base) {
+      ++unsaved;
+      EXPECT_EQ(failures.said, std::vector<std::string>{"repository: " + std::to_string(kFresh) +
+                                                        of + ": not enough memory"});
+    } else {
+      ++saved;
+      // One with fewer than the inbox shows loses fewer than no save.
+      if (back < shown) {
+        EXPECT_LT(kStored + kFresh - back, kFresh) << "this save lost more than no save";
+      }
+      ASSERT_EQ(failures.said.size(), 1u);
+      EXPECT_EQ(failures.said[0].find("repository: " + std::to_string(kStored + kFresh - back) + of),
+                0u)
+          << failures.said[0];
+    }
+    StopServices();
+  }
+  EXPECT_GT(unsaved, 0u);
+  EXPECT_GT(saved, 0u);
+  StartServices();
+}
+
 // A connectivity message the inbox lists though its rules did not keep it
 // is not held in the cache, which may free it whenever the heap runs short:
 // the stop's save holds the messages it writes until it is done, so that
