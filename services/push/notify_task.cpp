@@ -409,7 +409,8 @@ void PassEnded(NotifyTask* ctx) {
 // A message leaves the inbox: one the file holds is a delete the save
 // carries, unless the stop's own save lets it go.
 void NoteLeft(NotifyTask* ctx, const KeptNode* node) {
-  if (node->dead) return;
+  // One the start gives back to the file as it reads it was never away.
+  if (node->dead || ctx->restoring) return;
   ctx->changed = 1;
   if (node->stored && ctx->storeStep == StoreStep::None && !ctx->shedding) ++ctx->deletes;
 }

@@ -214,6 +214,49 @@ class PushKeepTest : public PushFixture {
          {{"X-Wap-Application-Id", "32768"}});
   }
 
+  // The names of the listed messages in list order; listing them so marks
+  // none of them presented.
+  static std::vector<std::string> ListedNames() {
+    std::vector<std::string> names;
+    NotifyInboxCursor* cursor = nullptr;
+    if (NotifyOpenInboxCursor(&cursor) != kOk) return names;
+    uint32_t code = 0, level = 0;
+    while (UrlLoad* message = NotifyNextKept(cursor, &code, &level)) names.emplace_back(message->name);
+    NotifyCloseInboxCursor(&cursor);
+    return names;
+  }
+  // A run from the class file `base`: a start with the heap cut to about
+  // *reserve bytes (null: the whole heap), then `fresh` SIs pushed, and the
+  // stop. What the start listed, whether the stop wrote the file, what it
+  // said, and what the next start lists. Push reception is stopped after.
+  struct RunOutcome {
+    std::vector<std::string> listed, said, back;
+    bool written;
+  };
+  RunOutcome RunFrom(const std::vector<uint8_t>& base, const uint32_t* reserve, uint32_t fresh) {
+    RunOutcome out{};
+    WriteFile("repository", base);
+    BeginServices();
+    for (int i = 0; i < 100 && starter->Count(NotifyMsg::Started) == 0; ++i) Step();
+    if (reserve)
+      PumpShortOf(*reserve);
+    else
+      Pump();
+    out.listed = ListedNames();
+    for (uint32_t i = 0; i < fresh; ++i) {
+      PushSi("fresh-" + std::to_string(i), "Fresh " + std::to_string(i) + std::string(20, 'f'));
+      Pump();
+    }
+    failures.said.clear();
+    StopServices();
+    out.said = failures.said;
+    out.written = ReadFile("repository") != base;
+    StartServices();
+    out.back = Texts();
+    StopServices();
+    return out;
+  }
+
   static constexpr const char* kMessageLost = "a pushed message: not enough memory";
   // What the host would have said of failed saves.
   FailureRecord failures;
@@ -566,6 +609,46 @@ TEST_F(PushKeepTest, ASaveWithFewerNeverLosesMoreThanNoSave) {
   EXPECT_GT(unsaved, 0u);
   EXPECT_GT(saved, 0u);
   StartServices();
+}
+
+// A start short of memory puts back the newest stored messages it can and
+// leaves the older ones in the file: the stop writes them all in the
+// inbox's order, so the run keeps what it keeps after a start with the
+// whole heap, and says it in the same words, whether nothing changed,
+// everything fits or the quota cuts the oldest.
+TEST_F(PushKeepTest, AStartShortOfMemoryKeepsWhatAWholeStartKeeps) {
+  struct Case {
+    int32_t quota;
+    uint32_t fresh;  // messages pushed in the run
+  };
+  const Case cases[] = {{8000, 0}, {8000, 1}, {2000, 4}};
+  constexpr uint32_t kStored = 8;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.quota) + " " + std::to_string(c.fresh));
+    ASSERT_NO_FATAL_FAILURE(Afresh());
+    UbstoreSetQuota("repository", c.quota);
+    for (uint32_t i = 0; i < kStored; ++i) {
+      PushSi("stored-" + std::to_string(i), "Stored " + std::to_string(i) + std::string(20, 's'));
+      Pump();
+    }
+    StopServices();
+    ASSERT_TRUE(failures.said.empty()) << failures.said[0];
+    const std::vector<uint8_t> base = ReadFile("repository");
+    const RunOutcome whole = RunFrom(base, nullptr, c.fresh);
+    ASSERT_EQ(whole.listed.size(), kStored);
+    RunOutcome part{};
+    for (uint32_t reserve = 0;
+         reserve <= 20000 && (part.listed.empty() || part.listed.size() == kStored); reserve += 64)
+      part = RunFrom(base, &reserve, c.fresh);
+    ASSERT_FALSE(part.listed.empty());
+    ASSERT_LT(part.listed.size(), kStored);
+    EXPECT_EQ(part.listed, std::vector<std::string>(whole.listed.begin(),
+                                                    whole.listed.begin() + part.listed.size()));
+    EXPECT_EQ(part.written, whole.written);
+    EXPECT_EQ(part.said, whole.said);
+    EXPECT_EQ(part.back, whole.back);
+    StartServices();
+  }
 }
 
 // A connectivity message the inbox lists though its rules did not keep it
@@ -932,13 +1015,13 @@ TEST_F(PushKeepTest, ADocumentTheStartMissedIsHeldOnceWhateverTheSavesThatFail) 
 // it once the user deleted a message the start put back.
 TEST_F(PushKeepTest, ADocumentTheStartMissedOutlivesASaveServedBeforeTheStops) {
   const std::string doc = DocOfSize(1500);
-  PushSi("read", std::string(1000, 'r'));
   const std::string url = Push(kConnectivity, doc, ProvHeaders());
+  PushSi("read", std::string(1000, 'r'));
   Pump();
   StopServices();
   std::filesystem::copy_file("repository", "repository.base");
   const auto base = static_cast<uint32_t>(std::filesystem::file_size("repository"));
-  // A start short of memory that puts back the older message only.
+  // A start short of memory that puts back the newer message only.
   bool part = false;
   for (uint32_t reserve = 0; reserve <= 8000 && !part; reserve += 16) {
     std::filesystem::copy_file("repository.base", "repository",
