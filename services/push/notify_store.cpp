@@ -228,6 +228,20 @@ Back RestoreOne(const uint8_t* bytes, uint32_t length, const uint8_t* doc, uint3
   return Back::Missed;
 }
 
+// Every message the start listed leaves the inbox again; the file keeps
+// them.
+void GiveBackListed() {
+  UrlLoad* first = nullptr;
+  const auto takeFirst = [](UrlLoad* message, void* user) {
+    *static_cast<UrlLoad**>(user) = message;
+    return true;
+  };
+  while (NotifyWalkKept(takeFirst, &first) && first) {
+    NotifyRemoveMessage(first);
+    first = nullptr;
+  }
+}
+
 bool Stored(ConfigHandle* handle, char prefix, uint32_t n, const uint8_t** data, uint32_t* length) {
   char key[16];
   KeyOf(key, prefix, n);
@@ -636,18 +650,32 @@ void NotifyStoreRestore(ConfigHandle* handle, NotifyStoreMissed* missed) {
     return;
   }
   missed->count = count;
-  bool any = false;
   // Last first: each goes before the others of its level, so the list
-  // comes back in its order.
+  // comes back in its order. The save writes what the start missed after
+  // what it listed, so the missed ones must be the oldest: one the heap
+  // cannot take gives back every one put back before it (all of them
+  // older), and is tried again. Each message read is marked as it comes;
+  // the marks below `listedBelow` are of those listed, the others missed.
+  uint32_t listedBelow = count;
   for (uint32_t i = count; i-- > 0;) {
     const uint8_t *data = nullptr, *doc = nullptr;
     uint32_t length = 0, docLength = 0;
     if (!Stored(handle, 'm', i, &data, &length)) continue;
     if (!Stored(handle, 'd', i, &doc, &docLength)) doc = nullptr;
-    if (RestoreOne(data, length, doc, docLength) == Back::Missed) {
-      missed->bits[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
-      any = true;
+    Back back = RestoreOne(data, length, doc, docLength);
+    if (back == Back::Missed && NotifyKeptCount() > 0) {
+      GiveBackListed();
+      listedBelow = i + 1;
+      back = RestoreOne(data, length, doc, docLength);
     }
+    if (back == Back::Missed) listedBelow = i;
+    if (back != Back::Damaged) missed->bits[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
   }
+  bool any = false;
+  for (uint32_t i = 0; i < count; ++i)
+    if (i < listedBelow)
+      missed->bits[i / 8] &= static_cast<uint8_t>(~(1u << (i % 8)));
+    else
+      any = any || IsMissed(missed, i);
   if (!any) NotifyStoreMissedClear(missed);
 }

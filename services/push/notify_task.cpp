@@ -409,7 +409,8 @@ void PassEnded(NotifyTask* ctx) {
 // A message leaves the inbox: one the file holds is a delete the save
 // carries, unless the stop's own save lets it go.
 void NoteLeft(NotifyTask* ctx, const KeptNode* node) {
-  if (node->dead) return;
+  // One the start gives back to the file as it reads it was never away.
+  if (node->dead || ctx->restoring) return;
   ctx->changed = 1;
   if (node->stored && ctx->storeStep == StoreStep::None && !ctx->shedding) ++ctx->deletes;
 }
@@ -581,12 +582,15 @@ void SaveAgain(NotifyTask* ctx) { ConfigOpen(ctx->task, kNotifyStoreSection, tru
 
 // How many messages a save short of memory goes again with, while that
 // loses less than no save would (the file keeping its last save loses what
-// only memory holds, and brings the run's deletes back): half of them, or
-// as many as still lose less. False when no such save is left.
+// only memory holds, and brings the run's deletes back; any save loses
+// those left out and those the inbox let go past its section, stored ones
+// too): half of them, or as many as still lose less. False when no such
+// save is left.
 bool FewerToSave(const NotifyTask* ctx, uint32_t* fewer) {
   const NotifyStoreWritten& w = ctx->written;
-  const uint32_t unsaved = MemoryOnly(ctx) - ctx->shedNew + ctx->deletes;
-  const uint32_t least = unsaved > w.wanted ? 0 : w.wanted - unsaved + 1;
+  const uint32_t unsaved = MemoryOnly(ctx) + ctx->deletes;
+  const uint32_t saving = w.wanted + ctx->shed;
+  const uint32_t least = unsaved > saving ? 0 : saving - unsaved + 1;
   *fewer = w.planned / 2 > least ? w.planned / 2 : least;
   return *fewer < w.planned;
 }

@@ -219,6 +219,49 @@ class PushKeepTest : public PushFixture {
          {{"X-Wap-Application-Id", "32768"}});
   }
 
+  // The names of the listed messages in list order; listing them so marks
+  // none of them presented.
+  static std::vector<std::string> ListedNames() {
+    std::vector<std::string> names;
+    NotifyInboxCursor* cursor = nullptr;
+    if (NotifyOpenInboxCursor(&cursor) != kOk) return names;
+    uint32_t code = 0, level = 0;
+    while (UrlLoad* message = NotifyNextKept(cursor, &code, &level)) names.emplace_back(message->name);
+    NotifyCloseInboxCursor(&cursor);
+    return names;
+  }
+  // A run from the class file `base`: a start with the heap cut to about
+  // *reserve bytes (null: the whole heap), then `fresh` SIs pushed, and the
+  // stop. What the start listed, whether the stop wrote the file, what it
+  // said, and what the next start lists. Push reception is stopped after.
+  struct RunOutcome {
+    std::vector<std::string> listed, said, back;
+    bool written;
+  };
+  RunOutcome RunFrom(const std::vector<uint8_t>& base, const uint32_t* reserve, uint32_t fresh) {
+    RunOutcome out{};
+    WriteFile("repository", base);
+    BeginServices();
+    for (int i = 0; i < 100 && starter->Count(NotifyMsg::Started) == 0; ++i) Step();
+    if (reserve)
+      PumpShortOf(*reserve);
+    else
+      Pump();
+    out.listed = ListedNames();
+    for (uint32_t i = 0; i < fresh; ++i) {
+      PushSi("fresh-" + std::to_string(i), "Fresh " + std::to_string(i) + std::string(20, 'f'));
+      Pump();
+    }
+    failures.said.clear();
+    StopServices();
+    out.said = failures.said;
+    out.written = ReadFile("repository") != base;
+    StartServices();
+    out.back = Texts();
+    StopServices();
+    return out;
+  }
+
   static constexpr const char* kMessageLost = "a pushed message: not enough memory";
   // What the host would have said of failed saves.
   FailureRecord failures;
@@ -515,6 +558,100 @@ TEST_F(PushKeepTest, AnInboxSaveShortOfMemorySaysOnlyWhatTheFileDoesNotHold) {
     if (c.pushNew || c.deleteOldest) {
       EXPECT_GT(saved, 0u);
     }
+    StartServices();
+  }
+}
+
+// A save short of memory goes again with fewer messages only while that
+// loses fewer than no save, which loses the messages that came in this run:
+// the stored messages that newer ones took past what the section holds are
+// lost by any save, while the file left as it was keeps them. Such a save
+// is said as it left the file.
+TEST_F(PushKeepTest, ASaveWithFewerNeverLosesMoreThanNoSave) {
+  UbstoreSetQuota("repository", 1 << 22);
+  constexpr uint32_t kStored = 5, kFresh = 3;
+  for (uint32_t i = 0; i < kStored; ++i) {
+    PushSi("stored-" + std::to_string(i), std::to_string(i) + std::string(5000, 's'));
+    Pump();
+  }
+  StopServices();
+  const std::vector<uint8_t> base = ReadFile("repository");
+  uint32_t unsaved = 0, saved = 0;
+  for (uint32_t reserve = 180000; reserve <= 300000; reserve += 10000) {
+    SCOPED_TRACE(reserve);
+    WriteFile("repository", base);
+    StartServices();
+    ASSERT_EQ(Texts().size(), kStored);
+    for (uint32_t i = 0; i < kFresh; ++i) {
+      PushSi("fresh-" + std::to_string(i), std::to_string(i) + std::string(5000, 'f'));
+      Pump();
+    }
+    const uint32_t shown = static_cast<uint32_t>(Texts().size());
+    ASSERT_LT(shown, kStored + kFresh);  // stored messages taken past the section
+    failures.said.clear();
+    ASSERT_NO_FATAL_FAILURE(StopInboxShortOf(reserve));
+    const std::vector<uint8_t> after = ReadFile("repository");
+    StartServices();
+    const uint32_t back = static_cast<uint32_t>(Texts().size());
+    const std::string of = " of the inbox's " + std::to_string(kStored + kFresh) + " messages";
+    if (after == base) {
+      ++unsaved;
+      EXPECT_EQ(failures.said, std::vector<std::string>{"repository: " + std::to_string(kFresh) +
+                                                        of + ": not enough memory"});
+    } else {
+      ++saved;
+      // One with fewer than the inbox shows loses fewer than no save.
+      if (back < shown) {
+        EXPECT_LT(kStored + kFresh - back, kFresh) << "this save lost more than no save";
+      }
+      ASSERT_EQ(failures.said.size(), 1u);
+      EXPECT_EQ(failures.said[0].find("repository: " + std::to_string(kStored + kFresh - back) + of),
+                0u)
+          << failures.said[0];
+    }
+    StopServices();
+  }
+  EXPECT_GT(unsaved, 0u);
+  EXPECT_GT(saved, 0u);
+  StartServices();
+}
+
+// A start short of memory puts back the newest stored messages it can and
+// leaves the older ones in the file: the stop writes them all in the
+// inbox's order, so the run keeps what it keeps after a start with the
+// whole heap, and says it in the same words, whether nothing changed,
+// everything fits or the quota cuts the oldest.
+TEST_F(PushKeepTest, AStartShortOfMemoryKeepsWhatAWholeStartKeeps) {
+  struct Case {
+    int32_t quota;
+    uint32_t fresh;  // messages pushed in the run
+  };
+  const Case cases[] = {{8000, 0}, {8000, 1}, {2000, 4}};
+  constexpr uint32_t kStored = 8;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.quota) + " " + std::to_string(c.fresh));
+    ASSERT_NO_FATAL_FAILURE(Afresh());
+    UbstoreSetQuota("repository", c.quota);
+    for (uint32_t i = 0; i < kStored; ++i) {
+      PushSi("stored-" + std::to_string(i), "Stored " + std::to_string(i) + std::string(20, 's'));
+      Pump();
+    }
+    StopServices();
+    ASSERT_TRUE(failures.said.empty()) << failures.said[0];
+    const std::vector<uint8_t> base = ReadFile("repository");
+    const RunOutcome whole = RunFrom(base, nullptr, c.fresh);
+    ASSERT_EQ(whole.listed.size(), kStored);
+    RunOutcome part{};
+    for (uint32_t reserve = 0;
+         reserve <= 20000 && (part.listed.empty() || part.listed.size() == kStored); reserve += 64)
+      part = RunFrom(base, &reserve, c.fresh);
+    ASSERT_FALSE(part.listed.empty());
+    ASSERT_LT(part.listed.size(), kStored);
+    EXPECT_EQ(part.listed, std::vector<std::string>(whole.listed.begin(),
+                                                    whole.listed.begin() + part.listed.size()));
+    EXPECT_EQ(part.written, whole.written);
+    EXPECT_EQ(part.said, whole.said);
+    EXPECT_EQ(part.back, whole.back);
     StartServices();
   }
 }
@@ -883,13 +1020,13 @@ TEST_F(PushKeepTest, ADocumentTheStartMissedIsHeldOnceWhateverTheSavesThatFail) 
 // it once the user deleted a message the start put back.
 TEST_F(PushKeepTest, ADocumentTheStartMissedOutlivesASaveServedBeforeTheStops) {
   const std::string doc = DocOfSize(1500);
-  PushSi("read", std::string(1000, 'r'));
   const std::string url = Push(kConnectivity, doc, ProvHeaders());
+  PushSi("read", std::string(1000, 'r'));
   Pump();
   StopServices();
   std::filesystem::copy_file("repository", "repository.base");
   const auto base = static_cast<uint32_t>(std::filesystem::file_size("repository"));
-  // A start short of memory that puts back the older message only.
+  // A start short of memory that puts back the newer message only.
   bool part = false;
   for (uint32_t reserve = 0; reserve <= 8000 && !part; reserve += 16) {
     std::filesystem::copy_file("repository.base", "repository",
