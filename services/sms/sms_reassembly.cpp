@@ -72,7 +72,8 @@ bool Remember(SmsState* state, const char* sender, uint16_t reference, uint8_t t
 }
 
 // A message given up with only some of its segments: told once, unless its
-// loss was counted already or nobody waits for it.
+// loss was counted already or nobody waits for it. A record of nothing but
+// copies of messages just delivered held no message: it goes without a word.
 void GiveUp(SmsState* state, SmsReassembly* record, bool remember) {
   if (!record->news) return FreeRecord(state, record);
   if (gUnfinished && !record->lost && TskmanRefAlive(record->app)) {
