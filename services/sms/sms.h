@@ -63,10 +63,18 @@ struct SmsUnrecorded {
 // Messages remembered so at once: more, interleaved, may be counted again.
 constexpr uint32_t kSmsUnrecordedMax = 4;
 
+// A segmented message just delivered, remembered for a wait so that a
+// segment of it sent again is not taken for another message.
+struct SmsCompleted;
+// Messages remembered so at once: a copy of an older one is taken for a
+// message of its own, and said unfinished as its wait ends.
+constexpr uint32_t kSmsCompletedMax = 8;
+
 // Told of a message whose rest never came, as its wait ends or as the
 // routing is freed: its sender, how many of its segments came and of how
 // many, and the task that claimed it. A message already counted lost for
-// want of memory, or whose task is gone, is not told.
+// want of memory, or whose task is gone, is not told; nor is one that held
+// only segments sent again of messages just delivered.
 using SmsUnfinishedFn = void (*)(const char* sender, uint32_t came, uint32_t total,
                                  const TskmanRef& app);
 
@@ -78,6 +86,7 @@ struct SmsState {
   // its first segment is lost: the service says each loss.
   uint32_t lostShortOfMemory;
   SmsUnrecorded unrecorded[kSmsUnrecordedMax];
+  SmsCompleted* completed[kSmsCompletedMax];
 };
 
 // The SMS service names who is told of messages given up (null: nobody).
@@ -109,19 +118,19 @@ void SmsReassemble(SmsState* state, const SmsInMessage* message, const SmsSegmen
                    const TskmanRef& app);
 // Starts the ageing timer for the SMS service task when none is pending;
 // when none can start, the messages remembered as lost without a record
-// are forgotten.
+// and those just delivered are forgotten.
 void SmsStartTimer(SmsState* state);
 // One ageing pass, on the timer: every reassembly loses one from its
 // lifetime and those that reach 0 are told (SmsOnUnfinished) and freed
 // with what they gathered; so do the messages remembered as lost without a
-// record. The timer is then forgotten (it was one-shot) and started again
-// while either remains.
+// record and those just delivered. The timer is then forgotten (it was
+// one-shot) and started again while any remains.
 // Answers the number of reassemblies left.
 uint32_t SmsAge(SmsState* state);
 uint32_t SmsReassemblyCount(const SmsState* state);
 // Tells each reassembly still waiting (SmsOnUnfinished) and frees it, frees
-// every registration, forgets the messages lost without a record and
-// cancels the timer.
+// every registration, forgets the messages lost without a record and those
+// just delivered, and cancels the timer.
 void SmsStateFree(SmsState* state);
 
 // A delivered record with its data chain.

@@ -27,6 +27,9 @@ struct SmsReassembly {
   int32_t lifetime;
   uint8_t firstHeaderLength;  // segment 1's, cut off the whole message
   bool lost;  // a segment was dropped for want of memory, and counted
+  // A segment came that is no copy of a message just delivered: without
+  // one the record holds nothing that was not delivered already.
+  bool news;
   // Followed by `total` bytes: what each segment put into its run (segment
   // 1 with its header), by sequence - 1, so that a sequence that comes
   // again is found there and compared.
@@ -69,8 +72,10 @@ bool Remember(SmsState* state, const char* sender, uint16_t reference, uint8_t t
 }
 
 // A message given up with only some of its segments: told once, unless its
-// loss was counted already or nobody waits for it.
+// loss was counted already or nobody waits for it. A record of nothing but
+// copies of messages just delivered held no message: it goes without a word.
 void GiveUp(SmsState* state, SmsReassembly* record, bool remember) {
+  if (!record->news) return FreeRecord(state, record);
   if (gUnfinished && !record->lost && TskmanRefAlive(record->app)) {
     uint32_t came = 0;
     for (auto* n = record->runs.head; n; n = n->next) {
@@ -100,9 +105,10 @@ SmsReassembly* Find(SmsState* state, uint16_t reference, const char* sender, uin
 }
 
 // A segment dropped for want of memory: its message cannot complete now.
-// The loss is counted once, however many of its segments follow it.
+// The loss is counted once, however many of its segments follow it; a copy
+// of a message just delivered, with nothing new beside it, loses nothing.
 void Lost(SmsState* state, SmsReassembly* record) {
-  if (record->lost) return;
+  if (record->lost || !record->news) return;
   record->lost = true;
   SmsCountLost(state, record->app);
 }
@@ -148,26 +154,22 @@ TskmanRef SmsFindReassemblyApp(SmsState* state, uint16_t reference, const char* 
 namespace {
 
 // A new record for the segment's message, or null when the heap has no room
-// for one (the loss counted).
+// for one (the loss counted, unless the segment is a copy of a message just
+// delivered).
 SmsReassembly* NewRecord(SmsState* state, const SmsInMessage* m, const SmsSegmentHeader* header,
-                         const TskmanRef& app) {
+                         const TskmanRef& app, bool copy) {
   const char* sender = m->sender ? m->sender : "";
   auto* record = static_cast<SmsReassembly*>(
       MemAllocZero(sizeof(SmsReassembly) + header->total, Use::Context, Mod::Sms));
   if (record) record->sender = LibcStrDup(sender);
   if (!record || !record->sender) {
     MemFree(&record);
-    LostUnrecorded(state, header, sender, app);
+    if (!copy) LostUnrecorded(state, header, sender, app);
     return nullptr;
   }
   record->total = header->total;
   record->reference = header->reference;
   record->app = app;
-  // The message lost a segment before: it is already counted.
-  if (SmsUnrecorded* u = FindUnrecorded(state, header, sender)) {
-    record->lost = true;
-    u->lifetime = 0;
-  }
   QueueAppend(&state->reassemblies, reinterpret_cast<QueueNode*>(record));
   return record;
 }
@@ -184,6 +186,18 @@ bool SameSegment(const SmsReassembly* record, const SmsSegmentRun* run, uint8_t 
   return NetBufRead(run->data, held, at, length) == length && LibcMemCompare(held, payload, length) == 0;
 }
 
+// The sum of each segment of a whole message, by sequence - 1.
+void SumSegments(const SmsReassembly* record, const NetBufChain* data, uint32_t* sums) {
+  const uint8_t* lengths = LengthsOf(record);
+  uint8_t held[0xFF];
+  uint32_t at = 0;
+  for (uint32_t s = 0; s < record->total; ++s) {
+    const uint32_t got = NetBufRead(data, held, at, lengths[s]);
+    sums[s] = SmsSegmentSum(held, got);
+    at += lengths[s];
+  }
+}
+
 }  // namespace
 
 void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeader* header,
@@ -191,14 +205,19 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
   const uint8_t seq = header->sequence;
   // A sequence outside the announced count could never complete.
   if (seq == 0 || seq > header->total) return;
-  SmsReassembly* record = Find(state, header->reference, m->sender, header->total);
-  if (!record && !(record = NewRecord(state, m, header, app))) return;
-  record->lifetime = kSmsLifetime;
-  SmsStartTimer(state);
-
   const uint8_t headerLength = m->headerLength < m->dataLength ? m->headerLength : m->dataLength;
   const uint8_t* payload = seq == 1 ? m->data : m->data + headerLength;
   const uint32_t length = seq == 1 ? m->dataLength : m->dataLength - headerLength;
+  // A segment of a message just delivered, sent again: it is gathered as
+  // any other, since a new message under the reference may share its
+  // bytes, but a record of nothing else is no message lost.
+  const bool copy = SmsIsCompletedCopy(state, header->reference, m->sender, header->total, seq,
+                                       SmsSegmentSum(payload, length));
+
+  SmsReassembly* record = Find(state, header->reference, m->sender, header->total);
+  if (!record && !(record = NewRecord(state, m, header, app, copy))) return;
+  record->lifetime = kSmsLifetime;
+  SmsStartTimer(state);
 
   SmsSegmentRun* before = nullptr;
   for (auto* n = record->runs.head; n; n = n->next) {
@@ -215,9 +234,17 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
     // the same reference. The unfinished one is given up, and said; the
     // new one gathers its own segments.
     GiveUp(state, record, false);
-    if (!(record = NewRecord(state, m, header, app))) return;
+    if (!(record = NewRecord(state, m, header, app, copy))) return;
     record->lifetime = kSmsLifetime;
     before = after = nullptr;
+  }
+  if (!copy && !record->news) {
+    record->news = true;
+    // The message lost a segment before: it is already counted.
+    if (SmsUnrecorded* u = FindUnrecorded(state, header, m->sender ? m->sender : "")) {
+      record->lost = true;
+      u->lifetime = 0;
+    }
   }
 
   if (seq == 1) record->firstHeaderLength = headerLength;
@@ -258,13 +285,19 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
 
   auto* only = reinterpret_cast<SmsSegmentRun*>(record->runs.head);
   if (!only || only->next || only->first != 1 || only->last != record->total) return;
+  uint32_t sums[0xFF];
+  SumSegments(record, only->data, sums);
   NetBufChain* data = only->data;
   only->data = nullptr;
   const TskmanRef target = record->app;
   const uint8_t cut = record->firstHeaderLength;
   const bool lost = record->lost;
+  const uint16_t reference = record->reference;
+  const uint8_t total = record->total;
   FreeRecord(state, record);
   if (!SmsDeliver(target, m, data, cut) && !lost) ++state->lostShortOfMemory;
+  // Remembered after the delivery, which needs the memory more.
+  SmsRememberCompleted(state, reference, m->sender, total, sums);
 }
 
 void SmsStartTimer(SmsState* state) {
@@ -275,8 +308,10 @@ void SmsStartTimer(SmsState* state) {
   // without one it would stand for ever, and a later message under its
   // reference be taken for it, its loss uncounted. Forgotten, it is at
   // worst counted again.
-  if (!state->timer)
+  if (!state->timer) {
     for (SmsUnrecorded& u : state->unrecorded) u.lifetime = 0;
+    SmsForgetCompleted(state);
+  }
 }
 
 uint32_t SmsAge(SmsState* state) {
@@ -294,6 +329,7 @@ uint32_t SmsAge(SmsState* state) {
   bool remembered = false;
   for (SmsUnrecorded& u : state->unrecorded)
     if (u.lifetime > 0 && --u.lifetime > 0) remembered = true;
+  if (SmsAgeCompleted(state)) remembered = true;
   if (left || remembered) SmsStartTimer(state);
   return left;
 }
@@ -315,4 +351,5 @@ void SmsStateFree(SmsState* state) {
   }
   TskmanCancelTimer(&state->timer);
   for (SmsUnrecorded& u : state->unrecorded) u.lifetime = 0;
+  SmsForgetCompleted(state);
 }

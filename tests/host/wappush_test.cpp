@@ -696,7 +696,8 @@ TEST_F(SmsServicePushTest, APushWhoseRestDoesNotComeAgesOut) {
 
 // A message whose rest never came is said, when its minute of waiting ends
 // or at the stop: who sent it and how many of its segments came; a message
-// that completes is said nowhere.
+// that completes is said nowhere, nor is a segment of it that comes again,
+// in either coding of a push.
 TEST_F(SmsServicePushTest, AMessageWhoseRestNeverCameIsSaid) {
   struct Case {
     const char* what;
@@ -706,6 +707,7 @@ TEST_F(SmsServicePushTest, AMessageWhoseRestNeverCameIsSaid) {
     bool stop;  // said at the stop after 1.5 s, else as its wait ends
     const char* said;
     std::vector<int> late = {};  // those that come once it was said
+    bool udh = false;            // a push in standard headers, 8-bit reference
   };
   const Case cases[] = {
       {"half a push, then the stop", true, {1}, 2, true,
@@ -720,7 +722,12 @@ TEST_F(SmsServicePushTest, AMessageWhoseRestNeverCameIsSaid) {
       {"a message to another port, its minute, then its rest", false, {1}, 3, false,
        "a received message from +4922: 1 of its 3 segments came, the rest never did",
        {2, 3}},
+      {"a whole push, a segment again, then the stop", true, {1, 2, 2}, 2, true, nullptr},
+      {"a whole push, a segment again, then its minute", true, {2, 1, 1}, 2, false, nullptr},
+      {"a whole push in standard headers, a segment again, then the stop", true, {1, 2, 2}, 2,
+       true, nullptr, {}, true},
   };
+  const Bytes ports = B({5, 4, 0x0B, 0x84, 0x23, 0xF0});
   Recorder app(Mod::TestCode);
   const Bytes pdu = Push(B({0xAE, 0xAF, 0x80}), std::string(200, 'p'));
   FailureRecord record;
@@ -729,9 +736,11 @@ TEST_F(SmsServicePushTest, AMessageWhoseRestNeverCameIsSaid) {
     ASSERT_EQ(SmsRegisterApp(SmsServiceRouting(), app.task(), 1, 0, nullptr, 0), kOk);
     record.said.clear();
     for (int seq : c.sequences)
-      Receive(Decode(2, c.push ? "+4911" : "+4922",
-                     B({0, c.total, seq - 1, c.push ? 0x0B : 0x13, c.push ? 0x84 : 0x88}), 7,
-                     pdu.substr((seq - 1) * 50, 50)));
+      Receive(c.udh ? Decode(0, "+4911", B({11}) + ports + B({0, 3, 7, c.total, seq}), 0,
+                             pdu.substr((seq - 1) * 50, 50))
+                    : Decode(2, c.push ? "+4911" : "+4922",
+                             B({0, c.total, seq - 1, c.push ? 0x0B : 0x13, c.push ? 0x84 : 0x88}),
+                             7, pdu.substr((seq - 1) * 50, 50)));
     EXPECT_TRUE(record.said.empty());
     if (c.stop) {
       Seconds(1);
@@ -758,6 +767,10 @@ TEST_F(SmsServicePushTest, AMessageWhoseRestNeverCameIsSaid) {
         SmsMessageFree(&m);
       }
     app.log.clear();
+    // A whole push is placed once.
+    EXPECT_EQ(urls.size(), c.push && !c.said ? 1u : 0u);
+    for (const std::string& url : urls) Release(url);
+    urls.clear();
     SmsUnregisterApp(SmsServiceRouting(), app.task());
   }
 }

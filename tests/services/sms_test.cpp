@@ -126,7 +126,9 @@ TEST_F(SmsRouteTest, OneReferenceWithTwoCountsKeepsTwoMessagesApart) {
 
 // A sequence that came already: with the same bytes it was sent twice and
 // is dropped; with others it begins a new message under the reference, and
-// the unfinished one is given up and told.
+// the unfinished one is given up and told. Once a message was whole, a
+// segment of it sent again is no message lost; another message under its
+// reference may share the bytes of some of its segments.
 std::vector<std::string>* gUnfinished;
 void HearUnfinished(const char* sender, uint32_t came, uint32_t total, const TskmanRef&) {
   gUnfinished->push_back(std::string(sender) + " " + std::to_string(came) + "/" + std::to_string(total));
@@ -141,18 +143,29 @@ TEST_F(SmsRouteTest, ASequenceThatComesAgainIsARepeatOrANewMessage) {
     const char* what;
     uint8_t total;
     std::vector<Sent> segments;
-    std::string delivered;  // after the header {0, total, 0}
-    std::vector<std::string> told;
+    std::vector<std::string> delivered;  // after the header {0, total, 0}
+    std::vector<std::string> told;       // by the end of every wait
+    uint32_t waiting = 0;                // records left as the last segment came
   };
   const Case cases[] = {
-      {"segment 1 again", 2, {{1, "aa"}, {1, "aa"}, {2, "b"}}, "aab", {}},
-      {"a run's first again", 3, {{1, "a"}, {2, "b"}, {1, "a"}, {3, "c"}}, "abc", {}},
-      {"a run's middle again", 4, {{1, "a"}, {2, "bb"}, {3, "c"}, {2, "bb"}, {4, "d"}}, "abbcd", {}},
-      {"segment 1 with other bytes", 2, {{1, "aa"}, {1, "AA"}, {2, "b"}}, "AAb", {"+4911 1/2"}},
+      {"segment 1 again", 2, {{1, "aa"}, {1, "aa"}, {2, "b"}}, {"aab"}, {}},
+      {"a run's first again", 3, {{1, "a"}, {2, "b"}, {1, "a"}, {3, "c"}}, {"abc"}, {}},
+      {"a run's middle again", 4, {{1, "a"}, {2, "bb"}, {3, "c"}, {2, "bb"}, {4, "d"}}, {"abbcd"},
+       {}},
+      {"segment 1 with other bytes", 2, {{1, "aa"}, {1, "AA"}, {2, "b"}}, {"AAb"}, {"+4911 1/2"}},
       {"a run's middle with other bytes", 3, {{1, "a"}, {2, "b"}, {2, "B"}, {1, "x"}, {3, "z"}},
-       "xBz", {"+4911 2/3"}},
+       {"xBz"}, {"+4911 2/3"}},
       {"the same number, another length", 3, {{2, "bb"}, {3, "c"}, {2, "b"}, {1, "a"}, {3, "c"}},
-       "abc", {"+4911 2/3"}},
+       {"abc"}, {"+4911 2/3"}},
+      {"a segment again once whole", 2, {{1, "a"}, {2, "b"}, {2, "b"}}, {"ab"}, {}, 1},
+      {"segment 1 again once whole, then other bytes under it", 2,
+       {{1, "a"}, {2, "b"}, {1, "a"}, {1, "A"}}, {"ab"}, {"+4911 1/2"}, 1},
+      {"the next message with the last segment's bytes", 2,
+       {{1, "a"}, {2, "z"}, {1, "b"}, {2, "z"}}, {"az", "bz"}, {}},
+      {"the next message with the first segment's bytes", 2,
+       {{1, "a"}, {2, "y"}, {1, "a"}, {2, "z"}}, {"ay", "az"}, {}},
+      {"every segment again once whole", 2, {{1, "a"}, {2, "b"}, {2, "b"}, {1, "a"}},
+       {"ab", "ab"}, {}},
   };
   std::vector<std::string> told;
   gUnfinished = &told;
@@ -162,11 +175,41 @@ TEST_F(SmsRouteTest, ASequenceThatComesAgainIsARepeatOrANewMessage) {
     SCOPED_TRACE(c.what);
     told.clear();
     for (const Sent& s : c.segments) Segment("+4911", 7, c.total, s.seq, s.payload);
-    const std::string whole = std::string{'\0', static_cast<char>(c.total), '\0'} + c.delivered;
-    EXPECT_EQ(Delivered(), std::vector<std::string>{whole});
+    std::vector<std::string> wholes;
+    for (const std::string& d : c.delivered)
+      wholes.push_back(std::string{'\0', static_cast<char>(c.total), '\0'} + d);
+    EXPECT_EQ(Delivered(), wholes);
+    EXPECT_EQ(SmsReassemblyCount(&state), c.waiting);
+    // Every wait ends: of the records, of what was delivered and of what was
+    // given up.
+    for (int i = 0; i < 2 * kSmsLifetime; ++i) SmsAge(&state);
+    EXPECT_EQ(state.timer, nullptr);
     EXPECT_EQ(told, c.told);
     EXPECT_EQ(SmsReassemblyCount(&state), 0u);
   }
+  SmsOnUnfinished(nullptr);
+  gUnfinished = nullptr;
+}
+
+// Only the newest whole messages are remembered: a copy of one older than
+// them is taken for a message of its own, and told as its wait ends.
+TEST_F(SmsRouteTest, ACopyOfAMessageNoLongerRememberedIsToldAsBefore) {
+  std::vector<std::string> told;
+  gUnfinished = &told;
+  SmsOnUnfinished(HearUnfinished);
+  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+  // Each from a sender of its own, all in one ageing pass.
+  const uint32_t count = kSmsCompletedMax + 2;
+  std::vector<std::string> senders;
+  for (uint32_t i = 1; i <= count; ++i) senders.push_back("+49" + std::to_string(i));
+  for (const std::string& sender : senders) {
+    Segment(sender.c_str(), 5, 2, 1, "a");
+    Segment(sender.c_str(), 5, 2, 2, "b");
+  }
+  EXPECT_EQ(Delivered().size(), count);
+  for (const std::string& sender : senders) Segment(sender.c_str(), 5, 2, 2, "b");
+  for (int i = 0; i < 2 * kSmsLifetime; ++i) SmsAge(&state);
+  EXPECT_EQ(told, (std::vector<std::string>{"+491 1/2", "+492 1/2"}));
   SmsOnUnfinished(nullptr);
   gUnfinished = nullptr;
 }
@@ -276,6 +319,41 @@ TEST_F(SmsRouteTest, AMessageLostForWantOfMemoryIsCountedOnce) {
   Segment("+4922", 1, 2, 2, "b");
   EXPECT_EQ(state.lostShortOfMemory, before + 2);
   for (void* p : eaten) MemFreeRaw(p);
+}
+
+// A segment sent again once its message was whole loses nothing when the
+// heap cannot take it: no loss is counted, and nothing is told.
+TEST_F(SmsRouteTest, ACopyOfAWholeMessageTheHeapCannotTakeLosesNothing) {
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> taken;  // copies routed before the heap is cut
+    uint8_t cut;                 // the copy routed while it is
+  };
+  const Case cases[] = {{"its record cannot be made", {}, 2},
+                        {"a run of its own after its record", {1}, 3},
+                        {"segment 1 after its record", {3}, 1}};
+  std::vector<std::string> told;
+  gUnfinished = &told;
+  SmsOnUnfinished(HearUnfinished);
+  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string payload[] = {std::string(60, 'a'), std::string(60, 'b'),
+                                   std::string(60, 'c')};
+    for (uint8_t seq = 1; seq <= 3; ++seq) Segment("+4911", 3, 3, seq, payload[seq - 1]);
+    ASSERT_EQ(Delivered().size(), 1u);
+    for (uint8_t seq : c.taken) Segment("+4911", 3, 3, seq, payload[seq - 1]);
+    const uint32_t before = state.lostShortOfMemory;
+    std::vector<void*> eaten = EatHeapFinely(0);
+    Segment("+4911", 3, 3, c.cut, payload[c.cut - 1]);
+    for (void* p : eaten) MemFreeRaw(p);
+    EXPECT_EQ(state.lostShortOfMemory, before);
+    for (int i = 0; i < 2 * kSmsLifetime; ++i) SmsAge(&state);
+    EXPECT_TRUE(told.empty());
+    EXPECT_TRUE(Delivered().empty());
+  }
+  SmsOnUnfinished(nullptr);
+  gUnfinished = nullptr;
 }
 
 // A claim may outlive its task: its message goes nowhere, so memory it
