@@ -234,10 +234,10 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
         EndDrain(b);
         break;
       }
-      if (b->stopping || arg2 == kNetCancelled) break;
       // A receive that was queued and then failed short of memory read a
-      // datagram it could not keep.
+      // datagram it could not keep, also where the stop came after it.
       if (!b->armFailed && arg2 == kNetNoMemory) NotifySayLost(false);
+      if (b->stopping || arg2 == kNetCancelled) break;
       if (b->armFailed) {
         // The receive could not even be queued: try again a little later
         // rather than spin on the failure.

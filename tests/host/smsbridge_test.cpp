@@ -344,6 +344,7 @@ class SmsBridgeSocketFailureTest : public SmsBridgeSendTest {
   int failures = 0;  // calls of the failing operation still to fail
   int opened = -1;   // the descriptor of the last socket opened
   int64_t cut = -1;  // the heap left once the next datagram is read, or none
+  bool stopAtRead = false;  // the next read takes the heap whole and stops the bridge
   std::vector<void*> eaten;
 };
 
@@ -463,18 +464,21 @@ void TakeTheHeap(const TskmanTask* task, uint32_t, uintptr_t, uintptr_t) {
 
 // Datagrams that wait in the socket when the stop comes are each taken or
 // counted in what is said, however little the heap leaves and whether or
-// not the socket fails on the way: none goes with the socket unsaid.
+// not the socket fails on the way, also one the socket layer read for the
+// receive that waited as the stop came: none goes with the socket unsaid.
 TEST_F(SmsBridgeSocketFailureTest, DatagramsWaitingAtTheStopAreTakenOrSaid) {
   struct Row {
     const char* what;
     int64_t heapLeft;
     bool socketFails;  // the stop's first read fails
     bool someTaken;
+    bool stopAtRead;  // the stop comes as the waiting receive reads, the heap then full
   };
-  const Row rows[] = {{"a heap with room", -1, false, true},
-                      {"a full heap", 0, false, false},
-                      {"a heap with room for a few", 2048, false, true},
-                      {"a socket that fails", -1, true, false}};
+  const Row rows[] = {{"a heap with room", -1, false, true, false},
+                      {"a full heap", 0, false, false, false},
+                      {"a heap with room for a few", 2048, false, true, false},
+                      {"a socket that fails", -1, true, false, false},
+                      {"a stop as the waiting receive reads", -1, false, false, true}};
   ops.open = [](void* ctx, bool stream, int* family) {
     SmsBridgeSocketFailureTest* self = Self(ctx);
     return self->opened = self->real.open(self->real.ctx, stream, family);
@@ -486,7 +490,13 @@ TEST_F(SmsBridgeSocketFailureTest, DatagramsWaitingAtTheStopAreTakenOrSaid) {
       --self->failures;
       return kSocketFailed;
     }
-    return self->real.receiveFrom(self->real.ctx, fd, buffer, size, from, fromLength, dropped);
+    const long n = self->real.receiveFrom(self->real.ctx, fd, buffer, size, from, fromLength, dropped);
+    if (n > 0 && self->stopAtRead) {
+      self->stopAtRead = false;
+      self->eaten = EatHeapFinely(0);
+      SmsBridgeStop();
+    }
+    return n;
   };
   constexpr uint32_t kWaiting = 40;
   for (const Row& row : rows) {
@@ -513,7 +523,8 @@ TEST_F(SmsBridgeSocketFailureTest, DatagramsWaitingAtTheStopAreTakenOrSaid) {
     gHeapLeft = row.heapLeft;
     TskmanSetObserver(TakeTheHeap);
     failures = row.socketFails ? 1 : 0;
-    SmsBridgeStop();
+    stopAtRead = row.stopAtRead;
+    if (!row.stopAtRead) SmsBridgeStop();
     EXPECT_TRUE(PollUntil([&] { return !TskmanFind(Mod::SmsBridge); }, [&] {
       Tick();
       Settle();
@@ -521,6 +532,8 @@ TEST_F(SmsBridgeSocketFailureTest, DatagramsWaitingAtTheStopAreTakenOrSaid) {
     TskmanSetObserver(nullptr);
     for (void* p : gEaten) MemFreeRaw(p);
     gEaten.clear();
+    for (void* p : eaten) MemFreeRaw(p);
+    eaten.clear();
     Settle();
     uint32_t said = 0;
     for (const std::string& line : record.said) {
