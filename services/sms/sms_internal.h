@@ -4,6 +4,7 @@
 
 struct NetBufChain;
 struct SmsInMessage;
+struct SmsSegmentHeader;
 struct SmsState;
 struct TskmanRef;
 
@@ -17,3 +18,8 @@ bool SmsDeliver(const TskmanRef& app, const SmsInMessage* message, NetBufChain* 
 // Counts a message lost for want of memory, unless its task is gone: that
 // message was going nowhere.
 void SmsCountLost(SmsState* state, const TskmanRef& app);
+
+// A segment lost before the routing took it in: its message is counted lost
+// once, whether its record waits already or comes with a later segment.
+void SmsSegmentLost(SmsState* state, const SmsInMessage* message, const SmsSegmentHeader* header,
+                    const TskmanRef& app);

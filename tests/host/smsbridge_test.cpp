@@ -16,6 +16,7 @@
 
 #include "host/sms.h"
 #include "host/smsbridge.h"
+#include "host/smsservice.h"
 #include "kernel/heap.h"
 #include "host/platform/files.h"
 #include "host/platform/sockets.h"
@@ -609,52 +610,72 @@ TEST_F(SmsBridgeSocketFailureTest, AMessageTheHeapCannotTakeIsSaidAndTheNextStil
   EXPECT_EQ(r->data, "after");
 }
 
-// The heap taken whole as the bridge gets a datagram the socket layer read.
+// The heap taken whole as the bridge gets a datagram the socket layer read,
+// while gEatenAtRead is set; the datagrams it got.
 std::vector<void*>* gEatenAtRead = nullptr;
+uint32_t gBridgeReads = 0;
 void EatAtRead(const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t) {
-  if (gEatenAtRead && task->id == Mod::SmsBridge && message == NetMsg::Received)
-    *gEatenAtRead = EatHeapFinely(0);
+  if (task->id != Mod::SmsBridge || message != NetMsg::Received) return;
+  ++gBridgeReads;
+  if (gEatenAtRead) *gEatenAtRead = EatHeapFinely(0);
 }
 
 // A message whose bytes the bridge holds but the heap cannot take is said as
 // what its addressing makes it: a push as a pushed message, in the bridge's
-// port form or with a user-data header; any other as a received one.
+// port form or with a user-data header; any other as a received one. A push
+// in segments is one message, however many of its segments go: its loss is
+// said once, by the end of the service's stop, as the routing says its own.
 TEST_F(SmsBridgeTest, AMessageTheHeapCannotTakeOnceReadIsSaidAsWhatItIs) {
   const std::string pushed = "a pushed message: not enough memory";
   const std::string received = "a received message: not enough memory";
+  // Segment `sequence` of a push of two in the port form, under reference 7.
+  const auto segment = [](int sequence) {
+    return std::string{2, 2, 1, 5} + "5" +
+           std::string{0, 2, static_cast<char>(sequence - 1), 0x0B, static_cast<char>(0x84)} +
+           std::string{0, 7} + "half " + std::to_string(sequence);
+  };
   const struct {
     const char* what;
-    std::string datagram;
-    const std::string& said;
+    std::vector<std::pair<std::string, bool>> datagrams;  // each, and whether the heap is full for it
+    std::vector<std::string> said;
   } rows[] = {
-      {"a text", Head(2, 0, "5", 0) + "lost", received},
-      {"a push in the port form", kPush, pushed},
+      {"a text", {{Head(2, 0, "5", 0) + "lost", true}}, {received}},
+      {"a push in the port form", {{kPush, true}}, {pushed}},
       // Element 5: 16-bit ports, the destination first.
       {"a push with a user-data header",
-       Head(2, 0, "5", 7) + std::string("\x06\x05\x04\x0B\x84\x23\xF0", 7) + "lost", pushed},
-      {"a message to another port", Head(2, 2, "5", 3) + std::string("\0\x13\x88", 3) + "lost",
-       received},
+       {{Head(2, 0, "5", 7) + std::string("\x06\x05\x04\x0B\x84\x23\xF0", 7) + "lost", true}},
+       {pushed}},
+      {"a message to another port", {{Head(2, 2, "5", 3) + std::string("\0\x13\x88", 3) + "lost", true}},
+       {received}},
+      {"a push in two segments, both lost", {{segment(1), true}, {segment(2), true}}, {pushed}},
+      {"a push in two segments, the second lost", {{segment(1), false}, {segment(2), true}}, {pushed}},
+      {"a push in two segments, the first lost", {{segment(1), true}, {segment(2), false}}, {pushed}},
   };
   FailureRecord record;
   StartBridge();
-  MakeSmsTask();
   std::vector<void*> eaten;
-  TskmanSetObserver(EatAtRead);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     ++platform->now;  // a loss in a second of its own is said at once
     record.said.clear();
-    gEatenAtRead = &eaten;
-    SendToBridge(row.datagram);
-    EXPECT_TRUE(Run([&] { return !eaten.empty(); }));
-    gEatenAtRead = nullptr;
-    for (int i = 0; i < 8; ++i) Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    eaten.clear();
-    EXPECT_TRUE(seen.empty());
-    EXPECT_EQ(record.said, std::vector<std::string>{row.said});
+    ASSERT_EQ(SmsServiceStart(), kOk);
+    TskmanSetObserver(EatAtRead);
+    for (const auto& [datagram, full] : row.datagrams) {
+      gEatenAtRead = full ? &eaten : nullptr;
+      const uint32_t before = gBridgeReads;
+      SendToBridge(datagram);
+      EXPECT_TRUE(Run([&] { return gBridgeReads > before; }));
+      gEatenAtRead = nullptr;
+      for (int i = 0; i < 8; ++i) Pump();
+      for (void* p : eaten) MemFreeRaw(p);
+      eaten.clear();
+    }
+    TskmanSetObserver(nullptr);
+    SmsServiceStop();
+    Pump();
+    ASSERT_EQ(TskmanFind(Mod::Sms), nullptr);
+    EXPECT_EQ(record.said, row.said);
   }
-  TskmanSetObserver(nullptr);
 }
 
 }  // namespace
