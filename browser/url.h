@@ -204,7 +204,8 @@ struct UrlModuleContext {
 // that decodes into it, a frame decoded on demand) holds it for its call
 // and reads the context's buffer and size after the hold; a buffer that
 // gave way is taken again by the hold when the heap keeps the reserve
-// beside it. Taking it never frees anything else.
+// beside it. Taking it frees cached objects where they stand in its way,
+// never anything else.
 uint8_t* UrlWorkBufferHold(UrlModuleContext* module);
 void UrlWorkBufferLetGo(UrlModuleContext* module);
 // The module's start takes the buffer (when the heap has room for it and

@@ -7,13 +7,13 @@
 
 namespace {
 
-bool gTaking;  // a take fails rather than make anything give way
+bool gTaking;  // a take frees cached objects, never the buffer itself
 
 // The allocators' eviction while the module runs: the cached objects first,
 // as before there was anything else to free, then the buffer nobody holds.
 int EvictOne() {
-  if (gTaking) return 0;
   if (CacheFreeOne()) return 1;
+  if (gTaking) return 0;
   UrlModuleContext* module = UrlGetModule();
   if (!module || !module->workBuffer || module->workHolds) return 0;
   MemFree(&module->workBuffer);
@@ -22,9 +22,13 @@ int EvictOne() {
   return 1;
 }
 
+// The buffer comes before the cached objects, as it gives way only after
+// them: what the cache holds never keeps a user from it.
 void Take(UrlModuleContext* module) {
   gTaking = true;
   module->workBuffer = static_cast<uint8_t*>(MemAlloc(kUrlWorkBufferSize, Use::Data, Mod::Url));
+  while (module->workBuffer && HeapGetStats().freeBytes < kUrlWorkBufferReserve && CacheFreeOne()) {
+  }
   gTaking = false;
   if (module->workBuffer && HeapGetStats().freeBytes < kUrlWorkBufferReserve)
     MemFree(&module->workBuffer);

@@ -6,7 +6,7 @@
 #include "host/platform/hoststate.h"
 #include "host/platform/shell.h"
 #include "host/sms.h"
-#include "host/smsaddress.h"
+#include "host/smsservice.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
@@ -160,6 +160,9 @@ Result OnStart(void* host, TskmanTask* task) {
   return kOk;
 }
 
+// A short message the heap could not take, said by what its bytes make it.
+void SayLost(const NetBufChain* datagram);
+
 }  // namespace
 
 Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
@@ -199,11 +202,11 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       HostStateChanged(b->host, HostState::BrowserStarting, 0);
       break;
     case NetMsg::Received: {
-      bool noMemory = false, push = false;
-      if (SmsReceived* record = SmsBridgeDecode(b->received, &noMemory, &push))
+      bool noMemory = false;
+      if (SmsReceived* record = SmsBridgeDecode(b->received, &noMemory))
         SmsDeliver(record);
       else if (noMemory)
-        NotifySayLost(push);
+        SayLost(b->received);
       NetBufRelease(&b->received);
       if (!b->stopping)
         ArmReceive(b);
@@ -234,10 +237,10 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
         EndDrain(b);
         break;
       }
-      if (b->stopping || arg2 == kNetCancelled) break;
       // A receive that was queued and then failed short of memory read a
-      // datagram it could not keep.
+      // datagram it could not keep, also where the stop came after it.
       if (!b->armFailed && arg2 == kNetNoMemory) NotifySayLost(false);
+      if (b->stopping || arg2 == kNetCancelled) break;
       if (b->armFailed) {
         // The receive could not even be queued: try again a little later
         // rather than spin on the failure.
@@ -400,11 +403,15 @@ bool Parse(const NetBufChain* datagram, Parsed* out) {
   return true;
 }
 
+void SayLost(const NetBufChain* datagram) {
+  Parsed parsed;
+  if (Parse(datagram, &parsed)) SmsServiceSayLost(&parsed.record);
+}
+
 }  // namespace
 
-SmsReceived* SmsBridgeDecode(const NetBufChain* datagram, bool* noMemory, bool* push) {
+SmsReceived* SmsBridgeDecode(const NetBufChain* datagram, bool* noMemory) {
   if (noMemory) *noMemory = false;
-  if (push) *push = false;
   Parsed parsed;
   if (!Parse(datagram, &parsed)) return nullptr;
   const SmsReceived& from = parsed.record;
@@ -419,12 +426,6 @@ SmsReceived* SmsBridgeDecode(const NetBufChain* datagram, bool* noMemory, bool* 
   if (!record || !record->address || !record->data) {
     if (record) SmsRelease(nullptr, record, 0);
     if (noMemory) *noMemory = true;
-    // What it was is known from its bytes, which the heap need not hold.
-    if (push) {
-      SmsAddressing addressing;
-      SmsReadAddressing(&from, &addressing);
-      *push = SmsAddressingIsPush(addressing);
-    }
     return nullptr;
   }
   LibcMemCopy(record->address, from.address, from.addressLength);

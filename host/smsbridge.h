@@ -58,7 +58,5 @@ void SmsBridgeSend(SmsPort* handle, const SmsOutgoing* message, const char* peer
 // A received datagram as a record of the bridge's kind (engine memory,
 // module 56), or null when it is no short message or does not hold what
 // its head announces; `noMemory`, when given, is set when the heap could not
-// take the record of a datagram that is a short message, and `push` then
-// when that message is a push (to the WAP push port).
-SmsReceived* SmsBridgeDecode(const NetBufChain* datagram, bool* noMemory = nullptr,
-                             bool* push = nullptr);
+// take the record of a datagram that is a short message.
+SmsReceived* SmsBridgeDecode(const NetBufChain* datagram, bool* noMemory = nullptr);

@@ -44,12 +44,13 @@ constexpr uint32_t kTicksPerAgeingPass = 1000 / kTskmanTickMs;
 SmsService* gService;
 
 // Routes one received message; one the routing dropped for want of memory
-// is said, once for all its segments, as the bridge and push delivery say
-// theirs.
-void Route(SmsService* s, const SmsInMessage* in, bool push) {
-  const uint32_t lost = s->routing.lostShortOfMemory;
-  SmsRoute(&s->routing, in);
-  if (s->routing.lostShortOfMemory != lost) NotifySayLost(push);
+// is said, once for all its segments, as push delivery says its own. One
+// the bridge could not take in (`lost`) is counted by the routing the same
+// way; one nobody claims is said as it is.
+void Route(SmsService* s, const SmsInMessage* in, bool push, bool lost) {
+  const uint32_t before = s->routing.lostShortOfMemory;
+  const TskmanTask* app = lost ? SmsRouteLost(&s->routing, in) : SmsRoute(&s->routing, in);
+  if (s->routing.lostShortOfMemory != before || (lost && !app)) NotifySayLost(push);
 }
 
 // A message whose rest never came is said as one lost: who sent it and how
@@ -175,29 +176,33 @@ void OnSendResult(SmsService* s, uintptr_t result) {
 // coding it came in: the bridge's port form {0, count, number - 1} for a
 // segment, {0} for a whole message, then the payload; the reference rides
 // in the port field, where the routing reads it.
-void RoutePush(SmsService* s, const SmsReceived* m, const SmsAddressing& a) {
+void RoutePush(SmsService* s, const SmsReceived* m, const SmsAddressing& a, bool lost) {
   const uint32_t header = m->headerLength < m->dataLength ? m->headerLength : m->dataLength;
   const uint32_t length = m->dataLength - header;
   const bool segment = a.total >= 2;
   const uint8_t lead[3] = {0, a.total, static_cast<uint8_t>(a.sequence - 1)};
   const uint32_t leadLength = segment ? 3 : 1;
-  if (leadLength + length > 0xFF) return;  // more than a message holds
+  if (leadLength + length > 0xFF) {  // more than a message holds
+    if (lost) NotifySayLost(true);
+    return;
+  }
   uint8_t data[0x100];
   LibcMemCopy(data, lead, leadLength);
   LibcMemCopy(data + leadLength, m->data + header, length);
   const SmsInMessage in{static_cast<uint32_t>(m->time), SmsKind::Port, m->address,
                         static_cast<uint8_t>(leadLength + length), static_cast<uint8_t>(leadLength),
                         data, kPushClass, a.reference};
-  Route(s, &in, true);
+  Route(s, &in, true, lost);
 }
 
-void OnReceived(SmsService* s, SmsReceived* m) {
+// A received message to the routing, or, `lost`, its loss.
+void OnReceived(SmsService* s, const SmsReceived* m, bool lost) {
   SmsAddressing a;
   SmsReadAddressing(m, &a);
-  if (SmsAddressingIsPush(a)) return RoutePush(s, m, a);
+  if (SmsAddressingIsPush(a)) return RoutePush(s, m, a, lost);
   const SmsInMessage in{static_cast<uint32_t>(m->time), m->kind, m->address, m->dataLength,
                         m->headerLength, m->data, kOtherClass, m->port};
-  Route(s, &in, false);
+  Route(s, &in, false, lost);
 }
 
 // A whole push, its lead still on the front, goes to push delivery. One
@@ -269,6 +274,14 @@ void Stop(SmsService* s) {
 
 SmsState* SmsServiceRouting() { return gService ? &gService->routing : nullptr; }
 
+void SmsServiceSayLost(const SmsReceived* message) {
+  if (gService && !gService->stopping && TskmanFind(Mod::Sms) == gService->task)
+    return OnReceived(gService, message, true);
+  SmsAddressing a;
+  SmsReadAddressing(message, &a);
+  NotifySayLost(SmsAddressingIsPush(a));
+}
+
 Result SmsServiceHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_t arg2) {
   auto* s = static_cast<SmsService*>(context);
   if (message == TskMsg::Start) {
@@ -289,7 +302,7 @@ Result SmsServiceHandler(void* context, uint32_t message, uintptr_t arg1, uintpt
       break;
     case SmsMsg::Received: {
       auto* m = reinterpret_cast<SmsReceived*>(arg1);
-      if (m && !s->stopping) OnReceived(s, m);
+      if (m && !s->stopping) OnReceived(s, m, false);
       SmsRelease(nullptr, m, 0);
       break;
     }

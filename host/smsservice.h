@@ -25,11 +25,18 @@
 
 #include "kernel/modules.h"
 
+struct SmsReceived;
 struct SmsState;
 
 // The routing state where applications claim their messages
 // (SmsRegisterApp); null while the service is not running.
 SmsState* SmsServiceRouting();
+
+// A received message the bridge read but the heap could not take: said as
+// the routing says a message it drops for want of memory ("a pushed
+// message: not enough memory" for a push), once for all the segments of a
+// message, and never again as one whose rest did not come.
+void SmsServiceSayLost(const SmsReceived* message);
 
 // Creates the task; kOk, or ResultError(Sms, NoMemory).
 Result SmsServiceStart();

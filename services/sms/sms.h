@@ -107,6 +107,12 @@ void SmsUnregisterApp(SmsState* state, TskmanTask* task);
 // dropped for want of memory raises state->lostShortOfMemory, once for all
 // its segments.
 TskmanTask* SmsRoute(SmsState* state, const SmsInMessage* message);
+// A message the SMS service could not take in for want of memory before it
+// reached the routing: counted as the routing counts its own losses, once
+// for all the segments of a message (whose record, if one waits, is then
+// not told unfinished). Answers the claiming task, as SmsRoute does; a
+// message nobody claims is not counted.
+TskmanTask* SmsRouteLost(SmsState* state, const SmsInMessage* message);
 TskmanRef SmsFindAppByContent(SmsState* state, const SmsInMessage* message);
 // A count of 0 takes the first record of the reference and sender, whatever its
 // count.

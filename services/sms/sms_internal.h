@@ -4,6 +4,7 @@
 
 struct NetBufChain;
 struct SmsInMessage;
+struct SmsSegmentHeader;
 struct SmsState;
 struct TskmanRef;
 
@@ -33,3 +34,7 @@ bool SmsIsCompletedCopy(const SmsState* state, uint16_t reference, const char* s
 // One ageing pass; answers whether any are still remembered.
 bool SmsAgeCompleted(SmsState* state);
 void SmsForgetCompleted(SmsState* state);
+// A segment lost before the routing took it in: its message is counted lost
+// once, whether its record waits already or comes with a later segment.
+void SmsSegmentLost(SmsState* state, const SmsInMessage* message, const SmsSegmentHeader* header,
+                    const TskmanRef& app);

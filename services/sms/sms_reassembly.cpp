@@ -300,6 +300,15 @@ void SmsReassemble(SmsState* state, const SmsInMessage* m, const SmsSegmentHeade
   SmsRememberCompleted(state, reference, m->sender, total, sums);
 }
 
+void SmsSegmentLost(SmsState* state, const SmsInMessage* m, const SmsSegmentHeader* header,
+                    const TskmanRef& app) {
+  // A sequence outside the count is never kept: no message is lost with it.
+  if (header->sequence == 0 || header->sequence > header->total) return;
+  if (SmsReassembly* record = Find(state, header->reference, m->sender, header->total))
+    return Lost(state, record);
+  LostUnrecorded(state, header, m->sender ? m->sender : "", app);
+}
+
 void SmsStartTimer(SmsState* state) {
   if (state->timer) return;
   TskmanTask* service = TskmanFind(Mod::Sms);

@@ -115,19 +115,41 @@ TskmanRef SmsFindAppByContent(SmsState* state, const SmsInMessage* message) {
   return TskmanRef{};
 }
 
-TskmanTask* SmsRoute(SmsState* state, const SmsInMessage* message) {
-  if (!message || (message->dataLength && !message->data)) return nullptr;
+namespace {
+
+// The task that claims the message, and its segment header.
+TskmanRef Claimant(SmsState* state, const SmsInMessage* message, SmsSegmentHeader* header) {
+  if (!message || (message->dataLength && !message->data)) return TskmanRef{};
   TskmanRef app = SmsFindAppByContent(state, message);
-  SmsSegmentHeader header{};
+  *header = SmsSegmentHeader{};
   // The count and the sequence are read only where the header holds them.
   if (message->kind == 2 && HeaderLength(message) >= 3 && message->data[0] == 0) {
-    header.reference = static_cast<uint16_t>(message->port);
-    header.total = message->data[1];
-    header.sequence = static_cast<uint8_t>(message->data[2] + 1);
+    header->reference = static_cast<uint16_t>(message->port);
+    header->total = message->data[1];
+    header->sequence = static_cast<uint8_t>(message->data[2] + 1);
     if (!app.task)
-      app = SmsFindReassemblyApp(state, header.reference, message->sender, header.total);
+      app = SmsFindReassemblyApp(state, header->reference, message->sender, header->total);
   }
+  return app;
+}
+
+}  // namespace
+
+TskmanTask* SmsRoute(SmsState* state, const SmsInMessage* message) {
+  SmsSegmentHeader header;
+  const TskmanRef app = Claimant(state, message, &header);
   if (app.task) SmsOnSegment(state, message, &header, app);
+  return app.task;
+}
+
+TskmanTask* SmsRouteLost(SmsState* state, const SmsInMessage* message) {
+  SmsSegmentHeader header;
+  const TskmanRef app = Claimant(state, message, &header);
+  if (!app.task) return nullptr;
+  if (header.total >= 2)
+    SmsSegmentLost(state, message, &header, app);
+  else
+    SmsCountLost(state, app);
   return app.task;
 }
 

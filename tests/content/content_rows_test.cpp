@@ -296,6 +296,50 @@ TEST_F(ContentRowsTest, ImageRowsGiveOnePictureInEveryDelivery) {
   EXPECT_EQ(progressive.failure, 0x80108001u);
 }
 
+// The URL module's work buffer had since the module's start, given way to a
+// request the heap could not meet, or given way and the object cache since
+// filled with pages: each image draws the same, its later frames too.
+TEST_F(ContentRowsTest, ImagesDrawTheSameWhereverTheWorkBufferStands) {
+  std::string later;  // a later frame of an animation, decoded on demand
+  inspect = [&](const std::vector<void*>& objects) {
+    later.clear();
+    for (void* object : objects) {
+      auto* image = static_cast<ContentImage*>(object);
+      if (image->kind != ContentKind::Animation || !image->decodeFrame) continue;
+      ContentImageFrame* frame = image->decodeFrame(image, 1);
+      later = frame ? std::to_string(frame->width) + "x" + std::to_string(frame->height) : "none";
+      ContentFrameFree(frame);
+    }
+  };
+  std::mt19937 rng(1803);
+  NbmpTestImage nbmp = NbmpTestRandomImage(rng);
+  if (nbmp.depthCode == 1) nbmp.depthCode = 2;
+  const struct {
+    const char* type;
+    std::vector<uint8_t> body;
+  } kImages[] = {
+      {"image/nbmp", NbmpBody(nbmp)},
+      {"image/sis", SafBody(3)},
+      {"image/png", ReadDataFile("png/palette_trns.png")},
+      {"image/mng", ReadDataFile("mng/thrice.mng")},
+  };
+  for (const auto& image : kImages) {
+    SCOPED_TRACE(image.type);
+    ASSERT_NO_FATAL_FAILURE(PlaceWorkBuffer(WorkBuffer::Had));
+    const Outcome had = Fetch(image.type, image.body, 0);
+    const std::string hadLater = later;
+    ASSERT_TRUE(had.complete);
+    for (const WorkBuffer where : {WorkBuffer::GaveWay, WorkBuffer::GaveWayCacheFull}) {
+      SCOPED_TRACE(where == WorkBuffer::GaveWay ? "given way" : "given way, the cache full");
+      ASSERT_NO_FATAL_FAILURE(PlaceWorkBuffer(where));
+      const Outcome o = Fetch(image.type, image.body, 0);
+      EXPECT_EQ(o.failure, had.failure);
+      EXPECT_TRUE(o.picture == had.picture) << o.picture.substr(0, 60);
+      EXPECT_EQ(later, hadLater);
+    }
+  }
+}
+
 // Generic WBXML takes the type its public identifier names, and that row
 // handles the body; a one-byte body names none and leaves it unused.
 TEST_F(ContentRowsTest, WbxmlIsRetypedByItsPublicIdentifier) {

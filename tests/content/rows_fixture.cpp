@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "browser/cache.h"
 #include "content/content_rows.h"
 #include "kernel/heap.h"
+#include "kernel/mem.h"
 
 void RowsFixture::SetUp() {
   EngineFixture::SetUp();
@@ -14,6 +16,10 @@ void RowsFixture::SetUp() {
 }
 
 void RowsFixture::TearDown() {
+  if (running_) {
+    UrlStopTask(running_);
+    Pump();
+  }
   requester.reset();
   owner.reset();
   ContentRowsRemove();
@@ -44,7 +50,9 @@ RowsFixture::Ended RowsFixture::Load(const std::string& url, uint32_t flags,
   UrlSessionDestroy(session);
   UrlStopTask(urlTask);
   Pump();
-  EXPECT_EQ(UrlGetModule(), nullptr);
+  if (moduleStopsAfterLoad) {
+    EXPECT_EQ(UrlGetModule(), nullptr);
+  }
   if (heapWholeAfterLoad) {
     EXPECT_EQ(HeapGetStats().freeBytes, heapAtStart);
   }
@@ -62,4 +70,31 @@ RowsFixture::Ended RowsFixture::Serve(const std::string& type, const std::string
   served.contentType = type;
   driver.Serve("/body", served);
   return Load("qortest://h/body", flags, look);
+}
+
+void RowsFixture::PlaceWorkBuffer(WorkBuffer where) {
+  heapWholeAfterLoad = false;
+  moduleStopsAfterLoad = false;
+  if (!running_) {
+    ASSERT_EQ(UrlStartTask(&running_, owner->task()), kOk);
+    Pump();
+  }
+  UrlModuleContext* module = UrlGetModule();
+  ASSERT_NE(module, nullptr);
+  while (CacheFreeOne()) {
+  }
+  UrlWorkBufferHold(module);
+  UrlWorkBufferLetGo(module);
+  ASSERT_EQ(module->workBufferSize, kUrlWorkBufferSize);
+  if (where == WorkBuffer::Had) return;
+  void* big = MemAlloc(HeapGetStats().largestFree + 1024, Use::Data, Mod::TestCode);
+  ASSERT_EQ(module->workBuffer, nullptr);
+  MemFree(&big);
+  if (where == WorkBuffer::GaveWay) return;
+  const FetchBody page = FetchText(std::string(16000, 'p'), "application/x-qor-collect");
+  while (HeapGetStats().largestFree >= kUrlWorkBufferSize) {
+    const std::string path = "/page" + std::to_string(pages_++);
+    driver.Serve(path, page);
+    ASSERT_TRUE(Load("qorcache://h" + path, 0, [](UrlRequestRec*) {}).complete);
+  }
 }

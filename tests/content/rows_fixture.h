@@ -29,10 +29,27 @@ class RowsFixture : public EngineFixture {
   Ended Serve(const std::string& type, const std::string& body, uint32_t block, bool announce,
               uint32_t flags, const std::function<void(UrlRequestRec*)>& look);
 
+  // Where the URL module's work buffer stands for the next load.
+  enum class WorkBuffer {
+    Had,               // the module's own, as since its start
+    GaveWay,           // given way to a request the heap could not meet
+    GaveWayCacheFull,  // given way, and the object cache since filled with pages
+  };
+  // Keeps the module running across loads, as it runs while the browser
+  // does, and puts its work buffer there; the cache's pages go first.
+  void PlaceWorkBuffer(WorkBuffer where);
+
   FetchDriver driver;
   // Each load leaves the heap as it found it; off for loads that hand memory
   // on past their end (or take some that was held before).
   bool heapWholeAfterLoad = true;
+  // The URL module stops with each load's task; off where another task
+  // keeps it running.
+  bool moduleStopsAfterLoad = true;
   std::unique_ptr<Recorder> owner;
   std::unique_ptr<FetchRequester> requester;
+
+ private:
+  UrlTaskContext* running_ = nullptr;  // the task PlaceWorkBuffer keeps up
+  int pages_ = 0;
 };

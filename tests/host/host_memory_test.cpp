@@ -51,7 +51,7 @@ std::string Sl(int n) {
 }
 
 int gAskedToSay = 0;  // the home page's failures the host was asked to say
-int gPushesTaken = 0;  // pushed objects handed to push reception
+int gPushesTaken = 0;  // pushes handed to push reception
 void Observe(const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t) {
   if (task->id == Mod::UiStart && message == UiMsg::HomePageNoMemory) ++gAskedToSay;
   if (task->id == Mod::Notify && message == NotifyMsg::Push) ++gPushesTaken;
@@ -88,6 +88,7 @@ class HostKeptFilesTest : public HostFixture {
   // until it answers true, which closes the window.
   Result Run(const std::function<bool()>& stage) {
     gAskedToSay = 0;
+    gPushesTaken = 0;
     TskmanSetObserver(Observe);
     QtHostHooks hooks;
     hooks.messageBox = [](const std::string&, const std::string& text) {
@@ -126,12 +127,10 @@ class HostKeptFilesTest : public HostFixture {
     WriteSettings(4096, inbox, false);
     std::filesystem::remove("repository");
     int sent = 0;
-    gPushesTaken = 0;
     ::testing::internal::CaptureStderr();
     Run([&] {
-      // Fifty at a time, each batch taken in before the next. Past what the
-      // inbox's section holds the inbox lets its oldest go, so what came is
-      // counted as push reception is handed it; its stop routes the rest.
+      // Fifty at a time, each batch taken in before the next (the inbox
+      // keeps the newest its section holds, so its count may stay behind).
       if (gPushesTaken < sent) return false;
       if (sent == pushes) return true;
       const int out = LoopbackUdpSocket(0);

@@ -16,6 +16,7 @@
 
 #include "host/sms.h"
 #include "host/smsbridge.h"
+#include "host/smsservice.h"
 #include "kernel/heap.h"
 #include "host/platform/files.h"
 #include "host/platform/sockets.h"
@@ -344,6 +345,7 @@ class SmsBridgeSocketFailureTest : public SmsBridgeSendTest {
   int failures = 0;  // calls of the failing operation still to fail
   int opened = -1;   // the descriptor of the last socket opened
   int64_t cut = -1;  // the heap left once the next datagram is read, or none
+  bool stopAtRead = false;  // the next read takes the heap whole and stops the bridge
   std::vector<void*> eaten;
 };
 
@@ -463,18 +465,21 @@ void TakeTheHeap(const TskmanTask* task, uint32_t, uintptr_t, uintptr_t) {
 
 // Datagrams that wait in the socket when the stop comes are each taken or
 // counted in what is said, however little the heap leaves and whether or
-// not the socket fails on the way: none goes with the socket unsaid.
+// not the socket fails on the way, also one the socket layer read for the
+// receive that waited as the stop came: none goes with the socket unsaid.
 TEST_F(SmsBridgeSocketFailureTest, DatagramsWaitingAtTheStopAreTakenOrSaid) {
   struct Row {
     const char* what;
     int64_t heapLeft;
     bool socketFails;  // the stop's first read fails
     bool someTaken;
+    bool stopAtRead;  // the stop comes as the waiting receive reads, the heap then full
   };
-  const Row rows[] = {{"a heap with room", -1, false, true},
-                      {"a full heap", 0, false, false},
-                      {"a heap with room for a few", 2048, false, true},
-                      {"a socket that fails", -1, true, false}};
+  const Row rows[] = {{"a heap with room", -1, false, true, false},
+                      {"a full heap", 0, false, false, false},
+                      {"a heap with room for a few", 2048, false, true, false},
+                      {"a socket that fails", -1, true, false, false},
+                      {"a stop as the waiting receive reads", -1, false, false, true}};
   ops.open = [](void* ctx, bool stream, int* family) {
     SmsBridgeSocketFailureTest* self = Self(ctx);
     return self->opened = self->real.open(self->real.ctx, stream, family);
@@ -486,7 +491,13 @@ TEST_F(SmsBridgeSocketFailureTest, DatagramsWaitingAtTheStopAreTakenOrSaid) {
       --self->failures;
       return kSocketFailed;
     }
-    return self->real.receiveFrom(self->real.ctx, fd, buffer, size, from, fromLength, dropped);
+    const long n = self->real.receiveFrom(self->real.ctx, fd, buffer, size, from, fromLength, dropped);
+    if (n > 0 && self->stopAtRead) {
+      self->stopAtRead = false;
+      self->eaten = EatHeapFinely(0);
+      SmsBridgeStop();
+    }
+    return n;
   };
   constexpr uint32_t kWaiting = 40;
   for (const Row& row : rows) {
@@ -513,7 +524,8 @@ TEST_F(SmsBridgeSocketFailureTest, DatagramsWaitingAtTheStopAreTakenOrSaid) {
     gHeapLeft = row.heapLeft;
     TskmanSetObserver(TakeTheHeap);
     failures = row.socketFails ? 1 : 0;
-    SmsBridgeStop();
+    stopAtRead = row.stopAtRead;
+    if (!row.stopAtRead) SmsBridgeStop();
     EXPECT_TRUE(PollUntil([&] { return !TskmanFind(Mod::SmsBridge); }, [&] {
       Tick();
       Settle();
@@ -521,6 +533,8 @@ TEST_F(SmsBridgeSocketFailureTest, DatagramsWaitingAtTheStopAreTakenOrSaid) {
     TskmanSetObserver(nullptr);
     for (void* p : gEaten) MemFreeRaw(p);
     gEaten.clear();
+    for (void* p : eaten) MemFreeRaw(p);
+    eaten.clear();
     Settle();
     uint32_t said = 0;
     for (const std::string& line : record.said) {
@@ -596,52 +610,72 @@ TEST_F(SmsBridgeSocketFailureTest, AMessageTheHeapCannotTakeIsSaidAndTheNextStil
   EXPECT_EQ(r->data, "after");
 }
 
-// The heap taken whole as the bridge gets a datagram the socket layer read.
+// The heap taken whole as the bridge gets a datagram the socket layer read,
+// while gEatenAtRead is set; the datagrams it got.
 std::vector<void*>* gEatenAtRead = nullptr;
+uint32_t gBridgeReads = 0;
 void EatAtRead(const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t) {
-  if (gEatenAtRead && task->id == Mod::SmsBridge && message == NetMsg::Received)
-    *gEatenAtRead = EatHeapFinely(0);
+  if (task->id != Mod::SmsBridge || message != NetMsg::Received) return;
+  ++gBridgeReads;
+  if (gEatenAtRead) *gEatenAtRead = EatHeapFinely(0);
 }
 
 // A message whose bytes the bridge holds but the heap cannot take is said as
 // what its addressing makes it: a push as a pushed message, in the bridge's
-// port form or with a user-data header; any other as a received one.
+// port form or with a user-data header; any other as a received one. A push
+// in segments is one message, however many of its segments go: its loss is
+// said once, by the end of the service's stop, as the routing says its own.
 TEST_F(SmsBridgeTest, AMessageTheHeapCannotTakeOnceReadIsSaidAsWhatItIs) {
   const std::string pushed = "a pushed message: not enough memory";
   const std::string received = "a received message: not enough memory";
+  // Segment `sequence` of a push of two in the port form, under reference 7.
+  const auto segment = [](int sequence) {
+    return std::string{2, 2, 1, 5} + "5" +
+           std::string{0, 2, static_cast<char>(sequence - 1), 0x0B, static_cast<char>(0x84)} +
+           std::string{0, 7} + "half " + std::to_string(sequence);
+  };
   const struct {
     const char* what;
-    std::string datagram;
-    const std::string& said;
+    std::vector<std::pair<std::string, bool>> datagrams;  // each, and whether the heap is full for it
+    std::vector<std::string> said;
   } rows[] = {
-      {"a text", Head(2, 0, "5", 0) + "lost", received},
-      {"a push in the port form", kPush, pushed},
+      {"a text", {{Head(2, 0, "5", 0) + "lost", true}}, {received}},
+      {"a push in the port form", {{kPush, true}}, {pushed}},
       // Element 5: 16-bit ports, the destination first.
       {"a push with a user-data header",
-       Head(2, 0, "5", 7) + std::string("\x06\x05\x04\x0B\x84\x23\xF0", 7) + "lost", pushed},
-      {"a message to another port", Head(2, 2, "5", 3) + std::string("\0\x13\x88", 3) + "lost",
-       received},
+       {{Head(2, 0, "5", 7) + std::string("\x06\x05\x04\x0B\x84\x23\xF0", 7) + "lost", true}},
+       {pushed}},
+      {"a message to another port", {{Head(2, 2, "5", 3) + std::string("\0\x13\x88", 3) + "lost", true}},
+       {received}},
+      {"a push in two segments, both lost", {{segment(1), true}, {segment(2), true}}, {pushed}},
+      {"a push in two segments, the second lost", {{segment(1), false}, {segment(2), true}}, {pushed}},
+      {"a push in two segments, the first lost", {{segment(1), true}, {segment(2), false}}, {pushed}},
   };
   FailureRecord record;
   StartBridge();
-  MakeSmsTask();
   std::vector<void*> eaten;
-  TskmanSetObserver(EatAtRead);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     ++platform->now;  // a loss in a second of its own is said at once
     record.said.clear();
-    gEatenAtRead = &eaten;
-    SendToBridge(row.datagram);
-    EXPECT_TRUE(Run([&] { return !eaten.empty(); }));
-    gEatenAtRead = nullptr;
-    for (int i = 0; i < 8; ++i) Pump();
-    for (void* p : eaten) MemFreeRaw(p);
-    eaten.clear();
-    EXPECT_TRUE(seen.empty());
-    EXPECT_EQ(record.said, std::vector<std::string>{row.said});
+    ASSERT_EQ(SmsServiceStart(), kOk);
+    TskmanSetObserver(EatAtRead);
+    for (const auto& [datagram, full] : row.datagrams) {
+      gEatenAtRead = full ? &eaten : nullptr;
+      const uint32_t before = gBridgeReads;
+      SendToBridge(datagram);
+      EXPECT_TRUE(Run([&] { return gBridgeReads > before; }));
+      gEatenAtRead = nullptr;
+      for (int i = 0; i < 8; ++i) Pump();
+      for (void* p : eaten) MemFreeRaw(p);
+      eaten.clear();
+    }
+    TskmanSetObserver(nullptr);
+    SmsServiceStop();
+    Pump();
+    ASSERT_EQ(TskmanFind(Mod::Sms), nullptr);
+    EXPECT_EQ(record.said, row.said);
   }
-  TskmanSetObserver(nullptr);
 }
 
 }  // namespace

@@ -152,6 +152,24 @@ TEST_F(MovieRowTest, LoopingRefusedAndCutMovies) {
   EXPECT_EQ(partial.frames, 0u);
 }
 
+// A movie plays the same wherever the URL module's work buffer stands: had
+// since the module's start, given way, or given way with the cache since
+// filled with pages.
+TEST_F(MovieRowTest, AMoviePlaysTheSameWhereverTheWorkBufferStands) {
+  const Bytes body = MovingBox(3);
+  ASSERT_NO_FATAL_FAILURE(PlaceWorkBuffer(WorkBuffer::Had));
+  const Picture had = Play("image/qvx", body, 0);
+  ASSERT_EQ(had.frames, 3u);
+  for (const WorkBuffer where : {WorkBuffer::GaveWay, WorkBuffer::GaveWayCacheFull}) {
+    SCOPED_TRACE(where == WorkBuffer::GaveWay ? "given way" : "given way, the cache full");
+    ASSERT_NO_FATAL_FAILURE(PlaceWorkBuffer(where));
+    const Picture p = Play("image/qvx", body, 0);
+    EXPECT_EQ(p.failure, had.failure);
+    EXPECT_EQ(p.frames, had.frames);
+    EXPECT_TRUE(p.pixels == had.pixels);
+  }
+}
+
 // Buttons and actions play through the row: the button is drawn in its up
 // state, and a jump in frame 1 to the last frame stops the movie there.
 TEST_F(MovieRowTest, ButtonsAndActionsPlayThroughTheRow) {
