@@ -154,6 +154,14 @@ std::vector<uint8_t> NbmpStream(const NbmpTestImage& image) {
 }
 std::vector<uint8_t> NbmpBody(const NbmpTestImage& image) { return NbmpTestPackMemory(NbmpStream(image)); }
 
+// One random NBMP body of a depth code other than 1, drawn by the tables below.
+std::vector<uint8_t> RandomNbmpOfDepthTwoOrMore() {
+  std::mt19937 rng(1803);
+  NbmpTestImage nbmp = NbmpTestRandomImage(rng);
+  if (nbmp.depthCode == 1) nbmp.depthCode = 2;
+  return NbmpBody(nbmp);
+}
+
 // Four greys in their shades; a frame wider than its canvas shows as its
 // first pixel; depth one is refused by the row.
 TEST_F(ContentRowsTest, NbmpEdgeCases) {
@@ -270,16 +278,13 @@ TEST_F(ContentRowsTest, CutBodiesEndCleanly) {
 // Each image row gives one picture however the body comes; a refused kind
 // fails the load with its decoder's code.
 TEST_F(ContentRowsTest, ImageRowsGiveOnePictureInEveryDelivery) {
-  std::mt19937 rng(1803);
-  NbmpTestImage nbmp = NbmpTestRandomImage(rng);
-  if (nbmp.depthCode == 1) nbmp.depthCode = 2;
   const struct {
     const char* type;
     std::vector<uint8_t> body;
     const char* look;  // what the picture description starts with
   } kRows[] = {
       {"image/vnd.wap.wbmp", ReadDataFile("wbmp/magick_33x17.wbmp"), "kind 14 "},
-      {"image/nbmp", NbmpBody(nbmp), "kind 17 "},
+      {"image/nbmp", RandomNbmpOfDepthTwoOrMore(), "kind 17 "},
       {"image/sis", SisBody(3, 3), "kind 17 "},
       {"image/sis", SafBody(1), "kind 17 "},
       {"image/jpeg", ReadDataFile("jpeg/b420.jpg"), "kind 14 "},
@@ -311,14 +316,11 @@ TEST_F(ContentRowsTest, ImagesDrawTheSameWhereverTheWorkBufferStands) {
       ContentFrameFree(frame);
     }
   };
-  std::mt19937 rng(1803);
-  NbmpTestImage nbmp = NbmpTestRandomImage(rng);
-  if (nbmp.depthCode == 1) nbmp.depthCode = 2;
   const struct {
     const char* type;
     std::vector<uint8_t> body;
   } kImages[] = {
-      {"image/nbmp", NbmpBody(nbmp)},
+      {"image/nbmp", RandomNbmpOfDepthTwoOrMore()},
       {"image/sis", SafBody(3)},
       {"image/png", ReadDataFile("png/palette_trns.png")},
       {"image/mng", ReadDataFile("mng/thrice.mng")},

@@ -339,6 +339,28 @@ class SmsBridgeSocketFailureTest : public SmsBridgeSendTest {
   static SmsBridgeSocketFailureTest* Self(void* ctx) {
     return static_cast<SmsBridgeSocketFailureTest*>(ctx);
   }
+  // The real receive, failed `failures` times first; a datagram read then
+  // takes the heap whole and stops the bridge (stopAtRead), or leaves the
+  // heap `cut` bytes.
+  static long Receive(void* ctx, int fd, void* buffer, size_t size, sockaddr* from,
+                      socklen_t* fromLength, uint32_t* dropped) {
+    SmsBridgeSocketFailureTest* self = Self(ctx);
+    if (self->failures > 0) {
+      --self->failures;
+      return kSocketFailed;
+    }
+    const long n = self->real.receiveFrom(self->real.ctx, fd, buffer, size, from, fromLength, dropped);
+    if (n > 0 && self->stopAtRead) {
+      self->stopAtRead = false;
+      self->eaten = EatHeapFinely(0);
+      SmsBridgeStop();
+    }
+    if (n > 0 && self->cut >= 0) {
+      self->eaten = EatHeapFinely(static_cast<uint32_t>(self->cut));
+      self->cut = -1;
+    }
+    return n;
+  }
 
  public:
   PlatformSocketOps real{}, ops{};
@@ -359,15 +381,7 @@ TEST_F(SmsBridgeSocketFailureTest, ASocketThatDoesNotOpenEndsTheStartWithItsReas
 }
 
 TEST_F(SmsBridgeSocketFailureTest, AFailedReceiveIsTriedAgain) {
-  ops.receiveFrom = [](void* ctx, int fd, void* buffer, size_t size, sockaddr* from,
-                       socklen_t* fromLength, uint32_t* dropped) -> long {
-    SmsBridgeSocketFailureTest* self = Self(ctx);
-    if (self->failures > 0) {
-      --self->failures;
-      return kSocketFailed;
-    }
-    return self->real.receiveFrom(self->real.ctx, fd, buffer, size, from, fromLength, dropped);
-  };
+  ops.receiveFrom = Receive;
   StartBridge();
   MakeSmsTask();
   failures = 2;
@@ -484,21 +498,7 @@ TEST_F(SmsBridgeSocketFailureTest, DatagramsWaitingAtTheStopAreTakenOrSaid) {
     SmsBridgeSocketFailureTest* self = Self(ctx);
     return self->opened = self->real.open(self->real.ctx, stream, family);
   };
-  ops.receiveFrom = [](void* ctx, int fd, void* buffer, size_t size, sockaddr* from,
-                       socklen_t* fromLength, uint32_t* dropped) -> long {
-    SmsBridgeSocketFailureTest* self = Self(ctx);
-    if (self->failures > 0) {
-      --self->failures;
-      return kSocketFailed;
-    }
-    const long n = self->real.receiveFrom(self->real.ctx, fd, buffer, size, from, fromLength, dropped);
-    if (n > 0 && self->stopAtRead) {
-      self->stopAtRead = false;
-      self->eaten = EatHeapFinely(0);
-      SmsBridgeStop();
-    }
-    return n;
-  };
+  ops.receiveFrom = Receive;
   constexpr uint32_t kWaiting = 40;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -567,16 +567,7 @@ TEST_F(SmsBridgeSocketFailureTest, AFailedSendIsAnsweredAsFailed) {
 // the bridge goes on receiving. The socket layer loses a datagram before
 // anyone has looked at its bytes, so a push is said as a received message.
 TEST_F(SmsBridgeSocketFailureTest, AMessageTheHeapCannotTakeIsSaidAndTheNextStillArrives) {
-  ops.receiveFrom = [](void* ctx, int fd, void* buffer, size_t size, sockaddr* from,
-                       socklen_t* fromLength, uint32_t* dropped) -> long {
-    SmsBridgeSocketFailureTest* self = Self(ctx);
-    const long n = self->real.receiveFrom(self->real.ctx, fd, buffer, size, from, fromLength, dropped);
-    if (n > 0 && self->cut >= 0) {
-      self->eaten = EatHeapFinely(static_cast<uint32_t>(self->cut));
-      self->cut = -1;
-    }
-    return n;
-  };
+  ops.receiveFrom = Receive;
   FailureRecord record;
   StartBridge();
   MakeSmsTask();
