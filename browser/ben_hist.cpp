@@ -38,7 +38,15 @@ BenHistory* BenHistoryOpen() {
   gHistory = static_cast<BenHistory*>(MemAllocZero(sizeof(BenHistory), Use::Context, Mod::Ben));
   if (!gHistory) return nullptr;
   HistLoad(gHistory->list.bytes, kBenHistoryBlockSize);
+  bool shortOfMemory = HistLoadShortOfMemory();
   IntHistLoad(&gHistory->back);
+  shortOfMemory = shortOfMemory || HistLoadShortOfMemory();
+  // A history kept that memory could not read is not this run's to replace
+  // at its end: the browser runs without one, as when its block is not had.
+  if (shortOfMemory) {
+    BenBackStackClear(&gHistory->back);
+    MemFree(&gHistory);
+  }
   return gHistory;
 }
 

@@ -88,16 +88,24 @@ bool GetItem(Reader& r, uint8_t** out) {
   return true;
 }
 
+bool gShortOfMemory;  // the last load found its file and no memory to read it
+
 }  // namespace
 
+bool HistLoadShortOfMemory() { return gShortOfMemory; }
+
 int HistLoad(void* buffer, uint32_t length) {
+  gShortOfMemory = false;
   uint32_t size = 0;
   // A longer file gives its first bytes; only a missing or short one fails.
   if (PlatformFileSize(kHistFile, &size) != FileStatus::Ok || size < length || length == 0)
     return 0;
   // Read aside first, so that a failed read leaves the caller's block whole.
   auto* scratch = static_cast<uint8_t*>(MemAlloc(length, Use::Data, Mod::Ben));
-  if (!scratch) return 0;
+  if (!scratch) {
+    gShortOfMemory = true;
+    return 0;
+  }
   int ok = PlatformFileRead(kHistFile, scratch, length) == FileStatus::Ok;
   if (ok) LibcMemCopy(buffer, scratch, length);
   MemFree(&scratch);
@@ -159,13 +167,17 @@ int IntHistSave(const BenBackStack* stack) {
 }
 
 int IntHistLoad(BenBackStack* stack) {
+  gShortOfMemory = false;
   BenBackStackClear(stack);
   uint32_t size = 0;
   if (PlatformFileSize(kIntHistFile, &size) != FileStatus::Ok) return 0;
   // Every read below stays inside these bytes; a file too large for memory
   // leaves the stack empty.
   auto* bytes = static_cast<uint8_t*>(MemAlloc(size ? size : 1, Use::Data, Mod::Ben));
-  if (!bytes) return 1;
+  if (!bytes) {
+    gShortOfMemory = true;
+    return 1;
+  }
   if (PlatformFileRead(kIntHistFile, bytes, size) != FileStatus::Ok) {
     MemFree(&bytes);
     return 0;

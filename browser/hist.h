@@ -32,6 +32,10 @@ int IntHistSave(const BenBackStack* stack);
 // "IntHist.dat" into it: 0 when the file cannot be read, else 1 (also when
 // the file ended early or memory ran short, and the stack was left empty).
 int IntHistLoad(BenBackStack* stack);
+// Whether the last HistLoad or IntHistLoad found its file but had no memory
+// to read it: what the caller holds is then not the file's, and a save of it
+// would put an empty history over the one kept.
+bool HistLoadShortOfMemory();
 
 // The file's bytes for the stack, and their count: for the saving and for
 // the tests. Every text is written whole.

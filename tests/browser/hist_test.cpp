@@ -239,4 +239,31 @@ TEST_F(HistTest, TheBrowserWindowLoadsAtItsCreationAndSavesAtItsEnd) {
   EXPECT_EQ(ReadFile(kIntHistFile), before);  // loaded and saved, the same bytes
 }
 
+// Whatever memory the browser's start has, the history kept on file is read
+// whole or left alone: the end never puts one memory could not read over it.
+TEST_F(HistTest, AStartShortOfMemoryNeverReplacesTheHistoryKept) {
+  const Bytes list(kBenHistoryBlockSize, 0x33);
+  WriteFile(kHistFile, list);
+  Fill(stack_);
+  ASSERT_EQ(IntHistSave(stack_), 1);
+  BenBackStackClear(stack_);
+  const Bytes back = ReadFile(kIntHistFile);
+  int with = 0, without = 0;
+  for (uint32_t left = 0; left < 3 * kBenHistoryBlockSize; left += 512) {
+    std::vector<void*> eaten = EatHeapFinely(left);
+    const Result r = UiCreate("");
+    const bool kept = BenHistoryCurrent() != nullptr;
+    for (void* p : eaten) MemFree(&p);
+    if (r == kOk) {
+      ++(kept ? with : without);
+      UiCommand(UiCmd::End, 0);
+    }
+    Pump();
+    EXPECT_EQ(ReadFile(kHistFile), list) << left;
+    EXPECT_EQ(ReadFile(kIntHistFile), back) << left;
+  }
+  EXPECT_GT(with, 0);
+  EXPECT_GT(without, 0);
+}
+
 }  // namespace
