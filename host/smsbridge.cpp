@@ -284,6 +284,10 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       Closed(b);
       break;
     case NetMsg::Closed:
+      // What came after the stop's last look, before the socket closed.
+      if (arg2) NotifySayStoppedFirst(false, static_cast<uint32_t>(arg2));
+      Closed(b);
+      break;
     case NetMsg::Closed | kMsgFailed:
       Closed(b);
       break;

@@ -45,6 +45,7 @@ struct NetSocket {
   // buffer holds only so many, so a burst must not wait a poll for each.
   bool mayHoldMore;
   uint32_t dropped;  // the system's count of datagrams it dropped here, as told
+  bool datagram;     // what waits unread at the close is counted
 };
 
 struct NetLayer {
@@ -230,6 +231,31 @@ bool ServeSend(NetSocket* socket, NetRequest* request) {
   return true;
 }
 
+// Reads and drops up to `most` datagrams that wait, without the heap: how
+// many went, and in *dropped the system's drops since the last told of.
+uint32_t Discard(NetSocket* socket, uint32_t most, uint32_t* dropped) {
+  *dropped = 0;
+  const PlatformSocketOps& host = PlatformSockets();
+  uint32_t gone = 0, count = socket->dropped;
+  for (; gone < most; ++gone) {
+    sockaddr_storage sender{};
+    socklen_t senderLength = sizeof sender;
+    if (host.receiveFrom(host.ctx, socket->fd, gDatagram, sizeof gDatagram,
+                         reinterpret_cast<sockaddr*>(&sender), &senderLength, &count) < 0)
+      break;
+  }
+  // The count only grows (and wraps): one that went back is no news.
+  if (const uint32_t more = count - socket->dropped; more != 0 && more < 0x80000000u) {
+    socket->dropped = count;
+    *dropped = more;
+  }
+  return gone;
+}
+
+// Datagrams that come between the owner's last look and the close would go
+// with the socket unseen: the close reads them away and tells their count.
+constexpr uint32_t kCloseDiscardMost = 1u << 16;
+
 void ServeClose(NetSocket* socket, NetRequest* close) {
   TskmanTask* caller = close->caller;
   uint32_t callerId = close->callerId;
@@ -237,8 +263,11 @@ void ServeClose(NetSocket* socket, NetRequest* close) {
   FreeRequest(close);
   while (ListNode* n = ListFirst(&socket->requests))
     FailRequest(reinterpret_cast<NetRequest*>(n), kNetCancelled);
+  uint32_t dropped = 0;
+  const uint32_t unread = socket->datagram ? Discard(socket, kCloseDiscardMost, &dropped) : 0;
   DestroySocket(socket);
-  Answer(caller, callerId, NetMsg::Closed, cookie, 0);
+  if (dropped) Answer(caller, callerId, NetMsg::Dropped, cookie, dropped);
+  Answer(caller, callerId, NetMsg::Closed, cookie, unread);
 }
 
 // One pass over every socket: a poll without waiting, then what is ready.
@@ -360,6 +389,7 @@ Result NetSocketCreate(TskmanTask* caller, uintptr_t cookie, uint32_t family, ui
   if (error == kOk && !socket) error = kNetNoMemory;
   if (error == kOk) {
     socket->fd = OpenHostSocket(type, &socket->hostFamily);
+    socket->datagram = type == kNetDatagram;
     if (socket->fd < 0) {
       MemFree(&socket);
       error = kNetSystem;
@@ -442,22 +472,7 @@ uint32_t NetRecvDiscard(uintptr_t handle, uint32_t most, uint32_t* dropped) {
   *dropped = 0;
   NetLayer* net = Layer();
   NetSocket* socket = net ? FindSocket(net, handle) : nullptr;
-  if (!socket) return 0;
-  const PlatformSocketOps& host = PlatformSockets();
-  uint32_t gone = 0, count = socket->dropped;
-  for (; gone < most; ++gone) {
-    sockaddr_storage sender{};
-    socklen_t senderLength = sizeof sender;
-    if (host.receiveFrom(host.ctx, socket->fd, gDatagram, sizeof gDatagram,
-                         reinterpret_cast<sockaddr*>(&sender), &senderLength, &count) < 0)
-      break;
-  }
-  // The count only grows (and wraps): one that went back is no news.
-  if (const uint32_t more = count - socket->dropped; more != 0 && more < 0x80000000u) {
-    socket->dropped = count;
-    *dropped = more;
-  }
-  return gone;
+  return socket ? Discard(socket, most, dropped) : 0;
 }
 
 Result NetSendTo(TskmanTask* caller, uintptr_t cookie, uintptr_t handle, NetBufChain* chain,

@@ -86,7 +86,9 @@ Result NetSendTo(TskmanTask* caller, uintptr_t cookie, uintptr_t socket, NetBufC
 // Removes every queued request of the socket, each posting its failure event
 // with kNetCancelled, then posts Cancelled (cookie).
 Result NetCancelSocket(TskmanTask* caller, uintptr_t cookie, uintptr_t socket);
-// Queues the close; posts Closed (cookie) when closed, its failure otherwise.
+// Queues the close; posts Closed (cookie, datagrams that waited unread and
+// went with the socket) when closed, its failure otherwise; the system's
+// drops not yet told of come first as Dropped.
 Result NetClose(TskmanTask* caller, uintptr_t cookie, uintptr_t socket);
 
 // Dotted IPv4 text to an IPv4-mapped address of family 23; the port is left

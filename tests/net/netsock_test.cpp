@@ -283,6 +283,21 @@ TEST_F(NetSockTest, ACloseFreesThePortAndForgetsTheHandle) {
                                               {NetMsg::Cancelled | kMsgFailed, 6, kNetNoSocket}}));
 }
 
+// What waits unread when the socket closes goes with it, counted for its
+// owner to tell.
+TEST_F(NetSockTest, ACloseCountsTheDatagramsThatWaitedUnread) {
+  uintptr_t socket = OpenBound();
+  Peer peer;
+  uint16_t enginePort = 0;
+  TwoWaiting(socket, peer, &enginePort);
+  user->log.clear();
+  ASSERT_EQ(NetClose(user->task(), 7, socket), kOk);
+  const Received* closed = WaitFor(NetMsg::Closed);
+  ASSERT_NE(closed, nullptr);
+  EXPECT_EQ(closed->arg1, 7u);
+  EXPECT_EQ(closed->arg2, 2u);
+}
+
 TEST_F(NetSockTest, ARefusedSendStillConsumesItsChain) {
   uintptr_t socket = OpenBound();
   const uint32_t before = HeapGetStats().freeBytes;
