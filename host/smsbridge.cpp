@@ -97,14 +97,11 @@ void DrainNext(SmsBridge* b) {
 void DrainWhenIdle(SmsBridge* b) { TskmanSetIdle(b->task, true); }
 
 // The drain is over: whatever the socket still holds (a peer cut off, a
-// socket that failed) is counted and said before it closes.
+// socket that failed, what came since) the close counts, and it is said
+// when the close answers.
 void EndDrain(SmsBridge* b) {
   b->draining = false;
   TskmanSetIdle(b->task, false);
-  uint32_t dropped = 0;
-  const uint32_t left = NetRecvDiscard(b->socket, kDrainMost, &dropped);
-  SayDropped(dropped);
-  NotifySayStoppedFirst(false, left);
   NetClose(b->task, kSmsBridgeStopCookie, b->socket);
 }
 
@@ -284,7 +281,7 @@ Result SmsBridgeHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
       Closed(b);
       break;
     case NetMsg::Closed:
-      // What came after the stop's last look, before the socket closed.
+      // What the socket held unread when it closed.
       if (arg2) NotifySayStoppedFirst(false, static_cast<uint32_t>(arg2));
       Closed(b);
       break;

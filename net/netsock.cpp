@@ -252,8 +252,8 @@ uint32_t Discard(NetSocket* socket, uint32_t most, uint32_t* dropped) {
   return gone;
 }
 
-// Datagrams that come between the owner's last look and the close would go
-// with the socket unseen: the close reads them away and tells their count.
+// Datagrams that wait unread at the close would go with the socket unseen:
+// the close reads them away and tells their count to the owner to say.
 constexpr uint32_t kCloseDiscardMost = 1u << 16;
 
 void ServeClose(NetSocket* socket, NetRequest* close) {
@@ -468,12 +468,6 @@ Result NetRecvFrom(TskmanTask* caller, uintptr_t cookie, uintptr_t handle, NetBu
   return error;
 }
 
-uint32_t NetRecvDiscard(uintptr_t handle, uint32_t most, uint32_t* dropped) {
-  *dropped = 0;
-  NetLayer* net = Layer();
-  NetSocket* socket = net ? FindSocket(net, handle) : nullptr;
-  return socket ? Discard(socket, most, dropped) : 0;
-}
 
 Result NetSendTo(TskmanTask* caller, uintptr_t cookie, uintptr_t handle, NetBufChain* chain,
                  const NetSockAddr* address, uint32_t addressLength) {

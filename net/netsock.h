@@ -74,11 +74,6 @@ Result NetBind(TskmanTask* caller, uintptr_t cookie, uintptr_t socket, const Net
 Result NetRecvFrom(TskmanTask* caller, uintptr_t cookie, uintptr_t socket, NetBufChain** chain,
                    uint32_t flags, NetSockAddr* from, uint32_t* fromLength);
 constexpr uint32_t kNetRecvNoWait = 1;
-// Reads and drops up to `most` datagrams that wait in the socket, without
-// the heap, and answers how many went: the owner that closes a socket
-// counts what it leaves unread. *dropped is set to the datagrams the system
-// dropped there since the last receive told of them.
-uint32_t NetRecvDiscard(uintptr_t socket, uint32_t most, uint32_t* dropped);
 // Queues one datagram to the address; the chain is consumed whatever happens.
 // Posts Sent (cookie) or its failure (cookie, error); 0 when queued.
 Result NetSendTo(TskmanTask* caller, uintptr_t cookie, uintptr_t socket, NetBufChain* chain,
