@@ -133,6 +133,13 @@ std::vector<std::string>* gUnfinished;
 void HearUnfinished(const char* sender, uint32_t came, uint32_t total, const TskmanRef&) {
   gUnfinished->push_back(std::string(sender) + " " + std::to_string(came) + "/" + std::to_string(total));
 }
+// The routing tells `told` of each message whose rest never came, for the
+// application that claims port 2.
+bool HearUnfinishedFor(std::vector<std::string>* told, SmsState* state, TskmanTask* app) {
+  gUnfinished = told;
+  SmsOnUnfinished(HearUnfinished);
+  return SmsRegisterApp(state, app, 2, 0, nullptr, 0) == kOk;
+}
 
 TEST_F(SmsRouteTest, ASequenceThatComesAgainIsARepeatOrANewMessage) {
   struct Sent {
@@ -168,9 +175,7 @@ TEST_F(SmsRouteTest, ASequenceThatComesAgainIsARepeatOrANewMessage) {
        {"ab", "ab"}, {}},
   };
   std::vector<std::string> told;
-  gUnfinished = &told;
-  SmsOnUnfinished(HearUnfinished);
-  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+  ASSERT_TRUE(HearUnfinishedFor(&told, &state, app->task()));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     told.clear();
@@ -195,9 +200,7 @@ TEST_F(SmsRouteTest, ASequenceThatComesAgainIsARepeatOrANewMessage) {
 // them is taken for a message of its own, and told as its wait ends.
 TEST_F(SmsRouteTest, ACopyOfAMessageNoLongerRememberedIsToldAsBefore) {
   std::vector<std::string> told;
-  gUnfinished = &told;
-  SmsOnUnfinished(HearUnfinished);
-  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+  ASSERT_TRUE(HearUnfinishedFor(&told, &state, app->task()));
   // Each from a sender of its own, all in one ageing pass.
   const uint32_t count = kSmsCompletedMax + 2;
   std::vector<std::string> senders;
@@ -260,9 +263,7 @@ TEST_F(SmsRouteTest, AMessageThatNeverCompletesAgesOutWithEverythingItHeld) {
 
 TEST_F(SmsRouteTest, AMessageGivenUpIsToldWithWhatCame) {
   std::vector<std::string> told;
-  gUnfinished = &told;
-  SmsOnUnfinished(HearUnfinished);
-  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+  ASSERT_TRUE(HearUnfinishedFor(&told, &state, app->task()));
   Segment("+4911", 9, 4, 1, "a");
   Segment("+4911", 9, 4, 3, "c");
   Segment("+4911", 9, 4, 4, "d");
@@ -333,9 +334,7 @@ TEST_F(SmsRouteTest, ACopyOfAWholeMessageTheHeapCannotTakeLosesNothing) {
                         {"a run of its own after its record", {1}, 3},
                         {"segment 1 after its record", {3}, 1}};
   std::vector<std::string> told;
-  gUnfinished = &told;
-  SmsOnUnfinished(HearUnfinished);
-  ASSERT_EQ(SmsRegisterApp(&state, app->task(), 2, 0, nullptr, 0), kOk);
+  ASSERT_TRUE(HearUnfinishedFor(&told, &state, app->task()));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string payload[] = {std::string(60, 'a'), std::string(60, 'b'),
