@@ -80,8 +80,8 @@ bool NotifyKeepMessage(UrlLoad* message);
 // message with a record in the cache is on the list: the cache's others
 // are pushes on their way, not yet made into messages.
 bool NotifyWalkKept(bool (*visit)(UrlLoad* message, void* user), void* user);
-// Takes the message off the list and out of the inbox: a viewed message
-// keeps its lock released already, any other one is unlocked now.
+// Takes the message off the list and out of the inbox, and releases the
+// inbox's lock on it.
 void NotifyRemoveMessage(UrlLoad* message);
 // The rules met this SI or SL record: while the start has left stored
 // messages out of the inbox, a copy is noted for the save to apply the
@@ -92,7 +92,9 @@ void NotifyNoteRuled(const PushRecord* record);
 // (placed, not yet routed) or being routed is not: its lock is delivery's
 // or push reception's, not the inbox's.
 bool NotifyHoldsMessage(const UrlLoad* message);
-// 0x10000 marks it presented; 0x20000 marks it viewed and releases its lock.
+// 0x10000 marks it presented; 0x20000 marks it viewed. Either way the inbox
+// keeps its lock: a message leaves the inbox, and its file, only when the
+// user or a replacement rule removes it, or a save that cannot keep it says so.
 void NotifyMarkMessage(UrlLoad* message, uint32_t flags);
 
 // Cursors over the kept list, in list order; while any is open, messages

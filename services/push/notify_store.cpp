@@ -217,11 +217,8 @@ Back RestoreOne(const uint8_t* bytes, uint32_t length, const uint8_t* doc, uint3
   load->closed = 1;
   load->events |= UrlEvent::StatusKnown | UrlEvent::Complete;
   load->flags |= UrlFlag::Listed | (flags & kKeptFlags);
-  // A viewed message stays in the inbox without holding its place in the cache.
-  if (flags & UrlFlag::Viewed)
-    load->flags |= UrlFlag::Kept;
-  else
-    UrlLoadSetFlags(load, UrlFlag::Kept);
+  // Viewed or not, the inbox holds it: the cache never frees a listed message.
+  UrlLoadSetFlags(load, UrlFlag::Kept);
   CacheAdd(load);
   if (NotifyKeepMessage(load)) return Back::Restored;
   NotifyRemoveMessage(load);
@@ -498,12 +495,17 @@ Result WriteListed(ConfigHandle* handle, UrlLoad* const* messages, uint32_t coun
 }
 
 // The messages to write, newest first: the listed ones, then the carried
-// ones, as many as the limit and the section's room take.
-void PlanAll(Fill* fill, UrlLoad* const* messages, uint32_t count, const Carried* carried) {
+// ones, as many as the limit and the section's room take; none of the
+// carried ones when they are `past` the section.
+void PlanAll(Fill* fill, UrlLoad* const* messages, uint32_t count, const Carried* carried,
+             bool past) {
   for (uint32_t i = 0; i < count; ++i)
     if (ListedWritable(carried, messages[i])) Plan(fill, ValueLength(messages[i]));
   for (uint32_t at = 0; at < carried->size; at += CarriedEntrySize(carried, at))
-    Plan(fill, Get(carried->bytes + at));
+    if (past)
+      ++fill->wanted;
+    else
+      Plan(fill, Get(carried->bytes + at));
   fill->docRoom = fill->room - fill->used;
 }
 
@@ -599,7 +601,7 @@ Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t
   if (ConfigRoom(handle, &fill.room) != kOk) fill.room = kStoreMaxValue;
   fill.used = NotifyStoreFixedBytes();
   if (fill.used > fill.room) fill.used = fill.room;
-  PlanAll(&fill, messages, count, &carried);
+  PlanAll(&fill, messages, count, &carried, missed->past != 0);
   written->wanted = fill.wanted;
   written->planned = fill.planned;
   // The room is the section's own unless the quota leaves less.

@@ -66,6 +66,10 @@ struct NotifyStoreMissed {
   uint32_t all;    // every stored message
   NotifyStoreRuled* ruled;  // the records the rules met since the start
   NotifyStoreHeld* held;    // their documents the file gave up since
+  // The listed messages alone passed what the section holds: the missed
+  // ones, older than every listed one, are past it too. The write counts
+  // them and writes none, and no record is noted for them any longer.
+  uint32_t past;
 };
 void NotifyStoreMissedClear(NotifyStoreMissed* missed);
 // Holds a copy of stored document i, which the file gives up (once: a

@@ -348,6 +348,10 @@ void NotifyRoutePush(NotifyTask* ctx, char* url) {
     const Result r = kClasses[2][row].handler(0, load);
     (void)r;  // listed whatever the application says
     load->flags |= UrlFlag::Listed;
+    // Listed, it is held as every listed message is (as the start holds
+    // one from the file): the first allocation the heap refuses must not
+    // free a document the user has yet to open and apply.
+    if (!(load->flags & UrlFlag::Kept)) UrlLoadSetFlags(load, UrlFlag::Kept);
     const bool listed = NotifyKeepMessage(load);
     if (!listed) {
       // No room to list it: it goes, with a word.
@@ -547,10 +551,12 @@ bool Changed(const NotifyTask* ctx) {
 // section, in the list's order (newest first within a level), so that the
 // inbox never holds, walks or spends memory on what no save could keep.
 // They are counted, and the stop says them with what its save could not
-// keep. Not while the start missed messages, which may keep listed ones out
-// and so leave room.
+// keep. Also after a start that missed messages: the save writes those
+// after every listed one, so the listed ones alone are what the section
+// must take, and the missed ones stay in the file where room is left;
+// once a listed one goes, the missed ones, older, are past the section as
+// they would be after a whole start (counted, and said, by the save).
 void ShedPastSection(NotifyTask* ctx) {
-  if (ctx->missed.all || ctx->missed.bits) return;
   ctx->shedding = 1;
   uint32_t used = NotifyStoreFixedBytes(), n = 0;
   bool full = false;
@@ -563,6 +569,10 @@ void ShedPastSection(NotifyTask* ctx) {
       used += bytes;
       ++n;
       continue;
+    }
+    if (!full && (ctx->missed.all || ctx->missed.bits) && !ctx->missed.past) {
+      ctx->missed.past = 1;
+      NotifyStoreRuledClear(&ctx->missed.ruled);
     }
     full = true;
     ++ctx->shed;
@@ -635,9 +645,8 @@ void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
   Result r = kNotifyNoMemory;
   ctx->written.planned = 0;
   if (messages) {
-    // The cache may free a message the inbox lists without holding it
-    // (one viewed, or one its rules did not keep) when the write wants
-    // memory: each is held until the write is done.
+    // Each is held again until the write is done, so that the cache never
+    // frees one the write still reads, whatever wants memory meanwhile.
     n = 0;
     for (KeptNode* node = ctx->kept; node; node = node->next)
       if (!node->dead) {
@@ -983,11 +992,6 @@ void NotifyRemoveMessage(UrlLoad* message) {
   // A pushed object is reachable only through the inbox: leaving it, it
   // leaves the cache too, and goes once nothing holds it.
   if (message->schemeRow == UrlFindScheme(kPushScheme) && message->inCache) CacheRemove(message);
-  if (message->flags & UrlFlag::Viewed) {
-    message->flags &= ~UrlFlag::Kept;
-    if (!message->inCache && message->locks == 0 && message->users == 0) UrlLoadFree(message);
-    return;
-  }
   // The last lock may free the message.
   UrlLoadClearFlags(message, UrlFlag::Kept);
 }
@@ -1029,10 +1033,10 @@ void NotifyMarkMessage(UrlLoad* message, uint32_t flags) {
   if (!message) return;
   const uint32_t before = message->flags;
   if (flags & UrlFlag::Presented) message->flags |= UrlFlag::Presented;
-  if ((flags & UrlFlag::Viewed) && !(message->flags & UrlFlag::Viewed)) {
-    message->flags |= UrlFlag::Viewed;
-    UrlLoadClearFlags(message, 0);
-  }
+  // A viewed message stays held: the cache freeing it would take it out of
+  // the inbox and out of the file at the next save, and holding it costs no
+  // more than it cost before it was viewed.
+  if (flags & UrlFlag::Viewed) message->flags |= UrlFlag::Viewed;
   // The inbox keeps the marks of its messages.
   if ((before & UrlFlag::Kept) && (before ^ message->flags) & (UrlFlag::Presented | UrlFlag::Viewed))
     if (NotifyTask* ctx = Context()) ctx->changed = 1;

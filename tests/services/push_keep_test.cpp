@@ -685,6 +685,85 @@ TEST_F(PushKeepTest, AStopShortOfMemoryHoldsTheMessagesItWrites) {
   }
 }
 
+// --- Memory running short while the inbox holds messages --------------------------------
+
+// Memory runs short in two ways: the cache gives up everything it may, or
+// a page's blocks are taken until the heap refuses one (each refusal makes
+// the cache give one up first). The heap is given back after.
+enum class Short { CacheGivesUp, HeapRefuses };
+void RunShort(Short how) {
+  if (how == Short::CacheGivesUp) {
+    while (CacheFreeOne()) {
+    }
+    return;
+  }
+  std::vector<void*> taken;
+  for (uint32_t size = 1u << 16; size >= 8; size /= 2)
+    while (void* p = MemAlloc(size, Use::Data, Mod::Url)) taken.push_back(p);
+  for (void* p : taken) MemFreeRaw(p);
+}
+
+// A message the user viewed (which holds its place in the cache no longer
+// for the view), or a provisioning document pushed in this run (which the
+// rules do not keep), is still in the inbox however short memory runs: the
+// user can open it again, its document can still be applied, and the stop
+// keeps it in the file without a word, so the next start lists it again.
+TEST_F(PushKeepTest, AMessageTheCacheCouldFreeStaysInTheInboxAndItsFile) {
+  struct Case {
+    bool provisioning;  // else an SI the start put back, then viewed
+    Short how;
+  };
+  const Case cases[] = {{false, Short::CacheGivesUp},
+                        {false, Short::HeapRefuses},
+                        {true, Short::CacheGivesUp},
+                        {true, Short::HeapRefuses}};
+  const std::string doc = DocOfSize(600);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.provisioning) + " " + std::to_string(static_cast<int>(c.how)));
+    ASSERT_NO_FATAL_FAILURE(Afresh());
+    std::string url;
+    if (c.provisioning) {
+      url = Push(kConnectivity, doc, ProvHeaders());
+      Pump();
+    } else {
+      url = PushSi("viewed", "Viewed news");
+      PushSi("other", "Other news");
+      Pump();
+      StopServices();
+      StartServices();
+      ASSERT_NE(Cached(url), nullptr);
+      NotifyMarkMessage(Cached(url), UrlFlag::Viewed);
+    }
+    PushHomePage(2000);  // a page's objects for the cache to give up too
+    RunShort(c.how);
+    Pump();
+    if (!Cached(url)) {
+      ADD_FAILURE() << "freed by the cache";
+      continue;
+    }
+    EXPECT_TRUE(NotifyHoldsMessage(Cached(url)));
+    if (c.provisioning) {
+      EXPECT_EQ(Body(Cached(url)), doc);
+    }
+    const uint32_t listed = NotifyKeptCount();
+    StopServices();
+    EXPECT_TRUE(failures.said.empty()) << failures.said[0];
+    bool inFile = false;
+    for (const auto& [name, value] : Section("inbox"))
+      inFile = inFile || (name[0] == 'm' && value.find(url.substr(5)) != std::string::npos);
+    EXPECT_TRUE(inFile);
+    StartServices();
+    EXPECT_EQ(NotifyKeptCount(), listed);
+    ASSERT_NE(Cached(url), nullptr);
+    EXPECT_TRUE(NotifyHoldsMessage(Cached(url)));
+    if (c.provisioning) {
+      EXPECT_EQ(Body(Cached(url)), doc);
+    } else {
+      EXPECT_TRUE(Cached(url)->flags & UrlFlag::Viewed);
+    }
+  }
+}
+
 // --- An inbox of thousands ---------------------------------------------------------------
 
 // The heap of the shipped emulator (2 MB): thousands of pushes fill it.
@@ -738,6 +817,89 @@ TEST_F(PushSmallHeapTest, AnInboxOfThousandsKeepsTheNewestThatFitInOneSave) {
     kept.push_back(back.size());
   }
   EXPECT_GT(kept[1] * 10, kept[0] * 9);
+}
+
+// After a start that missed stored messages (their file could not be read,
+// or the heap could not take them all), a burst is bounded as after a
+// whole start: the heap takes every push and holds no more than after a
+// whole start, and the stop keeps the newest that fit and says the rest in
+// numbers that match the file. A burst that fits leaves the missed
+// messages in the file, after the new ones.
+TEST_F(PushSmallHeapTest, AfterAStartThatMissedMessagesABurstKeepsTheNewestThatFit) {
+  enum class Start { Whole, Unread, Short };
+  struct Case {
+    Start start;
+    int burst;
+  };
+  const Case cases[] = {{Start::Whole, 3000}, {Start::Unread, 3000}, {Start::Short, 3000},
+                        {Start::Unread, 20},  {Start::Short, 20}};
+  constexpr uint32_t kStored = 8;
+  uint32_t wholeFree = 0;  // the heap left after the whole start's burst
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.start)) + " " + std::to_string(c.burst));
+    ASSERT_NO_FATAL_FAILURE(Afresh());
+    UbstoreSetQuota("repository", 1 << 22);
+    for (uint32_t i = 0; i < kStored; ++i) {
+      PushSi("stored-" + std::to_string(i), "Stored " + std::to_string(i));
+      Pump();
+    }
+    StopServices();
+    const std::vector<uint8_t> base = ReadFile("repository");
+    if (c.start == Start::Whole) {
+      StartServices();
+    } else if (c.start == Start::Unread) {
+      std::filesystem::rename("repository", "repository.kept");
+      std::filesystem::create_symlink("repository", "repository");
+      StartServices();
+      std::filesystem::remove("repository");
+      std::filesystem::rename("repository.kept", "repository");
+    } else {
+      // The first cut of the heap that leaves some of them in the file.
+      bool missed = false;
+      for (uint32_t reserve = 0; reserve <= 20000 && !missed; reserve += 64) {
+        WriteFile("repository", base);
+        BeginServices();
+        for (int i = 0; i < 100 && starter->Count(NotifyMsg::Started) == 0; ++i) Step();
+        PumpShortOf(reserve);
+        const size_t listed = ListedNames().size();
+        missed = listed > 0 && listed < kStored;
+        if (!missed) StopServices();
+      }
+      ASSERT_TRUE(missed);
+    }
+    ASSERT_EQ(NotifyKeptCount() < kStored, c.start != Start::Whole);
+    failures.said.clear();
+    for (int i = 0; i < c.burst; ++i) {
+      PushSi("id-" + std::to_string(i), "News " + std::to_string(i));
+      Pump();
+    }
+    const uint32_t taken = NotifyKeptCount();
+    const uint32_t free = HeapGetStats().freeBytes;
+    if (c.start == Start::Whole) wholeFree = free;
+    EXPECT_GE(free + 16384, wholeFree) << "the burst held more than after a whole start";
+    StopServices();
+    StartServices();
+    const std::vector<std::string> back = Texts();
+    ASSERT_FALSE(back.empty());
+    EXPECT_EQ(back.front(), "News " + std::to_string(c.burst - 1));
+    const uint32_t total = kStored + static_cast<uint32_t>(c.burst);
+    if (back.size() == total) {
+      // All of them: the missed ones after the new ones, in their order.
+      EXPECT_TRUE(failures.said.empty()) << failures.said[0];
+      EXPECT_EQ(back.back(), "Stored 0");
+      continue;
+    }
+    for (size_t i = 0; i < back.size(); ++i)
+      if (back[i] != "News " + std::to_string(c.burst - 1 - static_cast<int>(i))) {
+        ADD_FAILURE() << i << ": " << back[i];
+        break;
+      }
+    EXPECT_EQ(back.size(), taken);
+    EXPECT_EQ(failures.said,
+              std::vector<std::string>{"repository: " + std::to_string(total - back.size()) +
+                                       " of the inbox's " + std::to_string(total) +
+                                       " messages did not fit its file"});
+  }
 }
 
 // --- A pushed page past the quota ------------------------------------------------------
