@@ -4,7 +4,9 @@
 //   0 an SI, 1 an SL, 2 a connectivity document, 3 a local-content push
 //   (multipart or a single page), 4 a push to no application: the bytes are
 //   the pushed body;
-//   5 the oldest message of the inbox deleted; 6 the services stopped and
+//   5 the oldest message of the inbox deleted (with bytes whose first is
+//   odd: the newest one viewed instead, then the cache gives up all it
+//   may, which takes nothing from the inbox); 6 the services stopped and
 //   started again (the inbox saved and read back); 7 the same with the bytes
 //   as the class file in between; 8 the heap cut to 64 times the first byte
 //   until the next restart; 9 the quota set to 40 times the first two bytes.
@@ -97,6 +99,19 @@ class Services {
     NotifyRemoveMessage(last);
     Pump();
   }
+  void ViewNewestThenRunShort() {
+    NotifyInboxCursor* cursor = nullptr;
+    if (NotifyOpenInboxCursor(&cursor) != kOk) return;
+    uint32_t code = 0, level = 0;
+    UrlLoad* first = NotifyNextKept(cursor, &code, &level);
+    NotifyCloseInboxCursor(&cursor);
+    if (first) NotifyMarkMessage(first, UrlFlag::Viewed);
+    const uint32_t listed = NotifyKeptCount();
+    while (CacheFreeOne()) {
+    }
+    Check(NotifyKeptCount() == listed);
+    Pump();
+  }
 
  private:
   TskmanTask* starter_;
@@ -146,7 +161,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         services.Push("text/plain", bytes, "x-unknown");
         break;
       case 5:
-        services.DeleteOldest();
+        if (length && (bytes[0] & 1))
+          services.ViewNewestThenRunShort();
+        else
+          services.DeleteOldest();
         break;
       case 6:
       case 7:
