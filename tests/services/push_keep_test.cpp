@@ -831,7 +831,7 @@ TEST_F(PushSmallHeapTest, AfterAStartThatMissedMessagesABurstKeepsTheNewestThatF
     Start start;
     int burst;
   };
-  const Case cases[] = {{Start::Whole, 3000}, {Start::Unread, 3000}, {Start::Short, 3000},
+  const Case cases[] = {{Start::Whole, 1500}, {Start::Unread, 1500}, {Start::Short, 1500},
                         {Start::Unread, 20},  {Start::Short, 20}};
   constexpr uint32_t kStored = 8;
   uint32_t wholeFree = 0;  // the heap left after the whole start's burst
