@@ -16,6 +16,7 @@
 #include "services/push/lc.h"
 #include "services/push/lc_internal.h"
 #include "services/push/notify_store.h"
+#include "services/push/notify_store_doc.h"
 #include "services/push/sisl.h"
 
 namespace {
@@ -556,25 +557,32 @@ bool Changed(const NotifyTask* ctx) {
 // must take, and the missed ones stay in the file where room is left;
 // once a listed one goes, the missed ones, older, are past the section as
 // they would be after a whole start (counted, and said, by the save).
+// The documents of provisioning messages, which the inbox holds until the
+// user opens them and the file keeps only a few of, are bounded likewise:
+// past what one section holds of them, an older one goes (never the
+// newest), so that a flood of them cannot fill the heap.
 void ShedPastSection(NotifyTask* ctx) {
   ctx->shedding = 1;
-  uint32_t used = NotifyStoreFixedBytes(), n = 0;
+  uint32_t used = NotifyStoreFixedBytes(), n = 0, docs = 0;
   bool full = false;
   for (KeptNode *node = ctx->kept, *next = nullptr; node; node = next) {
     next = node->next;
     if (node->dead) continue;
     const uint32_t bytes = NotifyStoreMessageBytes(node->message, n);
     if (bytes == 0) continue;
-    if (!full && bytes <= kStoreMaxValue - used) {
+    const bool fits = !full && bytes <= kStoreMaxValue - used;
+    const uint32_t doc = NotifyStoreDocSize(node->message);
+    if (fits && (doc == 0 || docs == 0 || (docs < kStoreMaxValue && doc <= kStoreMaxValue - docs))) {
       used += bytes;
+      docs += doc;
       ++n;
       continue;
     }
-    if (!full && (ctx->missed.all || ctx->missed.bits) && !ctx->missed.past) {
+    if (!fits && !full && (ctx->missed.all || ctx->missed.bits) && !ctx->missed.past) {
       ctx->missed.past = 1;
       NotifyStoreRuledClear(&ctx->missed.ruled);
     }
-    full = true;
+    full = full || !fits;
     ++ctx->shed;
     if (!node->stored) ++ctx->shedNew;
     NotifyRemoveMessage(node->message);

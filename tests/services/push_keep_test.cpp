@@ -902,6 +902,32 @@ TEST_F(PushSmallHeapTest, AfterAStartThatMissedMessagesABurstKeepsTheNewestThatF
   }
 }
 
+// A flood of provisioning documents, each held until the user opens it,
+// never fills the heap: the heap takes every push, the inbox holds the
+// newest, whose documents fit what one section holds, and the stop says
+// the rest in numbers that match what the next start lists.
+TEST_F(PushSmallHeapTest, AFloodOfProvisioningDocumentsKeepsTheNewestThatFit) {
+  ASSERT_NO_FATAL_FAILURE(Afresh());
+  UbstoreSetQuota("repository", 1 << 22);
+  constexpr uint32_t kFlood = 1000;
+  const std::string doc = DocOfSize(2048);
+  std::string newest;
+  for (uint32_t i = 0; i < kFlood; ++i) {
+    newest = Push(kConnectivity, doc, ProvHeaders());
+    Pump();
+  }
+  EXPECT_TRUE(failures.said.empty()) << failures.said[0];
+  const uint32_t held = NotifyKeptCount();
+  ASSERT_NE(Cached(newest), nullptr);
+  EXPECT_EQ(Body(Cached(newest)), doc);  // it can still be applied
+  StopServices();
+  StartServices();
+  EXPECT_EQ(NotifyKeptCount(), held);
+  EXPECT_NE(Cached(newest), nullptr);
+  EXPECT_EQ(failures.said, std::vector<std::string>{"repository: " + std::to_string(kFlood - held) +
+                                                    " of the inbox's 1000 messages did not fit its file"});
+}
+
 // --- A pushed page past the quota ------------------------------------------------------
 
 // A pushed home page the class file's quota cannot take, even once the
