@@ -703,11 +703,11 @@ void RunShort(Short how) {
   for (void* p : taken) MemFreeRaw(p);
 }
 
-// A message the user viewed (which holds its place in the cache no longer
-// for the view), or a provisioning document pushed in this run (which the
-// rules do not keep), is still in the inbox however short memory runs: the
-// user can open it again, its document can still be applied, and the stop
-// keeps it in the file without a word, so the next start lists it again.
+// A message the user viewed, or a provisioning document pushed in this run
+// (which the rules do not keep), is still in the inbox however short memory
+// runs: the user can open it again, its document can still be applied, and
+// the stop keeps it in the file without a word, so the next start lists it
+// again.
 TEST_F(PushKeepTest, AMessageTheCacheCouldFreeStaysInTheInboxAndItsFile) {
   struct Case {
     bool provisioning;  // else an SI the start put back, then viewed
