@@ -594,6 +594,12 @@ Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t
     FreeCarried(&carried);
     return r;
   }
+  // Missed ones past the section are not written: none of them may keep a
+  // listed one out, or both would be gone and only one of them said.
+  if (missed->past) {
+    for (uint32_t i = 0; i < carried.recordCount; ++i) MemFreeRaw(carried.records[i]);
+    carried.recordCount = 0;
+  }
   // What fits is chosen by the sizes before anything is written, so that
   // the save is made once.
   Fill fill{};
