@@ -912,7 +912,8 @@ TEST_F(PushSmallHeapTest, AfterAStartThatMissedMessagesABurstKeepsTheNewestThatF
 // After a start that missed stored messages, a burst past what the section
 // holds leaves the inbox as after a whole start: the missed messages, which
 // such a burst puts past the section, keep no later push out by the rules
-// (it would go with them). Each run is compared with a whole start's.
+// (it would go with them), and the stored ones of a higher priority stay
+// before the burst. Each run is compared with a whole start's.
 TEST_F(PushKeepTest, AfterAStartThatMissedMessagesABurstLeavesWhatAWholeStartLeaves) {
   struct Case {
     const char* name;
@@ -921,6 +922,7 @@ TEST_F(PushKeepTest, AfterAStartThatMissedMessagesABurstLeavesWhatAWholeStartLea
   };
   const Case cases[] = {
       {"an older SI of a missed id after the burst", {"si_newer"}, "si_older"},
+      {"stored SIs of a higher priority", {"high", "high", "high"}, ""},
   };
   const std::string padding(900, 'p');
   for (const Case& c : cases) {
