@@ -290,10 +290,15 @@ TEST_F(WmlsUnitTest, CollectsTheSameUnitFromBlocksOfAnySize) {
   }
 }
 
+int gEvictions = 0;
+
 // Bad bodies fail with the one code, none of them for want of memory (the
-// last two claim more than any memory holds), whether they come whole or in
-// blocks; a heap too full for the buffer fails the good unit for memory.
+// last two claim more than any memory holds) and none making room for what
+// it claims, whether they come whole or in blocks; a heap too full for the
+// buffer fails the good unit for memory.
 TEST_F(WmlsUnitTest, CollectorFailsOnBadOrCutBodies) {
+  gEvictions = 0;
+  MemSetEvictor([] { return ++gEvictions, 0; });
   const std::vector<uint8_t> whole = WmlsReadUnit("lang");
   std::vector<uint8_t> claims{1, 0x8F, 0xFF, 0xFF, 0xFF, 0x70};
   claims.insert(claims.end(), whole.begin() + 3, whole.end());
@@ -326,6 +331,8 @@ TEST_F(WmlsUnitTest, CollectorFailsOnBadOrCutBodies) {
       UtilDataChunkFreeQueue(&input);
     }
   }
+  MemSetEvictor(nullptr);
+  EXPECT_EQ(gEvictions, 0);
   {
     Queue input{};
     ASSERT_EQ(UtilDataChunkAppend(&input, whole.data(), static_cast<uint32_t>(whole.size()), Mod::TestCode), kOk);
