@@ -302,13 +302,15 @@ Result WmlsCollect(WmlsCollector** state, Queue* input, int endOfData, WmlsUnit*
     if (!ended && have < 6 && !endOfData) return kOk;  // the header is still coming
     // A body already whole that is shorter than its header claims is
     // refused here, as the parser would, without a buffer of the claim.
-    if (!ended || size == 0 || size > 0xFFFFFFFFu - headSize || (endOfData && held < size + headSize)) {
+    if (!ended || size == 0 || size > 0xFFFFFFFFu - headSize ||
+        (endOfData && held < size + headSize)) {
       failed = true;
     } else {
       c->size = static_cast<uint32_t>(size) + headSize;
       // A claim no heap could hold is not asked for: it would only evict
       // the cache and fail.
-      if (MemCouldHold(c->size)) c->buffer = static_cast<uint8_t*>(MemAlloc(c->size, Use::Data, kMod));
+      if (MemCouldHold(c->size))
+        c->buffer = static_cast<uint8_t*>(MemAlloc(c->size, Use::Data, kMod));
       c->firstBlock = 0;
     }
   }
@@ -319,7 +321,8 @@ Result WmlsCollect(WmlsCollector** state, Queue* input, int endOfData, WmlsUnit*
     UtilDataChunk* chunk = UtilDataChunkHead(input);
     const uint32_t room = c->size - c->collected;
     const uint32_t n = chunk->remaining < room ? chunk->remaining : room;
-    if (c->buffer) std::memcpy(c->buffer + c->collected, UtilDataChunkData(chunk) + chunk->offset, n);
+    if (c->buffer)
+      std::memcpy(c->buffer + c->collected, UtilDataChunkData(chunk) + chunk->offset, n);
     c->collected += n;
     QueuePopFront(input);
     MemFree(&chunk);
