@@ -129,7 +129,8 @@ bool UiNavEvent(UiWindow* window, uint32_t message, uintptr_t arg1, uintptr_t ar
       return true;
     case UrlMsg::Failed:
       if (request && request == nav->loading) {
-        if (nav->loadingHome && ResultNoMemory(static_cast<Result>(arg2))) UiHomePageNoMemory();
+        if (nav->loadingHome && UrlFailedForMemory(request, static_cast<Result>(arg2)))
+          UiHomePageNoMemory();
         UrlRequestDone(nav->session, request);
         nav->loading = nullptr;
       }

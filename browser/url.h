@@ -60,6 +60,12 @@ constexpr uint32_t Complete = 0x4000;
 constexpr uint32_t Outside = 0x20000000;  // handled outside the browser
 }  // namespace UrlEvent
 
+// Why a load failed, for a content row whose failure code has the
+// no-memory form whatever the cause: the row says which before it answers.
+namespace UrlFailure {
+constexpr uint8_t ByCode = 0, NoMemory = 1, Other = 2;
+}
+
 // Load status values besides the HTTP ones.
 constexpr uint32_t kUrlStatusBuiltPage = 198;  // a page built by a handler
 constexpr uint32_t kUrlStatusKeptOut = 199;    // a built-in page kept out of history
@@ -270,6 +276,8 @@ struct UrlLoad {
   // The content handler has all the data and waits for an answer of its own
   // (the user, a settings file): no step runs until UrlLoadWake.
   uint8_t waiting;
+  // Why the load failed where its code cannot say (UrlFailure).
+  uint8_t failure;
   CacheFreeHook freeHook;
 };
 
@@ -348,6 +356,9 @@ void UrlRequestDone(UrlSession* session, UrlRequestRec* request);
 // taken; the pointer is only compared, never read.
 bool UrlRequestIsLive(const UrlRequestRec* request);
 UrlLoad* UrlRequestLoad(UrlRequestRec* request);
+// Whether the request's load failed with `code` for want of memory: as its
+// content row said, else as the code says.
+bool UrlFailedForMemory(const UrlRequestRec* request, Result code);
 void UrlRequestWatch(UrlRequestRec* request, TskmanTask* task, uintptr_t argument);
 // A new text (module 13) of the request's URL; 0 when given.
 Result UrlOfRequest(char** out, const UrlRequestRec* request);

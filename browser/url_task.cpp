@@ -432,6 +432,12 @@ void UrlRequestDone(UrlSession* session, UrlRequestRec* request) {
 
 UrlLoad* UrlRequestLoad(UrlRequestRec* request) { return request ? request->load : nullptr; }
 
+bool UrlFailedForMemory(const UrlRequestRec* request, Result code) {
+  const UrlLoad* load = request ? request->load : nullptr;
+  if (load && load->failure != UrlFailure::ByCode) return load->failure == UrlFailure::NoMemory;
+  return ResultNoMemory(code);
+}
+
 void UrlRequestWatch(UrlRequestRec* request, TskmanTask* task, uintptr_t argument) {
   if (!request) return;
   request->watcher = TskmanRefOf(task);

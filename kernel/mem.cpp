@@ -53,3 +53,8 @@ void* MemReallocZero(void* p, uint32_t size, int freeOnFailure, uint32_t /*modul
 }
 
 void MemFreeRaw(void* p) { HeapBlockFree(p); }
+
+bool MemCouldHold(uint32_t size) {
+  const uint32_t need = HeapNeed(size);
+  return need != 0 && need <= HeapGetStats().arenaBytes;
+}

@@ -16,6 +16,9 @@ void* MemAllocZero(uint32_t size, uint32_t use, uint32_t module);
 void* MemRealloc(void* p, uint32_t size, int freeOnFailure, uint32_t module);
 void* MemReallocZero(void* p, uint32_t size, int freeOnFailure, uint32_t module);
 void MemFreeRaw(void* p);
+// Whether the heap could ever give a block of `size` bytes, all else freed:
+// a larger request fails whatever is evicted for it.
+bool MemCouldHold(uint32_t size);
 
 // Frees *pp and nulls it; nothing when it already holds null.
 template <class T>

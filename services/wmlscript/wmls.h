@@ -200,19 +200,24 @@ int32_t WmlsCheckAccess(WmlsRunContext* ctx);
 
 // The collector the content-type row drives: blocks of the load's input queue
 // are gathered into one buffer sized from the unit's header; once the input
-// ends the unit is parsed.
+// ends the unit is parsed. When no buffer could be had, the blocks are
+// only counted.
 struct WmlsCollector {
   uint8_t* buffer;
   uint32_t collected;
   uint32_t size;
   uint32_t firstBlock;
 };
-// Why the bytes gave no unit: they form none, or memory ran out.
+// The collector's one failure code, whatever the cause. Its form reads as
+// want of memory, so callers learn that apart (WmlsCollect's noMemory).
 namespace WmlsErr {
-constexpr Result Failed = 0x80238000u, NoMemory = 0x80230001u;
+constexpr Result Failed = 0x80230001u;
 }
 // Consumes the queued chunks. With endOfData set (no more data will come),
 // parses what was collected: *unit gets the unit, the collector is freed and
-// the result is kOk, or a WmlsErr without a unit.
-Result WmlsCollect(WmlsCollector** state, Queue* input, int endOfData, WmlsUnit** unit);
+// the result is kOk, or WmlsErr::Failed without a unit. On a failure,
+// *noMemory (when given) says whether memory ran out for bytes the unit
+// holds; a unit that claims more than it holds is bad bytes, never that.
+Result WmlsCollect(WmlsCollector** state, Queue* input, int endOfData, WmlsUnit** unit,
+                   bool* noMemory = nullptr);
 void WmlsCollectorRelease(WmlsCollector** state);

@@ -21,7 +21,8 @@ Result WmlsContentProcess(UrlModuleContext*, UrlLoad* load) {
   // cut short would otherwise wait for bytes that never come).
   const int ended = load->endOfData ? 1 : 0;
   WmlsUnit* unit = nullptr;
-  Result r = WmlsCollect(&state, &load->input, ended, &unit);
+  bool noMemory = false;
+  Result r = WmlsCollect(&state, &load->input, ended, &unit, &noMemory);
   load->handlerState = state;
   if (r == kOk && !ended) return kOk;
   if (unit) {
@@ -34,9 +35,12 @@ Result WmlsContentProcess(UrlModuleContext*, UrlLoad* load) {
       UrlLoadAddOutput(load, &parsed->link);
     } else {
       WmlsUnitFree(&unit);
-      r = WmlsErr::NoMemory;
+      r = WmlsErr::Failed;
+      noMemory = true;
     }
   }
+  // The one code cannot say why: the requester reads that on the load.
+  if (r != kOk) load->failure = noMemory ? UrlFailure::NoMemory : UrlFailure::Other;
   WmlsCollectorRelease(&state);
   load->handlerState = nullptr;
   load->events |= UrlEvent::Complete;

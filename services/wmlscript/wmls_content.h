@@ -18,8 +18,9 @@ struct WmlsParsedObject {
 };
 
 // Called for each delivery of data and once more when none is queued; 0, or
-// a WmlsErr when the bytes give no unit (WmlsErr::NoMemory when memory ran
-// out). The load is complete once the unit is parsed or refused.
+// WmlsErr::Failed when the bytes give no unit, for whatever cause: whether
+// memory ran out is left on the load (UrlFailedForMemory). The load is
+// complete once the unit is parsed or refused.
 Result WmlsContentProcess(UrlModuleContext* module, UrlLoad* load);
 // Frees the collector state and its buffer.
 Result WmlsContentRelease(UrlModuleContext* module, UrlLoad* load);

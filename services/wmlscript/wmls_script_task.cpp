@@ -615,8 +615,8 @@ Result WmlsTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr_
     case UrlMsg::Failed:
       if (Is(t->fetch, arg1)) return EndFetch(t, false), kOk;
       if (Is(t->cur.request, arg1) && !t->cur.run)
-        Fail(t, ResultNoMemory(static_cast<Result>(arg2)) ? WmlsResult::NoMemory
-                                                          : WmlsResult::Refused);
+        Fail(t, UrlFailedForMemory(t->cur.request, static_cast<Result>(arg2)) ? WmlsResult::NoMemory
+                                                                             : WmlsResult::Refused);
       return kOk;
     default: return kOk;
   }

@@ -87,8 +87,10 @@ bool ReadConstant(Reader& r, uint16_t charset, WmlsValue* c) {
     case 4: {
       uint32_t len;
       if (!r.MbUInt(5, 0xFFFFFFFFu, &len)) return false;
+      // A length the unit does not hold refuses it before the length's own
+      // limit is read as want of memory. One byte of the unit must follow.
+      if (r.size - r.at <= len) return r.Fail();
       if (len >= 0x7FFFFFFEu) return r.Fail(WmlsParse::NoMemory);
-      if (r.size - r.at <= len) return r.Fail();  // one byte of the unit must follow
       char16_t* s = DecodeUtf8(r.p + r.at, len, nullptr);
       if (!s) return r.Fail(WmlsParse::NoMemory);
       r.at += len;
@@ -104,8 +106,8 @@ bool ReadConstant(Reader& r, uint16_t charset, WmlsValue* c) {
     case 6: {
       uint32_t len;
       if (!r.MbUInt(5, 0xFFFFFFFFu, &len)) return false;
+      if (r.size - r.at < 2 || r.size - r.at - 2 < len) return r.Fail();  // as type 4, two bytes
       if (len >= 0x7FFFFFFDu) return r.Fail(WmlsParse::NoMemory);
-      if (r.size - r.at < 2 || r.size - r.at - 2 < len) return r.Fail();
       const uint8_t* bytes = r.p + r.at;
       r.at += len;
       LngDecodeFn decode = nullptr;
@@ -264,22 +266,29 @@ void WmlsUnitFree(WmlsUnit** unit) {
   MemFree(unit);
 }
 
-Result WmlsCollect(WmlsCollector** state, Queue* input, int endOfData, WmlsUnit** unit) {
+Result WmlsCollect(WmlsCollector** state, Queue* input, int endOfData, WmlsUnit** unit,
+                   bool* noMemory) {
   *unit = nullptr;
+  if (noMemory) *noMemory = false;
   if (!*state) {
     *state = static_cast<WmlsCollector*>(MemAllocZero(sizeof(WmlsCollector), Use::Data, kMod));
-    if (!*state) return WmlsErr::NoMemory;
+    if (!*state) {
+      if (noMemory) *noMemory = true;
+      return WmlsErr::Failed;
+    }
     (*state)->firstBlock = 1;
   }
   WmlsCollector* c = *state;
-  bool failed = false, memory = false;
+  bool failed = false;
   if (c->firstBlock && input && input->head) {
     // The body's size comes from the header: the version byte, then the
     // size of the rest in at most five bytes, read across blocks.
     uint8_t head[6];
     uint32_t have = 0;
-    for (QueueNode* node = input->head; node && have < 6; node = node->next) {
+    uint64_t held = 0;
+    for (QueueNode* node = input->head; node; node = node->next) {
       const UtilDataChunk* chunk = UtilDataChunkOf(node);
+      held += chunk->remaining;
       for (uint32_t i = 0; i < chunk->remaining && have < 6; ++i)
         head[have++] = UtilDataChunkData(chunk)[chunk->offset + i];
     }
@@ -291,30 +300,43 @@ Result WmlsCollect(WmlsCollector** state, Queue* input, int endOfData, WmlsUnit*
       ended = !(head[headSize] & 0x80);
     }
     if (!ended && have < 6 && !endOfData) return kOk;  // the header is still coming
-    if (!ended || size == 0 || size > 0xFFFFFFFFu - headSize) {
+    // A body already whole that is shorter than its header claims is
+    // refused here, as the parser would, without a buffer of the claim.
+    if (!ended || size == 0 || size > 0xFFFFFFFFu - headSize ||
+        (endOfData && held < size + headSize)) {
       failed = true;
     } else {
       c->size = static_cast<uint32_t>(size) + headSize;
-      c->buffer = static_cast<uint8_t*>(MemAlloc(c->size, Use::Data, kMod));
-      failed = memory = c->buffer == nullptr;
+      // A claim no heap could hold is not asked for: it would only evict
+      // the cache and fail.
+      if (MemCouldHold(c->size))
+        c->buffer = static_cast<uint8_t*>(MemAlloc(c->size, Use::Data, kMod));
       c->firstBlock = 0;
     }
   }
+  // Without a buffer the blocks are counted and dropped: only at the end
+  // does the count tell a unit memory could not hold (all of it came) from
+  // one that claims more than it holds.
   while (!failed && input && input->head) {
     UtilDataChunk* chunk = UtilDataChunkHead(input);
     const uint32_t room = c->size - c->collected;
     const uint32_t n = chunk->remaining < room ? chunk->remaining : room;
-    std::memcpy(c->buffer + c->collected, UtilDataChunkData(chunk) + chunk->offset, n);
+    if (c->buffer)
+      std::memcpy(c->buffer + c->collected, UtilDataChunkData(chunk) + chunk->offset, n);
     c->collected += n;
     QueuePopFront(input);
     MemFree(&chunk);
   }
   if (!failed && !endOfData) return kOk;
   WmlsUnit* u = nullptr;
+  bool memory = false;
   if (!failed && c->buffer)
     memory = WmlsUnitParse(c->buffer, c->collected, &u) == WmlsParse::NoMemory;
+  else if (!failed && !c->firstBlock)
+    memory = c->collected == c->size;
   WmlsCollectorRelease(state);
-  if (!u) return memory ? WmlsErr::NoMemory : WmlsErr::Failed;
+  if (noMemory) *noMemory = memory;
+  if (!u) return WmlsErr::Failed;
   *unit = u;
   return kOk;
 }

@@ -57,6 +57,7 @@
 #include "services/sms/sms.h"
 #include "services/smsmsg.h"
 #include "services/wtai/wtai.h"
+#include "tests/services/wmls_mbuint.h"
 #include "tests/support/golden.h"
 #include "tests/support/command_watch.h"
 #include "tests/support/fetch_driver.h"
@@ -82,6 +83,7 @@ struct Watched {
   std::vector<uint32_t> answers;  // what the sender below was told
   std::u16string reference;
   std::vector<std::u16string> delivered;  // what the text-input control received
+  std::vector<uintptr_t> scriptEnds;  // the completion codes the browser task received
 };
 Watched* gWatched = nullptr;
 
@@ -110,6 +112,7 @@ void Observe(const TskmanTask* task, uint32_t message, uintptr_t arg1, uintptr_t
     gWatched->commands.push_back({static_cast<int32_t>(arg1), arg2});
   if (task->id == Mod::Notify && message == NotifyMsg::Push)
     gWatched->pushes.push_back(ReadPush(reinterpret_cast<const char*>(arg1)));
+  if (task->id == Mod::Ben && message == BenMsg::ScriptEnded) gWatched->scriptEnds.push_back(arg1);
 }
 
 // The sender of a text message, as WTAI's text sending will be.
@@ -1025,8 +1028,11 @@ TEST_F(HostTest, AScriptHomePageAsksAtTheStartAndAgainOnHome) {
 // address tried and found unbuilt, which is no memory fault), or what memory
 // kept from it is said once on standard error with the advice, and the run
 // ends with status 1; so is a history memory could not hold, which the run
-// does not keep. Size 0 is the advised one, at which everything runs.
-enum class HomeKind { Script, BuiltInPage, LargeFilePage, Shipped };
+// does not keep. Size 0 is the advised one, at which everything runs. A unit
+// whose text claims more bytes than it holds is bad bytes at any size: as a
+// script it ends with the invalid-script popup and 0x8003, as a page its
+// load fails; neither is said as want of memory.
+enum class HomeKind { Script, BuiltInPage, LargeFilePage, Shipped, BadUnit, BadUnitPage };
 // SaidOnceOnHome: once its failure is said, Home tries it again, which fails
 // too and is not said a second time.
 enum class HomeEnd { Ran, Said, SaidOnceOnHome };
@@ -1045,6 +1051,8 @@ class HostHomePageTest : public HostTest, public ::testing::WithParamInterface<H
       case HomeKind::Script: return "file:///test/home.wmlsc#ask()";
       case HomeKind::BuiltInPage: return "file:///eng/general/home.html";
       case HomeKind::LargeFilePage: return "file:///test/large.html";
+      case HomeKind::BadUnit: return "file:///test/bad.wmlsc#ask()";
+      case HomeKind::BadUnitPage: return "file:///test/bad.wmlsc";
       default: return nullptr;  // qor.ini names none: the shipped one
     }
   }
@@ -1053,6 +1061,11 @@ class HostHomePageTest : public HostTest, public ::testing::WithParamInterface<H
     std::filesystem::create_directories("romfiles/test");
     std::filesystem::copy_file(QOR_WMLS_DATA "/home.wmlsc", "romfiles/test/home.wmlsc",
                                std::filesystem::copy_options::overwrite_existing);
+    std::ifstream unit(QOR_WMLS_DATA "/home.wmlsc", std::ios::binary);
+    const std::vector<uint8_t> bad =
+        WmlsClaimText({std::istreambuf_iterator<char>(unit), {}}, 0x7FFFFFFEu);
+    std::ofstream("romfiles/test/bad.wmlsc", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bad.data()), static_cast<std::streamsize>(bad.size()));
     // Larger than the advised heap, whole.
     std::ofstream("romfiles/test/large.html")
         << "<html><body>" << std::string(kHostMemoryKbAdvised * 2048, 'x') << "</body></html>";
@@ -1069,7 +1082,13 @@ class HostHomePageTest : public HostTest, public ::testing::WithParamInterface<H
     const auto* popup = top ? static_cast<const PopupRequest*>(top->context) : nullptr;
     switch (kind) {
       case HomeKind::Script: return popup && popup->kind == PopupKind::Confirm && popup->softKeys;
-      case HomeKind::Shipped: return ui && TskmanPendingCount() == 0;
+      case HomeKind::BadUnit: {
+        const char16_t* invalid = UiGetString(15, 0);
+        return popup && popup->kind == PopupKind::Message && popup->softKeys && invalid &&
+               std::u16string(static_cast<const PopupMessageBody*>(popup->body)->text) == invalid;
+      }
+      case HomeKind::Shipped:
+      case HomeKind::BadUnitPage: return ui && TskmanPendingCount() == 0;
       default: return UiNavCurrentRequest(ui) != nullptr;
     }
   }
@@ -1083,14 +1102,23 @@ TEST_P(HostHomePageTest, RunsOrSaysWhyAtItsSize) {
   const int kilobytes = row.kilobytes ? row.kilobytes : kHostMemoryKbAdvised;
   const bool said = row.end != HomeEnd::Ran;
   WriteHome(row.kind, kilobytes);
+  const bool popup = row.kind == HomeKind::BadUnit;
   std::vector<Stage> stages = {[&](QWidget* main) {
     if (said ? Said() == 0 : !Ran(row.kind)) return false;
     if (row.end == HomeEnd::SaidOnceOnHome)
       QTest::keyClick(QtHostDisplayWindow(), Qt::Key_Home);
+    else if (popup)
+      QTest::keyClick(QtHostDisplayWindow(), Qt::Key_F3);  // the popup's soft key
     else
       main->close();
     return true;
   }};
+  if (popup)
+    stages.push_back([&](QWidget* main) {
+      if (watched_.scriptEnds.empty()) return false;
+      main->close();
+      return true;
+    });
   if (row.end == HomeEnd::SaidOnceOnHome)
     stages.push_back([&](QWidget* main) {
       if (Said() < 2) return false;
@@ -1123,6 +1151,9 @@ TEST_P(HostHomePageTest, RunsOrSaysWhyAtItsSize) {
   EXPECT_EQ(err.find(history) != std::string::npos, !row.historyKept) << err;
   EXPECT_EQ(std::filesystem::exists("hist.dat"), row.historyKept);
   EXPECT_EQ(HostExitStatus(r), said || !row.historyKept ? 1 : 0);
+  if (popup) {
+    EXPECT_EQ(watched_.scriptEnds, std::vector<uintptr_t>{0x8003});
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -1141,7 +1172,11 @@ INSTANTIATE_TEST_SUITE_P(
         HomeRow{"ScriptWithoutRoomForItsQuestion", HomeKind::Script, 16, HomeEnd::Said, false},
         HomeRow{"ScriptWithoutRoomForItsUnit", HomeKind::Script, 14, HomeEnd::Said, false},
         HomeRow{"ScriptWithoutRoomForItsCall", HomeKind::Script, 13, HomeEnd::Said, false},
-        HomeRow{"BuiltInPageWithoutRoom", HomeKind::BuiltInPage, 13, HomeEnd::Said, false}),
+        HomeRow{"BuiltInPageWithoutRoom", HomeKind::BuiltInPage, 13, HomeEnd::Said, false},
+        HomeRow{"UnitClaimingMoreThanItHoldsAtTheAdvisedSize", HomeKind::BadUnit, 0, HomeEnd::Ran,
+                true},
+        HomeRow{"UnitClaimingMoreThanItHoldsWithRoom", HomeKind::BadUnit, 1024, HomeEnd::Ran, true},
+        HomeRow{"UnitClaimingMoreThanItHoldsAsAPage", HomeKind::BadUnitPage, 0, HomeEnd::Ran, true}),
     [](const ::testing::TestParamInfo<HomeRow>& info) { return std::string(info.param.name); });
 
 // Long: not run by default (--gtest_also_run_disabled_tests). Every size

@@ -416,6 +416,121 @@ TEST_F(WmlsScriptTaskTest, AUnitInManyBlocksRuns) {
   EXPECT_EQ(Ends(), (std::vector<uint32_t>{WmlsEnd::Ok, WmlsEnd::Failed}));
 }
 
+// Units the loader refuses, as a script's unit: the load fails with the
+// collector's one code, and the script ends with the invalid-script popup
+// and 0x8003, never as want of memory, however much the unit claims. Only a
+// unit that holds more than the whole memory ends for want of it (1), with
+// the same code. Most are wmlsc's units spoiled at one place.
+struct RefusedRow {
+  const char* name;
+  std::vector<uint8_t> (*body)();
+  uint32_t end;
+};
+void PrintTo(const RefusedRow& row, std::ostream* os) { *os << row.name; }
+
+std::vector<uint8_t> Spoiled(void (*spoil)(WmlsUnitSplit&)) {
+  WmlsUnitSplit s = WmlsUnitSplit::Of(WmlsReadUnit("task"));
+  spoil(s);
+  return s.Join();
+}
+
+// A good unit written by hand, then spoiled.
+std::vector<uint8_t> Built(void (*spoil)(WmlsUnitBuilder&)) {
+  WmlsUnitBuilder b;
+  b.Utf8("d").Function(0, 0, {0x15, 0x3A});
+  b.names = {{0, "f"}};
+  spoil(b);
+  return b.Build();
+}
+
+// A header claiming `size` bytes, then task.wmlsc's body.
+std::vector<uint8_t> Claiming(uint32_t size) {
+  const std::vector<uint8_t> unit = WmlsReadUnit("task");
+  size_t at = 1;
+  WmlsReadMbUInt(unit, at);
+  std::vector<uint8_t> out{1};
+  WmlsMbUInt(out, size);
+  out.insert(out.end(), unit.begin() + static_cast<long>(at), unit.end());
+  return out;
+}
+
+const RefusedRow kRefused[] = {
+    {"Version2", [] { return Spoiled([](WmlsUnitSplit& s) { s.version = 2; }); }, WmlsEnd::Failed},
+    {"NoBytes", [] { return std::vector<uint8_t>{}; }, WmlsEnd::Failed},
+    {"HeaderCut", [] { return std::vector<uint8_t>{1}; }, WmlsEnd::Failed},
+    {"SizeZero", [] { return std::vector<uint8_t>{1, 0}; }, WmlsEnd::Failed},
+    {"SizeNeverEnds", [] { return std::vector<uint8_t>{1, 0x90, 0x80, 0x80, 0x80, 0x80, 1}; },
+     WmlsEnd::Failed},
+    {"ShorterThanItsHeaderSays",
+     [] {
+       std::vector<uint8_t> u = WmlsReadUnit("task");
+       u.resize(u.size() - 3);
+       return u;
+     },
+     WmlsEnd::Failed},
+    {"ClaimsMoreThanAnyMemory", [] { return Claiming(0x0FFFFFF0u); }, WmlsEnd::Failed},
+    {"TextClaimsMoreThanTheUnit", [] { return WmlsClaimText(WmlsReadUnit("task"), 0x7FFFFFFEu); },
+     WmlsEnd::Failed},
+    {"CharsetTextClaimsMoreThanTheUnit",
+     [] { return WmlsClaimText(WmlsReadUnit("task"), 0x7FFFFFFDu, 6); }, WmlsEnd::Failed},
+    {"ConstantType7", [] { return Spoiled([](WmlsUnitSplit& s) { s.rest[0] = 7; }); }, WmlsEnd::Failed},
+    {"MoreConstantsThanBytes", [] { return Spoiled([](WmlsUnitSplit& s) { s.count = 5000; }); },
+     WmlsEnd::Failed},
+    {"PragmaType4",
+     [] {
+       return Built([](WmlsUnitBuilder& b) {
+         b.pragmaCount = 1;
+         b.pragmas = {4, 0};
+       });
+     },
+     WmlsEnd::Failed},
+    {"MoreNamesThanFunctions",
+     [] { return Built([](WmlsUnitBuilder& b) { b.names = {{0, "a"}, {0, "b"}}; }); },
+     WmlsEnd::Failed},
+    {"FunctionLongerThanTheUnit",
+     [] {
+       std::vector<uint8_t> u = Built([](WmlsUnitBuilder&) {});
+       u[u.size() - 3] = 3;  // the function's size claims more than remains
+       return u;
+     },
+     WmlsEnd::Failed},
+    // Every byte of it comes: only memory keeps it.
+    {"HoldsMoreThanTheWholeMemory",
+     [] {
+       WmlsUnitBuilder b;
+       b.Utf8(std::string(3u << 20, 'x')).Function(0, 0, {0x15, 0x3A});
+       return b.Build();
+     },
+     WmlsEnd::NoMemory},
+};
+
+class WmlsRefusedUnitTest : public WmlsScriptTaskTest, public ::testing::WithParamInterface<RefusedRow> {
+ protected:
+  static void Observe(const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t arg2) {
+    if (task->id == Mod::WmlsExec && message == UrlMsg::Failed) failures.push_back(static_cast<Result>(arg2));
+  }
+  static inline std::vector<Result> failures;
+};
+
+TEST_P(WmlsRefusedUnitTest, EndsAsTheLoaderSays) {
+  const std::vector<uint8_t> unit = GetParam().body();
+  FetchBody body;
+  body.body.assign(unit.begin(), unit.end());
+  body.blockSize = 4096;
+  body.contentType = "application/vnd.wap.wmlscriptc";
+  driver.Serve("/s/refused.wmlsc", body);
+  failures.clear();
+  TskmanSetObserver(Observe);
+  Post("qortest://h/s/refused.wmlsc#setAndGo('x')");
+  Pump();
+  TskmanSetObserver(nullptr);
+  EXPECT_EQ(failures, std::vector<Result>{0x80230001u});
+  EXPECT_EQ(Ends(), std::vector<uint32_t>{GetParam().end});
+}
+
+INSTANTIATE_TEST_SUITE_P(Units, WmlsRefusedUnitTest, ::testing::ValuesIn(kRefused),
+                         [](const auto& i) { return std::string(i.param.name); });
+
 }  // namespace
 
 // A compiled unit kept in the cache carries its parsed unit, not its bytes:

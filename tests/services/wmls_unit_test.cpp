@@ -9,6 +9,7 @@
 
 #include "kernel/datachunk.h"
 #include "kernel/heap.h"
+#include "kernel/mem.h"
 #include "services/wmlscript/wmls.h"
 #include "services/wmlscript/wmls_internal.h"
 #include "tests/services/wmls_harness.h"
@@ -234,9 +235,10 @@ TEST_F(WmlsUnitTest, RefusesBadHeadersCountsAndIndexes) {
   badType.Raw({7}).Function(0, 0, {0x3A});
   EXPECT_EQ(refused(badType.Build()), WmlsParse::Refused);
 
+  // A text longer than the unit is bad bytes, not want of memory.
   WmlsUnitBuilder hugeText;
   hugeText.Raw({4, 0x87, 0xFF, 0xFF, 0xFF, 0x7F});
-  EXPECT_EQ(refused(hugeText.Build()), WmlsParse::NoMemory);
+  EXPECT_EQ(refused(hugeText.Build()), WmlsParse::Refused);
 
   WmlsUnitBuilder names;
   names.Function(0, 0, {0x3A});
@@ -288,25 +290,60 @@ TEST_F(WmlsUnitTest, CollectsTheSameUnitFromBlocksOfAnySize) {
   }
 }
 
+int gEvictions = 0;
+
+// Bad bodies fail with the one code, none of them for want of memory (the
+// last two claim more than any memory holds) and none making room for what
+// it claims, whether they come whole or in blocks; a heap too full for the
+// buffer fails the good unit for memory.
 TEST_F(WmlsUnitTest, CollectorFailsOnBadOrCutBodies) {
+  gEvictions = 0;
+  MemSetEvictor([] { return ++gEvictions, 0; });
   const std::vector<uint8_t> whole = WmlsReadUnit("lang");
+  std::vector<uint8_t> claims{1, 0x8F, 0xFF, 0xFF, 0xFF, 0x70};
+  claims.insert(claims.end(), whole.begin() + 3, whole.end());
   const std::vector<std::vector<uint8_t>> bodies = {
       {},
       {1},
       {1, 0},                          // size 0
       {1, 0x90, 0x80, 0x80, 0x80, 0x80},  // never ends
       std::vector<uint8_t>(whole.begin(), whole.end() - 1),
+      claims,
+      WmlsClaimText(whole, 0x7FFFFFFEu),
   };
   for (const auto& body : bodies) {
-    Queue input{};
-    if (!body.empty()) {
-      ASSERT_EQ(UtilDataChunkAppend(&input, body.data(), static_cast<uint32_t>(body.size()), Mod::TestCode), kOk);
+    for (uint32_t block : {1u, 100000u}) {
+      Queue input{};
+      WmlsCollector* state = nullptr;
+      WmlsUnit* unit = nullptr;
+      bool noMemory = true;
+      Result r = kOk;
+      for (size_t at = 0; at < body.size() && r == kOk; at += block) {
+        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(block, body.size() - at));
+        ASSERT_EQ(UtilDataChunkAppend(&input, body.data() + at, n, Mod::TestCode), kOk);
+        r = WmlsCollect(&state, &input, 0, &unit, &noMemory);
+      }
+      if (r == kOk) r = WmlsCollect(&state, &input, 1, &unit, &noMemory);
+      EXPECT_EQ(r, 0x80230001u) << body.size() << " " << block;
+      EXPECT_FALSE(noMemory) << body.size() << " " << block;
+      EXPECT_EQ(unit, nullptr);
+      EXPECT_EQ(state, nullptr);
+      UtilDataChunkFreeQueue(&input);
     }
+  }
+  MemSetEvictor(nullptr);
+  EXPECT_EQ(gEvictions, 0);
+  {
+    Queue input{};
+    ASSERT_EQ(UtilDataChunkAppend(&input, whole.data(), static_cast<uint32_t>(whole.size()), Mod::TestCode), kOk);
+    std::vector<void*> eaten = EatHeap(static_cast<uint32_t>(whole.size()) / 2);
     WmlsCollector* state = nullptr;
     WmlsUnit* unit = nullptr;
-    EXPECT_EQ(WmlsCollect(&state, &input, 1, &unit), WmlsErr::Failed);
+    bool noMemory = false;
+    EXPECT_EQ(WmlsCollect(&state, &input, 1, &unit, &noMemory), 0x80230001u);
+    EXPECT_TRUE(noMemory);
     EXPECT_EQ(unit, nullptr);
-    EXPECT_EQ(state, nullptr);
+    for (void* p : eaten) MemFree(&p);
     UtilDataChunkFreeQueue(&input);
   }
   // Released before it ends.
