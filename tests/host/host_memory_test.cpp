@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "browser/ben_hist.h"
+#include "browser/url.h"
 #include "browser/uitask.h"
 #include "host/hostini.h"
 #include "host/hostmain.h"
@@ -28,6 +30,8 @@
 #include "kernel/uistart.h"
 #include "services/push/notify.h"
 #include "widgets/popup.h"
+#include "tests/player/movie_writer.h"
+#include "tests/support/fetch_driver.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/udp_ports.h"
 
@@ -57,6 +61,54 @@ void Observe(const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t) {
   if (task->id == Mod::Notify && message == NotifyMsg::Push) ++gPushesTaken;
 }
 
+// A page's MNG image and movie, fetched and decoded through the running URL
+// module: both decode only where its work buffer is had.
+struct Decodes {
+  bool image = false, movie = false;
+};
+
+bool Fetched(FetchRequester& requester, UrlSession* session, const std::string& url) {
+  UrlRequestRec* request = nullptr;
+  requester.ClearLog();
+  if (requester.Request(session, url, 0, &request) != kOk) return false;
+  bool complete = false, failed = false;
+  for (int steps = 0; steps < 20000 && !complete && !failed; ++steps) {
+    TskmanStep();
+    for (const Received& r : requester.log()) {
+      complete |= r.message == UrlMsg::Complete;
+      failed |= r.message == UrlMsg::Failed;
+    }
+  }
+  requester.Done(session, request);
+  return complete && !failed;
+}
+
+Decodes Decode() {
+  movie::Header h;
+  h.xmax = h.ymax = 128 * 20;
+  h.frames = 2;
+  const movie::Bytes film = movie::Qvx(
+      h, movie::Concat({movie::Background(255, 255, 255), movie::BoxShape(1, {248, 0, 0}, 0, 0, 400, 400),
+                        movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::ShowFrame(), movie::End()}));
+  FetchDriver driver;
+  driver.Serve("/image", FetchFile(QOR_SOURCE_DIR "/tests/data/mng/thrice.mng", "image/mng"));
+  driver.Serve("/movie", FetchText(std::string(film.begin(), film.end()), "image/qvx"));
+  Recorder owner(Mod::TestHarness);
+  FetchRequester requester;
+  requester.blocks = false;
+  UrlTaskContext* urlTask = nullptr;
+  UrlSession* session = nullptr;
+  Decodes d;
+  if (UrlStartTask(&urlTask, owner.task()) == kOk && UrlSessionCreate(&session, requester.task()) == kOk) {
+    d.image = Fetched(requester, session, "qortest://h/image");
+    d.movie = Fetched(requester, session, "qortest://h/movie");
+  }
+  if (session) UrlSessionDestroy(session);
+  if (urlTask) UrlStopTask(urlTask);
+  for (int i = 0; i < 200 && TskmanPendingCount() > 0; ++i) TskmanStep();
+  return d;
+}
+
 bool Up() {
   const HostSettings* s = HostCurrentSettings();
   return s && s->hostState == HostState::BrowserRunning && s->browserUp &&
@@ -81,8 +133,12 @@ class HostKeptFilesTest : public HostFixture {
     bool asked = false;
     bool history = false;  // the browser holds its history
     uint32_t kept = 0;  // the inbox's messages back when it asked
+    int pushed = 0;     // new pushes taken in
+    Decodes decoded;
     std::string err;
   };
+  // What a run is asked to do beyond its start and home page.
+  enum class Whole { StartOnly, WithPushesAndDecodes };
 
   // Runs the host; `stage` is called every 10 ms once the engine is up,
   // until it answers true, which closes the window.
@@ -150,25 +206,57 @@ class HostKeptFilesTest : public HostFixture {
     return m;
   }
 
+  // The history a run of the script as the home page keeps, made once.
+  const std::vector<std::pair<std::string, std::string>>& History(Inbox inbox) {
+    static std::vector<std::pair<std::string, std::string>> made[2];
+    auto& m = made[static_cast<int>(inbox)];
+    if (!m.empty()) return m;
+    RunAt(4096, inbox);
+    for (const char* name : {"hist.dat", "IntHist.dat"}) {
+      std::ifstream in(name, std::ios::binary);
+      m.emplace_back(name, std::string(std::istreambuf_iterator<char>(in), {}));
+    }
+    EXPECT_FALSE(m[0].second.empty());
+    return m;
+  }
+
   // A run at the size, from a folder that holds the full inbox and nothing
-  // else kept, with the script as the home page.
-  Outcome RunAt(int kilobytes, Inbox inbox) {
+  // else kept (or the kept history too, when the run is whole), with the
+  // script as the home page. A whole run then takes five new pushes, which
+  // its stop saves, and decodes an image and a movie.
+  Outcome RunAt(int kilobytes, Inbox inbox, Whole whole = Whole::StartOnly) {
     Outcome o;
     const Made& made = Repository(inbox);
     if (made.bytes.empty()) return o;
     for (const char* kept : {"hist.dat", "IntHist.dat", "access", "page", "persistent"})
       std::filesystem::remove(kept);
+    if (whole == Whole::WithPushesAndDecodes)
+      for (const auto& [name, bytes] : History(inbox)) std::ofstream(name, std::ios::binary) << bytes;
     std::ofstream("repository", std::ios::binary) << made.bytes;
     std::filesystem::create_directories("romfiles/test");
     std::filesystem::copy_file(QOR_WMLS_DATA "/home.wmlsc", "romfiles/test/home.wmlsc",
                                std::filesystem::copy_options::overwrite_existing);
     WriteSettings(kilobytes, inbox, true);
     ::testing::internal::CaptureStderr();
+    bool started = false;
+    int sent = 0;
     o.result = Run([&] {
-      o.asked = Asked();
-      o.history = BenHistoryCurrent() != nullptr;
-      o.kept = NotifyKeptCount();
-      return o.asked || gAskedToSay > 0;
+      if (!started) {
+        o.asked = Asked();
+        o.history = BenHistoryCurrent() != nullptr;
+        o.kept = NotifyKeptCount();
+        started = o.asked || gAskedToSay > 0;
+        if (!started || whole == Whole::StartOnly) return started;
+        const int out = LoopbackUdpSocket(0);
+        for (; sent < 5; ++sent) SendToLoopback(out, smsPort_, Sl(100000 + sent));
+        ::close(out);
+        return false;
+      }
+      // Each new push in, or some 2 s gone.
+      if (gPushesTaken < sent && ++o.pushed < 200) return false;
+      o.pushed = gPushesTaken;
+      o.decoded = Decode();
+      return true;
     });
     o.err = ::testing::internal::GetCapturedStderr();
     return o;
@@ -262,4 +350,28 @@ TEST_F(HostKeptFilesTest, DISABLED_EverySizeFromTheFirstThatRunsRuns) {
   }
 }
 
+}  // namespace
+
+namespace {
+TEST_F(HostKeptFilesTest, DISABLED_Measure) {
+  const char* env = std::getenv("MEASURE");
+  int from = 64, to = 1200, step = 16, which = 2;
+  if (env) std::sscanf(env, "%d,%d,%d,%d", &from, &to, &step, &which);
+  for (const Inbox inbox : {Inbox::AtTheBuiltInQuota, Inbox::AtARaisedQuota}) {
+    if (which != 2 && which != static_cast<int>(inbox)) continue;
+    for (int kb = from; kb <= to; kb += step) {
+      const Outcome o = RunAt(kb, inbox, Whole::WithPushesAndDecodes);
+      std::string lines;
+      for (size_t at = 0; (at = o.err.find("qor: ", at)) != std::string::npos; ++at)
+        lines += o.err.substr(at, o.err.find('\n', at) - at).substr(0, 150) + " | ";
+      for (size_t at = 0; (at = o.err.find("box: ", at)) != std::string::npos; ++at)
+        lines += o.err.substr(at, 90) + " | ";
+      std::printf("%s %4d r=%08X asked=%d hist=%d kept=%u/%u pushed=%d img=%d mov=%d exit=%d %s\n",
+                  inbox == Inbox::AtARaisedQuota ? "R" : "B", kb, o.result, o.asked, o.history,
+                  o.kept, Repository(inbox).messages, o.pushed, o.decoded.image, o.decoded.movie,
+                  HostExitStatus(o.result), lines.c_str());
+      std::fflush(stdout);
+    }
+  }
+}
 }  // namespace
