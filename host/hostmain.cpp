@@ -57,7 +57,8 @@ void MemoryAdvice(uint32_t kb, char* text, size_t size) {
 void SaveFailed(const char* path, int error, const char* what) {
   gSaveFailed = true;
   char said[480];
-  if (what && gSettings && std::strstr(what, "not enough memory")) {
+  if (what && gSettings &&
+      (std::strstr(what, "not enough memory") || std::strstr(what, "for want of memory"))) {
     const int n = std::snprintf(said, sizeof said, "%s; ", what);
     if (n > 0 && static_cast<size_t>(n) < sizeof said) {
       MemoryAdvice(gSettings->memoryBytes / 1024, said + n, sizeof said - n);

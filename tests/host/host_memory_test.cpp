@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -301,6 +302,13 @@ class HostKeptFilesTest : public HostFixture {
     const std::string to = std::to_string(needed) + " or more.";
     for (size_t at = o.err.find(from); at != std::string::npos; at = o.err.find(from, at + 1))
       if (o.err.compare(at + from.size(), to.size(), to) != 0) return false;
+    // Each loss memory caused names it too.
+    for (size_t at = 0, end; at < o.err.size(); at = end + 1) {
+      end = std::min(o.err.find('\n', at), o.err.size());
+      const std::string line = o.err.substr(at, end - at);
+      if (line.find(" memory") != std::string::npos && line.find(from + to) == std::string::npos)
+        return false;
+    }
     return o.err.find("qor: [Memory] Size " + kb + " is short of what this run needs: ") !=
                std::string::npos &&
            (o.result == kUiStartFinished || ResultNoMemory(o.result)) &&
