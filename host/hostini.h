@@ -15,9 +15,8 @@ constexpr int32_t kHostMemoryKbStart = 160;
 constexpr int32_t kHostMemoryKbAdvised = 448;
 // The one size the quotas qor.ini set need, in steps of 16 KB: the start,
 // its history and home page; the URL module's work buffer, which images and
-// movies decode into, with the room it keeps beside it, so that it never
-// has to give way; and the inbox as full as its quota lets it be, back at
-// the start and saved at the stop. A size short of it is told to be raised
+// movies decode into, with the room it keeps beside it; and the inbox as
+// full as its quota lets it be, back at the start and saved at the stop. A size short of it is told to be raised
 // to it, at the start and wherever memory kept something from running or
 // being kept.
 int32_t HostMemoryKbNeeded();
