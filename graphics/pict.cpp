@@ -81,9 +81,12 @@ Result PictLoadImage(const char* name, uint32_t frame, PglSurface* surface,
   if (!path) return PictErr::NoMemory;
   LibcStrCat(LibcStrCopy(path, kFolder), name);
   uint32_t size = 0;
-  const uint8_t* bytes = QorRomOpen(path, &size);
+  Result why = kOk;
+  const uint8_t* bytes = QorRomOpen(path, &size, &why);
   MemFree(&path);
-  if (!bytes) return PictErr::NotFound;
+  // A file memory could not hold is not a missing one: the caller's start
+  // failure shows the file layer's own code.
+  if (!bytes) return why == kQorRomNoMemory ? why : PictErr::NotFound;
   const Result r = PictParseImage(std::span<const uint8_t>(bytes, size), frame, surface);
   if (r != kOk) {
     QorRomRelease(bytes);

@@ -38,5 +38,6 @@ Result PictParseImage(std::span<const uint8_t> file, uint32_t frame, PglSurface*
 
 // Opens "/pict/" + name from the built-in file tree and reads frame `frame`
 // as PictParseImage does. On success the file image goes to *file and the
-// caller gives it back with QorRomRelease once done with the surface.
+// caller gives it back with QorRomRelease once done with the surface. A file
+// memory could not hold gives kQorRomNoMemory, not NotFound.
 Result PictLoadImage(const char* name, uint32_t frame, PglSurface* surface, const uint8_t** file);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "browser/url.h"
 #include "host/hostsettings.h"
 #include "host/ini.h"
 #include "host/platform/files.h"
@@ -25,14 +26,15 @@ constexpr char kHostHomeUrl[] = "info://HOME/general/gohome.html";
 constexpr char kHostPhoneSizeDefault[] = "LARGE";
 constexpr const char* kHostStorageClasses[] = {"access", "page", "persistent", "repository"};
 
-// What a start needs of the heap for each byte the inbox's class file may
+// What a run needs of the heap for each byte the inbox's class file may
 // hold beyond its built-in quota, up to what the inbox's section holds: the
-// inbox's messages come back into memory, and the smallest that are kept
-// (Service Loading pushes of some 56 bytes in the file) take some 450 bytes
-// each, 8 for each of their bytes; 10 leaves room to spare. The class files
-// themselves are read outside the engine's heap, and the start reads them
-// where they lie: the other quotas cost it nothing.
-constexpr int64_t kHostHeapPerInboxByte = 10;
+// inbox's messages come back into memory at the start and are written from
+// it at the stop, and the smallest that are kept (Service Loading pushes of
+// some 56 bytes in the file) take some 400 bytes each, 7 for each of their
+// bytes, as measured; 8 leaves room to spare. The class files themselves
+// are read outside the engine's heap, and the start reads them where they
+// lie: the other quotas cost it nothing.
+constexpr int64_t kHostHeapPerInboxByte = 8;
 constexpr char kHostInboxClass[] = "repository";
 
 // Kept until the skin is known: it matters only when no skin loads.
@@ -252,13 +254,22 @@ void HostParseNumberList(const char* text, uint16_t* values, int count, uint32_t
   }
 }
 
+namespace {
+
+constexpr int64_t HostKbNeeded(int64_t inboxBytesMore) {
+  const int64_t bytes = int64_t{kHostMemoryKbStart} * 1024 + kUrlWorkBufferSize +
+                        kUrlWorkBufferReserve + kHostHeapPerInboxByte * inboxBytesMore;
+  return (bytes + 16383) / 16384 * 16;
+}
+static_assert(HostKbNeeded(0) == kHostMemoryKbAdvised);
+
+}  // namespace
+
 int32_t HostMemoryKbNeeded() {
   const int32_t index = UbstoreClassIndex(kHostInboxClass);
   const int64_t most = kStoreMaxValue;
   const int64_t quota = UbstoreGetQuota(index), builtIn = UbstoreBuiltInQuota(index);
   const int64_t more = (quota < most ? quota : most) - (builtIn < most ? builtIn : most);
-  const int64_t bytes = more > 0 ? kHostHeapPerInboxByte * more : 0;
-  // In steps of 16 KB, the figure a user would choose.
-  const int64_t kb = kHostMemoryKbAdvised + (bytes + 16383) / 16384 * 16;
+  const int64_t kb = HostKbNeeded(more > 0 ? more : 0);
   return static_cast<int32_t>(kb < kHostMemoryKbMax ? kb : kHostMemoryKbMax);
 }

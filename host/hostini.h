@@ -5,18 +5,20 @@
 
 struct HostSettings;
 
-// [Memory] Size in KB: the largest taken, and the size a start, a home page
-// or a history that failed short of memory is told to raise it to while the
-// storage quotas are the built-in ones: the shipped settings start at it with
-// their history (its block alone takes some 31 KB) and every class file as
-// full as its quota lets it be (the inbox holding the most messages that
-// fit), and both their home page and a small script as the home page run,
-// with room to spare.
+// [Memory] Size in KB: the largest taken; what a start needs to run with
+// its history (its block alone takes some 31 KB) and the home page, both the
+// shipped one and a small script, while the inbox is as full as its built-in
+// quota lets it be, with room to spare; and the one size a run with the
+// built-in quotas needs for all of it (HostMemoryKbNeeded at those quotas).
 constexpr int32_t kHostMemoryKbMax = 16384;
-constexpr int32_t kHostMemoryKbAdvised = 160;
-// The same for the quotas qor.ini set: the advised size and what the
-// messages a raised `repository` quota lets the inbox hold take in memory
-// at a start.
+constexpr int32_t kHostMemoryKbStart = 160;
+constexpr int32_t kHostMemoryKbAdvised = 448;
+// The one size the quotas qor.ini set need, in steps of 16 KB: the start,
+// its history and home page; the URL module's work buffer, which images and
+// movies decode into, with the room it keeps beside it; and the inbox as
+// full as its quota lets it be, back at the start and saved at the stop. A size short of it is told to be raised
+// to it, at the start and wherever memory kept something from running or
+// being kept.
 int32_t HostMemoryKbNeeded();
 
 // Reads qor.ini of the current working directory (see HostReadIniFile).

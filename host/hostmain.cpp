@@ -33,16 +33,42 @@ std::vector<uint16_t> gFrameBuffer;
 bool gSaveFailed = false;  // a file could not be saved during this run
 bool gHomePageFailed = false;  // the home page could not run for want of memory
 bool gHistoryLost = false;     // memory could not hold the history
+bool gSizeShort = false;       // [Memory] Size is short of the one size the run needs
 
 struct BlockFree {
   void operator()(void* p) const { std::free(p); }
 };
 
+// Names a size that runs: the one the storage quotas need, or, for a run
+// that failed with as much (a larger home page), twice as much.
+void MemoryAdvice(uint32_t kb, char* text, size_t size) {
+  const uint32_t kStarts = HostMemoryKbNeeded(), kMax = kHostMemoryKbMax;
+  if (kb >= kMax) {
+    std::snprintf(text, size, "[Memory] Size in qor.ini is already the largest, %u.", kMax);
+    return;
+  }
+  const uint32_t more = kb < kStarts ? kStarts : kb * 2 < kMax ? kb * 2 : kMax;
+  std::snprintf(text, size, "raise [Memory] Size in qor.ini from %u to %u%s.", kb, more,
+                kb < kStarts ? " or more" : "");
+}
+
 // A file the engine could not save is said on standard error and kept in
-// the trace log.
+// the trace log; one memory could not keep names the size that keeps it.
 void SaveFailed(const char* path, int error, const char* what) {
   gSaveFailed = true;
-  PlatformFileSayFailed(path, error, what);
+  char said[480];
+  if (what && gSettings &&
+      (std::strstr(what, "not enough memory") || std::strstr(what, "for want of memory"))) {
+    const int n = std::snprintf(said, sizeof said, "%s; ", what);
+    if (n > 0 && static_cast<size_t>(n) < sizeof said) {
+      MemoryAdvice(gSettings->memoryBytes / 1024, said + n, sizeof said - n);
+      PlatformFileSayFailed(path, error, said);
+    } else {
+      PlatformFileSayFailed(path, error, what);
+    }
+  } else {
+    PlatformFileSayFailed(path, error, what);
+  }
   if (!path)
     LogPrint(kLogDefaultId, "%s\n", what ? what : "lost");
   else
@@ -67,23 +93,11 @@ HostSettings* HostCurrentSettings() { return gSettings; }
 
 int HostExitStatus(Result result) {
   return (result == kUiStartFinished || result == kOk) && !gSaveFailed && !gHomePageFailed &&
-                 !gHistoryLost
+                 !gHistoryLost && !gSizeShort
              ? 0
              : 1;
 }
 
-// Names a size that runs: the one the storage quotas need, or, for a run
-// that failed with as much (a larger home page), twice as much.
-static void MemoryAdvice(uint32_t kb, char* text, size_t size) {
-  const uint32_t kStarts = HostMemoryKbNeeded(), kMax = kHostMemoryKbMax;
-  if (kb >= kMax) {
-    std::snprintf(text, size, "[Memory] Size in qor.ini is already the largest, %u.", kMax);
-    return;
-  }
-  const uint32_t more = kb < kStarts ? kStarts : kb * 2 < kMax ? kb * 2 : kMax;
-  std::snprintf(text, size, "raise [Memory] Size in qor.ini from %u to %u%s.", kb, more,
-                kb < kStarts ? " or more" : "");
-}
 
 // What memory kept from running, once a run however often it fails (the
 // home page on the start and on each Home key alike), with a size to raise
@@ -95,6 +109,27 @@ static void SayNoMemory(const HostSettings* settings, bool* said, const char* wh
   MemoryAdvice(settings->memoryBytes / 1024, advice, sizeof advice);
   PlatformSay("qor: %s: not enough memory; %s\n", what, advice);
   LogPrint(kLogDefaultId, "%s: not enough memory\n", what);
+}
+
+// A size short of the one the run needs is said before anything runs, with
+// what will not work: images and movies want the work buffer that only the
+// whole size leaves room for, and below what the start and the inbox take,
+// the history, the home page or the inbox's messages may not be kept.
+static void SaySizeShort(const HostSettings* settings) {
+  const uint32_t kb = settings->memoryBytes / 1024;
+  const uint32_t needed = HostMemoryKbNeeded();
+  if (kb >= needed) return;
+  gSizeShort = true;
+  char advice[160];
+  MemoryAdvice(kb, advice, sizeof advice);
+  const bool startShort = needed - kb > kHostMemoryKbAdvised - kHostMemoryKbStart;
+  PlatformSay("qor: [Memory] Size %u is short of what this run needs: images and movies will not "
+              "show%s; %s\n",
+              kb,
+              startShort ? ", and the history, the home page or the inbox's messages may not be kept"
+                         : "",
+              advice);
+  LogPrint(kLogDefaultId, "[Memory] Size %u is short of %u\n", kb, needed);
 }
 
 // A close that came while a chain was still running is acted on once the
@@ -250,6 +285,7 @@ Result HostMain(const HostShellOps& ops) {
   gSaveFailed = false;
   gHomePageFailed = false;
   gHistoryLost = false;
+  gSizeShort = false;
   const FileFailureHook previousSaveHook = PlatformFileOnFailure(SaveFailed);
   auto settings = std::make_unique<HostSettings>();
   HostSettingsClear(settings.get());
@@ -266,6 +302,7 @@ Result HostMain(const HostShellOps& ops) {
     PlatformSay("qor: skin %s\n", ShellSkinFailure());
   if (!skin || !ShellSkinBitmap()) HostMessageBox(kHostNoSkinText);
   HostSayUnkeptFiles();
+  SaySizeShort(settings.get());
   ShellSetScreenGeometry(settings->display.width, settings->display.height, nullptr);
 
   std::unique_ptr<void, BlockFree> block(std::aligned_alloc(16, (settings->memoryBytes + 15) & ~15u));

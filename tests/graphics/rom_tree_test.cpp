@@ -12,6 +12,7 @@
 
 #include "graphics/pict.h"
 #include "graphics/sis.h"
+#include "kernel/mem.h"
 #include "kernel/qorrom.h"
 #include "tests/support/engine_fixture.h"
 #include "tools/pngread.h"
@@ -142,6 +143,29 @@ TEST_F(RomTreeTest, EveryFileOpensAsItsKind) {
     }
   }
   EXPECT_EQ(files, 341u);
+}
+
+// A packed pictogram memory cannot expand is want of memory, as the file
+// store says it, never a pictogram that is not there.
+TEST_F(RomTreeTest, APictogramMemoryCannotHoldIsNotMissing) {
+  std::string packed;
+  for (uint32_t d = 0; d < kQorRomDirCount && packed.empty(); ++d) {
+    const uint32_t end = d + 1 < kQorRomDirCount ? kQorRomDirs[d + 1].first : kQorRomFileCount;
+    for (uint32_t f = kQorRomDirs[d].first; f < end && packed.empty(); ++f) {
+      const std::string path = std::string(kQorRomDirs[d].path) + "/" + kQorRomFiles[f].name;
+      uint32_t stored = 0, expanded = 0;
+      const uint8_t* entry = QorRomFind(path.c_str(), &stored, &expanded);
+      if (path.rfind("/pict/", 0) == 0 && entry && (static_cast<uint32_t>(entry[0]) << 24 & kQorRomCompressed))
+        packed = path.substr(6);
+    }
+  }
+  ASSERT_FALSE(packed.empty());
+  PglSurface surface{};
+  const uint8_t* pict = nullptr;
+  std::vector<void*> eaten = EatHeapFinely(256);
+  EXPECT_EQ(PictLoadImage(packed.c_str(), 0, &surface, &pict), kQorRomNoMemory) << packed;
+  EXPECT_EQ(PictLoadImage("no/such/pictogram", 0, &surface, &pict), PictErr::NotFound);
+  for (void* p : eaten) MemFree(&p);
 }
 
 }  // namespace

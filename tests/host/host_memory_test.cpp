@@ -10,7 +10,9 @@
 #include <QWidget>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "browser/ben_hist.h"
+#include "browser/url.h"
 #include "browser/uitask.h"
 #include "host/hostini.h"
 #include "host/hostmain.h"
@@ -28,6 +31,8 @@
 #include "kernel/uistart.h"
 #include "services/push/notify.h"
 #include "widgets/popup.h"
+#include "tests/player/movie_writer.h"
+#include "tests/support/fetch_driver.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/udp_ports.h"
 
@@ -57,6 +62,54 @@ void Observe(const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t) {
   if (task->id == Mod::Notify && message == NotifyMsg::Push) ++gPushesTaken;
 }
 
+// A page's MNG image and movie, fetched and decoded through the running URL
+// module: both decode only where its work buffer is had.
+struct Decodes {
+  bool image = false, movie = false;
+};
+
+bool Fetched(FetchRequester& requester, UrlSession* session, const std::string& url) {
+  UrlRequestRec* request = nullptr;
+  requester.ClearLog();
+  if (requester.Request(session, url, 0, &request) != kOk) return false;
+  bool complete = false, failed = false;
+  for (int steps = 0; steps < 20000 && !complete && !failed; ++steps) {
+    TskmanStep();
+    for (const Received& r : requester.log()) {
+      complete |= r.message == UrlMsg::Complete;
+      failed |= r.message == UrlMsg::Failed;
+    }
+  }
+  requester.Done(session, request);
+  return complete && !failed;
+}
+
+Decodes Decode() {
+  movie::Header h;
+  h.xmax = h.ymax = 128 * 20;
+  h.frames = 2;
+  const movie::Bytes film = movie::Qvx(
+      h, movie::Concat({movie::Background(255, 255, 255), movie::BoxShape(1, {248, 0, 0}, 0, 0, 400, 400),
+                        movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::ShowFrame(), movie::End()}));
+  FetchDriver driver;
+  driver.Serve("/image", FetchFile(QOR_SOURCE_DIR "/tests/data/mng/thrice.mng", "image/mng"));
+  driver.Serve("/movie", FetchText(std::string(film.begin(), film.end()), "image/qvx"));
+  Recorder owner(Mod::TestHarness);
+  FetchRequester requester;
+  requester.blocks = false;
+  UrlTaskContext* urlTask = nullptr;
+  UrlSession* session = nullptr;
+  Decodes d;
+  if (UrlStartTask(&urlTask, owner.task()) == kOk && UrlSessionCreate(&session, requester.task()) == kOk) {
+    d.image = Fetched(requester, session, "qortest://h/image");
+    d.movie = Fetched(requester, session, "qortest://h/movie");
+  }
+  if (session) UrlSessionDestroy(session);
+  if (urlTask) UrlStopTask(urlTask);
+  for (int i = 0; i < 200 && TskmanPendingCount() > 0; ++i) TskmanStep();
+  return d;
+}
+
 bool Up() {
   const HostSettings* s = HostCurrentSettings();
   return s && s->hostState == HostState::BrowserRunning && s->browserUp &&
@@ -81,8 +134,13 @@ class HostKeptFilesTest : public HostFixture {
     bool asked = false;
     bool history = false;  // the browser holds its history
     uint32_t kept = 0;  // the inbox's messages back when it asked
+    int kilobytes = 0;
+    int pushed = 0;     // new pushes taken in
+    Decodes decoded;
     std::string err;
   };
+  // What a run is asked to do beyond its start and home page.
+  enum class Whole { StartOnly, WithPushesAndDecodes };
 
   // Runs the host; `stage` is called every 10 ms once the engine is up,
   // until it answers true, which closes the window.
@@ -150,36 +208,134 @@ class HostKeptFilesTest : public HostFixture {
     return m;
   }
 
+  // The history a run of the script as the home page keeps, made once.
+  const std::vector<std::pair<std::string, std::string>>& History(Inbox inbox) {
+    static std::vector<std::pair<std::string, std::string>> made[2];
+    auto& m = made[static_cast<int>(inbox)];
+    if (!m.empty()) return m;
+    RunAt(4096, inbox);
+    for (const char* name : {"hist.dat", "IntHist.dat"}) {
+      std::ifstream in(name, std::ios::binary);
+      m.emplace_back(name, std::string(std::istreambuf_iterator<char>(in), {}));
+    }
+    EXPECT_FALSE(m[0].second.empty());
+    return m;
+  }
+
   // A run at the size, from a folder that holds the full inbox and nothing
-  // else kept, with the script as the home page.
-  Outcome RunAt(int kilobytes, Inbox inbox) {
+  // else kept (or the kept history too, when the run is whole), with the
+  // script as the home page. A whole run then takes five new pushes, which
+  // its stop saves, and decodes an image and a movie.
+  Outcome RunAt(int kilobytes, Inbox inbox, Whole whole = Whole::StartOnly) {
     Outcome o;
+    o.kilobytes = kilobytes;
     const Made& made = Repository(inbox);
     if (made.bytes.empty()) return o;
     for (const char* kept : {"hist.dat", "IntHist.dat", "access", "page", "persistent"})
       std::filesystem::remove(kept);
+    if (whole == Whole::WithPushesAndDecodes)
+      for (const auto& [name, bytes] : History(inbox)) std::ofstream(name, std::ios::binary) << bytes;
     std::ofstream("repository", std::ios::binary) << made.bytes;
     std::filesystem::create_directories("romfiles/test");
     std::filesystem::copy_file(QOR_WMLS_DATA "/home.wmlsc", "romfiles/test/home.wmlsc",
                                std::filesystem::copy_options::overwrite_existing);
     WriteSettings(kilobytes, inbox, true);
     ::testing::internal::CaptureStderr();
+    bool started = false;
+    int sent = 0;
     o.result = Run([&] {
-      o.asked = Asked();
-      o.history = BenHistoryCurrent() != nullptr;
-      o.kept = NotifyKeptCount();
-      return o.asked || gAskedToSay > 0;
+      if (!started) {
+        o.asked = Asked();
+        o.history = BenHistoryCurrent() != nullptr;
+        o.kept = NotifyKeptCount();
+        started = o.asked || gAskedToSay > 0;
+        if (!started || whole == Whole::StartOnly) return started;
+        const int out = LoopbackUdpSocket(0);
+        for (; sent < 5; ++sent) SendToLoopback(out, smsPort_, Sl(100000 + sent));
+        ::close(out);
+        return false;
+      }
+      // Each new push in, or some 2 s gone.
+      if (gPushesTaken < sent && ++o.pushed < 200) return false;
+      o.pushed = gPushesTaken;
+      o.decoded = Decode();
+      return true;
     });
     o.err = ::testing::internal::GetCapturedStderr();
     return o;
   }
 
   // The start ran with its history and the inbox back whole, its home page
-  // ran, and the run ends as one with nothing to say.
+  // ran, and the run ends as one with nothing to say, but a size short of
+  // the one the run needs, which the start said.
   bool Ran(const Outcome& o, Inbox inbox) {
     return o.result == kUiStartFinished && o.asked && o.history &&
            o.kept == Repository(inbox).messages && o.err.find("memory") == std::string::npos &&
-           HostExitStatus(o.result) == 0;
+           HostExitStatus(o.result) == (o.kilobytes < HostMemoryKbNeeded() ? 1 : 0);
+  }
+
+  // The one size the start computes for the inbox's quota.
+  int Needed(Inbox inbox) {
+    WriteSettings(kHostMemoryKbMax, inbox, false);
+    HostSettings settings;
+    HostSettingsClear(&settings);
+    HostReadIni(&settings);
+    return HostMemoryKbNeeded();
+  }
+
+  // All of it ran: the start with its history and the inbox back whole, the
+  // home page, five new pushes, an image and a movie, and nothing memory
+  // kept from running or being kept (the save of a full inbox still leaves
+  // messages out for its quota or its section, as it says).
+  bool RanAll(const Outcome& o, Inbox inbox) {
+    return o.result == kUiStartFinished && o.asked && o.history &&
+           o.kept == Repository(inbox).messages && o.pushed == 5 && o.decoded.image &&
+           o.decoded.movie && o.err.find("memory") == std::string::npos &&
+           o.err.find("[Memory]") == std::string::npos;
+  }
+  // The start said the size short, and every line that names a size to
+  // raise [Memory] Size to names the one size; a start that failed did so
+  // for want of memory; the run ends with status 1.
+  static bool SaidTheSize(const Outcome& o, int needed) {
+    const std::string kb = std::to_string(o.kilobytes);
+    const std::string from = "raise [Memory] Size in qor.ini from " + kb + " to ";
+    const std::string to = std::to_string(needed) + " or more.";
+    for (size_t at = o.err.find(from); at != std::string::npos; at = o.err.find(from, at + 1))
+      if (o.err.compare(at + from.size(), to.size(), to) != 0) return false;
+    // Each loss memory caused names it too.
+    for (size_t at = 0, end; at < o.err.size(); at = end + 1) {
+      end = std::min(o.err.find('\n', at), o.err.size());
+      const std::string line = o.err.substr(at, end - at);
+      if (line.find(" memory") != std::string::npos && line.find(from + to) == std::string::npos)
+        return false;
+    }
+    return o.err.find("qor: [Memory] Size " + kb + " is short of what this run needs: ") !=
+               std::string::npos &&
+           (o.result == kUiStartFinished || ResultNoMemory(o.result)) &&
+           HostExitStatus(o.result) == 1;
+  }
+  static std::string Told(const Outcome& o, Inbox inbox) {
+    return std::to_string(o.kilobytes) + " KB: result " + std::to_string(o.result) + ", asked " +
+           std::to_string(o.asked) + ", history " + std::to_string(o.history) + ", " +
+           std::to_string(o.kept) + " messages back, " + std::to_string(o.pushed) +
+           " pushes, image " + std::to_string(o.decoded.image) + ", movie " +
+           std::to_string(o.decoded.movie) + (inbox == Inbox::AtARaisedQuota ? " (raised)" : "") +
+           "\n" + o.err;
+  }
+
+  // Sizes in steps that meet the one size, from the first that starts to
+  // twice that size: each runs all of it, or says that size.
+  void EverySizeRunsAllOrSaysTheOneSize(Inbox inbox, int step) {
+    const int needed = Needed(inbox);
+    int first = 0;
+    for (int kb = needed - (needed - 64) / step * step; kb <= 2 * needed; kb += step) {
+      const Outcome o = RunAt(kb, inbox, Whole::WithPushesAndDecodes);
+      if (!first && o.result != kUiStartFinished) continue;
+      if (!first) first = kb;
+      EXPECT_TRUE(kb >= needed ? RanAll(o, inbox) : SaidTheSize(o, needed)) << Told(o, inbox);
+    }
+    EXPECT_NE(first, 0);
+    EXPECT_LT(first, needed);
   }
   void ExpectRan(const Outcome& o, Inbox inbox) {
     EXPECT_TRUE(Ran(o, inbox)) << "asked " << o.asked << ", history " << o.history << ", "
@@ -260,6 +416,35 @@ TEST_F(HostKeptFilesTest, DISABLED_EverySizeFromTheFirstThatRunsRuns) {
     EXPECT_LE(first * 4 / 3, HostMemoryKbNeeded());
     EXPECT_EQ(failed, std::vector<int>{});
   }
+}
+
+class HostOneSizeTest : public HostKeptFilesTest, public ::testing::WithParamInterface<Inbox> {};
+
+// At the one size the start names, an image and a movie decode too, after
+// the start, its history, the home page and new pushes took their share.
+TEST_P(HostOneSizeTest, AnImageAndAMovieDecodeAtTheSizeNamed) {
+  const Outcome o = RunAt(Needed(GetParam()), GetParam(), Whole::WithPushesAndDecodes);
+  EXPECT_TRUE(RanAll(o, GetParam())) << Told(o, GetParam());
+}
+
+// With a full inbox and a kept history, every size from the first that
+// starts to twice the one size either runs all of it or says that size;
+// none fails at or above it. Steps of 32 and 64 KB that meet the size.
+TEST_P(HostOneSizeTest, EverySizeRunsAllOfItOrSaysTheOneSize) {
+  EverySizeRunsAllOrSaysTheOneSize(GetParam(), GetParam() == Inbox::AtARaisedQuota ? 64 : 32);
+}
+
+INSTANTIATE_TEST_SUITE_P(Quotas, HostOneSizeTest,
+                         ::testing::Values(Inbox::AtTheBuiltInQuota, Inbox::AtARaisedQuota),
+                         [](const ::testing::TestParamInfo<Inbox>& info) {
+                           return info.param == Inbox::AtARaisedQuota ? "Raised" : "BuiltIn";
+                         });
+
+// Long: not run by default (--gtest_also_run_disabled_tests). The same in
+// steps of 8 KB.
+TEST_F(HostKeptFilesTest, DISABLED_EverySizeInSteps8RunsAllOfItOrSaysTheOneSize) {
+  for (const Inbox inbox : {Inbox::AtTheBuiltInQuota, Inbox::AtARaisedQuota})
+    EverySizeRunsAllOrSaysTheOneSize(inbox, 8);
 }
 
 }  // namespace

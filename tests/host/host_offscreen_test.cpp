@@ -1138,8 +1138,8 @@ TEST_P(HostHomePageTest, RunsOrSaysWhyAtItsSize) {
       "qor: the home page could not run: not enough memory; raise [Memory] Size in qor.ini "
       "from " + std::to_string(kilobytes) + " to " + advice + "\n";
   size_t lines = 0;
-  for (size_t at = err.find("home page"); at != std::string::npos;
-       at = err.find("home page", at + 1))
+  for (size_t at = err.find("home page could not run"); at != std::string::npos;
+       at = err.find("home page could not run", at + 1))
     ++lines;
   EXPECT_EQ(lines, said ? 1u : 0u) << err;
   if (said) {
@@ -1162,7 +1162,7 @@ INSTANTIATE_TEST_SUITE_P(
         HomeRow{"ScriptAtTheAdvisedSize", HomeKind::Script, 0, HomeEnd::Ran, true},
         HomeRow{"ShippedHomePageAtTheAdvisedSize", HomeKind::Shipped, 0, HomeEnd::Ran, true},
         HomeRow{"BuiltInPageAtTheAdvisedSize", HomeKind::BuiltInPage, 0, HomeEnd::Ran, true},
-        HomeRow{"LargeFilePageWithRoom", HomeKind::LargeFilePage, 1024, HomeEnd::Ran, true},
+        HomeRow{"LargeFilePageWithRoom", HomeKind::LargeFilePage, 4096, HomeEnd::Ran, true},
         HomeRow{"LargeFilePageAtTheAdvisedSize", HomeKind::LargeFilePage, 0,
                 HomeEnd::SaidOnceOnHome, true},
         // Sizes advised before: the history does not fit; at 16 the

@@ -45,6 +45,9 @@ void HostFixture::WriteIni(const std::string& text) {
   out << text;
   if (text.find("[SMS]") == std::string::npos)
     out << "\n[SMS]\nPort=" << smsPort_ << "\nPeerPort=" << smsPeerPort_ << "\n";
+  // The shipped qor.ini's size, which runs all of it: a test of a size short
+  // of that names its own.
+  if (text.find("[Memory]") == std::string::npos) out << "\n[Memory]\nSize=2048\n";
 }
 
 void HostFixture::WriteIniWithDefaultSkin(const std::string& more) {

@@ -16,7 +16,8 @@ class HostFixture : public ::testing::Test {
   void TearDown() override;
 
   // Writes qor.ini in the working folder; the free ports are added unless the
-  // text has its own "[SMS]" section.
+  // text has its own "[SMS]" section, and the shipped memory size unless it
+  // has its own "[Memory]" section.
   void WriteIni(const std::string& text);
   // A qor.ini naming the default skin of the source tree.
   void WriteIniWithDefaultSkin(const std::string& more = "");
