@@ -18,6 +18,7 @@
 // time of the longest step.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <vector>
@@ -173,32 +174,44 @@ void AnimNestedButtons(benchmark::State& state) {
 // Such a step takes all the work there is before drawing; ns_unit is its
 // processor time over the units it took, which calibrates each charge
 // (one unit of work should cost about the same, whatever the kind).
-void LoopSteps(benchmark::State& state, const Bytes& movie) {
+// Rounds a step and the units its text took (all but one a action) tell
+// the cost of a unit of text apart from that of an action.
+double Rounds(AnimPlayer* p) {
+  const char* n = AnimVar_Text(AnimVar_Find(p, "/:n"));
+  return n ? std::atof(n) : 0;
+}
+void LoopSteps(benchmark::State& state, const Bytes& movie, int actions = 0) {
   Stage s(movie);
   if (!s.opened) {
     state.SkipWithError("the movie did not open");
     return;
   }
   AnimHost_Step(s.player.get());
-  double longest = 0, total = 0, units = 0;
+  double longest = 0, total = 0, units = 0, rounds = 0, steps = 0;
   for (auto _ : state) {
+    const double before = Rounds(s.player.get());
     const double start = ProcessorMs();
     AnimHost_Step(s.player.get());
     const double took = ProcessorMs() - start;
     total += took;
     units += kAnimStepWork - WorkLeft(s.player.get());
+    rounds += Rounds(s.player.get()) - before;
+    ++steps;
     if (took > longest) longest = took;
   }
   state.counters["max_ms"] = longest;
   state.counters["ns_unit"] = units > 0 ? total * 1e6 / units : 0;
   state.counters["ran_out"] = RanOut(s.player.get());
+  state.counters["rounds"] = steps > 0 ? rounds / steps : 0;
+  state.counters["text_units"] = steps > 0 ? (units - rounds * actions) / steps : 0;
 }
 void AnimLongNumberLoop(benchmark::State& state) {
-  LoopSteps(state, movie::LoopOfKind(2, static_cast<uint32_t>(state.range(0))));
+  LoopSteps(state, movie::LoopOfKind(2, static_cast<uint32_t>(state.range(0))), movie::LoopKindActions(2));
 }
 void AnimActionLoop(benchmark::State& state) {
   state.SetLabel(movie::LoopKindName(static_cast<int>(state.range(0))));
-  LoopSteps(state, movie::LoopOfKind(static_cast<int>(state.range(0)), static_cast<uint32_t>(state.range(1))));
+  const int kind = static_cast<int>(state.range(0));
+  LoopSteps(state, movie::LoopOfKind(kind, static_cast<uint32_t>(state.range(1))), movie::LoopKindActions(kind));
 }
 
 }  // namespace

@@ -31,33 +31,35 @@ namespace {
 struct Kind {
   const char* name;
   Bytes (*round)(const std::string& text, const std::string& digits);
+  int actions;  // in `round`
 };
 
 const Kind kKinds[kLoopKinds] = {
-    {"count", [](const std::string&, const std::string&) { return Bytes{}; }},
-    {"push_pop", [](const std::string& t, const std::string&) { return Concat({Push(t), Pop()}); }},
-    {"not", [](const std::string&, const std::string& d) { return Concat({Push(d), Op(0x12), Pop()}); }},
-    {"add", [](const std::string&, const std::string& d) { return Concat({Push(d), Push(d), Op(0x0A), Pop()}); }},
-    {"less", [](const std::string&, const std::string& d) { return Concat({Push(d), Push(d), Op(0x0F), Pop()}); }},
-    {"to_integer", [](const std::string&, const std::string& d) { return Concat({Push(d), Op(0x18), Pop()}); }},
-    {"if", [](const std::string&, const std::string& d) { return Concat({Push(d), Jump(0x9D, 0)}); }},
-    {"string_equals", [](const std::string& t, const std::string&) { return Concat({Push(t), Push(t), Op(0x13), Pop()}); }},
-    {"string_less", [](const std::string& t, const std::string&) { return Concat({Push(t), Push(t), Op(0x29), Pop()}); }},
-    {"string_add", [](const std::string& t, const std::string&) { return Concat({Push(t), Push(t), Op(0x21), Pop()}); }},
-    {"string_length", [](const std::string& t, const std::string&) { return Concat({Push(t), Op(0x14), Pop()}); }},
+    {"count", [](const std::string&, const std::string&) { return Bytes{}; }, 0},
+    {"push_pop", [](const std::string& t, const std::string&) { return Concat({Push(t), Pop()}); }, 2},
+    {"not", [](const std::string&, const std::string& d) { return Concat({Push(d), Op(0x12), Pop()}); }, 3},
+    {"add", [](const std::string&, const std::string& d) { return Concat({Push(d), Push(d), Op(0x0A), Pop()}); }, 4},
+    {"less", [](const std::string&, const std::string& d) { return Concat({Push(d), Push(d), Op(0x0F), Pop()}); }, 4},
+    {"to_integer", [](const std::string&, const std::string& d) { return Concat({Push(d), Op(0x18), Pop()}); }, 3},
+    {"if", [](const std::string&, const std::string& d) { return Concat({Push(d), Jump(0x9D, 0)}); }, 2},
+    {"string_equals", [](const std::string& t, const std::string&) { return Concat({Push(t), Push(t), Op(0x13), Pop()}); }, 4},
+    {"string_less", [](const std::string& t, const std::string&) { return Concat({Push(t), Push(t), Op(0x29), Pop()}); }, 4},
+    {"string_add", [](const std::string& t, const std::string&) { return Concat({Push(t), Push(t), Op(0x21), Pop()}); }, 4},
+    {"string_length", [](const std::string& t, const std::string&) { return Concat({Push(t), Op(0x14), Pop()}); }, 3},
     {"string_extract",
-     [](const std::string& t, const std::string&) { return Concat({Push(t), Push("1"), Push(std::to_string(t.size())), Op(0x15), Pop()}); }},
-    {"char_to_ascii", [](const std::string& t, const std::string&) { return Concat({Push(t), Op(0x32), Pop()}); }},
-    {"set_variable", [](const std::string& t, const std::string&) { return Concat({Push("/:t"), Push(t), Op(0x1D)}); }},
+     [](const std::string& t, const std::string&) { return Concat({Push(t), Push("1"), Push(std::to_string(t.size())), Op(0x15), Pop()}); }, 5},
+    {"char_to_ascii", [](const std::string& t, const std::string&) { return Concat({Push(t), Op(0x32), Pop()}); }, 3},
+    {"set_variable", [](const std::string& t, const std::string&) { return Concat({Push("/:t"), Push(t), Op(0x1D)}); }, 3},
     {"get_variable",
-     [](const std::string& t, const std::string&) { return Concat({Push("/:t"), Push(t), Op(0x1D), Push("/:t"), Op(0x1C), Pop()}); }},
-    {"long_name", [](const std::string& t, const std::string&) { return Concat({Push(t), Push("1"), Op(0x1D)}); }},
-    {"set_target", [](const std::string& t, const std::string&) { return Concat({Push(t), Op(0x20), Push(""), Op(0x20)}); }},
+     [](const std::string& t, const std::string&) { return Concat({Push("/:t"), Push(t), Op(0x1D), Push("/:t"), Op(0x1C), Pop()}); }, 6},
+    {"long_name", [](const std::string& t, const std::string&) { return Concat({Push(t), Push("1"), Op(0x1D)}); }, 3},
+    {"set_target", [](const std::string& t, const std::string&) { return Concat({Push(t), Op(0x20), Push(""), Op(0x20)}); }, 4},
 };
 
 }  // namespace
 
 const char* LoopKindName(int kind) { return kKinds[kind].name; }
+int LoopKindActions(int kind) { return kKinds[kind].actions + 7; }
 
 Bytes LoopOfKind(int kind, uint32_t length) {
   std::string text(length, 'x');

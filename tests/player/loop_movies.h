@@ -22,6 +22,8 @@ std::string Digits(uint32_t n);
 // pops what it leaves.
 inline constexpr int kLoopKinds = 17;
 const char* LoopKindName(int kind);
+// Actions in a round of kind k, the count and the jump back included.
+int LoopKindActions(int kind);
 Bytes LoopOfKind(int kind, uint32_t length);
 
 }  // namespace movie
