@@ -173,11 +173,11 @@ AnimClip* FrameReference(Run& r, int32_t* frame) {
   char* part = AnimPath_Split(path, 0);
   AnimClip* c = Find(r, path);
   if (c && part) {
+    Walked(r, Length(part));
     if (*part >= '0' && *part <= '9') {
       const int32_t n = std::atoi(part) - 1;
       *frame = n < 0 ? 0 : n;
     } else {
-      Walked(r, Length(part));
       *frame = AnimClip_FindLabel(c, part);
     }
   }
@@ -359,6 +359,7 @@ void GetUrl2(Run& r, uint32_t method) {
     return;
   }
   const bool toLevel = std::strncmp(target, "_level", 6) == 0;
+  if (toLevel) Walked(r, Length(target));  // its number read
   const uint32_t level = toLevel ? static_cast<uint32_t>(std::atoi(target + 6)) & 0xFFFF : kAnimLevelRemoved;
   if (toLevel && !AnimLevel_IsTarget(level)) {
     // Taken by a clip's movie, or no level at all.
