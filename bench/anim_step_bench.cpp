@@ -174,8 +174,8 @@ void AnimNestedButtons(benchmark::State& state) {
 // Such a step takes all the work there is before drawing; ns_unit is its
 // processor time over the units it took, which calibrates each charge
 // (one unit of work should cost about the same, whatever the kind).
-// Rounds a step and the units its text took (all but one a action) tell
-// the cost of a unit of text apart from that of an action.
+// The rounds of a step and the units its text took (those no action took)
+// tell the cost of a unit of text from that of an action.
 double Rounds(AnimPlayer* p) {
   const char* n = AnimVar_Text(AnimVar_Find(p, "/:n"));
   return n ? std::atof(n) : 0;
