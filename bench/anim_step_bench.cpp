@@ -18,12 +18,14 @@
 // time of the longest step.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <vector>
 
 #include "player/anim_movie.h"
 #include "player/anim_player.h"
+#include "tests/player/loop_movies.h"
 #include "tests/player/movie_writer.h"
 #include "tests/player/step_movies.h"
 
@@ -167,6 +169,51 @@ void AnimNestedButtons(benchmark::State& state) {
   Steps(state, movie::NestedButtons(static_cast<int>(state.range(0)), 64, state.range(1) != 0));
 }
 
+// Scripts looping for ever, each round walking texts: a number of N digits
+// read by `not`, and each kind of action on texts (or numbers) of N bytes.
+// Such a step takes all the work there is before drawing; ns_unit is its
+// processor time over the units it took, which calibrates each charge
+// (one unit of work should cost about the same, whatever the kind).
+// The rounds of a step and the units its text took (those no action took)
+// tell the cost of a unit of text from that of an action.
+double Rounds(AnimPlayer* p) {
+  const char* n = AnimVar_Text(AnimVar_Find(p, "/:n"));
+  return n ? std::atof(n) : 0;
+}
+void LoopSteps(benchmark::State& state, const Bytes& movie, int actions = 0) {
+  Stage s(movie);
+  if (!s.opened) {
+    state.SkipWithError("the movie did not open");
+    return;
+  }
+  AnimHost_Step(s.player.get());
+  double longest = 0, total = 0, units = 0, rounds = 0, steps = 0;
+  for (auto _ : state) {
+    const double before = Rounds(s.player.get());
+    const double start = ProcessorMs();
+    AnimHost_Step(s.player.get());
+    const double took = ProcessorMs() - start;
+    total += took;
+    units += kAnimStepWork - WorkLeft(s.player.get());
+    rounds += Rounds(s.player.get()) - before;
+    ++steps;
+    if (took > longest) longest = took;
+  }
+  state.counters["max_ms"] = longest;
+  state.counters["ns_unit"] = units > 0 ? total * 1e6 / units : 0;
+  state.counters["ran_out"] = RanOut(s.player.get());
+  state.counters["rounds"] = steps > 0 ? rounds / steps : 0;
+  state.counters["text_units"] = steps > 0 ? (units - rounds * actions) / steps : 0;
+}
+void AnimLongNumberLoop(benchmark::State& state) {
+  LoopSteps(state, movie::LoopOfKind(2, static_cast<uint32_t>(state.range(0))), movie::LoopKindActions(2));
+}
+void AnimActionLoop(benchmark::State& state) {
+  state.SetLabel(movie::LoopKindName(static_cast<int>(state.range(0))));
+  const int kind = static_cast<int>(state.range(0));
+  LoopSteps(state, movie::LoopOfKind(kind, static_cast<uint32_t>(state.range(1))), movie::LoopKindActions(kind));
+}
+
 }  // namespace
 
 BENCHMARK(AnimSwitchingCopies)->Arg(0)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond);
@@ -190,3 +237,8 @@ BENCHMARK(AnimSideLines)->Iterations(6)->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimGradientFills)->Iterations(4)->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimNestedButtons)->Args({4, 1})->Args({5, 0})->Iterations(4)->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimPhotoStrips)->Args({6, 4})->Args({6, 10})->Args({60, 1})->Iterations(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimLongNumberLoop)->Arg(5000)->Arg(20000)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimActionLoop)
+    ->ArgsProduct({benchmark::CreateDenseRange(0, movie::kLoopKinds - 1, 1), {8, 12000}})
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);

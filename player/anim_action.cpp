@@ -1,6 +1,7 @@
 // The action interpreter: runs a frame's or a button's action list against
 // the value stack, a current target path and the clips it names, and turns
 // get-URL actions into host requests or loads of further movies.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -25,7 +26,32 @@ struct Run {
   uint32_t oldFrame;  // its frame before a pending jump
   uint32_t bits;
   bool ended;         // the list ends early: the run answers 0
+  // Text the actions walked, in bytes copied (a byte read one at a time
+  // counts as many), not yet taken from the step's work.
+  uint64_t text;
 };
+
+// Text walked a byte at a time (conversions, names looked up), and copied
+// or compared in bulk.
+void Walked(Run& r, size_t bytes) { r.text += uint64_t{bytes} * (kAnimTextCopiedPerWork / kAnimTextWalkedPerWork); }
+void Copied(Run& r, size_t bytes) { r.text += bytes; }
+size_t Length(const char* text) { return text ? std::strlen(text) : 0; }
+
+// The action's text is work before drawing. It is walked already: what the
+// work left cannot hold ends the run at the next action.
+void TakeText(Run& r) {
+  const uint64_t units = r.text / kAnimTextCopiedPerWork;
+  if (units == 0) return;
+  r.text %= kAnimTextCopiedPerWork;
+  AnimPlayer* p = r.p;
+  const uint32_t room = p->workLeft > kAnimDrawWork ? p->workLeft - kAnimDrawWork : 0;
+  if (units <= room) {
+    p->workLeft -= static_cast<uint32_t>(units);
+  } else {
+    p->workLeft -= room;
+    AnimWork_RanOut(p);
+  }
+}
 
 AnimClip* RootOf(Run& r) {
   AnimStream* level = r.m->currentLevel ? r.m->currentLevel : r.m->levels;
@@ -33,6 +59,7 @@ AnimClip* RootOf(Run& r) {
 }
 
 AnimClip* Find(Run& r, const char* path) {
+  Walked(r, Length(path));
   AnimClip* c = AnimClip_FindByPath(RootOf(r), path);
   if (!c) r.ended = true;
   return c;
@@ -58,16 +85,37 @@ void JumpTo(Run& r, AnimClip* c, uint32_t frame) {
 
 AnimValue* Pop(Run& r) { return AnimValue_Pop(r.p); }
 
+double Number(Run& r, const AnimValue* v) {
+  uint32_t walked = 0;
+  const double n = AnimValue_Number(v, &walked);
+  Walked(r, walked);
+  return n;
+}
+
+int32_t Integer(Run& r, const AnimValue* v) {
+  uint32_t walked = 0;
+  const int32_t n = AnimValue_Integer(v, &walked);
+  Walked(r, walked);
+  return n;
+}
+
+// A value's text, owned by the caller (null only when the heap ran out).
+char* Text(Run& r, const AnimValue* v) {
+  char* t = AnimValue_Text(r.p, v);
+  Copied(r, Length(t));
+  return t;
+}
+
 double PopNumber(Run& r) {
   AnimValue* v = Pop(r);
-  const double n = AnimValue_Number(v);
+  const double n = Number(r, v);
   AnimValue_Release(r.p, v);
   return n;
 }
 
 int32_t PopInteger(Run& r) {
   AnimValue* v = Pop(r);
-  const int32_t n = AnimValue_Integer(v);
+  const int32_t n = Integer(r, v);
   AnimValue_Release(r.p, v);
   return n;
 }
@@ -75,13 +123,14 @@ int32_t PopInteger(Run& r) {
 // The popped value's text, owned by the caller (never null unless the heap ran out).
 char* PopText(Run& r) {
   AnimValue* v = Pop(r);
-  char* t = v ? AnimValue_Text(r.p, v) : nullptr;
+  char* t = v ? Text(r, v) : nullptr;
   AnimValue_Release(r.p, v);
   return t;
 }
 
 void PushOwned(Run& r, char* owned) {
   if (!owned) return;
+  Copied(r, Length(owned));
   AnimValue* cell = AnimValue_NewText(r.p, "");
   if (!cell) {
     AnimStr_Free(r.p, owned);
@@ -91,11 +140,21 @@ void PushOwned(Run& r, char* owned) {
   AnimValue_Push(r.p, cell);
 }
 
-void PushText(Run& r, const char* text) { AnimValue_Push(r.p, AnimValue_NewText(r.p, text)); }
+void PushText(Run& r, const char* text) {
+  Copied(r, Length(text));
+  AnimValue_Push(r.p, AnimValue_NewText(r.p, text));
+}
 void PushInt(Run& r, int32_t v) { PushOwned(r, AnimText_FromInt(r.p, v)); }
 void PushResult(Run& r, double v) { PushOwned(r, AnimText_FromResult(r.p, static_cast<float>(v))); }
 
-char* Resolve(Run& r, const char* path, uint32_t mode) { return AnimPath_Resolve(r.p, r.target, path, mode); }
+char* Resolve(Run& r, const char* path, uint32_t mode) {
+  char* full = AnimPath_Resolve(r.p, r.target, path, mode);
+  Copied(r, Length(full));
+  return full;
+}
+
+// A variable's name is hashed and compared with those in its bucket.
+void LookUp(Run& r, const char* name) { Walked(r, 2 * Length(name)); }
 
 void SetTarget(Run& r, const char* text) {
   char* next = text && *text ? Resolve(r, text, kAnimPathClip) : AnimStr_Dup(r.p, r.initial);
@@ -114,6 +173,7 @@ AnimClip* FrameReference(Run& r, int32_t* frame) {
   char* part = AnimPath_Split(path, 0);
   AnimClip* c = Find(r, path);
   if (c && part) {
+    Walked(r, Length(part));
     if (*part >= '0' && *part <= '9') {
       const int32_t n = std::atoi(part) - 1;
       *frame = n < 0 ? 0 : n;
@@ -245,6 +305,7 @@ void PendLoad(Run& r, const char* url) {
 }
 
 void GetUrl(Run& r, const char* urlIn, const char* target) {
+  Copied(r, Length(urlIn) + Length(target));
   char url[kWorkCopy + 1];
   std::strncpy(url, urlIn ? urlIn : "", kWorkCopy);
   url[kWorkCopy] = 0;
@@ -298,6 +359,7 @@ void GetUrl2(Run& r, uint32_t method) {
     return;
   }
   const bool toLevel = std::strncmp(target, "_level", 6) == 0;
+  if (toLevel) Walked(r, Length(target));  // its number read
   const uint32_t level = toLevel ? static_cast<uint32_t>(std::atoi(target + 6)) & 0xFFFF : kAnimLevelRemoved;
   if (toLevel && !AnimLevel_IsTarget(level)) {
     // Taken by a clip's movie, or no level at all.
@@ -312,7 +374,9 @@ void GetUrl2(Run& r, uint32_t method) {
     if (method != 0) {
       // The collected variables travel with a request the host carries; here
       // they are built and let go.
-      AnimStr_Free(r.p, AnimVar_Collect(r.p, r.target));
+      char* collected = AnimVar_Collect(r.p, r.target);
+      Copied(r, Length(collected));
+      AnimStr_Free(r.p, collected);
       r.p->download.deliverAtOnce = 1;
     }
     StartFetch(r, url, method);
@@ -322,6 +386,7 @@ void GetUrl2(Run& r, uint32_t method) {
     const uint32_t length = read > 0 ? static_cast<uint32_t>(read) : 0;
     const uint8_t* data = read >= 0 ? local.data : nullptr;
     void* owned = local.owned;
+    Walked(r, length);
     if (data && length >= 3 &&
         ((data[0] == 'Q' && data[1] == 'V' && data[2] == 'X') || (data[0] == 'F' && data[1] == 'W' && data[2] == 'S'))) {
       if (level == kAnimLevelRemoved) {
@@ -356,6 +421,7 @@ bool TargetObject(Run& r, const char* text, AnimClip** clip, AnimDisplayObject**
   AnimClip* parent = Find(r, *parentPath ? parentPath : "/");
   AnimStr_Free(r.p, parentPath);
   if (parent) {
+    Walked(r, 2 * Length(path));
     *clip = AnimClip_FindByPath(RootOf(r), path);
     *object = AnimDisplay_FindByName(&parent->list, path);
   }
@@ -429,8 +495,8 @@ void SetProperty(Run& r) {
     parent = parentPath ? AnimClip_FindByPath(RootOf(r), *parentPath ? parentPath : "/") : nullptr;
     AnimStr_Free(r.p, parentPath);
     AnimDisplayList* list = parent && o ? &parent->list : nullptr;
-    const int32_t asInt = AnimValue_Integer(value);
-    const float asNumber = static_cast<float>(AnimValue_Number(value));
+    const int32_t asInt = Integer(r, value);
+    const float asNumber = static_cast<float>(Number(r, value));
     if (index <= 3) ReadPosition(c, o);
     MeasureSize(c, o, index);
     if (list) AnimDisplay_AddDirty(list, o);
@@ -501,6 +567,7 @@ void CloneSprite(Run& r) {
         if (o->cxform) *o->cxform = *from->cxform;
       }
       o->name = AnimPath_Resolve(r.p, parentPath, name, kAnimPathClip);
+      Walked(r, 2 * Length(o->name));
       if (o->name && from->character->type == kAnimSprite)
         o->clip = AnimLevel_Find(r.m, static_cast<AnimSprite*>(from->character->body)->clip, o->name);
       if (AnimPlayer_Aborted(r.p)) {
@@ -532,6 +599,7 @@ void RemoveSprite(Run& r) {
   AnimClip* parent = parentPath ? Find(r, *parentPath ? parentPath : "/") : nullptr;
   AnimStr_Free(r.p, parentPath);
   if (parent) {
+    Walked(r, Length(path));
     for (AnimDisplayObject** link = &parent->list.first; *link; link = &(*link)->next) {
       AnimDisplayObject* o = *link;
       if (!o->name || AnimName_Equal(o->name, path) != 0) continue;
@@ -556,7 +624,8 @@ uint32_t NextRandom(AnimMovie* m) {
 void Binary(Run& r, uint8_t code) {
   AnimValue* a = Pop(r);
   AnimValue* b = Pop(r);
-  const double x = AnimValue_Number(b), y = AnimValue_Number(a);
+  const bool texts = code == 0x13 || code == 0x21 || code == 0x29;
+  const double x = texts ? 0 : Number(r, b), y = texts ? 0 : Number(r, a);
   switch (code) {
     case 0x0A: PushResult(r, static_cast<float>(x) + static_cast<float>(y)); break;
     case 0x0B: PushResult(r, static_cast<float>(x) - static_cast<float>(y)); break;
@@ -568,9 +637,10 @@ void Binary(Run& r, uint8_t code) {
     case 0x10: PushText(r, x != 0 && y != 0 ? "1" : "0"); break;
     case 0x11: PushText(r, x != 0 || y != 0 ? "1" : "0"); break;
     default: {
-      char* ta = AnimValue_Text(r.p, a);
-      char* tb = AnimValue_Text(r.p, b);
+      char* ta = Text(r, a);
+      char* tb = Text(r, b);
       if (ta && tb) {
+        Copied(r, std::min(std::strlen(ta), std::strlen(tb)));  // compared
         if (code == 0x13) PushText(r, std::strcmp(tb, ta) == 0 ? "1" : "0");
         else if (code == 0x29) PushText(r, std::strcmp(tb, ta) < 0 ? "1" : "0");
         else {
@@ -610,10 +680,12 @@ void SetVariable(Run& r) {
   char* value = PopText(r);
   char* name = PopText(r);
   char* full = name ? Resolve(r, name, kAnimPathVariable) : nullptr;
+  LookUp(r, full);
   if (full && value) {
     AnimVariable* v = AnimVar_Set(r.p, full, value);
     value = nullptr;
     if (v && v->boundObject) {
+      Walked(r, Length(full));
       char* clipPath = AnimStr_Dup(r.p, full);
       if (clipPath) AnimPath_Split(clipPath, 1);
       if (AnimClip* c = clipPath ? AnimClip_FindByPath(RootOf(r), *clipPath ? clipPath : "/") : nullptr)
@@ -681,6 +753,7 @@ const AnimActionRecord* Step(Run& r, const AnimActionRecord* a) {
     case 0x1C: {
       char* name = PopText(r);
       char* full = name ? Resolve(r, name, kAnimPathVariable) : nullptr;
+      LookUp(r, full);
       PushOwned(r, full ? AnimVar_Get(r.p, full) : nullptr);
       AnimStr_Free(r.p, name);
       AnimStr_Free(r.p, full);
@@ -733,6 +806,7 @@ const AnimActionRecord* Step(Run& r, const AnimActionRecord* a) {
     case 0x8B: SetTarget(r, a->string2); break;
     case 0x8C:
       if (AnimClip* c = TargetClip(r)) {
+        Walked(r, Length(a->string2));
         const int32_t frame = AnimClip_FindLabel(c, a->string2 ? a->string2 : "");
         if (frame >= 0) JumpTo(r, c, static_cast<uint32_t>(frame));
       }
@@ -792,16 +866,27 @@ uint32_t AnimAction_Run(AnimClip* clip, const AnimActionRecord* first, uint32_t)
   if (m->action.runDepth >= kAnimMaxRunDepth) return 0;
   ++m->action.runDepth;
   Run r{m, p, clip, AnimStr_Dup(p, clip->name ? clip->name : ""), AnimStr_Dup(p, clip->name ? clip->name : ""),
-        nullptr, 0, 0, false};
+        nullptr, 0, 0, false, 0};
   AnimClip* savedRunning = m->action.runningClip;
   m->action.runningClip = clip;
+  const uint32_t outerFloor = p->stackFloor;
+  p->stackFloor = p->stackDepth;
+  bool cut = false;
   for (const AnimActionRecord* a = first; a && r.target && r.initial;) {
     // Every action is work of the step, whichever run it belongs to.
-    if (!AnimWork_TakeBeforeDrawing(p)) break;
+    if (!AnimWork_TakeBeforeDrawing(p)) {
+      cut = true;
+      break;
+    }
     a = Step(r, a);
+    TakeText(r);
     if (r.ended || AnimPlayer_Aborted(p)) break;
   }
   if (!r.ended && !AnimPlayer_Aborted(p)) CarryOutJump(r);
+  // A list the work cut short never reaches the pops of what it pushed:
+  // those values go, what it found on the stack stays for the next list.
+  while (cut && p->stackDepth > p->stackFloor) AnimValue_Release(p, AnimValue_Pop(p));
+  if (p->stackFloor > outerFloor) p->stackFloor = outerFloor;
   AnimStr_Free(p, r.target);
   AnimStr_Free(p, r.initial);
   m->action.runningClip = savedRunning;

@@ -1472,6 +1472,7 @@ AnimClip* AnimClip_FindByPath(AnimClip* root, const char* path) {
   if (!root || !path) return nullptr;
   if (!std::strchr(path, '/') || std::strcmp(path, "/") == 0) return root;
   const uint32_t depth = AnimPath_Depth(path);
+  const size_t pathLength = std::strlen(path);
   AnimClip* clip = root;
   for (uint32_t guard = 0; clip && guard < 64; ++guard) {
     AnimClip* next = nullptr;
@@ -1480,7 +1481,7 @@ AnimClip* AnimClip_FindByPath(AnimClip* root, const char* path) {
       const uint32_t d = AnimPath_Depth(o->name);
       if (d == depth && AnimName_Equal(o->name, path) == 0) return o->clip;
       const size_t n = std::strlen(o->name);
-      if (d < depth && n < std::strlen(path) && path[n] == '/') {
+      if (d < depth && n < pathLength && path[n] == '/') {
         char* prefix = AnimStr_DupN(clip->movie->player, path, static_cast<uint32_t>(n));
         const bool match = prefix && AnimName_Equal(prefix, o->name) == 0;
         AnimStr_Free(clip->movie->player, prefix);

@@ -464,7 +464,8 @@ const char* AnimHeap_Check(const AnimHeap* h) {
   return nullptr;
 }
 
-double AnimStr_ToNumber(const char* s) {
+double AnimStr_ToNumber(const char* s, const char** end) {
+  if (end) *end = s;
   if (!s) return 0;
   while (*s == ' ') ++s;
   bool negative = false;
@@ -491,6 +492,7 @@ double AnimStr_ToNumber(const char* s) {
     while (*s >= '0' && *s <= '9') exponent = static_cast<int16_t>(exponent * 10 + (*s++ - '0'));
     if (negExp) exponent = static_cast<int16_t>(-exponent);
   }
+  if (end) *end = s;
   double scale = 1;
   for (int i = 0; i < digits; ++i) scale *= 10;
   double result = v + f / scale;

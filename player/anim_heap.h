@@ -45,5 +45,5 @@ uint32_t AnimHeap_BlockSize(const AnimHeap* heap, const void* p);
 const char* AnimHeap_Check(const AnimHeap* heap);
 
 // The player's number parser: text to double (spaces, sign, digits, fraction,
-// exponent introduced by e, E, d or D).
-double AnimStr_ToNumber(const char* text);
+// exponent introduced by e, E, d or D). With `end`, where it stopped.
+double AnimStr_ToNumber(const char* text, const char** end = nullptr);

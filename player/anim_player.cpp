@@ -27,6 +27,7 @@ uint32_t Reset(AnimPlayer* p, const AnimSize* size) {
   p->heap.abortFlag = 0;
   // The heap's reset discarded every block: forget what pointed into it.
   p->stack = nullptr;
+  p->stackDepth = p->stackFloor = 0;
   for (auto& bucket : p->variables) bucket = nullptr;
   AnimBitmap_ResetCache(&p->bitmaps);
   p->cacheInUse = nullptr;

@@ -103,6 +103,10 @@ struct AnimPlayer {
   // tell a heap that had the room but no hole for it.
   uint32_t refusedBytes, refusedFree;
   AnimValue* stack;
+  // Cells on the stack, and the fewest there have been since the running
+  // list began: what lies above that is what the list (and the lists it
+  // called) pushed, and goes when the step's work cuts the list short.
+  uint32_t stackDepth, stackFloor;
   AnimVariable* variables[kAnimVarBuckets];
   AnimBitmapTable bitmaps;  // decoded images of the movie's coded bitmaps
   AnimCaption caption;

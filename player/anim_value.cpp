@@ -29,12 +29,14 @@ AnimValue* NewCell(AnimPlayer* p, uint32_t kind) {
 }
 
 // The C library's text-to-integer rule: spaces, a sign, digits; stops at anything else.
-int32_t TextToInt(const char* s) {
+int32_t TextToInt(const char* s, uint32_t* walked) {
+  const char* start = s;
   while (*s == ' ' || (*s >= '\t' && *s <= '\r')) ++s;
   bool negative = false;
   if (*s == '-' || *s == '+') negative = *s++ == '-';
   uint32_t v = 0;
   while (*s >= '0' && *s <= '9') v = v * 10 + static_cast<uint32_t>(*s++ - '0');
+  if (walked) *walked += static_cast<uint32_t>(s - start);
   return static_cast<int32_t>(negative ? 0u - v : v);
 }
 
@@ -84,6 +86,7 @@ void AnimValue_Push(AnimPlayer* p, AnimValue* cell) {
   if (!cell) return;
   cell->next = p->stack;
   p->stack = cell;
+  ++p->stackDepth;
 }
 
 AnimValue* AnimValue_Pop(AnimPlayer* p) {
@@ -91,6 +94,7 @@ AnimValue* AnimValue_Pop(AnimPlayer* p) {
   if (!top) return AnimValue_NewText(p, "");
   p->stack = top->next;
   top->next = nullptr;
+  if (--p->stackDepth < p->stackFloor) p->stackFloor = p->stackDepth;
   return top;
 }
 
@@ -106,6 +110,7 @@ uint32_t AnimValue_ClearStack(AnimPlayer* p) {
     p->stack = top->next;
     AnimValue_Release(p, top);
   }
+  p->stackDepth = p->stackFloor = 0;
   return 1;
 }
 
@@ -124,7 +129,7 @@ void AnimValue_SetText(AnimPlayer* p, AnimValue* cell, char* owned) {
   *static_cast<char**>(cell->slot) = owned;
 }
 
-double AnimValue_Number(const AnimValue* cell) {
+double AnimValue_Number(const AnimValue* cell, uint32_t* walked) {
   if (!cell || !cell->slot) return 0;
   switch (cell->kind) {
     case kAnimInt: {
@@ -137,12 +142,18 @@ double AnimValue_Number(const AnimValue* cell) {
       std::memcpy(&v, cell->slot, 4);
       return v;
     }
-    case kAnimString: return AnimStr_ToNumber(*static_cast<char* const*>(cell->slot));
+    case kAnimString: {
+      const char* text = *static_cast<char* const*>(cell->slot);
+      const char* end = text;
+      const double v = AnimStr_ToNumber(text, &end);
+      if (walked) *walked += static_cast<uint32_t>(end - text);
+      return v;
+    }
     default: return 0;
   }
 }
 
-int32_t AnimValue_Integer(const AnimValue* cell) {
+int32_t AnimValue_Integer(const AnimValue* cell, uint32_t* walked) {
   if (!cell || !cell->slot) return 0;
   switch (cell->kind) {
     case kAnimInt: {
@@ -160,7 +171,7 @@ int32_t AnimValue_Integer(const AnimValue* cell) {
     }
     case kAnimString: {
       const char* text = *static_cast<char* const*>(cell->slot);
-      return text ? TextToInt(text) : 0;
+      return text ? TextToInt(text, walked) : 0;
     }
     default: return 0;
   }

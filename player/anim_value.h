@@ -26,6 +26,16 @@ struct AnimVariable {
 
 inline constexpr uint32_t kAnimVarBuckets = 32;
 
+// Text an action walks is work of the step in its length: bytes read one at
+// a time (turned into numbers, names hashed and compared without regard to
+// case), about 2 ns each, and bytes copied or compared many at a time, 0.05
+// to 0.2 ns each (taking and freeing their blocks included). So many make a
+// unit of work of at most about 0.8 us, so that a step whose budget they
+// take whole still ends well within half a second of processor time
+// (bench/anim_step_bench.cpp, AnimActionLoop, measures every kind).
+inline constexpr uint32_t kAnimTextWalkedPerWork = 400;
+inline constexpr uint32_t kAnimTextCopiedPerWork = 4000;
+
 // New cells (kind and slot set) own their storage in the player heap.
 AnimValue* AnimValue_NewInt(AnimPlayer* p, int32_t v);
 AnimValue* AnimValue_NewFloat(AnimPlayer* p, float v);
@@ -36,8 +46,9 @@ AnimValue* AnimValue_Pop(AnimPlayer* p);
 void AnimValue_Release(AnimPlayer* p, AnimValue* cell);
 uint32_t AnimValue_ClearStack(AnimPlayer* p);
 void AnimValue_SetText(AnimPlayer* p, AnimValue* cell, char* owned);
-double AnimValue_Number(const AnimValue* cell);
-int32_t AnimValue_Integer(const AnimValue* cell);
+// With `walked`, the bytes of text read to find the number are added to it.
+double AnimValue_Number(const AnimValue* cell, uint32_t* walked = nullptr);
+int32_t AnimValue_Integer(const AnimValue* cell, uint32_t* walked = nullptr);
 char* AnimValue_Text(AnimPlayer* p, const AnimValue* cell);
 
 char* AnimText_FromInt(AnimPlayer* p, int32_t n);

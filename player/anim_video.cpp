@@ -113,6 +113,7 @@ uint32_t Open(AnimPlayer* p, const AnimVideoArgs* args) {
   p->heap.abortFlag = 0;
   p->movie = nullptr;
   p->stack = nullptr;
+  p->stackDepth = p->stackFloor = 0;
   for (auto& bucket : p->variables) bucket = nullptr;
   // Nor may the allocator let go of decoded bitmaps or a cache in the old heap.
   AnimBitmap_ResetCache(&p->bitmaps);

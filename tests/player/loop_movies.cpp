@@ -1,0 +1,69 @@
+#include "loop_movies.h"
+
+namespace movie {
+
+namespace {
+
+Bytes Op(uint8_t code) { return Action(code); }
+Bytes Push(const std::string& s) { return PushText(s); }
+Bytes Pop() { return Op(0x17); }
+
+}  // namespace
+
+Bytes LoopForEver(const Bytes& more, const Bytes& after) {
+  const Bytes body = Concat({more, Push("/:n"), Push("/:n"), Op(0x1C), Push("1"), Op(0x0A), Op(0x1D), after});
+  const Bytes loop = Actions(Concat({body, Jump(0x99, static_cast<int16_t>(-(static_cast<int>(body.size()) + 5))), EndActions()}));
+  Header header;
+  header.xmax = 176 * 20;
+  header.ymax = 208 * 20;
+  header.frames = 1;
+  return Qvx(header, Concat({Sprite(60, 1, Concat({loop, ShowFrame(), End()})), PlaceNamed(60, 1, "r"), ShowFrame(), End()}));
+}
+
+std::string Digits(uint32_t n) {
+  std::string s(n, '0');
+  if (n) s[0] = '1';
+  return s;
+}
+
+namespace {
+
+struct Kind {
+  const char* name;
+  Bytes (*round)(const std::string& text, const std::string& digits);
+  int actions;  // in `round`
+};
+
+const Kind kKinds[kLoopKinds] = {
+    {"count", [](const std::string&, const std::string&) { return Bytes{}; }, 0},
+    {"push_pop", [](const std::string& t, const std::string&) { return Concat({Push(t), Pop()}); }, 2},
+    {"not", [](const std::string&, const std::string& d) { return Concat({Push(d), Op(0x12), Pop()}); }, 3},
+    {"add", [](const std::string&, const std::string& d) { return Concat({Push(d), Push(d), Op(0x0A), Pop()}); }, 4},
+    {"less", [](const std::string&, const std::string& d) { return Concat({Push(d), Push(d), Op(0x0F), Pop()}); }, 4},
+    {"to_integer", [](const std::string&, const std::string& d) { return Concat({Push(d), Op(0x18), Pop()}); }, 3},
+    {"if", [](const std::string&, const std::string& d) { return Concat({Push(d), Jump(0x9D, 0)}); }, 2},
+    {"string_equals", [](const std::string& t, const std::string&) { return Concat({Push(t), Push(t), Op(0x13), Pop()}); }, 4},
+    {"string_less", [](const std::string& t, const std::string&) { return Concat({Push(t), Push(t), Op(0x29), Pop()}); }, 4},
+    {"string_add", [](const std::string& t, const std::string&) { return Concat({Push(t), Push(t), Op(0x21), Pop()}); }, 4},
+    {"string_length", [](const std::string& t, const std::string&) { return Concat({Push(t), Op(0x14), Pop()}); }, 3},
+    {"string_extract",
+     [](const std::string& t, const std::string&) { return Concat({Push(t), Push("1"), Push(std::to_string(t.size())), Op(0x15), Pop()}); }, 5},
+    {"char_to_ascii", [](const std::string& t, const std::string&) { return Concat({Push(t), Op(0x32), Pop()}); }, 3},
+    {"set_variable", [](const std::string& t, const std::string&) { return Concat({Push("/:t"), Push(t), Op(0x1D)}); }, 3},
+    {"get_variable",
+     [](const std::string& t, const std::string&) { return Concat({Push("/:t"), Push(t), Op(0x1D), Push("/:t"), Op(0x1C), Pop()}); }, 6},
+    {"long_name", [](const std::string& t, const std::string&) { return Concat({Push(t), Push("1"), Op(0x1D)}); }, 3},
+    {"set_target", [](const std::string& t, const std::string&) { return Concat({Push(t), Op(0x20), Push(""), Op(0x20)}); }, 4},
+};
+
+}  // namespace
+
+const char* LoopKindName(int kind) { return kKinds[kind].name; }
+int LoopKindActions(int kind) { return kKinds[kind].actions + 7; }
+
+Bytes LoopOfKind(int kind, uint32_t length) {
+  std::string text(length, 'x');
+  return LoopForEver(kKinds[kind].round(text, Digits(length)));
+}
+
+}  // namespace movie
