@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "browser/cache.h"
@@ -33,6 +34,8 @@ std::vector<uint16_t> gFrameBuffer;
 bool gSaveFailed = false;  // a file could not be saved during this run
 bool gHomePageFailed = false;  // the home page could not run for want of memory
 bool gHistoryLost = false;     // memory could not hold the history
+bool gFileUnread = false;      // a kept file memory could not read whole
+std::vector<std::string> gUnreadSaid;  // the kept files said unread, each once a run
 
 struct BlockFree {
   void operator()(void* p) const { std::free(p); }
@@ -67,7 +70,7 @@ HostSettings* HostCurrentSettings() { return gSettings; }
 
 int HostExitStatus(Result result) {
   return (result == kUiStartFinished || result == kOk) && !gSaveFailed && !gHomePageFailed &&
-                 !gHistoryLost
+                 !gHistoryLost && !gFileUnread
              ? 0
              : 1;
 }
@@ -95,6 +98,21 @@ static void SayNoMemory(const HostSettings* settings, bool* said, const char* wh
   MemoryAdvice(settings->memoryBytes / 1024, advice, sizeof advice);
   PlatformSay("qor: %s: not enough memory; %s\n", what, advice);
   LogPrint(kLogDefaultId, "%s: not enough memory\n", what);
+}
+
+// A kept file memory could not read whole is left as it is and the run goes
+// on without it: said once a file, as what memory kept from running.
+static void SayFileUnread(const char* path) {
+  for (const std::string& said : gUnreadSaid)
+    if (said == path) return;
+  gUnreadSaid.emplace_back(path);
+  const std::string what = std::string("the kept file ") + path + " is left unread in this run";
+  bool said = false;
+  if (gSettings)
+    SayNoMemory(gSettings, &said, what.c_str());
+  else
+    PlatformSay("qor: %s: not enough memory\n", what.c_str());
+  gFileUnread = true;
 }
 
 // A close that came while a chain was still running is acted on once the
@@ -250,7 +268,10 @@ Result HostMain(const HostShellOps& ops) {
   gSaveFailed = false;
   gHomePageFailed = false;
   gHistoryLost = false;
+  gFileUnread = false;
+  gUnreadSaid.clear();
   const FileFailureHook previousSaveHook = PlatformFileOnFailure(SaveFailed);
+  const FileNotReadHook previousUnreadHook = PlatformFileOnNotRead(SayFileUnread);
   auto settings = std::make_unique<HostSettings>();
   HostSettingsClear(settings.get());
   settings->hostState = HostState::Starting;
@@ -272,6 +293,7 @@ Result HostMain(const HostShellOps& ops) {
   if (!block) {
     HostMessageBox("Could not allocate the emulator's memory.");
     PlatformFileOnFailure(previousSaveHook);
+    PlatformFileOnNotRead(previousUnreadHook);
     gSettings = nullptr;
     return kHostNoEngineBlock;
   }
@@ -319,6 +341,7 @@ Result HostMain(const HostShellOps& ops) {
   HostFreeFrameBuffer(settings.get());
   MemSetEvictor(nullptr);
   PlatformFileOnFailure(previousSaveHook);
+  PlatformFileOnNotRead(previousUnreadHook);
   gSettings = nullptr;
   return result;
 }
