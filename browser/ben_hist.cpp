@@ -34,16 +34,17 @@ void BenBackStackPush(BenBackStack* stack, const char* address) {
 
 // The pointer left by a browser that never ended (an engine torn down under
 // it) belongs to a heap that is gone: it is dropped, not freed.
-BenHistory* BenHistoryOpen() {
+BenHistory* BenHistoryOpen(bool* unread) {
+  if (unread) *unread = false;
   gHistory = static_cast<BenHistory*>(MemAllocZero(sizeof(BenHistory), Use::Context, Mod::Ben));
   if (!gHistory) return nullptr;
   HistLoad(gHistory->list.bytes, kBenHistoryBlockSize);
-  bool shortOfMemory = HistLoadShortOfMemory();
   IntHistLoad(&gHistory->back);
-  shortOfMemory = shortOfMemory || HistLoadShortOfMemory();
-  // A history kept that memory could not read is not this run's to replace
-  // at its end: the browser runs without one, as when its block is not had.
-  if (shortOfMemory) {
+  // A history kept that memory could not read (said by the load) is not
+  // this run's to replace at its end: the browser runs without one, as when
+  // its block is not had.
+  if (HistLoadShortOfMemory()) {
+    if (unread) *unread = true;
     BenBackStackClear(&gHistory->back);
     MemFree(&gHistory);
   }

@@ -51,8 +51,9 @@ struct BenHistory {
 // Allocates the browser's history, loads both files into it and makes it the
 // current one; a list that cannot be loaded starts empty (zeroed), and so
 // does the back stack. Null when memory is short: the browser then runs
-// without history.
-BenHistory* BenHistoryOpen();
+// without history; `unread` (when given) then tells whether it was a kept
+// file memory could not read whole, which the load said.
+BenHistory* BenHistoryOpen(bool* unread = nullptr);
 // Saves both files and frees the current history; nothing when there is none.
 void BenHistoryClose();
 // The history of the running browser window, or null.

@@ -36,6 +36,7 @@ void PutText(uint8_t*& p, const char* text) {
 struct Reader {
   const uint8_t* p;
   uint32_t left;
+  bool noMemory;  // a text or item had no memory: the bytes were not at fault
 };
 
 bool GetU32(Reader& r, uint32_t* v) {
@@ -63,7 +64,10 @@ bool GetText(Reader& r, char** out) {
   if (n == 0) return true;
   if (n > r.left || n == UINT32_MAX) return false;
   *out = static_cast<char*>(MemAlloc(n + 1, Use::String, Mod::Ben));
-  if (!*out) return false;
+  if (!*out) {
+    r.noMemory = true;
+    return false;
+  }
   LibcMemCopy(*out, r.p, n);
   (*out)[n] = 0;
   r.p += n;
@@ -81,14 +85,23 @@ bool GetItem(Reader& r, uint8_t** out) {
   if (n > r.left) return false;
   const uint32_t kept = n < kBenBackItemSize ? n : kBenBackItemSize;
   *out = static_cast<uint8_t*>(MemAllocZero(kBenBackItemSize, Use::String, Mod::Ben));
-  if (!*out) return false;
+  if (!*out) {
+    r.noMemory = true;
+    return false;
+  }
   LibcMemCopy(*out, r.p, kept);
   r.p += n;
   r.left -= n;
   return true;
 }
 
-bool gShortOfMemory;  // the last load found its file and no memory to read it
+bool gShortOfMemory;  // a load since HistLoad found its file and no memory to read it
+
+// A kept file memory could not read: it is left as it is, and said.
+void NotRead(const char* file) {
+  gShortOfMemory = true;
+  PlatformFileNotRead(file);
+}
 
 }  // namespace
 
@@ -103,7 +116,7 @@ int HistLoad(void* buffer, uint32_t length) {
   // Read aside first, so that a failed read leaves the caller's block whole.
   auto* scratch = static_cast<uint8_t*>(MemAlloc(length, Use::Data, Mod::Ben));
   if (!scratch) {
-    gShortOfMemory = true;
+    NotRead(kHistFile);
     return 0;
   }
   int ok = PlatformFileRead(kHistFile, scratch, length) == FileStatus::Ok;
@@ -142,8 +155,8 @@ void IntHistEncode(const BenBackStack* stack, uint8_t* out) {
   }
 }
 
-bool IntHistDecode(BenBackStack* stack, const uint8_t* data, uint32_t size) {
-  Reader r{data, size};
+bool IntHistDecode(BenBackStack* stack, const uint8_t* data, uint32_t size, bool* noMemory) {
+  Reader r{data, size, false};
   bool ok = GetU32(r, &stack->first) && GetU32(r, &stack->last);
   for (int i = 0; ok && i < kBenBackSlots; ++i) {
     BenBackSlot& slot = stack->slots[i];
@@ -153,6 +166,7 @@ bool IntHistDecode(BenBackStack* stack, const uint8_t* data, uint32_t size) {
   // Bytes after the last slot are not the stack's: they are left unread.
   if (ok) return true;
   BenBackStackClear(stack);
+  if (noMemory) *noMemory = r.noMemory;
   return false;
 }
 
@@ -167,7 +181,6 @@ int IntHistSave(const BenBackStack* stack) {
 }
 
 int IntHistLoad(BenBackStack* stack) {
-  gShortOfMemory = false;
   BenBackStackClear(stack);
   uint32_t size = 0;
   if (PlatformFileSize(kIntHistFile, &size) != FileStatus::Ok) return 0;
@@ -175,14 +188,16 @@ int IntHistLoad(BenBackStack* stack) {
   // leaves the stack empty.
   auto* bytes = static_cast<uint8_t*>(MemAlloc(size ? size : 1, Use::Data, Mod::Ben));
   if (!bytes) {
-    gShortOfMemory = true;
+    NotRead(kIntHistFile);
     return 1;
   }
   if (PlatformFileRead(kIntHistFile, bytes, size) != FileStatus::Ok) {
     MemFree(&bytes);
     return 0;
   }
-  IntHistDecode(stack, bytes, size);
+  bool noMemory = false;
+  IntHistDecode(stack, bytes, size, &noMemory);
   MemFree(&bytes);
+  if (noMemory) NotRead(kIntHistFile);
   return 1;
 }

@@ -32,9 +32,10 @@ int IntHistSave(const BenBackStack* stack);
 // "IntHist.dat" into it: 0 when the file cannot be read, else 1 (also when
 // the file ended early or memory ran short, and the stack was left empty).
 int IntHistLoad(BenBackStack* stack);
-// Whether the last HistLoad or IntHistLoad found its file but had no memory
-// to read it: what the caller holds is then not the file's, and a save of it
-// would put an empty history over the one kept.
+// Whether HistLoad, or an IntHistLoad since, found its file but had no memory
+// to read it whole (the file is then said, PlatformFileNotRead): what the
+// caller holds is not the file's, and a save of it would put an empty
+// history over the one kept.
 bool HistLoadShortOfMemory();
 
 // The file's bytes for the stack, and their count: for the saving and for
@@ -44,5 +45,7 @@ void IntHistEncode(const BenBackStack* stack, uint8_t* out);
 // Reads the file's bytes into the cleared stack: true when they hold all 16
 // slots (texts as stored, a NUL inside or none at the end included, and one
 // NUL added after each); otherwise false with the stack empty and nothing
-// left allocated.
-bool IntHistDecode(BenBackStack* stack, const uint8_t* data, uint32_t size);
+// left allocated; `noMemory` (when given) then tells whether memory, not the
+// bytes, fell short.
+bool IntHistDecode(BenBackStack* stack, const uint8_t* data, uint32_t size,
+                   bool* noMemory = nullptr);

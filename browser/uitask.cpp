@@ -259,8 +259,10 @@ Result UiCreate(const char* homeUrl) {
   }
   BenPageInstallScroller();
   // The history is the browser's to keep from here on; without memory for it
-  // the browser runs without one, which the host says.
-  if (!BenHistoryOpen()) TellStartUp(UiMsg::HistoryNoMemory);
+  // the browser runs without one, which the host says (a kept file memory
+  // could not read was said as it was met).
+  bool unread = false;
+  if (!BenHistoryOpen(&unread) && !unread) TellStartUp(UiMsg::HistoryNoMemory);
   return kOk;
 }
 

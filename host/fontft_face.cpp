@@ -47,6 +47,9 @@ struct FontSource {
 
 FT_Library gLibrary = nullptr;
 FcConfig* gConfig = nullptr;
+// Every face open: an instance, a popup, a button each open theirs, and one
+// face mapped and cached once serves every open of the same request.
+FontFace* gOpenFaces = nullptr;
 
 }  // namespace
 
@@ -69,6 +72,8 @@ struct FontFace {
   int16_t* widths[kPageSize];
   FontGlyph** glyphs[kPageSize];
   uint32_t glyphBytes;
+  uint32_t users;         // the opens it answers: each closes it once
+  FontFace* nextOpen;     // the faces open, for the next open of the same one
 };
 
 namespace {
@@ -290,8 +295,25 @@ bool FontFaceStartUp() {
   return gLibrary && gConfig;
 }
 
+namespace {
+
+bool SameName(const char16_t* a, const char16_t* b) {
+  size_t i = 0;
+  for (; i + 1 < kFontFaceUnits && b && b[i] != u'\0'; ++i)
+    if (a[i] != b[i]) return false;
+  return a[i] == u'\0';
+}
+
+}  // namespace
+
 FontFace* FontFaceOpen(const char16_t* name, int32_t points, bool bold, bool fixedPitch) {
   if (!FontFaceStartUp()) return nullptr;
+  for (FontFace* open = gOpenFaces; open; open = open->nextOpen)
+    if (open->points == points && open->bold == bold && open->fixedPitch == fixedPitch &&
+        SameName(open->name, name)) {
+      ++open->users;
+      return open;
+    }
   auto* face = static_cast<FontFace*>(PlatformAlloc(sizeof(FontFace)));
   if (!face) return nullptr;
   std::memset(face, 0, sizeof *face);
@@ -337,12 +359,26 @@ FontFace* FontFaceOpen(const char16_t* name, int32_t points, bool bold, bool fix
   face->ascent = static_cast<int32_t>(std::max<FT_Pos>(0, (metrics.ascender + 63) >> 6));
   face->descent = static_cast<int32_t>(std::max<FT_Pos>(0, (63 - metrics.descender) >> 6));
   face->maxWidth = static_cast<int32_t>(std::max<FT_Pos>(0, (metrics.max_advance + 32) >> 6));
+  face->users = 1;
+  face->nextOpen = gOpenFaces;
+  gOpenFaces = face;
   return face;
 }
 
 void FontFaceClose(FontFace** pface) {
   FontFace* face = *pface;
   if (!face) return;
+  *pface = nullptr;
+  // Shared: the last close frees it; one that never opened is no one's.
+  if (face->users > 1) {
+    --face->users;
+    return;
+  }
+  for (FontFace** at = &gOpenFaces; *at; at = &(*at)->nextOpen)
+    if (*at == face) {
+      *at = face->nextOpen;
+      break;
+    }
   DropGlyphs(face);
   for (int i = 0; i < kPageSize; ++i) {
     PlatformFree(face->glyphs[i]);
@@ -357,7 +393,6 @@ void FontFaceClose(FontFace** pface) {
   if (face->primary) FT_Done_Face(face->primary);
   if (face->pattern) FcPatternDestroy(face->pattern);
   PlatformFree(face);
-  *pface = nullptr;
 }
 
 int32_t FontFaceMetric(const FontFace* face, int32_t which) {

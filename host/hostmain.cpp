@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "browser/cache.h"
@@ -34,6 +35,8 @@ bool gSaveFailed = false;  // a file could not be saved during this run
 bool gHomePageFailed = false;  // the home page could not run for want of memory
 bool gHistoryLost = false;     // memory could not hold the history
 bool gSizeShort = false;       // [Memory] Size is short of the one size the run needs
+bool gFileUnread = false;      // a kept file memory could not read whole
+std::vector<std::string> gUnreadSaid;  // the kept files said unread, each once a run
 
 struct BlockFree {
   void operator()(void* p) const { std::free(p); }
@@ -93,11 +96,10 @@ HostSettings* HostCurrentSettings() { return gSettings; }
 
 int HostExitStatus(Result result) {
   return (result == kUiStartFinished || result == kOk) && !gSaveFailed && !gHomePageFailed &&
-                 !gHistoryLost && !gSizeShort
+                 !gHistoryLost && !gSizeShort && !gFileUnread
              ? 0
              : 1;
 }
-
 
 // What memory kept from running, once a run however often it fails (the
 // home page on the start and on each Home key alike), with a size to raise
@@ -130,6 +132,21 @@ static void SaySizeShort(const HostSettings* settings) {
                          : "",
               advice);
   LogPrint(kLogDefaultId, "[Memory] Size %u is short of %u\n", kb, needed);
+}
+
+// A kept file memory could not read whole is left as it is and the run goes
+// on without it: said once a file, as what memory kept from running.
+static void SayFileUnread(const char* path) {
+  for (const std::string& said : gUnreadSaid)
+    if (said == path) return;
+  gUnreadSaid.emplace_back(path);
+  const std::string what = std::string("the kept file ") + path + " is left unread in this run";
+  bool said = false;
+  if (gSettings)
+    SayNoMemory(gSettings, &said, what.c_str());
+  else
+    PlatformSay("qor: %s: not enough memory\n", what.c_str());
+  gFileUnread = true;
 }
 
 // A close that came while a chain was still running is acted on once the
@@ -286,7 +303,10 @@ Result HostMain(const HostShellOps& ops) {
   gHomePageFailed = false;
   gHistoryLost = false;
   gSizeShort = false;
+  gFileUnread = false;
+  gUnreadSaid.clear();
   const FileFailureHook previousSaveHook = PlatformFileOnFailure(SaveFailed);
+  const FileNotReadHook previousUnreadHook = PlatformFileOnNotRead(SayFileUnread);
   auto settings = std::make_unique<HostSettings>();
   HostSettingsClear(settings.get());
   settings->hostState = HostState::Starting;
@@ -309,6 +329,7 @@ Result HostMain(const HostShellOps& ops) {
   if (!block) {
     HostMessageBox("Could not allocate the emulator's memory.");
     PlatformFileOnFailure(previousSaveHook);
+    PlatformFileOnNotRead(previousUnreadHook);
     gSettings = nullptr;
     return kHostNoEngineBlock;
   }
@@ -356,6 +377,7 @@ Result HostMain(const HostShellOps& ops) {
   HostFreeFrameBuffer(settings.get());
   MemSetEvictor(nullptr);
   PlatformFileOnFailure(previousSaveHook);
+  PlatformFileOnNotRead(previousUnreadHook);
   gSettings = nullptr;
   return result;
 }

@@ -74,6 +74,17 @@ void SayUnfinished(const char* sender, uint32_t came, uint32_t total, const Tskm
   PlatformSayLost(what);
 }
 
+// A push past what a message holds, said with its sender.
+void SayTooLong(const char* sender) {
+  char what[360] = "a pushed message from ";
+  const char* who = sender && *sender ? sender : "an unknown sender";
+  const uint32_t at = LibcStrLen(what), n = LibcStrLen(who) < 255 ? LibcStrLen(who) : 255;
+  LibcMemCopy(what + at, who, n);
+  what[at + n] = 0;
+  LibcStrCat(what, ": a segment longer than a message holds");
+  PlatformSayLost(what);
+}
+
 void FreeRequest(SmsSendRequestRec* request) {
   if (!request) return;
   MemFree(&request->reference);
@@ -182,8 +193,19 @@ void RoutePush(SmsService* s, const SmsReceived* m, const SmsAddressing& a, bool
   const bool segment = a.total >= 2;
   const uint8_t lead[3] = {0, a.total, static_cast<uint8_t>(a.sequence - 1)};
   const uint32_t leadLength = segment ? 3 : 1;
-  if (leadLength + length > 0xFF) {  // more than a message holds
-    if (lost) NotifySayLost(true);
+  if (leadLength + length > 0xFF) {
+    // More than a message holds: the routing counts it lost, once for all
+    // its segments as for one the bridge could not take, and it is said.
+    const SmsInMessage cut{static_cast<uint32_t>(m->time), SmsKind::Port, m->address,
+                           static_cast<uint8_t>(leadLength), static_cast<uint8_t>(leadLength),
+                           lead, kPushClass, a.reference};
+    const uint32_t before = s->routing.lostShortOfMemory;
+    const TskmanTask* app = SmsRouteLost(&s->routing, &cut);
+    if (s->routing.lostShortOfMemory == before && app) return;  // its message was said
+    if (lost)
+      NotifySayLost(true);
+    else
+      SayTooLong(m->address);
     return;
   }
   uint8_t data[0x100];

@@ -3,6 +3,7 @@
 #include "kernel/config.h"
 
 #include "kernel/config_internal.h"
+#include "host/platform/files.h"
 #include "kernel/libc.h"
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
@@ -130,6 +131,17 @@ void ServeWaiting(ConfigContext* ctx) {
 // A storage class's bit in the notices said once a run; 0 for no class.
 uint8_t ClassBit(int32_t index) { return static_cast<uint8_t>(index >= 0 ? 1u << index : 0u); }
 
+// A reader memory kept from its class file goes on without what the file
+// holds, and the file stays as it is: said once a run for each class. A
+// writer's open is a save, which says itself as not kept.
+void SayUnread(ConfigContext* ctx, const char* className, bool writable, Result status) {
+  if (writable || !ResultNoMemory(status)) return;
+  const uint8_t bit = ClassBit(UbstoreClassIndex(className));
+  if (!bit || (ctx->saidUnread & bit)) return;
+  ctx->saidUnread |= bit;
+  PlatformFileNotRead(className);
+}
+
 void OnRead(ConfigContext* ctx, Result status, ConfigHandle* handle) {
   if (handle != ctx->current || handle->state != ConfigState::Reading) return;
   if (status == kOk) {
@@ -168,12 +180,16 @@ void OnRead(ConfigContext* ctx, Result status, ConfigHandle* handle) {
       UbstoreSayOverQuota(handle->className, handle->storageLength);
     }
   }
+  SayUnread(ctx, handle->className, handle->writable, status);
   if (handle->look) {
     ConfigHandleFree(&handle);
     ServeWaiting(ctx);
     return;
   }
-  if (status == kOk) status = ConfigEnterSection(ctx, handle);
+  if (status == kOk) {
+    status = ConfigEnterSection(ctx, handle);
+    SayUnread(ctx, handle->className, handle->writable, status);
+  }
   if (status != kOk) {
     FailOpen(handle, status);
     ServeWaiting(ctx);
@@ -323,8 +339,10 @@ void ConfigOpenEx(TskmanTask* reply, const char* section, bool writable, bool us
     Answer(reply, ConfigMsg::Opened, kConfigNotFound, 0);
     return;
   }
-  if (!PostOpen(ctx, reply, section, writable, useSlotCode, false))
+  if (!PostOpen(ctx, reply, section, writable, useSlotCode, false)) {
+    SayUnread(ctx, ConfigClassOf(section), writable, kConfigNoMemory);
     Answer(reply, ConfigMsg::Opened, kConfigNoMemory, 0);
+  }
 }
 
 namespace {

@@ -45,6 +45,7 @@ struct ConfigContext {
   Queue waiting;  // open requests in arrival order, while busy
   uint8_t saidDamaged;  // bit per storage class whose damage the user was told of
   uint8_t saidOverQuota;  // the same for a class file found over its quota
+  uint8_t saidUnread;  // the same for a class file memory could not read for a reader
 };
 
 namespace ConfigState {

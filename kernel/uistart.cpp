@@ -418,6 +418,7 @@ void HostStopEngine() {
   // The download held for provisioning lives in this engine's memory: the
   // next engine must not find it.
   NdwnHeldItemFree();
+  ProvSayRefusedCount();
   TskmanShutdown();
   CacheClear();
   UrlModuleForget();

@@ -17,6 +17,9 @@ struct EcapiContext {
   TskmanTask* task;
   TskmanTask* requester;
   bool stopping;
+  // Memory kept the start from the seed kept: the one of this run is not
+  // put over it (the store said the file unread).
+  bool unread;
   uint8_t seed[kEcapiSeedBytes];
 };
 
@@ -63,6 +66,7 @@ Result EcapiTaskHandler(void* context, uint32_t message, uintptr_t arg1, uintptr
     case ConfigMsg::Opened: {
       auto* handle = reinterpret_cast<ConfigHandle*>(arg2);
       if (!ctx->stopping) {
+        ctx->unread = !handle && ResultNoMemory(static_cast<Result>(arg1));
         ReadSeed(ctx, handle);
         ConfigRelease(&handle);
         TskServiceAnswerStarted(kEcapi, ctx);
@@ -105,5 +109,8 @@ void EcapiStopSeedTask(TskmanTask* requester) {
   auto* ctx = static_cast<EcapiContext*>(task->context);
   ctx->requester = requester;
   ctx->stopping = true;
-  ConfigOpen(task, "security", true);
+  if (ctx->unread)
+    TskmanPost(task, ConfigMsg::Saved, 0, 0);
+  else
+    ConfigOpen(task, "security", true);
 }

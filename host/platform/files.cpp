@@ -124,6 +124,21 @@ void PlatformFileNotKept(const char* path, const char* what) { gFailureHook(path
 
 void PlatformSayLost(const char* what) { gFailureHook(nullptr, 0, what); }
 
+namespace {
+void SayNotRead(const char* path) {
+  PlatformSay("qor: %s is left unread in this run: not enough memory\n", path);
+}
+FileNotReadHook gNotReadHook = SayNotRead;
+}  // namespace
+
+FileNotReadHook PlatformFileOnNotRead(FileNotReadHook hook) {
+  FileNotReadHook old = gNotReadHook;
+  gNotReadHook = hook ? hook : SayNotRead;
+  return old;
+}
+
+void PlatformFileNotRead(const char* path) { gNotReadHook(path); }
+
 FileStatus PlatformFileRemove(const char* path) {
   if (::unlink(path) == 0) return FileStatus::Ok;
   return errno == ENOENT ? FileStatus::Missing : FileStatus::Failed;

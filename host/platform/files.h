@@ -32,6 +32,13 @@ void PlatformFileNotKept(const char* path, const char* what);
 // message that could not be taken, half a segmented one): told to the
 // failure hook with a null path; the default says "qor: <what>".
 void PlatformSayLost(const char* what);
+// A kept file found at the start that memory could not read whole: what
+// reads it goes on without it and never writes over it, and the user is told
+// through the hook (null restores the default, which says "qor: <path> is
+// left unread in this run: not enough memory"); the old hook is returned.
+using FileNotReadHook = void (*)(const char* path);
+FileNotReadHook PlatformFileOnNotRead(FileNotReadHook hook);
+void PlatformFileNotRead(const char* path);
 FileStatus PlatformFileRemove(const char* path);
 // Keeps the bytes in a new file, never over an earlier one: the first of
 // "<path>", "<path>.1", "<path>.2", ... (up to kPlatformMostKeptCopies names)

@@ -131,6 +131,10 @@ Result ProvProvisionPushed(const char* url);
 // go, not applied, and said on standard error with its sender; so is every
 // one pushed from now on until ProvBeginAsking. It is not asked again.
 void ProvEndUnanswered();
+// Says in one line the documents refused for want of memory and counted but
+// not said yet (a flood is said a line a second): at the browser phase's end
+// and the engine's.
+void ProvSayRefusedCount();
 // Popups can be shown again (the browser phase begins, or a new engine).
 void ProvBeginAsking();
 // How the document a load applies stands with its user: still to be asked

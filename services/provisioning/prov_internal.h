@@ -28,4 +28,6 @@ inline constexpr char kProvLeftUnanswered[] = "its question was left unanswered 
 inline constexpr char kProvNoMemory[] = "not enough memory";
 // "a provisioning document from <sender>: <why>; it was not applied", said
 // on standard error as a save not kept; a null sender is "an unknown sender".
+// One refused for want of memory is said so only when none was in the same
+// second; the others are counted (ProvSayRefusedCount).
 void ProvSayNotApplied(const char* sender, const char* why);

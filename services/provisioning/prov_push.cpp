@@ -133,6 +133,7 @@ void ProvBeginAsking() { gAskingEnded = false; }
 
 void ProvEndUnanswered() {
   gAskingEnded = true;
+  ProvSayRefusedCount();
   // Letting one go closes its popup, a task of its own: the walk starts
   // again after each. A document all of whose answers are in goes on to be
   // applied: the settings store stops last.

@@ -612,7 +612,55 @@ char* ProvSender(const UrlLoad* load) {
   return sender;
 }
 
+namespace {
+
+// The documents refused for want of memory and not said yet, and the second
+// the last ones were said in: a flood of them is said a line a second, as
+// pushes lost for want of memory are, the rest at the stop.
+struct ShortCount {
+  uint32_t documents;
+  int32_t second;
+  bool said;
+};
+ShortCount gShort;
+
+bool ForWantOfMemory(const char* why) {
+  const uint32_t n = LibcStrLen(why), k = sizeof kProvNoMemory - 1;
+  return n >= k && LibcStrCmp(why + n - k, kProvNoMemory) == 0;
+}
+
+}  // namespace
+
+void ProvSayRefusedCount() {
+  gShort.said = false;  // the next one is said with its sender
+  if (gShort.documents == 0) return;
+  char what[96];
+  if (gShort.documents == 1) {
+    LibcStrCopy(what, "a provisioning document: not enough memory; it was not applied");
+  } else {
+    LibcItoA(static_cast<int32_t>(gShort.documents), what, 10);
+    LibcStrCat(what, " provisioning documents: not enough memory; they were not applied");
+  }
+  gShort.documents = 0;
+  ConfigSayNotKept("//access", what);
+}
+
 void ProvSayNotApplied(const char* sender, const char* why) {
+  if (ForWantOfMemory(why)) {
+    ++gShort.documents;
+    const int32_t now = LibcTime(nullptr);
+    if (gShort.said && now == gShort.second) return;
+    gShort.said = true;
+    gShort.second = now;
+    // The first of a second is said with its sender; those counted before
+    // it in an earlier second go with it, in one line.
+    if (gShort.documents > 1) {
+      ProvSayRefusedCount();
+      gShort.said = true;
+      return;
+    }
+    gShort.documents = 0;
+  }
   if (!sender) sender = "an unknown sender";
   char what[240] = "a provisioning document from ";
   const uint32_t at = LibcStrLen(what);

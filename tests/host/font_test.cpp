@@ -75,6 +75,25 @@ TEST_F(FontFamilies, FacesResolveToInstalledOnes) {
 
 // A face name beyond ASCII, a pair of surrogates and a lone half included,
 // is asked for as it stands; a face the desktop lacks still gives a face.
+// Every open of one face, size and variant is one face mapped and cached
+// once: a window or popup that opens its fonts again costs no more, and the
+// face stays for the others until the last lets it go.
+TEST_F(FontFamilies, InstancesOfOneSizeShareTheirFacesTillTheLastIsReleased) {
+  Init(ShippedSettings());
+  FontInstance* first = nullptr;
+  ASSERT_EQ(FontCreate(&first, kFontBody, 4), kOk);
+  FontInstance* second = Create(kFontBody, 4);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->normal, first->normal);
+  EXPECT_EQ(second->fixed, first->fixed);
+  EXPECT_NE(Create(kFontBody, 5)->normal, first->normal);  // another size
+  FontRelease(first);
+  int32_t width = 0;
+  EXPECT_EQ(FontGetCharWidth(second, 'W', &width, 0), kOk);
+  EXPECT_GT(width, 0);
+  EXPECT_EQ(Describe(second->normal).points, PointsAt(Create(kFontBody, 4)));
+}
+
 TEST_F(FontFamilies, FaceNamesBeyondAsciiAreAskedForAndKept) {
   const std::u16string names[] = {u"Caf\u00e9 \u4e2d\U0001F600",
                                   std::u16string(u"x") + char16_t{0xD800} + u"y" + char16_t{0xDC00},

@@ -775,6 +775,43 @@ TEST_F(SmsServicePushTest, AMessageWhoseRestNeverCameIsSaid) {
   }
 }
 
+// A port-form segment whose lead and payload pass what a message holds (a
+// two-byte header: a count and no sequence) is no segment the routing can
+// take: its push is said lost once, whichever of its segments comes first,
+// and never again as one whose rest did not come. One that fits is placed.
+TEST_F(SmsServicePushTest, ASegmentPastWhatAMessageHoldsIsSaidOnce) {
+  const Bytes pdu = Push(B({0xAE, 0xAF, 0x80}), std::string(400, 'p'));
+  struct Segment {
+    Bytes header;
+    size_t at, length;
+  };
+  const struct {
+    const char* sender;
+    std::vector<Segment> segments;
+    bool said;
+  } cases[] = {
+      {"+4911", {{B({0, 2, 0}), 0, 252}, {B({0, 2, 1}), 252, Bytes::npos}}, false},
+      {"+4922", {{B({0, 2}), 0, 253}, {B({0, 2, 1}), 253, Bytes::npos}}, true},
+      {"+4933", {{B({0, 2, 1}), 253, Bytes::npos}, {B({0, 2}), 0, 253}}, true},
+  };
+  FailureRecord record;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sender);
+    record.said.clear();
+    for (const Segment& segment : c.segments)
+      Receive(Decode(2, c.sender, segment.header, 2948, pdu.substr(segment.at, segment.length)));
+    Seconds(kSmsLifetime + 1);
+    EXPECT_EQ(Waiting(), 0u);
+    EXPECT_EQ(record.said,
+              c.said ? std::vector<std::string>{std::string("a pushed message from ") + c.sender +
+                                                ": a segment longer than a message holds"}
+                     : std::vector<std::string>{});
+    EXPECT_EQ(urls.size(), c.said ? 0u : 1u);
+    for (const std::string& url : urls) Release(url);
+    urls.clear();
+  }
+}
+
 // A push in a standard user-data header, in 8-bit-reference segments,
 // reaches push delivery by the same reassembly.
 TEST_F(SmsServicePushTest, APushInStandardHeaderSegmentsIsPutBackTogether) {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
 #include "kernel/uistart.h"
+#include "host/platform/files.h"
 #include "tests/support/engine_fixture.h"
 #include "services/provisioning/prov.h"
 #include "services/push/notify.h"
@@ -222,6 +225,126 @@ TEST_F(UiStartTest, AStartShortOfMemoryAtAnyStepEndsOrComesUp) {
   EXPECT_GT(failed, 0u);
   EXPECT_GT(up, 0u);
   EXPECT_GT(pushFailed, 0u);
+}
+
+std::vector<std::string>* gUnread = nullptr;
+void NoteUnread(const char* path) {
+  if (gUnread) gUnread->push_back(path);
+}
+
+std::string ReadAll(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "(none)";
+}
+void WriteAll(const char* path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A back stack of 16 long addresses, as its file keeps it.
+std::string LongBackStack() {
+  std::string out;
+  auto u32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i));
+  };
+  u32(16);
+  u32(15);
+  for (uint32_t i = 0; i < 16; ++i) {
+    u32(i);
+    u32(0);
+    out += std::string(2, '\0');
+    const std::string address = "http://example.com/" + std::string(180, static_cast<char>('a' + i));
+    u32(static_cast<uint32_t>(address.size() + 1));
+    out += address + '\0';
+    u32(0);
+    u32(0);
+  }
+  return out;
+}
+
+// Whatever memory the start has, every kept file it reads is read whole, or
+// left as it is and said: never written over with what memory could not
+// read. A pass every 256 bytes finds where each file's read runs short; the
+// heap is then cut 64 bytes apart around it.
+TEST_F(UiStartTest, EachFileTheStartReadsIsReadWholeOrLeftAsItIsAndSaid) {
+  // The files as a whole start and stop leave them, the back stack long,
+  // and the class files no module writes at its stop made readable too.
+  WriteAll("IntHist.dat", LongBackStack());
+  ASSERT_NO_FATAL_FAILURE(StartServices());
+  StartBrowser();
+  UiSendEndKey();
+  Run();
+  UiStopServices();
+  Run();
+  ASSERT_TRUE(finished_);
+  for (const char* blank : {"page", "access", "repository"}) WriteAll(blank, ReadAll("persistent"));
+  const char* const files[] = {"hist.dat", "IntHist.dat", "page", "persistent", "access",
+                               "repository"};
+  std::vector<std::string> kept;
+  for (const char* file : files) {
+    kept.push_back(ReadAll(file));
+    ASSERT_NE(kept.back(), "(none)") << file;
+  }
+  std::vector<std::string> unread;
+  gUnread = &unread;
+  const FileNotReadHook before = PlatformFileOnNotRead(NoteUnread);
+  // One start and stop with `left` bytes for the engine: whether it came up
+  // and read every file. Each file is as it was, whatever was said.
+  auto run = [&](uint32_t left) {
+    SCOPED_TRACE(left);
+    unread.clear();
+    finished_ = false;
+    platform_.states.clear();
+    HeapArenaInit(heap_.data(), 1u << 20);
+    EatHeapFinely(left);
+    bool up = false;
+    if (HostStartEngine(&host_) == kOk) {
+      Run();
+      up = !finished_ && States() == std::vector<int32_t>{0};
+      if (up && UiStartBrowser("info://HOME/general/gohome.html") == kOk) {
+        Run();
+        up = States() == std::vector<int32_t>{0, 3};
+        UiSendEndKey();
+        Run();
+      }
+      if (!finished_) UiStopServices();
+      Run();
+      if (!finished_) HostStopEngine();
+    }
+    finished_ = true;
+    for (size_t i = 0; i < std::size(files); ++i) {
+      EXPECT_EQ(ReadAll(files[i]), kept[i]) << files[i];
+      WriteAll(files[i], kept[i]);
+    }
+    return up && unread.empty();
+  };
+  auto isSaid = [&](const char* file) {
+    return std::find(unread.begin(), unread.end(), file) != unread.end();
+  };
+  // The least memory that reads them all.
+  uint32_t low = 0, high = 1u << 19;
+  ASSERT_TRUE(run(high));
+  while (high - low > 64) {
+    const uint32_t mid = (low + high) / 2 & ~63u;
+    (run(mid) ? high : low) = mid;
+  }
+  std::vector<uint32_t> first(std::size(files), 0);
+  for (uint32_t left = high; left >= 256; left -= 256) {
+    run(left);
+    for (size_t i = 0; i < std::size(files); ++i)
+      if (!first[i] && isSaid(files[i])) first[i] = left;
+  }
+  for (size_t i = 0; i < std::size(files); ++i) {
+    SCOPED_TRACE(files[i]);
+    uint32_t said = 0;
+    for (uint32_t left = first[i] + 256; first[i] && left + 256 >= first[i] && left >= 64;
+         left -= 64) {
+      run(left);
+      said += isSaid(files[i]);
+    }
+    EXPECT_GT(said, 0u);
+  }
+  PlatformFileOnNotRead(before);
+  gUnread = nullptr;
 }
 
 class UiStartBrowserFailureTest : public UiStartTest,

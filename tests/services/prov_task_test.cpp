@@ -671,6 +671,7 @@ TEST_F(ProvTaskTest, ADocumentAcceptedButNotAppliedIsSaidWithItsSender) {
     std::vector<std::pair<const char*, std::string>> headers;
     if (secured) headers = {sec, mac};
     UbstoreSetQuota("access", c.quota);
+    ++platform->now;  // a refusal in a second of its own is said at once
     FailureRecord failures;
     if (c.pushed) {
       ProvisionPushed(headers, c.answers, c.document);
@@ -766,6 +767,7 @@ TEST_F(ProvTaskTest, APushedDocumentShortOfMemoryIsAppliedAskedOrSaid) {
     SCOPED_TRACE(spare);
     std::string name;
     ASSERT_NO_FATAL_FAILURE(PlacePushed(headers, "../wbxml/prov.wbxml", &name));
+    ++platform->now;  // a refusal in a second of its own is said at once
     FailureRecord failures;
     // Straight from the heap, which evicts nothing: the cache keeps the
     // push, as the inbox that hands it on does.
@@ -809,6 +811,50 @@ TEST_F(ProvTaskTest, APushedDocumentShortOfMemoryIsAppliedAskedOrSaid) {
   }
   EXPECT_GT(applied, 0u);
   EXPECT_GT(said, 0u);
+}
+
+// A flood of pushed documents the heap cannot take is said a line a second,
+// as pushes lost for want of memory are: the first of a second with its
+// sender, those after it counted into the next second's line, the rest at
+// the browser's end.
+TEST_F(ProvTaskTest, DocumentsRefusedShortOfMemoryAreSaidALineASecond) {
+  const std::string one =
+      "access: a provisioning document from an unknown sender: not enough memory; it was not "
+      "applied";
+  auto counted = [](int n) {
+    return "access: " + std::to_string(n) +
+           " provisioning documents: not enough memory; they were not applied";
+  };
+  const struct {
+    int seconds;  // the clock goes on by these first
+    int refused;
+    std::vector<std::string> said;
+  } steps[] = {
+      {1, 3, {one}},
+      {0, 2, {}},
+      {1, 1, {counted(5)}},
+      {0, 2, {}},
+      {5, 0, {}},
+  };
+  FailureRecord failures;
+  for (const auto& step : steps) {
+    SCOPED_TRACE(testing::Message() << "+" << step.seconds << "s, " << step.refused);
+    platform->now += step.seconds;
+    failures.said.clear();
+    for (int i = 0; i < step.refused; ++i) {
+      std::string name;
+      ASSERT_NO_FATAL_FAILURE(PlacePushed({}, "../wbxml/prov.wbxml", &name));
+      std::vector<void*> eaten = EatHeap(0);
+      EXPECT_EQ(ProvProvisionPushed(name.c_str()), ProvCode::NoMemory);
+      for (void* p : eaten) MemFree(&p);
+      UrlLoadClearFlags(pushed, UrlFlag::Kept);
+    }
+    EXPECT_EQ(failures.said, step.said);
+  }
+  failures.said.clear();
+  ProvEndUnanswered();
+  ProvBeginAsking();
+  EXPECT_EQ(failures.said, std::vector<std::string>{counted(2)});
 }
 
 // A document applied with the heap running out at any point: it is applied
