@@ -9,7 +9,8 @@
 // gradient fills, three coded photos in strips, decoded again span by
 // span (copies of a shape of 6 strips, and one shape of 60), and buttons
 // inside buttons (64 records 4 deep drawing boxes, 5 deep drawing
-// nothing). Beside them,
+// nothing). A collage of three or four coded photos in one shape, every
+// pixel row crossing each. Beside them,
 // as the yardstick, ordinary steps: a clip of 130 boxes shown 130 times, a
 // field of 40 x 40 x 40 stars, and a small movie's step. Each iteration is one step, after
 // the opening and a first step; the first step after opening is timed on
@@ -167,6 +168,15 @@ void AnimNestedButtons(benchmark::State& state) {
   Steps(state, movie::NestedButtons(static_cast<int>(state.range(0)), 64, state.range(1) != 0));
 }
 
+// A collage in one shape, moved a pixel at every step: (photos, drawn
+// width) of 58 x 208-pixel photos over the stage.
+void AnimPhotoCollage(benchmark::State& state) {
+  Steps(state, movie::PhotoCollage(static_cast<int>(state.range(0)), 58, 208, static_cast<int>(state.range(1))));
+}
+void AnimPhotoCollageOpen(benchmark::State& state) {
+  OpenStep(state, movie::PhotoCollage(static_cast<int>(state.range(0)), 58, 208, static_cast<int>(state.range(1))));
+}
+
 }  // namespace
 
 BENCHMARK(AnimSwitchingCopies)->Arg(0)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond);
@@ -190,3 +200,5 @@ BENCHMARK(AnimSideLines)->Iterations(6)->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimGradientFills)->Iterations(4)->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimNestedButtons)->Args({4, 1})->Args({5, 0})->Iterations(4)->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimPhotoStrips)->Args({6, 4})->Args({6, 10})->Args({60, 1})->Iterations(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimPhotoCollage)->Args({3, 58})->Args({4, 44})->Iterations(6)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimPhotoCollageOpen)->Args({3, 58})->Args({4, 44})->Iterations(4)->Unit(benchmark::kMillisecond);

@@ -9,15 +9,17 @@
 #include "player/anim_shape.h"
 
 bool AnimPlayer_LetGoCopies(AnimPlayer* p) {
-  // Decoded bitmaps stay: a frame showing one needs it, and decoding it
-  // again would need more room than it holds.
+  // The table's decoded bitmaps stay: a frame showing one needs it, and
+  // decoding it again would need more room than it holds. Those only held
+  // for the frame go: a draw asking for one decodes it again.
+  const bool held = AnimBitmap_LetGoHeld(p);
   AnimMovie* m = p->movie;
-  if (!m) return false;
+  if (!m) return held;
   // The picture, unless it is being drawn: it is made again from the kept
   // sprites when the frame is next cleared (or they are drawn without it).
   bool any = AnimDisplay_FreePicture(m);
   // The edge caches: their objects are drawn from the records instead.
-  return AnimShapeCache_LetGoAll(p, &m->raster) || any;
+  return AnimShapeCache_LetGoAll(p, &m->raster) || any || held;
 }
 
 void* AnimPlayer_Take(AnimPlayer* p, int32_t n, AnimTake kind) {
