@@ -359,8 +359,8 @@ int32_t AnimBitmap_Decode(AnimPlayer* player, AnimBitmap* bitmap) {
   if (bitmap->heldAsPixels || !bitmap->data || bitmap->codedLength < 0) return -1;
   const uint32_t index = table->counter % kAnimDecodedSlots;
   AnimDecodedBitmap* slot = &table->slots[index];
-  // Held for the frame: it changes places with the slot's image, which
-  // is held in its stead.
+  // Held for the step: it changes places with the slot's image, which is
+  // held in its stead.
   for (AnimDecodedBitmap& held : table->held) {
     if (!AnimBitmap_Holds(held, bitmap)) continue;
     AnimDecodedBitmap was = *slot;
@@ -377,7 +377,7 @@ int32_t AnimBitmap_Decode(AnimPlayer* player, AnimBitmap* bitmap) {
   // more coded bitmaps than it can hold asks again span by span): once the
   // step's work is spent nothing more is decoded, and the fill is not drawn.
   if (AnimWork_Spent(player)) return -1;
-  // The slot's image is held for the rest of the frame, in a free place or
+  // The slot's image is held for the rest of the step, in a free place or
   // in that of the one held longest.
   if (slot->key >= 0 && slot->pixels) {
     uint32_t at = table->heldNext;

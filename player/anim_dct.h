@@ -2,8 +2,8 @@
 // (4:2:0 macroblocks in YIQ, power-of-two quantisation picked by a quality
 // index, an optional run-length alpha plane). A coded bitmap is decoded only
 // when a fill draws it, into a table that holds two decoded images; a third
-// one evicts the one decoded longest ago. What a frame's draw evicts is held
-// until the frame is drawn (as a copy that gives way), so a frame showing
+// one evicts the one decoded longest ago. What a step's drawing evicts is
+// held until the next step (as a copy that gives way), so a frame showing
 // more bitmaps than the table holds decodes each of them once, not once a
 // span.
 #pragma once
@@ -48,13 +48,13 @@ inline bool AnimBitmap_Holds(const AnimDecodedBitmap& slot, const AnimBitmap* bi
 }
 
 constexpr uint32_t kAnimDecodedSlots = 2;
-// The evicted images a frame may hold besides the slots: a collage of
+// The evicted images a step may hold besides the slots: a collage of
 // thumbnails in one shape fits; a frame showing more decodes again.
 constexpr uint32_t kAnimHeldDecoded = 14;
 struct AnimBitmapTable {
   AnimDecodedBitmap slots[kAnimDecodedSlots];
   uint32_t counter;  // the slot reused next
-  // Evicted during the frame being drawn, kept until it is drawn (or until
+  // Evicted while a step draws, kept until the next step starts (or until
   // a block the player needs wants their room); heldNext is the one given
   // up next when all are taken.
   AnimDecodedBitmap held[kAnimHeldDecoded];
@@ -72,13 +72,13 @@ void AnimBitmap_ResetCache(AnimBitmapTable* table);
 void AnimBitmap_FreeAll(AnimPlayer* p);
 // Frees the slot holding that character's pixels (the character goes).
 void AnimBitmap_Forget(AnimPlayer* p, const AnimBitmap* bitmap);
-// Frees the images held for the frame (the frame is drawn, or their room is
-// needed). True when any went.
+// Frees the images held for the step's frames (a step starts, or their room
+// is needed). True when any went.
 bool AnimBitmap_LetGoHeld(AnimPlayer* p);
 // The slot that holds the bitmap's pixels. When no slot holds it, the slot
-// reused next is filled: with the image held for the frame when there is
+// reused next is filled: with the image held for the step when there is
 // one (no decode), otherwise by decoding it; what the slot held is held for
-// the frame. -1 when it cannot be decoded (no coded data, or the heap ran
+// the step. -1 when it cannot be decoded (no coded data, or the heap ran
 // out: the abort flag is set then).
 int32_t AnimBitmap_Decode(AnimPlayer* p, AnimBitmap* bitmap);
 

@@ -472,8 +472,6 @@ void AnimMovie_Redraw(AnimMovie* m) {
     }
   }
   r.cacheMode = cacheMode;
-  // Between frames only the table's two decoded bitmaps stay.
-  AnimBitmap_LetGoHeld(p);
   m->edgesLost = m->keptAdded = 0;
   m->keptMet = nullptr;
   r.clipLeft = 0;
