@@ -240,7 +240,8 @@ Bytes PhotoCollage(int photos, int w, int h, int drawnWidth, bool apart) {
   Header header;
   header.xmax = photos * box;
   header.frames = 2;
-  return Qvx(header, Concat({Background(0, 255, 0), bitmaps, shapes, placed, ShowFrame(), moved, ShowFrame(), End()}));
+  const Bytes loop = Actions(Concat({GotoFrame(0), Action(6)}));
+  return Qvx(header, Concat({Background(0, 255, 0), bitmaps, shapes, placed, ShowFrame(), moved, loop, ShowFrame(), End()}));
 }
 
 Bytes NestedButtons(int depth, int records, bool drawn) {

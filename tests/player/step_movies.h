@@ -72,7 +72,8 @@ Bytes PhotoStrips(int side, int strips, int rows, int columns, bool still = fals
 // pixels filled (clipped) with a coded bitmap of its own, w x h pixels
 // stretched over the box, so that every pixel row crosses every photo; the
 // stage is just as wide, its background green. The root shows the shape at
-// (0, 0) in its first frame and a pixel to the right in its second.
+// (0, 0) in its first frame and a pixel to the right in its second, and
+// loops.
 // `Apart`, each photo is a shape of its own (each drawn whole before the
 // next), shown and moved alike: the same picture.
 Bytes PhotoCollage(int photos, int w, int h, int drawnWidth, bool apart = false);
