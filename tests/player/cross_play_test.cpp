@@ -408,6 +408,14 @@ std::string PlaySeed(uint32_t seed, uint32_t inputs, Seen& seen) {
                       std::to_string(holed->p.player->refusedBytes) + " of " + std::to_string(holed->p.player->refusedFree) + " free)";
       return "";
     }
+    // So may the squeezed heap, whose holes are its own: it then plays no
+    // further, as when it runs out of them.
+    if (squeezedOn && squeezed.WantedAHole() &&
+        (squeezed.p->workLeft != cached.p->workLeft || squeezed.p->workOut != cached.p->workOut ||
+         !FrameDifferences(squeezed.p.frame, cached.p.frame, kW).empty())) {
+      ++seen.squeezedOut;
+      squeezedOn = false;
+    }
     // The step's work runs out at the same place in each play.
     if (cached.p->workOut) ++seen.ranOut;
     for (Play* play : {&uncached, &squeezed}) {
