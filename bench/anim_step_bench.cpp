@@ -6,10 +6,11 @@
 // outline of 20,000 edges with no fill, a "/Background" sprite of 900
 // full-stage hatchings with no room for its picture, copies of two lines
 // at the stage's sides in high quality, copies of a box among 12
-// gradient fills, three coded photos in strips, decoded again span by
-// span (copies of a shape of 6 strips, and one shape of 60), and buttons
+// gradient fills, three coded photos in strips (copies of a shape of 6
+// strips, and one shape of 60), and buttons
 // inside buttons (64 records 4 deep drawing boxes, 5 deep drawing
-// nothing). Beside them,
+// nothing). A collage of three or four coded photos in one shape, every
+// pixel row crossing each. Beside them,
 // as the yardstick, ordinary steps: a clip of 130 boxes shown 130 times, a
 // field of 40 x 40 x 40 stars, and a small movie's step. Each iteration is one step, after
 // the opening and a first step; the first step after opening is timed on
@@ -213,6 +214,16 @@ void AnimActionLoop(benchmark::State& state) {
   const int kind = static_cast<int>(state.range(0));
   LoopSteps(state, movie::LoopOfKind(kind, static_cast<uint32_t>(state.range(1))), movie::LoopKindActions(kind));
 }
+// A collage in one shape, moved a pixel at every step: (photos, drawn
+// width, photo height) of photos 58 pixels wide over the stage.
+void AnimPhotoCollage(benchmark::State& state) {
+  Steps(state, movie::PhotoCollage(static_cast<int>(state.range(0)), 58, static_cast<int>(state.range(2)),
+                                   static_cast<int>(state.range(1))));
+}
+void AnimPhotoCollageOpen(benchmark::State& state) {
+  OpenStep(state, movie::PhotoCollage(static_cast<int>(state.range(0)), 58, static_cast<int>(state.range(2)),
+                                      static_cast<int>(state.range(1))));
+}
 
 }  // namespace
 
@@ -242,3 +253,5 @@ BENCHMARK(AnimActionLoop)
     ->ArgsProduct({benchmark::CreateDenseRange(0, movie::kLoopKinds - 1, 1), {8, 12000}})
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimPhotoCollage)->Args({3, 58, 208})->Args({4, 44, 156})->Iterations(6)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimPhotoCollageOpen)->Args({3, 58, 208})->Args({4, 44, 156})->Iterations(4)->Unit(benchmark::kMillisecond);

@@ -309,28 +309,46 @@ void AnimBitmap_Init(AnimBitmap* bitmap, uint32_t id, uint32_t value) {
   bitmap->value = value;
 }
 
+namespace {
+
+void Empty(AnimPlayer* player, AnimDecodedBitmap* slot) {
+  Give(player, slot->pixels);
+  Give(player, slot->alpha);
+  *slot = kFreeSlot;
+}
+
+}  // namespace
+
 void AnimBitmap_ResetCache(AnimBitmapTable* table) {
   for (AnimDecodedBitmap& slot : table->slots) slot = kFreeSlot;
+  for (AnimDecodedBitmap& slot : table->held) slot = kFreeSlot;
   table->counter = 0;
+  table->heldNext = 0;
 }
 
 void AnimBitmap_FreeAll(AnimPlayer* player) {
   AnimBitmapTable* table = &player->bitmaps;
-  for (AnimDecodedBitmap& slot : table->slots) {
-    Give(player, slot.pixels);
-    Give(player, slot.alpha);
-    slot = kFreeSlot;
-  }
+  for (AnimDecodedBitmap& slot : table->slots) Empty(player, &slot);
+  AnimBitmap_LetGoHeld(player);
   table->counter = 0;
 }
 
 void AnimBitmap_Forget(AnimPlayer* player, const AnimBitmap* bitmap) {
-  for (AnimDecodedBitmap& slot : player->bitmaps.slots) {
-    if (slot.owner != bitmap) continue;
-    Give(player, slot.pixels);
-    Give(player, slot.alpha);
-    slot = kFreeSlot;
+  for (AnimDecodedBitmap& slot : player->bitmaps.slots)
+    if (slot.owner == bitmap) Empty(player, &slot);
+  for (AnimDecodedBitmap& slot : player->bitmaps.held)
+    if (slot.owner == bitmap) Empty(player, &slot);
+}
+
+bool AnimBitmap_LetGoHeld(AnimPlayer* player) {
+  AnimBitmapTable* table = &player->bitmaps;
+  bool any = false;
+  for (AnimDecodedBitmap& slot : table->held) {
+    any |= slot.pixels != nullptr || slot.alpha != nullptr;
+    Empty(player, &slot);
   }
+  table->heldNext = 0;
+  return any;
 }
 
 int32_t AnimBitmap_Decode(AnimPlayer* player, AnimBitmap* bitmap) {
@@ -339,15 +357,41 @@ int32_t AnimBitmap_Decode(AnimPlayer* player, AnimBitmap* bitmap) {
   for (uint32_t i = 0; i < kAnimDecodedSlots; ++i)
     if (AnimBitmap_Holds(table->slots[i], bitmap)) return static_cast<int32_t>(i);
   if (bitmap->heldAsPixels || !bitmap->data || bitmap->codedLength < 0) return -1;
-  // A decode is the step's work wherever a draw asks for it (a render
-  // showing three coded bitmaps asks again span by span): once the step's
-  // work is spent nothing more is decoded, and the fill is not drawn.
-  if (AnimWork_Spent(player)) return -1;
   const uint32_t index = table->counter % kAnimDecodedSlots;
   AnimDecodedBitmap* slot = &table->slots[index];
-  Give(player, slot->pixels);
-  Give(player, slot->alpha);
-  *slot = kFreeSlot;
+  // Held for the step: it changes places with the slot's image, which is
+  // held in its stead.
+  for (AnimDecodedBitmap& held : table->held) {
+    if (!AnimBitmap_Holds(held, bitmap)) continue;
+    AnimDecodedBitmap was = *slot;
+    *slot = held;
+    held = kFreeSlot;
+    if (was.key >= 0)
+      held = was;
+    else
+      Empty(player, &was);
+    table->counter = (index + 1) % kAnimDecodedSlots;
+    return static_cast<int32_t>(index);
+  }
+  // A decode is the step's work wherever a draw asks for it (a frame showing
+  // more coded bitmaps than it can hold asks again span by span): once the
+  // step's work is spent nothing more is decoded, and the fill is not drawn.
+  if (AnimWork_Spent(player)) return -1;
+  // The slot's image is held for the rest of the step, in a free place or
+  // in that of the one held longest.
+  if (slot->key >= 0 && slot->pixels) {
+    uint32_t at = table->heldNext;
+    for (uint32_t i = 0; i < kAnimHeldDecoded; ++i)
+      if (!table->held[i].pixels && !table->held[i].alpha) {
+        at = i;
+        break;
+      }
+    if (at == table->heldNext) table->heldNext = (at + 1) % kAnimHeldDecoded;
+    Empty(player, &table->held[at]);
+    table->held[at] = *slot;
+    *slot = kFreeSlot;
+  }
+  Empty(player, slot);
   AnimDct_Decode(player, bitmap->data, static_cast<uint32_t>(bitmap->codedLength), slot);
   const uint32_t padded = ((slot->width + 15u) & ~15u) * ((slot->height + 15u) & ~15u);
   AnimWork_Take(player, padded / kAnimDecodedPixelsPerWork + 1);

@@ -2,7 +2,10 @@
 // (4:2:0 macroblocks in YIQ, power-of-two quantisation picked by a quality
 // index, an optional run-length alpha plane). A coded bitmap is decoded only
 // when a fill draws it, into a table that holds two decoded images; a third
-// one evicts the one decoded longest ago.
+// one evicts the one decoded longest ago. What a step's drawing evicts is
+// held until the next step (as a copy that gives way), so a frame showing
+// more bitmaps than the table holds decodes each of them once, not once a
+// span.
 #pragma once
 
 #include <cstdint>
@@ -45,12 +48,21 @@ inline bool AnimBitmap_Holds(const AnimDecodedBitmap& slot, const AnimBitmap* bi
 }
 
 constexpr uint32_t kAnimDecodedSlots = 2;
+// The evicted images a step may hold besides the slots: a collage of
+// thumbnails in one shape fits; a frame showing more decodes again.
+constexpr uint32_t kAnimHeldDecoded = 14;
 struct AnimBitmapTable {
   AnimDecodedBitmap slots[kAnimDecodedSlots];
   uint32_t counter;  // the slot reused next
+  // Evicted while a step draws, kept until the next step starts (or until
+  // a block the player needs wants their room); heldNext is the one given
+  // up next when all are taken.
+  AnimDecodedBitmap held[kAnimHeldDecoded];
+  uint32_t heldNext;
 };
 
-// Two free slots, counter 0 (at movie start; nothing is freed).
+// Two free slots, counter 0, nothing held (at movie start and when the heap
+// is reset; nothing is freed).
 void AnimBitmap_ResetCache(AnimBitmapTable* table);
 
 // The functions below work on the player's table (p->bitmaps) and take
@@ -60,9 +72,14 @@ void AnimBitmap_ResetCache(AnimBitmapTable* table);
 void AnimBitmap_FreeAll(AnimPlayer* p);
 // Frees the slot holding that character's pixels (the character goes).
 void AnimBitmap_Forget(AnimPlayer* p, const AnimBitmap* bitmap);
-// The slot that holds the bitmap's pixels, decoding it into the slot reused
-// next when no slot holds it. -1 when it cannot be decoded (no coded data,
-// or the heap ran out: the abort flag is set then).
+// Frees the images held for the step's frames (a step starts, or their room
+// is needed). True when any went.
+bool AnimBitmap_LetGoHeld(AnimPlayer* p);
+// The slot that holds the bitmap's pixels. When no slot holds it, the slot
+// reused next is filled: with the image held for the step when there is
+// one (no decode), otherwise by decoding it; what the slot held is held for
+// the step. -1 when it cannot be decoded (no coded data, or the heap ran
+// out: the abort flag is set then).
 int32_t AnimBitmap_Decode(AnimPlayer* p, AnimBitmap* bitmap);
 
 // Decodes one coded image into a free slot; 0. Data that ends early reads as

@@ -375,6 +375,10 @@ uint32_t AnimHost_Close(AnimPlayer* p) { return AnimPlayer_Command(p, 3, 0); }
 const char* AnimHost_GetMin(const AnimPlayer* p) { return p->handsetNumber; }
 
 void AnimWork_Start(AnimPlayer* p) {
+  // Between steps only the table's two decoded bitmaps stay: those held for
+  // the last step's frames go before this one draws (a step may draw more
+  // than once, and how its drawing splits must not change what it decodes).
+  AnimBitmap_LetGoHeld(p);
   if (p->workOut && p->workLeft == 0 && p->movie) p->movie->fullRedraw = 1;
   p->workLeft = kAnimStepWork;
   p->workOut = 0;

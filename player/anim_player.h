@@ -98,9 +98,10 @@ struct AnimPlayer {
   // can do without it (kAnimCacheUse below).
   AnimShapeCache* cacheInUse;
   uint32_t cacheUse;
-  // The last block the allocator refused (every copy let go first), and
-  // the heap's free bytes then: more free bytes than the block asked for
-  // tell a heap that had the room but no hole for it.
+  // The last block the allocator could not place once every copy but the
+  // bitmaps held for the step was let go (refused, or placed when those
+  // went too), and the heap's free bytes then: more free bytes than the
+  // block asked for tell a heap that had the room but no hole for it.
   uint32_t refusedBytes, refusedFree;
   AnimValue* stack;
   // Cells on the stack, and the fewest there have been since the running
@@ -168,9 +169,10 @@ inline bool AnimWork_Spent(const AnimPlayer* p) { return p->workOut != 0 && p->w
 // One way to take a block (player/anim_alloc.cpp): every block the player
 // takes comes from the player's allocator; no other player code calls the
 // heap's own allocation functions (a test greps the sources for them). The
-// background picture and the edge caches with their saved bucket arrays are
-// only copies of what can be drawn again: before a block the player needs
-// is refused, all of them are let go and the request is tried again. What
+// background picture, the edge caches with their saved bucket arrays and the
+// decoded bitmaps held for the step (the last to go) are only copies of
+// what can be drawn again: before a block the player needs is refused, all
+// of them are let go and the request is tried again. What
 // is only a copy takes its block without making others give way, and goes
 // without when there is none. So no block is refused for the bytes a copy
 // holds: a heap holding copies has, for what the player needs, every byte a
@@ -190,8 +192,9 @@ void* AnimPlayer_TryAlloc(AnimPlayer* p, int32_t n);  // kAnimTakeDraw
 void* AnimPlayer_AllocCopy(AnimPlayer* p, int32_t n);  // kAnimTakeCopy
 void AnimPlayer_Free(AnimPlayer* p, void* block);
 // Lets go every copy of what can be drawn again (as a refused block would):
-// the picture (unless it is being drawn) and every edge cache (the one a
-// draw uses as that draw allows). True when any went.
+// the picture (unless it is being drawn), every edge cache (the one a draw
+// uses as that draw allows) and the bitmaps held for the step. True when
+// any went.
 bool AnimPlayer_LetGoCopies(AnimPlayer* p);
 // How the draw uses cacheInUse: about to replay it (it may go: the draw is
 // then made from the records), replaying it (it goes when the replay ends),

@@ -397,6 +397,25 @@ std::string PlaySeed(uint32_t seed, uint32_t inputs, Seen& seen) {
         if (play != &squeezed || squeezedOn) ExpectShownIsWholeRedraw(play->p.get());
       }
     }
+    // Where a whole heap lacked a hole the other had, its play let go the
+    // bitmaps held for the step and decodes them again: counted as above,
+    // the seed ends there.
+    if (const Play* holed = cached.WantedAHole() ? &cached : uncached.WantedAHole() ? &uncached : nullptr;
+        holed && (cached.p->workLeft != uncached.p->workLeft ||
+                  !FrameDifferences(uncached.p.frame, cached.p.frame, kW).empty())) {
+      ++seen.holes;
+      seen.holesAt += " " + std::to_string(seed) + (holed == &cached ? " (cached, held bitmaps " : " (uncached, held bitmaps ") +
+                      std::to_string(holed->p.player->refusedBytes) + " of " + std::to_string(holed->p.player->refusedFree) + " free)";
+      return "";
+    }
+    // So may the squeezed heap, whose holes are its own: it then plays no
+    // further, as when it runs out of them.
+    if (squeezedOn && squeezed.WantedAHole() &&
+        (squeezed.p->workLeft != cached.p->workLeft || squeezed.p->workOut != cached.p->workOut ||
+         !FrameDifferences(squeezed.p.frame, cached.p.frame, kW).empty())) {
+      ++seen.squeezedOut;
+      squeezedOn = false;
+    }
     // The step's work runs out at the same place in each play.
     if (cached.p->workOut) ++seen.ranOut;
     for (Play* play : {&uncached, &squeezed}) {

@@ -11,6 +11,7 @@
 #include "graphics/pgl.h"
 #include "host/platform/handset.h"
 #include "movie_writer.h"
+#include "step_movies.h"
 #include "tests/content/rows_fixture.h"
 
 namespace {
@@ -41,6 +42,7 @@ struct Picture {
   uint32_t width = 0, frames = 0, loops = 0, allFrames = 0;
   std::vector<uint32_t> delays;
   std::vector<std::vector<uint16_t>> pixels;  // each frame's, row by row
+  std::vector<uint32_t> widths;                // each frame's
 };
 
 std::vector<Bytes> gSaved;
@@ -78,6 +80,7 @@ class MovieRowTest : public RowsFixture {
       pic.allFrames = image->allFrames;
       for (ContentImageFrame* f = image->firstFrame; f; f = f->next) {
         pic.delays.push_back(f->delay);
+        pic.widths.push_back(f->width);
         std::vector<uint16_t> px;
         for (uint32_t b = 0; b < f->bandCount; ++b) {
           const auto* p = reinterpret_cast<const uint16_t*>(PglPixels(f->bands[b]));
@@ -198,6 +201,35 @@ TEST_F(MovieRowTest, ButtonsAndActionsPlayThroughTheRow) {
   EXPECT_EQ(p.pixels[0][5 * 128 + 5], kRed565);
   EXPECT_EQ(p.pixels[1][5 * 128 + 5], kWhite565);  // frame 3 shows: the box moved 30 pixels
   EXPECT_EQ(p.pixels[1][5 * 128 + 35], kRed565);
+}
+
+// A collage of three or four coded photos in one shape, every pixel row
+// crossing each, as the page image on screens 160 and 176 pixels wide:
+// each of its ten frames shows what the photos drawn as shapes of their own
+// show.
+TEST_F(MovieRowTest, APhotoCollageShowsWholeInEveryFrame) {
+  struct Collage {
+    int photos, h, drawnWidth;
+  };
+  for (int32_t screen : {160, 176})
+    for (const Collage c : {Collage{3, 208, 58}, Collage{4, 156, 44}}) {
+      SCOPED_TRACE(std::to_string(c.photos) + " photos, screen " + std::to_string(screen));
+      platform->MakeScreen(screen, 208);
+      const Picture collage = Play("image/qvx", movie::PhotoCollage(c.photos, 58, c.h, c.drawnWidth), 0);
+      const Picture apart = Play("image/qvx", movie::PhotoCollage(c.photos, 58, c.h, c.drawnWidth, true), 0);
+      EXPECT_TRUE(collage.complete);
+      EXPECT_EQ(collage.width, static_cast<uint32_t>(screen));
+      ASSERT_EQ(collage.pixels.size(), 10u);  // it loops
+      ASSERT_EQ(apart.pixels.size(), 10u);
+      EXPECT_EQ(collage.widths, apart.widths);
+      for (size_t f = 0; f < 10; ++f) {
+        size_t differ = 0;
+        for (size_t i = 0; i < collage.pixels[f].size() && i < apart.pixels[f].size(); ++i)
+          differ += collage.pixels[f][i] != apart.pixels[f][i];
+        EXPECT_EQ(differ, 0u) << "frame " << f;
+        EXPECT_EQ(collage.pixels[f].size(), apart.pixels[f].size());
+      }
+    }
 }
 
 // A downloaded movie reaches the animation file whole; the handset's answer

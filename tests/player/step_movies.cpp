@@ -193,17 +193,55 @@ Bytes GradientFillsField(int fills, int rows, int columns) {
   return CopiesOfAMovingShape(Tag(2, w.bytes()), rows, columns, 30, 13);
 }
 
-Bytes PhotoStrips(int side, int strips, int rows, int columns, bool still) {
-  Records r(2, 0);
+Bytes PhotoStrips(int side, int strips, int rows, int columns, bool still, int photos) {
+  const uint32_t fillBits = photos < 4 ? 2 : photos < 8 ? 3 : photos < 16 ? 4 : 5;
+  Records r(fillBits, 0);
   Writer w;
-  w.U16(1).Rect(0, 3520, 0, 4160).U8(3);
-  for (int i = 0; i < 3; ++i) w.U8(0x41).U16(static_cast<uint32_t>(9 + i)).Matrix(0, 0, 20 << 16, 20 << 16);
-  for (int i = 0; i < strips; ++i) r.Change(-1, i % 3 + 1, -1, true, i * 3520 / strips, 0).Box(3520 / strips, 4160);
-  w.U8(0).Bits(2, 4).Bits(0, 4).Raw(r.End());
-  Bytes photos;
-  for (uint16_t i = 0; i < 3; ++i) photos = Concat({photos, CodedBitmap(static_cast<uint16_t>(9 + i), static_cast<uint16_t>(side),
-                                                                          static_cast<uint16_t>(side), 7u + i)});
-  return CopiesOfAMovingShape(Concat({photos, Tag(2, w.bytes())}), rows, columns, still ? 0 : 30, still ? 0 : 13, still);
+  w.U16(1).Rect(0, 3520, 0, 4160).U8(static_cast<uint32_t>(photos));
+  for (int i = 0; i < photos; ++i) w.U8(0x41).U16(static_cast<uint32_t>(9 + i)).Matrix(0, 0, 20 << 16, 20 << 16);
+  for (int i = 0; i < strips; ++i) r.Change(-1, i % photos + 1, -1, true, i * 3520 / strips, 0).Box(3520 / strips, 4160);
+  w.U8(0).Bits(fillBits, 4).Bits(0, 4).Raw(r.End());
+  Bytes bitmaps;
+  for (int i = 0; i < photos; ++i)
+    bitmaps = Concat({bitmaps, CodedBitmap(static_cast<uint16_t>(9 + i), static_cast<uint16_t>(side),
+                                           static_cast<uint16_t>(side), 7u + static_cast<uint32_t>(i))});
+  return CopiesOfAMovingShape(Concat({bitmaps, Tag(2, w.bytes())}), rows, columns, still ? 0 : 30, still ? 0 : 13, still);
+}
+
+Bytes PhotoCollage(int photos, int w, int h, int drawnWidth, bool apart) {
+  const int32_t box = 20 * drawnWidth, height = 20 * 208;
+  Bytes bitmaps, shapes, placed, moved;
+  Records r(3, 0);
+  Writer shape;
+  shape.U16(1).Rect(0, photos * box, 0, height).U8(static_cast<uint32_t>(photos));
+  for (int i = 0; i < photos; ++i) {
+    const auto id = static_cast<uint16_t>(9 + i);
+    bitmaps = Concat({bitmaps, CodedBitmap(id, static_cast<uint16_t>(w), static_cast<uint16_t>(h), 7u + 3u * i)});
+    const int32_t scaleX = static_cast<int32_t>((int64_t{box} << 16) / w);
+    const int32_t scaleY = static_cast<int32_t>((int64_t{height} << 16) / h);
+    shape.U8(0x41).U16(id).Matrix(i * box, 0, scaleX, scaleY);
+    r.Change(-1, i + 1, -1, true, i * box, 0).Box(box, height);
+    if (!apart) continue;
+    Records one(1, 0);
+    one.Change(-1, 1, -1, true, i * box, 0).Box(box, height);
+    Writer alone;
+    alone.U16(static_cast<uint32_t>(20 + i)).Rect(i * box, (i + 1) * box, 0, height).U8(1);
+    alone.U8(0x41).U16(id).Matrix(i * box, 0, scaleX, scaleY).U8(0).Bits(1, 4).Bits(0, 4).Raw(one.End());
+    shapes = Concat({shapes, Tag(2, alone.bytes())});
+    placed = Concat({placed, Place(static_cast<uint16_t>(20 + i), static_cast<uint16_t>(i + 1), 0, 0)});
+    moved = Concat({moved, MoveTo(static_cast<uint16_t>(i + 1), 20, 0)});
+  }
+  shape.U8(0).Bits(3, 4).Bits(0, 4).Raw(r.End());
+  if (!apart) {
+    shapes = Tag(2, shape.bytes());
+    placed = Place(1, 1, 0, 0);
+    moved = MoveTo(1, 20, 0);
+  }
+  Header header;
+  header.xmax = photos * box;
+  header.frames = 2;
+  const Bytes loop = Actions(Concat({GotoFrame(0), Action(6)}));
+  return Qvx(header, Concat({Background(0, 255, 0), bitmaps, shapes, placed, ShowFrame(), moved, loop, ShowFrame(), End()}));
 }
 
 Bytes NestedButtons(int depth, int records, bool drawn) {

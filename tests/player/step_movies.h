@@ -62,11 +62,21 @@ Bytes UnfilledOutlineField(int edges, int rows, int columns, bool still = false)
 // linear gradient fills (each prepared at every draw), shown and moved as
 // in UnfilledOutlineField.
 Bytes GradientFillsField(int fills, int rows, int columns);
-// Photos decoded again span by span: shape 1 is `strips` strips side by
-// side over the stage, filled in turn with three coded bitmaps of `side`
-// pixels (the table of two decoded bitmaps holds none of the next strip's),
-// shown and moved (or `still`) as in UnfilledOutlineField.
-Bytes PhotoStrips(int side, int strips, int rows, int columns, bool still = false);
+// Photos in strips: shape 1 is `strips` strips side by side over the
+// stage, filled in turn with `photos` coded bitmaps of `side` pixels, shown
+// and moved (or `still`) as in UnfilledOutlineField. More photos than a
+// frame holds decoded (the table's two and those it holds for the frame)
+// are decoded again span by span.
+Bytes PhotoStrips(int side, int strips, int rows, int columns, bool still = false, int photos = 3);
+// A collage: shape 1 is `photos` boxes side by side, each `drawnWidth` x 208
+// pixels filled (clipped) with a coded bitmap of its own, w x h pixels
+// stretched over the box, so that every pixel row crosses every photo; the
+// stage is just as wide, its background green. The root shows the shape at
+// (0, 0) in its first frame and a pixel to the right in its second, and
+// loops.
+// `Apart`, each photo is a shape of its own (each drawn whole before the
+// next), shown and moved alike: the same picture.
+Bytes PhotoCollage(int photos, int w, int h, int drawnWidth, bool apart = false);
 // Buttons inside buttons: the innermost shows a box in `records` records,
 // the next shows it in as many, and so on `depth` deep (the records
 // multiply: 64 five deep are 64^5 boxes); the outermost, character 1, is
