@@ -24,6 +24,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/bench_engine.h"
 #include "player/anim_movie.h"
 #include "player/anim_player.h"
 #include "tests/player/loop_movies.h"
@@ -238,20 +239,20 @@ BENCHMARK(AnimCopiesOfBoxes)
 BENCHMARK(AnimCopyField)->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimCopyFieldOpen)->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimSmallStep)->Unit(benchmark::kMicrosecond);
-BENCHMARK(AnimGrassField)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Iterations(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimGrassField)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Iterations(BenchIterations(4))->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimStarField)->Unit(benchmark::kMillisecond);
-BENCHMARK(AnimUnfilledOutline)->Arg(10)->Arg(30)->Arg(100)->Iterations(4)->Unit(benchmark::kMillisecond);
-BENCHMARK(AnimUnfilledOutlineOpen)->Arg(10)->Arg(30)->Arg(100)->Iterations(2)->Unit(benchmark::kMillisecond);
-BENCHMARK(AnimKeptHatching)->Arg(0)->Arg(1)->Iterations(4)->Unit(benchmark::kMillisecond);
-BENCHMARK(AnimKeptHatchingOpen)->Iterations(2)->Unit(benchmark::kMillisecond);
-BENCHMARK(AnimSideLines)->Iterations(6)->Unit(benchmark::kMillisecond);
-BENCHMARK(AnimGradientFills)->Iterations(4)->Unit(benchmark::kMillisecond);
-BENCHMARK(AnimNestedButtons)->Args({4, 1})->Args({5, 0})->Iterations(4)->Unit(benchmark::kMillisecond);
-BENCHMARK(AnimPhotoStrips)->Args({6, 4})->Args({6, 10})->Args({60, 1})->Iterations(4)->Unit(benchmark::kMillisecond);
-BENCHMARK(AnimLongNumberLoop)->Arg(5000)->Arg(20000)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimUnfilledOutline)->Arg(10)->Arg(30)->Arg(100)->Iterations(BenchIterations(4))->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimUnfilledOutlineOpen)->Arg(10)->Arg(30)->Arg(100)->Iterations(BenchIterations(2))->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimKeptHatching)->Arg(0)->Arg(1)->Iterations(BenchIterations(4))->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimKeptHatchingOpen)->Iterations(BenchIterations(2))->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimSideLines)->Iterations(BenchIterations(6))->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimGradientFills)->Iterations(BenchIterations(4))->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimNestedButtons)->Args({4, 1})->Args({5, 0})->Iterations(BenchIterations(4))->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimPhotoStrips)->Args({6, 4})->Args({6, 10})->Args({60, 1})->Iterations(BenchIterations(4))->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimLongNumberLoop)->Arg(5000)->Arg(20000)->Iterations(BenchIterations(3))->Unit(benchmark::kMillisecond);
 BENCHMARK(AnimActionLoop)
     ->ArgsProduct({benchmark::CreateDenseRange(0, movie::kLoopKinds - 1, 1), {8, 12000}})
-    ->Iterations(3)
+    ->Iterations(BenchIterations(3))
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(AnimPhotoCollage)->Args({3, 58, 208})->Args({4, 44, 156})->Iterations(6)->Unit(benchmark::kMillisecond);
-BENCHMARK(AnimPhotoCollageOpen)->Args({3, 58, 208})->Args({4, 44, 156})->Iterations(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimPhotoCollage)->Args({3, 58, 208})->Args({4, 44, 156})->Iterations(BenchIterations(6))->Unit(benchmark::kMillisecond);
+BENCHMARK(AnimPhotoCollageOpen)->Args({3, 58, 208})->Args({4, 44, 156})->Iterations(BenchIterations(4))->Unit(benchmark::kMillisecond);
