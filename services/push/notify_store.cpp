@@ -708,10 +708,11 @@ void NotifyStoreRestore(ConfigHandle* handle, NotifyStoreMissed* missed) {
   }
   missed->count = count;
   // Last first: each goes before the others of its level, so the list
-  // comes back in its order. The save writes what the start missed after
-  // what it listed, so the missed ones must be the oldest: one the heap
-  // cannot take gives back every one put back before it (all of them
-  // older), and is tried again. Each message read is marked as it comes;
+  // comes back in its order. The save puts what the start missed back
+  // where the inbox lists it, so the missed ones must be the last it lists
+  // (the section holds them in that order): one the heap cannot take gives
+  // back every one put back before it (all listed after it), and is tried
+  // again. Each message read is marked as it comes;
   // the marks below `listedBelow` are of those listed, the others missed.
   uint32_t listedBelow = count;
   for (uint32_t i = count; i-- > 0;) {

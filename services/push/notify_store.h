@@ -53,7 +53,7 @@ void NotifyStoreSpareDropped(const char* key, uint32_t keyLength, const uint8_t*
 
 // The stored messages a start did not put back: every one when the section
 // could not be read, else those the heap could not hold then. The next
-// write keeps them after the listed ones, so an inbox that did not come
+// write keeps them where the inbox lists them, so an inbox that did not come
 // back whole is never written over; but first the SI and SL records the
 // rules met meanwhile reach them as they would have reached them in the
 // inbox: a missed message one of those or a listed message replaces (an SI
