@@ -223,6 +223,10 @@ uint32_t NotifyGetPushAction(const UrlLoad* message) {
   return r ? r->action : 0;
 }
 
+uint32_t NotifyPushLevel(uint32_t action) {
+  return action >= 6 && action <= 7 ? 128 : action >= 4 && action <= 5 ? 64 : 0;
+}
+
 Result NotifyGetIndicator(const UrlLoad* message, uint32_t* code, uint32_t* level) {
   switch (message->contentClass) {
     case 0:
@@ -238,7 +242,7 @@ Result NotifyGetIndicator(const UrlLoad* message, uint32_t* code, uint32_t* leve
     case kPushClass: {
       const uint32_t action = NotifyGetPushAction(message);
       *code = action <= PushAction::SignalNone || action > PushAction::SignalHigh ? 0 : 9;
-      *level = action >= 6 && action <= 7 ? 128 : action >= 4 && action <= 5 ? 64 : 0;
+      *level = NotifyPushLevel(action);
       return kOk;
     }
     default:

@@ -19,6 +19,8 @@ Result NotifyOnInboxPush(uintptr_t reserved, UrlLoad* message);
 Result NotifyGetIndicator(const UrlLoad* message, uint32_t* code, uint32_t* level);
 // The action of the message's push record, 0 without one.
 uint32_t NotifyGetPushAction(const UrlLoad* message);
+// The level of a push message of that action.
+uint32_t NotifyPushLevel(uint32_t action);
 // Kept messages not yet listed by any inbox page.
 uint32_t NotifyCountUnread();
 // Removes a kept SI whose expiry has passed: -1; else 0.

@@ -151,6 +151,16 @@ char* NameOf(const uint8_t* bytes, uint32_t length) {
   return nameLength ? LibcStrNDup(reinterpret_cast<const char*>(bytes + 12), nameLength) : nullptr;
 }
 
+// The level the inbox gives a stored message, from its record's action (a
+// message without a record is a connectivity document); a message that
+// does not read goes last.
+uint32_t StoredLevel(const uint8_t* bytes, uint32_t length) {
+  const uint32_t nameLength = NameLengthOf(bytes, length);
+  if (!nameLength) return 0;
+  if (length - 16 - nameLength < 4) return 64;
+  return NotifyPushLevel(Get(bytes + 16 + nameLength));
+}
+
 // How a stored message fared: back in the inbox, skipped for good (it does
 // not read), or kept in the section for a later start (no memory for it).
 enum class Back { Restored, Damaged, Missed };
@@ -363,10 +373,11 @@ bool ListedReplaces(UrlLoad* const* messages, uint32_t count, const PushRecord* 
 // The rules the run met reach the missed messages: one that a noted record
 // or a listed message replaces leaves the copy; the push records of the
 // others are kept for the listed messages. A record that does not read is
-// carried as it is (the next start skips it). Without memory to read one,
-// kNotifyNoMemory.
+// carried as it is (the next start skips it). Those past the section keep
+// no record: none of them may keep a listed one out, or both would be gone
+// and only one of them said. Without memory to read one, kNotifyNoMemory.
 Result SiftCarried(Carried* carried, const NotifyStoreRuled* ruled, UrlLoad* const* messages,
-                   uint32_t count) {
+                   uint32_t count, uint32_t pastBelow) {
   uint32_t entries = 0;
   for (uint32_t at = 0; at < carried->size; ++entries) at += CarriedEntrySize(carried, at);
   if (entries == 0) return kOk;
@@ -387,7 +398,10 @@ Result SiftCarried(Carried* carried, const NotifyStoreRuled* ruled, UrlLoad* con
         (NotifyStoreRuledReplace(ruled, record) || ListedReplaces(messages, count, record))) {
       MemFreeRaw(record);
     } else {
-      if (record) carried->records[carried->recordCount++] = record;
+      if (record && StoredLevel(data, length) < pastBelow)
+        MemFreeRaw(record);
+      else if (record)
+        carried->records[carried->recordCount++] = record;
       LibcMemMove(carried->bytes + to, carried->bytes + at, entry);
       to += entry;
     }
@@ -453,59 +467,102 @@ bool ListedWritable(const Carried* carried, const UrlLoad* message) {
   return Writable(message) && !KeptOut(carried, message);
 }
 
-// The missed messages go back under the numbers after the listed ones; a
-// document past what the budget leaves stays out, its message kept by name.
-Result WriteCarried(ConfigHandle* handle, const Carried* carried, Fill* fill) {
+// The level the inbox lists a message at.
+uint32_t ListedLevel(const UrlLoad* message) {
+  uint32_t code = 0, level = 0;
+  NotifyGetIndicator(message, &code, &level);
+  return level;
+}
+
+// Walks the messages to write in the order they are written, newest first
+// as the inbox lists them: the listed ones in list order, each carried one
+// before the first listed one of a lower level (so after those of its own
+// level, which came later), the carried ones in the order the section held
+// them. Those past the section are left out. `each`(message or null,
+// carried entry) answers false to stop.
+template <typename Each>
+void InOrder(UrlLoad* const* messages, uint32_t count, const Carried* carried,
+             uint32_t pastBelow, Each each) {
+  uint32_t i = 0, at = 0;
+  for (;;) {
+    while (i < count && !ListedWritable(carried, messages[i])) ++i;
+    while (at < carried->size &&
+           StoredLevel(carried->bytes + at + 4, Get(carried->bytes + at)) < pastBelow)
+      at += CarriedEntrySize(carried, at);
+    if (i == count && at == carried->size) return;
+    if (at < carried->size &&
+        (i == count || StoredLevel(carried->bytes + at + 4, Get(carried->bytes + at)) >
+                           ListedLevel(messages[i]))) {
+      if (!each(nullptr, at)) return;
+      at += CarriedEntrySize(carried, at);
+    } else if (!each(messages[i++], 0)) {
+      return;
+    }
+  }
+}
+
+// A missed message goes back under its new number; a document past what
+// the budget leaves stays out, its message kept by name.
+Result WriteCarried(ConfigHandle* handle, const Carried* carried, uint32_t at, Fill* fill) {
   char key[16];
-  for (uint32_t at = 0; at < carried->size && fill->n < fill->planned;
-       at += CarriedEntrySize(carried, at)) {
-    const uint32_t length = Get(carried->bytes + at);
-    const uint8_t* data = carried->bytes + at + 4;
-    const uint32_t docLength = Get(data + length);
-    KeyOf(key, 'm', fill->n);
-    if (Result r = ConfigSetRaw(handle, key, 0, data, length, ConfigKind::Raw); r != kOk) return r;
-    if (docLength && TakesDocument(fill, fill->n, docLength)) {
-      KeyOf(key, 'd', fill->n);
-      if (Result r = ConfigSetRaw(handle, key, 0, data + length + 4, docLength, ConfigKind::Raw);
-          r != kOk)
-        return r;
-    }
-    ++fill->n;
+  const uint32_t length = Get(carried->bytes + at);
+  const uint8_t* data = carried->bytes + at + 4;
+  const uint32_t docLength = Get(data + length);
+  KeyOf(key, 'm', fill->n);
+  if (Result r = ConfigSetRaw(handle, key, 0, data, length, ConfigKind::Raw); r != kOk) return r;
+  if (docLength && TakesDocument(fill, fill->n, docLength)) {
+    KeyOf(key, 'd', fill->n);
+    if (Result r = ConfigSetRaw(handle, key, 0, data + length + 4, docLength, ConfigKind::Raw);
+        r != kOk)
+      return r;
   }
   return kOk;
 }
 
-Result WriteListed(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count,
-                   bool documents, const Carried* carried, Fill* fill) {
-  for (uint32_t i = 0; i < count && fill->n < fill->planned; ++i) {
-    // A push message without its record cannot be listed again, nor can
-    // anything but a push message or a connectivity document.
-    if (!ListedWritable(carried, messages[i])) continue;
-    if (Result r = WriteOne(handle, fill->n, messages[i]); r != kOk) return r;
-    // A document over the limits stays out: its message is kept by name.
-    const uint32_t size = documents ? NotifyStoreDocSize(messages[i]) : 0;
-    if (size && size <= kNotifyStoreDocLimit && TakesDocument(fill, fill->n, size)) {
-      char key[16];
-      KeyOf(key, 'd', fill->n);
-      if (Result r = NotifyStoreDocWrite(handle, key, messages[i], size); r != kOk) return r;
-    }
-    ++fill->n;
+// A listed message with its record (a push message) or its document (a
+// connectivity message).
+Result WriteListed(ConfigHandle* handle, UrlLoad* message, bool documents, Fill* fill) {
+  if (Result r = WriteOne(handle, fill->n, message); r != kOk) return r;
+  // A document over the limits stays out: its message is kept by name.
+  const uint32_t size = documents ? NotifyStoreDocSize(message) : 0;
+  if (size && size <= kNotifyStoreDocLimit && TakesDocument(fill, fill->n, size)) {
+    char key[16];
+    KeyOf(key, 'd', fill->n);
+    if (Result r = NotifyStoreDocWrite(handle, key, message, size); r != kOk) return r;
   }
   return kOk;
 }
 
-// The messages to write, newest first: the listed ones, then the carried
-// ones, as many as the limit and the section's room take; none of the
-// carried ones when they are `past` the section.
+Result WriteAll(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count, bool documents,
+                const Carried* carried, uint32_t pastBelow, Fill* fill,
+                NotifyStoreWritten* written) {
+  Result r = kOk;
+  InOrder(messages, count, carried, pastBelow, [&](UrlLoad* message, uint32_t at) {
+    if (fill->n >= fill->planned) return false;
+    if (message) {
+      r = WriteListed(handle, message, documents, fill);
+      ++written->listed;
+    } else {
+      r = WriteCarried(handle, carried, at, fill);
+      if (fill->n < kNotifyStoreMostWritten)
+        written->missed[fill->n / 8] |= static_cast<uint8_t>(1u << (fill->n % 8));
+    }
+    ++fill->n;
+    return r == kOk;
+  });
+  return r;
+}
+
+// The messages to write, as many of the first ones as the limit and the
+// section's room take; those past the section are counted, never planned.
 void PlanAll(Fill* fill, UrlLoad* const* messages, uint32_t count, const Carried* carried,
-             bool past) {
-  for (uint32_t i = 0; i < count; ++i)
-    if (ListedWritable(carried, messages[i])) Plan(fill, ValueLength(messages[i]));
+             uint32_t pastBelow) {
+  InOrder(messages, count, carried, pastBelow, [&](UrlLoad* message, uint32_t at) {
+    Plan(fill, message ? ValueLength(message) : Get(carried->bytes + at));
+    return true;
+  });
   for (uint32_t at = 0; at < carried->size; at += CarriedEntrySize(carried, at))
-    if (past)
-      ++fill->wanted;
-    else
-      Plan(fill, Get(carried->bytes + at));
+    if (StoredLevel(carried->bytes + at + 4, Get(carried->bytes + at)) < pastBelow) ++fill->wanted;
   fill->docRoom = fill->room - fill->used;
 }
 
@@ -589,16 +646,10 @@ Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t
   *written = NotifyStoreWritten{};
   Carried carried{};
   Result r = CopyMissed(handle, missed, documents, &carried);
-  if (r == kOk) r = SiftCarried(&carried, missed->ruled, messages, count);
+  if (r == kOk) r = SiftCarried(&carried, missed->ruled, messages, count, missed->pastBelow);
   if (r != kOk) {
     FreeCarried(&carried);
     return r;
-  }
-  // Missed ones past the section are not written: none of them may keep a
-  // listed one out, or both would be gone and only one of them said.
-  if (missed->past) {
-    for (uint32_t i = 0; i < carried.recordCount; ++i) MemFreeRaw(carried.records[i]);
-    carried.recordCount = 0;
   }
   // What fits is chosen by the sizes before anything is written, so that
   // the save is made once.
@@ -607,7 +658,7 @@ Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t
   if (ConfigRoom(handle, &fill.room) != kOk) fill.room = kStoreMaxValue;
   fill.used = NotifyStoreFixedBytes();
   if (fill.used > fill.room) fill.used = fill.room;
-  PlanAll(&fill, messages, count, &carried, missed->past != 0);
+  PlanAll(&fill, messages, count, &carried, missed->pastBelow);
   written->wanted = fill.wanted;
   written->planned = fill.planned;
   // The room is the section's own unless the quota leaves less.
@@ -616,9 +667,7 @@ Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t
                    : fill.room >= kStoreMaxValue ? kStoreBadArg
                                                  : kUbstoreOverQuota;
   ConfigDeleteTree(handle);
-  r = WriteListed(handle, messages, count, documents, &carried, &fill);
-  written->listed = fill.n;
-  if (r == kOk) r = WriteCarried(handle, &carried, &fill);
+  r = WriteAll(handle, messages, count, documents, &carried, missed->pastBelow, &fill, written);
   FreeCarried(&carried);
   written->messages = fill.n;
   written->documentBytes = fill.documentBytes;
@@ -659,10 +708,11 @@ void NotifyStoreRestore(ConfigHandle* handle, NotifyStoreMissed* missed) {
   }
   missed->count = count;
   // Last first: each goes before the others of its level, so the list
-  // comes back in its order. The save writes what the start missed after
-  // what it listed, so the missed ones must be the oldest: one the heap
-  // cannot take gives back every one put back before it (all of them
-  // older), and is tried again. Each message read is marked as it comes;
+  // comes back in its order. The save puts what the start missed back
+  // where the inbox lists it, so the missed ones must be the last it lists
+  // (the section holds them in that order): one the heap cannot take gives
+  // back every one put back before it (all listed after it), and is tried
+  // again. Each message read is marked as it comes;
   // the marks below `listedBelow` are of those listed, the others missed.
   uint32_t listedBelow = count;
   for (uint32_t i = count; i-- > 0;) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "kernel/config.h"
+#include "kernel/sstore.h"
 
 struct UrlLoad;
 struct PushRecord;
@@ -52,7 +53,7 @@ void NotifyStoreSpareDropped(const char* key, uint32_t keyLength, const uint8_t*
 
 // The stored messages a start did not put back: every one when the section
 // could not be read, else those the heap could not hold then. The next
-// write keeps them after the listed ones, so an inbox that did not come
+// write keeps them where the inbox lists them, so an inbox that did not come
 // back whole is never written over; but first the SI and SL records the
 // rules met meanwhile reach them as they would have reached them in the
 // inbox: a missed message one of those or a listed message replaces (an SI
@@ -66,10 +67,12 @@ struct NotifyStoreMissed {
   uint32_t all;    // every stored message
   NotifyStoreRuled* ruled;  // the records the rules met since the start
   NotifyStoreHeld* held;    // their documents the file gave up since
-  // The listed messages alone passed what the section holds: the missed
-  // ones, older than every listed one, are past it too. The write counts
-  // them and writes none, and no record is noted for them any longer.
-  uint32_t past;
+  // The listed messages alone passed what the section holds, first at a
+  // message of level pastBelow - 1 (0: they did not): the missed ones of a
+  // level up to that, which the inbox lists after it, are past the section
+  // too. The write counts them and writes none; and no record is noted any
+  // longer, so that the rules a burst meets hold no memory.
+  uint32_t pastBelow;
 };
 void NotifyStoreMissedClear(NotifyStoreMissed* missed);
 // Holds a copy of stored document i, which the file gives up (once: a
@@ -97,19 +100,25 @@ void NotifyStoreNoteRuled(NotifyStoreMissed* missed, const PushRecord* record);
 
 // Clears the open section and writes the listed messages in list order
 // (push messages with their record; with `documents`, connectivity
-// messages with their document where it fits), then the stored ones the
-// start missed as they were stored (their documents too, with `documents`
-// and while they fit), with the last push serial given. Without memory to
-// hold the missed ones meanwhile, kNotifyNoMemory before anything changes.
+// messages with their document where it fits), and among them the stored
+// ones the start missed as they were stored (their documents too, with
+// `documents` and while they fit), where the inbox would list them: each
+// after the listed ones of its level and of higher ones, which came later,
+// in the order the section held them. The last push serial given goes with
+// them. Without memory to hold the missed ones meanwhile, kNotifyNoMemory
+// before anything changes.
 // The first ones in that order (the newest listed first) are written: at
 // most `limit`, and no more than the section takes within what a section
 // holds and the class file's quota leaves it (ConfigRoom), counted from
 // their sizes before anything is written; documents only in the room the
 // messages leave.
+constexpr uint32_t kNotifyStoreMostWritten = kStoreMaxValue / 16;  // no entry takes less
 struct NotifyStoreWritten {
   uint32_t documentBytes;  // what the documents written take
   uint32_t messages;       // the messages written
-  uint32_t listed;         // of those the listed ones, first; then the missed ones
+  uint32_t listed;         // of those the listed ones
+  // Bit n: message n written is one the start missed.
+  uint8_t missed[(kNotifyStoreMostWritten + 7) / 8];
   uint32_t wanted;         // the messages there were to write
   uint32_t planned;        // those chosen to be written (all of them unless it failed)
   // What left messages out: kOk none, kStoreBadArg the section's size,

@@ -43,7 +43,7 @@ PushRecord* Copy(const PushRecord* record) {
 }  // namespace
 
 void NotifyStoreNoteRuled(NotifyStoreMissed* missed, const PushRecord* record) {
-  if ((!missed->all && !missed->bits) || missed->past) return;
+  if ((!missed->all && !missed->bits) || missed->pastBelow) return;
   for (NotifyStoreRuled* node = missed->ruled; node; node = node->next) {
     if (!NotifySameMessage(record, node->record)) continue;
     if (Covers(node->record, record)) return;

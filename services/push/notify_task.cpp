@@ -552,11 +552,12 @@ bool Changed(const NotifyTask* ctx) {
 // section, in the list's order (newest first within a level), so that the
 // inbox never holds, walks or spends memory on what no save could keep.
 // They are counted, and the stop says them with what its save could not
-// keep. Also after a start that missed messages: the save writes those
-// after every listed one, so the listed ones alone are what the section
-// must take, and the missed ones stay in the file where room is left;
-// once a listed one goes, the missed ones, older, are past the section as
-// they would be after a whole start (counted, and said, by the save).
+// keep. Also after a start that missed messages, whose levels memory does
+// not know: the listed ones alone are what the section must take here, and
+// the save puts the missed ones where the inbox lists them, keeping what
+// fits; once a listed one goes, the missed ones the inbox lists after it
+// (of its level, older, or of a lower one) are past the section as they
+// would be after a whole start (counted, and said, by the save).
 // The documents of provisioning messages, which the inbox holds until the
 // user opens them and the file keeps only a few of, are bounded likewise:
 // past what one section holds of them, an older one goes (never the
@@ -578,8 +579,8 @@ void ShedPastSection(NotifyTask* ctx) {
       ++n;
       continue;
     }
-    if (!fits && !full && (ctx->missed.all || ctx->missed.bits) && !ctx->missed.past) {
-      ctx->missed.past = 1;
+    if (!fits && !full && (ctx->missed.all || ctx->missed.bits) && !ctx->missed.pastBelow) {
+      ctx->missed.pastBelow = node->level + 1;
       NotifyStoreRuledClear(&ctx->missed.ruled);
     }
     full = full || !fits;
@@ -1007,8 +1008,10 @@ void NotifyRemoveMessage(UrlLoad* message) {
 bool NotifyStoredMissed(uint32_t i) {
   NotifyTask* ctx = Context();
   if (!ctx) return false;
-  // The stop's own save numbers the missed ones after the listed ones.
-  if (ctx->savingOwn) return (ctx->missed.all || ctx->missed.bits) && i >= ctx->written.listed;
+  // The stop's own save numbers the missed ones among the listed ones.
+  if (ctx->savingOwn)
+    return i < ctx->written.messages && i < kNotifyStoreMostWritten &&
+           (ctx->written.missed[i / 8] >> (i % 8) & 1);
   return NotifyStoreIsMissed(&ctx->missed, i);
 }
 

@@ -923,6 +923,7 @@ TEST_F(PushKeepTest, AfterAStartThatMissedMessagesABurstLeavesWhatAWholeStartLea
   const Case cases[] = {
       {"an older SI of a missed id after the burst", {"si_newer"}, "si_older"},
       {"stored SIs of a higher priority", {"high", "high", "high"}, ""},
+      {"stored messages of every priority", {"high", "si_medium", "sl_cache"}, ""},
   };
   const std::string padding(900, 'p');
   for (const Case& c : cases) {
