@@ -658,6 +658,12 @@ void NotifyStoreRestore(ConfigHandle* handle, NotifyStoreMissed* missed) {
     return;
   }
   missed->count = count;
+  // The start goes on after the inbox: the browser's phase (its window's
+  // pictures, the history's block, the home page) must find its room free
+  // and in one piece. Held while the messages come back, that room is what
+  // they cannot take; a heap without it lists none, and all of them stay in
+  // the file for a start with room.
+  void* room = MemAlloc(kNotifyStoreStartRoom, Use::Data, kModule);
   // Last first: each goes before the others of its level, so the list
   // comes back in its order. The save writes what the start missed after
   // what it listed, so the missed ones must be the oldest: one the heap
@@ -670,8 +676,8 @@ void NotifyStoreRestore(ConfigHandle* handle, NotifyStoreMissed* missed) {
     uint32_t length = 0, docLength = 0;
     if (!Stored(handle, 'm', i, &data, &length)) continue;
     if (!Stored(handle, 'd', i, &doc, &docLength)) doc = nullptr;
-    Back back = RestoreOne(data, length, doc, docLength);
-    if (back == Back::Missed && NotifyKeptCount() > 0) {
+    Back back = room ? RestoreOne(data, length, doc, docLength) : Back::Missed;
+    if (back == Back::Missed && room && NotifyKeptCount() > 0) {
       GiveBackListed();
       listedBelow = i + 1;
       back = RestoreOne(data, length, doc, docLength);
@@ -679,6 +685,7 @@ void NotifyStoreRestore(ConfigHandle* handle, NotifyStoreMissed* missed) {
     if (back == Back::Missed) listedBelow = i;
     if (back != Back::Damaged) missed->bits[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
   }
+  MemFree(&room);
   bool any = false;
   for (uint32_t i = 0; i < count; ++i)
     if (i < listedBelow)
