@@ -81,6 +81,7 @@ constexpr uint32_t kModule = Mod::Notify;
 constexpr char kCount[] = "count";
 constexpr char kSerial[] = "serial";  // the last push serial given when the inbox was written
 constexpr uint32_t kPushClass = 8;
+uint32_t gStartRoom;  // what the start takes after the restore
 constexpr uint32_t kKeptFlags = UrlFlag::Presented | UrlFlag::Viewed;
 
 void Put(uint8_t* p, uint32_t v) {
@@ -633,6 +634,8 @@ Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t
   return ConfigSetInt(handle, kCount, static_cast<int32_t>(n));
 }
 
+void NotifyStoreLeaveForStart(uint32_t bytes) { gStartRoom = bytes; }
+
 void NotifyStoreRestore(ConfigHandle* handle, NotifyStoreMissed* missed) {
   const uint32_t count = StoredCount(handle);
   if (count == 0) return;
@@ -658,12 +661,12 @@ void NotifyStoreRestore(ConfigHandle* handle, NotifyStoreMissed* missed) {
     return;
   }
   missed->count = count;
-  // The start goes on after the inbox: the browser's phase (its window's
-  // pictures, the history's block, the home page) must find its room free
-  // and in one piece. Held while the messages come back, that room is what
-  // they cannot take; a heap without it lists none, and all of them stay in
-  // the file for a start with room.
-  void* room = MemAlloc(kNotifyStoreStartRoom, Use::Data, kModule);
+  // The start goes on after the inbox and must find its room free and in
+  // one piece. Held while the messages come back, that room is what they
+  // cannot take; a heap without it lists none, and all of them stay in the
+  // file for a start with room.
+  void* room = gStartRoom ? MemAlloc(gStartRoom, Use::Data, kModule) : nullptr;
+  const bool roomy = !gStartRoom || room;
   // Last first: each goes before the others of its level, so the list
   // comes back in its order. The save writes what the start missed after
   // what it listed, so the missed ones must be the oldest: one the heap
@@ -676,8 +679,8 @@ void NotifyStoreRestore(ConfigHandle* handle, NotifyStoreMissed* missed) {
     uint32_t length = 0, docLength = 0;
     if (!Stored(handle, 'm', i, &data, &length)) continue;
     if (!Stored(handle, 'd', i, &doc, &docLength)) doc = nullptr;
-    Back back = room ? RestoreOne(data, length, doc, docLength) : Back::Missed;
-    if (back == Back::Missed && room && NotifyKeptCount() > 0) {
+    Back back = roomy ? RestoreOne(data, length, doc, docLength) : Back::Missed;
+    if (back == Back::Missed && roomy && NotifyKeptCount() > 0) {
       GiveBackListed();
       listedBelow = i + 1;
       back = RestoreOne(data, length, doc, docLength);
