@@ -671,8 +671,10 @@ void NotifyStoreRestore(ConfigHandle* handle, NotifyStoreMissed* missed) {
   // comes back in its order. The save writes what the start missed after
   // what it listed, so the missed ones must be the oldest: one the heap
   // cannot take gives back every one put back before it (all of them
-  // older), and is tried again. Each message read is marked as it comes;
-  // the marks below `listedBelow` are of those listed, the others missed.
+  // older), and the newest as many as that come back in their place (or
+  // this one is tried again), those between staying in the file. Each
+  // message read is marked as it comes; the marks below `listedBelow` are
+  // of those listed, the others missed.
   uint32_t listedBelow = count;
   for (uint32_t i = count; i-- > 0;) {
     const uint8_t *data = nullptr, *doc = nullptr;
@@ -681,7 +683,16 @@ void NotifyStoreRestore(ConfigHandle* handle, NotifyStoreMissed* missed) {
     if (!Stored(handle, 'd', i, &doc, &docLength)) doc = nullptr;
     Back back = roomy ? RestoreOne(data, length, doc, docLength) : Back::Missed;
     if (back == Back::Missed && roomy && NotifyKeptCount() > 0) {
+      const uint32_t fit = NotifyKeptCount();
       GiveBackListed();
+      if (fit < i) {
+        for (uint32_t skipped = fit; skipped <= i; ++skipped)
+          if (Stored(handle, 'm', skipped, &data, &length))
+            missed->bits[skipped / 8] |= static_cast<uint8_t>(1u << (skipped % 8));
+        listedBelow = fit;
+        i = fit;
+        continue;
+      }
       listedBelow = i + 1;
       back = RestoreOne(data, length, doc, docLength);
     }
