@@ -32,6 +32,7 @@
 #include "services/channels/rep.h"
 #include "services/push/lc.h"
 #include "services/push/notify.h"
+#include "services/push/notify_store.h"
 #include "services/wmlscript/wmls_script_task.h"
 #include "services/provisioning/prov.h"
 #include "services/service_rows.h"
@@ -130,6 +131,13 @@ void StopPush(TskmanTask* self) {
   if (!failing) TskmanPost(self, NotifyMsg::Stopped, 0, 0);
 }
 
+// The kept inbox comes back at push reception's start, before the
+// browser's phase: it takes none of the room that phase needs.
+Result StartPush(TskmanTask* self) {
+  NotifyStoreLeaveForStart(kUiStartBrowserPhaseBytes);
+  return NotifyStartTask(self);
+}
+
 // The modules in the order they start; they stop in reverse.
 constexpr ModuleRow kModules[] = {
     {.start = StartSettings, .started = ConfigMsg::Started, .stop = StopSettings,
@@ -149,7 +157,7 @@ constexpr ModuleRow kModules[] = {
      .errorArg = 2, .stop = StopResolver, .stopped = DnsMsg::Stopped, .phase = Phase::Services},
     {.start = Answers<LcStartTask>, .started = LcMsg::Started, .stop = LcStopTask,
      .stopped = LcMsg::Stopped, .phase = Phase::Services},
-    {.start = NotifyStartTask, .started = NotifyMsg::Started, .failed = NotifyMsg::StartFailed,
+    {.start = StartPush, .started = NotifyMsg::Started, .failed = NotifyMsg::StartFailed,
      .errorArg = 1, .stop = StopPush, .stopped = NotifyMsg::Stopped, .phase = Phase::Services},
     {.start = Answers<AuthStartTask>, .started = AuthMsg::Started, .stop = AuthStopTask,
      .stopped = AuthMsg::Stopped, .phase = Phase::Browser},

@@ -10,6 +10,13 @@
 constexpr Result kUiStartFinished = ResultError(Mod::UiStart, 0x0007);
 constexpr Result kUiStartNoMemory = ResultError(Mod::UiStart, Err::NoMemory);
 
+// What the browser's phase takes at its peak, which comes after push
+// reception put the kept inbox back: its history's block and back stack,
+// the window's pictures (packed ones expand into blocks of up to 8 KB) and
+// the script home page take some 71 KB at once (43 KB kept) at every size;
+// the rest is for the blocks' headers and the splits a best fit leaves.
+constexpr uint32_t kUiStartBrowserPhaseBytes = 80 * 1024;
+
 namespace UiStartMsg {
 constexpr uint32_t StopServices = Msg(Mod::UiStart, 0x80), ServicesStopped = Msg(Mod::UiStart, 0x81), ServicesUp = Msg(Mod::UiStart, 0x82),
                    ShowSplash = Msg(Mod::UiStart, 0x83), SplashDone = Msg(Mod::UiStart, 0x84), CreateBrowser = Msg(Mod::UiStart, 0x85);

@@ -81,6 +81,7 @@ constexpr uint32_t kModule = Mod::Notify;
 constexpr char kCount[] = "count";
 constexpr char kSerial[] = "serial";  // the last push serial given when the inbox was written
 constexpr uint32_t kPushClass = 8;
+uint32_t gStartRoom;  // what the start takes after the restore
 constexpr uint32_t kKeptFlags = UrlFlag::Presented | UrlFlag::Viewed;
 
 void Put(uint8_t* p, uint32_t v) {
@@ -682,6 +683,8 @@ Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t
   return ConfigSetInt(handle, kCount, static_cast<int32_t>(n));
 }
 
+void NotifyStoreLeaveForStart(uint32_t bytes) { gStartRoom = bytes; }
+
 void NotifyStoreRestore(ConfigHandle* handle, NotifyStoreMissed* missed) {
   const uint32_t count = StoredCount(handle);
   if (count == 0) return;
@@ -707,28 +710,46 @@ void NotifyStoreRestore(ConfigHandle* handle, NotifyStoreMissed* missed) {
     return;
   }
   missed->count = count;
+  // The start goes on after the inbox and must find its room free and in
+  // one piece. Held while the messages come back, that room is what they
+  // cannot take; a heap without it lists none, and all of them stay in the
+  // file for a start with room.
+  void* room = gStartRoom ? MemAlloc(gStartRoom, Use::Data, kModule) : nullptr;
+  const bool roomy = !gStartRoom || room;
   // Last first: each goes before the others of its level, so the list
   // comes back in its order. The save puts what the start missed back
   // where the inbox lists it, so the missed ones must be the last it lists
   // (the section holds them in that order): one the heap cannot take gives
-  // back every one put back before it (all listed after it), and is tried
-  // again. Each message read is marked as it comes;
-  // the marks below `listedBelow` are of those listed, the others missed.
+  // back every one put back before it (all listed after it), and the newest
+  // as many as that come back in their place (or this one is tried again),
+  // those between staying in the file. Each message read is marked as it
+  // comes; the marks below `listedBelow` are of those listed, the others
+  // missed.
   uint32_t listedBelow = count;
   for (uint32_t i = count; i-- > 0;) {
     const uint8_t *data = nullptr, *doc = nullptr;
     uint32_t length = 0, docLength = 0;
     if (!Stored(handle, 'm', i, &data, &length)) continue;
     if (!Stored(handle, 'd', i, &doc, &docLength)) doc = nullptr;
-    Back back = RestoreOne(data, length, doc, docLength);
-    if (back == Back::Missed && NotifyKeptCount() > 0) {
+    Back back = roomy ? RestoreOne(data, length, doc, docLength) : Back::Missed;
+    if (back == Back::Missed && roomy && NotifyKeptCount() > 0) {
+      const uint32_t fit = NotifyKeptCount();
       GiveBackListed();
+      if (fit < i) {
+        for (uint32_t skipped = fit; skipped <= i; ++skipped)
+          if (Stored(handle, 'm', skipped, &data, &length))
+            missed->bits[skipped / 8] |= static_cast<uint8_t>(1u << (skipped % 8));
+        listedBelow = fit;
+        i = fit;
+        continue;
+      }
       listedBelow = i + 1;
       back = RestoreOne(data, length, doc, docLength);
     }
     if (back == Back::Missed) listedBelow = i;
     if (back != Back::Damaged) missed->bits[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
   }
+  MemFree(&room);
   bool any = false;
   for (uint32_t i = 0; i < count; ++i)
     if (i < listedBelow)

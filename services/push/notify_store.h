@@ -138,7 +138,13 @@ uint32_t NotifyStoreMessageBytes(const UrlLoad* message, uint32_t n);
 // every kept name. One whose record or document the heap cannot hold is
 // marked in *missed (every one when there is no memory to mark them). A
 // document that does not read leaves its message as one kept by name.
+// The restore leaves the room NotifyStoreLeaveForStart set free in one
+// piece, for what the start does after it: a message that would take it is
+// missed as well, and with no room for it at all every one is.
 void NotifyStoreRestore(ConfigHandle* handle, NotifyStoreMissed* missed);
+// The bytes the start takes after push reception's start; 0, the default,
+// where nothing follows it.
+void NotifyStoreLeaveForStart(uint32_t bytes);
 
 // For the store's save: whether a noted record replaces the stored message
 // whose record is `kept`; and the list freed.

@@ -139,8 +139,9 @@ class HostKeptFilesTest : public HostFixture {
     Decodes decoded;
     std::string err;
   };
-  // What a run is asked to do beyond its start and home page.
-  enum class Whole { StartOnly, WithPushesAndDecodes };
+  // What a run is asked to do beyond its start and home page (with the kept
+  // history but for StartOnly).
+  enum class Whole { StartOnly, WithHistory, WithPushesAndDecodes };
 
   // Runs the host; `stage` is called every 10 ms once the engine is up,
   // until it answers true, which closes the window.
@@ -233,7 +234,7 @@ class HostKeptFilesTest : public HostFixture {
     if (made.bytes.empty()) return o;
     for (const char* kept : {"hist.dat", "IntHist.dat", "access", "page", "persistent"})
       std::filesystem::remove(kept);
-    if (whole == Whole::WithPushesAndDecodes)
+    if (whole != Whole::StartOnly)
       for (const auto& [name, bytes] : History(inbox)) std::ofstream(name, std::ios::binary) << bytes;
     std::ofstream("repository", std::ios::binary) << made.bytes;
     std::filesystem::create_directories("romfiles/test");
@@ -249,7 +250,7 @@ class HostKeptFilesTest : public HostFixture {
         o.history = BenHistoryCurrent() != nullptr;
         o.kept = NotifyKeptCount();
         started = o.asked || gAskedToSay > 0;
-        if (!started || whole == Whole::StartOnly) return started;
+        if (!started || whole != Whole::WithPushesAndDecodes) return started;
         const int out = LoopbackUdpSocket(0);
         for (; sent < 5; ++sent) SendToLoopback(out, smsPort_, Sl(100000 + sent));
         ::close(out);
@@ -416,6 +417,27 @@ TEST_F(HostKeptFilesTest, DISABLED_EverySizeFromTheFirstThatRunsRuns) {
     EXPECT_LE(first * 4 / 3, HostMemoryKbNeeded());
     EXPECT_EQ(failed, std::vector<int>{});
   }
+}
+
+// Below the one size the raised quota's inbox comes back as far as memory
+// lets it, never into the room the rest of the start takes: from the first
+// size whose start runs with its kept history, in steps of 8 KB, no larger
+// size fails the start, drops the history or lists fewer messages.
+TEST_F(HostKeptFilesTest, NoLargerSizeFailsTheStartOrItsHistory) {
+  const Inbox inbox = Inbox::AtARaisedQuota;
+  int first = 0;
+  uint32_t firstKept = 0;
+  for (int kb = kHostMemoryKbStart; kb <= 2 * kHostMemoryKbStart; kb += 8) {
+    const Outcome o = RunAt(kb, inbox, Whole::WithHistory);
+    const bool ran = o.result == kUiStartFinished && o.asked && o.history;
+    if (!first && ran) {
+      first = kb;
+      firstKept = o.kept;
+    }
+    EXPECT_TRUE(ran || !first) << "first ran at " << first << "\n" << Told(o, inbox);
+    EXPECT_GE(o.kept, first ? firstKept : 0) << "first ran at " << first << "\n" << Told(o, inbox);
+  }
+  EXPECT_EQ(first, kHostMemoryKbStart);
 }
 
 class HostOneSizeTest : public HostKeptFilesTest, public ::testing::WithParamInterface<Inbox> {};
