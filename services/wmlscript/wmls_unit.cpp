@@ -183,10 +183,16 @@ int32_t Parse(Reader& r, WmlsUnit* u) {
   uint32_t functions, names;
   if (!r.U8(&functions) || !r.U8(&names)) return r.error;
   if (names > functions) return WmlsParse::Refused;
+  // Each name takes at least its index and size bytes: a table claiming more
+  // than the unit holds is bad bytes, never a want of memory.
+  const uint32_t left = r.size - r.at;
+  if (names * 2 > left) return WmlsParse::Refused;
   if (names) {
     t.names = static_cast<WmlsNameEntry*>(MemAllocZero(names * sizeof(WmlsNameEntry), Use::Data, kMod));
-    // Each name decodes to at most one unit per byte, plus its terminator.
-    t.nameText = static_cast<char16_t*>(MemAlloc(names * 256 * 2, Use::String, kMod));
+    // Each name decodes to at most one unit per byte, plus its terminator:
+    // never more units than the unit has bytes left.
+    const uint32_t units = names * 256 < left ? names * 256 : left;
+    t.nameText = static_cast<char16_t*>(MemAlloc(units * 2, Use::String, kMod));
     if (!t.names || !t.nameText) return WmlsParse::NoMemory;
   }
   uint32_t textAt = 0;
