@@ -306,9 +306,10 @@ Result WmlsCollect(WmlsCollector** state, Queue* input, int endOfData, WmlsUnit*
       ended = !(head[headSize] & 0x80);
     }
     if (!ended && have < 6 && !endOfData) return kOk;  // the header is still coming
-    // A body already whole that is shorter than its header claims is
-    // refused here, as the parser would, without a buffer of the claim.
-    if (!ended || size == 0 || size > 0xFFFFFFFFu - headSize ||
+    // A body already whole that is shorter than its header claims, or of a
+    // version no unit has, is refused here, as the parser would, without a
+    // buffer of the claim: never for want of memory.
+    if (!ended || size == 0 || size > 0xFFFFFFFFu - headSize || head[0] != 1 ||
         (endOfData && held < size + headSize)) {
       failed = true;
     } else {

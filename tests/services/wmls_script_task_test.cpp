@@ -500,6 +500,16 @@ const RefusedRow kRefused[] = {
     // take is never asked of a heap too small for it.
     {"NamesClaimedBeyondTheUnitWithLittleMemory",
      [] { return std::vector<uint8_t>{1, 5, 0, 0x6A, 0, 0xFF, 0xFF}; }, WmlsEnd::Failed, 64 * 1024},
+    // Refused by its first byte, however much it holds.
+    {"Version2HoldingMoreThanTheWholeMemory",
+     [] {
+       WmlsUnitBuilder b;
+       b.Utf8(std::string(3u << 20, 'x')).Function(0, 0, {0x15, 0x3A});
+       std::vector<uint8_t> u = b.Build();
+       u[0] = 2;
+       return u;
+     },
+     WmlsEnd::Failed},
     // Every byte of it comes: only memory keeps it.
     {"HoldsMoreThanTheWholeMemory",
      [] {
