@@ -247,6 +247,13 @@ int32_t Parse(Reader& r, WmlsUnit* u) {
 
 int32_t WmlsUnitParse(const uint8_t* bytes, uint32_t size, WmlsUnit** out) {
   *out = nullptr;
+  // A unit shorter than its header says, or of another version, is refused
+  // before any memory is asked for: bad bytes are never want of memory.
+  Reader head{bytes, bytes ? size : 0};
+  uint32_t version, codeSize;
+  if (!head.U8(&version) || version != 1 || !head.MbUInt(5, 0xFFFFFFFFu, &codeSize) ||
+      codeSize > head.size - head.at)
+    return WmlsParse::Refused;
   auto* u = static_cast<WmlsUnit*>(MemAllocZero(sizeof(WmlsUnit), Use::Data, kMod));
   if (!u) return WmlsParse::NoMemory;
   Reader r{bytes, bytes ? size : 0};
