@@ -183,10 +183,16 @@ int32_t Parse(Reader& r, WmlsUnit* u) {
   uint32_t functions, names;
   if (!r.U8(&functions) || !r.U8(&names)) return r.error;
   if (names > functions) return WmlsParse::Refused;
+  // Each name takes at least its index and size bytes: a table claiming more
+  // than the unit holds is bad bytes, never a want of memory.
+  const uint32_t left = r.size - r.at;
+  if (names * 2 > left) return WmlsParse::Refused;
   if (names) {
     t.names = static_cast<WmlsNameEntry*>(MemAllocZero(names * sizeof(WmlsNameEntry), Use::Data, kMod));
-    // Each name decodes to at most one unit per byte, plus its terminator.
-    t.nameText = static_cast<char16_t*>(MemAlloc(names * 256 * 2, Use::String, kMod));
+    // Each name decodes to at most one unit per byte, plus its terminator:
+    // never more units than the unit has bytes left.
+    const uint32_t units = names * 256 < left ? names * 256 : left;
+    t.nameText = static_cast<char16_t*>(MemAlloc(units * 2, Use::String, kMod));
     if (!t.names || !t.nameText) return WmlsParse::NoMemory;
   }
   uint32_t textAt = 0;
@@ -241,6 +247,13 @@ int32_t Parse(Reader& r, WmlsUnit* u) {
 
 int32_t WmlsUnitParse(const uint8_t* bytes, uint32_t size, WmlsUnit** out) {
   *out = nullptr;
+  // A unit shorter than its header says, or of another version, is refused
+  // before any memory is asked for: bad bytes are never want of memory.
+  Reader head{bytes, bytes ? size : 0};
+  uint32_t version, codeSize;
+  if (!head.U8(&version) || version != 1 || !head.MbUInt(5, 0xFFFFFFFFu, &codeSize) ||
+      codeSize > head.size - head.at)
+    return WmlsParse::Refused;
   auto* u = static_cast<WmlsUnit*>(MemAllocZero(sizeof(WmlsUnit), Use::Data, kMod));
   if (!u) return WmlsParse::NoMemory;
   Reader r{bytes, bytes ? size : 0};
@@ -300,9 +313,10 @@ Result WmlsCollect(WmlsCollector** state, Queue* input, int endOfData, WmlsUnit*
       ended = !(head[headSize] & 0x80);
     }
     if (!ended && have < 6 && !endOfData) return kOk;  // the header is still coming
-    // A body already whole that is shorter than its header claims is
-    // refused here, as the parser would, without a buffer of the claim.
-    if (!ended || size == 0 || size > 0xFFFFFFFFu - headSize ||
+    // A body already whole that is shorter than its header claims, or of a
+    // version no unit has, is refused here, as the parser would, without a
+    // buffer of the claim: never for want of memory.
+    if (!ended || size == 0 || size > 0xFFFFFFFFu - headSize || head[0] != 1 ||
         (endOfData && held < size + headSize)) {
       failed = true;
     } else {

@@ -1267,15 +1267,15 @@ TEST_P(HostStartFailureTest, TheReasonIsToldAndTheStartEnds) {
 
 INSTANTIATE_TEST_SUITE_P(Causes, HostStartFailureTest, ::testing::Values(0, 1, 4));
 
-// Every [Memory] Size from the smallest the advice above names up to the
-// largest starts the engine and the browser: each kilobyte around the URL
+// Every [Memory] Size from the one the start alone needs up to the largest
+// starts the engine and the browser: each kilobyte around the URL
 // module's work buffer (which nearly fills a heap a little larger than it),
 // and sizes spread over the rest.
 using HostMemoryTest = HostFixture;
 TEST_F(HostMemoryTest, EveryMemorySizeFromTheOneAdvisedStarts) {
   std::vector<int> sizes;
   for (int kb = 248; kb <= 300; kb += kb < 272 ? 1 : 4) sizes.push_back(kb);
-  for (int kb = kHostMemoryKbAdvised; kb < 248; kb += 13) sizes.push_back(kb);
+  for (int kb = kHostMemoryKbStart; kb < 248; kb += 13) sizes.push_back(kb);
   for (int kb = 512; kb <= kHostMemoryKbMax; kb *= 2) sizes.push_back(kb - 1);
   sizes.push_back(kHostMemoryKbMax);
   std::vector<int> failed;

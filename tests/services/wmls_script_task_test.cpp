@@ -420,11 +420,13 @@ TEST_F(WmlsScriptTaskTest, AUnitInManyBlocksRuns) {
 // collector's one code, and the script ends with the invalid-script popup
 // and 0x8003, never as want of memory, however much the unit claims. Only a
 // unit that holds more than the whole memory ends for want of it (1), with
-// the same code. Most are wmlsc's units spoiled at one place.
+// the same code. Most are wmlsc's units spoiled at one place. Some run with
+// only `heapLeft` bytes of the heap free, in holes (0: all of it).
 struct RefusedRow {
   const char* name;
   std::vector<uint8_t> (*body)();
   uint32_t end;
+  uint32_t heapLeft = 0;
 };
 void PrintTo(const RefusedRow& row, std::ostream* os) { *os << row.name; }
 
@@ -494,6 +496,20 @@ const RefusedRow kRefused[] = {
        return u;
      },
      WmlsEnd::Failed},
+    // 255 functions, all named, and no byte of them: what the names would
+    // take is never asked of a heap too small for it.
+    {"NamesClaimedBeyondTheUnitWithLittleMemory",
+     [] { return std::vector<uint8_t>{1, 5, 0, 0x6A, 0, 0xFF, 0xFF}; }, WmlsEnd::Failed, 64 * 1024},
+    // Refused by its first byte, however much it holds.
+    {"Version2HoldingMoreThanTheWholeMemory",
+     [] {
+       WmlsUnitBuilder b;
+       b.Utf8(std::string(3u << 20, 'x')).Function(0, 0, {0x15, 0x3A});
+       std::vector<uint8_t> u = b.Build();
+       u[0] = 2;
+       return u;
+     },
+     WmlsEnd::Failed},
     // Every byte of it comes: only memory keeps it.
     {"HoldsMoreThanTheWholeMemory",
      [] {
@@ -520,10 +536,13 @@ TEST_P(WmlsRefusedUnitTest, EndsAsTheLoaderSays) {
   body.contentType = "application/vnd.wap.wmlscriptc";
   driver.Serve("/s/refused.wmlsc", body);
   failures.clear();
+  std::vector<void*> eaten;
+  if (GetParam().heapLeft) eaten = EatHeap(GetParam().heapLeft);
   TskmanSetObserver(Observe);
   Post("qortest://h/s/refused.wmlsc#setAndGo('x')");
   Pump();
   TskmanSetObserver(nullptr);
+  for (void* p : eaten) MemFree(&p);
   EXPECT_EQ(failures, std::vector<Result>{0x80230001u});
   EXPECT_EQ(Ends(), std::vector<uint32_t>{GetParam().end});
 }

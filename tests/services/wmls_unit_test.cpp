@@ -356,6 +356,33 @@ TEST_F(WmlsUnitTest, CollectorFailsOnBadOrCutBodies) {
   EXPECT_EQ(state, nullptr);
 }
 
+// A body cut short, at any byte, is bad bytes however little memory is left
+// when it ends: its header already says it is short.
+TEST_F(WmlsUnitTest, ACutBodyIsRefusedWhenTheHeapIsGoneByItsEnd) {
+  const std::vector<uint8_t> whole = WmlsReadUnit("lang");
+  for (size_t cut = 2; cut < whole.size(); ++cut) {
+    for (uint32_t block : {1u, 100000u}) {
+      Queue input{};
+      WmlsCollector* state = nullptr;
+      WmlsUnit* unit = nullptr;
+      bool noMemory = true;
+      Result r = kOk;
+      for (size_t at = 0; at < cut && r == kOk; at += block) {
+        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(block, cut - at));
+        ASSERT_EQ(UtilDataChunkAppend(&input, whole.data() + at, n, Mod::TestCode), kOk);
+        r = WmlsCollect(&state, &input, 0, &unit, &noMemory);
+      }
+      std::vector<void*> eaten = EatHeapFinely(0);
+      if (r == kOk) r = WmlsCollect(&state, &input, 1, &unit, &noMemory);
+      for (void* p : eaten) MemFree(&p);
+      EXPECT_EQ(r, 0x80230001u) << cut << " " << block;
+      EXPECT_FALSE(noMemory) << cut << " " << block;
+      EXPECT_EQ(state, nullptr);
+      UtilDataChunkFreeQueue(&input);
+    }
+  }
+}
+
 struct AccessCase {
   std::vector<std::pair<uint8_t, std::string>> pragmas;  // type, text
   const char* referrer;
