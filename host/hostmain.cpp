@@ -248,7 +248,13 @@ void HostOnClose(HostSettings* settings) {
 
 void HostStartFailureText(const HostSettings* settings, char* text, size_t size) {
   const Result failure = settings->startFailure;
-  switch (settings->startFailureState) {
+  // A bridge that memory could not hold is a start short of memory, not a
+  // port another program holds.
+  const HostState state = settings->startFailureState == HostState::BridgeDown &&
+                                  ResultNoMemory(failure)
+                              ? HostState::Starting
+                              : settings->startFailureState;
+  switch (state) {
     case HostState::BridgeDown:
       if (settings->smsPortAsked[0]) {
         std::snprintf(text, size,
