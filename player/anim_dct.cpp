@@ -420,8 +420,12 @@ int32_t AnimDct_Decode(AnimPlayer* player, const uint8_t* data, uint32_t length,
   const uint64_t area = uint64_t{width} * height;
   const uint32_t padWidth = (width + 15) & ~15u, padHeight = (height + 15) & ~15u;
 
+  // The planes hold one row of macroblocks, packed into the pixels before
+  // the next is decoded: nothing crosses a macroblock row, and a frame's
+  // collage of photos then leaves room for the photos' own pixels.
+  const uint64_t band = uint64_t{width} * 16;
   for (uint8_t*& plane : w.plane)
-    if (!(plane = static_cast<uint8_t*>(Take(player, area)))) return FreeWork(player, &w), 0;
+    if (!(plane = static_cast<uint8_t*>(Take(player, band)))) return FreeWork(player, &w), 0;
   if (!(w.luma = static_cast<int16_t*>(Take(player, 256 * 2))) ||
       !(w.chroma[0] = static_cast<int16_t*>(Take(player, 64 * 2))) ||
       !(w.chroma[1] = static_cast<int16_t*>(Take(player, 64 * 2))))
@@ -434,21 +438,23 @@ int32_t AnimDct_Decode(AnimPlayer* player, const uint8_t* data, uint32_t length,
     w.clip[i + 512] = static_cast<int16_t>(i < -256 ? -256 : i > 255 ? 255 : i);
 
   Predictors predictors{};
-  for (uint32_t top = 0; top < padHeight; top += 16)
+  for (uint32_t top = 0; top < padHeight; top += 16) {
     for (uint32_t left = 0; left < padWidth; left += 16) {
       DecodeMacroblock(&w, &predictors, top == 0 && left == 0, left == 0);
       for (uint32_t r = 0; r < 16 && top + r < height; ++r)
         for (uint32_t c = 0; c < 16 && left + c < width; ++c)
-          for (int k = 0; k < 3; ++k)
-            w.plane[k][uint64_t{top + r} * width + left + c] = w.mb[k][r * 16 + c];
+          for (int k = 0; k < 3; ++k) w.plane[k][uint64_t{r} * width + left + c] = w.mb[k][r * 16 + c];
     }
+    const uint64_t first = uint64_t{top} * width;
+    const uint64_t count = (height - top < 16 ? height - top : 16) * uint64_t{width};
+    for (uint64_t i = 0; i < count; ++i) {
+      const uint32_t pixel = (w.plane[0][i] >> 3) << 10 | (w.plane[1][i] >> 3) << 5 | w.plane[2][i] >> 3;
+      slot->pixels[2 * (first + i)] = static_cast<uint8_t>(pixel >> 8);
+      slot->pixels[2 * (first + i) + 1] = static_cast<uint8_t>(pixel);
+    }
+  }
   const uint64_t colourBytes = w.in.BytesRead();
 
-  for (uint64_t i = 0; i < area; ++i) {
-    const uint32_t pixel = (w.plane[0][i] >> 3) << 10 | (w.plane[1][i] >> 3) << 5 | w.plane[2][i] >> 3;
-    slot->pixels[2 * i] = static_cast<uint8_t>(pixel >> 8);
-    slot->pixels[2 * i + 1] = static_cast<uint8_t>(pixel);
-  }
   slot->rowBytes = static_cast<uint16_t>(2 * width);
   FreeWork(player, &w);
 

@@ -209,14 +209,15 @@ TEST_F(MovieRowTest, ButtonsAndActionsPlayThroughTheRow) {
 // show.
 TEST_F(MovieRowTest, APhotoCollageShowsWholeInEveryFrame) {
   struct Collage {
-    int photos, h, drawnWidth;
+    int photos, w, h, drawnWidth;
   };
   for (int32_t screen : {160, 176})
-    for (const Collage c : {Collage{3, 208, 58}, Collage{4, 156, 44}}) {
-      SCOPED_TRACE(std::to_string(c.photos) + " photos, screen " + std::to_string(screen));
+    for (const Collage c : {Collage{3, 58, 208, 58}, Collage{4, 58, 156, 44}, Collage{4, 58, 208, 44}}) {
+      SCOPED_TRACE(std::to_string(c.photos) + " photos of " + std::to_string(c.w) + " x " + std::to_string(c.h) +
+                   ", screen " + std::to_string(screen));
       platform->MakeScreen(screen, 208);
-      const Picture collage = Play("image/qvx", movie::PhotoCollage(c.photos, 58, c.h, c.drawnWidth), 0);
-      const Picture apart = Play("image/qvx", movie::PhotoCollage(c.photos, 58, c.h, c.drawnWidth, true), 0);
+      const Picture collage = Play("image/qvx", movie::PhotoCollage(c.photos, c.w, c.h, c.drawnWidth), 0);
+      const Picture apart = Play("image/qvx", movie::PhotoCollage(c.photos, c.w, c.h, c.drawnWidth, true), 0);
       EXPECT_TRUE(collage.complete);
       EXPECT_EQ(collage.width, static_cast<uint32_t>(screen));
       ASSERT_EQ(collage.pixels.size(), 10u);  // it loops

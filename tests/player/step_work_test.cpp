@@ -528,7 +528,8 @@ TEST(PlayerStepWork, APhotoCollageIsDrawnWholeAtEveryStep) {
   };
   const Case cases[] = {{"three photos of 58 x 208", 3, 58, 208, 58},
                         {"four photos of 58 x 156, each drawn 44 x 208", 4, 58, 156, 44},
-                        {"three photos of 88 x 120, each drawn 58 x 208", 3, 88, 120, 58}};
+                        {"three photos of 88 x 120, each drawn 58 x 208", 3, 88, 120, 58},
+                        {"four photos of 58 x 208, each drawn 44 x 208", 4, 58, 208, 44}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const int32_t width = c.photos * c.drawnWidth;
