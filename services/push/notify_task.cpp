@@ -5,6 +5,7 @@
 #include "browser/cache.h"
 #include "browser/url.h"
 #include "browser/userpref.h"
+#include "host/platform/files.h"
 #include "kernel/config.h"
 #include "kernel/datachunk.h"
 #include "kernel/libc.h"
@@ -731,6 +732,10 @@ void SectionOpened(NotifyTask* ctx, Result status, ConfigHandle* handle) {
       NotifyStoreRestore(handle, &ctx->missed);
       ctx->restoring = 0;
       ConfigRelease(&handle);
+      // What memory could not put back stays in the file for the next
+      // start; the run goes on without it, and says so.
+      if (ctx->missed.all || ctx->missed.bits)
+        PlatformFileNotRead(ConfigClassOf(kNotifyStoreSection));
     } else if (status != kConfigNotFound) {
       // The section is there but could not be read: the save keeps it.
       ctx->missed.all = 1;

@@ -18,6 +18,7 @@
 #include "kernel/mem.h"
 #include "kernel/tskman.h"
 #include "kernel/ubstore.h"
+#include "host/platform/files.h"
 #include "services/push/inbox.h"
 #include "services/push/lc.h"
 #include "services/push/notify.h"
@@ -661,6 +662,53 @@ TEST_F(PushKeepTest, AStartShortOfMemoryKeepsWhatAWholeStartKeeps) {
     EXPECT_EQ(part.back, whole.back);
     StartServices();
   }
+}
+
+std::vector<std::string>* gUnread = nullptr;
+void NoteUnread(const char* path) {
+  if (gUnread) gUnread->push_back(path);
+}
+
+// A start that memory lets put back only part of the inbox leaves the rest
+// in the file, and the run says so as it says any kept file memory could
+// not read whole: the user is not left with a shorter inbox and no word.
+TEST_F(PushKeepTest, AStartThatListsPartOfTheInboxSaysItsFileUnread) {
+  const std::string doc("E\0m\3j", 5);
+  const struct {
+    const char* kind;
+    uint32_t stored;
+    bool provisioning;
+  } cases[] = {{"SIs", 8, false}, {"provisioning documents", 3, true}};
+  std::vector<std::string> unread;
+  gUnread = &unread;
+  const FileNotReadHook before = PlatformFileOnNotRead(NoteUnread);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    ASSERT_NO_FATAL_FAILURE(Afresh());
+    for (uint32_t i = 0; i < c.stored; ++i) {
+      if (c.provisioning)
+        Push(kConnectivity, doc, ProvHeaders());
+      else
+        PushSi("stored-" + std::to_string(i), "Stored " + std::to_string(i));
+      Pump();
+    }
+    StopServices();
+    const std::vector<uint8_t> base = ReadFile("repository");
+    uint32_t partly = 0;
+    for (uint32_t reserve = 0; reserve <= 6000; reserve += 64) {
+      SCOPED_TRACE(reserve);
+      unread.clear();
+      const RunOutcome run = RunFrom(base, &reserve, 0);
+      if (run.listed.empty() || run.listed.size() == c.stored) continue;
+      ++partly;
+      EXPECT_EQ(unread, std::vector<std::string>{"repository"});
+      EXPECT_EQ(run.back.size(), c.stored);
+    }
+    EXPECT_GT(partly, 0u);
+    StartServices();
+  }
+  PlatformFileOnNotRead(before);
+  gUnread = nullptr;
 }
 
 // A connectivity message the inbox lists though its rules did not keep it
