@@ -88,7 +88,7 @@ TEST(PlayerStepWork, RunsOfOneStepShareItsWork) {
   const int before = std::stoi("0" + p.Var("/:n"));
   EXPECT_EQ(AnimHost_Step(p.get()), 0u);
   EXPECT_EQ(p->workRanOut, 1u);
-  EXPECT_LE(std::stoi(p.Var("/:n")) - before, static_cast<int>(kAnimStepWork / kActionsPerRound) + 1);
+  EXPECT_LE(std::stoi(p.Var("/:n")) - before, static_cast<int>(kAnimStepWork * kAnimActionsPerWork / kActionsPerRound) + 1);
   EXPECT_GT(std::stoi(p.Var("/:n")) - before, 0);
 }
 
