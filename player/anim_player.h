@@ -125,12 +125,13 @@ struct AnimPlayer {
 
 inline uint32_t AnimPlayer_Aborted(const AnimPlayer* p) { return p->heap.abortFlag; }
 
-// Units of work a host step, key or pointer event may take: a unit is about
-// a microsecond of processor time, so that a step which spends them all has
-// taken about half a second, no more (bench/anim_step_bench.cpp measures
-// each charge): a display command applied, an object a walk meets, 512
-// pixels filled, kAnimActionsPerWork actions. A clip of 130 boxes shown 130
-// times takes about 52,000 a step.
+// Units of work a host step, key or pointer event may take: kAnimActionsPerWork
+// actions, text walked (player/anim_value.h), a display command applied, an
+// object a walk meets, 512 pixels filled. Actions and text take about a
+// microsecond a unit, so that a script spending the budget is cut at about
+// half a second; the other charges take less (bench/anim_step_bench.cpp
+// measures each). A clip of 130 boxes shown 130 times takes about 52,000 a
+// step.
 inline constexpr uint32_t kAnimStepWork = 400000;
 // An action that walks no text takes about 0.1 us.
 inline constexpr uint32_t kAnimActionsPerWork = 12;
