@@ -154,7 +154,7 @@ char* Resolve(Run& r, const char* path, uint32_t mode) {
 }
 
 // A variable's name is hashed and compared with those in its bucket.
-void LookUp(Run& r, const char* name) { Walked(r, 2 * Length(name)); }
+void LookUp(Run& r, const char* name) { Walked(r, Length(name)); }
 
 void SetTarget(Run& r, const char* text) {
   char* next = text && *text ? Resolve(r, text, kAnimPathClip) : AnimStr_Dup(r.p, r.initial);
@@ -874,7 +874,7 @@ uint32_t AnimAction_Run(AnimClip* clip, const AnimActionRecord* first, uint32_t)
   bool cut = false;
   for (const AnimActionRecord* a = first; a && r.target && r.initial;) {
     // Every action is work of the step, whichever run it belongs to.
-    if (!AnimWork_TakeBeforeDrawing(p)) {
+    if (!AnimWork_TakeAction(p)) {
       cut = true;
       break;
     }

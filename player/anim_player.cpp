@@ -382,6 +382,7 @@ void AnimWork_Start(AnimPlayer* p) {
   if (p->workOut && p->workLeft == 0 && p->movie) p->movie->fullRedraw = 1;
   p->workLeft = kAnimStepWork;
   p->workOut = 0;
+  p->workActions = 0;
 }
 
 namespace {

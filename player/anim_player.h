@@ -120,16 +120,22 @@ struct AnimPlayer {
   uint32_t workLeft;
   uint32_t workOut;
   uint32_t workRanOut;
+  uint32_t workActions;  // actions run since the last unit they took
   uint32_t commandDepth;
 };
 
 inline uint32_t AnimPlayer_Aborted(const AnimPlayer* p) { return p->heap.abortFlag; }
 
-// Units of work a host step, key or pointer event may take: an action, a
-// display command applied, an object a walk meets, 512 pixels filled. A
-// clip of 130 boxes shown 130 times takes about 52,000 a step; spent, the
-// step has taken well under half a second (bench/anim_step_bench.cpp).
+// Units of work a host step, key or pointer event may take: kAnimActionsPerWork
+// actions, text walked (player/anim_value.h), a display command applied, an
+// object a walk meets, 512 pixels filled. Actions and text take about a
+// microsecond a unit, so that a script spending the budget is cut at about
+// half a second; the other charges take less (bench/anim_step_bench.cpp
+// measures each). A clip of 130 boxes shown 130 times takes about 52,000 a
+// step.
 inline constexpr uint32_t kAnimStepWork = 400000;
+// An action that walks no text takes about 0.1 us.
+inline constexpr uint32_t kAnimActionsPerWork = 12;
 // The part of it kept for drawing the frame: actions, replays, the update
 // of the lists and the button walks stop where only this is left, so that
 // a script looping for ever still has its frame drawn.
@@ -163,6 +169,17 @@ inline bool AnimWork_TakeBeforeDrawing(AnimPlayer* p, uint32_t units = 1) {
   }
   AnimWork_RanOut(p);
   return false;
+}
+// An action takes 1/kAnimActionsPerWork of a unit, work before drawing:
+// false once no more than the drawing's part is left.
+inline bool AnimWork_TakeAction(AnimPlayer* p) {
+  if (p->workLeft <= kAnimDrawWork) {
+    AnimWork_RanOut(p);
+    return false;
+  }
+  if (++p->workActions < kAnimActionsPerWork) return true;
+  p->workActions = 0;
+  return AnimWork_TakeBeforeDrawing(p);
 }
 // Nothing at all is left: not even the frame can be drawn.
 inline bool AnimWork_Spent(const AnimPlayer* p) { return p->workOut != 0 && p->workLeft == 0; }

@@ -28,13 +28,13 @@ inline constexpr uint32_t kAnimVarBuckets = 32;
 
 // Text an action walks is work of the step in its length: bytes read one at
 // a time (turned into numbers, names hashed and compared without regard to
-// case), about 2 ns each, and bytes copied or compared many at a time, 0.05
-// to 0.2 ns each (taking and freeing their blocks included). So many make a
-// unit of work of at most about 0.8 us, so that a step whose budget they
-// take whole still ends well within half a second of processor time
+// case), about 1-2 ns each, and bytes copied or compared many at a time,
+// 0.04 to 0.2 ns each (taking and freeing their blocks included). So many
+// make a unit of work of about a microsecond, so that a step whose budget
+// they take whole ends at about half a second of processor time, no later
 // (bench/anim_step_bench.cpp, AnimActionLoop, measures every kind).
-inline constexpr uint32_t kAnimTextWalkedPerWork = 400;
-inline constexpr uint32_t kAnimTextCopiedPerWork = 4000;
+inline constexpr uint32_t kAnimTextWalkedPerWork = 800;
+inline constexpr uint32_t kAnimTextCopiedPerWork = 20000;
 
 // New cells (kind and slot set) own their storage in the player heap.
 AnimValue* AnimValue_NewInt(AnimPlayer* p, int32_t v);

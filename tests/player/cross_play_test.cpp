@@ -436,13 +436,16 @@ std::string PlaySeed(uint32_t seed, uint32_t inputs, Seen& seen) {
 }
 
 constexpr uint32_t kInputs = 300;
+// A seed whose script loops for ever plays fewer: each of its steps takes
+// the whole step's time.
+constexpr uint32_t kRunawayInputs = 25;
 
 // Plays seeds first to last; what parted ways, one line a seed.
 std::string PlaySeeds(uint32_t first, uint32_t last, Seen& seen) {
   std::string failed;
   for (uint32_t seed = first; seed <= last; ++seed) {
     SCOPED_TRACE(seed);
-    const std::string d = PlaySeed(seed, kInputs, seen);
+    const std::string d = PlaySeed(seed, RunawayOf(seed) ? kRunawayInputs : kInputs, seen);
     if (!d.empty()) failed += "seed " + std::to_string(seed) + ": " + d + "\n";
   }
   return failed;
@@ -466,7 +469,7 @@ TEST(PlayerCrossPlay, ThreePlaysShowTheSameFrames) {
   EXPECT_GT(seen.picture, kSeeds * kInputs / 30);
   EXPECT_GT(seen.without, kSeeds * kInputs / 20);
   // Scripts looping for ever ran the steps' work out.
-  EXPECT_GT(seen.ranOut, 40u);
+  EXPECT_GT(seen.ranOut, 12u);
   // Few random plays outgrow the heap, and few of those want a hole.
   EXPECT_LE(seen.aborted + seen.holes, kSeeds / 5);
   EXPECT_LE(seen.holes, kSeeds / 10);

@@ -66,4 +66,21 @@ Bytes LoopOfKind(int kind, uint32_t length) {
   return LoopForEver(kKinds[kind].round(text, Digits(length)));
 }
 
+Bytes CountTo(uint32_t rounds, uint16_t sprites) {
+  const Bytes add = Concat({Push("n"), Push("n"), Op(0x1C), Push("1"), Op(0x0A), Op(0x1D)});
+  const Bytes round = Concat({add, Push("n"), Op(0x1C), Push(std::to_string(rounds)), Op(0x0F)});
+  const Bytes done = Concat({Push("/:done"), Push("/:done"), Op(0x1C), Push("1"), Op(0x0A), Op(0x1D)});
+  const Bytes list = Actions(Concat(
+      {Push("n"), Push("0"), Op(0x1D), round, Jump(0x9D, static_cast<int16_t>(-(static_cast<int>(round.size()) + 5))), done,
+       EndActions()}));
+  Header header;
+  header.xmax = 176 * 20;
+  header.ymax = 208 * 20;
+  header.frames = 1;
+  Bytes places;
+  for (uint16_t i = 0; i < sprites; ++i)
+    places = Concat({places, PlaceNamed(60, static_cast<uint16_t>(i + 1), "r" + std::to_string(i))});
+  return Qvx(header, Concat({Sprite(60, 1, Concat({list, ShowFrame(), End()})), places, ShowFrame(), End()}));
+}
+
 }  // namespace movie

@@ -26,4 +26,9 @@ const char* LoopKindName(int kind);
 int LoopKindActions(int kind);
 Bytes LoopOfKind(int kind, uint32_t length);
 
+// `sprites` sprites each counting in their own "n" to `rounds` in their one
+// frame, a round of kCountRoundActions actions, then adding 1 to "/:done".
+inline constexpr uint32_t kCountRoundActions = 11;
+Bytes CountTo(uint32_t rounds, uint16_t sprites = 1);
+
 }  // namespace movie
