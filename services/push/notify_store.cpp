@@ -545,7 +545,7 @@ Result WriteAll(ConfigHandle* handle, UrlLoad* const* messages, uint32_t count, 
       ++written->listed;
     } else {
       r = WriteCarried(handle, carried, at, fill);
-      if (fill->n < kNotifyStoreMostWritten)
+      if (written->missed && fill->n < kNotifyStoreMostWritten)
         written->missed[fill->n / 8] |= static_cast<uint8_t>(1u << (fill->n % 8));
     }
     ++fill->n;
@@ -648,6 +648,13 @@ Result NotifyStoreWrite(ConfigHandle* handle, UrlLoad* const* messages, uint32_t
   Carried carried{};
   Result r = CopyMissed(handle, missed, documents, &carried);
   if (r == kOk) r = SiftCarried(&carried, missed->ruled, messages, count, missed->pastBelow);
+  // The marks of the missed ones written cost memory only in a save that
+  // has such ones, which is rare.
+  if (r == kOk && carried.size) {
+    written->missed = static_cast<uint8_t*>(
+        MemAllocZero((kNotifyStoreMostWritten + 7) / 8, Use::Data, kModule));
+    if (!written->missed) r = kNotifyNoMemory;
+  }
   if (r != kOk) {
     FreeCarried(&carried);
     return r;

@@ -105,8 +105,8 @@ void NotifyStoreNoteRuled(NotifyStoreMissed* missed, const PushRecord* record);
 // `documents` and while they fit), where the inbox would list them: each
 // after the listed ones of its level and of higher ones, which came later,
 // in the order the section held them. The last push serial given goes with
-// them. Without memory to hold the missed ones meanwhile, kNotifyNoMemory
-// before anything changes.
+// them. Without memory to hold the missed ones meanwhile, or to mark them
+// as written, kNotifyNoMemory before anything changes.
 // The first ones in that order (the newest listed first) are written: at
 // most `limit`, and no more than the section takes within what a section
 // holds and the class file's quota leaves it (ConfigRoom), counted from
@@ -117,8 +117,11 @@ struct NotifyStoreWritten {
   uint32_t documentBytes;  // what the documents written take
   uint32_t messages;       // the messages written
   uint32_t listed;         // of those the listed ones
-  // Bit n: message n written is one the start missed.
-  uint8_t missed[(kNotifyStoreMostWritten + 7) / 8];
+  // Bit n: message n written is one the start missed (of the first
+  // kNotifyStoreMostWritten); null when none was. Taken only while there
+  // are missed ones to write, the caller frees it (MemFree) once the save
+  // no longer numbers them.
+  uint8_t* missed;
   uint32_t wanted;         // the messages there were to write
   uint32_t planned;        // those chosen to be written (all of them unless it failed)
   // What left messages out: kOk none, kStoreBadArg the section's size,

@@ -675,9 +675,11 @@ void SaveKept(NotifyTask* ctx, ConfigHandle* handle) {
     ctx->savingOwn = 1;
     r = ConfigSave(handle, InboxNotKept);
     ctx->savingOwn = 0;
-    if (r == kOk) return;  // the answer goes on with the stop
-    refused = true;        // and said, in the inbox's words
+    refused = r != kOk;  // a refusal is said in the inbox's words
   }
+  // The marks serve the save's own numbering only, done by now.
+  MemFree(&ctx->written.missed);
+  if (r == kOk) return;  // the answer goes on with the stop
   ConfigRelease(&handle);
   if (ForWantOfMemory(r) && SaveFewer(ctx)) return;
   if (!refused) SayUnsaved(ctx, kNotifyNoMemory);
@@ -1015,7 +1017,7 @@ bool NotifyStoredMissed(uint32_t i) {
   if (!ctx) return false;
   // The stop's own save numbers the missed ones among the listed ones.
   if (ctx->savingOwn)
-    return i < ctx->written.messages && i < kNotifyStoreMostWritten &&
+    return ctx->written.missed && i < ctx->written.messages && i < kNotifyStoreMostWritten &&
            (ctx->written.missed[i / 8] >> (i % 8) & 1);
   return NotifyStoreIsMissed(&ctx->missed, i);
 }

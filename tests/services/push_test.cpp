@@ -1227,6 +1227,7 @@ TEST_P(PushUnnotedRuleTest, AListedPushStillMeetsWhatTheStartMissed) {
   NotifyStoreWritten written{};
   ASSERT_EQ(NotifyStoreWrite(handle, &pushed, 1, true, &missed, UINT32_MAX, &written), kOk);
   ASSERT_EQ(ConfigSave(handle, nullptr), kOk);
+  MemFree(&written.missed);
   Pump();
   std::filesystem::copy_file("repository", "repository.saved");
   StopServices();
