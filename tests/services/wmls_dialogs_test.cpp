@@ -28,34 +28,44 @@
 
 namespace {
 
-// A task of another module made in a freed task record. The heap carves
-// free blocks by best fit from their low end, and the record went free with
-// the blocks before it: tasks are made until one lands in the record, a
-// filler block taking the room ahead of it once the free run holding it is
-// the one carved.
+// A task of another module made in a freed task record, whatever the
+// heap's layout around it. Every free block is taken whole, so that the
+// heap is full; the one holding the record, which may have merged with free
+// blocks around it, goes back as the only free block, a filler takes it up
+// to the record's header, and the task, carved from the free block's low
+// end, lands in the record. Everything else taken goes back then. No task
+// is made when the record is in use again.
 struct TaskInRecord {
   explicit TaskInRecord(TskmanTask* record) {
-    const auto target = reinterpret_cast<uintptr_t>(record);
-    for (int i = 0; i < 512 && !task; ++i) {
-      auto probe = std::make_unique<Recorder>(Mod::Performance);
-      const auto at = reinterpret_cast<uintptr_t>(probe->task());
-      if (at == target) {
-        task = std::move(probe);
-      } else if (at < target && target - at < 4096) {
-        probe.reset();
-        fillers.push_back(MemAlloc(static_cast<uint32_t>(target - at) - 8, Use::Data, Mod::TestHarness));
-      } else {
-        others.push_back(std::move(probe));
+    const auto target = reinterpret_cast<uintptr_t>(record) - 8;  // the block's header
+    std::vector<void*> taken;
+    void* holder = nullptr;
+    for (HeapStats s = HeapGetStats(); s.freeBlocks; s = HeapGetStats()) {
+      void* block = MemAlloc(s.largestFree - 8, Use::Data, Mod::TestHarness);
+      if (!block) break;
+      const auto at = reinterpret_cast<uintptr_t>(block) - 8;
+      if (at <= target && target < at + HeapBlockSizeOf(block))
+        holder = block;
+      else
+        taken.push_back(block);
+    }
+    if (holder) {
+      const auto below = static_cast<uint32_t>(target - (reinterpret_cast<uintptr_t>(holder) - 8));
+      MemFree(&holder);
+      // No free block is smaller than a header and two links.
+      if (below == 0 || below >= 16) {
+        if (below) fillers.push_back(MemAlloc(below - 8, Use::Data, Mod::TestHarness));
+        auto probe = std::make_unique<Recorder>(Mod::Performance);
+        if (probe->task() == record) task = std::move(probe);
       }
     }
+    for (void* block : taken) MemFree(&block);
   }
   ~TaskInRecord() {
     task.reset();
-    others.clear();
     for (void* f : fillers) MemFree(&f);
   }
   std::unique_ptr<Recorder> task;
-  std::vector<std::unique_ptr<Recorder>> others;
   std::vector<void*> fillers;
 };
 
