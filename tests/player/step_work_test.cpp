@@ -427,9 +427,9 @@ TEST(PlayerStepWork, DrawingWorkRunsOutAlikeInEveryPlay) {
       {"an outline of 20,000 unfilled edges moving, 400 copies", movie::UnfilledOutlineField(20000, 20, 20), 1, false},
       {"the same standing still, its edges kept", movie::UnfilledOutlineField(20000, 20, 20, true), 2, false},
       {"a box among 40 gradient fills, 2,025 copies", movie::GradientFillsField(40, 45, 45), 1, false},
-      {"18 coded photos in strips, more than a frame holds, decoded again span by span, 16 copies",
-       movie::PhotoStrips(48, 18, 4, 4, false, 18), 1, false},
-      {"the same standing still, its edges kept", movie::PhotoStrips(48, 18, 4, 4, true, 18), 2, false},
+      {"18 coded photos of 96 x 96 in strips, more than a frame holds, decoded again copy by copy, 64 copies",
+       movie::PhotoStrips(96, 18, 8, 8, false, 18), 1, false},
+      {"the same standing still, its edges kept", movie::PhotoStrips(96, 18, 8, 8, true, 18), 2, false},
       {"buttons inside buttons, 64 records 4 deep, drawing nothing", movie::NestedButtons(4, 64, false), 1, false},
       {"a kept sprite of 400 full-stage hatchings", movie::KeptHatching(20), 3, false},
       {"two lines at the sides, 8,100 copies, high quality", movie::SideLines(90, 90), 1, true}};
@@ -529,7 +529,9 @@ TEST(PlayerStepWork, APhotoCollageIsDrawnWholeAtEveryStep) {
   const Case cases[] = {{"three photos of 58 x 208", 3, 58, 208, 58},
                         {"four photos of 58 x 156, each drawn 44 x 208", 4, 58, 156, 44},
                         {"three photos of 88 x 120, each drawn 58 x 208", 3, 88, 120, 58},
-                        {"four photos of 58 x 208, each drawn 44 x 208", 4, 58, 208, 44}};
+                        {"four photos of 58 x 208, each drawn 44 x 208", 4, 58, 208, 44},
+                        {"three photos of 88 x 208, each drawn 58 x 208", 3, 88, 208, 58},
+                        {"four photos of 88 x 208, each drawn 44 x 208", 4, 88, 208, 44}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const int32_t width = c.photos * c.drawnWidth;
