@@ -519,8 +519,8 @@ TEST(PlayerStepWork, AKeptPhotoShowsAtEveryClearing) {
 // A collage of three or four coded photos in one shape, every pixel row
 // crossing each of them: more photos than the table of two decoded bitmaps
 // holds. Each step draws it within its work, at the opening and at every
-// step after, just as the photos drawn as shapes of their own (one after
-// the other) show.
+// step after, in either quality, just as the photos drawn as shapes of
+// their own (one after the other) show.
 TEST(PlayerStepWork, APhotoCollageIsDrawnWholeAtEveryStep) {
   struct Case {
     const char* name;
@@ -533,21 +533,28 @@ TEST(PlayerStepWork, APhotoCollageIsDrawnWholeAtEveryStep) {
                         {"three photos of 88 x 208, each drawn 58 x 208", 3, 88, 208, 58},
                         {"four photos of 88 x 208, each drawn 44 x 208", 4, 88, 208, 44}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const int32_t width = c.photos * c.drawnWidth;
-    OnStage collage(movie::PhotoCollage(c.photos, c.w, c.h, c.drawnWidth), width, kH);
-    OnStage apart(movie::PhotoCollage(c.photos, c.w, c.h, c.drawnWidth, true), width, kH);
-    ASSERT_EQ(collage.opened, 0u);
-    ASSERT_EQ(apart.opened, 0u);
-    for (int step = 0; step < 4; ++step) {
-      SCOPED_TRACE(step);
-      if (step > 0) {
-        EXPECT_EQ(collage.Step(), 0u);
-        EXPECT_EQ(apart.Step(), 0u);
+    for (const bool highQuality : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (highQuality ? ", high quality" : ""));
+      const int32_t width = c.photos * c.drawnWidth;
+      OnStage collage(movie::PhotoCollage(c.photos, c.w, c.h, c.drawnWidth), width, kH);
+      OnStage apart(movie::PhotoCollage(c.photos, c.w, c.h, c.drawnWidth, true), width, kH);
+      ASSERT_EQ(collage.opened, 0u);
+      ASSERT_EQ(apart.opened, 0u);
+      if (highQuality) {
+        ASSERT_EQ(AnimPlayer_Command(collage.get(), 4, 7), 0u);
+        ASSERT_EQ(AnimPlayer_Command(apart.get(), 4, 7), 0u);
+        ASSERT_EQ(collage.movie()->raster.smooth, 1u);
       }
-      EXPECT_EQ(collage->workRanOut, 0u);
-      EXPECT_EQ(apart->workRanOut, 0u);
-      EXPECT_EQ(FrameDifferences(collage.frame, apart.frame, width), "");
+      for (int step = 0; step < 4; ++step) {
+        SCOPED_TRACE(step);
+        if (step > 0) {
+          EXPECT_EQ(collage.Step(), 0u);
+          EXPECT_EQ(apart.Step(), 0u);
+        }
+        EXPECT_EQ(collage->workRanOut, 0u);
+        EXPECT_EQ(apart->workRanOut, 0u);
+        EXPECT_EQ(FrameDifferences(collage.frame, apart.frame, width), "");
+      }
     }
   }
 }
