@@ -403,13 +403,37 @@ void DrawSpan(AnimRaster* r, const AnimPaint* s, int32_t row, int32_t x0, int32_
   }
 }
 
+// A shape filled from more coded bitmaps than are decoded is drawn in
+// passes, one bitmap's spans each (the last pass draws every other fill),
+// so that one decoded image at a time serves the whole shape: the pass
+// draws the spans of order[pass]. Without passes one pass draws all.
+struct Passes {
+  const AnimBitmap* const* order;
+  int32_t count, pass;
+};
+
+const AnimBitmap* CodedBitmap(const AnimPaint* s) {
+  if ((s->kind != 0x40 && s->kind != 0x41) || !s->bitmap || s->bitmap->heldAsPixels) return nullptr;
+  return s->bitmap;
+}
+
+// Whether the pass being drawn draws this fill's spans.
+bool InPass(const Passes* passes, const AnimPaint* s) {
+  if (!passes) return true;
+  const AnimBitmap* b = CodedBitmap(s);
+  if (passes->pass + 1 < passes->count) return b && b == passes->order[passes->pass];
+  for (int32_t i = 0; b && i + 1 < passes->count; ++i)
+    if (passes->order[i] == b) return false;
+  return true;
+}
+
 bool Connected(const AnimEdge* e, const AnimEdge* n) {
   return (e->xBottom == n->xTop && e->yBottom == n->yTop) || (e->xTop == n->xBottom && e->yTop == n->yBottom);
 }
 
 // Walks the active list pairwise and fills between neighbours, settling which
 // side of each edge is inside as it goes.
-void DrawRowSpans(AnimRaster* r, AnimEdge* active, int32_t row) {
+void DrawRowSpans(AnimRaster* r, AnimEdge* active, int32_t row, const Passes* passes) {
   if (!active) return;
   if (active->left && !active->right) {
     active->right = active->left;
@@ -446,7 +470,7 @@ void DrawRowSpans(AnimRaster* r, AnimEdge* active, int32_t row) {
     } else {
       s = e->right;
     }
-    if (s) DrawSpan(r, s, row, e->x >> 8, n->x >> 8);
+    if (s && InPass(passes, s)) DrawSpan(r, s, row, e->x >> 8, n->x >> 8);
   }
 }
 
@@ -542,7 +566,7 @@ void Composite(AnimRaster* r, int32_t row) {
   }
 }
 
-void RenderBuckets(AnimRaster* r) {
+void RenderBuckets(AnimRaster* r, const Passes* passes) {
   AnimEdge* active = nullptr;
   if (!r->smooth) {
     for (int32_t b = r->firstBucket; b <= r->lastBucket; ++b) {
@@ -550,7 +574,7 @@ void RenderBuckets(AnimRaster* r) {
       active = Merge(r, active, r->buckets[b]);
       const int32_t y = 32 * b;
       if (y >= r->dirtyYMin && y <= r->dirtyYMax && b >= r->clipTop && b <= r->clipBottom)
-        DrawRowSpans(r, active, b);
+        DrawRowSpans(r, active, b, passes);
     }
     return;
   }
@@ -568,10 +592,95 @@ void RenderBuckets(AnimRaster* r) {
       // The rows start empty: compositing empties what the spans filled.
       cleared = true;
       r->bucket = b;
-      if (row >= r->clipTop && row <= r->clipBottom) DrawRowSpans(r, active, row);
+      if (row >= r->clipTop && row <= r->clipBottom) DrawRowSpans(r, active, row, passes);
     }
     if (cleared) Composite(r, row);
   }
+}
+
+// At most this many passes: the coded bitmaps met after the first seven
+// are drawn together in the last pass.
+constexpr int32_t kMaxPasses = 8;
+
+bool Decoded(const AnimBitmapTable& table, const AnimBitmap* bitmap) {
+  for (const AnimDecodedBitmap& d : table.slots)
+    if (AnimBitmap_Holds(d, bitmap)) return true;
+  for (const AnimDecodedBitmap& d : table.held)
+    if (AnimBitmap_Holds(d, bitmap)) return true;
+  return false;
+}
+
+// The coded bitmaps the buckets' edges fill with, in the order the walk
+// meets them (at most kMaxPasses), and the number of edges.
+int32_t PassBitmaps(AnimRaster* r, const AnimBitmap** order, int32_t* edges) {
+  int32_t n = 0, count = 0;
+  for (int32_t b = r->firstBucket; b <= r->lastBucket; ++b)
+    for (const AnimEdge* e = r->buckets[b]; e; e = e->nextInBucket) {
+      ++count;
+      for (const AnimPaint* s : {e->left, e->right}) {
+        const AnimBitmap* bitmap = s ? CodedBitmap(s) : nullptr;
+        if (!bitmap || n == kMaxPasses) continue;
+        int32_t i = 0;
+        while (i < n && order[i] != bitmap) ++i;
+        if (i == n) order[n++] = bitmap;
+      }
+    }
+  *edges = count;
+  return n;
+}
+
+// Saves (store) or restores every bucket edge's fills, and puts each edge
+// back at its first sample row: each pass walks the edges from where the
+// shape's walk starts, as a replay does.
+void StartState(AnimRaster* r, const AnimPaint** fills, bool store) {
+  for (int32_t b = r->firstBucket; b <= r->lastBucket; ++b)
+    for (AnimEdge* e = r->buckets[b]; e; e = e->nextInBucket, fills += 2) {
+      if (store) {
+        fills[0] = e->left;
+        fills[1] = e->right;
+        continue;
+      }
+      e->x = e->xFirst;
+      e->left = fills[0];
+      e->right = fills[1];
+      e->nextActive = nullptr;
+      ++r->edgeSteps;
+    }
+}
+
+// Draws the buckets in one pass, or, when their fills hold more than one
+// coded bitmap not all decoded, in one pass per bitmap: drawn in one pass,
+// every pixel row would take each bitmap in turn and decode it again. The
+// passes draw in the order the walk meets the bitmaps (left to right at the
+// first row), as the same fills drawn as shapes of their own one after the
+// other; the other fills go in the last pass, after every bitmap, as the
+// smooth mode composites a row after the bitmaps written into it.
+void RenderByBitmap(AnimRaster* r) {
+  const AnimBitmap* order[kMaxPasses];
+  int32_t edges = 0;
+  const int32_t n = PassBitmaps(r, order, &edges);
+  bool all = true;
+  for (int32_t i = 0; i < n && all; ++i) all = Decoded(r->player->bitmaps, order[i]);
+  const AnimPaint** fills = nullptr;
+  if (n > 1 && !all)
+    fills = static_cast<const AnimPaint**>(
+        AnimPlayer_AllocCopy(r->player, static_cast<int32_t>(sizeof(AnimPaint*)) * 2 * edges));
+  // Without room for the fills' start the shape is drawn in one pass.
+  if (!fills) {
+    RenderBuckets(r, nullptr);
+    return;
+  }
+  // The look for the bitmaps, and each pass's walk, are edge work.
+  r->edgeSteps += static_cast<uint32_t>(edges);
+  StartState(r, fills, true);
+  Passes passes{order, n, 0};
+  for (; passes.pass < n; ++passes.pass) {
+    if (passes.pass > 0) StartState(r, fills, false);
+    r->bitmapRun = AnimRaster::BitmapRun{};
+    r->texelRun = AnimRaster::TexelRun{};
+    RenderBuckets(r, &passes);
+  }
+  AnimPlayer_Free(r->player, fills);
 }
 
 }  // namespace
@@ -819,7 +928,7 @@ void AnimRaster_Render(AnimRaster* r, uint32_t mode, AnimEdgeCache* cache) {
   }
   r->bitmapRun = AnimRaster::BitmapRun{};
   r->texelRun = AnimRaster::TexelRun{};
-  if (r->lastBucket >= 0) RenderBuckets(r);
+  if (r->lastBucket >= 0) RenderByBitmap(r);
   AnimRaster_EmptyBuckets(r);
   AnimRaster_TakeWork(r);
 }

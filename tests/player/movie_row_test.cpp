@@ -212,7 +212,8 @@ TEST_F(MovieRowTest, APhotoCollageShowsWholeInEveryFrame) {
     int photos, w, h, drawnWidth;
   };
   for (int32_t screen : {160, 176})
-    for (const Collage c : {Collage{3, 58, 208, 58}, Collage{4, 58, 156, 44}, Collage{4, 58, 208, 44}}) {
+    for (const Collage c : {Collage{3, 58, 208, 58}, Collage{4, 58, 156, 44}, Collage{4, 58, 208, 44},
+                            Collage{3, 88, 208, 58}, Collage{4, 88, 208, 44}}) {
       SCOPED_TRACE(std::to_string(c.photos) + " photos of " + std::to_string(c.w) + " x " + std::to_string(c.h) +
                    ", screen " + std::to_string(screen));
       platform->MakeScreen(screen, 208);

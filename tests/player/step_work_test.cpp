@@ -427,9 +427,9 @@ TEST(PlayerStepWork, DrawingWorkRunsOutAlikeInEveryPlay) {
       {"an outline of 20,000 unfilled edges moving, 400 copies", movie::UnfilledOutlineField(20000, 20, 20), 1, false},
       {"the same standing still, its edges kept", movie::UnfilledOutlineField(20000, 20, 20, true), 2, false},
       {"a box among 40 gradient fills, 2,025 copies", movie::GradientFillsField(40, 45, 45), 1, false},
-      {"18 coded photos in strips, more than a frame holds, decoded again span by span, 16 copies",
-       movie::PhotoStrips(48, 18, 4, 4, false, 18), 1, false},
-      {"the same standing still, its edges kept", movie::PhotoStrips(48, 18, 4, 4, true, 18), 2, false},
+      {"18 coded photos of 96 x 96 in strips, more than a frame holds, decoded again copy by copy, 64 copies",
+       movie::PhotoStrips(96, 18, 8, 8, false, 18), 1, false},
+      {"the same standing still, its edges kept", movie::PhotoStrips(96, 18, 8, 8, true, 18), 2, false},
       {"buttons inside buttons, 64 records 4 deep, drawing nothing", movie::NestedButtons(4, 64, false), 1, false},
       {"a kept sprite of 400 full-stage hatchings", movie::KeptHatching(20), 3, false},
       {"two lines at the sides, 8,100 copies, high quality", movie::SideLines(90, 90), 1, true}};
@@ -519,8 +519,8 @@ TEST(PlayerStepWork, AKeptPhotoShowsAtEveryClearing) {
 // A collage of three or four coded photos in one shape, every pixel row
 // crossing each of them: more photos than the table of two decoded bitmaps
 // holds. Each step draws it within its work, at the opening and at every
-// step after, just as the photos drawn as shapes of their own (one after
-// the other) show.
+// step after, in either quality, just as the photos drawn as shapes of
+// their own (one after the other) show.
 TEST(PlayerStepWork, APhotoCollageIsDrawnWholeAtEveryStep) {
   struct Case {
     const char* name;
@@ -529,23 +529,32 @@ TEST(PlayerStepWork, APhotoCollageIsDrawnWholeAtEveryStep) {
   const Case cases[] = {{"three photos of 58 x 208", 3, 58, 208, 58},
                         {"four photos of 58 x 156, each drawn 44 x 208", 4, 58, 156, 44},
                         {"three photos of 88 x 120, each drawn 58 x 208", 3, 88, 120, 58},
-                        {"four photos of 58 x 208, each drawn 44 x 208", 4, 58, 208, 44}};
+                        {"four photos of 58 x 208, each drawn 44 x 208", 4, 58, 208, 44},
+                        {"three photos of 88 x 208, each drawn 58 x 208", 3, 88, 208, 58},
+                        {"four photos of 88 x 208, each drawn 44 x 208", 4, 88, 208, 44}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const int32_t width = c.photos * c.drawnWidth;
-    OnStage collage(movie::PhotoCollage(c.photos, c.w, c.h, c.drawnWidth), width, kH);
-    OnStage apart(movie::PhotoCollage(c.photos, c.w, c.h, c.drawnWidth, true), width, kH);
-    ASSERT_EQ(collage.opened, 0u);
-    ASSERT_EQ(apart.opened, 0u);
-    for (int step = 0; step < 4; ++step) {
-      SCOPED_TRACE(step);
-      if (step > 0) {
-        EXPECT_EQ(collage.Step(), 0u);
-        EXPECT_EQ(apart.Step(), 0u);
+    for (const bool highQuality : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (highQuality ? ", high quality" : ""));
+      const int32_t width = c.photos * c.drawnWidth;
+      OnStage collage(movie::PhotoCollage(c.photos, c.w, c.h, c.drawnWidth), width, kH);
+      OnStage apart(movie::PhotoCollage(c.photos, c.w, c.h, c.drawnWidth, true), width, kH);
+      ASSERT_EQ(collage.opened, 0u);
+      ASSERT_EQ(apart.opened, 0u);
+      if (highQuality) {
+        ASSERT_EQ(AnimPlayer_Command(collage.get(), 4, 7), 0u);
+        ASSERT_EQ(AnimPlayer_Command(apart.get(), 4, 7), 0u);
+        ASSERT_EQ(collage.movie()->raster.smooth, 1u);
       }
-      EXPECT_EQ(collage->workRanOut, 0u);
-      EXPECT_EQ(apart->workRanOut, 0u);
-      EXPECT_EQ(FrameDifferences(collage.frame, apart.frame, width), "");
+      for (int step = 0; step < 4; ++step) {
+        SCOPED_TRACE(step);
+        if (step > 0) {
+          EXPECT_EQ(collage.Step(), 0u);
+          EXPECT_EQ(apart.Step(), 0u);
+        }
+        EXPECT_EQ(collage->workRanOut, 0u);
+        EXPECT_EQ(apart->workRanOut, 0u);
+        EXPECT_EQ(FrameDifferences(collage.frame, apart.frame, width), "");
+      }
     }
   }
 }
