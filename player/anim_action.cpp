@@ -153,7 +153,8 @@ char* Resolve(Run& r, const char* path, uint32_t mode) {
   return full;
 }
 
-// A variable's name is hashed and compared with those in its bucket.
+// A variable's name is hashed (the names of its bucket it is compared with
+// are counted where they are compared).
 void LookUp(Run& r, const char* name) { Walked(r, Length(name)); }
 
 void SetTarget(Run& r, const char* text) {
