@@ -153,7 +153,8 @@ char* Resolve(Run& r, const char* path, uint32_t mode) {
   return full;
 }
 
-// A variable's name is hashed and compared with those in its bucket.
+// A variable's name is hashed (the names of its bucket it is compared with
+// are counted where they are compared).
 void LookUp(Run& r, const char* name) { Walked(r, Length(name)); }
 
 void SetTarget(Run& r, const char* text) {
@@ -602,7 +603,7 @@ void RemoveSprite(Run& r) {
     Walked(r, Length(path));
     for (AnimDisplayObject** link = &parent->list.first; *link; link = &(*link)->next) {
       AnimDisplayObject* o = *link;
-      if (!o->name || AnimName_Equal(o->name, path) != 0) continue;
+      if (!o->name || AnimName_EqualWalked(r.p, o->name, path) != 0) continue;
       if (o->clip) AnimClip_Restart(o->clip, true);
       AnimDisplay_AddDirty(&parent->list, o);
       *link = o->next;
@@ -869,6 +870,8 @@ uint32_t AnimAction_Run(AnimClip* clip, const AnimActionRecord* first, uint32_t)
         nullptr, 0, 0, false, 0};
   AnimClip* savedRunning = m->action.runningClip;
   m->action.runningClip = clip;
+  // Lookups outside the actions are not theirs to pay.
+  if (m->action.runDepth == 1) p->namesWalked = 0;
   const uint32_t outerFloor = p->stackFloor;
   p->stackFloor = p->stackDepth;
   bool cut = false;
@@ -879,6 +882,9 @@ uint32_t AnimAction_Run(AnimClip* clip, const AnimActionRecord* first, uint32_t)
       break;
     }
     a = Step(r, a);
+    // The names its lookups passed (a nested list took those before it).
+    Walked(r, p->namesWalked);
+    p->namesWalked = 0;
     TakeText(r);
     if (r.ended || AnimPlayer_Aborted(p)) break;
   }

@@ -1244,8 +1244,9 @@ void AnimDisplay_Invalidate(AnimDisplayList* list) {
 void AnimDisplay_InvalidateMovie(AnimMovie* m) { InvalidateMovie(m); }
 
 AnimDisplayObject* AnimDisplay_FindByName(AnimDisplayList* list, const char* name) {
+  AnimPlayer* p = PlayerOf(list);
   for (AnimDisplayObject* o = list->first; o; o = o->next)
-    if (o->name && AnimName_Equal(o->name, name) == 0) return o;
+    if (o->name && AnimName_EqualWalked(p, o->name, name) == 0) return o;
   return nullptr;
 }
 
@@ -1443,7 +1444,7 @@ AnimClip* AnimLevel_Find(AnimMovie* m, AnimClip* chain, const char* name) {
       c->flagWord |= kAnimClipStale;
       return c;
     }
-    if (AnimName_Equal(c->name, name) == 0) return c;
+    if (AnimName_EqualWalked(m ? m->player : nullptr, c->name, name) == 0) return c;
   }
   AnimPlayer* p = last->movie ? last->movie->player : nullptr;
   if (!p) return nullptr;
@@ -1473,17 +1474,19 @@ AnimClip* AnimClip_FindByPath(AnimClip* root, const char* path) {
   if (!std::strchr(path, '/') || std::strcmp(path, "/") == 0) return root;
   const uint32_t depth = AnimPath_Depth(path);
   const size_t pathLength = std::strlen(path);
+  AnimPlayer* p = root->movie ? root->movie->player : nullptr;
   AnimClip* clip = root;
   for (uint32_t guard = 0; clip && guard < 64; ++guard) {
     AnimClip* next = nullptr;
     for (AnimDisplayObject* o = clip->list.first; o; o = o->next) {
       if (!IsSprite(o) || !o->name || !o->clip) continue;
       const uint32_t d = AnimPath_Depth(o->name);
-      if (d == depth && AnimName_Equal(o->name, path) == 0) return o->clip;
       const size_t n = std::strlen(o->name);
+      if (p) p->namesWalked += n;  // its depth counted
+      if (d == depth && AnimName_EqualWalked(p, o->name, path) == 0) return o->clip;
       if (d < depth && n < pathLength && path[n] == '/') {
         char* prefix = AnimStr_DupN(clip->movie->player, path, static_cast<uint32_t>(n));
-        const bool match = prefix && AnimName_Equal(prefix, o->name) == 0;
+        const bool match = prefix && AnimName_EqualWalked(p, prefix, o->name) == 0;
         AnimStr_Free(clip->movie->player, prefix);
         if (match) {
           next = o->clip;
@@ -1498,7 +1501,8 @@ AnimClip* AnimClip_FindByPath(AnimClip* root, const char* path) {
 
 int32_t AnimClip_FindLabel(const AnimClip* clip, const char* label) {
   const uint32_t available = AnimClip_Available(clip);
+  AnimPlayer* p = clip->movie ? clip->movie->player : nullptr;
   for (uint32_t f = 0; f < available; ++f)
-    if (clip->frames[f].label && AnimName_Equal(clip->frames[f].label, label) == 0) return static_cast<int32_t>(f);
+    if (clip->frames[f].label && AnimName_EqualWalked(p, clip->frames[f].label, label) == 0) return static_cast<int32_t>(f);
   return -1;
 }

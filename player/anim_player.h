@@ -108,6 +108,10 @@ struct AnimPlayer {
   // list began: what lies above that is what the list (and the lists it
   // called) pushed, and goes when the step's work cuts the list short.
   uint32_t stackDepth, stackFloor;
+  // Bytes of names and labels the lookups compared one at a time since the
+  // running action began: a lookup passing many long names is work of the
+  // step in their length, not in the length of the name looked for.
+  uint64_t namesWalked;
   AnimVariable* variables[kAnimVarBuckets];
   AnimBitmapTable bitmaps;  // decoded images of the movie's coded bitmaps
   AnimCaption caption;

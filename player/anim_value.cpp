@@ -241,11 +241,19 @@ char* AnimText_FromResult(AnimPlayer* p, float x) {
   return AnimText_FromFloat(p, x);
 }
 
-int AnimName_Equal(const char* a, const char* b) {
+int AnimName_Equal(const char* a, const char* b) { return AnimName_EqualWalked(nullptr, a, b); }
+
+int AnimName_EqualWalked(AnimPlayer* p, const char* a, const char* b) {
   if (!a || !b) return 1;
+  const char* from = a;
+  int differ = 0;
   for (; *a && *b; ++a, ++b)
-    if (ToLower(*a) != ToLower(*b)) return 1;
-  return (*a || *b) ? 1 : 0;
+    if (ToLower(*a) != ToLower(*b)) {
+      differ = 1;
+      break;
+    }
+  if (p) p->namesWalked += static_cast<uint64_t>(a - from) + 1;
+  return differ || *a || *b ? 1 : 0;
 }
 
 uint32_t AnimVar_Bucket(const char* name) {
@@ -257,7 +265,7 @@ uint32_t AnimVar_Bucket(const char* name) {
 AnimVariable* AnimVar_Find(AnimPlayer* p, const char* name) {
   if (!name) return nullptr;
   for (AnimVariable* v = p->variables[AnimVar_Bucket(name)]; v; v = v->next)
-    if (AnimName_Equal(v->name, name) == 0) return v;
+    if (AnimName_EqualWalked(p, v->name, name) == 0) return v;
   return nullptr;
 }
 

@@ -70,6 +70,8 @@ const char* AnimVar_Text(const AnimVariable* v);
 
 // 0 when equal (ASCII letters without regard to case), 1 otherwise or when either is null.
 int AnimName_Equal(const char* a, const char* b);
+// The same, adding the bytes compared to p->namesWalked (p may be null).
+int AnimName_EqualWalked(AnimPlayer* p, const char* a, const char* b);
 
 inline constexpr uint32_t kAnimPathClip = 0;
 inline constexpr uint32_t kAnimPathVariable = 1;

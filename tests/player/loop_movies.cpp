@@ -1,5 +1,8 @@
 #include "loop_movies.h"
 
+#include <string>
+#include <vector>
+
 namespace movie {
 
 namespace {
@@ -10,14 +13,43 @@ Bytes Pop() { return Op(0x17); }
 
 }  // namespace
 
-Bytes LoopForEver(const Bytes& more, const Bytes& after) {
+namespace {
+
+Bytes Looping(const Bytes& more, const Bytes& after) {
   const Bytes body = Concat({more, Push("/:n"), Push("/:n"), Op(0x1C), Push("1"), Op(0x0A), Op(0x1D), after});
   const Bytes loop = Actions(Concat({body, Jump(0x99, static_cast<int16_t>(-(static_cast<int>(body.size()) + 5))), EndActions()}));
+  return Concat({Sprite(60, 1, Concat({loop, ShowFrame(), End()})), PlaceNamed(60, 1, "r")});
+}
+
+Header Stage(uint16_t frames) {
   Header header;
   header.xmax = 176 * 20;
   header.ymax = 208 * 20;
-  header.frames = 1;
-  return Qvx(header, Concat({Sprite(60, 1, Concat({loop, ShowFrame(), End()})), PlaceNamed(60, 1, "r"), ShowFrame(), End()}));
+  header.frames = frames;
+  return header;
+}
+
+}  // namespace
+
+Bytes LoopForEver(const Bytes& more, const Bytes& after) {
+  return Qvx(Stage(1), Concat({Looping(more, after), ShowFrame(), End()}));
+}
+
+Bytes LoopAmongNames(const Bytes& more, uint32_t count, uint32_t length, bool labels) {
+  std::vector<Bytes> tags{Sprite(61, 1, Concat({ShowFrame(), End()})), Looping(more, {})};
+  for (uint32_t i = 0; i < count; ++i) {
+    const std::string name = std::string(length, 'a') + std::to_string(i);
+    if (labels) {
+      tags.push_back(FrameLabel(name));
+      tags.push_back(ShowFrame());
+    } else {
+      tags.push_back(PlaceNamed(61, static_cast<uint16_t>(i + 2), name));
+    }
+  }
+  tags.push_back(PlaceNamed(61, static_cast<uint16_t>(count + 2), "q"));
+  tags.push_back(ShowFrame());
+  tags.push_back(End());
+  return Qvx(Stage(static_cast<uint16_t>(labels ? count + 1 : 1)), Concat(tags));
 }
 
 std::string Digits(uint32_t n) {

@@ -15,6 +15,11 @@ namespace movie {
 // every round before the count and `after` after it (together they leave
 // the stack as they found it; a round stays within 32 KB).
 Bytes LoopForEver(const Bytes& more, const Bytes& after = {});
+// The same sprite at the root beside `count` empty sprites named in
+// `length` bytes and then one named "q" or, with `labels`, the root's first
+// `count` frames labelled so: a lookup of "q" or of a missing label passes
+// every long name.
+Bytes LoopAmongNames(const Bytes& more, uint32_t count, uint32_t length, bool labels);
 // `n` digits, the first 1.
 std::string Digits(uint32_t n);
 // The kinds of actions the benchmark loops on: each round of kind k does

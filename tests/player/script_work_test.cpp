@@ -90,6 +90,16 @@ TEST(PlayerScriptWork, TextWalkedIsWorkOfTheStep) {
       // Both pushed, both texts taken, the two joined.
       {"string add, 12,000 bytes", movie::LoopForEver(Concat({Push(twelve), Push(twelve), Op(0x21), Op(0x17)})), 0,
        6 * 12000},
+      // Lookups passing long names: each compared with the one looked for,
+      // a clip's name walked for its depth.
+      {"a path past 30 sprites named in 1,000 bytes",
+       movie::LoopAmongNames(Concat({Push("/q"), Push("0"), Op(0x22), Op(0x17)}), 30, 1000, false), 30 * 1000, 0},
+      {"a missing label among 100 labels of 1,000 bytes",
+       movie::LoopAmongNames(Concat({movie::Action(0x8B, movie::Writer().Str("/").bytes()),
+                                     movie::Action(0x8C, movie::Writer().Str(std::string(1000, 'a') + "x").bytes()),
+                                     movie::Action(0x8B, movie::Writer().Str("").bytes())}),
+                             100, 1000, true),
+       100 * 1000, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
