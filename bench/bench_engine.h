@@ -11,7 +11,8 @@
 // The iterations a benchmark with a fixed count runs: one each where
 // QOR_BENCH_QUICK is set, as in the shuffled run of the tests, which shows
 // that every benchmark runs in any order, not what it measures.
-inline int64_t BenchIterations(int64_t n) { return std::getenv("QOR_BENCH_QUICK") ? 1 : n; }
+inline bool BenchQuick() { return std::getenv("QOR_BENCH_QUICK") != nullptr; }
+inline int64_t BenchIterations(int64_t n) { return BenchQuick() ? 1 : n; }
 
 namespace BenchPart {
 constexpr uint32_t Tasks = 1, Toolkit = 2, Ticker = 4, Font = 8;
