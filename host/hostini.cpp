@@ -15,6 +15,7 @@
 #include "host/smsbridge.h"
 #include "kernel/sstore.h"
 #include "kernel/ubstore.h"
+#include "player/anim_player.h"
 
 namespace {
 
@@ -256,9 +257,23 @@ void HostParseNumberList(const char* text, uint16_t* values, int count, uint32_t
 
 namespace {
 
+// Beside the work buffer, a movie page while the page before it, an image
+// as large as a page shows, is still held: that image's pixels; the
+// movie's frame buffer, square at the screen's smaller side, and the first
+// frame made from it, both in the page image's 2-byte pixels; and the
+// player's record. (The body and the records around them fit in the room
+// the start keeps to spare.)
+constexpr int64_t kHostPageImageWidth = 176, kHostPageImageHeight = 208;
+constexpr int64_t kHostMovieSide = 176;  // the largest side a movie image takes
+constexpr int64_t kHostPixelBytes = sizeof(uint16_t);  // RGB565
+constexpr int64_t kHostHeldPageBytes = kHostPageImageWidth * kHostPageImageHeight * kHostPixelBytes;
+constexpr int64_t kHostMoviePageBytes =
+    2 * kHostMovieSide * kHostMovieSide * kHostPixelBytes + int64_t{sizeof(AnimPlayer)};
+
 constexpr int64_t HostKbNeeded(int64_t inboxBytesMore) {
   const int64_t bytes = int64_t{kHostMemoryKbStart} * 1024 + kUrlWorkBufferSize +
-                        kUrlWorkBufferReserve + kHostHeapPerInboxByte * inboxBytesMore;
+                        kUrlWorkBufferReserve + kHostHeldPageBytes + kHostMoviePageBytes +
+                        kHostHeapPerInboxByte * inboxBytesMore;
   return (bytes + 16383) / 16384 * 16;
 }
 static_assert(HostKbNeeded(0) == kHostMemoryKbAdvised);

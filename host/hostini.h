@@ -12,13 +12,14 @@ struct HostSettings;
 // built-in quotas needs for all of it (HostMemoryKbNeeded at those quotas).
 constexpr int32_t kHostMemoryKbMax = 16384;
 constexpr int32_t kHostMemoryKbStart = 160;
-constexpr int32_t kHostMemoryKbAdvised = 448;
+constexpr int32_t kHostMemoryKbAdvised = 640;
 // The one size the quotas qor.ini set need, in steps of 16 KB: the start,
 // its history and home page; the URL module's work buffer, which images and
-// movies decode into, with the room it keeps beside it; and the inbox as
-// full as its quota lets it be, back at the start and saved at the stop. A size short of it is told to be raised
-// to it, at the start and wherever memory kept something from running or
-// being kept.
+// movies decode into, with the room it keeps beside it; a movie page made
+// while the image page before it is still held; and the inbox as full as
+// its quota lets it be, back at the start and saved at the stop. A size
+// short of it is told to be raised to it, at the start and wherever memory
+// kept something from running or being kept.
 int32_t HostMemoryKbNeeded();
 
 // Reads qor.ini of the current working directory (see HostReadIniFile).

@@ -23,6 +23,7 @@
 #include "browser/ben_hist.h"
 #include "browser/url.h"
 #include "browser/uitask.h"
+#include "graphics/image.h"
 #include "host/hostini.h"
 #include "host/hostmain.h"
 #include "host/hostsettings.h"
@@ -62,16 +63,19 @@ void Observe(const TskmanTask* task, uint32_t message, uintptr_t, uintptr_t) {
   if (task->id == Mod::Notify && message == NotifyMsg::Push) ++gPushesTaken;
 }
 
-// A page's MNG image and movie, fetched and decoded through the running URL
-// module: both decode only where its work buffer is had.
+// A page's image and then, while that page is still held, the next page's
+// movie, fetched and decoded through the running URL module as a user goes
+// from one to the other: the image's pixels are had, and the movie makes its
+// frames and plays.
 struct Decodes {
   bool image = false, movie = false;
 };
 
-bool Fetched(FetchRequester& requester, UrlSession* session, const std::string& url) {
+// Fetches the URL to its end; the request stays the caller's to finish.
+UrlRequestRec* Fetched(FetchRequester& requester, UrlSession* session, const std::string& url) {
   UrlRequestRec* request = nullptr;
   requester.ClearLog();
-  if (requester.Request(session, url, 0, &request) != kOk) return false;
+  if (requester.Request(session, url, 0, &request) != kOk) return nullptr;
   bool complete = false, failed = false;
   for (int steps = 0; steps < 20000 && !complete && !failed; ++steps) {
     TskmanStep();
@@ -80,8 +84,15 @@ bool Fetched(FetchRequester& requester, UrlSession* session, const std::string& 
       failed |= r.message == UrlMsg::Failed;
     }
   }
+  if (complete && !failed) return request;
   requester.Done(session, request);
-  return complete && !failed;
+  return nullptr;
+}
+
+// The request's first output, an image.
+const ContentImage* ImageOf(FetchRequester& requester, UrlRequestRec* request) {
+  const auto& objects = requester.objects[request];
+  return objects.empty() ? nullptr : static_cast<const ContentImage*>(objects.front());
 }
 
 Decodes Decode() {
@@ -92,7 +103,7 @@ Decodes Decode() {
       h, movie::Concat({movie::Background(255, 255, 255), movie::BoxShape(1, {248, 0, 0}, 0, 0, 400, 400),
                         movie::Place(1, 1, 0, 0), movie::ShowFrame(), movie::ShowFrame(), movie::End()}));
   FetchDriver driver;
-  driver.Serve("/image", FetchFile(QOR_SOURCE_DIR "/tests/data/mng/thrice.mng", "image/mng"));
+  driver.Serve("/image", FetchFile(QOR_SOURCE_DIR "/tests/data/png/page.png", "image/png"));
   driver.Serve("/movie", FetchText(std::string(film.begin(), film.end()), "image/qvx"));
   Recorder owner(Mod::TestHarness);
   FetchRequester requester;
@@ -101,8 +112,14 @@ Decodes Decode() {
   UrlSession* session = nullptr;
   Decodes d;
   if (UrlStartTask(&urlTask, owner.task()) == kOk && UrlSessionCreate(&session, requester.task()) == kOk) {
-    d.image = Fetched(requester, session, "qortest://h/image");
-    d.movie = Fetched(requester, session, "qortest://h/movie");
+    UrlRequestRec* page = Fetched(requester, session, "qortest://h/image");
+    const ContentImage* image = page ? ImageOf(requester, page) : nullptr;
+    d.image = image && image->kind == ContentKind::Banded && image->bands[0];
+    UrlRequestRec* next = Fetched(requester, session, "qortest://h/movie");
+    const ContentImage* film = next ? ImageOf(requester, next) : nullptr;
+    d.movie = film && film->allFrames && film->frameCount == h.frames;
+    if (next) requester.Done(session, next);
+    if (page) requester.Done(session, page);
   }
   if (session) UrlSessionDestroy(session);
   if (urlTask) UrlStopTask(urlTask);

@@ -29,3 +29,6 @@ pngfix bad_crc_idat.png 2>&1 | grep -q . || true
 rm -f src_rgb.png src_rgba.png
 # 400 x 200 RGBA: its rows take more than the work buffer holds.
 python3 wide_rgba.py
+# 176 x 208 RGB: an image as large as a handset page shows, held while the
+# next page is made.
+convert -size 176x208 gradient:'#c04000-#0040c0' -depth 8 -define png:color-type=2 page.png
