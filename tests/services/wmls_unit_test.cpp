@@ -292,6 +292,19 @@ TEST_F(WmlsUnitTest, CollectsTheSameUnitFromBlocksOfAnySize) {
 
 int gEvictions = 0;
 
+// Hands the collector `size` bytes in blocks of `block`, each as it comes,
+// until it (or the queue) answers anything but kOk.
+Result FeedInBlocks(const uint8_t* bytes, size_t size, uint32_t block, Queue* input,
+                    WmlsCollector** state, WmlsUnit** unit, bool* noMemory) {
+  Result r = kOk;
+  for (size_t at = 0; at < size && r == kOk; at += block) {
+    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(block, size - at));
+    r = UtilDataChunkAppend(input, bytes + at, n, Mod::TestCode);
+    if (r == kOk) r = WmlsCollect(state, input, 0, unit, noMemory);
+  }
+  return r;
+}
+
 // Bad bodies fail with the one code, none of them for want of memory (the
 // last two claim more than any memory holds) and none making room for what
 // it claims, whether they come whole or in blocks; a heap too full for the
@@ -317,12 +330,7 @@ TEST_F(WmlsUnitTest, CollectorFailsOnBadOrCutBodies) {
       WmlsCollector* state = nullptr;
       WmlsUnit* unit = nullptr;
       bool noMemory = true;
-      Result r = kOk;
-      for (size_t at = 0; at < body.size() && r == kOk; at += block) {
-        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(block, body.size() - at));
-        ASSERT_EQ(UtilDataChunkAppend(&input, body.data() + at, n, Mod::TestCode), kOk);
-        r = WmlsCollect(&state, &input, 0, &unit, &noMemory);
-      }
+      Result r = FeedInBlocks(body.data(), body.size(), block, &input, &state, &unit, &noMemory);
       if (r == kOk) r = WmlsCollect(&state, &input, 1, &unit, &noMemory);
       EXPECT_EQ(r, 0x80230001u) << body.size() << " " << block;
       EXPECT_FALSE(noMemory) << body.size() << " " << block;
@@ -366,12 +374,7 @@ TEST_F(WmlsUnitTest, ACutBodyIsRefusedWhenTheHeapIsGoneByItsEnd) {
       WmlsCollector* state = nullptr;
       WmlsUnit* unit = nullptr;
       bool noMemory = true;
-      Result r = kOk;
-      for (size_t at = 0; at < cut && r == kOk; at += block) {
-        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(block, cut - at));
-        ASSERT_EQ(UtilDataChunkAppend(&input, whole.data() + at, n, Mod::TestCode), kOk);
-        r = WmlsCollect(&state, &input, 0, &unit, &noMemory);
-      }
+      Result r = FeedInBlocks(whole.data(), cut, block, &input, &state, &unit, &noMemory);
       std::vector<void*> eaten = EatHeapFinely(0);
       if (r == kOk) r = WmlsCollect(&state, &input, 1, &unit, &noMemory);
       for (void* p : eaten) MemFree(&p);
