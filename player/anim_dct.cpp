@@ -422,8 +422,9 @@ int32_t AnimDct_Decode(AnimPlayer* player, const uint8_t* data, uint32_t length,
 
   // The planes hold one row of macroblocks, packed into the pixels before
   // the next is decoded: nothing crosses a macroblock row, and a frame's
-  // collage of photos then leaves room for the photos' own pixels.
-  const uint64_t band = uint64_t{width} * 16;
+  // collage of photos then leaves room for the photos' own pixels. An image
+  // shorter than a row takes no more than its own rows.
+  const uint64_t band = uint64_t{width} * (height < 16 ? height : 16);
   for (uint8_t*& plane : w.plane)
     if (!(plane = static_cast<uint8_t*>(Take(player, band)))) return FreeWork(player, &w), 0;
   if (!(w.luma = static_cast<int16_t*>(Take(player, 256 * 2))) ||
